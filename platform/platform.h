@@ -1,0 +1,30 @@
+// Everything the system's code may use of the platform: the Windows, COM and OLE Automation names
+// the stand-ins provide, with their Windows signatures. The system includes only this header.
+#pragma once
+
+// Base types and errors.
+#include "platform/win/types.h"
+#include "platform/com/hresult.h"
+#include "platform/win/lasterror.h"
+
+// Text.
+#include "platform/win/text.h"
+#include "platform/win/format.h"
+
+// COM core.
+#include "platform/com/guid.h"
+#include "platform/com/unknown.h"
+#include "platform/com/memory.h"
+#include "platform/com/variant.h"
+#include "platform/com/bstr.h"
+#include "platform/com/safearray.h"
+#include "platform/com/interfaces.h"
+#include "platform/com/classes.h"
+#include "platform/com/object.h"
+#include "platform/com/holders.h"
+
+// OLE Automation conversions and locale.
+
+// Windows services: registry, files, threads, messages.
+
+// XML.

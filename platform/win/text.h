@@ -1,0 +1,58 @@
+// Text between UTF-16 and the 8-bit code pages, and the string helpers of the Windows API.
+//
+// The 8-bit "ANSI" code page is UTF-8, so every text survives a round trip between the widths.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/win/types.h"
+
+constexpr UINT CP_ACP = 0;
+constexpr UINT CP_OEMCP = 1;
+constexpr UINT CP_MACCP = 2;
+constexpr UINT CP_THREAD_ACP = 3;
+constexpr UINT CP_UTF8 = 65001;
+
+constexpr DWORD MB_PRECOMPOSED = 0x00000001;
+constexpr DWORD MB_ERR_INVALID_CHARS = 0x00000008;
+constexpr DWORD WC_ERR_INVALID_CHARS = 0x00000080;
+constexpr DWORD WC_COMPOSITECHECK = 0x00000200;
+constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x00000400;
+
+// The Windows contract: cchSrc -1 means zero-terminated (the zero is converted and counted);
+// cchDst 0 asks for the size needed. Returns the characters written, or 0 with GetLastError set
+// (ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_PARAMETER, ERROR_NO_UNICODE_TRANSLATION when an
+// invalid sequence meets MB_ERR_INVALID_CHARS / WC_ERR_INVALID_CHARS; otherwise invalid
+// sequences become U+FFFD). Code pages other than the ones above give ERROR_INVALID_PARAMETER.
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int cbSrc, LPWSTR dst, int cchDst);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int cchSrc, LPSTR dst, int cbDst,
+                        LPCSTR defaultChar, BOOL* usedDefaultChar);
+
+int lstrlenW(LPCWSTR s);
+int lstrlenA(LPCSTR s);
+LPWSTR lstrcpyW(LPWSTR dst, LPCWSTR src);
+LPSTR lstrcpyA(LPSTR dst, LPCSTR src);
+LPWSTR lstrcpynW(LPWSTR dst, LPCWSTR src, int maxLen);
+LPSTR lstrcpynA(LPSTR dst, LPCSTR src, int maxLen);
+LPWSTR lstrcatW(LPWSTR dst, LPCWSTR src);
+LPSTR lstrcatA(LPSTR dst, LPCSTR src);
+int lstrcmpW(LPCWSTR a, LPCWSTR b);
+int lstrcmpiW(LPCWSTR a, LPCWSTR b);
+int lstrcmpA(LPCSTR a, LPCSTR b);
+int lstrcmpiA(LPCSTR a, LPCSTR b);
+// The C runtime's wide helpers over UTF-16 (wchar_t is 32-bit here, so these take char16_t).
+std::size_t wcslen(const char16_t* s);
+int wcscmp(const char16_t* a, const char16_t* b);
+int _wcsicmp(const char16_t* a, const char16_t* b);
+int _wcsnicmp(const char16_t* a, const char16_t* b, std::size_t n);
+int _stricmp(const char* a, const char* b);
+int _strnicmp(const char* a, const char* b, std::size_t n);
+
+namespace vkr {
+// Lossless conversions for the platform's and the system's own use (invalid sequences U+FFFD).
+std::u16string Utf8ToUtf16(std::string_view s);
+std::string Utf16ToUtf8(std::u16string_view s);
+// A null pointer is the empty text.
+inline std::u16string_view View(const char16_t* s) { return s ? std::u16string_view(s) : std::u16string_view(); }
+}  // namespace vkr
