@@ -21,7 +21,8 @@
 #include "platform/win/types.h"
 
 // Windows' wsprintf: output capped at 1024 characters including the zero; returns the length
-// stored. A null format or a refused one stores the empty text and returns 0.
+// stored. A null format or a refused one stores the empty text and returns 0. It takes every
+// conversion above (Windows' own has no floating point and would print the letter instead).
 int wsprintfW(LPWSTR buf, LPCWSTR fmt, ...);
 int wsprintfA(LPSTR buf, LPCSTR fmt, ...);
 int wvsprintfW(LPWSTR buf, LPCWSTR fmt, va_list args);

@@ -6,6 +6,8 @@
 
 #include <climits>
 #include <cstring>
+#include <string>
+#include <type_traits>
 
 #include "platform/com/hresult.h"
 #include "platform/win/lasterror.h"
