@@ -146,14 +146,14 @@ int LinguisticCompare(LPCWSTR a, LPCWSTR b) {
 }  // namespace
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int cbSrc, LPWSTR dst, int cchDst) {
-  const DWORD allowed = IsAnsiPage(codePage) ? MB_PRECOMPOSED | MB_COMPOSITE | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS
-                        : codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS
-                                              : 0;
-  if (!IsAnsiPage(codePage) && codePage != CP_UTF8) return Fail(ERROR_INVALID_PARAMETER);
+  const bool ansi = IsAnsiPage(codePage);
+  if (!ansi && codePage != CP_UTF8) return Fail(ERROR_INVALID_PARAMETER);
   if (!src || cbSrc == 0 || cbSrc < -1 || cchDst < 0 || (!dst && cchDst != 0) ||
       static_cast<const void*>(src) == static_cast<const void*>(dst)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
+  const DWORD allowed =
+      ansi ? MB_PRECOMPOSED | MB_COMPOSITE | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS : MB_ERR_INVALID_CHARS;
   if (flags & ~allowed) return Fail(ERROR_INVALID_FLAGS);
 
   const std::string_view in(src, cbSrc == -1 ? std::strlen(src) + 1 : static_cast<std::size_t>(cbSrc));
