@@ -30,3 +30,5 @@ constexpr DWORD kFileAttributeNormal = 0x00000080;
 constexpr DWORD kFileEnd = 2;
 inline HANDLE InvalidHandle() { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
 }  // namespace vkr::pending
+
+[[gnu::weak]] HRESULT VariantChangeType(VARIANTARG* dest, const VARIANTARG* src, USHORT flags, VARTYPE vt);
