@@ -22,4 +22,9 @@ int MakeDirectories(const std::string& path);
 std::string DirectoryPart(std::string_view path);
 std::string NamePart(std::string_view path);
 
+// Strict UTF-8 and UTF-16 conversions: false for invalid sequences or lone surrogates (where the
+// lossy vkr::Utf8ToUtf16 would put U+FFFD), for names and texts that must come back unchanged.
+bool DecodeUtf8(std::string_view in, std::u16string* out);
+bool EncodeUtf8(std::u16string_view in, std::string* out);
+
 }  // namespace vkr::platform

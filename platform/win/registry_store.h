@@ -49,6 +49,7 @@
 #include <vector>
 
 #include "platform/win/casefold.h"
+#include "platform/win/native.h"
 #include "platform/win/types.h"
 
 namespace vkr::platform {
@@ -109,9 +110,5 @@ std::string WriteRegistryText(const RegTree& tree);
 
 // One value line as the file has it ("name"=data or @=data, without the line end).
 std::string FormatValueLine(const RegValue& value);
-
-// Strict UTF-8 and UTF-16 conversions: false for invalid sequences or lone surrogates.
-bool DecodeUtf8(std::string_view in, std::u16string* out);
-bool EncodeUtf8(std::u16string_view in, std::string* out);
 
 }  // namespace vkr::platform
