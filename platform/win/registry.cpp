@@ -344,6 +344,8 @@ struct KeyRef {
   Hive hive = Hive::Machine;
   std::vector<std::u16string> names;
   REGSAM access = 0;
+  // A predefined key, or a handle opened on one with no subkey: it always exists (HKCR reads as
+  // empty until SOFTWARE\Classes is created) and cannot be deleted.
   bool predefined = false;
 };
 
@@ -531,7 +533,7 @@ LONG OpenKey(HKEY h, std::u16string_view sub, REGSAM desired, PHKEY out) {
     return key ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
   });
   if (r) return r;
-  KeyRef opened{ref.hive, ref.names, NormalizeAccess(desired), false};
+  KeyRef opened{ref.hive, ref.names, NormalizeAccess(desired), ref.predefined && names.empty()};
   opened.names.insert(opened.names.end(), names.begin(), names.end());
   return Handles().Add(std::move(opened), out);
 }
@@ -561,7 +563,7 @@ LONG CreateKey(HKEY h, std::u16string_view sub, DWORD options, REGSAM desired, P
       std::size_t have = 0;
       for (RegKey* k = key; have < names.size() && (k = k->FindSubkey(names[have])) != nullptr; ++have) {
       }
-      if ((have < names.size() || createdBase) && !ref.predefined && !(ref.access & KEY_CREATE_SUB_KEY))
+      if ((have < names.size() || createdBase) && !(ref.access & KEY_CREATE_SUB_KEY))
         return ERROR_ACCESS_DENIED;
       for (const std::u16string& n : names) {
         bool created = false;
@@ -573,7 +575,7 @@ LONG CreateKey(HKEY h, std::u16string_view sub, DWORD options, REGSAM desired, P
     });
     if (r) return r;
   }
-  KeyRef opened{ref.hive, ref.names, NormalizeAccess(desired), false};
+  KeyRef opened{ref.hive, ref.names, NormalizeAccess(desired), ref.predefined && names.empty()};
   opened.names.insert(opened.names.end(), names.begin(), names.end());
   if (LONG e = Handles().Add(std::move(opened), out)) return e;
   if (disposition) *disposition = createdAny ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
@@ -665,8 +667,7 @@ LONG DeleteKey(HKEY h, std::u16string_view sub, bool wholeTree) {
 LONG EmptyKeyOf(HKEY h) {
   KeyRef ref;
   if (LONG r = Resolve(h, &ref)) return r;
-  if (ref.predefined) return ERROR_ACCESS_DENIED;
-  if (!(ref.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+  if (ref.predefined || !(ref.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   return TheStore().Change([&](RegTree& tree, bool* changed) {
     RegKey* key;
     if (LONG e = FindKey(tree, ref, &key)) return e;
