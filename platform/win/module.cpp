@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -44,31 +45,32 @@ std::uintptr_t BaseOf(const dl_phdr_info* info) {
   return lowest & ~(page - 1);
 }
 
-std::string Absolute(const char* name) {
+bool IsMain(const dl_phdr_info* info) { return !info->dlpi_name || !info->dlpi_name[0]; }
+
+std::string PathOf(const dl_phdr_info* info) {
+  if (IsMain(info)) return ExecutablePath();
   char resolved[PATH_MAX];
-  if (::realpath(name, resolved)) return resolved;
-  return name;
+  if (::realpath(info->dlpi_name, resolved)) return resolved;
+  return info->dlpi_name;
 }
 
-// Calls fn for each loaded object until it returns true; the main program has an empty name.
-template <class Fn>
-bool ForEachModule(Fn fn) {
+// Calls match for each loaded object (the main program first) until it returns true, and gives
+// that object.
+template <class Match>
+bool FindModule(Match match, ModuleEntry* out) {
   struct Context {
-    Fn* fn;
+    Match* match;
+    ModuleEntry* out;
     bool found;
-  } context{&fn, false};
+  } context{&match, out, false};
   ::dl_iterate_phdr(
       [](dl_phdr_info* info, std::size_t, void* data) {
         auto* c = static_cast<Context*>(data);
-        ModuleEntry e;
-        e.base = BaseOf(info);
-        const bool main = !info->dlpi_name || !info->dlpi_name[0];
-        e.path = main ? ExecutablePath() : Absolute(info->dlpi_name);
-        if ((*c->fn)(e, main)) {
-          c->found = true;
-          return 1;
-        }
-        return 0;
+        if (!(*c->match)(info)) return 0;
+        c->out->base = BaseOf(info);
+        c->out->path = PathOf(info);
+        c->found = true;
+        return 1;
       },
       &context);
   return context.found;
@@ -76,21 +78,24 @@ bool ForEachModule(Fn fn) {
 
 bool FindByHandle(HMODULE module, ModuleEntry* out) {
   const auto base = reinterpret_cast<std::uintptr_t>(module);
-  return ForEachModule([&](const ModuleEntry& e, bool main) {
-    if (module ? e.base != base : !main) return false;
-    *out = e;
-    return true;
-  });
+  return FindModule([&](const dl_phdr_info* info) { return module ? BaseOf(info) == base : IsMain(info); }, out);
 }
 
 bool FindByName(const std::string& name, ModuleEntry* out) {
   const bool full = name.find('/') != std::string::npos;
-  const std::string wanted = full ? Absolute(name.c_str()) : name;
-  return ForEachModule([&](const ModuleEntry& e, bool) {
-    if (e.path.empty() || (full ? e.path != wanted : NamePart(e.path) != wanted)) return false;
-    *out = e;
-    return true;
-  });
+  std::string wanted = name;
+  if (full) {
+    char resolved[PATH_MAX];
+    if (::realpath(name.c_str(), resolved)) wanted = resolved;
+  }
+  return FindModule(
+      [&](const dl_phdr_info* info) {
+        if (full) return PathOf(info) == wanted;
+        // Compare the last part of the loader's name first: no system calls for the others.
+        const std::string loaderName = IsMain(info) ? ExecutablePath() : info->dlpi_name;
+        return NamePart(loaderName) == wanted;
+      },
+      out);
 }
 
 template <class Ch>
