@@ -575,7 +575,7 @@ HRESULT VarBstrCmp(BSTR left, BSTR right, LCID /*lcid*/, ULONG flags) {
                       std::u16string_view(right ? right : u"", SysStringLen(right)), flags);
 }
 
-HRESULT VarBstrCat(BSTR left, BSTR right, LPBSTR result) {
+HRESULT VarBstrCat(BSTR left, BSTR right, BSTR* result) {
   if (!result) return E_INVALIDARG;
   const std::size_t la = SysStringLen(left), lb = SysStringLen(right);
   if (la + lb > 0x3FFFFFF0u) return E_OUTOFMEMORY;

@@ -83,7 +83,7 @@ HRESULT VarCmp(LPVARIANT left, LPVARIANT right, LCID lcid, ULONG flags);
 // VARCMP_LT / EQ / GT as VarCmp compares texts; a null BSTR equals "".
 HRESULT VarBstrCmp(BSTR left, BSTR right, LCID lcid, ULONG flags);
 // A new BSTR holding left then right (null is the empty text; embedded zeros are kept).
-HRESULT VarBstrCat(BSTR left, BSTR right, LPBSTR result);
+HRESULT VarBstrCat(BSTR left, BSTR right, BSTR* result);
 
 // TRUE on success. VariantTimeToSystemTime rounds to the second (wMilliseconds 0) and fails outside
 // the DATE range. SystemTimeToVariantTime ignores wDayOfWeek and wMilliseconds, moves a day past

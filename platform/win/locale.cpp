@@ -489,7 +489,7 @@ int GetNumberFormatW(LCID lcid, DWORD flags, LPCWSTR value, const NUMBERFMTW* fo
   fraction.resize(numDigits, '0');
   const auto first = whole.find_first_not_of('0');
   whole = first == std::string::npos ? std::string() : whole.substr(first);
-  if (whole.empty() && (leadingZero || numDigits == 0)) whole = "0";
+  if (whole.empty() && (leadingZero || numDigits == 0)) whole.push_back('0');
   if (whole.find_first_not_of('0') == std::string::npos && fraction.find_first_not_of('0') == std::string::npos)
     negative = false;
 
