@@ -70,8 +70,10 @@ bool IsValidType(VARTYPE vt) {
   return IsScalarBase(base);
 }
 
+// Fills *out in place (a copy of a finished Source costs more than the conversion).
 HRESULT ReadSource(const VARIANT& in, Source* out, int depth = 0) {
-  Source s;
+  Source& s = *out;
+  s.text = {};
   if (!(in.vt & VT_BYREF)) {
     s.v = in;
   } else {
@@ -96,32 +98,31 @@ HRESULT ReadSource(const VARIANT& in, Source* out, int depth = 0) {
     }
   }
   if (s.v.vt == VT_BSTR) s.text = std::u16string_view(s.v.bstrVal ? s.v.bstrVal : u"", SysStringLen(s.v.bstrVal));
-  *out = s;
   return S_OK;
 }
 
 HRESULT NumberOf(const VARIANT& v, Number* out) {
   switch (v.vt) {
-    case VT_EMPTY: *out = Number::Integer(0); return S_OK;
-    case VT_I1: *out = Number::Integer(static_cast<signed char>(v.cVal)); return S_OK;
-    case VT_UI1: *out = Number::Integer(v.bVal); return S_OK;
-    case VT_I2: *out = Number::Integer(v.iVal); return S_OK;
-    case VT_UI2: *out = Number::Integer(v.uiVal); return S_OK;
-    case VT_I4: *out = Number::Integer(v.lVal); return S_OK;
-    case VT_UI4: *out = Number::Integer(v.ulVal); return S_OK;
-    case VT_INT: *out = Number::Integer(v.intVal); return S_OK;
-    case VT_UINT: *out = Number::Integer(v.uintVal); return S_OK;
-    case VT_I8: *out = Number::Integer(v.llVal); return S_OK;
-    case VT_UI8: *out = Number::Integer(v.ullVal); return S_OK;
-    case VT_BOOL: *out = Number::Integer(v.boolVal); return S_OK;
-    case VT_R4: *out = Number::Real(v.fltVal, 7); return S_OK;
-    case VT_R8: *out = Number::Real(v.dblVal, 15); return S_OK;
-    case VT_DATE: *out = Number::Real(v.date, 15); return S_OK;
-    case VT_CY: *out = Number::FromDigits(DigitsFromCurrency(v.cyVal.int64)); return S_OK;
+    case VT_EMPTY: out->SetInteger(0); return S_OK;
+    case VT_I1: out->SetInteger(static_cast<signed char>(v.cVal)); return S_OK;
+    case VT_UI1: out->SetInteger(v.bVal); return S_OK;
+    case VT_I2: out->SetInteger(v.iVal); return S_OK;
+    case VT_UI2: out->SetInteger(v.uiVal); return S_OK;
+    case VT_I4: out->SetInteger(v.lVal); return S_OK;
+    case VT_UI4: out->SetInteger(v.ulVal); return S_OK;
+    case VT_INT: out->SetInteger(v.intVal); return S_OK;
+    case VT_UINT: out->SetInteger(v.uintVal); return S_OK;
+    case VT_I8: out->SetInteger(v.llVal); return S_OK;
+    case VT_UI8: out->SetInteger(v.ullVal); return S_OK;
+    case VT_BOOL: out->SetInteger(v.boolVal); return S_OK;
+    case VT_R4: out->SetReal(v.fltVal, 7); return S_OK;
+    case VT_R8: out->SetReal(v.dblVal, 15); return S_OK;
+    case VT_DATE: out->SetReal(v.date, 15); return S_OK;
+    case VT_CY: out->SetDigits(DigitsFromCurrency(v.cyVal.int64)); return S_OK;
     case VT_DECIMAL: {
       Digits d;
       if (HRESULT hr = DigitsFromDecimal(v.decVal, &d); FAILED(hr)) return hr;
-      *out = Number::FromDigits(d);
+      out->SetDigits(d);
       return S_OK;
     }
     default:

@@ -290,13 +290,13 @@ HRESULT ParseNumber(std::u16string_view text, const LocaleData& locale, Number* 
     }
   }
 
-  Number result;
+  Number& result = *out;
   if (c.Peek() == u'&' && (c.Peek(1) == u'H' || c.Peek(1) == u'h' || c.Peek(1) == u'O' || c.Peek(1) == u'o')) {
     const unsigned radix = (c.Peek(1) == u'H' || c.Peek(1) == u'h') ? 16 : 8;
     c.pos += 2;
     __int128 v = 0;
     if (HRESULT hr = ParseRadix(c, radix, &v); FAILED(hr)) return hr;
-    result = Number::Integer(neg ? -v : v);
+    result.SetInteger(neg ? -v : v);
   } else {
     Digits x;
     long long exp = 0;
@@ -344,7 +344,7 @@ HRESULT ParseNumber(std::u16string_view text, const LocaleData& locale, Number* 
     if (exp < -kExpLimit) exp = -kExpLimit;
     x.exp = static_cast<int>(exp);
     Normalize(x);
-    result = Number::FromDigits(x);
+    result.SetDigits(x);
   }
 
   for (;;) {
@@ -364,10 +364,7 @@ HRESULT ParseNumber(std::u16string_view text, const LocaleData& locale, Number* 
     }
   }
   if (!c.AtEnd() || paren) return DISP_E_TYPEMISMATCH;
-  if (result.kind == Number::kDecimal) {
-    result.dec.neg = neg && result.dec.n != 0;
-  }
-  *out = result;
+  if (result.kind == Number::kDecimal) result.dec.neg = neg && result.dec.n != 0;
   return S_OK;
 }
 

@@ -25,7 +25,7 @@ struct Digits {
   bool sticky = false;
   int n = 0;
   int exp = 0;
-  char d[kMaxDigits] = {};
+  char d[kMaxDigits];
 };
 
 struct Number {
@@ -36,23 +36,19 @@ struct Number {
   int precision = 15;  // significant digits of a Real shown as text or made a DECIMAL
   Digits dec;
 
-  static Number Integer(__int128 v) {
-    Number n;
-    n.i = v;
-    return n;
+  // Set in place: building a Number and copying it costs more than the conversion itself.
+  void SetInteger(__int128 v) {
+    kind = kInteger;
+    i = v;
   }
-  static Number Real(double v, int precision) {
-    Number n;
-    n.kind = kReal;
-    n.r = v;
-    n.precision = precision;
-    return n;
+  void SetReal(double v, int digits) {
+    kind = kReal;
+    r = v;
+    precision = digits;
   }
-  static Number FromDigits(const Digits& d) {
-    Number n;
-    n.kind = kDecimal;
-    n.dec = d;
-    return n;
+  void SetDigits(const Digits& d) {
+    kind = kDecimal;
+    dec = d;
   }
 };
 
