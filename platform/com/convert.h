@@ -36,7 +36,9 @@
 // the locale's thousands separators between digits ("1,5" is 15 in 1033 and 1.5 in 1031), the
 // locale's decimal separator, an exponent ("1e3"), or be "&H" hexadecimal / "&O" octal.
 //
-// Failure leaves the destination untouched; dest may be src (then src changes only on success).
+// dest must hold a valid VARIANT: it is cleared (its BSTR freed, its object released) only when the
+// conversion succeeds; a failure leaves it untouched. dest may be src (then src changes only on
+// success).
 #pragma once
 
 #include "platform/com/interfaces.h"
