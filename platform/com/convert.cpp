@@ -11,7 +11,6 @@
 #include "platform/com/datetext.h"
 #include "platform/com/number.h"
 #include "platform/win/locale_data.h"
-#include "platform/win/text.h"
 
 namespace vkr::platform {
 namespace {
