@@ -92,6 +92,19 @@ struct SYSTEMTIME {
   WORD wMilliseconds;
 };
 
+struct POINT {
+  LONG x;
+  LONG y;
+};
+
+// Accepted where Windows takes it; the stand-ins have no security descriptors or inheritance.
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
 union LARGE_INTEGER {
   struct {
     DWORD LowPart;
