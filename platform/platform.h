@@ -22,9 +22,12 @@
 #include "platform/com/classes.h"
 #include "platform/com/object.h"
 #include "platform/com/holders.h"
+#include "platform/com/apartment.h"
 
 // OLE Automation conversions and locale.
 
 // Windows services: registry, files, threads, messages.
+#include "platform/win/threads.h"
+#include "platform/win/messages.h"
 
 // XML.
