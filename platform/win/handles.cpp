@@ -11,15 +11,17 @@
 namespace vkr::platform {
 namespace {
 
-// Ids start well above zero so that a small number mistaken for a handle (a thread id, a count)
+// Ids start well above zero so that a small number mistaken for a handle (a count, an index)
 // is refused rather than matched.
 constexpr std::uint32_t kFirstId = 0x100;
+// The last id is never given: in 32 bits it is the invalid handle value.
+constexpr std::uint32_t kLastId = 0xFFFFFFFE;
 constexpr DWORD kErrorNoSystemResources = 1450;  // ERROR_NO_SYSTEM_RESOURCES
 
 struct Table {
   std::mutex lock;
   std::uint32_t next = kFirstId;
-  std::unordered_map<std::uint32_t, std::shared_ptr<KernelObject>> objects;
+  std::unordered_map<std::uint32_t, std::shared_ptr<HandleObject>> objects;
 };
 
 // Never destroyed: threads that end during process exit still close their handles.
@@ -28,34 +30,38 @@ Table& TheTable() {
   return *table;
 }
 
-// The id a HANDLE carries, or 0 for values that cannot be one (null, pseudo-handles, pointers).
+// The id a HANDLE carries, or 0 for values that cannot be one (null, the invalid handle value,
+// pointers beyond 32 bits).
 std::uint32_t IdOf(HANDLE h) {
   auto v = reinterpret_cast<std::uintptr_t>(h);
-  if (v == 0 || v > 0xFFFFFFFFu) return 0;
+  if (v == 0 || v > kLastId) return 0;
   return static_cast<std::uint32_t>(v);
 }
 
 }  // namespace
 
-HANDLE InsertHandle(std::shared_ptr<KernelObject> obj) {
-  if (!obj) {
+namespace detail {
+void SetInvalidHandleError() { SetLastError(ERROR_INVALID_HANDLE); }
+}  // namespace detail
+
+HANDLE InsertHandleObject(std::shared_ptr<HandleObject> object) {
+  if (!object) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
   Table& t = TheTable();
   std::lock_guard lk(t.lock);
-  // The last id stays unused: it is the bit pattern of the invalid file handle in 32 bits.
-  if (t.next == 0xFFFFFFFFu) {
+  if (t.next > kLastId) {
     SetLastError(kErrorNoSystemResources);
     return nullptr;
   }
   std::uint32_t id = t.next++;
-  t.objects.emplace(id, std::move(obj));
+  t.objects.emplace(id, std::move(object));
   return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(id));
 }
 
-std::shared_ptr<KernelObject> ReferenceHandle(HANDLE h) {
-  std::uint32_t id = IdOf(h);
+std::shared_ptr<HandleObject> LookupHandleObject(HANDLE handle) {
+  std::uint32_t id = IdOf(handle);
   Table& t = TheTable();
   {
     std::lock_guard lk(t.lock);
@@ -66,29 +72,20 @@ std::shared_ptr<KernelObject> ReferenceHandle(HANDLE h) {
   return nullptr;
 }
 
-std::shared_ptr<KernelObject> ReferenceHandle(HANDLE h, HandleKind kind) {
-  auto obj = ReferenceHandle(h);
-  if (obj && obj->Kind() != kind) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  return obj;
-}
-
-std::shared_ptr<KernelObject> RemoveHandle(HANDLE h) {
-  std::uint32_t id = IdOf(h);
+std::shared_ptr<HandleObject> RemoveHandleObject(HANDLE handle, HandleKind kind) {
+  std::uint32_t id = IdOf(handle);
   Table& t = TheTable();
-  std::shared_ptr<KernelObject> obj;
+  std::shared_ptr<HandleObject> object;
   {
     std::lock_guard lk(t.lock);
     auto it = t.objects.find(id);
-    if (it != t.objects.end()) {
-      obj = std::move(it->second);
+    if (it != t.objects.end() && it->second->Kind() == kind) {
+      object = std::move(it->second);
       t.objects.erase(it);
     }
   }
-  if (!obj) SetLastError(ERROR_INVALID_HANDLE);
-  return obj;
+  if (!object) SetLastError(ERROR_INVALID_HANDLE);
+  return object;
 }
 
 std::size_t LiveHandleCount() {
@@ -97,16 +94,17 @@ std::size_t LiveHandleCount() {
   return t.objects.size();
 }
 
-// Files still live in the file stand-in's own table until they move into this one; while both
-// exist, a handle this table does not know is offered to it.
-[[gnu::weak]] BOOL CloseFileHandle(HANDLE h);
-
 }  // namespace vkr::platform
 
 BOOL CloseHandle(HANDLE h) {
+  using namespace vkr::platform;
+  auto object = LookupHandleObject(h);
+  // A search has its own closing call.
+  if (!object || object->Kind() == HandleKind::Find) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
   // The object itself goes when its last user lets go: a thread keeps running, a wait in
   // progress keeps its event.
-  if (vkr::platform::RemoveHandle(h)) return TRUE;
-  if (&vkr::platform::CloseFileHandle != nullptr) return vkr::platform::CloseFileHandle(h);
-  return FALSE;
+  return RemoveHandleObject(h, object->Kind()) ? TRUE : FALSE;
 }

@@ -51,9 +51,8 @@ struct ThreadTimer {
 class ThreadObject;
 
 // Objects a thread can wait for. State and waiter lists are guarded by SyncMutex.
-class Waitable : public KernelObject {
+class Waitable : public HandleObject {
  public:
-  using KernelObject::KernelObject;
   virtual bool Signalled() const = 0;
   // Called for the object that satisfied a wait: an auto-reset event resets here.
   virtual void Acquire() {}

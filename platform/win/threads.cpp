@@ -16,7 +16,7 @@ namespace vkr::platform {
 
 class ThreadObject final : public Waitable {
  public:
-  ThreadObject() : Waitable(HandleKind::Thread) {}
+  HandleKind Kind() const override { return HandleKind::Thread; }
   bool Signalled() const override { return ended; }
 
   std::weak_ptr<ThreadState> state;
@@ -29,7 +29,8 @@ namespace {
 
 class EventObject final : public Waitable {
  public:
-  EventObject(bool manualReset, bool initial) : Waitable(HandleKind::Event), manual(manualReset), signalled(initial) {}
+  EventObject(bool manualReset, bool initial) : manual(manualReset), signalled(initial) {}
+  HandleKind Kind() const override { return HandleKind::Event; }
   bool Signalled() const override { return signalled; }
   void Acquire() override {
     if (!manual) signalled = false;
@@ -126,7 +127,7 @@ DWORD RealTicks() {
 
 // The handle's waitable object, or null with ERROR_INVALID_HANDLE.
 std::shared_ptr<Waitable> ReferenceWaitable(HANDLE h) {
-  auto obj = ReferenceHandle(h);
+  auto obj = LookupHandleObject(h);
   if (!obj) return nullptr;
   if (obj->Kind() != HandleKind::Event && obj->Kind() != HandleKind::Thread) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -173,7 +174,7 @@ HANDLE NewEvent(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, bool
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  HANDLE h = InsertHandle(std::move(ev));
+  HANDLE h = InsertHandleObject(std::move(ev));
   if (h) SetLastError(ERROR_SUCCESS);
   return h;
 }
@@ -355,7 +356,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
     r.threads.emplace(state->id, state);
     ++r.liveCreated;
   }
-  HANDLE h = InsertHandle(obj);
+  HANDLE h = InsertHandleObject(obj);
   if (!h) {
     unregister();
     return nullptr;
@@ -367,7 +368,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
       EndThread(state, code);
     }).detach();
   } catch (const std::exception&) {
-    RemoveHandle(h);
+    RemoveHandleObject(h, HandleKind::Thread);
     unregister();
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
@@ -382,7 +383,7 @@ DWORD GetCurrentThreadId() {
 }
 
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
-  auto obj = ReferenceHandleAs<ThreadObject>(thread, HandleKind::Thread);
+  auto obj = LookupHandleAs<ThreadObject>(thread, HandleKind::Thread);
   if (!obj) return FALSE;
   if (!exitCode) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -394,7 +395,7 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
 }
 
 BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
-  auto obj = ReferenceHandleAs<ThreadObject>(thread, HandleKind::Thread);
+  auto obj = LookupHandleAs<ThreadObject>(thread, HandleKind::Thread);
   if (!obj) return FALSE;
   DWORD id = 0;
   {
@@ -447,7 +448,7 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL ini
 
 namespace {
 BOOL SetEventState(HANDLE h, bool signalled) {
-  auto ev = ReferenceHandleAs<EventObject>(h, HandleKind::Event);
+  auto ev = LookupHandleAs<EventObject>(h, HandleKind::Event);
   if (!ev) return FALSE;
   std::lock_guard lk(SyncMutex());
   ev->signalled = signalled;

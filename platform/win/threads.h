@@ -31,7 +31,7 @@ using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID);
 
 // Removes the id from the handle table. The object lives on while it is in use: a thread keeps
 // running, a wait in progress keeps its event. FALSE with ERROR_INVALID_HANDLE for an id that is
-// not live.
+// not live, and for a search handle (FindClose closes those).
 BOOL CloseHandle(HANDLE h);
 
 // Starts start(param) on a new thread. *threadId (optional) is set, and the thread can be posted

@@ -48,7 +48,7 @@ TEST(Handles, ValuesThatAreNoLiveHandleAreRefused) {
     HANDLE h;
   } cases[] = {
       {"null", nullptr},
-      {"all bits set (INVALID_HANDLE_VALUE)", reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1))},
+      {"INVALID_HANDLE_VALUE", INVALID_HANDLE_VALUE},
       {"a small number", reinterpret_cast<HANDLE>(std::uintptr_t{5})},
       {"an id not handed out yet", reinterpret_cast<HANDLE>(std::uintptr_t{0xFFFFFF00})},
       {"a pointer beyond 32 bits", reinterpret_cast<HANDLE>(std::uintptr_t{0x1234567800000100})},
@@ -79,6 +79,25 @@ TEST(Handles, AHandleOfAnotherKindIsRefused) {
   EXPECT_EQ(code, 7u);
   CloseHandle(thread);
   CloseHandle(event);
+}
+
+// Other kinds (files, searches) live in the same table; a search is closed by its own call.
+struct FakeSearch : vkr::platform::HandleObject {
+  vkr::platform::HandleKind Kind() const override { return vkr::platform::HandleKind::Find; }
+};
+
+TEST(Handles, CloseHandleRefusesASearchAndLeavesItOpen) {
+  using namespace vkr::platform;
+  HANDLE search = InsertHandleObject(std::make_shared<FakeSearch>());
+  ASSERT_NE(search, nullptr);
+  SetLastError(0);
+  EXPECT_FALSE(CloseHandle(search));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_NE(LookupHandleObject(search), nullptr);
+  EXPECT_EQ(RemoveHandleObject(search, HandleKind::File), nullptr) << "removed as the wrong kind";
+  EXPECT_NE(RemoveHandleObject(search, HandleKind::Find), nullptr);
+  EXPECT_EQ(LookupHandleObject(search), nullptr);
+  EXPECT_EQ(InsertHandleObject(nullptr), nullptr);
 }
 
 TEST(Handles, SurviveARoundTripThroughThirtyTwoBits) {
