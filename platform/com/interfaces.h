@@ -71,7 +71,7 @@ constexpr DWORD STGC_DEFAULT = 0;
 struct ISequentialStream : IUnknown {
   static constexpr IID iid = vkr::MakeGuid("0C733A30-2A1C-11CE-ADE5-00AA0044773D");
   using Base = IUnknown;
-  // S_FALSE when fewer bytes than asked were read (end of stream).
+  // Reading past the end is no error: *pcbRead tells how many bytes came.
   virtual HRESULT Read(void* pv, ULONG cb, ULONG* pcbRead) = 0;
   virtual HRESULT Write(const void* pv, ULONG cb, ULONG* pcbWritten) = 0;
 };

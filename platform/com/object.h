@@ -68,7 +68,11 @@ class ObjectRoot {
       return S_OK;
     }
     if (void* p = FindInterface(riid)) {
-      InnerAddRef();
+      // Interfaces of an aggregated object count on the outer object, where their Release goes.
+      if (m_outer)
+        m_outer->AddRef();
+      else
+        InnerAddRef();
       *ppv = p;
       return S_OK;
     }
@@ -110,6 +114,17 @@ struct FirstOf {
 
 template <class... Itfs>
 class Implements : public ObjectRoot, public Itfs... {
+ public:
+  // One declaration for all the interfaces, so the class can call them without naming a base;
+  // ComObject implements them.
+  HRESULT QueryInterface(REFIID riid, void** ppv) override = 0;
+  ULONG AddRef() override = 0;
+  ULONG Release() override = 0;
+  template <class Q>
+  HRESULT QueryInterface(Q** pp) {
+    return QueryInterface(Q::iid, reinterpret_cast<void**>(pp));
+  }
+
  protected:
   void* FindInterface(REFIID riid) override {
     void* found = nullptr;
