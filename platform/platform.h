@@ -28,3 +28,4 @@
 // Windows services: registry, files, threads, messages.
 
 // XML.
+#include "platform/xml/msxml.h"
