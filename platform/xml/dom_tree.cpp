@@ -82,7 +82,8 @@ void CollectIfUnreferenced(Node* n) {
   Node* top = TopOf(n);
   Doc* doc = top->doc;
   if (top == &doc->root) return;
-  if (HasWrapperInSubtree(top)) return;
+  // The top's own object settles it cheaply; only a top without one needs the whole walk.
+  if (top->wrapper || HasWrapperInSubtree(top)) return;
   doc->loose.erase(top);
   FreeSubtree(top);
 }
@@ -195,7 +196,8 @@ bool LookupNamespace(const Node* n, std::u16string_view prefix, std::u16string* 
         return true;
       }
     }
-    if (n->Prefix() == prefix && (!prefix.empty() || !n->ns.empty())) {
+    // A node created with a namespace binds its own prefix, declared or not.
+    if (n->Prefix() == prefix && !n->ns.empty()) {
       uri->assign(n->ns);
       return true;
     }
