@@ -15,20 +15,39 @@ constexpr UINT CP_THREAD_ACP = 3;
 constexpr UINT CP_UTF8 = 65001;
 
 constexpr DWORD MB_PRECOMPOSED = 0x00000001;
+constexpr DWORD MB_COMPOSITE = 0x00000002;
+constexpr DWORD MB_USEGLYPHCHARS = 0x00000004;
 constexpr DWORD MB_ERR_INVALID_CHARS = 0x00000008;
+constexpr DWORD WC_DISCARDNS = 0x00000010;
+constexpr DWORD WC_SEPCHARS = 0x00000020;
+constexpr DWORD WC_DEFAULTCHAR = 0x00000040;
 constexpr DWORD WC_ERR_INVALID_CHARS = 0x00000080;
 constexpr DWORD WC_COMPOSITECHECK = 0x00000200;
 constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x00000400;
 
 // The Windows contract: cchSrc -1 means zero-terminated (the zero is converted and counted);
-// cchDst 0 asks for the size needed. Returns the characters written, or 0 with GetLastError set
-// (ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_PARAMETER, ERROR_NO_UNICODE_TRANSLATION when an
-// invalid sequence meets MB_ERR_INVALID_CHARS / WC_ERR_INVALID_CHARS; otherwise invalid
-// sequences become U+FFFD). Code pages other than the ones above give ERROR_INVALID_PARAMETER.
+// cchDst 0 asks for the size needed. Returns the characters written, or 0 with GetLastError set:
+//   ERROR_INVALID_PARAMETER   null source, source length 0 or below -1, negative or inconsistent
+//                             destination, source and destination the same buffer, an unsupported
+//                             code page (CP_MACCP included), a default character with CP_UTF8;
+//   ERROR_INVALID_FLAGS       CP_UTF8 with a flag other than MB_ERR_INVALID_CHARS /
+//                             WC_ERR_INVALID_CHARS (the ANSI pages accept their legacy flags,
+//                             which change nothing for UTF-8);
+//   ERROR_NO_UNICODE_TRANSLATION  an ill-formed sequence with MB_ERR_INVALID_CHARS /
+//                             WC_ERR_INVALID_CHARS;
+//   ERROR_INSUFFICIENT_BUFFER the output does not fit in cchDst.
+// Without the strict flag, each ill-formed UTF-8 sequence (its maximal subpart, as Unicode
+// defines it) and each lone surrogate becomes U+FFFD. On the ANSI pages WideCharToMultiByte puts
+// defaultChar (its first character) in place of a lone surrogate when one is given and sets
+// *usedDefaultChar when it replaced anything.
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int cbSrc, LPWSTR dst, int cchDst);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int cchSrc, LPSTR dst, int cbDst,
                         LPCSTR defaultChar, BOOL* usedDefaultChar);
 
+// Null-safe as on Windows: a null text has length 0; a copy or concatenation with a null pointer
+// does nothing and returns null; comparisons take null as the empty text. lstrcmp(i) order
+// letters as Windows' default sort does at its first level (case-insensitive, and at a tie lower
+// case before upper case); other characters compare by code unit. The A forms take UTF-8.
 int lstrlenW(LPCWSTR s);
 int lstrlenA(LPCSTR s);
 LPWSTR lstrcpyW(LPWSTR dst, LPCWSTR src);
@@ -42,6 +61,8 @@ int lstrcmpiW(LPCWSTR a, LPCWSTR b);
 int lstrcmpA(LPCSTR a, LPCSTR b);
 int lstrcmpiA(LPCSTR a, LPCSTR b);
 // The C runtime's wide helpers over UTF-16 (wchar_t is 32-bit here, so these take char16_t).
+// The i forms fold ASCII letters only, as the runtime does in the "C" locale. A null pointer
+// is the empty text (the runtime would fault).
 std::size_t wcslen(const char16_t* s);
 int wcscmp(const char16_t* a, const char16_t* b);
 int _wcsicmp(const char16_t* a, const char16_t* b);

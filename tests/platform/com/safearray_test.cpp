@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "tests/support/counting_unknown.h"
 
 namespace {
 
@@ -128,12 +129,7 @@ TEST(SafeArray, EmptyArraysAndBadTypes) {
 }
 
 TEST(SafeArray, CopyIsDeepForInterfacesAndVariants) {
-  struct Counter : IUnknown {
-    LONG refs = 1;
-    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override { return --refs; }
-  } obj;
+  vkr::test::CountingUnknown obj;
   {
     vkr::SafeArrayHolder sa(SafeArrayCreateVector(VT_UNKNOWN, 0, 2));
     LONG i = 1;

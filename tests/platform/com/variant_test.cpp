@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "tests/support/counting_unknown.h"
 
 namespace {
 
@@ -178,12 +179,7 @@ TEST(Variant, CopyFailsCleanlyAtEveryAllocation) {
 }
 
 TEST(Variant, InterfaceReferencesAreCounted) {
-  struct Counter : IUnknown {
-    LONG refs = 1;
-    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override { return --refs; }
-  } obj;
+  vkr::test::CountingUnknown obj;
   VARIANT a, b;
   VariantInit(&a);
   VariantInit(&b);
