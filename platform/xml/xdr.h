@@ -7,8 +7,8 @@
 //   eltOnly (elements, white space only between them), mixed (text and the listed elements in
 //   any order and number);
 // - the listed elements of eltOnly content follow the model: order seq / one / many, groups,
-//   minOccurs 0|1 and maxOccurs 1|*; in a "many" order counts are not limited, elements with
-//   minOccurs="1" directly under it must appear;
+//   minOccurs 0|1 and maxOccurs 1|*; an order "many" lets its elements appear in any order and
+//   number, or not at all (their minOccurs and maxOccurs do not apply);
 // - model="open" (the default) allows elements and attributes that the model does not list: from
 //   another namespace freely (validated by their own schema when they have one), from the same
 //   schema when the schema declares them; model="closed" allows nothing unlisted;

@@ -305,18 +305,7 @@ class Validator {
     start[0] = 1;
     Note(start);
     PosSet end = Apply(et->model, start);
-    if (end[kids.size()]) {
-      if (et->model.order == Order::Many) {
-        for (const Particle& p : et->model.items) {
-          if (p.isGroup || p.optional) continue;
-          bool seen = std::any_of(kids.begin(), kids.end(),
-                                  [&](const Node* c) { return p.ref.ns == c->ns && p.ref.local == c->LocalName(); });
-          if (!seen)
-            return Fail(e, u"Element " + Quote(e->name) + u" lacks the required child element " + Quote(p.ref.local) + u".");
-        }
-      }
-      return true;
-    }
+    if (end[kids.size()]) return true;
     if (m_furthest < kids.size()) {
       const Node* c = kids[m_furthest];
       return Fail(c, u"Element " + Quote(c->name) + u" is unexpected according to the content model of parent element " +
