@@ -961,12 +961,12 @@ class DocumentNode : public NodeObject<IXMLDOMDocument2> {
     std::u16string_view text = View(bstrXML);
     if (!text.empty() && text[0] == 0xFEFF) text.remove_prefix(1);
     m_node->doc->url.clear();
-    HRESULT hr = LoadDocument(m_node->doc, Utf16ToUtf8(text), TextSource::Utf16);
+    HRESULT hr = LoadDocument(m_node->doc, TextToUtf8(text), TextSource::Utf16);
     if (hr == S_OK) *isSuccessful = VARIANT_TRUE;
     return hr;
   }
   HRESULT save(VARIANT destination) override {
-    std::string bytes = Utf16ToUtf8(Serialize(m_node));
+    std::string bytes = TextToUtf8(Serialize(m_node));
     if (destination.vt == VT_BSTR) {
       std::string ignored;
       std::u16string p(View(destination.bstrVal));

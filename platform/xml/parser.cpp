@@ -19,6 +19,21 @@ namespace vkr::xml {
 
 namespace {
 
+// UTF-8 to UTF-16 with a fast path for the ASCII that markup mostly is.
+std::u16string U16(std::string_view s) {
+  std::u16string out(s.size(), u'\0');
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) return Utf8ToUtf16(s);
+    out[i] = c;
+  }
+  return out;
+}
+
+std::u16string U16(const xmlChar* s) {
+  return s ? U16(std::string_view(reinterpret_cast<const char*>(s))) : std::u16string();
+}
+
 struct Builder {
   xmlParserCtxtPtr ctxt = nullptr;
   Doc* doc = nullptr;
@@ -44,8 +59,10 @@ struct Builder {
     xmlStopParser(ctxt);
   }
 
+  // A node made for the tree under construction; it is never loose.
+  Node* Make(DOMNodeType type) { return new Node(type, doc); }
+
   void Append(Node* n) {
-    doc->loose.erase(n);
     n->parent = current;
     n->prev = current->last;
     (current->last ? current->last->next : current->first) = n;
@@ -54,20 +71,16 @@ struct Builder {
 
   void FlushText() {
     if (pending.empty()) return;
-    std::u16string text = Utf8ToUtf16(pending);
+    std::u16string text = U16(pending);
     pending.clear();
     if (!preserveWhiteSpace && IsAllSpace(text)) return;
-    Node* t = NewNode(doc, NODE_TEXT);
+    Node* t = Make(NODE_TEXT);
     t->value = std::move(text);
     Append(t);
   }
 };
 
 Builder* Of(void* ctx) { return static_cast<Builder*>(static_cast<xmlParserCtxtPtr>(ctx)->_private); }
-
-std::u16string U16(const xmlChar* s) {
-  return s ? Utf8ToUtf16(reinterpret_cast<const char*>(s)) : std::u16string();
-}
 
 void OnStartElement(void* ctx, const xmlChar* name, const xmlChar** atts) {
   Builder* b = Of(ctx);
@@ -78,19 +91,18 @@ void OnStartElement(void* ctx, const xmlChar* name, const xmlChar** atts) {
                                 Utf8ToUtf16(std::to_string(XML_MAX_ELEMENT_DEPTH)) + u" levels.");
     return;
   }
-  Node* e = NewNode(b->doc, NODE_ELEMENT);
+  Node* e = b->Make(NODE_ELEMENT);
   SetName(e, U16(name), {});
   e->line = b->Line();
   e->col = b->Col();
   b->Append(e);
   b->current = e;
   for (int i = 0; atts && atts[i]; i += 2) {
-    Node* a = NewNode(b->doc, NODE_ATTRIBUTE);
+    Node* a = b->Make(NODE_ATTRIBUTE);
     SetName(a, U16(atts[i]), {});
     a->value = U16(atts[i + 1]);
     a->line = e->line;
     a->col = e->col;
-    b->doc->loose.erase(a);
     a->parent = e;
     e->attrs.push_back(a);
     if (a->name == u"xmlns" || a->Prefix() == u"xmlns") {
@@ -149,7 +161,7 @@ void OnCData(void* ctx, const xmlChar* s, int len) {
   Builder* b = Of(ctx);
   if (b->failCode != S_OK) return;
   b->FlushText();
-  Node* n = NewNode(b->doc, NODE_CDATA_SECTION);
+  Node* n = b->Make(NODE_CDATA_SECTION);
   n->value = Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(s), static_cast<std::size_t>(len)));
   b->Append(n);
 }
@@ -158,7 +170,7 @@ void OnComment(void* ctx, const xmlChar* s) {
   Builder* b = Of(ctx);
   if (b->failCode != S_OK) return;
   b->FlushText();
-  Node* n = NewNode(b->doc, NODE_COMMENT);
+  Node* n = b->Make(NODE_COMMENT);
   n->value = U16(s);
   b->Append(n);
 }
@@ -167,7 +179,7 @@ void OnProcessingInstruction(void* ctx, const xmlChar* target, const xmlChar* da
   Builder* b = Of(ctx);
   if (b->failCode != S_OK) return;
   b->FlushText();
-  Node* n = NewNode(b->doc, NODE_PROCESSING_INSTRUCTION);
+  Node* n = b->Make(NODE_PROCESSING_INSTRUCTION);
   SetName(n, U16(target), {});
   n->prefixLen = 0;
   n->value = U16(data);
@@ -218,6 +230,15 @@ std::u16string LibxmlReason(const xmlError* e) {
 }
 
 }  // namespace
+
+std::string TextToUtf8(std::u16string_view text) {
+  std::string out(text.size(), '\0');
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] >= 0x80) return Utf16ToUtf8(text);
+    out[i] = static_cast<char>(text[i]);
+  }
+  return out;
+}
 
 void SetError(ParseErrorInfo* error, HRESULT code, std::u16string reason, LONG line, LONG linepos,
               std::string_view text) {

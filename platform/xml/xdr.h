@@ -76,7 +76,7 @@ struct ElementType {
   bool open = true;
   DataType type = DataType::None;
   std::vector<std::u16string> values;
-  std::map<std::u16string, AttributeType> localAttributes;
+  std::map<std::u16string, AttributeType, std::less<>> localAttributes;
   std::vector<AttributeUse> attributes;
   Particle model;                  // a group holding the content model
   std::vector<QName> listed;       // every element the model names, at any depth
@@ -85,8 +85,8 @@ struct ElementType {
 struct Schema {
   std::u16string ns;
   std::u16string location;
-  std::map<std::u16string, ElementType> elements;
-  std::map<std::u16string, AttributeType> attributes;
+  std::map<std::u16string, ElementType, std::less<>> elements;
+  std::map<std::u16string, AttributeType, std::less<>> attributes;
   DocRef doc;  // the schema file's document, for the collection's get()
 };
 

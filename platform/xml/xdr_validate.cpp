@@ -53,8 +53,10 @@ class Validator {
   const Schema* SchemaFor(const Node* at, std::u16string_view ns, bool* ok) {
     *ok = true;
     if (!IsXSchema(ns)) return nullptr;
+    // Most look-ups repeat the previous namespace.
+    if (m_last && ns == m_last->ns) return m_last;
     auto it = m_schemas.find(std::u16string(ns));
-    if (it != m_schemas.end()) return it->second.get();
+    if (it != m_schemas.end()) return m_last = it->second.get();
     std::shared_ptr<const Schema> s = m_cache->FindSchema(ns);
     if (!s) {
       *ok = Fail(at, u"The schema \"" + std::u16string(ns) + u"\" is not in the schema cache.", INET_E_OBJECT_NOT_FOUND);
@@ -62,7 +64,7 @@ class Validator {
     }
     const Schema* raw = s.get();
     m_schemas.emplace(std::u16string(ns), std::move(s));
-    return raw;
+    return m_last = raw;
   }
 
   bool CheckDeclarations(Node* top) {
@@ -83,7 +85,7 @@ class Validator {
   }
 
   const ElementType* DeclFor(const Node* e, const Schema* s) {
-    auto it = s->elements.find(std::u16string(e->LocalName()));
+    auto it = s->elements.find(e->LocalName());
     if (it == s->elements.end()) {
       Fail(e, u"Element " + Quote(e->name) + u" is used but not declared in the schema \"" + s->ns + u"\".");
       return nullptr;
@@ -140,7 +142,7 @@ class Validator {
       const Schema* s = SchemaFor(a, a->ns, &ok);
       if (!ok) return false;
       if (!s) continue;
-      auto it = s->attributes.find(std::u16string(a->LocalName()));
+      auto it = s->attributes.find(a->LocalName());
       if (it == s->attributes.end())
         return Fail(a, u"Attribute " + Quote(a->name) + u" is not declared in the schema \"" + s->ns + u"\".");
       if (!CheckAttributeValue(a, &it->second)) return false;
@@ -174,7 +176,7 @@ class Validator {
                            u": its element type lists no such attribute.");
       }
       if (!as) continue;  // another namespace without a schema: open content takes it
-      auto it = as->attributes.find(std::u16string(a->LocalName()));
+      auto it = as->attributes.find(a->LocalName());
       if (it == as->attributes.end())
         return Fail(a, u"Attribute " + Quote(a->name) + u" on element " + Quote(e->name) +
                            u" is not declared in the schema \"" + as->ns + u"\".");
@@ -281,6 +283,7 @@ class Validator {
 
   // p with its minOccurs and maxOccurs.
   PosSet Apply(const Particle& p, const PosSet& in) {
+    if (!p.isGroup && p.repeat) return RepeatElement(p, in);
     PosSet once = Once(p, in);
     PosSet result = once;
     if (p.optional)
@@ -296,6 +299,19 @@ class Validator {
       }
     }
     return result;
+  }
+
+  // An element with maxOccurs="*", in one pass: a run of matching children from any start.
+  PosSet RepeatElement(const Particle& p, const PosSet& in) {
+    const std::size_t n = m_kids->size();
+    PosSet out = p.optional ? in : PosSet(n + 1, 0);
+    bool carried = false;  // position i was reached through a run of matches
+    for (std::size_t i = 0; i < n; ++i) {
+      carried = (in[i] || carried) && Matches(p.ref, i);
+      if (carried) out[i + 1] = 1;
+    }
+    Note(out);
+    return out;
   }
 
   bool ContentModel(Node* e, const ElementType* et, const std::vector<Node*>& kids) {
@@ -366,6 +382,7 @@ class Validator {
   ParseErrorInfo* m_error;
   std::string_view m_text;
   std::unordered_map<std::u16string, std::shared_ptr<const Schema>> m_schemas;
+  const Schema* m_last = nullptr;
   std::unordered_set<std::u16string> m_ids;
   std::vector<std::pair<const Node*, std::u16string>> m_idrefs;
 };
