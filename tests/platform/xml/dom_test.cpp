@@ -436,3 +436,55 @@ TEST_F(Dom, DeepBuiltTreeSerialisesAndFrees) {
 
 }  // namespace
 }  // namespace vkr::xmltest
+
+namespace vkr::xmltest {
+namespace {
+
+// Every text, array and value the DOM hands out is allocated through the platform; when the
+// N-th allocation fails the call reports E_OUTOFMEMORY and the scenario goes on without leaks.
+TEST(DomFaults, AllocationFailuresAreReported) {
+  ComScope com;
+  TempDir dir;
+  std::string schema = dir.Write("B.xml", R"(<Schema xmlns="urn:schemas-microsoft-com:xml-data"
+      xmlns:dt="urn:schemas-microsoft-com:datatypes"><ElementType name="b" content="textOnly" dt:type="bin.hex"/></Schema>)");
+  auto cache = NewCache();
+  ASSERT_EQ(AddSchema(cache.Get(), "x-schema:B.xml", schema), S_OK);
+  Bstr text(U("<b xmlns='x-schema:B.xml'>0aff</b>"));
+  Bstr bad(U("<b xmlns='x-schema:B.xml'>zz</b>"));
+  Bstr path(u"b");
+  for (unsigned n = 1;; ++n) {
+    auto doc = NewDocument();
+    Attach(doc.Get(), cache.Get());
+    vkr::platform::SetAllocationFault(n);
+    std::vector<HRESULT> results;
+    VARIANT_BOOL ok;
+    results.push_back(doc->loadXML(text, &ok));
+    ComPtr<IXMLDOMNode> b;
+    results.push_back(doc->selectSingleNode(path, b.Put()));
+    Bstr xml, name, reason;
+    Variant typed;
+    if (b) {
+      results.push_back(b->get_xml(xml.Put()));
+      results.push_back(b->get_nodeName(name.Put()));
+      results.push_back(b->get_nodeTypedValue(typed.Put()));
+    }
+    results.push_back(doc->loadXML(bad, &ok));
+    ComPtr<IXMLDOMParseError> error;
+    if (SUCCEEDED(doc->get_parseError(error.Put()))) results.push_back(error->get_reason(reason.Put()));
+    unsigned counted = vkr::platform::AllocationsSinceFaultArmed();
+    vkr::platform::SetAllocationFault(0);
+    int failures = 0;
+    for (HRESULT hr : results) {
+      EXPECT_TRUE(hr == S_OK || hr == S_FALSE || hr == E_OUTOFMEMORY) << "fault " << n << ": " << std::hex << hr;
+      failures += hr == E_OUTOFMEMORY;
+    }
+    if (counted < n) {
+      EXPECT_EQ(failures, 0);
+      break;
+    }
+    EXPECT_EQ(failures, 1) << "fault " << n << " is reported by exactly the call that met it";
+  }
+}
+
+}  // namespace
+}  // namespace vkr::xmltest
