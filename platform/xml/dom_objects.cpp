@@ -2,6 +2,7 @@
 // error, all over the tree of dom_tree.h.
 #include "platform/xml/dom_objects.h"
 
+#include <algorithm>
 #include <fstream>
 
 #include "platform/com/bstr.h"
@@ -968,7 +969,6 @@ class DocumentNode : public NodeObject<IXMLDOMDocument2> {
   HRESULT save(VARIANT destination) override {
     std::string bytes = TextToUtf8(Serialize(m_node));
     if (destination.vt == VT_BSTR) {
-      std::string ignored;
       std::u16string p(View(destination.bstrVal));
       return WriteFile(p, bytes);
     }
@@ -1085,9 +1085,7 @@ class DocumentNode : public NodeObject<IXMLDOMDocument2> {
     return S_OK;
   }
   static HRESULT WriteFile(const std::u16string& path, const std::string& bytes) {
-    std::u16string p = path;
-    std::replace(p.begin(), p.end(), u'\\', u'/');
-    std::ofstream f(Utf16ToUtf8(p), std::ios::binary | std::ios::trunc);
+    std::ofstream f(NativePath(path), std::ios::binary | std::ios::trunc);
     if (!f) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
     f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return f ? S_OK : STG_E_WRITEFAULT;

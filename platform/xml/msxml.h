@@ -45,7 +45,6 @@ constexpr HRESULT XML_E_TOO_DEEP = static_cast<HRESULT>(0xC00CE501);         // 
 constexpr HRESULT XML_E_DTD_PROHIBITED = static_cast<HRESULT>(0xC00CE502);   // any DOCTYPE
 constexpr HRESULT XML_E_INVALID = static_cast<HRESULT>(0xC00CE00D);          // schema validation
 constexpr HRESULT XML_E_BAD_SCHEMA = static_cast<HRESULT>(0xC00CE010);       // not a valid XDR schema
-constexpr HRESULT XML_E_BAD_XPATH = static_cast<HRESULT>(0xC00CE020);        // unused as errorCode
 constexpr HRESULT XML_E_BAD_VALUE = static_cast<HRESULT>(0xC00CE030);        // typed value refused
 
 // The deepest element nesting a load accepts.
@@ -106,7 +105,7 @@ struct IXMLDOMNode : IDispatch {
   virtual HRESULT put_dataType(BSTR dataTypeName) = 0;
   virtual HRESULT get_xml(BSTR* xmlString) = 0;
   virtual HRESULT transformNode(IXMLDOMNode* stylesheet, BSTR* xmlString) = 0;
-  // A path that does not parse gives E_FAIL; the reason is kept for GetLastSelectionError.
+  // A path that does not parse gives E_FAIL; vkr::platform::LastSelectionError() says why.
   virtual HRESULT selectNodes(BSTR queryString, IXMLDOMNodeList** resultList) = 0;
   // S_FALSE with null when nothing matches.
   virtual HRESULT selectSingleNode(BSTR queryString, IXMLDOMNode** resultNode) = 0;

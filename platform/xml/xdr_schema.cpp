@@ -13,10 +13,13 @@
 
 namespace vkr::xml {
 
-bool ReadFileBytes(std::u16string_view path, std::string* out) {
+std::string NativePath(std::u16string_view path) {
   std::u16string p(path);
-  if (p.rfind(u"file:///", 0) == 0) p.erase(0, 8);
-  else if (p.rfind(u"file://", 0) == 0) p.erase(0, 7);
+  if (p.rfind(u"file://", 0) == 0) {
+    p.erase(0, 7);
+    // "file:///C:/dir" names a drive path; "file:///tmp" an absolute one.
+    if (p.size() >= 3 && p[0] == u'/' && p[2] == u':') p.erase(0, 1);
+  }
   std::replace(p.begin(), p.end(), u'\\', u'/');
   std::string native = Utf16ToUtf8(p);
   // A Windows drive path maps below the drive root, as the platform's file functions map it.
@@ -27,7 +30,11 @@ bool ReadFileBytes(std::u16string_view path, std::string* out) {
     native = std::string(root ? root : "") + "/" +
              static_cast<char>(std::tolower(static_cast<unsigned char>(native[0]))) + rest;
   }
-  std::ifstream f(native, std::ios::binary);
+  return native;
+}
+
+bool ReadFileBytes(std::u16string_view path, std::string* out) {
+  std::ifstream f(NativePath(path), std::ios::binary);
   if (!f) return false;
   std::ostringstream s;
   s << f.rdbuf();

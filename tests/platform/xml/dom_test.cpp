@@ -488,3 +488,28 @@ TEST(DomFaults, AllocationFailuresAreReported) {
 
 }  // namespace
 }  // namespace vkr::xmltest
+
+namespace vkr::xmltest {
+namespace {
+
+TEST(DomFiles, SaveWritesWhatLoadReads) {
+  ComScope com;
+  TempDir dir;
+  auto doc = NewDocument();
+  ASSERT_TRUE(Load(doc.Get(), "<?xml version=\"1.0\"?><a b='\xC3\xA4'>t</a>"));
+  Variant dest;
+  dest.vt = VT_BSTR;
+  dest.bstrVal = SysAllocString(U("file://" + dir.Path() + "/out.xml").c_str());
+  ASSERT_EQ(doc->save(dest), S_OK);
+  auto again = NewDocument();
+  VARIANT_BOOL ok;
+  ASSERT_EQ(again->load(dest, &ok), S_OK);
+  EXPECT_EQ(Xml(again.Get()), Xml(doc.Get()));
+  Variant nowhere;
+  nowhere.vt = VT_BSTR;
+  nowhere.bstrVal = SysAllocString(U(dir.Path() + "/missing/dir/out.xml").c_str());
+  EXPECT_EQ(doc->save(nowhere), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+}
+
+}  // namespace
+}  // namespace vkr::xmltest
