@@ -109,9 +109,8 @@ HRESULT CreateSchemaCache(IUnknown* outer, REFIID riid, void** ppv);
 // reason naming the element or attribute). text is the source, for srcText.
 HRESULT ValidateDocument(Doc* doc, IXMLDOMSchemaCollection* schemas, ParseErrorInfo* error, std::string_view text);
 
-// The file system path for a path as the DOM takes it: a "file://" prefix is dropped,
-// backslashes become slashes, and a Windows drive path (C:\dir) maps below $VKR_DRIVE_ROOT to
-// c/dir, as the platform's file functions map it.
+// The file system path for a path as the DOM takes it: a "file://" prefix is dropped, the rest
+// maps as every Windows path of the platform does (empty when it cannot be mapped).
 std::string NativePath(std::u16string_view path);
 // Reads a whole file named as above; false when it cannot be read.
 bool ReadFileBytes(std::u16string_view path, std::string* out);

@@ -1,10 +1,9 @@
 // Reading XDR schema files into their model, and the schema collection object.
 #include <algorithm>
-#include <cctype>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
+#include "platform/win/paths.h"
 #include "platform/win/text.h"
 #include "platform/xml/datatypes.h"
 #include "platform/xml/dom_objects.h"
@@ -20,16 +19,8 @@ std::string NativePath(std::u16string_view path) {
     // "file:///C:/dir" names a drive path; "file:///tmp" an absolute one.
     if (p.size() >= 3 && p[0] == u'/' && p[2] == u':') p.erase(0, 1);
   }
-  std::replace(p.begin(), p.end(), u'\\', u'/');
-  std::string native = Utf16ToUtf8(p);
-  // A Windows drive path maps below the drive root, as the platform's file functions map it.
-  if (native.size() >= 2 && std::isalpha(static_cast<unsigned char>(native[0])) && native[1] == ':') {
-    const char* root = std::getenv("VKR_DRIVE_ROOT");
-    std::string rest = native.substr(2);
-    if (!rest.empty() && rest[0] != '/') rest.insert(rest.begin(), '/');
-    native = std::string(root ? root : "") + "/" +
-             static_cast<char>(std::tolower(static_cast<unsigned char>(native[0]))) + rest;
-  }
+  std::string native;
+  if (vkr::platform::MapPath(p, &native) != ERROR_SUCCESS) return {};
   return native;
 }
 

@@ -509,6 +509,11 @@ TEST(DomFiles, SaveWritesWhatLoadReads) {
   nowhere.vt = VT_BSTR;
   nowhere.bstrVal = SysAllocString(U(dir.Path() + "/missing/dir/out.xml").c_str());
   EXPECT_EQ(doc->save(nowhere), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+  Variant directory;
+  directory.vt = VT_BSTR;
+  directory.bstrVal = SysAllocString(U(dir.Path()).c_str());
+  EXPECT_EQ(again->load(directory, &ok), S_FALSE);
+  EXPECT_EQ(ok, VARIANT_FALSE);
 }
 
 }  // namespace
