@@ -163,9 +163,11 @@ class CovFDTXMLHandlerImpl {
   // schema files in order. A file that cannot be added is reported and skipped: S_OK all the
   // same. Only a cache that cannot be created fails the call.
   HRESULT InitializeSchemaCache(BSTR directory) {
-    if (vkr::View(directory).substr(0, SysStringLen(directory)) !=
-            vkr::View(m_bsSchemaPath).substr(0, SysStringLen(m_bsSchemaPath)) ||
-        (directory == nullptr) != (m_bsSchemaPath == nullptr)) {
+    const bool same = (directory == nullptr) == (m_bsSchemaPath == nullptr) &&
+                      SysStringLen(directory) == SysStringLen(m_bsSchemaPath) &&
+                      std::u16string_view(directory ? directory : u"", SysStringLen(directory)) ==
+                          std::u16string_view(m_bsSchemaPath ? m_bsSchemaPath : u"", SysStringLen(m_bsSchemaPath));
+    if (!same) {
       BSTR copy = nullptr;
       if (directory && !(copy = SysAllocStringLen(directory, SysStringLen(directory)))) return E_OUTOFMEMORY;
       SysFreeString(m_bsSchemaPath);
