@@ -8,16 +8,17 @@ const DeviceParameterRow kRows[] = {
 #include "parameters/DeviceParameterTable.inc"
 };
 
-// Attribute values are written between double quotes.
-std::u16string EscapeAttribute(const OLECHAR* text) {
+// Attribute values are written between double quotes. The table is ASCII (its generator refuses
+// anything else), so each byte is one character.
+std::u16string EscapeAttribute(const char* text) {
   std::u16string out;
-  for (const OLECHAR* p = text ? text : u""; *p; ++p) {
+  for (const char* p = text ? text : ""; *p; ++p) {
     switch (*p) {
       case u'&': out += u"&amp;"; break;
       case u'<': out += u"&lt;"; break;
       case u'>': out += u"&gt;"; break;
       case u'"': out += u"&quot;"; break;
-      default: out += *p;
+      default: out += static_cast<char16_t>(static_cast<unsigned char>(*p));
     }
   }
   return out;
@@ -25,9 +26,9 @@ std::u16string EscapeAttribute(const OLECHAR* text) {
 
 }  // namespace
 
-const OLECHAR* const kDeviceTypeEnumTexts[] = {
-    u"0;Guided Radar continous level measurement with 4-20 mA and HART",
-    u"",
+const char* const kDeviceTypeEnumTexts[] = {
+    "0;Guided Radar continous level measurement with 4-20 mA and HART",
+    "",
 };
 
 const DeviceParameterRow* GetDeviceParameterRows(std::size_t* count) {

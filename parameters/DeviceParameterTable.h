@@ -1,5 +1,7 @@
 // The VKR device's parameter definitions as data, and the address and type texts built from them.
 //
+// Texts are 8-bit (UTF-8) literals, as the definition helpers take them.
+//
 // The rows are generated (parameters/DeviceParameterTable.inc, by scripts/gen_device_table.py) from
 // the device's parameter table; InitDeviceParameterTable hands each row to the definition helper
 // that suits it, in row order. The rows keep the table's own spelling, misspellings included
@@ -11,9 +13,9 @@
 namespace vkr {
 
 // One of the four values of a definition (minimum, maximum, default, value). A text cell has
-// `text` set (u"" for the empty text); a numeric cell has `text` null and its double in `number`.
+// `text` set ("" for the empty text); a numeric cell has `text` null and its double in `number`.
 struct DefinitionValue {
-  const OLECHAR* text;
+  const char* text;
   double number;
 };
 
@@ -48,7 +50,7 @@ enum class DefinitionHelper : BYTE {
 struct DeviceParameterRow {
   ULONG position;  // 1-based place in the definition order
   ULONG id;
-  const OLECHAR* name;
+  const char* name;
   VARTYPE vt;
   DefinitionValue values[4];  // minimum, maximum, default, value
   ULONG persist;
@@ -56,9 +58,9 @@ struct DeviceParameterRow {
   USHORT kind;
   bool addressed;
   HartAddress address;     // meaningful when `addressed`
-  const OLECHAR* stringId; // null: the record takes its name
+  const char* stringId;    // null: the record takes its name
   TypeInformationForm typeInformationForm;
-  const OLECHAR* typeInformationName;  // BitString only
+  const char* typeInformationName;  // BitString only
   ULONG typeInformationElementCount;   // BitString only
 };
 
@@ -76,6 +78,6 @@ std::u16string MakeTypeInformation(const DeviceParameterRow& row);
 
 // The enumeration texts of the device's one enumerated parameter (991 "DeviceType"), ended by an
 // empty text as the enumeration helper expects.
-extern const OLECHAR* const kDeviceTypeEnumTexts[];
+extern const char* const kDeviceTypeEnumTexts[];
 
 }  // namespace vkr

@@ -59,13 +59,13 @@ def cpp_text(s: str) -> str:
     # Only printable ASCII without quote or backslash reaches here (checked by the patterns).
     if any(ord(c) < 0x20 or ord(c) > 0x7E for c in s):
         raise TableError(f'text {s!r} holds characters outside printable ASCII')
-    return 'u"' + s + '"'
+    return '"' + s + '"'
 
 
 def value_cell(cell: str, type_name: str, where: str):
     """A Minimum/Maximum/Default/Value cell as the C++ DefinitionValue initialiser."""
     if cell == 'empty':
-        return '{u"", 0}'
+        return '{"", 0}'
     m = QUOTED.match(cell)
     if m:
         if type_name not in TEXT_TYPES:
