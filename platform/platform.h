@@ -26,5 +26,13 @@
 // OLE Automation conversions and locale.
 
 // Windows services: registry, files, threads, messages.
+#include "platform/win/access.h"
+#include "platform/win/registry.h"
+#include "platform/win/paths.h"
+#include "platform/win/files.h"
+#include "platform/win/module.h"
+#include "platform/win/resources.h"
+#include "platform/win/debug.h"
+#include "platform/win/shell.h"
 
 // XML.
