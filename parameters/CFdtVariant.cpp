@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "xml/PendingXmlHelpers.h"
+#include "xml/Conversions.h"
 
 namespace {
 

@@ -223,15 +223,23 @@ class ParInfo {
   vkr::Variant m_vPrivateProperties;
 };
 
+struct IovFdtParameterHandler4;
+struct IovFdtParameterCommunication;
+// An event handler of a value-set record: called with the handler, the communication client, the
+// parameter id and a result word (-1 on entry).
+using ParameterEventHandler = HRESULT (*)(IovFdtParameterHandler4* handler, IovFdtParameterCommunication* client,
+                                          VARIANT id, LONG* result);
+
 // A value-set record of the handler: four VARIANTs and a word. The first and the fourth hold
-// 32-bit event masks, the second names a parameter list; the word is the event handler the
-// record registers (0: none). What the third VARIANT holds is the registrant's business.
+// 32-bit event masks, the second names a parameter list; the word is the event handler the record
+// registers for the parameters of that list (null: none). What the third VARIANT holds is the
+// registrant's business.
 struct CValueSetRecord {
   vkr::Variant vMask1;
   vkr::Variant vList;
   vkr::Variant vThird;
   vkr::Variant vMask2;
-  ULONG_PTR dwWord = 0;
+  ParameterEventHandler pfnHandler = nullptr;
 };
 
 // A pair of VARIANTs (an alias link: alias id and the id it stands for).
