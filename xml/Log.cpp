@@ -1,0 +1,86 @@
+// The service trace: switch, directory and the writing of one line.
+#include "xml/Log.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "xml/PendingPlatform.h"
+
+namespace {
+
+std::atomic<bool> g_logOn{false};
+
+// Guards the directory and serialises the file appends: Windows' open, seek to end and write
+// from several threads can overwrite each other's lines.
+std::mutex& LogMutex() {
+  static std::mutex m;
+  return m;
+}
+std::u16string& LogDirectory() {
+  static std::u16string dir;
+  return dir;
+}
+
+void AppendToFile(const std::string& path, const std::string& line) {
+  if (!CreateFileA || !SetFilePointer || !WriteFile || !CloseHandle) return;
+  HANDLE file = CreateFileA(path.c_str(), vkr::pending::kGenericWrite, vkr::pending::kFileShareWrite, nullptr,
+                            vkr::pending::kOpenAlways, vkr::pending::kFileAttributeNormal, nullptr);
+  if (file == vkr::pending::InvalidHandle() || file == nullptr) return;
+  SetFilePointer(file, 0, nullptr, vkr::pending::kFileEnd);
+  DWORD written = 0;
+  WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+}  // namespace
+
+void SetLogEnabled(bool on) { g_logOn.store(on); }
+
+bool IsLogEnabled() { return g_logOn.load(); }
+
+void SetLogDirectory(LPCWSTR directory) {
+  std::u16string copy(vkr::View(directory));
+  std::lock_guard lock(LogMutex());
+  LogDirectory().swap(copy);
+}
+
+HRESULT GetLogDirectory(BSTR* directory) {
+  if (!directory) return E_POINTER;
+  *directory = nullptr;
+  std::lock_guard lock(LogMutex());
+  const std::u16string& dir = LogDirectory();
+  if (dir.empty()) return S_OK;
+  *directory = SysAllocStringLen(dir.data(), static_cast<UINT>(dir.size()));
+  return *directory ? S_OK : E_OUTOFMEMORY;
+}
+
+void WriteLog(LPCWSTR text) {
+  if (!g_logOn.load()) return;
+  const std::string text8 = vkr::Utf16ToUtf8(vkr::View(text));
+
+  if (OutputDebugStringA) OutputDebugStringA((std::string(kLogDebugPrefix) + text8).c_str());
+
+  std::lock_guard lock(LogMutex());
+  const std::u16string& dir = LogDirectory();
+  if (dir.empty()) return;
+  // The separator is added even after a directory that ends with one; the file system takes it.
+  const std::string path = vkr::Utf16ToUtf8(dir) + "\\" + kLogFileName;
+
+  // One clock reading for the time of day and its milliseconds, so a line near a second's end
+  // cannot be a second off.
+  SYSTEMTIME now{};
+  if (GetLocalTime) GetLocalTime(&now);
+  std::string line = vkr::Format("%02u:%02u:%02u.%03u: ", static_cast<unsigned>(now.wHour),
+                                 static_cast<unsigned>(now.wMinute), static_cast<unsigned>(now.wSecond),
+                                 static_cast<unsigned>(now.wMilliseconds));
+  line += text8;
+  line += " \r\n";
+  AppendToFile(path, line);
+}
+
+void WriteLogA(const char* text) {
+  if (!g_logOn.load()) return;
+  std::u16string wide = vkr::Utf8ToUtf16(text ? std::string_view(text) : std::string_view());
+  WriteLog(wide.c_str());
+}
