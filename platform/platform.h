@@ -24,6 +24,9 @@
 #include "platform/com/holders.h"
 
 // OLE Automation conversions and locale.
+#include "platform/win/locale.h"
+#include "platform/win/time.h"
+#include "platform/com/convert.h"
 
 // Windows services: registry, files, threads, messages.
 #include "platform/win/access.h"
