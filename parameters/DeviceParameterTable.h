@@ -70,14 +70,26 @@ const DeviceParameterRow* GetDeviceParameterRows(std::size_t* count);
 DefinitionHelper DefinitionHelperOf(const DeviceParameterRow& row);
 
 // The AddressInformation text of a HART address under the FDT HART protocol id.
-std::u16string MakeHartAddressInformation(const HartAddress& address);
+std::string MakeHartAddressInformation(const HartAddress& address);
 
 // The TypeInformation text of a row: empty for TypeInformationForm::None (no text),
 // "<TypeInformation/>", or the bit-string template with the row's name and element count.
-std::u16string MakeTypeInformation(const DeviceParameterRow& row);
+std::string MakeTypeInformation(const DeviceParameterRow& row);
 
 // The enumeration texts of the device's one enumerated parameter (991 "DeviceType"), ended by an
 // empty text as the enumeration helper expects.
 extern const char* const kDeviceTypeEnumTexts[];
 
 }  // namespace vkr
+
+class CovFDT_ParameterHandlerImpl;
+class CParamCollection;
+
+// Defines the device's parameters into the collection, one helper call per row in row order (the
+// DTM calls it at its final construction and again when it rebuilds the device-type parameter
+// collection). Definition problems are the helpers' business and do not stop the table; a
+// repeated id keeps its first definition, so the 139 rows give 138 records. When count is not
+// null it receives the collection's record count. S_OK; E_POINTER for a null collection;
+// E_OUTOFMEMORY (or the failing code) when a record cannot be made: the table stops there and the
+// records made so far stay.
+HRESULT InitDeviceParameterTable(CovFDT_ParameterHandlerImpl& handler, CParamCollection* collection, ULONG* count);

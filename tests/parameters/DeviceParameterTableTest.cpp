@@ -179,20 +179,20 @@ TEST(DeviceParameterTable, TheRepeatedIdRepeatsTheSameDefinition) {
 
 TEST(DeviceParameterTable, AddressInformationOfMessage) {
   EXPECT_EQ(vkr::MakeHartAddressInformation(RowOf(1009).address),
-            u"<AddressInformation><Protocol id=\"036D1498-387B-11D4-86E1-00E0987270B9\"><HARTAddress "
-            u"service=\"read\" command=\"12\"><PduPosition bitOffset=\"0\" wBitLength=\"192\"/></HARTAddress>"
-            u"<HARTAddress service=\"write\" command=\"17\" commandBitLength=\"192\"><PduPosition "
-            u"bitOffset=\"0\" wBitLength=\"192\"/></HARTAddress></Protocol></AddressInformation>");
+            "<AddressInformation><Protocol id=\"036D1498-387B-11D4-86E1-00E0987270B9\"><HARTAddress "
+            "service=\"read\" command=\"12\"><PduPosition bitOffset=\"0\" wBitLength=\"192\"/></HARTAddress>"
+            "<HARTAddress service=\"write\" command=\"17\" commandBitLength=\"192\"><PduPosition "
+            "bitOffset=\"0\" wBitLength=\"192\"/></HARTAddress></Protocol></AddressInformation>");
 }
 
 TEST(DeviceParameterTable, AddressInformationPlacesEachOfTheSevenNumbers) {
   // Distinct numbers, so that a swapped pair shows.
   const vkr::HartAddress a{15, 120, 16, 115, 17, 3, 65535};
   EXPECT_EQ(vkr::MakeHartAddressInformation(a),
-            u"<AddressInformation><Protocol id=\"036D1498-387B-11D4-86E1-00E0987270B9\"><HARTAddress "
-            u"service=\"read\" command=\"15\"><PduPosition bitOffset=\"120\" wBitLength=\"16\"/></HARTAddress>"
-            u"<HARTAddress service=\"write\" command=\"115\" commandBitLength=\"17\"><PduPosition "
-            u"bitOffset=\"3\" wBitLength=\"65535\"/></HARTAddress></Protocol></AddressInformation>");
+            "<AddressInformation><Protocol id=\"036D1498-387B-11D4-86E1-00E0987270B9\"><HARTAddress "
+            "service=\"read\" command=\"15\"><PduPosition bitOffset=\"120\" wBitLength=\"16\"/></HARTAddress>"
+            "<HARTAddress service=\"write\" command=\"115\" commandBitLength=\"17\"><PduPosition "
+            "bitOffset=\"3\" wBitLength=\"65535\"/></HARTAddress></Protocol></AddressInformation>");
 }
 
 TEST(DeviceParameterTable, WriteProtectIsReadAndWrittenAtDifferentPlaces) {
@@ -217,22 +217,22 @@ TEST(DeviceParameterTable, WriteProtectIsReadAndWrittenAtDifferentPlaces) {
 
 TEST(DeviceParameterTable, TypeInformationTexts) {
   EXPECT_EQ(vkr::MakeTypeInformation(RowOf(1009)),
-            u"<TypeInformation><Array iecType=\"BITSTRING\" name=\"Command12 complete\" startIndex=\"0\" "
-            u"elementCount=\"192\" bitPosition=\"0\"><Simple type=\"VT_BOOL\" bitLength=\"1\" "
-            u"iecType=\"BOOL\"/></Array></TypeInformation>");
+            "<TypeInformation><Array iecType=\"BITSTRING\" name=\"Command12 complete\" startIndex=\"0\" "
+            "elementCount=\"192\" bitPosition=\"0\"><Simple type=\"VT_BOOL\" bitLength=\"1\" "
+            "iecType=\"BOOL\"/></Array></TypeInformation>");
   EXPECT_EQ(vkr::MakeTypeInformation(RowOf(1082)),
-            u"<TypeInformation><Array iecType=\"BITSTRING\" name=\"Digitize only\" startIndex=\"0\" "
-            u"elementCount=\"40\" bitPosition=\"0\"><Simple type=\"VT_BOOL\" bitLength=\"1\" "
-            u"iecType=\"BOOL\"/></Array></TypeInformation>");
-  EXPECT_EQ(vkr::MakeTypeInformation(RowOf(1048)), u"<TypeInformation/>");
-  EXPECT_EQ(vkr::MakeTypeInformation(RowOf(1018)), u"");
+            "<TypeInformation><Array iecType=\"BITSTRING\" name=\"Digitize only\" startIndex=\"0\" "
+            "elementCount=\"40\" bitPosition=\"0\"><Simple type=\"VT_BOOL\" bitLength=\"1\" "
+            "iecType=\"BOOL\"/></Array></TypeInformation>");
+  EXPECT_EQ(vkr::MakeTypeInformation(RowOf(1048)), "<TypeInformation/>");
+  EXPECT_EQ(vkr::MakeTypeInformation(RowOf(1018)), "");
 }
 
 TEST(DeviceParameterTable, TypeInformationEscapesItsName) {
   DeviceParameterRow r = RowOf(1009);
   r.typeInformationName = "a<b & \"c\">";
-  const std::u16string text = vkr::MakeTypeInformation(r);
-  EXPECT_NE(text.find(u"name=\"a&lt;b &amp; &quot;c&quot;&gt;\""), std::u16string::npos);
+  const std::string text = vkr::MakeTypeInformation(r);
+  EXPECT_NE(text.find("name=\"a&lt;b &amp; &quot;c&quot;&gt;\""), std::string::npos);
 }
 
 TEST(DeviceParameterTable, DeviceTypeEnumerationEndsWithAnEmptyText) {
