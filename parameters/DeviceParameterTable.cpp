@@ -79,14 +79,12 @@ void DefineRow(CovFDT_ParameterHandlerImpl& handler, CParamCollection* collectio
   const std::string typeText = vkr::MakeTypeInformation(r);
   const LPCSTR typeInformation = typeText.empty() ? nullptr : typeText.c_str();
   const std::string address = r.addressed ? vkr::MakeHartAddressInformation(r.address) : std::string();
-  const double* n = nullptr;
-  double numbers[4];
+  double n[4];
   LPCSTR texts[4];
   for (int i = 0; i < 4; ++i) {
-    numbers[i] = r.values[i].number;
+    n[i] = r.values[i].number;
     texts[i] = r.values[i].text;
   }
-  n = numbers;
   switch (vkr::DefinitionHelperOf(r)) {
     case DefinitionHelper::Numeric:
       handler.AddNumericParameter(collection, 0, r.id, -1, r.name, 0, r.vt, n[0], n[1], n[2], n[3], r.persist,
