@@ -24,7 +24,18 @@
 #include "platform/com/holders.h"
 
 // OLE Automation conversions and locale.
+#include "platform/win/locale.h"
+#include "platform/win/time.h"
+#include "platform/com/convert.h"
 
 // Windows services: registry, files, threads, messages.
+#include "platform/win/access.h"
+#include "platform/win/registry.h"
+#include "platform/win/paths.h"
+#include "platform/win/files.h"
+#include "platform/win/module.h"
+#include "platform/win/resources.h"
+#include "platform/win/debug.h"
+#include "platform/win/shell.h"
 
 // XML.

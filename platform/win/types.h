@@ -63,6 +63,19 @@ using HGLOBAL = void*;
 using HWND = struct HWND__*;
 using HKEY = struct HKEY__*;
 
+// The value CreateFile and FindFirstFile return on failure; never an id of the handle table.
+inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
+
+constexpr DWORD MAX_PATH = 260;
+
+// Accepted where Windows takes it; security descriptors and inheritance have no meaning here.
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
 using LCID = DWORD;
 using LANGID = WORD;
 

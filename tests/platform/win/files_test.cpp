@@ -1,0 +1,384 @@
+// Files on mapped Windows paths: dispositions, reads and writes, appends from many threads,
+// searches, directories, handles.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "platform/platform.h"
+#include "platform/win/file_handles.h"
+#include "tests/support/temp_files.h"
+
+namespace {
+
+using vkr::test::ReadFileText;
+using vkr::test::ScopedEnv;
+using vkr::test::TempDir;
+using vkr::test::WriteFileText;
+
+// A temporary directory standing for the drives.
+class Files : public testing::Test {
+ protected:
+  Files() : env_("VKR_DRIVE_ROOT", root_.path()) {}
+  // The native path of a file below the drive root, with its directory made.
+  std::string Native(const std::string& relative) const {
+    const std::string path = root_ / relative;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    return path;
+  }
+
+  TempDir root_;
+  ScopedEnv env_;
+};
+
+BOOL Write(HANDLE h, std::string_view text) {
+  DWORD written = 0;
+  const BOOL ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  EXPECT_EQ(written, ok ? text.size() : written);
+  return ok;
+}
+
+std::string ReadAll(HANDLE h) {
+  std::string out;
+  char buf[7];  // small, so reads take several calls
+  DWORD n = 0;
+  while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n > 0) out.append(buf, n);
+  return out;
+}
+
+TEST_F(Files, DispositionsCreateOpenAndTruncate) {
+  ASSERT_TRUE(CreateDirectoryA("C:\\Logging", nullptr));
+  const char* path = "C:\\Logging\\VornExampleDevDTM_Log.txt";
+  struct Step {
+    DWORD disposition;
+    DWORD access;
+    bool opens;
+    DWORD lastError;
+    const char* contentAfter;  // after writing "x" when the handle may write
+  };
+  const Step steps[] = {
+      {OPEN_EXISTING, GENERIC_READ, false, ERROR_FILE_NOT_FOUND, nullptr},
+      {TRUNCATE_EXISTING, GENERIC_WRITE, false, ERROR_FILE_NOT_FOUND, nullptr},
+      {CREATE_NEW, GENERIC_WRITE, true, ERROR_SUCCESS, "x"},
+      {CREATE_NEW, GENERIC_WRITE, false, ERROR_FILE_EXISTS, "x"},
+      {OPEN_ALWAYS, GENERIC_WRITE, true, ERROR_ALREADY_EXISTS, "x"},  // writes "x" over "x" at 0
+      {OPEN_ALWAYS, FILE_APPEND_DATA, true, ERROR_ALREADY_EXISTS, "xx"},
+      {CREATE_ALWAYS, GENERIC_WRITE, true, ERROR_ALREADY_EXISTS, "x"},
+      {TRUNCATE_EXISTING, GENERIC_READ, false, ERROR_INVALID_PARAMETER, "x"},
+      {TRUNCATE_EXISTING, GENERIC_WRITE, true, ERROR_SUCCESS, "x"},
+      {OPEN_EXISTING, GENERIC_READ, true, ERROR_SUCCESS, "x"},
+      {0, GENERIC_READ, false, ERROR_INVALID_PARAMETER, "x"},
+      {6, GENERIC_READ, false, ERROR_INVALID_PARAMETER, "x"},
+  };
+  int i = 0;
+  for (const Step& s : steps) {
+    SCOPED_TRACE("step " + std::to_string(i++));
+    SetLastError(12345);
+    HANDLE h = CreateFileA(path, s.access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, s.disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(h != INVALID_HANDLE_VALUE, s.opens);
+    EXPECT_EQ(GetLastError(), s.lastError);
+    if (h != INVALID_HANDLE_VALUE) {
+      if (s.access != GENERIC_READ) {
+        EXPECT_TRUE(Write(h, "x"));
+      }
+      EXPECT_TRUE(CloseHandle(h));
+    }
+    if (s.contentAfter) {
+      EXPECT_EQ(ReadFileText(Native("c/Logging/VornExampleDevDTM_Log.txt")), s.contentAfter);
+    }
+  }
+}
+
+TEST_F(Files, OpenFailuresTellFileFromPath) {
+  struct Case {
+    const char* path;
+    DWORD disposition;
+    DWORD error;
+  };
+  ASSERT_TRUE(CreateDirectoryA("C:\\dir", nullptr));
+  const Case cases[] = {
+      {"C:\\dir\\missing.txt", OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
+      {"C:\\nodir\\missing.txt", OPEN_EXISTING, ERROR_PATH_NOT_FOUND},
+      {"C:\\nodir\\new.txt", CREATE_ALWAYS, ERROR_PATH_NOT_FOUND},
+      {"C:\\dir", OPEN_EXISTING, ERROR_ACCESS_DENIED},
+      {"C:\\dir\\*.txt", OPEN_ALWAYS, ERROR_INVALID_NAME},
+      {"\\\\server\\share\\x.txt", OPEN_ALWAYS, ERROR_BAD_NETPATH},
+      {"", OPEN_EXISTING, ERROR_PATH_NOT_FOUND},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CreateFileA(c.path, GENERIC_READ, 0, nullptr, c.disposition, 0, nullptr), INVALID_HANDLE_VALUE)
+        << c.path;
+    EXPECT_EQ(GetLastError(), c.error) << c.path;
+  }
+  EXPECT_EQ(CreateFileA(nullptr, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+}
+
+TEST_F(Files, ReadsInPiecesAndAtTheEnd) {
+  WriteFileText(Native("c/data.txt"), std::string("0123456789abcdefghij\0tail", 25));
+  HANDLE h = CreateFileW(u"C:\\data.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD high = 7;
+  EXPECT_EQ(GetFileSize(h, &high), 25u);
+  EXPECT_EQ(high, 0u);
+  EXPECT_EQ(ReadAll(h), std::string("0123456789abcdefghij\0tail", 25));
+  char buf[4];
+  DWORD n = 99;
+  EXPECT_TRUE(ReadFile(h, buf, sizeof buf, &n, nullptr));
+  EXPECT_EQ(n, 0u);
+  // A read handle does not write.
+  EXPECT_FALSE(Write(h, "no"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  OVERLAPPED ov{};
+  EXPECT_FALSE(ReadFile(h, buf, sizeof buf, &n, &ov));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+  EXPECT_TRUE(CloseHandle(h));
+  // Writing only does not read.
+  h = CreateFileA("C:\\data.txt", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_FALSE(ReadFile(h, buf, sizeof buf, &n, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  CloseHandle(h);
+}
+
+TEST_F(Files, SetFilePointerMovesAndRefusesToGoBeforeTheStart) {
+  HANDLE h = CreateFileA("C:\\seek.bin", GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(Write(h, "0123456789"));
+  EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_END), 10u);
+  EXPECT_EQ(SetFilePointer(h, -4, nullptr, FILE_CURRENT), 6u);
+  char c[2];
+  DWORD n;
+  ASSERT_TRUE(ReadFile(h, c, 2, &n, nullptr));
+  EXPECT_EQ(std::string(c, 2), "67");
+  SetLastError(0);
+  EXPECT_EQ(SetFilePointer(h, -11, nullptr, FILE_END), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+  EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_CURRENT), 8u);  // unchanged by the failure
+  EXPECT_EQ(SetFilePointer(h, 0, nullptr, 3), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  // With the high part, positions beyond 4 GiB are fine (the file stays sparse).
+  LONG high = 1;
+  EXPECT_EQ(SetFilePointer(h, 5, &high, FILE_BEGIN), 5u);
+  EXPECT_EQ(high, 1);
+  EXPECT_EQ(GetLastError(), 0u);
+  high = 0;
+  EXPECT_EQ(SetFilePointer(h, 0, &high, FILE_CURRENT), 5u);
+  EXPECT_EQ(high, 1);
+  // Without it, such a position does not fit the result.
+  EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  CloseHandle(h);
+}
+
+// The log's pattern, made safe: every thread opens for appending and writes whole lines.
+TEST_F(Files, AppendingThreadsNeverOverwriteEachOther) {
+  ASSERT_TRUE(CreateDirectoryA("C:\\Logging", nullptr));
+  constexpr int kThreads = 8, kLines = 100;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kLines; ++i) {
+        HANDLE h = CreateFileA("C:\\Logging\\log.txt", FILE_APPEND_DATA, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        SetFilePointer(h, 0, nullptr, FILE_END);
+        const std::string line = "thread " + std::to_string(t) + " line " + std::to_string(i) + " \r\n";
+        EXPECT_TRUE(Write(h, line));
+        CloseHandle(h);
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  const std::string text = ReadFileText(Native("c/Logging/log.txt"));
+  std::size_t lines = 0;
+  for (std::size_t pos = 0; (pos = text.find(" \r\n", pos)) != std::string::npos; pos += 3) ++lines;
+  EXPECT_EQ(lines, static_cast<std::size_t>(kThreads * kLines));
+  for (int t = 0; t < kThreads; ++t)
+    EXPECT_NE(text.find("thread " + std::to_string(t) + " line " + std::to_string(kLines - 1) + " \r\n"),
+              std::string::npos);
+}
+
+TEST_F(Files, HandlesAreCheckedAndNeverReused) {
+  HANDLE a = CreateFileA("C:\\h.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(a, INVALID_HANDLE_VALUE);
+  EXPECT_NE(a, nullptr);
+  EXPECT_LE(reinterpret_cast<std::uintptr_t>(a), 0xFFFFFFFFu);
+  ASSERT_TRUE(CloseHandle(a));
+  EXPECT_FALSE(CloseHandle(a));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(Write(a, "x"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  HANDLE b = CreateFileA("C:\\h.txt", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(a, b);
+  EXPECT_FALSE(Write(a, "x"));  // the old number does not reach the new file
+  EXPECT_EQ(ReadFileText(Native("c/h.txt")), "");
+  for (HANDLE bad : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(0x1234)}) {
+    EXPECT_FALSE(CloseHandle(bad));
+    EXPECT_EQ(GetFileSize(bad, nullptr), INVALID_FILE_SIZE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(SetFilePointer(bad, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  }
+  // Search handles are closed by FindClose only, and file handles not by it.
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA("C:\\*", &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(CloseHandle(find));
+  EXPECT_FALSE(FindClose(b));
+  EXPECT_TRUE(FindClose(find));
+  EXPECT_FALSE(FindClose(find));
+  EXPECT_TRUE(CloseHandle(b));
+  // The file handle hook answers only for file handles.
+  EXPECT_FALSE(vkr::platform::CloseFileHandle(find));
+}
+
+TEST_F(Files, SearchesMatchWithoutCaseInNameOrder) {
+  ASSERT_TRUE(CreateDirectoryA("C:\\schemas", nullptr));
+  for (const char* name : {"DTMInformationSchema.xml", "fdtdatatypesschema.XML", "b.txt", "A.xml"})
+    WriteFileText(Native(std::string("c/schemas/") + name), "x");
+  ASSERT_TRUE(CreateDirectoryA("C:\\schemas\\Sub", nullptr));
+  auto list = [](const char* pattern, bool dirsOnly = false) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE h = dirsOnly ? FindFirstFileExA(pattern, FindExInfoStandard, &data, FindExSearchLimitToDirectories,
+                                           nullptr, 0)
+                        : FindFirstFileA(pattern, &data);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+      names.push_back(data.cFileName);
+    } while (FindNextFileA(h, &data));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+    FindClose(h);
+    return names;
+  };
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(list("C:\\schemas\\*"),
+            (Names{".", "..", "A.xml", "b.txt", "DTMInformationSchema.xml", "fdtdatatypesschema.XML", "Sub"}));
+  EXPECT_EQ(list("C:\\schemas\\*.xml"), (Names{"A.xml", "DTMInformationSchema.xml", "fdtdatatypesschema.XML"}));
+  EXPECT_EQ(list("C:/schemas/FDTDataTypesSchema.xml"), (Names{"fdtdatatypesschema.XML"}));
+  EXPECT_EQ(list("C:\\schemas\\?.*"), (Names{"..", "A.xml", "b.txt"}));
+  EXPECT_EQ(list("C:\\schemas\\*", true), (Names{".", "..", "Sub"}));
+  // The data of an entry.
+  WIN32_FIND_DATAW w;
+  HANDLE h = FindFirstFileW(u"C:\\schemas\\dtminformationschema.xml", &w);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(std::u16string(w.cFileName), u"DTMInformationSchema.xml");
+  EXPECT_EQ(w.dwFileAttributes, FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(w.nFileSizeLow, 1u);
+  EXPECT_GT(w.ftLastWriteTime.dwHighDateTime, 0x01D00000u);  // after 2015
+  FindClose(h);
+  // Case-sensitive on request.
+  WIN32_FIND_DATAA a;
+  EXPECT_EQ(FindFirstFileExA("C:\\schemas\\a.XML", FindExInfoBasic, &a, FindExSearchNameMatch, nullptr,
+                             FIND_FIRST_EX_CASE_SENSITIVE),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(Files, SearchFailures) {
+  struct Case {
+    const char* pattern;
+    DWORD error;
+  };
+  const Case cases[] = {
+      {"C:\\missing\\*", ERROR_PATH_NOT_FOUND},
+      {"C:\\*.none", ERROR_FILE_NOT_FOUND},
+      {"C:\\", ERROR_FILE_NOT_FOUND},
+      {"\\\\srv\\share\\*", ERROR_BAD_NETPATH},
+  };
+  for (const Case& c : cases) {
+    WIN32_FIND_DATAA data;
+    EXPECT_EQ(FindFirstFileA(c.pattern, &data), INVALID_HANDLE_VALUE) << c.pattern;
+    EXPECT_EQ(GetLastError(), c.error) << c.pattern;
+  }
+  WIN32_FIND_DATAA data;
+  EXPECT_EQ(FindFirstFileExA("C:\\*", FindExInfoStandard, &data, FindExSearchLimitToDevices, nullptr, 0),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+  EXPECT_EQ(FindFirstFileA("C:\\*", nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(FindNextFileA(reinterpret_cast<HANDLE>(0x99), &data));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+// The DTM creates its log directory step by step: "D:\", "D:\A\", "D:\A\B".
+TEST_F(Files, DirectoriesStepByStepAttributesAndDeletion) {
+  EXPECT_FALSE(CreateDirectoryA("D:\\", nullptr));  // the drive exists
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_TRUE(CreateDirectoryA("D:\\A\\", nullptr));
+  EXPECT_TRUE(CreateDirectoryA("D:\\A\\B", nullptr));
+  EXPECT_FALSE(CreateDirectoryA("D:\\A\\B", nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_FALSE(CreateDirectoryW(u"D:\\X\\Y", nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(GetFileAttributesA("D:\\A\\B"), FILE_ATTRIBUTE_DIRECTORY);
+
+  WriteFileText(Native("d/A/B/VornExampleDevDTM_Log.txt"), "old");
+  EXPECT_EQ(GetFileAttributesW(u"D:\\A\\B\\VornExampleDevDTM_Log.txt"), FILE_ATTRIBUTE_NORMAL);
+  chmod(Native("d/A/B/VornExampleDevDTM_Log.txt").c_str(), 0444);
+  EXPECT_EQ(GetFileAttributesA("D:\\A\\B\\VornExampleDevDTM_Log.txt"), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(GetFileAttributesA("D:\\A\\B\\none"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(GetFileAttributesA("D:\\none\\none"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+
+  EXPECT_TRUE(DeleteFileA("D:\\A\\B\\VornExampleDevDTM_Log.txt"));
+  EXPECT_FALSE(DeleteFileA("D:\\A\\B\\VornExampleDevDTM_Log.txt"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(DeleteFileW(u"D:\\A\\B"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(DeleteFileA("D:\\A\\*"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+}
+
+TEST_F(Files, TempPathAndLongNamesFollowTheSizeRule) {
+  TempDir tmp;
+  ScopedEnv env("TMPDIR", tmp.path());
+  const std::string expected = tmp.path() + "/";
+  char small[4] = "###";
+  EXPECT_EQ(GetTempPathA(sizeof small, small), expected.size() + 1);
+  EXPECT_STREQ(small, "###");
+  char buf[512];
+  EXPECT_EQ(GetTempPathA(sizeof buf, buf), expected.size());
+  EXPECT_EQ(std::string(buf), expected);
+  WCHAR wbuf[512];
+  EXPECT_EQ(GetTempPathW(512, wbuf), expected.size());
+  {
+    ScopedEnv relative("TMPDIR", "relative/dir");
+    EXPECT_EQ(GetTempPathA(sizeof buf, buf), 5u);
+    EXPECT_STREQ(buf, "/tmp/");
+  }
+  // A file made there is reachable by the returned path.
+  EXPECT_EQ(GetTempPathA(sizeof buf, buf), expected.size());
+  HANDLE h = CreateFileA((std::string(buf) + "x.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+
+  ASSERT_TRUE(CreateDirectoryA("C:\\Program Files", nullptr));
+  EXPECT_EQ(GetLongPathNameA("C:\\Program Files", buf, sizeof buf), 16u);
+  EXPECT_STREQ(buf, "C:\\Program Files");
+  EXPECT_EQ(GetLongPathNameA("C:\\Program Files", buf, 16), 17u);
+  EXPECT_EQ(GetLongPathNameA("C:\\Progra~1", buf, sizeof buf), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(GetLongPathNameW(u"C:\\Program Files", wbuf, 512), 16u);
+}
+
+TEST_F(Files, AccessTestsExistenceAndPermission) {
+  WriteFileText(Native("c/readonly.xml"), "x");
+  chmod(Native("c/readonly.xml").c_str(), 0444);
+  EXPECT_EQ(_access("C:\\readonly.xml", 0), 0);
+  EXPECT_EQ(_waccess(u"C:\\readonly.xml", 4), 0);
+  errno = 0;
+  EXPECT_EQ(_waccess(u"C:\\missing.xml", 0), -1);
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(_access("C:\\readonly.xml", 1), -1);
+  EXPECT_EQ(errno, EINVAL);
+  if (geteuid() != 0) {  // root may write anything
+    EXPECT_EQ(_access("C:\\readonly.xml", 2), -1);
+    EXPECT_EQ(errno, EACCES);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+// Module handles and names through the dynamic loader.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace {
+
+std::string Executable() {
+  char buf[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf);
+  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+void InThisProgram() {}
+
+TEST(Module, TheMainProgramIsNullAndItsOwnAddresses) {
+  HMODULE self = GetModuleHandleA(nullptr);
+  ASSERT_NE(self, nullptr);
+  EXPECT_EQ(vkr::platform::ModuleFromAddress(reinterpret_cast<const void*>(&InThisProgram)), self);
+  HMODULE fromAddress = nullptr;
+  ASSERT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                 reinterpret_cast<LPCSTR>(&InThisProgram), &fromAddress));
+  EXPECT_EQ(fromAddress, self);
+  char path[PATH_MAX];
+  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  EXPECT_EQ(std::string(path, n), Executable());
+  EXPECT_EQ(GetModuleFileNameA(self, path, sizeof path), n);
+  WCHAR wide[PATH_MAX];
+  EXPECT_EQ(GetModuleFileNameW(self, wide, PATH_MAX), n);
+  EXPECT_EQ(vkr::Utf16ToUtf8(wide), Executable());
+}
+
+TEST(Module, ALibraryIsFoundByAddressAndByName) {
+  HMODULE platform = vkr::platform::ModuleFromAddress(reinterpret_cast<const void*>(&RegCloseKey));
+  ASSERT_NE(platform, nullptr);
+  EXPECT_NE(platform, GetModuleHandleA(nullptr));
+  char path[PATH_MAX];
+  const DWORD n = GetModuleFileNameA(platform, path, sizeof path);
+  ASSERT_GT(n, 0u);
+  const std::string name(path, n);
+  EXPECT_EQ(name.front(), '/');
+  EXPECT_EQ(name.substr(name.rfind('/') + 1), "libvkrplatform.so");
+  EXPECT_EQ(GetModuleHandleA("libvkrplatform.so"), platform);
+  EXPECT_EQ(GetModuleHandleA(name.c_str()), platform);
+  EXPECT_EQ(GetModuleHandleW(u"libvkrplatform.so"), platform);
+  // The module path is what GetModulePath and %MODULE% hand to the path calls.
+  EXPECT_NE(GetFileAttributesA(name.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(Module, FileNameTooLongIsCutWithTheWindowsResult) {
+  const std::string full = Executable();
+  ASSERT_GT(full.size(), 4u);
+  char buf[5] = {'#', '#', '#', '#', '#'};
+  SetLastError(0);
+  EXPECT_EQ(GetModuleFileNameA(nullptr, buf, 5), 5u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(std::string(buf), full.substr(0, 4));
+  WCHAR w[3];
+  EXPECT_EQ(GetModuleFileNameW(nullptr, w, 3), 3u);
+  EXPECT_EQ(w[2], 0);
+  EXPECT_EQ(GetModuleFileNameA(nullptr, buf, 0), 0u);
+}
+
+TEST(Module, UnknownModulesAreNotFound) {
+  char path[16];
+  SetLastError(0);
+  EXPECT_EQ(GetModuleFileNameA(reinterpret_cast<HMODULE>(0x1000), path, sizeof path), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  EXPECT_EQ(GetModuleHandleA("no-such-library.so"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  HMODULE m = reinterpret_cast<HMODULE>(1);
+  EXPECT_FALSE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(0x10), &m));
+  EXPECT_EQ(m, nullptr);
+  EXPECT_EQ(vkr::platform::ModuleFromAddress(nullptr), nullptr);
+  EXPECT_FALSE(GetModuleHandleExA(0x100, nullptr, &m));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+}  // namespace
