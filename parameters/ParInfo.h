@@ -176,6 +176,8 @@ class ParInfo {
 
   // A deep copy of every field without throwing: on failure this record is unchanged.
   HRESULT CopyFrom(const ParInfo& other);
+  // The same into a record nobody else sees yet: on failure it holds a partial copy.
+  HRESULT CopyAll(const ParInfo& other);
   void Swap(ParInfo& other) noexcept;
 
   // Copies the fields that mask selects from src into this record (the id, the callbacks and the
