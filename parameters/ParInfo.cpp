@@ -93,7 +93,23 @@ ParInfo::ParInfo(ULONG addressed, ULONG id, const VARIANT* address, BSTR name, U
   ChangeVariantType(&m_vMax, &m_vMax, m_vt);
   if (FAILED(ChangeVariantType(&m_vDefault, &m_vDefault, m_vt))) m_vDefault.Clear();
 
+  if (m_nStringResId != 0) LoadNameFromStringTable();
   if (m_bstrStrId.Empty() && !m_bstrName.Empty()) ThrowIfFailed(CopyText(m_bstrStrId, m_bstrName));
+}
+
+void ParInfo::LoadNameFromStringTable() {
+  // The string table of the module this code is linked into (the DTM's).
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCSTR>(&ThrowIfFailed), &module))
+    return;
+  char text[256];
+  const int length = LoadStringA(module, m_nStringResId, text, sizeof text);
+  // Without such a string the given name stays.
+  if (length <= 0) return;
+  vkr::Bstr name(vkr::Utf8ToUtf16(std::string_view(text, static_cast<size_t>(length))));
+  if (!name.Get()) throw vkr::HResultError(E_OUTOFMEMORY);
+  m_bstrName = std::move(name);
 }
 
 ParInfo::ParInfo(const ParInfo& other) { ThrowIfFailed(CopyFrom(other)); }

@@ -68,6 +68,19 @@ TEST(ParInfo, ConstructorDropsValuesButKeepsLimitsThatDoNotConvert) {
   EXPECT_EQ(r.m_bstrStrId.View(), u"str_level");
 }
 
+TEST(ParInfo, AStringTableIdWithoutItsStringKeepsTheName) {
+  vkr::Variant empty;
+  VARIANT none1, none2;
+  VariantInit(&none1);
+  VariantInit(&none2);
+  ParInfo r(0, 5, &empty, SysAllocString(u"Given"), 4711, VT_I4, &empty, &empty, &empty, &empty, 1, 0x71, 1, 0,
+            nullptr, 0, nullptr, 0, &empty, &empty, &empty, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+            nullptr, 0, none1, none2);
+  EXPECT_EQ(r.m_bstrName.View(), u"Given");
+  EXPECT_EQ(r.m_bstrStrId.View(), u"Given");
+  EXPECT_EQ(r.m_nStringResId, 4711u);
+}
+
 TEST(ParInfo, CopiesAreDeepAndAllOrNothing) {
   ParInfo a = Record(5, VT_BSTR, Text(u"value"));
   a.m_vEnumList = EnumListOf({u"0;Off"});
