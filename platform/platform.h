@@ -22,6 +22,7 @@
 #include "platform/com/classes.h"
 #include "platform/com/object.h"
 #include "platform/com/holders.h"
+#include "platform/com/apartment.h"
 
 // OLE Automation conversions and locale.
 #include "platform/win/locale.h"
@@ -37,5 +38,7 @@
 #include "platform/win/resources.h"
 #include "platform/win/debug.h"
 #include "platform/win/shell.h"
+#include "platform/win/threads.h"
+#include "platform/win/messages.h"
 
 // XML.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/com/apartment.h"
 #include "platform/com/memory.h"
 #include "platform/win/text.h"
 
@@ -98,13 +99,14 @@ HRESULT CoInitializeEx(LPVOID, DWORD coInit) {
   }
   t_com.model = model;
   t_com.count = 1;
+  vkr::platform::EnterApartment(model == COINIT_APARTMENTTHREADED);
   return S_OK;
 }
 
 HRESULT CoInitialize(LPVOID reserved) { return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED); }
 
 void CoUninitialize() {
-  if (t_com.count > 0) --t_com.count;
+  if (t_com.count > 0 && --t_com.count == 0) vkr::platform::LeaveApartment();
 }
 
 HRESULT CoRegisterClassObject(REFCLSID rclsid, IUnknown* classObject, DWORD clsContext, DWORD flags, LPDWORD cookie) {

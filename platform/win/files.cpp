@@ -16,7 +16,7 @@
 
 #include "platform/com/hresult.h"
 #include "platform/win/casefold.h"
-#include "platform/win/file_handles.h"
+#include "platform/win/handles.h"
 #include "platform/win/lasterror.h"
 #include "platform/win/native.h"
 #include "platform/win/paths.h"
@@ -380,8 +380,6 @@ int Access(std::string_view name, int mode) {
 
 }  // namespace
 
-bool CloseFileHandle(HANDLE handle) { return RemoveHandleObject(handle, HandleKind::File) != nullptr; }
-
 }  // namespace vkr::platform
 
 using namespace vkr::platform;
@@ -485,11 +483,6 @@ DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh) {
   if (sizeHigh) *sizeHigh = static_cast<DWORD>(size >> 32);
   SetLastError(ERROR_SUCCESS);
   return static_cast<DWORD>(size);
-}
-
-BOOL CloseHandle(HANDLE object) {
-  if (CloseFileHandle(object)) return TRUE;
-  return Fail(ERROR_INVALID_HANDLE);
 }
 
 HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData) {

@@ -105,6 +105,11 @@ struct SYSTEMTIME {
   WORD wMilliseconds;
 };
 
+struct POINT {
+  LONG x;
+  LONG y;
+};
+
 union LARGE_INTEGER {
   struct {
     DWORD LowPart;
