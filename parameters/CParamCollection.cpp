@@ -17,7 +17,7 @@ HRESULT CParamCollection::Add(const ParInfo& record) {
   InvalidateCursor();
   if (m_records.count(record.m_nId)) return S_OK;
   ParInfo copy;
-  HRESULT hr = copy.CopyFrom(record);
+  HRESULT hr = copy.CopyAll(record);
   if (FAILED(hr)) return hr;
   if (copy.m_dwAddressed == 1) copy.m_dwFlags |= PFL_ADDRESSED;
   try {
@@ -61,7 +61,7 @@ const ParInfo* CParamCollection::Referenced(const ParInfo& reference, HRESULT* h
 HRESULT CParamCollection::CopyParInfo(const ParInfo& stored, ParInfo* out) const {
   if (!out) return E_INVALIDARG;
   ParInfo copy;
-  HRESULT hr = copy.CopyFrom(stored);
+  HRESULT hr = copy.CopyAll(stored);
   if (FAILED(hr)) return hr;
   if (stored.IsReference()) {
     const ParInfo* target = Referenced(stored, &hr);

@@ -8,6 +8,7 @@
 #include "parameters/PendingXml.h"
 #include "parameters/SNumberFormat.h"
 #include "xml/Conversions.h"
+#include "xml/Log.h"
 
 namespace {
 
@@ -297,9 +298,13 @@ LONG CovFDT_ParameterHandlerImpl::IndexOfParameter(ULONG id) { return m_collecti
 
 bool CovFDT_ParameterHandlerImpl::HasParameter(ULONG id) { return m_collection.FindById(id) != nullptr; }
 
-HRESULT CovFDT_ParameterHandlerImpl::GetParameterCount(ULONG* count) { return GetCollectionCount(count); }
+HRESULT CovFDT_ParameterHandlerImpl::GetParameterCount(ULONG* count) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::GetParameterCount()");
+  return GetCollectionCount(count);
+}
 
 HRESULT CovFDT_ParameterHandlerImpl::GetParameterIdAt(LONG index, ULONG* id) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::GetParameterIdAt()");
   if (!id) return E_INVALIDARG;
   ParInfo record;
   HRESULT hr = GetParInfoAt(index, &record);
@@ -309,6 +314,7 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterIdAt(LONG index, ULONG* id) {
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::GetParameterCount(VARIANT* count) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::GetParameterCount()");
   if (!count) return E_INVALIDARG;
   VariantClear(count);
   count->vt = VT_UI4;
@@ -317,6 +323,7 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterCount(VARIANT* count) {
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::GetParameterIdAt(VARIANT index, VARIANT* id) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::GetParameterIdAt()");
   if (!id) return E_INVALIDARG;
   ULONG position = 0;
   HRESULT hr = VariantToULong(&index, &position);
@@ -333,6 +340,7 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterIdAt(VARIANT index, VARIANT* id
 HRESULT CovFDT_ParameterHandlerImpl::GetParameterInfo(VARIANT id, VARIANT* value, BSTR* name, VARTYPE* type,
                                                       VARIANT* minimum, VARIANT* maximum, VARIANT* defaultValue,
                                                       VARIANT* status) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::GetParameterInfo()");
   ULONG nId = 0;
   HRESULT hr = IdOf(id, &nId);
   if (FAILED(hr)) return hr;
@@ -348,6 +356,7 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterInfo(VARIANT id, VARIANT* value
 HRESULT CovFDT_ParameterHandlerImpl::GetParameterInfoById(ULONG id, VARIANT* value, BSTR* name, VARTYPE* type,
                                                           VARIANT* minimum, VARIANT* maximum, VARIANT* defaultValue,
                                                           ULONG* status) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::GetParameterInfoById()");
   if (id == kNoParameter) return E_INVALIDARG;
   ParInfo record;
   HRESULT hr = GetParInfoFields(id, PIF_ALL, &record);
@@ -372,6 +381,7 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterInfoById(ULONG id, VARIANT* val
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::SetParameterInfo(VARIANT id, VARIANT* value, VARIANT* status) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::SetParameterInfo()");
   ULONG nId = 0;
   HRESULT hr = IdOf(id, &nId);
   if (FAILED(hr)) return hr;
@@ -384,6 +394,7 @@ HRESULT CovFDT_ParameterHandlerImpl::SetParameterInfo(VARIANT id, VARIANT* value
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::SetValueAndStatusById(ULONG id, VARIANT* value, ULONG* status) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::SetValueAndStatusById()");
   if (id == kNoParameter) return E_INVALIDARG;
   ParInfo record;
   HRESULT hr = GetParInfoFields(id, PIF_VARTYPE, &record);
@@ -402,6 +413,7 @@ HRESULT CovFDT_ParameterHandlerImpl::SetValueAndStatusById(ULONG id, VARIANT* va
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::GetParameterValue(VARIANT id, VARIANT* value) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::GetParameterValue()");
   if (!value) return E_INVALIDARG;
   ULONG nId = 0;
   HRESULT hr = IdOf(id, &nId);
@@ -411,6 +423,7 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterValue(VARIANT id, VARIANT* valu
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::GetParameterAddress(VARIANT id, VARIANT* address) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::GetParameterAddress()");
   if (!address) return E_INVALIDARG;
   ULONG nId = 0;
   HRESULT hr = IdOf(id, &nId);
@@ -422,6 +435,7 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterAddress(VARIANT id, VARIANT* ad
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::SetParameterAddress(VARIANT id, VARIANT address) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::SetParameterAddress()");
   ULONG nId = 0;
   HRESULT hr = IdOf(id, &nId);
   if (FAILED(hr)) return hr;
@@ -433,6 +447,7 @@ HRESULT CovFDT_ParameterHandlerImpl::SetParameterAddress(VARIANT id, VARIANT add
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::GetAddressedWord(VARIANT id, VARIANT* kind) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::GetAddressedWord()");
   if (!kind) return E_POINTER;
   ULONG nId = 0;
   HRESULT hr = IdOf(id, &nId);
@@ -446,6 +461,7 @@ HRESULT CovFDT_ParameterHandlerImpl::GetAddressedWord(VARIANT id, VARIANT* kind)
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::InitNewParameterHandler(VARIANT_BOOL* done) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::InitNewParameterHandler()");
   if (!done) return E_INVALIDARG;
   *done = VARIANT_TRUE;
   return S_OK;
@@ -454,28 +470,36 @@ HRESULT CovFDT_ParameterHandlerImpl::InitNewParameterHandler(VARIANT_BOOL* done)
 // The parameter section of the data set, the "<PARAMETERS>" export and import, and the list
 // transfers are not part of this class yet.
 HRESULT CovFDT_ParameterHandlerImpl::LoadParameterHandler(IStream*, VARIANT_BOOL* done) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::LoadParameterHandler()");
   if (done) *done = VARIANT_FALSE;
   return E_NOTIMPL;
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::SaveParameterHandler(IStream*, VARIANT_BOOL* done) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::SaveParameterHandler()");
   if (done) *done = VARIANT_FALSE;
   return E_NOTIMPL;
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::ExportParameters(BSTR* text) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::ExportParameters()");
   if (text) *text = nullptr;
   return E_NOTIMPL;
 }
 
-HRESULT CovFDT_ParameterHandlerImpl::ImportParameters(BSTR) { return E_NOTIMPL; }
+HRESULT CovFDT_ParameterHandlerImpl::ImportParameters(BSTR) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::ImportParameters()");
+  return E_NOTIMPL;
+}
 
 HRESULT CovFDT_ParameterHandlerImpl::UploadParameterList(BSTR, BSTR, VARIANT_BOOL* success) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::UploadParameterList()");
   if (success) *success = VARIANT_FALSE;
   return E_NOTIMPL;
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::DownloadParameterList(BSTR, BSTR, VARIANT_BOOL* success) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::DownloadParameterList()");
   if (success) *success = VARIANT_FALSE;
   return E_NOTIMPL;
 }
@@ -483,14 +507,17 @@ HRESULT CovFDT_ParameterHandlerImpl::DownloadParameterList(BSTR, BSTR, VARIANT_B
 HRESULT CovFDT_ParameterHandlerImpl::ParseRelations(ULONG, BSTR, BOOL, ULONG) { return E_NOTIMPL; }
 
 HRESULT CovFDT_ParameterHandlerImpl::UploadOnlineParameters(BSTR parameterList, VARIANT_BOOL* success) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::UploadOnlineParameters()");
   return UploadParameterList(parameterList, nullptr, success);
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::DownloadOnlineParameters(BSTR parameterList, VARIANT_BOOL* success) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::DownloadOnlineParameters()");
   return DownloadParameterList(parameterList, nullptr, success);
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::CancelTransfer(VARIANT_BOOL* done) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::CancelTransfer()");
   if (!done) return E_INVALIDARG;
   m_bAbortTransfer = true;
   *done = VARIANT_TRUE;
@@ -498,6 +525,7 @@ HRESULT CovFDT_ParameterHandlerImpl::CancelTransfer(VARIANT_BOOL* done) {
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::CancelOnlineParameters(BSTR invokeId, VARIANT_BOOL* done) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::CancelOnlineParameters()");
   if (!done) return E_INVALIDARG;
   *done = VARIANT_FALSE;
   IovFdtParameterCommunication* client = m_pSite ? m_pSite->GetCommunicationClient() : nullptr;
@@ -515,11 +543,13 @@ BOOL CovFDT_ParameterHandlerImpl::ParameterHookBool(ULONG, ULONG, ULONG, ULONG d
 ULONG CovFDT_ParameterHandlerImpl::ParameterHookMode(ULONG, ULONG, ULONG, ULONG d) { return d != 0 ? 2 : 0; }
 
 HRESULT CovFDT_ParameterHandlerImpl::EvaluateEnumerationRelation(VARIANT, VARIANT* result) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::EvaluateEnumerationRelation()");
   if (!result) return E_INVALIDARG;
   return E_NOTIMPL;
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::GetParameterValues(ULONG id, VARIANT, ULONG what, VARIANT* out) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::GetParameterValues()");
   if (!out) return E_INVALIDARG;
   VariantClear(out);
   vkr::Variant fetched;
@@ -536,6 +566,7 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterValues(ULONG id, VARIANT, ULONG
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::GetParameterText(ULONG id, VARIANT reserved, ULONG what, BSTR* out) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::GetParameterText()");
   if (!out) return E_POINTER;
   vkr::Variant type;
   if (FAILED(GetParameterField(UI4(id), UI4(PIF_VARTYPE), type.Put())) || type.vt != VT_UI2 || type.uiVal != VT_BSTR)
@@ -553,6 +584,7 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterText(ULONG id, VARIANT reserved
 // ---- Field access by mask ------------------------------------------------------------------------
 
 HRESULT CovFDT_ParameterHandlerImpl::GetParameterField(VARIANT id, VARIANT field, VARIANT* result) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::GetParameterField()");
   if (!result) return E_INVALIDARG;
   // Private properties by name belong to the private-property reader, not part of this class yet.
   if (field.vt == VT_BSTR) return E_NOTIMPL;
@@ -577,6 +609,7 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterField(VARIANT id, VARIANT field
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::SetParameterField(VARIANT id, VARIANT field, VARIANT value) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::SetParameterField()");
   // Writing a private property belongs to the private-property writer, not part of this class yet.
   if (field.vt == VT_BSTR) return E_NOTIMPL;
   ULONG nId = 0, mask = 0;
@@ -593,6 +626,7 @@ HRESULT CovFDT_ParameterHandlerImpl::SetParameterField(VARIANT id, VARIANT field
 // ---- Links ---------------------------------------------------------------------------------------
 
 HRESULT CovFDT_ParameterHandlerImpl::RegisterAlias(VARIANT alias, VARIANT id) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::RegisterAlias()");
   if (alias.vt == VT_EMPTY || id.vt == VT_EMPTY) return E_INVALIDARG;
   // A parameter linked to itself would be told twice about every change.
   if (SameId(alias, id)) return E_INVALIDARG;
@@ -612,6 +646,7 @@ HRESULT CovFDT_ParameterHandlerImpl::RegisterAlias(VARIANT alias, VARIANT id) {
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::UnregisterAlias(VARIANT id) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::UnregisterAlias()");
   if (id.vt == VT_EMPTY) return E_INVALIDARG;
   // Only the id's own links go, both directions of each; links between other parameters stay.
   std::erase_if(m_aliasLinks,
@@ -620,6 +655,7 @@ HRESULT CovFDT_ParameterHandlerImpl::UnregisterAlias(VARIANT id) {
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::GetAliasLink(VARIANT id, VARIANT* linked) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::GetAliasLink()");
   if (id.vt == VT_EMPTY || !linked) return E_INVALIDARG;
   for (const CVariantPair& link : m_aliasLinks)
     if (SameId(link.first, id)) return CopyOut(linked, link.second);
@@ -661,6 +697,7 @@ HRESULT CovFDT_ParameterHandlerImpl::SetDataSetState(ULONG state) {
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::SetParameterStatus(ULONG id, ULONG status) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::SetParameterStatus()");
   if (id == kNoParameter) return E_INVALIDARG;
   ParInfo record;
   record.m_dwFlags = status;
@@ -745,6 +782,7 @@ HRESULT CovFDT_ParameterHandlerImpl::NotifyParameterChanged(ULONG id, ParameterC
 // ---- Values --------------------------------------------------------------------------------------
 
 HRESULT CovFDT_ParameterHandlerImpl::SetParameterValue(VARIANT id, VARIANT value) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::SetParameterValue()");
   ULONG nId = 0;
   HRESULT hr = IdOf(id, &nId);
   if (FAILED(hr)) return hr;
@@ -792,6 +830,7 @@ HRESULT CovFDT_ParameterHandlerImpl::ApplyParameterValue(ULONG id, VARIANT value
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::EvaluateRelationsFor(ULONG id, ULONG which, ULONG argument) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::EvaluateRelationsFor()");
   if (which == 0) return S_FALSE;
   HRESULT remembered = S_OK;
   if (which & 1) {
@@ -817,6 +856,7 @@ HRESULT CovFDT_ParameterHandlerImpl::EvaluateRelationsFor(ULONG id, ULONG which,
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::ApplyUpdateExpression(ULONG, BSTR expression) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::ApplyUpdateExpression()");
   const std::u16string_view text = vkr::View(expression).substr(0, SysStringLen(expression));
   const size_t start = text.find(u"update(");
   if (start == std::u16string_view::npos || text.size() <= 7) return E_INVALIDARG;
@@ -943,13 +983,19 @@ HRESULT CovFDT_ParameterHandlerImpl::IsUnchanged(const ParInfo& record, const VA
     return S_OK;
   }
   // Floating-point values that show alike at the comparison precision are the same value.
-  SNumberFormat format;
-  HRESULT hr = GetLocaleNumberFormat(&format, m_pSite ? m_pSite->GetLanguage() : LOCALE_USER_DEFAULT);
-  if (FAILED(hr)) return hr;
+  // The locale's format is read once per language.
+  const LCID language = m_pSite ? m_pSite->GetLanguage() : LOCALE_USER_DEFAULT;
+  if (!m_bCompareFormatValid || m_compareFormatLanguage != language) {
+    HRESULT hr = GetLocaleNumberFormat(&m_compareFormat, language);
+    if (FAILED(hr)) return hr;
+    m_compareFormatLanguage = language;
+    m_bCompareFormatValid = true;
+  }
+  SNumberFormat format = m_compareFormat;
   format.vtValue = record.m_vt;
   format.nNumDigits = kComparePrecision;
   vkr::Bstr a, b;
-  hr = FormatNumberText(typed, a.Put(), &format);
+  HRESULT hr = FormatNumberText(typed, a.Put(), &format);
   if (SUCCEEDED(hr)) hr = FormatNumberText(record.m_vValue, b.Put(), &format);
   if (FAILED(hr)) return hr;
   *unchanged = a.View() == b.View();
@@ -957,6 +1003,7 @@ HRESULT CovFDT_ParameterHandlerImpl::IsUnchanged(const ParInfo& record, const VA
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::ValidateParameter(VARIANT id, VARIANT value, ULONG* result) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::ValidateParameter()");
   if (!result) return E_INVALIDARG;
   ULONG nId = 0;
   HRESULT hr = IdOf(id, &nId);
@@ -995,6 +1042,7 @@ HRESULT CovFDT_ParameterHandlerImpl::ValidateParameter(VARIANT id, VARIANT value
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::ValidateAndSetParameter(VARIANT id, VARIANT value, VARIANT_BOOL* done) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::ValidateAndSetParameter()");
   if (!done) return E_INVALIDARG;
   *done = VARIANT_FALSE;
   ULONG word = 0;
@@ -1025,6 +1073,7 @@ HRESULT CovFDT_ParameterHandlerImpl::ValidateAndSetParameter(VARIANT id, VARIANT
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::GetParameterDisplayText(VARIANT id, VARIANT value, BSTR* text) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::GetParameterDisplayText()");
   if (!text) return E_INVALIDARG;
   vkr::Variant kind, type;
   HRESULT hr = GetParameterField(id, UI4(PIF_KIND), kind.Put());
@@ -1082,6 +1131,7 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterDisplayText(VARIANT id, VARIANT
 // ---- Writes from the user interfaces ---------------------------------------------------------------
 
 HRESULT CovFDT_ParameterHandlerImpl::WriteDeviceParameter(VARIANT id, VARIANT value, VARIANT_BOOL* done) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::WriteDeviceParameter()");
   ULONG nId = 0;
   HRESULT hr = IdOf(id, &nId);
   if (FAILED(hr)) return hr;
@@ -1140,14 +1190,17 @@ HRESULT CovFDT_ParameterHandlerImpl::ReadDevice(VARIANT id, VARIANT_BOOL* result
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::ReadDeviceParameter(VARIANT id, VARIANT_BOOL* result) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::ReadDeviceParameter()");
   return ReadDevice(id, result, false);
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::ReadDeviceParameterEx(VARIANT id, VARIANT_BOOL* result) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::ReadDeviceParameterEx()");
   return ReadDevice(id, result, true);
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::WriteDeviceParameterEx(VARIANT id, VARIANT value, VARIANT_BOOL* result) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::WriteDeviceParameterEx()");
   if (!result) return E_INVALIDARG;
   *result = VARIANT_FALSE;
   ULONG nId = 0;
@@ -1181,6 +1234,7 @@ HRESULT CovFDT_ParameterHandlerImpl::WriteDeviceParameterEx(VARIANT id, VARIANT 
 
 HRESULT CovFDT_ParameterHandlerImpl::HandleDevParResponse(VARIANT_BOOL success, VARIANT id, VARIANT data,
                                                           BSTR errorText) {
+  WriteLog(u"CovFDT_ParameterHandlerImpl::HandleDevParResponse()");
   ULONG nId = 0;
   HRESULT hr = IdOf(id, &nId);
   if (FAILED(hr)) return hr;

@@ -27,6 +27,7 @@
 #include "parameters/CParamCollection.h"
 #include "parameters/IovFdtParameterHandlerSite.h"
 #include "parameters/ParameterHandlerInterfaces.h"
+#include "parameters/SNumberFormat.h"
 
 // Broadcast ids the handler sends to the user interfaces.
 enum ParameterBroadcast : ULONG {
@@ -259,4 +260,8 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
   // Alias links, both directions of every registered pair.
   std::vector<CVariantPair> m_aliasLinks;
   ULONG m_nDataSetState = DSS_DEFAULT;
+  // The number format floating-point values are compared with, and the language it is for.
+  SNumberFormat m_compareFormat;
+  LCID m_compareFormatLanguage = 0;
+  bool m_bCompareFormatValid = false;
 };

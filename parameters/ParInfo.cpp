@@ -13,9 +13,18 @@ HRESULT CopyText(vkr::Bstr& dest, const vkr::Bstr& src) {
   return S_OK;
 }
 
-HRESULT CopyValue(vkr::Variant& dest, const VARIANT& src) {
-  VariantClear(&dest);
-  return VariantCopy(&dest, &src);
+// VariantCopy clears the destination first.
+HRESULT CopyValue(vkr::Variant& dest, const VARIANT& src) { return VariantCopy(&dest, &src); }
+
+// Exchanges two VARIANTs as they are: no copy, nothing freed.
+void SwapValue(vkr::Variant& a, vkr::Variant& b) noexcept {
+  std::swap(static_cast<VARIANT&>(a), static_cast<VARIANT&>(b));
+}
+
+void SwapText(vkr::Bstr& a, vkr::Bstr& b) noexcept {
+  BSTR x = a.Detach();
+  a.Attach(b.Detach());
+  b.Attach(x);
 }
 
 void ThrowIfFailed(HRESULT hr) {
@@ -84,7 +93,23 @@ ParInfo::ParInfo(ULONG addressed, ULONG id, const VARIANT* address, BSTR name, U
   ChangeVariantType(&m_vMax, &m_vMax, m_vt);
   if (FAILED(ChangeVariantType(&m_vDefault, &m_vDefault, m_vt))) m_vDefault.Clear();
 
+  if (m_nStringResId != 0) LoadNameFromStringTable();
   if (m_bstrStrId.Empty() && !m_bstrName.Empty()) ThrowIfFailed(CopyText(m_bstrStrId, m_bstrName));
+}
+
+void ParInfo::LoadNameFromStringTable() {
+  // The string table of the module this code is linked into (the DTM's).
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCSTR>(&ThrowIfFailed), &module))
+    return;
+  char text[256];
+  const int length = LoadStringA(module, m_nStringResId, text, sizeof text);
+  // Without such a string the given name stays.
+  if (length <= 0) return;
+  vkr::Bstr name(vkr::Utf8ToUtf16(std::string_view(text, static_cast<size_t>(length))));
+  if (!name.Get()) throw vkr::HResultError(E_OUTOFMEMORY);
+  m_bstrName = std::move(name);
 }
 
 ParInfo::ParInfo(const ParInfo& other) { ThrowIfFailed(CopyFrom(other)); }
@@ -106,17 +131,23 @@ ParInfo::~ParInfo() = default;
 HRESULT ParInfo::CopyFrom(const ParInfo& other) {
   if (this == &other) return S_OK;
   ParInfo copy;
-  HRESULT hr = copy.CopyFields(other, PIF_ALL);
+  HRESULT hr = copy.CopyAll(other);
   if (FAILED(hr)) return hr;
-  copy.m_nId = other.m_nId;
-  copy.m_pfnBeforeChange = other.m_pfnBeforeChange;
-  copy.m_pfnBeforeRead = other.m_pfnBeforeRead;
-  copy.m_pfnBeforeWrite = other.m_pfnBeforeWrite;
-  copy.m_pfnAfterChange = other.m_pfnAfterChange;
-  copy.m_pfnAfterRead = other.m_pfnAfterRead;
-  copy.m_pfnAfterWrite = other.m_pfnAfterWrite;
-  copy.m_dwItemKinds = other.m_dwItemKinds;
   Swap(copy);
+  return S_OK;
+}
+
+HRESULT ParInfo::CopyAll(const ParInfo& other) {
+  HRESULT hr = CopyFields(other, PIF_ALL);
+  if (FAILED(hr)) return hr;
+  m_nId = other.m_nId;
+  m_pfnBeforeChange = other.m_pfnBeforeChange;
+  m_pfnBeforeRead = other.m_pfnBeforeRead;
+  m_pfnBeforeWrite = other.m_pfnBeforeWrite;
+  m_pfnAfterChange = other.m_pfnAfterChange;
+  m_pfnAfterRead = other.m_pfnAfterRead;
+  m_pfnAfterWrite = other.m_pfnAfterWrite;
+  m_dwItemKinds = other.m_dwItemKinds;
   return S_OK;
 }
 
@@ -124,27 +155,27 @@ void ParInfo::Swap(ParInfo& o) noexcept {
   using std::swap;
   swap(m_dwAddressed, o.m_dwAddressed);
   swap(m_nId, o.m_nId);
-  swap(m_bstrStrId, o.m_bstrStrId);
-  swap(m_vAddress, o.m_vAddress);
-  swap(m_bstrName, o.m_bstrName);
+  SwapText(m_bstrStrId, o.m_bstrStrId);
+  SwapValue(m_vAddress, o.m_vAddress);
+  SwapText(m_bstrName, o.m_bstrName);
   swap(m_nStringResId, o.m_nStringResId);
-  swap(m_bstrDescription, o.m_bstrDescription);
+  SwapText(m_bstrDescription, o.m_bstrDescription);
   swap(m_vt, o.m_vt);
   swap(m_nKind, o.m_nKind);
-  swap(m_vMin, o.m_vMin);
-  swap(m_vMax, o.m_vMax);
-  swap(m_vDefault, o.m_vDefault);
-  swap(m_vValue, o.m_vValue);
-  swap(m_vDevValue, o.m_vDevValue);
-  swap(m_vEnumList, o.m_vEnumList);
+  SwapValue(m_vMin, o.m_vMin);
+  SwapValue(m_vMax, o.m_vMax);
+  SwapValue(m_vDefault, o.m_vDefault);
+  SwapValue(m_vValue, o.m_vValue);
+  SwapValue(m_vDevValue, o.m_vDevValue);
+  SwapValue(m_vEnumList, o.m_vEnumList);
   swap(m_bPersist, o.m_bPersist);
   swap(m_dwFlags, o.m_dwFlags);
   swap(m_dwFlagWord1, o.m_dwFlagWord1);
   swap(m_dwFlagWord2, o.m_dwFlagWord2);
-  swap(m_bstrUnit, o.m_bstrUnit);
+  SwapText(m_bstrUnit, o.m_bstrUnit);
   swap(m_dwExportKind, o.m_dwExportKind);
-  swap(m_vFurther, o.m_vFurther);
-  swap(m_vRelation, o.m_vRelation);
+  SwapValue(m_vFurther, o.m_vFurther);
+  SwapValue(m_vRelation, o.m_vRelation);
   swap(m_pfnBeforeChange, o.m_pfnBeforeChange);
   swap(m_pfnBeforeRead, o.m_pfnBeforeRead);
   swap(m_pfnBeforeWrite, o.m_pfnBeforeWrite);
@@ -152,8 +183,8 @@ void ParInfo::Swap(ParInfo& o) noexcept {
   swap(m_pfnAfterRead, o.m_pfnAfterRead);
   swap(m_pfnAfterWrite, o.m_pfnAfterWrite);
   swap(m_dwItemKinds, o.m_dwItemKinds);
-  swap(m_vTypeInformation, o.m_vTypeInformation);
-  swap(m_vPrivateProperties, o.m_vPrivateProperties);
+  SwapValue(m_vTypeInformation, o.m_vTypeInformation);
+  SwapValue(m_vPrivateProperties, o.m_vPrivateProperties);
 }
 
 HRESULT ParInfo::CopyFields(const ParInfo& src, ULONG mask) {

@@ -154,12 +154,14 @@ class ParInfo {
  public:
   // The default record: id -1, m_bPersist 1, flags 0x71, flag word 1 = 1, everything else empty.
   ParInfo();
-  // A record from all its fields, in this order. The four BSTRs are taken over (freed when the
-  // record is built) and the two VARIANTs passed by value are cleared; the others are copied.
+  // A record from all its fields, in this order. The four BSTRs and the two VARIANTs passed by
+  // value are taken over: the record owns them from here on, even when construction fails, and
+  // the caller neither frees nor clears them. The VARIANTs passed by pointer are copied.
   // m_vValue, the device value (a copy of the default) and the default are converted to vt and
-  // cleared when they do not convert; minimum and maximum are converted when they can be. An
-  // empty string id takes the name. A copy that fails throws vkr::HResultError and no record
-  // exists.
+  // cleared when they do not convert; minimum and maximum are converted when they can be. A
+  // non-zero string resource id takes the name from the module's string table when it holds that
+  // string; an empty string id takes the name. A copy that fails throws vkr::HResultError and no
+  // record exists.
   ParInfo(ULONG addressed, ULONG id, const VARIANT* address, BSTR name, ULONG stringResId, VARTYPE vt,
           const VARIANT* minimum, const VARIANT* maximum, const VARIANT* defaultValue, const VARIANT* value,
           ULONG persist, ULONG flags, ULONG flagWord1, ULONG flagWord2, BSTR unit, ULONG exportKind,
@@ -176,6 +178,8 @@ class ParInfo {
 
   // A deep copy of every field without throwing: on failure this record is unchanged.
   HRESULT CopyFrom(const ParInfo& other);
+  // The same into a record nobody else sees yet: on failure it holds a partial copy.
+  HRESULT CopyAll(const ParInfo& other);
   void Swap(ParInfo& other) noexcept;
 
   // Copies the fields that mask selects from src into this record (the id, the callbacks and the
@@ -221,6 +225,10 @@ class ParInfo {
   ULONG m_dwItemKinds = 0;
   vkr::Variant m_vTypeInformation;
   vkr::Variant m_vPrivateProperties;
+
+ private:
+  // m_nStringResId's text from the module's string table (at most 255 bytes) as the name.
+  void LoadNameFromStringTable();
 };
 
 struct IovFdtParameterHandler4;

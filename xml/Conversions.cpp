@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "xml/PendingPlatform.h"
 
 namespace {
 
@@ -172,7 +171,6 @@ HRESULT VariantToBstr(const VARIANT* value, BSTR* text) {
     if (!value->bstrVal) return S_OK;
     return NewBstr({value->bstrVal, SysStringLen(value->bstrVal)}, text);
   }
-  if (!VariantChangeType) return E_NOTIMPL;
   vkr::Variant converted;
   HRESULT hr = VariantChangeType(&converted, value, 0, VT_BSTR);
   if (FAILED(hr)) return hr;
@@ -226,6 +224,18 @@ VARIANT MakeStringArrayVariant(const LPCWSTR* list) {
   result.vt = VT_ARRAY | VT_BSTR;
   result.parray = array.Detach();
   return result;
+}
+
+BSTR LoadHtmlResourceText(WORD id, HMODULE module) {
+  HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(id), RT_HTML);
+  if (!resource) return nullptr;
+  HGLOBAL loaded = LoadResource(module, resource);
+  const char* data = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+  if (!data) return nullptr;
+  std::string_view text(data, SizeofResource(module, resource));
+  text = text.substr(0, text.find('\0'));
+  const std::u16string wide = vkr::Utf8ToUtf16(text);
+  return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
 }
 
 // ---- GUIDs. ----
@@ -313,4 +323,54 @@ BOOL IsRelativePath(LPCWSTR path) {
   for (std::u16string_view marker : {u"http://", u"ftp://", u"file://", u":\\", u":/"})
     if (lower.find(marker) != std::u16string::npos) return FALSE;
   return TRUE;
+}
+
+BSTR GetModulePath() {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCSTR>(&GetModulePath), &module))
+    return nullptr;
+  // MAX_PATH first, as Windows has it; a longer path (deep build trees) gets the room it needs
+  // rather than being cut.
+  std::string name(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameA(module, name.data(), static_cast<DWORD>(name.size()));
+    if (length == 0) return nullptr;
+    if (length < name.size()) {
+      name.resize(length);
+      break;
+    }
+    if (name.size() >= 32768) return nullptr;
+    name.resize(name.size() * 2);
+  }
+  std::string longName(MAX_PATH, '\0');
+  DWORD length = GetLongPathNameA(name.c_str(), longName.data(), static_cast<DWORD>(longName.size()));
+  if (length >= longName.size()) {
+    longName.resize(length);
+    length = GetLongPathNameA(name.c_str(), longName.data(), static_cast<DWORD>(longName.size()));
+  }
+  if (length > 0 && length < longName.size()) name.assign(longName.data(), length);
+  const std::u16string wide = vkr::Utf8ToUtf16(name);
+  return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}
+
+BSTR MakeAbsolutePath(LPCWSTR path) {
+  if (!IsRelativePath(path)) return SysAllocString(path ? path : u"");
+  vkr::Bstr module, directory;
+  module.Attach(GetModulePath());
+  directory.Attach(DirectoryOfPath(module));
+  const std::u16string absolute = directory.Str() + std::u16string(vkr::View(path));
+  return SysAllocStringLen(absolute.data(), static_cast<UINT>(absolute.size()));
+}
+
+BSTR ResolveFilePath(LPCWSTR path, bool fallbackToModuleDirectory) {
+  BSTR absolute = MakeAbsolutePath(path);
+  if (!fallbackToModuleDirectory || !absolute || _waccess(absolute, 0) == 0) return absolute;
+  SysFreeString(absolute);
+  vkr::Bstr module, directory, file;
+  module.Attach(GetModulePath());
+  directory.Attach(DirectoryOfPath(module));
+  file.Attach(FileNameOfPath(path));
+  const std::u16string beside = directory.Str() + file.Str();
+  return SysAllocStringLen(beside.data(), static_cast<UINT>(beside.size()));
 }

@@ -46,6 +46,10 @@ HRESULT ToLowerText(BSTR* text);
 // clears the result.
 VARIANT MakeStringArrayVariant(const LPCWSTR* list);
 
+// The RT_HTML resource `id` of module as text (8-bit in the ANSI code page, up to its size or an
+// earlier zero byte); null when it is missing or cannot be loaded.
+BSTR LoadHtmlResourceText(WORD id, HMODULE module);
+
 // ---- GUIDs. ----
 
 // The 36-character registry form without braces, upper case. E_POINTER, E_OUTOFMEMORY.
@@ -64,7 +68,11 @@ void VarTypeToString(VARTYPE vt, BSTR* name);
 // no name is found. A null vt pointer does nothing.
 void VarTypeFromString(BSTR name, VARTYPE* vt);
 
-// ---- Paths (Windows paths; '\' and '/' both separate). ----
+// ---- Paths (Windows paths; '\' and '/' both separate). The module is the library (or program)
+// these functions are linked into. ----
+
+// The module's file name in its long form; null when it cannot be found.
+BSTR GetModulePath();
 
 // The path up to and including its last separator; an empty text when it has none.
 BSTR DirectoryOfPath(LPCWSTR path);
@@ -73,3 +81,8 @@ BSTR FileNameOfPath(LPCWSTR path);
 // FALSE for URLs ("http://", "ftp://", "file://", any case), paths with a drive (":\" or ":/")
 // and rooted paths (a leading '\' or '/', which includes UNC paths); TRUE otherwise.
 BOOL IsRelativePath(LPCWSTR path);
+// A relative path appended to the module's directory; any other path copied.
+BSTR MakeAbsolutePath(LPCWSTR path);
+// MakeAbsolutePath; with fallbackToModuleDirectory, when nothing exists there, the module's
+// directory followed by the path's file name (whether that exists is not tested).
+BSTR ResolveFilePath(LPCWSTR path, bool fallbackToModuleDirectory);

@@ -5,14 +5,11 @@
 #include <mutex>
 #include <string>
 
-#include "xml/PendingPlatform.h"
-
 namespace {
 
 std::atomic<bool> g_logOn{false};
 
-// Guards the directory and serialises the file appends: Windows' open, seek to end and write
-// from several threads can overwrite each other's lines.
+// Guards the directory, which may be replaced while other threads write lines.
 std::mutex& LogMutex() {
   static std::mutex m;
   return m;
@@ -23,11 +20,10 @@ std::u16string& LogDirectory() {
 }
 
 void AppendToFile(const std::string& path, const std::string& line) {
-  if (!CreateFileA || !SetFilePointer || !WriteFile || !CloseHandle) return;
-  HANDLE file = CreateFileA(path.c_str(), vkr::pending::kGenericWrite, vkr::pending::kFileShareWrite, nullptr,
-                            vkr::pending::kOpenAlways, vkr::pending::kFileAttributeNormal, nullptr);
-  if (file == vkr::pending::InvalidHandle() || file == nullptr) return;
-  SetFilePointer(file, 0, nullptr, vkr::pending::kFileEnd);
+  // Append access puts every write at the end in one piece, also against other processes.
+  HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   CloseHandle(file);
@@ -59,10 +55,13 @@ void WriteLog(LPCWSTR text) {
   if (!g_logOn.load()) return;
   const std::string text8 = vkr::Utf16ToUtf8(vkr::View(text));
 
-  if (OutputDebugStringA) OutputDebugStringA((std::string(kLogDebugPrefix) + text8).c_str());
+  OutputDebugStringA((std::string(kLogDebugPrefix) + text8).c_str());
 
-  std::lock_guard lock(LogMutex());
-  const std::u16string& dir = LogDirectory();
+  std::u16string dir;
+  {
+    std::lock_guard lock(LogMutex());
+    dir = LogDirectory();
+  }
   if (dir.empty()) return;
   // The separator is added even after a directory that ends with one; the file system takes it.
   const std::string path = vkr::Utf16ToUtf8(dir) + "\\" + kLogFileName;
@@ -70,7 +69,7 @@ void WriteLog(LPCWSTR text) {
   // One clock reading for the time of day and its milliseconds, so a line near a second's end
   // cannot be a second off.
   SYSTEMTIME now{};
-  if (GetLocalTime) GetLocalTime(&now);
+  GetLocalTime(&now);
   std::string line = vkr::Format("%02u:%02u:%02u.%03u: ", static_cast<unsigned>(now.wHour),
                                  static_cast<unsigned>(now.wMinute), static_cast<unsigned>(now.wSecond),
                                  static_cast<unsigned>(now.wMilliseconds));

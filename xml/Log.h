@@ -3,8 +3,8 @@
 //
 // Line format in the file: "hh:mm:ss.mmm: " (local time, one clock reading), the text, " \r\n",
 // as UTF-8 (the ANSI code page). The debugger gets "Vorn VKR Series DTM: " and the text.
-// Safe from any thread: writers are serialised, so concurrent lines never interleave or get lost,
-// and the directory can be changed while others write.
+// Safe from any thread: each line is one append at the end of the file, so concurrent lines never
+// interleave or get lost, and the directory can be changed while others write.
 #pragma once
 
 #include "platform/platform.h"

@@ -326,8 +326,8 @@ TEST(PathParts, DirectoryAndFileName) {
       {u"", u"", nullptr},
   };
   for (const auto& c : cases) {
-    Bstr dir(DirectoryOfPath(c.path));
-    Bstr file;
+    Bstr dir, file;
+    dir.Attach(DirectoryOfPath(c.path));
     file.Attach(FileNameOfPath(c.path));
     EXPECT_NE(dir.Get(), nullptr);
     EXPECT_EQ(dir.View(), c.directory) << vkr::Utf16ToUtf8(c.path);

@@ -1,4 +1,4 @@
-// Shared helpers of the utility tests: a private drive root for Windows paths, file reading.
+// Shared helpers of the utility tests: a private scratch directory, file reading and writing.
 #pragma once
 
 #include <filesystem>
@@ -10,24 +10,20 @@
 
 namespace vkr::test {
 
-// The temporary drive root that Windows paths ("C:\...") of this test program map into; set up
-// before the first platform call.
-const std::filesystem::path& DriveRoot();
-
-// The first file called `name` below `dir` (any depth), or an empty path.
-inline std::filesystem::path FindFileBelow(const std::filesystem::path& dir, const std::string& name) {
-  std::error_code ec;
-  if (!std::filesystem::exists(dir, ec)) return {};
-  for (auto& e : std::filesystem::recursive_directory_iterator(dir, ec))
-    if (e.path().filename() == name) return e.path();
-  return {};
-}
+// A directory of this test program's own, removed when the program ends. Its path is a native
+// absolute path, which the platform's Windows-path calls take unchanged.
+const std::filesystem::path& TestDirectory();
 
 inline std::string ReadFileBytes(const std::filesystem::path& p) {
   std::ifstream in(p, std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+inline void WriteFileBytes(const std::filesystem::path& p, const std::string& bytes) {
+  std::ofstream out(p, std::ios::binary);
+  out << bytes;
 }
 
 inline std::u16string U16(const std::string& s) { return Utf8ToUtf16(s); }
