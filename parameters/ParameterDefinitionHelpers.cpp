@@ -122,7 +122,11 @@ bool CheckNumericDefinition(VARTYPE vt, double minimum, double maximum, double d
                             vkr::Variant out[4]) {
   const double numbers[4] = {minimum, maximum, defaultValue, value};
   bool ok = true;
-  for (int i = 0; i < 4; ++i) ok = DoubleToVariant(numbers[i], vt, out[i].Put()) && ok;
+  for (int i = 0; i < 4; ++i) {
+    ok = DoubleToVariant(numbers[i], vt, out[i].Put()) && ok;
+    // A NaN compares false with everything and would slip through the range check.
+    ok = ok && numbers[i] == numbers[i];
+  }
   if (!ok || minimum > maximum) return false;
   if (minimum < maximum) {
     for (double v : {defaultValue, value})

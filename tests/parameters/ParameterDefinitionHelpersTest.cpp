@@ -2,6 +2,7 @@
 // step, the byte-string rules and what reaches the record.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,7 @@ TEST_F(DefinitionHelpers, NumericDefinitionsAreFlaggedWhenTheyDoNotHoldTogether)
       {"R4 decimals", VT_R4, -0.5, 0.5, 0, 0.3, false},
       {"R4 beyond float", VT_R4, 0, 1e300, 0, 0, true},
       {"UI4 near its top", VT_UI4, 0, 4294967295.0, 0, 0, false},
+      {"not a number", VT_R4, 0, 1, std::numeric_limits<double>::quiet_NaN(), 0, true},
   };
   for (const NumericCase& c : cases) {
     collection.RemoveAll();
