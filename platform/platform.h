@@ -42,3 +42,4 @@
 #include "platform/win/messages.h"
 
 // XML.
+#include "platform/xml/msxml.h"

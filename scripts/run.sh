@@ -8,5 +8,7 @@ if [ -x "$dir/frame/vkr-frame-host" ]; then
   exec "$dir/frame/vkr-frame-host" "$@"
 fi
 echo "The frame host is not built yet. What the system can do so far:"
-echo "  - the platform layer (libvkrplatform.so): COM core, BSTR, VARIANT, SAFEARRAY, text and formatting"
+echo "  - the platform layer (libvkrplatform.so): COM core, BSTR, VARIANT, SAFEARRAY, OLE Automation
+    conversions and locales, text and formatting, registry (build/platform/vkr-reg), files,
+    threads, message queues, timers, apartments and marshalling"
 ctest --test-dir "$dir" -N | tail -n 1
