@@ -167,11 +167,17 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
   // this class yet: E_NOTIMPL.
   virtual HRESULT ParseRelations(ULONG id, BSTR relation, BOOL registerOnly, ULONG argument);
 
-  // The definition helpers a device's parameter table is written with (ParameterDefinitionHelpers.cpp
-  // says how each argument is used). Each builds one record, checks it, adds it to the collection
-  // (null: built and checked only) and reports a bad address through the site's OnError; a bad
-  // definition is still added, marked in its flag word. Running out of memory throws
-  // vkr::HResultError and adds nothing.
+  // The definition helpers a device's parameter table is written with (ParameterDefinitionHelpers.cpp).
+  // Each builds one record, checks it, adds it to the collection (null: built and checked only;
+  // an id already there keeps its record) and reports an address that does not convert through
+  // the site's OnError (-1 is "no address", not reported); a bad definition is still added, with
+  // flag 0x04 (numbers) or 0x08 (texts). Running out of memory throws vkr::HResultError and adds
+  // nothing. Arguments: the addressed word, id, address (number or AddressInformation text), name
+  // (UTF-8, as every text here), string resource id, VARTYPE, the four values, persistence, flag
+  // word, flag words 1 and 2, unit, export kind, description, kind and enumeration texts (ended by
+  // an empty text; the enumeration helper takes them before its values), further number (0: none),
+  // relation text, the six callbacks in record order, string id (null: the name), item kinds, and
+  // the TypeInformation and PrivateProperties texts (null: none).
   void AddNumericParameter(CParamCollection* collection, ULONG addressed, ULONG id, LONG address, LPCSTR name,
                            ULONG stringResId, ULONG vt, double minimum, double maximum, double defaultValue,
                            double value, ULONG persist, ULONG flags, ULONG flagWord1, ULONG flagWord2, LPCSTR unit,
