@@ -1,0 +1,32 @@
+// Waiting for an event while dispatching the thread's messages.
+#include "xml/WaitWithMessageLoop.h"
+
+BOOL WaitWithMessageLoop(HANDLE event, DWORD timeout) {
+  const DWORD start = GetTickCount();
+  DWORD wait = timeout;
+  for (;;) {
+    const DWORD result = MsgWaitForMultipleObjects(1, &event, FALSE, wait, QS_ALLINPUT);
+    if (result == WAIT_OBJECT_0) return TRUE;
+    if (result != WAIT_OBJECT_0 + 1) return FALSE;
+
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        // The quit belongs to the thread's own message loop: leave it there and stop waiting,
+        // or the thread would never end.
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        return WaitForSingleObject(event, 0) == WAIT_OBJECT_0 ? TRUE : FALSE;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+      if (WaitForSingleObject(event, 0) == WAIT_OBJECT_0) return TRUE;
+    }
+
+    if (timeout != INFINITE) {
+      // Each new wait gets only what is left, so the whole wait never exceeds the time-out.
+      const DWORD elapsed = GetTickCount() - start;
+      if (elapsed >= timeout) return FALSE;
+      wait = timeout - elapsed;
+    }
+  }
+}
