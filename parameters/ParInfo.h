@@ -35,13 +35,13 @@
 //                                                   [VT_BOOL of its low 16 bits]
 //  0x004000  m_dwFlags           ULONG     0x71     the flag bits below [VT_UI4]           status word
 //  0x000400  m_dwFlagWord1       ULONG     1        third word; the device table passes 2  flag word 1
-//  0x000800  m_dwFlagWord2       ULONG     0        fourth word; bit 0x1000 offers the     flag word 2, second flag word
-//                                                   parameter as an item in one reading
+//  0x000800  m_dwFlagWord2       ULONG     0        fourth word                            flag word 2
 //  0x001000  m_bstrUnit          BSTR      ""       unit text [VT_BSTR]                    export group path (segments
 //                                                                                          split at any of " .,:;/")
-//  0x002000  m_dwExportKind      ULONG     0        bits 0-1: exported variable (1 display fifth word, export kind
-//                                                   only, 2 variant and display); 0x2000:
-//                                                   listed as an item
+//  0x002000  m_dwExportKind      ULONG     0        bits 0-1: exported variable (1 display fifth word, export kind,
+//                                                   only, 2 variant and display); bit      second flag word
+//                                                   0x2000: offered as an item by single
+//                                                   device data access (*)
 //  0x040000  m_vFurther          VARIANT   empty    a number (VT_UI4) from the definition; further number, auxiliary
 //                                                   the unit as VT_BSTR or a unit id       VARIANT, fourth VARIANT field,
 //                                                                                          unit VARIANT
@@ -56,6 +56,11 @@
 //
 // The address is mask 0x2 and the TypeInformation text mask 0x400000, whatever a description calls
 // them. A VARIANT field is read and written as a copy of the whole VARIANT.
+//
+// (*) One description of single device data access tests bit 0x1000 of this word for "offered as
+// an item" and bit 0x2000 for "unit written as an item reference"; the other tests bit 0x2000 for
+// the item. The device's table leaves the word 0, so either reading lists nothing; the code that
+// lists items settles it.
 #pragma once
 
 #include <utility>

@@ -46,3 +46,4 @@
 #include "platform/atl/module.h"
 
 // XML.
+#include "platform/xml/msxml.h"
