@@ -259,6 +259,10 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
     GetDtmUnknown()->QueryInterface(Q::iid, q.PutVoid());
     return q;
   }
+  // The thread manager's view of this object.
+  IUnknown* GetThreadManagerDtm() override { return GetDtmUnknown(); }
+  IFdtContainer* GetThreadManagerFrame() override { return m_pContainer.Get(); }
+
   // Writes "CovFDT_BaseDTMImpl::<name>()" to the log.
   static void LogEntry(const char* name);
   // A message argument as a flag (VariantChangeType to VT_BOOL).
@@ -367,4 +371,5 @@ class CovFDT_BaseDTMImpl : public CovFDT_BaseDTMCore {
 
  protected:
   IUnknown* GetDtmUnknown() override { return static_cast<T*>(this)->GetControllingUnknown(); }
+  const CLSID& GetDtmThreadClassId() override { return *pclsidThread; }
 };
