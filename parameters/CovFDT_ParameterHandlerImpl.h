@@ -167,6 +167,63 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
   // this class yet: E_NOTIMPL.
   virtual HRESULT ParseRelations(ULONG id, BSTR relation, BOOL registerOnly, ULONG argument);
 
+  // The definition helpers a device's parameter table is written with (ParameterDefinitionHelpers.cpp).
+  // Each builds one record, checks it, adds it to the collection (null: built and checked only;
+  // an id already there keeps its record) and reports an address that does not convert through
+  // the site's OnError (-1 is "no address", not reported); a bad definition is still added, with
+  // flag 0x04 (numbers) or 0x08 (texts). Running out of memory throws vkr::HResultError and adds
+  // nothing. Arguments: the addressed word, id, address (number or AddressInformation text), name
+  // (UTF-8, as every text here), string resource id, VARTYPE, the four values, persistence, flag
+  // word, flag words 1 and 2, unit, export kind, description, kind and enumeration texts (ended by
+  // an empty text; the enumeration helper takes them before its values), further number (0: none),
+  // relation text, the six callbacks in record order, string id (null: the name), item kinds, and
+  // the TypeInformation and PrivateProperties texts (null: none).
+  void AddNumericParameter(CParamCollection* collection, ULONG addressed, ULONG id, LONG address, LPCSTR name,
+                           ULONG stringResId, ULONG vt, double minimum, double maximum, double defaultValue,
+                           double value, ULONG persist, ULONG flags, ULONG flagWord1, ULONG flagWord2, LPCSTR unit,
+                           ULONG exportKind, LPCSTR description, ULONG kind, const LPCSTR* enumTexts, ULONG further,
+                           LPCSTR relation, ParameterCallback beforeChange, ParameterCallback beforeRead,
+                           ParameterCallback beforeWrite, ParameterCallback afterChange, ParameterCallback afterRead,
+                           ParameterCallback afterWrite, LPCSTR stringId, ULONG itemKinds, LPCSTR typeInformation,
+                           LPCSTR privateProperties);
+  void AddAddressedNumericParameter(CParamCollection* collection, ULONG addressed, ULONG id, LPCSTR address,
+                                    LPCSTR name, ULONG stringResId, ULONG vt, double minimum, double maximum,
+                                    double defaultValue, double value, ULONG persist, ULONG flags, ULONG flagWord1,
+                                    ULONG flagWord2, LPCSTR unit, ULONG exportKind, LPCSTR description, ULONG kind,
+                                    const LPCSTR* enumTexts, ULONG further, LPCSTR relation,
+                                    ParameterCallback beforeChange, ParameterCallback beforeRead,
+                                    ParameterCallback beforeWrite, ParameterCallback afterChange,
+                                    ParameterCallback afterRead, ParameterCallback afterWrite, LPCSTR stringId,
+                                    ULONG itemKinds, LPCSTR typeInformation, LPCSTR privateProperties);
+  void AddArrayParameter(CParamCollection* collection, ULONG addressed, ULONG id, LONG address, LPCSTR name,
+                         ULONG stringResId, ULONG vt, LPCSTR minimum, LPCSTR maximum, LPCSTR defaultValue,
+                         LPCSTR value, ULONG persist, ULONG flags, ULONG flagWord1, ULONG flagWord2, LPCSTR unit,
+                         ULONG exportKind, LPCSTR description, ULONG kind, const LPCSTR* enumTexts, ULONG further,
+                         LPCSTR relation, ParameterCallback beforeChange, ParameterCallback beforeRead,
+                         ParameterCallback beforeWrite, ParameterCallback afterChange, ParameterCallback afterRead,
+                         ParameterCallback afterWrite, LPCSTR stringId, ULONG itemKinds, LPCSTR typeInformation,
+                         LPCSTR privateProperties);
+  void AddAddressedArrayParameter(CParamCollection* collection, ULONG addressed, ULONG id, LPCSTR address,
+                                  LPCSTR name, ULONG stringResId, ULONG vt, LPCSTR minimum, LPCSTR maximum,
+                                  LPCSTR defaultValue, LPCSTR value, ULONG persist, ULONG flags, ULONG flagWord1,
+                                  ULONG flagWord2, LPCSTR unit, ULONG exportKind, LPCSTR description, ULONG kind,
+                                  const LPCSTR* enumTexts, ULONG further, LPCSTR relation,
+                                  ParameterCallback beforeChange, ParameterCallback beforeRead,
+                                  ParameterCallback beforeWrite, ParameterCallback afterChange,
+                                  ParameterCallback afterRead, ParameterCallback afterWrite, LPCSTR stringId,
+                                  ULONG itemKinds, LPCSTR typeInformation, LPCSTR privateProperties);
+  void AddEnumParameter(CParamCollection* collection, ULONG addressed, ULONG id, LONG address, LPCSTR name,
+                        ULONG stringResId, ULONG vt, ULONG kind, const LPCSTR* enumTexts, ULONG defaultValue,
+                        ULONG value, ULONG persist, ULONG flags, ULONG flagWord1, ULONG flagWord2, LPCSTR unit,
+                        ULONG exportKind, LPCSTR description, ULONG further, LPCSTR relation,
+                        ParameterCallback beforeChange, ParameterCallback beforeRead, ParameterCallback beforeWrite,
+                        ParameterCallback afterChange, ParameterCallback afterRead, ParameterCallback afterWrite,
+                        LPCSTR stringId, ULONG itemKinds, LPCSTR typeInformation, LPCSTR privateProperties);
+  // The initial values a TypeInformation text gives for the bit fields of a byte string: S_OK with
+  // the rebuilt value in result, S_FALSE when the text gives none. Not part of this class yet:
+  // E_NOTIMPL, which leaves every defined value as it is.
+  virtual HRESULT InitValuesFromTypeInformation(VARIANT value, BSTR typeInformation, VARIANT* result);
+
   // Adds a value-set record (an event handler for the parameters of a list).
   void AddValueSetRecord(const CValueSetRecord& record) { m_valueSetRecords.push_back(record); }
   // The parameter-list selection the value-set search looks below.
