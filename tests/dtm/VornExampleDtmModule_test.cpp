@@ -238,6 +238,19 @@ TEST_F(Registration, ReRegisteringWipesWhatTheDtmsForceRemoveKeysHeld) {
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, ClassKey(CLSID_VornExampleDtm) + "\\Implemented Categories"));
 }
 
+TEST_F(Registration, TheProcessChannelScriptIsAResourceNobodyRuns) {
+  const HMODULE module = vkr::platform::ModuleFromAddress(&g_module);
+  ASSERT_NE(FindResourceA(module, MAKEINTRESOURCEA(136), "REGISTRY"), nullptr);
+  ASSERT_EQ(DllRegisterServer(), S_OK);
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey(CLSID_ProcessChannel)));
+  // The script itself is sound.
+  vkr::Registrar registrar;
+  registrar.AddReplacement(u"MODULE", u"/m.so");
+  ASSERT_EQ(registrar.ResourceRegister(module, 136, "REGISTRY"), S_OK) << registrar.Problem();
+  EXPECT_EQ(ValueText(HKEY_CLASSES_ROOT, ClassKey(CLSID_ProcessChannel)), "ProcessChannel Class");
+  EXPECT_EQ(ValueText(HKEY_CLASSES_ROOT, "Vorn.ExampleDtm_ProcessChannel\\CurVer"), "Vorn.ExampleDtm_ProcessChannel.1");
+}
+
 TEST_F(Registration, TheDtmRegistersEvenWhenTheCatalogCannotBeWritten) {
   // The first registry write of the DTM's registration is the catalog key: it fails.
   vkr::platform::SetRegistryWriteFault(1, EACCES);
