@@ -335,7 +335,7 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
     // The function container's parameter broadcasts and the parameter lists come with their
     // owners; until then the handler has nobody to tell.
     IovFdtParameterBroadcast* GetActiveXContainer() override { return nullptr; }
-    IovFdtParameterLists* GetParamList() override { return nullptr; }
+    IovFDTParamList* GetParamList() override { return nullptr; }
     HRESULT SendVariableEvent(LPCSTR, VARIANT, VARIANT) override { return E_NOTIMPL; }
     HRESULT DelaySaveRequest(BOOL begin) override { return m_dtm->DelaySaveRequest(begin); }
     HRESULT SetDataSetModified(BOOL modified) override { return m_dtm->SetDataSetModified(modified); }
