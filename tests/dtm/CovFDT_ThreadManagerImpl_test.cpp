@@ -154,9 +154,9 @@ TEST(WaitWithMessagePump, KeepsAQuitForTheOuterLoop) {
 
 // ---- Workers ---------------------------------------------------------------------------------
 
-using Workers = DtmThreadFixture;
+using WorkerThreads = DtmThreadFixture;
 
-TEST_F(Workers, RefuseNullAndMissingInterfaces) {
+TEST_F(WorkerThreads, RefuseNullAndMissingInterfaces) {
   EXPECT_EQ(manager.ExecuteWorkerThread(nullptr), E_INVALIDARG);
   HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   manager.frame = nullptr;
@@ -166,7 +166,7 @@ TEST_F(Workers, RefuseNullAndMissingInterfaces) {
   CloseHandle(done);
 }
 
-TEST_F(Workers, ProgressReachesTheFrameFromTheDtmsThread) {
+TEST_F(WorkerThreads, ProgressReachesTheFrameFromTheDtmsThread) {
   HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ASSERT_EQ(manager.ExecuteWorkerThread(new CProgressMessageWorker(vkr::Bstr(u"Upload"), 40, 0xFFFF, done)), S_OK);
   EXPECT_TRUE(PumpUntilSignalled(done, 5000));
@@ -175,7 +175,7 @@ TEST_F(Workers, ProgressReachesTheFrameFromTheDtmsThread) {
 }
 
 // A frame that answers progress with an error must not leave SendProgress waiting for good.
-TEST_F(Workers, ProgressErrorOfTheFrameStillSignals) {
+TEST_F(WorkerThreads, ProgressErrorOfTheFrameStillSignals) {
   frame->progressResult = E_NOTIMPL;
   HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ASSERT_EQ(manager.ExecuteWorkerThread(new CProgressMessageWorker(vkr::Bstr(u"x"), 0, 0, done)), S_OK);
@@ -189,7 +189,7 @@ TEST_F(Workers, ProgressErrorOfTheFrameStillSignals) {
   CloseHandle(done);
 }
 
-TEST_F(Workers, StateChangedWorkerSignalsAlsoWithoutStateEvents) {
+TEST_F(WorkerThreads, StateChangedWorkerSignalsAlsoWithoutStateEvents) {
   HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   ASSERT_EQ(manager.ExecuteWorkerThread(new COnStateChangedWorker(vkr::Bstr(u"<doc/>"), done)), S_OK);
   EXPECT_TRUE(PumpUntilSignalled(done, 5000));
@@ -206,14 +206,14 @@ TEST_F(Workers, StateChangedWorkerSignalsAlsoWithoutStateEvents) {
   CloseHandle(done);
 }
 
-TEST_F(Workers, MessageWorkersReachTheDtm) {
+TEST_F(WorkerThreads, MessageWorkersReachTheDtm) {
   ASSERT_EQ(manager.ExecuteWorkerThread(new CStateReachedWorker(UI4(66), I4(8))), S_OK);
   EXPECT_TRUE(DtmHas("msg 66 i4:8"));
   ASSERT_EQ(manager.ExecuteWorkerThread(new CActiveXMessageWorker(67)), S_OK);
   EXPECT_TRUE(DtmHas("broadcast ui4:10003 ui4:67"));
 }
 
-TEST_F(Workers, ManyWorkersAllEnd) {
+TEST_F(WorkerThreads, ManyWorkersAllEnd) {
   for (int i = 0; i < 20; ++i)
     ASSERT_EQ(manager.ExecuteWorkerThread(new CStateReachedWorker(UI4(64), I4(i))), S_OK);
   EXPECT_TRUE(PumpUntil([&] { return dtm->journal.With("msg 64").size() == 20; })) << dtm->journal.Joined();
