@@ -184,14 +184,32 @@ HRESULT CovFDT_DtmThreadImpl::Run() {
 }
 
 void CovFDT_DtmThreadImpl::DropPostedJobs() {
-  // Jobs posted after the quit message would leak their blocks and the references inside.
+  // Jobs posted after the quit message would leak their blocks and the references inside; the
+  // ones somebody waits for are signalled, so that nobody waits for a job that will not run.
   MSG msg;
   while (PeekMessageA(&msg, reinterpret_cast<HWND>(-1), WM_DTM_JOB, WM_DTM_JOB, PM_REMOVE)) {
     auto* job = reinterpret_cast<CDtmJob*>(msg.lParam);
     if (!job) continue;
+    SignalJobEvent(job->nJob, job->vArgument);
     VariantClear(&job->vArgument);
     CoTaskMemFree(job);
   }
+}
+
+void CovFDT_DtmThreadImpl::SignalJobEvent(ULONG job, const VARIANT& argument) {
+  vkr::Variant event;
+  if (job == 10) {
+    event = vkr::Variant(argument);
+  } else if ((job == 34 || job == 35) && argument.vt == (VT_ARRAY | VT_VARIANT) && argument.parray) {
+    LONG lower = 0;
+    if (FAILED(SafeArrayGetLBound(argument.parray, 1, &lower)) ||
+        FAILED(SafeArrayGetElement(argument.parray, &lower, event.Ptr())))
+      return;
+  } else {
+    return;
+  }
+  ULONG handle = 0;
+  if (SUCCEEDED(ToUI4(event, &handle)) && handle) SetEvent(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(handle)));
 }
 
 HRESULT CovFDT_DtmThreadImpl::PostJob(ULONG number, const VARIANT& argument) {

@@ -151,6 +151,8 @@ class CovFDT_DtmThreadImpl : public vkr::Implements<IovFdtDtmThread, IovFDTGener
   bool ClearPendingIf(BSTR invokeId);
   // Frees the posted jobs left in the queue when the loop ended.
   void DropPostedJobs();
+  // Signals the event a posted job carries (jobs 10, 34 and 35), if any.
+  static void SignalJobEvent(ULONG job, const VARIANT& argument);
 
   CApartmentRef m_pDtm;    // the DTM's IovFdtBaseDTM (job 34)
   CApartmentRef m_pFrame;  // the frame's container (job 35)

@@ -127,7 +127,9 @@ bool CovFDT_ThreadManagerImpl::StopDtmThread() {
     ExecuteMarshalledJob(kJobSetDtm, nullptr);
   }
   m_pDtmThread = nullptr;
-  if (!PostToDtmThread(WM_QUIT, 0, 0, m_hThread)) TerminateThread(m_hThread, kExitTerminated);
+  // A thread that cannot be told or awaited is abandoned, unless it has ended already.
+  if (!PostToDtmThread(WM_QUIT, 0, 0, m_hThread) && WaitForSingleObject(m_hThread, 0) != WAIT_OBJECT_0)
+    TerminateThread(m_hThread, kExitTerminated);
   CloseHandle(m_hThread);
   m_hThread = nullptr;
   m_dwThreadId = 0;

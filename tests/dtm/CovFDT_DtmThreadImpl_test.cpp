@@ -470,3 +470,55 @@ TEST_F(DtmThreadCyclicReads, TwoDtmThreadsRunTheirOwnTimers) {
 
 }  // namespace
 }  // namespace vkr::test
+
+namespace vkr::test {
+namespace {
+
+// Jobs still queued when the loop ends are freed without running, and the hand-over's event is
+// signalled: its caller waits without a time limit.
+TEST(DtmThreadLoop, JobsLeftAtTheEndAreFreedAndTheirWaitersReleased) {
+  struct Context {
+    HANDLE event;
+    HRESULT posted = E_FAIL;
+    HRESULT text = E_FAIL;
+  } context{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](LPVOID p) -> DWORD {
+        auto* c = static_cast<Context*>(p);
+        CoInitialize(nullptr);
+        vkr::ComPtr<IovFdtDtmThread> object;
+        if (SUCCEEDED(vkr::CreateObject<CDtmThread>(nullptr, IovFdtDtmThread::iid, object.PutVoid()))) {
+          PostThreadMessageA(GetCurrentThreadId(), WM_QUIT, 0, 0);
+          SAFEARRAY* psa = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+          VARIANT handle = UI4(static_cast<ULONG>(reinterpret_cast<UINT_PTR>(c->event)));
+          LONG index = 0;
+          SafeArrayPutElement(psa, &index, &handle);
+          VARIANT argument;
+          VariantInit(&argument);
+          argument.vt = VT_ARRAY | VT_VARIANT;
+          argument.parray = psa;
+          vkr::Variant result;
+          c->posted = object->Execute(UI4(34), argument, &result);
+          VariantClear(&argument);
+          VARIANT text = TextArg(u"never shown");
+          c->text = object->Execute(UI4(17), text, &result);
+          VariantClear(&text);
+          object->Run();
+        }
+        object = nullptr;
+        CoUninitialize();
+        return 0;
+      },
+      &context, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(context.posted, S_OK);
+  EXPECT_EQ(context.text, S_OK);
+  EXPECT_EQ(WaitForSingleObject(context.event, 0), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  CloseHandle(context.event);
+}
+
+}  // namespace
+}  // namespace vkr::test
