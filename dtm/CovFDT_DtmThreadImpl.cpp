@@ -135,7 +135,11 @@ CovFDT_DtmThreadImpl::CovFDT_DtmThreadImpl() {
   m_threadId = GetCurrentThreadId();
 }
 
-CovFDT_DtmThreadImpl::~CovFDT_DtmThreadImpl() { DeleteCriticalSection(&m_cs); }
+CovFDT_DtmThreadImpl::~CovFDT_DtmThreadImpl() {
+  // No timer event may find the object while its members go.
+  SetTimerInterval(0);
+  DeleteCriticalSection(&m_cs);
+}
 
 HRESULT CovFDT_DtmThreadImpl::GetTypeInfoCount(UINT* count) {
   if (!count) return E_POINTER;
@@ -459,6 +463,13 @@ HRESULT CovFDT_DtmThreadImpl::AcceptTransfer(ULONG job, const VARIANT& argument)
   return S_OK;
 }
 
+bool CovFDT_DtmThreadImpl::IsPending(BSTR invokeId) {
+  EnterCriticalSection(&m_cs);
+  const bool same = !IsEmptyText(m_currentRequest.bstrInvokeId) && SameText(m_currentRequest.bstrInvokeId, invokeId);
+  LeaveCriticalSection(&m_cs);
+  return same;
+}
+
 bool CovFDT_DtmThreadImpl::ClearPendingIf(BSTR invokeId) {
   EnterCriticalSection(&m_cs);
   const bool same = !IsEmptyText(m_currentRequest.bstrInvokeId) && SameText(m_currentRequest.bstrInvokeId, invokeId);
@@ -473,10 +484,7 @@ HRESULT CovFDT_DtmThreadImpl::CancelTransfer(const VARIANT& argument) {
   if (FAILED(hr)) return hr;
   const bool online = m_pDtm.Offers<IovFdtOnlineParameter>();
   if (!online && !m_pDtm.Offers<IovFdtParameterHandler4>()) return E_NOINTERFACE;
-  EnterCriticalSection(&m_cs);
-  const bool matches = !IsEmptyText(m_currentRequest.bstrInvokeId) && SameText(invokeId, m_currentRequest.bstrInvokeId);
-  LeaveCriticalSection(&m_cs);
-  if (!matches) return S_OK;
+  if (!IsPending(invokeId)) return S_OK;
   // The cancel runs without the lock: it calls the DTM, and the request may end meanwhile.
   VARIANT_BOOL done = VARIANT_FALSE;
   if (online)
@@ -555,7 +563,7 @@ HRESULT CovFDT_DtmThreadImpl::ProcessRequest(BSTR invokeId, BSTR parameters, boo
     GetToolkitMessageText(upload ? kToolkitUploadFailed : kToolkitDownloadFailed, text.Put());
     if (IsEmptyText(text)) text = vkr::Bstr(upload ? u"Upload parameters failed" : u"Download parameters failed");
     // Only the request that is still pending speaks: one cancelled meanwhile has ended.
-    if (HasPendingRequest() && SameText(m_currentRequest.bstrInvokeId, invokeId))
+    if (IsPending(invokeId))
       NotifyFrame([&](IDtmEvents* e, BSTR tag) { return e->OnErrorMessage(tag, text); });
   }
   // The end is reported for this request's own id, and only while it is the pending one: a

@@ -147,6 +147,8 @@ class CovFDT_DtmThreadImpl : public vkr::Implements<IovFdtDtmThread, IovFDTGener
   void QueueOnlineParamRequest(BSTR invokeId, BSTR parameters, bool upload);
   void ProcessJobQueue();
   HRESULT ProcessRequest(BSTR invokeId, BSTR parameters, bool upload);
+  // Whether `invokeId` is the pending request's id.
+  bool IsPending(BSTR invokeId);
   // Clears the pending invoke id when it is still `invokeId`; true when it was.
   bool ClearPendingIf(BSTR invokeId);
   // Frees the posted jobs left in the queue when the loop ended.
