@@ -862,11 +862,20 @@ HRESULT CovFDT_ParameterHandlerImpl::EvaluateRelationsFor(ULONG id, ULONG which,
   return remembered;
 }
 
-HRESULT CovFDT_ParameterHandlerImpl::ApplyUpdateExpression(ULONG, BSTR expression) {
+HRESULT CovFDT_ParameterHandlerImpl::ApplyUpdateExpression(ULONG id, BSTR expression) {
   WriteLog(u"CovFDT_ParameterHandlerImpl::ApplyUpdateExpression()");
   const std::u16string_view text = vkr::View(expression).substr(0, SysStringLen(expression));
   const size_t start = text.find(u"update(");
   if (start == std::u16string_view::npos || text.size() <= 7) return E_INVALIDARG;
+  // A re-read answers through the device response, which runs the parameter's relations again: an
+  // expression that names its own parameter (or a ring of them) would re-read without end.
+  for (ULONG running : m_updatesRunning)
+    if (running == id) return S_OK;
+  m_updatesRunning.push_back(id);
+  struct Done {
+    std::vector<ULONG>& running;
+    ~Done() { running.pop_back(); }
+  } done{m_updatesRunning};
   HRESULT result = S_OK;
   size_t pos = start + 7;
   while (pos < text.size()) {
@@ -874,11 +883,11 @@ HRESULT CovFDT_ParameterHandlerImpl::ApplyUpdateExpression(ULONG, BSTR expressio
     const size_t end = text.find_first_of(u",)", pos);
     const std::u16string_view piece = text.substr(pos, end == std::u16string_view::npos ? std::u16string_view::npos
                                                                                          : end - pos);
-    ULONG id = 0;
+    ULONG target = 0;
     bool digits = false;
     for (OLECHAR c : piece) {
       if (c >= u'0' && c <= u'9') {
-        id = id * 10 + static_cast<ULONG>(c - u'0');
+        target = target * 10 + static_cast<ULONG>(c - u'0');
         digits = true;
       } else if (c != u' ' || digits) {
         break;
@@ -886,7 +895,7 @@ HRESULT CovFDT_ParameterHandlerImpl::ApplyUpdateExpression(ULONG, BSTR expressio
     }
     if (digits) {
       VARIANT_BOOL read = VARIANT_FALSE;
-      HRESULT hr = ReadDeviceParameterEx(UI4(id), &read);
+      HRESULT hr = ReadDeviceParameterEx(UI4(target), &read);
       if (FAILED(hr)) result = hr;
     }
     if (end == std::u16string_view::npos || text[end] == u')') break;

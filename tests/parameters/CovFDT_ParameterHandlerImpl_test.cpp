@@ -653,6 +653,20 @@ TEST_F(HandlerTest, TypeInformationNarrowsTheType) {
   EXPECT_FALSE(word & PFL_INVALID);
 }
 
+TEST_F(HandlerTest, AnUpdateNamingItsOwnParameterEnds) {
+  site.state = dsONLINE;
+  // The connection answers inside the blocking read; the answer runs the relations again.
+  site.onReadSync = [this](ULONG id) { h->HandleDevParResponse(VARIANT_TRUE, UI4(id), UI1(5), nullptr); };
+  ParInfo r;
+  r.m_vRelation = Text(u"update(1)");
+  ASSERT_EQ(h->SetParInfoFields(1, PIF_RELATION, r), S_OK);
+  ASSERT_EQ(h->EvaluateRelationsFor(1, 1, 0), S_OK);
+  int reads = 0;
+  for (const std::string& e : site.journal) reads += e == "readsync 1";
+  EXPECT_EQ(reads, 1) << site.Joined();
+  EXPECT_EQ(DeviceValue(1).bVal, 5);
+}
+
 TEST_F(HandlerTest, DataSetState) {
   ASSERT_EQ(h->SetDataSetState(DSS_ALL_DATA_LOADED), S_OK);
   ASSERT_EQ(site.broadcasts.size(), 1u);
