@@ -222,6 +222,15 @@ TEST(TextHelpers, VariantToBstrCopiesText) {
   nullText.bstrVal = nullptr;
   ASSERT_EQ(VariantToBstr(&nullText, out.Put()), S_OK);
   EXPECT_EQ(out.Get(), nullptr);
+  Variant number;
+  number.vt = VT_I4;
+  number.lVal = -42;
+  ASSERT_EQ(VariantToBstr(&number, out.Put()), S_OK);
+  EXPECT_EQ(out.View(), u"-42");
+  Variant null;
+  null.vt = VT_NULL;
+  EXPECT_EQ(VariantToBstr(&null, out.Put()), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(out.Get(), nullptr);
   EXPECT_EQ(VariantToBstr(nullptr, out.Put()), E_POINTER);
   EXPECT_EQ(VariantToBstr(&v, nullptr), E_POINTER);
 }

@@ -139,6 +139,30 @@ TEST_F(WaitTest, SignalFromAnotherThreadEndsAnInfiniteWait) {
   signaller.join();
 }
 
+TEST_F(WaitTest, CallsFromOtherApartmentsRunInsideTheWait) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  const vkr::platform::Apartment here = vkr::platform::Apartment::Current();
+  const DWORD waiter = GetCurrentThreadId();
+  DWORD ranOn = 0;
+  HRESULT callResult = E_FAIL;
+  HANDLE event = event_;
+  std::thread caller([&] {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    callResult = here.Call([&]() -> HRESULT {
+      ranOn = GetCurrentThreadId();
+      SetEvent(event);
+      return S_OK;
+    });
+    CoUninitialize();
+  });
+  EXPECT_TRUE(WaitWithMessageLoop(event_, 5000));
+  caller.join();
+  EXPECT_EQ(callResult, S_OK);
+  EXPECT_EQ(ranOn, waiter);
+  CoUninitialize();
+}
+
 TEST_F(WaitTest, QuitIsLeftForTheThreadsOwnLoop) {
   PostQuitMessage(7);
   const auto start = Clock::now();
