@@ -5,10 +5,10 @@
 
 #include "parameters/CFdtVariant.h"
 #include "parameters/EnumList.h"
-#include "parameters/PendingXml.h"
 #include "parameters/SNumberFormat.h"
 #include "xml/Conversions.h"
 #include "xml/Log.h"
+#include "xml/XmlHelpers.h"
 
 namespace {
 
@@ -93,7 +93,14 @@ std::string Narrow(const vkr::Bstr& text) { return vkr::Utf16ToUtf8(text.View())
 HRESULT ReadTypeInformationType(const VARIANT& typeInformation, BSTR* type) {
   *type = nullptr;
   if (typeInformation.vt != VT_BSTR || SysStringLen(typeInformation.bstrVal) == 0) return S_FALSE;
-  return E_NOTIMPL;
+  vkr::ComPtr<IXMLDOMDocument2> document;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  HRESULT hr = LoadXmlFromString(typeInformation.bstrVal, document.Put(), &loaded);
+  if (FAILED(hr)) return hr;
+  if (!loaded || !document) return S_FALSE;
+  vkr::Bstr path(u"TypeInformation/Simple/@type");
+  hr = GetXmlValueBstr(type, document.Get(), path);
+  return FAILED(hr) ? S_FALSE : S_OK;
 }
 
 bool IsPlainKind(USHORT kind) { return kind == PK_PLAIN || kind == PK_PACKED_TEXT || kind == PK_RANGE_8; }
@@ -701,7 +708,7 @@ HRESULT CovFDT_ParameterHandlerImpl::SetParameterStatus(ULONG id, ULONG status) 
 HRESULT CovFDT_ParameterHandlerImpl::FindValueSetRecord(ULONG id, ULONG mask, CValueSetRecord* record) {
   if (!record) return E_INVALIDARG;
   record->pfnHandler = nullptr;
-  IovFdtParameterLists* lists = m_pSite ? m_pSite->GetParamList() : nullptr;
+  IovFDTParamList* lists = m_pSite ? m_pSite->GetParamList() : nullptr;
   if (!lists) return S_FALSE;
   for (const CValueSetRecord& candidate : m_valueSetRecords) {
     ULONG mask1 = 0, mask2 = 0;
@@ -709,7 +716,7 @@ HRESULT CovFDT_ParameterHandlerImpl::FindValueSetRecord(ULONG id, ULONG mask, CV
     if (!(mask1 & mask) || !(mask2 & mask)) continue;
     vkr::Variant names;
     VARIANT_BOOL ok = VARIANT_FALSE;
-    HRESULT hr = lists->GetListNames(m_vListSelection, names.Ptr(), &ok);
+    HRESULT hr = lists->GetChildLists(m_vListSelection, names.Ptr(), &ok);
     if (FAILED(hr)) return hr;
     if (!ok) return E_FAIL;
     if (names.vt != (VT_ARRAY | VT_VARIANT) || !names.parray || SafeArrayGetDim(names.parray) != 1) continue;
@@ -722,7 +729,7 @@ HRESULT CovFDT_ParameterHandlerImpl::FindValueSetRecord(ULONG id, ULONG mask, CV
         continue;
       vkr::Variant entries;
       ok = VARIANT_FALSE;
-      hr = lists->GetListEntries(name, entries.Ptr(), &ok);
+      hr = lists->GetMembers(name, entries.Ptr(), &ok);
       if (FAILED(hr)) return hr;
       if (!ok || entries.vt != (VT_ARRAY | VT_VARIANT) || !entries.parray || SafeArrayGetDim(entries.parray) != 1)
         continue;
@@ -838,11 +845,20 @@ HRESULT CovFDT_ParameterHandlerImpl::EvaluateRelationsFor(ULONG id, ULONG which,
   return remembered;
 }
 
-HRESULT CovFDT_ParameterHandlerImpl::ApplyUpdateExpression(ULONG, BSTR expression) {
+HRESULT CovFDT_ParameterHandlerImpl::ApplyUpdateExpression(ULONG id, BSTR expression) {
   WriteLog(u"CovFDT_ParameterHandlerImpl::ApplyUpdateExpression()");
   const std::u16string_view text = vkr::View(expression).substr(0, SysStringLen(expression));
   const size_t start = text.find(u"update(");
   if (start == std::u16string_view::npos || text.size() <= 7) return E_INVALIDARG;
+  // A re-read answers through the device response, which runs the parameter's relations again: an
+  // expression that names its own parameter (or a ring of them) would re-read without end.
+  for (ULONG running : m_updatesRunning)
+    if (running == id) return S_OK;
+  m_updatesRunning.push_back(id);
+  struct Done {
+    std::vector<ULONG>& running;
+    ~Done() { running.pop_back(); }
+  } done{m_updatesRunning};
   HRESULT result = S_OK;
   size_t pos = start + 7;
   while (pos < text.size()) {
@@ -850,11 +866,11 @@ HRESULT CovFDT_ParameterHandlerImpl::ApplyUpdateExpression(ULONG, BSTR expressio
     const size_t end = text.find_first_of(u",)", pos);
     const std::u16string_view piece = text.substr(pos, end == std::u16string_view::npos ? std::u16string_view::npos
                                                                                          : end - pos);
-    ULONG id = 0;
+    ULONG target = 0;
     bool digits = false;
     for (OLECHAR c : piece) {
       if (c >= u'0' && c <= u'9') {
-        id = id * 10 + static_cast<ULONG>(c - u'0');
+        target = target * 10 + static_cast<ULONG>(c - u'0');
         digits = true;
       } else if (c != u' ' || digits) {
         break;
@@ -862,7 +878,7 @@ HRESULT CovFDT_ParameterHandlerImpl::ApplyUpdateExpression(ULONG, BSTR expressio
     }
     if (digits) {
       VARIANT_BOOL read = VARIANT_FALSE;
-      HRESULT hr = ReadDeviceParameterEx(UI4(id), &read);
+      HRESULT hr = ReadDeviceParameterEx(UI4(target), &read);
       if (FAILED(hr)) result = hr;
     }
     if (end == std::u16string_view::npos || text[end] == u')') break;
@@ -1107,7 +1123,6 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterDisplayText(VARIANT id, VARIANT
   }
   vkr::Bstr raw(shown);
   if (!raw.Get()) return E_OUTOFMEMORY;
-  if (!&XmlEscapeText) return E_NOTIMPL;
   return XmlEscapeText(raw.Get(), text);
 }
 

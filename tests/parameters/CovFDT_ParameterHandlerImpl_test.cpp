@@ -51,6 +51,8 @@ void AllCallbacks(ParInfo& r) {
 class HandlerTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Display texts and type checks use the DOM, an apartment object.
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     g_site = &site;
     g_callbackResult = S_OK;
     ASSERT_EQ(vkr::MakeObject<CFakeDtm>(&dtm, static_cast<IovFdtParameterHandlerSite*>(&site)), S_OK);
@@ -77,7 +79,10 @@ class HandlerTest : public ::testing::Test {
     ASSERT_EQ(h->AddParInfo(Reference(7, 1)), S_OK);
     site.Clear();
   }
-  void TearDown() override { g_site = nullptr; }
+  void TearDown() override {
+    g_site = nullptr;
+    CoUninitialize();
+  }
 
   ULONG Flags(ULONG id) {
     ParInfo r;
@@ -646,6 +651,20 @@ TEST_F(HandlerTest, TypeInformationNarrowsTheType) {
   ASSERT_EQ(h->AddParInfo(q), S_OK);
   ASSERT_EQ(h->ValidateParameter(UI4(11), I4(300), &word), S_OK);
   EXPECT_FALSE(word & PFL_INVALID);
+}
+
+TEST_F(HandlerTest, AnUpdateNamingItsOwnParameterEnds) {
+  site.state = dsONLINE;
+  // The connection answers inside the blocking read; the answer runs the relations again.
+  site.onReadSync = [this](ULONG id) { h->HandleDevParResponse(VARIANT_TRUE, UI4(id), UI1(5), nullptr); };
+  ParInfo r;
+  r.m_vRelation = Text(u"update(1)");
+  ASSERT_EQ(h->SetParInfoFields(1, PIF_RELATION, r), S_OK);
+  ASSERT_EQ(h->EvaluateRelationsFor(1, 1, 0), S_OK);
+  int reads = 0;
+  for (const std::string& e : site.journal) reads += e == "readsync 1";
+  EXPECT_EQ(reads, 1) << site.Joined();
+  EXPECT_EQ(DeviceValue(1).bVal, 5);
 }
 
 TEST_F(HandlerTest, DataSetState) {
