@@ -337,13 +337,3 @@ HRESULT CovFDT_ParameterListImpl::GetProperties(VARIANT key, VARIANT names, VARI
   *result = VARIANT_TRUE;
   return S_OK;
 }
-
-// ---- IovFdtParameterLists -------------------------------------------------------------------------
-
-HRESULT CovFDT_ParameterListImpl::GetListNames(VARIANT parent, VARIANT* names, VARIANT_BOOL* ok) {
-  return GetChildLists(parent, names, ok);
-}
-
-HRESULT CovFDT_ParameterListImpl::GetListEntries(VARIANT list, VARIANT* entries, VARIANT_BOOL* ok) {
-  return GetMembers(list, entries, ok);
-}

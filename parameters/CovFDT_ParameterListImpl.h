@@ -7,8 +7,7 @@
 //
 // The DTM object carries the class as a base and answers IovFDTParamList from its own
 // QueryInterface (QueryListInterface below), so the lists share the DTM's identity and reference
-// count. The same object is the parameter handler's view of the lists (IovFdtParameterLists), which
-// the DTM hands to the handler through its site.
+// count; the DTM hands the same lists to the parameter handler through its site.
 //
 // Keys and property names are equal when both are VT_NULL, or when they have the same VARTYPE and
 // VarCmp (user-default locale, no flags) answers VARCMP_EQ; so keys of different types never are,
@@ -22,7 +21,6 @@
 #include <vector>
 
 #include "parameters/IovFDTParamList.h"
-#include "parameters/IovFdtParameterHandlerSite.h"
 #include "platform/platform.h"
 
 // One named property of a list.
@@ -45,7 +43,7 @@ class CParamListEntry {
   std::vector<std::unique_ptr<CParamListProperty>> m_properties;
 };
 
-class CovFDT_ParameterListImpl : public IovFDTParamList, public IovFdtParameterLists {
+class CovFDT_ParameterListImpl : public IovFDTParamList {
  public:
   CovFDT_ParameterListImpl() = default;
   CovFDT_ParameterListImpl(const CovFDT_ParameterListImpl&) = delete;
@@ -75,10 +73,6 @@ class CovFDT_ParameterListImpl : public IovFDTParamList, public IovFdtParameterL
   HRESULT GetMembers(VARIANT key, VARIANT* members, VARIANT_BOOL* result) override;
   HRESULT SetProperties(VARIANT key, VARIANT names, VARIANT values, VARIANT_BOOL* result) override;
   HRESULT GetProperties(VARIANT key, VARIANT names, VARIANT* values, VARIANT_BOOL* result) override;
-
-  // IovFdtParameterLists: GetChildLists and GetMembers under the names the handler knows them by.
-  HRESULT GetListNames(VARIANT parent, VARIANT* names, VARIANT_BOOL* ok) override;
-  HRESULT GetListEntries(VARIANT list, VARIANT* entries, VARIANT_BOOL* ok) override;
 
   // The list with that key, or null.
   CParamListEntry* FindListEntry(const VARIANT& key) const;

@@ -315,21 +315,6 @@ TEST_F(ListTest, NullOutPointersAreRefused) {
   EXPECT_EQ(host->SetListProperties(nullptr, names, names), E_INVALIDARG);
 }
 
-TEST_F(ListTest, TheHandlersViewIsTheSameLists) {
-  ASSERT_TRUE(Create(Key(u"Events")));
-  ASSERT_TRUE(Create(Key(u"E1"), Key(u"Events")));
-  VARIANT_BOOL done = VARIANT_FALSE;
-  ASSERT_EQ(host->AddMembers(Key(u"E1"), Array(VT_VARIANT, {UI4(1001), UI4(1002)}), &done), S_OK);
-  IovFdtParameterLists* view = host.Get();
-  vkr::Variant names, entries;
-  VARIANT_BOOL ok = VARIANT_FALSE;
-  ASSERT_EQ(view->GetListNames(Key(u"Events"), &names, &ok), S_OK);
-  EXPECT_TRUE(ok);
-  EXPECT_EQ(Items(names), (Strings{"E1"}));
-  ASSERT_EQ(view->GetListEntries(Key(u"E1"), &entries, &ok), S_OK);
-  EXPECT_EQ(Items(entries), (Strings{"1001", "1002"}));
-}
-
 // Every allocation of a scenario fails in turn: each call either succeeds or reports the failure,
 // nothing leaks (the sanitizer build checks), and a list that was not made is not there.
 TEST_F(ListTest, RunningOutOfMemory) {
