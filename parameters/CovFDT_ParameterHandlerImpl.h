@@ -330,7 +330,8 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
   HRESULT NotifyRelationTarget(VARIANT id, VARIANT argument, ULONG flags);
   // Rebuilds the parameter's enumeration texts as "value;text" with each entry's text in the DTM's
   // language (TranslateEnumerationEntry; the parameter id is the enumeration id). An entry without
-  // a translation keeps its text; E_NOTIMPL, nothing changed, when no entry has one.
+  // a translation keeps its text. When no entry has one nothing changes and the answer is the
+  // lookup's failure (S_FALSE for an empty list).
   HRESULT TranslateEnumerationTexts(ULONG id);
 
   // The relation hooks. `service` is the DTM object's IovFdtParameterHandler4, through which a hook
