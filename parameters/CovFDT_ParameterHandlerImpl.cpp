@@ -789,7 +789,8 @@ HRESULT CovFDT_ParameterHandlerImpl::ApplyParameterValue(ULONG id, VARIANT value
   hr = ChangeVariantType(&converted, &value, record.m_vt);
   if (FAILED(hr)) return hr;
 
-  if (IsVariantEqual(converted, record.m_vValue)) return NotifyMirroredParameters(UI4(PB_VALUE_CHANGED), UI4(id), converted);
+  if (IsVariantEqual(converted, record.m_vValue))
+    return NotifyMirroredParameters(UI4(PB_VALUE_CHANGED), UI4(id), converted);
 
   if (m_pSite) m_pSite->SendVariableEvent(Narrow(record.m_bstrName).c_str(), record.m_vValue, converted);
   hr = VariantCopy(&record.m_vValue, &converted);
@@ -1156,7 +1157,8 @@ HRESULT CovFDT_ParameterHandlerImpl::WriteDeviceParameter(VARIANT id, VARIANT va
   // A device parameter changed offline still has to be written to the device.
   hr = GetParInfoFields(nId, PIF_FLAGS, &record);
   if (FAILED(hr)) return hr;
-  const ULONG flags = toDevice ? (record.m_dwFlags | PFL_MODIFIED) : (record.m_dwFlags & ~static_cast<ULONG>(PFL_MODIFIED));
+  const ULONG flags =
+      toDevice ? (record.m_dwFlags | PFL_MODIFIED) : (record.m_dwFlags & ~static_cast<ULONG>(PFL_MODIFIED));
   hr = SetParameterStatus(nId, flags);
   if (FAILED(hr)) return hr;
   *done = VARIANT_TRUE;

@@ -392,7 +392,8 @@ TEST_F(HandlerTest, BlockingWrites) {
 }
 
 TEST_F(HandlerTest, DeviceResponses) {
-  ASSERT_EQ(h->SetValueAndStatusById(1, nullptr, std::array<ULONG, 1>{0x71 | PFL_MODIFIED | PFL_ADDRESSED}.data()), S_OK);
+  ULONG dirty = 0x71 | PFL_MODIFIED | PFL_ADDRESSED;
+  ASSERT_EQ(h->SetValueAndStatusById(1, nullptr, &dirty), S_OK);
   ASSERT_EQ(h->HandleDevParResponse(VARIANT_TRUE, UI4(1), Text(u"77"), nullptr), S_OK);
   EXPECT_EQ(DeviceValue(1).vt, VT_UI1);
   EXPECT_EQ(DeviceValue(1).bVal, 77);
