@@ -494,11 +494,6 @@ HRESULT CovFDT_ParameterHandlerImpl::ExportParameters(BSTR* text) {
   return E_NOTIMPL;
 }
 
-HRESULT CovFDT_ParameterHandlerImpl::ImportParameters(BSTR) {
-  WriteLog(u"CovFDT_ParameterHandlerImpl::ImportParameters()");
-  return E_NOTIMPL;
-}
-
 HRESULT CovFDT_ParameterHandlerImpl::UploadParameterList(BSTR, BSTR, VARIANT_BOOL* success) {
   WriteLog(u"CovFDT_ParameterHandlerImpl::UploadParameterList()");
   if (success) *success = VARIANT_FALSE;
@@ -510,8 +505,6 @@ HRESULT CovFDT_ParameterHandlerImpl::DownloadParameterList(BSTR, BSTR, VARIANT_B
   if (success) *success = VARIANT_FALSE;
   return E_NOTIMPL;
 }
-
-HRESULT CovFDT_ParameterHandlerImpl::ParseRelations(ULONG, BSTR, BOOL, ULONG) { return E_NOTIMPL; }
 
 HRESULT CovFDT_ParameterHandlerImpl::UploadOnlineParameters(BSTR parameterList, VARIANT_BOOL* success) {
   WriteLog(u"CovFDT_ParameterHandlerImpl::UploadOnlineParameters()");
@@ -593,8 +586,7 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterText(ULONG id, VARIANT reserved
 HRESULT CovFDT_ParameterHandlerImpl::GetParameterField(VARIANT id, VARIANT field, VARIANT* result) {
   WriteLog(u"CovFDT_ParameterHandlerImpl::GetParameterField()");
   if (!result) return E_INVALIDARG;
-  // Private properties by name belong to the private-property reader, not part of this class yet.
-  if (field.vt == VT_BSTR) return E_NOTIMPL;
+  if (field.vt == VT_BSTR) return ReadPrivateProperties(id, field.bstrVal, result);
   ULONG nId = 0, mask = 0;
   HRESULT hr = IdOf(id, &nId);
   if (SUCCEEDED(hr)) hr = MaskOf(field, &mask);
@@ -617,8 +609,7 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterField(VARIANT id, VARIANT field
 
 HRESULT CovFDT_ParameterHandlerImpl::SetParameterField(VARIANT id, VARIANT field, VARIANT value) {
   WriteLog(u"CovFDT_ParameterHandlerImpl::SetParameterField()");
-  // Writing a private property belongs to the private-property writer, not part of this class yet.
-  if (field.vt == VT_BSTR) return E_NOTIMPL;
+  if (field.vt == VT_BSTR) return WritePrivateProperty(id, field.bstrVal, value);
   ULONG nId = 0, mask = 0;
   HRESULT hr = IdOf(id, &nId);
   if (SUCCEEDED(hr)) hr = MaskOf(field, &mask);
@@ -787,14 +778,6 @@ HRESULT CovFDT_ParameterHandlerImpl::NotifyParameterChanged(ULONG id, ParameterC
 }
 
 // ---- Values --------------------------------------------------------------------------------------
-
-HRESULT CovFDT_ParameterHandlerImpl::SetParameterValue(VARIANT id, VARIANT value) {
-  WriteLog(u"CovFDT_ParameterHandlerImpl::SetParameterValue()");
-  ULONG nId = 0;
-  HRESULT hr = IdOf(id, &nId);
-  if (FAILED(hr)) return hr;
-  return ApplyParameterValue(nId, value, TRUE);
-}
 
 HRESULT CovFDT_ParameterHandlerImpl::ApplyParameterValue(ULONG id, VARIANT value, BOOL mark) {
   if (id == kNoParameter) return E_INVALIDARG;

@@ -591,8 +591,8 @@ TEST_F(HandlerTest, RelationsAndUpdateExpressions) {
   ASSERT_EQ(h->SetParInfoFields(2, PIF_RELATION, r), S_OK);
   EXPECT_EQ(h->EvaluateRelationsFor(2, 1, 0), S_OK);
   EXPECT_EQ(site.journal, (std::vector<std::string>{"callback 1 1", "readsync 1", "callback 2 1"})) << site.Joined();
-  // The relation machinery is not here yet, and says so.
-  EXPECT_EQ(h->EvaluateRelationsFor(2, 2, 0), E_NOTIMPL);
+  // Kind 2's default hook decides nothing.
+  EXPECT_EQ(h->EvaluateRelationsFor(2, 2, 0), S_OK);
   vkr::Bstr nothing(u"update(");
   EXPECT_EQ(h->ApplyUpdateExpression(0, nothing), E_INVALIDARG);
   vkr::Bstr other(u"relation(1,2)");
@@ -715,7 +715,6 @@ TEST_F(HandlerTest, OperationsNotBuiltYetSaySo) {
   EXPECT_EQ(h->DownloadOnlineParameters(nullptr, &done), E_NOTIMPL);
   BSTR text = nullptr;
   EXPECT_EQ(h->ExportParameters(&text), E_NOTIMPL);
-  EXPECT_EQ(h->ImportParameters(nullptr), E_NOTIMPL);
   vkr::Variant v;
   EXPECT_EQ(h->GetParameterField(UI4(1), Text(u"Property"), &v), E_NOTIMPL);
   UINT count = 9;
