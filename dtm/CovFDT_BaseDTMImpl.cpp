@@ -808,12 +808,10 @@ HRESULT NotYet(VARIANT_BOOL* out) {
 }
 }  // namespace
 
-HRESULT CovFDT_BaseDTMCore::VerifySupportedLanguages(BSTR, BSTR* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::InternalGetDeviceStatus(ULONG*) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::DtmDiagnosisVerify(VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::SendProgress(BSTR, USHORT, USHORT) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::OnDevParResponse(VARIANT_BOOL, VARIANT, VARIANT, BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::MergeDtmDocuments(BSTR, BSTR* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::EnvPart1(BSTR, IFdtContainer*) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::EnvPart2(IFdtContainer*) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::GetString(UINT, BSTR* text) { return NotYet(text); }
@@ -842,13 +840,7 @@ HRESULT CovFDT_BaseDTMCore::UpdateProgress(ULONG, ULONG, BSTR) { return E_NOTIMP
 HRESULT CovFDT_BaseDTMCore::SendVariableEvent(const char*, VARIANT, VARIANT, const char*) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::DelaySaveRequest(BOOL) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::InitAlternativeParamLists(BSTR, BSTR, BSTR) { return E_NOTIMPL; }
-bool CovFDT_BaseDTMCore::CheckDeviceType(IXMLDOMNode*) { return false; }
-HRESULT CovFDT_BaseDTMCore::GetDevIdentInfoPath1(IXMLDOMDocument*, BSTR, BSTR* xpath) { return NotYet(xpath); }
-HRESULT CovFDT_BaseDTMCore::GetDevIdentInfoPath2(IXMLDOMDocument*, BSTR, BSTR* xpath) { return NotYet(xpath); }
-HRESULT CovFDT_BaseDTMCore::GetDevIdentInfoXml(IXMLDOMDocument*, BSTR, BSTR* xml) { return NotYet(xml); }
 
-HRESULT CovFDT_BaseDTMCore::GetInformation(BSTR, BSTR* information) { return NotYet(information); }
-HRESULT CovFDT_BaseDTMCore::GetDeviceIdentificationInformation(BSTR, BSTR, BSTR* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::GetParameters(BSTR, BSTR* document) { return NotYet(document); }
 HRESULT CovFDT_BaseDTMCore::SetParameters(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::CancelAction(BSTR, VARIANT_BOOL* result) { return NotYet(result); }

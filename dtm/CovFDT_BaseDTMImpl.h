@@ -261,6 +261,14 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   virtual HRESULT AnalyzeFormatVersionString(BSTR text);
   virtual HRESULT GetDtmFormatInfo(DWORD* info);
   virtual HRESULT AnalyzeDtmFormatInfo(DWORD info);
+  // ---- The DTM information (CovFDT_BaseDTMImpl_Information.cpp) ----
+  // The module whose resources hold the document templates.
+  virtual HMODULE ResourceModule();
+  // The DTM information template for the frame's FDT version (1.2 or 1.2.1); E_FAIL when the
+  // module has none.
+  HRESULT GetInformationTemplate(BSTR* text);
+  // Loads one of the DTM's own documents or the frame's device-type document.
+  virtual HRESULT LoadInformationDocument(BSTR text, IXMLDOMDocument2** document, VARIANT_BOOL* loaded);
   // ---- Import and export of parameter values ----
   // The parameter list text of the export, and the import of one; the parameter handler's.
   virtual HRESULT BuildExportDocument(BSTR* text);
