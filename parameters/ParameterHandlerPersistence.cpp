@@ -144,8 +144,10 @@ HRESULT CovFDT_ParameterHandlerImpl::ReadParameterSection(IStream* stream, CPara
       if (FAILED(hr)) return hr;
     }
     // A record the table does not hold is consumed above and otherwise passed over.
+    if (!HasParameter(id.ulVal)) continue;
     ParInfo record;
-    if (FAILED(GetParInfoById(id.ulVal, &record))) continue;
+    hr = GetParInfoById(id.ulVal, &record);
+    if (FAILED(hr)) return hr;
     // The value must be of the parameter's type or convert to it.
     hr = ChangeVariantType(&record.m_vValue, &value, record.m_vt);
     if (FAILED(hr)) return hr;
@@ -175,11 +177,9 @@ HRESULT CovFDT_ParameterHandlerImpl::CommitParameterSection(CParamCollection& lo
       hr = E_OUTOFMEMORY;
       break;
     }
+    // A failed update may have taken some fields already: it is rolled back with the others.
     hr = SetParInfoFields(record.m_nId, kLoadedFields, record);
-    if (FAILED(hr)) {
-      previous.pop_back();
-      break;
-    }
+    if (FAILED(hr)) break;
   }
   if (SUCCEEDED(hr)) return S_OK;
   for (auto it = previous.rbegin(); it != previous.rend(); ++it) SetParInfoFields(it->m_nId, kLoadedFields, *it);

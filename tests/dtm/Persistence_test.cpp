@@ -422,6 +422,61 @@ TEST_F(Persistence, StorageStateAndClassId) {
   EXPECT_EQ(id, CLSID_VornExampleDtm);
 }
 
+// Every allocation of a load or a save failing in turn: a load either completes or leaves the
+// data set as it was; a save either completes or writes nothing to the frame's stream.
+TEST_F(Persistence, AllocationFaultsNeverLeaveHalfADataSet) {
+  auto reset = [&] {
+    SmallTable(b.Get(), 9, u"keep", 0x11);
+    b->SetDeviceType(u"OLD");
+    b->SetDataSetState(0);
+    b->ForceState(dsCREATED);
+    b->SetDataSetLoaded(false);
+  };
+  reset();
+  const std::string before = Snapshot(b.Get());
+  const std::string after = "VKR 1=5/113 2=ab/49 3=/113 dss 1 state 5";
+  const std::vector<BYTE> good = WithTrailer(SmallDataSet());
+  bool reached = true;
+  for (unsigned n = 1; n < 2000 && reached; ++n) {
+    reset();
+    auto s = StreamOf(good);
+    vkr::platform::SetAllocationFault(n);
+    const HRESULT hr = Stream(b.Get())->Load(s.Get());
+    reached = vkr::platform::AllocationsSinceFaultArmed() >= n;
+    vkr::platform::SetAllocationFault(0);
+    // A failed allocation that only cost a cosmetic text may still load the whole data set.
+    if (hr == S_OK) {
+      EXPECT_EQ(Snapshot(b.Get()), after) << "fault at " << n;
+    } else {
+      b->ForceState(dsCREATED);
+      EXPECT_EQ(Snapshot(b.Get()), before) << "fault at " << n;
+    }
+    if (!reached) {
+      EXPECT_EQ(hr, S_OK) << "the load without a fault failed";
+    }
+  }
+
+  SmallTable(a.Get(), 5, u"ab");
+  a->SetDeviceType(u"VKR");
+  a->ForceState(dsCONFIGURED);
+  auto reference = EmptyStream();
+  ASSERT_EQ(Stream(a.Get())->Save(reference.Get(), TRUE), S_OK);
+  const std::vector<BYTE> expected = BytesOf(reference.Get());
+  reached = true;
+  for (unsigned n = 1; n < 2000 && reached; ++n) {
+    auto s = EmptyStream();
+    vkr::platform::SetAllocationFault(n);
+    const HRESULT hr = Stream(a.Get())->Save(s.Get(), TRUE);
+    reached = vkr::platform::AllocationsSinceFaultArmed() >= n;
+    vkr::platform::SetAllocationFault(0);
+    if (hr == S_OK) {
+      EXPECT_EQ(BytesOf(s.Get()), expected) << "fault at " << n;
+    } else {
+      EXPECT_TRUE(BytesOf(s.Get()).empty()) << "fault at " << n;
+    }
+  }
+}
+
 // ---- Import and export --------------------------------------------------------------------
 
 TEST_F(Persistence, ExportWritesOneStringItem) {
