@@ -14,7 +14,8 @@ vkr::ComModule g_module;
 LinkedObjectMapEntry* g_linkedObjectMapHead = nullptr;
 
 namespace {
-// The merged map lives as long as the process (the module keeps using it until it is detached).
+// The merged map, from attaching the module to detaching it. It goes with the module: a frame
+// that unloads and loads the module again would otherwise lose one map each time.
 vkr::ObjectMapEntry* g_mergedMap = nullptr;
 }  // namespace
 
@@ -136,6 +137,8 @@ BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     DisableThreadLibraryCalls(instance);
   } else if (reason == DLL_PROCESS_DETACH) {
     g_module.Term();
+    delete[] g_mergedMap;
+    g_mergedMap = nullptr;
   }
   return TRUE;
 }

@@ -51,6 +51,8 @@ void AllCallbacks(ParInfo& r) {
 class HandlerTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Display texts and type checks use the DOM, an apartment object.
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     g_site = &site;
     g_callbackResult = S_OK;
     ASSERT_EQ(vkr::MakeObject<CFakeDtm>(&dtm, static_cast<IovFdtParameterHandlerSite*>(&site)), S_OK);
@@ -77,7 +79,10 @@ class HandlerTest : public ::testing::Test {
     ASSERT_EQ(h->AddParInfo(Reference(7, 1)), S_OK);
     site.Clear();
   }
-  void TearDown() override { g_site = nullptr; }
+  void TearDown() override {
+    g_site = nullptr;
+    CoUninitialize();
+  }
 
   ULONG Flags(ULONG id) {
     ParInfo r;
