@@ -795,7 +795,8 @@ HRESULT CovFDT_ParameterHandlerImpl::ApplyParameterValue(ULONG id, VARIANT value
   hr = ChangeVariantType(&converted, &value, record.m_vt);
   if (FAILED(hr)) return hr;
 
-  if (IsVariantEqual(converted, record.m_vValue)) return NotifyMirroredParameters(UI4(PB_VALUE_CHANGED), UI4(id), converted);
+  if (IsVariantEqual(converted, record.m_vValue))
+    return NotifyMirroredParameters(UI4(PB_VALUE_CHANGED), UI4(id), converted);
 
   if (m_pSite) m_pSite->SendVariableEvent(Narrow(record.m_bstrName).c_str(), record.m_vValue, converted);
   hr = VariantCopy(&record.m_vValue, &converted);
@@ -851,11 +852,20 @@ HRESULT CovFDT_ParameterHandlerImpl::EvaluateRelationsFor(ULONG id, ULONG which,
   return remembered;
 }
 
-HRESULT CovFDT_ParameterHandlerImpl::ApplyUpdateExpression(ULONG, BSTR expression) {
+HRESULT CovFDT_ParameterHandlerImpl::ApplyUpdateExpression(ULONG id, BSTR expression) {
   WriteLog(u"CovFDT_ParameterHandlerImpl::ApplyUpdateExpression()");
   const std::u16string_view text = vkr::View(expression).substr(0, SysStringLen(expression));
   const size_t start = text.find(u"update(");
   if (start == std::u16string_view::npos || text.size() <= 7) return E_INVALIDARG;
+  // A re-read answers through the device response, which runs the parameter's relations again: an
+  // expression that names its own parameter (or a ring of them) would re-read without end.
+  for (ULONG running : m_updatesRunning)
+    if (running == id) return S_OK;
+  m_updatesRunning.push_back(id);
+  struct Done {
+    std::vector<ULONG>& running;
+    ~Done() { running.pop_back(); }
+  } done{m_updatesRunning};
   HRESULT result = S_OK;
   size_t pos = start + 7;
   while (pos < text.size()) {
@@ -863,11 +873,11 @@ HRESULT CovFDT_ParameterHandlerImpl::ApplyUpdateExpression(ULONG, BSTR expressio
     const size_t end = text.find_first_of(u",)", pos);
     const std::u16string_view piece = text.substr(pos, end == std::u16string_view::npos ? std::u16string_view::npos
                                                                                          : end - pos);
-    ULONG id = 0;
+    ULONG target = 0;
     bool digits = false;
     for (OLECHAR c : piece) {
       if (c >= u'0' && c <= u'9') {
-        id = id * 10 + static_cast<ULONG>(c - u'0');
+        target = target * 10 + static_cast<ULONG>(c - u'0');
         digits = true;
       } else if (c != u' ' || digits) {
         break;
@@ -875,7 +885,7 @@ HRESULT CovFDT_ParameterHandlerImpl::ApplyUpdateExpression(ULONG, BSTR expressio
     }
     if (digits) {
       VARIANT_BOOL read = VARIANT_FALSE;
-      HRESULT hr = ReadDeviceParameterEx(UI4(id), &read);
+      HRESULT hr = ReadDeviceParameterEx(UI4(target), &read);
       if (FAILED(hr)) result = hr;
     }
     if (end == std::u16string_view::npos || text[end] == u')') break;
@@ -1153,7 +1163,8 @@ HRESULT CovFDT_ParameterHandlerImpl::WriteDeviceParameter(VARIANT id, VARIANT va
   // A device parameter changed offline still has to be written to the device.
   hr = GetParInfoFields(nId, PIF_FLAGS, &record);
   if (FAILED(hr)) return hr;
-  const ULONG flags = toDevice ? (record.m_dwFlags | PFL_MODIFIED) : (record.m_dwFlags & ~static_cast<ULONG>(PFL_MODIFIED));
+  const ULONG flags =
+      toDevice ? (record.m_dwFlags | PFL_MODIFIED) : (record.m_dwFlags & ~static_cast<ULONG>(PFL_MODIFIED));
   hr = SetParameterStatus(nId, flags);
   if (FAILED(hr)) return hr;
   *done = VARIANT_TRUE;

@@ -277,6 +277,8 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
   // Alias links, both directions of every registered pair.
   std::vector<CVariantPair> m_aliasLinks;
   ULONG m_nDataSetState = DSS_DEFAULT;
+  // The parameters whose update expressions are being carried out.
+  std::vector<ULONG> m_updatesRunning;
   // The number format floating-point values are compared with, and the language it is for.
   SNumberFormat m_compareFormat;
   LCID m_compareFormatLanguage = 0;

@@ -392,7 +392,8 @@ TEST_F(HandlerTest, BlockingWrites) {
 }
 
 TEST_F(HandlerTest, DeviceResponses) {
-  ASSERT_EQ(h->SetValueAndStatusById(1, nullptr, std::array<ULONG, 1>{0x71 | PFL_MODIFIED | PFL_ADDRESSED}.data()), S_OK);
+  ULONG dirty = 0x71 | PFL_MODIFIED | PFL_ADDRESSED;
+  ASSERT_EQ(h->SetValueAndStatusById(1, nullptr, &dirty), S_OK);
   ASSERT_EQ(h->HandleDevParResponse(VARIANT_TRUE, UI4(1), Text(u"77"), nullptr), S_OK);
   EXPECT_EQ(DeviceValue(1).vt, VT_UI1);
   EXPECT_EQ(DeviceValue(1).bVal, 77);
@@ -651,6 +652,20 @@ TEST_F(HandlerTest, TypeInformationNarrowsTheType) {
   ASSERT_EQ(h->AddParInfo(q), S_OK);
   ASSERT_EQ(h->ValidateParameter(UI4(11), I4(300), &word), S_OK);
   EXPECT_FALSE(word & PFL_INVALID);
+}
+
+TEST_F(HandlerTest, AnUpdateNamingItsOwnParameterEnds) {
+  site.state = dsONLINE;
+  // The connection answers inside the blocking read; the answer runs the relations again.
+  site.onReadSync = [this](ULONG id) { h->HandleDevParResponse(VARIANT_TRUE, UI4(id), UI1(5), nullptr); };
+  ParInfo r;
+  r.m_vRelation = Text(u"update(1)");
+  ASSERT_EQ(h->SetParInfoFields(1, PIF_RELATION, r), S_OK);
+  ASSERT_EQ(h->EvaluateRelationsFor(1, 1, 0), S_OK);
+  int reads = 0;
+  for (const std::string& e : site.journal) reads += e == "readsync 1";
+  EXPECT_EQ(reads, 1) << site.Joined();
+  EXPECT_EQ(DeviceValue(1).bVal, 5);
 }
 
 TEST_F(HandlerTest, DataSetState) {
