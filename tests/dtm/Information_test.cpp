@@ -165,6 +165,22 @@ TEST_F(Information, TheDeviceIconPathIsEscaped) {
             "C:\\Icons & \"Pictures\" <x>\\VornExampleDtm.ico");
 }
 
+TEST_F(Information, TheFrameworksDefaultDocumentIsValidToo) {
+  SetIconPath("C:\\Icons");
+  dtm->SetFdt121(events.Get());
+  dtm->ForceState(dsCONFIGURED);
+  vkr::Bstr text;
+  ASSERT_EQ(dtm->CovFDT_BaseDTMCore::GetInformation(nullptr, text.Put()), S_OK);
+  auto doc = Validated(text);
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(At(doc.Get(), u"FDT/DtmInfo/fdt:VersionInformation/@version"), "2.1.1");
+  // The framework's document has no icon of its own.
+  EXPECT_EQ(Count(doc.Get(), u"//fdt:DeviceIcon"), 0);
+  dtm->ForceState(dsCREATED);
+  EXPECT_EQ(dtm->CovFDT_BaseDTMCore::GetInformation(nullptr, text.Put()), S_FALSE);
+  EXPECT_EQ(dtm->CovFDT_BaseDTMCore::GetInformation(nullptr, nullptr), E_INVALIDARG);
+}
+
 TEST_F(Information, VerifySupportedLanguagesArguments) {
   vkr::Bstr in(u"<FDT/>");
   EXPECT_EQ(dtm->VerifySupportedLanguages(in, nullptr), E_POINTER);
