@@ -247,6 +247,37 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   // class hands out its communication client.
   virtual IovFdtParameterCommunication* ParameterCommunication() { return nullptr; }
 
+  // ---- The data set (CovFDT_BaseDTMImpl_Persistence.cpp) ----
+  // done is set false on entry and true only on full success. A load reads the whole data set
+  // before it changes anything: a refused data set leaves the DTM as it was.
+  HRESULT InitNewDtm(VARIANT_BOOL* done);
+  HRESULT SaveDtm(IStream* stream, VARIANT_BOOL* done);
+  HRESULT LoadDtm(IStream* stream, VARIANT_BOOL* done);
+  // The device class's own section after the framework's; the defaults write and read nothing.
+  virtual HRESULT OnInitNewDtm(VARIANT_BOOL* done);
+  virtual HRESULT OnLoadDtm(IStream* stream, VARIANT_BOOL* done);
+  virtual HRESULT OnSaveDtm(IStream* stream, VARIANT_BOOL* done);
+  // The format version string "{00000000-XXXX-XXXX-0000-000000000000}" around the DTM's format
+  // information (the framework's is 0).
+  virtual HRESULT GetFormatVersionString(BSTR* out);
+  virtual HRESULT AnalyzeFormatVersionString(BSTR text);
+  virtual HRESULT GetDtmFormatInfo(DWORD* info);
+  virtual HRESULT AnalyzeDtmFormatInfo(DWORD info);
+  // ---- The DTM information (CovFDT_BaseDTMImpl_Information.cpp) ----
+  // The module whose resources hold the document templates.
+  virtual HMODULE ResourceModule();
+  // The DTM information template for the frame's FDT version (1.2 or 1.2.1); E_FAIL when the
+  // module has none.
+  HRESULT GetInformationTemplate(BSTR* text);
+  // Loads one of the DTM's own documents or the frame's device-type document.
+  virtual HRESULT LoadInformationDocument(BSTR text, IXMLDOMDocument2** document, VARIANT_BOOL* loaded);
+  // ---- Import and export of parameter values ----
+  // The parameter list text of the export, and the import of one; the parameter handler's.
+  virtual HRESULT BuildExportDocument(BSTR* text);
+  virtual HRESULT ImportParameterText(BSTR text);
+  // Adds each descriptor of source whose id the handler does not hold yet.
+  HRESULT AddMissingParameters(CParamCollection* source);
+
   // What the function container asks of the DTM.
   bool HasFrameContainer() const { return static_cast<bool>(m_pContainer); }
   bool IsAnnouncingOff() const { return m_bAnnouncingOff; }
@@ -348,6 +379,27 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
     CovFDT_BaseDTMCore* m_dtm;
   };
   ParameterSite m_site{this};
+
+  // A data set read but not yet taken (see LoadDtm).
+  struct LoadedDataSet {
+    vkr::Bstr deviceType;
+    CParamCollection parameters;
+    ULONG dataSetState = 0;
+  };
+  HRESULT ReadDtm(IStream* stream, LoadedDataSet* loaded);
+  HRESULT CommitDtm(LoadedDataSet* loaded);
+  // The data set, with the stream form's trailer when asked, built in memory.
+  HRESULT SaveDtmToMemory(bool trailer, vkr::ComPtr<IStream>* out);
+  // Whether the DTM state admits the persistence call (load: 1 or 3; save: 8 to 12).
+  bool CanLoadInState() const;
+  bool CanSaveInState() const;
+
+  // The data set: dirty flag (1 after InitNew, 0 after a load or a save that clears it) and
+  // storage state (0 persistent, 1 transient).
+  bool m_bDirty = false;
+  BYTE m_nStorageState = 0;
+  // Raised while the parameter collection is rebuilt for a loaded device type.
+  bool m_bRebuildingParameters = false;
 
   // The common steps of the FDT calls with a result flag: the null check (errorForNull), the
   // flag cleared, and the admission of the state. S_OK when the call may go on.

@@ -474,19 +474,8 @@ HRESULT CovFDT_ParameterHandlerImpl::InitNewParameterHandler(VARIANT_BOOL* done)
   return S_OK;
 }
 
-// The parameter section of the data set, the "<PARAMETERS>" export and import, and the list
-// transfers are not part of this class yet.
-HRESULT CovFDT_ParameterHandlerImpl::LoadParameterHandler(IStream*, VARIANT_BOOL* done) {
-  WriteLog(u"CovFDT_ParameterHandlerImpl::LoadParameterHandler()");
-  if (done) *done = VARIANT_FALSE;
-  return E_NOTIMPL;
-}
-
-HRESULT CovFDT_ParameterHandlerImpl::SaveParameterHandler(IStream*, VARIANT_BOOL* done) {
-  WriteLog(u"CovFDT_ParameterHandlerImpl::SaveParameterHandler()");
-  if (done) *done = VARIANT_FALSE;
-  return E_NOTIMPL;
-}
+// The "<PARAMETERS>" export and import and the list transfers are not part of this class yet; the
+// parameter section of the data set is in ParameterHandlerPersistence.cpp.
 
 HRESULT CovFDT_ParameterHandlerImpl::ExportParameters(BSTR* text) {
   WriteLog(u"CovFDT_ParameterHandlerImpl::ExportParameters()");

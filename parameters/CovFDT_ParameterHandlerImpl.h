@@ -163,6 +163,17 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
   // Stores the data-set state; a change marks the data set modified and is broadcast (0x270F).
   HRESULT SetDataSetState(ULONG state);
   ULONG GetDataSetState() const { return m_nDataSetState; }
+  // The parameter section of the data set (ParameterHandlerPersistence.cpp). Reading gathers the
+  // loaded values and status words in a local collection and touches no live record; committing
+  // writes them into the live records, all or none. The DTM core reads its whole data set before
+  // it commits any of it, so a refused data set changes nothing.
+  HRESULT ReadParameterSection(IStream* stream, CParamCollection* loaded);
+  HRESULT CommitParameterSection(CParamCollection& loaded);
+  // Set from the data set's format version before a load: option 1, the minimum, maximum and
+  // default follow each value; option 2, one more value follows each status word. Both are read
+  // and discarded.
+  bool m_bLoadOption1 = false;
+  bool m_bLoadOption2 = false;
 
   // The definition helpers a device's parameter table is written with (ParameterDefinitionHelpers.cpp).
   // Each builds one record, checks it, adds it to the collection (null: built and checked only;
