@@ -41,5 +41,9 @@
 #include "platform/win/threads.h"
 #include "platform/win/messages.h"
 
+// Module support: object maps, class factories, the registrar.
+#include "platform/atl/registrar.h"
+#include "platform/atl/module.h"
+
 // XML.
 #include "platform/xml/msxml.h"

@@ -10,11 +10,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "platform/com/hresult.h"
 #include "platform/win/lasterror.h"
+#include "platform/win/debug.h"
 #include "platform/win/native.h"
+#include "platform/win/paths.h"
 #include "platform/win/text.h"
 
 namespace vkr::platform {
@@ -190,4 +194,115 @@ BOOL GetModuleHandleExA(DWORD flags, LPCSTR moduleName, HMODULE* module) {
 
 BOOL GetModuleHandleExW(DWORD flags, LPCWSTR moduleName, HMODULE* module) {
   return HandleEx(flags, moduleName, module, GetModuleHandleW);
+}
+
+namespace {
+
+// The libraries LoadLibrary loaded, by handle: the loader's handle and how often it was loaded.
+struct LoadedLibrary {
+  void* loader;
+  unsigned count;
+};
+std::mutex g_libraryLock;
+std::map<HMODULE, LoadedLibrary>& Libraries() {
+  static auto* libraries = new std::map<HMODULE, LoadedLibrary>;  // lives until exit
+  return *libraries;
+}
+
+HMODULE LoadLibraryNative(const std::string& path) {
+  void* loader = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!loader) {
+    const char* why = ::dlerror();
+    OutputDebugStringA(("LoadLibrary: " + std::string(why ? why : path.c_str()) + "\n").c_str());
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  // The handle is the library's address, which any of its symbols leads to.
+  HMODULE module = nullptr;
+  vkr::platform::ModuleEntry entry;
+  if (vkr::platform::FindByName(path, &entry)) module = vkr::platform::HandleOf(entry);
+  if (!module) {
+    ::dlclose(loader);
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> g(g_libraryLock);
+  auto [it, inserted] = Libraries().emplace(module, LoadedLibrary{loader, 0});
+  if (!inserted) ::dlclose(loader);  // the loader counts once per entry here
+  ++it->second.count;
+  return module;
+}
+
+}  // namespace
+
+HMODULE LoadLibraryA(LPCSTR fileName) {
+  if (!fileName || !*fileName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  std::string native;
+  if (const DWORD e = MapPath(std::string_view(fileName), &native); e != ERROR_SUCCESS) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  return LoadLibraryNative(native);
+}
+
+HMODULE LoadLibraryW(LPCWSTR fileName) {
+  if (!fileName || !*fileName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return LoadLibraryA(vkr::Utf16ToUtf8(fileName).c_str());
+}
+
+BOOL FreeLibrary(HMODULE module) {
+  void* unload = nullptr;
+  {
+    std::lock_guard<std::mutex> g(g_libraryLock);
+    auto it = Libraries().find(module);
+    if (it == Libraries().end()) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+    if (--it->second.count == 0) {
+      unload = it->second.loader;
+      Libraries().erase(it);
+    }
+  }
+  // Outside the lock: unloading runs the library's static destructors, which may call back.
+  if (unload) ::dlclose(unload);
+  return TRUE;
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
+  void* loader = nullptr;
+  {
+    std::lock_guard<std::mutex> g(g_libraryLock);
+    auto it = Libraries().find(module);
+    if (it == Libraries().end()) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return nullptr;
+    }
+    loader = it->second.loader;
+  }
+  if (!procName || (reinterpret_cast<ULONG_PTR>(procName) >> 16) == 0) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  void* symbol = ::dlsym(loader, procName);
+  if (!symbol) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  return reinterpret_cast<FARPROC>(symbol);
+}
+
+BOOL DisableThreadLibraryCalls(HMODULE module) {
+  vkr::platform::ModuleEntry entry;
+  if (!module || !vkr::platform::FindByHandle(module, &entry)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
 }

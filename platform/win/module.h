@@ -1,4 +1,5 @@
-// Module handles and file names: GetModuleFileName, GetModuleHandle(Ex).
+// Module handles and file names: GetModuleFileName, GetModuleHandle(Ex); loading libraries
+// (LoadLibrary, GetProcAddress, FreeLibrary); the entry-point conventions of a module.
 //
 // A module is an executable or shared library loaded in the process; its HMODULE is the address
 // it is loaded at, as on Windows, so any address inside a module finds the module
@@ -27,6 +28,36 @@ HMODULE GetModuleHandleW(LPCWSTR moduleName);
 // change nothing.
 BOOL GetModuleHandleExA(DWORD flags, LPCSTR moduleName, HMODULE* module);
 BOOL GetModuleHandleExW(DWORD flags, LPCWSTR moduleName, HMODULE* module);
+
+// Loads a shared library by path (a Windows or native path, mapped as paths.h says) and answers
+// its handle: the address it is loaded at, as the calls above use it. Each successful load needs
+// a FreeLibrary; the library is unloaded when the last one is freed. NULL with
+// ERROR_MOD_NOT_FOUND when the file is missing or is no library this process can load (the
+// loader's reason goes to the debugger output), ERROR_INVALID_PARAMETER for a null or empty name.
+HMODULE LoadLibraryA(LPCSTR fileName);
+HMODULE LoadLibraryW(LPCWSTR fileName);
+// FALSE with ERROR_INVALID_HANDLE for a handle that LoadLibrary did not give (or freed already).
+BOOL FreeLibrary(HMODULE module);
+// An exported function (or variable) of a module that LoadLibrary gave, by name; NULL with
+// ERROR_PROC_NOT_FOUND when the module exports no such name, ERROR_INVALID_HANDLE for another
+// handle. Ordinals are not supported (ERROR_PROC_NOT_FOUND).
+using FARPROC = void (*)();
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
+
+// The reasons a module's entry routine (DllMain) is called with. The loader here calls no entry
+// routine: a module calls its own from a static object when it is loaded and unloaded, and
+// threads never notify modules.
+constexpr DWORD DLL_PROCESS_DETACH = 0;
+constexpr DWORD DLL_PROCESS_ATTACH = 1;
+constexpr DWORD DLL_THREAD_ATTACH = 2;
+constexpr DWORD DLL_THREAD_DETACH = 3;
+// Threads never notify modules here, so there is nothing to switch off: TRUE for a loaded module,
+// FALSE with ERROR_INVALID_HANDLE otherwise.
+BOOL DisableThreadLibraryCalls(HMODULE module);
+
+// The functions a module exports (its entry points): C linkage and visible outside the module,
+// which is built with hidden visibility, e.g. `STDAPI DllCanUnloadNow();`.
+#define STDAPI extern "C" __attribute__((visibility("default"))) HRESULT
 
 namespace vkr::platform {
 // The module that holds `address` (code or data), or NULL when no module does.

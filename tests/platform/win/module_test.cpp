@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "tests/support/temp_files.h"
 
 namespace {
 
@@ -78,6 +79,58 @@ TEST(Module, UnknownModulesAreNotFound) {
   EXPECT_EQ(vkr::platform::ModuleFromAddress(nullptr), nullptr);
   EXPECT_FALSE(GetModuleHandleExA(0x100, nullptr, &m));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LoadLibrary, LoadsFindsExportsAndCountsLoads) {
+  // The C math library is on every machine and exports plain C names.
+  HMODULE m = LoadLibraryA("libm.so.6");
+  ASSERT_NE(m, nullptr);
+  using Cos = double (*)(double);
+  auto cosine = reinterpret_cast<Cos>(GetProcAddress(m, "cos"));
+  ASSERT_NE(cosine, nullptr);
+  EXPECT_EQ(cosine(0.0), 1.0);
+  // The handle is the library's address, as the other module calls know it.
+  EXPECT_EQ(vkr::platform::ModuleFromAddress(reinterpret_cast<const void*>(cosine)), m);
+  char path[4096];
+  EXPECT_GT(GetModuleFileNameA(m, path, sizeof path), 0u);
+  EXPECT_EQ(DisableThreadLibraryCalls(m), TRUE);
+
+  SetLastError(0);
+  EXPECT_EQ(GetProcAddress(m, "no_such_function_here"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+  EXPECT_EQ(GetProcAddress(m, MAKEINTRESOURCEA(3)), nullptr);
+
+  HMODULE again = LoadLibraryW(u"libm.so.6");
+  EXPECT_EQ(again, m);
+  EXPECT_EQ(FreeLibrary(again), TRUE);
+  EXPECT_NE(GetProcAddress(m, "cos"), nullptr);  // still loaded once
+  EXPECT_EQ(FreeLibrary(m), TRUE);
+  EXPECT_EQ(FreeLibrary(m), FALSE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(GetProcAddress(m, "cos"), nullptr);
+}
+
+TEST(LoadLibrary, RefusesWhatIsNoLibrary) {
+  vkr::test::TempDir dir;
+  vkr::test::WriteFileText(dir / "not-a-library.so", "just text");
+  struct Case {
+    std::string name;
+    DWORD error;
+  };
+  const Case cases[] = {{"", ERROR_INVALID_PARAMETER},
+                        {dir / "missing.so", ERROR_MOD_NOT_FOUND},
+                        {dir / "not-a-library.so", ERROR_MOD_NOT_FOUND}};
+  for (const Case& c : cases) {
+    SetLastError(0);
+    EXPECT_EQ(LoadLibraryA(c.name.c_str()), nullptr) << c.name;
+    EXPECT_EQ(GetLastError(), c.error) << c.name;
+  }
+  EXPECT_EQ(LoadLibraryA(nullptr), nullptr);
+  EXPECT_EQ(DisableThreadLibraryCalls(nullptr), FALSE);
 }
 
 }  // namespace

@@ -1,0 +1,85 @@
+// CVornExampleDtm: the DTM object of the VKR series. It is the framework base over this class
+// together with the communication client, the function container, the information interfaces, the
+// translation and the device's HART protocol object, created once per device instance by its
+// class factory.
+#pragma once
+
+#include "communication/CovFDT_GenericCommClientImpl.h"
+#include "communication/MyHartProtocol.h"
+#include "dtm/CovFDT_BaseDTMImpl.h"
+#include "dtm/CovFDT_DtmTranslationImpl.h"
+#include "dtm/CovFDT_FunctionContainerImpl.h"
+#include "dtm/ProgramIds.h"
+#include "platform/platform.h"
+
+// The DTM's user interfaces and functions, ended by an entry of type 0.
+extern const SFunctionEntry kVornExampleDtmFunctions[];
+
+class CVornExampleDtm : public vkr::Implements<ISomeInterface>,
+                        public CovFDT_BaseDTMImpl<CVornExampleDtm, &CLSID_VornExampleDtm, &CLSID_DtmThread>,
+                        public CovFDT_GenericCommClientImpl<CVornExampleDtm>,
+                        public CovFDT_FunctionContainerImpl<CVornExampleDtm>,
+                        public IDtmActiveXInformation,
+                        public IDtmDocumentation,
+                        public IDtmApplication,
+                        public CovFDT_DtmTranslationImpl<CVornExampleDtm> {
+ public:
+  CVornExampleDtm();
+  ~CVornExampleDtm() override;
+
+  // The registry settings, the log, then the framework's final construction.
+  HRESULT FinalConstruct();
+  void FinalRelease();
+
+  // Module support: the lock count, the registration and the FDT component categories.
+  static void ModuleLock();
+  static void ModuleUnlock();
+  static HRESULT UpdateRegistry(BOOL bRegister);
+  static const vkr::CategoryMapEntry* GetCategoryMap();
+
+  // IovFdtBaseDTM: the framework's state change, then the functions that need communication.
+  HRESULT SetDTMState(EDtmState state) override;
+  // IovFdtDtmEvents: messages 10 and 11 go online and offline through the DTM thread.
+  HRESULT DtmMessage(VARIANT id, VARIANT argument) override;
+  // IDtm::Config answers S_OK with a false result outside state 7.
+  HRESULT Config(BSTR userInformation, VARIANT_BOOL* result) override;
+
+  // IDispatch of every dual interface: no type information.
+  HRESULT GetTypeInfoCount(UINT* count) override;
+  HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+  HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+  HRESULT Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                 EXCEPINFO* excepInfo, UINT* argErr) override;
+
+  // IDtmActiveXInformation
+  HRESULT GetActiveXGuid(BSTR functionCall, BSTR* classId) override;
+  HRESULT GetActiveXProgId(BSTR functionCall, BSTR* progId) override;
+  // IDtmDocumentation
+  HRESULT GetDocumentation(BSTR functionCall, BSTR* document) override;
+  // IDtmApplication
+  HRESULT StartApplication(BSTR invokeId, BSTR functionCall, BSTR windowTitle, VARIANT_BOOL* started) override;
+  HRESULT ExitApplication(BSTR invokeId, VARIANT_BOOL* done) override;
+
+  // The parameter handler reaches the communication client this way.
+  IovFdtParameterCommunication* GetCommunicationClient() override {
+    return static_cast<CovFDT_GenericCommClientImpl<CVornExampleDtm>*>(this);
+  }
+
+  // Where the icons are (from the registry; empty when not set).
+  const vkr::Bstr& IconPath() const { return m_bstrIconPath; }
+
+ protected:
+  HRESULT QueryExtraInterface(REFIID riid, void** ppv) override;
+  HRESULT InitializeCommunicationProtocol() override;
+  HRESULT GetUserInterfaceInfo(BSTR key, ULONG infoId, VARIANT* value) override;
+  // The hook of the documentation: this DTM has no documents of its own.
+  virtual HRESULT GetFunctionDocumentation(LONG functionId, BSTR* document);
+
+ private:
+  // The registry settings: log directory and switch, icon path; creates the log directory and
+  // removes the old log when the log is on.
+  void ReadRegistrySettings();
+
+  MyHartProtocol m_protocol;
+  vkr::Bstr m_bstrIconPath;
+};

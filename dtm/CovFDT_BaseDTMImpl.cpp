@@ -1,0 +1,899 @@
+// The framework base of the DTM object: construction, the state machine, the DTM messages, the
+// subscriptions of the user interfaces, and the admission checks of the FDT calls.
+#include "dtm/CovFDT_BaseDTMImpl.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <new>
+#include <set>
+
+#include "communication/CommunicationInterfaces.h"
+#include "dtm/TranslationInterfaces.h"
+#include "parameters/DeviceParameterTable.h"
+#include "xml/Conversions.h"
+#include "xml/Log.h"
+
+namespace {
+
+VARIANT EmptyVariant() {
+  VARIANT v;
+  VariantInit(&v);
+  return v;
+}
+VARIANT UI4(ULONG n) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_UI4;
+  v.ulVal = n;
+  return v;
+}
+VARIANT I4(LONG n) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_I4;
+  v.lVal = n;
+  return v;
+}
+
+// A message id or similar number as VT_UI4: the conversion's error, or E_FAIL for another type.
+HRESULT ToUI4(const VARIANT& in, ULONG* out) {
+  if (in.vt == VT_UI4) {
+    *out = in.ulVal;
+    return S_OK;
+  }
+  vkr::Variant converted;
+  const HRESULT hr = VariantChangeType(&converted, &in, 0, VT_UI4);
+  if (FAILED(hr)) return hr;
+  if (converted.vt != VT_UI4) return E_FAIL;
+  *out = converted.ulVal;
+  return S_OK;
+}
+
+// The framework's messages and the texts that go with them.
+constexpr ULONG kMsgAxInitialized = 1;
+constexpr ULONG kMsgAxReleased = 2;
+constexpr ULONG kMsgUpdateRateChanged = 3;
+constexpr ULONG kMsgLockDtm = 4;
+constexpr ULONG kMsgResponse = 9;
+constexpr ULONG kMsgErrorMessage = 16;
+constexpr ULONG kMsgApplicationClosed = 17;
+constexpr ULONG kMsgProgress = 18;
+constexpr ULONG kMsgChannelFunctionChanged = 19;
+constexpr ULONG kMsgUpDownload = 48;
+constexpr ULONG kMsgUpload = 49;
+constexpr ULONG kMsgDownload = 50;
+constexpr ULONG kMsgRefreshOnlineCache = 51;
+constexpr ULONG kMsgSwitchAuditTrail = 52;
+constexpr ULONG kMsgUploadDeviceParams = 53;
+constexpr ULONG kMsgInitialized = 64;
+constexpr ULONG kMsgConfigured = 65;
+constexpr ULONG kMsgCommunicationSet = 66;
+constexpr ULONG kMsgOnline = 67;
+constexpr ULONG kMsgPreparedToDelete = 68;
+constexpr ULONG kMsgReportText = 10004;
+constexpr ULONG kMsgProgressMessage = 10005;
+constexpr ULONG kMsgSubscribe = 10008;
+constexpr ULONG kMsgUnsubscribe = 10009;
+constexpr ULONG kMsgIgnored = 10014;
+constexpr ULONG kMsgDelaySave = 0x10017;
+
+constexpr ULONG kBroadcastLanguage = 0x2700;
+constexpr LONG kBroadcastDataSetLoaded = 0x2707;
+
+// DTM-thread jobs started from here.
+constexpr ULONG kJobAddCyclicRead = 6;
+constexpr ULONG kJobRemoveCyclicRead = 7;
+constexpr ULONG kJobChangeCyclicRead = 8;
+constexpr ULONG kJobResponse = 9;
+constexpr ULONG kJobFunctionsChanged = 12;
+constexpr ULONG kJobShowError = 17;
+constexpr ULONG kJobOnlineState = 21;
+
+constexpr ULONG kInfoUpdateList = 32;
+constexpr USHORT kUpdateRateOn = 100;
+
+constexpr std::size_t kMaxErrorText = 4096;
+
+}  // namespace
+
+// ---- Admission ---------------------------------------------------------------------------
+
+bool IsCallAdmitted(DtmCall call, EDtmState state, bool fdt121Frame) {
+  switch (call) {
+    case DtmCall::Environment:
+      return state == dsINITNEWPERSIST || state == dsLOADED;
+    case DtmCall::InitNew:
+      return state == dsENVIRONMENTSET;
+    case DtmCall::Config:
+      return state == dsINITIALIZED;
+    case DtmCall::SetCommunication:
+    case DtmCall::PrepareToDelete:
+      return state == dsCONFIGURED;
+    case DtmCall::ReleaseCommunication:
+      return state == dsCOMMUNICATIONSET;
+    case DtmCall::PrepareToReleaseCommunication:
+      return state >= dsCOMMUNICATIONSET && state <= dsONLINE;
+    case DtmCall::PrepareToRelease:
+      return state == dsPREPAREDTODELETE || state == dsENVIRONMENTSET || state == dsCONFIGURED;
+    case DtmCall::SetLanguage:
+      return (state >= dsINITIALIZED && state <= dsONLINE) || (state == dsENVIRONMENTSET && fdt121Frame);
+    case DtmCall::PrivateDialogEnabled:
+      return state >= dsCONFIGURED && state <= dsONLINE;
+    case DtmCall::SetSystemGuiLabel:
+      return true;
+    case DtmCall::TryToGoOnlineAndVerifyDevice:
+      return state == dsCOMMUNICATIONSET || state == dsGOINGONLINE || state == dsONLINE;
+  }
+  return false;
+}
+
+const char* DtmStateName(LONG state) {
+  static const char* const kNames[] = {"dsUNDEFINED",       "dsCREATED",         "dsPREPAREDTODELETE",
+                                       "dsPREPAREDTORELEASE", "dsINITNEWPERSIST", "dsLOADED",
+                                       "dsENVIRONMENTSET",  "dsINITIALIZED",     "dsCONFIGURED",
+                                       "dsCOMMUNICATIONSET", "dsGOINGONLINE",     "dsGOINGOFFLINE",
+                                       "dsONLINE"};
+  return state >= 0 && state <= dsONLINE ? kNames[state] : "?";
+}
+
+bool CovFDT_BaseDTMCore::KeyLess::operator()(const std::u16string& a, const std::u16string& b) const {
+  vkr::Bstr x(a), y(b);
+  return VarBstrCmp(x.Get(), y.Get(), LOCALE_USER_DEFAULT, 0) == VARCMP_LT;
+}
+
+// ---- Construction ------------------------------------------------------------------------
+
+CovFDT_BaseDTMCore::CovFDT_BaseDTMCore() : CovFDT_ParameterHandlerImpl(this) {
+  m_hProgressDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  m_hVerificationDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  m_hStateSettled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (m_hProgressDone) SetEvent(m_hProgressDone);
+}
+
+CovFDT_BaseDTMCore::~CovFDT_BaseDTMCore() {
+  if (m_hStateSettled) CloseHandle(m_hStateSettled);
+  if (m_hVerificationDone) CloseHandle(m_hVerificationDone);
+  if (m_hProgressDone) CloseHandle(m_hProgressDone);
+}
+
+void CovFDT_BaseDTMCore::LogEntry(const char* name) {
+  if (!IsLogEnabled()) return;
+  WriteLogA((std::string("CovFDT_BaseDTMImpl::") + name + "()").c_str());
+}
+
+HRESULT CovFDT_BaseDTMCore::QueryBaseInterface(REFIID riid, void** ppv) {
+  if (!ppv) return E_POINTER;
+  *ppv = nullptr;
+  IUnknown* found = nullptr;
+  if (riid == IovFdtBaseDTM::iid)
+    found = static_cast<IovFdtBaseDTM*>(this);
+  else if (riid == IovFdtDtmEvents::iid)
+    found = static_cast<IovFdtDtmEvents*>(this);
+  else if (riid == IDtm::iid)
+    found = static_cast<IDtm*>(this);
+  else if (riid == IDtm2::iid)
+    found = static_cast<IDtm2*>(this);
+  else if (riid == IDtmInformation::iid)
+    found = static_cast<IDtmInformation*>(this);
+  else if (riid == IDtmInformation2::iid)
+    found = static_cast<IDtmInformation2*>(this);
+  else if (riid == IDtmParameter::iid)
+    found = static_cast<IDtmParameter*>(this);
+  else if (riid == IDtmDiagnosis::iid)
+    found = static_cast<IDtmDiagnosis*>(this);
+  else if (riid == IDtmOnlineDiagnosis::iid)
+    found = static_cast<IDtmOnlineDiagnosis*>(this);
+  else if (riid == IDtmSingleInstanceDataAccess::iid)
+    found = static_cast<IDtmSingleInstanceDataAccess*>(this);
+  else if (riid == IFdtEvents::iid)
+    found = static_cast<IFdtEvents*>(this);
+  else if (riid == IPersistStreamInit::iid)
+    found = static_cast<IPersistStreamInit*>(this);
+  else if (riid == IPersistPropertyBag::iid)
+    found = static_cast<IPersistPropertyBag*>(this);
+  else if (riid == IovFdtStorageState::iid)
+    found = static_cast<IovFdtStorageState*>(this);
+  else if (riid == IovFdtExtDocument::iid)
+    found = static_cast<IovFdtExtDocument*>(this);
+  else if (riid == IovSdaHandler::iid)
+    found = static_cast<IovSdaHandler*>(this);
+  if (found) {
+    found->AddRef();
+    *ppv = found;
+    return S_OK;
+  }
+  return QueryHandlerInterface(riid, ppv);
+}
+
+HRESULT CovFDT_BaseDTMCore::InitDtmObject() {
+  LogEntry("InitDtmObject");
+  m_lcid = kDefaultLanguage;
+  HRESULT hr = Broadcast(UI4(kBroadcastLanguage), I4(static_cast<LONG>(m_lcid)));
+  if (FAILED(hr)) return hr;
+  hr = FillParameterTable();
+  if (FAILED(hr)) return hr;
+  hr = SetDTMState(dsCREATED);
+  if (FAILED(hr)) return hr;
+  InitUserInterface();
+  if (vkr::ComPtr<IovFdtDtmTranslation> translation = QueryDtm<IovFdtDtmTranslation>()) {
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    translation->LoadTranslationFile(&loaded);  // texts stay English when there is no file
+  }
+  QueryDtm<IovFdtExtDocument>();
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::InitUserInterface() {
+  LogEntry("InitUserInterface");
+  // There are no common controls to register here: the user-interface platform knows its
+  // control classes from the start.
+  WriteLogA("InitCommonControlsEx done");
+  return S_OK;
+}
+
+// ---- State -------------------------------------------------------------------------------
+
+HRESULT CovFDT_BaseDTMCore::GetDTMState(EDtmState* state) {
+  if (!state) return E_INVALIDARG;
+  *state = m_eDtmState;
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::SetDTMState(EDtmState state) {
+  LogEntry("SetDTMState");
+  const EDtmState old = m_eDtmState;
+  if (state == dsCONFIGURED && old < dsCONFIGURED) {
+    if (m_bDataSetLoaded) Broadcast(I4(kBroadcastDataSetLoaded), EmptyVariant());
+    ExecuteJob(kJobFunctionsChanged, EmptyVariant());
+  } else if (state == dsCOMMUNICATIONSET && old == dsCONFIGURED) {
+    bool done = false;
+    OnStateChangedParameters(&done);
+  }
+  StartOrStopParameterUpdateOnDtmStateChange(old, state);
+  m_eDtmState = state;
+  UpdateDTMState();
+  InternalSetDtmStateBeforeFrameNotify(old, state);
+  NotifyFrameWhenOnlineStateChanged(old, state);
+  InternalSetDtmStateAfterFrameNotify(old, state);
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::StartOrStopParameterUpdateOnDtmStateChange(EDtmState previous, EDtmState current) {
+  LogEntry("StartOrStopParameterUpdateOnDtmStateChange");
+  if (previous != dsONLINE && current == dsONLINE) return StartParameterUpdate();
+  if (previous == dsONLINE && current != dsONLINE) return StopParameterUpdate();
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::StartParameterUpdate() {
+  LogEntry("StartParameterUpdate");
+  vkr::ComPtr<IovFdtDtmThread> thread = m_pDtmThread;
+  if (!thread) return E_FAIL;
+  return thread->SetUpdateRate(I4(kUpdateRateOn));
+}
+
+HRESULT CovFDT_BaseDTMCore::StopParameterUpdate() {
+  LogEntry("StopParameterUpdate");
+  vkr::ComPtr<IovFdtDtmThread> thread = m_pDtmThread;
+  if (!thread) return E_FAIL;
+  return thread->SetUpdateRate(I4(0));
+}
+
+HRESULT CovFDT_BaseDTMCore::UpdateDTMState() {
+  LogEntry("UpdateDTMState");
+  if (vkr::ComPtr<IovFdtActiveXContainer> functions = QueryDtm<IovFdtActiveXContainer>())
+    functions->NotifyStateChanged(static_cast<ULONG>(m_eDtmState));
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::InternalSetDtmStateBeforeFrameNotify(EDtmState, EDtmState current) {
+  LogEntry("InternalSetDtmStateBeforeFrameNotify");
+  if (current == dsCOMMUNICATIONSET || current == dsONLINE)
+    SetEvent(m_hStateSettled);
+  else if (current == dsGOINGONLINE || current == dsGOINGOFFLINE)
+    ResetEvent(m_hStateSettled);
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::NotifyFrameWhenOnlineStateChanged(EDtmState previous, EDtmState current) {
+  LogEntry("NotifyFrameWhenOnlineStateChanged");
+  if (m_bFdt121Frame && m_pFdt121Events) {
+    // The document names the state left as the previous one.
+    const HRESULT hr = IfOnlineStateChangeNotifyFrame(previous, current);
+    return FAILED(hr) ? hr : S_OK;
+  }
+  HRESULT hr = S_OK;
+  if (previous == dsONLINE && current != dsONLINE)
+    hr = ExecuteJob(kJobOnlineState, UI4(0));
+  else if (previous != dsONLINE && current == dsONLINE)
+    hr = ExecuteJob(kJobOnlineState, UI4(1));
+  return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::InternalSetDtmStateAfterFrameNotify(EDtmState previous, EDtmState current) {
+  LogEntry("InternalSetDtmStateAfterFrameNotify");
+  ULONG message = 0;
+  switch (current) {
+    case dsPREPAREDTODELETE: message = kMsgPreparedToDelete; break;
+    case dsINITIALIZED:
+      StopCollectInitError();
+      message = kMsgInitialized;
+      break;
+    case dsCONFIGURED: message = kMsgConfigured; break;
+    case dsCOMMUNICATIONSET: message = kMsgCommunicationSet; break;
+    case dsONLINE: message = kMsgOnline; break;
+    default: return S_OK;
+  }
+  StartWorker(new (std::nothrow) CStateReachedWorker(UI4(message), I4(previous)));
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::StartWorker(CWorker* worker) {
+  if (!worker) return E_OUTOFMEMORY;
+  // The thread manager owns the worker from here, also when it cannot start it.
+  return ExecuteWorkerThread(worker);
+}
+
+HRESULT CovFDT_BaseDTMCore::HandleDtmMsgDeviceVerification(ULONG id, VARIANT) {
+  if (id < kMsgInitialized || id > kMsgPreparedToDelete) return E_INVALIDARG;
+  LogEntry("HandleDtmMsgDeviceVerification");
+  if (id == kMsgConfigured) {
+    if (vkr::ComPtr<IovFdtDeviceVerification> verification = QueryDtm<IovFdtDeviceVerification>()) {
+      VARIANT_BOOL done = VARIANT_FALSE;
+      verification->SetVerificationValue(I4(0), &done);
+    }
+    ResetEvent(m_hVerificationDone);
+  } else if (id == kMsgOnline) {
+    if (vkr::ComPtr<IovFdtDeviceVerification> verification = QueryDtm<IovFdtDeviceVerification>()) {
+      VARIANT_BOOL verified = VARIANT_FALSE;
+      verification->VerifyDevice(&verified);
+    }
+  }
+  auto* worker = new (std::nothrow) CActiveXMessageWorker(id);
+  if (!worker) return E_OUTOFMEMORY;
+  ExecuteWorkerThread(worker);  // a worker that cannot start is deleted there
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::OnStateChangedParameters(bool* done) {
+  if (!done) return E_POINTER;
+  *done = false;
+  ULONG count = 0;
+  HRESULT hr = GetCollectionCount(&count);
+  if (FAILED(hr)) return hr;
+  const ParInfo cleared;
+  for (ULONG i = 0; i < count; ++i) {
+    ParInfo record;
+    hr = GetParInfoAt(static_cast<LONG>(i), &record);
+    if (FAILED(hr)) return hr;
+    hr = SetParInfoFields(record.m_nId, PIF_DEV_VALUE, cleared);
+    if (FAILED(hr)) return hr;
+  }
+  *done = true;
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::FillParameterTable() {
+  LogEntry("FillParameterTable");
+  // The handler keeps no separate "loaded" mark: a fresh collection starts at the default
+  // data-set state.
+  return InitDeviceParameterTable(*this, &Collection(), nullptr);
+}
+
+// ---- Errors ------------------------------------------------------------------------------
+
+void CovFDT_BaseDTMCore::OnError(const char* format, ...) {
+  LogEntry("OnError");
+  if (!format || !*format) return;
+  char text[kMaxErrorText + 1];
+  va_list args;
+  va_start(args, format);
+  _vsnprintf_s(text, sizeof text, _TRUNCATE, format, args);
+  va_end(args);
+  if (m_bCollectInitErrors) {
+    m_vecInitErrors.emplace_back(text);
+    return;
+  }
+  VARIANT message;
+  VariantInit(&message);
+  message.vt = VT_BSTR;
+  message.bstrVal = SysAllocString(vkr::Utf8ToUtf16(text).c_str());
+  ExecuteJob(kJobShowError, message);
+  VariantClear(&message);
+}
+
+void CovFDT_BaseDTMCore::OnError(LPCSTR text) { OnError("%s", text ? text : ""); }
+
+HRESULT CovFDT_BaseDTMCore::StopCollectInitError() {
+  if (!m_bCollectInitErrors) return S_FALSE;
+  LogEntry("StopCollectInitError");
+  m_bCollectInitErrors = false;
+  // Taken out first: a text reported while the jobs run goes straight to the frame.
+  std::vector<std::string> texts;
+  texts.swap(m_vecInitErrors);
+  for (const std::string& t : texts) {
+    VARIANT message;
+    VariantInit(&message);
+    message.vt = VT_BSTR;
+    message.bstrVal = SysAllocString(vkr::Utf8ToUtf16(t).c_str());
+    ExecuteJob(kJobShowError, message);
+    VariantClear(&message);
+  }
+  return S_OK;
+}
+
+// ---- Messages ----------------------------------------------------------------------------
+
+HRESULT CovFDT_BaseDTMCore::VariantToBool(const VARIANT& in, bool* out) {
+  vkr::Variant converted;
+  const HRESULT hr = VariantChangeType(&converted, &in, 0, VT_BOOL);
+  if (FAILED(hr)) return hr;
+  if (converted.vt != VT_BOOL) return E_FAIL;
+  *out = converted.boolVal != VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::DtmMessage(VARIANT idVariant, VARIANT argument) {
+  LogEntry("DtmMessage");
+  ULONG id = 0;
+  const HRESULT hr = ToUI4(idVariant, &id);
+  if (FAILED(hr)) return hr;
+  switch (id) {
+    case kMsgAxInitialized: return HandleDtmMsgAxInitialized(argument);
+    case kMsgAxReleased:
+    case kMsgUpdateRateChanged: return HandleDtmMsgAxReleasedOrUpdateRateChanged(argument, id);
+    case kMsgLockDtm: return HandleDtmMsgLockDTM(argument);
+    case kMsgResponse: return ExecuteJob(kJobResponse, argument);
+    case kMsgErrorMessage: return HandleDtmMsgErrorMessage(argument);
+    case kMsgApplicationClosed: return HandleDtmMsgApplicationClosed(argument);
+    case kMsgProgress: return HandleDtmMsgProgress(argument);
+    case kMsgChannelFunctionChanged: return HandleDtmMsgChannelFunctionChanged(argument);
+    case kMsgUpDownload: return HandleDtmMsgUpDownload(argument);
+    case kMsgUpload: return HandleDtmMsgUpload(argument);
+    case kMsgDownload: return HandleDtmMsgDownload(argument);
+    case kMsgRefreshOnlineCache: return HandleDtmMsgRefreshOnlineCache(argument);
+    case kMsgSwitchAuditTrail: return HandleDtmMsgSwitchAuditTrail(argument);
+    case kMsgUploadDeviceParams: return HandleDtmMsgUploadDeviceParams(argument);
+    case kMsgInitialized:
+    case kMsgConfigured:
+    case kMsgCommunicationSet:
+    case kMsgOnline:
+    case kMsgPreparedToDelete: return HandleDtmMsgDeviceVerification(id, argument);
+    case kMsgReportText: {
+      if (argument.vt != VT_BSTR) return E_UNEXPECTED;
+      // The text is data, never a format.
+      OnError("%s", vkr::Utf16ToUtf8(vkr::View(argument.bstrVal)).c_str());
+      return S_OK;
+    }
+    case kMsgProgressMessage: return HandleDtmMsgProgressMessage(argument);
+    case kMsgSubscribe:
+    case kMsgUnsubscribe: return HandleDtmMsgSubscription(id, argument);
+    case kMsgIgnored: return S_OK;
+    case kMsgDelaySave: return HandleSetDelaySaveRequest(argument);
+    default: return S_FALSE;
+  }
+}
+
+HRESULT CovFDT_BaseDTMCore::HandleDtmMsgUpDownload(VARIANT argument) {
+  // One flag stops a running transfer and keeps its intermediate progress quiet.
+  bool flag = false;
+  const HRESULT hr = VariantToBool(argument, &flag);
+  if (FAILED(hr)) return hr;
+  m_bAbortTransfer = flag;
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::Broadcast(VARIANT id, VARIANT argument) {
+  LogEntry("Broadcast");
+  vkr::ComPtr<IovFdtActiveXContainer> functions;
+  HRESULT hr = GetDtmUnknown()->QueryInterface(IovFdtActiveXContainer::iid, functions.PutVoid());
+  if (FAILED(hr)) return hr;
+  hr = functions->BroadcastToActiveX(id, argument);
+  return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::SendParamUpdateInfo(ULONG job, CovVAPacker& record) {
+  vkr::Variant packed;
+  if (!record.Pack(&packed)) return E_FAIL;
+  return ExecuteJob(job, packed);
+}
+
+HRESULT CovFDT_BaseDTMCore::HandleDtmMsgAxReleasedOrUpdateRateChanged(VARIANT keyVariant, ULONG id) {
+  vkr::Variant key;
+  HRESULT hr = VariantChangeType(&key, &keyVariant, 0, VT_BSTR);
+  if (FAILED(hr)) return hr;
+  if (key.vt != VT_BSTR) return E_FAIL;
+  LogEntry("HandleDtmMsgAxReleasedOrUpdateRateChanged");
+  std::vector<SParamUpdateInfo> list;
+  if (id != kMsgAxReleased) {
+    vkr::Variant packed;
+    hr = GetUserInterfaceInfo(key.bstrVal, kInfoUpdateList, &packed);
+    if (FAILED(hr)) return hr;
+    hr = UnpackParamUpdateInfos(list, packed);
+    if (FAILED(hr)) return hr;
+  }
+  OnDynamicParamChanged(key.bstrVal, list);
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::GetUserInterfaceInfo(BSTR, ULONG, VARIANT*) { return E_FAIL; }
+
+HRESULT CovFDT_BaseDTMCore::OnDynamicParamChanged(BSTR keyText, const std::vector<SParamUpdateInfo>& list) {
+  if (IsLogEnabled()) WriteLogA("CovFDT_FunctionContainerImpl::OnDynamicParamChanged()");
+  const std::u16string key(vkr::View(keyText));
+  // The changes are worked out and stored first and the jobs sent afterwards: each job waits and
+  // lets other calls in, which may change the subscriptions of this very user interface.
+  struct Job {
+    ULONG job;
+    SParamUpdateInfo record;
+  };
+  std::vector<Job> jobs;
+  auto found = m_subscriptions.find(key);
+  std::vector<SParamUpdateInfo> stored = found != m_subscriptions.end() ? found->second : std::vector<SParamUpdateInfo>();
+  if (list.empty()) {
+    for (const SParamUpdateInfo& r : stored) jobs.push_back({kJobRemoveCyclicRead, r});
+    m_subscriptions.erase(key);
+  } else {
+    for (const SParamUpdateInfo& r : list) {
+      auto same = std::find_if(stored.begin(), stored.end(),
+                               [&](const SParamUpdateInfo& s) { return s.nParameterId == r.nParameterId; });
+      if (same == stored.end()) {
+        stored.push_back(r);
+        jobs.push_back({kJobAddCyclicRead, r});
+      } else if (same->nUpdateRate != r.nUpdateRate) {
+        same->nUpdateRate = r.nUpdateRate;
+        jobs.push_back({kJobChangeCyclicRead, *same});
+      }
+    }
+    std::set<ULONG> wanted;
+    for (const SParamUpdateInfo& r : list) wanted.insert(r.nParameterId);
+    std::vector<SParamUpdateInfo> kept;
+    for (const SParamUpdateInfo& s : stored) {
+      if (wanted.count(s.nParameterId))
+        kept.push_back(s);
+      else
+        jobs.push_back({kJobRemoveCyclicRead, s});
+    }
+    m_subscriptions[key] = std::move(kept);
+  }
+  for (Job& j : jobs) SendParamUpdateInfo(j.job, j.record);
+  return S_OK;
+}
+
+// ---- Language, tag, hooks ----------------------------------------------------------------
+
+HRESULT CovFDT_BaseDTMCore::GetCurLanguageId(LCID* language) {
+  LogEntry("GetCurLanguageId");
+  if (!language) return E_INVALIDARG;
+  *language = m_lcid;
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::GetSystemTag(BSTR* tag) {
+  LogEntry("GetSystemTag");
+  if (!tag) return E_INVALIDARG;
+  *tag = nullptr;
+  return m_bstrSystemTag.CopyTo(tag);
+}
+
+HRESULT CovFDT_BaseDTMCore::CanInitNew(VARIANT_BOOL* proceed) {
+  if (!proceed) return E_POINTER;
+  *proceed = VARIANT_TRUE;
+  return S_OK;
+}
+HRESULT CovFDT_BaseDTMCore::CanLoadDataSet(VARIANT_BOOL* proceed) { return CanInitNew(proceed); }
+HRESULT CovFDT_BaseDTMCore::CanSaveDataSet(VARIANT_BOOL* proceed) { return CanInitNew(proceed); }
+HRESULT CovFDT_BaseDTMCore::GetDefaultLanguageId(LCID* language) {
+  if (!language) return E_POINTER;
+  *language = kDefaultLanguage;
+  return S_OK;
+}
+bool CovFDT_BaseDTMCore::CheckGoOffline() { return true; }
+HRESULT CovFDT_BaseDTMCore::InitializeChannels() { return S_OK; }
+HRESULT CovFDT_BaseDTMCore::UnInitializeChannels() { return S_OK; }
+HRESULT CovFDT_BaseDTMCore::OnInitDeviceType() { return S_OK; }
+HRESULT CovFDT_BaseDTMCore::OnUnInitDeviceType() { return S_OK; }
+HRESULT CovFDT_BaseDTMCore::InitializeCommunicationProtocol() { return S_FALSE; }
+
+// ---- Device type -------------------------------------------------------------------------
+
+HRESULT CovFDT_BaseDTMCore::InitializeDeviceType(bool loaded) {
+  if (m_bstrDeviceType.Empty()) return E_UNEXPECTED;
+  LogEntry("InitializeDeviceType");
+  m_bstrDecodedDeviceType.Attach(DecodeDeviceTypeString(m_bstrDeviceType));
+  HRESULT hr = S_OK;
+  if (!loaded && m_bstrDecodedDeviceType.Get()) {
+    hr = ReInitDevTypeParamCollection(m_bstrDecodedDeviceType);
+    if (FAILED(hr)) return hr;
+  }
+  if (vkr::ComPtr<IovFDTParamList> lists = QueryDtm<IovFDTParamList>()) {
+    hr = PrepareWorkingCopies(lists.Get());
+    if (FAILED(hr)) return hr;
+  }
+  hr = InitializeChannels();
+  if (FAILED(hr)) {
+    OnError("Could not initialize the channels: 0x%08X!", static_cast<unsigned>(hr));
+    m_pContainer = nullptr;
+    m_pDtmEvents = nullptr;
+    return hr;
+  }
+  hr = OnInitDeviceType();
+  if (FAILED(hr)) return hr;
+  const HRESULT protocol = InitializeCommunicationProtocol();
+  if (FAILED(protocol)) return protocol;
+  if (m_eDtmState >= dsCONFIGURED && m_eDtmState <= dsONLINE) SetDataSetModified(TRUE);
+  return protocol;
+}
+
+HRESULT CovFDT_BaseDTMCore::PrepareWorkingCopies(IovFDTParamList* lists) {
+  static const OLECHAR kWorkingCopy[] = u"WORKING_COPY";
+  auto text = [](LPCOLESTR s) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(s);
+    return v;
+  };
+  vkr::Variant working;
+  static_cast<VARIANT&>(working) = text(kWorkingCopy);
+  VARIANT_BOOL exists = VARIANT_FALSE, ok = VARIANT_FALSE;
+  HRESULT hr = lists->ListExists(working, &exists, &ok);
+  if (FAILED(hr)) return hr;
+  if (exists) {
+    hr = lists->DeleteList(working, &ok);
+    if (FAILED(hr)) return hr;
+  }
+  vkr::Variant names;
+  hr = lists->GetChildLists(EmptyVariant(), &names, &ok);
+  if (FAILED(hr)) return hr;
+  if (names.vt == VT_EMPTY) return S_OK;  // no lists: nothing to copy
+  if (names.vt != (VT_ARRAY | VT_VARIANT) || !names.parray) return E_INVALIDARG;
+  LONG lower = 0, upper = -1;
+  SafeArrayGetLBound(names.parray, 1, &lower);
+  SafeArrayGetUBound(names.parray, 1, &upper);
+  if (upper < lower) return S_OK;
+  hr = lists->CreateList(working, EmptyVariant(), EmptyVariant(), EmptyVariant(), &ok);
+  if (FAILED(hr)) return hr;
+  for (LONG i = lower; i <= upper; ++i) {
+    vkr::Variant element, name;
+    hr = SafeArrayGetElement(names.parray, &i, &element);
+    if (FAILED(hr)) return hr;
+    hr = VariantChangeType(&name, &element, 0, VT_BSTR);
+    if (FAILED(hr)) return hr;
+    const std::u16string copy = std::u16string(vkr::View(name.bstrVal)) + u"_DIALOG_COPY";
+    vkr::Bstr parent(kWorkingCopy), target(copy);
+    hr = InitAlternativeParamLists(name.bstrVal, parent, target);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::UnInitializeDeviceType() {
+  LogEntry("UnInitializeDeviceType");
+  const HRESULT hr = UnInitializeChannels();
+  if (FAILED(hr)) return hr;
+  return OnUnInitDeviceType();
+}
+
+// ---- FDT calls: arguments and admission --------------------------------------------------
+
+HRESULT CovFDT_BaseDTMCore::Admit(DtmCall call, VARIANT_BOOL* result, HRESULT errorForNull) {
+  if (!result) return errorForNull;
+  *result = VARIANT_FALSE;
+  return IsCallAdmitted(call, m_eDtmState, m_bFdt121Frame) ? S_OK : S_FALSE;
+}
+
+HRESULT CovFDT_BaseDTMCore::Environment(BSTR systemTag, IFdtContainer* container, VARIANT_BOOL* result) {
+  LogEntry("Environment");
+  if (!result) return E_INVALIDARG;
+  *result = VARIANT_FALSE;
+  if (!systemTag || !container) return E_INVALIDARG;
+  const HRESULT hr = Admit(DtmCall::Environment, result, E_INVALIDARG);
+  return hr != S_OK ? hr : E_NOTIMPL;
+}
+
+HRESULT CovFDT_BaseDTMCore::Environment2(BSTR systemTag, IFdtContainer* container, BSTR frameVersion,
+                                         VARIANT_BOOL* result) {
+  LogEntry("Environment2");
+  if (!result) return E_INVALIDARG;
+  *result = VARIANT_FALSE;
+  if (!systemTag || !container || !frameVersion) return E_INVALIDARG;
+  const HRESULT hr = Admit(DtmCall::Environment, result, E_INVALIDARG);
+  return hr != S_OK ? hr : E_NOTIMPL;
+}
+
+HRESULT CovFDT_BaseDTMCore::InitNew(BSTR deviceType, VARIANT_BOOL* result) {
+  LogEntry("InitNew");
+  const HRESULT hr = Admit(DtmCall::InitNew, result, E_POINTER);
+  if (hr != S_OK) return hr;
+  if (!deviceType) return S_FALSE;
+  return E_NOTIMPL;
+}
+
+HRESULT CovFDT_BaseDTMCore::Config(BSTR userInformation, VARIANT_BOOL* result) {
+  LogEntry("Config");
+  const HRESULT hr = Admit(DtmCall::Config, result, E_INVALIDARG);
+  if (hr != S_OK) return hr;
+  if (!userInformation) return S_FALSE;
+  return E_NOTIMPL;
+}
+
+HRESULT CovFDT_BaseDTMCore::SetCommunication(IFdtCommunication* communication, VARIANT_BOOL* result) {
+  LogEntry("SetCommunication");
+  const HRESULT hr = Admit(DtmCall::SetCommunication, result, E_INVALIDARG);
+  if (hr != S_OK) return hr;
+  if (!communication) return S_FALSE;
+  return E_NOTIMPL;
+}
+
+HRESULT CovFDT_BaseDTMCore::PrepareToRelease(VARIANT_BOOL* result) {
+  LogEntry("PrepareToRelease");
+  const HRESULT hr = Admit(DtmCall::PrepareToRelease, result, E_INVALIDARG);
+  return hr != S_OK ? hr : E_NOTIMPL;
+}
+
+HRESULT CovFDT_BaseDTMCore::PrepareToReleaseCommunication(VARIANT_BOOL* result) {
+  LogEntry("PrepareToReleaseCommunication");
+  const HRESULT hr = Admit(DtmCall::PrepareToReleaseCommunication, result, E_INVALIDARG);
+  return hr != S_OK ? hr : E_NOTIMPL;
+}
+
+HRESULT CovFDT_BaseDTMCore::ReleaseCommunication(VARIANT_BOOL* result) {
+  LogEntry("ReleaseCommunication");
+  const HRESULT hr = Admit(DtmCall::ReleaseCommunication, result, E_POINTER);
+  return hr != S_OK ? hr : E_NOTIMPL;
+}
+
+HRESULT CovFDT_BaseDTMCore::PrepareToDelete(VARIANT_BOOL* result) {
+  LogEntry("PrepareToDelete");
+  const HRESULT hr = Admit(DtmCall::PrepareToDelete, result, E_POINTER);
+  return hr != S_OK ? hr : E_NOTIMPL;
+}
+
+HRESULT CovFDT_BaseDTMCore::SetLanguage(LCID, VARIANT_BOOL* result) {
+  LogEntry("SetLanguage");
+  const HRESULT hr = Admit(DtmCall::SetLanguage, result, E_POINTER);
+  return hr != S_OK ? hr : E_NOTIMPL;
+}
+
+HRESULT CovFDT_BaseDTMCore::PrivateDialogEnabled(VARIANT_BOOL, VARIANT_BOOL* result) {
+  LogEntry("PrivateDialogEnabled");
+  const HRESULT hr = Admit(DtmCall::PrivateDialogEnabled, result, E_INVALIDARG);
+  return hr != S_OK ? hr : E_NOTIMPL;
+}
+
+HRESULT CovFDT_BaseDTMCore::SetSystemGuiLabel(BSTR label, VARIANT_BOOL* result) {
+  LogEntry("SetSystemGuiLabel");
+  if (!result) return E_INVALIDARG;
+  *result = VARIANT_FALSE;
+  if (!label) return E_INVALIDARG;
+  return E_NOTIMPL;
+}
+
+HRESULT CovFDT_BaseDTMCore::TryToGoOnlineAndVerifyDevice(DWORD, DWORD, VARIANT_BOOL* verified) {
+  LogEntry("TryToGoOnlineAndVerifyDevice");
+  if (verified) *verified = VARIANT_FALSE;
+  if (!IsCallAdmitted(DtmCall::TryToGoOnlineAndVerifyDevice, m_eDtmState, m_bFdt121Frame)) return E_FAIL;
+  return E_NOTIMPL;
+}
+
+HRESULT CovFDT_BaseDTMCore::GetFunctions(BSTR, BSTR* functions) {
+  LogEntry("GetFunctions");
+  if (!functions) return E_INVALIDARG;
+  *functions = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT CovFDT_BaseDTMCore::InvokeFunctionRequest(BSTR, BSTR, VARIANT_BOOL* invoked) {
+  LogEntry("InvokeFunctionRequest");
+  if (!invoked) return E_POINTER;
+  *invoked = VARIANT_FALSE;
+  return E_NOTIMPL;
+}
+
+// ---- The parameter handler's site --------------------------------------------------------
+
+HRESULT CovFDT_BaseDTMCore::SendVariableEvent(LPCSTR, VARIANT, VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::SetDataSetModified(BOOL) { return E_NOTIMPL; }
+
+// ---- Work of later parts: not here yet ---------------------------------------------------
+
+namespace {
+HRESULT NotYet(BSTR* out) {
+  if (out) *out = nullptr;
+  return E_NOTIMPL;
+}
+HRESULT NotYet(VARIANT_BOOL* out) {
+  if (out) *out = VARIANT_FALSE;
+  return E_NOTIMPL;
+}
+}  // namespace
+
+HRESULT CovFDT_BaseDTMCore::VerifySupportedLanguages(BSTR, BSTR* result) { return NotYet(result); }
+HRESULT CovFDT_BaseDTMCore::InternalGetDeviceStatus(ULONG*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::DtmDiagnosisVerify(VARIANT_BOOL* result) { return NotYet(result); }
+HRESULT CovFDT_BaseDTMCore::SendProgress(BSTR, USHORT, USHORT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::OnDevParResponse(VARIANT_BOOL, VARIANT, VARIANT, BSTR) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::MergeDtmDocuments(BSTR, BSTR* result) { return NotYet(result); }
+HRESULT CovFDT_BaseDTMCore::EnvPart1(BSTR, IFdtContainer*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::EnvPart2(IFdtContainer*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::GetString(UINT, BSTR* text) { return NotYet(text); }
+HRESULT CovFDT_BaseDTMCore::IfOnlineStateChangeNotifyFrame(EDtmState, EDtmState) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::HandleDtmMsgAxInitialized(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::HandleDtmMsgLockDTM(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::HandleDtmMsgErrorMessage(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::HandleDtmMsgApplicationClosed(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::HandleDtmMsgProgress(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::HandleDtmMsgChannelFunctionChanged(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::HandleDtmMsgUpload(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::HandleDtmMsgRefreshOnlineCache(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::HandleDtmMsgDownload(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::HandleDtmMsgSwitchAuditTrail(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::HandleDtmMsgUploadDeviceParams(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::HandleDtmMsgProgressMessage(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::HandleDtmMsgSubscription(ULONG, VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::HandleSetDelaySaveRequest(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::LockDataset(bool) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::UnlockDataset() { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::UnlockDatasetWhenSaved() { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::TranslateBaseDtmMessage(ULONG, BSTR* text) { return NotYet(text); }
+HRESULT CovFDT_BaseDTMCore::SendFunctionEvent(const char*, const char*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::CheckUserLevel(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::UpdateProgress(ULONG, ULONG, BSTR) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::SendVariableEvent(const char*, VARIANT, VARIANT, const char*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::DelaySaveRequest(BOOL) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::InitAlternativeParamLists(BSTR, BSTR, BSTR) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::ReInitDevTypeParamCollection(BSTR) { return E_NOTIMPL; }
+bool CovFDT_BaseDTMCore::CheckDeviceType(IXMLDOMNode*) { return false; }
+BSTR CovFDT_BaseDTMCore::DecodeDeviceTypeString(BSTR) { return nullptr; }
+BSTR CovFDT_BaseDTMCore::EncodeDeviceTypeString() { return nullptr; }
+HRESULT CovFDT_BaseDTMCore::GetDevIdentInfoPath1(IXMLDOMDocument*, BSTR, BSTR* xpath) { return NotYet(xpath); }
+HRESULT CovFDT_BaseDTMCore::GetDevIdentInfoPath2(IXMLDOMDocument*, BSTR, BSTR* xpath) { return NotYet(xpath); }
+HRESULT CovFDT_BaseDTMCore::GetDevIdentInfoXml(IXMLDOMDocument*, BSTR, BSTR* xml) { return NotYet(xml); }
+
+HRESULT CovFDT_BaseDTMCore::GetInformation(BSTR, BSTR* information) { return NotYet(information); }
+HRESULT CovFDT_BaseDTMCore::GetDeviceIdentificationInformation(BSTR, BSTR, BSTR* result) { return NotYet(result); }
+HRESULT CovFDT_BaseDTMCore::GetParameters(BSTR, BSTR* document) { return NotYet(document); }
+HRESULT CovFDT_BaseDTMCore::SetParameters(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }
+HRESULT CovFDT_BaseDTMCore::CancelAction(BSTR, VARIANT_BOOL* result) { return NotYet(result); }
+HRESULT CovFDT_BaseDTMCore::DownloadRequest(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }
+HRESULT CovFDT_BaseDTMCore::UploadRequest(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }
+HRESULT CovFDT_BaseDTMCore::Compare(VARIANT_BOOL* result) { return NotYet(result); }
+HRESULT CovFDT_BaseDTMCore::InitCompare(BSTR, VARIANT_BOOL* result) { return NotYet(result); }
+HRESULT CovFDT_BaseDTMCore::ReleaseCompare(VARIANT_BOOL* result) { return NotYet(result); }
+HRESULT CovFDT_BaseDTMCore::Verify(VARIANT_BOOL* result) { return NotYet(result); }
+HRESULT CovFDT_BaseDTMCore::Import(IStream*, VARIANT_BOOL* result) { return NotYet(result); }
+HRESULT CovFDT_BaseDTMCore::Export(IStream*, VARIANT_BOOL* result) { return NotYet(result); }
+HRESULT CovFDT_BaseDTMCore::Compare(BSTR* result) { return NotYet(result); }
+HRESULT CovFDT_BaseDTMCore::GetDeviceStatus(BSTR* document) { return NotYet(document); }
+HRESULT CovFDT_BaseDTMCore::OnChildParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::OnParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::OnDataSetLocked(BSTR) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::OnDataSetUnlocked(BSTR, VARIANT_BOOL* done) { return NotYet(done); }
+HRESULT CovFDT_BaseDTMCore::SetDataSetStateFromFrame(ULONG) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::GetStorageStateValue(ULONG*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::LoadFromStream(IStream*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::SaveToStream(IStream*, BOOL) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::LoadFromPropertyBag(IPropertyBag*, IErrorLog*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::SaveToPropertyBag(IPropertyBag*, BOOL, BOOL) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::IsDirty() { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::Load(IStream*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::Save(IStream*, BOOL) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::GetSizeMax(ULARGE_INTEGER*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::InitNew() { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::Load(IPropertyBag*, IErrorLog*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::Save(IPropertyBag*, BOOL, BOOL) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::GetDocumentList(BSTR* list, BSTR) { return NotYet(list); }
+HRESULT CovFDT_BaseDTMCore::GetDeviceBitmap(BSTR* list, BSTR) { return NotYet(list); }
+HRESULT CovFDT_BaseDTMCore::GetDeviceIcon(BSTR* list, BSTR) { return NotYet(list); }
+HRESULT CovFDT_BaseDTMCore::CancelRequest(BSTR, VARIANT_BOOL* result) { return NotYet(result); }
+HRESULT CovFDT_BaseDTMCore::ItemListRequest(BSTR) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::ReadRequest(BSTR, BSTR) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::WriteRequest(BSTR, BSTR) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::GetItemList(BSTR* itemList) { return NotYet(itemList); }
+HRESULT CovFDT_BaseDTMCore::Read(BSTR, BSTR* itemList) { return NotYet(itemList); }
+HRESULT CovFDT_BaseDTMCore::Write(BSTR, BSTR* answer) { return NotYet(answer); }
+HRESULT CovFDT_BaseDTMCore::HandleItemListRequest(BSTR) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::HandleReadRequest(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::HandleWriteRequest(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::HandleCancelRequest(VARIANT) { return E_NOTIMPL; }

@@ -1,0 +1,352 @@
+// CovFDT_BaseDTMImpl: the framework base of the DTM object. It carries the DTM's state and its
+// state machine, the FDT interfaces the frame calls, the toolkit interface IovFdtBaseDTM that the
+// user interfaces, the DTM thread and the device class use, the parameter handler, and the thread
+// manager. The device class derives from it (CovFDT_BaseDTMImpl<CVornExampleDtm, ...>) and adds
+// the communication client, the function container and the translation.
+//
+// The work sits in the class CovFDT_BaseDTMCore; the template over the device class only ties it
+// to the object it is part of. Every method runs on the DTM's apartment thread (calls from the DTM
+// thread and workers arrive marshalled), so nothing here takes a lock; any wait inside a method
+// may run other calls of the same thread, so no method holds an iterator across a call out.
+//
+// The FDT calls check their arguments and the DTM state here (a call in a state that does not
+// admit it answers S_FALSE and changes nothing); what they do beyond that arrives with the
+// lifecycle, persistence, document, message and data-access work and answers E_NOTIMPL until
+// then.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "dtm/CovFDT_ThreadManagerImpl.h"
+#include "dtm/DtmInterfaces.h"
+#include "dtm/FdtInterfaces.h"
+#include "parameters/CovFDT_ParameterHandlerImpl.h"
+#include "parameters/IovFDTParamList.h"
+#include "platform/platform.h"
+
+// The calls whose admission depends on the DTM state, and the test of a state against them.
+enum class DtmCall {
+  Environment,  // IDtm::Environment and IDtm2::Environment2
+  InitNew,
+  Config,
+  SetCommunication,
+  ReleaseCommunication,
+  PrepareToReleaseCommunication,
+  PrepareToDelete,
+  PrepareToRelease,
+  SetLanguage,
+  PrivateDialogEnabled,
+  SetSystemGuiLabel,
+  TryToGoOnlineAndVerifyDevice,
+};
+bool IsCallAdmitted(DtmCall call, EDtmState state, bool fdt121Frame);
+
+// The DTM state's name for the log ("dsCREATED" and so on); "?" outside the enumeration.
+const char* DtmStateName(LONG state);
+
+class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
+                           public IovFdtDtmEvents,
+                           public IDtm,
+                           public IDtm2,
+                           public IDtmInformation,
+                           public IDtmInformation2,
+                           public IDtmParameter,
+                           public IDtmOnlineParameter,
+                           public IDtmDiagnosis,
+                           public IDtmImportExport,
+                           public IDtmOnlineDiagnosis,
+                           public IFdtEvents,
+                           public CovFDT_ParameterHandlerImpl,
+                           public IovFdtStorageState,
+                           public IPersistStreamInit,
+                           public IPersistPropertyBag,
+                           public IovFdtExtDocument,
+                           public IDtmSingleDeviceDataAccess,
+                           public IDtmSingleInstanceDataAccess,
+                           public IovSdaHandler,
+                           public CovFDT_ThreadManagerImpl,
+                           public IovFdtParameterHandlerSite,
+                           public IovFdtParameterDtmEvents {
+ public:
+  // Timeouts of the DTM's waits, in milliseconds.
+  static constexpr DWORD kVerificationTimeout = 30000;
+  static constexpr DWORD kOnlineTimeout = 60000;
+  static constexpr DWORD kShortTimeout = 1000;
+  static constexpr LCID kDefaultLanguage = 1033;
+
+  CovFDT_BaseDTMCore();
+  ~CovFDT_BaseDTMCore() override;
+
+  // For the object's QueryInterface: the base's interfaces, in the order of its map, with a
+  // reference. IDtmImportExport and IDtmSingleDeviceDataAccess are implemented but not answered.
+  HRESULT QueryBaseInterface(REFIID riid, void** ppv);
+
+  // Final construction: language 1033 and its broadcast, the parameters from the device table,
+  // state 1, the common controls, the translation file.
+  HRESULT InitDtmObject();
+  HRESULT InitUserInterface();
+
+  // ---- IovFdtBaseDTM ----
+  HRESULT SetDTMState(EDtmState state) override;
+  HRESULT GetDTMState(EDtmState* state) override;
+  HRESULT Broadcast(VARIANT id, VARIANT argument) override;
+  HRESULT GetCurLanguageId(LCID* language) override;
+  HRESULT GetSystemTag(BSTR* tag) override;
+  HRESULT VerifySupportedLanguages(BSTR information, BSTR* result) override;
+  HRESULT InternalGetDeviceStatus(ULONG* status) override;
+  HRESULT DtmDiagnosisVerify(VARIANT_BOOL* result) override;
+  HRESULT StopCollectInitError() override;
+  HRESULT SendProgress(BSTR text, USHORT percent, USHORT mode) override;
+  HRESULT OnDynamicParamChanged(BSTR key, const std::vector<SParamUpdateInfo>& list) override;
+  HRESULT OnDevParResponse(VARIANT_BOOL success, VARIANT id, VARIANT data, BSTR errorText) override;
+  HRESULT MergeDtmDocuments(BSTR information, BSTR* result) override;
+  HRESULT EnvPart1(BSTR systemTag, IFdtContainer* container) override;
+  HRESULT EnvPart2(IFdtContainer* container) override;
+  HRESULT GetString(UINT id, BSTR* text) override;
+  HRESULT IfOnlineStateChangeNotifyFrame(EDtmState previous, EDtmState current) override;
+  HRESULT HandleDtmMsgAxInitialized(VARIANT argument) override;
+  HRESULT HandleDtmMsgAxReleasedOrUpdateRateChanged(VARIANT key, ULONG id) override;
+  HRESULT HandleDtmMsgLockDTM(VARIANT argument) override;
+  HRESULT HandleDtmMsgErrorMessage(VARIANT argument) override;
+  HRESULT HandleDtmMsgApplicationClosed(VARIANT argument) override;
+  HRESULT HandleDtmMsgProgress(VARIANT argument) override;
+  HRESULT HandleDtmMsgChannelFunctionChanged(VARIANT argument) override;
+  HRESULT HandleDtmMsgUpDownload(VARIANT argument) override;
+  HRESULT HandleDtmMsgUpload(VARIANT argument) override;
+  HRESULT HandleDtmMsgRefreshOnlineCache(VARIANT argument) override;
+  HRESULT HandleDtmMsgDownload(VARIANT argument) override;
+  HRESULT HandleDtmMsgSwitchAuditTrail(VARIANT argument) override;
+  HRESULT HandleDtmMsgUploadDeviceParams(VARIANT argument) override;
+  HRESULT HandleDtmMsgProgressMessage(VARIANT argument) override;
+  HRESULT HandleDtmMsgSubscription(ULONG id, VARIANT argument) override;
+  HRESULT HandleSetDelaySaveRequest(VARIANT argument) override;
+  HRESULT LockDataset(bool counted) override;
+  HRESULT UnlockDataset() override;
+  HRESULT UnlockDatasetWhenSaved() override;
+  void OnError(const char* format, ...) override;
+  bool CheckGoOffline() override;
+  HRESULT HandleDtmMsgDeviceVerification(ULONG id, VARIANT argument) override;
+  HRESULT CanInitNew(VARIANT_BOOL* proceed) override;
+  HRESULT CanLoadDataSet(VARIANT_BOOL* proceed) override;
+  HRESULT CanSaveDataSet(VARIANT_BOOL* proceed) override;
+  HRESULT TranslateBaseDtmMessage(ULONG id, BSTR* text) override;
+  HRESULT GetDefaultLanguageId(LCID* language) override;
+  HRESULT SendFunctionEvent(const char* name, const char* text) override;
+  HRESULT CheckUserLevel(VARIANT level) override;
+  HRESULT UpdateProgress(ULONG done, ULONG total, BSTR text) override;
+  HRESULT SendParamUpdateInfo(ULONG job, CovVAPacker& record) override;
+  HRESULT SendVariableEvent(const char* name, VARIANT oldValue, VARIANT newValue, const char* text) override;
+  HRESULT TryToGoOnlineAndVerifyDevice(DWORD onlineTimeout, DWORD verificationTimeout,
+                                       VARIANT_BOOL* verified) override;
+  HRESULT StartParameterUpdate() override;
+  HRESULT StopParameterUpdate() override;
+  HRESULT UpdateDTMState() override;
+  HRESULT DelaySaveRequest(BOOL begin) override;
+  HRESULT OnStateChangedParameters(bool* done) override;
+  HRESULT InitAlternativeParamLists(BSTR source, BSTR parent, BSTR target) override;
+  HRESULT ReInitDevTypeParamCollection(BSTR deviceType) override;
+  HRESULT InitializeDeviceType(bool loaded) override;
+  HRESULT UnInitializeDeviceType() override;
+  HRESULT InternalSetDtmStateBeforeFrameNotify(EDtmState previous, EDtmState current) override;
+  HRESULT InternalSetDtmStateAfterFrameNotify(EDtmState previous, EDtmState current) override;
+  HRESULT NotifyFrameWhenOnlineStateChanged(EDtmState previous, EDtmState current) override;
+  HRESULT StartOrStopParameterUpdateOnDtmStateChange(EDtmState previous, EDtmState current) override;
+  bool CheckDeviceType(IXMLDOMNode* deviceType) override;
+  BSTR DecodeDeviceTypeString(BSTR text) override;
+  BSTR EncodeDeviceTypeString() override;
+  HRESULT InitializeChannels() override;
+  HRESULT UnInitializeChannels() override;
+  HRESULT GetDevIdentInfoPath1(IXMLDOMDocument* deviceType, BSTR protocolId, BSTR* xpath) override;
+  HRESULT GetDevIdentInfoPath2(IXMLDOMDocument* deviceType, BSTR protocolId, BSTR* xpath) override;
+  HRESULT GetDevIdentInfoXml(IXMLDOMDocument* templates, BSTR xpath, BSTR* xml) override;
+  HRESULT OnInitDeviceType() override;
+  HRESULT OnUnInitDeviceType() override;
+
+  // ---- IovFdtDtmEvents (also the parameter handler's message sink) ----
+  HRESULT DtmMessage(VARIANT id, VARIANT argument) override;
+
+  // ---- IDtm ----
+  HRESULT Environment(BSTR systemTag, IFdtContainer* container, VARIANT_BOOL* result) override;
+  HRESULT InitNew(BSTR deviceType, VARIANT_BOOL* result) override;
+  HRESULT Config(BSTR userInformation, VARIANT_BOOL* result) override;
+  HRESULT SetCommunication(IFdtCommunication* communication, VARIANT_BOOL* result) override;
+  HRESULT PrepareToRelease(VARIANT_BOOL* result) override;
+  HRESULT PrepareToReleaseCommunication(VARIANT_BOOL* result) override;
+  HRESULT ReleaseCommunication(VARIANT_BOOL* result) override;
+  HRESULT PrepareToDelete(VARIANT_BOOL* result) override;
+  HRESULT SetLanguage(LCID languageId, VARIANT_BOOL* result) override;
+  HRESULT GetFunctions(BSTR operationPhase, BSTR* functions) override;
+  HRESULT InvokeFunctionRequest(BSTR invokeId, BSTR functionCall, VARIANT_BOOL* invoked) override;
+  HRESULT PrivateDialogEnabled(VARIANT_BOOL enabled, VARIANT_BOOL* result) override;
+  // ---- IDtm2 ----
+  HRESULT Environment2(BSTR systemTag, IFdtContainer* container, BSTR frameVersion, VARIANT_BOOL* result) override;
+  HRESULT SetSystemGuiLabel(BSTR label, VARIANT_BOOL* result) override;
+  // ---- IDtmInformation, IDtmInformation2 ----
+  HRESULT GetInformation(BSTR request, BSTR* information) override;
+  HRESULT GetDeviceIdentificationInformation(BSTR deviceType, BSTR protocolId, BSTR* result) override;
+  // ---- IDtmParameter ----
+  HRESULT GetParameters(BSTR parameterPath, BSTR* document) override;
+  HRESULT SetParameters(BSTR parameterPath, BSTR document, VARIANT_BOOL* result) override;
+  // ---- IDtmOnlineParameter ----
+  HRESULT CancelAction(BSTR invokeId, VARIANT_BOOL* result) override;
+  HRESULT DownloadRequest(BSTR invokeId, BSTR parameterPath, VARIANT_BOOL* result) override;
+  HRESULT UploadRequest(BSTR invokeId, BSTR parameterPath, VARIANT_BOOL* result) override;
+  // ---- IDtmDiagnosis ----
+  HRESULT Compare(VARIANT_BOOL* result) override;
+  HRESULT InitCompare(BSTR systemTag, VARIANT_BOOL* result) override;
+  HRESULT ReleaseCompare(VARIANT_BOOL* result) override;
+  HRESULT Verify(VARIANT_BOOL* result) override;
+  // ---- IDtmImportExport ----
+  HRESULT Import(IStream* stream, VARIANT_BOOL* result) override;
+  HRESULT Export(IStream* stream, VARIANT_BOOL* result) override;
+  // ---- IDtmOnlineDiagnosis ----
+  HRESULT Compare(BSTR* result) override;
+  HRESULT GetDeviceStatus(BSTR* document) override;
+  // ---- IFdtEvents ----
+  HRESULT OnChildParameterChanged(BSTR systemTag, BSTR document) override;
+  HRESULT OnParameterChanged(BSTR systemTag, BSTR document) override;
+  HRESULT OnDataSetLocked(BSTR systemTag) override;
+  HRESULT OnDataSetUnlocked(BSTR systemTag, VARIANT_BOOL* done) override;
+  // ---- IovFdtStorageState ----
+  HRESULT SetDataSetStateFromFrame(ULONG state) override;
+  HRESULT GetStorageStateValue(ULONG* state) override;
+  HRESULT LoadFromStream(IStream* stream) override;
+  HRESULT SaveToStream(IStream* stream, BOOL clearDirty) override;
+  HRESULT LoadFromPropertyBag(IPropertyBag* bag, IErrorLog* log) override;
+  HRESULT SaveToPropertyBag(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
+  // ---- IPersistStreamInit, IPersistPropertyBag ----
+  HRESULT IsDirty() override;
+  HRESULT Load(IStream* stream) override;
+  HRESULT Save(IStream* stream, BOOL clearDirty) override;
+  HRESULT GetSizeMax(ULARGE_INTEGER* size) override;
+  HRESULT InitNew() override;
+  HRESULT Load(IPropertyBag* bag, IErrorLog* log) override;
+  HRESULT Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
+  // ---- IovFdtExtDocument ----
+  HRESULT GetDocumentList(BSTR* list, BSTR deviceType) override;
+  HRESULT GetDeviceBitmap(BSTR* list, BSTR deviceType) override;
+  HRESULT GetDeviceIcon(BSTR* list, BSTR deviceType) override;
+  // ---- IDtmSingleDeviceDataAccess, IDtmSingleInstanceDataAccess, IovSdaHandler ----
+  HRESULT CancelRequest(BSTR invokeId, VARIANT_BOOL* result) override;
+  HRESULT ItemListRequest(BSTR invokeId) override;
+  HRESULT ReadRequest(BSTR invokeId, BSTR itemSelectionList) override;
+  HRESULT WriteRequest(BSTR invokeId, BSTR itemList) override;
+  HRESULT GetItemList(BSTR* itemList) override;
+  HRESULT Read(BSTR itemSelectionList, BSTR* itemList) override;
+  HRESULT Write(BSTR itemList, BSTR* answer) override;
+  HRESULT HandleItemListRequest(BSTR invokeId) override;
+  HRESULT HandleReadRequest(VARIANT packedRequest) override;
+  HRESULT HandleWriteRequest(VARIANT packedRequest) override;
+  HRESULT HandleCancelRequest(VARIANT argument) override;
+
+  // ---- IovFdtParameterHandlerSite ----
+  EDtmState GetDtmState() override { return m_eDtmState; }
+  LCID GetLanguage() override { return m_lcid; }
+  IovFdtParameterCommunication* GetCommunicationClient() override { return nullptr; }
+  IovFdtParameterDtmEvents* GetDtmEvents() override { return this; }
+  IovFdtParameterBroadcast* GetActiveXContainer() override { return nullptr; }
+  IovFdtParameterLists* GetParamList() override { return nullptr; }
+  HRESULT SendVariableEvent(LPCSTR name, VARIANT oldValue, VARIANT newValue) override;
+  HRESULT SetDataSetModified(BOOL modified) override;
+  void OnError(LPCSTR text) override;
+
+  // What the function container asks of the DTM.
+  bool HasFrameContainer() const { return static_cast<bool>(m_pContainer); }
+  bool IsAnnouncingOff() const { return m_bAnnouncingOff; }
+
+ protected:
+  // The object this base is part of (its controlling unknown).
+  virtual IUnknown* GetDtmUnknown() = 0;
+  // The object itself asked for an interface (null when it does not answer).
+  template <class Q>
+  vkr::ComPtr<Q> QueryDtm() {
+    vkr::ComPtr<Q> q;
+    GetDtmUnknown()->QueryInterface(Q::iid, q.PutVoid());
+    return q;
+  }
+  // Writes "CovFDT_BaseDTMImpl::<name>()" to the log.
+  static void LogEntry(const char* name);
+  // A message argument as a flag (VariantChangeType to VT_BOOL).
+  static HRESULT VariantToBool(const VARIANT& in, bool* out);
+
+  // Fills the parameter handler from the device parameter table.
+  virtual HRESULT FillParameterTable();
+  // Initialises the parameter table of the communication client's current protocol; S_FALSE
+  // when there is no protocol. The device class hands it to its communication client.
+  virtual HRESULT InitializeCommunicationProtocol();
+  // Asks the open user interface with this key for an information item; E_FAIL when none is
+  // open. The device class hands it to its function container.
+  virtual HRESULT GetUserInterfaceInfo(BSTR key, ULONG infoId, VARIANT* value);
+  // Removes and recreates "WORKING_COPY" and the dialog copies of the existing lists.
+  HRESULT PrepareWorkingCopies(IovFDTParamList* lists);
+
+  // The state and the frame's calls.
+  EDtmState m_eDtmState = dsUNDEFINED;
+  LCID m_lcid = 0;
+  vkr::Bstr m_bstrSystemTag;
+  vkr::Bstr m_bstrSystemGuiLabel;
+  vkr::Bstr m_bstrStartupText;     // handed to a starting user interface (0x270C)
+  vkr::Bstr m_bstrDocumentFolder;  // where the DTM's documents are
+  vkr::Variant m_vFrameVersion;
+  vkr::Bstr m_bstrEnvironmentData;
+
+  // The state-settled event (manual reset: signalled in 9 and 12, reset in 10 and 11), the
+  // device-verification event (manual reset: reset before going online and on reaching 8, set by
+  // the communication client after the verification), and the progress event (manual reset,
+  // created set).
+  HANDLE m_hStateSettled = nullptr;
+  HANDLE m_hVerificationDone = nullptr;
+  HANDLE m_hProgressDone = nullptr;
+
+  DWORD m_dwVerificationTimeout = kVerificationTimeout;
+  DWORD m_dwOnlineTimeout = kOnlineTimeout;
+  DWORD m_dwShortTimeout = kShortTimeout;
+
+  bool m_bGoOnlineOnSetCommunication = true;
+  bool m_bDataSetLoaded = false;
+  bool m_bReleasing = false;
+  bool m_bAnnouncingOff = false;     // SetFunctionEnabled tells the frame nothing
+  bool m_bRebuildFunctions = false;  // the function list is rebuilt before it is next given
+  bool m_bFdt121Frame = false;
+  bool m_bCollectInitErrors = true;
+  std::vector<std::string> m_vecInitErrors;
+  ULONG m_nUserLevel = 0;
+  ULONG m_nOperationPhase = 0;
+
+  // The user interfaces' cyclic-read subscriptions, by user-interface key.
+  struct KeyLess {
+    bool operator()(const std::u16string& a, const std::u16string& b) const;
+  };
+  std::map<std::u16string, std::vector<SParamUpdateInfo>, KeyLess> m_subscriptions;
+
+  vkr::Bstr m_bstrDeviceType;
+  vkr::Bstr m_bstrDecodedDeviceType;
+  vkr::ComPtr<IFdtContainer> m_pContainer;
+  vkr::ComPtr<IDtmEvents> m_pDtmEvents;
+  vkr::ComPtr<IFrameDtmStateEvents> m_pFdt121Events;
+  bool m_bPrivateDialog = false;
+
+ private:
+  // The common steps of the FDT calls with a result flag: the null check (errorForNull), the
+  // flag cleared, and the admission of the state. S_OK when the call may go on.
+  HRESULT Admit(DtmCall call, VARIANT_BOOL* result, HRESULT errorForNull);
+  HRESULT StartWorker(CWorker* worker);
+};
+
+template <class T, const CLSID* pclsid, const CLSID* pclsidThread>
+class CovFDT_BaseDTMImpl : public CovFDT_BaseDTMCore {
+ public:
+  static const CLSID& DtmClassId() { return *pclsid; }
+  static const CLSID& ThreadClassId() { return *pclsidThread; }
+
+  HRESULT GetClassID(CLSID* clsid) override {
+    if (!clsid) return E_POINTER;
+    *clsid = *pclsid;
+    return S_OK;
+  }
+
+ protected:
+  IUnknown* GetDtmUnknown() override { return static_cast<T*>(this)->GetControllingUnknown(); }
+};

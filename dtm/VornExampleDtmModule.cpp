@@ -1,0 +1,151 @@
+// The DTM module: its object maps, its entry routine and its four exports.
+//
+// The classes of the user interfaces, the DTM thread and the connection are registered here with
+// the rest; until their subsystems bring them, their class objects answer CreateInstance with
+// E_NOTIMPL.
+#include "dtm/VornExampleDtmModule.h"
+
+#include <new>
+
+#include "dtm/CVornExampleDtm.h"
+#include "dtm/ProgramIds.h"
+
+vkr::ComModule g_module;
+LinkedObjectMapEntry* g_linkedObjectMapHead = nullptr;
+
+namespace {
+// The merged map lives as long as the process (the module keeps using it until it is detached).
+vkr::ObjectMapEntry* g_mergedMap = nullptr;
+}  // namespace
+
+void ModuleLock() { g_module.Lock(); }
+void ModuleUnlock() { g_module.Unlock(); }
+
+HRESULT UpdateRegistryFromScript(UINT id, BOOL bRegister) { return g_module.UpdateRegistryFromResource(id, bRegister); }
+
+namespace {
+
+HRESULT CreateFactory(vkr::InstanceCreator create, REFIID riid, void** ppv) {
+  return vkr::CreateCachedClassFactory(&g_module, create, riid, ppv);
+}
+
+// The class of a later subsystem: registered, but not creatable yet.
+HRESULT CreatePending(IUnknown*, REFIID, void** ppv) {
+  if (ppv) *ppv = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT CreateDtm(IUnknown* outer, REFIID riid, void** ppv) {
+  return vkr::CreateObject<CVornExampleDtm>(outer, riid, ppv);
+}
+
+template <UINT kScript>
+HRESULT UpdateScript(BOOL bRegister) {
+  return UpdateRegistryFromScript(kScript, bRegister);
+}
+
+LPCWSTR NoDescription() { return nullptr; }
+const vkr::CategoryMapEntry* NoCategories() { return nullptr; }
+void NoObjectMain(bool) {}
+
+constexpr vkr::ObjectMapEntry Entry(const CLSID* clsid, HRESULT (*update)(BOOL), vkr::InstanceCreator create,
+                                    const vkr::CategoryMapEntry* (*categories)() = NoCategories) {
+  return vkr::ObjectMapEntry{clsid, update, CreateFactory, create, nullptr, 0, NoDescription, categories, NoObjectMain};
+}
+
+bool Push(LinkedObjectMapEntry* linked) {
+  linked->next = g_linkedObjectMapHead;
+  g_linkedObjectMapHead = linked;
+  return true;
+}
+
+// The fourteen linked entries, pushed in the order of the class table as this file's static
+// objects are built; the list therefore starts with the last of them.
+#define LINKED_ENTRY(name, ...)                                          \
+  LinkedObjectMapEntry g_##name##Entry{Entry(__VA_ARGS__), nullptr}; \
+  const bool g_##name##Pushed = Push(&g_##name##Entry)
+
+LINKED_ENTRY(AdvancedPP, &CLSID_AdvancedPP, UpdateScript<158>, CreatePending);
+LINKED_ENTRY(CommandPP, &CLSID_CommandPP, UpdateScript<111>, CreatePending);
+LINKED_ENTRY(DevicePP, &CLSID_DevicePP, UpdateScript<115>, CreatePending);
+LINKED_ENTRY(DiagPP, &CLSID_DiagPP, UpdateScript<167>, CreatePending);
+LINKED_ENTRY(HartPP, &CLSID_HartPP, UpdateScript<109>, CreatePending);
+LINKED_ENTRY(VornExampleDtm, &CLSID_VornExampleDtm, CVornExampleDtm::UpdateRegistry, CreateDtm,
+             CVornExampleDtm::GetCategoryMap);
+LINKED_ENTRY(OnlineParameterization, &CLSID_OnlineParameterization, UpdateScript<104>, CreatePending);
+LINKED_ENTRY(OutputLevelSelection, &CLSID_OutputLevelSelection, UpdateScript<118>, CreatePending);
+LINKED_ENTRY(ProcessPP, &CLSID_ProcessPP, UpdateScript<120>, CreatePending);
+LINKED_ENTRY(RawCommandPP, &CLSID_RawCommandPP, UpdateScript<174>, CreatePending);
+LINKED_ENTRY(SetupPP, &CLSID_SetupPP, UpdateScript<140>, CreatePending);
+LINKED_ENTRY(StatusPP, &CLSID_StatusPP, UpdateScript<113>, CreatePending);
+LINKED_ENTRY(TrendView, &CLSID_TrendView, UpdateScript<107>, CreatePending);
+LINKED_ENTRY(ValuesPP, &CLSID_ValuesPP, UpdateScript<122>, CreatePending);
+
+#undef LINKED_ENTRY
+
+// The automatic map of the other ten classes, in the order of the class table.
+vkr::ObjectMapEntry g_autoEntries[] = {
+    Entry(&CLSID_DACTrimAdj, UpdateScript<730>, CreatePending),
+    Entry(&CLSID_DtmThread, UpdateScript<125>, CreatePending),
+    Entry(&CLSID_EchoPP, UpdateScript<180>, CreatePending),
+    Entry(&CLSID_EchoTrace, UpdateScript<183>, CreatePending),
+    Entry(&CLSID_InfoPP, UpdateScript<149>, CreatePending),
+    Entry(&CLSID_MyConnection, UpdateScript<124>, CreatePending),
+    Entry(&CLSID_OfflineOnlineParam, UpdateScript<133>, CreatePending),
+    Entry(&CLSID_OfflineParam, UpdateScript<127>, CreatePending),
+    Entry(&CLSID_OnlineParam, UpdateScript<130>, CreatePending),
+    Entry(&CLSID_SelfTestResults, UpdateScript<733>, CreatePending),
+};
+vkr::ObjectMapEntry* const g_autoMap[] = {
+    &g_autoEntries[0], &g_autoEntries[1], &g_autoEntries[2], &g_autoEntries[3], &g_autoEntries[4],
+    &g_autoEntries[5], &g_autoEntries[6], &g_autoEntries[7], &g_autoEntries[8], &g_autoEntries[9],
+    nullptr,
+};
+
+// The module's own static map: only its end.
+const vkr::ObjectMapEntry g_staticMap[] = {vkr::ObjectMapEntry{}};
+
+// Attaches the module when it is loaded (after the linked entries above, which are built first)
+// and detaches it when it is unloaded.
+struct ModuleAttachment {
+  ModuleAttachment() { DllMain(vkr::platform::ModuleFromAddress(&g_module), DLL_PROCESS_ATTACH, nullptr); }
+  ~ModuleAttachment() { DllMain(vkr::platform::ModuleFromAddress(&g_module), DLL_PROCESS_DETACH, nullptr); }
+} g_attachment;
+
+}  // namespace
+
+vkr::ObjectMapEntry* BuildObjectMap(const vkr::ObjectMapEntry* staticMap) {
+  std::size_t statics = 0;
+  while (staticMap && staticMap[statics].pclsid) ++statics;
+  std::size_t linked = 0;
+  for (LinkedObjectMapEntry* e = g_linkedObjectMapHead; e; e = e->next) ++linked;
+  auto* map = new (std::nothrow) vkr::ObjectMapEntry[statics + linked + 1]();
+  if (!map) return nullptr;
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < statics; ++i) map[n++] = staticMap[i];
+  for (LinkedObjectMapEntry* e = g_linkedObjectMapHead; e; e = e->next) map[n++] = e->entry;
+  return map;
+}
+
+BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    // Without its map the module refuses every request (E_UNEXPECTED) instead of failing later.
+    if (!g_mergedMap) g_mergedMap = BuildObjectMap(g_staticMap);
+    g_module.Init(g_mergedMap, g_mergedMap ? g_autoMap : nullptr, instance, &LIBID_VornExampleDtmLib);
+    g_module.SetTypeLibDescription(u"VornExampleDtm 1.0 Type Library", 1, 0);
+    DisableThreadLibraryCalls(instance);
+  } else if (reason == DLL_PROCESS_DETACH) {
+    g_module.Term();
+  }
+  return TRUE;
+}
+
+STDAPI DllCanUnloadNow() { return g_module.GetLockCount() == 0 ? S_OK : S_FALSE; }
+
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+  return g_module.GetClassObject(rclsid, riid, ppv);
+}
+
+STDAPI DllRegisterServer() { return g_module.RegisterServer(TRUE); }
+
+STDAPI DllUnregisterServer() { return g_module.UnregisterServer(TRUE); }

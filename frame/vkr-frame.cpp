@@ -1,0 +1,80 @@
+// vkr-frame: the stand-in frame's command-line host.
+//
+//   vkr-frame register [module]     runs the module's registration into the registry
+//   vkr-frame unregister [module]   removes it again
+//   vkr-frame classes               lists the registered classes
+//   vkr-frame create                creates the DTM by its ProgID, shows its state, releases it
+//
+// The registry file and the drive root come from VKR_REGISTRY and VKR_DRIVE_ROOT. Exit status 0
+// on success, 1 when a step failed, 2 for a wrong command line.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "frame/FrameHost.h"
+
+namespace {
+
+constexpr char16_t kDtmProgId[] = u"Vorn.ExampleDtm";
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: vkr-frame register [module] | unregister [module] | classes | create\n"
+               "  module: the DTM module to (un)register (default: %s)\n",
+               VKR_DEFAULT_MODULE);
+  return 2;
+}
+
+int Registration(bool registering, const std::string& module) {
+  std::printf("%s %s\n", registering ? "Registering" : "Unregistering", module.c_str());
+  const HRESULT hr = vkr::frame::RunModuleRegistration(module, registering);
+  std::printf("  %s: %s\n", registering ? "DllRegisterServer" : "DllUnregisterServer",
+              vkr::frame::ResultText(hr).c_str());
+  return SUCCEEDED(hr) ? 0 : 1;
+}
+
+int Classes() {
+  const auto classes = vkr::frame::ListRegisteredClasses();
+  std::printf("%zu registered classes\n", classes.size());
+  for (const auto& c : classes) {
+    std::printf("  %s %-42s %s (%s)\n", c.clsid.c_str(), c.progId.empty() ? "-" : c.progId.c_str(),
+                c.description.c_str(), c.threadingModel.c_str());
+    for (const auto& category : c.categories) std::printf("      implements %s\n", category.c_str());
+  }
+  return 0;
+}
+
+int Create() {
+  std::printf("Creating %s\n", vkr::Utf16ToUtf8(kDtmProgId).c_str());
+  if (FAILED(CoInitialize(nullptr))) {
+    std::printf("  CoInitialize failed\n");
+    return 1;
+  }
+  vkr::frame::DtmCreation created;
+  const HRESULT hr = vkr::frame::CreateAndReleaseDtm(kDtmProgId, &created);
+  if (!created.clsid.empty()) std::printf("  class %s in %s\n", created.clsid.c_str(), created.module.c_str());
+  if (created.state >= 0) {
+    std::printf("  state %ld (%s), language %lu\n", static_cast<long>(created.state),
+                vkr::frame::StateName(created.state), static_cast<unsigned long>(created.language));
+    std::printf("  DllCanUnloadNow while the DTM lives: %s\n", vkr::frame::ResultText(created.canUnloadWhileAlive).c_str());
+    std::printf("  released; DllCanUnloadNow: %s\n", vkr::frame::ResultText(created.canUnloadAfterRelease).c_str());
+  }
+  std::printf("  %s\n", SUCCEEDED(hr) ? "done" : ("failed: " + vkr::frame::ResultText(hr)).c_str());
+  CoFreeUnusedLibraries();
+  CoUninitialize();
+  return SUCCEEDED(hr) ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argc > 3) return Usage();
+  const std::string command = argv[1];
+  const std::string module = argc == 3 ? argv[2] : VKR_DEFAULT_MODULE;
+  if (command == "register") return Registration(true, module);
+  if (command == "unregister") return Registration(false, module);
+  if (argc != 2) return Usage();
+  if (command == "classes") return Classes();
+  if (command == "create") return Create();
+  return Usage();
+}
