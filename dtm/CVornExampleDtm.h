@@ -61,7 +61,7 @@ class CVornExampleDtm : public vkr::Implements<ISomeInterface>,
   HRESULT ExitApplication(BSTR invokeId, VARIANT_BOOL* done) override;
 
   // The parameter handler reaches the communication client this way.
-  IovFdtParameterCommunication* GetCommunicationClient() override {
+  IovFdtParameterCommunication* ParameterCommunication() override {
     return static_cast<CovFDT_GenericCommClientImpl<CVornExampleDtm>*>(this);
   }
 

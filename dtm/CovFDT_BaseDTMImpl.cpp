@@ -143,7 +143,8 @@ bool CovFDT_BaseDTMCore::KeyLess::operator()(const std::u16string& a, const std:
 
 // ---- Construction ------------------------------------------------------------------------
 
-CovFDT_BaseDTMCore::CovFDT_BaseDTMCore() : CovFDT_ParameterHandlerImpl(this) {
+// The handler is built before the site it is given; it does not call the site while it is built.
+CovFDT_BaseDTMCore::CovFDT_BaseDTMCore() : CovFDT_ParameterHandlerImpl(&m_site) {
   m_hProgressDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   m_hVerificationDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   m_hStateSettled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -402,7 +403,6 @@ void CovFDT_BaseDTMCore::OnError(const char* format, ...) {
   VariantClear(&message);
 }
 
-void CovFDT_BaseDTMCore::OnError(LPCSTR text) { OnError("%s", text ? text : ""); }
 
 HRESULT CovFDT_BaseDTMCore::StopCollectInitError() {
   if (!m_bCollectInitErrors) return S_FALSE;
@@ -793,7 +793,6 @@ HRESULT CovFDT_BaseDTMCore::InvokeFunctionRequest(BSTR, BSTR, VARIANT_BOOL* invo
 
 // ---- The parameter handler's site --------------------------------------------------------
 
-HRESULT CovFDT_BaseDTMCore::SendVariableEvent(LPCSTR, VARIANT, VARIANT) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::SetDataSetModified(BOOL) { return E_NOTIMPL; }
 
 // ---- Work of later parts: not here yet ---------------------------------------------------

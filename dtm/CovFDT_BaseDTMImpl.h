@@ -66,9 +66,7 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
                            public IDtmSingleDeviceDataAccess,
                            public IDtmSingleInstanceDataAccess,
                            public IovSdaHandler,
-                           public CovFDT_ThreadManagerImpl,
-                           public IovFdtParameterHandlerSite,
-                           public IovFdtParameterDtmEvents {
+                           public CovFDT_ThreadManagerImpl {
  public:
   // Timeouts of the DTM's waits, in milliseconds.
   static constexpr DWORD kVerificationTimeout = 30000;
@@ -164,7 +162,7 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   HRESULT OnInitDeviceType() override;
   HRESULT OnUnInitDeviceType() override;
 
-  // ---- IovFdtDtmEvents (also the parameter handler's message sink) ----
+  // ---- IovFdtDtmEvents ----
   HRESULT DtmMessage(VARIANT id, VARIANT argument) override;
 
   // ---- IDtm ----
@@ -241,16 +239,11 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   HRESULT HandleWriteRequest(VARIANT packedRequest) override;
   HRESULT HandleCancelRequest(VARIANT argument) override;
 
-  // ---- IovFdtParameterHandlerSite ----
-  EDtmState GetDtmState() override { return m_eDtmState; }
-  LCID GetLanguage() override { return m_lcid; }
-  IovFdtParameterCommunication* GetCommunicationClient() override { return nullptr; }
-  IovFdtParameterDtmEvents* GetDtmEvents() override { return this; }
-  IovFdtParameterBroadcast* GetActiveXContainer() override { return nullptr; }
-  IovFdtParameterLists* GetParamList() override { return nullptr; }
-  HRESULT SendVariableEvent(LPCSTR name, VARIANT oldValue, VARIANT newValue) override;
-  HRESULT SetDataSetModified(BOOL modified) override;
-  void OnError(LPCSTR text) override;
+  // What the parameter handler asks of the DTM (its site).
+  HRESULT SetDataSetModified(BOOL modified);
+  // The communication client's side for the parameter handler; null without one. The device
+  // class hands out its communication client.
+  virtual IovFdtParameterCommunication* ParameterCommunication() { return nullptr; }
 
   // What the function container asks of the DTM.
   bool HasFrameContainer() const { return static_cast<bool>(m_pContainer); }
@@ -329,6 +322,31 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   bool m_bPrivateDialog = false;
 
  private:
+  // The parameter handler's view of the DTM: it forwards to this object.
+  class ParameterSite final : public IovFdtParameterHandlerSite, public IovFdtParameterDtmEvents {
+   public:
+    explicit ParameterSite(CovFDT_BaseDTMCore* dtm) : m_dtm(dtm) {}
+    EDtmState GetDtmState() override { return m_dtm->m_eDtmState; }
+    LCID GetLanguage() override { return m_dtm->m_lcid; }
+    IovFdtParameterCommunication* GetCommunicationClient() override { return m_dtm->ParameterCommunication(); }
+    IovFdtParameterDtmEvents* GetDtmEvents() override { return this; }
+    // The function container's parameter broadcasts and the parameter lists come with their
+    // owners; until then the handler has nobody to tell.
+    IovFdtParameterBroadcast* GetActiveXContainer() override { return nullptr; }
+    IovFdtParameterLists* GetParamList() override { return nullptr; }
+    HRESULT SendVariableEvent(LPCSTR, VARIANT, VARIANT) override { return E_NOTIMPL; }
+    HRESULT DelaySaveRequest(BOOL begin) override { return m_dtm->DelaySaveRequest(begin); }
+    HRESULT SetDataSetModified(BOOL modified) override { return m_dtm->SetDataSetModified(modified); }
+    void OnError(LPCSTR text) override {
+      if (text && *text) m_dtm->OnError("%s", text);
+    }
+    HRESULT DtmMessage(VARIANT id, VARIANT argument) override { return m_dtm->DtmMessage(id, argument); }
+
+   private:
+    CovFDT_BaseDTMCore* m_dtm;
+  };
+  ParameterSite m_site{this};
+
   // The common steps of the FDT calls with a result flag: the null check (errorForNull), the
   // flag cleared, and the admission of the state. S_OK when the call may go on.
   HRESULT Admit(DtmCall call, VARIANT_BOOL* result, HRESULT errorForNull);

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Runs the frame host's commands on a temporary registry and drive root, as the main job does, and
+# checks what they print.
+set -u
+host=$1
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+export VKR_REGISTRY=$dir/registry.reg VKR_DRIVE_ROOT=$dir/drives
+fail() { echo "FAILED: $*"; exit 1; }
+out=$("$host" register) || fail "register: $out"
+echo "$out" | grep -q "DllRegisterServer: 0x00000000 (S_OK)" || fail "register printed: $out"
+out=$("$host" classes) || fail "classes: $out"
+echo "$out" | grep -q "^24 registered classes" || fail "classes printed: $out"
+echo "$out" | grep -q "Vorn.ExampleDtm.1 .*VORN VKR Series DTM (Apartment)" || fail "classes printed: $out"
+out=$("$host" create) || fail "create: $out"
+echo "$out" | grep -q "state 1 (dsCREATED), language 1033" || fail "create printed: $out"
+echo "$out" | grep -q "released; DllCanUnloadNow: 0x00000000 (S_OK)" || fail "create printed: $out"
+out=$("$host" unregister) || fail "unregister: $out"
+out=$("$host" classes) || fail "classes: $out"
+echo "$out" | grep -q "^0 registered classes" || fail "classes after unregister printed: $out"
+"$host" create >/dev/null && fail "create after unregister succeeded"
+"$host" bogus >/dev/null 2>&1; [ $? -eq 2 ] || fail "a wrong command line is not refused with 2"
+echo "host commands: fine"
