@@ -224,6 +224,12 @@ HRESULT CVornExampleDtm::GetUserInterfaceInfo(BSTR key, ULONG infoId, VARIANT* v
   return SetUserInterfaceInfo(key, infoId, value);
 }
 
+HRESULT CVornExampleDtm::GetRunningFunctionCount(ULONG* count) {
+  if (!count) return E_POINTER;
+  *count = static_cast<ULONG>(m_openUserInterfaces.size());
+  return S_OK;
+}
+
 // ---- State machine -----------------------------------------------------------------------
 
 HRESULT CVornExampleDtm::SetDTMState(EDtmState state) {

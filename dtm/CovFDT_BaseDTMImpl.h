@@ -25,6 +25,7 @@
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
 #include "parameters/IovFDTParamList.h"
 #include "platform/platform.h"
+#include "xml/CovFDTXMLHandlerImpl.h"
 
 // The calls whose admission depends on the DTM state, and the test of a state against them.
 enum class DtmCall {
@@ -66,7 +67,8 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
                            public IDtmSingleDeviceDataAccess,
                            public IDtmSingleInstanceDataAccess,
                            public IovSdaHandler,
-                           public CovFDT_ThreadManagerImpl {
+                           public CovFDT_ThreadManagerImpl,
+                           public CovFDTXMLHandlerImpl<CovFDT_BaseDTMCore> {
  public:
   // Timeouts of the DTM's waits, in milliseconds.
   static constexpr DWORD kVerificationTimeout = 30000;
@@ -245,6 +247,10 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   // class hands out its communication client.
   virtual IovFdtParameterCommunication* ParameterCommunication() { return nullptr; }
 
+  // The schema files the DTM's document handler loads first.
+  static const char* const* GetSchemaFileList() { return kSchemaFilesDtm; }
+  using CovFDTXMLHandlerImpl<CovFDT_BaseDTMCore>::LoadXmlFromString;
+
   // What the function container asks of the DTM.
   bool HasFrameContainer() const { return static_cast<bool>(m_pContainer); }
   bool IsAnnouncingOff() const { return m_bAnnouncingOff; }
@@ -320,6 +326,33 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   vkr::ComPtr<IDtmEvents> m_pDtmEvents;
   vkr::ComPtr<IFrameDtmStateEvents> m_pFdt121Events;
   bool m_bPrivateDialog = false;
+
+  // The data-set lock: nested counted locks of the DTM's own operations; whether the frame granted
+  // its lock; whether the frame's lock is to be given back once the data set is saved; whether the
+  // frame reported the data set locked (then no lock is asked of it).
+  ULONG m_nLockCount = 0;
+  bool m_bDataSetLocked = false;
+  bool m_bUnlockPending = false;
+  bool m_bFrameReportedLock = false;
+
+  // UpdateProgress reports when the percentage passes the threshold, which then moves on by the
+  // step; the operation that reports sets both before it starts.
+  LONG m_nProgressThreshold = 0;
+  LONG m_nProgressStep = 0;
+
+  // What the last communication error said, for the frame's state documents.
+  bool m_bCommErrorDescriptor = false;
+  vkr::Bstr m_bstrCommErrorDescriptor;
+  bool m_bCommErrorCode = false;
+  vkr::Bstr m_bstrCommErrorCode;
+
+  // The number of running functions and open user interfaces; the device class asks its function
+  // container. The framework alone has none.
+  virtual HRESULT GetRunningFunctionCount(ULONG* count);
+  // Runs the job with a new manual-reset event (VT_UI4) as its argument and waits for the event up
+  // to timeout, serving messages; when the job could not run nobody would signal it, so there is no
+  // wait. The job's result.
+  HRESULT RunJobAndWait(ULONG job, DWORD timeout);
 
  private:
   // The parameter handler's view of the DTM: it forwards to this object.

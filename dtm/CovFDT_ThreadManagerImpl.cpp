@@ -23,3 +23,11 @@ HRESULT CovFDT_ThreadManagerImpl::ExecuteWorkerThread(CWorker* worker) {
   delete worker;
   return E_NOTIMPL;
 }
+
+bool CovFDT_ThreadManagerImpl::StartDtmThread() { return static_cast<bool>(m_pDtmThread); }
+
+bool CovFDT_ThreadManagerImpl::StopDtmThread() { return true; }
+
+HRESULT CovFDT_ThreadManagerImpl::ExecuteMarshalledJob(ULONG, IUnknown*) {
+  return m_pDtmThread ? E_NOTIMPL : E_FAIL;
+}

@@ -24,6 +24,15 @@ class CovFDT_ThreadManagerImpl {
   // null. Virtual so that tests can run the workers where they want them.
   virtual HRESULT ExecuteWorkerThread(CWorker* worker);
 
+  // Starts the DTM thread and connects it with the DTM; false when it could not. Without the
+  // thread object this build has no thread to start.
+  virtual bool StartDtmThread();
+  // Disconnects and ends the DTM thread; true when there is none left.
+  virtual bool StopDtmThread();
+  // Runs a job whose argument hands the thread an object (job 34 the DTM, 35 the frame's
+  // container; null takes it away). E_FAIL without a thread.
+  virtual HRESULT ExecuteMarshalledJob(ULONG job, IUnknown* object);
+
   IovFdtDtmThread* GetDtmThread() const { return m_pDtmThread.Get(); }
 
  protected:
