@@ -17,7 +17,7 @@ struct QuietSite : IovFdtParameterHandlerSite {
   IovFdtParameterCommunication* GetCommunicationClient() override { return nullptr; }
   IovFdtParameterDtmEvents* GetDtmEvents() override { return nullptr; }
   IovFdtParameterBroadcast* GetActiveXContainer() override { return nullptr; }
-  IovFdtParameterLists* GetParamList() override { return nullptr; }
+  IovFDTParamList* GetParamList() override { return nullptr; }
   HRESULT SendVariableEvent(LPCSTR, VARIANT, VARIANT) override { return S_OK; }
   HRESULT DelaySaveRequest(BOOL) override { return S_OK; }
   HRESULT SetDataSetModified(BOOL) override { return S_OK; }

@@ -36,6 +36,8 @@ class CVornExampleDtm : public vkr::Implements<ISomeInterface>,
   static void ModuleUnlock();
   static HRESULT UpdateRegistry(BOOL bRegister);
   static const vkr::CategoryMapEntry* GetCategoryMap();
+  // The FDT schema files the DTM's XML handler loads into its cache.
+  static const char* const* GetSchemaFileList() { return kSchemaFilesDtm; }
 
   // IovFdtBaseDTM: the framework's state change, then the functions that need communication.
   HRESULT SetDTMState(EDtmState state) override;

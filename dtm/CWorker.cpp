@@ -25,54 +25,37 @@ HRESULT CActiveXMessageWorker::Execute(IFdtContainer* container, IovFdtBaseDTM* 
   return S_OK;
 }
 
-CProgressMessageWorker::~CProgressMessageWorker() { Done(); }
-
-void CProgressMessageWorker::Done() {
+CProgressMessageWorker::~CProgressMessageWorker() {
+  // A closed handle is refused harmlessly; an unset one would hang SendProgress.
   if (m_hDone) SetEvent(m_hDone);
-  m_hDone = nullptr;
 }
 
 HRESULT CProgressMessageWorker::Execute(IFdtContainer* container, IovFdtBaseDTM* dtm) {
-  if (!container || !dtm) {
-    Done();
-    return E_FAIL;
-  }
+  if (!container || !dtm) return E_FAIL;
   vkr::Bstr tag;
   HRESULT hr = dtm->GetSystemTag(tag.Put());
-  if (SUCCEEDED(hr)) {
-    vkr::ComPtr<IDtmEvents> events;
-    if (FAILED(container->QueryInterface(IDtmEvents::iid, events.PutVoid())) || !events)
-      hr = E_FAIL;
-    else
-      hr = events->OnProgress(tag, m_bstrText, static_cast<SHORT>(m_nPercent),
-                              m_nMode ? VARIANT_TRUE : VARIANT_FALSE);
-  }
-  Done();
-  return FAILED(hr) ? hr : S_OK;
+  if (FAILED(hr)) return hr;
+  vkr::ComPtr<IDtmEvents> events;
+  if (FAILED(container->QueryInterface(IDtmEvents::iid, events.PutVoid())) || !events) return E_FAIL;
+  // The mode travels as the frame's show flag: 0xFFFF is VARIANT_TRUE.
+  hr = events->OnProgress(tag, m_bstrText, static_cast<SHORT>(m_nPercent), static_cast<VARIANT_BOOL>(m_nMode));
+  if (FAILED(hr)) return hr;
+  SetEvent(m_hDone);
+  return hr;
 }
 
-COnStateChangedWorker::~COnStateChangedWorker() { Done(); }
-
-void COnStateChangedWorker::Done() {
+COnStateChangedWorker::~COnStateChangedWorker() {
   if (m_hDone) SetEvent(m_hDone);
-  m_hDone = nullptr;
 }
 
 HRESULT COnStateChangedWorker::Execute(IFdtContainer* container, IovFdtBaseDTM* dtm) {
-  HRESULT hr = S_OK;
-  if (!container || !dtm) {
-    hr = E_FAIL;
-  } else {
-    vkr::Bstr tag;
-    hr = dtm->GetSystemTag(tag.Put());
-    if (SUCCEEDED(hr)) {
-      vkr::ComPtr<IFrameDtmStateEvents> events;
-      if (FAILED(container->QueryInterface(IFrameDtmStateEvents::iid, events.PutVoid())) || !events)
-        hr = E_NOINTERFACE;
-      else
-        events->OnStateChanged(tag, m_bstrDocument);
-    }
-  }
-  Done();
-  return FAILED(hr) ? hr : S_OK;
+  if (!container || !dtm) return E_FAIL;
+  vkr::Bstr tag;
+  HRESULT hr = dtm->GetSystemTag(tag.Put());
+  if (FAILED(hr)) return hr;
+  vkr::ComPtr<IFrameDtmStateEvents> events;
+  if (FAILED(container->QueryInterface(IFrameDtmStateEvents::iid, events.PutVoid())) || !events) return E_NOINTERFACE;
+  events->OnStateChanged(tag, m_bstrDocument);
+  if (m_hDone) SetEvent(m_hDone);
+  return S_OK;
 }

@@ -4,8 +4,9 @@
 // manager. The device class derives from it (CovFDT_BaseDTMImpl<CVornExampleDtm, ...>) and adds
 // the communication client, the function container and the translation.
 //
-// The work sits in the class CovFDT_BaseDTMCore; the template over the device class only ties it
-// to the object it is part of. Every method runs on the DTM's apartment thread (calls from the DTM
+// The work sits in the class CovFDT_BaseDTMCore; the template over the device class ties it to
+// the object it is part of and adds the XML document handler (the device class names its schema
+// files). Every method runs on the DTM's apartment thread (calls from the DTM
 // thread and workers arrive marshalled), so nothing here takes a lock; any wait inside a method
 // may run other calls of the same thread, so no method holds an iterator across a call out.
 //
@@ -265,6 +266,10 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
     GetDtmUnknown()->QueryInterface(Q::iid, q.PutVoid());
     return q;
   }
+  // The thread manager's view of this object.
+  IUnknown* GetThreadManagerDtm() override { return GetDtmUnknown(); }
+  IFdtContainer* GetThreadManagerFrame() override { return m_pContainer.Get(); }
+
   // Writes "CovFDT_BaseDTMImpl::<name>()" to the log.
   static void LogEntry(const char* name);
   // A message argument as a flag (VariantChangeType to VT_BOOL).
@@ -366,7 +371,7 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
     // The function container's parameter broadcasts and the parameter lists come with their
     // owners; until then the handler has nobody to tell.
     IovFdtParameterBroadcast* GetActiveXContainer() override { return nullptr; }
-    IovFdtParameterLists* GetParamList() override { return nullptr; }
+    IovFDTParamList* GetParamList() override { return nullptr; }
     HRESULT SendVariableEvent(LPCSTR, VARIANT, VARIANT) override { return E_NOTIMPL; }
     HRESULT DelaySaveRequest(BOOL begin) override { return m_dtm->DelaySaveRequest(begin); }
     HRESULT SetDataSetModified(BOOL modified) override { return m_dtm->SetDataSetModified(modified); }
@@ -386,8 +391,9 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   HRESULT StartWorker(CWorker* worker);
 };
 
+// The XML handler is the template's part: its error texts go to the DTM's OnError.
 template <class T, const CLSID* pclsid, const CLSID* pclsidThread>
-class CovFDT_BaseDTMImpl : public CovFDT_BaseDTMCore {
+class CovFDT_BaseDTMImpl : public CovFDT_BaseDTMCore, public CovFDTXMLHandlerImpl<T> {
  public:
   static const CLSID& DtmClassId() { return *pclsid; }
   static const CLSID& ThreadClassId() { return *pclsidThread; }
@@ -400,4 +406,5 @@ class CovFDT_BaseDTMImpl : public CovFDT_BaseDTMCore {
 
  protected:
   IUnknown* GetDtmUnknown() override { return static_cast<T*>(this)->GetControllingUnknown(); }
+  const CLSID& GetDtmThreadClassId() override { return *pclsidThread; }
 };

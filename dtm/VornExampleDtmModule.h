@@ -29,7 +29,8 @@ struct LinkedObjectMapEntry {
 extern LinkedObjectMapEntry* g_linkedObjectMapHead;
 
 // The merged map: the static entries, then the linked entries in list order, then an all-zero
-// entry; null when it cannot be allocated. Built once, when the module is attached.
+// entry; null when it cannot be allocated. Built when the module is attached (the caller owns it;
+// new[]).
 vkr::ObjectMapEntry* BuildObjectMap(const vkr::ObjectMapEntry* staticMap);
 
 // Runs the registry script with the resource id through the module's registrar.

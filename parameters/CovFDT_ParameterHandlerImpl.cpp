@@ -5,10 +5,10 @@
 
 #include "parameters/CFdtVariant.h"
 #include "parameters/EnumList.h"
-#include "parameters/PendingXml.h"
 #include "parameters/SNumberFormat.h"
 #include "xml/Conversions.h"
 #include "xml/Log.h"
+#include "xml/XmlHelpers.h"
 
 namespace {
 
@@ -93,7 +93,14 @@ std::string Narrow(const vkr::Bstr& text) { return vkr::Utf16ToUtf8(text.View())
 HRESULT ReadTypeInformationType(const VARIANT& typeInformation, BSTR* type) {
   *type = nullptr;
   if (typeInformation.vt != VT_BSTR || SysStringLen(typeInformation.bstrVal) == 0) return S_FALSE;
-  return E_NOTIMPL;
+  vkr::ComPtr<IXMLDOMDocument2> document;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  HRESULT hr = LoadXmlFromString(typeInformation.bstrVal, document.Put(), &loaded);
+  if (FAILED(hr)) return hr;
+  if (!loaded || !document) return S_FALSE;
+  vkr::Bstr path(u"TypeInformation/Simple/@type");
+  hr = GetXmlValueBstr(type, document.Get(), path);
+  return FAILED(hr) ? S_FALSE : S_OK;
 }
 
 bool IsPlainKind(USHORT kind) { return kind == PK_PLAIN || kind == PK_PACKED_TEXT || kind == PK_RANGE_8; }
@@ -710,7 +717,7 @@ HRESULT CovFDT_ParameterHandlerImpl::SetParameterStatus(ULONG id, ULONG status) 
 HRESULT CovFDT_ParameterHandlerImpl::FindValueSetRecord(ULONG id, ULONG mask, CValueSetRecord* record) {
   if (!record) return E_INVALIDARG;
   record->pfnHandler = nullptr;
-  IovFdtParameterLists* lists = m_pSite ? m_pSite->GetParamList() : nullptr;
+  IovFDTParamList* lists = m_pSite ? m_pSite->GetParamList() : nullptr;
   if (!lists) return S_FALSE;
   for (const CValueSetRecord& candidate : m_valueSetRecords) {
     ULONG mask1 = 0, mask2 = 0;
@@ -718,7 +725,7 @@ HRESULT CovFDT_ParameterHandlerImpl::FindValueSetRecord(ULONG id, ULONG mask, CV
     if (!(mask1 & mask) || !(mask2 & mask)) continue;
     vkr::Variant names;
     VARIANT_BOOL ok = VARIANT_FALSE;
-    HRESULT hr = lists->GetListNames(m_vListSelection, names.Ptr(), &ok);
+    HRESULT hr = lists->GetChildLists(m_vListSelection, names.Ptr(), &ok);
     if (FAILED(hr)) return hr;
     if (!ok) return E_FAIL;
     if (names.vt != (VT_ARRAY | VT_VARIANT) || !names.parray || SafeArrayGetDim(names.parray) != 1) continue;
@@ -731,7 +738,7 @@ HRESULT CovFDT_ParameterHandlerImpl::FindValueSetRecord(ULONG id, ULONG mask, CV
         continue;
       vkr::Variant entries;
       ok = VARIANT_FALSE;
-      hr = lists->GetListEntries(name, entries.Ptr(), &ok);
+      hr = lists->GetMembers(name, entries.Ptr(), &ok);
       if (FAILED(hr)) return hr;
       if (!ok || entries.vt != (VT_ARRAY | VT_VARIANT) || !entries.parray || SafeArrayGetDim(entries.parray) != 1)
         continue;
@@ -1124,7 +1131,6 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterDisplayText(VARIANT id, VARIANT
   }
   vkr::Bstr raw(shown);
   if (!raw.Get()) return E_OUTOFMEMORY;
-  if (!&XmlEscapeText) return E_NOTIMPL;
   return XmlEscapeText(raw.Get(), text);
 }
 

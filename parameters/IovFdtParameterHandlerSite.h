@@ -2,12 +2,13 @@
 // language, its messages and events, and the neighbours the DTM owns (communication client,
 // function container, parameter lists).
 //
-// These are small seams, one per neighbour, so that the parameter model builds and is tested before
+// These are small seams, one per neighbour (the parameter lists come as their own interface), so that the parameter model builds and is tested before
 // its neighbours exist; the DTM object implements them by forwarding to its members. A getter that
 // answers null means the DTM has no such neighbour, and each operation of the handler answers that
 // case as its description says. Every call runs on the DTM's apartment thread.
 #pragma once
 
+#include "parameters/IovFDTParamList.h"
 #include "parameters/ParameterHandlerInterfaces.h"
 #include "platform/platform.h"
 
@@ -63,17 +64,6 @@ struct IovFdtParameterBroadcast {
   ~IovFdtParameterBroadcast() = default;
 };
 
-// The named parameter lists, as far as the handler searches them.
-struct IovFdtParameterLists {
-  // The names of the lists below a parent list (VT_ARRAY|VT_VARIANT, or VT_EMPTY for none).
-  virtual HRESULT GetListNames(VARIANT parent, VARIANT* names, VARIANT_BOOL* ok) = 0;
-  // The entries of one list (VT_ARRAY|VT_VARIANT of parameter ids).
-  virtual HRESULT GetListEntries(VARIANT list, VARIANT* entries, VARIANT_BOOL* ok) = 0;
-
- protected:
-  ~IovFdtParameterLists() = default;
-};
-
 struct IovFdtParameterHandlerSite {
   virtual EDtmState GetDtmState() = 0;
   // The DTM's current language (an LCID), for number texts.
@@ -81,7 +71,8 @@ struct IovFdtParameterHandlerSite {
   virtual IovFdtParameterCommunication* GetCommunicationClient() = 0;
   virtual IovFdtParameterDtmEvents* GetDtmEvents() = 0;
   virtual IovFdtParameterBroadcast* GetActiveXContainer() = 0;
-  virtual IovFdtParameterLists* GetParamList() = 0;
+  // The DTM's parameter lists; a borrowed pointer (no reference added) valid during the call.
+  virtual IovFDTParamList* GetParamList() = 0;
   // Tells the frame that an exported variable changed (name in the ANSI code page).
   virtual HRESULT SendVariableEvent(LPCSTR name, VARIANT oldValue, VARIANT newValue) = 0;
   // Brackets a group of changes of the stored data set (TRUE opens, FALSE closes; nested).

@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# The main job: sets up the machine, builds, and runs the frame host against the simulated device.
+# The main job: sets up the machine, builds, and runs the frame host against the DTM module, on a
+# registry and drive root of its own (VKR_REGISTRY, VKR_DRIVE_ROOT) that are removed afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 dir=$(bash scripts/build.sh | tail -n 1)
-if [ -x "$dir/frame/vkr-frame-host" ]; then
-  exec "$dir/frame/vkr-frame-host" "$@"
-fi
-echo "The frame host is not built yet. What the system can do so far:"
-echo "  - the platform layer (libvkrplatform.so): COM core, BSTR, VARIANT, SAFEARRAY, OLE Automation
-    conversions and locales, text and formatting, registry (build/platform/vkr-reg), files,
-    threads, message queues, timers, apartments and marshalling"
-ctest --test-dir "$dir" -N | tail -n 1
+host="$dir/frame/vkr-frame"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export VKR_REGISTRY="$work/registry.reg" VKR_DRIVE_ROOT="$work/drives"
+echo "== vkr-frame register"
+"$host" register
+echo "== vkr-frame classes"
+"$host" classes
+echo "== vkr-frame create"
+"$host" create
+echo "== vkr-frame unregister"
+"$host" unregister

@@ -4,6 +4,8 @@
 // document the DTM sends it must validate against the frame's schema set.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "frame/FrameContainer.h"
 #include "tests/dtm/DtmTestSupport.h"
 
@@ -22,6 +24,11 @@ class LifecycleDtm : public TestDtm {
   bool refuseWorkers = false;
 
   bool CheckDeviceType(IXMLDOMNode*) override { return acceptDeviceType; }
+  // No real DTM thread: the test's fake stands in for it.
+  const CLSID& GetDtmThreadClassId() override {
+    static const CLSID none{};
+    return none;
+  }
   // The protocol's parameter table comes with the communication subsystem: no protocol here.
   HRESULT InitializeCommunicationProtocol() override { return S_FALSE; }
   HRESULT GetStorageStateValue(ULONG* state) override {
@@ -96,6 +103,20 @@ class Lifecycle : public testing::Test {
     ASSERT_EQ(vkr::MakeObject<FrameContainer>(&frame), S_OK);
     dtm->SetThread(thread.Get());
     dtm->SetTimeouts(200, 200);
+    OnJob(nullptr);
+  }
+  // What the fake thread does in a job besides recording it. Jobs 34 and 35 signal the event of
+  // their argument at once, as the thread does once it holds the object.
+  void OnJob(std::function<void(ULONG, const VARIANT&)> more) {
+    thread->onJob = [more](ULONG job, const VARIANT& argument) {
+      if ((job == 34 || job == 35) && argument.vt == (VT_ARRAY | VT_VARIANT)) {
+        vkr::Variant event;
+        LONG index = 0;
+        if (SUCCEEDED(SafeArrayGetElement(argument.parray, &index, &event)) && event.vt == VT_UI4)
+          SetEvent(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(event.ulVal)));
+      }
+      if (more) more(job, argument);
+    };
   }
   void TearDown() override {
     for (const std::string& reason : frame->invalidDocuments) ADD_FAILURE() << "invalid state document: " << reason;
@@ -342,12 +363,12 @@ TEST_F(Lifecycle, TheSystemGuiLabelBecomesParameterTwo) {
 TEST_F(Lifecycle, GoingOnlineRunsJobTenAndWaitsForTheOnlineState) {
   ToCommunicationSet();
   // The fake connection: job 10 makes the DTM go online, as the communication client would.
-  thread->onJob = [&](ULONG job, const VARIANT& argument) {
+  OnJob([&](ULONG job, const VARIANT& argument) {
     if (job != 10) return;
     dtm->SetDTMState(dsGOINGONLINE);
     dtm->SetDTMState(dsONLINE);
     SetEvent(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(argument.ulVal)));
-  };
+  });
   VARIANT_BOOL verified = VARIANT_FALSE;
   ASSERT_EQ(dtm->TryToGoOnlineAndVerifyDevice(200, 200, &verified), S_OK);
   EXPECT_EQ(verified, VARIANT_TRUE);
@@ -366,11 +387,11 @@ TEST_F(Lifecycle, GoingOnlineRunsJobTenAndWaitsForTheOnlineState) {
   EXPECT_TRUE(journal.With("job 10").empty());
 
   // Going offline on the frame's request.
-  thread->onJob = [&](ULONG job, const VARIANT&) {
+  OnJob([&](ULONG job, const VARIANT&) {
     if (job != 11) return;
     dtm->SetDTMState(dsGOINGOFFLINE);
     dtm->SetDTMState(dsCOMMUNICATIONSET);
-  };
+  });
   VARIANT_BOOL result = VARIANT_FALSE;
   ASSERT_EQ(Dtm().PrepareToReleaseCommunication(&result), S_OK);
   EXPECT_EQ(result, VARIANT_TRUE);

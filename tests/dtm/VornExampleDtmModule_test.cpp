@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
 
 #include "dtm/VornExampleDtmModule.h"
 #include "tests/dtm/DtmTestSupport.h"
@@ -71,6 +70,16 @@ std::string ModulePath() {
   const DWORD n = GetModuleFileNameA(vkr::platform::ModuleFromAddress(&g_module), path, sizeof path);
   return std::string(path, n);
 }
+// "{" + a lower-case UUID text + "}".
+bool IsBracedUuid(const std::string& s) {
+  if (s.size() != 38 || s.front() != '{' || s.back() != '}') return false;
+  for (std::size_t i = 1; i < 37; ++i) {
+    const char c = s[i];
+    const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+    if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
 std::string CatalogFlag() { return ValueText(HKEY_LOCAL_MACHINE, "SOFTWARE\\FDT\\DTMCatalogUpdates", "ModificationFlag"); }
 
 TEST(ObjectMap, TheLinkedClassesAreMergedFromTheLastBackToTheFirst) {
@@ -97,8 +106,14 @@ TEST(ClassObjects, ComeFromBothMapsAndAreKept) {
   EXPECT_EQ(dtm.Get(), again.Get());
   // The DTM thread's class is in the automatic map.
   ASSERT_EQ(DllGetClassObject(CLSID_DtmThread, IID_IClassFactory, thread.PutVoid()), S_OK);
+  vkr::ComPtr<IovFdtDtmThread> threadObject;
+  EXPECT_EQ(thread->CreateInstance(nullptr, IovFdtDtmThread::iid, threadObject.PutVoid()), S_OK);
+  EXPECT_TRUE(threadObject);
+  // A class of a later subsystem is registered but not creatable yet.
+  vkr::ComPtr<IClassFactory> pending;
+  ASSERT_EQ(DllGetClassObject(CLSID_EchoTrace, IID_IClassFactory, pending.PutVoid()), S_OK);
   void* p = reinterpret_cast<void*>(1);
-  EXPECT_EQ(thread->CreateInstance(nullptr, IID_IUnknown, &p), E_NOTIMPL);
+  EXPECT_EQ(pending->CreateInstance(nullptr, IID_IUnknown, &p), E_NOTIMPL);
   EXPECT_EQ(p, nullptr);
   EXPECT_EQ(DllGetClassObject(CLSID_ProcessChannel, IID_IClassFactory, &p), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(DllGetClassObject(GUID_NULL, IID_IClassFactory, &p), CLASS_E_CLASSNOTAVAILABLE);
@@ -184,17 +199,16 @@ TEST_F(Registration, RegistersEveryClassWithItsScript) {
 }
 
 TEST_F(Registration, EveryRegistrationAndUnregistrationMarksTheCatalog) {
-  const std::regex braced("\\{[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\}");
   ASSERT_EQ(DllRegisterServer(), S_OK);
   const std::string first = CatalogFlag();
-  EXPECT_TRUE(std::regex_match(first, braced)) << first;
+  EXPECT_TRUE(IsBracedUuid(first)) << first;
   EXPECT_EQ(ValueText(HKEY_LOCAL_MACHINE, "SOFTWARE\\FDT\\DTMCatalogUpdates", "ModificationComment"), "");
   ASSERT_EQ(DllRegisterServer(), S_OK);
   const std::string second = CatalogFlag();
   EXPECT_NE(second, first);
   ASSERT_EQ(DllUnregisterServer(), S_OK);
   const std::string third = CatalogFlag();
-  EXPECT_TRUE(std::regex_match(third, braced)) << third;
+  EXPECT_TRUE(IsBracedUuid(third)) << third;
   EXPECT_NE(third, second);
 }
 
@@ -228,6 +242,19 @@ TEST_F(Registration, ReRegisteringWipesWhatTheDtmsForceRemoveKeysHeld) {
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "Vorn.ExampleDtm.1\\Stale"));
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey(CLSID_VornExampleDtm) + "\\Stale"));
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, ClassKey(CLSID_VornExampleDtm) + "\\Implemented Categories"));
+}
+
+TEST_F(Registration, TheProcessChannelScriptIsAResourceNobodyRuns) {
+  const HMODULE module = vkr::platform::ModuleFromAddress(&g_module);
+  ASSERT_NE(FindResourceA(module, MAKEINTRESOURCEA(136), "REGISTRY"), nullptr);
+  ASSERT_EQ(DllRegisterServer(), S_OK);
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey(CLSID_ProcessChannel)));
+  // The script itself is sound.
+  vkr::Registrar registrar;
+  registrar.AddReplacement(u"MODULE", u"/m.so");
+  ASSERT_EQ(registrar.ResourceRegister(module, 136, "REGISTRY"), S_OK) << registrar.Problem();
+  EXPECT_EQ(ValueText(HKEY_CLASSES_ROOT, ClassKey(CLSID_ProcessChannel)), "ProcessChannel Class");
+  EXPECT_EQ(ValueText(HKEY_CLASSES_ROOT, "Vorn.ExampleDtm_ProcessChannel\\CurVer"), "Vorn.ExampleDtm_ProcessChannel.1");
 }
 
 TEST_F(Registration, TheDtmRegistersEvenWhenTheCatalogCannotBeWritten) {

@@ -51,6 +51,8 @@ void AllCallbacks(ParInfo& r) {
 class HandlerTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Display texts and type checks use the DOM, an apartment object.
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     g_site = &site;
     g_callbackResult = S_OK;
     ASSERT_EQ(vkr::MakeObject<CFakeDtm>(&dtm, static_cast<IovFdtParameterHandlerSite*>(&site)), S_OK);
@@ -77,7 +79,10 @@ class HandlerTest : public ::testing::Test {
     ASSERT_EQ(h->AddParInfo(Reference(7, 1)), S_OK);
     site.Clear();
   }
-  void TearDown() override { g_site = nullptr; }
+  void TearDown() override {
+    g_site = nullptr;
+    CoUninitialize();
+  }
 
   ULONG Flags(ULONG id) {
     ParInfo r;
@@ -591,6 +596,61 @@ TEST_F(HandlerTest, RelationsAndUpdateExpressions) {
   EXPECT_EQ(h->ApplyUpdateExpression(0, nothing), E_INVALIDARG);
   vkr::Bstr other(u"relation(1,2)");
   EXPECT_EQ(h->ApplyUpdateExpression(0, other), E_INVALIDARG);
+}
+
+TEST_F(HandlerTest, DisplayTexts) {
+  struct Case {
+    const char* what;
+    ULONG id;
+    vkr::Variant value;
+    const char16_t* text;
+  };
+  const Case cases[] = {
+      {"an enumeration's label", 4, I4(0), u"Off"},
+      {"a boolean's -1 is its 1", 4, Bool(true), u"On"},
+      {"the labels of the bits set", 5, UI4(5), u"A | C"},
+      {"no bit of any entry", 5, UI4(8), u" "},
+      {"a plain number", 1, UI1(7), u"7"},
+      {"a value not in the list shows as it is", 4, I4(2), u"2"},
+      {"markup is escaped", 3, Text(u"<a&b>"), u"&lt;a&amp;b&gt;"},
+  };
+  for (const Case& c : cases) {
+    BSTR text = nullptr;
+    ASSERT_EQ(h->GetParameterDisplayText(UI4(c.id), c.value, &text), S_OK) << c.what;
+    EXPECT_EQ(vkr::View(text), std::u16string_view(c.text)) << c.what;
+    SysFreeString(text);
+  }
+  // A rendering longer than 260 characters is not shown.
+  std::u16string longText(261, u'x');
+  BSTR text = nullptr;
+  ASSERT_EQ(h->GetParameterDisplayText(UI4(3), Text(longText.c_str()), &text), S_OK);
+  EXPECT_EQ(SysStringLen(text), 0u);
+  SysFreeString(text);
+  EXPECT_EQ(h->GetParameterDisplayText(UI4(3), Text(u"x"), nullptr), E_INVALIDARG);
+  EXPECT_EQ(h->GetParameterDisplayText(UI4(99), Text(u"x"), &text), E_INVALIDARG);
+}
+
+TEST_F(HandlerTest, TypeInformationNarrowsTheType) {
+  vkr::Variant lo = I4(0), hi = I4(100000);
+  ParInfo p = Record(9, VT_I4, I4(1), &lo, &hi);
+  p.m_vTypeInformation = Text(u"<TypeInformation><Simple type=\"VT_UI1\"/></TypeInformation>");
+  ASSERT_EQ(h->AddParInfo(p), S_OK);
+  ULONG word = 0;
+  ASSERT_EQ(h->ValidateParameter(UI4(9), I4(200), &word), S_OK);
+  EXPECT_FALSE(word & PFL_INVALID);
+  ASSERT_EQ(h->ValidateParameter(UI4(9), I4(300), &word), S_OK);
+  EXPECT_TRUE(word & PFL_INVALID);  // in range, but no byte
+  // A text that names no simple type (the device's arrays) does not narrow.
+  ParInfo q = Record(10, VT_I4, I4(1), &lo, &hi);
+  q.m_vTypeInformation = Text(u"<TypeInformation><Array><Simple type=\"VT_UI1\"/></Array></TypeInformation>");
+  ASSERT_EQ(h->AddParInfo(q), S_OK);
+  ASSERT_EQ(h->ValidateParameter(UI4(10), I4(300), &word), S_OK);
+  EXPECT_FALSE(word & PFL_INVALID);
+  q.m_nId = 11;
+  q.m_vTypeInformation = Text(u"not xml");
+  ASSERT_EQ(h->AddParInfo(q), S_OK);
+  ASSERT_EQ(h->ValidateParameter(UI4(11), I4(300), &word), S_OK);
+  EXPECT_FALSE(word & PFL_INVALID);
 }
 
 TEST_F(HandlerTest, DataSetState) {

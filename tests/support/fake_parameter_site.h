@@ -18,7 +18,7 @@ class FakeParameterSite : public IovFdtParameterHandlerSite,
                           public IovFdtParameterCommunication,
                           public IovFdtParameterDtmEvents,
                           public IovFdtParameterBroadcast,
-                          public IovFdtParameterLists {
+                          public IovFDTParamList {
  public:
   // One entry per call, e.g. "read 12", "broadcast 0x2701 12 =42", "delay 1".
   std::vector<std::string> journal;
@@ -83,7 +83,7 @@ class FakeParameterSite : public IovFdtParameterHandlerSite,
   IovFdtParameterCommunication* GetCommunicationClient() override { return hasCommunication ? this : nullptr; }
   IovFdtParameterDtmEvents* GetDtmEvents() override { return hasEvents ? this : nullptr; }
   IovFdtParameterBroadcast* GetActiveXContainer() override { return hasContainer ? this : nullptr; }
-  IovFdtParameterLists* GetParamList() override { return hasLists ? this : nullptr; }
+  IovFDTParamList* GetParamList() override { return hasLists ? this : nullptr; }
   HRESULT SendVariableEvent(LPCSTR name, VARIANT oldValue, VARIANT newValue) override {
     Log(std::string("variable ") + name + " " + Show(oldValue) + "->" + Show(newValue));
     return S_OK;
@@ -134,8 +134,25 @@ class FakeParameterSite : public IovFdtParameterHandlerSite,
     return broadcastResult;
   }
 
-  // IovFdtParameterLists
-  HRESULT GetListNames(VARIANT, VARIANT* names, VARIANT_BOOL* ok) override {
+  // IovFDTParamList: a stack object; the lists the handler searches.
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    *ppv = riid == IID_IUnknown || riid == IovFDTParamList::iid ? static_cast<IovFDTParamList*>(this) : nullptr;
+    return *ppv ? S_OK : E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return 1; }
+  ULONG Release() override { return 1; }
+  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  HRESULT CreateList(VARIANT, VARIANT, VARIANT, VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT DeleteList(VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT ListExists(VARIANT, VARIANT_BOOL*, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT AddMembers(VARIANT, VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT RemoveMembers(VARIANT, VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT SetProperties(VARIANT, VARIANT, VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT GetProperties(VARIANT, VARIANT, VARIANT*, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT GetChildLists(VARIANT, VARIANT* names, VARIANT_BOOL* ok) override {
     *ok = VARIANT_TRUE;
     VariantClear(names);
     if (listNames.empty()) return S_OK;
@@ -150,12 +167,12 @@ class FakeParameterSite : public IovFdtParameterHandlerSite,
     names->parray = psa;
     return S_OK;
   }
-  HRESULT GetListEntries(VARIANT list, VARIANT* entries, VARIANT_BOOL* ok) override {
+  HRESULT GetMembers(VARIANT list, VARIANT* entries, VARIANT_BOOL* ok) override {
     VariantClear(entries);
     *ok = VARIANT_FALSE;
-    if (list.vt != VT_BSTR) return S_OK;
+    if (list.vt != VT_BSTR) return S_FALSE;
     auto it = listEntries.find(std::u16string(vkr::View(list.bstrVal)));
-    if (it == listEntries.end()) return S_OK;
+    if (it == listEntries.end()) return S_FALSE;
     SAFEARRAY* psa = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(it->second.size()));
     for (LONG i = 0; i < static_cast<LONG>(it->second.size()); ++i) {
       VARIANT id;
