@@ -292,6 +292,9 @@ TEST_F(Lifecycle, ConfigInTheWrongStateAnswersOkWithAFalseResult) {
   EXPECT_EQ(Dtm().Config(user, &result), S_OK);
   EXPECT_EQ(result, VARIANT_FALSE);
   EXPECT_EQ(State(), dsENVIRONMENTSET);
+  // The device's own step runs all the same: its function 3 waits for the communication.
+  EXPECT_FALSE(dtm->FunctionEnabled(3));
+  EXPECT_EQ(Dtm().Config(user, nullptr), E_INVALIDARG);
 }
 
 TEST_F(Lifecycle, PrepareToDeleteAndReleaseWaitForOpenUserInterfaces) {
