@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 
 #include "frame/FrameContainer.h"
 #include "tests/dtm/DtmTestSupport.h"
@@ -22,6 +23,13 @@ class LifecycleDtm : public TestDtm {
   ULONG storageState = 1;
   int workersRun = 0;
   bool refuseWorkers = false;
+  bool holdWorkers = false;  // keep the notifications on their way until RunHeld
+  std::vector<std::unique_ptr<CWorker>> held;
+  void RunHeld() {
+    std::vector<std::unique_ptr<CWorker>> now;
+    now.swap(held);
+    for (auto& w : now) w->Execute(m_pContainer.Get(), this);
+  }
 
   bool CheckDeviceType(IXMLDOMNode*) override { return acceptDeviceType; }
   // No real DTM thread: the test's fake stands in for it.
@@ -43,6 +51,10 @@ class LifecycleDtm : public TestDtm {
       return E_FAIL;
     }
     if (dynamic_cast<CProgressMessageWorker*>(worker) || dynamic_cast<COnStateChangedWorker*>(worker)) {
+      if (holdWorkers) {
+        held.emplace_back(worker);
+        return S_OK;
+      }
       ++workersRun;
       const HRESULT hr = worker->Execute(m_pContainer.Get(), this);
       delete worker;
@@ -566,6 +578,48 @@ TEST_F(Lifecycle, AProgressThatCannotBeDeliveredDoesNotBlockTheNext) {
   dtm->refuseWorkers = false;
   EXPECT_EQ(dtm->SendProgress(text, 2, 0), S_OK);
   EXPECT_EQ(frame->notifications.back(), "progress VKR-1: x 2 0");
+}
+
+TEST_F(Lifecycle, AReportThatMayBeDroppedIsDroppedWhileOneIsOnItsWay) {
+  ToConfigured();
+  dtm->holdWorkers = true;
+  vkr::Bstr first(u"first"), second(u"second"), third(u"third");
+  EXPECT_EQ(dtm->SendProgress(first, 10, 0xFFFF), S_OK);
+  EXPECT_FALSE(IsSignalled(dtm->ProgressEvent()));
+  EXPECT_EQ(dtm->SendProgress(second, 20, 0xFFFF), S_OK);  // dropped
+  EXPECT_EQ(dtm->held.size(), 1u);
+  dtm->RunHeld();
+  EXPECT_TRUE(IsSignalled(dtm->ProgressEvent()));
+  EXPECT_EQ(dtm->SendProgress(third, 30, 0xFFFF), S_OK);
+  dtm->RunHeld();
+  std::vector<std::string> progress;
+  for (const std::string& n : frame->notifications)
+    if (n.rfind("progress", 0) == 0) progress.push_back(n);
+  EXPECT_EQ(progress, (std::vector<std::string>{"progress VKR-1: first 10 1", "progress VKR-1: third 30 1"}));
+  // Without the frame's events nothing is sent, and the next report is not held up.
+  vkr::ComPtr<vkr::ComObject<LifecycleDtm>> alone;
+  ASSERT_EQ(vkr::MakeObject<LifecycleDtm>(&alone), S_OK);
+  EXPECT_EQ(alone->SendProgress(first, 1, 0), E_FAIL);
+  EXPECT_TRUE(IsSignalled(alone->ProgressEvent()));
+}
+
+TEST_F(Lifecycle, TheUserLevelReachesTheOpenUserInterfaces) {
+  ToEnvironment(true);
+  VARIANT_BOOL result = VARIANT_FALSE;
+  vkr::Bstr type(kDeviceType);
+  ASSERT_EQ(Dtm().InitNew(type, &result), S_OK);
+  dtm->AddOpenUserInterface(u"ui-1", static_cast<IovFdtActiveX4*>(ui.Get()));
+  journal.Clear();
+  vkr::Bstr user(UserInformation(u"Operator"));
+  ASSERT_EQ(Dtm().Config(user, &result), S_OK);
+  EXPECT_EQ(result, VARIANT_TRUE);
+  EXPECT_TRUE(journal.Has("ui command ui4:9988 ui4:2")) << journal.Joined();
+  // A document without the level is refused and changes nothing.
+  dtm->ForceState(dsINITIALIZED);
+  vkr::Bstr none(u"<FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\"><FDTUserInformation/></FDT>");
+  EXPECT_EQ(Dtm().Config(none, &result), S_OK);
+  EXPECT_EQ(result, VARIANT_FALSE);
+  EXPECT_EQ(State(), dsINITIALIZED);
 }
 
 TEST_F(Lifecycle, ProgressMessagesCheckTheirElements) {
