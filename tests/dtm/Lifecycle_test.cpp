@@ -551,7 +551,8 @@ VARIANT Packed(LPCOLESTR text, LONG percent, bool flag) {
 
 TEST_F(Lifecycle, ProgressReachesTheFrameAndTheThresholdSkipsSteps) {
   ToConfigured();
-  vkr::Variant report(Packed(u"Reading", 40, false));
+  vkr::Variant report;
+  static_cast<VARIANT&>(report) = Packed(u"Reading", 40, false);
   ASSERT_EQ(dtm->DtmMessage(UI4(18), report), S_OK);
   EXPECT_EQ(frame->notifications.back(), "progress VKR-1: Reading 40 0");
   EXPECT_EQ(dtm->DtmMessage(UI4(18), I4(3)), E_FAIL);
@@ -646,7 +647,9 @@ TEST_F(Lifecycle, ProgressMessagesCheckTheirElements) {
     v.parray = sa;
     return v;
   };
-  vkr::Variant good(array(VT_I2)), bad(array(VT_I4));
+  vkr::Variant good, bad;
+  static_cast<VARIANT&>(good) = array(VT_I2);
+  static_cast<VARIANT&>(bad) = array(VT_I4);
   EXPECT_EQ(dtm->DtmMessage(UI4(10005), good), S_OK);
   EXPECT_EQ(frame->notifications.back(), "progress VKR-1: Step 30 0");
   EXPECT_EQ(dtm->DtmMessage(UI4(10005), bad), E_UNEXPECTED);
