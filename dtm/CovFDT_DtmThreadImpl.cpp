@@ -530,7 +530,9 @@ HRESULT CovFDT_DtmThreadImpl::ProcessRequest(BSTR invokeId, BSTR parameters, boo
     });
   }
   if (hr == E_ABORT) return S_OK;  // cancelled: the cancel cleared the pending id
-  if (called && (FAILED(hr) || !success)) {
+  // A call that failed is a failed transfer, whatever its flag says.
+  if (FAILED(hr)) success = VARIANT_FALSE;
+  if (called && !success) {
     vkr::Bstr text;
     GetToolkitMessageText(upload ? kToolkitUploadFailed : kToolkitDownloadFailed, text.Put());
     if (IsEmptyText(text)) text = vkr::Bstr(upload ? u"Upload parameters failed" : u"Download parameters failed");

@@ -24,6 +24,8 @@ struct WorkerContext {
   CWorker* worker = nullptr;
 };
 
+constexpr ULONG kJobSetDtm = 34;
+constexpr ULONG kJobSetFrame = 35;
 constexpr DWORD kExitNoContext = 183;
 constexpr DWORD kExitTerminated = 1;
 
@@ -84,7 +86,7 @@ bool CovFDT_ThreadManagerImpl::StartDtmThread() {
     StopDtmThread();
     return false;
   }
-  ExecuteMarshalledJob(34, GetThreadManagerDtm());
+  ExecuteMarshalledJob(kJobSetDtm, GetThreadManagerDtm());
   return true;
 }
 
@@ -122,7 +124,7 @@ bool CovFDT_ThreadManagerImpl::StopDtmThread() {
     off.vt = VT_I4;
     off.lVal = 0;
     thread->SetUpdateRate(off);
-    ExecuteMarshalledJob(34, nullptr);
+    ExecuteMarshalledJob(kJobSetDtm, nullptr);
   }
   m_pDtmThread = nullptr;
   if (!PostToDtmThread(WM_QUIT, 0, 0, m_hThread)) TerminateThread(m_hThread, kExitTerminated);
@@ -145,6 +147,8 @@ HRESULT CovFDT_ThreadManagerImpl::ExecuteJob(ULONG job, VARIANT argument) {
 }
 
 HRESULT CovFDT_ThreadManagerImpl::ExecuteMarshalledJob(ULONG job, IUnknown* object) {
+  // Only the hand-over jobs signal the event; any other would be waited for without end.
+  if (job != kJobSetDtm && job != kJobSetFrame) return E_INVALIDARG;
   HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!done) return E_FAIL;
   SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 2);

@@ -33,7 +33,8 @@ class CovFDT_ThreadManagerImpl {
   // result VARIANT is cleared unread. E_FAIL without a thread object.
   HRESULT ExecuteJob(ULONG job, VARIANT argument);
   // Runs job 34 or 35 with {VT_UI4 event, VT_UNKNOWN object (may be null)} and waits, pumping,
-  // until the thread has taken the object. The job's result; E_OUTOFMEMORY without the array.
+  // until the thread has taken the object. The job's result; E_OUTOFMEMORY without the array,
+  // E_INVALIDARG for another job (it would never signal).
   HRESULT ExecuteMarshalledJob(ULONG job, IUnknown* object);
   // Posts a thread message to the DTM thread; with a wait handle, true only when it became
   // signalled. False without a thread.
