@@ -711,24 +711,13 @@ HRESULT NotYet(VARIANT_BOOL* out) {
 }
 }  // namespace
 
-HRESULT CovFDT_BaseDTMCore::VerifySupportedLanguages(BSTR, BSTR* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::InternalGetDeviceStatus(ULONG*) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::DtmDiagnosisVerify(VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::MergeDtmDocuments(BSTR, BSTR* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::HandleDtmMsgRefreshOnlineCache(VARIANT) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::HandleDtmMsgUploadDeviceParams(VARIANT) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::DelaySaveRequest(BOOL) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::InitAlternativeParamLists(BSTR, BSTR, BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::ReInitDevTypeParamCollection(BSTR) { return E_NOTIMPL; }
-bool CovFDT_BaseDTMCore::CheckDeviceType(IXMLDOMNode*) { return false; }
-BSTR CovFDT_BaseDTMCore::DecodeDeviceTypeString(BSTR) { return nullptr; }
-BSTR CovFDT_BaseDTMCore::EncodeDeviceTypeString() { return nullptr; }
-HRESULT CovFDT_BaseDTMCore::GetDevIdentInfoPath1(IXMLDOMDocument*, BSTR, BSTR* xpath) { return NotYet(xpath); }
-HRESULT CovFDT_BaseDTMCore::GetDevIdentInfoPath2(IXMLDOMDocument*, BSTR, BSTR* xpath) { return NotYet(xpath); }
-HRESULT CovFDT_BaseDTMCore::GetDevIdentInfoXml(IXMLDOMDocument*, BSTR, BSTR* xml) { return NotYet(xml); }
 
-HRESULT CovFDT_BaseDTMCore::GetInformation(BSTR, BSTR* information) { return NotYet(information); }
-HRESULT CovFDT_BaseDTMCore::GetDeviceIdentificationInformation(BSTR, BSTR, BSTR* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::GetParameters(BSTR, BSTR* document) { return NotYet(document); }
 HRESULT CovFDT_BaseDTMCore::SetParameters(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::CancelAction(BSTR, VARIANT_BOOL* result) { return NotYet(result); }
@@ -738,27 +727,12 @@ HRESULT CovFDT_BaseDTMCore::Compare(VARIANT_BOOL* result) { return NotYet(result
 HRESULT CovFDT_BaseDTMCore::InitCompare(BSTR, VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::ReleaseCompare(VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::Verify(VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::Import(IStream*, VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::Export(IStream*, VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::Compare(BSTR* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::GetDeviceStatus(BSTR* document) { return NotYet(document); }
 HRESULT CovFDT_BaseDTMCore::OnChildParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::OnParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::OnDataSetLocked(BSTR) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::OnDataSetUnlocked(BSTR, VARIANT_BOOL* done) { return NotYet(done); }
-HRESULT CovFDT_BaseDTMCore::SetDataSetStateFromFrame(ULONG) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::GetStorageStateValue(ULONG*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::LoadFromStream(IStream*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::SaveToStream(IStream*, BOOL) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::LoadFromPropertyBag(IPropertyBag*, IErrorLog*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::SaveToPropertyBag(IPropertyBag*, BOOL, BOOL) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::IsDirty() { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::Load(IStream*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::Save(IStream*, BOOL) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::GetSizeMax(ULARGE_INTEGER*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::InitNew() { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::Load(IPropertyBag*, IErrorLog*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::Save(IPropertyBag*, BOOL, BOOL) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::GetDocumentList(BSTR* list, BSTR) { return NotYet(list); }
 HRESULT CovFDT_BaseDTMCore::GetDeviceBitmap(BSTR* list, BSTR) { return NotYet(list); }
 HRESULT CovFDT_BaseDTMCore::GetDeviceIcon(BSTR* list, BSTR) { return NotYet(list); }

@@ -94,6 +94,14 @@ HRESULT CovFDT_BaseDTMCore::GetRunningFunctionCount(ULONG* count) {
   return S_OK;
 }
 
+HRESULT CovFDT_BaseDTMCore::InitializeDtmSchemaCache(BSTR) { return E_NOTIMPL; }
+
+HRESULT CovFDT_BaseDTMCore::LoadDtmDocument(BSTR, IXMLDOMDocument2** document, VARIANT_BOOL* loaded) {
+  if (loaded) *loaded = VARIANT_FALSE;
+  if (document) *document = nullptr;
+  return E_NOTIMPL;
+}
+
 HRESULT CovFDT_BaseDTMCore::RunJobAndWait(ULONG job, DWORD timeout) {
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!event) return E_OUTOFMEMORY;
@@ -134,7 +142,7 @@ HRESULT CovFDT_BaseDTMCore::EnvPart1(BSTR systemTag, IFdtContainer* container) {
   vkr::Bstr path;
   HRESULT hr = container->GetXmlSchemaPath(path.Put());
   if (FAILED(hr)) return hr;
-  hr = InitializeSchemaCache(path);
+  hr = InitializeDtmSchemaCache(path);
   if (FAILED(hr)) {
     OnError("InitializeSchemaCache returned 0x%X, maybe there is a problem with MSXML.", static_cast<unsigned>(hr));
     return hr;
@@ -172,7 +180,7 @@ HRESULT CovFDT_BaseDTMCore::Environment2(BSTR systemTag, IFdtContainer* containe
 
   vkr::ComPtr<IXMLDOMDocument2> document;
   VARIANT_BOOL parsed = VARIANT_FALSE;
-  if (FAILED(LoadXMLDocument(frameVersion, document.Put(), &parsed)) || !parsed || !document) return S_FALSE;
+  if (FAILED(LoadDtmDocument(frameVersion, document.Put(), &parsed)) || !parsed || !document) return S_FALSE;
   const LONG major = ReadVersionNumber(document.Get(), u"FDT/FrameVersion/fdtvers:FDTVersion/@major");
   const LONG minor = ReadVersionNumber(document.Get(), u"FDT/FrameVersion/fdtvers:FDTVersion/@minor");
   const LONG release = ReadVersionNumber(document.Get(), u"FDT/FrameVersion/fdtvers:FDTVersion/@release");
@@ -204,7 +212,7 @@ HRESULT CovFDT_BaseDTMCore::InitNew(BSTR deviceType, VARIANT_BOOL* result) {
 
   vkr::ComPtr<IXMLDOMDocument2> document;
   VARIANT_BOOL parsed = VARIANT_FALSE;
-  if (FAILED(LoadXMLDocument(deviceType, document.Put(), &parsed)) || !parsed || !document) return S_FALSE;
+  if (FAILED(LoadDtmDocument(deviceType, document.Put(), &parsed)) || !parsed || !document) return S_FALSE;
   vkr::ComPtr<IXMLDOMNode> node = SelectNode(document.Get(), u"FDT/fdt:DtmDeviceType");
   if (!node) return S_FALSE;
   vkr::Bstr xml;
@@ -231,7 +239,7 @@ HRESULT CovFDT_BaseDTMCore::Config(BSTR userInformation, VARIANT_BOOL* result) {
 
   vkr::ComPtr<IXMLDOMDocument2> document;
   VARIANT_BOOL parsed = VARIANT_FALSE;
-  if (FAILED(LoadXMLDocument(userInformation, document.Put(), &parsed)) || !parsed || !document) return S_FALSE;
+  if (FAILED(LoadDtmDocument(userInformation, document.Put(), &parsed)) || !parsed || !document) return S_FALSE;
   vkr::ComPtr<IXMLDOMNode> root;
   if (FAILED(document->QueryInterface(IID_IXMLDOMNode, root.PutVoid())) || !root) return S_FALSE;
   vkr::Variant level;
@@ -421,7 +429,7 @@ HRESULT CovFDT_BaseDTMCore::SetSystemGuiLabel(BSTR label, VARIANT_BOOL* result) 
   if (!handler) return S_FALSE;
   vkr::ComPtr<IXMLDOMDocument2> document;
   VARIANT_BOOL parsed = VARIANT_FALSE;
-  if (FAILED(LoadXMLDocument(label, document.Put(), &parsed)) || !parsed || !document) return S_FALSE;
+  if (FAILED(LoadDtmDocument(label, document.Put(), &parsed)) || !parsed || !document) return S_FALSE;
   vkr::ComPtr<IXMLDOMNode> root;
   if (FAILED(document->QueryInterface(IID_IXMLDOMNode, root.PutVoid())) || !root) return S_FALSE;
   vkr::Bstr text;

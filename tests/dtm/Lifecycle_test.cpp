@@ -149,7 +149,7 @@ class Lifecycle : public testing::Test {
       vkr::Bstr version(FrameVersion(u"1", u"2", u"1"));
       ASSERT_EQ(static_cast<IDtm2&>(*dtm).Environment2(tag, frame.Get(), version, &result), S_OK);
     } else {
-      ASSERT_EQ(Dtm().Environment(tag, frame.Get(), &result), S_OK);
+      ASSERT_EQ(Dtm().Environment(tag, frame.Get(), &result), S_OK) << Errors();
     }
     ASSERT_EQ(result, VARIANT_TRUE);
   }
