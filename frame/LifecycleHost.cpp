@@ -14,7 +14,7 @@ constexpr char16_t kFrameVersion[] =
     u"<FrameVersion><fdtvers:FDTVersion major=\"1\" minor=\"2\" release=\"1\"/></FrameVersion></FDT>";
 constexpr char16_t kDeviceType[] =
     u"<FDT xmlns=\"x-schema:DTMDeviceTypeSchema.xml\" xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">"
-    u"<fdt:DtmDeviceType><fdt:VersionInformation name=\"VKR 2x\" vendor=\"Vorntec\" version=\"1.0\"/>"
+    u"<fdt:DtmDeviceType><fdt:VersionInformation name=\"VORN VKR HART DTM\" vendor=\"Vorntec\" version=\"2.1.1\"/>"
     u"</fdt:DtmDeviceType></FDT>";
 constexpr char16_t kUserInformation[] =
     u"<FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\"><FDTUserInformation userLevel=\"planningEngineer\"/></FDT>";
