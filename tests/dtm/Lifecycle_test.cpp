@@ -20,7 +20,7 @@ using vkr::frame::FrameContainer;
 class LifecycleDtm : public TestDtm {
  public:
   bool acceptDeviceType = true;
-  ULONG storageState = 1;
+  LONG storageState = -1;  // -1: the data set's own
   int workersRun = 0;
   bool refuseWorkers = false;
   bool holdWorkers = false;  // keep the notifications on their way until RunHeld
@@ -41,7 +41,8 @@ class LifecycleDtm : public TestDtm {
   HRESULT InitializeCommunicationProtocol() override { return S_FALSE; }
   HRESULT GetStorageStateValue(ULONG* state) override {
     if (!state) return E_POINTER;
-    *state = storageState;
+    if (storageState < 0) return CVornExampleDtm::GetStorageStateValue(state);
+    *state = static_cast<ULONG>(storageState);
     return S_OK;
   }
   HRESULT ExecuteWorkerThread(CWorker* worker) override {
@@ -490,6 +491,7 @@ TEST_F(Lifecycle, AnFdt12FrameGetsNoStateDocument) {
 TEST_F(Lifecycle, NestedLocksAskTheFrameOnceAndUnlockAfterTheSave) {
   EXPECT_EQ(dtm->LockDataset(true), E_POINTER);  // no frame yet
   ToConfigured();
+  dtm->storageState = 1;  // modified
   EXPECT_EQ(dtm->UnlockDataset(), E_UNEXPECTED);
   ASSERT_EQ(dtm->LockDataset(true), S_OK);
   ASSERT_EQ(dtm->LockDataset(true), S_OK);
@@ -506,6 +508,20 @@ TEST_F(Lifecycle, NestedLocksAskTheFrameOnceAndUnlockAfterTheSave) {
   EXPECT_FALSE(dtm->Locked());
   ASSERT_EQ(dtm->UnlockDatasetWhenSaved(), S_OK);
   EXPECT_EQ(frame->unlockRequests, 1);  // once
+}
+
+TEST_F(Lifecycle, SavingTheDataSetGivesBackAPendingLock) {
+  ToConfigured();
+  ASSERT_EQ(dtm->LockDataset(true), S_OK);
+  dtm->storageState = 1;  // modified
+  ASSERT_EQ(dtm->UnlockDataset(), S_OK);
+  EXPECT_TRUE(frame->locked);  // not saved yet
+  dtm->storageState = 0;  // what the save leaves
+  vkr::ComPtr<IStream> stream;
+  ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()), S_OK);
+  ASSERT_EQ(dtm->SaveToStream(stream.Get(), TRUE), S_OK);
+  EXPECT_FALSE(frame->locked);
+  EXPECT_EQ(frame->lockRequests, frame->unlockRequests);
 }
 
 TEST_F(Lifecycle, ARefusedLockCountsAndAnUncountedLockDoesNot) {
