@@ -18,7 +18,11 @@ HRESULT Copy(const char16_t* text, BSTR* out) {
 
 const char* SchemaDirectory() { return VKR_FRAME_SCHEMA_DIR; }
 
-HRESULT FrameContainer::Validate(BSTR document, std::string* reason) {
+namespace {
+
+// Loads the document with the frame's schema set: S_OK with the document, S_FALSE with the
+// reason when it does not validate.
+HRESULT LoadValidated(BSTR text, ComPtr<IXMLDOMDocument2>* out, std::string* reason) {
   ComPtr<IXMLDOMSchemaCollection> cache;
   HRESULT hr = CoCreateInstance(CLSID_XMLSchemaCache, nullptr, CLSCTX_ALL, IID_IXMLDOMSchemaCollection, cache.PutVoid());
   if (FAILED(hr)) return hr;
@@ -43,17 +47,40 @@ HRESULT FrameContainer::Validate(BSTR document, std::string* reason) {
   hr = doc->putref_schemas(schemas);
   if (FAILED(hr)) return hr;
   VARIANT_BOOL ok = VARIANT_FALSE;
-  hr = doc->loadXML(document, &ok);
+  hr = doc->loadXML(text, &ok);
   if (FAILED(hr)) return hr;
-  if (ok) return S_OK;
+  if (ok) {
+    if (out) *out = doc;
+    return S_OK;
+  }
   if (reason) {
     ComPtr<IXMLDOMParseError> error;
-    Bstr text;
-    if (SUCCEEDED(doc->get_parseError(error.Put())) && error) error->get_reason(text.Put());
-    *reason = Text(text);
+    Bstr why;
+    if (SUCCEEDED(doc->get_parseError(error.Put())) && error) error->get_reason(why.Put());
+    *reason = Text(why);
   }
   return S_FALSE;
 }
+
+// The first button of a button set, which the frame takes when it has no scripted answer.
+std::string FirstButton(const std::string& buttons) {
+  if (buttons == "buttonsYesNo" || buttons == "buttonsYesNoCancel") return "buttonYes";
+  if (buttons == "buttonsAbortRetryIgnore") return "buttonAbort";
+  if (buttons == "buttonsRetryCancel") return "buttonRetry";
+  return "buttonOk";
+}
+
+std::string Attribute(IXMLDOMNode* node, const char16_t* path) {
+  ComPtr<IXMLDOMNode> found;
+  Bstr query(path), text;
+  if (FAILED(node->selectSingleNode(query, found.Put())) || !found) return std::string();
+  found->get_text(text.Put());
+  return Text(text);
+}
+
+}  // namespace
+
+HRESULT FrameContainer::Validate(BSTR document, std::string* reason) { return LoadValidated(document, nullptr, reason); }
 
 HRESULT FrameContainer::GetTypeInfoCount(UINT* count) {
   if (!count) return E_INVALIDARG;
@@ -200,6 +227,47 @@ HRESULT FrameContainer::OnStateChanged(BSTR systemTag, BSTR document) {
   Note("state " + Text(systemTag) + ": " + name("PreviousState") + " -> " + name("CurrentState") +
        (Text(document).find("CommunicationError") != std::string::npos ? " (communication error)" : ""));
   return S_OK;
+}
+
+// ---- IFdtDialog ----------------------------------------------------------------------------
+
+HRESULT FrameContainer::UserDialog(BSTR systemTag, BSTR userMessage, BSTR* reply) {
+  if (!reply) return E_POINTER;
+  *reply = nullptr;
+  if (!userMessage) return E_INVALIDARG;
+  ComPtr<IXMLDOMDocument2> document;
+  std::string reason;
+  const HRESULT hr = LoadValidated(userMessage, &document, &reason);
+  if (FAILED(hr)) return hr;
+  if (hr != S_OK) {
+    invalidDocuments.push_back(reason.empty() ? "not loaded" : reason);
+    Note("message " + Text(systemTag) + ": invalid document");
+    return E_INVALIDARG;
+  }
+  ComPtr<IXMLDOMNode> message;
+  Bstr path(u"FDT/FDTUserMessage");
+  if (FAILED(document->selectSingleNode(path, message.Put())) || !message) return E_INVALIDARG;
+  const std::string buttons = Attribute(message.Get(), u"@messageButtons");
+  std::string answer = FirstButton(buttons);
+  if (!userAnswers.empty()) {
+    answer = userAnswers.front();
+    userAnswers.pop_front();
+  }
+  ComPtr<IXMLDOMElement> element;
+  if (FAILED(message->QueryInterface(IID_IXMLDOMElement, element.PutVoid())) || !element) return E_FAIL;
+  Bstr name(u"resultMessage");
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_BSTR;
+  value.bstrVal = SysAllocString(Utf8ToUtf16(answer).c_str());
+  HRESULT set = element->setAttribute(name, value);
+  VariantClear(&value);
+  if (FAILED(set)) return set;
+  userMessages.push_back("message " + Attribute(message.Get(), u"@messageType") + " " + buttons + " " +
+                         Attribute(message.Get(), u"@title") + ": " + Attribute(message.Get(), u"TextLine/@fdt:string") +
+                         " -> " + answer);
+  Note(userMessages.back());
+  return document->get_xml(reply);
 }
 
 }  // namespace vkr::frame

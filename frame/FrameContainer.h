@@ -1,11 +1,13 @@
 // The stand-in frame's container of one DTM: the frame interfaces a DTM calls (IFdtContainer,
-// IDtmEvents and the FDT 1.2.1 state events). It records every notification as a line of text,
-// grants or refuses the data-set lock as told, and loads every state document the DTM sends with
-// the frame's schema set: a document that does not validate is recorded as invalid.
+// IDtmEvents, the FDT 1.2.1 state events and the user messages). It records every notification as
+// a line of text, grants or refuses the data-set lock as told, answers user messages from a script
+// (the first button when the script is empty), and loads every document the DTM sends with the
+// frame's schema set: a document that does not validate is recorded as invalid and refused.
 //
 // Everything runs on the frame's thread (calls from other threads arrive marshalled).
 #pragma once
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -17,7 +19,7 @@ namespace vkr::frame {
 // The directory of the frame's schema files.
 const char* SchemaDirectory();
 
-class FrameContainer : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameDtmStateEvents> {
+class FrameContainer : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameDtmStateEvents, IFdtDialog> {
  public:
   // What the frame answers.
   bool grantLock = true;
@@ -30,6 +32,10 @@ class FrameContainer : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameD
   // The state documents as received, and the load errors of those that did not validate.
   std::vector<std::string> stateDocuments;
   std::vector<std::string> invalidDocuments;
+  // The answers to the next user messages, as button words ("buttonNo"); taken from the front.
+  std::deque<std::string> userAnswers;
+  // The user messages shown: "message <type> <buttons> <title>: <text> -> <answer>".
+  std::vector<std::string> userMessages;
   // The frame's lock as the DTM holds it now.
   bool locked = false;
   int lockRequests = 0;
@@ -77,6 +83,9 @@ class FrameContainer : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameD
 
   // IFrameDtmStateEvents
   HRESULT OnStateChanged(BSTR systemTag, BSTR document) override;
+
+  // IFdtDialog: E_INVALIDARG for a document that does not validate (recorded as invalid).
+  HRESULT UserDialog(BSTR systemTag, BSTR userMessage, BSTR* reply) override;
 
  protected:
   // An FDT 1.2 frame does not answer the state events.

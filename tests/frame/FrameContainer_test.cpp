@@ -59,6 +59,45 @@ TEST_F(FrameContainerTest, StateDocumentsAreCheckedAgainstTheSchemaSet) {
   EXPECT_EQ(frame->OnStateChanged(nullptr, nullptr), E_INVALIDARG);
 }
 
+std::u16string UserMessage(const std::u16string& buttons, const std::u16string& defaultButton) {
+  return u"<?xml version=\"1.0\"?> <FDT \txmlns=\"x-schema:FDTUserMessageSchema.xml\" "
+         u"\txmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\"> \t<FDTUserMessage \t\tmessageType=\"messageQuestion\" "
+         u"\t\tmessageButtons=\"" +
+         buttons + u"\" \t\tmessageDefault=\"" + defaultButton +
+         u"\" \t\ttitle=\"Release DTM\"> \t\t\t<TextLine fdt:string=\"Discard &amp; go?\"/> \t</FDTUserMessage> </FDT>";
+}
+
+TEST_F(FrameContainerTest, UserMessagesAreAnsweredFromTheScriptOrWithTheFirstButton) {
+  struct Case {
+    const char16_t* buttons;
+    const char* scripted;  // "" for none
+    const char* answer;
+  };
+  const Case cases[] = {{u"buttonsYesNo", "", "buttonYes"},
+                        {u"buttonsYesNo", "buttonNo", "buttonNo"},
+                        {u"buttonsOkCancel", "", "buttonOk"},
+                        {u"buttonsAbortRetryIgnore", "", "buttonAbort"},
+                        {u"buttonsRetryCancel", "", "buttonRetry"},
+                        {u"buttonsYesNoCancel", "buttonCancel", "buttonCancel"}};
+  vkr::Bstr tag(u"T");
+  for (const Case& c : cases) {
+    if (*c.scripted) frame->userAnswers.push_back(c.scripted);
+    vkr::Bstr message(UserMessage(c.buttons, u"buttonNo")), reply;
+    const std::string name = vkr::Utf16ToUtf8(c.buttons);
+    ASSERT_EQ(frame->UserDialog(tag, message, reply.Put()), S_OK) << name;
+    EXPECT_NE(vkr::Utf16ToUtf8(reply.View()).find(std::string("resultMessage=\"") + c.answer + "\""), std::string::npos)
+        << name << ": " << vkr::Utf16ToUtf8(reply.View());
+    EXPECT_EQ(frame->userMessages.back(),
+              "message messageQuestion " + name + " Release DTM: Discard & go? -> " + c.answer);
+  }
+  // A document outside the schema is refused and recorded.
+  vkr::Bstr wrong(UserMessage(u"buttonsMaybe", u"buttonNo")), reply;
+  EXPECT_EQ(frame->UserDialog(tag, wrong, reply.Put()), E_INVALIDARG);
+  EXPECT_EQ(frame->invalidDocuments.size(), 1u);
+  frame->invalidDocuments.clear();
+  EXPECT_EQ(frame->UserDialog(tag, wrong, nullptr), E_POINTER);
+}
+
 TEST_F(FrameContainerTest, TheLockIsGrantedOrRefusedAsTold) {
   vkr::Bstr tag(u"T");
   VARIANT_BOOL answer = VARIANT_FALSE;
