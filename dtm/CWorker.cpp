@@ -24,3 +24,38 @@ HRESULT CActiveXMessageWorker::Execute(IFdtContainer* container, IovFdtBaseDTM* 
   }
   return S_OK;
 }
+
+CProgressMessageWorker::~CProgressMessageWorker() {
+  // A closed handle is refused harmlessly; an unset one would hang SendProgress.
+  if (m_hDone) SetEvent(m_hDone);
+}
+
+HRESULT CProgressMessageWorker::Execute(IFdtContainer* container, IovFdtBaseDTM* dtm) {
+  if (!container || !dtm) return E_FAIL;
+  vkr::Bstr tag;
+  HRESULT hr = dtm->GetSystemTag(tag.Put());
+  if (FAILED(hr)) return hr;
+  vkr::ComPtr<IDtmEvents> events;
+  if (FAILED(container->QueryInterface(IDtmEvents::iid, events.PutVoid())) || !events) return E_FAIL;
+  // The mode travels as the frame's show flag: 0xFFFF is VARIANT_TRUE.
+  hr = events->OnProgress(tag, m_bstrText, static_cast<SHORT>(m_nPercent), static_cast<VARIANT_BOOL>(m_nMode));
+  if (FAILED(hr)) return hr;
+  SetEvent(m_hDone);
+  return hr;
+}
+
+COnStateChangedWorker::~COnStateChangedWorker() {
+  if (m_hDone) SetEvent(m_hDone);
+}
+
+HRESULT COnStateChangedWorker::Execute(IFdtContainer* container, IovFdtBaseDTM* dtm) {
+  if (!container || !dtm) return E_FAIL;
+  vkr::Bstr tag;
+  HRESULT hr = dtm->GetSystemTag(tag.Put());
+  if (FAILED(hr)) return hr;
+  vkr::ComPtr<IFrameDtmStateEvents> events;
+  if (FAILED(container->QueryInterface(IFrameDtmStateEvents::iid, events.PutVoid())) || !events) return E_NOINTERFACE;
+  events->OnStateChanged(tag, m_bstrDocument);
+  if (m_hDone) SetEvent(m_hDone);
+  return S_OK;
+}

@@ -29,6 +29,46 @@ class CStateReachedWorker : public CWorker {
   vkr::Variant m_vArgument;
 };
 
+// Tells the frame the progress of a transfer (IDtmEvents slot 9) and then signals the done event
+// that SendProgress waits for. The event is signalled whatever happens, also when the worker is
+// deleted without running: a caller must never wait for a report that cannot come.
+class CProgressMessageWorker : public CWorker {
+ public:
+  CProgressMessageWorker(BSTR text, USHORT percent, USHORT mode, HANDLE done)
+      : m_bstrText(text), m_nPercent(percent), m_nMode(mode), m_hDone(done) {}
+  ~CProgressMessageWorker() override;
+  // E_FAIL without both interfaces or without the frame's IDtmEvents; GetSystemTag's error; the
+  // frame's answer.
+  HRESULT Execute(IFdtContainer* container, IovFdtBaseDTM* dtm) override;
+
+  const vkr::Bstr& Text() const { return m_bstrText; }
+  USHORT Percent() const { return m_nPercent; }
+  USHORT Mode() const { return m_nMode; }
+
+ private:
+  vkr::Bstr m_bstrText;
+  USHORT m_nPercent;
+  USHORT m_nMode;  // 0: must be shown; 0xFFFF: may be dropped
+  HANDLE m_hDone;  // not owned
+};
+
+// Hands the frame's state-event interface a DTMStateSchema document and then signals the done
+// event (when there is one), also when the frame lacks the interface or the worker never runs.
+class COnStateChangedWorker : public CWorker {
+ public:
+  COnStateChangedWorker(BSTR document, HANDLE done) : m_bstrDocument(document), m_hDone(done) {}
+  ~COnStateChangedWorker() override;
+  // E_FAIL without both interfaces; GetSystemTag's error; E_NOINTERFACE when the frame has no
+  // state-event interface; otherwise S_OK whatever the frame answers.
+  HRESULT Execute(IFdtContainer* container, IovFdtBaseDTM* dtm) override;
+
+  const vkr::Bstr& Document() const { return m_bstrDocument; }
+
+ private:
+  vkr::Bstr m_bstrDocument;
+  HANDLE m_hDone;  // not owned; may be null
+};
+
 // Broadcasts 0x2713 with a value (the DTM message reached) to the open user interfaces.
 class CActiveXMessageWorker : public CWorker {
  public:

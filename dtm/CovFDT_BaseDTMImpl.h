@@ -292,6 +292,10 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
     GetDtmUnknown()->QueryInterface(Q::iid, q.PutVoid());
     return q;
   }
+  // The thread manager's view of this object.
+  IUnknown* GetThreadManagerDtm() override { return GetDtmUnknown(); }
+  IFdtContainer* GetThreadManagerFrame() override { return m_pContainer.Get(); }
+
   // Writes "CovFDT_BaseDTMImpl::<name>()" to the log.
   static void LogEntry(const char* name);
   // A message argument as a flag (VariantChangeType to VT_BOOL).
@@ -353,6 +357,37 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   vkr::ComPtr<IDtmEvents> m_pDtmEvents;
   vkr::ComPtr<IFrameDtmStateEvents> m_pFdt121Events;
   bool m_bPrivateDialog = false;
+
+  // The data-set lock: nested counted locks of the DTM's own operations; whether the frame granted
+  // its lock; whether the frame's lock is to be given back once the data set is saved; whether the
+  // frame reported the data set locked (then no lock is asked of it).
+  ULONG m_nLockCount = 0;
+  bool m_bDataSetLocked = false;
+  bool m_bUnlockPending = false;
+  bool m_bFrameReportedLock = false;
+
+  // UpdateProgress reports when the percentage passes the threshold, which then moves on by the
+  // step; the operation that reports sets both before it starts.
+  LONG m_nProgressThreshold = 0;
+  LONG m_nProgressStep = 0;
+
+  // What the last communication error said, for the frame's state documents.
+  bool m_bCommErrorDescriptor = false;
+  vkr::Bstr m_bstrCommErrorDescriptor;
+  bool m_bCommErrorCode = false;
+  vkr::Bstr m_bstrCommErrorCode;
+
+  // The number of running functions and open user interfaces; the device class asks its function
+  // container. The framework alone has none.
+  virtual HRESULT GetRunningFunctionCount(ULONG* count);
+  // The DTM's validating document handler (the template's): the schema cache from the frame's
+  // schema directory, and a load validated against it. E_NOTIMPL without a handler.
+  virtual HRESULT InitializeDtmSchemaCache(BSTR directory);
+  virtual HRESULT LoadDtmDocument(BSTR text, IXMLDOMDocument2** document, VARIANT_BOOL* loaded);
+  // Runs the job with a new manual-reset event (VT_UI4) as its argument and waits for the event up
+  // to timeout, serving messages; when the job could not run nobody would signal it, so there is no
+  // wait. The job's result.
+  HRESULT RunJobAndWait(ULONG job, DWORD timeout);
 
  private:
   // The parameter handler's view of the DTM: it forwards to this object.
@@ -422,4 +457,11 @@ class CovFDT_BaseDTMImpl : public CovFDT_BaseDTMCore, public CovFDTXMLHandlerImp
 
  protected:
   IUnknown* GetDtmUnknown() override { return static_cast<T*>(this)->GetControllingUnknown(); }
+  const CLSID& GetDtmThreadClassId() override { return *pclsidThread; }
+  HRESULT InitializeDtmSchemaCache(BSTR directory) override {
+    return CovFDTXMLHandlerImpl<T>::InitializeSchemaCache(directory);
+  }
+  HRESULT LoadDtmDocument(BSTR text, IXMLDOMDocument2** document, VARIANT_BOOL* loaded) override {
+    return CovFDTXMLHandlerImpl<T>::LoadXMLDocument(text, document, loaded);
+  }
 };

@@ -342,6 +342,8 @@ HRESULT CovFDT_BaseDTMCore::SaveToStream(IStream* stream, BOOL) {
   if (SUCCEEDED(hr)) hr = CopyWhole(memory.Get(), stream);
   if (FAILED(hr)) return hr;
   SetDataSetModified(FALSE);
+  // A frame's lock waiting for this save is given back now (nothing to do without a frame).
+  if (m_pContainer) UnlockDatasetWhenSaved();
   return S_OK;
 }
 
@@ -356,6 +358,7 @@ HRESULT CovFDT_BaseDTMCore::SaveToPropertyBag(IPropertyBag* bag, BOOL, BOOL) {
   hr = bag->Write(kPropertyName, &bytes);
   if (FAILED(hr)) return hr;
   SetDataSetModified(FALSE);
+  if (m_pContainer) UnlockDatasetWhenSaved();
   return S_OK;
 }
 

@@ -1,9 +1,137 @@
-// The thread manager's job calls.
+// The thread manager: the DTM thread's start and stop, its job calls, and the worker threads.
 #include "dtm/CovFDT_ThreadManagerImpl.h"
+
+#include <new>
+#include <utility>
+
+#include "dtm/DtmThreadInterfaces.h"
+#include "xml/Log.h"
+
+namespace {
+
+// Handed to the DTM thread; the thread deletes it.
+struct StartRecord {
+  CovFDT_ThreadManagerImpl* manager;
+  IStream** stream;
+  HANDLE ready;
+  CLSID clsid;
+};
+
+// Handed to a worker thread; the thread deletes it.
+struct WorkerContext {
+  IStream* frame = nullptr;
+  IStream* dtm = nullptr;
+  CWorker* worker = nullptr;
+};
+
+constexpr ULONG kJobSetDtm = 34;
+constexpr ULONG kJobSetFrame = 35;
+constexpr DWORD kExitNoContext = 183;
+constexpr DWORD kExitTerminated = 1;
+
+ULONG HandleValue(HANDLE h) { return static_cast<ULONG>(reinterpret_cast<UINT_PTR>(h)); }
+
+}  // namespace
 
 CovFDT_ThreadManagerImpl::~CovFDT_ThreadManagerImpl() {
   if (m_pStream) m_pStream->Release();
-  if (m_hThread) CloseHandle(m_hThread);
+  m_pDtmThread = nullptr;
+  if (m_hThread) {
+    PostThreadMessageA(m_dwThreadId, WM_QUIT, 0, 0);
+    CloseHandle(m_hThread);
+  }
+}
+
+const CLSID& CovFDT_ThreadManagerImpl::GetDtmThreadClassId() {
+  static const CLSID none{};
+  return none;
+}
+
+// ---- The DTM thread ----------------------------------------------------------------------
+
+bool CovFDT_ThreadManagerImpl::StartDtmThread() {
+  if (m_hThread) return true;
+  RegisterDtmThreadProxies();
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!ready) return false;
+  auto* start = new (std::nothrow) StartRecord{this, &m_pStream, ready, GetDtmThreadClassId()};
+  if (!start) {
+    CloseHandle(ready);
+    return false;
+  }
+  m_hThread = CreateThread(nullptr, 0, &DtmThreadMain, start, 0, &m_dwThreadId);
+  if (!m_hThread) {
+    delete start;
+    m_dwThreadId = 0;
+    CloseHandle(ready);
+    return false;
+  }
+  if (!WaitWithMessagePump(ready)) {
+    CloseHandle(ready);
+    return false;
+  }
+  CloseHandle(ready);
+  if (!m_pStream) {
+    // The thread could not make its object and ends by itself.
+    CloseHandle(m_hThread);
+    m_hThread = nullptr;
+    m_dwThreadId = 0;
+    return false;
+  }
+  HRESULT hr = CoGetInterfaceAndReleaseStream(std::exchange(m_pStream, nullptr), IovFdtDtmThread::iid,
+                                              m_pDtmThread.PutVoid());
+  if (FAILED(hr) || !m_pDtmThread) {
+    // Without its object the thread is of no use: it is ended again, so no thread is left.
+    m_pDtmThread = nullptr;
+    StopDtmThread();
+    return false;
+  }
+  ExecuteMarshalledJob(kJobSetDtm, GetThreadManagerDtm());
+  return true;
+}
+
+DWORD CovFDT_ThreadManagerImpl::DtmThreadMain(LPVOID p) {
+  auto* start = static_cast<StartRecord*>(p);
+  IStream** stream = start->stream;
+  HANDLE ready = start->ready;
+  const CLSID clsid = start->clsid;
+  delete start;
+  CoInitialize(nullptr);
+  // The queue exists before anybody posts to it.
+  MSG msg;
+  PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+  IovFdtDtmThread* object = nullptr;
+  if (SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IovFdtDtmThread::iid,
+                                 reinterpret_cast<void**>(&object))) &&
+      object) {
+    if (FAILED(CoMarshalInterThreadInterfaceInStream(IovFdtDtmThread::iid, object, stream))) *stream = nullptr;
+  }
+  // Also after a failure, which leaves the stream empty; the manager is not touched after this.
+  SetEvent(ready);
+  if (object) {
+    object->Run();
+    object->Release();
+  }
+  CoUninitialize();
+  return 0;
+}
+
+bool CovFDT_ThreadManagerImpl::StopDtmThread() {
+  if (!m_hThread) return true;
+  if (vkr::ComPtr<IovFdtDtmThread> thread = m_pDtmThread) {
+    VARIANT off;
+    VariantInit(&off);
+    off.vt = VT_I4;
+    off.lVal = 0;
+    thread->SetUpdateRate(off);
+    ExecuteMarshalledJob(kJobSetDtm, nullptr);
+  }
+  m_pDtmThread = nullptr;
+  if (!PostToDtmThread(WM_QUIT, 0, 0, m_hThread)) TerminateThread(m_hThread, kExitTerminated);
+  CloseHandle(m_hThread);
+  m_hThread = nullptr;
+  m_dwThreadId = 0;
+  return true;
 }
 
 HRESULT CovFDT_ThreadManagerImpl::ExecuteJob(ULONG job, VARIANT argument) {
@@ -18,8 +146,154 @@ HRESULT CovFDT_ThreadManagerImpl::ExecuteJob(ULONG job, VARIANT argument) {
   return thread->Execute(id, argument, &result);
 }
 
+HRESULT CovFDT_ThreadManagerImpl::ExecuteMarshalledJob(ULONG job, IUnknown* object) {
+  // Only the hand-over jobs signal the event; any other would be waited for without end.
+  if (job != kJobSetDtm && job != kJobSetFrame) return E_INVALIDARG;
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!done) return E_FAIL;
+  SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+  if (!array) {
+    CloseHandle(done);
+    return E_OUTOFMEMORY;
+  }
+  VARIANT element;
+  VariantInit(&element);
+  element.vt = VT_UI4;
+  element.ulVal = HandleValue(done);
+  LONG index = 0;
+  HRESULT hr = SafeArrayPutElement(array, &index, &element);
+  element.vt = VT_UNKNOWN;
+  element.punkVal = object;  // SafeArrayPutElement takes its own reference
+  index = 1;
+  if (SUCCEEDED(hr)) hr = SafeArrayPutElement(array, &index, &element);
+  VARIANT argument;
+  VariantInit(&argument);
+  argument.vt = VT_ARRAY | VT_VARIANT;
+  argument.parray = array;
+  if (SUCCEEDED(hr)) {
+    hr = ExecuteJob(job, argument);
+    if (SUCCEEDED(hr)) WaitWithMessagePump(done);
+  }
+  VariantClear(&argument);
+  CloseHandle(done);
+  return hr;
+}
+
+bool CovFDT_ThreadManagerImpl::PostToDtmThread(UINT message, WPARAM wParam, LPARAM lParam, HANDLE wait) {
+  if (!m_hThread) return false;
+  if (!PostThreadMessageA(m_dwThreadId, message, wParam, lParam)) return false;
+  if (!wait) return true;
+  return WaitWithMessagePump(wait);
+}
+
+bool CovFDT_ThreadManagerImpl::WaitWithMessagePump(HANDLE handle) {
+  bool quit = false;
+  WPARAM quitCode = 0;
+  bool signalled = false;
+  for (;;) {
+    const DWORD r = MsgWaitForMultipleObjectsEx(1, &handle, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (r == WAIT_OBJECT_0) {
+      signalled = true;
+      break;
+    }
+    if (r != WAIT_OBJECT_0 + 1) break;
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+      const bool unicode = msg.hwnd && IsWindowUnicode(msg.hwnd);
+      const BOOL got = unicode ? GetMessageW(&msg, nullptr, 0, 0) : GetMessageA(&msg, nullptr, 0, 0);
+      if (got == 0) {
+        // The outer loop's quit: kept for it, posted again when the wait is over.
+        quit = true;
+        quitCode = msg.wParam;
+      } else if (got > 0) {
+        TranslateMessage(&msg);
+        if (unicode)
+          DispatchMessageW(&msg);
+        else
+          DispatchMessageA(&msg);
+      }
+      if (WaitForSingleObject(handle, 0) == WAIT_OBJECT_0) {
+        signalled = true;
+        break;
+      }
+    }
+    if (signalled) break;
+  }
+  if (quit) PostQuitMessage(static_cast<int>(quitCode));
+  return signalled;
+}
+
+// ---- Worker threads ----------------------------------------------------------------------
+
 HRESULT CovFDT_ThreadManagerImpl::ExecuteWorkerThread(CWorker* worker) {
   if (!worker) return E_INVALIDARG;
-  delete worker;
-  return E_NOTIMPL;
+  WriteLogA("CovFDT_BaseDTMImpl::ExecuteWorkerThread()");
+  vkr::ComPtr<IFdtContainer> frame;
+  vkr::ComPtr<IovFdtBaseDTM> dtm;
+  IFdtContainer* container = GetThreadManagerFrame();
+  IUnknown* unknown = GetThreadManagerDtm();
+  if (!container || FAILED(container->QueryInterface(IFdtContainer::iid, frame.PutVoid())) || !frame || !unknown ||
+      FAILED(unknown->QueryInterface(IovFdtBaseDTM::iid, dtm.PutVoid())) || !dtm) {
+    delete worker;
+    return E_FAIL;
+  }
+  auto* context = new (std::nothrow) WorkerContext;
+  if (!context) {
+    delete worker;
+    return E_OUTOFMEMORY;
+  }
+  context->worker = worker;
+  // Marshalled as IUnknown: the worker's calls are carried back to this apartment as one call,
+  // where the pointers come back as they are here (see ThreadFunc).
+  HRESULT hr = CoMarshalInterThreadInterfaceInStream(IID_IUnknown, frame.Get(), &context->frame);
+  if (SUCCEEDED(hr)) hr = CoMarshalInterThreadInterfaceInStream(IID_IUnknown, dtm.Get(), &context->dtm);
+  HANDLE thread = SUCCEEDED(hr) ? CreateThread(nullptr, 0, &ThreadFunc, context, 0, nullptr) : nullptr;
+  if (!thread) {
+    if (context->frame) context->frame->Release();
+    if (context->dtm) context->dtm->Release();
+    delete context;
+    delete worker;
+    return E_FAIL;
+  }
+  CloseHandle(thread);  // nobody waits for a worker
+  return S_OK;
+}
+
+DWORD CovFDT_ThreadManagerImpl::ThreadFunc(LPVOID p) {
+  WriteLogA("CovFDT_BaseDTMImpl::ThreadFunc()");
+  auto* context = static_cast<WorkerContext*>(p);
+  if (!context) return kExitNoContext;
+  CoInitialize(nullptr);
+  vkr::ComPtr<IUnknown> dtm;
+  HRESULT hr = CoGetInterfaceAndReleaseStream(std::exchange(context->dtm, nullptr), IID_IUnknown, dtm.PutVoid());
+  IStream* frameStream = std::exchange(context->frame, nullptr);
+  if (SUCCEEDED(hr) && dtm) {
+    // The DTM's apartment runs the worker: there the frame's container unmarshals as the DTM
+    // holds it and both pointers are valid, so each of the worker's calls runs where it would
+    // run through a proxy, with this thread waiting meanwhile.
+    const vkr::platform::Apartment owner =
+        vkr::platform::IsProxy(dtm.Get()) ? vkr::platform::ProxyOwner(dtm.Get()) : vkr::platform::Apartment::Current();
+    vkr::ComPtr<IStream> marshalledDtm;
+    hr = CoMarshalInterThreadInterfaceInStream(IID_IUnknown, dtm.Get(), marshalledDtm.Put());
+    if (SUCCEEDED(hr)) {
+      owner.Call([&]() -> HRESULT {
+        vkr::ComPtr<IFdtContainer> frame;
+        vkr::ComPtr<IovFdtBaseDTM> base;
+        HRESULT h = CoGetInterfaceAndReleaseStream(std::exchange(frameStream, nullptr), IFdtContainer::iid,
+                                                   frame.PutVoid());
+        vkr::ComPtr<IUnknown> object;
+        if (SUCCEEDED(h))
+          h = CoGetInterfaceAndReleaseStream(marshalledDtm.Detach(), IID_IUnknown, object.PutVoid());
+        if (SUCCEEDED(h) && object) h = object->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid());
+        if (SUCCEEDED(h) && frame && base) h = context->worker->Execute(frame.Get(), base.Get());
+        return h;
+      });
+    }
+  }
+  if (frameStream) frameStream->Release();
+  delete context->worker;
+  delete context;
+  dtm = nullptr;
+  CoUninitialize();
+  return 0;
 }

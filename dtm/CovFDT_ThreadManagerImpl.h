@@ -1,9 +1,11 @@
 // CovFDT_ThreadManagerImpl: the part of the DTM object that owns the DTM thread, calls its jobs
-// by number and runs notifications on worker threads. Everything here runs on the frame's thread.
+// by number and runs notifications on worker threads. Everything here runs on the DTM object's
+// (the frame's) thread, which keeps serving its messages and incoming calls whenever it waits.
 //
-// Starting and stopping the DTM thread and running workers on threads of their own come with the
-// DTM thread object. Until then the manager holds no thread: every job answers E_FAIL, as it does
-// before the thread starts, and a worker is refused with E_NOTIMPL (and deleted).
+// The DTM thread is a single-threaded apartment of its own holding the CDtmThread object; the
+// manager holds a proxy of it. A worker thread receives the frame's container and the DTM
+// marshalled through streams and runs its notification as one call carried back to the DTM's
+// apartment, so the worker's calls run where the DTM and the frame live (see ExecuteWorkerThread).
 #pragma once
 
 #include "dtm/CWorker.h"
@@ -15,20 +17,54 @@ class CovFDT_ThreadManagerImpl {
   CovFDT_ThreadManagerImpl() = default;
   CovFDT_ThreadManagerImpl(const CovFDT_ThreadManagerImpl&) = delete;
   CovFDT_ThreadManagerImpl& operator=(const CovFDT_ThreadManagerImpl&) = delete;
-  ~CovFDT_ThreadManagerImpl();
+  // A thread still running (the DTM was not released the regular way) is told to quit; nobody
+  // waits for it here.
+  virtual ~CovFDT_ThreadManagerImpl();
+
+  // Starts the DTM thread, takes its object and hands it the DTM (job 34). True when the thread
+  // runs (also when it already ran); false when the thread or its object could not be made.
+  bool StartDtmThread();
+  // Stops the cyclic reads, takes the DTM away from the thread object (job 34 with nothing),
+  // releases it, posts WM_QUIT and waits (pumping) until the thread has ended; a thread that
+  // cannot be told or awaited is abandoned. True; also without a thread.
+  bool StopDtmThread();
 
   // Calls IovFdtDtmThread::Execute with (VT_UI4 job, argument) and returns its result; the
   // result VARIANT is cleared unread. E_FAIL without a thread object.
   HRESULT ExecuteJob(ULONG job, VARIANT argument);
-  // Runs the worker once with the frame's container and the DTM, and deletes it. E_INVALIDARG for
-  // null. Virtual so that tests can run the workers where they want them.
+  // Runs job 34 or 35 with {VT_UI4 event, VT_UNKNOWN object (may be null)} and waits, pumping,
+  // until the thread has taken the object. The job's result; E_OUTOFMEMORY without the array,
+  // E_INVALIDARG for another job (it would never signal).
+  HRESULT ExecuteMarshalledJob(ULONG job, IUnknown* object);
+  // Posts a thread message to the DTM thread; with a wait handle, true only when it became
+  // signalled. False without a thread.
+  bool PostToDtmThread(UINT message, WPARAM wParam, LPARAM lParam, HANDLE wait);
+
+  // Runs the worker once on a thread of its own with the frame's container and the DTM, and
+  // deletes it there. E_INVALIDARG for null; E_FAIL without the frame's container or the DTM or
+  // when marshalling or the thread fails, E_OUTOFMEMORY: the worker is then deleted at once.
+  // Virtual so that tests can run the workers where they want them.
   virtual HRESULT ExecuteWorkerThread(CWorker* worker);
+
+  // Waits without a time limit for the handle while taking and dispatching the thread's messages
+  // (a WM_QUIT taken meanwhile is posted again for the outer loop). False when the wait fails.
+  static bool WaitWithMessagePump(HANDLE handle);
 
   IovFdtDtmThread* GetDtmThread() const { return m_pDtmThread.Get(); }
 
  protected:
+  // What the DTM object supplies: its controlling unknown, the frame's container it keeps, and
+  // the class of its thread object. The defaults have none (nothing can start).
+  virtual IUnknown* GetThreadManagerDtm() { return nullptr; }
+  virtual IFdtContainer* GetThreadManagerFrame() { return nullptr; }
+  virtual const CLSID& GetDtmThreadClassId();
+
   HANDLE m_hThread = nullptr;
   DWORD m_dwThreadId = 0;
   IStream* m_pStream = nullptr;
   vkr::ComPtr<IovFdtDtmThread> m_pDtmThread;
+
+ private:
+  static DWORD DtmThreadMain(LPVOID start);
+  static DWORD ThreadFunc(LPVOID context);
 };

@@ -1,13 +1,14 @@
 // The DTM module: its object maps, its entry routine and its four exports.
 //
-// The classes of the user interfaces, the DTM thread and the connection are registered here with
-// the rest; until their subsystems bring them, their class objects answer CreateInstance with
-// E_NOTIMPL.
+// The classes of the user interfaces and the connection are registered here with the rest; until
+// their subsystems bring them, their class objects answer CreateInstance with E_NOTIMPL.
 #include "dtm/VornExampleDtmModule.h"
 
 #include <new>
 
+#include "dtm/CDtmThread.h"
 #include "dtm/CVornExampleDtm.h"
+#include "dtm/DtmThreadInterfaces.h"
 #include "dtm/ProgramIds.h"
 
 vkr::ComModule g_module;
@@ -87,7 +88,7 @@ LINKED_ENTRY(ValuesPP, &CLSID_ValuesPP, UpdateScript<122>, CreatePending);
 // The automatic map of the other ten classes, in the order of the class table.
 vkr::ObjectMapEntry g_autoEntries[] = {
     Entry(&CLSID_DACTrimAdj, UpdateScript<730>, CreatePending),
-    Entry(&CLSID_DtmThread, UpdateScript<125>, CreatePending),
+    Entry(&CLSID_DtmThread, CDtmThread::UpdateRegistry, CDtmThread::CreateInstance),
     Entry(&CLSID_EchoPP, UpdateScript<180>, CreatePending),
     Entry(&CLSID_EchoTrace, UpdateScript<183>, CreatePending),
     Entry(&CLSID_InfoPP, UpdateScript<149>, CreatePending),
@@ -136,6 +137,7 @@ BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     g_module.SetTypeLibDescription(u"VornExampleDtm 1.0 Type Library", 1, 0);
     DisableThreadLibraryCalls(instance);
   } else if (reason == DLL_PROCESS_DETACH) {
+    UnregisterDtmThreadProxies();
     g_module.Term();
     delete[] g_mergedMap;
     g_mergedMap = nullptr;

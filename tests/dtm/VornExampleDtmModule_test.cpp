@@ -106,8 +106,14 @@ TEST(ClassObjects, ComeFromBothMapsAndAreKept) {
   EXPECT_EQ(dtm.Get(), again.Get());
   // The DTM thread's class is in the automatic map.
   ASSERT_EQ(DllGetClassObject(CLSID_DtmThread, IID_IClassFactory, thread.PutVoid()), S_OK);
+  vkr::ComPtr<IovFdtDtmThread> threadObject;
+  EXPECT_EQ(thread->CreateInstance(nullptr, IovFdtDtmThread::iid, threadObject.PutVoid()), S_OK);
+  EXPECT_TRUE(threadObject);
+  // A class of a later subsystem is registered but not creatable yet.
+  vkr::ComPtr<IClassFactory> pending;
+  ASSERT_EQ(DllGetClassObject(CLSID_EchoTrace, IID_IClassFactory, pending.PutVoid()), S_OK);
   void* p = reinterpret_cast<void*>(1);
-  EXPECT_EQ(thread->CreateInstance(nullptr, IID_IUnknown, &p), E_NOTIMPL);
+  EXPECT_EQ(pending->CreateInstance(nullptr, IID_IUnknown, &p), E_NOTIMPL);
   EXPECT_EQ(p, nullptr);
   EXPECT_EQ(DllGetClassObject(CLSID_ProcessChannel, IID_IClassFactory, &p), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(DllGetClassObject(GUID_NULL, IID_IClassFactory, &p), CLASS_E_CLASSNOTAVAILABLE);

@@ -1,0 +1,46 @@
+// CApartmentRef: finding the object behind a proxy on the object's own thread.
+#include "dtm/CApartmentRef.h"
+
+HRESULT CApartmentRef::Set(IUnknown* p) {
+  Reset();
+  if (!p) return S_OK;
+  vkr::ComPtr<IUnknown> identity;
+  HRESULT hr = p->QueryInterface(IID_IUnknown, identity.PutVoid());
+  if (FAILED(hr)) return hr;
+  if (!identity) return E_NOINTERFACE;
+  if (!vkr::platform::IsProxy(identity.Get())) {
+    m_owner = vkr::platform::Apartment::Current();
+    if (!m_owner) return CO_E_NOTINITIALIZED;
+    m_object = identity.Get();
+    m_keep = std::move(identity);
+    return S_OK;
+  }
+  vkr::platform::Apartment owner = vkr::platform::ProxyOwner(identity.Get());
+  // Unmarshalled in its own apartment, a marshalled pointer gives back the object itself.
+  IStream* stream = nullptr;
+  hr = CoMarshalInterThreadInterfaceInStream(IID_IUnknown, identity.Get(), &stream);
+  if (FAILED(hr)) return hr;
+  IUnknown* object = nullptr;
+  hr = owner.Call([&]() -> HRESULT {
+    HRESULT h = CoGetInterfaceAndReleaseStream(stream, IID_IUnknown, reinterpret_cast<void**>(&object));
+    stream = nullptr;
+    if (SUCCEEDED(h) && object) {
+      // The proxy holds the object; this pointer borrows that reference.
+      object->Release();
+    }
+    return h;
+  });
+  if (stream) stream->Release();  // the call never ran
+  if (FAILED(hr)) return hr;
+  if (!object) return E_NOINTERFACE;
+  m_owner = owner;
+  m_object = object;
+  m_keep = std::move(identity);
+  return S_OK;
+}
+
+void CApartmentRef::Reset() {
+  m_object = nullptr;
+  m_keep = nullptr;
+  m_owner = vkr::platform::Apartment();
+}

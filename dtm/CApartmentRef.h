@@ -1,0 +1,56 @@
+// CApartmentRef: an object of another apartment, held by a thread that reaches it only through
+// the platform's cross-apartment call.
+//
+// The DTM thread and the worker threads receive the DTM and the frame as proxies. Rather than one
+// proxy class for each of the many interfaces they use, the holder keeps the proxy (which keeps
+// the object alive and gives the last reference back on the object's own thread) and runs each
+// use as one call on the object's thread, where the object's own pointers are valid. The caller
+// waits meanwhile and serves the calls coming into its own apartment.
+#pragma once
+
+#include "platform/platform.h"
+
+class CApartmentRef {
+ public:
+  CApartmentRef() = default;
+  CApartmentRef(const CApartmentRef&) = delete;
+  CApartmentRef& operator=(const CApartmentRef&) = delete;
+  ~CApartmentRef() { Reset(); }
+
+  // Takes p as the calling thread holds it: a proxy, whose object lives in the proxy's
+  // apartment, or a pointer of the calling thread's own apartment. Null empties the holder.
+  HRESULT Set(IUnknown* p);
+  void Reset();
+  explicit operator bool() const { return m_object != nullptr; }
+  const vkr::platform::Apartment& Owner() const { return m_owner; }
+
+  // Runs fn(IUnknown* object) on the object's thread and returns its result; E_POINTER when
+  // empty, RPC_E_DISCONNECTED when that apartment has ended.
+  template <class F>
+  HRESULT Call(F&& fn) const {
+    if (!m_object) return E_POINTER;
+    IUnknown* object = m_object;
+    return m_owner.Call([&]() -> HRESULT { return fn(object); });
+  }
+
+  // Runs fn(Q*) on the object's thread with the object's Q; `missing` when it lacks Q.
+  template <class Q, class F>
+  HRESULT CallAs(HRESULT missing, F&& fn) const {
+    return Call([&](IUnknown* object) -> HRESULT {
+      vkr::ComPtr<Q> q;
+      if (FAILED(object->QueryInterface(Q::iid, q.PutVoid())) || !q) return missing;
+      return fn(q.Get());
+    });
+  }
+
+  // Whether the object answers Q (asked on its thread).
+  template <class Q>
+  bool Offers() const {
+    return CallAs<Q>(E_NOINTERFACE, [](Q*) { return S_OK; }) == S_OK;
+  }
+
+ private:
+  vkr::ComPtr<IUnknown> m_keep;     // the proxy or the object: keeps the object alive
+  IUnknown* m_object = nullptr;     // the object's IUnknown, valid on its own thread only
+  vkr::platform::Apartment m_owner;
+};

@@ -1,0 +1,838 @@
+// The DTM thread object: jobs, the request queue, cyclic reads and the frame notifications.
+#include "dtm/CovFDT_DtmThreadImpl.h"
+
+#include <new>
+#include <vector>
+
+#include "communication/CommunicationInterfaces.h"
+#include "dtm/TranslationInterfaces.h"
+#include "parameters/ParameterHandlerInterfaces.h"
+
+namespace {
+
+VARIANT UI4(ULONG n) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_UI4;
+  v.ulVal = n;
+  return v;
+}
+
+// A job number or similar: the conversion's error, or E_FAIL when it gives another type.
+HRESULT ToUI4(const VARIANT& in, ULONG* out) {
+  if (in.vt == VT_UI4) {
+    *out = in.ulVal;
+    return S_OK;
+  }
+  vkr::Variant converted;
+  const HRESULT hr = VariantChangeType(&converted, &in, 0, VT_UI4);
+  if (FAILED(hr)) return hr;
+  if (converted.vt != VT_UI4) return E_FAIL;
+  *out = converted.ulVal;
+  return S_OK;
+}
+
+HRESULT ToText(const VARIANT& in, vkr::Bstr* out) {
+  vkr::Variant converted;
+  const HRESULT hr = VariantChangeType(&converted, &in, 0, VT_BSTR);
+  if (FAILED(hr)) return hr;
+  if (converted.vt != VT_BSTR) return E_FAIL;
+  out->Attach(converted.bstrVal);
+  converted.vt = VT_EMPTY;
+  return S_OK;
+}
+
+bool IsEmptyText(BSTR s) { return !s || SysStringLen(s) == 0; }
+bool SameText(BSTR a, BSTR b) { return VarBstrCmp(a, b, LOCALE_USER_DEFAULT, 0) == VARCMP_EQ; }
+
+// The process-wide table of thread timers.
+struct TimerTable {
+  TimerTable() { InitializeCriticalSection(&cs); }
+  CRITICAL_SECTION cs;
+  std::map<UINT_PTR, CTimerImpl*> owners;
+};
+TimerTable& Timers() {
+  static TimerTable* table = new TimerTable;  // lives as long as the process: timers may outlive statics
+  return *table;
+}
+
+constexpr ULONG kMsgUpDownload = 48;
+constexpr ULONG kToolkitUploadFailed = 1008;
+constexpr ULONG kToolkitDownloadFailed = 1007;
+constexpr DWORD kReleasePolls = 10;
+constexpr DWORD kReleasePollMs = 500;
+
+const char16_t kFunctionsRequest[] =
+    u"<?xml version=\"1.0\" ?><FDT xmlns=\"x-schema:FDTOperationPhaseSchema.xml\"\t\toperationPhase=\"notSupported\"/>";
+
+}  // namespace
+
+// ---- Timer -------------------------------------------------------------------------------
+
+CTimerImpl::~CTimerImpl() { StopTimer(); }
+
+void CTimerImpl::StopTimer() {
+  if (!m_nTimerId) return;
+  TimerTable& t = Timers();
+  EnterCriticalSection(&t.cs);
+  t.owners.erase(m_nTimerId);
+  LeaveCriticalSection(&t.cs);
+  KillTimer(nullptr, m_nTimerId);
+  m_nTimerId = 0;
+}
+
+HRESULT CTimerImpl::SetTimerInterval(DWORD milliseconds) {
+  if (milliseconds == m_dwInterval && (m_nTimerId || !milliseconds)) return S_OK;
+  StopTimer();
+  m_dwInterval = 0;
+  if (!milliseconds) return S_OK;
+  const UINT_PTR id = SetTimer(nullptr, 0, milliseconds, &CTimerImpl::TimerProc);
+  if (!id) return E_FAIL;
+  m_dwLastTick = GetTickCount();
+  m_dwInterval = milliseconds;
+  TimerTable& t = Timers();
+  EnterCriticalSection(&t.cs);
+  try {
+    t.owners[id] = this;
+  } catch (const std::bad_alloc&) {
+    LeaveCriticalSection(&t.cs);
+    KillTimer(nullptr, id);
+    m_dwInterval = 0;
+    return E_OUTOFMEMORY;
+  }
+  m_nTimerId = id;
+  LeaveCriticalSection(&t.cs);
+  return S_OK;
+}
+
+void CTimerImpl::TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
+  // The owner is looked up under the table's lock, and the lock is left before the reads run:
+  // they call into other apartments, and the table is shared by every DTM of the process. A
+  // timer belongs to the thread that set it, and its object ends only on that thread (which is
+  // here, in this call), so the object outlives the call.
+  TimerTable& t = Timers();
+  CTimerImpl* owner = nullptr;
+  EnterCriticalSection(&t.cs);
+  auto it = t.owners.find(id);
+  if (it != t.owners.end()) owner = it->second;
+  LeaveCriticalSection(&t.cs);
+  if (!owner || owner->m_bInElapsed) return;
+  const DWORD elapsed = GetTickCount() - owner->m_dwLastTick;
+  owner->m_dwLastTick += elapsed;
+  owner->m_bInElapsed = true;
+  try {
+    owner->OnElapsed(elapsed);
+  } catch (...) {
+  }
+  owner->m_bInElapsed = false;
+}
+
+// ---- Construction ------------------------------------------------------------------------
+
+CovFDT_DtmThreadImpl::CovFDT_DtmThreadImpl() {
+  InitializeCriticalSectionAndSpinCount(&m_cs, 0);
+  // The object is made on its own thread; Run records it again.
+  m_threadId = GetCurrentThreadId();
+}
+
+CovFDT_DtmThreadImpl::~CovFDT_DtmThreadImpl() { DeleteCriticalSection(&m_cs); }
+
+HRESULT CovFDT_DtmThreadImpl::GetTypeInfoCount(UINT* count) {
+  if (!count) return E_POINTER;
+  *count = 0;
+  return S_OK;
+}
+HRESULT CovFDT_DtmThreadImpl::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+  if (info) *info = nullptr;
+  return E_NOTIMPL;
+}
+HRESULT CovFDT_DtmThreadImpl::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
+HRESULT CovFDT_DtmThreadImpl::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
+  return E_NOTIMPL;
+}
+
+bool CovFDT_DtmThreadImpl::HasPendingRequest() {
+  EnterCriticalSection(&m_cs);
+  const bool pending = !IsEmptyText(m_currentRequest.bstrInvokeId);
+  LeaveCriticalSection(&m_cs);
+  return pending;
+}
+
+// ---- Message loop ------------------------------------------------------------------------
+
+HRESULT CovFDT_DtmThreadImpl::Run() {
+  m_threadId = GetCurrentThreadId();
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    if (msg.message == WM_DTM_JOB && !msg.hwnd) {
+      auto* job = reinterpret_cast<CDtmJob*>(msg.lParam);
+      if (!job) continue;
+      VARIANT number = UI4(job->nJob);
+      ExecuteAsync(number, job->vArgument);
+      VariantClear(&number);
+      VariantClear(&job->vArgument);
+      CoTaskMemFree(job);
+    } else if (msg.message == WM_DTM_CONTINUE_QUEUE && !msg.hwnd) {
+      m_queueBusy = false;
+      ProcessJobQueue();
+    } else {
+      DispatchMessageA(&msg);
+    }
+  }
+  DropPostedJobs();
+  return S_OK;
+}
+
+void CovFDT_DtmThreadImpl::DropPostedJobs() {
+  // Jobs posted after the quit message would leak their blocks and the references inside.
+  MSG msg;
+  while (PeekMessageA(&msg, reinterpret_cast<HWND>(-1), WM_DTM_JOB, WM_DTM_JOB, PM_REMOVE)) {
+    auto* job = reinterpret_cast<CDtmJob*>(msg.lParam);
+    if (!job) continue;
+    VariantClear(&job->vArgument);
+    CoTaskMemFree(job);
+  }
+}
+
+HRESULT CovFDT_DtmThreadImpl::PostJob(ULONG number, const VARIANT& argument) {
+  auto* job = static_cast<CDtmJob*>(CoTaskMemAlloc(sizeof(CDtmJob)));
+  if (!job) return E_OUTOFMEMORY;
+  job->nJob = number;
+  VariantInit(&job->vArgument);
+  HRESULT hr = VariantCopy(&job->vArgument, &argument);
+  if (FAILED(hr)) {
+    CoTaskMemFree(job);
+    return hr;
+  }
+  if (!PostThreadMessageA(m_threadId, WM_DTM_JOB, 0, reinterpret_cast<LPARAM>(job))) {
+    VariantClear(&job->vArgument);
+    CoTaskMemFree(job);
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+// ---- Jobs --------------------------------------------------------------------------------
+
+HRESULT CovFDT_DtmThreadImpl::PreExecute(VARIANT, VARIANT, VARIANT*, ULONG) { return S_OK; }
+
+HRESULT CovFDT_DtmThreadImpl::Execute(VARIANT job, VARIANT argument, VARIANT* result) {
+  ULONG number = 0;
+  HRESULT hr = ToUI4(job, &number);
+  if (FAILED(hr)) return hr;
+  hr = PreExecute(job, argument, result, number);
+  if (FAILED(hr)) return hr;
+  return ExecuteJob(number, argument);
+}
+
+HRESULT CovFDT_DtmThreadImpl::ExecuteJob(ULONG job, const VARIANT& argument) {
+  switch (job) {
+    case 1:
+    case 2: {
+      vkr::Variant object;
+      HRESULT hr = VariantChangeType(&object, &argument, 0, VT_UNKNOWN);
+      if (FAILED(hr)) return hr;
+      if (object.vt != VT_UNKNOWN) return E_FAIL;
+      return PostJob(job, argument);
+    }
+    case 3:
+    case 4: return AcceptTransfer(job, argument);
+    case 5: return CancelTransfer(argument);
+    case 6: return RegisterCyclicRead(argument);
+    case 7: return UnregisterCyclicRead(argument);
+    case 8: return LowerCyclicRead(argument);
+    case 9: return ReadCompleted(argument);
+    case 10: {
+      if (!m_pDtm) return E_FAIL;
+      EDtmState state = dsUNDEFINED;
+      HRESULT hr = GetDtmState(&state);
+      if (FAILED(hr)) return hr;
+      if (state != dsCOMMUNICATIONSET) return E_FAIL;
+      SetDtmState(dsGOINGONLINE);
+      hr = PostJob(job, argument);
+      if (FAILED(hr)) SetDtmState(state);
+      return hr;
+    }
+    case 11: {
+      if (HasPendingRequest()) return E_FAIL;
+      if (!m_pDtm) return E_FAIL;
+      EDtmState state = dsUNDEFINED;
+      HRESULT hr = GetDtmState(&state);
+      if (FAILED(hr)) return hr;
+      if (state == dsGOINGOFFLINE) return S_OK;
+      if (state != dsONLINE) return E_FAIL;
+      SetDtmState(dsGOINGOFFLINE);
+      hr = PostJob(job, argument);
+      if (FAILED(hr)) SetDtmState(state);
+      return hr;
+    }
+    case 23: return S_FALSE;
+    case 27: return CallSdaHandler(job, argument);
+    case 34:
+    case 35:
+      // Checked here, not when the job runs: the caller waits for the event inside the array
+      // without a time limit, so an argument that carries none must fail at once.
+      if (argument.vt != (VT_ARRAY | VT_VARIANT)) return E_FAIL;
+      if (!argument.parray) return E_POINTER;
+      return PostJob(job, argument);
+    default:
+      if (job >= 12 && job <= 35) return PostJob(job, argument);
+      return S_FALSE;
+  }
+}
+
+HRESULT CovFDT_DtmThreadImpl::OnThreadEvent(VARIANT, VARIANT, BOOL* handled) {
+  if (handled) *handled = FALSE;
+  return S_OK;
+}
+
+HRESULT CovFDT_DtmThreadImpl::ExecuteAsync(VARIANT job, VARIANT argument) {
+  ULONG number = 0;
+  HRESULT hr = ToUI4(job, &number);
+  if (FAILED(hr)) return hr;
+  BOOL handled = FALSE;
+  hr = OnThreadEvent(job, argument, &handled);
+  if (FAILED(hr)) return hr;
+  if (handled) return S_OK;
+  return ExecuteAsyncJob(number, argument);
+}
+
+HRESULT CovFDT_DtmThreadImpl::ExecuteAsyncJob(ULONG job, const VARIANT& argument) {
+  switch (job) {
+    case 1: return TakeInterface(&m_pDtm, argument, IovFdtBaseDTM::iid);
+    case 2: return TakeInterface(&m_pFrame, argument, IFdtContainer::iid);
+    case 3:
+    case 4: {
+      SOnlineParamData request;
+      if (!request.Unpack(argument)) return E_FAIL;
+      QueueOnlineParamRequest(request.bstrInvokeId, request.bstrParameters, job == 3);
+      return S_OK;
+    }
+    case 10: {
+      ULONG handle = 0;
+      const bool haveHandle = SUCCEEDED(ToUI4(argument, &handle));
+      GoOnline();
+      // Only a real handle is signalled; the argument may come from a user interface.
+      if (haveHandle && handle) SetEvent(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(handle)));
+      return S_OK;
+    }
+    case 11: return GoOffline();
+    case 12: return RefreshFunctions();
+    case 13: return NotifyFrame([](IDtmEvents* e, BSTR tag) { return e->OnScanRequest(tag); });
+    case 14: return NotifyFrame([](IDtmEvents* e, BSTR tag) { return e->OnPreparedToRelease(tag); });
+    case 15: return WaitForCommunicationRelease();
+    case 16: {
+      EDtmState state = dsUNDEFINED;
+      if (!m_pDtm) return E_FAIL;
+      HRESULT hr = GetDtmState(&state);
+      if (FAILED(hr)) return hr;
+      if (state < dsINITIALIZED || state > dsONLINE) return S_FALSE;
+      return NotifyFrameText(job, argument);
+    }
+    case 17:
+    case 18:
+    case 19:
+    case 22: return NotifyFrameText(job, argument);
+    case 21: {
+      ULONG online = 0;
+      HRESULT hr = ToUI4(argument, &online);
+      if (FAILED(hr)) return hr;
+      return NotifyFrame([&](IDtmEvents* e, BSTR tag) {
+        return e->OnOnlineStateChanged(tag, online ? VARIANT_TRUE : VARIANT_FALSE);
+      });
+    }
+    case 24:
+    case 25:
+    case 26: return CallSdaHandler(job, argument);
+    case 28:
+    case 29:
+    case 30:
+    case 31:
+    case 32: return SendDtmMessage(job + 36, argument);
+    case 33: {
+      vkr::Bstr text;
+      HRESULT hr = ToText(argument, &text);
+      if (FAILED(hr)) return hr;
+      vkr::Bstr tag;
+      hr = GetSystemTag(&tag);
+      if (FAILED(hr)) return hr;
+      return m_pFrame.CallAs<IFrameDtmStateEvents>(
+          E_NOINTERFACE, [&](IFrameDtmStateEvents* e) { return e->OnStateChanged(tag, text); });
+    }
+    case 34: return TakeInterfaceAndSignal(&m_pDtm, argument, IovFdtBaseDTM::iid);
+    case 35: return TakeInterfaceAndSignal(&m_pFrame, argument, IFdtContainer::iid);
+    default: return S_FALSE;  // 5 to 9, 20, 23, 27 and unknown numbers
+  }
+}
+
+HRESULT CovFDT_DtmThreadImpl::TakeInterface(CApartmentRef* holder, const VARIANT& argument, REFIID required) {
+  vkr::Variant object;
+  HRESULT hr = VariantChangeType(&object, &argument, 0, VT_UNKNOWN);
+  if (FAILED(hr)) return hr;
+  if (object.vt != VT_UNKNOWN) return E_FAIL;
+  if (!object.punkVal) {
+    holder->Reset();
+    return S_OK;
+  }
+  CApartmentRef taken;
+  hr = taken.Set(object.punkVal);
+  if (FAILED(hr)) return hr;
+  // The object must answer the interface the holder stands for.
+  hr = taken.Call([&](IUnknown* p) -> HRESULT {
+    vkr::ComPtr<IUnknown> q;
+    HRESULT h = p->QueryInterface(required, q.PutVoid());
+    return SUCCEEDED(h) && q ? S_OK : E_NOINTERFACE;
+  });
+  if (FAILED(hr)) return hr;
+  holder->Reset();
+  return holder->Set(object.punkVal);
+}
+
+HRESULT CovFDT_DtmThreadImpl::TakeInterfaceAndSignal(CApartmentRef* holder, const VARIANT& argument,
+                                                     REFIID required) {
+  if (argument.vt != (VT_ARRAY | VT_VARIANT)) return E_FAIL;
+  if (!argument.parray) return E_POINTER;
+  LONG lower = 0, upper = -1;
+  SafeArrayGetLBound(argument.parray, 1, &lower);
+  SafeArrayGetUBound(argument.parray, 1, &upper);
+  vkr::Variant event, object;
+  HRESULT hr = S_OK;
+  if (upper - lower + 1 < 2) hr = E_INVALIDARG;
+  if (SUCCEEDED(hr)) hr = SafeArrayGetElement(argument.parray, &lower, event.Ptr());
+  LONG second = lower + 1;
+  if (SUCCEEDED(hr)) hr = SafeArrayGetElement(argument.parray, &second, object.Ptr());
+  if (SUCCEEDED(hr)) {
+    if (object.vt == VT_EMPTY || ((object.vt == VT_UNKNOWN || object.vt == VT_DISPATCH) && !object.punkVal))
+      holder->Reset();
+    else
+      hr = TakeInterface(holder, object, required);
+  }
+  // Signalled on every path that found the handle: the caller waits for it without a limit.
+  ULONG handle = 0;
+  if (event.vt != VT_EMPTY && SUCCEEDED(ToUI4(event, &handle)) && handle)
+    SetEvent(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(handle)));
+  return hr;
+}
+
+// ---- Transfers ---------------------------------------------------------------------------
+
+HRESULT CovFDT_DtmThreadImpl::AcceptTransfer(ULONG job, const VARIANT& argument) {
+  SOnlineParamData request;
+  // Unpacked apart first: a record that does not unpack leaves nothing pending.
+  if (!request.Unpack(argument)) return E_FAIL;
+  EnterCriticalSection(&m_cs);
+  if (!IsEmptyText(m_currentRequest.bstrInvokeId)) {
+    LeaveCriticalSection(&m_cs);
+    return E_FAIL;
+  }
+  m_currentRequest.bstrInvokeId = request.bstrInvokeId;
+  m_currentRequest.bstrParameters = request.bstrParameters;
+  m_currentRequest.bFlag = request.bFlag;
+  LeaveCriticalSection(&m_cs);
+  VARIANT flag;
+  VariantInit(&flag);
+  flag.vt = VT_BOOL;
+  flag.boolVal = VARIANT_FALSE;
+  SendDtmMessage(kMsgUpDownload, flag);
+  if (FAILED(PostJob(job, argument))) {
+    ClearPendingIf(request.bstrInvokeId);
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+bool CovFDT_DtmThreadImpl::ClearPendingIf(BSTR invokeId) {
+  EnterCriticalSection(&m_cs);
+  const bool same = !IsEmptyText(m_currentRequest.bstrInvokeId) && SameText(m_currentRequest.bstrInvokeId, invokeId);
+  if (same) m_currentRequest.bstrInvokeId.Reset();
+  LeaveCriticalSection(&m_cs);
+  return same;
+}
+
+HRESULT CovFDT_DtmThreadImpl::CancelTransfer(const VARIANT& argument) {
+  vkr::Bstr invokeId;
+  HRESULT hr = ToText(argument, &invokeId);
+  if (FAILED(hr)) return hr;
+  const bool online = m_pDtm.Offers<IovFdtOnlineParameter>();
+  if (!online && !m_pDtm.Offers<IovFdtParameterHandler4>()) return E_NOINTERFACE;
+  EnterCriticalSection(&m_cs);
+  const bool matches = !IsEmptyText(m_currentRequest.bstrInvokeId) && SameText(invokeId, m_currentRequest.bstrInvokeId);
+  LeaveCriticalSection(&m_cs);
+  if (!matches) return S_OK;
+  // The cancel runs without the lock: it calls the DTM, and the request may end meanwhile.
+  VARIANT_BOOL done = VARIANT_FALSE;
+  if (online)
+    hr = m_pDtm.CallAs<IovFdtOnlineParameter>(
+        E_NOINTERFACE, [&](IovFdtOnlineParameter* p) { return p->CancelOnlineParameters(invokeId, &done); });
+  else
+    hr = m_pDtm.CallAs<IovFdtParameterHandler4>(E_NOINTERFACE,
+                                                [&](IovFdtParameterHandler4* p) { return p->CancelTransfer(&done); });
+  if (SUCCEEDED(hr) && done) ClearPendingIf(invokeId);
+  return S_OK;
+}
+
+void CovFDT_DtmThreadImpl::QueueOnlineParamRequest(BSTR invokeId, BSTR parameters, bool upload) {
+  CDtmQueuedRequest request;
+  request.nKind = upload ? 1 : 2;
+  request.bstrInvokeId = vkr::Bstr(invokeId);
+  request.bstrParameters = vkr::Bstr(parameters);
+  auto at = m_queue.begin();
+  while (at != m_queue.end() && (at->nKind == 1 || at->nKind == 2)) ++at;
+  try {
+    m_queue.insert(at, std::move(request));
+  } catch (const std::bad_alloc&) {
+    ClearPendingIf(invokeId);
+    return;
+  }
+  ProcessJobQueue();
+}
+
+void CovFDT_DtmThreadImpl::ProcessJobQueue() {
+  if (m_queue.empty() || m_queueBusy) return;
+  m_queueBusy = true;
+  CDtmQueuedRequest request = std::move(m_queue.front());
+  m_queue.pop_front();
+  if (request.nKind == 1)
+    ProcessUploadRequest(request.bstrInvokeId, request.bstrParameters);
+  else
+    ProcessDownloadRequest(request.bstrInvokeId, request.bstrParameters);
+  // A queue that cannot be continued must not stay busy for good.
+  if (!PostThreadMessageA(m_threadId, WM_DTM_CONTINUE_QUEUE, 0, 0)) m_queueBusy = false;
+}
+
+HRESULT CovFDT_DtmThreadImpl::ProcessUploadRequest(BSTR invokeId, BSTR parameters) {
+  return ProcessRequest(invokeId, parameters, true);
+}
+
+HRESULT CovFDT_DtmThreadImpl::ProcessDownloadRequest(BSTR invokeId, BSTR parameters) {
+  return ProcessRequest(invokeId, parameters, false);
+}
+
+HRESULT CovFDT_DtmThreadImpl::ProcessRequest(BSTR invokeId, BSTR parameters, bool upload) {
+  if (!m_pFrame.Offers<IDtmEvents>()) {
+    // Nobody can be told; the request must not stay pending and block every later one.
+    ClearPendingIf(invokeId);
+    return E_FAIL;
+  }
+  VARIANT_BOOL success = VARIANT_FALSE;
+  HRESULT hr = S_FALSE;
+  bool called = false;
+  if (m_pDtm.Offers<IovFdtOnlineParameter>()) {
+    called = true;
+    hr = m_pDtm.CallAs<IovFdtOnlineParameter>(E_NOINTERFACE, [&](IovFdtOnlineParameter* p) {
+      return upload ? p->UploadParameterList(parameters, invokeId, &success)
+                    : p->DownloadParameterList(parameters, invokeId, &success);
+    });
+  } else if (m_pDtm.Offers<IovFdtParameterHandler4>()) {
+    called = true;
+    hr = m_pDtm.CallAs<IovFdtParameterHandler4>(E_NOINTERFACE, [&](IovFdtParameterHandler4* p) {
+      return upload ? p->UploadOnlineParameters(parameters, &success) : p->DownloadOnlineParameters(parameters, &success);
+    });
+  }
+  if (hr == E_ABORT) return S_OK;  // cancelled: the cancel cleared the pending id
+  // A call that failed is a failed transfer, whatever its flag says.
+  if (FAILED(hr)) success = VARIANT_FALSE;
+  if (called && !success) {
+    vkr::Bstr text;
+    GetToolkitMessageText(upload ? kToolkitUploadFailed : kToolkitDownloadFailed, text.Put());
+    if (IsEmptyText(text)) text = vkr::Bstr(upload ? u"Upload parameters failed" : u"Download parameters failed");
+    // Only the request that is still pending speaks: one cancelled meanwhile has ended.
+    if (HasPendingRequest() && SameText(m_currentRequest.bstrInvokeId, invokeId))
+      NotifyFrame([&](IDtmEvents* e, BSTR tag) { return e->OnErrorMessage(tag, text); });
+  }
+  // The end is reported for this request's own id, and only while it is the pending one: a
+  // request accepted after a cancel must not be reported as finished by this one.
+  if (ClearPendingIf(invokeId)) {
+    vkr::Bstr id(invokeId);
+    m_pFrame.CallAs<IDtmEvents>(E_FAIL, [&](IDtmEvents* e) {
+      return upload ? e->OnUploadFinished(id, success) : e->OnDownloadFinished(id, success);
+    });
+  }
+  return S_OK;
+}
+
+// ---- Online and offline ------------------------------------------------------------------
+
+HRESULT CovFDT_DtmThreadImpl::GoOnline() {
+  if (!m_pDtm) return E_FAIL;
+  EDtmState state = dsUNDEFINED;
+  HRESULT hr = GetDtmState(&state);
+  if (FAILED(hr)) return hr;
+  if (state != dsGOINGONLINE) return S_FALSE;
+  if (m_pDtm.Offers<IovFdtCommClientOnlineState>()) {
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    hr = m_pDtm.CallAs<IovFdtCommClientOnlineState>(E_NOINTERFACE,
+                                                    [&](IovFdtCommClientOnlineState* c) { return c->GoOnline(&ok); });
+    if (FAILED(hr) || !ok) {
+      SetDtmState(dsCOMMUNICATIONSET);
+      return S_FALSE;
+    }
+  }
+  if (m_pDtm.Offers<IovFDTGenericCommService>()) {
+    m_genericRequest.Clear();
+    // The sink goes to the DTM's apartment as a proxy of this object.
+    vkr::ComPtr<IUnknown> sink;
+    if (SUCCEEDED(vkr::platform::WrapInterface(GetControllingUnknown(), IID_IUnknown, sink.PutVoid()))) {
+      vkr::Variant handle;
+      m_pDtm.CallAs<IovFDTGenericCommService>(E_NOINTERFACE, [&](IovFDTGenericCommService* g) {
+        VARIANT_BOOL flag = VARIANT_FALSE;
+        vkr::Variant local;
+        const HRESULT h = g->SendGenericRequestAsync(sink.Get(), local.Ptr(), &flag);
+        vkr::platform::MarshalVariant(handle.Put(), local.Ptr());
+        return h;
+      });
+      m_genericRequest = std::move(handle);
+    }
+  }
+  return S_OK;
+}
+
+HRESULT CovFDT_DtmThreadImpl::GoOffline() {
+  if (!m_pDtm) return E_FAIL;
+  EDtmState state = dsUNDEFINED;
+  HRESULT hr = GetDtmState(&state);
+  if (FAILED(hr)) return hr;
+  if (state != dsGOINGOFFLINE) return S_FALSE;
+  if (m_genericRequest.vt != VT_EMPTY && m_pDtm.Offers<IovFDTGenericCommService>()) {
+    vkr::Variant handle = std::move(m_genericRequest);
+    m_genericRequest.Clear();
+    m_pDtm.CallAs<IovFDTGenericCommService>(E_NOINTERFACE, [&](IovFDTGenericCommService* g) {
+      VARIANT_BOOL flag = VARIANT_FALSE;
+      return g->CancelGenericRequest(handle, &flag);
+    });
+  }
+  if (m_pDtm.Offers<IovFdtCommClientOnlineState>()) {
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    hr = m_pDtm.CallAs<IovFdtCommClientOnlineState>(E_NOINTERFACE,
+                                                    [&](IovFdtCommClientOnlineState* c) { return c->GoOffline(&ok); });
+    if (FAILED(hr)) {
+      SetDtmState(dsONLINE);
+      return S_FALSE;
+    }
+  }
+  m_queueBusy = false;
+  return S_OK;
+}
+
+HRESULT CovFDT_DtmThreadImpl::OnGenericCommServiceEvent(VARIANT, VARIANT, VARIANT) {
+  PostThreadMessageA(m_threadId, WM_DTM_CONTINUE_QUEUE, 0, 0);
+  return S_OK;
+}
+
+// ---- Cyclic reads ------------------------------------------------------------------------
+
+HRESULT CovFDT_DtmThreadImpl::SetUpdateRate(VARIANT milliseconds) {
+  ULONG ms = 0;
+  const HRESULT hr = ToUI4(milliseconds, &ms);
+  if (FAILED(hr)) return hr;
+  return SetTimerInterval(ms);
+}
+
+HRESULT CovFDT_DtmThreadImpl::RegisterCyclicRead(const VARIANT& argument) {
+  SParamUpdateInfo info;
+  if (!info.Unpack(argument)) return E_FAIL;
+  auto it = m_readRegistrations.find(info.nParameterId);
+  if (it == m_readRegistrations.end()) {
+    CCyclicRead read;
+    read.nParameterId = info.nParameterId;
+    read.nInterval = info.nUpdateRate;
+    read.nCountdown = info.nUpdateRate;
+    read.nRefCount = 1;
+    try {
+      m_readRegistrations.emplace(info.nParameterId, read);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    return S_OK;
+  }
+  CCyclicRead& read = it->second;
+  if (info.nUpdateRate < read.nInterval) read.nInterval = info.nUpdateRate;
+  if (read.nCountdown > read.nInterval) read.nCountdown = read.nInterval;
+  ++read.nRefCount;
+  return S_OK;
+}
+
+HRESULT CovFDT_DtmThreadImpl::UnregisterCyclicRead(const VARIANT& argument) {
+  SParamUpdateInfo info;
+  if (!info.Unpack(argument)) return E_FAIL;
+  auto it = m_readRegistrations.find(info.nParameterId);
+  if (it == m_readRegistrations.end()) return E_FAIL;
+  if (--it->second.nRefCount == 0) m_readRegistrations.erase(it);
+  return S_OK;
+}
+
+HRESULT CovFDT_DtmThreadImpl::LowerCyclicRead(const VARIANT& argument) {
+  SParamUpdateInfo info;
+  if (!info.Unpack(argument)) return E_FAIL;
+  auto it = m_readRegistrations.find(info.nParameterId);
+  if (it == m_readRegistrations.end()) return E_FAIL;
+  CCyclicRead& read = it->second;
+  if (info.nUpdateRate < read.nInterval) {
+    read.nInterval = info.nUpdateRate;
+    if (read.nCountdown > read.nInterval) read.nCountdown = read.nInterval;
+  }
+  return S_OK;
+}
+
+HRESULT CovFDT_DtmThreadImpl::ReadCompleted(const VARIANT& argument) {
+  ULONG id = 0;
+  const HRESULT hr = ToUI4(argument, &id);
+  if (FAILED(hr)) return hr;
+  auto it = m_readRegistrations.find(id);
+  if (it != m_readRegistrations.end()) it->second.bPending = false;
+  return S_OK;
+}
+
+void CovFDT_DtmThreadImpl::OnElapsed(DWORD elapsed) {
+  if (!m_pDtm) return;
+  // The reads call the DTM, and a nested job may register or remove parameters meanwhile: walk a
+  // list of the ids and find each record again after every call.
+  std::vector<ULONG> ids;
+  ids.reserve(m_readRegistrations.size());
+  for (const auto& entry : m_readRegistrations) ids.push_back(entry.first);
+  for (ULONG id : ids) {
+    auto it = m_readRegistrations.find(id);
+    if (it == m_readRegistrations.end()) continue;
+    CCyclicRead& read = it->second;
+    if (read.nCountdown > elapsed) {
+      read.nCountdown -= elapsed;
+      continue;
+    }
+    if (read.bPending) {
+      read.nCountdown = 0;  // read again at the first tick after the completion
+      continue;
+    }
+    read.nCountdown = read.nInterval;
+    read.bPending = true;
+    VARIANT_BOOL started = VARIANT_FALSE;
+    const HRESULT hr = m_pDtm.CallAs<IovFdtParameterHandler4>(E_NOINTERFACE, [&](IovFdtParameterHandler4* h) {
+      VARIANT parameter = UI4(id);
+      return h->ReadDeviceParameter(parameter, &started);
+    });
+    if (FAILED(hr) || !started) {
+      auto again = m_readRegistrations.find(id);
+      if (again != m_readRegistrations.end()) again->second.bPending = false;
+    }
+  }
+}
+
+// ---- Other jobs --------------------------------------------------------------------------
+
+HRESULT CovFDT_DtmThreadImpl::RefreshFunctions() {
+  if (!m_pDtm) return E_POINTER;
+  vkr::Bstr functions;
+  HRESULT hr = m_pDtm.CallAs<IDtm>(E_NOINTERFACE, [&](IDtm* dtm) {
+    vkr::Bstr request(kFunctionsRequest);
+    return dtm->GetFunctions(request, functions.Put());
+  });
+  if (FAILED(hr)) return hr;
+  if (SameText(functions, m_functions) && (IsEmptyText(functions) == IsEmptyText(m_functions))) return S_OK;
+  m_functions = std::move(functions);
+  EDtmState state = dsUNDEFINED;
+  hr = GetDtmState(&state);
+  if (FAILED(hr)) return hr;
+  if (state < dsINITIALIZED) return S_OK;
+  return NotifyFrame([](IDtmEvents* e, BSTR tag) { return e->OnFunctionChanged(tag); });
+}
+
+HRESULT CovFDT_DtmThreadImpl::WaitForCommunicationRelease() {
+  EDtmState state = dsUNDEFINED;
+  HRESULT hr = GetDtmState(&state);
+  if (FAILED(hr)) return hr;
+  for (DWORD i = 0; state != dsCOMMUNICATIONSET && i < kReleasePolls; ++i) {
+    Sleep(kReleasePollMs);
+    hr = GetDtmState(&state);
+    if (FAILED(hr)) return hr;
+  }
+  if (state != dsCOMMUNICATIONSET) return S_FALSE;
+  return NotifyFrame([](IDtmEvents* e, BSTR tag) { return e->OnPreparedToReleaseCommunication(tag); });
+}
+
+HRESULT CovFDT_DtmThreadImpl::CallSdaHandler(ULONG job, const VARIANT& argument) {
+  if (!m_pDtm || !m_pDtm.Offers<IovSdaHandler>()) return S_OK;
+  vkr::Bstr text;
+  if (job == 24 || job == 27) {
+    const HRESULT hr = ToText(argument, &text);
+    if (FAILED(hr)) return hr;
+  }
+  return m_pDtm.CallAs<IovSdaHandler>(S_OK, [&](IovSdaHandler* h) -> HRESULT {
+    switch (job) {
+      case 24: return h->HandleItemListRequest(text);
+      case 25: return h->HandleReadRequest(argument);
+      case 26: return h->HandleWriteRequest(argument);
+      default: {
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_BSTR;
+        v.bstrVal = text;
+        return h->HandleCancelRequest(v);
+      }
+    }
+  });
+}
+
+// ---- The DTM and the frame ---------------------------------------------------------------
+
+HRESULT CovFDT_DtmThreadImpl::GetDtmState(EDtmState* state) {
+  return m_pDtm.CallAs<IovFdtBaseDTM>(E_FAIL, [&](IovFdtBaseDTM* dtm) { return dtm->GetDTMState(state); });
+}
+
+HRESULT CovFDT_DtmThreadImpl::SetDtmState(EDtmState state) {
+  return m_pDtm.CallAs<IovFdtBaseDTM>(E_FAIL, [&](IovFdtBaseDTM* dtm) { return dtm->SetDTMState(state); });
+}
+
+HRESULT CovFDT_DtmThreadImpl::GetSystemTag(vkr::Bstr* tag) {
+  if (!m_pDtm) return E_FAIL;
+  return m_pDtm.CallAs<IovFdtBaseDTM>(E_FAIL, [&](IovFdtBaseDTM* dtm) { return dtm->GetSystemTag(tag->Put()); });
+}
+
+template <class F>
+HRESULT CovFDT_DtmThreadImpl::NotifyFrame(F&& fn) {
+  vkr::Bstr tag;
+  HRESULT hr = GetSystemTag(&tag);
+  if (FAILED(hr)) return E_FAIL;
+  if (!m_pFrame) return E_FAIL;
+  return m_pFrame.CallAs<IDtmEvents>(E_FAIL, [&](IDtmEvents* e) { return fn(e, tag.Get()); });
+}
+
+HRESULT CovFDT_DtmThreadImpl::NotifyFrameText(ULONG job, const VARIANT& argument) {
+  vkr::Bstr text;
+  HRESULT hr = ToText(argument, &text);
+  if (FAILED(hr)) return hr;
+  if (job == 22) {
+    // The application's invoke id alone.
+    if (!m_pDtm) return E_FAIL;
+    return m_pFrame.CallAs<IDtmEvents>(E_FAIL, [&](IDtmEvents* e) { return e->OnApplicationClosed(text); });
+  }
+  return NotifyFrame([&](IDtmEvents* e, BSTR tag) -> HRESULT {
+    switch (job) {
+      case 16: return e->OnParameterChanged(tag, text);
+      case 17: return e->OnErrorMessage(tag, text);
+      case 18: return e->OnChannelFunctionChanged(tag, text);
+      default: return e->OnNavigation(tag, text);
+    }
+  });
+}
+
+HRESULT CovFDT_DtmThreadImpl::SendDtmMessage(ULONG id, const VARIANT& argument) {
+  const HRESULT hr = m_pDtm.CallAs<IovFdtDtmEvents>(E_FAIL, [&](IovFdtDtmEvents* events) {
+    return events->DtmMessage(UI4(id), argument);
+  });
+  return SUCCEEDED(hr) ? S_OK : hr;
+}
+
+HRESULT CovFDT_DtmThreadImpl::GetToolkitMessageText(ULONG id, BSTR* text) {
+  if (!text) return E_UNEXPECTED;
+  *text = nullptr;
+  if (!m_pDtm.Offers<IovFdtTranslation>()) return S_OK;
+  char xpath[96];
+  _snprintf_s(xpath, sizeof xpath, _TRUNCATE, "localization/ToolkitMessages/Message[@id=\"%d\"]", static_cast<int>(id));
+  vkr::Bstr path(vkr::Utf8ToUtf16(xpath));
+  vkr::Bstr found;
+  m_pDtm.CallAs<IovFdtTranslation>(S_OK, [&](IovFdtTranslation* t) {
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    return t->GetTranslation(path, found.Put(), &ok);
+  });
+  *text = found.Detach();
+  return S_OK;
+}
