@@ -224,6 +224,12 @@ HRESULT CVornExampleDtm::GetUserInterfaceInfo(BSTR key, ULONG infoId, VARIANT* v
   return SetUserInterfaceInfo(key, infoId, value);
 }
 
+HRESULT CVornExampleDtm::GetRunningFunctionCount(ULONG* count) {
+  if (!count) return E_POINTER;
+  *count = static_cast<ULONG>(m_openUserInterfaces.size());
+  return S_OK;
+}
+
 // ---- State machine -----------------------------------------------------------------------
 
 HRESULT CVornExampleDtm::SetDTMState(EDtmState state) {
@@ -259,12 +265,11 @@ HRESULT CVornExampleDtm::DtmMessage(VARIANT id, VARIANT argument) {
 }
 
 HRESULT CVornExampleDtm::Config(BSTR userInformation, VARIANT_BOOL* result) {
-  if (result && m_eDtmState != dsINITIALIZED) {
-    LogEntry("Config");
-    *result = VARIANT_FALSE;
-    return S_OK;
-  }
-  return CovFDT_BaseDTMCore::Config(userInformation, result);
+  // A refusal of the framework (S_FALSE) is S_OK here; the result says what happened.
+  const HRESULT hr = CovFDT_BaseDTMCore::Config(userInformation, result);
+  if (FAILED(hr)) return hr;
+  SetFunctionEnabled(3, FALSE);
+  return S_OK;
 }
 
 // ---- Information, documentation, application ---------------------------------------------

@@ -46,6 +46,12 @@ class CVornExampleDtm : public vkr::Implements<ISomeInterface>,
   // IDtm::Config answers S_OK with a false result outside state 7.
   HRESULT Config(BSTR userInformation, VARIANT_BOOL* result) override;
 
+  // IDtmInformation: the information document from the device class's own template.
+  HRESULT GetInformation(BSTR request, BSTR* information) override;
+  // The device-icon fragment of the information document; xml stays as it was when no icon
+  // path is configured.
+  HRESULT GetDeviceIconXml(BSTR* xml);
+
   // IDispatch of every dual interface: no type information.
   HRESULT GetTypeInfoCount(UINT* count) override;
   HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
@@ -74,6 +80,8 @@ class CVornExampleDtm : public vkr::Implements<ISomeInterface>,
   HRESULT QueryExtraInterface(REFIID riid, void** ppv) override;
   HRESULT InitializeCommunicationProtocol() override;
   HRESULT GetUserInterfaceInfo(BSTR key, ULONG infoId, VARIANT* value) override;
+  // The open user interfaces and running functions of the function container.
+  HRESULT GetRunningFunctionCount(ULONG* count) override;
   // The hook of the documentation: this DTM has no documents of its own.
   virtual HRESULT GetFunctionDocumentation(LONG functionId, BSTR* document);
 

@@ -588,9 +588,6 @@ HRESULT CovFDT_BaseDTMCore::GetDefaultLanguageId(LCID* language) {
   *language = kDefaultLanguage;
   return S_OK;
 }
-bool CovFDT_BaseDTMCore::CheckGoOffline() { return true; }
-HRESULT CovFDT_BaseDTMCore::InitializeChannels() { return S_OK; }
-HRESULT CovFDT_BaseDTMCore::UnInitializeChannels() { return S_OK; }
 HRESULT CovFDT_BaseDTMCore::OnInitDeviceType() { return S_OK; }
 HRESULT CovFDT_BaseDTMCore::OnUnInitDeviceType() { return S_OK; }
 HRESULT CovFDT_BaseDTMCore::InitializeCommunicationProtocol() { return S_FALSE; }
@@ -683,100 +680,6 @@ HRESULT CovFDT_BaseDTMCore::Admit(DtmCall call, VARIANT_BOOL* result, HRESULT er
   return IsCallAdmitted(call, m_eDtmState, m_bFdt121Frame) ? S_OK : S_FALSE;
 }
 
-HRESULT CovFDT_BaseDTMCore::Environment(BSTR systemTag, IFdtContainer* container, VARIANT_BOOL* result) {
-  LogEntry("Environment");
-  if (!result) return E_INVALIDARG;
-  *result = VARIANT_FALSE;
-  if (!systemTag || !container) return E_INVALIDARG;
-  const HRESULT hr = Admit(DtmCall::Environment, result, E_INVALIDARG);
-  return hr != S_OK ? hr : E_NOTIMPL;
-}
-
-HRESULT CovFDT_BaseDTMCore::Environment2(BSTR systemTag, IFdtContainer* container, BSTR frameVersion,
-                                         VARIANT_BOOL* result) {
-  LogEntry("Environment2");
-  if (!result) return E_INVALIDARG;
-  *result = VARIANT_FALSE;
-  if (!systemTag || !container || !frameVersion) return E_INVALIDARG;
-  const HRESULT hr = Admit(DtmCall::Environment, result, E_INVALIDARG);
-  return hr != S_OK ? hr : E_NOTIMPL;
-}
-
-HRESULT CovFDT_BaseDTMCore::InitNew(BSTR deviceType, VARIANT_BOOL* result) {
-  LogEntry("InitNew");
-  const HRESULT hr = Admit(DtmCall::InitNew, result, E_POINTER);
-  if (hr != S_OK) return hr;
-  if (!deviceType) return S_FALSE;
-  return E_NOTIMPL;
-}
-
-HRESULT CovFDT_BaseDTMCore::Config(BSTR userInformation, VARIANT_BOOL* result) {
-  LogEntry("Config");
-  const HRESULT hr = Admit(DtmCall::Config, result, E_INVALIDARG);
-  if (hr != S_OK) return hr;
-  if (!userInformation) return S_FALSE;
-  return E_NOTIMPL;
-}
-
-HRESULT CovFDT_BaseDTMCore::SetCommunication(IFdtCommunication* communication, VARIANT_BOOL* result) {
-  LogEntry("SetCommunication");
-  const HRESULT hr = Admit(DtmCall::SetCommunication, result, E_INVALIDARG);
-  if (hr != S_OK) return hr;
-  if (!communication) return S_FALSE;
-  return E_NOTIMPL;
-}
-
-HRESULT CovFDT_BaseDTMCore::PrepareToRelease(VARIANT_BOOL* result) {
-  LogEntry("PrepareToRelease");
-  const HRESULT hr = Admit(DtmCall::PrepareToRelease, result, E_INVALIDARG);
-  return hr != S_OK ? hr : E_NOTIMPL;
-}
-
-HRESULT CovFDT_BaseDTMCore::PrepareToReleaseCommunication(VARIANT_BOOL* result) {
-  LogEntry("PrepareToReleaseCommunication");
-  const HRESULT hr = Admit(DtmCall::PrepareToReleaseCommunication, result, E_INVALIDARG);
-  return hr != S_OK ? hr : E_NOTIMPL;
-}
-
-HRESULT CovFDT_BaseDTMCore::ReleaseCommunication(VARIANT_BOOL* result) {
-  LogEntry("ReleaseCommunication");
-  const HRESULT hr = Admit(DtmCall::ReleaseCommunication, result, E_POINTER);
-  return hr != S_OK ? hr : E_NOTIMPL;
-}
-
-HRESULT CovFDT_BaseDTMCore::PrepareToDelete(VARIANT_BOOL* result) {
-  LogEntry("PrepareToDelete");
-  const HRESULT hr = Admit(DtmCall::PrepareToDelete, result, E_POINTER);
-  return hr != S_OK ? hr : E_NOTIMPL;
-}
-
-HRESULT CovFDT_BaseDTMCore::SetLanguage(LCID, VARIANT_BOOL* result) {
-  LogEntry("SetLanguage");
-  const HRESULT hr = Admit(DtmCall::SetLanguage, result, E_POINTER);
-  return hr != S_OK ? hr : E_NOTIMPL;
-}
-
-HRESULT CovFDT_BaseDTMCore::PrivateDialogEnabled(VARIANT_BOOL, VARIANT_BOOL* result) {
-  LogEntry("PrivateDialogEnabled");
-  const HRESULT hr = Admit(DtmCall::PrivateDialogEnabled, result, E_INVALIDARG);
-  return hr != S_OK ? hr : E_NOTIMPL;
-}
-
-HRESULT CovFDT_BaseDTMCore::SetSystemGuiLabel(BSTR label, VARIANT_BOOL* result) {
-  LogEntry("SetSystemGuiLabel");
-  if (!result) return E_INVALIDARG;
-  *result = VARIANT_FALSE;
-  if (!label) return E_INVALIDARG;
-  return E_NOTIMPL;
-}
-
-HRESULT CovFDT_BaseDTMCore::TryToGoOnlineAndVerifyDevice(DWORD, DWORD, VARIANT_BOOL* verified) {
-  LogEntry("TryToGoOnlineAndVerifyDevice");
-  if (verified) *verified = VARIANT_FALSE;
-  if (!IsCallAdmitted(DtmCall::TryToGoOnlineAndVerifyDevice, m_eDtmState, m_bFdt121Frame)) return E_FAIL;
-  return E_NOTIMPL;
-}
-
 HRESULT CovFDT_BaseDTMCore::GetFunctions(BSTR, BSTR* functions) {
   LogEntry("GetFunctions");
   if (!functions) return E_INVALIDARG;
@@ -808,50 +711,13 @@ HRESULT NotYet(VARIANT_BOOL* out) {
 }
 }  // namespace
 
-HRESULT CovFDT_BaseDTMCore::VerifySupportedLanguages(BSTR, BSTR* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::InternalGetDeviceStatus(ULONG*) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::DtmDiagnosisVerify(VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::SendProgress(BSTR, USHORT, USHORT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::OnDevParResponse(VARIANT_BOOL, VARIANT, VARIANT, BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::MergeDtmDocuments(BSTR, BSTR* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::EnvPart1(BSTR, IFdtContainer*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::EnvPart2(IFdtContainer*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::GetString(UINT, BSTR* text) { return NotYet(text); }
-HRESULT CovFDT_BaseDTMCore::IfOnlineStateChangeNotifyFrame(EDtmState, EDtmState) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleDtmMsgAxInitialized(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleDtmMsgLockDTM(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleDtmMsgErrorMessage(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleDtmMsgApplicationClosed(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleDtmMsgProgress(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleDtmMsgChannelFunctionChanged(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleDtmMsgUpload(VARIANT) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::HandleDtmMsgRefreshOnlineCache(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleDtmMsgDownload(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleDtmMsgSwitchAuditTrail(VARIANT) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::HandleDtmMsgUploadDeviceParams(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleDtmMsgProgressMessage(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleDtmMsgSubscription(ULONG, VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleSetDelaySaveRequest(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::LockDataset(bool) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::UnlockDataset() { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::UnlockDatasetWhenSaved() { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::TranslateBaseDtmMessage(ULONG, BSTR* text) { return NotYet(text); }
-HRESULT CovFDT_BaseDTMCore::SendFunctionEvent(const char*, const char*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::CheckUserLevel(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::UpdateProgress(ULONG, ULONG, BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::SendVariableEvent(const char*, VARIANT, VARIANT, const char*) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::DelaySaveRequest(BOOL) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::InitAlternativeParamLists(BSTR, BSTR, BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::ReInitDevTypeParamCollection(BSTR) { return E_NOTIMPL; }
-bool CovFDT_BaseDTMCore::CheckDeviceType(IXMLDOMNode*) { return false; }
-BSTR CovFDT_BaseDTMCore::DecodeDeviceTypeString(BSTR) { return nullptr; }
-BSTR CovFDT_BaseDTMCore::EncodeDeviceTypeString() { return nullptr; }
-HRESULT CovFDT_BaseDTMCore::GetDevIdentInfoPath1(IXMLDOMDocument*, BSTR, BSTR* xpath) { return NotYet(xpath); }
-HRESULT CovFDT_BaseDTMCore::GetDevIdentInfoPath2(IXMLDOMDocument*, BSTR, BSTR* xpath) { return NotYet(xpath); }
-HRESULT CovFDT_BaseDTMCore::GetDevIdentInfoXml(IXMLDOMDocument*, BSTR, BSTR* xml) { return NotYet(xml); }
 
-HRESULT CovFDT_BaseDTMCore::GetInformation(BSTR, BSTR* information) { return NotYet(information); }
-HRESULT CovFDT_BaseDTMCore::GetDeviceIdentificationInformation(BSTR, BSTR, BSTR* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::GetParameters(BSTR, BSTR* document) { return NotYet(document); }
 HRESULT CovFDT_BaseDTMCore::SetParameters(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::CancelAction(BSTR, VARIANT_BOOL* result) { return NotYet(result); }
@@ -861,27 +727,12 @@ HRESULT CovFDT_BaseDTMCore::Compare(VARIANT_BOOL* result) { return NotYet(result
 HRESULT CovFDT_BaseDTMCore::InitCompare(BSTR, VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::ReleaseCompare(VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::Verify(VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::Import(IStream*, VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::Export(IStream*, VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::Compare(BSTR* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::GetDeviceStatus(BSTR* document) { return NotYet(document); }
 HRESULT CovFDT_BaseDTMCore::OnChildParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::OnParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::OnDataSetLocked(BSTR) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::OnDataSetUnlocked(BSTR, VARIANT_BOOL* done) { return NotYet(done); }
-HRESULT CovFDT_BaseDTMCore::SetDataSetStateFromFrame(ULONG) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::GetStorageStateValue(ULONG*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::LoadFromStream(IStream*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::SaveToStream(IStream*, BOOL) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::LoadFromPropertyBag(IPropertyBag*, IErrorLog*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::SaveToPropertyBag(IPropertyBag*, BOOL, BOOL) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::IsDirty() { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::Load(IStream*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::Save(IStream*, BOOL) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::GetSizeMax(ULARGE_INTEGER*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::InitNew() { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::Load(IPropertyBag*, IErrorLog*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::Save(IPropertyBag*, BOOL, BOOL) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::GetDocumentList(BSTR* list, BSTR) { return NotYet(list); }
 HRESULT CovFDT_BaseDTMCore::GetDeviceBitmap(BSTR* list, BSTR) { return NotYet(list); }
 HRESULT CovFDT_BaseDTMCore::GetDeviceIcon(BSTR* list, BSTR) { return NotYet(list); }

@@ -247,6 +247,37 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   // class hands out its communication client.
   virtual IovFdtParameterCommunication* ParameterCommunication() { return nullptr; }
 
+  // ---- The data set (CovFDT_BaseDTMImpl_Persistence.cpp) ----
+  // done is set false on entry and true only on full success. A load reads the whole data set
+  // before it changes anything: a refused data set leaves the DTM as it was.
+  HRESULT InitNewDtm(VARIANT_BOOL* done);
+  HRESULT SaveDtm(IStream* stream, VARIANT_BOOL* done);
+  HRESULT LoadDtm(IStream* stream, VARIANT_BOOL* done);
+  // The device class's own section after the framework's; the defaults write and read nothing.
+  virtual HRESULT OnInitNewDtm(VARIANT_BOOL* done);
+  virtual HRESULT OnLoadDtm(IStream* stream, VARIANT_BOOL* done);
+  virtual HRESULT OnSaveDtm(IStream* stream, VARIANT_BOOL* done);
+  // The format version string "{00000000-XXXX-XXXX-0000-000000000000}" around the DTM's format
+  // information (the framework's is 0).
+  virtual HRESULT GetFormatVersionString(BSTR* out);
+  virtual HRESULT AnalyzeFormatVersionString(BSTR text);
+  virtual HRESULT GetDtmFormatInfo(DWORD* info);
+  virtual HRESULT AnalyzeDtmFormatInfo(DWORD info);
+  // ---- The DTM information (CovFDT_BaseDTMImpl_Information.cpp) ----
+  // The module whose resources hold the document templates.
+  virtual HMODULE ResourceModule();
+  // The DTM information template for the frame's FDT version (1.2 or 1.2.1); E_FAIL when the
+  // module has none.
+  HRESULT GetInformationTemplate(BSTR* text);
+  // Loads one of the DTM's own documents or the frame's device-type document.
+  virtual HRESULT LoadInformationDocument(BSTR text, IXMLDOMDocument2** document, VARIANT_BOOL* loaded);
+  // ---- Import and export of parameter values ----
+  // The parameter list text of the export, and the import of one; the parameter handler's.
+  virtual HRESULT BuildExportDocument(BSTR* text);
+  virtual HRESULT ImportParameterText(BSTR text);
+  // Adds each descriptor of source whose id the handler does not hold yet.
+  HRESULT AddMissingParameters(CParamCollection* source);
+
   // What the function container asks of the DTM.
   bool HasFrameContainer() const { return static_cast<bool>(m_pContainer); }
   bool IsAnnouncingOff() const { return m_bAnnouncingOff; }
@@ -327,6 +358,37 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   vkr::ComPtr<IFrameDtmStateEvents> m_pFdt121Events;
   bool m_bPrivateDialog = false;
 
+  // The data-set lock: nested counted locks of the DTM's own operations; whether the frame granted
+  // its lock; whether the frame's lock is to be given back once the data set is saved; whether the
+  // frame reported the data set locked (then no lock is asked of it).
+  ULONG m_nLockCount = 0;
+  bool m_bDataSetLocked = false;
+  bool m_bUnlockPending = false;
+  bool m_bFrameReportedLock = false;
+
+  // UpdateProgress reports when the percentage passes the threshold, which then moves on by the
+  // step; the operation that reports sets both before it starts.
+  LONG m_nProgressThreshold = 0;
+  LONG m_nProgressStep = 0;
+
+  // What the last communication error said, for the frame's state documents.
+  bool m_bCommErrorDescriptor = false;
+  vkr::Bstr m_bstrCommErrorDescriptor;
+  bool m_bCommErrorCode = false;
+  vkr::Bstr m_bstrCommErrorCode;
+
+  // The number of running functions and open user interfaces; the device class asks its function
+  // container. The framework alone has none.
+  virtual HRESULT GetRunningFunctionCount(ULONG* count);
+  // The DTM's validating document handler (the template's): the schema cache from the frame's
+  // schema directory, and a load validated against it. E_NOTIMPL without a handler.
+  virtual HRESULT InitializeDtmSchemaCache(BSTR directory);
+  virtual HRESULT LoadDtmDocument(BSTR text, IXMLDOMDocument2** document, VARIANT_BOOL* loaded);
+  // Runs the job with a new manual-reset event (VT_UI4) as its argument and waits for the event up
+  // to timeout, serving messages; when the job could not run nobody would signal it, so there is no
+  // wait. The job's result.
+  HRESULT RunJobAndWait(ULONG job, DWORD timeout);
+
  private:
   // The parameter handler's view of the DTM: it forwards to this object.
   class ParameterSite final : public IovFdtParameterHandlerSite, public IovFdtParameterDtmEvents {
@@ -353,6 +415,27 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   };
   ParameterSite m_site{this};
 
+  // A data set read but not yet taken (see LoadDtm).
+  struct LoadedDataSet {
+    vkr::Bstr deviceType;
+    CParamCollection parameters;
+    ULONG dataSetState = 0;
+  };
+  HRESULT ReadDtm(IStream* stream, LoadedDataSet* loaded);
+  HRESULT CommitDtm(LoadedDataSet* loaded);
+  // The data set, with the stream form's trailer when asked, built in memory.
+  HRESULT SaveDtmToMemory(bool trailer, vkr::ComPtr<IStream>* out);
+  // Whether the DTM state admits the persistence call (load: 1 or 3; save: 8 to 12).
+  bool CanLoadInState() const;
+  bool CanSaveInState() const;
+
+  // The data set: dirty flag (1 after InitNew, 0 after a load or a save that clears it) and
+  // storage state (0 persistent, 1 transient).
+  bool m_bDirty = false;
+  BYTE m_nStorageState = 0;
+  // Raised while the parameter collection is rebuilt for a loaded device type.
+  bool m_bRebuildingParameters = false;
+
   // The common steps of the FDT calls with a result flag: the null check (errorForNull), the
   // flag cleared, and the admission of the state. S_OK when the call may go on.
   HRESULT Admit(DtmCall call, VARIANT_BOOL* result, HRESULT errorForNull);
@@ -375,4 +458,10 @@ class CovFDT_BaseDTMImpl : public CovFDT_BaseDTMCore, public CovFDTXMLHandlerImp
  protected:
   IUnknown* GetDtmUnknown() override { return static_cast<T*>(this)->GetControllingUnknown(); }
   const CLSID& GetDtmThreadClassId() override { return *pclsidThread; }
+  HRESULT InitializeDtmSchemaCache(BSTR directory) override {
+    return CovFDTXMLHandlerImpl<T>::InitializeSchemaCache(directory);
+  }
+  HRESULT LoadDtmDocument(BSTR text, IXMLDOMDocument2** document, VARIANT_BOOL* loaded) override {
+    return CovFDTXMLHandlerImpl<T>::LoadXMLDocument(text, document, loaded);
+  }
 };

@@ -184,6 +184,14 @@ struct IFrameDtmStateEvents : IDispatch {
   virtual HRESULT OnStateChanged(BSTR systemTag, BSTR document) = 0;  // 7
 };
 
+// The frame's user messages: it shows an FDTUserMessage document and answers with the same
+// document, the chosen button in FDTUserMessage/@resultMessage.
+struct IFdtDialog : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("4F0B3D6A-61E3-4C53-8F4B-7E2C1A9D0B24");
+  using Base = IDispatch;
+  virtual HRESULT UserDialog(BSTR systemTag, BSTR userMessage, BSTR* reply) = 0;  // 7
+};
+
 // The frame's communication channel; its methods arrive with the communication issue.
 struct IFdtCommunication : IDispatch {
   static constexpr IID iid = vkr::MakeGuid("4F0B3D6A-61E3-4C53-8F4B-7E2C1A9D0B23");

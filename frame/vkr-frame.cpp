@@ -4,6 +4,8 @@
 //   vkr-frame unregister [module]   removes it again
 //   vkr-frame classes               lists the registered classes
 //   vkr-frame create                creates the DTM by its ProgID, shows its state, releases it
+//   vkr-frame lifecycle             takes the DTM through its states and releases it, printing
+//                                   each step, state and notification of the frame
 //
 // The registry file and the drive root come from VKR_REGISTRY and VKR_DRIVE_ROOT. Exit status 0
 // on success, 1 when a step failed, 2 for a wrong command line.
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "frame/FrameHost.h"
+#include "frame/LifecycleHost.h"
 
 namespace {
 
@@ -19,7 +22,7 @@ constexpr char16_t kDtmProgId[] = u"Vorn.ExampleDtm";
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: vkr-frame register [module] | unregister [module] | classes | create\n"
+               "usage: vkr-frame register [module] | unregister [module] | classes | create | lifecycle\n"
                "  module: the DTM module to (un)register (default: %s)\n",
                VKR_DEFAULT_MODULE);
   return 2;
@@ -65,6 +68,23 @@ int Create() {
   return SUCCEEDED(hr) ? 0 : 1;
 }
 
+int Lifecycle() {
+  std::printf("Taking %s through its life\n", vkr::Utf16ToUtf8(kDtmProgId).c_str());
+  if (FAILED(CoInitialize(nullptr))) {
+    std::printf("  CoInitialize failed\n");
+    return 1;
+  }
+  std::vector<std::string> lines;
+  const HRESULT hr = vkr::frame::RunLifecycle(kDtmProgId, &lines);
+  for (const std::string& line : lines) std::printf("  %s\n", line.c_str());
+  // A step the DTM refuses (S_FALSE) is part of what the run shows; only a failure of the frame or
+  // the module fails the command.
+  std::printf("  %s\n", hr == S_OK ? "done" : ("stopped early: " + vkr::frame::ResultText(hr)).c_str());
+  CoFreeUnusedLibraries();
+  CoUninitialize();
+  return FAILED(hr) ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,5 +96,6 @@ int main(int argc, char** argv) {
   if (argc != 2) return Usage();
   if (command == "classes") return Classes();
   if (command == "create") return Create();
+  if (command == "lifecycle") return Lifecycle();
   return Usage();
 }

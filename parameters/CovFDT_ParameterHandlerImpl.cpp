@@ -474,28 +474,12 @@ HRESULT CovFDT_ParameterHandlerImpl::InitNewParameterHandler(VARIANT_BOOL* done)
   return S_OK;
 }
 
-// The parameter section of the data set, the "<PARAMETERS>" export and import, and the list
-// transfers are not part of this class yet.
-HRESULT CovFDT_ParameterHandlerImpl::LoadParameterHandler(IStream*, VARIANT_BOOL* done) {
-  WriteLog(u"CovFDT_ParameterHandlerImpl::LoadParameterHandler()");
-  if (done) *done = VARIANT_FALSE;
-  return E_NOTIMPL;
-}
-
-HRESULT CovFDT_ParameterHandlerImpl::SaveParameterHandler(IStream*, VARIANT_BOOL* done) {
-  WriteLog(u"CovFDT_ParameterHandlerImpl::SaveParameterHandler()");
-  if (done) *done = VARIANT_FALSE;
-  return E_NOTIMPL;
-}
+// The "<PARAMETERS>" export and import and the list transfers are not part of this class yet; the
+// parameter section of the data set is in ParameterHandlerPersistence.cpp.
 
 HRESULT CovFDT_ParameterHandlerImpl::ExportParameters(BSTR* text) {
   WriteLog(u"CovFDT_ParameterHandlerImpl::ExportParameters()");
   if (text) *text = nullptr;
-  return E_NOTIMPL;
-}
-
-HRESULT CovFDT_ParameterHandlerImpl::ImportParameters(BSTR) {
-  WriteLog(u"CovFDT_ParameterHandlerImpl::ImportParameters()");
   return E_NOTIMPL;
 }
 
@@ -510,8 +494,6 @@ HRESULT CovFDT_ParameterHandlerImpl::DownloadParameterList(BSTR, BSTR, VARIANT_B
   if (success) *success = VARIANT_FALSE;
   return E_NOTIMPL;
 }
-
-HRESULT CovFDT_ParameterHandlerImpl::ParseRelations(ULONG, BSTR, BOOL, ULONG) { return E_NOTIMPL; }
 
 HRESULT CovFDT_ParameterHandlerImpl::UploadOnlineParameters(BSTR parameterList, VARIANT_BOOL* success) {
   WriteLog(u"CovFDT_ParameterHandlerImpl::UploadOnlineParameters()");
@@ -593,8 +575,7 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterText(ULONG id, VARIANT reserved
 HRESULT CovFDT_ParameterHandlerImpl::GetParameterField(VARIANT id, VARIANT field, VARIANT* result) {
   WriteLog(u"CovFDT_ParameterHandlerImpl::GetParameterField()");
   if (!result) return E_INVALIDARG;
-  // Private properties by name belong to the private-property reader, not part of this class yet.
-  if (field.vt == VT_BSTR) return E_NOTIMPL;
+  if (field.vt == VT_BSTR) return ReadPrivateProperties(id, field.bstrVal, result);
   ULONG nId = 0, mask = 0;
   HRESULT hr = IdOf(id, &nId);
   if (SUCCEEDED(hr)) hr = MaskOf(field, &mask);
@@ -617,8 +598,7 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterField(VARIANT id, VARIANT field
 
 HRESULT CovFDT_ParameterHandlerImpl::SetParameterField(VARIANT id, VARIANT field, VARIANT value) {
   WriteLog(u"CovFDT_ParameterHandlerImpl::SetParameterField()");
-  // Writing a private property belongs to the private-property writer, not part of this class yet.
-  if (field.vt == VT_BSTR) return E_NOTIMPL;
+  if (field.vt == VT_BSTR) return WritePrivateProperty(id, field.bstrVal, value);
   ULONG nId = 0, mask = 0;
   HRESULT hr = IdOf(id, &nId);
   if (SUCCEEDED(hr)) hr = MaskOf(field, &mask);
@@ -788,14 +768,6 @@ HRESULT CovFDT_ParameterHandlerImpl::NotifyParameterChanged(ULONG id, ParameterC
 
 // ---- Values --------------------------------------------------------------------------------------
 
-HRESULT CovFDT_ParameterHandlerImpl::SetParameterValue(VARIANT id, VARIANT value) {
-  WriteLog(u"CovFDT_ParameterHandlerImpl::SetParameterValue()");
-  ULONG nId = 0;
-  HRESULT hr = IdOf(id, &nId);
-  if (FAILED(hr)) return hr;
-  return ApplyParameterValue(nId, value, TRUE);
-}
-
 HRESULT CovFDT_ParameterHandlerImpl::ApplyParameterValue(ULONG id, VARIANT value, BOOL mark) {
   if (id == kNoParameter) return E_INVALIDARG;
   ParInfo record;
@@ -806,7 +778,8 @@ HRESULT CovFDT_ParameterHandlerImpl::ApplyParameterValue(ULONG id, VARIANT value
   hr = ChangeVariantType(&converted, &value, record.m_vt);
   if (FAILED(hr)) return hr;
 
-  if (IsVariantEqual(converted, record.m_vValue)) return NotifyMirroredParameters(UI4(PB_VALUE_CHANGED), UI4(id), converted);
+  if (IsVariantEqual(converted, record.m_vValue))
+    return NotifyMirroredParameters(UI4(PB_VALUE_CHANGED), UI4(id), converted);
 
   if (m_pSite) m_pSite->SendVariableEvent(Narrow(record.m_bstrName).c_str(), record.m_vValue, converted);
   hr = VariantCopy(&record.m_vValue, &converted);
@@ -862,11 +835,20 @@ HRESULT CovFDT_ParameterHandlerImpl::EvaluateRelationsFor(ULONG id, ULONG which,
   return remembered;
 }
 
-HRESULT CovFDT_ParameterHandlerImpl::ApplyUpdateExpression(ULONG, BSTR expression) {
+HRESULT CovFDT_ParameterHandlerImpl::ApplyUpdateExpression(ULONG id, BSTR expression) {
   WriteLog(u"CovFDT_ParameterHandlerImpl::ApplyUpdateExpression()");
   const std::u16string_view text = vkr::View(expression).substr(0, SysStringLen(expression));
   const size_t start = text.find(u"update(");
   if (start == std::u16string_view::npos || text.size() <= 7) return E_INVALIDARG;
+  // A re-read answers through the device response, which runs the parameter's relations again: an
+  // expression that names its own parameter (or a ring of them) would re-read without end.
+  for (ULONG running : m_updatesRunning)
+    if (running == id) return S_OK;
+  m_updatesRunning.push_back(id);
+  struct Done {
+    std::vector<ULONG>& running;
+    ~Done() { running.pop_back(); }
+  } done{m_updatesRunning};
   HRESULT result = S_OK;
   size_t pos = start + 7;
   while (pos < text.size()) {
@@ -874,11 +856,11 @@ HRESULT CovFDT_ParameterHandlerImpl::ApplyUpdateExpression(ULONG, BSTR expressio
     const size_t end = text.find_first_of(u",)", pos);
     const std::u16string_view piece = text.substr(pos, end == std::u16string_view::npos ? std::u16string_view::npos
                                                                                          : end - pos);
-    ULONG id = 0;
+    ULONG target = 0;
     bool digits = false;
     for (OLECHAR c : piece) {
       if (c >= u'0' && c <= u'9') {
-        id = id * 10 + static_cast<ULONG>(c - u'0');
+        target = target * 10 + static_cast<ULONG>(c - u'0');
         digits = true;
       } else if (c != u' ' || digits) {
         break;
@@ -886,7 +868,7 @@ HRESULT CovFDT_ParameterHandlerImpl::ApplyUpdateExpression(ULONG, BSTR expressio
     }
     if (digits) {
       VARIANT_BOOL read = VARIANT_FALSE;
-      HRESULT hr = ReadDeviceParameterEx(UI4(id), &read);
+      HRESULT hr = ReadDeviceParameterEx(UI4(target), &read);
       if (FAILED(hr)) result = hr;
     }
     if (end == std::u16string_view::npos || text[end] == u')') break;
@@ -1164,7 +1146,8 @@ HRESULT CovFDT_ParameterHandlerImpl::WriteDeviceParameter(VARIANT id, VARIANT va
   // A device parameter changed offline still has to be written to the device.
   hr = GetParInfoFields(nId, PIF_FLAGS, &record);
   if (FAILED(hr)) return hr;
-  const ULONG flags = toDevice ? (record.m_dwFlags | PFL_MODIFIED) : (record.m_dwFlags & ~static_cast<ULONG>(PFL_MODIFIED));
+  const ULONG flags =
+      toDevice ? (record.m_dwFlags | PFL_MODIFIED) : (record.m_dwFlags & ~static_cast<ULONG>(PFL_MODIFIED));
   hr = SetParameterStatus(nId, flags);
   if (FAILED(hr)) return hr;
   *done = VARIANT_TRUE;

@@ -163,9 +163,17 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
   // Stores the data-set state; a change marks the data set modified and is broadcast (0x270F).
   HRESULT SetDataSetState(ULONG state);
   ULONG GetDataSetState() const { return m_nDataSetState; }
-  // Evaluates one "relation(" expression of a parameter. The relation machinery is not part of
-  // this class yet: E_NOTIMPL.
-  virtual HRESULT ParseRelations(ULONG id, BSTR relation, BOOL registerOnly, ULONG argument);
+  // The parameter section of the data set (ParameterHandlerPersistence.cpp). Reading gathers the
+  // loaded values and status words in a local collection and touches no live record; committing
+  // writes them into the live records, all or none. The DTM core reads its whole data set before
+  // it commits any of it, so a refused data set changes nothing.
+  HRESULT ReadParameterSection(IStream* stream, CParamCollection* loaded);
+  HRESULT CommitParameterSection(CParamCollection& loaded);
+  // Set from the data set's format version before a load: option 1, the minimum, maximum and
+  // default follow each value; option 2, one more value follows each status word. Both are read
+  // and discarded.
+  bool m_bLoadOption1 = false;
+  bool m_bLoadOption2 = false;
 
   // The definition helpers a device's parameter table is written with (ParameterDefinitionHelpers.cpp).
   // Each builds one record, checks it, adds it to the collection (null: built and checked only;
@@ -219,10 +227,6 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
                         ParameterCallback beforeChange, ParameterCallback beforeRead, ParameterCallback beforeWrite,
                         ParameterCallback afterChange, ParameterCallback afterRead, ParameterCallback afterWrite,
                         LPCSTR stringId, ULONG itemKinds, LPCSTR typeInformation, LPCSTR privateProperties);
-  // The initial values a TypeInformation text gives for the bit fields of a byte string: S_OK with
-  // the rebuilt value in result, S_FALSE when the text gives none. Not part of this class yet:
-  // E_NOTIMPL, which leaves every defined value as it is.
-  virtual HRESULT InitValuesFromTypeInformation(VARIANT value, BSTR typeInformation, VARIANT* result);
 
   // Adds a value-set record (an event handler for the parameters of a list).
   void AddValueSetRecord(const CValueSetRecord& record) { m_valueSetRecords.push_back(record); }
@@ -266,8 +270,169 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
   // Alias links, both directions of every registered pair.
   std::vector<CVariantPair> m_aliasLinks;
   ULONG m_nDataSetState = DSS_DEFAULT;
+  // The parameters whose update expressions are being carried out.
+  std::vector<ULONG> m_updatesRunning;
   // The number format floating-point values are compared with, and the language it is for.
   SNumberFormat m_compareFormat;
   LCID m_compareFormatLanguage = 0;
   bool m_bCompareFormatValid = false;
+
+  // ---- Relations, private properties, import and initial values ---------------------------------
+  // (ParameterRelations.cpp, ParameterImport.cpp, InitialValues.cpp)
+ public:
+  // A parameter's relation text "relation(k1,t1,k2,t2,...)" ties targets to it: when its value
+  // changes (argument 1) or a device value arrives (argument 2), each pair applies relation kind k
+  // to target t. The kinds, with the hook a device DTM overrides and what happens to the target:
+  //    1  -                            read from the device (online, device reads not off)
+  //    2  EvaluateEnableRelation       flag 0x08 cleared (enabled) or set (disabled)
+  //    3  EvaluateStateRelation        flag 0x01 set or cleared
+  //    4  EvaluateEnumerationRelation  new enumeration texts, translated; revalidated; 0x2712
+  //    5  EvaluateValueRelation        the hook sets what it wants; revalidated
+  //    6  EvaluateDefaultRelation      new default; revalidated
+  //    7  EvaluateMaximumRelation      new maximum; revalidated
+  //    8  EvaluateMinimumRelation      new minimum; revalidated
+  //    9  EvaluateAuxiliaryRelation    new auxiliary VARIANT (when it holds a text); revalidated
+  //   10  -                            broadcast 0x271B
+  //   11  -                            broadcast 0x271A
+  //   12  EvaluateUnitScalingRelation  private property "UnitScaling"; revalidated
+  //   13  EvaluateMultiplierRelation   private property "Multiplier"; revalidated
+  //   14  EvaluateOffsetRelation       private property "Offset"; revalidated
+  // Revalidation sets or clears flag 0x04 by the value's validation. Kinds 5 to 9 and 12 to 14
+  // then broadcast by the relation's flags (NotifyRelationTarget). A batch replays the kinds in
+  // the order 1..12, 14, 13.
+  //
+  // Relation tables: one per kind, entries {target, source, flags}, a target at most once per
+  // table and one entry in all in the table of kind 10. They hold the relations queued by an open
+  // batch, or registered by BuildRelations; opening the outermost batch and starting BuildRelations
+  // empty them.
+  enum RelationEvent : ULONG {
+    RE_ENUMERATION_CHANGED = 0x2712,  // kind 4
+    RE_KIND_11 = 0x271A,
+    RE_KIND_10 = 0x271B,
+  };
+
+  // Opens (TRUE) or closes (FALSE) a relation batch; always S_OK. While a batch is open, relations
+  // are queued instead of applied; closing the outermost batch replays each queued relation once,
+  // kind by kind. Opening or closing while the replay runs does nothing, so relations set off by a
+  // replayed relation apply at once. Closing with no batch open replays the relations a
+  // BuildRelations registered under m_bRebuildingRelations, once that flag is down; else it does
+  // nothing.
+  HRESULT ApplyRelations(BOOL open);
+  // ApplyParameterValue (mark FALSE) inside a batch: the failure, or S_OK for every success. The
+  // import sets values this way.
+  HRESULT SetValueWithRelations(ULONG id, VARIANT value);
+  // Evaluates the "relation(" text of the parameter `id`: S_OK at once with m_bRelationsOff;
+  // E_INVALIDARG for a text without "relation(" or shorter than 8 characters. Pairs are read up to
+  // the first ")" (a kind without target ends the list; kinds outside 1 to 14 are ignored). With
+  // registerOnly, in a batch or under m_bRebuildingRelations each pair enters its table (once);
+  // outside a batch and relation building every pair that did not stand in its table already is
+  // applied at once. The save request is delayed around the whole evaluation (unless
+  // m_bSaveDelayOff). A failing pair does not stop the others; the last failure is the answer.
+  virtual HRESULT ParseRelations(ULONG id, BSTR relation, BOOL registerOnly, ULONG argument);
+  // Empties the relation tables and registers the relations of every record (by index) with the
+  // flags; outside relation building each new relation is applied once. A record that cannot be
+  // fetched ends it with that failure.
+  HRESULT BuildRelations(ULONG flags);
+  // Sets flag `bit` of the parameter's flag word when validating its value sets it, clears it
+  // otherwise (no broadcast).
+  HRESULT RevalidateParameter(VARIANT id, ULONG bit);
+  // Flags 0x1: broadcast 0x2701, 0x2: broadcast 0x270D, for the parameter with the argument; the
+  // result of the last broadcast sent, S_OK when none.
+  HRESULT NotifyRelationTarget(VARIANT id, VARIANT argument, ULONG flags);
+  // Rebuilds the parameter's enumeration texts as "value;text" with each entry's text in the DTM's
+  // language (TranslateEnumerationEntry; the parameter id is the enumeration id). An entry without
+  // a translation keeps its text. When no entry has one nothing changes and the answer is the
+  // lookup's failure (S_FALSE for an empty list).
+  HRESULT TranslateEnumerationTexts(ULONG id);
+
+  // The relation hooks. `service` is the DTM object's IovFdtParameterHandler4, through which a hook
+  // reads and writes parameters. Kinds 2 and 3: S_OK with *decision decides (kind 2: non-zero
+  // enables; kind 3: bit 0x2 sets flag 0x01), S_FALSE decides nothing. The others: S_OK with the
+  // new value in *value (kind 4: a VT_EMPTY value changes nothing), S_FALSE changes nothing. A
+  // failure is the relation's failure. The defaults decide nothing (kinds 2, 3) or answer
+  // E_NOTIMPL: a device DTM that defines relations overrides the hooks of its kinds.
+  virtual HRESULT EvaluateEnableRelation(IovFdtParameterHandler4* service, ULONG source, ULONG target, ULONG flags,
+                                         BOOL* decision);
+  virtual HRESULT EvaluateStateRelation(IovFdtParameterHandler4* service, ULONG source, ULONG target, ULONG flags,
+                                        BOOL* decision);
+  virtual HRESULT EvaluateEnumerationRelation(IovFdtParameterHandler4* service, ULONG source, ULONG target,
+                                              ULONG flags, VARIANT* value);
+  virtual HRESULT EvaluateValueRelation(IovFdtParameterHandler4* service, ULONG source, ULONG target, ULONG flags,
+                                        VARIANT* value);
+  virtual HRESULT EvaluateDefaultRelation(IovFdtParameterHandler4* service, ULONG source, ULONG target, ULONG flags,
+                                          VARIANT* value);
+  virtual HRESULT EvaluateMaximumRelation(IovFdtParameterHandler4* service, ULONG source, ULONG target, ULONG flags,
+                                          VARIANT* value);
+  virtual HRESULT EvaluateMinimumRelation(IovFdtParameterHandler4* service, ULONG source, ULONG target, ULONG flags,
+                                          VARIANT* value);
+  virtual HRESULT EvaluateAuxiliaryRelation(IovFdtParameterHandler4* service, ULONG source, ULONG target,
+                                            ULONG flags, VARIANT* value);
+  virtual HRESULT EvaluateUnitScalingRelation(IovFdtParameterHandler4* service, ULONG source, ULONG target,
+                                              ULONG flags, VARIANT* value);
+  virtual HRESULT EvaluateOffsetRelation(IovFdtParameterHandler4* service, ULONG source, ULONG target, ULONG flags,
+                                         VARIANT* value);
+  virtual HRESULT EvaluateMultiplierRelation(IovFdtParameterHandler4* service, ULONG source, ULONG target,
+                                             ULONG flags, VARIANT* value);
+  // The text of one enumeration entry in the DTM's language; E_NOTIMPL until the DTM supplies its
+  // translation.
+  virtual HRESULT TranslateEnumerationEntry(ULONG enumerationId, LONG value, BSTR* text);
+
+  // Switches the DTM sets: relations off (ParseRelations does nothing), device reads off (kind 1
+  // does nothing), save delay off (ParseRelations does not delay the save request), and relation
+  // building (relations are registered, none applied).
+  bool m_bRelationsOff = false;
+  bool m_bDeviceReadsOff = false;
+  bool m_bSaveDelayOff = false;
+  bool m_bRebuildingRelations = false;
+
+  // Sets one private property of the parameter: an existing "Property" element keeps its type and
+  // takes the value converted to it; a new one is written with the value's own type. A failure of
+  // the record or the XML is returned, and the record keeps its text.
+  HRESULT WritePrivateProperty(VARIANT id, BSTR name, VARIANT value);
+  // Reads one private property into result: a property with child nodes as its XML text, one with
+  // a "type" as that type, one without as the text of its "value". S_FALSE, result untouched, for
+  // a property that is not there or a text that is no XML; E_NOTIMPL when the private properties
+  // are not a text; E_POINTER for a null result.
+  HRESULT ReadPrivateProperties(VARIANT id, BSTR name, VARIANT* result);
+  // Sets the values of a "<PARAMETERS>" text: for each parameter (in id order) the first
+  // "Parameter" element with its id, when its "type" names the parameter's VARTYPE exactly and its
+  // "value" converts to it, through SetValueWithRelations. Other elements are passed over. With a
+  // progress text, progress is reported per parameter and ended with done = 0. E_POINTER for a null
+  // text, E_FAIL for a text that is no XML; a record that cannot be fetched ends it with that
+  // failure (values set so far stay).
+  HRESULT ImportParameterValues(BSTR text, BSTR progressText);
+  // Reports import progress (the DTM's UpdateProgress); does nothing by default.
+  virtual HRESULT UpdateProgress(ULONG done, ULONG total, BSTR text);
+  // The initial values a TypeInformation text gives for the bit fields of a byte string: S_OK with
+  // the rebuilt VT_ARRAY|VT_UI1 in result; S_FALSE, result untouched, when the text is empty, no
+  // XML, has no "Simple" element with an "initialValue", or the value holds no bytes. An element
+  // whose field does not fit the value, or whose position, length, type or value cannot be read,
+  // is skipped.
+  virtual HRESULT InitValuesFromTypeInformation(VARIANT value, BSTR typeInformation, VARIANT* result);
+
+  // Cleared by every import; read by nobody in the handler.
+  ULONG m_dwImportWord = 0;
+
+ private:
+  struct SRelationEntry {
+    ULONG target;
+    ULONG source;
+    ULONG flags;
+  };
+  static constexpr int kRelationKinds = 14;
+  // Applies one relation now; nested applications beyond a fixed depth fail with E_FAIL.
+  HRESULT ApplyRelation(int kind, ULONG source, ULONG target, ULONG flags);
+  HRESULT ApplyRelationKind(int kind, ULONG source, ULONG target, ULONG flags);
+  // Replays the relation tables in the replay order.
+  void ReplayRelations();
+  // Writes one field of a parameter's record from a value.
+  HRESULT SetRecordField(ULONG id, ULONG mask, const VARIANT& value);
+
+  std::vector<SRelationEntry> m_relationTables[kRelationKinds];
+  ULONG m_nRelationBatches = 0;
+  bool m_bCollectingRelations = false;
+  bool m_bApplyingRelations = false;
+  // Relations registered under m_bRebuildingRelations and not applied yet.
+  bool m_bRelationsRegistered = false;
+  int m_nRelationDepth = 0;
 };

@@ -61,7 +61,8 @@ class CovVAPacker {
 struct SParamUpdateInfo : CovVAPacker {
   SParamUpdateInfo() = default;
   SParamUpdateInfo(ULONG id, ULONG rate) : nParameterId(id), nUpdateRate(rate) {}
-  SParamUpdateInfo(const SParamUpdateInfo& o) : CovVAPacker(), nParameterId(o.nParameterId), nUpdateRate(o.nUpdateRate) {}
+  SParamUpdateInfo(const SParamUpdateInfo& o)
+      : CovVAPacker(), nParameterId(o.nParameterId), nUpdateRate(o.nUpdateRate) {}
   SParamUpdateInfo& operator=(const SParamUpdateInfo& o) {
     nParameterId = o.nParameterId;
     nUpdateRate = o.nUpdateRate;

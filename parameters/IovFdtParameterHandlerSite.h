@@ -2,10 +2,11 @@
 // language, its messages and events, and the neighbours the DTM owns (communication client,
 // function container, parameter lists).
 //
-// These are small seams, one per neighbour (the parameter lists come as their own interface), so that the parameter model builds and is tested before
-// its neighbours exist; the DTM object implements them by forwarding to its members. A getter that
-// answers null means the DTM has no such neighbour, and each operation of the handler answers that
-// case as its description says. Every call runs on the DTM's apartment thread.
+// These are small seams, one per neighbour (the parameter lists come as their own interface), so
+// that the parameter model builds and is tested before its neighbours exist; the DTM object
+// implements them by forwarding to its members. A getter that answers null means the DTM has no
+// such neighbour, and each operation of the handler answers that case as its description says.
+// Every call runs on the DTM's apartment thread.
 #pragma once
 
 #include "parameters/IovFDTParamList.h"

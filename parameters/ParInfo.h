@@ -9,9 +9,9 @@
 // field is read as there is in brackets); `default` is what the default record holds.
 //
 //  mask      member              type      default  meaning                               also
-//  0x000001  m_dwAddressed       ULONG     0        1: the parameter has a device address  kind word (1 = device parameter,
-//                                                   (adding it sets flag 0x400); 0: it     read from and written to the
-//                                                   lives in the DTM only [VT_UI4]         device; other: data set only)
+//  0x000001  m_dwAddressed       ULONG     0        1: the parameter has a device address  kind word (1: a device
+//                                                   (adding it sets flag 0x400); 0: it     parameter, read and written;
+//                                                   lives in the DTM only [VT_UI4]         other: data set only)
 //  -         m_nId               ULONG     -1       the key; 0xFFFFFFFF is no parameter
 //  0x100000  m_bstrStrId         BSTR      ""       symbolic name documents use [VT_BSTR]  string id (str_id)
 //  0x000002  m_vAddress          VARIANT   empty    AddressInformation text (VT_BSTR) of   first VARIANT field, address
@@ -43,8 +43,8 @@
 //                                                   0x2000: offered as an item by single
 //                                                   device data access (*)
 //  0x040000  m_vFurther          VARIANT   empty    a number (VT_UI4) from the definition; further number, auxiliary
-//                                                   the unit as VT_BSTR or a unit id       VARIANT, fourth VARIANT field,
-//                                                                                          unit VARIANT
+//                                                   the unit as VT_BSTR or a unit id       VARIANT, fourth VARIANT
+//                                                                                          field, unit VARIANT
 //  0x080000  m_vRelation         VARIANT   empty    the "relation(" and "update("          relation expression
 //                                                   expressions
 //  -         m_pfn...            callbacks null     kinds 5, 1, 3, 6, 2, 4 in this order

@@ -350,5 +350,3 @@ void CovFDT_ParameterHandlerImpl::AddEnumParameter(
   AddDefinition(this, collection, addressed, id, addressValue, name, stringResId, static_cast<VARTYPE>(vt), values,
                 persist, flags, p);
 }
-
-HRESULT CovFDT_ParameterHandlerImpl::InitValuesFromTypeInformation(VARIANT, BSTR, VARIANT*) { return E_NOTIMPL; }

@@ -15,5 +15,11 @@ echo "== vkr-frame classes"
 "$host" classes
 echo "== vkr-frame create"
 "$host" create
+echo "== vkr-frame lifecycle"
+# The registration is taken away below also when the lifecycle stops early; its status is the
+# job's.
+status=0
+"$host" lifecycle || status=$?
 echo "== vkr-frame unregister"
 "$host" unregister
+exit "$status"

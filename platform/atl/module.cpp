@@ -106,19 +106,23 @@ HRESULT ComModule::GetClassObject(REFCLSID clsid, REFIID riid, LPVOID* ppv) {
   if (!m_map) return E_UNEXPECTED;
   auto serve = [&](ObjectMapEntry* e) -> HRESULT {
     if (!e->pfnGetClassObject || *e->pclsid != clsid) return S_FALSE;
+    // The factory is made once, under the module lock; reading it outside the lock would race
+    // with the thread that makes it.
+    EnterCriticalSection(&m_cs);
+    HRESULT hr = S_OK;
     if (!e->pCF) {
-      EnterCriticalSection(&m_cs);
-      HRESULT hr = S_OK;
-      if (!e->pCF) {
-        IUnknown* cf = nullptr;
-        hr = e->pfnGetClassObject(e->pfnCreateInstance, IID_IUnknown, reinterpret_cast<void**>(&cf));
-        if (SUCCEEDED(hr)) e->pCF = cf;
-      }
-      LeaveCriticalSection(&m_cs);
-      if (FAILED(hr)) return hr;
+      IUnknown* made = nullptr;
+      hr = e->pfnGetClassObject(e->pfnCreateInstance, IID_IUnknown, reinterpret_cast<void**>(&made));
+      if (SUCCEEDED(hr)) e->pCF = made;
     }
-    if (!e->pCF) return S_FALSE;
-    return e->pCF->QueryInterface(riid, ppv);
+    IUnknown* cf = e->pCF;
+    if (cf) cf->AddRef();
+    LeaveCriticalSection(&m_cs);
+    if (FAILED(hr)) return hr;
+    if (!cf) return S_FALSE;
+    hr = cf->QueryInterface(riid, ppv);
+    cf->Release();
+    return hr;
   };
   for (ObjectMapEntry* e = m_map; e->pclsid; ++e) {
     const HRESULT hr = serve(e);

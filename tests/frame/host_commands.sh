@@ -15,6 +15,10 @@ echo "$out" | grep -q "Vorn.ExampleDtm.1 .*VORN VKR Series DTM (Apartment)" || f
 out=$("$host" create) || fail "create: $out"
 echo "$out" | grep -q "state 1 (dsCREATED), language 1033" || fail "create printed: $out"
 echo "$out" | grep -q "released; DllCanUnloadNow: 0x00000000 (S_OK)" || fail "create printed: $out"
+out=$("$host" lifecycle)
+echo "$out" | grep -q "^  CoCreateInstance: 0x00000000 (S_OK), state 1 (dsCREATED)" || fail "lifecycle printed: $out"
+echo "$out" | grep -q "^  released" || fail "lifecycle printed: $out"
+echo "$out" | grep -q "INVALID" && fail "lifecycle: the frame got an invalid document: $out"
 out=$("$host" unregister) || fail "unregister: $out"
 out=$("$host" classes) || fail "classes: $out"
 echo "$out" | grep -q "^0 registered classes" || fail "classes after unregister printed: $out"

@@ -89,7 +89,8 @@ TEST(ParInfo, CopiesAreDeepAndAllOrNothing) {
   EXPECT_EQ(TextOf(b.m_vValue), u"value");
   EXPECT_NE(b.m_vValue.bstrVal, a.m_vValue.bstrVal);
   EXPECT_NE(b.m_vEnumList.parray, a.m_vEnumList.parray);
-  b = b;  // self-assignment keeps the record
+  ParInfo& same = b;
+  b = same;  // self-assignment keeps the record
   EXPECT_EQ(TextOf(b.m_vValue), u"value");
 
   // A copy that runs out of memory leaves the target as it was, whichever allocation fails.

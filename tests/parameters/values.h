@@ -137,7 +137,9 @@ inline vkr::Variant EnumListOf(std::initializer_list<const char16_t*> entries, L
   r.parray = psa;
   return r;
 }
-inline std::u16string TextOf(const VARIANT& v) { return v.vt == VT_BSTR ? std::u16string(vkr::View(v.bstrVal)) : u"<not text>"; }
+inline std::u16string TextOf(const VARIANT& v) {
+  return v.vt == VT_BSTR ? std::u16string(vkr::View(v.bstrVal)) : u"<not text>";
+}
 inline std::string Utf8(std::u16string_view s) { return vkr::Utf16ToUtf8(s); }
 inline std::string Utf8(BSTR s) { return vkr::Utf16ToUtf8(vkr::View(s)); }
 

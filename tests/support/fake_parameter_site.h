@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -44,6 +45,8 @@ class FakeParameterSite : public IovFdtParameterHandlerSite,
   // The parameter lists: the names below any parent, and each list's entries.
   std::vector<std::u16string> listNames;
   std::map<std::u16string, std::vector<ULONG>> listEntries;
+  // Called by a blocking read after it is journaled, as a connection would answer inside the call.
+  std::function<void(ULONG)> onReadSync;
 
   void Clear() {
     journal.clear();
@@ -103,7 +106,12 @@ class FakeParameterSite : public IovFdtParameterHandlerSite,
   HRESULT WriteParameter(VARIANT id, VARIANT value, VARIANT_BOOL* done) override {
     return Device("write " + Id(id) + " " + Show(value), done);
   }
-  HRESULT ReadParameterSync(VARIANT id, VARIANT_BOOL* done) override { return Device("readsync " + Id(id), done); }
+  HRESULT ReadParameterSync(VARIANT id, VARIANT_BOOL* done) override {
+    HRESULT hr = Device("readsync " + Id(id), done);
+    ULONG n = 0;
+    if (onReadSync && SUCCEEDED(VariantToULong(&id, &n))) onReadSync(n);
+    return hr;
+  }
   HRESULT WriteParameterSync(VARIANT id, VARIANT value, VARIANT_BOOL* done) override {
     return Device("writesync " + Id(id) + " " + Show(value), done);
   }

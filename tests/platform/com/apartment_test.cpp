@@ -20,7 +20,6 @@ using vkr::platform::Apartment;
 using vkr::test::ApartmentThread;
 
 constexpr UINT kJob = WM_USER + 105;
-constexpr UINT kContinue = WM_USER + 106;
 
 // The test interface that crosses apartments, with a proxy class as later interfaces will have.
 struct ITestCounter : IUnknown {

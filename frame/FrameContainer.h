@@ -1,0 +1,101 @@
+// The stand-in frame's container of one DTM: the frame interfaces a DTM calls (IFdtContainer,
+// IDtmEvents, the FDT 1.2.1 state events and the user messages). It records every notification as
+// a line of text, grants or refuses the data-set lock as told, answers user messages from a script
+// (the first button when the script is empty), and loads every document the DTM sends with the
+// frame's schema set: a document that does not validate is recorded as invalid and refused.
+//
+// Everything runs on the frame's thread (calls from other threads arrive marshalled).
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "dtm/FdtInterfaces.h"
+#include "platform/platform.h"
+
+namespace vkr::frame {
+
+// The directory of the frame's schema files.
+const char* SchemaDirectory();
+
+class FrameContainer : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameDtmStateEvents, IFdtDialog> {
+ public:
+  // What the frame answers.
+  bool grantLock = true;
+  bool grantUnlock = true;
+  bool offerStateEvents = true;  // false: the frame is an FDT 1.2 frame without them
+
+  // What the DTM did: "lock tag", "unlock tag", "error tag: text", "progress tag: text 40 1",
+  // "state tag: goingOnline -> online", "online tag 1", "prepared to release tag", ...
+  std::vector<std::string> notifications;
+  // The state documents as received, and the load errors of those that did not validate.
+  std::vector<std::string> stateDocuments;
+  std::vector<std::string> invalidDocuments;
+  // The answers to the next user messages, as button words ("buttonNo"); taken from the front.
+  std::deque<std::string> userAnswers;
+  // The user messages shown: "message <type> <buttons> <title>: <text> -> <answer>".
+  std::vector<std::string> userMessages;
+  // The frame's lock as the DTM holds it now.
+  bool locked = false;
+  int lockRequests = 0;
+  int unlockRequests = 0;
+
+  // Checks a document against the frame's schema set: S_OK, or S_FALSE with the reason.
+  static HRESULT Validate(BSTR document, std::string* reason);
+
+  // IDispatch: no type information.
+  HRESULT GetTypeInfoCount(UINT* count) override;
+  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
+  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+
+  // IFdtContainer
+  HRESULT GetDtm(BSTR, IUnknown** dtm) override;
+  HRESULT LockDataSet(BSTR systemTag, VARIANT_BOOL* granted) override;
+  HRESULT UnlockDataSet(BSTR systemTag, VARIANT_BOOL* done) override;
+  HRESULT GetXmlSchemaPath(BSTR* path) override;
+  HRESULT GetDtmInfoList(BSTR* list) override;
+  HRESULT GetChildDtms(BSTR, VARIANT* children) override;
+  HRESULT GetParentDtm(BSTR, IUnknown** parent) override;
+  HRESULT GetProjectInformation(BSTR* information) override;
+  HRESULT GetUserInformation(BSTR* information) override;
+  HRESULT GetFrameInformation(BSTR* information) override;
+  HRESULT SaveRequest(BSTR systemTag, VARIANT_BOOL* done) override;
+  HRESULT OpenActiveXControlRequest(BSTR, BSTR) override { return E_NOTIMPL; }
+  HRESULT CloseActiveXControlRequest(BSTR) override { return E_NOTIMPL; }
+  HRESULT FunctionFinished(BSTR invokeId, VARIANT_BOOL success) override;
+
+  // IDtmEvents
+  HRESULT OnParameterChanged(BSTR systemTag, BSTR document) override;
+  HRESULT OnErrorMessage(BSTR systemTag, BSTR text) override;
+  HRESULT OnProgress(BSTR systemTag, BSTR title, SHORT percent, VARIANT_BOOL show) override;
+  HRESULT OnUploadFinished(BSTR invokeId, VARIANT_BOOL success) override;
+  HRESULT OnDownloadFinished(BSTR invokeId, VARIANT_BOOL success) override;
+  HRESULT OnApplicationClosed(BSTR invokeId) override;
+  HRESULT OnFunctionChanged(BSTR systemTag) override;
+  HRESULT OnChannelFunctionChanged(BSTR systemTag, BSTR text) override;
+  HRESULT OnNavigation(BSTR systemTag, BSTR text) override;
+  HRESULT OnScanRequest(BSTR systemTag) override;
+  HRESULT OnOnlineStateChanged(BSTR systemTag, VARIANT_BOOL online) override;
+  HRESULT OnPreparedToRelease(BSTR systemTag) override;
+  HRESULT OnPreparedToReleaseCommunication(BSTR systemTag) override;
+
+  // IFrameDtmStateEvents
+  HRESULT OnStateChanged(BSTR systemTag, BSTR document) override;
+
+  // IFdtDialog: E_INVALIDARG for a document that does not validate (recorded as invalid).
+  HRESULT UserDialog(BSTR systemTag, BSTR userMessage, BSTR* reply) override;
+
+ protected:
+  // An FDT 1.2 frame does not answer the state events.
+  void* FindInterface(REFIID riid) override {
+    if (riid == IFrameDtmStateEvents::iid && !offerStateEvents) return nullptr;
+    return Implements::FindInterface(riid);
+  }
+
+ private:
+  void Note(const std::string& line) { notifications.push_back(line); }
+};
+
+}  // namespace vkr::frame

@@ -1,0 +1,121 @@
+// The lifecycle run of the frame host.
+#include "frame/LifecycleHost.h"
+
+#include "dtm/DtmInterfaces.h"
+#include "frame/FrameContainer.h"
+#include "frame/FrameHost.h"
+
+namespace vkr::frame {
+namespace {
+
+constexpr char16_t kSystemTag[] = u"VKR-1";
+constexpr char16_t kFrameVersion[] =
+    u"<FDT xmlns=\"x-schema:FDTFrameVersionSchema.xml\" xmlns:fdtvers=\"x-schema:FDTDataTypesSchema.xml\">"
+    u"<FrameVersion><fdtvers:FDTVersion major=\"1\" minor=\"2\" release=\"1\"/></FrameVersion></FDT>";
+constexpr char16_t kDeviceType[] =
+    u"<FDT xmlns=\"x-schema:DTMDeviceTypeSchema.xml\" xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">"
+    u"<fdt:DtmDeviceType><fdt:VersionInformation name=\"VORN VKR HART DTM\" vendor=\"Vorntec\" version=\"2.1.1\"/>"
+    u"</fdt:DtmDeviceType></FDT>";
+constexpr char16_t kUserInformation[] =
+    u"<FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\"><FDTUserInformation userLevel=\"planningEngineer\"/></FDT>";
+
+class Run {
+ public:
+  Run(std::vector<std::string>* lines) : m_lines(lines) {}
+
+  // Writes the step's outcome and the frame's new notifications; remembers the first failure.
+  void Step(const char* name, HRESULT hr, const VARIANT_BOOL* result) {
+    std::string line = std::string(name) + ": " + ResultText(hr);
+    if (result) line += *result ? ", result TRUE" : ", result FALSE";
+    if (m_base) {
+      EDtmState state = dsUNDEFINED;
+      if (SUCCEEDED(m_base->GetDTMState(&state)))
+        line += ", state " + std::to_string(state) + " (" + StateName(state) + ")";
+    }
+    m_lines->push_back(line);
+    Notifications();
+    if (m_first == S_OK && (hr != S_OK || (result && !*result))) m_first = hr != S_OK ? hr : S_FALSE;
+  }
+  void Notifications() {
+    if (!m_frame) return;
+    for (; m_seen < m_frame->notifications.size(); ++m_seen) m_lines->push_back("  frame: " + m_frame->notifications[m_seen]);
+    for (; m_invalid < m_frame->invalidDocuments.size(); ++m_invalid)
+      m_lines->push_back("  frame: INVALID state document: " + m_frame->invalidDocuments[m_invalid]);
+  }
+  EDtmState State() {
+    EDtmState state = dsUNDEFINED;
+    if (m_base) m_base->GetDTMState(&state);
+    return state;
+  }
+
+  std::vector<std::string>* m_lines;
+  ComPtr<IovFdtBaseDTM> m_base;
+  ComPtr<ComObject<FrameContainer>> m_frame;
+  std::size_t m_seen = 0;
+  std::size_t m_invalid = 0;
+  HRESULT m_first = S_OK;
+};
+
+}  // namespace
+
+HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines) {
+  if (!progId || !lines) return E_POINTER;
+  Run run(lines);
+  CLSID clsid{};
+  HRESULT hr = CLSIDFromProgID(progId, &clsid);
+  if (FAILED(hr)) {
+    run.Step("CLSIDFromProgID", hr, nullptr);
+    return hr;
+  }
+  ComPtr<IUnknown> dtm;
+  hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, dtm.PutVoid());
+  if (FAILED(hr)) {
+    run.Step("CoCreateInstance", hr, nullptr);
+    return hr;
+  }
+  ComPtr<IDtm> idtm;
+  ComPtr<IDtm2> idtm2;
+  ComPtr<IPersistStreamInit> persist;
+  dtm->QueryInterface(IovFdtBaseDTM::iid, run.m_base.PutVoid());
+  dtm->QueryInterface(IDtm::iid, idtm.PutVoid());
+  dtm->QueryInterface(IDtm2::iid, idtm2.PutVoid());
+  dtm->QueryInterface(IPersistStreamInit::iid, persist.PutVoid());
+  run.Step("CoCreateInstance", S_OK, nullptr);
+  if (!idtm || !idtm2 || !persist) {
+    run.Step("QueryInterface (IDtm, IDtm2, IPersistStreamInit)", E_NOINTERFACE, nullptr);
+    return E_NOINTERFACE;
+  }
+  hr = MakeObject<FrameContainer>(&run.m_frame);
+  if (FAILED(hr)) return hr;
+
+  VARIANT_BOOL result = VARIANT_FALSE;
+  Bstr tag(kSystemTag), version(kFrameVersion), deviceType(kDeviceType), user(kUserInformation);
+  run.Step("IPersistStreamInit::InitNew", persist->InitNew(), nullptr);
+  run.Step("IDtm2::Environment2", idtm2->Environment2(tag, run.m_frame.Get(), version, &result), &result);
+  run.Step("IDtm::SetLanguage 1033", idtm->SetLanguage(1033, &result), &result);
+  run.Step("IDtm::InitNew", idtm->InitNew(deviceType, &result), &result);
+  run.Step("IDtm::Config", idtm->Config(user, &result), &result);
+
+  // Release in order, from wherever the DTM got to.
+  const EDtmState reached = run.State();
+  if (reached >= dsCOMMUNICATIONSET && reached <= dsONLINE) {
+    run.Step("IDtm::PrepareToReleaseCommunication", idtm->PrepareToReleaseCommunication(&result), &result);
+    run.Step("IDtm::ReleaseCommunication", idtm->ReleaseCommunication(&result), &result);
+  }
+  if (run.State() == dsCONFIGURED) run.Step("IDtm::PrepareToDelete", idtm->PrepareToDelete(&result), &result);
+  const EDtmState now = run.State();
+  if (now == dsPREPAREDTODELETE || now == dsENVIRONMENTSET || now == dsCONFIGURED)
+    run.Step("IDtm::PrepareToRelease", idtm->PrepareToRelease(&result), &result);
+  else
+    run.Step("IDtm::PrepareToRelease (not admitted in this state; skipped)", S_FALSE, nullptr);
+  run.m_base = nullptr;
+  idtm = nullptr;
+  idtm2 = nullptr;
+  persist = nullptr;
+  dtm = nullptr;
+  lines->push_back("released");
+  run.Notifications();
+  return run.m_first;
+}
+
+}  // namespace vkr::frame

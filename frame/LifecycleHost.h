@@ -1,0 +1,21 @@
+// The frame host's lifecycle run: a DTM taken through its states as a frame takes it, with every
+// step, state and notification written down.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace vkr::frame {
+
+// Creates the DTM of the ProgID, gives it its data set (IPersistStreamInit::InitNew), its
+// environment (system tag, the stand-in frame's container, FDT 1.2.1), language 1033, its device
+// type and the user level, then releases it in order: communication, deletion, release, the last
+// reference. Each step appends lines to *lines ("Environment2: S_OK, result TRUE, state 6
+// (dsENVIRONMENTSET)", "  frame: lock VKR-1", ...). The calling thread must be in an apartment.
+// S_OK when the DTM went all the way to its release; otherwise the first step that failed or was
+// refused (S_FALSE).
+HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines);
+
+}  // namespace vkr::frame

@@ -1,0 +1,159 @@
+// The frame's file storage of data sets: the property-bag file on its own, and a data set file
+// loaded into the real DTM module's object as a frame does.
+#include <gtest/gtest.h>
+
+#include "dtm/DtmInterfaces.h"
+#include "frame/FrameHost.h"
+#include "frame/FrameStorage.h"
+#include "tests/support/temp_files.h"
+#include "tests/support/test_streams.h"
+
+namespace {
+
+using vkr::frame::FilePropertyBag;
+using vkr::test::ByteWriter;
+using vkr::test::ScopedEnv;
+using vkr::test::ScopedRegistry;
+using vkr::test::TempDir;
+
+class FrameStorage : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    CreateDirectoryA("C:\\Frame", nullptr);
+  }
+  void TearDown() override {
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+  }
+  // A file "C:\\Frame\\<name>" with these bytes, written through the platform's files.
+  static void Put(const char* name, const std::string& bytes) {
+    const std::string path = std::string("C:\\Frame\\") + name;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+  static bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+  ScopedRegistry registry;
+  TempDir drives;
+  ScopedEnv root{"VKR_DRIVE_ROOT", drives.path()};
+};
+
+TEST_F(FrameStorage, PropertyBagFileRoundTrip) {
+  vkr::ComPtr<vkr::ComObject<FilePropertyBag>> bag, again;
+  ASSERT_EQ(vkr::MakeObject<FilePropertyBag>(&bag), S_OK);
+  ASSERT_EQ(vkr::MakeObject<FilePropertyBag>(&again), S_OK);
+  const BYTE bytes[] = {0, 1, 0xFE, 0x0A};
+  vkr::Variant data;
+  data.vt = VT_ARRAY | VT_UI1;
+  data.parray = SafeArrayCreateVector(VT_UI1, 0, 4);
+  void* p = nullptr;
+  SafeArrayAccessData(data.parray, &p);
+  memcpy(p, bytes, 4);
+  SafeArrayUnaccessData(data.parray);
+  ASSERT_EQ(bag->Write(u"DTM_DATA", &data), S_OK);
+  vkr::Variant text;
+  text.vt = VT_BSTR;
+  text.bstrVal = SysAllocString(u"tab\there, Grüße");
+  ASSERT_EQ(bag->Write(u"Note", &text), S_OK);
+  vkr::Variant number;
+  number.vt = VT_I4;
+  EXPECT_EQ(bag->Write(u"Number", &number), DISP_E_BADVARTYPE);
+  ASSERT_EQ(bag->SaveToFile("C:\\Frame\\bag.txt"), S_OK);
+  ASSERT_EQ(again->LoadFromFile("C:\\Frame\\bag.txt"), S_OK);
+  vkr::Variant readBack;
+  ASSERT_EQ(again->Read(u"DTM_DATA", &readBack, nullptr), S_OK);
+  ASSERT_EQ(readBack.vt, VT_ARRAY | VT_UI1);
+  ASSERT_EQ(readBack.parray->rgsabound[0].cElements, 4u);
+  SafeArrayAccessData(readBack.parray, &p);
+  EXPECT_EQ(memcmp(p, bytes, 4), 0);
+  SafeArrayUnaccessData(readBack.parray);
+  ASSERT_EQ(again->Read(u"Note", &readBack, nullptr), S_OK);
+  EXPECT_EQ(vkr::Bstr(readBack.bstrVal).Str(), u"tab\there, Grüße");
+  EXPECT_EQ(again->Read(u"Missing", &readBack, nullptr), E_INVALIDARG);
+}
+
+TEST_F(FrameStorage, MalformedPropertyBagFilesAreRefused) {
+  vkr::ComPtr<vkr::ComObject<FilePropertyBag>> bag;
+  ASSERT_EQ(vkr::MakeObject<FilePropertyBag>(&bag), S_OK);
+  Put("good.txt", "A\t8\t41\n");
+  ASSERT_EQ(bag->LoadFromFile("C:\\Frame\\good.txt"), S_OK);
+  for (const char* bad : {"A\t8\t4\n", "A\t3\t41\n", "A\t8\t4g\n", "A 8 41\n", "A\t8\t41", "\t8\t41\n"}) {
+    Put("bad.txt", bad);
+    EXPECT_EQ(bag->LoadFromFile("C:\\Frame\\bad.txt"), E_FAIL) << bad;
+    vkr::Variant v;
+    EXPECT_EQ(bag->Read(u"A", &v, nullptr), S_OK) << bad;
+  }
+  EXPECT_TRUE(FAILED(bag->LoadFromFile("C:\\Frame\\none.txt")));
+}
+
+// The module's DTM, created by its ProgID as a frame creates it.
+class ModuleStorage : public FrameStorage {
+ protected:
+  void SetUp() override {
+    FrameStorage::SetUp();
+    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
+    CLSID clsid{};
+    ASSERT_EQ(CLSIDFromProgID(u"Vorn.ExampleDtm", &clsid), S_OK);
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPersistStreamInit, dtm.PutVoid()), S_OK);
+  }
+  void TearDown() override {
+    dtm = nullptr;
+    FrameStorage::TearDown();
+  }
+  EDtmState State() {
+    vkr::ComPtr<IovFdtBaseDTM> base;
+    EXPECT_EQ(dtm->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid()), S_OK);
+    EDtmState state = dsUNDEFINED;
+    base->GetDTMState(&state);
+    return state;
+  }
+  static std::string DataSet(ULONG trailer = 0x0A00) {
+    ByteWriter w;
+    w.Text(u"VKR").Bstr(u"2.1.1").Bstr(u"{00000000-0000-0000-0000-000000000000}").I4(0).UI4(1).U32(trailer);
+    return std::string(w.bytes.begin(), w.bytes.end());
+  }
+  vkr::ComPtr<IPersistStreamInit> dtm;
+};
+
+TEST_F(ModuleStorage, ADataSetFileLoadsIntoTheDtm) {
+  Put("set.dat", DataSet());
+  ASSERT_EQ(vkr::frame::LoadStreamFile(dtm.Get(), "C:\\Frame\\set.dat"), S_OK);
+  EXPECT_EQ(State(), dsLOADED);
+  EXPECT_EQ(dtm->IsDirty(), S_FALSE);
+}
+
+TEST_F(ModuleStorage, ADamagedFileIsRefusedAndTheDtmStaysNew) {
+  Put("bad.dat", DataSet(0x0A01));
+  EXPECT_EQ(vkr::frame::LoadStreamFile(dtm.Get(), "C:\\Frame\\bad.dat"), E_FAIL);
+  EXPECT_EQ(State(), dsCREATED);
+  EXPECT_TRUE(FAILED(vkr::frame::LoadStreamFile(dtm.Get(), "C:\\Frame\\missing.dat")));
+}
+
+TEST_F(ModuleStorage, APropertyBagFileLoadsIntoTheDtm) {
+  std::string hex;
+  for (unsigned char c : DataSet()) {
+    static const char* digits = "0123456789ABCDEF";
+    hex += digits[c >> 4];
+    hex += digits[c & 0xF];
+  }
+  hex.resize(hex.size() - 8);  // the bag holds the data set without the stream form's trailer
+  Put("bag.txt", "DTM_DATA\t8209\t" + hex + "\n");
+  vkr::ComPtr<vkr::ComObject<FilePropertyBag>> bag;
+  ASSERT_EQ(vkr::MakeObject<FilePropertyBag>(&bag), S_OK);
+  ASSERT_EQ(bag->LoadFromFile("C:\\Frame\\bag.txt"), S_OK);
+  vkr::ComPtr<IPersistPropertyBag> persist;
+  ASSERT_EQ(dtm->QueryInterface(IID_IPersistPropertyBag, persist.PutVoid()), S_OK);
+  EXPECT_EQ(persist->Load(bag.Get(), nullptr), S_OK);
+  EXPECT_EQ(State(), dsLOADED);
+}
+
+TEST_F(ModuleStorage, ADtmThatCannotSaveLeavesNoFile) {
+  // A new DTM is not configured: it refuses to save, and the frame writes nothing.
+  EXPECT_EQ(vkr::frame::SaveStreamFile(dtm.Get(), "C:\\Frame\\out.dat"), E_FAIL);
+  EXPECT_FALSE(Exists("C:\\Frame\\out.dat"));
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+// Reading stored values from the data-set stream, from hand-built bytes.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "parameters/CFdtVariant.h"
+#include "parameters/VariantStream.h"
+#include "tests/parameters/values.h"
+
+using namespace vkr::test;
+
+namespace {
+
+using Bytes_t = std::vector<BYTE>;
+
+vkr::ComPtr<IStream> StreamOf(const Bytes_t& bytes) {
+  vkr::ComPtr<IStream> stream;
+  EXPECT_EQ(vkr::CreateMemoryStream(bytes.data(), bytes.size(), stream.Put()), S_OK);
+  return stream;
+}
+
+// VARTYPE, then a stored text of the given UTF-16 units and its zero.
+Bytes_t StoredText(VARTYPE vt, std::u16string_view text) {
+  Bytes_t b{static_cast<BYTE>(vt & 0xFF), static_cast<BYTE>(vt >> 8)};
+  const ULONG count = static_cast<ULONG>(text.size() * 2 + 2);
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<BYTE>(count >> (8 * i)));
+  for (char16_t c : text) {
+    b.push_back(static_cast<BYTE>(c & 0xFF));
+    b.push_back(static_cast<BYTE>(c >> 8));
+  }
+  b.push_back(0);
+  b.push_back(0);
+  return b;
+}
+
+TEST(ReadVariantFromStream, StoredValues) {
+  struct Case {
+    const char* what;
+    Bytes_t bytes;
+    vkr::Variant expected;
+  };
+  const Case cases[] = {
+      {"byte", {0x11, 0x00, 0x2A}, UI1(42)},
+      {"boolean", {0x0B, 0x00, 0xFF, 0xFF}, Bool(true)},
+      {"32-bit", {0x03, 0x00, 0xFE, 0xFF, 0xFF, 0xFF}, I4(-2)},
+      {"unsigned 32-bit", {0x13, 0x00, 0x4B, 0x04, 0x00, 0x00}, UI4(1099)},
+      {"double", {0x05, 0x00, 0, 0, 0, 0, 0, 0, 0x04, 0x40}, R8(2.5)},
+      {"text", StoredText(VT_BSTR, u"ab"), Text(u"ab")},
+      {"empty text has a count of 2", StoredText(VT_BSTR, u""), Text(u"")},
+      {"null text has a count of 0", {0x08, 0x00, 0, 0, 0, 0}, Text(nullptr)},
+      {"bytes as hex", StoredText(VT_ARRAY | VT_UI1, u"03AB"), Bytes({0x03, 0xAB})},
+      {"a decimal as its text", StoredText(VT_DECIMAL, u"1.5"), Dec(false, 1, 15)},
+      {"empty", StoredText(VT_EMPTY, u""), vkr::Variant()},
+  };
+  for (const Case& c : cases) {
+    vkr::Variant v = I4(99);
+    ASSERT_EQ(ReadVariantFromStream(StreamOf(c.bytes).Get(), &v), S_OK) << c.what;
+    EXPECT_EQ(v.vt, c.expected.vt) << c.what;
+    if (c.expected.vt == VT_DECIMAL)
+      EXPECT_EQ(VarCmp(&v, const_cast<vkr::Variant*>(&c.expected), 0, 0), VARCMP_EQ) << c.what;
+    else
+      EXPECT_TRUE(IsVariantEqual(v, c.expected)) << c.what;
+  }
+  // Values follow each other without gaps.
+  Bytes_t two = StoredText(VT_BSTR, u"x");
+  for (BYTE b : Bytes_t{0x12, 0x00, 0x34, 0x12}) two.push_back(b);
+  auto stream = StreamOf(two);
+  vkr::Variant v;
+  ASSERT_EQ(ReadVariantFromStream(stream.Get(), &v), S_OK);
+  ASSERT_EQ(ReadVariantFromStream(stream.Get(), &v), S_OK);
+  EXPECT_TRUE(IsVariantEqual(v, UI2(0x1234)));
+}
+
+TEST(ReadVariantFromStream, BadStreamsChangeNothing) {
+  struct Case {
+    const char* what;
+    Bytes_t bytes;
+    HRESULT hr;
+  };
+  const Case cases[] = {
+      {"nothing", {}, E_FAIL},
+      {"half a VARTYPE", {0x03}, E_FAIL},
+      {"short number", {0x03, 0x00, 1, 2}, E_FAIL},
+      {"short count", {0x08, 0x00, 4, 0}, E_FAIL},
+      {"odd count", {0x08, 0x00, 3, 0, 0, 0, 'a', 0, 0}, E_FAIL},
+      {"no terminating zero", {0x08, 0x00, 4, 0, 0, 0, 'a', 0, 'b', 0}, E_FAIL},
+      {"a count the stream cannot back", {0x08, 0x00, 0xF0, 0xFF, 0xFF, 0x7F, 'a', 0}, E_FAIL},
+      {"bad hex", StoredText(VT_ARRAY | VT_UI1, u"0G"), E_INVALIDARG},
+      {"a number text that is none", StoredText(VT_DECIMAL, u"four"), DISP_E_TYPEMISMATCH},
+      {"an object", {0x0D, 0x00, 0, 0, 0, 0}, E_NOTIMPL},
+  };
+  for (const Case& c : cases) {
+    vkr::Variant v = I4(99);
+    EXPECT_EQ(ReadVariantFromStream(StreamOf(c.bytes).Get(), &v), c.hr) << c.what;
+    EXPECT_TRUE(IsVariantEqual(v, I4(99))) << c.what;
+  }
+  vkr::Variant v;
+  EXPECT_EQ(ReadVariantFromStream(nullptr, &v), E_POINTER);
+  EXPECT_EQ(ReadVariantFromStream(StreamOf({0x03, 0x00, 1, 0, 0, 0}).Get(), nullptr), E_POINTER);
+}
+
+}  // namespace
