@@ -71,6 +71,26 @@ TEST_F(ThreadManagerStart, StopWhileAJobRuns) {
   EXPECT_EQ(f[2], "frame released TAG");
 }
 
+// The stop arrives while the thread sits in a long job (the wait for the release of the
+// communication, which polls the DTM's state): its calls wait behind the job, the job ends, and
+// the thread ends with nothing left behind.
+TEST_F(ThreadManagerStart, StopWhileTheThreadWaitsInAJob) {
+  ASSERT_TRUE(manager.StartDtmThread());
+  ASSERT_EQ(manager.ExecuteMarshalledJob(35, static_cast<IFdtContainer*>(frame.Get())), S_OK);
+  dtm->state = dsGOINGOFFLINE;
+  int polls = 0;
+  dtm->onGetState = [&] {
+    if (++polls == 3) dtm->state = dsCOMMUNICATIONSET;
+  };
+  ASSERT_EQ(Job(15), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return polls >= 1; }));  // the job runs
+  EXPECT_TRUE(manager.StopDtmThread());
+  EXPECT_GE(polls, 3);
+  EXPECT_TRUE(frame->journal.Has("frame released communication TAG"));
+  EXPECT_FALSE(manager.HasThread());
+  dtm->onGetState = nullptr;
+}
+
 TEST_F(ThreadManagerStart, HandOverWaitsForTheThreadToTakeTheObject) {
   ASSERT_TRUE(manager.StartDtmThread());
   EXPECT_EQ(manager.ExecuteMarshalledJob(35, static_cast<IFdtContainer*>(frame.Get())), S_OK);

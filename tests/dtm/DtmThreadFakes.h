@@ -250,8 +250,10 @@ class FakeDtm : public StubDtm {
     if (GetCurrentThreadId() != owner) ++wrongThread;
   }
 
+  std::function<void()> onGetState;  // runs before each answer
   HRESULT GetDTMState(EDtmState* s) override {
     Check();
+    if (onGetState) onGetState();
     *s = state;
     return S_OK;
   }
