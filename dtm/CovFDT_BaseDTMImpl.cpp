@@ -9,6 +9,7 @@
 
 #include "communication/CommunicationInterfaces.h"
 #include "dtm/TranslationInterfaces.h"
+#include "parameters/AlternativeParameterLists.h"
 #include "parameters/DeviceParameterTable.h"
 #include "xml/Conversions.h"
 #include "xml/Log.h"
@@ -86,6 +87,7 @@ constexpr ULONG kJobRemoveCyclicRead = 7;
 constexpr ULONG kJobChangeCyclicRead = 8;
 constexpr ULONG kJobResponse = 9;
 constexpr ULONG kJobFunctionsChanged = 12;
+constexpr ULONG kJobParameterChanged = 16;
 constexpr ULONG kJobShowError = 17;
 constexpr ULONG kJobOnlineState = 21;
 
@@ -203,7 +205,8 @@ HRESULT CovFDT_BaseDTMCore::QueryBaseInterface(REFIID riid, void** ppv) {
     *ppv = found;
     return S_OK;
   }
-  return QueryHandlerInterface(riid, ppv);
+  if (SUCCEEDED(QueryHandlerInterface(riid, ppv))) return S_OK;
+  return QueryListInterface(riid, ppv);
 }
 
 HRESULT CovFDT_BaseDTMCore::InitDtmObject() {
@@ -696,7 +699,54 @@ HRESULT CovFDT_BaseDTMCore::InvokeFunctionRequest(BSTR, BSTR, VARIANT_BOOL* invo
 
 // ---- The parameter handler's site --------------------------------------------------------
 
-HRESULT CovFDT_BaseDTMCore::SetDataSetModified(BOOL) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseDTMCore::SetDataSetModified(BOOL modified) {
+  return m_saveRequest.SetDataSetModified(modified, &m_saveSite);
+}
+
+HRESULT CovFDT_BaseDTMCore::DelaySaveRequest(BOOL begin) { return m_saveRequest.DelaySaveRequest(begin, &m_saveSite); }
+
+HRESULT CovFDT_BaseDTMCore::SaveSite::SaveRequest(BSTR tag) {
+  // The state asks only with a container; one that went away meanwhile has nobody to ask.
+  if (!m_dtm->m_pContainer) return S_FALSE;
+  VARIANT_BOOL accepted = VARIANT_FALSE;
+  return m_dtm->m_pContainer->SaveRequest(tag, &accepted);
+}
+
+HRESULT CovFDT_BaseDTMCore::SaveSite::PostParameterChanged(BSTR document) {
+  VARIANT text;
+  VariantInit(&text);
+  text.vt = VT_BSTR;
+  text.bstrVal = document;  // borrowed: the job copies what it keeps
+  return m_dtm->ExecuteJob(kJobParameterChanged, text);
+}
+
+// ---- The alternative parameter lists -----------------------------------------------------
+
+HRESULT CovFDT_BaseDTMCore::InitAlternativeParamLists(BSTR source, BSTR parent, BSTR target) {
+  LogEntry("InitAlternativeParamLists");
+  vkr::ComPtr<IovFDTParamList> lists = QueryDtm<IovFDTParamList>();
+  if (!lists) return E_POINTER;
+  auto text = [](BSTR s) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = s;  // borrowed for the call
+    return v;
+  };
+  // A parent without text makes the copy a root list.
+  VARIANT parentKey = parent ? text(parent) : EmptyVariant();
+  // Child lists are copied through the virtual operation, so a device class sees every one.
+  auto recurse = [this](VARIANT childSource, VARIANT childParent, VARIANT childTarget) -> HRESULT {
+    vkr::Variant s, p, t;
+    HRESULT hr = VariantChangeType(&s, &childSource, 0, VT_BSTR);
+    if (SUCCEEDED(hr)) hr = VariantChangeType(&p, &childParent, 0, VT_BSTR);
+    if (SUCCEEDED(hr)) hr = VariantChangeType(&t, &childTarget, 0, VT_BSTR);
+    if (FAILED(hr)) return hr;
+    return InitAlternativeParamLists(s.bstrVal, p.bstrVal, t.bstrVal);
+  };
+  return CopyAlternativeParamList(lists.Get(), m_bstrDeviceType.Get(), text(source), parentKey, text(target),
+                                  recurse);
+}
 
 // ---- Work of later parts: not here yet ---------------------------------------------------
 
@@ -715,8 +765,6 @@ HRESULT CovFDT_BaseDTMCore::InternalGetDeviceStatus(ULONG*) { return E_NOTIMPL; 
 HRESULT CovFDT_BaseDTMCore::DtmDiagnosisVerify(VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::HandleDtmMsgRefreshOnlineCache(VARIANT) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::HandleDtmMsgUploadDeviceParams(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::DelaySaveRequest(BOOL) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::InitAlternativeParamLists(BSTR, BSTR, BSTR) { return E_NOTIMPL; }
 
 HRESULT CovFDT_BaseDTMCore::GetParameters(BSTR, BSTR* document) { return NotYet(document); }
 HRESULT CovFDT_BaseDTMCore::SetParameters(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }

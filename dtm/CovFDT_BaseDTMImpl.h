@@ -24,7 +24,9 @@
 #include "dtm/DtmInterfaces.h"
 #include "dtm/FdtInterfaces.h"
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
+#include "parameters/CovFDT_ParameterListImpl.h"
 #include "parameters/IovFDTParamList.h"
+#include "parameters/SaveRequestState.h"
 #include "platform/platform.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
 
@@ -68,7 +70,8 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
                            public IDtmSingleDeviceDataAccess,
                            public IDtmSingleInstanceDataAccess,
                            public IovSdaHandler,
-                           public CovFDT_ThreadManagerImpl {
+                           public CovFDT_ThreadManagerImpl,
+                           public CovFDT_ParameterListImpl {
  public:
   // Timeouts of the DTM's waits, in milliseconds.
   static constexpr DWORD kVerificationTimeout = 30000;
@@ -80,7 +83,8 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   ~CovFDT_BaseDTMCore() override;
 
   // For the object's QueryInterface: the base's interfaces, in the order of its map, with a
-  // reference. IDtmImportExport and IDtmSingleDeviceDataAccess are implemented but not answered.
+  // reference, then the parameter lists (IovFDTParamList). IDtmImportExport and
+  // IDtmSingleDeviceDataAccess are implemented but not answered.
   HRESULT QueryBaseInterface(REFIID riid, void** ppv);
 
   // Final construction: language 1033 and its broadcast, the parameters from the device table,
@@ -398,10 +402,10 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
     LCID GetLanguage() override { return m_dtm->m_lcid; }
     IovFdtParameterCommunication* GetCommunicationClient() override { return m_dtm->ParameterCommunication(); }
     IovFdtParameterDtmEvents* GetDtmEvents() override { return this; }
-    // The function container's parameter broadcasts and the parameter lists come with their
-    // owners; until then the handler has nobody to tell.
+    // The function container's parameter broadcasts come with their owner; until then the
+    // handler has nobody to tell.
     IovFdtParameterBroadcast* GetActiveXContainer() override { return nullptr; }
-    IovFDTParamList* GetParamList() override { return nullptr; }
+    IovFDTParamList* GetParamList() override { return static_cast<CovFDT_ParameterListImpl*>(m_dtm); }
     HRESULT SendVariableEvent(LPCSTR, VARIANT, VARIANT) override { return E_NOTIMPL; }
     HRESULT DelaySaveRequest(BOOL begin) override { return m_dtm->DelaySaveRequest(begin); }
     HRESULT SetDataSetModified(BOOL modified) override { return m_dtm->SetDataSetModified(modified); }
@@ -414,6 +418,23 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
     CovFDT_BaseDTMCore* m_dtm;
   };
   ParameterSite m_site{this};
+
+  // The save-request state's view of the DTM.
+  class SaveSite final : public ISaveRequestSite {
+   public:
+    explicit SaveSite(CovFDT_BaseDTMCore* dtm) : m_dtm(dtm) {}
+    EDtmState GetDtmState() override { return m_dtm->m_eDtmState; }
+    HRESULT GetSystemTag(BSTR* tag) override { return m_dtm->GetSystemTag(tag); }
+    bool HasFrameContainer() override { return m_dtm->HasFrameContainer(); }
+    HRESULT SaveRequest(BSTR tag) override;
+    HRESULT GetParameterDocumentText(BSTR* text) override { return m_dtm->BuildExportDocument(text); }
+    HRESULT PostParameterChanged(BSTR document) override;
+
+   private:
+    CovFDT_BaseDTMCore* m_dtm;
+  };
+  SaveSite m_saveSite{this};
+  CSaveRequestState m_saveRequest;
 
   // A data set read but not yet taken (see LoadDtm).
   struct LoadedDataSet {

@@ -123,6 +123,7 @@ TEST_F(DtmObject, AnswersItsInterfaceMapWithOneIdentity) {
       {"IovFdtStorageState", IovFdtStorageState::iid},
       {"IovFdtExtDocument", IovFdtExtDocument::iid},
       {"IovSdaHandler", IovSdaHandler::iid},
+      {"IovFDTParamList", IovFDTParamList::iid},
       {"IovFdtActiveXContainer", IovFdtActiveXContainer::iid},
       {"IovFdtActiveXManagement", IovFdtActiveXManagement::iid},
       {"IDtmActiveXInformation", IDtmActiveXInformation::iid},
