@@ -299,7 +299,7 @@ bool Run(const Char* fmt, Args& args, Sink<Char>& out) {
       case 'n':
         return false;  // writing through an argument is refused, as the runtime does by default
       default:
-        // Not a conversion: the specification stays as written (a lone '%' at the end too).
+        // Not a conversion: the conversion text is printed as written (a lone '%' at the end too).
         if (*p) ++p;
         out.Put(std::basic_string_view<Char>(start, static_cast<std::size_t>(p - start)));
         continue;
