@@ -12,43 +12,16 @@
 #include "parameters/AlternativeParameterLists.h"
 #include "parameters/DeviceParameterTable.h"
 #include "xml/Conversions.h"
+#include "dtm/DtmVariantArgs.h"
 #include "xml/Log.h"
 
 namespace {
 
-VARIANT EmptyVariant() {
-  VARIANT v;
-  VariantInit(&v);
-  return v;
-}
-VARIANT UI4(ULONG n) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_UI4;
-  v.ulVal = n;
-  return v;
-}
-VARIANT I4(LONG n) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_I4;
-  v.lVal = n;
-  return v;
-}
+using vkr::EmptyVariant;
+using vkr::I4;
+using vkr::UI4;
 
-// A message id or similar number as VT_UI4: the conversion's error, or E_FAIL for another type.
-HRESULT ToUI4(const VARIANT& in, ULONG* out) {
-  if (in.vt == VT_UI4) {
-    *out = in.ulVal;
-    return S_OK;
-  }
-  vkr::Variant converted;
-  const HRESULT hr = VariantChangeType(&converted, &in, 0, VT_UI4);
-  if (FAILED(hr)) return hr;
-  if (converted.vt != VT_UI4) return E_FAIL;
-  *out = converted.ulVal;
-  return S_OK;
-}
+
 
 // The framework's messages and the texts that go with them.
 constexpr ULONG kMsgAxInitialized = 1;

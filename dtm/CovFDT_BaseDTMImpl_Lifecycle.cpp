@@ -16,6 +16,10 @@
 
 namespace {
 
+using vkr::EmptyVariant;
+using vkr::I4;
+using vkr::UI4;
+
 constexpr ULONG kJobGoOnline = 10;
 constexpr ULONG kJobGoOffline = 11;
 constexpr ULONG kJobFunctionsChanged = 12;
@@ -45,25 +49,6 @@ constexpr ULONG kVerificationNothingToWaitFor = 2;
 
 constexpr LONG kParameterSystemGuiLabel = 2;
 
-VARIANT EmptyVariant() {
-  VARIANT v;
-  VariantInit(&v);
-  return v;
-}
-VARIANT UI4(ULONG n) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_UI4;
-  v.ulVal = n;
-  return v;
-}
-VARIANT I4(LONG n) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_I4;
-  v.lVal = n;
-  return v;
-}
 
 // Handles are 32-bit ids of the platform's table; they travel in a VT_UI4.
 ULONG HandleId(HANDLE h) { return static_cast<ULONG>(reinterpret_cast<uintptr_t>(h)); }

@@ -14,6 +14,8 @@
 
 namespace {
 
+using vkr::UI4;
+
 constexpr ULONG kJobChannelFunctionChanged = 18;
 constexpr ULONG kJobApplicationClosed = 22;
 constexpr ULONG kMsgAxInitialized = 1;
@@ -27,13 +29,6 @@ constexpr DWORD kStateNotifyTimeout = 10000;
 
 constexpr LONG kParameterTag = 1;
 
-VARIANT UI4(ULONG n) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_UI4;
-  v.ulVal = n;
-  return v;
-}
 
 // The toolkit's built-in message texts.
 struct DefaultText {

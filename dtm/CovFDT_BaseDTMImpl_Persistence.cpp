@@ -42,13 +42,6 @@ void LoadMark(const char* mark) {
   if (IsLogEnabled()) WriteLogA((std::string("CovFDT_BaseDTMImpl::LoadDtm() -----(") + mark + ")").c_str());
 }
 
-VARIANT UI4Value(ULONG n) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_UI4;
-  v.ulVal = n;
-  return v;
-}
 
 int HexDigit(OLECHAR c) {
   if (c >= u'0' && c <= u'9') return c - u'0';
@@ -213,7 +206,7 @@ HRESULT CovFDT_BaseDTMCore::SaveDtm(IStream* stream, VARIANT_BOOL* done) {
   hr = SaveParameterHandler(stream, &step);
   if (FAILED(hr)) return hr;
   if (step != VARIANT_TRUE) return S_FALSE;
-  hr = vkr::WriteStoredVariant(stream, UI4Value(GetDataSetState()));
+  hr = vkr::WriteStoredVariant(stream, vkr::UI4(GetDataSetState()));
   if (FAILED(hr)) return hr;
   step = VARIANT_FALSE;
   hr = OnSaveDtm(stream, &step);
@@ -511,7 +504,7 @@ HRESULT CovFDT_BaseDTMCore::ReInitDevTypeParamCollection(BSTR deviceType) {
     hr = GetParInfoAt(i, &record);
     if (FAILED(hr)) return hr;
     ULONG answer = 0;
-    hr = ValidateParameter(UI4Value(record.m_nId), record.m_vValue, &answer);
+    hr = ValidateParameter(vkr::UI4(record.m_nId), record.m_vValue, &answer);
     if (FAILED(hr)) return hr;
     const ULONG status = (record.m_dwFlags & ~PFL_INVALID) | (answer & PFL_INVALID) | 0x100;
     if (status != record.m_dwFlags) SetParameterStatus(record.m_nId, status);

@@ -5,32 +5,15 @@
 #include <vector>
 
 #include "communication/CommunicationInterfaces.h"
+#include "dtm/DtmVariantArgs.h"
 #include "dtm/TranslationInterfaces.h"
 #include "parameters/ParameterHandlerInterfaces.h"
 
 namespace {
 
-VARIANT UI4(ULONG n) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_UI4;
-  v.ulVal = n;
-  return v;
-}
+using vkr::UI4;
 
-// A job number or similar: the conversion's error, or E_FAIL when it gives another type.
-HRESULT ToUI4(const VARIANT& in, ULONG* out) {
-  if (in.vt == VT_UI4) {
-    *out = in.ulVal;
-    return S_OK;
-  }
-  vkr::Variant converted;
-  const HRESULT hr = VariantChangeType(&converted, &in, 0, VT_UI4);
-  if (FAILED(hr)) return hr;
-  if (converted.vt != VT_UI4) return E_FAIL;
-  *out = converted.ulVal;
-  return S_OK;
-}
+
 
 HRESULT ToText(const VARIANT& in, vkr::Bstr* out) {
   vkr::Variant converted;

@@ -12,6 +12,9 @@
 
 namespace {
 
+using vkr::I4;
+using vkr::UI4;
+
 constexpr ULONG kNoParameter = 0xFFFFFFFF;
 // The parameter-change events dispatched for the callback kinds 1 to 4.
 constexpr ULONG kEventBeforeRead = 21;
@@ -28,21 +31,7 @@ constexpr size_t kMaxDisplayText = 260;
 // A parameter id given as a VARIANT.
 HRESULT IdOf(const VARIANT& id, ULONG* out) { return VariantToULong(&id, out); }
 
-VARIANT UI4(ULONG v) {
-  VARIANT r;
-  VariantInit(&r);
-  r.vt = VT_UI4;
-  r.ulVal = v;
-  return r;
-}
 
-VARIANT I4(LONG v) {
-  VARIANT r;
-  VariantInit(&r);
-  r.vt = VT_I4;
-  r.lVal = v;
-  return r;
-}
 
 VARIANT Empty() {
   VARIANT r;

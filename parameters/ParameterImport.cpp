@@ -14,18 +14,13 @@
 
 namespace {
 
+using vkr::UI4;
+
 // What an empty private-properties text stands for.
 constexpr const char16_t* kEmptyPrivateProperties = u"<PrivateProperties> </PrivateProperties>";
 // Values are written as en-US texts, which the reader converts back whatever the user's locale.
 constexpr LCID kValueTextLocale = 0x0409;
 
-VARIANT UI4(ULONG v) {
-  VARIANT r;
-  VariantInit(&r);
-  r.vt = VT_UI4;
-  r.ulVal = v;
-  return r;
-}
 
 // Loads text; S_FALSE (and no document) when it does not parse.
 HRESULT LoadText(BSTR text, vkr::ComPtr<IXMLDOMDocument2>* document) {

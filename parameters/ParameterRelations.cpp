@@ -18,6 +18,8 @@
 
 namespace {
 
+using vkr::UI4;
+
 // Relations applied from inside relations deeper than this fail: a chain of relations that keeps
 // changing values would otherwise recurse without end.
 constexpr int kMaxRelationDepth = 16;
@@ -27,13 +29,6 @@ constexpr std::u16string_view kRelation = u"relation(";
 // Relation texts shorter than this are refused.
 constexpr size_t kMinRelationText = 8;
 
-VARIANT UI4(ULONG v) {
-  VARIANT r;
-  VariantInit(&r);
-  r.vt = VT_UI4;
-  r.ulVal = v;
-  return r;
-}
 
 // The C library's text-to-integer rule: leading blanks, an optional sign, digits; anything else ends
 // the number, and no digits give 0. Values beyond 32 bits saturate.

@@ -88,6 +88,25 @@ class Variant : public VARIANT {
   }
 };
 
+// Plain VARIANT values for arguments and results; the caller owns nothing extra (no BSTR inside).
+inline VARIANT EmptyVariant() {
+  VARIANT v;
+  VariantInit(&v);
+  return v;
+}
+inline VARIANT UI4(ULONG n) {
+  VARIANT v = EmptyVariant();
+  v.vt = VT_UI4;
+  v.ulVal = n;
+  return v;
+}
+inline VARIANT I4(LONG n) {
+  VARIANT v = EmptyVariant();
+  v.vt = VT_I4;
+  v.lVal = n;
+  return v;
+}
+
 // Owns one SAFEARRAY, destroyed on destruction.
 class SafeArrayHolder {
  public:
