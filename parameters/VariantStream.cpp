@@ -247,32 +247,6 @@ HRESULT ReadStoredText(IStream* stream, vkr::Bstr* text) {
   return S_OK;
 }
 
-size_t FixedSize(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_BOOL:
-    case VT_UI2:
-      return 2;
-    case VT_I4:
-    case VT_R4:
-    case VT_ERROR:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-      return 4;
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-    case VT_I8:
-    case VT_UI8:
-      return 8;
-    default:
-      return 0;
-  }
-}
 
 }  // namespace
 
@@ -282,7 +256,7 @@ HRESULT ReadVariantFromStream(IStream* stream, VARIANT* value) {
   HRESULT hr = ReadExactly(stream, &vt, sizeof vt);
   if (FAILED(hr)) return hr;
   vkr::Variant result;
-  if (const size_t size = FixedSize(vt)) {
+  if (const size_t size = vkr::FixedSize(vt)) {
     hr = ReadExactly(stream, &result.llVal, static_cast<ULONG>(size));
     if (FAILED(hr)) return hr;
     result.vt = vt;
