@@ -118,4 +118,63 @@ HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines) {
   return run.m_first;
 }
 
+HRESULT RunInformation(LPCOLESTR progId, std::vector<std::string>* lines) {
+  if (!progId || !lines) return E_POINTER;
+  CLSID clsid{};
+  HRESULT hr = CLSIDFromProgID(progId, &clsid);
+  if (FAILED(hr)) {
+    lines->push_back("CLSIDFromProgID: " + ResultText(hr));
+    return hr;
+  }
+  HRESULT first = S_OK;
+  for (const bool fdt121 : {false, true}) {
+    lines->push_back(fdt121 ? "FDT 1.2.1 frame" : "FDT 1.2 frame");
+    Run run(lines);
+    ComPtr<IUnknown> dtm;
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, dtm.PutVoid());
+    if (FAILED(hr)) {
+      run.Step("CoCreateInstance", hr, nullptr);
+      return hr;
+    }
+    ComPtr<IDtm> idtm;
+    ComPtr<IDtm2> idtm2;
+    ComPtr<IPersistStreamInit> persist;
+    ComPtr<IDtmInformation> information;
+    dtm->QueryInterface(IovFdtBaseDTM::iid, run.m_base.PutVoid());
+    dtm->QueryInterface(IDtm::iid, idtm.PutVoid());
+    dtm->QueryInterface(IDtm2::iid, idtm2.PutVoid());
+    dtm->QueryInterface(IPersistStreamInit::iid, persist.PutVoid());
+    dtm->QueryInterface(IDtmInformation::iid, information.PutVoid());
+    if (!idtm || !idtm2 || !persist || !information) {
+      run.Step("QueryInterface (IDtm, IDtm2, IPersistStreamInit, IDtmInformation)", E_NOINTERFACE, nullptr);
+      return E_NOINTERFACE;
+    }
+    hr = MakeObject<FrameContainer>(&run.m_frame);
+    if (FAILED(hr)) return hr;
+    run.m_frame->offerStateEvents = fdt121;
+    VARIANT_BOOL result = VARIANT_FALSE;
+    Bstr tag(kSystemTag), version(kFrameVersion);
+    run.Step("IPersistStreamInit::InitNew", persist->InitNew(), nullptr);
+    if (fdt121)
+      run.Step("IDtm2::Environment2", idtm2->Environment2(tag, run.m_frame.Get(), version, &result), &result);
+    else
+      run.Step("IDtm::Environment", idtm->Environment(tag, run.m_frame.Get(), &result), &result);
+    Bstr document;
+    hr = information->GetInformation(nullptr, document.Put());
+    run.Step("IDtmInformation::GetInformation", hr, nullptr);
+    if (hr == S_OK) {
+      lines->push_back(Utf16ToUtf8(document.View()));
+      std::string reason;
+      const HRESULT valid = FrameContainer::Validate(document, &reason);
+      lines->push_back(valid == S_OK ? "valid" : "NOT VALID: " + reason);
+      if (valid != S_OK && first == S_OK) first = S_FALSE;
+    }
+    if (run.State() == dsENVIRONMENTSET) run.Step("IDtm::PrepareToRelease", idtm->PrepareToRelease(&result), &result);
+    run.m_base = nullptr;
+    if (first == S_OK) first = run.m_first;
+  }
+  lines->push_back("released");
+  return first;
+}
+
 }  // namespace vkr::frame

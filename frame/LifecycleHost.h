@@ -18,4 +18,10 @@ namespace vkr::frame {
 // refused (S_FALSE).
 HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines);
 
+// Creates the DTM of the ProgID twice, once in an FDT 1.2 frame (IDtm::Environment) and once in an
+// FDT 1.2.1 frame (IDtm2::Environment2), asks each for its DTM information document, checks the
+// document against the frame's schema set, and releases the DTM. *lines gets each step, each
+// document and "valid" or the reason it is not. S_OK when both documents came and validated.
+HRESULT RunInformation(LPCOLESTR progId, std::vector<std::string>* lines);
+
 }  // namespace vkr::frame

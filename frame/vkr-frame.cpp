@@ -6,6 +6,8 @@
 //   vkr-frame create                creates the DTM by its ProgID, shows its state, releases it
 //   vkr-frame lifecycle             takes the DTM through its states and releases it, printing
 //                                   each step, state and notification of the frame
+//   vkr-frame info                  prints the DTM information documents an FDT 1.2 and an FDT
+//                                   1.2.1 frame get, each checked against the schema set
 //
 // The registry file and the drive root come from VKR_REGISTRY and VKR_DRIVE_ROOT. Exit status 0
 // on success, 1 when a step failed, 2 for a wrong command line.
@@ -22,7 +24,7 @@ constexpr char16_t kDtmProgId[] = u"Vorn.ExampleDtm";
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: vkr-frame register [module] | unregister [module] | classes | create | lifecycle\n"
+               "usage: vkr-frame register [module] | unregister [module] | classes | create | lifecycle | info\n"
                "  module: the DTM module to (un)register (default: %s)\n",
                VKR_DEFAULT_MODULE);
   return 2;
@@ -85,6 +87,21 @@ int Lifecycle() {
   return FAILED(hr) ? 1 : 0;
 }
 
+int Information() {
+  std::printf("Asking %s who it is\n", vkr::Utf16ToUtf8(kDtmProgId).c_str());
+  if (FAILED(CoInitialize(nullptr))) {
+    std::printf("  CoInitialize failed\n");
+    return 1;
+  }
+  std::vector<std::string> lines;
+  const HRESULT hr = vkr::frame::RunInformation(kDtmProgId, &lines);
+  for (const std::string& line : lines) std::printf("  %s\n", line.c_str());
+  std::printf("  %s\n", hr == S_OK ? "done" : ("stopped: " + vkr::frame::ResultText(hr)).c_str());
+  CoFreeUnusedLibraries();
+  CoUninitialize();
+  return hr == S_OK ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -97,5 +114,6 @@ int main(int argc, char** argv) {
   if (command == "classes") return Classes();
   if (command == "create") return Create();
   if (command == "lifecycle") return Lifecycle();
+  if (command == "info") return Information();
   return Usage();
 }

@@ -20,6 +20,8 @@ echo "== vkr-frame lifecycle"
 # job's.
 status=0
 "$host" lifecycle || status=$?
+echo "== vkr-frame info"
+"$host" info || status=$?
 echo "== vkr-frame unregister"
 "$host" unregister
 exit "$status"
