@@ -40,19 +40,44 @@ struct IovFdtCommClientOnlineState : IDispatch {
 struct IovFdtCommClientParameterProtocol : IDispatch {
   static constexpr IID iid = vkr::MakeGuid("C6E1D5B0-2F7A-4E39-8D14-5A9B3C2E7F04");
   using Base = IDispatch;
-  virtual HRESULT GetBusInformation(BSTR* information) = 0;                 // 7
-  virtual HRESULT SetBusInformation(BSTR document, VARIANT_BOOL* ok) = 0;   // 8
-  virtual HRESULT GetParameterProtocolInfo(VARIANT id, BSTR* text) = 0;     // 9
+  virtual HRESULT GetBusInformation(BSTR* information, VARIANT_BOOL* done) = 0;        // 7
+  virtual HRESULT SetBusInformation(IUnknown* deviceDocument, VARIANT_BOOL* done) = 0;  // 8
+  virtual HRESULT GetParameterProtocolInfo(VARIANT id, BSTR* text) = 0;                 // 9
 };
 
+struct IovFdtCommClientInfo : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("C6E1D5B0-2F7A-4E39-8D14-5A9B3C2E7F0B");
+  using Base = IDispatch;
+  virtual HRESULT InfoRequest(VARIANT kind, VARIANT argument, VARIANT* result) = 0;  // 7
+  virtual HRESULT InfoRequestEx(ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG,
+                                ULONG) = 0;                                            // 8
+};
+
+// The protocol-neutral service of a connection: named services ("subscribe", "unsubscribe"),
+// generic requests of registered clients, and the clients' registration.
 struct IovFDTGenericCommService : IDispatch {
   static constexpr IID iid = vkr::MakeGuid("C6E1D5B0-2F7A-4E39-8D14-5A9B3C2E7F05");
   using Base = IDispatch;
   virtual HRESULT RequestService(BSTR protocolId, VARIANT service, VARIANT argument, VARIANT* result,
-                                 VARIANT_BOOL* done) = 0;                                              // 7
-  virtual HRESULT SendGenericRequest(BSTR protocolId, VARIANT request, VARIANT_BOOL* done) = 0;      // 8
-  virtual HRESULT SendGenericRequestAsync(IUnknown* eventSink, VARIANT* requestHandle, VARIANT_BOOL* done) = 0;  // 9
-  virtual HRESULT CancelGenericRequest(VARIANT requestHandle, VARIANT_BOOL* done) = 0;               // 10
+                                 VARIANT_BOOL* done) = 0;                                               // 7
+  virtual HRESULT SendGenericRequest(BSTR serviceId, VARIANT clientKey, BSTR requestText, VARIANT request1,
+                                     VARIANT request2, VARIANT_BOOL* done) = 0;                        // 8
+  virtual HRESULT SendGenericRequestAsync(IUnknown* client, VARIANT* clientKey, VARIANT_BOOL* done) = 0;  // 9
+  virtual HRESULT CancelGenericRequest(VARIANT clientKey, VARIANT_BOOL* done) = 0;                      // 10
+};
+
+// A queued background read of a parameter list for a registered client.
+struct IovFDTGenericCommService2 : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("C6E1D5B0-2F7A-4E39-8D14-5A9B3C2E7F0C");
+  using Base = IDispatch;
+  virtual HRESULT SendGenericRequestEx(VARIANT clientKey, BSTR requestId, VARIANT listId, VARIANT_BOOL* done) = 0;  // 7
+};
+
+struct IovFDTCommClientTransferParamList : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("C6E1D5B0-2F7A-4E39-8D14-5A9B3C2E7F0D");
+  using Base = IDispatch;
+  virtual HRESULT UploadParamList(VARIANT listId, VARIANT_BOOL flag, VARIANT_BOOL* done) = 0;    // 7
+  virtual HRESULT DownloadParamList(VARIANT listId, VARIANT_BOOL flag, VARIANT_BOOL* done) = 0;  // 8
 };
 
 struct IovFDTCommClientTransferParamList2 : IDispatch {
@@ -74,9 +99,11 @@ struct IovFdtDirectParameterAccess : IDispatch {
 struct IovFdtConnectionObjectCallback : IDispatch {
   static constexpr IID iid = vkr::MakeGuid("C6E1D5B0-2F7A-4E39-8D14-5A9B3C2E7F08");
   using Base = IDispatch;
-  virtual HRESULT OnConnectionReleased(BSTR key) = 0;                                      // 7
-  virtual HRESULT OnConnected(BSTR key, VARIANT_BOOL success, VARIANT response) = 0;      // 8
-  virtual HRESULT OnDisconnected(BSTR key, VARIANT_BOOL success, VARIANT response) = 0;   // 9
+  virtual HRESULT OnConnectionReleased(BSTR connectionId) = 0;                                      // 7
+  virtual HRESULT OnConnected(BSTR connectionId, VARIANT_BOOL connected, VARIANT requestContext,
+                              BSTR text) = 0;  // 8
+  virtual HRESULT OnDisconnected(BSTR connectionId, VARIANT_BOOL disconnected, VARIANT requestContext,
+                                 BSTR text) = 0;  // 9
 };
 
 struct IovFdtSubscriptions : IDispatch {
@@ -92,6 +119,47 @@ struct IovFdtDeviceVerification : IDispatch {
   static constexpr IID iid = vkr::MakeGuid("C6E1D5B0-2F7A-4E39-8D14-5A9B3C2E7F0A");
   using Base = IDispatch;
   virtual HRESULT VerifyDevice(VARIANT_BOOL* verified) = 0;                        // 7
-  virtual HRESULT GetVerificationValue(VARIANT* value, VARIANT_BOOL* done) = 0;    // 8
-  virtual HRESULT SetVerificationValue(VARIANT value, VARIANT_BOOL* done) = 0;     // 9
+  virtual HRESULT GetDeviceVerificationStatus(VARIANT* value, VARIANT_BOOL* done) = 0;    // 8
+  virtual HRESULT SetDeviceVerificationStatus(VARIANT value, VARIANT_BOOL* done) = 0;     // 9
+};
+
+// The communication client's management of its connections.
+struct IovFdtConnectionManagement : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("C6E1D5B0-2F7A-4E39-8D14-5A9B3C2E7F0E");
+  using Base = IDispatch;
+  virtual HRESULT GetConnectionCount(LONG* count) = 0;                              // 7
+  virtual HRESULT GetConnection(LONG index, IUnknown** connection) = 0;             // 8
+  virtual HRESULT GetConnectionById(BSTR connectionId, IUnknown** connection) = 0;  // 9
+  virtual HRESULT GetConnectionsOfProtocol(BSTR protocolId, VARIANT* ids) = 0;      // 10
+  virtual HRESULT GetOnlineConnections(VARIANT* ids) = 0;                           // 11
+  virtual HRESULT CreateConnection(BSTR protocolId, BSTR* connectionId) = 0;        // 12
+  virtual HRESULT ReleaseConnection(BSTR connectionId) = 0;                         // 13
+};
+
+// A connection object as its communication client creates it.
+struct IovFDTConnectionObject : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("C6E1D5B0-2F7A-4E39-8D14-5A9B3C2E7F0F");
+  using Base = IDispatch;
+  virtual HRESULT InitConnection(BSTR protocolId, IUnknown* dtm, IUnknown* channel, BSTR schemaPath,
+                                 BSTR* connectionId) = 0;                                            // 7
+  virtual HRESULT GetConnectionIds(BSTR* connectionId, BSTR* protocolId, VARIANT_BOOL* online) = 0;  // 8
+};
+
+// HART services of a connection with readable error texts ("0x%08X; %s" and S_FALSE on failure).
+struct IovFdtHartServiceInterface : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("C6E1D5B0-2F7A-4E39-8D14-5A9B3C2E7F10");
+  using Base = IDispatch;
+  virtual HRESULT Connect(BYTE shortAddress, BSTR* error) = 0;  // 7
+  virtual HRESULT ConnectWithAddress(BYTE manufacturerId, BYTE deviceTypeId, BYTE address1, BYTE address2,
+                                     BYTE address3, BSTR* error) = 0;  // 8
+  virtual HRESULT Disconnect(BSTR* error) = 0;                      // 9
+  virtual HRESULT Abort(BSTR* error) = 0;                           // 10
+  virtual HRESULT Transaction(BYTE command, BSTR requestData, BYTE* deviceStatus, BYTE* statusByte,
+                              BSTR* responseData, BSTR* error) = 0;  // 11
+};
+
+// The connection class's own dual interface (no methods of its own).
+struct IMyConnection : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("C6E1D5B0-2F7A-4E39-8D14-5A9B3C2E7F11");
+  using Base = IDispatch;
 };

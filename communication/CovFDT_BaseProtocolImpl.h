@@ -1,28 +1,191 @@
-// The protocol objects the communication client selects among: the framework's protocol base and
-// its HART form. They group parameters into transactions and spread responses over them; that
-// work arrives with the communication subsystem. Until then a protocol can be registered with the
-// client and answers every operation with E_NOTIMPL.
+// The protocol objects: the layer between the DTM's parameter model and a bus connection. The
+// framework's protocol-neutral base, its HART form and the VKR device's class (MyHartProtocol.h).
+//
+// A protocol object knows, for every device parameter that has an address of its protocol, which
+// command reads and writes it and where its bits lie; parameters read and written by the same
+// commands with the same request data form one transaction group. From that it builds the request
+// documents and packed records of a connection and spreads responses over the groups.
+//
+// Every operation is virtual and answers an HRESULT unless it says otherwise. The object takes no
+// lock: its callers (the connection and the communication client) serialise the calls.
 #pragma once
 
+#include <cstdarg>
+#include <memory>
+#include <vector>
+
+#include "parameters/ParameterHandlerInterfaces.h"
 #include "platform/platform.h"
+
+// The FDT protocol id of HART, as the protocol objects and connection classes write it.
+inline constexpr OLECHAR kHartProtocolId[] = u"036D1498-387B-11D4-86E1-00E0987270B9";
+
+// One registered parameter.
+struct SovFDT_ParameterEntry {
+  vkr::Variant id;             // VT_UI4
+  ULONG nGroup = 0;            // number of its transaction group
+  ULONG nReadBitOffset = 0;    // in the response data of the read command
+  ULONG nWriteBitOffset = 0;   // in the request data of the write command
+  ULONG nBitLength = 0;
+};
+
+// Parameters transferred by one transaction.
+struct SovFDT_TransactionGroup {
+  ULONG nNumber = 0;                  // 1 + groups that existed when it was made
+  vkr::Variant address;               // the protocol address text of the parameter that made it
+  std::vector<vkr::Variant> members;  // ids in registration order
+  vkr::Variant key;                   // shared by all members (GetAddressKey)
+};
 
 class CovFDT_BaseProtocolImpl {
  public:
-  CovFDT_BaseProtocolImpl() = default;
+  CovFDT_BaseProtocolImpl();
   CovFDT_BaseProtocolImpl(const CovFDT_BaseProtocolImpl&) = delete;
   CovFDT_BaseProtocolImpl& operator=(const CovFDT_BaseProtocolImpl&) = delete;
-  virtual ~CovFDT_BaseProtocolImpl() = default;
+  virtual ~CovFDT_BaseProtocolImpl();
 
-  // The protocol's id (the FDT protocol category, upper case, no braces).
-  virtual LPCWSTR GetProtocolId() const = 0;
-  // Registers every parameter of the DTM whose address names this protocol.
-  virtual HRESULT InitParameterTable(IUnknown* dtm) {
-    (void)dtm;
-    return E_NOTIMPL;
-  }
+  // The protocol id (upper-case GUID text without braces); null after DetachDtm.
+  LPCWSTR GetProtocolId() const { return m_bstrProtocolId.Get(); }
+  // The handler held since AttachDtm (no reference added), or null.
+  IovFdtParameterHandler4* GetParameterHandler() const { return m_pParameterHandler.Get(); }
+  const std::vector<std::unique_ptr<SovFDT_ParameterEntry>>& GetParameterEntries() const { return m_entries; }
+  const std::vector<std::unique_ptr<SovFDT_TransactionGroup>>& GetTransactionGroups() const { return m_groups; }
+  // The entry of id and its group, or null.
+  SovFDT_ParameterEntry* FindParameterEntry(const VARIANT& id) const;
+  SovFDT_TransactionGroup* FindTransactionGroup(ULONG number) const;
+
+  // Holds the DTM's parameter handler and builds the tables; true when already attached. False
+  // when the DTM has no parameter handler.
+  virtual bool AttachDtm(IUnknown* dtm);
+  // Frees the protocol id and releases the handler; the tables stay. Always true.
+  virtual bool DetachDtm();
+  // Formats at most 4096 characters (Windows printf rules) and sends them to the DTM as message
+  // 16; nothing when the DTM offers no IovFdtDtmEvents.
+  virtual void ReportMessage(const char* format, ...);
+
+  // Connect and disconnect responses.
+  virtual HRESULT ParseConnectResponse(BSTR response, BSTR* communicationReference, VARIANT_BOOL* ok,
+                                       BSTR* errorText);
+  virtual HRESULT ParseDisconnectResponse(BSTR expectedReference, BSTR response, VARIANT_BOOL* ok,
+                                          BSTR* errorText);
+  virtual HRESULT ReservedHookA(ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG);
+  // Reads a transaction response to the packed request record; S_OK when it reports success,
+  // E_FAIL when it reports an error. With distribute set the values or the error reach the
+  // parameter handler.
+  virtual HRESULT ParseTransactionResponse(VARIANT requestRecord, BSTR response, BSTR expectedReference,
+                                           VARIANT_BOOL distribute, VARIANT* responseBytes);
+  virtual HRESULT ReservedHookB(ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG,
+                                ULONG);
+
+  // Single-parameter requests: the document and the packed HARTTransactRequestInfo.
+  // useDataSetValues: the other members of a group are taken from the data set (true) or from the
+  // device values (false).
+  virtual HRESULT CreateReadRequest(VARIANT id, BSTR communicationReference, VARIANT_BOOL useDataSetValues,
+                                    VARIANT_BOOL* created, BSTR* document, VARIANT* record);
+  virtual HRESULT CreateWriteRequest(VARIANT id, VARIANT value, BSTR communicationReference,
+                                     VARIANT_BOOL useDataSetValues, VARIANT_BOOL* created, BSTR* document,
+                                     VARIANT* record);
+  virtual HRESULT CreateConnectRequest(VARIANT_BOOL* created, BSTR* document, BSTR* protocolId, VARIANT* record);
+  virtual HRESULT CreateDisconnectRequest(VARIANT_BOOL* created, BSTR* document, BSTR communicationReference,
+                                          VARIANT* record);
+  // The device's bus address.
+  virtual HRESULT GetBusAddressXml(VARIANT_BOOL* done, BSTR* text);
+  virtual HRESULT SetBusAddressFromXml(VARIANT_BOOL* changed, IUnknown* deviceDocument);
+  virtual HRESULT ReservedHookC(ULONG, ULONG, ULONG, ULONG, ULONG);
+  virtual HRESULT InfoRequest(VARIANT kind, VARIANT argument, VARIANT* result);
+  virtual HRESULT InfoRequestEx(ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG,
+                                ULONG);
+
+  // The tables.
+  virtual HRESULT RegisterParameter(VARIANT id, BSTR protocolAddress);
+  virtual HRESULT ReadParameterAddress(SovFDT_ParameterEntry* entry, BSTR protocolAddress);
+  virtual HRESULT InitParameterTable();
+  // The value of a parameter decoded from a PDU (VT_ARRAY|VT_UI1).
+  virtual HRESULT SetParameterFromPdu(VARIANT id, VARIANT pdu, VARIANT* value);
+  virtual HRESULT ReservedHookD(ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG);
+
+  // Transaction records without a document (direct access).
+  virtual HRESULT GetReadCommand(VARIANT id, BSTR communicationReference, VARIANT* record);
+  virtual HRESULT GetWriteCommand(VARIANT id, VARIANT value, BSTR communicationReference, VARIANT* record);
+  // List transfers: documents (VT_ARRAY|VT_BSTR) and packed records (VT_ARRAY|VT_VARIANT), one per
+  // transaction group of the list.
+  virtual HRESULT CreateReadTransactions(VARIANT listId, BSTR communicationReference, VARIANT* documents,
+                                         VARIANT* records);
+  virtual HRESULT CreateWriteTransactions(VARIANT listId, BSTR communicationReference,
+                                          VARIANT_BOOL useDataSetValues, VARIANT* documents, VARIANT* records);
+  virtual HRESULT CreateTransactions(VARIANT listId, BSTR communicationReference, VARIANT_BOOL useDataSetValues,
+                                     bool read, VARIANT* documents, VARIANT* records);
+  virtual HRESULT ReduceToTransactionGroups(VARIANT listId, VARIANT* ids, VARIANT readFlag);
+
+  // Codecs (flags: bit 0 low byte first, bit 1 exchange 16-bit halves).
+  virtual HRESULT EncodeParameterValue(VARIANT value, const SovFDT_ParameterEntry* entry, ULONG bufferSize,
+                                       BYTE* buffer, ULONG flags);
+  virtual HRESULT DecodeParameterValue(const SovFDT_ParameterEntry* entry, ULONG byteCount, const BYTE* bytes,
+                                       VARIANT* value, ULONG flags);
+  virtual HRESULT BuildRequestData(VARIANT id, VARIANT value, VARIANT_BOOL useDataSetValues, BSTR* requestData,
+                                   ULONG flags);
+  // The per-parameter protocol text (the client's GetParameterProtocolInfo asks it).
+  virtual HRESULT CheckTransferArguments(IUnknown* addressDocument, VARIANT id, BSTR* text);
+  virtual HRESULT GetAddressKey(BSTR protocolAddress, VARIANT* key);
+  virtual HRESULT CreateDataExchangeRequest(VARIANT record, BSTR communicationReference, BSTR* document);
+  virtual HRESULT ReadProtocolPduPosition(BSTR protocolAddress, ULONG* bitOffset, ULONG* bitLength);
+  virtual HRESULT QueryTypeInformation(VARIANT id, BSTR xpath, BSTR* value);
+  // The process channel document of one parameter and its read-back.
+  virtual HRESULT GetChannelParameters(IUnknown* dtm, VARIANT id, BSTR channelId, BSTR keepChannelId,
+                                       BSTR* document, VARIANT channelData, VARIANT* newChannelData);
+  virtual HRESULT SetChannelParameters(IUnknown* dtm, VARIANT id, BSTR expectedChannelId, BSTR channelId,
+                                       BSTR documentText, IUnknown* document, VARIANT channelData,
+                                       VARIANT* newChannelData, bool* isProtected);
+  virtual HRESULT GetTypeInformationXml(VARIANT id, BSTR* text);
+  // Structured byte arrays from the device's byte order into the host's, in place.
+  virtual HRESULT ReorderByTypeInformation(VARIANT id, BYTE* bytes, ULONG count);
+  virtual HRESULT ReorderArrayElements(IXMLDOMNode* node, BYTE* bytes, ULONG count, ULONG bitPosition);
+  virtual HRESULT ReorderSimpleElement(IXMLDOMNode* node, BYTE* bytes, ULONG count, ULONG bitPosition,
+                                       bool swapWords);
+  virtual HRESULT ReorderStructElements(IXMLDOMNode* node, BYTE* bytes, ULONG count, ULONG bitPosition);
+
+ protected:
+  vkr::Bstr m_bstrProtocolId;
+  vkr::ComPtr<IovFdtParameterHandler4> m_pParameterHandler;
+  std::vector<std::unique_ptr<SovFDT_TransactionGroup>> m_groups;
+  std::vector<std::unique_ptr<SovFDT_ParameterEntry>> m_entries;
 };
 
 class CovFDT_HartProtocolImpl : public CovFDT_BaseProtocolImpl {
  public:
-  LPCWSTR GetProtocolId() const override { return u"036D1498-387B-11D4-86E1-00E0987270B9"; }
+  CovFDT_HartProtocolImpl();
+
+  HRESULT ParseConnectResponse(BSTR response, BSTR* communicationReference, VARIANT_BOOL* ok,
+                               BSTR* errorText) override;
+  HRESULT ParseDisconnectResponse(BSTR expectedReference, BSTR response, VARIANT_BOOL* ok,
+                                  BSTR* errorText) override;
+  HRESULT ParseTransactionResponse(VARIANT requestRecord, BSTR response, BSTR expectedReference,
+                                   VARIANT_BOOL distribute, VARIANT* responseBytes) override;
+  HRESULT CreateReadRequest(VARIANT id, BSTR communicationReference, VARIANT_BOOL useDataSetValues,
+                            VARIANT_BOOL* created, BSTR* document, VARIANT* record) override;
+  HRESULT CreateWriteRequest(VARIANT id, VARIANT value, BSTR communicationReference, VARIANT_BOOL useDataSetValues,
+                             VARIANT_BOOL* created, BSTR* document, VARIANT* record) override;
+  HRESULT CreateConnectRequest(VARIANT_BOOL* created, BSTR* document, BSTR* protocolId, VARIANT* record) override;
+  HRESULT CreateDisconnectRequest(VARIANT_BOOL* created, BSTR* document, BSTR communicationReference,
+                                  VARIANT* record) override;
+  HRESULT GetBusAddressXml(VARIANT_BOOL* done, BSTR* text) override;
+  HRESULT SetBusAddressFromXml(VARIANT_BOOL* changed, IUnknown* deviceDocument) override;
+  HRESULT ReadParameterAddress(SovFDT_ParameterEntry* entry, BSTR protocolAddress) override;
+  HRESULT GetReadCommand(VARIANT id, BSTR communicationReference, VARIANT* record) override;
+  HRESULT GetWriteCommand(VARIANT id, VARIANT value, BSTR communicationReference, VARIANT* record) override;
+  HRESULT GetAddressKey(BSTR protocolAddress, VARIANT* key) override;
+  HRESULT CreateDataExchangeRequest(VARIANT record, BSTR communicationReference, BSTR* document) override;
+  HRESULT GetChannelParameters(IUnknown* dtm, VARIANT id, BSTR channelId, BSTR keepChannelId, BSTR* document,
+                               VARIANT channelData, VARIANT* newChannelData) override;
+  HRESULT SetChannelParameters(IUnknown* dtm, VARIANT id, BSTR expectedChannelId, BSTR channelId,
+                               BSTR documentText, IUnknown* document, VARIANT channelData, VARIANT* newChannelData,
+                               bool* isProtected) override;
+
+  // The request data of a parameter's write: the group's members packed at their write bit
+  // offsets after the request-data template.
+  virtual HRESULT BuildHartRequestData(VARIANT id, VARIANT value, VARIANT_BOOL useDataSetValues,
+                                       BSTR* requestDataTemplate, BSTR* result, ULONG reserved);
+  // Decodes every member of the group from the response bytes and hands it to the handler.
+  virtual HRESULT ExtractParameterValue(SovFDT_TransactionGroup* group, VARIANT responseBytes);
+  virtual HRESULT DistributeResult(VARIANT id, VARIANT responseBytes);
 };

@@ -81,7 +81,8 @@ class CovFDT_GenericCommClientImpl : public IovFdtCommunicationClient4,
     CovFDT_BaseProtocolImpl* protocol = m_currentProtocol;
     if (!protocol && !m_protocols.empty()) protocol = m_protocols.front();
     if (!protocol) return S_FALSE;
-    return protocol->InitParameterTable(Self()->GetControllingUnknown());
+    if (!protocol->GetParameterHandler()) return protocol->AttachDtm(Self()->GetControllingUnknown()) ? S_OK : E_NOINTERFACE;
+    return protocol->InitParameterTable();
   }
   // Detaches the protocol objects from the channel: none is current any more.
   void UninitializeProtocols() { m_currentProtocol = nullptr; }
@@ -126,11 +127,11 @@ class CovFDT_GenericCommClientImpl : public IovFdtCommunicationClient4,
   HRESULT GoOffline(VARIANT_BOOL* ok) override { return NotYet(ok); }
 
   // IovFdtCommClientParameterProtocol
-  HRESULT GetBusInformation(BSTR* information) override {
+  HRESULT GetBusInformation(BSTR* information, VARIANT_BOOL* done) override {
     if (information) *information = nullptr;
-    return E_NOTIMPL;
+    return NotYet(done);
   }
-  HRESULT SetBusInformation(BSTR, VARIANT_BOOL* ok) override { return NotYet(ok); }
+  HRESULT SetBusInformation(IUnknown*, VARIANT_BOOL* ok) override { return NotYet(ok); }
   HRESULT GetParameterProtocolInfo(VARIANT, BSTR* text) override {
     if (text) *text = nullptr;
     return E_NOTIMPL;
@@ -138,7 +139,9 @@ class CovFDT_GenericCommClientImpl : public IovFdtCommunicationClient4,
 
   // IovFDTGenericCommService
   HRESULT RequestService(BSTR, VARIANT, VARIANT, VARIANT*, VARIANT_BOOL* done) override { return NotYet(done); }
-  HRESULT SendGenericRequest(BSTR, VARIANT, VARIANT_BOOL* done) override { return NotYet(done); }
+  HRESULT SendGenericRequest(BSTR, VARIANT, BSTR, VARIANT, VARIANT, VARIANT_BOOL* done) override {
+    return NotYet(done);
+  }
   HRESULT SendGenericRequestAsync(IUnknown*, VARIANT*, VARIANT_BOOL* done) override { return NotYet(done); }
   HRESULT CancelGenericRequest(VARIANT, VARIANT_BOOL* done) override { return NotYet(done); }
 
@@ -155,13 +158,13 @@ class CovFDT_GenericCommClientImpl : public IovFdtCommunicationClient4,
   HRESULT OnConnectionReleased(BSTR) override { return E_NOTIMPL; }
   // Runs the connect hook (its failure is returned), then records the connection as connected
   // when success is true.
-  HRESULT OnConnected(BSTR key, VARIANT_BOOL success, VARIANT response) override {
+  HRESULT OnConnected(BSTR key, VARIANT_BOOL success, VARIANT response, BSTR) override {
     const HRESULT hr = OnConnectionStateChanged(key, success, response);
     if (FAILED(hr)) return hr;
     return success ? RecordConnectionState(key, true) : S_OK;
   }
   // Records the connection as not connected when success is true, then runs the disconnect hook.
-  HRESULT OnDisconnected(BSTR key, VARIANT_BOOL success, VARIANT response) override {
+  HRESULT OnDisconnected(BSTR key, VARIANT_BOOL success, VARIANT response, BSTR) override {
     HRESULT hr = S_OK;
     if (success) hr = RecordConnectionState(key, false);
     if (FAILED(hr)) return hr;
@@ -174,7 +177,7 @@ class CovFDT_GenericCommClientImpl : public IovFdtCommunicationClient4,
 
   // IovFdtDeviceVerification
   HRESULT VerifyDevice(VARIANT_BOOL* verified) override { return NotYet(verified); }
-  HRESULT GetVerificationValue(VARIANT* value, VARIANT_BOOL* done) override {
+  HRESULT GetDeviceVerificationStatus(VARIANT* value, VARIANT_BOOL* done) override {
     if (!value || !done) return E_INVALIDARG;
     VariantClear(value);
     value->vt = VT_UI4;
@@ -182,7 +185,7 @@ class CovFDT_GenericCommClientImpl : public IovFdtCommunicationClient4,
     *done = VARIANT_TRUE;
     return S_OK;
   }
-  HRESULT SetVerificationValue(VARIANT value, VARIANT_BOOL* done) override {
+  HRESULT SetDeviceVerificationStatus(VARIANT value, VARIANT_BOOL* done) override {
     if (!done || value.vt == VT_EMPTY) return E_INVALIDARG;
     *done = VARIANT_FALSE;
     VARIANT converted;

@@ -1,7 +1,18 @@
 // The VKR device's HART protocol object, a member of the DTM object registered with its
-// communication client.
+// communication client, and the protocol object of every connection. It differs from the
+// framework's HART class in the request data of writes (empty groups, the device's Packed ASCII
+// encoder) and in spreading responses (the whole answer of commands 3 and 48 to their parameters).
 #pragma once
 
 #include "communication/CovFDT_BaseProtocolImpl.h"
 
-class MyHartProtocol : public CovFDT_HartProtocolImpl {};
+// The parameters that take a whole response, whatever its length.
+inline constexpr ULONG eCommand3ID = 1031;
+inline constexpr ULONG eCommand48ID = 1036;
+
+class MyHartProtocol : public CovFDT_HartProtocolImpl {
+ public:
+  HRESULT BuildHartRequestData(VARIANT id, VARIANT value, VARIANT_BOOL useDataSetValues, BSTR* requestDataTemplate,
+                               BSTR* result, ULONG reserved) override;
+  HRESULT ExtractParameterValue(SovFDT_TransactionGroup* group, VARIANT responseBytes) override;
+};

@@ -317,7 +317,7 @@ HRESULT CovFDT_BaseDTMCore::HandleDtmMsgDeviceVerification(ULONG id, VARIANT) {
   if (id == kMsgConfigured) {
     if (vkr::ComPtr<IovFdtDeviceVerification> verification = QueryDtm<IovFdtDeviceVerification>()) {
       VARIANT_BOOL done = VARIANT_FALSE;
-      verification->SetVerificationValue(I4(0), &done);
+      verification->SetDeviceVerificationStatus(I4(0), &done);
     }
     ResetEvent(m_hVerificationDone);
   } else if (id == kMsgOnline) {

@@ -463,7 +463,7 @@ HRESULT CovFDT_BaseDTMCore::TryToGoOnlineAndVerifyDevice(DWORD onlineTimeout, DW
     auto value = [&]() -> ULONG {
       vkr::Variant v;
       VARIANT_BOOL done = VARIANT_FALSE;
-      if (FAILED(verification->GetVerificationValue(&v, &done)) || v.vt != VT_UI4) return 0;
+      if (FAILED(verification->GetDeviceVerificationStatus(&v, &done)) || v.vt != VT_UI4) return 0;
       return v.ulVal;
     };
     // Nobody verifies a device the DTM is not connected to: then there is nothing to wait for.

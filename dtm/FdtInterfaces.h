@@ -192,8 +192,38 @@ struct IFdtDialog : IDispatch {
   virtual HRESULT UserDialog(BSTR systemTag, BSTR userMessage, BSTR* reply) = 0;  // 7
 };
 
-// The frame's communication channel; its methods arrive with the communication issue.
+struct IFdtCommunicationEvents;
+
+// The frame's communication channel. Requests are answered later, on the frame's thread, through
+// the IFdtCommunicationEvents the connect request names; *result tells whether the frame took the
+// request.
 struct IFdtCommunication : IDispatch {
   static constexpr IID iid = vkr::MakeGuid("4F0B3D6A-61E3-4C53-8F4B-7E2C1A9D0B23");
   using Base = IDispatch;
+  virtual HRESULT Abort(BSTR document) = 0;                                                     // 7
+  virtual HRESULT ConnectRequest(IFdtCommunicationEvents* callback, BSTR invokeId, BSTR protocolId,
+                                 BSTR document, VARIANT_BOOL* result) = 0;                     // 8
+  virtual HRESULT DisconnectRequest(BSTR invokeId, BSTR document, VARIANT_BOOL* result) = 0;  // 9
+  virtual HRESULT GetSupportedProtocols(BSTR* protocols) = 0;                                 // 10
+  virtual HRESULT SequenceBegin(BSTR invokeId, BSTR document, VARIANT_BOOL* result) = 0;      // 11
+  virtual HRESULT SequenceEnd(BSTR invokeId, BSTR document, VARIANT_BOOL* result) = 0;        // 12
+  virtual HRESULT SequenceStart(BSTR invokeId, BSTR document, VARIANT_BOOL* result) = 0;      // 13
+  virtual HRESULT TransactionRequest(BSTR invokeId, BSTR document, VARIANT_BOOL* result) = 0; // 14
+};
+
+// The frame's answers to a connection.
+struct IFdtCommunicationEvents : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("4F0B3D6A-61E3-4C53-8F4B-7E2C1A9D0B25");
+  using Base = IDispatch;
+  virtual HRESULT OnAbort(BSTR communicationReference) = 0;               // 7
+  virtual HRESULT OnConnectResponse(BSTR invokeId, BSTR response) = 0;     // 8
+  virtual HRESULT OnDisconnectResponse(BSTR invokeId, BSTR response) = 0;  // 9
+  virtual HRESULT OnTransactionResponse(BSTR invokeId, BSTR response) = 0; // 10
+};
+
+// FDT 1.2.1 frames also tell the connection their version with the connect response.
+struct IFdtCommunicationEvents2 : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("4F0B3D6A-61E3-4C53-8F4B-7E2C1A9D0B26");
+  using Base = IDispatch;
+  virtual HRESULT OnParentVersion(BSTR invokeId, BSTR version, BSTR connectResponse) = 0;  // 7
 };

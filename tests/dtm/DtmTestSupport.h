@@ -168,6 +168,14 @@ class FakeContainer : public vkr::Implements<IFdtContainer> {
 class FakeChannel : public vkr::Implements<IFdtCommunication> {
  public:
   VKR_TEST_DISPATCH
+  HRESULT Abort(BSTR) override { return E_NOTIMPL; }
+  HRESULT ConnectRequest(IFdtCommunicationEvents*, BSTR, BSTR, BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT DisconnectRequest(BSTR, BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT GetSupportedProtocols(BSTR*) override { return E_NOTIMPL; }
+  HRESULT SequenceBegin(BSTR, BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT SequenceEnd(BSTR, BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT SequenceStart(BSTR, BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT TransactionRequest(BSTR, BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
 };
 
 class FakeStateEvents : public vkr::Implements<IFrameDtmStateEvents> {

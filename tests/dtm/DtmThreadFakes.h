@@ -198,7 +198,7 @@ class StubDtm : public vkr::Implements<IovFdtBaseDTM, IovFdtDtmEvents, IovFdtOnl
   HRESULT GoOffline(VARIANT_BOOL*) override { return E_NOTIMPL; }
   // IovFDTGenericCommService
   HRESULT RequestService(BSTR, VARIANT, VARIANT, VARIANT*, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT SendGenericRequest(BSTR, VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT SendGenericRequest(BSTR, VARIANT, BSTR, VARIANT, VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; }
   HRESULT SendGenericRequestAsync(IUnknown*, VARIANT*, VARIANT_BOOL*) override { return E_NOTIMPL; }
   HRESULT CancelGenericRequest(VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; }
   // IovFdtTranslation

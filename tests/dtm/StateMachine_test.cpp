@@ -386,11 +386,11 @@ TEST_F(StateMachine, StateReachedMessagesVerifyAndTellTheUserInterfaces) {
   vkr::ComPtr<IovFdtDeviceVerification> verification;
   ASSERT_EQ(dtm->QueryInterface(IovFdtDeviceVerification::iid, verification.PutVoid()), S_OK);
   VARIANT_BOOL done = VARIANT_FALSE;
-  ASSERT_EQ(verification->SetVerificationValue(UI4(2), &done), S_OK);
+  ASSERT_EQ(verification->SetDeviceVerificationStatus(UI4(2), &done), S_OK);
   SetEvent(dtm->VerificationEvent());
   EXPECT_EQ(dtm->DtmMessage(UI4(65), I4(7)), S_OK);
   vkr::Variant value;
-  ASSERT_EQ(verification->GetVerificationValue(&value, &done), S_OK);
+  ASSERT_EQ(verification->GetDeviceVerificationStatus(&value, &done), S_OK);
   EXPECT_EQ(Show(value), "ui4:0");
   EXPECT_FALSE(IsSignalled(dtm->VerificationEvent()));
   for (ULONG id : {64u, 66u, 67u, 68u}) EXPECT_EQ(dtm->DtmMessage(UI4(id), Empty()), S_OK) << id;
@@ -484,25 +484,25 @@ TEST_F(StateMachine, ConnectionReportsMoveTheDtmBetweenItsCommunicationStates) {
   dtm->AddConnectionEntry(u"c2");
   vkr::Bstr c1(u"c1"), c2(u"c2"), missing(u"c9");
   Walk({dsCOMMUNICATIONSET, dsGOINGONLINE});
-  EXPECT_EQ(dtm->OnConnected(c1, VARIANT_TRUE, Empty()), S_OK);
+  EXPECT_EQ(dtm->OnConnected(c1, VARIANT_TRUE, Empty(), nullptr), S_OK);
   EDtmState state = dsUNDEFINED;
   dtm->GetDTMState(&state);
   EXPECT_EQ(state, dsONLINE);
-  EXPECT_EQ(dtm->OnConnected(c2, VARIANT_TRUE, Empty()), S_OK);
-  EXPECT_EQ(dtm->OnDisconnected(c1, VARIANT_TRUE, Empty()), S_OK);
+  EXPECT_EQ(dtm->OnConnected(c2, VARIANT_TRUE, Empty(), nullptr), S_OK);
+  EXPECT_EQ(dtm->OnDisconnected(c1, VARIANT_TRUE, Empty(), nullptr), S_OK);
   dtm->GetDTMState(&state);
   EXPECT_EQ(state, dsONLINE);  // c2 is still connected
-  EXPECT_EQ(dtm->OnDisconnected(c2, VARIANT_TRUE, Empty()), S_OK);
+  EXPECT_EQ(dtm->OnDisconnected(c2, VARIANT_TRUE, Empty(), nullptr), S_OK);
   dtm->GetDTMState(&state);
   EXPECT_EQ(state, dsCOMMUNICATIONSET);
   // A failed connect records nothing; an unknown connection is an error.
-  EXPECT_EQ(dtm->OnConnected(c1, VARIANT_FALSE, Empty()), S_OK);
+  EXPECT_EQ(dtm->OnConnected(c1, VARIANT_FALSE, Empty(), nullptr), S_OK);
   dtm->GetDTMState(&state);
   EXPECT_EQ(state, dsCOMMUNICATIONSET);
-  EXPECT_EQ(dtm->OnConnected(missing, VARIANT_TRUE, Empty()), E_FAIL);
+  EXPECT_EQ(dtm->OnConnected(missing, VARIANT_TRUE, Empty(), nullptr), E_FAIL);
   // Going offline is not overturned by a late connect.
   dtm->ForceState(dsGOINGOFFLINE);
-  EXPECT_EQ(dtm->OnConnected(c1, VARIANT_TRUE, Empty()), S_OK);
+  EXPECT_EQ(dtm->OnConnected(c1, VARIANT_TRUE, Empty(), nullptr), S_OK);
   dtm->GetDTMState(&state);
   EXPECT_EQ(state, dsGOINGOFFLINE);
 }
@@ -514,17 +514,17 @@ TEST_F(StateMachine, TheVerificationValueIsKeptAsANumber) {
   vkr::Variant text;
   text.vt = VT_BSTR;
   text.bstrVal = SysAllocString(u"not a number");
-  EXPECT_EQ(verification->SetVerificationValue(text, &done), E_FAIL);
+  EXPECT_EQ(verification->SetDeviceVerificationStatus(text, &done), E_FAIL);
   EXPECT_EQ(done, VARIANT_FALSE);
-  EXPECT_EQ(verification->SetVerificationValue(Empty(), &done), E_INVALIDARG);
-  EXPECT_EQ(verification->SetVerificationValue(I4(1), nullptr), E_INVALIDARG);
-  EXPECT_EQ(verification->GetVerificationValue(nullptr, &done), E_INVALIDARG);
+  EXPECT_EQ(verification->SetDeviceVerificationStatus(Empty(), &done), E_INVALIDARG);
+  EXPECT_EQ(verification->SetDeviceVerificationStatus(I4(1), nullptr), E_INVALIDARG);
+  EXPECT_EQ(verification->GetDeviceVerificationStatus(nullptr, &done), E_INVALIDARG);
   vkr::Variant two;
   two.vt = VT_BSTR;
   two.bstrVal = SysAllocString(u"2");
-  EXPECT_EQ(verification->SetVerificationValue(two, &done), S_OK);
+  EXPECT_EQ(verification->SetDeviceVerificationStatus(two, &done), S_OK);
   vkr::Variant value;
-  EXPECT_EQ(verification->GetVerificationValue(&value, &done), S_OK);
+  EXPECT_EQ(verification->GetDeviceVerificationStatus(&value, &done), S_OK);
   EXPECT_EQ(Show(value), "ui4:2");
 }
 
