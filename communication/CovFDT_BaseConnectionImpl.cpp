@@ -162,7 +162,7 @@ bool CovFDT_BaseConnectionImpl::ContextHasType(const VARIANT& context, LPCWSTR t
   vkr::Variant first;
   if (FAILED(SafeArrayGetElement(context.parray, &lower, first.Put()))) return false;
   if (first.vt != VT_BSTR) return false;
-  return vkr::Bstr(first.bstrVal).View() == std::u16string_view(type);
+  return CovFDT_BaseConnectionImpl::TextOf(first.bstrVal) == std::u16string_view(type);
 }
 
 HRESULT CovFDT_BaseConnectionImpl::PackTypedContext(LPCWSTR type, const VARIANT& request, VARIANT* context) {
@@ -246,7 +246,7 @@ HRESULT CovFDT_BaseConnectionImpl::CheckProtocolId(BSTR protocolId, IUnknown* dt
   if (!m_pProtocol->AttachDtm(dtm)) return E_UNEXPECTED;
   const LPCWSTR own = m_pProtocol->GetProtocolId();
   const std::u16string_view ownView(own ? own : u"");
-  return ownView == vkr::Bstr(protocolId).View() ? S_OK : E_FAIL;
+  return ownView == CovFDT_BaseConnectionImpl::TextOf(protocolId) ? S_OK : E_FAIL;
 }
 
 HRESULT CovFDT_BaseConnectionImpl::GetConnectionIds(BSTR* connectionId, BSTR* protocolId, VARIANT_BOOL* online) {

@@ -193,6 +193,8 @@ class CovFDT_BaseConnectionImpl
   HRESULT OnParentVersion(BSTR invokeId, BSTR version, BSTR connectResponse) override;
 
   // ---- For the layers above and for tests ----
+  // A BSTR's text without copying (null is the empty text).
+  static std::u16string_view TextOf(BSTR b) { return {b ? b : u"", SysStringLen(b)}; }
   // Replaces the protocol object (the device class puts its own in place of the framework's).
   void ReplaceProtocol(std::unique_ptr<CovFDT_BaseProtocolImpl> protocol) { m_pProtocol = std::move(protocol); }
   CovFDT_BaseProtocolImpl* GetProtocol() const { return m_pProtocol.get(); }

@@ -10,7 +10,7 @@ namespace {
 // Client keys are GUID texts; anything else compares by value.
 bool SameKey(const VARIANT& a, const VARIANT& b) {
   if (a.vt == VT_BSTR && b.vt == VT_BSTR)
-    return vkr::Bstr(a.bstrVal).View() == vkr::Bstr(b.bstrVal).View();
+    return CovFDT_BaseConnectionImpl::TextOf(a.bstrVal) == CovFDT_BaseConnectionImpl::TextOf(b.bstrVal);
   if (a.vt == VT_EMPTY || b.vt == VT_EMPTY) return a.vt == b.vt;
   return VarCmp(const_cast<VARIANT*>(&a), const_cast<VARIANT*>(&b), LOCALE_USER_DEFAULT, 0) == VARCMP_EQ;
 }
@@ -262,8 +262,9 @@ HRESULT CovFDT_BaseConnectionImpl::RequestService(BSTR protocolId, VARIANT servi
   if (!m_pProtocol) return E_UNEXPECTED;
   if (!m_pFrameChannel || m_bstrCommunicationReference.Empty()) return S_FALSE;
   const LPCWSTR own = m_pProtocol->GetProtocolId();
-  if (service.vt == VT_BSTR && own && vkr::Bstr(protocolId).View() == std::u16string_view(own)) {
-    const std::u16string_view name = vkr::Bstr(service.bstrVal).View();
+  if (service.vt == VT_BSTR && own && CovFDT_BaseConnectionImpl::TextOf(protocolId) == std::u16string_view(own)) {
+    const vkr::Bstr serviceName(service.bstrVal);
+    const std::u16string_view name = serviceName.View();
     if (name == u"subscribe") {
       vkr::Bstr invokeId;
       if (FAILED(NewInvokeId(&invokeId))) return S_FALSE;

@@ -11,7 +11,7 @@ constexpr ULONG kFieldStatus = 0x4000;
 constexpr ULONG kStatusDisabled = 0x08;
 constexpr ULONG kStatusModified = 0x02;
 
-bool SameText(BSTR a, BSTR b) { return vkr::Bstr(a).View() == vkr::Bstr(b).View(); }
+bool SameText(BSTR a, BSTR b) { return CovFDT_BaseConnectionImpl::TextOf(a) == CovFDT_BaseConnectionImpl::TextOf(b); }
 
 }  // namespace
 

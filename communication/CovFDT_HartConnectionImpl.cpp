@@ -18,7 +18,7 @@ VARIANT UI1(BYTE b) {
 
 // Even-length text of hex digits only (the empty text included).
 bool IsHexText(BSTR text) {
-  const std::u16string_view view = vkr::Bstr(text).View();
+  const std::u16string_view view = CovFDT_BaseConnectionImpl::TextOf(text);
   if (view.size() % 2 != 0) return false;
   for (char16_t c : view)
     if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'))) return false;
@@ -286,7 +286,7 @@ HRESULT CovFDT_HartConnectionImpl::SubscribeBlocking(BSTR invokeId, VARIANT clie
 HRESULT CovFDT_HartConnectionImpl::UnsubscribeBlocking(BSTR invokeId, VARIANT_BOOL* result) {
   if (!result) return E_INVALIDARG;
   *result = VARIANT_FALSE;
-  auto owned = [&](const Subscription& s) { return s.invokeId.View() == vkr::Bstr(invokeId).View(); };
+  auto owned = [&](const Subscription& s) { return s.invokeId.View() == CovFDT_BaseConnectionImpl::TextOf(invokeId); };
   bool exists = false;
   for (const Subscription& s : m_subscriptions) exists = exists || owned(s);
   if (!exists) return S_FALSE;
