@@ -726,3 +726,44 @@ TEST_F(ConnectionTest, DirectAccessTimesOutAndAnAbortedWaiterFindsNoAnswer) {
 }
 
 }  // namespace
+
+// ---- HART services -----------------------------------------------------------------------------
+
+namespace {
+
+TEST_F(ConnectionTest, HartServicesReportFailuresAsTextsWithS_FALSE) {
+  vkr::ComPtr<IovFdtHartServiceInterface> hart;
+  ASSERT_EQ(conn->QueryInterface(IovFdtHartServiceInterface::iid, hart.PutVoid()), S_OK);
+  vkr::Bstr error;
+  // Before initialisation there is no channel: nothing is sent.
+  EXPECT_EQ(hart->Disconnect(error.Put()), S_FALSE);
+  EXPECT_EQ(Narrow(error), "0x8000FFFF; not online");
+  EXPECT_EQ(hart->Abort(error.Put()), S_FALSE);
+  EXPECT_EQ(Narrow(error), "0x8000FFFF; not online");
+  EXPECT_TRUE(channel->sent.empty());
+  EXPECT_EQ(hart->Disconnect(nullptr), E_INVALIDARG);
+  EXPECT_EQ(hart->Connect(0, nullptr), E_INVALIDARG);
+  // Without a protocol object.
+  conn->ReplaceProtocol(nullptr);
+  EXPECT_EQ(hart->Connect(0, error.Put()), S_FALSE);
+  EXPECT_EQ(Narrow(error), "0x80004003; protocol not set");
+}
+
+TEST_F(ConnectionTest, TransactionRefusesRequestDataThatIsNotHexInPairs) {
+  Online();
+  vkr::ComPtr<IovFdtHartServiceInterface> hart;
+  ASSERT_EQ(conn->QueryInterface(IovFdtHartServiceInterface::iid, hart.PutVoid()), S_OK);
+  BYTE deviceStatus = 0, statusByte = 0;
+  const char* bad[] = {"0", "ABC", "0G", "12 4", "1\"/><x a=\""};
+  for (const char* text : bad) {
+    vkr::Bstr error, data;
+    EXPECT_EQ(hart->Transaction(3, Wide(text), &deviceStatus, &statusByte, data.Put(), error.Put()), S_FALSE) << text;
+    EXPECT_EQ(Narrow(error), "0x80070057; could not create structure") << text;
+  }
+  vkr::Bstr error;
+  EXPECT_EQ(hart->Transaction(3, nullptr, nullptr, &statusByte, nullptr, error.Put()), S_FALSE);
+  EXPECT_EQ(Narrow(error), "0x80004003; response pointer is NULL");
+  EXPECT_EQ(channel->Count("transaction"), 0u);
+}
+
+}  // namespace
