@@ -121,17 +121,20 @@ struct HartAddressInfo {
   ULONG commandBitLength = 0;
 };
 
-HRESULT ReadHartAddress(const VARIANT& protocolAddress, bool write, HartAddressInfo* out) {
-  if (protocolAddress.vt != VT_BSTR) return E_INVALIDARG;
+// The read or write HARTAddress of an address text: a parameter's AddressInformation (below
+// `root`) or a group's protocol address (root empty).
+HRESULT ReadHartAddress(const VARIANT& text, const char16_t* root, bool write, HartAddressInfo* out) {
+  if (text.vt != VT_BSTR) return E_INVALIDARG;
   ComPtr<IXMLDOMDocument2> document;
   VARIANT_BOOL loaded = VARIANT_FALSE;
-  HRESULT hr = LoadXmlFromString(protocolAddress.bstrVal, document.Put(), &loaded);
+  HRESULT hr = LoadXmlFromString(text.bstrVal, document.Put(), &loaded);
   if (FAILED(hr)) return hr;
   if (!document || !loaded) return E_FAIL;
-  Bstr path(write ? u"Protocol[@id=\"036D1498-387B-11D4-86E1-00E0987270B9\"]/HARTAddress[@service = \"write\"]"
-                  : u"Protocol[@id=\"036D1498-387B-11D4-86E1-00E0987270B9\"]/HARTAddress[@service = \"read\"]");
+  std::u16string path(root);
+  path += write ? u"Protocol[@id=\"036D1498-387B-11D4-86E1-00E0987270B9\"]/HARTAddress[@service = \"write\"]"
+                : u"Protocol[@id=\"036D1498-387B-11D4-86E1-00E0987270B9\"]/HARTAddress[@service = \"read\"]";
   ComPtr<IXMLDOMNode> element;
-  hr = document->selectSingleNode(path, element.Put());
+  hr = document->selectSingleNode(Bstr(path), element.Put());
   if (FAILED(hr)) return hr;
   if (!element) return E_INVALIDARG;
   hr = GetXmlValueUI1(&out->command, element, Bstr(u"@command"));
@@ -142,6 +145,18 @@ HRESULT ReadHartAddress(const VARIANT& protocolAddress, bool write, HartAddressI
   }
   bool found = false;
   return GetXmlString(out->requestData.Put(), &found, element, Bstr(u"@requestData"));
+}
+
+// The parameter's own HARTAddress; the group's protocol address (which has the same commands and
+// request data) when the parameter no longer has an address text.
+HRESULT ReadParameterHartAddress(CovFDT_BaseProtocolImpl& protocol, const VARIANT& id,
+                                 const SovFDT_TransactionGroup& group, bool write, HartAddressInfo* out) {
+  Variant own;
+  IovFdtParameterHandler4* handler = protocol.GetParameterHandler();
+  if (handler && SUCCEEDED(handler->GetParameterAddress(id, &own)) && own.vt == VT_BSTR &&
+      vkr::View(own.bstrVal).starts_with(u"<"))
+    return ReadHartAddress(own, u"AddressInformation/", write, out);
+  return ReadHartAddress(group.address, u"", write, out);
 }
 
 // The record of a single-parameter data exchange: reference, id, (value,) command and request
@@ -161,7 +176,7 @@ HRESULT MakeTransactionRecord(CovFDT_HartProtocolImpl& protocol, const VARIANT& 
   record->nKind = kHartDataExchangeRequest;
 
   HartAddressInfo address;
-  hr = ReadHartAddress(group->address, value != nullptr, &address);
+  hr = ReadParameterHartAddress(protocol, id, *group, value != nullptr, &address);
   if (FAILED(hr)) return hr;
 
   auto payload = std::make_unique<SovFDT_HART_DataExchangeRequest>();
