@@ -3,6 +3,7 @@
 // disconnect requests, and the direct-access records.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -487,6 +488,80 @@ TEST_F(RequestTest, BaseRequestDataPacksEveryMemberPlainly) {
             S_OK);
   EXPECT_EQ(Utf8(data).substr(12), "0000803F") << Utf8(data);
   SysFreeString(data);
+}
+
+}  // namespace
+
+// ---- Allocation faults: the N-th allocation fails, N = 1, 2, ... until the scenario runs through.
+// A failed run reports an error and hands out nothing; the sanitizer build checks for leaks.
+
+namespace {
+
+void Sweep(const char* name, const std::function<bool()>& scenario) {
+  for (unsigned n = 1; n < 20000; ++n) {
+    vkr::platform::SetAllocationFault(n);
+    const bool succeeded = scenario();
+    const bool reached = vkr::platform::AllocationsSinceFaultArmed() >= n;
+    vkr::platform::SetAllocationFault(0);
+    if (!reached) {
+      EXPECT_TRUE(succeeded) << name << ": the run without a fault failed";
+      EXPECT_GT(n, 1u) << name;
+      return;
+    }
+  }
+  ADD_FAILURE() << name << ": the sweep did not end";
+}
+
+TEST_F(RequestTest, AllocationFaultsFailCleanly) {
+  SetList(u"L", {1048, 1024, 1066, 5001});
+  Sweep("read list", [&] {
+    vkr::Variant documents, records;
+    const HRESULT hr = protocol.CreateReadTransactions(ListId(u"L"), reference, &documents, &records);
+    if (FAILED(hr)) {
+      EXPECT_EQ(documents.vt, VT_EMPTY);
+      EXPECT_EQ(records.vt, VT_EMPTY);
+      return false;
+    }
+    return documents.vt == (VT_ARRAY | VT_BSTR);
+  });
+  Sweep("write request", [&] {
+    VARIANT_BOOL created = VARIANT_TRUE;
+    BSTR document = nullptr;
+    vkr::Variant record;
+    const HRESULT hr = protocol.CreateWriteRequest(vkr::UI4(1066), vkr::test::UI1(7), reference, VARIANT_FALSE,
+                                                   &created, &document, &record);
+    if (FAILED(hr)) {
+      EXPECT_EQ(created, VARIANT_FALSE);
+      EXPECT_EQ(document, nullptr);
+      EXPECT_EQ(record.vt, VT_EMPTY);
+      return false;
+    }
+    SysFreeString(document);
+    return created == VARIANT_TRUE;
+  });
+  Sweep("connect request", [&] {
+    VARIANT_BOOL created = VARIANT_TRUE;
+    BSTR document = nullptr, id = nullptr;
+    vkr::Variant record;
+    const HRESULT hr = protocol.CreateConnectRequest(&created, &document, &id, &record);
+    if (FAILED(hr)) {
+      EXPECT_EQ(created, VARIANT_FALSE);
+      EXPECT_EQ(document, nullptr);
+      EXPECT_EQ(record.vt, VT_EMPTY);
+      return false;
+    }
+    SysFreeString(document);
+    SysFreeString(id);
+    return true;
+  });
+  vkr::Variant request;
+  ASSERT_EQ(protocol.GetReadCommand(vkr::UI4(1048), reference, &request), S_OK);
+  const vkr::Bstr response(DataExchangeResponse("414800002D3FC000002D40000000"));
+  Sweep("response", [&] {
+    vkr::Variant bytes;
+    const HRESULT hr = protocol.ParseTransactionResponse(request, response, reference, VARIANT_TRUE, &bytes);
+    return SUCCEEDED(hr);
+  });
 }
 
 }  // namespace

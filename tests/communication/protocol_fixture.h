@@ -187,6 +187,7 @@ class ProtocolTest : public ::testing::Test {
   vkr::Bstr reference{u"7F3C2D10-1A2B-4C5D-8E9F-0A1B2C3D4E5F"};
 
   void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     site.state = dsONLINE;
     ASSERT_EQ(vkr::MakeObject<ProtocolDtm>(&dtm, &site), S_OK);
     ASSERT_EQ(dtm->LoadDeviceTable(), S_OK);
@@ -196,8 +197,11 @@ class ProtocolTest : public ::testing::Test {
     ASSERT_FALSE(protocol.GetParameterEntries().empty());
   }
   void TearDown() override {
+    vkr::platform::SetAllocationFault(0);
     protocol.DetachDtm();
     hart.DetachDtm();
+    dtm = nullptr;
+    CoUninitialize();
   }
   // Parameters a test adds before the tables are built.
   virtual void AddExtraParameters() {}
