@@ -251,7 +251,12 @@ TEST_F(RequestTest, WriteOfOneMemberCarriesTheWholeGroup) {
   // From the device values, falling back on the data set where the device gave nothing yet.
   SetDeviceValue(1064, vkr::test::UI1(9));
   SetDeviceValue(1068, vkr::test::UI1(8));
-  EXPECT_EQ(WriteData(protocol, 1066, vkr::test::UI1(7), VARIANT_FALSE), "0907080405063F800000");
+  SetDeviceValue(1070, vkr::Variant());
+  SetDeviceValue(1071, vkr::test::UI1(10));
+  SetDeviceValue(1088, vkr::test::UI1(11));
+  SetDeviceValue(1090, vkr::test::R4(2.0f));
+  for (ULONG id : {1059u, 1082u}) SetDeviceValue(id, vkr::test::Bytes({}));
+  EXPECT_EQ(WriteData(protocol, 1066, vkr::test::UI1(7), VARIANT_FALSE), "090708040A0B40000000");
   EXPECT_EQ(WriteData(protocol, 1066, vkr::test::UI1(7), VARIANT_TRUE), "0307020405063F800000");
   // An empty value takes the parameter's own stored value.
   EXPECT_EQ(WriteData(protocol, 1066, vkr::Variant()), "0301020405063F800000");
