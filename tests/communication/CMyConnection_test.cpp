@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/communication/ConnectionFakes.h"
+#include "tests/communication/communication_test_support.h"
 
 using namespace conntest;
 
@@ -37,7 +38,9 @@ class ConnectionTest : public ::testing::Test {
 
   HRESULT Init() {
     vkr::Bstr id;
-    return conn->InitConnection(vkr::Bstr(kHartProtocolId), DtmUnknown(), ChannelUnknown(), vkr::Bstr(u""), id.Put());
+    // The frame's schema directory: answers are validated as they arrive.
+    vkr::Bstr schemas(vkr::Utf8ToUtf16(vkr::test::FrameSchemas().string()));
+    return conn->InitConnection(vkr::Bstr(kHartProtocolId), DtmUnknown(), ChannelUnknown(), schemas, id.Put());
   }
   // Initialised and connected with reference REF-1, DTM online.
   void Online() {
@@ -764,6 +767,172 @@ TEST_F(ConnectionTest, TransactionRefusesRequestDataThatIsNotHexInPairs) {
   EXPECT_EQ(hart->Transaction(3, nullptr, nullptr, &statusByte, nullptr, error.Put()), S_FALSE);
   EXPECT_EQ(Narrow(error), "0x80004003; response pointer is NULL");
   EXPECT_EQ(channel->Count("transaction"), 0u);
+}
+
+}  // namespace
+
+// ---- HART documents (the real records) -----------------------------------------------------------
+
+namespace {
+
+std::string DataExchangeResponse(const char* reference, int command, const char* status,
+                                 const char* data = nullptr) {
+  std::string text = std::string("<FDT xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\"><DataExchangeResponse "
+                                 "communicationReference=\"") +
+                     reference + "\" commandNumber=\"" + std::to_string(command) + "\">";
+  if (data) text += std::string("<fdt:CommunicationData byteArray=\"") + data + "\"/>";
+  return text + status + "</DataExchangeResponse></FDT>";
+}
+
+TEST_F(ConnectionTest, EveryDataExchangeResponseWritesTheStatusParameters) {
+  Online();
+  using Writes = std::vector<std::pair<ULONG, BYTE>>;
+  struct Case {
+    int command;
+    Writes expected;
+  } cases[] = {
+      {41, {{1001, 0x40}, {1113, 7}, {1019, 7}}},
+      {42, {{1001, 0x40}, {1113, 7}, {1020, 7}}},
+      {3, {{1001, 0x40}, {1113, 7}}},
+  };
+  const char* status = "<Status deviceStatus=\"64\"><CommandResponse value=\"7\"/></Status>";
+  for (const Case& c : cases) {
+    dtm->statusWrites.clear();
+    VARIANT_BOOL done = VARIANT_FALSE;
+    ASSERT_EQ(conn->ReadParameter(vkr::UI4(1), &done), S_OK);
+    EXPECT_EQ(channel->Answer("transaction", Last().invokeId, DataExchangeResponse(kReference, c.command, status)),
+              S_OK);
+    EXPECT_EQ(dtm->statusWrites, c.expected) << "command " << c.command;
+  }
+  // Written before the answer is matched: also from an answer no request waits for.
+  dtm->statusWrites.clear();
+  EXPECT_EQ(channel->Answer("transaction", vkr::Bstr(u"00000000-0000-0000-0000-000000000000"),
+                            DataExchangeResponse(kReference, 3, status)),
+            E_FAIL);
+  EXPECT_EQ(dtm->statusWrites.size(), 2u);
+  // A communication error writes none.
+  dtm->statusWrites.clear();
+  VARIANT_BOOL done = VARIANT_FALSE;
+  ASSERT_EQ(conn->ReadParameter(vkr::UI4(1), &done), S_OK);
+  EXPECT_EQ(channel->Answer("transaction", Last().invokeId,
+                            "<FDT xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\"><fdt:CommunicationError "
+                            "communicationError=\"busy\" tag=\"T\"/></FDT>"),
+            S_OK);
+  EXPECT_TRUE(dtm->statusWrites.empty());
+}
+
+TEST_F(ConnectionTest, TransactionTakesTheStatusByteByItsRules) {
+  Online();
+  vkr::ComPtr<IovFdtHartServiceInterface> hart;
+  ASSERT_EQ(conn->QueryInterface(IovFdtHartServiceInterface::iid, hart.PutVoid()), S_OK);
+  struct Case {
+    const char* what;
+    std::string response;
+    HRESULT hr;
+    const char* error;
+    BYTE status;
+    const char* data;
+  } cases[] = {
+      {"command response wins", DataExchangeResponse(kReference, 3,
+           "<Status deviceStatus=\"64\"><CommunicationStatus value=\"130\"/><CommandResponse value=\"7\"/></Status>",
+           "0A0B"),
+       S_OK, "", 7, "0A0B"},
+      {"communication status", DataExchangeResponse(kReference, 3,
+           "<Status deviceStatus=\"64\"><CommunicationStatus value=\"130\"/></Status>"),
+       S_OK, "", 130, ""},
+      {"neither", DataExchangeResponse(kReference, 3, "<Status deviceStatus=\"64\"/>"), S_FALSE,
+       "0x80004003; unexpected response content", 0, ""},
+      {"subscribe response",
+       "<FDT><SubscribeResponse communicationReference=\"REF-1\" burstModeDetected=\"1\"/></FDT>", S_FALSE,
+       "0x8000FFFF; unexpected response type", 0, ""},
+      // It carries no communication reference, so it is no answer of this connection's.
+      {"communication error",
+       "<FDT xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\"><fdt:CommunicationError communicationError=\"busy\" "
+       "tag=\"T\"/></FDT>",
+       S_FALSE, "0x80004005; error during transaction", 0, ""},
+      {"another reference", DataExchangeResponse("REF-X", 3, "<Status deviceStatus=\"0\"/>"), S_FALSE,
+       "0x80004005; error during transaction", 0, ""},
+  };
+  for (const Case& c : cases) {
+    channel->responder = [&c](const SentRequest&) { return std::make_pair(AnswerMode::Later, c.response); };
+    BYTE deviceStatus = 0, statusByte = 0;
+    vkr::Bstr data, error;
+    EXPECT_EQ(hart->Transaction(3, vkr::Bstr(u"0102"), &deviceStatus, &statusByte, data.Put(), error.Put()), c.hr)
+        << c.what;
+    EXPECT_EQ(Narrow(error), c.error) << c.what;
+    if (c.hr == S_OK) {
+      EXPECT_EQ(deviceStatus, 64) << c.what;
+      EXPECT_EQ(statusByte, c.status) << c.what;
+      EXPECT_EQ(Narrow(data), c.data) << c.what;
+    }
+    EXPECT_EQ(conn->ResultCount(), 0u) << c.what;
+    EXPECT_EQ(conn->PendingRequestCount(), 0u) << c.what;
+  }
+  channel->responder = [](const SentRequest&) { return std::make_pair(AnswerMode::Never, std::string()); };
+  BYTE deviceStatus = 0, statusByte = 0;
+  vkr::Bstr data, error;
+  EXPECT_EQ(hart->Transaction(3, nullptr, &deviceStatus, &statusByte, data.Put(), error.Put()), S_FALSE);
+  EXPECT_EQ(Narrow(error), "0x80004004; error during transaction");
+}
+
+TEST_F(ConnectionTest, ASubscriptionIsMadeOncePerKeyAndEndedUnderItsInvokeId) {
+  Online();
+  vkr::Variant key(Text(u"client-1"));
+  vkr::Variant subscribe(Text(u"subscribe")), unsubscribe(Text(u"unsubscribe"));
+  vkr::Bstr protocolId(kHartProtocolId);
+  vkr::Variant result;
+  VARIANT_BOOL done = VARIANT_FALSE;
+  channel->responder = [](const SentRequest&) {
+    return std::make_pair(AnswerMode::Later, std::string("<FDT><SubscribeResponse communicationReference=\"REF-1\" "
+                                                         "burstModeDetected=\"1\"/></FDT>"));
+  };
+  ASSERT_EQ(conn->RequestService(protocolId, subscribe, key, result.Put(), &done), S_OK);
+  EXPECT_EQ(done, VARIANT_TRUE);
+  EXPECT_NE(Last().document.find("SubscribeRequest"), std::string::npos);
+  const vkr::Bstr subscriptionId = Last().invokeId;
+  EXPECT_EQ(conn->SubscriptionCount(), 1u);
+  const std::size_t sent = channel->sent.size();
+  EXPECT_EQ(conn->RequestService(protocolId, subscribe, key, result.Put(), &done), S_FALSE);
+  EXPECT_EQ(channel->sent.size(), sent) << "a second subscription sends nothing";
+  // Answered with something else than a SubscribeResponse: no subscription.
+  vkr::Variant other(Text(u"client-2"));
+  channel->responder = [](const SentRequest&) {
+    return std::make_pair(AnswerMode::Later, DataExchangeResponse(kReference, 3, "<Status deviceStatus=\"0\"/>"));
+  };
+  EXPECT_EQ(conn->RequestService(protocolId, subscribe, other, result.Put(), &done), S_FALSE);
+  EXPECT_EQ(conn->SubscriptionCount(), 1u);
+  channel->responder = [](const SentRequest&) {
+    return std::make_pair(AnswerMode::Later,
+                          std::string("<FDT><UnsubscribeResponse communicationReference=\"REF-1\"/></FDT>"));
+  };
+  EXPECT_EQ(conn->RequestService(protocolId, unsubscribe, key, result.Put(), &done), S_OK);
+  EXPECT_EQ(Last().invokeId.View(), subscriptionId.View());
+  EXPECT_NE(Last().document.find("UnsubscribeRequest"), std::string::npos);
+  EXPECT_EQ(conn->SubscriptionCount(), 0u);
+}
+
+TEST_F(ConnectionTest, HartConnectSendsTheConnectDocumentAndWaits) {
+  ASSERT_EQ(Init(), S_OK);
+  vkr::ComPtr<IovFdtHartServiceInterface> hart;
+  ASSERT_EQ(conn->QueryInterface(IovFdtHartServiceInterface::iid, hart.PutVoid()), S_OK);
+  channel->responder = [](const SentRequest&) { return std::make_pair(AnswerMode::Later, std::string("no")); };
+  vkr::Bstr error;
+  EXPECT_EQ(hart->ConnectWithAddress(0x60, 0x9B, 1, 2, 3, error.Put()), S_FALSE);
+  EXPECT_EQ(Narrow(error), "0x80004005; connecting failed");
+  EXPECT_NE(Last().document.find("LongAddress"), std::string::npos) << Last().document;
+  channel->responder = [](const SentRequest&) { return std::make_pair(AnswerMode::Later, std::string("ok:R7")); };
+  error.Reset();
+  EXPECT_EQ(hart->Connect(2, error.Put()), S_OK);
+  EXPECT_TRUE(error.Empty());
+  EXPECT_NE(Last().document.find("ConnectRequest"), std::string::npos) << Last().document;
+  EXPECT_EQ(Narrow(conn->CommunicationReference()), "R7");
+  // The HART abort sends the Abort document and releases the connection.
+  dtm->state = dsONLINE;
+  EXPECT_EQ(hart->Abort(error.Put()), S_OK);
+  EXPECT_EQ(Last().kind, "abort");
+  EXPECT_NE(Last().document.find("R7"), std::string::npos) << Last().document;
+  EXPECT_EQ(dtm->ownerCalls.back(), "released");
+  EXPECT_FALSE(conn->IsConnected());
 }
 
 }  // namespace
