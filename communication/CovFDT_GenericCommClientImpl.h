@@ -15,8 +15,9 @@
 // verification in CovFDT_GenericCommClientImpl_Verification.h.
 //
 // What T supplies: GetControllingUnknown(); ExecuteJob(job, argument) of the DTM thread;
-// GetVerificationEvent(), GetVerificationTimeout(), IsExtendedBusInformation() and
-// AreProtocolsAttached() of the DTM core; m_bsSchemaPath, the schema directory of its XML handler.
+// GetVerificationEvent(), GetVerificationTimeout(), IsExtendedBusInformation(),
+// AreProtocolsAttached() and SetProtocolsAttached() of the DTM core; m_bsSchemaPath, the schema
+// directory of its XML handler.
 //
 // Everything runs on the DTM's apartment thread and takes no lock. Calls out (to connections, the
 // frame, the user) may pump messages, so a callback can change the lists meanwhile: no iterator or
@@ -178,6 +179,8 @@ class CovFDT_GenericCommClientImpl : public IovFdtCommunicationClient4,
   CovFDT_BaseProtocolImpl* GetCurrentProtocol() const { return m_currentProtocol; }
 
   // ---- IovFdtCommunicationClient4 ----
+  // Takes the frame's channel and chooses the protocol when none is chosen yet; null gives the
+  // channel back, releases the connections made for it and detaches the protocols.
   HRESULT SetCommunication(IFdtCommunication* channel) override;
   HRESULT ReadParameter(VARIANT id, VARIANT_BOOL* done) override;
   HRESULT WriteParameter(VARIANT id, VARIANT value, VARIANT_BOOL* done) override;
@@ -275,6 +278,8 @@ class CovFDT_GenericCommClientImpl : public IovFdtCommunicationClient4,
   virtual HRESULT GetConnectionForParameterList(VARIANT listId, IUnknown** connection);
   // Detaches the protocol objects when the DTM core says they were attached.
   virtual HRESULT UninitializeProtocols();
+  // Attaches the protocol object to the DTM and tells the DTM core so.
+  bool AttachProtocol(CovFDT_BaseProtocolImpl* protocol);
   // Builds the parameter table of the current protocol, or of the first registered one; S_FALSE
   // when there is no protocol, else the build's result.
   virtual HRESULT InitializeCurrentProtocol();
@@ -697,6 +702,14 @@ template <class T>
 HRESULT CovFDT_GenericCommClientImpl<T>::SetCommunication(IFdtCommunication* channel) {
   m_channel = nullptr;
   if (!channel) {
+    // The connections were made for the channel the frame takes back and hold it (and the DTM):
+    // they go with it. Taken out of the lists first, as releasing one may call back here.
+    std::vector<TransferEntry> transfers;
+    transfers.swap(m_transfers);
+    std::vector<ConnectionEntry> connections;
+    connections.swap(m_connections);
+    transfers.clear();
+    connections.clear();
     UninitializeProtocols();
     return S_OK;
   }
@@ -717,7 +730,17 @@ HRESULT CovFDT_GenericCommClientImpl<T>::UninitializeProtocols() {
   m_currentProtocol = nullptr;
   for (CovFDT_BaseProtocolImpl* protocol : m_protocols)
     if (protocol) protocol->DetachDtm();
+  Self()->SetProtocolsAttached(false);
   return S_OK;
+}
+
+template <class T>
+bool CovFDT_GenericCommClientImpl<T>::AttachProtocol(CovFDT_BaseProtocolImpl* protocol) {
+  // An attached protocol object holds the DTM's parameter handler, a reference to the DTM that
+  // owns it: the DTM core's flag makes dropping the channel detach it again, or the DTM would
+  // keep itself alive.
+  Self()->SetProtocolsAttached(true);
+  return protocol->AttachDtm(Self()->GetControllingUnknown());
 }
 
 template <class T>
@@ -727,8 +750,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::InitializeCurrentProtocol() {
   if (!protocol) return S_FALSE;
   // The device type is initialised before the frame hands over its channel, so the protocol may
   // not know the DTM's parameter model yet: without it the table cannot be built at all.
-  if (!protocol->GetParameterHandler() && !protocol->AttachDtm(Self()->GetControllingUnknown()))
-    return E_NOINTERFACE;
+  if (!protocol->GetParameterHandler() && !AttachProtocol(protocol)) return E_NOINTERFACE;
   return protocol->InitParameterTable();
 }
 

@@ -12,11 +12,10 @@ inline constexpr OLECHAR kBusCategoryAttribute[] = u"@busCategory";
 template <class T>
 HRESULT CovFDT_GenericCommClientImpl<T>::ChooseProtocolByBusCategory(IUnknown* deviceDocument) {
   if (m_currentProtocol) return E_UNEXPECTED;
-  IUnknown* dtm = Self()->GetControllingUnknown();
   if (m_protocols.size() == 1) {
     if (!m_protocols.front()) return E_POINTER;
     m_currentProtocol = m_protocols.front();
-    m_currentProtocol->AttachDtm(dtm);
+    AttachProtocol(m_currentProtocol);
     return S_OK;
   }
   if (deviceDocument) {
@@ -26,7 +25,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::ChooseProtocolByBusCategory(IUnknown* d
     int acceptedCount = 0;
     for (CovFDT_BaseProtocolImpl* protocol : protocols) {
       if (!protocol) continue;
-      protocol->AttachDtm(dtm);
+      AttachProtocol(protocol);
       VARIANT_BOOL ok = VARIANT_FALSE;
       if (SUCCEEDED(protocol->SetBusAddressFromXml(&ok, deviceDocument)) && ok) {
         accepted = protocol;
@@ -62,7 +61,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::ChooseProtocolByBusCategory(IUnknown* d
     for (CovFDT_BaseProtocolImpl* protocol : m_protocols) {
       if (!protocol || !vkr::commclient::SameProtocol(protocol->GetProtocolId(), category)) continue;
       m_currentProtocol = protocol;
-      protocol->AttachDtm(dtm);
+      AttachProtocol(protocol);
       return S_OK;
     }
   }
@@ -294,12 +293,11 @@ HRESULT CovFDT_GenericCommClientImpl<T>::GetBusInformation(BSTR* text, VARIANT_B
   if (!done || !text) return E_INVALIDARG;
   *done = VARIANT_FALSE;
   if (m_protocols.empty() && m_currentProtocol) m_protocols.push_back(m_currentProtocol);
-  IUnknown* dtm = Self()->GetControllingUnknown();
   if (Self()->IsExtendedBusInformation()) {
     std::u16string all;
     for (CovFDT_BaseProtocolImpl* protocol : m_protocols) {
       if (!protocol) continue;
-      protocol->AttachDtm(dtm);
+      AttachProtocol(protocol);
       VARIANT_BOOL ok = VARIANT_FALSE;
       vkr::Bstr address;
       if (FAILED(protocol->GetBusAddressXml(&ok, address.Put())) || !ok || address.Length() <= 1) continue;
@@ -325,7 +323,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::GetBusInformation(BSTR* text, VARIANT_B
     }
     protocol = m_protocols.front();
     if (!protocol) return E_POINTER;
-    protocol->AttachDtm(dtm);
+    AttachProtocol(protocol);
   }
   vkr::Bstr address;
   const HRESULT hr = protocol->GetBusAddressXml(done, address.Put());
@@ -383,10 +381,9 @@ HRESULT CovFDT_GenericCommClientImpl<T>::GetParameterProtocolInfo(VARIANT id, BS
   if (!loaded) return E_FAIL;
   if (!document) return E_POINTER;
   std::u16string all;
-  IUnknown* dtm = Self()->GetControllingUnknown();
   for (CovFDT_BaseProtocolImpl* protocol : m_protocols) {
     if (!protocol) continue;
-    protocol->AttachDtm(dtm);
+    AttachProtocol(protocol);
     vkr::Bstr piece;
     if (protocol->CheckTransferArguments(document.Get(), id, piece.Put()) == S_OK && piece.Length() > 1)
       all += piece.View();

@@ -319,7 +319,18 @@ class CommDtm : public TestDtm {
   void UseProtocols(const std::vector<CovFDT_BaseProtocolImpl*>& protocols) {
     m_protocols = protocols;
     m_currentProtocol = nullptr;
+    replacedProtocols = true;
   }
+  // What a frame's release does for the communication: the channel dropped and the protocols
+  // detached, so that the DTM no longer holds itself. A test's protocol fakes are gone by then.
+  void DropChannel() {
+    if (replacedProtocols) {
+      m_protocols.clear();
+      m_currentProtocol = nullptr;
+    }
+    static_cast<IovFdtCommunicationClient4*>(this)->SetCommunication(nullptr);
+  }
+  bool replacedProtocols = false;
   void AddConnectionClass(const std::string& protocolId) {
     ConnectionClassEntry c;
     c.clsid = CLSID_MyConnection;
@@ -330,7 +341,6 @@ class CommDtm : public TestDtm {
   std::size_t ConnectionClassCount() const { return m_connectionClasses.size(); }
   std::string ConnectionClassProtocol(std::size_t i) const { return Text(m_connectionClasses[i].protocolId); }
   void SetExtendedBusInformation(bool on) { m_bExtendedBusInformation = on; }
-  void SetProtocolsAttached(bool on) { m_bProtocolsAttached = on; }
   void SetVerificationTimeout(DWORD ms) { m_dwVerificationTimeout = ms; }
   void SetSchemaPath(LPCOLESTR path) {
     SysFreeString(m_bsSchemaPath);

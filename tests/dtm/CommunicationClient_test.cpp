@@ -4,6 +4,7 @@
 // The connections are fakes made by a class factory registered under the connection class id.
 #include <gtest/gtest.h>
 
+#include "communication/CMyConnection.h"
 #include "tests/dtm/CommClientFakes.h"
 
 namespace {
@@ -27,6 +28,7 @@ class CommunicationClient : public testing::Test {
     channel->journal = &journal;
   }
   void TearDown() override {
+    if (dtm) dtm->DropChannel();
     CoRevokeClassObject(cookie);
     dtm = nullptr;
     factory = nullptr;
@@ -142,6 +144,37 @@ TEST_F(CommunicationClient, CreateConnectionInitialisesTheObjectWithTheDtmAndThe
   EXPECT_EQ(dtm->CreateConnection(hart, id.Put()), E_UNEXPECTED);
 }
 
+TEST_F(CommunicationClient, TheModulesConnectionClassIsMadeAndInitialisedTheSameWay) {
+  CoRevokeClassObject(cookie);
+  vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CMyConnection>>> real;
+  ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CMyConnection>>(&real), S_OK);
+  ASSERT_EQ(CoRegisterClassObject(CLSID_MyConnection, static_cast<IClassFactory*>(real.Get()), CLSCTX_INPROC_SERVER,
+                                  REGCLS_MULTIPLEUSE, &cookie),
+            S_OK);
+  Connect();
+  dtm->SetSchemaPath(vkr::Utf8ToUtf16(VKR_FRAME_SCHEMA_DIR).c_str());
+  vkr::Bstr id, hart(vkr::Utf8ToUtf16(kHart));
+  ASSERT_EQ(dtm->CreateConnection(hart, id.Put()), S_OK);
+  EXPECT_EQ(id.Length(), 36u) << Text(id);  // a GUID text
+  vkr::ComPtr<IUnknown> listed;
+  ASSERT_EQ(dtm->GetConnectionById(id, listed.Put()), S_OK);
+  vkr::ComPtr<IovFDTConnectionObject> connection;
+  ASSERT_EQ(listed->QueryInterface(IovFDTConnectionObject::iid, connection.PutVoid()), S_OK);
+  vkr::Bstr ownId, protocol;
+  VARIANT_BOOL online = VARIANT_TRUE;
+  ASSERT_EQ(connection->GetConnectionIds(ownId.Put(), protocol.Put(), &online), S_OK);
+  EXPECT_EQ(ownId.Str(), id.Str());
+  EXPECT_EQ(Text(protocol), kHart);
+  EXPECT_EQ(online, VARIANT_FALSE);
+  // It offers what the client routes to.
+  for (const IID& iid : {IovFdtCommClientOnlineState::iid, IovFdtCommunicationClient4::iid,
+                         IovFdtDirectParameterAccess::iid, IovFDTGenericCommService::iid,
+                         IovFDTCommClientTransferParamList2::iid}) {
+    vkr::ComPtr<IUnknown> p;
+    EXPECT_EQ(listed->QueryInterface(iid, p.PutVoid()), S_OK);
+  }
+}
+
 TEST_F(CommunicationClient, AConnectionThatCannotBeMadeOrInitialisedIsNotListed) {
   Connect();
   vkr::Bstr id;
@@ -227,6 +260,19 @@ TEST_F(CommunicationClient, ReleasingAnOfflineConnectionRemovesItAndAnOnlineOneW
   EXPECT_EQ(dtm->ConnectionStates(), "c2-id:on");  // listed until it reports
   ASSERT_EQ(Disconnected(c2, true), S_OK);
   EXPECT_EQ(dtm->ConnectionStates(), "");
+}
+
+TEST_F(CommunicationClient, GivingTheChannelBackReleasesTheConnectionsMadeForIt) {
+  Connect();
+  Create();
+  Create();
+  dtm->ForceState(dsGOINGONLINE);
+  ASSERT_EQ(Connected("c1-id", true), S_OK);
+  const LONG before = factory->made[0]->RefCount();
+  ASSERT_EQ(Client()->SetCommunication(nullptr), S_OK);
+  EXPECT_EQ(dtm->ConnectionStates(), "");
+  EXPECT_EQ(factory->made[0]->RefCount(), before - 1);
+  EXPECT_EQ(factory->made[1]->RefCount(), 1);  // the factory's own
 }
 
 // ---- Going online ------------------------------------------------------------------------------
@@ -597,15 +643,15 @@ TEST_F(CommunicationClient, WithOneProtocolTheChannelMakesItCurrentWithoutAsking
   Connect();
   EXPECT_EQ(dtm->GetCurrentProtocol(), &only);
   EXPECT_EQ(journal.Joined(), "p1 AttachDtm");
-  // Dropping the channel keeps the protocol while the core does not count it attached.
-  ASSERT_EQ(Client()->SetCommunication(nullptr), S_OK);
-  EXPECT_EQ(dtm->GetCurrentProtocol(), &only);
+  EXPECT_TRUE(dtm->AreProtocolsAttached());
   journal.Clear();
   Connect();
   EXPECT_EQ(journal.Joined(), "");  // chosen once
-  dtm->SetProtocolsAttached(true);
+  // Dropping the channel detaches what was attached, and only that once.
   ASSERT_EQ(Client()->SetCommunication(nullptr), S_OK);
   EXPECT_EQ(dtm->GetCurrentProtocol(), nullptr);
+  EXPECT_FALSE(dtm->AreProtocolsAttached());
+  ASSERT_EQ(Client()->SetCommunication(nullptr), S_OK);
   EXPECT_EQ(journal.Joined(), "p1 DetachDtm");
 }
 

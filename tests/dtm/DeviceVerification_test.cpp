@@ -45,6 +45,7 @@ class DeviceVerification : public testing::Test {
     }
   }
   void TearDown() override {
+    if (dtm) dtm->DropChannel();
     CoRevokeClassObject(cookie);
     dtm = nullptr;
     factory = nullptr;

@@ -517,6 +517,8 @@ TEST_F(StateMachine, ConnectionReportsMoveTheDtmBetweenItsCommunicationStates) {
   dtm->GetDTMState(&state);
   EXPECT_EQ(state, dsGOINGOFFLINE);
 
+  // Dropping the channel detaches the protocol, which holds the DTM.
+  static_cast<IovFdtCommunicationClient4*>(dtm.Get())->SetCommunication(nullptr);
   dtm = nullptr;
   CoRevokeClassObject(cookie);
   CoUninitialize();
