@@ -260,6 +260,8 @@ TEST_F(Lifecycle, FrameVersionsSelectTheStateDocuments) {
     EXPECT_EQ(static_cast<IDtm2&>(*fresh).Environment2(tag, frame.Get(), version, &result), c.hr) << name;
     EXPECT_EQ(result, c.hr == S_OK ? VARIANT_TRUE : VARIANT_FALSE) << name;
     EXPECT_EQ(fresh->Fdt121(), c.fdt121) << name;
+    // The communication client writes bus information per protocol for FDT 1.2.1 frames.
+    EXPECT_EQ(fresh->IsExtendedBusInformation(), c.fdt121) << name;
     EXPECT_EQ(fresh->StateEvents() != nullptr, c.fdt121) << name;
   }
 }
