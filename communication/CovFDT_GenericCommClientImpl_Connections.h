@@ -384,9 +384,9 @@ HRESULT CovFDT_GenericCommClientImpl<T>::GetParameterProtocolInfo(VARIANT id, BS
   for (CovFDT_BaseProtocolImpl* protocol : m_protocols) {
     if (!protocol) continue;
     AttachProtocol(protocol);
-    vkr::Bstr piece;
-    if (protocol->CheckTransferArguments(document.Get(), id, piece.Put()) == S_OK && piece.Length() > 1)
-      all += piece.View();
+    vkr::Bstr own;
+    if (protocol->CheckTransferArguments(document.Get(), id, own.Put()) == S_OK && own.Length() > 1)
+      all += own.View();
   }
   return answer(all);
 }
