@@ -430,8 +430,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::GetConnectionForParameter(VARIANT id, I
     hr = GetXmlValueBstr(protocolId.Put(), node.Get(), idPath);
     if (FAILED(hr)) return hr;
     vkr::ComPtr<IUnknown> found;
-    if (SUCCEEDED(GetConnectionOfProtocol(protocolId.Get() ? protocolId.Get() : vkr::Bstr(u"").Get(), found.Put())) &&
-        found) {
+    if (SUCCEEDED(GetConnectionOfProtocol(protocolId, found.Put())) && found) {
       *connection = found.Detach();
       return S_OK;
     }
