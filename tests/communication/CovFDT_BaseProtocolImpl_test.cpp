@@ -291,6 +291,9 @@ TEST_F(ProtocolTest, SameCommandsShareAGroupAndRequestDataSeparates) {
   EXPECT_EQ(protocol.GetParameterEntries().size(), 3u);
   // An id handed in as another integer type finds the same entry.
   EXPECT_EQ(protocol.FindParameterEntry(vkr::I4(21)), EntryOf(21));
+  EXPECT_EQ(protocol.FindParameterEntry(vkr::EmptyVariant()), nullptr) << "an empty id is no parameter 0";
+  EXPECT_EQ(protocol.FindTransactionGroup(0), nullptr);
+  EXPECT_EQ(protocol.FindTransactionGroup(3), nullptr);
 }
 
 TEST_F(ProtocolTest, AnAddressWithoutAKeyRegistersNothing) {
