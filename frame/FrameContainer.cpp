@@ -18,11 +18,8 @@ HRESULT Copy(const char16_t* text, BSTR* out) {
 
 const char* SchemaDirectory() { return VKR_FRAME_SCHEMA_DIR; }
 
-namespace {
-
-// Loads the document with the frame's schema set: S_OK with the document, S_FALSE with the
-// reason when it does not validate.
-HRESULT LoadValidated(BSTR text, ComPtr<IXMLDOMDocument2>* out, std::string* reason) {
+HRESULT CreateFrameSchemaCache(ComPtr<IXMLDOMSchemaCollection>* out) {
+  if (!out) return E_POINTER;
   ComPtr<IXMLDOMSchemaCollection> cache;
   HRESULT hr = CoCreateInstance(CLSID_XMLSchemaCache, nullptr, CLSCTX_ALL, IID_IXMLDOMSchemaCollection, cache.PutVoid());
   if (FAILED(hr)) return hr;
@@ -37,13 +34,20 @@ HRESULT LoadValidated(BSTR text, ComPtr<IXMLDOMDocument2>* out, std::string* rea
     VariantClear(&location);
     if (FAILED(hr)) return hr;
   }
+  *out = cache;
+  return S_OK;
+}
+
+HRESULT LoadWithSchemaCache(BSTR text, IXMLDOMSchemaCollection* cache, ComPtr<IXMLDOMDocument2>* out,
+                            std::string* reason) {
+  if (!cache) return E_POINTER;
   ComPtr<IXMLDOMDocument2> doc;
-  hr = CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_ALL, IID_IXMLDOMDocument2, doc.PutVoid());
+  HRESULT hr = CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_ALL, IID_IXMLDOMDocument2, doc.PutVoid());
   if (FAILED(hr)) return hr;
   VARIANT schemas;
   VariantInit(&schemas);
   schemas.vt = VT_UNKNOWN;
-  schemas.punkVal = cache.Get();
+  schemas.punkVal = cache;
   hr = doc->putref_schemas(schemas);
   if (FAILED(hr)) return hr;
   VARIANT_BOOL ok = VARIANT_FALSE;
@@ -60,6 +64,17 @@ HRESULT LoadValidated(BSTR text, ComPtr<IXMLDOMDocument2>* out, std::string* rea
     *reason = Text(why);
   }
   return S_FALSE;
+}
+
+namespace {
+
+// Loads the document with the frame's schema set: S_OK with the document, S_FALSE with the
+// reason when it does not validate.
+HRESULT LoadValidated(BSTR text, ComPtr<IXMLDOMDocument2>* out, std::string* reason) {
+  ComPtr<IXMLDOMSchemaCollection> cache;
+  const HRESULT hr = CreateFrameSchemaCache(&cache);
+  if (FAILED(hr)) return hr;
+  return LoadWithSchemaCache(text, cache.Get(), out, reason);
 }
 
 // The first button of a button set, which the frame takes when it has no scripted answer.

@@ -19,6 +19,13 @@ namespace vkr::frame {
 // The directory of the frame's schema files.
 const char* SchemaDirectory();
 
+// A schema cache holding every schema of the frame's directory, as x-schema:NAME.xml.
+HRESULT CreateFrameSchemaCache(ComPtr<IXMLDOMSchemaCollection>* out);
+// Loads the text with the cache attached: S_OK with the document, S_FALSE with the parser's or
+// validator's reason when it is not well-formed or does not validate, a failure of the DOM else.
+HRESULT LoadWithSchemaCache(BSTR text, IXMLDOMSchemaCollection* cache, ComPtr<IXMLDOMDocument2>* out,
+                            std::string* reason);
+
 class FrameContainer : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameDtmStateEvents, IFdtDialog> {
  public:
   // What the frame answers.

@@ -2,6 +2,7 @@
 #include "frame/LifecycleHost.h"
 
 #include "dtm/DtmInterfaces.h"
+#include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
 
@@ -41,6 +42,10 @@ class Run {
     for (; m_seen < m_frame->notifications.size(); ++m_seen) m_lines->push_back("  frame: " + m_frame->notifications[m_seen]);
     for (; m_invalid < m_frame->invalidDocuments.size(); ++m_invalid)
       m_lines->push_back("  frame: INVALID state document: " + m_frame->invalidDocuments[m_invalid]);
+    if (!m_channel) return;
+    for (; m_calls < m_channel->calls.size(); ++m_calls) m_lines->push_back("  channel: " + m_channel->calls[m_calls].method);
+    for (; m_refused < m_channel->failures.size(); ++m_refused)
+      m_lines->push_back("  channel: REFUSED " + m_channel->failures[m_refused]);
   }
   EDtmState State() {
     EDtmState state = dsUNDEFINED;
@@ -51,7 +56,10 @@ class Run {
   std::vector<std::string>* m_lines;
   ComPtr<IovFdtBaseDTM> m_base;
   ComPtr<ComObject<FrameContainer>> m_frame;
+  ComPtr<ComObject<FrameChannel>> m_channel;
   std::size_t m_seen = 0;
+  std::size_t m_calls = 0;
+  std::size_t m_refused = 0;
   std::size_t m_invalid = 0;
   HRESULT m_first = S_OK;
 };
@@ -95,6 +103,11 @@ HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines) {
   run.Step("IDtm::SetLanguage 1033", idtm->SetLanguage(1033, &result), &result);
   run.Step("IDtm::InitNew", idtm->InitNew(deviceType, &result), &result);
   run.Step("IDtm::Config", idtm->Config(user, &result), &result);
+  // The frame's HART channel, with the simulated transmitter behind it.
+  hr = MakeObject<FrameChannel>(&run.m_channel);
+  if (FAILED(hr)) return hr;
+  if (run.State() == dsCONFIGURED)
+    run.Step("IDtm::SetCommunication", idtm->SetCommunication(run.m_channel.Get(), &result), &result);
 
   // Release in order, from wherever the DTM got to.
   const EDtmState reached = run.State();

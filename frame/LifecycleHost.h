@@ -11,8 +11,9 @@ namespace vkr::frame {
 
 // Creates the DTM of the ProgID, gives it its data set (IPersistStreamInit::InitNew), its
 // environment (system tag, the stand-in frame's container, FDT 1.2.1), language 1033, its device
-// type and the user level, then releases it in order: communication, deletion, release, the last
-// reference. Each step appends lines to *lines ("Environment2: S_OK, result TRUE, state 6
+// type, the user level and the frame's HART channel (IDtm::SetCommunication; the simulated
+// transmitter behind it), then releases it in order: communication, deletion, release, the last
+// reference. The channel's calls and refused requests are listed ("  channel: ConnectRequest"). Each step appends lines to *lines ("Environment2: S_OK, result TRUE, state 6
 // (dsENVIRONMENTSET)", "  frame: lock VKR-1", ...). The calling thread must be in an apartment.
 // S_OK when the DTM went all the way to its release; otherwise the first step that failed or was
 // refused (S_FALSE).

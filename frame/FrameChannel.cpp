@@ -1,0 +1,572 @@
+// The stand-in frame's HART channel: request documents in, device answers out, faults on demand.
+#include "frame/FrameChannel.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <optional>
+
+#include "frame/FrameContainer.h"
+
+namespace vkr::frame {
+namespace {
+
+constexpr char kHead[] =
+    "<FDT xmlns=\"x-schema:FDTHARTCommunicationSchema.xml\" xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">";
+constexpr char kVersion121[] =
+    "<FDT xmlns:fdtvers=\"x-schema:FDTDataTypesSchema.xml\"><ParentVersion>"
+    "<fdtvers:FDTVersion major=\"1\" minor=\"2\" release=\"1\"/></ParentVersion></FDT>";
+
+std::string Text(BSTR s) { return Utf16ToUtf8(View(s)); }
+
+std::string Escape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&apos;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+bool SameIdIgnoringCase(std::string a, std::string b) {
+  auto lower = [](std::string& s) {
+    for (char& c : s)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  };
+  lower(a);
+  lower(b);
+  return a == b;
+}
+
+// A fresh GUID text without braces: connection references and foreign invoke ids.
+std::string NewGuidText() {
+  GUID guid{};
+  if (FAILED(CoCreateGuid(&guid))) return "00000000-0000-0000-0000-000000000000";
+  OLECHAR buffer[40] = {};
+  if (StringFromGUID2(guid, buffer, 40) <= 2) return "00000000-0000-0000-0000-000000000000";
+  std::string text = Utf16ToUtf8(buffer);
+  return text.substr(1, text.size() - 2);
+}
+
+// The value of the node the path selects, if there is one.
+std::optional<std::string> Select(IXMLDOMNode* node, const char16_t* path) {
+  ComPtr<IXMLDOMNode> found;
+  Bstr query(path), text;
+  if (FAILED(node->selectSingleNode(query.Get(), found.Put())) || !found) return std::nullopt;
+  if (FAILED(found->get_text(text.Put()))) return std::nullopt;
+  return Text(text.Get());
+}
+
+// A decimal number in 0..255; the schema has checked the type already, this keeps the reading safe.
+std::optional<std::uint8_t> Byte(const std::optional<std::string>& text) {
+  if (!text || text->empty() || text->size() > 3) return std::nullopt;
+  unsigned value = 0;
+  for (char c : *text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value > 255) return std::nullopt;
+  return static_cast<std::uint8_t>(value);
+}
+
+bool Flag(const std::optional<std::string>& text, bool absent) {
+  if (!text) return absent;
+  return *text == "1" || *text == "true";
+}
+
+std::string ErrorDocument(const std::string& word, const std::string& tag, const std::string& descriptor) {
+  std::string doc = std::string(kHead) + "<fdt:CommunicationError communicationError=\"" + Escape(word) + "\" tag=\"" +
+                    Escape(tag) + "\"";
+  if (!descriptor.empty()) doc += " descriptor=\"" + Escape(descriptor) + "\"";
+  return doc + "/></FDT>";
+}
+
+// The channels whose timers are running, by timer id (timer procedures get only the id).
+std::mutex& TimerLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::map<UINT_PTR, FrameChannel*>& TimerOwners() {
+  static std::map<UINT_PTR, FrameChannel*> owners;
+  return owners;
+}
+
+}  // namespace
+
+FrameChannel::FrameChannel() : m_thread(GetCurrentThreadId()) {
+  devices.push_back(std::make_shared<SimulatedDevice>());
+}
+
+FrameChannel::~FrameChannel() {
+  std::lock_guard lock(TimerLock());
+  for (const Pending& p : m_pending) {
+    TimerOwners().erase(p.timer);
+    KillTimer(nullptr, p.timer);
+  }
+}
+
+std::vector<std::string> FrameChannel::References() const {
+  std::vector<std::string> out;
+  for (const Connection& c : m_connections) out.push_back(c.reference);
+  return out;
+}
+
+DWORD FrameChannel::WireTime(std::size_t requestBytes, std::size_t responseBytes, bool longFrame) const {
+  if (wireBitsPerSecond == 0) return 0;
+  // Preambles, delimiter, address, command, byte count, [two status bytes,] data, checksum.
+  const std::size_t address = longFrame ? 5 : 1;
+  const std::size_t characters = (5 + 1 + address + 2 + requestBytes + 1) + (5 + 1 + address + 4 + responseBytes + 1);
+  const unsigned long long bits = characters * 11ull;
+  return static_cast<DWORD>((bits * 1000 + wireBitsPerSecond - 1) / wireBitsPerSecond);
+}
+
+HRESULT FrameChannel::GetTypeInfoCount(UINT* count) {
+  if (!count) return E_INVALIDARG;
+  *count = 0;
+  return S_OK;
+}
+HRESULT FrameChannel::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+  if (info) *info = nullptr;
+  return E_NOTIMPL;
+}
+
+// ---- Requests ---------------------------------------------------------------------------------
+
+HRESULT FrameChannel::Begin(const char* method, BSTR invokeId, BSTR document, VARIANT_BOOL* result) {
+  if (GetCurrentThreadId() != m_thread) return RPC_E_WRONG_THREAD;
+  if (!result) return E_POINTER;
+  *result = VARIANT_FALSE;
+  calls.push_back({method, Text(invokeId), Text(document), GetTickCount()});
+  return S_OK;
+}
+
+HRESULT FrameChannel::Refuse(const char* method, const std::string& why, VARIANT_BOOL* result) {
+  failures.push_back(std::string(method) + ": " + why);
+  if (result) *result = VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT FrameChannel::LoadRequest(const char* method, BSTR document, ComPtr<IXMLDOMDocument2>* out) {
+  if (!document) {
+    failures.push_back(std::string(method) + ": no document");
+    return S_FALSE;
+  }
+  HRESULT hr = S_OK;
+  if (!m_schemas) hr = CreateFrameSchemaCache(&m_schemas);
+  if (FAILED(hr)) {
+    failures.push_back(std::string(method) + ": no schema set");
+    return hr;
+  }
+  std::string reason;
+  hr = LoadWithSchemaCache(document, m_schemas.Get(), out, &reason);
+  if (hr == S_FALSE) failures.push_back(std::string(method) + ": invalid document: " + reason);
+  return hr;
+}
+
+FrameChannel::Fault FrameChannel::TakeFault(int command) {
+  for (auto it = faults.begin(); it != faults.end(); ++it) {
+    if (it->command >= 0 && it->command != command) continue;
+    Fault fault = *it;
+    faults.erase(it);
+    return fault;
+  }
+  if (alwaysFault.command < 0 || alwaysFault.command == command) return alwaysFault;
+  return Fault{};
+}
+
+FrameChannel::Connection* FrameChannel::Find(const std::string& reference) {
+  for (Connection& c : m_connections)
+    if (c.reference == reference) return &c;
+  return nullptr;
+}
+
+HRESULT FrameChannel::ConnectRequest(IFdtCommunicationEvents* callback, BSTR invokeId, BSTR protocolId,
+                                     BSTR document, VARIANT_BOOL* result) {
+  constexpr char kMethod[] = "ConnectRequest";
+  HRESULT hr = Begin(kMethod, invokeId, document, result);
+  if (hr != S_OK) return hr;
+  if (!callback) {
+    Refuse(kMethod, "no callback", result);
+    return E_INVALIDARG;
+  }
+  if (!SameIdIgnoringCase(Text(protocolId), kHartProtocolId))
+    return Refuse(kMethod, "protocol " + Text(protocolId) + " is not HART", result);
+  ComPtr<IXMLDOMDocument2> doc;
+  hr = LoadRequest(kMethod, document, &doc);
+  if (FAILED(hr)) return hr;
+  if (hr != S_OK) return S_OK;
+
+  const std::string tag = Select(doc.Get(), u"FDT/ConnectRequest/@fdt:tag").value_or("");
+  const std::optional<std::uint8_t> preambles = Byte(Select(doc.Get(), u"FDT/ConnectRequest/@preambleCount"));
+  const bool primaryMaster = Flag(Select(doc.Get(), u"FDT/ConnectRequest/@primaryMaster"), true);
+  const bool longFrame = Flag(Select(doc.Get(), u"FDT/ConnectRequest/@longFrameRequired"), true);
+  const std::optional<std::uint8_t> polling = Byte(Select(doc.Get(), u"FDT/ConnectRequest/ShortAddress/@shortAddress"));
+  if (!polling) return Refuse(kMethod, "no short address", result);
+  std::optional<std::array<std::uint8_t, 5>> longAddress;
+  ComPtr<IXMLDOMNode> longNode;
+  Bstr longPath(u"FDT/ConnectRequest/LongAddress");
+  if (SUCCEEDED(doc->selectSingleNode(longPath.Get(), longNode.Put())) && longNode) {
+    std::array<std::uint8_t, 5> bytes{};
+    const char16_t* names[] = {u"@manufacturerId", u"@deviceTypeId", u"@address1", u"@address2", u"@address3"};
+    for (int i = 0; i < 5; ++i) {
+      const auto b = Byte(Select(longNode.Get(), names[i]));
+      if (!b) return Refuse(kMethod, "incomplete long address", result);
+      bytes[i] = *b;
+    }
+    longAddress = bytes;
+  }
+
+  const Fault fault = TakeFault(-1);
+  if (fault.kind == FaultKind::Refuse) return Refuse(kMethod, "refused by fault", result);
+  if (fault.kind == FaultKind::Fail) {
+    Refuse(kMethod, "failed by fault", result);
+    return fault.result;
+  }
+
+  // The long address names the device when given; otherwise the polling address does.
+  std::shared_ptr<SimulatedDevice> device;
+  for (const auto& d : devices) {
+    const auto& c = d->config;
+    const bool match = longAddress ? (*longAddress)[0] == c.manufacturerId && (*longAddress)[1] == c.deviceType &&
+                                         (*longAddress)[2] == c.deviceId[0] && (*longAddress)[3] == c.deviceId[1] &&
+                                         (*longAddress)[4] == c.deviceId[2]
+                                   : *polling == c.pollingAddress;
+    if (match) {
+      device = d;
+      break;
+    }
+  }
+
+  Pending answer;
+  answer.kind = AnswerKind::Connect;
+  answer.sink = callback;
+  answer.invokeId = std::u16string(View(invokeId));
+  std::string response;
+  if (fault.kind == FaultKind::CommunicationError) {
+    response = ErrorDocument(fault.word, tag, fault.descriptor);
+  } else if (!device) {
+    response = ErrorDocument("noConnection", tag, "no device at this address");
+  } else {
+    Connection connection;
+    connection.reference = NewGuidText();
+    connection.sink = callback;
+    connection.device = device;
+    connection.tag = tag;
+    connection.longFrame = longFrame;
+    const auto& c = device->config;
+    response = std::string(kHead) + "<ConnectResponse fdt:tag=\"" + Escape(tag) + "\" preambleCount=\"" +
+               std::to_string(preambles.value_or(c.preambles)) + "\" primaryMaster=\"" + (primaryMaster ? "1" : "0") +
+               "\" communicationReference=\"" + connection.reference + "\"><ShortAddress shortAddress=\"" +
+               std::to_string(c.pollingAddress) + "\"/><LongAddress manufacturerId=\"" + std::to_string(c.manufacturerId) +
+               "\" deviceTypeId=\"" + std::to_string(c.deviceType) + "\" address1=\"" + std::to_string(c.deviceId[0]) +
+               "\" address2=\"" + std::to_string(c.deviceId[1]) + "\" address3=\"" + std::to_string(c.deviceId[2]) +
+               "\"/></ConnectResponse></FDT>";
+    answer.reference = connection.reference;
+    m_connections.push_back(std::move(connection));
+  }
+  answer.document = Utf8ToUtf16(response);
+  // Identifying the device: command 0 in a short frame.
+  return Answer(std::move(answer), fault, WireTime(0, 22, false), result);
+}
+
+HRESULT FrameChannel::DisconnectRequest(BSTR invokeId, BSTR document, VARIANT_BOOL* result) {
+  constexpr char kMethod[] = "DisconnectRequest";
+  HRESULT hr = Begin(kMethod, invokeId, document, result);
+  if (hr != S_OK) return hr;
+  ComPtr<IXMLDOMDocument2> doc;
+  hr = LoadRequest(kMethod, document, &doc);
+  if (FAILED(hr)) return hr;
+  if (hr != S_OK) return S_OK;
+  const std::string reference = Select(doc.Get(), u"FDT/DisconnectRequest/@communicationReference").value_or("");
+  Connection* connection = Find(reference);
+  if (!connection) return Refuse(kMethod, "unknown communication reference " + reference, result);
+  const Fault fault = TakeFault(-1);
+  if (fault.kind == FaultKind::Refuse) return Refuse(kMethod, "refused by fault", result);
+  if (fault.kind == FaultKind::Fail) {
+    Refuse(kMethod, "failed by fault", result);
+    return fault.result;
+  }
+
+  Pending answer;
+  answer.kind = AnswerKind::Disconnect;
+  answer.sink = connection->sink;
+  answer.reference = reference;
+  answer.invokeId = std::u16string(View(invokeId));
+  if (fault.kind == FaultKind::CommunicationError) {
+    answer.document = Utf8ToUtf16(ErrorDocument(fault.word, connection->tag, fault.descriptor));
+  } else {
+    answer.document = Utf8ToUtf16(std::string(kHead) + "<DisconnectResponse communicationReference=\"" + reference +
+                                  "\"/></FDT>");
+    DropConnection(reference);
+  }
+  return Answer(std::move(answer), fault, 0, result);
+}
+
+HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_BOOL* result) {
+  constexpr char kMethod[] = "TransactionRequest";
+  HRESULT hr = Begin(kMethod, invokeId, document, result);
+  if (hr != S_OK) return hr;
+  ComPtr<IXMLDOMDocument2> doc;
+  hr = LoadRequest(kMethod, document, &doc);
+  if (FAILED(hr)) return hr;
+  if (hr != S_OK) return S_OK;
+
+  enum class Kind { DataExchange, Subscribe, Unsubscribe } kind;
+  std::optional<std::string> reference;
+  if ((reference = Select(doc.Get(), u"FDT/DataExchangeRequest/@communicationReference")))
+    kind = Kind::DataExchange;
+  else if ((reference = Select(doc.Get(), u"FDT/SubscribeRequest/@communicationReference")))
+    kind = Kind::Subscribe;
+  else if ((reference = Select(doc.Get(), u"FDT/UnsubscribeRequest/@communicationReference")))
+    kind = Kind::Unsubscribe;
+  else
+    return Refuse(kMethod, "not a transaction request", result);
+  Connection* connection = Find(*reference);
+  if (!connection) return Refuse(kMethod, "unknown communication reference " + *reference, result);
+
+  int command = -1;
+  Bytes request;
+  if (kind == Kind::DataExchange) {
+    const auto number = Byte(Select(doc.Get(), u"FDT/DataExchangeRequest/@commandNumber"));
+    if (!number) return Refuse(kMethod, "no command number", result);
+    command = *number;
+    const auto hex = Select(doc.Get(), u"FDT/DataExchangeRequest/fdt:CommunicationData/@byteArray");
+    if (hex && !wire::FromHex(*hex, &request)) return Refuse(kMethod, "request data is not hex: " + *hex, result);
+  }
+  const Fault fault = TakeFault(command);
+  if (fault.kind == FaultKind::Refuse) return Refuse(kMethod, "refused by fault", result);
+  if (fault.kind == FaultKind::Fail) {
+    Refuse(kMethod, "failed by fault", result);
+    return fault.result;
+  }
+
+  Pending answer;
+  answer.kind = AnswerKind::Transaction;
+  answer.sink = connection->sink;
+  answer.reference = *reference;
+  answer.invokeId = std::u16string(View(invokeId));
+  const std::string referenceText = "communicationReference=\"" + *reference + "\"";
+  std::string response;
+  DWORD wire = 0;
+  if (fault.kind == FaultKind::CommunicationError) {
+    response = ErrorDocument(fault.word, connection->tag, fault.descriptor);
+  } else if (kind == Kind::DataExchange) {
+    HartReply reply = connection->device->Execute(static_cast<std::uint8_t>(command), request);
+    if (fault.kind == FaultKind::TruncatedData && reply.data.size() > fault.keepBytes) reply.data.resize(fault.keepBytes);
+    wire = WireTime(request.size(), reply.data.size(), connection->longFrame);
+    response = std::string(kHead) + "<DataExchangeResponse " + referenceText + " commandNumber=\"" +
+               std::to_string(command) + "\">";
+    if (!reply.data.empty()) {
+      std::string hex = wire::ToHex(reply.data, lowerCaseHex);
+      if (fault.kind == FaultKind::GarbledData) hex[hex.size() > 1 ? 1 : 0] = 'Z';
+      response += "<fdt:CommunicationData byteArray=\"" + hex + "\"/>";
+    }
+    response += "<Status deviceStatus=\"" + std::to_string(reply.deviceStatus) + "\">";
+    if (reply.communicationStatus != 0)
+      response += "<CommunicationStatus value=\"" + std::to_string(reply.communicationStatus) + "\"/>";
+    response += "<CommandResponse value=\"" + std::to_string(reply.commandResponse) + "\"/></Status>";
+    response += "</DataExchangeResponse></FDT>";
+  } else if (kind == Kind::Subscribe) {
+    // The simulated devices have no burst mode.
+    response = std::string(kHead) + "<SubscribeResponse " + referenceText + " burstModeDetected=\"0\"/></FDT>";
+  } else {
+    response = std::string(kHead) + "<UnsubscribeResponse " + referenceText + "/></FDT>";
+  }
+  answer.document = Utf8ToUtf16(response);
+  return Answer(std::move(answer), fault, wire, result);
+}
+
+HRESULT FrameChannel::Abort(BSTR document) {
+  constexpr char kMethod[] = "Abort";
+  if (GetCurrentThreadId() != m_thread) return RPC_E_WRONG_THREAD;
+  calls.push_back({kMethod, "", Text(document), GetTickCount()});
+  ComPtr<IXMLDOMDocument2> doc;
+  HRESULT hr = LoadRequest(kMethod, document, &doc);
+  if (FAILED(hr)) return hr;
+  if (hr != S_OK) return E_INVALIDARG;
+  const std::string reference = Select(doc.Get(), u"FDT/Abort/@communicationReference").value_or("");
+  if (!Find(reference)) {
+    failures.push_back(std::string(kMethod) + ": unknown communication reference " + reference);
+    return E_INVALIDARG;
+  }
+  // The DTM ends the connection itself: nothing more is answered on it.
+  DropConnection(reference);
+  return S_OK;
+}
+
+HRESULT FrameChannel::GetSupportedProtocols(BSTR* protocols) {
+  if (GetCurrentThreadId() != m_thread) return RPC_E_WRONG_THREAD;
+  if (!protocols) return E_POINTER;
+  *protocols = nullptr;
+  calls.push_back({"GetSupportedProtocols", "", "", GetTickCount()});
+  if (FAILED(supportedProtocolsResult)) return supportedProtocolsResult;
+  std::string doc = "<FDT xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\"><fdt:BusCategories>";
+  for (const std::string& category : busCategories)
+    doc += "<fdt:BusCategory busCategory=\"" + Escape(category) + "\"/>";
+  doc += "</fdt:BusCategories></FDT>";
+  *protocols = SysAllocString(Utf8ToUtf16(doc).c_str());
+  return *protocols ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT FrameChannel::SequenceBegin(BSTR invokeId, BSTR document, VARIANT_BOOL* result) {
+  const HRESULT hr = Begin("SequenceBegin", invokeId, document, result);
+  return hr == S_OK ? E_NOTIMPL : hr;
+}
+HRESULT FrameChannel::SequenceEnd(BSTR invokeId, BSTR document, VARIANT_BOOL* result) {
+  const HRESULT hr = Begin("SequenceEnd", invokeId, document, result);
+  return hr == S_OK ? E_NOTIMPL : hr;
+}
+HRESULT FrameChannel::SequenceStart(BSTR invokeId, BSTR document, VARIANT_BOOL* result) {
+  const HRESULT hr = Begin("SequenceStart", invokeId, document, result);
+  return hr == S_OK ? E_NOTIMPL : hr;
+}
+
+// ---- Answers ----------------------------------------------------------------------------------
+
+HRESULT FrameChannel::AbortConnection(const std::string& reference) {
+  Connection* connection = Find(reference);
+  if (!connection) return E_INVALIDARG;
+  Pending abort;
+  abort.kind = AnswerKind::Abort;
+  abort.sink = connection->sink;
+  abort.reference = reference;
+  DropConnection(reference);
+  return Schedule(std::move(abort), 0);
+}
+
+void FrameChannel::DropConnection(const std::string& reference) {
+  std::erase_if(m_connections, [&](const Connection& c) { return c.reference == reference; });
+  // Answers already on their way stay; an abort comes after them.
+}
+
+HRESULT FrameChannel::Answer(Pending answer, const Fault& fault, DWORD wireMs, VARIANT_BOOL* result) {
+  switch (fault.kind) {
+    case FaultKind::NoAnswer:
+      *result = VARIANT_TRUE;
+      return S_OK;
+    case FaultKind::Abort:
+      *result = VARIANT_TRUE;
+      if (Find(answer.reference)) return AbortConnection(answer.reference);
+      return S_OK;
+    case FaultKind::WrongReference: {
+      const std::string wrong = NewGuidText();
+      const std::u16string from = Utf8ToUtf16(answer.reference);
+      if (const auto at = answer.document.find(from); !from.empty() && at != std::u16string::npos)
+        answer.document.replace(at, from.size(), Utf8ToUtf16(wrong));
+      break;
+    }
+    case FaultKind::WrongInvokeId:
+      answer.invokeId = Utf8ToUtf16(NewGuidText());
+      break;
+    case FaultKind::ShortInvokeId:
+      if (!answer.invokeId.empty()) answer.invokeId.pop_back();
+      break;
+    case FaultKind::MalformedDocument:
+      answer.document.resize(answer.document.size() / 2);
+      break;
+    default:
+      break;
+  }
+  *result = VARIANT_TRUE;
+  if (fault.kind == FaultKind::Synchronous) {
+    DeliverNow(answer);
+    return S_OK;
+  }
+  const DWORD delay = wireMs + fault.delayMs;
+  HRESULT hr = S_OK;
+  if (fault.kind == FaultKind::TwoAnswers) hr = Schedule(answer, delay);
+  if (SUCCEEDED(hr)) hr = Schedule(std::move(answer), delay);
+  if (FAILED(hr)) {
+    *result = VARIANT_FALSE;
+    failures.push_back("could not schedule the answer");
+  }
+  return hr;
+}
+
+HRESULT FrameChannel::Schedule(Pending answer, DWORD delayMs) {
+  // Without a delay the timer only carries the posted WM_TIMER; its own period never ends.
+  const UINT_PTR timer = SetTimer(nullptr, 0, delayMs ? delayMs : USER_TIMER_MAXIMUM, &FrameChannel::TimerProc);
+  if (!timer) return HRESULT_FROM_WIN32(GetLastError());
+  {
+    std::lock_guard lock(TimerLock());
+    TimerOwners()[timer] = this;
+  }
+  answer.timer = timer;
+  m_pending.push_back(std::move(answer));
+  if (delayMs == 0 &&
+      !PostThreadMessageW(m_thread, WM_TIMER, timer, reinterpret_cast<LPARAM>(&FrameChannel::TimerProc))) {
+    const HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
+    m_pending.pop_back();
+    std::lock_guard lock(TimerLock());
+    TimerOwners().erase(timer);
+    KillTimer(nullptr, timer);
+    return FAILED(hr) ? hr : E_FAIL;
+  }
+  return S_OK;
+}
+
+void FrameChannel::TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
+  FrameChannel* channel = nullptr;
+  {
+    std::lock_guard lock(TimerLock());
+    const auto it = TimerOwners().find(id);
+    if (it == TimerOwners().end()) return;
+    channel = it->second;
+    TimerOwners().erase(it);
+  }
+  KillTimer(nullptr, id);
+  channel->Deliver(id);
+}
+
+void FrameChannel::Deliver(UINT_PTR timer) {
+  const auto it = std::find_if(m_pending.begin(), m_pending.end(), [&](const Pending& p) { return p.timer == timer; });
+  if (it == m_pending.end()) return;
+  Pending answer = std::move(*it);
+  m_pending.erase(it);
+  DeliverNow(answer);
+}
+
+void FrameChannel::DeliverNow(Pending& answer) {
+  // The sink may release the channel while it is being answered.
+  AddRef();
+  Bstr invokeId(answer.invokeId), document(answer.document);
+  const std::string invokeText = Utf16ToUtf8(answer.invokeId), documentText = Utf16ToUtf8(answer.document);
+  switch (answer.kind) {
+    case AnswerKind::Connect: {
+      ComPtr<IFdtCommunicationEvents2> events2;
+      if (fdt121) answer.sink->QueryInterface(IFdtCommunicationEvents2::iid, events2.PutVoid());
+      if (events2) {
+        Bstr version(Utf8ToUtf16(kVersion121));
+        answers.push_back({"OnParentVersion", invokeText, documentText, GetTickCount()});
+        events2->OnParentVersion(invokeId.Get(), version.Get(), document.Get());
+      } else {
+        answers.push_back({"OnConnectResponse", invokeText, documentText, GetTickCount()});
+        answer.sink->OnConnectResponse(invokeId.Get(), document.Get());
+      }
+      break;
+    }
+    case AnswerKind::Disconnect:
+      answers.push_back({"OnDisconnectResponse", invokeText, documentText, GetTickCount()});
+      answer.sink->OnDisconnectResponse(invokeId.Get(), document.Get());
+      break;
+    case AnswerKind::Transaction:
+      answers.push_back({"OnTransactionResponse", invokeText, documentText, GetTickCount()});
+      answer.sink->OnTransactionResponse(invokeId.Get(), document.Get());
+      break;
+    case AnswerKind::Abort: {
+      Bstr reference(Utf8ToUtf16(answer.reference));
+      answers.push_back({"OnAbort", "", answer.reference, GetTickCount()});
+      answer.sink->OnAbort(reference.Get());
+      break;
+    }
+  }
+  Release();
+}
+
+}  // namespace vkr::frame

@@ -1,0 +1,158 @@
+// The stand-in frame's HART communication channel: the IFdtCommunication a frame gives a DTM, with
+// simulated VKR transmitters behind it.
+//
+// Every request document is loaded with the frame's schema set; one that does not validate is
+// refused (*result FALSE) and recorded in `failures`. A request taken is answered later through
+// the IFdtCommunicationEvents its connect request named, on the frame's thread: the answer is a
+// WM_TIMER message of a thread timer of the channel, posted at once, or due after the wire delay,
+// so it arrives while the caller waits in its message loop (never inside a cross-apartment call,
+// which leaves WM_TIMER queued). The wire delay follows the platform's tick clock (a fake clock
+// holds answers back until it is advanced).
+//
+// Faults are injected per request (`faults`, taken in order by the requests they match) or for
+// every request (`alwaysFault`). Every call and every answer is recorded.
+//
+// The channel belongs to the thread that made it: a call from another thread gets
+// RPC_E_WRONG_THREAD (other apartments reach it through a proxy).
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dtm/FdtInterfaces.h"
+#include "frame/SimulatedDevice.h"
+#include "platform/platform.h"
+
+namespace vkr::frame {
+
+// The FDT HART protocol id (also the HART bus category).
+inline constexpr char kHartProtocolId[] = "036D1498-387B-11D4-86E1-00E0987270B9";
+
+class FrameChannel : public vkr::Implements<IFdtCommunication> {
+ public:
+  enum class FaultKind {
+    None,                // answer normally (a fault with only a delay)
+    NoAnswer,            // take the request, never answer
+    Refuse,              // *result FALSE, S_OK
+    Fail,                // return `result` (a failure), *result FALSE
+    CommunicationError,  // answer with an fdt:CommunicationError of `word`
+    WrongReference,      // answer with another communication reference
+    WrongInvokeId,       // answer with another invoke id
+    ShortInvokeId,       // answer with the invoke id less its last character
+    MalformedDocument,   // answer with the first half of the document
+    GarbledData,         // a response data text that is not hex
+    TruncatedData,       // keep only `keepBytes` bytes of the response data
+    Abort,               // instead of answering, abort the connection (OnAbort)
+    TwoAnswers,          // answer twice
+    Synchronous,         // answer inside the request call
+  };
+  struct Fault {
+    FaultKind kind = FaultKind::None;
+    int command = -1;  // -1: any request; else only data exchanges of this command
+    std::string word = "busy";
+    std::string descriptor;
+    HRESULT result = E_FAIL;
+    std::size_t keepBytes = 0;
+    DWORD delayMs = 0;  // added to the wire delay
+  };
+
+  // One call of the DTM or one answer of the channel.
+  struct Record {
+    std::string method;  // "ConnectRequest", ..., "OnConnectResponse", "OnParentVersion", "OnAbort"
+    std::string invokeId;
+    std::string document;
+    DWORD tick = 0;
+  };
+
+  FrameChannel();
+  ~FrameChannel() override;
+
+  // ---- What the frame does ----
+  bool fdt121 = false;  // answer connects through OnParentVersion when the sink offers it
+  // Wire speed for the answer delay (HART: 1200 bit/s, 11 bits a character); 0: no delay.
+  DWORD wireBitsPerSecond = 0;
+  bool lowerCaseHex = false;
+  // The bus categories GetSupportedProtocols names, and its result.
+  std::vector<std::string> busCategories{kHartProtocolId};
+  HRESULT supportedProtocolsResult = S_OK;
+  std::deque<Fault> faults;
+  Fault alwaysFault;
+  // The devices on the bus; connect picks one by long address, else by polling address.
+  std::vector<std::shared_ptr<SimulatedDevice>> devices;
+
+  // ---- What happened ----
+  std::vector<Record> calls;
+  std::vector<Record> answers;
+  // Requests refused and why: "TransactionRequest: invalid document: ...".
+  std::vector<std::string> failures;
+
+  // The frame ends a connection on its own: OnAbort(reference) comes later, pending answers of
+  // the connection are dropped. E_INVALIDARG for an unknown reference.
+  HRESULT AbortConnection(const std::string& reference);
+  std::size_t PendingAnswers() const { return m_pending.size(); }
+  std::size_t ConnectionCount() const { return m_connections.size(); }
+  // The references of the open connections, oldest first.
+  std::vector<std::string> References() const;
+  // The time one transaction takes on the wire, in ms, at wireBitsPerSecond.
+  DWORD WireTime(std::size_t requestBytes, std::size_t responseBytes, bool longFrame) const;
+
+  // IDispatch: no type information.
+  HRESULT GetTypeInfoCount(UINT* count) override;
+  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
+  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+
+  // IFdtCommunication
+  HRESULT Abort(BSTR document) override;
+  HRESULT ConnectRequest(IFdtCommunicationEvents* callback, BSTR invokeId, BSTR protocolId, BSTR document,
+                         VARIANT_BOOL* result) override;
+  HRESULT DisconnectRequest(BSTR invokeId, BSTR document, VARIANT_BOOL* result) override;
+  HRESULT GetSupportedProtocols(BSTR* protocols) override;
+  // Sequences are not simulated: E_NOTIMPL.
+  HRESULT SequenceBegin(BSTR invokeId, BSTR document, VARIANT_BOOL* result) override;
+  HRESULT SequenceEnd(BSTR invokeId, BSTR document, VARIANT_BOOL* result) override;
+  HRESULT SequenceStart(BSTR invokeId, BSTR document, VARIANT_BOOL* result) override;
+  HRESULT TransactionRequest(BSTR invokeId, BSTR document, VARIANT_BOOL* result) override;
+
+ private:
+  struct Connection {
+    std::string reference;
+    ComPtr<IFdtCommunicationEvents> sink;
+    std::shared_ptr<SimulatedDevice> device;
+    std::string tag;
+    bool longFrame = true;
+  };
+  enum class AnswerKind { Connect, Disconnect, Transaction, Abort };
+  struct Pending {
+    UINT_PTR timer = 0;
+    AnswerKind kind = AnswerKind::Transaction;
+    ComPtr<IFdtCommunicationEvents> sink;
+    std::string reference;
+    std::u16string invokeId;
+    std::u16string document;
+  };
+
+  static void TimerProc(HWND, UINT, UINT_PTR id, DWORD);
+
+  HRESULT Begin(const char* method, BSTR invokeId, BSTR document, VARIANT_BOOL* result);
+  // Loads and validates a request; S_FALSE (recorded) when it does not validate.
+  HRESULT LoadRequest(const char* method, BSTR document, ComPtr<IXMLDOMDocument2>* out);
+  HRESULT Refuse(const char* method, const std::string& why, VARIANT_BOOL* result);
+  Fault TakeFault(int command);
+  Connection* Find(const std::string& reference);
+  // Applies the fault to the answer and schedules it; S_OK, or the result the request returns.
+  HRESULT Answer(Pending answer, const Fault& fault, DWORD wireMs, VARIANT_BOOL* result);
+  HRESULT Schedule(Pending answer, DWORD delayMs);
+  void Deliver(UINT_PTR timer);
+  void DeliverNow(Pending& answer);
+  void DropConnection(const std::string& reference);
+
+  ComPtr<IXMLDOMSchemaCollection> m_schemas;
+  std::vector<Connection> m_connections;
+  std::vector<Pending> m_pending;
+  DWORD m_thread = 0;
+};
+
+}  // namespace vkr::frame

@@ -1,0 +1,418 @@
+// The simulated VKR transmitter: its wire helpers, its configuration and its commands.
+#include "frame/SimulatedDevice.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace vkr::frame {
+
+// ---- Wire helpers ---------------------------------------------------------------------------
+
+namespace wire {
+
+std::string ToHex(const Bytes& bytes, bool lowerCase) {
+  const char* digits = lowerCase ? "0123456789abcdef" : "0123456789ABCDEF";
+  std::string text;
+  text.reserve(bytes.size() * 2);
+  for (std::uint8_t b : bytes) {
+    text.push_back(digits[b >> 4]);
+    text.push_back(digits[b & 0x0F]);
+  }
+  return text;
+}
+
+namespace {
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+}  // namespace
+
+bool FromHex(std::string_view text, Bytes* out) {
+  out->clear();
+  if (text.size() % 2 != 0) return false;
+  Bytes bytes;
+  bytes.reserve(text.size() / 2);
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    const int hi = HexDigit(text[i]);
+    const int lo = HexDigit(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    bytes.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+  }
+  *out = std::move(bytes);
+  return true;
+}
+
+Bytes PackAscii(std::string_view text, std::size_t size) {
+  const std::size_t chars = size / 3 * 4;
+  Bytes out(size, 0);
+  auto code = [&](std::size_t i) -> std::uint8_t {
+    char c = i < text.size() ? text[i] : ' ';
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c < 0x20 || c > 0x5F) c = '?';
+    return static_cast<std::uint8_t>(c & 0x3F);
+  };
+  for (std::size_t group = 0; group * 4 < chars; ++group) {
+    const std::uint8_t c0 = code(group * 4), c1 = code(group * 4 + 1), c2 = code(group * 4 + 2),
+                       c3 = code(group * 4 + 3);
+    out[group * 3] = static_cast<std::uint8_t>(c0 << 2 | c1 >> 4);
+    out[group * 3 + 1] = static_cast<std::uint8_t>((c1 << 4 & 0xFF) | c2 >> 2);
+    out[group * 3 + 2] = static_cast<std::uint8_t>((c2 << 6 & 0xFF) | c3);
+  }
+  return out;
+}
+
+std::string UnpackAscii(const Bytes& bytes) {
+  std::string text;
+  for (std::size_t i = 0; i + 3 <= bytes.size(); i += 3) {
+    const unsigned v = static_cast<unsigned>(bytes[i]) << 16 | static_cast<unsigned>(bytes[i + 1]) << 8 | bytes[i + 2];
+    for (int shift = 18; shift >= 0; shift -= 6) {
+      const unsigned c = v >> shift & 0x3F;
+      text.push_back(static_cast<char>(c < 32 ? c + 64 : c));
+    }
+  }
+  return text;
+}
+
+void PutU16(Bytes* bytes, std::size_t at, std::uint16_t value) {
+  if (bytes->size() < at + 2) bytes->resize(at + 2);
+  (*bytes)[at] = static_cast<std::uint8_t>(value >> 8);
+  (*bytes)[at + 1] = static_cast<std::uint8_t>(value);
+}
+
+void PutFloat(Bytes* bytes, std::size_t at, float value) {
+  const auto bits = std::bit_cast<std::uint32_t>(value);
+  if (bytes->size() < at + 4) bytes->resize(at + 4);
+  for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<std::uint8_t>(bits >> (24 - 8 * i));
+}
+
+float GetFloat(const Bytes& bytes, std::size_t at) {
+  if (bytes.size() < at + 4) return 0.0f;
+  std::uint32_t bits = 0;
+  for (int i = 0; i < 4; ++i) bits = bits << 8 | bytes[at + i];
+  return std::bit_cast<float>(bits);
+}
+
+}  // namespace wire
+
+// ---- The device -----------------------------------------------------------------------------
+
+namespace {
+
+Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t count) {
+  Bytes out(count, 0);
+  for (std::size_t i = 0; i < count && from + i < bytes.size(); ++i) out[i] = bytes[from + i];
+  return out;
+}
+
+// Commands that change the configuration (they are refused while the device is write-protected).
+bool IsWriteCommand(std::uint8_t command) {
+  switch (command) {
+    case 6: case 17: case 18: case 19: case 22: case 34: case 35: case 44: case 134: case 136: case 138:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The request bytes a command needs; shorter requests get "too few data bytes".
+std::size_t RequestSize(std::uint8_t command) {
+  switch (command) {
+    case 6: return 2;
+    case 17: return 24;
+    case 18: return 21;
+    case 19: return 3;
+    case 22: return 32;
+    case 34: case 40: case 45: case 46: return 4;
+    case 35: return 9;
+    case 44: return 1;
+    case 131: return 4;
+    case 134: return 4;
+    case 136: case 138: return 10;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+SimulatedDevice::SimulatedDevice() {
+  SetMessage("VKR RADAR LEVEL TRANSMITTER");
+  SetTagAndDescriptor("LT-101", "TANK 1 LEVEL");
+  config.tagDescriptorDate[18] = 7;    // day
+  config.tagDescriptorDate[19] = 12;   // month
+  config.tagDescriptorDate[20] = 126;  // 2026
+  config.longTag = Bytes(32, 0);
+  const std::string longTag = "LT-101 TANK 1 RADAR LEVEL";
+  std::copy(longTag.begin(), longTag.end(), config.longTag.begin());
+  config.displaySettings = {3, 1, 1, 1, 0, 0, 0, 0, 0, 0};
+  wire::PutFloat(&config.displaySettings, 6, 0.0f);
+  config.echoSettings = {50, 1, 0, 0, 0, 0, 0, 0, 0, 0};
+  wire::PutFloat(&config.echoSettings, 2, 0.3f);
+  wire::PutFloat(&config.echoSettings, 6, 0.0f);
+  config.memory[0x0035] = 0x0320;  // probe length: 800 cm
+  config.memory[0x0036] = 0x0000;
+}
+
+void SimulatedDevice::SetMessage(std::string_view text) { config.message = wire::PackAscii(text, 24); }
+
+void SimulatedDevice::SetTagAndDescriptor(std::string_view tag, std::string_view descriptor) {
+  Bytes date = Slice(config.tagDescriptorDate, 18, 3);
+  config.tagDescriptorDate = wire::PackAscii(tag, 6);
+  const Bytes d = wire::PackAscii(descriptor, 12);
+  config.tagDescriptorDate.insert(config.tagDescriptorDate.end(), d.begin(), d.end());
+  config.tagDescriptorDate.insert(config.tagDescriptorDate.end(), date.begin(), date.end());
+}
+
+std::string SimulatedDevice::Message() const { return wire::UnpackAscii(config.message); }
+std::string SimulatedDevice::Tag() const { return wire::UnpackAscii(Slice(config.tagDescriptorDate, 0, 6)); }
+std::string SimulatedDevice::Descriptor() const { return wire::UnpackAscii(Slice(config.tagDescriptorDate, 6, 12)); }
+
+std::uint8_t SimulatedDevice::DeviceStatus() const {
+  std::uint8_t status = 0;
+  if (config.configChanged) status |= hart::kStatusConfigChanged;
+  if (config.moreStatusAvailable) status |= hart::kStatusMoreStatus;
+  if (config.fixedCurrent != 0.0f) status |= hart::kStatusCurrentFixed;
+  return status;
+}
+
+float SimulatedDevice::PercentOfRange() const {
+  const float span = config.upperRange - config.lowerRange;
+  return span == 0.0f ? 0.0f : (config.pv - config.lowerRange) / span * 100.0f;
+}
+
+float SimulatedDevice::LoopCurrent() const {
+  if (config.fixedCurrent != 0.0f) return config.fixedCurrent;
+  if (config.loopCurrentMode == 0) return 4.0f;
+  return 4.0f + 16.0f * std::clamp(PercentOfRange(), -1.25f, 103.125f) / 100.0f;
+}
+
+void SimulatedDevice::Changed() {
+  config.configChanged = true;
+  ++config.configChangeCounter;
+}
+
+std::optional<CommandFault> SimulatedDevice::TakeFault(std::uint8_t command) {
+  for (auto it = m_faults.begin(); it != m_faults.end(); ++it) {
+    if (it->command >= 0 && it->command != command) continue;
+    CommandFault fault = *it;
+    if (!fault.persistent) m_faults.erase(it);
+    return fault;
+  }
+  return std::nullopt;
+}
+
+HartReply SimulatedDevice::Execute(std::uint8_t command, const Bytes& request) {
+  received.push_back({command, request});
+  const std::optional<CommandFault> fault = TakeFault(command);
+  HartReply reply;
+  if (fault && fault->communicationStatus && *fault->communicationStatus != 0) {
+    // The device did not understand the frame: nothing runs, no data comes back.
+    reply.communicationStatus = *fault->communicationStatus;
+    reply.deviceStatus = DeviceStatus();
+  } else {
+    reply = Run(command, request);
+  }
+  if (fault) {
+    if (fault->commandResponse) reply.commandResponse = *fault->commandResponse;
+    if (fault->deviceStatus) reply.deviceStatus = *fault->deviceStatus;
+    if (fault->truncateTo && *fault->truncateTo < reply.data.size()) reply.data.resize(*fault->truncateTo);
+    reply.data.insert(reply.data.end(), fault->extraData.begin(), fault->extraData.end());
+  }
+  return reply;
+}
+
+HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
+  HartReply reply;
+  auto done = [&](Bytes data) {
+    reply.data = std::move(data);
+    reply.deviceStatus = DeviceStatus();
+    return reply;
+  };
+  auto refuse = [&](std::uint8_t code) {
+    reply.commandResponse = code;
+    reply.deviceStatus = DeviceStatus();
+    return reply;
+  };
+  if (request.size() < RequestSize(command)) return refuse(hart::kTooFewDataBytes);
+  if (IsWriteCommand(command) && config.writeProtect == 1) return refuse(hart::kWriteProtected);
+  // Longer requests are taken up to the length the command needs (read commands ignore data).
+  const Bytes data = Slice(request, 0, RequestSize(command));
+  Configuration& c = config;
+  switch (command) {
+    case 0: {
+      Bytes r(22, 0);
+      r[0] = 254;
+      r[1] = c.manufacturerId;
+      r[2] = c.deviceType;
+      r[3] = c.preambles;
+      r[4] = c.universalRevision;
+      r[5] = c.deviceRevision;
+      r[6] = c.softwareRevision;
+      r[7] = 0x08;  // hardware revision 1, Bell 202 current
+      r[8] = 0;
+      r[9] = c.deviceId[0];
+      r[10] = c.deviceId[1];
+      r[11] = c.deviceId[2];
+      r[12] = c.preambles;
+      r[13] = 4;  // device variables
+      wire::PutU16(&r, 14, c.configChangeCounter);
+      r[16] = c.moreStatusAvailable ? 0x02 : 0x00;
+      wire::PutU16(&r, 17, c.manufacturerId);
+      wire::PutU16(&r, 19, c.privateLabel);
+      r[21] = 1;  // HART process automation device
+      return done(r);
+    }
+    case 1: {
+      Bytes r{c.pvUnit};
+      wire::PutFloat(&r, 1, c.pv);
+      return done(r);
+    }
+    case 2: {
+      Bytes r;
+      wire::PutFloat(&r, 0, LoopCurrent());
+      wire::PutFloat(&r, 4, PercentOfRange());
+      return done(r);
+    }
+    case 3: {
+      Bytes r;
+      wire::PutFloat(&r, 0, LoopCurrent());
+      r.push_back(c.pvUnit);
+      wire::PutFloat(&r, 5, c.pv);
+      r.push_back(c.svUnit);
+      wire::PutFloat(&r, 10, c.sv);
+      r.push_back(c.tvUnit);
+      wire::PutFloat(&r, 15, c.tv);
+      r.push_back(c.qvUnit);
+      wire::PutFloat(&r, 20, c.qv);
+      return done(r);
+    }
+    case 6:
+      if (data[0] > 63 || data[1] > 1) return refuse(hart::kInvalidSelection);
+      c.pollingAddress = data[0];
+      c.loopCurrentMode = data[1];
+      Changed();
+      return done(data);
+    case 7:
+      return done({c.pollingAddress, c.loopCurrentMode});
+    case 12:
+      return done(Slice(c.message, 0, 24));
+    case 13:
+      return done(Slice(c.tagDescriptorDate, 0, 21));
+    case 14: {
+      Bytes r(c.sensorSerial.begin(), c.sensorSerial.end());
+      r.push_back(c.limitsUnit);
+      wire::PutFloat(&r, 4, c.upperSensorLimit);
+      wire::PutFloat(&r, 8, c.lowerSensorLimit);
+      wire::PutFloat(&r, 12, c.minimumSpan);
+      return done(r);
+    }
+    case 15: {
+      Bytes r{c.alarmSelect, c.transferFunction, c.rangeUnit};
+      wire::PutFloat(&r, 3, c.upperRange);
+      wire::PutFloat(&r, 7, c.lowerRange);
+      wire::PutFloat(&r, 11, c.damping);
+      r.push_back(c.writeProtect);
+      r.push_back(c.privateLabel);
+      r.push_back(c.analogChannelFlags);
+      return done(r);
+    }
+    case 16:
+      return done(Slice(c.finalAssembly, 0, 3));
+    case 17:
+      c.message = data;
+      Changed();
+      return done(data);
+    case 18:
+      c.tagDescriptorDate = data;
+      Changed();
+      return done(data);
+    case 19:
+      c.finalAssembly = data;
+      Changed();
+      return done(data);
+    case 20:
+      return done(Slice(c.longTag, 0, 32));
+    case 22:
+      c.longTag = data;
+      Changed();
+      return done(data);
+    case 34:
+      c.damping = wire::GetFloat(data, 0);
+      Changed();
+      return done(data);
+    case 35:
+      c.rangeUnit = data[0];
+      c.upperRange = wire::GetFloat(data, 1);
+      c.lowerRange = wire::GetFloat(data, 5);
+      Changed();
+      return done(data);
+    case 38: {
+      // With a counter the flag is reset only when the counter is the device's.
+      if (request.size() >= 2) {
+        const std::uint16_t counter = static_cast<std::uint16_t>(request[0] << 8 | request[1]);
+        if (counter != c.configChangeCounter) return refuse(hart::kCounterMismatch);
+      }
+      c.configChanged = false;
+      Bytes r;
+      wire::PutU16(&r, 0, c.configChangeCounter);
+      return done(request.size() >= 2 ? r : Bytes());
+    }
+    case 40: {
+      c.fixedCurrent = wire::GetFloat(data, 0);
+      Bytes r;
+      wire::PutFloat(&r, 0, LoopCurrent());
+      return done(r);
+    }
+    case 41:
+    case 42:
+      if (command == 42) c.fixedCurrent = 0.0f;
+      return done({});
+    case 44:
+      c.pvUnit = data[0];
+      Changed();
+      return done(data);
+    case 45:
+    case 46:
+      // The trim is taken as given: the simulated loop is exact.
+      return done(data);
+    case 48:
+      return done(c.additionalStatus);
+    case 131: {
+      const unsigned start = static_cast<unsigned>(data[0] << 8 | data[1]);
+      const unsigned count = static_cast<unsigned>(data[2] << 8 | data[3]);
+      // A HART answer carries at most 253 data bytes besides its two status bytes.
+      if (count == 0 || count > 126 || start + count > 0x10000) return refuse(hart::kInvalidSelection);
+      Bytes r;
+      for (unsigned i = 0; i < count; ++i) {
+        const auto it = c.memory.find(static_cast<std::uint16_t>(start + i));
+        wire::PutU16(&r, r.size(), it == c.memory.end() ? 0 : it->second);
+      }
+      return done(r);
+    }
+    case 134: {
+      const auto address = static_cast<std::uint16_t>(data[0] << 8 | data[1]);
+      c.memory[address] = static_cast<std::uint16_t>(data[2] << 8 | data[3]);
+      Changed();
+      return done(data);
+    }
+    case 135:
+      return done(Slice(c.displaySettings, 0, 10));
+    case 136:
+      c.displaySettings = data;
+      Changed();
+      return done(data);
+    case 137:
+      return done(Slice(c.echoSettings, 0, 10));
+    case 138:
+      c.echoSettings = data;
+      Changed();
+      return done(data);
+    default:
+      return refuse(hart::kNotImplemented);
+  }
+}
+
+}  // namespace vkr::frame

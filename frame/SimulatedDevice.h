@@ -1,0 +1,180 @@
+// The simulated VKR radar level transmitter that answers HART commands behind the frame's channel.
+//
+// The device keeps its configuration (what a write command stores, the matching read returns),
+// its polling and long address, the device status byte and the configuration-change counter. It
+// answers the universal and common-practice commands the DTM uses and the VKR's device-specific
+// commands 131 and 134 to 138; any other command gets command response 64 (not implemented).
+// Faults are injected per command: command response, communication status, device status,
+// truncated or extended response data.
+//
+// It has its own hex, Packed ASCII and float helpers on purpose: sharing the DTM's codecs would
+// hide a fault that both sides make alike. Not thread-safe: the frame's thread owns it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vkr::frame {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The device's wire helpers. Multi-byte numbers are most significant byte first; floats are IEEE
+// 754 single precision.
+namespace wire {
+// Two upper-case (or lower-case) hex digits a byte, no separators.
+std::string ToHex(const Bytes& bytes, bool lowerCase = false);
+// False for an odd number of digits or a character that is no hex digit; *out is then empty.
+bool FromHex(std::string_view text, Bytes* out);
+// Packs the text into `size` bytes of Packed ASCII (four 6-bit characters in three bytes), padded
+// with blanks; lower-case letters become upper case, characters outside the 6-bit set become '?'.
+Bytes PackAscii(std::string_view text, std::size_t size);
+// Unpacks every whole group of three bytes: codes below 32 are letters (+64).
+std::string UnpackAscii(const Bytes& bytes);
+void PutFloat(Bytes* bytes, std::size_t at, float value);
+// 0 when fewer than four bytes are there.
+float GetFloat(const Bytes& bytes, std::size_t at);
+void PutU16(Bytes* bytes, std::size_t at, std::uint16_t value);
+}  // namespace wire
+
+// One answer of the device: the two status bytes and the response data.
+struct HartReply {
+  std::uint8_t commandResponse = 0;      // 0: success; other values as HART numbers them
+  std::uint8_t communicationStatus = 0;  // 0: the device heard the request cleanly
+  std::uint8_t deviceStatus = 0;
+  Bytes data;
+};
+
+// A fault for the next answer to `command` (-1: to any command). A communication status other
+// than 0 means the device did not understand the request: it does not run it and sends no data.
+struct CommandFault {
+  int command = -1;
+  std::optional<std::uint8_t> commandResponse;
+  std::optional<std::uint8_t> communicationStatus;
+  std::optional<std::uint8_t> deviceStatus;
+  std::optional<std::size_t> truncateTo;  // keep only this many data bytes
+  Bytes extraData;                        // appended to the data
+  bool persistent = false;                // false: used once
+};
+
+// HART numbers the device uses.
+namespace hart {
+constexpr std::uint8_t kSuccess = 0;
+constexpr std::uint8_t kInvalidSelection = 2;
+constexpr std::uint8_t kTooFewDataBytes = 5;
+constexpr std::uint8_t kWriteProtected = 7;
+constexpr std::uint8_t kCounterMismatch = 9;
+constexpr std::uint8_t kNotImplemented = 64;
+
+constexpr std::uint8_t kStatusConfigChanged = 0x40;
+constexpr std::uint8_t kStatusMoreStatus = 0x10;
+constexpr std::uint8_t kStatusCurrentFixed = 0x08;
+
+constexpr std::uint8_t kUnitMeter = 45;
+constexpr std::uint8_t kUnitMilliampere = 39;
+constexpr std::uint8_t kUnitPercent = 57;
+}  // namespace hart
+
+class SimulatedDevice {
+ public:
+  // What the device stores. Byte fields hold the wire form, so a write is echoed and read back
+  // exactly as it came.
+  struct Configuration {
+    std::uint8_t pollingAddress = 0;
+    std::uint8_t loopCurrentMode = 1;  // 1: the loop current follows the PV
+    // The long address: manufacturer, device type and the three device id bytes.
+    std::uint8_t manufacturerId = 0x60;
+    std::uint8_t deviceType = 0xE6;
+    std::array<std::uint8_t, 3> deviceId{0x01, 0x23, 0x45};
+    std::uint8_t preambles = 5;
+    std::uint8_t universalRevision = 7;
+    std::uint8_t deviceRevision = 1;
+    std::uint8_t softwareRevision = 3;
+    std::uint16_t configChangeCounter = 0;
+    bool configChanged = false;      // device status bit 0x40
+    bool moreStatusAvailable = false;  // device status bit 0x10
+
+    // Process values: the level (PV) and the distance (SV) in metres.
+    std::uint8_t pvUnit = hart::kUnitMeter;
+    float pv = 2.5f;
+    std::uint8_t svUnit = hart::kUnitMeter;
+    float sv = 3.5f;
+    std::uint8_t tvUnit = 32;  // degrees Celsius
+    float tv = 21.0f;
+    std::uint8_t qvUnit = hart::kUnitPercent;
+    float qv = 41.7f;
+    float fixedCurrent = 0.0f;  // 0: not fixed
+
+    Bytes message;     // 24 bytes Packed ASCII
+    Bytes tagDescriptorDate;  // 21 bytes: tag (6), descriptor (12), day, month, year - 1900
+    Bytes finalAssembly{0x00, 0x00, 0x2A};
+    Bytes longTag;     // 32 bytes
+
+    std::array<std::uint8_t, 3> sensorSerial{0x00, 0x10, 0x01};
+    std::uint8_t limitsUnit = hart::kUnitMeter;
+    float upperSensorLimit = 20.0f;
+    float lowerSensorLimit = 0.0f;
+    float minimumSpan = 0.1f;
+
+    std::uint8_t alarmSelect = 0;
+    std::uint8_t transferFunction = 0;
+    std::uint8_t rangeUnit = hart::kUnitMeter;
+    float upperRange = 6.0f;
+    float lowerRange = 0.0f;
+    float damping = 0.5f;
+    std::uint8_t writeProtect = 0;  // 1: write commands are refused
+    std::uint8_t privateLabel = 0x60;
+    std::uint8_t analogChannelFlags = 0;
+
+    Bytes additionalStatus = Bytes(24, 0);  // command 48
+    Bytes displaySettings;  // commands 135/136: 10 bytes
+    Bytes echoSettings;     // commands 137/138: 10 bytes
+    // Device memory words of commands 131/134, by word address; absent words read 0.
+    std::map<std::uint16_t, std::uint16_t> memory;
+  };
+
+  SimulatedDevice();
+
+  Configuration config;
+
+  // Runs one command. Never fails: errors are answered with a command response.
+  HartReply Execute(std::uint8_t command, const Bytes& request);
+
+  void InjectFault(const CommandFault& fault) { m_faults.push_back(fault); }
+  void ClearFaults() { m_faults.clear(); }
+
+  // The device status byte as the next answer carries it (without injected faults).
+  std::uint8_t DeviceStatus() const;
+  // Loop current in mA: the fixed current, or 4 to 20 mA over the range.
+  float LoopCurrent() const;
+  float PercentOfRange() const;
+
+  // Texts of the stored configuration.
+  void SetMessage(std::string_view text);
+  void SetTagAndDescriptor(std::string_view tag, std::string_view descriptor);
+  std::string Message() const;
+  std::string Tag() const;
+  std::string Descriptor() const;
+
+  // Every command the device received, in order.
+  struct Received {
+    std::uint8_t command;
+    Bytes request;
+  };
+  std::vector<Received> received;
+
+ private:
+  HartReply Run(std::uint8_t command, const Bytes& request);
+  // Marks a configuration change (status bit 0x40, counter + 1).
+  void Changed();
+  std::optional<CommandFault> TakeFault(std::uint8_t command);
+
+  std::deque<CommandFault> m_faults;
+};
+
+}  // namespace vkr::frame

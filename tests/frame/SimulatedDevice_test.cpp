@@ -1,0 +1,254 @@
+// The simulated VKR transmitter: its wire helpers and the byte layout of every command it answers,
+// run as one script on one device so that writes show in the reads after them.
+#include <gtest/gtest.h>
+
+#include "frame/SimulatedDevice.h"
+
+namespace {
+
+using vkr::frame::Bytes;
+using vkr::frame::CommandFault;
+using vkr::frame::HartReply;
+using vkr::frame::SimulatedDevice;
+namespace wire = vkr::frame::wire;
+namespace hart = vkr::frame::hart;
+
+Bytes Hex(const std::string& text) {
+  Bytes bytes;
+  EXPECT_TRUE(wire::FromHex(text, &bytes)) << text;
+  return bytes;
+}
+
+std::string Repeat(const std::string& s, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+TEST(SimulatedDeviceWire, HexIsTwoDigitsAByteAndRefusesAnythingElse) {
+  EXPECT_EQ(wire::ToHex({0x00, 0x0A, 0xFF, 0x3C}), "000AFF3C");
+  EXPECT_EQ(wire::ToHex({0xAB}, true), "ab");
+  Bytes out{1};
+  EXPECT_TRUE(wire::FromHex("", &out));
+  EXPECT_TRUE(out.empty());
+  EXPECT_TRUE(wire::FromHex("0aFf", &out));
+  EXPECT_EQ(out, (Bytes{0x0A, 0xFF}));
+  for (const char* bad : {"0", "ABC", "0G", " 0A", "0x0A", "-1"}) {
+    EXPECT_FALSE(wire::FromHex(bad, &out)) << bad;
+    EXPECT_TRUE(out.empty()) << bad;
+  }
+}
+
+TEST(SimulatedDeviceWire, PackedAsciiPacksFourCharactersIntoThreeBytes) {
+  EXPECT_EQ(wire::PackAscii("ABCD", 3), Hex("0420C4"));
+  // Padded with blanks, lower case raised, characters outside the set become '?'.
+  EXPECT_EQ(wire::PackAscii("AB", 3), wire::PackAscii("AB  ", 3));
+  EXPECT_EQ(wire::PackAscii("abcd", 3), Hex("0420C4"));
+  EXPECT_EQ(wire::UnpackAscii(wire::PackAscii("a~{", 3)), "A?? ");
+  EXPECT_EQ(wire::UnpackAscii(Hex("0420C4")), "ABCD");
+  EXPECT_EQ(wire::UnpackAscii(Hex("820820")), "    ");
+  // Only whole groups are unpacked: a stray byte or two is ignored.
+  EXPECT_EQ(wire::UnpackAscii(Hex("0420C482")), "ABCD");
+  const std::string tag = "LT-101_@";
+  EXPECT_EQ(wire::UnpackAscii(wire::PackAscii(tag, 6)), tag);
+}
+
+TEST(SimulatedDeviceWire, FloatsAreBigEndianIeeeSingles) {
+  Bytes b;
+  wire::PutFloat(&b, 0, 1.0f);
+  wire::PutFloat(&b, 4, -2.5f);
+  EXPECT_EQ(wire::ToHex(b), "3F800000C0200000");
+  EXPECT_EQ(wire::GetFloat(b, 4), -2.5f);
+  EXPECT_EQ(wire::GetFloat(b, 5), 0.0f);  // short: no read past the end
+  wire::PutU16(&b, 8, 0x1234);
+  EXPECT_EQ(wire::ToHex(b).substr(16), "1234");
+}
+
+// A device with round numbers: PV 3 m in a 0..6 m range is 50 % and 12 mA.
+SimulatedDevice RoundDevice() {
+  SimulatedDevice d;
+  d.config.pv = 3.0f;
+  d.config.qv = 50.0f;
+  d.SetMessage("ABCD");
+  return d;
+}
+
+struct Step {
+  int command;
+  std::string request;
+  std::string response;
+  std::uint8_t commandResponse;
+};
+
+TEST(SimulatedDevice, AnswersEveryCommandWithItsLayoutAndKeepsWhatIsWritten) {
+  SimulatedDevice device = RoundDevice();
+  const std::string blanks = Repeat("820820", 7);
+  const std::string message = "0420C4" + blanks;
+  const std::string newMessage = Repeat("0420C4", 8);
+  const std::string tagDescriptorDate = "0420C4820820" + Repeat("0420C4", 4) + "010203";
+  const std::string longTag = Repeat("41", 32);
+  const Step script[] = {
+      // Identity: 254, manufacturer 0x60, device type 0xE6, revisions, device id, counter 0.
+      {0, "", "FE60E605070103080001234505040000000060006001", 0},
+      {0, "00", "FE60E605070103080001234505040000000060006001", 0},  // read commands ignore data
+      {1, "", "2D40400000", 0},
+      {2, "", "4140000042480000", 0},
+      {3, "", "414000002D404000002D4060000020" "41A800003942480000", 0},
+      {7, "", "0001", 0},
+      {12, "", message, 0},
+      {14, "", "0010012D41A00000000000003DCCCCCD", 0},
+      {15, "", "00002D40C00000000000003F000000006000", 0},
+      {16, "", "00002A", 0},
+      {48, "", Repeat("00", 24), 0},
+      {131, "00350002", "03200000", 0},
+      {135, "", "03010101000000000000", 0},
+      {137, "", "3201" "3E99999A" "00000000", 0},
+      // Writes are echoed and read back.
+      {6, "0500", "0500", 0},
+      {7, "", "0500", 0},
+      {17, newMessage, newMessage, 0},
+      {12, "", newMessage, 0},
+      {18, tagDescriptorDate, tagDescriptorDate, 0},
+      {13, "", tagDescriptorDate, 0},
+      {19, "010203", "010203", 0},
+      {16, "", "010203", 0},
+      {22, longTag, longTag, 0},
+      {20, "", longTag, 0},
+      {34, "3F800000", "3F800000", 0},
+      {35, "2C412000003F800000", "2C412000003F800000", 0},
+      {15, "", "00002C41200000" "3F800000" "3F800000" "006000", 0},
+      {15, "0060", "00002C41200000" "3F800000" "3F800000" "006000", 0},  // a request is not a write
+      {44, "2C", "2C", 0},
+      {1, "", "2C40400000", 0},
+      {136, "0C0A0A0A0A0340A00000", "0C0A0A0A0A0340A00000", 0},
+      {135, "", "0C0A0A0A0A0340A00000", 0},
+      {138, "FA0C3F8000003F000000", "FA0C3F8000003F000000", 0},
+      {137, "", "FA0C3F8000003F000000", 0},
+      // Device memory: a probe fault bit written and read back; the second word reads 0.
+      {134, "007C4000", "007C4000", 0},
+      {131, "007C0002", "40000000", 0},
+      // Fixed current: the answer is the current; 0 leaves the mode.
+      {40, "41000000", "41000000", 0},
+      {2, "", "41000000", 0},             // 8 mA fixed (the percent is checked below)
+      {40, "00000000", "40800000", 0},    // loop current mode 0 (command 6 above): 4 mA
+      {45, "40800000", "40800000", 0},
+      {46, "41A00000", "41A00000", 0},
+      {41, "", "", 0},
+      {42, "", "", 0},
+      // Refusals.
+      {34, "3F80", "", hart::kTooFewDataBytes},
+      {6, "4000", "", hart::kInvalidSelection},
+      {6, "0002", "", hart::kInvalidSelection},
+      {131, "00000000", "", hart::kInvalidSelection},
+      {131, "0000007F", "", hart::kInvalidSelection},
+      {131, "FFFF0002", "", hart::kInvalidSelection},
+      {131, "0035", "", hart::kTooFewDataBytes},
+      {38, "FFFF", "", hart::kCounterMismatch},
+      {200, "", "", hart::kNotImplemented},
+      {5, "", "", hart::kNotImplemented},
+  };
+  for (const Step& s : script) {
+    const std::string where = "command " + std::to_string(s.command) + " request " + s.request;
+    HartReply r = device.Execute(static_cast<std::uint8_t>(s.command), Hex(s.request));
+    if (s.command == 2 && s.request.empty() && device.config.fixedCurrent != 0.0f) {
+      // The percent of range follows the PV in the range 1..10 m written above.
+      ASSERT_GE(r.data.size(), 8u) << where;
+      EXPECT_EQ(wire::ToHex(r.data).substr(0, 8), "41000000") << where;
+      EXPECT_NEAR(wire::GetFloat(r.data, 4), (3.0f - 1.0f) / 9.0f * 100.0f, 1e-4) << where;
+      continue;
+    }
+    EXPECT_EQ(wire::ToHex(r.data), s.response) << where;
+    EXPECT_EQ(r.commandResponse, s.commandResponse) << where;
+    EXPECT_EQ(r.communicationStatus, 0) << where;
+  }
+  EXPECT_EQ(device.received.size(), std::size(script));
+  EXPECT_EQ(device.Message(), "ABCDABCDABCDABCDABCDABCDABCDABCD");
+  EXPECT_EQ(device.Tag(), "ABCD    ");
+  EXPECT_EQ(device.config.pollingAddress, 5);
+}
+
+TEST(SimulatedDevice, WritesRaiseConfigurationChangedUntilCommand38ResetsItWithTheCounter) {
+  SimulatedDevice device;
+  EXPECT_EQ(device.Execute(1, {}).deviceStatus, 0);
+  EXPECT_EQ(device.Execute(44, {hart::kUnitMeter}).deviceStatus, hart::kStatusConfigChanged);
+  EXPECT_EQ(device.Execute(34, Hex("3F800000")).deviceStatus, hart::kStatusConfigChanged);
+  // Command 0 carries the counter in bytes 14-15.
+  const HartReply identity = device.Execute(0, {});
+  ASSERT_EQ(identity.data.size(), 22u);
+  EXPECT_EQ(identity.data[14], 0);
+  EXPECT_EQ(identity.data[15], 2);
+  // A stale counter leaves the flag; the device's counter clears it and is echoed.
+  EXPECT_EQ(device.Execute(38, Hex("0001")).commandResponse, hart::kCounterMismatch);
+  EXPECT_TRUE(device.config.configChanged);
+  const HartReply reset = device.Execute(38, Hex("0002"));
+  EXPECT_EQ(reset.commandResponse, 0);
+  EXPECT_EQ(wire::ToHex(reset.data), "0002");
+  EXPECT_EQ(reset.deviceStatus, 0);
+  // Without a counter (older masters) the flag is reset unconditionally.
+  device.Execute(44, {hart::kUnitMeter});
+  EXPECT_EQ(device.Execute(38, {}).deviceStatus, 0);
+  // Fixed current and more-status-available show in every answer.
+  device.config.moreStatusAvailable = true;
+  device.Execute(40, Hex("41000000"));
+  EXPECT_EQ(device.Execute(48, {}).deviceStatus, hart::kStatusMoreStatus | hart::kStatusCurrentFixed);
+}
+
+TEST(SimulatedDevice, WriteProtectionRefusesEveryWriteAndChangesNothing) {
+  SimulatedDevice device;
+  device.config.writeProtect = 1;
+  const Bytes before = device.config.message;
+  for (int command : {6, 17, 18, 19, 22, 34, 35, 44, 134, 136, 138}) {
+    const HartReply r = device.Execute(static_cast<std::uint8_t>(command), Bytes(32, 0x01));
+    EXPECT_EQ(r.commandResponse, hart::kWriteProtected) << "command " << command;
+    EXPECT_TRUE(r.data.empty()) << "command " << command;
+  }
+  EXPECT_EQ(device.config.message, before);
+  EXPECT_EQ(device.config.pollingAddress, 0);
+  EXPECT_FALSE(device.config.configChanged);
+  // Reads still work and show the protection in command 15 byte 15.
+  const HartReply r15 = device.Execute(15, {});
+  ASSERT_EQ(r15.data.size(), 18u);
+  EXPECT_EQ(r15.data[15], 1);
+}
+
+TEST(SimulatedDevice, InjectedFaultsChangeTheAnswerOnceOrForEveryCommandTheyName) {
+  SimulatedDevice device;
+  CommandFault busy;
+  busy.command = 12;
+  busy.commandResponse = 32;  // busy
+  busy.deviceStatus = 0x80;
+  device.InjectFault(busy);
+  EXPECT_EQ(device.Execute(1, {}).commandResponse, 0);  // another command is not hit
+  HartReply r = device.Execute(12, {});
+  EXPECT_EQ(r.commandResponse, 32);
+  EXPECT_EQ(r.deviceStatus, 0x80);
+  EXPECT_EQ(r.data.size(), 24u);
+  EXPECT_EQ(device.Execute(12, {}).commandResponse, 0);  // used once
+
+  // A communication error: the device did not run the write, and sends no data.
+  CommandFault parity;
+  parity.communicationStatus = 0xC0;
+  device.InjectFault(parity);
+  r = device.Execute(44, {44});
+  EXPECT_EQ(r.communicationStatus, 0xC0);
+  EXPECT_TRUE(r.data.empty());
+  EXPECT_EQ(device.config.pvUnit, hart::kUnitMeter);
+
+  CommandFault shorter;
+  shorter.command = 3;
+  shorter.truncateTo = 9;
+  shorter.persistent = true;
+  device.InjectFault(shorter);
+  EXPECT_EQ(device.Execute(3, {}).data.size(), 9u);
+  EXPECT_EQ(device.Execute(3, {}).data.size(), 9u);
+  device.ClearFaults();
+  EXPECT_EQ(device.Execute(3, {}).data.size(), 24u);
+
+  CommandFault longer;
+  longer.extraData = {0xEE, 0xFF};
+  device.InjectFault(longer);
+  r = device.Execute(7, {});
+  EXPECT_EQ(wire::ToHex(r.data), "0001EEFF");
+}
+
+}  // namespace
