@@ -44,7 +44,7 @@ class CovFDT_BaseProtocolImpl {
   CovFDT_BaseProtocolImpl& operator=(const CovFDT_BaseProtocolImpl&) = delete;
   virtual ~CovFDT_BaseProtocolImpl();
 
-  // The protocol id (upper-case GUID text without braces); null after DetachDtm.
+  // The protocol id (upper-case GUID text without braces); kept across DetachDtm.
   LPCWSTR GetProtocolId() const { return m_bstrProtocolId.Get(); }
   // The handler held since AttachDtm (no reference added), or null.
   IovFdtParameterHandler4* GetParameterHandler() const { return m_pParameterHandler.Get(); }
@@ -53,11 +53,15 @@ class CovFDT_BaseProtocolImpl {
   // The entry of id and its group, or null.
   SovFDT_ParameterEntry* FindParameterEntry(const VARIANT& id) const;
   SovFDT_TransactionGroup* FindTransactionGroup(ULONG number) const;
+  // The VARTYPE a value of the parameter is decoded into: its own (field 0x10), unless its
+  // TypeInformation has a TypeInformation/Simple element whose "type" names another. E_POINTER
+  // without a parameter handler, E_NOINTERFACE without IovFdtParameterInfo.
+  HRESULT GetDecodeVarType(const VARIANT& id, VARTYPE* vt);
 
   // Holds the DTM's parameter handler and builds the tables; true when already attached. False
   // when the DTM has no parameter handler.
   virtual bool AttachDtm(IUnknown* dtm);
-  // Frees the protocol id and releases the handler; the tables stay. Always true.
+  // Releases the handler; the tables and the protocol id stay. Always true.
   virtual bool DetachDtm();
   // Formats at most 4096 characters (Windows printf rules) and sends them to the DTM as message
   // 16; nothing when the DTM offers no IovFdtDtmEvents.
@@ -145,6 +149,12 @@ class CovFDT_BaseProtocolImpl {
   virtual HRESULT ReorderStructElements(IXMLDOMNode* node, BYTE* bytes, ULONG count, ULONG bitPosition);
 
  protected:
+  // The bit length of an entry whose address gives none: ReadProtocolPduPosition's, else the
+  // width of the parameter's type (texts and byte arrays: their limits).
+  HRESULT DeriveBitLength(SovFDT_ParameterEntry* entry, BSTR protocolAddress);
+  // One element of a TypeInformation layout, by its kind; other names are skipped.
+  HRESULT ReorderElement(IXMLDOMNode* node, BYTE* bytes, ULONG count, ULONG bitPosition);
+
   vkr::Bstr m_bstrProtocolId;
   vkr::ComPtr<IovFdtParameterHandler4> m_pParameterHandler;
   std::vector<std::unique_ptr<SovFDT_TransactionGroup>> m_groups;

@@ -30,6 +30,7 @@ class CByteBuffer {
 
 // At most 256 bytes; *count in: room, out: bytes written (or needed, with E_OUTOFMEMORY).
 HRESULT HexTextToBytes(BYTE* bytes, ULONG* count, BSTR text);
+// The XML conversions' own (xml/Conversions.h): E_POINTER for null pointers, E_INVALIDARG for 0.
 HRESULT BytesToHexString(const BYTE* bytes, ULONG count, BSTR* text);
 HRESULT CopyBitField(BYTE* destination, ULONG destinationSize, ULONG destinationBitOffset, ULONG bitLength,
                      const BYTE* source, ULONG sourceSize, ULONG sourceBitOffset);
