@@ -502,12 +502,15 @@ TEST_F(RequestTest, BaseRequestDataPacksEveryMemberPlainly) {
 
 namespace {
 
-void Sweep(const char* name, const std::function<bool()>& scenario) {
+// afterSuccess runs with the fault switched off, after every run that succeeded.
+void Sweep(const char* name, const std::function<bool()>& scenario,
+           const std::function<void()>& afterSuccess = nullptr) {
   for (unsigned n = 1; n < 20000; ++n) {
     vkr::platform::SetAllocationFault(n);
     const bool succeeded = scenario();
     const bool reached = vkr::platform::AllocationsSinceFaultArmed() >= n;
     vkr::platform::SetAllocationFault(0);
+    if (succeeded && afterSuccess) afterSuccess();
     if (!reached) {
       EXPECT_TRUE(succeeded) << name << ": the run without a fault failed";
       EXPECT_GT(n, 1u) << name;
@@ -529,6 +532,7 @@ TEST_F(RequestTest, AllocationFaultsFailCleanly) {
     }
     return documents.vt == (VT_ARRAY | VT_BSTR);
   });
+  vkr::Variant made;  // the record of the last run that succeeded
   Sweep("write request", [&] {
     VARIANT_BOOL created = VARIANT_TRUE;
     BSTR document = nullptr;
@@ -542,7 +546,26 @@ TEST_F(RequestTest, AllocationFaultsFailCleanly) {
       return false;
     }
     SysFreeString(document);
+    made = std::move(record);
     return created == VARIANT_TRUE;
+  }, [&] {
+    // What succeeds under memory pressure is complete, never silently short.
+    const Request r = Unpack(made);
+    EXPECT_EQ(r.reference, Utf8(reference.Get()));
+    EXPECT_EQ(r.data.size(), 20u) << r.data;
+  });
+  Sweep("selector read", [&] {
+    vkr::Variant record;
+    if (FAILED(protocol.GetReadCommand(vkr::UI4(5001), reference, &record))) {
+      EXPECT_EQ(record.vt, VT_EMPTY);
+      return false;
+    }
+    made = std::move(record);
+    return true;
+  }, [&] {
+    const Request r = Unpack(made);
+    EXPECT_EQ(r.data, "0A");
+    EXPECT_EQ(r.reference, Utf8(reference.Get()));
   });
   Sweep("connect request", [&] {
     VARIANT_BOOL created = VARIANT_TRUE;
