@@ -471,6 +471,13 @@ TEST_F(RequestTest, DirectAccessRecordsBecomeDocumentsLater) {
   EXPECT_EQ(r.data.substr(8, 2), "2A");
 
   EXPECT_EQ(protocol.GetReadCommand(vkr::UI4(9999), nullptr, &read), E_POINTER);
+  // Any integer type names the parameter and the record carries it as VT_UI4; a text does not.
+  ASSERT_EQ(protocol.GetReadCommand(vkr::test::I2(1049), nullptr, &read), S_OK);
+  HARTTransactRequestInfo info;
+  ASSERT_TRUE(info.Unpack(read));
+  EXPECT_EQ(info.parameterId.vt, VT_UI4);
+  EXPECT_EQ(info.parameterId.ulVal, 1049u);
+  EXPECT_EQ(protocol.GetReadCommand(Text(u"1049"), nullptr, &read), E_POINTER);
   EXPECT_EQ(protocol.GetReadCommand(vkr::UI4(1049), nullptr, nullptr), E_INVALIDARG);
   // Only packed records become documents.
   EXPECT_EQ(protocol.CreateDataExchangeRequest(vkr::test::UI4(3), reference, document.Put()), E_FAIL);
