@@ -4,6 +4,7 @@
 // the HART bus address. Requests and responses are in HartProtocolRequests.cpp, the process
 // channel in HartProcessChannel.cpp.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <new>
 
@@ -146,6 +147,24 @@ std::uint64_t ElementBitLength(IXMLDOMNode* node, int depth = 0) {
   return span != 0 && count > kLimit / span ? kLimit : span * count;
 }
 
+// Ids are kept as VT_UI4, the parameter model's type for them; an id handed in as another
+// integer type stands for the same parameter. Other types compare as they are.
+bool IntegerId(const VARIANT& id, ULONG* n) {
+  switch (id.vt) {
+    case VT_UI4: *n = id.ulVal; return true;
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_I8:
+    case VT_UI8: return SUCCEEDED(VariantToULong(&id, n));
+    default: return false;
+  }
+}
+
 }  // namespace
 
 // ---- Construction and the tables. ----
@@ -157,10 +176,8 @@ CovFDT_BaseProtocolImpl::~CovFDT_BaseProtocolImpl() = default;
 CovFDT_HartProtocolImpl::CovFDT_HartProtocolImpl() { m_bstrProtocolId = vkr::Bstr(kHartProtocolId); }
 
 SovFDT_ParameterEntry* CovFDT_BaseProtocolImpl::FindParameterEntry(const VARIANT& id) const {
-  // Ids are kept as VT_UI4; an id handed in as another integer type finds the same entry.
   ULONG n = 0;
-  const bool numeric = id.vt == VT_UI4 || SUCCEEDED(VariantToULong(&id, &n));
-  if (id.vt == VT_UI4) n = id.ulVal;
+  const bool numeric = IntegerId(id, &n);
   for (const auto& entry : m_entries) {
     if (numeric ? entry->id.vt == VT_UI4 && entry->id.ulVal == n : IsVariantEqual(entry->id, id))
       return entry.get();
@@ -238,7 +255,7 @@ HRESULT CovFDT_BaseProtocolImpl::RegisterParameter(VARIANT id, BSTR protocolAddr
     if (!entry) {
       auto fresh = std::make_unique<SovFDT_ParameterEntry>();
       ULONG n = 0;
-      if (id.vt != VT_UI4 && SUCCEEDED(VariantToULong(&id, &n)))
+      if (IntegerId(id, &n))
         fresh->id = vkr::Variant(vkr::UI4(n));
       else if (FAILED(VariantCopy(fresh->id.Ptr(), &id)))
         return E_OUTOFMEMORY;
