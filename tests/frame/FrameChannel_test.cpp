@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
@@ -664,6 +667,49 @@ TEST_F(FrameChannelTest, CallsFromAnotherThreadAreRefused) {
   }),
             S_OK);
   EXPECT_EQ(seen, RPC_E_WRONG_THREAD);
+}
+
+}  // namespace
+
+namespace {
+
+// The HART samples of the XML test data, with the validator the channel uses: valid ones load,
+// each faulty one is refused with a reason that names what the fault is about.
+TEST(FrameChannelSchemas, TheHartSamplesValidateAndTheFaultyOnesAreRefusedForTheirFault) {
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  {
+    vkr::ComPtr<IXMLDOMSchemaCollection> schemas;
+    ASSERT_EQ(vkr::frame::CreateFrameSchemaCache(&schemas), S_OK);
+    const std::filesystem::path data = std::filesystem::path(vkr::frame::SchemaDirectory()) / "../../tests/data/xml";
+    auto load = [&](const std::filesystem::path& file, std::string* reason) {
+      std::ifstream in(file, std::ios::binary);
+      std::stringstream text;
+      text << in.rdbuf();
+      vkr::Bstr doc(vkr::Utf8ToUtf16(text.str()));
+      return vkr::frame::LoadWithSchemaCache(doc.Get(), schemas.Get(), nullptr, reason);
+    };
+    int valid = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(data / "valid")) {
+      if (entry.path().filename().string().rfind("hart_", 0) != 0) continue;
+      std::string reason;
+      EXPECT_EQ(load(entry.path(), &reason), S_OK) << entry.path() << ": " << reason;
+      ++valid;
+    }
+    EXPECT_GE(valid, 15);
+    std::ifstream expected(data / "invalid/expected.tsv");
+    std::string line;
+    int invalid = 0;
+    while (std::getline(expected, line)) {
+      const auto tab = line.find('\t');
+      if (line.rfind("hart_", 0) != 0 || tab == std::string::npos) continue;
+      std::string reason;
+      EXPECT_EQ(load(data / "invalid" / line.substr(0, tab), &reason), S_FALSE) << line;
+      EXPECT_NE(reason.find(line.substr(tab + 1)), std::string::npos) << line << ": " << reason;
+      ++invalid;
+    }
+    EXPECT_GE(invalid, 9);
+  }
+  CoUninitialize();
 }
 
 }  // namespace
