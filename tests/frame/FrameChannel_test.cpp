@@ -320,6 +320,12 @@ TEST_F(FrameChannelTest, TransactionsRunTheDeviceAndAnswerWithItsBytesAndStatus)
   EXPECT_EQ(received[1].request, vkr::frame::Bytes{0x2C});
   EXPECT_TRUE(received[0].request.empty());
 
+  // A device that keeps silent: the channel reports the master's time-out.
+  sink->events.clear();
+  Transact(DataExchangeText(21, ref, std::string(64, '0')));
+  ASSERT_TRUE(WaitForEvents(1));
+  EXPECT_EQ(Read(sink->events[0].document, u"FDT/fdt:CommunicationError/@communicationError"), "timeout");
+
   // Lower-case hex is a frame's choice too; the device's communication status shows when set.
   channel->lowerCaseHex = true;
   vkr::frame::CommandFault parity;
