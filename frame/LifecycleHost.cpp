@@ -106,6 +106,7 @@ HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines) {
   // The frame's HART channel, with the simulated transmitter behind it.
   hr = MakeObject<FrameChannel>(&run.m_channel);
   if (FAILED(hr)) return hr;
+  run.m_channel->fdt121 = true;  // as the frame told the DTM in Environment2
   if (run.State() == dsCONFIGURED)
     run.Step("IDtm::SetCommunication", idtm->SetCommunication(run.m_channel.Get(), &result), &result);
 
