@@ -282,6 +282,15 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   // Adds each descriptor of source whose id the handler does not hold yet.
   HRESULT AddMissingParameters(CParamCollection* source);
 
+  // What the communication client reads of the DTM core: the verification event and wait time,
+  // whether bus information is written per protocol (FDT 1.2.1 frames), and whether its protocol
+  // objects are attached, so that dropping the channel detaches them.
+  HANDLE GetVerificationEvent() const { return m_hVerificationDone; }
+  DWORD GetVerificationTimeout() const { return m_dwVerificationTimeout; }
+  bool IsExtendedBusInformation() const { return m_bExtendedBusInformation; }
+  bool AreProtocolsAttached() const { return m_bProtocolsAttached; }
+  void SetProtocolsAttached(bool attached) { m_bProtocolsAttached = attached; }
+
   // What the function container asks of the DTM.
   bool HasFrameContainer() const { return static_cast<bool>(m_pContainer); }
   bool IsAnnouncingOff() const { return m_bAnnouncingOff; }
@@ -344,6 +353,11 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   bool m_bAnnouncingOff = false;     // SetFunctionEnabled tells the frame nothing
   bool m_bRebuildFunctions = false;  // the function list is rebuilt before it is next given
   bool m_bFdt121Frame = false;
+  // Set with the FDT 1.2.1 flag by IDtm2::Environment2.
+  bool m_bExtendedBusInformation = false;
+  // Set by the communication client while its protocol objects are attached to this DTM (each
+  // then holds a reference to it); dropping the channel detaches them when it is set.
+  bool m_bProtocolsAttached = false;
   bool m_bCollectInitErrors = true;
   std::vector<std::string> m_vecInitErrors;
   ULONG m_nUserLevel = 0;

@@ -176,6 +176,7 @@ HRESULT CovFDT_BaseDTMCore::Environment2(BSTR systemTag, IFdtContainer* containe
     m_bFdt121Frame = false;
   else
     return S_FALSE;
+  m_bExtendedBusInformation = m_bFdt121Frame;
 
   if (FAILED(EnvPart2(container))) return S_FALSE;
   if (m_bFdt121Frame) {

@@ -1,10 +1,12 @@
 // The DTM module: its object maps, its entry routine and its four exports.
 //
-// The classes of the user interfaces and the connection are registered here with the rest; until
-// their subsystems bring them, their class objects answer CreateInstance with E_NOTIMPL.
+// The classes of the user interfaces are registered here with the rest; until their subsystem
+// brings them, their class objects answer CreateInstance with E_NOTIMPL.
 #include "dtm/VornExampleDtmModule.h"
 
 #include <new>
+
+#include "communication/CMyConnection.h"
 
 #include "dtm/CDtmThread.h"
 #include "dtm/CVornExampleDtm.h"
@@ -39,6 +41,17 @@ HRESULT CreatePending(IUnknown*, REFIID, void** ppv) {
 
 HRESULT CreateDtm(IUnknown* outer, REFIID riid, void** ppv) {
   return vkr::CreateObject<CVornExampleDtm>(outer, riid, ppv);
+}
+
+// The connection counts on the module's lock like the module's other classes.
+class CMyConnectionObject : public CMyConnection {
+ public:
+  static void ModuleLock() { ::ModuleLock(); }
+  static void ModuleUnlock() { ::ModuleUnlock(); }
+};
+
+HRESULT CreateConnection(IUnknown* outer, REFIID riid, void** ppv) {
+  return vkr::CreateObject<CMyConnectionObject>(outer, riid, ppv);
 }
 
 template <UINT kScript>
@@ -92,7 +105,7 @@ vkr::ObjectMapEntry g_autoEntries[] = {
     Entry(&CLSID_EchoPP, UpdateScript<180>, CreatePending),
     Entry(&CLSID_EchoTrace, UpdateScript<183>, CreatePending),
     Entry(&CLSID_InfoPP, UpdateScript<149>, CreatePending),
-    Entry(&CLSID_MyConnection, UpdateScript<124>, CreatePending),
+    Entry(&CLSID_MyConnection, UpdateScript<124>, CreateConnection),
     Entry(&CLSID_OfflineOnlineParam, UpdateScript<133>, CreatePending),
     Entry(&CLSID_OfflineParam, UpdateScript<127>, CreatePending),
     Entry(&CLSID_OnlineParam, UpdateScript<130>, CreatePending),

@@ -667,3 +667,46 @@ TEST_F(ProtocolTest, FixedAnswersOfTheReservedOperations) {
 }
 
 }  // namespace
+
+// ---- Allocation faults: the N-th allocation fails, N = 1, 2, ... until the build runs through. A
+// table built under a fault is either complete or reported as a failure, never short.
+
+namespace {
+
+TEST_F(ProtocolTest, TablesBuiltUnderAllocationFaultsAreCompleteOrFail) {
+  const std::string write = "command=\"18\" commandBitLength=\"24\"><PduPosition bitOffset=\"8\" wBitLength=\"16\"/>";
+  dtm.Add(60, VT_UI2, Address("command=\"13\"><PduPosition bitOffset=\"8\" wBitLength=\"16\"/>", write));
+  dtm.Add(61, VT_R4, Address("command=\"13\"><PduPosition bitOffset=\"24\"/>", ""));
+  dtm.Add(62, VT_UI1, Address("command=\"13\" requestData=\"01\"><PduPosition bitOffset=\"0\"/>", write));
+  dtm.Add(63, VT_UI1, Address("command=\"13\">", "", "ABC"));
+  ASSERT_TRUE(protocol.AttachDtm(dtm.Unknown()));
+  auto snapshot = [&] {
+    std::string s;
+    for (const auto& e : protocol.GetParameterEntries())
+      s += std::to_string(e->id.ulVal) + ":" + std::to_string(e->nGroup) + "," + std::to_string(e->nReadBitOffset) +
+           "," + std::to_string(e->nWriteBitOffset) + "," + std::to_string(e->nBitLength) + " ";
+    for (const auto& g : protocol.GetTransactionGroups()) s += KeyText(g->key) + "/" + std::to_string(g->members.size()) + " ";
+    return s;
+  };
+  const std::string complete = snapshot();
+  ASSERT_EQ(complete, "60:1,8,8,16 61:2,24,0,32 62:3,0,8,16 0x120D/1 0x100000D/1 0x0000120D, rr: 01/1 ");
+
+  unsigned n = 1;
+  for (; n < 20000; ++n) {
+    vkr::platform::SetAllocationFault(n);
+    const HRESULT hr = protocol.InitParameterTable();
+    const bool reached = vkr::platform::AllocationsSinceFaultArmed() >= n;
+    vkr::platform::SetAllocationFault(0);
+    if (SUCCEEDED(hr)) {
+      EXPECT_EQ(snapshot(), complete) << "fault " << n;
+    }
+    if (!reached) {
+      EXPECT_EQ(hr, S_OK) << "the run without a fault";
+      break;
+    }
+  }
+  EXPECT_GT(n, 1u);
+  EXPECT_LT(n, 20000u) << "the sweep did not end";
+}
+
+}  // namespace

@@ -133,6 +133,9 @@ class Lifecycle : public testing::Test {
   }
   void TearDown() override {
     for (const std::string& reason : frame->invalidDocuments) ADD_FAILURE() << "invalid state document: " << reason;
+    // A frame gives the channel back before it lets go of the DTM; the attached protocol would
+    // otherwise keep the DTM alive.
+    if (dtm) static_cast<IovFdtCommunicationClient4*>(dtm.Get())->SetCommunication(nullptr);
     dtm = nullptr;
     thread = nullptr;
     ui = nullptr;
@@ -260,6 +263,8 @@ TEST_F(Lifecycle, FrameVersionsSelectTheStateDocuments) {
     EXPECT_EQ(static_cast<IDtm2&>(*fresh).Environment2(tag, frame.Get(), version, &result), c.hr) << name;
     EXPECT_EQ(result, c.hr == S_OK ? VARIANT_TRUE : VARIANT_FALSE) << name;
     EXPECT_EQ(fresh->Fdt121(), c.fdt121) << name;
+    // The communication client writes bus information per protocol for FDT 1.2.1 frames.
+    EXPECT_EQ(fresh->IsExtendedBusInformation(), c.fdt121) << name;
     EXPECT_EQ(fresh->StateEvents() != nullptr, c.fdt121) << name;
   }
 }

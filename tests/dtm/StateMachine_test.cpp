@@ -3,6 +3,7 @@
 // the DTM message dispatch and the user interfaces' update subscriptions.
 #include <gtest/gtest.h>
 
+#include "tests/dtm/CommClientFakes.h"
 #include "tests/dtm/DtmTestSupport.h"
 #include "tests/support/temp_files.h"
 
@@ -480,9 +481,20 @@ TEST_F(StateMachine, ASubscriptionChangedWhileItsJobsRunStaysConsistent) {
 // ---- Communication client's reports ------------------------------------------------------------
 
 TEST_F(StateMachine, ConnectionReportsMoveTheDtmBetweenItsCommunicationStates) {
-  dtm->AddConnectionEntry(u"c1");
-  dtm->AddConnectionEntry(u"c2");
-  vkr::Bstr c1(u"c1"), c2(u"c2"), missing(u"c9");
+  ASSERT_EQ(CoInitialize(nullptr), S_OK);
+  vkr::ComPtr<vkr::ComObject<FakeConnectionFactory>> factory;
+  ASSERT_EQ(vkr::MakeObject<FakeConnectionFactory>(&factory), S_OK);
+  DWORD cookie = 0;
+  ASSERT_EQ(CoRegisterClassObject(CLSID_MyConnection, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
+                                  REGCLS_MULTIPLEUSE, &cookie),
+            S_OK);
+  vkr::ComPtr<vkr::ComObject<BusChannel>> channel;
+  ASSERT_EQ(vkr::MakeObject<BusChannel>(&channel), S_OK);
+  ASSERT_EQ(static_cast<IovFdtCommunicationClient4*>(dtm.Get())->SetCommunication(channel.Get()), S_OK);
+  vkr::Bstr hart(vkr::Utf8ToUtf16(kHart)), c1, c2, missing(u"c9");
+  ASSERT_EQ(dtm->CreateConnection(hart, c1.Put()), S_OK);
+  ASSERT_EQ(dtm->CreateConnection(hart, c2.Put()), S_OK);
+
   Walk({dsCOMMUNICATIONSET, dsGOINGONLINE});
   EXPECT_EQ(dtm->OnConnected(c1, VARIANT_TRUE, Empty(), nullptr), S_OK);
   EDtmState state = dsUNDEFINED;
@@ -492,19 +504,24 @@ TEST_F(StateMachine, ConnectionReportsMoveTheDtmBetweenItsCommunicationStates) {
   EXPECT_EQ(dtm->OnDisconnected(c1, VARIANT_TRUE, Empty(), nullptr), S_OK);
   dtm->GetDTMState(&state);
   EXPECT_EQ(state, dsONLINE);  // c2 is still connected
-  EXPECT_EQ(dtm->OnDisconnected(c2, VARIANT_TRUE, Empty(), nullptr), S_OK);
+  // A failed connect records the connection as not connected: the last one leaves.
+  EXPECT_EQ(dtm->OnConnected(c2, VARIANT_FALSE, Empty(), nullptr), S_OK);
   dtm->GetDTMState(&state);
   EXPECT_EQ(state, dsCOMMUNICATIONSET);
-  // A failed connect records nothing; an unknown connection is an error.
-  EXPECT_EQ(dtm->OnConnected(c1, VARIANT_FALSE, Empty(), nullptr), S_OK);
-  dtm->GetDTMState(&state);
-  EXPECT_EQ(state, dsCOMMUNICATIONSET);
+  // c1 went with its disconnection; an unknown connection is an error.
+  EXPECT_EQ(dtm->OnConnected(c1, VARIANT_TRUE, Empty(), nullptr), E_FAIL);
   EXPECT_EQ(dtm->OnConnected(missing, VARIANT_TRUE, Empty(), nullptr), E_FAIL);
   // Going offline is not overturned by a late connect.
   dtm->ForceState(dsGOINGOFFLINE);
-  EXPECT_EQ(dtm->OnConnected(c1, VARIANT_TRUE, Empty(), nullptr), S_OK);
+  EXPECT_EQ(dtm->OnConnected(c2, VARIANT_TRUE, Empty(), nullptr), S_OK);
   dtm->GetDTMState(&state);
   EXPECT_EQ(state, dsGOINGOFFLINE);
+
+  // Dropping the channel detaches the protocol, which holds the DTM.
+  static_cast<IovFdtCommunicationClient4*>(dtm.Get())->SetCommunication(nullptr);
+  dtm = nullptr;
+  CoRevokeClassObject(cookie);
+  CoUninitialize();
 }
 
 TEST_F(StateMachine, TheVerificationValueIsKeptAsANumber) {

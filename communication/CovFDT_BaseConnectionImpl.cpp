@@ -1,0 +1,744 @@
+// The connection's core: initialisation, the send roads, answer matching by invoke id, the
+// connect, disconnect and transaction answers, the blocking waits and going on- and offline.
+#include "communication/CovFDT_BaseConnectionImpl.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <string>
+
+#include "xml/Conversions.h"
+#include "xml/Log.h"
+#include "xml/WaitWithMessageLoop.h"
+#include "xml/XmlHelpers.h"
+
+namespace {
+
+constexpr UINT kInvokeIdLength = 36;
+
+std::string Narrow(BSTR text) { return vkr::Utf16ToUtf8(std::u16string_view(text ? text : u"", SysStringLen(text))); }
+
+void LogLine(const std::string& line) {
+  if (IsLogEnabled()) WriteLogA(line.c_str());
+}
+
+bool SameText(BSTR a, BSTR b) {
+  const UINT n = SysStringLen(a);
+  if (n != SysStringLen(b)) return false;
+  return n == 0 || std::char_traits<char16_t>::compare(a, b, n) == 0;
+}
+
+// A manual-reset, unsignalled event of a blocking request.
+HANDLE NewWaitEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+
+}  // namespace
+
+// ---- Construction --------------------------------------------------------------------------
+
+CovFDT_BaseConnectionImpl::GenericQueue::GenericQueue() {
+  csReady = InitializeCriticalSectionAndSpinCount(&cs, 0) != FALSE;
+}
+
+CovFDT_BaseConnectionImpl::GenericQueue::~GenericQueue() {
+  items.clear();
+  if (csReady) DeleteCriticalSection(&cs);
+}
+
+CovFDT_BaseConnectionImpl::CovFDT_BaseConnectionImpl() {
+  m_genericQueue.connection = this;
+}
+
+CovFDT_BaseConnectionImpl::~CovFDT_BaseConnectionImpl() {
+  // Pending events belong to their waiters; nothing is set here.
+  if (m_pProtocol) m_pProtocol->DetachDtm();
+}
+
+void CovFDT_BaseConnectionImpl::OnError(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = FormatErrorTextV(format, args);
+  va_end(args);
+  LogLine("CovFDT_BaseConnectionImpl" + text);
+}
+
+HRESULT CovFDT_BaseConnectionImpl::QueryExtraInterface(REFIID riid, void** ppv) {
+  *ppv = nullptr;
+  if (riid == IFdtCommunicationEvents2::iid) {
+    // Only a DTM of FDT 1.2.1 (IDtm2) takes the frame's version report.
+    vkr::ComPtr<IDtm2> dtm2;
+    if (!m_pDTM || FAILED(m_pDTM->QueryInterface(IDtm2::iid, dtm2.PutVoid())) || !dtm2) return E_NOINTERFACE;
+    *ppv = static_cast<IFdtCommunicationEvents2*>(this);
+    Self()->AddRef();
+    return S_OK;
+  }
+  return E_NOINTERFACE;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::LoadXMLDocument(BSTR text, IXMLDOMDocument2** document, VARIANT_BOOL* pSuccess) {
+  return CovFDTXMLHandlerImpl<CovFDT_BaseConnectionImpl>::LoadXMLDocument(text, document, pSuccess);
+}
+
+// ---- Protocol-specific operations: the HART layer fills them ---------------------------------
+
+HRESULT CovFDT_BaseConnectionImpl::BuildConnectRequest(VARIANT, BSTR* document) {
+  if (document) *document = nullptr;
+  return E_NOTIMPL;
+}
+HRESULT CovFDT_BaseConnectionImpl::ParseTransactionResponse(BSTR, VARIANT*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseConnectionImpl::HandleDataExchangeResult(BSTR, VARIANT, BSTR, HANDLE) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseConnectionImpl::HandleCommandResult(BSTR, VARIANT, BSTR, HANDLE) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseConnectionImpl::DataExchangeBlocking(VARIANT, VARIANT*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseConnectionImpl::CommandTransactionBlocking(VARIANT, VARIANT*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseConnectionImpl::SendDataExchangeBlocking(CovVAPacker*, BSTR, CovVAPacker*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseConnectionImpl::WriteStatusParameters(BSTR) { return S_FALSE; }
+
+// ---- Helpers -------------------------------------------------------------------------------
+
+HRESULT CovFDT_BaseConnectionImpl::NewInvokeId(vkr::Bstr* id) {
+  HRESULT hr = CreateGuidString(id->Put());
+  if (FAILED(hr)) return hr;
+  return id->Length() == kInvokeIdLength ? S_OK : E_FAIL;
+}
+
+bool CovFDT_BaseConnectionImpl::AddPending(BSTR invokeId, const VARIANT& context, HANDLE event,
+                                           std::shared_ptr<WaitSlot> slot) {
+  PendingRequest record;
+  record.invokeId = vkr::Bstr(std::u16string_view(invokeId, SysStringLen(invokeId)));
+  if (!record.invokeId.Get()) return false;
+  if (FAILED(VariantCopy(&record.context, &context))) return false;
+  record.event = event;
+  record.slot = std::move(slot);
+  m_pendingRequests.push_back(std::move(record));
+  return true;
+}
+
+bool CovFDT_BaseConnectionImpl::TakePending(BSTR invokeId, vkr::Variant* context, HANDLE* event,
+                                            std::shared_ptr<WaitSlot>* slot) {
+  if (SysStringLen(invokeId) != kInvokeIdLength) return false;
+  for (auto it = m_pendingRequests.begin(); it != m_pendingRequests.end(); ++it) {
+    if (it->invokeId.Length() != kInvokeIdLength || !SameText(it->invokeId, invokeId)) continue;
+    if (context) *context = std::move(it->context);
+    if (event) *event = it->event;
+    if (slot) *slot = std::move(it->slot);
+    m_pendingRequests.erase(it);
+    return true;
+  }
+  return false;
+}
+
+void CovFDT_BaseConnectionImpl::DropPending(BSTR invokeId) { TakePending(invokeId, nullptr, nullptr, nullptr); }
+
+bool CovFDT_BaseConnectionImpl::TakeResult(BSTR invokeId, BlockingResult* out) {
+  for (auto it = m_resultList.begin(); it != m_resultList.end(); ++it) {
+    if (!SameText(it->invokeId, invokeId)) continue;
+    if (out) *out = std::move(*it);
+    m_resultList.erase(it);
+    return true;
+  }
+  return false;
+}
+
+void CovFDT_BaseConnectionImpl::Wake(HANDLE event, const std::shared_ptr<WaitSlot>& slot, HRESULT hr) {
+  if (slot) {
+    slot->answered = true;
+    slot->hr = hr;
+  }
+  if (event) SetEvent(event);
+}
+
+void CovFDT_BaseConnectionImpl::LogDocument(const char* what, BSTR invokeId, BSTR document) {
+  if (!IsLogEnabled()) return;
+  LogLine(std::string(what) + "(" + Narrow(invokeId) + ")" +
+          (std::string(what).rfind("send ", 0) == 0 ? "" : " received"));
+  LogLine(Narrow(document) + "\r\n");
+}
+
+bool CovFDT_BaseConnectionImpl::ContextHasType(const VARIANT& context, LPCWSTR type) {
+  if (context.vt != (VT_ARRAY | VT_VARIANT) || !context.parray) return false;
+  if (SafeArrayGetDim(context.parray) != 1) return false;
+  LONG lower = 0, upper = -1;
+  if (FAILED(SafeArrayGetLBound(context.parray, 1, &lower)) || FAILED(SafeArrayGetUBound(context.parray, 1, &upper)) ||
+      upper < lower)
+    return false;
+  vkr::Variant first;
+  if (FAILED(SafeArrayGetElement(context.parray, &lower, first.Put()))) return false;
+  if (first.vt != VT_BSTR) return false;
+  return CovFDT_BaseConnectionImpl::TextOf(first.bstrVal) == std::u16string_view(type);
+}
+
+HRESULT CovFDT_BaseConnectionImpl::PackTypedContext(LPCWSTR type, const VARIANT& request, VARIANT* context) {
+  if (!context) return E_INVALIDARG;
+  vkr::SafeArrayHolder array(SafeArrayCreateVector(VT_VARIANT, 0, 3));
+  if (!array.Get()) return E_OUTOFMEMORY;
+  vkr::Variant typeText;
+  typeText.vt = VT_BSTR;
+  typeText.bstrVal = SysAllocString(type);
+  if (!typeText.bstrVal) return E_OUTOFMEMORY;
+  LONG index = 0;
+  HRESULT hr = SafeArrayPutElement(array.Get(), &index, &typeText);
+  if (FAILED(hr)) return hr;
+  index = 1;
+  hr = SafeArrayPutElement(array.Get(), &index, const_cast<VARIANT*>(&request));
+  if (FAILED(hr)) return hr;
+  VariantClear(context);
+  context->vt = VT_ARRAY | VT_VARIANT;
+  context->parray = array.Detach();
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::UnpackTypedContext(LPCWSTR type, const VARIANT& context, VARIANT* request) {
+  if (!request) return E_INVALIDARG;
+  if (!ContextHasType(context, type)) return E_INVALIDARG;
+  LONG lower = 0, upper = -1;
+  SafeArrayGetLBound(context.parray, 1, &lower);
+  SafeArrayGetUBound(context.parray, 1, &upper);
+  if (upper < lower + 1) return E_INVALIDARG;
+  LONG index = lower + 1;
+  VariantClear(request);
+  return SafeArrayGetElement(context.parray, &index, request);
+}
+
+HRESULT CovFDT_BaseConnectionImpl::PackDataExchangeContext(VARIANT request, VARIANT* context) {
+  return PackTypedContext(kRequestTypeDataExchange, request, context);
+}
+HRESULT CovFDT_BaseConnectionImpl::PackCommandContext(VARIANT request, VARIANT* context) {
+  return PackTypedContext(kRequestTypeCommand, request, context);
+}
+HRESULT CovFDT_BaseConnectionImpl::UnpackDataExchangeContext(VARIANT context, VARIANT* request) {
+  return UnpackTypedContext(kRequestTypeDataExchange, context, request);
+}
+HRESULT CovFDT_BaseConnectionImpl::UnpackCommandContext(VARIANT context, VARIANT* request) {
+  return UnpackTypedContext(kRequestTypeCommand, context, request);
+}
+
+// ---- Initialisation ------------------------------------------------------------------------
+
+HRESULT CovFDT_BaseConnectionImpl::InitConnection(BSTR protocolId, IUnknown* dtm, IUnknown* channel, BSTR schemaPath,
+                                                  BSTR* connectionId) {
+  LogLine("CovFDT_BaseConnectionImpl::InitConnection()");
+  if (!dtm || !channel || !connectionId) return E_INVALIDARG;
+  if (m_pFrameChannel) return E_UNEXPECTED;
+  HRESULT hr = InitializeSchemaCache(schemaPath);
+  if (FAILED(hr)) return hr;
+  hr = CheckProtocolId(protocolId, dtm);
+  if (FAILED(hr)) return hr;
+  hr = NewInvokeId(&m_bstrConnectionId);
+  if (FAILED(hr)) return hr;
+
+  vkr::ComPtr<IovFdtConnectionObjectCallback> callback;
+  vkr::ComPtr<IovFdtBaseDTM> baseDtm;
+  vkr::ComPtr<IovFdtParameterHandler4> handler;
+  vkr::ComPtr<IFdtCommunication> frame;
+  dtm->QueryInterface(IovFdtConnectionObjectCallback::iid, callback.PutVoid());
+  dtm->QueryInterface(IovFdtBaseDTM::iid, baseDtm.PutVoid());
+  dtm->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid());
+  channel->QueryInterface(IFdtCommunication::iid, frame.PutVoid());
+  if (!callback || !baseDtm || !handler || !frame) return E_NOINTERFACE;
+  m_pOwnerCallback = callback;
+  m_pDTM = baseDtm;
+  m_pParameterHandler = handler;
+  m_pFrameChannel = frame;
+  *connectionId = nullptr;
+  return m_bstrConnectionId.CopyTo(connectionId);
+}
+
+HRESULT CovFDT_BaseConnectionImpl::CheckProtocolId(BSTR protocolId, IUnknown* dtm) {
+  if (!m_pProtocol) return E_POINTER;
+  if (!m_pProtocol->AttachDtm(dtm)) return E_UNEXPECTED;
+  const LPCWSTR own = m_pProtocol->GetProtocolId();
+  const std::u16string_view ownView(own ? own : u"");
+  return ownView == CovFDT_BaseConnectionImpl::TextOf(protocolId) ? S_OK : E_FAIL;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::GetConnectionIds(BSTR* connectionId, BSTR* protocolId, VARIANT_BOOL* online) {
+  if (!connectionId || !protocolId || !online) return E_INVALIDARG;
+  if (!m_pProtocol) return E_UNEXPECTED;
+  *connectionId = nullptr;
+  *protocolId = nullptr;
+  HRESULT hr = m_bstrConnectionId.CopyTo(connectionId);
+  if (FAILED(hr)) return hr;
+  const LPCWSTR own = m_pProtocol->GetProtocolId();
+  if (own && !(*protocolId = SysAllocString(own))) {
+    SysFreeString(*connectionId);
+    *connectionId = nullptr;
+    return E_OUTOFMEMORY;
+  }
+  *online = m_bstrCommunicationReference.Empty() ? VARIANT_FALSE : VARIANT_TRUE;
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::SetCommunication(IFdtCommunication* channel) {
+  m_pFrameChannel = nullptr;
+  if (!channel) return S_OK;
+  vkr::ComPtr<IFdtCommunication> frame;
+  HRESULT hr = channel->QueryInterface(IFdtCommunication::iid, frame.PutVoid());
+  if (FAILED(hr)) return hr;
+  if (!frame) return E_FAIL;
+  m_pFrameChannel = frame;
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::ConnectionReserved1(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseConnectionImpl::ConnectionReserved2(VARIANT) { return E_NOTIMPL; }
+
+// ---- Sending -------------------------------------------------------------------------------
+
+HRESULT CovFDT_BaseConnectionImpl::SendConnectRequest(VARIANT context, BSTR document, BSTR protocolId, HANDLE event,
+                                                      VARIANT_BOOL* result) {
+  if (!result) return E_INVALIDARG;
+  *result = VARIANT_FALSE;
+  if (!m_pFrameChannel) return E_UNEXPECTED;
+  vkr::ComPtr<IFdtCommunicationEvents> events;
+  HRESULT hr = Self()->QueryInterface(IFdtCommunicationEvents::iid, events.PutVoid());
+  if (FAILED(hr)) return hr;
+  vkr::Bstr invokeId;
+  hr = NewInvokeId(&invokeId);
+  if (FAILED(hr)) return hr;
+  if (!AddPending(invokeId, context, event, nullptr)) return E_OUTOFMEMORY;
+  LogDocument("send ConnectRequest", invokeId, document);
+  vkr::ComPtr<IFdtCommunication> frame = m_pFrameChannel;
+  hr = frame->ConnectRequest(events.Get(), invokeId, protocolId, document, result);
+  if (SUCCEEDED(hr) && *result == VARIANT_TRUE) return S_OK;
+  DropPending(invokeId);
+  *result = VARIANT_FALSE;
+  return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::SendDisconnectRequest(VARIANT context, BSTR document, HANDLE event,
+                                                         VARIANT_BOOL* result) {
+  if (!result) return E_INVALIDARG;
+  *result = VARIANT_FALSE;
+  if (!m_pFrameChannel) return E_UNEXPECTED;
+  vkr::Bstr invokeId;
+  HRESULT hr = NewInvokeId(&invokeId);
+  if (FAILED(hr)) return hr;
+  if (!AddPending(invokeId, context, event, nullptr)) return E_OUTOFMEMORY;
+  LogDocument("send DisconnectRequest", invokeId, document);
+  vkr::ComPtr<IFdtCommunication> frame = m_pFrameChannel;
+  hr = frame->DisconnectRequest(invokeId, document, result);
+  if (SUCCEEDED(hr) && *result == VARIANT_TRUE) return S_OK;
+  DropPending(invokeId);
+  *result = VARIANT_FALSE;
+  return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::SendTransactionRequest(VARIANT context, BSTR document, VARIANT_BOOL* result) {
+  if (!result) return E_INVALIDARG;
+  *result = VARIANT_FALSE;
+  if (!m_pFrameChannel) return E_UNEXPECTED;
+  vkr::Bstr invokeId;
+  HRESULT hr = NewInvokeId(&invokeId);
+  if (FAILED(hr)) return hr;
+  if (!AddPending(invokeId, context, nullptr, nullptr)) return E_OUTOFMEMORY;
+  LogDocument("send TransactionRequest", invokeId, document);
+  vkr::ComPtr<IFdtCommunication> frame = m_pFrameChannel;
+  hr = frame->TransactionRequest(invokeId, document, result);
+  if (SUCCEEDED(hr) && *result == VARIANT_TRUE) return S_OK;
+  DropPending(invokeId);
+  *result = VARIANT_FALSE;
+  return E_FAIL;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::SendAndWait(BSTR invokeId, BSTR document, HANDLE event, VARIANT_BOOL* taken) {
+  LogDocument("send TransactionRequest", invokeId, document);
+  VARIANT_BOOL accepted = VARIANT_FALSE;
+  vkr::ComPtr<IFdtCommunication> frame = m_pFrameChannel;
+  HRESULT hr = frame ? frame->TransactionRequest(invokeId, document, &accepted) : E_UNEXPECTED;
+  if (taken) *taken = accepted;
+  if (FAILED(hr)) {
+    DropPending(invokeId);
+    return E_FAIL;
+  }
+  // A frame that took the call but refused the request leaves the wait to its time-out, as a
+  // request the frame lost would.
+  const BOOL signalled = WaitWithMessageLoop(event, m_dwTransactionTimeout);
+  // The record goes before the event is closed: a late answer then finds nothing to set.
+  DropPending(invokeId);
+  return signalled ? S_OK : E_ABORT;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::SendTransactionBlocking(VARIANT context, BSTR document, VARIANT_BOOL* result) {
+  if (!result) return E_INVALIDARG;
+  *result = VARIANT_FALSE;
+  if (!m_pFrameChannel) return E_UNEXPECTED;
+  vkr::Bstr invokeId;
+  HRESULT hr = NewInvokeId(&invokeId);
+  if (FAILED(hr)) return hr;
+  HANDLE event = NewWaitEvent();
+  if (!event) return HRESULT_FROM_WIN32(GetLastError());
+  auto slot = std::make_shared<WaitSlot>();
+  if (!AddPending(invokeId, context, event, slot)) {
+    CloseHandle(event);
+    return E_OUTOFMEMORY;
+  }
+  m_hrTransactionResult = S_OK;
+  VARIANT_BOOL taken = VARIANT_FALSE;
+  hr = SendAndWait(invokeId, document, event, &taken);
+  CloseHandle(event);
+  *result = taken;
+  if (FAILED(hr)) return hr;
+  // Woken without an answer (the frame aborted the connection): nothing was transferred.
+  if (!slot->answered) return E_ABORT;
+  m_hrTransactionResult = slot->hr;
+  return slot->hr;
+}
+
+// ---- Answers -------------------------------------------------------------------------------
+
+HRESULT CovFDT_BaseConnectionImpl::OnConnectResponse(BSTR invokeId, BSTR response) {
+  ConnectionSelfRef self(Self());
+  LogDocument("OnConnectResponse", invokeId, response);
+  if (!m_pDTM) return E_ACCESSDENIED;
+  vkr::Variant context;
+  HANDLE event = nullptr;
+  if (!TakePending(invokeId, &context, &event, nullptr)) return E_FAIL;
+  // A refused answer still ends a blocking connect (with failure) instead of leaving it waiting.
+  auto refuse = [&](HRESULT hr) {
+    if (event) {
+      m_bConnectSucceeded = false;
+      SetEvent(event);
+    }
+    return hr;
+  };
+  if (!m_pProtocol || !m_bstrCommunicationReference.Empty()) return refuse(E_UNEXPECTED);
+  vkr::Bstr reference, text;
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  HRESULT hr = m_pProtocol->ParseConnectResponse(response, reference.Put(), &ok, text.Put());
+  if (FAILED(hr)) return refuse(hr);
+  const bool success = ok == VARIANT_TRUE;
+  if (success) m_bstrCommunicationReference = reference;
+  if (vkr::ComPtr<IovFdtConnectionObjectCallback> owner = m_pOwnerCallback)
+    owner->OnConnected(m_bstrConnectionId, success ? VARIANT_TRUE : VARIANT_FALSE, context, text);
+  m_bConnected = success;
+  if (event) {
+    m_bConnectSucceeded = success;
+    SetEvent(event);
+  }
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::OnDisconnectResponse(BSTR invokeId, BSTR response) {
+  ConnectionSelfRef self(Self());
+  LogDocument("OnDisconnectResponse", invokeId, response);
+  if (!m_pDTM) return E_ACCESSDENIED;
+  vkr::Variant context;
+  HANDLE event = nullptr;
+  if (!TakePending(invokeId, &context, &event, nullptr)) return E_FAIL;
+  auto refuse = [&](HRESULT hr) {
+    if (event) {
+      m_bDisconnectSucceeded = false;
+      SetEvent(event);
+    }
+    if (m_hGoingOfflineEvent) SetEvent(m_hGoingOfflineEvent);
+    return hr;
+  };
+  if (!m_pProtocol) return refuse(E_UNEXPECTED);
+  vkr::Bstr text;
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  HRESULT hr = m_pProtocol->ParseDisconnectResponse(m_bstrCommunicationReference, response, &ok, text.Put());
+  if (FAILED(hr)) return refuse(hr);
+  const bool success = ok == VARIANT_TRUE;
+  // A refused disconnection leaves the channel connected, and the reference with it.
+  if (success) m_bstrCommunicationReference.Reset();
+  if (vkr::ComPtr<IovFdtConnectionObjectCallback> owner = m_pOwnerCallback)
+    owner->OnDisconnected(m_bstrConnectionId, success ? VARIANT_TRUE : VARIANT_FALSE, context, text);
+  m_bConnected = !success;
+  if (event) {
+    m_bDisconnectSucceeded = success;
+    SetEvent(event);
+  }
+  if (m_hGoingOfflineEvent) SetEvent(m_hGoingOfflineEvent);
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::OnTransactionResponse(BSTR invokeId, BSTR response) {
+  ConnectionSelfRef self(Self());
+  LogDocument("OnTransactionResponse", invokeId, response);
+  // The status parameters come from every DataExchangeResponse, also one no request waits for.
+  HRESULT hr = WriteStatusParameters(response);
+  if (hr == E_POINTER) return hr;
+
+  vkr::Variant context;
+  HANDLE event = nullptr;
+  std::shared_ptr<WaitSlot> slot;
+  if (!TakePending(invokeId, &context, &event, &slot)) return E_FAIL;
+
+  if (ContextHasType(context, kRequestTypeGenericTransaction))
+    return HandleGenericResult(invokeId, context, response, event, slot);
+  if (ContextHasType(context, kRequestTypeDataExchange))
+    return HandleDataExchangeResult(invokeId, context, response, event);
+  if (ContextHasType(context, kRequestTypeCommand)) return HandleCommandResult(invokeId, context, response, event);
+
+  vkr::ComPtr<IXMLDOMDocument2> document;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  hr = LoadXMLDocument(response, document.Put(), &loaded);
+  // An answer that does not load wakes nobody: the waiter ends by its time-out.
+  if (FAILED(hr)) return hr;
+  if (loaded != VARIANT_TRUE) return E_FAIL;
+  if (!m_pProtocol) return E_UNEXPECTED;
+  hr = m_pProtocol->ParseTransactionResponse(context, response, m_bstrCommunicationReference, VARIANT_TRUE, nullptr);
+  if (event) {
+    m_hrTransactionResult = hr;
+    Wake(event, slot, hr);
+  }
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::OnAbort(BSTR communicationReference) {
+  ConnectionSelfRef self(Self());
+  LogLine("OnAbort(" + Narrow(communicationReference) + ") received");
+  if (!m_pDTM) return E_ACCESSDENIED;
+  if (!SameText(communicationReference, m_bstrCommunicationReference) || m_bstrCommunicationReference.Empty())
+    return E_FAIL;
+  EDtmState state = dsUNDEFINED;
+  HRESULT hr = m_pDTM->GetDTMState(&state);
+  if (FAILED(hr)) return hr;
+  if (state != dsONLINE) return E_FAIL;
+  m_bConnected = false;
+  m_bstrCommunicationReference.Reset();
+  if (vkr::ComPtr<IovFdtConnectionObjectCallback> owner = m_pOwnerCallback)
+    owner->OnConnectionReleased(m_bstrConnectionId);
+  // Every waiter wakes without an answer; the records go first so that nothing set later can
+  // touch a closed event.
+  std::vector<PendingRequest> pending;
+  pending.swap(m_pendingRequests);
+  m_bAborted = true;
+  for (PendingRequest& record : pending) {
+    if (record.slot) {
+      record.slot->answered = false;
+      record.slot->hr = E_ABORT;
+    }
+    if (record.event) SetEvent(record.event);
+  }
+  m_bConnectSucceeded = false;
+  m_bDisconnectSucceeded = false;
+  // The queued background reads will get no answers now.
+  QueueFlush();
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::OnParentVersion(BSTR invokeId, BSTR version, BSTR connectResponse) {
+  ConnectionSelfRef self(Self());
+  OnConnectResponse(invokeId, connectResponse);
+  vkr::ComPtr<IXMLDOMDocument2> document;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  if (!version || FAILED(::LoadXmlFromString(version, document.Put(), &loaded)) || loaded != VARIANT_TRUE ||
+      !document)
+    return S_FALSE;
+  LONG major = -1, minor = -1, release = -1;
+  const vkr::Bstr base(u"FDT/ParentVersion/fdtvers:FDTVersion/@");
+  auto read = [&](const char16_t* name, LONG* out) {
+    vkr::Bstr path(base.Str() + name);
+    return SUCCEEDED(GetXmlValueI4(out, document.Get(), path));
+  };
+  if (!read(u"major", &major) || !read(u"minor", &minor) || !read(u"release", &release)) return S_FALSE;
+  if (major == 1 && minor == 2 && release == 1) {
+    m_bFrame121 = 1;
+    return S_OK;
+  }
+  if (major == 1 && minor == 2 && release == 0) {
+    m_bFrame121 = 0;
+    return S_OK;
+  }
+  return S_FALSE;
+}
+
+// ---- Blocking connect and disconnect -------------------------------------------------------
+
+HRESULT CovFDT_BaseConnectionImpl::ConnectBlocking(BSTR document, BSTR protocolId) {
+  if (m_bBusyConnecting) return E_ACCESSDENIED;
+  m_bBusyConnecting = true;
+  m_bConnectSucceeded = false;
+  HANDLE event = NewWaitEvent();
+  if (!event) {
+    m_bBusyConnecting = false;
+    return HRESULT_FROM_WIN32(GetLastError());
+  }
+  VARIANT_BOOL sent = VARIANT_FALSE;
+  vkr::Variant empty;
+  HRESULT hr = SendConnectRequest(empty, document, protocolId, event, &sent);
+  if (FAILED(hr) || sent != VARIANT_TRUE) {
+    m_bBusyConnecting = false;
+    CloseHandle(event);
+    return E_FAIL;
+  }
+  const BOOL signalled = WaitWithMessageLoop(event, INFINITE);
+  CloseHandle(event);
+  m_bBusyConnecting = false;
+  if (!m_bConnectSucceeded) return E_FAIL;
+  return signalled ? S_OK : E_ABORT;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::DisconnectBlocking(BSTR document) {
+  if (m_bBusyDisconnecting) return E_ACCESSDENIED;
+  m_bBusyDisconnecting = true;
+  m_bDisconnectSucceeded = false;
+  HANDLE event = NewWaitEvent();
+  if (!event) {
+    m_bBusyDisconnecting = false;
+    return HRESULT_FROM_WIN32(GetLastError());
+  }
+  VARIANT_BOOL sent = VARIANT_FALSE;
+  vkr::Variant empty;
+  HRESULT hr = SendDisconnectRequest(empty, document, event, &sent);
+  if (FAILED(hr) || sent != VARIANT_TRUE) {
+    m_bBusyDisconnecting = false;
+    CloseHandle(event);
+    return E_FAIL;
+  }
+  const BOOL signalled = WaitWithMessageLoop(event, INFINITE);
+  CloseHandle(event);
+  m_bBusyDisconnecting = false;
+  if (!m_bDisconnectSucceeded) return E_FAIL;
+  return signalled ? S_OK : E_ABORT;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::ConnectWithRequest(VARIANT request, VARIANT_BOOL* done) {
+  if (!done) return E_INVALIDARG;
+  *done = VARIANT_FALSE;
+  if (!m_pProtocol) return E_UNEXPECTED;
+  vkr::Bstr document;
+  HRESULT hr = BuildConnectRequest(request, document.Put());
+  if (FAILED(hr)) return hr;
+  vkr::Bstr protocolId(m_pProtocol->GetProtocolId());
+  vkr::Variant empty;
+  hr = SendConnectRequest(empty, document, protocolId, nullptr, done);
+  if (FAILED(hr)) return hr;
+  return *done == VARIANT_TRUE ? S_OK : S_FALSE;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::Connect(VARIANT_BOOL* result) {
+  if (!result) return E_INVALIDARG;
+  if (!m_pProtocol) return E_UNEXPECTED;
+  *result = VARIANT_FALSE;
+  VARIANT_BOOL created = VARIANT_FALSE;
+  vkr::Bstr document, protocolId;
+  vkr::Variant context;
+  HRESULT hr = m_pProtocol->CreateConnectRequest(&created, document.Put(), protocolId.Put(), context.Put());
+  if (FAILED(hr) || created != VARIANT_TRUE) return S_FALSE;
+  hr = SendConnectRequest(context, document, protocolId, nullptr, result);
+  if (FAILED(hr)) return hr;
+  return *result == VARIANT_TRUE ? S_OK : S_FALSE;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::Disconnect(VARIANT_BOOL* result) {
+  if (!result) return E_INVALIDARG;
+  if (!m_pProtocol) return E_UNEXPECTED;
+  *result = VARIANT_FALSE;
+  VARIANT_BOOL created = VARIANT_FALSE;
+  vkr::Bstr document;
+  vkr::Variant context;
+  HRESULT hr =
+      m_pProtocol->CreateDisconnectRequest(&created, document.Put(), m_bstrCommunicationReference, context.Put());
+  if (FAILED(hr) || created != VARIANT_TRUE) return S_FALSE;
+  hr = SendDisconnectRequest(context, document, nullptr, result);
+  if (FAILED(hr)) return hr;
+  return *result == VARIANT_TRUE ? S_OK : S_FALSE;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::GoOnline(VARIANT_BOOL* ok) {
+  LogLine("CovFDT_BaseConnectionImpl::GoOnline()");
+  if (!m_pDTM) return E_ACCESSDENIED;
+  EDtmState state = dsUNDEFINED;
+  if (FAILED(m_pDTM->GetDTMState(&state)) || state != dsGOINGONLINE) return E_FAIL;
+  return Connect(ok);
+}
+
+HRESULT CovFDT_BaseConnectionImpl::GoOffline(VARIANT_BOOL* ok) {
+  LogLine("CovFDT_BaseConnectionImpl::GoOffline()");
+  if (!ok) return E_INVALIDARG;
+  *ok = VARIANT_FALSE;
+  if (!m_pDTM) return E_ACCESSDENIED;
+  if (m_bstrCommunicationReference.Empty()) {
+    *ok = VARIANT_TRUE;
+    return S_OK;
+  }
+  HANDLE event = NewWaitEvent();
+  if (!event) return HRESULT_FROM_WIN32(GetLastError());
+  HANDLE outer = m_hGoingOfflineEvent;  // a GoOffline already waiting (re-entered) keeps its own
+  m_hGoingOfflineEvent = event;
+  VARIANT_BOOL sent = VARIANT_FALSE;
+  HRESULT hr = Disconnect(&sent);
+  if (sent == VARIANT_TRUE) {
+    WaitWithMessageLoop(event, m_dwDisconnectTimeout);
+    m_hGoingOfflineEvent = outer;
+    CloseHandle(event);
+    *ok = VARIANT_TRUE;
+    return S_OK;
+  }
+  m_hGoingOfflineEvent = outer;
+  CloseHandle(event);
+  m_bConnected = true;
+  return FAILED(hr) ? hr : E_FAIL;
+}
+
+// ---- Single parameters ---------------------------------------------------------------------
+
+HRESULT CovFDT_BaseConnectionImpl::ReadParameter(VARIANT id, VARIANT_BOOL* done) {
+  if (!done) return E_INVALIDARG;
+  if (!m_pProtocol) return E_UNEXPECTED;
+  *done = VARIANT_FALSE;
+  VARIANT_BOOL created = VARIANT_FALSE;
+  vkr::Bstr document;
+  vkr::Variant context;
+  HRESULT hr = m_pProtocol->CreateReadRequest(id, m_bstrCommunicationReference, VARIANT_FALSE, &created,
+                                              document.Put(), context.Put());
+  if (FAILED(hr)) return hr;
+  if (created != VARIANT_TRUE) return S_FALSE;
+  hr = SendTransactionRequest(context, document, done);
+  if (FAILED(hr)) return hr;
+  return *done == VARIANT_TRUE ? S_OK : S_FALSE;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::WriteParameter(VARIANT id, VARIANT value, VARIANT_BOOL* done) {
+  if (!done) return E_INVALIDARG;
+  if (!m_pProtocol) return E_UNEXPECTED;
+  *done = VARIANT_FALSE;
+  VARIANT_BOOL created = VARIANT_FALSE;
+  vkr::Bstr document;
+  vkr::Variant context;
+  HRESULT hr = m_pProtocol->CreateWriteRequest(id, value, m_bstrCommunicationReference, VARIANT_FALSE, &created,
+                                               document.Put(), context.Put());
+  if (FAILED(hr)) return hr;
+  if (created != VARIANT_TRUE) return S_FALSE;
+  hr = SendTransactionRequest(context, document, done);
+  if (FAILED(hr)) return hr;
+  return *done == VARIANT_TRUE ? S_OK : S_FALSE;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::ReadParameterSync(VARIANT id, VARIANT_BOOL* done) {
+  if (!done) return E_INVALIDARG;
+  if (!m_pProtocol) return E_UNEXPECTED;
+  *done = VARIANT_FALSE;
+  VARIANT_BOOL created = VARIANT_FALSE;
+  vkr::Bstr document;
+  vkr::Variant context;
+  HRESULT hr = m_pProtocol->CreateReadRequest(id, m_bstrCommunicationReference, VARIANT_FALSE, &created,
+                                              document.Put(), context.Put());
+  if (FAILED(hr)) return hr;
+  if (created != VARIANT_TRUE) return S_FALSE;
+  hr = SendTransactionBlocking(context, document, done);
+  if (FAILED(hr)) {
+    *done = VARIANT_FALSE;
+    return hr;
+  }
+  return *done == VARIANT_TRUE ? hr : S_FALSE;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::WriteParameterSync(VARIANT id, VARIANT value, VARIANT_BOOL* done) {
+  if (!done) return E_INVALIDARG;
+  if (!m_pProtocol) return E_UNEXPECTED;
+  *done = VARIANT_FALSE;
+  VARIANT_BOOL created = VARIANT_FALSE;
+  vkr::Bstr document;
+  vkr::Variant context;
+  HRESULT hr = m_pProtocol->CreateWriteRequest(id, value, m_bstrCommunicationReference, VARIANT_TRUE, &created,
+                                               document.Put(), context.Put());
+  if (FAILED(hr)) return hr;
+  if (created != VARIANT_TRUE) return S_FALSE;
+  hr = SendTransactionBlocking(context, document, done);
+  if (FAILED(hr)) {
+    *done = VARIANT_FALSE;
+    return hr;
+  }
+  return *done == VARIANT_TRUE ? hr : S_FALSE;
+}

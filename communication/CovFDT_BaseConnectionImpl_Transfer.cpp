@@ -1,0 +1,258 @@
+// The connection's parameter-list transfers: upload and download as runs of blocking
+// transactions, their progress (DTM message 18), their cancellation by transfer id, and the
+// application of uploaded values.
+#include "communication/CovFDT_BaseConnectionImpl.h"
+#include "dtm/TranslationInterfaces.h"
+
+namespace {
+
+constexpr ULONG kFieldDeviceValue = 0x200000;
+constexpr ULONG kFieldStatus = 0x4000;
+constexpr ULONG kStatusDisabled = 0x08;
+constexpr ULONG kStatusModified = 0x02;
+
+bool SameText(BSTR a, BSTR b) { return CovFDT_BaseConnectionImpl::TextOf(a) == CovFDT_BaseConnectionImpl::TextOf(b); }
+
+}  // namespace
+
+CovFDT_BaseConnectionImpl::TransferEntry* CovFDT_BaseConnectionImpl::FindTransfer(BSTR transferId) {
+  for (TransferEntry& entry : m_transferList)
+    if (SameText(entry.transferId, transferId)) return &entry;
+  return nullptr;
+}
+
+void CovFDT_BaseConnectionImpl::RemoveTransfer(BSTR transferId) {
+  for (auto it = m_transferList.begin(); it != m_transferList.end(); ++it) {
+    if (SameText(it->transferId, transferId)) {
+      m_transferList.erase(it);
+      return;
+    }
+  }
+}
+
+HRESULT CovFDT_BaseConnectionImpl::CancelParamListTransfer(BSTR transferId, VARIANT_BOOL* done) {
+  if (!done) return E_INVALIDARG;
+  *done = VARIANT_FALSE;
+  if (SysStringLen(transferId) == 0) return S_FALSE;
+  TransferEntry* entry = FindTransfer(transferId);
+  if (!entry) return S_FALSE;
+  entry->cancelled = true;
+  *done = VARIANT_TRUE;
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::ReportProgress(BSTR text, LONG percent, bool running) {
+  vkr::ComPtr<IovFdtDtmEvents> events;
+  if (!m_pDTM || FAILED(m_pDTM->QueryInterface(IovFdtDtmEvents::iid, events.PutVoid())) || !events)
+    return E_NOINTERFACE;
+  SProgressEvent progress;
+  progress.bstrText = vkr::Bstr(text);
+  progress.nPercent = percent;
+  progress.bFlag = running;
+  vkr::Variant packed;
+  if (!progress.Pack(&packed)) return E_FAIL;
+  return events->DtmMessage(vkr::I4(kDtmMessageProgress), packed);
+}
+
+HRESULT CovFDT_BaseConnectionImpl::CyclicMode(const VARIANT& listId, bool* cyclic) {
+  *cyclic = false;
+  vkr::ComPtr<IovFDTParamList> lists;
+  if (!m_pDTM || FAILED(m_pDTM->QueryInterface(IovFDTParamList::iid, lists.PutVoid())) || !lists) return S_FALSE;
+  vkr::Variant names;
+  names.vt = VT_ARRAY | VT_VARIANT;
+  names.parray = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+  if (!names.parray) return E_OUTOFMEMORY;
+  vkr::Variant name;
+  name.vt = VT_BSTR;
+  name.bstrVal = SysAllocString(u"cycle");
+  LONG index = 0;
+  if (!name.bstrVal || FAILED(SafeArrayPutElement(names.parray, &index, &name))) return E_OUTOFMEMORY;
+  vkr::Variant values;
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  if (FAILED(lists->GetProperties(listId, names, values.Put(), &ok)) || ok != VARIANT_TRUE) return S_FALSE;
+  if (values.vt != (VT_ARRAY | VT_VARIANT) || !values.parray) return S_FALSE;
+  LONG lower = 0;
+  if (FAILED(SafeArrayGetLBound(values.parray, 1, &lower))) return S_FALSE;
+  vkr::Variant first;
+  if (FAILED(SafeArrayGetElement(values.parray, &lower, first.Put()))) return S_FALSE;
+  *cyclic = first.vt != VT_EMPTY && !(first.vt == VT_BSTR && SysStringLen(first.bstrVal) == 0);
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::ExecuteTransactionList(VARIANT documents, VARIANT contexts, BSTR transferId,
+                                                          ULONG mode) {
+  if (documents.vt != (VT_ARRAY | VT_BSTR) || contexts.vt != (VT_ARRAY | VT_VARIANT)) return E_FAIL;
+  if (!documents.parray || !contexts.parray) return E_POINTER;
+  LONG docLower = 0, docUpper = 0, ctxLower = 0, ctxUpper = 0;
+  HRESULT hr = SafeArrayGetLBound(documents.parray, 1, &docLower);
+  if (SUCCEEDED(hr)) hr = SafeArrayGetUBound(documents.parray, 1, &docUpper);
+  if (SUCCEEDED(hr)) hr = SafeArrayGetLBound(contexts.parray, 1, &ctxLower);
+  if (SUCCEEDED(hr)) hr = SafeArrayGetUBound(contexts.parray, 1, &ctxUpper);
+  if (FAILED(hr)) return hr;
+  if (docLower != ctxLower || docUpper != ctxUpper || docUpper < docLower) return E_UNEXPECTED;
+
+  vkr::ComPtr<IovFdtTranslation> translation;
+  if (!m_pDTM || FAILED(m_pDTM->QueryInterface(IovFdtTranslation::iid, translation.PutVoid())) || !translation)
+    return E_NOINTERFACE;
+  vkr::Bstr text(u" ");
+  {
+    vkr::Bstr found;
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    vkr::Bstr path(u"localization/StringList/Communication_Progress");
+    if (SUCCEEDED(translation->GetTranslation(path, found.Put(), &ok)) && ok == VARIANT_TRUE && found.Get())
+      text = found;
+  }
+  const bool progress = (mode & kRunReportProgress) != 0;
+  const bool goOn = (mode & kRunContinueOnFailure) != 0;
+  vkr::Bstr closing(u"");
+  if (progress) ReportProgress(text, 0, true);
+
+  HRESULT result = S_OK;
+  LONG lastPercent = 0;
+  const LONG count = docUpper - docLower + 1;
+  for (LONG i = docLower; i <= docUpper; ++i) {
+    if (!m_bConnected) {
+      // The connection went away under the run: what is left was not transferred.
+      if (SUCCEEDED(result)) result = E_FAIL;
+      break;
+    }
+    const LONG percent = static_cast<SHORT>((i - docLower) * 100 / count);
+    if (progress && percent > lastPercent) {
+      ReportProgress(text, percent, true);
+      lastPercent = percent;
+    }
+    vkr::Bstr document;
+    LONG index = i;
+    hr = SafeArrayGetElement(documents.parray, &index, document.Put());
+    if (FAILED(hr)) {
+      result = hr;
+      if (!goOn) break;
+      continue;
+    }
+    if (document.Empty()) continue;
+    vkr::Variant context;
+    hr = SafeArrayGetElement(contexts.parray, &index, context.Put());
+    if (FAILED(hr)) {
+      result = hr;
+      if (!goOn) break;
+      continue;
+    }
+    if (SysStringLen(transferId) > 0) {
+      TransferEntry* entry = FindTransfer(transferId);
+      if (entry && entry->cancelled) {
+        if (progress) ReportProgress(closing, 0, false);
+        return E_ABORT;
+      }
+    }
+    VARIANT_BOOL taken = VARIANT_FALSE;
+    hr = SendTransactionBlocking(context, document, &taken);
+    if (FAILED(hr)) {
+      result = hr;
+      if (!goOn) break;
+    } else if (taken != VARIANT_TRUE) {
+      result = E_FAIL;
+      if (!goOn) break;
+    }
+  }
+  if (progress) ReportProgress(closing, 0, false);
+  return result;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::ApplyUploadedValues(const VARIANT& members) {
+  vkr::ComPtr<IovFdtParameterInfo> info;
+  vkr::ComPtr<IovFdtParameterValidation> validation;
+  vkr::ComPtr<IovFdtParameterHandler4> handler;
+  if (!m_pDTM) return E_FAIL;
+  m_pDTM->QueryInterface(IovFdtParameterInfo::iid, info.PutVoid());
+  m_pDTM->QueryInterface(IovFdtParameterValidation::iid, validation.PutVoid());
+  m_pDTM->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid());
+  if (!info || !validation || !handler) return E_FAIL;
+  LONG lower = 0, upper = -1;
+  if (FAILED(SafeArrayGetLBound(members.parray, 1, &lower)) || FAILED(SafeArrayGetUBound(members.parray, 1, &upper)))
+    return E_FAIL;
+  for (LONG i = lower; i <= upper; ++i) {
+    vkr::Variant id;
+    LONG index = i;
+    if (FAILED(SafeArrayGetElement(members.parray, &index, id.Put()))) return E_FAIL;
+    vkr::Variant value;
+    if (FAILED(info->GetParameterField(id, vkr::UI4(kFieldDeviceValue), value.Put()))) continue;
+    // A member the device did not answer has no device value; it keeps its data-set value.
+    if (value.vt == VT_EMPTY) continue;
+    ULONG status = 0;
+    if (FAILED(validation->ValidateParameter(id, value, &status))) continue;
+    if (status & kStatusDisabled) continue;
+    handler->SetParameterValue(id, value);
+    info->SetParameterField(id, vkr::UI4(kFieldStatus), vkr::UI4(status & ~kStatusModified));
+  }
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::UploadParamList(VARIANT listId, VARIANT_BOOL apply, VARIANT_BOOL* done) {
+  return UploadParamList2(listId, nullptr, apply, done);
+}
+
+HRESULT CovFDT_BaseConnectionImpl::DownloadParamList(VARIANT listId, VARIANT_BOOL flag, VARIANT_BOOL* done) {
+  return DownloadParamList2(listId, nullptr, flag, done);
+}
+
+HRESULT CovFDT_BaseConnectionImpl::UploadParamList2(VARIANT listId, BSTR transferId, VARIANT_BOOL apply,
+                                                    VARIANT_BOOL* done) {
+  if (!done) return E_INVALIDARG;
+  *done = VARIANT_FALSE;
+  if (!m_pProtocol) return E_UNEXPECTED;
+  vkr::Variant members;
+  bool notArray = false;
+  HRESULT hr = ResolveList(listId, members.Put(), &notArray);
+  if (notArray) return E_FAIL;
+  if (FAILED(hr)) return S_FALSE;
+  if (hr == S_FALSE) {
+    *done = VARIANT_TRUE;
+    return S_OK;
+  }
+  vkr::Variant documents, contexts;
+  hr = m_pProtocol->CreateReadTransactions(listId, m_bstrCommunicationReference, documents.Put(), contexts.Put());
+  if (FAILED(hr)) return S_FALSE;
+  const bool named = SysStringLen(transferId) > 0;
+  if (named) m_transferList.push_back(TransferEntry{vkr::Bstr(transferId), false});
+  bool cyclic = false;
+  CyclicMode(listId, &cyclic);
+  hr = ExecuteTransactionList(documents, contexts, transferId,
+                              cyclic ? kRunContinueOnFailure : kRunContinueOnFailure | kRunReportProgress);
+  if (named) {
+    TransferEntry* entry = FindTransfer(transferId);
+    const bool cancelled = entry && entry->cancelled;
+    RemoveTransfer(transferId);
+    if (cancelled) return E_ABORT;
+  }
+  if (SUCCEEDED(hr) && !m_bAborted) {
+    if (apply == VARIANT_TRUE && FAILED(ApplyUploadedValues(members))) return E_FAIL;
+    *done = VARIANT_TRUE;
+    return S_OK;
+  }
+  return S_FALSE;
+}
+
+HRESULT CovFDT_BaseConnectionImpl::DownloadParamList2(VARIANT listId, BSTR transferId, VARIANT_BOOL flag,
+                                                      VARIANT_BOOL* done) {
+  if (!done) return E_INVALIDARG;
+  *done = VARIANT_FALSE;
+  if (!m_pProtocol || m_bstrCommunicationReference.Empty()) return E_UNEXPECTED;
+  vkr::Variant documents, contexts;
+  m_pProtocol->CreateWriteTransactions(listId, m_bstrCommunicationReference, flag, documents.Put(), contexts.Put());
+  const bool named = SysStringLen(transferId) > 0;
+  if (named) m_transferList.push_back(TransferEntry{vkr::Bstr(transferId), false});
+  bool cyclic = false;
+  CyclicMode(listId, &cyclic);
+  HRESULT hr = ExecuteTransactionList(documents, contexts, transferId, cyclic ? 0 : kRunReportProgress);
+  if (named) {
+    TransferEntry* entry = FindTransfer(transferId);
+    const bool cancelled = entry && entry->cancelled;
+    RemoveTransfer(transferId);
+    if (cancelled) return E_ABORT;
+  }
+  if (SUCCEEDED(hr) && !m_bAborted) {
+    *done = VARIANT_TRUE;
+    return S_OK;
+  }
+  return S_FALSE;
+}
