@@ -4,6 +4,7 @@
 // the HART bus address. Requests and responses are in HartProtocolRequests.cpp, the process
 // channel in HartProcessChannel.cpp.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <new>
 
@@ -36,13 +37,31 @@ HRESULT LoadXml(BSTR text, vkr::ComPtr<IXMLDOMDocument2>* document) {
   return loaded ? S_OK : E_FAIL;
 }
 
+// Typed reads at a path given as a literal. The XML helpers take a null path for "nothing there",
+// so a path that could not be allocated is reported here instead of read as absent.
+HRESULT OptionalUI4At(IXMLDOMNode* node, const char16_t* path, ULONG* value, bool* present) {
+  const vkr::Bstr p(path);
+  if (!p.Get()) return E_OUTOFMEMORY;
+  return GetOptionalXmlValueUI4(value, present, node, p);
+}
+
+HRESULT OptionalUI1At(IXMLDOMNode* node, const char16_t* path, BYTE* value, bool* present) {
+  const vkr::Bstr p(path);
+  if (!p.Get()) return E_OUTOFMEMORY;
+  return GetOptionalXmlValueUI1(value, present, node, p);
+}
+
+HRESULT StringAt(IXMLDOMNode* node, const char16_t* path, BSTR* text, bool* found) {
+  const vkr::Bstr p(path);
+  if (!p.Get()) return E_OUTOFMEMORY;
+  return GetXmlString(text, found, node, p);
+}
+
 // The position inside node (the first PduPosition below it, at any depth).
 HRESULT ReadPduPositionAt(IXMLDOMNode* node, PduPosition* position) {
-  HRESULT hr = GetOptionalXmlValueUI4(&position->bitOffset, &position->hasOffset, node,
-                                      vkr::Bstr(u".//PduPosition/@bitOffset"));
+  HRESULT hr = OptionalUI4At(node, u".//PduPosition/@bitOffset", &position->bitOffset, &position->hasOffset);
   if (FAILED(hr)) return hr;
-  return GetOptionalXmlValueUI4(&position->bitLength, &position->hasLength, node,
-                                vkr::Bstr(u".//PduPosition/@wBitLength"));
+  return OptionalUI4At(node, u".//PduPosition/@wBitLength", &position->bitLength, &position->hasLength);
 }
 
 // The position in a protocol address text.
@@ -53,9 +72,14 @@ HRESULT ReadPduPosition(BSTR protocolAddress, PduPosition* position) {
   return ReadPduPositionAt(document.Get(), position);
 }
 
-vkr::Bstr HartAddressPath(const char16_t* service) {
-  return vkr::Bstr(u"Protocol[@id=\"" + std::u16string(kHartProtocolId) + u"\"]/HARTAddress[@service = \"" +
-                   service + u"\"]");
+// The HART address element of a service ("read", "write") in a protocol address; null when
+// there is none.
+HRESULT SelectHartAddress(IXMLDOMNode* document, const char16_t* service, vkr::ComPtr<IXMLDOMNode>* address) {
+  const vkr::Bstr path(u"Protocol[@id=\"" + std::u16string(kHartProtocolId) + u"\"]/HARTAddress[@service = \"" +
+                       service + u"\"]");
+  if (!path.Get()) return E_OUTOFMEMORY;
+  HRESULT hr = document->selectSingleNode(path, address->Put());
+  return FAILED(hr) ? hr : S_OK;
 }
 
 // A field of a parameter through IovFdtParameterInfo.
@@ -146,6 +170,24 @@ std::uint64_t ElementBitLength(IXMLDOMNode* node, int depth = 0) {
   return span != 0 && count > kLimit / span ? kLimit : span * count;
 }
 
+// Ids are kept as VT_UI4, the parameter model's type for them; an id handed in as another
+// integer type stands for the same parameter. Other types compare as they are.
+bool IntegerId(const VARIANT& id, ULONG* n) {
+  switch (id.vt) {
+    case VT_UI4: *n = id.ulVal; return true;
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_I8:
+    case VT_UI8: return SUCCEEDED(VariantToULong(&id, n));
+    default: return false;
+  }
+}
+
 }  // namespace
 
 // ---- Construction and the tables. ----
@@ -157,10 +199,8 @@ CovFDT_BaseProtocolImpl::~CovFDT_BaseProtocolImpl() = default;
 CovFDT_HartProtocolImpl::CovFDT_HartProtocolImpl() { m_bstrProtocolId = vkr::Bstr(kHartProtocolId); }
 
 SovFDT_ParameterEntry* CovFDT_BaseProtocolImpl::FindParameterEntry(const VARIANT& id) const {
-  // Ids are kept as VT_UI4; an id handed in as another integer type finds the same entry.
   ULONG n = 0;
-  const bool numeric = id.vt == VT_UI4 || SUCCEEDED(VariantToULong(&id, &n));
-  if (id.vt == VT_UI4) n = id.ulVal;
+  const bool numeric = IntegerId(id, &n);
   for (const auto& entry : m_entries) {
     if (numeric ? entry->id.vt == VT_UI4 && entry->id.ulVal == n : IsVariantEqual(entry->id, id))
       return entry.get();
@@ -238,7 +278,7 @@ HRESULT CovFDT_BaseProtocolImpl::RegisterParameter(VARIANT id, BSTR protocolAddr
     if (!entry) {
       auto fresh = std::make_unique<SovFDT_ParameterEntry>();
       ULONG n = 0;
-      if (id.vt != VT_UI4 && SUCCEEDED(VariantToULong(&id, &n)))
+      if (IntegerId(id, &n))
         fresh->id = vkr::Variant(vkr::UI4(n));
       else if (FAILED(VariantCopy(fresh->id.Ptr(), &id)))
         return E_OUTOFMEMORY;
@@ -297,20 +337,30 @@ HRESULT CovFDT_BaseProtocolImpl::InitParameterTable() {
 
   const vkr::Bstr protocolPath(u"AddressInformation/Protocol[@id=\"" + std::u16string(vkr::View(GetProtocolId())) +
                                u"\"]");
+  if (!protocolPath.Get()) return E_OUTOFMEMORY;
   for (ULONG index = 0; index < count; ++index) {
     vkr::Variant id;
     hr = info->GetParameterIdAt(vkr::UI4(index), id.Put());
     if (FAILED(hr)) return hr;
 
+    // A parameter without an address of this protocol is skipped; running out of memory on the
+    // way is a failure, never a parameter quietly left out.
     vkr::Variant addressValue;
-    if (FAILED(m_pParameterHandler->GetParameterAddress(id, addressValue.Put()))) continue;
+    hr = m_pParameterHandler->GetParameterAddress(id, addressValue.Put());
+    if (hr == E_OUTOFMEMORY) return hr;
+    if (FAILED(hr) || addressValue.vt == VT_EMPTY) continue;
     vkr::Bstr addressText;
-    if (addressValue.vt == VT_EMPTY || FAILED(VariantToBstr(addressValue.Ptr(), addressText.Put()))) continue;
-    if (addressText.View().substr(0, 1) != u"<") continue;
+    hr = VariantToBstr(addressValue.Ptr(), addressText.Put());
+    if (hr == E_OUTOFMEMORY) return hr;
+    if (FAILED(hr) || addressText.View().substr(0, 1) != u"<") continue;
     vkr::ComPtr<IXMLDOMDocument2> document;
-    if (FAILED(LoadXml(addressText, &document))) continue;
+    hr = LoadXml(addressText, &document);
+    if (hr == E_OUTOFMEMORY) return hr;
+    if (FAILED(hr)) continue;
     vkr::Bstr protocolAddress;
-    if (FAILED(SelectNodeXml(document.Get(), protocolPath, protocolAddress.Put())) || protocolAddress.Empty()) continue;
+    hr = SelectNodeXml(document.Get(), protocolPath, protocolAddress.Put());
+    if (hr == E_OUTOFMEMORY) return hr;
+    if (FAILED(hr) || protocolAddress.Empty()) continue;
 
     vkr::Variant addressed;
     hr = m_pParameterHandler->GetAddressedWord(id, addressed.Put());
@@ -350,15 +400,17 @@ HRESULT CovFDT_HartProtocolImpl::GetAddressKey(BSTR protocolAddress, VARIANT* ke
   const char16_t* prefixes[2] = {u"rr: ", u"wr: "};
   for (int i = 0; i < 2; ++i) {
     vkr::ComPtr<IXMLDOMNode> address;
-    if (FAILED(document->selectSingleNode(HartAddressPath(services[i]), address.Put())) || !address) continue;
+    hr = SelectHartAddress(document.Get(), services[i], &address);
+    if (FAILED(hr)) return hr;
+    if (!address) continue;
     vkr::Bstr requestData;
     bool found = false;
-    hr = GetXmlString(requestData.Put(), &found, address.Get(), vkr::Bstr(u"@requestData"));
+    hr = StringAt(address.Get(), u"@requestData", requestData.Put(), &found);
     if (FAILED(hr)) return hr;
     if (found && !requestData.Empty()) text += prefixes[i] + requestData.Str();
     BYTE command = 0;
     bool present = false;
-    hr = GetOptionalXmlValueUI1(&command, &present, address.Get(), vkr::Bstr(u"@command"));
+    hr = OptionalUI1At(address.Get(), u"@command", &command, &present);
     if (FAILED(hr)) return hr;
     if (present) numbers[i] = i == 0 ? command : ULONG{command} * 256;
   }
@@ -410,7 +462,9 @@ HRESULT CovFDT_HartProtocolImpl::ReadParameterAddress(SovFDT_ParameterEntry* ent
   const char16_t* services[2] = {u"read", u"write"};
   for (int i = 0; i < 2; ++i) {
     vkr::ComPtr<IXMLDOMNode> address;
-    if (FAILED(document->selectSingleNode(HartAddressPath(services[i]), address.Put())) || !address) continue;
+    hr = SelectHartAddress(document.Get(), services[i], &address);
+    if (FAILED(hr)) return hr;
+    if (!address) continue;
     PduPosition position;
     hr = ReadPduPositionAt(address.Get(), &position);
     if (FAILED(hr)) return hr;
@@ -447,10 +501,10 @@ HRESULT CovFDT_BaseProtocolImpl::DeriveBitLength(SovFDT_ParameterEntry* entry, B
     double lo = 0, hi = 0;
     if (NumberOf(minimum, &lo) && NumberOf(maximum, &hi) && std::abs(hi - lo) < 65536.0)
       bits = static_cast<std::uint64_t>(std::abs(hi - lo)) * 8;
+    const vkr::Bstr path(u"TypeInformation/Simple/@iecType");
+    if (!path.Get()) return E_OUTOFMEMORY;
     vkr::Bstr iecType;
-    if (QueryTypeInformation(entry->id, vkr::Bstr(u"TypeInformation/Simple/@iecType"), iecType.Put()) == S_OK &&
-        iecType.View() == u"WSTRING")
-      bits *= 2;
+    if (QueryTypeInformation(entry->id, path, iecType.Put()) == S_OK && iecType.View() == u"WSTRING") bits *= 2;
   } else if (vt == (VT_ARRAY | VT_UI1)) {
     double lo = 0, hi = 0;
     if (!NumberOf(minimum, &lo) || !NumberOf(maximum, &hi) || lo != hi) return E_UNEXPECTED;
@@ -502,9 +556,9 @@ HRESULT CovFDT_BaseProtocolImpl::GetDecodeVarType(const VARIANT& id, VARTYPE* vt
   if (FAILED(LoadXml(typeInformation, &document))) return S_OK;
   vkr::Bstr typeName;
   bool found = false;
-  if (FAILED(GetXmlString(typeName.Put(), &found, document.Get(), vkr::Bstr(u"TypeInformation/Simple/@type"))) ||
-      !found)
-    return S_OK;
+  hr = StringAt(document.Get(), u"TypeInformation/Simple/@type", typeName.Put(), &found);
+  if (hr == E_OUTOFMEMORY) return hr;
+  if (FAILED(hr) || !found) return S_OK;
   VARTYPE named = VT_EMPTY;
   VarTypeFromString(typeName, &named);
   if (named != VT_EMPTY) *vt = named;

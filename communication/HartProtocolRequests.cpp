@@ -43,11 +43,28 @@ constexpr std::uint64_t kMaxRequestBytes = 256;
 // protocol-neutral base.
 enum class RequestDataStyle { Base, Hart, Device };
 
-// The id as the tables hold it (VT_UI4) when it converts; otherwise the value as it is.
+// Ids are VT_UI4 in the tables; an id of another integer type stands for the same parameter, as
+// the table lookups take it. Other types are kept and compare as they are.
+bool IntegerId(const VARIANT& id, ULONG* n) {
+  switch (id.vt) {
+    case VT_UI4: *n = id.ulVal; return true;
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_I8:
+    case VT_UI8: return SUCCEEDED(VariantToULong(&id, n));
+    default: return false;
+  }
+}
+
 Variant NormalId(const VARIANT& id) {
   Variant out;
   ULONG n = 0;
-  if (id.vt != VT_EMPTY && SUCCEEDED(VariantToULong(&id, &n))) {
+  if (IntegerId(id, &n)) {
     out.vt = VT_UI4;
     out.ulVal = n;
   } else {
@@ -58,9 +75,7 @@ Variant NormalId(const VARIANT& id) {
 
 bool SameId(const VARIANT& a, const VARIANT& b) {
   ULONG x = 0, y = 0;
-  if (a.vt != VT_EMPTY && b.vt != VT_EMPTY && SUCCEEDED(VariantToULong(&a, &x)) &&
-      SUCCEEDED(VariantToULong(&b, &y)))
-    return x == y;
+  if (IntegerId(a, &x) && IntegerId(b, &y)) return x == y;
   return IsVariantEqual(a, b);
 }
 
@@ -93,6 +108,13 @@ HRESULT GetULongField(IovFdtParameterInfo* info, const VARIANT& id, ULONG mask, 
   HRESULT hr = GetField(info, id, mask, &v);
   if (FAILED(hr)) return hr;
   return VariantToULong(&v, out);
+}
+
+// Gives a request info the communication reference; E_OUTOFMEMORY when the copy cannot be made
+// (a request without its reference would be refused by the frame).
+HRESULT GiveReference(baseRequestInfo& info, BSTR reference) {
+  info.SetCommunicationReference(reference);
+  return reference && !info.m_bstrCommunicationReference.Get() ? E_OUTOFMEMORY : S_OK;
 }
 
 // Tells the parameter handler about a device answer (nothing without a handler).
@@ -133,18 +155,21 @@ HRESULT ReadHartAddress(const VARIANT& text, const char16_t* root, bool write, H
   std::u16string path(root);
   path += write ? u"Protocol[@id=\"036D1498-387B-11D4-86E1-00E0987270B9\"]/HARTAddress[@service = \"write\"]"
                 : u"Protocol[@id=\"036D1498-387B-11D4-86E1-00E0987270B9\"]/HARTAddress[@service = \"read\"]";
+  // A path text that cannot be made would read as "not there" and drop the request data.
+  const Bstr elementPath(path), command(u"@command"), bitLength(u"@commandBitLength"), data(u"@requestData");
+  if (!elementPath.Get() || !command.Get() || !bitLength.Get() || !data.Get()) return E_OUTOFMEMORY;
   ComPtr<IXMLDOMNode> element;
-  hr = document->selectSingleNode(Bstr(path), element.Put());
+  hr = document->selectSingleNode(elementPath, element.Put());
   if (FAILED(hr)) return hr;
   if (!element) return E_INVALIDARG;
-  hr = GetXmlValueUI1(&out->command, element, Bstr(u"@command"));
+  hr = GetXmlValueUI1(&out->command, element, command);
   if (FAILED(hr)) return hr;
   if (write) {
-    hr = GetXmlValueUI4(&out->commandBitLength, element, Bstr(u"@commandBitLength"));
+    hr = GetXmlValueUI4(&out->commandBitLength, element, bitLength);
     if (FAILED(hr)) return hr;
   }
   bool found = false;
-  return GetXmlString(out->requestData.Put(), &found, element, Bstr(u"@requestData"));
+  return GetXmlString(out->requestData.Put(), &found, element, data);
 }
 
 // The parameter's own HARTAddress; the group's protocol address (which has the same commands and
@@ -169,8 +194,8 @@ HRESULT MakeTransactionRecord(CovFDT_HartProtocolImpl& protocol, const VARIANT& 
   const SovFDT_TransactionGroup* group = entry ? protocol.FindTransactionGroup(entry->nGroup) : nullptr;
   if (!entry || !group) return E_POINTER;
 
-  record->SetCommunicationReference(communicationReference);
-  HRESULT hr = VariantCopy(&record->parameterId, &id);
+  HRESULT hr = GiveReference(*record, communicationReference);
+  if (SUCCEEDED(hr)) hr = VariantCopy(&record->parameterId, &id);
   if (SUCCEEDED(hr) && value) hr = VariantCopy(&record->value, value);
   if (FAILED(hr)) return hr;
   record->nKind = kHartDataExchangeRequest;
@@ -182,13 +207,14 @@ HRESULT MakeTransactionRecord(CovFDT_HartProtocolImpl& protocol, const VARIANT& 
   auto payload = std::make_unique<SovFDT_HART_DataExchangeRequest>();
   payload->byCommandNumber = address.command;
   if (!value) {
-    payload->bstrRequestData = address.requestData;
+    payload->bstrRequestData = std::move(address.requestData);
   } else {
     const std::uint64_t bytes = (std::uint64_t{address.commandBitLength} + 7) / 8;
     if (bytes > kMaxRequestBytes) return E_INVALIDARG;
     std::u16string text(address.requestData.View());
     while (text.size() < 2 * bytes) text += u"00";
     Bstr requestTemplate(text);
+    if (!requestTemplate.Get()) return E_OUTOFMEMORY;
     BSTR built = nullptr;
     BSTR templatePtr = requestTemplate.Detach();
     hr = protocol.BuildHartRequestData(id, *value, useDataSetValues, &templatePtr, &built, 0);
@@ -828,8 +854,8 @@ HRESULT CovFDT_HartProtocolImpl::CreateDataExchangeRequest(VARIANT record, BSTR 
   if (record.vt != (VT_ARRAY | VT_VARIANT)) return E_FAIL;
   HARTTransactRequestInfo request;
   if (!request.Unpack(record)) return E_FAIL;
-  request.SetCommunicationReference(communicationReference);
-  return request.WriteXml(document);
+  const HRESULT hr = GiveReference(request, communicationReference);
+  return FAILED(hr) ? hr : request.WriteXml(document);
 }
 
 HRESULT CovFDT_HartProtocolImpl::CreateConnectRequest(VARIANT_BOOL* created, BSTR* document, BSTR* protocolId,
@@ -851,7 +877,8 @@ HRESULT CovFDT_HartProtocolImpl::CreateConnectRequest(VARIANT_BOOL* created, BST
   if (SUCCEEDED(hr)) hr = read(kAddressingTypeId, VT_BOOL, &addressingType);
   if (FAILED(hr)) return hr;
   request.byShortAddress = shortAddress.bVal;
-  request.bstrTag = Bstr(tag.bstrVal);
+  request.bstrTag.Attach(tag.bstrVal);  // the tag text moves over
+  tag.vt = VT_EMPTY;
   if (addressingType.boolVal == VARIANT_TRUE) {
     BYTE* const fields[] = {&request.longAddress.byManufacturerId, &request.longAddress.byDeviceTypeId,
                             &request.longAddress.byAddress1, &request.longAddress.byAddress2,
@@ -886,9 +913,10 @@ HRESULT CovFDT_HartProtocolImpl::CreateDisconnectRequest(VARIANT_BOOL* created, 
   *created = VARIANT_FALSE;
   if (!document || !record) return E_INVALIDARG;
   HARTDisconnectRequestInfo request;
-  request.SetCommunicationReference(communicationReference);
+  HRESULT hr = GiveReference(request, communicationReference);
+  if (FAILED(hr)) return hr;
   Bstr text;
-  HRESULT hr = request.WriteXml(text.Put());
+  hr = request.WriteXml(text.Put());
   if (FAILED(hr)) return hr;
   if (!request.Pack(record)) return E_UNEXPECTED;
   *document = text.Detach();

@@ -358,6 +358,10 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
     response = ErrorDocument(fault.word, connection->tag, fault.descriptor);
   } else if (kind == Kind::DataExchange) {
     HartReply reply = connection->device->Execute(static_cast<std::uint8_t>(command), request);
+    if (!reply.answered) {
+      answer.document = Utf8ToUtf16(ErrorDocument("timeout", connection->tag, "no answer from the device"));
+      return Answer(std::move(answer), fault, WireTime(request.size(), 0, connection->longFrame), result);
+    }
     if (fault.kind == FaultKind::TruncatedData && reply.data.size() > fault.keepBytes) reply.data.resize(fault.keepBytes);
     wire = WireTime(request.size(), reply.data.size(), connection->longFrame);
     response = std::string(kHead) + "<DataExchangeResponse " + referenceText + " commandNumber=\"" +

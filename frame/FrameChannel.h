@@ -42,9 +42,10 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
     WrongInvokeId,       // answer with another invoke id
     ShortInvokeId,       // answer with the invoke id less its last character
     MalformedDocument,   // answer with the first half of the document
-    GarbledData,         // a response data text that is not hex
-    TruncatedData,       // keep only `keepBytes` bytes of the response data
-    Abort,               // instead of answering, abort the connection (OnAbort)
+    GarbledData,         // a response data text that is not hex (data exchanges only)
+    TruncatedData,       // keep only `keepBytes` bytes of the response data (data exchanges only)
+    Abort,               // instead of answering, abort the connection (OnAbort; nothing after a
+                         // disconnect, whose connection is gone already)
     TwoAnswers,          // answer twice
     Synchronous,         // answer inside the request call
   };

@@ -95,6 +95,10 @@ HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines) {
   }
   hr = MakeObject<FrameContainer>(&run.m_frame);
   if (FAILED(hr)) return hr;
+  // The frame's HART channel, with the simulated transmitter behind it.
+  hr = MakeObject<FrameChannel>(&run.m_channel);
+  if (FAILED(hr)) return hr;
+  run.m_channel->fdt121 = true;  // as the frame told the DTM in Environment2
 
   VARIANT_BOOL result = VARIANT_FALSE;
   Bstr tag(kSystemTag), version(kFrameVersion), deviceType(kDeviceType), user(kUserInformation);
@@ -103,9 +107,6 @@ HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines) {
   run.Step("IDtm::SetLanguage 1033", idtm->SetLanguage(1033, &result), &result);
   run.Step("IDtm::InitNew", idtm->InitNew(deviceType, &result), &result);
   run.Step("IDtm::Config", idtm->Config(user, &result), &result);
-  // The frame's HART channel, with the simulated transmitter behind it.
-  hr = MakeObject<FrameChannel>(&run.m_channel);
-  if (FAILED(hr)) return hr;
   if (run.State() == dsCONFIGURED)
     run.Step("IDtm::SetCommunication", idtm->SetCommunication(run.m_channel.Get(), &result), &result);
 

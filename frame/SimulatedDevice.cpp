@@ -125,7 +125,7 @@ std::size_t RequestSize(std::uint8_t command) {
     case 17: return 24;
     case 18: return 21;
     case 19: return 3;
-    case 22: return 32;
+    case 21: case 22: return 32;
     case 34: case 40: case 45: case 46: return 4;
     case 35: return 9;
     case 44: return 1;
@@ -265,6 +265,13 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
       r[21] = 1;  // HART process automation device
       return done(r);
     }
+    case 21:
+      // Only the device whose long tag it is answers, with its identity.
+      if (data != Slice(c.longTag, 0, 32)) {
+        reply.answered = false;
+        return reply;
+      }
+      return Run(0, {});
     case 1: {
       Bytes r{c.pvUnit};
       wire::PutFloat(&r, 1, c.pv);

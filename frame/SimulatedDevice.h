@@ -44,6 +44,7 @@ void PutU16(Bytes* bytes, std::size_t at, std::uint16_t value);
 
 // One answer of the device: the two status bytes and the response data.
 struct HartReply {
+  bool answered = true;                  // false: the device stays silent (the master times out)
   std::uint8_t commandResponse = 0;      // 0: success; other values as HART numbers them
   std::uint8_t communicationStatus = 0;  // 0: the device heard the request cleanly
   std::uint8_t deviceStatus = 0;

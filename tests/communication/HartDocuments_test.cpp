@@ -633,7 +633,8 @@ TEST_F(HartDocumentSchemas, EveryRequestTheDtmWritesValidates) {
     EXPECT_TRUE(validator.Validates(text)) << name << ":\n" << U8(text) << "\n" << validator.errors;
 }
 
-// What a frame answers: valid against its schemas and read by the DTM.
+// What a frame answers, in the forms the stand-in frame writes them: valid against its schemas and
+// read by the DTM.
 TEST_F(HartDocumentSchemas, ValidResponsesReadBack) {
   const std::u16string head =
       u"<FDT xmlns=\"x-schema:FDTHARTCommunicationSchema.xml\" xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">";
@@ -656,12 +657,14 @@ TEST_F(HartDocumentSchemas, ValidResponsesReadBack) {
     EXPECT_EQ(info.nKind, kinds[i]);
   }
   Bstr connect(head + u"<ConnectResponse fdt:tag=\"T\" preambleCount=\"5\" primaryMaster=\"1\" "
-                      u"communicationReference=\"R\"><LongAddress manufacturerId=\"1\" deviceTypeId=\"2\" "
-                      u"address1=\"3\" address2=\"4\" address3=\"5\"/><ShortAddress shortAddress=\"0\"/>"
+                      u"communicationReference=\"R\"><ShortAddress shortAddress=\"0\"/><LongAddress "
+                      u"manufacturerId=\"1\" deviceTypeId=\"2\" address1=\"3\" address2=\"4\" address3=\"5\"/>"
                       u"</ConnectResponse></FDT>");
   EXPECT_TRUE(validator.Validates(connect)) << validator.errors;
   HARTConnectResponseInfo connectInfo;
   EXPECT_EQ(connectInfo.ReadXml(Load(connect.View()).Get()), S_OK);
+  EXPECT_TRUE(connectInfo.bLongAddressPresent);
+  EXPECT_EQ(connectInfo.longAddress.byAddress3, 5);
   Bstr disconnect(head + u"<DisconnectResponse communicationReference=\"R\"/></FDT>");
   EXPECT_TRUE(validator.Validates(disconnect)) << validator.errors;
   HARTDisconnectResponseInfo disconnectInfo;

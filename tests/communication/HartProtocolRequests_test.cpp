@@ -471,6 +471,13 @@ TEST_F(RequestTest, DirectAccessRecordsBecomeDocumentsLater) {
   EXPECT_EQ(r.data.substr(8, 2), "2A");
 
   EXPECT_EQ(protocol.GetReadCommand(vkr::UI4(9999), nullptr, &read), E_POINTER);
+  // Any integer type names the parameter and the record carries it as VT_UI4; a text does not.
+  ASSERT_EQ(protocol.GetReadCommand(vkr::test::I2(1049), nullptr, &read), S_OK);
+  HARTTransactRequestInfo info;
+  ASSERT_TRUE(info.Unpack(read));
+  EXPECT_EQ(info.parameterId.vt, VT_UI4);
+  EXPECT_EQ(info.parameterId.ulVal, 1049u);
+  EXPECT_EQ(protocol.GetReadCommand(Text(u"1049"), nullptr, &read), E_POINTER);
   EXPECT_EQ(protocol.GetReadCommand(vkr::UI4(1049), nullptr, nullptr), E_INVALIDARG);
   // Only packed records become documents.
   EXPECT_EQ(protocol.CreateDataExchangeRequest(vkr::test::UI4(3), reference, document.Put()), E_FAIL);
@@ -502,12 +509,15 @@ TEST_F(RequestTest, BaseRequestDataPacksEveryMemberPlainly) {
 
 namespace {
 
-void Sweep(const char* name, const std::function<bool()>& scenario) {
+// afterSuccess runs with the fault switched off, after every run that succeeded.
+void Sweep(const char* name, const std::function<bool()>& scenario,
+           const std::function<void()>& afterSuccess = nullptr) {
   for (unsigned n = 1; n < 20000; ++n) {
     vkr::platform::SetAllocationFault(n);
     const bool succeeded = scenario();
     const bool reached = vkr::platform::AllocationsSinceFaultArmed() >= n;
     vkr::platform::SetAllocationFault(0);
+    if (succeeded && afterSuccess) afterSuccess();
     if (!reached) {
       EXPECT_TRUE(succeeded) << name << ": the run without a fault failed";
       EXPECT_GT(n, 1u) << name;
@@ -529,6 +539,7 @@ TEST_F(RequestTest, AllocationFaultsFailCleanly) {
     }
     return documents.vt == (VT_ARRAY | VT_BSTR);
   });
+  vkr::Variant made;  // the record of the last run that succeeded
   Sweep("write request", [&] {
     VARIANT_BOOL created = VARIANT_TRUE;
     BSTR document = nullptr;
@@ -542,7 +553,26 @@ TEST_F(RequestTest, AllocationFaultsFailCleanly) {
       return false;
     }
     SysFreeString(document);
+    made = std::move(record);
     return created == VARIANT_TRUE;
+  }, [&] {
+    // What succeeds under memory pressure is complete, never silently short.
+    const Request r = Unpack(made);
+    EXPECT_EQ(r.reference, Utf8(reference.Get()));
+    EXPECT_EQ(r.data.size(), 20u) << r.data;
+  });
+  Sweep("selector read", [&] {
+    vkr::Variant record;
+    if (FAILED(protocol.GetReadCommand(vkr::UI4(5001), reference, &record))) {
+      EXPECT_EQ(record.vt, VT_EMPTY);
+      return false;
+    }
+    made = std::move(record);
+    return true;
+  }, [&] {
+    const Request r = Unpack(made);
+    EXPECT_EQ(r.data, "0A");
+    EXPECT_EQ(r.reference, Utf8(reference.Get()));
   });
   Sweep("connect request", [&] {
     VARIANT_BOOL created = VARIANT_TRUE;

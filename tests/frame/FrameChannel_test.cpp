@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
@@ -316,6 +319,12 @@ TEST_F(FrameChannelTest, TransactionsRunTheDeviceAndAnswerWithItsBytesAndStatus)
   EXPECT_EQ(received[1].command, 44);
   EXPECT_EQ(received[1].request, vkr::frame::Bytes{0x2C});
   EXPECT_TRUE(received[0].request.empty());
+
+  // A device that keeps silent: the channel reports the master's time-out.
+  sink->events.clear();
+  Transact(DataExchangeText(21, ref, std::string(64, '0')));
+  ASSERT_TRUE(WaitForEvents(1));
+  EXPECT_EQ(Read(sink->events[0].document, u"FDT/fdt:CommunicationError/@communicationError"), "timeout");
 
   // Lower-case hex is a frame's choice too; the device's communication status shows when set.
   channel->lowerCaseHex = true;
@@ -653,6 +662,22 @@ TEST_F(FrameChannelTest, ASinkMayDropTheChannelWhileItIsAnsweredAndPendingAnswer
   EXPECT_TRUE(NothingMore());
 }
 
+TEST_F(FrameChannelTest, AnswersWaitWhileTheFramesThreadIsInACallToAnotherApartment) {
+  const std::string ref = Open();
+  sink->events.clear();
+  vkr::test::ApartmentThread dtmThread;
+  Transact(DataExchangeText(1, ref, ""));
+  // The frame's thread waits for a call into another apartment: answers are not its calls.
+  ASSERT_EQ(dtmThread.Run([]() -> HRESULT {
+    Sleep(50);
+    return S_OK;
+  }),
+            S_OK);
+  EXPECT_TRUE(sink->events.empty());
+  ASSERT_TRUE(WaitForEvents(1));
+  EXPECT_EQ(sink->events[0].method, "OnTransactionResponse");
+}
+
 TEST_F(FrameChannelTest, CallsFromAnotherThreadAreRefused) {
   vkr::test::ApartmentThread other;
   FrameChannel* raw = channel.Get();
@@ -664,6 +689,49 @@ TEST_F(FrameChannelTest, CallsFromAnotherThreadAreRefused) {
   }),
             S_OK);
   EXPECT_EQ(seen, RPC_E_WRONG_THREAD);
+}
+
+}  // namespace
+
+namespace {
+
+// The HART samples of the XML test data, with the validator the channel uses: valid ones load,
+// each faulty one is refused with a reason that names what the fault is about.
+TEST(FrameChannelSchemas, TheHartSamplesValidateAndTheFaultyOnesAreRefusedForTheirFault) {
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  {
+    vkr::ComPtr<IXMLDOMSchemaCollection> schemas;
+    ASSERT_EQ(vkr::frame::CreateFrameSchemaCache(&schemas), S_OK);
+    const std::filesystem::path data = std::filesystem::path(vkr::frame::SchemaDirectory()) / "../../tests/data/xml";
+    auto load = [&](const std::filesystem::path& file, std::string* reason) {
+      std::ifstream in(file, std::ios::binary);
+      std::stringstream text;
+      text << in.rdbuf();
+      vkr::Bstr doc(vkr::Utf8ToUtf16(text.str()));
+      return vkr::frame::LoadWithSchemaCache(doc.Get(), schemas.Get(), nullptr, reason);
+    };
+    int valid = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(data / "valid")) {
+      if (entry.path().filename().string().rfind("hart_", 0) != 0) continue;
+      std::string reason;
+      EXPECT_EQ(load(entry.path(), &reason), S_OK) << entry.path() << ": " << reason;
+      ++valid;
+    }
+    EXPECT_GE(valid, 15);
+    std::ifstream expected(data / "invalid/expected.tsv");
+    std::string line;
+    int invalid = 0;
+    while (std::getline(expected, line)) {
+      const auto tab = line.find('\t');
+      if (line.rfind("hart_", 0) != 0 || tab == std::string::npos) continue;
+      std::string reason;
+      EXPECT_EQ(load(data / "invalid" / line.substr(0, tab), &reason), S_FALSE) << line;
+      EXPECT_NE(reason.find(line.substr(tab + 1)), std::string::npos) << line << ": " << reason;
+      ++invalid;
+    }
+    EXPECT_GE(invalid, 9);
+  }
+  CoUninitialize();
 }
 
 }  // namespace

@@ -138,6 +138,11 @@ TEST_F(FrameContainerTest, TheLifecycleRunReleasesTheDtmWhereverItStopped) {
   EXPECT_EQ(lines.front(), "CoCreateInstance: 0x00000000 (S_OK), state 1 (dsCREATED)") << all;
   EXPECT_NE(all.find("\nreleased\n"), std::string::npos) << all;
   EXPECT_EQ(all.find("INVALID"), std::string::npos) << all;
+  // A configured DTM is given the frame's channel, and the channel refused nothing it sent.
+  if (all.find("IDtm::Config: 0x00000000 (S_OK), result TRUE") != std::string::npos) {
+    EXPECT_NE(all.find("IDtm::SetCommunication: "), std::string::npos) << all;
+  }
+  EXPECT_EQ(all.find("channel: REFUSED"), std::string::npos) << all;
   // All the way through only when every step said yes.
   if (hr == S_OK) {
     EXPECT_NE(all.find("state 3 (dsPREPAREDTORELEASE)"), std::string::npos) << all;

@@ -114,6 +114,8 @@ TEST(SimulatedDevice, AnswersEveryCommandWithItsLayoutAndKeepsWhatIsWritten) {
       {16, "", "010203", 0},
       {22, longTag, longTag, 0},
       {20, "", longTag, 0},
+      // Command 21 finds the device by its long tag and answers with its identity.
+      {21, longTag, "FE60E6050701030800012345050400050000600060" "01", 0},  // 5 changes so far
       {34, "3F800000", "3F800000", 0},
       {35, "2C412000003F800000", "2C412000003F800000", 0},
       {15, "", "00002C41200000" "3F800000" "3F800000" "006000", 0},
@@ -162,6 +164,9 @@ TEST(SimulatedDevice, AnswersEveryCommandWithItsLayoutAndKeepsWhatIsWritten) {
     EXPECT_EQ(r.communicationStatus, 0) << where;
   }
   EXPECT_EQ(device.received.size(), std::size(script));
+  // Another long tag: the device keeps silent.
+  EXPECT_FALSE(device.Execute(21, Bytes(32, 0x42)).answered);
+  EXPECT_TRUE(device.Execute(21, Bytes(32, 0x41)).answered);
   EXPECT_EQ(device.Message(), "ABCDABCDABCDABCDABCDABCDABCDABCD");
   EXPECT_EQ(device.Tag(), "ABCD    ");
   EXPECT_EQ(device.config.pollingAddress, 5);

@@ -19,6 +19,7 @@ out=$("$host" lifecycle)
 echo "$out" | grep -q "^  CoCreateInstance: 0x00000000 (S_OK), state 1 (dsCREATED)" || fail "lifecycle printed: $out"
 echo "$out" | grep -q "^  released" || fail "lifecycle printed: $out"
 echo "$out" | grep -q "INVALID" && fail "lifecycle: the frame got an invalid document: $out"
+echo "$out" | grep -q "channel: REFUSED" && fail "lifecycle: the channel refused a request: $out"
 out=$("$host" unregister) || fail "unregister: $out"
 out=$("$host" classes) || fail "classes: $out"
 echo "$out" | grep -q "^0 registered classes" || fail "classes after unregister printed: $out"
