@@ -97,7 +97,7 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
     if (SUCCEEDED(hr) && root) hr = root->get_xml(xml.Put());
     if (FAILED(hr)) return hr;
     if (!root) return E_FAIL;
-    vkr::ComPtr<IovFdtTranslation> translation = QueryDtm<IovFdtTranslation>();
+    vkr::ComPtr<IovFdtTranslation> translation = QueryOwner<IovFdtTranslation>();
     if (!translation) return E_NOINTERFACE;
     VARIANT_BOOL taken = VARIANT_FALSE;
     hr = translation->LoadTranslationXml(xml, &taken);
@@ -157,7 +157,7 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
     if (!path) return E_POINTER;
     *path = nullptr;
     std::u16string name = u"AboutFile.htm";
-    if (vkr::ComPtr<IovFdtTranslation> translation = QueryDtm<IovFdtTranslation>()) {
+    if (vkr::ComPtr<IovFdtTranslation> translation = QueryOwner<IovFdtTranslation>()) {
       vkr::Bstr text;
       VARIANT_BOOL found = VARIANT_FALSE;
       translation->GetTranslation(vkr::Bstr(u"localization/StringList/AboutFile"), text.Put(), &found);
@@ -183,8 +183,8 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
     vkr::ComPtr<IXMLDOMNodeList> nodes;
     HRESULT hr = SelectAll(kList, nodes.Put());
     if (FAILED(hr)) return hr;
-    vkr::ComPtr<IovFdtParameterInfo> info = QueryDtm<IovFdtParameterInfo>();
-    vkr::ComPtr<IovFdtParameterHandler4> handler = QueryDtm<IovFdtParameterHandler4>();
+    vkr::ComPtr<IovFdtParameterInfo> info = QueryOwner<IovFdtParameterInfo>();
+    vkr::ComPtr<IovFdtParameterHandler4> handler = QueryOwner<IovFdtParameterHandler4>();
     if (!info || !handler) return S_FALSE;
     LONG count = 0;
     nodes->get_length(&count);
@@ -217,8 +217,8 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
   // no list: E_POINTER. A failing read or write of a parameter ends it with that error.
   HRESULT TranslateEnumerations() {
     static constexpr char16_t kList[] = u"localization/DTM/EnumerationList/Enumeration";
-    vkr::ComPtr<IovFdtParameterInfo> info = QueryDtm<IovFdtParameterInfo>();
-    vkr::ComPtr<IovFdtParameterHandler4> handler = QueryDtm<IovFdtParameterHandler4>();
+    vkr::ComPtr<IovFdtParameterInfo> info = QueryOwner<IovFdtParameterInfo>();
+    vkr::ComPtr<IovFdtParameterHandler4> handler = QueryOwner<IovFdtParameterHandler4>();
     if (!info || !handler) return S_FALSE;
     vkr::ComPtr<IXMLDOMNodeList> nodes;
     HRESULT hr = SelectAll(kList, nodes.Put());
@@ -241,7 +241,7 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
   static constexpr LCID kFallbackLanguage = 1033;
 
   template <class Q>
-  vkr::ComPtr<Q> QueryDtm() {
+  vkr::ComPtr<Q> QueryOwner() {
     vkr::ComPtr<Q> q;
     static_cast<T*>(this)->GetControllingUnknown()->QueryInterface(Q::iid, q.PutVoid());
     return q;

@@ -99,7 +99,7 @@ HRESULT ReadTextFile(LPCSTR path, BSTR* text) {
   if (file == INVALID_HANDLE_VALUE) return E_FAIL;
   DWORD high = 0;
   const DWORD size = GetFileSize(file, &high);
-  if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+  if (size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) {
     CloseHandle(file);
     return E_FAIL;
   }
