@@ -15,8 +15,8 @@
 // IovFdtParameterHandler4 for the parameters it translates.
 #pragma once
 
+#include <set>
 #include <string>
-#include <vector>
 
 #include "parameters/EnumList.h"
 #include "parameters/ParInfo.h"
@@ -188,12 +188,14 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
     if (!info || !handler) return S_FALSE;
     LONG count = 0;
     nodes->get_length(&count);
+    std::set<ULONG> visited;
     for (LONG i = 0; i < count; ++i) {
       vkr::ComPtr<IXMLDOMNode> node;
       if (FAILED(nodes->get_item(i, node.Put())) || !node) continue;
       ULONG id = 0;
       if (FAILED(GetXmlValueUI4(&id, node.Get(), vkr::Bstr(u"@parId")))) continue;
-      if (!handler->HasParameter(id)) continue;
+      // The look-ups find the first element of an id, so a repeated one would only redo them.
+      if (!handler->HasParameter(id) || !visited.insert(id).second) continue;
       const std::u16string element = std::u16string(kList) + u"[@parId=\"" + vkr::DecimalText(id) + u"\"]";
       hr = WriteTranslated(info.Get(), id, element + u"/Name", PIF_NAME);
       if (SUCCEEDED(hr)) hr = WriteTranslated(info.Get(), id, element + u"/Description", PIF_DESCRIPTION);
@@ -225,12 +227,13 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
     if (FAILED(hr)) return hr;
     LONG count = 0;
     nodes->get_length(&count);
+    std::set<ULONG> visited;
     for (LONG i = 0; i < count; ++i) {
       vkr::ComPtr<IXMLDOMNode> node;
       if (FAILED(nodes->get_item(i, node.Put())) || !node) continue;
       ULONG id = 0;
       if (FAILED(GetXmlValueUI4(&id, node.Get(), vkr::Bstr(u"@id")))) continue;
-      if (!handler->HasParameter(id)) continue;
+      if (!handler->HasParameter(id) || !visited.insert(id).second) continue;
       hr = TranslateEnumeration(info.Get(), id, std::u16string(kList) + u"[@id=\"" + vkr::DecimalText(id) + u"\"]");
       if (FAILED(hr)) return hr;
     }

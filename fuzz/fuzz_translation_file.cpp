@@ -54,7 +54,7 @@ void LookUp(IovFdtTranslation& translation, const char16_t* path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size > 64 * 1024) return 0;
+  if (size > 16 * 1024) return 0;
   static Setup setup;
   {
     std::ofstream out(setup.dir / "VornExampleDtmTranslation.xml", std::ios::binary | std::ios::trunc);
@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   LONG count = 0;
   translation.GetLanguageCount(&count);
-  for (LONG i = 0; i < count && i < 64; ++i) {
+  for (LONG i = 0; i < count && i < 3; ++i) {
     ULONG lcid = 0;
     if (translation.GetLanguageId(i, &lcid) != S_OK) continue;
     VARIANT_BOOL done = VARIANT_FALSE;

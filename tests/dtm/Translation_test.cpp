@@ -337,6 +337,19 @@ TEST_F(DtmTranslation, OnlyParametersOfTheDeviceAreTouched) {
   EXPECT_EQ(Field(121, PIF_NAME), "Short address");
 }
 
+// Texts are looked up by the parameter's id: of repeated elements the first text in document
+// order wins, whichever element holds it.
+TEST_F(DtmTranslation, ARepeatedParameterTakesEachTextFromTheFirstElementThatHasIt) {
+  UseFile(R"(<localization><DTM><ParameterList>
+      <Parameter parId="121"><Name><locale code="en-us">first</locale></Name></Parameter>
+      <Parameter parId="121"><Name><locale code="en-us">second</locale></Name>
+        <Description><locale code="en-us">only in the second</locale></Description></Parameter>
+      </ParameterList></DTM></localization>)");
+  Create();
+  EXPECT_EQ(Field(121, PIF_NAME), "first");
+  EXPECT_EQ(Field(121, PIF_DESCRIPTION), "only in the second");
+}
+
 TEST_F(DtmTranslation, EnumerationsTakeTranslatedLabelsAndAnEscapedDescription) {
   UseFile(kSmallFile);
   Create();
