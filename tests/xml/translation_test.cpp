@@ -557,3 +557,41 @@ TEST_F(Translation, ToolkitMessagesFallBackToTheirBuiltInEnglish) {
 }
 
 }  // namespace
+
+// ---- Allocation faults -------------------------------------------------------------------------
+
+// The N-th allocation fails, for N = 1, 2, ... until a run reaches no fault. A load that fails
+// keeps the earlier document; a look-up that fails finds nothing rather than a wrong text.
+TEST_F(Translation, AllocationFaultsNeverLeaveAHalfLoadedDocumentOrAWrongText) {
+  Select(1031);
+  const Bstr replacement(uR"(<localization><general><languages><language lcid="1031" code="de-de"/>
+      </languages></general><T><Full><locale code="de-de">replaced</locale></Full></T></localization>)");
+  const Bstr path(u"localization/T/Full");
+  for (unsigned n = 1;; ++n) {
+    ASSERT_LT(n, 5000u) << "the sweep did not end";
+    vkr::platform::SetAllocationFault(n);
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    const HRESULT load = owner.LoadTranslationXml(replacement, &loaded);
+    BSTR text = nullptr;
+    VARIANT_BOOL found = VARIANT_FALSE;
+    const HRESULT lookUp = owner.GetTranslation(path, &text, &found);
+    const bool reached = vkr::platform::AllocationsSinceFaultArmed() >= n;
+    vkr::platform::SetAllocationFault(0);
+    const std::string text8 = text ? vkr::Utf16ToUtf8(vkr::View(text)) : "<null>";
+    SysFreeString(text);
+    EXPECT_EQ(SUCCEEDED(load), loaded != VARIANT_FALSE) << n;
+    if (found) {
+      EXPECT_EQ(lookUp, S_OK) << n;
+      EXPECT_EQ(text8, SUCCEEDED(load) ? "replaced" : "full de-de") << n;
+    } else {
+      EXPECT_EQ(text8, "<null>") << n;
+    }
+    if (SUCCEEDED(load)) Load(kDocument);  // back to the earlier document for the next run
+    if (!reached) {
+      EXPECT_EQ(load, S_OK);
+      EXPECT_TRUE(found);
+      EXPECT_GT(n, 1u) << "no allocation was ever made to fail";
+      break;
+    }
+  }
+}
