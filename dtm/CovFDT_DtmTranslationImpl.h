@@ -163,7 +163,7 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
       translation->GetTranslation(vkr::Bstr(u"localization/StringList/AboutFile"), text.Put(), &found);
       if (found && !text.Empty()) name = text.Str();
     }
-    // An absolute path or a URL in the file stands as it is.
+    // An absolute path or a URL from the file is not put into the translation directory.
     vkr::Bstr directory;
     if (IsRelativePath(name.c_str()) && SUCCEEDED(GetTranslationPath(directory.Put())) && !directory.Empty())
       name = directory.Str() + name;
