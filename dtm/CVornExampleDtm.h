@@ -84,6 +84,10 @@ class CVornExampleDtm : public vkr::Implements<ISomeInterface>,
   HRESULT GetRunningFunctionCount(ULONG* count) override;
   // The hook of the documentation: this DTM has no documents of its own.
   virtual HRESULT GetFunctionDocumentation(LONG functionId, BSTR* document);
+  // The enumeration entry texts of the parameter handler come from the translation.
+  HRESULT TranslateEnumerationEntry(ULONG enumerationId, LONG value, BSTR* text) override {
+    return GetEnumerationEntryText(GetControllingUnknown(), enumerationId, value, text);
+  }
 
  private:
   // The registry settings: log directory and switch, icon path; creates the log directory and

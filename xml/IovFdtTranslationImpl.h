@@ -1,0 +1,277 @@
+// IovFdtTranslationImpl: the translation document and the current language code of its owner T
+// (the DTM object), with the text look-up and the language selection of IovFdtTranslation.
+//
+// The document is one parsed copy of the translation file. Its languages are the elements
+// localization/general/languages/language (attributes lcid, decimal, and code, such as "de-de");
+// a translatable text is the `locale` child, with the language's code, of the element a path
+// names. A look-up tries the current code, its primary part ("de" for "de-de"), "en-us" and "en";
+// a text missing in all of them is "not found", never an error the caller must act on.
+//
+// T supplies:
+//   void OnError(const char* format, ...);   // the owner's error sink (printf rules, 8-bit)
+//   HRESULT LoadXMLDocument(BSTR, IXMLDOMDocument2**, VARIANT_BOOL*);   // its XML handler
+// and IUnknown/IDispatch (as the COM object it is part of). Used on the owner's apartment thread
+// only; nothing is locked.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+#include "xml/CovFDTXMLHandlerImpl.h"
+#include "xml/Translation.h"
+#include "xml/TranslationInterfaces.h"
+#include "xml/XmlHelpers.h"
+
+template <class T>
+class IovFdtTranslationImpl : public IovFdtTranslation {
+ public:
+  IovFdtTranslationImpl() = default;
+  IovFdtTranslationImpl(const IovFdtTranslationImpl&) = delete;
+  IovFdtTranslationImpl& operator=(const IovFdtTranslationImpl&) = delete;
+  virtual ~IovFdtTranslationImpl() = default;
+
+  // ---- IovFdtTranslation ----
+
+  // The text of xpath's `locale` child in the current language, with its fallbacks. E_INVALIDARG
+  // for null out-pointers; *text is null unless found; the result is the last look-up's.
+  HRESULT GetTranslation(BSTR xpath, BSTR* text, VARIANT_BOOL* found) override {
+    if (!text || !found) return E_INVALIDARG;
+    *text = nullptr;
+    *found = VARIANT_FALSE;
+    HRESULT hr = GetLocaleText(m_bstrLanguageCode, xpath, text, found);
+    // Exactly "en-us": a code spelt otherwise ("EN-US") still gets the English retry.
+    if (!*found && m_bstrLanguageCode.View() != kEnglishCode) {
+      const vkr::Bstr english(kEnglishCode);
+      hr = GetLocaleText(english, xpath, text, found);
+    }
+    return hr;
+  }
+
+  // The number of language elements that carry an lcid. E_POINTER for null; S_FALSE (count 0)
+  // without a document.
+  HRESULT GetLanguageCount(LONG* count) override {
+    if (!count) return E_POINTER;
+    *count = 0;
+    if (!m_spTranslationDoc) return S_FALSE;
+    vkr::ComPtr<IXMLDOMNodeList> languages;
+    HRESULT hr = SelectLanguages(languages.Put());
+    if (FAILED(hr)) return hr;
+    return languages->get_length(count);
+  }
+
+  // The lcid of the index-th language that carries one. E_POINTER for null; S_FALSE without a
+  // document; E_FAIL for an index out of range or an lcid that is no 32-bit unsigned number (the
+  // conversion's own error when it fails); *lcid is set only on S_OK.
+  HRESULT GetLanguageId(LONG index, ULONG* lcid) override {
+    if (!lcid) return E_POINTER;
+    if (!m_spTranslationDoc) return S_FALSE;
+    vkr::ComPtr<IXMLDOMNodeList> languages;
+    HRESULT hr = SelectLanguages(languages.Put());
+    if (FAILED(hr)) return hr;
+    LONG length = 0;
+    hr = languages->get_length(&length);
+    if (FAILED(hr)) return hr;
+    if (index < 0 || index >= length) return E_FAIL;
+    vkr::ComPtr<IXMLDOMNode> language, attribute;
+    hr = languages->get_item(index, language.Put());
+    if (FAILED(hr)) return hr;
+    if (!language) return E_FAIL;
+    hr = language->selectSingleNode(m_bstrLanguageIdAttribute, attribute.Put());
+    if (FAILED(hr)) return hr;
+    if (!attribute) return E_FAIL;
+    vkr::Variant value, number;
+    hr = attribute->get_nodeTypedValue(value.Put());
+    if (FAILED(hr)) return hr;
+    hr = VariantChangeType(number.Ptr(), value.Ptr(), 0, VT_UI4);
+    if (FAILED(hr)) return hr;
+    if (number.vt != VT_UI4) return E_FAIL;
+    *lcid = number.ulVal;
+    return S_OK;
+  }
+
+  // Selects the language with this lcid, or else the one with its low byte (1031 falls back to
+  // 7): its code becomes the current code and *done VARIANT_TRUE. No such language, or one without
+  // a code: S_FALSE, the code stays. E_POINTER for null; E_FAIL without a document.
+  HRESULT SetLanguage(ULONG lcid, VARIANT_BOOL* done) override {
+    if (!done) return E_POINTER;
+    *done = VARIANT_FALSE;
+    if (!m_spTranslationDoc) return E_FAIL;
+    vkr::ComPtr<IXMLDOMNode> language;
+    HRESULT hr = FindLanguage(lcid, language.Put());
+    if (FAILED(hr)) return hr;
+    if (!language && (lcid & 0xFF) != lcid) {
+      hr = FindLanguage(lcid & 0xFF, language.Put());
+      if (FAILED(hr)) return hr;
+    }
+    if (!language) return S_FALSE;
+    vkr::ComPtr<IXMLDOMNode> code;
+    hr = language->selectSingleNode(m_bstrLanguageCodeAttribute, code.Put());
+    if (FAILED(hr)) return hr;
+    if (!code) return S_FALSE;
+    vkr::Variant value, text;
+    hr = code->get_nodeTypedValue(value.Put());
+    if (SUCCEEDED(hr)) hr = VariantChangeType(text.Ptr(), value.Ptr(), 0, VT_BSTR);
+    if (FAILED(hr)) return hr;
+    if (text.vt != VT_BSTR) return E_FAIL;
+    // Only a language whose code was taken counts as selected.
+    m_bstrLanguageCode = vkr::Bstr(vkr::View(text.bstrVal));
+    *done = VARIANT_TRUE;
+    return S_OK;
+  }
+
+  // Parses xml as the new translation document. Parsed: the old document is replaced and
+  // *loaded is VARIANT_TRUE. Not parsed: "Invalid translation file:\r\n" and the parse error go to
+  // the owner's sink, E_FAIL, the old document stays. E_POINTER for null; the document's
+  // creation failure as it is.
+  HRESULT LoadTranslationXml(BSTR xml, VARIANT_BOOL* loaded) override {
+    if (!loaded) return E_POINTER;
+    *loaded = VARIANT_FALSE;
+    vkr::ComPtr<IXMLDOMDocument2> document;
+    HRESULT hr = CreateTranslationDocument(document.Put());
+    if (FAILED(hr)) return hr;
+    VARIANT_BOOL parsed = VARIANT_FALSE;
+    const vkr::Bstr empty(u"");
+    hr = document->loadXML(xml ? xml : empty.Get(), &parsed);
+    if (FAILED(hr) || parsed == VARIANT_FALSE) {
+      ReportInvalidFile(document.Get());
+      return E_FAIL;
+    }
+    m_spTranslationDoc = document;
+    *loaded = VARIANT_TRUE;
+    return S_OK;
+  }
+
+  // Whether xpath selects a node of the document. E_POINTER for null; E_FAIL without a document;
+  // the selection's error as it is; S_FALSE when nothing is selected.
+  HRESULT HasTranslationNode(BSTR xpath, VARIANT_BOOL* exists) override {
+    if (!exists) return E_POINTER;
+    *exists = VARIANT_FALSE;
+    if (!m_spTranslationDoc) return E_FAIL;
+    if (!xpath || !*xpath) return E_INVALIDARG;
+    vkr::ComPtr<IXMLDOMNode> node;
+    const HRESULT hr = m_spTranslationDoc->selectSingleNode(xpath, node.Put());
+    if (FAILED(hr)) return hr;
+    if (!node) return S_FALSE;
+    *exists = VARIANT_TRUE;
+    return S_OK;
+  }
+
+  // ---- Own operations ----
+
+  // The text of xpath/locale[@code = code], then with code cut at its first '-' while it has one
+  // and is at least 3 characters long. found = VARIANT_TRUE with S_OK (an empty `locale` counts);
+  // nothing: S_FALSE, *text null. E_POINTER for null out-pointers, E_INVALIDARG for an empty path, E_FAIL
+  // without a document.
+  virtual HRESULT GetLocaleText(BSTR code, BSTR xpath, BSTR* text, VARIANT_BOOL* found) {
+    if (!text || !found) return E_POINTER;
+    *text = nullptr;
+    *found = VARIANT_FALSE;
+    if (!m_spTranslationDoc) return E_FAIL;
+    if (!xpath || !*xpath) return E_INVALIDARG;
+    std::u16string current(vkr::View(code));
+    for (;;) {
+      std::u16string literal;
+      // A code no XPath literal can carry matches no `locale`: it goes on to its shorter forms.
+      if (vkr::XPathStringLiteral(current, &literal)) {
+        const vkr::Bstr path(std::u16string(vkr::View(xpath)) + u"/locale[" +
+                             std::u16string(m_bstrLanguageCodeAttribute.View()) + u" = " + literal + u"]");
+        if (!path.Get()) return E_OUTOFMEMORY;
+        vkr::Bstr found_text;
+        if (SUCCEEDED(SelectNodeText(m_spTranslationDoc.Get(), path, found_text.Put()))) {
+          *text = found_text.Detach();
+          if (!*text) *text = SysAllocString(u"");
+          if (!*text) return E_OUTOFMEMORY;
+          *found = VARIANT_TRUE;
+          return S_OK;
+        }
+      }
+      const std::size_t dash = current.find(u'-');
+      if (current.size() < 3 || dash == std::u16string::npos) return S_FALSE;
+      current.resize(dash);
+    }
+  }
+
+  // Merges a function's own translation file (an 8-bit Windows path) into the document: the file's
+  // text with functionId in place of "%d" is loaded with the owner's XML handler, and its first
+  // `Function` element is appended to the document's first `FunctionList`, its first `ActiveX`
+  // element to the first `ActiveXList` (each only when both exist). Errors of reading and loading
+  // are returned; a text that does not load, or no translation document: E_FAIL.
+  virtual HRESULT MergeTranslationFile(LONG functionId, LPCSTR file) {
+    vkr::Bstr raw, text;
+    HRESULT hr = ReadTextFile(file, raw.Put());
+    if (FAILED(hr)) return hr;
+    hr = SubstituteFunctionId(raw, functionId, text.Put());
+    if (FAILED(hr)) return hr;
+    vkr::ComPtr<IXMLDOMDocument2> merged;
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    hr = static_cast<T*>(this)->LoadXMLDocument(text, merged.Put(), &loaded);
+    if (FAILED(hr)) return hr;
+    if (!loaded || !merged) return E_FAIL;
+    if (!m_spTranslationDoc) return E_FAIL;
+    hr = MoveFirstNode(merged.Get(), u"//Function", u"//FunctionList");
+    if (SUCCEEDED(hr)) hr = MoveFirstNode(merged.Get(), u"//ActiveX", u"//ActiveXList");
+    return FAILED(hr) ? hr : S_OK;
+  }
+
+ protected:
+  static constexpr OLECHAR kEnglishCode[] = u"en-us";
+
+  // Whether a translation document is loaded (for the owner and tests).
+  bool HasTranslationDocument() const { return static_cast<bool>(m_spTranslationDoc); }
+
+  // A new DOM document for the translation: the version-independent class, parsed synchronously.
+  static HRESULT CreateTranslationDocument(IXMLDOMDocument2** document) {
+    *document = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_ALL, IID_IXMLDOMDocument2,
+                                  reinterpret_cast<void**>(document));
+    if (FAILED(hr)) return hr;
+    if (!*document) return E_FAIL;
+    (*document)->put_async(VARIANT_FALSE);
+    return S_OK;
+  }
+
+  // "Invalid translation file:\r\n" and the document's parse error to the owner's sink.
+  void ReportInvalidFile(IXMLDOMDocument2* document) {
+    vkr::Bstr reason;
+    vkr::ComPtr<IXMLDOMParseError> error;
+    if (SUCCEEDED(document->get_parseError(error.Put())) && error)
+      vkr::xml_detail::ParseErrorText(error.Get(), reason.Put());
+    static_cast<T*>(this)->OnError("Invalid translation file:\r\n%s", vkr::Utf16ToUtf8(reason.View()).c_str());
+  }
+
+  // The translation document, empty until a load succeeds.
+  vkr::ComPtr<IXMLDOMDocument2> m_spTranslationDoc;
+  // The current language code.
+  vkr::Bstr m_bstrLanguageCode{u"en-us"};
+  vkr::Bstr m_bstrLanguageIdAttribute{u"@lcid"};
+  vkr::Bstr m_bstrLanguageCodeAttribute{u"@code"};
+  vkr::Bstr m_bstrLanguageListPath{u"localization/general/languages/language"};
+
+ private:
+  HRESULT SelectLanguages(IXMLDOMNodeList** languages) {
+    const vkr::Bstr path(std::u16string(m_bstrLanguageListPath.View()) + u"[" +
+                         std::u16string(m_bstrLanguageIdAttribute.View()) + u"]");
+    HRESULT hr = m_spTranslationDoc->selectNodes(path, languages);
+    if (FAILED(hr)) return hr;
+    return *languages ? S_OK : E_POINTER;
+  }
+
+  HRESULT FindLanguage(ULONG lcid, IXMLDOMNode** language) {
+    const vkr::Bstr path(std::u16string(m_bstrLanguageListPath.View()) + u"[" +
+                         std::u16string(m_bstrLanguageIdAttribute.View()) + u" = \"" + vkr::DecimalText(lcid) +
+                         u"\"]");
+    const HRESULT hr = m_spTranslationDoc->selectSingleNode(path, language);
+    return FAILED(hr) ? hr : S_OK;
+  }
+
+  // Appends the first node `what` selects in source to the first node `where` selects in the
+  // translation document; nothing when either is missing.
+  HRESULT MoveFirstNode(IXMLDOMDocument2* source, const char16_t* what, const char16_t* where) {
+    vkr::ComPtr<IXMLDOMNode> node, parent, appended;
+    HRESULT hr = source->selectSingleNode(vkr::Bstr(what), node.Put());
+    if (FAILED(hr) || !node) return FAILED(hr) ? hr : S_FALSE;
+    hr = m_spTranslationDoc->selectSingleNode(vkr::Bstr(where), parent.Put());
+    if (FAILED(hr) || !parent) return FAILED(hr) ? hr : S_FALSE;
+    return parent->appendChild(node, appended.Put());
+  }
+};

@@ -1,0 +1,206 @@
+// The translation services beside the translation document: file location, file reading, the
+// entry and message look-ups, and the function-id placeholder.
+#include "xml/Translation.h"
+
+#include <string>
+
+#include "xml/Conversions.h"
+
+namespace {
+
+bool EndsWithSeparator(std::u16string_view path) {
+  return !path.empty() && (path.back() == u'\\' || path.back() == u'/');
+}
+
+// The registry's directory, or an empty text when the key or value is missing, of another type, or
+// longer than the buffer.
+std::u16string RegistryTranslationPath() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kTranslationPathKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+  OLECHAR buffer[kTranslationPathCapacity + 1] = {};
+  DWORD size = kTranslationPathCapacity * sizeof(OLECHAR);
+  DWORD type = 0;
+  const std::u16string name = vkr::Utf8ToUtf16(kTranslationPathValue);
+  const LSTATUS status =
+      RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
+  // A value stored without its terminating zero still ends where its data ends.
+  const std::u16string_view data(buffer, size / sizeof(OLECHAR));
+  return std::u16string(data.substr(0, data.find(u'\0')));
+}
+
+// The look-up of one path through the interface: the text when found.
+HRESULT LookUp(IovFdtTranslation* translation, const std::u16string& path, vkr::Bstr* text, bool* found) {
+  *found = false;
+  vkr::Bstr xpath(path);
+  if (!xpath.Get()) return E_OUTOFMEMORY;
+  VARIANT_BOOL exists = VARIANT_FALSE;
+  const HRESULT hr = translation->GetTranslation(xpath, text->Put(), &exists);
+  *found = SUCCEEDED(hr) && exists != VARIANT_FALSE;
+  return hr;
+}
+
+struct BuiltInText {
+  ULONG id;
+  const OLECHAR* text;
+};
+constexpr BuiltInText kToolkitTexts[] = {
+    {1001, u"There was an error during upload parameters.\r\nDo you want to stop upload?"},
+    {1002, u"Upload Parameters"},
+    {1003, u"There was an error during download parameters.\r\nDo you want to stop download?"},
+    {1004, u"Download Parameters"},
+    {1005, u"Parameter changed in the device, do you want to load the changes to the DTM?"},
+    {1006, u"Parameter changed in the DTM, do you want to store the changes to the device?"},
+    {4001, u"Warning"},
+    {4002, u"Apply changes?"},
+};
+
+}  // namespace
+
+namespace vkr {
+
+bool XPathStringLiteral(std::u16string_view text, std::u16string* literal) {
+  const bool hasDouble = text.find(u'"') != std::u16string_view::npos;
+  const bool hasSingle = text.find(u'\'') != std::u16string_view::npos;
+  if (hasDouble && hasSingle) return false;
+  const char16_t quote = hasDouble ? u'\'' : u'"';
+  literal->assign(1, quote);
+  literal->append(text);
+  literal->push_back(quote);
+  return true;
+}
+
+std::u16string DecimalText(long long value) { return Utf8ToUtf16(std::to_string(value)); }
+
+}  // namespace vkr
+
+HRESULT GetTranslationPath(BSTR* path) {
+  if (!path) return E_INVALIDARG;
+  *path = nullptr;
+  std::u16string directory = RegistryTranslationPath();
+  if (directory.empty()) directory = u".";
+  if (IsRelativePath(directory.c_str())) {
+    if (!EndsWithSeparator(directory)) directory.push_back(u'\\');
+    vkr::Bstr absolute;
+    absolute.Attach(MakeAbsolutePath(directory.c_str()));
+    if (!absolute.Get()) return E_OUTOFMEMORY;
+    directory = absolute.Str();
+  }
+  if (!EndsWithSeparator(directory)) directory.push_back(u'\\');
+  *path = SysAllocStringLen(directory.data(), static_cast<UINT>(directory.size()));
+  return *path ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT ReadTextFile(LPCSTR path, BSTR* text) {
+  if (!path || !text) return E_POINTER;
+  *text = nullptr;
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return E_FAIL;
+  DWORD high = 0;
+  const DWORD size = GetFileSize(file, &high);
+  if (size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) {
+    CloseHandle(file);
+    return E_FAIL;
+  }
+  if (high != 0 || size > kMaxTextFileBytes) {
+    CloseHandle(file);
+    return E_OUTOFMEMORY;
+  }
+  std::string bytes(size, '\0');
+  DWORD read = 0;
+  const BOOL ok = size == 0 || ReadFile(file, bytes.data(), size, &read, nullptr);
+  CloseHandle(file);
+  if (!ok || read < size) return E_UNEXPECTED;
+
+  std::u16string decoded;
+  auto bytesAt = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  const bool utf16le = size >= 2 && bytesAt(0) == 0xFF && bytesAt(1) == 0xFE;
+  const bool utf16be = size >= 2 && bytesAt(0) == 0xFE && bytesAt(1) == 0xFF;
+  if (utf16le || utf16be) {
+    if (size % 2 != 0) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+    decoded.reserve(size / 2 - 1);
+    for (std::size_t i = 2; i + 1 < size; i += 2) {
+      const unsigned lo = utf16le ? bytesAt(i) : bytesAt(i + 1);
+      const unsigned hi = utf16le ? bytesAt(i + 1) : bytesAt(i);
+      decoded.push_back(static_cast<char16_t>(lo | (hi << 8)));
+    }
+  } else {
+    std::string_view utf8(bytes);
+    if (utf8.size() >= 3 && bytesAt(0) == 0xEF && bytesAt(1) == 0xBB && bytesAt(2) == 0xBF) utf8.remove_prefix(3);
+    decoded = vkr::Utf8ToUtf16(utf8);
+  }
+  *text = SysAllocStringLen(decoded.data(), static_cast<UINT>(decoded.size()));
+  return *text ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT GetEnumerationEntryText(IUnknown* translationSource, ULONG enumerationId, LONG entryValue, BSTR* text) {
+  if (!text) return E_POINTER;
+  *text = nullptr;
+  if (!translationSource) return E_FAIL;
+  vkr::ComPtr<IovFdtTranslation> translation;
+  if (FAILED(translationSource->QueryInterface(IovFdtTranslation::iid, translation.PutVoid())) || !translation)
+    return E_FAIL;
+  const std::u16string entry = u"localization/DTM/EnumerationList/Enumeration[@id=\"" +
+                               vkr::DecimalText(enumerationId) + u"\"]/EnumerationEntry[@id=\"" +
+                               vkr::DecimalText(entryValue) + u"\"]";
+  // The translation file keeps an entry's label in its `Label` child; texts directly below the
+  // entry are read as well, for files written that way.
+  for (const std::u16string& path : {entry + u"/Label", entry}) {
+    vkr::Bstr found;
+    bool exists = false;
+    const HRESULT hr = LookUp(translation.Get(), path, &found, &exists);
+    if (FAILED(hr)) return hr;
+    if (exists) {
+      *text = found.Detach();
+      return S_OK;
+    }
+  }
+  return E_FAIL;
+}
+
+const OLECHAR* BuiltInToolkitMessageText(ULONG id) {
+  for (const BuiltInText& t : kToolkitTexts)
+    if (t.id == id) return t.text;
+  return nullptr;
+}
+
+HRESULT GetToolkitMessageText(IUnknown* dtm, ULONG id, BSTR* text) {
+  if (!text) return E_POINTER;
+  *text = nullptr;
+  vkr::ComPtr<IovFdtTranslation> translation;
+  if (dtm && SUCCEEDED(dtm->QueryInterface(IovFdtTranslation::iid, translation.PutVoid())) && translation) {
+    vkr::Bstr found;
+    bool exists = false;
+    LookUp(translation.Get(), u"localization/ToolkitMessages/Message[@id=\"" + vkr::DecimalText(id) + u"\"]", &found,
+           &exists);
+    if (exists) {
+      *text = found.Detach();
+      return S_OK;
+    }
+  }
+  if (const OLECHAR* builtIn = BuiltInToolkitMessageText(id)) *text = SysAllocString(builtIn);
+  return S_OK;
+}
+
+HRESULT SubstituteFunctionId(BSTR text, LONG functionId, BSTR* out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  const std::u16string_view in = vkr::View(text);
+  const std::u16string id = vkr::DecimalText(functionId);
+  std::u16string result;
+  result.reserve(in.size());
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    if (in[i] == u'%' && i + 1 < in.size() && in[i + 1] == u'd') {
+      result += id;
+      ++i;
+    } else if (in[i] == u'%' && i + 1 < in.size() && in[i + 1] == u'%') {
+      result.push_back(u'%');
+      ++i;
+    } else {
+      result.push_back(in[i]);
+    }
+  }
+  *out = SysAllocStringLen(result.data(), static_cast<UINT>(result.size()));
+  return *out ? S_OK : E_OUTOFMEMORY;
+}

@@ -1,0 +1,64 @@
+// The translation services that stand apart from the translation document's owner: where the
+// translation file is, reading a text file whole, the look-up paths of enumeration entries and
+// toolkit messages with their built-in English texts, and the id placeholder of a function's own
+// translation file.
+//
+// Texts come from "VornExampleDtmTranslation.xml" (see resources/), whose translatable elements
+// hold one `locale` child per language code; the look-ups go through IovFdtTranslation, so the
+// language fallbacks of its implementation apply to every one of them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "xml/TranslationInterfaces.h"
+
+// The translation file's name, in the directory GetTranslationPath gives.
+inline constexpr OLECHAR kTranslationFileName[] = u"VornExampleDtmTranslation.xml";
+// Where the directory may be configured: HKLM\<key>, REG_SZ value <name>.
+inline constexpr char kTranslationPathKey[] = "SOFTWARE\\Vorntec\\VKR Series DTM\\Files";
+inline constexpr char kTranslationPathValue[] = "TranslationPath";
+// Registry values longer than this (in characters) count as absent.
+inline constexpr DWORD kTranslationPathCapacity = 260;
+// ReadTextFile refuses larger files (E_OUTOFMEMORY): a translation file is a few hundred KiB.
+inline constexpr DWORD kMaxTextFileBytes = 16u * 1024u * 1024u;
+
+// The directory of the translation file, always ending with a separator: the registry value when
+// it is set (a relative value is taken beside the module, like the default), otherwise the module's
+// directory followed by ".\". E_INVALIDARG for a null pointer, E_OUTOFMEMORY; S_OK otherwise.
+HRESULT GetTranslationPath(BSTR* path);
+
+// The file (a Windows path, 8-bit text) read whole into a new BSTR. The bytes are decoded by their
+// byte-order mark (UTF-8, UTF-16LE, UTF-16BE), otherwise as UTF-8, the 8-bit code page. E_POINTER
+// for null pointers; the file cannot be opened: E_FAIL; larger than kMaxTextFileBytes or no
+// memory: E_OUTOFMEMORY; fewer bytes read than its size: E_UNEXPECTED; UTF-16 of an odd byte
+// count: HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION). *text is null unless S_OK.
+HRESULT ReadTextFile(LPCSTR path, BSTR* text);
+
+// The translated label of one entry of an enumeration, through the source's IovFdtTranslation
+// (none, or a null source: E_FAIL). Looks for the entry's `Label` (where the translation file keeps
+// it) and then for texts directly below the `EnumerationEntry` element. A failing look-up's error
+// is returned; nothing found: E_FAIL; found: S_OK. E_POINTER for a null text; *text is null
+// unless S_OK.
+HRESULT GetEnumerationEntryText(IUnknown* translationSource, ULONG enumerationId, LONG entryValue, BSTR* text);
+
+// The text of a toolkit message for a user interface: the translation through the DTM's
+// IovFdtTranslation when it finds one, otherwise the built-in English text of ids 1001 to 1006,
+// 4001 and 4002, otherwise null. Always S_OK, except E_POINTER for a null text. dtm may be null.
+HRESULT GetToolkitMessageText(IUnknown* dtm, ULONG id, BSTR* text);
+// The built-in English text of a toolkit message for user interfaces; null for other ids.
+const OLECHAR* BuiltInToolkitMessageText(ULONG id);
+
+// A function's own translation file as a document text: every "%d" becomes the function id and
+// "%%" becomes '%'; every other character, '%' included, stays as it is (the file is never used
+// as a format). E_POINTER for a null out, E_OUTOFMEMORY.
+HRESULT SubstituteFunctionId(BSTR text, LONG functionId, BSTR* out);
+
+namespace vkr {
+// The text as an XPath string literal: in double quotes, or in single quotes when it holds a
+// double quote; false when it holds both, which no literal can carry.
+bool XPathStringLiteral(std::u16string_view text, std::u16string* literal);
+// A decimal number as UTF-16 text.
+std::u16string DecimalText(long long value);
+}  // namespace vkr
