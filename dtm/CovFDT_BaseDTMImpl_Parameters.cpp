@@ -17,6 +17,7 @@
 #include "parameters/CFdtVariant.h"
 #include "parameters/ParameterDocuments.h"
 #include "xml/Conversions.h"
+#include "xml/Log.h"
 #include "xml/XmlHelpers.h"
 
 namespace {

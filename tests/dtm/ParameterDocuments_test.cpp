@@ -155,8 +155,8 @@ class ParameterDocuments : public testing::Test {
     r.m_bstrName = vkr::Bstr(name);
     VariantCopy(&r.m_vValue, &value);
     if (vt == VT_I4) {
-      r.m_vMin = vkr::I4(0);
-      r.m_vMax = vkr::I4(100);
+      r.m_vMin = vkr::Variant(vkr::I4(0));
+      r.m_vMax = vkr::Variant(vkr::I4(100));
     }
     ASSERT_EQ(dtm->AddParInfo(r), S_OK) << id;
   }
@@ -491,8 +491,13 @@ TEST_F(ParameterDocuments, RefusedCallsChangeNothing) {
 }
 
 TEST_F(ParameterDocuments, AFailedImportIsReportedWithItsMessage) {
+  // A document without a tag does not validate: the loader reports that, not the import.
   VARIANT_BOOL result = VARIANT_TRUE;
   ASSERT_EQ(Set(Document(u"", u""), &result), S_FALSE);
+  for (const std::string& e : dtm->InitErrors()) EXPECT_EQ(e.find("SetParameters"), std::string::npos) << e;
+  // A value the parameter does not take fails the import itself.
+  AddExportedSet();
+  ASSERT_EQ(Set(Document(u"T", Variant(u"Level", u"int", u"500")), &result), S_FALSE);
   bool reported = false;
   for (const std::string& e : dtm->InitErrors()) reported = reported || e.find("SetParameters") != std::string::npos;
   for (const std::string& e : journal.entries) reported = reported || e.find("SetParameters") != std::string::npos;

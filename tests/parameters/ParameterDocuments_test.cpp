@@ -22,7 +22,7 @@ std::string Walk(const char16_t* path) {
   for (int guard = 0; guard < 100; ++guard) {
     BOOL last = FALSE;
     EXPECT_EQ(SplitNameAtSeparator(&text, kNameSeparators, &head, &last), S_OK);
-    out += (out.empty() ? "" : "|") + vkr::Utf16ToUtf8(vkr::View(head));
+    out += (guard == 0 ? "" : "|") + vkr::Utf16ToUtf8(vkr::View(head));
     if (last) break;
   }
   EXPECT_EQ(SysStringLen(text), 0u) << "the text is used up";
@@ -105,7 +105,9 @@ TEST(DataTypeToVarType, KnowsTheEightWordsExactly) {
     VARTYPE vt = VT_EMPTY;
     vkr::Bstr word(c.word);
     EXPECT_EQ(DataTypeToVarType(word.Get(), &vt), c.known) << vkr::Utf16ToUtf8(c.word);
-    if (c.known) EXPECT_EQ(vt, c.vt) << vkr::Utf16ToUtf8(c.word);
+    if (c.known) {
+      EXPECT_EQ(vt, c.vt) << vkr::Utf16ToUtf8(c.word);
+    }
   }
   EXPECT_FALSE(DataTypeToVarType(nullptr, nullptr));
 }
