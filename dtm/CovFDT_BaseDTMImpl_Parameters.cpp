@@ -33,8 +33,8 @@ constexpr const char* kSetParametersFailed = "An error occurred during IDtmParam
 // The document template's pieces around its six placeholders (storage state, data-set state,
 // device type, tag, device text, bus information).
 constexpr const char16_t* kTemplate[] = {
-    u"<?xml version=\"1.0\"?> <FDT xmlns\t\t\t\t=\"x-schema:DTMParameterSchema.xml\" \txmlns:fdt\t\t\t="
-    u"\"x-schema:FDTDataTypesSchema.xml\" \tfdt:storageState\t=\"",
+    (u"<?xml version=\"1.0\"?> <FDT xmlns\t\t\t\t=\"x-schema:DTMParameterSchema.xml\" \txmlns:fdt\t\t\t="
+     u"\"x-schema:FDTDataTypesSchema.xml\" \tfdt:storageState\t=\""),
     u"\" \tfdt:dataSetState\t=\"",
     u"\"> \t",
     u" \t<DtmDevice fdt:tag=\"",

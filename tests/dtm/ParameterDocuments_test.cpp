@@ -109,6 +109,12 @@ class ParamDtm : public TestDtm {
     if (riid == IovFdtParameterDocumentExtension::iid && extension) return extension->QueryInterface(riid, ppv);
     return TestDtm::QueryExtraInterface(riid, ppv);
   }
+  // A set of this parameter fails, as a store that runs out of memory would.
+  ULONG failSetId = 0;
+  HRESULT SetParameterValue(VARIANT id, VARIANT value) override {
+    if (failSetId != 0 && id.vt == VT_UI4 && id.ulVal == failSetId) return E_OUTOFMEMORY;
+    return TestDtm::SetParameterValue(id, value);
+  }
   void SetUserLevel(ULONG level) { m_nUserLevel = level; }
   HRESULT InitSchemas() { return InitializeDtmSchemaCache(SchemaDir()); }
   ULONG LockCount() const { return m_nLockCount; }
@@ -531,6 +537,86 @@ TEST_F(ParameterDocuments, WhatGetParametersWritesSetParametersReadsBack) {
   EXPECT_EQ(Value(kInner), "vt:4=2.500000");
   EXPECT_EQ(Value(kOuter), "bstr:x");
   EXPECT_EQ(Value(kOddName), "bstr:o");
+}
+
+}  // namespace
+
+namespace {
+
+// ---- The parameter-changed document --------------------------------------------------------
+
+TEST_F(ParameterDocuments, TheSavedDataSetSendsTheChangedPersistedParameters) {
+  AddExportedSet();
+  ASSERT_EQ(dtm->SetParameterValue(vkr::UI4(kNumber), vkr::I4(7)), S_OK);  // marks it: flag 0x100
+  ParInfo transient;
+  ASSERT_EQ(dtm->GetParInfoById(kText, &transient), S_OK);
+  transient.m_bPersist = 0;
+  ASSERT_EQ(dtm->SetParInfoFields(kText, PIF_PERSIST, transient), S_OK);
+  ASSERT_EQ(dtm->SetParameterValue(vkr::UI4(kText), Text(u"not persisted")), S_OK);
+  journal.Clear();
+  ASSERT_EQ(dtm->SetDataSetModified(FALSE), S_OK);
+  const auto sent = journal.With("job 16");
+  ASSERT_EQ(sent.size(), 1u) << journal.Joined();
+  EXPECT_EQ(sent[0],
+            "job 16 bstr:<?xml version=\"1.0\"?> \r\n<OnParameterChangedDocument> \r\n\t<PARAMETERS> \r\n"
+            "<Parameter \r\n\tid    =\"9001\" \r\n\tstr_id=\"Level\" \r\n\tname  =\"Name\" \r\n\ttype  =\"VT_I4\" "
+            "\r\n\tvalue =\"7\" \r\n/> \r\n</PARAMETERS> \r\n \r\n</OnParameterChangedDocument> \r\n");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ParameterDocuments, TheDeviceTypeOfTheDataSetGoesInUnchanged) {
+  // The device type as InitNew keeps it: the element's own XML from the frame's document.
+  vkr::ComPtr<IXMLDOMDocument2> frameDoc;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  ASSERT_EQ(LoadXmlFromString(vkr::Bstr(u"<FDT xmlns=\"x-schema:DTMDeviceTypeSchema.xml\" "
+                                        u"xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\"><fdt:DtmDeviceType>"
+                                        u"<fdt:VersionInformation name=\"VKR 2x\" vendor=\"Vorntec\" version=\"1.0\"/>"
+                                        u"</fdt:DtmDeviceType></FDT>"),
+                              frameDoc.Put(), &loaded),
+            S_OK);
+  ASSERT_TRUE(loaded);
+  vkr::Bstr deviceType;
+  ASSERT_EQ(SelectNodeXml(frameDoc.Get(), vkr::Bstr(u"FDT/fdt:DtmDeviceType"), deviceType.Put()), S_OK);
+  dtm->SetDeviceType(deviceType.Get());
+  AddExportedSet();
+  for (bool exported : {false, true}) {
+    if (!exported) {
+      for (ULONG id : {kNumber, kText, kInner, kOuter, kHidden, kRefused, kOddName})
+        ASSERT_EQ(dtm->RemoveParameter(id), S_OK);
+    } else {
+      AddExportedSet();
+    }
+    vkr::Bstr text = Get();
+    if (!exported) {
+      EXPECT_NE(text.View().find(deviceType.View()), std::u16string::npos) << vkr::Utf16ToUtf8(text.View());
+    }
+    auto doc = Validated(text);
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(At(doc.Get(), u"FDT/fdt:DtmDeviceType/fdt:VersionInformation/@name"), "VKR 2x");
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ParameterDocuments, ASetThatFailsPutsBackWhatWasSetBeforeIt) {
+  AddExportedSet();
+  const std::string before = Snapshot();
+  dtm->failSetId = kOuter;
+  VARIANT_BOOL result = VARIANT_TRUE;
+  const std::u16string vars = Variant(u"Level", u"int", u"17") + Variant(u"Gain", u"float", u"0.5") +
+                              Display(u"Unit", u"cm");
+  ASSERT_EQ(Set(Document(u"Changed", vars), &result), S_FALSE);
+  EXPECT_EQ(result, VARIANT_FALSE);
+  EXPECT_EQ(Snapshot(), before);
+  EXPECT_EQ(dtm->LockCount(), 0u);
+  dtm->failSetId = 0;
+  ASSERT_EQ(Set(Document(u"Changed", vars), &result), S_OK);
+  EXPECT_EQ(Value(kOuter), "bstr:cm");
 }
 
 }  // namespace
