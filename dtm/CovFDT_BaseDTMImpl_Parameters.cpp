@@ -9,6 +9,7 @@
 //
 // SetParameters takes a document over whole or not at all: every value is read and validated
 // before anything is set, and a set that still fails puts back the values set before it.
+#include <map>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,7 @@ constexpr const char16_t* kVariablesPath = u"FDT/DtmDevice/ExportedVariables/fdt
 
 bool IsParameterState(EDtmState state) { return state >= dsCONFIGURED && state <= dsONLINE; }
 
-// A texts's copy that stands for itself in a document: an empty text becomes a single space.
+// An empty text goes into a document as a single space.
 std::u16string OrSpace(std::u16string_view text) { return text.empty() ? std::u16string(u" ") : std::u16string(text); }
 
 HRESULT SetTextAttribute(IXMLDOMDocument* document, IXMLDOMNode* element, const char16_t* name,
@@ -407,14 +408,11 @@ HRESULT CovFDT_BaseDTMCore::ImportExportedVariables(IXMLDOMDocument* document) {
   if (nodes && FAILED(nodes->get_length(&nodeCount))) nodeCount = 0;
   if (nodeCount > 0) {
     // The first variable of each name counts, as a selection by name would find it.
-    std::vector<std::pair<std::u16string, vkr::ComPtr<IXMLDOMNode>>> byName;
+    std::map<std::u16string, vkr::ComPtr<IXMLDOMNode>> byName;
     for (LONG i = 0; i < nodeCount; ++i) {
       vkr::ComPtr<IXMLDOMNode> node;
       if (FAILED(nodes->get_item(i, node.Put())) || !node) continue;
-      std::u16string name = NameOf(node.Get());
-      bool known = false;
-      for (const auto& entry : byName) known = known || entry.first == name;
-      if (!known) byName.emplace_back(std::move(name), node);
+      byName.emplace(NameOf(node.Get()), node);
     }
     ULONG count = 0;
     hr = GetCollectionCount(&count);
@@ -425,13 +423,9 @@ HRESULT CovFDT_BaseDTMCore::ImportExportedVariables(IXMLDOMDocument* document) {
       if (FAILED(hr)) return hr;
       const ULONG kind = record.m_dwExportKind & 3;
       if (kind != 1 && kind != 2) continue;
-      IXMLDOMNode* element = nullptr;
-      for (const auto& entry : byName)
-        if (entry.first == record.m_bstrStrId.View()) {
-          element = entry.second.Get();
-          break;
-        }
-      if (!element) continue;
+      const auto found = byName.find(record.m_bstrStrId.Str());
+      if (found == byName.end()) continue;
+      IXMLDOMNode* element = found->second.Get();
       SExportedVariable variable{record.m_nId, {}};
       if (ReadVariableValue(element, record, variable.value.Ptr()) != S_OK) continue;
       if (!HasWriteAccess(record)) continue;

@@ -34,7 +34,7 @@ HRESULT AppendEscaped(std::u16string* out, BSTR text) {
 }
 
 // One element for the record.
-HRESULT AppendElement(std::u16string* out, const ParInfo& record) {
+HRESULT AppendParameterElement(std::u16string* out, const ParInfo& record) {
   vkr::Bstr type, value;
   VarTypeToString(record.m_vValue.vt, type.Put());
   if (!type.Get()) return E_OUTOFMEMORY;
@@ -86,7 +86,7 @@ HRESULT CovFDT_ParameterHandlerImpl::ExportParametersXml(BSTR progressText, BOOL
       if (progressText) UpdateProgress(i, count, progressText);
       if (persistedOnly && record.m_bPersist == 0) continue;
       if (exportFlagOnly && !(record.m_dwFlags & PFL_EXPORT)) continue;
-      hr = AppendElement(&list, record);
+      hr = AppendParameterElement(&list, record);
       if (FAILED(hr)) return hr;
     }
     if (progressText) {
