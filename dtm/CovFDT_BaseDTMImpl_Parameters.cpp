@@ -337,7 +337,8 @@ HRESULT CovFDT_BaseDTMCore::AddValueDisplay(IXMLDOMDocument* document, IXMLDOMNo
   if (FAILED(hr)) return hr;
   if (!display) return E_POINTER;
   // The DOM escapes the markup characters once when the document is written.
-  return SetTextAttribute(document, display.Get(), u"string", vkr::View(text.bstrVal).substr(0, SysStringLen(text.bstrVal)));
+  return SetTextAttribute(document, display.Get(), u"string",
+                          std::u16string_view(text.bstrVal ? text.bstrVal : u"", SysStringLen(text.bstrVal)));
 }
 
 // ---- SetParameters ---------------------------------------------------------------------------

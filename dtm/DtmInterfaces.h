@@ -105,7 +105,8 @@ struct IovFdtBaseDTM : IDispatch {
   // class may replace any of them. 83: takes over the tag, the bus information and the exported
   // variables of a parameter document the frame set.
   virtual HRESULT AddDtmVariableEntry(IXMLDOMDocument* document, IXMLDOMNode* group, const ParInfo& record) = 0;  // 80
-  virtual HRESULT AddDtmVariableValue(IXMLDOMDocument* document, IXMLDOMNode* variable, const ParInfo& record) = 0;  // 81
+  virtual HRESULT AddDtmVariableValue(IXMLDOMDocument* document, IXMLDOMNode* variable,
+                                      const ParInfo& record) = 0;  // 81
   virtual HRESULT AddValueDisplay(IXMLDOMDocument* document, IXMLDOMNode* value, const ParInfo& record) = 0;  // 82
   virtual HRESULT ImportExportedVariables(IXMLDOMDocument* document) = 0;             // 83
 };
