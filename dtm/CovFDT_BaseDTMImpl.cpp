@@ -739,8 +739,6 @@ HRESULT CovFDT_BaseDTMCore::DtmDiagnosisVerify(VARIANT_BOOL* result) { return No
 HRESULT CovFDT_BaseDTMCore::HandleDtmMsgRefreshOnlineCache(VARIANT) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::HandleDtmMsgUploadDeviceParams(VARIANT) { return E_NOTIMPL; }
 
-HRESULT CovFDT_BaseDTMCore::GetParameters(BSTR, BSTR* document) { return NotYet(document); }
-HRESULT CovFDT_BaseDTMCore::SetParameters(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::CancelAction(BSTR, VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::DownloadRequest(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::UploadRequest(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }

@@ -167,6 +167,11 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   HRESULT GetDevIdentInfoXml(IXMLDOMDocument* templates, BSTR xpath, BSTR* xml) override;
   HRESULT OnInitDeviceType() override;
   HRESULT OnUnInitDeviceType() override;
+  // The parameter document (CovFDT_BaseDTMImpl_Parameters.cpp).
+  HRESULT AddDtmVariableEntry(IXMLDOMDocument* document, IXMLDOMNode* group, const ParInfo& record) override;
+  HRESULT AddDtmVariableValue(IXMLDOMDocument* document, IXMLDOMNode* variable, const ParInfo& record) override;
+  HRESULT AddValueDisplay(IXMLDOMDocument* document, IXMLDOMNode* value, const ParInfo& record) override;
+  HRESULT ImportExportedVariables(IXMLDOMDocument* document) override;
 
   // ---- IovFdtDtmEvents ----
   HRESULT DtmMessage(VARIANT id, VARIANT argument) override;
@@ -276,9 +281,20 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   // Loads one of the DTM's own documents or the frame's device-type document.
   virtual HRESULT LoadInformationDocument(BSTR text, IXMLDOMDocument2** document, VARIANT_BOOL* loaded);
   // ---- Import and export of parameter values ----
-  // The parameter list text of the export, and the import of one; the parameter handler's.
+  // The parameter list text of the export (persisted parameters, with progress), and the import of
+  // one; the parameter handler's.
   virtual HRESULT BuildExportDocument(BSTR* text);
   virtual HRESULT ImportParameterText(BSTR text);
+  // The parameter list text of the parameter-changed document: the persisted parameters with the
+  // export flag.
+  virtual HRESULT BuildParameterChangedText(BSTR* text);
+  // ---- The parameter document ----
+  // Adds the exported variable of the record under group: first the nested groups its export group
+  // path names (segments split at " .,:;/", an existing group of the same name reused), then
+  // AddDtmVariableEntry in the innermost. E_POINTER for a null document or group.
+  HRESULT AddExportedVariable(IXMLDOMDocument* document, IXMLDOMNode* group, const ParInfo& record);
+  // The handler's progress threshold is the DTM's.
+  void ResetProgressThreshold() override { m_nProgressThreshold = 0; }
   // Adds each descriptor of source whose id the handler does not hold yet.
   HRESULT AddMissingParameters(CParamCollection* source);
 
@@ -441,7 +457,7 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
     HRESULT GetSystemTag(BSTR* tag) override { return m_dtm->GetSystemTag(tag); }
     bool HasFrameContainer() override { return m_dtm->HasFrameContainer(); }
     HRESULT SaveRequest(BSTR tag) override;
-    HRESULT GetParameterDocumentText(BSTR* text) override { return m_dtm->BuildExportDocument(text); }
+    HRESULT GetParameterDocumentText(BSTR* text) override { return m_dtm->BuildParameterChangedText(text); }
     HRESULT PostParameterChanged(BSTR document) override;
 
    private:

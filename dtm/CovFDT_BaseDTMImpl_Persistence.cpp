@@ -519,7 +519,12 @@ HRESULT CovFDT_BaseDTMCore::ReInitDevTypeParamCollection(BSTR deviceType) {
 
 // ---- Import and export -------------------------------------------------------------------
 
-HRESULT CovFDT_BaseDTMCore::BuildExportDocument(BSTR* text) { return ExportParameters(text); }
+HRESULT CovFDT_BaseDTMCore::BuildExportDocument(BSTR* text) {
+  vkr::Bstr purpose(u"Export");
+  if (!purpose.Get()) return E_OUTOFMEMORY;
+  return ExportParametersXml(purpose.Get(), TRUE, FALSE, text);
+}
+HRESULT CovFDT_BaseDTMCore::BuildParameterChangedText(BSTR* text) { return ExportParametersXml(nullptr, TRUE, TRUE, text); }
 HRESULT CovFDT_BaseDTMCore::ImportParameterText(BSTR text) { return ImportParameters(text); }
 
 HRESULT CovFDT_BaseDTMCore::Export(IStream* stream, VARIANT_BOOL* done) {

@@ -18,6 +18,7 @@
 
 struct IXMLDOMNode;
 struct IXMLDOMDocument;
+class ParInfo;
 
 struct IovFdtBaseDTM : IDispatch {
   static constexpr IID iid = vkr::MakeGuid("8B7A30E2-5C41-4D0F-9A6E-3F2D1C0B4A01");
@@ -99,6 +100,15 @@ struct IovFdtBaseDTM : IDispatch {
   virtual HRESULT GetDevIdentInfoXml(IXMLDOMDocument* templates, BSTR xpath, BSTR* xml) = 0;         // 77
   virtual HRESULT OnInitDeviceType() = 0;                                             // 78
   virtual HRESULT OnUnInitDeviceType() = 0;                                           // 79
+  // 80 to 82: the builders of the exported variables in the parameter document; each adds its
+  // element under parent for the record and calls the next through this table, so that a device
+  // class may replace any of them. 83: takes over the tag, the bus information and the exported
+  // variables of a parameter document the frame set.
+  virtual HRESULT AddDtmVariableEntry(IXMLDOMDocument* document, IXMLDOMNode* group, const ParInfo& record) = 0;  // 80
+  virtual HRESULT AddDtmVariableValue(IXMLDOMDocument* document, IXMLDOMNode* variable,
+                                      const ParInfo& record) = 0;  // 81
+  virtual HRESULT AddValueDisplay(IXMLDOMDocument* document, IXMLDOMNode* value, const ParInfo& record) = 0;  // 82
+  virtual HRESULT ImportExportedVariables(IXMLDOMDocument* document) = 0;             // 83
 };
 
 // The entry of every numbered DTM message (user interfaces, the DTM thread, workers).
@@ -178,6 +188,21 @@ struct IovFdtDtmThread : IDispatch {
   virtual HRESULT ProcessUploadRequest(BSTR invokeId, BSTR parameters) = 0;                // 13
   virtual HRESULT GoOnline() = 0;                                                          // 14
   virtual HRESULT GoOffline() = 0;                                                         // 15
+};
+
+// Optional texts a device class may add to its parameter document; the framework asks the DTM
+// object for them and, when it has neither, writes a single space. Asked first: the device text
+// (inside DtmDevice, before the bus information) and an addition to the bus information.
+struct IovFdtParameterDocumentExtension : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("8B7A30E2-5C41-4D0F-9A6E-3F2D1C0B4A0A");
+  using Base = IDispatch;
+  virtual HRESULT GetParameterDocumentTexts(BSTR* deviceText, BSTR* busInformationAddition) = 0;  // 7
+};
+// Asked only without the interface above: the device text alone.
+struct IovFdtDtmExtension : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("8B7A30E2-5C41-4D0F-9A6E-3F2D1C0B4A0B");
+  using Base = IDispatch;
+  virtual HRESULT GetDeviceText(BSTR* deviceText) = 0;  // 7
 };
 
 // The program's own dispatch interface of the DTM class; it has no methods.

@@ -463,14 +463,9 @@ HRESULT CovFDT_ParameterHandlerImpl::InitNewParameterHandler(VARIANT_BOOL* done)
   return S_OK;
 }
 
-// The "<PARAMETERS>" export and import and the list transfers are not part of this class yet; the
-// parameter section of the data set is in ParameterHandlerPersistence.cpp.
-
-HRESULT CovFDT_ParameterHandlerImpl::ExportParameters(BSTR* text) {
-  WriteLog(u"CovFDT_ParameterHandlerImpl::ExportParameters()");
-  if (text) *text = nullptr;
-  return E_NOTIMPL;
-}
+// The list transfers are not part of this class yet; the "<PARAMETERS>" export is in
+// ParameterExport.cpp, its import in ParameterImport.cpp, the parameter section of the data set in
+// ParameterHandlerPersistence.cpp.
 
 HRESULT CovFDT_ParameterHandlerImpl::UploadParameterList(BSTR, BSTR, VARIANT_BOOL* success) {
   WriteLog(u"CovFDT_ParameterHandlerImpl::UploadParameterList()");

@@ -129,8 +129,21 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
   HRESULT ValidateAndSetParameter(VARIANT id, VARIANT value, VARIANT_BOOL* done) override;
 
   // IovFdtParametersImportExport
+  // The "<PARAMETERS>" text of the parameters with the export flag (0x100), without progress.
   HRESULT ExportParameters(BSTR* text) override;
   HRESULT ImportParameters(BSTR text) override;
+
+  // The "<PARAMETERS>" text (ParameterExport.cpp): the wrapper "<PARAMETERS> \r\n%s</PARAMETERS> \r\n"
+  // around one element per listed parameter in ascending id order,
+  //   "<Parameter \r\n\tid    =\"%lu\" \r\n\tstr_id=\"%s\" \r\n\tname  =\"%s\" \r\n\ttype  =\"%s\" \r\n\tvalue =\"%s\" \r\n/> \r\n"
+  // with the string id, name and value text (VariantToText) escaped and the value's VARTYPE name.
+  // Listed: with persistedOnly only records with m_bPersist, with exportFlagOnly only records with
+  // flag 0x100. No record listed gives the empty text, not an empty wrapper. A progress text
+  // (null: none) reports progress per record and ends with done = 0 and an empty text. A record
+  // that cannot be fetched ends it with that failure (*text untouched). E_POINTER for a null text.
+  HRESULT ExportParametersXml(BSTR progressText, BOOL persistedOnly, BOOL exportFlagOnly, BSTR* text);
+  // Starts a new progress display: the DTM resets the threshold its UpdateProgress reports by.
+  virtual void ResetProgressThreshold() { m_nProgressThreshold = 0; }
 
   // IovFdtOnlineParameter
   HRESULT UploadParameterList(BSTR parameterList, BSTR invokeId, VARIANT_BOOL* success) override;

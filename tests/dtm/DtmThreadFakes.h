@@ -121,6 +121,10 @@ class StubDtm : public vkr::Implements<IovFdtBaseDTM, IovFdtDtmEvents, IovFdtOnl
   HRESULT GetDevIdentInfoXml(IXMLDOMDocument*, BSTR, BSTR*) override { return E_NOTIMPL; }
   HRESULT OnInitDeviceType() override { return E_NOTIMPL; }
   HRESULT OnUnInitDeviceType() override { return E_NOTIMPL; }
+  HRESULT AddDtmVariableEntry(IXMLDOMDocument*, IXMLDOMNode*, const ParInfo&) override { return E_NOTIMPL; }
+  HRESULT AddDtmVariableValue(IXMLDOMDocument*, IXMLDOMNode*, const ParInfo&) override { return E_NOTIMPL; }
+  HRESULT AddValueDisplay(IXMLDOMDocument*, IXMLDOMNode*, const ParInfo&) override { return E_NOTIMPL; }
+  HRESULT ImportExportedVariables(IXMLDOMDocument*) override { return E_NOTIMPL; }
   // IovFdtDtmEvents
   HRESULT DtmMessage(VARIANT, VARIANT) override { return E_NOTIMPL; }
   // IovFdtOnlineParameter

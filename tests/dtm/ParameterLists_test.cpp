@@ -31,7 +31,7 @@ class ListsDtm : public TestDtm {
   std::vector<std::string> alternatives;  // "source parent target"
 
   HRESULT InitializeCommunicationProtocol() override { return S_FALSE; }
-  HRESULT BuildExportDocument(BSTR* text) override {
+  HRESULT BuildParameterChangedText(BSTR* text) override {
     if (!text) return E_POINTER;
     *text = nullptr;
     if (FAILED(exportResult)) return exportResult;

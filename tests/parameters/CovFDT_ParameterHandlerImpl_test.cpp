@@ -710,8 +710,6 @@ TEST_F(HandlerTest, OperationsNotBuiltYetSaySo) {
   VARIANT_BOOL done = VARIANT_TRUE;
   EXPECT_EQ(h->UploadOnlineParameters(nullptr, &done), E_NOTIMPL);
   EXPECT_EQ(h->DownloadOnlineParameters(nullptr, &done), E_NOTIMPL);
-  BSTR text = nullptr;
-  EXPECT_EQ(h->ExportParameters(&text), E_NOTIMPL);
   vkr::Variant v;
   EXPECT_EQ(h->GetParameterField(UI4(1), Text(u"Property"), &v), E_NOTIMPL);
   UINT count = 9;

@@ -1,0 +1,158 @@
+// Fuzzes the parameter documents: arbitrary text into the reader of the document the frame sets
+// (tag, bus information, exported variables), into the "<PARAMETERS>" import, into the FDT variant
+// reader and into the name splitter. No input may crash, hang or leak; a refused document changes
+// no value; whatever an import leaves, its export imports into a fresh handler and exports again
+// to the same text.
+//
+// The first byte picks the reader; the rest is the text (UTF-8), at most 64 KiB.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "dtm/CVornExampleDtm.h"
+#include "parameters/CFdtVariant.h"
+#include "parameters/CovFDT_ParameterHandlerImpl.h"
+#include "parameters/ParameterDocuments.h"
+#include "platform/platform.h"
+#include "xml/XmlHelpers.h"
+
+namespace {
+
+constexpr size_t kMaxInput = 64 * 1024;
+
+class QuietSite : public IovFdtParameterHandlerSite {
+ public:
+  EDtmState GetDtmState() override { return dsCONFIGURED; }
+  LCID GetLanguage() override { return 1033; }
+  IovFdtParameterCommunication* GetCommunicationClient() override { return nullptr; }
+  IovFdtParameterDtmEvents* GetDtmEvents() override { return nullptr; }
+  IovFdtParameterBroadcast* GetActiveXContainer() override { return nullptr; }
+  IovFDTParamList* GetParamList() override { return nullptr; }
+  HRESULT SendVariableEvent(LPCSTR, VARIANT, VARIANT) override { return S_OK; }
+  HRESULT DelaySaveRequest(BOOL) override { return S_OK; }
+  HRESULT SetDataSetModified(BOOL) override { return S_OK; }
+  void OnError(LPCSTR) override {}
+};
+
+class Handler : public CovFDT_ParameterHandlerImpl {
+ public:
+  explicit Handler(IovFdtParameterHandlerSite* site) : CovFDT_ParameterHandlerImpl(site) {}
+  HRESULT QueryInterface(REFIID riid, void** ppv) override { return QueryHandlerInterface(riid, ppv); }
+  ULONG AddRef() override { return 2; }
+  ULONG Release() override { return 1; }
+};
+
+vkr::Variant Text(const char16_t* s) {
+  vkr::Variant v;
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(s);
+  return v;
+}
+
+// Records of each type, every one listed and exported as a display (odd ids) or a variant.
+void AddRecords(CovFDT_ParameterHandlerImpl* h) {
+  const VARTYPE types[] = {VT_UI1, VT_I4, VT_R4, VT_R8, VT_BSTR, VT_BOOL, VT_ARRAY | VT_UI1};
+  const char16_t* names[] = {u"U1", u"I4", u"R4", u"R8", u"Text", u"Flag", u"Bytes"};
+  ULONG id = 9001;
+  for (size_t i = 0; i < sizeof types / sizeof types[0]; ++i) {
+    ParInfo r;
+    r.m_nId = id++;
+    r.m_vt = types[i];
+    r.m_dwFlags = 0x71 | PFL_EXPORT;
+    r.m_dwExportKind = 1 + (i % 2);
+    r.m_bstrStrId = vkr::Bstr(names[i]);
+    vkr::Variant one = Text(u"1");
+    if (types[i] == (VT_ARRAY | VT_UI1)) one = Text(u"00FF");
+    if (FAILED(ChangeVariantType(&r.m_vValue, &one, types[i]))) abort();
+    if (FAILED(h->AddParInfo(r))) abort();
+  }
+}
+
+std::u16string Values(CovFDT_ParameterHandlerImpl* h) {
+  std::u16string s;
+  ULONG count = 0;
+  if (FAILED(h->GetCollectionCount(&count))) abort();
+  for (ULONG i = 0; i < count; ++i) {
+    ParInfo r;
+    if (FAILED(h->GetParInfoAt(static_cast<LONG>(i), &r))) abort();
+    vkr::Bstr text;
+    VariantToText(r.m_vValue.Ptr(), text.Put());
+    s += text.View();
+    s += u'\n';
+  }
+  return s;
+}
+
+vkr::Bstr Export(Handler* h) {
+  vkr::Bstr text;
+  if (h->ExportParametersXml(nullptr, FALSE, FALSE, text.Put()) != S_OK) abort();
+  return text;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1 || size > kMaxInput) return 0;
+  static const bool initialised = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  if (!initialised) abort();
+  const std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+  vkr::Bstr text(vkr::Utf8ToUtf16(bytes));
+  switch (data[0] % 4) {
+    case 0: {
+      // The document the frame sets, loaded without a schema: the reader sees even what the
+      // validation would have refused.
+      static vkr::ComPtr<vkr::ComObject<CVornExampleDtm>> dtm = [] {
+        vkr::ComPtr<vkr::ComObject<CVornExampleDtm>> d;
+        if (FAILED(vkr::MakeObject<CVornExampleDtm>(&d))) abort();
+        AddRecords(d.Get());
+        return d;
+      }();
+      vkr::ComPtr<IXMLDOMDocument2> document;
+      VARIANT_BOOL loaded = VARIANT_FALSE;
+      if (FAILED(LoadXmlFromString(text.Get(), document.Put(), &loaded)) || !loaded) break;
+      const std::u16string before = Values(dtm.Get());
+      if (FAILED(dtm->ImportExportedVariables(document.Get())) && Values(dtm.Get()) != before) abort();
+      break;
+    }
+    case 1: {
+      QuietSite site;
+      Handler a(&site), b(&site);
+      AddRecords(&a);
+      AddRecords(&b);
+      a.ImportParameterValues(text.Get(), nullptr);
+      vkr::Bstr first = Export(&a);
+      if (b.ImportParameterValues(first.Get(), nullptr) != S_OK) abort();
+      if (Export(&b).View() != first.View()) abort();
+      break;
+    }
+    case 2: {
+      vkr::ComPtr<IXMLDOMDocument2> document;
+      VARIANT_BOOL loaded = VARIANT_FALSE;
+      if (FAILED(LoadXmlFromString(text.Get(), document.Put(), &loaded)) || !loaded) break;
+      vkr::ComPtr<IXMLDOMElement> root;
+      if (FAILED(document->get_documentElement(root.Put())) || !root) break;
+      vkr::ComPtr<IXMLDOMNode> node;
+      root->QueryInterface(IXMLDOMNode::iid, node.PutVoid());
+      vkr::Variant value;
+      if (ReadFdtVariantXml(node.Get(), &value) == S_OK) {
+        vkr::Bstr xml;
+        WriteFdtVariantXml(&value, xml.Put());
+      }
+      break;
+    }
+    default: {
+      BSTR rest = SysAllocStringLen(text.Get(), text.Length());
+      BSTR head = nullptr;
+      size_t steps = 0;
+      for (BOOL last = FALSE; !last; ++steps) {
+        if (FAILED(SplitNameAtSeparator(&rest, kNameSeparators, &head, &last))) abort();
+        if (steps > kMaxInput) abort();  // every step uses up at least one character
+      }
+      SysFreeString(rest);
+      SysFreeString(head);
+      break;
+    }
+  }
+  return 0;
+}
