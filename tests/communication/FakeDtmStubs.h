@@ -94,6 +94,10 @@ class FakeDtmStubs
   HRESULT GetDevIdentInfoXml(IXMLDOMDocument*, BSTR, BSTR*) override { return E_NOTIMPL; }
   HRESULT OnInitDeviceType() override { return E_NOTIMPL; }
   HRESULT OnUnInitDeviceType() override { return E_NOTIMPL; }
+  HRESULT AddDtmVariableEntry(IXMLDOMDocument*, IXMLDOMNode*, const ParInfo&) override { return E_NOTIMPL; }
+  HRESULT AddDtmVariableValue(IXMLDOMDocument*, IXMLDOMNode*, const ParInfo&) override { return E_NOTIMPL; }
+  HRESULT AddValueDisplay(IXMLDOMDocument*, IXMLDOMNode*, const ParInfo&) override { return E_NOTIMPL; }
+  HRESULT ImportExportedVariables(IXMLDOMDocument*) override { return E_NOTIMPL; }
   HRESULT OnConnectionReleased(BSTR) override { return E_NOTIMPL; }
   HRESULT OnConnected(BSTR, VARIANT_BOOL, VARIANT, BSTR) override { return E_NOTIMPL; }
   HRESULT OnDisconnected(BSTR, VARIANT_BOOL, VARIANT, BSTR) override { return E_NOTIMPL; }

@@ -105,6 +105,10 @@ class StubBaseDtm : public IovFdtBaseDTM {
   HRESULT GetDevIdentInfoXml(IXMLDOMDocument*, BSTR, BSTR*) override { return E_NOTIMPL; }
   HRESULT OnInitDeviceType() override { return E_NOTIMPL; }
   HRESULT OnUnInitDeviceType() override { return E_NOTIMPL; }
+  HRESULT AddDtmVariableEntry(IXMLDOMDocument*, IXMLDOMNode*, const ParInfo&) override { return E_NOTIMPL; }
+  HRESULT AddDtmVariableValue(IXMLDOMDocument*, IXMLDOMNode*, const ParInfo&) override { return E_NOTIMPL; }
+  HRESULT AddValueDisplay(IXMLDOMDocument*, IXMLDOMNode*, const ParInfo&) override { return E_NOTIMPL; }
+  HRESULT ImportExportedVariables(IXMLDOMDocument*) override { return E_NOTIMPL; }
 };
 
 // One HandleDevParResponse call.
