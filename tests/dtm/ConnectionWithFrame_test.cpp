@@ -84,8 +84,8 @@ TEST_F(ConnectionWithFrame, ConnectsReadsRunsACommandAndDisconnects) {
   vkr::Variant deviceValue;
   ASSERT_EQ(info->GetParameterField(vkr::UI4(1049), vkr::UI4(0x200000), deviceValue.Put()), S_OK);
   EXPECT_EQ(deviceValue.vt, VT_R4);
-  // The value the spread answer leaves is the protocol object's business (its group decoding);
-  // here only that an answer of the right type reached the handler.
+  // This DTM runs without its thread, so the handler's device-response message fails and the
+  // handler keeps its old device value; the stored value is checked by the online host run.
 
   ASSERT_EQ(hart->Disconnect(error.Put()), S_OK) << Narrow(error);
   ASSERT_EQ(connection->GetConnectionIds(connectionId.Put(), protocolId.Put(), &online), S_OK);
