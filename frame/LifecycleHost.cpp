@@ -2,6 +2,7 @@
 #include "frame/LifecycleHost.h"
 
 #include "dtm/DtmInterfaces.h"
+#include "parameters/ParameterHandlerInterfaces.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
@@ -64,6 +65,52 @@ class Run {
   HRESULT m_first = S_OK;
 };
 
+// Serves the frame's message queue (the channel's answers arrive there) until the DTM reaches
+// `target` or `timeout` milliseconds have passed.
+bool PumpUntil(Run& run, EDtmState target, DWORD timeout) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    if (run.State() == target) return true;
+    if (GetTickCount() - start >= timeout) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+
+// Goes online through the DTM message a user interface sends, reads the primary value of the
+// simulated transmitter with a blocking device read, and goes offline again.
+void RunOnline(Run& run, IUnknown* dtm) {
+  constexpr DWORD kStateTimeout = 20000;
+  constexpr ULONG kPrimaryValue = 1049;
+  ComPtr<IovFdtDtmEvents> events;
+  ComPtr<IovFdtParameterHandler4> parameters;
+  ComPtr<IovFdtParameterInfo> info;
+  dtm->QueryInterface(IovFdtDtmEvents::iid, events.PutVoid());
+  dtm->QueryInterface(IovFdtParameterHandler4::iid, parameters.PutVoid());
+  dtm->QueryInterface(IovFdtParameterInfo::iid, info.PutVoid());
+  if (!events || !parameters || !info) {
+    run.Step("QueryInterface (IovFdtDtmEvents, IovFdtParameterHandler4, IovFdtParameterInfo)", E_NOINTERFACE, nullptr);
+    return;
+  }
+  HRESULT hr = events->DtmMessage(UI4(10), EmptyVariant());
+  const bool online = SUCCEEDED(hr) && PumpUntil(run, dsONLINE, kStateTimeout);
+  run.Step("DTM message 10 (go online)", FAILED(hr) ? hr : (online ? S_OK : E_ABORT), nullptr);
+  if (!online) return;
+
+  VARIANT_BOOL read = VARIANT_FALSE;
+  hr = parameters->ReadDeviceParameterEx(UI4(kPrimaryValue), &read);
+  run.Step("IovFdtParameterHandler4::ReadDeviceParameterEx 1049 (PV)", hr, &read);
+  Variant value, text;
+  if (SUCCEEDED(info->GetParameterField(UI4(kPrimaryValue), UI4(0x200000), value.Put())) &&
+      SUCCEEDED(VariantChangeType(text.Put(), value.Ptr(), 0, VT_BSTR)) && text.vt == VT_BSTR)
+    run.m_lines->push_back("  device value of 1049: " + Utf16ToUtf8(View(text.bstrVal)));
+
+  hr = events->DtmMessage(UI4(11), EmptyVariant());
+  const bool offline = SUCCEEDED(hr) && PumpUntil(run, dsCOMMUNICATIONSET, kStateTimeout);
+  run.Step("DTM message 11 (go offline)", FAILED(hr) ? hr : (offline ? S_OK : E_ABORT), nullptr);
+}
+
 }  // namespace
 
 HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines) {
@@ -109,6 +156,7 @@ HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines) {
   run.Step("IDtm::Config", idtm->Config(user, &result), &result);
   if (run.State() == dsCONFIGURED)
     run.Step("IDtm::SetCommunication", idtm->SetCommunication(run.m_channel.Get(), &result), &result);
+  if (run.State() == dsCOMMUNICATIONSET) RunOnline(run, dtm.Get());
 
   // Release in order, from wherever the DTM got to.
   const EDtmState reached = run.State();

@@ -15,9 +15,14 @@ echo "$out" | grep -q "Vorn.ExampleDtm.1 .*VORN VKR Series DTM (Apartment)" || f
 out=$("$host" create) || fail "create: $out"
 echo "$out" | grep -q "state 1 (dsCREATED), language 1033" || fail "create printed: $out"
 echo "$out" | grep -q "released; DllCanUnloadNow: 0x00000000 (S_OK)" || fail "create printed: $out"
-out=$("$host" lifecycle)
+out=$("$host" lifecycle) || fail "lifecycle failed: $out"
 echo "$out" | grep -q "^  CoCreateInstance: 0x00000000 (S_OK), state 1 (dsCREATED)" || fail "lifecycle printed: $out"
 echo "$out" | grep -q "^  released" || fail "lifecycle printed: $out"
+# The whole road to the simulated transmitter and back: online, one HART read, offline.
+echo "$out" | grep -q "go online): 0x00000000 (S_OK), state 12 (dsONLINE)" || fail "lifecycle did not go online: $out"
+echo "$out" | grep -q "frame: state VKR-1: goingOnline -> online" || fail "lifecycle: no online state document: $out"
+echo "$out" | grep -q "device value of 1049: 2.5" || fail "lifecycle: the PV did not arrive: $out"
+echo "$out" | grep -q "go offline): 0x00000000 (S_OK), state 9 (dsCOMMUNICATIONSET)" || fail "lifecycle did not go offline: $out"
 echo "$out" | grep -q "INVALID" && fail "lifecycle: the frame got an invalid document: $out"
 echo "$out" | grep -q "channel: REFUSED" && fail "lifecycle: the channel refused a request: $out"
 out=$("$host" unregister) || fail "unregister: $out"
