@@ -219,7 +219,7 @@ bool CovFDT_BaseProtocolImpl::AttachDtm(IUnknown* dtm) {
   if (!dtm) return false;
   vkr::ComPtr<IovFdtParameterHandler4> handler;
   if (FAILED(dtm->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid())) || !handler) return false;
-  m_pParameterHandler = handler;
+  m_pParameterHandler = handler.Get();
   InitParameterTable();
   return true;
 }
@@ -227,7 +227,7 @@ bool CovFDT_BaseProtocolImpl::AttachDtm(IUnknown* dtm) {
 bool CovFDT_BaseProtocolImpl::DetachDtm() {
   // The protocol id stays: it names the protocol object, and a DTM whose channel is set again
   // after a release must find and attach the same protocol.
-  m_pParameterHandler.Reset();
+  m_pParameterHandler = nullptr;
   return true;
 }
 

@@ -47,7 +47,7 @@ class CovFDT_BaseProtocolImpl {
   // The protocol id (upper-case GUID text without braces); kept across DetachDtm.
   LPCWSTR GetProtocolId() const { return m_bstrProtocolId.Get(); }
   // The handler held since AttachDtm (no reference added), or null.
-  IovFdtParameterHandler4* GetParameterHandler() const { return m_pParameterHandler.Get(); }
+  IovFdtParameterHandler4* GetParameterHandler() const { return m_pParameterHandler; }
   const std::vector<std::unique_ptr<SovFDT_ParameterEntry>>& GetParameterEntries() const { return m_entries; }
   const std::vector<std::unique_ptr<SovFDT_TransactionGroup>>& GetTransactionGroups() const { return m_groups; }
   // The entry of id and its group, or null.
@@ -156,7 +156,9 @@ class CovFDT_BaseProtocolImpl {
   HRESULT ReorderElement(IXMLDOMNode* node, BYTE* bytes, ULONG count, ULONG bitPosition);
 
   vkr::Bstr m_bstrProtocolId;
-  vkr::ComPtr<IovFdtParameterHandler4> m_pParameterHandler;
+  // Not counted: the protocol object lives inside the DTM object (or inside a connection that
+  // holds the DTM), so a reference here would keep the DTM alive through its own member.
+  IovFdtParameterHandler4* m_pParameterHandler = nullptr;
   std::vector<std::unique_ptr<SovFDT_TransactionGroup>> m_groups;
   std::vector<std::unique_ptr<SovFDT_ParameterEntry>> m_entries;
 };

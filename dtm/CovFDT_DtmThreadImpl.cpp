@@ -35,7 +35,10 @@ struct TimerTable {
   std::map<UINT_PTR, CTimerImpl*> owners;
 };
 TimerTable& Timers() {
-  static TimerTable* table = new TimerTable;  // lives as long as the process: timers may outlive statics
+  // Built in place and never destroyed: timers may outlive the statics at process exit. Kept in
+  // the module's own storage rather than on the heap, so unloading the module frees it.
+  alignas(TimerTable) static unsigned char storage[sizeof(TimerTable)];
+  static TimerTable* table = new (storage) TimerTable;
   return *table;
 }
 
