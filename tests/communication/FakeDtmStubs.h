@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "tests/support/stub_base_dtm.h"
 #include "communication/CommunicationInterfaces.h"
 #include "dtm/DtmInterfaces.h"
 #include "dtm/FdtInterfaces.h"
@@ -21,83 +22,7 @@ class FakeDtmStubs
   HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
-  HRESULT SetDTMState(EDtmState) override { return E_NOTIMPL; }
-  HRESULT GetDTMState(EDtmState*) override { return E_NOTIMPL; }
-  HRESULT Broadcast(VARIANT, VARIANT) override { return E_NOTIMPL; }
-  HRESULT GetCurLanguageId(LCID*) override { return E_NOTIMPL; }
-  HRESULT GetSystemTag(BSTR*) override { return E_NOTIMPL; }
-  HRESULT VerifySupportedLanguages(BSTR, BSTR*) override { return E_NOTIMPL; }
-  HRESULT InternalGetDeviceStatus(ULONG*) override { return E_NOTIMPL; }
-  HRESULT DtmDiagnosisVerify(VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT StopCollectInitError() override { return E_NOTIMPL; }
-  HRESULT SendProgress(BSTR, USHORT, USHORT) override { return E_NOTIMPL; }
-  HRESULT OnDynamicParamChanged(BSTR, const std::vector<SParamUpdateInfo>&) override { return E_NOTIMPL; }
-  HRESULT OnDevParResponse(VARIANT_BOOL, VARIANT, VARIANT, BSTR) override { return E_NOTIMPL; }
-  HRESULT MergeDtmDocuments(BSTR, BSTR*) override { return E_NOTIMPL; }
-  HRESULT EnvPart1(BSTR, IFdtContainer*) override { return E_NOTIMPL; }
-  HRESULT EnvPart2(IFdtContainer*) override { return E_NOTIMPL; }
-  HRESULT GetString(UINT, BSTR*) override { return E_NOTIMPL; }
-  HRESULT IfOnlineStateChangeNotifyFrame(EDtmState, EDtmState) override { return E_NOTIMPL; }
-  HRESULT HandleDtmMsgAxInitialized(VARIANT) override { return E_NOTIMPL; }
-  HRESULT HandleDtmMsgAxReleasedOrUpdateRateChanged(VARIANT, ULONG) override { return E_NOTIMPL; }
-  HRESULT HandleDtmMsgLockDTM(VARIANT) override { return E_NOTIMPL; }
-  HRESULT HandleDtmMsgErrorMessage(VARIANT) override { return E_NOTIMPL; }
-  HRESULT HandleDtmMsgApplicationClosed(VARIANT) override { return E_NOTIMPL; }
-  HRESULT HandleDtmMsgProgress(VARIANT) override { return E_NOTIMPL; }
-  HRESULT HandleDtmMsgChannelFunctionChanged(VARIANT) override { return E_NOTIMPL; }
-  HRESULT HandleDtmMsgUpDownload(VARIANT) override { return E_NOTIMPL; }
-  HRESULT HandleDtmMsgUpload(VARIANT) override { return E_NOTIMPL; }
-  HRESULT HandleDtmMsgRefreshOnlineCache(VARIANT) override { return E_NOTIMPL; }
-  HRESULT HandleDtmMsgDownload(VARIANT) override { return E_NOTIMPL; }
-  HRESULT HandleDtmMsgSwitchAuditTrail(VARIANT) override { return E_NOTIMPL; }
-  HRESULT HandleDtmMsgUploadDeviceParams(VARIANT) override { return E_NOTIMPL; }
-  HRESULT HandleDtmMsgProgressMessage(VARIANT) override { return E_NOTIMPL; }
-  HRESULT HandleDtmMsgSubscription(ULONG, VARIANT) override { return E_NOTIMPL; }
-  HRESULT HandleSetDelaySaveRequest(VARIANT) override { return E_NOTIMPL; }
-  HRESULT LockDataset(bool) override { return E_NOTIMPL; }
-  HRESULT UnlockDataset() override { return E_NOTIMPL; }
-  HRESULT UnlockDatasetWhenSaved() override { return E_NOTIMPL; }
-  void OnError(const char*, ...) override {}
-  bool CheckGoOffline() override { return false; }
-  HRESULT HandleDtmMsgDeviceVerification(ULONG, VARIANT) override { return E_NOTIMPL; }
-  HRESULT CanInitNew(VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT CanLoadDataSet(VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT CanSaveDataSet(VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT TranslateBaseDtmMessage(ULONG, BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetDefaultLanguageId(LCID*) override { return E_NOTIMPL; }
-  HRESULT SendFunctionEvent(const char*, const char*) override { return E_NOTIMPL; }
-  HRESULT CheckUserLevel(VARIANT) override { return E_NOTIMPL; }
-  HRESULT UpdateProgress(ULONG, ULONG, BSTR) override { return E_NOTIMPL; }
-  HRESULT SendParamUpdateInfo(ULONG, CovVAPacker&) override { return E_NOTIMPL; }
-  HRESULT SendVariableEvent(const char*, VARIANT, VARIANT, const char*) override { return E_NOTIMPL; }
-  HRESULT TryToGoOnlineAndVerifyDevice(DWORD, DWORD, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT StartParameterUpdate() override { return E_NOTIMPL; }
-  HRESULT StopParameterUpdate() override { return E_NOTIMPL; }
-  HRESULT UpdateDTMState() override { return E_NOTIMPL; }
-  HRESULT DelaySaveRequest(BOOL) override { return E_NOTIMPL; }
-  HRESULT OnStateChangedParameters(bool*) override { return E_NOTIMPL; }
-  HRESULT InitAlternativeParamLists(BSTR, BSTR, BSTR) override { return E_NOTIMPL; }
-  HRESULT ReInitDevTypeParamCollection(BSTR) override { return E_NOTIMPL; }
-  HRESULT InitializeDeviceType(bool) override { return E_NOTIMPL; }
-  HRESULT UnInitializeDeviceType() override { return E_NOTIMPL; }
-  HRESULT InternalSetDtmStateBeforeFrameNotify(EDtmState, EDtmState) override { return E_NOTIMPL; }
-  HRESULT InternalSetDtmStateAfterFrameNotify(EDtmState, EDtmState) override { return E_NOTIMPL; }
-  HRESULT NotifyFrameWhenOnlineStateChanged(EDtmState, EDtmState) override { return E_NOTIMPL; }
-  HRESULT StartOrStopParameterUpdateOnDtmStateChange(EDtmState, EDtmState) override { return E_NOTIMPL; }
-  bool CheckDeviceType(IXMLDOMNode*) override { return false; }
-  BSTR DecodeDeviceTypeString(BSTR) override { return 0; }
-  BSTR EncodeDeviceTypeString() override { return 0; }
-  HRESULT InitializeChannels() override { return E_NOTIMPL; }
-  HRESULT UnInitializeChannels() override { return E_NOTIMPL; }
-  HRESULT GetDevIdentInfoPath1(IXMLDOMDocument*, BSTR, BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetDevIdentInfoPath2(IXMLDOMDocument*, BSTR, BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetDevIdentInfoXml(IXMLDOMDocument*, BSTR, BSTR*) override { return E_NOTIMPL; }
-  HRESULT OnInitDeviceType() override { return E_NOTIMPL; }
-  HRESULT OnUnInitDeviceType() override { return E_NOTIMPL; }
-  HRESULT AddDtmVariableEntry(IXMLDOMDocument*, IXMLDOMNode*, const ParInfo&) override { return E_NOTIMPL; }
-  HRESULT AddDtmVariableValue(IXMLDOMDocument*, IXMLDOMNode*, const ParInfo&) override { return E_NOTIMPL; }
-  HRESULT AddValueDisplay(IXMLDOMDocument*, IXMLDOMNode*, const ParInfo&) override { return E_NOTIMPL; }
-  HRESULT ImportExportedVariables(IXMLDOMDocument*) override { return E_NOTIMPL; }
+  VKR_STUB_BASE_DTM
   HRESULT OnConnectionReleased(BSTR) override { return E_NOTIMPL; }
   HRESULT OnConnected(BSTR, VARIANT_BOOL, VARIANT, BSTR) override { return E_NOTIMPL; }
   HRESULT OnDisconnected(BSTR, VARIANT_BOOL, VARIANT, BSTR) override { return E_NOTIMPL; }
