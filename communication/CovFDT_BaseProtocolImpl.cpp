@@ -170,9 +170,11 @@ std::uint64_t ElementBitLength(IXMLDOMNode* node, int depth = 0) {
   return span != 0 && count > kLimit / span ? kLimit : span * count;
 }
 
+}  // namespace
+
 // Ids are kept as VT_UI4, the parameter model's type for them; an id handed in as another
 // integer type stands for the same parameter. Other types compare as they are.
-bool IntegerId(const VARIANT& id, ULONG* n) {
+bool IntegerParameterId(const VARIANT& id, ULONG* n) {
   switch (id.vt) {
     case VT_UI4: *n = id.ulVal; return true;
     case VT_I1:
@@ -188,8 +190,6 @@ bool IntegerId(const VARIANT& id, ULONG* n) {
   }
 }
 
-}  // namespace
-
 // ---- Construction and the tables. ----
 
 CovFDT_BaseProtocolImpl::CovFDT_BaseProtocolImpl() = default;
@@ -200,7 +200,7 @@ CovFDT_HartProtocolImpl::CovFDT_HartProtocolImpl() { m_bstrProtocolId = vkr::Bst
 
 SovFDT_ParameterEntry* CovFDT_BaseProtocolImpl::FindParameterEntry(const VARIANT& id) const {
   ULONG n = 0;
-  const bool numeric = IntegerId(id, &n);
+  const bool numeric = IntegerParameterId(id, &n);
   for (const auto& entry : m_entries) {
     if (numeric ? entry->id.vt == VT_UI4 && entry->id.ulVal == n : IsVariantEqual(entry->id, id))
       return entry.get();
@@ -278,7 +278,7 @@ HRESULT CovFDT_BaseProtocolImpl::RegisterParameter(VARIANT id, BSTR protocolAddr
     if (!entry) {
       auto fresh = std::make_unique<SovFDT_ParameterEntry>();
       ULONG n = 0;
-      if (IntegerId(id, &n))
+      if (IntegerParameterId(id, &n))
         fresh->id = vkr::Variant(vkr::UI4(n));
       else if (FAILED(VariantCopy(fresh->id.Ptr(), &id)))
         return E_OUTOFMEMORY;

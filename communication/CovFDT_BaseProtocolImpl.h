@@ -20,6 +20,10 @@
 // The FDT protocol id of HART, as the protocol objects and connection classes write it.
 inline constexpr OLECHAR kHartProtocolId[] = u"036D1498-387B-11D4-86E1-00E0987270B9";
 
+// An id of any integer type as the 32-bit parameter id it stands for (the tables keep VT_UI4);
+// false for other types, which compare as they are.
+bool IntegerParameterId(const VARIANT& id, ULONG* n);
+
 // One registered parameter.
 struct SovFDT_ParameterEntry {
   vkr::Variant id;             // VT_UI4

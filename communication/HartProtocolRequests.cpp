@@ -43,28 +43,10 @@ constexpr std::uint64_t kMaxRequestBytes = 256;
 // protocol-neutral base.
 enum class RequestDataStyle { Base, Hart, Device };
 
-// Ids are VT_UI4 in the tables; an id of another integer type stands for the same parameter, as
-// the table lookups take it. Other types are kept and compare as they are.
-bool IntegerId(const VARIANT& id, ULONG* n) {
-  switch (id.vt) {
-    case VT_UI4: *n = id.ulVal; return true;
-    case VT_I1:
-    case VT_UI1:
-    case VT_I2:
-    case VT_UI2:
-    case VT_I4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_I8:
-    case VT_UI8: return SUCCEEDED(VariantToULong(&id, n));
-    default: return false;
-  }
-}
-
 Variant NormalId(const VARIANT& id) {
   Variant out;
   ULONG n = 0;
-  if (IntegerId(id, &n)) {
+  if (IntegerParameterId(id, &n)) {
     out.vt = VT_UI4;
     out.ulVal = n;
   } else {
@@ -75,7 +57,7 @@ Variant NormalId(const VARIANT& id) {
 
 bool SameId(const VARIANT& a, const VARIANT& b) {
   ULONG x = 0, y = 0;
-  if (IntegerId(a, &x) && IntegerId(b, &y)) return x == y;
+  if (IntegerParameterId(a, &x) && IntegerParameterId(b, &y)) return x == y;
   return IsVariantEqual(a, b);
 }
 
