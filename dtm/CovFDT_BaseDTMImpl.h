@@ -310,6 +310,13 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   // What the function container asks of the DTM.
   bool HasFrameContainer() const { return static_cast<bool>(m_pContainer); }
   bool IsAnnouncingOff() const { return m_bAnnouncingOff; }
+  IFdtContainer* FunctionFrameContainer() const { return m_pContainer.Get(); }
+  ULONG FunctionUserLevel() const { return m_nUserLevel; }
+  ULONG FunctionOperationPhase() const { return m_nOperationPhase; }
+  BSTR FunctionStartupText() const { return m_bstrStartupText.Get(); }
+  bool PrivateDialogFlag() const { return m_bPrivateDialog; }
+  BSTR DocumentFolder() const { return m_bstrDocumentFolder.Get(); }
+  bool IsDataSetLockedByFrame() const { return m_bDataSetLocked; }
 
  protected:
   // The object this base is part of (its controlling unknown).

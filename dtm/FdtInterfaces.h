@@ -192,6 +192,15 @@ struct IFdtDialog : IDispatch {
   virtual HRESULT UserDialog(BSTR systemTag, BSTR userMessage, BSTR* reply) = 0;  // 7
 };
 
+// The frame's hosting of user interfaces, asked for through its container. This DTM only asks
+// it to close one (*closed whether it did).
+struct IFdtActiveXHost : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("4F0B3D6A-61E3-4C53-8F4B-7E2C1A9D0B2F");
+  using Base = IDispatch;
+  virtual HRESULT OpenActiveXControl(BSTR systemTag, BSTR functionCall, VARIANT_BOOL* opened) = 0;  // 7
+  virtual HRESULT CloseActiveXControl(BSTR invokeId, VARIANT_BOOL* closed) = 0;                     // 8
+};
+
 struct IFdtCommunicationEvents;
 
 // The frame's communication channel. Requests are answered later, on the frame's thread, through

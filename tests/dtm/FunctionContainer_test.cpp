@@ -1,0 +1,453 @@
+// The function container of the DTM: user messages through the frame, starting and finishing
+// user interfaces with their data-set locks, closing them, the function list and the functions
+// defined in the registry.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/temp_files.h"
+
+namespace {
+
+using namespace vkr::test;
+
+std::string Text(LPCWSTR b) { return vkr::Utf16ToUtf8(vkr::View(b)); }
+
+// The DTM with the user level and the operation phase settable.
+class FunctionDtm : public TestDtm {
+ public:
+  void SetUserLevel(ULONG level) { m_nUserLevel = level; }
+  void SetPhase(ULONG phase) { m_nOperationPhase = phase; }
+  void SetPrivateDialog(bool on) { m_bPrivateDialog = on; }
+  size_t OpenCount() const { return m_openUserInterfaces.size(); }
+  ULONG LockCount() const { return m_nLockCount; }
+  std::vector<SFunctionEntry> Table() const { return m_functions; }
+};
+
+// A user interface opened with a function call; records what it is told.
+class OpenedUi : public vkr::Implements<IovFdtActiveX4, IovFdtActiveXInfo> {
+ public:
+  Journal* journal = nullptr;
+  std::u16string functionCall;
+  HRESULT stateResult = S_OK;
+  std::function<void()> onCommand;
+
+  VKR_TEST_DISPATCH
+  HRESULT OnDtmStateChanged(ULONG state) override {
+    journal->Add("ui state " + std::to_string(state));
+    return stateResult;
+  }
+  HRESULT ReportError(BSTR) override { return E_NOTIMPL; }
+  HRESULT ReportErrorText(LPCWSTR) override { return E_NOTIMPL; }
+  HRESULT ExecuteCommand(VARIANT command, VARIANT argument) override {
+    journal->Add("ui command " + Show(command) + " " + Show(argument));
+    if (onCommand) onCommand();
+    return S_OK;
+  }
+  HRESULT SetInfo(VARIANT id, VARIANT* value) override {
+    if (id.vt != VT_UI4 || id.ulVal != 1) return S_FALSE;
+    value->vt = VT_BSTR;
+    value->bstrVal = SysAllocString(functionCall.c_str());
+    return S_OK;
+  }
+  HRESULT IsInfoSupported(VARIANT) override { return S_FALSE; }
+  HRESULT SetSchemaSource(IUnknown* container) override {
+    journal->Add(std::string("ui schema source ") + (container ? "set" : "null"));
+    return S_OK;
+  }
+};
+
+// The frame's container with user messages, hosting and the data-set lock.
+class Frame : public vkr::Implements<IFdtContainer, IFdtDialog, IFdtActiveXHost> {
+ public:
+  Journal* journal = nullptr;
+  std::u16string reply;
+  HRESULT dialogResult = S_OK;
+  std::string lastMessage;
+  bool closeAnswer = true;
+  std::function<void(BSTR)> onClose;
+
+  VKR_TEST_DISPATCH
+  HRESULT GetDtm(BSTR, IUnknown**) override { return E_NOTIMPL; }
+  HRESULT LockDataSet(BSTR, VARIANT_BOOL* granted) override {
+    journal->Add("frame lock");
+    *granted = VARIANT_TRUE;
+    return S_OK;
+  }
+  HRESULT UnlockDataSet(BSTR, VARIANT_BOOL* done) override {
+    journal->Add("frame unlock");
+    *done = VARIANT_TRUE;
+    return S_OK;
+  }
+  HRESULT GetXmlSchemaPath(BSTR* path) override {
+    *path = SysAllocString(u"C:\\Schemas");
+    return S_OK;
+  }
+  HRESULT GetDtmInfoList(BSTR*) override { return E_NOTIMPL; }
+  HRESULT GetChildDtms(BSTR, VARIANT*) override { return E_NOTIMPL; }
+  HRESULT GetParentDtm(BSTR, IUnknown**) override { return E_NOTIMPL; }
+  HRESULT GetProjectInformation(BSTR*) override { return E_NOTIMPL; }
+  HRESULT GetUserInformation(BSTR*) override { return E_NOTIMPL; }
+  HRESULT GetFrameInformation(BSTR*) override { return E_NOTIMPL; }
+  HRESULT SaveRequest(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT OpenActiveXControlRequest(BSTR, BSTR) override { return E_NOTIMPL; }
+  HRESULT CloseActiveXControlRequest(BSTR) override { return E_NOTIMPL; }
+  HRESULT FunctionFinished(BSTR, VARIANT_BOOL) override { return E_NOTIMPL; }
+  HRESULT UserDialog(BSTR, BSTR message, BSTR* answer) override {
+    lastMessage = Text(message);
+    *answer = SysAllocString(reply.c_str());
+    return dialogResult;
+  }
+  HRESULT OpenActiveXControl(BSTR, BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT CloseActiveXControl(BSTR invokeId, VARIANT_BOOL* closed) override {
+    journal->Add("frame close " + Text(invokeId));
+    if (onClose) onClose(invokeId);
+    *closed = closeAnswer ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
+};
+
+class FunctionContainer : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    SetLogEnabled(false);
+    ASSERT_EQ(vkr::MakeObject<FunctionDtm>(&dtm), S_OK);
+    ASSERT_EQ(vkr::MakeObject<FakeDtmThread>(&thread), S_OK);
+    thread->journal = &journal;
+    ASSERT_EQ(vkr::MakeObject<Frame>(&frame), S_OK);
+    frame->journal = &journal;
+    dtm->SetThread(thread.Get());
+    dtm->SetUserLevel(8);
+  }
+  void TearDown() override {
+    frame->onClose = nullptr;
+    dtm = nullptr;
+    thread = nullptr;
+    frame = nullptr;
+    CoUninitialize();
+  }
+  void Attach() { dtm->SetContainer(frame.Get()); }
+  vkr::ComPtr<vkr::ComObject<OpenedUi>> NewUi(LONG functionId) {
+    vkr::ComPtr<vkr::ComObject<OpenedUi>> ui;
+    EXPECT_EQ(vkr::MakeObject<OpenedUi>(&ui), S_OK);
+    ui->journal = &journal;
+    vkr::Bstr call;
+    EXPECT_EQ(dtm->GetFunctionCallDocument(functionId, call.Put()), S_OK);
+    ui->functionCall = call.Str();
+    return ui;
+  }
+  HRESULT Start(const char16_t* id, OpenedUi* ui, ULONG flags = 0) {
+    return dtm->StartFunction(vkr::Bstr(id), static_cast<IovFdtActiveX4*>(ui), flags);
+  }
+  HRESULT Ask(ULONG flags, LONG* answer, const char16_t* text = u"Really?") {
+    return dtm->ShowUserMessage(vkr::Bstr(u"Title"), vkr::Bstr(text), UI4(flags), answer);
+  }
+
+  ScopedRegistry registry;
+  Journal journal;
+  vkr::ComPtr<vkr::ComObject<FunctionDtm>> dtm;
+  vkr::ComPtr<vkr::ComObject<FakeDtmThread>> thread;
+  vkr::ComPtr<vkr::ComObject<Frame>> frame;
+};
+
+// ---- User messages ----
+
+TEST_F(FunctionContainer, WithoutTheFrameTheDefaultButtonOfTheFlagsIsTheAnswer) {
+  const struct {
+    ULONG flags;
+    LONG answer;
+  } cases[] = {
+      {0x000, 1}, {0x006, 1}, {0x00F, 1},  // OK and unknown buttons
+      {0x001, 1}, {0x101, 2},              // OK/Cancel
+      {0x002, 3}, {0x102, 4}, {0x202, 5},  // Abort/Retry/Ignore
+      {0x003, 6}, {0x103, 7}, {0x203, 2},  // Yes/No/Cancel
+      {0x024, 6}, {0x124, 7}, {0x224, 6},  // Yes/No (a third default does not exist)
+      {0x005, 4}, {0x105, 2},              // Retry/Cancel
+  };
+  for (const auto& c : cases) {
+    LONG answer = -1;
+    EXPECT_EQ(Ask(c.flags, &answer), S_FALSE) << std::hex << c.flags;
+    EXPECT_EQ(answer, c.answer) << std::hex << c.flags;
+  }
+  LONG answer = 0;
+  EXPECT_EQ(dtm->ShowUserMessage(vkr::Bstr(u"t"), vkr::Bstr(u"x"), UI4(0), nullptr), E_POINTER);
+  vkr::Variant word;
+  word.vt = VT_BSTR;
+  word.bstrVal = SysAllocString(u"many");
+  EXPECT_FALSE(SUCCEEDED(dtm->ShowUserMessage(vkr::Bstr(u"t"), vkr::Bstr(u"x"), word, &answer)));
+}
+
+TEST_F(FunctionContainer, TheFrameIsAskedWithTheWordsOfTheFlagsAndItsReplyIsTheAnswer) {
+  Attach();
+  const struct {
+    ULONG flags;
+    const char* type;
+    const char* buttons;
+    const char* def;
+  } cases[] = {
+      {0x134, "messageExclamation", "buttonsYesNo", "buttonNo"},
+      {0x212, "messageStop", "buttonsAbortRetryIgnore", "buttonIgnore"},
+      {0x023, "messageQuestion", "buttonsYesNoCancel", "buttonYes"},
+      {0x041, "messageInformation", "buttonsOkCancel", "buttonOk"},
+      {0x105, "messageInformation", "buttonsRetryCancel", "buttonCancel"},
+      {0x009, "messageInformation", "buttonsOk", "buttonOk"},
+  };
+  frame->reply = u"<FDT><UserMessageResult resultMessage=\"buttonNo\"/></FDT>";
+  for (const auto& c : cases) {
+    LONG answer = 0;
+    EXPECT_EQ(Ask(c.flags, &answer), S_OK) << std::hex << c.flags;
+    EXPECT_EQ(answer, 7) << std::hex << c.flags;
+    const std::string& m = frame->lastMessage;
+    EXPECT_NE(m.find(std::string("messageType=\"") + c.type + "\""), std::string::npos) << m;
+    EXPECT_NE(m.find(std::string("messageButtons=\"") + c.buttons + "\""), std::string::npos) << m;
+    EXPECT_NE(m.find(std::string("messageDefault=\"") + c.def + "\""), std::string::npos) << m;
+  }
+}
+
+TEST_F(FunctionContainer, TitleAndTextAreEscapedInTheMessageDocument) {
+  Attach();
+  frame->reply = u"<FDT><R resultMessage=\"buttonOk\"/></FDT>";
+  LONG answer = 0;
+  EXPECT_EQ(dtm->ShowUserMessage(vkr::Bstr(u"A \"B\""), vkr::Bstr(u"x < y & z"), UI4(0), &answer), S_OK);
+  EXPECT_EQ(answer, 1);
+  const std::string& m = frame->lastMessage;
+  EXPECT_NE(m.find("title=\"A &quot;B&quot;\""), std::string::npos) << m;
+  EXPECT_NE(m.find("x &lt; y &amp; z"), std::string::npos) << m;
+  vkr::ComPtr<IXMLDOMDocument2> doc;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  ASSERT_EQ(LoadXmlFromString(vkr::Bstr(vkr::Utf8ToUtf16(m)), doc.Put(), &loaded), S_OK);
+  EXPECT_TRUE(loaded) << m;
+}
+
+TEST_F(FunctionContainer, AReplyWithoutAnAnswerLeavesTheDefault) {
+  Attach();
+  const struct {
+    const char16_t* reply;
+    HRESULT dialog;
+    HRESULT result;
+    LONG answer;
+  } cases[] = {
+      {u"<FDT><R/></FDT>", S_OK, S_FALSE, 7},                           // no attribute
+      {u"<FDT><R resultMessage=", S_OK, S_FALSE, 7},                   // not XML
+      {u"<FDT><R resultMessage=\"buttonYes\"/></FDT>", E_FAIL, S_FALSE, 7},  // the call failed
+      {u"<FDT><R resultMessage=\"maybe\"/></FDT>", S_OK, S_OK, 0},      // an unknown word
+      {u"<FDT><R resultMessage=\"buttonYes\"/></FDT>", S_OK, S_OK, 6},
+  };
+  for (const auto& c : cases) {
+    frame->reply = c.reply;
+    frame->dialogResult = c.dialog;
+    LONG answer = -1;
+    EXPECT_EQ(Ask(0x124, &answer), c.result) << Text(vkr::Bstr(c.reply));
+    EXPECT_EQ(answer, c.answer) << Text(vkr::Bstr(c.reply));
+  }
+  // An empty text asks nothing.
+  frame->lastMessage.clear();
+  LONG answer = -1;
+  EXPECT_EQ(Ask(0x124, &answer, u""), S_FALSE);
+  EXPECT_EQ(answer, 7);
+  EXPECT_TRUE(frame->lastMessage.empty());
+}
+
+// ---- Starting and finishing user interfaces ----
+
+TEST_F(FunctionContainer, AStartedUserInterfaceHearsTheStateAndTheStartupMessagesInOrder) {
+  Attach();
+  dtm->NotifyStateChanged(9);
+  dtm->SetPrivateDialog(true);
+  auto ui = NewUi(6);  // takes part in locking
+  journal.Clear();
+  ASSERT_EQ(Start(u"inv-1", ui.Get()), S_OK) << journal.Joined();
+  EXPECT_EQ(dtm->OpenCount(), 1u);
+  const std::vector<std::string> ui_lines = journal.With("ui ");
+  ASSERT_GE(ui_lines.size(), 7u) << journal.Joined();
+  EXPECT_EQ(ui_lines[0], "ui schema source set");
+  EXPECT_EQ(ui_lines[1], "ui state 9");
+  EXPECT_EQ(ui_lines[2].rfind("ui command ui4:9996 ", 0), 0u) << ui_lines[2];  // start-up text
+  EXPECT_EQ(ui_lines[3], "ui command ui4:9988 ui4:8");                       // user level
+  EXPECT_EQ(ui_lines[4].rfind("ui command ui4:9995 bstr:", 0), 0u) << ui_lines[4];  // translation path
+  EXPECT_EQ(ui_lines[5].rfind("ui command ui4:9984 i4:", 0), 0u) << ui_lines[5];    // language
+  EXPECT_EQ(ui_lines[6], "ui command ui4:9998 bool:1");                      // private dialogs allowed
+  EXPECT_TRUE(journal.Has("frame lock"));
+  EXPECT_EQ(dtm->GetLockingFunctionCount(), 1u);
+}
+
+TEST_F(FunctionContainer, TheSameInvokeIdIsOpenOnceAndPrivateDialogsAreNotListed) {
+  Attach();
+  auto ui = NewUi(3);
+  ASSERT_EQ(Start(u"inv-1", ui.Get()), S_OK);
+  ASSERT_EQ(Start(u"inv-1", ui.Get()), S_OK);
+  EXPECT_EQ(dtm->OpenCount(), 1u);
+  auto dialog = NewUi(3);
+  journal.Clear();
+  ASSERT_EQ(Start(u"private", dialog.Get(), 1), S_OK);
+  EXPECT_EQ(dtm->OpenCount(), 1u);
+  EXPECT_EQ(journal.Joined(), "ui schema source set");
+  // A user interface whose function call does not parse is not opened.
+  auto broken = NewUi(3);
+  broken->functionCall = u"<FDT";
+  EXPECT_EQ(Start(u"inv-2", broken.Get()), E_FAIL);
+  EXPECT_EQ(dtm->OpenCount(), 1u);
+}
+
+TEST_F(FunctionContainer, EveryLockingUserInterfaceGivesItsLockBackWhenItFinishes) {
+  Attach();
+  auto a = NewUi(6);
+  auto b = NewUi(7);
+  ASSERT_EQ(Start(u"a", a.Get()), S_OK);
+  ASSERT_EQ(Start(u"b", b.Get()), S_OK);
+  EXPECT_EQ(dtm->LockCount(), 2u);
+  EXPECT_EQ(dtm->GetLockingFunctionCount(), 2u);
+  journal.Clear();
+  EXPECT_EQ(dtm->FunctionFinished(vkr::Bstr(u"a")), S_OK);
+  EXPECT_EQ(dtm->LockCount(), 1u);
+  EXPECT_FALSE(journal.Has("frame unlock")) << journal.Joined();
+  EXPECT_TRUE(journal.Has("job 22 bstr:a")) << journal.Joined();
+  EXPECT_EQ(dtm->FunctionFinished(vkr::Bstr(u"b")), S_OK);
+  EXPECT_EQ(dtm->LockCount(), 0u);
+  EXPECT_EQ(dtm->GetLockingFunctionCount(), 0u);
+  EXPECT_EQ(dtm->OpenCount(), 0u);
+  EXPECT_EQ(dtm->FunctionFinished(vkr::Bstr(u"b")), E_FAIL);
+}
+
+TEST_F(FunctionContainer, WithoutTheFrameNoLockIsTaken) {
+  auto ui = NewUi(6);
+  ASSERT_EQ(Start(u"a", ui.Get()), S_OK);
+  EXPECT_EQ(dtm->LockCount(), 0u);
+  EXPECT_EQ(dtm->FunctionFinished(vkr::Bstr(u"a")), S_OK);
+  EXPECT_EQ(dtm->LockCount(), 0u);
+}
+
+// ---- Closing ----
+
+TEST_F(FunctionContainer, ClosingAllAsksTheFrameForEachAndSurvivesUserInterfacesFinishing) {
+  Attach();
+  auto a = NewUi(3);
+  auto b = NewUi(4);
+  auto c = NewUi(5);
+  ASSERT_EQ(Start(u"a", a.Get()), S_OK);
+  ASSERT_EQ(Start(u"b", b.Get()), S_OK);
+  ASSERT_EQ(Start(u"p", c.Get(), 1), S_OK);  // a private dialog: not the frame's
+  // The frame finishes each user interface while it closes it.
+  frame->onClose = [this](BSTR id) { dtm->FunctionFinished(id); };
+  journal.Clear();
+  VARIANT_BOOL closed = VARIANT_FALSE;
+  EXPECT_EQ(dtm->CloseAllUserInterfaces(VARIANT_FALSE, &closed), S_OK);
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(journal.With("frame close"), (std::vector<std::string>{"frame close a", "frame close b"}));
+  EXPECT_EQ(dtm->OpenCount(), 0u);
+}
+
+TEST_F(FunctionContainer, AUserInterfaceTheFrameKeepsOpenFailsClosingAll) {
+  Attach();
+  auto a = NewUi(3);
+  ASSERT_EQ(Start(u"a", a.Get()), S_OK);
+  frame->closeAnswer = false;
+  VARIANT_BOOL closed = VARIANT_TRUE;
+  EXPECT_EQ(dtm->CloseAllUserInterfaces(VARIANT_FALSE, &closed), E_FAIL);
+  EXPECT_FALSE(closed);
+  EXPECT_EQ(dtm->CloseUserInterface(vkr::Bstr(u"unknown"), &closed), E_FAIL);
+  EXPECT_EQ(dtm->CloseUserInterface(vkr::Bstr(u"a"), nullptr), E_POINTER);
+}
+
+// ---- The function list ----
+
+TEST_F(FunctionContainer, TheListShowsWhatTheUserLevelAndThePhaseAdmit) {
+  const struct {
+    ULONG level;
+    ULONG phase;
+    std::vector<int> ids;
+  } cases[] = {
+      {8, 0, {1, 2, 3, 4, 5, 6, 7, 8}},
+      {1, 0, {3, 4, 6, 7, 8}},  // 1, 2 and 5 need an operator
+      {8, 4, {1, 2, 3, 4, 5, 6, 7, 8}},
+  };
+  for (const auto& c : cases) {
+    dtm->SetUserLevel(c.level);
+    dtm->SetPhase(c.phase);
+    vkr::Bstr list;
+    ASSERT_EQ(dtm->GetFunctionList(list.Put()), S_OK);
+    const std::string text = Text(list.Get());
+    std::vector<int> ids;
+    for (size_t at = text.find("functionId =\""); at != std::string::npos; at = text.find("functionId =\"", at + 1))
+      ids.push_back(std::stoi(text.substr(at + 13)));
+    EXPECT_EQ(ids, c.ids) << "level " << c.level << " phase " << c.phase << ": " << text;
+  }
+  EXPECT_EQ(dtm->GetFunctionList(nullptr), E_POINTER);
+}
+
+TEST_F(FunctionContainer, TheFunctionElementsParseInsideTheFunctionsDocument) {
+  vkr::Bstr list;
+  ASSERT_EQ(dtm->GetFunctionList(list.Put()), S_OK);
+  const std::u16string doc = u"<FDT xmlns:fdt=\"f\" xmlns:appId=\"a\"><Functions>" + list.Str() + u"</Functions></FDT>";
+  vkr::ComPtr<IXMLDOMDocument2> loaded;
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(LoadXmlFromString(vkr::Bstr(doc), loaded.Put(), &ok), S_OK);
+  EXPECT_TRUE(ok) << Text(list.Get());
+}
+
+// ---- Registry-defined functions ----
+
+void SetRegString(const std::string& path, const char* name, const std::string& text) {
+  HKEY h = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), static_cast<DWORD>(text.size() + 1));
+  RegCloseKey(h);
+}
+void SetRegDword(const std::string& path, const char* name, DWORD value) {
+  HKEY h = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(h, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  RegCloseKey(h);
+}
+
+TEST_F(FunctionContainer, RegistryFunctionsFollowTheBuiltInOnesWithTheNextIds) {
+  const std::string key = "SOFTWARE\\Vorntec\\VKR Series DTM\\";
+  SetRegDword(key + "Files", "Something", 1);  // no ProgID: not a function
+  SetRegString(key + "Extra", "ProgID", "Vendor.Extra");
+  SetRegString(key + "Labelled", "ProgID", "Vendor.Labelled");
+  SetRegString(key + "Labelled", "Label", "A <label>");
+  SetRegDword(key + "Labelled", "UserLevel", 4);
+  SetRegDword(key + "Labelled", "Printable", 7);
+  SetRegString(key + "Labelled", "ClassID", "{01234567-89AB-CDEF-0123-456789ABCDEF}");
+  ASSERT_EQ(dtm->ReadFunctionKeys(), S_OK);
+  const std::vector<SFunctionEntry> table = dtm->Table();
+  ASSERT_EQ(table.size(), 11u);  // 8 built-in, 2 from the registry, the end
+  EXPECT_EQ(table.back().nType, 0u);
+  std::map<std::string, SFunctionEntry> added;
+  for (size_t i = 8; i < 10; ++i) added[Text((table[i].pszName))] = table[i];
+  ASSERT_EQ(added.size(), 2u);
+  const SFunctionEntry& extra = added["Extra"];
+  EXPECT_EQ(Text((extra.pszLabel)), "Extra");
+  EXPECT_EQ(extra.nType, 2u);
+  EXPECT_EQ(extra.nRequiredUserLevel, 1u);
+  EXPECT_EQ(extra.nResizable, 1u);
+  EXPECT_EQ(extra.pClassId, nullptr);
+  const SFunctionEntry& labelled = added["Labelled"];
+  EXPECT_EQ(Text((labelled.pszLabel)), "A <label>");
+  EXPECT_EQ(labelled.nRequiredUserLevel, 4u);
+  ASSERT_NE(labelled.pClassId, nullptr);
+  EXPECT_EQ(labelled.pClassId->Data1, 0x01234567u);
+  std::vector<LONG> ids{table[8].nFunctionId, table[9].nFunctionId};
+  std::sort(ids.begin(), ids.end());
+  EXPECT_EQ(ids, (std::vector<LONG>{9, 10}));
+  // The list escapes the registry's label and writes printable as 1.
+  vkr::Bstr list;
+  ASSERT_EQ(dtm->GetFunctionList(list.Put()), S_OK);
+  const std::string text = Text(list.Get());
+  EXPECT_NE(text.find("label =\"A &lt;label&gt;\""), std::string::npos) << text;
+  EXPECT_NE(text.find("printable=\"1\""), std::string::npos) << text;
+}
+
+TEST_F(FunctionContainer, WithoutTheRegistryKeyTheTableStays) {
+  ASSERT_EQ(dtm->ReadFunctionKeys(), S_OK);
+  EXPECT_EQ(dtm->Table().size(), 9u);
+}
+
+}  // namespace
