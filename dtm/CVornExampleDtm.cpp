@@ -224,6 +224,16 @@ HRESULT CVornExampleDtm::GetUserInterfaceInfo(BSTR key, ULONG infoId, VARIANT* v
   return SetUserInterfaceInfo(key, infoId, value);
 }
 
+HRESULT CVornExampleDtm::FindFunctionHandler(LONG functionId, std::string* name, HRESULT (**handler)(IUnknown*)) {
+  if (!name || !handler) return E_POINTER;
+  SFunctionEntry entry{};
+  const HRESULT hr = FindUserInterfaceEntry(functionId, &entry);
+  if (FAILED(hr)) return hr;
+  *name = vkr::Utf16ToUtf8(vkr::View(entry.pszName));
+  *handler = entry.pfnHandler;
+  return S_OK;
+}
+
 HRESULT CVornExampleDtm::GetRunningFunctionCount(ULONG* count) {
   if (!count) return E_POINTER;
   *count = static_cast<ULONG>(m_openUserInterfaces.size());

@@ -80,6 +80,7 @@ class CVornExampleDtm : public vkr::Implements<ISomeInterface>,
   HRESULT QueryExtraInterface(REFIID riid, void** ppv) override;
   HRESULT InitializeCommunicationProtocol() override;
   HRESULT GetUserInterfaceInfo(BSTR key, ULONG infoId, VARIANT* value) override;
+  HRESULT FindFunctionHandler(LONG functionId, std::string* name, HRESULT (**handler)(IUnknown*)) override;
   // The open user interfaces and running functions of the function container.
   HRESULT GetRunningFunctionCount(ULONG* count) override;
   // The hook of the documentation: this DTM has no documents of its own.

@@ -14,6 +14,7 @@
 #include "xml/Conversions.h"
 #include "dtm/DtmVariantArgs.h"
 #include "xml/Log.h"
+#include "xml/XmlHelpers.h"
 
 namespace {
 
@@ -656,19 +657,78 @@ HRESULT CovFDT_BaseDTMCore::Admit(DtmCall call, VARIANT_BOOL* result, HRESULT er
   return IsCallAdmitted(call, m_eDtmState, m_bFdt121Frame) ? S_OK : S_FALSE;
 }
 
-HRESULT CovFDT_BaseDTMCore::GetFunctions(BSTR, BSTR* functions) {
+HRESULT CovFDT_BaseDTMCore::CheckOperationPhase(VARIANT phase) {
+  if (phase.vt != VT_BSTR) return E_INVALIDARG;
+  LogEntry("CheckOperationPhase");
+  static const struct {
+    const char16_t* word;
+    ULONG phase;
+  } kPhases[] = {{u"notSupported", 0}, {u"engineering", 1}, {u"commissioning", 2}, {u"runtime", 4}, {u"service", 8}};
+  const std::u16string_view word = vkr::View(phase.bstrVal);
+  for (const auto& p : kPhases)
+    if (word == p.word) {
+      m_nOperationPhase = p.phase;
+      break;
+    }
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::GetFunctions(BSTR operationPhase, BSTR* functions) {
   LogEntry("GetFunctions");
   if (!functions) return E_INVALIDARG;
   *functions = nullptr;
-  return E_NOTIMPL;
+  if (!operationPhase) return S_FALSE;
+  if (m_eDtmState < dsINITIALIZED || m_eDtmState > dsONLINE) {
+    *functions = SysAllocString(u"");
+    return S_FALSE;
+  }
+  vkr::ComPtr<IXMLDOMDocument2> document;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  if (FAILED(LoadXmlFromString(operationPhase, document.Put(), &loaded)) || !loaded || !document) return S_FALSE;
+  vkr::Variant phase;
+  bool found = false;
+  if (SUCCEEDED(GetXmlString(&phase.bstrVal, &found, document.Get(), vkr::Bstr(u"FDT/@operationPhase")))) {
+    phase.vt = VT_BSTR;
+    CheckOperationPhase(phase);
+  }
+  vkr::Bstr elements;
+  if (m_eDtmState >= dsCONFIGURED) {
+    vkr::ComPtr<IovFdtActiveXContainer> container = QueryDtm<IovFdtActiveXContainer>();
+    if (!container || FAILED(container->GetFunctionList(elements.Put()))) return S_FALSE;
+  }
+  return BstrFormat(functions,
+                    u"<?xml version=\"1.0\"?> <FDT xmlns          =\"x-schema:DTMFunctionsSchema.xml\" "
+                    u"\t xmlns:fdt      =\"x-schema:FDTDataTypesSchema.xml\" "
+                    u"\t xmlns:appId =\"x-schema:FDTApplicationIdSchema.xml\"> \t<Functions \t\tlabel    =\"Functions\" "
+                    u"\t\tfdt:name =\"\" \t\thelp     =\"\" \t> \t\t%s \t</Functions> </FDT>",
+                    elements.Get() ? elements.Get() : u"");
 }
 
-HRESULT CovFDT_BaseDTMCore::InvokeFunctionRequest(BSTR, BSTR, VARIANT_BOOL* invoked) {
+HRESULT CovFDT_BaseDTMCore::InvokeFunctionRequest(BSTR invokeId, BSTR functionCall, VARIANT_BOOL* invoked) {
   LogEntry("InvokeFunctionRequest");
   if (!invoked) return E_POINTER;
   *invoked = VARIANT_FALSE;
-  return E_NOTIMPL;
+  if (m_nUserLevel < 2 || m_eDtmState < dsCONFIGURED || m_eDtmState > dsONLINE) return S_FALSE;
+  vkr::ComPtr<IXMLDOMDocument2> document;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  if (FAILED(LoadXmlFromString(functionCall, document.Put(), &loaded)) || !loaded || !document) return S_FALSE;
+  LONG functionId = 0;
+  if (FAILED(GetXmlValueI4(&functionId, document.Get(), vkr::Bstr(u"*/FDTFunctionCall/@func:functionId"))))
+    return S_FALSE;
+  std::string name;
+  HRESULT (*handler)(IUnknown*) = nullptr;
+  if (FAILED(FindFunctionHandler(functionId, &name, &handler)) || !handler) return S_FALSE;
+  SendFunctionEvent(name.c_str(), nullptr);
+  const HRESULT hr = handler(GetDtmUnknown());
+  if (m_pContainer) {
+    vkr::ComPtr<IFdtContainer> container = m_pContainer;
+    container->FunctionFinished(invokeId, SUCCEEDED(hr) ? VARIANT_TRUE : VARIANT_FALSE);
+  }
+  *invoked = VARIANT_TRUE;
+  return S_OK;
 }
+
+HRESULT CovFDT_BaseDTMCore::FindFunctionHandler(LONG, std::string*, HRESULT (**)(IUnknown*)) { return E_FAIL; }
 
 // ---- The parameter handler's site --------------------------------------------------------
 

@@ -345,6 +345,11 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   // Asks the open user interface with this key for an information item; E_FAIL when none is
   // open. The device class hands it to its function container.
   virtual HRESULT GetUserInterfaceInfo(BSTR key, ULONG infoId, VARIANT* value);
+  // The name and the handler of a function without user interface; E_FAIL when the DTM has no
+  // such function. The device class hands it to its function container.
+  virtual HRESULT FindFunctionHandler(LONG functionId, std::string* name, HRESULT (**handler)(IUnknown*));
+  // Sets the current operation phase from its word (a VT_BSTR); other words change nothing.
+  HRESULT CheckOperationPhase(VARIANT phase);
   // Removes and recreates "WORKING_COPY" and the dialog copies of the existing lists.
   HRESULT PrepareWorkingCopies(IovFDTParamList* lists);
 

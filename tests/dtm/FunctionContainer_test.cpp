@@ -451,3 +451,74 @@ TEST_F(FunctionContainer, WithoutTheRegistryKeyTheTableStays) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FunctionContainer, RegistryTypesGiveTheirElements) {
+  const std::string key = "SOFTWARE\\Vorntec\\VKR Series DTM\\";
+  SetRegString(key + "Sep", "ProgID", "Vendor.Sep");
+  SetRegDword(key + "Sep", "FunctionType", 9);
+  SetRegString(key + "Zero", "ProgID", "Vendor.Zero");
+  SetRegDword(key + "Zero", "FunctionType", 0);  // would end the table
+  SetRegString(key + "Hidden", "ProgID", "Vendor.Hidden");
+  SetRegDword(key + "Hidden", "Concealed", 1);
+  SetRegString(key + "Engineering", "ProgID", "Vendor.Engineering");
+  SetRegDword(key + "Engineering", "OperationPhase", 1);
+  ASSERT_EQ(dtm->ReadFunctionKeys(), S_OK);
+  ASSERT_EQ(dtm->Table().size(), 13u);
+  dtm->SetPhase(4);
+  vkr::Bstr list;
+  ASSERT_EQ(dtm->GetFunctionList(list.Put()), S_OK);
+  std::string text = Text(list.Get());
+  EXPECT_NE(text.find("fdt:name =\"Sep\" \thelp =\"\" \thasGUI =\"0\""), std::string::npos) << text;
+  EXPECT_NE(text.find("separator =\"1\""), std::string::npos) << text;
+  EXPECT_NE(text.find("fdt:name =\"Zero\""), std::string::npos) << text;
+  EXPECT_EQ(text.find("Hidden"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Engineering"), std::string::npos) << text;
+  dtm->SetPhase(1);
+  ASSERT_EQ(dtm->GetFunctionList(list.Put()), S_OK);
+  text = Text(list.Get());
+  EXPECT_NE(text.find("Engineering"), std::string::npos) << text;
+}
+
+TEST_F(FunctionContainer, GetFunctionsAnswersInItsStatesAndFollowsThePhase) {
+  const vkr::Bstr runtime(u"<FDT operationPhase=\"runtime\"/>");
+  vkr::Bstr out;
+  dtm->ForceState(dsENVIRONMENTSET);
+  EXPECT_EQ(dtm->GetFunctions(runtime, out.Put()), S_FALSE);
+  EXPECT_TRUE(out.Empty());
+  EXPECT_EQ(dtm->GetFunctions(runtime, nullptr), E_INVALIDARG);
+  dtm->ForceState(dsINITIALIZED);
+  EXPECT_EQ(dtm->GetFunctions(nullptr, out.Put()), S_FALSE);
+  EXPECT_EQ(dtm->GetFunctions(vkr::Bstr(u"<FDT"), out.Put()), S_FALSE);
+  ASSERT_EQ(dtm->GetFunctions(runtime, out.Put()), S_OK);
+  EXPECT_EQ(Text(out.Get()).find("functionId"), std::string::npos) << Text(out.Get());
+  dtm->ForceState(dsCONFIGURED);
+  ASSERT_EQ(dtm->GetFunctions(vkr::Bstr(u"<FDT operationPhase=\"service\"/>"), out.Put()), S_OK);
+  EXPECT_NE(Text(out.Get()).find("functionId =\"8\""), std::string::npos) << Text(out.Get());
+  vkr::ComPtr<IXMLDOMDocument2> doc;
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  ASSERT_EQ(LoadXmlFromString(out.Get(), doc.Put(), &ok), S_OK);
+  EXPECT_TRUE(ok) << Text(out.Get());
+  // An unknown phase word keeps the previous phase.
+  ASSERT_EQ(dtm->GetFunctions(vkr::Bstr(u"<FDT operationPhase=\"lunch\"/>"), out.Put()), S_OK);
+  EXPECT_EQ(dtm->FunctionOperationPhase(), 8u);
+}
+
+TEST_F(FunctionContainer, InvokingAFunctionNeedsStateLevelAndAHandler) {
+  vkr::Bstr call;
+  ASSERT_EQ(dtm->GetFunctionCallDocument(3, call.Put()), S_OK);
+  VARIANT_BOOL invoked = VARIANT_TRUE;
+  EXPECT_EQ(dtm->InvokeFunctionRequest(vkr::Bstr(u"i"), call, nullptr), E_POINTER);
+  dtm->ForceState(dsCONFIGURED);
+  dtm->SetUserLevel(1);
+  EXPECT_EQ(dtm->InvokeFunctionRequest(vkr::Bstr(u"i"), call, &invoked), S_FALSE);
+  EXPECT_FALSE(invoked);
+  dtm->SetUserLevel(2);
+  // The DTM's functions all have user interfaces: none runs here.
+  EXPECT_EQ(dtm->InvokeFunctionRequest(vkr::Bstr(u"i"), call, &invoked), S_FALSE);
+  EXPECT_EQ(dtm->InvokeFunctionRequest(vkr::Bstr(u"i"), vkr::Bstr(u"<x/>"), &invoked), S_FALSE);
+  EXPECT_FALSE(invoked);
+}
+
+}  // namespace
