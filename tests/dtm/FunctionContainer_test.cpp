@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "frame/FrameContainer.h"
 #include "tests/dtm/DtmTestSupport.h"
 #include "tests/support/temp_files.h"
 
@@ -519,6 +520,30 @@ TEST_F(FunctionContainer, InvokingAFunctionNeedsStateLevelAndAHandler) {
   EXPECT_EQ(dtm->InvokeFunctionRequest(vkr::Bstr(u"i"), call, &invoked), S_FALSE);
   EXPECT_EQ(dtm->InvokeFunctionRequest(vkr::Bstr(u"i"), vkr::Bstr(u"<x/>"), &invoked), S_FALSE);
   EXPECT_FALSE(invoked);
+}
+
+}  // namespace
+
+
+namespace {
+
+// The stand-in frame checks the message against its schemas and answers from its script.
+TEST_F(FunctionContainer, TheStandInFrameTakesTheMessageAndAnswersFromItsScript) {
+  vkr::ComPtr<vkr::ComObject<vkr::frame::FrameContainer>> standIn;
+  ASSERT_EQ(vkr::MakeObject<vkr::frame::FrameContainer>(&standIn), S_OK);
+  dtm->SetContainer(standIn.Get());
+  standIn->userAnswers.push_back("buttonCancel");
+  LONG answer = 0;
+  EXPECT_EQ(dtm->ShowUserMessage(vkr::Bstr(u"Release"), vkr::Bstr(u"Close <all>?"), UI4(0x123), &answer), S_OK);
+  EXPECT_EQ(answer, 2);
+  EXPECT_TRUE(standIn->invalidDocuments.empty()) << standIn->invalidDocuments.front();
+  ASSERT_EQ(standIn->userMessages.size(), 1u);
+  EXPECT_EQ(standIn->userMessages[0],
+            "message messageQuestion buttonsYesNoCancel Release: Close <all>? -> buttonCancel");
+  // With an empty script the frame presses the first button.
+  EXPECT_EQ(dtm->ShowUserMessage(vkr::Bstr(u"t"), vkr::Bstr(u"x"), UI4(0x104), &answer), S_OK);
+  EXPECT_EQ(answer, 6);
+  dtm->SetContainer(nullptr);
 }
 
 }  // namespace
