@@ -547,3 +547,31 @@ TEST_F(FunctionContainer, TheStandInFrameTakesTheMessageAndAnswersFromItsScript)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FunctionContainer, TranslatedTextsReplaceTheTableTextsEscaped) {
+  vkr::ComPtr<IovFdtTranslation> translation;
+  ASSERT_EQ(dtm->QueryInterface(IovFdtTranslation::iid, translation.PutVoid()), S_OK);
+  VARIANT_BOOL taken = VARIANT_FALSE;
+  ASSERT_EQ(translation->LoadTranslationXml(
+                vkr::Bstr(u"<localization><general><languages><language lcid=\"1033\" code=\"en-us\"/></languages>"
+                          u"</general><DTM><FunctionList><Function id=\"3\"><Label><locale code=\"en-us\">Online "
+                          u"&lt;param&gt;</locale></Label></Function></FunctionList></DTM></localization>"),
+                &taken),
+            S_OK);
+  ASSERT_TRUE(taken);
+  VARIANT_BOOL selected = VARIANT_FALSE;
+  translation->SetLanguage(1033, &selected);
+  vkr::Bstr text;
+  ASSERT_EQ(dtm->GetFunctionText(nullptr, 3, vkr::Bstr(u"Label"), text.Put()), S_OK);
+  EXPECT_EQ(Text(text.Get()), "Online <param>");
+  EXPECT_TRUE(FAILED(dtm->GetFunctionText(nullptr, 3, vkr::Bstr(u"Help"), text.Put())));
+  EXPECT_EQ(dtm->GetFunctionText(nullptr, 3, vkr::Bstr(u"Help"), nullptr), E_POINTER);
+  vkr::Bstr list;
+  ASSERT_EQ(dtm->GetFunctionList(list.Put()), S_OK);
+  const std::string all = Text(list.Get());
+  EXPECT_NE(all.find("label =\"Online &lt;param&gt;\" \tfdt:name =\"OnlineParam\""), std::string::npos) << all;
+}
+
+}  // namespace
