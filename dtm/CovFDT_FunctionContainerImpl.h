@@ -54,13 +54,15 @@ constexpr BYTE kFunctionEnabled = 0x01;
 template <class T>
 class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFdtActiveXManagement {
  public:
-  // Takes a private copy of the table, its end entry included.
+  // Takes a private copy of the table up to its end entry (type 0); a null table is empty.
   explicit CovFDT_FunctionContainerImpl(const SFunctionEntry* table) {
     if (!table) return;
     for (const SFunctionEntry* e = table;; ++e) {
-      m_functions.push_back(*e);
       if (e->nType == 0) break;
+      m_functions.push_back(*e);
     }
+    m_nBuiltInCount = m_functions.size();
+    m_functions.push_back(SFunctionEntry{});  // the end of the table
   }
   CovFDT_FunctionContainerImpl(const CovFDT_FunctionContainerImpl&) = delete;
   CovFDT_FunctionContainerImpl& operator=(const CovFDT_FunctionContainerImpl&) = delete;
@@ -246,17 +248,14 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
   HRESULT ReadFunctionKeys() override {
     HKEY root = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kFunctionRegistryKey, 0, KEY_READ, &root) != ERROR_SUCCESS) return S_OK;
+    // Reading again replaces the registry's entries of the earlier reading.
     LONG next = 0;
-    std::vector<SFunctionEntry> builtIn;
-    for (const SFunctionEntry& e : m_functions) {
-      if (e.nType == 0) break;
+    std::vector<SFunctionEntry> builtIn(m_functions.begin(),
+                                        m_functions.begin() + static_cast<std::ptrdiff_t>(m_nBuiltInCount));
+    for (const SFunctionEntry& e : builtIn)
       if (e.nFunctionId > next) next = e.nFunctionId;
-      builtIn.push_back(e);
-    }
     ++next;
-    SFunctionEntry end{};
-    if (!m_functions.empty()) end = m_functions.back();
-    end.nType = 0;
+    const SFunctionEntry end{};
     m_registryEntries.clear();
     for (DWORD index = 0;; ++index) {
       char name[100] = {};
@@ -653,6 +652,7 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
   std::vector<SFunctionEntry> m_functions;
   std::vector<OpenUserInterface> m_openUserInterfaces;
   ULONG m_nLockingFunctions = 0;
+  size_t m_nBuiltInCount = 0;  // the entries of the DTM's own table, before the registry's
   ULONG m_nDtmState = 0;
   // Storage of registry-defined entries: texts and class ids the table points into.
   std::deque<std::u16string> m_texts;

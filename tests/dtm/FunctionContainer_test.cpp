@@ -444,6 +444,11 @@ TEST_F(FunctionContainer, RegistryFunctionsFollowTheBuiltInOnesWithTheNextIds) {
   const std::string text = Text(list.Get());
   EXPECT_NE(text.find("label =\"A &lt;label&gt;\""), std::string::npos) << text;
   EXPECT_NE(text.find("printable=\"1\""), std::string::npos) << text;
+  // Reading again gives the same table, not the registry's functions twice.
+  ASSERT_EQ(dtm->ReadFunctionKeys(), S_OK);
+  const std::vector<SFunctionEntry> again = dtm->Table();
+  ASSERT_EQ(again.size(), 11u);
+  EXPECT_EQ(again[8].nFunctionId + again[9].nFunctionId, 19);
 }
 
 TEST_F(FunctionContainer, WithoutTheRegistryKeyTheTableStays) {
