@@ -103,7 +103,7 @@ class DiagDtm : public TestDtm {
     return E_FAIL;
   }
   HRESULT ValidateParameter(VARIANT id, VARIANT, ULONG* result) override {
-    *result = invalid.count(id.ulVal) ? PFL_INVALID : 0;
+    *result = invalid.count(id.ulVal) ? ULONG{PFL_INVALID} : 0u;
     return S_OK;
   }
   HRESULT ReadParameterDirect(VARIANT id, VARIANT* value) override {
@@ -194,7 +194,9 @@ class Diagnosis : public testing::Test {
     vkr::Variant parentKey = parent ? Text(parent) : vkr::Variant();
     ASSERT_EQ(lists->CreateList(Text(key), parentKey, Texts({}), Texts({}), &ok), S_OK);
     ASSERT_EQ(ok, VARIANT_TRUE);
-    if (!members.empty()) ASSERT_EQ(lists->AddMembers(Text(key), Texts(members), &ok), S_OK);
+    if (!members.empty()) {
+      ASSERT_EQ(lists->AddMembers(Text(key), Texts(members), &ok), S_OK);
+    }
   }
 
   Validator validator;
