@@ -217,6 +217,21 @@ TEST(DeviceStatusText, NamesTheFourStatesAndRefusesOthers) {
   EXPECT_EQ(DeviceStatusText(0, nullptr), E_POINTER);
 }
 
+TEST_F(Diagnosis, TheSchemasRefuseWhatTheDocumentsMustNotSay) {
+  // The check the document tests rely on: a wrong flag or a second result does not validate.
+  const std::string bad[] = {
+      kCompareHead + "<CompareResult statusFlag=\"same\"/>  </FDT> ",
+      kCompareHead + "<CompareResult statusFlag=\"equal\"/><CompareResult statusFlag=\"equal\"/> </FDT> ",
+      StatusDocument("fine"),
+  };
+  for (const std::string& text : bad) {
+    vkr::ComPtr<IXMLDOMDocument2> document;
+    VARIANT_BOOL loaded = VARIANT_TRUE;
+    validator.LoadXMLDocument(vkr::Bstr(vkr::Utf8ToUtf16(text)), document.Put(), &loaded);
+    EXPECT_EQ(loaded, VARIANT_FALSE) << text;
+  }
+}
+
 TEST_F(Diagnosis, VerifyReportsInvalidParametersOnceAndOnlyInWorkingStates) {
   for (ULONG id : {1u, 2u, 3u, 4u}) dtm->records.push_back(Record(id, 1.0f));
   dtm->invalid = {1, 3, 4};
