@@ -740,9 +740,6 @@ HRESULT CovFDT_BaseDTMCore::HandleDtmMsgUploadDeviceParams(VARIANT) { return E_N
 HRESULT CovFDT_BaseDTMCore::CancelAction(BSTR, VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::DownloadRequest(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::UploadRequest(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::Compare(VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::InitCompare(BSTR, VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::ReleaseCompare(VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::OnChildParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::OnParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::OnDataSetLocked(BSTR) { return E_NOTIMPL; }

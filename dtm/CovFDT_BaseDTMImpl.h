@@ -342,6 +342,12 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   virtual HRESULT CompareParListParameters(VARIANT listKey, BSTR* errorText, VARIANT_BOOL* equal);
   // The list IDtmOnlineDiagnosis::Compare compares; VT_EMPTY compares every parameter.
   vkr::Variant m_vCompareListId;
+  // The comparison partner of IDtmDiagnosis: another DTM of the project, held from InitCompare to
+  // ReleaseCompare, and whether its Compare is running (ReleaseCompare then waits its turn).
+  bool m_bCompareInitialized = false;
+  bool m_bCompareRunning = false;
+  vkr::Bstr m_bstrCompareSystemTag;
+  vkr::ComPtr<IovFdtParameterInfo> m_pCompareParamInfo;
 
   // Fills the parameter handler from the device parameter table.
   virtual HRESULT FillParameterTable();
@@ -508,6 +514,9 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   // a state that is neither 9, 10 nor 12; else tries to go online and says whether the device was
   // verified.
   HRESULT AdmitOnlineDiagnosis(bool* verified);
+  // The frame's topology, through which the comparison partner is had; null without one.
+  vkr::ComPtr<IFdtTopology> FrameTopology();
+  HRESULT ComparePartner(VARIANT_BOOL* result);
 };
 
 // The XML handler is the template's part: its error texts go to the DTM's OnError.

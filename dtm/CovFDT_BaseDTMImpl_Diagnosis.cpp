@@ -284,3 +284,108 @@ HRESULT CovFDT_BaseDTMCore::GetDeviceStatus(BSTR* document) {
   *document = SysAllocStringLen(out.data(), static_cast<UINT>(out.size()));
   return *document ? S_OK : E_OUTOFMEMORY;
 }
+
+// ---- Comparison with another DTM of the project ----------------------------------------------
+
+namespace {
+// The states 8 to 12, in which a data set is there to compare.
+bool IsWorkingState(EDtmState state) { return state >= dsCONFIGURED && state <= dsONLINE; }
+}  // namespace
+
+vkr::ComPtr<IFdtTopology> CovFDT_BaseDTMCore::FrameTopology() {
+  vkr::ComPtr<IFdtTopology> topology;
+  if (m_pContainer) m_pContainer->QueryInterface(IFdtTopology::iid, topology.PutVoid());
+  return topology;
+}
+
+HRESULT CovFDT_BaseDTMCore::InitCompare(BSTR systemTag, VARIANT_BOOL* result) {
+  if (!result) return E_INVALIDARG;
+  LogEntry("InitCompare");
+  *result = VARIANT_FALSE;
+  if (m_nUserLevel < 2 || !IsWorkingState(m_eDtmState)) return S_FALSE;
+  if (m_bCompareInitialized) return S_OK;
+  vkr::ComPtr<IFdtTopology> topology = FrameTopology();
+  if (!topology) return E_POINTER;
+  vkr::ComPtr<IUnknown> partner;
+  HRESULT hr = topology->GetDtmForSystemTag(systemTag, partner.Put());
+  if (FAILED(hr)) return hr;
+  if (!partner) return S_OK;
+  vkr::ComPtr<IovFdtParameterInfo> info;
+  if (SUCCEEDED(partner->QueryInterface(IovFdtParameterInfo::iid, info.PutVoid())) && info) {
+    // The tag is kept only with a partner that can be compared: ReleaseCompare gives back that one.
+    m_bstrCompareSystemTag = vkr::Bstr(systemTag);
+    m_pCompareParamInfo = info;
+    m_bCompareInitialized = true;
+    *result = VARIANT_TRUE;
+    return S_OK;
+  }
+  // A DTM that cannot be compared goes straight back to the frame.
+  VARIANT_BOOL released = VARIANT_FALSE;
+  hr = topology->ReleaseDtmForSystemTag(systemTag, &released);
+  return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::Compare(VARIANT_BOOL* result) {
+  if (!result) return E_INVALIDARG;
+  LogEntry("Compare");
+  *result = VARIANT_FALSE;
+  if (m_nUserLevel <= 1 || !IsWorkingState(m_eDtmState)) return S_FALSE;
+  if (!m_bCompareInitialized) return S_OK;
+  if (!m_pCompareParamInfo) return E_POINTER;
+  m_bCompareRunning = true;
+  const HRESULT hr = ComparePartner(result);
+  m_bCompareRunning = false;
+  return hr;
+}
+
+HRESULT CovFDT_BaseDTMCore::ComparePartner(VARIANT_BOOL* result) {
+  // The partner is held here: a release arriving while its calls pump messages must not drop it.
+  vkr::ComPtr<IovFdtParameterInfo> partner = m_pCompareParamInfo;
+  vkr::Variant count;
+  HRESULT hr = partner->GetParameterCount(count.Put());
+  if (FAILED(hr)) return hr;
+  if (count.vt != VT_UI4) return S_OK;
+  ULONG own = 0;
+  hr = GetCollectionCount(&own);
+  if (FAILED(hr)) return hr;
+  if (own != count.ulVal) return S_OK;
+  for (ULONG i = 0; i < own; ++i) {
+    vkr::Variant id;
+    hr = partner->GetParameterIdAt(IdVariant(i), id.Put());
+    if (FAILED(hr)) return hr;
+    if (id.vt != VT_UI4) return S_OK;
+    ParInfo record;
+    hr = GetParInfoAt(static_cast<LONG>(i), &record);
+    if (FAILED(hr)) return hr;
+    if (record.m_nId != id.ulVal) return S_OK;
+    if (!record.m_bPersist) continue;  // not part of the data set: matched by id only
+    VARIANT mask;
+    VariantInit(&mask);
+    mask.vt = VT_I4;
+    mask.lVal = PIF_VALUE;
+    vkr::Variant value;
+    hr = partner->GetParameterField(id, mask, value.Put());
+    if (FAILED(hr)) return hr;
+    if (!IsVariantEqual(record.m_vValue, value)) return S_OK;
+  }
+  *result = VARIANT_TRUE;
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseDTMCore::ReleaseCompare(VARIANT_BOOL* result) {
+  if (!result) return E_INVALIDARG;
+  LogEntry("ReleaseCompare");
+  *result = VARIANT_FALSE;
+  if (!IsWorkingState(m_eDtmState) || m_nUserLevel < 2) return S_FALSE;
+  if (!m_bCompareInitialized || m_bCompareRunning) return S_OK;
+  vkr::ComPtr<IFdtTopology> topology = FrameTopology();
+  if (!topology) return E_POINTER;
+  HRESULT hr = topology->ReleaseDtmForSystemTag(m_bstrCompareSystemTag, result);
+  if (FAILED(hr)) return hr;
+  if (*result) {
+    m_pCompareParamInfo = nullptr;
+    m_bstrCompareSystemTag.Reset();
+    m_bCompareInitialized = false;
+  }
+  return S_OK;
+}
