@@ -420,4 +420,203 @@ TEST_F(Diagnosis, DeviceStatusReadsEveryReadableAddressedParameter) {
   EXPECT_EQ(status, 0u);
 }
 
+// The partner DTM: its parameters as the parameter-information interface gives them.
+class FakePartner : public vkr::Implements<IovFdtParameterInfo> {
+ public:
+  std::vector<std::pair<ULONG, float>> parameters;
+  bool countIsText = false;
+  HRESULT fieldResult = S_OK;
+  VKR_TEST_DISPATCH
+  HRESULT GetParameterCount(VARIANT* count) override {
+    if (countIsText) {
+      count->vt = VT_BSTR;
+      count->bstrVal = SysAllocString(u"2");
+      return S_OK;
+    }
+    *count = UI4(static_cast<ULONG>(parameters.size()));
+    return S_OK;
+  }
+  HRESULT GetParameterIdAt(VARIANT index, VARIANT* id) override {
+    if (index.vt != VT_UI4 || index.ulVal >= parameters.size()) return E_INVALIDARG;
+    *id = UI4(parameters[index.ulVal].first);
+    return S_OK;
+  }
+  HRESULT GetParameterField(VARIANT id, VARIANT field, VARIANT* value) override {
+    EXPECT_EQ(field.lVal, 0x80);
+    if (FAILED(fieldResult)) return fieldResult;
+    for (const auto& [key, v] : parameters)
+      if (key == id.ulVal) {
+        value->vt = VT_R4;
+        value->fltVal = v;
+        return S_OK;
+      }
+    return E_FAIL;
+  }
+  HRESULT SetParameterField(VARIANT, VARIANT, VARIANT) override { return E_NOTIMPL; }
+};
+
+// The frame: its container and its topology, which hands out the partner of one tag.
+class TopologyFrame : public vkr::Implements<IFdtContainer, IFdtTopology> {
+ public:
+  vkr::ComPtr<IUnknown> partner;
+  std::vector<std::string> calls;
+  VARIANT_BOOL releaseAnswer = VARIANT_TRUE;
+  VKR_TEST_DISPATCH
+  HRESULT GetDtm(BSTR, IUnknown**) override { return E_NOTIMPL; }
+  HRESULT LockDataSet(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT UnlockDataSet(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT GetXmlSchemaPath(BSTR*) override { return E_NOTIMPL; }
+  HRESULT GetDtmInfoList(BSTR*) override { return E_NOTIMPL; }
+  HRESULT GetChildDtms(BSTR, VARIANT*) override { return E_NOTIMPL; }
+  HRESULT GetParentDtm(BSTR, IUnknown**) override { return E_NOTIMPL; }
+  HRESULT GetProjectInformation(BSTR*) override { return E_NOTIMPL; }
+  HRESULT GetUserInformation(BSTR*) override { return E_NOTIMPL; }
+  HRESULT GetFrameInformation(BSTR*) override { return E_NOTIMPL; }
+  HRESULT SaveRequest(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT OpenActiveXControlRequest(BSTR, BSTR) override { return E_NOTIMPL; }
+  HRESULT CloseActiveXControlRequest(BSTR) override { return E_NOTIMPL; }
+  HRESULT FunctionFinished(BSTR, VARIANT_BOOL) override { return E_NOTIMPL; }
+  HRESULT TopologyService7() override { return E_NOTIMPL; }
+  HRESULT TopologyService8() override { return E_NOTIMPL; }
+  HRESULT TopologyService9() override { return E_NOTIMPL; }
+  HRESULT TopologyService10() override { return E_NOTIMPL; }
+  HRESULT TopologyService12() override { return E_NOTIMPL; }
+  HRESULT TopologyService13() override { return E_NOTIMPL; }
+  HRESULT GetDtmForSystemTag(BSTR tag, IUnknown** dtm) override {
+    calls.push_back("get " + vkr::Utf16ToUtf8(vkr::View(tag)));
+    *dtm = partner.Get();
+    if (*dtm) (*dtm)->AddRef();
+    return S_OK;
+  }
+  HRESULT ReleaseDtmForSystemTag(BSTR tag, VARIANT_BOOL* released) override {
+    calls.push_back("release " + vkr::Utf16ToUtf8(vkr::View(tag)));
+    *released = releaseAnswer;
+    return S_OK;
+  }
+};
+
+class PartnerCompare : public Diagnosis {
+ protected:
+  void SetUp() override {
+    Diagnosis::SetUp();
+    ASSERT_EQ(vkr::MakeObject<FakePartner>(&partner), S_OK);
+    ASSERT_EQ(vkr::MakeObject<TopologyFrame>(&frame), S_OK);
+    frame->partner = static_cast<IovFdtParameterInfo*>(partner.Get());
+    dtm->SetContainer(frame.Get());
+    dtm->ForceState(dsCONFIGURED);
+  }
+  void TearDown() override {
+    frame = nullptr;
+    partner = nullptr;
+    Diagnosis::TearDown();
+  }
+  VARIANT_BOOL CompareResult(HRESULT expected = S_OK) {
+    VARIANT_BOOL result = VARIANT_TRUE;
+    IDtmDiagnosis* diagnosis = dtm.Get();
+    EXPECT_EQ(diagnosis->Compare(&result), expected);
+    return result;
+  }
+  vkr::ComPtr<vkr::ComObject<FakePartner>> partner;
+  vkr::ComPtr<vkr::ComObject<TopologyFrame>> frame;
+};
+
+TEST_F(PartnerCompare, HeldFromInitCompareToReleaseCompare) {
+  VARIANT_BOOL result = VARIANT_TRUE;
+  // Before InitCompare there is nothing to compare with.
+  EXPECT_EQ(CompareResult(), VARIANT_FALSE);
+  EXPECT_EQ(dtm->InitCompare(vkr::Bstr(u"P1"), &result), S_OK);
+  EXPECT_EQ(result, VARIANT_TRUE);
+  // A second partner is refused; the first is kept.
+  EXPECT_EQ(dtm->InitCompare(vkr::Bstr(u"P2"), &result), S_OK);
+  EXPECT_EQ(result, VARIANT_FALSE);
+  EXPECT_EQ(CompareResult(), VARIANT_TRUE) << "two empty collections are equal";
+  EXPECT_EQ(dtm->ReleaseCompare(&result), S_OK);
+  EXPECT_EQ(result, VARIANT_TRUE);
+  EXPECT_EQ(frame->calls, (std::vector<std::string>{"get P1", "release P1"}));
+  EXPECT_EQ(CompareResult(), VARIANT_FALSE);
+  EXPECT_EQ(dtm->ReleaseCompare(&result), S_OK);
+  EXPECT_EQ(result, VARIANT_FALSE);
+  EXPECT_EQ(frame->calls.size(), 2u) << "nothing more to give back";
+}
+
+TEST_F(PartnerCompare, AFrameThatKeepsThePartnerLeavesItHeld) {
+  VARIANT_BOOL result = VARIANT_FALSE;
+  ASSERT_EQ(dtm->InitCompare(vkr::Bstr(u"P1"), &result), S_OK);
+  frame->releaseAnswer = VARIANT_FALSE;
+  EXPECT_EQ(dtm->ReleaseCompare(&result), S_OK);
+  EXPECT_EQ(result, VARIANT_FALSE);
+  dtm->records = {Record(1, 1.0f)};
+  partner->parameters = {{1, 1.0f}};
+  EXPECT_EQ(CompareResult(), VARIANT_TRUE);
+}
+
+TEST_F(PartnerCompare, ADtmWithoutParameterInformationGoesStraightBack) {
+  vkr::ComPtr<vkr::ComObject<FakeStateEvents>> other;
+  ASSERT_EQ(vkr::MakeObject<FakeStateEvents>(&other), S_OK);
+  frame->partner = static_cast<IFrameDtmStateEvents*>(other.Get());
+  VARIANT_BOOL result = VARIANT_TRUE;
+  EXPECT_EQ(dtm->InitCompare(vkr::Bstr(u"X"), &result), S_OK);
+  EXPECT_EQ(result, VARIANT_FALSE);
+  EXPECT_EQ(frame->calls, (std::vector<std::string>{"get X", "release X"}));
+  EXPECT_EQ(CompareResult(), VARIANT_FALSE);
+  EXPECT_EQ(dtm->ReleaseCompare(&result), S_OK);
+  EXPECT_EQ(frame->calls.size(), 2u) << "the refused DTM is not given back twice";
+}
+
+TEST_F(PartnerCompare, EntryRules) {
+  VARIANT_BOOL result = VARIANT_TRUE;
+  IDtmDiagnosis* diagnosis = dtm.Get();
+  EXPECT_EQ(dtm->InitCompare(vkr::Bstr(u"P"), nullptr), E_INVALIDARG);
+  EXPECT_EQ(diagnosis->Compare(static_cast<VARIANT_BOOL*>(nullptr)), E_INVALIDARG);
+  EXPECT_EQ(dtm->ReleaseCompare(nullptr), E_INVALIDARG);
+  struct Case {
+    EDtmState state;
+    ULONG level;
+  } refused[] = {{dsCONFIGURED, 1}, {dsENVIRONMENTSET, 8}, {dsLOADED, 8}};
+  for (const Case& c : refused) {
+    dtm->ForceState(c.state);
+    dtm->SetUserLevel(c.level);
+    result = VARIANT_TRUE;
+    EXPECT_EQ(dtm->InitCompare(vkr::Bstr(u"P"), &result), S_FALSE) << c.state;
+    EXPECT_EQ(result, VARIANT_FALSE);
+    EXPECT_EQ(CompareResult(S_FALSE), VARIANT_FALSE) << c.state;
+    EXPECT_EQ(dtm->ReleaseCompare(&result), S_FALSE) << c.state;
+  }
+  EXPECT_TRUE(frame->calls.empty());
+  // A frame without topology.
+  dtm->ForceState(dsONLINE);
+  dtm->SetUserLevel(2);
+  dtm->SetContainer(nullptr);
+  EXPECT_EQ(dtm->InitCompare(vkr::Bstr(u"P"), &result), E_POINTER);
+}
+
+TEST_F(PartnerCompare, ValuesOrderAndStoredFlagDecide) {
+  VARIANT_BOOL result = VARIANT_FALSE;
+  ASSERT_EQ(dtm->InitCompare(vkr::Bstr(u"P"), &result), S_OK);
+  ParInfo transient = Record(3, 5.0f);
+  transient.m_bPersist = 0;
+  dtm->records = {Record(1, 1.0f), Record(2, 2.0f), transient};
+  struct Case {
+    std::vector<std::pair<ULONG, float>> partner;
+    VARIANT_BOOL expected;
+    const char* what;
+  } cases[] = {
+      {{{1, 1.0f}, {2, 2.0f}, {3, 5.0f}}, VARIANT_TRUE, "same"},
+      {{{1, 1.0f}, {2, 2.0f}, {3, 6.0f}}, VARIANT_TRUE, "a value outside the data set may differ"},
+      {{{1, 1.0f}, {2, 2.5f}, {3, 5.0f}}, VARIANT_FALSE, "a stored value differs"},
+      {{{2, 2.0f}, {1, 1.0f}, {3, 5.0f}}, VARIANT_FALSE, "another order"},
+      {{{1, 1.0f}, {2, 2.0f}}, VARIANT_FALSE, "another count"},
+  };
+  for (const Case& c : cases) {
+    partner->parameters = c.partner;
+    EXPECT_EQ(CompareResult(), c.expected) << c.what;
+  }
+  partner->parameters = cases[0].partner;
+  partner->countIsText = true;
+  EXPECT_EQ(CompareResult(), VARIANT_FALSE) << "a count that is not VT_UI4";
+  partner->countIsText = false;
+  partner->fieldResult = E_ACCESSDENIED;
+  EXPECT_EQ(CompareResult(E_ACCESSDENIED), VARIANT_FALSE) << "the partner's failure is passed on";
+}
+
 }  // namespace
