@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -426,6 +427,7 @@ class FakePartner : public vkr::Implements<IovFdtParameterInfo> {
   std::vector<std::pair<ULONG, float>> parameters;
   bool countIsText = false;
   HRESULT fieldResult = S_OK;
+  std::function<void()> onField;  // runs inside the field read, as a call pumped meanwhile would
   VKR_TEST_DISPATCH
   HRESULT GetParameterCount(VARIANT* count) override {
     if (countIsText) {
@@ -443,6 +445,7 @@ class FakePartner : public vkr::Implements<IovFdtParameterInfo> {
   }
   HRESULT GetParameterField(VARIANT id, VARIANT field, VARIANT* value) override {
     EXPECT_EQ(field.lVal, 0x80);
+    if (onField) onField();
     if (FAILED(fieldResult)) return fieldResult;
     for (const auto& [key, v] : parameters)
       if (key == id.ulVal) {
@@ -617,6 +620,23 @@ TEST_F(PartnerCompare, ValuesOrderAndStoredFlagDecide) {
   partner->countIsText = false;
   partner->fieldResult = E_ACCESSDENIED;
   EXPECT_EQ(CompareResult(E_ACCESSDENIED), VARIANT_FALSE) << "the partner's failure is passed on";
+}
+
+TEST_F(PartnerCompare, AReleaseDuringTheComparisonIsRefused) {
+  VARIANT_BOOL result = VARIANT_FALSE;
+  ASSERT_EQ(dtm->InitCompare(vkr::Bstr(u"P"), &result), S_OK);
+  dtm->records = {Record(1, 1.0f)};
+  partner->parameters = {{1, 1.0f}};
+  HRESULT inner = E_FAIL;
+  VARIANT_BOOL released = VARIANT_TRUE;
+  partner->onField = [&] { inner = dtm->ReleaseCompare(&released); };
+  EXPECT_EQ(CompareResult(), VARIANT_TRUE);
+  EXPECT_EQ(inner, S_OK);
+  EXPECT_EQ(released, VARIANT_FALSE);
+  partner->onField = nullptr;
+  EXPECT_EQ(dtm->ReleaseCompare(&result), S_OK);
+  EXPECT_EQ(result, VARIANT_TRUE);
+  EXPECT_EQ(frame->calls, (std::vector<std::string>{"get P", "release P"}));
 }
 
 }  // namespace
