@@ -54,6 +54,13 @@ HRESULT ArrayElements(const VARIANT& in, std::vector<vkr::Variant>* out) {
   if (SUCCEEDED(hr)) hr = SafeArrayGetUBound(array, 1, &high);
   if (FAILED(hr)) return hr;
   const VARTYPE element = static_cast<VARTYPE>(in.vt & VT_TYPEMASK);
+  // Keys and ids arrive as VARIANTs, texts or integers; other element types are refused.
+  switch (element) {
+    case VT_VARIANT: case VT_BSTR: case VT_I2: case VT_UI2: case VT_I4: case VT_UI4: case VT_INT: case VT_UINT:
+      break;
+    default:
+      return E_INVALIDARG;
+  }
   for (LONG i = low; i <= high; ++i) {
     vkr::Variant v;
     if (element == VT_VARIANT) {
