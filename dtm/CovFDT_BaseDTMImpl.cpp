@@ -794,20 +794,12 @@ HRESULT NotYet(VARIANT_BOOL* out) {
 }
 }  // namespace
 
-HRESULT CovFDT_BaseDTMCore::InternalGetDeviceStatus(ULONG*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::DtmDiagnosisVerify(VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::HandleDtmMsgRefreshOnlineCache(VARIANT) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::HandleDtmMsgUploadDeviceParams(VARIANT) { return E_NOTIMPL; }
 
 HRESULT CovFDT_BaseDTMCore::CancelAction(BSTR, VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::DownloadRequest(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::UploadRequest(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::Compare(VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::InitCompare(BSTR, VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::ReleaseCompare(VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::Verify(VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::Compare(BSTR* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::GetDeviceStatus(BSTR* document) { return NotYet(document); }
 HRESULT CovFDT_BaseDTMCore::OnChildParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::OnParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::OnDataSetLocked(BSTR) { return E_NOTIMPL; }

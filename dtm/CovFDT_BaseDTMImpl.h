@@ -50,6 +50,10 @@ bool IsCallAdmitted(DtmCall call, EDtmState state, bool fdt121Frame);
 // The DTM state's name for the log ("dsCREATED" and so on); "?" outside the enumeration.
 const char* DtmStateName(LONG state);
 
+// The device status text of the status documents: "ok" 0, "warning" 1, "error" 2, "invalid" 3.
+// E_POINTER for a null text, E_FAIL for another value.
+HRESULT DeviceStatusText(ULONG status, BSTR* text);
+
 class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
                            public IovFdtDtmEvents,
                            public IDtm,
@@ -337,6 +341,21 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   // A message argument as a flag (VariantChangeType to VT_BOOL).
   static HRESULT VariantToBool(const VARIANT& in, bool* out);
 
+  // The comparison of the data set with the device (CovFDT_BaseDTMImpl_Diagnosis.cpp); a device
+  // class may replace them. A read failure is no HRESULT failure: it sets the error text (the
+  // document's CommunicationError element). The list comparison leaves *equal as it is when no
+  // member is compared, and does nothing once *errorText is set or *equal is 0.
+  virtual HRESULT CompareAllParameters(BSTR* errorText, VARIANT_BOOL* equal);
+  virtual HRESULT CompareParListParameters(VARIANT listKey, BSTR* errorText, VARIANT_BOOL* equal);
+  // The list IDtmOnlineDiagnosis::Compare compares; VT_EMPTY compares every parameter.
+  vkr::Variant m_vCompareListId;
+  // The comparison partner of IDtmDiagnosis: another DTM of the project, held from InitCompare to
+  // ReleaseCompare, and whether its Compare is running (ReleaseCompare then waits its turn).
+  bool m_bCompareInitialized = false;
+  bool m_bCompareRunning = false;
+  vkr::Bstr m_bstrCompareSystemTag;
+  vkr::ComPtr<IovFdtParameterInfo> m_pCompareParamInfo;
+
   // Fills the parameter handler from the device parameter table.
   virtual HRESULT FillParameterTable();
   // Initialises the parameter table of the communication client's current protocol; S_FALSE
@@ -503,6 +522,13 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   // flag cleared, and the admission of the state. S_OK when the call may go on.
   HRESULT Admit(DtmCall call, VARIANT_BOOL* result, HRESULT errorForNull);
   HRESULT StartWorker(CWorker* worker);
+  // The entry of the online diagnosis calls: waits out going offline; S_FALSE for an observer or
+  // a state that is neither 9, 10 nor 12; else tries to go online and says whether the device was
+  // verified.
+  HRESULT AdmitOnlineDiagnosis(bool* verified);
+  // The frame's topology, through which the comparison partner is had; null without one.
+  vkr::ComPtr<IFdtTopology> FrameTopology();
+  HRESULT ComparePartner(VARIANT_BOOL* result);
 };
 
 // The XML handler is the template's part: its error texts go to the DTM's OnError.

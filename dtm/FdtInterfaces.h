@@ -158,6 +158,21 @@ struct IFdtContainer : IDispatch {
   virtual HRESULT FunctionFinished(BSTR invokeId, VARIANT_BOOL success) = 0;                // 20
 };
 
+// The frame's project topology. The DTM calls only 11, the DTM of a system tag, and 14, which
+// gives that DTM back; the other slots are topology services it does not call.
+struct IFdtTopology : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("036D147A-387B-11D4-86E1-00E0987270B9");
+  using Base = IDispatch;
+  virtual HRESULT TopologyService7() = 0;                                                     // 7
+  virtual HRESULT TopologyService8() = 0;                                                     // 8
+  virtual HRESULT TopologyService9() = 0;                                                     // 9
+  virtual HRESULT TopologyService10() = 0;                                                    // 10
+  virtual HRESULT GetDtmForSystemTag(BSTR systemTag, IUnknown** dtm) = 0;                    // 11
+  virtual HRESULT TopologyService12() = 0;                                                    // 12
+  virtual HRESULT TopologyService13() = 0;                                                    // 13
+  virtual HRESULT ReleaseDtmForSystemTag(BSTR systemTag, VARIANT_BOOL* released) = 0;       // 14
+};
+
 // The frame's notifications from the DTM.
 struct IDtmEvents : IDispatch {
   static constexpr IID iid = vkr::MakeGuid("4F0B3D6A-61E3-4C53-8F4B-7E2C1A9D0B21");
