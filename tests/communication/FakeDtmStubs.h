@@ -26,25 +26,7 @@ class FakeDtmStubs
   HRESULT OnConnectionReleased(BSTR) override { return E_NOTIMPL; }
   HRESULT OnConnected(BSTR, VARIANT_BOOL, VARIANT, BSTR) override { return E_NOTIMPL; }
   HRESULT OnDisconnected(BSTR, VARIANT_BOOL, VARIANT, BSTR) override { return E_NOTIMPL; }
-  HRESULT ReadDeviceParameter(VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT WriteDeviceParameter(VARIANT, VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT GetParameterInfo(VARIANT, VARIANT*, BSTR*, VARTYPE*, VARIANT*, VARIANT*, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT HandleDevParResponse(VARIANT_BOOL, VARIANT, VARIANT, BSTR) override { return E_NOTIMPL; }
-  HRESULT GetParameterAddress(VARIANT, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT SetParameterInfo(VARIANT, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT GetParameterValue(VARIANT, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT SetParameterValue(VARIANT, VARIANT) override { return E_NOTIMPL; }
-  HRESULT SetParameterAddress(VARIANT, VARIANT) override { return E_NOTIMPL; }
-  HRESULT GetAddressedWord(VARIANT, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT InitNewParameterHandler(VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT LoadParameterHandler(IStream*, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT SaveParameterHandler(IStream*, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT UploadOnlineParameters(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT DownloadOnlineParameters(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT CancelTransfer(VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT ReadDeviceParameterEx(VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT WriteDeviceParameterEx(VARIANT, VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT GetParameterInfoById(ULONG, VARIANT*, BSTR*, VARTYPE*, VARIANT*, VARIANT*, VARIANT*, ULONG*) override { return E_NOTIMPL; }
+  VKR_STUB_PARAMETER_HANDLER
   HRESULT SetValueAndStatusById(ULONG, VARIANT*, ULONG*) override { return E_NOTIMPL; }
   HRESULT GetParameterCount(ULONG*) override { return E_NOTIMPL; }
   HRESULT GetParameterIdAt(LONG, ULONG*) override { return E_NOTIMPL; }

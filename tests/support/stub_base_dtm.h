@@ -1,8 +1,10 @@
-// Every operation of the DTM's IovFdtBaseDTM failing with E_NOTIMPL (false or null where it answers
-// no HRESULT), for test fakes that implement the interface and override what they need.
+// Every operation of the DTM's IovFdtBaseDTM (VKR_STUB_BASE_DTM) and of the parameter handler's
+// IovFdtParameterHandler4 (VKR_STUB_PARAMETER_HANDLER) failing with E_NOTIMPL (false or null where
+// it answers no HRESULT), for test fakes that implement them and override what they need.
 #pragma once
 
 #include "dtm/DtmInterfaces.h"
+#include "parameters/ParameterHandlerInterfaces.h"
 
 // clang-format off
 #define VKR_STUB_BASE_DTM \
@@ -83,4 +85,25 @@
   HRESULT AddDtmVariableValue(IXMLDOMDocument*, IXMLDOMNode*, const ParInfo&) override { return E_NOTIMPL; } \
   HRESULT AddValueDisplay(IXMLDOMDocument*, IXMLDOMNode*, const ParInfo&) override { return E_NOTIMPL; } \
   HRESULT ImportExportedVariables(IXMLDOMDocument*) override { return E_NOTIMPL; }
+
+#define VKR_STUB_PARAMETER_HANDLER \
+  HRESULT ReadDeviceParameter(VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; } \
+  HRESULT WriteDeviceParameter(VARIANT, VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; } \
+  HRESULT GetParameterInfo(VARIANT, VARIANT*, BSTR*, VARTYPE*, VARIANT*, VARIANT*, VARIANT*, VARIANT*) override { return E_NOTIMPL; } \
+  HRESULT HandleDevParResponse(VARIANT_BOOL, VARIANT, VARIANT, BSTR) override { return E_NOTIMPL; } \
+  HRESULT GetParameterAddress(VARIANT, VARIANT*) override { return E_NOTIMPL; } \
+  HRESULT SetParameterInfo(VARIANT, VARIANT*, VARIANT*) override { return E_NOTIMPL; } \
+  HRESULT GetParameterValue(VARIANT, VARIANT*) override { return E_NOTIMPL; } \
+  HRESULT SetParameterValue(VARIANT, VARIANT) override { return E_NOTIMPL; } \
+  HRESULT SetParameterAddress(VARIANT, VARIANT) override { return E_NOTIMPL; } \
+  HRESULT GetAddressedWord(VARIANT, VARIANT*) override { return E_NOTIMPL; } \
+  HRESULT InitNewParameterHandler(VARIANT_BOOL*) override { return E_NOTIMPL; } \
+  HRESULT LoadParameterHandler(IStream*, VARIANT_BOOL*) override { return E_NOTIMPL; } \
+  HRESULT SaveParameterHandler(IStream*, VARIANT_BOOL*) override { return E_NOTIMPL; } \
+  HRESULT UploadOnlineParameters(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; } \
+  HRESULT DownloadOnlineParameters(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; } \
+  HRESULT CancelTransfer(VARIANT_BOOL*) override { return E_NOTIMPL; } \
+  HRESULT ReadDeviceParameterEx(VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; } \
+  HRESULT WriteDeviceParameterEx(VARIANT, VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; } \
+  HRESULT GetParameterInfoById(ULONG, VARIANT*, BSTR*, VARTYPE*, VARIANT*, VARIANT*, VARIANT*, ULONG*) override { return E_NOTIMPL; }
 // clang-format on
