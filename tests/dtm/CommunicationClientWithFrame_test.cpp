@@ -15,15 +15,6 @@ namespace {
 
 using namespace vkr::test;
 
-// Serves this thread's messages (the frame's answers arrive as messages) until the condition
-// holds or the time is up.
-bool PumpUntil(const std::function<bool()>& condition, DWORD milliseconds = 5000) {
-  HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  const DWORD start = GetTickCount();
-  while (!condition() && GetTickCount() - start < milliseconds) PumpUntilSignalled(never, 20);
-  CloseHandle(never);
-  return condition();
-}
 
 TEST(CommunicationClientWithFrame, GoesOnlineReadsAndGoesOfflineThroughTheFramesChannel) {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));

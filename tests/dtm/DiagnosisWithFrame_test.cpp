@@ -19,14 +19,6 @@ class DiagnosisDtm : public CommDtm {
   HRESULT CompareAll(BSTR* error, VARIANT_BOOL* equal) { return CompareAllParameters(error, equal); }
 };
 
-bool PumpUntil(const std::function<bool()>& condition, DWORD milliseconds = 5000) {
-  HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  const DWORD start = GetTickCount();
-  while (!condition() && GetTickCount() - start < milliseconds) PumpUntilSignalled(never, 20);
-  CloseHandle(never);
-  return condition();
-}
-
 TEST(DiagnosisWithFrame, ReadsTheTransmitterForStatusAndComparison) {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   {

@@ -20,22 +20,11 @@
 #include "parameters/ParameterHandlerInterfaces.h"
 #include "platform/platform.h"
 #include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/threading.h"
 
 namespace vkr::test {
 
 inline std::string Text(BSTR s) { return vkr::Utf16ToUtf8(vkr::View(s)); }
-
-// Takes and dispatches the test thread's messages until pred holds; false after `ms` of real time.
-inline bool PumpUntil(const std::function<bool()>& pred, int ms = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    if (pred()) return true;
-    if (std::chrono::steady_clock::now() >= end) return false;
-    MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-  }
-}
 
 // Pumps for a while whatever happens (to show that something does not happen).
 inline void PumpFor(int ms) {

@@ -2,6 +2,7 @@
 // a thread that is an apartment running a message loop.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <utility>
 
@@ -31,6 +32,18 @@ inline bool PumpUntilSignalled(HANDLE h, DWORD milliseconds = 30000) {
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     if (milliseconds != INFINITE && !vkr::platform::IsFakeTickCount() && GetTickCount() - start >= milliseconds)
       return false;
+  }
+}
+
+// Takes and dispatches the test thread's messages until pred holds; false after `ms` of real time.
+inline bool PumpUntil(const std::function<bool()>& pred, int ms = 5000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    if (pred()) return true;
+    if (std::chrono::steady_clock::now() >= end) return false;
+    MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
   }
 }
 
