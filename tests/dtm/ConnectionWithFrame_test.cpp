@@ -3,7 +3,6 @@
 // directly, run a raw command, disconnect.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
 
 #include "communication/CMyConnection.h"
@@ -25,12 +24,11 @@ class ConnectionWithFrame : public testing::Test {
     ASSERT_EQ(vkr::MakeObject<vkr::frame::FrameChannel>(&channel), S_OK);
     channel->devices.push_back(std::make_shared<vkr::frame::SimulatedDevice>());
     ASSERT_EQ(vkr::CreateObject<CMyConnection>(nullptr, IovFDTConnectionObject::iid, connection.PutVoid()), S_OK);
-    const std::filesystem::path schemas =
-        std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "frame" / "schemas";
+    // The frame's schema directory by its absolute path: a path made from __FILE__ may be relative.
     vkr::Bstr id;
     ASSERT_EQ(connection->InitConnection(vkr::Bstr(kHartProtocolId), static_cast<IDtm*>(dtm.Get()),
                                          static_cast<IFdtCommunication*>(channel.Get()),
-                                         vkr::Bstr(vkr::Utf8ToUtf16(schemas.string())), id.Put()),
+                                         vkr::Bstr(vkr::Utf8ToUtf16(VKR_FRAME_SCHEMA_DIR)), id.Put()),
               S_OK);
     ASSERT_EQ(connection->QueryInterface(IovFdtHartServiceInterface::iid, hart.PutVoid()), S_OK);
   }
