@@ -32,8 +32,8 @@ bool SameText(BSTR a, BSTR b) {
 // A manual-reset, unsignalled event of a blocking request.
 HANDLE NewWaitEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
 
-// What the owner and the parameter handler are told when a request ends without an answer.
-constexpr OLECHAR kTextNoAnswer[] = u"Error: no answer in time";
+// What the owner and the parameter handler are told when a request ends without a usable answer
+// (kTextNoAnswer is the header's).
 constexpr OLECHAR kTextAborted[] = u"Error: the frame aborted the connection";
 constexpr OLECHAR kTextUnreadable[] = u"Error: the answer could not be read";
 constexpr OLECHAR kTextConnectRefused[] = u"Error: the connect response was refused";

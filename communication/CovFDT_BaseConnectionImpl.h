@@ -48,6 +48,9 @@ inline constexpr OLECHAR kRequestTypeDataExchange[] = u"{7A1C3E52-94B0-4D6F-8E21
 inline constexpr OLECHAR kRequestTypeCommand[] = u"{7A1C3E52-94B0-4D6F-8E21-5C0B9A3D7E11}";
 inline constexpr OLECHAR kRequestTypeGenericTransaction[] = u"{7A1C3E52-94B0-4D6F-8E21-5C0B9A3D7E12}";
 
+// The error text of a request that got no answer in time.
+inline constexpr OLECHAR kTextNoAnswer[] = u"Error: no answer in time";
+
 // The DTM message that carries a list transfer's progress.
 inline constexpr LONG kDtmMessageProgress = 18;
 // The status parameters written from every DataExchangeResponse.
