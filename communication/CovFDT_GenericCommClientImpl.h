@@ -324,6 +324,17 @@ class CovFDT_GenericCommClientImpl : public IovFdtCommunicationClient4,
   HRESULT SetConnectionOnline(BSTR connectionId, bool online);
   // Removes the first entry with the id; E_FAIL when there is none.
   HRESULT RemoveConnectionEntry(BSTR connectionId);
+  // Releases a connection the list no longer holds. It lets go of the frame's channel first: the
+  // frame may still hold the connection as the sink of a connect it never answered, and the two
+  // would keep each other alive.
+  static void LetGo(ConnectionEntry& entry) {
+    vkr::ComPtr<IovFdtCommunicationClient4> connection;
+    if (entry.connection &&
+        SUCCEEDED(entry.connection->QueryInterface(IovFdtCommunicationClient4::iid, connection.PutVoid())) &&
+        connection)
+      connection->SetCommunication(nullptr);
+    entry.connection = nullptr;
+  }
   // Index of the first entry with the id, or -1.
   LONG FindConnectionIndex(BSTR connectionId) const {
     for (std::size_t i = 0; i < m_connections.size(); ++i)
@@ -708,6 +719,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::SetCommunication(IFdtCommunication* cha
     std::vector<ConnectionEntry> connections;
     connections.swap(m_connections);
     transfers.clear();
+    for (ConnectionEntry& entry : connections) LetGo(entry);
     connections.clear();
     UninitializeProtocols();
     return S_OK;
@@ -824,7 +836,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::RemoveConnectionEntry(BSTR connectionId
   // Taken out first: releasing the connection may call back into this client.
   ConnectionEntry gone = std::move(m_connections[static_cast<std::size_t>(index)]);
   m_connections.erase(m_connections.begin() + index);
-  gone.connection = nullptr;
+  LetGo(gone);
   return S_OK;
 }
 

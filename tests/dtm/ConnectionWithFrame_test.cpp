@@ -204,6 +204,11 @@ TEST_F(ConnectionWithFrame, UnansweredServicesAndQueuedRequestsEndAfterTheirTime
     // (The connects that got no answer left theirs at the frame: the DTM never learnt them.)
     for (const std::string& open : channel->References()) EXPECT_NE(open, reference) << "still open at the frame";
   }
+  // The frame holds the connection as the sink of those connects: it lets go of the channel, as
+  // the communication client has it do when the frame takes its channel back.
+  vkr::ComPtr<IovFdtCommunicationClient4> client4;
+  ASSERT_EQ(connection->QueryInterface(IovFdtCommunicationClient4::iid, client4.PutVoid()), S_OK);
+  EXPECT_EQ(client4->SetCommunication(nullptr), S_OK);
 }
 
 }  // namespace
