@@ -10,13 +10,14 @@
 #include "communication/CommunicationInterfaces.h"
 #include "tests/dtm/DtmTestSupport.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
+#include "tests/support/source_tree.h"
 
 namespace {
 
 using namespace vkr::test;
 namespace fs = std::filesystem;
 
-const fs::path kFrameSchemas = fs::path(__FILE__).parent_path().parent_path().parent_path() / "frame" / "schemas";
+const fs::path kFrameSchemas = vkr::test::FrameSchemas();
 vkr::Bstr SchemaDir() { return vkr::Bstr(vkr::Utf8ToUtf16(kFrameSchemas.string())); }
 
 // Validates documents as a frame does.
