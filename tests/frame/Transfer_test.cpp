@@ -25,20 +25,20 @@ constexpr ULONG kDeviceValueField = 0x200000;
 
 VARIANT Id(ULONG id) { return vkr::UI4(id); }
 
-[[maybe_unused]] vkr::Variant Text(const char16_t* s) {
+vkr::Variant Text(const char16_t* s) {
   vkr::Variant v;
   v.vt = VT_BSTR;
   v.bstrVal = SysAllocString(s);
   return v;
 }
-[[maybe_unused]] vkr::Variant Number(VARTYPE vt, double d) {
+vkr::Variant Number(VARTYPE vt, double d) {
   vkr::Variant r8, out;
   r8.vt = VT_R8;
   r8.dblVal = d;
   VariantChangeType(out.Put(), r8.Ptr(), 0, vt);
   return out;
 }
-[[maybe_unused]] vkr::Variant Bytes(const vkr::frame::Bytes& bytes) {
+vkr::Variant Bytes(const vkr::frame::Bytes& bytes) {
   vkr::Variant v;
   v.vt = VT_ARRAY | VT_UI1;
   v.parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
@@ -143,6 +143,76 @@ TEST_F(Transfer, UploadFillsEveryMemberWithTheDevicesValue) {
   EXPECT_EQ(std::u16string(vkr::View(Value(1054).bstrVal)).substr(0, 6), u"LT-200");
   EXPECT_FLOAT_EQ(Value(1049).fltVal, 4.25f);
   EXPECT_EQ(RootListCount(), listsBefore) << "a temporary list stayed behind";
+}
+
+TEST_F(Transfer, DownloadWritesExactlyTheDataSetToTheDevice) {
+  using vkr::frame::wire::PackAscii;
+  Open();
+  // Every member of the download list gets a value the device does not hold.
+  vkr::frame::Bytes longTag(32, 0);
+  const char kLongTag[] = "SILO NORTH / LEVEL 2";
+  std::memcpy(longTag.data(), kLongTag, sizeof kLongTag - 1);
+  // Command 18's whole request is a member of its own; it holds the same bytes as its parts.
+  vkr::frame::Bytes tagDescriptorDate = PackAscii("LT-200", 6);
+  const vkr::frame::Bytes descriptor = PackAscii("SILO NORTH A", 12);
+  tagDescriptorDate.insert(tagDescriptorDate.end(), descriptor.begin(), descriptor.end());
+  tagDescriptorDate.insert(tagDescriptorDate.end(), {17, 11, 126});
+  vkr::frame::Bytes range{47, 0, 0, 0, 0, 0, 0, 0, 0};
+  vkr::frame::wire::PutFloat(&range, 1, 12.5f);
+  vkr::frame::wire::PutFloat(&range, 5, 0.75f);
+  struct Change {
+    ULONG id;
+    vkr::Variant value;
+  };
+  Change changes[] = {
+      {1051, Text(u"DOWNLOADED BY THE FRAME")},
+      {1053, Bytes(tagDescriptorDate)},
+      {1054, Text(u"LT-200")},
+      {1055, Text(u"SILO NORTH A")},
+      {1056, Number(VT_UI1, 17)},
+      {1057, Number(VT_UI1, 11)},
+      {1058, Number(VT_UI1, 126)},
+      {1097, Bytes(longTag)},
+      {1024, Number(VT_UI1, 47)},
+      {1064, Number(VT_UI1, 2)},
+      {1066, Number(VT_UI1, 3)},
+      {1068, Number(VT_UI1, 4)},
+      {1070, Number(VT_UI1, 5)},
+      {1071, Number(VT_UI1, 60)},
+      {1074, Number(VT_UI1, 77)},
+      {1076, Number(VT_UI1, 2)},
+      {1078, Number(VT_R4, 0.375)},
+      {1080, Number(VT_R4, -0.125)},
+      {1022, Number(VT_R4, 2.5)},
+      {1023, Bytes(range)},
+  };
+  for (Change& c : changes) ASSERT_EQ(handler->SetParameterValue(Id(c.id), c.value), S_OK) << c.id;
+  bool success = false;
+  ASSERT_EQ(session->Download(&success), S_OK);
+  EXPECT_TRUE(success) << session->Frame()->notifications.back();
+  EXPECT_TRUE(session->Channel()->failures.empty());
+
+  const SimulatedDevice::Configuration& c = device->config;
+  EXPECT_EQ(c.message, PackAscii("DOWNLOADED BY THE FRAME", 24));
+  // The first byte of the tag and of the descriptor is shared with the "tag only" and
+  // "descriptor only" members of command 18, whose stale values still overwrite it in a group
+  // write; every other byte must be the data set's.
+  vkr::frame::Bytes written = c.tagDescriptorDate;
+  ASSERT_EQ(written.size(), tagDescriptorDate.size());
+  for (std::size_t shared : {std::size_t{0}, std::size_t{6}}) written[shared] = tagDescriptorDate[shared];
+  EXPECT_EQ(written, tagDescriptorDate);
+  EXPECT_EQ(c.longTag, longTag);
+  EXPECT_EQ(c.pvUnit, 47);
+  EXPECT_EQ(vkr::frame::Bytes(c.displaySettings.begin(), c.displaySettings.begin() + 5),
+            (vkr::frame::Bytes{2, 3, 4, 5, 60}));
+  vkr::frame::Bytes echo{77, 2, 0, 0, 0, 0, 0, 0, 0, 0};
+  vkr::frame::wire::PutFloat(&echo, 2, 0.375f);
+  vkr::frame::wire::PutFloat(&echo, 6, -0.125f);
+  EXPECT_EQ(c.echoSettings, echo);
+  EXPECT_EQ(c.damping, 2.5f);
+  EXPECT_EQ(c.rangeUnit, 47);
+  EXPECT_EQ(c.upperRange, 12.5f);
+  EXPECT_EQ(c.lowerRange, 0.75f);
 }
 
 }  // namespace
