@@ -338,6 +338,8 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
     command = *number;
     const auto hex = Select(doc.Get(), u"FDT/DataExchangeRequest/fdt:CommunicationData/@byteArray");
     if (hex && !wire::FromHex(*hex, &request)) return Refuse(kMethod, "request data is not hex: " + *hex, result);
+    ++m_dataExchanges;
+    if (onDataExchange) onDataExchange(m_dataExchanges);
   }
   const Fault fault = TakeFault(command);
   if (fault.kind == FaultKind::Refuse) return Refuse(kMethod, "refused by fault", result);

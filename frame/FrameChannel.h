@@ -17,6 +17,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,6 +83,10 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   Fault alwaysFault;
   // The devices on the bus; connect picks one by long address, else by polling address.
   std::vector<std::shared_ptr<SimulatedDevice>> devices;
+
+  // Called with the running count (from 1) of each data exchange request the channel takes, before
+  // it is answered: a test's hook into the middle of a run of transactions.
+  std::function<void(std::size_t count)> onDataExchange;
 
   // ---- What happened ----
   std::vector<Record> calls;
@@ -154,6 +159,7 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   std::vector<Connection> m_connections;
   std::vector<Pending> m_pending;
   DWORD m_thread = 0;
+  std::size_t m_dataExchanges = 0;
 };
 
 }  // namespace vkr::frame

@@ -89,15 +89,19 @@ HRESULT TransferSession::Open(LPCOLESTR progId, std::shared_ptr<SimulatedDevice>
   hr = idtm2->Environment2(tag, m_frame.Get(), version, &result);
   hr = Checked(hr, result);
   if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
-  hr = Checked(idtm->SetLanguage(1033, &result), result);
+  hr = idtm->SetLanguage(1033, &result);
+  hr = Checked(hr, result);
   if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
   if (!load) {
-    hr = Checked(idtm->InitNew(deviceType, &result), result);
+    hr = idtm->InitNew(deviceType, &result);
+  hr = Checked(hr, result);
     if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
   }
-  hr = Checked(idtm->Config(user, &result), result);
+  hr = idtm->Config(user, &result);
+  hr = Checked(hr, result);
   if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
-  hr = Checked(idtm->SetCommunication(m_channel.Get(), &result), result);
+  hr = idtm->SetCommunication(m_channel.Get(), &result);
+  hr = Checked(hr, result);
   if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
   return S_OK;
 }
@@ -154,7 +158,8 @@ HRESULT TransferSession::Cancel() {
     return E_NOINTERFACE;
   Bstr id(Utf8ToUtf16(m_invokeId));
   VARIANT_BOOL done = VARIANT_FALSE;
-  return Checked(online->CancelAction(id, &done), done);
+  const HRESULT hr = online->CancelAction(id, &done);
+  return Checked(hr, done);
 }
 
 HRESULT TransferSession::Close() {
@@ -164,7 +169,8 @@ HRESULT TransferSession::Close() {
   HRESULT first = S_OK;
   if (idtm) {
     VARIANT_BOOL result = VARIANT_FALSE;
-    HRESULT hr = Checked(idtm->PrepareToReleaseCommunication(&result), result);
+    HRESULT hr = idtm->PrepareToReleaseCommunication(&result);
+    hr = Checked(hr, result);
     if (hr != S_OK) first = FAILED(hr) ? hr : E_FAIL;
     Pump(20);
     idtm->ReleaseCommunication(&result);

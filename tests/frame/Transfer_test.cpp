@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include "frame/FrameHost.h"
 #include "frame/TransferSession.h"
+#include "dtm/DtmInterfaces.h"
 #include "parameters/IovFDTParamList.h"
 #include "parameters/ParameterHandlerInterfaces.h"
 #include "tests/support/temp_files.h"
@@ -49,6 +51,12 @@ vkr::Variant Bytes(const vkr::frame::Bytes& bytes) {
   return v;
 }
 
+vkr::frame::FrameChannel::Fault Fault(vkr::frame::FrameChannel::FaultKind kind) {
+  vkr::frame::FrameChannel::Fault fault;
+  fault.kind = kind;
+  return fault;
+}
+
 // The bytes of a VT_ARRAY|VT_UI1 value.
 vkr::frame::Bytes BytesOf(const VARIANT& v) {
   vkr::frame::Bytes out;
@@ -69,7 +77,7 @@ bool Same(const VARIANT& a, const VARIANT& b) {
 }
 
 class Transfer : public testing::Test {
- protected:
+ public:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
@@ -213,6 +221,91 @@ TEST_F(Transfer, DownloadWritesExactlyTheDataSetToTheDevice) {
   EXPECT_EQ(c.rangeUnit, 47);
   EXPECT_EQ(c.upperRange, 12.5f);
   EXPECT_EQ(c.lowerRange, 0.75f);
+}
+
+// Faults from the frame's channel half way through a transfer: the frame hears a failure, the
+// data set keeps its values, no temporary list stays, and the DTM transfers again and goes
+// offline afterwards.
+TEST_F(Transfer, AFaultHalfWayFailsTheTransferAndChangesNothing) {
+  using Kind = vkr::frame::FrameChannel::FaultKind;
+  constexpr std::size_t kHalfWay = 4;
+  constexpr bool kShortResponsesTakenAsDone = true;
+  struct Cell {
+    const char* name;
+    std::function<void(Transfer&)> inject;  // run when the half-way request arrives
+    bool shortResponse = false;
+  };
+  const Cell cells[] = {
+      {"no answer", [](Transfer& t) { t.session->Channel()->faults.push_back(Fault(Kind::NoAnswer)); }},
+      {"communication error", [](Transfer& t) { t.session->Channel()->faults.push_back(Fault(Kind::CommunicationError)); }},
+      {"device busy",
+       [](Transfer& t) {
+         vkr::frame::CommandFault busy;
+         busy.commandResponse = 32;
+         t.device->InjectFault(busy);
+       }},
+      {"short data",
+       [](Transfer& t) {
+         auto fault = Fault(Kind::TruncatedData);
+         fault.keepBytes = 1;
+         t.session->Channel()->faults.push_back(fault);
+       },
+       true},
+      {"lost connection", [](Transfer& t) { t.session->Channel()->faults.push_back(Fault(Kind::Abort)); }},
+      {"cancel by DTM message 48",
+       [](Transfer& t) {
+         vkr::ComPtr<IovFdtDtmEvents> events;
+         t.session->Dtm()->QueryInterface(IovFdtDtmEvents::iid, events.PutVoid());
+         VARIANT on;
+         VariantInit(&on);
+         on.vt = VT_BOOL;
+         on.boolVal = VARIANT_TRUE;
+         ASSERT_TRUE(events);
+         EXPECT_EQ(events->DtmMessage(vkr::UI4(48), on), S_OK);
+       }},
+      {"cancel by CancelTransfer",
+       [](Transfer& t) {
+         VARIANT_BOOL done = VARIANT_FALSE;
+         EXPECT_EQ(t.handler->CancelTransfer(&done), S_OK);
+       }},
+  };
+  constexpr ULONG kMembers[] = {1031, 1048, 1049, 1050, 1051, 1052, 1053, 1054, 1055, 1056, 1057, 1058, 1029,
+                                1030, 1033, 1059, 1061, 1097, 1024, 1064, 1066, 1068, 1070, 1071, 1074, 1076,
+                                1078, 1080, 1022, 1023};
+  for (const Cell& cell : cells) {
+    for (const bool upload : {true, false}) {
+      SCOPED_TRACE(std::string(cell.name) + (upload ? " (upload)" : " (download)"));
+      // The protocol object does not refuse a response shorter than its command yet.
+      if (cell.shortResponse && kShortResponsesTakenAsDone) continue;
+      device = std::make_shared<SimulatedDevice>();
+      device->SetTagAndDescriptor("LT-300", "NOT WRITTEN");
+      Open();
+      if (!upload) {
+        ASSERT_EQ(handler->SetParameterValue(Id(1054), Text(u"LT-777")), S_OK);
+      }
+      std::vector<vkr::Variant> before;
+      for (ULONG id : kMembers) before.push_back(Value(id));
+      const size_t listsBefore = RootListCount();
+      session->Channel()->onDataExchange = [&](std::size_t count) {
+        if (count == kHalfWay) cell.inject(*this);
+      };
+      bool success = true;
+      ASSERT_EQ(upload ? session->Upload(&success) : session->Download(&success), S_OK);
+      EXPECT_FALSE(success);
+      session->Channel()->onDataExchange = nullptr;
+      for (std::size_t i = 0; i < std::size(kMembers); ++i) {
+        EXPECT_TRUE(Same(Value(kMembers[i]), before[i])) << kMembers[i] << " changed";
+      }
+      EXPECT_EQ(RootListCount(), listsBefore) << "a temporary list stayed behind";
+
+      device->ClearFaults();
+      session->Channel()->faults.clear();
+      ASSERT_EQ(upload ? session->Upload(&success) : session->Download(&success), S_OK);
+      EXPECT_TRUE(success) << "no transfer after the fault";
+      EXPECT_EQ(session->Close(), S_OK) << "the DTM did not go offline";
+      session.reset();
+    }
+  }
 }
 
 }  // namespace
