@@ -2,7 +2,9 @@
 #include "frame/EngineeringHost.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <sstream>
 
@@ -206,6 +208,221 @@ class Command {
   bool m_comInitialized = false;
 };
 
+// The value of an attribute in the element text (empty when absent), entities decoded.
+std::string Attribute(const std::string& element, const std::string& name) {
+  const std::string key = " " + name + "=\"";
+  std::size_t at = element.find(key);
+  if (at == std::string::npos) return "";
+  at += key.size();
+  const std::size_t end = element.find('"', at);
+  std::string value = element.substr(at, end == std::string::npos ? std::string::npos : end - at);
+  static const std::pair<const char*, const char*> kEntities[] = {
+      {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"}, {"&amp;", "&"}};
+  for (const auto& [entity, text] : kEntities)
+    for (std::size_t p = 0; (p = value.find(entity, p)) != std::string::npos; p += std::strlen(text))
+      value.replace(p, std::strlen(entity), text);
+  return value;
+}
+
+std::string Escape(const std::string& text) {
+  std::string out;
+  for (char ch : text) {
+    switch (ch) {
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += ch;
+    }
+  }
+  return out;
+}
+
+// One parameter of the parameter document.
+struct DocumentVariable {
+  std::string name;
+  std::string value;   // the display text
+  std::string unit;
+  std::size_t begin = 0;  // the element's place in the document
+  std::size_t end = 0;
+};
+
+std::vector<DocumentVariable> Variables(const std::string& document) {
+  std::vector<DocumentVariable> out;
+  const std::string open = "<fdt:DtmVariable ", close = "</fdt:DtmVariable>";
+  for (std::size_t at = 0; (at = document.find(open, at)) != std::string::npos;) {
+    DocumentVariable v;
+    v.begin = at;
+    v.end = document.find(close, at);
+    if (v.end == std::string::npos) break;
+    v.end += close.size();
+    const std::string element = document.substr(at, v.end - at);
+    v.name = Attribute(element.substr(0, element.find('>')), "name");
+    const std::size_t display = element.find("<fdt:Display ");
+    if (display != std::string::npos) v.value = Attribute(element.substr(display), "string");
+    const std::size_t unit = element.find("<fdt:Unit");
+    if (unit != std::string::npos) v.unit = Attribute(element.substr(unit), "label");
+    if (v.unit.empty() && unit != std::string::npos) v.unit = Attribute(element.substr(unit), "name");
+    out.push_back(v);
+    at = v.end;
+  }
+  return out;
+}
+
+// The device's tag in the parameter document.
+std::string DeviceTag(const std::string& document) {
+  const std::size_t at = document.find("<DtmDevice");
+  if (at == std::string::npos) return "";
+  return Attribute(document.substr(at, document.find('>', at) - at), "fdt:tag");
+}
+
+// The DTM's parameter document (IDtmParameter::GetParameters).
+bool ParameterDocument(Command& c, std::string* text) {
+  ComPtr<IDtmParameter> parameters = c.Dtm<IDtmParameter>();
+  if (!parameters) return c.Failed("the DTM offers no parameter interface");
+  Bstr document;
+  const HRESULT hr = parameters->GetParameters(nullptr, document.Put());
+  if (hr != S_OK || document.Empty()) return c.Failed("the DTM gave no parameter document: " + ResultText(hr));
+  *text = Utf16ToUtf8(document.View());
+  return true;
+}
+
+int Show(const Options& o) {
+  Command c(o);
+  std::string document;
+  if (!c.Open() || !ParameterDocument(c, &document)) return 1;
+  std::vector<DocumentVariable> variables = Variables(document);
+  variables.insert(variables.begin(), DocumentVariable{"Tag", DeviceTag(document), "", 0, 0});
+  std::size_t width = 4;
+  for (const DocumentVariable& v : variables) width = std::max(width, v.name.size());
+  std::printf("%-*s  %-32s  %s\n", static_cast<int>(width), "name", "value", "unit");
+  for (const DocumentVariable& v : variables)
+    std::printf("%-*s  %-32s  %s\n", static_cast<int>(width), v.name.c_str(), v.value.c_str(), v.unit.c_str());
+  return c.Close() ? 0 : 1;
+}
+
+// Sets the value of the named variable in the parameter document's text; the tag is the device
+// element's.
+bool SetInDocument(std::string* document, const std::string& name, const std::string& value, std::string* why) {
+  if (name == "Tag") {
+    const std::string key = "fdt:tag=\"";
+    const std::size_t at = document->find(key, document->find("<DtmDevice"));
+    if (at == std::string::npos) {
+      *why = "the parameter document has no tag";
+      return false;
+    }
+    const std::size_t start = at + key.size();
+    document->replace(start, document->find('"', start) - start, Escape(value));
+    return true;
+  }
+  for (const DocumentVariable& v : Variables(*document)) {
+    if (v.name != name) continue;
+    std::string element = document->substr(v.begin, v.end - v.begin);
+    bool set = false;
+    for (const char* attribute : {" string=\"", " number=\""}) {
+      const std::size_t variant = element.find("<fdt:Variant");
+      if (variant == std::string::npos) break;
+      const std::size_t at = element.find(attribute, variant);
+      if (at == std::string::npos) continue;
+      const std::size_t start = at + std::strlen(attribute);
+      const std::size_t end = element.find('"', start);
+      element.replace(start, end - start, Escape(value));
+      set = true;
+      break;
+    }
+    if (!set) {
+      *why = "the parameter " + name + " cannot be written";
+      return false;
+    }
+    document->replace(v.begin, v.end - v.begin, element);
+    return true;
+  }
+  *why = "there is no parameter " + name;
+  return false;
+}
+
+int Set(const Options& o) {
+  if (o.rest.empty()) return Fail("set needs NAME=VALUE"), 2;
+  Command c(o);
+  std::string document;
+  if (!c.Open() || !ParameterDocument(c, &document)) return 1;
+  for (const std::string& assignment : o.rest) {
+    const std::size_t equals = assignment.find('=');
+    if (equals == std::string::npos || equals == 0) return Fail("set takes NAME=VALUE, not " + assignment), 2;
+    std::string why;
+    if (!SetInDocument(&document, assignment.substr(0, equals), assignment.substr(equals + 1), &why)) return Fail(why);
+  }
+  ComPtr<IDtmParameter> parameters = c.Dtm<IDtmParameter>();
+  const std::size_t errorsBefore = c.m_session->Frame()->notifications.size();
+  VARIANT_BOOL done = VARIANT_FALSE;
+  Bstr text(Utf8ToUtf16(document));
+  const HRESULT hr = parameters->SetParameters(nullptr, text, &done);
+  if (hr != S_OK || !done) {
+    std::string why = "the DTM refused the values";
+    const auto& notes = c.m_session->Frame()->notifications;
+    for (std::size_t i = errorsBefore; i < notes.size(); ++i)
+      if (notes[i].rfind("error ", 0) == 0) why = notes[i].substr(notes[i].find(": ") + 2);
+    return Fail(why);
+  }
+  if (!c.SaveProject() || !c.Close()) return 1;
+  std::printf("set; data set saved to %s\n", o.project.c_str());
+  return 0;
+}
+
+// The statusFlag of a diagnosis document, or the communication error.
+std::string StatusFlag(const std::string& document, const char* element) {
+  const std::size_t at = document.find(element);
+  if (at == std::string::npos) return "";
+  return Attribute(document.substr(at, document.find('>', at) - at), "statusFlag");
+}
+
+bool Compare(Command& c, bool* equal) {
+  ComPtr<IDtmOnlineDiagnosis> diagnosis = c.Dtm<IDtmOnlineDiagnosis>();
+  if (!diagnosis) return c.Failed("the DTM offers no online diagnosis");
+  Bstr document;
+  const HRESULT hr = diagnosis->Compare(document.Put());
+  if (hr != S_OK) return c.Failed("the DTM did not compare: " + ResultText(hr));
+  const std::string flag = StatusFlag(Utf16ToUtf8(document.View()), "<CompareResult");
+  if (flag.empty()) return c.Failed("the device could not be compared");
+  *equal = flag == "equal";
+  return true;
+}
+
+int CompareCommand(const Options& o) {
+  Command c(o);
+  bool equal = false;
+  if (!c.Open() || !Compare(c, &equal) || !c.Close() || !c.SaveDevice()) return 1;
+  std::printf("%s\n", equal ? "the data set equals the device" : "the data set differs from the device");
+  return 0;
+}
+
+int Status(const Options& o) {
+  Command c(o);
+  if (!c.Open()) return 1;
+  ComPtr<IDtmOnlineDiagnosis> diagnosis = c.Dtm<IDtmOnlineDiagnosis>();
+  if (!diagnosis) return Fail("the DTM offers no online diagnosis");
+  Bstr document;
+  const HRESULT hr = diagnosis->GetDeviceStatus(document.Put());
+  if (hr != S_OK) return Fail("the DTM gave no device status: " + ResultText(hr));
+  const std::string flag = Attribute(Utf16ToUtf8(document.View()), "fdt:statusFlag");
+  if (flag.empty()) return Fail("the device status could not be read");
+  if (!c.Close() || !c.SaveDevice()) return 1;
+  std::printf("device status: %s\n", flag.c_str());
+  return 0;
+}
+
+int Download(const Options& o) {
+  Command c(o);
+  if (!c.Open() || !c.Transfer(false)) return 1;
+  // Read back: the device must now hold the data set.
+  bool equal = false;
+  if (!Compare(c, &equal) || !c.SaveProject() || !c.Close() || !c.SaveDevice()) return 1;
+  // The comparison covers every readable parameter of the data set, more than the download list.
+  std::printf("downloaded; read back: %s\n",
+              equal ? "the device holds the data set" : "the device differs from the data set (see compare)");
+  return 0;
+}
+
 int Upload(const Options& o) {
   Command c(o);
   if (!c.Open() || !c.Transfer(true) || !c.SaveProject() || !c.Close() || !c.SaveDevice()) return 1;
@@ -242,6 +459,11 @@ int RunEngineeringCommand(const std::string& command, const std::vector<std::str
   }
   if (o.device.empty()) o.device = o.project + ".device";
   if (command == "upload") return Upload(o);
+  if (command == "download") return Download(o);
+  if (command == "show") return Show(o);
+  if (command == "set") return Set(o);
+  if (command == "compare") return CompareCommand(o);
+  if (command == "status") return Status(o);
   return Fail("unknown command " + command), 2;
 }
 
