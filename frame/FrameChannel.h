@@ -101,6 +101,10 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   std::size_t ConnectionCount() const { return m_connections.size(); }
   // The references of the open connections, oldest first.
   std::vector<std::string> References() const;
+  // The bits on the wire of one transaction (11 a character, with the preambles).
+  static unsigned long long WireBits(std::size_t requestBytes, std::size_t responseBytes, bool longFrame);
+  // The bits of every data exchange answered so far.
+  unsigned long long dataExchangeWireBits = 0;
   // The time one transaction takes on the wire, in ms, at wireBitsPerSecond.
   DWORD WireTime(std::size_t requestBytes, std::size_t responseBytes, bool longFrame) const;
 
