@@ -3,6 +3,7 @@
 // frame's channel, and the frame hears the end (IDtmEvents).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -221,6 +222,50 @@ TEST_F(Transfer, DownloadWritesExactlyTheDataSetToTheDevice) {
   EXPECT_EQ(c.rangeUnit, 47);
   EXPECT_EQ(c.upperRange, 12.5f);
   EXPECT_EQ(c.lowerRange, 0.75f);
+}
+
+// One request at a time: a second one while the first is pending is refused and leaves the first
+// alone; the refresh of the online cache (DTM message 51) reads device values without touching
+// the data set.
+TEST_F(Transfer, OneRequestAtATimeAndTheCacheRefreshReadsOnly) {
+  device->SetTagAndDescriptor("LT-400", "CACHE");
+  Open();
+  vkr::ComPtr<IDtmOnlineParameter> online;
+  ASSERT_EQ(session->Dtm()->QueryInterface(IDtmOnlineParameter::iid, online.PutVoid()), S_OK);
+  vkr::Bstr first(u"11111111-2222-3333-4444-555555555555"), second(u"66666666-2222-3333-4444-555555555555");
+  VARIANT_BOOL accepted = VARIANT_FALSE;
+  ASSERT_EQ(online->UploadRequest(first, nullptr, &accepted), S_OK);
+  EXPECT_TRUE(accepted);
+  accepted = VARIANT_TRUE;
+  EXPECT_EQ(online->DownloadRequest(second, nullptr, &accepted), S_FALSE);
+  EXPECT_FALSE(accepted);
+  auto& notes = session->Frame()->notifications;
+  for (int i = 0; i < 2000; ++i) {
+    TransferSession::Pump(5);
+    if (std::find(notes.begin(), notes.end(), "upload finished 11111111-2222-3333-4444-555555555555 1") != notes.end())
+      break;
+  }
+  EXPECT_NE(std::find(notes.begin(), notes.end(), "upload finished 11111111-2222-3333-4444-555555555555 1"), notes.end());
+  for (const std::string& n : notes) EXPECT_EQ(n.find("66666666"), std::string::npos) << n;
+
+  // The device changes; the refresh brings its value in as the device value only.
+  device->SetTagAndDescriptor("LT-401", "CACHE");
+  const vkr::Variant before = Value(1054);
+  vkr::ComPtr<IovFdtDtmEvents> events;
+  ASSERT_EQ(session->Dtm()->QueryInterface(IovFdtDtmEvents::iid, events.PutVoid()), S_OK);
+  vkr::Variant argument;
+  argument.vt = VT_ARRAY | VT_VARIANT;
+  argument.parray = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+  vkr::Variant text = Text(u"refresh"), list = Text(u"UploadList");
+  LONG index = 0;
+  SafeArrayPutElement(argument.parray, &index, text.Ptr());
+  index = 1;
+  SafeArrayPutElement(argument.parray, &index, list.Ptr());
+  const size_t listsBefore = RootListCount();
+  EXPECT_EQ(events->DtmMessage(vkr::UI4(51), argument), S_OK);
+  EXPECT_TRUE(Same(Value(1054), before));
+  EXPECT_EQ(std::u16string(vkr::View(DeviceValue(1054).bstrVal)).substr(0, 6), u"LT-401");
+  EXPECT_EQ(RootListCount(), listsBefore);
 }
 
 // Faults from the frame's channel half way through a transfer: the frame hears a failure, the
