@@ -1036,7 +1036,10 @@ class DocumentNode : public NodeObject<IXMLDOMDocument2> {
     if (value.vt != VT_BSTR) return E_INVALIDARG;
     std::u16string_view v = View(value.bstrVal);
     if (n == u"SelectionLanguage") {
-      if (v != u"XPath" && v != u"XSLPattern") return E_FAIL;
+      // The evaluator speaks XPath only; XSL Patterns (zero-based indexes and their own
+      // operators) are refused rather than evaluated as XPath under their name.
+      if (v == u"XSLPattern") return E_NOTIMPL;
+      if (v != u"XPath") return E_FAIL;
       m_node->doc->selectionLanguage.assign(v);
     } else {
       m_node->doc->selectionNamespaces.assign(v);

@@ -383,6 +383,49 @@ TEST_F(Dom, PropertiesTheSystemSets) {
   EXPECT_EQ(schemas.vt, VT_NULL);
 }
 
+// The selection language the document reports is the one its paths are evaluated in: XPath,
+// whose position predicates count from 1 (XSL Patterns would count from 0). A language the
+// evaluator does not speak is refused, not taken under its name.
+TEST_F(Dom, SelectionLanguageIsTheLanguagePathsAreEvaluatedIn) {
+  auto language = [&] {
+    Variant got;
+    EXPECT_EQ(doc->getProperty(Bstr(u"SelectionLanguage"), got.Put()), S_OK);
+    return got.vt == VT_BSTR ? N(View(got.bstrVal)) : std::string("<not text>");
+  };
+  EXPECT_EQ(language(), "XPath");
+  ASSERT_TRUE(Load(doc.Get(), "<a><b>first</b><b>second</b><b>third</b></a>"));
+  struct Case {
+    const char* path;
+    const char* text;
+  } cases[] = {{"a/b[1]", "first"}, {"a/b[2]", "second"}, {"a/b[last()]", "third"}, {"a/b[position() = 1]", "first"}};
+  for (const Case& c : cases) {
+    auto node = Select1(doc.Get(), c.path);
+    ASSERT_TRUE(node) << c.path;
+    EXPECT_EQ(Text(node.Get()), c.text) << c.path;
+  }
+  EXPECT_FALSE(Select1(doc.Get(), "a/b[4]"));
+
+  struct Setting {
+    const char16_t* value;
+    HRESULT hr;
+  } settings[] = {{u"XSLPattern", E_NOTIMPL}, {u"xpath", E_FAIL}, {u"", E_FAIL}, {u"XPath", S_OK}};
+  for (const Setting& s : settings) {
+    Variant v;
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(s.value);
+    EXPECT_EQ(doc->setProperty(Bstr(u"SelectionLanguage"), v), s.hr) << N(s.value);
+    EXPECT_EQ(language(), "XPath") << N(s.value);
+  }
+  // A document made from this one keeps the same language.
+  ComPtr<IXMLDOMNode> clone;
+  ASSERT_EQ(doc->cloneNode(VARIANT_TRUE, clone.Put()), S_OK);
+  ComPtr<IXMLDOMDocument2> copy;
+  ASSERT_EQ(clone.As(&copy), S_OK);
+  Variant got;
+  EXPECT_EQ(copy->getProperty(Bstr(u"SelectionLanguage"), got.Put()), S_OK);
+  EXPECT_EQ(N(View(got.bstrVal)), "XPath");
+}
+
 // Hostile input: every case ends in a parse error with a reason, quickly.
 TEST_F(Dom, RefusesHostileInput) {
   std::string deep;
