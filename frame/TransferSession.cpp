@@ -18,8 +18,6 @@ constexpr char16_t kDeviceType[] =
     u"<FDT xmlns=\"x-schema:DTMDeviceTypeSchema.xml\" xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">"
     u"<fdt:DtmDeviceType><fdt:VersionInformation name=\"VORN VKR HART DTM\" vendor=\"Vorntec\" version=\"2.1.1\"/>"
     u"</fdt:DtmDeviceType></FDT>";
-constexpr char16_t kUserInformation[] =
-    u"<FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\"><FDTUserInformation userLevel=\"planningEngineer\"/></FDT>";
 
 // A fresh invoke id: a GUID without braces.
 std::string NewInvokeId() {
@@ -85,7 +83,9 @@ HRESULT TransferSession::Open(LPCOLESTR progId, std::shared_ptr<SimulatedDevice>
   hr = load ? LoadStreamFile(persist.Get(), projectPath.c_str()) : persist->InitNew();
   if (FAILED(hr)) return hr;
   VARIANT_BOOL result = VARIANT_FALSE;
-  Bstr tag(kSystemTag), version(kFrameVersion), deviceType(kDeviceType), user(kUserInformation);
+  const std::u16string userText = u"<FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\"><FDTUserInformation userLevel=\"" +
+                                   userLevel + u"\"/></FDT>";
+  Bstr tag(kSystemTag), version(kFrameVersion), deviceType(kDeviceType), user(userText);
   hr = idtm2->Environment2(tag, m_frame.Get(), version, &result);
   hr = Checked(hr, result);
   if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;

@@ -39,6 +39,8 @@ class TransferSession {
   // Serves the frame's messages for the time given.
   static void Pump(DWORD ms);
 
+  // The user level the frame gives the DTM ("observer", "operator", ..., "planningEngineer").
+  std::u16string userLevel = u"planningEngineer";
   // Called with each progress percentage the DTM reports while a transfer runs.
   std::function<void(int percent)> onProgress;
 

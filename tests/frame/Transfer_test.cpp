@@ -268,6 +268,18 @@ TEST_F(Transfer, OneRequestAtATimeAndTheCacheRefreshReadsOnly) {
   EXPECT_EQ(RootListCount(), listsBefore);
 }
 
+// An observer may not transfer: the request is refused and nothing is queued or sent.
+TEST_F(Transfer, AnObserversRequestIsRefused) {
+  session = std::make_unique<TransferSession>();
+  session->userLevel = u"observer";
+  ASSERT_EQ(session->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
+  bool success = true;
+  EXPECT_EQ(session->Upload(&success), S_FALSE);
+  EXPECT_EQ(session->Download(&success), S_FALSE);
+  EXPECT_FALSE(success);
+  EXPECT_TRUE(device->received.empty());
+}
+
 // Faults from the frame's channel half way through a transfer: the frame hears a failure, the
 // data set keeps its values, no temporary list stays, and the DTM transfers again and goes
 // offline afterwards.
