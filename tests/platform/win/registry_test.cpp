@@ -598,6 +598,55 @@ TEST(Registry, ToolRefusesBadInputAndReportsFailures) {
   EXPECT_EQ(RunTool(reg.file(), "list", &out), 1);
   EXPECT_NE(out.find(":3: expected a [key] line"), std::string::npos) << out;
 }
+
+// Keys near the top of a hive go only when asked for with --force; failures of the file name the
+// error and say what is wrong with the file.
+TEST(Registry, ToolGuardsTheTopOfTheHivesAndNamesWhatFailed) {
+  ScopedRegistry reg;
+  const std::string dtm = "'HKLM\\SOFTWARE\\Vorntec\\VKR Series DTM\\Files' LoggingPath sz 'C:\\Log'";
+  const std::string server = "'HKCR\\CLSID\\{1}\\InprocServer32' @ sz /x.so";
+  struct Case {
+    std::string args;
+    int exitCode;
+    const char* outputPart;
+    bool changes;  // whether the file changes
+  };
+  const Case cases[] = {
+      {"set " + dtm, 0, "", true},
+      {"set " + server, 0, "", true},
+      {"file extra", 2, "file takes no arguments", false},
+      {"delete HKCR", 2, "a hive cannot be deleted", false},
+      {"delete 'HKLM\\SOFTWARE'", 1,
+       "vkr-reg: delete HKEY_LOCAL_MACHINE\\SOFTWARE: the key holds 2 subkeys and is near the top of its hive; "
+       "deleting it with everything below it needs --force",
+       false},
+      {"delete 'HKLM\\SOFTWARE\\Vorntec'", 1, "holds 1 subkey and", false},
+      {"delete 'HKCR\\CLSID'", 1, "needs --force", false},
+      {"delete 'HKCR\\CLSID\\{1}'", 0, "", true},                       // deep enough
+      {"delete 'HKLM\\SOFTWARE\\Vorntec\\VKR Series DTM'", 0, "", true},  // deep enough
+      {"delete 'HKCR\\CLSID'", 0, "", true},                             // nothing below it any more
+      {"set " + server, 0, "", true},
+      {"delete --force 'HKLM\\SOFTWARE'", 0, "", true},
+      {"delete --force 'HKLM\\SOFTWARE'", 1, "ERROR_FILE_NOT_FOUND (2): not found", false},
+  };
+  for (const Case& c : cases) {
+    const std::string before = ReadFileText(reg.file());
+    std::string out;
+    EXPECT_EQ(RunTool(reg.file(), c.args, &out), c.exitCode) << c.args << ": " << out;
+    EXPECT_NE(out.find(c.outputPart), std::string::npos) << c.args << ": " << out;
+    EXPECT_EQ(ReadFileText(reg.file()) != before, c.changes) << c.args;
+  }
+  std::string out;
+  ASSERT_EQ(RunTool(reg.file(), "list", &out), 0);
+  EXPECT_EQ(out, "");
+  // A directory where the file should be, and a file where its directory should be.
+  EXPECT_EQ(RunTool(reg.dir().path(), "list", &out), 1);
+  EXPECT_EQ(out, "vkr-reg: list HKEY_LOCAL_MACHINE: ERROR_CANTREAD (1012): the registry file cannot be read (" +
+                     reg.dir().path() + ": is a directory, not a registry file)\n");
+  EXPECT_EQ(RunTool(reg.file() + "/inside.reg", "set 'HKLM\\a' v sz x", &out), 1);
+  EXPECT_EQ(out, "vkr-reg: set HKEY_LOCAL_MACHINE\\a: ERROR_CANTREAD (1012): the registry file cannot be read (" +
+                     reg.file() + "/inside.reg: cannot look at the file: Not a directory)\n");
+}
 #endif
 
 }  // namespace
