@@ -457,6 +457,8 @@ HRESULT CovFDT_BaseDTMCore::HandleDtmMsgUpDownload(VARIANT argument) {
   const HRESULT hr = VariantToBool(argument, &flag);
   if (FAILED(hr)) return hr;
   m_bAbortTransfer = flag;
+  // A running list transfer stops at its next transaction.
+  if (flag) CancelActiveTransfer();
   return S_OK;
 }
 
@@ -676,15 +678,14 @@ HRESULT CovFDT_BaseDTMCore::CheckOperationPhase(VARIANT phase) {
 HRESULT CovFDT_BaseDTMCore::GetFunctions(BSTR operationPhase, BSTR* functions) {
   LogEntry("GetFunctions");
   if (!functions) return E_INVALIDARG;
-  *functions = nullptr;
+  // Every refusal answers an empty text: a frame may read the answer whatever it is told.
+  *functions = SysAllocString(u"");
+  if (!*functions) return E_OUTOFMEMORY;
   if (!operationPhase) return S_FALSE;
-  if (m_eDtmState < dsINITIALIZED || m_eDtmState > dsONLINE) {
-    *functions = SysAllocString(u"");
-    return S_FALSE;
-  }
+  if (m_eDtmState < dsINITIALIZED || m_eDtmState > dsONLINE) return S_FALSE;
   vkr::ComPtr<IXMLDOMDocument2> document;
   VARIANT_BOOL loaded = VARIANT_FALSE;
-  if (FAILED(LoadXmlFromString(operationPhase, document.Put(), &loaded)) || !loaded || !document) return S_FALSE;
+  if (FAILED(LoadDtmDocument(operationPhase, document.Put(), &loaded)) || !loaded || !document) return S_FALSE;
   vkr::Variant phase;
   bool found = false;
   if (SUCCEEDED(GetXmlString(&phase.bstrVal, &found, document.Get(), vkr::Bstr(u"FDT/@operationPhase")))) {
@@ -696,12 +697,18 @@ HRESULT CovFDT_BaseDTMCore::GetFunctions(BSTR operationPhase, BSTR* functions) {
     vkr::ComPtr<IovFdtActiveXContainer> container = QueryDtm<IovFdtActiveXContainer>();
     if (!container || FAILED(container->GetFunctionList(elements.Put()))) return S_FALSE;
   }
-  return BstrFormat(functions,
-                    u"<?xml version=\"1.0\"?> <FDT xmlns          =\"x-schema:DTMFunctionsSchema.xml\" "
-                    u"\t xmlns:fdt      =\"x-schema:FDTDataTypesSchema.xml\" "
-                    u"\t xmlns:appId =\"x-schema:FDTApplicationIdSchema.xml\"> \t<Functions \t\tlabel    =\"Functions\" "
-                    u"\t\tfdt:name =\"\" \t\thelp     =\"\" \t> \t\t%s \t</Functions> </FDT>",
-                    elements.Get() ? elements.Get() : u"");
+  vkr::Bstr answer;
+  const HRESULT hr = BstrFormat(answer.Put(),
+                                u"<?xml version=\"1.0\"?> <FDT xmlns          =\"x-schema:DTMFunctionsSchema.xml\" "
+                                u"\t xmlns:fdt      =\"x-schema:FDTDataTypesSchema.xml\" "
+                                u"\t xmlns:appId =\"x-schema:FDTApplicationIdSchema.xml\"> "
+                                u"\t<Functions \t\tlabel    =\"Functions\" "
+                                u"\t\tfdt:name =\"\" \t\thelp     =\"\" \t> \t\t%s \t</Functions> </FDT>",
+                                elements.Get() ? elements.Get() : u"");
+  if (FAILED(hr)) return hr;
+  SysFreeString(*functions);
+  *functions = answer.Detach();
+  return S_OK;
 }
 
 HRESULT CovFDT_BaseDTMCore::InvokeFunctionRequest(BSTR invokeId, BSTR functionCall, VARIANT_BOOL* invoked) {
@@ -733,7 +740,21 @@ HRESULT CovFDT_BaseDTMCore::FindFunctionHandler(LONG, std::string*, HRESULT (**)
 // ---- The parameter handler's site --------------------------------------------------------
 
 HRESULT CovFDT_BaseDTMCore::SetDataSetModified(BOOL modified) {
+  // Dirty whether or not the frame is asked to save: a frame that saves only dirty DTMs must
+  // not lose the change. Only a save or a load makes the data set clean again.
+  if (modified) MarkDataSetChanged();
   return m_saveRequest.SetDataSetModified(modified, &m_saveSite);
+}
+
+HRESULT CovFDT_BaseDTMCore::RebuildAllRelations() {
+  // No user interface is open while the relations are built anew, so they tell nobody.
+  constexpr ULONG kNoNotification = 0;
+  m_bRebuildingRelations = true;
+  const HRESULT hr = BuildRelations(kNoNotification);
+  m_bRebuildingRelations = false;
+  // With building lowered, closing (no batch is open) applies what the build registered.
+  ApplyRelations(FALSE);
+  return hr;
 }
 
 HRESULT CovFDT_BaseDTMCore::DelaySaveRequest(BOOL begin) { return m_saveRequest.DelaySaveRequest(begin, &m_saveSite); }
@@ -794,12 +815,6 @@ HRESULT NotYet(VARIANT_BOOL* out) {
 }
 }  // namespace
 
-HRESULT CovFDT_BaseDTMCore::HandleDtmMsgRefreshOnlineCache(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleDtmMsgUploadDeviceParams(VARIANT) { return E_NOTIMPL; }
-
-HRESULT CovFDT_BaseDTMCore::CancelAction(BSTR, VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::DownloadRequest(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::UploadRequest(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::OnChildParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::OnParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::OnDataSetLocked(BSTR) { return E_NOTIMPL; }

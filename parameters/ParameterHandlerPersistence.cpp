@@ -21,11 +21,18 @@ void LogStep(const char* mark) {
 
 void LogNumber(const char* label, ULONG n) { WriteLogA((std::string(label) + std::to_string(n)).c_str()); }
 
-// A structural item: it must have been stored with exactly this VARTYPE.
+// A structural item (the count, an id, a status word), converted to the type it stands for: a
+// data set whose writer stored it as another number, or as digits, still loads; one that does not
+// convert (no number, a negative id or status, out of range) fails the load with the
+// conversion's error.
 HRESULT ReadTyped(IStream* stream, VARTYPE vt, VARIANT* out) {
-  const HRESULT hr = vkr::ReadStoredVariant(stream, out);
+  HRESULT hr = vkr::ReadStoredVariant(stream, out);
   if (FAILED(hr)) return hr;
-  return out->vt == vt ? S_OK : DISP_E_TYPEMISMATCH;
+  if (out->vt == vt) return S_OK;
+  hr = VariantChangeType(out, out, 0, vt);
+  if (SUCCEEDED(hr) && out->vt != vt) hr = DISP_E_TYPEMISMATCH;
+  if (FAILED(hr)) VariantClear(out);
+  return hr;
 }
 
 // The stream behind the handed object, or E_INVALIDARG.
@@ -110,8 +117,16 @@ HRESULT CovFDT_ParameterHandlerImpl::LoadParameterHandler(IStream* object, VARIA
   return S_OK;
 }
 
-HRESULT CovFDT_ParameterHandlerImpl::ReadParameterSection(IStream* stream, CParamCollection* loaded) {
+HRESULT CovFDT_ParameterHandlerImpl::ReadParameterSection(IStream* stream, CParamCollection* loaded,
+                                                          const CParamCollection* table) {
   if (!stream || !loaded) return E_INVALIDARG;
+  // The records the values belong to: the given table's, or the live ones.
+  auto known = [&](ULONG id) { return table ? table->FindById(id) != nullptr : HasParameter(id); };
+  auto fetch = [&](ULONG id, ParInfo* record) -> HRESULT {
+    if (!table) return GetParInfoById(id, record);
+    const ParInfo* stored = table->FindById(id);
+    return stored ? table->CopyParInfo(*stored, record) : E_INVALIDARG;
+  };
   vkr::Variant length;
   HRESULT hr = ReadTyped(stream, VT_I4, &length);
   if (FAILED(hr)) return hr;
@@ -144,9 +159,9 @@ HRESULT CovFDT_ParameterHandlerImpl::ReadParameterSection(IStream* stream, CPara
       if (FAILED(hr)) return hr;
     }
     // A record the table does not hold is consumed above and otherwise passed over.
-    if (!HasParameter(id.ulVal)) continue;
+    if (!known(id.ulVal)) continue;
     ParInfo record;
-    hr = GetParInfoById(id.ulVal, &record);
+    hr = fetch(id.ulVal, &record);
     if (FAILED(hr)) return hr;
     // The value must be of the parameter's type or convert to it.
     hr = ChangeVariantType(&record.m_vValue, &value, record.m_vt);

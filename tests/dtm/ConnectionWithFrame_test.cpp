@@ -1,15 +1,17 @@
 // The connection class end to end: the VKR DTM's protocol object, the stand-in frame's HART
 // channel and the simulated transmitter behind it. Connect, read a parameter blocking and
-// directly, run a raw command, disconnect.
+// directly, run a raw command, disconnect; and the requests that get no answer end in time.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "communication/CMyConnection.h"
+#include "dtm/DtmThreadInterfaces.h"
 #include "frame/FrameChannel.h"
 #include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/source_tree.h"
 #include "tests/support/threading.h"
-#include "dtm/DtmThreadInterfaces.h"
 
 namespace {
 
@@ -26,11 +28,11 @@ class ConnectionWithFrame : public testing::Test {
     channel->devices.push_back(std::make_shared<vkr::frame::SimulatedDevice>());
     ASSERT_EQ(vkr::MakeObject<CMyConnection>(&object), S_OK);
     ASSERT_EQ(object->QueryInterface(IovFDTConnectionObject::iid, connection.PutVoid()), S_OK);
-    // The frame's schema directory by its absolute path: a path made from __FILE__ may be relative.
+    const std::filesystem::path schemas = vkr::test::FrameSchemas();
     vkr::Bstr id;
     ASSERT_EQ(connection->InitConnection(vkr::Bstr(kHartProtocolId), static_cast<IDtm*>(dtm.Get()),
                                          static_cast<IFdtCommunication*>(channel.Get()),
-                                         vkr::Bstr(vkr::Utf8ToUtf16(VKR_FRAME_SCHEMA_DIR)), id.Put()),
+                                         vkr::Bstr(vkr::Utf8ToUtf16(schemas.string())), id.Put()),
               S_OK);
     ASSERT_EQ(connection->QueryInterface(IovFdtHartServiceInterface::iid, hart.PutVoid()), S_OK);
   }
