@@ -70,31 +70,9 @@ enum class Case {
 };
 enum class Operation { GoOnline, Read, Write, GoOffline, Verification };
 
-const char* Name(Case c) {
-  switch (c) {
-    case Case::NoAnswer: return "NoAnswer";
-    case Case::Late: return "Late";
-    case Case::Duplicate: return "Duplicate";
-    case Case::WrongInvokeId: return "WrongInvokeId";
-    case Case::Malformed: return "Malformed";
-    case Case::CommunicationError: return "CommunicationError";
-    case Case::Busy: return "Busy";
-    case Case::ShortData: return "ShortData";
-    case Case::Disconnect: return "Disconnect";
-    case Case::FrameAbort: return "FrameAbort";
-  }
-  return "?";
-}
-const char* Name(Operation o) {
-  switch (o) {
-    case Operation::GoOnline: return "GoOnline";
-    case Operation::Read: return "Read";
-    case Operation::Write: return "Write";
-    case Operation::GoOffline: return "GoOffline";
-    case Operation::Verification: return "Verification";
-  }
-  return "?";
-}
+const char* const kCaseNames[] = {"NoAnswer",           "Late", "Duplicate", "WrongInvokeId", "Malformed",
+                                  "CommunicationError", "Busy", "ShortData", "Disconnect",    "FrameAbort"};
+const char* const kOperationNames[] = {"GoOnline", "Read", "Write", "GoOffline", "Verification"};
 
 // The fault for the next request of `command` (-1: the next request of any kind); short data
 // keeps `keep` bytes of a data exchange's answer.
@@ -259,6 +237,7 @@ class CommunicationFaults : public testing::TestWithParam<std::tuple<Case, Opera
     ASSERT_TRUE(Pump([&] { return State() == dsONLINE && VerificationStatus() == 2; }))
         << "state " << State() << ", verification " << VerificationStatus() << Journal();
   }
+  // What the channel and the frame saw, for a failure's message.
   std::string Journal() {
     std::string out;
     for (const auto& c : channel->calls) out += "\n  channel: " + c.method;
@@ -491,7 +470,8 @@ INSTANTIATE_TEST_SUITE_P(
                      testing::Values(Operation::GoOnline, Operation::Read, Operation::Write, Operation::GoOffline,
                                      Operation::Verification)),
     [](const testing::TestParamInfo<std::tuple<Case, Operation>>& info) {
-      return std::string(Name(std::get<0>(info.param))) + "_" + Name(std::get<1>(info.param));
+      return std::string(kCaseNames[static_cast<int>(std::get<0>(info.param))]) + "_" +
+             kOperationNames[static_cast<int>(std::get<1>(info.param))];
     });
 
 }  // namespace
