@@ -14,7 +14,7 @@ namespace {
 using namespace vkr::test;
 namespace fs = std::filesystem;
 
-const fs::path kFrameSchemas = fs::path(__FILE__).parent_path().parent_path().parent_path() / "frame" / "schemas";
+const fs::path kFrameSchemas = VKR_FRAME_SCHEMA_DIR;
 
 // Validates documents as a frame does: with the frame's schema directory.
 class Validator : public CovFDTXMLHandlerImpl<Validator> {
