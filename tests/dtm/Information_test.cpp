@@ -8,13 +8,14 @@
 
 #include "tests/dtm/DtmTestSupport.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
+#include "tests/support/source_tree.h"
 
 namespace {
 
 using namespace vkr::test;
 namespace fs = std::filesystem;
 
-const fs::path kFrameSchemas = VKR_FRAME_SCHEMA_DIR;
+const fs::path kFrameSchemas = vkr::test::FrameSchemas();
 
 // Validates documents as a frame does: with the frame's schema directory.
 class Validator : public CovFDTXMLHandlerImpl<Validator> {
