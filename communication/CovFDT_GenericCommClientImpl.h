@@ -122,6 +122,7 @@ class CovFDT_GenericCommClientImpl : public IovFdtCommunicationClient4,
   // Releases the transfers, the connections and the channel; the protocol objects are the DTM's.
   virtual ~CovFDT_GenericCommClientImpl() {
     m_transfers.clear();
+    for (ConnectionEntry& e : m_connections) DetachConnection(e.connection.Get());
     m_connections.clear();
     m_connectionClasses.clear();
     m_channel = nullptr;
@@ -324,6 +325,13 @@ class CovFDT_GenericCommClientImpl : public IovFdtCommunicationClient4,
   HRESULT SetConnectionOnline(BSTR connectionId, bool online);
   // Removes the first entry with the id; E_FAIL when there is none.
   HRESULT RemoveConnectionEntry(BSTR connectionId);
+  // A connection let go of no longer reaches the DTM (it does not keep the DTM alive, and may
+  // outlive it in the frame's channel).
+  static void DetachConnection(IUnknown* connection) {
+    vkr::ComPtr<IovFdtConnectionDetach> detach;
+    if (connection && SUCCEEDED(connection->QueryInterface(IovFdtConnectionDetach::iid, detach.PutVoid())) && detach)
+      detach->DetachDtm();
+  }
   // Index of the first entry with the id, or -1.
   LONG FindConnectionIndex(BSTR connectionId) const {
     for (std::size_t i = 0; i < m_connections.size(); ++i)
@@ -708,6 +716,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::SetCommunication(IFdtCommunication* cha
     std::vector<ConnectionEntry> connections;
     connections.swap(m_connections);
     transfers.clear();
+    for (ConnectionEntry& e : connections) DetachConnection(e.connection.Get());
     connections.clear();
     UninitializeProtocols();
     return S_OK;
@@ -824,6 +833,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::RemoveConnectionEntry(BSTR connectionId
   // Taken out first: releasing the connection may call back into this client.
   ConnectionEntry gone = std::move(m_connections[static_cast<std::size_t>(index)]);
   m_connections.erase(m_connections.begin() + index);
+  DetachConnection(gone.connection.Get());
   gone.connection = nullptr;
   return S_OK;
 }
