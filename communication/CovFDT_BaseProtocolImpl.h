@@ -61,6 +61,14 @@ class CovFDT_BaseProtocolImpl {
   // TypeInformation has a TypeInformation/Simple element whose "type" names another. E_POINTER
   // without a parameter handler, E_NOINTERFACE without IovFdtParameterInfo.
   HRESULT GetDecodeVarType(const VARIANT& id, VARTYPE* vt);
+  // The ids of the parameter list whose requests CreateTransactions is building; null outside a
+  // list transfer. The members of a group that the list names are what its transaction asks for.
+  const std::vector<vkr::Variant>* GetTransferListMembers() const {
+    return m_bTransferListActive ? &m_transferListMembers : nullptr;
+  }
+  // The ids a response being spread has to answer (the parameters its request asked for); empty
+  // when nobody asked for a particular one.
+  const std::vector<vkr::Variant>& GetRequestedMembers() const { return m_requestedMembers; }
 
   // Holds the DTM's parameter handler and builds the tables; true when already attached. False
   // when the DTM has no parameter handler.
@@ -165,6 +173,10 @@ class CovFDT_BaseProtocolImpl {
   IovFdtParameterHandler4* m_pParameterHandler = nullptr;
   std::vector<std::unique_ptr<SovFDT_TransactionGroup>> m_groups;
   std::vector<std::unique_ptr<SovFDT_ParameterEntry>> m_entries;
+  // Set while CreateTransactions runs and while a response is spread (see the getters).
+  bool m_bTransferListActive = false;
+  std::vector<vkr::Variant> m_transferListMembers;
+  std::vector<vkr::Variant> m_requestedMembers;
 };
 
 class CovFDT_HartProtocolImpl : public CovFDT_BaseProtocolImpl {

@@ -128,11 +128,18 @@ TEST_F(ResponseTest, ResponseDataThatIsNotHexCannotBeDistributed) {
 
 TEST_F(ResponseTest, AnswersWithoutDataDistributeNothing) {
   for (const char* data : {static_cast<const char*>(nullptr), ""}) {
+    // A command that only acts (41: the self test) has no field to fill.
     dtm->answers.clear();
     vkr::Variant bytes;
-    EXPECT_EQ(Parse(protocol, 1024, DataExchangeResponse(data, 0, 0, 0, nullptr, 1), VARIANT_TRUE, &bytes), S_OK);
+    EXPECT_EQ(Parse(protocol, 1034, DataExchangeResponse(data, 0, 0, 0, nullptr, 41), VARIANT_TRUE, &bytes), S_OK);
     EXPECT_TRUE(dtm->answers.empty());
     EXPECT_EQ(bytes.vt, VT_EMPTY);
+    // A read that asked for a value gets no value: the parameter is told, the read fails.
+    dtm->answers.clear();
+    SetDeviceValue(1024, vkr::Variant());
+    EXPECT_TRUE(FAILED(Parse(protocol, 1024, DataExchangeResponse(data, 0, 0, 0, nullptr, 1), VARIANT_TRUE, &bytes)));
+    EXPECT_EQ(AnswerLines(), (std::vector<std::string>{"1024 error: error distributing result!"}));
+    EXPECT_EQ(DeviceValue(1024).vt, VT_EMPTY);
   }
 }
 
