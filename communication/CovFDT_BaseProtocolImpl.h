@@ -20,6 +20,11 @@
 // The FDT protocol id of HART, as the protocol objects and connection classes write it.
 inline constexpr OLECHAR kHartProtocolId[] = u"036D1498-387B-11D4-86E1-00E0987270B9";
 
+// Whether reading a parameter with this AddressInformation text makes a HART device act: its read
+// command is the self test (41) or the device reset (42). Asking for a status or comparing values
+// must never send such a command. False for any other text, also one that is not XML.
+bool IsActingHartRead(const VARIANT& addressInformation);
+
 // An id of any integer type as the 32-bit parameter id it stands for (the tables keep VT_UI4);
 // false for other types, which compare as they are.
 bool IntegerParameterId(const VARIANT& id, ULONG* n);
