@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "tests/support/source_tree.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ namespace fs = std::filesystem;
 vkr::ComPtr<IXMLDOMSchemaCollection> MakeCache() {
   vkr::ComPtr<IXMLDOMSchemaCollection> cache;
   CoCreateInstance(CLSID_XMLSchemaCache, nullptr, CLSCTX_ALL, IID_IXMLDOMSchemaCollection, cache.PutVoid());
-  fs::path dir = fs::path(__FILE__).parent_path().parent_path() / "frame" / "schemas";
+  fs::path dir = vkr::test::FrameSchemas();
   for (const auto& e : fs::directory_iterator(dir)) {
     vkr::Variant loc;
     loc.vt = VT_BSTR;
