@@ -457,6 +457,8 @@ HRESULT CovFDT_BaseDTMCore::HandleDtmMsgUpDownload(VARIANT argument) {
   const HRESULT hr = VariantToBool(argument, &flag);
   if (FAILED(hr)) return hr;
   m_bAbortTransfer = flag;
+  // A running list transfer stops at its next transaction.
+  if (flag) CancelActiveTransfer();
   return S_OK;
 }
 
@@ -738,7 +740,21 @@ HRESULT CovFDT_BaseDTMCore::FindFunctionHandler(LONG, std::string*, HRESULT (**)
 // ---- The parameter handler's site --------------------------------------------------------
 
 HRESULT CovFDT_BaseDTMCore::SetDataSetModified(BOOL modified) {
+  // Dirty whether or not the frame is asked to save: a frame that saves only dirty DTMs must
+  // not lose the change. Only a save or a load makes the data set clean again.
+  if (modified) MarkDataSetChanged();
   return m_saveRequest.SetDataSetModified(modified, &m_saveSite);
+}
+
+HRESULT CovFDT_BaseDTMCore::RebuildAllRelations() {
+  // No user interface is open while the relations are built anew, so they tell nobody.
+  constexpr ULONG kNoNotification = 0;
+  m_bRebuildingRelations = true;
+  const HRESULT hr = BuildRelations(kNoNotification);
+  m_bRebuildingRelations = false;
+  // With building lowered, closing (no batch is open) applies what the build registered.
+  ApplyRelations(FALSE);
+  return hr;
 }
 
 HRESULT CovFDT_BaseDTMCore::DelaySaveRequest(BOOL begin) { return m_saveRequest.DelaySaveRequest(begin, &m_saveSite); }
@@ -799,12 +815,6 @@ HRESULT NotYet(VARIANT_BOOL* out) {
 }
 }  // namespace
 
-HRESULT CovFDT_BaseDTMCore::HandleDtmMsgRefreshOnlineCache(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleDtmMsgUploadDeviceParams(VARIANT) { return E_NOTIMPL; }
-
-HRESULT CovFDT_BaseDTMCore::CancelAction(BSTR, VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::DownloadRequest(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::UploadRequest(BSTR, BSTR, VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::OnChildParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::OnParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::OnDataSetLocked(BSTR) { return E_NOTIMPL; }
