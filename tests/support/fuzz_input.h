@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,9 +22,11 @@
 
 namespace vkr::fuzz {
 
-// A broken invariant: libFuzzer reports the input that caused it.
-inline void Check(bool ok) {
-  if (!ok) std::abort();
+// A broken invariant: libFuzzer reports the input that caused it, and the line says which.
+inline void Check(bool ok, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {
+  if (ok) return;
+  std::fprintf(stderr, "invariant broken at %s:%d\n", file, line);
+  std::abort();
 }
 
 // The input, taken from the front. Past the end every byte reads as 0 and every piece is empty.

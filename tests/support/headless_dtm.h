@@ -68,6 +68,12 @@ class HeadlessDtm : public CVornExampleDtm {
   void SetUserLevel(ULONG level) { m_nUserLevel = level; }
   ULONG UserLevel() const { return m_nUserLevel; }
   bool Fdt121() const { return m_bFdt121Frame; }
+  // The user interfaces open now.
+  ULONG RunningFunctions() {
+    ULONG count = 0;
+    GetRunningFunctionCount(&count);
+    return count;
+  }
   // The frame's container, as Environment keeps it.
   IFdtContainer* Container() const { return m_pContainer.Get(); }
 
