@@ -17,6 +17,7 @@
 // Input: one byte choosing the reader, then the document (UTF-8).
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -108,6 +109,9 @@ struct Setup {
   vkr::ComPtr<IXMLDOMSchemaCollection> schemas;
   vkr::ComPtr<vkr::ComObject<OpenedUserInterface>> ui;
   ULONG userLevel = 0;
+  ULONG phase = 0;
+  HeadlessDtm::Values values;  // the parameters as the setup left them
+  vkr::Bstr frameVersion, deviceType;
 
   Setup() {
     vkr::fuzz::Scratch::Directory();
@@ -118,11 +122,14 @@ struct Setup {
     Check(SUCCEEDED(vkr::MakeObject<OpenedUserInterface>(&ui)));
     VARIANT_BOOL done = VARIANT_FALSE;
     dtm->ForceState(dsINITNEWPERSIST);
-    Check(Dtm2().Environment2(vkr::Bstr(kTag), frame.Get(), Seed("frame_version_121"), &done) == S_OK && done);
-    Check(Dtm().InitNew(Seed("device_type"), &done) == S_OK && done);
+    frameVersion = Seed("frame_version_121");
+    Check(Dtm2().Environment2(vkr::Bstr(kTag), frame.Get(), frameVersion, &done) == S_OK && done);
+    deviceType = Seed("device_type");
+    Check(Dtm().InitNew(deviceType, &done) == S_OK && done);
     Check(Dtm().Config(Seed("user_information"), &done) == S_OK && done);
     Check(dtm->State() == dsCONFIGURED);
     userLevel = dtm->UserLevel();
+    phase = dtm->OperationPhase();
     for (const auto& e : std::filesystem::directory_iterator(vkr::frame::SchemaDirectory())) {
       BOOL added = FALSE;
       const vkr::Bstr name(vkr::Utf8ToUtf16(e.path().filename().string()));
@@ -130,16 +137,24 @@ struct Setup {
     }
     frame->schemaPath = vkr::Utf8ToUtf16((vkr::fuzz::Scratch::Directory() / "no-schemas").string());
     std::filesystem::create_directories(vkr::fuzz::Scratch::Directory() / "no-schemas");
+    values = dtm->SaveValues();
     Check(frame->invalidDocuments.empty());
   }
   IDtm& Dtm() { return static_cast<IDtm&>(*dtm); }
   IDtm2& Dtm2() { return static_cast<IDtm2&>(*dtm); }
 };
 
-// The document loads with the frame's schema set.
-void Validates(IXMLDOMSchemaCollection* schemas, BSTR document) {
+// The document loads with the frame's schema set (else the reason and the document go to stderr).
+void Validates(IXMLDOMSchemaCollection* schemas, BSTR document, int line = __builtin_LINE()) {
+  vkr::ComPtr<IXMLDOMDocument2> loader = vkr::fuzz::NewDocument(schemas);
   VARIANT_BOOL loaded = VARIANT_FALSE;
-  Check(vkr::fuzz::NewDocument(schemas)->loadXML(document, &loaded) == S_OK && loaded);
+  if (loader->loadXML(document, &loaded) == S_OK && loaded) return;
+  vkr::ComPtr<IXMLDOMParseError> error;
+  vkr::Bstr reason;
+  if (SUCCEEDED(loader->get_parseError(error.Put())) && error) error->get_reason(reason.Put());
+  std::fprintf(stderr, "does not validate: %s\n%s\n", vkr::Utf16ToUtf8(reason.View()).c_str(),
+               vkr::Utf16ToUtf8(vkr::View(document)).c_str());
+  Check(false, __FILE__, line);
 }
 
 vkr::ComPtr<IXMLDOMDocument2> Parse(BSTR text) {
@@ -161,6 +176,19 @@ void FrameVersion(Setup& s, BSTR document) {
   LONG release = -1;
   Check(SUCCEEDED(GetXmlValueI4(&release, own.Get(), vkr::Bstr(u"FDT/FrameVersion/fdtvers:FDTVersion/@release"))));
   Check((release == 1) == s.dtm->Fdt121());
+}
+
+void DeviceType(Setup& s, BSTR document) {
+  s.dtm->ForceState(dsENVIRONMENTSET);
+  VARIANT_BOOL done = VARIANT_FALSE;
+  if (s.Dtm().InitNew(document, &done) != S_OK || !done) return;
+  Check(s.dtm->State() == dsINITIALIZED);
+  // The device type taken goes into the parameter document, which must still validate.
+  s.dtm->ForceState(dsCONFIGURED);
+  vkr::Bstr parameters;
+  IDtmParameter& dtm = *s.dtm;
+  Check(dtm.GetParameters(nullptr, parameters.Put()) == S_OK);
+  Validates(s.schemas.Get(), parameters);
 }
 
 void FunctionCall(Setup& s, BSTR document) {
@@ -209,10 +237,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   VARIANT_BOOL done = VARIANT_FALSE;
   switch (reader) {
     case kFrameVersion: FrameVersion(setup, document); break;
-    case kDeviceType:
-      setup.dtm->ForceState(dsENVIRONMENTSET);
-      if (setup.Dtm().InitNew(document, &done) == S_OK && done) Check(setup.dtm->State() == dsINITIALIZED);
-      break;
+    case kDeviceType: DeviceType(setup, document); break;
     case kUserInformation:
       setup.dtm->ForceState(dsINITIALIZED);
       if (setup.Dtm().Config(document, &done) == S_OK && done) Check(setup.dtm->State() == dsCONFIGURED);
@@ -241,8 +266,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   setup.frame->notifications.clear();
   setup.frame->stateDocuments.clear();
   setup.frame->userMessages.clear();
-  // The next input finds the DTM configured again, with the setup's user level.
+  // The next input finds the DTM as the setup left it: environment, state, user level, phase and
+  // parameters (so that every failure reproduces from its input alone).
+  if (reader == kFrameVersion) {
+    setup.dtm->ForceState(dsINITNEWPERSIST);
+    Check(setup.Dtm2().Environment2(vkr::Bstr(kTag), setup.frame.Get(), setup.frameVersion, &done) == S_OK && done);
+  }
+  if (reader == kDeviceType) {
+    setup.dtm->ForceState(dsENVIRONMENTSET);
+    Check(setup.Dtm().InitNew(setup.deviceType, &done) == S_OK && done);
+  }
   setup.dtm->ForceState(dsCONFIGURED);
   setup.dtm->SetUserLevel(setup.userLevel);
+  setup.dtm->SetOperationPhase(setup.phase);
+  if (reader == kDeviceType || reader == kUserInformation || reader == kParameters || reader == kGuiLabel)
+    setup.dtm->RestoreValues(setup.values);
   return 0;
 }

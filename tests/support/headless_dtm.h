@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "dtm/CVornExampleDtm.h"
 #include "platform/platform.h"
@@ -76,6 +77,28 @@ class HeadlessDtm : public CVornExampleDtm {
   }
   // The frame's container, as Environment keeps it.
   IFdtContainer* Container() const { return m_pContainer.Get(); }
+  ULONG OperationPhase() const { return m_nOperationPhase; }
+  void SetOperationPhase(ULONG phase) { m_nOperationPhase = phase; }
+
+  // Every parameter record and the data set's state, to be put back with RestoreValues: what a
+  // reader changed goes, so that the next input finds the DTM as the last one did.
+  struct Values {
+    std::vector<ParInfo> records;
+    ULONG dataSetState = 0;
+  };
+  Values SaveValues() {
+    Values saved;
+    ULONG count = 0;
+    GetCollectionCount(&count);
+    saved.records.resize(count);
+    for (ULONG i = 0; i < count; ++i) GetParInfoAt(static_cast<LONG>(i), &saved.records[i]);
+    saved.dataSetState = GetDataSetState();
+    return saved;
+  }
+  void RestoreValues(const Values& saved) {
+    for (const ParInfo& record : saved.records) SetParInfoFields(record.m_nId, PIF_ALL, record);
+    SetDataSetState(saved.dataSetState);
+  }
 
  private:
   vkr::ComPtr<vkr::ComObject<NullDtmThread>> m_thread;
