@@ -112,6 +112,7 @@ struct Setup {
   ULONG phase = 0;
   HeadlessDtm::Values values;  // the parameters as the setup left them
   vkr::Bstr frameVersion, deviceType;
+  std::u16string deviceTypeText;  // as InitNew keeps it
 
   Setup() {
     vkr::fuzz::Scratch::Directory();
@@ -128,6 +129,7 @@ struct Setup {
     Check(Dtm().InitNew(deviceType, &done) == S_OK && done);
     Check(Dtm().Config(Seed("user_information"), &done) == S_OK && done);
     Check(dtm->State() == dsCONFIGURED);
+    deviceTypeText = dtm->DeviceType();
     userLevel = dtm->UserLevel();
     phase = dtm->OperationPhase();
     for (const auto& e : std::filesystem::directory_iterator(vkr::frame::SchemaDirectory())) {
@@ -164,11 +166,11 @@ vkr::ComPtr<IXMLDOMDocument2> Parse(BSTR text) {
   return document;
 }
 
-void FrameVersion(Setup& s, BSTR document) {
+bool FrameVersion(Setup& s, BSTR document) {
   s.dtm->ForceState(dsINITNEWPERSIST);
   VARIANT_BOOL done = VARIANT_FALSE;
   s.Dtm2().Environment2(vkr::Bstr(kTag), s.frame.Get(), document, &done);
-  if (!done) return;
+  if (!done) return false;
   // Taken: the document named version 1.2.0 or 1.2.1, and the DTM took the release from it.
   Check(s.dtm->State() == dsENVIRONMENTSET);
   vkr::ComPtr<IXMLDOMDocument2> own = Parse(document);
@@ -176,12 +178,13 @@ void FrameVersion(Setup& s, BSTR document) {
   LONG release = -1;
   Check(SUCCEEDED(GetXmlValueI4(&release, own.Get(), vkr::Bstr(u"FDT/FrameVersion/fdtvers:FDTVersion/@release"))));
   Check((release == 1) == s.dtm->Fdt121());
+  return true;
 }
 
-void DeviceType(Setup& s, BSTR document) {
+bool DeviceType(Setup& s, BSTR document) {
   s.dtm->ForceState(dsENVIRONMENTSET);
   VARIANT_BOOL done = VARIANT_FALSE;
-  if (s.Dtm().InitNew(document, &done) != S_OK || !done) return;
+  if (s.Dtm().InitNew(document, &done) != S_OK || !done) return false;
   Check(s.dtm->State() == dsINITIALIZED);
   // The device type taken goes into the parameter document, which must still validate.
   s.dtm->ForceState(dsCONFIGURED);
@@ -189,6 +192,7 @@ void DeviceType(Setup& s, BSTR document) {
   IDtmParameter& dtm = *s.dtm;
   Check(dtm.GetParameters(nullptr, parameters.Put()) == S_OK);
   Validates(s.schemas.Get(), parameters);
+  return true;
 }
 
 void FunctionCall(Setup& s, BSTR document) {
@@ -236,8 +240,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const vkr::Bstr document = vkr::fuzz::Text(in.Rest());
   VARIANT_BOOL done = VARIANT_FALSE;
   switch (reader) {
-    case kFrameVersion: FrameVersion(setup, document); break;
-    case kDeviceType: DeviceType(setup, document); break;
+    case kFrameVersion: done = FrameVersion(setup, document) ? VARIANT_TRUE : VARIANT_FALSE; break;
+    case kDeviceType: done = DeviceType(setup, document) ? VARIANT_TRUE : VARIANT_FALSE; break;
     case kUserInformation:
       setup.dtm->ForceState(dsINITIALIZED);
       if (setup.Dtm().Config(document, &done) == S_OK && done) Check(setup.dtm->State() == dsCONFIGURED);
@@ -268,14 +272,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   setup.frame->userMessages.clear();
   // The next input finds the DTM as the setup left it: environment, state, user level, phase and
   // parameters (so that every failure reproduces from its input alone).
-  if (reader == kFrameVersion) {
+  if (reader == kFrameVersion && (done || !setup.dtm->Fdt121())) {
     setup.dtm->ForceState(dsINITNEWPERSIST);
     Check(setup.Dtm2().Environment2(vkr::Bstr(kTag), setup.frame.Get(), setup.frameVersion, &done) == S_OK && done);
   }
-  if (reader == kDeviceType) {
+  if (reader == kDeviceType && done) {
     setup.dtm->ForceState(dsENVIRONMENTSET);
     Check(setup.Dtm().InitNew(setup.deviceType, &done) == S_OK && done);
   }
+  // A device type refused still leaves its text behind.
+  if (reader == kDeviceType) setup.dtm->SetDeviceType(setup.deviceTypeText);
   setup.dtm->ForceState(dsCONFIGURED);
   setup.dtm->SetUserLevel(setup.userLevel);
   setup.dtm->SetOperationPhase(setup.phase);

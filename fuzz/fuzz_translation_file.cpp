@@ -122,18 +122,19 @@ std::u16string Read(FuzzDtm& dtm, IXMLDOMDocument2* own) {
     out += LookUp(translation, u"localization/StringList/AboutFile") + u";";
     if (!parameterPath.empty()) out += LookUp(translation, parameterPath) + u";";
     if (!enumerationPath.empty()) out += LookUp(translation, enumerationPath) + u";";
-    ULONG id = 0;
-    LONG value = 0;
-    vkr::Bstr text;
-    if (SUCCEEDED(VarUI4FromStr(vkr::Bstr(enumeration), 1033, 0, &id)) &&
-        SUCCEEDED(VarI4FromStr(vkr::Bstr(entry), 1033, 0, &value)) &&
-        GetEnumerationEntryText(static_cast<IovFdtTranslation*>(&dtm), id, value, text.Put()) == S_OK)
-      out += u"entry " + text.Str() + u";";
-    Check(SUCCEEDED(GetToolkitMessageText(static_cast<IovFdtTranslation*>(&dtm), 4002, text.Put())) && text.Get());
-    out += text.Str() + u";";
-    dtm.TranslateBaseDtmMessage(2004, text.Put());
-    out += text.Str() + u";";
   }
+  // The readers of single texts, in the last language selected.
+  ULONG id = 0;
+  LONG value = 0;
+  vkr::Bstr text;
+  if (SUCCEEDED(VarUI4FromStr(vkr::Bstr(enumeration), 1033, 0, &id)) &&
+      SUCCEEDED(VarI4FromStr(vkr::Bstr(entry), 1033, 0, &value)) &&
+      GetEnumerationEntryText(static_cast<IovFdtTranslation*>(&dtm), id, value, text.Put()) == S_OK)
+    out += u"entry " + text.Str() + u";";
+  Check(SUCCEEDED(GetToolkitMessageText(static_cast<IovFdtTranslation*>(&dtm), 4002, text.Put())) && text.Get());
+  out += text.Str() + u";";
+  dtm.TranslateBaseDtmMessage(2004, text.Put());
+  out += text.Str() + u";";
   return out;
 }
 

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "dtm/CVornExampleDtm.h"
@@ -77,11 +79,14 @@ class HeadlessDtm : public CVornExampleDtm {
   }
   // The frame's container, as Environment keeps it.
   IFdtContainer* Container() const { return m_pContainer.Get(); }
+  std::u16string DeviceType() const { return m_bstrDeviceType.Str(); }
+  void SetDeviceType(std::u16string_view text) { m_bstrDeviceType = vkr::Bstr(text); }
   ULONG OperationPhase() const { return m_nOperationPhase; }
   void SetOperationPhase(ULONG phase) { m_nOperationPhase = phase; }
 
-  // Every parameter record and the data set's state, to be put back with RestoreValues: what a
-  // reader changed goes, so that the next input finds the DTM as the last one did.
+  // Every parameter record and the data set's state, to be put back with RestoreValues: the values
+  // a reader changed go (with flags, names and descriptions), so that the next input finds the DTM
+  // as the last one did.
   struct Values {
     std::vector<ParInfo> records;
     ULONG dataSetState = 0;
@@ -96,7 +101,8 @@ class HeadlessDtm : public CVornExampleDtm {
     return saved;
   }
   void RestoreValues(const Values& saved) {
-    for (const ParInfo& record : saved.records) SetParInfoFields(record.m_nId, PIF_ALL, record);
+    for (const ParInfo& record : saved.records)
+      SetParInfoFields(record.m_nId, PIF_VALUE | PIF_DEV_VALUE | PIF_FLAGS | PIF_NAME | PIF_DESCRIPTION, record);
     SetDataSetState(saved.dataSetState);
   }
 
