@@ -1,16 +1,17 @@
 // Fuzzes the translation file. One DTM is made once; each input is parsed as its translation
 // document and then read the ways the DTM reads it: languages and their selection, text look-ups
 // with their fallbacks, enumeration entries, toolkit and base-DTM messages, the about file, and a
-// translation pass over the parameters and enumerations the document names. Every few inputs the
-// bytes go the whole way instead: written as "VornExampleDtmTranslation.xml" in the directory the
-// registry names and loaded from there. No input may crash, hang or leak; a document that loads
-// loads again from its own text with the same languages and the same texts.
+// translation pass over the parameters and enumerations the document names. Small inputs may go the
+// whole way instead: written as "VornExampleDtmTranslation.xml" in the directory the registry
+// names and loaded from there. No input may crash, hang or leak; a document that loads loads again
+// from its own text with the same languages and the same texts.
 //
 // The work per input follows the input: the pass runs only for documents that name few parameters
-// and enumerations (each costs a few look-ups over the whole document), so that large documents
-// are still parsed and read but never cost a pass over every parameter.
+// and enumerations, or are small (each costs a few look-ups over the whole document), so that large
+// documents are still parsed and read but never cost a pass over every parameter.
 //
-// Input: one byte (bit 0 set: load from the file), then the file's bytes.
+// Input: one byte (bit 0 set: load from the file, when the rest is at most 2 KiB), then the file's
+// bytes.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -26,8 +27,10 @@ namespace {
 using vkr::fuzz::Check;
 
 constexpr std::size_t kMaxFile = 16 * 1024;
-// Parameters and enumerations a document may name and still get a translation pass.
+// Parameters and enumerations a document may name and still get a translation pass, and the
+// largest file that goes the whole way (its load always runs the pass).
 constexpr LONG kMaxTranslated = 16;
+constexpr std::size_t kMaxFileWay = 2048;
 constexpr LONG kMaxLanguages = 2;
 
 // The DTM, with its translation document in reach.
@@ -92,7 +95,7 @@ std::u16string FirstValue(IXMLDOMDocument2* document, const char16_t* path) {
 // Everything the readers make of the loaded document, as text: its languages, with each selected
 // in turn the texts the DTM looks up, and the texts of the first parameter and enumeration entry
 // the document names.
-std::u16string Read(FuzzDtm& dtm, IXMLDOMDocument2* own) {
+std::u16string Read(FuzzDtm& dtm, IXMLDOMDocument2* document) {
   IovFdtTranslation& translation = dtm;
   std::u16string out;
   LONG count = 0;
@@ -105,9 +108,9 @@ std::u16string Read(FuzzDtm& dtm, IXMLDOMDocument2* own) {
   }
   languages.push_back(1031);  // German, or its primary language, or the fallbacks
 
-  const std::u16string parameter = FirstValue(own, u"localization/DTM/ParameterList/Parameter/@parId");
-  const std::u16string enumeration = FirstValue(own, u"localization/DTM/EnumerationList/Enumeration/@id");
-  const std::u16string entry = FirstValue(own, u"localization/DTM/EnumerationList/Enumeration/EnumerationEntry/@id");
+  const std::u16string parameter = FirstValue(document, u"localization/DTM/ParameterList/Parameter/@parId");
+  const std::u16string enumeration = FirstValue(document, u"localization/DTM/EnumerationList/Enumeration/@id");
+  const std::u16string entry = FirstValue(document, u"localization/DTM/EnumerationList/Enumeration/EnumerationEntry/@id");
   std::u16string parameterPath, enumerationPath;
   if (vkr::XPathStringLiteral(parameter, &parameterPath))
     parameterPath = u"localization/DTM/ParameterList/Parameter[@parId=" + parameterPath + u"]/Name";
@@ -156,45 +159,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool fromFile = (in.Byte() & 1) != 0;
   const std::string_view bytes = in.Rest();
 
-  // Our own parse of the text, to see what the document names.
-  vkr::ComPtr<IXMLDOMDocument2> own = vkr::fuzz::NewDocument(nullptr);
-  VARIANT_BOOL parsed = VARIANT_FALSE;
-  const vkr::Bstr text = vkr::fuzz::Text(bytes);
-  own->loadXML(text, &parsed);
-  const bool small = parsed && Count(own.Get(), u"localization/DTM/ParameterList/Parameter") +
-                                       Count(own.Get(), u"localization/DTM/EnumerationList/Enumeration") <=
-                                   kMaxTranslated;
-
   Neutral(translation);
   VARIANT_BOOL loaded = VARIANT_FALSE;
   HRESULT hr = S_OK;
-  if (fromFile && small) {
-    // The whole way: the file from the registry's directory, then the pass over the parameters.
+  if (fromFile && bytes.size() <= kMaxFileWay) {
+    // The whole way: the file from the registry's directory (read as bytes, with its own
+    // encoding), then the pass over the parameters.
     vkr::fuzz::WriteFile(setup.file, bytes);
     hr = control.LoadTranslationFile(&loaded);
   } else {
-    hr = translation.LoadTranslationXml(text, &loaded);
-    if (loaded && small) dtm.OnTranslate(1033);
+    hr = translation.LoadTranslationXml(vkr::fuzz::Text(bytes), &loaded);
+    if (loaded && Count(dtm.TranslationDocument(), u"localization/DTM/ParameterList/Parameter") +
+                          Count(dtm.TranslationDocument(), u"localization/DTM/EnumerationList/Enumeration") <=
+                      kMaxTranslated)
+      dtm.OnTranslate(1033);
   }
   Check(SUCCEEDED(hr) == (loaded != VARIANT_FALSE));
   if (!loaded) return 0;
-  // The DTM's parse and ours agree on what is a document (the file way is taken only for texts
-  // that parsed here).
-  Check(parsed != VARIANT_FALSE);
 
   // The document as the DTM keeps it, written out, loads again and reads the same.
   vkr::ComPtr<IXMLDOMElement> root;
   vkr::Bstr xml;
   Check(SUCCEEDED(dtm.TranslationDocument()->get_documentElement(root.Put())) && root &&
         SUCCEEDED(root->get_xml(xml.Put())));
-  const std::u16string first = Read(dtm, own.Get());
+  const std::u16string first = Read(dtm, dtm.TranslationDocument());
   vkr::Bstr about;
   dtm.GetAboutFile(about.Put());
   Neutral(translation);
   VARIANT_BOOL reloaded = VARIANT_FALSE;
   Check(translation.LoadTranslationXml(xml, &reloaded) == S_OK && reloaded);
   if (fromFile) translation.SetLanguage(1033, &reloaded);  // as the file's load does
-  Check(Read(dtm, own.Get()) == first);
+  Check(Read(dtm, dtm.TranslationDocument()) == first);
   // The input's document goes with the input.
   Neutral(translation);
   return 0;
