@@ -11,12 +11,13 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "tests/support/source_tree.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-fs::path RepoRoot() { return fs::path(__FILE__).parent_path().parent_path(); }
+fs::path RepoRoot() { return vkr::test::SourceTree(); }
 
 std::string ItemListDocument(std::size_t minBytes) {
   std::string doc =

@@ -676,15 +676,14 @@ HRESULT CovFDT_BaseDTMCore::CheckOperationPhase(VARIANT phase) {
 HRESULT CovFDT_BaseDTMCore::GetFunctions(BSTR operationPhase, BSTR* functions) {
   LogEntry("GetFunctions");
   if (!functions) return E_INVALIDARG;
-  *functions = nullptr;
+  // Every refusal answers an empty text: a frame may read the answer whatever it is told.
+  *functions = SysAllocString(u"");
+  if (!*functions) return E_OUTOFMEMORY;
   if (!operationPhase) return S_FALSE;
-  if (m_eDtmState < dsINITIALIZED || m_eDtmState > dsONLINE) {
-    *functions = SysAllocString(u"");
-    return S_FALSE;
-  }
+  if (m_eDtmState < dsINITIALIZED || m_eDtmState > dsONLINE) return S_FALSE;
   vkr::ComPtr<IXMLDOMDocument2> document;
   VARIANT_BOOL loaded = VARIANT_FALSE;
-  if (FAILED(LoadXmlFromString(operationPhase, document.Put(), &loaded)) || !loaded || !document) return S_FALSE;
+  if (FAILED(LoadDtmDocument(operationPhase, document.Put(), &loaded)) || !loaded || !document) return S_FALSE;
   vkr::Variant phase;
   bool found = false;
   if (SUCCEEDED(GetXmlString(&phase.bstrVal, &found, document.Get(), vkr::Bstr(u"FDT/@operationPhase")))) {
@@ -696,12 +695,18 @@ HRESULT CovFDT_BaseDTMCore::GetFunctions(BSTR operationPhase, BSTR* functions) {
     vkr::ComPtr<IovFdtActiveXContainer> container = QueryDtm<IovFdtActiveXContainer>();
     if (!container || FAILED(container->GetFunctionList(elements.Put()))) return S_FALSE;
   }
-  return BstrFormat(functions,
-                    u"<?xml version=\"1.0\"?> <FDT xmlns          =\"x-schema:DTMFunctionsSchema.xml\" "
-                    u"\t xmlns:fdt      =\"x-schema:FDTDataTypesSchema.xml\" "
-                    u"\t xmlns:appId =\"x-schema:FDTApplicationIdSchema.xml\"> \t<Functions \t\tlabel    =\"Functions\" "
-                    u"\t\tfdt:name =\"\" \t\thelp     =\"\" \t> \t\t%s \t</Functions> </FDT>",
-                    elements.Get() ? elements.Get() : u"");
+  vkr::Bstr answer;
+  const HRESULT hr = BstrFormat(answer.Put(),
+                                u"<?xml version=\"1.0\"?> <FDT xmlns          =\"x-schema:DTMFunctionsSchema.xml\" "
+                                u"\t xmlns:fdt      =\"x-schema:FDTDataTypesSchema.xml\" "
+                                u"\t xmlns:appId =\"x-schema:FDTApplicationIdSchema.xml\"> "
+                                u"\t<Functions \t\tlabel    =\"Functions\" "
+                                u"\t\tfdt:name =\"\" \t\thelp     =\"\" \t> \t\t%s \t</Functions> </FDT>",
+                                elements.Get() ? elements.Get() : u"");
+  if (FAILED(hr)) return hr;
+  SysFreeString(*functions);
+  *functions = answer.Detach();
+  return S_OK;
 }
 
 HRESULT CovFDT_BaseDTMCore::InvokeFunctionRequest(BSTR invokeId, BSTR functionCall, VARIANT_BOOL* invoked) {

@@ -7,7 +7,8 @@
 // T provides: HasFrameContainer, IsAnnouncingOff, ExecuteJob(job, VARIANT), FunctionFrameContainer
 // (the frame's container or null), GetSystemTag, FunctionUserLevel, FunctionOperationPhase,
 // FunctionStartupText, PrivateDialogFlag, DocumentFolder, GetString, GetCurLanguageId,
-// GetTranslation, LockDataset, UnlockDataset, IsDataSetLockedByFrame and DtmMessage.
+// GetTranslation, MergeTranslationFile, LockDataset, UnlockDataset, IsDataSetLockedByFrame and
+// DtmMessage.
 // Everything runs on the DTM's apartment thread; user interfaces called from the walks may
 // re-enter (finish or start functions), so the walks run over copies.
 #pragma once
@@ -278,7 +279,8 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
     return S_OK;
   }
   // Reads one registry-defined function from key (and closes it); *taken TRUE when it has a
-  // ProgID, the entry then joins the pending registry entries.
+  // ProgID, the entry then joins the pending registry entries and its translation file (value
+  // "Translation") is merged into the DTM's translation.
   HRESULT ReadFunctionEntry(BSTR name, HKEY key, LONG functionId, VARIANT_BOOL* taken) override {
     if (taken) *taken = VARIANT_FALSE;
     if (!key) return E_INVALIDARG;
@@ -317,6 +319,11 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
       m_registryEntries.push_back(e);
       if (taken) *taken = VARIANT_TRUE;
       hr = S_OK;
+      // The function's own texts join the DTM's translation under its id. A file that cannot be
+      // merged leaves the entry with its registry texts (the translation reports what it could
+      // not load).
+      if (ReadRegistryText(key, "Translation", &text) && !text.empty())
+        Self()->MergeTranslationFile(functionId, vkr::Utf16ToUtf8(text).c_str());
     }
     RegCloseKey(key);
     return hr;
@@ -552,17 +559,24 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
                             (e.bStatus & 0x04) ? 1 : 0, (e.bStatus & 0x08) ? 1 : 0, (e.bStatus & 0x01) ? 1 : 0,
                             (e.bStatus & 0x02) ? 1 : 0, e.nType == 9 ? 1 : 0);
     if (FAILED(hr)) return hr;
-    hr = BstrFormat(appId.Put(), u"<appId:ApplicationId applicationId=\"%u\"/>", static_cast<unsigned>(e.nApplicationId));
-    if (FAILED(hr)) return hr;
+    // Frames and user interfaces know an application by its word, never by its number.
+    const char16_t* application = vkr::ApplicationIdName(e.nApplicationId);
+    if (application) {
+      hr = BstrFormat(appId.Put(), u"<appId:ApplicationId applicationId=\"%s\"/>", application);
+      if (FAILED(hr)) return hr;
+    }
     const std::u16string n = Attr(name), l = Attr(label), h = Attr(help);
-    switch (e.nType) {
+    // A standard function whose application has no word cannot be offered as one; it stays
+    // reachable as the function with a user interface that it is.
+    const ULONG type = e.nType == 3 && !application ? 2 : e.nType;
+    switch (type) {
       case 1:
       case 2:
       case 9:
         return BstrFormat(out,
                           u"<Function \tlabel =\"%s\" \tfdt:name =\"%s\" \thelp =\"%s\" \thasGUI =\"%d\" "
                           u"\tfunctionId =\"%d\" \tprintable=\"%d\" \tresizable=\"%d\"> \t%s </Function>",
-                          l.c_str(), n.c_str(), h.c_str(), e.nType == 2 ? 1 : 0, static_cast<int>(e.nFunctionId),
+                          l.c_str(), n.c_str(), h.c_str(), type == 2 ? 1 : 0, static_cast<int>(e.nFunctionId),
                           printable, resizable, status.Get());
       case 3:
         return BstrFormat(out,
@@ -570,7 +584,7 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
                           u"\tprintableStandardFunction=\"%d\" \tresizableStandardFunction=\"%d\"> \t%s \t%s "
                           u"</StandardFunction>",
                           n.c_str(), h.c_str(), static_cast<int>(e.nFunctionId), printable, resizable, status.Get(),
-                          appId.Get());
+                          appId.Get() ? appId.Get() : u"");
       case 4: {
         std::u16string path = vkr::Bstr(Self()->DocumentFolder()).Str();
         if (path.empty() || path.back() != u'\\') path += u'\\';
@@ -589,9 +603,9 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
             return hr;
           extra += part.Str();
         }
-        // The program and MIME type belong to the document, beside its status.
-        return BstrFormat(out, u"<Document \tlabel=\"%s\" \thelp=\"%s\" \tpath=\"%s\"> \t%s%s </Document>",
-                          l.c_str(), h.c_str(), Attr(vkr::Bstr(path)).c_str(), status.Get(), extra.c_str());
+        // A document has no status: it holds only how to open it.
+        return BstrFormat(out, u"<Document \tlabel=\"%s\" \thelp=\"%s\" \tpath=\"%s\"> \t%s </Document>",
+                          l.c_str(), h.c_str(), Attr(vkr::Bstr(path)).c_str(), extra.c_str());
       }
       case 5:
         return BstrFormat(out, u"<Functions \tlabel=\"%s\" \tfdt:name=\"%s\" \thelp=\"%s\"> ", l.c_str(), n.c_str(),
@@ -600,7 +614,7 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
         return BstrFormat(out, u"</Functions>");
       case 7:
         return BstrFormat(out, u"<StandardFunctions \tfdt:name=\"%s\" \thelp=\"%s\"> %s ", n.c_str(), h.c_str(),
-                          appId.Get());
+                          appId.Get() ? appId.Get() : u"");
       case 8:
         return BstrFormat(out, u"</StandardFunctions>");
       default:

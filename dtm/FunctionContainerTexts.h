@@ -109,6 +109,18 @@ inline HRESULT FormatUserMessage(BSTR title, BSTR text, ULONG flags, BSTR* docum
                     MessageTypeWord(flags), buttons, def, escapedTitle.Get(), escapedText.Get());
 }
 
+// The word a function list carries for an application id (1 "fdtAdjustSetValue" .. 13
+// "fdtMainOperation"), which is what frames and user interfaces read; null for 0 (none) and for
+// ids that have no word.
+inline const char16_t* ApplicationIdName(ULONG id) {
+  static const char16_t* const kNames[] = {
+      u"fdtAdjustSetValue", u"fdtAssetManagement",     u"fdtAuditTrail",    u"fdtConfiguration",
+      u"fdtDiagnosis",      u"fdtForce",               u"fdtManagement",    u"fdtObserve",
+      u"fdtOfflineCompare", u"fdtOfflineParameterize", u"fdtOnlineCompare", u"fdtOnlineParameterize",
+      u"fdtMainOperation"};
+  return id >= 1 && id <= sizeof kNames / sizeof kNames[0] ? kNames[id - 1] : nullptr;
+}
+
 // The function-call document that opens the function with the id.
 inline HRESULT FormatFunctionCall(LONG functionId, BSTR* document) {
   return BstrFormat(document,

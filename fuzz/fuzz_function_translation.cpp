@@ -36,14 +36,14 @@ struct Setup {
 
   Setup() {
     vkr::Bstr text;
-    Check(ReadTextFile(vkr::fuzz::SourcePath("tests/data/xml/docs/translation_function.xml").string().c_str(),
+    Check(ReadTextFile((vkr::test::SourceTree() / "tests/data/xml/docs/translation_function.xml").string().c_str(),
                        text.Put()) == S_OK);
     base = text.Str();
     Check(SUCCEEDED(CoInitialize(nullptr)));
     schemas = vkr::fuzz::MakeFrameSchemaCache();
     Check(SUCCEEDED(vkr::MakeObject<FuzzDtm>(&dtm)));
     dtm->StopCollectInitError();
-    Check(dtm->UseSchemas(vkr::Bstr(vkr::Utf8ToUtf16(vkr::fuzz::FrameSchemaDirectory().string()))) == S_OK);
+    Check(dtm->UseSchemas(vkr::Bstr(vkr::Utf8ToUtf16(vkr::test::FrameSchemas().string()))) == S_OK);
   }
 };
 

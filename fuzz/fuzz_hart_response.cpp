@@ -59,7 +59,7 @@ struct Setup {
     vkr::Bstr id;
     Check(connection->InitConnection(vkr::Bstr(kHartProtocolId), static_cast<IDtm*>(dtm.Get()),
                                      static_cast<IFdtCommunication*>(channel.Get()),
-                                     vkr::Bstr(vkr::Utf8ToUtf16(vkr::fuzz::FrameSchemaDirectory().string())),
+                                     vkr::Bstr(vkr::Utf8ToUtf16(vkr::test::FrameSchemas().string())),
                                      id.Put()) == S_OK);
     channel->connectAnswer =
         u"<FDT xmlns=\"x-schema:FDTHARTCommunicationSchema.xml\" xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">"

@@ -37,7 +37,7 @@ vkr::ComPtr<IXMLDOMDocument2> Parse(const std::u16string& text) {
 const std::vector<std::u16string>& Documents() {
   static const std::vector<std::u16string> texts = [] {
     std::vector<std::filesystem::path> files;
-    for (const auto& e : std::filesystem::directory_iterator(vkr::fuzz::SourcePath("tests/data/xml/docs")))
+    for (const auto& e : std::filesystem::directory_iterator((vkr::test::SourceTree() / "tests/data/xml/docs")))
       if (e.path().extension() == ".xml") files.push_back(e.path());
     std::sort(files.begin(), files.end());
     std::vector<std::u16string> out;

@@ -33,7 +33,7 @@ struct Setup {
   fs::path second = vkr::fuzz::Scratch::Directory() / "written.xml";
 
   Setup() {
-    for (const auto& e : fs::directory_iterator(vkr::fuzz::FrameSchemaDirectory()))
+    for (const auto& e : fs::directory_iterator(vkr::test::FrameSchemas()))
       names.push_back(u"x-schema:" + vkr::Utf8ToUtf16(e.path().filename().string()));
     std::sort(names.begin(), names.end());
     names.push_back(u"x-schema:Fuzz.xml");

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
 #include "xml/XmlHelpers.h"
+#include "tests/support/source_tree.h"
 
 namespace vkr::test {
 
@@ -96,11 +97,6 @@ inline vkr::Variant TextVar(std::u16string_view s) {
   v.vt = VT_BSTR;
   v.bstrVal = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
   return v;
-}
-
-// The frame's schema directory in the source tree.
-inline std::filesystem::path FrameSchemas() {
-  return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "frame" / "schemas";
 }
 
 // Loads documents as the frame does: validating against its schema set.

@@ -10,6 +10,7 @@
 #include "frame/FrameChannel.h"
 #include "tests/dtm/DtmTestSupport.h"
 #include "tests/support/threading.h"
+#include "tests/support/source_tree.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ class ConnectionWithFrame : public testing::Test {
     channel->devices.push_back(std::make_shared<vkr::frame::SimulatedDevice>());
     ASSERT_EQ(vkr::CreateObject<CMyConnection>(nullptr, IovFDTConnectionObject::iid, connection.PutVoid()), S_OK);
     const std::filesystem::path schemas =
-        std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "frame" / "schemas";
+        vkr::test::FrameSchemas();
     vkr::Bstr id;
     ASSERT_EQ(connection->InitConnection(vkr::Bstr(kHartProtocolId), static_cast<IDtm*>(dtm.Get()),
                                          static_cast<IFdtCommunication*>(channel.Get()),

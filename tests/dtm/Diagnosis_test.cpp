@@ -11,13 +11,14 @@
 
 #include "tests/dtm/DtmTestSupport.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
+#include "tests/support/source_tree.h"
 
 namespace {
 
 using namespace vkr::test;
 namespace fs = std::filesystem;
 
-const fs::path kFrameSchemas = fs::path(__FILE__).parent_path().parent_path().parent_path() / "frame" / "schemas";
+const fs::path kFrameSchemas = vkr::test::FrameSchemas();
 
 class Validator : public CovFDTXMLHandlerImpl<Validator> {
  public:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -27,6 +28,10 @@ class FunctionDtm : public TestDtm {
   size_t OpenCount() const { return m_openUserInterfaces.size(); }
   ULONG LockCount() const { return m_nLockCount; }
   std::vector<SFunctionEntry> Table() const { return m_functions; }
+  // The frame's schema set, as IDtm::Environment gives it.
+  HRESULT InitSchemas() {
+    return InitializeDtmSchemaCache(vkr::Bstr(vkr::Utf8ToUtf16(vkr::frame::SchemaDirectory())));
+  }
 };
 
 // A user interface opened with a function call; records what it is told.
@@ -488,6 +493,7 @@ TEST_F(FunctionContainer, RegistryTypesGiveTheirElements) {
 }
 
 TEST_F(FunctionContainer, GetFunctionsAnswersInItsStatesAndFollowsThePhase) {
+  ASSERT_EQ(dtm->InitSchemas(), S_OK);
   const vkr::Bstr runtime(u"<FDT operationPhase=\"runtime\"/>");
   vkr::Bstr out;
   dtm->ForceState(dsENVIRONMENTSET);
@@ -577,6 +583,149 @@ TEST_F(FunctionContainer, TranslatedTextsReplaceTheTableTextsEscaped) {
   ASSERT_EQ(dtm->GetFunctionList(list.Put()), S_OK);
   const std::string all = Text(list.Get());
   EXPECT_NE(all.find("label =\"Online &lt;param&gt;\" \tfdt:name =\"OnlineParam\""), std::string::npos) << all;
+}
+
+}  // namespace
+
+namespace {
+
+// ---- The function list as a frame reads it ----
+
+vkr::Bstr PhaseDocument(const char16_t* word) {
+  return vkr::Bstr(std::u16string(u"<?xml version=\"1.0\" ?><FDT xmlns=\"x-schema:FDTOperationPhaseSchema.xml\" "
+                                  u"operationPhase=\"") +
+                   word + u"\"/>");
+}
+
+// The text of the first node the path selects in the document, or "(none)".
+std::string Selected(IXMLDOMDocument2* document, const char16_t* path) {
+  vkr::Bstr text;
+  if (FAILED(SelectNodeText(document, vkr::Bstr(path), text.Put()))) return "(none)";
+  return Text(text.Get());
+}
+
+TEST_F(FunctionContainer, TheFunctionListValidatesInEveryStateWithEveryKindOfEntry) {
+  ASSERT_EQ(dtm->InitSchemas(), S_OK);
+  // Registry functions of every type; the registry lists its keys by name, which gives the nesting.
+  const struct {
+    const char* name;
+    DWORD type;
+    DWORD applicationId;
+  } entries[] = {
+      {"A Group", 5, 0},       {"B Inner", 2, 0},   {"C Manual", 4, 0},      {"D Group end", 6, 0},
+      {"E Standard", 7, 5},    {"F Diagnosis", 3, 5}, {"G Standard end", 8, 0}, {"H Separator", 9, 0},
+      {"I Without id", 3, 0},  {"J Unknown id", 3, 99}, {"K Plain group", 7, 0}, {"L Plain end", 8, 0},
+  };
+  const std::string key = "SOFTWARE\\Vorntec\\VKR Series DTM\\";
+  for (const auto& e : entries) {
+    SetRegString(key + e.name, "ProgID", std::string("Vendor.") + e.name);
+    SetRegDword(key + e.name, "FunctionType", e.type);
+    SetRegDword(key + e.name, "ApplicationID", e.applicationId);
+  }
+  ASSERT_EQ(dtm->ReadFunctionKeys(), S_OK);
+  for (EDtmState state : {dsINITIALIZED, dsCONFIGURED, dsCOMMUNICATIONSET, dsGOINGONLINE, dsGOINGOFFLINE, dsONLINE}) {
+    dtm->ForceState(state);
+    vkr::Bstr list;
+    ASSERT_EQ(dtm->GetFunctions(PhaseDocument(u"engineering"), list.Put()), S_OK) << state;
+    std::string reason;
+    ASSERT_EQ(vkr::frame::FrameContainer::Validate(list.Get(), &reason), S_OK)
+        << "state " << state << ": " << reason << "\n" << Text(list.Get());
+    vkr::ComPtr<IXMLDOMDocument2> doc;
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    ASSERT_EQ(LoadXmlFromString(list.Get(), doc.Put(), &ok), S_OK);
+    if (state == dsINITIALIZED) {
+      EXPECT_EQ(Selected(doc.Get(), u"//@functionId"), "(none)");
+      continue;
+    }
+    // The standard functions name their application by its word.
+    EXPECT_EQ(Selected(doc.Get(), u"//StandardFunction[@functionId=\"1\"]/appId:ApplicationId/@applicationId"),
+              "fdtOnlineParameterize");
+    EXPECT_EQ(Selected(doc.Get(), u"//StandardFunction[@functionId=\"2\"]/appId:ApplicationId/@applicationId"),
+              "fdtObserve");
+    EXPECT_EQ(Selected(doc.Get(), u"//StandardFunction[@functionId=\"5\"]/appId:ApplicationId/@applicationId"),
+              "fdtOfflineParameterize");
+    EXPECT_EQ(Selected(doc.Get(), u"//StandardFunctions/StandardFunction/appId:ApplicationId/@applicationId"),
+              "fdtDiagnosis");
+    EXPECT_EQ(Selected(doc.Get(), u"//StandardFunctions[@fdt:name=\"E Standard\"]/appId:ApplicationId/@applicationId"),
+              "fdtDiagnosis");
+    // A standard function without an application the frame knows stays reachable as a function
+    // with its user interface; a group without one has no application element.
+    EXPECT_EQ(Selected(doc.Get(), u"//Function[@fdt:name=\"I Without id\"]/@hasGUI"), "1");
+    EXPECT_EQ(Selected(doc.Get(), u"//Function[@fdt:name=\"J Unknown id\"]/@hasGUI"), "1");
+    EXPECT_EQ(Selected(doc.Get(), u"//StandardFunctions[@fdt:name=\"K Plain group\"]/appId:ApplicationId"), "(none)");
+    // The document carries its label, help and path only.
+    EXPECT_EQ(Selected(doc.Get(), u"//Functions[@fdt:name=\"A Group\"]/Document/@label"), "C Manual");
+    EXPECT_EQ(Selected(doc.Get(), u"//Document/*"), "(none)");
+  }
+}
+
+TEST_F(FunctionContainer, GetFunctionsTakesOnlyAnOperationPhaseDocumentThatValidates) {
+  ASSERT_EQ(dtm->InitSchemas(), S_OK);
+  dtm->ForceState(dsCONFIGURED);
+  dtm->SetPhase(2);
+  const std::u16string head = u"<FDT xmlns=\"x-schema:FDTOperationPhaseSchema.xml\" ";
+  const struct {
+    const char* name;
+    std::u16string document;
+  } refused[] = {
+      {"no phase", head + u"/>"},
+      {"a nested root", head + u"operationPhase=\"service\"><FDT operationPhase=\"service\"/></FDT>"},
+      {"a foreign element", head + u"operationPhase=\"service\"><x:y xmlns:x=\"urn:x\"/></FDT>"},
+      {"not XML", head + u"operationPhase=\"service\">"},
+  };
+  for (const auto& c : refused) {
+    vkr::Bstr out;
+    EXPECT_EQ(dtm->GetFunctions(vkr::Bstr(c.document), out.Put()), S_FALSE) << c.name;
+    EXPECT_NE(out.Get(), nullptr) << c.name;
+    EXPECT_TRUE(out.Empty()) << c.name;
+    EXPECT_EQ(dtm->FunctionOperationPhase(), 2u) << c.name;
+  }
+  vkr::Bstr out;
+  ASSERT_EQ(dtm->GetFunctions(PhaseDocument(u"service"), out.Put()), S_OK);
+  EXPECT_EQ(dtm->FunctionOperationPhase(), 8u);
+  // Outside its states the answer is an empty text, whatever the document.
+  const vkr::Bstr service = PhaseDocument(u"service");
+  for (EDtmState state : {dsCREATED, dsENVIRONMENTSET, dsPREPAREDTORELEASE}) {
+    dtm->ForceState(state);
+    for (BSTR document : {service.Get(), static_cast<BSTR>(nullptr)}) {
+      vkr::Bstr text;
+      EXPECT_EQ(dtm->GetFunctions(document, text.Put()), S_FALSE) << state;
+      EXPECT_NE(text.Get(), nullptr) << state;
+      EXPECT_TRUE(text.Empty()) << state;
+    }
+  }
+}
+
+TEST_F(FunctionContainer, ARegistryFunctionBringsItsOwnTranslation) {
+  ASSERT_EQ(dtm->InitSchemas(), S_OK);
+  vkr::ComPtr<IovFdtTranslation> translation;
+  ASSERT_EQ(dtm->QueryInterface(IovFdtTranslation::iid, translation.PutVoid()), S_OK);
+  VARIANT_BOOL taken = VARIANT_FALSE;
+  ASSERT_EQ(translation->LoadTranslationXml(
+                vkr::Bstr(u"<localization><general><languages><language lcid=\"1033\" code=\"en-us\"/></languages>"
+                          u"</general><DTM><FunctionList/></DTM><ActiveXList/></localization>"),
+                &taken),
+            S_OK);
+  TempDir files;
+  const std::string file = files / "extra.xml";
+  {
+    std::ofstream out(file, std::ios::binary);
+    out << "<Translation><Function id=\"%d\"><Label><locale code=\"en-us\">Level &amp; echo</locale></Label>"
+           "<Help><locale code=\"en-us\">How the echo looks</locale></Help></Function></Translation>";
+  }
+  const std::string key = "SOFTWARE\\Vorntec\\VKR Series DTM\\";
+  SetRegString(key + "Extra", "ProgID", "Vendor.Extra");
+  SetRegString(key + "Extra", "Translation", file);
+  SetRegString(key + "Plain", "ProgID", "Vendor.Plain");
+  SetRegString(key + "Plain", "Translation", files / "missing.xml");  // keeps its own texts
+  ASSERT_EQ(dtm->ReadFunctionKeys(), S_OK);
+  vkr::Bstr list;
+  ASSERT_EQ(dtm->GetFunctionList(list.Put()), S_OK);
+  const std::string text = Text(list.Get());
+  EXPECT_NE(text.find("label =\"Level &amp; echo\" \tfdt:name =\"Extra\" \thelp =\"How the echo looks\""),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("label =\"Plain\" \tfdt:name =\"Plain\" \thelp =\"\""), std::string::npos) << text;
 }
 
 }  // namespace

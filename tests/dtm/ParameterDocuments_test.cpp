@@ -4,19 +4,22 @@
 // changes nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <filesystem>
 
 #include "communication/CommunicationInterfaces.h"
+#include "frame/FrameContainer.h"
 #include "tests/dtm/DtmTestSupport.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
+#include "tests/support/source_tree.h"
 
 namespace {
 
 using namespace vkr::test;
 namespace fs = std::filesystem;
 
-const fs::path kFrameSchemas = fs::path(__FILE__).parent_path().parent_path().parent_path() / "frame" / "schemas";
+const fs::path kFrameSchemas = vkr::test::FrameSchemas();
 vkr::Bstr SchemaDir() { return vkr::Bstr(vkr::Utf8ToUtf16(kFrameSchemas.string())); }
 
 // Validates documents as a frame does.
@@ -500,17 +503,35 @@ TEST_F(ParameterDocuments, RefusedCallsChangeNothing) {
 }
 
 TEST_F(ParameterDocuments, AFailedImportIsReportedWithItsMessage) {
-  // A document without a tag does not validate: the loader reports that, not the import.
-  VARIANT_BOOL result = VARIANT_TRUE;
-  ASSERT_EQ(Set(Document(u"", u""), &result), S_FALSE);
-  for (const std::string& e : dtm->InitErrors()) EXPECT_EQ(e.find("SetParameters"), std::string::npos) << e;
-  // A value the parameter does not take fails the import itself.
+  // Documents that validate but cannot be taken over: the user sees message 2001, and nothing
+  // changes.
   AddExportedSet();
-  ASSERT_EQ(Set(Document(u"T", Variant(u"Level", u"int", u"500")), &result), S_FALSE);
-  bool reported = false;
-  for (const std::string& e : dtm->InitErrors()) reported = reported || e.find("SetParameters") != std::string::npos;
-  for (const std::string& e : journal.entries) reported = reported || e.find("SetParameters") != std::string::npos;
-  EXPECT_TRUE(reported) << journal.Joined();
+  const std::string before = Snapshot();
+  const struct {
+    const char* name;
+    std::u16string text;
+  } cases[] = {
+      {"no tag", Document(u"", Variant(u"Level", u"int", u"5"))},
+      {"a value the parameter does not take", Document(u"T", Variant(u"Level", u"int", u"500"))},
+  };
+  for (const auto& c : cases) {
+    std::string reason;
+    ASSERT_EQ(vkr::frame::FrameContainer::Validate(vkr::Bstr(c.text), &reason), S_OK) << c.name << ": " << reason;
+    journal.Clear();
+    const std::size_t earlier = dtm->InitErrors().size();
+    VARIANT_BOOL result = VARIANT_TRUE;
+    EXPECT_EQ(Set(c.text, &result), S_FALSE) << c.name;
+    EXPECT_EQ(result, VARIANT_FALSE) << c.name;
+    std::vector<std::string> reported(dtm->InitErrors().begin() + static_cast<std::ptrdiff_t>(earlier),
+                                      dtm->InitErrors().end());
+    reported.insert(reported.end(), journal.entries.begin(), journal.entries.end());
+    const bool seen = std::any_of(reported.begin(), reported.end(), [](const std::string& e) {
+      return e.find("An error occurred during IDtmParameter::SetParameters") != std::string::npos;
+    });
+    EXPECT_TRUE(seen) << c.name << ": " << testing::PrintToString(reported);
+    EXPECT_EQ(Snapshot(), before) << c.name;
+    EXPECT_EQ(dtm->GetDataSetState(), DSS_DEFAULT) << c.name;
+  }
 }
 
 TEST_F(ParameterDocuments, WhatGetParametersWritesSetParametersReadsBack) {

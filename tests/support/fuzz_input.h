@@ -15,10 +15,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
-
-#ifndef VKR_SOURCE_DIR
-#error "VKR_SOURCE_DIR must name the source tree (the fuzz targets' CMake sets it)"
-#endif
+#include "tests/support/source_tree.h"
 
 namespace vkr::fuzz {
 
@@ -63,11 +60,6 @@ class Input {
 // UTF-8 bytes as a BSTR (ill-formed sequences become U+FFFD, as the platform converts them).
 inline vkr::Bstr Text(std::string_view utf8) { return vkr::Bstr(vkr::Utf8ToUtf16(utf8)); }
 
-inline std::filesystem::path SourcePath(const char* relative) {
-  return std::filesystem::path(VKR_SOURCE_DIR) / relative;
-}
-inline std::filesystem::path FrameSchemaDirectory() { return SourcePath("frame/schemas"); }
-
 // A directory of the process's own: the registry file and the drive root live in it, so that no
 // target reads or writes the user's. Made on first use, removed when the process ends normally.
 class Scratch {
@@ -103,7 +95,7 @@ inline vkr::ComPtr<IXMLDOMSchemaCollection> MakeFrameSchemaCache() {
   vkr::ComPtr<IXMLDOMSchemaCollection> cache;
   Check(SUCCEEDED(CoCreateInstance(CLSID_XMLSchemaCache, nullptr, CLSCTX_ALL, IID_IXMLDOMSchemaCollection,
                                    cache.PutVoid())));
-  for (const auto& e : std::filesystem::directory_iterator(FrameSchemaDirectory())) {
+  for (const auto& e : std::filesystem::directory_iterator(vkr::test::FrameSchemas())) {
     vkr::Variant location;
     location.vt = VT_BSTR;
     location.bstrVal = SysAllocString(vkr::Utf8ToUtf16(e.path().string()).c_str());

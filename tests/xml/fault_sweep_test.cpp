@@ -11,6 +11,7 @@
 #include "xml/Conversions.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
 #include "xml/XmlHelpers.h"
+#include "tests/support/source_tree.h"
 
 namespace fs = std::filesystem;
 
@@ -19,7 +20,7 @@ namespace {
 using vkr::Bstr;
 using vkr::ComPtr;
 
-const fs::path kFrameSchemas = fs::path(__FILE__).parent_path().parent_path().parent_path() / "frame" / "schemas";
+const fs::path kFrameSchemas = vkr::test::FrameSchemas();
 
 class SweepOwner : public CovFDTXMLHandlerImpl<SweepOwner> {
  public:

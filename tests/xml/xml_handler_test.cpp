@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/xml/xml_test_support.h"
+#include "tests/support/source_tree.h"
 
 namespace fs = std::filesystem;
 
@@ -18,8 +19,8 @@ namespace {
 using vkr::Bstr;
 using vkr::ComPtr;
 
-const fs::path kFrameSchemas = fs::path(__FILE__).parent_path().parent_path().parent_path() / "frame" / "schemas";
-const fs::path kSamples = fs::path(__FILE__).parent_path().parent_path() / "data" / "xml";
+const fs::path kFrameSchemas = vkr::test::FrameSchemas();
+const fs::path kSamples = vkr::test::SourceTree() / "tests" / "data" / "xml";
 
 // A small owner: its schema list is chosen per test; its error sink keeps the texts.
 class TestOwner : public CovFDTXMLHandlerImpl<TestOwner> {

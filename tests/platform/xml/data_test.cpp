@@ -7,13 +7,14 @@
 #include <sstream>
 
 #include "tests/platform/xml/xml_test_util.h"
+#include "tests/support/source_tree.h"
 
 namespace vkr::xmltest {
 namespace {
 
 namespace fs = std::filesystem;
 
-fs::path RepoRoot() { return fs::path(__FILE__).parent_path().parent_path().parent_path().parent_path(); }
+fs::path RepoRoot() { return vkr::test::SourceTree(); }
 fs::path DataDir() { return RepoRoot() / "tests" / "data" / "xml"; }
 
 std::string ReadAll(const fs::path& p) {
