@@ -186,7 +186,14 @@ bool DeviceType(Setup& s, BSTR document) {
   VARIANT_BOOL done = VARIANT_FALSE;
   if (s.Dtm().InitNew(document, &done) != S_OK || !done) return false;
   Check(s.dtm->State() == dsINITIALIZED);
-  // The device type taken goes into the parameter document, which must still validate.
+  // The device type taken goes into the parameter document, which must still validate when the
+  // device type element was one the schema set checked (in the FDT data types' namespace).
+  vkr::ComPtr<IXMLDOMDocument2> own = Parse(document);
+  vkr::ComPtr<IXMLDOMNode> type;
+  vkr::Bstr ns;
+  Check(own && own->selectSingleNode(vkr::Bstr(u"FDT/fdt:DtmDeviceType"), type.Put()) == S_OK && type);
+  Check(SUCCEEDED(type->get_namespaceURI(ns.Put())));
+  if (ns.View() != u"x-schema:FDTDataTypesSchema.xml") return true;
   s.dtm->ForceState(dsCONFIGURED);
   vkr::Bstr parameters;
   IDtmParameter& dtm = *s.dtm;
