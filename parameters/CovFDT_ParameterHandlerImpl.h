@@ -409,10 +409,11 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
   HRESULT ReadPrivateProperties(VARIANT id, BSTR name, VARIANT* result);
   // Sets the values of a "<PARAMETERS>" text: for each parameter (in id order) the first
   // "Parameter" element with its id, when its "type" names the parameter's VARTYPE exactly and its
-  // "value" converts to it, through SetValueWithRelations. Other elements are passed over. With a
-  // progress text, progress is reported per parameter and ended with done = 0. E_POINTER for a null
-  // text, E_FAIL for a text that is no XML; a record that cannot be fetched ends it with that
-  // failure (values set so far stay).
+  // "value" converts to it, through SetValueWithRelations; the stored value is then validated and
+  // flag 0x04 set or cleared by the outcome. Other elements are passed over. With a progress
+  // text, progress is reported per parameter and ended with done = 0. E_POINTER for a null text,
+  // E_FAIL for a text that is no XML; a record that cannot be fetched ends it with that failure
+  // (values set so far stay).
   HRESULT ImportParameterValues(BSTR text, BSTR progressText);
   // Reports import progress (the DTM's UpdateProgress); does nothing by default.
   virtual HRESULT UpdateProgress(ULONG done, ULONG total, BSTR text);

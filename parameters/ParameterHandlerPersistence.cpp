@@ -21,11 +21,18 @@ void LogStep(const char* mark) {
 
 void LogNumber(const char* label, ULONG n) { WriteLogA((std::string(label) + std::to_string(n)).c_str()); }
 
-// A structural item: it must have been stored with exactly this VARTYPE.
+// A structural item (the count, an id, a status word), converted to the type it stands for: a
+// data set whose writer stored it as another number, or as digits, still loads; one that does not
+// convert (no number, a negative id or status, out of range) fails the load with the
+// conversion's error.
 HRESULT ReadTyped(IStream* stream, VARTYPE vt, VARIANT* out) {
-  const HRESULT hr = vkr::ReadStoredVariant(stream, out);
+  HRESULT hr = vkr::ReadStoredVariant(stream, out);
   if (FAILED(hr)) return hr;
-  return out->vt == vt ? S_OK : DISP_E_TYPEMISMATCH;
+  if (out->vt == vt) return S_OK;
+  hr = VariantChangeType(out, out, 0, vt);
+  if (SUCCEEDED(hr) && out->vt != vt) hr = DISP_E_TYPEMISMATCH;
+  if (FAILED(hr)) VariantClear(out);
+  return hr;
 }
 
 // The stream behind the handed object, or E_INVALIDARG.

@@ -114,8 +114,11 @@ HRESULT CovFDT_ParameterHandlerImpl::ImportParameterValues(BSTR text, BSTR progr
       if (SUCCEEDED(GetXmlValueBstr(type.Put(), element.Get(), typePath.Get())) && expected.Get() &&
           type.View() == expected.View()) {
         vkr::Variant value;
-        if (SUCCEEDED(GetXmlValue(element.Get(), valuePath.Get(), &value, record.m_vt)))
-          SetValueWithRelations(record.m_nId, value);
+        // The value is taken as the data set's, and like every value that enters the data set
+        // it is checked: one outside its range or list is kept but marked invalid (0x04).
+        if (SUCCEEDED(GetXmlValue(element.Get(), valuePath.Get(), &value, record.m_vt)) &&
+            SUCCEEDED(SetValueWithRelations(record.m_nId, value)))
+          RevalidateParameter(UI4(record.m_nId), PFL_INVALID);
       }
     }
     if (progressText) UpdateProgress(i, count, progressText);

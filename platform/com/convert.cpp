@@ -43,10 +43,6 @@ bool IsIntegerType(VARTYPE vt) {
   }
 }
 
-bool IsUnsignedType(VARTYPE vt) {
-  return vt == VT_UI1 || vt == VT_UI2 || vt == VT_UI4 || vt == VT_UINT || vt == VT_UI8;
-}
-
 bool IsScalarBase(VARTYPE base) {
   switch (base) {
     case VT_EMPTY: case VT_NULL: case VT_I2: case VT_I4: case VT_R4: case VT_R8: case VT_CY: case VT_DATE:
@@ -357,15 +353,13 @@ HRESULT Coerce(const Source& s, VARTYPE to, const Options& o, VARIANT* r, int de
         const bool value = v.boolVal != VARIANT_FALSE;
         return StoreText(o.localBool ? (value ? loc->trueName : loc->falseName) : (value ? u"True" : u"False"), r);
       }
-      if (IsUnsignedType(to)) {
+      if (to == VT_UI1 || to == VT_UI8) {
         // TRUE has every bit set: 255 as a byte.
         const auto bits = static_cast<ULONGLONG>(static_cast<LONGLONG>(v.boolVal));
-        ULONGLONG x = bits;
-        if (to == VT_UI1) x = bits & 0xFF;
-        if (to == VT_UI2) x = bits & 0xFFFF;
-        if (to == VT_UI4 || to == VT_UINT) x = bits & 0xFFFFFFFF;
-        return StoreInteger(x, to, r);
+        return StoreInteger(to == VT_UI1 ? bits & 0xFF : bits, to, r);
       }
+      // To VT_UI2, VT_UI4 and VT_UINT a boolean goes as the VT_I2 number it is, so TRUE (-1)
+      // overflows like any negative number.
       break;
     case VT_DATE:
       if (to == VT_BSTR) {

@@ -42,8 +42,8 @@ struct Args {
   va_list ap;
 };
 
-// One conversion specification: %[flags][width][.precision][size]type.
-struct Spec {
+// One conversion as the format writes it: %[flags][width][.precision][size]type.
+struct Conversion {
   bool left = false, plus = false, space = false, alt = false, zero = false;
   std::size_t width = 0;
   int precision = -1;  // none
@@ -65,19 +65,19 @@ bool ReadNumber(const Char*& p, std::size_t& value) {
 
 // Reads the size prefix at p (Windows' h hh l ll w I I32 I64 L and C99's j z t).
 template <class Char>
-void ReadSize(const Char*& p, Spec& spec) {
+void ReadSize(const Char*& p, Conversion& conv) {
   const auto at = [&](const char* s) {
     for (std::size_t i = 0; s[i]; ++i)
       if (p[i] != s[i]) return false;
     return true;
   };
-  if (at("I64")) p += 3, spec.bits = 64;
-  else if (at("I32")) p += 3, spec.bits = 32;
-  else if (at("hh")) p += 2, spec.bits = 8, spec.text = Spec::kNarrow;
-  else if (at("ll")) p += 2, spec.bits = 64;
-  else if (*p == 'h') ++p, spec.bits = 16, spec.text = Spec::kNarrow;
-  else if (*p == 'l' || *p == 'w') ++p, spec.text = Spec::kWide;  // long is 32-bit on Windows
-  else if (*p == 'I' || *p == 'j' || *p == 'z' || *p == 't') ++p, spec.bits = 64;
+  if (at("I64")) p += 3, conv.bits = 64;
+  else if (at("I32")) p += 3, conv.bits = 32;
+  else if (at("hh")) p += 2, conv.bits = 8, conv.text = Conversion::kNarrow;
+  else if (at("ll")) p += 2, conv.bits = 64;
+  else if (*p == 'h') ++p, conv.bits = 16, conv.text = Conversion::kNarrow;
+  else if (*p == 'l' || *p == 'w') ++p, conv.text = Conversion::kWide;  // long is 32-bit on Windows
+  else if (*p == 'I' || *p == 'j' || *p == 'z' || *p == 't') ++p, conv.bits = 64;
   else if (*p == 'L') ++p;  // long double is double on Windows
 }
 
@@ -95,60 +95,60 @@ std::uint64_t UnsignedArg(Args& args, int bits) {
 
 // Writes one field: padding, prefix (sign, 0x), `zeros` leading zeros, then the body.
 template <class Char, class From>
-void Field(Sink<Char>& out, const Spec& spec, std::string_view prefix, std::size_t zeros,
+void Field(Sink<Char>& out, const Conversion& conv, std::string_view prefix, std::size_t zeros,
            std::basic_string_view<From> body, bool zeroPad) {
   const std::size_t length = prefix.size() + zeros + body.size();
-  const std::size_t pad = spec.width > length ? spec.width - length : 0;
-  const bool zeroFill = zeroPad && !spec.left;
-  if (!spec.left && !zeroFill) out.Fill(' ', pad);
+  const std::size_t pad = conv.width > length ? conv.width - length : 0;
+  const bool zeroFill = zeroPad && !conv.left;
+  if (!conv.left && !zeroFill) out.Fill(' ', pad);
   out.Put(prefix);
   out.Fill('0', zeros + (zeroFill ? pad : 0));
   out.Put(body);
-  if (spec.left) out.Fill(' ', pad);
+  if (conv.left) out.Fill(' ', pad);
 }
 
 template <class Char>
-void Integer(Sink<Char>& out, Spec spec, std::uint64_t magnitude, bool negative) {
-  const int base = spec.type == 'o' ? 8 : (spec.type == 'x' || spec.type == 'X' || spec.type == 'p') ? 16 : 10;
-  const char* digitSet = spec.type == 'x' ? "0123456789abcdef" : "0123456789ABCDEF";
+void Integer(Sink<Char>& out, Conversion conv, std::uint64_t magnitude, bool negative) {
+  const int base = conv.type == 'o' ? 8 : (conv.type == 'x' || conv.type == 'X' || conv.type == 'p') ? 16 : 10;
+  const char* digitSet = conv.type == 'x' ? "0123456789abcdef" : "0123456789ABCDEF";
   char buffer[24];
   char* end = buffer + sizeof buffer;
   char* begin = end;
   for (std::uint64_t v = magnitude; v != 0; v /= base) *--begin = digitSet[v % base];
   std::string_view digits(begin, static_cast<std::size_t>(end - begin));
 
-  const std::size_t precision = spec.precision < 0 ? 1 : static_cast<std::size_t>(spec.precision);
+  const std::size_t precision = conv.precision < 0 ? 1 : static_cast<std::size_t>(conv.precision);
   std::size_t zeros = precision > digits.size() ? precision - digits.size() : 0;
-  if (spec.type == 'o' && spec.alt && zeros == 0 && (digits.empty() || digits[0] != '0')) zeros = 1;
+  if (conv.type == 'o' && conv.alt && zeros == 0 && (digits.empty() || digits[0] != '0')) zeros = 1;
 
   std::string_view prefix;
-  const bool isSigned = spec.type == 'd' || spec.type == 'i';
+  const bool isSigned = conv.type == 'd' || conv.type == 'i';
   if (isSigned && negative) prefix = "-";
-  else if (isSigned && spec.plus) prefix = "+";
-  else if (isSigned && spec.space) prefix = " ";
-  else if (spec.alt && magnitude != 0 && spec.type == 'x') prefix = "0x";
-  else if (spec.alt && magnitude != 0 && spec.type == 'X') prefix = "0X";
-  Field(out, spec, prefix, zeros, digits, spec.zero && spec.precision < 0);
+  else if (isSigned && conv.plus) prefix = "+";
+  else if (isSigned && conv.space) prefix = " ";
+  else if (conv.alt && magnitude != 0 && conv.type == 'x') prefix = "0x";
+  else if (conv.alt && magnitude != 0 && conv.type == 'X') prefix = "0X";
+  Field(out, conv, prefix, zeros, digits, conv.zero && conv.precision < 0);
 }
 
-// One floating conversion, printed by glibc from a specification rebuilt here: for finite values
+// One floating conversion, printed by glibc from a conversion rebuilt here: for finite values
 // its output is the modern Windows runtime's (two-digit exponents, correct rounding), and its
 // non-finite output ("inf", "nan", signed, upper case for upper-case types) is what that runtime
 // prints too. The "C" locale keeps the decimal point a '.', as in the runtime's default locale.
 template <class Char>
-bool Floating(Sink<Char>& out, const Spec& spec, double value) {
+bool Floating(Sink<Char>& out, const Conversion& conv, double value) {
   static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
   char format[16] = "%";
   char* f = format + 1;
-  if (spec.left) *f++ = '-';
-  if (spec.plus) *f++ = '+';
-  if (spec.space) *f++ = ' ';
-  if (spec.alt) *f++ = '#';
-  if (spec.zero) *f++ = '0';
-  *f++ = '*', *f++ = '.', *f++ = '*', *f++ = spec.type, *f = 0;
+  if (conv.left) *f++ = '-';
+  if (conv.plus) *f++ = '+';
+  if (conv.space) *f++ = ' ';
+  if (conv.alt) *f++ = '#';
+  if (conv.zero) *f++ = '0';
+  *f++ = '*', *f++ = '.', *f++ = '*', *f++ = conv.type, *f = 0;
   // Windows prints every hex digit of the mantissa when %a has no precision; glibc the fewest.
-  const int precision = spec.precision >= 0 ? spec.precision : (spec.type == 'a' || spec.type == 'A') ? 13 : 6;
-  const int width = static_cast<int>(spec.width);
+  const int precision = conv.precision >= 0 ? conv.precision : (conv.type == 'a' || conv.type == 'A') ? 13 : 6;
+  const int width = static_cast<int>(conv.width);
 
   const locale_t previous = cLocale ? uselocale(cLocale) : static_cast<locale_t>(nullptr);
   char small[128];
@@ -188,22 +188,36 @@ std::basic_string_view<From> StringArg(const From* s, int precision) {
   return std::basic_string_view<From>(s, n < static_cast<std::size_t>(precision) ? n : WholeCharacters(s, n));
 }
 
+// Characters and strings are padded with zeros under the '0' flag too, as the runtime and
+// wsprintf both do.
 template <class Char, class From>
-void Text(Sink<Char>& out, const Spec& spec, std::basic_string_view<From> text) {
+void Text(Sink<Char>& out, const Conversion& conv, std::basic_string_view<From> text) {
   if constexpr (std::is_same_v<Char, From>) {
-    Field(out, spec, {}, 0, text, false);
+    Field(out, conv, {}, 0, text, conv.zero);
   } else if constexpr (std::is_same_v<Char, char16_t>) {
     const std::u16string converted = vkr::Utf8ToUtf16(text);
-    Field(out, spec, {}, 0, std::u16string_view(converted), false);
+    Field(out, conv, {}, 0, std::u16string_view(converted), conv.zero);
   } else {
     const std::string converted = vkr::Utf16ToUtf8(text);
-    Field(out, spec, {}, 0, std::string_view(converted), false);
+    Field(out, conv, {}, 0, std::string_view(converted), conv.zero);
+  }
+}
+
+// Whose rules a format follows: the C runtime's printf family, or user32's wsprintf, which knows
+// no floating conversions and prints the letter of a conversion it does not know (taking no
+// argument for it).
+enum class Dialect { kRuntime, kWsprintf };
+
+bool IsFloating(char type) {
+  switch (type) {
+    case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A': return true;
+    default: return false;
   }
 }
 
 // Formats fmt into out; false for a refused format (%n, a width or precision beyond int).
 template <class Char>
-bool Run(const Char* fmt, Args& args, Sink<Char>& out) {
+bool Run(const Char* fmt, Args& args, Sink<Char>& out, Dialect dialect) {
   for (const Char* p = fmt; *p;) {
     if (*p != '%') {
       const Char* run = p;
@@ -212,22 +226,22 @@ bool Run(const Char* fmt, Args& args, Sink<Char>& out) {
       continue;
     }
     const Char* start = p++;
-    Spec spec;
+    Conversion conv;
     for (;; ++p) {
-      if (*p == '-') spec.left = true;
-      else if (*p == '+') spec.plus = true;
-      else if (*p == ' ') spec.space = true;
-      else if (*p == '#') spec.alt = true;
-      else if (*p == '0') spec.zero = true;
+      if (*p == '-') conv.left = true;
+      else if (*p == '+') conv.plus = true;
+      else if (*p == ' ') conv.space = true;
+      else if (*p == '#') conv.alt = true;
+      else if (*p == '0') conv.zero = true;
       else break;
     }
     if (*p == '*') {
       ++p;
       const long long width = va_arg(args.ap, int);
-      if (width < 0) spec.left = true;
-      spec.width = static_cast<std::size_t>(width < 0 ? -width : width);
-      if (spec.width > static_cast<std::size_t>(INT_MAX)) return false;
-    } else if (!ReadNumber(p, spec.width)) {
+      if (width < 0) conv.left = true;
+      conv.width = static_cast<std::size_t>(width < 0 ? -width : width);
+      if (conv.width > static_cast<std::size_t>(INT_MAX)) return false;
+    } else if (!ReadNumber(p, conv.width)) {
       return false;
     }
     if (*p == '.') {
@@ -236,36 +250,37 @@ bool Run(const Char* fmt, Args& args, Sink<Char>& out) {
       if (*p == '*') {
         ++p;
         const int given = va_arg(args.ap, int);
-        spec.precision = given < 0 ? -1 : given;
+        conv.precision = given < 0 ? -1 : given;
       } else if (ReadNumber(p, precision)) {
-        spec.precision = static_cast<int>(precision);
+        conv.precision = static_cast<int>(precision);
       } else {
         return false;
       }
     }
-    ReadSize(p, spec);
+    ReadSize(p, conv);
     const auto unit = static_cast<std::make_unsigned_t<Char>>(*p);
-    spec.type = unit < 0x80 ? static_cast<char>(unit) : 0;
+    conv.type = unit < 0x80 ? static_cast<char>(unit) : 0;
+    if (dialect == Dialect::kWsprintf && IsFloating(conv.type)) conv.type = 0;
     const bool wideFormat = std::is_same_v<Char, char16_t>;
     // %c / %s are the format's own width, %C / %S the other one, unless h, l or w says which.
-    const bool wideText = spec.text == Spec::kDefault ? (wideFormat == (spec.type == 'c' || spec.type == 's'))
-                                                       : spec.text == Spec::kWide;
-    switch (spec.type) {
+    const bool wideText = conv.text == Conversion::kDefault ? (wideFormat == (conv.type == 'c' || conv.type == 's'))
+                                                       : conv.text == Conversion::kWide;
+    switch (conv.type) {
       case 'd':
       case 'i': {
-        const std::int64_t v = SignedArg(args, spec.bits);
-        Integer(out, spec, v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v), v < 0);
+        const std::int64_t v = SignedArg(args, conv.bits);
+        Integer(out, conv, v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v), v < 0);
         break;
       }
       case 'u':
       case 'o':
       case 'x':
       case 'X':
-        Integer(out, spec, UnsignedArg(args, spec.bits), false);
+        Integer(out, conv, UnsignedArg(args, conv.bits), false);
         break;
       case 'p': {
         // Windows prints a pointer as all its hex digits, upper case, without 0x.
-        Spec pointer{.left = spec.left, .width = spec.width, .precision = 2 * static_cast<int>(sizeof(void*)), .type = 'p'};
+        Conversion pointer{.left = conv.left, .width = conv.width, .precision = 2 * static_cast<int>(sizeof(void*)), .type = 'p'};
         Integer(out, pointer, reinterpret_cast<std::uintptr_t>(va_arg(args.ap, void*)), false);
         break;
       }
@@ -277,21 +292,21 @@ bool Run(const Char* fmt, Args& args, Sink<Char>& out) {
       case 'G':
       case 'a':
       case 'A':
-        if (!Floating(out, spec, va_arg(args.ap, double))) return false;
+        if (!Floating(out, conv, va_arg(args.ap, double))) return false;
         break;
       case 'c':
       case 'C': {
         const int v = va_arg(args.ap, int);
         const char16_t wide = static_cast<char16_t>(v);
         const char narrow = static_cast<char>(v);
-        if (wideText) Text(out, spec, std::u16string_view(&wide, 1));
-        else Text(out, spec, std::string_view(&narrow, 1));
+        if (wideText) Text(out, conv, std::u16string_view(&wide, 1));
+        else Text(out, conv, std::string_view(&narrow, 1));
         break;
       }
       case 's':
       case 'S':
-        if (wideText) Text(out, spec, StringArg(va_arg(args.ap, const char16_t*), spec.precision));
-        else Text(out, spec, StringArg(va_arg(args.ap, const char*), spec.precision));
+        if (wideText) Text(out, conv, StringArg(va_arg(args.ap, const char16_t*), conv.precision));
+        else Text(out, conv, StringArg(va_arg(args.ap, const char*), conv.precision));
         break;
       case '%':
         out.Put("%");
@@ -299,6 +314,11 @@ bool Run(const Char* fmt, Args& args, Sink<Char>& out) {
       case 'n':
         return false;  // writing through an argument is refused, as the runtime does by default
       default:
+        if (dialect == Dialect::kWsprintf) {
+          // Not a conversion: wsprintf prints the character alone.
+          if (*p) out.Put(std::basic_string_view<Char>(p++, 1));
+          continue;
+        }
         // Not a conversion: the conversion text is printed as written (a lone '%' at the end too).
         if (*p) ++p;
         out.Put(std::basic_string_view<Char>(start, static_cast<std::size_t>(p - start)));
@@ -317,13 +337,13 @@ struct Rendered {
 };
 
 template <class Char>
-Rendered<Char> Render(const Char* fmt, va_list args, std::size_t limit) {
+Rendered<Char> Render(const Char* fmt, va_list args, std::size_t limit, Dialect dialect = Dialect::kRuntime) {
   Rendered<Char> result;
   if (!fmt) return result;
   Sink<Char> out{{}, limit};
   Args copy;
   va_copy(copy.ap, args);
-  result.ok = Run(fmt, copy, out);
+  result.ok = Run(fmt, copy, out, dialect);
   va_end(copy.ap);
   if (result.ok) result.text = std::move(out.text), result.length = out.total;
   return result;
@@ -339,7 +359,7 @@ void Store(Char* buf, const std::basic_string<Char>& text, bool terminate) {
 template <class Char>
 int WindowsFormat(Char* buf, const Char* fmt, va_list args) {
   if (!buf) return 0;
-  const Rendered<Char> r = Render(fmt, args, 1023);
+  const Rendered<Char> r = Render(fmt, args, 1023, Dialect::kWsprintf);
   Store(buf, r.text, true);
   return static_cast<int>(r.text.size());
 }

@@ -5,7 +5,8 @@
 // always wide and %hs / %hc always 8-bit; `l` is 32-bit (long is 32-bit on Windows), `ll` and
 // `I64` are 64-bit, `I32` 32-bit, `I` (and `z` `t` `j`) pointer-sized, `h` short, `hh` char;
 // `L` is ignored (long double is double on Windows). A null string prints as an empty text, not
-// "(null)". Flags (- + space # 0), width and precision (also `*`) work as in C; width counts
+// "(null)". Flags (- + space # 0), width and precision (also `*`) work as in C, except that the
+// '0' flag pads characters and strings with zeros too, as the runtime does; width counts
 // units of the output, a string's precision counts units of the argument but never cuts a
 // character in two, and across widths the text is converted (UTF-8 <-> UTF-16). %p prints all
 // 16 hex digits in upper case. Floating conversions (%e %E %f %F %g %G %a %A) print exactly as
@@ -21,8 +22,10 @@
 #include "platform/win/types.h"
 
 // Windows' wsprintf: output capped at 1024 characters including the zero; returns the length
-// stored. A null format or a refused one stores the empty text and returns 0. It takes every
-// conversion above (Windows' own has no floating point and would print the letter instead).
+// stored. A null format or a refused one stores the empty text and returns 0. It has no floating
+// conversions: like any letter that is no conversion of its own, %f (%e %g %a ...) prints the
+// letter alone and takes no argument. Floating values go through the _snwprintf / swprintf_s
+// family instead.
 int wsprintfW(LPWSTR buf, LPCWSTR fmt, ...);
 int wsprintfA(LPSTR buf, LPCSTR fmt, ...);
 int wvsprintfW(LPWSTR buf, LPCWSTR fmt, va_list args);

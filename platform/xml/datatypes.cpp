@@ -303,17 +303,19 @@ bool DecodeBase64(std::string_view s, std::vector<BYTE>* out) {
   return chars % 4 == 0 && pad <= 2;
 }
 
+// Sixteen octets as 32 hex digits; hyphens between digits are allowed anywhere and ignored, so
+// the unhyphenated form and the usual 8-4-4-4-12 grouping are the same value. The braced
+// registry form is taken too.
 bool IsUuid(std::string_view s) {
-  if (s.size() == 38 && s.front() == '{' && s.back() == '}') s = s.substr(1, 36);
-  if (s.size() != 36) return false;
-  for (std::size_t i = 0; i < 36; ++i) {
-    if (i == 8 || i == 13 || i == 18 || i == 23) {
-      if (s[i] != '-') return false;
-    } else if (HexValue(s[i]) < 0) {
-      return false;
-    }
+  if (s.size() >= 2 && s.front() == '{' && s.back() == '}') s = s.substr(1, s.size() - 2);
+  if (s.empty() || s.front() == '-' || s.back() == '-') return false;
+  std::size_t digits = 0;
+  for (char c : s) {
+    if (c == '-') continue;
+    if (HexValue(c) < 0) return false;
+    ++digits;
   }
-  return true;
+  return digits == 32;
 }
 
 bool IntegerRange(DataType type, std::int64_t* lo, std::uint64_t* hi) {

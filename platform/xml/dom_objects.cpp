@@ -487,6 +487,13 @@ class NodeObject : public Implements<I, INodeInternal>, public NodeWrapper {
     DataType type = DataTypeFromName(View(dataTypeName));
     if (type == DataType::None) return E_FAIL;
     if (m_node->type != NODE_ELEMENT && m_node->type != NODE_ATTRIBUTE) return E_FAIL;
+    // An element carries its type in the document as MSXML writes it, a dt:dt attribute in the
+    // data-type namespace (declared where the text needs it), so the type survives the xml
+    // text. An attribute cannot carry one: its type stays with the node.
+    if (m_node->type == NODE_ELEMENT) {
+      HRESULT hr = SetTypeAttribute(DataTypeName(type));
+      if (FAILED(hr)) return hr;
+    }
     m_node->dataType = type;
     return S_OK;
   }
@@ -548,6 +555,34 @@ class NodeObject : public Implements<I, INodeInternal>, public NodeWrapper {
     if (FAILED(hr)) return hr;
     InsertChild(m_node, n, ref);
     return out ? OutNode(n, out) : S_OK;
+  }
+
+  // Sets the element's dt:dt attribute (any prefix bound to the data-type namespace counts) to
+  // name, adding it under the prefix "dt" when there is none. E_FAIL when "dt" already stands
+  // for another namespace at the element.
+  HRESULT SetTypeAttribute(std::u16string_view name) {
+    for (Node* a : m_node->attrs) {
+      if (a->ns == kDtUri && a->LocalName() == u"dt") {
+        a->value.assign(name);
+        a->specified = true;
+        return S_OK;
+      }
+    }
+    std::u16string bound;
+    const bool declared = LookupNamespace(m_node, u"dt", &bound);
+    if (declared && bound != kDtUri) return E_FAIL;
+    if (FindAttribute(m_node, u"dt:dt") || (!declared && FindAttribute(m_node, u"xmlns:dt"))) return E_FAIL;
+    if (!declared) {
+      Node* declaration = NewNode(m_node->doc, NODE_ATTRIBUTE);
+      SetName(declaration, u"xmlns:dt", kXmlnsUri);
+      declaration->value.assign(kDtUri);
+      SetAttributeNode(m_node, declaration);
+    }
+    Node* a = NewNode(m_node->doc, NODE_ATTRIBUTE);
+    SetName(a, u"dt:dt", kDtUri);
+    a->value.assign(name);
+    SetAttributeNode(m_node, a);
+    return S_OK;
   }
 
   HRESULT CloneDocument(bool deep, IXMLDOMNode** out) {
@@ -1036,7 +1071,10 @@ class DocumentNode : public NodeObject<IXMLDOMDocument2> {
     if (value.vt != VT_BSTR) return E_INVALIDARG;
     std::u16string_view v = View(value.bstrVal);
     if (n == u"SelectionLanguage") {
-      if (v != u"XPath" && v != u"XSLPattern") return E_FAIL;
+      // The evaluator speaks XPath only; XSL Patterns (zero-based indexes and their own
+      // operators) are refused rather than evaluated as XPath under their name.
+      if (v == u"XSLPattern") return E_NOTIMPL;
+      if (v != u"XPath") return E_FAIL;
       m_node->doc->selectionLanguage.assign(v);
     } else {
       m_node->doc->selectionNamespaces.assign(v);

@@ -138,7 +138,7 @@ struct Doc {
   bool validateOnParse = true;
   bool resolveExternals = true;
   bool preserveWhiteSpace = false;
-  std::u16string selectionLanguage = u"XSLPattern";
+  std::u16string selectionLanguage = u"XPath";  // the language the evaluator speaks
   std::u16string selectionNamespaces;
   std::u16string url;
   ParseErrorInfo error;

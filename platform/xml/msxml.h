@@ -194,8 +194,9 @@ struct IXMLDOMDocument2 : IXMLDOMDocument {
   // VT_UNKNOWN/VT_DISPATCH holding an IXMLDOMSchemaCollection, or VT_EMPTY/VT_NULL to detach.
   virtual HRESULT putref_schemas(VARIANT otherCollection) = 0;
   virtual HRESULT validate(IXMLDOMParseError** errorObj) = 0;
-  // "SelectionLanguage" ("XPath" or "XSLPattern") and "SelectionNamespaces" (kept, not used:
-  // names match as written). Other names: E_INVALIDARG.
+  // "SelectionLanguage" and "SelectionNamespaces" (kept, not used: names match as written).
+  // The selection language is "XPath", which the evaluator speaks; setting "XSLPattern" is
+  // refused with E_NOTIMPL, any other value with E_FAIL. Other names: E_INVALIDARG.
   virtual HRESULT setProperty(BSTR name, VARIANT value) = 0;
   virtual HRESULT getProperty(BSTR name, VARIANT* value) = 0;
 };

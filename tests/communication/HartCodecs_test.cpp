@@ -10,6 +10,8 @@
 
 #include "communication/CovFDT_BaseProtocolImpl.h"
 #include "communication/HartCodecs.h"
+#include "parameters/CFdtVariant.h"
+#include "parameters/ParameterDocuments.h"
 
 namespace {
 
@@ -506,8 +508,9 @@ TEST(VarTypeToFdtDataType, NamesTheWordOfEveryType) {
   } cases[] = {
       {VT_I1, S_OK, "int"},        {VT_I2, S_OK, "int"},          {VT_I4, S_OK, "int"},
       {VT_R4, S_OK, "float"},      {VT_R8, S_OK, "double"},       {VT_UI1, S_OK, "byte"},
-      {VT_UI2, S_OK, "unsigned"},  {VT_UI4, S_OK, "unsigned"},    {VT_BSTR, S_FALSE, "hexString"},
-      {VT_ARRAY | VT_UI1, S_FALSE, "hexString"}, {VT_BOOL, S_FALSE, "hexString"}, {VT_EMPTY, E_FAIL, nullptr},
+      {VT_UI2, S_OK, "unsigned"},  {VT_UI4, S_OK, "unsigned"},    {VT_BSTR, S_OK, "ascii"},
+      {VT_BOOL, S_OK, "int"},      {VT_DATE, S_OK, "dateAndTime"},
+      {VT_ARRAY | VT_UI1, S_FALSE, "hexString"}, {VT_CY, S_FALSE, "hexString"}, {VT_EMPTY, E_FAIL, nullptr},
   };
   for (const Case& c : cases) {
     vkr::Bstr word;
@@ -517,6 +520,48 @@ TEST(VarTypeToFdtDataType, NamesTheWordOfEveryType) {
     }
   }
   EXPECT_EQ(VarTypeToFdtDataType(VT_I4, nullptr), E_INVALIDARG);
+}
+
+// What is announced for a type is what its values travel as: for every value the FDT variant
+// writer writes, the word of the value's type is the writer's dataType, and that word reads back
+// as a type the value converts to.
+TEST(VarTypeToFdtDataType, AgreesWithTheValueWriter) {
+  // The text escaping uses a DOM document: this thread is an apartment for the test's length.
+  struct Apartment {
+    Apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    ~Apartment() { CoUninitialize(); }
+  } apartment;
+  vkr::Variant text;
+  text.vt = VT_BSTR;
+  text.bstrVal = SysAllocString(u"TAG");
+  vkr::Variant date;
+  date.vt = VT_DATE;
+  date.date = 45000.5;
+  vkr::Variant flag;
+  flag.vt = VT_BOOL;
+  flag.boolVal = VARIANT_TRUE;
+  vkr::Variant small;
+  small.vt = VT_I2;
+  small.iVal = -3;
+  vkr::Variant level;
+  level.vt = VT_R4;
+  level.fltVal = 1.5f;
+  vkr::Variant count;
+  count.vt = VT_UI2;
+  count.uiVal = 7;
+  vkr::Variant raw = BytesValue({0x01, 0xAB});
+  for (const vkr::Variant* value : {&text, &date, &flag, &small, &level, &count, &raw}) {
+    vkr::Bstr xml, word;
+    ASSERT_EQ(WriteFdtVariantXml(value->Ptr(), xml.Put()), S_OK) << value->vt;
+    ASSERT_TRUE(SUCCEEDED(VarTypeToFdtDataType(value->vt, word.Put()))) << value->vt;
+    const std::string written = Narrow(xml.Get());
+    EXPECT_NE(written.find("dataType=\"" + Narrow(word.Get()) + "\""), std::string::npos)
+        << value->vt << ": " << written;
+    VARTYPE back = VT_EMPTY;
+    ASSERT_TRUE(DataTypeToVarType(word.Get(), &back)) << Narrow(word.Get());
+    vkr::Variant converted;
+    EXPECT_EQ(ChangeVariantType(converted.Ptr(), value->Ptr(), back, 0, 0), S_OK) << value->vt;
+  }
 }
 
 }  // namespace

@@ -230,8 +230,10 @@ TEST_F(HartProcessChannel, RefusesParametersItCannotDescribe) {
 
 TEST_F(HartProcessChannel, SignalTypeAndDataTypeWords) {
   dtm->fields[0x800000] = TextVar(PrivateProperties(u"inputVar"));
-  const std::pair<VARTYPE, const char*> types[] = {{VT_I2, "int"},      {VT_R8, "double"},    {VT_UI1, "byte"},
-                                                   {VT_UI4, "unsigned"}, {VT_BSTR, "hexString"}};
+  // The words the channel's values travel as: a text as ascii, a boolean as a number.
+  const std::pair<VARTYPE, const char*> types[] = {
+      {VT_I2, "int"},     {VT_R8, "double"},    {VT_UI1, "byte"},         {VT_UI4, "unsigned"},
+      {VT_BSTR, "ascii"}, {VT_BOOL, "int"},     {VT_DATE, "dateAndTime"}, {VT_ARRAY | VT_UI1, "hexString"}};
   for (const auto& [vt, word] : types) {
     dtm->fields[0x10] = VarType(vt);
     ASSERT_EQ(Get(u"C", u"K", Variant()), S_OK) << word;

@@ -245,11 +245,10 @@ TEST_F(SectionTest, DamagedSectionIsRefusedAndChangesNothing) {
     build(w);
     return w.bytes;
   };
-  cases.push_back({"count as UI4", with([](ByteWriter& w) { w.UI4(0); })});
   cases.push_back({"negative count", with([](ByteWriter& w) { w.I4(-1); })});
   cases.push_back({"huge count", with([](ByteWriter& w) { w.I4(0x7FFFFFFF).UI4(10).U16(VT_UI1).Raw({1}).UI4(0); })});
-  cases.push_back({"id as I4", with([](ByteWriter& w) { w.I4(1).I4(10).U16(VT_UI1).Raw({1}).UI4(0); })});
-  cases.push_back({"status as I4", with([](ByteWriter& w) { w.I4(1).UI4(10).U16(VT_UI1).Raw({1}).I4(0); })});
+  cases.push_back({"negative id", with([](ByteWriter& w) { w.I4(1).I4(-10).U16(VT_UI1).Raw({1}).UI4(0); })});
+  cases.push_back({"negative status", with([](ByteWriter& w) { w.I4(1).UI4(10).U16(VT_UI1).Raw({1}).I4(-1); })});
   cases.push_back({"text for a number", with([](ByteWriter& w) { w.I4(1).UI4(10).Bstr(u"x").UI4(0); })});
   cases.push_back({"out of range for UI1", with([](ByteWriter& w) { w.I4(1).UI4(10).I4(300).UI4(0); })});
   cases.push_back({"unknown VARTYPE", with([](ByteWriter& w) { w.I4(1).UI4(10).U16(0x4444).U32(0).UI4(0); })});
@@ -260,6 +259,79 @@ TEST_F(SectionTest, DamagedSectionIsRefusedAndChangesNothing) {
     VARIANT_BOOL done = VARIANT_TRUE;
     EXPECT_TRUE(FAILED(Load(c.bytes, &done))) << c.what << " (" << c.bytes.size() << " bytes)";
     EXPECT_EQ(done, VARIANT_FALSE) << c.what;
+    EXPECT_EQ(Snapshot(), before) << c.what;
+  }
+}
+
+// The count, the ids and the status words are taken in whatever stored type converts to the one
+// they stand for (VT_I4, VT_UI4, VT_UI4); what does not convert fails the load and changes
+// nothing.
+TEST_F(SectionTest, StructuralItemsOfAnotherTypeLoadWhenTheyConvert) {
+  AddAll();
+  auto i2 = [](SHORT v) {
+    vkr::Variant x;
+    x.vt = VT_I2;
+    x.iVal = v;
+    return x;
+  };
+  auto ui2 = [](USHORT v) {
+    vkr::Variant x;
+    x.vt = VT_UI2;
+    x.uiVal = v;
+    return x;
+  };
+  auto join = [](std::initializer_list<std::vector<BYTE>> parts) {
+    std::vector<BYTE> all;
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+  };
+  const std::vector<BYTE> value42 = Stored(UI1(42));
+  struct Case {
+    const char* what;
+    vkr::Variant count, id, status;
+    HRESULT hr;  // S_OK: parameter 10 takes 42 and status 0x75
+  } cases[] = {
+      {"all as written", I4(1), UI4(10), UI4(0x75), S_OK},
+      {"count UI4", UI4(1), UI4(10), UI4(0x75), S_OK},
+      {"count I2", i2(1), UI4(10), UI4(0x75), S_OK},
+      {"count UI2", ui2(1), UI4(10), UI4(0x75), S_OK},
+      {"count R8", R8(1.0), UI4(10), UI4(0x75), S_OK},
+      {"count digits", Text(u"1"), UI4(10), UI4(0x75), S_OK},
+      {"id I4", I4(1), I4(10), UI4(0x75), S_OK},
+      {"id I2", I4(1), i2(10), UI4(0x75), S_OK},
+      {"id UI2", I4(1), ui2(10), UI4(0x75), S_OK},
+      {"id R8", I4(1), R8(10.0), UI4(0x75), S_OK},
+      {"id digits", I4(1), Text(u"10"), UI4(0x75), S_OK},
+      {"status I4", I4(1), UI4(10), I4(0x75), S_OK},
+      {"status I2", I4(1), UI4(10), i2(0x75), S_OK},
+      {"status UI2", I4(1), UI4(10), ui2(0x75), S_OK},
+      {"status R8", I4(1), UI4(10), R8(117.0), S_OK},
+      {"status digits", I4(1), UI4(10), Text(u"117"), S_OK},
+      {"count garbage", Text(u"one"), UI4(10), UI4(0x75), DISP_E_TYPEMISMATCH},
+      {"count beyond I4", R8(1e10), UI4(10), UI4(0x75), DISP_E_OVERFLOW},
+      {"id garbage", I4(1), Text(u"ten"), UI4(0x75), DISP_E_TYPEMISMATCH},
+      {"id negative", I4(1), I4(-10), UI4(0x75), DISP_E_OVERFLOW},
+      {"id negative I2", I4(1), i2(-10), UI4(0x75), DISP_E_OVERFLOW},
+      {"id empty text", I4(1), Text(u""), UI4(0x75), DISP_E_TYPEMISMATCH},
+      {"status garbage", I4(1), UI4(10), Text(u"0x75"), DISP_E_TYPEMISMATCH},
+      {"status negative", I4(1), UI4(10), I4(-1), DISP_E_OVERFLOW},
+      {"status beyond UI4", I4(1), UI4(10), R8(5e9), DISP_E_OVERFLOW},
+  };
+  const std::string before = Snapshot();
+  for (const Case& c : cases) {
+    const std::vector<BYTE> bytes = join({Stored(c.count), Stored(c.id), value42, Stored(c.status)});
+    VARIANT_BOOL done = VARIANT_FALSE;
+    EXPECT_EQ(Load(bytes, &done), c.hr) << c.what;
+    EXPECT_EQ(done, c.hr == S_OK ? VARIANT_TRUE : VARIANT_FALSE) << c.what;
+    if (c.hr == S_OK) {
+      EXPECT_TRUE(IsVariantEqual(Value(10), UI1(42))) << c.what;
+      EXPECT_EQ(Status(10), 0x75u) << c.what;
+      // Back to the starting values for the next case.
+      ParInfo reset;
+      reset.m_vValue = UI1(10);
+      reset.m_dwFlags = 0x71;
+      ASSERT_EQ(h->SetParInfoFields(10, PIF_VALUE | PIF_FLAGS, reset), S_OK);
+    }
     EXPECT_EQ(Snapshot(), before) << c.what;
   }
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
+#include "parameters/DeviceParameterTable.h"
 #include "tests/parameters/records.h"
 #include "tests/support/fake_parameter_site.h"
 
@@ -354,6 +355,59 @@ TEST_F(ImportTest, APropertyValueThatDoesNotFitChangesNothing) {
   SetPrivate(2, I4(3));
   EXPECT_EQ(WriteProperty(2, u"Offset", I4(1)), E_NOTIMPL);
   EXPECT_EQ(WriteProperty(42, u"Offset", I4(1)), E_INVALIDARG);
+}
+
+// An import into the device's own table, through the interface a user interface holds: a value
+// outside its range is stored, as the import stores what the text says, but marked invalid
+// (0x04) as every other road into the data set marks it; an acceptable value clears the mark.
+// The other flag bits stay as they were.
+TEST(ImportIntoTheDeviceTable, ValuesOutsideTheirRangeAreMarkedInvalid) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  {
+    FakeParameterSite site;
+    vkr::ComPtr<vkr::ComObject<CFakeDtm>> dtm;
+    ASSERT_EQ(vkr::MakeObject<CFakeDtm>(&dtm, static_cast<IovFdtParameterHandlerSite*>(&site)), S_OK);
+    CParamCollection table;
+    ULONG count = 0;
+    ASSERT_EQ(InitDeviceParameterTable(*dtm.Get(), &table, &count), S_OK);
+    for (LONG i = 0; i < static_cast<LONG>(table.Count()); ++i) {
+      ParInfo r;
+      ASSERT_EQ(table.GetAt(i, &r), S_OK);
+      ASSERT_EQ(dtm->AddParInfo(r), S_OK);
+    }
+    IovFdtParametersImportExport* importer = dtm.Get();
+    struct Case {
+      ULONG id;
+      const char16_t* type;
+      const char16_t* value;
+      const char* stored;
+      bool invalid;
+    } cases[] = {
+        // 1081 "Distance offset", -0.5 to 0.5.
+        {1081, u"VT_R4", u"7.5", "7.500000", true},
+        {1081, u"VT_R4", u"-0.5", "-0.500000", false},
+        {1081, u"VT_R4", u"0.6", "0.600000", true},
+        {1081, u"VT_R4", u"0.25", "0.250000", false},
+        // 1136, the same range, persisted.
+        {1136, u"VT_R4", u"-7", "-7.000000", true},
+        // 121 "Short address", 0 to 15.
+        {121, u"VT_UI1", u"20", "20", true},
+        {121, u"VT_UI1", u"15", "15", false},
+    };
+    for (const Case& c : cases) {
+      ParInfo before;
+      ASSERT_EQ(dtm->GetParInfoById(c.id, &before), S_OK);
+      const std::u16string text = u"<PARAMETERS><Parameter id=\"" + vkr::Utf8ToUtf16(std::to_string(c.id)) +
+                                  u"\" type=\"" + c.type + u"\" value=\"" + c.value + u"\"/></PARAMETERS>";
+      ASSERT_EQ(importer->ImportParameters(vkr::Bstr(text)), S_OK) << Utf8(text);
+      ParInfo after;
+      ASSERT_EQ(dtm->GetParInfoById(c.id, &after), S_OK);
+      EXPECT_EQ(FakeParameterSite::Show(after.m_vValue), c.stored) << Utf8(text);
+      EXPECT_EQ((after.m_dwFlags & PFL_INVALID) != 0, c.invalid) << Utf8(text) << " flags 0x" << std::hex << after.m_dwFlags;
+      EXPECT_EQ(after.m_dwFlags & ~PFL_INVALID, before.m_dwFlags & ~PFL_INVALID) << Utf8(text);
+    }
+  }
+  CoUninitialize();
 }
 
 TEST_F(ImportTest, PropertyValuesReadBackInAnyLocale) {

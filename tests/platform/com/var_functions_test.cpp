@@ -27,7 +27,13 @@ TEST(VarFunctions, IntegerPairsCheckTheirRange) {
   EXPECT_EQ(VarUI1FromI2(-1, &b), DISP_E_OVERFLOW);
   EXPECT_EQ(VarUI1FromBool(VARIANT_TRUE, &b), S_OK);
   EXPECT_EQ(b, 255);
+  USHORT us = 9;
+  EXPECT_EQ(VarUI2FromBool(VARIANT_TRUE, &us), DISP_E_OVERFLOW);
+  EXPECT_EQ(us, 9);
+  EXPECT_EQ(VarUI2FromBool(VARIANT_FALSE, &us), S_OK);
+  EXPECT_EQ(us, 0);
   ULONG ul = 0;
+  EXPECT_EQ(VarUI4FromBool(VARIANT_TRUE, &ul), DISP_E_OVERFLOW);
   EXPECT_EQ(VarUI4FromI4(-1, &ul), DISP_E_OVERFLOW);
   LONG l = 0;
   EXPECT_EQ(VarI4FromR4(2.5f, &l), S_OK);

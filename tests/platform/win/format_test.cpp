@@ -172,7 +172,7 @@ TEST(Format, PointersShowEveryHexDigit) {
   ExpectW(u"00000000000000FF", u"%p", reinterpret_cast<void*>(0xFF));
 }
 
-TEST(Format, PercentUnknownAndUnfinishedSpecifications) {
+TEST(Format, PercentUnknownAndUnfinishedConversions) {
   Expect("100%", "100%%");
   Expect("%y", "%y");
   Expect("50 %", "50 %");
@@ -373,6 +373,39 @@ TEST(EntryPoints, WsprintfCapsAt1024UnitsWithTheZero) {
   EXPECT_STREQ(small, "n=7");
   EXPECT_EQ(wsprintfA(small, nullptr), 0);
   EXPECT_STREQ(small, "");
+}
+
+// wsprintf has no floating conversions: the letter is printed alone and takes no argument, so
+// the next conversion reads the argument meant for the float's place. Zero padding of texts is
+// shared with the runtime.
+TEST(EntryPoints, WsprintfKnowsNoFloatingConversions) {
+  struct Case {
+    const char16_t* format;
+    const char16_t* want;
+  } cases[] = {
+      {u"[%f]", u"[f]"},         {u"[%5.2f]", u"[f]"},     {u"[%lf]", u"[f]"},
+      {u"[%e|%E]", u"[e|E]"},    {u"[%g|%G]", u"[g|G]"},   {u"[%a]", u"[a]"},
+      {u"[%y]", u"[y]"},         {u"[%05s]", u"[000ab]"},  {u"[%-5s]", u"[ab   ]"},
+      {u"100%%", u"100%"},
+  };
+  for (const Case& c : cases) {
+    char16_t buf[64];
+    const int n = wsprintfW(buf, c.format, u"ab");
+    EXPECT_EQ(std::u16string_view(buf), c.want) << vkr::Utf16ToUtf8(c.format);
+    EXPECT_EQ(n, static_cast<int>(std::u16string_view(c.want).size())) << vkr::Utf16ToUtf8(c.format);
+  }
+  // The value meant for %f is read by the conversion after it.
+  char narrow[32];
+  EXPECT_EQ(wsprintfA(narrow, "%f %d", 7), 3);
+  EXPECT_STREQ(narrow, "f 7");
+  EXPECT_EQ(wsprintfA(narrow, "[%03c]", 'a'), 5);
+  EXPECT_STREQ(narrow, "[00a]");
+  // The runtime family formats the same floats and pads texts with zeros the same way.
+  char16_t wide[32];
+  EXPECT_EQ(_snwprintf(wide, 32, u"%.2f|%05s|%-05s|", 2.5, u"ab", u"ab"), 17);
+  EXPECT_EQ(std::u16string_view(wide), u"2.50|000ab|ab   |");
+  Expect("[00x]", "[%03c]", 'x');
+  Expect("0000abc", "%07S", u"abc");
 }
 
 TEST(EntryPoints, MeasureAndFormatAnyLength) {

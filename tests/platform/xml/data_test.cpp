@@ -105,6 +105,35 @@ TEST_F(SchemaSet, EveryFaultyDocumentIsRefusedNamingTheFault) {
   }
 }
 
+// A frame's bus categories validate in every form the uuid type allows: hyphens are optional
+// and ignored, so the unhyphenated form is a uuid too. The value reads back as written.
+TEST_F(SchemaSet, BusCategoriesFromAFrameInEveryUuidForm) {
+  struct Case {
+    const char* uuid;
+    bool valid;
+  } cases[] = {
+      {"036D1498-387B-11D4-86E1-00E0987270B9", true}, {"036D1498387B11D486E100E0987270B9", true},
+      {"036d1498387b11d4-86e1-00e0987270b9", true},   {"{036D1498-387B-11D4-86E1-00E0987270B9}", true},
+      {"036D1498387B11D486E100E0987270B", false},     {"036D1498-387B-11D4-86E1-00E0987270BX", false},
+      {"036D1498-387B-11D4-86E1-00E0987270B9-", false},
+  };
+  for (const Case& c : cases) {
+    const std::string text = std::string("<?xml version=\"1.0\"?><FDT xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">"
+                                         "<fdt:BusCategories><fdt:BusCategory busCategory=\"") +
+                             c.uuid + "\"/></fdt:BusCategories></FDT>";
+    bool ok = false;
+    auto doc = Loaded(text, true, &ok);
+    EXPECT_EQ(ok, c.valid) << c.uuid << ": " << ParseErrorOf(doc.Get()).reason;
+    if (!c.valid) {
+      EXPECT_NE(ParseErrorOf(doc.Get()).reason.find("busCategory"), std::string::npos) << c.uuid;
+      continue;
+    }
+    auto category = Select1(doc.Get(), "FDT/fdt:BusCategories/fdt:BusCategory/@busCategory");
+    ASSERT_TRUE(category) << c.uuid;
+    EXPECT_EQ(Text(category.Get()), c.uuid);
+  }
+}
+
 TEST_F(SchemaSet, EverySelectionPathSelectsWhatItsReaderExpects) {
   auto rows = ReadTsv(DataDir() / "xpaths.tsv");
   ASSERT_GT(rows.size(), 100u);

@@ -325,6 +325,74 @@ TEST_F(Dom, TextAndValuesOfEachKind) {
   EXPECT_EQ(Xml(attr.Get()), "test=\"&lt;a href=&quot;x&quot;&gt;&amp;&lt;/a&gt;\"");
 }
 
+// A data type put on an element stands in its xml text as the dt:dt attribute, so the text
+// reloads typed without a schema; a second type replaces the first, and a declaration already in
+// scope is not repeated.
+TEST_F(Dom, DataTypePutOnAnElementIsWrittenAsDtDt) {
+  struct Case {
+    const char* document;
+    const char* path;
+    const char16_t* type;
+    const char* xml;
+  } cases[] = {
+      {"<root/>", "root", u"int", "<root xmlns:dt=\"urn:schemas-microsoft-com:datatypes\" dt:dt=\"int\"/>"},
+      {"<a xmlns:dt='urn:schemas-microsoft-com:datatypes'><b/></a>", "a/b", u"ui2",
+       "<a xmlns:dt=\"urn:schemas-microsoft-com:datatypes\"><b dt:dt=\"ui2\"/></a>"},
+      {"<a xmlns:t='urn:schemas-microsoft-com:datatypes' t:dt='int'/>", "a", u"r8",
+       "<a xmlns:t=\"urn:schemas-microsoft-com:datatypes\" t:dt=\"r8\"/>"},
+      {"<a x='1'/>", "a", u"boolean", "<a x=\"1\" xmlns:dt=\"urn:schemas-microsoft-com:datatypes\" dt:dt=\"boolean\"/>"},
+  };
+  for (const Case& c : cases) {
+    auto d = NewDocument();
+    ASSERT_TRUE(Load(d.Get(), c.document)) << c.document;
+    auto node = Select1(d.Get(), c.path);
+    ASSERT_TRUE(node) << c.document;
+    ASSERT_EQ(node->put_dataType(Bstr(c.type)), S_OK) << c.document;
+    EXPECT_EQ(Xml(d.Get()), std::string(c.xml) + "\r\n") << c.document;
+  }
+
+  // Typed as MSXML's own example does, then written out and read back without a schema.
+  ASSERT_TRUE(Load(doc.Get(), "<root/>"));
+  auto root = Root();
+  ASSERT_EQ(root->put_dataType(Bstr(u"int")), S_OK);
+  ASSERT_EQ(root->put_dataType(Bstr(u"i2")), S_OK);  // replaces, never adds a second
+  Variant five;
+  five.vt = VT_I4;
+  five.lVal = 5;
+  ASSERT_EQ(root->put_nodeTypedValue(five), S_OK);
+  const std::string text = Xml(doc.Get());
+  EXPECT_EQ(text, "<root xmlns:dt=\"urn:schemas-microsoft-com:datatypes\" dt:dt=\"i2\">5</root>\r\n");
+  auto again = NewDocument();
+  ASSERT_TRUE(Load(again.Get(), text));
+  ComPtr<IXMLDOMElement> back;
+  again->get_documentElement(back.Put());
+  Variant type, value;
+  EXPECT_EQ(back->get_dataType(type.Put()), S_OK);
+  EXPECT_EQ(N(View(type.bstrVal)), "i2");
+  ASSERT_EQ(back->get_nodeTypedValue(value.Put()), S_OK);
+  EXPECT_EQ(value.vt, VT_I2);
+  EXPECT_EQ(value.iVal, 5);
+
+  // The prefix dt taken by another namespace, an unknown type and a text node are refused and
+  // change nothing; an attribute keeps its type on the node, having no place for dt:dt.
+  ASSERT_TRUE(Load(doc.Get(), "<dt:a xmlns:dt='urn:other' k='1'/>"));
+  root = Root();
+  EXPECT_EQ(root->put_dataType(Bstr(u"int")), E_FAIL);
+  EXPECT_EQ(root->put_dataType(Bstr(u"integer")), E_FAIL);
+  EXPECT_EQ(Xml(root.Get()), "<dt:a xmlns:dt=\"urn:other\" k=\"1\"/>");
+  ComPtr<IXMLDOMNode> text1;
+  ASSERT_TRUE(Load(doc.Get(), "<a k='7'>t</a>"));
+  root = Root();
+  root->get_firstChild(text1.Put());
+  EXPECT_EQ(text1->put_dataType(Bstr(u"int")), E_FAIL);
+  auto k = Select1(doc.Get(), "a/@k");
+  ASSERT_EQ(k->put_dataType(Bstr(u"ui1")), S_OK);
+  Variant kv;
+  ASSERT_EQ(k->get_nodeTypedValue(kv.Put()), S_OK);
+  EXPECT_EQ(kv.vt, VT_UI1);
+  EXPECT_EQ(Xml(root.Get()), "<a k=\"7\">t</a>");
+}
+
 TEST_F(Dom, PreserveWhiteSpaceKeepsBlankText) {
   doc->put_preserveWhiteSpace(VARIANT_TRUE);
   ASSERT_TRUE(Load(doc.Get(), "<a> <b/> </a>"));
@@ -381,6 +449,49 @@ TEST_F(Dom, PropertiesTheSystemSets) {
   Variant schemas;
   EXPECT_EQ(doc->get_schemas(schemas.Put()), S_FALSE);
   EXPECT_EQ(schemas.vt, VT_NULL);
+}
+
+// The selection language the document reports is the one its paths are evaluated in: XPath,
+// whose position predicates count from 1 (XSL Patterns would count from 0). A language the
+// evaluator does not speak is refused, not taken under its name.
+TEST_F(Dom, SelectionLanguageIsTheLanguagePathsAreEvaluatedIn) {
+  auto language = [&] {
+    Variant got;
+    EXPECT_EQ(doc->getProperty(Bstr(u"SelectionLanguage"), got.Put()), S_OK);
+    return got.vt == VT_BSTR ? N(View(got.bstrVal)) : std::string("<not text>");
+  };
+  EXPECT_EQ(language(), "XPath");
+  ASSERT_TRUE(Load(doc.Get(), "<a><b>first</b><b>second</b><b>third</b></a>"));
+  struct Case {
+    const char* path;
+    const char* text;
+  } cases[] = {{"a/b[1]", "first"}, {"a/b[2]", "second"}, {"a/b[last()]", "third"}, {"a/b[position() = 1]", "first"}};
+  for (const Case& c : cases) {
+    auto node = Select1(doc.Get(), c.path);
+    ASSERT_TRUE(node) << c.path;
+    EXPECT_EQ(Text(node.Get()), c.text) << c.path;
+  }
+  EXPECT_FALSE(Select1(doc.Get(), "a/b[4]"));
+
+  struct Setting {
+    const char16_t* value;
+    HRESULT hr;
+  } settings[] = {{u"XSLPattern", E_NOTIMPL}, {u"xpath", E_FAIL}, {u"", E_FAIL}, {u"XPath", S_OK}};
+  for (const Setting& s : settings) {
+    Variant v;
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(s.value);
+    EXPECT_EQ(doc->setProperty(Bstr(u"SelectionLanguage"), v), s.hr) << N(s.value);
+    EXPECT_EQ(language(), "XPath") << N(s.value);
+  }
+  // A document made from this one keeps the same language.
+  ComPtr<IXMLDOMNode> clone;
+  ASSERT_EQ(doc->cloneNode(VARIANT_TRUE, clone.Put()), S_OK);
+  ComPtr<IXMLDOMDocument2> copy;
+  ASSERT_EQ(clone.As(&copy), S_OK);
+  Variant got;
+  EXPECT_EQ(copy->getProperty(Bstr(u"SelectionLanguage"), got.Put()), S_OK);
+  EXPECT_EQ(N(View(got.bstrVal)), "XPath");
 }
 
 // Hostile input: every case ends in a parse error with a reason, quickly.
