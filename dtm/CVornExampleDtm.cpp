@@ -275,10 +275,11 @@ HRESULT CVornExampleDtm::DtmMessage(VARIANT id, VARIANT argument) {
 }
 
 HRESULT CVornExampleDtm::Config(BSTR userInformation, VARIANT_BOOL* result) {
-  // A refusal of the framework (S_FALSE) is S_OK here; the result says what happened.
+  // A refusal of the framework (S_FALSE) is S_OK here; the result says what happened. A refused
+  // call changes nothing: function 3 stays as it is and the frame hears of no change.
   const HRESULT hr = CovFDT_BaseDTMCore::Config(userInformation, result);
   if (FAILED(hr)) return hr;
-  SetFunctionEnabled(3, FALSE);
+  if (*result == VARIANT_TRUE) SetFunctionEnabled(3, FALSE);
   return S_OK;
 }
 

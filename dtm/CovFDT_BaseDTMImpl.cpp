@@ -738,7 +738,21 @@ HRESULT CovFDT_BaseDTMCore::FindFunctionHandler(LONG, std::string*, HRESULT (**)
 // ---- The parameter handler's site --------------------------------------------------------
 
 HRESULT CovFDT_BaseDTMCore::SetDataSetModified(BOOL modified) {
+  // Dirty whether or not the frame is asked to save: a frame that saves only dirty DTMs must
+  // not lose the change. Only a save or a load makes the data set clean again.
+  if (modified) MarkDataSetChanged();
   return m_saveRequest.SetDataSetModified(modified, &m_saveSite);
+}
+
+HRESULT CovFDT_BaseDTMCore::RebuildAllRelations() {
+  // No user interface is open while the relations are built anew, so they tell nobody.
+  constexpr ULONG kNoNotification = 0;
+  m_bRebuildingRelations = true;
+  const HRESULT hr = BuildRelations(kNoNotification);
+  m_bRebuildingRelations = false;
+  // With building lowered, closing (no batch is open) applies what the build registered.
+  ApplyRelations(FALSE);
+  return hr;
 }
 
 HRESULT CovFDT_BaseDTMCore::DelaySaveRequest(BOOL begin) { return m_saveRequest.DelaySaveRequest(begin, &m_saveSite); }

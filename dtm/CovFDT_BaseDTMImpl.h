@@ -254,8 +254,22 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   HRESULT HandleWriteRequest(VARIANT packedRequest) override;
   HRESULT HandleCancelRequest(VARIANT argument) override;
 
-  // What the parameter handler asks of the DTM (its site).
+  // What the parameter handler asks of the DTM (its site). Marking the data set modified also makes
+  // it dirty.
   HRESULT SetDataSetModified(BOOL modified);
+  // The data set differs from its saved form (dirty, transient) or no longer does (clean,
+  // persistent).
+  void MarkDataSetChanged() {
+    m_bDirty = true;
+    m_nStorageState = 1;
+  }
+  void MarkDataSetSaved() {
+    m_bDirty = false;
+    m_nStorageState = 0;
+  }
+  // Registers the relations of every parameter with the handler's relation building raised, then
+  // applies each registered relation once. The build's failure, else S_OK.
+  HRESULT RebuildAllRelations();
   // The communication client's side for the parameter handler; null without one. The device
   // class hands out its communication client.
   virtual IovFdtParameterCommunication* ParameterCommunication() { return nullptr; }
@@ -407,7 +421,9 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   bool m_bProtocolsAttached = false;
   bool m_bCollectInitErrors = true;
   std::vector<std::string> m_vecInitErrors;
-  ULONG m_nUserLevel = 0;
+  // The user's level (1 observer, 2 operator, 4 maintenance, 8 planning engineer): an observer
+  // until IDtm::Config tells otherwise.
+  ULONG m_nUserLevel = 1;
   ULONG m_nOperationPhase = 0;
 
   // The user interfaces' cyclic-read subscriptions, by user-interface key.
@@ -470,6 +486,7 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
     HRESULT SendVariableEvent(LPCSTR, VARIANT, VARIANT) override { return E_NOTIMPL; }
     HRESULT DelaySaveRequest(BOOL begin) override { return m_dtm->DelaySaveRequest(begin); }
     HRESULT SetDataSetModified(BOOL modified) override { return m_dtm->SetDataSetModified(modified); }
+    void OnPersistedValueChanged() override { m_dtm->MarkDataSetChanged(); }
     void OnError(LPCSTR text) override {
       if (text && *text) m_dtm->OnError("%s", text);
     }
@@ -497,26 +514,37 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   SaveSite m_saveSite{this};
   CSaveRequestState m_saveRequest;
 
-  // A data set read but not yet taken (see LoadDtm).
+  // A data set read but not yet taken (see LoadDtm): its device type and what that decodes to
+  // (null: the parameters stay those of the DTM), the parameter table of a decoded device type
+  // (which the values were read against), the values and status words, the data-set state.
   struct LoadedDataSet {
     vkr::Bstr deviceType;
+    vkr::Bstr decodedDeviceType;
+    CParamCollection table;
     CParamCollection parameters;
     ULONG dataSetState = 0;
   };
+  // Reads the whole data set and changes nothing of the DTM.
   HRESULT ReadDtm(IStream* stream, LoadedDataSet* loaded);
+  // Takes a data set that read completely: rebuilds the parameters of its device type, takes the
+  // values, the device type and the data-set state, and leaves the data set clean. All or
+  // nothing: a failure puts the parameters, the dirty flag and the storage state back.
   HRESULT CommitDtm(LoadedDataSet* loaded);
+  // After a save that succeeded: the data set is unmodified, clean when the save clears the dirt,
+  // and a lock of the frame that waited for the save is given back.
+  void FinishSave(BOOL clearDirty);
   // The data set, with the stream form's trailer when asked, built in memory.
   HRESULT SaveDtmToMemory(bool trailer, vkr::ComPtr<IStream>* out);
   // Whether the DTM state admits the persistence call (load: 1 or 3; save: 8 to 12).
   bool CanLoadInState() const;
   bool CanSaveInState() const;
 
-  // The data set: dirty flag (1 after InitNew, 0 after a load or a save that clears it) and
-  // storage state (0 persistent, 1 transient).
+  // The data set: dirty flag and storage state (0 persistent, 1 transient). Both say whether the
+  // data set differs from what the frame last saved or loaded: dirty and transient from InitNew
+  // and from any change of a persisted value or of the data-set state, clean and persistent after
+  // a load or a save that clears the dirt.
   bool m_bDirty = false;
-  BYTE m_nStorageState = 0;
-  // Raised while the parameter collection is rebuilt for a loaded device type.
-  bool m_bRebuildingParameters = false;
+  BYTE m_nStorageState = 1;
 
   // The common steps of the FDT calls with a result flag: the null check (errorForNull), the
   // flag cleared, and the admission of the state. S_OK when the call may go on.

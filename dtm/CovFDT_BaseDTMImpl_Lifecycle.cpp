@@ -237,7 +237,9 @@ HRESULT CovFDT_BaseDTMCore::Config(BSTR userInformation, VARIANT_BOOL* result) {
 
   // The relations are rebuilt inside one delayed save, so that their changes ask for one save.
   DelaySaveRequest(TRUE);
+  hr = RebuildAllRelations();
   DelaySaveRequest(FALSE);
+  if (FAILED(hr)) return hr;
 
   // Every parameter is validated once: the status word keeps bit 4 exactly when the value is
   // out of its definition.

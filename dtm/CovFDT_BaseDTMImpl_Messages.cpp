@@ -339,7 +339,9 @@ HRESULT CovFDT_BaseDTMCore::GetString(UINT id, BSTR* text) {
 
 HRESULT CovFDT_BaseDTMCore::CheckUserLevel(VARIANT level) {
   LogEntry("CheckUserLevel");
-  if (level.vt != VT_BSTR) return S_OK;
+  // Only a level word the DTM knows is taken; anything else is refused and changes nothing, so a
+  // frame never believes a level was set that the DTM does not hold.
+  if (level.vt != VT_BSTR) return E_INVALIDARG;
   struct Level {
     const char16_t* word;
     ULONG value;
@@ -348,8 +350,11 @@ HRESULT CovFDT_BaseDTMCore::CheckUserLevel(VARIANT level) {
   std::u16string word(vkr::View(level.bstrVal));
   for (char16_t& c : word)
     if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  const Level* known = nullptr;
   for (const Level& l : kLevels)
-    if (word == l.word) m_nUserLevel = l.value;
+    if (word == l.word) known = &l;
+  if (!known) return E_INVALIDARG;
+  m_nUserLevel = known->value;
   // No parameter descriptor of this build names a level above the observer's, so no parameter
   // loses its access here.
   return Broadcast(UI4(kBroadcastUserLevel), UI4(m_nUserLevel));

@@ -10,6 +10,10 @@
 // Loading reads everything into a LoadedDataSet first and takes it only when all of it read, so a
 // data set that is refused (short, damaged, of a wrong format) leaves the DTM as it was. The COM
 // persistence methods report every failure as S_FALSE.
+//
+// The data set is dirty (IsDirty S_OK, storage state transient) from InitNew or the first change
+// of a persisted value until a load or a save that clears the dirt; a frame's lock that waits for
+// the save is given back after that save.
 #include <cstring>
 #include <new>
 #include <string>
@@ -241,17 +245,25 @@ HRESULT CovFDT_BaseDTMCore::ReadDtm(IStream* stream, LoadedDataSet* loaded) {
   // records is present.
   m_bLoadOption1 = false;
   m_bLoadOption2 = false;
-  vkr::Bstr decoded;
-  decoded.Attach(DecodeDeviceTypeString(loaded->deviceType));
-  if (decoded.Get()) {
-    // A data set that names a device type brings that type's parameters; they are built before
-    // the values are read, as the values belong to them.
+  {
+    // The decoded device type is taken with the data set; decoding it here keeps nothing.
+    vkr::Bstr kept(m_bstrDecodedDeviceType.Get());
+    loaded->decodedDeviceType.Attach(DecodeDeviceTypeString(loaded->deviceType));
+    m_bstrDecodedDeviceType = std::move(kept);
+  }
+  const CParamCollection* table = nullptr;
+  if (loaded->decodedDeviceType.Get()) {
+    // A data set that names a device type brings that type's parameters, and its values belong
+    // to them: they are read against that table, which replaces the live parameters only when the
+    // data set is taken.
     LoadMark("10a");
-    hr = ReInitDevTypeParamCollection(decoded);
+    hr = InitDeviceParameterTable(*this, &loaded->table, nullptr);
     if (FAILED(hr)) return hr;
+    if (loaded->table.Count() > 0) table = &loaded->table;
+    LoadMark("10");
   }
   LoadMark("11a");
-  hr = ReadParameterSection(stream, &loaded->parameters);
+  hr = ReadParameterSection(stream, &loaded->parameters, table);
   if (FAILED(hr)) return hr;
   LoadMark("12");
   vkr::Variant state;
@@ -269,13 +281,33 @@ HRESULT CovFDT_BaseDTMCore::ReadDtm(IStream* stream, LoadedDataSet* loaded) {
 }
 
 HRESULT CovFDT_BaseDTMCore::CommitDtm(LoadedDataSet* loaded) {
-  const HRESULT hr = CommitParameterSection(loaded->parameters);
-  if (FAILED(hr)) return hr;
+  const bool dirty = m_bDirty;
+  const BYTE storage = m_nStorageState;
+  // A device type rebuilds the live parameters; the old ones are kept aside until the values are
+  // in, so that a rebuild or a commit that fails puts them back.
+  CParamCollection previous;
+  bool kept = false;
+  HRESULT hr = S_OK;
+  if (loaded->decodedDeviceType.Get()) {
+    hr = previous.CopyFrom(Collection());
+    kept = SUCCEEDED(hr);
+    if (kept) hr = ReInitDevTypeParamCollection(loaded->decodedDeviceType);
+  }
+  if (SUCCEEDED(hr)) hr = CommitParameterSection(loaded->parameters);
+  if (FAILED(hr)) {
+    if (kept) Collection().Swap(previous);
+    m_bDirty = dirty;
+    m_nStorageState = storage;
+    return hr;
+  }
   m_bstrDeviceType = std::move(loaded->deviceType);
+  m_bstrDecodedDeviceType = std::move(loaded->decodedDeviceType);
   m_bDataSetLoaded = true;
   LoadMark("18");
   // Taken last: the state's broadcast tells the user interfaces about a data set now complete.
   SetDataSetState(loaded->dataSetState);
+  // What was loaded is what the frame holds.
+  MarkDataSetSaved();
   return S_OK;
 }
 
@@ -317,6 +349,15 @@ HRESULT CovFDT_BaseDTMCore::GetStorageStateValue(ULONG* state) {
   return S_OK;
 }
 
+void CovFDT_BaseDTMCore::FinishSave(BOOL clearDirty) {
+  // The mark belongs to the parameter model; the data set is saved whatever it answers.
+  SetDataSetModified(FALSE);
+  if (clearDirty) MarkDataSetSaved();
+  // A frame's lock waiting for this save is given back now, once the data set is clean (nothing
+  // to do without a frame).
+  if (m_pContainer) UnlockDatasetWhenSaved();
+}
+
 HRESULT CovFDT_BaseDTMCore::LoadFromStream(IStream* stream) {
   VARIANT_BOOL done = VARIANT_FALSE;
   const HRESULT hr = LoadDtm(stream, &done);
@@ -327,20 +368,18 @@ HRESULT CovFDT_BaseDTMCore::LoadFromStream(IStream* stream) {
   return S_OK;
 }
 
-HRESULT CovFDT_BaseDTMCore::SaveToStream(IStream* stream, BOOL) {
+HRESULT CovFDT_BaseDTMCore::SaveToStream(IStream* stream, BOOL clearDirty) {
   if (!stream) return E_POINTER;
   // Built in memory first, so a data set that cannot be made leaves the frame's stream untouched.
   vkr::ComPtr<IStream> memory;
   HRESULT hr = SaveDtmToMemory(false, &memory);
   if (SUCCEEDED(hr)) hr = CopyWhole(memory.Get(), stream);
   if (FAILED(hr)) return hr;
-  SetDataSetModified(FALSE);
-  // A frame's lock waiting for this save is given back now (nothing to do without a frame).
-  if (m_pContainer) UnlockDatasetWhenSaved();
+  FinishSave(clearDirty);
   return S_OK;
 }
 
-HRESULT CovFDT_BaseDTMCore::SaveToPropertyBag(IPropertyBag* bag, BOOL, BOOL) {
+HRESULT CovFDT_BaseDTMCore::SaveToPropertyBag(IPropertyBag* bag, BOOL clearDirty, BOOL) {
   if (!bag) return E_INVALIDARG;
   vkr::ComPtr<IStream> memory;
   HRESULT hr = SaveDtmToMemory(false, &memory);
@@ -350,8 +389,7 @@ HRESULT CovFDT_BaseDTMCore::SaveToPropertyBag(IPropertyBag* bag, BOOL, BOOL) {
   if (FAILED(hr)) return hr;
   hr = bag->Write(kPropertyName, &bytes);
   if (FAILED(hr)) return hr;
-  SetDataSetModified(FALSE);
-  if (m_pContainer) UnlockDatasetWhenSaved();
+  FinishSave(clearDirty);
   return S_OK;
 }
 
@@ -403,7 +441,8 @@ HRESULT CovFDT_BaseDTMCore::InitNew() {
   if (!CanLoadInState()) return S_FALSE;
   VARIANT_BOOL done = VARIANT_FALSE;
   if (InitNewDtm(&done) != S_OK || done != VARIANT_TRUE) return S_FALSE;
-  m_bDirty = true;
+  // A new data set is not in the frame's storage yet.
+  MarkDataSetChanged();
   // A data set that an earlier, refused load began does not count as loaded.
   m_bDataSetLoaded = false;
   if (FAILED(SetDTMState(dsINITNEWPERSIST))) return S_FALSE;
@@ -423,7 +462,6 @@ HRESULT CovFDT_BaseDTMCore::Load(IStream* stream) {
   if (value > kPropertyMapTrailer) return S_FALSE;
   if (FAILED(CommitDtm(&loaded))) return S_FALSE;
   SetDataSetModified(FALSE);
-  m_bDirty = false;
   return SUCCEEDED(SetDTMState(dsLOADED)) ? S_OK : S_FALSE;
 }
 
@@ -433,8 +471,7 @@ HRESULT CovFDT_BaseDTMCore::Save(IStream* stream, BOOL clearDirty) {
   vkr::ComPtr<IStream> memory;
   if (FAILED(SaveDtmToMemory(true, &memory))) return S_FALSE;
   if (FAILED(CopyWhole(memory.Get(), stream))) return S_FALSE;
-  SetDataSetModified(FALSE);
-  if (clearDirty) m_bDirty = false;
+  FinishSave(clearDirty);
   return S_OK;
 }
 
@@ -442,16 +479,13 @@ HRESULT CovFDT_BaseDTMCore::Load(IPropertyBag* bag, IErrorLog* log) {
   LogEntry("Load");
   if (!CanLoadInState()) return S_FALSE;
   if (LoadFromPropertyBag(bag, log) != S_OK) return S_FALSE;
-  m_bDirty = false;
   return SUCCEEDED(SetDTMState(dsLOADED)) ? S_OK : S_FALSE;
 }
 
 HRESULT CovFDT_BaseDTMCore::Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) {
   LogEntry("Save");
   if (!CanSaveInState()) return S_FALSE;
-  if (SaveToPropertyBag(bag, clearDirty, saveAll) != S_OK) return S_FALSE;
-  if (clearDirty) m_bDirty = false;
-  return S_OK;
+  return SaveToPropertyBag(bag, clearDirty, saveAll) == S_OK ? S_OK : S_FALSE;
 }
 
 // ---- Device type -------------------------------------------------------------------------
@@ -493,10 +527,8 @@ HRESULT CovFDT_BaseDTMCore::ReInitDevTypeParamCollection(BSTR deviceType) {
   if (count > 0) RemoveAllParameters();
   hr = AddMissingParameters(&table);
   if (FAILED(hr)) return hr;
-  // The relations of the new descriptors are built by the relation engine while this flag is
-  // raised; it is not part of the parameter handler yet.
-  m_bRebuildingParameters = true;
-  m_bRebuildingParameters = false;
+  hr = RebuildAllRelations();
+  if (FAILED(hr)) return hr;
   hr = GetCollectionCount(&count);
   if (FAILED(hr)) return hr;
   for (LONG i = 0; i < static_cast<LONG>(count); ++i) {

@@ -68,8 +68,9 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
 
   // Loads the translation file from GetTranslationPath's directory. Loaded: the language is the
   // DTM's default language again, the parameters are re-translated, *loaded VARIANT_TRUE, S_OK.
-  // A file that is missing or does not parse: "Invalid translation file:\r\n" with the parse
-  // error to the error sink, E_FAIL, and the earlier document (if any) stays. E_POINTER for null.
+  // A file that is missing, is no file, is empty or does not parse: "Invalid translation
+  // file:\r\n" and what is wrong with it (the file's path and why, or the parse error and the path)
+  // to the error sink, E_FAIL, and the earlier document (if any) stays. E_POINTER for null.
   HRESULT LoadTranslationFile(VARIANT_BOOL* loaded) override {
     if (!loaded) return E_POINTER;
     *loaded = VARIANT_FALSE;
@@ -77,6 +78,13 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
     HRESULT hr = GetTranslationPath(directory.Put());
     if (FAILED(hr)) return hr;
     const vkr::Bstr file(directory.Str() + kTranslationFileName);
+    // What a parser would say of a file that is not there, is a directory or is empty does not
+    // tell the user what to fix.
+    std::string problem;
+    if (!vkr::CheckDocumentFile(file.View(), &problem)) {
+      static_cast<T*>(this)->OnError("Invalid translation file:\r\n%s", problem.c_str());
+      return E_FAIL;
+    }
     vkr::ComPtr<IXMLDOMDocument2> document;
     hr = this->CreateTranslationDocument(document.Put());
     if (FAILED(hr)) return hr;
@@ -87,7 +95,7 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
     VARIANT_BOOL parsed = VARIANT_FALSE;
     hr = document->load(source, &parsed);
     if (FAILED(hr) || parsed == VARIANT_FALSE) {
-      this->ReportInvalidFile(document.Get());
+      this->ReportInvalidFile(document.Get(), vkr::TidyPath(file.View()));
       return E_FAIL;
     }
     // The stored document is the root element parsed again, through the DTM's own interface.

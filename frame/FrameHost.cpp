@@ -1,8 +1,6 @@
 // The frame host's steps, on the platform's registry, loader and class creation only.
 #include "frame/FrameHost.h"
 
-#include <cstdio>
-
 #include "dtm/DtmInterfaces.h"
 
 namespace vkr::frame {
@@ -26,18 +24,22 @@ std::string Text(HKEY root, const std::string& path, const char* name = nullptr)
   return text;
 }
 
-std::vector<std::string> Subkeys(HKEY root, const std::string& path) {
-  std::vector<std::string> names;
+// The names of the key's subkeys; a missing key has none. Other registry errors are returned.
+LONG Subkeys(HKEY root, const std::string& path, std::vector<std::string>* names) {
+  names->clear();
   HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
+  LONG r = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key);
+  if (r == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+  if (r != ERROR_SUCCESS) return r;
   for (DWORD i = 0;; ++i) {
     char name[512];
     DWORD size = sizeof name;
-    if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    names.emplace_back(name, size);
+    r = RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
+    if (r != ERROR_SUCCESS) break;
+    names->emplace_back(name, size);
   }
   RegCloseKey(key);
-  return names;
+  return r == ERROR_NO_MORE_ITEMS ? ERROR_SUCCESS : r;
 }
 
 HRESULT LastError() {
@@ -57,21 +59,32 @@ HRESULT AskCanUnload(const std::string& module) {
 
 }  // namespace
 
-HRESULT RunModuleRegistration(const std::string& modulePath, bool registering) {
-  HMODULE m = LoadLibraryA(modulePath.c_str());
-  if (!m) return LastError();
+HRESULT RunModuleRegistration(const std::string& modulePath, bool registering, std::string* problem) {
+  std::string why;
   HRESULT hr;
-  if (auto fn = reinterpret_cast<EntryPoint>(GetProcAddress(m, registering ? "DllRegisterServer" : "DllUnregisterServer")))
-    hr = fn();
-  else
+  if (HMODULE m = LoadLibraryA(modulePath.c_str())) {
+    const char* entry = registering ? "DllRegisterServer" : "DllUnregisterServer";
+    if (auto fn = reinterpret_cast<EntryPoint>(GetProcAddress(m, entry))) {
+      hr = fn();
+    } else {
+      hr = LastError();
+      why = modulePath + " does not export " + entry;
+    }
+    FreeLibrary(m);
+  } else {
     hr = LastError();
-  FreeLibrary(m);
+    why = vkr::platform::LastLoadProblem();
+  }
+  if (problem) *problem = FAILED(hr) ? why : std::string();
   return hr;
 }
 
-std::vector<RegisteredClass> ListRegisteredClasses() {
-  std::vector<RegisteredClass> classes;
-  for (const std::string& clsid : Subkeys(HKEY_CLASSES_ROOT, "CLSID")) {
+HRESULT ListRegisteredClasses(std::vector<RegisteredClass>* classes) {
+  if (!classes) return E_POINTER;
+  classes->clear();
+  std::vector<std::string> ids;
+  if (const LONG r = Subkeys(HKEY_CLASSES_ROOT, "CLSID", &ids)) return HRESULT_FROM_WIN32(static_cast<ULONG>(r));
+  for (const std::string& clsid : ids) {
     const std::string key = "CLSID\\" + clsid;
     RegisteredClass c;
     c.module = Text(HKEY_CLASSES_ROOT, key + "\\InprocServer32");
@@ -80,10 +93,13 @@ std::vector<RegisteredClass> ListRegisteredClasses() {
     c.progId = Text(HKEY_CLASSES_ROOT, key + "\\ProgID");
     c.description = Text(HKEY_CLASSES_ROOT, key);
     c.threadingModel = Text(HKEY_CLASSES_ROOT, key + "\\InprocServer32", "ThreadingModel");
-    c.categories = Subkeys(HKEY_CLASSES_ROOT, key + "\\Implemented Categories");
-    classes.push_back(std::move(c));
+    if (const LONG r = Subkeys(HKEY_CLASSES_ROOT, key + "\\Implemented Categories", &c.categories)) {
+      classes->clear();
+      return HRESULT_FROM_WIN32(static_cast<ULONG>(r));
+    }
+    classes->push_back(std::move(c));
   }
-  return classes;
+  return S_OK;
 }
 
 HRESULT CreateAndReleaseDtm(LPCOLESTR progId, DtmCreation* out) {
@@ -124,28 +140,17 @@ const char* StateName(LONG state) {
   return state >= 0 && state <= 12 ? kNames[state] : "?";
 }
 
-std::string ResultText(HRESULT hr) {
-  char number[16];
-  std::snprintf(number, sizeof number, "0x%08X", static_cast<unsigned>(hr));
-  struct Known {
-    HRESULT hr;
-    const char* name;
-  };
-  static const Known kKnown[] = {{S_OK, "S_OK"},
-                                 {S_FALSE, "S_FALSE"},
-                                 {E_NOTIMPL, "E_NOTIMPL"},
-                                 {E_FAIL, "E_FAIL"},
-                                 {E_UNEXPECTED, "E_UNEXPECTED"},
-                                 {E_OUTOFMEMORY, "E_OUTOFMEMORY"},
-                                 {E_ACCESSDENIED, "E_ACCESSDENIED"},
-                                 {CLASS_E_CLASSNOTAVAILABLE, "CLASS_E_CLASSNOTAVAILABLE"},
-                                 {REGDB_E_CLASSNOTREG, "REGDB_E_CLASSNOTREG"},
-                                 {CO_E_CLASSSTRING, "CO_E_CLASSSTRING"},
-                                 {HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), "the module cannot be loaded"},
-                                 {HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND), "the module lacks the entry point"}};
-  for (const Known& k : kKnown)
-    if (k.hr == hr) return std::string(number) + " (" + k.name + ")";
-  return number;
+std::string ResultText(HRESULT hr) { return DescribeResult(hr); }
+
+std::string FailureText(HRESULT hr) {
+  std::string text = ResultText(hr);
+  if (hr == CO_E_DLLNOTFOUND || hr == CO_E_ERRORINDLL || hr == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND)) {
+    const std::string loader = vkr::platform::LastLoadProblem();
+    if (!loader.empty()) text += " (" + loader + ")";
+  }
+  const std::string registry = vkr::platform::RegistryProblem();
+  if (!registry.empty()) text += "; the registry file: " + registry;
+  return text;
 }
 
 }  // namespace vkr::frame

@@ -10,8 +10,9 @@
 namespace vkr::frame {
 
 // Loads the module and runs its DllRegisterServer (or DllUnregisterServer). The module's result,
-// or HRESULT_FROM_WIN32 of the load or of the missing entry point.
-HRESULT RunModuleRegistration(const std::string& modulePath, bool registering);
+// or HRESULT_FROM_WIN32 of the load or of the missing entry point; *problem (when given) then says
+// why in words: the loader's own reason, or the entry point the module lacks.
+HRESULT RunModuleRegistration(const std::string& modulePath, bool registering, std::string* problem = nullptr);
 
 struct RegisteredClass {
   std::string clsid;           // "{...}"
@@ -21,8 +22,9 @@ struct RegisteredClass {
   std::string threadingModel;
   std::vector<std::string> categories;  // implemented categories
 };
-// Every class under HKCR\CLSID with an in-process server, in name order.
-std::vector<RegisteredClass> ListRegisteredClasses();
+// Every class under HKCR\CLSID with an in-process server, in name order. S_OK also when there is
+// none; a registry that cannot be read gives HRESULT_FROM_WIN32 of its error (*classes empty).
+HRESULT ListRegisteredClasses(std::vector<RegisteredClass>* classes);
 
 // What creating a DTM showed.
 struct DtmCreation {
@@ -40,7 +42,10 @@ HRESULT CreateAndReleaseDtm(LPCOLESTR progId, DtmCreation* out);
 
 // "dsCREATED" and the like.
 const char* StateName(LONG state);
-// "0x80004001" and the like, with the name of the well-known results.
+// "0x00000000 (S_OK)", "0x80004001 (E_NOTIMPL): not implemented" and the like.
 std::string ResultText(HRESULT hr);
+// A failure for a person: ResultText, and what the platform knows about it: the loader's reason
+// for a module that did not load, and the registry file's problem when it has one.
+std::string FailureText(HRESULT hr);
 
 }  // namespace vkr::frame

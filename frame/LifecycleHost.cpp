@@ -36,7 +36,10 @@ class Run {
     }
     m_lines->push_back(line);
     Notifications();
-    if (m_first == S_OK && (hr != S_OK || (result && !*result))) m_first = hr != S_OK ? hr : S_FALSE;
+    if (m_first == S_OK && (hr != S_OK || (result && !*result))) {
+      m_first = hr != S_OK ? hr : S_FALSE;
+      m_firstStep = name;
+    }
   }
   void Notifications() {
     if (!m_frame) return;
@@ -63,6 +66,7 @@ class Run {
   std::size_t m_refused = 0;
   std::size_t m_invalid = 0;
   HRESULT m_first = S_OK;
+  std::string m_firstStep;
 };
 
 // Serves the frame's message queue (the channel's answers arrive there) until the DTM reaches
@@ -113,9 +117,16 @@ void RunOnline(Run& run, IUnknown* dtm) {
 
 }  // namespace
 
-HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines) {
+HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines, std::string* failedStep) {
   if (!progId || !lines) return E_POINTER;
   Run run(lines);
+  struct Report {
+    Run& run;
+    std::string* out;
+    ~Report() {
+      if (out) *out = run.m_firstStep;
+    }
+  } report{run, failedStep};
   CLSID clsid{};
   HRESULT hr = CLSIDFromProgID(progId, &clsid);
   if (FAILED(hr)) {

@@ -15,9 +15,9 @@ namespace vkr::frame {
 // transmitter behind it), then releases it in order: communication, deletion, release, the last
 // reference. The channel's calls and refused requests are listed ("  channel: ConnectRequest"). Each step appends lines to *lines ("Environment2: S_OK, result TRUE, state 6
 // (dsENVIRONMENTSET)", "  frame: lock VKR-1", ...). The calling thread must be in an apartment.
-// S_OK when the DTM went all the way to its release; otherwise the first step that failed or was
-// refused (S_FALSE).
-HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines);
+// S_OK when the DTM went all the way to its release; otherwise the result of the first step that
+// failed or was refused (S_FALSE), whose name goes to *failedStep when given.
+HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines, std::string* failedStep = nullptr);
 
 // Creates the DTM of the ProgID twice, once in an FDT 1.2 frame (IDtm::Environment) and once in an
 // FDT 1.2.1 frame (IDtm2::Environment2), asks each for its DTM information document, checks the

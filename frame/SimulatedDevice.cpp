@@ -121,7 +121,7 @@ bool IsWriteCommand(std::uint8_t command) {
 // The request bytes a command needs; shorter requests get "too few data bytes".
 std::size_t RequestSize(std::uint8_t command) {
   switch (command) {
-    case 6: return 2;
+    case 6: return 1;  // a HART 5 master sends the polling address only
     case 17: return 24;
     case 18: return 21;
     case 19: return 3;
@@ -194,6 +194,12 @@ void SimulatedDevice::Changed() {
   ++config.configChangeCounter;
 }
 
+void SimulatedDevice::TrackAdditionalStatus() {
+  if (config.additionalStatus == m_seenStatus) return;
+  m_seenStatus = config.additionalStatus;
+  config.moreStatusAvailable = config.additionalStatus != m_acknowledgedStatus;
+}
+
 std::optional<CommandFault> SimulatedDevice::TakeFault(std::uint8_t command) {
   for (auto it = m_faults.begin(); it != m_faults.end(); ++it) {
     if (it->command >= 0 && it->command != command) continue;
@@ -206,6 +212,7 @@ std::optional<CommandFault> SimulatedDevice::TakeFault(std::uint8_t command) {
 
 HartReply SimulatedDevice::Execute(std::uint8_t command, const Bytes& request) {
   received.push_back({command, request});
+  TrackAdditionalStatus();
   const std::optional<CommandFault> fault = TakeFault(command);
   HartReply reply;
   if (fault && fault->communicationStatus && *fault->communicationStatus != 0) {
@@ -296,12 +303,17 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
       wire::PutFloat(&r, 20, c.qv);
       return done(r);
     }
-    case 6:
-      if (data[0] > 63 || data[1] > 1) return refuse(hart::kInvalidSelection);
+    case 6: {
+      if (data[0] > 63) return refuse(hart::kInvalidSelection);
+      // Without the mode (HART 5) the address decides: 0 drives the loop current, any other
+      // address is multidrop with the current parked.
+      const std::uint8_t mode = request.size() >= 2 ? request[1] : (data[0] == 0 ? 1 : 0);
+      if (mode > 1) return refuse(hart::kInvalidModeSelection);
       c.pollingAddress = data[0];
-      c.loopCurrentMode = data[1];
+      c.loopCurrentMode = mode;
       Changed();
-      return done(data);
+      return done({c.pollingAddress, c.loopCurrentMode});
+    }
     case 7:
       return done({c.pollingAddress, c.loopCurrentMode});
     case 12:
@@ -363,9 +375,10 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
         if (counter != c.configChangeCounter) return refuse(hart::kCounterMismatch);
       }
       c.configChanged = false;
+      // The answer carries the counter whether or not the master sent one.
       Bytes r;
       wire::PutU16(&r, 0, c.configChangeCounter);
-      return done(request.size() >= 2 ? r : Bytes());
+      return done(r);
     }
     case 40: {
       c.fixedCurrent = wire::GetFloat(data, 0);
@@ -386,6 +399,17 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
       // The trim is taken as given: the simulated loop is exact.
       return done(data);
     case 48:
+      // Status bytes in the request acknowledge what the master read: when they are the current
+      // status, more-status-available is reset until the status changes again.
+      if (!request.empty()) {
+        if (request.size() < c.additionalStatus.size()) return refuse(hart::kTooFewDataBytes);
+        if (!std::equal(c.additionalStatus.begin(), c.additionalStatus.end(), request.begin())) {
+          reply.commandResponse = hart::kStatusBytesMismatch;
+          return done(c.additionalStatus);
+        }
+        m_acknowledgedStatus = c.additionalStatus;
+        c.moreStatusAvailable = false;
+      }
       return done(c.additionalStatus);
     case 131: {
       const unsigned start = static_cast<unsigned>(data[0] << 8 | data[1]);

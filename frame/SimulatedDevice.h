@@ -70,6 +70,8 @@ constexpr std::uint8_t kInvalidSelection = 2;
 constexpr std::uint8_t kTooFewDataBytes = 5;
 constexpr std::uint8_t kWriteProtected = 7;
 constexpr std::uint8_t kCounterMismatch = 9;
+constexpr std::uint8_t kInvalidModeSelection = 12;
+constexpr std::uint8_t kStatusBytesMismatch = 14;  // a warning: the data still comes back
 constexpr std::uint8_t kNotImplemented = 64;
 
 constexpr std::uint8_t kStatusConfigChanged = 0x40;
@@ -98,7 +100,11 @@ class SimulatedDevice {
     std::uint8_t softwareRevision = 3;
     std::uint16_t configChangeCounter = 0;
     bool configChanged = false;      // device status bit 0x40
-    bool moreStatusAvailable = false;  // device status bit 0x10
+    // Device status bit 0x10. Set whenever the command 48 status changes away from what a master
+    // last acknowledged; reset when the status returns to it, or when a master acknowledges it by
+    // sending command 48 with the status bytes it read. A command 48 without data (older masters)
+    // only reads.
+    bool moreStatusAvailable = false;
 
     // Process values: the level (PV) and the distance (SV) in metres.
     std::uint8_t pvUnit = hart::kUnitMeter;
@@ -132,7 +138,7 @@ class SimulatedDevice {
     std::uint8_t privateLabel = 0x60;
     std::uint8_t analogChannelFlags = 0;
 
-    Bytes additionalStatus = Bytes(24, 0);  // command 48
+    Bytes additionalStatus = Bytes(24, 0);  // command 48; change it and the next answer shows 0x10
     Bytes displaySettings;  // commands 135/136: 10 bytes
     Bytes echoSettings;     // commands 137/138: 10 bytes
     // Device memory words of commands 131/134, by word address; absent words read 0.
@@ -173,9 +179,13 @@ class SimulatedDevice {
   HartReply Run(std::uint8_t command, const Bytes& request);
   // Marks a configuration change (status bit 0x40, counter + 1).
   void Changed();
+  // Follows a change of the command 48 status with the more-status-available flag.
+  void TrackAdditionalStatus();
   std::optional<CommandFault> TakeFault(std::uint8_t command);
 
   std::deque<CommandFault> m_faults;
+  Bytes m_acknowledgedStatus = Bytes(24, 0);  // the status a master last acknowledged
+  Bytes m_seenStatus = Bytes(24, 0);          // the status the last answer was made with
 };
 
 }  // namespace vkr::frame

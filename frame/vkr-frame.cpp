@@ -10,8 +10,10 @@
 //   vkr-frame info                  prints the DTM information documents an FDT 1.2 and an FDT
 //                                   1.2.1 frame get, each checked against the schema set
 //
-// The registry file and the drive root come from VKR_REGISTRY and VKR_DRIVE_ROOT. Exit status 0
-// on success, 1 when a step failed, 2 for a wrong command line.
+// The registry file and the drive root come from VKR_REGISTRY and VKR_DRIVE_ROOT. What a command
+// does goes to standard output; when it fails, the last line, on standard error, says why
+// ("vkr-frame: ..."). Exit status 0 on success, 1 when the command failed (a step the DTM refused
+// included), 2 for a wrong command line.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -31,16 +33,44 @@ int Usage() {
   return 2;
 }
 
+int Failed(const std::string& what) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "vkr-frame: %s\n", what.c_str());
+  return 1;
+}
+
+// Enters the apartment a frame's thread is in; leaves it when the command ends.
+class Apartment {
+ public:
+  Apartment() : m_hr(CoInitialize(nullptr)) {}
+  ~Apartment() {
+    if (SUCCEEDED(m_hr)) {
+      CoFreeUnusedLibraries();
+      CoUninitialize();
+    }
+  }
+  HRESULT Result() const { return m_hr; }
+
+ private:
+  HRESULT m_hr;
+};
+
 int Registration(bool registering, const std::string& module) {
   std::printf("%s %s\n", registering ? "Registering" : "Unregistering", module.c_str());
-  const HRESULT hr = vkr::frame::RunModuleRegistration(module, registering);
-  std::printf("  %s: %s\n", registering ? "DllRegisterServer" : "DllUnregisterServer",
-              vkr::frame::ResultText(hr).c_str());
-  return SUCCEEDED(hr) ? 0 : 1;
+  std::string problem;
+  const HRESULT hr = vkr::frame::RunModuleRegistration(module, registering, &problem);
+  const char* entry = registering ? "DllRegisterServer" : "DllUnregisterServer";
+  std::printf("  %s: %s\n", entry, vkr::frame::ResultText(hr).c_str());
+  if (SUCCEEDED(hr)) return 0;
+  // The loader's reason or the missing entry point when the module itself is at fault.
+  const std::string why = problem.empty() ? vkr::frame::FailureText(hr) : vkr::frame::ResultText(hr) + " (" + problem + ")";
+  return Failed(std::string(registering ? "registering " : "unregistering ") + module + " failed: " + why);
 }
 
 int Classes() {
-  const auto classes = vkr::frame::ListRegisteredClasses();
+  std::vector<vkr::frame::RegisteredClass> classes;
+  const HRESULT hr = vkr::frame::ListRegisteredClasses(&classes);
+  if (FAILED(hr)) return Failed("the registered classes cannot be listed: " + vkr::frame::FailureText(hr));
   std::printf("%zu registered classes\n", classes.size());
   for (const auto& c : classes) {
     std::printf("  %s %-42s %s (%s)\n", c.clsid.c_str(), c.progId.empty() ? "-" : c.progId.c_str(),
@@ -52,10 +82,8 @@ int Classes() {
 
 int Create() {
   std::printf("Creating %s\n", vkr::Utf16ToUtf8(kDtmProgId).c_str());
-  if (FAILED(CoInitialize(nullptr))) {
-    std::printf("  CoInitialize failed\n");
-    return 1;
-  }
+  Apartment apartment;
+  if (FAILED(apartment.Result())) return Failed("CoInitialize failed: " + vkr::frame::FailureText(apartment.Result()));
   vkr::frame::DtmCreation created;
   const HRESULT hr = vkr::frame::CreateAndReleaseDtm(kDtmProgId, &created);
   if (!created.clsid.empty()) std::printf("  class %s in %s\n", created.clsid.c_str(), created.module.c_str());
@@ -65,42 +93,43 @@ int Create() {
     std::printf("  DllCanUnloadNow while the DTM lives: %s\n", vkr::frame::ResultText(created.canUnloadWhileAlive).c_str());
     std::printf("  released; DllCanUnloadNow: %s\n", vkr::frame::ResultText(created.canUnloadAfterRelease).c_str());
   }
-  std::printf("  %s\n", SUCCEEDED(hr) ? "done" : ("failed: " + vkr::frame::ResultText(hr)).c_str());
-  CoFreeUnusedLibraries();
-  CoUninitialize();
-  return SUCCEEDED(hr) ? 0 : 1;
+  if (FAILED(hr)) return Failed("creating the DTM failed: " + vkr::frame::FailureText(hr));
+  std::printf("  done\n");
+  return 0;
 }
 
 int Lifecycle() {
   std::printf("Taking %s through its life\n", vkr::Utf16ToUtf8(kDtmProgId).c_str());
-  if (FAILED(CoInitialize(nullptr))) {
-    std::printf("  CoInitialize failed\n");
-    return 1;
-  }
+  Apartment apartment;
+  if (FAILED(apartment.Result())) return Failed("CoInitialize failed: " + vkr::frame::FailureText(apartment.Result()));
   std::vector<std::string> lines;
-  const HRESULT hr = vkr::frame::RunLifecycle(kDtmProgId, &lines);
+  std::string step;
+  const HRESULT hr = vkr::frame::RunLifecycle(kDtmProgId, &lines, &step);
   for (const std::string& line : lines) std::printf("  %s\n", line.c_str());
-  // A step the DTM refuses (S_FALSE) is part of what the run shows; only a failure of the frame or
-  // the module fails the command.
-  std::printf("  %s\n", hr == S_OK ? "done" : ("stopped early: " + vkr::frame::ResultText(hr)).c_str());
-  CoFreeUnusedLibraries();
-  CoUninitialize();
-  return FAILED(hr) ? 1 : 0;
+  if (hr == S_OK) {
+    std::printf("  done\n");
+    return 0;
+  }
+  // A step the DTM refused (S_FALSE, or a FALSE result) ends the run as a failure too: the DTM did
+  // not get where a frame needs it. The frame's notifications above say what the DTM reported.
+  std::string why = step.empty() ? std::string() : step + ": ";
+  why += hr == S_FALSE ? std::string("the DTM refused the step") : vkr::frame::FailureText(hr);
+  return Failed("the lifecycle stopped early at " + why);
 }
 
 int Information() {
   std::printf("Asking %s who it is\n", vkr::Utf16ToUtf8(kDtmProgId).c_str());
-  if (FAILED(CoInitialize(nullptr))) {
-    std::printf("  CoInitialize failed\n");
-    return 1;
-  }
+  Apartment apartment;
+  if (FAILED(apartment.Result())) return Failed("CoInitialize failed: " + vkr::frame::FailureText(apartment.Result()));
   std::vector<std::string> lines;
   const HRESULT hr = vkr::frame::RunInformation(kDtmProgId, &lines);
   for (const std::string& line : lines) std::printf("  %s\n", line.c_str());
-  std::printf("  %s\n", hr == S_OK ? "done" : ("stopped: " + vkr::frame::ResultText(hr)).c_str());
-  CoFreeUnusedLibraries();
-  CoUninitialize();
-  return hr == S_OK ? 0 : 1;
+  if (hr == S_OK) {
+    std::printf("  done\n");
+    return 0;
+  }
+  return Failed("the information documents did not come or are not valid: " +
+                (hr == S_FALSE ? std::string("see above") : vkr::frame::FailureText(hr)));
 }
 
 }  // namespace

@@ -898,7 +898,9 @@ bool DoubleToVariant(double value, VARTYPE vt, VARIANT* out) {
   real.vt = VT_R8;
   real.dblVal = value;
   vkr::Variant result;
-  const bool ok = SUCCEEDED(ChangeVariantType(&result, &real, vt, 0, 0)) && result.vt == vt;
+  const HRESULT hr = ChangeVariantType(&result, &real, vt, 0, 0);
+  if (hr == E_OUTOFMEMORY) throw vkr::HResultError(hr);
+  const bool ok = SUCCEEDED(hr) && result.vt == vt;
   VariantClear(out);
   if (ok) result.Detach(out);
   return ok;
@@ -908,17 +910,20 @@ bool TextToVariant(const char* text, VARTYPE vt, VARIANT* out) {
   if (!out) return false;
   const std::u16string wide = vkr::Utf8ToUtf16(text ? text : "");
   vkr::Bstr bstr(wide);
+  if (!bstr.Get()) throw vkr::HResultError(E_OUTOFMEMORY);
   vkr::Variant result;
-  bool ok = bstr.Get() != nullptr;
-  if (ok && vt == (VT_ARRAY | VT_UI1)) {
-    ok = SUCCEEDED(HexStringToByteArray(&result, bstr.Get(), TRUE));
-  } else if (ok) {
+  HRESULT hr = S_OK;
+  if (vt == (VT_ARRAY | VT_UI1)) {
+    hr = HexStringToByteArray(&result, bstr.Get(), TRUE);
+  } else {
     VARIANT textValue;
     VariantInit(&textValue);
     textValue.vt = VT_BSTR;
     textValue.bstrVal = bstr.Get();
-    ok = SUCCEEDED(ChangeVariantType(&result, &textValue, vt, 0, 0));
+    hr = ChangeVariantType(&result, &textValue, vt, 0, 0);
   }
+  if (hr == E_OUTOFMEMORY) throw vkr::HResultError(hr);
+  const bool ok = SUCCEEDED(hr);
   VariantClear(out);
   if (ok) result.Detach(out);
   return ok;

@@ -89,6 +89,8 @@ void VariantToText(const VARIANT* value, BSTR* text);
 bool IsTypeTextMatch(BSTR a, BSTR b);
 
 // The double converted to vt; false (out VT_EMPTY) when it does not convert to exactly vt.
+// Running out of memory is no answer about the value: it throws vkr::HResultError(E_OUTOFMEMORY).
 bool DoubleToVariant(double value, VARTYPE vt, VARIANT* out);
 // The 8-bit text converted to vt (VT_ARRAY|VT_UI1 reads hex); false (out VT_EMPTY) on failure.
+// Running out of memory throws vkr::HResultError(E_OUTOFMEMORY).
 bool TextToVariant(const char* text, VARTYPE vt, VARIANT* out);

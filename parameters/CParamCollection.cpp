@@ -174,3 +174,26 @@ LONG CParamCollection::IndexOf(ULONG id) const {
   if (it == m_records.end()) return -1;
   return static_cast<LONG>(std::distance(m_records.begin(), it));
 }
+
+void CParamCollection::Swap(CParamCollection& other) noexcept {
+  InvalidateCursor();
+  other.InvalidateCursor();
+  m_records.swap(other.m_records);
+}
+
+HRESULT CParamCollection::CopyFrom(const CParamCollection& other) {
+  Map copy;
+  try {
+    for (const auto& [id, stored] : other.m_records) {
+      ParInfo record;
+      const HRESULT hr = record.CopyAll(stored);
+      if (FAILED(hr)) return hr;
+      copy.emplace(id, std::move(record));
+    }
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  InvalidateCursor();
+  m_records.swap(copy);
+  return S_OK;
+}

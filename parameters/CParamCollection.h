@@ -57,6 +57,12 @@ class CParamCollection {
   // The zero-based position of an id, -1 when absent.
   LONG IndexOf(ULONG id) const;
 
+  // Exchanges the records of two collections; nothing is copied, so it cannot fail.
+  void Swap(CParamCollection& other) noexcept;
+  // Makes this collection hold copies of other's records exactly as they are stored. A failure
+  // (E_OUTOFMEMORY or a VARIANT copy's) leaves this collection as it was.
+  HRESULT CopyFrom(const CParamCollection& other);
+
  private:
   using Map = std::map<ULONG, ParInfo>;
   // The plain record a reference stands for, or null with the reason.

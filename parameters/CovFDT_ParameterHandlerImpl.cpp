@@ -393,11 +393,16 @@ HRESULT CovFDT_ParameterHandlerImpl::SetValueAndStatusById(ULONG id, VARIANT* va
   WriteLog(u"CovFDT_ParameterHandlerImpl::SetValueAndStatusById()");
   if (id == kNoParameter) return E_INVALIDARG;
   ParInfo record;
-  HRESULT hr = GetParInfoFields(id, PIF_VARTYPE, &record);
+  HRESULT hr = GetParInfoFields(id, PIF_VARTYPE | PIF_VALUE | PIF_PERSIST, &record);
   if (FAILED(hr)) return hr;
   ULONG mask = 0;
+  bool changed = false;
   if (value) {
-    hr = ChangeVariantType(&record.m_vValue, value, record.m_vt);
+    vkr::Variant converted;
+    hr = ChangeVariantType(&converted, value, record.m_vt);
+    if (FAILED(hr)) return hr;
+    changed = !IsVariantEqual(converted, record.m_vValue);
+    hr = VariantCopy(&record.m_vValue, &converted);
     if (FAILED(hr)) return hr;
     mask |= PIF_VALUE;
   }
@@ -405,7 +410,10 @@ HRESULT CovFDT_ParameterHandlerImpl::SetValueAndStatusById(ULONG id, VARIANT* va
     record.m_dwFlags = *status;
     mask |= PIF_FLAGS;
   }
-  return SetParInfoFields(id, mask, record);
+  hr = SetParInfoFields(id, mask, record);
+  // Stored without notifications, but the data set differs from its saved form all the same.
+  if (SUCCEEDED(hr) && changed && record.m_bPersist && m_pSite) m_pSite->OnPersistedValueChanged();
+  return hr;
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::GetParameterValue(VARIANT id, VARIANT* value) {
@@ -780,6 +788,7 @@ HRESULT CovFDT_ParameterHandlerImpl::ApplyParameterValue(ULONG id, VARIANT value
     if (persist && m_pSite) m_pSite->DelaySaveRequest(FALSE);
     return hr;
   }
+  if (persist && m_pSite) m_pSite->OnPersistedValueChanged();
   if (record.m_dwAddressed == 1) SetDataSetState(DSS_VALID_MODIFIED);
   if (!m_bSuppressChangeEvents) NotifyParameterChanged(id, PCK_AFTER_CHANGE);
   NotifyMirroredParameters(UI4(PB_VALUE_CHANGED), UI4(id), converted);

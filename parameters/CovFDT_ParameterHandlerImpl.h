@@ -177,10 +177,12 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
   HRESULT SetDataSetState(ULONG state);
   ULONG GetDataSetState() const { return m_nDataSetState; }
   // The parameter section of the data set (ParameterHandlerPersistence.cpp). Reading gathers the
-  // loaded values and status words in a local collection and touches no live record; committing
-  // writes them into the live records, all or none. The DTM core reads its whole data set before
-  // it commits any of it, so a refused data set changes nothing.
-  HRESULT ReadParameterSection(IStream* stream, CParamCollection* loaded);
+  // loaded values and status words in a local collection and touches no live record; the records
+  // they belong to (existence and type) are the table's when one is given (the parameters a
+  // device type will have), else the live ones. Committing writes them into the live records, all
+  // or none. The DTM core reads its whole data set before it commits any of it, so a refused data
+  // set changes nothing.
+  HRESULT ReadParameterSection(IStream* stream, CParamCollection* loaded, const CParamCollection* table = nullptr);
   HRESULT CommitParameterSection(CParamCollection& loaded);
   // Set from the data set's format version before a load: option 1, the minimum, maximum and
   // default follow each value; option 2, one more value follows each status word. Both are read

@@ -80,6 +80,10 @@ struct IovFdtParameterHandlerSite {
   virtual HRESULT DelaySaveRequest(BOOL begin) = 0;
   // Marks the data set modified (or not), telling the frame when that changes.
   virtual HRESULT SetDataSetModified(BOOL modified) = 0;
+  // A persisted value was stored: the data set now differs from what was last saved or loaded,
+  // whether or not the change is one the frame is asked to save for. A DTM without persistence
+  // has nothing to note.
+  virtual void OnPersistedValueChanged() {}
   // An error text for the user (ANSI code page).
   virtual void OnError(LPCSTR text) = 0;
 

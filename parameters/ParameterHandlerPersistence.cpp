@@ -117,8 +117,16 @@ HRESULT CovFDT_ParameterHandlerImpl::LoadParameterHandler(IStream* object, VARIA
   return S_OK;
 }
 
-HRESULT CovFDT_ParameterHandlerImpl::ReadParameterSection(IStream* stream, CParamCollection* loaded) {
+HRESULT CovFDT_ParameterHandlerImpl::ReadParameterSection(IStream* stream, CParamCollection* loaded,
+                                                          const CParamCollection* table) {
   if (!stream || !loaded) return E_INVALIDARG;
+  // The records the values belong to: the given table's, or the live ones.
+  auto known = [&](ULONG id) { return table ? table->FindById(id) != nullptr : HasParameter(id); };
+  auto fetch = [&](ULONG id, ParInfo* record) -> HRESULT {
+    if (!table) return GetParInfoById(id, record);
+    const ParInfo* stored = table->FindById(id);
+    return stored ? table->CopyParInfo(*stored, record) : E_INVALIDARG;
+  };
   vkr::Variant length;
   HRESULT hr = ReadTyped(stream, VT_I4, &length);
   if (FAILED(hr)) return hr;
@@ -151,9 +159,9 @@ HRESULT CovFDT_ParameterHandlerImpl::ReadParameterSection(IStream* stream, CPara
       if (FAILED(hr)) return hr;
     }
     // A record the table does not hold is consumed above and otherwise passed over.
-    if (!HasParameter(id.ulVal)) continue;
+    if (!known(id.ulVal)) continue;
     ParInfo record;
-    hr = GetParInfoById(id.ulVal, &record);
+    hr = fetch(id.ulVal, &record);
     if (FAILED(hr)) return hr;
     // The value must be of the parameter's type or convert to it.
     hr = ChangeVariantType(&record.m_vValue, &value, record.m_vt);

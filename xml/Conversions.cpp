@@ -114,7 +114,7 @@ HRESULT HexStringToByteArray(VARIANT* out, BSTR hex, BOOL emptyGivesArray) {
   if (!IsHexText(text)) return E_INVALIDARG;
   const ULONG count = static_cast<ULONG>(text.size() / 2);
   SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, count);
-  if (!psa) return E_FAIL;
+  if (!psa) return E_OUTOFMEMORY;
   if (count > 0) {
     void* data = nullptr;
     HRESULT hr = SafeArrayAccessData(psa, &data);

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
@@ -47,45 +48,30 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
     return hr;
   }
 
-  // The number of language elements that carry an lcid. E_POINTER for null; S_FALSE (count 0)
-  // without a document.
+  // The number of languages: the language elements whose lcid is a 32-bit unsigned number (an
+  // element without one, or with one that is no such number, is left out; the load reported it).
+  // E_POINTER for null; S_FALSE (count 0) without a document.
   HRESULT GetLanguageCount(LONG* count) override {
     if (!count) return E_POINTER;
     *count = 0;
     if (!m_spTranslationDoc) return S_FALSE;
-    vkr::ComPtr<IXMLDOMNodeList> languages;
-    HRESULT hr = SelectLanguages(languages.Put());
+    std::vector<ULONG> ids;
+    HRESULT hr = ReadLanguages(&ids, nullptr);
     if (FAILED(hr)) return hr;
-    return languages->get_length(count);
+    *count = static_cast<LONG>(ids.size());
+    return S_OK;
   }
 
-  // The lcid of the index-th language that carries one. E_POINTER for null; S_FALSE without a
-  // document; E_FAIL for an index out of range or an lcid that is no 32-bit unsigned number (the
-  // conversion's own error when it fails); *lcid is set only on S_OK.
+  // The lcid of the index-th language GetLanguageCount counts. E_POINTER for null; S_FALSE without
+  // a document; E_FAIL for an index out of range; *lcid is set only on S_OK.
   HRESULT GetLanguageId(LONG index, ULONG* lcid) override {
     if (!lcid) return E_POINTER;
     if (!m_spTranslationDoc) return S_FALSE;
-    vkr::ComPtr<IXMLDOMNodeList> languages;
-    HRESULT hr = SelectLanguages(languages.Put());
+    std::vector<ULONG> ids;
+    HRESULT hr = ReadLanguages(&ids, nullptr);
     if (FAILED(hr)) return hr;
-    LONG length = 0;
-    hr = languages->get_length(&length);
-    if (FAILED(hr)) return hr;
-    if (index < 0 || index >= length) return E_FAIL;
-    vkr::ComPtr<IXMLDOMNode> language, attribute;
-    hr = languages->get_item(index, language.Put());
-    if (FAILED(hr)) return hr;
-    if (!language) return E_FAIL;
-    hr = language->selectSingleNode(m_bstrLanguageIdAttribute, attribute.Put());
-    if (FAILED(hr)) return hr;
-    if (!attribute) return E_FAIL;
-    vkr::Variant value, number;
-    hr = attribute->get_nodeTypedValue(value.Put());
-    if (FAILED(hr)) return hr;
-    hr = VariantChangeType(number.Ptr(), value.Ptr(), 0, VT_UI4);
-    if (FAILED(hr)) return hr;
-    if (number.vt != VT_UI4) return E_FAIL;
-    *lcid = number.ulVal;
+    if (index < 0 || static_cast<std::size_t>(index) >= ids.size()) return E_FAIL;
+    *lcid = ids[static_cast<std::size_t>(index)];
     return S_OK;
   }
 
@@ -120,9 +106,10 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
   }
 
   // Parses xml as the new translation document. Parsed: the old document is replaced and
-  // *loaded is VARIANT_TRUE. Not parsed: "Invalid translation file:\r\n" and the parse error go to
-  // the owner's sink, E_FAIL, the old document stays. E_POINTER for null; the document's
-  // creation failure as it is.
+  // *loaded is VARIANT_TRUE; language elements whose lcid is no language id are left out, and the
+  // owner's sink hears of them once ("Invalid translation file:\r\n" and one line for each). Not
+  // parsed: "Invalid translation file:\r\n" and the parse error go to the owner's sink, E_FAIL, the
+  // old document stays. E_POINTER for null; the document's creation failure as it is.
   HRESULT LoadTranslationXml(BSTR xml, VARIANT_BOOL* loaded) override {
     if (!loaded) return E_POINTER;
     *loaded = VARIANT_FALSE;
@@ -138,6 +125,10 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
     }
     m_spTranslationDoc = document;
     *loaded = VARIANT_TRUE;
+    std::vector<ULONG> ids;
+    std::string unusable;
+    if (SUCCEEDED(ReadLanguages(&ids, &unusable)) && !unusable.empty())
+      static_cast<T*>(this)->OnError("Invalid translation file:\r\n%s", unusable.c_str());
     return S_OK;
   }
 
@@ -230,13 +221,16 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
     return S_OK;
   }
 
-  // "Invalid translation file:\r\n" and the document's parse error to the owner's sink.
-  void ReportInvalidFile(IXMLDOMDocument2* document) {
+  // "Invalid translation file:\r\n" and the document's parse error to the owner's sink; the file's
+  // path on a line of its own after it when there is one.
+  void ReportInvalidFile(IXMLDOMDocument2* document, const std::u16string& file = std::u16string()) {
     vkr::Bstr reason;
     vkr::ComPtr<IXMLDOMParseError> error;
     if (SUCCEEDED(document->get_parseError(error.Put())) && error)
       vkr::xml_detail::ParseErrorText(error.Get(), reason.Put());
-    static_cast<T*>(this)->OnError("Invalid translation file:\r\n%s", vkr::Utf16ToUtf8(reason.View()).c_str());
+    std::string text = vkr::Utf16ToUtf8(reason.View());
+    if (!file.empty()) text += "\r\nin " + vkr::Utf16ToUtf8(file);
+    static_cast<T*>(this)->OnError("Invalid translation file:\r\n%s", text.c_str());
   }
 
   // The translation document, empty until a load succeeds.
@@ -254,6 +248,43 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
     HRESULT hr = m_spTranslationDoc->selectNodes(path, languages);
     if (FAILED(hr)) return hr;
     return *languages ? S_OK : E_POINTER;
+  }
+
+  // The lcids of the languages, in document order. A language whose lcid is no 32-bit unsigned
+  // number ("abc", "-5", "99999999999") is left out, and *unusable (when given) gets a line for it.
+  // A failing selection or read is returned.
+  HRESULT ReadLanguages(std::vector<ULONG>* ids, std::string* unusable) {
+    ids->clear();
+    vkr::ComPtr<IXMLDOMNodeList> languages;
+    HRESULT hr = SelectLanguages(languages.Put());
+    if (FAILED(hr)) return hr;
+    LONG length = 0;
+    hr = languages->get_length(&length);
+    if (FAILED(hr)) return hr;
+    for (LONG i = 0; i < length; ++i) {
+      vkr::ComPtr<IXMLDOMNode> language, attribute;
+      hr = languages->get_item(i, language.Put());
+      if (FAILED(hr)) return hr;
+      if (!language) continue;
+      hr = language->selectSingleNode(m_bstrLanguageIdAttribute, attribute.Put());
+      if (FAILED(hr)) return hr;
+      if (!attribute) continue;
+      vkr::Variant value, number;
+      hr = attribute->get_nodeTypedValue(value.Put());
+      if (FAILED(hr)) return hr;
+      if (SUCCEEDED(VariantChangeType(number.Ptr(), value.Ptr(), 0, VT_UI4)) && number.vt == VT_UI4) {
+        ids->push_back(number.ulVal);
+        continue;
+      }
+      if (unusable) {
+        vkr::Bstr text;
+        attribute->get_text(text.Put());
+        if (!unusable->empty()) *unusable += "\r\n";
+        *unusable += "language " + std::to_string(i + 1) + ": lcid=\"" + vkr::Utf16ToUtf8(text.View()) +
+                     "\" is not a language id (a number from 0 to 4294967295); the language is left out";
+      }
+    }
+    return S_OK;
   }
 
   HRESULT FindLanguage(ULONG lcid, IXMLDOMNode** language) {

@@ -73,6 +73,53 @@ bool XPathStringLiteral(std::u16string_view text, std::u16string* literal) {
 
 std::u16string DecimalText(long long value) { return Utf8ToUtf16(std::to_string(value)); }
 
+std::u16string TidyPath(std::u16string_view path) {
+  auto separator = [](char16_t c) { return c == u'\\' || c == u'/'; };
+  std::u16string out;
+  std::size_t i = 0;
+  while (i < path.size() && separator(path[i])) out.push_back(path[i++]);
+  while (i < path.size()) {
+    std::size_t end = i;
+    while (end < path.size() && !separator(path[end])) ++end;
+    const std::u16string_view name = path.substr(i, end - i);
+    if (name != u".") {
+      out.append(name);
+      if (end < path.size()) out.push_back(path[end]);
+    }
+    i = end;
+    while (i < path.size() && separator(path[i])) ++i;
+  }
+  return out.empty() ? std::u16string(path) : out;
+}
+
+bool CheckDocumentFile(std::u16string_view path, std::string* problem) {
+  const std::u16string file(path);
+  const std::string shown = Utf16ToUtf8(TidyPath(path));
+  const DWORD attributes = GetFileAttributesW(file.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    *problem = shown + ": the file does not exist";
+    return false;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    *problem = shown + ": this is a directory, not a file";
+    return false;
+  }
+  HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *problem = shown + ": the file cannot be opened: " + DescribeWin32Error(static_cast<LONG>(GetLastError()));
+    return false;
+  }
+  DWORD high = 0;
+  const DWORD low = GetFileSize(handle, &high);
+  CloseHandle(handle);
+  if (low == 0 && high == 0) {
+    *problem = shown + ": the file is empty";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace vkr
 
 HRESULT GetTranslationPath(BSTR* path) {

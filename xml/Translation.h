@@ -56,6 +56,14 @@ const OLECHAR* BuiltInToolkitMessageText(ULONG id);
 HRESULT SubstituteFunctionId(BSTR text, LONG functionId, BSTR* out);
 
 namespace vkr {
+// The path as a person reads it: "." steps and doubled separators left out ("D:\a\.\b.xml" is
+// "D:\a\b.xml"); a leading run of separators (a root, a UNC name) stays as it is.
+std::u16string TidyPath(std::u16string_view path);
+// Whether the file can be read as a document at all. When not, *problem says why, after the tidy
+// path: "<path>: the file does not exist", "... is a directory, not a file", "... is empty",
+// "... cannot be opened: <the error>".
+bool CheckDocumentFile(std::u16string_view path, std::string* problem);
+
 // The text as an XPath string literal: in double quotes, or in single quotes when it holds a
 // double quote; false when it holds both, which no literal can carry.
 bool XPathStringLiteral(std::u16string_view text, std::u16string* literal);

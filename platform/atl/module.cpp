@@ -16,6 +16,17 @@ namespace {
 HRESULT FromStatus(LSTATUS s) { return s == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<ULONG>(s)); }
 bool Gone(LSTATUS s) { return s == ERROR_FILE_NOT_FOUND || s == ERROR_KEY_DELETED; }
 
+// Runs a whole (un)registration as one batch of registry changes, so the file is written once,
+// not once per key and value. What was done before a failure is kept, as without the batch; the
+// write's own failure is the result when the run itself succeeded.
+template <class Run>
+HRESULT InRegistryBatch(Run run) {
+  if (const LSTATUS s = vkr::platform::BeginRegistryBatch(); s != ERROR_SUCCESS) return FromStatus(s);
+  const HRESULT hr = run();
+  const HRESULT written = FromStatus(vkr::platform::CommitRegistryBatch());
+  return FAILED(hr) ? hr : FAILED(written) ? written : hr;
+}
+
 std::u16string GuidText(const GUID& g) {
   OLECHAR text[40];
   StringFromGUID2(g, text, 40);
@@ -150,23 +161,28 @@ HRESULT ComModule::RegisterEntry(ObjectMapEntry* e, BOOL bRegister) {
 
 HRESULT ComModule::RegisterServer(BOOL regTypeLib) {
   if (!m_map) return E_UNEXPECTED;
-  for (ObjectMapEntry* e = m_map; e->pclsid; ++e)
-    if (const HRESULT hr = RegisterEntry(e, TRUE); FAILED(hr)) return hr;
-  for (ObjectMapEntry* const* p = m_autoMap; p && *p; ++p)
-    if (const HRESULT hr = RegisterEntry(*p, TRUE); FAILED(hr)) return hr;
-  if (!regTypeLib) return S_OK;
-  std::u16string path;
-  if (const HRESULT hr = GetModulePath(&path); FAILED(hr)) return hr;
-  return RegisterTypeLibraryKeys(m_libid, m_typeLibMajor, m_typeLibMinor, m_typeLibDescription.c_str(), path.c_str());
+  return InRegistryBatch([&]() -> HRESULT {
+    for (ObjectMapEntry* e = m_map; e->pclsid; ++e)
+      if (const HRESULT hr = RegisterEntry(e, TRUE); FAILED(hr)) return hr;
+    for (ObjectMapEntry* const* p = m_autoMap; p && *p; ++p)
+      if (const HRESULT hr = RegisterEntry(*p, TRUE); FAILED(hr)) return hr;
+    if (!regTypeLib) return S_OK;
+    std::u16string path;
+    if (const HRESULT hr = GetModulePath(&path); FAILED(hr)) return hr;
+    return RegisterTypeLibraryKeys(m_libid, m_typeLibMajor, m_typeLibMinor, m_typeLibDescription.c_str(),
+                                   path.c_str());
+  });
 }
 
 HRESULT ComModule::UnregisterServer(BOOL unregTypeLib) {
   if (!m_map) return E_UNEXPECTED;
-  for (ObjectMapEntry* e = m_map; e->pclsid; ++e)
-    if (const HRESULT hr = RegisterEntry(e, FALSE); FAILED(hr)) return hr;
-  for (ObjectMapEntry* const* p = m_autoMap; p && *p; ++p)
-    if (const HRESULT hr = RegisterEntry(*p, FALSE); FAILED(hr)) return hr;
-  return unregTypeLib ? UnregisterTypeLibraryKeys(m_libid, m_typeLibMajor, m_typeLibMinor) : S_OK;
+  return InRegistryBatch([&]() -> HRESULT {
+    for (ObjectMapEntry* e = m_map; e->pclsid; ++e)
+      if (const HRESULT hr = RegisterEntry(e, FALSE); FAILED(hr)) return hr;
+    for (ObjectMapEntry* const* p = m_autoMap; p && *p; ++p)
+      if (const HRESULT hr = RegisterEntry(*p, FALSE); FAILED(hr)) return hr;
+    return unregTypeLib ? UnregisterTypeLibraryKeys(m_libid, m_typeLibMajor, m_typeLibMinor) : S_OK;
+  });
 }
 
 HRESULT ComModule::GetModulePath(std::u16string* path) const {

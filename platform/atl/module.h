@@ -78,7 +78,8 @@ class ComModule {
   // DllRegisterServer / DllUnregisterServer: for every entry of the main map, then of the second
   // map, UpdateRegistry and the category map (registering: script first, then categories;
   // unregistering: categories first, then script); the first failure stops and is returned. The
-  // type library follows the classes when regTypeLib is set.
+  // type library follows the classes when regTypeLib is set. The whole run is one registry batch
+  // (BeginRegistryBatch): the registry file is written once, at the end.
   HRESULT RegisterServer(BOOL regTypeLib);
   HRESULT UnregisterServer(BOOL unregTypeLib);
 

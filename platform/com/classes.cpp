@@ -11,6 +11,7 @@
 
 #include "platform/com/apartment.h"
 #include "platform/com/memory.h"
+#include "platform/win/module.h"
 #include "platform/win/text.h"
 
 namespace {
@@ -66,17 +67,24 @@ HRESULT LoadModule(const std::string& path, Module* out) {
     auto it = t.modules.find(path);
     if (it != t.modules.end()) {
       *out = it->second;
+      vkr::platform::SetLastLoadProblem({});
       return S_OK;
     }
   }
   void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!h) return CO_E_DLLNOTFOUND;
+  if (!h) {
+    const char* why = dlerror();
+    vkr::platform::SetLastLoadProblem(why ? why : path + ": cannot be loaded");
+    return CO_E_DLLNOTFOUND;
+  }
   Module m{h, reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, LPVOID*)>(dlsym(h, "DllGetClassObject")),
            reinterpret_cast<HRESULT (*)()>(dlsym(h, "DllCanUnloadNow"))};
   if (!m.getClassObject) {
     dlclose(h);
+    vkr::platform::SetLastLoadProblem(path + ": the module does not export DllGetClassObject");
     return CO_E_ERRORINDLL;
   }
+  vkr::platform::SetLastLoadProblem({});
   std::lock_guard<std::mutex> g(t.lock);
   auto [it, inserted] = t.modules.emplace(path, m);
   if (!inserted) dlclose(h);  // another thread loaded it meanwhile

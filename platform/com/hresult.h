@@ -177,3 +177,24 @@ constexpr LONG ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 constexpr LONG RPC_S_OK = 0;
 constexpr LONG RPC_S_UUID_LOCAL_ONLY = 1824;
 constexpr LONG RPC_S_UUID_NO_ADDRESS = 1739;
+
+// ---- Names and reasons, for messages a person reads ----
+
+#include <string>
+
+namespace vkr {
+// The symbolic name of a result ("E_FAIL", "CO_E_DLLNOTFOUND"; a Win32 error carried as a result
+// by its Win32 name, "ERROR_BADDB"), or null when it has none here.
+const char* ResultName(HRESULT hr);
+// What a failure means, in a few words ("the class's module could not be loaded"), or null.
+const char* ResultReason(HRESULT hr);
+// "0x00000001 (S_FALSE)", "0x800401F8 (CO_E_DLLNOTFOUND): the class's module could not be
+// loaded"; a result without a name is its number alone ("0x12345678").
+std::string DescribeResult(HRESULT hr);
+
+// The same for Win32 error codes: "ERROR_BADDB", "the registry file is unusable".
+const char* Win32ErrorName(LONG code);
+const char* Win32ErrorReason(LONG code);
+// "ERROR_BADDB (1009): the registry file is unusable"; "error 4711" without a name.
+std::string DescribeWin32Error(LONG code);
+}  // namespace vkr

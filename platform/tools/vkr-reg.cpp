@@ -24,7 +24,9 @@ constexpr char kUsage[] =
     "  set KEY NAME TYPE DATA...   sets a value, creating the key; TYPE is sz, expand_sz, multi_sz\n"
     "                              (one DATA per text), dword or qword (decimal or 0x hex), binary (hex bytes)\n"
     "  add KEY                     creates a key\n"
-    "  delete KEY [NAME]           deletes the value NAME, or the key with everything below it\n"
+    "  delete [--force] KEY [NAME] deletes the value NAME, or the key with everything below it; a key\n"
+    "                              with subkeys one or two levels below HKLM or HKCU (or one below HKCR)\n"
+    "                              is deleted only with --force\n"
     "  file                        prints the path of the registry file\n"
     "KEY is HKLM\\..., HKCU\\... or HKCR\\... (HKEY_LOCAL_MACHINE and so on also work); NAME @ is the\n"
     "key's default value. The file is VKR_REGISTRY, else ~/.config/vkr/registry.reg.\n";
@@ -32,21 +34,27 @@ constexpr char kUsage[] =
 struct KeyArg {
   HKEY root = nullptr;
   std::u16string sub;  // below root, '\'-separated; empty for the root itself
+  std::vector<std::u16string> names;  // below HKLM or HKCU (HKCR's keys with SOFTWARE\Classes before them)
   std::string text;    // for messages
 };
 
+// The error's name and meaning, and for errors of the registry file what is wrong with it.
 std::string Describe(LSTATUS e) {
+  std::string text = vkr::DescribeWin32Error(e);
   switch (e) {
-    case ERROR_FILE_NOT_FOUND: return "not found";
-    case ERROR_ACCESS_DENIED: return "access denied";
-    case ERROR_INVALID_PARAMETER: return "invalid name or data";
-    case ERROR_BAD_PATHNAME: return "invalid key path";
-    case ERROR_KEY_DELETED: return "the key was deleted";
-    case ERROR_DISK_FULL: return "the disk is full";
-    case ERROR_CANTOPEN: return "no registry file (set VKR_REGISTRY or HOME)";
-    case ERROR_BADDB: return "the registry file is unusable: " + vkr::platform::RegistryProblem();
-    default: return "error " + std::to_string(e);
+    case ERROR_ACCESS_DENIED:
+    case ERROR_DISK_FULL:
+    case ERROR_BADDB:
+    case ERROR_CANTOPEN:
+    case ERROR_CANTREAD:
+    case ERROR_CANTWRITE:
+    case ERROR_REGISTRY_IO_FAILED:
+      if (const std::string problem = vkr::platform::RegistryProblem(); !problem.empty()) text += " (" + problem + ")";
+      break;
+    default:
+      break;
   }
+  return text;
 }
 
 int Failed(const char* action, const std::string& what, LSTATUS e) {
@@ -65,6 +73,7 @@ bool ParseKey(const char* text, KeyArg* out) {
   std::vector<std::u16string> names;
   if (!vkr::platform::ParseKeyText(vkr::Utf8ToUtf16(text), &hive, &names)) return false;
   out->root = hive == Hive::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  out->names = names;
   out->sub.clear();
   for (const std::u16string& n : names) {
     if (!out->sub.empty()) out->sub += u'\\';
@@ -124,8 +133,8 @@ int List(int argc, char** argv) {
     if (!ParseKey(argv[0], &k)) return Usage("not a valid key");
     keys.push_back(k);
   } else {
-    keys.push_back(KeyArg{HKEY_LOCAL_MACHINE, u"", "HKEY_LOCAL_MACHINE"});
-    keys.push_back(KeyArg{HKEY_CURRENT_USER, u"", "HKEY_CURRENT_USER"});
+    keys.push_back(KeyArg{HKEY_LOCAL_MACHINE, u"", {}, "HKEY_LOCAL_MACHINE"});
+    keys.push_back(KeyArg{HKEY_CURRENT_USER, u"", {}, "HKEY_CURRENT_USER"});
   }
   for (const KeyArg& k : keys) {
     HKEY key;
@@ -261,13 +270,46 @@ int Add(int argc, char** argv) {
   return 0;
 }
 
+// Keys whose loss takes a great part of the registry with them: one or two levels below a hive,
+// or one below HKCR (HKLM\SOFTWARE\Classes\X), such as HKLM\SOFTWARE or HKCR\CLSID.
+bool NearTheTop(const KeyArg& k) {
+  if (k.names.size() <= 2) return true;
+  return k.names.size() == 3 && vkr::platform::EqualNoCase(k.names[0], u"SOFTWARE") &&
+         vkr::platform::EqualNoCase(k.names[1], u"Classes");
+}
+
 int Delete(int argc, char** argv) {
+  bool force = false;
+  if (argc >= 1 && std::strcmp(argv[0], "--force") == 0) {
+    force = true;
+    ++argv;
+    --argc;
+  }
   if (argc != 1 && argc != 2) return Usage("delete takes a key and perhaps a value name");
+  if (!std::strchr(argv[0], '\\')) return Usage("a hive cannot be deleted");
   KeyArg k;
   if (!ParseKey(argv[0], &k)) return Usage("not a valid key");
   if (argc == 1) {
-    if (k.sub.empty()) return Usage("a hive cannot be deleted");
-    LSTATUS r = RegDeleteTreeW(k.root, k.sub.c_str());
+    HKEY key;
+    LSTATUS r = RegOpenKeyExW(k.root, k.sub.c_str(), 0, KEY_READ, &key);
+    if (r) return Failed("delete", k.text, r);
+    DWORD subkeys = 0;
+    for (;; ++subkeys) {
+      WCHAR name[vkr::platform::kMaxKeyNameLength + 1];
+      DWORD cch = static_cast<DWORD>(std::size(name));
+      r = RegEnumKeyExW(key, subkeys, name, &cch, nullptr, nullptr, nullptr, nullptr);
+      if (r != ERROR_SUCCESS) break;
+    }
+    RegCloseKey(key);
+    if (r != ERROR_NO_MORE_ITEMS) return Failed("delete", k.text, r);
+    if (subkeys && NearTheTop(k) && !force) {
+      std::fprintf(stderr,
+                   "vkr-reg: delete %s: the key holds %lu subkey%s and is near the top of its hive; deleting it "
+                   "with everything below it needs --force\n",
+                   k.text.c_str(), static_cast<unsigned long>(subkeys), subkeys == 1 ? "" : "s");
+      return 1;
+    }
+    r = RegDeleteTreeW(k.root, k.sub.c_str());
     return r ? Failed("delete", k.text, r) : 0;
   }
   HKEY key;
@@ -291,10 +333,12 @@ int main(int argc, char** argv) {
   if (command == "add") return Add(n, rest);
   if (command == "delete") return Delete(n, rest);
   if (command == "file") {
+    if (n != 0) return Usage("file takes no arguments");
     std::printf("%s\n", vkr::platform::RegistryFile().c_str());
     return 0;
   }
   if (command == "help" || command == "--help" || command == "-h") {
+    if (n != 0) return Usage("help takes no arguments");
     std::fputs(kUsage, stdout);
     return 0;
   }

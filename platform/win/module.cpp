@@ -22,6 +22,14 @@
 #include "platform/win/text.h"
 
 namespace vkr::platform {
+
+namespace {
+thread_local std::string t_lastLoadProblem;
+}  // namespace
+
+std::string LastLoadProblem() { return t_lastLoadProblem; }
+void SetLastLoadProblem(std::string reason) { t_lastLoadProblem = std::move(reason); }
+
 namespace {
 
 struct ModuleEntry {
@@ -213,7 +221,9 @@ HMODULE LoadLibraryNative(const std::string& path) {
   void* loader = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!loader) {
     const char* why = ::dlerror();
-    OutputDebugStringA(("LoadLibrary: " + std::string(why ? why : path.c_str()) + "\n").c_str());
+    const std::string reason = why ? why : path + ": cannot be loaded";
+    OutputDebugStringA(("LoadLibrary: " + reason + "\n").c_str());
+    vkr::platform::SetLastLoadProblem(reason);
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
@@ -223,9 +233,11 @@ HMODULE LoadLibraryNative(const std::string& path) {
   if (vkr::platform::FindByName(path, &entry)) module = vkr::platform::HandleOf(entry);
   if (!module) {
     ::dlclose(loader);
+    vkr::platform::SetLastLoadProblem(path + ": loaded, but not found among the process's modules");
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
+  vkr::platform::SetLastLoadProblem({});
   std::lock_guard<std::mutex> g(g_libraryLock);
   auto [it, inserted] = Libraries().emplace(module, LoadedLibrary{loader, 0});
   if (!inserted) ::dlclose(loader);  // the loader counts once per entry here
@@ -242,6 +254,7 @@ HMODULE LoadLibraryA(LPCSTR fileName) {
   }
   std::string native;
   if (const DWORD e = MapPath(std::string_view(fileName), &native); e != ERROR_SUCCESS) {
+    vkr::platform::SetLastLoadProblem(std::string(fileName) + ": not a path a module can be loaded from");
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }

@@ -8,6 +8,8 @@
 // (paths.h) accept unchanged.
 #pragma once
 
+#include <string>
+
 #include "platform/win/types.h"
 
 constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_PIN = 0x1;
@@ -62,4 +64,12 @@ BOOL DisableThreadLibraryCalls(HMODULE module);
 namespace vkr::platform {
 // The module that holds `address` (code or data), or NULL when no module does.
 HMODULE ModuleFromAddress(const void* address);
+
+// The loader's own reason why the last module load on the calling thread failed: LoadLibrary, or
+// the load of a class's module for CoGetClassObject and CoCreateInstance ("x.so: cannot open
+// shared object file: No such file or directory"). Empty after a load that succeeded. Windows
+// keeps no such text; it is here so that a host can tell a person why a module did not load.
+std::string LastLoadProblem();
+// For the platform's loaders: records the reason (empty: the load succeeded).
+void SetLastLoadProblem(std::string reason);
 }  // namespace vkr::platform

@@ -102,27 +102,74 @@ class Store {
 
   LONG Read(const ReadFn& fn) {
     std::lock_guard lock(mutex_);
+    if (batchDepth_) return fn(batchTree_);
     if (LONG r = RefreshLocked()) return r;
     return fn(tree_);
   }
 
   LONG Change(const ChangeFn& fn) {
     std::lock_guard lock(mutex_);
-    const std::string path = PathLocked();
-    if (path.empty()) return ERROR_CANTOPEN;
-    if (int e = MakeDirectories(DirectoryPart(path))) return WriteError(e);
-    const int lockFd = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lockFd < 0) return WriteError(errno);
-    while (::flock(lockFd, LOCK_EX) != 0) {
-      if (errno != EINTR) {
-        const int e = errno;
-        ::close(lockFd);
-        return WriteError(e);
-      }
+    if (batchDepth_) {
+      bool changed = false;
+      const LONG result = fn(batchTree_, &changed);
+      batchChanged_ = batchChanged_ || changed;
+      return result;
     }
+    const std::string path = PathLocked();
+    int lockFd = -1;
+    if (LONG r = LockFileLocked(path, &lockFd)) return r;
     LONG result = ChangeLocked(path, fn);
     ::close(lockFd);  // releases the lock
     return result;
+  }
+
+  // A batch: the file lock is held and the file read once; every change until the outermost
+  // commit goes to that tree, and the commit writes it once.
+  LONG BeginBatch() {
+    std::lock_guard lock(mutex_);
+    if (batchDepth_) {
+      ++batchDepth_;
+      return ERROR_SUCCESS;
+    }
+    const std::string path = PathLocked();
+    int lockFd = -1;
+    if (LONG r = LockFileLocked(path, &lockFd)) return r;
+    RegTree fresh;
+    FileIdentity id;
+    if (LONG r = LoadLocked(path, &fresh, &id)) {
+      ::close(lockFd);
+      return r;
+    }
+    batchTree_ = std::move(fresh);
+    batchIdentity_ = id;
+    batchPath_ = path;
+    batchLockFd_ = lockFd;
+    batchChanged_ = false;
+    batchDepth_ = 1;
+    return ERROR_SUCCESS;
+  }
+
+  LONG CommitBatch() {
+    std::lock_guard lock(mutex_);
+    if (!batchDepth_) return ERROR_INVALID_FUNCTION;
+    if (--batchDepth_) return ERROR_SUCCESS;
+    LONG result = ERROR_SUCCESS;
+    if (batchChanged_) {
+      result = StoreLocked(batchPath_, std::move(batchTree_));
+    } else {
+      tree_ = std::move(batchTree_);
+      identity_ = batchIdentity_;
+      loaded_ = true;
+    }
+    batchTree_ = RegTree();
+    ::close(batchLockFd_);
+    batchLockFd_ = -1;
+    return result;
+  }
+
+  unsigned long Writes() {
+    std::lock_guard lock(mutex_);
+    return writes_;
   }
 
   void UseFile(std::string path) {
@@ -138,8 +185,8 @@ class Store {
 
   std::string Problem() {
     std::lock_guard lock(mutex_);
-    RefreshLocked();
-    return problem_;
+    if (!batchDepth_) RefreshLocked();
+    return problem_.empty() ? ioProblem_ : problem_;
   }
 
   void SetWriteFault(unsigned countdown, int error, bool sticky) {
@@ -155,6 +202,53 @@ class Store {
   }
 
  private:
+  // Records why the file could not be used (what was done, on which file, the system's reason)
+  // and gives the registry's error for it.
+  LONG IoFailed(const std::string& file, const char* action, int error, bool writing) {
+    ioProblem_ = file + ": " + action + ": " + std::strerror(error);
+    return writing ? WriteError(error) : ReadError(error);
+  }
+
+  // Takes the exclusive lock of the file (its "<file>.lock"), creating the directory when needed.
+  LONG LockFileLocked(const std::string& path, int* lockFd) {
+    *lockFd = -1;
+    if (path.empty()) {
+      ioProblem_ = "no registry file: set VKR_REGISTRY or HOME";
+      return ERROR_CANTOPEN;
+    }
+    const std::string dir = DirectoryPart(path);
+    if (int e = MakeDirectories(dir)) return IoFailed(dir, "cannot create the directory", e, true);
+    const std::string lockFile = path + ".lock";
+    const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return IoFailed(lockFile, "cannot open the lock file", errno, true);
+    while (::flock(fd, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        const int e = errno;
+        ::close(fd);
+        return IoFailed(lockFile, "cannot lock", e, true);
+      }
+    }
+    *lockFd = fd;
+    return ERROR_SUCCESS;
+  }
+
+  // Writes the tree and makes it the cache.
+  LONG StoreLocked(const std::string& path, RegTree tree) {
+    if (LONG r = WriteLocked(path, WriteRegistryText(tree))) {
+      loaded_ = false;  // the cache may be older than the file: read it again next time
+      return r;
+    }
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+      identity_ = FileIdentity::Of(st);
+      tree_ = std::move(tree);
+      loaded_ = true;
+    } else {
+      loaded_ = false;
+    }
+    return ERROR_SUCCESS;
+  }
+
   // The file to use now; a different file than the cache was loaded from drops the cache.
   std::string PathLocked() {
     std::string path = override_.empty() ? DefaultRegistryFile() : override_;
@@ -169,13 +263,16 @@ class Store {
 
   LONG RefreshLocked() {
     const std::string path = PathLocked();
-    if (path.empty()) return ERROR_CANTOPEN;
+    if (path.empty()) {
+      ioProblem_ = "no registry file: set VKR_REGISTRY or HOME";
+      return ERROR_CANTOPEN;
+    }
     FileIdentity now;
     struct stat st;
     if (::stat(path.c_str(), &st) == 0) {
       now = FileIdentity::Of(st);
     } else if (errno != ENOENT) {
-      return ReadError(errno);
+      return IoFailed(path, "cannot look at the file", errno, false);
     }
     if (loaded_ && now == identity_) return ERROR_SUCCESS;
     if (!loaded_ && !problem_.empty() && now == identity_) return ERROR_BADDB;
@@ -193,16 +290,22 @@ class Store {
     *id = FileIdentity();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-      if (errno != ENOENT) return ReadError(errno);
+      if (errno != ENOENT) return IoFailed(path, "cannot open", errno, false);
       *tree = RegTree();
       problem_.clear();
+      ioProblem_.clear();
       return ERROR_SUCCESS;
     }
     struct stat st;
     if (::fstat(fd, &st) != 0) {
       const int e = errno;
       ::close(fd);
-      return ReadError(e);
+      return IoFailed(path, "cannot look at the file", e, false);
+    }
+    if (!S_ISREG(st.st_mode)) {
+      ::close(fd);
+      ioProblem_ = path + (S_ISDIR(st.st_mode) ? ": is a directory, not a registry file" : ": is not a regular file");
+      return ERROR_CANTREAD;
     }
     *id = FileIdentity::Of(st);
     std::string text;
@@ -215,7 +318,7 @@ class Store {
         if (errno == EINTR) continue;
         const int e = errno;
         ::close(fd);
-        return ReadError(e);
+        return IoFailed(path, "cannot read", e, false);
       }
       if (n == 0) break;
       text.append(buf, static_cast<std::size_t>(n));
@@ -229,6 +332,7 @@ class Store {
       error.reason = "the file is larger than 64 MiB";
     } else if (ParseRegistryText(text, tree, &error)) {
       problem_.clear();
+      ioProblem_.clear();
       return ERROR_SUCCESS;
     }
     ReportLocked(path, error, *id);
@@ -261,19 +365,7 @@ class Store {
       loaded_ = true;
       return result;
     }
-    if (LONG r = WriteLocked(path, WriteRegistryText(fresh))) {
-      loaded_ = false;  // the cache may be older than the file: read it again next time
-      return r;
-    }
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0) {
-      identity_ = FileIdentity::Of(st);
-      tree_ = std::move(fresh);
-      loaded_ = true;
-    } else {
-      loaded_ = false;
-    }
-    return ERROR_SUCCESS;
+    return StoreLocked(path, std::move(fresh));
   }
 
   // A writer that died between writing and renaming left its temporary file; under the lock no
@@ -298,19 +390,27 @@ class Store {
     const std::string dir = DirectoryPart(path);
     const std::string prefix = NamePart(path) + ".tmp.";
     RemoveLeftovers(dir, prefix);
-    if (FaultFires()) return WriteError(faultError_);
+    if (FaultFires()) return IoFailed(path, "cannot write", faultError_, true);
     std::string temp = dir + "/" + prefix + "XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return WriteError(errno);
+    if (fd < 0) return IoFailed(temp, "cannot create the new file", errno, true);
     int error = 0;
     if (!WriteAll(fd, text) || ::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0) error = errno;
     if (::close(fd) != 0 && !error) error = errno;
     if (!error && crashExitCode_ >= 0) ::_exit(crashExitCode_);
-    if (!error && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+    const char* action = "cannot write the new file";
+    std::string failed = temp;
+    if (!error && ::rename(temp.c_str(), path.c_str()) != 0) {
+      error = errno;
+      action = "cannot replace the file";
+      failed = path;
+    }
     if (error) {
       ::unlink(temp.c_str());
-      return WriteError(error);
+      return IoFailed(failed, action, error, true);
     }
+    ++writes_;
+    ioProblem_.clear();
     // Make the rename itself durable.
     const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
@@ -326,7 +426,16 @@ class Store {
   bool loaded_ = false;
   FileIdentity identity_;
   RegTree tree_;
-  std::string problem_;
+  std::string problem_;    // why the file does not parse
+  std::string ioProblem_;  // why the file could not be read or written the last time
+  unsigned long writes_ = 0;
+  // The open batch: its depth, the file lock it holds, and the tree its changes go to.
+  int batchDepth_ = 0;
+  int batchLockFd_ = -1;
+  std::string batchPath_;
+  RegTree batchTree_;
+  FileIdentity batchIdentity_;
+  bool batchChanged_ = false;
   unsigned faultCountdown_ = 0;
   int faultError_ = 0;
   bool faultSticky_ = false;
@@ -733,6 +842,9 @@ void SetRegistryWriteFault(unsigned countdown, int error, bool sticky) {
   TheStore().SetWriteFault(countdown, error, sticky);
 }
 void SetRegistryCrashBeforeRename(int exitCode) { TheStore().SetCrashBeforeRename(exitCode); }
+LONG BeginRegistryBatch() { return TheStore().BeginBatch(); }
+LONG CommitRegistryBatch() { return TheStore().CommitBatch(); }
+unsigned long RegistryWriteCount() { return TheStore().Writes(); }
 
 }  // namespace vkr::platform
 

@@ -3,9 +3,10 @@
 //
 // The store is one text file (format in registry_store.h): VKR_REGISTRY names it, otherwise
 // $XDG_CONFIG_HOME/vkr/registry.reg or ~/.config/vkr/registry.reg. It is read at first use and
-// again whenever another process has replaced it. Every change is made under an exclusive lock
-// (flock on "<file>.lock"): the file is read afresh, the change applied, and the result written to
-// a temporary file in the same directory that then replaces the file by rename, so a reader sees
+// again whenever another process has replaced it. Every change (or batch of changes, see
+// BeginRegistryBatch) is made under an exclusive lock (flock on "<file>.lock"): the file is read
+// afresh, the change applied, and the result written to a temporary file in the same directory
+// that then replaces the file by rename, so a reader sees
 // either the old or the new file and two processes never lose each other's writes. A file that
 // does not parse is reported once on stderr with its line (RegistryProblem gives the text), is
 // never overwritten, and every call fails with ERROR_BADDB until it is fixed.
@@ -137,8 +138,22 @@ namespace vkr::platform {
 void UseRegistryFile(std::string path);
 // The file the registry is kept in now.
 std::string RegistryFile();
-// Why the registry file is unusable ("<file>:<line>: <reason>"), or empty when it is fine.
+// Why the registry file is unusable ("<file>:<line>: <reason>"), or else why it could not be read
+// or written the last time ("<file>: cannot open: Permission denied"); empty when it is fine.
 std::string RegistryProblem();
+
+// Batches: between BeginRegistryBatch and CommitRegistryBatch the file is locked and read once,
+// every change of this process goes to that copy, and the commit writes the file once (atomically,
+// as every change). Batches nest; only the outermost commit writes. A change that fails inside a
+// batch changes nothing, as outside one; what the other calls changed is written all the same.
+// Begin gives the registry's error when the file cannot be used (nothing is open then); Commit the
+// write's error (ERROR_INVALID_FUNCTION without an open batch). Meant for one thread's run of
+// changes (a registration); other threads of the process see the batch's copy meanwhile, and
+// other processes wait for the lock to change the file.
+LONG BeginRegistryBatch();
+LONG CommitRegistryBatch();
+// How often this process has written the registry file.
+unsigned long RegistryWriteCount();
 
 // Fault hook: the countdown-th write of the file from now on (1 = the next) fails with the errno
 // value `error` (ENOSPC, EACCES...), and so does every later one while `sticky` is set; 0 switches

@@ -413,10 +413,15 @@ std::string FormatValueLine(const RegValue& value) {
 std::string WriteRegistryText(const RegTree& tree) {
   std::string out(kHeader);
   out += '\n';
+  out += kEndNote;
+  out += '\n';
   for (Hive h : {Hive::Machine, Hive::User}) {
     std::string path = KeyText(h, {});
     WriteKey(tree.Root(h), path, true, &out);
   }
+  out += '\n';
+  out += kEndMarker;
+  out += '\n';
   return out;
 }
 
@@ -429,6 +434,8 @@ bool ParseRegistryText(std::string_view text, RegTree* tree, RegistryParseError*
   }
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   bool headerSeen = false;
+  bool endRequired = false;
+  bool endSeen = false;
   RegKey* current = nullptr;
   std::size_t lineNo = 0;
   auto fail = [&](std::string reason) {
@@ -443,6 +450,8 @@ bool ParseRegistryText(std::string_view text, RegTree* tree, RegistryParseError*
     text.remove_prefix(nl == text.npos ? text.size() : nl + 1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     line = Trim(line);
+    if (headerSeen && line == kEndNote) endRequired = true;
+    if (headerSeen && line == kEndMarker) endSeen = true;
     if (line.empty() || line.front() == ';' || line.front() == '#') continue;
     if (line.find('\0') != line.npos) return fail("a zero byte in the line");
     if (!headerSeen) {
@@ -450,6 +459,7 @@ bool ParseRegistryText(std::string_view text, RegTree* tree, RegistryParseError*
       headerSeen = true;
       continue;
     }
+    if (endSeen) return fail("text after the end marker \"; end of registry\"");
     if (line.front() == '[') {
       if (line.back() != ']') return fail("a key line must end with ']'");
       const std::string_view inner = line.substr(1, line.size() - 2);
@@ -482,6 +492,9 @@ bool ParseRegistryText(std::string_view text, RegTree* tree, RegistryParseError*
     if (current->FindValue(value.name)) return fail("the value is already set above in this key");
     current->values.push_back(std::move(value));
   }
+  if (endRequired && !endSeen)
+    return fail("the file ends before its last line \"; end of registry\": it was cut short (restore it from a "
+                "copy, or add that line if nothing is missing)");
   return true;
 }
 

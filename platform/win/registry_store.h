@@ -7,14 +7,21 @@
 // can read and edit it.
 //
 //   VKR Registry 1
+//   ; This file ends with the line "; end of registry"; without it the file was cut short.
 //   ; A comment (also '#'); blank lines are ignored.
 //   [HKEY_LOCAL_MACHINE\SOFTWARE\Vorntec\VKR Series DTM]
 //   "CommLogging"=dword:00000001
 //   [HKEY_LOCAL_MACHINE\SOFTWARE\Vorntec\VKR Series DTM\Files]
 //   "LoggingPath"="C:\\Logging"
 //   @="the key's default (unnamed) value"
+//   ; end of registry
 //
 // - The first item must be the line "VKR Registry 1". A file of only blanks is an empty registry.
+// - The end marker: a file that holds the note line above (kEndNote) must end with the line
+//   "; end of registry" (kEndMarker), and nothing but blanks and comments may follow that line, so
+//   a file cut short at a line boundary is refused instead of read with keys missing. Both lines
+//   are comments to a reader that does not know them, and a file without the note (as written by
+//   earlier versions, or by hand) is read as before: the writer always puts both in.
 // - "[hive\path]" starts a key; every key of the path exists. Hives: HKEY_LOCAL_MACHINE (HKLM),
 //   HKEY_CURRENT_USER (HKCU); HKEY_CLASSES_ROOT (HKCR) stands for HKLM\SOFTWARE\Classes. A key
 //   may appear in several sections; a key without values is kept.
@@ -59,6 +66,11 @@ constexpr std::size_t kMaxValueNameLength = 16383;
 constexpr std::size_t kMaxValueDataSize = 1u << 20;
 constexpr std::size_t kMaxKeyDepth = 512;
 constexpr std::size_t kMaxRegistryFileSize = 64u << 20;
+
+// The end marker's two lines (see the file format above).
+inline constexpr std::string_view kEndNote =
+    "; This file ends with the line \"; end of registry\"; without it the file was cut short.";
+inline constexpr std::string_view kEndMarker = "; end of registry";
 
 struct RegValue {
   std::u16string name;  // empty: the key's default value

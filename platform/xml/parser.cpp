@@ -44,6 +44,9 @@ struct Builder {
   std::string pending;  // character data not yet made a text node
   HRESULT failCode = S_OK;
   std::u16string failReason;
+  // What libxml2 reported outside the parser's own errors (encoding conversion, input), which it
+  // would otherwise print on stderr; the first one explains a failure better than what follows.
+  std::u16string inputProblem;
   LONG failLine = 0;
   LONG failCol = 0;
 
@@ -196,6 +199,46 @@ xmlEntityPtr OnGetEntity(void*, const xmlChar* name) { return xmlGetPredefinedEn
 
 void Silent(void*, const char*, ...) {}
 
+// Takes libxml2's reports while a document is parsed, so that none reaches stderr: errors of the
+// encoding conversion and of the input become the reason of the parse error.
+void OnLibxmlError(void* data, xmlErrorPtr error) {
+  auto* b = static_cast<Builder*>(data);
+  if (!b || !error || !b->inputProblem.empty()) return;
+  if (error->domain != XML_FROM_I18N && error->domain != XML_FROM_IO) return;
+  b->inputProblem = u"The text does not match its encoding";
+  if (error->message) {
+    std::u16string message = Utf8ToUtf16(error->message);
+    while (!message.empty() && IsXmlSpace(message.back())) message.pop_back();
+    b->inputProblem += u": " + message;
+  }
+  b->inputProblem += u".";
+}
+
+// Routes libxml2's thread-wide error reports to OnLibxmlError for the scope (and back after).
+class ErrorRoute {
+ public:
+  explicit ErrorRoute(Builder* b)
+      : m_structured(xmlStructuredError),
+        m_structuredContext(xmlStructuredErrorContext),
+        m_generic(xmlGenericError),
+        m_genericContext(xmlGenericErrorContext) {
+    xmlSetStructuredErrorFunc(b, OnLibxmlError);
+    xmlSetGenericErrorFunc(nullptr, Silent);
+  }
+  ~ErrorRoute() {
+    xmlSetStructuredErrorFunc(m_structuredContext, m_structured);
+    xmlSetGenericErrorFunc(m_genericContext, m_generic);
+  }
+  ErrorRoute(const ErrorRoute&) = delete;
+  ErrorRoute& operator=(const ErrorRoute&) = delete;
+
+ private:
+  xmlStructuredErrorFunc m_structured;
+  void* m_structuredContext;
+  xmlGenericErrorFunc m_generic;
+  void* m_genericContext;
+};
+
 // The XML declaration as the DOM keeps it: a processing instruction "xml" with the text
 // between "<?xml" and "?>".
 Node* DeclarationNode(Doc* doc, xmlParserCtxtPtr ctxt, std::string_view text) {
@@ -308,11 +351,12 @@ HRESULT LoadDocument(Doc* doc, std::string_view text, TextSource source) {
   if (text.size() > static_cast<std::size_t>(INT32_MAX) / 2) {
     b.Fail(XML_E_NOT_WELL_FORMED, u"The document is too large.");
   } else {
+    const ErrorRoute route(&b);
     int rc = xmlParseChunk(ctxt, text.data(), static_cast<int>(text.size()), 1);
     if (b.failCode == S_OK && (rc != 0 || !ctxt->wellFormed)) {
       const xmlError* e = xmlCtxtGetLastError(ctxt);
       b.failCode = XML_E_NOT_WELL_FORMED;
-      b.failReason = LibxmlReason(e);
+      b.failReason = b.inputProblem.empty() ? LibxmlReason(e) : b.inputProblem;
       b.failLine = e ? e->line : 0;
       b.failCol = e ? e->int2 : 0;
     }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "frame/FrameContainer.h"
@@ -85,6 +86,35 @@ class LifecycleDtm : public TestDtm {
   bool PrivateDialog() const { return m_bPrivateDialog; }
   void SetProgressSuppressed(bool on) { m_bAbortTransfer = on; }
   IFrameDtmStateEvents* StateEvents() const { return m_pFdt121Events.Get(); }
+
+  // A device type that names the device table, relation texts given to its parameters as they
+  // are added, and a value relation (kind 5) that sets its target's value and notes it.
+  bool decodeDeviceType = false;
+  std::map<ULONG, std::u16string> relations;
+  std::vector<std::string> applied;
+  float relationValue = 0;
+  BSTR DecodeDeviceTypeString(BSTR text) override {
+    if (!decodeDeviceType) return CVornExampleDtm::DecodeDeviceTypeString(text);
+    return SysAllocString(u"VKR");
+  }
+  HRESULT AddParInfo(const ParInfo& record) override {
+    auto it = relations.find(record.m_nId);
+    if (it == relations.end()) return CVornExampleDtm::AddParInfo(record);
+    ParInfo copy(record);
+    VariantClear(&copy.m_vRelation);
+    copy.m_vRelation.vt = VT_BSTR;
+    copy.m_vRelation.bstrVal = SysAllocString(it->second.c_str());
+    return CVornExampleDtm::AddParInfo(copy);
+  }
+  HRESULT EvaluateValueRelation(IovFdtParameterHandler4* service, ULONG source, ULONG target, ULONG,
+                                VARIANT*) override {
+    applied.push_back(std::to_string(source) + "->" + std::to_string(target));
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_R4;
+    value.fltVal = ++relationValue;
+    return service->SetParameterValue(UI4(target), value);
+  }
 };
 
 constexpr char16_t kDeviceType[] =
@@ -282,11 +312,51 @@ TEST_F(Lifecycle, InitNewAndConfigRefuseWhatTheyCannotUse) {
   ASSERT_EQ(Dtm().InitNew(type, &result), S_OK);
   EXPECT_EQ(Dtm().InitNew(type, &result), S_FALSE);  // state 7 now
   EXPECT_EQ(result, VARIANT_FALSE);
-  // A level word the DTM does not know keeps the level; Config still succeeds.
+  // A level word the DTM does not know is refused: the observer's level and state 7 stay, and the
+  // device's function 3 is not touched (the frame hears of no change).
+  EXPECT_EQ(dtm->UserLevel(), 1u);
+  journal.Clear();
   vkr::Bstr unknown(UserInformation(u"engineer"));
   ASSERT_EQ(Dtm().Config(unknown, &result), S_OK);
+  EXPECT_EQ(result, VARIANT_FALSE);
+  EXPECT_EQ(dtm->UserLevel(), 1u);
+  EXPECT_EQ(State(), dsINITIALIZED);
+  EXPECT_TRUE(dtm->FunctionEnabled(3));
+  EXPECT_TRUE(journal.entries.empty()) << journal.Joined();
+  vkr::Bstr known(UserInformation(u"operator"));
+  ASSERT_EQ(Dtm().Config(known, &result), S_OK);
   EXPECT_EQ(result, VARIANT_TRUE);
-  EXPECT_EQ(dtm->UserLevel(), 0u);
+  EXPECT_EQ(dtm->UserLevel(), 2u);
+  EXPECT_FALSE(dtm->FunctionEnabled(3));
+}
+
+// The device type's parameters and IDtm::Config rebuild every relation: registered once per
+// target, applied once each after the build; Config's changes end in one save request.
+TEST_F(Lifecycle, TheDeviceTypeAndConfigRebuildTheRelations) {
+  dtm->decodeDeviceType = true;
+  // Two sources name 1127: the first by id keeps it.
+  dtm->relations = {{1124, u"relation(5,1127)"}, {1125, u"relation(5,1127,5,1126)"}};
+  ToEnvironment(true);
+  VARIANT_BOOL result = VARIANT_FALSE;
+  vkr::Bstr type(kDeviceType);
+  ASSERT_EQ(Dtm().InitNew(type, &result), S_OK) << Errors();
+  EXPECT_EQ(dtm->applied, (std::vector<std::string>{"1124->1127", "1125->1126"}));
+  dtm->applied.clear();
+  const auto saves = [&] {
+    int n = 0;
+    for (const std::string& note : frame->notifications) n += note == "save VKR-1";
+    return n;
+  };
+  ASSERT_EQ(saves(), 0);
+  vkr::Bstr user(UserInformation(u"maintenance"));
+  ASSERT_EQ(Dtm().Config(user, &result), S_OK);
+  ASSERT_EQ(result, VARIANT_TRUE);
+  EXPECT_EQ(dtm->applied, (std::vector<std::string>{"1124->1127", "1125->1126"}));
+  EXPECT_EQ(saves(), 1);
+  vkr::Variant value;
+  ASSERT_EQ(dtm->GetParameterValue(UI4(1126), value.Ptr()), S_OK);
+  EXPECT_EQ(value.vt, VT_R4);
+  EXPECT_EQ(value.fltVal, 4.0f);
 }
 
 TEST_F(Lifecycle, UserLevelsAreReadWithoutRegardToCase) {
@@ -297,7 +367,8 @@ TEST_F(Lifecycle, UserLevelsAreReadWithoutRegardToCase) {
     VariantInit(&text);
     text.vt = VT_BSTR;
     text.bstrVal = SysAllocString(word);
-    EXPECT_EQ(dtm->CheckUserLevel(text), S_OK);
+    // An unknown word is refused and keeps the level.
+    EXPECT_EQ(dtm->CheckUserLevel(text), std::u16string_view(word) == u"engineer" ? E_INVALIDARG : S_OK);
     VariantClear(&text);
     EXPECT_EQ(dtm->UserLevel(), level) << vkr::Utf16ToUtf8(word);
   }
@@ -310,8 +381,8 @@ TEST_F(Lifecycle, ConfigInTheWrongStateAnswersOkWithAFalseResult) {
   EXPECT_EQ(Dtm().Config(user, &result), S_OK);
   EXPECT_EQ(result, VARIANT_FALSE);
   EXPECT_EQ(State(), dsENVIRONMENTSET);
-  // The device's own step runs all the same: its function 3 waits for the communication.
-  EXPECT_FALSE(dtm->FunctionEnabled(3));
+  // A refused call changes nothing, the device's function 3 included.
+  EXPECT_TRUE(dtm->FunctionEnabled(3));
   EXPECT_EQ(Dtm().Config(user, nullptr), E_INVALIDARG);
 }
 

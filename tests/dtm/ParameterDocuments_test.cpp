@@ -259,9 +259,10 @@ TEST_F(ParameterDocuments, WithoutExportedVariablesTheDocumentIsTheTemplateExact
   dtm->protocol->busInformation = u"<BusInformation><SlaveAddress slaveAddress=\"3\"/></BusInformation>";
   ASSERT_EQ(dtm->SetValueById(1, Text(u"Tank <1> & \"2\"")), S_OK);
   vkr::Bstr text = Get();
+  // A data set the frame never stored is transient.
   const std::u16string expected =
       u"<?xml version=\"1.0\"?> <FDT xmlns\t\t\t\t=\"x-schema:DTMParameterSchema.xml\" \txmlns:fdt\t\t\t="
-      u"\"x-schema:FDTDataTypesSchema.xml\" \tfdt:storageState\t=\"persistent\" \tfdt:dataSetState\t=\"default\"> \t"
+      u"\"x-schema:FDTDataTypesSchema.xml\" \tfdt:storageState\t=\"transient\" \tfdt:dataSetState\t=\"default\"> \t"
       u" \t<DtmDevice fdt:tag=\"Tank &lt;1&gt; &amp; &quot;2&quot;\"> \t \t"
       u"<BusInformation><SlaveAddress slaveAddress=\"3\"/></BusInformation>\t</DtmDevice> </FDT> ";
   EXPECT_EQ(vkr::Utf16ToUtf8(text.View()), vkr::Utf16ToUtf8(expected));

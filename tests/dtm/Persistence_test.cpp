@@ -40,6 +40,22 @@ class PersistDtm : public TestDtm {
     importedText = vkr::Bstr(text).Str();
     return S_OK;
   }
+  // Whether a data set's device type names a parameter table (the device table) to rebuild.
+  // A decoder that runs out of memory answers null, as for a device type it does not know.
+  bool decodeDeviceType = false;
+  bool decodeFailed = false;
+  BSTR DecodeDeviceTypeString(BSTR text) override {
+    if (!decodeDeviceType) return CVornExampleDtm::DecodeDeviceTypeString(text);
+    BSTR decoded = SysStringLen(text) ? SysAllocString(text) : nullptr;
+    decodeFailed = SysStringLen(text) && !decoded;
+    return decoded;
+  }
+  bool Dirty() { return static_cast<IPersistStreamInit*>(this)->IsDirty() == S_OK; }
+  ULONG Storage() {
+    ULONG state = 9;
+    GetStorageStateValue(&state);
+    return state;
+  }
 };
 
 class FakeBag : public vkr::Implements<IPropertyBag> {
@@ -414,6 +430,12 @@ TEST_F(Persistence, ByteArrayHelpers) {
 
 TEST_F(Persistence, StorageStateAndClassId) {
   ULONG state = 7;
+  // Transient until the frame stores or loads the data set.
+  EXPECT_EQ(a->GetStorageStateValue(&state), S_OK);
+  EXPECT_EQ(state, 1u);
+  SmallTable(a.Get());
+  auto s = StreamOf(WithTrailer(SmallDataSet()));
+  ASSERT_EQ(Stream(a.Get())->Load(s.Get()), S_OK);
   EXPECT_EQ(a->GetStorageStateValue(&state), S_OK);
   EXPECT_EQ(state, 0u);
   EXPECT_EQ(a->GetStorageStateValue(nullptr), E_INVALIDARG);
@@ -473,6 +495,61 @@ TEST_F(Persistence, AllocationFaultsNeverLeaveHalfADataSet) {
       EXPECT_EQ(BytesOf(s.Get()), expected) << "fault at " << n;
     } else {
       EXPECT_TRUE(BytesOf(s.Get()).empty()) << "fault at " << n;
+    }
+  }
+}
+
+// A data set whose device type rebuilds the parameters from the device table: the rebuild and the
+// values are taken only when the whole data set read, and a rebuild or a commit that fails puts
+// everything back. Every truncation and every allocation fault: a refused load leaves every value,
+// the state and the dirty flag (and storage state) as they were; a load that succeeds is whole
+// and clean.
+TEST_F(Persistence, ARefusedLoadOfADeviceTypeLeavesEverythingAsItWas) {
+  b->decodeDeviceType = true;
+  auto reset = [&] {
+    SmallTable(b.Get(), 9, u"keep", 0x11);
+    b->SetDeviceType(u"OLD");
+    b->SetDataSetState(0);
+    b->ForceState(dsCREATED);
+    b->SetDataSetLoaded(false);
+    b->MarkDataSetChanged();
+  };
+  auto whole = [&] { return Snapshot(b.Get()) + (b->Dirty() ? " dirty" : " clean") + std::to_string(b->Storage()); };
+  reset();
+  const std::string before = whole();
+  const std::vector<BYTE> good = WithTrailer(SmallDataSet());
+  {
+    auto s = StreamOf(good);
+    ASSERT_EQ(Stream(b.Get())->Load(s.Get()), S_OK);
+  }
+  const std::string after = whole();
+  ULONG count = 0;
+  b->GetCollectionCount(&count);
+  EXPECT_GT(count, 100u) << "the device table was not taken";
+  EXPECT_NE(after.find(" 1=5/113 2=ab/49 "), std::string::npos) << after;
+  EXPECT_NE(after.find("state 5 clean0"), std::string::npos) << after;
+
+  for (std::size_t cut = 0; cut < good.size(); ++cut) {
+    reset();
+    auto s = StreamOf(std::vector<BYTE>(good.begin(), good.begin() + cut));
+    EXPECT_EQ(Stream(b.Get())->Load(s.Get()), S_FALSE) << "cut at " << cut;
+    EXPECT_EQ(whole(), before) << "cut at " << cut;
+    EXPECT_FALSE(b->Loaded()) << "cut at " << cut;
+  }
+
+  bool reached = true;
+  for (unsigned n = 1; n < 20000 && reached; ++n) {
+    reset();
+    auto s = StreamOf(good);
+    vkr::platform::SetAllocationFault(n);
+    const HRESULT hr = Stream(b.Get())->Load(s.Get());
+    reached = vkr::platform::AllocationsSinceFaultArmed() >= n;
+    vkr::platform::SetAllocationFault(0);
+    // Without its decoded device type the data set loads into the parameters it finds.
+    if (b->decodeFailed) continue;
+    EXPECT_EQ(whole(), hr == S_OK ? after : before) << "fault at " << n;
+    if (!reached) {
+      EXPECT_EQ(hr, S_OK) << "the load without a fault failed";
     }
   }
 }

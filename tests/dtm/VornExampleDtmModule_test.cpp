@@ -266,23 +266,33 @@ TEST_F(Registration, TheDtmRegistersEvenWhenTheCatalogCannotBeWritten) {
   EXPECT_EQ(ValueText(HKEY_CLASSES_ROOT, ClassKey(CLSID_VornExampleDtm)), "VORN VKR Series DTM");
 }
 
-TEST_F(Registration, AFailureStopsTheRegistrationAtItsClass) {
-  // Whatever write fails, the classes registered before it are exactly the first ones of the
-  // registration order, and the failure is returned.
-  for (unsigned countdown : {1u, 9u, 40u, 120u, 260u}) {
-    SCOPED_TRACE(countdown);
+TEST_F(Registration, ARegistrationIsWrittenWholeOrNotAtAll) {
+  // The registration is one write of the registry file. When that write fails the failure is
+  // returned and the file keeps what it held: nothing in a fresh registry, an earlier complete
+  // registration in this one.
+  {
     ScopedRegistry fresh;
-    vkr::platform::SetRegistryWriteFault(countdown, ENOSPC, true);
+    vkr::platform::SetRegistryWriteFault(1, ENOSPC, true);
     const HRESULT hr = DllRegisterServer();
     vkr::platform::SetRegistryWriteFault(0, 0);
-    EXPECT_TRUE(FAILED(hr));
-    std::size_t done = 0;
-    while (done < std::size(kClasses) && KeyExists(HKEY_CLASSES_ROOT, ClassKey(*kClasses[done].clsid))) ++done;
-    EXPECT_LT(done, std::size(kClasses));
-    // The class being registered may have its first keys; none after it has any.
-    for (std::size_t i = done + 1; i < std::size(kClasses); ++i)
-      EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClasses[i].progId)) << kClasses[i].name;
+    EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    for (const ClassRow& c : kClasses) EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, c.progId)) << c.name;
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\FDT\\DTMCatalogUpdates"));
   }
+  ASSERT_EQ(DllRegisterServer(), S_OK);
+  const std::string before = vkr::test::ReadFileText(registry.file());
+  const unsigned long writes = vkr::platform::RegistryWriteCount();
+  vkr::platform::SetRegistryWriteFault(1, ENOSPC, true);
+  EXPECT_EQ(DllUnregisterServer(), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+  EXPECT_EQ(DllRegisterServer(), HRESULT_FROM_WIN32(ERROR_DISK_FULL));  // a new catalog flag to write
+  vkr::platform::SetRegistryWriteFault(0, 0);
+  EXPECT_EQ(vkr::platform::RegistryWriteCount(), writes);
+  EXPECT_EQ(vkr::test::ReadFileText(registry.file()), before);
+  for (const ClassRow& c : kClasses) EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, ClassKey(*c.clsid))) << c.name;
+  // Each registration, and each unregistration, writes the file once.
+  ASSERT_EQ(DllUnregisterServer(), S_OK);
+  ASSERT_EQ(DllRegisterServer(), S_OK);
+  EXPECT_EQ(vkr::platform::RegistryWriteCount(), writes + 2);
 }
 
 }  // namespace

@@ -340,6 +340,57 @@ TEST_F(FrameChannelTest, TransactionsRunTheDeviceAndAnswerWithItsBytesAndStatus)
   EXPECT_EQ(Read(sink->events[1].document, u"FDT/DataExchangeResponse/fdt:CommunicationData/@byteArray"), "00002a");
 }
 
+// The loop configuration and the two status flags as a HART 7 transmitter keeps them, for masters
+// of either revision: command 6 with and without the loop-current mode, command 38 with and without
+// the counter, command 48 read only or with the status bytes that acknowledge it.
+TEST_F(FrameChannelTest, LoopConfigurationAndStatusFlagsFollowTheHartCommands) {
+  const std::string ref = Open();
+  ASSERT_FALSE(ref.empty());
+  vkr::frame::SimulatedDevice& device = *channel->devices[0];
+  const std::string zeros23(46, '0');
+  const std::string fault = "02" + zeros23;  // one device-specific status bit
+  struct Case {
+    int statusByte0;  // set before the request when not -1
+    unsigned command;
+    std::string request;
+    const char* data;
+    const char* commandResponse;
+    const char* deviceStatus;
+  };
+  const Case cases[] = {
+      {-1, 6, "0002", "<none>", "12", "0"},  // loop-current mode 2 does not exist
+      {-1, 6, "4001", "<none>", "2", "0"},   // polling address 64 does not either
+      {-1, 6, "05", "0500", "0", "64"},      // a HART 5 master: multidrop parks the current
+      {-1, 7, "", "0500", "0", "64"},
+      {-1, 6, "00", "0001", "0", "64"},      // address 0 drives the loop current again
+      {-1, 38, "", "0002", "0", "0"},        // no counter: reset, and the counter comes back
+      {-1, 44, "2D", "2D", "0", "64"},
+      {-1, 38, "0003", "0003", "0", "0"},
+      {2, 48, "", fault.c_str(), "0", "16"},           // the status changed: more status available
+      {-1, 48, "", fault.c_str(), "0", "16"},          // reading alone acknowledges nothing
+      {-1, 48, "03" + zeros23, fault.c_str(), "14", "16"},  // other bytes: a mismatch warning
+      {-1, 48, "02", "<none>", "5", "16"},
+      {-1, 48, fault, fault.c_str(), "0", "0"},        // the bytes read back: acknowledged
+      {-1, 1, "", "2D40200000", "0", "0"},
+      {0, 1, "", "2D40200000", "0", "16"},   // any change after that raises it again
+      {2, 1, "", "2D40200000", "0", "0"},    // and the status it was acknowledged at lowers it
+  };
+  for (const Case& c : cases) {
+    if (c.statusByte0 >= 0) device.config.additionalStatus[0] = static_cast<std::uint8_t>(c.statusByte0);
+    const std::string request = DataExchangeText(c.command, ref, c.request);
+    sink->events.clear();
+    EXPECT_EQ(Transact(request), VARIANT_TRUE) << request;
+    ASSERT_TRUE(WaitForEvents(1)) << request;
+    const std::string& answer = sink->events[0].document;
+    ASSERT_TRUE(Valid(answer)) << answer;
+    EXPECT_EQ(Read(answer, u"FDT/DataExchangeResponse/fdt:CommunicationData/@byteArray"), c.data) << request;
+    EXPECT_EQ(Read(answer, u"FDT/DataExchangeResponse/Status/CommandResponse/@value"), c.commandResponse) << request;
+    EXPECT_EQ(Read(answer, u"FDT/DataExchangeResponse/Status/@deviceStatus"), c.deviceStatus) << request;
+  }
+  EXPECT_EQ(device.config.pollingAddress, 0);
+  EXPECT_EQ(device.config.loopCurrentMode, 1);
+}
+
 TEST_F(FrameChannelTest, SubscribeAndUnsubscribeAreAnsweredWithoutBurstMode) {
   const std::string ref = Open();
   sink->events.clear();

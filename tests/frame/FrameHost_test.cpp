@@ -23,9 +23,18 @@ class Frame : public testing::Test {
   ScopedEnv root{"VKR_DRIVE_ROOT", drives.path()};
 };
 
+std::vector<vkr::frame::RegisteredClass> Classes() {
+  std::vector<vkr::frame::RegisteredClass> classes;
+  EXPECT_EQ(vkr::frame::ListRegisteredClasses(&classes), S_OK);
+  return classes;
+}
+
 TEST_F(Frame, RegistersListsCreatesAndUnregisters) {
+  // One registration writes the registry file once, however many keys it makes.
+  const unsigned long writes = vkr::platform::RegistryWriteCount();
   ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
-  const auto classes = vkr::frame::ListRegisteredClasses();
+  EXPECT_EQ(vkr::platform::RegistryWriteCount(), writes + 1);
+  const auto classes = Classes();
   EXPECT_EQ(classes.size(), 24u);
   int dtms = 0;
   for (const auto& c : classes) {
@@ -52,15 +61,20 @@ TEST_F(Frame, RegistersListsCreatesAndUnregisters) {
   EXPECT_EQ(created.canUnloadAfterRelease, S_OK);
 
   ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, false), S_OK);
-  EXPECT_TRUE(vkr::frame::ListRegisteredClasses().empty());
+  EXPECT_EQ(vkr::platform::RegistryWriteCount(), writes + 2);
+  EXPECT_TRUE(Classes().empty());
   EXPECT_TRUE(FAILED(vkr::frame::CreateAndReleaseDtm(u"Vorn.ExampleDtm", &created)));
 }
 
 TEST_F(Frame, AModuleThatCannotBeLoadedOrRegisteredSaysSo) {
-  EXPECT_EQ(vkr::frame::RunModuleRegistration(drives / "missing.so", true), HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
-  // A library without the entry points.
-  EXPECT_EQ(vkr::frame::RunModuleRegistration("libm.so.6", true), HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND));
-  EXPECT_TRUE(vkr::frame::ListRegisteredClasses().empty());
+  // The loader's own reason, and the entry point a library without them lacks.
+  std::string problem;
+  EXPECT_EQ(vkr::frame::RunModuleRegistration(drives / "missing.so", true, &problem),
+            HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
+  EXPECT_NE(problem.find("missing.so: cannot open shared object file"), std::string::npos) << problem;
+  EXPECT_EQ(vkr::frame::RunModuleRegistration("libm.so.6", true, &problem), HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND));
+  EXPECT_EQ(problem, "libm.so.6 does not export DllRegisterServer");
+  EXPECT_TRUE(Classes().empty());
 }
 
 TEST_F(Frame, ARegisteredModuleThatIsGoneFailsTheCreation) {

@@ -140,7 +140,7 @@ TEST(SimulatedDevice, AnswersEveryCommandWithItsLayoutAndKeepsWhatIsWritten) {
       // Refusals.
       {34, "3F80", "", hart::kTooFewDataBytes},
       {6, "4000", "", hart::kInvalidSelection},
-      {6, "0002", "", hart::kInvalidSelection},
+      {6, "0002", "", hart::kInvalidModeSelection},
       {131, "00000000", "", hart::kInvalidSelection},
       {131, "0000007F", "", hart::kInvalidSelection},
       {131, "FFFF0002", "", hart::kInvalidSelection},

@@ -214,21 +214,34 @@ TEST_F(Translation, TheLanguageListCountsOnlyLanguagesWithAnLcid) {
   EXPECT_EQ(owner.GetLanguageId(0, nullptr), E_POINTER);
 }
 
-TEST_F(Translation, AnLcidThatIsNoNumberIsAnErrorOfThatLanguageOnly) {
+TEST_F(Translation, AnLcidThatIsNoNumberLeavesThatLanguageOutAndIsReportedOnce) {
+  owner.errors.clear();
   Load(uR"(<localization><general><languages>
-      <language lcid="1033" code="en-us"/><language lcid="ten" code="x"/><language lcid="-5" code="y"/>
-      <language lcid="99999999999" code="z"/></languages></general></localization>)");
+      <language lcid="ten" code="x"/><language lcid="1033" code="en-us"/><language lcid="-5" code="y"/>
+      <language lcid="99999999999" code="z"/><language lcid="7" code="de"/></languages></general></localization>)");
   LONG count = 0;
   ASSERT_EQ(owner.GetLanguageCount(&count), S_OK);
-  ASSERT_EQ(count, 4);
-  ULONG lcid = 0;
-  EXPECT_EQ(owner.GetLanguageId(0, &lcid), S_OK);
-  EXPECT_EQ(lcid, 1033u);
-  for (LONG i = 1; i < 4; ++i) {
-    lcid = 5;
-    EXPECT_TRUE(FAILED(owner.GetLanguageId(i, &lcid))) << i;
-    EXPECT_EQ(lcid, 5u) << i;
+  ASSERT_EQ(count, 2);
+  const ULONG expected[] = {1033, 7};
+  for (LONG i = 0; i < count; ++i) {
+    ULONG lcid = 0;
+    EXPECT_EQ(owner.GetLanguageId(i, &lcid), S_OK) << i;
+    EXPECT_EQ(lcid, expected[i]) << i;
   }
+  ULONG lcid = 5;
+  EXPECT_EQ(owner.GetLanguageId(2, &lcid), E_FAIL);
+  EXPECT_EQ(lcid, 5u);
+  ASSERT_EQ(owner.errors.size(), 1u);
+  EXPECT_EQ(owner.errors[0],
+            "Invalid translation file:\r\n"
+            "language 1: lcid=\"ten\" is not a language id (a number from 0 to 4294967295); the language is left out\r\n"
+            "language 3: lcid=\"-5\" is not a language id (a number from 0 to 4294967295); the language is left out\r\n"
+            "language 4: lcid=\"99999999999\" is not a language id (a number from 0 to 4294967295); the language is "
+            "left out");
+  // The counting and the look-ups report nothing more.
+  VARIANT_BOOL done = VARIANT_FALSE;
+  EXPECT_EQ(owner.SetLanguage(7, &done), S_OK);
+  EXPECT_EQ(owner.errors.size(), 1u);
 }
 
 TEST_F(Translation, SetLanguageSelectsByLcidThenByItsLowByte) {

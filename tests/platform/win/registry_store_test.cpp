@@ -210,10 +210,52 @@ TEST(RegistryFile, WritesReadableFormsWherePossible) {
   const std::string text = WriteRegistryText(tree);
   EXPECT_EQ(text,
             "VKR Registry 1\n"
+            "; This file ends with the line \"; end of registry\"; without it the file was cut short.\n"
             "\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n"
             "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vorntec]\n"
             "\"LoggingPath\"=\"C:\\\\Logging\"\n"
-            "\"CommLogging\"=dword:00000001\n");
+            "\"CommLogging\"=dword:00000001\n"
+            "\n; end of registry\n");
+}
+
+// A written file cut short at any line boundary is refused; files without the note (earlier
+// versions, hand-written ones) are read as they always were.
+TEST(RegistryFile, AFileCutShortAtALineBoundaryIsRefused) {
+  RegTree tree;
+  RegKey* classes = tree.machine.AddSubkey(u"SOFTWARE")->AddSubkey(u"Classes");
+  for (const char16_t* name : {u"A.1", u"B.1", u"C.1"})
+    classes->AddSubkey(name)->values.push_back(RegValue{u"", 1, Utf16Bytes(std::u16string(u"x\0", 2))});
+  const std::string text = WriteRegistryText(tree);
+  std::size_t cuts = 0;
+  for (std::size_t at = text.find('\n'); at + 1 < text.size(); at = text.find('\n', at + 1)) {
+    const std::string cut = text.substr(0, at + 1);
+    RegTree back;
+    RegistryParseError error;
+    const bool header = cut == "VKR Registry 1\n";  // the note is gone too: an empty registry
+    EXPECT_EQ(ParseRegistryText(cut, &back, &error), header) << cut;
+    if (!header) {
+      EXPECT_NE(error.reason.find("cut short"), std::string::npos) << error.reason;
+    }
+    ++cuts;
+  }
+  EXPECT_GT(cuts, 8u);
+  struct Case {
+    std::string text;
+    bool parses;
+  };
+  const std::string note(vkr::platform::kEndNote);
+  const Case cases[] = {
+      {text, true},
+      {text + "; a comment after the end\n\n", true},
+      {text + "[HKLM\\Later]\n", false},                          // keys after the end
+      {"VKR Registry 1\n[HKLM\\Old]\n\"v\"=dword:1\n", true},  // an earlier version's file
+      {"VKR Registry 1\n" + note + "\n[HKLM\\Old]\n\"v\"=dword:1", false},
+  };
+  for (const Case& c : cases) {
+    RegTree back;
+    RegistryParseError error;
+    EXPECT_EQ(ParseRegistryText(c.text, &back, &error), c.parses) << c.text << "\n" << error.reason;
+  }
 }
 
 TEST(RegistryFile, KeyNamesCompareWithoutCaseAndKeepTheirFirstSpelling) {

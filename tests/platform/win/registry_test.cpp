@@ -524,6 +524,63 @@ TEST(Registry, ThreadsWritingTogetherKeepEveryValue) {
   EXPECT_EQ(count, 40u);
 }
 
+// A batch reads the file once and writes it once, at its outermost commit; meanwhile its changes
+// are what this process reads, and another process that wants to write waits for the commit.
+TEST(Registry, ABatchIsWrittenOnceAndHoldsOffOtherWriters) {
+  ScopedRegistry reg;
+  { Key k(HKEY_LOCAL_MACHINE, kDtmKey); }
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    char byte = 0;
+    if (read(go[0], &byte, 1) != 1) _exit(2);
+    HKEY key;
+    int failures = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDtmKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS;
+    failures += SetDword(key, "child", 7) != ERROR_SUCCESS;
+    _exit(failures ? 1 : 0);
+  }
+  const std::string before = ReadFileText(reg.file());
+  const unsigned long writes = vkr::platform::RegistryWriteCount();
+  ASSERT_EQ(vkr::platform::BeginRegistryBatch(), ERROR_SUCCESS);
+  ASSERT_EQ(vkr::platform::BeginRegistryBatch(), ERROR_SUCCESS);  // nested: one batch
+  ASSERT_EQ(write(go[1], "x", 1), 1);
+  {
+    Key k(HKEY_LOCAL_MACHINE, kDtmKey, KEY_ALL_ACCESS, false);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(SetDword(k, ("v" + std::to_string(i)).c_str(), 1), ERROR_SUCCESS);
+    Key sub(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vorntec\\VKR Series DTM\\Files");
+    EXPECT_EQ(SetString(sub, "LoggingPath", "C:\\Log"), ERROR_SUCCESS);
+    EXPECT_EQ(GetString(sub, "LoggingPath"), "C:\\Log");
+    EXPECT_EQ(RegDeleteValueA(k, "v19"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(k, "none"), ERROR_FILE_NOT_FOUND);  // a failed change changes nothing
+  }
+  Sleep(200);
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, WNOHANG), 0) << "the other writer did not wait for the batch";
+  EXPECT_EQ(ReadFileText(reg.file()), before);
+  EXPECT_EQ(vkr::platform::CommitRegistryBatch(), ERROR_SUCCESS);
+  EXPECT_EQ(vkr::platform::RegistryWriteCount(), writes);
+  EXPECT_EQ(vkr::platform::CommitRegistryBatch(), ERROR_SUCCESS);
+  EXPECT_EQ(vkr::platform::RegistryWriteCount(), writes + 1);
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const std::string text = ReadFileText(reg.file());
+  EXPECT_NE(text.find("\"v18\"=dword:00000001"), std::string::npos) << text;
+  EXPECT_EQ(text.find("\"v19\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"child\"=dword:00000007"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"LoggingPath\"=\"C:\\\\Log\""), std::string::npos) << text;
+  close(go[0]);
+  close(go[1]);
+
+  EXPECT_EQ(vkr::platform::CommitRegistryBatch(), ERROR_INVALID_FUNCTION);
+  // A file that cannot be used opens no batch.
+  WriteFileText(reg.file(), "VKR Registry 1\n[HKLM\\a]\nbroken\n");
+  EXPECT_EQ(vkr::platform::BeginRegistryBatch(), ERROR_BADDB);
+  EXPECT_EQ(vkr::platform::CommitRegistryBatch(), ERROR_INVALID_FUNCTION);
+  EXPECT_NE(vkr::platform::RegistryProblem().find(":3: expected a [key] line"), std::string::npos);
+}
+
 #ifdef VKR_REG_TOOL
 // Runs vkr-reg on the test's registry file; returns its exit code and output.
 int RunTool(const std::string& file, const std::string& args, std::string* output) {
@@ -597,6 +654,55 @@ TEST(Registry, ToolRefusesBadInputAndReportsFailures) {
   WriteFileText(reg.file(), "VKR Registry 1\n[HKLM\\a]\nbroken\n");
   EXPECT_EQ(RunTool(reg.file(), "list", &out), 1);
   EXPECT_NE(out.find(":3: expected a [key] line"), std::string::npos) << out;
+}
+
+// Keys near the top of a hive go only when asked for with --force; failures of the file name the
+// error and say what is wrong with the file.
+TEST(Registry, ToolGuardsTheTopOfTheHivesAndNamesWhatFailed) {
+  ScopedRegistry reg;
+  const std::string dtm = "'HKLM\\SOFTWARE\\Vorntec\\VKR Series DTM\\Files' LoggingPath sz 'C:\\Log'";
+  const std::string server = "'HKCR\\CLSID\\{1}\\InprocServer32' @ sz /x.so";
+  struct Case {
+    std::string args;
+    int exitCode;
+    const char* outputPart;
+    bool changes;  // whether the file changes
+  };
+  const Case cases[] = {
+      {"set " + dtm, 0, "", true},
+      {"set " + server, 0, "", true},
+      {"file extra", 2, "file takes no arguments", false},
+      {"delete HKCR", 2, "a hive cannot be deleted", false},
+      {"delete 'HKLM\\SOFTWARE'", 1,
+       "vkr-reg: delete HKEY_LOCAL_MACHINE\\SOFTWARE: the key holds 2 subkeys and is near the top of its hive; "
+       "deleting it with everything below it needs --force",
+       false},
+      {"delete 'HKLM\\SOFTWARE\\Vorntec'", 1, "holds 1 subkey and", false},
+      {"delete 'HKCR\\CLSID'", 1, "needs --force", false},
+      {"delete 'HKCR\\CLSID\\{1}'", 0, "", true},                       // deep enough
+      {"delete 'HKLM\\SOFTWARE\\Vorntec\\VKR Series DTM'", 0, "", true},  // deep enough
+      {"delete 'HKCR\\CLSID'", 0, "", true},                             // nothing below it any more
+      {"set " + server, 0, "", true},
+      {"delete --force 'HKLM\\SOFTWARE'", 0, "", true},
+      {"delete --force 'HKLM\\SOFTWARE'", 1, "ERROR_FILE_NOT_FOUND (2): not found", false},
+  };
+  for (const Case& c : cases) {
+    const std::string before = ReadFileText(reg.file());
+    std::string out;
+    EXPECT_EQ(RunTool(reg.file(), c.args, &out), c.exitCode) << c.args << ": " << out;
+    EXPECT_NE(out.find(c.outputPart), std::string::npos) << c.args << ": " << out;
+    EXPECT_EQ(ReadFileText(reg.file()) != before, c.changes) << c.args;
+  }
+  std::string out;
+  ASSERT_EQ(RunTool(reg.file(), "list", &out), 0);
+  EXPECT_EQ(out, "");
+  // A directory where the file should be, and a file where its directory should be.
+  EXPECT_EQ(RunTool(reg.dir().path(), "list", &out), 1);
+  EXPECT_EQ(out, "vkr-reg: list HKEY_LOCAL_MACHINE: ERROR_CANTREAD (1012): the registry file cannot be read (" +
+                     reg.dir().path() + ": is a directory, not a registry file)\n");
+  EXPECT_EQ(RunTool(reg.file() + "/inside.reg", "set 'HKLM\\a' v sz x", &out), 1);
+  EXPECT_EQ(out, "vkr-reg: set HKEY_LOCAL_MACHINE\\a: ERROR_CANTREAD (1012): the registry file cannot be read (" +
+                     reg.file() + "/inside.reg: cannot look at the file: Not a directory)\n");
 }
 #endif
 

@@ -1,0 +1,150 @@
+// The frame host as a user meets it: vkr-frame run as its own process on a registry and drive root
+// of the test's, with what it exits with, prints, and says on stderr when a command fails.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+#include "frame/FrameHost.h"
+#include "tests/support/temp_files.h"
+
+namespace {
+
+using vkr::test::ReadFileText;
+using vkr::test::ScopedEnv;
+using vkr::test::ScopedRegistry;
+using vkr::test::TempDir;
+using vkr::test::WriteFileText;
+
+constexpr char kDtmClassKey[] = "CLSID\\{4370723C-41F5-4C73-BA95-4804A6D3BA81}\\InprocServer32";
+
+class HostCommands : public testing::Test {
+ protected:
+  struct Result {
+    int exitCode = -1;
+    std::string out, err;
+  };
+  // Runs vkr-frame with the arguments on `registryFile` (the test's registry unless set).
+  Result Host(const std::string& args) {
+    const std::string errFile = scratch / "stderr";
+    const std::string command = "VKR_REGISTRY='" + (registryFile.empty() ? registry.file() : registryFile) +
+                                "' VKR_DRIVE_ROOT='" + drives.path() + "' '" VKR_FRAME_HOST "' " + args + " 2>'" +
+                                errFile + "'";
+    Result r;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) r.out.append(buf, n);
+    const int status = pclose(p);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.err = ReadFileText(errFile);
+    return r;
+  }
+  void Register() { ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK); }
+  void SetValue(HKEY root, const char* path, const char* name, const std::string& text) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                             static_cast<DWORD>(text.size() + 1)),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+
+  ScopedRegistry registry;
+  TempDir drives;
+  TempDir scratch;
+  ScopedEnv root{"VKR_DRIVE_ROOT", drives.path()};
+  std::string registryFile;  // another registry file for the child, when set
+};
+
+TEST_F(HostCommands, EveryCommandExitsNonZeroWhenItFailsAndSaysWhy) {
+  struct Case {
+    const char* name;
+    std::function<void()> setUp;
+    std::string args;
+    int exitCode;
+    std::vector<std::string> outParts;
+    std::vector<std::string> errParts;  // empty: stderr stays empty
+  };
+  const std::string broken = scratch / "broken.so";
+  WriteFileText(broken, "not a library\n");
+  const std::string missing = scratch / "missing.so";
+  auto corrupt = [&] { WriteFileText(registry.file(), "VKR Registry 1\n[HKLM\\a]\nbroken\n"); };
+  const std::string unusable = "0x800703F1 (ERROR_BADDB): the registry file is unusable; the registry file: " +
+                               registry.file() + ":3: expected a [key] line, a value line or a comment";
+  const Case cases[] = {
+      {"an empty registry", [] {}, "classes", 0, {"0 registered classes\n"}, {}},
+      {"a registry file that does not parse", corrupt, "classes", 1, {},
+       {"vkr-frame: the registered classes cannot be listed: " + unusable + "\n"}},
+      {"the registry path is a directory", [&] { registryFile = scratch.path(); }, "classes", 1, {},
+       {"vkr-frame: the registered classes cannot be listed: 0x800703F4 (ERROR_CANTREAD): the registry file cannot "
+        "be read; the registry file: " + scratch.path() + ": is a directory, not a registry file\n"}},
+      {"a registry file cut short",
+       [&] {
+         Register();
+         const std::string text = ReadFileText(registry.file());
+         WriteFileText(registry.file(), text.substr(0, text.rfind("\n[") + 1));
+       },
+       "classes", 1, {}, {"cannot be listed: 0x800703F1 (ERROR_BADDB)", "it was cut short"}},
+      {"a module that is not there", [] {}, "register '" + missing + "'", 1,
+       {"DllRegisterServer: 0x8007007E (ERROR_MOD_NOT_FOUND): the module cannot be found or loaded\n"},
+       {"vkr-frame: registering " + missing + " failed: 0x8007007E (ERROR_MOD_NOT_FOUND): the module cannot be found "
+        "or loaded (" + missing + ": cannot open shared object file: No such file or directory)\n"}},
+      {"a module that is no library", [] {}, "register '" + broken + "'", 1, {},
+       {"failed: 0x8007007E (ERROR_MOD_NOT_FOUND): the module cannot be found or loaded (" + broken + ": "}},
+      {"a library without the entry point", [] {}, "register libm.so.6", 1, {},
+       {"vkr-frame: registering libm.so.6 failed: 0x8007007F (ERROR_PROC_NOT_FOUND): the module lacks the entry "
+        "point (libm.so.6 does not export DllRegisterServer)\n"}},
+      {"registering into a registry file that does not parse", corrupt, "register", 1, {},
+       {"vkr-frame: registering " VKR_MODULE_PATH " failed: " + unusable + "\n"}},
+      {"creating a class nobody registered", [] {}, "create", 1, {},
+       {"vkr-frame: creating the DTM failed: 0x800401F3 (CO_E_CLASSSTRING): no class is registered under that "
+        "name\n"}},
+      {"creating a class whose module is gone",
+       [&] {
+         Register();
+         SetValue(HKEY_CLASSES_ROOT, kDtmClassKey, nullptr, missing);
+       },
+       "create", 1, {"  class {4370723C-41F5-4C73-BA95-4804A6D3BA81} in " + missing + "\n"},
+       {"vkr-frame: creating the DTM failed: 0x800401F8 (CO_E_DLLNOTFOUND): the class's module could not be loaded (" +
+        missing + ": cannot open shared object file: No such file or directory)\n"}},
+      {"creating a class whose module is no library",
+       [&] {
+         Register();
+         SetValue(HKEY_CLASSES_ROOT, kDtmClassKey, nullptr, broken);
+       },
+       "create", 1, {}, {"0x800401F8 (CO_E_DLLNOTFOUND): the class's module could not be loaded (" + broken + ": "}},
+      // An icon path the DTM cannot put into its information document: it refuses its device type.
+      {"a lifecycle that stops early",
+       [&] {
+         Register();
+         SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vorntec\\VKR Series DTM\\Files", "IconPath", "C:\\icons\x01");
+       },
+       "lifecycle", 1, {"  IDtm::InitNew: 0x00000001 (S_FALSE), result FALSE", "  released\n"},
+       {"vkr-frame: the lifecycle stopped early at IDtm::InitNew: the DTM refused the step\n"}},
+      {"an unknown command", [] {}, "bogus", 2, {}, {"usage: vkr-frame"}},
+      {"a command with an extra argument", [] {}, "classes extra", 2, {}, {"usage: vkr-frame"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(registry.file());
+    registryFile.clear();
+    c.setUp();
+    const Result r = Host(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+    for (const std::string& part : c.outParts) EXPECT_NE(r.out.find(part), std::string::npos) << r.out;
+    if (c.errParts.empty()) {
+      EXPECT_EQ(r.err, "");
+    }
+    for (const std::string& part : c.errParts) EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
+    // The failure is the last line (the registry may have said what is wrong with its file before).
+    if (c.exitCode == 1) {
+      const std::size_t last = r.err.rfind('\n', r.err.size() - 2);
+      EXPECT_EQ(r.err.compare(last == std::string::npos ? 0 : last + 1, 11, "vkr-frame: "), 0) << r.err;
+    }
+  }
+}
+
+}  // namespace
