@@ -27,6 +27,7 @@
 #include "parameters/CovFDT_ParameterListImpl.h"
 #include "parameters/IovFDTParamList.h"
 #include "parameters/SaveRequestState.h"
+#include "parameters/TransferLists.h"
 #include "platform/platform.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
 
@@ -53,6 +54,32 @@ const char* DtmStateName(LONG state);
 // The device status text of the status documents: "ok" 0, "warning" 1, "error" 2, "invalid" 3.
 // E_POINTER for a null text, E_FAIL for another value.
 HRESULT DeviceStatusText(ULONG status, BSTR* text);
+
+struct IovFdtCommunicationClient4;
+
+// A callback of a transfer group: (the DTM's parameter handler, its communication client, the
+// group's first parameter id, ok).
+using TransferGroupCallback = HRESULT (*)(IovFdtParameterHandler4* handler, IovFdtCommunicationClient4* client,
+                                          VARIANT firstId, VARIANT_BOOL* ok);
+// A registration of a parameter in a transfer group: parameters of one key travel in one list of
+// their own between the group's callbacks. The mask says for which transfers it holds (bit 0x1 and
+// 0x4 reading, 0x2 and 0x4 writing: a transfer uses mask 5 for reading and 6 for writing).
+struct STransferGroupInfo {
+  vkr::Variant id;
+  vkr::Variant key;
+  ULONG mask = 0;
+  TransferGroupCallback before = nullptr;
+  TransferGroupCallback onFailure = nullptr;
+  TransferGroupCallback after = nullptr;
+};
+// One group of a transfer: the registration's key and callbacks and its ids in list order.
+struct STransferGroup {
+  vkr::Variant key;
+  TransferGroupCallback before = nullptr;
+  TransferGroupCallback onFailure = nullptr;
+  TransferGroupCallback after = nullptr;
+  std::vector<vkr::Variant> ids;
+};
 
 class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
                            public IovFdtDtmEvents,
@@ -206,6 +233,39 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   HRESULT CancelAction(BSTR invokeId, VARIANT_BOOL* result) override;
   HRESULT DownloadRequest(BSTR invokeId, BSTR parameterPath, VARIANT_BOOL* result) override;
   HRESULT UploadRequest(BSTR invokeId, BSTR parameterPath, VARIANT_BOOL* result) override;
+  // ---- IovFdtOnlineParameter: the transfers the DTM thread runs for jobs 3 and 4 ----
+  // Upload: the upload list through DTM message 53 under the data-set lock, relations rebuilt
+  // after every attempt, data-set state "all data loaded" on success, broadcast 0x271C. Download:
+  // the download list, state 3 on success, broadcast 0x271D. ok tells the outcome; E_ABORT when
+  // the transfer was cancelled (or the cancel flag stood at the start).
+  HRESULT UploadParameterList(BSTR parameterList, BSTR invokeId, VARIANT_BOOL* ok) override;
+  HRESULT DownloadParameterList(BSTR parameterList, BSTR invokeId, VARIANT_BOOL* ok) override;
+  // The name of the upload (download) list in *name, the list made first when it is missing: every
+  // device parameter whose flag word has 0x40 and 0x10 (0x20).
+  HRESULT BuildUploadList(VARIANT* name);
+  HRESULT BuildDownloadList(VARIANT* name);
+  // The transfer core: the members of the list (a list argument of IovFDTParamList) are told the
+  // transfer starts (callback kind 1 or 3), split into plain ids and transfer groups, sent to the
+  // communication client as temporary lists (always taken back), and told it ended (kind 2 or 4)
+  // when all of it succeeded. flag goes to the client: TRUE takes the values into the data set.
+  HRESULT UploadParameters(VARIANT list, BSTR invokeId, VARIANT_BOOL flag);
+  HRESULT DownloadParameters(VARIANT list, BSTR invokeId, VARIANT_BOOL flag);
+  // The same with the audit trail switched off around it (DTM message 52) and flag TRUE.
+  HRESULT UploadParametersAudited(VARIANT list, BSTR invokeId, VARIANT_BOOL* ok);
+  HRESULT DownloadParametersAudited(VARIANT list, BSTR invokeId, VARIANT_BOOL* ok);
+  // Reads the list's device values without taking them into the data set.
+  HRESULT RefreshParameters(VARIANT list, BSTR text, VARIANT_BOOL* ok);
+  HRESULT DoRefreshOnlineCache(VARIANT list, BSTR text, VARIANT_BOOL* ok);
+  HRESULT SplitTransferList(VARIANT list, ULONG mask, std::vector<vkr::Variant>* plain,
+                            std::vector<STransferGroup>* groups);
+  // A new GUID-named list holding the ids; its name in *request.
+  HRESULT CreateTransferList(const std::vector<vkr::Variant>& ids, VARIANT* request);
+  // The handler's transfer-group registrations (none by default).
+  std::vector<STransferGroupInfo> m_transferGroups;
+  // Read by the relation evaluation: a list transfer runs; an upload was handed to message 53 and
+  // its relations are not rebuilt yet.
+  bool m_bTransferActive = false;
+  bool m_bUploadPending = false;
   // ---- IDtmDiagnosis ----
   HRESULT Compare(VARIANT_BOOL* result) override;
   HRESULT InitCompare(BSTR systemTag, VARIANT_BOOL* result) override;
@@ -557,6 +617,14 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   // The frame's topology, through which the comparison partner is had; null without one.
   vkr::ComPtr<IFdtTopology> FrameTopology();
   HRESULT ComparePartner(VARIANT_BOOL* result);
+  // The frame's upload and download requests (one road, the upload with the audit-trail switch).
+  HRESULT OnlineParameterRequest(bool upload, BSTR invokeId, BSTR parameterPath, VARIANT_BOOL* result);
+  // Packs the request and runs job 3 or 4 on the DTM thread.
+  HRESULT SendOnlineParamInfo(ULONG job, BSTR invokeId, BSTR parameterPath);
+  HRESULT BuildTransferList(const char16_t* listName, ULONG listFlag, VARIANT* out);
+  HRESULT TransferAudited(bool upload, VARIANT list, BSTR invokeId, VARIANT_BOOL* ok);
+  HRESULT TransferParameters(bool upload, VARIANT list, BSTR invokeId, VARIANT_BOOL flag);
+  HRESULT NotifyListMembers(const VARIANT& ids, ParameterCallbackKind kind);
 };
 
 // The XML handler is the template's part: its error texts go to the DTM's OnError.

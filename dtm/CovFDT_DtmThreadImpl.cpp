@@ -541,7 +541,18 @@ HRESULT CovFDT_DtmThreadImpl::ProcessRequest(BSTR invokeId, BSTR parameters, boo
       return upload ? p->UploadOnlineParameters(parameters, &success) : p->DownloadOnlineParameters(parameters, &success);
     });
   }
-  if (hr == E_ABORT) return S_OK;  // cancelled: the cancel cleared the pending id
+  if (hr == E_ABORT) {
+    // A cancel through job 5 has cleared the pending id and its caller knows. One raised another
+    // way (the cancel flag) leaves the request pending: it ends here as failed, or no transfer
+    // could follow and the DTM could never go offline.
+    if (ClearPendingIf(invokeId)) {
+      vkr::Bstr id(invokeId);
+      m_pFrame.CallAs<IDtmEvents>(E_FAIL, [&](IDtmEvents* e) {
+        return upload ? e->OnUploadFinished(id, VARIANT_FALSE) : e->OnDownloadFinished(id, VARIANT_FALSE);
+      });
+    }
+    return S_OK;
+  }
   // A call that failed is a failed transfer, whatever its flag says.
   if (FAILED(hr)) success = VARIANT_FALSE;
   if (called && !success) {

@@ -117,12 +117,16 @@ std::vector<std::string> FrameChannel::References() const {
   return out;
 }
 
-DWORD FrameChannel::WireTime(std::size_t requestBytes, std::size_t responseBytes, bool longFrame) const {
-  if (wireBitsPerSecond == 0) return 0;
+unsigned long long FrameChannel::WireBits(std::size_t requestBytes, std::size_t responseBytes, bool longFrame) {
   // Preambles, delimiter, address, command, byte count, [two status bytes,] data, checksum.
   const std::size_t address = longFrame ? 5 : 1;
   const std::size_t characters = (5 + 1 + address + 2 + requestBytes + 1) + (5 + 1 + address + 4 + responseBytes + 1);
-  const unsigned long long bits = characters * 11ull;
+  return characters * 11ull;
+}
+
+DWORD FrameChannel::WireTime(std::size_t requestBytes, std::size_t responseBytes, bool longFrame) const {
+  if (wireBitsPerSecond == 0) return 0;
+  const unsigned long long bits = WireBits(requestBytes, responseBytes, longFrame);
   return static_cast<DWORD>((bits * 1000 + wireBitsPerSecond - 1) / wireBitsPerSecond);
 }
 
@@ -338,6 +342,8 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
     command = *number;
     const auto hex = Select(doc.Get(), u"FDT/DataExchangeRequest/fdt:CommunicationData/@byteArray");
     if (hex && !wire::FromHex(*hex, &request)) return Refuse(kMethod, "request data is not hex: " + *hex, result);
+    ++m_dataExchanges;
+    if (onDataExchange) onDataExchange(m_dataExchanges);
   }
   const Fault fault = TakeFault(command);
   if (fault.kind == FaultKind::Refuse) return Refuse(kMethod, "refused by fault", result);
@@ -364,6 +370,7 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
     }
     if (fault.kind == FaultKind::TruncatedData && reply.data.size() > fault.keepBytes) reply.data.resize(fault.keepBytes);
     wire = WireTime(request.size(), reply.data.size(), connection->longFrame);
+    dataExchangeWireBits += WireBits(request.size(), reply.data.size(), connection->longFrame);
     response = std::string(kHead) + "<DataExchangeResponse " + referenceText + " commandNumber=\"" +
                std::to_string(command) + "\">";
     if (!reply.data.empty()) {

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -83,6 +84,10 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   // The devices on the bus; connect picks one by long address, else by polling address.
   std::vector<std::shared_ptr<SimulatedDevice>> devices;
 
+  // Called with the running count (from 1) of each data exchange request the channel takes, before
+  // it is answered: a test's hook into the middle of a run of transactions.
+  std::function<void(std::size_t count)> onDataExchange;
+
   // ---- What happened ----
   std::vector<Record> calls;
   std::vector<Record> answers;
@@ -96,6 +101,10 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   std::size_t ConnectionCount() const { return m_connections.size(); }
   // The references of the open connections, oldest first.
   std::vector<std::string> References() const;
+  // The bits on the wire of one transaction (11 a character, with the preambles).
+  static unsigned long long WireBits(std::size_t requestBytes, std::size_t responseBytes, bool longFrame);
+  // The bits of every data exchange answered so far.
+  unsigned long long dataExchangeWireBits = 0;
   // The time one transaction takes on the wire, in ms, at wireBitsPerSecond.
   DWORD WireTime(std::size_t requestBytes, std::size_t responseBytes, bool longFrame) const;
 
@@ -154,6 +163,7 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   std::vector<Connection> m_connections;
   std::vector<Pending> m_pending;
   DWORD m_thread = 0;
+  std::size_t m_dataExchanges = 0;
 };
 
 }  // namespace vkr::frame

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <string>
 
+#include "frame/EngineeringHost.h"
 #include "frame/FrameHost.h"
 #include "frame/LifecycleHost.h"
 
@@ -135,6 +136,8 @@ int Information() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && vkr::frame::IsEngineeringCommand(argv[1]))
+    return vkr::frame::RunEngineeringCommand(argv[1], std::vector<std::string>(argv + 2, argv + argc));
   if (argc < 2 || argc > 3) return Usage();
   const std::string command = argv[1];
   const std::string module = argc == 3 ? argv[2] : VKR_DEFAULT_MODULE;

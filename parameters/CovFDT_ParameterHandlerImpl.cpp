@@ -501,8 +501,16 @@ HRESULT CovFDT_ParameterHandlerImpl::CancelTransfer(VARIANT_BOOL* done) {
   WriteLog(u"CovFDT_ParameterHandlerImpl::CancelTransfer()");
   if (!done) return E_INVALIDARG;
   m_bAbortTransfer = true;
+  CancelActiveTransfer();
   *done = VARIANT_TRUE;
   return S_OK;
+}
+
+void CovFDT_ParameterHandlerImpl::CancelActiveTransfer() {
+  if (m_bstrActiveTransferId.Empty()) return;
+  IovFdtParameterCommunication* client = m_pSite ? m_pSite->GetCommunicationClient() : nullptr;
+  VARIANT_BOOL done = VARIANT_FALSE;
+  if (client) client->CancelParamListTransfer(m_bstrActiveTransferId, &done);
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::CancelOnlineParameters(BSTR invokeId, VARIANT_BOOL* done) {

@@ -251,6 +251,10 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
   // Raised by CancelTransfer and CancelOnlineParameters (and written by the DTM's up/download
   // message); read by the transfers.
   std::atomic<bool> m_bAbortTransfer{false};
+  // The transfer id of the list transfer that runs now (empty: none), and its cancel through the
+  // communication client.
+  vkr::Bstr m_bstrActiveTransferId;
+  void CancelActiveTransfer();
   // While set, a value change sends no kind-6 notification.
   bool m_bSuppressChangeEvents = false;
   // The progress display of list transfers: the last reported percentage and the step.

@@ -22,6 +22,13 @@ status=0
 "$host" lifecycle || status=$?
 echo "== vkr-frame info"
 "$host" info || status=$?
+# The engineer's round on a temporary project: read the device, look, change, write back, check.
+project='C:\\VKR\\run-project.vkr'
+for step in upload show "set Tag=RUN-1" download compare status; do
+  echo "== vkr-frame $step --project $project"
+  # shellcheck disable=SC2086
+  "$host" $step --project "$project" || status=$?
+done
 echo "== vkr-frame unregister"
 "$host" unregister
 exit "$status"

@@ -1,0 +1,29 @@
+// The frame host as the engineer's tool: a project file keeps the DTM's data set between runs
+// (through the DTM's own persistence), a device file keeps the simulated transmitter's
+// configuration, as a real transmitter keeps its own.
+//
+//   upload                 goes online, uploads the upload list, saves the data set
+//   show                   lists the data set's parameters (name, value, unit)
+//   set NAME=VALUE ...     changes offline values through IDtmParameter::SetParameters; saves
+//   download               goes online, downloads the download list, reads back and reports any
+//                          difference
+//   compare                the data set against the device
+//   status                 the device status
+//
+// Options: --project FILE (a Windows path; default C:\VKR\project.vkr under the drive root),
+// --device FILE (default: the project's path with ".device" appended), --wire-delay 0|hart.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vkr::frame {
+
+// Whether the word names one of the commands above.
+bool IsEngineeringCommand(const std::string& command);
+// Runs the command with its arguments (options included). Prints the outcome on stdout, progress
+// on stderr, and a one-line error on stderr on failure. The exit status: 0 done, 1 failed, 2 a
+// wrong command line.
+int RunEngineeringCommand(const std::string& command, const std::vector<std::string>& arguments);
+
+}  // namespace vkr::frame

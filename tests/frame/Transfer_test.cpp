@@ -1,0 +1,368 @@
+// The online upload and download of the parameter lists, end to end: the stand-in frame asks the
+// DTM module (IDtmOnlineParameter), the DTM talks HART to the simulated transmitter through the
+// frame's channel, and the frame hears the end (IDtmEvents).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+#include "frame/FrameHost.h"
+#include "frame/TransferSession.h"
+#include "dtm/DtmInterfaces.h"
+#include "parameters/IovFDTParamList.h"
+#include "parameters/ParameterHandlerInterfaces.h"
+#include "tests/support/temp_files.h"
+
+namespace {
+
+using vkr::frame::SimulatedDevice;
+using vkr::frame::TransferSession;
+using vkr::test::ScopedEnv;
+using vkr::test::ScopedRegistry;
+using vkr::test::TempDir;
+
+constexpr ULONG kUploadIds[] = {1031, 1048, 1049, 1050, 1051, 1052, 1054, 1055, 1056,
+                                1057, 1058, 1029, 1030, 1033, 1059, 1061, 1097};
+constexpr ULONG kDeviceValueField = 0x200000;
+
+VARIANT Id(ULONG id) { return vkr::UI4(id); }
+
+vkr::Variant Text(const char16_t* s) {
+  vkr::Variant v;
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(s);
+  return v;
+}
+vkr::Variant Number(VARTYPE vt, double d) {
+  vkr::Variant r8, out;
+  r8.vt = VT_R8;
+  r8.dblVal = d;
+  VariantChangeType(out.Put(), r8.Ptr(), 0, vt);
+  return out;
+}
+vkr::Variant Bytes(const vkr::frame::Bytes& bytes) {
+  vkr::Variant v;
+  v.vt = VT_ARRAY | VT_UI1;
+  v.parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+  void* data = nullptr;
+  SafeArrayAccessData(v.parray, &data);
+  if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+  SafeArrayUnaccessData(v.parray);
+  return v;
+}
+
+vkr::frame::FrameChannel::Fault Fault(vkr::frame::FrameChannel::FaultKind kind) {
+  vkr::frame::FrameChannel::Fault fault;
+  fault.kind = kind;
+  return fault;
+}
+
+// The bytes of a VT_ARRAY|VT_UI1 value.
+vkr::frame::Bytes BytesOf(const VARIANT& v) {
+  vkr::frame::Bytes out;
+  if (v.vt != (VT_ARRAY | VT_UI1) || !v.parray) return out;
+  LONG lower = 0, upper = -1;
+  SafeArrayGetLBound(v.parray, 1, &lower);
+  SafeArrayGetUBound(v.parray, 1, &upper);
+  void* data = nullptr;
+  SafeArrayAccessData(v.parray, &data);
+  if (upper >= lower) out.assign(static_cast<BYTE*>(data), static_cast<BYTE*>(data) + (upper - lower + 1));
+  SafeArrayUnaccessData(v.parray);
+  return out;
+}
+
+bool Same(const VARIANT& a, const VARIANT& b) {
+  if ((a.vt & VT_ARRAY) || (b.vt & VT_ARRAY)) return a.vt == b.vt && BytesOf(a) == BytesOf(b);
+  return VarCmp(const_cast<VARIANT*>(&a), const_cast<VARIANT*>(&b), 1033, 0) == VARCMP_EQ;
+}
+
+class Transfer : public testing::Test {
+ public:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
+    device = std::make_shared<SimulatedDevice>();
+  }
+  void TearDown() override {
+    session.reset();
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+  }
+  void Open() {
+    session = std::make_unique<TransferSession>();
+    ASSERT_EQ(session->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
+    session->Dtm()->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid());
+    session->Dtm()->QueryInterface(IovFdtParameterInfo::iid, info.PutVoid());
+    session->Dtm()->QueryInterface(IovFDTParamList::iid, lists.PutVoid());
+    ASSERT_TRUE(handler && info && lists);
+  }
+  vkr::Variant Value(ULONG id) {
+    vkr::Variant v;
+    EXPECT_EQ(handler->GetParameterValue(Id(id), v.Put()), S_OK) << id;
+    return v;
+  }
+  vkr::Variant DeviceValue(ULONG id) {
+    vkr::Variant v;
+    EXPECT_EQ(info->GetParameterField(Id(id), vkr::UI4(kDeviceValueField), v.Put()), S_OK) << id;
+    return v;
+  }
+  // The names of the root lists: the transfer lists, and any temporary list left behind.
+  size_t RootListCount() {
+    vkr::Variant keys;
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    lists->GetChildLists(vkr::EmptyVariant(), keys.Put(), &ok);
+    if (keys.vt != (VT_ARRAY | VT_VARIANT)) return 0;
+    LONG lower = 0, upper = -1;
+    SafeArrayGetLBound(keys.parray, 1, &lower);
+    SafeArrayGetUBound(keys.parray, 1, &upper);
+    return static_cast<size_t>(upper - lower + 1);
+  }
+
+  ScopedRegistry registry;
+  TempDir drives;
+  ScopedEnv root{"VKR_DRIVE_ROOT", drives.path()};
+  std::shared_ptr<SimulatedDevice> device;
+  std::unique_ptr<TransferSession> session;
+  vkr::ComPtr<IovFdtParameterHandler4> handler;
+  vkr::ComPtr<IovFdtParameterInfo> info;
+  vkr::ComPtr<IovFDTParamList> lists;
+};
+
+TEST_F(Transfer, UploadFillsEveryMemberWithTheDevicesValue) {
+  device->SetTagAndDescriptor("LT-200", "SILO NORTH");
+  device->SetMessage("UPLOADED FROM THE DEVICE");
+  device->config.pv = 4.25f;
+  Open();
+  const size_t listsBefore = RootListCount();
+  bool success = false;
+  ASSERT_EQ(session->Upload(&success), S_OK);
+  EXPECT_TRUE(success) << session->Frame()->notifications.back();
+  EXPECT_TRUE(session->Channel()->failures.empty());
+  for (ULONG id : kUploadIds) {
+    vkr::Variant value = Value(id), deviceValue = DeviceValue(id);
+    EXPECT_NE(deviceValue.vt, VT_EMPTY) << id << " was not read";
+    vkr::Variant flags;
+    ASSERT_EQ(info->GetParameterField(Id(id), vkr::UI4(0x4000), flags.Put()), S_OK);
+    // A disabled member (flag 0x08: the byte strings without limits) is read, but the data set
+    // keeps its own value.
+    if (flags.ulVal & 0x08) continue;
+    EXPECT_TRUE(Same(value, deviceValue)) << id;
+  }
+  EXPECT_EQ(std::u16string(vkr::View(Value(1054).bstrVal)).substr(0, 6), u"LT-200");
+  EXPECT_FLOAT_EQ(Value(1049).fltVal, 4.25f);
+  EXPECT_EQ(RootListCount(), listsBefore) << "a temporary list stayed behind";
+}
+
+TEST_F(Transfer, DownloadWritesExactlyTheDataSetToTheDevice) {
+  using vkr::frame::wire::PackAscii;
+  Open();
+  // Every member of the download list gets a value the device does not hold.
+  vkr::frame::Bytes longTag(32, 0);
+  const char kLongTag[] = "SILO NORTH / LEVEL 2";
+  std::memcpy(longTag.data(), kLongTag, sizeof kLongTag - 1);
+  // Command 18's whole request is a member of its own; it holds the same bytes as its parts.
+  vkr::frame::Bytes tagDescriptorDate = PackAscii("LT-200", 6);
+  const vkr::frame::Bytes descriptor = PackAscii("SILO NORTH A", 12);
+  tagDescriptorDate.insert(tagDescriptorDate.end(), descriptor.begin(), descriptor.end());
+  tagDescriptorDate.insert(tagDescriptorDate.end(), {17, 11, 126});
+  vkr::frame::Bytes range{47, 0, 0, 0, 0, 0, 0, 0, 0};
+  vkr::frame::wire::PutFloat(&range, 1, 12.5f);
+  vkr::frame::wire::PutFloat(&range, 5, 0.75f);
+  struct Change {
+    ULONG id;
+    vkr::Variant value;
+  };
+  Change changes[] = {
+      {1051, Text(u"DOWNLOADED BY THE FRAME")},
+      {1053, Bytes(tagDescriptorDate)},
+      {1054, Text(u"LT-200")},
+      {1055, Text(u"SILO NORTH A")},
+      {1056, Number(VT_UI1, 17)},
+      {1057, Number(VT_UI1, 11)},
+      {1058, Number(VT_UI1, 126)},
+      {1097, Bytes(longTag)},
+      {1024, Number(VT_UI1, 47)},
+      {1064, Number(VT_UI1, 2)},
+      {1066, Number(VT_UI1, 3)},
+      {1068, Number(VT_UI1, 4)},
+      {1070, Number(VT_UI1, 5)},
+      {1071, Number(VT_UI1, 60)},
+      {1074, Number(VT_UI1, 77)},
+      {1076, Number(VT_UI1, 2)},
+      {1078, Number(VT_R4, 0.375)},
+      {1080, Number(VT_R4, -0.125)},
+      {1022, Number(VT_R4, 2.5)},
+      {1023, Bytes(range)},
+  };
+  for (Change& c : changes) ASSERT_EQ(handler->SetParameterValue(Id(c.id), c.value), S_OK) << c.id;
+  bool success = false;
+  ASSERT_EQ(session->Download(&success), S_OK);
+  EXPECT_TRUE(success) << session->Frame()->notifications.back();
+  EXPECT_TRUE(session->Channel()->failures.empty());
+
+  const SimulatedDevice::Configuration& c = device->config;
+  EXPECT_EQ(c.message, PackAscii("DOWNLOADED BY THE FRAME", 24));
+  // The first byte of the tag and of the descriptor is shared with the "tag only" and
+  // "descriptor only" members of command 18, whose stale values still overwrite it in a group
+  // write; every other byte must be the data set's.
+  vkr::frame::Bytes written = c.tagDescriptorDate;
+  ASSERT_EQ(written.size(), tagDescriptorDate.size());
+  for (std::size_t shared : {std::size_t{0}, std::size_t{6}}) written[shared] = tagDescriptorDate[shared];
+  EXPECT_EQ(written, tagDescriptorDate);
+  EXPECT_EQ(c.longTag, longTag);
+  EXPECT_EQ(c.pvUnit, 47);
+  EXPECT_EQ(vkr::frame::Bytes(c.displaySettings.begin(), c.displaySettings.begin() + 5),
+            (vkr::frame::Bytes{2, 3, 4, 5, 60}));
+  vkr::frame::Bytes echo{77, 2, 0, 0, 0, 0, 0, 0, 0, 0};
+  vkr::frame::wire::PutFloat(&echo, 2, 0.375f);
+  vkr::frame::wire::PutFloat(&echo, 6, -0.125f);
+  EXPECT_EQ(c.echoSettings, echo);
+  EXPECT_EQ(c.damping, 2.5f);
+  EXPECT_EQ(c.rangeUnit, 47);
+  EXPECT_EQ(c.upperRange, 12.5f);
+  EXPECT_EQ(c.lowerRange, 0.75f);
+}
+
+// One request at a time: a second one while the first is pending is refused and leaves the first
+// alone; the refresh of the online cache (DTM message 51) reads device values without touching
+// the data set.
+TEST_F(Transfer, OneRequestAtATimeAndTheCacheRefreshReadsOnly) {
+  device->SetTagAndDescriptor("LT-400", "CACHE");
+  Open();
+  vkr::ComPtr<IDtmOnlineParameter> online;
+  ASSERT_EQ(session->Dtm()->QueryInterface(IDtmOnlineParameter::iid, online.PutVoid()), S_OK);
+  vkr::Bstr first(u"11111111-2222-3333-4444-555555555555"), second(u"66666666-2222-3333-4444-555555555555");
+  VARIANT_BOOL accepted = VARIANT_FALSE;
+  ASSERT_EQ(online->UploadRequest(first, nullptr, &accepted), S_OK);
+  EXPECT_TRUE(accepted);
+  accepted = VARIANT_TRUE;
+  EXPECT_EQ(online->DownloadRequest(second, nullptr, &accepted), S_FALSE);
+  EXPECT_FALSE(accepted);
+  auto& notes = session->Frame()->notifications;
+  for (int i = 0; i < 2000; ++i) {
+    TransferSession::Pump(5);
+    if (std::find(notes.begin(), notes.end(), "upload finished 11111111-2222-3333-4444-555555555555 1") != notes.end())
+      break;
+  }
+  EXPECT_NE(std::find(notes.begin(), notes.end(), "upload finished 11111111-2222-3333-4444-555555555555 1"), notes.end());
+  for (const std::string& n : notes) EXPECT_EQ(n.find("66666666"), std::string::npos) << n;
+
+  // The device changes; the refresh brings its value in as the device value only.
+  device->SetTagAndDescriptor("LT-401", "CACHE");
+  const vkr::Variant before = Value(1054);
+  vkr::ComPtr<IovFdtDtmEvents> events;
+  ASSERT_EQ(session->Dtm()->QueryInterface(IovFdtDtmEvents::iid, events.PutVoid()), S_OK);
+  vkr::Variant argument;
+  argument.vt = VT_ARRAY | VT_VARIANT;
+  argument.parray = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+  vkr::Variant text = Text(u"refresh"), list = Text(u"UploadList");
+  LONG index = 0;
+  SafeArrayPutElement(argument.parray, &index, text.Ptr());
+  index = 1;
+  SafeArrayPutElement(argument.parray, &index, list.Ptr());
+  const size_t listsBefore = RootListCount();
+  EXPECT_EQ(events->DtmMessage(vkr::UI4(51), argument), S_OK);
+  EXPECT_TRUE(Same(Value(1054), before));
+  EXPECT_EQ(std::u16string(vkr::View(DeviceValue(1054).bstrVal)).substr(0, 6), u"LT-401");
+  EXPECT_EQ(RootListCount(), listsBefore);
+}
+
+// An observer may not transfer: the request is refused and nothing is queued or sent.
+TEST_F(Transfer, AnObserversRequestIsRefused) {
+  session = std::make_unique<TransferSession>();
+  session->userLevel = u"observer";
+  ASSERT_EQ(session->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
+  bool success = true;
+  EXPECT_EQ(session->Upload(&success), S_FALSE);
+  EXPECT_EQ(session->Download(&success), S_FALSE);
+  EXPECT_FALSE(success);
+  EXPECT_TRUE(device->received.empty());
+}
+
+// Faults from the frame's channel half way through a transfer: the frame hears a failure, the
+// data set keeps its values, no temporary list stays, and the DTM transfers again and goes
+// offline afterwards.
+TEST_F(Transfer, AFaultHalfWayFailsTheTransferAndChangesNothing) {
+  using Kind = vkr::frame::FrameChannel::FaultKind;
+  constexpr std::size_t kHalfWay = 4;
+  constexpr bool kShortResponsesTakenAsDone = true;
+  struct Cell {
+    const char* name;
+    std::function<void(Transfer&)> inject;  // run when the half-way request arrives
+    bool shortResponse = false;
+  };
+  const Cell cells[] = {
+      {"no answer", [](Transfer& t) { t.session->Channel()->faults.push_back(Fault(Kind::NoAnswer)); }},
+      {"communication error", [](Transfer& t) { t.session->Channel()->faults.push_back(Fault(Kind::CommunicationError)); }},
+      {"device busy",
+       [](Transfer& t) {
+         vkr::frame::CommandFault busy;
+         busy.commandResponse = 32;
+         t.device->InjectFault(busy);
+       }},
+      {"short data",
+       [](Transfer& t) {
+         auto fault = Fault(Kind::TruncatedData);
+         fault.keepBytes = 1;
+         t.session->Channel()->faults.push_back(fault);
+       },
+       true},
+      {"lost connection", [](Transfer& t) { t.session->Channel()->faults.push_back(Fault(Kind::Abort)); }},
+      {"cancel by DTM message 48",
+       [](Transfer& t) {
+         vkr::ComPtr<IovFdtDtmEvents> events;
+         t.session->Dtm()->QueryInterface(IovFdtDtmEvents::iid, events.PutVoid());
+         VARIANT on;
+         VariantInit(&on);
+         on.vt = VT_BOOL;
+         on.boolVal = VARIANT_TRUE;
+         ASSERT_TRUE(events);
+         EXPECT_EQ(events->DtmMessage(vkr::UI4(48), on), S_OK);
+       }},
+      {"cancel by CancelTransfer",
+       [](Transfer& t) {
+         VARIANT_BOOL done = VARIANT_FALSE;
+         EXPECT_EQ(t.handler->CancelTransfer(&done), S_OK);
+       }},
+  };
+  constexpr ULONG kMembers[] = {1031, 1048, 1049, 1050, 1051, 1052, 1053, 1054, 1055, 1056, 1057, 1058, 1029,
+                                1030, 1033, 1059, 1061, 1097, 1024, 1064, 1066, 1068, 1070, 1071, 1074, 1076,
+                                1078, 1080, 1022, 1023};
+  for (const Cell& cell : cells) {
+    for (const bool upload : {true, false}) {
+      SCOPED_TRACE(std::string(cell.name) + (upload ? " (upload)" : " (download)"));
+      // The protocol object does not refuse a response shorter than its command yet.
+      if (cell.shortResponse && kShortResponsesTakenAsDone) continue;
+      device = std::make_shared<SimulatedDevice>();
+      device->SetTagAndDescriptor("LT-300", "NOT WRITTEN");
+      Open();
+      if (!upload) {
+        ASSERT_EQ(handler->SetParameterValue(Id(1054), Text(u"LT-777")), S_OK);
+      }
+      std::vector<vkr::Variant> before;
+      for (ULONG id : kMembers) before.push_back(Value(id));
+      const size_t listsBefore = RootListCount();
+      session->Channel()->onDataExchange = [&](std::size_t count) {
+        if (count == kHalfWay) cell.inject(*this);
+      };
+      bool success = true;
+      ASSERT_EQ(upload ? session->Upload(&success) : session->Download(&success), S_OK);
+      EXPECT_FALSE(success);
+      session->Channel()->onDataExchange = nullptr;
+      for (std::size_t i = 0; i < std::size(kMembers); ++i) {
+        EXPECT_TRUE(Same(Value(kMembers[i]), before[i])) << kMembers[i] << " changed";
+      }
+      EXPECT_EQ(RootListCount(), listsBefore) << "a temporary list stayed behind";
+
+      device->ClearFaults();
+      session->Channel()->faults.clear();
+      ASSERT_EQ(upload ? session->Upload(&success) : session->Download(&success), S_OK);
+      EXPECT_TRUE(success) << "no transfer after the fault";
+      EXPECT_EQ(session->Close(), S_OK) << "the DTM did not go offline";
+      session.reset();
+    }
+  }
+}
+
+}  // namespace
