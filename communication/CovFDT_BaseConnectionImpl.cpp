@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "xml/Conversions.h"
@@ -30,6 +32,24 @@ bool SameText(BSTR a, BSTR b) {
 // A manual-reset, unsignalled event of a blocking request.
 HANDLE NewWaitEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
 
+// What the owner and the parameter handler are told when a request ends without a usable answer
+// (kTextNoAnswer is the header's).
+constexpr OLECHAR kTextAborted[] = u"Error: the frame aborted the connection";
+constexpr OLECHAR kTextUnreadable[] = u"Error: the answer could not be read";
+constexpr OLECHAR kTextConnectRefused[] = u"Error: the connect response was refused";
+
+// The connections whose expiry timers run, by timer id: a timer procedure gets only the id.
+// Timers run on the thread that set them, the connection's own; the lock only keeps the map
+// whole when connections of several threads use it.
+std::mutex& ExpiryLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::map<UINT_PTR, CovFDT_BaseConnectionImpl*>& ExpiryOwners() {
+  static std::map<UINT_PTR, CovFDT_BaseConnectionImpl*> owners;
+  return owners;
+}
+
 }  // namespace
 
 // ---- Construction --------------------------------------------------------------------------
@@ -48,7 +68,9 @@ CovFDT_BaseConnectionImpl::CovFDT_BaseConnectionImpl() {
 }
 
 CovFDT_BaseConnectionImpl::~CovFDT_BaseConnectionImpl() {
-  // Pending events belong to their waiters; nothing is set here.
+  // Pending events belong to their waiters; nothing is set here. The expiry timers go, so that
+  // none can reach this object afterwards.
+  for (PendingRequest& record : m_pendingRequests) StopExpiry(record);
   if (m_pProtocol) m_pProtocol->DetachDtm();
 }
 
@@ -90,6 +112,8 @@ HRESULT CovFDT_BaseConnectionImpl::DataExchangeBlocking(VARIANT, VARIANT*) { ret
 HRESULT CovFDT_BaseConnectionImpl::CommandTransactionBlocking(VARIANT, VARIANT*) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseConnectionImpl::SendDataExchangeBlocking(CovVAPacker*, BSTR, CovVAPacker*) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseConnectionImpl::WriteStatusParameters(BSTR) { return S_FALSE; }
+HRESULT CovFDT_BaseConnectionImpl::AbortAtFrame(BSTR) { return E_NOTIMPL; }
+void CovFDT_BaseConnectionImpl::ReportUnanswered(const VARIANT&, LPCOLESTR) {}
 
 // ---- Helpers -------------------------------------------------------------------------------
 
@@ -100,15 +124,78 @@ HRESULT CovFDT_BaseConnectionImpl::NewInvokeId(vkr::Bstr* id) {
 }
 
 bool CovFDT_BaseConnectionImpl::AddPending(BSTR invokeId, const VARIANT& context, HANDLE event,
-                                           std::shared_ptr<WaitSlot> slot) {
+                                           std::shared_ptr<WaitSlot> slot, RequestKind kind) {
   PendingRequest record;
   record.invokeId = vkr::Bstr(std::u16string_view(invokeId, SysStringLen(invokeId)));
   if (!record.invokeId.Get()) return false;
   if (FAILED(VariantCopy(&record.context, &context))) return false;
   record.event = event;
   record.slot = std::move(slot);
+  record.kind = kind;
+  if (!event) {
+    // Nobody waits for this answer: a timer of the request's time-out ends it.
+    const DWORD timeout = kind == RequestKind::Connect      ? m_dwConnectTimeout
+                          : kind == RequestKind::Disconnect ? m_dwDisconnectTimeout
+                                                            : m_dwTransactionTimeout;
+    record.expiry = SetTimer(nullptr, 0, timeout, &CovFDT_BaseConnectionImpl::ExpiryTimerProc);
+    if (!record.expiry) return false;
+    std::lock_guard lock(ExpiryLock());
+    ExpiryOwners()[record.expiry] = this;
+  }
   m_pendingRequests.push_back(std::move(record));
   return true;
+}
+
+void CovFDT_BaseConnectionImpl::StopExpiry(PendingRequest& record) {
+  if (!record.expiry) return;
+  {
+    std::lock_guard lock(ExpiryLock());
+    ExpiryOwners().erase(record.expiry);
+  }
+  KillTimer(nullptr, record.expiry);
+  record.expiry = 0;
+}
+
+void CovFDT_BaseConnectionImpl::ExpiryTimerProc(HWND, UINT, UINT_PTR timer, DWORD) {
+  CovFDT_BaseConnectionImpl* connection = nullptr;
+  {
+    std::lock_guard lock(ExpiryLock());
+    const auto it = ExpiryOwners().find(timer);
+    if (it != ExpiryOwners().end()) connection = it->second;
+  }
+  if (!connection) {
+    KillTimer(nullptr, timer);
+    return;
+  }
+  connection->OnRequestExpired(timer);
+}
+
+void CovFDT_BaseConnectionImpl::OnRequestExpired(UINT_PTR timer) {
+  ConnectionSelfRef self(Self());
+  const auto it = std::find_if(m_pendingRequests.begin(), m_pendingRequests.end(),
+                               [&](const PendingRequest& r) { return r.expiry == timer; });
+  if (it == m_pendingRequests.end()) {
+    KillTimer(nullptr, timer);
+    return;
+  }
+  PendingRequest record = std::move(*it);
+  m_pendingRequests.erase(it);
+  StopExpiry(record);
+  LogLine("request " + Narrow(record.invokeId) + " got no answer in time");
+  switch (record.kind) {
+    case RequestKind::Connect:
+      ConnectFailed(record.context, kTextNoAnswer);
+      break;
+    case RequestKind::Disconnect:
+      // Going offline waits for its own answer and ends the connection itself.
+      break;
+    case RequestKind::Transaction:
+      if (ContextHasType(record.context, kRequestTypeGenericTransaction))
+        HandleGenericResult(record.invokeId, record.context, nullptr, nullptr, nullptr);
+      else
+        ReportUnanswered(record.context, kTextNoAnswer);
+      break;
+  }
 }
 
 bool CovFDT_BaseConnectionImpl::TakePending(BSTR invokeId, vkr::Variant* context, HANDLE* event,
@@ -116,6 +203,7 @@ bool CovFDT_BaseConnectionImpl::TakePending(BSTR invokeId, vkr::Variant* context
   if (SysStringLen(invokeId) != kInvokeIdLength) return false;
   for (auto it = m_pendingRequests.begin(); it != m_pendingRequests.end(); ++it) {
     if (it->invokeId.Length() != kInvokeIdLength || !SameText(it->invokeId, invokeId)) continue;
+    StopExpiry(*it);
     if (context) *context = std::move(it->context);
     if (event) *event = it->event;
     if (slot) *slot = std::move(it->slot);
@@ -126,6 +214,65 @@ bool CovFDT_BaseConnectionImpl::TakePending(BSTR invokeId, vkr::Variant* context
 }
 
 void CovFDT_BaseConnectionImpl::DropPending(BSTR invokeId) { TakePending(invokeId, nullptr, nullptr, nullptr); }
+
+bool CovFDT_BaseConnectionImpl::DropPendingWithEvent(HANDLE event, vkr::Variant* context) {
+  const auto it = std::find_if(m_pendingRequests.begin(), m_pendingRequests.end(),
+                               [&](const PendingRequest& r) { return event && r.event == event; });
+  if (it == m_pendingRequests.end()) return false;
+  StopExpiry(*it);
+  if (context) *context = std::move(it->context);
+  m_pendingRequests.erase(it);
+  return true;
+}
+
+void CovFDT_BaseConnectionImpl::ConnectFailed(const VARIANT& context, LPCOLESTR text) {
+  if (!m_bstrCommunicationReference.Empty()) return;
+  m_bConnected = false;
+  vkr::Bstr why(text);
+  if (vkr::ComPtr<IovFdtConnectionObjectCallback> owner = m_pOwnerCallback)
+    owner->OnConnected(m_bstrConnectionId, VARIANT_FALSE, context, why);
+}
+
+void CovFDT_BaseConnectionImpl::FailPendingRequests(LPCOLESTR text) {
+  // The records go first, so that nothing set later can touch a closed event.
+  std::vector<PendingRequest> pending;
+  pending.swap(m_pendingRequests);
+  bool generic = false;
+  for (PendingRequest& record : pending) {
+    StopExpiry(record);
+    if (record.slot) {
+      record.slot->answered = false;
+      record.slot->hr = E_ABORT;
+    }
+    if (record.event) {
+      SetEvent(record.event);
+    } else if (record.kind == RequestKind::Transaction) {
+      if (ContextHasType(record.context, kRequestTypeGenericTransaction))
+        generic = true;
+      else
+        ReportUnanswered(record.context, text);
+    }
+  }
+  m_bConnectSucceeded = false;
+  m_bDisconnectSucceeded = false;
+  // The queued background reads will get no answers now.
+  if (generic || GenericQueueLength() > 0) QueueFlush();
+  if (m_hGoingOfflineEvent) SetEvent(m_hGoingOfflineEvent);
+}
+
+void CovFDT_BaseConnectionImpl::EndUnconfirmedConnection() {
+  if (m_bstrCommunicationReference.Empty()) return;
+  ConnectionSelfRef self(Self());
+  vkr::Bstr reference = m_bstrCommunicationReference;
+  LogLine("the disconnection of " + Narrow(reference) + " was not confirmed: the connection ends here");
+  // The frame may have ended it already; then it refuses the abort, which changes nothing.
+  AbortAtFrame(reference);
+  m_bConnected = false;
+  m_bstrCommunicationReference.Reset();
+  FailPendingRequests(kTextAborted);
+  if (vkr::ComPtr<IovFdtConnectionObjectCallback> owner = m_pOwnerCallback)
+    owner->OnConnectionReleased(m_bstrConnectionId);
+}
 
 bool CovFDT_BaseConnectionImpl::TakeResult(BSTR invokeId, BlockingResult* out) {
   for (auto it = m_resultList.begin(); it != m_resultList.end(); ++it) {
@@ -308,7 +455,7 @@ HRESULT CovFDT_BaseConnectionImpl::SendConnectRequest(VARIANT context, BSTR docu
   vkr::Bstr invokeId;
   hr = NewInvokeId(&invokeId);
   if (FAILED(hr)) return hr;
-  if (!AddPending(invokeId, context, event, nullptr)) return E_OUTOFMEMORY;
+  if (!AddPending(invokeId, context, event, nullptr, RequestKind::Connect)) return E_OUTOFMEMORY;
   LogDocument("send ConnectRequest", invokeId, document);
   vkr::ComPtr<IFdtCommunication> frame = m_pFrameChannel;
   hr = frame->ConnectRequest(events.Get(), invokeId, protocolId, document, result);
@@ -326,7 +473,7 @@ HRESULT CovFDT_BaseConnectionImpl::SendDisconnectRequest(VARIANT context, BSTR d
   vkr::Bstr invokeId;
   HRESULT hr = NewInvokeId(&invokeId);
   if (FAILED(hr)) return hr;
-  if (!AddPending(invokeId, context, event, nullptr)) return E_OUTOFMEMORY;
+  if (!AddPending(invokeId, context, event, nullptr, RequestKind::Disconnect)) return E_OUTOFMEMORY;
   LogDocument("send DisconnectRequest", invokeId, document);
   vkr::ComPtr<IFdtCommunication> frame = m_pFrameChannel;
   hr = frame->DisconnectRequest(invokeId, document, result);
@@ -366,8 +513,12 @@ HRESULT CovFDT_BaseConnectionImpl::SendAndWait(BSTR invokeId, BSTR document, HAN
     DropPending(invokeId);
     return E_FAIL;
   }
-  // A frame that took the call but refused the request leaves the wait to its time-out, as a
-  // request the frame lost would.
+  // A request the frame refused will never be answered: waiting for it would only hold the
+  // caller (and every transaction of a list after it) for the whole time-out.
+  if (accepted != VARIANT_TRUE) {
+    DropPending(invokeId);
+    return S_FALSE;
+  }
   const BOOL signalled = WaitWithMessageLoop(event, m_dwTransactionTimeout);
   // The record goes before the event is closed: a late answer then finds nothing to set.
   DropPending(invokeId);
@@ -393,7 +544,7 @@ HRESULT CovFDT_BaseConnectionImpl::SendTransactionBlocking(VARIANT context, BSTR
   hr = SendAndWait(invokeId, document, event, &taken);
   CloseHandle(event);
   *result = taken;
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr) || hr == S_FALSE) return hr;
   // Woken without an answer (the frame aborted the connection): nothing was transferred.
   if (!slot->answered) return E_ABORT;
   m_hrTransactionResult = slot->hr;
@@ -409,8 +560,10 @@ HRESULT CovFDT_BaseConnectionImpl::OnConnectResponse(BSTR invokeId, BSTR respons
   vkr::Variant context;
   HANDLE event = nullptr;
   if (!TakePending(invokeId, &context, &event, nullptr)) return E_FAIL;
-  // A refused answer still ends a blocking connect (with failure) instead of leaving it waiting.
+  // A refused answer still ends the connect: a blocking one wakes with failure, and the owner
+  // learns that it did not connect (unless a connection stands already).
   auto refuse = [&](HRESULT hr) {
+    ConnectFailed(context, kTextConnectRefused);
     if (event) {
       m_bConnectSucceeded = false;
       SetEvent(event);
@@ -490,10 +643,13 @@ HRESULT CovFDT_BaseConnectionImpl::OnTransactionResponse(BSTR invokeId, BSTR res
   vkr::ComPtr<IXMLDOMDocument2> document;
   VARIANT_BOOL loaded = VARIANT_FALSE;
   hr = LoadXMLDocument(response, document.Put(), &loaded);
-  // An answer that does not load wakes nobody: the waiter ends by its time-out.
-  if (FAILED(hr)) return hr;
-  if (loaded != VARIANT_TRUE) return E_FAIL;
-  if (!m_pProtocol) return E_UNEXPECTED;
+  if (FAILED(hr) || loaded != VARIANT_TRUE || !m_pProtocol) {
+    // A waiter ends by its time-out; a read or write nobody waits for is reported failed now,
+    // its record being gone.
+    if (!event) ReportUnanswered(context, kTextUnreadable);
+    if (FAILED(hr)) return hr;
+    return loaded != VARIANT_TRUE ? E_FAIL : E_UNEXPECTED;
+  }
   hr = m_pProtocol->ParseTransactionResponse(context, response, m_bstrCommunicationReference, VARIANT_TRUE, nullptr);
   if (event) {
     m_hrTransactionResult = hr;
@@ -506,37 +662,48 @@ HRESULT CovFDT_BaseConnectionImpl::OnAbort(BSTR communicationReference) {
   ConnectionSelfRef self(Self());
   LogLine("OnAbort(" + Narrow(communicationReference) + ") received");
   if (!m_pDTM) return E_ACCESSDENIED;
-  if (!SameText(communicationReference, m_bstrCommunicationReference) || m_bstrCommunicationReference.Empty())
-    return E_FAIL;
+  if (m_bstrCommunicationReference.Empty()) {
+    // The frame ended a connection before confirming it: the frame's events reach this object
+    // only for its own requests, so it is a connect of this object still waiting for its answer.
+    std::vector<PendingRequest> connects;
+    for (auto it = m_pendingRequests.begin(); it != m_pendingRequests.end();) {
+      if (it->kind != RequestKind::Connect) {
+        ++it;
+        continue;
+      }
+      StopExpiry(*it);
+      connects.push_back(std::move(*it));
+      it = m_pendingRequests.erase(it);
+    }
+    if (connects.empty()) return E_FAIL;
+    for (PendingRequest& record : connects) {
+      ConnectFailed(record.context, kTextAborted);
+      if (record.event) {
+        m_bConnectSucceeded = false;
+        SetEvent(record.event);
+      }
+    }
+    return S_OK;
+  }
+  if (!SameText(communicationReference, m_bstrCommunicationReference)) return E_FAIL;
+  // In any state: a connection the frame has ended is gone, also while the DTM goes on- or
+  // offline (a DTM that waited for its disconnection would otherwise never get there).
   EDtmState state = dsUNDEFINED;
   HRESULT hr = m_pDTM->GetDTMState(&state);
   if (FAILED(hr)) return hr;
-  if (state != dsONLINE) return E_FAIL;
   m_bConnected = false;
   m_bstrCommunicationReference.Reset();
+  // The waiters are told while the DTM is still reachable: the owner, told next, lets go of this
+  // connection and with it of the DTM.
+  WakeAllWaiters();
   if (vkr::ComPtr<IovFdtConnectionObjectCallback> owner = m_pOwnerCallback)
     owner->OnConnectionReleased(m_bstrConnectionId);
-  WakeAllWaiters();
   return S_OK;
 }
 
 void CovFDT_BaseConnectionImpl::WakeAllWaiters() {
-  // Every waiter wakes without an answer; the records go first so that nothing set later can
-  // touch a closed event.
-  std::vector<PendingRequest> pending;
-  pending.swap(m_pendingRequests);
   m_bAborted = true;
-  for (PendingRequest& record : pending) {
-    if (record.slot) {
-      record.slot->answered = false;
-      record.slot->hr = E_ABORT;
-    }
-    if (record.event) SetEvent(record.event);
-  }
-  m_bConnectSucceeded = false;
-  m_bDisconnectSucceeded = false;
-  // The queued background reads will get no answers now.
-  QueueFlush();
+  FailPendingRequests(kTextAborted);
 }
 
 HRESULT CovFDT_BaseConnectionImpl::OnParentVersion(BSTR invokeId, BSTR version, BSTR connectResponse) {
@@ -584,11 +751,15 @@ HRESULT CovFDT_BaseConnectionImpl::ConnectBlocking(BSTR document, BSTR protocolI
     CloseHandle(event);
     return E_FAIL;
   }
-  const BOOL signalled = WaitWithMessageLoop(event, INFINITE);
+  const BOOL signalled = WaitWithMessageLoop(event, m_dwConnectTimeout);
+  // Without an answer the record is still there: it goes before the event is closed, and the
+  // connect counts as refused.
+  vkr::Variant context;
+  if (DropPendingWithEvent(event, &context)) ConnectFailed(context, kTextNoAnswer);
   CloseHandle(event);
   m_bBusyConnecting = false;
-  if (!m_bConnectSucceeded) return E_FAIL;
-  return signalled ? S_OK : E_ABORT;
+  if (!signalled) return E_ABORT;
+  return m_bConnectSucceeded ? S_OK : E_FAIL;
 }
 
 HRESULT CovFDT_BaseConnectionImpl::DisconnectBlocking(BSTR document) {
@@ -603,16 +774,19 @@ HRESULT CovFDT_BaseConnectionImpl::DisconnectBlocking(BSTR document) {
   VARIANT_BOOL sent = VARIANT_FALSE;
   vkr::Variant empty;
   HRESULT hr = SendDisconnectRequest(empty, document, event, &sent);
-  if (FAILED(hr) || sent != VARIANT_TRUE) {
-    m_bBusyDisconnecting = false;
-    CloseHandle(event);
-    return E_FAIL;
+  BOOL signalled = FALSE;
+  if (SUCCEEDED(hr) && sent == VARIANT_TRUE) {
+    signalled = WaitWithMessageLoop(event, m_dwDisconnectTimeout);
+    DropPendingWithEvent(event, nullptr);
   }
-  const BOOL signalled = WaitWithMessageLoop(event, INFINITE);
   CloseHandle(event);
   m_bBusyDisconnecting = false;
-  if (!m_bDisconnectSucceeded) return E_FAIL;
-  return signalled ? S_OK : E_ABORT;
+  const bool confirmed = signalled && m_bDisconnectSucceeded;
+  // Asked to disconnect, the connection ends, confirmed by the frame or not.
+  EndUnconfirmedConnection();
+  if (FAILED(hr) || sent != VARIANT_TRUE) return E_FAIL;
+  if (!signalled) return E_ABORT;
+  return confirmed ? S_OK : E_FAIL;
 }
 
 HRESULT CovFDT_BaseConnectionImpl::ConnectWithRequest(VARIANT request, VARIANT_BOOL* done) {
@@ -680,18 +854,16 @@ HRESULT CovFDT_BaseConnectionImpl::GoOffline(VARIANT_BOOL* ok) {
   HANDLE outer = m_hGoingOfflineEvent;  // a GoOffline already waiting (re-entered) keeps its own
   m_hGoingOfflineEvent = event;
   VARIANT_BOOL sent = VARIANT_FALSE;
-  HRESULT hr = Disconnect(&sent);
-  if (sent == VARIANT_TRUE) {
-    WaitWithMessageLoop(event, m_dwDisconnectTimeout);
-    m_hGoingOfflineEvent = outer;
-    CloseHandle(event);
-    *ok = VARIANT_TRUE;
-    return S_OK;
-  }
+  Disconnect(&sent);
+  if (sent == VARIANT_TRUE) WaitWithMessageLoop(event, m_dwDisconnectTimeout);
   m_hGoingOfflineEvent = outer;
   CloseHandle(event);
-  m_bConnected = true;
-  return FAILED(hr) ? hr : E_FAIL;
+  // No confirmed disconnection (no answer, a refused answer, a request the frame refused): the
+  // DTM goes offline all the same, or it would stay going offline for good.
+  const bool confirmed = m_bstrCommunicationReference.Empty();
+  EndUnconfirmedConnection();
+  *ok = VARIANT_TRUE;
+  return confirmed ? S_OK : S_FALSE;
 }
 
 // ---- Single parameters ---------------------------------------------------------------------

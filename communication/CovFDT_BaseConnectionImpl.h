@@ -15,6 +15,16 @@
 // Ownership: each blocking request creates, waits on and closes its own event. A pending record
 // never closes the event it carries; the waiter removes its record before closing the event, so
 // a late answer finds no record (E_FAIL to the frame) instead of a closed handle.
+//
+// Nothing waits for ever. A blocking request ends after its time-out (connect, disconnect,
+// transaction: 5000 ms of the platform's tick count each). A request nobody waits for (the
+// non-blocking connect of going online, reads, writes, the generic queue's transactions) gets a
+// thread timer of the same length on the sending thread; when it runs out the request counts as
+// failed: a connect is reported to the owner as not connected, a parameter read or write to the
+// parameter handler as failed, and the generic queue goes on. A disconnection the frame does not
+// confirm (no answer, a refused answer, a refused request) ends the connection here all the same:
+// the frame is told to abort it, the reference is cleared and the owner learns that the
+// connection is gone, so the DTM always reaches its offline state.
 #pragma once
 
 #include <list>
@@ -37,6 +47,9 @@
 inline constexpr OLECHAR kRequestTypeDataExchange[] = u"{7A1C3E52-94B0-4D6F-8E21-5C0B9A3D7E10}";
 inline constexpr OLECHAR kRequestTypeCommand[] = u"{7A1C3E52-94B0-4D6F-8E21-5C0B9A3D7E11}";
 inline constexpr OLECHAR kRequestTypeGenericTransaction[] = u"{7A1C3E52-94B0-4D6F-8E21-5C0B9A3D7E12}";
+
+// The error text of a request that got no answer in time.
+inline constexpr OLECHAR kTextNoAnswer[] = u"Error: no answer in time";
 
 // The DTM message that carries a list transfer's progress.
 inline constexpr LONG kDtmMessageProgress = 18;
@@ -96,7 +109,8 @@ class CovFDT_BaseConnectionImpl
     virtual ~STransactionInfo() = default;
     // The next request document; false when none is left.
     virtual bool NextRequest(BSTR* document) = 0;
-    // Handles the answer of the request last sent; true when the item is finished.
+    // Handles the answer of the request last sent (null: none came in time); true when the item
+    // is finished.
     virtual bool HandleAnswer(CovFDT_BaseConnectionImpl* connection, BSTR response,
                               IovFDTGenericCommServiceEvents* client) = 0;
     vkr::Variant clientKey;
@@ -201,9 +215,10 @@ class CovFDT_BaseConnectionImpl
   void ReplaceProtocol(std::unique_ptr<CovFDT_BaseProtocolImpl> protocol) { m_pProtocol = std::move(protocol); }
   CovFDT_BaseProtocolImpl* GetProtocol() const { return m_pProtocol.get(); }
   // The waits, in milliseconds of the platform's tick count.
-  void SetTimeouts(DWORD transaction, DWORD disconnect) {
+  void SetTimeouts(DWORD transaction, DWORD disconnect, DWORD connect = 5000) {
     m_dwTransactionTimeout = transaction;
     m_dwDisconnectTimeout = disconnect;
+    m_dwConnectTimeout = connect;
   }
   bool IsConnected() const { return m_bConnected; }
   bool IsAborted() const { return m_bAborted; }
@@ -221,11 +236,14 @@ class CovFDT_BaseConnectionImpl
     bool answered = false;
     HRESULT hr = S_OK;
   };
+  enum class RequestKind { Connect, Disconnect, Transaction };
   struct PendingRequest {
     vkr::Bstr invokeId;
     vkr::Variant context;
     HANDLE event = nullptr;  // not owned
     std::shared_ptr<WaitSlot> slot;
+    RequestKind kind = RequestKind::Transaction;
+    UINT_PTR expiry = 0;  // the timer of a request nobody waits for
   };
   struct BlockingResult {
     vkr::Variant answer;
@@ -257,13 +275,38 @@ class CovFDT_BaseConnectionImpl
 
   // A new invoke id (36 characters).
   static HRESULT NewInvokeId(vkr::Bstr* id);
-  // Appends a pending record; false when it cannot be stored.
-  bool AddPending(BSTR invokeId, const VARIANT& context, HANDLE event, std::shared_ptr<WaitSlot> slot);
+  // Appends a pending record; a record without event gets its expiry timer. False when it cannot
+  // be stored.
+  bool AddPending(BSTR invokeId, const VARIANT& context, HANDLE event, std::shared_ptr<WaitSlot> slot,
+                  RequestKind kind = RequestKind::Transaction);
   // Removes the record of the invoke id (exact 36-character match) and hands out its parts.
   // False when no record holds it.
   bool TakePending(BSTR invokeId, vkr::Variant* context, HANDLE* event, std::shared_ptr<WaitSlot>* slot);
   // Removes the record of an invoke id the caller made itself, if it is still there.
   void DropPending(BSTR invokeId);
+  // Removes the record that carries the event, if it is still there; true when there was one.
+  bool DropPendingWithEvent(HANDLE event, vkr::Variant* context);
+  // Stops the record's expiry timer.
+  static void StopExpiry(PendingRequest& record);
+  // A request nobody waited for got no answer in time.
+  static void ExpiryTimerProc(HWND, UINT, UINT_PTR timer, DWORD);
+  void OnRequestExpired(UINT_PTR timer);
+  // A connect that ended without a connection: the owner learns it as a refused connect, unless
+  // the connection holds a reference (then it is connected by another road and stays so).
+  void ConnectFailed(const VARIANT& context, LPCOLESTR text);
+  // Ends every pending request without an answer: blocking waiters wake (their slots say not
+  // answered), reads and writes nobody waits for are reported failed, the generic queue is
+  // flushed.
+  void FailPendingRequests(LPCOLESTR text);
+  // Ends the connection without the frame's confirmation: the frame is asked to abort it, the
+  // reference is cleared, pending requests fail, and the owner is told that the connection is
+  // gone. Nothing when no reference is held.
+  void EndUnconfirmedConnection();
+  // Asks the frame to abort the connection of the reference (its documents are the protocol's).
+  virtual HRESULT AbortAtFrame(BSTR communicationReference);
+  // Tells whoever asked for a read or write (the context of a plain transaction) that no usable
+  // answer came.
+  virtual void ReportUnanswered(const VARIANT& context, LPCOLESTR text);
   // Removes the result entry of the invoke id and hands it out; false when there is none.
   bool TakeResult(BSTR invokeId, BlockingResult* out);
   // Wakes a waiter: marks its slot answered with hr and sets the event.
@@ -329,6 +372,7 @@ class CovFDT_BaseConnectionImpl
   std::unique_ptr<CovFDT_BaseProtocolImpl> m_pProtocol;
   DWORD m_dwTransactionTimeout = 5000;
   DWORD m_dwDisconnectTimeout = 5000;
+  DWORD m_dwConnectTimeout = 5000;
   LONG m_bFrame121 = 0;
   HANDLE m_hGoingOfflineEvent = nullptr;
   HRESULT m_hrTransactionResult = S_OK;

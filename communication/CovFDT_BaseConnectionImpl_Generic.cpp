@@ -63,9 +63,14 @@ bool CovFDT_BaseConnectionImpl::STransactionInfoUpdate::HandleAnswer(CovFDT_Base
     Notify(client);
     return true;
   }
-  if (connection->m_pProtocol)
+  if (!response) {
+    // No answer came in time: the members of this transaction keep their values and the
+    // handler learns of the failure; the item goes on with its next transaction.
+    connection->ReportUnanswered(context, kTextNoAnswer);
+  } else if (connection->m_pProtocol) {
     connection->m_pProtocol->ParseTransactionResponse(context, response, connection->m_bstrCommunicationReference,
                                                       VARIANT_TRUE, nullptr);
+  }
   ++nIndex;
   vkr::Bstr next;
   const LONG saved = nIndex;

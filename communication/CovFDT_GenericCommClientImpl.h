@@ -122,7 +122,7 @@ class CovFDT_GenericCommClientImpl : public IovFdtCommunicationClient4,
   // Releases the transfers, the connections and the channel; the protocol objects are the DTM's.
   virtual ~CovFDT_GenericCommClientImpl() {
     m_transfers.clear();
-    for (ConnectionEntry& e : m_connections) DetachConnection(e.connection.Get());
+    for (ConnectionEntry& e : m_connections) LetGo(e);
     m_connections.clear();
     m_connectionClasses.clear();
     m_channel = nullptr;
@@ -325,12 +325,21 @@ class CovFDT_GenericCommClientImpl : public IovFdtCommunicationClient4,
   HRESULT SetConnectionOnline(BSTR connectionId, bool online);
   // Removes the first entry with the id; E_FAIL when there is none.
   HRESULT RemoveConnectionEntry(BSTR connectionId);
-  // A connection let go of no longer reaches the DTM (it does not keep the DTM alive, and may
-  // outlive it in the frame's channel).
-  static void DetachConnection(IUnknown* connection) {
+  // Releases a connection the list no longer holds. It no longer reaches the DTM (it does not keep
+  // the DTM alive, and may outlive it in the frame's channel; one still open there is aborted), and
+  // it lets go of the frame's channel: the frame may still hold the connection as the sink of a
+  // connect it never answered, and the two would keep each other alive.
+  static void LetGo(ConnectionEntry& entry) {
     vkr::ComPtr<IovFdtConnectionDetach> detach;
-    if (connection && SUCCEEDED(connection->QueryInterface(IovFdtConnectionDetach::iid, detach.PutVoid())) && detach)
+    if (entry.connection &&
+        SUCCEEDED(entry.connection->QueryInterface(IovFdtConnectionDetach::iid, detach.PutVoid())) && detach)
       detach->DetachDtm();
+    vkr::ComPtr<IovFdtCommunicationClient4> connection;
+    if (entry.connection &&
+        SUCCEEDED(entry.connection->QueryInterface(IovFdtCommunicationClient4::iid, connection.PutVoid())) &&
+        connection)
+      connection->SetCommunication(nullptr);
+    entry.connection = nullptr;
   }
   // Index of the first entry with the id, or -1.
   LONG FindConnectionIndex(BSTR connectionId) const {
@@ -716,7 +725,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::SetCommunication(IFdtCommunication* cha
     std::vector<ConnectionEntry> connections;
     connections.swap(m_connections);
     transfers.clear();
-    for (ConnectionEntry& e : connections) DetachConnection(e.connection.Get());
+    for (ConnectionEntry& entry : connections) LetGo(entry);
     connections.clear();
     UninitializeProtocols();
     return S_OK;
@@ -833,8 +842,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::RemoveConnectionEntry(BSTR connectionId
   // Taken out first: releasing the connection may call back into this client.
   ConnectionEntry gone = std::move(m_connections[static_cast<std::size_t>(index)]);
   m_connections.erase(m_connections.begin() + index);
-  DetachConnection(gone.connection.Get());
-  gone.connection = nullptr;
+  LetGo(gone);
   return S_OK;
 }
 

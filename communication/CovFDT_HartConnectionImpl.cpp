@@ -85,6 +85,25 @@ HRESULT CovFDT_HartConnectionImpl::WriteStatusParameters(BSTR response) {
   return S_OK;
 }
 
+HRESULT CovFDT_HartConnectionImpl::AbortAtFrame(BSTR communicationReference) {
+  if (!m_pFrameChannel || SysStringLen(communicationReference) == 0) return E_UNEXPECTED;
+  vkr::Bstr document;
+  HRESULT hr = WriteAbortXml(communicationReference, document.Put());
+  if (FAILED(hr)) return hr;
+  vkr::ComPtr<IFdtCommunication> frame = m_pFrameChannel;
+  return frame->Abort(document);
+}
+
+void CovFDT_HartConnectionImpl::ReportUnanswered(const VARIANT& context, LPCOLESTR text) {
+  HARTTransactRequestInfo request;
+  if (context.vt != (VT_ARRAY | VT_VARIANT) || !request.Unpack(context)) return;
+  if (request.parameterId.vt == VT_EMPTY || !m_pParameterHandler) return;
+  vkr::ComPtr<IovFdtParameterHandler4> handler = m_pParameterHandler;
+  vkr::Variant none;
+  vkr::Bstr why(text);
+  handler->HandleDevParResponse(VARIANT_FALSE, request.parameterId, none, why);
+}
+
 // ---- Answers of raw transactions -----------------------------------------------------------
 
 HRESULT CovFDT_HartConnectionImpl::StoreResult(BSTR invokeId, vkr::Variant&& answer, HRESULT parsed, HANDLE event) {

@@ -47,6 +47,9 @@ class CovFDT_HartConnectionImpl : public CovFDT_BaseConnectionImpl, public IovFd
 
   HRESULT QueryExtraInterface(REFIID riid, void** ppv) override;
   HRESULT WriteStatusParameters(BSTR response) override;
+  HRESULT AbortAtFrame(BSTR communicationReference) override;
+  // The request record of the context names the parameter; its handler hears of the failure.
+  void ReportUnanswered(const VARIANT& context, LPCOLESTR text) override;
   HRESULT SubscribeBlocking(BSTR invokeId, VARIANT clientKey, VARIANT_BOOL* result) override;
   HRESULT UnsubscribeBlocking(BSTR invokeId, VARIANT_BOOL* result) override;
   bool FindSubscription(const VARIANT& clientKey, BSTR* invokeId) override;

@@ -458,6 +458,7 @@ HRESULT CovFDT_BaseDTMCore::TryToGoOnlineAndVerifyDevice(DWORD onlineTimeout, DW
       // Still in state 9: the settled event must be signalled again, or the next wait for it
       // would run its full time.
       if (m_eDtmState == dsCOMMUNICATIONSET || m_eDtmState == dsONLINE) SetEvent(m_hStateSettled);
+      *verified = VARIANT_FALSE;
       return S_FALSE;
     }
   }
@@ -474,6 +475,9 @@ HRESULT CovFDT_BaseDTMCore::TryToGoOnlineAndVerifyDevice(DWORD onlineTimeout, DW
       WaitWithMessageLoop(m_hVerificationDone, verificationTimeout);
     if (value() == kVerificationFailed) *verified = VARIANT_FALSE;
   }
+  // A device the DTM is not connected to (going online failed, or it is gone again) has not
+  // been verified, whatever an earlier verification found.
+  if (m_eDtmState != dsONLINE) *verified = VARIANT_FALSE;
   return S_OK;
 }
 

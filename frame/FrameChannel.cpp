@@ -254,6 +254,10 @@ HRESULT FrameChannel::ConnectRequest(IFdtCommunicationEvents* callback, BSTR inv
   std::string response;
   if (fault.kind == FaultKind::CommunicationError) {
     response = ErrorDocument(fault.word, tag, fault.descriptor);
+  } else if (fault.kind == FaultKind::Busy) {
+    response = ErrorDocument("busy", tag, fault.descriptor);
+  } else if (fault.kind == FaultKind::Disconnect) {
+    response = ErrorDocument("noConnection", tag, "the link to the device is lost");
   } else if (!device) {
     response = ErrorDocument("noConnection", tag, "no device at this address");
   } else {
@@ -302,12 +306,18 @@ HRESULT FrameChannel::DisconnectRequest(BSTR invokeId, BSTR document, VARIANT_BO
   answer.sink = connection->sink;
   answer.reference = reference;
   answer.invokeId = std::u16string(View(invokeId));
-  if (fault.kind == FaultKind::CommunicationError) {
-    answer.document = Utf8ToUtf16(ErrorDocument(fault.word, connection->tag, fault.descriptor));
+  if (fault.kind == FaultKind::CommunicationError || fault.kind == FaultKind::Busy) {
+    answer.document = Utf8ToUtf16(
+        ErrorDocument(fault.kind == FaultKind::Busy ? "busy" : fault.word, connection->tag, fault.descriptor));
+  } else if (fault.kind == FaultKind::Disconnect) {
+    answer.document =
+        Utf8ToUtf16(ErrorDocument("noConnection", connection->tag, "the link to the device is lost"));
+    DropConnection(reference);
   } else {
     answer.document = Utf8ToUtf16(std::string(kHead) + "<DisconnectResponse communicationReference=\"" + reference +
                                   "\"/></FDT>");
-    DropConnection(reference);
+    // An abort instead of the answer needs the connection still there.
+    if (fault.kind != FaultKind::Abort) DropConnection(reference);
   }
   return Answer(std::move(answer), fault, 0, result);
 }
@@ -362,8 +372,20 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
   DWORD wire = 0;
   if (fault.kind == FaultKind::CommunicationError) {
     response = ErrorDocument(fault.word, connection->tag, fault.descriptor);
+  } else if (fault.kind == FaultKind::Disconnect) {
+    response = ErrorDocument("noConnection", connection->tag, "the link to the device is lost");
+    DropConnection(*reference);
+  } else if (fault.kind == FaultKind::Busy && kind != Kind::DataExchange) {
+    response = ErrorDocument("busy", connection->tag, fault.descriptor);
   } else if (kind == Kind::DataExchange) {
-    HartReply reply = connection->device->Execute(static_cast<std::uint8_t>(command), request);
+    HartReply reply;
+    if (fault.kind == FaultKind::Busy) {
+      // Busy: the device is doing something it cannot break off and runs nothing.
+      reply.commandResponse = hart::kBusy;
+      reply.deviceStatus = connection->device->DeviceStatus();
+    } else {
+      reply = connection->device->Execute(static_cast<std::uint8_t>(command), request);
+    }
     if (!reply.answered) {
       answer.document = Utf8ToUtf16(ErrorDocument("timeout", connection->tag, "no answer from the device"));
       return Answer(std::move(answer), fault, WireTime(request.size(), 0, connection->longFrame), result);

@@ -10,7 +10,8 @@
 // holds answers back until it is advanced).
 //
 // Faults are injected per request (`faults`, taken in order by the requests they match) or for
-// every request (`alwaysFault`). Every call and every answer is recorded.
+// every request (`alwaysFault`). A late answer is a fault with only a delay. Every call and every
+// answer is recorded.
 //
 // The channel belongs to the thread that made it: a call from another thread gets
 // RPC_E_WRONG_THREAD (other apartments reach it through a proxy).
@@ -45,10 +46,15 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
     MalformedDocument,   // answer with the first half of the document
     GarbledData,         // a response data text that is not hex (data exchanges only)
     TruncatedData,       // keep only `keepBytes` bytes of the response data (data exchanges only)
-    Abort,               // instead of answering, abort the connection (OnAbort; nothing after a
-                         // disconnect, whose connection is gone already)
+    Abort,               // instead of answering, abort the connection (OnAbort)
     TwoAnswers,          // answer twice
     Synchronous,         // answer inside the request call
+    Busy,                // the device is busy: a data exchange gets command response 32 and no
+                         // data (the device does not run it); other requests a CommunicationError
+                         // "busy"
+    Disconnect,          // the link to the device is lost: the request gets a CommunicationError
+                         // "noConnection" and the frame forgets the connection without telling
+                         // the DTM, so later requests on it are refused
   };
   struct Fault {
     FaultKind kind = FaultKind::None;

@@ -67,6 +67,7 @@ struct CommandFault {
 namespace hart {
 constexpr std::uint8_t kSuccess = 0;
 constexpr std::uint8_t kInvalidSelection = 2;
+constexpr std::uint8_t kBusy = 32;
 constexpr std::uint8_t kTooFewDataBytes = 5;
 constexpr std::uint8_t kWriteProtected = 7;
 constexpr std::uint8_t kCounterMismatch = 9;

@@ -495,9 +495,10 @@ TEST_F(Lifecycle, GoingOnlineRunsJobTenAndWaitsForTheOnlineState) {
 TEST_F(Lifecycle, AFailedGoOnlineJobLeavesTheSettledEventSignalled) {
   ToCommunicationSet();
   thread->jobResult = E_FAIL;
-  VARIANT_BOOL verified = VARIANT_FALSE;
+  VARIANT_BOOL verified = VARIANT_TRUE;
   const DWORD start = GetTickCount();
   EXPECT_EQ(dtm->TryToGoOnlineAndVerifyDevice(200, 200, &verified), S_FALSE);
+  EXPECT_EQ(verified, VARIANT_FALSE) << "a device the DTM never reached is not verified";
   EXPECT_EQ(State(), dsCOMMUNICATIONSET);
   EXPECT_TRUE(IsSignalled(dtm->StateSettledEvent()));
   // The release that follows does not wait out the online time.
@@ -512,6 +513,7 @@ TEST_F(Lifecycle, GoingOnlineThatNeverHappensTimesOutWithSuccess) {
   VARIANT_BOOL verified = VARIANT_FALSE;
   EXPECT_EQ(dtm->TryToGoOnlineAndVerifyDevice(100, 100, &verified), S_OK);  // job ran, nobody answered
   EXPECT_EQ(State(), dsCOMMUNICATIONSET);
+  EXPECT_EQ(verified, VARIANT_FALSE) << "a device the DTM never reached is not verified";
   dtm->ForceState(dsCONFIGURED);
   EXPECT_EQ(dtm->TryToGoOnlineAndVerifyDevice(100, 100, &verified), E_FAIL);
   EXPECT_EQ(dtm->TryToGoOnlineAndVerifyDevice(100, 100, nullptr), E_POINTER);

@@ -582,6 +582,11 @@ TEST_F(FrameChannelTest, EveryInjectedFaultShowsAsTheDtmWouldSeeIt) {
        }},
       {fault(FaultKind::TwoAnswers), VARIANT_TRUE, S_OK, 2,
        [&](const Sink::Event& e) { EXPECT_EQ(e.method, "OnTransactionResponse"); }},
+      {fault(FaultKind::Busy), VARIANT_TRUE, S_OK, 1,
+       [&](const Sink::Event& e) {
+         EXPECT_EQ(Read(e.document, u"FDT/DataExchangeResponse/Status/CommandResponse/@value"), "32");
+         EXPECT_EQ(Read(e.document, u"FDT/DataExchangeResponse/fdt:CommunicationData"), "<none>");
+       }},
   };
   for (const Case& c : cases) {
     const int kind = static_cast<int>(c.fault.kind);
@@ -598,6 +603,59 @@ TEST_F(FrameChannelTest, EveryInjectedFaultShowsAsTheDtmWouldSeeIt) {
   }
   // The connection survived all of them.
   EXPECT_EQ(channel->References(), std::vector<std::string>{ref});
+}
+
+TEST_F(FrameChannelTest, ALostLinkEndsTheConnectionSilentlyAndBusyOrAbortCanAnswerConnectAndDisconnect) {
+  // The link goes: the request gets "noConnection", the frame forgets the connection without an
+  // abort, and what comes later on it is refused.
+  std::string ref = Open();
+  sink->events.clear();
+  Fault lost;
+  lost.kind = FaultKind::Disconnect;
+  channel->faults.push_back(lost);
+  const std::size_t received = channel->devices[0]->received.size();
+  EXPECT_EQ(Transact(DataExchangeText(1, ref, "")), VARIANT_TRUE);
+  ASSERT_TRUE(WaitForEvents(1));
+  EXPECT_EQ(Read(sink->events[0].document, u"FDT/fdt:CommunicationError/@communicationError"), "noConnection");
+  EXPECT_EQ(channel->ConnectionCount(), 0u);
+  EXPECT_EQ(channel->devices[0]->received.size(), received);
+  EXPECT_EQ(Transact(DataExchangeText(1, ref, "")), VARIANT_FALSE);
+  EXPECT_EQ(Disconnect(DisconnectText(ref)), VARIANT_FALSE);
+  EXPECT_TRUE(NothingMore());
+
+  // Busy, and a lost link, answer a connect with their errors and make no connection.
+  sink->events.clear();
+  for (FaultKind kind : {FaultKind::Busy, FaultKind::Disconnect}) {
+    Fault f;
+    f.kind = kind;
+    channel->faults.push_back(f);
+  }
+  EXPECT_EQ(Connect(ConnectText({})), VARIANT_TRUE);
+  EXPECT_EQ(Connect(ConnectText({})), VARIANT_TRUE);
+  ASSERT_TRUE(WaitForEvents(2));
+  EXPECT_EQ(Read(sink->events[0].document, u"FDT/fdt:CommunicationError/@communicationError"), "busy");
+  EXPECT_EQ(Read(sink->events[1].document, u"FDT/fdt:CommunicationError/@communicationError"), "noConnection");
+  EXPECT_EQ(channel->ConnectionCount(), 0u);
+
+  // A busy frame keeps the connection through a disconnect; an abort can come instead of the answer.
+  ref = Open();
+  sink->events.clear();
+  Fault busy;
+  busy.kind = FaultKind::Busy;
+  channel->faults.push_back(busy);
+  EXPECT_EQ(Disconnect(DisconnectText(ref)), VARIANT_TRUE);
+  ASSERT_TRUE(WaitForEvents(1));
+  EXPECT_EQ(Read(sink->events[0].document, u"FDT/fdt:CommunicationError/@communicationError"), "busy");
+  EXPECT_EQ(channel->ConnectionCount(), 1u);
+  Fault aborted;
+  aborted.kind = FaultKind::Abort;
+  channel->faults.push_back(aborted);
+  EXPECT_EQ(Disconnect(DisconnectText(ref)), VARIANT_TRUE);
+  ASSERT_TRUE(WaitForEvents(2));
+  EXPECT_EQ(sink->events[1].method, "OnAbort");
+  EXPECT_EQ(sink->events[1].document, ref);
+  EXPECT_EQ(channel->ConnectionCount(), 0u);
+  EXPECT_TRUE(NothingMore());
 }
 
 TEST_F(FrameChannelTest, FaultsAimedAtACommandWaitForItAndAGlobalFaultHitsEveryRequest) {

@@ -2,8 +2,10 @@
 // a thread that is an apartment running a message loop.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <thread>
 #include <utility>
 
 #include "platform/platform.h"
@@ -18,6 +20,65 @@ class FakeTickCount {
   FakeTickCount(const FakeTickCount&) = delete;
   FakeTickCount& operator=(const FakeTickCount&) = delete;
   void Advance(DWORD ms) { vkr::platform::AdvanceTickCount(ms); }
+};
+
+// Makes the fake clock run while the calling thread serves its messages, so that waits with
+// time-outs of seconds end in milliseconds. A helper thread posts the calling thread one timer
+// message at a time; each time the thread dispatches it (in any message loop, the pumping waits of
+// the system under test included) the clock moves by `step` ms. The clock stands still while
+// the thread is busy or inside a cross-apartment call (whose modal wait leaves timer messages
+// queued), and while threads made by CreateThread after the driver started (short-lived workers)
+// are running, so their calls into the thread are served before time passes. Faster than real
+// time, and its steps follow the thread's own progress. One driver at a time; make the fake clock
+// first.
+class FakeClockDriver {
+ public:
+  explicit FakeClockDriver(DWORD step = 50)
+      : m_step(step),
+        m_owner(GetCurrentThreadId()),
+        m_baseline(vkr::platform::LiveThreadCount()),
+        m_timer(SetTimer(nullptr, 0, USER_TIMER_MAXIMUM, &FakeClockDriver::Step)) {
+    Current().store(this);
+    m_thread = std::thread([this] { Run(); });
+  }
+  ~FakeClockDriver() {
+    m_stop.store(true);
+    m_thread.join();
+    Current().store(nullptr);
+    // A message still queued finds its timer gone and does nothing.
+    KillTimer(nullptr, m_timer);
+  }
+  FakeClockDriver(const FakeClockDriver&) = delete;
+  FakeClockDriver& operator=(const FakeClockDriver&) = delete;
+
+ private:
+  static std::atomic<FakeClockDriver*>& Current() {
+    static std::atomic<FakeClockDriver*> current{nullptr};
+    return current;
+  }
+  static void Step(HWND, UINT, UINT_PTR, DWORD) {
+    FakeClockDriver* self = Current().load();
+    if (!self) return;
+    vkr::platform::AdvanceTickCount(self->m_step);
+    self->m_posted.store(false);
+  }
+  void Run() {
+    while (!m_stop.load()) {
+      if (!m_posted.load() && vkr::platform::LiveThreadCount() <= m_baseline) {
+        m_posted.store(true);
+        PostThreadMessageW(m_owner, WM_TIMER, m_timer, reinterpret_cast<LPARAM>(&FakeClockDriver::Step));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+
+  const DWORD m_step;
+  const DWORD m_owner;
+  const std::size_t m_baseline;
+  const UINT_PTR m_timer;
+  std::atomic<bool> m_stop{false};
+  std::atomic<bool> m_posted{false};
+  std::thread m_thread;
 };
 
 // Waits for h while taking and dispatching every message of the calling thread (as the frame's
