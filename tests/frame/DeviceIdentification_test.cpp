@@ -9,6 +9,7 @@
 #include <string>
 
 #include "dtm/DtmInterfaces.h"
+#include "frame/FrameDocuments.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
 #include "tests/support/temp_files.h"
@@ -17,15 +18,9 @@ namespace {
 
 using vkr::frame::FrameContainer;
 
-constexpr char16_t kFrameVersion[] =
-    u"<FDT xmlns=\"x-schema:FDTFrameVersionSchema.xml\" xmlns:fdtvers=\"x-schema:FDTDataTypesSchema.xml\">"
-    u"<FrameVersion><fdtvers:FDTVersion major=\"1\" minor=\"2\" release=\"1\"/></FrameVersion></FDT>";
-constexpr char16_t kDeviceType[] =
-    u"<FDT xmlns=\"x-schema:DTMDeviceTypeSchema.xml\" xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">"
-    u"<fdt:DtmDeviceType><fdt:VersionInformation name=\"VORN VKR HART DTM\" vendor=\"Vorntec\" version=\"2.1.1\"/>"
-    u"</fdt:DtmDeviceType></FDT>";
-constexpr char16_t kUserInformation[] =
-    u"<FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\"><FDTUserInformation userLevel=\"planningEngineer\"/></FDT>";
+using vkr::frame::kFrameVersion;
+using vkr::frame::kDeviceType;
+using vkr::frame::kUserInformation;
 constexpr char kHart[] = "036D1498-387B-11D4-86E1-00E0987270B9";
 constexpr char16_t kHead[] =
     u"<FDT xmlns=\"x-schema:DTMDeviceTypeSchema.xml\" xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">";

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "dtm/DtmInterfaces.h"
+#include "frame/FrameDocuments.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
@@ -18,15 +19,9 @@ using vkr::frame::FrameChannel;
 using vkr::frame::FrameContainer;
 using vkr::test::PumpUntil;
 
-constexpr char16_t kFrameVersion[] =
-    u"<FDT xmlns=\"x-schema:FDTFrameVersionSchema.xml\" xmlns:fdtvers=\"x-schema:FDTDataTypesSchema.xml\">"
-    u"<FrameVersion><fdtvers:FDTVersion major=\"1\" minor=\"2\" release=\"1\"/></FrameVersion></FDT>";
-constexpr char16_t kDeviceType[] =
-    u"<FDT xmlns=\"x-schema:DTMDeviceTypeSchema.xml\" xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">"
-    u"<fdt:DtmDeviceType><fdt:VersionInformation name=\"VORN VKR HART DTM\" vendor=\"Vorntec\" version=\"2.1.1\"/>"
-    u"</fdt:DtmDeviceType></FDT>";
-constexpr char16_t kUserInformation[] =
-    u"<FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\"><FDTUserInformation userLevel=\"planningEngineer\"/></FDT>";
+using vkr::frame::kFrameVersion;
+using vkr::frame::kDeviceType;
+using vkr::frame::kUserInformation;
 constexpr char kDestroyed[] = "Vorn VKR Series DTM is destroyed";
 
 using CanUnloadNow = HRESULT (*)();
