@@ -145,6 +145,16 @@ struct IovFDTConnectionObject : IDispatch {
   virtual HRESULT GetConnectionIds(BSTR* connectionId, BSTR* protocolId, VARIANT_BOOL* online) = 0;  // 8
 };
 
+// A connection holds the DTM that made it without keeping it alive (the DTM holds its connections,
+// and the frame's channel may hold a connection longer than the DTM lives). The communication
+// client detaches each connection it lets go of, and all of them before the DTM goes; a detached
+// connection no longer reaches any DTM.
+struct IovFdtConnectionDetach : IUnknown {
+  static constexpr IID iid = vkr::MakeGuid("C6E1D5B0-2F7A-4E39-8D14-5A9B3C2E7F90");
+  using Base = IUnknown;
+  virtual HRESULT DetachDtm() = 0;  // 3
+};
+
 // HART services of a connection with readable error texts ("0x%08X; %s" and S_FALSE on failure).
 struct IovFdtHartServiceInterface : IDispatch {
   static constexpr IID iid = vkr::MakeGuid("C6E1D5B0-2F7A-4E39-8D14-5A9B3C2E7F10");

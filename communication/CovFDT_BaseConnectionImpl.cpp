@@ -380,12 +380,27 @@ HRESULT CovFDT_BaseConnectionImpl::InitConnection(BSTR protocolId, IUnknown* dtm
   dtm->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid());
   channel->QueryInterface(IFdtCommunication::iid, frame.PutVoid());
   if (!callback || !baseDtm || !handler || !frame) return E_NOINTERFACE;
-  m_pOwnerCallback = callback;
-  m_pDTM = baseDtm;
-  m_pParameterHandler = handler;
+  m_pOwnerCallback = callback.Get();
+  m_pDTM = baseDtm.Get();
+  m_pParameterHandler = handler.Get();
   m_pFrameChannel = frame;
   *connectionId = nullptr;
   return m_bstrConnectionId.CopyTo(connectionId);
+}
+
+HRESULT CovFDT_BaseConnectionImpl::DetachDtm() {
+  ConnectionSelfRef self(Self());
+  m_pOwnerCallback = nullptr;
+  m_pDTM = nullptr;
+  m_pParameterHandler = nullptr;
+  if (m_pProtocol) m_pProtocol->DetachDtm();
+  // Nobody is left to take an answer: the waiters wake, and the frame's channel is let go (it
+  // holds this connection while the connection is open on it, so each would keep the other).
+  m_bConnected = false;
+  m_bstrCommunicationReference.Reset();
+  WakeAllWaiters();
+  m_pFrameChannel = nullptr;
+  return S_OK;
 }
 
 HRESULT CovFDT_BaseConnectionImpl::CheckProtocolId(BSTR protocolId, IUnknown* dtm) {
@@ -462,7 +477,10 @@ HRESULT CovFDT_BaseConnectionImpl::SendDisconnectRequest(VARIANT context, BSTR d
   LogDocument("send DisconnectRequest", invokeId, document);
   vkr::ComPtr<IFdtCommunication> frame = m_pFrameChannel;
   hr = frame->DisconnectRequest(invokeId, document, result);
-  if (SUCCEEDED(hr) && *result == VARIANT_TRUE) return S_OK;
+  if (SUCCEEDED(hr) && *result == VARIANT_TRUE) {
+    m_bDisconnectRequested = true;
+    return S_OK;
+  }
   DropPending(invokeId);
   *result = VARIANT_FALSE;
   return FAILED(hr) ? hr : S_OK;
@@ -576,6 +594,7 @@ HRESULT CovFDT_BaseConnectionImpl::OnDisconnectResponse(BSTR invokeId, BSTR resp
   vkr::Variant context;
   HANDLE event = nullptr;
   if (!TakePending(invokeId, &context, &event, nullptr)) return E_FAIL;
+  m_bDisconnectRequested = false;
   auto refuse = [&](HRESULT hr) {
     if (event) {
       m_bDisconnectSucceeded = false;
@@ -674,12 +693,17 @@ HRESULT CovFDT_BaseConnectionImpl::OnAbort(BSTR communicationReference) {
   if (FAILED(hr)) return hr;
   m_bConnected = false;
   m_bstrCommunicationReference.Reset();
+  // The waiters are told while the DTM is still reachable: the owner, told next, lets go of this
+  // connection and with it of the DTM.
+  WakeAllWaiters();
   if (vkr::ComPtr<IovFdtConnectionObjectCallback> owner = m_pOwnerCallback)
     owner->OnConnectionReleased(m_bstrConnectionId);
-  // Every waiter wakes without an answer.
+  return S_OK;
+}
+
+void CovFDT_BaseConnectionImpl::WakeAllWaiters() {
   m_bAborted = true;
   FailPendingRequests(kTextAborted);
-  return S_OK;
 }
 
 HRESULT CovFDT_BaseConnectionImpl::OnParentVersion(BSTR invokeId, BSTR version, BSTR connectResponse) {

@@ -83,7 +83,7 @@ class CovFDT_BaseConnectionImpl
     : public vkr::Implements<IovFdtCommunicationClient4, IovFdtSyncCommunicationClient, IovFDTGenericCommService,
                              IovFDTGenericCommService2, IovFdtCommClientOnlineState, IovFDTConnectionObject,
                              IovFDTCommClientTransferParamList, IovFDTCommClientTransferParamList2,
-                             IovFdtDirectParameterAccess, IFdtCommunicationEvents>,
+                             IovFdtDirectParameterAccess, IFdtCommunicationEvents, IovFdtConnectionDetach>,
       public IFdtCommunicationEvents2,
       public CovFDTXMLHandlerImpl<CovFDT_BaseConnectionImpl> {
  public:
@@ -190,6 +190,8 @@ class CovFDT_BaseConnectionImpl
   HRESULT InitConnection(BSTR protocolId, IUnknown* dtm, IUnknown* channel, BSTR schemaPath,
                          BSTR* connectionId) override;
   HRESULT GetConnectionIds(BSTR* connectionId, BSTR* protocolId, VARIANT_BOOL* online) override;
+  // ---- IovFdtConnectionDetach ----
+  HRESULT DetachDtm() override;
   // ---- IovFDTCommClientTransferParamList(2) ----
   HRESULT UploadParamList(VARIANT listId, VARIANT_BOOL apply, VARIANT_BOOL* done) override;
   HRESULT DownloadParamList(VARIANT listId, VARIANT_BOOL flag, VARIANT_BOOL* done) override;
@@ -334,6 +336,8 @@ class CovFDT_BaseConnectionImpl
   void QueueDropFront(bool notify);
   // Drops every item, telling each client (after an abort nothing will answer them).
   void QueueFlush();
+  // Wakes every waiting request without an answer and drops the queued ones.
+  void WakeAllWaiters();
   IovFDTGenericCommServiceEvents* FindGenericClient(const VARIANT& key);
   // Resolves a parameter list into its members: S_OK with a VT_ARRAY|VT_VARIANT, S_FALSE for an
   // empty list, a failure otherwise.
@@ -350,18 +354,21 @@ class CovFDT_BaseConnectionImpl
   TransferEntry* FindTransfer(BSTR transferId);
   void RemoveTransfer(BSTR transferId);
 
-  vkr::ComPtr<IovFdtBaseDTM> m_pDTM;
+  // The DTM and its parts, not counted (see IovFdtConnectionDetach); a call that goes on after
+  // calling into the DTM takes its own reference first.
+  IovFdtBaseDTM* m_pDTM = nullptr;
   bool m_bBusyConnecting = false;
   bool m_bConnectSucceeded = false;
   bool m_bBusyDisconnecting = false;
+  bool m_bDisconnectRequested = false;  // a disconnection is on its way: the channel ends it
   bool m_bConnected = false;
   bool m_bDisconnectSucceeded = false;
   bool m_bAborted = false;
   vkr::Bstr m_bstrCommunicationReference;
   vkr::Bstr m_bstrConnectionId;
   vkr::ComPtr<IFdtCommunication> m_pFrameChannel;
-  vkr::ComPtr<IovFdtConnectionObjectCallback> m_pOwnerCallback;
-  vkr::ComPtr<IovFdtParameterHandler4> m_pParameterHandler;
+  IovFdtConnectionObjectCallback* m_pOwnerCallback = nullptr;
+  IovFdtParameterHandler4* m_pParameterHandler = nullptr;
   std::unique_ptr<CovFDT_BaseProtocolImpl> m_pProtocol;
   DWORD m_dwTransactionTimeout = 5000;
   DWORD m_dwDisconnectTimeout = 5000;

@@ -190,6 +190,20 @@ bool IntegerParameterId(const VARIANT& id, ULONG* n) {
   }
 }
 
+bool IsActingHartRead(const VARIANT& addressInformation) {
+  // HART commands that do something to the device instead of answering a value.
+  constexpr BYTE kSelfTest = 41, kDeviceReset = 42;
+  if (addressInformation.vt != VT_BSTR || SysStringLen(addressInformation.bstrVal) == 0) return false;
+  vkr::ComPtr<IXMLDOMDocument2> document;
+  if (FAILED(LoadXml(addressInformation.bstrVal, &document))) return false;
+  BYTE command = 0;
+  bool present = false;
+  const std::u16string path = u"AddressInformation/Protocol[@id=\"" + std::u16string(kHartProtocolId) +
+                              u"\"]/HARTAddress[@service = \"read\"]/@command";
+  if (FAILED(OptionalUI1At(document.Get(), path.c_str(), &command, &present)) || !present) return false;
+  return command == kSelfTest || command == kDeviceReset;
+}
+
 // ---- Construction and the tables. ----
 
 CovFDT_BaseProtocolImpl::CovFDT_BaseProtocolImpl() = default;

@@ -20,6 +20,11 @@
 // The FDT protocol id of HART, as the protocol objects and connection classes write it.
 inline constexpr OLECHAR kHartProtocolId[] = u"036D1498-387B-11D4-86E1-00E0987270B9";
 
+// Whether reading a parameter with this AddressInformation text makes a HART device act: its read
+// command is the self test (41) or the device reset (42). Asking for a status or comparing values
+// must never send such a command. False for any other text, also one that is not XML.
+bool IsActingHartRead(const VARIANT& addressInformation);
+
 // An id of any integer type as the 32-bit parameter id it stands for (the tables keep VT_UI4);
 // false for other types, which compare as they are.
 bool IntegerParameterId(const VARIANT& id, ULONG* n);
@@ -61,6 +66,14 @@ class CovFDT_BaseProtocolImpl {
   // TypeInformation has a TypeInformation/Simple element whose "type" names another. E_POINTER
   // without a parameter handler, E_NOINTERFACE without IovFdtParameterInfo.
   HRESULT GetDecodeVarType(const VARIANT& id, VARTYPE* vt);
+  // The ids of the parameter list whose requests CreateTransactions is building; null outside a
+  // list transfer. The members of a group that the list names are what its transaction asks for.
+  const std::vector<vkr::Variant>* GetTransferListMembers() const {
+    return m_bTransferListActive ? &m_transferListMembers : nullptr;
+  }
+  // The ids a response being spread has to answer (the parameters its request asked for); empty
+  // when nobody asked for a particular one.
+  const std::vector<vkr::Variant>& GetRequestedMembers() const { return m_requestedMembers; }
 
   // Holds the DTM's parameter handler and builds the tables; true when already attached. False
   // when the DTM has no parameter handler.
@@ -165,6 +178,10 @@ class CovFDT_BaseProtocolImpl {
   IovFdtParameterHandler4* m_pParameterHandler = nullptr;
   std::vector<std::unique_ptr<SovFDT_TransactionGroup>> m_groups;
   std::vector<std::unique_ptr<SovFDT_ParameterEntry>> m_entries;
+  // Set while CreateTransactions runs and while a response is spread (see the getters).
+  bool m_bTransferListActive = false;
+  std::vector<vkr::Variant> m_transferListMembers;
+  std::vector<vkr::Variant> m_requestedMembers;
 };
 
 class CovFDT_HartProtocolImpl : public CovFDT_BaseProtocolImpl {

@@ -122,6 +122,7 @@ class CovFDT_GenericCommClientImpl : public IovFdtCommunicationClient4,
   // Releases the transfers, the connections and the channel; the protocol objects are the DTM's.
   virtual ~CovFDT_GenericCommClientImpl() {
     m_transfers.clear();
+    for (ConnectionEntry& e : m_connections) LetGo(e);
     m_connections.clear();
     m_connectionClasses.clear();
     m_channel = nullptr;
@@ -324,10 +325,15 @@ class CovFDT_GenericCommClientImpl : public IovFdtCommunicationClient4,
   HRESULT SetConnectionOnline(BSTR connectionId, bool online);
   // Removes the first entry with the id; E_FAIL when there is none.
   HRESULT RemoveConnectionEntry(BSTR connectionId);
-  // Releases a connection the list no longer holds. It lets go of the frame's channel first: the
-  // frame may still hold the connection as the sink of a connect it never answered, and the two
-  // would keep each other alive.
+  // Releases a connection the list no longer holds. It no longer reaches the DTM (it does not keep
+  // the DTM alive, and may outlive it in the frame's channel; one still open there is aborted), and
+  // it lets go of the frame's channel: the frame may still hold the connection as the sink of a
+  // connect it never answered, and the two would keep each other alive.
   static void LetGo(ConnectionEntry& entry) {
+    vkr::ComPtr<IovFdtConnectionDetach> detach;
+    if (entry.connection &&
+        SUCCEEDED(entry.connection->QueryInterface(IovFdtConnectionDetach::iid, detach.PutVoid())) && detach)
+      detach->DetachDtm();
     vkr::ComPtr<IovFdtCommunicationClient4> connection;
     if (entry.connection &&
         SUCCEEDED(entry.connection->QueryInterface(IovFdtCommunicationClient4::iid, connection.PutVoid())) &&

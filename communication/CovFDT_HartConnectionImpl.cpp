@@ -72,14 +72,16 @@ HRESULT CovFDT_HartConnectionImpl::WriteStatusParameters(BSTR response) {
   HARTTransactResponseInfo info;
   if (FAILED(info.ReadXml(document.Get())) || info.nKind != kHartDataExchangeResponse) return S_FALSE;
   if (!info.pDataExchange) return E_POINTER;
-  if (!m_pParameterHandler) return S_FALSE;
+  // Held for the four calls: each may reach the user interfaces, and the DTM may go meanwhile.
+  vkr::ComPtr<IovFdtParameterHandler4> handler = m_pParameterHandler;
+  if (!handler) return S_FALSE;
   const SovFDT_HART_DataExchangeResponse& data = *info.pDataExchange;
-  m_pParameterHandler->SetParameterValue(vkr::UI4(kParDeviceStatus), UI1(data.status.byDeviceStatus));
-  m_pParameterHandler->SetParameterValue(vkr::UI4(kParCommandResponse), UI1(data.status.byCommandResponse));
+  handler->SetParameterValue(vkr::UI4(kParDeviceStatus), UI1(data.status.byDeviceStatus));
+  handler->SetParameterValue(vkr::UI4(kParCommandResponse), UI1(data.status.byCommandResponse));
   if (data.byCommandNumber == 41)
-    m_pParameterHandler->SetParameterValue(vkr::UI4(kParCommand41Response), UI1(data.status.byCommandResponse));
+    handler->SetParameterValue(vkr::UI4(kParCommand41Response), UI1(data.status.byCommandResponse));
   else if (data.byCommandNumber == 42)
-    m_pParameterHandler->SetParameterValue(vkr::UI4(kParCommand42Response), UI1(data.status.byCommandResponse));
+    handler->SetParameterValue(vkr::UI4(kParCommand42Response), UI1(data.status.byCommandResponse));
   return S_OK;
 }
 
@@ -396,6 +398,17 @@ HRESULT CovFDT_HartConnectionImpl::Abort(BSTR* error) {
   OnAbort(reference);
   m_bConnected = false;
   return S_OK;
+}
+
+HRESULT CovFDT_HartConnectionImpl::DetachDtm() {
+  if (m_pFrameChannel && !m_bstrCommunicationReference.Empty() && !m_bDisconnectRequested) {
+    vkr::Bstr document;
+    if (SUCCEEDED(WriteAbortXml(m_bstrCommunicationReference, document.Put()))) {
+      vkr::ComPtr<IFdtCommunication> frame = m_pFrameChannel;
+      frame->Abort(document);
+    }
+  }
+  return CovFDT_BaseConnectionImpl::DetachDtm();
 }
 
 HRESULT CovFDT_HartConnectionImpl::Transaction(BYTE command, BSTR requestData, BYTE* deviceStatus, BYTE* statusByte,

@@ -29,6 +29,8 @@ class CovFDT_HartConnectionImpl : public CovFDT_BaseConnectionImpl, public IovFd
                              BSTR* error) override;
   HRESULT Disconnect(BSTR* error) override;
   HRESULT Abort(BSTR* error) override;
+  // A connection still open on the frame's channel is aborted there before it lets go.
+  HRESULT DetachDtm() override;
   HRESULT Transaction(BYTE command, BSTR requestData, BYTE* deviceStatus, BYTE* statusByte, BSTR* responseData,
                       BSTR* error) override;
   // The base's own connect and disconnect stay reachable beside the HART services of those names.

@@ -118,6 +118,40 @@ std::uint64_t WriteExtent(const CovFDT_BaseProtocolImpl& protocol, const SovFDT_
   return bits;
 }
 
+// A requested member that the response cannot answer: the member has been told, the transaction
+// fails with this result.
+constexpr HRESULT kRequestedMemberNotAnswered = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+
+bool ContainsId(const std::vector<Variant>& ids, const VARIANT& id) {
+  return std::any_of(ids.begin(), ids.end(), [&](const Variant& other) { return SameId(other, id); });
+}
+
+// What a transaction of the group for `id` asks for: the parameter itself and, while a list
+// transfer is built, every member of the group that the list names.
+std::vector<Variant> AskedMembers(const CovFDT_BaseProtocolImpl& protocol, const SovFDT_TransactionGroup& group,
+                                  const VARIANT& id) {
+  std::vector<Variant> asked{NormalId(id)};
+  if (const std::vector<Variant>* list = protocol.GetTransferListMembers()) {
+    for (const Variant& member : group.members)
+      if (ContainsId(*list, member) && !ContainsId(asked, member)) asked.push_back(NormalId(member));
+  }
+  return asked;
+}
+
+// Sets a protocol member for the lifetime of the guard and gives back its old value after.
+template <typename T>
+class ScopedValue {
+ public:
+  ScopedValue(T& target, T value) : m_target(target), m_old(std::move(target)) { m_target = std::move(value); }
+  ~ScopedValue() { m_target = std::move(m_old); }
+  ScopedValue(const ScopedValue&) = delete;
+  ScopedValue& operator=(const ScopedValue&) = delete;
+
+ private:
+  T& m_target;
+  T m_old;
+};
+
 // One HARTAddress element of a protocol address text.
 struct HartAddressInfo {
   BYTE command = 0;
@@ -190,6 +224,19 @@ HRESULT MakeTransactionRecord(CovFDT_HartProtocolImpl& protocol, const VARIANT& 
   payload->byCommandNumber = address.command;
   if (!value) {
     payload->bstrRequestData = std::move(address.requestData);
+    // A read made for a parameter list answers every member of the group the list names: they go
+    // with the record, so that the response can tell each of them.
+    std::vector<Variant> asked = AskedMembers(protocol, *group, id);
+    if (asked.size() > 1) {
+      vkr::SafeArrayHolder ids(SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(asked.size())));
+      if (!ids.Get()) return E_OUTOFMEMORY;
+      for (LONG i = 0; i < static_cast<LONG>(asked.size()); ++i) {
+        hr = SafeArrayPutElement(ids.Get(), &i, &asked[i]);
+        if (FAILED(hr)) return hr;
+      }
+      record->value.vt = VT_ARRAY | VT_VARIANT;
+      record->value.parray = ids.Detach();
+    }
   } else {
     const std::uint64_t bytes = (std::uint64_t{address.commandBitLength} + 7) / 8;
     if (bytes > kMaxRequestBytes) return E_INVALIDARG;
@@ -254,11 +301,38 @@ HRESULT BuildGroupRequestData(CovFDT_BaseProtocolImpl& protocol, RequestDataStyl
     if (FAILED(hr)) return hr;
   }
 
-  // The members are copied: the handler's answers may run code that touches the tables.
-  const std::vector<Variant> members = group->members;
-  for (const Variant& member : members) {
+  // Members of a group may cover the same bytes: a byte string that views the whole request, a
+  // "tag only" view of the tag. Packed later wins, so the order decides what the device gets:
+  // first the members nobody asked for, views (not part of the data set) before the data set's
+  // own parameters, wider before narrower; then, the same way, what the write asks for. A member
+  // that only shares the bytes thus never overwrites the value being written.
+  struct Packing {
+    Variant id;
+    SovFDT_ParameterEntry entry;  // a copy: the handler's answers may run code that touches the tables
+    bool asked = false;
+    bool persisted = false;
+  };
+  const std::vector<Variant> asked = AskedMembers(protocol, *group, id);
+  std::vector<Packing> packing;
+  for (const Variant& member : group->members) {
     const SovFDT_ParameterEntry* entry = protocol.FindParameterEntry(member);
     if (!entry) continue;
+    Packing p{member, *entry, ContainsId(asked, member), false};
+    Variant persist;
+    if (SUCCEEDED(GetField(info, member, PIF_PERSIST, &persist)) &&
+        SUCCEEDED(VariantChangeType(&persist, &persist, 0, VT_BOOL)))
+      p.persisted = persist.boolVal != VARIANT_FALSE;
+    packing.push_back(std::move(p));
+  }
+  std::stable_sort(packing.begin(), packing.end(), [](const Packing& a, const Packing& b) {
+    if (a.asked != b.asked) return !a.asked;
+    if (a.persisted != b.persisted) return !a.persisted;
+    return a.entry.nBitLength > b.entry.nBitLength;
+  });
+
+  for (const Packing& item : packing) {
+    const Variant& member = item.id;
+    const SovFDT_ParameterEntry* entry = &item.entry;
     Variant memberValue;
     if (SameId(member, id) && value.vt != VT_EMPTY) {
       hr = VariantCopy(&memberValue, &value);
@@ -335,15 +409,31 @@ HRESULT ExtractGroup(CovFDT_BaseProtocolImpl& protocol, bool deviceClass, SovFDT
   const ULONG count = static_cast<ULONG>(bytes.size());
   const BYTE* data = bytes.empty() ? nullptr : bytes.data();
 
+  // A member the request asked for must be answered: when the response cannot give its value it
+  // is told so (its reader would wait for ever otherwise), and the transaction fails instead of
+  // passing stale values off as read. Members nobody asked for are only skipped.
+  const std::vector<Variant> requested = protocol.GetRequestedMembers();
+  std::vector<Variant> told;
+  auto notAnswered = [&](const Variant& member, bool needsData) {
+    if (!needsData || !ContainsId(requested, member) || ContainsId(told, member)) return;
+    told.push_back(member);
+    Report(handler, VARIANT_FALSE, member, responseBytes, u"error distributing result!");
+  };
+
   const std::vector<Variant> members = group->members;
   for (const Variant& member : members) {
     SovFDT_ParameterEntry* entry = protocol.FindParameterEntry(member);
     if (!entry) continue;
     ULONG number = 0;
-    if (deviceClass && SUCCEEDED(VariantToULong(&member, &number)) &&
-        (number == eCommand3ID || number == eCommand48ID))
-      entry->nBitLength = 8 * count;  // these take the whole answer, whatever its length
-    if (!deviceClass && std::uint64_t{entry->nReadBitOffset} + entry->nBitLength > 8ull * count) continue;
+    const bool whole = deviceClass && SUCCEEDED(VariantToULong(&member, &number)) &&
+                       (number == eCommand3ID || number == eCommand48ID);
+    if (whole) entry->nBitLength = 8 * count;  // these take the whole answer, whatever its length
+    // A field of no bits (a command that only acts) has nothing to wait for.
+    const bool needsData = whole || entry->nBitLength > 0;
+    if (!deviceClass && std::uint64_t{entry->nReadBitOffset} + entry->nBitLength > 8ull * count) {
+      notAnswered(member, needsData);
+      continue;
+    }
 
     USHORT vt = VT_EMPTY;
     if (FAILED(GetUShortField(info, member, PIF_VARTYPE, &vt))) vt = VT_EMPTY;
@@ -355,7 +445,10 @@ HRESULT ExtractGroup(CovFDT_BaseProtocolImpl& protocol, bool deviceClass, SovFDT
       hr = DecodePackedAscii(entry, count, data, &value);
     else
       hr = protocol.DecodeParameterValue(entry, count, data, &value, 0);
-    if (FAILED(hr)) continue;  // this member only; the others are still stored
+    if (FAILED(hr)) {  // this member only; the others are still stored
+      notAnswered(member, needsData);
+      continue;
+    }
 
     if (vt == (VT_ARRAY | VT_UI1)) {
       bool reorder = deviceClass;
@@ -371,13 +464,42 @@ HRESULT ExtractGroup(CovFDT_BaseProtocolImpl& protocol, bool deviceClass, SovFDT
         // order the parameter does not describe.
         if (FAILED(ReorderDecodedBytes(protocol, member, &value))) {
           WriteLog(u"ExtractParameterValue(): TypeInformation reordering failed, member skipped");
+          notAnswered(member, needsData);
           continue;
         }
       }
     }
     Report(handler, VARIANT_TRUE, member, value, nullptr);
   }
-  return S_OK;
+  return told.empty() ? S_OK : kRequestedMemberNotAnswered;
+}
+
+// The parameters a transaction record asked for: the ids a list read carries in its value, else
+// the record's own parameter.
+std::vector<Variant> RequestedByRecord(const HARTTransactRequestInfo& request) {
+  std::vector<Variant> out{NormalId(request.parameterId)};
+  const VARIANT& ids = request.value;
+  if (ids.vt != (VT_ARRAY | VT_VARIANT) || !ids.parray || SafeArrayGetDim(ids.parray) != 1) return out;
+  LONG lower = 0, upper = -1;
+  if (FAILED(SafeArrayGetLBound(ids.parray, 1, &lower)) || FAILED(SafeArrayGetUBound(ids.parray, 1, &upper)))
+    return out;
+  for (LONG i = lower; i <= upper; ++i) {
+    Variant id;
+    ULONG n = 0;
+    if (SUCCEEDED(SafeArrayGetElement(ids.parray, &i, &id)) && IntegerParameterId(id, &n) && !ContainsId(out, id))
+      out.push_back(NormalId(id));
+  }
+  return out;
+}
+
+// Whether one of the parameters has a field the response must carry.
+bool NeedsResponseData(const CovFDT_BaseProtocolImpl& protocol, const std::vector<Variant>& ids) {
+  return std::any_of(ids.begin(), ids.end(), [&](const Variant& id) {
+    const SovFDT_ParameterEntry* entry = protocol.FindParameterEntry(id);
+    ULONG n = 0;
+    const bool whole = SUCCEEDED(VariantToULong(&id, &n)) && (n == eCommand3ID || n == eCommand48ID);
+    return entry && (whole || entry->nBitLength > 0);
+  });
 }
 
 // "<word>, error code: <code>, descriptor: <descriptor>" of a communication error.
@@ -453,13 +575,13 @@ HRESULT CovFDT_BaseProtocolImpl::SetParameterFromPdu(VARIANT rawId, VARIANT pdu,
 
 // ---- Parameter lists. ----------------------------------------------------------------------------
 
-HRESULT CovFDT_BaseProtocolImpl::ReduceToTransactionGroups(VARIANT listId, VARIANT* ids, VARIANT) {
-  WriteLog(u"CovFDT_BaseProtocolImpl::ReduceToTransactionGroups()");
-  if (!ids) return E_INVALIDARG;
-  if (!m_pParameterHandler) return E_UNEXPECTED;
+namespace {
+
+// The ids of a parameter list, in its order.
+HRESULT GetListMembers(IovFdtParameterHandler4* handler, const VARIANT& listId, std::vector<Variant>* out) {
+  if (!handler) return E_UNEXPECTED;
   ComPtr<IovFDTParamList> lists;
-  if (FAILED(m_pParameterHandler->QueryInterface(IovFDTParamList::iid, lists.PutVoid())) || !lists)
-    return E_NOINTERFACE;
+  if (FAILED(handler->QueryInterface(IovFDTParamList::iid, lists.PutVoid())) || !lists) return E_NOINTERFACE;
   Variant members;
   VARIANT_BOOL found = VARIANT_FALSE;
   HRESULT hr = lists->GetMembers(listId, &members, &found);
@@ -472,15 +594,25 @@ HRESULT CovFDT_BaseProtocolImpl::ReduceToTransactionGroups(VARIANT listId, VARIA
   if (FAILED(SafeArrayGetLBound(members.parray, 1, &lower)) || FAILED(SafeArrayGetUBound(members.parray, 1, &upper)))
     return E_FAIL;
   if (upper < lower) return E_UNEXPECTED;
-
-  std::vector<Variant> work;
-  work.reserve(static_cast<std::size_t>(upper - lower) + 1);
+  out->clear();
+  out->reserve(static_cast<std::size_t>(upper - lower) + 1);
   for (LONG i = lower; i <= upper; ++i) {
     Variant element;
     hr = SafeArrayGetElement(members.parray, &i, &element);
     if (FAILED(hr)) return hr;
-    work.push_back(NormalId(element));
+    out->push_back(NormalId(element));
   }
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT CovFDT_BaseProtocolImpl::ReduceToTransactionGroups(VARIANT listId, VARIANT* ids, VARIANT) {
+  WriteLog(u"CovFDT_BaseProtocolImpl::ReduceToTransactionGroups()");
+  if (!ids) return E_INVALIDARG;
+  std::vector<Variant> work;
+  HRESULT hr = GetListMembers(m_pParameterHandler, listId, &work);
+  if (FAILED(hr)) return hr;
 
   std::vector<Variant> representatives;
   while (!work.empty()) {
@@ -517,6 +649,13 @@ HRESULT CovFDT_BaseProtocolImpl::CreateTransactions(VARIANT listId, BSTR communi
   Variant representatives;
   HRESULT hr = ReduceToTransactionGroups(listId, &representatives, vkr::EmptyVariant());
   if (FAILED(hr)) return hr;
+  // Every request of the list carries what the list asks for of its group, not only what its
+  // representative holds.
+  std::vector<Variant> listMembers;
+  hr = GetListMembers(m_pParameterHandler, listId, &listMembers);
+  if (FAILED(hr)) return hr;
+  ScopedValue<std::vector<Variant>> listScope(m_transferListMembers, std::move(listMembers));
+  ScopedValue<bool> activeScope(m_bTransferListActive, true);
   LONG n = 0;
   if (representatives.vt == (VT_ARRAY | VT_VARIANT) && representatives.parray) {
     LONG upper = -1;
@@ -633,7 +772,16 @@ HRESULT CovFDT_HartProtocolImpl::DistributeResult(VARIANT rawId, VARIANT respons
     Report(m_pParameterHandler, VARIANT_FALSE, id, responseBytes, u"unknown parameter address!");
     return E_INVALIDARG;
   }
-  const HRESULT hr = ExtractParameterValue(group, responseBytes);
+  // Called on its own, the distribution answers the parameter it is called for.
+  std::vector<Variant> requested = m_requestedMembers;
+  if (requested.empty()) requested.push_back(id);
+  HRESULT hr = S_OK;
+  {
+    ScopedValue<std::vector<Variant>> scope(m_requestedMembers, std::move(requested));
+    hr = ExtractParameterValue(group, responseBytes);
+  }
+  // The members a response could not answer have been told already.
+  if (hr == kRequestedMemberNotAnswered) return hr;
   if (FAILED(hr)) {
     Report(m_pParameterHandler, VARIANT_FALSE, id, responseBytes, u"error distributing result!");
     return hr;
@@ -700,9 +848,22 @@ HRESULT CovFDT_HartProtocolImpl::ParseTransactionResponse(VARIANT requestRecord,
     if (!ok) {
       const Bstr text(message);
       m_pParameterHandler->HandleDevParResponse(VARIANT_FALSE, request.parameterId, data, text);
-    } else if (hasData) {
-      hr = DistributeResult(request.parameterId, data);
-      if (FAILED(hr)) return hr;
+    } else if (answer.nKind == kHartDataExchangeResponse) {
+      std::vector<Variant> requested = RequestedByRecord(request);
+      // An answer without data still has to answer what was asked for: spread as no bytes, it
+      // tells every requested member that needs some.
+      if (!hasData && NeedsResponseData(*this, requested)) {
+        data.Clear();
+        data.vt = VT_ARRAY | VT_UI1;
+        data.parray = SafeArrayCreateVector(VT_UI1, 0, 0);
+        if (!data.parray) return E_OUTOFMEMORY;
+        hasData = true;
+      }
+      if (hasData) {
+        ScopedValue<std::vector<Variant>> scope(m_requestedMembers, std::move(requested));
+        hr = DistributeResult(request.parameterId, data);
+        if (FAILED(hr)) return hr;
+      }
     }
   }
   if (responseBytes) {

@@ -18,7 +18,10 @@ HRESULT AttributeText(BSTR text, std::u16string* out) {
   const std::u16string_view view(text ? text : u"", SysStringLen(text));
   bool plain = true;
   for (char16_t c : view) {
-    if (c == u'&' || c == u'<' || c == u'>' || c == u'"' || c == u'\'' || c < 0x20) {
+    // Control characters, surrogates and the last two code points take the careful road: the
+    // helper escapes what it can and refuses what no document can hold.
+    if (c == u'&' || c == u'<' || c == u'>' || c == u'"' || c == u'\'' || c < 0x20 ||
+        (c >= 0xD800 && c <= 0xDFFF) || c >= 0xFFFE) {
       plain = false;
       break;
     }

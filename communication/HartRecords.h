@@ -163,7 +163,10 @@ class HARTTransactRequestInfo : public baseTransactRequestInfo, public CovVAPack
  public:
   // Fields after the communication reference of baseRequestInfo.
   vkr::Variant parameterId;
-  vkr::Variant value;  // empty for reads
+  // The value of a write. Empty for a read, except for a read made for a parameter list: there
+  // the ids (VT_ARRAY|VT_VARIANT) of the group's members the list names, which its response must
+  // answer.
+  vkr::Variant value;
   LONG nKind = kHartDataExchangeRequest;
   // Present for kind 0x1004 (made by unpacking and reading; set by whoever builds a request).
   std::unique_ptr<SovFDT_HART_DataExchangeRequest> pPayload;

@@ -1,6 +1,13 @@
 // CApartmentRef: finding the object behind a proxy on the object's own thread.
 #include "dtm/CApartmentRef.h"
 
+IApartmentCallObserver* CApartmentRef::ObserverOf(IUnknown* object) {
+  vkr::ComPtr<IApartmentCallObserver> observer;
+  if (FAILED(object->QueryInterface(IApartmentCallObserver::iid, observer.PutVoid())) || !observer) return nullptr;
+  // The holder keeps the object, and with it the observer.
+  return observer.Get();
+}
+
 HRESULT CApartmentRef::Set(IUnknown* p) {
   Reset();
   if (!p) return S_OK;
@@ -12,6 +19,7 @@ HRESULT CApartmentRef::Set(IUnknown* p) {
     m_owner = vkr::platform::Apartment::Current();
     if (!m_owner) return CO_E_NOTINITIALIZED;
     m_object = identity.Get();
+    m_observer = ObserverOf(m_object);
     m_keep = std::move(identity);
     return S_OK;
   }
@@ -21,10 +29,12 @@ HRESULT CApartmentRef::Set(IUnknown* p) {
   hr = CoMarshalInterThreadInterfaceInStream(IID_IUnknown, identity.Get(), &stream);
   if (FAILED(hr)) return hr;
   IUnknown* object = nullptr;
+  IApartmentCallObserver* observer = nullptr;
   hr = owner.Call([&]() -> HRESULT {
     HRESULT h = CoGetInterfaceAndReleaseStream(stream, IID_IUnknown, reinterpret_cast<void**>(&object));
     stream = nullptr;
     if (SUCCEEDED(h) && object) {
+      observer = ObserverOf(object);
       // The proxy holds the object; this pointer borrows that reference.
       object->Release();
     }
@@ -35,12 +45,14 @@ HRESULT CApartmentRef::Set(IUnknown* p) {
   if (!object) return E_NOINTERFACE;
   m_owner = owner;
   m_object = object;
+  m_observer = observer;
   m_keep = std::move(identity);
   return S_OK;
 }
 
 void CApartmentRef::Reset() {
   m_object = nullptr;
+  m_observer = nullptr;
   m_keep = nullptr;
   m_owner = vkr::platform::Apartment();
 }

@@ -10,6 +10,15 @@
 
 #include "platform/platform.h"
 
+// An object that wants to know whether a holder's call is running on it: told on its own thread
+// when each call begins and ends.
+struct IApartmentCallObserver : IUnknown {
+  static constexpr IID iid = vkr::MakeGuid("8B7A30E2-5C41-4D0F-9A6E-3F2D1C0B4A90");
+  using Base = IUnknown;
+  virtual void OnCallBegin() = 0;
+  virtual void OnCallEnd() = 0;
+};
+
 class CApartmentRef {
  public:
   CApartmentRef() = default;
@@ -25,12 +34,17 @@ class CApartmentRef {
   const vkr::platform::Apartment& Owner() const { return m_owner; }
 
   // Runs fn(IUnknown* object) on the object's thread and returns its result; E_POINTER when
-  // empty, RPC_E_DISCONNECTED when that apartment has ended.
+  // empty, RPC_E_DISCONNECTED when that apartment has ended. An object that observes calls is
+  // told of the call around fn.
   template <class F>
   HRESULT Call(F&& fn) const {
     if (!m_object) return E_POINTER;
     IUnknown* object = m_object;
-    return m_owner.Call([&]() -> HRESULT { return fn(object); });
+    IApartmentCallObserver* observer = m_observer;
+    return m_owner.Call([&]() -> HRESULT {
+      ObservedCall scope(observer);
+      return fn(object);
+    });
   }
 
   // Runs fn(Q*) on the object's thread with the object's Q; `missing` when it lacks Q.
@@ -50,7 +64,22 @@ class CApartmentRef {
   }
 
  private:
+  struct ObservedCall {
+    explicit ObservedCall(IApartmentCallObserver* o) : observer(o) {
+      if (observer) observer->OnCallBegin();
+    }
+    ~ObservedCall() {
+      if (observer) observer->OnCallEnd();
+    }
+    ObservedCall(const ObservedCall&) = delete;
+    ObservedCall& operator=(const ObservedCall&) = delete;
+    IApartmentCallObserver* observer;
+  };
+  // The object's observer interface (borrowed from the object; on its own thread only), if any.
+  static IApartmentCallObserver* ObserverOf(IUnknown* object);
+
   vkr::ComPtr<IUnknown> m_keep;     // the proxy or the object: keeps the object alive
   IUnknown* m_object = nullptr;     // the object's IUnknown, valid on its own thread only
+  IApartmentCallObserver* m_observer = nullptr;
   vkr::platform::Apartment m_owner;
 };

@@ -142,7 +142,11 @@ void CVornExampleDtm::ReadRegistrySettings() {
   if (deleteOldLog) DeleteFileA((directory + "\\" + kLogFileName).c_str());
 }
 
-void CVornExampleDtm::FinalRelease() { WriteLogA("Vorn VKR Series DTM is destroyed"); }
+void CVornExampleDtm::FinalRelease() {
+  // A frame may let go of the DTM in any state; the DTM thread then has not been stopped yet.
+  ReleaseDtmThread();
+  WriteLogA("Vorn VKR Series DTM is destroyed");
+}
 
 // ---- Registration ------------------------------------------------------------------------
 

@@ -53,7 +53,10 @@ HRESULT CVornExampleDtm::GetInformation(BSTR, BSTR* information) {
   HRESULT hr = GetInformationTemplate(text.Put());
   if (FAILED(hr)) return hr;
   vkr::Bstr icon(u"");
-  GetDeviceIconXml(icon.Put());  // without an icon setting the document has no icon
+  // Without an icon setting the document has no icon; a setting that no document can hold is an
+  // error, not a document that quietly lacks it.
+  hr = GetDeviceIconXml(icon.Put());
+  if (hr == E_INVALIDARG) return hr;
   vkr::Bstr document;
   hr = BstrFormat(document.Put(), text, kDtmVersion, kDtmDate, icon.Get() ? icon.Get() : u"");
   if (FAILED(hr)) return hr;

@@ -12,6 +12,9 @@ class CWorker {
   CWorker& operator=(const CWorker&) = delete;
   virtual HRESULT Execute(IFdtContainer* container, IovFdtBaseDTM* dtm) = 0;
   virtual ~CWorker() = default;
+  // Whether the worker must run after the workers of its kind handed over before it (nobody
+  // waits for it, and what it tells depends on what was told before).
+  virtual bool KeepsOrder() const { return false; }
 };
 
 // Sends the DTM the message of the state it reached (64 to 68) with its argument (the old state).
@@ -20,6 +23,8 @@ class CStateReachedWorker : public CWorker {
   CStateReachedWorker(const VARIANT& messageId, const VARIANT& argument) : m_vMessageId(messageId), m_vArgument(argument) {}
   // Always S_OK: a DTM without the message interface has nobody to tell.
   HRESULT Execute(IFdtContainer* container, IovFdtBaseDTM* dtm) override;
+  // The states are reached in order, and their messages arrive in that order.
+  bool KeepsOrder() const override { return true; }
 
   const vkr::Variant& MessageId() const { return m_vMessageId; }
   const vkr::Variant& Argument() const { return m_vArgument; }
@@ -75,6 +80,8 @@ class CActiveXMessageWorker : public CWorker {
   explicit CActiveXMessageWorker(ULONG value) : m_nValue(value) {}
   // E_FAIL without both interfaces; otherwise S_OK.
   HRESULT Execute(IFdtContainer* container, IovFdtBaseDTM* dtm) override;
+  // The user interfaces learn of the states reached in the order they were reached.
+  bool KeepsOrder() const override { return true; }
 
   ULONG Value() const { return m_nValue; }
 

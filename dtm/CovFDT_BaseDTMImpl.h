@@ -356,7 +356,8 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   // The DTM information template for the frame's FDT version (1.2 or 1.2.1); E_FAIL when the
   // module has none.
   HRESULT GetInformationTemplate(BSTR* text);
-  // Loads one of the DTM's own documents or the frame's device-type document.
+  // Loads one of the DTM's own documents or the frame's device-type document, validated with the
+  // DTM's schema cache (LoadDtmDocument).
   virtual HRESULT LoadInformationDocument(BSTR text, IXMLDOMDocument2** document, VARIANT_BOOL* loaded);
   // ---- Import and export of parameter values ----
   // The parameter list text of the export (persisted parameters, with progress), and the import of
@@ -614,6 +615,10 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   // a state that is neither 9, 10 nor 12; else tries to go online and says whether the device was
   // verified.
   HRESULT AdmitOnlineDiagnosis(bool* verified);
+  // The id of the identification template of the device type in the frame's device-type
+  // document when it is one this DTM announces in its information document (the same GUID, or
+  // without GUIDs the same name, vendor and version where given); empty otherwise.
+  std::u16string OwnDeviceTypeTemplateId(IXMLDOMDocument* deviceType);
   // The frame's topology, through which the comparison partner is had; null without one.
   vkr::ComPtr<IFdtTopology> FrameTopology();
   HRESULT ComparePartner(VARIANT_BOOL* result);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "communication/CommunicationInterfaces.h"
+#include "communication/CovFDT_BaseProtocolImpl.h"
 #include "dtm/CovFDT_BaseDTMImpl.h"
 #include "parameters/CFdtVariant.h"
 #include "xml/WaitWithMessageLoop.h"
@@ -24,11 +25,16 @@ constexpr char16_t kDocumentTail[] = u" </FDT> ";
 constexpr char16_t kCommunicationError[] =
     u"<fdt:CommunicationError communicationError=\"dtmSpecific\" tag=\"tag\"/>";
 
-// Whether a record takes part in comparisons: it has a device address, can be read and belongs to
-// the data set.
-bool IsCompared(const ParInfo& record) {
-  return record.m_dwAddressed == 1 && (record.m_dwFlags & PFL_READABLE) && record.m_bPersist != 0;
+// Whether the device status walk reads a record: it has a device address and can be read, and
+// reading it does not make the device act (a self test or a reset is never run to learn a
+// status; the user interfaces that run them on purpose read those parameters themselves).
+bool IsReadForStatus(const ParInfo& record) {
+  return record.m_dwAddressed == 1 && (record.m_dwFlags & PFL_READABLE) && !IsActingHartRead(record.m_vAddress);
 }
+
+// Whether a record takes part in comparisons: read as for the status, and it belongs to the data
+// set.
+bool IsCompared(const ParInfo& record) { return IsReadForStatus(record) && record.m_bPersist != 0; }
 
 VARIANT IdVariant(ULONG id) {
   VARIANT v;
@@ -131,7 +137,7 @@ HRESULT CovFDT_BaseDTMCore::InternalGetDeviceStatus(ULONG* status) {
   for (ULONG i = 0; i < count; ++i) {
     ParInfo record;
     if (FAILED(GetParInfoAt(static_cast<LONG>(i), &record))) continue;
-    if (record.m_dwAddressed != 1 || !(record.m_dwFlags & PFL_READABLE)) continue;
+    if (!IsReadForStatus(record)) continue;
     SendProgress(empty, static_cast<USHORT>(static_cast<unsigned long long>(i) * 100 / count), kProgressShow);
     if (!direct) continue;
     vkr::Variant value;

@@ -87,7 +87,8 @@ bool ReadWholeFile(const std::u16string& path, std::string* text) {
 HMODULE CovFDT_BaseDTMCore::ResourceModule() { return g_module.GetModuleInstance(); }
 
 HRESULT CovFDT_BaseDTMCore::LoadInformationDocument(BSTR text, IXMLDOMDocument2** document, VARIANT_BOOL* loaded) {
-  return LoadXmlFromString(text, document, loaded);
+  // Validated against the FDT schemas, as every document the DTM reads or hands out.
+  return LoadDtmDocument(text, document, loaded);
 }
 
 HRESULT CovFDT_BaseDTMCore::GetInformationTemplate(BSTR* text) {
@@ -277,11 +278,53 @@ HRESULT CovFDT_BaseDTMCore::GetInformation(BSTR, BSTR* information) {
   return VerifySupportedLanguages(documentText, information);
 }
 
+std::u16string CovFDT_BaseDTMCore::OwnDeviceTypeTemplateId(IXMLDOMDocument* deviceType) {
+  vkr::ComPtr<IXMLDOMNode> asked;
+  if (deviceType->selectSingleNode(vkr::Bstr(u"//FDT/fdt:DtmDeviceType"), asked.Put()) != S_OK || !asked) return {};
+  const std::u16string askedGuid = TextAt(asked.Get(), u"@dtmDevTypeID");
+  const std::u16string name = TextAt(asked.Get(), u"fdt:VersionInformation/@name");
+  const std::u16string vendor = TextAt(asked.Get(), u"fdt:VersionInformation/@vendor");
+  const std::u16string version = TextAt(asked.Get(), u"fdt:VersionInformation/@version");
+  vkr::ComPtr<IDtmInformation> self = QueryDtm<IDtmInformation>();
+  vkr::Bstr own;
+  if (!self || self->GetInformation(nullptr, own.Put()) != S_OK || own.Empty()) return {};
+  vkr::ComPtr<IXMLDOMDocument2> document;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  if (FAILED(LoadInformationDocument(own, document.Put(), &loaded)) || !loaded || !document) return {};
+  vkr::ComPtr<IXMLDOMNodeList> types;
+  LONG count = 0;
+  if (document->selectNodes(vkr::Bstr(u"FDT/DtmInfo/DtmDeviceTypes/fdt:DtmDeviceType"), types.Put()) != S_OK || !types ||
+      FAILED(types->get_length(&count)))
+    return {};
+  for (LONG i = 0; i < count; ++i) {
+    vkr::ComPtr<IXMLDOMNode> type;
+    if (FAILED(types->get_item(i, type.Put())) || !type) continue;
+    const std::u16string ownGuid = TextAt(type.Get(), u"@dtmDevTypeID");
+    bool same = false;
+    GUID a{}, b{};
+    if (!askedGuid.empty() && !ownGuid.empty()) {
+      // The device type's GUID names it, in whatever case the frame wrote it.
+      same = GUIDFromStringW(askedGuid.c_str(), &a) && GUIDFromStringW(ownGuid.c_str(), &b) && IsEqualGUID(a, b);
+    } else {
+      same = !name.empty() && name == TextAt(type.Get(), u"fdt:VersionInformation/@name") &&
+             (vendor.empty() || vendor == TextAt(type.Get(), u"fdt:VersionInformation/@vendor")) &&
+             (version.empty() || version == TextAt(type.Get(), u"fdt:VersionInformation/@version"));
+    }
+    // The templates are made one per device type of the information document, in its order.
+    if (same) return u"ID_" + vkr::Utf8ToUtf16(std::to_string(i));
+  }
+  return {};
+}
+
 HRESULT CovFDT_BaseDTMCore::GetDevIdentInfoPath1(IXMLDOMDocument* deviceType, BSTR protocolId, BSTR* xpath) {
   LogEntry("GetDevIdentInfoPath1");
   if (!deviceType || !protocolId || !xpath) return E_INVALIDARG;
   std::u16string id = TextAt(deviceType, u"//FDT/fdt:DtmDeviceType/@nodeId");
   if (id.empty()) id = TextAt(deviceType, u"//FDT/fdt:DtmDeviceType/@deviceTypeId");
+  // A frame also hands back a device type as the DTM announced it, which carries neither: it is
+  // found among the DTM's own device types (its name is the device type's, not the DTM's, so the
+  // look-up by name cannot find it).
+  if (id.empty()) id = OwnDeviceTypeTemplateId(deviceType);
   const std::u16string protocol(vkr::View(protocolId));
   if (id.empty() || protocol.empty() || !UsableInPath(id) || !UsableInPath(protocol)) return E_FAIL;
   return FormatPath(xpath,
@@ -326,19 +369,23 @@ HRESULT CovFDT_BaseDTMCore::GetDeviceIdentificationInformation(BSTR deviceType, 
   *result = nullptr;
   if (!InformationState(m_eDtmState)) return S_FALSE;
   const std::u16string braced = u"{" + std::u16string(vkr::View(protocolId)) + u"}";
-  CLSID protocol{};
-  if (FAILED(CLSIDFromString(braced.c_str(), &protocol))) return E_INVALIDARG;
-  vkr::Bstr protocolText(braced);
+  GUID protocol{};
+  if (!GUIDFromStringW(braced.c_str(), &protocol)) return E_INVALIDARG;
+  // GUIDs compare without regard to case: the protocol is looked for in the form the templates
+  // write it (braced, upper case).
+  OLECHAR canonical[39] = {};
+  if (!StringFromGUID2(protocol, canonical, 39)) return E_INVALIDARG;
+  vkr::Bstr protocolText(canonical);
 
   vkr::ComPtr<IXMLDOMDocument2> frameDocument;
   VARIANT_BOOL loaded = VARIANT_FALSE;
   HRESULT hr = LoadInformationDocument(deviceType, frameDocument.Put(), &loaded);
   if (FAILED(hr)) return hr;
+  // A text that is no device-type document the FDT schemas accept names no device type.
+  if (!loaded || !frameDocument) return E_INVALIDARG;
   vkr::Bstr path1, path2;
-  if (loaded && frameDocument) {
-    if (FAILED(GetDevIdentInfoPath1(frameDocument.Get(), protocolText, path1.Put()))) path1.Reset();
-    if (FAILED(GetDevIdentInfoPath2(frameDocument.Get(), protocolText, path2.Put()))) path2.Reset();
-  }
+  if (FAILED(GetDevIdentInfoPath1(frameDocument.Get(), protocolText, path1.Put()))) path1.Reset();
+  if (FAILED(GetDevIdentInfoPath2(frameDocument.Get(), protocolText, path2.Put()))) path2.Reset();
   vkr::Bstr templateText;
   templateText.Attach(LoadHtmlResourceText(kIdentificationTemplates, ResourceModule()));
   if (templateText.Empty()) return E_FAIL;

@@ -1,6 +1,8 @@
 // The thread manager: the DTM thread's start and stop, its job calls, and the worker threads.
 #include "dtm/CovFDT_ThreadManagerImpl.h"
 
+#include <deque>
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -17,13 +19,6 @@ struct StartRecord {
   CLSID clsid;
 };
 
-// Handed to a worker thread; the thread deletes it.
-struct WorkerContext {
-  IStream* frame = nullptr;
-  IStream* dtm = nullptr;
-  CWorker* worker = nullptr;
-};
-
 constexpr ULONG kJobSetDtm = 34;
 constexpr ULONG kJobSetFrame = 35;
 constexpr DWORD kExitNoContext = 183;
@@ -33,13 +28,30 @@ ULONG HandleValue(HANDLE h) { return static_cast<ULONG>(reinterpret_cast<UINT_PT
 
 }  // namespace
 
+// Handed to a worker thread; the thread deletes it.
+struct CovFDT_ThreadManagerImpl::WorkerContext {
+  IStream* frame = nullptr;
+  IStream* dtm = nullptr;
+  CWorker* worker = nullptr;
+};
+
+// The workers that keep their order, in the order they were handed over, and whether a delivery
+// thread is taking them: it runs them one by one and ends when none is left.
+struct CovFDT_ThreadManagerImpl::OrderedWorkers {
+  std::mutex lock;
+  std::deque<WorkerContext*> waiting;
+  bool delivering = false;
+};
+
+HRESULT CDtmLink::QueryExtraInterface(REFIID riid, void** ppv) {
+  *ppv = nullptr;
+  if (!m_dtm) return E_NOINTERFACE;
+  return m_dtm->QueryInterface(riid, ppv);
+}
+
 CovFDT_ThreadManagerImpl::~CovFDT_ThreadManagerImpl() {
   if (m_pStream) m_pStream->Release();
-  m_pDtmThread = nullptr;
-  if (m_hThread) {
-    PostThreadMessageA(m_dwThreadId, WM_QUIT, 0, 0);
-    CloseHandle(m_hThread);
-  }
+  ReleaseDtmThread();
 }
 
 const CLSID& CovFDT_ThreadManagerImpl::GetDtmThreadClassId() {
@@ -86,8 +98,20 @@ bool CovFDT_ThreadManagerImpl::StartDtmThread() {
     StopDtmThread();
     return false;
   }
-  ExecuteMarshalledJob(kJobSetDtm, GetThreadManagerDtm());
+  // The thread reaches the DTM through a link it does not keep the DTM alive with.
+  IUnknown* dtm = GetThreadManagerDtm();
+  if (dtm && SUCCEEDED(vkr::MakeObject<CDtmLink>(&m_pDtmLink))) {
+    m_pDtmLink->Attach(dtm);
+    ExecuteMarshalledJob(kJobSetDtm, static_cast<IApartmentCallObserver*>(m_pDtmLink.Get()));
+  }
   return true;
+}
+
+void CovFDT_ThreadManagerImpl::DetachDtmLink() {
+  if (!m_pDtmLink) return;
+  m_pDtmLink->Detach();
+  // The thread object's proxy keeps the link itself until the thread lets it go.
+  m_pDtmLink = nullptr;
 }
 
 DWORD CovFDT_ThreadManagerImpl::DtmThreadMain(LPVOID p) {
@@ -126,6 +150,7 @@ bool CovFDT_ThreadManagerImpl::StopDtmThread() {
     thread->SetUpdateRate(off);
     ExecuteMarshalledJob(kJobSetDtm, nullptr);
   }
+  DetachDtmLink();
   m_pDtmThread = nullptr;
   // A thread that cannot be told or awaited is abandoned, unless it has ended already.
   if (!PostToDtmThread(WM_QUIT, 0, 0, m_hThread) && WaitForSingleObject(m_hThread, 0) != WAIT_OBJECT_0)
@@ -134,6 +159,29 @@ bool CovFDT_ThreadManagerImpl::StopDtmThread() {
   m_hThread = nullptr;
   m_dwThreadId = 0;
   return true;
+}
+
+void CovFDT_ThreadManagerImpl::ReleaseDtmThread() {
+  // A call of the thread into the DTM that runs below this one waits for it to return.
+  const bool insideThreadCall = m_pDtmLink && m_pDtmLink->CallsInProgress() > 0;
+  DetachDtmLink();
+  if (!m_hThread) return;
+  if (vkr::ComPtr<IovFdtDtmThread> thread = std::exchange(m_pDtmThread, nullptr)) {
+    VARIANT off;
+    VariantInit(&off);
+    off.vt = VT_I4;
+    off.lVal = 0;
+    thread->SetUpdateRate(off);
+  }
+  if (insideThreadCall) {
+    // Waiting here would wait for ever: the thread ends by itself once its call has returned.
+    PostThreadMessageA(m_dwThreadId, WM_QUIT, 0, 0);
+  } else if (!PostToDtmThread(WM_QUIT, 0, 0, m_hThread) && WaitForSingleObject(m_hThread, 0) != WAIT_OBJECT_0) {
+    TerminateThread(m_hThread, kExitTerminated);
+  }
+  CloseHandle(m_hThread);
+  m_hThread = nullptr;
+  m_dwThreadId = 0;
 }
 
 HRESULT CovFDT_ThreadManagerImpl::ExecuteJob(ULONG job, VARIANT argument) {
@@ -245,27 +293,94 @@ HRESULT CovFDT_ThreadManagerImpl::ExecuteWorkerThread(CWorker* worker) {
     return E_OUTOFMEMORY;
   }
   context->worker = worker;
+  auto discard = [](WorkerContext* c) {
+    if (c->frame) c->frame->Release();
+    if (c->dtm) c->dtm->Release();
+    delete c->worker;
+    delete c;
+  };
   // Marshalled as IUnknown: the worker's calls are carried back to this apartment as one call,
-  // where the pointers come back as they are here (see ThreadFunc).
+  // where the pointers come back as they are here (see RunWorker).
   HRESULT hr = CoMarshalInterThreadInterfaceInStream(IID_IUnknown, frame.Get(), &context->frame);
   if (SUCCEEDED(hr)) hr = CoMarshalInterThreadInterfaceInStream(IID_IUnknown, dtm.Get(), &context->dtm);
-  HANDLE thread = SUCCEEDED(hr) ? CreateThread(nullptr, 0, &ThreadFunc, context, 0, nullptr) : nullptr;
-  if (!thread) {
-    if (context->frame) context->frame->Release();
-    if (context->dtm) context->dtm->Release();
-    delete context;
-    delete worker;
+  if (FAILED(hr)) {
+    discard(context);
     return E_FAIL;
   }
-  CloseHandle(thread);  // nobody waits for a worker
+  if (!worker->KeepsOrder()) {
+    HANDLE thread = CreateThread(nullptr, 0, &ThreadFunc, context, 0, nullptr);
+    if (!thread) {
+      discard(context);
+      return E_FAIL;
+    }
+    CloseHandle(thread);  // nobody waits for a worker
+    return S_OK;
+  }
+  // Racing threads could deliver these out of order (a state reached before the one left): they
+  // wait for the one delivery thread, which starts when there is none.
+  bool start = false;
+  try {
+    if (!m_orderedWorkers) m_orderedWorkers = std::make_shared<OrderedWorkers>();
+    std::lock_guard<std::mutex> hold(m_orderedWorkers->lock);
+    m_orderedWorkers->waiting.push_back(context);
+    start = !m_orderedWorkers->delivering;
+    m_orderedWorkers->delivering = true;
+  } catch (const std::bad_alloc&) {
+    discard(context);
+    return E_OUTOFMEMORY;
+  }
+  if (!start) return S_OK;
+  auto* queue = new (std::nothrow) std::shared_ptr<OrderedWorkers>(m_orderedWorkers);
+  HANDLE thread = queue ? CreateThread(nullptr, 0, &OrderedWorkersMain, queue, 0, nullptr) : nullptr;
+  if (!thread) {
+    delete queue;
+    // Without a delivery thread the queue holds only this worker: it is taken back.
+    {
+      std::lock_guard<std::mutex> hold(m_orderedWorkers->lock);
+      m_orderedWorkers->waiting.clear();
+      m_orderedWorkers->delivering = false;
+    }
+    discard(context);
+    return E_FAIL;
+  }
+  CloseHandle(thread);
   return S_OK;
 }
 
 DWORD CovFDT_ThreadManagerImpl::ThreadFunc(LPVOID p) {
-  WriteLogA("CovFDT_BaseDTMImpl::ThreadFunc()");
   auto* context = static_cast<WorkerContext*>(p);
   if (!context) return kExitNoContext;
   CoInitialize(nullptr);
+  RunWorker(context);
+  CoUninitialize();
+  return 0;
+}
+
+DWORD CovFDT_ThreadManagerImpl::OrderedWorkersMain(LPVOID p) {
+  // The queue is shared: the manager may be gone before the last worker has run.
+  std::shared_ptr<OrderedWorkers> queue = std::move(*static_cast<std::shared_ptr<OrderedWorkers>*>(p));
+  delete static_cast<std::shared_ptr<OrderedWorkers>*>(p);
+  CoInitialize(nullptr);
+  for (;;) {
+    WorkerContext* context = nullptr;
+    {
+      std::lock_guard<std::mutex> hold(queue->lock);
+      if (queue->waiting.empty()) {
+        queue->delivering = false;
+        break;
+      }
+      context = queue->waiting.front();
+      queue->waiting.pop_front();
+    }
+    RunWorker(context);
+  }
+  queue = nullptr;
+  CoUninitialize();
+  return 0;
+}
+
+void CovFDT_ThreadManagerImpl::RunWorker(WorkerContext* context) {
+  WriteLogA("CovFDT_BaseDTMImpl::ThreadFunc()");
   vkr::ComPtr<IUnknown> dtm;
   HRESULT hr = CoGetInterfaceAndReleaseStream(std::exchange(context->dtm, nullptr), IID_IUnknown, dtm.PutVoid());
   IStream* frameStream = std::exchange(context->frame, nullptr);
@@ -295,7 +410,4 @@ DWORD CovFDT_ThreadManagerImpl::ThreadFunc(LPVOID p) {
   if (frameStream) frameStream->Release();
   delete context->worker;
   delete context;
-  dtm = nullptr;
-  CoUninitialize();
-  return 0;
 }

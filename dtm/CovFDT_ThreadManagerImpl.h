@@ -8,9 +8,35 @@
 // apartment, so the worker's calls run where the DTM and the frame live (see ExecuteWorkerThread).
 #pragma once
 
+#include <memory>
+
+#include "dtm/CApartmentRef.h"
 #include "dtm/CWorker.h"
 #include "dtm/DtmInterfaces.h"
 #include "platform/platform.h"
+
+// What the DTM thread holds of the DTM: a link that answers the DTM's interfaces while the DTM is
+// attached and none once it is detached. The thread so never keeps the DTM alive (the DTM holds
+// the thread), and a DTM whose frame lets go of it ends whatever state it is in. The link lives
+// in the DTM's apartment and is used there only; it counts the DTM thread's calls running on it.
+class CDtmLink : public vkr::Implements<IApartmentCallObserver> {
+ public:
+  CDtmLink() = default;
+  void Attach(IUnknown* dtm) { m_dtm = dtm; }
+  void Detach() { m_dtm = nullptr; }
+  // Calls of the DTM thread into the DTM that have begun and not ended.
+  LONG CallsInProgress() const { return m_calls; }
+
+  void OnCallBegin() override { ++m_calls; }
+  void OnCallEnd() override { --m_calls; }
+
+ protected:
+  HRESULT QueryExtraInterface(REFIID riid, void** ppv) override;
+
+ private:
+  IUnknown* m_dtm = nullptr;  // not owned
+  LONG m_calls = 0;
+};
 
 class CovFDT_ThreadManagerImpl {
  public:
@@ -28,6 +54,12 @@ class CovFDT_ThreadManagerImpl {
   // releases it, posts WM_QUIT and waits (pumping) until the thread has ended; a thread that
   // cannot be told or awaited is abandoned. True; also without a thread.
   bool StopDtmThread();
+  // The DTM is going without having stopped its thread (its last reference was released in a
+  // state that does not admit the release): the thread can no longer reach the DTM, its cyclic
+  // reads stop, and it is told to end and waited for (pumping). When the DTM goes inside one of
+  // the thread's own calls, the thread cannot end before that call returns: it is told to end
+  // and ends by itself. Nothing without a thread.
+  void ReleaseDtmThread();
 
   // Calls IovFdtDtmThread::Execute with (VT_UI4 job, argument) and returns its result; the
   // result VARIANT is cleared unread. E_FAIL without a thread object.
@@ -43,6 +75,8 @@ class CovFDT_ThreadManagerImpl {
   // Runs the worker once on a thread of its own with the frame's container and the DTM, and
   // deletes it there. E_INVALIDARG for null; E_FAIL without the frame's container or the DTM or
   // when marshalling or the thread fails, E_OUTOFMEMORY: the worker is then deleted at once.
+  // Workers that keep their order (CWorker::KeepsOrder) run one after another, in the order they
+  // were handed over, on one delivery thread of this manager at a time.
   // Virtual so that tests can run the workers where they want them.
   virtual HRESULT ExecuteWorkerThread(CWorker* worker);
 
@@ -63,8 +97,22 @@ class CovFDT_ThreadManagerImpl {
   DWORD m_dwThreadId = 0;
   IStream* m_pStream = nullptr;
   vkr::ComPtr<IovFdtDtmThread> m_pDtmThread;
+  // The DTM as the thread holds it.
+  vkr::ComPtr<vkr::ComObject<CDtmLink>> m_pDtmLink;
 
  private:
+  struct WorkerContext;
+  struct OrderedWorkers;
+
   static DWORD DtmThreadMain(LPVOID start);
   static DWORD ThreadFunc(LPVOID context);
+  static DWORD OrderedWorkersMain(LPVOID queue);
+  // Runs one worker as its thread received it: unmarshals the DTM and the frame and runs the
+  // worker in the DTM's apartment; deletes the worker and the context.
+  static void RunWorker(WorkerContext* context);
+  // Takes the thread object's link to the DTM away.
+  void DetachDtmLink();
+
+  // The workers that keep their order, waiting for their delivery thread; shared with it.
+  std::shared_ptr<OrderedWorkers> m_orderedWorkers;
 };

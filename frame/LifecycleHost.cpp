@@ -1,5 +1,6 @@
 // The lifecycle run of the frame host.
 #include "frame/LifecycleHost.h"
+#include "frame/FrameDocuments.h"
 
 #include "dtm/DtmInterfaces.h"
 #include "parameters/ParameterHandlerInterfaces.h"
@@ -10,16 +11,6 @@
 namespace vkr::frame {
 namespace {
 
-constexpr char16_t kSystemTag[] = u"VKR-1";
-constexpr char16_t kFrameVersion[] =
-    u"<FDT xmlns=\"x-schema:FDTFrameVersionSchema.xml\" xmlns:fdtvers=\"x-schema:FDTDataTypesSchema.xml\">"
-    u"<FrameVersion><fdtvers:FDTVersion major=\"1\" minor=\"2\" release=\"1\"/></FrameVersion></FDT>";
-constexpr char16_t kDeviceType[] =
-    u"<FDT xmlns=\"x-schema:DTMDeviceTypeSchema.xml\" xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">"
-    u"<fdt:DtmDeviceType><fdt:VersionInformation name=\"VORN VKR HART DTM\" vendor=\"Vorntec\" version=\"2.1.1\"/>"
-    u"</fdt:DtmDeviceType></FDT>";
-constexpr char16_t kUserInformation[] =
-    u"<FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\"><FDTUserInformation userLevel=\"planningEngineer\"/></FDT>";
 
 class Run {
  public:

@@ -1,6 +1,7 @@
 // The frame's engineering session: creation, data set, environment and channel, and the online
 // transfers as a frame asks for them.
 #include "frame/TransferSession.h"
+#include "frame/FrameDocuments.h"
 
 #include <cstdlib>
 
@@ -10,14 +11,6 @@
 namespace vkr::frame {
 namespace {
 
-constexpr char16_t kSystemTag[] = u"VKR-1";
-constexpr char16_t kFrameVersion[] =
-    u"<FDT xmlns=\"x-schema:FDTFrameVersionSchema.xml\" xmlns:fdtvers=\"x-schema:FDTDataTypesSchema.xml\">"
-    u"<FrameVersion><fdtvers:FDTVersion major=\"1\" minor=\"2\" release=\"1\"/></FrameVersion></FDT>";
-constexpr char16_t kDeviceType[] =
-    u"<FDT xmlns=\"x-schema:DTMDeviceTypeSchema.xml\" xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">"
-    u"<fdt:DtmDeviceType><fdt:VersionInformation name=\"VORN VKR HART DTM\" vendor=\"Vorntec\" version=\"2.1.1\"/>"
-    u"</fdt:DtmDeviceType></FDT>";
 
 // A fresh invoke id: a GUID without braces.
 std::string NewInvokeId() {

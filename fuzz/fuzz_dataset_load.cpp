@@ -9,6 +9,7 @@
 #include "dtm/CVornExampleDtm.h"
 #include "parameters/CFdtVariant.h"
 #include "platform/platform.h"
+#include "tests/support/fuzz_input.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ class FuzzDtm : public CVornExampleDtm {
 
 vkr::ComPtr<vkr::ComObject<FuzzDtm>>& Dtm() {
   static vkr::ComPtr<vkr::ComObject<FuzzDtm>> dtm = [] {
+    vkr::fuzz::Scratch::Directory();  // a registry and drives of its own
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     vkr::ComPtr<vkr::ComObject<FuzzDtm>> made;
     if (FAILED(vkr::MakeObject<FuzzDtm>(&made))) std::abort();

@@ -15,6 +15,7 @@
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
 #include "parameters/ParameterDocuments.h"
 #include "platform/platform.h"
+#include "tests/support/fuzz_input.h"
 #include "xml/XmlHelpers.h"
 
 namespace {
@@ -94,6 +95,7 @@ vkr::Bstr Export(Handler* h) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > kMaxInput) return 0;
+  vkr::fuzz::Scratch::Directory();  // a registry and drives of its own
   static const bool initialised = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   if (!initialised) abort();
   const std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);

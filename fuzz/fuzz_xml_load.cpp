@@ -4,46 +4,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "platform/platform.h"
-#include "tests/support/source_tree.h"
+#include "tests/support/fuzz_input.h"
 
-namespace {
-
-namespace fs = std::filesystem;
-
-vkr::ComPtr<IXMLDOMSchemaCollection> MakeCache() {
-  vkr::ComPtr<IXMLDOMSchemaCollection> cache;
-  CoCreateInstance(CLSID_XMLSchemaCache, nullptr, CLSCTX_ALL, IID_IXMLDOMSchemaCollection, cache.PutVoid());
-  fs::path dir = vkr::test::FrameSchemas();
-  for (const auto& e : fs::directory_iterator(dir)) {
-    vkr::Variant loc;
-    loc.vt = VT_BSTR;
-    loc.bstrVal = SysAllocString(vkr::Utf8ToUtf16(e.path().string()).c_str());
-    if (FAILED(cache->add(vkr::Bstr(u"x-schema:" + vkr::Utf8ToUtf16(e.path().filename().string())), loc))) abort();
-  }
-  return cache;
-}
-
-vkr::ComPtr<IXMLDOMDocument2> NewDocument(IXMLDOMSchemaCollection* cache) {
-  vkr::ComPtr<IXMLDOMDocument2> doc;
-  CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_ALL, IID_IXMLDOMDocument2, doc.PutVoid());
-  vkr::Variant v;
-  v.vt = VT_UNKNOWN;
-  v.punkVal = cache;
-  cache->AddRef();
-  doc->putref_schemas(v);
-  return doc;
-}
-
-}  // namespace
+using vkr::fuzz::MakeFrameSchemaCache;
+using vkr::fuzz::NewDocument;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 64 * 1024) return 0;
   static const bool initialised = SUCCEEDED(CoInitialize(nullptr));
-  static vkr::ComPtr<IXMLDOMSchemaCollection> cache = MakeCache();
+  static vkr::ComPtr<IXMLDOMSchemaCollection> cache = MakeFrameSchemaCache();
   if (!initialised) abort();
 
   vkr::Bstr text(vkr::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(data), size)));

@@ -327,8 +327,26 @@ HRESULT AppendParsedXml(IXMLDOMDocument* document, IXMLDOMNode* parent, BSTR xml
   return QueryNode(appended.Get(), node);
 }
 
+bool IsXmlCharacterText(std::u16string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c < 0x20) {
+      if (c != u'\t' && c != u'\n' && c != u'\r') return false;
+    } else if (c >= 0xD800 && c <= 0xDBFF) {
+      // A character beyond the first plane: a high surrogate and its low one.
+      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
+      ++i;
+    } else if ((c >= 0xDC00 && c <= 0xDFFF) || c == 0xFFFE || c == 0xFFFF) {
+      return false;
+    }
+  }
+  return true;
+}
+
 HRESULT XmlEscapeText(BSTR text, BSTR* escaped) {
   if (!escaped) return E_POINTER;
+  *escaped = nullptr;
+  if (!IsXmlCharacterText(std::u16string_view(text ? text : u"", SysStringLen(text)))) return E_INVALIDARG;
   ComPtr<IXMLDOMDocument2> doc;
   if (FAILED(NewDocument(&doc))) return E_POINTER;
   ComPtr<IXMLDOMAttribute> attribute;

@@ -9,6 +9,8 @@
 // its value untouched.
 #pragma once
 
+#include <string_view>
+
 #include "platform/platform.h"
 
 // ---- Node tests and typed reads. ----
@@ -68,9 +70,16 @@ HRESULT AppendElementAtPath(IXMLDOMDocument* document, BSTR path, BSTR name, BST
 HRESULT AppendParsedXml(IXMLDOMDocument* document, IXMLDOMNode* parent, BSTR xml, BSTR namespaceUri,
                         IXMLDOMNode** node);
 // The text as it stands inside a double-quoted attribute value: markup characters as entity
-// references. A null text gives an empty BSTR. E_POINTER for a null out-pointer or when no
-// document can be made.
+// references, TAB, LF and CR as character references. A null text gives an empty BSTR. A text
+// holding a character no XML document can carry, not even as a reference (the other control
+// characters below U+0020, U+FFFE, U+FFFF, a surrogate without its pair), is refused with
+// E_INVALIDARG and *escaped null: a document built from it would load in no frame, and putting
+// another character in its place would hand the frame a value the DTM does not hold. E_POINTER
+// for a null out-pointer or when no document can be made.
 HRESULT XmlEscapeText(BSTR text, BSTR* escaped);
+// Whether every character of the text can stand in an XML document (XML 1.0 characters; a null
+// text is empty and can).
+bool IsXmlCharacterText(std::u16string_view text);
 // Loads text into a new document without a schema cache (synchronous, no external resolution).
 // *document receives it and *loaded whether the text parsed; S_OK either way. E_INVALIDARG for
 // null out-pointers, E_POINTER when no document can be made.

@@ -182,8 +182,10 @@ TEST_F(RequestTest, ReadListGivesOneDocumentPerGroup) {
   EXPECT_EQ(t.records[0].kind, kHartDataExchangeRequest);
   EXPECT_FALSE(t.records[0].hasData);
   EXPECT_EQ(t.records[0].reference, Utf8(reference.Get()));
-  EXPECT_EQ(t.records[0].value.vt, VT_EMPTY);
+  // The read answers every member of the group the list names: they travel with the record.
+  EXPECT_EQ(Ids(t.records[0].value), (std::vector<ULONG>{1048, 1031, 1049, 1050}));
   EXPECT_EQ(t.records[1].id, 1024u);
+  EXPECT_EQ(t.records[1].value.vt, VT_EMPTY) << "a group the list names once";
   EXPECT_EQ(t.records[1].command, 1);
   // The read of the selector command sends its request data unchanged.
   EXPECT_EQ(t.records[2].id, 5002u);

@@ -75,6 +75,48 @@ TEST_F(ResponseTest, WholeCommand3AnswerGoesTo1031WhateverItsLength) {
   }
 }
 
+// A command 3 answer of seven bytes holds the current only. A read of the PV, alone or for a list
+// that names it, fails and tells the PV; what the answer holds is still stored, and members nobody
+// asked for are only skipped. Both classes alike.
+TEST_F(ResponseTest, AnAnswerTooShortForARequestedMemberTellsItAndFails) {
+  const char* shortAnswer = "414800002D3FC0";
+  struct Case {
+    CovFDT_HartProtocolImpl* p;
+    bool fromList;
+    std::vector<std::string> device, framework;
+  } cases[] = {
+      {&protocol, false, {"1031 ok", "1048 ok", "1049 error: error distributing result!"}, {}},
+      {&hart, false, {}, {"1048 ok", "1049 error: error distributing result!"}},
+      {&protocol, true,
+       {"1031 ok", "1048 ok", "1049 error: error distributing result!", "1050 error: error distributing result!"}, {}},
+      {&hart, true, {},
+       {"1031 error: error distributing result!", "1048 ok", "1049 error: error distributing result!",
+        "1050 error: error distributing result!"}},
+  };
+  SetList(u"L", {1049, 1031, 1050});
+  for (const Case& c : cases) {
+    const bool device = c.p == &protocol;
+    SCOPED_TRACE(std::string(device ? "device class" : "framework class") + (c.fromList ? ", list" : ", single"));
+    vkr::Variant record;
+    if (c.fromList) {
+      vkr::Variant documents, records;
+      ASSERT_EQ(c.p->CreateReadTransactions(ListId(u"L"), reference, &documents, &records), S_OK);
+      LONG first = 0;
+      ASSERT_EQ(SafeArrayGetElement(records.parray, &first, record.Put()), S_OK);
+    } else {
+      record = ReadRecord(*c.p, 1049);
+    }
+    dtm->answers.clear();
+    SetDeviceValue(1049, vkr::Variant());
+    const HRESULT hr = c.p->ParseTransactionResponse(record, vkr::Bstr(DataExchangeResponse(shortAnswer)), reference,
+                                                     VARIANT_TRUE, nullptr);
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+    EXPECT_EQ(AnswerLines(), device ? c.device : c.framework);
+    EXPECT_EQ(FloatOf(DeviceValue(1048)), 12.5f);
+    EXPECT_EQ(DeviceValue(1049).vt, VT_EMPTY);
+  }
+}
+
 TEST_F(ResponseTest, StatusBytesDecideSuccess) {
   struct Case {
     int deviceStatus, communicationStatus, commandResponse;
@@ -128,11 +170,18 @@ TEST_F(ResponseTest, ResponseDataThatIsNotHexCannotBeDistributed) {
 
 TEST_F(ResponseTest, AnswersWithoutDataDistributeNothing) {
   for (const char* data : {static_cast<const char*>(nullptr), ""}) {
+    // A command that only acts (41: the self test) has no field to fill.
     dtm->answers.clear();
     vkr::Variant bytes;
-    EXPECT_EQ(Parse(protocol, 1024, DataExchangeResponse(data, 0, 0, 0, nullptr, 1), VARIANT_TRUE, &bytes), S_OK);
+    EXPECT_EQ(Parse(protocol, 1034, DataExchangeResponse(data, 0, 0, 0, nullptr, 41), VARIANT_TRUE, &bytes), S_OK);
     EXPECT_TRUE(dtm->answers.empty());
     EXPECT_EQ(bytes.vt, VT_EMPTY);
+    // A read that asked for a value gets no value: the parameter is told, the read fails.
+    dtm->answers.clear();
+    SetDeviceValue(1024, vkr::Variant());
+    EXPECT_TRUE(FAILED(Parse(protocol, 1024, DataExchangeResponse(data, 0, 0, 0, nullptr, 1), VARIANT_TRUE, &bytes)));
+    EXPECT_EQ(AnswerLines(), (std::vector<std::string>{"1024 error: error distributing result!"}));
+    EXPECT_EQ(DeviceValue(1024).vt, VT_EMPTY);
   }
 }
 

@@ -15,6 +15,7 @@
 #include <tuple>
 
 #include "communication/CMyConnection.h"
+#include "frame/FrameDocuments.h"
 #include "dtm/CDtmThread.h"
 #include "dtm/VornExampleDtmModule.h"
 #include "frame/FrameChannel.h"
@@ -31,16 +32,10 @@ using vkr::test::UI4;
 using Fault = FrameChannel::Fault;
 using FaultKind = FrameChannel::FaultKind;
 
-constexpr char16_t kSystemTag[] = u"VKR-1";
-constexpr char16_t kFrameVersion[] =
-    u"<FDT xmlns=\"x-schema:FDTFrameVersionSchema.xml\" xmlns:fdtvers=\"x-schema:FDTDataTypesSchema.xml\">"
-    u"<FrameVersion><fdtvers:FDTVersion major=\"1\" minor=\"2\" release=\"1\"/></FrameVersion></FDT>";
-constexpr char16_t kDeviceType[] =
-    u"<FDT xmlns=\"x-schema:DTMDeviceTypeSchema.xml\" xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">"
-    u"<fdt:DtmDeviceType><fdt:VersionInformation name=\"VORN VKR HART DTM\" vendor=\"Vorntec\" version=\"2.1.1\"/>"
-    u"</fdt:DtmDeviceType></FDT>";
-constexpr char16_t kUserInformation[] =
-    u"<FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\"><FDTUserInformation userLevel=\"planningEngineer\"/></FDT>";
+using vkr::frame::kSystemTag;
+using vkr::frame::kFrameVersion;
+using vkr::frame::kDeviceType;
+using vkr::frame::kUserInformation;
 constexpr char16_t kVerificationList[] = u"DeviceVerification\\036D1498-387B-11D4-86E1-00E0987270B9";
 
 // The parameters and the HART commands that carry them.

@@ -24,10 +24,11 @@ TEST_F(ThreadManagerStart, StartsOneThreadAndStopsItWithNothingLeft) {
   ASSERT_TRUE(manager.StartDtmThread());  // a second start does nothing
   EXPECT_EQ(manager.ThreadId(), id);
   EXPECT_EQ(vkr::platform::LiveThreadCount(), threadsBefore + 1);
-  // The thread object holds the DTM (job 34) through a proxy.
-  EXPECT_GT(dtm->RefCount(), 1);
+  // The thread object reaches the DTM (job 34) without keeping it alive: the DTM holds the
+  // thread, and a frame's last release must end the DTM.
+  EXPECT_EQ(dtm->RefCount(), 1);
   EXPECT_EQ(Job(28, I4(1)), S_OK);
-  EXPECT_TRUE(DtmHas("msg 64 i4:1"));
+  EXPECT_TRUE(PumpUntil([&] { return DtmHas("msg 64 i4:1"); }));
   EXPECT_TRUE(manager.StopDtmThread());
   EXPECT_FALSE(manager.HasThread());
   EXPECT_EQ(vkr::platform::LiveThreadCount(), threadsBefore);
@@ -89,6 +90,30 @@ TEST_F(ThreadManagerStart, StopWhileTheThreadWaitsInAJob) {
   EXPECT_TRUE(frame->journal.Has("frame released communication TAG"));
   EXPECT_FALSE(manager.HasThread());
   dtm->onGetState = nullptr;
+}
+
+// A DTM whose last reference goes inside one of its thread's calls (the frame lets go of it while
+// the thread's upload runs) cannot wait for the thread, which waits for that call: the thread is
+// told to end, can no longer reach the DTM, and ends once the call has returned.
+TEST_F(ThreadManagerStart, ReleasedInsideTheThreadsOwnCallTheThreadEndsByItself) {
+  ASSERT_TRUE(manager.StartDtmThread());
+  ASSERT_EQ(manager.ExecuteMarshalledJob(35, static_cast<IFdtContainer*>(frame.Get())), S_OK);
+  bool released = false;
+  dtm->onTransfer = [&](bool, const std::string&) {
+    manager.ReleaseDtmThread();
+    released = true;
+    return S_OK;
+  };
+  ASSERT_EQ(Job(3, Request(u"U1", u"P")), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return released; }));
+  EXPECT_FALSE(manager.HasThread());
+  EXPECT_TRUE(PumpUntil([&] { return vkr::platform::LiveThreadCount() == threadsBefore; }));
+  // The thread still told the frame that the upload ended; nothing after the release reached the
+  // DTM.
+  EXPECT_TRUE(FrameHas("frame upload U1 1"));
+  EXPECT_EQ(Count(dtm->journal, "state 12"), 0u);
+  EXPECT_EQ(Job(13), E_FAIL);
+  dtm->onTransfer = nullptr;
 }
 
 TEST_F(ThreadManagerStart, HandOverWaitsForTheThreadToTakeTheObject) {

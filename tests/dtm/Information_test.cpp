@@ -35,6 +35,8 @@ class Validator : public CovFDTXMLHandlerImpl<Validator> {
 
 class InfoDtm : public TestDtm {
  public:
+  // The schema cache the environment would set up from the frame's schema directory.
+  HRESULT InitSchemas() { return InitializeDtmSchemaCache(vkr::Bstr(vkr::Utf8ToUtf16(kFrameSchemas.string()))); }
   std::vector<ULONG> languages;  // empty: the translation answers as it does without a file
   HRESULT GetLanguageCount(LONG* count) override {
     if (!count) return E_POINTER;
@@ -60,6 +62,7 @@ class Information : public testing::Test {
     ASSERT_EQ(vkr::MakeObject<InfoDtm>(&dtm), S_OK);
     ASSERT_EQ(vkr::MakeObject<FakeStateEvents>(&events), S_OK);
     ASSERT_EQ(validator.InitializeSchemaCache(vkr::Bstr(vkr::Utf8ToUtf16(kFrameSchemas.string()))), S_OK);
+    ASSERT_EQ(dtm->InitSchemas(), S_OK);
     SetIconPath(nullptr);
   }
   void TearDown() override { CoUninitialize(); }
@@ -125,7 +128,10 @@ TEST_F(Information, Fdt12DocumentHasNoFdt121Items) {
   vkr::Bstr text = Info();
   auto doc = Validated(text);
   ASSERT_TRUE(doc);
-  EXPECT_EQ(Count(doc.Get(), u"FDT/DtmInfo/FDTVersion"), 0);
+  // The FDT version without its release.
+  EXPECT_EQ(At(doc.Get(), u"FDT/DtmInfo/FDTVersion/@major"), "1");
+  EXPECT_EQ(At(doc.Get(), u"FDT/DtmInfo/FDTVersion/@minor"), "2");
+  EXPECT_EQ(Count(doc.Get(), u"FDT/DtmInfo/FDTVersion/@release"), 0);
   EXPECT_EQ(Count(doc.Get(), u"//fdt:DtmDeviceType[@dtmDevTypeID]"), 0);
   EXPECT_EQ(Count(doc.Get(), u"//fdt:DtmDeviceType[@dtmDevTypeIDVersion]"), 0);
   EXPECT_EQ(At(doc.Get(), u"FDT/DtmInfo/fdt:VersionInformation/@name"), "Brevant Guided Radar (VKR)");
@@ -251,7 +257,7 @@ TEST_F(Information, IdentificationLookUp) {
       {"name only", DeviceType(u"", u"Brevant Guided Radar (VKR)", u"", u""), kHart, S_OK, true},
       {"another version", DeviceType(u"", u"Brevant Guided Radar (VKR)", u"Vorntec", u"9.9"), kHart, E_FAIL, false},
       {"unknown device", DeviceType(u"nodeId=\"ID_7\"", u"Other"), kHart, E_FAIL, false},
-      {"a quote in the name", DeviceType(u"", u"x&quot;] | //*[\"", u"", u""), kHart, S_OK, false},
+      {"a quote in the name", DeviceType(u"", u"x&quot;] | //*[&quot;", u"", u""), kHart, S_OK, false},
       {"protocol with braces", DeviceType(u"nodeId=\"ID_0\"", u"x"), u"{036D1498-387B-11D4-86E1-00E0987270B9}",
        E_INVALIDARG, false},
       {"protocol no GUID", DeviceType(u"nodeId=\"ID_0\"", u"x"), u"HART", E_INVALIDARG, false},

@@ -282,6 +282,26 @@ TEST_F(ParameterDocuments, EmptyTextsAreASpaceAndTheExtensionAddsItsTexts) {
       << vkr::Utf16ToUtf8(text.View());
 }
 
+// A tag holding a character no XML document can carry gives no document, never one that no frame
+// can load; the characters a document can carry come back as they were.
+TEST_F(ParameterDocuments, ATagNoDocumentCanHoldGivesNoDocument) {
+  for (const char16_t* tag : {u"TAG\x01", u"A\x1B[1mB", u"\x0B", u"T\xFFFE", u"T\xFFFF", u"T\xDBFF"}) {
+    ASSERT_EQ(dtm->SetValueById(1, Text(tag)), S_OK);
+    vkr::Bstr text;
+    const HRESULT hr = dtm->GetParameters(nullptr, text.Put());
+    EXPECT_TRUE(FAILED(hr)) << std::hex << hr << " " << vkr::Utf16ToUtf8(text.View());
+    EXPECT_EQ(text.Get(), nullptr);
+  }
+  for (const char16_t* tag : {u"Tank\t1\r\nA", u"\xD834\xDD1E", u"\x7F\xFFFD"}) {
+    ASSERT_EQ(dtm->SetValueById(1, Text(tag)), S_OK);
+    auto doc = Validated(Get());
+    ASSERT_TRUE(doc);
+    vkr::Bstr back;
+    ASSERT_EQ(SelectNodeText(doc.Get(), vkr::Bstr(u"FDT/DtmDevice/@fdt:tag"), back.Put()), S_OK);
+    EXPECT_EQ(back.View(), tag);
+  }
+}
+
 TEST_F(ParameterDocuments, GetParametersReturnsTheFailuresOfItsSources) {
   ASSERT_EQ(dtm->SetValueById(1, vkr::I4(5)), S_OK);
   vkr::Bstr text;

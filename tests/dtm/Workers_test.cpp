@@ -2,7 +2,11 @@
 // communication client's channel and protocol.
 #include <gtest/gtest.h>
 
+#include "dtm/CDtmThread.h"
+#include "frame/FrameChannel.h"
+#include "frame/FrameContainer.h"
 #include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/threading.h"
 
 namespace {
 
@@ -95,6 +99,98 @@ TEST_F(Workers, TheCommunicationClientKeepsTheChannelAndChoosesItsProtocol) {
   VARIANT_BOOL done = VARIANT_TRUE;
   EXPECT_EQ(client->ReadParameter(UI4(1), &done), E_UNEXPECTED);
   EXPECT_EQ(done, VARIANT_FALSE);
+}
+
+// The DTM as a frame has it, its workers on their own threads; it records the state-reached
+// messages in the order they arrive.
+class OrderDtm : public TestDtm {
+ public:
+  std::vector<ULONG> reached;
+  HRESULT ExecuteWorkerThread(CWorker* worker) override { return CovFDT_ThreadManagerImpl::ExecuteWorkerThread(worker); }
+  HRESULT DtmMessage(VARIANT id, VARIANT argument) override {
+    if (id.vt == VT_UI4 && id.ulVal >= 64 && id.ulVal <= 68) reached.push_back(id.ulVal);
+    return TestDtm::DtmMessage(id, argument);
+  }
+};
+
+std::string Sequence(const std::vector<ULONG>& ids, std::size_t from) {
+  std::string s;
+  for (std::size_t i = from; i < ids.size(); ++i) s += std::to_string(ids[i]) + " ";
+  return s;
+}
+
+// Released and set again in quick succession, the communication's state messages (65 on
+// reaching 8, 66 on reaching 9) reach the DTM, and their broadcasts the user interfaces, in the
+// order the states were reached: 65 after 66 would reset a verification that runs.
+TEST(StateMessages, ArriveInTheOrderTheStatesWereReached) {
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  {
+    vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CDtmThread>>> factory;
+    ASSERT_EQ(vkr::MakeObject(&factory), S_OK);
+    DWORD cookie = 0;
+    ASSERT_EQ(CoRegisterClassObject(CLSID_DtmThread, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    Journal journal;
+    vkr::ComPtr<vkr::ComObject<OrderDtm>> dtm;
+    vkr::ComPtr<vkr::ComObject<FakeUserInterface>> ui;
+    vkr::ComPtr<vkr::ComObject<vkr::frame::FrameContainer>> frame;
+    vkr::ComPtr<vkr::ComObject<vkr::frame::FrameChannel>> channel;
+    ASSERT_EQ(vkr::MakeObject(&dtm), S_OK);
+    ASSERT_EQ(vkr::MakeObject(&ui), S_OK);
+    ASSERT_EQ(vkr::MakeObject(&frame), S_OK);
+    ASSERT_EQ(vkr::MakeObject(&channel), S_OK);
+    ui->journal = &journal;
+    dtm->AddOpenUserInterface(u"ui-1", static_cast<IovFdtActiveX4*>(ui.Get()));
+    IDtm& idtm = *dtm;
+    VARIANT_BOOL result = VARIANT_FALSE;
+    ASSERT_EQ(static_cast<IPersistStreamInit&>(*dtm).InitNew(), S_OK);
+    ASSERT_EQ(idtm.Environment(vkr::Bstr(u"VKR-1"), frame.Get(), &result), S_OK);
+    ASSERT_EQ(idtm.InitNew(vkr::Bstr(u"<FDT xmlns=\"x-schema:DTMDeviceTypeSchema.xml\" "
+                                     u"xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\"><fdt:DtmDeviceType>"
+                                     u"<fdt:VersionInformation name=\"VORN VKR HART DTM\" vendor=\"Vorntec\" "
+                                     u"version=\"2.1.1\"/></fdt:DtmDeviceType></FDT>"),
+                           &result),
+              S_OK);
+    ASSERT_EQ(idtm.Config(vkr::Bstr(u"<FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\"><FDTUserInformation "
+                                    u"userLevel=\"maintenance\"/></FDT>"),
+                          &result),
+              S_OK);
+    ASSERT_EQ(idtm.SetCommunication(channel.Get(), &result), S_OK);
+    ASSERT_EQ(result, VARIANT_TRUE);
+    // The broadcast of each message reached (0x2713) to the open user interface.
+    auto reachedBroadcasts = [&] { return journal.With("ui command ui4:10003 "); };
+    // 64 initialised, 65 configured, 66 communication set.
+    ASSERT_TRUE(PumpUntil([&] { return dtm->reached.size() == 3 && reachedBroadcasts().size() == 3; }))
+        << Sequence(dtm->reached, 0);
+    EXPECT_EQ(Sequence(dtm->reached, 0), "64 65 66 ");
+    journal.Clear();
+
+    constexpr int kPairs = 300;
+    for (int i = 0; i < kPairs; ++i) {
+      ASSERT_EQ(idtm.ReleaseCommunication(&result), S_OK);
+      ASSERT_EQ(idtm.SetCommunication(channel.Get(), &result), S_OK);
+    }
+    const std::size_t expected = 3 + 2 * kPairs;
+    ASSERT_TRUE(PumpUntil([&] { return dtm->reached.size() == expected && reachedBroadcasts().size() == 2 * kPairs; },
+                          30000))
+        << dtm->reached.size() << " messages, " << reachedBroadcasts().size() << " broadcasts";
+    std::size_t outOfOrder = 0;
+    for (std::size_t i = 3; i < expected; ++i)
+      if (dtm->reached[i] != ((i - 3) % 2 == 0 ? 65u : 66u)) ++outOfOrder;
+    EXPECT_EQ(outOfOrder, 0u) << Sequence(dtm->reached, 3);
+    const std::vector<std::string> broadcasts = reachedBroadcasts();
+    std::size_t broadcastsOutOfOrder = 0;
+    for (std::size_t i = 0; i < broadcasts.size(); ++i)
+      if (broadcasts[i] != std::string("ui command ui4:10003 ui4:") + (i % 2 == 0 ? "65" : "66")) ++broadcastsOutOfOrder;
+    EXPECT_EQ(broadcastsOutOfOrder, 0u);
+
+    dtm = nullptr;
+    EXPECT_TRUE(vkr::platform::WaitForThreadsToEnd(5000));
+    CoRevokeClassObject(cookie);
+  }
+  DrainQueue();
+  CoUninitialize();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dtm/DtmInterfaces.h"
+#include "frame/FrameDocuments.h"
 #include "dtm/FdtInterfaces.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
@@ -22,13 +23,8 @@ using vkr::test::ScopedRegistry;
 using vkr::test::TempDir;
 using vkr::frame::FrameContainer;
 
-constexpr char16_t kFrameVersion[] =
-    u"<FDT xmlns=\"x-schema:FDTFrameVersionSchema.xml\" xmlns:fdtvers=\"x-schema:FDTDataTypesSchema.xml\">"
-    u"<FrameVersion><fdtvers:FDTVersion major=\"1\" minor=\"2\" release=\"1\"/></FrameVersion></FDT>";
-constexpr char16_t kDeviceType[] =
-    u"<FDT xmlns=\"x-schema:DTMDeviceTypeSchema.xml\" xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">"
-    u"<fdt:DtmDeviceType><fdt:VersionInformation name=\"VORN VKR HART DTM\" vendor=\"Vorntec\" version=\"2.1.1\"/>"
-    u"</fdt:DtmDeviceType></FDT>";
+using vkr::frame::kFrameVersion;
+using vkr::frame::kDeviceType;
 
 std::u16string UserInformation(const std::u16string& level) {
   return u"<FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\"><FDTUserInformation userLevel=\"" + level +

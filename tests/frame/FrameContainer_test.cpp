@@ -166,14 +166,16 @@ TEST_F(FrameContainerTest, BothFramesGetAValidInformationDocument) {
   std::string all;
   for (const std::string& l : lines) all += l + "\n";
   EXPECT_EQ(hr, S_OK) << all;
-  // Two documents, both valid; only the FDT 1.2.1 one names its FDT version and device-type id.
+  // Two documents, both valid; each names its FDT version, only the FDT 1.2.1 one with its
+  // release, and only that one its device-type id.
   const std::size_t first = all.find("\nvalid\n");
   ASSERT_NE(first, std::string::npos) << all;
   EXPECT_NE(all.find("\nvalid\n", first + 1), std::string::npos) << all;
   EXPECT_EQ(all.find("NOT VALID"), std::string::npos) << all;
   const std::size_t second = all.find("FDT 1.2.1 frame");
   ASSERT_NE(second, std::string::npos) << all;
-  EXPECT_EQ(all.substr(0, second).find("<FDTVersion"), std::string::npos) << all;
+  EXPECT_NE(all.substr(0, second).find("<FDTVersion major=\"1\" minor=\"2\"/>"), std::string::npos) << all;
+  EXPECT_EQ(all.substr(0, second).find("dtmDevTypeID="), std::string::npos) << all;
   EXPECT_NE(all.find("<FDTVersion major=\"1\" minor=\"2\" release=\"1\"/>", second), std::string::npos) << all;
   EXPECT_NE(all.find("dtmDevTypeID=", second), std::string::npos) << all;
   EXPECT_EQ(vkr::frame::RunInformation(nullptr, &lines), E_POINTER);

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "dtm/DtmInterfaces.h"
+#include "frame/FrameDocuments.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
 #include "tests/support/temp_files.h"
@@ -21,15 +22,9 @@ using vkr::test::ScopedEnv;
 using vkr::test::ScopedRegistry;
 using vkr::test::TempDir;
 
-constexpr char16_t kFrameVersion[] =
-    u"<FDT xmlns=\"x-schema:FDTFrameVersionSchema.xml\" xmlns:fdtvers=\"x-schema:FDTDataTypesSchema.xml\">"
-    u"<FrameVersion><fdtvers:FDTVersion major=\"1\" minor=\"2\" release=\"1\"/></FrameVersion></FDT>";
-constexpr char16_t kDeviceType[] =
-    u"<FDT xmlns=\"x-schema:DTMDeviceTypeSchema.xml\" xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">"
-    u"<fdt:DtmDeviceType><fdt:VersionInformation name=\"VORN VKR HART DTM\" vendor=\"Vorntec\" version=\"2.1.1\"/>"
-    u"</fdt:DtmDeviceType></FDT>";
-constexpr char16_t kUserInformation[] =
-    u"<FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\"><FDTUserInformation userLevel=\"planningEngineer\"/></FDT>";
+using vkr::frame::kFrameVersion;
+using vkr::frame::kDeviceType;
+using vkr::frame::kUserInformation;
 constexpr char kFileName[] = "VornExampleDtmTranslation.xml";
 
 std::string Languages(const char* entries) {

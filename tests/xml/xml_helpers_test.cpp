@@ -334,6 +334,29 @@ TEST_F(XmlHelpersTest, EscapingAsAnAttributeValue) {
   EXPECT_EQ(XmlEscapeText(Bstr(u"x"), nullptr), E_POINTER);
 }
 
+// Characters no XML document can carry, not even as references, are refused rather than passed
+// on or replaced; the ones it can carry (also beyond the first plane) are kept.
+TEST_F(XmlHelpersTest, EscapingRefusesWhatNoDocumentCanHold) {
+  const std::u16string refused[] = {u"A\x01" u"B", u"\x08", u"tag\x0B", u"\x0C", u"\x1F end", u"\xFFFE",
+                                    u"x\xFFFF",    u"\xD800", u"\xD800x",   u"\xDC00\xD800", std::u16string(u"a\0b", 3)};
+  for (const std::u16string& text : refused) {
+    Bstr escaped;
+    BSTR in = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    EXPECT_EQ(XmlEscapeText(in, escaped.Put()), E_INVALIDARG) << vkr::Utf16ToUtf8(text);
+    EXPECT_EQ(escaped.Get(), nullptr);
+    SysFreeString(in);
+  }
+  for (const std::u16string text : {u"\t\n\r", u"\xD834\xDD1E clef", u"\x7F\xFFFD\xE000"}) {
+    Bstr escaped;
+    ASSERT_EQ(XmlEscapeText(Bstr(text), escaped.Put()), S_OK) << vkr::Utf16ToUtf8(text);
+    auto doc = Load((u"<a v=\"" + escaped.Str() + u"\"/>").c_str());
+    ASSERT_TRUE(doc) << vkr::Utf16ToUtf8(escaped.View());
+    Bstr back;
+    ASSERT_EQ(GetXmlValueBstr(back.Put(), doc.Get(), Bstr(u"a/@v")), S_OK);
+    EXPECT_EQ(back.View(), text);
+  }
+}
+
 TEST_F(XmlHelpersTest, LoadXmlFromStringReportsParsingThroughTheFlag) {
   ComPtr<IXMLDOMDocument2> doc;
   VARIANT_BOOL loaded = VARIANT_TRUE;
