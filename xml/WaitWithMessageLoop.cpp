@@ -5,7 +5,9 @@ BOOL WaitWithMessageLoop(HANDLE event, DWORD timeout) {
   const DWORD start = GetTickCount();
   DWORD wait = timeout;
   for (;;) {
-    const DWORD result = MsgWaitForMultipleObjects(1, &event, FALSE, wait, QS_ALLINPUT);
+    // Any queued input counts, also input the thread has seen already: a wait that ended right
+    // after its own message leaves the rest queued, and the next wait must serve it.
+    const DWORD result = MsgWaitForMultipleObjectsEx(1, &event, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     if (result == WAIT_OBJECT_0) return TRUE;
     if (result != WAIT_OBJECT_0 + 1) return FALSE;
 

@@ -85,6 +85,23 @@ TEST_F(WaitTest, ReturnsRightAfterTheMessageWhoseHandlingSignals) {
   EXPECT_EQ(msg.wParam, 3u);  // the next message waits for the caller's own loop
 }
 
+// A wait that ended right after its own message leaves the next one queued, already seen by the
+// thread: the next wait still serves it (a call from another apartment waiting there would
+// otherwise wait for ever, and with it a caller that waits for that call's effect).
+TEST_F(WaitTest, AMessageLeftQueuedByAnEarlierWaitIsServedByTheNext) {
+  HANDLE first = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_TRUE(PostMessageW(kWindow, kSignalMessage, 1, 0));
+  ASSERT_TRUE(PostMessageW(kWindow, kSignalMessage, 2, 0));
+  g_event = first;
+  EXPECT_TRUE(WaitWithMessageLoop(first, 1000));
+  g_event = event_;
+  const auto start = Clock::now();
+  EXPECT_TRUE(WaitWithMessageLoop(event_, 2000));
+  EXPECT_LT(MillisecondsSince(start), 1000);
+  EXPECT_EQ(g_dispatched, (std::vector<UINT>{kSignalMessage, kSignalMessage}));
+  CloseHandle(first);
+}
+
 TEST_F(WaitTest, MessagesFromAnotherThreadAreServedWhileWaiting) {
   std::thread poster([] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
