@@ -32,14 +32,14 @@
 #include <string>
 #include <vector>
 
-#include "communication/CommunicationInterfaces.h"
+#include "include/CommunicationInterfaces.h"
 #include "communication/CovFDT_BaseProtocolImpl.h"
-#include "dtm/DtmInterfaces.h"
-#include "dtm/DtmThreadInterfaces.h"
-#include "dtm/FdtInterfaces.h"
+#include "include/DtmInterfaces.h"
+#include "include/DtmThreadInterfaces.h"
+#include "include/FdtInterfaces.h"
 #include "parameters/CovVAPacker.h"
-#include "parameters/IovFDTParamList.h"
-#include "parameters/ParameterHandlerInterfaces.h"
+#include "include/IovFDTParamList.h"
+#include "include/ParameterHandlerInterfaces.h"
 #include "platform/platform.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
 

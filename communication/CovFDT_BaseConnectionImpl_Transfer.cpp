@@ -2,7 +2,7 @@
 // transactions, their progress (DTM message 18), their cancellation by transfer id, and the
 // application of uploaded values.
 #include "communication/CovFDT_BaseConnectionImpl.h"
-#include "dtm/TranslationInterfaces.h"
+#include "include/TranslationInterfaces.h"
 
 namespace {
 

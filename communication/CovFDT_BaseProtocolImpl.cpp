@@ -8,9 +8,10 @@
 #include <cstdint>
 #include <new>
 
+#include "parameters/ParInfo.h"
 #include "communication/HartCodecs.h"
 #include "communication/MyHartProtocol.h"
-#include "dtm/DtmInterfaces.h"
+#include "include/DtmInterfaces.h"
 #include "parameters/CFdtVariant.h"
 #include "xml/Conversions.h"
 #include "xml/XmlHelpers.h"

@@ -14,7 +14,7 @@
 #include <memory>
 #include <vector>
 
-#include "parameters/ParameterHandlerInterfaces.h"
+#include "include/ParameterHandlerInterfaces.h"
 #include "platform/platform.h"
 
 // The FDT protocol id of HART, as the protocol objects and connection classes write it.

@@ -28,15 +28,15 @@
 #include <string>
 #include <vector>
 
-#include "communication/CommunicationInterfaces.h"
+#include "include/CommunicationInterfaces.h"
 #include "communication/CovFDT_BaseProtocolImpl.h"
-#include "dtm/DtmInterfaces.h"
-#include "dtm/ProgramIds.h"
-#include "dtm/TranslationInterfaces.h"
+#include "include/DtmInterfaces.h"
+#include "include/ProgramIds.h"
+#include "include/TranslationInterfaces.h"
 #include "parameters/CFdtVariant.h"
-#include "parameters/IovFDTParamList.h"
-#include "parameters/IovFdtParameterHandlerSite.h"
-#include "parameters/ParameterHandlerInterfaces.h"
+#include "include/IovFDTParamList.h"
+#include "include/IovFdtParameterHandlerSite.h"
+#include "include/ParameterHandlerInterfaces.h"
 #include "platform/platform.h"
 #include "xml/WaitWithMessageLoop.h"
 #include "xml/XmlHelpers.h"

@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "parameters/ParInfo.h"
 #include "communication/HartCodecs.h"
 #include "communication/HartRecords.h"
 #include "communication/MyHartProtocol.h"
-#include "dtm/DtmInterfaces.h"
+#include "include/DtmInterfaces.h"
 #include "parameters/CFdtVariant.h"
-#include "parameters/IovFDTParamList.h"
+#include "include/IovFDTParamList.h"
 #include "xml/Conversions.h"
 #include "xml/Log.h"
 #include "xml/XmlHelpers.h"

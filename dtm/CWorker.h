@@ -2,7 +2,7 @@
 // container and the DTM's IovFdtBaseDTM, runs once and is deleted by the thread that ran it.
 #pragma once
 
-#include "dtm/DtmInterfaces.h"
+#include "include/DtmInterfaces.h"
 #include "platform/platform.h"
 
 class CWorker {

@@ -7,12 +7,12 @@
 #include <new>
 #include <set>
 
-#include "communication/CommunicationInterfaces.h"
-#include "dtm/TranslationInterfaces.h"
+#include "include/CommunicationInterfaces.h"
+#include "include/TranslationInterfaces.h"
 #include "parameters/AlternativeParameterLists.h"
 #include "parameters/DeviceParameterTable.h"
 #include "xml/Conversions.h"
-#include "dtm/DtmVariantArgs.h"
+#include "include/DtmVariantArgs.h"
 #include "xml/Log.h"
 #include "xml/XmlHelpers.h"
 

@@ -21,11 +21,12 @@
 #include <vector>
 
 #include "dtm/CovFDT_ThreadManagerImpl.h"
-#include "dtm/DtmInterfaces.h"
-#include "dtm/FdtInterfaces.h"
+#include "include/DtmInterfaces.h"
+#include "include/FdtInterfaces.h"
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
+#include "parameters/CovVAPacker.h"
 #include "parameters/CovFDT_ParameterListImpl.h"
-#include "parameters/IovFDTParamList.h"
+#include "include/IovFDTParamList.h"
 #include "parameters/SaveRequestState.h"
 #include "parameters/TransferLists.h"
 #include "platform/platform.h"
@@ -351,8 +352,9 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   virtual HRESULT GetDtmFormatInfo(DWORD* info);
   virtual HRESULT AnalyzeDtmFormatInfo(DWORD info);
   // ---- The DTM information (CovFDT_BaseDTMImpl_Information.cpp) ----
-  // The module whose resources hold the document templates.
-  virtual HMODULE ResourceModule();
+  // The module whose resources hold the document templates and the string table: the one the
+  // device class is built into.
+  virtual HMODULE ResourceModule() = 0;
   // The DTM information template for the frame's FDT version (1.2 or 1.2.1); E_FAIL when the
   // module has none.
   HRESULT GetInformationTemplate(BSTR* text);
@@ -422,6 +424,12 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   // member is compared, and does nothing once *errorText is set or *equal is 0.
   virtual HRESULT CompareAllParameters(BSTR* errorText, VARIANT_BOOL* equal);
   virtual HRESULT CompareParListParameters(VARIANT listKey, BSTR* errorText, VARIANT_BOOL* equal);
+  // Whether reading a parameter at this address makes the device act (a self test, a reset): the
+  // status walk and the comparisons never read one. The protocol knows; the device class asks it.
+  virtual bool IsActingRead(const VARIANT& address) {
+    (void)address;
+    return false;
+  }
   // The list IDtmOnlineDiagnosis::Compare compares; VT_EMPTY compares every parameter.
   vkr::Variant m_vCompareListId;
   // The comparison partner of IDtmDiagnosis: another DTM of the project, held from InitCompare to

@@ -4,8 +4,7 @@
 // device nor to the data set.
 #include <string>
 
-#include "communication/CommunicationInterfaces.h"
-#include "communication/CovFDT_BaseProtocolImpl.h"
+#include "include/CommunicationInterfaces.h"
 #include "dtm/CovFDT_BaseDTMImpl.h"
 #include "parameters/CFdtVariant.h"
 #include "xml/WaitWithMessageLoop.h"
@@ -28,13 +27,13 @@ constexpr char16_t kCommunicationError[] =
 // Whether the device status walk reads a record: it has a device address and can be read, and
 // reading it does not make the device act (a self test or a reset is never run to learn a
 // status; the user interfaces that run them on purpose read those parameters themselves).
-bool IsReadForStatus(const ParInfo& record) {
-  return record.m_dwAddressed == 1 && (record.m_dwFlags & PFL_READABLE) && !IsActingHartRead(record.m_vAddress);
+bool IsReadForStatus(const ParInfo& record, bool acting) {
+  return record.m_dwAddressed == 1 && (record.m_dwFlags & PFL_READABLE) && !acting;
 }
 
 // Whether a record takes part in comparisons: read as for the status, and it belongs to the data
 // set.
-bool IsCompared(const ParInfo& record) { return IsReadForStatus(record) && record.m_bPersist != 0; }
+bool IsCompared(const ParInfo& record, bool acting) { return IsReadForStatus(record, acting) && record.m_bPersist != 0; }
 
 VARIANT IdVariant(ULONG id) {
   VARIANT v;
@@ -137,7 +136,7 @@ HRESULT CovFDT_BaseDTMCore::InternalGetDeviceStatus(ULONG* status) {
   for (ULONG i = 0; i < count; ++i) {
     ParInfo record;
     if (FAILED(GetParInfoAt(static_cast<LONG>(i), &record))) continue;
-    if (!IsReadForStatus(record)) continue;
+    if (!IsReadForStatus(record, IsActingRead(record.m_vAddress))) continue;
     SendProgress(empty, static_cast<USHORT>(static_cast<unsigned long long>(i) * 100 / count), kProgressShow);
     if (!direct) continue;
     vkr::Variant value;
@@ -162,7 +161,7 @@ HRESULT CovFDT_BaseDTMCore::CompareAllParameters(BSTR* errorText, VARIANT_BOOL* 
   vkr::Bstr error;
   for (ULONG i = 0; i < count; ++i) {
     ParInfo record;
-    if (FAILED(GetParInfoAt(static_cast<LONG>(i), &record)) || !IsCompared(record)) continue;
+    if (FAILED(GetParInfoAt(static_cast<LONG>(i), &record)) || !IsCompared(record, IsActingRead(record.m_vAddress))) continue;
     SendProgress(empty, static_cast<USHORT>(static_cast<unsigned long long>(i) * 100 / count), kProgressShow);
     if (!direct) continue;
     vkr::Variant value;
@@ -195,7 +194,7 @@ HRESULT CovFDT_BaseDTMCore::CompareParListParameters(VARIANT listKey, BSTR* erro
       vkr::Variant id;
       if (FAILED(VariantChangeType(id.Ptr(), ids[i].Ptr(), 0, VT_UI4))) continue;
       ParInfo record;
-      if (FAILED(GetParInfoById(id.ulVal, &record)) || !IsCompared(record)) continue;
+      if (FAILED(GetParInfoById(id.ulVal, &record)) || !IsCompared(record, IsActingRead(record.m_vAddress))) continue;
       SendProgress(empty, static_cast<USHORT>(i * 100 / m), kProgressShow);
       // Without direct access nothing can be read: the member is not compared.
       if (!direct) continue;

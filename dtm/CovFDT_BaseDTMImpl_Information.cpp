@@ -4,8 +4,7 @@
 #include <string>
 
 #include "dtm/CovFDT_BaseDTMImpl.h"
-#include "dtm/TranslationInterfaces.h"
-#include "dtm/VornExampleDtmModule.h"
+#include "include/TranslationInterfaces.h"
 #include "xml/Conversions.h"
 #include "xml/XmlHelpers.h"
 
@@ -83,8 +82,6 @@ bool ReadWholeFile(const std::u16string& path, std::string* text) {
 }
 
 }  // namespace
-
-HMODULE CovFDT_BaseDTMCore::ResourceModule() { return g_module.GetModuleInstance(); }
 
 HRESULT CovFDT_BaseDTMCore::LoadInformationDocument(BSTR text, IXMLDOMDocument2** document, VARIANT_BOOL* loaded) {
   // Validated against the FDT schemas, as every document the DTM reads or hands out.

@@ -6,10 +6,10 @@
 // after each wait.
 #include <string>
 
-#include "communication/CommunicationInterfaces.h"
+#include "include/CommunicationInterfaces.h"
 #include "dtm/CovFDT_BaseDTMImpl.h"
-#include "dtm/TranslationInterfaces.h"
-#include "parameters/ParameterHandlerInterfaces.h"
+#include "include/TranslationInterfaces.h"
+#include "include/ParameterHandlerInterfaces.h"
 #include "xml/Log.h"
 #include "xml/WaitWithMessageLoop.h"
 #include "xml/XmlHelpers.h"

@@ -3,10 +3,9 @@
 #include <new>
 #include <string>
 
-#include "communication/CommunicationInterfaces.h"
+#include "include/CommunicationInterfaces.h"
 #include "dtm/CovFDT_BaseDTMImpl.h"
-#include "dtm/TranslationInterfaces.h"
-#include "dtm/VornExampleDtmModule.h"
+#include "include/TranslationInterfaces.h"
 #include "xml/Conversions.h"
 #include "xml/Log.h"
 #include "xml/WaitWithMessageLoop.h"
@@ -329,7 +328,7 @@ HRESULT CovFDT_BaseDTMCore::GetString(UINT id, BSTR* text) {
   // Only string-table ids: a number is never taken for the address of a text.
   if (id > 0xFFFF) return E_INVALIDARG;
   WCHAR buffer[4096];
-  const int length = LoadStringW(g_module.GetModuleInstance(), id, buffer, static_cast<int>(std::size(buffer)));
+  const int length = LoadStringW(ResourceModule(), id, buffer, static_cast<int>(std::size(buffer)));
   if (length <= 0) return E_FAIL;
   *text = SysAllocStringLen(buffer, static_cast<UINT>(length));
   return *text ? S_OK : E_OUTOFMEMORY;

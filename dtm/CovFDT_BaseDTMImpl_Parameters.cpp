@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "communication/CommunicationInterfaces.h"
+#include "include/CommunicationInterfaces.h"
 #include "dtm/CovFDT_BaseDTMImpl.h"
 #include "parameters/CFdtVariant.h"
 #include "parameters/ParameterDocuments.h"

@@ -21,7 +21,7 @@
 
 #include "dtm/CovFDT_BaseDTMImpl.h"
 #include "dtm/DataSetStreams.h"
-#include "dtm/TranslationInterfaces.h"
+#include "include/TranslationInterfaces.h"
 #include "parameters/CFdtVariant.h"
 #include "parameters/DeviceParameterTable.h"
 #include "parameters/VariantStream.h"

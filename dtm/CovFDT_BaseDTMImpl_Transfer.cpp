@@ -4,7 +4,7 @@
 // data set and the device through a temporary named list of the communication client.
 #include <vector>
 
-#include "communication/CommunicationInterfaces.h"
+#include "include/CommunicationInterfaces.h"
 #include "dtm/CovFDT_BaseDTMImpl.h"
 #include "parameters/CFdtVariant.h"
 #include "xml/Conversions.h"

@@ -4,10 +4,10 @@
 #include <new>
 #include <vector>
 
-#include "communication/CommunicationInterfaces.h"
-#include "dtm/DtmVariantArgs.h"
-#include "dtm/TranslationInterfaces.h"
-#include "parameters/ParameterHandlerInterfaces.h"
+#include "include/CommunicationInterfaces.h"
+#include "include/DtmVariantArgs.h"
+#include "include/TranslationInterfaces.h"
+#include "include/ParameterHandlerInterfaces.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <map>
 
 #include "dtm/CApartmentRef.h"
-#include "dtm/DtmInterfaces.h"
-#include "dtm/DtmThreadInterfaces.h"
+#include "include/DtmInterfaces.h"
+#include "include/DtmThreadInterfaces.h"
 #include "parameters/CovVAPacker.h"
 #include "platform/platform.h"
 

@@ -20,12 +20,12 @@
 
 #include "parameters/EnumList.h"
 #include "parameters/ParInfo.h"
-#include "parameters/ParameterHandlerInterfaces.h"
+#include "include/ParameterHandlerInterfaces.h"
 #include "platform/platform.h"
 #include "xml/Conversions.h"
 #include "xml/IovFdtTranslationImpl.h"
 #include "xml/Translation.h"
-#include "xml/TranslationInterfaces.h"
+#include "include/TranslationInterfaces.h"
 #include "xml/XmlHelpers.h"
 
 template <class T>

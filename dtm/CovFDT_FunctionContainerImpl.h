@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "dtm/DtmInterfaces.h"
-#include "dtm/DtmVariantArgs.h"
-#include "dtm/FdtInterfaces.h"
+#include "include/DtmInterfaces.h"
+#include "include/DtmVariantArgs.h"
+#include "include/FdtInterfaces.h"
 #include "dtm/FunctionContainerTexts.h"
 #include "platform/platform.h"
-#include "ui/framework/ActiveXInterfaces.h"
+#include "include/ActiveXInterfaces.h"
 #include "xml/Log.h"
 #include "xml/Translation.h"
 #include "xml/XmlHelpers.h"

@@ -6,7 +6,7 @@
 #include <new>
 #include <utility>
 
-#include "dtm/DtmThreadInterfaces.h"
+#include "include/DtmThreadInterfaces.h"
 #include "xml/Log.h"
 
 namespace {

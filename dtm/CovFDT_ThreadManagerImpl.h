@@ -12,7 +12,7 @@
 
 #include "dtm/CApartmentRef.h"
 #include "dtm/CWorker.h"
-#include "dtm/DtmInterfaces.h"
+#include "include/DtmInterfaces.h"
 #include "platform/platform.h"
 
 // What the DTM thread holds of the DTM: a link that answers the DTM's interfaces while the DTM is

@@ -3,7 +3,7 @@
 // receives them.
 #include <mutex>
 
-#include "dtm/DtmThreadInterfaces.h"
+#include "include/DtmThreadInterfaces.h"
 
 namespace {
 

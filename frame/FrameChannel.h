@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "dtm/FdtInterfaces.h"
+#include "include/FdtInterfaces.h"
 #include "frame/SimulatedDevice.h"
 #include "platform/platform.h"
 

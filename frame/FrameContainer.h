@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "dtm/FdtInterfaces.h"
+#include "include/FdtInterfaces.h"
 #include "platform/platform.h"
 
 namespace vkr::frame {

@@ -1,7 +1,7 @@
 // The frame host's steps, on the platform's registry, loader and class creation only.
 #include "frame/FrameHost.h"
 
-#include "dtm/DtmInterfaces.h"
+#include "include/DtmInterfaces.h"
 
 namespace vkr::frame {
 namespace {

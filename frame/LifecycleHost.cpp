@@ -2,8 +2,8 @@
 #include "frame/LifecycleHost.h"
 #include "frame/FrameDocuments.h"
 
-#include "dtm/DtmInterfaces.h"
-#include "parameters/ParameterHandlerInterfaces.h"
+#include "include/DtmInterfaces.h"
+#include "include/ParameterHandlerInterfaces.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"

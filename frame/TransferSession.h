@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "dtm/FdtInterfaces.h"
+#include "include/FdtInterfaces.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
 #include "platform/platform.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dtm/CVornExampleDtm.h"
+#include "module/CVornExampleDtm.h"
 #include "parameters/CFdtVariant.h"
 #include "platform/platform.h"
 #include "tests/support/fuzz_input.h"

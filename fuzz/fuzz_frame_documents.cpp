@@ -28,7 +28,7 @@
 #include "platform/platform.h"
 #include "tests/support/fuzz_input.h"
 #include "tests/support/headless_dtm.h"
-#include "ui/framework/ActiveXInterfaces.h"
+#include "include/ActiveXInterfaces.h"
 #include "xml/XmlHelpers.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "dtm/CVornExampleDtm.h"
+#include "module/CVornExampleDtm.h"
 #include "platform/platform.h"
 #include "tests/support/fuzz_input.h"
 #include "xml/Translation.h"

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "dtm/CVornExampleDtm.h"
+#include "module/CVornExampleDtm.h"
 #include "parameters/CFdtVariant.h"
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
 #include "parameters/ParameterDocuments.h"

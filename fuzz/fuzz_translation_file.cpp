@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "dtm/CVornExampleDtm.h"
+#include "module/CVornExampleDtm.h"
 #include "platform/platform.h"
 #include "tests/support/fuzz_input.h"
 #include "xml/Translation.h"

@@ -8,7 +8,7 @@
 
 #include <functional>
 
-#include "parameters/IovFDTParamList.h"
+#include "include/IovFDTParamList.h"
 #include "platform/platform.h"
 
 // How the copy of one child list is made: (source key, parent key, target key).

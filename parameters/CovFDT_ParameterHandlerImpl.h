@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "parameters/CParamCollection.h"
-#include "parameters/IovFdtParameterHandlerSite.h"
-#include "parameters/ParameterHandlerInterfaces.h"
+#include "include/IovFdtParameterHandlerSite.h"
+#include "include/ParameterHandlerInterfaces.h"
 #include "parameters/SNumberFormat.h"
 
 // Broadcast ids the handler sends to the user interfaces.

@@ -20,7 +20,7 @@
 #include <memory>
 #include <vector>
 
-#include "parameters/IovFDTParamList.h"
+#include "include/IovFDTParamList.h"
 #include "platform/platform.h"
 
 // One named property of a list.

@@ -6,7 +6,7 @@
 // the DTM's apartment thread only.
 #pragma once
 
-#include "parameters/IovFdtParameterHandlerSite.h"
+#include "include/IovFdtParameterHandlerSite.h"
 #include "platform/platform.h"
 
 // What the state needs from the DTM object.

@@ -3,7 +3,7 @@
 // parameter-list service. The upload and download machinery collects their members by name.
 #pragma once
 
-#include "parameters/IovFDTParamList.h"
+#include "include/IovFDTParamList.h"
 #include "platform/platform.h"
 
 // Defines both lists on the service, once per DTM object, after the device parameter table:

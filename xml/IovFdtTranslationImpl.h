@@ -20,7 +20,7 @@
 #include "platform/platform.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
 #include "xml/Translation.h"
-#include "xml/TranslationInterfaces.h"
+#include "include/TranslationInterfaces.h"
 #include "xml/XmlHelpers.h"
 
 template <class T>

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
-#include "xml/TranslationInterfaces.h"
+#include "include/TranslationInterfaces.h"
 
 // The translation file's name, in the directory GetTranslationPath gives.
 inline constexpr OLECHAR kTranslationFileName[] = u"VornExampleDtmTranslation.xml";

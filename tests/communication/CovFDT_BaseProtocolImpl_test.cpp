@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "communication/MyHartProtocol.h"
-#include "dtm/DtmInterfaces.h"
+#include "include/DtmInterfaces.h"
 #include "parameters/DeviceParameterTable.h"
 #include "tests/parameters/definition_fixture.h"
 #include "xml/XmlHelpers.h"

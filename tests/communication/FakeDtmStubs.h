@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "tests/support/stub_base_dtm.h"
-#include "communication/CommunicationInterfaces.h"
-#include "dtm/DtmInterfaces.h"
-#include "dtm/FdtInterfaces.h"
-#include "dtm/TranslationInterfaces.h"
-#include "parameters/IovFDTParamList.h"
-#include "parameters/ParameterHandlerInterfaces.h"
+#include "include/CommunicationInterfaces.h"
+#include "include/DtmInterfaces.h"
+#include "include/FdtInterfaces.h"
+#include "include/TranslationInterfaces.h"
+#include "include/IovFDTParamList.h"
+#include "include/ParameterHandlerInterfaces.h"
 #include "platform/platform.h"
 
 class FakeDtmStubs

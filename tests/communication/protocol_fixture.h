@@ -12,7 +12,7 @@
 #include "communication/HartCodecs.h"
 #include "communication/HartRecords.h"
 #include "communication/MyHartProtocol.h"
-#include "dtm/DtmInterfaces.h"
+#include "include/DtmInterfaces.h"
 #include "parameters/DeviceParameterTable.h"
 #include "platform/platform.h"
 #include "tests/parameters/values.h"

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "dtm/VornExampleDtmModule.h"
+#include "module/VornExampleDtmModule.h"
 #include "tests/dtm/DtmTestSupport.h"
 #include "tests/support/temp_files.h"
 #include "xml/Log.h"

@@ -16,8 +16,8 @@
 
 #include "communication/CMyConnection.h"
 #include "frame/FrameDocuments.h"
-#include "dtm/CDtmThread.h"
-#include "dtm/VornExampleDtmModule.h"
+#include "module/CDtmThread.h"
+#include "module/VornExampleDtmModule.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
 #include "tests/dtm/DtmTestSupport.h"

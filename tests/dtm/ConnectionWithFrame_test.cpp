@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "communication/CMyConnection.h"
-#include "dtm/DtmThreadInterfaces.h"
+#include "include/DtmThreadInterfaces.h"
 #include "frame/FrameChannel.h"
 #include "tests/dtm/DtmTestSupport.h"
 #include "tests/support/source_tree.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "dtm/CVornExampleDtm.h"
+#include "module/CVornExampleDtm.h"
 #include "platform/platform.h"
-#include "ui/framework/ActiveXInterfaces.h"
+#include "include/ActiveXInterfaces.h"
 
 namespace vkr::test {
 

@@ -12,12 +12,12 @@
 #include <string>
 
 #include "tests/support/stub_base_dtm.h"
-#include "communication/CommunicationInterfaces.h"
-#include "dtm/CDtmThread.h"
+#include "include/CommunicationInterfaces.h"
+#include "module/CDtmThread.h"
 #include "dtm/CovFDT_ThreadManagerImpl.h"
-#include "dtm/DtmThreadInterfaces.h"
-#include "dtm/TranslationInterfaces.h"
-#include "parameters/ParameterHandlerInterfaces.h"
+#include "include/DtmThreadInterfaces.h"
+#include "include/TranslationInterfaces.h"
+#include "include/ParameterHandlerInterfaces.h"
 #include "platform/platform.h"
 #include "tests/dtm/DtmTestSupport.h"
 #include "tests/support/threading.h"

@@ -2,9 +2,9 @@
 // connection interfaces, aggregatable, and counted on the module's lock while it lives.
 #include <gtest/gtest.h>
 
-#include "communication/CommunicationInterfaces.h"
-#include "dtm/ProgramIds.h"
-#include "dtm/VornExampleDtmModule.h"
+#include "include/CommunicationInterfaces.h"
+#include "include/ProgramIds.h"
+#include "module/VornExampleDtmModule.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdarg>
 #include <filesystem>
 
-#include "communication/CommunicationInterfaces.h"
+#include "include/CommunicationInterfaces.h"
 #include "frame/FrameContainer.h"
 #include "tests/dtm/DtmTestSupport.h"
 #include "xml/CovFDTXMLHandlerImpl.h"

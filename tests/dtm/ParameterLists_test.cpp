@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dtm/VornExampleDtmModule.h"
+#include "module/VornExampleDtmModule.h"
 #include "frame/FrameContainer.h"
 #include "tests/dtm/DtmTestSupport.h"
 #include "tests/support/temp_files.h"

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "dtm/VornExampleDtmModule.h"
+#include "module/VornExampleDtmModule.h"
 #include "tests/dtm/DtmTestSupport.h"
 #include "tests/support/registry_view.h"
 #include "tests/support/temp_files.h"

@@ -2,7 +2,7 @@
 // communication client's channel and protocol.
 #include <gtest/gtest.h>
 
-#include "dtm/CDtmThread.h"
+#include "module/CDtmThread.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
 #include "tests/dtm/DtmTestSupport.h"

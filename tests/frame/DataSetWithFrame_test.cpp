@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "dtm/DtmInterfaces.h"
+#include "include/DtmInterfaces.h"
 #include "frame/FrameDocuments.h"
-#include "dtm/FdtInterfaces.h"
+#include "include/FdtInterfaces.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
-#include "parameters/ParameterHandlerInterfaces.h"
+#include "include/ParameterHandlerInterfaces.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
 

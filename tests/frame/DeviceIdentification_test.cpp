@@ -8,7 +8,7 @@
 #include <cctype>
 #include <string>
 
-#include "dtm/DtmInterfaces.h"
+#include "include/DtmInterfaces.h"
 #include "frame/FrameDocuments.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"

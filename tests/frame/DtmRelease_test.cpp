@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "dtm/DtmInterfaces.h"
+#include "include/DtmInterfaces.h"
 #include "frame/FrameDocuments.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"

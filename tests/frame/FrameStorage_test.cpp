@@ -2,7 +2,7 @@
 // loaded into the real DTM module's object as a frame does.
 #include <gtest/gtest.h>
 
-#include "dtm/DtmInterfaces.h"
+#include "include/DtmInterfaces.h"
 #include "frame/FrameHost.h"
 #include "frame/FrameStorage.h"
 #include "tests/support/temp_files.h"

@@ -9,9 +9,9 @@
 
 #include "frame/FrameHost.h"
 #include "frame/TransferSession.h"
-#include "dtm/DtmInterfaces.h"
-#include "parameters/IovFDTParamList.h"
-#include "parameters/ParameterHandlerInterfaces.h"
+#include "include/DtmInterfaces.h"
+#include "include/IovFDTParamList.h"
+#include "include/ParameterHandlerInterfaces.h"
 #include "tests/support/temp_files.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "dtm/DtmInterfaces.h"
+#include "include/DtmInterfaces.h"
 #include "frame/FrameDocuments.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "dtm/CVornExampleDtm.h"
+#include "module/CVornExampleDtm.h"
 #include "platform/platform.h"
 
 namespace vkr::test {

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "dtm/FdtInterfaces.h"
+#include "include/FdtInterfaces.h"
 #include "platform/platform.h"
 
 namespace vkr::test {

@@ -3,8 +3,8 @@
 // it answers no HRESULT), for test fakes that implement them and override what they need.
 #pragma once
 
-#include "dtm/DtmInterfaces.h"
-#include "parameters/ParameterHandlerInterfaces.h"
+#include "include/DtmInterfaces.h"
+#include "include/ParameterHandlerInterfaces.h"
 
 // clang-format off
 #define VKR_STUB_BASE_DTM \

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "dtm/CovFDT_DtmThreadImpl.h"
-#include "dtm/ProgramIds.h"
+#include "include/ProgramIds.h"
 #include "platform/platform.h"
 
 class CDtmThread : public CovFDT_DtmThreadImpl {

@@ -1,10 +1,10 @@
 // The VKR DTM object: construction, registry settings, its function table, its registration and
 // its additions to the state machine.
-#include "dtm/CVornExampleDtm.h"
+#include "module/CVornExampleDtm.h"
 
 #include <string>
 
-#include "dtm/VornExampleDtmModule.h"
+#include "module/VornExampleDtmModule.h"
 #include "parameters/TransferLists.h"
 #include "xml/Log.h"
 
@@ -102,6 +102,7 @@ CVornExampleDtm::~CVornExampleDtm() = default;
 
 void CVornExampleDtm::ModuleLock() { ::ModuleLock(); }
 void CVornExampleDtm::ModuleUnlock() { ::ModuleUnlock(); }
+HMODULE CVornExampleDtm::ResourceModule() { return g_module.GetModuleInstance(); }
 
 HRESULT CVornExampleDtm::FinalConstruct() {
   ReadRegistrySettings();

@@ -1,7 +1,7 @@
 // CDtmThread: the framework's thread object under this DTM's class.
-#include "dtm/CDtmThread.h"
+#include "module/CDtmThread.h"
 
-#include "dtm/VornExampleDtmModule.h"
+#include "module/VornExampleDtmModule.h"
 
 namespace {
 constexpr UINT kRegistryScript = 125;

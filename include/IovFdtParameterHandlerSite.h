@@ -9,8 +9,8 @@
 // Every call runs on the DTM's apartment thread.
 #pragma once
 
-#include "parameters/IovFDTParamList.h"
-#include "parameters/ParameterHandlerInterfaces.h"
+#include "include/IovFDTParamList.h"
+#include "include/ParameterHandlerInterfaces.h"
 #include "platform/platform.h"
 
 // The DTM states (held in the DTM's m_eDtmState); device access needs dsONLINE.

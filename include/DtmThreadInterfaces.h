@@ -3,7 +3,7 @@
 // that carry IovFdtDtmThread and the sink between apartments. Ids are this program's own.
 #pragma once
 
-#include "dtm/DtmInterfaces.h"
+#include "include/DtmInterfaces.h"
 #include "platform/platform.h"
 
 // The DTM thread class's own dispatch interface; it has no methods.

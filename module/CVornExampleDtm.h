@@ -9,7 +9,7 @@
 #include "dtm/CovFDT_BaseDTMImpl.h"
 #include "dtm/CovFDT_DtmTranslationImpl.h"
 #include "dtm/CovFDT_FunctionContainerImpl.h"
-#include "dtm/ProgramIds.h"
+#include "include/ProgramIds.h"
 #include "platform/platform.h"
 
 // The DTM's user interfaces and functions, ended by an entry of type 0.
@@ -83,6 +83,8 @@ class CVornExampleDtm : public vkr::Implements<ISomeInterface>,
   HRESULT FindFunctionHandler(LONG functionId, std::string* name, HRESULT (**handler)(IUnknown*)) override;
   // The open user interfaces and running functions of the function container.
   HRESULT GetRunningFunctionCount(ULONG* count) override;
+  bool IsActingRead(const VARIANT& address) override { return IsActingHartRead(address); }
+  HMODULE ResourceModule() override;
   // The hook of the documentation: this DTM has no documents of its own.
   virtual HRESULT GetFunctionDocumentation(LONG functionId, BSTR* document);
   // The enumeration entry texts of the parameter handler come from the translation.

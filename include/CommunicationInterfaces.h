@@ -7,7 +7,7 @@
 // the first method named here).
 #pragma once
 
-#include "dtm/FdtInterfaces.h"
+#include "include/FdtInterfaces.h"
 #include "platform/platform.h"
 
 struct IovFdtCommunicationClient4 : IDispatch {

@@ -2,7 +2,7 @@
 // icon, and the languages of the translation file.
 #include <string>
 
-#include "dtm/CVornExampleDtm.h"
+#include "module/CVornExampleDtm.h"
 #include "xml/Conversions.h"
 #include "xml/XmlHelpers.h"
 

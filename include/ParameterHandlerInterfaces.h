@@ -10,8 +10,11 @@
 // the handler; it stands in the comment.
 #pragma once
 
-#include "parameters/ParInfo.h"
 #include "platform/platform.h"
+
+// The parameter record and the moments of its callbacks belong to the parameter model.
+class ParInfo;
+enum ParameterCallbackKind : ULONG;
 
 struct IovFdtParameterHandler4 : IDispatch {
   static constexpr IID iid = vkr::MakeGuid("D6718C08-B5CA-4E7B-B7B1-4208C776E79F");

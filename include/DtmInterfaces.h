@@ -11,10 +11,13 @@
 
 #include <vector>
 
-#include "dtm/FdtInterfaces.h"
-#include "parameters/CovVAPacker.h"
-#include "parameters/IovFdtParameterHandlerSite.h"
+#include "include/FdtInterfaces.h"
+#include "include/IovFdtParameterHandlerSite.h"
 #include "platform/platform.h"
+
+// The packed records that DTM messages carry belong to the parameter model.
+class CovVAPacker;
+struct SParamUpdateInfo;
 
 struct IXMLDOMNode;
 struct IXMLDOMDocument;

@@ -2,16 +2,16 @@
 //
 // The classes of the user interfaces are registered here with the rest; until their subsystem
 // brings them, their class objects answer CreateInstance with E_NOTIMPL.
-#include "dtm/VornExampleDtmModule.h"
+#include "module/VornExampleDtmModule.h"
 
 #include <new>
 
 #include "communication/CMyConnection.h"
 
-#include "dtm/CDtmThread.h"
-#include "dtm/CVornExampleDtm.h"
-#include "dtm/DtmThreadInterfaces.h"
-#include "dtm/ProgramIds.h"
+#include "module/CDtmThread.h"
+#include "module/CVornExampleDtm.h"
+#include "include/DtmThreadInterfaces.h"
+#include "include/ProgramIds.h"
 
 vkr::ComModule g_module;
 LinkedObjectMapEntry* g_linkedObjectMapHead = nullptr;
