@@ -89,8 +89,7 @@ int Create() {
   const HRESULT hr = vkr::frame::CreateAndReleaseDtm(kDtmProgId, &created);
   if (!created.clsid.empty()) std::printf("  class %s in %s\n", created.clsid.c_str(), created.module.c_str());
   if (created.state >= 0) {
-    std::printf("  state %ld (%s), language %lu\n", static_cast<long>(created.state),
-                vkr::frame::StateName(created.state), static_cast<unsigned long>(created.language));
+    std::printf("  state %ld (%s)\n", static_cast<long>(created.state), vkr::frame::StateName(created.state));
     std::printf("  DllCanUnloadNow while the DTM lives: %s\n", vkr::frame::ResultText(created.canUnloadWhileAlive).c_str());
     std::printf("  released; DllCanUnloadNow: %s\n", vkr::frame::ResultText(created.canUnloadAfterRelease).c_str());
   }
