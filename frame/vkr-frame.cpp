@@ -5,8 +5,9 @@
 //   vkr-frame classes               lists the registered classes
 //   vkr-frame create                creates the DTM by its ProgID, shows its state, releases it
 //   vkr-frame lifecycle             takes the DTM through its states, gives it the frame's HART
-//                                   channel (a simulated transmitter behind it) and releases it,
-//                                   printing each step, state and notification of the frame
+//                                   channel (a simulated transmitter behind it), reads the device
+//                                   with an upload and releases it, printing each step, state and
+//                                   notification of the frame
 //   vkr-frame info                  prints the DTM information documents an FDT 1.2 and an FDT
 //                                   1.2.1 frame get, each checked against the schema set
 //
