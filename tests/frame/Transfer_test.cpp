@@ -256,7 +256,7 @@ TEST_F(Transfer, OneRequestAtATimeAndTheCacheRefreshReadsOnly) {
   index = 1;
   SafeArrayPutElement(argument.parray, &index, list.Ptr());
   const size_t listsBefore = RootListCount();
-  EXPECT_EQ(vkr::test::ui::SendDtmMessage(session->Dtm(), 51, argument), S_OK);
+  EXPECT_EQ(vkr::test::ui::SendDtmMessage(session->Dtm(), kMsgRefreshOnlineCache, argument), S_OK);
   EXPECT_TRUE(Same(Value(1054), before));
   EXPECT_EQ(std::u16string(vkr::View(DeviceValue(1054).bstrVal)).substr(0, 6), u"LT-401");
   EXPECT_EQ(RootListCount(), listsBefore);
@@ -308,7 +308,7 @@ TEST_F(Transfer, AFaultHalfWayFailsTheTransferAndChangesNothing) {
          VariantInit(&on);
          on.vt = VT_BOOL;
          on.boolVal = VARIANT_TRUE;
-         EXPECT_EQ(vkr::test::ui::SendDtmMessage(t.session->Dtm(), 48, on), S_OK);
+         EXPECT_EQ(vkr::test::ui::SendDtmMessage(t.session->Dtm(), kMsgUpDownload, on), S_OK);
        }},
       {"cancel by CancelTransfer",
        [](Transfer& t) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "include/DtmInterfaces.h"
+#include "include/DtmMessages.h"
 #include "include/ParameterHandlerInterfaces.h"
 #include "platform/platform.h"
 
@@ -29,10 +30,9 @@ inline HRESULT SendDtmMessage(IUnknown* dtm, ULONG id, const VARIANT& argument =
   return events->DtmMessage(vkr::UI4(id), argument);
 }
 
-// A user interface's online and offline buttons: DTM messages 10 and 11. Both answer at once; the
-// DTM's state follows.
-inline HRESULT GoOnline(IUnknown* dtm) { return SendDtmMessage(dtm, 10); }
-inline HRESULT GoOffline(IUnknown* dtm) { return SendDtmMessage(dtm, 11); }
+// A user interface's online and offline buttons. Both answer at once; the DTM's state follows.
+inline HRESULT GoOnline(IUnknown* dtm) { return SendDtmMessage(dtm, kMsgGoOnline); }
+inline HRESULT GoOffline(IUnknown* dtm) { return SendDtmMessage(dtm, kMsgGoOffline); }
 
 // A parameter's value in the data set; *result (when given) says whether it could be had.
 inline vkr::Variant ParameterValue(IUnknown* dtm, ULONG id, HRESULT* result = nullptr) {
