@@ -3,6 +3,8 @@
 #include "frame/LifecycleHost.h"
 #include "frame/FrameDocuments.h"
 
+#include <cstdio>
+
 #include "include/FdtInterfaces.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
