@@ -10,6 +10,7 @@
 
 #include "communication/CovFDT_GenericCommClientImpl.h"
 #include "include/DtmInterfaces.h"
+#include "include/DtmMessages.h"
 #include "include/IovFDTParamList.h"
 #include "include/ParameterHandlerInterfaces.h"
 #include "include/TranslationInterfaces.h"
@@ -28,7 +29,6 @@ constexpr ULONG kTextQuestionTitle = 7004;
 constexpr ULONG kStyleYesNoSecondDefault = 0x124;  // yes and no, question icon, "no" the default
 constexpr LONG kAnswerYes = 6;
 constexpr LONG kAnswerNo = 7;
-constexpr ULONG kJobGoOffline = 11;
 // The fields asked of every listed parameter.
 constexpr ULONG kFieldExists = 0x80000000;
 constexpr ULONG kFieldName = 0x4;
