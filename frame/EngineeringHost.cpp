@@ -289,9 +289,10 @@ DeviceRecord ReadRecord(const Options& o) {
   std::string word, name, value;
   while (lines >> word) {
     if (word == "verdict" && lines >> value) {
-      r.verdict = value == "uploaded" ? DeviceRecord::Verdict::Uploaded
-                  : value == "equal"  ? DeviceRecord::Verdict::Equal
-                                      : DeviceRecord::Verdict::NotEqual;
+      r.verdict = value == "uploaded"   ? DeviceRecord::Verdict::Uploaded
+                  : value == "equal"    ? DeviceRecord::Verdict::Equal
+                  : value == "notEqual" ? DeviceRecord::Verdict::NotEqual
+                                        : DeviceRecord::Verdict::None;
     } else if (word == "value" && lines >> name) {
       // An empty value is written as "-".
       lines >> value;
@@ -443,7 +444,12 @@ int Status(const Options& o) {
 
 int Download(const Options& o) {
   Command c(o);
-  if (!c.Open() || !c.Transfer(false)) return 1;
+  if (!c.Open()) return 1;
+  if (!c.Transfer(false)) {
+    // Part of the list may have reached the device: what the project knew of it no longer holds.
+    WriteRecord(o, DeviceRecord::Verdict::NotEqual, nullptr);
+    return 1;
+  }
   // Read back: the DTM reads every parameter of its data set it can compare from the device again.
   bool equal = false;
   if (!Compare(c, &equal) || !RecordComparison(c, equal) || !c.SaveProject() || !c.Close() || !c.SaveDevice()) return 1;
