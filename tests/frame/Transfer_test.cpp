@@ -10,11 +10,9 @@
 #include "dtm/CovFDT_BaseDTMImpl.h"
 #include "frame/FrameHost.h"
 #include "frame/TransferSession.h"
-#include "include/DtmInterfaces.h"
 #include "include/IovFDTParamList.h"
-#include "include/ParameterHandlerInterfaces.h"
+#include "tests/support/dtm_user_interface.h"
 #include "tests/support/temp_files.h"
-#include "tests/support/ui_messages.h"
 
 namespace {
 
@@ -26,7 +24,6 @@ using vkr::test::TempDir;
 
 constexpr ULONG kUploadIds[] = {1031, 1048, 1049, 1050, 1051, 1052, 1054, 1055, 1056,
                                 1057, 1058, 1029, 1030, 1033, 1059, 1061, 1097};
-constexpr ULONG kDeviceValueField = 0x200000;
 
 VARIANT Id(ULONG id) { return vkr::UI4(id); }
 
@@ -100,13 +97,15 @@ class Transfer : public testing::Test {
     ASSERT_TRUE(handler && info && lists);
   }
   vkr::Variant Value(ULONG id) {
-    vkr::Variant v;
-    EXPECT_EQ(handler->GetParameterValue(Id(id), v.Put()), S_OK) << id;
+    HRESULT hr = E_FAIL;
+    vkr::Variant v = vkr::test::ui::ParameterValue(session->Dtm(), id, &hr);
+    EXPECT_EQ(hr, S_OK) << id;
     return v;
   }
   vkr::Variant DeviceValue(ULONG id) {
-    vkr::Variant v;
-    EXPECT_EQ(info->GetParameterField(Id(id), vkr::UI4(kDeviceValueField), v.Put()), S_OK) << id;
+    HRESULT hr = E_FAIL;
+    vkr::Variant v = vkr::test::ui::DeviceValue(session->Dtm(), id, &hr);
+    EXPECT_EQ(hr, S_OK) << id;
     return v;
   }
   // The names of the root lists: the transfer lists, and any temporary list left behind.
@@ -249,9 +248,16 @@ TEST_F(Transfer, OneRequestAtATimeAndTheCacheRefreshReadsOnly) {
   // The device changes; the refresh brings its value in as the device value only.
   device->SetTagAndDescriptor("LT-401", "CACHE");
   const vkr::Variant before = Value(1054);
+  vkr::Variant argument;
+  argument.vt = VT_ARRAY | VT_VARIANT;
+  argument.parray = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+  vkr::Variant text = Text(u"refresh"), list = Text(u"UploadList");
+  LONG index = 0;
+  SafeArrayPutElement(argument.parray, &index, text.Ptr());
+  index = 1;
+  SafeArrayPutElement(argument.parray, &index, list.Ptr());
   const size_t listsBefore = RootListCount();
-  // A user interface asks for the refresh.
-  EXPECT_EQ(vkr::test::SendUiRefreshOnlineCache(session->Dtm(), u"refresh", u"UploadList"), S_OK);
+  EXPECT_EQ(vkr::test::ui::SendDtmMessage(session->Dtm(), kMsgRefreshOnlineCache, argument), S_OK);
   EXPECT_TRUE(Same(Value(1054), before));
   EXPECT_EQ(std::u16string(vkr::View(DeviceValue(1054).bstrVal)).substr(0, 6), u"LT-401");
   EXPECT_EQ(RootListCount(), listsBefore);
@@ -297,8 +303,14 @@ TEST_F(Transfer, AFaultHalfWayFailsTheTransferAndChangesNothing) {
          t.session->Channel()->faults.push_back(fault);
        }},
       {"lost connection", [](Transfer& t) { t.session->Channel()->faults.push_back(Fault(Kind::Abort)); }},
-      {"cancel by a user interface",
-       [](Transfer& t) { EXPECT_EQ(vkr::test::SendUiCancelTransfer(t.session->Dtm()), S_OK); }},
+      {"cancel by DTM message 48",
+       [](Transfer& t) {
+         VARIANT on;
+         VariantInit(&on);
+         on.vt = VT_BOOL;
+         on.boolVal = VARIANT_TRUE;
+         EXPECT_EQ(vkr::test::ui::SendDtmMessage(t.session->Dtm(), kMsgUpDownload, on), S_OK);
+       }},
       {"cancel by CancelTransfer",
        [](Transfer& t) {
          VARIANT_BOOL done = VARIANT_FALSE;
@@ -438,7 +450,11 @@ TEST_F(Transfer, TheEdgesOfATransfer) {
            ASSERT_TRUE(accepted);
            // The transfer runs on the frame's thread once it serves its messages: the cancel of a
            // user interface comes first.
-           ASSERT_EQ(vkr::test::SendUiCancelTransfer(t.session->Dtm()), S_OK);
+           VARIANT cancel;
+           VariantInit(&cancel);
+           cancel.vt = VT_BOOL;
+           cancel.boolVal = VARIANT_TRUE;
+           ASSERT_EQ(vkr::test::ui::SendDtmMessage(t.session->Dtm(), kMsgUpDownload, cancel), S_OK);
            TransferSession::Pump(300);
            EXPECT_EQ(t.device->received.size(), heard) << (upload ? "upload" : "download");
            // No failure text: the frame hears only that its request ended without success.
