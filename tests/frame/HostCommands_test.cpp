@@ -176,8 +176,16 @@ TEST_F(HostCommands, TheEngineersCommandsOnAProject) {
     std::vector<std::string> outParts;
     std::vector<std::string> errParts;
     bool terminal = false;
+    std::function<void()> before = [] {};
   };
   const std::string p = " --project 'C:\\VKR\\plant.vkr'";
+  // What the project remembers of the device: "value <name hex> <value hex>" lines.
+  const std::string record = drives / "c/VKR/plant.vkr.compared";
+  auto deviceHeld = [&](const std::string& tag) {
+    std::string hex;
+    for (unsigned char ch : tag) hex += "0123456789ABCDEF"[ch >> 4], hex += "0123456789ABCDEF"[ch & 15];
+    WriteFileText(record, "verdict uploaded\nvalue 546167 " + hex + "\n");
+  };
   const Step steps[] = {
       {"show" + p, 0,
        {"name  value                             unit      differs\n",
@@ -191,6 +199,9 @@ TEST_F(HostCommands, TheEngineersCommandsOnAProject) {
        {"Tag   VKR Series DTM                              no\n", "data set: allDataLoaded\n",
         "device: as the last upload read it\n"},
        {}},
+      // The device held another tag when the project last read it.
+      {"show" + p, 0, {"Tag   VKR Series DTM                              yes\n"}, {}, false,
+       [&] { deviceHeld("LT-1"); }},
       {"set" + p + " 'Damping Value=2.5'", 1, {},
        {"vkr-frame: there is no parameter Damping Value in the DTM's parameter document (the DTM exports no "
         "parameter there but the tag)\n"}},
@@ -206,6 +217,7 @@ TEST_F(HostCommands, TheEngineersCommandsOnAProject) {
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.args);
+    step.before();
     const Result r = Host(step.args, step.terminal);
     EXPECT_EQ(r.exitCode, step.exitCode) << r.out << r.err;
     for (const std::string& part : step.outParts) EXPECT_NE(r.out.find(part), std::string::npos) << r.out;
