@@ -166,8 +166,7 @@ HRESULT FrameContainer::FunctionFinished(BSTR invokeId, VARIANT_BOOL success) {
 
 // ---- IDtmEvents ----------------------------------------------------------------------------
 
-HRESULT FrameContainer::OnParameterChanged(BSTR systemTag, BSTR document) {
-  parameterDocuments.emplace_back(View(document));
+HRESULT FrameContainer::OnParameterChanged(BSTR systemTag, BSTR) {
   Note("parameter changed " + Text(systemTag));
   return S_OK;
 }

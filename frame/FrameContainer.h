@@ -46,8 +46,6 @@ class FrameContainer
   std::deque<std::string> userAnswers;
   // The user messages shown: "message <type> <buttons> <title>: <text> -> <answer>".
   std::vector<std::string> userMessages;
-  // The parameter-changed documents the DTM sent, in order.
-  std::vector<std::u16string> parameterDocuments;
   // The project the DTM belongs to: its topology answers IFdtTopology. Without one the container
   // offers no topology. Set and cleared by the project.
   FrameProject* project = nullptr;

@@ -1,6 +1,8 @@
 // The stand-in frame's project: several DTMs, their topology and the frame's events to them.
 #include "frame/FrameProject.h"
 
+#include <cstdio>
+
 #include "frame/FrameDocuments.h"
 #include "frame/FrameHost.h"
 #include "frame/FrameStorage.h"
@@ -95,15 +97,19 @@ HRESULT FrameProject::Open(const std::u16string& tag, LPCOLESTR progId, const st
   Bstr systemTag(tag), version(kFrameVersion), deviceType(kDeviceType);
   Bstr user(u"<FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\"><FDTUserInformation userLevel=\"" + userLevel +
             u"\"/></FDT>");
-  hr = Checked(idtm2->Environment2(systemTag, container.Get(), version, &result), result);
+  hr = idtm2->Environment2(systemTag, container.Get(), version, &result);
+  hr = Checked(hr, result);
   if (hr != S_OK) return Refused(hr);
-  hr = Checked(idtm->SetLanguage(1033, &result), result);
+  hr = idtm->SetLanguage(1033, &result);
+  hr = Checked(hr, result);
   if (hr != S_OK) return Refused(hr);
   if (!load) {
-    hr = Checked(idtm->InitNew(deviceType, &result), result);
+    hr = idtm->InitNew(deviceType, &result);
+    hr = Checked(hr, result);
     if (hr != S_OK) return Refused(hr);
   }
-  hr = Checked(idtm->Config(user, &result), result);
+  hr = idtm->Config(user, &result);
+  hr = Checked(hr, result);
   return hr == S_OK ? S_OK : Refused(hr);
 }
 
@@ -117,7 +123,8 @@ HRESULT FrameProject::Close() {
     if (!idtm) continue;
     VARIANT_BOOL result = VARIANT_FALSE;
     idtm->PrepareToDelete(&result);
-    const HRESULT hr = Checked(idtm->PrepareToRelease(&result), result);
+    HRESULT hr = idtm->PrepareToRelease(&result);
+    hr = Checked(hr, result);
     if (hr != S_OK && first == S_OK) first = Refused(hr);
   }
   m_members.clear();
@@ -162,23 +169,6 @@ HRESULT FrameProject::SendParameterChanged(const std::u16string& to, const std::
   const HRESULT hr = events->OnParameterChanged(sender, document);
   notes.push_back("parameter changed " + Text(from) + " -> " + Text(to) + ": " + ResultText(hr));
   return hr;
-}
-
-HRESULT FrameProject::ForwardParameterChanges(const std::u16string& from) {
-  const Member* source = Find(from);
-  if (!source) return E_INVALIDARG;
-  if (source->container->parameterDocuments.empty()) return S_FALSE;
-  Bstr document(source->container->parameterDocuments.back());
-  // The members are listed first: a DTM answering may reach the project again.
-  std::vector<std::u16string> others;
-  for (const auto& [tag, m] : m_members)
-    if (tag != from) others.push_back(tag);
-  HRESULT first = S_OK;
-  for (const std::u16string& to : others) {
-    const HRESULT hr = SendParameterChanged(to, from, document);
-    if (hr != S_OK && first == S_OK) first = hr;
-  }
-  return first;
 }
 
 HRESULT FrameProject::LockDataSet(const std::u16string& tag) {
@@ -257,6 +247,25 @@ HRESULT ComparePartnerProjects(const std::string& project, const std::string& pa
     return hr;
   }
   return S_OK;
+}
+
+int ComparePartner(const std::string& project, const std::string& partner) {
+  if (FAILED(CoInitialize(nullptr))) {
+    std::fprintf(stderr, "vkr-frame: the frame's apartment could not be made\n");
+    return 1;
+  }
+  bool equal = false;
+  std::string why;
+  const HRESULT hr = ComparePartnerProjects(project, partner, &equal, &why);
+  CoFreeUnusedLibraries();
+  CoUninitialize();
+  if (FAILED(hr)) {
+    std::fprintf(stderr, "vkr-frame: %s\n", why.c_str());
+    return 1;
+  }
+  std::printf("%s\n", equal ? ("the data set equals the data set of " + partner).c_str()
+                            : ("the data set differs from the data set of " + partner).c_str());
+  return 0;
 }
 
 }  // namespace vkr::frame

@@ -46,9 +46,6 @@ class FrameProject {
 
   // The frame's events to the DTM of `to`: the parameter-changed document of the DTM of `from`.
   HRESULT SendParameterChanged(const std::u16string& to, const std::u16string& from, BSTR document);
-  // The last parameter-changed document the DTM of `from` sent, to every other DTM of the project.
-  // S_FALSE when it sent none; the first failure, else the first answer that is not S_OK.
-  HRESULT ForwardParameterChanges(const std::u16string& from);
   // The data set of the tag's DTM locked for another party, and unlocked (*done as the DTM says).
   HRESULT LockDataSet(const std::u16string& tag);
   HRESULT UnlockDataSet(const std::u16string& tag, bool* done);
@@ -78,5 +75,8 @@ class FrameProject {
 // frame project and lets the first DTM compare its data set with the second's (IDtmDiagnosis
 // InitCompare, Compare, ReleaseCompare). S_OK with *equal; a failure with *why in words.
 HRESULT ComparePartnerProjects(const std::string& project, const std::string& partner, bool* equal, std::string* why);
+// The command "compare --with PARTNER": prints the outcome, or says why on stderr. Exit status 0
+// done, 1 failed.
+int ComparePartner(const std::string& project, const std::string& partner);
 
 }  // namespace vkr::frame
