@@ -164,4 +164,35 @@ TEST_F(ProjectOfTwo, TheFramesLockForAnotherPartyHoldsOffTheDtmsChanges) {
   EXPECT_EQ(frame->lockRequests, 1);
 }
 
+// What a frame does with the function list: for each function it asks which user interface opens
+// it, and that class is registered under the ProgID the DTM names.
+TEST_F(ProjectOfTwo, EveryListedFunctionNamesARegisteredUserInterface) {
+  vkr::ComPtr<IDtm> dtm = Dtm<IDtm>(kA);
+  vkr::Bstr functions;
+  ASSERT_EQ(dtm->GetFunctions(vkr::Bstr(u"<FDT xmlns=\"x-schema:FDTOperationPhaseSchema.xml\" "
+                                        u"operationPhase=\"engineering\"/>"),
+                              functions.Put()),
+            S_OK);
+  const std::string list = vkr::Utf16ToUtf8(functions.View());
+  vkr::ComPtr<IDtmActiveXInformation> info = Dtm<IDtmActiveXInformation>(kA);
+  vkr::ComPtr<IDtmDocumentation> documentation = Dtm<IDtmDocumentation>(kA);
+  int asked = 0;
+  const std::string key = "functionId =\"";
+  for (std::size_t at = list.find(key); at != std::string::npos; at = list.find(key, at + 1), ++asked) {
+    const LONG id = std::stol(list.substr(at + key.size()));
+    SCOPED_TRACE("function " + std::to_string(id));
+    vkr::Bstr classId, progId, document;
+    const vkr::Bstr call(u"<FDT xmlns=\"x-schema:DTMFunctionCallSchema.xml\" xmlns:func=\"x-schema:DTMFunctionsSchema.xml\">"
+                         u"<FDTFunctionCall func:functionId=\"" + vkr::Utf8ToUtf16(std::to_string(id)) + u"\"/></FDT>");
+    ASSERT_EQ(info->GetActiveXGuid(call, classId.Put()), S_OK);
+    ASSERT_EQ(info->GetActiveXProgId(call, progId.Put()), S_OK);
+    CLSID byGuid{}, byProgId{};
+    ASSERT_EQ(CLSIDFromString(classId, &byGuid), S_OK) << vkr::Utf16ToUtf8(classId.View());
+    ASSERT_EQ(CLSIDFromProgID(progId, &byProgId), S_OK) << vkr::Utf16ToUtf8(progId.View());
+    EXPECT_TRUE(byGuid == byProgId);
+    EXPECT_EQ(documentation->GetDocumentation(call, document.Put()), S_OK);
+  }
+  EXPECT_GE(asked, 5) << list;
+}
+
 }  // namespace
