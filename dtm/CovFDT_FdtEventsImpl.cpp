@@ -1,10 +1,9 @@
 // The frame's events to the DTM (IFdtEvents): parameters changed in another DTM, and the data set
 // locked and unlocked by the frame for another party.
 #include "dtm/CovFDT_BaseDTMImpl.h"
+#include "include/DtmMessages.h"
 
 namespace {
-
-constexpr ULONG kBroadcastLockState = 0x2709;
 
 VARIANT LockStateId() {
   VARIANT v;
