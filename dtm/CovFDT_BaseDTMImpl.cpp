@@ -822,14 +822,3 @@ HRESULT CovFDT_BaseDTMCore::OnDataSetUnlocked(BSTR, VARIANT_BOOL* done) { return
 HRESULT CovFDT_BaseDTMCore::GetDocumentList(BSTR* list, BSTR) { return NotYet(list); }
 HRESULT CovFDT_BaseDTMCore::GetDeviceBitmap(BSTR* list, BSTR) { return NotYet(list); }
 HRESULT CovFDT_BaseDTMCore::GetDeviceIcon(BSTR* list, BSTR) { return NotYet(list); }
-HRESULT CovFDT_BaseDTMCore::CancelRequest(BSTR, VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::ItemListRequest(BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::ReadRequest(BSTR, BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::WriteRequest(BSTR, BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::GetItemList(BSTR* itemList) { return NotYet(itemList); }
-HRESULT CovFDT_BaseDTMCore::Read(BSTR, BSTR* itemList) { return NotYet(itemList); }
-HRESULT CovFDT_BaseDTMCore::Write(BSTR, BSTR* answer) { return NotYet(answer); }
-HRESULT CovFDT_BaseDTMCore::HandleItemListRequest(BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleReadRequest(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleWriteRequest(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleCancelRequest(VARIANT) { return E_NOTIMPL; }
