@@ -13,6 +13,7 @@
 
 #include "dtm/CovFDT_BaseDTMImpl.h"
 #include "include/CommunicationInterfaces.h"
+#include "include/DtmMessages.h"
 #include "parameters/CFdtVariant.h"
 #include "parameters/DataAccessDocuments.h"
 #include "parameters/EnumList.h"
@@ -25,10 +26,6 @@ namespace {
 
 using vkr::UI4;
 
-constexpr ULONG kJobItemList = 24;
-constexpr ULONG kJobRead = 25;
-constexpr ULONG kJobWrite = 26;
-constexpr ULONG kJobCancelRequest = 27;
 constexpr ULONG kUserLevelObserver = 1;
 // Bit 0x2000 of the fifth word (the export kind) offers a parameter as an item.
 constexpr ULONG kItemListed = 0x2000;
@@ -135,20 +132,20 @@ HRESULT CovFDT_BaseDTMCore::ItemListRequest(BSTR invokeId) {
   if (m_eDtmState != dsCONFIGURED && m_eDtmState != dsCOMMUNICATIONSET && m_eDtmState != dsGOINGONLINE &&
       m_eDtmState != dsONLINE)
     return S_FALSE;
-  return ExecuteJob(kJobItemList, TextVariant(invokeId));
+  return ExecuteJob(kJobItemListRequest, TextVariant(invokeId));
 }
 
 HRESULT CovFDT_BaseDTMCore::ReadRequest(BSTR invokeId, BSTR itemSelectionList) {
   if (!HasText(invokeId) || !HasText(itemSelectionList)) return S_FALSE;
   LogEntry("ReadRequest");
-  return DeviceDataRequest(kJobRead, invokeId, itemSelectionList);
+  return DeviceDataRequest(kJobReadRequest, invokeId, itemSelectionList);
 }
 
 HRESULT CovFDT_BaseDTMCore::WriteRequest(BSTR invokeId, BSTR itemList) {
   // An empty document is passed on: its answer is an empty list.
   if (!HasText(invokeId)) return S_FALSE;
   LogEntry("WriteRequest");
-  return DeviceDataRequest(kJobWrite, invokeId, itemList);
+  return DeviceDataRequest(kJobWriteRequest, invokeId, itemList);
 }
 
 HRESULT CovFDT_BaseDTMCore::DeviceDataRequest(ULONG job, BSTR invokeId, BSTR document) {
