@@ -123,6 +123,9 @@ class CovFDT_BaseProtocolImpl {
   virtual HRESULT InitParameterTable();
   // The value of a parameter decoded from a PDU (VT_ARRAY|VT_UI1).
   virtual HRESULT SetParameterFromPdu(VARIANT id, VARIANT pdu, VARIANT* value);
+  // Whether values are decoded as the device class spreads a response (byte strings always put
+  // in their TypeInformation order).
+  virtual bool DecodesAsDeviceClass() const { return false; }
   virtual HRESULT ReservedHookD(ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG);
 
   // Transaction records without a document (direct access).

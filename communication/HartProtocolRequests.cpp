@@ -397,6 +397,45 @@ HRESULT ReorderDecodedBytes(CovFDT_BaseProtocolImpl& protocol, const VARIANT& id
 }
 
 // Decodes every member of the group from the response and hands each value to the handler.
+// One member's value from the data bytes of a response, as the response spreader stores it: a
+// packed-ASCII text unpacked, a byte string put in the order its TypeInformation gives (always by
+// the device class). A failure that concerns this member alone leaves *fatal false; one that
+// ends the whole response sets it.
+HRESULT DecodeMember(CovFDT_BaseProtocolImpl& protocol, bool deviceClass, IovFdtParameterInfo* info,
+                     const Variant& member, const SovFDT_ParameterEntry* entry, ULONG count, const BYTE* data,
+                     Variant* value, bool* fatal) {
+  *fatal = false;
+  USHORT vt = VT_EMPTY;
+  if (FAILED(GetUShortField(info, member, PIF_VARTYPE, &vt))) vt = VT_EMPTY;
+  USHORT kind = 0;
+  if (vt == VT_BSTR && FAILED(GetUShortField(info, member, PIF_KIND, &kind))) kind = 0;
+
+  HRESULT hr = vt == VT_BSTR && kind == kPackedAsciiKind ? DecodePackedAscii(entry, count, data, value)
+                                                          : protocol.DecodeParameterValue(entry, count, data, value, 0);
+  if (FAILED(hr) || vt != (VT_ARRAY | VT_UI1)) return hr;
+
+  bool reorder = deviceClass;
+  if (!deviceClass) {
+    Variant typeInformation;
+    hr = GetField(info, member, PIF_TYPE_INFORMATION, &typeInformation);
+    if (FAILED(hr)) {
+      *fatal = true;
+      return hr;
+    }
+    reorder = typeInformation.vt == VT_BSTR && SysStringLen(typeInformation.bstrVal) > 0;
+  }
+  if (!reorder) return S_OK;
+  if (deviceClass && (value->vt != (VT_ARRAY | VT_UI1) || !value->parray)) {
+    *fatal = true;
+    return E_POINTER;
+  }
+  // A layout that cannot be applied leaves the member out rather than storing bytes in an order
+  // the parameter does not describe.
+  hr = ReorderDecodedBytes(protocol, member, value);
+  if (FAILED(hr)) WriteLog(u"ExtractParameterValue(): TypeInformation reordering failed, member skipped");
+  return hr;
+}
+
 HRESULT ExtractGroup(CovFDT_BaseProtocolImpl& protocol, bool deviceClass, SovFDT_TransactionGroup* group,
                      const VARIANT& responseBytes) {
   if (!group) return E_INVALIDARG;
@@ -436,39 +475,13 @@ HRESULT ExtractGroup(CovFDT_BaseProtocolImpl& protocol, bool deviceClass, SovFDT
       continue;
     }
 
-    USHORT vt = VT_EMPTY;
-    if (FAILED(GetUShortField(info, member, PIF_VARTYPE, &vt))) vt = VT_EMPTY;
-    USHORT kind = 0;
-    if (vt == VT_BSTR && FAILED(GetUShortField(info, member, PIF_KIND, &kind))) kind = 0;
-
     Variant value;
-    if (vt == VT_BSTR && kind == kPackedAsciiKind)
-      hr = DecodePackedAscii(entry, count, data, &value);
-    else
-      hr = protocol.DecodeParameterValue(entry, count, data, &value, 0);
+    bool fatal = false;
+    hr = DecodeMember(protocol, deviceClass, info.Get(), member, entry, count, data, &value, &fatal);
+    if (fatal) return hr;
     if (FAILED(hr)) {  // this member only; the others are still stored
       notAnswered(member, needsData);
       continue;
-    }
-
-    if (vt == (VT_ARRAY | VT_UI1)) {
-      bool reorder = deviceClass;
-      if (!deviceClass) {
-        Variant typeInformation;
-        hr = GetField(info, member, PIF_TYPE_INFORMATION, &typeInformation);
-        if (FAILED(hr)) return hr;
-        reorder = typeInformation.vt == VT_BSTR && SysStringLen(typeInformation.bstrVal) > 0;
-      }
-      if (reorder) {
-        if (deviceClass && (value.vt != (VT_ARRAY | VT_UI1) || !value.parray)) return E_POINTER;
-        // A layout that cannot be applied leaves the member out rather than storing bytes in an
-        // order the parameter does not describe.
-        if (FAILED(ReorderDecodedBytes(protocol, member, &value))) {
-          WriteLog(u"ExtractParameterValue(): TypeInformation reordering failed, member skipped");
-          notAnswered(member, needsData);
-          continue;
-        }
-      }
     }
     Report(handler, VARIANT_TRUE, member, value, nullptr);
   }
@@ -567,11 +580,23 @@ HRESULT CovFDT_BaseProtocolImpl::SetParameterFromPdu(VARIANT rawId, VARIANT pdu,
     return E_INVALIDARG;
   const std::uint64_t count = upper >= lower ? std::uint64_t(std::int64_t{upper} - lower + 1) : 0;
   if (8 * count < WriteExtent(*this, *group)) return E_INVALIDARG;
+  // The value is decoded as the response spreader decodes it (packed-ASCII texts unpacked, byte
+  // strings in their TypeInformation order): a value read directly is compared with one that an
+  // upload stored, and plain decoding made texts and ranges differ from the same device bytes.
+  ComPtr<IovFdtParameterInfo> info;
+  HRESULT hr = QueryInfo(m_pParameterHandler, &info);
+  if (FAILED(hr)) return hr;
   void* data = nullptr;
   if (FAILED(SafeArrayAccessData(pdu.parray, &data))) return E_POINTER;
-  const HRESULT hr = DecodeParameterValue(entry, static_cast<ULONG>(count), static_cast<const BYTE*>(data), value, 0);
+  Variant decoded;
+  bool fatal = false;
+  hr = DecodeMember(*this, DecodesAsDeviceClass(), info.Get(), id, entry,
+                    static_cast<ULONG>(count), static_cast<const BYTE*>(data), &decoded, &fatal);
   SafeArrayUnaccessData(pdu.parray);
-  return hr;
+  if (FAILED(hr)) return hr;
+  VariantClear(value);
+  decoded.Detach(value);
+  return S_OK;
 }
 
 // ---- Parameter lists. ----------------------------------------------------------------------------

@@ -15,4 +15,5 @@ class MyHartProtocol : public CovFDT_HartProtocolImpl {
   HRESULT BuildHartRequestData(VARIANT id, VARIANT value, VARIANT_BOOL useDataSetValues, BSTR* requestDataTemplate,
                                BSTR* result, ULONG reserved) override;
   HRESULT ExtractParameterValue(SovFDT_TransactionGroup* group, VARIANT responseBytes) override;
+  bool DecodesAsDeviceClass() const override { return true; }
 };

@@ -286,6 +286,19 @@ TEST_F(ResponseTest, ValueFromAPdu) {
   EXPECT_EQ(value.vt, VT_UI1);
   EXPECT_EQ(value.bVal, 0x2D);
 
+  // A value read directly is the value a response spreads for the same bytes: a packed-ASCII text
+  // unpacked, a byte string as the device class stores it (a comparison of the two found every
+  // text different before).
+  const vkr::Variant message = vkr::test::Bytes({0x04, 0x20, 0xC4, 0x04, 0x20, 0xC4, 0x04, 0x20, 0xC4, 0x04, 0x20, 0xC4,
+                                                  0x04, 0x20, 0xC4, 0x04, 0x20, 0xC4, 0x04, 0x20, 0xC4, 0x04, 0x20, 0xC4});
+  ASSERT_EQ(protocol.SetParameterFromPdu(vkr::UI4(1051), message, &value), S_OK);
+  EXPECT_EQ(vkr::test::TextOf(value), u"ABCDABCDABCDABCDABCDABCDABCDABCD");
+  std::string hex;
+  for (int i = 0; i < 8; ++i) hex += "0420C4";
+  ASSERT_EQ(Parse(protocol, 1051, DataExchangeResponse(hex.c_str(), 0, 0, 0, nullptr, 12)), S_OK);
+  ASSERT_EQ(protocol.SetParameterFromPdu(vkr::UI4(1009), message, &value), S_OK);
+  EXPECT_EQ(ByteList(value), ByteList(DeviceValue(1009)));
+
   // Shorter than the group's write extent (24 bytes for command 3), though the read would fit.
   EXPECT_EQ(protocol.SetParameterFromPdu(vkr::UI4(1048), vkr::test::Bytes({0x41, 0x48, 0, 0}), &value), E_INVALIDARG);
   EXPECT_EQ(protocol.SetParameterFromPdu(vkr::UI4(9999), vkr::test::Bytes({1}), &value), E_INVALIDARG);
