@@ -27,8 +27,8 @@ class FuzzDtm : public CVornExampleDtm {
       if (FAILED(GetParInfoAt(i, &r))) std::abort();
       vkr::Bstr text;
       VariantToText(&r.m_vValue, text.Put());
-      out += "|" + std::to_string(r.m_nId) + ":" + std::to_string(r.m_vValue.vt) + "=" +
-             vkr::Utf16ToUtf8(text.View()) + "/" + std::to_string(r.m_dwFlags);
+      out.append("|").append(std::to_string(r.m_nId)).append(":").append(std::to_string(r.m_vValue.vt));
+      out.append("=").append(vkr::Utf16ToUtf8(text.View())).append("/").append(std::to_string(r.m_dwFlags));
     }
     return out + "|dss " + std::to_string(GetDataSetState()) + (m_bDataSetLoaded ? " loaded" : "");
   }

@@ -27,13 +27,14 @@ void Check(bool ok) {
 std::string Dump(const VARIANT& v) {
   switch (v.vt) {
     case VT_EMPTY: return "E";
-    case VT_UI1: return "b" + std::to_string(v.bVal);
+    case VT_UI1: return std::string("b").append(std::to_string(v.bVal));
     case VT_BOOL: return v.boolVal ? "T" : "F";
-    case VT_I4: return "l" + std::to_string(v.lVal);
-    case VT_UI4: return "u" + std::to_string(v.ulVal);
-    case VT_I2: return "i" + std::to_string(v.iVal);
+    case VT_I4: return std::string("l").append(std::to_string(v.lVal));
+    case VT_UI4: return std::string("u").append(std::to_string(v.ulVal));
+    case VT_I2: return std::string("i").append(std::to_string(v.iVal));
     case VT_BSTR:
-      return "s" + (v.bstrVal ? vkr::Utf16ToUtf8(std::u16string_view(v.bstrVal, SysStringLen(v.bstrVal))) : "null");
+      return std::string("s").append(
+          v.bstrVal ? vkr::Utf16ToUtf8(std::u16string_view(v.bstrVal, SysStringLen(v.bstrVal))) : "null");
     case VT_ARRAY | VT_VARIANT: {
       std::string out = "[";
       LONG lower = 0, upper = -1;
@@ -43,11 +44,11 @@ std::string Dump(const VARIANT& v) {
         vkr::Variant e;
         LONG index = i;
         SafeArrayGetElement(v.parray, &index, e.Put());
-        out += Dump(e) + ",";
+        out.append(Dump(e)).append(",");
       }
       return out + "]";
     }
-    default: return "?" + std::to_string(v.vt);
+    default: return std::string("?").append(std::to_string(v.vt));
   }
 }
 

@@ -97,7 +97,7 @@ std::u16string DocumentFor(IXMLDOMSchemaCollection* cache, const std::u16string&
   vkr::Bstr text;
   Check(SUCCEEDED(name->get_text(text.Put())));
   // A name that is no XML name makes a document that does not parse, which is fine.
-  return u"<" + text.Str() + u" xmlns=\"" + ns + u"\"/>";
+  return std::u16string(u"<").append(text.Str()).append(u" xmlns=\"").append(ns).append(u"\"/>");
 }
 
 }  // namespace

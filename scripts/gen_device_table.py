@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """Generates the VKR device's parameter definition rows from their Markdown table.
 
-Usage: gen_device_table.py TABLE.md [REPO_ROOT]
+Usage: gen_device_table.py [TABLE.md [REPO_ROOT]]
 
-TABLE.md is a Markdown document holding the device parameter table: a header line that starts
+TABLE.md (by default parameters/DeviceParameterTable.md of the repository holding this script) is a
+Markdown document holding the device parameter table: a header line that starts
 "| # | Id | Name | Type | Minimum | Maximum | Default | Value | P | Flags | Kind | HART read |
 HART write | String id | Type information |", followed by one line per definition call. Every cell
 is checked against the forms the table uses; anything else stops the run with the line named.
 
-Writes two files, both committed (the build never runs this script):
+Writes two files under REPO_ROOT (by default that repository), both committed (the build never runs
+this script; the CTest device_table_check regenerates them elsewhere and compares):
 - parameters/DeviceParameterTable.inc: one DeviceParameterRow initialiser per definition, in
   definition order;
 - tests/parameters/DeviceParameterTableExpected.inc: the table's lines as they stand and the FNV-1a
@@ -172,12 +174,14 @@ def read_table(path: str):
 
 
 def main(argv):
-    if len(argv) not in (2, 3):
+    if len(argv) > 3 or any(a.startswith('-') for a in argv[1:]):
         print(__doc__, file=sys.stderr)
         return 2
-    root = argv[2] if len(argv) == 3 else os.path.join(os.path.dirname(os.path.abspath(__file__)), '..')
+    repository = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..')
+    source = argv[1] if len(argv) >= 2 else os.path.join(repository, 'parameters', 'DeviceParameterTable.md')
+    root = argv[2] if len(argv) == 3 else repository
     try:
-        lines = read_table(argv[1])
+        lines = read_table(source)
         rows = [parse_row(line, n) for n, line in enumerate(lines, 1)]
     except (OSError, TableError) as e:
         print(f'gen_device_table: {e}', file=sys.stderr)

@@ -49,7 +49,7 @@ struct ObjectMapEntry {
   void (*pfnObjectMain)(bool bStarting);
 };
 
-class ComModule {
+class VKR_API ComModule {
  public:
   ComModule();
   ~ComModule();
@@ -108,17 +108,18 @@ class ComModule {
 
 // The factory creator of every class: a class factory for the creator that counts on `module`
 // while clients hold it (beyond the cache's own reference) and while it is locked.
-HRESULT CreateCachedClassFactory(ComModule* module, InstanceCreator create, REFIID riid, void** ppv);
+VKR_API HRESULT CreateCachedClassFactory(ComModule* module, InstanceCreator create, REFIID riid, void** ppv);
 
 // Writes (or removes) the class's categories: HKCR\CLSID\{clsid}\Implemented Categories\{catid}
 // and Required Categories. Removing categories that are not there succeeds; the two parent keys
 // go when they are empty. A null map does nothing.
-HRESULT RegisterClassCategories(REFCLSID clsid, const CategoryMapEntry* map, BOOL bRegister);
+VKR_API HRESULT RegisterClassCategories(REFCLSID clsid, const CategoryMapEntry* map, BOOL bRegister);
 
 // The type library's registration: HKCR\TypeLib\{libid}\<major>.<minor> with the description,
 // "0\win32" = the module's path, "FLAGS" = "0" and "HELPDIR" = the module's folder. Unregistering
 // removes the version key, and the library key when no other version is left.
-HRESULT RegisterTypeLibraryKeys(const GUID& libid, WORD major, WORD minor, LPCWSTR description, LPCWSTR modulePath);
-HRESULT UnregisterTypeLibraryKeys(const GUID& libid, WORD major, WORD minor);
+VKR_API HRESULT RegisterTypeLibraryKeys(const GUID& libid, WORD major, WORD minor, LPCWSTR description,
+                                        LPCWSTR modulePath);
+VKR_API HRESULT UnregisterTypeLibraryKeys(const GUID& libid, WORD major, WORD minor);
 
 }  // namespace vkr

@@ -37,7 +37,7 @@
 
 namespace vkr {
 
-class Registrar {
+class VKR_API Registrar {
  public:
   // Adds or replaces the text that %name% stands for (name without the percent signs).
   HRESULT AddReplacement(std::u16string_view name, std::u16string_view text);

@@ -50,18 +50,18 @@
 // (E_NOINTERFACE) and a proxy for riid must be registered (E_NOINTERFACE). The stream serves only
 // CoGetInterfaceAndReleaseStream: its IStream methods answer E_NOTIMPL. Released without being
 // unmarshalled, it gives its reference back to the owner.
-HRESULT CoMarshalInterThreadInterfaceInStream(REFIID riid, LPUNKNOWN pUnk, LPSTREAM* ppStm);
+VKR_API HRESULT CoMarshalInterThreadInterfaceInStream(REFIID riid, LPUNKNOWN pUnk, LPSTREAM* ppStm);
 // Unmarshals the interface and releases the stream, whatever the result. In the owner's apartment
 // the object itself comes back; elsewhere a proxy. E_INVALIDARG for a stream that
 // CoMarshalInterThreadInterfaceInStream did not make, CO_E_NOTINITIALIZED outside an apartment.
-HRESULT CoGetInterfaceAndReleaseStream(LPSTREAM pStm, REFIID iid, LPVOID* ppv);
+VKR_API HRESULT CoGetInterfaceAndReleaseStream(LPSTREAM pStm, REFIID iid, LPVOID* ppv);
 
 namespace vkr::platform {
 
 struct ApartmentState;
 
 // A reference to an apartment; it may outlive the apartment, which then counts as ended.
-class Apartment {
+class VKR_API Apartment {
  public:
   Apartment() = default;
   explicit Apartment(std::shared_ptr<ApartmentState> state) : m_state(std::move(state)) {}
@@ -102,7 +102,7 @@ class Apartment {
 class ProxyManager;
 
 // The part of an interface proxy that does not depend on its interface.
-class ProxyLink {
+class VKR_API ProxyLink {
  public:
   ProxyLink(const ProxyLink&) = delete;
   ProxyLink& operator=(const ProxyLink&) = delete;
@@ -126,11 +126,11 @@ class ProxyLink {
 namespace detail {
 // IDispatch of a dual interface, forwarded; in-arguments are marshalled with MarshalVariant on
 // the caller's side, the result on the owner's. Type information does not cross (E_NOTIMPL).
-HRESULT ForwardGetTypeInfoCount(const Apartment& owner, IDispatch* target, UINT* count);
-HRESULT ForwardGetIDsOfNames(const Apartment& owner, IDispatch* target, REFIID riid, LPOLESTR* names, UINT count,
-                             LCID lcid, DISPID* ids);
-HRESULT ForwardInvoke(const Apartment& owner, IDispatch* target, DISPID member, REFIID riid, LCID lcid, WORD flags,
-                      DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr);
+VKR_API HRESULT ForwardGetTypeInfoCount(const Apartment& owner, IDispatch* target, UINT* count);
+VKR_API HRESULT ForwardGetIDsOfNames(const Apartment& owner, IDispatch* target, REFIID riid, LPOLESTR* names,
+                                     UINT count, LCID lcid, DISPID* ids);
+VKR_API HRESULT ForwardInvoke(const Apartment& owner, IDispatch* target, DISPID member, REFIID riid, LCID lcid,
+                              WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr);
 }  // namespace detail
 
 template <class I>
@@ -193,9 +193,9 @@ using ProxyFactory = ProxyLink* (*)(ProxyManager* manager, void* target);
 
 // Registers (or replaces) the proxy class of an interface; thread-safe. A module that registers
 // proxies unregisters them before it is unloaded.
-void RegisterProxyFactory(REFIID iid, ProxyFactory factory);
-void UnregisterProxyFactory(REFIID iid);
-bool HasProxyFactory(REFIID iid);
+VKR_API void RegisterProxyFactory(REFIID iid, ProxyFactory factory);
+VKR_API void UnregisterProxyFactory(REFIID iid);
+VKR_API bool HasProxyFactory(REFIID iid);
 
 template <class I, class P>
 bool RegisterProxy() {
@@ -211,7 +211,7 @@ bool RegisterProxy() {
 // pointer itself in the multithreaded apartment; null stays null. *out holds a reference. Called
 // on the side that owns p. CO_E_NOTINITIALIZED outside an apartment; E_NOINTERFACE when p lacks
 // riid or riid has no registered proxy.
-HRESULT WrapInterface(IUnknown* p, REFIID riid, void** out);
+VKR_API HRESULT WrapInterface(IUnknown* p, REFIID riid, void** out);
 template <class I>
 HRESULT WrapInterface(I* p, I** out) {
   return WrapInterface(p, I::iid, reinterpret_cast<void**>(out));
@@ -221,16 +221,16 @@ HRESULT WrapInterface(I* p, I** out) {
 // VARIANTs or interfaces, is wrapped as WrapInterface does. By-reference values are copied as
 // the reference (sound while the caller waits), except references to interfaces, VARIANTs and
 // arrays, which could smuggle raw pointers across: DISP_E_BADVARTYPE. On failure dest is empty.
-HRESULT MarshalVariant(VARIANT* dest, const VARIANT* src);
+VKR_API HRESULT MarshalVariant(VARIANT* dest, const VARIANT* src);
 
 // Whether p is a proxy, and the apartment its object lives in (empty for other pointers).
-bool IsProxy(IUnknown* p);
-Apartment ProxyOwner(IUnknown* p);
+VKR_API bool IsProxy(IUnknown* p);
+VKR_API Apartment ProxyOwner(IUnknown* p);
 
 // Called by CoInitializeEx on a thread's first successful call: makes the thread a
 // single-threaded apartment, or joins the multithreaded one. LeaveApartment is called by the
 // CoUninitialize that matches it, and by the platform when a thread ends without it.
-void EnterApartment(bool singleThreaded);
-void LeaveApartment();
+VKR_API void EnterApartment(bool singleThreaded);
+VKR_API void LeaveApartment();
 
 }  // namespace vkr::platform

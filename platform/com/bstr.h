@@ -8,14 +8,14 @@
 
 #include "platform/com/variant.h"
 
-BSTR SysAllocString(const OLECHAR* text);
+VKR_API BSTR SysAllocString(const OLECHAR* text);
 // len characters copied from text (zeros included), or left zeroed when text is null.
-BSTR SysAllocStringLen(const OLECHAR* text, UINT len);
+VKR_API BSTR SysAllocStringLen(const OLECHAR* text, UINT len);
 // len bytes; the byte length may be odd. A zero character follows.
-BSTR SysAllocStringByteLen(LPCSTR bytes, UINT len);
+VKR_API BSTR SysAllocStringByteLen(LPCSTR bytes, UINT len);
 // Replaces *bstr with a copy of text (old one freed); FALSE when out of memory (then *bstr stays).
-INT SysReAllocString(BSTR* bstr, const OLECHAR* text);
-INT SysReAllocStringLen(BSTR* bstr, const OLECHAR* text, UINT len);
-void SysFreeString(BSTR bstr);
-UINT SysStringLen(BSTR bstr);
-UINT SysStringByteLen(BSTR bstr);
+VKR_API INT SysReAllocString(BSTR* bstr, const OLECHAR* text);
+VKR_API INT SysReAllocStringLen(BSTR* bstr, const OLECHAR* text, UINT len);
+VKR_API void SysFreeString(BSTR bstr);
+VKR_API UINT SysStringLen(BSTR bstr);
+VKR_API UINT SysStringByteLen(BSTR bstr);

@@ -29,31 +29,32 @@ constexpr DWORD REGCLS_MULTI_SEPARATE = 2;
 
 // S_OK for the first call on a thread, S_FALSE for each further one; RPC_E_CHANGED_MODE when the
 // thread already is in the other concurrency model. Every successful call needs a CoUninitialize.
-HRESULT CoInitialize(LPVOID reserved);
-HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit);
-void CoUninitialize();
+VKR_API HRESULT CoInitialize(LPVOID reserved);
+VKR_API HRESULT CoInitializeEx(LPVOID reserved, DWORD coInit);
+VKR_API void CoUninitialize();
 
-HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* outer, DWORD clsContext, REFIID riid, LPVOID* ppv);
-HRESULT CoGetClassObject(REFCLSID rclsid, DWORD clsContext, LPVOID serverInfo, REFIID riid, LPVOID* ppv);
+VKR_API HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* outer, DWORD clsContext, REFIID riid, LPVOID* ppv);
+VKR_API HRESULT CoGetClassObject(REFCLSID rclsid, DWORD clsContext, LPVOID serverInfo, REFIID riid, LPVOID* ppv);
 // Registers a class object for this process; the cookie revokes it.
-HRESULT CoRegisterClassObject(REFCLSID rclsid, IUnknown* classObject, DWORD clsContext, DWORD flags, LPDWORD cookie);
-HRESULT CoRevokeClassObject(DWORD cookie);
+VKR_API HRESULT CoRegisterClassObject(REFCLSID rclsid, IUnknown* classObject, DWORD clsContext, DWORD flags,
+                                      LPDWORD cookie);
+VKR_API HRESULT CoRevokeClassObject(DWORD cookie);
 
 // ProgID look-ups: HKCR\<progid>\CLSID and HKCR\CLSID\{clsid}\ProgID.
-HRESULT CLSIDFromProgID(LPCOLESTR progId, LPCLSID clsid);
-HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* progId);
+VKR_API HRESULT CLSIDFromProgID(LPCOLESTR progId, LPCLSID clsid);
+VKR_API HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* progId);
 
 // Asks every module loaded through the registry whether it can unload, and unloads those that can.
-void CoFreeUnusedLibraries();
+VKR_API void CoFreeUnusedLibraries();
 
 namespace vkr::platform {
 // Whether the calling thread has called CoInitialize(Ex) without the matching CoUninitialize.
-bool IsComInitialized();
+VKR_API bool IsComInitialized();
 
 // The registry step of the class look-up: the module path of HKCR\CLSID\{clsid}\InprocServer32,
 // or false when there is none. Supplied by the registry stand-in.
-bool FindInprocServer(REFCLSID clsid, std::u16string* modulePath);
+VKR_API bool FindInprocServer(REFCLSID clsid, std::u16string* modulePath);
 // HKCR\<progid>\CLSID and its reverse; supplied by the registry stand-in.
-bool FindProgIdClass(std::u16string_view progId, CLSID* clsid);
-bool FindClassProgId(REFCLSID clsid, std::u16string* progId);
+VKR_API bool FindProgIdClass(std::u16string_view progId, CLSID* clsid);
+VKR_API bool FindClassProgId(REFCLSID clsid, std::u16string* progId);
 }  // namespace vkr::platform

@@ -86,24 +86,24 @@ struct GuidHash {
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case into buf; returns the characters written
 // including the terminating zero, or 0 when cchMax is below 39.
-int StringFromGUID2(REFGUID guid, LPOLESTR buf, int cchMax);
+VKR_API int StringFromGUID2(REFGUID guid, LPOLESTR buf, int cchMax);
 // A new text of the same form, freed with CoTaskMemFree.
-HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* out);
-HRESULT StringFromIID(REFIID iid, LPOLESTR* out);
+VKR_API HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* out);
+VKR_API HRESULT StringFromIID(REFIID iid, LPOLESTR* out);
 // Parse the braced form; CO_E_CLASSSTRING (or CO_E_IIDSTRING) for anything else. CLSIDFromString
 // also accepts a ProgID registered in process or in the registry.
-HRESULT CLSIDFromString(LPCOLESTR text, LPCLSID out);
-HRESULT IIDFromString(LPCOLESTR text, LPGUID out);
+VKR_API HRESULT CLSIDFromString(LPCOLESTR text, LPCLSID out);
+VKR_API HRESULT IIDFromString(LPCOLESTR text, LPGUID out);
 // Parses "{...}" or the bare 36-character form; TRUE on success.
-BOOL GUIDFromStringW(LPCWSTR text, LPGUID out);
+VKR_API BOOL GUIDFromStringW(LPCWSTR text, LPGUID out);
 // A random (version 4) GUID.
-HRESULT CoCreateGuid(GUID* out);
+VKR_API HRESULT CoCreateGuid(GUID* out);
 
 using RPC_STATUS = LONG;
 using RPC_CSTR = unsigned char*;
 using RPC_WSTR = unsigned short*;
-RPC_STATUS UuidCreate(UUID* out);
+VKR_API RPC_STATUS UuidCreate(UUID* out);
 // "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx" in lower case, without braces; free with RpcStringFreeA.
-RPC_STATUS UuidToStringA(const UUID* uuid, RPC_CSTR* out);
-RPC_STATUS UuidFromStringA(RPC_CSTR text, UUID* out);
-RPC_STATUS RpcStringFreeA(RPC_CSTR* text);
+VKR_API RPC_STATUS UuidToStringA(const UUID* uuid, RPC_CSTR* out);
+VKR_API RPC_STATUS UuidFromStringA(RPC_CSTR text, UUID* out);
+VKR_API RPC_STATUS RpcStringFreeA(RPC_CSTR* text);

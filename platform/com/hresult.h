@@ -185,16 +185,16 @@ constexpr LONG RPC_S_UUID_NO_ADDRESS = 1739;
 namespace vkr {
 // The symbolic name of a result ("E_FAIL", "CO_E_DLLNOTFOUND"; a Win32 error carried as a result
 // by its Win32 name, "ERROR_BADDB"), or null when it has none here.
-const char* ResultName(HRESULT hr);
+VKR_API const char* ResultName(HRESULT hr);
 // What a failure means, in a few words ("the class's module could not be loaded"), or null.
-const char* ResultReason(HRESULT hr);
+VKR_API const char* ResultReason(HRESULT hr);
 // "0x00000001 (S_FALSE)", "0x800401F8 (CO_E_DLLNOTFOUND): the class's module could not be
 // loaded"; a result without a name is its number alone ("0x12345678").
-std::string DescribeResult(HRESULT hr);
+VKR_API std::string DescribeResult(HRESULT hr);
 
 // The same for Win32 error codes: "ERROR_BADDB", "the registry file is unusable".
-const char* Win32ErrorName(LONG code);
-const char* Win32ErrorReason(LONG code);
+VKR_API const char* Win32ErrorName(LONG code);
+VKR_API const char* Win32ErrorReason(LONG code);
 // "ERROR_BADDB (1009): the registry file is unusable"; "error 4711" without a name.
-std::string DescribeWin32Error(LONG code);
+VKR_API std::string DescribeWin32Error(LONG code);
 }  // namespace vkr

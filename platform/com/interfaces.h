@@ -95,10 +95,10 @@ inline constexpr IID IID_IStream = IStream::iid;
 
 // A growable memory stream (the counterpart of a stream on global memory). hGlobal must be null:
 // the stream owns its memory. fDeleteOnRelease is accepted for the Windows signature.
-HRESULT CreateStreamOnHGlobal(HGLOBAL hGlobal, BOOL fDeleteOnRelease, IStream** ppstm);
+VKR_API HRESULT CreateStreamOnHGlobal(HGLOBAL hGlobal, BOOL fDeleteOnRelease, IStream** ppstm);
 namespace vkr {
 // A memory stream holding a copy of the given bytes, positioned at the start.
-HRESULT CreateMemoryStream(const void* data, std::size_t size, IStream** ppstm);
+VKR_API HRESULT CreateMemoryStream(const void* data, std::size_t size, IStream** ppstm);
 }  // namespace vkr
 
 // Persistence.

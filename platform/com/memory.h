@@ -7,19 +7,19 @@
 
 #include "platform/win/types.h"
 
-LPVOID CoTaskMemAlloc(SIZE_T size);
-LPVOID CoTaskMemRealloc(LPVOID p, SIZE_T size);
-void CoTaskMemFree(LPVOID p);
+VKR_API LPVOID CoTaskMemAlloc(SIZE_T size);
+VKR_API LPVOID CoTaskMemRealloc(LPVOID p, SIZE_T size);
+VKR_API void CoTaskMemFree(LPVOID p);
 
 namespace vkr::platform {
 // malloc/realloc/free behind the fault hook. Allocate(0) returns a valid, unique block.
-void* Allocate(std::size_t size);
-void* Reallocate(void* p, std::size_t size);
-void Free(void* p);
+VKR_API void* Allocate(std::size_t size);
+VKR_API void* Reallocate(void* p, std::size_t size);
+VKR_API void Free(void* p);
 
 // Test hook: the countdown-th allocation from now on fails (1 = the next one), and so does every
 // one after it while `sticky` is set. 0 switches the fault off. Returns the allocations counted
 // since the hook was armed, so a sweep knows when a scenario no longer reached the fault.
-void SetAllocationFault(unsigned countdown, bool sticky = false);
-unsigned AllocationsSinceFaultArmed();
+VKR_API void SetAllocationFault(unsigned countdown, bool sticky = false);
+VKR_API unsigned AllocationsSinceFaultArmed();
 }  // namespace vkr::platform

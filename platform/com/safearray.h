@@ -9,35 +9,35 @@
 #include "platform/com/variant.h"
 
 // NULL for an unsupported element type or out of memory.
-SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound);
-SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
+VKR_API SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound);
+VKR_API SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
 // Array descriptor and data for arrays of records or interfaces with an id are not supported.
-HRESULT SafeArrayAllocDescriptor(UINT cDims, SAFEARRAY** out);
-HRESULT SafeArrayAllocDescriptorEx(VARTYPE vt, UINT cDims, SAFEARRAY** out);
-HRESULT SafeArrayAllocData(SAFEARRAY* psa);
-HRESULT SafeArrayDestroyDescriptor(SAFEARRAY* psa);
-HRESULT SafeArrayDestroyData(SAFEARRAY* psa);
+VKR_API HRESULT SafeArrayAllocDescriptor(UINT cDims, SAFEARRAY** out);
+VKR_API HRESULT SafeArrayAllocDescriptorEx(VARTYPE vt, UINT cDims, SAFEARRAY** out);
+VKR_API HRESULT SafeArrayAllocData(SAFEARRAY* psa);
+VKR_API HRESULT SafeArrayDestroyDescriptor(SAFEARRAY* psa);
+VKR_API HRESULT SafeArrayDestroyData(SAFEARRAY* psa);
 // DISP_E_ARRAYISLOCKED while locked; a null array is accepted.
-HRESULT SafeArrayDestroy(SAFEARRAY* psa);
-UINT SafeArrayGetDim(SAFEARRAY* psa);
-UINT SafeArrayGetElemsize(SAFEARRAY* psa);
+VKR_API HRESULT SafeArrayDestroy(SAFEARRAY* psa);
+VKR_API UINT SafeArrayGetDim(SAFEARRAY* psa);
+VKR_API UINT SafeArrayGetElemsize(SAFEARRAY* psa);
 // nDim counts from 1, left-most first; DISP_E_BADINDEX outside 1..cDims.
-HRESULT SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound);
-HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
-HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
-HRESULT SafeArrayLock(SAFEARRAY* psa);
-HRESULT SafeArrayUnlock(SAFEARRAY* psa);
-HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
-HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
+VKR_API HRESULT SafeArrayGetLBound(SAFEARRAY* psa, UINT nDim, LONG* plLbound);
+VKR_API HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
+VKR_API HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
+VKR_API HRESULT SafeArrayLock(SAFEARRAY* psa);
+VKR_API HRESULT SafeArrayUnlock(SAFEARRAY* psa);
+VKR_API HRESULT SafeArrayAccessData(SAFEARRAY* psa, void** ppvData);
+VKR_API HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
 // pv points to storage of the element type (BSTR, VARIANT, IUnknown*, ...). DISP_E_BADINDEX for
 // an index outside the bounds.
-HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
-HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
+VKR_API HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
+VKR_API HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
 // The address of an element in the locked data.
-HRESULT SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData);
+VKR_API HRESULT SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData);
 // Changes the bound of the dimension Windows documents as the least significant one; elements
 // dropped are freed, new ones are zero. DISP_E_ARRAYISLOCKED while locked.
-HRESULT SafeArrayRedim(SAFEARRAY* psa, SAFEARRAYBOUND* psaboundNew);
+VKR_API HRESULT SafeArrayRedim(SAFEARRAY* psa, SAFEARRAYBOUND* psaboundNew);
 // A deep copy; *ppsaOut is NULL on failure.
-HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
-HRESULT SafeArrayCopyData(SAFEARRAY* psaSource, SAFEARRAY* psaTarget);
+VKR_API HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
+VKR_API HRESULT SafeArrayCopyData(SAFEARRAY* psaSource, SAFEARRAY* psaTarget);

@@ -199,16 +199,16 @@ static_assert(offsetof(DECIMAL, scale) == 2);
 
 // Every VARIANT function takes pointers; null pointers give E_INVALIDARG, unknown types
 // DISP_E_BADVARTYPE, and a failed call leaves its destination cleared or untouched as noted.
-void VariantInit(VARIANTARG* v);
+VKR_API void VariantInit(VARIANTARG* v);
 // Frees what the VARIANT owns (BSTR, array, interface reference, record) and makes it VT_EMPTY.
-HRESULT VariantClear(VARIANTARG* v);
+VKR_API HRESULT VariantClear(VARIANTARG* v);
 // Clears dest, then makes it a deep copy of src (new BSTR, copied array, AddRef'd interface).
 // On failure dest is VT_EMPTY. dest may equal src.
-HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src);
+VKR_API HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src);
 // As VariantCopy, but a VT_BYREF source is copied as the value it points to.
-HRESULT VariantCopyInd(VARIANT* dest, const VARIANTARG* src);
+VKR_API HRESULT VariantCopyInd(VARIANT* dest, const VARIANTARG* src);
 
 namespace vkr {
 // True for a VARTYPE that may stand in a VARIANT (with VT_ARRAY or VT_BYREF where Windows allows).
-bool IsValidVariantType(VARTYPE vt);
+VKR_API bool IsValidVariantType(VARTYPE vt);
 }  // namespace vkr

@@ -11,8 +11,8 @@
 #include "platform/win/types.h"
 
 // The "W" form converts to UTF-8; both give the sink the text exactly (no line end added).
-void OutputDebugStringA(LPCSTR text);
-void OutputDebugStringW(LPCWSTR text);
+VKR_API void OutputDebugStringA(LPCSTR text);
+VKR_API void OutputDebugStringW(LPCWSTR text);
 
 namespace vkr::platform {
 // Receives each text, from whichever thread wrote it; calls are serialised. A sink must not
@@ -20,5 +20,5 @@ namespace vkr::platform {
 using DebugOutputSink = std::function<void(std::string_view text)>;
 // Installs a sink (an empty one restores the default) and returns the previous one. Once this
 // returns, the previous sink is no longer running and will not be called again.
-DebugOutputSink SetDebugOutputSink(DebugOutputSink sink);
+VKR_API DebugOutputSink SetDebugOutputSink(DebugOutputSink sink);
 }  // namespace vkr::platform

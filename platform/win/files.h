@@ -118,65 +118,65 @@ constexpr DWORD FIND_FIRST_EX_LARGE_FETCH = 0x2;
 // is missing), ERROR_FILE_EXISTS (CREATE_NEW), ERROR_ACCESS_DENIED, ERROR_INVALID_NAME (wildcards
 // in the name), ERROR_INVALID_PARAMETER (an unknown disposition, TRUNCATE_EXISTING without write
 // access).
-HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
-                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
-HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
-                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+VKR_API HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                           DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+VKR_API HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                           DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 // Read to the end of the file gives TRUE with fewer bytes (0 at the end).
-BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped);
-BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped);
+VKR_API BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped);
+VKR_API BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped);
 // Returns the low 32 bits of the new position. Without distanceHigh the distance is a signed
 // 32-bit number and a position beyond 32 bits fails. INVALID_SET_FILE_POINTER with GetLastError
 // 0 is a valid position; with ERROR_NEGATIVE_SEEK, ERROR_INVALID_HANDLE or ERROR_INVALID_PARAMETER
 // it is a failure.
-DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD moveMethod);
+VKR_API DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD moveMethod);
 // The low 32 bits of the size, the high ones in *sizeHigh; INVALID_FILE_SIZE with GetLastError 0
 // is a valid size.
-DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
+VKR_API DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
 // Closes a handle of this process's handle table. An unknown, closed or search handle fails with
 // ERROR_INVALID_HANDLE and touches nothing.
-BOOL CloseHandle(HANDLE object);
+VKR_API BOOL CloseHandle(HANDLE object);
 
 // Searches: the pattern's last name may hold '*' and '?'; "*.*" matches every name. No match:
 // ERROR_FILE_NOT_FOUND; a missing directory: ERROR_PATH_NOT_FOUND. FindNextFile at the end gives
 // ERROR_NO_MORE_FILES. The listing is taken when the search starts. FindExSearchLimitToDirectories
 // returns directories only (Windows may ignore it; here it always filters).
-HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData);
-HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData);
-HANDLE FindFirstFileExA(LPCSTR fileName, FINDEX_INFO_LEVELS infoLevel, LPVOID findData, FINDEX_SEARCH_OPS searchOp,
-                        LPVOID searchFilter, DWORD additionalFlags);
-HANDLE FindFirstFileExW(LPCWSTR fileName, FINDEX_INFO_LEVELS infoLevel, LPVOID findData, FINDEX_SEARCH_OPS searchOp,
-                        LPVOID searchFilter, DWORD additionalFlags);
-BOOL FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA findData);
-BOOL FindNextFileW(HANDLE findFile, LPWIN32_FIND_DATAW findData);
-BOOL FindClose(HANDLE findFile);
+VKR_API HANDLE FindFirstFileA(LPCSTR fileName, LPWIN32_FIND_DATAA findData);
+VKR_API HANDLE FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData);
+VKR_API HANDLE FindFirstFileExA(LPCSTR fileName, FINDEX_INFO_LEVELS infoLevel, LPVOID findData,
+                                FINDEX_SEARCH_OPS searchOp, LPVOID searchFilter, DWORD additionalFlags);
+VKR_API HANDLE FindFirstFileExW(LPCWSTR fileName, FINDEX_INFO_LEVELS infoLevel, LPVOID findData,
+                                FINDEX_SEARCH_OPS searchOp, LPVOID searchFilter, DWORD additionalFlags);
+VKR_API BOOL FindNextFileA(HANDLE findFile, LPWIN32_FIND_DATAA findData);
+VKR_API BOOL FindNextFileW(HANDLE findFile, LPWIN32_FIND_DATAW findData);
+VKR_API BOOL FindClose(HANDLE findFile);
 
 // ERROR_ALREADY_EXISTS when the directory (or a file of that name) exists; ERROR_PATH_NOT_FOUND
 // when its parent is missing.
-BOOL CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES security);
-BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES security);
+VKR_API BOOL CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES security);
+VKR_API BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES security);
 // A directory cannot be deleted this way: ERROR_ACCESS_DENIED.
-BOOL DeleteFileA(LPCSTR fileName);
-BOOL DeleteFileW(LPCWSTR fileName);
+VKR_API BOOL DeleteFileA(LPCSTR fileName);
+VKR_API BOOL DeleteFileW(LPCWSTR fileName);
 // FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_READONLY (no write permission for the owner) or
 // FILE_ATTRIBUTE_NORMAL; INVALID_FILE_ATTRIBUTES when the path does not exist.
-DWORD GetFileAttributesA(LPCSTR fileName);
-DWORD GetFileAttributesW(LPCWSTR fileName);
+VKR_API DWORD GetFileAttributesA(LPCSTR fileName);
+VKR_API DWORD GetFileAttributesW(LPCWSTR fileName);
 
 // The temporary directory as a native path ending in '/': $TMPDIR when it is absolute, else
 // "/tmp/". Returns the length without the zero, or the size needed with it when the buffer is
 // too small (the buffer is then left alone).
-DWORD GetTempPathA(DWORD bufferLength, LPSTR buffer);
-DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer);
+VKR_API DWORD GetTempPathA(DWORD bufferLength, LPSTR buffer);
+VKR_API DWORD GetTempPathW(DWORD bufferLength, LPWSTR buffer);
 // There are no short names here: the path comes back as given when it exists (ERROR_FILE_NOT_FOUND
 // or ERROR_PATH_NOT_FOUND otherwise). Sizes as GetTempPath.
-DWORD GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD bufferLength);
-DWORD GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD bufferLength);
+VKR_API DWORD GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD bufferLength);
+VKR_API DWORD GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD bufferLength);
 
 // The C runtime's existence and permission test: mode 0 exists, 2 writable, 4 readable, 6 both.
 // 0 or -1 with errno (ENOENT, EACCES, EINVAL).
-int _access(const char* path, int mode);
-int _waccess(const char16_t* path, int mode);
+VKR_API int _access(const char* path, int mode);
+VKR_API int _waccess(const char16_t* path, int mode);
 
 // The standard handles of the process: standard input, output and error as file handles, the same
 // handle on every call. Unlike Windows, CloseHandle on one leaves the process's descriptor open (the
@@ -185,10 +185,10 @@ int _waccess(const char16_t* path, int mode);
 constexpr DWORD STD_INPUT_HANDLE = static_cast<DWORD>(-10);
 constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
 constexpr DWORD STD_ERROR_HANDLE = static_cast<DWORD>(-12);
-HANDLE GetStdHandle(DWORD stdHandle);
+VKR_API HANDLE GetStdHandle(DWORD stdHandle);
 // Whether the handle is a console (a terminal here): TRUE with the mode
 // ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT (3); FALSE with ERROR_INVALID_HANDLE for a
 // file, pipe or anything else, as Windows answers for a redirected standard handle.
 constexpr DWORD ENABLE_PROCESSED_OUTPUT = 0x1;
 constexpr DWORD ENABLE_WRAP_AT_EOL_OUTPUT = 0x2;
-BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
+VKR_API BOOL GetConsoleMode(HANDLE console, LPDWORD mode);

@@ -3,5 +3,5 @@
 
 #include "platform/win/types.h"
 
-DWORD GetLastError();
-void SetLastError(DWORD error);
+VKR_API DWORD GetLastError();
+VKR_API void SetLastError(DWORD error);

@@ -146,40 +146,40 @@ struct NUMBERFMTW {
   UINT NegativeOrder;
 };
 
-LCID GetUserDefaultLCID();
-LCID GetSystemDefaultLCID();
-LANGID GetUserDefaultLangID();
-LANGID GetSystemDefaultLangID();
-LCID GetThreadLocale();
+VKR_API LCID GetUserDefaultLCID();
+VKR_API LCID GetSystemDefaultLCID();
+VKR_API LANGID GetUserDefaultLangID();
+VKR_API LANGID GetSystemDefaultLangID();
+VKR_API LCID GetThreadLocale();
 // FALSE (ERROR_INVALID_PARAMETER) for a locale that is not supported.
-BOOL SetThreadLocale(LCID lcid);
+VKR_API BOOL SetThreadLocale(LCID lcid);
 
 // The Windows contract: cchData 0 asks for the size (characters with the terminating zero, bytes
 // for the A form, whose text is UTF-8); 0 with GetLastError ERROR_INSUFFICIENT_BUFFER,
 // ERROR_INVALID_PARAMETER (unsupported locale, bad buffer) or ERROR_INVALID_FLAGS (unknown LCTYPE).
 // With LOCALE_RETURN_NUMBER a numeric LCTYPE is written as a DWORD (size 2 for W, 4 for A).
-int GetLocaleInfoW(LCID lcid, LCTYPE type, LPWSTR data, int cchData);
-int GetLocaleInfoA(LCID lcid, LCTYPE type, LPSTR data, int cchData);
+VKR_API int GetLocaleInfoW(LCID lcid, LCTYPE type, LPWSTR data, int cchData);
+VKR_API int GetLocaleInfoA(LCID lcid, LCTYPE type, LPSTR data, int cchData);
 
 // Formats a number text ("-" first when negative, digits, at most one "."; nothing else) with
 // the format, or the locale's own when format is null: rounded half away from zero to NumDigits
 // fraction digits, grouped, with the locale's separators and negative mode. flags must be 0 when a
 // format is given, else 0 or LOCALE_NOUSEROVERRIDE (ERROR_INVALID_FLAGS). A value whose shown
 // digits are all zero loses its minus sign. cchNumber 0 asks for the size, as GetLocaleInfo.
-int GetNumberFormatW(LCID lcid, DWORD flags, LPCWSTR value, const NUMBERFMTW* format, LPWSTR numberStr,
-                     int cchNumber);
-int GetNumberFormatA(LCID lcid, DWORD flags, LPCSTR value, const NUMBERFMTA* format, LPSTR numberStr,
-                     int cchNumber);
+VKR_API int GetNumberFormatW(LCID lcid, DWORD flags, LPCWSTR value, const NUMBERFMTW* format, LPWSTR numberStr,
+                             int cchNumber);
+VKR_API int GetNumberFormatA(LCID lcid, DWORD flags, LPCSTR value, const NUMBERFMTA* format, LPSTR numberStr,
+                             int cchNumber);
 
 // "en-US", "de-DE"; the invariant locale has the empty name. Returns the characters written with
 // the terminating zero (cchName 0 asks for the size), 0 with GetLastError on failure.
-int LCIDToLocaleName(LCID lcid, LPWSTR name, int cchName, DWORD flags);
+VKR_API int LCIDToLocaleName(LCID lcid, LPWSTR name, int cchName, DWORD flags);
 // Case-insensitive; 0 (ERROR_INVALID_PARAMETER) for a name that is not supported.
-LCID LocaleNameToLCID(LPCWSTR name, DWORD flags);
+VKR_API LCID LocaleNameToLCID(LPCWSTR name, DWORD flags);
 
 namespace vkr::platform {
 // Sets the process-wide defaults; false (and nothing changed) for a locale that is not supported.
 // Named LCIDs (0x400, 0x800, a neutral sub-language) resolve first.
-bool SetUserDefaultLocale(LCID lcid);
-bool SetSystemDefaultLocale(LCID lcid);
+VKR_API bool SetUserDefaultLocale(LCID lcid);
+VKR_API bool SetSystemDefaultLocale(LCID lcid);
 }  // namespace vkr::platform

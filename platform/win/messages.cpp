@@ -131,10 +131,7 @@ BOOL GetMessageImpl(LPMSG msg, HWND hwnd, UINT min, UINT max) {
   for (;;) {
     std::optional<SteadyTime> timerDue;
     if (TakeMessageLocked(lk, *self, msg, hwnd, min, max, true, &timerDue)) break;
-    if (timerDue)
-      self->wake.wait_until(lk, *timerDue);
-    else
-      self->wake.wait(lk);
+    SleepLocked(lk, *self, timerDue);
   }
   return msg->message == WM_QUIT ? 0 : 1;
 }
@@ -197,7 +194,7 @@ LRESULT SendMessageImpl(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, b
     if (!self->sent.empty())
       HandleOneSentLocked(lk, *self);
     else
-      self->wake.wait(lk);
+      SleepLocked(lk, *self, std::nullopt);
   }
   return item->result;
 }
@@ -286,10 +283,7 @@ bool ModalWaitLocked(std::unique_lock<std::mutex>& lk, ThreadState& self, bool (
       continue;
     }
     if (until && SteadyClock::now() >= *until) return false;
-    if (until)
-      self.wake.wait_until(lk, *until);
-    else
-      self.wake.wait(lk);
+    SleepLocked(lk, self, until);
   }
 }
 

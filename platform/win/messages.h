@@ -69,46 +69,46 @@ using LPMSG = MSG*;
 using TIMERPROC = void (*)(HWND hwnd, UINT message, UINT_PTR idEvent, DWORD time);
 
 // FALSE with ERROR_INVALID_THREAD_ID for a thread that is unknown or has ended.
-BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
-BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
+VKR_API BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
+VKR_API BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
 // A null window posts a thread message to the calling thread.
-BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+VKR_API BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+VKR_API BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // Runs the window procedure on the window's thread and returns its result. Across threads the
 // sender waits and meanwhile handles messages sent to itself; 0 when the window is unknown or its
 // thread ends before answering.
-LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+VKR_API LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+VKR_API LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // Makes the thread's queue produce WM_QUIT (wParam = exitCode) once nothing else is queued.
-void PostQuitMessage(int exitCode);
+VKR_API void PostQuitMessage(int exitCode);
 
 // Filters: hwnd null takes every message of the thread, (HWND)-1 only thread messages, a window
 // only that window's. min and max both 0 take every number; otherwise min <= message <= max.
 // WM_QUIT is taken whatever the filter. GetMessage blocks until a message matches; it returns 0
 // for WM_QUIT, -1 (ERROR_INVALID_PARAMETER / ERROR_INVALID_WINDOW_HANDLE) for a null msg or an
 // unknown window, else non-zero. PeekMessage never blocks; PM_REMOVE takes the message out.
-BOOL GetMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax);
-BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax);
-BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeMsg);
-BOOL PeekMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeMsg);
+VKR_API BOOL GetMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax);
+VKR_API BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax);
+VKR_API BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeMsg);
+VKR_API BOOL PeekMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeMsg);
 // No keyboard here: nothing to translate. Returns FALSE.
-BOOL TranslateMessage(const MSG* msg);
+VKR_API BOOL TranslateMessage(const MSG* msg);
 // WM_TIMER with a TIMERPROC calls it (hwnd, WM_TIMER, id, GetTickCount()) while the timer still
 // exists; an incoming cross-apartment call runs it; a window message goes to its window
 // procedure; a thread message goes nowhere. Returns the procedure's result, else 0.
-LRESULT DispatchMessageA(const MSG* msg);
-LRESULT DispatchMessageW(const MSG* msg);
-BOOL IsWindowUnicode(HWND hwnd);
+VKR_API LRESULT DispatchMessageA(const MSG* msg);
+VKR_API LRESULT DispatchMessageW(const MSG* msg);
+VKR_API BOOL IsWindowUnicode(HWND hwnd);
 
 // Thread timers: hwnd null. A new timer gets a process-unique id that is never reused; an id of
 // an existing timer of the calling thread changes that timer. Window timers (hwnd of a window of
 // the calling thread) keep the caller's id. The interval is clamped to USER_TIMER_MINIMUM ..
 // USER_TIMER_MAXIMUM. The timer belongs to the calling thread; its WM_TIMER comes from that
 // thread's queue, with lParam = proc. Returns 0 on failure.
-UINT_PTR SetTimer(HWND hwnd, UINT_PTR idEvent, UINT elapse, TIMERPROC proc);
+VKR_API UINT_PTR SetTimer(HWND hwnd, UINT_PTR idEvent, UINT elapse, TIMERPROC proc);
 // After KillTimer no WM_TIMER of that timer is produced or dispatched, including one already
 // taken from the queue.
-BOOL KillTimer(HWND hwnd, UINT_PTR idEvent);
+VKR_API BOOL KillTimer(HWND hwnd, UINT_PTR idEvent);
 
 // Waits for the objects (as WaitForMultipleObjects; count may be 0) or for input of the kinds in
 // wakeMask (QS_*): WAIT_OBJECT_0 + count means input. Without MWMO_INPUTAVAILABLE only input
@@ -116,14 +116,16 @@ BOOL KillTimer(HWND hwnd, UINT_PTR idEvent);
 // counts; with it, any input in the queue counts. Objects win over input. Messages are neither
 // taken nor handled here. MWMO_WAITALL is not supported (ERROR_NOT_SUPPORTED); MWMO_ALERTABLE is
 // accepted and has no effect (there are no asynchronous procedure calls).
-DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds, DWORD wakeMask);
-DWORD MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, DWORD milliseconds, DWORD wakeMask, DWORD flags);
+VKR_API DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds,
+                                        DWORD wakeMask);
+VKR_API DWORD MsgWaitForMultipleObjectsEx(DWORD count, const HANDLE* handles, DWORD milliseconds, DWORD wakeMask,
+                                          DWORD flags);
 
 namespace vkr::platform {
 
 // Test hook: every thread timer of the process is due now (the next retrieval on its thread
 // makes its WM_TIMER), whatever the clock says.
-void FireTimersNow();
+VKR_API void FireTimersNow();
 
 // The seam to the window stand-in, installed by it (or by a test). OwnerThread answers the
 // thread that owns a window, or 0 when hwnd is no window; Dispatch runs the window procedure of
@@ -134,7 +136,7 @@ struct WindowSystemHooks {
   LRESULT (*Dispatch)(const MSG& msg, bool unicode);
   bool (*IsUnicode)(HWND hwnd);
 };
-void SetWindowSystemHooks(const WindowSystemHooks* hooks);
+VKR_API void SetWindowSystemHooks(const WindowSystemHooks* hooks);
 
 // The message number that carries incoming cross-apartment calls through the queue (a thread
 // message, so message loops dispatch it; a registered-message number, so it meets no message of

@@ -17,12 +17,12 @@
 namespace vkr::platform {
 
 // The directory that stands for the drives, without a trailing '/'.
-std::string DriveRoot();
+VKR_API std::string DriveRoot();
 
 // The native path for a Windows path (8-bit texts are UTF-8). Returns ERROR_SUCCESS, or
 // ERROR_PATH_NOT_FOUND for an empty path, ERROR_BAD_NETPATH for a UNC path ("\\server\share")
 // and ERROR_INVALID_NAME for the "\\?\" and "\\.\" name spaces.
-DWORD MapPath(std::string_view path, std::string* native);
-DWORD MapPath(std::u16string_view path, std::string* native);
+VKR_API DWORD MapPath(std::string_view path, std::string* native);
+VKR_API DWORD MapPath(std::u16string_view path, std::string* native);
 
 }  // namespace vkr::platform

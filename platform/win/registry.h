@@ -83,15 +83,16 @@ constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 // empty name inside the path gives ERROR_BAD_PATHNAME; a missing key ERROR_FILE_NOT_FOUND.
 // *phkResult is NULL after a failure. RegCreateKeyEx creates every missing key of the path and
 // says which in *disposition (may be NULL).
-LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY phkResult);
-LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY phkResult);
-LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM desired,
-                        const SECURITY_ATTRIBUTES* security, PHKEY phkResult, LPDWORD disposition);
-LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options, REGSAM desired,
-                        const SECURITY_ATTRIBUTES* security, PHKEY phkResult, LPDWORD disposition);
+VKR_API LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY phkResult);
+VKR_API LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY phkResult);
+VKR_API LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM desired,
+                                const SECURITY_ATTRIBUTES* security, PHKEY phkResult, LPDWORD disposition);
+VKR_API LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
+                                REGSAM desired, const SECURITY_ATTRIBUTES* security, PHKEY phkResult,
+                                LPDWORD disposition);
 // Predefined keys close successfully and stay usable; an unknown or closed handle gives
 // ERROR_INVALID_HANDLE.
-LSTATUS RegCloseKey(HKEY hKey);
+VKR_API LSTATUS RegCloseKey(HKEY hKey);
 
 // Query: a NULL or empty name is the default value. With data NULL, *cbData (when given)
 // receives the size; with a buffer smaller than the data the call gives ERROR_MORE_DATA, the
@@ -99,35 +100,38 @@ LSTATUS RegCloseKey(HKEY hKey);
 // ERROR_INVALID_PARAMETER. Strings come back as stored: a value set without its terminating zero
 // has none. The "A" form converts REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ to UTF-8 and counts the
 // converted bytes.
-LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD cbData);
-LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD cbData);
+VKR_API LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                 LPDWORD cbData);
+VKR_API LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                 LPDWORD cbData);
 // Set: stores cbData bytes as given (include the terminating zero of strings). The "A" form
 // converts string data from UTF-8.
-LSTATUS RegSetValueExA(HKEY hKey, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD cbData);
-LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD cbData);
-LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR valueName);
-LSTATUS RegDeleteValueW(HKEY hKey, LPCWSTR valueName);
+VKR_API LSTATUS RegSetValueExA(HKEY hKey, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD cbData);
+VKR_API LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                               DWORD cbData);
+VKR_API LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR valueName);
+VKR_API LSTATUS RegDeleteValueW(HKEY hKey, LPCWSTR valueName);
 // Deletes a key without subkeys (a key with subkeys: ERROR_ACCESS_DENIED). The predefined keys
 // cannot be deleted.
-LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR subKey);
-LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR subKey);
+VKR_API LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR subKey);
+VKR_API LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR subKey);
 // Deletes the subkey and everything below it in one change; subKey NULL empties hKey's key
 // (its values and subkeys) and keeps it.
-LSTATUS RegDeleteTreeA(HKEY hKey, LPCSTR subKey);
-LSTATUS RegDeleteTreeW(HKEY hKey, LPCWSTR subKey);
+VKR_API LSTATUS RegDeleteTreeA(HKEY hKey, LPCSTR subKey);
+VKR_API LSTATUS RegDeleteTreeW(HKEY hKey, LPCWSTR subKey);
 
 // Enumeration in name order: index past the end gives ERROR_NO_MORE_ITEMS. *cchName is the
 // buffer size in characters including the zero; on success it receives the length without the
 // zero. A name that does not fit gives ERROR_MORE_DATA. RegEnumValue gives ERROR_MORE_DATA with the
 // needed size in *cbData when the data does not fit.
-LSTATUS RegEnumKeyExA(HKEY hKey, DWORD index, LPSTR name, LPDWORD cchName, LPDWORD reserved, LPSTR keyClass,
-                      LPDWORD cchClass, FILETIME* lastWriteTime);
-LSTATUS RegEnumKeyExW(HKEY hKey, DWORD index, LPWSTR name, LPDWORD cchName, LPDWORD reserved, LPWSTR keyClass,
-                      LPDWORD cchClass, FILETIME* lastWriteTime);
-LSTATUS RegEnumValueA(HKEY hKey, DWORD index, LPSTR valueName, LPDWORD cchValueName, LPDWORD reserved, LPDWORD type,
-                      LPBYTE data, LPDWORD cbData);
-LSTATUS RegEnumValueW(HKEY hKey, DWORD index, LPWSTR valueName, LPDWORD cchValueName, LPDWORD reserved, LPDWORD type,
-                      LPBYTE data, LPDWORD cbData);
+VKR_API LSTATUS RegEnumKeyExA(HKEY hKey, DWORD index, LPSTR name, LPDWORD cchName, LPDWORD reserved, LPSTR keyClass,
+                              LPDWORD cchClass, FILETIME* lastWriteTime);
+VKR_API LSTATUS RegEnumKeyExW(HKEY hKey, DWORD index, LPWSTR name, LPDWORD cchName, LPDWORD reserved, LPWSTR keyClass,
+                              LPDWORD cchClass, FILETIME* lastWriteTime);
+VKR_API LSTATUS RegEnumValueA(HKEY hKey, DWORD index, LPSTR valueName, LPDWORD cchValueName, LPDWORD reserved,
+                              LPDWORD type, LPBYTE data, LPDWORD cbData);
+VKR_API LSTATUS RegEnumValueW(HKEY hKey, DWORD index, LPWSTR valueName, LPDWORD cchValueName, LPDWORD reserved,
+                              LPDWORD type, LPBYTE data, LPDWORD cbData);
 
 namespace vkr::platform {
 
@@ -135,12 +139,12 @@ namespace vkr::platform {
 
 // Uses `path` as the registry file from now on; an empty path goes back to VKR_REGISTRY or the
 // default. Open handles stay valid and refer to the same key paths in the new file.
-void UseRegistryFile(std::string path);
+VKR_API void UseRegistryFile(std::string path);
 // The file the registry is kept in now.
-std::string RegistryFile();
+VKR_API std::string RegistryFile();
 // Why the registry file is unusable ("<file>:<line>: <reason>"), or else why it could not be read
 // or written the last time ("<file>: cannot open: Permission denied"); empty when it is fine.
-std::string RegistryProblem();
+VKR_API std::string RegistryProblem();
 
 // Batches: between BeginRegistryBatch and CommitRegistryBatch the file is locked and read once,
 // every change of this process goes to that copy, and the commit writes the file once (atomically,
@@ -150,17 +154,17 @@ std::string RegistryProblem();
 // write's error (ERROR_INVALID_FUNCTION without an open batch). Meant for one thread's run of
 // changes (a registration); other threads of the process see the batch's copy meanwhile, and
 // other processes wait for the lock to change the file.
-LONG BeginRegistryBatch();
-LONG CommitRegistryBatch();
+VKR_API LONG BeginRegistryBatch();
+VKR_API LONG CommitRegistryBatch();
 // How often this process has written the registry file.
-unsigned long RegistryWriteCount();
+VKR_API unsigned long RegistryWriteCount();
 
 // Fault hook: the countdown-th write of the file from now on (1 = the next) fails with the errno
 // value `error` (ENOSPC, EACCES...), and so does every later one while `sticky` is set; 0 switches
 // it off. A failed write changes neither the file nor what the calls see.
-void SetRegistryWriteFault(unsigned countdown, int error, bool sticky = false);
+VKR_API void SetRegistryWriteFault(unsigned countdown, int error, bool sticky = false);
 // Crash hook for tests that run in a child process: the next write ends the process with
 // _exit(exitCode) after the temporary file is complete and before it replaces the file.
-void SetRegistryCrashBeforeRename(int exitCode);
+VKR_API void SetRegistryCrashBeforeRename(int exitCode);
 
 }  // namespace vkr::platform

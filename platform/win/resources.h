@@ -50,19 +50,19 @@ inline const LPSTR RT_HTML = MAKEINTRESOURCEA(RT_HTML_ID);
 // such as "REGISTRY", compared without regard to case). module NULL is the main program.
 // NULL with ERROR_RESOURCE_DATA_NOT_FOUND (the module has no resources),
 // ERROR_RESOURCE_TYPE_NOT_FOUND or ERROR_RESOURCE_NAME_NOT_FOUND.
-HRSRC FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
-HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type);
+VKR_API HRSRC FindResourceA(HMODULE module, LPCSTR name, LPCSTR type);
+VKR_API HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type);
 // The data stays valid while the module is loaded; nothing needs freeing.
-HGLOBAL LoadResource(HMODULE module, HRSRC resource);
-LPVOID LockResource(HGLOBAL data);
-DWORD SizeofResource(HMODULE module, HRSRC resource);
+VKR_API HGLOBAL LoadResource(HMODULE module, HRSRC resource);
+VKR_API LPVOID LockResource(HGLOBAL data);
+VKR_API DWORD SizeofResource(HMODULE module, HRSRC resource);
 
 // Copies string `id` of the module's string table, cut to bufferMax - 1 characters (an "A" text
 // before a whole character) and zero-terminated; returns the characters copied, 0 with
 // ERROR_RESOURCE_NAME_NOT_FOUND when there is no such string. LoadStringW with bufferMax 0 stores
 // a read-only pointer to the string itself in *(LPCWSTR*)buffer and returns its length.
-int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
-int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax);
+VKR_API int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
+VKR_API int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax);
 
 namespace vkr::platform {
 
@@ -84,11 +84,11 @@ struct ResourceTable {
 // Adds the table to the resources of `module` (data is not copied: it must outlive the
 // registration). Fails, reporting on stderr, when a string table does not parse or an item or
 // string id is already registered; nothing is added then.
-bool RegisterResources(HMODULE module, const ResourceTable& table);
+VKR_API bool RegisterResources(HMODULE module, const ResourceTable& table);
 // The same for the module that holds `addressInModule` (the generated code passes one of its own
 // objects).
-bool RegisterModuleResources(const void* addressInModule, const ResourceTable& table);
-void UnregisterResources(HMODULE module);
-void UnregisterModuleResources(const void* addressInModule);
+VKR_API bool RegisterModuleResources(const void* addressInModule, const ResourceTable& table);
+VKR_API void UnregisterResources(HMODULE module);
+VKR_API void UnregisterModuleResources(const void* addressInModule);
 
 }  // namespace vkr::platform

@@ -49,9 +49,13 @@ std::string FindOnPath(const std::string& name) {
   std::string_view rest(path);
   while (true) {
     const std::size_t colon = rest.find(':');
-    std::string dir(rest.substr(0, colon));
+    std::string_view dir = rest.substr(0, colon);
     if (dir.empty()) dir = ".";
-    const std::string candidate = dir + "/" + name;
+    // Built by appending: assigning or concatenating literals here trips a false -Wrestrict of
+    // GCC 12 at -O3.
+    std::string candidate;
+    candidate.reserve(dir.size() + 1 + name.size());
+    candidate.append(dir).append(1, '/').append(name);
     if (IsExecutableFile(candidate)) return candidate;
     if (colon == std::string_view::npos) return std::string();
     rest.remove_prefix(colon + 1);

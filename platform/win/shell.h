@@ -46,7 +46,8 @@ constexpr INT_PTR SE_ERR_DLLNOTFOUND = 32;
 // operation NULL or "open" opens; other verbs fail with SE_ERR_NOASSOC. file and directory are
 // Windows paths (mapped as paths.h says) or, for file, a URL. The window and the show command
 // have no effect here. Returns a value above 32 on success, else the failure value.
-HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR operation, LPCSTR file, LPCSTR parameters, LPCSTR directory, INT showCmd);
+VKR_API HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR operation, LPCSTR file, LPCSTR parameters, LPCSTR directory,
+                                INT showCmd);
 
 namespace vkr::platform {
 
@@ -62,13 +63,13 @@ struct ShellRequest {
 // Runs a request and answers ShellExecute's value (above 32 for success).
 using ShellRunner = std::function<INT_PTR(const ShellRequest&)>;
 // Installs a runner (an empty one restores the default) and returns the previous one.
-ShellRunner SetShellRunner(ShellRunner runner);
+VKR_API ShellRunner SetShellRunner(ShellRunner runner);
 // The default runner, for tests that wrap it.
-INT_PTR RunShellRequest(const ShellRequest& request);
+VKR_API INT_PTR RunShellRequest(const ShellRequest& request);
 
 // The arguments of a Windows command line (the rules of CommandLineToArgvW for the arguments after
 // the program: blanks separate, double quotes group, 2n backslashes before a quote are n
 // backslashes and the quote groups, 2n+1 are n backslashes and a literal quote).
-std::vector<std::string> SplitCommandLine(std::string_view line);
+VKR_API std::vector<std::string> SplitCommandLine(std::string_view line);
 
 }  // namespace vkr::platform

@@ -40,40 +40,40 @@ constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x00000400;
 // defines it) and each lone surrogate becomes U+FFFD. On the ANSI pages WideCharToMultiByte puts
 // defaultChar (its first character) in place of a lone surrogate when one is given and sets
 // *usedDefaultChar when it replaced anything.
-int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int cbSrc, LPWSTR dst, int cchDst);
-int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int cchSrc, LPSTR dst, int cbDst,
-                        LPCSTR defaultChar, BOOL* usedDefaultChar);
+VKR_API int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR src, int cbSrc, LPWSTR dst, int cchDst);
+VKR_API int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int cchSrc, LPSTR dst, int cbDst,
+                                LPCSTR defaultChar, BOOL* usedDefaultChar);
 
 // Null-safe as on Windows: a null text has length 0; a copy or concatenation with a null pointer
 // does nothing and returns null; comparisons take null as the empty text. lstrcmp(i) order
 // letters as Windows' default sort does at its first level (case-insensitive, and at a tie lower
 // case before upper case); other characters compare by code unit. The A forms take UTF-8.
-int lstrlenW(LPCWSTR s);
-int lstrlenA(LPCSTR s);
-LPWSTR lstrcpyW(LPWSTR dst, LPCWSTR src);
-LPSTR lstrcpyA(LPSTR dst, LPCSTR src);
-LPWSTR lstrcpynW(LPWSTR dst, LPCWSTR src, int maxLen);
-LPSTR lstrcpynA(LPSTR dst, LPCSTR src, int maxLen);
-LPWSTR lstrcatW(LPWSTR dst, LPCWSTR src);
-LPSTR lstrcatA(LPSTR dst, LPCSTR src);
-int lstrcmpW(LPCWSTR a, LPCWSTR b);
-int lstrcmpiW(LPCWSTR a, LPCWSTR b);
-int lstrcmpA(LPCSTR a, LPCSTR b);
-int lstrcmpiA(LPCSTR a, LPCSTR b);
+VKR_API int lstrlenW(LPCWSTR s);
+VKR_API int lstrlenA(LPCSTR s);
+VKR_API LPWSTR lstrcpyW(LPWSTR dst, LPCWSTR src);
+VKR_API LPSTR lstrcpyA(LPSTR dst, LPCSTR src);
+VKR_API LPWSTR lstrcpynW(LPWSTR dst, LPCWSTR src, int maxLen);
+VKR_API LPSTR lstrcpynA(LPSTR dst, LPCSTR src, int maxLen);
+VKR_API LPWSTR lstrcatW(LPWSTR dst, LPCWSTR src);
+VKR_API LPSTR lstrcatA(LPSTR dst, LPCSTR src);
+VKR_API int lstrcmpW(LPCWSTR a, LPCWSTR b);
+VKR_API int lstrcmpiW(LPCWSTR a, LPCWSTR b);
+VKR_API int lstrcmpA(LPCSTR a, LPCSTR b);
+VKR_API int lstrcmpiA(LPCSTR a, LPCSTR b);
 // The C runtime's wide helpers over UTF-16 (wchar_t is 32-bit here, so these take char16_t).
 // The i forms fold ASCII letters only, as the runtime does in the "C" locale. A null pointer
 // is the empty text (the runtime would fault).
-std::size_t wcslen(const char16_t* s);
-int wcscmp(const char16_t* a, const char16_t* b);
-int _wcsicmp(const char16_t* a, const char16_t* b);
-int _wcsnicmp(const char16_t* a, const char16_t* b, std::size_t n);
-int _stricmp(const char* a, const char* b);
-int _strnicmp(const char* a, const char* b, std::size_t n);
+VKR_API std::size_t wcslen(const char16_t* s);
+VKR_API int wcscmp(const char16_t* a, const char16_t* b);
+VKR_API int _wcsicmp(const char16_t* a, const char16_t* b);
+VKR_API int _wcsnicmp(const char16_t* a, const char16_t* b, std::size_t n);
+VKR_API int _stricmp(const char* a, const char* b);
+VKR_API int _strnicmp(const char* a, const char* b, std::size_t n);
 
 namespace vkr {
 // Lossless conversions for the platform's and the system's own use (invalid sequences U+FFFD).
-std::u16string Utf8ToUtf16(std::string_view s);
-std::string Utf16ToUtf8(std::u16string_view s);
+VKR_API std::u16string Utf8ToUtf16(std::string_view s);
+VKR_API std::string Utf16ToUtf8(std::u16string_view s);
 // A null pointer is the empty text.
 inline std::u16string_view View(const char16_t* s) { return s ? std::u16string_view(s) : std::u16string_view(); }
 }  // namespace vkr

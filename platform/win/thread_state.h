@@ -65,6 +65,8 @@ class Waitable : public HandleObject {
 struct ThreadState {
   DWORD id = 0;
   std::condition_variable wake;
+  // Returns from waiting on `wake` (SleepLocked), for the tests that check who is woken.
+  std::uint64_t wakeups = 0;
   bool ended = false;
   bool createdByPlatform = false;
 
@@ -80,6 +82,12 @@ struct ThreadState {
   std::shared_ptr<ApartmentState> apartment;
   std::shared_ptr<ThreadObject> handleObject;  // for threads made by CreateThread
 };
+
+// Sleeps on the thread's condition variable until woken or `until` passes, and counts the wake.
+// Lock held (lk holds SyncMutex); every wait of the platform sleeps here.
+void SleepLocked(std::unique_lock<std::mutex>& lk, ThreadState& self, std::optional<SteadyTime> until);
+// How often the calling thread has woken from SleepLocked: a test hook.
+std::uint64_t WakeupCountOfCurrentThread();
 
 // The calling thread's state, created on first use.
 ThreadState& CurrentThread();
@@ -129,8 +137,8 @@ void DispatchApartmentCall(const MSG& msg);
 // The tick count in real time terms: the real steady time at which GetTickCount() will have
 // advanced by `ticks`, or nullopt under the fake clock (its moves wake the waiters instead).
 std::optional<SteadyTime> RealTimeAfterTicks(DWORD ticks);
-// Wakes every live thread (the fake clock moved). Lock held.
-void WakeAllThreadsLocked();
+// Wakes the live threads that have timers (the fake clock moved). Lock held.
+void WakeTimerThreadsLocked();
 
 template <class F>
 void ForEachThreadLocked(F&& fn) {

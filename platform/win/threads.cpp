@@ -51,7 +51,15 @@ struct Registry {
   DWORD nextId = kFirstThreadId;
   std::size_t liveCreated = 0;  // made by CreateThread, not ended, not abandoned
   std::size_t abandoned = 0;
+  // Threads inside WaitForThreadsToEnd: the only ones a thread's end concerns beyond the waiters
+  // of its handle. Waking every thread instead would cost each end a wake of all the others.
+  std::vector<ThreadState*> endWaiters;
 };
+
+// A thread ended or was abandoned: the threads waiting for threads to end re-check. Lock held.
+void WakeEndWaitersLocked(Registry& r) {
+  for (ThreadState* t : r.endWaiters) t->wake.notify_all();
+}
 
 // Never destroyed: threads may end while the process exits.
 Registry& TheRegistry() {
@@ -115,8 +123,7 @@ void EndThread(const std::shared_ptr<ThreadState>& state, DWORD exitCode) {
   state->ended = true;
   r.threads.erase(state->id);
   ClearQueueLocked(*state);
-  // Threads waiting for others to end (WaitForThreadsToEnd) re-check.
-  WakeAllThreadsLocked();
+  WakeEndWaitersLocked(r);
 }
 
 std::atomic<bool> g_fakeClock{false};
@@ -189,6 +196,20 @@ static_assert(alignof(std::mutex) <= 16);
 
 std::mutex& SyncMutex() { return TheRegistry().sync; }
 
+void SleepLocked(std::unique_lock<std::mutex>& lk, ThreadState& self, std::optional<SteadyTime> until) {
+  if (until)
+    self.wake.wait_until(lk, *until);
+  else
+    self.wake.wait(lk);
+  ++self.wakeups;
+}
+
+std::uint64_t WakeupCountOfCurrentThread() {
+  auto self = CurrentThreadShared();
+  std::lock_guard lk(SyncMutex());
+  return self->wakeups;
+}
+
 void Waitable::WakeWaiters() {
   for (ThreadState* t : waiters) t->wake.notify_all();
 }
@@ -226,8 +247,9 @@ std::vector<std::shared_ptr<ThreadState>> LiveThreadsLocked() {
   return out;
 }
 
-void WakeAllThreadsLocked() {
-  for (auto& [id, t] : TheRegistry().threads) t->wake.notify_all();
+void WakeTimerThreadsLocked() {
+  for (auto& [id, t] : TheRegistry().threads)
+    if (!t->timers.empty()) t->wake.notify_all();
 }
 
 DWORD WaitCore(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll, DWORD milliseconds,
@@ -250,11 +272,7 @@ DWORD WaitCore(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitA
       result = WAIT_TIMEOUT;
       break;
     }
-    auto until = Earliest(deadline, timerDue);
-    if (until)
-      self->wake.wait_until(lk, *until);
-    else
-      self->wake.wait(lk);
+    SleepLocked(lk, *self, Earliest(deadline, timerDue));
   }
   for (auto& o : objects) {
     auto it = std::find(o->waiters.begin(), o->waiters.end(), self.get());
@@ -272,19 +290,19 @@ void UseFakeTickCount(DWORD start) {
   g_fakeNow.store(start);
   g_fakeClock.store(true);
   std::lock_guard lk(SyncMutex());
-  WakeAllThreadsLocked();
+  WakeTimerThreadsLocked();
 }
 
 void AdvanceTickCount(DWORD milliseconds) {
   g_fakeNow.fetch_add(milliseconds);
   std::lock_guard lk(SyncMutex());
-  WakeAllThreadsLocked();
+  WakeTimerThreadsLocked();
 }
 
 void UseRealTickCount() {
   g_fakeClock.store(false);
   std::lock_guard lk(SyncMutex());
-  WakeAllThreadsLocked();
+  WakeTimerThreadsLocked();
 }
 
 bool IsFakeTickCount() { return g_fakeClock.load(); }
@@ -314,6 +332,18 @@ bool WaitForThreadsToEnd(DWORD milliseconds) {
   };
   std::optional<SteadyTime> until;
   if (milliseconds != INFINITE) until = SteadyClock::now() + std::chrono::milliseconds(milliseconds);
+  Registry& r = TheRegistry();
+  r.endWaiters.push_back(self.get());
+  struct Unlist {
+    std::unique_lock<std::mutex>& lk;
+    Registry& r;
+    ThreadState* self;
+    ~Unlist() {
+      // The modal wait releases the lock while it runs calls; an exception may leave it so.
+      if (!lk.owns_lock()) lk.lock();
+      r.endWaiters.erase(std::find(r.endWaiters.begin(), r.endWaiters.end(), self));
+    }
+  } unlist{lk, r, self.get()};
   return ModalWaitLocked(lk, *self, done, &ctx, until);
 }
 
@@ -447,7 +477,7 @@ BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
       ClearQueueLocked(*state);
       if (state->apartment) AbandonApartmentLocked(*state->apartment);
     }
-    WakeAllThreadsLocked();
+    WakeEndWaitersLocked(r);
   }
   std::fprintf(stderr, "TerminateThread: thread %u cannot be killed safely; it is abandoned and left running\n",
                static_cast<unsigned>(id));

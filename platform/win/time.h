@@ -4,11 +4,11 @@
 #include "platform/win/types.h"
 
 // Null pointers are ignored. wDayOfWeek counts from Sunday = 0.
-void GetSystemTime(SYSTEMTIME* st);
-void GetLocalTime(SYSTEMTIME* st);
+VKR_API void GetSystemTime(SYSTEMTIME* st);
+VKR_API void GetLocalTime(SYSTEMTIME* st);
 
 namespace vkr::platform {
 // Test hook: while set, the clock stands still at this UTC time (local time is derived from it with
 // the process's time zone). Null restores the real clock.
-void SetFixedSystemTime(const SYSTEMTIME* utc);
+VKR_API void SetFixedSystemTime(const SYSTEMTIME* utc);
 }  // namespace vkr::platform

@@ -7,6 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 
+// Marks what the platform library exports: the declarations of the public headers (those
+// platform/platform.h includes). Everything else in the library is hidden, so a module cannot come
+// to depend on the platform's internals. tests/check_platform_exports.py holds the two in step.
+#define VKR_API __attribute__((visibility("default")))
+
 using BYTE = std::uint8_t;
 using UCHAR = std::uint8_t;
 using CHAR = char;

@@ -339,8 +339,8 @@ inline constexpr CLSID CLSID_XMLSchemaCache = vkr::MakeGuid("373984C9-B845-449B-
 namespace vkr::platform {
 // Registers CLSID_DOMDocument and CLSID_XMLSchemaCache with CoRegisterClassObject. The platform
 // library calls it once when it is loaded; calling it again does nothing.
-HRESULT RegisterXmlClasses();
+VKR_API HRESULT RegisterXmlClasses();
 // The reason the last selectNodes/selectSingleNode on this thread refused its path (empty when
 // the last one parsed).
-std::u16string LastSelectionError();
+VKR_API std::u16string LastSelectionError();
 }  // namespace vkr::platform

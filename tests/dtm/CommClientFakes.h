@@ -349,8 +349,11 @@ class CommDtm : public TestDtm {
   // "c1-id:on c2-id:off" in list order.
   std::string ConnectionStates() const {
     std::string s;
-    for (const ConnectionEntry& e : m_connections)
-      s += (s.empty() ? "" : " ") + Text(e.connectionId) + (e.online ? ":on" : ":off");
+    for (const ConnectionEntry& e : m_connections) {
+      if (!s.empty()) s += ' ';
+      s += Text(e.connectionId);
+      s += e.online ? ":on" : ":off";
+    }
     return s;
   }
   ULONG VerificationStatus() const { return m_eDeviceVerificationStatus; }

@@ -31,7 +31,7 @@ class DiagnosisDtm : public CommDtm {
 // The commands the transmitter received, as "3 13 41 ...".
 std::string Commands(const vkr::frame::SimulatedDevice& device) {
   std::string s;
-  for (const auto& r : device.received) s += (s.empty() ? "" : " ") + std::to_string(r.command);
+  for (const auto& r : device.received) s.append(s.empty() ? "" : " ").append(std::to_string(r.command));
   return s;
 }
 

@@ -148,7 +148,8 @@ class Persistence : public testing::Test {
       dtm->GetParInfoAt(i, &r);
       vkr::Bstr text;
       VariantToText(&r.m_vValue, text.Put());
-      out += " " + std::to_string(r.m_nId) + "=" + vkr::Utf16ToUtf8(text.View()) + "/" + std::to_string(r.m_dwFlags);
+      out.append(" ").append(std::to_string(r.m_nId)).append("=").append(vkr::Utf16ToUtf8(text.View()));
+      out.append("/").append(std::to_string(r.m_dwFlags));
     }
     EDtmState state = dsUNDEFINED;
     dtm->GetDTMState(&state);

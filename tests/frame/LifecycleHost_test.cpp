@@ -181,7 +181,9 @@ TEST_F(LifecycleRelease, TheFrameWaitsForThePreparedReleaseAndGivesUpInBoundedTi
       EXPECT_LT(took.count(), static_cast<long long>(kLimit)) << all;
     } else {
       EXPECT_NE(all.find(std::string(c.failedStep) + ": 0x800705B4 (ERROR_TIMEOUT)"), std::string::npos) << all;
-      EXPECT_GE(took.count(), static_cast<long long>(kLimit)) << all;
+      // The frame counts in GetTickCount's whole milliseconds: its limit may be a fraction of a
+      // millisecond less on this clock.
+      EXPECT_GE(took.count(), static_cast<long long>(kLimit) - 1) << all;
       EXPECT_LT(took.count(), static_cast<long long>(kLimit) + 3000) << all;
     }
   }

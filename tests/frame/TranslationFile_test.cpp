@@ -202,7 +202,8 @@ TEST_F(TranslationFile, WhateverIsWrongTheDtmInitialisesAndSaysOnceWhatToFix) {
     for (std::size_t at = seen.information.find("languageId=\""); at != std::string::npos;
          at = seen.information.find("languageId=\"", at + 1)) {
       const std::size_t start = at + 12;
-      announced += (announced.empty() ? "" : " ") + seen.information.substr(start, seen.information.find('"', start) - start);
+      if (!announced.empty()) announced += ' ';
+      announced += seen.information.substr(start, seen.information.find('"', start) - start);
     }
     EXPECT_EQ(announced, c.languages);
     EXPECT_EQ(Count(seen.information, "<fdt:SupportedLanguages"), 1u);

@@ -22,7 +22,8 @@ std::string Walk(const char16_t* path) {
   for (int guard = 0; guard < 100; ++guard) {
     BOOL last = FALSE;
     EXPECT_EQ(SplitNameAtSeparator(&text, kNameSeparators, &head, &last), S_OK);
-    out += (guard == 0 ? "" : "|") + vkr::Utf16ToUtf8(vkr::View(head));
+    if (guard > 0) out += '|';
+    out += vkr::Utf16ToUtf8(vkr::View(head));
     if (last) break;
   }
   EXPECT_EQ(SysStringLen(text), 0u) << "the text is used up";

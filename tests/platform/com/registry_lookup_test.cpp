@@ -85,14 +85,15 @@ TEST(RegistryLookup, CoCreateInstanceLoadsTheRegisteredModule) {
   EXPECT_EQ(CoCreateInstance(kClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&object)),
             CO_E_DLLNOTFOUND);
   // A real library that is no COM server: found, loaded, and refused for lack of DllGetClassObject.
-  WCHAR platform[PATH_MAX];
-  ASSERT_GT(GetModuleFileNameW(vkr::platform::ModuleFromAddress(reinterpret_cast<const void*>(&RegCloseKey)),
-                               platform, PATH_MAX),
-            0u);
-  SetDefault(kServerKey, REG_SZ, platform);
+  HMODULE math = LoadLibraryA("libm.so.6");
+  ASSERT_NE(math, nullptr);
+  WCHAR library[PATH_MAX];
+  ASSERT_GT(GetModuleFileNameW(math, library, PATH_MAX), 0u);
+  SetDefault(kServerKey, REG_SZ, library);
   EXPECT_EQ(CoCreateInstance(kClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&object)),
             CO_E_ERRORINDLL);
   EXPECT_EQ(object, nullptr);
+  FreeLibrary(math);
   CoUninitialize();
 }
 

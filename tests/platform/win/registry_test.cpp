@@ -508,7 +508,10 @@ TEST(Registry, ThreadsWritingTogetherKeepEveryValue) {
     threads.emplace_back([t] {
       Key k(HKEY_CURRENT_USER, "Threads");
       for (int i = 0; i < 10; ++i) {
-        const std::string name = "t" + std::to_string(t) + "_" + std::to_string(i);
+        std::string name = "t";
+        name += std::to_string(t);
+        name += '_';
+        name += std::to_string(i);
         EXPECT_EQ(SetDword(k, name.c_str(), static_cast<DWORD>(i)), ERROR_SUCCESS);
         EXPECT_EQ(GetDword(k, name.c_str()), static_cast<DWORD>(i));
       }
@@ -548,7 +551,11 @@ TEST(Registry, ABatchIsWrittenOnceAndHoldsOffOtherWriters) {
   ASSERT_EQ(write(go[1], "x", 1), 1);
   {
     Key k(HKEY_LOCAL_MACHINE, kDtmKey, KEY_ALL_ACCESS, false);
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(SetDword(k, ("v" + std::to_string(i)).c_str(), 1), ERROR_SUCCESS);
+    for (int i = 0; i < 20; ++i) {
+      std::string name = "v";
+      name += std::to_string(i);
+      EXPECT_EQ(SetDword(k, name.c_str(), 1), ERROR_SUCCESS);
+    }
     Key sub(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vorntec\\VKR Series DTM\\Files");
     EXPECT_EQ(SetString(sub, "LoggingPath", "C:\\Log"), ERROR_SUCCESS);
     EXPECT_EQ(GetString(sub, "LoggingPath"), "C:\\Log");

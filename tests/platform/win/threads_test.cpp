@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <chrono>
 #include <thread>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win/thread_state.h"
 #include "tests/support/threading.h"
 
 namespace {
@@ -131,6 +133,72 @@ TEST(Waits, ASignalFromAnotherThreadEndsAnInfiniteWait) {
   EXPECT_EQ(WaitForSingleObject(e, INFINITE), WAIT_OBJECT_0);
   t.join();
   CloseHandle(e);
+}
+
+// A signalled object wakes the threads that wait for it and no others: many threads ending (as
+// when many DTMs start and stop workers) leave a thread that waits for something else asleep.
+// Each wait kind waits for unrelated events while 200 threads start and end, then its events
+// are set; the waiter counts how often it woke in that time (once for its own events).
+enum class WaitKind { Single, All, Any, WithMessages };
+
+struct UnrelatedWaiter {
+  WaitKind kind;
+  HANDLE events[2];
+  HANDLE ready;
+  DWORD result = WAIT_FAILED;
+  std::uint64_t wakeups = 0;
+};
+
+DWORD WaitForUnrelated(LPVOID p) {
+  auto* w = static_cast<UnrelatedWaiter*>(p);
+  const std::uint64_t before = vkr::platform::WakeupCountOfCurrentThread();
+  SetEvent(w->ready);
+  switch (w->kind) {
+    case WaitKind::Single: w->result = WaitForSingleObject(w->events[0], kLong); break;
+    case WaitKind::All: w->result = WaitForMultipleObjects(2, w->events, TRUE, kLong); break;
+    case WaitKind::Any: w->result = WaitForMultipleObjects(2, w->events, FALSE, kLong); break;
+    case WaitKind::WithMessages:
+      w->result = MsgWaitForMultipleObjects(2, w->events, FALSE, kLong, QS_ALLINPUT);
+      break;
+  }
+  w->wakeups = vkr::platform::WakeupCountOfCurrentThread() - before;
+  return 0;
+}
+
+DWORD EndAtOnce(LPVOID) { return 0; }
+
+TEST(Waits, ThreadsEndingDoNotWakeAThreadThatWaitsForSomethingElse) {
+  const struct {
+    WaitKind kind;
+    const char* name;
+  } cases[] = {{WaitKind::Single, "WaitForSingleObject"},
+               {WaitKind::All, "WaitForMultipleObjects, all"},
+               {WaitKind::Any, "WaitForMultipleObjects, any"},
+               {WaitKind::WithMessages, "MsgWaitForMultipleObjects"}};
+  for (const auto& c : cases) {
+    UnrelatedWaiter w{c.kind, {NewEvent(TRUE, FALSE), NewEvent(TRUE, FALSE)}, NewEvent(TRUE, FALSE)};
+    HANDLE waiter = CreateThread(nullptr, 0, &WaitForUnrelated, &w, 0, nullptr);
+    ASSERT_NE(waiter, nullptr);
+    ASSERT_EQ(WaitForSingleObject(w.ready, kLong), WAIT_OBJECT_0);
+    Sleep(20);  // into its wait
+    for (int batch = 0; batch < 4; ++batch) {
+      HANDLE threads[50];
+      for (HANDLE& t : threads) ASSERT_NE(t = CreateThread(nullptr, 0, &EndAtOnce, nullptr, 0, nullptr), nullptr);
+      ASSERT_EQ(WaitForMultipleObjects(50, threads, TRUE, kLong), WAIT_OBJECT_0) << c.name;
+      for (HANDLE t : threads) CloseHandle(t);
+    }
+    EXPECT_EQ(WaitForSingleObject(waiter, 0), WAIT_TIMEOUT) << c.name;
+    SetEvent(w.events[0]);
+    SetEvent(w.events[1]);
+    ASSERT_EQ(WaitForSingleObject(waiter, kLong), WAIT_OBJECT_0) << c.name;
+    EXPECT_EQ(w.result, WAIT_OBJECT_0) << c.name;
+    // Its own events' wake, and room for one spurious wake of the condition variable.
+    EXPECT_LE(w.wakeups, 2u) << c.name << ": woken by threads it did not wait for";
+    CloseHandle(waiter);
+    CloseHandle(w.events[0]);
+    CloseHandle(w.events[1]);
+    CloseHandle(w.ready);
+  }
 }
 
 // Threads.
