@@ -4,8 +4,8 @@
 // transfers and progress.
 #include <gtest/gtest.h>
 
-#include "tests/communication/ConnectionFakes.h"
-#include "tests/communication/communication_test_support.h"
+#include "tests/support/connection_fakes.h"
+#include "tests/support/communication_helpers.h"
 
 using namespace conntest;
 

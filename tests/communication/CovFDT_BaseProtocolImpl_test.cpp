@@ -10,7 +10,7 @@
 #include "communication/MyHartProtocol.h"
 #include "include/DtmInterfaces.h"
 #include "parameters/DeviceParameterTable.h"
-#include "tests/parameters/definition_fixture.h"
+#include "tests/support/definition_fixture.h"
 #include "xml/XmlHelpers.h"
 
 namespace {

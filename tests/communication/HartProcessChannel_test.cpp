@@ -6,8 +6,8 @@
 
 #include "communication/HartRecords.h"
 #include "communication/MyHartProtocol.h"
-#include "tests/communication/communication_test_support.h"
-#include "tests/parameters/definition_fixture.h"
+#include "tests/support/communication_helpers.h"
+#include "tests/support/definition_fixture.h"
 
 namespace {
 

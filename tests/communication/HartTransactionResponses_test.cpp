@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/communication/protocol_fixture.h"
+#include "tests/support/protocol_fixture.h"
 
 namespace {
 

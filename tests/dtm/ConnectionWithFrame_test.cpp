@@ -9,7 +9,7 @@
 #include "communication/CMyConnection.h"
 #include "include/DtmThreadInterfaces.h"
 #include "frame/FrameChannel.h"
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "tests/support/source_tree.h"
 #include "tests/support/threading.h"
 

@@ -9,7 +9,7 @@
 #include <map>
 #include <set>
 
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
 #include "tests/support/source_tree.h"
 

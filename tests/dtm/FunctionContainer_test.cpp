@@ -10,7 +10,7 @@
 #include <string>
 
 #include "frame/FrameContainer.h"
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "tests/support/temp_files.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdarg>
 #include <filesystem>
 
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
 #include "tests/support/source_tree.h"
 

@@ -10,7 +10,7 @@
 
 #include "include/CommunicationInterfaces.h"
 #include "frame/FrameContainer.h"
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
 #include "tests/support/source_tree.h"
 

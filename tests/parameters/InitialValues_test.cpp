@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/parameters/definition_fixture.h"
-#include "tests/parameters/values.h"
+#include "tests/support/definition_fixture.h"
+#include "tests/support/variant_values.h"
 
 namespace {
 

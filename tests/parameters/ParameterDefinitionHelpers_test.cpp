@@ -8,7 +8,7 @@
 
 #include "parameters/EnumList.h"
 #include "parameters/ParameterDefinitionHelpers.h"
-#include "tests/parameters/definition_fixture.h"
+#include "tests/support/definition_fixture.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "parameters/DeviceParameterTable.h"
 #include "parameters/TransferLists.h"
-#include "tests/parameters/definition_fixture.h"
+#include "tests/support/definition_fixture.h"
 
 namespace {
 

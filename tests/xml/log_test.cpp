@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/xml/xml_test_support.h"
+#include "tests/support/scratch_directory.h"
 
 namespace {
 

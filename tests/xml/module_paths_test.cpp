@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/xml/xml_test_support.h"
+#include "tests/support/scratch_directory.h"
 #include "xml/Conversions.h"
 
 namespace fs = std::filesystem;

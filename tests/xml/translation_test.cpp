@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/xml/xml_test_support.h"
+#include "tests/support/scratch_directory.h"
 #include "xml/Conversions.h"
 #include "xml/Translation.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/xml/xml_test_support.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/support/source_tree.h"
 
 namespace fs = std::filesystem;

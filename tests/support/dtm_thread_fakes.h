@@ -19,7 +19,7 @@
 #include "include/TranslationInterfaces.h"
 #include "include/ParameterHandlerInterfaces.h"
 #include "platform/platform.h"
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "tests/support/threading.h"
 
 namespace vkr::test {

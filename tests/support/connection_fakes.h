@@ -13,7 +13,7 @@
 
 #include "communication/CMyConnection.h"
 #include "communication/CovFDT_BaseProtocolImpl.h"
-#include "tests/communication/FakeDtmStubs.h"
+#include "tests/support/fake_dtm_stubs.h"
 
 namespace conntest {
 

@@ -15,7 +15,7 @@
 #include "include/DtmInterfaces.h"
 #include "parameters/DeviceParameterTable.h"
 #include "platform/platform.h"
-#include "tests/parameters/values.h"
+#include "tests/support/variant_values.h"
 #include "tests/support/fake_parameter_site.h"
 
 namespace vkr::test {

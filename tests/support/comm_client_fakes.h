@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 
 namespace vkr::test {
 
