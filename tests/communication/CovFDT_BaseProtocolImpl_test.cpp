@@ -60,9 +60,9 @@ class EventsRecorder : public IovFdtDtmEvents {
 };
 
 // The parameter handler as the DTM object carries it, offering the DTM's events when asked to.
-class TestDtm : public vkr::test::DefinitionHandler {
+class TestDtm : public vkr::test::StackParameterHandler {
  public:
-  using DefinitionHandler::DefinitionHandler;
+  using StackParameterHandler::StackParameterHandler;
   bool offerEvents = false;
   bool offerInfo = true;
   EventsRecorder events;
@@ -76,7 +76,7 @@ class TestDtm : public vkr::test::DefinitionHandler {
       *ppv = nullptr;
       return E_NOINTERFACE;
     }
-    return DefinitionHandler::QueryInterface(riid, ppv);
+    return StackParameterHandler::QueryInterface(riid, ppv);
   }
   IUnknown* Unknown() { return static_cast<IovFdtParameterHandler4*>(this); }
 
@@ -107,7 +107,7 @@ class OtherProtocol : public CovFDT_BaseProtocolImpl {
 
 class ProtocolTest : public ::testing::Test {
  protected:
-  vkr::test::DefinitionSite site;
+  vkr::test::FakeParameterSite site{vkr::test::kSiteAlone};
   TestDtm dtm{&site};
   MyHartProtocol protocol;
 

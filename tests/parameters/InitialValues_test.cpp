@@ -34,8 +34,8 @@ class InitialValues : public ::testing::Test {
     return Bytes(result);
   }
 
-  vkr::test::DefinitionSite site;
-  vkr::test::DefinitionHandler handler{&site};
+  vkr::test::FakeParameterSite site{vkr::test::kSiteAlone};
+  vkr::test::StackParameterHandler handler{&site};
 };
 
 std::u16string Simple(const char16_t* attributes) {

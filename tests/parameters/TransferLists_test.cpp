@@ -182,8 +182,8 @@ TEST(MakeSingleIdArray, Refusals) {
 // Every upload member can be read from the device with the command its list names, every download
 // member written with its command.
 TEST(TransferLists, MembersMoveWithTheirCommands) {
-  vkr::test::DefinitionSite site;
-  vkr::test::DefinitionHandler handler{&site};
+  vkr::test::FakeParameterSite site{vkr::test::kSiteAlone};
+  vkr::test::StackParameterHandler handler{&site};
   CParamCollection collection;
   ASSERT_EQ(InitDeviceParameterTable(handler, &collection, nullptr), S_OK);
   std::size_t n = 0;

@@ -13,19 +13,9 @@
 #include "module/CVornExampleDtm.h"
 #include "platform/platform.h"
 #include "include/ActiveXInterfaces.h"
+#include "tests/support/stub_dispatch.h"
 
 namespace vkr::test {
-
-#define VKR_TEST_DISPATCH                                                                         \
-  HRESULT GetTypeInfoCount(UINT* n) override {                                                   \
-    if (n) *n = 0;                                                                                \
-    return S_OK;                                                                                  \
-  }                                                                                               \
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }                    \
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }   \
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { \
-    return E_NOTIMPL;                                                                             \
-  }
 
 // A VARIANT as short text for the journal: "empty", "ui4:12", "i4:-3", "bool:1", "bstr:x",
 // "array", or "vt:N" for other types.
