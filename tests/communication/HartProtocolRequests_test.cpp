@@ -11,7 +11,6 @@
 
 namespace {
 
-using vkr::test::ByteList;
 using vkr::test::ProtocolTest;
 using vkr::test::Text;
 using vkr::test::Utf8;

@@ -11,6 +11,7 @@
 
 #include "tests/support/dtm_fakes.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
+#include "tests/support/schema_validator.h"
 #include "tests/support/source_tree.h"
 
 namespace {
@@ -20,20 +21,7 @@ namespace fs = std::filesystem;
 
 const fs::path kFrameSchemas = vkr::test::FrameSchemas();
 
-class Validator : public CovFDTXMLHandlerImpl<Validator> {
- public:
-  static const char* const* GetSchemaFileList() {
-    static const char* const list[] = {"FDTDataTypesSchema.xml", ""};
-    return list;
-  }
-  void OnError(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    errors += FormatErrorTextV(format, args) + "\n";
-    va_end(args);
-  }
-  std::string errors;
-};
+using Validator = SchemaValidator;
 
 vkr::Variant R4(float f) {
   vkr::Variant v;

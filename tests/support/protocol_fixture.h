@@ -92,20 +92,6 @@ inline std::string Hex(const std::vector<int>& bytes) {
   return s;
 }
 
-inline std::vector<int> ByteList(const VARIANT& v) {
-  if (v.vt != (VT_ARRAY | VT_UI1) || !v.parray) return {0xFFFF};
-  LONG lo = 0, hi = -1;
-  SafeArrayGetLBound(v.parray, 1, &lo);
-  SafeArrayGetUBound(v.parray, 1, &hi);
-  std::vector<int> out;
-  for (LONG i = lo; i <= hi; ++i) {
-    BYTE b = 0;
-    SafeArrayGetElement(v.parray, &i, &b);
-    out.push_back(b);
-  }
-  return out;
-}
-
 // The protocol attached to a DTM that holds the device table.
 class ProtocolTest : public ::testing::Test {
  protected:
