@@ -134,8 +134,10 @@ class FakeUserInterface : public vkr::Implements<IovFdtActiveX4, IovFdtActiveXIn
   HRESULT SetSchemaSource(IUnknown*) override { return E_NOTIMPL; }
 };
 
-// The frame's container; the DTM only asks whether there is one here.
-class FakeContainer : public vkr::Implements<IFdtContainer> {
+// A frame's container with every call failing with E_NOTIMPL, and whatever other frame interfaces
+// a fake adds; fakes override what they answer.
+template <class... More>
+class StubContainer : public vkr::Implements<IFdtContainer, More...> {
  public:
   VKR_TEST_DISPATCH
   HRESULT GetDtm(BSTR, IUnknown**) override { return E_NOTIMPL; }
@@ -153,6 +155,9 @@ class FakeContainer : public vkr::Implements<IFdtContainer> {
   HRESULT CloseActiveXControlRequest(BSTR) override { return E_NOTIMPL; }
   HRESULT FunctionFinished(BSTR, VARIANT_BOOL) override { return E_NOTIMPL; }
 };
+
+// The frame's container; the DTM only asks whether there is one here.
+class FakeContainer : public StubContainer<> {};
 
 // The frame's communication channel; the DTM only keeps it here.
 class FakeChannel : public vkr::Implements<IFdtCommunication> {

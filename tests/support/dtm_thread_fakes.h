@@ -258,7 +258,7 @@ class FakeDtm : public StubDtm {
 
 // The frame: its container, IDtmEvents and the state-event interface, recording into its own
 // journal ("frame upload U1 1", "frame error TAG text", ...).
-class FakeFrame : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameDtmStateEvents> {
+class FakeFrame : public StubContainer<IDtmEvents, IFrameDtmStateEvents> {
  public:
   Journal journal;
   DWORD owner = GetCurrentThreadId();
@@ -271,21 +271,6 @@ class FakeFrame : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameDtmSta
     journal.Add("frame " + e);
   }
 
-  VKR_TEST_DISPATCH
-  HRESULT GetDtm(BSTR, IUnknown**) override { return E_NOTIMPL; }
-  HRESULT LockDataSet(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT UnlockDataSet(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT GetXmlSchemaPath(BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetDtmInfoList(BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetChildDtms(BSTR, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT GetParentDtm(BSTR, IUnknown**) override { return E_NOTIMPL; }
-  HRESULT GetProjectInformation(BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetUserInformation(BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetFrameInformation(BSTR*) override { return E_NOTIMPL; }
-  HRESULT SaveRequest(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT OpenActiveXControlRequest(BSTR, BSTR) override { return E_NOTIMPL; }
-  HRESULT CloseActiveXControlRequest(BSTR) override { return E_NOTIMPL; }
-  HRESULT FunctionFinished(BSTR, VARIANT_BOOL) override { return E_NOTIMPL; }
 
   HRESULT OnParameterChanged(BSTR tag, BSTR text) override {
     Add("param " + Text(tag) + " " + Text(text));

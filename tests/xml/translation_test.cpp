@@ -338,7 +338,7 @@ class MergeTest : public Translation {
     ASSERT_EQ(owner.InitializeSchemaCache(Bstr(vkr::Utf8ToUtf16(dir.string()))), S_OK);
   }
   std::string Write(const std::string& name, const std::string& bytes) {
-    vkr::test::WriteFileBytes(dir / name, bytes);
+    vkr::test::WriteFileText(dir / name, bytes);
     return (dir / name).string();
   }
   fs::path dir;
@@ -443,7 +443,7 @@ class TranslationFiles : public testing::Test {
     return directory.Str();
   }
   std::string Write(const std::string& name, const std::string& bytes) {
-    vkr::test::WriteFileBytes(dir / name, bytes);
+    vkr::test::WriteFileText(dir / name, bytes);
     return (dir / name).string();
   }
   fs::path dir;
