@@ -11,6 +11,7 @@
 #include "include/DtmInterfaces.h"
 #include "parameters/DeviceParameterTable.h"
 #include "tests/support/definition_fixture.h"
+#include "tests/support/stub_dispatch.h"
 #include "xml/XmlHelpers.h"
 
 namespace {
@@ -48,10 +49,7 @@ class EventsRecorder : public IovFdtDtmEvents {
   }
   ULONG AddRef() override { return 2; }
   ULONG Release() override { return 1; }
-  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  VKR_NO_DISPATCH
   HRESULT DtmMessage(VARIANT id, VARIANT argument) override {
     messages.emplace_back(id.vt == VT_I4 ? id.lVal : -1,
                           argument.vt == VT_BSTR ? std::u16string(vkr::View(argument.bstrVal)) : u"<not a text>");

@@ -30,20 +30,9 @@ inline std::string Show(const VARIANT& v) {
   }
 }
 
-inline VARIANT UI4(ULONG n) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_UI4;
-  v.ulVal = n;
-  return v;
-}
-inline VARIANT I4(LONG n) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_I4;
-  v.lVal = n;
-  return v;
-}
+// The platform's makers of plain numbers.
+using vkr::I4;
+using vkr::UI4;
 inline VARIANT Empty() {
   VARIANT v;
   VariantInit(&v);

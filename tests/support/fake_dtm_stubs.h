@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tests/support/stub_base_dtm.h"
+#include "tests/support/stub_dispatch.h"
 #include "include/CommunicationInterfaces.h"
 #include "include/DtmInterfaces.h"
 #include "include/FdtInterfaces.h"
@@ -18,10 +19,7 @@ class FakeDtmStubs
                              IovFdtTranslation, IovFDTParamList, IovFdtParameterInfo, IovFdtParameterValidation>,
       public IDtm2 {
  public:
-  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  VKR_NO_DISPATCH
   VKR_STUB_BASE_DTM
   HRESULT OnConnectionReleased(BSTR) override { return E_NOTIMPL; }
   HRESULT OnConnected(BSTR, VARIANT_BOOL, VARIANT, BSTR) override { return E_NOTIMPL; }

@@ -13,6 +13,7 @@
 #include "parameters/CFdtVariant.h"
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
 #include "platform/platform.h"
+#include "tests/support/stub_dispatch.h"
 
 namespace vkr::test {
 
@@ -184,10 +185,7 @@ class FakeParameterSite : public IovFdtParameterHandlerSite,
   }
   ULONG AddRef() override { return 1; }
   ULONG Release() override { return 1; }
-  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  VKR_NO_DISPATCH
   HRESULT CreateList(VARIANT, VARIANT, VARIANT, VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; }
   HRESULT DeleteList(VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; }
   HRESULT ListExists(VARIANT, VARIANT_BOOL*, VARIANT_BOOL*) override { return E_NOTIMPL; }

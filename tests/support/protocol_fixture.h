@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "tests/support/variant_values.h"
 #include "tests/support/fake_parameter_site.h"
+#include "tests/support/stub_dispatch.h"
 
 namespace vkr::test {
 
@@ -29,10 +30,7 @@ class StubBaseDtm : public IovFdtBaseDTM {
   }
   ULONG AddRef() override { return 1; }
   ULONG Release() override { return 1; }
-  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  VKR_NO_DISPATCH
   VKR_STUB_BASE_DTM
 };
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/support/scratch_directory.h"
+#include "tests/support/stub_dispatch.h"
 #include "xml/Conversions.h"
 #include "xml/Translation.h"
 
@@ -42,10 +43,7 @@ class Owner final : public CovFDTXMLHandlerImpl<Owner>, public IovFdtTranslation
   }
   ULONG AddRef() override { return 2; }
   ULONG Release() override { return 1; }
-  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  VKR_NO_DISPATCH
 
   std::u16string Code() const { return m_bstrLanguageCode.Str(); }
   bool HasDocument() const { return HasTranslationDocument(); }
