@@ -35,6 +35,7 @@
 #include "include/CommunicationInterfaces.h"
 #include "communication/CovFDT_BaseProtocolImpl.h"
 #include "include/DtmInterfaces.h"
+#include "include/DtmMessages.h"
 #include "include/DtmThreadInterfaces.h"
 #include "include/FdtInterfaces.h"
 #include "parameters/CovVAPacker.h"
@@ -52,7 +53,6 @@ inline constexpr OLECHAR kRequestTypeGenericTransaction[] = u"{7A1C3E52-94B0-4D6
 inline constexpr OLECHAR kTextNoAnswer[] = u"Error: no answer in time";
 
 // The DTM message that carries a list transfer's progress.
-inline constexpr LONG kDtmMessageProgress = 18;
 // The status parameters written from every DataExchangeResponse.
 inline constexpr ULONG kParDeviceStatus = 1001;
 inline constexpr ULONG kParCommandResponse = 1113;

@@ -51,7 +51,7 @@ HRESULT CovFDT_BaseConnectionImpl::ReportProgress(BSTR text, LONG percent, bool 
   progress.bFlag = running;
   vkr::Variant packed;
   if (!progress.Pack(&packed)) return E_FAIL;
-  return events->DtmMessage(vkr::I4(kDtmMessageProgress), packed);
+  return events->DtmMessage(vkr::I4(kMsgProgress), packed);
 }
 
 HRESULT CovFDT_BaseConnectionImpl::CyclicMode(const VARIANT& listId, bool* cyclic) {

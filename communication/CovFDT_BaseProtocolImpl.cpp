@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <new>
 
+#include "include/DtmMessages.h"
 #include "parameters/ParInfo.h"
 #include "communication/HartCodecs.h"
 #include "communication/MyHartProtocol.h"
@@ -19,7 +20,6 @@
 namespace {
 
 constexpr ULONG kShortAddressId = 121;
-constexpr LONG kReportMessageId = 16;
 constexpr int kMaxReportChars = 4096;
 
 // Where a value lies in a command's data, as far as the address says.
@@ -259,7 +259,7 @@ void CovFDT_BaseProtocolImpl::ReportMessage(const char* format, ...) {
   text.vt = VT_BSTR;
   text.bstrVal = SysAllocString(vkr::Utf8ToUtf16(buffer).c_str());
   if (!text.bstrVal) return;
-  events->DtmMessage(vkr::I4(kReportMessageId), text);
+  events->DtmMessage(vkr::I4(kMsgErrorMessage), text);
 }
 
 HRESULT CovFDT_BaseProtocolImpl::ReservedHookA(ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG) { return E_NOTIMPL; }

@@ -31,6 +31,7 @@
 #include "include/CommunicationInterfaces.h"
 #include "communication/CovFDT_BaseProtocolImpl.h"
 #include "include/DtmInterfaces.h"
+#include "include/DtmMessages.h"
 #include "include/ProgramIds.h"
 #include "include/TranslationInterfaces.h"
 #include "parameters/CFdtVariant.h"

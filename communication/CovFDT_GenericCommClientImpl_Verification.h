@@ -18,7 +18,6 @@ inline constexpr ULONG kTextQuestionTitle = 7004;
 inline constexpr ULONG kStyleYesNoSecondDefault = 0x124;  // yes and no, question icon, "no" the default
 inline constexpr LONG kAnswerYes = 6;
 inline constexpr LONG kAnswerNo = 7;
-inline constexpr ULONG kJobGoOffline = 11;
 // The fields asked of every listed parameter.
 inline constexpr ULONG kFieldExists = 0x80000000;
 inline constexpr ULONG kFieldName = 0x4;

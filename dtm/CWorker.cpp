@@ -1,5 +1,6 @@
 // The workers' single runs.
 #include "dtm/CWorker.h"
+#include "include/DtmMessages.h"
 
 HRESULT CStateReachedWorker::Execute(IFdtContainer*, IovFdtBaseDTM* dtm) {
   if (!dtm) return S_OK;
@@ -17,7 +18,7 @@ HRESULT CActiveXMessageWorker::Execute(IFdtContainer* container, IovFdtBaseDTM* 
     VariantInit(&id);
     VariantInit(&value);
     id.vt = VT_UI4;
-    id.ulVal = 0x2713;
+    id.ulVal = kBroadcastStateReached;
     value.vt = VT_UI4;
     value.ulVal = m_nValue;
     functions->BroadcastToActiveX(id, value);

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "include/CommunicationInterfaces.h"
+#include "include/DtmMessages.h"
 #include "include/TranslationInterfaces.h"
 #include "parameters/AlternativeParameterLists.h"
 #include "parameters/DeviceParameterTable.h"
@@ -25,45 +26,9 @@ using vkr::UI4;
 
 
 // The framework's messages and the texts that go with them.
-constexpr ULONG kMsgAxInitialized = 1;
-constexpr ULONG kMsgAxReleased = 2;
-constexpr ULONG kMsgUpdateRateChanged = 3;
-constexpr ULONG kMsgLockDtm = 4;
-constexpr ULONG kMsgResponse = 9;
-constexpr ULONG kMsgErrorMessage = 16;
-constexpr ULONG kMsgApplicationClosed = 17;
-constexpr ULONG kMsgProgress = 18;
-constexpr ULONG kMsgChannelFunctionChanged = 19;
-constexpr ULONG kMsgUpDownload = 48;
-constexpr ULONG kMsgUpload = 49;
-constexpr ULONG kMsgDownload = 50;
-constexpr ULONG kMsgRefreshOnlineCache = 51;
-constexpr ULONG kMsgSwitchAuditTrail = 52;
-constexpr ULONG kMsgUploadDeviceParams = 53;
-constexpr ULONG kMsgInitialized = 64;
-constexpr ULONG kMsgConfigured = 65;
-constexpr ULONG kMsgCommunicationSet = 66;
-constexpr ULONG kMsgOnline = 67;
-constexpr ULONG kMsgPreparedToDelete = 68;
-constexpr ULONG kMsgReportText = 10004;
-constexpr ULONG kMsgProgressMessage = 10005;
-constexpr ULONG kMsgSubscribe = 10008;
-constexpr ULONG kMsgUnsubscribe = 10009;
-constexpr ULONG kMsgIgnored = 10014;
-constexpr ULONG kMsgDelaySave = 0x10017;
 
-constexpr ULONG kBroadcastLanguage = 0x2700;
-constexpr LONG kBroadcastDataSetLoaded = 0x2707;
 
 // DTM-thread jobs started from here.
-constexpr ULONG kJobAddCyclicRead = 6;
-constexpr ULONG kJobRemoveCyclicRead = 7;
-constexpr ULONG kJobChangeCyclicRead = 8;
-constexpr ULONG kJobResponse = 9;
-constexpr ULONG kJobFunctionsChanged = 12;
-constexpr ULONG kJobParameterChanged = 16;
-constexpr ULONG kJobShowError = 17;
-constexpr ULONG kJobOnlineState = 21;
 
 constexpr ULONG kInfoUpdateList = 32;
 constexpr USHORT kUpdateRateOn = 100;

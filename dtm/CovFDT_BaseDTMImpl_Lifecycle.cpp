@@ -8,6 +8,7 @@
 
 #include "include/CommunicationInterfaces.h"
 #include "dtm/CovFDT_BaseDTMImpl.h"
+#include "include/DtmMessages.h"
 #include "include/TranslationInterfaces.h"
 #include "include/ParameterHandlerInterfaces.h"
 #include "xml/Log.h"
@@ -20,15 +21,7 @@ using vkr::EmptyVariant;
 using vkr::I4;
 using vkr::UI4;
 
-constexpr ULONG kJobGoOnline = 10;
-constexpr ULONG kJobGoOffline = 11;
-constexpr ULONG kJobFunctionsChanged = 12;
-constexpr ULONG kJobPreparedToRelease = 14;
-constexpr ULONG kJobReleaseCommunication = 15;
-constexpr ULONG kJobFrameContainer = 35;
 
-constexpr ULONG kBroadcastLanguage = 0x2700;
-constexpr LONG kBroadcastPrivateDialog = 0x270E;
 
 constexpr ULONG kTextForcedShutdown = 6001;
 constexpr ULONG kTextReleaseDtm = 6002;
@@ -149,7 +142,7 @@ HRESULT CovFDT_BaseDTMCore::EnvPart2(IFdtContainer* container) {
     }
   }
   StartDtmThread();
-  ExecuteMarshalledJob(kJobFrameContainer, container);
+  ExecuteMarshalledJob(kJobSetFrame, container);
   SetDTMState(loaded ? dsINITIALIZED : dsENVIRONMENTSET);
   return S_OK;
 }
@@ -350,7 +343,7 @@ HRESULT CovFDT_BaseDTMCore::PrepareToRelease(VARIANT_BOOL* result) {
     client->SetCommunication(nullptr);
   ExecuteJob(kJobPreparedToRelease, EmptyVariant());
   SetDTMState(dsPREPAREDTORELEASE);
-  ExecuteMarshalledJob(kJobFrameContainer, nullptr);
+  ExecuteMarshalledJob(kJobSetFrame, nullptr);
   StopDtmThread();
   *result = VARIANT_TRUE;
   return S_OK;

@@ -5,6 +5,7 @@
 
 #include "include/CommunicationInterfaces.h"
 #include "dtm/CovFDT_BaseDTMImpl.h"
+#include "include/DtmMessages.h"
 #include "include/TranslationInterfaces.h"
 #include "xml/Conversions.h"
 #include "xml/Log.h"
@@ -15,13 +16,7 @@ namespace {
 
 using vkr::UI4;
 
-constexpr ULONG kJobChannelFunctionChanged = 18;
-constexpr ULONG kJobApplicationClosed = 22;
-constexpr ULONG kMsgAxInitialized = 1;
 
-constexpr ULONG kBroadcastUserLevel = 0x2704;
-constexpr ULONG kBroadcastLockState = 0x2709;
-constexpr ULONG kBroadcastDataSetState = 0x270F;
 
 constexpr USHORT kModeMayDrop = 0xFFFF;
 constexpr DWORD kStateNotifyTimeout = 10000;

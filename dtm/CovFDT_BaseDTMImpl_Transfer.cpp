@@ -6,6 +6,7 @@
 
 #include "include/CommunicationInterfaces.h"
 #include "dtm/CovFDT_BaseDTMImpl.h"
+#include "include/DtmMessages.h"
 #include "parameters/CFdtVariant.h"
 #include "xml/Conversions.h"
 #include "xml/Log.h"
@@ -16,13 +17,6 @@ namespace {
 using vkr::EmptyVariant;
 using vkr::UI4;
 
-constexpr ULONG kJobUpload = 3;
-constexpr ULONG kJobDownload = 4;
-constexpr ULONG kJobCancel = 5;
-constexpr LONG kMsgSwitchAuditTrail = 52;
-constexpr LONG kMsgUploadDeviceParams = 53;
-constexpr ULONG kBroadcastUploadDone = 0x271C;
-constexpr ULONG kBroadcastDownloadDone = 0x271D;
 constexpr ULONG kUserLevelObserver = 1;
 constexpr ULONG kReadMask = 5;
 constexpr ULONG kWriteMask = 6;

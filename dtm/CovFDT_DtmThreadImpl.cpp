@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "include/CommunicationInterfaces.h"
+#include "include/DtmMessages.h"
 #include "include/DtmVariantArgs.h"
 #include "include/TranslationInterfaces.h"
 #include "include/ParameterHandlerInterfaces.h"
@@ -42,7 +43,6 @@ TimerTable& Timers() {
   return *table;
 }
 
-constexpr ULONG kMsgUpDownload = 48;
 constexpr ULONG kToolkitUploadFailed = 1008;
 constexpr ULONG kToolkitDownloadFailed = 1007;
 constexpr DWORD kReleasePolls = 10;
@@ -188,9 +188,9 @@ void CovFDT_DtmThreadImpl::DropPostedJobs() {
 
 void CovFDT_DtmThreadImpl::SignalJobEvent(ULONG job, const VARIANT& argument) {
   vkr::Variant event;
-  if (job == 10) {
+  if (job == kJobGoOnline) {
     event = vkr::Variant(argument);
-  } else if ((job == 34 || job == 35) && argument.vt == (VT_ARRAY | VT_VARIANT) && argument.parray) {
+  } else if ((job == kJobSetDtm || job == kJobSetFrame) && argument.vt == (VT_ARRAY | VT_VARIANT) && argument.parray) {
     LONG lower = 0;
     if (FAILED(SafeArrayGetLBound(argument.parray, 1, &lower)) ||
         FAILED(SafeArrayGetElement(argument.parray, &lower, event.Ptr())))
@@ -235,22 +235,22 @@ HRESULT CovFDT_DtmThreadImpl::Execute(VARIANT job, VARIANT argument, VARIANT* re
 
 HRESULT CovFDT_DtmThreadImpl::ExecuteJob(ULONG job, const VARIANT& argument) {
   switch (job) {
-    case 1:
-    case 2: {
+    case kJobTakeDtm:
+    case kJobTakeFrame: {
       vkr::Variant object;
       HRESULT hr = VariantChangeType(&object, &argument, 0, VT_UNKNOWN);
       if (FAILED(hr)) return hr;
       if (object.vt != VT_UNKNOWN) return E_FAIL;
       return PostJob(job, argument);
     }
-    case 3:
-    case 4: return AcceptTransfer(job, argument);
-    case 5: return CancelTransfer(argument);
-    case 6: return RegisterCyclicRead(argument);
-    case 7: return UnregisterCyclicRead(argument);
-    case 8: return LowerCyclicRead(argument);
-    case 9: return ReadCompleted(argument);
-    case 10: {
+    case kJobUpload:
+    case kJobDownload: return AcceptTransfer(job, argument);
+    case kJobCancel: return CancelTransfer(argument);
+    case kJobAddCyclicRead: return RegisterCyclicRead(argument);
+    case kJobRemoveCyclicRead: return UnregisterCyclicRead(argument);
+    case kJobChangeCyclicRead: return LowerCyclicRead(argument);
+    case kJobResponse: return ReadCompleted(argument);
+    case kJobGoOnline: {
       if (!m_pDtm) return E_FAIL;
       EDtmState state = dsUNDEFINED;
       HRESULT hr = GetDtmState(&state);
@@ -261,7 +261,7 @@ HRESULT CovFDT_DtmThreadImpl::ExecuteJob(ULONG job, const VARIANT& argument) {
       if (FAILED(hr)) SetDtmState(state);
       return hr;
     }
-    case 11: {
+    case kJobGoOffline: {
       if (HasPendingRequest()) return E_FAIL;
       if (!m_pDtm) return E_FAIL;
       EDtmState state = dsUNDEFINED;
@@ -274,17 +274,17 @@ HRESULT CovFDT_DtmThreadImpl::ExecuteJob(ULONG job, const VARIANT& argument) {
       if (FAILED(hr)) SetDtmState(state);
       return hr;
     }
-    case 23: return S_FALSE;
-    case 27: return CallSdaHandler(job, argument);
-    case 34:
-    case 35:
+    case kJobUnused: return S_FALSE;
+    case kJobCancelRequest: return CallSdaHandler(job, argument);
+    case kJobSetDtm:
+    case kJobSetFrame:
       // Checked here, not when the job runs: the caller waits for the event inside the array
       // without a time limit, so an argument that carries none must fail at once.
       if (argument.vt != (VT_ARRAY | VT_VARIANT)) return E_FAIL;
       if (!argument.parray) return E_POINTER;
       return PostJob(job, argument);
     default:
-      if (job >= 12 && job <= 35) return PostJob(job, argument);
+      if (job >= kJobFunctionsChanged && job <= kJobSetFrame) return PostJob(job, argument);
       return S_FALSE;
   }
 }
@@ -307,16 +307,16 @@ HRESULT CovFDT_DtmThreadImpl::ExecuteAsync(VARIANT job, VARIANT argument) {
 
 HRESULT CovFDT_DtmThreadImpl::ExecuteAsyncJob(ULONG job, const VARIANT& argument) {
   switch (job) {
-    case 1: return TakeInterface(&m_pDtm, argument, IovFdtBaseDTM::iid);
-    case 2: return TakeInterface(&m_pFrame, argument, IFdtContainer::iid);
-    case 3:
-    case 4: {
+    case kJobTakeDtm: return TakeInterface(&m_pDtm, argument, IovFdtBaseDTM::iid);
+    case kJobTakeFrame: return TakeInterface(&m_pFrame, argument, IFdtContainer::iid);
+    case kJobUpload:
+    case kJobDownload: {
       SOnlineParamData request;
       if (!request.Unpack(argument)) return E_FAIL;
-      QueueOnlineParamRequest(request.bstrInvokeId, request.bstrParameters, job == 3);
+      QueueOnlineParamRequest(request.bstrInvokeId, request.bstrParameters, job == kJobUpload);
       return S_OK;
     }
-    case 10: {
+    case kJobGoOnline: {
       ULONG handle = 0;
       const bool haveHandle = SUCCEEDED(ToUI4(argument, &handle));
       GoOnline();
@@ -324,12 +324,12 @@ HRESULT CovFDT_DtmThreadImpl::ExecuteAsyncJob(ULONG job, const VARIANT& argument
       if (haveHandle && handle) SetEvent(reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(handle)));
       return S_OK;
     }
-    case 11: return GoOffline();
-    case 12: return RefreshFunctions();
-    case 13: return NotifyFrame([](IDtmEvents* e, BSTR tag) { return e->OnScanRequest(tag); });
-    case 14: return NotifyFrame([](IDtmEvents* e, BSTR tag) { return e->OnPreparedToRelease(tag); });
-    case 15: return WaitForCommunicationRelease();
-    case 16: {
+    case kJobGoOffline: return GoOffline();
+    case kJobFunctionsChanged: return RefreshFunctions();
+    case kJobScanRequest: return NotifyFrame([](IDtmEvents* e, BSTR tag) { return e->OnScanRequest(tag); });
+    case kJobPreparedToRelease: return NotifyFrame([](IDtmEvents* e, BSTR tag) { return e->OnPreparedToRelease(tag); });
+    case kJobReleaseCommunication: return WaitForCommunicationRelease();
+    case kJobParameterChanged: {
       EDtmState state = dsUNDEFINED;
       if (!m_pDtm) return E_FAIL;
       HRESULT hr = GetDtmState(&state);
@@ -337,11 +337,11 @@ HRESULT CovFDT_DtmThreadImpl::ExecuteAsyncJob(ULONG job, const VARIANT& argument
       if (state < dsINITIALIZED || state > dsONLINE) return S_FALSE;
       return NotifyFrameText(job, argument);
     }
-    case 17:
-    case 18:
-    case 19:
-    case 22: return NotifyFrameText(job, argument);
-    case 21: {
+    case kJobShowError:
+    case kJobChannelFunctionChanged:
+    case kJobNavigation:
+    case kJobApplicationClosed: return NotifyFrameText(job, argument);
+    case kJobOnlineState: {
       ULONG online = 0;
       HRESULT hr = ToUI4(argument, &online);
       if (FAILED(hr)) return hr;
@@ -349,15 +349,15 @@ HRESULT CovFDT_DtmThreadImpl::ExecuteAsyncJob(ULONG job, const VARIANT& argument
         return e->OnOnlineStateChanged(tag, online ? VARIANT_TRUE : VARIANT_FALSE);
       });
     }
-    case 24:
-    case 25:
-    case 26: return CallSdaHandler(job, argument);
-    case 28:
-    case 29:
-    case 30:
-    case 31:
-    case 32: return SendDtmMessage(job + 36, argument);
-    case 33: {
+    case kJobItemListRequest:
+    case kJobReadRequest:
+    case kJobWriteRequest: return CallSdaHandler(job, argument);
+    case kJobInitializedReached:
+    case kJobConfiguredReached:
+    case kJobCommunicationSetReached:
+    case kJobOnlineReached:
+    case kJobPreparedToDeleteReached: return SendDtmMessage(job + kStateReachedJobToMessage, argument);
+    case kJobStateEvent: {
       vkr::Bstr text;
       HRESULT hr = ToText(argument, &text);
       if (FAILED(hr)) return hr;
@@ -367,8 +367,8 @@ HRESULT CovFDT_DtmThreadImpl::ExecuteAsyncJob(ULONG job, const VARIANT& argument
       return m_pFrame.CallAs<IFrameDtmStateEvents>(
           E_NOINTERFACE, [&](IFrameDtmStateEvents* e) { return e->OnStateChanged(tag, text); });
     }
-    case 34: return TakeInterfaceAndSignal(&m_pDtm, argument, IovFdtBaseDTM::iid);
-    case 35: return TakeInterfaceAndSignal(&m_pFrame, argument, IFdtContainer::iid);
+    case kJobSetDtm: return TakeInterfaceAndSignal(&m_pDtm, argument, IovFdtBaseDTM::iid);
+    case kJobSetFrame: return TakeInterfaceAndSignal(&m_pFrame, argument, IFdtContainer::iid);
     default: return S_FALSE;  // 5 to 9, 20, 23, 27 and unknown numbers
   }
 }
@@ -774,15 +774,15 @@ HRESULT CovFDT_DtmThreadImpl::WaitForCommunicationRelease() {
 HRESULT CovFDT_DtmThreadImpl::CallSdaHandler(ULONG job, const VARIANT& argument) {
   if (!m_pDtm || !m_pDtm.Offers<IovSdaHandler>()) return S_OK;
   vkr::Bstr text;
-  if (job == 24 || job == 27) {
+  if (job == kJobItemListRequest || job == kJobCancelRequest) {
     const HRESULT hr = ToText(argument, &text);
     if (FAILED(hr)) return hr;
   }
   return m_pDtm.CallAs<IovSdaHandler>(S_OK, [&](IovSdaHandler* h) -> HRESULT {
     switch (job) {
-      case 24: return h->HandleItemListRequest(text);
-      case 25: return h->HandleReadRequest(argument);
-      case 26: return h->HandleWriteRequest(argument);
+      case kJobItemListRequest: return h->HandleItemListRequest(text);
+      case kJobReadRequest: return h->HandleReadRequest(argument);
+      case kJobWriteRequest: return h->HandleWriteRequest(argument);
       default: {
         VARIANT v;
         VariantInit(&v);
@@ -822,16 +822,16 @@ HRESULT CovFDT_DtmThreadImpl::NotifyFrameText(ULONG job, const VARIANT& argument
   vkr::Bstr text;
   HRESULT hr = ToText(argument, &text);
   if (FAILED(hr)) return hr;
-  if (job == 22) {
+  if (job == kJobApplicationClosed) {
     // The application's invoke id alone.
     if (!m_pDtm) return E_FAIL;
     return m_pFrame.CallAs<IDtmEvents>(E_FAIL, [&](IDtmEvents* e) { return e->OnApplicationClosed(text); });
   }
   return NotifyFrame([&](IDtmEvents* e, BSTR tag) -> HRESULT {
     switch (job) {
-      case 16: return e->OnParameterChanged(tag, text);
-      case 17: return e->OnErrorMessage(tag, text);
-      case 18: return e->OnChannelFunctionChanged(tag, text);
+      case kJobParameterChanged: return e->OnParameterChanged(tag, text);
+      case kJobShowError: return e->OnErrorMessage(tag, text);
+      case kJobChannelFunctionChanged: return e->OnChannelFunctionChanged(tag, text);
       default: return e->OnNavigation(tag, text);
     }
   });

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "include/DtmInterfaces.h"
+#include "include/DtmMessages.h"
 #include "include/DtmVariantArgs.h"
 #include "include/FdtInterfaces.h"
 #include "dtm/FunctionContainerTexts.h"
@@ -195,7 +196,7 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
     if (!Self()->IsAnnouncingOff()) {
       VARIANT empty;
       VariantInit(&empty);
-      Self()->ExecuteJob(12, empty);
+      Self()->ExecuteJob(kJobFunctionsChanged, empty);
     }
     return S_OK;
   }
@@ -396,7 +397,7 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
         VariantInit(&id);
         VariantInit(&locked);
         id.vt = VT_UI4;
-        id.ulVal = 0x2709;
+        id.ulVal = kBroadcastLockState;
         locked.vt = VT_BOOL;
         locked.boolVal = VARIANT_FALSE;
         BroadcastToActiveX(id, locked);
@@ -422,7 +423,7 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
       SFunctionEntry entry{};
       if (finished.functionId > 0 && SUCCEEDED(FindUserInterfaceEntry(finished.functionId, &entry)))
         LogFunction("Function finished", entry.pszName);
-      Self()->ExecuteJob(22, argument);
+      Self()->ExecuteJob(kJobApplicationClosed, argument);
     }
     for (auto it = m_openUserInterfaces.begin(); it != m_openUserInterfaces.end(); ++it)
       if (VarBstrCmp(it->invokeId.Get(), finished.invokeId.Get(), LOCALE_USER_DEFAULT, 0) == VARCMP_EQ) {
@@ -497,30 +498,30 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
       hr = container->GetXmlSchemaPath(&path.bstrVal);
       if (FAILED(hr)) return hr;
       path.vt = VT_BSTR;
-      if (FAILED(hr = send(0x2708, path))) return hr;
+      if (FAILED(hr = send(kBroadcastSchemaPath, path))) return hr;
     }
     vkr::Variant startup;
     startup.vt = VT_BSTR;
     startup.bstrVal = SysAllocString(Self()->FunctionStartupText());
-    if (FAILED(hr = send(0x270C, startup))) return hr;
+    if (FAILED(hr = send(kBroadcastStartupText, startup))) return hr;
     vkr::Variant level;
     level.vt = VT_UI4;
     level.ulVal = Self()->FunctionUserLevel();
-    if (FAILED(hr = send(0x2704, level))) return hr;
+    if (FAILED(hr = send(kBroadcastUserLevel, level))) return hr;
     vkr::Variant translation;
     GetTranslationPath(&translation.bstrVal);
     translation.vt = VT_BSTR;
-    if (FAILED(hr = send(0x270B, translation))) return hr;
+    if (FAILED(hr = send(kBroadcastTranslationFile, translation))) return hr;
     LCID lcid = 0;
     Self()->GetCurLanguageId(&lcid);
     vkr::Variant language;
     language.vt = VT_I4;
     language.lVal = static_cast<LONG>(lcid);
-    if (FAILED(hr = send(0x2700, language))) return hr;
+    if (FAILED(hr = send(kBroadcastLanguage, language))) return hr;
     vkr::Variant privateDialog;
     privateDialog.vt = VT_BOOL;
     privateDialog.boolVal = Self()->PrivateDialogFlag() ? VARIANT_TRUE : VARIANT_FALSE;
-    return send(0x270E, privateDialog);
+    return send(kBroadcastPrivateDialog, privateDialog);
   }
 
   static void LogFunction(const char* what, LPCWSTR name) {

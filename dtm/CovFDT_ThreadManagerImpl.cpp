@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "include/DtmMessages.h"
 #include "include/DtmThreadInterfaces.h"
 #include "xml/Log.h"
 
@@ -19,8 +20,6 @@ struct StartRecord {
   CLSID clsid;
 };
 
-constexpr ULONG kJobSetDtm = 34;
-constexpr ULONG kJobSetFrame = 35;
 constexpr DWORD kExitNoContext = 183;
 constexpr DWORD kExitTerminated = 1;
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "include/DtmMessages.h"
 #include "module/VornExampleDtmModule.h"
 #include "parameters/TransferLists.h"
 #include "xml/Log.h"
@@ -17,10 +18,6 @@ constexpr UINT kDtmScript = 101;
 // Registry strings are read into buffers of this size; a longer value counts as absent.
 constexpr DWORD kMaxSettingBytes = 4000;
 
-constexpr ULONG kJobGoOnline = 10;
-constexpr ULONG kJobGoOffline = 11;
-constexpr ULONG kMsgGoOnline = 10;
-constexpr ULONG kMsgGoOffline = 11;
 
 // The FDT component categories of a DTM.
 constexpr vkr::CATID kCategoryDtm = vkr::MakeGuid("036D1490-387B-11D4-86E1-00E0987270B9");

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "include/DtmMessages.h"
 #include "parameters/CFdtVariant.h"
 #include "parameters/EnumList.h"
 #include "parameters/SNumberFormat.h"
@@ -22,7 +23,6 @@ constexpr ULONG kEventAfterRead = 37;
 constexpr ULONG kEventBeforeWrite = 22;
 constexpr ULONG kEventAfterWrite = 38;
 // DTM message: a device response arrived.
-constexpr LONG kMsgDeviceResponse = 9;
 // Digits a floating-point value is compared at.
 constexpr UINT kComparePrecision = 5;
 // Display texts longer than this are not shown.
@@ -1229,7 +1229,7 @@ HRESULT CovFDT_ParameterHandlerImpl::HandleDevParResponse(VARIANT_BOOL success, 
   HRESULT hr = IdOf(id, &nId);
   if (FAILED(hr)) return hr;
   if (IovFdtParameterDtmEvents* events = m_pSite ? m_pSite->GetDtmEvents() : nullptr) {
-    hr = events->DtmMessage(I4(kMsgDeviceResponse), UI4(nId));
+    hr = events->DtmMessage(I4(kMsgResponse), UI4(nId));
     if (FAILED(hr)) return hr;
   }
   ParInfo record;

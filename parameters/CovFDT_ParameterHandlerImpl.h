@@ -25,16 +25,17 @@
 #include <vector>
 
 #include "parameters/CParamCollection.h"
+#include "include/DtmMessages.h"
 #include "include/IovFdtParameterHandlerSite.h"
 #include "include/ParameterHandlerInterfaces.h"
 #include "parameters/SNumberFormat.h"
 
 // Broadcast ids the handler sends to the user interfaces.
 enum ParameterBroadcast : ULONG {
-  PB_VALUE_CHANGED = 0x2701,     // a value changed in the data set (argument: the value)
-  PB_STATUS_CHANGED = 0x270A,    // a flag word changed (argument: the id)
-  PB_DEVICE_VALUE = 0x270D,      // a value arrived from the device (argument: the value)
-  PB_DATA_SET_STATE = 0x270F,    // the data-set state changed (argument: the state as VT_UI2)
+  PB_VALUE_CHANGED = kBroadcastValueChanged,    // a value changed in the data set (argument: the value)
+  PB_STATUS_CHANGED = kBroadcastStatusChanged,  // a flag word changed (argument: the id)
+  PB_DEVICE_VALUE = kBroadcastDeviceValue,      // a value arrived from the device (argument: the value)
+  PB_DATA_SET_STATE = kBroadcastDataSetState,   // the data-set state changed (argument: the state as VT_UI2)
 };
 
 // The data-set state kept by the handler.
@@ -325,9 +326,9 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
   // batch, or registered by BuildRelations; opening the outermost batch and starting BuildRelations
   // empty them.
   enum RelationEvent : ULONG {
-    RE_ENUMERATION_CHANGED = 0x2712,  // kind 4
-    RE_KIND_11 = 0x271A,
-    RE_KIND_10 = 0x271B,
+    RE_ENUMERATION_CHANGED = kBroadcastEnumerationChanged,  // kind 4
+    RE_KIND_11 = kBroadcastRefreshParameter,
+    RE_KIND_10 = kBroadcastRelationKind10,
   };
 
   // Opens (TRUE) or closes (FALSE) a relation batch; always S_OK. While a batch is open, relations

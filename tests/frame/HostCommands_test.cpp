@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -145,6 +146,21 @@ TEST_F(HostCommands, EveryCommandExitsNonZeroWhenItFailsAndSaysWhy) {
       EXPECT_EQ(r.err.compare(last == std::string::npos ? 0 : last + 1, 11, "vkr-frame: "), 0) << r.err;
     }
   }
+}
+
+// The whole lifecycle, online to the simulated transmitter and back, in well under a second: the
+// host waits for the DTM's word that the communication may be released instead of releasing it
+// under the DTM, whose release then polled for five seconds.
+TEST_F(HostCommands, TheLifecycleEndsWithinASecond) {
+  Register();
+  const auto start = std::chrono::steady_clock::now();
+  const Result r = Host("lifecycle");
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_LT(took.count(), 1000) << r.out;
+  const std::size_t prepared = r.out.find("    frame: prepared to release communication VKR-1\n");
+  EXPECT_NE(prepared, std::string::npos) << r.out;
+  EXPECT_LT(prepared, r.out.find("  IDtm::ReleaseCommunication: 0x00000000 (S_OK), result TRUE")) << r.out;
 }
 
 }  // namespace

@@ -9,9 +9,8 @@
 
 #include "frame/FrameHost.h"
 #include "frame/TransferSession.h"
-#include "include/DtmInterfaces.h"
 #include "include/IovFDTParamList.h"
-#include "include/ParameterHandlerInterfaces.h"
+#include "tests/support/dtm_user_interface.h"
 #include "tests/support/temp_files.h"
 
 namespace {
@@ -24,7 +23,6 @@ using vkr::test::TempDir;
 
 constexpr ULONG kUploadIds[] = {1031, 1048, 1049, 1050, 1051, 1052, 1054, 1055, 1056,
                                 1057, 1058, 1029, 1030, 1033, 1059, 1061, 1097};
-constexpr ULONG kDeviceValueField = 0x200000;
 
 VARIANT Id(ULONG id) { return vkr::UI4(id); }
 
@@ -98,13 +96,15 @@ class Transfer : public testing::Test {
     ASSERT_TRUE(handler && info && lists);
   }
   vkr::Variant Value(ULONG id) {
-    vkr::Variant v;
-    EXPECT_EQ(handler->GetParameterValue(Id(id), v.Put()), S_OK) << id;
+    HRESULT hr = E_FAIL;
+    vkr::Variant v = vkr::test::ui::ParameterValue(session->Dtm(), id, &hr);
+    EXPECT_EQ(hr, S_OK) << id;
     return v;
   }
   vkr::Variant DeviceValue(ULONG id) {
-    vkr::Variant v;
-    EXPECT_EQ(info->GetParameterField(Id(id), vkr::UI4(kDeviceValueField), v.Put()), S_OK) << id;
+    HRESULT hr = E_FAIL;
+    vkr::Variant v = vkr::test::ui::DeviceValue(session->Dtm(), id, &hr);
+    EXPECT_EQ(hr, S_OK) << id;
     return v;
   }
   // The names of the root lists: the transfer lists, and any temporary list left behind.
@@ -247,8 +247,6 @@ TEST_F(Transfer, OneRequestAtATimeAndTheCacheRefreshReadsOnly) {
   // The device changes; the refresh brings its value in as the device value only.
   device->SetTagAndDescriptor("LT-401", "CACHE");
   const vkr::Variant before = Value(1054);
-  vkr::ComPtr<IovFdtDtmEvents> events;
-  ASSERT_EQ(session->Dtm()->QueryInterface(IovFdtDtmEvents::iid, events.PutVoid()), S_OK);
   vkr::Variant argument;
   argument.vt = VT_ARRAY | VT_VARIANT;
   argument.parray = SafeArrayCreateVector(VT_VARIANT, 0, 2);
@@ -258,7 +256,7 @@ TEST_F(Transfer, OneRequestAtATimeAndTheCacheRefreshReadsOnly) {
   index = 1;
   SafeArrayPutElement(argument.parray, &index, list.Ptr());
   const size_t listsBefore = RootListCount();
-  EXPECT_EQ(events->DtmMessage(vkr::UI4(51), argument), S_OK);
+  EXPECT_EQ(vkr::test::ui::SendDtmMessage(session->Dtm(), kMsgRefreshOnlineCache, argument), S_OK);
   EXPECT_TRUE(Same(Value(1054), before));
   EXPECT_EQ(std::u16string(vkr::View(DeviceValue(1054).bstrVal)).substr(0, 6), u"LT-401");
   EXPECT_EQ(RootListCount(), listsBefore);
@@ -306,14 +304,11 @@ TEST_F(Transfer, AFaultHalfWayFailsTheTransferAndChangesNothing) {
       {"lost connection", [](Transfer& t) { t.session->Channel()->faults.push_back(Fault(Kind::Abort)); }},
       {"cancel by DTM message 48",
        [](Transfer& t) {
-         vkr::ComPtr<IovFdtDtmEvents> events;
-         t.session->Dtm()->QueryInterface(IovFdtDtmEvents::iid, events.PutVoid());
          VARIANT on;
          VariantInit(&on);
          on.vt = VT_BOOL;
          on.boolVal = VARIANT_TRUE;
-         ASSERT_TRUE(events);
-         EXPECT_EQ(events->DtmMessage(vkr::UI4(48), on), S_OK);
+         EXPECT_EQ(vkr::test::ui::SendDtmMessage(t.session->Dtm(), kMsgUpDownload, on), S_OK);
        }},
       {"cancel by CancelTransfer",
        [](Transfer& t) {

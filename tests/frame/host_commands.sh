@@ -13,16 +13,22 @@ out=$("$host" classes) || fail "classes: $out"
 echo "$out" | grep -q "^24 registered classes" || fail "classes printed: $out"
 echo "$out" | grep -q "Vorn.ExampleDtm.1 .*VORN VKR Series DTM (Apartment)" || fail "classes printed: $out"
 out=$("$host" create) || fail "create: $out"
-echo "$out" | grep -q "state 1 (dsCREATED), language 1033" || fail "create printed: $out"
+echo "$out" | grep -q "^  state 1 (dsCREATED)$" || fail "create printed: $out"
 echo "$out" | grep -q "released; DllCanUnloadNow: 0x00000000 (S_OK)" || fail "create printed: $out"
 out=$("$host" lifecycle) || fail "lifecycle failed: $out"
 echo "$out" | grep -q "^  CoCreateInstance: 0x00000000 (S_OK), state 1 (dsCREATED)" || fail "lifecycle printed: $out"
 echo "$out" | grep -q "^  released" || fail "lifecycle printed: $out"
-# The whole road to the simulated transmitter and back: online, one HART read, offline.
-echo "$out" | grep -q "go online): 0x00000000 (S_OK), state 12 (dsONLINE)" || fail "lifecycle did not go online: $out"
+# The whole road to the simulated transmitter and back, as a frame asks for it: an upload (the DTM
+# goes online and reads the device), its end, and offline with the release of the communication.
+echo "$out" | grep -q "UploadRequest (the DTM goes online): 0x00000000 (S_OK), result TRUE, state 12 (dsONLINE)" ||
+  fail "lifecycle did not go online: $out"
 echo "$out" | grep -q "frame: state VKR-1: goingOnline -> online" || fail "lifecycle: no online state document: $out"
-echo "$out" | grep -q "device value of 1049: 2.5" || fail "lifecycle: the PV did not arrive: $out"
-echo "$out" | grep -q "go offline): 0x00000000 (S_OK), state 9 (dsCOMMUNICATIONSET)" || fail "lifecycle did not go offline: $out"
+echo "$out" | grep -q "OnUploadFinished: 0x00000000 (S_OK), result TRUE" || fail "lifecycle: the upload did not end well: $out"
+echo "$out" | grep -q "PV from the device (command 3 on the frame's channel): 2.5" || fail "lifecycle: the PV did not arrive: $out"
+echo "$out" | grep -q "PrepareToReleaseCommunication: 0x00000000 (S_OK), result TRUE, state 9 (dsCOMMUNICATIONSET)" ||
+  fail "lifecycle did not go offline: $out"
+echo "$out" | grep -q "frame: state VKR-1: goingOffline -> communicationSet" || fail "lifecycle: no offline state document: $out"
+echo "$out" | grep -q "frame: prepared to release communication VKR-1" || fail "lifecycle: the release was not prepared: $out"
 echo "$out" | grep -q "INVALID" && fail "lifecycle: the frame got an invalid document: $out"
 echo "$out" | grep -q "channel: REFUSED" && fail "lifecycle: the channel refused a request: $out"
 # The engineer's commands on a project: what one run downloads, the next run's device holds.
