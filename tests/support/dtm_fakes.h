@@ -17,6 +17,9 @@
 
 namespace vkr::test {
 
+// A text as UTF-8; null reads as empty.
+inline std::string Text(BSTR s) { return vkr::Utf16ToUtf8(vkr::View(s)); }
+
 // A VARIANT as short text for the journal: "empty", "ui4:12", "i4:-3", "bool:1", "bstr:x",
 // "array", or "vt:N" for other types.
 inline std::string Show(const VARIANT& v) {

@@ -24,8 +24,6 @@
 
 namespace vkr::test {
 
-inline std::string Text(BSTR s) { return vkr::Utf16ToUtf8(vkr::View(s)); }
-
 // Pumps for a while whatever happens (to show that something does not happen).
 inline void PumpFor(int ms) {
   PumpUntil([] { return false; }, ms);
