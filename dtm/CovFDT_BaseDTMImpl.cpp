@@ -781,12 +781,6 @@ HRESULT NotYet(VARIANT_BOOL* out) {
 }  // namespace
 
 HRESULT CovFDT_BaseDTMCore::OnChildParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::OnParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::OnDataSetLocked(BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::OnDataSetUnlocked(BSTR, VARIANT_BOOL* done) { return NotYet(done); }
-HRESULT CovFDT_BaseDTMCore::GetDocumentList(BSTR* list, BSTR) { return NotYet(list); }
-HRESULT CovFDT_BaseDTMCore::GetDeviceBitmap(BSTR* list, BSTR) { return NotYet(list); }
-HRESULT CovFDT_BaseDTMCore::GetDeviceIcon(BSTR* list, BSTR) { return NotYet(list); }
 HRESULT CovFDT_BaseDTMCore::CancelRequest(BSTR, VARIANT_BOOL* result) { return NotYet(result); }
 HRESULT CovFDT_BaseDTMCore::ItemListRequest(BSTR) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseDTMCore::ReadRequest(BSTR, BSTR) { return E_NOTIMPL; }

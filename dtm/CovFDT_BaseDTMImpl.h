@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "dtm/CovFDT_ExtDocumentMgr.h"
 #include "dtm/CovFDT_ThreadManagerImpl.h"
 #include "include/DtmInterfaces.h"
 #include "include/FdtInterfaces.h"
@@ -98,7 +99,7 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
                            public IovFdtStorageState,
                            public IPersistStreamInit,
                            public IPersistPropertyBag,
-                           public IovFdtExtDocument,
+                           public CovFDT_ExtDocumentMgr,
                            public IDtmSingleDeviceDataAccess,
                            public IDtmSingleInstanceDataAccess,
                            public IovSdaHandler,
@@ -278,7 +279,11 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   // ---- IDtmOnlineDiagnosis ----
   HRESULT Compare(BSTR* result) override;
   HRESULT GetDeviceStatus(BSTR* document) override;
-  // ---- IFdtEvents ----
+  // ---- IFdtEvents (CovFDT_FdtEventsImpl.cpp) ----
+  // Another DTM's changed parameters are taken into the data set (the document's PARAMETERS), its
+  // channel changes go to the parameter-change sink; the frame's lock of the data set for another
+  // party is marked (no lock is asked of the frame meanwhile) and told to the user interfaces,
+  // and its end lets the DTM lock again when its own operations still hold the data set.
   HRESULT OnChildParameterChanged(BSTR systemTag, BSTR document) override;
   HRESULT OnParameterChanged(BSTR systemTag, BSTR document) override;
   HRESULT OnDataSetLocked(BSTR systemTag) override;
@@ -298,10 +303,6 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   HRESULT InitNew() override;
   HRESULT Load(IPropertyBag* bag, IErrorLog* log) override;
   HRESULT Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
-  // ---- IovFdtExtDocument ----
-  HRESULT GetDocumentList(BSTR* list, BSTR deviceType) override;
-  HRESULT GetDeviceBitmap(BSTR* list, BSTR deviceType) override;
-  HRESULT GetDeviceIcon(BSTR* list, BSTR deviceType) override;
   // ---- IDtmSingleDeviceDataAccess, IDtmSingleInstanceDataAccess, IovSdaHandler ----
   HRESULT CancelRequest(BSTR invokeId, VARIANT_BOOL* result) override;
   HRESULT ItemListRequest(BSTR invokeId) override;

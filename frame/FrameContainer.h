@@ -16,6 +16,8 @@
 
 namespace vkr::frame {
 
+class FrameProject;
+
 // The directory of the frame's schema files.
 const char* SchemaDirectory();
 
@@ -26,7 +28,8 @@ HRESULT CreateFrameSchemaCache(ComPtr<IXMLDOMSchemaCollection>* out);
 HRESULT LoadWithSchemaCache(BSTR text, IXMLDOMSchemaCollection* cache, ComPtr<IXMLDOMDocument2>* out,
                             std::string* reason);
 
-class FrameContainer : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameDtmStateEvents, IFdtDialog> {
+class FrameContainer
+    : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameDtmStateEvents, IFdtDialog, IFdtTopology> {
  public:
   // What the frame answers.
   bool grantLock = true;
@@ -47,6 +50,9 @@ class FrameContainer : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameD
   std::deque<std::string> userAnswers;
   // The user messages shown: "message <type> <buttons> <title>: <text> -> <answer>".
   std::vector<std::string> userMessages;
+  // The project the DTM belongs to: its topology answers IFdtTopology. Without one the container
+  // offers no topology. Set and cleared by the project.
+  FrameProject* project = nullptr;
   // The frame's lock as the DTM holds it now.
   bool locked = false;
   int lockRequests = 0;
@@ -95,13 +101,25 @@ class FrameContainer : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameD
   // IFrameDtmStateEvents
   HRESULT OnStateChanged(BSTR systemTag, BSTR document) override;
 
+  // IFdtTopology: the project's (GetDtmForSystemTag, ReleaseDtmForSystemTag); the other services
+  // are not offered.
+  HRESULT TopologyService7() override { return E_NOTIMPL; }
+  HRESULT TopologyService8() override { return E_NOTIMPL; }
+  HRESULT TopologyService9() override { return E_NOTIMPL; }
+  HRESULT TopologyService10() override { return E_NOTIMPL; }
+  HRESULT GetDtmForSystemTag(BSTR systemTag, IUnknown** dtm) override;
+  HRESULT TopologyService12() override { return E_NOTIMPL; }
+  HRESULT TopologyService13() override { return E_NOTIMPL; }
+  HRESULT ReleaseDtmForSystemTag(BSTR systemTag, VARIANT_BOOL* released) override;
+
   // IFdtDialog: E_INVALIDARG for a document that does not validate (recorded as invalid).
   HRESULT UserDialog(BSTR systemTag, BSTR userMessage, BSTR* reply) override;
 
  protected:
-  // An FDT 1.2 frame does not answer the state events.
+  // An FDT 1.2 frame does not answer the state events; a DTM outside a project finds no topology.
   void* FindInterface(REFIID riid) override {
     if (riid == IFrameDtmStateEvents::iid && !offerStateEvents) return nullptr;
+    if (riid == IFdtTopology::iid && !project) return nullptr;
     return Implements::FindInterface(riid);
   }
 
