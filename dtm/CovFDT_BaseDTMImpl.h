@@ -315,6 +315,9 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   HRESULT HandleReadRequest(VARIANT packedRequest) override;
   HRESULT HandleWriteRequest(VARIANT packedRequest) override;
   HRESULT HandleCancelRequest(VARIANT argument) override;
+  // One DtmItemInfo element of the item list for the record (CovFDT_BaseDTMImpl_DataAccess.cpp);
+  // S_FALSE for a null entry, a failure of the data-type word or of a text.
+  HRESULT CreateItemListEntry(const ParInfo& record, BSTR* entry);
 
   // What the parameter handler asks of the DTM (its site). Marking the data set modified also makes
   // it dirty.
@@ -638,6 +641,15 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   HRESULT BuildTransferList(const char16_t* listName, ULONG listFlag, VARIANT* out);
   HRESULT TransferAudited(bool upload, VARIANT list, BSTR invokeId, VARIANT_BOOL* ok);
   HRESULT TransferParameters(bool upload, VARIANT list, BSTR invokeId, VARIANT_BOOL flag);
+  // Single device data access. The checks of a read or write request on the device, going online,
+  // and the request handed to the DTM thread as job 25 or 26.
+  HRESULT DeviceDataRequest(ULONG job, BSTR invokeId, BSTR document);
+  // The item-info list of the listed parameters; the collection count's failure (the document
+  // then holds head and tail).
+  HRESULT BuildItemInfoList(std::u16string* document);
+  // Hands an answer to the frame's IDtmSingleDeviceDataAccessEvents; S_OK without one.
+  enum class DataAccessAnswer { ItemList, Read, Write };
+  HRESULT SendDataAccessResponse(DataAccessAnswer kind, BSTR invokeId, const std::u16string& document);
   HRESULT NotifyListMembers(const VARIANT& ids, ParameterCallbackKind kind);
 };
 

@@ -1,5 +1,6 @@
 // The stand-in frame's container of one DTM: the frame interfaces a DTM calls (IFdtContainer,
-// IDtmEvents, the FDT 1.2.1 state events and the user messages). It records every notification as
+// IDtmEvents, the FDT 1.2.1 state events, the user messages and the answers to single device data
+// access). It records every notification as
 // a line of text, grants or refuses the data-set lock as told, answers user messages from a script
 // (the first button when the script is empty), and loads every document the DTM sends with the
 // frame's schema set: a document that does not validate is recorded as invalid and refused.
@@ -29,7 +30,8 @@ HRESULT LoadWithSchemaCache(BSTR text, IXMLDOMSchemaCollection* cache, ComPtr<IX
                             std::string* reason);
 
 class FrameContainer
-    : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameDtmStateEvents, IFdtDialog, IFdtTopology> {
+    : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameDtmStateEvents, IFdtDialog, IFdtTopology,
+                             IDtmSingleDeviceDataAccessEvents> {
  public:
   // What the frame answers.
   bool grantLock = true;
@@ -114,6 +116,22 @@ class FrameContainer
 
   // IFdtDialog: E_INVALIDARG for a document that does not validate (recorded as invalid).
   HRESULT UserDialog(BSTR systemTag, BSTR userMessage, BSTR* reply) override;
+
+  // IDtmSingleDeviceDataAccessEvents (FrameDataAccess.cpp): every answer is recorded, in order;
+  // one that does not validate is recorded as invalid too, and refused with E_INVALIDARG.
+  struct DataAccessAnswer {
+    std::string kind;  // "items", "read" or "write"
+    std::string invokeId;
+    std::string document;
+    bool valid = false;
+  };
+  std::vector<DataAccessAnswer> dataAccessAnswers;
+  // The answer to the invoke id, null while none has come.
+  const DataAccessAnswer* DataAccessAnswerTo(const std::string& invokeId) const;
+  HRESULT OnItemListResponse(BSTR invokeId, BSTR itemList) override;
+  HRESULT DataAccessService8() override { return E_NOTIMPL; }
+  HRESULT OnReadResponse(BSTR invokeId, BSTR itemList) override;
+  HRESULT OnWriteResponse(BSTR invokeId, BSTR itemList) override;
 
  protected:
   // An FDT 1.2 frame does not answer the state events; a DTM outside a project finds no topology.

@@ -6,6 +6,7 @@
 #include "frame/FrameDocuments.h"
 #include "frame/FrameHost.h"
 #include "frame/FrameStorage.h"
+#include "frame/HostUtilities.h"
 
 namespace vkr::frame {
 namespace {
@@ -13,19 +14,7 @@ namespace {
 std::string Text(const std::u16string& s) { return Utf16ToUtf8(s); }
 
 // A step's outcome: S_OK only when the DTM did it.
-HRESULT Checked(HRESULT hr, VARIANT_BOOL result) {
-  if (FAILED(hr)) return hr;
-  return hr == S_OK && result ? S_OK : S_FALSE;
-}
 HRESULT Refused(HRESULT hr) { return FAILED(hr) ? hr : E_FAIL; }
-
-bool FileExists(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(file);
-  return true;
-}
 
 }  // namespace
 
