@@ -10,20 +10,6 @@
 
 namespace {
 
-// A DTM that answers and records nothing, so the numbers are the handler's own.
-struct QuietSite : IovFdtParameterHandlerSite {
-  EDtmState GetDtmState() override { return dsCONFIGURED; }
-  LCID GetLanguage() override { return 1033; }
-  IovFdtParameterCommunication* GetCommunicationClient() override { return nullptr; }
-  IovFdtParameterDtmEvents* GetDtmEvents() override { return nullptr; }
-  IovFdtParameterBroadcast* GetActiveXContainer() override { return nullptr; }
-  IovFDTParamList* GetParamList() override { return nullptr; }
-  HRESULT SendVariableEvent(LPCSTR, VARIANT, VARIANT) override { return S_OK; }
-  HRESULT DelaySaveRequest(BOOL) override { return S_OK; }
-  HRESULT SetDataSetModified(BOOL) override { return S_OK; }
-  void OnError(LPCSTR) override {}
-};
-
 constexpr ULONG kParameters = 140;
 
 VARIANT Number(double v) {
@@ -63,7 +49,7 @@ void Fill(CovFDT_ParameterHandlerImpl* h) {
 }
 
 void LookUpConvertValidateAndStore(benchmark::State& state) {
-  QuietSite site;
+  vkr::test::FakeParameterSite site{vkr::test::kSiteQuiet};
   vkr::ComPtr<vkr::ComObject<vkr::test::CFakeDtm>> dtm;
   vkr::MakeObject<vkr::test::CFakeDtm>(&dtm, static_cast<IovFdtParameterHandlerSite*>(&site));
   CovFDT_ParameterHandlerImpl* h = dtm.Get();
@@ -99,7 +85,7 @@ void LookUpConvertValidateAndStore(benchmark::State& state) {
 BENCHMARK(LookUpConvertValidateAndStore);
 
 void StoreDeviceResponses(benchmark::State& state) {
-  QuietSite site;
+  vkr::test::FakeParameterSite site{vkr::test::kSiteQuiet};
   vkr::ComPtr<vkr::ComObject<vkr::test::CFakeDtm>> dtm;
   vkr::MakeObject<vkr::test::CFakeDtm>(&dtm, static_cast<IovFdtParameterHandlerSite*>(&site));
   CovFDT_ParameterHandlerImpl* h = dtm.Get();

@@ -28,6 +28,7 @@
 #include "platform/platform.h"
 #include "tests/support/fuzz_input.h"
 #include "tests/support/headless_dtm.h"
+#include "tests/support/stub_dispatch.h"
 #include "include/ActiveXInterfaces.h"
 #include "xml/XmlHelpers.h"
 
@@ -58,13 +59,7 @@ class OpenedUserInterface : public vkr::Implements<IovFdtActiveX4, IovFdtActiveX
  public:
   vkr::Bstr functionCall;
 
-  HRESULT GetTypeInfoCount(UINT* n) override {
-    if (n) *n = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  VKR_TEST_DISPATCH
   HRESULT OnDtmStateChanged(ULONG) override { return S_OK; }
   HRESULT ReportError(BSTR) override { return S_OK; }
   HRESULT ReportErrorText(LPCWSTR) override { return S_OK; }

@@ -15,34 +15,13 @@
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
 #include "parameters/ParameterDocuments.h"
 #include "platform/platform.h"
+#include "tests/support/fake_parameter_site.h"
 #include "tests/support/fuzz_input.h"
 #include "xml/XmlHelpers.h"
 
 namespace {
 
 constexpr size_t kMaxInput = 64 * 1024;
-
-class QuietSite : public IovFdtParameterHandlerSite {
- public:
-  EDtmState GetDtmState() override { return dsCONFIGURED; }
-  LCID GetLanguage() override { return 1033; }
-  IovFdtParameterCommunication* GetCommunicationClient() override { return nullptr; }
-  IovFdtParameterDtmEvents* GetDtmEvents() override { return nullptr; }
-  IovFdtParameterBroadcast* GetActiveXContainer() override { return nullptr; }
-  IovFDTParamList* GetParamList() override { return nullptr; }
-  HRESULT SendVariableEvent(LPCSTR, VARIANT, VARIANT) override { return S_OK; }
-  HRESULT DelaySaveRequest(BOOL) override { return S_OK; }
-  HRESULT SetDataSetModified(BOOL) override { return S_OK; }
-  void OnError(LPCSTR) override {}
-};
-
-class Handler : public CovFDT_ParameterHandlerImpl {
- public:
-  explicit Handler(IovFdtParameterHandlerSite* site) : CovFDT_ParameterHandlerImpl(site) {}
-  HRESULT QueryInterface(REFIID riid, void** ppv) override { return QueryHandlerInterface(riid, ppv); }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-};
 
 vkr::Variant Text(const char16_t* s) {
   vkr::Variant v;
@@ -85,7 +64,7 @@ std::u16string Values(CovFDT_ParameterHandlerImpl* h) {
   return s;
 }
 
-vkr::Bstr Export(Handler* h) {
+vkr::Bstr Export(vkr::test::StackParameterHandler* h) {
   vkr::Bstr text;
   if (h->ExportParametersXml(nullptr, FALSE, FALSE, text.Put()) != S_OK) abort();
   return text;
@@ -118,8 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     }
     case 1: {
-      QuietSite site;
-      Handler a(&site), b(&site);
+      vkr::test::FakeParameterSite site{vkr::test::kSiteQuiet};
+      vkr::test::StackParameterHandler a(&site), b(&site);
       AddRecords(&a);
       AddRecords(&b);
       a.ImportParameterValues(text.Get(), nullptr);

@@ -12,34 +12,12 @@
 #include "parameters/CFdtVariant.h"
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
 #include "platform/platform.h"
+#include "tests/support/fake_parameter_site.h"
 #include "xml/Conversions.h"
 
 namespace {
 
 constexpr size_t kMaxInput = 64 * 1024;
-
-// A DTM with no neighbours: relations that would reach the device or the frame do nothing.
-class QuietSite : public IovFdtParameterHandlerSite {
- public:
-  EDtmState GetDtmState() override { return dsCONFIGURED; }
-  LCID GetLanguage() override { return 1033; }
-  IovFdtParameterCommunication* GetCommunicationClient() override { return nullptr; }
-  IovFdtParameterDtmEvents* GetDtmEvents() override { return nullptr; }
-  IovFdtParameterBroadcast* GetActiveXContainer() override { return nullptr; }
-  IovFDTParamList* GetParamList() override { return nullptr; }
-  HRESULT SendVariableEvent(LPCSTR, VARIANT, VARIANT) override { return S_OK; }
-  HRESULT DelaySaveRequest(BOOL) override { return S_OK; }
-  HRESULT SetDataSetModified(BOOL) override { return S_OK; }
-  void OnError(LPCSTR) override {}
-};
-
-class Handler : public CovFDT_ParameterHandlerImpl {
- public:
-  explicit Handler(IovFdtParameterHandlerSite* site) : CovFDT_ParameterHandlerImpl(site) {}
-  HRESULT QueryInterface(REFIID riid, void** ppv) override { return QueryHandlerInterface(riid, ppv); }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-};
 
 vkr::Variant Number(VARTYPE vt, double v) {
   vkr::Variant r, d;
@@ -56,7 +34,7 @@ vkr::Variant ByteString() {
   return r;
 }
 
-void AddRecords(Handler* h, BSTR relation) {
+void AddRecords(vkr::test::StackParameterHandler* h, BSTR relation) {
   const VARTYPE types[] = {VT_UI1, VT_I4, VT_R4, VT_R8, VT_BSTR, VT_BOOL, VT_ARRAY | VT_UI1};
   ULONG id = 1;
   for (VARTYPE vt : types) {
@@ -87,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!initialised) abort();
   const std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
   vkr::Bstr text(vkr::Utf8ToUtf16(bytes));
-  QuietSite site;
-  Handler h(&site);
+  vkr::test::FakeParameterSite site{vkr::test::kSiteQuiet};
+  vkr::test::StackParameterHandler h(&site);
   switch (data[0] % 4) {
     case 0: {
       AddRecords(&h, text.Get());

@@ -4,8 +4,9 @@
 // transfers and progress.
 #include <gtest/gtest.h>
 
-#include "tests/communication/ConnectionFakes.h"
-#include "tests/communication/communication_test_support.h"
+#include "tests/support/connection_fakes.h"
+#include "tests/support/communication_helpers.h"
+#include "tests/support/stub_dispatch.h"
 
 using namespace conntest;
 
@@ -427,10 +428,7 @@ TEST_F(ConnectionTest, BlockingDisconnectIsWokenByAbortAndFails) {
 class RecordingClient : public vkr::Implements<IovFDTGenericCommServiceEvents> {
  public:
   std::vector<std::string> finished;
-  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  VKR_NO_DISPATCH
   HRESULT OnGenericCommServiceEvent(VARIANT requestId, VARIANT, VARIANT) override {
     finished.push_back(Narrow(requestId.bstrVal));
     return S_OK;

@@ -10,7 +10,8 @@
 #include "communication/MyHartProtocol.h"
 #include "include/DtmInterfaces.h"
 #include "parameters/DeviceParameterTable.h"
-#include "tests/parameters/definition_fixture.h"
+#include "tests/support/definition_fixture.h"
+#include "tests/support/stub_dispatch.h"
 #include "xml/XmlHelpers.h"
 
 namespace {
@@ -48,10 +49,7 @@ class EventsRecorder : public IovFdtDtmEvents {
   }
   ULONG AddRef() override { return 2; }
   ULONG Release() override { return 1; }
-  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  VKR_NO_DISPATCH
   HRESULT DtmMessage(VARIANT id, VARIANT argument) override {
     messages.emplace_back(id.vt == VT_I4 ? id.lVal : -1,
                           argument.vt == VT_BSTR ? std::u16string(vkr::View(argument.bstrVal)) : u"<not a text>");
@@ -60,9 +58,9 @@ class EventsRecorder : public IovFdtDtmEvents {
 };
 
 // The parameter handler as the DTM object carries it, offering the DTM's events when asked to.
-class TestDtm : public vkr::test::DefinitionHandler {
+class TestDtm : public vkr::test::StackParameterHandler {
  public:
-  using DefinitionHandler::DefinitionHandler;
+  using StackParameterHandler::StackParameterHandler;
   bool offerEvents = false;
   bool offerInfo = true;
   EventsRecorder events;
@@ -76,7 +74,7 @@ class TestDtm : public vkr::test::DefinitionHandler {
       *ppv = nullptr;
       return E_NOINTERFACE;
     }
-    return DefinitionHandler::QueryInterface(riid, ppv);
+    return StackParameterHandler::QueryInterface(riid, ppv);
   }
   IUnknown* Unknown() { return static_cast<IovFdtParameterHandler4*>(this); }
 
@@ -107,7 +105,7 @@ class OtherProtocol : public CovFDT_BaseProtocolImpl {
 
 class ProtocolTest : public ::testing::Test {
  protected:
-  vkr::test::DefinitionSite site;
+  vkr::test::FakeParameterSite site{vkr::test::kSiteAlone};
   TestDtm dtm{&site};
   MyHartProtocol protocol;
 

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "communication/HartRecords.h"
-#include "tests/communication/communication_test_support.h"
+#include "tests/support/communication_helpers.h"
 
 namespace {
 

@@ -6,8 +6,9 @@
 
 #include "communication/HartRecords.h"
 #include "communication/MyHartProtocol.h"
-#include "tests/communication/communication_test_support.h"
-#include "tests/parameters/definition_fixture.h"
+#include "tests/support/communication_helpers.h"
+#include "tests/support/definition_fixture.h"
+#include "tests/support/stub_dispatch.h"
 
 namespace {
 
@@ -16,22 +17,11 @@ using vkr::Bstr;
 using vkr::ComPtr;
 using vkr::Variant;
 
-#define TEST_DISPATCH                                                                             \
-  HRESULT GetTypeInfoCount(UINT* n) override {                                                   \
-    if (n) *n = 0;                                                                                \
-    return S_OK;                                                                                  \
-  }                                                                                               \
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }                    \
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }   \
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { \
-    return E_NOTIMPL;                                                                             \
-  }
-
 // A DTM whose parameter fields are scripted; the parameter handler interface is a real handler's
 // (only its presence matters to the channel document).
 class ChannelDtm : public vkr::Implements<IovFdtParameterInfo> {
  public:
-  TEST_DISPATCH
+  VKR_TEST_DISPATCH
   IUnknown* handler = nullptr;  // answers IovFdtParameterHandler4 when set
   bool offersInfo = true;
   std::map<ULONG, Variant> fields;  // by mask; a missing mask fails with E_FAIL
@@ -122,8 +112,8 @@ class HartProcessChannel : public testing::Test {
                                          Bstr(keepId), document.Put(), stored, record.Ptr());
   }
 
-  DefinitionSite site;
-  DefinitionHandler handler{&site};
+  FakeParameterSite site{kSiteAlone};
+  StackParameterHandler handler{&site};
   ComPtr<vkr::ComObject<ChannelDtm>> dtm;
   CovFDT_HartProtocolImpl protocol;
   Bstr document;

@@ -7,11 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/communication/protocol_fixture.h"
+#include "tests/support/protocol_fixture.h"
 
 namespace {
 
-using vkr::test::ByteList;
 using vkr::test::ProtocolTest;
 using vkr::test::Text;
 using vkr::test::Utf8;

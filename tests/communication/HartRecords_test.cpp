@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "communication/HartRecords.h"
-#include "tests/communication/communication_test_support.h"
+#include "tests/support/communication_helpers.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/communication/protocol_fixture.h"
+#include "tests/support/protocol_fixture.h"
 
 namespace {
 
-using vkr::test::ByteList;
+using vkr::test::Bytes;
 using vkr::test::ProtocolTest;
 using vkr::test::Text;
 using vkr::test::Utf8;
@@ -46,7 +46,7 @@ TEST_F(ResponseTest, Command3AnswerReachesEveryMemberOfItsGroup) {
   EXPECT_EQ(FloatOf(DeviceValue(1048)), 12.5f);
   EXPECT_EQ(FloatOf(DeviceValue(1049)), 1.5f);
   EXPECT_EQ(FloatOf(DeviceValue(1050)), 2.0f);
-  EXPECT_EQ(vkr::test::Hex(ByteList(DeviceValue(1031))), kCommand3);
+  EXPECT_EQ(vkr::test::Hex(Bytes(DeviceValue(1031))), kCommand3);
   for (const vkr::test::DeviceAnswer& a : dtm->answers) EXPECT_TRUE(a.nullText) << a.id;
 }
 
@@ -66,7 +66,7 @@ TEST_F(ResponseTest, WholeCommand3AnswerGoesTo1031WhateverItsLength) {
     dtm->answers.clear();
     ASSERT_EQ(Parse(protocol, 1048, DataExchangeResponse(c.data.c_str())), S_OK) << c.data;
     EXPECT_EQ(AnswerLines(), c.device) << c.data;
-    EXPECT_EQ(vkr::test::Hex(ByteList(DeviceValue(1031))), c.data);
+    EXPECT_EQ(vkr::test::Hex(Bytes(DeviceValue(1031))), c.data);
     EXPECT_EQ(Entry(protocol, 1031)->nBitLength, 4 * c.data.size()) << c.data;
     dtm->answers.clear();
     ASSERT_EQ(Parse(hart, 1048, DataExchangeResponse(c.data.c_str())), S_OK) << c.data;
@@ -147,7 +147,7 @@ TEST_F(ResponseTest, StatusBytesDecideSuccess) {
       EXPECT_EQ(DeviceValue(1024).vt, VT_EMPTY) << "an error keeps the old value";
     } else {
       EXPECT_TRUE(dtm->answers[0].success);
-      EXPECT_EQ(ByteList(bytes), (std::vector<int>{0x2D}));
+      EXPECT_EQ(Bytes(bytes), (std::vector<int>{0x2D}));
       EXPECT_EQ(DeviceValue(1024).bVal, 0x2D);
     }
   }
@@ -242,7 +242,7 @@ TEST_F(ResponseTest, WhatCannotBeReadIsRefused) {
 TEST_F(ResponseTest, WithoutDistributionTheCallerGetsTheBytes) {
   vkr::Variant bytes;
   ASSERT_EQ(Parse(protocol, 1048, DataExchangeResponse(kCommand3), VARIANT_FALSE, &bytes), S_OK);
-  EXPECT_EQ(vkr::test::Hex(ByteList(bytes)), kCommand3);
+  EXPECT_EQ(vkr::test::Hex(Bytes(bytes)), kCommand3);
   EXPECT_TRUE(dtm->answers.empty());
   EXPECT_EQ(Parse(protocol, 1048, DataExchangeResponse(kCommand3, 0, 0, 5), VARIANT_FALSE, &bytes), E_FAIL);
   EXPECT_EQ(bytes.vt, VT_EMPTY);
@@ -256,13 +256,13 @@ TEST_F(ResponseTest, PackedAsciiAndByteArraysOfOneAnswer) {
   ASSERT_EQ(Parse(protocol, 1051, DataExchangeResponse(data.c_str(), 0, 0, 0, nullptr, 12)), S_OK);
   EXPECT_EQ(AnswerLines(), (std::vector<std::string>{"1009 ok", "1051 ok"}));
   EXPECT_EQ(vkr::test::TextOf(DeviceValue(1051)), u"ABCDABCDABCDABCDABCDABCDABCDABCD");
-  EXPECT_EQ(vkr::test::Hex(ByteList(DeviceValue(1009))), data);
+  EXPECT_EQ(vkr::test::Hex(Bytes(DeviceValue(1009))), data);
 }
 
 TEST_F(ResponseTest, DistributionOfUnknownParameters) {
   EXPECT_EQ(protocol.DistributeResult(vkr::UI4(9999), vkr::test::Bytes({1, 2})), E_INVALIDARG);
   EXPECT_EQ(AnswerLines(), (std::vector<std::string>{"9999 error: unknown parameter address!"}));
-  EXPECT_EQ(ByteList(dtm->answers[0].data), (std::vector<int>{1, 2}));
+  EXPECT_EQ(Bytes(dtm->answers[0].data), (std::vector<int>{1, 2}));
   EXPECT_EQ(protocol.ExtractParameterValue(nullptr, vkr::test::Bytes({1})), E_INVALIDARG);
   SovFDT_TransactionGroup* group = protocol.FindTransactionGroup(Entry(protocol, 1024)->nGroup);
   ASSERT_NE(group, nullptr);

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "communication/CMyConnection.h"
-#include "tests/dtm/CommClientFakes.h"
+#include "tests/support/comm_client_fakes.h"
 
 namespace {
 

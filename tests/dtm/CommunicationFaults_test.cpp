@@ -20,7 +20,7 @@
 #include "module/VornExampleDtmModule.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "tests/support/threading.h"
 
 namespace {

@@ -9,9 +9,10 @@
 #include "communication/CMyConnection.h"
 #include "include/DtmThreadInterfaces.h"
 #include "frame/FrameChannel.h"
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "tests/support/source_tree.h"
 #include "tests/support/threading.h"
+#include "tests/support/stub_dispatch.h"
 
 namespace {
 
@@ -102,10 +103,7 @@ TEST_F(ConnectionWithFrame, ConnectsReadsRunsACommandAndDisconnects) {
 class QueueClient : public vkr::Implements<IovFDTGenericCommServiceEvents> {
  public:
   int finished = 0;
-  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  VKR_NO_DISPATCH
   HRESULT OnGenericCommServiceEvent(VARIANT, VARIANT, VARIANT) override {
     ++finished;
     return S_OK;

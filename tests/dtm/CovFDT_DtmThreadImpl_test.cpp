@@ -3,7 +3,7 @@
 // offline, and the cyclic reads under the fake clock.
 #include <gtest/gtest.h>
 
-#include "tests/dtm/DtmThreadFakes.h"
+#include "tests/support/dtm_thread_fakes.h"
 #include "tests/support/threading.h"
 
 namespace vkr::test {

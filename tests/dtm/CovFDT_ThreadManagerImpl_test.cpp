@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "tests/dtm/DtmThreadFakes.h"
+#include "tests/support/dtm_thread_fakes.h"
 #include "tests/support/threading.h"
 
 namespace vkr::test {

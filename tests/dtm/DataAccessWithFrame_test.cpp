@@ -17,7 +17,7 @@
 #include "module/CDtmThread.h"
 #include "module/CVornExampleDtm.h"
 #include "module/VornExampleDtmModule.h"
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "tests/support/threading.h"
 
 namespace {

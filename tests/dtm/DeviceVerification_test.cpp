@@ -3,7 +3,7 @@
 // status and the verification event in every outcome.
 #include <gtest/gtest.h>
 
-#include "tests/dtm/CommClientFakes.h"
+#include "tests/support/comm_client_fakes.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "communication/CMyConnection.h"
 #include "frame/FrameChannel.h"
 #include "parameters/TransferLists.h"
-#include "tests/dtm/CommClientFakes.h"
+#include "tests/support/comm_client_fakes.h"
 #include "tests/support/threading.h"
 
 namespace {

@@ -9,8 +9,9 @@
 #include <map>
 #include <set>
 
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
+#include "tests/support/schema_validator.h"
 #include "tests/support/source_tree.h"
 
 namespace {
@@ -20,20 +21,7 @@ namespace fs = std::filesystem;
 
 const fs::path kFrameSchemas = vkr::test::FrameSchemas();
 
-class Validator : public CovFDTXMLHandlerImpl<Validator> {
- public:
-  static const char* const* GetSchemaFileList() {
-    static const char* const list[] = {"FDTDataTypesSchema.xml", ""};
-    return list;
-  }
-  void OnError(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    errors += FormatErrorTextV(format, args) + "\n";
-    va_end(args);
-  }
-  std::string errors;
-};
+using Validator = SchemaValidator;
 
 vkr::Variant R4(float f) {
   vkr::Variant v;
@@ -460,26 +448,11 @@ class FakePartner : public vkr::Implements<IovFdtParameterInfo> {
 };
 
 // The frame: its container and its topology, which hands out the partner of one tag.
-class TopologyFrame : public vkr::Implements<IFdtContainer, IFdtTopology> {
+class TopologyFrame : public StubContainer<IFdtTopology> {
  public:
   vkr::ComPtr<IUnknown> partner;
   std::vector<std::string> calls;
   VARIANT_BOOL releaseAnswer = VARIANT_TRUE;
-  VKR_TEST_DISPATCH
-  HRESULT GetDtm(BSTR, IUnknown**) override { return E_NOTIMPL; }
-  HRESULT LockDataSet(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT UnlockDataSet(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT GetXmlSchemaPath(BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetDtmInfoList(BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetChildDtms(BSTR, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT GetParentDtm(BSTR, IUnknown**) override { return E_NOTIMPL; }
-  HRESULT GetProjectInformation(BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetUserInformation(BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetFrameInformation(BSTR*) override { return E_NOTIMPL; }
-  HRESULT SaveRequest(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT OpenActiveXControlRequest(BSTR, BSTR) override { return E_NOTIMPL; }
-  HRESULT CloseActiveXControlRequest(BSTR) override { return E_NOTIMPL; }
-  HRESULT FunctionFinished(BSTR, VARIANT_BOOL) override { return E_NOTIMPL; }
   HRESULT TopologyService7() override { return E_NOTIMPL; }
   HRESULT TopologyService8() override { return E_NOTIMPL; }
   HRESULT TopologyService9() override { return E_NOTIMPL; }

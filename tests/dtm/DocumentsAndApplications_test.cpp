@@ -8,7 +8,7 @@
 
 #include "frame/FrameContainer.h"
 #include "module/VornExampleDtmModule.h"
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "tests/support/source_tree.h"
 #include "tests/support/temp_files.h"
 #include "xml/Conversions.h"
@@ -16,8 +16,6 @@
 namespace {
 
 using namespace vkr::test;
-
-std::string Text(BSTR b) { return vkr::Utf16ToUtf8(vkr::View(b)); }
 
 vkr::Bstr Call(LONG functionId) {
   vkr::Bstr call;

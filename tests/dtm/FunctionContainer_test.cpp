@@ -10,7 +10,7 @@
 #include <string>
 
 #include "frame/FrameContainer.h"
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "tests/support/temp_files.h"
 
 namespace {
@@ -68,7 +68,7 @@ class OpenedUi : public vkr::Implements<IovFdtActiveX4, IovFdtActiveXInfo> {
 };
 
 // The frame's container with user messages, hosting and the data-set lock.
-class Frame : public vkr::Implements<IFdtContainer, IFdtDialog, IFdtActiveXHost> {
+class Frame : public StubContainer<IFdtDialog, IFdtActiveXHost> {
  public:
   Journal* journal = nullptr;
   std::u16string reply;
@@ -77,8 +77,6 @@ class Frame : public vkr::Implements<IFdtContainer, IFdtDialog, IFdtActiveXHost>
   bool closeAnswer = true;
   std::function<void(BSTR)> onClose;
 
-  VKR_TEST_DISPATCH
-  HRESULT GetDtm(BSTR, IUnknown**) override { return E_NOTIMPL; }
   HRESULT LockDataSet(BSTR, VARIANT_BOOL* granted) override {
     journal->Add("frame lock");
     *granted = VARIANT_TRUE;
@@ -93,16 +91,6 @@ class Frame : public vkr::Implements<IFdtContainer, IFdtDialog, IFdtActiveXHost>
     *path = SysAllocString(u"C:\\Schemas");
     return S_OK;
   }
-  HRESULT GetDtmInfoList(BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetChildDtms(BSTR, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT GetParentDtm(BSTR, IUnknown**) override { return E_NOTIMPL; }
-  HRESULT GetProjectInformation(BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetUserInformation(BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetFrameInformation(BSTR*) override { return E_NOTIMPL; }
-  HRESULT SaveRequest(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT OpenActiveXControlRequest(BSTR, BSTR) override { return E_NOTIMPL; }
-  HRESULT CloseActiveXControlRequest(BSTR) override { return E_NOTIMPL; }
-  HRESULT FunctionFinished(BSTR, VARIANT_BOOL) override { return E_NOTIMPL; }
   HRESULT UserDialog(BSTR, BSTR message, BSTR* answer) override {
     lastMessage = Text(message);
     *answer = SysAllocString(reply.c_str());

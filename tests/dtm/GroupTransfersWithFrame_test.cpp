@@ -11,7 +11,7 @@
 
 #include "communication/CMyConnection.h"
 #include "frame/FrameChannel.h"
-#include "tests/dtm/CommClientFakes.h"
+#include "tests/support/comm_client_fakes.h"
 #include "tests/support/threading.h"
 
 namespace {

@@ -6,8 +6,9 @@
 #include <cstdarg>
 #include <filesystem>
 
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
+#include "tests/support/schema_validator.h"
 #include "tests/support/source_tree.h"
 
 namespace {
@@ -17,21 +18,7 @@ namespace fs = std::filesystem;
 
 const fs::path kFrameSchemas = vkr::test::FrameSchemas();
 
-// Validates documents as a frame does: with the frame's schema directory.
-class Validator : public CovFDTXMLHandlerImpl<Validator> {
- public:
-  static const char* const* GetSchemaFileList() {
-    static const char* const list[] = {"FDTDataTypesSchema.xml", ""};
-    return list;
-  }
-  void OnError(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    errors += FormatErrorTextV(format, args) + "\n";
-    va_end(args);
-  }
-  std::string errors;
-};
+using Validator = SchemaValidator;
 
 class InfoDtm : public TestDtm {
  public:

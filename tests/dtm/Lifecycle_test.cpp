@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "frame/FrameContainer.h"
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 
 namespace {
 

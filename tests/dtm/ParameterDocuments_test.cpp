@@ -10,8 +10,9 @@
 
 #include "include/CommunicationInterfaces.h"
 #include "frame/FrameContainer.h"
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
+#include "tests/support/schema_validator.h"
 #include "tests/support/source_tree.h"
 
 namespace {
@@ -23,20 +24,10 @@ const fs::path kFrameSchemas = vkr::test::FrameSchemas();
 vkr::Bstr SchemaDir() { return vkr::Bstr(vkr::Utf8ToUtf16(kFrameSchemas.string())); }
 
 // Validates documents as a frame does.
-class Validator : public CovFDTXMLHandlerImpl<Validator> {
- public:
-  static const char* const* GetSchemaFileList() {
-    static const char* const list[] = {"DTMParameterSchema.xml", "FDTDataTypesSchema.xml", ""};
-    return list;
-  }
-  void OnError(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    errors += FormatErrorTextV(format, args) + "\n";
-    va_end(args);
-  }
-  std::string errors;
+struct ParameterSchemas {
+  static constexpr const char* files[] = {"DTMParameterSchema.xml", "FDTDataTypesSchema.xml", ""};
 };
+using Validator = FrameSchemaValidator<ParameterSchemas>;
 
 // The communication client's bus-information side, as the test wants it to answer.
 class FakeProtocol : public vkr::Implements<IovFdtCommClientParameterProtocol> {

@@ -9,7 +9,7 @@
 
 #include "module/VornExampleDtmModule.h"
 #include "frame/FrameContainer.h"
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "tests/support/temp_files.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "dtm/DataSetStreams.h"
 #include "parameters/CFdtVariant.h"
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "tests/support/test_streams.h"
 
 namespace {

@@ -3,8 +3,8 @@
 // the DTM message dispatch and the user interfaces' update subscriptions.
 #include <gtest/gtest.h>
 
-#include "tests/dtm/CommClientFakes.h"
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/comm_client_fakes.h"
+#include "tests/support/dtm_fakes.h"
 #include "tests/support/temp_files.h"
 
 namespace {

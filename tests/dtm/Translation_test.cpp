@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "tests/support/temp_files.h"
 #include "xml/Conversions.h"
 #include "xml/Translation.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "module/VornExampleDtmModule.h"
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "tests/support/registry_view.h"
 #include "tests/support/temp_files.h"
 

@@ -7,7 +7,7 @@
 
 #include "parameters/AlternativeParameterLists.h"
 #include "parameters/CovFDT_ParameterListImpl.h"
-#include "tests/parameters/values.h"
+#include "tests/support/variant_values.h"
 
 using namespace vkr::test;
 

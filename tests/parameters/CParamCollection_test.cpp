@@ -3,7 +3,7 @@
 
 #include "parameters/CFdtVariant.h"
 #include "parameters/CParamCollection.h"
-#include "tests/parameters/records.h"
+#include "tests/support/parameter_records.h"
 
 using namespace vkr::test;
 

@@ -5,7 +5,7 @@
 
 #include "parameters/CFdtVariant.h"
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
-#include "tests/parameters/records.h"
+#include "tests/support/parameter_records.h"
 #include "tests/support/fake_parameter_site.h"
 
 using namespace vkr::test;

@@ -7,7 +7,7 @@
 
 #include "parameters/CovFDT_ParameterListImpl.h"
 #include "parameters/TransferLists.h"
-#include "tests/parameters/values.h"
+#include "tests/support/variant_values.h"
 
 using namespace vkr::test;
 

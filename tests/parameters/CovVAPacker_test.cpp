@@ -6,7 +6,7 @@
 #include "parameters/CFdtVariant.h"
 #include "parameters/CovVAPacker.h"
 #include "parameters/VariantArray.h"
-#include "tests/parameters/values.h"
+#include "tests/support/variant_values.h"
 
 using namespace vkr::test;
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "parameters/DataAccessDocuments.h"
-#include "tests/parameters/values.h"
+#include "tests/support/variant_values.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "parameters/EnumList.h"
-#include "tests/parameters/values.h"
+#include "tests/support/variant_values.h"
 
 using namespace vkr::test;
 

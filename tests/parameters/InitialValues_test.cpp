@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/parameters/definition_fixture.h"
-#include "tests/parameters/values.h"
+#include "tests/support/definition_fixture.h"
+#include "tests/support/variant_values.h"
 
 namespace {
 
@@ -34,8 +34,8 @@ class InitialValues : public ::testing::Test {
     return Bytes(result);
   }
 
-  vkr::test::DefinitionSite site;
-  vkr::test::DefinitionHandler handler{&site};
+  vkr::test::FakeParameterSite site{vkr::test::kSiteAlone};
+  vkr::test::StackParameterHandler handler{&site};
 };
 
 std::u16string Simple(const char16_t* attributes) {

@@ -7,7 +7,7 @@
 
 #include "parameters/CFdtVariant.h"
 #include "parameters/ParameterDocuments.h"
-#include "tests/parameters/values.h"
+#include "tests/support/variant_values.h"
 #include "xml/XmlHelpers.h"
 
 using namespace vkr::test;

@@ -6,7 +6,7 @@
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
 #include "parameters/DeviceParameterTable.h"
 #include "parameters/VariantStream.h"
-#include "tests/parameters/records.h"
+#include "tests/support/parameter_records.h"
 #include "tests/support/fake_parameter_site.h"
 #include "tests/support/test_streams.h"
 

@@ -6,7 +6,7 @@
 
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
 #include "parameters/DeviceParameterTable.h"
-#include "tests/parameters/records.h"
+#include "tests/support/parameter_records.h"
 #include "tests/support/fake_parameter_site.h"
 
 using namespace vkr::test;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
-#include "tests/parameters/records.h"
+#include "tests/support/parameter_records.h"
 #include "tests/support/fake_parameter_site.h"
 
 using namespace vkr::test;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "parameters/SNumberFormat.h"
-#include "tests/parameters/values.h"
+#include "tests/support/variant_values.h"
 
 using namespace vkr::test;
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "parameters/SaveRequestState.h"
-#include "tests/parameters/values.h"
+#include "tests/support/variant_values.h"
 
 namespace {
 

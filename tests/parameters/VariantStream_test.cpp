@@ -5,7 +5,7 @@
 
 #include "parameters/CFdtVariant.h"
 #include "parameters/VariantStream.h"
-#include "tests/parameters/values.h"
+#include "tests/support/variant_values.h"
 
 using namespace vkr::test;
 

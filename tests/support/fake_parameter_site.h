@@ -1,6 +1,7 @@
 // A fake DTM for the parameter handler: it carries the handler as a COM object, stands in for the
 // DTM's state, events and neighbours, and writes every call it receives into one journal, so that
-// tests can check what happened and in which order.
+// tests can check what happened and in which order. Benchmarks and fuzz targets use it quiet and
+// alone (no neighbours, nothing recorded).
 #pragma once
 
 #include <cstdio>
@@ -12,8 +13,22 @@
 #include "parameters/CFdtVariant.h"
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
 #include "platform/platform.h"
+#include "tests/support/stub_dispatch.h"
 
 namespace vkr::test {
+
+// How a FakeParameterSite starts: the DTM's state, whether its neighbours (communication client,
+// events, container, parameter lists) are there, and whether it records what it receives.
+struct SiteOptions {
+  EDtmState state = dsCONFIGURED;
+  bool neighbours = true;
+  bool record = true;
+};
+// The DTM as the definition helpers and the device table see it: created, with no neighbours.
+inline constexpr SiteOptions kSiteAlone{.state = dsCREATED, .neighbours = false};
+// A DTM with no neighbours that records nothing, so that a benchmark measures the handler alone
+// and a fuzz target's site does not grow with its input.
+inline constexpr SiteOptions kSiteQuiet{.state = dsCONFIGURED, .neighbours = false, .record = false};
 
 class FakeParameterSite : public IovFdtParameterHandlerSite,
                           public IovFdtParameterCommunication,
@@ -21,6 +36,15 @@ class FakeParameterSite : public IovFdtParameterHandlerSite,
                           public IovFdtParameterBroadcast,
                           public IovFDTParamList {
  public:
+  FakeParameterSite() = default;
+  explicit FakeParameterSite(const SiteOptions& options)
+      : state(options.state),
+        hasCommunication(options.neighbours),
+        hasEvents(options.neighbours),
+        hasContainer(options.neighbours),
+        hasLists(options.neighbours),
+        record(options.record) {}
+
   // One entry per call, e.g. "read 12", "broadcast 0x2701 12 =42", "delay 1".
   std::vector<std::string> journal;
   struct Broadcast {
@@ -29,6 +53,8 @@ class FakeParameterSite : public IovFdtParameterHandlerSite,
     vkr::Variant argument;
   };
   std::vector<Broadcast> broadcasts;
+  // The error reports (OnError), in order.
+  std::vector<std::string> errors;
 
   EDtmState state = dsCONFIGURED;
   LCID language = 1033;
@@ -36,6 +62,8 @@ class FakeParameterSite : public IovFdtParameterHandlerSite,
   bool hasEvents = true;
   bool hasContainer = true;
   bool hasLists = true;
+  // Off: nothing goes into the journal, the broadcasts or the errors.
+  bool record = true;
   // Answers of the communication client and the container.
   HRESULT deviceResult = S_OK;
   VARIANT_BOOL deviceDone = VARIANT_TRUE;
@@ -51,6 +79,7 @@ class FakeParameterSite : public IovFdtParameterHandlerSite,
   void Clear() {
     journal.clear();
     broadcasts.clear();
+    errors.clear();
   }
   bool Has(const std::string& entry) const {
     for (const std::string& e : journal)
@@ -62,7 +91,9 @@ class FakeParameterSite : public IovFdtParameterHandlerSite,
     for (const std::string& e : journal) s += (s.empty() ? "" : ", ") + e;
     return s;
   }
-  void Log(const std::string& entry) { journal.push_back(entry); }
+  void Log(const std::string& entry) {
+    if (record) journal.push_back(entry);
+  }
 
   static std::string Show(const VARIANT& v) {
     BSTR text = nullptr;
@@ -88,7 +119,7 @@ class FakeParameterSite : public IovFdtParameterHandlerSite,
   IovFdtParameterBroadcast* GetActiveXContainer() override { return hasContainer ? this : nullptr; }
   IovFDTParamList* GetParamList() override { return hasLists ? this : nullptr; }
   HRESULT SendVariableEvent(LPCSTR name, VARIANT oldValue, VARIANT newValue) override {
-    Log(std::string("variable ") + name + " " + Show(oldValue) + "->" + Show(newValue));
+    if (record) Log(std::string("variable ") + name + " " + Show(oldValue) + "->" + Show(newValue));
     return S_OK;
   }
   HRESULT DelaySaveRequest(BOOL begin) override {
@@ -99,7 +130,11 @@ class FakeParameterSite : public IovFdtParameterHandlerSite,
     Log(modified ? "modified" : "unmodified");
     return S_OK;
   }
-  void OnError(LPCSTR text) override { Log(std::string("error ") + text); }
+  void OnError(LPCSTR text) override {
+    if (!record) return;
+    errors.emplace_back(text ? text : "");
+    Log("error " + errors.back());
+  }
 
   // IovFdtParameterCommunication
   HRESULT ReadParameter(VARIANT id, VARIANT_BOOL* done) override { return Device("read " + Id(id), done); }
@@ -136,6 +171,7 @@ class FakeParameterSite : public IovFdtParameterHandlerSite,
     VariantToULong(&id, &i);
     char head[32];
     std::snprintf(head, sizeof head, "broadcast 0x%04lX ", static_cast<unsigned long>(e));
+    if (!record) return broadcastResult;
     Log(head + Id(id) + (argument.vt == VT_EMPTY ? "" : " =" + Show(argument)));
     Broadcast b{e, i, vkr::Variant(argument)};
     broadcasts.push_back(std::move(b));
@@ -149,10 +185,7 @@ class FakeParameterSite : public IovFdtParameterHandlerSite,
   }
   ULONG AddRef() override { return 1; }
   ULONG Release() override { return 1; }
-  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  VKR_NO_DISPATCH
   HRESULT CreateList(VARIANT, VARIANT, VARIANT, VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; }
   HRESULT DeleteList(VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; }
   HRESULT ListExists(VARIANT, VARIANT_BOOL*, VARIANT_BOOL*) override { return E_NOTIMPL; }
@@ -216,6 +249,35 @@ class CFakeDtm : public vkr::Implements<IFakeDtm>, public CovFDT_ParameterHandle
 
  protected:
   HRESULT QueryExtraInterface(REFIID riid, void** ppv) override { return QueryHandlerInterface(riid, ppv); }
+};
+
+// The handler carried by an object on the stack: its references are only counted. The
+// TypeInformation step can be scripted.
+class StackParameterHandler : public CovFDT_ParameterHandlerImpl {
+ public:
+  explicit StackParameterHandler(IovFdtParameterHandlerSite* site) : CovFDT_ParameterHandlerImpl(site) {}
+
+  HRESULT QueryInterface(REFIID riid, void** ppv) override { return QueryHandlerInterface(riid, ppv); }
+  ULONG AddRef() override { return ++m_refs; }
+  ULONG Release() override { return --m_refs; }
+
+  // When set, InitValuesFromTypeInformation answers this result and value and records its input.
+  bool scriptTypeInformation = false;
+  HRESULT typeInformationResult = S_FALSE;
+  vkr::Variant typeInformationValue;
+  std::vector<std::u16string> typeInformationTexts;
+
+  HRESULT InitValuesFromTypeInformation(VARIANT value, BSTR typeInformation, VARIANT* result) override {
+    if (!scriptTypeInformation) return CovFDT_ParameterHandlerImpl::InitValuesFromTypeInformation(value, typeInformation, result);
+    typeInformationTexts.emplace_back(typeInformation ? typeInformation : u"");
+    if (typeInformationResult == S_OK) VariantCopy(result, &typeInformationValue);
+    return typeInformationResult;
+  }
+
+  using CovFDT_ParameterHandlerImpl::Collection;
+
+ private:
+  ULONG m_refs = 1;
 };
 
 }  // namespace vkr::test

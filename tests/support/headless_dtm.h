@@ -12,19 +12,14 @@
 
 #include "module/CVornExampleDtm.h"
 #include "platform/platform.h"
+#include "tests/support/stub_dispatch.h"
 
 namespace vkr::test {
 
 // A DTM thread that does nothing but take what it is handed.
 class NullDtmThread : public vkr::Implements<IovFdtDtmThread> {
  public:
-  HRESULT GetTypeInfoCount(UINT* n) override {
-    if (n) *n = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  VKR_TEST_DISPATCH
 
   // The hand-over jobs carry {event, object}: the event says the object was taken.
   HRESULT Execute(VARIANT job, VARIANT argument, VARIANT* result) override {

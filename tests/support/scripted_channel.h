@@ -9,6 +9,7 @@
 
 #include "include/FdtInterfaces.h"
 #include "platform/platform.h"
+#include "tests/support/stub_dispatch.h"
 
 namespace vkr::test {
 
@@ -35,13 +36,7 @@ class ScriptedChannel : public vkr::Implements<IFdtCommunication> {
     return keep->OnTransactionResponse(invokeId, vkr::Bstr(answer));
   }
 
-  HRESULT GetTypeInfoCount(UINT* n) override {
-    if (n) *n = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  VKR_TEST_DISPATCH
 
   HRESULT Abort(BSTR document) override {
     Record("abort", nullptr, document);

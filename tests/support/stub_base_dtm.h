@@ -105,5 +105,33 @@
   HRESULT CancelTransfer(VARIANT_BOOL*) override { return E_NOTIMPL; } \
   HRESULT ReadDeviceParameterEx(VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; } \
   HRESULT WriteDeviceParameterEx(VARIANT, VARIANT, VARIANT_BOOL*) override { return E_NOTIMPL; } \
-  HRESULT GetParameterInfoById(ULONG, VARIANT*, BSTR*, VARTYPE*, VARIANT*, VARIANT*, VARIANT*, ULONG*) override { return E_NOTIMPL; }
+  HRESULT GetParameterInfoById(ULONG, VARIANT*, BSTR*, VARTYPE*, VARIANT*, VARIANT*, VARIANT*, ULONG*) override { return E_NOTIMPL; } \
+  HRESULT SetValueAndStatusById(ULONG, VARIANT*, ULONG*) override { return E_NOTIMPL; } \
+  HRESULT GetParameterCount(ULONG*) override { return E_NOTIMPL; } \
+  HRESULT GetParameterIdAt(LONG, ULONG*) override { return E_NOTIMPL; } \
+  HRESULT GetParameterDisplayText(VARIANT, VARIANT, BSTR*) override { return E_NOTIMPL; } \
+  HRESULT EvaluateRelationsFor(ULONG, ULONG, ULONG) override { return E_NOTIMPL; } \
+  HRESULT ApplyUpdateExpression(ULONG, BSTR) override { return E_NOTIMPL; } \
+  HRESULT SetParameterStatus(ULONG, ULONG) override { return E_NOTIMPL; } \
+  BOOL ParameterHookBool(ULONG, ULONG, ULONG, ULONG) override { return 0; } \
+  ULONG ParameterHookMode(ULONG, ULONG, ULONG, ULONG) override { return 0; } \
+  HRESULT EvaluateEnumerationRelation(VARIANT, VARIANT*) override { return E_NOTIMPL; } \
+  HRESULT GetParameterValues(ULONG, VARIANT, ULONG, VARIANT*) override { return E_NOTIMPL; } \
+  HRESULT GetParameterText(ULONG, VARIANT, ULONG, BSTR*) override { return E_NOTIMPL; } \
+  HRESULT RegisterAlias(VARIANT, VARIANT) override { return E_NOTIMPL; } \
+  HRESULT UnregisterAlias(VARIANT) override { return E_NOTIMPL; } \
+  HRESULT GetAliasLink(VARIANT, VARIANT*) override { return E_NOTIMPL; } \
+  HRESULT SetValueById(ULONG, VARIANT) override { return E_NOTIMPL; } \
+  HRESULT GetValueById(ULONG, VARIANT*) override { return E_NOTIMPL; } \
+  HRESULT SetParInfoFields(ULONG, ULONG, const ParInfo&) override { return E_NOTIMPL; } \
+  HRESULT GetParInfoFields(ULONG, ULONG, ParInfo*) override { return E_NOTIMPL; } \
+  HRESULT AddParInfo(const ParInfo&) override { return E_NOTIMPL; } \
+  HRESULT RemoveParameter(ULONG) override { return E_NOTIMPL; } \
+  HRESULT RemoveAllParameters() override { return E_NOTIMPL; } \
+  HRESULT GetCollectionCount(ULONG*) override { return E_NOTIMPL; } \
+  HRESULT GetParInfoById(ULONG, ParInfo*) override { return E_NOTIMPL; } \
+  HRESULT GetParInfoAt(LONG, ParInfo*) override { return E_NOTIMPL; } \
+  HRESULT InvokeParameterCallback(ULONG, ParameterCallbackKind, ULONG_PTR) override { return E_NOTIMPL; } \
+  LONG IndexOfParameter(ULONG) override { return 0; } \
+  bool HasParameter(ULONG) override { return false; }
 // clang-format on

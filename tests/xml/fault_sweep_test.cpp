@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "tests/xml/xml_test_support.h"
+#include "tests/support/scratch_directory.h"
 #include "xml/Conversions.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
 #include "xml/XmlHelpers.h"

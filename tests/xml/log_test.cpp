@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/xml/xml_test_support.h"
+#include "tests/support/scratch_directory.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ std::vector<std::string> LineTexts(const std::string& log) {
   return texts;
 }
 
-using vkr::test::ReadFileBytes;
+using vkr::test::ReadFileText;
 
 class LogTest : public ::testing::Test {
  protected:
@@ -64,7 +64,7 @@ class LogTest : public ::testing::Test {
     vkr::platform::MapPath("C:\\" + dirName_, &native);
     return native;
   }
-  std::string LogText() const { return ReadFileBytes(NativeDir() / kLogFileName); }
+  std::string LogText() const { return ReadFileText(NativeDir() / kLogFileName); }
 
   std::string dirName_;
   static inline int counter_ = 0;

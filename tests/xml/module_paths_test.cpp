@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/xml/xml_test_support.h"
+#include "tests/support/scratch_directory.h"
 #include "xml/Conversions.h"
 
 namespace fs = std::filesystem;
@@ -46,7 +46,7 @@ TEST(ModulePaths, ResolveFallsBackToTheModuleDirectory) {
   Bstr directory = Owned(DirectoryOfPath(Owned(GetModulePath())));
   // Present where the path says: kept.
   const fs::path present = vkr::test::TestDirectory() / "present.xml";
-  vkr::test::WriteFileBytes(present, "<x/>");
+  vkr::test::WriteFileText(present, "<x/>");
   const std::u16string presentPath = vkr::Utf8ToUtf16(present.string());
   EXPECT_EQ(Owned(ResolveFilePath(presentPath.c_str(), true)).View(), presentPath);
   // Missing: the module's directory and the file name, whether that exists or not.

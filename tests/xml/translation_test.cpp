@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/xml/xml_test_support.h"
+#include "tests/support/scratch_directory.h"
+#include "tests/support/stub_dispatch.h"
 #include "xml/Conversions.h"
 #include "xml/Translation.h"
 
@@ -42,10 +43,7 @@ class Owner final : public CovFDTXMLHandlerImpl<Owner>, public IovFdtTranslation
   }
   ULONG AddRef() override { return 2; }
   ULONG Release() override { return 1; }
-  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  VKR_NO_DISPATCH
 
   std::u16string Code() const { return m_bstrLanguageCode.Str(); }
   bool HasDocument() const { return HasTranslationDocument(); }
@@ -338,7 +336,7 @@ class MergeTest : public Translation {
     ASSERT_EQ(owner.InitializeSchemaCache(Bstr(vkr::Utf8ToUtf16(dir.string()))), S_OK);
   }
   std::string Write(const std::string& name, const std::string& bytes) {
-    vkr::test::WriteFileBytes(dir / name, bytes);
+    vkr::test::WriteFileText(dir / name, bytes);
     return (dir / name).string();
   }
   fs::path dir;
@@ -443,7 +441,7 @@ class TranslationFiles : public testing::Test {
     return directory.Str();
   }
   std::string Write(const std::string& name, const std::string& bytes) {
-    vkr::test::WriteFileBytes(dir / name, bytes);
+    vkr::test::WriteFileText(dir / name, bytes);
     return (dir / name).string();
   }
   fs::path dir;

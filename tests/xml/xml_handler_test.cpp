@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/xml/xml_test_support.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/support/source_tree.h"
 
 namespace fs = std::filesystem;
@@ -39,7 +39,7 @@ class TestOwner : public CovFDTXMLHandlerImpl<TestOwner> {
 std::u16string U16(const fs::path& p) { return vkr::Utf8ToUtf16(p.string()); }
 
 Bstr ReadSample(const std::string& relative) {
-  return Bstr(vkr::Utf8ToUtf16(vkr::test::ReadFileBytes(kSamples / relative)));
+  return Bstr(vkr::Utf8ToUtf16(vkr::test::ReadFileText(kSamples / relative)));
 }
 
 LONG CacheLength(TestOwner& owner) {
@@ -286,7 +286,7 @@ TEST_F(XmlHandlerTest, AddSchemaWithoutCacheOrFile) {
   EXPECT_TRUE(added);
   // A file that is no schema: the cache refuses it and stays as it was.
   fs::create_directories(root_ / "junk");
-  vkr::test::WriteFileBytes(root_ / "junk" / "Broken.xml", "<Schema");
+  vkr::test::WriteFileText(root_ / "junk" / "Broken.xml", "<Schema");
   EXPECT_TRUE(FAILED(owner.AddSchemaFromDirectory(Bstr(U16(root_ / "junk")), Bstr(u"Broken.xml"), &added)));
   EXPECT_FALSE(added);
   EXPECT_FALSE(CacheHolds(owner, u"Broken.xml"));
@@ -294,8 +294,8 @@ TEST_F(XmlHandlerTest, AddSchemaWithoutCacheOrFile) {
 
 TEST_F(XmlHandlerTest, FileSearchFindsTheSameWithOrWithoutTrailingSeparator) {
   fs::create_directories(root_ / "tree" / "b_dir" / "c");
-  vkr::test::WriteFileBytes(root_ / "tree" / "a_file.txt", "listed before the directories");
-  vkr::test::WriteFileBytes(root_ / "tree" / "b_dir" / "c" / "Target.xml", "<x/>");
+  vkr::test::WriteFileText(root_ / "tree" / "a_file.txt", "listed before the directories");
+  vkr::test::WriteFileText(root_ / "tree" / "b_dir" / "c" / "Target.xml", "<x/>");
   TestOwner owner;
   const std::u16string base = U16(root_ / "tree");
   const std::u16string expected = base + u"\\b_dir\\c\\Target.xml";
@@ -322,7 +322,7 @@ TEST_F(XmlHandlerTest, SearchDepthIsBounded) {
   fs::path deep = root_ / "deep";
   for (int i = 0; i < vkr::xml_detail::kMaxSearchDepth + 2; ++i) deep /= "d";
   fs::create_directories(deep);
-  vkr::test::WriteFileBytes(deep / "Deep.xml", "<x/>");
+  vkr::test::WriteFileText(deep / "Deep.xml", "<x/>");
   // A directory that contains itself must not send the search round for ever.
   fs::create_directory_symlink(root_ / "deep", root_ / "deep" / "loop");
   TestOwner owner;

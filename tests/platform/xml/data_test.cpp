@@ -6,7 +6,7 @@
 #include <map>
 #include <sstream>
 
-#include "tests/platform/xml/xml_test_util.h"
+#include "tests/support/dom_helpers.h"
 #include "tests/support/source_tree.h"
 
 namespace vkr::xmltest {

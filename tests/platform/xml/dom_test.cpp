@@ -1,6 +1,6 @@
 // The DOM document and nodes: loading, navigation, editing, moves between documents, the xml
 // text, and refusal of bad input.
-#include "tests/platform/xml/xml_test_util.h"
+#include "tests/support/dom_helpers.h"
 
 namespace vkr::xmltest {
 namespace {

@@ -1,6 +1,6 @@
 // XDR schema collection and validation: schema loading, content models, attributes, data
 // types, cross-schema references and the missing-schema error.
-#include "tests/platform/xml/xml_test_util.h"
+#include "tests/support/dom_helpers.h"
 
 namespace vkr::xmltest {
 namespace {

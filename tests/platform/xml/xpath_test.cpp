@@ -1,6 +1,6 @@
 // Selection paths: the paths the system uses, on documents shaped as the system reads them, with
 // names matched as written (default namespaces ignored, prefixes unregistered).
-#include "tests/platform/xml/xml_test_util.h"
+#include "tests/support/dom_helpers.h"
 
 namespace vkr::xmltest {
 namespace {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tests/support/stub_base_dtm.h"
+#include "tests/support/stub_dispatch.h"
 #include "include/CommunicationInterfaces.h"
 #include "include/DtmInterfaces.h"
 #include "include/FdtInterfaces.h"
@@ -18,43 +19,12 @@ class FakeDtmStubs
                              IovFdtTranslation, IovFDTParamList, IovFdtParameterInfo, IovFdtParameterValidation>,
       public IDtm2 {
  public:
-  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  VKR_NO_DISPATCH
   VKR_STUB_BASE_DTM
   HRESULT OnConnectionReleased(BSTR) override { return E_NOTIMPL; }
   HRESULT OnConnected(BSTR, VARIANT_BOOL, VARIANT, BSTR) override { return E_NOTIMPL; }
   HRESULT OnDisconnected(BSTR, VARIANT_BOOL, VARIANT, BSTR) override { return E_NOTIMPL; }
   VKR_STUB_PARAMETER_HANDLER
-  HRESULT SetValueAndStatusById(ULONG, VARIANT*, ULONG*) override { return E_NOTIMPL; }
-  HRESULT GetParameterCount(ULONG*) override { return E_NOTIMPL; }
-  HRESULT GetParameterIdAt(LONG, ULONG*) override { return E_NOTIMPL; }
-  HRESULT GetParameterDisplayText(VARIANT, VARIANT, BSTR*) override { return E_NOTIMPL; }
-  HRESULT EvaluateRelationsFor(ULONG, ULONG, ULONG) override { return E_NOTIMPL; }
-  HRESULT ApplyUpdateExpression(ULONG, BSTR) override { return E_NOTIMPL; }
-  HRESULT SetParameterStatus(ULONG, ULONG) override { return E_NOTIMPL; }
-  BOOL ParameterHookBool(ULONG, ULONG, ULONG, ULONG) override { return 0; }
-  ULONG ParameterHookMode(ULONG, ULONG, ULONG, ULONG) override { return 0; }
-  HRESULT EvaluateEnumerationRelation(VARIANT, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT GetParameterValues(ULONG, VARIANT, ULONG, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT GetParameterText(ULONG, VARIANT, ULONG, BSTR*) override { return E_NOTIMPL; }
-  HRESULT RegisterAlias(VARIANT, VARIANT) override { return E_NOTIMPL; }
-  HRESULT UnregisterAlias(VARIANT) override { return E_NOTIMPL; }
-  HRESULT GetAliasLink(VARIANT, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT SetValueById(ULONG, VARIANT) override { return E_NOTIMPL; }
-  HRESULT GetValueById(ULONG, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT SetParInfoFields(ULONG, ULONG, const ParInfo&) override { return E_NOTIMPL; }
-  HRESULT GetParInfoFields(ULONG, ULONG, ParInfo*) override { return E_NOTIMPL; }
-  HRESULT AddParInfo(const ParInfo&) override { return E_NOTIMPL; }
-  HRESULT RemoveParameter(ULONG) override { return E_NOTIMPL; }
-  HRESULT RemoveAllParameters() override { return E_NOTIMPL; }
-  HRESULT GetCollectionCount(ULONG*) override { return E_NOTIMPL; }
-  HRESULT GetParInfoById(ULONG, ParInfo*) override { return E_NOTIMPL; }
-  HRESULT GetParInfoAt(LONG, ParInfo*) override { return E_NOTIMPL; }
-  HRESULT InvokeParameterCallback(ULONG, ParameterCallbackKind, ULONG_PTR) override { return E_NOTIMPL; }
-  LONG IndexOfParameter(ULONG) override { return 0; }
-  bool HasParameter(ULONG) override { return false; }
   HRESULT DtmMessage(VARIANT, VARIANT) override { return E_NOTIMPL; }
   HRESULT GetTranslation(BSTR, BSTR*, VARIANT_BOOL*) override { return E_NOTIMPL; }
   HRESULT GetLanguageCount(LONG*) override { return E_NOTIMPL; }

@@ -15,8 +15,9 @@
 #include "include/DtmInterfaces.h"
 #include "parameters/DeviceParameterTable.h"
 #include "platform/platform.h"
-#include "tests/parameters/values.h"
+#include "tests/support/variant_values.h"
 #include "tests/support/fake_parameter_site.h"
+#include "tests/support/stub_dispatch.h"
 
 namespace vkr::test {
 
@@ -29,10 +30,7 @@ class StubBaseDtm : public IovFdtBaseDTM {
   }
   ULONG AddRef() override { return 1; }
   ULONG Release() override { return 1; }
-  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  VKR_NO_DISPATCH
   VKR_STUB_BASE_DTM
 };
 
@@ -90,20 +88,6 @@ inline std::string Hex(const std::vector<int>& bytes) {
     s += b;
   }
   return s;
-}
-
-inline std::vector<int> ByteList(const VARIANT& v) {
-  if (v.vt != (VT_ARRAY | VT_UI1) || !v.parray) return {0xFFFF};
-  LONG lo = 0, hi = -1;
-  SafeArrayGetLBound(v.parray, 1, &lo);
-  SafeArrayGetUBound(v.parray, 1, &hi);
-  std::vector<int> out;
-  for (LONG i = lo; i <= hi; ++i) {
-    BYTE b = 0;
-    SafeArrayGetElement(v.parray, &i, &b);
-    out.push_back(b);
-  }
-  return out;
 }
 
 // The protocol attached to a DTM that holds the device table.

@@ -8,7 +8,8 @@
 
 #include "parameters/DeviceParameterTable.h"
 #include "parameters/TransferLists.h"
-#include "tests/parameters/definition_fixture.h"
+#include "tests/support/definition_fixture.h"
+#include "tests/support/stub_dispatch.h"
 
 namespace {
 
@@ -34,10 +35,7 @@ class FakeLists : public IovFDTParamList {
   HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
   ULONG AddRef() override { return 1; }
   ULONG Release() override { return 1; }
-  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  VKR_NO_DISPATCH
 
   HRESULT CreateList(VARIANT key, VARIANT parentKey, VARIANT names, VARIANT values, VARIANT_BOOL* result) override {
     ++createCalls;
@@ -182,8 +180,8 @@ TEST(MakeSingleIdArray, Refusals) {
 // Every upload member can be read from the device with the command its list names, every download
 // member written with its command.
 TEST(TransferLists, MembersMoveWithTheirCommands) {
-  vkr::test::DefinitionSite site;
-  vkr::test::DefinitionHandler handler{&site};
+  vkr::test::FakeParameterSite site{vkr::test::kSiteAlone};
+  vkr::test::StackParameterHandler handler{&site};
   CParamCollection collection;
   ASSERT_EQ(InitDeviceParameterTable(handler, &collection, nullptr), S_OK);
   std::size_t n = 0;

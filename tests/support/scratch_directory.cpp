@@ -1,5 +1,5 @@
 // The scratch directory of the utility tests.
-#include "tests/xml/xml_test_support.h"
+#include "tests/support/scratch_directory.h"
 
 #include <stdlib.h>
 

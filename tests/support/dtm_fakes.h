@@ -13,19 +13,12 @@
 #include "module/CVornExampleDtm.h"
 #include "platform/platform.h"
 #include "include/ActiveXInterfaces.h"
+#include "tests/support/stub_dispatch.h"
 
 namespace vkr::test {
 
-#define VKR_TEST_DISPATCH                                                                         \
-  HRESULT GetTypeInfoCount(UINT* n) override {                                                   \
-    if (n) *n = 0;                                                                                \
-    return S_OK;                                                                                  \
-  }                                                                                               \
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }                    \
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }   \
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { \
-    return E_NOTIMPL;                                                                             \
-  }
+// A text as UTF-8; null reads as empty.
+inline std::string Text(BSTR s) { return vkr::Utf16ToUtf8(vkr::View(s)); }
 
 // A VARIANT as short text for the journal: "empty", "ui4:12", "i4:-3", "bool:1", "bstr:x",
 // "array", or "vt:N" for other types.
@@ -40,20 +33,9 @@ inline std::string Show(const VARIANT& v) {
   }
 }
 
-inline VARIANT UI4(ULONG n) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_UI4;
-  v.ulVal = n;
-  return v;
-}
-inline VARIANT I4(LONG n) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_I4;
-  v.lVal = n;
-  return v;
-}
+// The platform's makers of plain numbers.
+using vkr::I4;
+using vkr::UI4;
 inline VARIANT Empty() {
   VARIANT v;
   VariantInit(&v);
@@ -144,8 +126,10 @@ class FakeUserInterface : public vkr::Implements<IovFdtActiveX4, IovFdtActiveXIn
   HRESULT SetSchemaSource(IUnknown*) override { return E_NOTIMPL; }
 };
 
-// The frame's container; the DTM only asks whether there is one here.
-class FakeContainer : public vkr::Implements<IFdtContainer> {
+// A frame's container with every call failing with E_NOTIMPL, and whatever other frame interfaces
+// a fake adds; fakes override what they answer.
+template <class... More>
+class StubContainer : public vkr::Implements<IFdtContainer, More...> {
  public:
   VKR_TEST_DISPATCH
   HRESULT GetDtm(BSTR, IUnknown**) override { return E_NOTIMPL; }
@@ -163,6 +147,9 @@ class FakeContainer : public vkr::Implements<IFdtContainer> {
   HRESULT CloseActiveXControlRequest(BSTR) override { return E_NOTIMPL; }
   HRESULT FunctionFinished(BSTR, VARIANT_BOOL) override { return E_NOTIMPL; }
 };
+
+// The frame's container; the DTM only asks whether there is one here.
+class FakeContainer : public StubContainer<> {};
 
 // The frame's communication channel; the DTM only keeps it here.
 class FakeChannel : public vkr::Implements<IFdtCommunication> {

@@ -3,6 +3,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -101,6 +102,21 @@ inline vkr::Variant Bytes(std::initializer_list<BYTE> bytes, LONG lowerBound = 0
   r.parray = psa;
   return r;
 }
+// The bytes of a VT_ARRAY|VT_UI1 value; {0xFFFF} marks a value of another type.
+inline std::vector<int> Bytes(const VARIANT& v) {
+  if (v.vt != (VT_ARRAY | VT_UI1) || !v.parray) return {0xFFFF};
+  LONG lo = 0, hi = -1;
+  SafeArrayGetLBound(v.parray, 1, &lo);
+  SafeArrayGetUBound(v.parray, 1, &hi);
+  std::vector<int> out;
+  for (LONG i = lo; i <= hi; ++i) {
+    BYTE b = 0;
+    SafeArrayGetElement(v.parray, &i, &b);
+    out.push_back(b);
+  }
+  return out;
+}
+
 // A one-dimensional array of type vt from VARIANT elements converted by the platform.
 inline vkr::Variant Array(VARTYPE vt, std::initializer_list<vkr::Variant> items, LONG lowerBound = 0) {
   vkr::Variant r;

@@ -19,12 +19,10 @@
 #include "include/TranslationInterfaces.h"
 #include "include/ParameterHandlerInterfaces.h"
 #include "platform/platform.h"
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 #include "tests/support/threading.h"
 
 namespace vkr::test {
-
-inline std::string Text(BSTR s) { return vkr::Utf16ToUtf8(vkr::View(s)); }
 
 // Pumps for a while whatever happens (to show that something does not happen).
 inline void PumpFor(int ms) {
@@ -47,34 +45,6 @@ class StubDtm : public vkr::Implements<IovFdtBaseDTM, IovFdtDtmEvents, IovFdtOnl
   HRESULT CancelOnlineParameters(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
   // IovFdtParameterHandler4
   VKR_STUB_PARAMETER_HANDLER
-  HRESULT SetValueAndStatusById(ULONG, VARIANT*, ULONG*) override { return E_NOTIMPL; }
-  HRESULT GetParameterCount(ULONG*) override { return E_NOTIMPL; }
-  HRESULT GetParameterIdAt(LONG, ULONG*) override { return E_NOTIMPL; }
-  HRESULT GetParameterDisplayText(VARIANT, VARIANT, BSTR*) override { return E_NOTIMPL; }
-  HRESULT EvaluateRelationsFor(ULONG, ULONG, ULONG) override { return E_NOTIMPL; }
-  HRESULT ApplyUpdateExpression(ULONG, BSTR) override { return E_NOTIMPL; }
-  HRESULT SetParameterStatus(ULONG, ULONG) override { return E_NOTIMPL; }
-  BOOL ParameterHookBool(ULONG, ULONG, ULONG, ULONG) override { return 0; }
-  ULONG ParameterHookMode(ULONG, ULONG, ULONG, ULONG) override { return 0; }
-  HRESULT EvaluateEnumerationRelation(VARIANT, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT GetParameterValues(ULONG, VARIANT, ULONG, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT GetParameterText(ULONG, VARIANT, ULONG, BSTR*) override { return E_NOTIMPL; }
-  HRESULT RegisterAlias(VARIANT, VARIANT) override { return E_NOTIMPL; }
-  HRESULT UnregisterAlias(VARIANT) override { return E_NOTIMPL; }
-  HRESULT GetAliasLink(VARIANT, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT SetValueById(ULONG, VARIANT) override { return E_NOTIMPL; }
-  HRESULT GetValueById(ULONG, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT SetParInfoFields(ULONG, ULONG, const ParInfo&) override { return E_NOTIMPL; }
-  HRESULT GetParInfoFields(ULONG, ULONG, ParInfo*) override { return E_NOTIMPL; }
-  HRESULT AddParInfo(const ParInfo&) override { return E_NOTIMPL; }
-  HRESULT RemoveParameter(ULONG) override { return E_NOTIMPL; }
-  HRESULT RemoveAllParameters() override { return E_NOTIMPL; }
-  HRESULT GetCollectionCount(ULONG*) override { return E_NOTIMPL; }
-  HRESULT GetParInfoById(ULONG, ParInfo*) override { return E_NOTIMPL; }
-  HRESULT GetParInfoAt(LONG, ParInfo*) override { return E_NOTIMPL; }
-  HRESULT InvokeParameterCallback(ULONG, ParameterCallbackKind, ULONG_PTR) override { return E_NOTIMPL; }
-  LONG IndexOfParameter(ULONG) override { return 0; }
-  bool HasParameter(ULONG) override { return false; }
   // IovSdaHandler
   HRESULT HandleItemListRequest(BSTR) override { return E_NOTIMPL; }
   HRESULT HandleReadRequest(VARIANT) override { return E_NOTIMPL; }
@@ -286,7 +256,7 @@ class FakeDtm : public StubDtm {
 
 // The frame: its container, IDtmEvents and the state-event interface, recording into its own
 // journal ("frame upload U1 1", "frame error TAG text", ...).
-class FakeFrame : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameDtmStateEvents> {
+class FakeFrame : public StubContainer<IDtmEvents, IFrameDtmStateEvents> {
  public:
   Journal journal;
   DWORD owner = GetCurrentThreadId();
@@ -299,21 +269,6 @@ class FakeFrame : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameDtmSta
     journal.Add("frame " + e);
   }
 
-  VKR_TEST_DISPATCH
-  HRESULT GetDtm(BSTR, IUnknown**) override { return E_NOTIMPL; }
-  HRESULT LockDataSet(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT UnlockDataSet(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT GetXmlSchemaPath(BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetDtmInfoList(BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetChildDtms(BSTR, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT GetParentDtm(BSTR, IUnknown**) override { return E_NOTIMPL; }
-  HRESULT GetProjectInformation(BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetUserInformation(BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetFrameInformation(BSTR*) override { return E_NOTIMPL; }
-  HRESULT SaveRequest(BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT OpenActiveXControlRequest(BSTR, BSTR) override { return E_NOTIMPL; }
-  HRESULT CloseActiveXControlRequest(BSTR) override { return E_NOTIMPL; }
-  HRESULT FunctionFinished(BSTR, VARIANT_BOOL) override { return E_NOTIMPL; }
 
   HRESULT OnParameterChanged(BSTR tag, BSTR text) override {
     Add("param " + Text(tag) + " " + Text(text));

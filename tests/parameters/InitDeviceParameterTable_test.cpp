@@ -8,7 +8,7 @@
 
 #include "parameters/DeviceParameterTable.h"
 #include "parameters/EnumList.h"
-#include "tests/parameters/definition_fixture.h"
+#include "tests/support/definition_fixture.h"
 
 namespace {
 
@@ -18,8 +18,8 @@ using vkr::test::Text;
 
 class DeviceTable : public ::testing::Test {
  protected:
-  vkr::test::DefinitionSite site;
-  vkr::test::DefinitionHandler handler{&site};
+  vkr::test::FakeParameterSite site{vkr::test::kSiteAlone};
+  vkr::test::StackParameterHandler handler{&site};
   CParamCollection collection;
   ULONG count = 0;
 
@@ -226,8 +226,8 @@ TEST_F(DeviceTable, LoadingAgainChangesNothing) {
 }
 
 TEST(DeviceTableArguments, CountIsOptionalAndACollectionIsRequired) {
-  vkr::test::DefinitionSite site;
-  vkr::test::DefinitionHandler handler{&site};
+  vkr::test::FakeParameterSite site{vkr::test::kSiteAlone};
+  vkr::test::StackParameterHandler handler{&site};
   CParamCollection collection;
   EXPECT_EQ(InitDeviceParameterTable(handler, &collection, nullptr), S_OK);
   EXPECT_EQ(collection.Count(), 138u);
@@ -237,8 +237,8 @@ TEST(DeviceTableArguments, CountIsOptionalAndACollectionIsRequired) {
 }
 
 TEST(DeviceTableArguments, OutOfMemoryStopsTheTableAndSaysSo) {
-  vkr::test::DefinitionSite site;
-  vkr::test::DefinitionHandler handler{&site};
+  vkr::test::FakeParameterSite site{vkr::test::kSiteAlone};
+  vkr::test::StackParameterHandler handler{&site};
   for (unsigned n : {1u, 50u, 500u, 1500u}) {
     CParamCollection collection;
     ULONG count = 0;

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "parameters/ParInfo.h"
-#include "tests/parameters/values.h"
+#include "tests/support/variant_values.h"
 
 namespace vkr::test {
 

@@ -1,5 +1,5 @@
 // Helpers of the communication tests: the element layout of packed records as a short text,
-// documents loaded as the readers load them, and a validator with the frame's schema set.
+// documents loaded as the readers load them, and the validator with the frame's schema set.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,7 +11,9 @@
 #include "platform/platform.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
 #include "xml/XmlHelpers.h"
+#include "tests/support/schema_validator.h"
 #include "tests/support/source_tree.h"
+#include "tests/support/variant_values.h"
 
 namespace vkr::test {
 
@@ -68,59 +70,11 @@ inline vkr::Variant MakeArray(std::initializer_list<vkr::Variant> elements) {
   out.parray = psa;
   return out;
 }
-inline vkr::Variant UI1(BYTE b) {
-  vkr::Variant v;
-  v.vt = VT_UI1;
-  v.bVal = b;
-  return v;
-}
-inline vkr::Variant I4(LONG n) {
-  vkr::Variant v;
-  v.vt = VT_I4;
-  v.lVal = n;
-  return v;
-}
-inline vkr::Variant UI4(ULONG n) {
-  vkr::Variant v;
-  v.vt = VT_UI4;
-  v.ulVal = n;
-  return v;
-}
-inline vkr::Variant Bool(bool b) {
-  vkr::Variant v;
-  v.vt = VT_BOOL;
-  v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
-  return v;
-}
 inline vkr::Variant TextVar(std::u16string_view s) {
   vkr::Variant v;
   v.vt = VT_BSTR;
   v.bstrVal = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
   return v;
 }
-
-// Loads documents as the frame does: validating against its schema set.
-class SchemaValidator : public CovFDTXMLHandlerImpl<SchemaValidator> {
- public:
-  static const char* const* GetSchemaFileList() {
-    static const char* const list[] = {"FDTDataTypesSchema.xml", ""};
-    return list;
-  }
-  void OnError(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    errors += FormatErrorTextV(format, args) + "\n";
-    va_end(args);
-  }
-  HRESULT Initialize() { return InitializeSchemaCache(vkr::Bstr(vkr::Utf8ToUtf16(FrameSchemas().string()))); }
-  // Whether the text loads and validates; the errors stay in `errors`.
-  bool Validates(BSTR text) {
-    errors.clear();
-    vkr::ComPtr<IXMLDOMDocument2> document;
-    VARIANT_BOOL loaded = VARIANT_FALSE;
-    return SUCCEEDED(LoadXMLDocument(text, document.Put(), &loaded)) && loaded == VARIANT_TRUE;
-  }
-  std::string errors;
-};
 
 }  // namespace vkr::test

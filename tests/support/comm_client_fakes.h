@@ -9,13 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/dtm/DtmTestSupport.h"
+#include "tests/support/dtm_fakes.h"
 
 namespace vkr::test {
 
 inline constexpr char kHart[] = "036D1498-387B-11D4-86E1-00E0987270B9";
-
-inline std::string Text(BSTR s) { return vkr::Utf16ToUtf8(vkr::View(s)); }
 
 // The frame's BusCategories document listing the categories, in order.
 inline std::u16string BusCategories(const std::vector<std::string>& categories) {

@@ -13,7 +13,8 @@
 
 #include "communication/CMyConnection.h"
 #include "communication/CovFDT_BaseProtocolImpl.h"
-#include "tests/communication/FakeDtmStubs.h"
+#include "tests/support/fake_dtm_stubs.h"
+#include "tests/support/stub_dispatch.h"
 
 namespace conntest {
 
@@ -185,10 +186,7 @@ class FakeChannel : public vkr::Implements<IFdtCommunication> {
   // A hook that runs inside a transaction call after it was recorded.
   std::function<void(const SentRequest&)> onTransaction;
 
-  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  VKR_NO_DISPATCH
 
   HRESULT Abort(BSTR document) override {
     sent.push_back({"abort", vkr::Bstr(), Narrow(document)});

@@ -8,7 +8,7 @@
 
 #include "parameters/EnumList.h"
 #include "parameters/ParameterDefinitionHelpers.h"
-#include "tests/parameters/definition_fixture.h"
+#include "tests/support/definition_fixture.h"
 
 namespace {
 
@@ -19,8 +19,8 @@ constexpr ULONG kId = 500;
 
 class DefinitionHelpers : public ::testing::Test {
  protected:
-  vkr::test::DefinitionSite site;
-  vkr::test::DefinitionHandler handler{&site};
+  vkr::test::FakeParameterSite site{vkr::test::kSiteAlone};
+  vkr::test::StackParameterHandler handler{&site};
   CParamCollection collection;
 
   void Numeric(ULONG vt, double lo, double hi, double def, double val, ULONG flags = 0x71, LONG address = -1,
