@@ -297,7 +297,7 @@ TEST_F(ResponseTest, ValueFromAPdu) {
   for (int i = 0; i < 8; ++i) hex += "0420C4";
   ASSERT_EQ(Parse(protocol, 1051, DataExchangeResponse(hex.c_str(), 0, 0, 0, nullptr, 12)), S_OK);
   ASSERT_EQ(protocol.SetParameterFromPdu(vkr::UI4(1009), message, &value), S_OK);
-  EXPECT_EQ(ByteList(value), ByteList(DeviceValue(1009)));
+  EXPECT_EQ(Bytes(value), Bytes(DeviceValue(1009)));
 
   // Shorter than the group's write extent (24 bytes for command 3), though the read would fit.
   EXPECT_EQ(protocol.SetParameterFromPdu(vkr::UI4(1048), vkr::test::Bytes({0x41, 0x48, 0, 0}), &value), E_INVALIDARG);
