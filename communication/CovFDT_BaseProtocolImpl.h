@@ -11,7 +11,9 @@
 #pragma once
 
 #include <cstdarg>
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "include/ParameterHandlerInterfaces.h"
@@ -171,6 +173,8 @@ class CovFDT_BaseProtocolImpl {
   HRESULT DeriveBitLength(SovFDT_ParameterEntry* entry, BSTR protocolAddress);
   // One element of a TypeInformation layout, by its kind; other names are skipped.
   HRESULT ReorderElement(IXMLDOMNode* node, BYTE* bytes, ULONG count, ULONG bitPosition);
+  // A TypeInformation text loaded as a document, once per text for this protocol object.
+  HRESULT TypeInformationDocument(BSTR text, vkr::ComPtr<IXMLDOMDocument2>* document);
 
   vkr::Bstr m_bstrProtocolId;
   // Not counted: the protocol object lives inside the DTM object (or inside a connection that
@@ -182,6 +186,8 @@ class CovFDT_BaseProtocolImpl {
   bool m_bTransferListActive = false;
   std::vector<vkr::Variant> m_transferListMembers;
   std::vector<vkr::Variant> m_requestedMembers;
+  static constexpr std::size_t kMaxTypeDocuments = 256;
+  std::map<std::u16string, vkr::ComPtr<IXMLDOMDocument2>, std::less<>> m_typeDocuments;
 };
 
 class CovFDT_HartProtocolImpl : public CovFDT_BaseProtocolImpl {

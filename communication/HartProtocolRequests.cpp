@@ -14,6 +14,7 @@
 #include "communication/HartCodecs.h"
 #include "communication/HartRecords.h"
 #include "communication/MyHartProtocol.h"
+#include "communication/TextMemo.h"
 #include "include/DtmInterfaces.h"
 #include "parameters/CFdtVariant.h"
 #include "include/IovFDTParamList.h"
@@ -162,7 +163,7 @@ struct HartAddressInfo {
 
 // The read or write HARTAddress of an address text: a parameter's AddressInformation (below
 // `root`) or a group's protocol address (root empty).
-HRESULT ReadHartAddress(const VARIANT& text, const char16_t* root, bool write, HartAddressInfo* out) {
+HRESULT ReadHartAddressFromText(const VARIANT& text, const char16_t* root, bool write, HartAddressInfo* out) {
   if (text.vt != VT_BSTR) return E_INVALIDARG;
   ComPtr<IXMLDOMDocument2> document;
   VARIANT_BOOL loaded = VARIANT_FALSE;
@@ -187,6 +188,46 @@ HRESULT ReadHartAddress(const VARIANT& text, const char16_t* root, bool write, H
   }
   bool found = false;
   return GetXmlString(out->requestData.Put(), &found, element, data);
+}
+
+// What one address text gave, kept for the next request of any DTM with the same text.
+struct KeptHartAddress {
+  HRESULT hr = S_OK;
+  BYTE command = 0;
+  std::u16string requestData;
+  bool hasRequestData = false;
+  ULONG commandBitLength = 0;
+};
+struct KeptHartAddressTag;
+
+HRESULT ReadHartAddress(const VARIANT& text, const char16_t* root, bool write, HartAddressInfo* out) {
+  if (text.vt != VT_BSTR) return E_INVALIDARG;
+  std::u16string key(write ? u"w|" : u"r|");
+  key += root;
+  key += u'|';
+  key += vkr::View(text.bstrVal);
+  TextMemo<KeptHartAddress>& memo = SharedMemo<KeptHartAddress, KeptHartAddressTag>();
+  KeptHartAddress kept;
+  if (!memo.Find(key, &kept)) {
+    HartAddressInfo fresh;
+    kept.hr = ReadHartAddressFromText(text, root, write, &fresh);
+    // Running out of memory says nothing about the text: it is tried again next time.
+    if (kept.hr == E_OUTOFMEMORY) return kept.hr;
+    kept.command = fresh.command;
+    kept.commandBitLength = fresh.commandBitLength;
+    kept.hasRequestData = fresh.requestData.Get() != nullptr;
+    kept.requestData.assign(fresh.requestData.View());
+    memo.Store(key, kept);
+  }
+  out->command = kept.command;
+  out->commandBitLength = kept.commandBitLength;
+  if (kept.hasRequestData) {
+    out->requestData = Bstr(kept.requestData);
+    if (!out->requestData.Get()) return E_OUTOFMEMORY;
+  } else {
+    out->requestData.Reset();
+  }
+  return kept.hr;
 }
 
 // The parameter's own HARTAddress; the group's protocol address (which has the same commands and
