@@ -282,6 +282,11 @@ class CovFDT_BaseConnectionImpl
   // Removes the record of the invoke id (exact 36-character match) and hands out its parts.
   // False when no record holds it.
   bool TakePending(BSTR invokeId, vkr::Variant* context, HANDLE* event, std::shared_ptr<WaitSlot>* slot);
+  // The context of the request waiting under the invoke id, left in place; null when none waits.
+  const VARIANT* PendingContext(BSTR invokeId) const;
+  // Whether the answer to a request of this context is read by OnTransactionResponse itself (not
+  // by the handler of a raw transaction).
+  static bool ReadsAnswerItself(const VARIANT& context);
   // Removes the record of an invoke id the caller made itself, if it is still there.
   void DropPending(BSTR invokeId);
   // Removes the record that carries the event, if it is still there; true when there was one.
@@ -326,6 +331,8 @@ class CovFDT_BaseConnectionImpl
   // Status parameters of a DataExchangeResponse (1001, 1113, 1019, 1020); E_POINTER for a
   // DataExchangeResponse without payload. S_FALSE when the response is no DataExchangeResponse.
   virtual HRESULT WriteStatusParameters(BSTR response);
+  // The same for a response loaded already; by default from its text.
+  virtual HRESULT WriteStatusParametersOf(SovFDT_LoadedResponse& response);
   // The generic-transaction answers.
   HRESULT HandleGenericResult(BSTR invokeId, const VARIANT& context, BSTR response, HANDLE event,
                               const std::shared_ptr<WaitSlot>& slot);

@@ -19,6 +19,9 @@
 #include "include/ParameterHandlerInterfaces.h"
 #include "platform/platform.h"
 
+class HARTTransactRequestInfo;
+class HARTTransactResponseInfo;
+
 // The FDT protocol id of HART, as the protocol objects and connection classes write it.
 inline constexpr OLECHAR kHartProtocolId[] = u"036D1498-387B-11D4-86E1-00E0987270B9";
 
@@ -46,6 +49,15 @@ struct SovFDT_TransactionGroup {
   vkr::Variant address;               // the protocol address text of the parameter that made it
   std::vector<vkr::Variant> members;  // ids in registration order
   vkr::Variant key;                   // shared by all members (GetAddressKey)
+};
+
+// One transaction response as the connection hands it to its readers: the text, the document it
+// loaded to once (null when it did not load or validate), and what the protocol read from that
+// document, read on first use and then shared by every reader.
+struct SovFDT_LoadedResponse {
+  BSTR text = nullptr;
+  vkr::ComPtr<IXMLDOMDocument2> document;
+  std::shared_ptr<void> reading;
 };
 
 class CovFDT_BaseProtocolImpl {
@@ -97,6 +109,10 @@ class CovFDT_BaseProtocolImpl {
   // parameter handler.
   virtual HRESULT ParseTransactionResponse(VARIANT requestRecord, BSTR response, BSTR expectedReference,
                                            VARIANT_BOOL distribute, VARIANT* responseBytes);
+  // The same for a response the connection has loaded already; by default from its text.
+  virtual HRESULT ParseLoadedTransactionResponse(VARIANT requestRecord, SovFDT_LoadedResponse& response,
+                                                 BSTR expectedReference, VARIANT_BOOL distribute,
+                                                 VARIANT* responseBytes);
   virtual HRESULT ReservedHookB(ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG,
                                 ULONG);
 
@@ -200,6 +216,9 @@ class CovFDT_HartProtocolImpl : public CovFDT_BaseProtocolImpl {
                                   BSTR* errorText) override;
   HRESULT ParseTransactionResponse(VARIANT requestRecord, BSTR response, BSTR expectedReference,
                                    VARIANT_BOOL distribute, VARIANT* responseBytes) override;
+  HRESULT ParseLoadedTransactionResponse(VARIANT requestRecord, SovFDT_LoadedResponse& response,
+                                         BSTR expectedReference, VARIANT_BOOL distribute,
+                                         VARIANT* responseBytes) override;
   HRESULT CreateReadRequest(VARIANT id, BSTR communicationReference, VARIANT_BOOL useDataSetValues,
                             VARIANT_BOOL* created, BSTR* document, VARIANT* record) override;
   HRESULT CreateWriteRequest(VARIANT id, VARIANT value, BSTR communicationReference, VARIANT_BOOL useDataSetValues,
@@ -227,4 +246,14 @@ class CovFDT_HartProtocolImpl : public CovFDT_BaseProtocolImpl {
   // Decodes every member of the group from the response bytes and hands it to the handler.
   virtual HRESULT ExtractParameterValue(SovFDT_TransactionGroup* group, VARIANT responseBytes);
   virtual HRESULT DistributeResult(VARIANT id, VARIANT responseBytes);
+
+ private:
+  // The part of both parsers after the response is read.
+  HRESULT SpreadTransactionResponse(HARTTransactRequestInfo& request, const HARTTransactResponseInfo& answer,
+                                    BSTR expectedReference, VARIANT_BOOL distribute, VARIANT* responseBytes);
 };
+
+// What a HART transaction response the connection loaded says, read once for all its readers
+// (*info points into the response's reading). E_FAIL when it has no document, else the reading's
+// result.
+HRESULT ReadLoadedHartResponse(SovFDT_LoadedResponse& response, const HARTTransactResponseInfo** info);

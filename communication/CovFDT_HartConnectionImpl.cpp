@@ -70,7 +70,19 @@ HRESULT CovFDT_HartConnectionImpl::WriteStatusParameters(BSTR response) {
       !document)
     return S_FALSE;
   HARTTransactResponseInfo info;
-  if (FAILED(info.ReadXml(document.Get())) || info.nKind != kHartDataExchangeResponse) return S_FALSE;
+  if (FAILED(info.ReadXml(document.Get()))) return S_FALSE;
+  return WriteStatusFrom(info);
+}
+
+HRESULT CovFDT_HartConnectionImpl::WriteStatusParametersOf(SovFDT_LoadedResponse& response) {
+  if (!response.document) return WriteStatusParameters(response.text);
+  const HARTTransactResponseInfo* info = nullptr;
+  if (FAILED(ReadLoadedHartResponse(response, &info)) || !info) return S_FALSE;
+  return WriteStatusFrom(*info);
+}
+
+HRESULT CovFDT_HartConnectionImpl::WriteStatusFrom(const HARTTransactResponseInfo& info) {
+  if (info.nKind != kHartDataExchangeResponse) return S_FALSE;
   if (!info.pDataExchange) return E_POINTER;
   // Held for the four calls: each may reach the user interfaces, and the DTM may go meanwhile.
   vkr::ComPtr<IovFdtParameterHandler4> handler = m_pParameterHandler;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "parameters/CovFDT_ParameterHandlerImpl.h"
 #include "parameters/ParInfo.h"
 #include "communication/HartCodecs.h"
 #include "communication/HartRecords.h"
@@ -152,6 +153,24 @@ class ScopedValue {
  private:
   T& m_target;
   T m_old;
+};
+
+// The values of one response reach the DTM thread in one message (see BeginResponseBatch); with
+// another handler than the framework's, one message per value as before.
+class ResponseBatch {
+ public:
+  explicit ResponseBatch(IovFdtParameterHandler4* handler)
+      : m_handler(dynamic_cast<CovFDT_ParameterHandlerImpl*>(handler)) {
+    if (m_handler) m_handler->BeginResponseBatch();
+  }
+  ~ResponseBatch() {
+    if (m_handler) m_handler->EndResponseBatch();
+  }
+  ResponseBatch(const ResponseBatch&) = delete;
+  ResponseBatch& operator=(const ResponseBatch&) = delete;
+
+ private:
+  CovFDT_ParameterHandlerImpl* m_handler;
 };
 
 // One HARTAddress element of a protocol address text.
@@ -833,6 +852,47 @@ HRESULT CovFDT_HartProtocolImpl::DistributeResult(VARIANT rawId, VARIANT respons
 
 // ---- HART: transaction responses. ----------------------------------------------------------------
 
+HRESULT CovFDT_BaseProtocolImpl::ParseLoadedTransactionResponse(VARIANT requestRecord, SovFDT_LoadedResponse& response,
+                                                                BSTR expectedReference, VARIANT_BOOL distribute,
+                                                                VARIANT* responseBytes) {
+  return ParseTransactionResponse(requestRecord, response.text, expectedReference, distribute, responseBytes);
+}
+
+HRESULT ReadLoadedHartResponse(SovFDT_LoadedResponse& response, const HARTTransactResponseInfo** info) {
+  struct Reading {
+    HRESULT hr = E_FAIL;
+    HARTTransactResponseInfo info;
+  };
+  *info = nullptr;
+  if (!response.document) return E_FAIL;
+  if (!response.reading) {
+    auto reading = std::make_shared<Reading>();
+    reading->hr = reading->info.ReadXml(response.document.Get());
+    response.reading = reading;
+  }
+  const Reading& reading = *std::static_pointer_cast<Reading>(response.reading);
+  if (SUCCEEDED(reading.hr)) *info = &reading.info;
+  return reading.hr;
+}
+
+HRESULT CovFDT_HartProtocolImpl::ParseLoadedTransactionResponse(VARIANT requestRecord, SovFDT_LoadedResponse& response,
+                                                                BSTR expectedReference, VARIANT_BOOL distribute,
+                                                                VARIANT* responseBytes) {
+  if (!response.document)
+    return ParseTransactionResponse(requestRecord, response.text, expectedReference, distribute, responseBytes);
+  WriteLog(u"CovFDT_HartProtocolImpl::ParseTransactionResponse()");
+  HARTTransactRequestInfo request;
+  const bool restored = requestRecord.vt == (VT_ARRAY | VT_VARIANT) && request.Unpack(requestRecord);
+  const LONG kind = restored ? request.nKind : 0;
+  if (!m_pParameterHandler ||
+      (kind != kHartDataExchangeRequest && kind != kHartSubscribeRequest && kind != kHartUnsubscribeRequest))
+    return E_UNEXPECTED;
+  const HARTTransactResponseInfo* answer = nullptr;
+  const HRESULT hr = ReadLoadedHartResponse(response, &answer);
+  if (FAILED(hr)) return hr;
+  return SpreadTransactionResponse(request, *answer, expectedReference, distribute, responseBytes);
+}
+
 HRESULT CovFDT_HartProtocolImpl::ParseTransactionResponse(VARIANT requestRecord, BSTR response,
                                                           BSTR expectedReference, VARIANT_BOOL distribute,
                                                           VARIANT* responseBytes) {
@@ -852,6 +912,14 @@ HRESULT CovFDT_HartProtocolImpl::ParseTransactionResponse(VARIANT requestRecord,
   HARTTransactResponseInfo answer;
   hr = answer.ReadXml(document);
   if (FAILED(hr)) return hr;
+  return SpreadTransactionResponse(request, answer, expectedReference, distribute, responseBytes);
+}
+
+HRESULT CovFDT_HartProtocolImpl::SpreadTransactionResponse(HARTTransactRequestInfo& request,
+                                                           const HARTTransactResponseInfo& answer,
+                                                           BSTR expectedReference, VARIANT_BOOL distribute,
+                                                           VARIANT* responseBytes) {
+  HRESULT hr = S_OK;
   if (answer.nKind != kHartCommunicationError &&
       answer.bstrCommunicationReference.View() != vkr::View(expectedReference))
     return E_FAIL;
@@ -903,6 +971,7 @@ HRESULT CovFDT_HartProtocolImpl::ParseTransactionResponse(VARIANT requestRecord,
       }
       if (hasData) {
         ScopedValue<std::vector<Variant>> scope(m_requestedMembers, std::move(requested));
+        ResponseBatch batch(m_pParameterHandler);
         hr = DistributeResult(request.parameterId, data);
         if (FAILED(hr)) return hr;
       }
