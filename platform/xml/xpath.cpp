@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -826,9 +827,14 @@ class Evaluator {
 // stops growing at its limit (later paths are compiled per call).
 constexpr std::size_t kMaxCachedPaths = 4096;
 
+struct PathHash {
+  using is_transparent = void;
+  std::size_t operator()(std::u16string_view path) const { return std::hash<std::u16string_view>()(path); }
+};
+
 struct PathCache {
   std::shared_mutex lock;
-  std::unordered_map<std::u16string, std::shared_ptr<const Expr>> paths;
+  std::unordered_map<std::u16string, std::shared_ptr<const Expr>, PathHash, std::equal_to<>> paths;
 };
 
 PathCache& Paths() {
@@ -840,7 +846,7 @@ std::shared_ptr<const Expr> Compile(std::u16string_view path, std::u16string* re
   PathCache& cache = Paths();
   {
     std::shared_lock read(cache.lock);
-    auto it = cache.paths.find(std::u16string(path));
+    auto it = cache.paths.find(path);
     if (it != cache.paths.end()) return it->second;
   }
   std::vector<Token> tokens;
