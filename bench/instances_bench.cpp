@@ -5,6 +5,7 @@
 // with both ratios to their goals ("vs_goal" <= 1 meets it), and the threads the process then has.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -20,7 +21,8 @@
 
 namespace {
 
-constexpr int kInstances = 1000;
+// VKR_INSTANCES sets another count (for a profiler's shorter run); the goals stay per 1000.
+const int kInstances = std::getenv("VKR_INSTANCES") ? std::max(1, std::atoi(std::getenv("VKR_INSTANCES"))) : 1000;
 constexpr double kGoalSeconds = 1.0;
 constexpr double kGoalKiB = 256.0;
 
@@ -129,7 +131,7 @@ void BM_ThousandInstances(benchmark::State& state) {
     const double perInstance = (PrivateKiB() - before) / kInstances;
     state.counters["total_s"] = seconds;
     state.counters["goal_s"] = kGoalSeconds;
-    state.counters["time_vs_goal"] = seconds / kGoalSeconds;
+    state.counters["time_vs_goal"] = seconds * 1000.0 / kInstances / kGoalSeconds;
     state.counters["private_KiB_each"] = perInstance;
     state.counters["goal_KiB"] = kGoalKiB;
     state.counters["memory_vs_goal"] = perInstance / kGoalKiB;

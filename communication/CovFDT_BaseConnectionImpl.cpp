@@ -638,8 +638,24 @@ HRESULT CovFDT_BaseConnectionImpl::OnTransactionResponse(BSTR invokeId, BSTR res
     loadResult = LoadXMLDocument(response, answer.document.Put(), &loaded);
     if (FAILED(loadResult) || loaded != VARIANT_TRUE) answer.document = nullptr;
   }
+  // While this call lasts (the readers may call back into this object, which then sees the same
+  // answer or none).
+  struct Handing {
+    SovFDT_LoadedResponse*& slot;
+    SovFDT_LoadedResponse* old;
+    std::unique_ptr<CovFDT_BaseProtocolImpl>& protocol;  // the current one at each end
+    Handing(SovFDT_LoadedResponse*& s, SovFDT_LoadedResponse* now, std::unique_ptr<CovFDT_BaseProtocolImpl>& p)
+        : slot(s), old(s), protocol(p) {
+      slot = now;
+      if (protocol) protocol->SetLoadedResponse(now);
+    }
+    ~Handing() {
+      slot = old;
+      if (protocol) protocol->SetLoadedResponse(old);
+    }
+  } handing(m_pLoadedResponse, &answer, m_pProtocol);
   // The status parameters come from every DataExchangeResponse, also one no request waits for.
-  HRESULT hr = WriteStatusParametersOf(answer);
+  HRESULT hr = WriteStatusParameters(response);
   if (hr == E_POINTER) return hr;
 
   vkr::Variant context;
@@ -665,8 +681,7 @@ HRESULT CovFDT_BaseConnectionImpl::OnTransactionResponse(BSTR invokeId, BSTR res
     if (FAILED(loadResult)) return loadResult;
     return loaded != VARIANT_TRUE ? E_FAIL : E_UNEXPECTED;
   }
-  hr = m_pProtocol->ParseLoadedTransactionResponse(context, answer, m_bstrCommunicationReference, VARIANT_TRUE,
-                                                   nullptr);
+  hr = m_pProtocol->ParseTransactionResponse(context, response, m_bstrCommunicationReference, VARIANT_TRUE, nullptr);
   if (event) {
     m_hrTransactionResult = hr;
     Wake(event, slot, hr);
@@ -684,10 +699,6 @@ const VARIANT* CovFDT_BaseConnectionImpl::PendingContext(BSTR invokeId) const {
 bool CovFDT_BaseConnectionImpl::ReadsAnswerItself(const VARIANT& context) {
   return !ContextHasType(context, kRequestTypeGenericTransaction) &&
          !ContextHasType(context, kRequestTypeDataExchange) && !ContextHasType(context, kRequestTypeCommand);
-}
-
-HRESULT CovFDT_BaseConnectionImpl::WriteStatusParametersOf(SovFDT_LoadedResponse& response) {
-  return WriteStatusParameters(response.text);
 }
 
 HRESULT CovFDT_BaseConnectionImpl::OnAbort(BSTR communicationReference) {

@@ -331,8 +331,6 @@ class CovFDT_BaseConnectionImpl
   // Status parameters of a DataExchangeResponse (1001, 1113, 1019, 1020); E_POINTER for a
   // DataExchangeResponse without payload. S_FALSE when the response is no DataExchangeResponse.
   virtual HRESULT WriteStatusParameters(BSTR response);
-  // The same for a response loaded already; by default from its text.
-  virtual HRESULT WriteStatusParametersOf(SovFDT_LoadedResponse& response);
   // The generic-transaction answers.
   HRESULT HandleGenericResult(BSTR invokeId, const VARIANT& context, BSTR response, HANDLE event,
                               const std::shared_ptr<WaitSlot>& slot);
@@ -377,6 +375,9 @@ class CovFDT_BaseConnectionImpl
   IovFdtConnectionObjectCallback* m_pOwnerCallback = nullptr;
   IovFdtParameterHandler4* m_pParameterHandler = nullptr;
   std::unique_ptr<CovFDT_BaseProtocolImpl> m_pProtocol;
+  // The transaction response OnTransactionResponse is handling, loaded once for its readers (see
+  // SovFDT_LoadedResponse); null outside it.
+  SovFDT_LoadedResponse* m_pLoadedResponse = nullptr;
   DWORD m_dwTransactionTimeout = 5000;
   DWORD m_dwDisconnectTimeout = 5000;
   DWORD m_dwConnectTimeout = 5000;

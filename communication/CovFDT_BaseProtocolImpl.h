@@ -67,6 +67,11 @@ class CovFDT_BaseProtocolImpl {
   CovFDT_BaseProtocolImpl& operator=(const CovFDT_BaseProtocolImpl&) = delete;
   virtual ~CovFDT_BaseProtocolImpl();
 
+  // The response the connection has loaded, while it hands that very text (the same BSTR) to
+  // ParseTransactionResponse: the parser then reads the loaded document instead of parsing the
+  // text again. Null ends it.
+  void SetLoadedResponse(SovFDT_LoadedResponse* response) { m_loadedResponse = response; }
+
   // The protocol id (upper-case GUID text without braces); kept across DetachDtm.
   LPCWSTR GetProtocolId() const { return m_bstrProtocolId.Get(); }
   // The handler held since AttachDtm (no reference added), or null.
@@ -109,10 +114,6 @@ class CovFDT_BaseProtocolImpl {
   // parameter handler.
   virtual HRESULT ParseTransactionResponse(VARIANT requestRecord, BSTR response, BSTR expectedReference,
                                            VARIANT_BOOL distribute, VARIANT* responseBytes);
-  // The same for a response the connection has loaded already; by default from its text.
-  virtual HRESULT ParseLoadedTransactionResponse(VARIANT requestRecord, SovFDT_LoadedResponse& response,
-                                                 BSTR expectedReference, VARIANT_BOOL distribute,
-                                                 VARIANT* responseBytes);
   virtual HRESULT ReservedHookB(ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG,
                                 ULONG);
 
@@ -202,6 +203,7 @@ class CovFDT_BaseProtocolImpl {
   bool m_bTransferListActive = false;
   std::vector<vkr::Variant> m_transferListMembers;
   std::vector<vkr::Variant> m_requestedMembers;
+  SovFDT_LoadedResponse* m_loadedResponse = nullptr;
   static constexpr std::size_t kMaxTypeDocuments = 256;
   std::map<std::u16string, vkr::ComPtr<IXMLDOMDocument2>, std::less<>> m_typeDocuments;
 };
@@ -216,9 +218,6 @@ class CovFDT_HartProtocolImpl : public CovFDT_BaseProtocolImpl {
                                   BSTR* errorText) override;
   HRESULT ParseTransactionResponse(VARIANT requestRecord, BSTR response, BSTR expectedReference,
                                    VARIANT_BOOL distribute, VARIANT* responseBytes) override;
-  HRESULT ParseLoadedTransactionResponse(VARIANT requestRecord, SovFDT_LoadedResponse& response,
-                                         BSTR expectedReference, VARIANT_BOOL distribute,
-                                         VARIANT* responseBytes) override;
   HRESULT CreateReadRequest(VARIANT id, BSTR communicationReference, VARIANT_BOOL useDataSetValues,
                             VARIANT_BOOL* created, BSTR* document, VARIANT* record) override;
   HRESULT CreateWriteRequest(VARIANT id, VARIANT value, BSTR communicationReference, VARIANT_BOOL useDataSetValues,

@@ -64,6 +64,12 @@ HRESULT CovFDT_HartConnectionImpl::ParseTransactionResponse(BSTR response, VARIA
 }
 
 HRESULT CovFDT_HartConnectionImpl::WriteStatusParameters(BSTR response) {
+  // The response OnTransactionResponse has loaded is read from its document, once for all readers.
+  if (m_pLoadedResponse && m_pLoadedResponse->text == response && m_pLoadedResponse->document) {
+    const HARTTransactResponseInfo* info = nullptr;
+    if (FAILED(ReadLoadedHartResponse(*m_pLoadedResponse, &info)) || !info) return S_FALSE;
+    return WriteStatusFrom(*info);
+  }
   vkr::ComPtr<IXMLDOMDocument2> document;
   VARIANT_BOOL loaded = VARIANT_FALSE;
   if (!response || FAILED(::LoadXmlFromString(response, document.Put(), &loaded)) || loaded != VARIANT_TRUE ||
@@ -72,13 +78,6 @@ HRESULT CovFDT_HartConnectionImpl::WriteStatusParameters(BSTR response) {
   HARTTransactResponseInfo info;
   if (FAILED(info.ReadXml(document.Get()))) return S_FALSE;
   return WriteStatusFrom(info);
-}
-
-HRESULT CovFDT_HartConnectionImpl::WriteStatusParametersOf(SovFDT_LoadedResponse& response) {
-  if (!response.document) return WriteStatusParameters(response.text);
-  const HARTTransactResponseInfo* info = nullptr;
-  if (FAILED(ReadLoadedHartResponse(response, &info)) || !info) return S_FALSE;
-  return WriteStatusFrom(*info);
 }
 
 HRESULT CovFDT_HartConnectionImpl::WriteStatusFrom(const HARTTransactResponseInfo& info) {

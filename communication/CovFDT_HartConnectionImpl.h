@@ -49,7 +49,6 @@ class CovFDT_HartConnectionImpl : public CovFDT_BaseConnectionImpl, public IovFd
   HRESULT WriteStatusFrom(const HARTTransactResponseInfo& info);
   HRESULT QueryExtraInterface(REFIID riid, void** ppv) override;
   HRESULT WriteStatusParameters(BSTR response) override;
-  HRESULT WriteStatusParametersOf(SovFDT_LoadedResponse& response) override;
   HRESULT AbortAtFrame(BSTR communicationReference) override;
   // The request record of the context names the parameter; its handler hears of the failure.
   void ReportUnanswered(const VARIANT& context, LPCOLESTR text) override;

@@ -852,12 +852,6 @@ HRESULT CovFDT_HartProtocolImpl::DistributeResult(VARIANT rawId, VARIANT respons
 
 // ---- HART: transaction responses. ----------------------------------------------------------------
 
-HRESULT CovFDT_BaseProtocolImpl::ParseLoadedTransactionResponse(VARIANT requestRecord, SovFDT_LoadedResponse& response,
-                                                                BSTR expectedReference, VARIANT_BOOL distribute,
-                                                                VARIANT* responseBytes) {
-  return ParseTransactionResponse(requestRecord, response.text, expectedReference, distribute, responseBytes);
-}
-
 HRESULT ReadLoadedHartResponse(SovFDT_LoadedResponse& response, const HARTTransactResponseInfo** info) {
   struct Reading {
     HRESULT hr = E_FAIL;
@@ -875,24 +869,6 @@ HRESULT ReadLoadedHartResponse(SovFDT_LoadedResponse& response, const HARTTransa
   return reading.hr;
 }
 
-HRESULT CovFDT_HartProtocolImpl::ParseLoadedTransactionResponse(VARIANT requestRecord, SovFDT_LoadedResponse& response,
-                                                                BSTR expectedReference, VARIANT_BOOL distribute,
-                                                                VARIANT* responseBytes) {
-  if (!response.document)
-    return ParseTransactionResponse(requestRecord, response.text, expectedReference, distribute, responseBytes);
-  WriteLog(u"CovFDT_HartProtocolImpl::ParseTransactionResponse()");
-  HARTTransactRequestInfo request;
-  const bool restored = requestRecord.vt == (VT_ARRAY | VT_VARIANT) && request.Unpack(requestRecord);
-  const LONG kind = restored ? request.nKind : 0;
-  if (!m_pParameterHandler ||
-      (kind != kHartDataExchangeRequest && kind != kHartSubscribeRequest && kind != kHartUnsubscribeRequest))
-    return E_UNEXPECTED;
-  const HARTTransactResponseInfo* answer = nullptr;
-  const HRESULT hr = ReadLoadedHartResponse(response, &answer);
-  if (FAILED(hr)) return hr;
-  return SpreadTransactionResponse(request, *answer, expectedReference, distribute, responseBytes);
-}
-
 HRESULT CovFDT_HartProtocolImpl::ParseTransactionResponse(VARIANT requestRecord, BSTR response,
                                                           BSTR expectedReference, VARIANT_BOOL distribute,
                                                           VARIANT* responseBytes) {
@@ -905,6 +881,13 @@ HRESULT CovFDT_HartProtocolImpl::ParseTransactionResponse(VARIANT requestRecord,
       (kind != kHartDataExchangeRequest && kind != kHartSubscribeRequest && kind != kHartUnsubscribeRequest))
     return E_UNEXPECTED;
 
+  // The text the connection has loaded already is read from its document, once for all readers.
+  if (m_loadedResponse && m_loadedResponse->text == response && m_loadedResponse->document) {
+    const HARTTransactResponseInfo* read = nullptr;
+    const HRESULT hr = ReadLoadedHartResponse(*m_loadedResponse, &read);
+    if (FAILED(hr)) return hr;
+    return SpreadTransactionResponse(request, *read, expectedReference, distribute, responseBytes);
+  }
   ComPtr<IXMLDOMDocument2> document;
   VARIANT_BOOL loaded = VARIANT_FALSE;
   HRESULT hr = LoadXmlFromString(response, document.Put(), &loaded);
