@@ -264,6 +264,53 @@ bool IsActingHartRead(const VARIANT& addressInformation) {
   return command == kSelfTest || command == kDeviceReset;
 }
 
+namespace {
+
+struct KeptProtocolIds {
+  HRESULT hr = S_OK;
+  std::vector<std::u16string> ids;
+};
+struct KeptProtocolIdsTag;
+
+HRESULT ReadProtocolIds(BSTR addressText, std::vector<std::u16string>* ids) {
+  vkr::ComPtr<IXMLDOMDocument2> document;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  HRESULT hr = LoadXmlFromString(addressText, document.Put(), &loaded);
+  if (FAILED(hr)) return hr;
+  if (!document) return E_POINTER;
+  vkr::ComPtr<IXMLDOMNodeList> protocols;
+  if (FAILED(document->selectNodes(vkr::Bstr(u"AddressInformation/Protocol"), protocols.Put())) || !protocols)
+    return E_POINTER;
+  LONG count = 0;
+  protocols->get_length(&count);
+  if (count <= 0) return E_UNEXPECTED;
+  const vkr::Bstr idPath(u"@id");
+  for (LONG i = 0; i < count; ++i) {
+    vkr::ComPtr<IXMLDOMNode> node;
+    if (FAILED(protocols->get_item(i, node.Put())) || !node) return E_POINTER;
+    vkr::Bstr protocolId;
+    hr = GetXmlValueBstr(protocolId.Put(), node.Get(), idPath);
+    if (FAILED(hr)) return hr;
+    ids->emplace_back(protocolId.View());
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT ProtocolIdsOfAddress(BSTR addressText, std::vector<std::u16string>* ids) {
+  ids->clear();
+  TextMemo<KeptProtocolIds>& memo = SharedMemo<KeptProtocolIds, KeptProtocolIdsTag>();
+  KeptProtocolIds kept;
+  if (!memo.Find(vkr::View(addressText), &kept)) {
+    kept.hr = ReadProtocolIds(addressText, &kept.ids);
+    if (kept.hr == E_OUTOFMEMORY) return kept.hr;
+    memo.Store(vkr::View(addressText), kept);
+  }
+  *ids = std::move(kept.ids);
+  return kept.hr;
+}
+
 // ---- Construction and the tables. ----
 
 CovFDT_BaseProtocolImpl::CovFDT_BaseProtocolImpl() = default;

@@ -30,6 +30,13 @@ inline constexpr OLECHAR kHartProtocolId[] = u"036D1498-387B-11D4-86E1-00E098727
 // must never send such a command. False for any other text, also one that is not XML.
 bool IsActingHartRead(const VARIANT& addressInformation);
 
+// The protocol ids of a parameter's AddressInformation text (AddressInformation/Protocol/@id), in
+// document order, kept by the text for every DTM of the process. S_OK with every id; otherwise
+// the ids read before the failure and the failure: the text does not load (its error; E_POINTER
+// without a document), no protocol list (E_POINTER), no Protocol (E_UNEXPECTED), a Protocol
+// without an id (the read's error).
+HRESULT ProtocolIdsOfAddress(BSTR addressText, std::vector<std::u16string>* ids);
+
 // An id of any integer type as the 32-bit parameter id it stands for (the tables keep VT_UI4);
 // false for other types, which compare as they are.
 bool IntegerParameterId(const VARIANT& id, ULONG* n);
