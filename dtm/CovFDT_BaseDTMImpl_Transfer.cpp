@@ -228,6 +228,9 @@ HRESULT CovFDT_BaseDTMCore::BuildTransferList(const char16_t* listName, ULONG li
       if (FAILED(hr)) return hr;
       if (record.m_dwAddressed != 1 || !(record.m_dwFlags & kListMemberFlag) || !(record.m_dwFlags & listFlag))
         continue;
+      // A transfer of the data set never makes the device act: a parameter whose command is the
+      // self test or the device reset stays out, as it does for the status and the comparisons.
+      if (IsActingRead(record.m_vAddress)) continue;
       vkr::Variant member;
       hr = MakeSingleIdArray(record.m_nId, member.Put());
       if (FAILED(hr)) return hr;

@@ -10,6 +10,7 @@
 
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
+#include "frame/ParameterDocument.h"
 #include "frame/TransferSession.h"
 
 namespace vkr::frame {
@@ -131,6 +132,49 @@ bool ApplyDeviceText(const std::string& text, SimulatedDevice::Configuration* c)
   return true;
 }
 
+// ---- Progress ------------------------------------------------------------------------------
+
+// Whether standard error is a terminal, where progress may be redrawn in place.
+bool ErrorIsConsole() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != FALSE;
+}
+
+// Prints the progress of a transfer: a bar redrawn in place on a terminal, else a line for each
+// new percentage.
+class Progress {
+ public:
+  explicit Progress(const char* what) : m_what(what), m_console(ErrorIsConsole()) {}
+  ~Progress() { End(); }
+  void Show(int percent) {
+    if (percent <= m_shown || percent > 100) return;  // the closing report says 0
+    m_shown = percent;
+    if (!m_console) {
+      std::fprintf(stderr, "%s: %d%%\n", m_what, percent);
+      return;
+    }
+    constexpr int kWidth = 30;
+    const int filled = percent * kWidth / 100;
+    std::fprintf(stderr, "\r%s: [%s%s] %3d%%", m_what, std::string(filled, '#').c_str(),
+                 std::string(kWidth - filled, ' ').c_str(), percent);
+    std::fflush(stderr);
+    m_open = true;
+  }
+  void Done() { Show(100); }
+  // Ends the line a bar is drawn on, so that what follows starts on a line of its own.
+  void End() {
+    if (!m_open) return;
+    std::fputc('\n', stderr);
+    m_open = false;
+  }
+
+ private:
+  const char* m_what;
+  bool m_console;
+  int m_shown = 0;
+  bool m_open = false;
+};
+
 // ---- The session of one command ----------------------------------------------------------
 
 class Command {
@@ -168,24 +212,22 @@ class Command {
   }
   bool Transfer(bool upload) {
     const char* what = upload ? "upload" : "download";
-    int shown = 0;
-    m_session->onProgress = [what, &shown](int percent) {
-      if (percent <= shown) return;  // the closing report says 0: the end is printed below
-      shown = percent;
-      std::fprintf(stderr, "%s: %d%%\n", what, percent);
-    };
+    Progress progress(what);
+    m_session->onProgress = [&progress](int percent) { progress.Show(percent); };
     bool success = false;
     const HRESULT hr = upload ? m_session->Upload(&success) : m_session->Download(&success);
+    m_session->onProgress = nullptr;
+    if (hr == S_OK && success) {
+      progress.Done();
+      return true;
+    }
+    progress.End();
     if (hr == S_FALSE) return Failed(std::string("the DTM refused the ") + what);
     if (FAILED(hr)) return Failed(std::string("the ") + what + " did not end: " + ResultText(hr));
-    if (!success) {
-      std::string why;
-      for (const std::string& line : m_session->Frame()->notifications)
-        if (line.rfind("error ", 0) == 0) why = line.substr(line.find(": ") + 2);
-      return Failed(std::string("the ") + what + " failed" + (why.empty() ? "" : ": " + why));
-    }
-    std::fprintf(stderr, "%s: 100%%\n", what);
-    return true;
+    std::string why;
+    for (const std::string& line : m_session->Frame()->notifications)
+      if (line.rfind("error ", 0) == 0) why = line.substr(line.find(": ") + 2);
+    return Failed(std::string("the ") + what + " failed" + (why.empty() ? "" : ": " + why));
   }
   template <class Q>
   ComPtr<Q> Dtm() {
@@ -224,149 +266,55 @@ std::string Attribute(const std::string& element, const std::string& name) {
   return value;
 }
 
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (char ch : text) {
-    switch (ch) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += ch;
-    }
-  }
-  return out;
-}
+// ---- What the project remembers of the device ----------------------------------------------
 
-// One parameter of the parameter document.
-struct DocumentVariable {
-  std::string name;
-  std::string value;   // the display text
-  std::string unit;
-  std::size_t begin = 0;  // the element's place in the document
-  std::size_t end = 0;
+// The parameters of the data set as the device held them when the frame last knew (after an
+// upload, or a comparison that found them equal), kept beside the project file. "show" tells from
+// it whether a value differs from the device.
+struct DeviceRecord {
+  enum class Verdict { None, Uploaded, Equal, NotEqual };
+  Verdict verdict = Verdict::None;
+  std::map<std::string, std::string> values;  // by parameter name
 };
 
-std::vector<DocumentVariable> Variables(const std::string& document) {
-  std::vector<DocumentVariable> out;
-  const std::string open = "<fdt:DtmVariable ", close = "</fdt:DtmVariable>";
-  for (std::size_t at = 0; (at = document.find(open, at)) != std::string::npos;) {
-    DocumentVariable v;
-    v.begin = at;
-    v.end = document.find(close, at);
-    if (v.end == std::string::npos) break;
-    v.end += close.size();
-    const std::string element = document.substr(at, v.end - at);
-    v.name = Attribute(element.substr(0, element.find('>')), "name");
-    const std::size_t display = element.find("<fdt:Display ");
-    if (display != std::string::npos) v.value = Attribute(element.substr(display), "string");
-    const std::size_t unit = element.find("<fdt:Unit");
-    if (unit != std::string::npos) v.unit = Attribute(element.substr(unit), "label");
-    if (v.unit.empty() && unit != std::string::npos) v.unit = Attribute(element.substr(unit), "name");
-    out.push_back(v);
-    at = v.end;
-  }
-  return out;
-}
+std::string RecordPath(const Options& o) { return o.project + ".compared"; }
 
-// The device's tag in the parameter document.
-std::string DeviceTag(const std::string& document) {
-  const std::size_t at = document.find("<DtmDevice");
-  if (at == std::string::npos) return "";
-  return Attribute(document.substr(at, document.find('>', at) - at), "fdt:tag");
-}
+std::string Hex(const std::string& text) { return wire::ToHex(Bytes(text.begin(), text.end())); }
 
-// The DTM's parameter document (IDtmParameter::GetParameters).
-bool ParameterDocument(Command& c, std::string* text) {
-  ComPtr<IDtmParameter> parameters = c.Dtm<IDtmParameter>();
-  if (!parameters) return c.Failed("the DTM offers no parameter interface");
-  Bstr document;
-  const HRESULT hr = parameters->GetParameters(nullptr, document.Put());
-  if (hr != S_OK || document.Empty()) return c.Failed("the DTM gave no parameter document: " + ResultText(hr));
-  *text = Utf16ToUtf8(document.View());
-  return true;
-}
-
-int Show(const Options& o) {
-  Command c(o);
-  std::string document;
-  if (!c.Open() || !ParameterDocument(c, &document)) return 1;
-  std::vector<DocumentVariable> variables = Variables(document);
-  variables.insert(variables.begin(), DocumentVariable{"Tag", DeviceTag(document), "", 0, 0});
-  std::size_t width = 4;
-  for (const DocumentVariable& v : variables) width = std::max(width, v.name.size());
-  std::printf("%-*s  %-32s  %s\n", static_cast<int>(width), "name", "value", "unit");
-  for (const DocumentVariable& v : variables)
-    std::printf("%-*s  %-32s  %s\n", static_cast<int>(width), v.name.c_str(), v.value.c_str(), v.unit.c_str());
-  return c.Close() ? 0 : 1;
-}
-
-// Sets the value of the named variable in the parameter document's text; the tag is the device
-// element's.
-bool SetInDocument(std::string* document, const std::string& name, const std::string& value, std::string* why) {
-  if (name == "Tag") {
-    const std::string key = "fdt:tag=\"";
-    const std::size_t at = document->find(key, document->find("<DtmDevice"));
-    if (at == std::string::npos) {
-      *why = "the parameter document has no tag";
-      return false;
+DeviceRecord ReadRecord(const Options& o) {
+  DeviceRecord r;
+  std::string text;
+  if (FAILED(ReadFileText(RecordPath(o), &text))) return r;
+  std::istringstream lines(text);
+  std::string word, name, value;
+  while (lines >> word) {
+    if (word == "verdict" && lines >> value) {
+      r.verdict = value == "uploaded"   ? DeviceRecord::Verdict::Uploaded
+                  : value == "equal"    ? DeviceRecord::Verdict::Equal
+                  : value == "notEqual" ? DeviceRecord::Verdict::NotEqual
+                                        : DeviceRecord::Verdict::None;
+    } else if (word == "value" && lines >> name) {
+      // An empty value is written as "-".
+      lines >> value;
+      Bytes n, v;
+      if (wire::FromHex(name, &n) && (value == "-" || wire::FromHex(value, &v)))
+        r.values[std::string(n.begin(), n.end())] = std::string(v.begin(), v.end());
     }
-    const std::size_t start = at + key.size();
-    document->replace(start, document->find('"', start) - start, Escape(value));
-    return true;
   }
-  for (const DocumentVariable& v : Variables(*document)) {
-    if (v.name != name) continue;
-    std::string element = document->substr(v.begin, v.end - v.begin);
-    bool set = false;
-    for (const char* attribute : {" string=\"", " number=\""}) {
-      const std::size_t variant = element.find("<fdt:Variant");
-      if (variant == std::string::npos) break;
-      const std::size_t at = element.find(attribute, variant);
-      if (at == std::string::npos) continue;
-      const std::size_t start = at + std::strlen(attribute);
-      const std::size_t end = element.find('"', start);
-      element.replace(start, end - start, Escape(value));
-      set = true;
-      break;
-    }
-    if (!set) {
-      *why = "the parameter " + name + " cannot be written";
-      return false;
-    }
-    document->replace(v.begin, v.end - v.begin, element);
-    return true;
-  }
-  *why = "there is no parameter " + name;
+  return r;
+}
+
+bool WriteRecord(const Options& o, DeviceRecord::Verdict verdict, const ParameterDocument* held) {
+  static const char* const kVerdicts[] = {"none", "uploaded", "equal", "notEqual"};
+  std::string text = std::string("verdict ") + kVerdicts[static_cast<int>(verdict)] + "\n";
+  if (held)
+    for (const DocumentParameter& p : held->parameters)
+      text += "value " + Hex(p.name) + " " + (p.value.empty() ? std::string("-") : Hex(p.value)) + "\n";
+  MakeFolderOf(RecordPath(o));
+  const HRESULT hr = WriteFileText(RecordPath(o), text);
+  if (SUCCEEDED(hr)) return true;
+  Fail("the comparison with the device could not be kept in " + RecordPath(o) + ": " + ResultText(hr));
   return false;
-}
-
-int Set(const Options& o) {
-  if (o.rest.empty()) return Fail("set needs NAME=VALUE"), 2;
-  Command c(o);
-  std::string document;
-  if (!c.Open() || !ParameterDocument(c, &document)) return 1;
-  for (const std::string& assignment : o.rest) {
-    const std::size_t equals = assignment.find('=');
-    if (equals == std::string::npos || equals == 0) return Fail("set takes NAME=VALUE, not " + assignment), 2;
-    std::string why;
-    if (!SetInDocument(&document, assignment.substr(0, equals), assignment.substr(equals + 1), &why)) return Fail(why);
-  }
-  ComPtr<IDtmParameter> parameters = c.Dtm<IDtmParameter>();
-  const std::size_t errorsBefore = c.m_session->Frame()->notifications.size();
-  VARIANT_BOOL done = VARIANT_FALSE;
-  Bstr text(Utf8ToUtf16(document));
-  const HRESULT hr = parameters->SetParameters(nullptr, text, &done);
-  if (hr != S_OK || !done) {
-    std::string why = "the DTM refused the values";
-    const auto& notes = c.m_session->Frame()->notifications;
-    for (std::size_t i = errorsBefore; i < notes.size(); ++i)
-      if (notes[i].rfind("error ", 0) == 0) why = notes[i].substr(notes[i].find(": ") + 2);
-    return Fail(why);
-  }
-  if (!c.SaveProject() || !c.Close()) return 1;
-  std::printf("set; data set saved to %s\n", o.project.c_str());
-  return 0;
 }
 
 // The statusFlag of a diagnosis document, or the communication error.
@@ -388,10 +336,93 @@ bool Compare(Command& c, bool* equal) {
   return true;
 }
 
+bool Document(Command& c, ParameterDocument* document) {
+  std::string why;
+  const HRESULT hr = GetParameterDocument(c.m_session->Dtm(), document, &why);
+  if (hr == S_OK) return true;
+  return c.Failed(why.empty() ? "the DTM gave no parameter document: " + ResultText(hr) : why);
+}
+
+// Keeps the comparison's outcome in the project: an equal data set is what the device holds.
+bool RecordComparison(Command& c, bool equal) {
+  if (!equal) return WriteRecord(c.m_options, DeviceRecord::Verdict::NotEqual, nullptr);
+  ParameterDocument held;
+  return Document(c, &held) && WriteRecord(c.m_options, DeviceRecord::Verdict::Equal, &held);
+}
+
+int Show(const Options& o) {
+  Command c(o);
+  ParameterDocument document;
+  if (!c.Open() || !Document(c, &document)) return 1;
+  const DeviceRecord record = ReadRecord(o);
+  std::size_t width = 4;
+  for (const DocumentParameter& p : document.parameters) width = std::max(width, p.Label().size());
+  const int w = static_cast<int>(width);
+  std::printf("%-*s  %-32s  %-8s  %s\n", w, "name", "value", "unit", "differs");
+  for (const DocumentParameter& p : document.parameters) {
+    const auto held = record.values.find(p.name);
+    const char* differs = held == record.values.end() ? "?" : held->second == p.value ? "no" : "yes";
+    std::printf("%-*s  %-32s  %-8s  %s\n", w, p.Label().c_str(), p.value.c_str(), p.unit.c_str(), differs);
+  }
+  std::printf("data set: %s\n", document.dataSetState.c_str());
+  switch (record.verdict) {
+    case DeviceRecord::Verdict::None:
+      std::printf("device: not compared yet (upload, download or compare first)\n");
+      break;
+    case DeviceRecord::Verdict::Uploaded:
+      std::printf("device: as the last upload read it\n");
+      break;
+    case DeviceRecord::Verdict::Equal:
+      std::printf("device: as the last comparison found it\n");
+      break;
+    case DeviceRecord::Verdict::NotEqual:
+      std::printf("device: the last comparison found a difference; the DTM does not say where\n");
+      break;
+  }
+  if (document.parameters.size() == 1)
+    std::printf("the DTM's parameter document exports no parameter but the tag\n");
+  return c.Close() ? 0 : 1;
+}
+
+int Set(const Options& o) {
+  if (o.rest.empty()) return Fail("set needs NAME=VALUE"), 2;
+  std::vector<std::pair<std::string, std::string>> values;
+  for (const std::string& assignment : o.rest) {
+    const std::size_t equals = assignment.find('=');
+    if (equals == std::string::npos || equals == 0) return Fail("set takes NAME=VALUE, not " + assignment), 2;
+    values.emplace_back(assignment.substr(0, equals), assignment.substr(equals + 1));
+  }
+  ParameterDocument taken;
+  {
+    Command c(o);
+    if (!c.Open()) return 1;
+    std::string why;
+    const HRESULT hr = SetDocumentParameters(*c.m_session, values, &why);
+    if (FAILED(hr)) return Fail("the values could not be set: " + ResultText(hr));
+    if (hr != S_OK) return Fail(why);
+    // The values as the DTM holds them now, in its own form.
+    if (!Document(c, &taken) || !c.SaveProject() || !c.Close()) return 1;
+  }
+  // A value the DTM takes but does not keep in its data set is gone once the project is closed:
+  // the project is opened again, as the next command will, to see what it holds.
+  Command again(o);
+  ParameterDocument kept;
+  if (!again.Open() || !Document(again, &kept) || !again.Close()) return 1;
+  for (const auto& [name, value] : values) {
+    const DocumentParameter* now = taken.Find(name);
+    const DocumentParameter* later = kept.Find(name);
+    if (now && (!later || later->value != now->value))
+      return Fail("the DTM took " + name + "=" + value + " but its data set does not keep it: the project still holds " +
+                  (later ? "\"" + later->value + "\"" : "no " + name));
+  }
+  std::printf("set; data set saved to %s\n", o.project.c_str());
+  return 0;
+}
+
 int CompareCommand(const Options& o) {
   Command c(o);
   bool equal = false;
-  if (!c.Open() || !Compare(c, &equal) || !c.Close() || !c.SaveDevice()) return 1;
+  if (!c.Open() || !Compare(c, &equal) || !RecordComparison(c, equal) || !c.Close() || !c.SaveDevice()) return 1;
   std::printf("%s\n", equal ? "the data set equals the device" : "the data set differs from the device");
   return 0;
 }
@@ -413,19 +444,31 @@ int Status(const Options& o) {
 
 int Download(const Options& o) {
   Command c(o);
-  if (!c.Open() || !c.Transfer(false)) return 1;
-  // Read back: the device must now hold the data set.
+  if (!c.Open()) return 1;
+  if (!c.Transfer(false)) {
+    // Part of the list may have reached the device: what the project knew of it no longer holds.
+    WriteRecord(o, DeviceRecord::Verdict::NotEqual, nullptr);
+    return 1;
+  }
+  // Read back: the DTM reads every parameter of its data set it can compare from the device again.
   bool equal = false;
-  if (!Compare(c, &equal) || !c.SaveProject() || !c.Close() || !c.SaveDevice()) return 1;
-  // The comparison covers every readable parameter of the data set, more than the download list.
-  std::printf("downloaded; read back: %s\n",
-              equal ? "the device holds the data set" : "the device differs from the data set (see compare)");
+  if (!Compare(c, &equal) || !RecordComparison(c, equal) || !c.SaveProject() || !c.Close() || !c.SaveDevice()) return 1;
+  if (equal) {
+    std::printf("downloaded; read back: the device holds the data set\n");
+  } else {
+    // Neither the comparison's document nor the parameter document can name the parameters.
+    std::printf("downloaded; read back: the device differs from the data set; the DTM's comparison does not say "
+                "which parameters\n");
+  }
   return 0;
 }
 
 int Upload(const Options& o) {
   Command c(o);
-  if (!c.Open() || !c.Transfer(true) || !c.SaveProject() || !c.Close() || !c.SaveDevice()) return 1;
+  ParameterDocument held;
+  if (!c.Open() || !c.Transfer(true) || !Document(c, &held) ||
+      !WriteRecord(o, DeviceRecord::Verdict::Uploaded, &held) || !c.SaveProject() || !c.Close() || !c.SaveDevice())
+    return 1;
   std::printf("uploaded; data set saved to %s\n", o.project.c_str());
   return 0;
 }

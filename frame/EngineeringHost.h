@@ -3,12 +3,19 @@
 // configuration, as a real transmitter keeps its own.
 //
 //   upload                 goes online, uploads the upload list, saves the data set
-//   show                   lists the data set's parameters (name, value, unit)
-//   set NAME=VALUE ...     changes offline values through IDtmParameter::SetParameters; saves
+//   show                   lists the parameters the DTM's parameter document names (name, value,
+//                          unit, whether it differs from the device as the project last knew it)
+//   set NAME=VALUE ...     changes offline values through the parameter document
+//                          (IDtmParameter::SetParameters; NAME a name or descriptor there), saves
+//                          and checks that the saved data set keeps them
 //   download               goes online, downloads the download list, reads back and reports any
 //                          difference
 //   compare                the data set against the device
 //   status                 the device status
+//
+// What the frame last knew of the device (after an upload or a comparison) is kept beside the
+// project file, in the project's path with ".compared" appended. Progress goes to stderr, as a bar
+// redrawn in place when stderr is a terminal, else a line for each new percentage.
 //
 // Options: --project FILE (a Windows path; default C:\VKR\project.vkr under the drive root),
 // --device FILE (default: the project's path with ".device" appended), --wire-delay 0|hart.

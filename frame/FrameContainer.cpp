@@ -207,6 +207,7 @@ HRESULT FrameContainer::OnScanRequest(BSTR systemTag) {
 }
 HRESULT FrameContainer::OnOnlineStateChanged(BSTR systemTag, VARIANT_BOOL online) {
   Note("online " + Text(systemTag) + (online ? " 1" : " 0"));
+  reportedStates.push_back(online ? "online" : "communicationSet");
   return S_OK;
 }
 HRESULT FrameContainer::OnPreparedToRelease(BSTR systemTag) {
@@ -239,7 +240,8 @@ HRESULT FrameContainer::OnStateChanged(BSTR systemTag, BSTR document) {
     const auto from = at + key.size();
     return d.substr(from, d.find('"', from) - from);
   };
-  Note("state " + Text(systemTag) + ": " + name("PreviousState") + " -> " + name("CurrentState") +
+  reportedStates.push_back(name("CurrentState"));
+  Note("state " + Text(systemTag) + ": " + name("PreviousState") + " -> " + reportedStates.back() +
        (Text(document).find("CommunicationError") != std::string::npos ? " (communication error)" : ""));
   return S_OK;
 }

@@ -38,6 +38,10 @@ class FrameContainer : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameD
   std::vector<std::string> notifications;
   // The state documents as received, and the load errors of those that did not validate.
   std::vector<std::string> stateDocuments;
+  // The DTM's online states as it reported them, in order: the current state of each valid state
+  // document ("communicationSet", "goingOnline", "goingOffline", "online"), or, to an FDT 1.2
+  // frame, "online" and "communicationSet" for its online-state changes.
+  std::vector<std::string> reportedStates;
   std::vector<std::string> invalidDocuments;
   // The answers to the next user messages, as button words ("buttonNo"); taken from the front.
   std::deque<std::string> userAnswers;

@@ -1,7 +1,8 @@
-// The frame host's steps, on the platform's registry, loader and class creation only.
+// The frame host's steps, on the platform's registry, loader and class creation and the FDT
+// interfaces only.
 #include "frame/FrameHost.h"
 
-#include "include/DtmInterfaces.h"
+#include "include/FdtInterfaces.h"
 
 namespace vkr::frame {
 namespace {
@@ -116,16 +117,12 @@ HRESULT CreateAndReleaseDtm(LPCOLESTR progId, DtmCreation* out) {
   ComPtr<IUnknown> dtm;
   hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, dtm.PutVoid());
   if (FAILED(hr)) return hr;
-  ComPtr<IovFdtBaseDTM> base;
-  hr = dtm->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid());
-  if (SUCCEEDED(hr)) {
-    EDtmState state = dsUNDEFINED;
-    hr = base->GetDTMState(&state);
-    out->state = state;
-  }
-  if (SUCCEEDED(hr)) hr = base->GetCurLanguageId(&out->language);
+  // A frame knows a DTM it has just created as created; it has nothing more to ask it yet.
+  ComPtr<IDtm> idtm;
+  hr = dtm->QueryInterface(IDtm::iid, idtm.PutVoid());
+  if (SUCCEEDED(hr)) out->state = dtm_state::kCreated;
   out->canUnloadWhileAlive = AskCanUnload(out->module);
-  base = nullptr;
+  idtm = nullptr;
   dtm = nullptr;
   out->canUnloadAfterRelease = AskCanUnload(out->module);
   return hr;
@@ -138,6 +135,14 @@ const char* StateName(LONG state) {
                                        "dsCOMMUNICATIONSET", "dsGOINGONLINE",    "dsGOINGOFFLINE",
                                        "dsONLINE"};
   return state >= 0 && state <= 12 ? kNames[state] : "?";
+}
+
+LONG StateOfReport(const std::string& name) {
+  if (name == "communicationSet") return dtm_state::kCommunicationSet;
+  if (name == "goingOnline") return dtm_state::kGoingOnline;
+  if (name == "goingOffline") return dtm_state::kGoingOffline;
+  if (name == "online") return dtm_state::kOnline;
+  return -1;
 }
 
 std::string ResultText(HRESULT hr) { return DescribeResult(hr); }

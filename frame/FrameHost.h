@@ -30,18 +30,27 @@ HRESULT ListRegisteredClasses(std::vector<RegisteredClass>* classes);
 struct DtmCreation {
   std::string clsid;
   std::string module;
-  LONG state = -1;
-  LCID language = 0;
+  LONG state = -1;  // as the frame knows it: created, once the creation succeeded
   HRESULT canUnloadWhileAlive = E_FAIL;  // DllCanUnloadNow while the DTM lives
   HRESULT canUnloadAfterRelease = E_FAIL;
 };
-// Finds the class of the ProgID, creates the DTM (CoCreateInstance), asks its state and language,
-// releases it, and asks the module whether it can unload before and after. The calling thread
-// must be in an apartment. The first failure is returned.
+// Finds the class of the ProgID, creates the DTM (CoCreateInstance), checks that it is a DTM
+// (IDtm), releases it, and asks the module whether it can unload before and after. The calling
+// thread must be in an apartment. The first failure is returned.
 HRESULT CreateAndReleaseDtm(LPCOLESTR progId, DtmCreation* out);
 
+// The DTM's states as a frame follows them: from the answers to its own calls, and for the online
+// states from what the DTM reports. Numbered as FDT numbers them.
+namespace dtm_state {
+inline constexpr LONG kCreated = 1, kPreparedToDelete = 2, kPreparedToRelease = 3, kInitNewPersist = 4, kLoaded = 5,
+                      kEnvironmentSet = 6, kInitialized = 7, kConfigured = 8, kCommunicationSet = 9,
+                      kGoingOnline = 10, kGoingOffline = 11, kOnline = 12;
+}
 // "dsCREATED" and the like.
 const char* StateName(LONG state);
+// The state a state document or an online-state change names ("communicationSet", "goingOnline",
+// "goingOffline", "online"); -1 for any other text.
+LONG StateOfReport(const std::string& name);
 // "0x00000000 (S_OK)", "0x80004001 (E_NOTIMPL): not implemented" and the like.
 std::string ResultText(HRESULT hr);
 // A failure for a person: ResultText, and what the platform knows about it: the loader's reason

@@ -1,9 +1,11 @@
-// The lifecycle run of the frame host.
+// The lifecycle run of the frame host: everything through the FDT interfaces, and the DTM's state
+// as a frame follows it, from the answers to its calls and from the DTM's state reports.
 #include "frame/LifecycleHost.h"
 #include "frame/FrameDocuments.h"
 
-#include "include/DtmInterfaces.h"
-#include "include/ParameterHandlerInterfaces.h"
+#include <cstdio>
+
+#include "include/FdtInterfaces.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
@@ -11,23 +13,25 @@
 namespace vkr::frame {
 namespace {
 
+constexpr LONG kUnchanged = -1;
 
 class Run {
  public:
   Run(std::vector<std::string>* lines) : m_lines(lines) {}
 
-  // Writes the step's outcome and the frame's new notifications; remembers the first failure.
-  void Step(const char* name, HRESULT hr, const VARIANT_BOOL* result) {
-    std::string line = std::string(name) + ": " + ResultText(hr);
+  // Writes the step's outcome and the frame's new notifications; remembers the first failure. A
+  // step that succeeded moves the state to `reaches`; the online states the DTM reported during
+  // the call follow.
+  void Step(const std::string& name, HRESULT hr, const VARIANT_BOOL* result, LONG reaches = kUnchanged) {
+    const bool failed = hr != S_OK || (result && !*result);
+    if (!failed && reaches != kUnchanged) m_state = reaches;
+    Reports();
+    std::string line = name + ": " + ResultText(hr);
     if (result) line += *result ? ", result TRUE" : ", result FALSE";
-    if (m_base) {
-      EDtmState state = dsUNDEFINED;
-      if (SUCCEEDED(m_base->GetDTMState(&state)))
-        line += ", state " + std::to_string(state) + " (" + StateName(state) + ")";
-    }
+    if (m_state >= 0) line += ", state " + std::to_string(m_state) + " (" + StateName(m_state) + ")";
     m_lines->push_back(line);
     Notifications();
-    if (m_first == S_OK && (hr != S_OK || (result && !*result))) {
+    if (m_first == S_OK && failed) {
       m_first = hr != S_OK ? hr : S_FALSE;
       m_firstStep = name;
     }
@@ -42,14 +46,12 @@ class Run {
     for (; m_refused < m_channel->failures.size(); ++m_refused)
       m_lines->push_back("  channel: REFUSED " + m_channel->failures[m_refused]);
   }
-  EDtmState State() {
-    EDtmState state = dsUNDEFINED;
-    if (m_base) m_base->GetDTMState(&state);
-    return state;
+  LONG State() {
+    Reports();
+    return m_state;
   }
 
   std::vector<std::string>* m_lines;
-  ComPtr<IovFdtBaseDTM> m_base;
   ComPtr<ComObject<FrameContainer>> m_frame;
   ComPtr<ComObject<FrameChannel>> m_channel;
   std::size_t m_seen = 0;
@@ -58,57 +60,123 @@ class Run {
   std::size_t m_invalid = 0;
   HRESULT m_first = S_OK;
   std::string m_firstStep;
+
+ private:
+  // Takes over the online states the DTM reported since the last look.
+  void Reports() {
+    if (!m_frame) return;
+    for (; m_reported < m_frame->reportedStates.size(); ++m_reported) {
+      const LONG state = StateOfReport(m_frame->reportedStates[m_reported]);
+      if (state >= 0) m_state = state;
+    }
+  }
+
+  LONG m_state = -1;  // not created yet
+  std::size_t m_reported = 0;
 };
 
-// Serves the frame's message queue (the channel's answers arrive there) until the DTM reaches
-// `target` or `timeout` milliseconds have passed.
-bool PumpUntil(Run& run, EDtmState target, DWORD timeout) {
+// A fresh invoke id: a GUID without braces.
+std::string NewInvokeId() {
+  GUID guid{};
+  UuidCreate(&guid);
+  OLECHAR text[64] = {};
+  StringFromGUID2(guid, text, 64);
+  std::string id = Utf16ToUtf8(text);
+  if (id.size() > 2 && id.front() == '{') id = id.substr(1, id.size() - 2);
+  return id;
+}
+
+// Serves the frame's messages (the DTM's notifications and the channel's answers arrive there)
+// until a notification beginning with `prefix` comes after the first `seen` ones, or `timeout`
+// milliseconds pass. The notification, or an empty text.
+std::string WaitForNotification(const FrameContainer& frame, const std::string& prefix, std::size_t seen,
+                                DWORD timeout) {
   const DWORD start = GetTickCount();
   for (;;) {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    if (run.State() == target) return true;
-    if (GetTickCount() - start >= timeout) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    for (; seen < frame.notifications.size(); ++seen)
+      if (frame.notifications[seen].rfind(prefix, 0) == 0) return frame.notifications[seen];
+    if (GetTickCount() - start >= timeout) return std::string();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
   }
 }
 
-// Goes online through the DTM message a user interface sends, reads the primary value of the
-// simulated transmitter with a blocking device read, and goes offline again.
-void RunOnline(Run& run, IUnknown* dtm) {
-  constexpr DWORD kStateTimeout = 20000;
-  constexpr ULONG kPrimaryValue = 1049;
-  ComPtr<IovFdtDtmEvents> events;
-  ComPtr<IovFdtParameterHandler4> parameters;
-  ComPtr<IovFdtParameterInfo> info;
-  dtm->QueryInterface(IovFdtDtmEvents::iid, events.PutVoid());
-  dtm->QueryInterface(IovFdtParameterHandler4::iid, parameters.PutVoid());
-  dtm->QueryInterface(IovFdtParameterInfo::iid, info.PutVoid());
-  if (!events || !parameters || !info) {
-    run.Step("QueryInterface (IovFdtDtmEvents, IovFdtParameterHandler4, IovFdtParameterInfo)", E_NOINTERFACE, nullptr);
+// The primary value in the device's last answer to command 3 on the frame's channel: its data are
+// the loop current, the PV's unit code and the PV, each float four bytes.
+bool PrimaryValueOnTheChannel(const FrameChannel& channel, float* value) {
+  for (auto answer = channel.answers.rbegin(); answer != channel.answers.rend(); ++answer) {
+    const std::string& d = answer->document;
+    if (d.find("<DataExchangeResponse ") == std::string::npos || d.find(" commandNumber=\"3\"") == std::string::npos)
+      continue;
+    const std::string key = "byteArray=\"";
+    const std::size_t at = d.find(key);
+    Bytes data;
+    if (at == std::string::npos || !wire::FromHex(d.substr(at + key.size(), d.find('"', at + key.size()) - at - key.size()), &data) ||
+        data.size() < 9)
+      return false;
+    *value = wire::GetFloat(data, 5);
+    return true;
+  }
+  return false;
+}
+
+// Reads the device as a frame asks for it: an upload of the data set (IDtmOnlineParameter), for
+// which the DTM goes online, and whose end it reports (IDtmEvents::OnUploadFinished). The PV the
+// device sent on the way is shown as the frame's channel carried it.
+void RunOnline(Run& run, IUnknown* dtm, DWORD uploadTimeout) {
+  ComPtr<IDtmOnlineParameter> online;
+  dtm->QueryInterface(IDtmOnlineParameter::iid, online.PutVoid());
+  if (!online) {
+    run.Step("QueryInterface (IDtmOnlineParameter)", E_NOINTERFACE, nullptr);
     return;
   }
-  HRESULT hr = events->DtmMessage(UI4(10), EmptyVariant());
-  const bool online = SUCCEEDED(hr) && PumpUntil(run, dsONLINE, kStateTimeout);
-  run.Step("DTM message 10 (go online)", FAILED(hr) ? hr : (online ? S_OK : E_ABORT), nullptr);
-  if (!online) return;
+  const std::string invokeId = NewInvokeId();
+  Bstr id(Utf8ToUtf16(invokeId)), path(u"/FDT");
+  const std::size_t seen = run.m_frame->notifications.size();
+  VARIANT_BOOL accepted = VARIANT_FALSE;
+  const HRESULT hr = online->UploadRequest(id, path, &accepted);
+  run.Step("IDtmOnlineParameter::UploadRequest (the DTM goes online)", hr, &accepted);
+  if (hr != S_OK || !accepted) return;
 
-  VARIANT_BOOL read = VARIANT_FALSE;
-  hr = parameters->ReadDeviceParameterEx(UI4(kPrimaryValue), &read);
-  run.Step("IovFdtParameterHandler4::ReadDeviceParameterEx 1049 (PV)", hr, &read);
-  Variant value, text;
-  if (SUCCEEDED(info->GetParameterField(UI4(kPrimaryValue), UI4(0x200000), value.Put())) &&
-      SUCCEEDED(VariantChangeType(text.Put(), value.Ptr(), 0, VT_BSTR)) && text.vt == VT_BSTR)
-    run.m_lines->push_back("  device value of 1049: " + Utf16ToUtf8(View(text.bstrVal)));
+  const std::string end = "upload finished " + invokeId;
+  const std::string notification = WaitForNotification(*run.m_frame, end, seen, uploadTimeout);
+  VARIANT_BOOL success = notification == end + " 1" ? VARIANT_TRUE : VARIANT_FALSE;
+  if (notification.empty())
+    run.Step("IDtmEvents::OnUploadFinished did not come within " + std::to_string(uploadTimeout) + " ms",
+             HRESULT_FROM_WIN32(ERROR_TIMEOUT), nullptr);
+  else
+    run.Step("IDtmEvents::OnUploadFinished", S_OK, &success);
+  float pv = 0.0f;
+  if (success && PrimaryValueOnTheChannel(*run.m_channel, &pv)) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", pv);
+    run.m_lines->push_back(std::string("  PV from the device (command 3 on the frame's channel): ") + text);
+  }
+}
 
-  hr = events->DtmMessage(UI4(11), EmptyVariant());
-  const bool offline = SUCCEEDED(hr) && PumpUntil(run, dsCOMMUNICATIONSET, kStateTimeout);
-  run.Step("DTM message 11 (go offline)", FAILED(hr) ? hr : (offline ? S_OK : E_ABORT), nullptr);
+// Gives up the communication as a frame does: IDtm::PrepareToReleaseCommunication (the DTM goes
+// offline), then waits for the DTM to say it is ready (IDtmEvents::OnPreparedToReleaseCommunication)
+// before IDtm::ReleaseCommunication. Released also when the notification does not come: the
+// failure is recorded, and the DTM still has to be let go.
+void ReleaseCommunication(Run& run, IDtm* idtm, DWORD noticeTimeout) {
+  const std::size_t seen = run.m_frame->notifications.size();
+  VARIANT_BOOL result = VARIANT_FALSE;
+  const HRESULT hr = idtm->PrepareToReleaseCommunication(&result);
+  const bool prepared = hr == S_OK && result;
+  const bool told = prepared && !WaitForNotification(*run.m_frame, "prepared to release communication ", seen,
+                                                     noticeTimeout).empty();
+  run.Step("IDtm::PrepareToReleaseCommunication", hr, &result);
+  if (prepared && !told)
+    run.Step("IDtmEvents::OnPreparedToReleaseCommunication did not come within " + std::to_string(noticeTimeout) + " ms",
+             HRESULT_FROM_WIN32(ERROR_TIMEOUT), nullptr);
+  result = VARIANT_FALSE;
+  run.Step("IDtm::ReleaseCommunication", idtm->ReleaseCommunication(&result), &result, dtm_state::kConfigured);
 }
 
 }  // namespace
 
-HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines, std::string* failedStep) {
+HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines, std::string* failedStep, DWORD noticeTimeout) {
   if (!progId || !lines) return E_POINTER;
   Run run(lines);
   struct Report {
@@ -133,11 +201,10 @@ HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines, std::str
   ComPtr<IDtm> idtm;
   ComPtr<IDtm2> idtm2;
   ComPtr<IPersistStreamInit> persist;
-  dtm->QueryInterface(IovFdtBaseDTM::iid, run.m_base.PutVoid());
   dtm->QueryInterface(IDtm::iid, idtm.PutVoid());
   dtm->QueryInterface(IDtm2::iid, idtm2.PutVoid());
   dtm->QueryInterface(IPersistStreamInit::iid, persist.PutVoid());
-  run.Step("CoCreateInstance", S_OK, nullptr);
+  run.Step("CoCreateInstance", S_OK, nullptr, dtm_state::kCreated);
   if (!idtm || !idtm2 || !persist) {
     run.Step("QueryInterface (IDtm, IDtm2, IPersistStreamInit)", E_NOINTERFACE, nullptr);
     return E_NOINTERFACE;
@@ -151,28 +218,28 @@ HRESULT RunLifecycle(LPCOLESTR progId, std::vector<std::string>* lines, std::str
 
   VARIANT_BOOL result = VARIANT_FALSE;
   Bstr tag(kSystemTag), version(kFrameVersion), deviceType(kDeviceType), user(kUserInformation);
-  run.Step("IPersistStreamInit::InitNew", persist->InitNew(), nullptr);
-  run.Step("IDtm2::Environment2", idtm2->Environment2(tag, run.m_frame.Get(), version, &result), &result);
+  using namespace dtm_state;
+  run.Step("IPersistStreamInit::InitNew", persist->InitNew(), nullptr, kInitNewPersist);
+  run.Step("IDtm2::Environment2", idtm2->Environment2(tag, run.m_frame.Get(), version, &result), &result,
+           kEnvironmentSet);
   run.Step("IDtm::SetLanguage 1033", idtm->SetLanguage(1033, &result), &result);
-  run.Step("IDtm::InitNew", idtm->InitNew(deviceType, &result), &result);
-  run.Step("IDtm::Config", idtm->Config(user, &result), &result);
-  if (run.State() == dsCONFIGURED)
-    run.Step("IDtm::SetCommunication", idtm->SetCommunication(run.m_channel.Get(), &result), &result);
-  if (run.State() == dsCOMMUNICATIONSET) RunOnline(run, dtm.Get());
+  run.Step("IDtm::InitNew", idtm->InitNew(deviceType, &result), &result, kInitialized);
+  run.Step("IDtm::Config", idtm->Config(user, &result), &result, kConfigured);
+  if (run.State() == kConfigured)
+    run.Step("IDtm::SetCommunication", idtm->SetCommunication(run.m_channel.Get(), &result), &result,
+             kCommunicationSet);
+  if (run.State() == kCommunicationSet) RunOnline(run, dtm.Get(), kUploadTimeoutMs);
 
   // Release in order, from wherever the DTM got to.
-  const EDtmState reached = run.State();
-  if (reached >= dsCOMMUNICATIONSET && reached <= dsONLINE) {
-    run.Step("IDtm::PrepareToReleaseCommunication", idtm->PrepareToReleaseCommunication(&result), &result);
-    run.Step("IDtm::ReleaseCommunication", idtm->ReleaseCommunication(&result), &result);
-  }
-  if (run.State() == dsCONFIGURED) run.Step("IDtm::PrepareToDelete", idtm->PrepareToDelete(&result), &result);
-  const EDtmState now = run.State();
-  if (now == dsPREPAREDTODELETE || now == dsENVIRONMENTSET || now == dsCONFIGURED)
-    run.Step("IDtm::PrepareToRelease", idtm->PrepareToRelease(&result), &result);
+  const LONG reached = run.State();
+  if (reached >= kCommunicationSet && reached <= kOnline) ReleaseCommunication(run, idtm.Get(), noticeTimeout);
+  if (run.State() == kConfigured)
+    run.Step("IDtm::PrepareToDelete", idtm->PrepareToDelete(&result), &result, kPreparedToDelete);
+  const LONG now = run.State();
+  if (now == kPreparedToDelete || now == kEnvironmentSet || now == kConfigured)
+    run.Step("IDtm::PrepareToRelease", idtm->PrepareToRelease(&result), &result, kPreparedToRelease);
   else
     run.Step("IDtm::PrepareToRelease (not admitted in this state; skipped)", S_FALSE, nullptr);
-  run.m_base = nullptr;
   idtm = nullptr;
   idtm2 = nullptr;
   persist = nullptr;
@@ -204,7 +271,6 @@ HRESULT RunInformation(LPCOLESTR progId, std::vector<std::string>* lines) {
     ComPtr<IDtm2> idtm2;
     ComPtr<IPersistStreamInit> persist;
     ComPtr<IDtmInformation> information;
-    dtm->QueryInterface(IovFdtBaseDTM::iid, run.m_base.PutVoid());
     dtm->QueryInterface(IDtm::iid, idtm.PutVoid());
     dtm->QueryInterface(IDtm2::iid, idtm2.PutVoid());
     dtm->QueryInterface(IPersistStreamInit::iid, persist.PutVoid());
@@ -218,11 +284,13 @@ HRESULT RunInformation(LPCOLESTR progId, std::vector<std::string>* lines) {
     run.m_frame->offerStateEvents = fdt121;
     VARIANT_BOOL result = VARIANT_FALSE;
     Bstr tag(kSystemTag), version(kFrameVersion);
-    run.Step("IPersistStreamInit::InitNew", persist->InitNew(), nullptr);
+    run.Step("IPersistStreamInit::InitNew", persist->InitNew(), nullptr, dtm_state::kInitNewPersist);
     if (fdt121)
-      run.Step("IDtm2::Environment2", idtm2->Environment2(tag, run.m_frame.Get(), version, &result), &result);
+      run.Step("IDtm2::Environment2", idtm2->Environment2(tag, run.m_frame.Get(), version, &result), &result,
+               dtm_state::kEnvironmentSet);
     else
-      run.Step("IDtm::Environment", idtm->Environment(tag, run.m_frame.Get(), &result), &result);
+      run.Step("IDtm::Environment", idtm->Environment(tag, run.m_frame.Get(), &result), &result,
+               dtm_state::kEnvironmentSet);
     Bstr document;
     hr = information->GetInformation(nullptr, document.Put());
     run.Step("IDtmInformation::GetInformation", hr, nullptr);
@@ -233,8 +301,8 @@ HRESULT RunInformation(LPCOLESTR progId, std::vector<std::string>* lines) {
       lines->push_back(valid == S_OK ? "valid" : "NOT VALID: " + reason);
       if (valid != S_OK && first == S_OK) first = S_FALSE;
     }
-    if (run.State() == dsENVIRONMENTSET) run.Step("IDtm::PrepareToRelease", idtm->PrepareToRelease(&result), &result);
-    run.m_base = nullptr;
+    if (run.State() == dtm_state::kEnvironmentSet)
+      run.Step("IDtm::PrepareToRelease", idtm->PrepareToRelease(&result), &result, dtm_state::kPreparedToRelease);
     if (first == S_OK) first = run.m_first;
   }
   lines->push_back("released");

@@ -5,8 +5,9 @@
 //   vkr-frame classes               lists the registered classes
 //   vkr-frame create                creates the DTM by its ProgID, shows its state, releases it
 //   vkr-frame lifecycle             takes the DTM through its states, gives it the frame's HART
-//                                   channel (a simulated transmitter behind it) and releases it,
-//                                   printing each step, state and notification of the frame
+//                                   channel (a simulated transmitter behind it), reads the device
+//                                   with an upload and releases it, printing each step, state and
+//                                   notification of the frame
 //   vkr-frame info                  prints the DTM information documents an FDT 1.2 and an FDT
 //                                   1.2.1 frame get, each checked against the schema set
 //
@@ -89,8 +90,7 @@ int Create() {
   const HRESULT hr = vkr::frame::CreateAndReleaseDtm(kDtmProgId, &created);
   if (!created.clsid.empty()) std::printf("  class %s in %s\n", created.clsid.c_str(), created.module.c_str());
   if (created.state >= 0) {
-    std::printf("  state %ld (%s), language %lu\n", static_cast<long>(created.state),
-                vkr::frame::StateName(created.state), static_cast<unsigned long>(created.language));
+    std::printf("  state %ld (%s)\n", static_cast<long>(created.state), vkr::frame::StateName(created.state));
     std::printf("  DllCanUnloadNow while the DTM lives: %s\n", vkr::frame::ResultText(created.canUnloadWhileAlive).c_str());
     std::printf("  released; DllCanUnloadNow: %s\n", vkr::frame::ResultText(created.canUnloadAfterRelease).c_str());
   }

@@ -27,7 +27,9 @@ namespace {
 
 struct FileObject final : HandleObject {
   FileObject(int f, bool r, bool w) : fd(f), canRead(r), canWrite(w) {}
-  ~FileObject() override { ::close(fd); }
+  ~FileObject() override {
+    if (fd >= 0) ::close(fd);
+  }
   HandleKind Kind() const override { return HandleKind::File; }
   int fd;
   bool canRead;
@@ -553,4 +555,37 @@ int _waccess(const char16_t* path, int mode) {
     return -1;
   }
   return Access(Narrow(path), mode);
+}
+
+HANDLE GetStdHandle(DWORD stdHandle) {
+  int fd = -1;
+  if (stdHandle == STD_INPUT_HANDLE) fd = STDIN_FILENO;
+  else if (stdHandle == STD_OUTPUT_HANDLE) fd = STDOUT_FILENO;
+  else if (stdHandle == STD_ERROR_HANDLE) fd = STDERR_FILENO;
+  if (fd < 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  // One handle per standard descriptor, made when first asked for (again after a CloseHandle).
+  static std::mutex lock;
+  static HANDLE handles[3] = {};
+  std::lock_guard<std::mutex> guard(lock);
+  HANDLE& handle = handles[fd];
+  if (!handle || !FileOf(handle)) {
+    // A duplicate, so that closing the handle leaves the process's own descriptor alone.
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (copy < 0) {
+      SetLastError(ErrorFromErrno(errno));
+      return INVALID_HANDLE_VALUE;
+    }
+    handle = InsertHandleObject(std::make_shared<FileObject>(copy, fd == STDIN_FILENO, fd != STDIN_FILENO));
+  }
+  return handle;
+}
+
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode) {
+  auto f = FileOf(console);
+  if (!f || !::isatty(f->fd)) return Fail(ERROR_INVALID_HANDLE);
+  if (mode) *mode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
+  return TRUE;
 }

@@ -177,3 +177,18 @@ DWORD GetLongPathNameW(LPCWSTR shortPath, LPWSTR longPath, DWORD bufferLength);
 // 0 or -1 with errno (ENOENT, EACCES, EINVAL).
 int _access(const char* path, int mode);
 int _waccess(const char16_t* path, int mode);
+
+// The standard handles of the process: standard input, output and error as file handles, the same
+// handle on every call. Unlike Windows, CloseHandle on one leaves the process's descriptor open (the
+// handle holds a duplicate), and a later call makes a new handle. INVALID_HANDLE_VALUE with
+// ERROR_INVALID_PARAMETER for another number.
+constexpr DWORD STD_INPUT_HANDLE = static_cast<DWORD>(-10);
+constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
+constexpr DWORD STD_ERROR_HANDLE = static_cast<DWORD>(-12);
+HANDLE GetStdHandle(DWORD stdHandle);
+// Whether the handle is a console (a terminal here): TRUE with the mode
+// ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT (3); FALSE with ERROR_INVALID_HANDLE for a
+// file, pipe or anything else, as Windows answers for a redirected standard handle.
+constexpr DWORD ENABLE_PROCESSED_OUTPUT = 0x1;
+constexpr DWORD ENABLE_WRAP_AT_EOL_OUTPUT = 0x2;
+BOOL GetConsoleMode(HANDLE console, LPDWORD mode);

@@ -7,12 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "include/DtmInterfaces.h"
 #include "frame/FrameDocuments.h"
 #include "include/FdtInterfaces.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
-#include "include/ParameterHandlerInterfaces.h"
+#include "tests/support/dtm_user_interface.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
 
@@ -48,7 +47,6 @@ struct Dtm {
   vkr::ComPtr<IUnknown> object;
   vkr::ComPtr<IDtm> dtm;
   vkr::ComPtr<IDtm2> dtm2;
-  vkr::ComPtr<IovFdtBaseDTM> base;
   vkr::ComPtr<IPersistStreamInit> stream;
   vkr::ComPtr<IPersistPropertyBag> bag;
   vkr::ComPtr<IDtmParameter> parameters;
@@ -61,7 +59,6 @@ struct Dtm {
     ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, object.PutVoid()), S_OK);
     ASSERT_EQ(object->QueryInterface(IDtm::iid, dtm.PutVoid()), S_OK);
     ASSERT_EQ(object->QueryInterface(IDtm2::iid, dtm2.PutVoid()), S_OK);
-    ASSERT_EQ(object->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid()), S_OK);
     ASSERT_EQ(object->QueryInterface(IPersistStreamInit::iid, stream.PutVoid()), S_OK);
     ASSERT_EQ(object->QueryInterface(IPersistPropertyBag::iid, bag.PutVoid()), S_OK);
     ASSERT_EQ(object->QueryInterface(IDtmParameter::iid, parameters.PutVoid()), S_OK);
@@ -91,11 +88,7 @@ struct Dtm {
     Initialize(true);
     ASSERT_EQ(Config(u"planningEngineer"), VARIANT_TRUE);
   }
-  EDtmState State() {
-    EDtmState s = dsUNDEFINED;
-    base->GetDTMState(&s);
-    return s;
-  }
+  EDtmState State() { return vkr::test::ui::DtmState(object.Get()); }
   // The storage state word of the parameter document.
   std::string StorageState() {
     vkr::Bstr document;
@@ -107,8 +100,9 @@ struct Dtm {
     return text.substr(at + key.size(), text.find('"', at + key.size()) - at - key.size());
   }
   std::string Value(ULONG id) {
-    vkr::Variant value, text;
-    EXPECT_EQ(handler->GetParameterValue(UI4(id), value.Ptr()), S_OK) << id;
+    HRESULT hr = E_FAIL;
+    vkr::Variant value = vkr::test::ui::ParameterValue(object.Get(), id, &hr), text;
+    EXPECT_EQ(hr, S_OK) << id;
     if (FAILED(VariantChangeType(text.Ptr(), value.Ptr(), 0, VT_BSTR))) return "?";
     return vkr::Utf16ToUtf8(vkr::View(text.bstrVal));
   }

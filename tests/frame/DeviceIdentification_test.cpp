@@ -8,7 +8,6 @@
 #include <cctype>
 #include <string>
 
-#include "include/DtmInterfaces.h"
 #include "frame/FrameDocuments.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
@@ -21,6 +20,9 @@ using vkr::frame::FrameContainer;
 using vkr::frame::kFrameVersion;
 using vkr::frame::kDeviceType;
 using vkr::frame::kUserInformation;
+using vkr::frame::dtm_state::kConfigured;
+using vkr::frame::dtm_state::kEnvironmentSet;
+using vkr::frame::dtm_state::kInitialized;
 constexpr char kHart[] = "036D1498-387B-11D4-86E1-00E0987270B9";
 constexpr char16_t kHead[] =
     u"<FDT xmlns=\"x-schema:DTMDeviceTypeSchema.xml\" xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">";
@@ -59,7 +61,7 @@ class DeviceIdentification : public testing::Test {
     vkr::ComPtr<IDtmInformation2> identification;
     vkr::ComPtr<vkr::ComObject<FrameContainer>> frame;
   };
-  void Make(bool fdt121, EDtmState state, Dtm* d) {
+  void Make(bool fdt121, LONG state, Dtm* d) {
     CLSID clsid{};
     ASSERT_EQ(CLSIDFromProgID(u"Vorn.ExampleDtm", &clsid), S_OK);
     ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, d->unknown.PutVoid()), S_OK);
@@ -80,10 +82,10 @@ class DeviceIdentification : public testing::Test {
     const HRESULT environment = fdt121 ? dtm2->Environment2(tag, d->frame.Get(), vkr::Bstr(kFrameVersion), &result)
                                        : dtm->Environment(tag, d->frame.Get(), &result);
     ASSERT_EQ(environment, S_OK);
-    if (state >= dsINITIALIZED) {
+    if (state >= kInitialized) {
       ASSERT_EQ(dtm->InitNew(vkr::Bstr(kDeviceType), &result), S_OK);
     }
-    if (state >= dsCONFIGURED) {
+    if (state >= kConfigured) {
       ASSERT_EQ(dtm->Config(vkr::Bstr(kUserInformation), &result), S_OK);
     }
     ASSERT_EQ(result, VARIANT_TRUE);
@@ -128,7 +130,7 @@ class DeviceIdentification : public testing::Test {
 
 TEST_F(DeviceIdentification, TheDeviceTypeTheDtmAnnouncedIsIdentified) {
   for (const bool fdt121 : {false, true}) {
-    for (const EDtmState state : {dsENVIRONMENTSET, dsINITIALIZED, dsCONFIGURED}) {
+    for (const LONG state : {kEnvironmentSet, kInitialized, kConfigured}) {
       SCOPED_TRACE(testing::Message() << (fdt121 ? "FDT 1.2.1" : "FDT 1.2") << " frame, state " << state);
       Dtm d;
       ASSERT_NO_FATAL_FAILURE(Make(fdt121, state, &d));
@@ -156,7 +158,7 @@ TEST_F(DeviceIdentification, TheDeviceTypeTheDtmAnnouncedIsIdentified) {
 
 TEST_F(DeviceIdentification, OtherDeviceTypesAndRefusedDocumentsGetNothing) {
   Dtm d;
-  ASSERT_NO_FATAL_FAILURE(Make(true, dsCONFIGURED, &d));
+  ASSERT_NO_FATAL_FAILURE(Make(true, kConfigured, &d));
   std::string bus;
   struct Case {
     const char* what;

@@ -5,11 +5,11 @@
 #include <memory>
 #include <string>
 
-#include "include/DtmInterfaces.h"
 #include "frame/FrameDocuments.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
+#include "tests/support/dtm_user_interface.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
 
@@ -67,10 +67,10 @@ class DtmRelease : public testing::Test {
   std::size_t threadsBefore = 0;
 };
 
-// The DTM with the frame's interfaces, taken to a state the way a frame takes it there.
+// The DTM with the frame's interfaces, taken to a state the way a frame takes it there (and, for
+// the transitions a frame cannot ask for, the way a user interface does).
 struct Dtm {
   vkr::ComPtr<IUnknown> unknown;
-  vkr::ComPtr<IovFdtBaseDTM> base;
   vkr::ComPtr<IDtm> dtm;
   vkr::ComPtr<IDtm2> dtm2;
   vkr::ComPtr<IPersistStreamInit> persist;
@@ -81,19 +81,13 @@ struct Dtm {
     if (FAILED(hr)) return hr;
     hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, unknown.PutVoid());
     if (FAILED(hr)) return hr;
-    unknown->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid());
     unknown->QueryInterface(IDtm::iid, dtm.PutVoid());
     unknown->QueryInterface(IDtm2::iid, dtm2.PutVoid());
     unknown->QueryInterface(IPersistStreamInit::iid, persist.PutVoid());
-    return base && dtm && dtm2 && persist ? S_OK : E_NOINTERFACE;
+    return dtm && dtm2 && persist ? S_OK : E_NOINTERFACE;
   }
-  EDtmState State() const {
-    EDtmState state = dsUNDEFINED;
-    base->GetDTMState(&state);
-    return state;
-  }
+  EDtmState State() const { return vkr::test::ui::DtmState(unknown.Get()); }
   void Drop() {
-    base = nullptr;
     dtm = nullptr;
     dtm2 = nullptr;
     persist = nullptr;
@@ -124,14 +118,11 @@ HRESULT DriveTo(Dtm& d, EDtmState target, FrameContainer* frame, FrameChannel* c
   }
   if ((hr = step(d.dtm->SetCommunication(channel, &result))) != S_OK) return hr;
   if (target == dsCOMMUNICATIONSET) return S_OK;
-  vkr::ComPtr<IovFdtDtmEvents> events;
-  d.unknown->QueryInterface(IovFdtDtmEvents::iid, events.PutVoid());
-  if (!events) return E_NOINTERFACE;
   FrameChannel::Fault silent;
   silent.kind = FrameChannel::FaultKind::NoAnswer;
   // A transmitter that never answers the connection keeps the DTM on its way online.
   if (target == dsGOINGONLINE) channel->alwaysFault = silent;
-  if (FAILED(hr = events->DtmMessage(vkr::UI4(10), vkr::EmptyVariant()))) return hr;
+  if (FAILED(hr = vkr::test::ui::GoOnline(d.unknown.Get()))) return hr;
   if (target == dsGOINGONLINE) {
     // On its way: the frame has the connection request.
     auto asked = [&] {
@@ -145,7 +136,7 @@ HRESULT DriveTo(Dtm& d, EDtmState target, FrameContainer* frame, FrameChannel* c
   if (target == dsONLINE) return S_OK;
   // Going offline: the state changes at once, the disconnection follows when the frame's thread
   // serves the DTM thread's call, which it does not before the release.
-  if (FAILED(hr = events->DtmMessage(vkr::UI4(11), vkr::EmptyVariant()))) return hr;
+  if (FAILED(hr = vkr::test::ui::GoOffline(d.unknown.Get()))) return hr;
   return d.State() == dsGOINGOFFLINE ? S_OK : E_ABORT;
 }
 

@@ -56,7 +56,6 @@ TEST_F(Frame, RegistersListsCreatesAndUnregisters) {
   EXPECT_EQ(created.clsid, "{4370723C-41F5-4C73-BA95-4804A6D3BA81}");
   EXPECT_EQ(created.state, 1);
   EXPECT_STREQ(vkr::frame::StateName(created.state), "dsCREATED");
-  EXPECT_EQ(created.language, 1033u);
   EXPECT_EQ(created.canUnloadWhileAlive, S_FALSE);
   EXPECT_EQ(created.canUnloadAfterRelease, S_OK);
 

@@ -2,9 +2,9 @@
 // loaded into the real DTM module's object as a frame does.
 #include <gtest/gtest.h>
 
-#include "include/DtmInterfaces.h"
 #include "frame/FrameHost.h"
 #include "frame/FrameStorage.h"
+#include "tests/support/dtm_user_interface.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/test_streams.h"
 
@@ -103,13 +103,7 @@ class ModuleStorage : public FrameStorage {
     dtm = nullptr;
     FrameStorage::TearDown();
   }
-  EDtmState State() {
-    vkr::ComPtr<IovFdtBaseDTM> base;
-    EXPECT_EQ(dtm->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid()), S_OK);
-    EDtmState state = dsUNDEFINED;
-    base->GetDTMState(&state);
-    return state;
-  }
+  EDtmState State() { return vkr::test::ui::DtmState(dtm.Get()); }
   static std::string DataSet(ULONG trailer = 0x0A00) {
     ByteWriter w;
     w.Text(u"VKR").Bstr(u"2.1.1").Bstr(u"{00000000-0000-0000-0000-000000000000}").I4(0).UI4(1).U32(trailer);

@@ -1,8 +1,11 @@
 // The frame host as a user meets it: vkr-frame run as its own process on a registry and drive root
 // of the test's, with what it exits with, prints, and says on stderr when a command fails.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -27,8 +30,17 @@ class HostCommands : public testing::Test {
     std::string out, err;
   };
   // Runs vkr-frame with the arguments on `registryFile` (the test's registry unless set).
-  Result Host(const std::string& args) {
-    const std::string errFile = scratch / "stderr";
+  // With `terminal`, standard error is a terminal (a pseudo terminal the test reads).
+  Result Host(const std::string& args, bool terminal = false) {
+    std::string errFile = scratch / "stderr";
+    int master = -1;
+    if (terminal) {
+      master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+      if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return {};
+      errFile = ptsname(master);
+    }
+    // The test holds the terminal open too, so what the host wrote stays readable after it ends.
+    const int held = master < 0 ? -1 : open(errFile.c_str(), O_RDWR | O_NOCTTY);
     const std::string command = "VKR_REGISTRY='" + (registryFile.empty() ? registry.file() : registryFile) +
                                 "' VKR_DRIVE_ROOT='" + drives.path() + "' '" VKR_FRAME_HOST "' " + args + " 2>'" +
                                 errFile + "'";
@@ -39,7 +51,13 @@ class HostCommands : public testing::Test {
     while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) r.out.append(buf, n);
     const int status = pclose(p);
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.err = ReadFileText(errFile);
+    if (master < 0) {
+      r.err = ReadFileText(errFile);
+      return r;
+    }
+    for (ssize_t n; (n = read(master, buf, sizeof buf)) > 0;) r.err.append(buf, static_cast<std::size_t>(n));
+    if (held >= 0) close(held);
+    close(master);
     return r;
   }
   void Register() { ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK); }
@@ -145,6 +163,87 @@ TEST_F(HostCommands, EveryCommandExitsNonZeroWhenItFailsAndSaysWhy) {
       EXPECT_EQ(r.err.compare(last == std::string::npos ? 0 : last + 1, 11, "vkr-frame: "), 0) << r.err;
     }
   }
+}
+
+// The engineer's commands on one project, in the order a person runs them: what each prints,
+// says on stderr and exits with. The DTM exports no parameter but the tag in its parameter
+// document, so that is all show lists and all set can reach.
+TEST_F(HostCommands, TheEngineersCommandsOnAProject) {
+  Register();
+  struct Step {
+    std::string args;
+    int exitCode;
+    std::vector<std::string> outParts;
+    std::vector<std::string> errParts;
+    bool terminal = false;
+    std::function<void()> before = [] {};
+  };
+  const std::string p = " --project 'C:\\VKR\\plant.vkr'";
+  // What the project remembers of the device: "value <name hex> <value hex>" lines.
+  const std::string record = drives / "c/VKR/plant.vkr.compared";
+  auto deviceHeld = [&](const std::string& tag) {
+    std::string hex;
+    for (unsigned char ch : tag) hex += "0123456789ABCDEF"[ch >> 4], hex += "0123456789ABCDEF"[ch & 15];
+    WriteFileText(record, "verdict uploaded\nvalue 546167 " + hex + "\n");
+  };
+  const Step steps[] = {
+      {"show" + p, 0,
+       {"name  value                             unit      differs\n",
+        "Tag   VKR Series DTM                              ?\n", "data set: default\n",
+        "device: not compared yet (upload, download or compare first)\n",
+        "the DTM's parameter document exports no parameter but the tag\n"},
+       {}},
+      // Not a terminal: one line for each percentage, none redrawn.
+      {"upload" + p, 0, {"uploaded; data set saved to C:\\VKR\\plant.vkr\n"}, {"upload: 100%\n"}},
+      {"show" + p, 0,
+       {"Tag   VKR Series DTM                              no\n", "data set: allDataLoaded\n",
+        "device: as the last upload read it\n"},
+       {}},
+      // The device held another tag when the project last read it.
+      {"show" + p, 0, {"Tag   VKR Series DTM                              yes\n"}, {}, false,
+       [&] { deviceHeld("LT-1"); }},
+      {"set" + p + " 'Damping Value=2.5'", 1, {},
+       {"vkr-frame: there is no parameter Damping Value in the DTM's parameter document (the DTM exports no "
+        "parameter there but the tag)\n"}},
+      {"set" + p + " Tag=LT-200", 1, {},
+       {"vkr-frame: the DTM took Tag=LT-200 but its data set does not keep it: the project still holds \"VKR Series "
+        "DTM\"\n"}},
+      {"set" + p + " Tag", 2, {}, {"vkr-frame: set takes NAME=VALUE, not Tag\n"}},
+      // A terminal: the bar is redrawn in place and its line ended once.
+      {"download" + p, 0, {"downloaded; read back: the device "}, {"\rdownload: [", "] 100%\r\n"}, true},
+      {"show" + p, 0, {"data set: allDataLoaded\n"}, {}},
+      {"compare" + p, 0, {"the data set "}, {}},
+      {"status" + p, 0, {"device status: ok\n"}, {}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.args);
+    step.before();
+    const Result r = Host(step.args, step.terminal);
+    EXPECT_EQ(r.exitCode, step.exitCode) << r.out << r.err;
+    for (const std::string& part : step.outParts) EXPECT_NE(r.out.find(part), std::string::npos) << r.out;
+    for (const std::string& part : step.errParts) EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
+    if (!step.terminal) {
+      EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err;
+    }
+    if (step.errParts.empty()) {
+      EXPECT_EQ(r.err, "");
+    }
+  }
+}
+
+// The whole lifecycle, online to the simulated transmitter and back, in well under a second: the
+// host waits for the DTM's word that the communication may be released instead of releasing it
+// under the DTM, whose release then polled for five seconds.
+TEST_F(HostCommands, TheLifecycleEndsWithinASecond) {
+  Register();
+  const auto start = std::chrono::steady_clock::now();
+  const Result r = Host("lifecycle");
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_LT(took.count(), 1000) << r.out;
+  const std::size_t prepared = r.out.find("    frame: prepared to release communication VKR-1\n");
+  EXPECT_NE(prepared, std::string::npos) << r.out;
+  EXPECT_LT(prepared, r.out.find("  IDtm::ReleaseCommunication: 0x00000000 (S_OK), result TRUE")) << r.out;
 }
 
 }  // namespace

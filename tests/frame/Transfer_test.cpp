@@ -7,11 +7,11 @@
 #include <cstring>
 #include <functional>
 
+#include "dtm/CovFDT_BaseDTMImpl.h"
 #include "frame/FrameHost.h"
 #include "frame/TransferSession.h"
-#include "include/DtmInterfaces.h"
 #include "include/IovFDTParamList.h"
-#include "include/ParameterHandlerInterfaces.h"
+#include "tests/support/dtm_user_interface.h"
 #include "tests/support/temp_files.h"
 
 namespace {
@@ -24,7 +24,6 @@ using vkr::test::TempDir;
 
 constexpr ULONG kUploadIds[] = {1031, 1048, 1049, 1050, 1051, 1052, 1054, 1055, 1056,
                                 1057, 1058, 1029, 1030, 1033, 1059, 1061, 1097};
-constexpr ULONG kDeviceValueField = 0x200000;
 
 VARIANT Id(ULONG id) { return vkr::UI4(id); }
 
@@ -98,13 +97,15 @@ class Transfer : public testing::Test {
     ASSERT_TRUE(handler && info && lists);
   }
   vkr::Variant Value(ULONG id) {
-    vkr::Variant v;
-    EXPECT_EQ(handler->GetParameterValue(Id(id), v.Put()), S_OK) << id;
+    HRESULT hr = E_FAIL;
+    vkr::Variant v = vkr::test::ui::ParameterValue(session->Dtm(), id, &hr);
+    EXPECT_EQ(hr, S_OK) << id;
     return v;
   }
   vkr::Variant DeviceValue(ULONG id) {
-    vkr::Variant v;
-    EXPECT_EQ(info->GetParameterField(Id(id), vkr::UI4(kDeviceValueField), v.Put()), S_OK) << id;
+    HRESULT hr = E_FAIL;
+    vkr::Variant v = vkr::test::ui::DeviceValue(session->Dtm(), id, &hr);
+    EXPECT_EQ(hr, S_OK) << id;
     return v;
   }
   // The names of the root lists: the transfer lists, and any temporary list left behind.
@@ -247,8 +248,6 @@ TEST_F(Transfer, OneRequestAtATimeAndTheCacheRefreshReadsOnly) {
   // The device changes; the refresh brings its value in as the device value only.
   device->SetTagAndDescriptor("LT-401", "CACHE");
   const vkr::Variant before = Value(1054);
-  vkr::ComPtr<IovFdtDtmEvents> events;
-  ASSERT_EQ(session->Dtm()->QueryInterface(IovFdtDtmEvents::iid, events.PutVoid()), S_OK);
   vkr::Variant argument;
   argument.vt = VT_ARRAY | VT_VARIANT;
   argument.parray = SafeArrayCreateVector(VT_VARIANT, 0, 2);
@@ -258,7 +257,7 @@ TEST_F(Transfer, OneRequestAtATimeAndTheCacheRefreshReadsOnly) {
   index = 1;
   SafeArrayPutElement(argument.parray, &index, list.Ptr());
   const size_t listsBefore = RootListCount();
-  EXPECT_EQ(events->DtmMessage(vkr::UI4(51), argument), S_OK);
+  EXPECT_EQ(vkr::test::ui::SendDtmMessage(session->Dtm(), kMsgRefreshOnlineCache, argument), S_OK);
   EXPECT_TRUE(Same(Value(1054), before));
   EXPECT_EQ(std::u16string(vkr::View(DeviceValue(1054).bstrVal)).substr(0, 6), u"LT-401");
   EXPECT_EQ(RootListCount(), listsBefore);
@@ -306,14 +305,11 @@ TEST_F(Transfer, AFaultHalfWayFailsTheTransferAndChangesNothing) {
       {"lost connection", [](Transfer& t) { t.session->Channel()->faults.push_back(Fault(Kind::Abort)); }},
       {"cancel by DTM message 48",
        [](Transfer& t) {
-         vkr::ComPtr<IovFdtDtmEvents> events;
-         t.session->Dtm()->QueryInterface(IovFdtDtmEvents::iid, events.PutVoid());
          VARIANT on;
          VariantInit(&on);
          on.vt = VT_BOOL;
          on.boolVal = VARIANT_TRUE;
-         ASSERT_TRUE(events);
-         EXPECT_EQ(events->DtmMessage(vkr::UI4(48), on), S_OK);
+         EXPECT_EQ(vkr::test::ui::SendDtmMessage(t.session->Dtm(), kMsgUpDownload, on), S_OK);
        }},
       {"cancel by CancelTransfer",
        [](Transfer& t) {
@@ -355,6 +351,217 @@ TEST_F(Transfer, AFaultHalfWayFailsTheTransferAndChangesNothing) {
       EXPECT_EQ(session->Close(), S_OK) << "the DTM did not go offline";
       session.reset();
     }
+  }
+}
+
+// ---- The edges of a transfer -------------------------------------------------------------
+
+// What the transfer-group callbacks were told, and whether *before* lets its group go.
+std::vector<std::string> groupCalls;
+bool groupAllowed = true;
+
+HRESULT Told(const char* what, VARIANT first, VARIANT_BOOL* ok, bool allow) {
+  vkr::Variant id;
+  VariantChangeType(id.Put(), &first, 0, VT_UI4);
+  groupCalls.push_back(std::string(what) + " " + std::to_string(id.ulVal));
+  *ok = allow ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+HRESULT BeforeGroup(IovFdtParameterHandler4*, IovFdtCommunicationClient4*, VARIANT first, VARIANT_BOOL* ok) {
+  return Told("before", first, ok, groupAllowed);
+}
+HRESULT GroupFailed(IovFdtParameterHandler4*, IovFdtCommunicationClient4*, VARIANT first, VARIANT_BOOL* ok) {
+  return Told("failed", first, ok, true);
+}
+HRESULT AfterGroup(IovFdtParameterHandler4*, IovFdtCommunicationClient4*, VARIANT first, VARIANT_BOOL* ok) {
+  return Told("after", first, ok, true);
+}
+
+// Registers a transfer group in the DTM object behind its framework interface. The object comes
+// from the module, whose type information this program does not link, so the sanitizer's check of
+// the object's dynamic type is left out here.
+__attribute__((no_sanitize("vptr"))) void AddTransferGroup(IovFdtBaseDTM* base, STransferGroupInfo info) {
+  static_cast<CovFDT_BaseDTMCore*>(base)->m_transferGroups.push_back(std::move(info));
+}
+
+// The HART commands the device received, in order.
+std::vector<int> Commands(const SimulatedDevice& device) {
+  std::vector<int> out;
+  for (const SimulatedDevice::Received& r : device.received) out.push_back(r.command);
+  return out;
+}
+
+// The edges of the road of one transfer, each on a fresh DTM after one upload: a request while the
+// DTM goes offline, a cancel that stands when the transfer starts, transfer groups, and a
+// transfer list somebody deleted.
+TEST_F(Transfer, TheEdgesOfATransfer) {
+  struct Cell {
+    const char* name;
+    std::function<void(Transfer&)> run;
+  };
+  // Registers ids in one transfer group of the DTM. No part of the DTM registers any, and the
+  // registrations are no FDT matter, so the test reaches into the DTM object for them.
+  auto registerGroup = [](Transfer& t, std::initializer_list<ULONG> ids, ULONG mask) {
+    vkr::ComPtr<IovFdtBaseDTM> base;
+    ASSERT_EQ(t.session->Dtm()->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid()), S_OK);
+    for (ULONG id : ids) {
+      STransferGroupInfo info;
+      info.id = vkr::Variant(Id(id));
+      info.key = Text(u"group");
+      info.mask = mask;
+      info.before = BeforeGroup;
+      info.onFailure = GroupFailed;
+      info.after = AfterGroup;
+      AddTransferGroup(base.Get(), std::move(info));
+    }
+  };
+  auto finished = [](Transfer& t, const std::string& invokeId) {
+    for (const std::string& n : t.session->Frame()->notifications)
+      if (n.find(invokeId) != std::string::npos || n.rfind("error ", 0) == 0) return n;
+    return std::string();
+  };
+  const Cell cells[] = {
+      {"a request while the DTM goes offline waits until it is offline, then goes online again",
+       [](Transfer& t) {
+         vkr::ComPtr<IDtm> dtm;
+         ASSERT_EQ(t.session->Dtm()->QueryInterface(IDtm::iid, dtm.PutVoid()), S_OK);
+         VARIANT_BOOL done = VARIANT_FALSE;
+         ASSERT_EQ(dtm->PrepareToReleaseCommunication(&done), S_OK);
+         auto& notes = t.session->Frame()->notifications;
+         const auto offline = [&] {
+           return std::find_if(notes.begin(), notes.end(), [](const std::string& n) {
+             return n.find("goingOffline -> communicationSet") != std::string::npos;
+           });
+         };
+         ASSERT_EQ(offline(), notes.end()) << "the DTM was offline at once: nothing to wait for";
+         bool success = false;
+         ASSERT_EQ(t.session->Upload(&success), S_OK) << "refused while going offline";
+         EXPECT_TRUE(success);
+         const auto online = std::find_if(offline(), notes.end(), [](const std::string& n) {
+           return n.find("goingOnline -> online") != std::string::npos;
+         });
+         EXPECT_NE(online, notes.end()) << "the request did not wait for the end of going offline";
+       }},
+      {"a cancel standing when the transfer starts ends it before the device hears of it, as failed",
+       [&finished](Transfer& t) {
+         for (const bool upload : {true, false}) {
+           vkr::ComPtr<IDtmOnlineParameter> online;
+           ASSERT_EQ(t.session->Dtm()->QueryInterface(IDtmOnlineParameter::iid, online.PutVoid()), S_OK);
+           const std::string invokeId = upload ? "0000000a-0000-0000-0000-000000000001" : "0000000a-0000-0000-0000-000000000002";
+           vkr::Bstr id(vkr::Utf8ToUtf16(invokeId));
+           VARIANT_BOOL accepted = VARIANT_FALSE;
+           const std::size_t heard = t.device->received.size();
+           ASSERT_EQ(upload ? online->UploadRequest(id, nullptr, &accepted) : online->DownloadRequest(id, nullptr, &accepted),
+                     S_OK);
+           ASSERT_TRUE(accepted);
+           // The transfer runs on the frame's thread once it serves its messages: the cancel of a
+           // user interface comes first.
+           VARIANT cancel;
+           VariantInit(&cancel);
+           cancel.vt = VT_BOOL;
+           cancel.boolVal = VARIANT_TRUE;
+           ASSERT_EQ(vkr::test::ui::SendDtmMessage(t.session->Dtm(), kMsgUpDownload, cancel), S_OK);
+           TransferSession::Pump(300);
+           EXPECT_EQ(t.device->received.size(), heard) << (upload ? "upload" : "download");
+           // No failure text: the frame hears only that its request ended without success.
+           EXPECT_EQ(finished(t, invokeId), (upload ? "upload finished " : "download finished ") + invokeId + " 0");
+           // The next request clears the cancel and is served.
+           bool success = false;
+           ASSERT_EQ(upload ? t.session->Upload(&success) : t.session->Download(&success), S_OK);
+           EXPECT_TRUE(success) << (upload ? "upload" : "download") << " after the cancel";
+         }
+       }},
+      {"a group registered for writing is read with the plain list",
+       [&registerGroup](Transfer& t) {
+         bool success = false;
+         t.device->received.clear();
+         ASSERT_EQ(t.session->Upload(&success), S_OK);
+         const std::vector<int> plain = Commands(*t.device);
+         registerGroup(t, {1051, 1024}, 2);
+         t.device->received.clear();
+         ASSERT_EQ(t.session->Upload(&success), S_OK);
+         EXPECT_TRUE(success);
+         EXPECT_EQ(Commands(*t.device), plain);
+         EXPECT_TRUE(groupCalls.empty());
+       }},
+      {"a group travels in a list of its own after the plain list, its callbacks called once",
+       [&registerGroup](Transfer& t) {
+         bool success = false;
+         t.device->received.clear();
+         ASSERT_EQ(t.session->Download(&success), S_OK);
+         std::vector<int> expected = Commands(*t.device);
+         std::erase(expected, 17);
+         std::erase(expected, 44);
+         expected.insert(expected.end(), {17, 44});
+         ASSERT_EQ(t.handler->SetParameterValue(Id(1051), Text(u"WRITTEN IN ITS OWN GROUP")), S_OK);
+         registerGroup(t, {1051, 1024}, 6);
+         t.device->received.clear();
+         ASSERT_EQ(t.session->Download(&success), S_OK);
+         EXPECT_TRUE(success);
+         EXPECT_EQ(Commands(*t.device), expected);
+         EXPECT_EQ(groupCalls, (std::vector<std::string>{"before 1051", "after 1051"}));
+         EXPECT_EQ(t.device->Message().rfind("WRITTEN IN ITS OWN GROUP", 0), 0u) << t.device->Message();
+       }},
+      {"a group its callback refuses stops the transfer after the plain list",
+       [&registerGroup](Transfer& t) {
+         bool success = false;
+         t.device->received.clear();
+         ASSERT_EQ(t.session->Download(&success), S_OK);
+         std::vector<int> plain = Commands(*t.device);
+         std::erase(plain, 17);
+         registerGroup(t, {1051}, 6);
+         groupAllowed = false;
+         t.device->received.clear();
+         ASSERT_EQ(t.session->Download(&success), S_OK);
+         EXPECT_FALSE(success);
+         EXPECT_EQ(Commands(*t.device), plain);
+         EXPECT_EQ(groupCalls, std::vector<std::string>{"before 1051"});
+       }},
+      {"a deleted upload list is made again from the flags, and never with a self test or a reset",
+       [](Transfer& t) {
+         VARIANT_BOOL done = VARIANT_FALSE;
+         ASSERT_EQ(t.lists->DeleteList(Text(u"UploadList"), &done), S_OK);
+         ASSERT_TRUE(done);
+         t.device->received.clear();
+         bool success = false;
+         ASSERT_EQ(t.session->Upload(&success), S_OK);
+         EXPECT_TRUE(success);
+         vkr::Variant members;
+         ASSERT_EQ(t.lists->GetMembers(Text(u"UploadList"), members.Put(), &done), S_OK);
+         std::vector<ULONG> ids;
+         LONG lower = 0, upper = -1;
+         SafeArrayGetLBound(members.parray, 1, &lower);
+         SafeArrayGetUBound(members.parray, 1, &upper);
+         for (LONG i = lower; i <= upper; ++i) {
+           vkr::Variant member;
+           SafeArrayGetElement(members.parray, &i, member.Put());
+           ids.push_back(member.ulVal);
+         }
+         // Every readable device parameter of the transfer lists: the 17 of the list and more, as
+         // the response of command 0; none that is only written or not in the lists.
+         for (ULONG id : kUploadIds) EXPECT_NE(std::find(ids.begin(), ids.end(), id), ids.end()) << id;
+         for (ULONG id : {1028u, 1022u, 1064u})
+           EXPECT_NE(std::find(ids.begin(), ids.end(), id), ids.end()) << id;
+         for (ULONG id : {1018u, 1021u, 1034u, 1035u, 1054u + 10000u})
+           EXPECT_EQ(std::find(ids.begin(), ids.end(), id), ids.end()) << id;
+         const std::vector<int> commands = Commands(*t.device);
+         EXPECT_EQ(std::count(commands.begin(), commands.end(), 41), 0) << "the upload ran the self test";
+         EXPECT_EQ(std::count(commands.begin(), commands.end(), 42), 0) << "the upload reset the device";
+         EXPECT_NE(std::count(commands.begin(), commands.end(), 0), 0);
+         for (ULONG id : ids) EXPECT_NE(t.DeviceValue(id).vt, VT_EMPTY) << id << " was not read";
+       }},
+  };
+  for (const Cell& cell : cells) {
+    SCOPED_TRACE(cell.name);
+    device = std::make_shared<SimulatedDevice>();
+    Open();
+    bool success = false;
+    ASSERT_EQ(session->Upload(&success), S_OK);
+    ASSERT_TRUE(success);
+    groupCalls.clear();
+    groupAllowed = true;
+    cell.run(*this);
+    session.reset();
   }
 }
 

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <functional>
 
-#include "include/DtmInterfaces.h"
 #include "frame/FrameDocuments.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"

@@ -1,6 +1,7 @@
 // Files on mapped Windows paths: dispositions, reads and writes, appends from many threads,
 // searches, directories, handles.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -378,6 +379,50 @@ TEST_F(Files, AccessTestsExistenceAndPermission) {
     EXPECT_EQ(_access("C:\\readonly.xml", 2), -1);
     EXPECT_EQ(errno, EACCES);
   }
+}
+
+// A standard handle is a console when its descriptor is a terminal, and not when it is redirected.
+TEST(StdHandles, AConsoleIsATerminalAndARedirectedHandleIsNot) {
+  const int saved = dup(STDERR_FILENO);
+  ASSERT_GE(saved, 0);
+  auto onFd2 = [&](int fd) {
+    fflush(stderr);
+    CloseHandle(GetStdHandle(STD_ERROR_HANDLE));  // the next call takes the new descriptor
+    ASSERT_GE(dup2(fd, STDERR_FILENO), 0);
+  };
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+
+  onFd2(terminal);
+  HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+  ASSERT_NE(console, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetStdHandle(STD_ERROR_HANDLE), console);
+  DWORD mode = 0;
+  EXPECT_TRUE(GetConsoleMode(console, &mode));
+  EXPECT_EQ(mode, ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT);
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(console, "50%\r", 4, &written, nullptr));
+  char echo[8] = {};
+  EXPECT_EQ(read(master, echo, sizeof echo), 4);
+
+  onFd2(pipeFds[1]);
+  mode = 7;
+  EXPECT_FALSE(GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(mode, 7u);
+  EXPECT_FALSE(GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE + 5), &mode));
+  EXPECT_EQ(GetStdHandle(1), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+
+  onFd2(saved);
+  CloseHandle(GetStdHandle(STD_ERROR_HANDLE));
+  for (int fd : {saved, master, terminal, pipeFds[0], pipeFds[1]}) close(fd);
 }
 
 }  // namespace
