@@ -428,28 +428,3 @@ HRESULT DecodePackedAscii(const SovFDT_ParameterEntry* entry, ULONG byteCount, c
   return S_OK;
 }
 
-HRESULT VarTypeToFdtDataType(VARTYPE type, BSTR* word) {
-  if (!word) return E_INVALIDARG;
-  *word = nullptr;
-  const char16_t* text = nullptr;
-  switch (type) {
-    case VT_EMPTY: return E_FAIL;
-    // The words the value writer puts on the same values, so that what is announced for an
-    // item is what its values travel as: a boolean as a number, a text as ascii.
-    case VT_I1:
-    case VT_I2:
-    case VT_I4:
-    case VT_BOOL: text = u"int"; break;
-    case VT_R4: text = u"float"; break;
-    case VT_R8: text = u"double"; break;
-    case VT_UI1: text = u"byte"; break;
-    case VT_UI2:
-    case VT_UI4: text = u"unsigned"; break;
-    case VT_BSTR: text = u"ascii"; break;
-    case VT_DATE: text = u"dateAndTime"; break;
-    default: break;
-  }
-  *word = SysAllocString(text ? text : u"hexString");
-  if (!*word) return E_OUTOFMEMORY;
-  return text ? S_OK : S_FALSE;
-}

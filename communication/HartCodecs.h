@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "parameters/DataAccessDocuments.h"  // VarTypeToFdtDataType
 #include "platform/platform.h"
 
 struct SovFDT_ParameterEntry;
@@ -48,8 +49,3 @@ HRESULT EncodePackedAscii(const VARIANT& text, const SovFDT_ParameterEntry* entr
 HRESULT EncodePackedAsciiDevice(const VARIANT& text, const SovFDT_ParameterEntry* entry, ULONG bufferSize,
                                 BYTE* buffer);
 HRESULT DecodePackedAscii(const SovFDT_ParameterEntry* entry, ULONG byteCount, const BYTE* bytes, VARIANT* value);
-// The FDT data-type word of a VARTYPE, the one the value writer (WriteFdtVariantXml) uses:
-// "int" (VT_I1, VT_I2, VT_I4, VT_BOOL), "float", "double", "byte", "unsigned" (VT_UI2, VT_UI4),
-// "ascii" (VT_BSTR), "dateAndTime" (VT_DATE); E_FAIL for VT_EMPTY; "hexString" with S_FALSE for
-// the rest; E_INVALIDARG for a null word.
-HRESULT VarTypeToFdtDataType(VARTYPE type, BSTR* word);

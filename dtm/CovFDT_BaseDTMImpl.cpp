@@ -767,34 +767,4 @@ HRESULT CovFDT_BaseDTMCore::InitAlternativeParamLists(BSTR source, BSTR parent, 
                                   recurse);
 }
 
-// ---- Work of later parts: not here yet ---------------------------------------------------
-
-namespace {
-HRESULT NotYet(BSTR* out) {
-  if (out) *out = nullptr;
-  return E_NOTIMPL;
-}
-HRESULT NotYet(VARIANT_BOOL* out) {
-  if (out) *out = VARIANT_FALSE;
-  return E_NOTIMPL;
-}
-}  // namespace
-
 HRESULT CovFDT_BaseDTMCore::OnChildParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::OnParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::OnDataSetLocked(BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::OnDataSetUnlocked(BSTR, VARIANT_BOOL* done) { return NotYet(done); }
-HRESULT CovFDT_BaseDTMCore::GetDocumentList(BSTR* list, BSTR) { return NotYet(list); }
-HRESULT CovFDT_BaseDTMCore::GetDeviceBitmap(BSTR* list, BSTR) { return NotYet(list); }
-HRESULT CovFDT_BaseDTMCore::GetDeviceIcon(BSTR* list, BSTR) { return NotYet(list); }
-HRESULT CovFDT_BaseDTMCore::CancelRequest(BSTR, VARIANT_BOOL* result) { return NotYet(result); }
-HRESULT CovFDT_BaseDTMCore::ItemListRequest(BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::ReadRequest(BSTR, BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::WriteRequest(BSTR, BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::GetItemList(BSTR* itemList) { return NotYet(itemList); }
-HRESULT CovFDT_BaseDTMCore::Read(BSTR, BSTR* itemList) { return NotYet(itemList); }
-HRESULT CovFDT_BaseDTMCore::Write(BSTR, BSTR* answer) { return NotYet(answer); }
-HRESULT CovFDT_BaseDTMCore::HandleItemListRequest(BSTR) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleReadRequest(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleWriteRequest(VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseDTMCore::HandleCancelRequest(VARIANT) { return E_NOTIMPL; }

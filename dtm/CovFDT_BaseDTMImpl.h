@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "dtm/CovFDT_ExtDocumentMgr.h"
 #include "dtm/CovFDT_ThreadManagerImpl.h"
 #include "include/DtmInterfaces.h"
 #include "include/FdtInterfaces.h"
@@ -98,7 +99,7 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
                            public IovFdtStorageState,
                            public IPersistStreamInit,
                            public IPersistPropertyBag,
-                           public IovFdtExtDocument,
+                           public CovFDT_ExtDocumentMgr,
                            public IDtmSingleDeviceDataAccess,
                            public IDtmSingleInstanceDataAccess,
                            public IovSdaHandler,
@@ -278,7 +279,11 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   // ---- IDtmOnlineDiagnosis ----
   HRESULT Compare(BSTR* result) override;
   HRESULT GetDeviceStatus(BSTR* document) override;
-  // ---- IFdtEvents ----
+  // ---- IFdtEvents (CovFDT_FdtEventsImpl.cpp) ----
+  // Another DTM's changed parameters are taken into the data set (the document's PARAMETERS), its
+  // channel changes go to the parameter-change sink; the frame's lock of the data set for another
+  // party is marked (no lock is asked of the frame meanwhile) and told to the user interfaces,
+  // and its end lets the DTM lock again when its own operations still hold the data set.
   HRESULT OnChildParameterChanged(BSTR systemTag, BSTR document) override;
   HRESULT OnParameterChanged(BSTR systemTag, BSTR document) override;
   HRESULT OnDataSetLocked(BSTR systemTag) override;
@@ -298,10 +303,6 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   HRESULT InitNew() override;
   HRESULT Load(IPropertyBag* bag, IErrorLog* log) override;
   HRESULT Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
-  // ---- IovFdtExtDocument ----
-  HRESULT GetDocumentList(BSTR* list, BSTR deviceType) override;
-  HRESULT GetDeviceBitmap(BSTR* list, BSTR deviceType) override;
-  HRESULT GetDeviceIcon(BSTR* list, BSTR deviceType) override;
   // ---- IDtmSingleDeviceDataAccess, IDtmSingleInstanceDataAccess, IovSdaHandler ----
   HRESULT CancelRequest(BSTR invokeId, VARIANT_BOOL* result) override;
   HRESULT ItemListRequest(BSTR invokeId) override;
@@ -314,6 +315,9 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   HRESULT HandleReadRequest(VARIANT packedRequest) override;
   HRESULT HandleWriteRequest(VARIANT packedRequest) override;
   HRESULT HandleCancelRequest(VARIANT argument) override;
+  // One DtmItemInfo element of the item list for the record (CovFDT_BaseDTMImpl_DataAccess.cpp);
+  // S_FALSE for a null entry, a failure of the data-type word or of a text.
+  HRESULT CreateItemListEntry(const ParInfo& record, BSTR* entry);
 
   // What the parameter handler asks of the DTM (its site). Marking the data set modified also makes
   // it dirty.
@@ -637,6 +641,15 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   HRESULT BuildTransferList(const char16_t* listName, ULONG listFlag, VARIANT* out);
   HRESULT TransferAudited(bool upload, VARIANT list, BSTR invokeId, VARIANT_BOOL* ok);
   HRESULT TransferParameters(bool upload, VARIANT list, BSTR invokeId, VARIANT_BOOL flag);
+  // Single device data access. The checks of a read or write request on the device, going online,
+  // and the request handed to the DTM thread as job 25 or 26.
+  HRESULT DeviceDataRequest(ULONG job, BSTR invokeId, BSTR document);
+  // The item-info list of the listed parameters; the collection count's failure (the document
+  // then holds head and tail).
+  HRESULT BuildItemInfoList(std::u16string* document);
+  // Hands an answer to the frame's IDtmSingleDeviceDataAccessEvents; S_OK without one.
+  enum class DataAccessAnswer { ItemList, Read, Write };
+  HRESULT SendDataAccessResponse(DataAccessAnswer kind, BSTR invokeId, const std::u16string& document);
   HRESULT NotifyListMembers(const VARIANT& ids, ParameterCallbackKind kind);
 };
 

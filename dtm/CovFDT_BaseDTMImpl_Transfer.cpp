@@ -122,6 +122,8 @@ HRESULT CovFDT_BaseDTMCore::CancelAction(BSTR invokeId, VARIANT_BOOL* result) {
   if (!result) return E_POINTER;
   LogEntry("CancelAction");
   *result = VARIANT_FALSE;
+  if (m_nUserLevel <= kUserLevelObserver) return S_FALSE;
+  if (m_eDtmState != dsCOMMUNICATIONSET && m_eDtmState != dsGOINGONLINE && m_eDtmState != dsONLINE) return S_FALSE;
   const HRESULT hr = ExecuteJob(kJobCancel, TextVariant(invokeId));
   if (FAILED(hr)) return hr;
   *result = VARIANT_TRUE;

@@ -10,6 +10,7 @@
 
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
+#include "frame/FrameProject.h"
 #include "frame/ParameterDocument.h"
 #include "frame/TransferSession.h"
 
@@ -24,6 +25,7 @@ struct Options {
   std::string project = kDefaultProject;
   std::string device;
   DWORD wireBitsPerSecond = 0;
+  std::string with;  // compare: the partner project
   std::vector<std::string> rest;
 };
 
@@ -420,6 +422,7 @@ int Set(const Options& o) {
 }
 
 int CompareCommand(const Options& o) {
+  if (!o.with.empty()) return ComparePartner(o.project, o.with);
   Command c(o);
   bool equal = false;
   if (!c.Open() || !Compare(c, &equal) || !RecordComparison(c, equal) || !c.Close() || !c.SaveDevice()) return 1;
@@ -494,6 +497,8 @@ int RunEngineeringCommand(const std::string& command, const std::vector<std::str
       if (v == "0") o.wireBitsPerSecond = 0;
       else if (v == "hart") o.wireBitsPerSecond = kHartBitsPerSecond;
       else return Fail("--wire-delay takes 0 or hart, not " + v), 2;
+    } else if (a == "--with" && hasValue && command == "compare") {
+      o.with = arguments[++i];
     } else if (a.rfind("--", 0) == 0) {
       return Fail("unknown option " + a), 2;
     } else {

@@ -11,6 +11,8 @@
 //   download               goes online, downloads the download list, reads back and reports any
 //                          difference
 //   compare                the data set against the device
+//   compare --with OTHER   the data set against the data set of the project OTHER (a second DTM
+//                          of the frame's project, through the frame's topology)
 //   status                 the device status
 //
 // What the frame last knew of the device (after an upload or a comparison) is kept beside the

@@ -1,5 +1,6 @@
 // The stand-in frame's container: answers, records and validates.
 #include "frame/FrameContainer.h"
+#include "frame/FrameProject.h"
 
 #include <filesystem>
 
@@ -111,7 +112,7 @@ HRESULT FrameContainer::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
 
 HRESULT FrameContainer::GetDtm(BSTR, IUnknown** dtm) {
   if (dtm) *dtm = nullptr;
-  return E_NOTIMPL;  // the stand-in frame holds one DTM and no topology
+  return E_NOTIMPL;  // other DTMs are reached through the project's topology
 }
 
 HRESULT FrameContainer::LockDataSet(BSTR systemTag, VARIANT_BOOL* granted) {
@@ -244,6 +245,22 @@ HRESULT FrameContainer::OnStateChanged(BSTR systemTag, BSTR document) {
   Note("state " + Text(systemTag) + ": " + name("PreviousState") + " -> " + reportedStates.back() +
        (Text(document).find("CommunicationError") != std::string::npos ? " (communication error)" : ""));
   return S_OK;
+}
+
+// ---- IFdtTopology -------------------------------------------------------------------------
+
+HRESULT FrameContainer::GetDtmForSystemTag(BSTR systemTag, IUnknown** dtm) {
+  if (!dtm) return E_POINTER;
+  *dtm = nullptr;
+  if (!project) return E_NOTIMPL;
+  return project->GetDtmForSystemTag(systemTag, dtm);
+}
+
+HRESULT FrameContainer::ReleaseDtmForSystemTag(BSTR systemTag, VARIANT_BOOL* released) {
+  if (!released) return E_POINTER;
+  *released = VARIANT_FALSE;
+  if (!project) return E_NOTIMPL;
+  return project->ReleaseDtmForSystemTag(systemTag, released);
 }
 
 // ---- IFdtDialog ----------------------------------------------------------------------------

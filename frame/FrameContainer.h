@@ -1,5 +1,6 @@
 // The stand-in frame's container of one DTM: the frame interfaces a DTM calls (IFdtContainer,
-// IDtmEvents, the FDT 1.2.1 state events and the user messages). It records every notification as
+// IDtmEvents, the FDT 1.2.1 state events, the user messages and the answers to single device data
+// access). It records every notification as
 // a line of text, grants or refuses the data-set lock as told, answers user messages from a script
 // (the first button when the script is empty), and loads every document the DTM sends with the
 // frame's schema set: a document that does not validate is recorded as invalid and refused.
@@ -16,6 +17,8 @@
 
 namespace vkr::frame {
 
+class FrameProject;
+
 // The directory of the frame's schema files.
 const char* SchemaDirectory();
 
@@ -26,7 +29,9 @@ HRESULT CreateFrameSchemaCache(ComPtr<IXMLDOMSchemaCollection>* out);
 HRESULT LoadWithSchemaCache(BSTR text, IXMLDOMSchemaCollection* cache, ComPtr<IXMLDOMDocument2>* out,
                             std::string* reason);
 
-class FrameContainer : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameDtmStateEvents, IFdtDialog> {
+class FrameContainer
+    : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameDtmStateEvents, IFdtDialog, IFdtTopology,
+                             IDtmSingleDeviceDataAccessEvents> {
  public:
   // What the frame answers.
   bool grantLock = true;
@@ -47,6 +52,9 @@ class FrameContainer : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameD
   std::deque<std::string> userAnswers;
   // The user messages shown: "message <type> <buttons> <title>: <text> -> <answer>".
   std::vector<std::string> userMessages;
+  // The project the DTM belongs to: its topology answers IFdtTopology. Without one the container
+  // offers no topology. Set and cleared by the project.
+  FrameProject* project = nullptr;
   // The frame's lock as the DTM holds it now.
   bool locked = false;
   int lockRequests = 0;
@@ -95,13 +103,41 @@ class FrameContainer : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameD
   // IFrameDtmStateEvents
   HRESULT OnStateChanged(BSTR systemTag, BSTR document) override;
 
+  // IFdtTopology: the project's (GetDtmForSystemTag, ReleaseDtmForSystemTag); the other services
+  // are not offered.
+  HRESULT TopologyService7() override { return E_NOTIMPL; }
+  HRESULT TopologyService8() override { return E_NOTIMPL; }
+  HRESULT TopologyService9() override { return E_NOTIMPL; }
+  HRESULT TopologyService10() override { return E_NOTIMPL; }
+  HRESULT GetDtmForSystemTag(BSTR systemTag, IUnknown** dtm) override;
+  HRESULT TopologyService12() override { return E_NOTIMPL; }
+  HRESULT TopologyService13() override { return E_NOTIMPL; }
+  HRESULT ReleaseDtmForSystemTag(BSTR systemTag, VARIANT_BOOL* released) override;
+
   // IFdtDialog: E_INVALIDARG for a document that does not validate (recorded as invalid).
   HRESULT UserDialog(BSTR systemTag, BSTR userMessage, BSTR* reply) override;
 
+  // IDtmSingleDeviceDataAccessEvents (FrameDataAccess.cpp): every answer is recorded, in order;
+  // one that does not validate is recorded as invalid too, and refused with E_INVALIDARG.
+  struct DataAccessAnswer {
+    std::string kind;  // "items", "read" or "write"
+    std::string invokeId;
+    std::string document;
+    bool valid = false;
+  };
+  std::vector<DataAccessAnswer> dataAccessAnswers;
+  // The answer to the invoke id, null while none has come.
+  const DataAccessAnswer* DataAccessAnswerTo(const std::string& invokeId) const;
+  HRESULT OnItemListResponse(BSTR invokeId, BSTR itemList) override;
+  HRESULT DataAccessService8() override { return E_NOTIMPL; }
+  HRESULT OnReadResponse(BSTR invokeId, BSTR itemList) override;
+  HRESULT OnWriteResponse(BSTR invokeId, BSTR itemList) override;
+
  protected:
-  // An FDT 1.2 frame does not answer the state events.
+  // An FDT 1.2 frame does not answer the state events; a DTM outside a project finds no topology.
   void* FindInterface(REFIID riid) override {
     if (riid == IFrameDtmStateEvents::iid && !offerStateEvents) return nullptr;
+    if (riid == IFdtTopology::iid && !project) return nullptr;
     return Implements::FindInterface(riid);
   }
 

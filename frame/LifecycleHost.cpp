@@ -9,6 +9,7 @@
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
+#include "frame/HostUtilities.h"
 
 namespace vkr::frame {
 namespace {
@@ -74,17 +75,6 @@ class Run {
   LONG m_state = -1;  // not created yet
   std::size_t m_reported = 0;
 };
-
-// A fresh invoke id: a GUID without braces.
-std::string NewInvokeId() {
-  GUID guid{};
-  UuidCreate(&guid);
-  OLECHAR text[64] = {};
-  StringFromGUID2(guid, text, 64);
-  std::string id = Utf16ToUtf8(text);
-  if (id.size() > 2 && id.front() == '{') id = id.substr(1, id.size() - 2);
-  return id;
-}
 
 // Serves the frame's messages (the DTM's notifications and the channel's answers arrive there)
 // until a notification beginning with `prefix` comes after the first `seen` ones, or `timeout`

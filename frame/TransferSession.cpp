@@ -7,36 +7,9 @@
 
 #include "frame/FrameHost.h"
 #include "frame/FrameStorage.h"
+#include "frame/HostUtilities.h"
 
 namespace vkr::frame {
-namespace {
-
-
-// A fresh invoke id: a GUID without braces.
-std::string NewInvokeId() {
-  GUID guid{};
-  UuidCreate(&guid);
-  OLECHAR text[64] = {};
-  StringFromGUID2(guid, text, 64);
-  std::string id = Utf16ToUtf8(text);
-  if (id.size() > 2 && id.front() == '{') id = id.substr(1, id.size() - 2);
-  return id;
-}
-
-HRESULT Checked(HRESULT hr, VARIANT_BOOL result) {
-  if (FAILED(hr)) return hr;
-  return hr == S_OK && result ? S_OK : S_FALSE;
-}
-
-bool FileExists(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(file);
-  return true;
-}
-
-}  // namespace
 
 TransferSession::TransferSession() = default;
 

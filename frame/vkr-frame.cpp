@@ -10,6 +10,9 @@
 //                                   notification of the frame
 //   vkr-frame info                  prints the DTM information documents an FDT 1.2 and an FDT
 //                                   1.2.1 frame get, each checked against the schema set
+//   vkr-frame items [--project FILE]
+//                                   lists the items the DTM offers for single device data access
+//                                   on the project's data set (frame/ItemsHost.h)
 //
 // The registry file and the drive root come from VKR_REGISTRY and VKR_DRIVE_ROOT. What a command
 // does goes to standard output; when it fails, the last line, on standard error, says why
@@ -21,6 +24,7 @@
 
 #include "frame/EngineeringHost.h"
 #include "frame/FrameHost.h"
+#include "frame/ItemsHost.h"
 #include "frame/LifecycleHost.h"
 
 namespace {
@@ -30,6 +34,7 @@ constexpr char16_t kDtmProgId[] = u"Vorn.ExampleDtm";
 int Usage() {
   std::fprintf(stderr,
                "usage: vkr-frame register [module] | unregister [module] | classes | create | lifecycle | info\n"
+               "       vkr-frame items [--project FILE]\n"
                "  module: the DTM module to (un)register (default: %s)\n",
                VKR_DEFAULT_MODULE);
   return 2;
@@ -138,6 +143,8 @@ int Information() {
 int main(int argc, char** argv) {
   if (argc >= 2 && vkr::frame::IsEngineeringCommand(argv[1]))
     return vkr::frame::RunEngineeringCommand(argv[1], std::vector<std::string>(argv + 2, argv + argc));
+  if (argc >= 2 && std::strcmp(argv[1], "items") == 0)
+    return vkr::frame::RunItemsCommand(std::vector<std::string>(argv + 2, argv + argc));
   if (argc < 2 || argc > 3) return Usage();
   const std::string command = argv[1];
   const std::string module = argc == 3 ? argv[2] : VKR_DEFAULT_MODULE;

@@ -142,6 +142,16 @@ struct IovFdtExtDocument : IDispatch {
   virtual HRESULT GetDeviceIcon(BSTR* list, BSTR deviceType) = 0;    // 9
 };
 
+// The receiver of the changes that the frame reports from other DTMs (IFdtEvents::OnParameterChanged)
+// beyond the parameter values: a device class that keeps channels offers it. 7 takes a changed
+// parameter list, 8 a changed channel collection; each is the element's XML text.
+struct IovFdtParameterChangeSink : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("8B7A30E2-5C41-4D0F-9A6E-3F2D1C0B4A43");
+  using Base = IDispatch;
+  virtual HRESULT OnParametersChanged(BSTR parameters) = 0;         // 7
+  virtual HRESULT OnChannelCollectionChanged(BSTR channels) = 0;    // 8
+};
+
 // The DTM thread's calls back for single device data access.
 struct IovSdaHandler : IDispatch {
   static constexpr IID iid = vkr::MakeGuid("8B7A30E2-5C41-4D0F-9A6E-3F2D1C0B4A05");

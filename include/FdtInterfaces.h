@@ -216,6 +216,19 @@ struct IFdtActiveXHost : IDispatch {
   virtual HRESULT CloseActiveXControl(BSTR invokeId, VARIANT_BOOL* closed) = 0;                     // 8
 };
 
+// The frame's answers to the asynchronous single-device-data-access requests
+// (IDtmSingleDeviceDataAccess), asked for through the frame's container: the item list, the values
+// read and the values written, each a DTMItemListSchema document with the request's invoke id.
+// Slot 8 is a frame service this DTM does not call.
+struct IDtmSingleDeviceDataAccessEvents : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("4F0B3D6A-61E3-4C53-8F4B-7E2C1A9D0BA1");
+  using Base = IDispatch;
+  virtual HRESULT OnItemListResponse(BSTR invokeId, BSTR itemList) = 0;  // 7
+  virtual HRESULT DataAccessService8() = 0;                               // 8
+  virtual HRESULT OnReadResponse(BSTR invokeId, BSTR itemList) = 0;      // 9
+  virtual HRESULT OnWriteResponse(BSTR invokeId, BSTR itemList) = 0;     // 10
+};
+
 struct IFdtCommunicationEvents;
 
 // The frame's communication channel. Requests are answered later, on the frame's thread, through

@@ -58,11 +58,6 @@ bool ReadDword(HKEY key, const char* name, DWORD* out) {
   return true;
 }
 
-HRESULT NoText(BSTR* out) {
-  if (out) *out = nullptr;
-  return E_NOTIMPL;
-}
-
 }  // namespace
 
 const SFunctionEntry kVornExampleDtmFunctions[] = {
@@ -285,25 +280,6 @@ HRESULT CVornExampleDtm::Config(BSTR userInformation, VARIANT_BOOL* result) {
   return S_OK;
 }
 
-// ---- Information, documentation, application ---------------------------------------------
+// ---- Documentation ----------------------------------------------------------------------
 
-HRESULT CVornExampleDtm::GetActiveXGuid(BSTR, BSTR* classId) { return NoText(classId); }
-HRESULT CVornExampleDtm::GetActiveXProgId(BSTR, BSTR* progId) {
-  if (!progId) return E_POINTER;
-  return NoText(progId);
-}
-HRESULT CVornExampleDtm::GetDocumentation(BSTR, BSTR* document) {
-  if (!document) return E_POINTER;
-  return NoText(document);
-}
 HRESULT CVornExampleDtm::GetFunctionDocumentation(LONG, BSTR*) { return S_OK; }
-HRESULT CVornExampleDtm::StartApplication(BSTR, BSTR, BSTR, VARIANT_BOOL* started) {
-  if (!started) return E_POINTER;
-  *started = VARIANT_FALSE;
-  return E_NOTIMPL;
-}
-HRESULT CVornExampleDtm::ExitApplication(BSTR, VARIANT_BOOL* done) {
-  if (!done) return E_POINTER;
-  *done = VARIANT_TRUE;
-  return S_OK;
-}

@@ -7,6 +7,7 @@
 #include "communication/CovFDT_GenericCommClientImpl.h"
 #include "communication/MyHartProtocol.h"
 #include "dtm/CovFDT_BaseDTMImpl.h"
+#include "dtm/CovFDT_DtmApplicationImpl.h"
 #include "dtm/CovFDT_DtmTranslationImpl.h"
 #include "dtm/CovFDT_FunctionContainerImpl.h"
 #include "include/ProgramIds.h"
@@ -19,9 +20,7 @@ class CVornExampleDtm : public vkr::Implements<ISomeInterface>,
                         public CovFDT_BaseDTMImpl<CVornExampleDtm, &CLSID_VornExampleDtm, &CLSID_DtmThread>,
                         public CovFDT_GenericCommClientImpl<CVornExampleDtm>,
                         public CovFDT_FunctionContainerImpl<CVornExampleDtm>,
-                        public IDtmActiveXInformation,
-                        public IDtmDocumentation,
-                        public IDtmApplication,
+                        public CovFDT_DtmApplicationImpl<CVornExampleDtm>,
                         public CovFDT_DtmTranslationImpl<CVornExampleDtm> {
  public:
   CVornExampleDtm();
@@ -59,15 +58,6 @@ class CVornExampleDtm : public vkr::Implements<ISomeInterface>,
   HRESULT Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                  EXCEPINFO* excepInfo, UINT* argErr) override;
 
-  // IDtmActiveXInformation
-  HRESULT GetActiveXGuid(BSTR functionCall, BSTR* classId) override;
-  HRESULT GetActiveXProgId(BSTR functionCall, BSTR* progId) override;
-  // IDtmDocumentation
-  HRESULT GetDocumentation(BSTR functionCall, BSTR* document) override;
-  // IDtmApplication
-  HRESULT StartApplication(BSTR invokeId, BSTR functionCall, BSTR windowTitle, VARIANT_BOOL* started) override;
-  HRESULT ExitApplication(BSTR invokeId, VARIANT_BOOL* done) override;
-
   // The parameter handler reaches the communication client this way.
   IovFdtParameterCommunication* ParameterCommunication() override {
     return static_cast<CovFDT_GenericCommClientImpl<CVornExampleDtm>*>(this);
@@ -86,7 +76,7 @@ class CVornExampleDtm : public vkr::Implements<ISomeInterface>,
   bool IsActingRead(const VARIANT& address) override { return IsActingHartRead(address); }
   HMODULE ResourceModule() override;
   // The hook of the documentation: this DTM has no documents of its own.
-  virtual HRESULT GetFunctionDocumentation(LONG functionId, BSTR* document);
+  HRESULT GetFunctionDocumentation(LONG functionId, BSTR* document) override;
   // The enumeration entry texts of the parameter handler come from the translation.
   HRESULT TranslateEnumerationEntry(ULONG enumerationId, LONG value, BSTR* text) override {
     return GetEnumerationEntryText(GetControllingUnknown(), enumerationId, value, text);

@@ -2,6 +2,8 @@
 // and the tick count.
 #include "platform/win/threads.h"
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -319,6 +321,25 @@ bool WaitForThreadsToEnd(DWORD milliseconds) {
 
 using namespace vkr::platform;
 
+namespace {
+
+// A reference to the loaded shared object that holds the address; null for the program itself or
+// an address outside any.
+void* PinModuleOf(const void* address) {
+  Dl_info info{};
+  if (!::dladdr(address, &info) || !info.dli_fname || !info.dli_fbase) return nullptr;
+  void* self = ::dlopen(nullptr, RTLD_NOW);
+  void* handle = ::dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+  if (self) ::dlclose(self);
+  if (handle && handle == self) {
+    ::dlclose(handle);
+    return nullptr;
+  }
+  return handle;
+}
+
+}  // namespace
+
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID param, DWORD flags,
                     LPDWORD threadId) {
   if (!start) {
@@ -361,13 +382,19 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
     unregister();
     return nullptr;
   }
+  // The thread keeps the module its routine lives in loaded until the routine has returned: a
+  // module freed as soon as the thread signalled its work done would pull the last instructions
+  // from under it. The last reference may thus go here, after the thread's end is signalled.
+  void* pin = PinModuleOf(reinterpret_cast<const void*>(start));
   try {
-    std::thread([state, start, param] {
+    std::thread([state, start, param, pin] {
       Bind(state);
       DWORD code = start(param);
       EndThread(state, code);
+      if (pin) ::dlclose(pin);
     }).detach();
   } catch (const std::exception&) {
+    if (pin) ::dlclose(pin);
     RemoveHandleObject(h, HandleKind::Thread);
     unregister();
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -236,11 +237,20 @@ TEST_F(HostCommands, TheEngineersCommandsOnAProject) {
 // under the DTM, whose release then polled for five seconds.
 TEST_F(HostCommands, TheLifecycleEndsWithinASecond) {
   Register();
-  const auto start = std::chrono::steady_clock::now();
-  const Result r = Host("lifecycle");
-  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  // The fastest of up to three runs: a loaded machine may stretch one, a wait in the release
+  // stretches all of them.
+  Result r;
+  long long took = 0;
+  for (int run = 0; run < 3; ++run) {
+    const auto start = std::chrono::steady_clock::now();
+    r = Host("lifecycle");
+    const long long ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    took = run == 0 ? ms : std::min(took, ms);
+    if (took < 1000 || r.exitCode != 0) break;
+  }
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-  EXPECT_LT(took.count(), 1000) << r.out;
+  EXPECT_LT(took, 1000) << r.out;
   const std::size_t prepared = r.out.find("    frame: prepared to release communication VKR-1\n");
   EXPECT_NE(prepared, std::string::npos) << r.out;
   EXPECT_LT(prepared, r.out.find("  IDtm::ReleaseCommunication: 0x00000000 (S_OK), result TRUE")) << r.out;

@@ -141,7 +141,8 @@ class LifecycleRelease : public testing::Test {
 };
 
 TEST_F(LifecycleRelease, TheFrameWaitsForThePreparedReleaseAndGivesUpInBoundedTime) {
-  constexpr DWORD kLimit = 300;
+  // Long enough that a loaded machine does not reach it where the notice comes.
+  constexpr DWORD kLimit = 2000;
   struct Case {
     int noticeDelayMs;
     HRESULT result;
@@ -150,7 +151,7 @@ TEST_F(LifecycleRelease, TheFrameWaitsForThePreparedReleaseAndGivesUpInBoundedTi
   const Case cases[] = {
       {0, S_OK, ""},
       {100, S_OK, ""},
-      {-1, HRESULT_FROM_WIN32(ERROR_TIMEOUT), "IDtmEvents::OnPreparedToReleaseCommunication did not come within 300 ms"},
+      {-1, HRESULT_FROM_WIN32(ERROR_TIMEOUT), "IDtmEvents::OnPreparedToReleaseCommunication did not come within 2000 ms"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "notice after " << c.noticeDelayMs << " ms");
@@ -181,7 +182,7 @@ TEST_F(LifecycleRelease, TheFrameWaitsForThePreparedReleaseAndGivesUpInBoundedTi
     } else {
       EXPECT_NE(all.find(std::string(c.failedStep) + ": 0x800705B4 (ERROR_TIMEOUT)"), std::string::npos) << all;
       EXPECT_GE(took.count(), static_cast<long long>(kLimit)) << all;
-      EXPECT_LT(took.count(), static_cast<long long>(kLimit) + 1000) << all;
+      EXPECT_LT(took.count(), static_cast<long long>(kLimit) + 3000) << all;
     }
   }
 }

@@ -199,6 +199,27 @@ TEST(Threads, ClosingTheHandleLeavesTheThreadRunning) {
   CloseHandle(r.go);
 }
 
+// A library freed as soon as its thread has signalled stays loaded until the thread's routine has
+// returned: the thread still runs the library's code after its signal.
+TEST(Threads, ALibraryOutlivesItsFreeWhileItsThreadRuns) {
+  HMODULE library = LoadLibraryA(VKR_THREAD_MODULE);
+  ASSERT_NE(library, nullptr);
+  using Start = HANDLE (*)(HANDLE);
+  auto start = reinterpret_cast<Start>(GetProcAddress(library, "StartLingeringThread"));
+  ASSERT_NE(start, nullptr);
+  HANDLE signalled = NewEvent(TRUE, FALSE);
+  HANDLE thread = start(signalled);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_EQ(WaitForSingleObject(signalled, kLong), WAIT_OBJECT_0);
+  ASSERT_TRUE(FreeLibrary(library));
+  ASSERT_EQ(WaitForSingleObject(thread, kLong), WAIT_OBJECT_0);
+  DWORD code = 0;
+  EXPECT_TRUE(GetExitCodeThread(thread, &code));
+  EXPECT_EQ(code, 7u);
+  CloseHandle(thread);
+  CloseHandle(signalled);
+}
+
 TEST(Threads, UnsupportedCreationsFail) {
   SetLastError(0);
   EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);

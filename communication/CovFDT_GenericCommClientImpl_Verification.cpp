@@ -1,32 +1,43 @@
 // The communication client's device verification: once online, the parameters of the DTM's
 // verification list are read directly from the device and compared with their expected values;
-// on any difference the user is asked whether to disconnect. Included by
-// CovFDT_GenericCommClientImpl.h, whose class these members belong to.
+// on any difference the user is asked whether to disconnect. See CovFDT_GenericCommClientImpl.h.
 //
 // The status dvsRUNNING together with the DTM core's manual-reset verification event keeps a
 // second request from starting a parallel comparison before the first has finished or the wait
 // time has passed; the event is signalled whenever a verification ends.
-#pragma once
+#include <string>
+#include <string_view>
+
+#include "communication/CovFDT_GenericCommClientImpl.h"
+#include "include/DtmInterfaces.h"
+#include "include/DtmMessages.h"
+#include "include/IovFDTParamList.h"
+#include "include/ParameterHandlerInterfaces.h"
+#include "include/TranslationInterfaces.h"
+#include "parameters/CFdtVariant.h"
+#include "platform/platform.h"
+#include "xml/WaitWithMessageLoop.h"
 
 namespace vkr::commclient {
+namespace {
 
-inline constexpr OLECHAR kVerificationListPrefix[] = u"DeviceVerification\\";
-inline constexpr OLECHAR kVerificationTitle[] = u"Device Verification";
-inline constexpr ULONG kTextQuestion = 7002;
-inline constexpr ULONG kTextReadFailed = 7003;
-inline constexpr ULONG kTextQuestionTitle = 7004;
-inline constexpr ULONG kStyleYesNoSecondDefault = 0x124;  // yes and no, question icon, "no" the default
-inline constexpr LONG kAnswerYes = 6;
-inline constexpr LONG kAnswerNo = 7;
+constexpr OLECHAR kVerificationListPrefix[] = u"DeviceVerification\\";
+constexpr OLECHAR kVerificationTitle[] = u"Device Verification";
+constexpr ULONG kTextQuestion = 7002;
+constexpr ULONG kTextReadFailed = 7003;
+constexpr ULONG kTextQuestionTitle = 7004;
+constexpr ULONG kStyleYesNoSecondDefault = 0x124;  // yes and no, question icon, "no" the default
+constexpr LONG kAnswerYes = 6;
+constexpr LONG kAnswerNo = 7;
 // The fields asked of every listed parameter.
-inline constexpr ULONG kFieldExists = 0x80000000;
-inline constexpr ULONG kFieldName = 0x4;
-inline constexpr ULONG kFieldDefault = 0x100;
+constexpr ULONG kFieldExists = 0x80000000;
+constexpr ULONG kFieldName = 0x4;
+constexpr ULONG kFieldDefault = 0x100;
 
 // The line of a parameter whose device read failed: the (translatable) pattern with the name put
 // in for its first "%s". Nothing else in the pattern is interpreted, so a translation cannot make
 // the text read arguments that are not there.
-inline std::u16string FillNamePattern(std::u16string_view pattern, std::u16string_view name) {
+std::u16string FillNamePattern(std::u16string_view pattern, std::u16string_view name) {
   std::u16string out;
   const std::size_t at = pattern.find(u"%s");
   if (at == std::u16string_view::npos) return std::u16string(pattern);
@@ -37,14 +48,14 @@ inline std::u16string FillNamePattern(std::u16string_view pattern, std::u16strin
 }
 
 // A value as text (VT_BSTR), or false when it does not convert.
-inline bool AsText(const VARIANT& value, vkr::Variant* text) {
+bool AsText(const VARIANT& value, vkr::Variant* text) {
   return SUCCEEDED(VariantChangeType(text->Put(), &value, 0, VT_BSTR)) && text->vt == VT_BSTR;
 }
 
+}  // namespace
 }  // namespace vkr::commclient
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::VerifyDevice(VARIANT_BOOL* done) {
+HRESULT CovFDT_GenericCommClientCore::VerifyDevice(VARIANT_BOOL* done) {
   if (!done) return E_INVALIDARG;
   *done = VARIANT_FALSE;
   const HRESULT hr = CallAndSignal();
@@ -53,8 +64,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::VerifyDevice(VARIANT_BOOL* done) {
   return S_OK;
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::GetDeviceVerificationStatus(VARIANT* status, VARIANT_BOOL* done) {
+HRESULT CovFDT_GenericCommClientCore::GetDeviceVerificationStatus(VARIANT* status, VARIANT_BOOL* done) {
   if (!done) return E_INVALIDARG;
   *done = VARIANT_FALSE;
   if (!status) return E_INVALIDARG;
@@ -65,8 +75,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::GetDeviceVerificationStatus(VARIANT* st
   return S_OK;
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::SetDeviceVerificationStatus(VARIANT status, VARIANT_BOOL* done) {
+HRESULT CovFDT_GenericCommClientCore::SetDeviceVerificationStatus(VARIANT status, VARIANT_BOOL* done) {
   if (!done) return E_INVALIDARG;
   *done = VARIANT_FALSE;
   if (status.vt == VT_EMPTY) return E_INVALIDARG;
@@ -77,19 +86,22 @@ HRESULT CovFDT_GenericCommClientImpl<T>::SetDeviceVerificationStatus(VARIANT sta
   return S_OK;
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::CallAndSignal() {
+void CovFDT_GenericCommClientCore::SetVerificationStatus(EDeviceVerificationStatus status) {
+  VARIANT_BOOL done = VARIANT_FALSE;
+  SetDeviceVerificationStatus(vkr::I4(static_cast<LONG>(status)), &done);
+}
+
+HRESULT CovFDT_GenericCommClientCore::CallAndSignal() {
   const HRESULT hr = RunDeviceVerification();
-  SetEvent(Self()->GetVerificationEvent());
+  SetEvent(OwnerVerificationEvent());
   return hr;
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::RunDeviceVerification() {
+HRESULT CovFDT_GenericCommClientCore::RunDeviceVerification() {
   using namespace vkr::commclient;
-  HANDLE event = Self()->GetVerificationEvent();
+  HANDLE event = OwnerVerificationEvent();
   // One started earlier has not finished: give it the wait time, then go on regardless.
-  if (m_eDeviceVerificationStatus == dvsRUNNING) WaitWithMessageLoop(event, Self()->GetVerificationTimeout());
+  if (m_eDeviceVerificationStatus == dvsRUNNING) WaitWithMessageLoop(event, OwnerVerificationTimeout());
   if (m_eDeviceVerificationStatus == dvsVERIFIED) return S_OK;
   SetVerificationStatus(dvsRUNNING);
   ResetEvent(event);
@@ -148,17 +160,15 @@ HRESULT CovFDT_GenericCommClientImpl<T>::RunDeviceVerification() {
   return hr;
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::Progress(USHORT percent, USHORT mode) {
+HRESULT CovFDT_GenericCommClientCore::Progress(USHORT percent, USHORT mode) {
   vkr::ComPtr<IovFdtBaseDTM> dtm = QueryOwner<IovFdtBaseDTM>();
   if (!dtm) return E_NOINTERFACE;
   vkr::Bstr title(vkr::commclient::kVerificationTitle);
   return dtm->SendProgress(title, percent, mode);
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::CompareVerificationValues(VARIANT* ids,
-                                                                   IovFdtDirectParameterAccess* connection) {
+HRESULT CovFDT_GenericCommClientCore::CompareVerificationValues(VARIANT* ids,
+                                                                IovFdtDirectParameterAccess* connection) {
   using namespace vkr::commclient;
   if (!ids || ids->vt != (VT_ARRAY | VT_VARIANT)) return E_UNEXPECTED;
   if (!ids->parray || !connection) return E_POINTER;
@@ -235,7 +245,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::CompareVerificationValues(VARIANT* ids,
   if (vkr::ComPtr<IovFdtActiveXContainer> container = QueryOwner<IovFdtActiveXContainer>())
     container->ShowUserMessage(title, question, vkr::UI4(kStyleYesNoSecondDefault), &answer);
   if (answer == kAnswerYes) {
-    Self()->ExecuteJob(kJobGoOffline, vkr::EmptyVariant());
+    RunOwnerJob(kJobGoOffline, vkr::EmptyVariant());
     SetVerificationStatus(dvsFAILED);
     return S_FALSE;
   }
@@ -243,8 +253,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::CompareVerificationValues(VARIANT* ids,
   return S_OK;
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::GetVerificationText(ULONG id, BSTR* text) {
+HRESULT CovFDT_GenericCommClientCore::GetVerificationText(ULONG id, BSTR* text) {
   using namespace vkr::commclient;
   if (!text) return E_INVALIDARG;
   if (vkr::ComPtr<IovFdtTranslation> translation = QueryOwner<IovFdtTranslation>()) {

@@ -1,16 +1,27 @@
 // The communication client's choice of protocol and connection class, the making and managing of
-// its connection objects, the device's bus information and the information requests. Included by
-// CovFDT_GenericCommClientImpl.h, whose class these members belong to.
-#pragma once
+// its connection objects, the device's bus information and the information requests. See
+// CovFDT_GenericCommClientImpl.h.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "communication/CovFDT_GenericCommClientImpl.h"
+#include "include/CommunicationInterfaces.h"
+#include "include/ParameterHandlerInterfaces.h"
+#include "platform/platform.h"
+#include "xml/XmlHelpers.h"
+
+namespace {
 
 // The frame's list of supported protocols names each as a bus category.
-inline constexpr OLECHAR kBusCategoryPath[] = u"FDT/fdt:BusCategories/fdt:BusCategory";
-inline constexpr OLECHAR kBusCategoryAttribute[] = u"@busCategory";
+constexpr OLECHAR kBusCategoryPath[] = u"FDT/fdt:BusCategories/fdt:BusCategory";
+constexpr OLECHAR kBusCategoryAttribute[] = u"@busCategory";
+
+}  // namespace
 
 // ---- Protocol choice ----------------------------------------------------------------------
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::ChooseProtocolByBusCategory(IUnknown* deviceDocument) {
+HRESULT CovFDT_GenericCommClientCore::ChooseProtocolByBusCategory(IUnknown* deviceDocument) {
   if (m_currentProtocol) return E_UNEXPECTED;
   if (m_protocols.size() == 1) {
     if (!m_protocols.front()) return E_POINTER;
@@ -68,8 +79,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::ChooseProtocolByBusCategory(IUnknown* d
   return E_FAIL;
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::SelectProtocol(BSTR supportedProtocols, VARIANT_BOOL* done) {
+HRESULT CovFDT_GenericCommClientCore::SelectProtocol(BSTR supportedProtocols, VARIANT_BOOL* done) {
   if (!done) return E_INVALIDARG;
   *done = VARIANT_FALSE;
   vkr::ComPtr<IXMLDOMDocument2> document;
@@ -141,9 +151,16 @@ HRESULT CovFDT_GenericCommClientImpl<T>::SelectProtocol(BSTR supportedProtocols,
 
 // ---- Connection objects -------------------------------------------------------------------
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::CreateConnectionObject(const ConnectionClassEntry& connectionClass,
-                                                                ConnectionEntry* created) {
+HRESULT CovFDT_GenericCommClientCore::CopyEntry(const ConnectionEntry& from, ConnectionEntry* to) {
+  to->connection = from.connection;
+  to->online = from.online;
+  HRESULT hr = vkr::commclient::CopyText(from.protocolId, &to->protocolId);
+  if (SUCCEEDED(hr)) hr = vkr::commclient::CopyText(from.connectionId, &to->connectionId);
+  return hr;
+}
+
+HRESULT CovFDT_GenericCommClientCore::CreateConnectionObject(const ConnectionClassEntry& connectionClass,
+                                                             ConnectionEntry* created) {
   ConnectionEntry entry;
   HRESULT hr = vkr::commclient::CopyText(connectionClass.protocolId, &entry.protocolId);
   if (FAILED(hr)) return hr;
@@ -156,12 +173,12 @@ HRESULT CovFDT_GenericCommClientImpl<T>::CreateConnectionObject(const Connection
   vkr::ComPtr<IovFDTConnectionObject> init;
   if (FAILED(object->QueryInterface(IovFDTConnectionObject::iid, init.PutVoid())) || !init) return E_NOINTERFACE;
   vkr::Bstr schemaDirectory;
-  hr = vkr::commclient::CopyText(Self()->m_bsSchemaPath, &schemaDirectory);
+  hr = vkr::commclient::CopyText(OwnerSchemaPath(), &schemaDirectory);
   if (FAILED(hr)) return hr;
   vkr::Bstr protocolId;
   hr = vkr::commclient::CopyText(entry.protocolId, &protocolId);
   if (FAILED(hr)) return hr;
-  hr = init->InitConnection(protocolId, Self()->GetControllingUnknown(), m_channel.Get(), schemaDirectory,
+  hr = init->InitConnection(protocolId, GetClientOwner(), m_channel.Get(), schemaDirectory,
                             entry.connectionId.Put());
   if (FAILED(hr)) return hr;
   entry.connection = object;
@@ -179,15 +196,13 @@ HRESULT CovFDT_GenericCommClientImpl<T>::CreateConnectionObject(const Connection
   return S_OK;
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::GetConnectionCount(LONG* count) {
+HRESULT CovFDT_GenericCommClientCore::GetConnectionCount(LONG* count) {
   if (!count) return E_INVALIDARG;
   *count = static_cast<LONG>(m_connections.size());
   return S_OK;
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::GetConnection(LONG index, IUnknown** connection) {
+HRESULT CovFDT_GenericCommClientCore::GetConnection(LONG index, IUnknown** connection) {
   if (index < 0 || !connection) return E_INVALIDARG;
   *connection = nullptr;
   if (static_cast<std::size_t>(index) >= m_connections.size()) return DISP_E_BADINDEX;
@@ -198,8 +213,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::GetConnection(LONG index, IUnknown** co
   return S_OK;
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::GetConnectionById(BSTR connectionId, IUnknown** connection) {
+HRESULT CovFDT_GenericCommClientCore::GetConnectionById(BSTR connectionId, IUnknown** connection) {
   if (!connection) return E_INVALIDARG;
   *connection = nullptr;
   const LONG index = FindConnectionIndex(connectionId);
@@ -211,9 +225,8 @@ HRESULT CovFDT_GenericCommClientImpl<T>::GetConnectionById(BSTR connectionId, IU
   return S_OK;
 }
 
-template <class T>
 template <class Pred>
-HRESULT CovFDT_GenericCommClientImpl<T>::CollectConnectionIds(VARIANT* ids, Pred select) {
+HRESULT CovFDT_GenericCommClientCore::CollectConnectionIds(VARIANT* ids, Pred select) {
   VariantClear(ids);
   ULONG count = 0;
   for (const ConnectionEntry& e : m_connections)
@@ -237,22 +250,19 @@ HRESULT CovFDT_GenericCommClientImpl<T>::CollectConnectionIds(VARIANT* ids, Pred
   return S_OK;
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::GetConnectionsOfProtocol(BSTR protocolId, VARIANT* ids) {
+HRESULT CovFDT_GenericCommClientCore::GetConnectionsOfProtocol(BSTR protocolId, VARIANT* ids) {
   if (!ids) return E_INVALIDARG;
   return CollectConnectionIds(ids, [&](const ConnectionEntry& e) {
     return vkr::commclient::SameProtocol(e.protocolId, protocolId);
   });
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::GetOnlineConnections(VARIANT* ids) {
+HRESULT CovFDT_GenericCommClientCore::GetOnlineConnections(VARIANT* ids) {
   if (!ids) return E_INVALIDARG;
   return CollectConnectionIds(ids, [](const ConnectionEntry& e) { return e.online; });
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::CreateConnection(BSTR protocolId, BSTR* connectionId) {
+HRESULT CovFDT_GenericCommClientCore::CreateConnection(BSTR protocolId, BSTR* connectionId) {
   if (!connectionId) return E_INVALIDARG;
   *connectionId = nullptr;
   if (!m_channel) return E_POINTER;
@@ -271,8 +281,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::CreateConnection(BSTR protocolId, BSTR*
   return created.connectionId.CopyTo(connectionId);
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::ReleaseConnection(BSTR connectionId) {
+HRESULT CovFDT_GenericCommClientCore::ReleaseConnection(BSTR connectionId) {
   const LONG index = FindConnectionIndex(connectionId);
   if (index < 0) return E_INVALIDARG;
   const ConnectionEntry& e = m_connections[static_cast<std::size_t>(index)];
@@ -288,12 +297,11 @@ HRESULT CovFDT_GenericCommClientImpl<T>::ReleaseConnection(BSTR connectionId) {
 
 // ---- Bus information ----------------------------------------------------------------------
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::GetBusInformation(BSTR* text, VARIANT_BOOL* done) {
+HRESULT CovFDT_GenericCommClientCore::GetBusInformation(BSTR* text, VARIANT_BOOL* done) {
   if (!done || !text) return E_INVALIDARG;
   *done = VARIANT_FALSE;
   if (m_protocols.empty() && m_currentProtocol) m_protocols.push_back(m_currentProtocol);
-  if (Self()->IsExtendedBusInformation()) {
+  if (OwnerExtendedBusInformation()) {
     std::u16string all;
     for (CovFDT_BaseProtocolImpl* protocol : m_protocols) {
       if (!protocol) continue;
@@ -338,8 +346,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::GetBusInformation(BSTR* text, VARIANT_B
   return S_OK;
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::SetBusInformation(IUnknown* deviceDocument, VARIANT_BOOL* done) {
+HRESULT CovFDT_GenericCommClientCore::SetBusInformation(IUnknown* deviceDocument, VARIANT_BOOL* done) {
   if (!deviceDocument || !done) return E_INVALIDARG;
   *done = VARIANT_FALSE;
   if (!m_currentProtocol) {
@@ -355,10 +362,9 @@ HRESULT CovFDT_GenericCommClientImpl<T>::SetBusInformation(IUnknown* deviceDocum
   return *done ? S_OK : S_FALSE;
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::GetParameterProtocolInfo(VARIANT id, BSTR* text) {
+HRESULT CovFDT_GenericCommClientCore::GetParameterProtocolInfo(VARIANT id, BSTR* text) {
   if (!text) return E_INVALIDARG;
-  if (!Self()->IsExtendedBusInformation()) return S_FALSE;
+  if (!OwnerExtendedBusInformation()) return S_FALSE;
   auto answer = [text](const std::u16string& s) {
     *text = SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
     return *text ? S_OK : E_OUTOFMEMORY;
@@ -393,8 +399,7 @@ HRESULT CovFDT_GenericCommClientImpl<T>::GetParameterProtocolInfo(VARIANT id, BS
 
 // ---- Information requests -----------------------------------------------------------------
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::InfoRequest(VARIANT kind, VARIANT argument, VARIANT* result) {
+HRESULT CovFDT_GenericCommClientCore::InfoRequest(VARIANT kind, VARIANT argument, VARIANT* result) {
   if (!result) return E_INVALIDARG;
   // The kind is a number; a kind of another type is the protocol's to judge.
   bool numeric = true;
@@ -424,10 +429,9 @@ HRESULT CovFDT_GenericCommClientImpl<T>::InfoRequest(VARIANT kind, VARIANT argum
   return m_currentProtocol->InfoRequest(kind, argument, result);
 }
 
-template <class T>
-HRESULT CovFDT_GenericCommClientImpl<T>::InfoRequestEx(ULONG a1, ULONG a2, ULONG a3, ULONG a4, ULONG a5, ULONG a6,
-                                                       ULONG a7, ULONG a8, ULONG a9, ULONG a10, ULONG a11,
-                                                       ULONG a12) {
+HRESULT CovFDT_GenericCommClientCore::InfoRequestEx(ULONG a1, ULONG a2, ULONG a3, ULONG a4, ULONG a5, ULONG a6,
+                                                    ULONG a7, ULONG a8, ULONG a9, ULONG a10, ULONG a11,
+                                                    ULONG a12) {
   if (!m_currentProtocol) return S_OK;
   return m_currentProtocol->InfoRequestEx(a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12);
 }

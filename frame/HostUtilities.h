@@ -1,0 +1,35 @@
+// Small helpers the frame's host commands share.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace vkr::frame {
+
+// A fresh invoke id: a GUID without braces.
+inline std::string NewInvokeId() {
+  GUID guid{};
+  UuidCreate(&guid);
+  OLECHAR text[64] = {};
+  StringFromGUID2(guid, text, 64);
+  std::string id = Utf16ToUtf8(text);
+  if (id.size() > 2 && id.front() == '{') id = id.substr(1, id.size() - 2);
+  return id;
+}
+
+// An FDT call's outcome with its result flag: the failure, S_FALSE for a refusal, else S_OK.
+inline HRESULT Checked(HRESULT hr, VARIANT_BOOL result) {
+  if (FAILED(hr)) return hr;
+  return hr == S_OK && result ? S_OK : S_FALSE;
+}
+
+inline bool FileExists(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
+}  // namespace vkr::frame
