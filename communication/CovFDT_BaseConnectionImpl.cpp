@@ -625,6 +625,35 @@ HRESULT CovFDT_BaseConnectionImpl::OnDisconnectResponse(BSTR invokeId, BSTR resp
 HRESULT CovFDT_BaseConnectionImpl::OnTransactionResponse(BSTR invokeId, BSTR response) {
   ConnectionSelfRef self(Self());
   LogDocument("OnTransactionResponse", invokeId, response);
+  // An answer this object reads itself is loaded and validated once, here: the status parameters
+  // and the protocol's reader share the document and what is read from it. Answers of the raw
+  // transactions go to their own handlers as text.
+  SovFDT_LoadedResponse answer;
+  answer.text = response;
+  bool loadedHere = false;
+  HRESULT loadResult = S_OK;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  if (const VARIANT* pending = PendingContext(invokeId); pending && ReadsAnswerItself(*pending)) {
+    loadedHere = true;
+    loadResult = LoadXMLDocument(response, answer.document.Put(), &loaded);
+    if (FAILED(loadResult) || loaded != VARIANT_TRUE) answer.document = nullptr;
+  }
+  // While this call lasts (the readers may call back into this object, which then sees the same
+  // answer or none).
+  struct Handing {
+    SovFDT_LoadedResponse*& slot;
+    SovFDT_LoadedResponse* old;
+    std::unique_ptr<CovFDT_BaseProtocolImpl>& protocol;  // the current one at each end
+    Handing(SovFDT_LoadedResponse*& s, SovFDT_LoadedResponse* now, std::unique_ptr<CovFDT_BaseProtocolImpl>& p)
+        : slot(s), old(s), protocol(p) {
+      slot = now;
+      if (protocol) protocol->SetLoadedResponse(now);
+    }
+    ~Handing() {
+      slot = old;
+      if (protocol) protocol->SetLoadedResponse(old);
+    }
+  } handing(m_pLoadedResponse, &answer, m_pProtocol);
   // The status parameters come from every DataExchangeResponse, also one no request waits for.
   HRESULT hr = WriteStatusParameters(response);
   if (hr == E_POINTER) return hr;
@@ -640,14 +669,16 @@ HRESULT CovFDT_BaseConnectionImpl::OnTransactionResponse(BSTR invokeId, BSTR res
     return HandleDataExchangeResult(invokeId, context, response, event);
   if (ContextHasType(context, kRequestTypeCommand)) return HandleCommandResult(invokeId, context, response, event);
 
-  vkr::ComPtr<IXMLDOMDocument2> document;
-  VARIANT_BOOL loaded = VARIANT_FALSE;
-  hr = LoadXMLDocument(response, document.Put(), &loaded);
-  if (FAILED(hr) || loaded != VARIANT_TRUE || !m_pProtocol) {
+  if (!loadedHere) {
+    answer.document = nullptr;
+    answer.reading.reset();
+    loadResult = LoadXMLDocument(response, answer.document.Put(), &loaded);
+  }
+  if (FAILED(loadResult) || loaded != VARIANT_TRUE || !m_pProtocol) {
     // A waiter ends by its time-out; a read or write nobody waits for is reported failed now,
     // its record being gone.
     if (!event) ReportUnanswered(context, kTextUnreadable);
-    if (FAILED(hr)) return hr;
+    if (FAILED(loadResult)) return loadResult;
     return loaded != VARIANT_TRUE ? E_FAIL : E_UNEXPECTED;
   }
   hr = m_pProtocol->ParseTransactionResponse(context, response, m_bstrCommunicationReference, VARIANT_TRUE, nullptr);
@@ -656,6 +687,18 @@ HRESULT CovFDT_BaseConnectionImpl::OnTransactionResponse(BSTR invokeId, BSTR res
     Wake(event, slot, hr);
   }
   return S_OK;
+}
+
+const VARIANT* CovFDT_BaseConnectionImpl::PendingContext(BSTR invokeId) const {
+  if (SysStringLen(invokeId) != kInvokeIdLength) return nullptr;
+  for (const PendingRequest& record : m_pendingRequests)
+    if (record.invokeId.Length() == kInvokeIdLength && SameText(record.invokeId, invokeId)) return &record.context;
+  return nullptr;
+}
+
+bool CovFDT_BaseConnectionImpl::ReadsAnswerItself(const VARIANT& context) {
+  return !ContextHasType(context, kRequestTypeGenericTransaction) &&
+         !ContextHasType(context, kRequestTypeDataExchange) && !ContextHasType(context, kRequestTypeCommand);
 }
 
 HRESULT CovFDT_BaseConnectionImpl::OnAbort(BSTR communicationReference) {

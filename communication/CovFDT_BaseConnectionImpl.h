@@ -282,6 +282,11 @@ class CovFDT_BaseConnectionImpl
   // Removes the record of the invoke id (exact 36-character match) and hands out its parts.
   // False when no record holds it.
   bool TakePending(BSTR invokeId, vkr::Variant* context, HANDLE* event, std::shared_ptr<WaitSlot>* slot);
+  // The context of the request waiting under the invoke id, left in place; null when none waits.
+  const VARIANT* PendingContext(BSTR invokeId) const;
+  // Whether the answer to a request of this context is read by OnTransactionResponse itself (not
+  // by the handler of a raw transaction).
+  static bool ReadsAnswerItself(const VARIANT& context);
   // Removes the record of an invoke id the caller made itself, if it is still there.
   void DropPending(BSTR invokeId);
   // Removes the record that carries the event, if it is still there; true when there was one.
@@ -370,6 +375,9 @@ class CovFDT_BaseConnectionImpl
   IovFdtConnectionObjectCallback* m_pOwnerCallback = nullptr;
   IovFdtParameterHandler4* m_pParameterHandler = nullptr;
   std::unique_ptr<CovFDT_BaseProtocolImpl> m_pProtocol;
+  // The transaction response OnTransactionResponse is handling, loaded once for its readers (see
+  // SovFDT_LoadedResponse); null outside it.
+  SovFDT_LoadedResponse* m_pLoadedResponse = nullptr;
   DWORD m_dwTransactionTimeout = 5000;
   DWORD m_dwDisconnectTimeout = 5000;
   DWORD m_dwConnectTimeout = 5000;

@@ -12,6 +12,7 @@
 #include "parameters/ParInfo.h"
 #include "communication/HartCodecs.h"
 #include "communication/MyHartProtocol.h"
+#include "communication/TextMemo.h"
 #include "include/DtmInterfaces.h"
 #include "parameters/CFdtVariant.h"
 #include "xml/Conversions.h"
@@ -171,6 +172,64 @@ std::uint64_t ElementBitLength(IXMLDOMNode* node, int depth = 0) {
   return span != 0 && count > kLimit / span ? kLimit : span * count;
 }
 
+// The protocol's element of a parameter's address text, as XML; kept by the text and path.
+struct ProtocolPartTag;
+struct KeptText {
+  HRESULT hr = S_OK;
+  std::u16string text;
+  bool present = false;
+};
+
+HRESULT ProtocolPartOf(BSTR addressText, BSTR protocolPath, BSTR* protocolAddress) {
+  std::u16string key(vkr::View(protocolPath));
+  key += u'|';
+  key += vkr::View(addressText);
+  TextMemo<KeptText>& memo = SharedMemo<KeptText, ProtocolPartTag>();
+  KeptText kept;
+  if (!memo.Find(key, &kept)) {
+    vkr::ComPtr<IXMLDOMDocument2> document;
+    kept.hr = LoadXml(addressText, &document);
+    vkr::Bstr part;
+    if (SUCCEEDED(kept.hr)) kept.hr = SelectNodeXml(document.Get(), protocolPath, part.Put());
+    if (kept.hr == E_OUTOFMEMORY) return kept.hr;
+    kept.present = part.Get() != nullptr;
+    kept.text.assign(part.View());
+    memo.Store(key, kept);
+  }
+  *protocolAddress = nullptr;
+  if (kept.present) {
+    *protocolAddress = SysAllocStringLen(kept.text.data(), static_cast<UINT>(kept.text.size()));
+    if (!*protocolAddress) return E_OUTOFMEMORY;
+  }
+  return kept.hr;
+}
+
+// What a HART protocol address gives the table: its group key and its bit positions.
+struct KeptHartKey {
+  HRESULT hr = S_OK;
+  bool numeric = true;
+  ULONG number = 0;
+  std::u16string text;
+};
+struct KeptHartKeyTag;
+
+struct KeptHartPosition {
+  HRESULT hr = S_OK;
+  ULONG readOffset = 0;
+  ULONG writeOffset = 0;
+  ULONG bitLength = 0;
+  bool hasLength = false;
+  bool loaded = false;  // the text loaded: the offsets were read from it
+};
+struct KeptHartPositionTag;
+
+// The VARTYPE a TypeInformation text names for its Simple element (VT_EMPTY: none).
+struct KeptTypeName {
+  HRESULT hr = S_OK;
+  VARTYPE named = VT_EMPTY;
+};
+struct KeptTypeNameTag;
+
 }  // namespace
 
 // Ids are kept as VT_UI4, the parameter model's type for them; an id handed in as another
@@ -203,6 +262,53 @@ bool IsActingHartRead(const VARIANT& addressInformation) {
                               u"\"]/HARTAddress[@service = \"read\"]/@command";
   if (FAILED(OptionalUI1At(document.Get(), path.c_str(), &command, &present)) || !present) return false;
   return command == kSelfTest || command == kDeviceReset;
+}
+
+namespace {
+
+struct KeptProtocolIds {
+  HRESULT hr = S_OK;
+  std::vector<std::u16string> ids;
+};
+struct KeptProtocolIdsTag;
+
+HRESULT ReadProtocolIds(BSTR addressText, std::vector<std::u16string>* ids) {
+  vkr::ComPtr<IXMLDOMDocument2> document;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  HRESULT hr = LoadXmlFromString(addressText, document.Put(), &loaded);
+  if (FAILED(hr)) return hr;
+  if (!document) return E_POINTER;
+  vkr::ComPtr<IXMLDOMNodeList> protocols;
+  if (FAILED(document->selectNodes(vkr::Bstr(u"AddressInformation/Protocol"), protocols.Put())) || !protocols)
+    return E_POINTER;
+  LONG count = 0;
+  protocols->get_length(&count);
+  if (count <= 0) return E_UNEXPECTED;
+  const vkr::Bstr idPath(u"@id");
+  for (LONG i = 0; i < count; ++i) {
+    vkr::ComPtr<IXMLDOMNode> node;
+    if (FAILED(protocols->get_item(i, node.Put())) || !node) return E_POINTER;
+    vkr::Bstr protocolId;
+    hr = GetXmlValueBstr(protocolId.Put(), node.Get(), idPath);
+    if (FAILED(hr)) return hr;
+    ids->emplace_back(protocolId.View());
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT ProtocolIdsOfAddress(BSTR addressText, std::vector<std::u16string>* ids) {
+  ids->clear();
+  TextMemo<KeptProtocolIds>& memo = SharedMemo<KeptProtocolIds, KeptProtocolIdsTag>();
+  KeptProtocolIds kept;
+  if (!memo.Find(vkr::View(addressText), &kept)) {
+    kept.hr = ReadProtocolIds(addressText, &kept.ids);
+    if (kept.hr == E_OUTOFMEMORY) return kept.hr;
+    memo.Store(vkr::View(addressText), kept);
+  }
+  *ids = std::move(kept.ids);
+  return kept.hr;
 }
 
 // ---- Construction and the tables. ----
@@ -368,12 +474,8 @@ HRESULT CovFDT_BaseProtocolImpl::InitParameterTable() {
     hr = VariantToBstr(addressValue.Ptr(), addressText.Put());
     if (hr == E_OUTOFMEMORY) return hr;
     if (FAILED(hr) || addressText.View().substr(0, 1) != u"<") continue;
-    vkr::ComPtr<IXMLDOMDocument2> document;
-    hr = LoadXml(addressText, &document);
-    if (hr == E_OUTOFMEMORY) return hr;
-    if (FAILED(hr)) continue;
     vkr::Bstr protocolAddress;
-    hr = SelectNodeXml(document.Get(), protocolPath, protocolAddress.Put());
+    hr = ProtocolPartOf(addressText, protocolPath, protocolAddress.Put());
     if (hr == E_OUTOFMEMORY) return hr;
     if (FAILED(hr) || protocolAddress.Empty()) continue;
 
@@ -403,8 +505,9 @@ HRESULT CovFDT_BaseProtocolImpl::GetAddressKey(BSTR protocolAddress, VARIANT* ke
   return S_OK;
 }
 
-HRESULT CovFDT_HartProtocolImpl::GetAddressKey(BSTR protocolAddress, VARIANT* key) {
-  if (!key) return E_INVALIDARG;
+namespace {
+
+HRESULT HartAddressKey(BSTR protocolAddress, KeptHartKey* out) {
   vkr::ComPtr<IXMLDOMDocument2> document;
   HRESULT hr = LoadXml(protocolAddress, &document);
   if (FAILED(hr)) return hr;
@@ -430,18 +533,37 @@ HRESULT CovFDT_HartProtocolImpl::GetAddressKey(BSTR protocolAddress, VARIANT* ke
     if (present) numbers[i] = i == 0 ? command : ULONG{command} * 256;
   }
   const ULONG n = numbers[0] + numbers[1];
+  out->numeric = text.empty();
+  out->number = n;
+  if (!text.empty()) out->text = vkr::Format(u"0x%08X, %s", n, text.c_str());
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT CovFDT_HartProtocolImpl::GetAddressKey(BSTR protocolAddress, VARIANT* key) {
+  if (!key) return E_INVALIDARG;
+  TextMemo<KeptHartKey>& memo = SharedMemo<KeptHartKey, KeptHartKeyTag>();
+  KeptHartKey kept;
+  if (!memo.Find(vkr::View(protocolAddress), &kept)) {
+    kept.hr = HartAddressKey(protocolAddress, &kept);
+    if (kept.hr == E_OUTOFMEMORY) return kept.hr;
+    memo.Store(vkr::View(protocolAddress), kept);
+  }
+  if (FAILED(kept.hr)) return kept.hr;
   vkr::Variant result;
-  if (text.empty()) {
-    result = vkr::Variant(vkr::UI4(n));
+  if (kept.numeric) {
+    result = vkr::Variant(vkr::UI4(kept.number));
   } else {
     result.vt = VT_BSTR;
-    result.bstrVal = SysAllocString(vkr::Format(u"0x%08X, %s", n, text.c_str()).c_str());
+    result.bstrVal = SysAllocStringLen(kept.text.data(), static_cast<UINT>(kept.text.size()));
     if (!result.bstrVal) return E_OUTOFMEMORY;
   }
   VariantClear(key);
   result.Detach(key);
   return S_OK;
 }
+
 
 HRESULT CovFDT_BaseProtocolImpl::ReadParameterAddress(SovFDT_ParameterEntry* entry, BSTR protocolAddress) {
   if (!entry || !FindTransactionGroup(entry->nGroup)) return E_INVALIDARG;
@@ -461,19 +583,13 @@ HRESULT CovFDT_BaseProtocolImpl::ReadParameterAddress(SovFDT_ParameterEntry* ent
   return DeriveBitLength(entry, protocolAddress);
 }
 
-HRESULT CovFDT_HartProtocolImpl::ReadParameterAddress(SovFDT_ParameterEntry* entry, BSTR protocolAddress) {
-  if (!entry || !FindTransactionGroup(entry->nGroup)) return E_INVALIDARG;
-  vkr::ComPtr<IovFdtParameterInfo> info;
-  if (!m_pParameterHandler ||
-      FAILED(m_pParameterHandler->QueryInterface(IovFdtParameterInfo::iid, info.PutVoid())) || !info)
-    return E_NOINTERFACE;
+namespace {
+
+HRESULT HartPositions(BSTR protocolAddress, KeptHartPosition* out) {
   vkr::ComPtr<IXMLDOMDocument2> document;
   HRESULT hr = LoadXml(protocolAddress, &document);
   if (FAILED(hr)) return hr;
-
-  bool hasLength = false;
-  entry->nReadBitOffset = 0;
-  entry->nWriteBitOffset = 0;
+  out->loaded = true;
   const char16_t* services[2] = {u"read", u"write"};
   for (int i = 0; i < 2; ++i) {
     vkr::ComPtr<IXMLDOMNode> address;
@@ -483,14 +599,38 @@ HRESULT CovFDT_HartProtocolImpl::ReadParameterAddress(SovFDT_ParameterEntry* ent
     PduPosition position;
     hr = ReadPduPositionAt(address.Get(), &position);
     if (FAILED(hr)) return hr;
-    (i == 0 ? entry->nReadBitOffset : entry->nWriteBitOffset) = position.bitOffset;
+    (i == 0 ? out->readOffset : out->writeOffset) = position.bitOffset;
     // One length for both directions; the write address's, when it has one, wins.
     if (position.hasLength) {
-      entry->nBitLength = position.bitLength;
-      hasLength = true;
+      out->bitLength = position.bitLength;
+      out->hasLength = true;
     }
   }
-  if (hasLength) return S_OK;
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT CovFDT_HartProtocolImpl::ReadParameterAddress(SovFDT_ParameterEntry* entry, BSTR protocolAddress) {
+  if (!entry || !FindTransactionGroup(entry->nGroup)) return E_INVALIDARG;
+  vkr::ComPtr<IovFdtParameterInfo> info;
+  if (!m_pParameterHandler ||
+      FAILED(m_pParameterHandler->QueryInterface(IovFdtParameterInfo::iid, info.PutVoid())) || !info)
+    return E_NOINTERFACE;
+  TextMemo<KeptHartPosition>& memo = SharedMemo<KeptHartPosition, KeptHartPositionTag>();
+  KeptHartPosition kept;
+  if (!memo.Find(vkr::View(protocolAddress), &kept)) {
+    kept.hr = HartPositions(protocolAddress, &kept);
+    if (kept.hr == E_OUTOFMEMORY) return kept.hr;
+    memo.Store(vkr::View(protocolAddress), kept);
+  }
+  // A failure leaves the entry as far as the reading got, as reading it afresh would.
+  if (!kept.loaded) return kept.hr;
+  entry->nReadBitOffset = kept.readOffset;
+  entry->nWriteBitOffset = kept.writeOffset;
+  if (kept.hasLength) entry->nBitLength = kept.bitLength;
+  if (FAILED(kept.hr)) return kept.hr;
+  if (kept.hasLength) return S_OK;
   return DeriveBitLength(entry, protocolAddress);
 }
 
@@ -567,16 +707,20 @@ HRESULT CovFDT_BaseProtocolImpl::GetDecodeVarType(const VARIANT& id, VARTYPE* vt
 
   vkr::Bstr typeInformation;
   if (FAILED(GetTypeInformationXml(id, typeInformation.Put())) || typeInformation.Length() < 6) return S_OK;
-  vkr::ComPtr<IXMLDOMDocument2> document;
-  if (FAILED(LoadXml(typeInformation, &document))) return S_OK;
-  vkr::Bstr typeName;
-  bool found = false;
-  hr = StringAt(document.Get(), u"TypeInformation/Simple/@type", typeName.Put(), &found);
-  if (hr == E_OUTOFMEMORY) return hr;
-  if (FAILED(hr) || !found) return S_OK;
-  VARTYPE named = VT_EMPTY;
-  VarTypeFromString(typeName, &named);
-  if (named != VT_EMPTY) *vt = named;
+  TextMemo<KeptTypeName>& memo = SharedMemo<KeptTypeName, KeptTypeNameTag>();
+  KeptTypeName kept;
+  if (!memo.Find(typeInformation.View(), &kept)) {
+    vkr::ComPtr<IXMLDOMDocument2> document;
+    if (SUCCEEDED(LoadXml(typeInformation, &document))) {
+      vkr::Bstr typeName;
+      bool found = false;
+      kept.hr = StringAt(document.Get(), u"TypeInformation/Simple/@type", typeName.Put(), &found);
+      if (kept.hr == E_OUTOFMEMORY) return kept.hr;
+      if (SUCCEEDED(kept.hr) && found) VarTypeFromString(typeName, &kept.named);
+    }
+    memo.Store(typeInformation.View(), kept);
+  }
+  if (kept.named != VT_EMPTY) *vt = kept.named;
   return S_OK;
 }
 
@@ -614,10 +758,23 @@ HRESULT CovFDT_BaseProtocolImpl::QueryTypeInformation(VARIANT id, BSTR xpath, BS
   if (FAILED(GetTypeInformationXml(id, text.Put()))) return E_FAIL;
   if (text.Length() < 5) return S_FALSE;
   vkr::ComPtr<IXMLDOMDocument2> document;
-  if (FAILED(LoadXml(text, &document))) return S_FALSE;
+  if (FAILED(TypeInformationDocument(text, &document))) return S_FALSE;
   vkr::Bstr found;
   if (FAILED(SelectNodeText(document.Get(), xpath, found.Put()))) return S_FALSE;
   *value = found.Detach();
+  return S_OK;
+}
+
+HRESULT CovFDT_BaseProtocolImpl::TypeInformationDocument(BSTR text, vkr::ComPtr<IXMLDOMDocument2>* document) {
+  auto it = m_typeDocuments.find(vkr::View(text));
+  if (it != m_typeDocuments.end()) {
+    *document = it->second;
+    return S_OK;
+  }
+  HRESULT hr = LoadXml(text, document);
+  if (FAILED(hr)) return hr;
+  // The documents are only read (selected from), never changed; a few dozen texts at most.
+  if (m_typeDocuments.size() < kMaxTypeDocuments) m_typeDocuments.emplace(std::u16string(vkr::View(text)), *document);
   return S_OK;
 }
 
@@ -627,7 +784,7 @@ HRESULT CovFDT_BaseProtocolImpl::ReorderByTypeInformation(VARIANT id, BYTE* byte
   HRESULT hr = GetTypeInformationXml(id, text.Put());
   if (FAILED(hr)) return hr;
   vkr::ComPtr<IXMLDOMDocument2> document;
-  if (FAILED(LoadXml(text, &document))) return E_POINTER;
+  if (FAILED(TypeInformationDocument(text, &document))) return E_POINTER;
   static const char16_t* const kPaths[] = {u"TypeInformation/Struct", u"TypeInformation/Array",
                                            u"TypeInformation/Simple"};
   for (int kind = 0; kind < 3; ++kind) {

@@ -11,11 +11,16 @@
 #pragma once
 
 #include <cstdarg>
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "include/ParameterHandlerInterfaces.h"
 #include "platform/platform.h"
+
+class HARTTransactRequestInfo;
+class HARTTransactResponseInfo;
 
 // The FDT protocol id of HART, as the protocol objects and connection classes write it.
 inline constexpr OLECHAR kHartProtocolId[] = u"036D1498-387B-11D4-86E1-00E0987270B9";
@@ -24,6 +29,13 @@ inline constexpr OLECHAR kHartProtocolId[] = u"036D1498-387B-11D4-86E1-00E098727
 // command is the self test (41) or the device reset (42). Asking for a status or comparing values
 // must never send such a command. False for any other text, also one that is not XML.
 bool IsActingHartRead(const VARIANT& addressInformation);
+
+// The protocol ids of a parameter's AddressInformation text (AddressInformation/Protocol/@id), in
+// document order, kept by the text for every DTM of the process. S_OK with every id; otherwise
+// the ids read before the failure and the failure: the text does not load (its error; E_POINTER
+// without a document), no protocol list (E_POINTER), no Protocol (E_UNEXPECTED), a Protocol
+// without an id (the read's error).
+HRESULT ProtocolIdsOfAddress(BSTR addressText, std::vector<std::u16string>* ids);
 
 // An id of any integer type as the 32-bit parameter id it stands for (the tables keep VT_UI4);
 // false for other types, which compare as they are.
@@ -46,12 +58,26 @@ struct SovFDT_TransactionGroup {
   vkr::Variant key;                   // shared by all members (GetAddressKey)
 };
 
+// One transaction response as the connection hands it to its readers: the text, the document it
+// loaded to once (null when it did not load or validate), and what the protocol read from that
+// document, read on first use and then shared by every reader.
+struct SovFDT_LoadedResponse {
+  BSTR text = nullptr;
+  vkr::ComPtr<IXMLDOMDocument2> document;
+  std::shared_ptr<void> reading;
+};
+
 class CovFDT_BaseProtocolImpl {
  public:
   CovFDT_BaseProtocolImpl();
   CovFDT_BaseProtocolImpl(const CovFDT_BaseProtocolImpl&) = delete;
   CovFDT_BaseProtocolImpl& operator=(const CovFDT_BaseProtocolImpl&) = delete;
   virtual ~CovFDT_BaseProtocolImpl();
+
+  // The response the connection has loaded, while it hands that very text (the same BSTR) to
+  // ParseTransactionResponse: the parser then reads the loaded document instead of parsing the
+  // text again. Null ends it.
+  void SetLoadedResponse(SovFDT_LoadedResponse* response) { m_loadedResponse = response; }
 
   // The protocol id (upper-case GUID text without braces); kept across DetachDtm.
   LPCWSTR GetProtocolId() const { return m_bstrProtocolId.Get(); }
@@ -174,6 +200,8 @@ class CovFDT_BaseProtocolImpl {
   HRESULT DeriveBitLength(SovFDT_ParameterEntry* entry, BSTR protocolAddress);
   // One element of a TypeInformation layout, by its kind; other names are skipped.
   HRESULT ReorderElement(IXMLDOMNode* node, BYTE* bytes, ULONG count, ULONG bitPosition);
+  // A TypeInformation text loaded as a document, once per text for this protocol object.
+  HRESULT TypeInformationDocument(BSTR text, vkr::ComPtr<IXMLDOMDocument2>* document);
 
   vkr::Bstr m_bstrProtocolId;
   // Not counted: the protocol object lives inside the DTM object (or inside a connection that
@@ -185,6 +213,9 @@ class CovFDT_BaseProtocolImpl {
   bool m_bTransferListActive = false;
   std::vector<vkr::Variant> m_transferListMembers;
   std::vector<vkr::Variant> m_requestedMembers;
+  SovFDT_LoadedResponse* m_loadedResponse = nullptr;
+  static constexpr std::size_t kMaxTypeDocuments = 256;
+  std::map<std::u16string, vkr::ComPtr<IXMLDOMDocument2>, std::less<>> m_typeDocuments;
 };
 
 class CovFDT_HartProtocolImpl : public CovFDT_BaseProtocolImpl {
@@ -224,4 +255,14 @@ class CovFDT_HartProtocolImpl : public CovFDT_BaseProtocolImpl {
   // Decodes every member of the group from the response bytes and hands it to the handler.
   virtual HRESULT ExtractParameterValue(SovFDT_TransactionGroup* group, VARIANT responseBytes);
   virtual HRESULT DistributeResult(VARIANT id, VARIANT responseBytes);
+
+ private:
+  // The part of both parsers after the response is read.
+  HRESULT SpreadTransactionResponse(HARTTransactRequestInfo& request, const HARTTransactResponseInfo& answer,
+                                    BSTR expectedReference, VARIANT_BOOL distribute, VARIANT* responseBytes);
 };
+
+// What a HART transaction response the connection loaded says, read once for all its readers
+// (*info points into the response's reading). E_FAIL when it has no document, else the reading's
+// result.
+HRESULT ReadLoadedHartResponse(SovFDT_LoadedResponse& response, const HARTTransactResponseInfo** info);

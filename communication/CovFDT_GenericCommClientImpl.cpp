@@ -158,30 +158,17 @@ HRESULT CovFDT_GenericCommClientCore::GetConnectionForParameter(VARIANT id, IUnk
   if (FAILED(hr)) return hr;
   if (text.vt != VT_BSTR || SysStringLen(text.bstrVal) < 5 || text.bstrVal[0] != u'<') return E_FAIL;
 
-  vkr::ComPtr<IXMLDOMDocument2> document;
-  VARIANT_BOOL loaded = VARIANT_FALSE;
-  hr = LoadXmlFromString(text.bstrVal, document.Put(), &loaded);
-  if (FAILED(hr)) return hr;
-  if (!document) return E_POINTER;
-  vkr::ComPtr<IXMLDOMNodeList> protocols;
-  vkr::Bstr path(u"AddressInformation/Protocol");
-  if (FAILED(document->selectNodes(path, protocols.Put())) || !protocols) return E_POINTER;
-  LONG count = 0;
-  protocols->get_length(&count);
-  if (count <= 0) return E_UNEXPECTED;
-  const vkr::Bstr idPath(u"@id");
-  for (LONG i = 0; i < count; ++i) {
-    vkr::ComPtr<IXMLDOMNode> node;
-    if (FAILED(protocols->get_item(i, node.Put())) || !node) return E_POINTER;
-    vkr::Bstr protocolId;
-    hr = GetXmlValueBstr(protocolId.Put(), node.Get(), idPath);
-    if (FAILED(hr)) return hr;
+  // The address's protocols are read once per text for the process.
+  std::vector<std::u16string> protocolIds;
+  hr = ProtocolIdsOfAddress(text.bstrVal, &protocolIds);
+  for (const std::u16string& id : protocolIds) {
     vkr::ComPtr<IUnknown> found;
-    if (SUCCEEDED(GetConnectionOfProtocol(protocolId, found.Put())) && found) {
+    if (SUCCEEDED(GetConnectionOfProtocol(vkr::Bstr(id), found.Put())) && found) {
       *connection = found.Detach();
       return S_OK;
     }
   }
+  if (FAILED(hr)) return hr;
   return GetConnectionOfProtocol(nullptr, connection);
 }
 

@@ -64,13 +64,24 @@ HRESULT CovFDT_HartConnectionImpl::ParseTransactionResponse(BSTR response, VARIA
 }
 
 HRESULT CovFDT_HartConnectionImpl::WriteStatusParameters(BSTR response) {
+  // The response OnTransactionResponse has loaded is read from its document, once for all readers.
+  if (m_pLoadedResponse && m_pLoadedResponse->text == response && m_pLoadedResponse->document) {
+    const HARTTransactResponseInfo* info = nullptr;
+    if (FAILED(ReadLoadedHartResponse(*m_pLoadedResponse, &info)) || !info) return S_FALSE;
+    return WriteStatusFrom(*info);
+  }
   vkr::ComPtr<IXMLDOMDocument2> document;
   VARIANT_BOOL loaded = VARIANT_FALSE;
   if (!response || FAILED(::LoadXmlFromString(response, document.Put(), &loaded)) || loaded != VARIANT_TRUE ||
       !document)
     return S_FALSE;
   HARTTransactResponseInfo info;
-  if (FAILED(info.ReadXml(document.Get())) || info.nKind != kHartDataExchangeResponse) return S_FALSE;
+  if (FAILED(info.ReadXml(document.Get()))) return S_FALSE;
+  return WriteStatusFrom(info);
+}
+
+HRESULT CovFDT_HartConnectionImpl::WriteStatusFrom(const HARTTransactResponseInfo& info) {
+  if (info.nKind != kHartDataExchangeResponse) return S_FALSE;
   if (!info.pDataExchange) return E_POINTER;
   // Held for the four calls: each may reach the user interfaces, and the DTM may go meanwhile.
   vkr::ComPtr<IovFdtParameterHandler4> handler = m_pParameterHandler;

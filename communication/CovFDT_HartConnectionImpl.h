@@ -45,6 +45,8 @@ class CovFDT_HartConnectionImpl : public CovFDT_BaseConnectionImpl, public IovFd
     vkr::Bstr invokeId;
   };
 
+  // The status parameters from a DataExchangeResponse read.
+  HRESULT WriteStatusFrom(const HARTTransactResponseInfo& info);
   HRESULT QueryExtraInterface(REFIID riid, void** ppv) override;
   HRESULT WriteStatusParameters(BSTR response) override;
   HRESULT AbortAtFrame(BSTR communicationReference) override;

@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "parameters/CovFDT_ParameterHandlerImpl.h"
 #include "parameters/ParInfo.h"
 #include "communication/HartCodecs.h"
 #include "communication/HartRecords.h"
 #include "communication/MyHartProtocol.h"
+#include "communication/TextMemo.h"
 #include "include/DtmInterfaces.h"
 #include "parameters/CFdtVariant.h"
 #include "include/IovFDTParamList.h"
@@ -153,6 +155,24 @@ class ScopedValue {
   T m_old;
 };
 
+// The values of one response reach the DTM thread in one message (see BeginResponseBatch); with
+// another handler than the framework's, one message per value as before.
+class ResponseBatch {
+ public:
+  explicit ResponseBatch(IovFdtParameterHandler4* handler)
+      : m_handler(dynamic_cast<CovFDT_ParameterHandlerImpl*>(handler)) {
+    if (m_handler) m_handler->BeginResponseBatch();
+  }
+  ~ResponseBatch() {
+    if (m_handler) m_handler->EndResponseBatch();
+  }
+  ResponseBatch(const ResponseBatch&) = delete;
+  ResponseBatch& operator=(const ResponseBatch&) = delete;
+
+ private:
+  CovFDT_ParameterHandlerImpl* m_handler;
+};
+
 // One HARTAddress element of a protocol address text.
 struct HartAddressInfo {
   BYTE command = 0;
@@ -162,7 +182,7 @@ struct HartAddressInfo {
 
 // The read or write HARTAddress of an address text: a parameter's AddressInformation (below
 // `root`) or a group's protocol address (root empty).
-HRESULT ReadHartAddress(const VARIANT& text, const char16_t* root, bool write, HartAddressInfo* out) {
+HRESULT ReadHartAddressFromText(const VARIANT& text, const char16_t* root, bool write, HartAddressInfo* out) {
   if (text.vt != VT_BSTR) return E_INVALIDARG;
   ComPtr<IXMLDOMDocument2> document;
   VARIANT_BOOL loaded = VARIANT_FALSE;
@@ -187,6 +207,46 @@ HRESULT ReadHartAddress(const VARIANT& text, const char16_t* root, bool write, H
   }
   bool found = false;
   return GetXmlString(out->requestData.Put(), &found, element, data);
+}
+
+// What one address text gave, kept for the next request of any DTM with the same text.
+struct KeptHartAddress {
+  HRESULT hr = S_OK;
+  BYTE command = 0;
+  std::u16string requestData;
+  bool hasRequestData = false;
+  ULONG commandBitLength = 0;
+};
+struct KeptHartAddressTag;
+
+HRESULT ReadHartAddress(const VARIANT& text, const char16_t* root, bool write, HartAddressInfo* out) {
+  if (text.vt != VT_BSTR) return E_INVALIDARG;
+  std::u16string key(write ? u"w|" : u"r|");
+  key += root;
+  key += u'|';
+  key += vkr::View(text.bstrVal);
+  TextMemo<KeptHartAddress>& memo = SharedMemo<KeptHartAddress, KeptHartAddressTag>();
+  KeptHartAddress kept;
+  if (!memo.Find(key, &kept)) {
+    HartAddressInfo fresh;
+    kept.hr = ReadHartAddressFromText(text, root, write, &fresh);
+    // Running out of memory says nothing about the text: it is tried again next time.
+    if (kept.hr == E_OUTOFMEMORY) return kept.hr;
+    kept.command = fresh.command;
+    kept.commandBitLength = fresh.commandBitLength;
+    kept.hasRequestData = fresh.requestData.Get() != nullptr;
+    kept.requestData.assign(fresh.requestData.View());
+    memo.Store(key, kept);
+  }
+  out->command = kept.command;
+  out->commandBitLength = kept.commandBitLength;
+  if (kept.hasRequestData) {
+    out->requestData = Bstr(kept.requestData);
+    if (!out->requestData.Get()) return E_OUTOFMEMORY;
+  } else {
+    out->requestData.Reset();
+  }
+  return kept.hr;
 }
 
 // The parameter's own HARTAddress; the group's protocol address (which has the same commands and
@@ -817,6 +877,23 @@ HRESULT CovFDT_HartProtocolImpl::DistributeResult(VARIANT rawId, VARIANT respons
 
 // ---- HART: transaction responses. ----------------------------------------------------------------
 
+HRESULT ReadLoadedHartResponse(SovFDT_LoadedResponse& response, const HARTTransactResponseInfo** info) {
+  struct Reading {
+    HRESULT hr = E_FAIL;
+    HARTTransactResponseInfo info;
+  };
+  *info = nullptr;
+  if (!response.document) return E_FAIL;
+  if (!response.reading) {
+    auto reading = std::make_shared<Reading>();
+    reading->hr = reading->info.ReadXml(response.document.Get());
+    response.reading = reading;
+  }
+  const Reading& reading = *std::static_pointer_cast<Reading>(response.reading);
+  if (SUCCEEDED(reading.hr)) *info = &reading.info;
+  return reading.hr;
+}
+
 HRESULT CovFDT_HartProtocolImpl::ParseTransactionResponse(VARIANT requestRecord, BSTR response,
                                                           BSTR expectedReference, VARIANT_BOOL distribute,
                                                           VARIANT* responseBytes) {
@@ -829,6 +906,13 @@ HRESULT CovFDT_HartProtocolImpl::ParseTransactionResponse(VARIANT requestRecord,
       (kind != kHartDataExchangeRequest && kind != kHartSubscribeRequest && kind != kHartUnsubscribeRequest))
     return E_UNEXPECTED;
 
+  // The text the connection has loaded already is read from its document, once for all readers.
+  if (m_loadedResponse && m_loadedResponse->text == response && m_loadedResponse->document) {
+    const HARTTransactResponseInfo* read = nullptr;
+    const HRESULT hr = ReadLoadedHartResponse(*m_loadedResponse, &read);
+    if (FAILED(hr)) return hr;
+    return SpreadTransactionResponse(request, *read, expectedReference, distribute, responseBytes);
+  }
   ComPtr<IXMLDOMDocument2> document;
   VARIANT_BOOL loaded = VARIANT_FALSE;
   HRESULT hr = LoadXmlFromString(response, document.Put(), &loaded);
@@ -836,6 +920,14 @@ HRESULT CovFDT_HartProtocolImpl::ParseTransactionResponse(VARIANT requestRecord,
   HARTTransactResponseInfo answer;
   hr = answer.ReadXml(document);
   if (FAILED(hr)) return hr;
+  return SpreadTransactionResponse(request, answer, expectedReference, distribute, responseBytes);
+}
+
+HRESULT CovFDT_HartProtocolImpl::SpreadTransactionResponse(HARTTransactRequestInfo& request,
+                                                           const HARTTransactResponseInfo& answer,
+                                                           BSTR expectedReference, VARIANT_BOOL distribute,
+                                                           VARIANT* responseBytes) {
+  HRESULT hr = S_OK;
   if (answer.nKind != kHartCommunicationError &&
       answer.bstrCommunicationReference.View() != vkr::View(expectedReference))
     return E_FAIL;
@@ -887,6 +979,7 @@ HRESULT CovFDT_HartProtocolImpl::ParseTransactionResponse(VARIANT requestRecord,
       }
       if (hasData) {
         ScopedValue<std::vector<Variant>> scope(m_requestedMembers, std::move(requested));
+        ResponseBatch batch(m_pParameterHandler);
         hr = DistributeResult(request.parameterId, data);
         if (FAILED(hr)) return hr;
       }

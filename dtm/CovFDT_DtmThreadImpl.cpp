@@ -698,6 +698,19 @@ HRESULT CovFDT_DtmThreadImpl::LowerCyclicRead(const VARIANT& argument) {
 }
 
 HRESULT CovFDT_DtmThreadImpl::ReadCompleted(const VARIANT& argument) {
+  // The values of one response come as one array of their ids.
+  if (argument.vt == (VT_ARRAY | VT_UI4) && argument.parray && SafeArrayGetDim(argument.parray) == 1) {
+    LONG lower = 0, upper = -1;
+    SafeArrayGetLBound(argument.parray, 1, &lower);
+    SafeArrayGetUBound(argument.parray, 1, &upper);
+    for (LONG i = lower; i <= upper; ++i) {
+      ULONG id = 0;
+      if (FAILED(SafeArrayGetElement(argument.parray, &i, &id))) return E_INVALIDARG;
+      auto it = m_readRegistrations.find(id);
+      if (it != m_readRegistrations.end()) it->second.bPending = false;
+    }
+    return S_OK;
+  }
   ULONG id = 0;
   const HRESULT hr = ToUI4(argument, &id);
   if (FAILED(hr)) return hr;

@@ -1,7 +1,9 @@
 // CovFDT_ParameterHandlerImpl: records, values, validation, device access and notifications.
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "include/DtmMessages.h"
 #include "parameters/CFdtVariant.h"
@@ -1228,7 +1230,9 @@ HRESULT CovFDT_ParameterHandlerImpl::HandleDevParResponse(VARIANT_BOOL success, 
   ULONG nId = 0;
   HRESULT hr = IdOf(id, &nId);
   if (FAILED(hr)) return hr;
-  if (IovFdtParameterDtmEvents* events = m_pSite ? m_pSite->GetDtmEvents() : nullptr) {
+  if (m_responseBatchDepth > 0) {
+    m_batchedResponses.push_back(nId);  // told with the others of the response when it ends
+  } else if (IovFdtParameterDtmEvents* events = m_pSite ? m_pSite->GetDtmEvents() : nullptr) {
     hr = events->DtmMessage(I4(kMsgResponse), UI4(nId));
     if (FAILED(hr)) return hr;
   }
@@ -1261,6 +1265,25 @@ HRESULT CovFDT_ParameterHandlerImpl::HandleDevParResponse(VARIANT_BOOL success, 
   }
   if (SysStringLen(errorText) > 0 && m_pSite) m_pSite->OnError(Narrow(m_bstrLastResponseError).c_str());
   return S_OK;
+}
+
+HRESULT CovFDT_ParameterHandlerImpl::EndResponseBatch() {
+  if (m_responseBatchDepth <= 0 || --m_responseBatchDepth > 0) return S_OK;
+  std::vector<ULONG> ids;
+  ids.swap(m_batchedResponses);
+  IovFdtParameterDtmEvents* events = m_pSite ? m_pSite->GetDtmEvents() : nullptr;
+  if (ids.empty() || !events) return S_OK;
+  // One id goes as it always went; several as an array of them, in their order.
+  if (ids.size() == 1) return events->DtmMessage(I4(kMsgResponse), UI4(ids.front()));
+  vkr::Variant list;
+  list.vt = VT_ARRAY | VT_UI4;
+  list.parray = SafeArrayCreateVector(VT_UI4, 0, static_cast<ULONG>(ids.size()));
+  if (!list.parray) return E_OUTOFMEMORY;
+  void* data = nullptr;
+  if (FAILED(SafeArrayAccessData(list.parray, &data))) return E_FAIL;
+  std::copy(ids.begin(), ids.end(), static_cast<ULONG*>(data));
+  SafeArrayUnaccessData(list.parray);
+  return events->DtmMessage(I4(kMsgResponse), list);
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::StoreDeviceValue(ULONG id, VARIANT data) {

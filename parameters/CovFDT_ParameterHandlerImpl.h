@@ -61,6 +61,13 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
   // (AddRef goes to the carrying object), or E_NOINTERFACE.
   HRESULT QueryHandlerInterface(REFIID riid, void** ppv);
 
+  // The values of one device response: between the two calls the device values HandleDevParResponse
+  // takes are told to the DTM thread (DTM message 9) once at the end, with every id in the order
+  // the values came, instead of once before each value. Nested batches end with the outermost.
+  // EndResponseBatch answers the message's result (S_OK when there was nothing to tell).
+  void BeginResponseBatch() { ++m_responseBatchDepth; }
+  HRESULT EndResponseBatch();
+
   // IDispatch (of all five interfaces): no type information; late-bound calls are refused.
   HRESULT GetTypeInfoCount(UINT* pctinfo) override;
   HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
@@ -264,6 +271,8 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
 
   // The last device response.
   bool m_bLastResponseOk = false;
+  int m_responseBatchDepth = 0;
+  std::vector<ULONG> m_batchedResponses;
   vkr::Variant m_vLastResponse;
   vkr::Bstr m_bstrLastResponseError;
   ULONG m_dwLastResponseWord = 0;

@@ -113,17 +113,23 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
   HRESULT LoadTranslationXml(BSTR xml, VARIANT_BOOL* loaded) override {
     if (!loaded) return E_POINTER;
     *loaded = VARIANT_FALSE;
-    vkr::ComPtr<IXMLDOMDocument2> document;
-    HRESULT hr = CreateTranslationDocument(document.Put());
-    if (FAILED(hr)) return hr;
-    VARIANT_BOOL parsed = VARIANT_FALSE;
-    const vkr::Bstr empty(u"");
-    hr = document->loadXML(xml ? xml : empty.Get(), &parsed);
-    if (FAILED(hr) || parsed == VARIANT_FALSE) {
-      ReportInvalidFile(document.Get());
-      return E_FAIL;
+    // The DTMs of a thread that load the same text share its document while they only read it.
+    vkr::ComPtr<IXMLDOMDocument2> document = vkr::SharedTranslationDocument(vkr::View(xml));
+    const bool shared = static_cast<bool>(document);
+    if (!shared) {
+      HRESULT hr = CreateTranslationDocument(document.Put());
+      if (FAILED(hr)) return hr;
+      VARIANT_BOOL parsed = VARIANT_FALSE;
+      const vkr::Bstr empty(u"");
+      hr = document->loadXML(xml ? xml : empty.Get(), &parsed);
+      if (FAILED(hr) || parsed == VARIANT_FALSE) {
+        ReportInvalidFile(document.Get());
+        return E_FAIL;
+      }
+      vkr::KeepTranslationDocument(vkr::View(xml), document.Get());
     }
     m_spTranslationDoc = document;
+    m_bSharedDocument = true;
     *loaded = VARIANT_TRUE;
     std::vector<ULONG> ids;
     std::string unusable;
@@ -199,6 +205,8 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
     if (FAILED(hr)) return hr;
     if (!loaded || !merged) return E_FAIL;
     if (!m_spTranslationDoc) return E_FAIL;
+    hr = OwnDocument();
+    if (FAILED(hr)) return hr;
     hr = MoveFirstNode(merged.Get(), u"//Function", u"//FunctionList");
     if (SUCCEEDED(hr)) hr = MoveFirstNode(merged.Get(), u"//ActiveX", u"//ActiveXList");
     return FAILED(hr) ? hr : S_OK;
@@ -233,8 +241,24 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
     static_cast<T*>(this)->OnError("Invalid translation file:\r\n%s", text.c_str());
   }
 
-  // The translation document, empty until a load succeeds.
+  // Before the document is changed: a document shared with other DTMs of the thread is copied
+  // for this one first.
+  HRESULT OwnDocument() {
+    if (!m_bSharedDocument || !m_spTranslationDoc) return S_OK;
+    vkr::ComPtr<IXMLDOMNode> copy;
+    HRESULT hr = m_spTranslationDoc->cloneNode(VARIANT_TRUE, copy.Put());
+    if (FAILED(hr)) return hr;
+    vkr::ComPtr<IXMLDOMDocument2> document;
+    if (!copy || FAILED(copy->QueryInterface(IID_IXMLDOMDocument2, document.PutVoid())) || !document) return E_FAIL;
+    m_spTranslationDoc = document;
+    m_bSharedDocument = false;
+    return S_OK;
+  }
+
+  // The translation document, empty until a load succeeds. It may be shared with the other DTMs
+  // of this thread (m_bSharedDocument): only read it, or call OwnDocument first.
   vkr::ComPtr<IXMLDOMDocument2> m_spTranslationDoc;
+  bool m_bSharedDocument = false;
   // The current language code.
   vkr::Bstr m_bstrLanguageCode{u"en-us"};
   vkr::Bstr m_bstrLanguageIdAttribute{u"@lcid"};

@@ -2,7 +2,9 @@
 // entry and message look-ups, and the function-id placeholder.
 #include "xml/Translation.h"
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "xml/Conversions.h"
 
@@ -251,3 +253,36 @@ HRESULT SubstituteFunctionId(BSTR text, LONG functionId, BSTR* out) {
   *out = SysAllocStringLen(result.data(), static_cast<UINT>(result.size()));
   return *out ? S_OK : E_OUTOFMEMORY;
 }
+
+namespace vkr {
+namespace {
+
+struct KeptTranslation {
+  std::size_t hash = 0;
+  std::u16string text;
+  ComPtr<IXMLDOMDocument2> document;
+};
+constexpr std::size_t kKeptTranslations = 4;
+
+std::vector<KeptTranslation>& KeptTranslations() {
+  thread_local std::vector<KeptTranslation> kept;
+  return kept;
+}
+
+}  // namespace
+
+ComPtr<IXMLDOMDocument2> SharedTranslationDocument(std::u16string_view text) {
+  const std::size_t hash = std::hash<std::u16string_view>()(text);
+  for (const KeptTranslation& k : KeptTranslations())
+    if (k.hash == hash && k.text == text) return k.document;
+  return nullptr;
+}
+
+void KeepTranslationDocument(std::u16string_view text, IXMLDOMDocument2* document) {
+  std::vector<KeptTranslation>& kept = KeptTranslations();
+  if (kept.size() >= kKeptTranslations) kept.erase(kept.begin());
+  kept.push_back(KeptTranslation{std::hash<std::u16string_view>()(text), std::u16string(text),
+                                 ComPtr<IXMLDOMDocument2>(document)});
+}
+
+}  // namespace vkr

@@ -95,23 +95,51 @@ HRESULT SelectOne(IXMLDOMNode* node, BSTR path, ComPtr<IXMLDOMNode>* found) {
   return *found ? S_OK : E_FAIL;
 }
 
+// The value of a node found already, converted as GetXmlValue converts it.
+HRESULT ValueOf(IXMLDOMNode* found, VARIANT* value, VARTYPE type) {
+  VariantClear(value);
+  HRESULT hr = type == VT_BSTR ? found->get_nodeValue(value) : found->get_nodeTypedValue(value);
+  if (FAILED(hr)) return hr;
+  if ((type == VT_R4 || type == VT_R8) && value->vt == VT_BSTR) {
+    hr = UseSystemDecimalSeparator(value);
+    if (FAILED(hr)) return hr;
+  }
+  hr = ConvertXmlValue(value, type);
+  return FAILED(hr) ? hr : S_OK;
+}
+
+// The node the path selects, selected once for the reads below; null when nothing matches (or
+// there is no node or path).
+ComPtr<IXMLDOMNode> Find(IXMLDOMNode* node, BSTR path) {
+  ComPtr<IXMLDOMNode> found;
+  if (!node || IsEmpty(path) || FAILED(node->selectSingleNode(path, found.Put()))) return nullptr;
+  return found;
+}
+
+template <class Out, class Store>
+HRESULT ReadFound(Out* out, IXMLDOMNode* found, VARTYPE vt, Store store) {
+  Variant value;
+  HRESULT hr = ValueOf(found, &value, vt);
+  if (FAILED(hr)) return hr;
+  return store(value, out);
+}
+
 // The typed reads below share this: E_FAIL when nothing matches, the value untouched on failure.
 template <class Out, class Store>
 HRESULT ReadTyped(Out* out, IXMLDOMNode* node, BSTR path, VARTYPE vt, Store store) {
   if (!out) return E_POINTER;
-  if (!XmlNodeExists(node, path)) return E_FAIL;
-  Variant value;
-  HRESULT hr = GetXmlValue(node, path, &value, vt);
-  if (FAILED(hr)) return hr;
-  return store(value, out);
+  ComPtr<IXMLDOMNode> found = Find(node, path);
+  if (!found) return E_FAIL;
+  return ReadFound(out, found.Get(), vt, store);
 }
 
 template <class Out, class Store>
 HRESULT ReadOptional(Out* out, bool* present, IXMLDOMNode* node, BSTR path, VARTYPE vt, Store store) {
   if (!out || !present) return E_INVALIDARG;
   *present = false;
-  if (!XmlNodeExists(node, path)) return S_OK;
-  HRESULT hr = ReadTyped(out, node, path, vt, store);
+  ComPtr<IXMLDOMNode> found = Find(node, path);
+  if (!found) return S_OK;
+  HRESULT hr = ReadFound(out, found.Get(), vt, store);
   if (SUCCEEDED(hr)) *present = true;
   return hr;
 }
@@ -155,25 +183,18 @@ HRESULT GetXmlValue(IXMLDOMNode* node, BSTR path, VARIANT* value, VARTYPE type) 
   ComPtr<IXMLDOMNode> found;
   HRESULT hr = SelectOne(node, path, &found);
   if (FAILED(hr)) return hr;
-  VariantClear(value);
-  hr = type == VT_BSTR ? found->get_nodeValue(value) : found->get_nodeTypedValue(value);
-  if (FAILED(hr)) return hr;
-  if ((type == VT_R4 || type == VT_R8) && value->vt == VT_BSTR) {
-    hr = UseSystemDecimalSeparator(value);
-    if (FAILED(hr)) return hr;
-  }
-  hr = ConvertXmlValue(value, type);
-  return FAILED(hr) ? hr : S_OK;
+  return ValueOf(found.Get(), value, type);
 }
 
 HRESULT GetXmlString(BSTR* text, bool* found, IXMLDOMNode* node, BSTR path) {
   if (!text || !found) return E_POINTER;
   *found = false;
-  if (!XmlNodeExists(node, path)) {
+  ComPtr<IXMLDOMNode> at = Find(node, path);
+  if (!at) {
     *text = SysAllocString(u"");
     return *text ? S_OK : E_OUTOFMEMORY;
   }
-  HRESULT hr = ReadTyped(text, node, path, VT_BSTR, StoreBstr);
+  HRESULT hr = ReadFound(text, at.Get(), VT_BSTR, StoreBstr);
   if (SUCCEEDED(hr)) *found = true;
   return hr;
 }

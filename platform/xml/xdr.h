@@ -87,13 +87,16 @@ struct Schema {
   std::u16string location;
   std::map<std::u16string, ElementType, std::less<>> elements;
   std::map<std::u16string, AttributeType, std::less<>> attributes;
-  DocRef doc;  // the schema file's document, for the collection's get()
 };
 
-// Reads an XDR schema file. INET_E_OBJECT_NOT_FOUND when it cannot be read, XML_E_NOT_WELL_FORMED
+// Reads an XDR schema file into its model, once for the process while the file stays as it was
+// (its time and size). INET_E_OBJECT_NOT_FOUND when it cannot be read, XML_E_NOT_WELL_FORMED
 // when it does not parse, XML_E_BAD_SCHEMA when it is not a valid XDR schema; *reason says why.
 HRESULT LoadSchema(std::u16string_view ns, std::u16string_view location, std::shared_ptr<const Schema>* out,
                    std::u16string* reason);
+
+// Reads a schema file's document (the source of a model). Failures as LoadSchema's.
+HRESULT LoadSchemaDocument(std::u16string_view location, DocRef* doc, std::u16string* reason);
 
 // The schema collection's inside, for the validator.
 struct ISchemaCacheInternal : IUnknown {

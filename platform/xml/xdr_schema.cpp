@@ -1,6 +1,9 @@
 // Reading XDR schema files into their model, and the schema collection object.
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 
 #include "platform/win/paths.h"
@@ -273,31 +276,91 @@ struct SchemaReader {
 
 }  // namespace
 
-HRESULT LoadSchema(std::u16string_view ns, std::u16string_view location, std::shared_ptr<const Schema>* out,
-                   std::u16string* reason) {
-  out->reset();
+namespace {
+
+// The schema files read so far, shared by every collection of the process (every DTM adds the
+// same frame schemas): by namespace and location, with the file's time and size when it was read,
+// so that a changed file is read again. The models are never changed once made; the schema file's
+// document is not kept with them (a collection loads it for get() when asked).
+struct ReadSchema {
+  std::filesystem::file_time_type time;
+  std::uintmax_t size = 0;
+  std::shared_ptr<const Schema> schema;
+};
+
+struct ReadSchemas {
+  std::mutex lock;
+  std::map<std::u16string, ReadSchema, std::less<>> byFile;
+};
+
+ReadSchemas& Schemas() {
+  static ReadSchemas* schemas = new ReadSchemas;  // lives to the end of the process
+  return *schemas;
+}
+
+// The time and size of the file; false when it cannot be asked.
+bool Stamp(std::u16string_view location, std::filesystem::file_time_type* time, std::uintmax_t* size) {
+  const std::string native = NativePath(location);
+  if (native.empty()) return false;
+  std::error_code error;
+  *time = std::filesystem::last_write_time(native, error);
+  if (error) return false;
+  *size = std::filesystem::file_size(native, error);
+  return !error;
+}
+
+}  // namespace
+
+HRESULT LoadSchemaDocument(std::u16string_view location, DocRef* doc, std::u16string* reason) {
   std::string bytes;
   if (!ReadFileBytes(location, &bytes)) {
     *reason = u"The schema file '" + std::u16string(location) + u"' cannot be read.";
     return INET_E_OBJECT_NOT_FOUND;
   }
+  *doc = DocRef(new Doc);
+  (*doc)->url.assign(location);
+  HRESULT hr = LoadDocument(doc->Get(), bytes, TextSource::Bytes);
+  if (hr != S_OK) {
+    *reason = u"The schema file '" + std::u16string(location) + u"' does not parse: " + (*doc)->error.reason;
+    return XML_E_NOT_WELL_FORMED;
+  }
+  return S_OK;
+}
+
+HRESULT LoadSchema(std::u16string_view ns, std::u16string_view location, std::shared_ptr<const Schema>* out,
+                   std::u16string* reason) {
+  out->reset();
+  std::filesystem::file_time_type time;
+  std::uintmax_t size = 0;
+  const bool stamped = Stamp(location, &time, &size);
+  std::u16string key(ns);
+  key += u'\n';
+  key += location;
+  if (stamped) {
+    std::lock_guard lock(Schemas().lock);
+    auto it = Schemas().byFile.find(key);
+    if (it != Schemas().byFile.end() && it->second.time == time && it->second.size == size) {
+      *out = it->second.schema;
+      return S_OK;
+    }
+  }
   auto schema = std::make_shared<Schema>();
   schema->ns.assign(ns);
   schema->location.assign(location);
-  schema->doc = DocRef(new Doc);
-  schema->doc->url.assign(location);
-  HRESULT hr = LoadDocument(schema->doc.Get(), bytes, TextSource::Bytes);
-  if (hr != S_OK) {
-    *reason = u"The schema file '" + std::u16string(location) + u"' does not parse: " + schema->doc->error.reason;
-    return XML_E_NOT_WELL_FORMED;
-  }
+  DocRef doc;
+  HRESULT hr = LoadSchemaDocument(location, &doc, reason);
+  if (FAILED(hr)) return hr;
   const Node* root = nullptr;
-  for (const Node* c = schema->doc->root.first; c; c = c->next)
+  for (const Node* c = doc->root.first; c; c = c->next)
     if (c->type == NODE_ELEMENT) root = c;
   SchemaReader reader{schema.get(), reason};
   if (!reader.Read(root)) {
     *reason = u"'" + std::u16string(location) + u"' is not a valid XDR schema: " + *reason;
     return XML_E_BAD_SCHEMA;
+  }
+  if (stamped) {
+    std::lock_guard lock(Schemas().lock);
+    Schemas().byFile[key] = ReadSchema{time, size, schema};
   }
   *out = std::move(schema);
   return S_OK;
@@ -332,8 +395,18 @@ class SchemaCache : public Implements<IXMLDOMSchemaCollection, ISchemaCacheInter
     *schemaNode = nullptr;
     std::shared_ptr<const Schema> s = FindSchema(View(namespaceURI));
     if (!s) return S_FALSE;
+    // The schema file's document, read for this collection on first ask.
+    DocRef& doc = m_documents[s];
+    if (!doc.Get()) {
+      std::u16string reason;
+      HRESULT hr = LoadSchemaDocument(s->location, &doc, &reason);
+      if (FAILED(hr)) {
+        doc = DocRef();
+        return hr;
+      }
+    }
     Node* root = nullptr;
-    for (Node* c = s->doc->root.first; c; c = c->next)
+    for (Node* c = doc->root.first; c; c = c->next)
       if (c->type == NODE_ELEMENT) root = c;
     return WrapNode(root, IID_IXMLDOMNode, reinterpret_cast<void**>(schemaNode));
   }
@@ -386,6 +459,7 @@ class SchemaCache : public Implements<IXMLDOMSchemaCollection, ISchemaCacheInter
 
  private:
   std::vector<std::shared_ptr<const Schema>> m_entries;
+  std::map<std::shared_ptr<const Schema>, DocRef> m_documents;
 };
 
 }  // namespace

@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <shared_mutex>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -780,17 +783,26 @@ class Evaluator {
     Value v;
     v.kind = Value::Nodes;
     v.nodes.push_back(e.absolute ? TopOf(ctx) : ctx);
+    std::vector<Node*> next, cand, axis, kept;
     for (const Step& s : e.steps) {
-      std::vector<Node*> next;
-      std::vector<Node*> cand;
+      next.clear();
       for (Node* n : v.nodes) {
         cand.clear();
-        std::vector<Node*> axis;
-        AxisNodes(s.axis, n, &axis);
-        for (Node* x : axis)
-          if (TestNode(s, x)) cand.push_back(x);
+        if (s.axis == Axis::Child && n->type != NODE_ATTRIBUTE) {
+          // The common step, walked in place.
+          for (Node* c = n->first; c; c = c->next)
+            if (TestNode(s, c)) cand.push_back(c);
+        } else if (s.axis == Axis::Attribute) {
+          for (Node* a : n->attrs)
+            if (!a->IsNamespaceDecl() && TestNode(s, a)) cand.push_back(a);
+        } else {
+          axis.clear();
+          AxisNodes(s.axis, n, &axis);
+          for (Node* x : axis)
+            if (TestNode(s, x)) cand.push_back(x);
+        }
         for (const ExprPtr& p : s.predicates) {
-          std::vector<Node*> kept;
+          kept.clear();
           for (std::size_t i = 0; i < cand.size(); ++i) {
             Value r = Eval(*p, cand[i], i + 1, cand.size());
             if (!m_error.empty()) return Value{};
@@ -810,16 +822,50 @@ class Evaluator {
   }
 };
 
+// Compiled paths, shared by every document and thread: the system selects with a few hundred
+// fixed paths, each compiled once. A compiled path is never changed after it is made. The cache
+// stops growing at its limit (later paths are compiled per call).
+constexpr std::size_t kMaxCachedPaths = 4096;
+
+struct PathHash {
+  using is_transparent = void;
+  std::size_t operator()(std::u16string_view path) const { return std::hash<std::u16string_view>()(path); }
+};
+
+struct PathCache {
+  std::shared_mutex lock;
+  std::unordered_map<std::u16string, std::shared_ptr<const Expr>, PathHash, std::equal_to<>> paths;
+};
+
+PathCache& Paths() {
+  static PathCache* cache = new PathCache;  // lives to the end of the process, past static destructors
+  return *cache;
+}
+
+std::shared_ptr<const Expr> Compile(std::u16string_view path, std::u16string* reason) {
+  PathCache& cache = Paths();
+  {
+    std::shared_lock read(cache.lock);
+    auto it = cache.paths.find(path);
+    if (it != cache.paths.end()) return it->second;
+  }
+  std::vector<Token> tokens;
+  Lexer lexer(path);
+  if (!lexer.Run(&tokens, reason)) return nullptr;
+  Parser parser(std::move(tokens), path);
+  std::shared_ptr<const Expr> expr(parser.Parse(reason).release());
+  if (!expr) return nullptr;
+  std::unique_lock write(cache.lock);
+  if (cache.paths.size() < kMaxCachedPaths) cache.paths.emplace(std::u16string(path), expr);
+  return expr;
+}
+
 }  // namespace
 
 HRESULT SelectNodes(Node* context, std::u16string_view path, std::vector<Node*>* out, std::u16string* reason) {
   out->clear();
   reason->clear();
-  std::vector<Token> tokens;
-  Lexer lexer(path);
-  if (!lexer.Run(&tokens, reason)) return E_FAIL;
-  Parser parser(std::move(tokens), path);
-  ExprPtr expr = parser.Parse(reason);
+  const std::shared_ptr<const Expr> expr = Compile(path, reason);
   if (!expr) return E_FAIL;
   Evaluator ev;
   Value v = ev.Eval(*expr, context, 1, 1);

@@ -50,6 +50,28 @@ TEST_F(ResponseTest, Command3AnswerReachesEveryMemberOfItsGroup) {
   for (const vkr::test::DeviceAnswer& a : dtm->answers) EXPECT_TRUE(a.nullText) << a.id;
 }
 
+// The DTM thread hears of the values of one answer once, after all of them are stored (DTM
+// message 9 with every id), not once before each value.
+TEST_F(ResponseTest, TheValuesOfOneAnswerAreToldToTheDtmThreadInOneMessage) {
+  site.Clear();
+  ASSERT_EQ(Parse(protocol, 1049, DataExchangeResponse(kCommand3, 0x40, 0, 0)), S_OK);
+  std::vector<std::size_t> messages;
+  std::size_t lastBroadcast = 0;
+  for (std::size_t i = 0; i < site.journal.size(); ++i) {
+    if (site.journal[i].rfind("message 9 ", 0) == 0) messages.push_back(i);
+    if (site.journal[i].rfind("broadcast ", 0) == 0) lastBroadcast = i;
+  }
+  ASSERT_EQ(messages.size(), 1u) << site.Joined();
+  EXPECT_GT(messages.front(), lastBroadcast) << site.Joined();
+  // One value alone goes as its id, as it always did.
+  site.Clear();
+  VARIANT value = vkr::EmptyVariant();
+  value.vt = VT_R4;
+  value.fltVal = 1.0f;
+  dtm->HandleDevParResponse(VARIANT_TRUE, vkr::UI4(1049), value, nullptr);
+  EXPECT_TRUE(site.Has("message 9 1049")) << site.Joined();
+}
+
 TEST_F(ResponseTest, WholeCommand3AnswerGoesTo1031WhateverItsLength) {
   struct Case {
     std::string data;

@@ -359,6 +359,29 @@ TEST_F(MergeTest, TakesTheFirstFunctionAndActiveXWithTheIdInPlace) {
             S_FALSE);
 }
 
+// DTMs of one thread that load the same text read one document; a merge changes only the
+// merging DTM's translation, also for DTMs that load the text later.
+TEST_F(MergeTest, AMergeChangesOnlyTheMergingOwnersDocument) {
+  constexpr char16_t kText[] = uR"(<localization><DTM><FunctionList/></DTM><ActiveXList/></localization>)";
+  Load(kText);
+  Owner other;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  ASSERT_EQ(other.LoadTranslationXml(Bstr(kText), &loaded), S_OK);
+  const std::string file = Write("h.xml", "<Translation><Function id=\"%d\"><Name><locale code=\"en-us\">F</locale>"
+                                          "</Name></Function></Translation>");
+  ASSERT_EQ(owner.MergeTranslationFile(5, file.c_str()), S_OK) << testing::PrintToString(owner.errors);
+  const std::u16string merged = u"localization/DTM/FunctionList/Function[@id=\"5\"]/Name";
+  EXPECT_EQ(Translate(owner, merged).text, "F");
+  EXPECT_FALSE(Translate(other, merged).found);
+  Owner later;
+  ASSERT_EQ(later.LoadTranslationXml(Bstr(kText), &loaded), S_OK);
+  EXPECT_FALSE(Translate(later, merged).found);
+  // The merging owner merges again into its own copy.
+  ASSERT_EQ(owner.MergeTranslationFile(6, file.c_str()), S_OK);
+  EXPECT_EQ(Translate(owner, u"localization/DTM/FunctionList/Function[@id=\"6\"]/Name").text, "F");
+  EXPECT_FALSE(Translate(later, u"localization/DTM/FunctionList/Function[@id=\"6\"]/Name").found);
+}
+
 TEST_F(MergeTest, NothingIsMergedWhereTheDocumentHasNoList) {
   const std::string file = Write("g.xml", "<Translation><Function id=\"%d\"/><ActiveX classname=\"a\"/></Translation>");
   EXPECT_EQ(owner.MergeTranslationFile(3, file.c_str()), S_OK);

@@ -2,6 +2,11 @@
 // types, cross-schema references and the missing-schema error.
 #include "tests/support/dom_helpers.h"
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
 namespace vkr::xmltest {
 namespace {
 
@@ -321,6 +326,53 @@ TEST_F(Xdr, IdsAreUniqueAndReferencesResolve) {
   EXPECT_FALSE(Load(doc.Get(), "<e xmlns='x-schema:I.xml' key='a'><e key='a'/></e>"));
   EXPECT_FALSE(Load(doc.Get(), "<e xmlns='x-schema:I.xml'><e ref='zz'/></e>"));
   EXPECT_NE(ParseErrorOf(doc.Get()).reason.find("'zz'"), std::string::npos);
+}
+
+// Schema files are read once for the process while they stay as they were; a file changed on disk
+// is read again by the next collection that adds it, and collections on several threads share
+// the models (run under ThreadSanitizer).
+TEST_F(Xdr, ASchemaFileIsReadAgainWhenItChangesAndSharedAcrossThreads) {
+  constexpr const char* kOld = R"(<Schema xmlns="urn:schemas-microsoft-com:xml-data">
+    <ElementType name="R" content="empty"/></Schema>)";
+  constexpr const char* kNew = R"(<Schema xmlns="urn:schemas-microsoft-com:xml-data">
+    <ElementType name="R" content="mixed"/></Schema>)";
+  const std::string path = dir.Write("R.xml", kOld);
+  auto loads = [&](const char* text) {
+    ComPtr<IXMLDOMSchemaCollection> c = NewCache();
+    EXPECT_EQ(AddSchema(c.Get(), "x-schema:R.xml", path), S_OK);
+    ComPtr<IXMLDOMDocument2> d = NewDocument();
+    Attach(d.Get(), c.Get());
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    d->loadXML(Bstr(U(text)), &ok);
+    return ok == VARIANT_TRUE;
+  };
+  const char* const kWithText = R"(<R xmlns="x-schema:R.xml">text</R>)";
+  const char* const kEmpty = R"(<R xmlns="x-schema:R.xml"/>)";
+  EXPECT_FALSE(loads(kWithText));
+  EXPECT_TRUE(loads(kEmpty));
+
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      ComScope threadCom;
+      for (int i = 0; i < 20; ++i)
+        if (loads(kWithText) || !loads(kEmpty)) ++failures;
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+
+  // The same size, another time: read again.
+  const auto before = std::filesystem::last_write_time(path);
+  dir.Write("R.xml", kNew);
+  std::filesystem::last_write_time(path, before + std::chrono::seconds(2));
+  EXPECT_TRUE(loads(kWithText));
+  // A collection that holds the old model keeps it; get() reads the file's document.
+  ComPtr<IXMLDOMNode> schema;
+  ComPtr<IXMLDOMSchemaCollection> c = NewCache();
+  ASSERT_EQ(AddSchema(c.Get(), "x-schema:R.xml", path), S_OK);
+  ASSERT_EQ(c->get(Bstr(u"x-schema:R.xml"), schema.Put()), S_OK);
+  EXPECT_EQ(Name(schema.Get()), "Schema");
 }
 
 }  // namespace

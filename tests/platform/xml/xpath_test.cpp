@@ -2,6 +2,10 @@
 // names matched as written (default namespaces ignored, prefixes unregistered).
 #include "tests/support/dom_helpers.h"
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 namespace vkr::xmltest {
 namespace {
 
@@ -319,6 +323,36 @@ TEST(XPath, PathsThatDoNotParseFailWithAReason) {
     EXPECT_EQ(doc->selectSingleNode(Bstr(U(p)), one.Put()), E_FAIL) << p;
     EXPECT_FALSE(one);
   }
+}
+
+// Compiled paths are kept for the process and shared by threads (run under ThreadSanitizer): the
+// same paths, and paths each thread makes anew, select the same on every thread; a path that does
+// not parse keeps failing with its reason.
+TEST(XPath, KeptPathsSelectTheSameOnEveryThread) {
+  std::atomic<int> wrong{0};
+  auto run = [&](int thread) {
+    ComScope com;
+    auto doc = NewDocument();
+    if (!Load(doc.Get(), "<r><i n='1'>a</i><i n='2'>b</i><i n='3'>c</i></r>")) {
+      ++wrong;
+      return;
+    }
+    for (int k = 0; k < 200; ++k) {
+      const int n = 1 + (k + thread) % 3;
+      const std::string own = "r/i[@n = '" + std::to_string(n) + "' and " + std::to_string(thread * 1000 + k + 1) + " > 0]";
+      const std::vector<std::string> expected{"i"};
+      if (SelectAll(doc.Get(), "r/i[@n = " + std::to_string(n) + "]") != expected) ++wrong;
+      if (SelectAll(doc.Get(), own) != expected) ++wrong;
+      if (SelectAll(doc.Get(), "r/i").size() != 3u) ++wrong;
+      HRESULT hr = S_OK;
+      SelectAll(doc.Get(), "r[", &hr);
+      if (hr != E_FAIL || vkr::platform::LastSelectionError().empty()) ++wrong;
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) threads.emplace_back(run, t);
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace

@@ -1,0 +1,222 @@
+// The DTM's CPU per read of the primary value, end to end: the registered module, created by its
+// ProgID and taken online as a frame does, reads parameter 1049 with a blocking device read
+// (IovFdtParameterHandler4::ReadDeviceParameterEx) through its real connection, the frame's HART
+// channel and the simulated transmitter. The channel answers at once (no wire delay), so the run
+// is all CPU; the wire time is what the read's transactions would take at 1200 bit/s.
+//
+// "DTM CPU" is the process's CPU time (every thread) less the CPU the channel spends inside its own
+// request calls (validating the request, running the simulated device): a bound from above, as
+// the frame's message loop and timer delivery still count as the DTM's. Once with every thread of
+// the process on one CPU, once free. Each prints its ratio (CPU over wire time) and that ratio over
+// the goal of 1e-4 ("vs_goal" <= 1 meets it).
+#include <benchmark/benchmark.h>
+
+#include <sched.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <dirent.h>
+#include <filesystem>
+#include <random>
+
+#include "frame/FrameChannel.h"
+#include "frame/FrameContainer.h"
+#include "frame/FrameDocuments.h"
+#include "frame/FrameHost.h"
+#include "include/DtmInterfaces.h"
+#include "include/ParameterHandlerInterfaces.h"
+
+namespace {
+
+constexpr double kGoal = 1e-4;
+constexpr ULONG kPrimaryValue = 1049;
+constexpr DWORD kBitsPerSecond = 1200;
+
+double CpuSeconds(clockid_t clock) {
+  timespec t{};
+  clock_gettime(clock, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Every thread of the process on CPU `cpu`, or on every CPU for -1.
+void PinProcess(int cpu) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (cpu < 0) {
+    for (int i = 0; i < CPU_SETSIZE; ++i) CPU_SET(i, &set);
+  } else {
+    CPU_SET(cpu, &set);
+  }
+  if (DIR* tasks = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(tasks)) {
+      const int tid = std::atoi(e->d_name);
+      if (tid > 0) sched_setaffinity(tid, sizeof set, &set);
+    }
+    closedir(tasks);
+  }
+}
+
+// The frame's channel, with the CPU its request calls take counted apart.
+class TimedChannel : public vkr::frame::FrameChannel {
+ public:
+  double requestCpu = 0;
+  HRESULT TransactionRequest(BSTR invokeId, BSTR document, VARIANT_BOOL* result) override {
+    const double start = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    const HRESULT hr = FrameChannel::TransactionRequest(invokeId, document, result);
+    requestCpu += CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - start;
+    return hr;
+  }
+};
+
+struct Scratch {
+  Scratch() {
+    std::random_device random;
+    dir = std::filesystem::temp_directory_path() / ("vkr-pv-bench-" + std::to_string(random()));
+    std::filesystem::create_directories(dir / "drives");
+    setenv("VKR_REGISTRY", (dir / "registry.reg").c_str(), 1);
+    setenv("VKR_DRIVE_ROOT", (dir / "drives").c_str(), 1);
+  }
+  ~Scratch() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
+  std::filesystem::path dir;
+};
+
+void Pump(DWORD ms) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    if (GetTickCount() - start >= ms) return;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+}
+
+// One DTM online on the channel, made once for both placements.
+struct OnlineDtm {
+  OnlineDtm() {
+    CoInitialize(nullptr);
+    if (FAILED(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true))) {
+      problem = "the module could not be registered";
+      return;
+    }
+    problem = Open();
+  }
+  ~OnlineDtm() {
+    if (idtm) {
+      VARIANT_BOOL result = VARIANT_FALSE;
+      if (events) events->DtmMessage(vkr::UI4(11), vkr::EmptyVariant());
+      Pump(50);
+      idtm->PrepareToReleaseCommunication(&result);
+      Pump(50);
+      idtm->ReleaseCommunication(&result);
+      idtm->PrepareToDelete(&result);
+      idtm->PrepareToRelease(&result);
+    }
+    parameters = nullptr;
+    events = nullptr;
+    idtm = nullptr;
+    dtm = nullptr;
+    Pump(20);
+    vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, false);
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+  }
+
+  const char* Open() {
+    CLSID clsid{};
+    if (FAILED(CLSIDFromProgID(u"Vorn.ExampleDtm", &clsid)) ||
+        FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, dtm.PutVoid())))
+      return "the DTM could not be created";
+    vkr::ComPtr<IDtm2> idtm2;
+    vkr::ComPtr<IPersistStreamInit> persist;
+    dtm->QueryInterface(IDtm::iid, idtm.PutVoid());
+    dtm->QueryInterface(IDtm2::iid, idtm2.PutVoid());
+    dtm->QueryInterface(IPersistStreamInit::iid, persist.PutVoid());
+    dtm->QueryInterface(IovFdtDtmEvents::iid, events.PutVoid());
+    dtm->QueryInterface(IovFdtParameterHandler4::iid, parameters.PutVoid());
+    dtm->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid());
+    if (!idtm || !idtm2 || !persist || !events || !parameters || !base) return "an interface is missing";
+    if (FAILED(vkr::MakeObject<vkr::frame::FrameContainer>(&frame)) || FAILED(vkr::MakeObject<TimedChannel>(&channel)))
+      return "the frame could not be made";
+    channel->fdt121 = true;
+    VARIANT_BOOL r1 = VARIANT_FALSE, r2 = VARIANT_FALSE, r3 = VARIANT_FALSE, r4 = VARIANT_FALSE, r5 = VARIANT_FALSE;
+    vkr::Bstr tag(vkr::frame::kSystemTag), version(vkr::frame::kFrameVersion),
+        deviceType(vkr::frame::kDeviceType), user(vkr::frame::kUserInformation);
+    if (FAILED(persist->InitNew()) || FAILED(idtm2->Environment2(tag, frame.Get(), version, &r1)) ||
+        FAILED(idtm->SetLanguage(1033, &r2)) || FAILED(idtm->InitNew(deviceType, &r3)) ||
+        FAILED(idtm->Config(user, &r4)) || FAILED(idtm->SetCommunication(channel.Get(), &r5)) ||
+        !(r1 && r2 && r3 && r4 && r5))
+      return "the DTM did not reach its communication state";
+    if (FAILED(events->DtmMessage(vkr::UI4(10), vkr::EmptyVariant()))) return "going online failed";
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 20000;) {
+      Pump(10);
+      EDtmState state = dsUNDEFINED;
+      if (SUCCEEDED(base->GetDTMState(&state)) && state == dsONLINE) return nullptr;
+    }
+    return "the DTM did not go online";
+  }
+
+  Scratch scratch;
+  vkr::ComPtr<IUnknown> dtm;
+  vkr::ComPtr<IDtm> idtm;
+  vkr::ComPtr<IovFdtDtmEvents> events;
+  vkr::ComPtr<IovFdtParameterHandler4> parameters;
+  vkr::ComPtr<IovFdtBaseDTM> base;
+  vkr::ComPtr<vkr::ComObject<vkr::frame::FrameContainer>> frame;
+  vkr::ComPtr<vkr::ComObject<TimedChannel>> channel;
+  const char* problem = nullptr;
+};
+
+OnlineDtm& Dtm() {
+  static OnlineDtm* dtm = new OnlineDtm;  // lives to the end of the program; released at exit
+  static const bool released = (std::atexit([] { delete dtm; }), true);
+  (void)released;
+  return *dtm;
+}
+
+void ReadPrimaryValue(benchmark::State& state, int pinTo) {
+  OnlineDtm& d = Dtm();
+  if (d.problem) {
+    state.SkipWithError(d.problem);
+    return;
+  }
+  PinProcess(pinTo);
+  // A few reads first, so that first-use work is not counted.
+  for (int i = 0; i < 5; ++i) {
+    VARIANT_BOOL read = VARIANT_FALSE;
+    d.parameters->ReadDeviceParameterEx(vkr::UI4(kPrimaryValue), &read);
+  }
+  const unsigned long long bits0 = d.channel->dataExchangeWireBits;
+  const double channel0 = d.channel->requestCpu;
+  const double cpu0 = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+  std::size_t reads = 0;
+  for (auto _ : state) {
+    VARIANT_BOOL read = VARIANT_FALSE;
+    const HRESULT hr = d.parameters->ReadDeviceParameterEx(vkr::UI4(kPrimaryValue), &read);
+    if (hr != S_OK || !read) {
+      state.SkipWithError("the read failed");
+      break;
+    }
+    ++reads;
+  }
+  const double cpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0 - (d.channel->requestCpu - channel0);
+  const double wire = static_cast<double>(d.channel->dataExchangeWireBits - bits0) / kBitsPerSecond;
+  PinProcess(-1);
+  if (!reads || wire <= 0) return;
+  const double ratio = cpu / wire;
+  state.counters["dtm_cpu_us"] = cpu / static_cast<double>(reads) * 1e6;
+  state.counters["wire_ms"] = wire / static_cast<double>(reads) * 1e3;
+  state.counters["channel_cpu_us"] = (d.channel->requestCpu - channel0) / static_cast<double>(reads) * 1e6;
+  state.counters["ratio"] = ratio;
+  state.counters["goal"] = kGoal;
+  state.counters["vs_goal"] = ratio / kGoal;
+}
+
+void BM_PrimaryValueReadOneCpu(benchmark::State& state) { ReadPrimaryValue(state, 0); }
+void BM_PrimaryValueReadFree(benchmark::State& state) { ReadPrimaryValue(state, -1); }
+BENCHMARK(BM_PrimaryValueReadOneCpu)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_PrimaryValueReadFree)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+}  // namespace
