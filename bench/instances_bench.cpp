@@ -18,6 +18,7 @@
 #include "frame/FrameDocuments.h"
 #include "frame/FrameHost.h"
 #include "include/DtmInterfaces.h"
+#include "tests/support/bench_scratch.h"
 
 namespace {
 
@@ -38,31 +39,6 @@ double ProcField(const char* file, const std::string& name) {
 double PrivateKiB() {
   return ProcField("/proc/self/smaps_rollup", "Private_Clean") + ProcField("/proc/self/smaps_rollup", "Private_Dirty") +
          ProcField("/proc/self/smaps_rollup", "Swap");
-}
-
-struct Scratch {
-  Scratch() {
-    std::random_device random;
-    dir = std::filesystem::temp_directory_path() / ("vkr-instances-bench-" + std::to_string(random()));
-    std::filesystem::create_directories(dir / "drives");
-    setenv("VKR_REGISTRY", (dir / "registry.reg").c_str(), 1);
-    setenv("VKR_DRIVE_ROOT", (dir / "drives").c_str(), 1);
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-  }
-  std::filesystem::path dir;
-};
-
-void Pump(DWORD ms) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    if (GetTickCount() - start >= ms) return;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  }
 }
 
 // Creates one DTM up to its device type; null on a failure.
@@ -95,11 +71,11 @@ void Release(std::vector<vkr::ComPtr<IUnknown>>* dtms) {
     }
   }
   dtms->clear();
-  Pump(50);
+  vkr::test::PumpFor(50);
 }
 
 void BM_ThousandInstances(benchmark::State& state) {
-  Scratch scratch;
+  vkr::test::BenchScratch scratch{"instances-bench"};
   CoInitialize(nullptr);
   CLSID clsid{};
   vkr::ComPtr<vkr::ComObject<vkr::frame::FrameContainer>> frame;
@@ -167,7 +143,7 @@ void BM_ThousandThreads(benchmark::State& state) {
       if (thread) threads.push_back(thread);
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    Pump(50);
+    vkr::test::PumpFor(50);
     state.counters["total_s"] = seconds;
     state.counters["private_KiB_each"] = (PrivateKiB() - before) / kInstances;
     state.counters["threads"] = ProcField("/proc/self/status", "Threads");

@@ -25,6 +25,7 @@
 #include "frame/FrameHost.h"
 #include "include/DtmInterfaces.h"
 #include "include/ParameterHandlerInterfaces.h"
+#include "tests/support/bench_scratch.h"
 
 namespace {
 
@@ -68,31 +69,6 @@ class TimedChannel : public vkr::frame::FrameChannel {
   }
 };
 
-struct Scratch {
-  Scratch() {
-    std::random_device random;
-    dir = std::filesystem::temp_directory_path() / ("vkr-pv-bench-" + std::to_string(random()));
-    std::filesystem::create_directories(dir / "drives");
-    setenv("VKR_REGISTRY", (dir / "registry.reg").c_str(), 1);
-    setenv("VKR_DRIVE_ROOT", (dir / "drives").c_str(), 1);
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-  }
-  std::filesystem::path dir;
-};
-
-void Pump(DWORD ms) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    if (GetTickCount() - start >= ms) return;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  }
-}
-
 // One DTM online on the channel, made once for both placements.
 struct OnlineDtm {
   OnlineDtm() {
@@ -107,9 +83,9 @@ struct OnlineDtm {
     if (idtm) {
       VARIANT_BOOL result = VARIANT_FALSE;
       if (events) events->DtmMessage(vkr::UI4(11), vkr::EmptyVariant());
-      Pump(50);
+      vkr::test::PumpFor(50);
       idtm->PrepareToReleaseCommunication(&result);
-      Pump(50);
+      vkr::test::PumpFor(50);
       idtm->ReleaseCommunication(&result);
       idtm->PrepareToDelete(&result);
       idtm->PrepareToRelease(&result);
@@ -118,7 +94,7 @@ struct OnlineDtm {
     events = nullptr;
     idtm = nullptr;
     dtm = nullptr;
-    Pump(20);
+    vkr::test::PumpFor(20);
     vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, false);
     CoFreeUnusedLibraries();
     CoUninitialize();
@@ -151,14 +127,14 @@ struct OnlineDtm {
       return "the DTM did not reach its communication state";
     if (FAILED(events->DtmMessage(vkr::UI4(10), vkr::EmptyVariant()))) return "going online failed";
     for (DWORD start = GetTickCount(); GetTickCount() - start < 20000;) {
-      Pump(10);
+      vkr::test::PumpFor(10);
       EDtmState state = dsUNDEFINED;
       if (SUCCEEDED(base->GetDTMState(&state)) && state == dsONLINE) return nullptr;
     }
     return "the DTM did not go online";
   }
 
-  Scratch scratch;
+  vkr::test::BenchScratch scratch{"pv-bench"};
   vkr::ComPtr<IUnknown> dtm;
   vkr::ComPtr<IDtm> idtm;
   vkr::ComPtr<IovFdtDtmEvents> events;

@@ -9,27 +9,12 @@
 
 #include "frame/FrameHost.h"
 #include "frame/TransferSession.h"
+#include "tests/support/bench_scratch.h"
 
 namespace {
 
-// A registry and drive root of the program's own, removed at the end.
-struct Scratch {
-  Scratch() {
-    std::random_device random;
-    dir = std::filesystem::temp_directory_path() / ("vkr-transfer-bench-" + std::to_string(random()));
-    std::filesystem::create_directories(dir / "drives");
-    setenv("VKR_REGISTRY", (dir / "registry.reg").c_str(), 1);
-    setenv("VKR_DRIVE_ROOT", (dir / "drives").c_str(), 1);
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-  }
-  std::filesystem::path dir;
-};
-
 void UploadOnTheHartWire(benchmark::State& state) {
-  Scratch scratch;
+  vkr::test::BenchScratch scratch{"transfer-bench"};
   CoInitialize(nullptr);
   if (FAILED(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true))) {
     state.SkipWithError("the module could not be registered");
