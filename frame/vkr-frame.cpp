@@ -138,9 +138,7 @@ int Information() {
                 (hr == S_FALSE ? std::string("see above") : vkr::frame::FailureText(hr)));
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   if (argc >= 2 && vkr::frame::IsEngineeringCommand(argv[1]))
     return vkr::frame::RunEngineeringCommand(argv[1], std::vector<std::string>(argv + 2, argv + argc));
   if (argc >= 2 && std::strcmp(argv[1], "items") == 0)
@@ -156,4 +154,14 @@ int main(int argc, char** argv) {
   if (command == "lifecycle") return Lifecycle();
   if (command == "info") return Information();
   return Usage();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int code = Run(argc, argv);
+  // The DTM's workers may still be finishing what they reported done: the process ends after them,
+  // as a frame's does, not in the middle of their last steps.
+  vkr::platform::WaitForThreadsToEnd(5000);
+  return code;
 }

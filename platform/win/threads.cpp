@@ -414,14 +414,16 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
   }
   // The thread keeps the module its routine lives in loaded until the routine has returned: a
   // module freed as soon as the thread signalled its work done would pull the last instructions
-  // from under it. The last reference may thus go here, after the thread's end is signalled.
+  // from under it. The last reference may thus go on this thread.
   void* pin = PinModuleOf(reinterpret_cast<const void*>(start));
   try {
     std::thread([state, start, param, pin] {
       Bind(state);
       DWORD code = start(param);
-      EndThread(state, code);
+      // The routine has returned: nothing of its module is left on this thread. The module is let
+      // go before the thread counts as ended, so whoever waits for the thread's end waits for this.
       if (pin) ::dlclose(pin);
+      EndThread(state, code);
     }).detach();
   } catch (const std::exception&) {
     if (pin) ::dlclose(pin);

@@ -19,6 +19,12 @@ namespace vkr::xml {
 
 namespace {
 
+// libxml2 sets up its global tables on first use; threads that parse their first documents at the
+// same moment would each set them up (and lose all but one). Done once, when the library loads.
+struct LibxmlSetUp {
+  LibxmlSetUp() { xmlInitParser(); }
+} g_libxmlSetUp;
+
 // UTF-8 to UTF-16 with a fast path for the ASCII that markup mostly is.
 std::u16string U16(std::string_view s) {
   std::u16string out(s.size(), u'\0');
