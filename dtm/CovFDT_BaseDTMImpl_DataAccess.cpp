@@ -24,6 +24,8 @@
 
 namespace {
 
+using vkr::I4;
+using vkr::TextVariant;
 using vkr::UI4;
 
 constexpr ULONG kUserLevelObserver = 1;
@@ -34,23 +36,6 @@ constexpr ULONG kValueRefused = PFL_INVALID;
 
 std::u16string_view BstrView(BSTR s) { return {s ? s : u"", SysStringLen(s)}; }
 bool HasText(BSTR s) { return SysStringLen(s) > 0; }
-
-// A borrowed text as a VARIANT (no copy: valid while the text lives).
-VARIANT TextVariant(BSTR text) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BSTR;
-  v.bstrVal = text;
-  return v;
-}
-
-VARIANT I4(LONG n) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_I4;
-  v.lVal = n;
-  return v;
-}
 
 bool IsListed(const ParInfo& r) { return (r.m_dwExportKind & kItemListed) && !(r.m_dwFlags & PFL_DISABLED); }
 bool IsReadable(const ParInfo& r) { return (r.m_dwFlags & PFL_READABLE) && !(r.m_dwFlags & PFL_DISABLED); }

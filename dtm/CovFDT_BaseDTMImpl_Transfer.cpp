@@ -15,6 +15,8 @@
 namespace {
 
 using vkr::EmptyVariant;
+using vkr::BoolVariant;
+using vkr::TextVariant;
 using vkr::UI4;
 
 constexpr ULONG kUserLevelObserver = 1;
@@ -29,23 +31,6 @@ VARIANT I2(SHORT n) {
   VariantInit(&v);
   v.vt = VT_I2;
   v.iVal = n;
-  return v;
-}
-
-VARIANT BoolVariant(bool on) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BOOL;
-  v.boolVal = on ? VARIANT_TRUE : VARIANT_FALSE;
-  return v;
-}
-
-// A borrowed text as a VARIANT (no copy: valid while the text lives).
-VARIANT TextVariant(BSTR text) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BSTR;
-  v.bstrVal = text;
   return v;
 }
 

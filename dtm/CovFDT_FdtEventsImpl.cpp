@@ -13,14 +13,6 @@ VARIANT LockStateId() {
   return v;
 }
 
-VARIANT Flag(bool on) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BOOL;
-  v.boolVal = on ? VARIANT_TRUE : VARIANT_FALSE;
-  return v;
-}
-
 // The XML text of the element at path, or null when the document has none.
 HRESULT ElementText(IXMLDOMDocument2* document, const char16_t* path, vkr::Bstr* text) {
   vkr::ComPtr<IXMLDOMNode> node;
@@ -60,7 +52,7 @@ HRESULT CovFDT_BaseDTMCore::OnDataSetLocked(BSTR) {
   LogEntry("OnDataSetLocked");
   m_bFrameReportedLock = true;
   // The user interfaces leave edit mode: the data set is not theirs to change now.
-  const HRESULT hr = Broadcast(LockStateId(), Flag(false));
+  const HRESULT hr = Broadcast(LockStateId(), vkr::BoolVariant(false));
   return FAILED(hr) ? hr : S_OK;
 }
 
@@ -75,7 +67,7 @@ HRESULT CovFDT_BaseDTMCore::OnDataSetUnlocked(BSTR, VARIANT_BOOL* done) {
     HRESULT hr = LockDataset(false);
     if (FAILED(hr)) return hr;
     // The frame has let go either way: a user interface that does not listen changes nothing.
-    Broadcast(LockStateId(), Flag(m_bDataSetLocked));
+    Broadcast(LockStateId(), vkr::BoolVariant(m_bDataSetLocked));
   }
   *done = VARIANT_TRUE;
   return S_OK;

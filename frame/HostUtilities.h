@@ -32,4 +32,22 @@ inline bool FileExists(const std::string& path) {
   return true;
 }
 
+// Enters the apartment a frame's thread is in; leaves it when the command ends.
+class Apartment {
+ public:
+  Apartment() : m_hr(CoInitialize(nullptr)) {}
+  ~Apartment() {
+    if (SUCCEEDED(m_hr)) {
+      CoFreeUnusedLibraries();
+      CoUninitialize();
+    }
+  }
+  Apartment(const Apartment&) = delete;
+  Apartment& operator=(const Apartment&) = delete;
+  HRESULT Result() const { return m_hr; }
+
+ private:
+  HRESULT m_hr;
+};
+
 }  // namespace vkr::frame

@@ -8,6 +8,7 @@
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
 #include "frame/TransferSession.h"
+#include "frame/HostUtilities.h"
 
 namespace vkr::frame {
 namespace {
@@ -44,21 +45,6 @@ std::string Limit(IXMLDOMNode* item, const char16_t* element) {
 
 struct Item {
   std::string id, name, type, access, unit, range;
-};
-
-class Apartment {
- public:
-  Apartment() : m_hr(CoInitialize(nullptr)) {}
-  ~Apartment() {
-    if (SUCCEEDED(m_hr)) {
-      CoFreeUnusedLibraries();
-      CoUninitialize();
-    }
-  }
-  HRESULT Result() const { return m_hr; }
-
- private:
-  HRESULT m_hr;
 };
 
 int Items(const std::string& project) {

@@ -26,6 +26,7 @@
 #include "frame/FrameHost.h"
 #include "frame/ItemsHost.h"
 #include "frame/LifecycleHost.h"
+#include "frame/HostUtilities.h"
 
 namespace {
 
@@ -45,22 +46,6 @@ int Failed(const std::string& what) {
   std::fprintf(stderr, "vkr-frame: %s\n", what.c_str());
   return 1;
 }
-
-// Enters the apartment a frame's thread is in; leaves it when the command ends.
-class Apartment {
- public:
-  Apartment() : m_hr(CoInitialize(nullptr)) {}
-  ~Apartment() {
-    if (SUCCEEDED(m_hr)) {
-      CoFreeUnusedLibraries();
-      CoUninitialize();
-    }
-  }
-  HRESULT Result() const { return m_hr; }
-
- private:
-  HRESULT m_hr;
-};
 
 int Registration(bool registering, const std::string& module) {
   std::printf("%s %s\n", registering ? "Registering" : "Unregistering", module.c_str());
@@ -89,7 +74,7 @@ int Classes() {
 
 int Create() {
   std::printf("Creating %s\n", vkr::Utf16ToUtf8(kDtmProgId).c_str());
-  Apartment apartment;
+  vkr::frame::Apartment apartment;
   if (FAILED(apartment.Result())) return Failed("CoInitialize failed: " + vkr::frame::FailureText(apartment.Result()));
   vkr::frame::DtmCreation created;
   const HRESULT hr = vkr::frame::CreateAndReleaseDtm(kDtmProgId, &created);
@@ -106,7 +91,7 @@ int Create() {
 
 int Lifecycle() {
   std::printf("Taking %s through its life\n", vkr::Utf16ToUtf8(kDtmProgId).c_str());
-  Apartment apartment;
+  vkr::frame::Apartment apartment;
   if (FAILED(apartment.Result())) return Failed("CoInitialize failed: " + vkr::frame::FailureText(apartment.Result()));
   std::vector<std::string> lines;
   std::string step;
@@ -125,7 +110,7 @@ int Lifecycle() {
 
 int Information() {
   std::printf("Asking %s who it is\n", vkr::Utf16ToUtf8(kDtmProgId).c_str());
-  Apartment apartment;
+  vkr::frame::Apartment apartment;
   if (FAILED(apartment.Result())) return Failed("CoInitialize failed: " + vkr::frame::FailureText(apartment.Result()));
   std::vector<std::string> lines;
   const HRESULT hr = vkr::frame::RunInformation(kDtmProgId, &lines);

@@ -106,6 +106,19 @@ inline VARIANT I4(LONG n) {
   v.lVal = n;
   return v;
 }
+inline VARIANT BoolVariant(bool on) {
+  VARIANT v = EmptyVariant();
+  v.vt = VT_BOOL;
+  v.boolVal = on ? VARIANT_TRUE : VARIANT_FALSE;
+  return v;
+}
+// A borrowed text as a VARIANT (no copy: valid while the text lives; never cleared).
+inline VARIANT TextVariant(BSTR text) {
+  VARIANT v = EmptyVariant();
+  v.vt = VT_BSTR;
+  v.bstrVal = text;
+  return v;
+}
 
 // Owns one SAFEARRAY, destroyed on destruction.
 class SafeArrayHolder {
