@@ -20,6 +20,7 @@
 #include "module/VornExampleDtmModule.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
+#include "tests/support/module_classes.h"
 #include "tests/support/dtm_fakes.h"
 #include "tests/support/threading.h"
 
@@ -116,14 +117,7 @@ class CommunicationFaults : public testing::TestWithParam<std::tuple<Case, Opera
     // The fake clock before anything sets a timer.
     clock = std::make_unique<vkr::test::FakeTickCount>(1000);
     // The module's classes the DTM creates by class id: its thread object and its connection.
-    ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CMyConnection>>(&factory), S_OK);
-    ASSERT_EQ(CoRegisterClassObject(CLSID_MyConnection, static_cast<IClassFactory*>(factory.Get()),
-                                    CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie),
-              S_OK);
-    ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CDtmThread>>(&threadFactory), S_OK);
-    ASSERT_EQ(CoRegisterClassObject(CLSID_DtmThread, static_cast<IClassFactory*>(threadFactory.Get()),
-                                    CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &threadCookie),
-              S_OK);
+    ASSERT_EQ(classes.Register(), S_OK);
     vkr::ComPtr<IClassFactory> dtmFactory;
     ASSERT_EQ(DllGetClassObject(CLSID_VornExampleDtm, IID_IClassFactory, dtmFactory.PutVoid()), S_OK);
     ASSERT_EQ(dtmFactory->CreateInstance(nullptr, IID_IUnknown, dtm.PutVoid()), S_OK);
@@ -191,10 +185,7 @@ class CommunicationFaults : public testing::TestWithParam<std::tuple<Case, Opera
     base = nullptr;
     idtm = nullptr;
     dtm = nullptr;
-    if (cookie) CoRevokeClassObject(cookie);
-    if (threadCookie) CoRevokeClassObject(threadCookie);
-    factory = nullptr;
-    threadFactory = nullptr;
+    classes.Revoke();
     channel = nullptr;
     frame = nullptr;
     vkr::test::DrainQueue();
@@ -298,10 +289,7 @@ class CommunicationFaults : public testing::TestWithParam<std::tuple<Case, Opera
 
   std::unique_ptr<vkr::test::FakeTickCount> clock;
   std::unique_ptr<vkr::test::FakeClockDriver> driver;
-  vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CMyConnection>>> factory;
-  vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CDtmThread>>> threadFactory;
-  DWORD cookie = 0;
-  DWORD threadCookie = 0;
+  vkr::test::ModuleClasses classes;
   vkr::ComPtr<IUnknown> dtm;
   vkr::ComPtr<IDtm> idtm;
   vkr::ComPtr<IovFdtBaseDTM> base;

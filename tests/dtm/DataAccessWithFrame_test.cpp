@@ -17,6 +17,7 @@
 #include "module/CDtmThread.h"
 #include "module/CVornExampleDtm.h"
 #include "module/VornExampleDtmModule.h"
+#include "tests/support/module_classes.h"
 #include "tests/support/dtm_fakes.h"
 #include "tests/support/threading.h"
 
@@ -89,14 +90,7 @@ class DataAccessWithFrame : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CMyConnection>>(&factory), S_OK);
-    ASSERT_EQ(CoRegisterClassObject(CLSID_MyConnection, static_cast<IClassFactory*>(factory.Get()),
-                                    CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie),
-              S_OK);
-    ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CDtmThread>>(&threadFactory), S_OK);
-    ASSERT_EQ(CoRegisterClassObject(CLSID_DtmThread, static_cast<IClassFactory*>(threadFactory.Get()),
-                                    CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &threadCookie),
-              S_OK);
+    ASSERT_EQ(classes.Register(), S_OK);
     vkr::ComPtr<IClassFactory> dtmFactory;
     ASSERT_EQ(DllGetClassObject(CLSID_VornExampleDtm, IID_IClassFactory, dtmFactory.PutVoid()), S_OK);
     ASSERT_EQ(dtmFactory->CreateInstance(nullptr, IID_IUnknown, dtm.PutVoid()), S_OK);
@@ -145,10 +139,7 @@ class DataAccessWithFrame : public testing::Test {
     base = nullptr;
     idtm = nullptr;
     dtm = nullptr;
-    if (cookie) CoRevokeClassObject(cookie);
-    if (threadCookie) CoRevokeClassObject(threadCookie);
-    factory = nullptr;
-    threadFactory = nullptr;
+    classes.Revoke();
     channel = nullptr;
     frame = nullptr;
     vkr::test::DrainQueue();
@@ -190,10 +181,7 @@ class DataAccessWithFrame : public testing::Test {
     EXPECT_EQ(FrameContainer::Validate(document.Get(), &reason), S_OK) << reason << "\n" << Utf8(document);
   }
 
-  vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CMyConnection>>> factory;
-  vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CDtmThread>>> threadFactory;
-  DWORD cookie = 0;
-  DWORD threadCookie = 0;
+  vkr::test::ModuleClasses classes;
   vkr::ComPtr<IUnknown> dtm;
   vkr::ComPtr<IDtm> idtm;
   vkr::ComPtr<IovFdtBaseDTM> base;
