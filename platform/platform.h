@@ -41,6 +41,9 @@
 #include "platform/win/threads.h"
 #include "platform/win/messages.h"
 
+// The window system and GDI.
+#include "platform/ui/types.h"
+
 // Module support: object maps, class factories, the registrar.
 #include "platform/atl/registrar.h"
 #include "platform/atl/module.h"
