@@ -122,6 +122,16 @@ struct IDtmActiveXInformation : IDispatch {
   virtual HRESULT GetActiveXProgId(BSTR functionCall, BSTR* progId) = 0;  // 8
 };
 
+// Implemented by every user interface the frame hosts as a control: the frame calls Init after
+// in-place activation, with the invoke id it made for the function call, and PrepareToRelease
+// before it closes the control (*result FALSE: the control stays open).
+struct IDtmActiveXControl : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("4F0B3D6A-61E3-4C53-8F4B-7E2C1A9D0B30");
+  using Base = IDispatch;
+  virtual HRESULT Init(BSTR invokeId, BSTR functionCall, IDtm* dtm, VARIANT_BOOL* result) = 0;  // 7
+  virtual HRESULT PrepareToRelease(VARIANT_BOOL* result) = 0;                                     // 8
+};
+
 struct IDtmDocumentation : IDispatch {
   static constexpr IID iid = vkr::MakeGuid("4F0B3D6A-61E3-4C53-8F4B-7E2C1A9D0B1E");
   using Base = IDispatch;
@@ -207,8 +217,9 @@ struct IFdtDialog : IDispatch {
   virtual HRESULT UserDialog(BSTR systemTag, BSTR userMessage, BSTR* reply) = 0;  // 7
 };
 
-// The frame's hosting of user interfaces, asked for through its container. This DTM only asks
-// it to close one (*closed whether it did).
+// The frame's hosting of user interfaces, asked for through its container: it opens the user
+// interface of a function call (*opened whether it did) and closes one by its invoke id (*closed
+// whether it did).
 struct IFdtActiveXHost : IDispatch {
   static constexpr IID iid = vkr::MakeGuid("4F0B3D6A-61E3-4C53-8F4B-7E2C1A9D0B2F");
   using Base = IDispatch;

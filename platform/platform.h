@@ -44,6 +44,11 @@
 // The window system and GDI.
 #include "platform/ui/types.h"
 
+// OLE controls, property pages, connection points and the hosted outside controls.
+#include "platform/com/ole.h"
+#include "platform/com/oleconnect.h"
+#include "platform/com/oledlgobjects.h"
+
 // Module support: object maps, class factories, the registrar.
 #include "platform/atl/registrar.h"
 #include "platform/atl/module.h"
