@@ -11,6 +11,7 @@
 
 #include "platform/com/interfaces.h"
 #include "platform/ui/types.h"
+#include "platform/ui/windows.h"
 #include "platform/win/messages.h"
 
 struct IMoniker;
@@ -137,9 +138,6 @@ constexpr DISPID DISPID_AMBIENT_FORECOLOR = -704;
 constexpr DISPID DISPID_AMBIENT_LOCALEID = -705;
 constexpr DISPID DISPID_AMBIENT_USERMODE = -709;
 
-// A message a host window forwards to the control inside it (lParam: the MSG); 1 when the control
-// took it.
-constexpr UINT WM_FORWARDMSG = 0x037F;
 
 // ---- Embedding and in-place activation -----------------------------------------------------
 
