@@ -54,5 +54,11 @@
 #include "platform/atl/registrar.h"
 #include "platform/atl/module.h"
 
+// OLE control hosting and the ATL-style control and property-page bases.
+#include "platform/atl/axhost.h"
+#include "platform/atl/axwindow.h"
+#include "platform/atl/axcontrol.h"
+#include "platform/atl/axpage.h"
+
 // XML.
 #include "platform/xml/msxml.h"

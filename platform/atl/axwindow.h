@@ -1,0 +1,93 @@
+// The window side the OLE bases share: a dialog made from a template of the class's module, its
+// dialog procedure routed to the class's message map (ProcessWindowMessage, as ATL's maps make
+// it), and the object kept alive while one of its window's messages is being handled, so that a
+// handler may have the window destroyed and the object released (the close request) safely.
+#pragma once
+
+#include "platform/atl/axhost.h"
+#include "platform/com/object.h"
+#include "platform/ui/dialogs.h"
+#include "platform/ui/windows.h"
+#include "platform/win/module.h"
+
+namespace vkr::atl {
+
+class AxDialogWindow {
+ public:
+  HWND m_hWnd = nullptr;
+
+  AxDialogWindow() = default;
+  AxDialogWindow(const AxDialogWindow&) = delete;
+  AxDialogWindow& operator=(const AxDialogWindow&) = delete;
+  virtual ~AxDialogWindow() {
+    // The class above is gone: its map must not see the last messages.
+    m_dying = true;
+    if (m_hWnd && IsWindow(m_hWnd)) DestroyWindow(m_hWnd);
+  }
+
+  // The class's message map: TRUE when it handled the message (lResult is the answer).
+  virtual BOOL ProcessWindowMessage(HWND, UINT, WPARAM, LPARAM, LRESULT&, DWORD = 0) { return FALSE; }
+
+  // The module whose resources hold the class's dialog template and strings.
+  virtual HINSTANCE ResourceInstance() const { return ModuleFromAddress(reinterpret_cast<const void*>(&DialogProc)); }
+
+ protected:
+  // The COM object that owns the window: referenced while a message is handled.
+  virtual IUnknown* OwnerUnknown() = 0;
+
+  // Makes the dialog `id` as a child of `parent`; NULL when it could not be made.
+  HWND CreateDialogWindow(UINT id, HWND parent) {
+    if (m_hWnd) return m_hWnd;
+    AtlAxWinInit();
+    return CreateDialogParamW(ResourceInstance(), MAKEINTRESOURCEW(static_cast<WORD>(id)), parent, &DialogProc,
+                              reinterpret_cast<LPARAM>(this));
+  }
+  void DestroyDialogWindow() {
+    if (m_hWnd && IsWindow(m_hWnd)) DestroyWindow(m_hWnd);
+    m_hWnd = nullptr;
+  }
+
+ private:
+  static INT_PTR DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = static_cast<AxDialogWindow*>(vkr::ui::GetWindowObject(hwnd));
+    if (!self && message == WM_INITDIALOG) {
+      self = reinterpret_cast<AxDialogWindow*>(lParam);
+      if (!self) return FALSE;
+      self->m_hWnd = hwnd;
+      vkr::ui::SetWindowObject(hwnd, self);
+    }
+    if (!self) return FALSE;
+    if (message == WM_NCDESTROY) {
+      vkr::ui::SetWindowObject(hwnd, nullptr);
+      if (self->m_hWnd == hwnd) self->m_hWnd = nullptr;
+      return FALSE;
+    }
+    if (self->m_dying) return FALSE;
+    ComPtr<IUnknown> keep(self->OwnerUnknown());
+    LRESULT result = 0;
+    BOOL handled = self->ProcessWindowMessage(hwnd, message, wParam, lParam, result, 0);
+    if (!handled) return message == WM_INITDIALOG ? TRUE : FALSE;
+    switch (message) {
+      // The messages whose answer is the dialog procedure's own return value.
+      case WM_INITDIALOG:
+      case WM_CTLCOLORDLG:
+      case WM_CTLCOLORSTATIC:
+      case WM_CTLCOLOREDIT:
+      case WM_CTLCOLORBTN:
+      case WM_CTLCOLORLISTBOX:
+      case WM_CTLCOLORSCROLLBAR:
+      case WM_COMPAREITEM:
+      case WM_VKEYTOITEM:
+      case WM_CHARTOITEM:
+      case WM_QUERYDRAGICON:
+        return static_cast<INT_PTR>(result);
+      default:
+        if (IsWindow(hwnd)) SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
+        return TRUE;
+    }
+  }
+
+  bool m_dying = false;
+};
+
+}  // namespace vkr::atl
