@@ -44,6 +44,7 @@
 // The window system and GDI.
 #include "platform/ui/types.h"
 #include "platform/ui/windows.h"
+#include "platform/ui/dialogs.h"
 
 // OLE controls, property pages, connection points and the hosted outside controls.
 #include "platform/com/ole.h"
