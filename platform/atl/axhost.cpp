@@ -6,6 +6,8 @@
 #include <mutex>
 
 #include "platform/com/apartment.h"
+#include "platform/com/classes.h"
+#include "platform/win/lasterror.h"
 #include "platform/com/holders.h"
 #include "platform/com/object.h"
 #include "platform/ui/dialogs.h"
@@ -287,7 +289,7 @@ BOOL AtlAxWinInit() {
     wc.cbSize = sizeof wc;
     wc.style = CS_GLOBALCLASS;
     wc.lpfnWndProc = &HostWindowProc;
-    wc.hInstance = ModuleFromAddress(reinterpret_cast<const void*>(&HostWindowProc));
+    wc.hInstance = vkr::platform::ModuleFromAddress(reinterpret_cast<const void*>(&HostWindowProc));
     wc.lpszClassName = kAtlAxWinClassName;
     registered = RegisterClassExW(&wc) != 0;
     vkr::ui::SetHostedItemCreator([](HWND dialog, HINSTANCE, const vkr::ui::DialogItemTemplate& item,

@@ -29,7 +29,7 @@ class AxDialogWindow {
   virtual BOOL ProcessWindowMessage(HWND, UINT, WPARAM, LPARAM, LRESULT&, DWORD = 0) { return FALSE; }
 
   // The module whose resources hold the class's dialog template and strings.
-  virtual HINSTANCE ResourceInstance() const { return ModuleFromAddress(reinterpret_cast<const void*>(&DialogProc)); }
+  virtual HINSTANCE ResourceInstance() const { return vkr::platform::ModuleFromAddress(reinterpret_cast<const void*>(&DialogProc)); }
 
  protected:
   // The COM object that owns the window: referenced while a message is handled.
