@@ -263,6 +263,37 @@ HRESULT FrameContainer::ReleaseDtmForSystemTag(BSTR systemTag, VARIANT_BOOL* rel
   return project->ReleaseDtmForSystemTag(systemTag, released);
 }
 
+// ---- IFdtActiveXHost ----------------------------------------------------------------------
+
+HRESULT FrameContainer::OpenActiveXControl(BSTR systemTag, BSTR functionCall, VARIANT_BOOL* opened) {
+  if (!opened) return E_POINTER;
+  *opened = VARIANT_FALSE;
+  Note("open user interface " + Text(systemTag));
+  ComPtr<IFdtContainer> keep(this);
+  return activeX.Open(dtm, functionCall, opened);
+}
+
+HRESULT FrameContainer::CloseActiveXControl(BSTR invokeId, VARIANT_BOOL* closed) {
+  if (!closed) return E_POINTER;
+  *closed = VARIANT_FALSE;
+  ComPtr<IFdtContainer> keep(this);
+  const HRESULT hr = activeX.Close(invokeId, closed);
+  Note("close user interface " + Text(invokeId) + (SUCCEEDED(hr) && *closed ? "" : " refused"));
+  return hr;
+}
+
+HRESULT FrameContainer::OpenActiveXControlRequest(BSTR systemTag, BSTR functionCall) {
+  VARIANT_BOOL opened = VARIANT_FALSE;
+  const HRESULT hr = OpenActiveXControl(systemTag, functionCall, &opened);
+  return FAILED(hr) ? hr : (opened ? S_OK : S_FALSE);
+}
+
+HRESULT FrameContainer::CloseActiveXControlRequest(BSTR invokeId) {
+  VARIANT_BOOL closed = VARIANT_FALSE;
+  const HRESULT hr = CloseActiveXControl(invokeId, &closed);
+  return FAILED(hr) ? hr : (closed ? S_OK : S_FALSE);
+}
+
 // ---- IFdtDialog ----------------------------------------------------------------------------
 
 HRESULT FrameContainer::UserDialog(BSTR systemTag, BSTR userMessage, BSTR* reply) {
@@ -286,6 +317,12 @@ HRESULT FrameContainer::UserDialog(BSTR systemTag, BSTR userMessage, BSTR* reply
   if (!userAnswers.empty()) {
     answer = userAnswers.front();
     userAnswers.pop_front();
+  }
+  if (!whileAsking.empty()) {
+    std::function<void()> action = std::move(whileAsking.front());
+    whileAsking.pop_front();
+    ComPtr<IFdtContainer> keep(this);  // the action may release the frame's other references
+    if (action) action();
   }
   ComPtr<IXMLDOMElement> element;
   if (FAILED(message->QueryInterface(IID_IXMLDOMElement, element.PutVoid())) || !element) return E_FAIL;

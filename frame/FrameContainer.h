@@ -9,9 +9,11 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "frame/ActiveXHost.h"
 #include "include/FdtInterfaces.h"
 #include "platform/platform.h"
 
@@ -31,7 +33,7 @@ HRESULT LoadWithSchemaCache(BSTR text, IXMLDOMSchemaCollection* cache, ComPtr<IX
 
 class FrameContainer
     : public vkr::Implements<IFdtContainer, IDtmEvents, IFrameDtmStateEvents, IFdtDialog, IFdtTopology,
-                             IDtmSingleDeviceDataAccessEvents> {
+                             IDtmSingleDeviceDataAccessEvents, IFdtActiveXHost> {
  public:
   // What the frame answers.
   bool grantLock = true;
@@ -50,6 +52,10 @@ class FrameContainer
   std::vector<std::string> invalidDocuments;
   // The answers to the next user messages, as button words ("buttonNo"); taken from the front.
   std::deque<std::string> userAnswers;
+  // Actions a person takes while the next user messages are open (before the answer goes back),
+  // taken from the front with the answers; an empty one does nothing. The windows' message boxes
+  // have theirs in vkr::ui::SetMessageBoxScript.
+  std::deque<std::function<void()>> whileAsking;
   // The user messages shown: "message <type> <buttons> <title>: <text> -> <answer>".
   std::vector<std::string> userMessages;
   // The project the DTM belongs to: its topology answers IFdtTopology. Without one the container
@@ -81,8 +87,9 @@ class FrameContainer
   HRESULT GetUserInformation(BSTR* information) override;
   HRESULT GetFrameInformation(BSTR* information) override;
   HRESULT SaveRequest(BSTR systemTag, VARIANT_BOOL* done) override;
-  HRESULT OpenActiveXControlRequest(BSTR, BSTR) override { return E_NOTIMPL; }
-  HRESULT CloseActiveXControlRequest(BSTR) override { return E_NOTIMPL; }
+  // The DTM's requests to open and close a user interface go to the frame's ActiveX host.
+  HRESULT OpenActiveXControlRequest(BSTR systemTag, BSTR functionCall) override;
+  HRESULT CloseActiveXControlRequest(BSTR invokeId) override;
   HRESULT FunctionFinished(BSTR invokeId, VARIANT_BOOL success) override;
 
   // IDtmEvents
@@ -113,6 +120,14 @@ class FrameContainer
   HRESULT TopologyService12() override { return E_NOTIMPL; }
   HRESULT TopologyService13() override { return E_NOTIMPL; }
   HRESULT ReleaseDtmForSystemTag(BSTR systemTag, VARIANT_BOOL* released) override;
+
+  // IFdtActiveXHost (frame/ActiveXHost.h): the user interfaces of `dtm`.
+  HRESULT OpenActiveXControl(BSTR systemTag, BSTR functionCall, VARIANT_BOOL* opened) override;
+  HRESULT CloseActiveXControl(BSTR invokeId, VARIANT_BOOL* closed) override;
+  // The DTM whose user interfaces the frame opens (not owned: the session that made the DTM sets
+  // it and clears it before the DTM goes).
+  IUnknown* dtm = nullptr;
+  ActiveXHost activeX;
 
   // IFdtDialog: E_INVALIDARG for a document that does not validate (recorded as invalid).
   HRESULT UserDialog(BSTR systemTag, BSTR userMessage, BSTR* reply) override;

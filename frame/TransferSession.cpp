@@ -44,6 +44,7 @@ HRESULT TransferSession::Open(LPCOLESTR progId, std::shared_ptr<SimulatedDevice>
   if (FAILED(hr)) return hr;
   m_channel->fdt121 = true;
   m_channel->devices.assign(1, std::move(device));
+  m_frame->dtm = m_dtm.Get();
 
   const bool load = !projectPath.empty() && FileExists(projectPath);
   hr = load ? LoadStreamFile(persist.Get(), projectPath.c_str()) : persist->InitNew();
@@ -144,6 +145,10 @@ HRESULT TransferSession::Close() {
     idtm->PrepareToRelease(&result);
   }
   idtm = nullptr;
+  if (m_frame) {
+    m_frame->activeX.CloseAll();
+    m_frame->dtm = nullptr;
+  }
   m_dtm = nullptr;
   Pump(20);
   return first;

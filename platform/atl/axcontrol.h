@@ -109,7 +109,7 @@ class CompositeControl : public Implements<IOleObject, IOleInPlaceObject, IOleIn
     if (!size) return E_POINTER;
     if (m_sizeExtent.cx == 0 && m_sizeExtent.cy == 0) {
       SIZE px{};
-      if (vkr::ui::DialogTemplateSize(ResourceInstance(), static_cast<WORD>(T::IDD), &px))
+      if (this->TemplatePixels(T::IDD, &px))
         m_sizeExtent = PixelsToHimetric(px);
     }
     *size = m_sizeExtent;

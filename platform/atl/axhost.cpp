@@ -178,8 +178,18 @@ class AxHost : public vkr::Implements<IOleClientSite, IOleInPlaceSite, IOleContr
     if (oleObject) {
       RECT client{};
       GetClientRect(hwnd, &client);
-      SIZEL extent = vkr::PixelsToHimetric(SIZE{client.right - client.left, client.bottom - client.top});
-      if (extent.cx > 0 && extent.cy > 0) oleObject->SetExtent(DVASPECT_CONTENT, &extent);
+      if (client.right <= client.left || client.bottom <= client.top) {
+        // An empty host takes the control's own size.
+        SIZEL natural{};
+        if (SUCCEEDED(oleObject->GetExtent(DVASPECT_CONTENT, &natural))) {
+          const SIZE px = vkr::HimetricToPixels(natural);
+          SetWindowPos(hwnd, nullptr, 0, 0, px.cx, px.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+          GetClientRect(hwnd, &client);
+        }
+      } else {
+        SIZEL extent = vkr::PixelsToHimetric(SIZE{client.right - client.left, client.bottom - client.top});
+        oleObject->SetExtent(DVASPECT_CONTENT, &extent);
+      }
       hr = oleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, hwnd, &client);
       if (FAILED(hr)) return hr;
     }

@@ -72,7 +72,7 @@ class PropertyPage : public Implements<IPropertyPage, Itfs...>, public AxDialogW
   HRESULT GetPageInfo(PROPPAGEINFO* info) override {
     if (!info) return E_POINTER;
     SIZE px{};
-    if (!vkr::ui::DialogTemplateSize(ResourceInstance(), static_cast<WORD>(T::IDD), &px)) return E_UNEXPECTED;
+    if (!this->TemplatePixels(T::IDD, &px)) return E_UNEXPECTED;
     PROPPAGEINFO out{};
     out.cb = sizeof(PROPPAGEINFO);
     out.size = px;

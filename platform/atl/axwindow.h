@@ -4,6 +4,8 @@
 // handler may have the window destroyed and the object released (the close request) safely.
 #pragma once
 
+#include <string>
+
 #include "platform/atl/axhost.h"
 #include "platform/com/object.h"
 #include "platform/ui/dialogs.h"
@@ -28,6 +30,22 @@ class AxDialogWindow {
   // The class's message map: TRUE when it handled the message (lResult is the answer).
   virtual BOOL ProcessWindowMessage(HWND, UINT, WPARAM, LPARAM, LRESULT&, DWORD = 0) { return FALSE; }
 
+  // The class's dialog template as text in memory, for a class without resources of its own;
+  // null (the default) takes the template from ResourceInstance().
+  virtual const char* TemplateText() const { return nullptr; }
+
+  // The size in pixels of the class's dialog template.
+  bool TemplatePixels(UINT id, SIZE* pixels) const {
+    if (const char* text = TemplateText()) {
+      vkr::ui::DialogTemplate parsed;
+      std::string error;
+      if (!vkr::ui::ParseDialogTemplate(text, &parsed, &error)) return false;
+      *pixels = vkr::ui::DialogUnitsToPixels(parsed.cx, parsed.cy);
+      return true;
+    }
+    return vkr::ui::DialogTemplateSize(ResourceInstance(), static_cast<WORD>(id), pixels) != FALSE;
+  }
+
   // The module whose resources hold the class's dialog template and strings.
   virtual HINSTANCE ResourceInstance() const { return vkr::platform::ModuleFromAddress(reinterpret_cast<const void*>(&DialogProc)); }
 
@@ -39,6 +57,9 @@ class AxDialogWindow {
   HWND CreateDialogWindow(UINT id, HWND parent) {
     if (m_hWnd) return m_hWnd;
     AtlAxWinInit();
+    if (const char* text = TemplateText())
+      return CreateDialogIndirectParamW(ResourceInstance(), reinterpret_cast<LPCDLGTEMPLATEW>(text), parent,
+                                        &DialogProc, reinterpret_cast<LPARAM>(this));
     return CreateDialogParamW(ResourceInstance(), MAKEINTRESOURCEW(static_cast<WORD>(id)), parent, &DialogProc,
                               reinterpret_cast<LPARAM>(this));
   }
