@@ -1,6 +1,8 @@
 // The outside-control stand-ins: recording COM objects registered with the frame host process.
 #include "frame/controls/OutsideControls.h"
 
+#include "frame/controls/TestControl.h"
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -511,6 +513,7 @@ HRESULT RegisterOutsideControls() {
       {&CLSID_ChartControl, kProgIdChartControl, u"Chart Control", &MakeFactory<Chart>},
       {&CLSID_HeaderDisplay, kProgIdHeaderDisplay, u"HeaderDisplay Control", &MakeFactory<HeaderDisplay>},
       {&CLSID_StatusDisplay, kProgIdStatusDisplay, u"StatusDisplay Control", &MakeFactory<StatusDisplay>},
+      {&CLSID_FrameTestControl, kProgIdFrameTestControl, u"FrameTestControl Class", &MakeFactory<FrameTestControl>},
   };
   HRESULT result = S_OK;
   for (const Entry& e : entries) {

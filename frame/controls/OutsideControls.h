@@ -49,7 +49,7 @@ bool GetChartState(IUnknown* control, ChartState* state);
 // The header display's last value per parameter id (VT_EMPTY when none came).
 HRESULT GetHeaderDisplayValue(IUnknown* control, LONG parameterId, VARIANT* value);
 
-// Registers the five classes with the process (CoRegisterClassObject) and their ProgIDs and user
+// Registers the five classes and the frame's test control (TestControl.h) with the process (CoRegisterClassObject) and their ProgIDs and user
 // types in the registry. Undone by RevokeOutsideControls; both are counted, so nested scopes work.
 HRESULT RegisterOutsideControls();
 void RevokeOutsideControls();
