@@ -1,6 +1,7 @@
 // The outside-control stand-ins: recording COM objects registered with the frame host process.
 #include "frame/controls/OutsideControls.h"
 
+#include "frame/ActiveXHost.h"
 #include "frame/controls/TestControl.h"
 
 #include <algorithm>
@@ -328,6 +329,7 @@ class MessageMediator : public Implements<IMessageMediator, IConnectionPointCont
   HRESULT Start(HWND window) override {
     Note(Line("Start %u", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(window))));
     if (!window) return E_INVALIDARG;
+    InstallHostLoopFilter();
     m_window = window;
     if (std::find(t_started.begin(), t_started.end(), this) == t_started.end()) t_started.push_back(this);
     return S_OK;

@@ -16,6 +16,7 @@
 // PROPPAGESTATUS_CLEAN when the flag changes. Apply, Help and TranslateAccelerator are hooks.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "platform/atl/axwindow.h"
@@ -41,6 +42,14 @@ class PropertyPage : public Implements<IPropertyPage, Itfs...>, public AxDialogW
   virtual bool PreTranslateAccelerator(MSG*, HRESULT*) { return false; }
   // The window was made (before it is moved to the frame's rectangle).
   virtual void OnWindowCreated() {}
+  // The text of string resource `id` of the class's module; false when there is none.
+  virtual bool PageString(UINT id, std::u16string* text) {
+    WCHAR buffer[1024] = {};
+    const int n = LoadStringW(ResourceInstance(), id, buffer, 1024);
+    if (n <= 0) return false;
+    text->assign(buffer, static_cast<std::size_t>(n));
+    return true;
+  }
 
   void SetDirty(BOOL dirty) {
     const BOOL value = dirty ? TRUE : FALSE;
@@ -143,10 +152,9 @@ class PropertyPage : public Implements<IPropertyPage, Itfs...>, public AxDialogW
   bool LoadTaskString(UINT id, LPOLESTR* out) {
     *out = nullptr;
     if (id == 0) return true;
-    WCHAR buffer[1024] = {};
-    const int n = LoadStringW(ResourceInstance(), id, buffer, 1024);
-    if (n <= 0) return true;
-    *out = CoTaskMemString(std::u16string_view(buffer, static_cast<std::size_t>(n)));
+    std::u16string text;
+    if (!PageString(id, &text)) return true;
+    *out = CoTaskMemString(text);
     return *out != nullptr;
   }
 };

@@ -107,6 +107,20 @@ COLORREF AmbientBackColor(IUnknown* site, COLORREF fallback) {
   return fallback;
 }
 
+HRESULT MakeCAUUID(const GUID* ids, ULONG count, CAUUID* out) {
+  if (!out) return E_POINTER;
+  out->cElems = 0;
+  out->pElems = nullptr;
+  if (count == 0) return S_OK;
+  if (!ids) return E_POINTER;
+  auto* elems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID) * count));
+  if (!elems) return E_OUTOFMEMORY;
+  for (ULONG i = 0; i < count; ++i) elems[i] = ids[i];
+  out->cElems = count;
+  out->pElems = elems;
+  return S_OK;
+}
+
 LPOLESTR CoTaskMemString(std::u16string_view text) {
   auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(OLECHAR)));
   if (!out) return nullptr;

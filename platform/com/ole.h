@@ -372,6 +372,10 @@ VKR_API HRESULT GetAmbientProperty(IUnknown* site, DISPID id, VARIANT* value);
 VKR_API bool AmbientUserMode(IUnknown* site);
 VKR_API COLORREF AmbientBackColor(IUnknown* site, COLORREF fallback);
 
+// Fills a CAUUID with a task-memory copy of the ids (ISpecifyPropertyPages::GetPages); an empty
+// list gives {0, null}. E_POINTER for a null out, E_OUTOFMEMORY (out emptied) when the copy fails.
+VKR_API HRESULT MakeCAUUID(const GUID* ids, ULONG count, CAUUID* out);
+
 // A text copied into task memory (null when out of memory), for PROPPAGEINFO and user types.
 VKR_API LPOLESTR CoTaskMemString(std::u16string_view text);
 }  // namespace vkr
