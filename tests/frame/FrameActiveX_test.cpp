@@ -169,7 +169,9 @@ TEST_F(FrameActiveX, ClosingFromInsideTheControlsOwnCloseRequestIsSafe) {
     control = nullptr;  // the frame holds the only reference now
     vkr::ui::PumpUntilIdle();
     EXPECT_EQ(result, S_OK);
-    if (!byRequest) EXPECT_TRUE(closed);
+    if (!byRequest) {
+      EXPECT_TRUE(closed);
+    }
     EXPECT_FALSE(IsWindow(inner));
     EXPECT_TRUE(frame->activeX.OpenControls().empty());
     EXPECT_EQ(FrameTestControl::liveCount, 0);

@@ -478,7 +478,7 @@ class MediatorSink : public vkr::Implements<_IMessageMediatorEvents> {
   std::vector<std::string> seen;
   HRESULT OnMessageMediatorEvent(MSG* msg) override {
     seen.push_back(std::to_string(msg->message) + " " + std::to_string(msg->wParam));
-    return msg->wParam == VK_F5 ? S_OK : S_FALSE;
+    return msg->wParam == VK_F1 + 4 ? S_OK : S_FALSE;
   }
 };
 
@@ -509,17 +509,17 @@ TEST_F(OleHosting, MediatorRoutesKeysAndTimersInsideItsWindowBeforeTheLoopHandle
             S_OK);
   ASSERT_EQ(mediator->Start(frame), S_OK);
   g_received.clear();
-  PostMessageW(inside, WM_KEYDOWN, VK_F5, 0);     // consumed
+  PostMessageW(inside, WM_KEYDOWN, VK_F1 + 4, 0);     // consumed
   PostMessageW(inside, WM_KEYDOWN, 'A', 0);       // passed on
   PostMessageW(inside, WM_TIMER, 3, 0);           // passed on
-  PostMessageW(elsewhere, WM_KEYDOWN, VK_F5, 0);  // not the mediator's
+  PostMessageW(elsewhere, WM_KEYDOWN, VK_F1 + 4, 0);  // not the mediator's
   PostMessageW(inside, WM_SETTEXT, 0, 0);         // no key
   vkr::ui::PumpUntilIdle();
   EXPECT_EQ(sink->seen, (std::vector<std::string>{"256 116", "256 65", "275 3"}));
   EXPECT_EQ(g_received, (std::vector<std::string>{"256 65", "275 3", "256 116"}));
 
   ASSERT_EQ(mediator->Stop(), S_OK);
-  PostMessageW(inside, WM_KEYDOWN, VK_F5, 0);
+  PostMessageW(inside, WM_KEYDOWN, VK_F1 + 4, 0);
   vkr::ui::PumpUntilIdle();
   EXPECT_EQ(sink->seen.size(), 3u) << "stopped";
   EXPECT_EQ(AtlUnadvise(mediator.Get(), _IMessageMediatorEvents::iid, cookie), S_OK);
