@@ -43,6 +43,7 @@
 
 // The window system and GDI.
 #include "platform/ui/types.h"
+#include "platform/ui/gdi.h"
 
 // Module support: object maps, class factories, the registrar.
 #include "platform/atl/registrar.h"
