@@ -44,6 +44,7 @@
 // The window system and GDI.
 #include "platform/ui/types.h"
 #include "platform/ui/gdi.h"
+#include "platform/ui/render.h"
 
 // Module support: object maps, class factories, the registrar.
 #include "platform/atl/registrar.h"
