@@ -358,6 +358,63 @@ constexpr int SM_CMONITORS = 80;
 
 constexpr UINT SPI_GETDRAGFULLWINDOWS = 0x0026;
 
+// ---- Rectangles ------------------------------------------------------------------------------
+
+inline BOOL SetRect(LPRECT r, int left, int top, int right, int bottom) {
+  if (!r) return FALSE;
+  *r = RECT{left, top, right, bottom};
+  return TRUE;
+}
+inline BOOL SetRectEmpty(LPRECT r) { return SetRect(r, 0, 0, 0, 0); }
+inline BOOL CopyRect(LPRECT dst, const RECT* src) {
+  if (!dst || !src) return FALSE;
+  *dst = *src;
+  return TRUE;
+}
+inline BOOL IsRectEmpty(const RECT* r) { return !r || r->right <= r->left || r->bottom <= r->top; }
+inline BOOL EqualRect(const RECT* a, const RECT* b) {
+  return a && b && a->left == b->left && a->top == b->top && a->right == b->right && a->bottom == b->bottom;
+}
+inline BOOL InflateRect(LPRECT r, int dx, int dy) {
+  if (!r) return FALSE;
+  r->left -= dx;
+  r->top -= dy;
+  r->right += dx;
+  r->bottom += dy;
+  return TRUE;
+}
+inline BOOL OffsetRect(LPRECT r, int dx, int dy) {
+  if (!r) return FALSE;
+  r->left += dx;
+  r->top += dy;
+  r->right += dx;
+  r->bottom += dy;
+  return TRUE;
+}
+inline BOOL PtInRect(const RECT* r, POINT p) {
+  return r && p.x >= r->left && p.x < r->right && p.y >= r->top && p.y < r->bottom;
+}
+// Empty results are set to (0, 0, 0, 0) and answer FALSE.
+inline BOOL IntersectRect(LPRECT out, const RECT* a, const RECT* b) {
+  if (!out || !a || !b) return FALSE;
+  RECT r{a->left > b->left ? a->left : b->left, a->top > b->top ? a->top : b->top,
+         a->right < b->right ? a->right : b->right, a->bottom < b->bottom ? a->bottom : b->bottom};
+  if (IsRectEmpty(&r)) {
+    SetRectEmpty(out);
+    return FALSE;
+  }
+  *out = r;
+  return TRUE;
+}
+inline BOOL UnionRect(LPRECT out, const RECT* a, const RECT* b) {
+  if (!out || !a || !b) return FALSE;
+  if (IsRectEmpty(a)) return CopyRect(out, b) && !IsRectEmpty(b);
+  if (IsRectEmpty(b)) return CopyRect(out, a);
+  *out = RECT{a->left < b->left ? a->left : b->left, a->top < b->top ? a->top : b->top,
+              a->right > b->right ? a->right : b->right, a->bottom > b->bottom ? a->bottom : b->bottom};
+  return TRUE;
+}
+
 // ---- Calls -----------------------------------------------------------------------------------
 
 // Device contexts. GetDC(NULL) and GetWindowDC(NULL) give a DC on the desktop, which draws into

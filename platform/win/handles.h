@@ -23,7 +23,8 @@ enum class HandleKind {
   Thread,
   File,
   Find,  // a FindFirstFile search: closed by FindClose, refused by CloseHandle
-  Gdi,   // a GDI object: closed by DeleteObject, DeleteDC, ReleaseDC or DestroyIcon
+  Window,  // a window: ended by DestroyWindow, refused by CloseHandle
+  Gdi,     // a GDI object: closed by DeleteObject, DeleteDC, ReleaseDC or DestroyIcon
 };
 
 struct HandleObject {
