@@ -45,6 +45,8 @@
 #include "platform/ui/types.h"
 #include "platform/ui/windows.h"
 #include "platform/ui/dialogs.h"
+#include "platform/ui/gdi.h"
+#include "platform/ui/render.h"
 
 // OLE controls, property pages, connection points and the hosted outside controls.
 #include "platform/com/ole.h"
