@@ -13,6 +13,9 @@
 //   vkr-frame items [--project FILE]
 //                                   lists the items the DTM offers for single device data access
 //                                   on the project's data set (frame/ItemsHost.h)
+//   vkr-frame ui FUNCTION [--png FILE] | ui --list | ui --test-control [--png FILE]
+//                                   opens a user interface of the DTM through the frame's ActiveX
+//                                   host and renders it to a PNG (frame/UiHost.h)
 //
 // The registry file and the drive root come from VKR_REGISTRY and VKR_DRIVE_ROOT. What a command
 // does goes to standard output; when it fails, the last line, on standard error, says why
@@ -25,6 +28,7 @@
 #include "frame/EngineeringHost.h"
 #include "frame/FrameHost.h"
 #include "frame/ItemsHost.h"
+#include "frame/UiHost.h"
 #include "frame/LifecycleHost.h"
 #include "frame/HostUtilities.h"
 
@@ -36,6 +40,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: vkr-frame register [module] | unregister [module] | classes | create | lifecycle | info\n"
                "       vkr-frame items [--project FILE]\n"
+               "       vkr-frame ui FUNCTION [--png FILE] [--project FILE] | ui --list | ui --test-control\n"
                "  module: the DTM module to (un)register (default: %s)\n",
                VKR_DEFAULT_MODULE);
   return 2;
@@ -128,6 +133,8 @@ int Run(int argc, char** argv) {
     return vkr::frame::RunEngineeringCommand(argv[1], std::vector<std::string>(argv + 2, argv + argc));
   if (argc >= 2 && std::strcmp(argv[1], "items") == 0)
     return vkr::frame::RunItemsCommand(std::vector<std::string>(argv + 2, argv + argc));
+  if (argc >= 2 && std::strcmp(argv[1], "ui") == 0)
+    return vkr::frame::RunUiCommand(std::vector<std::string>(argv + 2, argv + argc));
   if (argc < 2 || argc > 3) return Usage();
   const std::string command = argv[1];
   const std::string module = argc == 3 ? argv[2] : VKR_DEFAULT_MODULE;

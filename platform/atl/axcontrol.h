@@ -17,6 +17,7 @@
 
 #include "platform/atl/axwindow.h"
 #include "platform/com/ole.h"
+#include "platform/ui/gdi.h"
 
 namespace vkr::atl {
 
@@ -221,11 +222,30 @@ class CompositeControl : public Implements<IOleObject, IOleInPlaceObject, IOleIn
   }
   HRESULT InitNew() override { return OnInitNew(); }
 
+  ~CompositeControl() override {
+    if (m_hbrBackground) DeleteObject(m_hbrBackground);
+  }
+
   // The ambient user mode of the site (true without a site).
   bool AmbientUserMode() const { return vkr::AmbientUserMode(m_spClientSite.Get()); }
 
  protected:
   IUnknown* OwnerUnknown() override { return this->GetControllingUnknown(); }
+
+  // The dialog's background in the ambient colour (a brush of its own, made again when the
+  // colour changes and freed with the control).
+  BOOL BaseWindowMessage(UINT message, WPARAM, LPARAM, LRESULT* result) override {
+    if (message != WM_CTLCOLORDLG) return FALSE;
+    if (!m_hbrBackground || m_brushColor != m_clrBackground) {
+      if (m_hbrBackground) DeleteObject(m_hbrBackground);
+      m_hbrBackground = CreateSolidBrush(m_clrBackground);
+      m_brushColor = m_clrBackground;
+    }
+    *result = reinterpret_cast<LRESULT>(m_hbrBackground);
+    return TRUE;
+  }
+  HBRUSH m_hbrBackground = nullptr;
+  COLORREF m_brushColor = CLR_INVALID;
 
   // Activates in place on the site's window (creating the dialog there), and UI-activates for
   // OLEIVERB_UIACTIVATE.

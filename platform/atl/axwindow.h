@@ -50,6 +50,9 @@ class AxDialogWindow {
   virtual HINSTANCE ResourceInstance() const { return vkr::platform::ModuleFromAddress(reinterpret_cast<const void*>(&DialogProc)); }
 
  protected:
+  // What the base does with a message the class's map left: TRUE with *result when it answered.
+  virtual BOOL BaseWindowMessage(UINT, WPARAM, LPARAM, LRESULT*) { return FALSE; }
+
   // The COM object that owns the window: referenced while a message is handled.
   virtual IUnknown* OwnerUnknown() = 0;
 
@@ -87,6 +90,7 @@ class AxDialogWindow {
     ComPtr<IUnknown> keep(self->OwnerUnknown());
     LRESULT result = 0;
     BOOL handled = self->ProcessWindowMessage(hwnd, message, wParam, lParam, result, 0);
+    if (!handled && !self->m_dying) handled = self->BaseWindowMessage(message, wParam, lParam, &result);
     if (!handled) return message == WM_INITDIALOG ? TRUE : FALSE;
     switch (message) {
       // The messages whose answer is the dialog procedure's own return value.

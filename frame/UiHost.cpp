@@ -1,0 +1,176 @@
+// The frame host's `ui` command.
+#include "frame/UiHost.h"
+
+#include <cstdio>
+#include <memory>
+#include <regex>
+
+#include "frame/ActiveXHost.h"
+#include "frame/FrameDocuments.h"
+#include "frame/FrameHost.h"
+#include "frame/HostUtilities.h"
+#include "frame/TransferSession.h"
+#include "frame/controls/OutsideControls.h"
+#include "frame/controls/TestControl.h"
+
+namespace vkr::frame {
+namespace {
+
+constexpr char16_t kDtmProgId[] = u"Vorn.ExampleDtm";
+constexpr char kDefaultProject[] = "C:\\VKR\\project.vkr";
+
+int Fail(const std::string& what) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "vkr-frame: %s\n", what.c_str());
+  return 1;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: vkr-frame ui FUNCTION [--png FILE] [--project FILE]\n"
+               "       vkr-frame ui --list [--project FILE]\n"
+               "       vkr-frame ui --test-control [--png FILE]\n");
+  return 2;
+}
+
+struct Function {
+  LONG id = 0;
+  std::string name;
+};
+
+// The functions of the DTM's function list (their ids and names), in the list's order.
+std::vector<Function> Functions(IUnknown* dtm) {
+  std::vector<Function> functions;
+  ComPtr<IDtm> idtm;
+  if (FAILED(dtm->QueryInterface(IDtm::iid, idtm.PutVoid())) || !idtm) return functions;
+  Bstr list;
+  if (idtm->GetFunctions(Bstr(u"<FDT xmlns=\"x-schema:FDTOperationPhaseSchema.xml\" operationPhase=\"engineering\"/>"),
+                         list.Put()) != S_OK)
+    return functions;
+  const std::string text = Utf16ToUtf8(list.View());
+  static const std::regex element(R"re(<[^>]*functionId\s*=\s*"(\d+)"[^>]*>)re");
+  static const std::regex name(R"re(\bname\s*=\s*"([^"]*)")re");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), element); it != std::sregex_iterator(); ++it) {
+    Function f;
+    f.id = std::stol((*it)[1].str());
+    const std::string tag = (*it)[0].str();
+    std::smatch found;
+    if (std::regex_search(tag, found, name)) f.name = found[1].str();
+    functions.push_back(f);
+  }
+  return functions;
+}
+
+// Pumps what the opening queued and renders the frame window.
+bool Render(HWND window, const std::string& png) {
+  vkr::ui::PumpUntilIdle();
+  return vkr::ui::RenderWindowToPng(window, png.c_str());
+}
+
+// Closes what `host` has open (asking each control first) and reports a control that refused.
+int CloseAndFinish(IFdtActiveXHost* host, ActiveXHost& activeX) {
+  int code = 0;
+  while (!activeX.OpenControls().empty()) {
+    const std::string id = activeX.OpenControls().back().invokeId;
+    VARIANT_BOOL closed = VARIANT_FALSE;
+    const HRESULT hr = host->CloseActiveXControl(Bstr(Utf8ToUtf16(id)), &closed);
+    std::printf("  closed %s: %s\n", id.c_str(), SUCCEEDED(hr) && closed ? "yes" : "no, the control kept it open");
+    if (FAILED(hr) || !closed) {
+      activeX.CloseAll();
+      code = 1;
+    }
+  }
+  vkr::ui::PumpUntilIdle();
+  return code;
+}
+
+}  // namespace
+
+int RunUiCommand(const std::vector<std::string>& arguments) {
+  std::string project = kDefaultProject, png, function;
+  bool list = false, testControl = false;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& a = arguments[i];
+    if (a == "--list") {
+      list = true;
+    } else if (a == "--test-control") {
+      testControl = true;
+    } else if ((a == "--png" || a == "--project") && i + 1 < arguments.size()) {
+      (a == "--png" ? png : project) = arguments[++i];
+    } else if (!a.empty() && a[0] != '-' && function.empty()) {
+      function = a;
+    } else {
+      return Usage();
+    }
+  }
+  if (list + testControl + !function.empty() != 1) return Usage();
+  LONG functionId = 0;
+  if (!function.empty()) {
+    char* end = nullptr;
+    functionId = std::strtol(function.c_str(), &end, 10);
+    if (*end != '\0' || functionId <= 0) return Usage();
+  }
+  if (png.empty()) png = testControl ? "ui-test-control.png" : "ui-" + function + ".png";
+
+  Apartment apartment;
+  if (FAILED(apartment.Result())) return Fail("the frame's apartment could not be made");
+  HRESULT hr = RegisterOutsideControls();
+  if (FAILED(hr)) return Fail("the outside controls could not be registered: " + ResultText(hr));
+  struct Revoke {
+    ~Revoke() { RevokeOutsideControls(); }
+  } revoke;
+  AtlAxWinInit();
+
+  auto session = std::make_unique<TransferSession>();
+  hr = session->Open(kDtmProgId, std::make_shared<SimulatedDevice>(), project);
+  if (FAILED(hr)) return Fail("the DTM could not be opened on " + project + ": " + FailureText(hr));
+  FrameContainer* frame = session->Frame();
+  ComPtr<IFdtActiveXHost> host;
+  frame->QueryInterface(IFdtActiveXHost::iid, host.PutVoid());
+
+  if (list) {
+    ComPtr<IDtmActiveXInformation> information;
+    session->Dtm()->QueryInterface(IDtmActiveXInformation::iid, information.PutVoid());
+    if (!information) return Fail("the DTM offers no user interface information");
+    std::printf("Functions with a user interface:\n");
+    int shown = 0;
+    for (const Function& f : Functions(session->Dtm())) {
+      Bstr classId;
+      if (information->GetActiveXGuid(Bstr(FunctionCallDocument(f.id)), classId.Put()) != S_OK) continue;
+      std::printf("  %4d  %-32s %s\n", static_cast<int>(f.id), f.name.c_str(), Utf16ToUtf8(classId.View()).c_str());
+      ++shown;
+    }
+    if (shown == 0) std::printf("  (none)\n");
+    session->Close();
+    return 0;
+  }
+
+  const Bstr call(FunctionCallDocument(testControl ? 0 : functionId));
+  VARIANT_BOOL opened = VARIANT_FALSE;
+  if (testControl) {
+    std::printf("Opening the frame's test control\n");
+    hr = frame->activeX.OpenClass(session->Dtm(), CLSID_FrameTestControl, call, &opened);
+  } else {
+    std::printf("Opening the user interface of function %d\n", static_cast<int>(functionId));
+    hr = host->OpenActiveXControl(Bstr(kSystemTag), call, &opened);
+  }
+  for (const std::string& line : frame->activeX.record) std::printf("  %s\n", line.c_str());
+  if (FAILED(hr) || !opened) {
+    session->Close();
+    if (hr == S_FALSE) return Fail("the DTM names no user interface for function " + function);
+    return Fail("the user interface did not open: " + (FAILED(hr) ? FailureText(hr) : std::string("Init refused")));
+  }
+  const HWND window = frame->activeX.OpenControls().back().window;
+  RECT r{};
+  GetWindowRect(window, &r);
+  const bool rendered = Render(window, png);
+  if (rendered)
+    std::printf("  rendered %dx%d to %s\n", static_cast<int>(r.right - r.left), static_cast<int>(r.bottom - r.top),
+                png.c_str());
+  int code = CloseAndFinish(host.Get(), frame->activeX);
+  session->Close();
+  if (!rendered) return Fail("the picture could not be written to " + png);
+  return code;
+}
+
+}  // namespace vkr::frame

@@ -1,0 +1,24 @@
+// The frame host's `ui` command: shows a user interface of the DTM to a person, as a picture.
+//
+//   ui FUNCTION [--png FILE] [--project FILE]
+//                          opens the user interface of function FUNCTION of the DTM's function
+//                          list through the frame's IFdtActiveXHost (the DTM online to a
+//                          simulated transmitter on the project's data set), handles what the
+//                          opening queued, renders the frame window to FILE (default ui-FUNCTION.png)
+//                          and closes it again
+//   ui --list [--project FILE]
+//                          lists the functions that have a user interface: id, name, class
+//   ui --test-control [--png FILE]
+//                          the same road with the frame's own test control instead of the class the
+//                          DTM names (shows the hosting and the drawing before the DTM's controls)
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vkr::frame {
+
+// Runs the command with its arguments. The exit status: 0 done, 1 failed, 2 a wrong command line.
+int RunUiCommand(const std::vector<std::string>& arguments);
+
+}  // namespace vkr::frame
