@@ -16,6 +16,21 @@
 
 namespace {
 
+// PLACEHOLDER until the standard controls land: plain window classes under their names.
+inline void PlaceholderControlClasses() {
+  for (const char16_t* name : {u"Static", u"Edit", u"Button"}) {
+    WNDCLASSEXW existing{};
+    existing.cbSize = sizeof existing;
+    if (GetClassInfoExW(nullptr, name, &existing)) continue;
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_GLOBALCLASS;
+    wc.lpfnWndProc = &DefWindowProcW;
+    wc.lpszClassName = name;
+    RegisterClassExW(&wc);
+  }
+}
+
 using vkr::ComPtr;
 using vkr::frame::FrameTestControl;
 
@@ -56,6 +71,7 @@ class FrameActiveX : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    PlaceholderControlClasses();
     ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
     FrameTestControl::liveCount = 0;
     ASSERT_EQ(vkr::MakeObject<vkr::frame::FrameContainer>(&frame), S_OK);
@@ -203,7 +219,8 @@ TEST_F(FrameActiveX, AScriptedAnswerCanActWhileTheQuestionIsOpen) {
   });
   const vkr::Bstr message(
       u"<FDT xmlns=\"x-schema:FDTUserMessageSchema.xml\" xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\">"
-      u"<FDTUserMessage messageType=\"question\" messageButtons=\"yesNo\" title=\"Close\">"
+      u"<FDTUserMessage messageType=\"messageQuestion\" messageButtons=\"buttonsYesNo\" "
+      u"messageDefault=\"buttonYes\" title=\"Close\">"
       u"<TextLine fdt:string=\"Close it?\"/></FDTUserMessage></FDT>");
   vkr::Bstr reply;
   ASSERT_EQ(frame->UserDialog(vkr::Bstr(u"tag"), message, reply.Put()), S_OK) << frame->invalidDocuments.size();
