@@ -9,8 +9,9 @@
 //
 // It implements IOleObject (client site, Close, DoVerb INPLACEACTIVATE / UIACTIVATE / SHOW /
 // HIDE, extents in HIMETRIC starting at the template's size, misc status 0x20191),
-// IOleInPlaceObject, IOleInPlaceActiveObject (TranslateAccelerator: the dialog manager of its
-// dialog, after the class's own PreTranslateAccelerator), IOleControl (ambient changes) and
+// IOleInPlaceObject, IOleInPlaceActiveObject (TranslateAccelerator: the class's own
+// PreTranslateAccelerator, then the dialog manager of its dialog, then a key it did not take goes
+// to the site's IOleControlSite::TranslateAccelerator with the Shift, Ctrl and Alt modifiers), IOleControl (ambient changes) and
 // IPersistStreamInit (InitNew and Load, passed on to OnInitNew / OnLoad). The background follows
 // the site's ambient BackColor.
 #pragma once
@@ -171,6 +172,17 @@ class CompositeControl : public Implements<IOleObject, IOleInPlaceObject, IOleIn
     if (PreTranslateAccelerator(msg, &result)) return result;
     if (m_hWnd && (msg->hwnd == m_hWnd || IsChild(m_hWnd, msg->hwnd)) && IsDialogMessageW(m_hWnd, msg))
       return S_OK;
+    // A key the control does not take goes back to its container, with the modifiers held.
+    if (msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST && m_spClientSite) {
+      ComPtr<IOleControlSite> site;
+      if (SUCCEEDED(m_spClientSite->QueryInterface(IOleControlSite::iid, site.PutVoid())) && site) {
+        DWORD modifiers = 0;
+        if (GetKeyState(VK_SHIFT) < 0) modifiers |= KEYMOD_SHIFT;
+        if (GetKeyState(VK_CONTROL) < 0) modifiers |= KEYMOD_CONTROL;
+        if (GetKeyState(VK_MENU) < 0) modifiers |= KEYMOD_ALT;
+        return site->TranslateAccelerator(msg, modifiers) == S_OK ? S_OK : S_FALSE;
+      }
+    }
     return S_FALSE;
   }
   HRESULT OnFrameWindowActivate(BOOL) override { return S_OK; }

@@ -379,8 +379,17 @@ TEST_F(OleHosting, ForwardedKeysReachTheControlsAcceleratorsThroughTheHost) {
   MSG outside{parent.Hwnd(), WM_KEYDOWN, 'A', 0, 0, {0, 0}};
   EXPECT_EQ(SendMessageW(host, WM_FORWARDMSG, 0, reinterpret_cast<LPARAM>(&outside)), 0);
   EXPECT_EQ(SendMessageW(host, WM_FORWARDMSG, 0, 0), 0);
+  // The key the control did not take went back to its site, with the modifiers held; a site that
+  // takes it makes the forward succeed.
+  EXPECT_EQ(vkr::atl::HostRecord(host).back(), "TranslateAccelerator 256 65 mods 0");
+  vkr::atl::HostSettings settings;
+  settings.onAccelerator = [](MSG* msg, DWORD) { return msg->wParam == 'B' ? S_OK : S_FALSE; };
+  ASSERT_TRUE(vkr::atl::SetHostSettings(host, settings));
+  MSG taken{parent.Hwnd(), WM_KEYDOWN, 'B', 0, 0, {0, 0}};
+  EXPECT_EQ(SendMessageW(host, WM_FORWARDMSG, 0, reinterpret_cast<LPARAM>(&taken)), 1);
   EXPECT_EQ(RecordedCalls(control.Get()),
-            (std::vector<std::string>{"InitNew", "TranslateAccelerator 256 9", "TranslateAccelerator 256 65"}));
+            (std::vector<std::string>{"InitNew", "TranslateAccelerator 256 9", "TranslateAccelerator 256 65",
+                                      "TranslateAccelerator 256 66"}));
 }
 
 // ---- Hosted dialog items -------------------------------------------------------------------
