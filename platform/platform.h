@@ -45,6 +45,8 @@
 #include "platform/ui/types.h"
 #include "platform/ui/windows.h"
 #include "platform/ui/controls.h"
+#include "platform/ui/gdi.h"
+#include "platform/ui/render.h"
 
 // Module support: object maps, class factories, the registrar.
 #include "platform/atl/registrar.h"
