@@ -45,6 +45,7 @@
 #include "platform/ui/types.h"
 #include "platform/ui/windows.h"
 #include "platform/ui/dialogs.h"
+#include "platform/ui/controls.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/render.h"
 

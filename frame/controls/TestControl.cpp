@@ -25,7 +25,7 @@ BOOL FrameTestControl::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, L
     result = 0;
     return TRUE;
   }
-  if (message == WM_COMMAND && LOWORD(wParam) == 101 && HIWORD(wParam) == 0 /* BN_CLICKED */) {
+  if (message == WM_COMMAND && LOWORD(wParam) == 101 && HIWORD(wParam) == BN_CLICKED) {
     m_calls.push_back("close clicked");
     PostMessageW(m_hWnd, kCloseRequestMessage, 0, 0);
     result = 0;

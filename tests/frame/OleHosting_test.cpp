@@ -16,21 +16,6 @@
 
 namespace {
 
-// PLACEHOLDER until the standard controls land: plain window classes under their names.
-inline void PlaceholderControlClasses() {
-  for (const char16_t* name : {u"Static", u"Edit", u"Button"}) {
-    WNDCLASSEXW existing{};
-    existing.cbSize = sizeof existing;
-    if (GetClassInfoExW(nullptr, name, &existing)) continue;
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.style = CS_GLOBALCLASS;
-    wc.lpfnWndProc = &DefWindowProcW;
-    wc.lpszClassName = name;
-    RegisterClassExW(&wc);
-  }
-}
-
 using vkr::ComPtr;
 using vkr::frame::RecordedCalls;
 
@@ -39,7 +24,6 @@ class OleHosting : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(CoInitialize(nullptr), S_OK);
-    PlaceholderControlClasses();
     ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
     AtlAxWinInit();
   }

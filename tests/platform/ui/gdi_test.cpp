@@ -306,7 +306,6 @@ TEST(GdiBitmaps, CheckBoxGlyphsAreTheFourByThreeGrid) {
   EXPECT_GT(count(0, 2, white), 6);
   for (int y = 0; y < h / 2; ++y)
     for (int x = 0; x < w / 2; ++x) EXPECT_NE(p.At(x, 2 * h + y), white) << "no light at the top left";
-  vkr::ui::SaveBitmapToPng(glyphs, "/tmp/gdi_checkboxes.png");
   DeleteObject(glyphs);
 }
 
