@@ -246,12 +246,19 @@ class CompositeControl : public Implements<IOleObject, IOleInPlaceObject, IOleIn
 
   // The dialog's background in the ambient colour (a brush of its own, made again when the
   // colour changes and freed with the control).
-  BOOL BaseWindowMessage(UINT message, WPARAM, LPARAM, LRESULT* result) override {
-    if (message != WM_CTLCOLORDLG) return FALSE;
+  BOOL BaseWindowMessage(UINT message, WPARAM wParam, LPARAM, LRESULT* result) override {
+    if (message != WM_CTLCOLORDLG && message != WM_ERASEBKGND) return FALSE;
     if (!m_hbrBackground || m_brushColor != m_clrBackground) {
       if (m_hbrBackground) DeleteObject(m_hbrBackground);
       m_hbrBackground = CreateSolidBrush(m_clrBackground);
       m_brushColor = m_clrBackground;
+    }
+    if (message == WM_ERASEBKGND) {
+      RECT client{};
+      GetClientRect(m_hWnd, &client);
+      FillRect(reinterpret_cast<HDC>(wParam), &client, m_hbrBackground);
+      *result = 1;
+      return TRUE;
     }
     *result = reinterpret_cast<LRESULT>(m_hbrBackground);
     return TRUE;
