@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <regex>
 
 #include "frame/ActiveXHost.h"
 #include "frame/FrameDocuments.h"
@@ -38,6 +37,25 @@ struct Function {
   std::string name;
 };
 
+// The quoted value of the attribute `name` (with or without a prefix) in an element's tag; empty
+// when it has none.
+std::string AttributeValue(const std::string& tag, const std::string& name) {
+  for (std::size_t at = tag.find(name); at != std::string::npos; at = tag.find(name, at + 1)) {
+    const char before = at > 0 ? tag[at - 1] : ' ';
+    if (before != ' ' && before != ':' && before != '\t' && before != '\n') continue;
+    std::size_t i = at + name.size();
+    while (i < tag.size() && tag[i] == ' ') ++i;
+    if (i >= tag.size() || tag[i] != '=') continue;
+    ++i;
+    while (i < tag.size() && tag[i] == ' ') ++i;
+    if (i >= tag.size() || (tag[i] != '"' && tag[i] != '\'')) continue;
+    const std::size_t end = tag.find(tag[i], i + 1);
+    if (end == std::string::npos) return std::string();
+    return tag.substr(i + 1, end - i - 1);
+  }
+  return std::string();
+}
+
 // The functions of the DTM's function list (their ids and names), in the list's order.
 std::vector<Function> Functions(IUnknown* dtm) {
   std::vector<Function> functions;
@@ -48,14 +66,16 @@ std::vector<Function> Functions(IUnknown* dtm) {
                          list.Put()) != S_OK)
     return functions;
   const std::string text = Utf16ToUtf8(list.View());
-  static const std::regex element(R"re(<[^>]*functionId\s*=\s*"(\d+)"[^>]*>)re");
-  static const std::regex name(R"re(\bname\s*=\s*"([^"]*)")re");
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), element); it != std::sregex_iterator(); ++it) {
+  // Each element with a function id, and its name attribute.
+  for (std::size_t open = text.find('<'); open != std::string::npos; open = text.find('<', open + 1)) {
+    const std::size_t close = text.find('>', open);
+    if (close == std::string::npos) break;
+    const std::string tag = text.substr(open, close - open);
+    std::string id = AttributeValue(tag, "functionId");
+    if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) continue;
     Function f;
-    f.id = std::stol((*it)[1].str());
-    const std::string tag = (*it)[0].str();
-    std::smatch found;
-    if (std::regex_search(tag, found, name)) f.name = found[1].str();
+    f.id = std::stol(id);
+    f.name = AttributeValue(tag, "name");
     functions.push_back(f);
   }
   return functions;
