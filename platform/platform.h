@@ -44,6 +44,7 @@
 // The window system and GDI.
 #include "platform/ui/types.h"
 #include "platform/ui/windows.h"
+#include "platform/ui/atlwin.h"
 
 // Module support: object maps, class factories, the registrar.
 #include "platform/atl/registrar.h"
