@@ -164,4 +164,463 @@ TEST(DialogTemplateText, EveryDialogFileOfTheTreeParses) {
   EXPECT_GE(count, 5);
 }
 
+// ---- Dialog windows ----
+
+constexpr UINT kBmGetCheck = 0x00F0;
+constexpr UINT kBmSetCheck = 0x00F1;
+constexpr UINT kBmSetStyle = 0x00F4;
+constexpr UINT kBmClick = 0x00F5;
+constexpr UINT kEmSetSel = 0x00B1;
+
+std::vector<std::string>& Log() {
+  static std::vector<std::string> log;
+  return log;
+}
+void Note(std::string entry) { Log().push_back(std::move(entry)); }
+std::string Id(HWND hwnd) { return std::to_string(GetDlgCtrlID(hwnd)); }
+
+// Stand-ins for the standard controls: they answer WM_GETDLGCODE as Button, Edit and Static do
+// and log what the dialog engine sends them.
+LRESULT ButtonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  const DWORD style = static_cast<DWORD>(GetWindowLongW(hwnd, GWL_STYLE));
+  const DWORD type = style & 0x0F;
+  switch (message) {
+    case WM_CREATE: Note("create " + Id(hwnd)); return 0;
+    case WM_SETFONT: Note("font " + Id(hwnd)); return 0;
+    case WM_GETDLGCODE:
+      if (type == 1) return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
+      if (type == 0) return DLGC_BUTTON | DLGC_UNDEFPUSHBUTTON;
+      if (type == 4 || type == 9) return DLGC_BUTTON | DLGC_RADIOBUTTON;
+      if (type == 7) return DLGC_STATIC;
+      return DLGC_BUTTON;
+    case kBmSetStyle:
+      SetWindowLongW(hwnd, GWL_STYLE, static_cast<LONG>((style & 0xFFFF0000u) | LOWORD(wParam)));
+      return 0;
+    case kBmGetCheck: return GetWindowLongPtrW(hwnd, GWLP_USERDATA);
+    case kBmSetCheck: SetWindowLongPtrW(hwnd, GWLP_USERDATA, static_cast<LONG_PTR>(wParam)); return 0;
+    case kBmClick:
+      Note("click " + Id(hwnd));
+      if (type == 9) SetWindowLongPtrW(hwnd, GWLP_USERDATA, 1);
+      return 0;
+  }
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+LRESULT EditProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE: Note("create " + Id(hwnd)); return 0;
+    case WM_SETFONT: Note("font " + Id(hwnd)); return 0;
+    case WM_GETDLGCODE: return DLGC_WANTCHARS | DLGC_HASSETSEL | DLGC_WANTARROWS;
+    case kEmSetSel: Note("select " + Id(hwnd)); return 0;
+    case WM_CHAR: Note("char " + Id(hwnd) + " " + std::string(1, static_cast<char>(wParam))); return 0;
+    case WM_KEYDOWN:
+      if (wParam >= static_cast<WPARAM>(VK_LEFT) && wParam <= static_cast<WPARAM>(VK_DOWN)) Note("arrow " + Id(hwnd));
+      return 0;
+  }
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+LRESULT StaticProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE: Note("create " + Id(hwnd)); return 0;
+    case WM_SETFONT: Note("font " + Id(hwnd)); return 0;
+    case WM_GETDLGCODE: return DLGC_STATIC;
+  }
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+std::function<void(HWND dialog)>& IdleAction() {
+  static std::function<void(HWND)> action;
+  return action;
+}
+
+// A frame window: runs the test's action when a modal dialog it owns has nothing to do.
+LRESULT OwnerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_ENTERIDLE && wParam == MSGF_DIALOGBOX && IdleAction()) {
+    auto action = std::move(IdleAction());
+    IdleAction() = nullptr;
+    action(reinterpret_cast<HWND>(lParam));
+    return 0;
+  }
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+void RegisterTestClasses() {
+  static const bool once = [] {
+    const struct {
+      LPCWSTR name;
+      WNDPROC proc;
+    } classes[] = {{u"DlgTestButton", ButtonProc}, {u"DlgTestEdit", EditProc}, {u"DlgTestStatic", StaticProc},
+                   {u"DlgTestHost", DefWindowProcW}, {u"DlgTestOwner", OwnerProc}};
+    for (const auto& c : classes) {
+      WNDCLASSEXW wc{};
+      wc.cbSize = sizeof wc;
+      wc.style = CS_GLOBALCLASS;
+      wc.lpfnWndProc = c.proc;
+      wc.lpszClassName = c.name;
+      EXPECT_NE(RegisterClassExW(&wc), 0);
+    }
+    return true;
+  }();
+  (void)once;
+}
+
+INT_PTR LoggingDialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_SETFONT: Note("dialog font"); return TRUE;
+    case WM_INITDIALOG: Note("init, first " + Id(reinterpret_cast<HWND>(wParam))); return TRUE;
+    case WM_COMMAND:
+      Note("command " + std::to_string(LOWORD(wParam)) + ((GetWindowLongW(hwnd, GWL_STYLE) & WS_CHILD) ? " to page" : ""));
+      return TRUE;
+  }
+  return FALSE;
+}
+
+class Dialogs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegisterTestClasses();
+    Log().clear();
+    vkr::ui::ClearMessageBoxRecord();
+  }
+  void TearDown() override {
+    for (HWND w : windows_)
+      if (IsWindow(w)) DestroyWindow(w);
+    vkr::ui::SetHostedItemCreator(nullptr);
+    IdleAction() = nullptr;
+    vkr::ui::PumpUntilIdle();
+  }
+  HWND Keep(HWND hwnd) {
+    windows_.push_back(hwnd);
+    return hwnd;
+  }
+  HWND Frame() {
+    return Keep(CreateWindowExW(0, u"DlgTestOwner", u"frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 800, 600,
+                                nullptr, nullptr, nullptr, nullptr));
+  }
+  std::vector<HWND> windows_;
+};
+
+TEST_F(Dialogs, SizesFollowTheDialogUnitRule) {
+  SIZE size{};
+  ASSERT_TRUE(vkr::ui::DialogTemplateSize(nullptr, 300, &size));
+  EXPECT_EQ(size.cx, 675);
+  EXPECT_EQ(size.cy, 585);
+  EXPECT_FALSE(vkr::ui::DialogTemplateSize(nullptr, 999, &size));
+  EXPECT_EQ(GetDialogBaseUnits(), MAKELONG(6, 13));
+
+  HWND dialog = Keep(CreateDialogParamW(nullptr, MAKEINTRESOURCEW(300), nullptr, nullptr, 0));
+  ASSERT_NE(dialog, nullptr);
+  RECT client{}, window{};
+  GetClientRect(dialog, &client);
+  GetWindowRect(dialog, &window);
+  EXPECT_EQ(client.right, 675);
+  EXPECT_EQ(client.bottom, 585);
+  EXPECT_EQ(window.right - window.left, 675);  // a bare popup has no frame
+  RECT units{2, 8, 450, 360};
+  ASSERT_TRUE(MapDialogRect(dialog, &units));
+  EXPECT_EQ((std::vector<LONG>{units.left, units.top, units.right, units.bottom}),
+            (std::vector<LONG>{3, 13, 675, 585}));
+  EXPECT_EQ(vkr::ui::ClassName(dialog), "#32770");
+}
+
+TEST_F(Dialogs, ChildrenComeInTemplateOrderBeforeInitDialog) {
+  HWND frame = Frame();
+  std::vector<std::string> hosted;
+  vkr::ui::SetHostedItemCreator([&](HWND dialog, HINSTANCE instance, const vkr::ui::DialogItemTemplate& item,
+                                    const RECT& rect, HRESULT* failure) -> HWND {
+    if (item.className[0] != u'{') {
+      *failure = E_NOINTERFACE;
+      return nullptr;
+    }
+    hosted.push_back(vkr::Utf16ToUtf8(item.className) + " " + std::to_string(item.initData.size()) + " bytes at " +
+                     std::to_string(rect.left) + "," + std::to_string(rect.top));
+    Note("create " + std::to_string(item.id));
+    return CreateWindowExW(0, u"DlgTestHost", u"", WS_CHILD | item.style, rect.left, rect.top, rect.right - rect.left,
+                           rect.bottom - rect.top, dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(item.id)),
+                           instance, nullptr);
+  });
+  HWND dialog = Keep(CreateDialogParamA(nullptr, MAKEINTRESOURCEA(301), frame, LoggingDialogProc, 0));
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(Log(), (std::vector<std::string>{"dialog font", "create -1", "font -1", "create 11", "font 11",
+                                              "create 217", "create 356", "font 356", "create 289",
+                                              "font 289", "init, first 11", "select 11"}));
+  EXPECT_EQ(hosted, (std::vector<std::string>{"{A1B2C3D4-0000-4000-8000-00AA00BB00CC} 8 bytes at 0,32"}));
+  const auto failures = vkr::ui::GetHostedItemFailures(dialog);
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].id, 218);
+  EXPECT_EQ(failures[0].className, u"Vorn.Missing.1");
+  EXPECT_EQ(failures[0].result, E_NOINTERFACE);
+
+  std::vector<int> order;
+  for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) order.push_back(GetDlgCtrlID(c));
+  EXPECT_EQ(order, (std::vector<int>{-1, 11, 217, 356, 289}));
+  EXPECT_EQ(GetFocus(), GetDlgItem(dialog, 11));
+  EXPECT_EQ(vkr::ui::WindowText(GetDlgItem(dialog, 289)), "Cl&ose && go");
+  EXPECT_EQ(SendMessageW(dialog, DM_GETDEFID, 0, 0), MAKELRESULT(289, DC_HASDEFID));
+  // A DS_CONTROL child dialog: placed in its parent's client area, a control parent without a caption.
+  RECT rect{};
+  GetWindowRect(dialog, &rect);
+  POINT origin{0, 0};
+  ClientToScreen(frame, &origin);
+  EXPECT_EQ((std::vector<LONG>{rect.left - origin.x, rect.top - origin.y, rect.right - rect.left, rect.bottom - rect.top}),
+            (std::vector<LONG>{15, 32, 300, 162}));
+  EXPECT_TRUE(GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_CONTROLPARENT);
+  EXPECT_FALSE(GetWindowLongW(dialog, GWL_STYLE) & WS_CAPTION);
+
+  // Without a creator every hosted item is recorded as not registered; the dialog still comes.
+  vkr::ui::SetHostedItemCreator(nullptr);
+  HWND bare = Keep(CreateDialogParamW(nullptr, MAKEINTRESOURCEW(301), frame, nullptr, 0));
+  ASSERT_NE(bare, nullptr);
+  const auto bareFailures = vkr::ui::GetHostedItemFailures(bare);
+  ASSERT_EQ(bareFailures.size(), 2u);
+  EXPECT_EQ(bareFailures[0].result, REGDB_E_CLASSNOTREG);
+}
+
+TEST_F(Dialogs, InitDialogAnsweringFalseKeepsTheFocusAndTemplatesThatFailGiveNull) {
+  HWND frame = Frame();
+  SetFocus(frame);
+  HWND dialog = Keep(CreateDialogParamW(nullptr, MAKEINTRESOURCEW(301), frame,
+                                        [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; },
+                                        0));
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(GetFocus(), frame);
+  // A dialog destroyed in WM_INITDIALOG is no dialog.
+  EXPECT_EQ(CreateDialogParamW(nullptr, MAKEINTRESOURCEW(301), frame,
+                               [](HWND hwnd, UINT message, WPARAM, LPARAM) -> INT_PTR {
+                                 if (message == WM_INITDIALOG) DestroyWindow(hwnd);
+                                 return FALSE;
+                               },
+                               0),
+            nullptr);
+  SetLastError(0);
+  EXPECT_EQ(CreateDialogParamW(nullptr, MAKEINTRESOURCEW(999), frame, nullptr, 0), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
+  const char* bad = "1 DIALOGEX 0, 0, 10, 10\nBEGIN\n";
+  EXPECT_EQ(CreateDialogIndirectParamA(nullptr, reinterpret_cast<LPCDLGTEMPLATEA>(bad), frame, nullptr, 0), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+  // A control of a class nobody registered fails the dialog, as on Windows.
+  const char* unknown = "1 DIALOGEX 0, 0, 10, 10\nSTYLE WS_CHILD\nBEGIN\n CONTROL \"\", 5, \"NoSuchClass\", 0, 1, 2, 3, 4\nEND\n";
+  EXPECT_EQ(CreateDialogIndirectParamA(nullptr, reinterpret_cast<LPCDLGTEMPLATEA>(unknown), frame, nullptr, 0),
+            nullptr);
+  std::vector<int> children;
+  for (HWND c = GetWindow(frame, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) children.push_back(GetDlgCtrlID(c));
+  EXPECT_EQ(children.size(), 1u);  // only the first dialog is left
+
+  // Stale and null handles fail quietly.
+  MSG msg{};
+  EXPECT_FALSE(IsDialogMessageW(nullptr, &msg));
+  EXPECT_FALSE(IsDialogMessageW(dialog, nullptr));
+  EXPECT_FALSE(EndDialog(frame, 1));  // not a dialog
+  DestroyWindow(dialog);
+  SetLastError(0);
+  EXPECT_FALSE(EndDialog(dialog, 1));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  EXPECT_EQ(GetNextDlgTabItem(dialog, nullptr, FALSE), nullptr);
+  EXPECT_EQ(GetNextDlgGroupItem(dialog, nullptr, FALSE), nullptr);
+  EXPECT_EQ(DefDlgProcW(dialog, WM_NEXTDLGCTL, 0, 0), 0);
+  EXPECT_EQ(vkr::ui::GetHostedItemFailures(dialog).size(), 0u);
+}
+
+// The navigation dialog with a page inside it, the focus on the edit.
+class DialogKeys : public Dialogs {
+ protected:
+  void SetUp() override {
+    Dialogs::SetUp();
+    dialog_ = Keep(CreateDialogParamW(nullptr, MAKEINTRESOURCEW(310), nullptr, LoggingDialogProc, 0));
+    ASSERT_NE(dialog_, nullptr);
+    page_ = CreateDialogParamW(nullptr, MAKEINTRESOURCEW(311), dialog_, LoggingDialogProc, 0);
+    ASSERT_NE(page_, nullptr);
+    ShowWindow(dialog_, SW_SHOWNORMAL);
+    SendMessageW(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(11)), TRUE);
+    vkr::ui::PumpUntilIdle();
+    Log().clear();
+  }
+  HWND Item(int id) {
+    HWND w = GetDlgItem(dialog_, id);
+    return w ? w : GetDlgItem(page_, id);
+  }
+  int FocusId() { return GetDlgCtrlID(GetFocus()); }
+  // The ids of the buttons that look like the default button.
+  std::vector<int> DefaultLooks() {
+    std::vector<int> ids;
+    for (int id : {1, 2, 21, 31, 32})
+      if ((GetWindowLongW(Item(id), GWL_STYLE) & 0x0F) == 1) ids.push_back(id);
+    return ids;
+  }
+  HWND dialog_ = nullptr;
+  HWND page_ = nullptr;
+};
+
+TEST_F(DialogKeys, TabAndShiftTabWalkTheTabStopsIntoThePageAndBack) {
+  struct Step {
+    int vk;
+    UINT modifiers;
+    int focus;
+    std::vector<int> defaultLooks;
+  };
+  const Step steps[] = {
+      {VK_TAB, 0, 31, {1}},                     // the radio group (nothing checked: its first)
+      {VK_TAB, 0, 1, {1}},                      // OK
+      {VK_TAB, 0, 2, {2}},                      // Cancel takes the default look
+      {VK_TAB, 0, 21, {21}},                    // into the page; the hidden 40 is skipped
+      {VK_TAB, 0, 22, {1}},                     // an edit: the page has no default button, the dialog's has it
+      {VK_TAB, 0, 11, {1}},                     // the disabled 23 skipped, round to the start
+      {VK_TAB, vkr::ui::kShift, 22, {1}},
+      {VK_TAB, vkr::ui::kShift, 21, {21}},
+      {VK_TAB, vkr::ui::kShift, 2, {2}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.focus);
+    ASSERT_TRUE(vkr::ui::PressKey(step.vk, step.modifiers));
+    EXPECT_EQ(FocusId(), step.focus);
+    EXPECT_EQ(DefaultLooks(), step.defaultLooks);
+  }
+  EXPECT_EQ(Log(), (std::vector<std::string>{"select 22", "select 11", "select 22"}));
+  // Back to a control that is no push button: the default button gets its look again.
+  SendMessageW(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(11)), TRUE);
+  EXPECT_EQ(DefaultLooks(), (std::vector<int>{1}));
+  // WM_NEXTDLGCTL without a handle moves like Tab (wParam 0) and Shift+Tab (non-zero).
+  SendMessageW(dialog_, WM_NEXTDLGCTL, 0, FALSE);
+  EXPECT_EQ(FocusId(), 31);
+  SendMessageW(dialog_, WM_NEXTDLGCTL, 1, FALSE);
+  EXPECT_EQ(FocusId(), 11);
+  // Tabbing into the radio group lands on its checked button.
+  CheckRadioButton(dialog_, 31, 33, 32);
+  EXPECT_EQ((std::vector<UINT>{IsDlgButtonChecked(dialog_, 31), IsDlgButtonChecked(dialog_, 32)}),
+            (std::vector<UINT>{0, 1}));
+  vkr::ui::PressKey(VK_TAB);
+  EXPECT_EQ(FocusId(), 32);
+}
+
+TEST_F(DialogKeys, ArrowsMoveWithinTheGroupAndEnterEscapeAndMnemonicsAct) {
+  struct Row {
+    const char* what;
+    int startFocus;
+    int vk;
+    UINT modifiers;
+    int focus;
+    std::vector<std::string> log;
+  };
+  const Row rows[] = {
+      {"down to the next radio", 31, VK_DOWN, 0, 32, {"click 32"}},
+      {"down past the disabled one, round", 32, VK_DOWN, 0, 31, {"click 31"}},
+      {"up round to the last enabled", 31, VK_UP, 0, 32, {"click 32"}},
+      {"an edit keeps its arrows", 11, VK_RIGHT, 0, 11, {"arrow 11"}},
+      {"enter in an edit: the default button", 11, VK_RETURN, 0, 11, {"command 1"}},
+      {"enter on a push button: that button", 2, VK_RETURN, 0, 2, {"command 2"}},
+      {"enter on a page's button: to the page", 21, VK_RETURN, 0, 21, {"command 21 to page"}},
+      {"escape", 11, VK_ESCAPE, 0, 11, {"command 2"}},
+      {"alt+letter of a label: the control after it", 2, 'N', vkr::ui::kAlt, 11, {"select 11"}},
+      {"alt+letter of a radio button presses it", 11, 'T', vkr::ui::kAlt, 11, {"click 32"}},
+      {"alt+letter inside the page", 11, 'A', vkr::ui::kAlt, 11, {"click 21"}},
+      {"a disabled control's letter does nothing", 11, 'R', vkr::ui::kAlt, 11, {}},
+      {"a plain letter on a button is a mnemonic", 1, 'C', 0, 1, {"click 2"}},
+      {"a plain letter in an edit is typing", 11, 'C', 0, 11, {"char 11 c"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    SendMessageW(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(row.startFocus)), TRUE);
+    Log().clear();
+    ASSERT_TRUE(vkr::ui::PressKey(row.vk, row.modifiers));
+    EXPECT_EQ(FocusId(), row.focus);
+    EXPECT_EQ(Log(), row.log);
+  }
+  // The default id moves with DM_SETDEFID; a disabled default button makes Enter do nothing.
+  SendMessageW(dialog_, DM_SETDEFID, 2, 0);
+  SendMessageW(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(11)), TRUE);
+  EXPECT_EQ(DefaultLooks(), (std::vector<int>{2}));
+  Log().clear();
+  vkr::ui::PressKey(VK_RETURN);
+  EnableWindow(Item(2), FALSE);
+  vkr::ui::PressKey(VK_RETURN);
+  EXPECT_EQ(Log(), (std::vector<std::string>{"command 2"}));
+}
+
+INT_PTR ModalProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    Note("init, owner " + std::string(IsWindowEnabled(GetParent(hwnd)) ? "enabled" : "disabled"));
+    if (lParam == 7) EndDialog(hwnd, 7);
+    return TRUE;
+  }
+  if (message == WM_COMMAND) {
+    EndDialog(hwnd, LOWORD(wParam));
+    return TRUE;
+  }
+  return FALSE;
+}
+
+TEST_F(Dialogs, DialogBoxRunsItsOwnLoopUntilEndDialog) {
+  HWND frame = Frame();
+  struct Row {
+    const char* what;
+    std::function<void(HWND dialog)> action;
+    LPARAM init;
+    INT_PTR result;
+  };
+  const Row rows[] = {
+      {"escape", [](HWND) { vkr::ui::PressKey(VK_ESCAPE); }, 0, IDCANCEL},
+      {"enter on the focused OK", [](HWND) { vkr::ui::PressKey(VK_RETURN); }, 0, IDOK},
+      {"EndDialog from the outside", [](HWND dialog) { EndDialog(dialog, 42); }, 0, 42},
+      {"closing is Cancel", [](HWND dialog) { PostMessageW(dialog, WM_CLOSE, 0, 0); }, 0, IDCANCEL},
+      {"ended in WM_INITDIALOG", nullptr, 7, 7},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    HWND seen = nullptr;
+    bool ownerEnabled = true;
+    if (row.action)
+      IdleAction() = [&](HWND dialog) {
+        seen = dialog;
+        ownerEnabled = IsWindowEnabled(frame) != FALSE;
+        row.action(dialog);
+      };
+    EXPECT_EQ(DialogBoxParamW(nullptr, MAKEINTRESOURCEW(320), frame, ModalProc, row.init), row.result);
+    EXPECT_TRUE(IsWindowEnabled(frame));
+    if (row.action) {
+      ASSERT_NE(seen, nullptr);
+      EXPECT_FALSE(ownerEnabled);
+      EXPECT_FALSE(IsWindow(seen));
+    }
+  }
+  EXPECT_EQ(DialogBoxParamW(nullptr, MAKEINTRESOURCEW(999), frame, ModalProc, 0), -1);
+}
+
+TEST_F(Dialogs, MessageBoxesAnswerFromTheScriptAndAreRecorded) {
+  HWND frame = Frame();
+  bool enabledWhileOpen = true;
+  int nested = 0;
+  vkr::ui::SetMessageBoxScript({
+      {IDNO,
+       [&](const vkr::ui::MessageBoxQuestion& q) {
+         enabledWhileOpen = IsWindowEnabled(frame) != FALSE;
+         EXPECT_EQ(q.text, "Save the changes?");
+         nested = MessageBoxA(frame, "Nested", nullptr, MB_RETRYCANCEL);  // the next answer in the queue
+       }},
+      {0, nullptr},
+  });
+  EXPECT_EQ(MessageBoxA(frame, "Save the changes?", "Vorn", MB_YESNOCANCEL | MB_ICONQUESTION), IDNO);
+  EXPECT_FALSE(enabledWhileOpen);
+  EXPECT_TRUE(IsWindowEnabled(frame));
+  EXPECT_EQ(nested, IDRETRY);
+  // With the queue empty each box takes its first button.
+  const struct {
+    UINT type;
+    int answer;
+  } firsts[] = {{MB_OK, IDOK}, {MB_OKCANCEL, IDOK}, {MB_ABORTRETRYIGNORE, IDABORT}, {MB_YESNO, IDYES},
+                {MB_CANCELTRYCONTINUE, IDCANCEL}};
+  for (const auto& f : firsts) EXPECT_EQ(MessageBoxW(nullptr, u"Fehler: \u00dcberlauf", u"\u00dcberschrift", f.type), f.answer);
+  const auto record = vkr::ui::MessageBoxRecord();
+  ASSERT_EQ(record.size(), 7u);
+  EXPECT_EQ(record[0].caption, "Vorn");
+  EXPECT_EQ(record[0].type, MB_YESNOCANCEL | MB_ICONQUESTION);
+  EXPECT_EQ(record[0].owner, frame);
+  EXPECT_EQ(record[0].answer, IDNO);
+  EXPECT_EQ(record[1].text, "Nested");
+  EXPECT_EQ(record[1].caption, "Error");
+  EXPECT_EQ(record[2].text, "Fehler: \xC3\x9C" "berlauf");
+  EXPECT_EQ(record[2].caption, "\xC3\x9C" "berschrift");
+  EXPECT_EQ(record[6].answer, IDCANCEL);
+}
+
 }  // namespace
