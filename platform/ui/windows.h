@@ -26,8 +26,17 @@
 
 #include "platform/ui/types.h"
 #include "platform/win/messages.h"
+#include "platform/win/shell.h"
 
 using ATOM = WORD;
+
+// The window calls' own errors (the others are in hresult.h).
+constexpr LONG ERROR_TLW_WITH_WSCHILD = 1406;
+constexpr LONG ERROR_CANNOT_FIND_WND_CLASS = 1407;
+constexpr LONG ERROR_CLASS_DOES_NOT_EXIST = 1411;
+constexpr LONG ERROR_CLASS_HAS_WINDOWS = 1412;
+constexpr LONG ERROR_INVALID_INDEX = 1413;
+constexpr LONG ERROR_CONTROL_ID_NOT_FOUND = 1421;
 inline LPCSTR MAKEINTATOMA(ATOM a) { return reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(a)); }
 inline LPCWSTR MAKEINTATOMW(ATOM a) { return reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(a)); }
 

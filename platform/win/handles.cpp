@@ -99,8 +99,8 @@ std::size_t LiveHandleCount() {
 BOOL CloseHandle(HANDLE h) {
   using namespace vkr::platform;
   auto object = LookupHandleObject(h);
-  // A search has its own closing call.
-  if (!object || object->Kind() == HandleKind::Find) {
+  // A search and a window have their own closing calls.
+  if (!object || object->Kind() == HandleKind::Find || object->Kind() == HandleKind::Window) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }

@@ -23,6 +23,7 @@ enum class HandleKind {
   Thread,
   File,
   Find,  // a FindFirstFile search: closed by FindClose, refused by CloseHandle
+  Window,  // a window: ended by DestroyWindow, refused by CloseHandle
 };
 
 struct HandleObject {

@@ -11,9 +11,12 @@ namespace vkr::platform {
 namespace {
 
 const HWND kThreadMessagesOnly = reinterpret_cast<HWND>(static_cast<std::intptr_t>(-1));
+constexpr UINT WM_PAINT_MESSAGE = 0x000F;  // WM_PAINT (windows.h)
 
 std::mutex g_hooksLock;
 WindowSystemHooks g_hooks{};
+// The window system's own hooks, put back when a test removes its own.
+WindowSystemHooks g_defaultHooks{};
 
 WindowSystemHooks Hooks() {
   std::lock_guard lk(g_hooksLock);
@@ -94,6 +97,14 @@ bool TakeMessageLocked(std::unique_lock<std::mutex>& lk, ThreadState& self, MSG*
     *out = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(self.quitCode), 0, now, {}};
     if (remove) self.quitPending = false;
     return true;
+  }
+  // A paint stays until its window is validated, so taking it removes nothing.
+  if (filter != kThreadMessagesOnly && MatchesRange(WM_PAINT_MESSAGE, min, max)) {
+    WindowSystemHooks h = Hooks();
+    if (h.NextPaint && h.NextPaint(self.id, filter, out)) {
+      out->time = now;
+      return true;
+    }
   }
   if (!MatchesRange(WM_TIMER, min, max)) return false;
   for (auto& t : self.timers) {
@@ -300,7 +311,21 @@ void FireTimersNow() {
 
 void SetWindowSystemHooks(const WindowSystemHooks* hooks) {
   std::lock_guard lk(g_hooksLock);
-  g_hooks = hooks ? *hooks : WindowSystemHooks{};
+  g_hooks = hooks ? *hooks : g_defaultHooks;
+}
+
+void InstallDefaultWindowSystemHooks(const WindowSystemHooks& hooks) {
+  std::lock_guard lk(g_hooksLock);
+  // A test's own hooks stay until it removes them.
+  if (!g_hooks.OwnerThread || g_hooks.OwnerThread == g_defaultHooks.OwnerThread) g_hooks = hooks;
+  g_defaultHooks = hooks;
+}
+
+void KillWindowTimers(HWND hwnd) {
+  std::lock_guard lk(SyncMutex());
+  ForEachThreadLocked([&](ThreadState& t) {
+    std::erase_if(t.timers, [&](const ThreadTimer& tm) { return tm.hwnd == hwnd; });
+  });
 }
 
 }  // namespace vkr::platform
@@ -346,8 +371,6 @@ BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT rem
 BOOL PeekMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeMsg) {
   return PeekMessageImpl(msg, hwnd, filterMin, filterMax, removeMsg);
 }
-
-BOOL TranslateMessage(const MSG*) { return FALSE; }
 
 LRESULT DispatchMessageA(const MSG* msg) { return DispatchImpl(msg, false); }
 LRESULT DispatchMessageW(const MSG* msg) { return DispatchImpl(msg, true); }

@@ -91,7 +91,8 @@ VKR_API BOOL GetMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax);
 VKR_API BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax);
 VKR_API BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeMsg);
 VKR_API BOOL PeekMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeMsg);
-// No keyboard here: nothing to translate. Returns FALSE.
+// WM_KEYDOWN and WM_SYSKEYDOWN of a character key post WM_CHAR or WM_SYSCHAR to the same window
+// (the window system's key layout, windows.h); TRUE when it posted one.
 VKR_API BOOL TranslateMessage(const MSG* msg);
 // WM_TIMER with a TIMERPROC calls it (hwnd, WM_TIMER, id, GetTickCount()) while the timer still
 // exists; an incoming cross-apartment call runs it; a window message goes to its window
@@ -129,12 +130,15 @@ VKR_API void FireTimersNow();
 
 // The seam to the window stand-in, installed by it (or by a test). OwnerThread answers the
 // thread that owns a window, or 0 when hwnd is no window; Dispatch runs the window procedure of
-// msg.hwnd on the calling thread (the owner); IsUnicode answers IsWindowUnicode. Null removes
-// the hooks.
+// msg.hwnd on the calling thread (the owner); IsUnicode answers IsWindowUnicode. NextPaint, when
+// set, makes the WM_PAINT of a window of the thread that needs painting (matching the window
+// filter) when no posted message or WM_QUIT is there; it is called under the queue's lock.
+// Null puts back the window system's own hooks (none before the window system is used).
 struct WindowSystemHooks {
   DWORD (*OwnerThread)(HWND hwnd);
   LRESULT (*Dispatch)(const MSG& msg, bool unicode);
   bool (*IsUnicode)(HWND hwnd);
+  bool (*NextPaint)(DWORD threadId, HWND filter, MSG* out) = nullptr;
 };
 VKR_API void SetWindowSystemHooks(const WindowSystemHooks* hooks);
 

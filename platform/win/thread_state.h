@@ -140,6 +140,12 @@ std::optional<SteadyTime> RealTimeAfterTicks(DWORD ticks);
 // Wakes the live threads that have timers (the fake clock moved). Lock held.
 void WakeTimerThreadsLocked();
 
+// The window system's queue hooks: installed now unless a test has its own, and put back when a
+// test removes its own. Not under the lock.
+void InstallDefaultWindowSystemHooks(const WindowSystemHooks& hooks);
+// Ends the timers of a destroyed window. Not under the lock.
+void KillWindowTimers(HWND hwnd);
+
 template <class F>
 void ForEachThreadLocked(F&& fn) {
   for (auto& t : LiveThreadsLocked()) fn(*t);
