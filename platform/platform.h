@@ -44,7 +44,9 @@
 // The window system and GDI.
 #include "platform/ui/types.h"
 #include "platform/ui/windows.h"
+#include "platform/ui/atlwin.h"
 #include "platform/ui/dialogs.h"
+#include "platform/ui/atldlg.h"
 
 // Module support: object maps, class factories, the registrar.
 #include "platform/atl/registrar.h"
