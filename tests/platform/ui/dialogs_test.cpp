@@ -623,4 +623,101 @@ TEST_F(Dialogs, MessageBoxesAnswerFromTheScriptAndAreRecorded) {
   EXPECT_EQ(record[6].answer, IDCANCEL);
 }
 
+// ---- CDialogImpl and CAxDialogImpl ----
+
+class CQuestion : public CDialogImpl<CQuestion> {
+ public:
+  enum { IDD = 320 };
+  BEGIN_MSG_MAP(CQuestion)
+    MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
+    MESSAGE_HANDLER(WM_USER + 5, OnAsk)
+    COMMAND_ID_HANDLER(IDOK, OnOk)
+    COMMAND_ID_HANDLER(IDCANCEL, OnCancel)
+  END_MSG_MAP()
+  LRESULT OnInitDialog(UINT, WPARAM, LPARAM lParam, BOOL&) {
+    Note("init " + std::to_string(lParam));
+    return TRUE;
+  }
+  LRESULT OnAsk(UINT, WPARAM, LPARAM, BOOL&) { return 1234; }
+  LRESULT OnOk(WORD, WORD, HWND, BOOL&) {
+    EndDialog(IDOK);
+    Note(m_hWnd ? "ok, window still known" : "ok, window gone");
+    return 0;
+  }
+  LRESULT OnCancel(WORD, WORD, HWND, BOOL& handled) {
+    handled = FALSE;  // left to the default handling
+    return 0;
+  }
+  void OnFinalMessage(HWND) override { Note("final"); }
+};
+
+class CPage : public CDialogImpl<CPage> {
+ public:
+  enum { IDD = 311 };
+  BEGIN_MSG_MAP(CPage)
+    MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
+  END_MSG_MAP()
+  LRESULT OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
+    Note("page init");
+    return FALSE;
+  }
+};
+
+class CPanel : public CAxDialogImpl<CPanel> {
+ public:
+  enum { IDD = 302 };
+  BEGIN_MSG_MAP(CPanel)
+    MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
+  END_MSG_MAP()
+  LRESULT OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
+    Note("panel init");
+    return FALSE;
+  }
+};
+
+TEST_F(Dialogs, DialogClassesRouteThroughTheirMessageMaps) {
+  HWND frame = Frame();
+  CQuestion modal;
+  IdleAction() = [](HWND) { vkr::ui::PressKey(VK_RETURN); };
+  EXPECT_EQ(modal.DoModal(frame, 5), IDOK);
+  EXPECT_EQ(modal.m_hWnd, nullptr);
+  EXPECT_EQ(Log(), (std::vector<std::string>{"create 1", "create 2", "init 5", "ok, window still known", "final"}));
+
+  // Modeless: answers through DWLP_MSGRESULT, defaults for what the map leaves, EndDialog destroys.
+  Log().clear();
+  CQuestion modeless;
+  HWND dialog = Keep(modeless.Create(frame, 6));
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(modeless.m_hWnd, dialog);
+  EXPECT_EQ(SendMessageW(dialog, WM_USER + 5, 0, 0), 1234);
+  EXPECT_EQ(SendMessageW(dialog, DM_GETDEFID, 0, 0), MAKELRESULT(IDOK, DC_HASDEFID));
+  SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_TRUE(IsWindow(dialog));
+  SendMessageW(dialog, WM_COMMAND, IDOK, 0);  // destroyed inside its own handler
+  EXPECT_FALSE(IsWindow(dialog));
+  EXPECT_EQ(modeless.m_hWnd, nullptr);
+  EXPECT_EQ(Log(), (std::vector<std::string>{"create 1", "create 2", "init 6", "ok, window still known", "final"}));
+
+  // A dialog whose hosted item is a dialog made while the outer one waits for its first message.
+  Log().clear();
+  std::vector<std::unique_ptr<CPage>> pages;
+  vkr::ui::SetHostedItemCreator([&](HWND parent, HINSTANCE, const vkr::ui::DialogItemTemplate& item, const RECT&,
+                                    HRESULT*) -> HWND {
+    pages.push_back(std::make_unique<CPage>());
+    HWND page = pages.back()->Create(parent);
+    SetWindowLongW(page, GWL_ID, item.id);
+    return page;
+  });
+  CPanel panel;
+  ASSERT_NE(Keep(panel.Create(frame)), nullptr);
+  ASSERT_EQ(pages.size(), 1u);
+  EXPECT_EQ(pages[0]->m_hWnd, GetDlgItem(panel.m_hWnd, 217));
+  EXPECT_EQ(GetParent(pages[0]->m_hWnd), panel.m_hWnd);
+  EXPECT_EQ(Log(), (std::vector<std::string>{"create 21", "create 22", "create 23", "page init", "create 1",
+                                              "panel init"}));
+  EXPECT_TRUE(panel.GetHostedItemFailures().empty());
+  DestroyWindow(panel.m_hWnd);
+  EXPECT_EQ(pages[0]->m_hWnd, nullptr);
+}
+
 }  // namespace
