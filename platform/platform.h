@@ -46,6 +46,7 @@
 #include "platform/ui/windows.h"
 #include "platform/ui/atlwin.h"
 #include "platform/ui/dialogs.h"
+#include "platform/ui/atldlg.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/render.h"

@@ -85,10 +85,6 @@ RECT ItemRect(const DialogItemTemplate& item) {
   return RECT{origin.cx, origin.cy, origin.cx + size.cx, origin.cy + size.cy};
 }
 
-bool IsDefPushButtonItem(const DialogItemTemplate& item) {
-  return _wcsicmp(item.className.c_str(), u"Button") == 0 && (item.style & kButtonTypeMask) == kBsDefPushButton;
-}
-
 }  // namespace
 
 std::shared_ptr<DialogState> StateOf(HWND dialog) {
@@ -200,7 +196,9 @@ HWND CreateFromTemplate(HINSTANCE instance, const DialogTemplate& t, HWND parent
     if (!child) continue;
     if (t.hasFont) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), FALSE);
     SetStaticImage(instance, item, child);
-    if (state->defaultId == 0 && item.id > 0 && item.id <= 0xFFFF && IsDefPushButtonItem(item))
+    // The first button that presents itself as the default one gives the default id.
+    if (state->defaultId == 0 && item.id > 0 && item.id <= 0xFFFF &&
+        (SendMessageW(child, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON))
       state->defaultId = static_cast<WORD>(item.id);
     if (!IsWindow(dialog)) return nullptr;
   }

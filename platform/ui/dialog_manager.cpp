@@ -8,9 +8,10 @@
 //
 // The default-button look follows the focus as on Windows: when the dialog manager moves the focus
 // to a push button (Tab, arrows, mnemonics, WM_NEXTDLGCTL, the first focus), that button gets
-// BS_DEFPUSHBUTTON and the button that had it loses it; when the focus moves on to a control that
-// is no push button, the dialog's default button (DM_GETDEFID) gets it back. A focus change made
-// with SetFocus alone moves nothing.
+// BS_DEFPUSHBUTTON and the button that had it loses it (the default buttons of the dialogs around
+// it too); when the focus moves on to a control that is no push button, the default button that
+// Enter would press gets it back (DM_GETDEFID of the nearest dialog that has one, else of the outer
+// dialog). A focus change made with SetFocus alone moves nothing.
 #include <string>
 #include <vector>
 
@@ -86,17 +87,19 @@ HWND DefaultButtonOf(HWND dialog) {
 
 void CheckDefPushButton(HWND dialog, HWND oldFocus, HWND newFocus) {
   if (oldFocus == newFocus) return;
-  HWND owner = DialogOf(newFocus, dialog);
-  HWND defaultButton = DefaultButtonOf(owner);
-  const UINT newCode = DialogCode(newFocus);
-  if (IsPushButton(newCode)) {
-    if (oldFocus && IsWindow(oldFocus) && oldFocus != newFocus && (DialogCode(oldFocus) & DLGC_DEFPUSHBUTTON))
-      SetLook(oldFocus, false);
-    if (defaultButton && defaultButton != newFocus) SetLook(defaultButton, false);
+  // The default button that Enter would press: the nearest dialog's, else the outer dialog's.
+  HWND inner = DialogOf(newFocus, dialog);
+  HWND innerDefault = DefaultButtonOf(inner);
+  HWND outerDefault = inner == dialog ? innerDefault : DefaultButtonOf(dialog);
+  HWND defaultButton = innerDefault ? innerDefault : outerDefault;
+  const bool oldHadLook = oldFocus && IsWindow(oldFocus) && (DialogCode(oldFocus) & DLGC_DEFPUSHBUTTON);
+  if (IsPushButton(DialogCode(newFocus))) {
+    if (oldHadLook) SetLook(oldFocus, false);
+    for (HWND b : {innerDefault, outerDefault})
+      if (b && b != newFocus) SetLook(b, false);
     SetLook(newFocus, true);
   } else {
-    if (oldFocus && IsWindow(oldFocus) && oldFocus != defaultButton && (DialogCode(oldFocus) & DLGC_DEFPUSHBUTTON))
-      SetLook(oldFocus, false);
+    if (oldHadLook && oldFocus != defaultButton) SetLook(oldFocus, false);
     if (defaultButton) SetLook(defaultButton, true);
   }
 }
