@@ -18,20 +18,17 @@ const char* FrameTestControl::TemplateText() const {
          "END\n";
 }
 
-BOOL FrameTestControl::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM, LRESULT& result, DWORD) {
-  if (message == kCloseRequestMessage) {
-    m_calls.push_back("close request");
-    if (onCloseRequest) onCloseRequest();
-    result = 0;
-    return TRUE;
-  }
-  if (message == WM_COMMAND && LOWORD(wParam) == 101 && HIWORD(wParam) == BN_CLICKED) {
-    m_calls.push_back("close clicked");
-    PostMessageW(m_hWnd, kCloseRequestMessage, 0, 0);
-    result = 0;
-    return TRUE;
-  }
-  return FALSE;
+LRESULT FrameTestControl::OnCloseRequest(UINT, WPARAM, LPARAM, BOOL&) {
+  m_calls.push_back("close request");
+  if (onCloseRequest) onCloseRequest();
+  return 0;
+}
+
+// The close button asks for the close as a user interface does: through its own window's queue.
+LRESULT FrameTestControl::OnCloseClicked(WORD, WORD, HWND, BOOL&) {
+  m_calls.push_back("close clicked");
+  PostMessageW(m_hWnd, kCloseRequestMessage, 0, 0);
+  return 0;
 }
 
 HRESULT FrameTestControl::GetTypeInfoCount(UINT* count) {

@@ -41,8 +41,12 @@ class FrameTestControl : public vkr::atl::CompositeControl<FrameTestControl, IDt
   const char* TemplateText() const override;
   CLSID ObjectClsid() const override { return CLSID_FrameTestControl; }
   const std::vector<std::string>& Calls() override { return m_calls; }
-  BOOL ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
-                            DWORD mapId) override;
+  BEGIN_MSG_MAP(FrameTestControl)
+    MESSAGE_HANDLER(kCloseRequestMessage, OnCloseRequest)
+    COMMAND_HANDLER(101, BN_CLICKED, OnCloseClicked)
+  END_MSG_MAP()
+  LRESULT OnCloseRequest(UINT, WPARAM, LPARAM, BOOL&);
+  LRESULT OnCloseClicked(WORD, WORD, HWND, BOOL&);
 
   // IDispatch
   HRESULT GetTypeInfoCount(UINT* count) override;

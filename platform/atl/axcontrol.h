@@ -82,7 +82,7 @@ class CompositeControl : public Implements<IOleObject, IOleInPlaceObject, IOleIn
       case OLEIVERB_UIACTIVATE:
         return InPlaceActivate(verb, rect);
       case OLEIVERB_HIDE:
-        if (m_hWnd) ShowWindow(m_hWnd, SW_HIDE);
+        if (m_hWnd) ::ShowWindow(m_hWnd, SW_HIDE);
         return S_OK;
       default:
         return E_NOTIMPL;
@@ -99,7 +99,7 @@ class CompositeControl : public Implements<IOleObject, IOleInPlaceObject, IOleIn
     *clsid = ObjectClsid();
     return S_OK;
   }
-  HRESULT GetUserType(DWORD form, LPOLESTR* text) override { return OleRegGetUserType(ObjectClsid(), form, text); }
+  HRESULT GetUserType(DWORD form, LPOLESTR* text) override { return ::OleRegGetUserType(ObjectClsid(), form, text); }
   HRESULT SetExtent(DWORD aspect, SIZEL* size) override {
     if (aspect != DVASPECT_CONTENT) return E_FAIL;
     if (!size) return E_POINTER;
@@ -160,7 +160,7 @@ class CompositeControl : public Implements<IOleObject, IOleInPlaceObject, IOleIn
   }
   HRESULT SetObjectRects(LPCRECT pos, LPCRECT) override {
     if (!pos) return E_POINTER;
-    if (m_hWnd) MoveWindow(m_hWnd, pos->left, pos->top, pos->right - pos->left, pos->bottom - pos->top, TRUE);
+    if (m_hWnd) ::MoveWindow(m_hWnd, pos->left, pos->top, pos->right - pos->left, pos->bottom - pos->top, TRUE);
     return S_OK;
   }
   HRESULT ReactivateAndUndo() override { return E_NOTIMPL; }
@@ -170,16 +170,16 @@ class CompositeControl : public Implements<IOleObject, IOleInPlaceObject, IOleIn
     if (!msg) return E_POINTER;
     HRESULT result = S_FALSE;
     if (PreTranslateAccelerator(msg, &result)) return result;
-    if (m_hWnd && (msg->hwnd == m_hWnd || IsChild(m_hWnd, msg->hwnd)) && IsDialogMessageW(m_hWnd, msg))
+    if (m_hWnd && (msg->hwnd == m_hWnd || ::IsChild(m_hWnd, msg->hwnd)) && ::IsDialogMessageW(m_hWnd, msg))
       return S_OK;
     // A key the control does not take goes back to its container, with the modifiers held.
     if (msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST && m_spClientSite) {
       ComPtr<IOleControlSite> site;
       if (SUCCEEDED(m_spClientSite->QueryInterface(IOleControlSite::iid, site.PutVoid())) && site) {
         DWORD modifiers = 0;
-        if (GetKeyState(VK_SHIFT) < 0) modifiers |= KEYMOD_SHIFT;
-        if (GetKeyState(VK_CONTROL) < 0) modifiers |= KEYMOD_CONTROL;
-        if (GetKeyState(VK_MENU) < 0) modifiers |= KEYMOD_ALT;
+        if (::GetKeyState(VK_SHIFT) < 0) modifiers |= KEYMOD_SHIFT;
+        if (::GetKeyState(VK_CONTROL) < 0) modifiers |= KEYMOD_CONTROL;
+        if (::GetKeyState(VK_MENU) < 0) modifiers |= KEYMOD_ALT;
         return site->TranslateAccelerator(msg, modifiers) == S_OK ? S_OK : S_FALSE;
       }
     }
@@ -203,7 +203,7 @@ class CompositeControl : public Implements<IOleObject, IOleInPlaceObject, IOleIn
   HRESULT OnAmbientPropertyChange(DISPID id) override {
     if ((id == DISPID_AMBIENT_BACKCOLOR || id == DISPID_UNKNOWN) && m_spClientSite) {
       m_clrBackground = AmbientBackColor(m_spClientSite.Get(), m_clrBackground);
-      if (m_hWnd) InvalidateRect(m_hWnd, nullptr, TRUE);
+      if (m_hWnd) ::InvalidateRect(m_hWnd, nullptr, TRUE);
     }
     return S_OK;
   }
@@ -235,7 +235,7 @@ class CompositeControl : public Implements<IOleObject, IOleInPlaceObject, IOleIn
   HRESULT InitNew() override { return OnInitNew(); }
 
   ~CompositeControl() override {
-    if (m_hbrBackground) DeleteObject(m_hbrBackground);
+    if (m_hbrBackground) ::DeleteObject(m_hbrBackground);
   }
 
   // The ambient user mode of the site (true without a site).
@@ -249,14 +249,14 @@ class CompositeControl : public Implements<IOleObject, IOleInPlaceObject, IOleIn
   BOOL BaseWindowMessage(UINT message, WPARAM wParam, LPARAM, LRESULT* result) override {
     if (message != WM_CTLCOLORDLG && message != WM_ERASEBKGND) return FALSE;
     if (!m_hbrBackground || m_brushColor != m_clrBackground) {
-      if (m_hbrBackground) DeleteObject(m_hbrBackground);
-      m_hbrBackground = CreateSolidBrush(m_clrBackground);
+      if (m_hbrBackground) ::DeleteObject(m_hbrBackground);
+      m_hbrBackground = ::CreateSolidBrush(m_clrBackground);
       m_brushColor = m_clrBackground;
     }
     if (message == WM_ERASEBKGND) {
       RECT client{};
-      GetClientRect(m_hWnd, &client);
-      FillRect(reinterpret_cast<HDC>(wParam), &client, m_hbrBackground);
+      ::GetClientRect(m_hWnd, &client);
+      ::FillRect(reinterpret_cast<HDC>(wParam), &client, m_hbrBackground);
       *result = 1;
       return TRUE;
     }
@@ -295,12 +295,12 @@ class CompositeControl : public Implements<IOleObject, IOleInPlaceObject, IOleIn
       OnWindowCreated();
     }
     if (pos.right > pos.left && pos.bottom > pos.top)
-      MoveWindow(m_hWnd, pos.left, pos.top, pos.right - pos.left, pos.bottom - pos.top, TRUE);
-    ShowWindow(m_hWnd, SW_SHOW);
+      ::MoveWindow(m_hWnd, pos.left, pos.top, pos.right - pos.left, pos.bottom - pos.top, TRUE);
+    ::ShowWindow(m_hWnd, SW_SHOW);
     if (verb == OLEIVERB_UIACTIVATE && !m_bUIActive) {
       m_bUIActive = true;
       site->OnUIActivate();
-      if (!IsChild(m_hWnd, GetFocus())) SetFocus(m_hWnd);
+      if (!::IsChild(m_hWnd, ::GetFocus())) ::SetFocus(m_hWnd);
     }
     return S_OK;
   }

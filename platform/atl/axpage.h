@@ -45,7 +45,7 @@ class PropertyPage : public Implements<IPropertyPage, Itfs...>, public AxDialogW
   // The text of string resource `id` of the class's module; false when there is none.
   virtual bool PageString(UINT id, std::u16string* text) {
     WCHAR buffer[1024] = {};
-    const int n = LoadStringW(ResourceInstance(), id, buffer, 1024);
+    const int n = ::LoadStringW(ResourceInstance(), id, buffer, 1024);
     if (n <= 0) return false;
     text->assign(buffer, static_cast<std::size_t>(n));
     return true;
@@ -88,9 +88,9 @@ class PropertyPage : public Implements<IPropertyPage, Itfs...>, public AxDialogW
     out.dwHelpContext = m_dwHelpContext;
     if (!LoadTaskString(TitleId(), &out.pszTitle) || !LoadTaskString(DocStringId(), &out.pszDocString) ||
         !LoadTaskString(HelpFileId(), &out.pszHelpFile)) {
-      CoTaskMemFree(out.pszTitle);
-      CoTaskMemFree(out.pszDocString);
-      CoTaskMemFree(out.pszHelpFile);
+      ::CoTaskMemFree(out.pszTitle);
+      ::CoTaskMemFree(out.pszDocString);
+      ::CoTaskMemFree(out.pszHelpFile);
       return E_OUTOFMEMORY;
     }
     *info = out;
@@ -106,13 +106,13 @@ class PropertyPage : public Implements<IPropertyPage, Itfs...>, public AxDialogW
   }
   HRESULT Show(UINT cmd) override {
     if (!m_hWnd) return E_UNEXPECTED;
-    ShowWindow(m_hWnd, static_cast<int>(cmd));
+    ::ShowWindow(m_hWnd, static_cast<int>(cmd));
     return S_OK;
   }
   HRESULT Move(LPCRECT rect) override {
     if (!m_hWnd) return E_UNEXPECTED;
     if (!rect) return E_POINTER;
-    MoveWindow(m_hWnd, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, TRUE);
+    ::MoveWindow(m_hWnd, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, TRUE);
     return S_OK;
   }
   HRESULT IsPageDirty() override { return m_bDirty ? S_OK : S_FALSE; }
@@ -126,7 +126,7 @@ class PropertyPage : public Implements<IPropertyPage, Itfs...>, public AxDialogW
     if (!msg) return E_POINTER;
     HRESULT result = S_FALSE;
     if (PreTranslateAccelerator(msg, &result)) return result;
-    if (m_hWnd && (msg->hwnd == m_hWnd || IsChild(m_hWnd, msg->hwnd)) && IsDialogMessageW(m_hWnd, msg))
+    if (m_hWnd && (msg->hwnd == m_hWnd || ::IsChild(m_hWnd, msg->hwnd)) && ::IsDialogMessageW(m_hWnd, msg))
       return S_OK;
     return S_FALSE;
   }

@@ -8,27 +8,28 @@
 
 #include "platform/atl/axhost.h"
 #include "platform/com/object.h"
+#include "platform/ui/atlwin.h"
 #include "platform/ui/dialogs.h"
 #include "platform/ui/windows.h"
 #include "platform/win/module.h"
 
 namespace vkr::atl {
 
-class AxDialogWindow {
+// A CWindow (its m_hWnd and helpers) with a message map (CMessageMap: BEGIN_MSG_MAP in the class
+// overrides ProcessWindowMessage).
+class AxDialogWindow : public CWindow, public CMessageMap {
  public:
-  HWND m_hWnd = nullptr;
-
   AxDialogWindow() = default;
   AxDialogWindow(const AxDialogWindow&) = delete;
   AxDialogWindow& operator=(const AxDialogWindow&) = delete;
   virtual ~AxDialogWindow() {
     // The class above is gone: its map must not see the last messages.
     m_dying = true;
-    if (m_hWnd && IsWindow(m_hWnd)) DestroyWindow(m_hWnd);
+    if (m_hWnd && ::IsWindow(m_hWnd)) ::DestroyWindow(m_hWnd);
   }
 
   // The class's message map: TRUE when it handled the message (lResult is the answer).
-  virtual BOOL ProcessWindowMessage(HWND, UINT, WPARAM, LPARAM, LRESULT&, DWORD = 0) { return FALSE; }
+  BOOL ProcessWindowMessage(HWND, UINT, WPARAM, LPARAM, LRESULT&, DWORD = 0) override { return FALSE; }
 
   // The class's dialog template as text in memory, for a class without resources of its own;
   // null (the default) takes the template from ResourceInstance().
@@ -59,15 +60,15 @@ class AxDialogWindow {
   // Makes the dialog `id` as a child of `parent`; NULL when it could not be made.
   HWND CreateDialogWindow(UINT id, HWND parent) {
     if (m_hWnd) return m_hWnd;
-    AtlAxWinInit();
+    ::AtlAxWinInit();
     if (const char* text = TemplateText())
-      return CreateDialogIndirectParamW(ResourceInstance(), reinterpret_cast<LPCDLGTEMPLATEW>(text), parent,
+      return ::CreateDialogIndirectParamW(ResourceInstance(), reinterpret_cast<LPCDLGTEMPLATEW>(text), parent,
                                         &DialogProc, reinterpret_cast<LPARAM>(this));
-    return CreateDialogParamW(ResourceInstance(), MAKEINTRESOURCEW(static_cast<WORD>(id)), parent, &DialogProc,
+    return ::CreateDialogParamW(ResourceInstance(), MAKEINTRESOURCEW(static_cast<WORD>(id)), parent, &DialogProc,
                               reinterpret_cast<LPARAM>(this));
   }
   void DestroyDialogWindow() {
-    if (m_hWnd && IsWindow(m_hWnd)) DestroyWindow(m_hWnd);
+    if (m_hWnd && ::IsWindow(m_hWnd)) ::DestroyWindow(m_hWnd);
     m_hWnd = nullptr;
   }
 
@@ -107,7 +108,7 @@ class AxDialogWindow {
       case WM_QUERYDRAGICON:
         return static_cast<INT_PTR>(result);
       default:
-        if (IsWindow(hwnd)) SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
+        if (::IsWindow(hwnd)) ::SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
         return TRUE;
     }
   }

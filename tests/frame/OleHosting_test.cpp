@@ -177,7 +177,7 @@ class TestPage : public vkr::atl::PropertyPage<TestPage, ISpecifyPropertyPages> 
   }
   void OnWindowCreated() override {
     RECT r{};
-    GetClientRect(m_hWnd, &r);
+    ::GetClientRect(m_hWnd, &r);
     created = {r.right - r.left, r.bottom - r.top};
   }
   HRESULT GetPages(CAUUID* pages) override {
