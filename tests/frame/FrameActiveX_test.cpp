@@ -132,6 +132,7 @@ TEST_F(FrameActiveX, CloseAsksPrepareToReleaseFirstAndFalseKeepsTheControlOpen) 
   VARIANT_BOOL closed = VARIANT_TRUE;
   EXPECT_EQ(host->CloseActiveXControl(id, &closed), S_OK);
   EXPECT_FALSE(closed);
+  EXPECT_EQ(control->Calls().back(), "PrepareToRelease active -> 0") << "asked while still in place";
   EXPECT_TRUE(IsWindow(window));
   EXPECT_TRUE(control->m_bInPlaceActive);
   EXPECT_EQ(frame->activeX.OpenControls().size(), 1u);
