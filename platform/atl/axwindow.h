@@ -31,6 +31,9 @@ class AxDialogWindow : public CWindow, public CMessageMap {
   // The class's message map: TRUE when it handled the message (lResult is the answer).
   BOOL ProcessWindowMessage(HWND, UINT, WPARAM, LPARAM, LRESULT&, DWORD = 0) override { return FALSE; }
 
+  // The control hosted by dialog item `id` of this window, as interface iid (ATL's CWindow member).
+  HRESULT GetDlgControl(int id, REFIID iid, void** ppv) const { return ::GetDlgControl(m_hWnd, id, iid, ppv); }
+
   // The class's dialog template as text in memory, for a class without resources of its own;
   // null (the default) takes the template from ResourceInstance().
   virtual const char* TemplateText() const { return nullptr; }
