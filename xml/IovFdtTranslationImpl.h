@@ -29,7 +29,7 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
   IovFdtTranslationImpl() = default;
   IovFdtTranslationImpl(const IovFdtTranslationImpl&) = delete;
   IovFdtTranslationImpl& operator=(const IovFdtTranslationImpl&) = delete;
-  virtual ~IovFdtTranslationImpl() = default;
+  virtual ~IovFdtTranslationImpl() { ReleaseDocument(); }
 
   // ---- IovFdtTranslation ----
 
@@ -128,6 +128,7 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
       }
       vkr::KeepTranslationDocument(vkr::View(xml), document.Get());
     }
+    ReleaseDocument();
     m_spTranslationDoc = document;
     m_bSharedDocument = true;
     *loaded = VARIANT_TRUE;
@@ -250,9 +251,18 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
     if (FAILED(hr)) return hr;
     vkr::ComPtr<IXMLDOMDocument2> document;
     if (!copy || FAILED(copy->QueryInterface(IID_IXMLDOMDocument2, document.PutVoid())) || !document) return E_FAIL;
+    ReleaseDocument();
     m_spTranslationDoc = document;
     m_bSharedDocument = false;
     return S_OK;
+  }
+
+  // Lets go of the document; a shared one stays kept only while another DTM holds it.
+  void ReleaseDocument() {
+    const bool shared = m_bSharedDocument && m_spTranslationDoc;
+    m_spTranslationDoc = nullptr;
+    m_bSharedDocument = false;
+    if (shared) vkr::ForgetUnusedTranslationDocuments();
   }
 
   // The translation document, empty until a load succeeds. It may be shared with the other DTMs

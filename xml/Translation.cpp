@@ -2,7 +2,9 @@
 // entry and message look-ups, and the function-id placeholder.
 #include "xml/Translation.h"
 
+#include <algorithm>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -257,32 +259,79 @@ HRESULT SubstituteFunctionId(BSTR text, LONG functionId, BSTR* out) {
 namespace vkr {
 namespace {
 
+// Kept per thread: a document is read only on the thread that loaded it. Process-wide rather
+// than thread_local, so that no module-owned thread storage outlives the module; an entry goes
+// once no DTM holds its document any more, so nothing is kept after the last DTM is released.
 struct KeptTranslation {
+  DWORD thread = 0;
   std::size_t hash = 0;
   std::u16string text;
   ComPtr<IXMLDOMDocument2> document;
 };
 constexpr std::size_t kKeptTranslations = 4;
 
-std::vector<KeptTranslation>& KeptTranslations() {
-  thread_local std::vector<KeptTranslation> kept;
+struct KeptTranslations {
+  std::mutex lock;
+  std::vector<KeptTranslation> entries;
+};
+
+KeptTranslations& Kept() {
+  static KeptTranslations kept;
   return kept;
+}
+
+// Whether only the cache holds the document.
+bool OnlyKept(IXMLDOMDocument2* document) {
+  const ULONG count = document->AddRef();
+  document->Release();
+  return count <= 2;
 }
 
 }  // namespace
 
 ComPtr<IXMLDOMDocument2> SharedTranslationDocument(std::u16string_view text) {
   const std::size_t hash = std::hash<std::u16string_view>()(text);
-  for (const KeptTranslation& k : KeptTranslations())
-    if (k.hash == hash && k.text == text) return k.document;
+  const DWORD thread = GetCurrentThreadId();
+  KeptTranslations& kept = Kept();
+  std::lock_guard<std::mutex> hold(kept.lock);
+  for (const KeptTranslation& k : kept.entries)
+    if (k.thread == thread && k.hash == hash && k.text == text) return k.document;
   return nullptr;
 }
 
 void KeepTranslationDocument(std::u16string_view text, IXMLDOMDocument2* document) {
-  std::vector<KeptTranslation>& kept = KeptTranslations();
-  if (kept.size() >= kKeptTranslations) kept.erase(kept.begin());
-  kept.push_back(KeptTranslation{std::hash<std::u16string_view>()(text), std::u16string(text),
-                                 ComPtr<IXMLDOMDocument2>(document)});
+  const DWORD thread = GetCurrentThreadId();
+  std::vector<KeptTranslation> dropped;
+  KeptTranslations& kept = Kept();
+  std::lock_guard<std::mutex> hold(kept.lock);
+  std::size_t mine = 0;
+  for (const KeptTranslation& k : kept.entries) mine += k.thread == thread ? 1 : 0;
+  if (mine >= kKeptTranslations) {
+    const auto oldest = std::find_if(kept.entries.begin(), kept.entries.end(),
+                                     [thread](const KeptTranslation& k) { return k.thread == thread; });
+    dropped.push_back(std::move(*oldest));
+    kept.entries.erase(oldest);
+  }
+  kept.entries.push_back(KeptTranslation{thread, std::hash<std::u16string_view>()(text), std::u16string(text),
+                                         ComPtr<IXMLDOMDocument2>(document)});
+}
+
+void ForgetUnusedTranslationDocuments() {
+  const DWORD thread = GetCurrentThreadId();
+  std::vector<KeptTranslation> dropped;
+  {
+    KeptTranslations& kept = Kept();
+    std::lock_guard<std::mutex> hold(kept.lock);
+    for (auto it = kept.entries.begin(); it != kept.entries.end();) {
+      if (it->thread == thread && OnlyKept(it->document.Get())) {
+        dropped.push_back(std::move(*it));
+        it = kept.entries.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  // The documents are released here, outside the lock.
 }
 
 }  // namespace vkr

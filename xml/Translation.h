@@ -67,9 +67,11 @@ bool CheckDocumentFile(std::u16string_view path, std::string* problem);
 // The translation documents of the calling thread, by the text they were loaded from: the DTMs of
 // one thread (they use their translation on their apartment's thread only) share the document of
 // one text while they only read it. Null when the thread has none for the text. The thread keeps
-// at most a few documents, the latest.
+// at most a few documents, the latest, and only while some DTM holds them: a DTM that lets go of
+// a shared document calls ForgetUnusedTranslationDocuments afterwards.
 ComPtr<IXMLDOMDocument2> SharedTranslationDocument(std::u16string_view text);
 void KeepTranslationDocument(std::u16string_view text, IXMLDOMDocument2* document);
+void ForgetUnusedTranslationDocuments();
 
 // The text as an XPath string literal: in double quotes, or in single quotes when it holds a
 // double quote; false when it holds both, which no literal can carry.
