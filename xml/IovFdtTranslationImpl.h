@@ -166,6 +166,31 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
     *found = VARIANT_FALSE;
     if (!m_spTranslationDoc) return E_FAIL;
     if (!xpath || !*xpath) return E_INVALIDARG;
+    // A shared document does not change: each look-up is made on it once for all its DTMs.
+    std::u16string key;
+    if (m_bSharedDocument) {
+      key = std::u16string(m_bstrLanguageCodeAttribute.View()) + u'\n' + std::u16string(vkr::View(code)) + u'\n' +
+            std::u16string(vkr::View(xpath));
+      std::optional<std::u16string> known;
+      if (vkr::FindSharedLocaleText(m_spTranslationDoc.Get(), key, &known)) {
+        if (!known) return S_FALSE;
+        *text = SysAllocStringLen(known->data(), static_cast<UINT>(known->size()));
+        if (!*text) return E_OUTOFMEMORY;
+        *found = VARIANT_TRUE;
+        return S_OK;
+      }
+    }
+    const HRESULT hr = LookUpLocaleText(code, xpath, text, found);
+    if (m_bSharedDocument && SUCCEEDED(hr)) {
+      if (*found)
+        vkr::KeepSharedLocaleText(m_spTranslationDoc.Get(), key, std::u16string(vkr::View(*text)));
+      else
+        vkr::KeepSharedLocaleText(m_spTranslationDoc.Get(), key, std::nullopt);
+    }
+    return hr;
+  }
+
+  HRESULT LookUpLocaleText(BSTR code, BSTR xpath, BSTR* text, VARIANT_BOOL* found) {
     std::u16string current(vkr::View(code));
     for (;;) {
       std::u16string literal;

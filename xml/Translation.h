@@ -8,6 +8,7 @@
 // language fallbacks of its implementation apply to every one of them.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -72,6 +73,14 @@ bool CheckDocumentFile(std::u16string_view path, std::string* problem);
 ComPtr<IXMLDOMDocument2> SharedTranslationDocument(std::u16string_view text);
 void KeepTranslationDocument(std::u16string_view text, IXMLDOMDocument2* document);
 void ForgetUnusedTranslationDocuments();
+// The answers of look-ups made on a shared document (which nobody changes while it is shared), by
+// the look-up's key: found with the answer (absent: nothing was found), or false when not asked yet.
+bool FindSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, std::optional<std::u16string>* text);
+void KeepSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, const std::optional<std::u16string>& text);
+// A translation file's root element as text, kept by the file's path while its size and time of
+// writing stay the same, so the DTMs that load one file parse it once.
+bool FindReadTranslationFile(const std::u16string& path, std::u16string* xml);
+void KeepReadTranslationFile(const std::u16string& path, std::u16string_view xml);
 
 // The text as an XPath string literal: in double quotes, or in single quotes when it holds a
 // double quote; false when it holds both, which no literal can carry.
