@@ -28,8 +28,14 @@ HRESULT CParamCollection::Add(const ParInfo& record) {
   return S_OK;
 }
 
-HRESULT CParamCollection::GetAt(LONG index, ParInfo* out) {
-  if (!out || index < 0 || static_cast<ULONG>(index) >= Count()) return E_INVALIDARG;
+HRESULT CParamCollection::IdAt(LONG index, ULONG* id) {
+  if (!id || index < 0 || static_cast<ULONG>(index) >= Count()) return E_INVALIDARG;
+  MoveCursor(index);
+  *id = m_cursor->first;
+  return S_OK;
+}
+
+void CParamCollection::MoveCursor(LONG index) {
   if (m_nCursorIndex != index) {
     if (m_nCursorIndex != kNoCursor && index == m_nCursorIndex + 1) {
       ++m_cursor;
@@ -38,6 +44,11 @@ HRESULT CParamCollection::GetAt(LONG index, ParInfo* out) {
     }
     m_nCursorIndex = index;
   }
+}
+
+HRESULT CParamCollection::GetAt(LONG index, ParInfo* out) {
+  if (!out || index < 0 || static_cast<ULONG>(index) >= Count()) return E_INVALIDARG;
+  MoveCursor(index);
   // Every path resolves references, so asking twice gives the same record.
   return CopyParInfo(m_cursor->second, out);
 }

@@ -27,6 +27,8 @@ class CParamCollection {
   // E_INVALIDARG for a null out or an index outside 0..Count()-1. Walking 0, 1, 2, ... costs one
   // step per record.
   HRESULT GetAt(LONG index, ParInfo* out);
+  // The id at a position, as GetAt would give it, without copying the record.
+  HRESULT IdAt(LONG index, ULONG* id);
   // A copy of a stored record for a caller; a reference record comes back with the value, kind,
   // VARTYPE, limits, default, device value, flags, enumeration list, relation text, further number
   // and name of the record it refers to (and its own id).
@@ -71,6 +73,7 @@ class CParamCollection {
     return const_cast<ParInfo*>(static_cast<const CParamCollection*>(this)->Referenced(reference, hr));
   }
   void InvalidateCursor() { m_nCursorIndex = kNoCursor; }
+  void MoveCursor(LONG index);
 
   static constexpr LONG kNoCursor = -5;
   Map m_records;
