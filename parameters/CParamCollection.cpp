@@ -28,6 +28,19 @@ HRESULT CParamCollection::Add(const ParInfo& record) {
   return S_OK;
 }
 
+HRESULT CParamCollection::Add(ParInfo&& record) {
+  InvalidateCursor();
+  if (m_records.count(record.m_nId)) return S_OK;
+  if (record.m_dwAddressed == 1) record.m_dwFlags |= PFL_ADDRESSED;
+  try {
+    const ULONG id = record.m_nId;
+    m_records.emplace(id, std::move(record));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
 HRESULT CParamCollection::IdAt(LONG index, ULONG* id) {
   if (!id || index < 0 || static_cast<ULONG>(index) >= Count()) return E_INVALIDARG;
   MoveCursor(index);

@@ -23,6 +23,8 @@ class CParamCollection {
   // Stores a copy under the record's id; an id already present keeps its first record (S_OK). An
   // addressed record (addressed word 1) gets flag 0x400. E_OUTOFMEMORY.
   HRESULT Add(const ParInfo& record);
+  // The same, taking the record over instead of copying it (it is left empty when stored).
+  HRESULT Add(ParInfo&& record);
   // The record at a zero-based position in ascending id order, copied as CopyParInfo gives it.
   // E_INVALIDARG for a null out or an index outside 0..Count()-1. Walking 0, 1, 2, ... costs one
   // step per record.
