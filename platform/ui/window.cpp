@@ -249,7 +249,9 @@ std::vector<HWND>& TopLevelLocked() { return T().topLevel; }
 
 std::shared_ptr<Window> FindLocked(HWND hwnd) {
   if (!hwnd) return nullptr;
+  DWORD saved = GetLastError();
   auto object = vkr::platform::LookupHandleObject(hwnd);
+  SetLastError(saved);
   if (!object || object->Kind() != vkr::platform::HandleKind::Window) return nullptr;
   auto w = std::static_pointer_cast<Window>(object);
   return w->dead ? nullptr : w;

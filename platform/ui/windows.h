@@ -568,6 +568,7 @@ VKR_API BOOL DestroyWindow(HWND hwnd);
 VKR_API BOOL IsWindow(HWND hwnd);
 VKR_API LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 VKR_API LRESULT DefWindowProcW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Calls the procedure as it is (no text conversion), keeping the window's object alive meanwhile.
 VKR_API LRESULT CallWindowProcA(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 VKR_API LRESULT CallWindowProcW(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 VKR_API HWND GetWindow(HWND hwnd, UINT cmd);
