@@ -926,6 +926,15 @@ TEST(WindowThreads, CallsFromAnotherThreadRunOnTheOwnersThread) {
   t.join();
   EXPECT_FALSE(IsWindow(hwnd));
   CloseHandle(ready);
+
+  // A thread that ends leaves no window behind.
+  HWND left = nullptr;
+  std::thread([&] {
+    left = CreateWindowExW(0, u"UiCoreThreaded", u"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  }).join();
+  ASSERT_NE(left, nullptr);
+  EXPECT_FALSE(IsWindow(left));
+  EXPECT_EQ(SendMessageW(left, WM_GETTEXTLENGTH, 0, 0), 0);
 }
 
 }  // namespace
