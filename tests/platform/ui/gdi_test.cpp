@@ -191,8 +191,8 @@ TEST(GdiPrimitives, WindowsColoursAndStockObjects) {
 }
 
 TEST(GdiText, SystemFontIsSixteenHighAndExtentsAreFixed) {
-  // Every new DC starts with the System font.
-  HDC screen = CreateCompatibleDC(nullptr);
+  // Every new DC starts with the System font; the screen's DC draws nothing but measures.
+  HDC screen = GetDC(nullptr);
   ASSERT_NE(screen, nullptr);
   TEXTMETRICA tm{};
   ASSERT_TRUE(GetTextMetricsA(screen, &tm));
@@ -202,7 +202,7 @@ TEST(GdiText, SystemFontIsSixteenHighAndExtentsAreFixed) {
   ASSERT_TRUE(GetTextExtentPoint32A(screen, "Level 4.50 m", 12, &sz));
   EXPECT_EQ(sz.cy, 16);
   EXPECT_EQ(sz.cx, 86);
-  DeleteDC(screen);
+  ReleaseDC(nullptr, screen);
 
   struct FontCase {
     const char* face;
@@ -307,6 +307,53 @@ TEST(GdiBitmaps, CheckBoxGlyphsAreTheFourByThreeGrid) {
   for (int y = 0; y < h / 2; ++y)
     for (int x = 0; x < w / 2; ++x) EXPECT_NE(p.At(x, 2 * h + y), white) << "no light at the top left";
   DeleteObject(glyphs);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GdiBitmaps, ResourcesFilesAndTheFiveStatusIconsLoadAndFree) {
+  const vkr::ui::GdiCounts baseline = vkr::ui::GdiObjectCounts();
+  HBITMAP lamp = LoadBitmapA(nullptr, MAKEINTRESOURCEA(190));
+  ASSERT_NE(lamp, nullptr);
+  BITMAP bm{};
+  ASSERT_TRUE(GetObjectA(lamp, sizeof(bm), &bm));
+  EXPECT_EQ(bm.bmWidth, 16);
+  EXPECT_EQ(bm.bmHeight, 16);
+  vkr::ui::Picture lampPicture;
+  ASSERT_TRUE(vkr::ui::BitmapPicture(lamp, &lampPicture));
+  EXPECT_EQ(lampPicture.At(8, 8), RGB(255, 0, 0));  // bottom-up rows read the right way round
+  EXPECT_EQ(lampPicture.At(0, 0), RGB(212, 208, 200));
+  // The same file from disk.
+  std::string path = std::string(VKR_SOURCE_DIR) + "/resources/bitmaps/LampRed.bmp";
+  auto fromFile = static_cast<HBITMAP>(LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
+  ASSERT_NE(fromFile, nullptr);
+  vkr::ui::Picture filePicture;
+  ASSERT_TRUE(vkr::ui::BitmapPicture(fromFile, &filePicture));
+  EXPECT_EQ(filePicture.pixels, lampPicture.pixels);
+  EXPECT_EQ(LoadImageA(nullptr, "/no/such/file.bmp", IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE), nullptr);
+  EXPECT_EQ(LoadBitmapA(nullptr, MAKEINTRESOURCEA(4711)), nullptr);
+
+  // The status icons 0 to 4: 16 x 16, transparent corners, five different colours.
+  const WORD ids[] = {664, 667, 671, 673, 669};
+  std::vector<COLORREF> centres;
+  Canvas canvas(16 * 5, 16);
+  for (int i = 0; i < 5; ++i) {
+    HICON icon = LoadIconA(nullptr, MAKEINTRESOURCEA(ids[i]));
+    ASSERT_NE(icon, nullptr) << ids[i];
+    EXPECT_TRUE(DrawIcon(canvas.dc, 16 * i, 0, icon));
+    centres.push_back(GetPixel(canvas.dc, 16 * i + 8, 8));
+    EXPECT_EQ(GetPixel(canvas.dc, 16 * i, 0), RGB(255, 255, 255)) << "transparent corner of " << ids[i];
+    EXPECT_TRUE(DestroyIcon(icon));
+  }
+  for (int i = 0; i < 5; ++i)
+    for (int j = i + 1; j < 5; ++j) EXPECT_NE(centres[i], centres[j]) << ids[i] << " and " << ids[j];
+  EXPECT_EQ(centres[4], RGB(255, 0, 0));  // invalid: red
+
+  DeleteObject(lamp);
+  DeleteObject(fromFile);
+  EXPECT_EQ(vkr::ui::GdiObjectCounts(), baseline);
 }
 
 }  // namespace
