@@ -44,6 +44,7 @@
 // The window system and GDI.
 #include "platform/ui/types.h"
 #include "platform/ui/windows.h"
+#include "platform/ui/controls.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/render.h"
 
