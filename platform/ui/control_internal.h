@@ -11,6 +11,9 @@
 
 namespace vkr::ui::controls {
 
+// GDI's painter of the standard controls (platform/ui/paint_controls.cpp): WM_PAINT goes to it.
+extern bool (*g_paintControl)(HWND hwnd);
+
 // The state of one control window. The object lives while its window does, and until the
 // dispatch that destroyed the window unwinds (the procedure holds a reference).
 class Control {
@@ -30,6 +33,7 @@ class Control {
 
  protected:
   LRESULT Default(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_PAINT && g_paintControl && g_paintControl(hwnd_)) return 0;
     return DefWindowProcW(hwnd_, message, wParam, lParam);
   }
   DWORD Style() const { return static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_STYLE)); }

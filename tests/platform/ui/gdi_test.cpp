@@ -1,6 +1,7 @@
 // GDI: exact pixels of the primitives, text metrics, the check-box glyphs, bitmaps and icons.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -338,19 +339,20 @@ TEST(GdiBitmaps, ResourcesFilesAndTheFiveStatusIconsLoadAndFree) {
   // The status icons 0 to 4: 16 x 16, transparent corners, five different colours.
   const WORD ids[] = {664, 667, 671, 673, 669};
   std::vector<COLORREF> centres;
-  Canvas canvas(16 * 5, 16);
+  auto canvas = std::make_unique<Canvas>(16 * 5, 16);
   for (int i = 0; i < 5; ++i) {
     HICON icon = LoadIconA(nullptr, MAKEINTRESOURCEA(ids[i]));
     ASSERT_NE(icon, nullptr) << ids[i];
-    EXPECT_TRUE(DrawIcon(canvas.dc, 16 * i, 0, icon));
-    centres.push_back(GetPixel(canvas.dc, 16 * i + 8, 8));
-    EXPECT_EQ(GetPixel(canvas.dc, 16 * i, 0), RGB(255, 255, 255)) << "transparent corner of " << ids[i];
+    EXPECT_TRUE(DrawIcon(canvas->dc, 16 * i, 0, icon));
+    centres.push_back(GetPixel(canvas->dc, 16 * i + 8, 8));
+    EXPECT_EQ(GetPixel(canvas->dc, 16 * i, 0), RGB(255, 255, 255)) << "transparent corner of " << ids[i];
     EXPECT_TRUE(DestroyIcon(icon));
   }
   for (int i = 0; i < 5; ++i)
     for (int j = i + 1; j < 5; ++j) EXPECT_NE(centres[i], centres[j]) << ids[i] << " and " << ids[j];
   EXPECT_EQ(centres[4], RGB(255, 0, 0));  // invalid: red
 
+  canvas.reset();
   DeleteObject(lamp);
   DeleteObject(fromFile);
   EXPECT_EQ(vkr::ui::GdiObjectCounts(), baseline);
