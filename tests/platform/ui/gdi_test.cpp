@@ -1,6 +1,8 @@
 // GDI: exact pixels of the primitives, text metrics, the check-box glyphs, bitmaps and icons.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -314,9 +316,34 @@ TEST(GdiBitmaps, CheckBoxGlyphsAreTheFourByThreeGrid) {
 
 namespace {
 
+std::vector<BYTE> ReadSourceFile(const std::string& relative) {
+  std::ifstream f(std::string(VKR_SOURCE_DIR) + "/" + relative, std::ios::binary);
+  return std::vector<BYTE>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// The module's lamp and status icons, registered as the resources of a module of their own.
+struct ModuleImages {
+  const HMODULE module = reinterpret_cast<HMODULE>(static_cast<UINT_PTR>(0x7A5000));
+  std::vector<std::vector<BYTE>> files;
+  std::vector<vkr::platform::ResourceItem> items;
+  ModuleImages() {
+    const std::pair<WORD, const char*> icons[] = {{664, "status664"}, {667, "status667"}, {671, "status671"},
+                                                  {673, "status673"}, {669, "status669"}};
+    files.push_back(ReadSourceFile("resources/bitmaps/LampRed.bmp"));
+    for (const auto& [id, name] : icons) files.push_back(ReadSourceFile(std::string("resources/icons/") + name + ".ico"));
+    items.push_back({RT_BITMAP_ID, nullptr, 190, files[0].data(), static_cast<DWORD>(files[0].size())});
+    for (std::size_t i = 0; i < 5; ++i)
+      items.push_back({RT_ICON_ID, nullptr, icons[i].first, files[i + 1].data(), static_cast<DWORD>(files[i + 1].size())});
+    vkr::platform::RegisterResources(module, vkr::platform::ResourceTable{items.data(), items.size(), nullptr, 0});
+  }
+  ~ModuleImages() { vkr::platform::UnregisterResources(module); }
+};
+
 TEST(GdiBitmaps, ResourcesFilesAndTheFiveStatusIconsLoadAndFree) {
+  ModuleImages images;
+  const HMODULE module = images.module;
   const vkr::ui::GdiCounts baseline = vkr::ui::GdiObjectCounts();
-  HBITMAP lamp = LoadBitmapA(nullptr, MAKEINTRESOURCEA(190));
+  HBITMAP lamp = LoadBitmapA(module, MAKEINTRESOURCEA(190));
   ASSERT_NE(lamp, nullptr);
   BITMAP bm{};
   ASSERT_TRUE(GetObjectA(lamp, sizeof(bm), &bm));
@@ -334,14 +361,14 @@ TEST(GdiBitmaps, ResourcesFilesAndTheFiveStatusIconsLoadAndFree) {
   ASSERT_TRUE(vkr::ui::BitmapPicture(fromFile, &filePicture));
   EXPECT_EQ(filePicture.pixels, lampPicture.pixels);
   EXPECT_EQ(LoadImageA(nullptr, "/no/such/file.bmp", IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE), nullptr);
-  EXPECT_EQ(LoadBitmapA(nullptr, MAKEINTRESOURCEA(4711)), nullptr);
+  EXPECT_EQ(LoadBitmapA(module, MAKEINTRESOURCEA(4711)), nullptr);
 
   // The status icons 0 to 4: 16 x 16, transparent corners, five different colours.
   const WORD ids[] = {664, 667, 671, 673, 669};
   std::vector<COLORREF> centres;
   auto canvas = std::make_unique<Canvas>(16 * 5, 16);
   for (int i = 0; i < 5; ++i) {
-    HICON icon = LoadIconA(nullptr, MAKEINTRESOURCEA(ids[i]));
+    HICON icon = LoadIconA(module, MAKEINTRESOURCEA(ids[i]));
     ASSERT_NE(icon, nullptr) << ids[i];
     EXPECT_TRUE(DrawIcon(canvas->dc, 16 * i, 0, icon));
     centres.push_back(GetPixel(canvas->dc, 16 * i + 8, 8));

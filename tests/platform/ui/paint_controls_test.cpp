@@ -122,10 +122,13 @@ struct ReferenceDialog {
     HWND list = Add("ListBox", "", V | T | LBS_NOTIFY, WS_EX_CLIENTEDGE, 6, 128, 120, 50, 114);
     for (const char* item : {"Echo 1", "Echo 2", "Echo 3"}) SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
     SendMessageA(list, LB_SETCURSEL, 1, 0);
-    lamp = LoadBitmapA(nullptr, MAKEINTRESOURCEA(190));
+    const std::string root = std::string(VKR_SOURCE_DIR) + "/resources/";
+    lamp = static_cast<HBITMAP>(
+        LoadImageA(nullptr, (root + "bitmaps/LampRed.bmp").c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
     HWND picture = Add("Static", "", V | SS_BITMAP, 0, 140, 130, 16, 16, 115);
     SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(lamp));
-    icon = LoadIconA(nullptr, MAKEINTRESOURCEA(671));
+    icon = static_cast<HICON>(
+        LoadImageA(nullptr, (root + "icons/status671.ico").c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE));
     HWND indicator = Add("Static", "", V | SS_ICON, 0, 162, 130, 16, 16, 116);
     SendMessageA(indicator, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
     HWND bar = Add("ScrollBar", "", V | SBS_HORZ, 0, 140, 156, 170, 16, 117);
