@@ -47,7 +47,12 @@ HBRUSH AskColors(HWND hwnd, HDC dc, UINT message) {
   return brush;
 }
 
-HFONT FontOf(const ControlState& st) { return st.font ? st.font : static_cast<HFONT>(GetStockObject(SYSTEM_FONT)); }
+// The control's WM_SETFONT font; the System font until it has one.
+HFONT FontOf(HWND hwnd, const ControlState& st) {
+  if (st.font) return st.font;
+  if (auto f = reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0))) return f;
+  return static_cast<HFONT>(GetStockObject(SYSTEM_FONT));
+}
 
 // Text in the disabled look: embossed, a highlight copy one pixel down and right under the shadow.
 void DisabledText(HDC dc, const std::string& text, RECT r, UINT format) {
@@ -132,7 +137,7 @@ void PaintStatic(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {
   if (style & SS_NOPREFIX) format |= DT_NOPREFIX;
   if (style & SS_CENTERIMAGE) format |= DT_SINGLELINE | DT_VCENTER;
   if (style & SS_ELLIPSISMASK) format |= DT_END_ELLIPSIS | DT_SINGLELINE;
-  HGDIOBJ old = SelectObject(dc, FontOf(st));
+  HGDIOBJ old = SelectObject(dc, FontOf(hwnd, st));
   if (enabled) {
     SetBkMode(dc, TRANSPARENT);
     DrawTextA(dc, text.c_str(), -1, &r, format);
@@ -162,7 +167,7 @@ void PaintButton(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {
   bool focus = GetFocus() == hwnd;
   bool pushed = (st.buttonState & BST_PUSHED) != 0;
   std::string text = WindowText(hwnd);
-  HGDIOBJ oldFont = SelectObject(dc, FontOf(st));
+  HGDIOBJ oldFont = SelectObject(dc, FontOf(hwnd, st));
   TEXTMETRICA tm{};
   GetTextMetricsA(dc, &tm);
   if (type == BS_GROUPBOX) {
@@ -256,8 +261,17 @@ void PaintButton(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {
   SelectObject(dc, oldFont);
 }
 
-void PaintEdit(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {
+void PaintEdit(HWND hwnd, HDC dc, const RECT& area, const ControlState& st) {
   DWORD style = StyleOf(hwnd);
+  // A combo box's edit fills only the combo's field; below it is the list's room.
+  RECT rc = area;
+  if (HWND parent = GetParent(hwnd); parent && _stricmp(ClassName(parent).c_str(), WC_COMBOBOXA) == 0) {
+    HGDIOBJ f = SelectObject(dc, FontOf(hwnd, st));
+    TEXTMETRICA tm{};
+    GetTextMetricsA(dc, &tm);
+    SelectObject(dc, f);
+    rc.bottom = std::min<LONG>(rc.bottom, rc.top + tm.tmHeight + 2);
+  }
   bool enabled = IsWindowEnabled(hwnd);
   bool readOnly = (style & ES_READONLY) != 0;
   // Read-only and disabled edits take the static colours: the grey face.
@@ -265,7 +279,7 @@ void PaintEdit(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {
   FillRect(dc, &rc, brush);
   std::string text = WindowText(hwnd);
   if (style & ES_PASSWORD) text.assign(std::u16string(vkr::Utf8ToUtf16(text)).size(), '*');
-  HGDIOBJ old = SelectObject(dc, FontOf(st));
+  HGDIOBJ old = SelectObject(dc, FontOf(hwnd, st));
   RECT t{rc.left + 1, rc.top + 1, rc.right - 1, rc.bottom};
   UINT format = DT_NOPREFIX | DT_EXPANDTABS;
   if (style & ES_MULTILINE) format |= DT_WORDBREAK;
@@ -322,7 +336,7 @@ void PaintCombo(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {
   DWORD style = StyleOf(hwnd);
   DWORD type = style & 3;
   bool enabled = IsWindowEnabled(hwnd);
-  HGDIOBJ old = SelectObject(dc, FontOf(st));
+  HGDIOBJ old = SelectObject(dc, FontOf(hwnd, st));
   TEXTMETRICA tm{};
   GetTextMetricsA(dc, &tm);
   // The field: the closed combo's height; the rest of the window is the list's room.
@@ -379,7 +393,7 @@ void PaintList(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {
   bool enabled = IsWindowEnabled(hwnd);
   HBRUSH brush = AskColors(hwnd, dc, WM_CTLCOLORLISTBOX);
   FillRect(dc, &rc, brush);
-  HGDIOBJ old = SelectObject(dc, FontOf(st));
+  HGDIOBJ old = SelectObject(dc, FontOf(hwnd, st));
   TEXTMETRICA tm{};
   GetTextMetricsA(dc, &tm);
   int itemH = static_cast<int>(SendMessageW(hwnd, LB_GETITEMHEIGHT, 0, 0));
@@ -440,7 +454,7 @@ void PaintTree(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {
   bool enabled = IsWindowEnabled(hwnd);
   FillRect(dc, &rc, GetSysColorBrush(COLOR_WINDOW));
   DWORD style = StyleOf(hwnd);
-  HFONT base = FontOf(st);
+  HFONT base = FontOf(hwnd, st);
   LOGFONTA lf{};
   GetObjectA(base, sizeof(lf), &lf);
   lf.lfWeight = FW_BOLD;
@@ -511,7 +525,7 @@ void PaintTree(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {
 void PaintTab(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {
   AskColors(hwnd, dc, WM_CTLCOLORDLG);
   FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
-  HGDIOBJ old = SelectObject(dc, FontOf(st));
+  HGDIOBJ old = SelectObject(dc, FontOf(hwnd, st));
   TEXTMETRICA tm{};
   GetTextMetricsA(dc, &tm);
   int tabH = tm.tmHeight + 6;
@@ -572,7 +586,7 @@ HDC ItemDc(HWND hwnd) {
   HDC dc = GetDC(hwnd);
   if (!dc) return nullptr;
   ControlState st;
-  if (GetControlState(hwnd, &st)) SelectObject(dc, FontOf(st));
+  if (GetControlState(hwnd, &st)) SelectObject(dc, FontOf(hwnd, st));
   AskColors(hwnd, dc, WM_CTLCOLORBTN);
   return dc;
 }
