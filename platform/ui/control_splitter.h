@@ -357,6 +357,7 @@ template <class T, bool t_bVertical = true, class TBase = CWindow, class TWinTra
 class CSplitterWindowImpl : public CWindowImpl<T, TBase, TWinTraits>, public CSplitterImpl<T, t_bVertical> {
  public:
   using _baseSplitter = CSplitterImpl<T, t_bVertical>;
+  using CWindowImpl<T, TBase, TWinTraits>::StartWindowProc;
 
   DECLARE_WND_CLASS_EX(nullptr, CS_DBLCLKS, COLOR_WINDOW)
 
@@ -380,6 +381,7 @@ class CSplitterWindowImpl : public CWindowImpl<T, TBase, TWinTraits>, public CSp
 template <bool t_bVertical = true>
 class CSplitterWindowT : public CSplitterWindowImpl<CSplitterWindowT<t_bVertical>, t_bVertical> {
  public:
+  using CSplitterWindowImpl<CSplitterWindowT<t_bVertical>, t_bVertical>::StartWindowProc;
   DECLARE_WND_CLASS_EX(u"WTL_SplitterWindow", CS_DBLCLKS, COLOR_WINDOW)
 };
 
