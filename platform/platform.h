@@ -44,9 +44,11 @@
 // The window system and GDI.
 #include "platform/ui/types.h"
 #include "platform/ui/windows.h"
+#include "platform/ui/atlwin.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/render.h"
+#include "platform/ui/control_splitter.h"
 
 // Module support: object maps, class factories, the registrar.
 #include "platform/atl/registrar.h"

@@ -4,10 +4,6 @@
 
 namespace vkr::ui::controls {
 
-// The DC a WM_DRAWITEM carries; provided by GDI. Unset, the DRAWITEMSTRUCT carries no DC.
-HDC (*g_itemDC)(HWND hwnd) = nullptr;
-void (*g_releaseItemDC)(HWND hwnd, HDC dc) = nullptr;
-
 namespace {
 
 bool IsRadio(DWORD kind) { return kind == BS_RADIOBUTTON || kind == BS_AUTORADIOBUTTON; }
@@ -119,8 +115,10 @@ class Button final : public Control {
         return 0;
       case WM_PAINT:
         if (Kind() == BS_OWNERDRAW) {
-          ValidateRect(hwnd_, nullptr);
-          DrawItem(ODA_DRAWENTIRE);
+          PAINTSTRUCT ps{};
+          HDC dc = BeginPaint(hwnd_, &ps);
+          DrawItem(ODA_DRAWENTIRE, dc);
+          EndPaint(hwnd_, &ps);
           return 0;
         }
         return Default(message, wParam, lParam);
@@ -215,7 +213,7 @@ class Button final : public Control {
   }
 
   // An owner-drawn button is drawn by its parent, at once, as Windows does on each change.
-  void DrawItem(UINT action) {
+  void DrawItem(UINT action, HDC paintDc = nullptr) {
     HWND parent = GetParent(hwnd_);
     if (!parent) return;
     DRAWITEMSTRUCT dis{};
@@ -225,10 +223,10 @@ class Button final : public Control {
     dis.itemState = (pushed_ ? ODS_SELECTED : 0) | (GetFocus() == hwnd_ ? ODS_FOCUS : 0) |
                     (IsWindowEnabled(hwnd_) ? 0 : ODS_DISABLED);
     dis.hwndItem = hwnd_;
-    dis.hDC = g_itemDC ? g_itemDC(hwnd_) : nullptr;
+    dis.hDC = paintDc ? paintDc : GetDC(hwnd_);
     GetClientRect(hwnd_, &dis.rcItem);
     SendMessageW(parent, WM_DRAWITEM, dis.CtlID, reinterpret_cast<LPARAM>(&dis));
-    if (dis.hDC && g_releaseItemDC) g_releaseItemDC(hwnd_, dis.hDC);
+    if (dis.hDC && !paintDc) ReleaseDC(hwnd_, dis.hDC);
   }
 
   UINT check_ = BST_UNCHECKED;

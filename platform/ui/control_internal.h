@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/ui/controls.h"
+#include "platform/ui/gdi.h"
 #include "platform/ui/windows.h"
 
 namespace vkr::ui::controls {

@@ -3,11 +3,19 @@
 
 namespace vkr::ui::controls {
 
-// The size of a bitmap or icon for an image static; provided by GDI (gdi_*.cpp), which knows the
-// images. Unset, the static keeps its size.
-bool (*g_imageSize)(HANDLE image, UINT type, SIZE* size) = nullptr;
-
 namespace {
+
+// The size of a bitmap, or of an icon (every icon loads at 16 x 16).
+bool ImageSize(HANDLE image, UINT type, SIZE* size) {
+  if (type == kImageIcon) {
+    *size = SIZE{16, 16};
+    return true;
+  }
+  BITMAP bm{};
+  if (GetObjectW(image, static_cast<int>(sizeof bm), &bm) != static_cast<int>(sizeof bm)) return false;
+  *size = SIZE{bm.bmWidth, bm.bmHeight};
+  return true;
+}
 
 class Static final : public Control {
  public:
@@ -81,7 +89,7 @@ class Static final : public Control {
     const bool sizes = ((kind == SS_BITMAP && type == kImageBitmap) || (kind == SS_ICON && type == kImageIcon)) &&
                        !(Style() & (SS_REALSIZECONTROL | SS_CENTERIMAGE));
     SIZE size{};
-    if (image && sizes && g_imageSize && g_imageSize(image, type, &size) && size.cx > 0 && size.cy > 0)
+    if (image && sizes && ImageSize(image, type, &size) && size.cx > 0 && size.cy > 0)
       SetWindowPos(hwnd_, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     InvalidateRect(hwnd_, nullptr, TRUE);
     return old;

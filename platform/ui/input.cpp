@@ -111,7 +111,7 @@ bool OwnedHere(HWND hwnd) {
 HWND KeyTarget(HWND fallback) {
   if (HWND f = GetFocus()) return f;
   if (HWND a = GetActiveWindow()) return a;
-  return IsWindow(fallback) ? fallback : nullptr;
+  return Alive(fallback) ? fallback : nullptr;
 }
 
 void PostAndPump(HWND hwnd, UINT message, WPARAM wp, LPARAM lp) {
@@ -164,18 +164,18 @@ bool PrepareClick(HWND hwnd, POINT client, UINT downMessage) {
   ClientToScreen(hwnd, &screen);
   SetCursorPos(screen.x, screen.y);
   SendMessageW(hwnd, WM_SETCURSOR, reinterpret_cast<WPARAM>(hwnd), MAKELPARAM(HTCLIENT, downMessage));
-  if (!IsWindow(hwnd)) return false;
+  if (!Alive(hwnd)) return false;
   HWND root = GetAncestor(hwnd, GA_ROOT);
   LRESULT ma = SendMessageW(hwnd, WM_MOUSEACTIVATE, reinterpret_cast<WPARAM>(root), MAKELPARAM(HTCLIENT, downMessage));
-  if (!IsWindow(hwnd)) return false;
+  if (!Alive(hwnd)) return false;
   if (ma == MA_ACTIVATE || ma == MA_ACTIVATEANDEAT || ma == 0) {
     if (GetActiveWindow() != root) SetActiveWindow(root);
     // Controls take the focus when clicked; statics and plain containers do not.
     LRESULT code = SendMessageW(hwnd, WM_GETDLGCODE, 0, 0);
     bool takesFocus = !(code & 0x0100) && (code != 0 || (GetWindowLongW(hwnd, GWL_STYLE) & WS_TABSTOP));
-    if (takesFocus && IsWindow(hwnd) && GetFocus() != hwnd) SetFocus(hwnd);
+    if (takesFocus && Alive(hwnd) && GetFocus() != hwnd) SetFocus(hwnd);
   }
-  return IsWindow(hwnd) && ma != MA_ACTIVATEANDEAT && ma != MA_NOACTIVATEANDEAT;
+  return Alive(hwnd) && ma != MA_ACTIVATEANDEAT && ma != MA_NOACTIVATEANDEAT;
 }
 
 WPARAM MouseKeys() {
@@ -235,7 +235,7 @@ namespace vkr::ui {
 bool Click(HWND hwnd, const POINT* pt) {
   if (!OwnedHere(hwnd) || !TakesInput(hwnd)) return false;
   POINT p = ClientPoint(hwnd, pt);
-  if (!PrepareClick(hwnd, p, WM_LBUTTONDOWN)) return IsWindow(hwnd) != FALSE;
+  if (!PrepareClick(hwnd, p, WM_LBUTTONDOWN)) return Alive(hwnd);
   Button(hwnd, p, VK_LBUTTON, WM_LBUTTONDOWN, true);
   Button(hwnd, p, VK_LBUTTON, WM_LBUTTONUP, false);
   return true;
@@ -244,7 +244,7 @@ bool Click(HWND hwnd, const POINT* pt) {
 bool DoubleClick(HWND hwnd, const POINT* pt) {
   if (!OwnedHere(hwnd) || !TakesInput(hwnd)) return false;
   POINT p = ClientPoint(hwnd, pt);
-  if (!PrepareClick(hwnd, p, WM_LBUTTONDOWN)) return IsWindow(hwnd) != FALSE;
+  if (!PrepareClick(hwnd, p, WM_LBUTTONDOWN)) return Alive(hwnd);
   Button(hwnd, p, VK_LBUTTON, WM_LBUTTONDOWN, true);
   Button(hwnd, p, VK_LBUTTON, WM_LBUTTONUP, false);
   bool dbl = (GetClassLongPtrW(hwnd, GCL_STYLE) & CS_DBLCLKS) != 0;
@@ -256,7 +256,7 @@ bool DoubleClick(HWND hwnd, const POINT* pt) {
 bool RightClick(HWND hwnd, const POINT* pt) {
   if (!OwnedHere(hwnd) || !TakesInput(hwnd)) return false;
   POINT p = ClientPoint(hwnd, pt);
-  if (!PrepareClick(hwnd, p, WM_RBUTTONDOWN)) return IsWindow(hwnd) != FALSE;
+  if (!PrepareClick(hwnd, p, WM_RBUTTONDOWN)) return Alive(hwnd);
   Button(hwnd, p, VK_RBUTTON, WM_RBUTTONDOWN, true);
   Button(hwnd, p, VK_RBUTTON, WM_RBUTTONUP, false);
   return true;

@@ -255,6 +255,11 @@ std::shared_ptr<Window> FindLocked(HWND hwnd) {
   return w->dead ? nullptr : w;
 }
 
+bool Alive(HWND hwnd) {
+  std::lock_guard lk(WindowLock());
+  return FindLocked(hwnd) != nullptr;
+}
+
 std::shared_ptr<Window> Find(HWND hwnd) {
   DWORD saved = GetLastError();
   std::shared_ptr<Window> w;
@@ -744,7 +749,7 @@ HWND CreateImpl(DWORD exStyle, const ClassKey& key, const void* name, bool unico
   }
 
   auto fail = [&]() -> HWND {
-    if (IsWindow(hwnd)) DestroyWindow(hwnd);
+    if (Alive(hwnd)) DestroyWindow(hwnd);
     return nullptr;
   };
   LRESULT ok;
@@ -752,15 +757,15 @@ HWND CreateImpl(DWORD exStyle, const ClassKey& key, const void* name, bool unico
     CREATESTRUCTW cs{param, instance, menu, parentArg, cy, cx, y, x, static_cast<LONG>(style),
                      static_cast<LPCWSTR>(name), key.atom ? MAKEINTATOMW(key.atom) : w->cls->name.c_str(), exStyle};
     ok = SendMessageW(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs));
-    if (!ok || !IsWindow(hwnd)) return fail();
-    if (SendMessageW(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1 || !IsWindow(hwnd)) return fail();
+    if (!ok || !Alive(hwnd)) return fail();
+    if (SendMessageW(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1 || !Alive(hwnd)) return fail();
   } else {
     std::string clsName = vkr::Utf16ToUtf8(w->cls->name);
     CREATESTRUCTA cs{param, instance, menu, parentArg, cy, cx, y, x, static_cast<LONG>(style),
                      static_cast<LPCSTR>(name), key.atom ? MAKEINTATOMA(key.atom) : clsName.c_str(), exStyle};
     ok = SendMessageA(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs));
-    if (!ok || !IsWindow(hwnd)) return fail();
-    if (SendMessageA(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1 || !IsWindow(hwnd)) return fail();
+    if (!ok || !Alive(hwnd)) return fail();
+    if (SendMessageA(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1 || !Alive(hwnd)) return fail();
   }
   SIZE size;
   POINT origin;
@@ -772,8 +777,8 @@ HWND CreateImpl(DWORD exStyle, const ClassKey& key, const void* name, bool unico
   }
   SendMessageW(hwnd, WM_SIZE, SIZE_RESTORED, MAKELPARAM(static_cast<WORD>(size.cx), static_cast<WORD>(size.cy)));
   SendMessageW(hwnd, WM_MOVE, 0, MAKELPARAM(static_cast<WORD>(origin.x), static_cast<WORD>(origin.y)));
-  if ((style & WS_VISIBLE) && IsWindow(hwnd)) ShowWindow(hwnd, SW_SHOW);
-  return IsWindow(hwnd) ? hwnd : nullptr;
+  if ((style & WS_VISIBLE) && Alive(hwnd)) ShowWindow(hwnd, SW_SHOW);
+  return Alive(hwnd) ? hwnd : nullptr;
 }
 
 }  // namespace
@@ -814,10 +819,7 @@ BOOL DestroyWindow(HWND hwnd) {
   return TRUE;
 }
 
-BOOL IsWindow(HWND hwnd) {
-  std::lock_guard lk(WindowLock());
-  return FindLocked(hwnd) ? TRUE : FALSE;
-}
+BOOL IsWindow(HWND hwnd) { return Find(hwnd) ? TRUE : FALSE; }
 
 // ---- The tree ----
 
@@ -938,7 +940,7 @@ bool EnumTree(HWND parent, WNDENUMPROC proc, LPARAM lp) {
     children = w->children;
   }
   for (HWND c : children) {
-    if (!IsWindow(c)) continue;
+    if (!Alive(c)) continue;
     if (!proc(c, lp)) return false;
     if (!EnumTree(c, proc, lp)) return false;
   }
@@ -955,7 +957,7 @@ BOOL EnumChildWindows(HWND parent, WNDENUMPROC proc, LPARAM lParam) {
       tops = T().topLevel;
     }
     for (HWND t : tops) {
-      if (!IsWindow(t)) continue;
+      if (!Alive(t)) continue;
       if (!proc(t, lParam) || !EnumTree(t, proc, lParam)) return FALSE;
     }
     return TRUE;

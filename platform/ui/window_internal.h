@@ -68,6 +68,8 @@ struct Window final : vkr::platform::HandleObject {
 std::mutex& WindowLock();
 // The live window (destroying ones included) or null with ERROR_INVALID_WINDOW_HANDLE.
 std::shared_ptr<Window> Find(HWND hwnd);
+// Whether hwnd is a live window; touches no error.
+bool Alive(HWND hwnd);
 // As Find, lock held, setting no error.
 std::shared_ptr<Window> FindLocked(HWND hwnd);
 std::vector<HWND>& TopLevelLocked();

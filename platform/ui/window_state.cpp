@@ -361,8 +361,8 @@ BOOL ShowWindow(HWND hwnd, int cmd) {
   }
   bool activates = cmd == SW_SHOW || cmd == SW_SHOWNORMAL || cmd == SW_RESTORE || cmd == SW_SHOWMAXIMIZED ||
                    cmd == SW_SHOWDEFAULT;
-  if (show && topLevel && activates && IsWindow(hwnd) && w->thread == GetCurrentThreadId()) SetActiveWindow(hwnd);
-  if (!show && IsWindow(hwnd) && GetActiveWindow() == hwnd) CurrentThreadUi().active = nullptr;
+  if (show && topLevel && activates && Alive(hwnd) && w->thread == GetCurrentThreadId()) SetActiveWindow(hwnd);
+  if (!show && Alive(hwnd) && GetActiveWindow() == hwnd) CurrentThreadUi().active = nullptr;
   return was ? TRUE : FALSE;
 }
 
@@ -377,6 +377,7 @@ BOOL EnableWindow(HWND hwnd, BOOL enable) {
   auto w = Find(hwnd);
   if (!w) return FALSE;
   bool wasDisabled, loseFocus = false;
+  const DWORD me = GetCurrentThreadId();
   {
     std::lock_guard lk(WindowLock());
     wasDisabled = (w->style & WS_DISABLED) != 0;
@@ -385,7 +386,7 @@ BOOL EnableWindow(HWND hwnd, BOOL enable) {
       w->style &= ~WS_DISABLED;
     } else {
       w->style |= WS_DISABLED;
-      HWND focus = w->thread == GetCurrentThreadId() ? CurrentThreadUi().focus : nullptr;
+      HWND focus = w->thread == me ? CurrentThreadUi().focus : nullptr;
       loseFocus = focus && InSubtreeLocked(focus, hwnd);
     }
     InvalidateLocked(*w, nullptr, true, true);
@@ -410,9 +411,10 @@ HWND SetFocus(HWND hwnd) {
   if (hwnd) {
     auto w = Find(hwnd);
     if (!w) return nullptr;
+    const DWORD me = GetCurrentThreadId();
     {
       std::lock_guard lk(WindowLock());
-      if (w->thread != GetCurrentThreadId() || w->destroying || !EnabledLocked(*w)) {
+      if (w->thread != me || w->destroying || !EnabledLocked(*w)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
       }
@@ -422,20 +424,20 @@ HWND SetFocus(HWND hwnd) {
     if (ui.active != root) ui.active = root;
   }
   ui.focus = hwnd;
-  if (old && IsWindow(old)) SendMessageW(old, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hwnd), 0);
+  if (old && Alive(old)) SendMessageW(old, WM_KILLFOCUS, reinterpret_cast<WPARAM>(hwnd), 0);
   // A WM_KILLFOCUS handler that moved the focus elsewhere has the last word.
-  if (hwnd && ui.focus == hwnd && IsWindow(hwnd)) SendMessageW(hwnd, WM_SETFOCUS, reinterpret_cast<WPARAM>(old), 0);
+  if (hwnd && ui.focus == hwnd && Alive(hwnd)) SendMessageW(hwnd, WM_SETFOCUS, reinterpret_cast<WPARAM>(old), 0);
   return old;
 }
 
 HWND GetFocus() {
   HWND f = CurrentThreadUi().focus;
-  return IsWindow(f) ? f : nullptr;
+  return Alive(f) ? f : nullptr;
 }
 
 HWND GetActiveWindow() {
   HWND a = CurrentThreadUi().active;
-  return IsWindow(a) ? a : nullptr;
+  return Alive(a) ? a : nullptr;
 }
 
 HWND SetActiveWindow(HWND hwnd) {
@@ -446,9 +448,9 @@ HWND SetActiveWindow(HWND hwnd) {
   HWND old = ui.active;
   if (old == root) return old;
   ui.active = root;
-  if (old && IsWindow(old))
+  if (old && Alive(old))
     SendMessageW(old, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, 0), reinterpret_cast<LPARAM>(root));
-  if (IsWindow(root)) SendMessageW(root, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, 0), reinterpret_cast<LPARAM>(old));
+  if (Alive(root)) SendMessageW(root, WM_ACTIVATE, MAKEWPARAM(WA_ACTIVE, 0), reinterpret_cast<LPARAM>(old));
   return old;
 }
 
@@ -457,21 +459,21 @@ HWND SetCapture(HWND hwnd) {
   ThreadUi& ui = CurrentThreadUi();
   HWND old = ui.capture;
   ui.capture = hwnd;
-  if (old && old != hwnd && IsWindow(old))
+  if (old && old != hwnd && Alive(old))
     SendMessageW(old, WM_CAPTURECHANGED, 0, reinterpret_cast<LPARAM>(hwnd));
   return old;
 }
 
 HWND GetCapture() {
   HWND c = CurrentThreadUi().capture;
-  return IsWindow(c) ? c : nullptr;
+  return Alive(c) ? c : nullptr;
 }
 
 BOOL ReleaseCapture() {
   ThreadUi& ui = CurrentThreadUi();
   HWND old = ui.capture;
   ui.capture = nullptr;
-  if (old && IsWindow(old)) SendMessageW(old, WM_CAPTURECHANGED, 0, 0);
+  if (old && Alive(old)) SendMessageW(old, WM_CAPTURECHANGED, 0, 0);
   return TRUE;
 }
 
@@ -518,8 +520,8 @@ BOOL UpdateWindow(HWND hwnd) {
 BOOL RedrawWindow(HWND hwnd, LPCRECT update, HRGN, UINT flags) {
   std::vector<HWND> targets;
   if (!hwnd || hwnd == GetDesktopWindow()) {
+    const DWORD me = GetCurrentThreadId();
     std::lock_guard lk(WindowLock());
-    DWORD me = GetCurrentThreadId();
     for (HWND t : TopLevelLocked())
       if (auto w = FindLocked(t); w && w->thread == me) targets.push_back(t);
     flags |= RDW_ALLCHILDREN;

@@ -3,6 +3,7 @@
 // message sequences.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -114,7 +115,7 @@ LRESULT ParentProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DRAWITEM: {
       const auto* dis = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
       entry = "DRAWITEM(" + std::to_string(dis->CtlID) + " action=" + Hex(dis->itemAction) +
-              " state=" + Hex(dis->itemState) + ")";
+              " state=" + Hex(dis->itemState) + (dis->hDC ? " dc" : "") + ")";
       answer = TRUE;
       break;
     }
@@ -393,14 +394,14 @@ TEST_F(ControlsTest, OwnerDrawnButtonIsDrawnByItsParentWithItsFocus) {
   HWND cell = Make("Button", BS_OWNERDRAW, 30, "");
   HWND other = Make("Button", BS_PUSHBUTTON, 31, "o");
   SendMessageA(cell, BM_SETCHECK, BST_INDETERMINATE, 0);
-  EXPECT_EQ(Take(), (Log{"DRAWITEM(30 action=0x2 state=0x0)"}));
+  EXPECT_EQ(Take(), (Log{"DRAWITEM(30 action=0x2 state=0x0 dc)"}));
   EXPECT_EQ(SendMessageA(cell, BM_GETCHECK, 0, 0), BST_INDETERMINATE);
   SetFocus(cell);
   SetFocus(other);
-  EXPECT_EQ(Take(), (Log{"DRAWITEM(30 action=0x4 state=0x10)", "DRAWITEM(30 action=0x4 state=0x0)"}));
+  EXPECT_EQ(Take(), (Log{"DRAWITEM(30 action=0x4 state=0x10 dc)", "DRAWITEM(30 action=0x4 state=0x0 dc)"}));
   InvalidateRect(cell, nullptr, TRUE);
   UpdateWindow(cell);
-  EXPECT_EQ(Take(), (Log{"DRAWITEM(30 action=0x1 state=0x0)"}));
+  EXPECT_EQ(Take(), (Log{"DRAWITEM(30 action=0x1 state=0x0 dc)"}));
 }
 
 std::string ComboState(HWND combo) {
@@ -729,10 +730,28 @@ TEST_F(ControlsTest, TabTable) {
 
 TEST_F(ControlsTest, StaticAndToolTips) {
   HWND lamp = Make("Static", SS_BITMAP | SS_NOTIFY, 0, "", 30, 30, 5, 5);
-  HANDLE image = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x1234));
-  EXPECT_EQ(SendMessageA(lamp, STM_SETIMAGE, 0, reinterpret_cast<LPARAM>(image)), 0);
-  EXPECT_EQ(SendMessageA(lamp, STM_SETIMAGE, 0, 0), reinterpret_cast<LRESULT>(image));
-  EXPECT_EQ(SendMessageA(lamp, STM_GETIMAGE, 0, 0), 0);
+  HBITMAP bar = CreateBitmap(40, 7, 1, 32, nullptr);
+  const auto size = [](HWND hwnd) {
+    RECT rc{};
+    GetClientRect(hwnd, &rc);
+    return std::to_string(rc.right) + "x" + std::to_string(rc.bottom);
+  };
+  // The static takes the bitmap's size when it is set, and keeps a later move's size.
+  EXPECT_EQ(SendMessageA(lamp, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bar)), 0);
+  EXPECT_EQ(size(lamp), "40x7");
+  MoveWindow(lamp, 30, 30, 2, 300, TRUE);
+  EXPECT_EQ(size(lamp), "2x300");
+  EXPECT_EQ(SendMessageA(lamp, STM_GETIMAGE, IMAGE_BITMAP, 0), reinterpret_cast<LRESULT>(bar));
+  EXPECT_EQ(SendMessageA(lamp, STM_GETIMAGE, IMAGE_ICON, 0), 0);
+  EXPECT_EQ(SendMessageA(lamp, STM_SETIMAGE, IMAGE_BITMAP, 0), reinterpret_cast<LRESULT>(bar));
+  EXPECT_EQ(size(lamp), "2x300");
+  DeleteObject(bar);
+  // An icon static takes the icon's size.
+  HWND indicator = Make("Static", SS_ICON | SS_NOTIFY, 0, "", 60, 30, 3, 3);
+  HICON icon = reinterpret_cast<HICON>(static_cast<ULONG_PTR>(0x4321));
+  EXPECT_EQ(SendMessageA(indicator, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon)), 0);
+  EXPECT_EQ(size(indicator), "16x16");
+  EXPECT_EQ(SendMessageA(indicator, STM_GETICON, 0, 0), reinterpret_cast<LRESULT>(icon));
   EXPECT_EQ(SendMessageA(lamp, WM_GETDLGCODE, 0, 0), 0x100);
   // A click on a static with SS_NOTIFY says STN_CLICKED (with id 0 for the indicators).
   ASSERT_TRUE(vkr::ui::Click(lamp));
@@ -839,6 +858,29 @@ TEST_F(ControlsTest, InputHelpersSendWhatAPersonSends) {
   }
   EXPECT_EQ(vkr::ui::WindowText(edit), "5");
   EXPECT_EQ(vkr::ui::WindowText(combo), "c");
+}
+
+TEST_F(ControlsTest, AParentMayDestroyTheControlInsideItsNotification) {
+  HWND combo = Make("ComboBox", CBS_DROPDOWN, 3, "", 10, 10, 120, 100);
+  HWND tree = Make("SysTreeView32", 0, 4, "", 10, 40, 120, 100);
+  HWND edit = Make("Edit", 0, 5, "", 10, 150);
+  SendMessageA(combo, CB_ADDSTRING, 0, Str("a"));
+  Insert(tree, TVI_ROOT, "A", 0);
+  g_onNotify = [&](const std::string& entry) {
+    if (entry == "CBN_SELCHANGE(3)") DestroyWindow(combo);
+    if (entry.rfind("TVN_SELCHANGING(4)", 0) == 0) DestroyWindow(tree);
+    if (entry == "EN_UPDATE(5)") DestroyWindow(edit);
+  };
+  EXPECT_TRUE(vkr::ui::SelectItem(combo, 0));
+  EXPECT_TRUE(vkr::ui::SelectItem(tree, 0));
+  SendMessageA(edit, WM_CHAR, 'x', 0);
+  EXPECT_FALSE(IsWindow(combo));
+  EXPECT_FALSE(IsWindow(tree));
+  EXPECT_FALSE(IsWindow(edit));
+  const Log log = Take();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "CBN_CLOSEUP(3)"), 0);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "EN_CHANGE(5)"), 0);
+  vkr::ui::PumpUntilIdle();
 }
 
 TEST_F(ControlsTest, DumpWindowTreeShowsClassIdTextStyleStateAndRectangle) {
