@@ -581,28 +581,18 @@ bool PaintControlWindow(HWND hwnd) {
   return true;
 }
 
-// The item's font selected, as a button does before it asks its parent to draw it.
-HDC ItemDc(HWND hwnd) {
-  HDC dc = GetDC(hwnd);
-  if (!dc) return nullptr;
+// The item's font selected and the parent's colours, as a button prepares its DC before it asks
+// its parent to draw it.
+void PrepareItemDc(HWND hwnd, HDC dc) {
   ControlState st;
-  if (GetControlState(hwnd, &st)) SelectObject(dc, FontOf(hwnd, st));
+  GetControlState(hwnd, &st);
+  SelectObject(dc, FontOf(hwnd, st));
   AskColors(hwnd, dc, WM_CTLCOLORBTN);
-  return dc;
 }
-
-namespace {
-void ReleaseItemDc(HWND hwnd, HDC dc) { ReleaseDC(hwnd, dc); }
-}  // namespace
 
 }  // namespace vkr::ui::detail
 
 namespace vkr::ui::controls {
 bool (*g_paintControl)(HWND hwnd) = &vkr::ui::detail::PaintControlWindow;
-extern HDC (*g_itemDC)(HWND hwnd);
-extern void (*g_releaseItemDC)(HWND hwnd, HDC dc);
-namespace {
-// The owner-drawn items' DCs: set once the platform loads.
-const bool kItemDcSet = (g_itemDC = &vkr::ui::detail::ItemDc, g_releaseItemDC = &vkr::ui::detail::ReleaseItemDc, true);
-}  // namespace
+void PrepareItemDc(HWND hwnd, HDC dc) { vkr::ui::detail::PrepareItemDc(hwnd, dc); }
 }  // namespace vkr::ui::controls

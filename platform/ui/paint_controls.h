@@ -9,8 +9,8 @@ namespace vkr::ui::detail {
 bool PaintControl(HWND hwnd, HDC dc);
 // WM_PAINT of a standard control: BeginPaint, PaintControl, EndPaint.
 bool PaintControlWindow(HWND hwnd);
-// The DC of an owner-drawn item: the item's client DC with the colours its parent gives
+// An owner-drawn item's DC made ready: the item's font, the colours its parent gives
 // (WM_CTLCOLORBTN).
-HDC ItemDc(HWND hwnd);
+void PrepareItemDc(HWND hwnd, HDC dc);
 
 }  // namespace vkr::ui::detail
