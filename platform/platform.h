@@ -47,6 +47,10 @@
 #include "platform/ui/atlwin.h"
 #include "platform/ui/dialogs.h"
 #include "platform/ui/atldlg.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/gdi.h"
+#include "platform/ui/render.h"
+#include "platform/ui/control_splitter.h"
 
 // Module support: object maps, class factories, the registrar.
 #include "platform/atl/registrar.h"

@@ -352,6 +352,7 @@ LRESULT CallProcedure(const std::shared_ptr<Window>& w, UINT m, WPARAM wp, LPARA
   }
   UINT lengthMessage = 0;
   if (lists && IsItemTextOut(m, &lengthMessage)) {
+    if (LRESULT n = Raw(w, proc, lengthMessage, wp, 0); n < 0) return n;  // LB_ERR / CB_ERR: no such item
     if (unicode) {
       std::u16string s = vkr::Utf8ToUtf16(ReadWhole<char>(w, proc, lengthMessage, m, wp, false));
       if (lp) std::memcpy(reinterpret_cast<LPWSTR>(lp), s.c_str(), (s.size() + 1) * sizeof(WCHAR));
@@ -363,6 +364,7 @@ LRESULT CallProcedure(const std::shared_ptr<Window>& w, UINT m, WPARAM wp, LPARA
   }
   if (lists && (m == 0x0149 || m == 0x018A)) {  // CB_GETLBTEXTLEN, LB_GETTEXTLEN
     UINT textMessage = m == 0x0149 ? 0x0148 : 0x0189;
+    if (LRESULT n = Raw(w, proc, m, wp, 0); n < 0) return n;  // LB_ERR / CB_ERR: no such item
     if (unicode) return static_cast<LRESULT>(vkr::Utf8ToUtf16(ReadWhole<char>(w, proc, m, textMessage, wp, false)).size());
     return static_cast<LRESULT>(vkr::Utf16ToUtf8(ReadWhole<char16_t>(w, proc, m, textMessage, wp, false)).size());
   }

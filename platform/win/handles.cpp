@@ -99,8 +99,9 @@ std::size_t LiveHandleCount() {
 BOOL CloseHandle(HANDLE h) {
   using namespace vkr::platform;
   auto object = LookupHandleObject(h);
-  // A search and a window have their own closing calls.
-  if (!object || object->Kind() == HandleKind::Find || object->Kind() == HandleKind::Window) {
+  // A search, a window and a GDI object have their own closing calls.
+  if (!object || object->Kind() == HandleKind::Find || object->Kind() == HandleKind::Window ||
+      object->Kind() == HandleKind::Gdi) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }

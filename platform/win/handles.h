@@ -24,6 +24,7 @@ enum class HandleKind {
   File,
   Find,  // a FindFirstFile search: closed by FindClose, refused by CloseHandle
   Window,  // a window: ended by DestroyWindow, refused by CloseHandle
+  Gdi,     // a GDI object: closed by DeleteObject, DeleteDC, ReleaseDC or DestroyIcon
 };
 
 struct HandleObject {
