@@ -50,6 +50,7 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/render.h"
+#include "platform/ui/control_splitter.h"
 
 // OLE controls, property pages, connection points and the hosted outside controls.
 #include "platform/com/ole.h"

@@ -11,6 +11,50 @@
 
 #include "platform/ui/atlwin.h"
 #include "platform/ui/controls.h"
+#include "platform/ui/gdi.h"
+
+namespace vkr::ui {
+
+// The notifications a window passes on to its parent unchanged (ATL's FORWARD_NOTIFICATIONS):
+// what children tell their parent, and the scroll requests of child scroll bars.
+inline LRESULT ForwardNotifications(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, BOOL& handled) {
+  switch (message) {
+    case WM_COMMAND:
+    case WM_NOTIFY:
+    case WM_PARENTNOTIFY:
+    case WM_DRAWITEM:
+    case WM_MEASUREITEM:
+    case WM_COMPAREITEM:
+    case WM_DELETEITEM:
+    case WM_VKEYTOITEM:
+    case WM_CHARTOITEM:
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+      handled = TRUE;
+      return SendMessageW(GetParent(hwnd), message, wParam, lParam);
+    default:
+      handled = FALSE;
+      return 0;
+  }
+}
+
+}  // namespace vkr::ui
+
+#ifndef FORWARD_NOTIFICATIONS
+#define FORWARD_NOTIFICATIONS()                                                         \
+  {                                                                                     \
+    bHandled = TRUE;                                                                    \
+    lResult = ::vkr::ui::ForwardNotifications(hWnd, uMsg, wParam, lParam, bHandled);    \
+    if (bHandled) return TRUE;                                                          \
+  }
+#endif
 
 template <class T, bool t_bVertical = true>
 class CSplitterImpl {
@@ -313,6 +357,7 @@ template <class T, bool t_bVertical = true, class TBase = CWindow, class TWinTra
 class CSplitterWindowImpl : public CWindowImpl<T, TBase, TWinTraits>, public CSplitterImpl<T, t_bVertical> {
  public:
   using _baseSplitter = CSplitterImpl<T, t_bVertical>;
+  using CWindowImpl<T, TBase, TWinTraits>::StartWindowProc;
 
   DECLARE_WND_CLASS_EX(nullptr, CS_DBLCLKS, COLOR_WINDOW)
 
@@ -336,7 +381,8 @@ class CSplitterWindowImpl : public CWindowImpl<T, TBase, TWinTraits>, public CSp
 template <bool t_bVertical = true>
 class CSplitterWindowT : public CSplitterWindowImpl<CSplitterWindowT<t_bVertical>, t_bVertical> {
  public:
-  DECLARE_WND_CLASS_EX("WTL_SplitterWindow", CS_DBLCLKS, COLOR_WINDOW)
+  using CSplitterWindowImpl<CSplitterWindowT<t_bVertical>, t_bVertical>::StartWindowProc;
+  DECLARE_WND_CLASS_EX(u"WTL_SplitterWindow", CS_DBLCLKS, COLOR_WINDOW)
 };
 
 using CSplitterWindow = CSplitterWindowT<true>;

@@ -7,6 +7,7 @@
 #include "platform/com/hresult.h"
 #include "platform/ui/dialog_internal.h"
 #include "platform/ui/dialogs.h"
+#include "platform/ui/gdi.h"
 #include "platform/win/lasterror.h"
 #include "platform/win/shell.h"
 #include "platform/win/text.h"
@@ -30,9 +31,20 @@ Dialogs& TheDialogs() {
 }
 
 void Forget(HWND dialog) {
-  Dialogs& d = TheDialogs();
-  std::lock_guard<std::mutex> lock(d.mutex);
-  d.states.erase(dialog);
+  std::shared_ptr<DialogState> state;
+  {
+    Dialogs& d = TheDialogs();
+    std::lock_guard<std::mutex> lock(d.mutex);
+    auto it = d.states.find(dialog);
+    if (it == d.states.end()) return;
+    state = std::move(it->second);
+    d.states.erase(it);
+  }
+  // The dialog's font goes with it, as on Windows.
+  if (state->font) {
+    DeleteObject(state->font);
+    state->font = nullptr;
+  }
 }
 
 LRESULT DialogClassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -54,13 +66,18 @@ void EnsureDialogClass() {
   });
 }
 
-// The font the template names. Until the GDI is part of the platform the dialog and its
-// children get a null font (the system font) with WM_SETFONT.
-HFONT CreateDialogFont(const DialogTemplate&) { return nullptr; }
+// The font the template names, in pixels at 96 dots per inch; the dialog owns it.
+HFONT CreateDialogFont(const DialogTemplate& t) {
+  const int height = -static_cast<int>((t.pointSize * 96 + 36) / 72);
+  return CreateFontW(height, 0, 0, 0, t.weight ? t.weight : FW_NORMAL, t.italic, 0, 0, t.charset, 0, 0, 0, 0,
+                     t.fontFace.c_str());
+}
 
-// The image a "#nnn" text names on an SS_BITMAP or SS_ICON static, loaded from the dialog's
-// module. Placeholder until LoadBitmap and LoadIcon are part of the platform: no image.
-HANDLE LoadStaticImage(HINSTANCE, WORD, bool) { return nullptr; }
+// The image a "#nnn" text names on an SS_BITMAP or SS_ICON static, from the dialog's module. Shared
+// images: every dialog that shows the picture uses the same one, and nobody deletes it.
+HANDLE LoadStaticImage(HINSTANCE instance, WORD id, bool icon) {
+  return LoadImageW(instance, MAKEINTRESOURCEW(id), icon ? IMAGE_ICON : IMAGE_BITMAP, 0, 0, LR_SHARED);
+}
 
 void SetStaticImage(HINSTANCE instance, const DialogItemTemplate& item, HWND child) {
   if (_wcsicmp(item.className.c_str(), u"Static") != 0) return;
@@ -372,6 +389,10 @@ LRESULT DefaultHandling(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, b
       if (!cancel || IsWindowEnabled(cancel))
         PostMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, kBnClicked), reinterpret_cast<LPARAM>(cancel));
       return 0;
+    }
+    case WM_GETFONT: {
+      auto state = StateOf(hwnd);
+      return state ? reinterpret_cast<LRESULT>(state->font) : 0;
     }
     case WM_SETFOCUS: {
       auto state = StateOf(hwnd);

@@ -175,7 +175,10 @@ bool TryMnemonic(HWND dialog, HWND from, char16_t ch) {
       return true;
     }
     if (code & (DLGC_BUTTON | DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON | DLGC_RADIOBUTTON)) {
-      SendMessageW(item, kBmClick, 0, 0);  // a button's mnemonic presses it
+      // A button's mnemonic presses it: the focus first, through the dialog manager so that the
+      // default-button look follows, then the click.
+      DialogSetFocus(dialog, item);
+      if (IsWindow(item)) SendMessageW(item, kBmClick, 0, 0);
       return true;
     }
     DialogSetFocus(dialog, item);

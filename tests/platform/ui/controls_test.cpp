@@ -3,6 +3,7 @@
 // message sequences.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -857,6 +858,29 @@ TEST_F(ControlsTest, InputHelpersSendWhatAPersonSends) {
   }
   EXPECT_EQ(vkr::ui::WindowText(edit), "5");
   EXPECT_EQ(vkr::ui::WindowText(combo), "c");
+}
+
+TEST_F(ControlsTest, AParentMayDestroyTheControlInsideItsNotification) {
+  HWND combo = Make("ComboBox", CBS_DROPDOWN, 3, "", 10, 10, 120, 100);
+  HWND tree = Make("SysTreeView32", 0, 4, "", 10, 40, 120, 100);
+  HWND edit = Make("Edit", 0, 5, "", 10, 150);
+  SendMessageA(combo, CB_ADDSTRING, 0, Str("a"));
+  Insert(tree, TVI_ROOT, "A", 0);
+  g_onNotify = [&](const std::string& entry) {
+    if (entry == "CBN_SELCHANGE(3)") DestroyWindow(combo);
+    if (entry.rfind("TVN_SELCHANGING(4)", 0) == 0) DestroyWindow(tree);
+    if (entry == "EN_UPDATE(5)") DestroyWindow(edit);
+  };
+  EXPECT_TRUE(vkr::ui::SelectItem(combo, 0));
+  EXPECT_TRUE(vkr::ui::SelectItem(tree, 0));
+  SendMessageA(edit, WM_CHAR, 'x', 0);
+  EXPECT_FALSE(IsWindow(combo));
+  EXPECT_FALSE(IsWindow(tree));
+  EXPECT_FALSE(IsWindow(edit));
+  const Log log = Take();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "CBN_CLOSEUP(3)"), 0);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "EN_CHANGE(5)"), 0);
+  vkr::ui::PumpUntilIdle();
 }
 
 TEST_F(ControlsTest, DumpWindowTreeShowsClassIdTextStyleStateAndRectangle) {

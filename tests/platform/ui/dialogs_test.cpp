@@ -512,10 +512,10 @@ TEST_F(DialogKeys, ArrowsMoveWithinTheGroupAndEnterEscapeAndMnemonicsAct) {
       {"enter on a page's button: to the page", 21, VK_RETURN, 0, 21, {"command 21 to page"}},
       {"escape", 11, VK_ESCAPE, 0, 11, {"command 2"}},
       {"alt+letter of a label: the control after it", 2, 'N', vkr::ui::kAlt, 11, {"select 11"}},
-      {"alt+letter of a radio button presses it", 11, 'T', vkr::ui::kAlt, 11, {"click 32"}},
-      {"alt+letter inside the page", 11, 'A', vkr::ui::kAlt, 11, {"click 21"}},
+      {"alt+letter of a radio button: focus and press", 11, 'T', vkr::ui::kAlt, 32, {"click 32"}},
+      {"alt+letter inside the page", 11, 'A', vkr::ui::kAlt, 21, {"click 21"}},
       {"a disabled control's letter does nothing", 11, 'R', vkr::ui::kAlt, 11, {}},
-      {"a plain letter on a button is a mnemonic", 1, 'C', 0, 1, {"click 2"}},
+      {"a plain letter on a button is a mnemonic", 1, 'C', 0, 2, {"click 2"}},
       {"a plain letter in an edit is typing", 11, 'C', 0, 11, {"char 11 c"}},
   };
   for (const Row& row : rows) {
@@ -621,6 +621,55 @@ TEST_F(Dialogs, MessageBoxesAnswerFromTheScriptAndAreRecorded) {
   EXPECT_EQ(record[2].text, "Fehler: \xC3\x9C" "berlauf");
   EXPECT_EQ(record[2].caption, "\xC3\x9C" "berschrift");
   EXPECT_EQ(record[6].answer, IDCANCEL);
+}
+
+// ---- With the standard controls ----
+
+std::vector<std::string> g_commands;
+INT_PTR CommandLoggingProc(HWND, UINT message, WPARAM wParam, LPARAM) {
+  if (message == WM_INITDIALOG) return TRUE;
+  if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+    g_commands.push_back(std::to_string(LOWORD(wParam)));
+    return TRUE;
+  }
+  return FALSE;
+}
+
+TEST_F(Dialogs, StandardControlsGetTheirPicturesFontAndKeys) {
+  const vkr::ui::GdiCounts before = vkr::ui::GdiObjectCounts();
+  g_commands.clear();
+  HWND dialog = Keep(CreateDialogParamW(nullptr, MAKEINTRESOURCEW(330), nullptr, CommandLoggingProc, 0));
+  ASSERT_NE(dialog, nullptr);
+  ShowWindow(dialog, SW_SHOWNORMAL);
+  auto item = [&](int id) { return GetDlgItem(dialog, id); };
+  EXPECT_NE(SendMessageW(item(10), STM_GETIMAGE, IMAGE_BITMAP, 0), 0);
+  EXPECT_NE(SendMessageW(item(11), STM_GETIMAGE, IMAGE_ICON, 0), 0);
+  const LRESULT font = SendMessageW(dialog, WM_GETFONT, 0, 0);
+  EXPECT_NE(font, 0);
+  EXPECT_EQ(SendMessageW(item(12), WM_GETFONT, 0, 0), font);
+  EXPECT_EQ(GetFocus(), item(12));
+
+  const auto isDefault = [&](int id) { return (GetWindowLongW(item(id), GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON; };
+  vkr::ui::TypeText(item(12), "7");
+  EXPECT_EQ(vkr::ui::WindowText(item(12)), "7");
+  vkr::ui::PressKey(VK_TAB);  // OK
+  vkr::ui::PressKey(VK_TAB);  // Apply takes the default look
+  EXPECT_EQ(GetFocus(), item(102));
+  EXPECT_TRUE(isDefault(102));
+  EXPECT_FALSE(isDefault(IDOK));
+  vkr::ui::PressKey('C', vkr::ui::kAlt);  // the check box's mnemonic clicks it
+  EXPECT_EQ(IsDlgButtonChecked(dialog, 13), BST_CHECKED);
+  EXPECT_EQ(GetFocus(), item(13));
+  EXPECT_TRUE(isDefault(IDOK));  // a check box is no push button: the default button has it back
+  EXPECT_FALSE(isDefault(102));
+  vkr::ui::PressKey('L', vkr::ui::kAlt);  // the label's mnemonic: into the edit, its text selected
+  EXPECT_EQ(GetFocus(), item(12));
+  vkr::ui::PressKey(VK_RETURN);
+  vkr::ui::PressKey(VK_ESCAPE);
+  EXPECT_EQ(g_commands, (std::vector<std::string>{"13", "1", "2"}));
+
+  DestroyWindow(dialog);
+  EXPECT_EQ(vkr::ui::GdiObjectCounts(), before);  // the dialog's font went with it
 }
 
 // ---- CDialogImpl and CAxDialogImpl ----
