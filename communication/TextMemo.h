@@ -43,10 +43,10 @@ class TextMemo {
   std::unordered_map<std::u16string, Value, Hash, std::equal_to<>> m_values;
 };
 
-// The memo of one kind of result, made on first use and kept past static destructors (DTM
-// threads may still read while the process ends).
+// The memo of one kind of result, made on first use. It goes with the module's statics: the
+// module's threads hold the module loaded until they have ended, so none reads it afterwards.
 template <class Value, class Tag>
 TextMemo<Value>& SharedMemo() {
-  static TextMemo<Value>* memo = new TextMemo<Value>;
-  return *memo;
+  static TextMemo<Value> memo;
+  return memo;
 }

@@ -385,7 +385,9 @@ HRESULT CovFDT_BaseDTMCore::DtmMessage(VARIANT idVariant, VARIANT argument) {
     case kMsgAxReleased:
     case kMsgUpdateRateChanged: return HandleDtmMsgAxReleasedOrUpdateRateChanged(argument, id);
     case kMsgLockDtm: return HandleDtmMsgLockDTM(argument);
-    case kMsgResponse: return ExecuteJob(kJobResponse, argument);
+    // Posted, not run as a job the caller waits for: a device answer's values reach the DTM
+    // thread in one message, without a round trip per response.
+    case kMsgResponse: return PostJob(kJobResponse, argument);
     case kMsgErrorMessage: return HandleDtmMsgErrorMessage(argument);
     case kMsgApplicationClosed: return HandleDtmMsgApplicationClosed(argument);
     case kMsgProgress: return HandleDtmMsgProgress(argument);

@@ -325,6 +325,7 @@ HRESULT CovFDT_DtmThreadImpl::ExecuteAsyncJob(ULONG job, const VARIANT& argument
       return S_OK;
     }
     case kJobGoOffline: return GoOffline();
+    case kJobResponse: return ReadCompleted(argument);
     case kJobFunctionsChanged: return RefreshFunctions();
     case kJobScanRequest: return NotifyFrame([](IDtmEvents* e, BSTR tag) { return e->OnScanRequest(tag); });
     case kJobPreparedToRelease: return NotifyFrame([](IDtmEvents* e, BSTR tag) { return e->OnPreparedToRelease(tag); });

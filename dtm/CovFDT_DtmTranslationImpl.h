@@ -85,26 +85,32 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
       static_cast<T*>(this)->OnError("Invalid translation file:\r\n%s", problem.c_str());
       return E_FAIL;
     }
-    vkr::ComPtr<IXMLDOMDocument2> document;
-    hr = this->CreateTranslationDocument(document.Put());
-    if (FAILED(hr)) return hr;
-    VARIANT source;
-    VariantInit(&source);
-    source.vt = VT_BSTR;
-    source.bstrVal = file.Get();
-    VARIANT_BOOL parsed = VARIANT_FALSE;
-    hr = document->load(source, &parsed);
-    if (FAILED(hr) || parsed == VARIANT_FALSE) {
-      this->ReportInvalidFile(document.Get(), vkr::TidyPath(file.View()));
-      return E_FAIL;
-    }
     // The stored document is the root element parsed again, through the DTM's own interface.
-    vkr::ComPtr<IXMLDOMElement> root;
     vkr::Bstr xml;
-    hr = document->get_documentElement(root.Put());
-    if (SUCCEEDED(hr) && root) hr = root->get_xml(xml.Put());
-    if (FAILED(hr)) return hr;
-    if (!root) return E_FAIL;
+    std::u16string known;
+    if (vkr::FindReadTranslationFile(file.Str(), &known)) {
+      xml = vkr::Bstr(known);
+    } else {
+      vkr::ComPtr<IXMLDOMDocument2> document;
+      hr = this->CreateTranslationDocument(document.Put());
+      if (FAILED(hr)) return hr;
+      VARIANT source;
+      VariantInit(&source);
+      source.vt = VT_BSTR;
+      source.bstrVal = file.Get();
+      VARIANT_BOOL parsed = VARIANT_FALSE;
+      hr = document->load(source, &parsed);
+      if (FAILED(hr) || parsed == VARIANT_FALSE) {
+        this->ReportInvalidFile(document.Get(), vkr::TidyPath(file.View()));
+        return E_FAIL;
+      }
+      vkr::ComPtr<IXMLDOMElement> root;
+      hr = document->get_documentElement(root.Put());
+      if (SUCCEEDED(hr) && root) hr = root->get_xml(xml.Put());
+      if (FAILED(hr)) return hr;
+      if (!root) return E_FAIL;
+      vkr::KeepReadTranslationFile(file.Str(), xml.View());
+    }
     vkr::ComPtr<IovFdtTranslation> translation = QueryOwner<IovFdtTranslation>();
     if (!translation) return E_NOINTERFACE;
     VARIANT_BOOL taken = VARIANT_FALSE;

@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "dtm/CovFDT_DtmThreadImpl.h"
 #include "include/DtmMessages.h"
 #include "include/DtmThreadInterfaces.h"
 #include "xml/Log.h"
@@ -225,6 +226,24 @@ HRESULT CovFDT_ThreadManagerImpl::ExecuteMarshalledJob(ULONG job, IUnknown* obje
   }
   VariantClear(&argument);
   CloseHandle(done);
+  return hr;
+}
+
+HRESULT CovFDT_ThreadManagerImpl::PostJob(ULONG job, const VARIANT& argument) {
+  // A thread object that runs on no thread of ours is reached through its interface only.
+  if (!m_hThread) return ExecuteJob(job, argument);
+  if (!m_pDtmThread) return E_FAIL;
+  auto* posted = static_cast<CDtmJob*>(CoTaskMemAlloc(sizeof(CDtmJob)));
+  if (!posted) return E_OUTOFMEMORY;
+  posted->nJob = job;
+  VariantInit(&posted->vArgument);
+  HRESULT hr = VariantCopy(&posted->vArgument, &argument);
+  if (SUCCEEDED(hr) && !PostThreadMessageA(m_dwThreadId, WM_DTM_JOB, 0, reinterpret_cast<LPARAM>(posted)))
+    hr = E_FAIL;
+  if (FAILED(hr)) {
+    VariantClear(&posted->vArgument);
+    CoTaskMemFree(posted);
+  }
   return hr;
 }
 

@@ -71,6 +71,10 @@ class CovFDT_ThreadManagerImpl {
   // Posts a thread message to the DTM thread; with a wait handle, true only when it became
   // signalled. False without a thread.
   bool PostToDtmThread(UINT message, WPARAM wParam, LPARAM lParam, HANDLE wait);
+  // Queues the job with a copy of its argument for the DTM thread's loop, without waiting for the
+  // thread to take it (as the thread's own posted jobs run). A thread object on no thread of ours
+  // gets the job through ExecuteJob. E_FAIL without a thread object.
+  HRESULT PostJob(ULONG job, const VARIANT& argument);
 
   // Runs the worker once on a thread of its own with the frame's container and the DTM, and
   // deletes it there. E_INVALIDARG for null; E_FAIL without the frame's container or the DTM or

@@ -215,6 +215,18 @@ HRESULT FrameContainer::OnPreparedToRelease(BSTR systemTag) {
   Note("prepared to release " + Text(systemTag));
   return S_OK;
 }
+std::string FrameContainer::WaitForNotification(const std::string& prefix, std::size_t seen, DWORD timeout) const {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    for (; seen < notifications.size(); ++seen)
+      if (notifications[seen].rfind(prefix, 0) == 0) return notifications[seen];
+    if (GetTickCount() - start >= timeout) return std::string();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+}
+
 HRESULT FrameContainer::OnPreparedToReleaseCommunication(BSTR systemTag) {
   Note("prepared to release communication " + Text(systemTag));
   return S_OK;

@@ -41,6 +41,10 @@ class FrameContainer
   // What the DTM did: "lock tag", "unlock tag", "error tag: text", "progress tag: text 40 1",
   // "state tag: goingOnline -> online", "online tag 1", "prepared to release tag", ...
   std::vector<std::string> notifications;
+  // Serves the frame's messages (the DTM's notifications and the channel's answers arrive there)
+  // until a notification beginning with `prefix` comes after the first `seen` ones, or `timeout`
+  // milliseconds pass. The notification, or an empty text.
+  std::string WaitForNotification(const std::string& prefix, std::size_t seen, DWORD timeout) const;
   // The state documents as received, and the load errors of those that did not validate.
   std::vector<std::string> stateDocuments;
   // The DTM's online states as it reported them, in order: the current state of each valid state

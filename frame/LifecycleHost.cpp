@@ -76,22 +76,6 @@ class Run {
   std::size_t m_reported = 0;
 };
 
-// Serves the frame's messages (the DTM's notifications and the channel's answers arrive there)
-// until a notification beginning with `prefix` comes after the first `seen` ones, or `timeout`
-// milliseconds pass. The notification, or an empty text.
-std::string WaitForNotification(const FrameContainer& frame, const std::string& prefix, std::size_t seen,
-                                DWORD timeout) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    for (; seen < frame.notifications.size(); ++seen)
-      if (frame.notifications[seen].rfind(prefix, 0) == 0) return frame.notifications[seen];
-    if (GetTickCount() - start >= timeout) return std::string();
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  }
-}
-
 // The primary value in the device's last answer to command 3 on the frame's channel: its data are
 // the loop current, the PV's unit code and the PV, each float four bytes.
 bool PrimaryValueOnTheChannel(const FrameChannel& channel, float* value) {
@@ -130,7 +114,7 @@ void RunOnline(Run& run, IUnknown* dtm, DWORD uploadTimeout) {
   if (hr != S_OK || !accepted) return;
 
   const std::string end = "upload finished " + invokeId;
-  const std::string notification = WaitForNotification(*run.m_frame, end, seen, uploadTimeout);
+  const std::string notification = run.m_frame->WaitForNotification(end, seen, uploadTimeout);
   VARIANT_BOOL success = notification == end + " 1" ? VARIANT_TRUE : VARIANT_FALSE;
   if (notification.empty())
     run.Step("IDtmEvents::OnUploadFinished did not come within " + std::to_string(uploadTimeout) + " ms",
@@ -154,7 +138,7 @@ void ReleaseCommunication(Run& run, IDtm* idtm, DWORD noticeTimeout) {
   VARIANT_BOOL result = VARIANT_FALSE;
   const HRESULT hr = idtm->PrepareToReleaseCommunication(&result);
   const bool prepared = hr == S_OK && result;
-  const bool told = prepared && !WaitForNotification(*run.m_frame, "prepared to release communication ", seen,
+  const bool told = prepared && !run.m_frame->WaitForNotification("prepared to release communication ", seen,
                                                      noticeTimeout).empty();
   run.Step("IDtm::PrepareToReleaseCommunication", hr, &result);
   if (prepared && !told)

@@ -11,6 +11,10 @@
 
 namespace vkr::frame {
 
+namespace {
+constexpr DWORD kReleaseNoticeMs = 5000;
+}  // namespace
+
 TransferSession::TransferSession() = default;
 
 TransferSession::~TransferSession() { Close(); }
@@ -135,10 +139,14 @@ HRESULT TransferSession::Close() {
   HRESULT first = S_OK;
   if (idtm) {
     VARIANT_BOOL result = VARIANT_FALSE;
+    const std::size_t seen = m_frame ? m_frame->notifications.size() : 0;
     HRESULT hr = idtm->PrepareToReleaseCommunication(&result);
     hr = Checked(hr, result);
     if (hr != S_OK) first = FAILED(hr) ? hr : E_FAIL;
-    Pump(20);
+    // As a frame does: the communication is released once the DTM says it is ready (or, failing
+    // that, after a while; it has to be let go all the same).
+    if (hr == S_OK && m_frame)
+      m_frame->WaitForNotification("prepared to release communication ", seen, kReleaseNoticeMs);
     idtm->ReleaseCommunication(&result);
     idtm->PrepareToDelete(&result);
     idtm->PrepareToRelease(&result);

@@ -28,8 +28,27 @@ HRESULT CParamCollection::Add(const ParInfo& record) {
   return S_OK;
 }
 
-HRESULT CParamCollection::GetAt(LONG index, ParInfo* out) {
-  if (!out || index < 0 || static_cast<ULONG>(index) >= Count()) return E_INVALIDARG;
+HRESULT CParamCollection::Add(ParInfo&& record) {
+  InvalidateCursor();
+  if (m_records.count(record.m_nId)) return S_OK;
+  if (record.m_dwAddressed == 1) record.m_dwFlags |= PFL_ADDRESSED;
+  try {
+    const ULONG id = record.m_nId;
+    m_records.emplace(id, std::move(record));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT CParamCollection::IdAt(LONG index, ULONG* id) {
+  if (!id || index < 0 || static_cast<ULONG>(index) >= Count()) return E_INVALIDARG;
+  MoveCursor(index);
+  *id = m_cursor->first;
+  return S_OK;
+}
+
+void CParamCollection::MoveCursor(LONG index) {
   if (m_nCursorIndex != index) {
     if (m_nCursorIndex != kNoCursor && index == m_nCursorIndex + 1) {
       ++m_cursor;
@@ -38,6 +57,11 @@ HRESULT CParamCollection::GetAt(LONG index, ParInfo* out) {
     }
     m_nCursorIndex = index;
   }
+}
+
+HRESULT CParamCollection::GetAt(LONG index, ParInfo* out) {
+  if (!out || index < 0 || static_cast<ULONG>(index) >= Count()) return E_INVALIDARG;
+  MoveCursor(index);
   // Every path resolves references, so asking twice gives the same record.
   return CopyParInfo(m_cursor->second, out);
 }

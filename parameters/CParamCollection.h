@@ -23,10 +23,14 @@ class CParamCollection {
   // Stores a copy under the record's id; an id already present keeps its first record (S_OK). An
   // addressed record (addressed word 1) gets flag 0x400. E_OUTOFMEMORY.
   HRESULT Add(const ParInfo& record);
+  // The same, taking the record over instead of copying it (it is left empty when stored).
+  HRESULT Add(ParInfo&& record);
   // The record at a zero-based position in ascending id order, copied as CopyParInfo gives it.
   // E_INVALIDARG for a null out or an index outside 0..Count()-1. Walking 0, 1, 2, ... costs one
   // step per record.
   HRESULT GetAt(LONG index, ParInfo* out);
+  // The id at a position, as GetAt would give it, without copying the record.
+  HRESULT IdAt(LONG index, ULONG* id);
   // A copy of a stored record for a caller; a reference record comes back with the value, kind,
   // VARTYPE, limits, default, device value, flags, enumeration list, relation text, further number
   // and name of the record it refers to (and its own id).
@@ -71,6 +75,7 @@ class CParamCollection {
     return const_cast<ParInfo*>(static_cast<const CParamCollection*>(this)->Referenced(reference, hr));
   }
   void InvalidateCursor() { m_nCursorIndex = kNoCursor; }
+  void MoveCursor(LONG index);
 
   static constexpr LONG kNoCursor = -5;
   Map m_records;

@@ -304,11 +304,7 @@ HRESULT CovFDT_ParameterHandlerImpl::GetParameterCount(ULONG* count) {
 HRESULT CovFDT_ParameterHandlerImpl::GetParameterIdAt(LONG index, ULONG* id) {
   WriteLog(u"CovFDT_ParameterHandlerImpl::GetParameterIdAt()");
   if (!id) return E_INVALIDARG;
-  ParInfo record;
-  HRESULT hr = GetParInfoAt(index, &record);
-  if (FAILED(hr)) return hr;
-  *id = record.m_nId;
-  return S_OK;
+  return m_collection.IdAt(index, id);
 }
 
 HRESULT CovFDT_ParameterHandlerImpl::GetParameterCount(VARIANT* count) {

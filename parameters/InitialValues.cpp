@@ -7,6 +7,10 @@
 // most significant bit comes first. Numbers are taken as their bytes, most significant first
 // (floating-point numbers as their IEEE 754 bits), and the field receives their low bitLength bits.
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "parameters/CFdtVariant.h"
@@ -57,22 +61,81 @@ void WriteBitField(std::vector<BYTE>* buffer, ULONG position, ULONG length, ULON
   }
 }
 
+// One field with an initial value, as the TypeInformation text describes it.
+struct InitialField {
+  bool readable = false;  // all four attributes read; an element that is not still counts
+  ULONG position = 0;
+  ULONG length = 0;
+  std::u16string type;
+  std::u16string initial;
+};
+using InitialFields = std::vector<InitialField>;
+
+// The fields of each TypeInformation text read so far: every DTM of a device type carries the
+// same texts, so each is parsed once for the process.
+struct FieldMemo {
+  std::mutex lock;
+  std::unordered_map<std::u16string, std::shared_ptr<const InitialFields>> texts;
+};
+constexpr std::size_t kFieldMemoLimit = 4096;
+
+FieldMemo& Memo() {
+  static FieldMemo memo;
+  return memo;
+}
+
+// The fields with an initial value of typeInformation; null when the text does not load.
+std::shared_ptr<const InitialFields> InitialFieldsOf(BSTR typeInformation) {
+  const std::u16string key(vkr::View(typeInformation));
+  FieldMemo& memo = Memo();
+  {
+    std::lock_guard<std::mutex> hold(memo.lock);
+    auto it = memo.texts.find(key);
+    if (it != memo.texts.end()) return it->second;
+  }
+  vkr::ComPtr<IXMLDOMDocument2> document;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  if (FAILED(LoadXmlFromString(typeInformation, document.Put(), &loaded)) || !document || !loaded) return nullptr;
+  auto fields = std::make_shared<InitialFields>();
+  vkr::ComPtr<IXMLDOMNodeList> nodes;
+  LONG count = 0;
+  if (SUCCEEDED(document->selectNodes(vkr::Bstr(u"//Simple[@initialValue]").Get(), nodes.Put())) && nodes &&
+      SUCCEEDED(nodes->get_length(&count))) {
+    vkr::Bstr positionPath(u"@bitPosition"), lengthPath(u"@bitLength"), typePath(u"@type"),
+        initialPath(u"@initialValue");
+    for (LONG i = 0; i < count; ++i) {
+      vkr::ComPtr<IXMLDOMNode> node;
+      if (FAILED(nodes->get_item(i, node.Put())) || !node) continue;
+      InitialField field;
+      vkr::Bstr type, initial;
+      if (FAILED(GetXmlValueUI4(&field.position, node.Get(), positionPath.Get())) ||
+          FAILED(GetXmlValueUI4(&field.length, node.Get(), lengthPath.Get())) ||
+          FAILED(GetXmlValueBstr(type.Put(), node.Get(), typePath.Get())) ||
+          FAILED(GetXmlValueBstr(initial.Put(), node.Get(), initialPath.Get()))) {
+        fields->push_back(InitialField{});
+        continue;
+      }
+      field.readable = true;
+      field.type = type.Str();
+      field.initial = initial.Str();
+      fields->push_back(std::move(field));
+    }
+  }
+  std::lock_guard<std::mutex> hold(memo.lock);
+  if (memo.texts.size() < kFieldMemoLimit) memo.texts.try_emplace(key, fields);
+  return fields;
+}
+
 }  // namespace
+
 
 HRESULT CovFDT_ParameterHandlerImpl::InitValuesFromTypeInformation(VARIANT value, BSTR typeInformation,
                                                                    VARIANT* result) {
   WriteLog(u"CovFDT_ParameterHandlerImpl::InitValuesFromTypeInformation()");
   if (!result) return E_POINTER;
   if (SysStringLen(typeInformation) == 0) return S_FALSE;
-  vkr::ComPtr<IXMLDOMDocument2> document;
-  VARIANT_BOOL loaded = VARIANT_FALSE;
-  if (FAILED(LoadXmlFromString(typeInformation, document.Put(), &loaded)) || !document || !loaded) return S_FALSE;
-  vkr::ComPtr<IXMLDOMNodeList> nodes;
-  vkr::Bstr query(u"//Simple[@initialValue]");
-  LONG count = 0;
-  if (FAILED(document->selectNodes(query.Get(), nodes.Put())) || !nodes || FAILED(nodes->get_length(&count)) ||
-      count == 0)
-    return S_FALSE;
+  std::shared_ptr<const InitialFields> fields = InitialFieldsOf(typeInformation);
+  if (!fields || fields->empty()) return S_FALSE;
 
   vkr::Bstr hex;
   HRESULT hr = ByteArrayToHexString(&value, hex.Put(), FALSE);
@@ -84,29 +147,20 @@ HRESULT CovFDT_ParameterHandlerImpl::InitValuesFromTypeInformation(VARIANT value
       static_cast<LONG>(buffer.size()))
     return E_UNEXPECTED;
 
-  vkr::Bstr positionPath(u"@bitPosition"), lengthPath(u"@bitLength"), typePath(u"@type"),
-      initialPath(u"@initialValue");
   const ULONGLONG totalBits = static_cast<ULONGLONG>(buffer.size()) * 8;
-  for (LONG i = 0; i < count; ++i) {
-    vkr::ComPtr<IXMLDOMNode> node;
-    if (FAILED(nodes->get_item(i, node.Put())) || !node) continue;
-    ULONG position = 0, length = 0;
-    vkr::Bstr type, initial;
-    if (FAILED(GetXmlValueUI4(&position, node.Get(), positionPath.Get())) ||
-        FAILED(GetXmlValueUI4(&length, node.Get(), lengthPath.Get())) ||
-        FAILED(GetXmlValueBstr(type.Put(), node.Get(), typePath.Get())) ||
-        FAILED(GetXmlValueBstr(initial.Put(), node.Get(), initialPath.Get())))
-      continue;
+  for (const InitialField& field : *fields) {
     // A field outside the value, or wider than a number, is not written.
-    if (length == 0 || length > kMaxFieldBits || static_cast<ULONGLONG>(position) + length > totalBits) continue;
+    if (!field.readable || field.length == 0 || field.length > kMaxFieldBits ||
+        static_cast<ULONGLONG>(field.position) + field.length > totalBits)
+      continue;
     VARTYPE vt = VT_EMPTY;
-    VarTypeFromString(type.Get(), &vt);
+    VarTypeFromString(vkr::Bstr(field.type).Get(), &vt);
     vkr::Variant text, typed;
     text.vt = VT_BSTR;
-    text.bstrVal = initial.Detach();
+    text.bstrVal = SysAllocStringLen(field.initial.data(), static_cast<UINT>(field.initial.size()));
     ULONGLONG bits = 0;
     if (vt == VT_EMPTY || FAILED(ChangeVariantType(&typed, &text, vt)) || !ValueBits(typed, &bits)) continue;
-    WriteBitField(&buffer, position, length, bits);
+    WriteBitField(&buffer, field.position, field.length, bits);
   }
 
   vkr::Bstr rebuilt;
@@ -119,3 +173,4 @@ HRESULT CovFDT_ParameterHandlerImpl::InitValuesFromTypeInformation(VARIANT value
   bytes.Detach(result);
   return S_OK;
 }
+

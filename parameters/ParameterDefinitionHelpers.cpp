@@ -13,6 +13,9 @@
 // kept without address and reported through the DTM's error report.
 #include "parameters/ParameterDefinitionHelpers.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "parameters/CFdtVariant.h"
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
 #include "parameters/VariantArray.h"
@@ -27,6 +30,14 @@ void ThrowIfFailed(HRESULT hr) {
 vkr::Bstr TextToBstr(LPCSTR text) {
   vkr::Bstr out;
   if (!text || !*text) return out;
+  // The table's texts are nearly all plain ASCII: widened in place, without a converted copy.
+  const std::size_t length = std::strlen(text);
+  if (std::all_of(text, text + length, [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    out.Attach(SysAllocStringLen(nullptr, static_cast<UINT>(length)));
+    if (!out.Get()) throw vkr::HResultError(E_OUTOFMEMORY);
+    std::copy(text, text + length, out.Get());
+    return out;
+  }
   const std::u16string wide = vkr::Utf8ToUtf16(text);
   out = vkr::Bstr(std::u16string_view(wide));
   if (!out.Get()) throw vkr::HResultError(E_OUTOFMEMORY);
@@ -195,17 +206,18 @@ void AddDefinition(CovFDT_ParameterHandlerImpl* handler, CParamCollection* colle
   // The record takes over the texts and the two VARIANTs passed by value.
   typeInformation.Detach(&typeInformationArg);
   privateProperties.Detach(&privatePropertiesArg);
-  const ParInfo record(addressed, id, &address, nameText.Detach(), stringResId, vt, &values[0], &values[1],
+  ParInfo record(addressed, id, &address, nameText.Detach(), stringResId, vt, &values[0], &values[1],
                        &values[2], &values[3], persist, flags, p.flagWord1, p.flagWord2, unitText.Detach(),
                        p.exportKind, descriptionText.Detach(), static_cast<USHORT>(p.kind), &enumHolder, &further,
                        &relation, p.callbacks[0], p.callbacks[1], p.callbacks[2], p.callbacks[3], p.callbacks[4],
                        p.callbacks[5], stringIdText.Detach(), p.itemKinds, typeInformationArg, privatePropertiesArg);
   if (!collection) return;
-  ThrowIfFailed(collection->Add(record));
-  if (record.m_nKind == PK_REFERENCE) {
-    // An alias's value names the parameter it stands for.
-    handler->RegisterAlias(CFdtVariant(id), record.m_vValue);
-  }
+  // An alias's value names the parameter it stands for.
+  CFdtVariant aliased;
+  const bool alias = record.m_nKind == PK_REFERENCE;
+  if (alias) ThrowIfFailed(VariantCopy(aliased.Ptr(), &record.m_vValue));
+  ThrowIfFailed(collection->Add(std::move(record)));
+  if (alias) handler->RegisterAlias(CFdtVariant(id), aliased);
 }
 
 void ReportAddress(IovFdtParameterHandlerSite* site, LPCSTR name, HRESULT hr) {

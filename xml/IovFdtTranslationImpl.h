@@ -29,7 +29,7 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
   IovFdtTranslationImpl() = default;
   IovFdtTranslationImpl(const IovFdtTranslationImpl&) = delete;
   IovFdtTranslationImpl& operator=(const IovFdtTranslationImpl&) = delete;
-  virtual ~IovFdtTranslationImpl() = default;
+  virtual ~IovFdtTranslationImpl() { ReleaseDocument(); }
 
   // ---- IovFdtTranslation ----
 
@@ -128,6 +128,7 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
       }
       vkr::KeepTranslationDocument(vkr::View(xml), document.Get());
     }
+    ReleaseDocument();
     m_spTranslationDoc = document;
     m_bSharedDocument = true;
     *loaded = VARIANT_TRUE;
@@ -165,6 +166,31 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
     *found = VARIANT_FALSE;
     if (!m_spTranslationDoc) return E_FAIL;
     if (!xpath || !*xpath) return E_INVALIDARG;
+    // A shared document does not change: each look-up is made on it once for all its DTMs.
+    std::u16string key;
+    if (m_bSharedDocument) {
+      key = std::u16string(m_bstrLanguageCodeAttribute.View()) + u'\n' + std::u16string(vkr::View(code)) + u'\n' +
+            std::u16string(vkr::View(xpath));
+      std::optional<std::u16string> known;
+      if (vkr::FindSharedLocaleText(m_spTranslationDoc.Get(), key, &known)) {
+        if (!known) return S_FALSE;
+        *text = SysAllocStringLen(known->data(), static_cast<UINT>(known->size()));
+        if (!*text) return E_OUTOFMEMORY;
+        *found = VARIANT_TRUE;
+        return S_OK;
+      }
+    }
+    const HRESULT hr = LookUpLocaleText(code, xpath, text, found);
+    if (m_bSharedDocument && SUCCEEDED(hr)) {
+      if (*found)
+        vkr::KeepSharedLocaleText(m_spTranslationDoc.Get(), key, std::u16string(vkr::View(*text)));
+      else
+        vkr::KeepSharedLocaleText(m_spTranslationDoc.Get(), key, std::nullopt);
+    }
+    return hr;
+  }
+
+  HRESULT LookUpLocaleText(BSTR code, BSTR xpath, BSTR* text, VARIANT_BOOL* found) {
     std::u16string current(vkr::View(code));
     for (;;) {
       std::u16string literal;
@@ -250,9 +276,18 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
     if (FAILED(hr)) return hr;
     vkr::ComPtr<IXMLDOMDocument2> document;
     if (!copy || FAILED(copy->QueryInterface(IID_IXMLDOMDocument2, document.PutVoid())) || !document) return E_FAIL;
+    ReleaseDocument();
     m_spTranslationDoc = document;
     m_bSharedDocument = false;
     return S_OK;
+  }
+
+  // Lets go of the document; a shared one stays kept only while another DTM holds it.
+  void ReleaseDocument() {
+    const bool shared = m_bSharedDocument && m_spTranslationDoc;
+    m_spTranslationDoc = nullptr;
+    m_bSharedDocument = false;
+    if (shared) vkr::ForgetUnusedTranslationDocuments();
   }
 
   // The translation document, empty until a load succeeds. It may be shared with the other DTMs

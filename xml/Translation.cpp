@@ -2,7 +2,11 @@
 // entry and message look-ups, and the function-id placeholder.
 #include "xml/Translation.h"
 
+#include <algorithm>
 #include <functional>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -257,32 +261,164 @@ HRESULT SubstituteFunctionId(BSTR text, LONG functionId, BSTR* out) {
 namespace vkr {
 namespace {
 
+// Kept per thread: a document is read only on the thread that loaded it. Process-wide rather
+// than thread_local, so that no module-owned thread storage outlives the module; an entry goes
+// once no DTM holds its document any more, so nothing is kept after the last DTM is released.
 struct KeptTranslation {
+  DWORD thread = 0;
   std::size_t hash = 0;
   std::u16string text;
   ComPtr<IXMLDOMDocument2> document;
+  // The answers of the text look-ups made on the document so far (absent: nothing found).
+  std::unordered_map<std::u16string, std::optional<std::u16string>> answers;
 };
+constexpr std::size_t kKeptAnswers = 16384;
 constexpr std::size_t kKeptTranslations = 4;
 
-std::vector<KeptTranslation>& KeptTranslations() {
-  thread_local std::vector<KeptTranslation> kept;
+struct KeptTranslations {
+  std::mutex lock;
+  std::vector<KeptTranslation> entries;
+};
+
+// A translation file's root element as text, by the file's path, size and time of writing.
+struct ReadTranslationFile {
+  std::u16string path;
+  ULONGLONG size = 0;
+  FILETIME written{};
+  std::u16string xml;
+};
+constexpr std::size_t kReadTranslationFiles = 4;
+
+struct ReadTranslationFiles {
+  std::mutex lock;
+  std::vector<ReadTranslationFile> entries;
+};
+
+ReadTranslationFiles& ReadFiles() {
+  static ReadTranslationFiles files;
+  return files;
+}
+
+bool StampOf(const std::u16string& path, ULONGLONG* size, FILETIME* written) {
+  WIN32_FIND_DATAW data{};
+  HANDLE found = FindFirstFileW(path.c_str(), &data);
+  if (found == INVALID_HANDLE_VALUE) return false;
+  FindClose(found);
+  *size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  *written = data.ftLastWriteTime;
+  return true;
+}
+
+bool SameTime(const FILETIME& a, const FILETIME& b) {
+  return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+KeptTranslations& Kept() {
+  static KeptTranslations kept;
   return kept;
+}
+
+// Whether only the cache holds the document.
+bool OnlyKept(IXMLDOMDocument2* document) {
+  const ULONG count = document->AddRef();
+  document->Release();
+  return count <= 2;
 }
 
 }  // namespace
 
 ComPtr<IXMLDOMDocument2> SharedTranslationDocument(std::u16string_view text) {
   const std::size_t hash = std::hash<std::u16string_view>()(text);
-  for (const KeptTranslation& k : KeptTranslations())
-    if (k.hash == hash && k.text == text) return k.document;
+  const DWORD thread = GetCurrentThreadId();
+  KeptTranslations& kept = Kept();
+  std::lock_guard<std::mutex> hold(kept.lock);
+  for (const KeptTranslation& k : kept.entries)
+    if (k.thread == thread && k.hash == hash && k.text == text) return k.document;
   return nullptr;
 }
 
 void KeepTranslationDocument(std::u16string_view text, IXMLDOMDocument2* document) {
-  std::vector<KeptTranslation>& kept = KeptTranslations();
-  if (kept.size() >= kKeptTranslations) kept.erase(kept.begin());
-  kept.push_back(KeptTranslation{std::hash<std::u16string_view>()(text), std::u16string(text),
-                                 ComPtr<IXMLDOMDocument2>(document)});
+  const DWORD thread = GetCurrentThreadId();
+  std::vector<KeptTranslation> dropped;
+  KeptTranslations& kept = Kept();
+  std::lock_guard<std::mutex> hold(kept.lock);
+  std::size_t mine = 0;
+  for (const KeptTranslation& k : kept.entries) mine += k.thread == thread ? 1 : 0;
+  if (mine >= kKeptTranslations) {
+    const auto oldest = std::find_if(kept.entries.begin(), kept.entries.end(),
+                                     [thread](const KeptTranslation& k) { return k.thread == thread; });
+    dropped.push_back(std::move(*oldest));
+    kept.entries.erase(oldest);
+  }
+  kept.entries.push_back(KeptTranslation{thread, std::hash<std::u16string_view>()(text), std::u16string(text),
+                                         ComPtr<IXMLDOMDocument2>(document), {}});
+}
+
+bool FindSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, std::optional<std::u16string>* text) {
+  const DWORD thread = GetCurrentThreadId();
+  KeptTranslations& kept = Kept();
+  std::lock_guard<std::mutex> hold(kept.lock);
+  for (const KeptTranslation& k : kept.entries) {
+    if (k.thread != thread || k.document.Get() != document) continue;
+    auto it = k.answers.find(std::u16string(key));
+    if (it == k.answers.end()) return false;
+    *text = it->second;
+    return true;
+  }
+  return false;
+}
+
+void KeepSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, const std::optional<std::u16string>& text) {
+  const DWORD thread = GetCurrentThreadId();
+  KeptTranslations& kept = Kept();
+  std::lock_guard<std::mutex> hold(kept.lock);
+  for (KeptTranslation& k : kept.entries)
+    if (k.thread == thread && k.document.Get() == document && k.answers.size() < kKeptAnswers)
+      k.answers.try_emplace(std::u16string(key), text);
+}
+
+bool FindReadTranslationFile(const std::u16string& path, std::u16string* xml) {
+  ULONGLONG size = 0;
+  FILETIME written{};
+  if (!StampOf(path, &size, &written)) return false;
+  ReadTranslationFiles& files = ReadFiles();
+  std::lock_guard<std::mutex> hold(files.lock);
+  for (const ReadTranslationFile& f : files.entries) {
+    if (f.path == path && f.size == size && SameTime(f.written, written)) {
+      *xml = f.xml;
+      return true;
+    }
+  }
+  return false;
+}
+
+void KeepReadTranslationFile(const std::u16string& path, std::u16string_view xml) {
+  ULONGLONG size = 0;
+  FILETIME written{};
+  if (!StampOf(path, &size, &written)) return;
+  ReadTranslationFiles& files = ReadFiles();
+  std::lock_guard<std::mutex> hold(files.lock);
+  std::erase_if(files.entries, [&](const ReadTranslationFile& f) { return f.path == path; });
+  if (files.entries.size() >= kReadTranslationFiles) files.entries.erase(files.entries.begin());
+  files.entries.push_back(ReadTranslationFile{path, size, written, std::u16string(xml)});
+}
+
+void ForgetUnusedTranslationDocuments() {
+  const DWORD thread = GetCurrentThreadId();
+  std::vector<KeptTranslation> dropped;
+  {
+    KeptTranslations& kept = Kept();
+    std::lock_guard<std::mutex> hold(kept.lock);
+    for (auto it = kept.entries.begin(); it != kept.entries.end();) {
+      if (it->thread == thread && OnlyKept(it->document.Get())) {
+        dropped.push_back(std::move(*it));
+        it = kept.entries.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  // The documents are released here, outside the lock.
 }
 
 }  // namespace vkr

@@ -8,6 +8,7 @@
 // language fallbacks of its implementation apply to every one of them.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -67,9 +68,19 @@ bool CheckDocumentFile(std::u16string_view path, std::string* problem);
 // The translation documents of the calling thread, by the text they were loaded from: the DTMs of
 // one thread (they use their translation on their apartment's thread only) share the document of
 // one text while they only read it. Null when the thread has none for the text. The thread keeps
-// at most a few documents, the latest.
+// at most a few documents, the latest, and only while some DTM holds them: a DTM that lets go of
+// a shared document calls ForgetUnusedTranslationDocuments afterwards.
 ComPtr<IXMLDOMDocument2> SharedTranslationDocument(std::u16string_view text);
 void KeepTranslationDocument(std::u16string_view text, IXMLDOMDocument2* document);
+void ForgetUnusedTranslationDocuments();
+// The answers of look-ups made on a shared document (which nobody changes while it is shared), by
+// the look-up's key: found with the answer (absent: nothing was found), or false when not asked yet.
+bool FindSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, std::optional<std::u16string>* text);
+void KeepSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, const std::optional<std::u16string>& text);
+// A translation file's root element as text, kept by the file's path while its size and time of
+// writing stay the same, so the DTMs that load one file parse it once.
+bool FindReadTranslationFile(const std::u16string& path, std::u16string* xml);
+void KeepReadTranslationFile(const std::u16string& path, std::u16string_view xml);
 
 // The text as an XPath string literal: in double quotes, or in single quotes when it holds a
 // double quote; false when it holds both, which no literal can carry.

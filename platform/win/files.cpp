@@ -208,6 +208,25 @@ bool Search(std::string_view pattern, bool directoriesOnly, bool caseSensitive, 
   if (!dir.empty()) {
     if (DWORD e = MapPath(dir, &native)) return Fail(e);
   }
+  // A name without wildcards that is there as spelt is the one entry Windows would find (its file
+  // systems hold no second name differing only in case): no need to list the directory.
+  if (namePattern.find_first_of("*?") == std::string_view::npos && namePattern != "." && namePattern != "..") {
+    struct stat st;
+    const std::string exact = native + "/" + std::string(namePattern);
+    if ((::stat(exact.c_str(), &st) == 0 || ::lstat(exact.c_str(), &st) == 0) &&
+        (!directoriesOnly || S_ISDIR(st.st_mode)) && (wide ? wanted.size() : namePattern.size()) < MAX_PATH) {
+      FindEntry entry;
+      entry.name = std::string(namePattern);
+      entry.wide = wanted;
+      entry.attributes = AttributesOf(st);
+      entry.created = FileTimeOf(st.st_ctim);
+      entry.accessed = FileTimeOf(st.st_atim);
+      entry.written = FileTimeOf(st.st_mtim);
+      entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<ULONGLONG>(st.st_size);
+      out->push_back(std::move(entry));
+      return true;
+    }
+  }
   DIR* d = ::opendir(native.c_str());
   if (!d) {
     const int e = errno;

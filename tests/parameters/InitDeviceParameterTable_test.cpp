@@ -239,7 +239,7 @@ TEST(DeviceTableArguments, CountIsOptionalAndACollectionIsRequired) {
 TEST(DeviceTableArguments, OutOfMemoryStopsTheTableAndSaysSo) {
   vkr::test::FakeParameterSite site{vkr::test::kSiteAlone};
   vkr::test::StackParameterHandler handler{&site};
-  for (unsigned n : {1u, 50u, 500u, 1500u}) {
+  for (unsigned n : {1u, 50u, 500u, 1000u}) {
     CParamCollection collection;
     ULONG count = 0;
     vkr::platform::SetAllocationFault(n, true);
