@@ -169,16 +169,25 @@ VKR_API INT_PTR DialogBoxIndirectParamW(HINSTANCE instance, LPCDLGTEMPLATEW dial
 // modeless dialog it only hides the window, as on Windows. FALSE for a window that is no dialog.
 VKR_API BOOL EndDialog(HWND dialog, INT_PTR result);
 // The dialog class's procedure: calls the dialog procedure, answers from DWLP_MSGRESULT where the
-// message has an answer, and otherwise does the dialog's defaults (default button, WM_NEXTDLGCTL,
-// IDCANCEL on close, focus kept across activation).
+// message has an answer, and otherwise does the dialog's defaults (DM_GETDEFID/DM_SETDEFID,
+// WM_NEXTDLGCTL, IDCANCEL on WM_CLOSE, the focus given back on WM_SETFOCUS, WM_GETFONT). The
+// dialog class is a Unicode one whatever the call that made the dialog: a dialog procedure gets
+// the "W" form of text messages.
 VKR_API LRESULT DefDlgProcA(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 VKR_API LRESULT DefDlgProcW(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The dialog manager. Handles keyboard messages for windows inside `dialog`: Tab and Shift+Tab
-// over the visible, enabled WS_TABSTOP items (descending into WS_EX_CONTROLPARENT children),
-// arrows within a WS_GROUP, Enter (the focused push button, else the default button, else IDOK),
-// Escape (IDCANCEL) and Alt+mnemonics; a control keeps the keys its WM_GETDLGCODE asks for.
-// TRUE when the message was processed (dispatched or consumed).
+// over the visible, enabled WS_TABSTOP items (descending into WS_EX_CONTROLPARENT children; into
+// a radio group at its checked button), arrows within a WS_GROUP (an automatic radio button
+// arrowed onto is pressed), Enter (the focused push button's WM_COMMAND to its own parent, else
+// the default button's (DM_GETDEFID), else IDOK's to `dialog`), Escape (IDCANCEL to `dialog`) and
+// mnemonics (Alt+letter, or a plain letter when the focused control takes no characters): a
+// label's moves the focus to the next tab stop, a button's focuses and presses it (BM_CLICK).
+// Enter and Escape do nothing when their button is there and disabled. A control keeps the keys
+// its WM_GETDLGCODE asks for. Every other message for the dialog's windows is dispatched. TRUE
+// when the message was for a window inside the dialog (dispatched or consumed). The default-button
+// look follows the focus the dialog manager moves (see dialog_manager.cpp). The host loop runs
+// this for the outermost dialog holding a key message's window; the modal loops do not.
 VKR_API BOOL IsDialogMessageA(HWND dialog, LPMSG msg);
 VKR_API BOOL IsDialogMessageW(HWND dialog, LPMSG msg);
 // The next (or previous) visible, enabled WS_TABSTOP item after `control` in the dialog's tab

@@ -5,6 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -635,10 +638,33 @@ INT_PTR CommandLoggingProc(HWND, UINT message, WPARAM wParam, LPARAM) {
   return FALSE;
 }
 
+std::vector<BYTE> ReadSourceFile(const std::string& relative) {
+  std::ifstream f(std::string(VKR_SOURCE_DIR) + "/" + relative, std::ios::binary);
+  return std::vector<BYTE>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// A module of its own with a dialog and the pictures it names (the test program's resources have
+// no bitmaps or icons).
+struct PictureModule {
+  const HMODULE module = reinterpret_cast<HMODULE>(static_cast<UINT_PTR>(0x7D1000));
+  std::vector<std::vector<BYTE>> files{ReadSourceFile("tests/platform/ui/resources/controls.dlg"),
+                                       ReadSourceFile("resources/bitmaps/LampRed.bmp"),
+                                       ReadSourceFile("resources/icons/status664.ico")};
+  std::vector<vkr::platform::ResourceItem> items{
+      {RT_DIALOG_ID, nullptr, 330, files[0].data(), static_cast<DWORD>(files[0].size())},
+      {RT_BITMAP_ID, nullptr, 331, files[1].data(), static_cast<DWORD>(files[1].size())},
+      {RT_ICON_ID, nullptr, 332, files[2].data(), static_cast<DWORD>(files[2].size())}};
+  PictureModule() {
+    EXPECT_TRUE(vkr::platform::RegisterResources(module, {items.data(), items.size(), nullptr, 0}));
+  }
+  ~PictureModule() { vkr::platform::UnregisterResources(module); }
+};
+
 TEST_F(Dialogs, StandardControlsGetTheirPicturesFontAndKeys) {
+  PictureModule pictures;
   const vkr::ui::GdiCounts before = vkr::ui::GdiObjectCounts();
   g_commands.clear();
-  HWND dialog = Keep(CreateDialogParamW(nullptr, MAKEINTRESOURCEW(330), nullptr, CommandLoggingProc, 0));
+  HWND dialog = Keep(CreateDialogParamW(pictures.module, MAKEINTRESOURCEW(330), nullptr, CommandLoggingProc, 0));
   ASSERT_NE(dialog, nullptr);
   ShowWindow(dialog, SW_SHOWNORMAL);
   auto item = [&](int id) { return GetDlgItem(dialog, id); };
