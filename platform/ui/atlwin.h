@@ -56,10 +56,15 @@ class CWindow {
 
   HWND Create(LPCWSTR className, HWND parent, _U_RECT rect = nullptr, LPCWSTR windowName = nullptr,
               DWORD style = 0, DWORD exStyle = 0, _U_MENUorID menuOrId = 0U, LPVOID createParam = nullptr) {
-    RECT* rc = rect.m_lpRect ? rect.m_lpRect : &rcDefault;
-    m_hWnd = ::CreateWindowExW(exStyle, className, windowName, style, rc->left, rc->top, rc->right - rc->left,
-                               rc->bottom - rc->top, parent, menuOrId.m_hMenu, nullptr, createParam);
+    RECT pos = Placement(rect.m_lpRect);
+    m_hWnd = ::CreateWindowExW(exStyle, className, windowName, style, pos.left, pos.top, pos.right, pos.bottom, parent,
+                               menuOrId.m_hMenu, nullptr, createParam);
     return m_hWnd;
+  }
+  // x, y, width and height for CreateWindowEx; rcDefault stands for the default place and size.
+  static RECT Placement(const RECT* rc) {
+    if (!rc || rc->left == CW_USEDEFAULT) return RECT{CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT};
+    return RECT{rc->left, rc->top, rc->right - rc->left, rc->bottom - rc->top};
   }
   BOOL DestroyWindow() {
     if (!::DestroyWindow(m_hWnd)) return FALSE;
@@ -534,6 +539,15 @@ class CWindowImplBaseT : public CWindowImplRoot<TBase> {
  public:
   WNDPROC m_pfnSuperWindowProc = ::DefWindowProcW;
 
+  // An object that goes before its window leaves it to the default procedure, never dangling.
+  ~CWindowImplBaseT() override {
+    if (this->m_hWnd && vkr::ui::GetWindowObject(this->m_hWnd) == this) {
+      if (m_pfnSuperWindowProc != ::DefWindowProcW)
+        ::SetWindowLongPtrW(this->m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuperWindowProc));
+      vkr::ui::SetWindowObject(this->m_hWnd, nullptr);
+    }
+  }
+
   static DWORD GetWndStyle(DWORD style) { return TWinTraits::GetWndStyle(style); }
   static DWORD GetWndExStyle(DWORD exStyle) { return TWinTraits::GetWndExStyle(exStyle); }
 
@@ -572,10 +586,10 @@ class CWindowImplBaseT : public CWindowImplRoot<TBase> {
   HWND Create(HWND hWndParent, _U_RECT rect, LPCWSTR windowName, DWORD style, DWORD exStyle, _U_MENUorID menuOrId,
               ATOM atom, LPVOID createParam, LPCWSTR className) {
     if (!atom) return nullptr;
-    RECT* rc = rect.m_lpRect ? rect.m_lpRect : &CWindow::rcDefault;
+    RECT pos = CWindow::Placement(rect.m_lpRect);
     AtlCreatingObject() = this;
-    HWND h = ::CreateWindowExW(exStyle, className, windowName, style, rc->left, rc->top, rc->right - rc->left,
-                               rc->bottom - rc->top, hWndParent, menuOrId.m_hMenu, nullptr, createParam);
+    HWND h = ::CreateWindowExW(exStyle, className, windowName, style, pos.left, pos.top, pos.right, pos.bottom,
+                               hWndParent, menuOrId.m_hMenu, nullptr, createParam);
     AtlCreatingObject() = nullptr;
     return h;
   }

@@ -762,7 +762,7 @@ HWND CreateImpl(DWORD exStyle, const ClassKey& key, const void* name, bool unico
   w->instance = instance;
   w->parent = parent;
   w->owner = owner;
-  w->rect = RECT{x, y, x + std::max(0, cx), y + std::max(0, cy)};
+  w->rect = RECT{x, y, AddClamped(x, std::max(0, cx)), AddClamped(y, std::max(0, cy))};
   HWND hwnd = reinterpret_cast<HWND>(vkr::platform::InsertHandleObject(w));
   if (!hwnd) return nullptr;
   {

@@ -74,6 +74,12 @@ bool Alive(HWND hwnd);
 std::shared_ptr<Window> FindLocked(HWND hwnd);
 std::vector<HWND>& TopLevelLocked();
 
+// a + b kept within LONG: positions come from callers unchecked.
+inline LONG AddClamped(long long a, long long b) {
+  long long r = a + b;
+  return static_cast<LONG>(r > 0x7FFFFFFFLL ? 0x7FFFFFFFLL : (r < -0x7FFFFFFFLL - 1 ? -0x7FFFFFFFLL - 1 : r));
+}
+
 // The frame widths (left/right/bottom) and the top inset of a style.
 struct Insets {
   int side;

@@ -172,12 +172,12 @@ BOOL SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx, int cy, UIN
     // The WINDOWPOS as the window left it holds.
     RECT r = w->rect;
     if (!(pos.flags & SWP_NOMOVE)) {
-      LONG width = r.right - r.left, height = r.bottom - r.top;
-      r = RECT{pos.x, pos.y, pos.x + width, pos.y + height};
+      long long width = static_cast<long long>(r.right) - r.left, height = static_cast<long long>(r.bottom) - r.top;
+      r = RECT{pos.x, pos.y, AddClamped(pos.x, width), AddClamped(pos.y, height)};
     }
     if (!(pos.flags & SWP_NOSIZE)) {
-      r.right = r.left + std::max(0, pos.cx);
-      r.bottom = r.top + std::max(0, pos.cy);
+      r.right = AddClamped(r.left, std::max(0, pos.cx));
+      r.bottom = AddClamped(r.top, std::max(0, pos.cy));
     }
     moved = r.left != w->rect.left || r.top != w->rect.top;
     sized = (r.right - r.left) != (w->rect.right - w->rect.left) || (r.bottom - r.top) != (w->rect.bottom - w->rect.top);

@@ -10,7 +10,8 @@
 //
 // Text is UTF-16; the "A" calls take and give UTF-8. Text messages (WM_SETTEXT, WM_GETTEXT,
 // WM_GETTEXTLENGTH, the names in CREATESTRUCT, and the item texts of the standard list and edit
-// controls) are converted when the width of the call and of the window procedure differ.
+// controls) are converted when the width of the call and of the window procedure differ. WM_CHAR
+// carries one UTF-16 unit for both widths.
 //
 // Geometry: top-level windows sit on a virtual desktop of kDesktopWidth x kDesktopHeight pixels;
 // a child's window rectangle is kept in its parent's client coordinates. The non-client frame
