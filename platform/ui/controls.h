@@ -839,8 +839,9 @@ VKR_API int GetToolTipMaxWidth(HWND tooltip);
 VKR_API bool ScrollBy(HWND hwnd, int bar, WORD code, int thumb = 0);
 
 // One line per window of the tree under hwnd (hwnd included), depth-first in child order, indented
-// two spaces per level:  class id=N "text" style=0xXXXXXXXX [hidden] [disabled] [focus]
-// (l,t,r,b) plus the control's state (checked, sel=..., items=...). For tests and the host.
+// two spaces per level:  class id=N "text" style=0xXXXXXXXX (l,t,r,b) [hidden] [disabled] [focus]
+// and the control's state (checked, sel=..., items=[a|b] ...); the rectangle is in screen
+// coordinates. For tests and the host.
 VKR_API std::string DumpWindowTree(HWND hwnd);
 
 }  // namespace vkr::ui

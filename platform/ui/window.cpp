@@ -249,7 +249,9 @@ std::vector<HWND>& TopLevelLocked() { return T().topLevel; }
 
 std::shared_ptr<Window> FindLocked(HWND hwnd) {
   if (!hwnd) return nullptr;
+  DWORD saved = GetLastError();
   auto object = vkr::platform::LookupHandleObject(hwnd);
+  SetLastError(saved);
   if (!object || object->Kind() != vkr::platform::HandleKind::Window) return nullptr;
   auto w = std::static_pointer_cast<Window>(object);
   return w->dead ? nullptr : w;
@@ -682,9 +684,35 @@ void DestroyTree(const std::shared_ptr<Window>& w) {
   Release(w);
 }
 
+// A thread's windows end with it, as on Windows: silently, since no procedure can run any more.
+struct ThreadWindows {
+  DWORD thread = GetCurrentThreadId();
+  ~ThreadWindows() {
+    std::vector<std::shared_ptr<Window>> gone;
+    {
+      std::lock_guard lk(WindowLock());
+      auto collect = [&](auto&& self, HWND h) -> void {
+        auto w = FindLocked(h);
+        if (!w) return;
+        for (HWND c : w->children) self(self, c);
+        if (w->thread == thread) gone.push_back(w);
+      };
+      for (HWND t : T().topLevel) collect(collect, t);
+      for (auto& w : gone) {
+        Unlink(*w);
+        w->dead = true;
+        w->cls->windows--;
+      }
+    }
+    for (auto& w : gone) vkr::platform::RemoveHandleObject(w->hwnd, vkr::platform::HandleKind::Window);
+  }
+};
+
 HWND CreateImpl(DWORD exStyle, const ClassKey& key, const void* name, bool unicode, DWORD style, int x, int y, int cx,
                 int cy, HWND parentArg, HMENU menu, HINSTANCE instance, LPVOID param) {
   EnsureHooks();
+  thread_local ThreadWindows threadWindows;
+  (void)threadWindows;
   auto w = std::make_shared<Window>();
   HWND parent = nullptr, owner = nullptr;
   {

@@ -409,11 +409,6 @@ constexpr UINT RDW_ERASENOW = 0x0200;
 constexpr UINT RDW_FRAME = 0x0400;
 constexpr UINT RDW_NOFRAME = 0x0800;
 
-// ScrollWindowEx flags.
-constexpr UINT SW_SCROLLCHILDREN = 0x0001;
-constexpr UINT SW_INVALIDATE = 0x0002;
-constexpr UINT SW_ERASE = 0x0004;
-
 // ---- Structures ----
 struct WNDCLASSA {
   UINT style;
@@ -561,6 +556,7 @@ inline HWND CreateWindowW(LPCWSTR className, LPCWSTR windowName, DWORD style, in
                           HWND hwndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID param) {
   return CreateWindowExW(0, className, windowName, style, x, y, width, height, hwndParent, hMenu, hInstance, param);
 }
+// A window ends with its thread too (silently, no message then).
 // Owned windows and children go too: WM_DESTROY to the window and then down the tree, WM_NCDESTROY
 // from the leaves up. The handle is dead when DestroyWindow returns, also when called inside the
 // window's own dispatch, whose procedure still runs to its end safely.
@@ -568,6 +564,7 @@ VKR_API BOOL DestroyWindow(HWND hwnd);
 VKR_API BOOL IsWindow(HWND hwnd);
 VKR_API LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 VKR_API LRESULT DefWindowProcW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Calls the procedure as it is (no text conversion), keeping the window's object alive meanwhile.
 VKR_API LRESULT CallWindowProcA(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 VKR_API LRESULT CallWindowProcW(WNDPROC proc, HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 VKR_API HWND GetWindow(HWND hwnd, UINT cmd);

@@ -145,6 +145,7 @@ std::string WatchedName(UINT message) {
     case WM_KEYUP: return "WM_KEYUP";
     case WM_CHAR: return "WM_CHAR";
     case BM_CLICK: return "BM_CLICK";
+    case WM_VSCROLL: return "WM_VSCROLL";
   }
   return {};
 }
@@ -162,7 +163,9 @@ LRESULT WatchProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     const std::string name = WatchedName(message);
     if (!name.empty()) {
       std::string entry = w.name + ":" + name;
-      if (message == WM_CHAR || message == WM_KEYDOWN || message == WM_KEYUP) entry += " " + Hex(static_cast<unsigned>(wParam));
+      if (message == WM_CHAR || message == WM_KEYDOWN || message == WM_KEYUP || message == WM_VSCROLL)
+        entry += " " + Hex(static_cast<unsigned>(wParam));
+      if (message == WM_VSCROLL && lParam) entry += " ctl";
       g_log.push_back(entry);
     }
     return CallWindowProcW(w.original, hwnd, message, wParam, lParam);
@@ -601,6 +604,12 @@ TEST_F(ControlsTest, ScrollByTellsTheParentAndTheParentMovesTheBar) {
   // Nobody moved it.
   EXPECT_EQ(ScrollState(bar, SB_CTL), "0..300 page=101 pos=20 track=20");
   EXPECT_FALSE(vkr::ui::ScrollBy(parent_, SB_HORZ, SB_LINEDOWN));
+  // A window's own bar talks to the window itself, with no control in lParam.
+  HWND pane = Make("Static", WS_VSCROLL, 6, "", 40, 10, 100, 100);
+  WatchControl(pane, "pane");
+  g_log.clear();
+  ASSERT_TRUE(vkr::ui::ScrollBy(pane, SB_VERT, SB_PAGEDOWN));
+  EXPECT_EQ(g_log, (Log{"pane:WM_VSCROLL 0x3", "pane:WM_VSCROLL 0x8"}));  // the parent hears nothing
 }
 
 std::string TreeState(HWND tree) {
@@ -796,6 +805,20 @@ TEST_F(ControlsTest, ClassOnlyControlsAreWindows) {
   char name[32] = {};
   GetClassNameA(Make("BUTTON", 0, 51), name, sizeof name);
   EXPECT_STREQ(name, "Button");  // looked up without regard to case, named as registered
+}
+
+TEST_F(ControlsTest, AClickOnAComboBoxDropsAndClosesItsList) {
+  HWND combo = Make("ComboBox", CBS_DROPDOWNLIST | WS_TABSTOP, 7, "", 10, 10, 120, 100);
+  HWND plain = Make("ListBox", 0, 8, "", 10, 40, 120, 60);  // no LBS_NOTIFY: focus codes only
+  SendMessageA(plain, LB_ADDSTRING, 0, Str("x"));
+  ASSERT_TRUE(vkr::ui::Click(combo));
+  EXPECT_EQ(ComboState(combo), "\"\" sel=-1 n=0 dropped");
+  ASSERT_TRUE(vkr::ui::Click(combo));
+  EXPECT_EQ(ComboState(combo), "\"\" sel=-1 n=0");
+  ASSERT_TRUE(vkr::ui::SelectItem(plain, 0));
+  EXPECT_EQ(Take(), (Log{"CBN_SETFOCUS(7)", "CBN_DROPDOWN(7)", "CBN_CLOSEUP(7)", "CBN_KILLFOCUS(7)",
+                         "LBN_SETFOCUS(8)"}));
+  EXPECT_EQ(ListState(plain), "cur=0 sel=[0] n=1");
 }
 
 TEST_F(ControlsTest, FocusMoveSaysKillBeforeSet) {

@@ -504,6 +504,68 @@ TEST_F(Windows, TextRoundTripsBetweenUtf8AndUtf16) {
   }
 }
 
+// A built-in list-like class keeps UTF-16 items; "A" callers give and get UTF-8.
+LRESULT ListLikeProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  static std::vector<std::u16string> items;
+  switch (m) {
+    case 0x0143:  // CB_ADDSTRING
+      items.emplace_back(reinterpret_cast<LPCWSTR>(l));
+      return static_cast<LRESULT>(items.size() - 1);
+    case 0x0149:  // CB_GETLBTEXTLEN
+      return w < items.size() ? static_cast<LRESULT>(items[w].size()) : -1;
+    case 0x0148:  // CB_GETLBTEXT
+      if (w >= items.size()) return -1;
+      std::copy(items[w].c_str(), items[w].c_str() + items[w].size() + 1, reinterpret_cast<LPWSTR>(l));
+      return static_cast<LRESULT>(items[w].size());
+    default:
+      return DefWindowProcW(h, m, w, l);
+  }
+}
+
+TEST_F(Windows, ItemTextsOfBuiltinListsAreConvertedForUtf8Callers) {
+  vkr::ui::BuiltinClass cls{u"UiCoreListLike", 0, &ListLikeProc, 0, nullptr, nullptr, true};
+  ASSERT_NE(vkr::ui::RegisterBuiltinClass(cls), 0);
+  EXPECT_EQ(vkr::ui::RegisterBuiltinClass(cls), 0);  // once
+  HWND list = CreateWindowExA(0, "uicorelistlike", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  m_made.push_back(list);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(SendMessageA(list, 0x0143, 0, reinterpret_cast<LPARAM>("Metres (m)")), 0);
+  EXPECT_EQ(SendMessageA(list, 0x0143, 0, reinterpret_cast<LPARAM>("Grad °C")), 1);
+  EXPECT_EQ(SendMessageA(list, 0x0149, 1, 0), 8);  // bytes for the UTF-8 caller
+  EXPECT_EQ(SendMessageW(list, 0x0149, 1, 0), 7);
+  char buf[16];
+  EXPECT_EQ(SendMessageA(list, 0x0148, 1, reinterpret_cast<LPARAM>(buf)), 8);
+  EXPECT_EQ(std::string(buf), "Grad °C");
+  WCHAR wbuf[16];
+  SendMessageW(list, 0x0148, 0, reinterpret_cast<LPARAM>(wbuf));
+  EXPECT_EQ(std::u16string(wbuf), u"Metres (m)");
+}
+
+// A window taken over by an ATL-style class: the class sees its messages first, the old
+// procedure gets the rest, and gets the window back.
+class Takeover : public CWindowImpl<Takeover> {
+ public:
+  int seen = 0;
+  BEGIN_MSG_MAP(Takeover)
+    MESSAGE_HANDLER(WM_USER + 1, OnOne)
+  END_MSG_MAP()
+  LRESULT OnOne(UINT, WPARAM, LPARAM, BOOL&) { return ++seen + 100; }
+};
+
+TEST_F(Windows, SubclassedWindowsGetTheirOwnProcedureBack) {
+  HWND h = Make("h");
+  Watch({WM_USER + 1, WM_USER + 2});
+  Takeover t;
+  ASSERT_TRUE(t.SubclassWindow(h));
+  EXPECT_EQ(SendMessageW(h, WM_USER + 1, 0, 0), 101);
+  SendMessageW(h, WM_USER + 2, 0, 0);
+  EXPECT_EQ(Recorder::log, (Log{"h:1026"}));
+  EXPECT_EQ(t.UnsubclassWindow(), h);
+  SendMessageW(h, WM_USER + 1, 0, 0);
+  EXPECT_EQ(Recorder::log, (Log{"h:1026", "h:1025"}));
+  EXPECT_EQ(t.seen, 1);
+}
+
 TEST_F(Windows, DialogItemNumbers) {
   HWND dlg = Make("dlg");
   Make("item", dlg, 0, {0, 0, 10, 10}, 7);
@@ -864,6 +926,15 @@ TEST(WindowThreads, CallsFromAnotherThreadRunOnTheOwnersThread) {
   t.join();
   EXPECT_FALSE(IsWindow(hwnd));
   CloseHandle(ready);
+
+  // A thread that ends leaves no window behind.
+  HWND left = nullptr;
+  std::thread([&] {
+    left = CreateWindowExW(0, u"UiCoreThreaded", u"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  }).join();
+  ASSERT_NE(left, nullptr);
+  EXPECT_FALSE(IsWindow(left));
+  EXPECT_EQ(SendMessageW(left, WM_GETTEXTLENGTH, 0, 0), 0);
 }
 
 }  // namespace
