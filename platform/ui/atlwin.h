@@ -534,6 +534,15 @@ class CWindowImplBaseT : public CWindowImplRoot<TBase> {
  public:
   WNDPROC m_pfnSuperWindowProc = ::DefWindowProcW;
 
+  // An object that goes before its window leaves it to the default procedure, never dangling.
+  ~CWindowImplBaseT() override {
+    if (this->m_hWnd && vkr::ui::GetWindowObject(this->m_hWnd) == this) {
+      if (m_pfnSuperWindowProc != ::DefWindowProcW)
+        ::SetWindowLongPtrW(this->m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuperWindowProc));
+      vkr::ui::SetWindowObject(this->m_hWnd, nullptr);
+    }
+  }
+
   static DWORD GetWndStyle(DWORD style) { return TWinTraits::GetWndStyle(style); }
   static DWORD GetWndExStyle(DWORD exStyle) { return TWinTraits::GetWndExStyle(exStyle); }
 

@@ -564,6 +564,19 @@ TEST_F(Windows, SubclassedWindowsGetTheirOwnProcedureBack) {
   SendMessageW(h, WM_USER + 1, 0, 0);
   EXPECT_EQ(Recorder::log, (Log{"h:1026", "h:1025"}));
   EXPECT_EQ(t.seen, 1);
+
+  // An object deleted before its window leaves the window working on its own procedure.
+  auto* early = new Takeover;
+  ASSERT_TRUE(early->SubclassWindow(h));
+  delete early;
+  EXPECT_EQ(SendMessageW(h, WM_USER + 1, 0, 0), 0);
+  EXPECT_EQ(Recorder::log, (Log{"h:1026", "h:1025", "h:1025"}));
+  auto* created = new Takeover;
+  HWND own = created->Create(h);
+  ASSERT_NE(own, nullptr);
+  delete created;
+  EXPECT_EQ(SendMessageW(own, WM_USER + 1, 0, 0), 0);
+  EXPECT_TRUE(DestroyWindow(own));
 }
 
 TEST_F(Windows, DialogItemNumbers) {
