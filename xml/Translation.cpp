@@ -275,9 +275,17 @@ struct KeptTranslation {
 constexpr std::size_t kKeptAnswers = 16384;
 constexpr std::size_t kKeptTranslations = 4;
 
+// Set when the kept documents are gone with the statics: a DTM released later still works,
+// without them. Constant-initialised and never destroyed.
+bool g_keptGone = false;
+
 struct KeptTranslations {
   std::mutex lock;
   std::vector<KeptTranslation> entries;
+  KeptTranslations() = default;
+  KeptTranslations(const KeptTranslations&) = delete;
+  KeptTranslations& operator=(const KeptTranslations&) = delete;
+  ~KeptTranslations() { g_keptGone = true; }
 };
 
 // A translation file's root element as text, by the file's path, size and time of writing.
@@ -289,9 +297,15 @@ struct ReadTranslationFile {
 };
 constexpr std::size_t kReadTranslationFiles = 4;
 
+bool g_readFilesGone = false;
+
 struct ReadTranslationFiles {
   std::mutex lock;
   std::vector<ReadTranslationFile> entries;
+  ReadTranslationFiles() = default;
+  ReadTranslationFiles(const ReadTranslationFiles&) = delete;
+  ReadTranslationFiles& operator=(const ReadTranslationFiles&) = delete;
+  ~ReadTranslationFiles() { g_readFilesGone = true; }
 };
 
 ReadTranslationFiles& ReadFiles() {
@@ -328,6 +342,7 @@ bool OnlyKept(IXMLDOMDocument2* document) {
 }  // namespace
 
 ComPtr<IXMLDOMDocument2> SharedTranslationDocument(std::u16string_view text) {
+  if (g_keptGone) return nullptr;
   const std::size_t hash = std::hash<std::u16string_view>()(text);
   const DWORD thread = GetCurrentThreadId();
   KeptTranslations& kept = Kept();
@@ -338,6 +353,7 @@ ComPtr<IXMLDOMDocument2> SharedTranslationDocument(std::u16string_view text) {
 }
 
 void KeepTranslationDocument(std::u16string_view text, IXMLDOMDocument2* document) {
+  if (g_keptGone) return;
   const DWORD thread = GetCurrentThreadId();
   std::vector<KeptTranslation> dropped;
   KeptTranslations& kept = Kept();
@@ -355,6 +371,7 @@ void KeepTranslationDocument(std::u16string_view text, IXMLDOMDocument2* documen
 }
 
 bool FindSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, std::optional<std::u16string>* text) {
+  if (g_keptGone) return false;
   const DWORD thread = GetCurrentThreadId();
   KeptTranslations& kept = Kept();
   std::lock_guard<std::mutex> hold(kept.lock);
@@ -369,6 +386,7 @@ bool FindSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, s
 }
 
 void KeepSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, const std::optional<std::u16string>& text) {
+  if (g_keptGone) return;
   const DWORD thread = GetCurrentThreadId();
   KeptTranslations& kept = Kept();
   std::lock_guard<std::mutex> hold(kept.lock);
@@ -378,6 +396,7 @@ void KeepSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, c
 }
 
 bool FindReadTranslationFile(const std::u16string& path, std::u16string* xml) {
+  if (g_readFilesGone) return false;
   ULONGLONG size = 0;
   FILETIME written{};
   if (!StampOf(path, &size, &written)) return false;
@@ -393,6 +412,7 @@ bool FindReadTranslationFile(const std::u16string& path, std::u16string* xml) {
 }
 
 void KeepReadTranslationFile(const std::u16string& path, std::u16string_view xml) {
+  if (g_readFilesGone) return;
   ULONGLONG size = 0;
   FILETIME written{};
   if (!StampOf(path, &size, &written)) return;
@@ -404,6 +424,7 @@ void KeepReadTranslationFile(const std::u16string& path, std::u16string_view xml
 }
 
 void ForgetUnusedTranslationDocuments() {
+  if (g_keptGone) return;
   const DWORD thread = GetCurrentThreadId();
   std::vector<KeptTranslation> dropped;
   {
