@@ -184,6 +184,10 @@ TEST(GdiPrimitives, WindowsColoursAndStockObjects) {
   EXPECT_TRUE(DeleteObject(GetStockObject(BLACK_PEN)));
   EXPECT_NE(GetObjectType(GetStockObject(BLACK_PEN)), 0u);
   EXPECT_FALSE(DeleteObject(canvas.bitmap));
+  // Absurd sizes fail or are clipped to the bitmap instead of exhausting memory or time.
+  EXPECT_EQ(CreateBitmap(100000, 100000, 1, 32, nullptr), nullptr);
+  EXPECT_TRUE(Ellipse(canvas.dc, -1000000000, -1000000000, 1000000000, 1000000000));
+  EXPECT_TRUE(BitBlt(canvas.dc, -1000000000, -1000000000, 2000000000, 2000000000, canvas.dc, 0, 0, SRCCOPY));
   // SelectObject returns the object it replaces.
   HPEN pen = CreatePen(PS_SOLID, 1, RGB(255, 0, 0));
   HGDIOBJ old = SelectObject(canvas.dc, pen);
