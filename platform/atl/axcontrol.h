@@ -244,10 +244,10 @@ class CompositeControl : public Implements<IOleObject, IOleInPlaceObject, IOleIn
  protected:
   IUnknown* OwnerUnknown() override { return this->GetControllingUnknown(); }
 
-  // The dialog's background in the ambient colour (a brush of its own, made again when the
-  // colour changes and freed with the control).
+  // The dialog's background, and its labels', in the ambient colour (a brush of its own, made
+  // again when the colour changes and freed with the control).
   BOOL BaseWindowMessage(UINT message, WPARAM wParam, LPARAM, LRESULT* result) override {
-    if (message != WM_CTLCOLORDLG && message != WM_ERASEBKGND) return FALSE;
+    if (message != WM_CTLCOLORDLG && message != WM_CTLCOLORSTATIC && message != WM_ERASEBKGND) return FALSE;
     if (!m_hbrBackground || m_brushColor != m_clrBackground) {
       if (m_hbrBackground) ::DeleteObject(m_hbrBackground);
       m_hbrBackground = ::CreateSolidBrush(m_clrBackground);
@@ -260,6 +260,8 @@ class CompositeControl : public Implements<IOleObject, IOleInPlaceObject, IOleIn
       *result = 1;
       return TRUE;
     }
+    // Labels stand on the control's background too.
+    if (message == WM_CTLCOLORSTATIC) ::SetBkColor(reinterpret_cast<HDC>(wParam), m_clrBackground);
     *result = reinterpret_cast<LRESULT>(m_hbrBackground);
     return TRUE;
   }
