@@ -224,6 +224,7 @@ class Button final : public Control {
                     (IsWindowEnabled(hwnd_) ? 0 : ODS_DISABLED);
     dis.hwndItem = hwnd_;
     dis.hDC = paintDc ? paintDc : GetDC(hwnd_);
+    if (dis.hDC) PrepareItemDc(hwnd_, dis.hDC);
     GetClientRect(hwnd_, &dis.rcItem);
     SendMessageW(parent, WM_DRAWITEM, dis.CtlID, reinterpret_cast<LPARAM>(&dis));
     if (dis.hDC && !paintDc) ReleaseDC(hwnd_, dis.hDC);

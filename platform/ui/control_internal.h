@@ -12,6 +12,12 @@
 
 namespace vkr::ui::controls {
 
+// GDI's painter of the standard controls (platform/ui/paint_controls.cpp): WM_PAINT goes to it.
+extern bool (*g_paintControl)(HWND hwnd);
+// GDI's set-up of an owner-drawn item's DC: the control's font and the parent's colours
+// (WM_CTLCOLORBTN), as a button prepares it before WM_DRAWITEM.
+void PrepareItemDc(HWND hwnd, HDC dc);
+
 // The state of one control window. The object lives while its window does, and until the
 // dispatch that destroyed the window unwinds (the procedure holds a reference).
 class Control {
@@ -31,6 +37,7 @@ class Control {
 
  protected:
   LRESULT Default(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_PAINT && g_paintControl && g_paintControl(hwnd_)) return 0;
     return DefWindowProcW(hwnd_, message, wParam, lParam);
   }
   DWORD Style() const { return static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_STYLE)); }

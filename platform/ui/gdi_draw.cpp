@@ -78,8 +78,13 @@ void FillShape(Dc& dc, int l, int t, int r, int b, const std::function<bool(int,
   const Brush& br = *dc.st.brush;
   const Pen& pen = *dc.st.pen;
   bool outline = pen.Style() != PS_NULL;
-  for (int y = t; y < b; ++y) {
-    for (int x = l; x < r; ++x) {
+  // Only what the clip lets through is visited.
+  RECT c = dc.DrawClip();
+  POINT o = dc.ToSurface(0, 0);
+  int y0 = std::max<long long>(t, static_cast<long long>(c.top) - o.y), y1 = std::min<long long>(b, static_cast<long long>(c.bottom) - o.y);
+  int x0 = std::max<long long>(l, static_cast<long long>(c.left) - o.x), x1 = std::min<long long>(r, static_cast<long long>(c.right) - o.x);
+  for (int y = y0; y < y1; ++y) {
+    for (int x = x0; x < x1; ++x) {
       if (!inside(x, y)) continue;
       bool edge = !inside(x - 1, y) || !inside(x + 1, y) || !inside(x, y - 1) || !inside(x, y + 1);
       if (edge && outline)
@@ -140,30 +145,35 @@ BOOL Blit(HDC hdst, int x, int y, int cx, int cy, HDC hsrc, int x1, int y1, int 
   if (cx <= 0 || cy <= 0 || (src && (cx1 <= 0 || cy1 <= 0))) return cx == 0 || cy == 0 ? TRUE : FALSE;
   Surface* ds = dst->Target();
   if (!ds) return TRUE;
+  // Only the part of the destination inside its clip is worked on.
+  RECT clip = dst->DrawClip();
+  POINT origin = dst->ToSurface(x, y);
+  int i0 = std::max(0, static_cast<int>(clip.left - origin.x)), i1 = std::min(cx, static_cast<int>(clip.right - origin.x));
+  int j0 = std::max(0, static_cast<int>(clip.top - origin.y)), j1 = std::min(cy, static_cast<int>(clip.bottom - origin.y));
+  if (i0 >= i1 || j0 >= j1) return TRUE;
+  if (rop == PATCOPY && dst->st.brush->style == BS_NULL) return TRUE;
+  int w = i1 - i0, h = j1 - j0;
   // Read the source first: it may be the same surface.
-  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(cx) * static_cast<std::size_t>(cy), 0xFF000000u);
+  std::vector<std::uint32_t> pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), 0xFF000000u);
   if (src) {
     Surface* ss = src->Target();
     if (ss) {
       ss->Flush();
-      for (int j = 0; j < cy; ++j) {
-        for (int i = 0; i < cx; ++i) {
+      for (int j = j0; j < j1; ++j) {
+        for (int i = i0; i < i1; ++i) {
           POINT p = src->ToSurface(x1 + static_cast<int>(static_cast<long long>(i) * cx1 / cx),
                                    y1 + static_cast<int>(static_cast<long long>(j) * cy1 / cy));
-          if (ss->Contains(p.x, p.y)) pixels[static_cast<std::size_t>(j * cx + i)] = ss->Get(p.x, p.y);
+          if (ss->Contains(p.x, p.y)) pixels[static_cast<std::size_t>((j - j0) * w + (i - i0))] = ss->Get(p.x, p.y);
         }
       }
     }
   }
   std::uint32_t pat = ArgbOf(dst->st.brush->Color());
-  RECT clip = dst->DrawClip();
-  for (int j = 0; j < cy; ++j) {
-    for (int i = 0; i < cx; ++i) {
-      POINT p = dst->ToSurface(x + i, y + j);
-      if (p.x < clip.left || p.y < clip.top || p.x >= clip.right || p.y >= clip.bottom) continue;
-      if (rop == PATCOPY && dst->st.brush->style == BS_NULL) continue;
+  for (int j = j0; j < j1; ++j) {
+    for (int i = i0; i < i1; ++i) {
+      POINT p{origin.x + i, origin.y + j};
       std::uint32_t d = ds->Get(p.x, p.y);
-      std::uint32_t v = Rop(rop, pixels[static_cast<std::size_t>(j * cx + i)], d, pat);
+      std::uint32_t v = Rop(rop, pixels[static_cast<std::size_t>((j - j0) * w + (i - i0))], d, pat);
       ds->Put(p.x, p.y, 0xFF000000u | (v & 0xFFFFFF));
     }
   }

@@ -20,6 +20,12 @@ Surface::Surface(int width, int height, bool alpha)
     : width_(std::max(width, 0)), height_(std::max(height, 0)), alpha_(alpha) {
   surface_ = cairo_image_surface_create(alpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, std::max(width_, 1),
                                         std::max(height_, 1));
+  if (cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) {
+    // Out of memory or too large: an empty raster that draws nothing.
+    cairo_surface_destroy(surface_);
+    width_ = height_ = 0;
+    surface_ = cairo_image_surface_create(alpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, 1, 1);
+  }
   data_ = cairo_image_surface_get_data(surface_);
   stride_ = cairo_image_surface_get_stride(surface_);
   Clear(alpha ? 0u : 0xFF000000u);
@@ -161,7 +167,7 @@ std::shared_ptr<Brush> BrushArg(HBRUSH brush) {
 const BuiltinFace* ChooseFace(LONG lfHeight, LONG lfWeight) {
   int cell = 13;
   if (lfHeight > 0) cell = lfHeight;
-  if (lfHeight < 0) cell = static_cast<int>((6 * static_cast<long long>(-lfHeight) + 2) / 5);
+  if (lfHeight < 0) cell = static_cast<int>(std::min<long long>((6 * -static_cast<long long>(lfHeight) + 2) / 5, 1000));
   bool bold = lfWeight >= FW_SEMIBOLD;
   std::size_t n = 0;
   const BuiltinFace* faces = BuiltinFaces(&n);
@@ -553,7 +559,8 @@ HFONT CreateFontA(int height, int width, int escapement, int orientation, int we
 }
 
 HBITMAP CreateBitmap(int width, int height, UINT, UINT bitsPerPixel, const void* bits) {
-  if (width < 0 || height < 0 || width > 16384 || height > 16384) {
+  if (width < 0 || height < 0 || width > 16384 || height > 16384 ||
+      static_cast<long long>(width) * height > 64LL * 1024 * 1024) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }

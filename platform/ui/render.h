@@ -23,7 +23,9 @@ struct Picture {
 // Paints what is pending in the window's tree (WM_ERASEBKGND, WM_PAINT), then puts together the
 // window's frame and client area and those of its visible descendants, each clipped to its
 // parent's client area, children above their parent and earlier siblings above later ones. The
-// picture is the window's rectangle, (0, 0) its top-left corner. False for a stale window.
+// picture is the window's rectangle, (0, 0) its top-left corner; the window itself is drawn even
+// when hidden, its children only when visible. Call it on the window's thread (painting sends
+// WM_PAINT). False for a stale window.
 VKR_API bool RenderWindow(HWND hwnd, Picture* out);
 VKR_API bool RenderWindowToPng(HWND hwnd, const char* path);
 // One pixel of the rendered window, in window coordinates (CLR_INVALID outside or for a stale

@@ -1,6 +1,9 @@
 // GDI: exact pixels of the primitives, text metrics, the check-box glyphs, bitmaps and icons.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -181,6 +184,10 @@ TEST(GdiPrimitives, WindowsColoursAndStockObjects) {
   EXPECT_TRUE(DeleteObject(GetStockObject(BLACK_PEN)));
   EXPECT_NE(GetObjectType(GetStockObject(BLACK_PEN)), 0u);
   EXPECT_FALSE(DeleteObject(canvas.bitmap));
+  // Absurd sizes fail or are clipped to the bitmap instead of exhausting memory or time.
+  EXPECT_EQ(CreateBitmap(100000, 100000, 1, 32, nullptr), nullptr);
+  EXPECT_TRUE(Ellipse(canvas.dc, -1000000000, -1000000000, 1000000000, 1000000000));
+  EXPECT_TRUE(BitBlt(canvas.dc, -1000000000, -1000000000, 2000000000, 2000000000, canvas.dc, 0, 0, SRCCOPY));
   // SelectObject returns the object it replaces.
   HPEN pen = CreatePen(PS_SOLID, 1, RGB(255, 0, 0));
   HGDIOBJ old = SelectObject(canvas.dc, pen);
@@ -191,8 +198,8 @@ TEST(GdiPrimitives, WindowsColoursAndStockObjects) {
 }
 
 TEST(GdiText, SystemFontIsSixteenHighAndExtentsAreFixed) {
-  // Every new DC starts with the System font.
-  HDC screen = CreateCompatibleDC(nullptr);
+  // Every new DC starts with the System font; the screen's DC draws nothing but measures.
+  HDC screen = GetDC(nullptr);
   ASSERT_NE(screen, nullptr);
   TEXTMETRICA tm{};
   ASSERT_TRUE(GetTextMetricsA(screen, &tm));
@@ -202,7 +209,7 @@ TEST(GdiText, SystemFontIsSixteenHighAndExtentsAreFixed) {
   ASSERT_TRUE(GetTextExtentPoint32A(screen, "Level 4.50 m", 12, &sz));
   EXPECT_EQ(sz.cy, 16);
   EXPECT_EQ(sz.cx, 86);
-  DeleteDC(screen);
+  ReleaseDC(nullptr, screen);
 
   struct FontCase {
     const char* face;
@@ -307,6 +314,79 @@ TEST(GdiBitmaps, CheckBoxGlyphsAreTheFourByThreeGrid) {
   for (int y = 0; y < h / 2; ++y)
     for (int x = 0; x < w / 2; ++x) EXPECT_NE(p.At(x, 2 * h + y), white) << "no light at the top left";
   DeleteObject(glyphs);
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<BYTE> ReadSourceFile(const std::string& relative) {
+  std::ifstream f(std::string(VKR_SOURCE_DIR) + "/" + relative, std::ios::binary);
+  return std::vector<BYTE>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+// The module's lamp and status icons, registered as the resources of a module of their own.
+struct ModuleImages {
+  const HMODULE module = reinterpret_cast<HMODULE>(static_cast<UINT_PTR>(0x7A5000));
+  std::vector<std::vector<BYTE>> files;
+  std::vector<vkr::platform::ResourceItem> items;
+  ModuleImages() {
+    const std::pair<WORD, const char*> icons[] = {{664, "status664"}, {667, "status667"}, {671, "status671"},
+                                                  {673, "status673"}, {669, "status669"}};
+    files.push_back(ReadSourceFile("resources/bitmaps/LampRed.bmp"));
+    for (const auto& [id, name] : icons) files.push_back(ReadSourceFile(std::string("resources/icons/") + name + ".ico"));
+    items.push_back({RT_BITMAP_ID, nullptr, 190, files[0].data(), static_cast<DWORD>(files[0].size())});
+    for (std::size_t i = 0; i < 5; ++i)
+      items.push_back({RT_ICON_ID, nullptr, icons[i].first, files[i + 1].data(), static_cast<DWORD>(files[i + 1].size())});
+    vkr::platform::RegisterResources(module, vkr::platform::ResourceTable{items.data(), items.size(), nullptr, 0});
+  }
+  ~ModuleImages() { vkr::platform::UnregisterResources(module); }
+};
+
+TEST(GdiBitmaps, ResourcesFilesAndTheFiveStatusIconsLoadAndFree) {
+  ModuleImages images;
+  const HMODULE module = images.module;
+  const vkr::ui::GdiCounts baseline = vkr::ui::GdiObjectCounts();
+  HBITMAP lamp = LoadBitmapA(module, MAKEINTRESOURCEA(190));
+  ASSERT_NE(lamp, nullptr);
+  BITMAP bm{};
+  ASSERT_TRUE(GetObjectA(lamp, sizeof(bm), &bm));
+  EXPECT_EQ(bm.bmWidth, 16);
+  EXPECT_EQ(bm.bmHeight, 16);
+  vkr::ui::Picture lampPicture;
+  ASSERT_TRUE(vkr::ui::BitmapPicture(lamp, &lampPicture));
+  EXPECT_EQ(lampPicture.At(8, 8), RGB(255, 0, 0));  // bottom-up rows read the right way round
+  EXPECT_EQ(lampPicture.At(0, 0), RGB(212, 208, 200));
+  // The same file from disk.
+  std::string path = std::string(VKR_SOURCE_DIR) + "/resources/bitmaps/LampRed.bmp";
+  auto fromFile = static_cast<HBITMAP>(LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE));
+  ASSERT_NE(fromFile, nullptr);
+  vkr::ui::Picture filePicture;
+  ASSERT_TRUE(vkr::ui::BitmapPicture(fromFile, &filePicture));
+  EXPECT_EQ(filePicture.pixels, lampPicture.pixels);
+  EXPECT_EQ(LoadImageA(nullptr, "/no/such/file.bmp", IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE), nullptr);
+  EXPECT_EQ(LoadBitmapA(module, MAKEINTRESOURCEA(4711)), nullptr);
+
+  // The status icons 0 to 4: 16 x 16, transparent corners, five different colours.
+  const WORD ids[] = {664, 667, 671, 673, 669};
+  std::vector<COLORREF> centres;
+  auto canvas = std::make_unique<Canvas>(16 * 5, 16);
+  for (int i = 0; i < 5; ++i) {
+    HICON icon = LoadIconA(module, MAKEINTRESOURCEA(ids[i]));
+    ASSERT_NE(icon, nullptr) << ids[i];
+    EXPECT_TRUE(DrawIcon(canvas->dc, 16 * i, 0, icon));
+    centres.push_back(GetPixel(canvas->dc, 16 * i + 8, 8));
+    EXPECT_EQ(GetPixel(canvas->dc, 16 * i, 0), RGB(255, 255, 255)) << "transparent corner of " << ids[i];
+    EXPECT_TRUE(DestroyIcon(icon));
+  }
+  for (int i = 0; i < 5; ++i)
+    for (int j = i + 1; j < 5; ++j) EXPECT_NE(centres[i], centres[j]) << ids[i] << " and " << ids[j];
+  EXPECT_EQ(centres[4], RGB(255, 0, 0));  // invalid: red
+
+  canvas.reset();
+  DeleteObject(lamp);
+  DeleteObject(fromFile);
+  EXPECT_EQ(vkr::ui::GdiObjectCounts(), baseline);
 }
 
 }  // namespace
