@@ -45,6 +45,8 @@
 #include "platform/ui/types.h"
 #include "platform/ui/windows.h"
 #include "platform/ui/atlwin.h"
+#include "platform/ui/dialogs.h"
+#include "platform/ui/atldlg.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/render.h"

@@ -11,7 +11,9 @@
 #   STRINGTABLE -    strings.txt
 #
 # Types: HTML (23), BITMAP (2), ICON (3), DIALOG (5), RCDATA (10), a number, or any other word,
-# which becomes a named type ("REGISTRY"). STRINGTABLE names a string table text (no id).
+# which becomes a named type ("REGISTRY"). STRINGTABLE names a string table text (no id). A DIALOG
+# file is the dialog's template text (platform/ui/dialogs.h), kept as it is; its first statement
+# must name the id it is stored under ("105 DIALOGEX ...").
 #
 # Run with -P, the same file generates the C++ source: -DMANIFEST=... -DOUTPUT=... -DSYMBOL=...
 
@@ -43,6 +45,26 @@ function(_vkr_resource_lines manifest out_items)
   set(${out_items} "${items}" PARENT_SCOPE)
 endfunction()
 
+# A dialog text must declare the id it is stored under; the full check is the parser's, when a
+# dialog is made from it (and the tests that make each one).
+function(_vkr_check_dialog path id)
+  file(STRINGS ${path} lines)
+  foreach(line IN LISTS lines)
+    string(STRIP "${line}" line)
+    if(line STREQUAL "" OR line MATCHES "^//")
+      continue()
+    endif()
+    if(NOT line MATCHES "^([0-9]+)[ \t]+DIALOGEX([ \t]|$)")
+      message(FATAL_ERROR "${path}: a dialog text starts with \"${id} DIALOGEX x, y, width, height\"")
+    endif()
+    if(NOT CMAKE_MATCH_1 EQUAL id)
+      message(FATAL_ERROR "${path}: the text declares dialog ${CMAKE_MATCH_1} but is stored as ${id}")
+    endif()
+    return()
+  endforeach()
+  message(FATAL_ERROR "${path}: the dialog text is empty")
+endfunction()
+
 if(CMAKE_SCRIPT_MODE_FILE)
   get_filename_component(dir ${MANIFEST} DIRECTORY)
   _vkr_resource_lines(${MANIFEST} items)
@@ -56,6 +78,9 @@ if(CMAKE_SCRIPT_MODE_FILE)
     list(GET parts 0 type)
     list(GET parts 1 id)
     list(GET parts 2 file)
+    if(type STREQUAL "DIALOG")
+      _vkr_check_dialog(${dir}/${file} ${id})
+    endif()
     file(READ ${dir}/${file} hex HEX)
     string(LENGTH "${hex}" len)
     math(EXPR size "${len} / 2")
