@@ -319,6 +319,16 @@ CovFDT_BaseProtocolImpl::~CovFDT_BaseProtocolImpl() = default;
 
 CovFDT_HartProtocolImpl::CovFDT_HartProtocolImpl() { m_bstrProtocolId = vkr::Bstr(kHartProtocolId); }
 
+namespace {
+
+// Group keys are mostly command numbers: those compare directly, the rest as variants do.
+bool SameKey(const VARIANT& a, const VARIANT& b) {
+  if (a.vt == VT_UI4 && b.vt == VT_UI4) return a.ulVal == b.ulVal;
+  return IsVariantEqual(a, b);
+}
+
+}  // namespace
+
 SovFDT_ParameterEntry* CovFDT_BaseProtocolImpl::FindParameterEntry(const VARIANT& id) const {
   ULONG n = 0;
   const bool numeric = IntegerParameterId(id, &n);
@@ -418,7 +428,7 @@ HRESULT CovFDT_BaseProtocolImpl::RegisterParameter(VARIANT id, BSTR protocolAddr
 
     SovFDT_TransactionGroup* group = nullptr;
     for (const auto& g : m_groups)
-      if (IsVariantEqual(g->key, key)) {
+      if (SameKey(g->key, key)) {
         group = g.get();
         break;
       }
