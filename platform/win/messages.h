@@ -12,10 +12,10 @@
 // only when nothing else matches, and at most one per timer is pending: a timer that fell behind
 // fires once, not once per missed period.
 //
-// Windows: windows arrive with the user-interface stand-in. Until then the queue knows a window
-// only through the hooks of SetWindowSystemHooks (its owner thread and its procedure); without
-// them a window handle is refused with ERROR_INVALID_WINDOW_HANDLE. A thread message (no window)
-// is dispatched to nothing, as on Windows.
+// Windows: the queue knows a window only through the hooks of SetWindowSystemHooks (its owner
+// thread, its procedure, its paint requests), which the window system (platform/ui) installs; a
+// handle they do not know is refused with ERROR_INVALID_WINDOW_HANDLE. A thread message (no
+// window) is dispatched to nothing, as on Windows.
 //
 // The A and W forms differ only for messages that carry text, which windows will convert; here
 // they share one implementation and pass the width on to the window procedure.
