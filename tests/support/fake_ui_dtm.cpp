@@ -302,12 +302,16 @@ void FakeUiDtm::ChangeState(EDtmState state) {
 
 // ---- User interfaces and delivery -------------------------------------------------------------------
 
-void FakeUiDtm::Attach(IUnknown* userInterface) {
+void FakeUiDtm::Attach(IUnknown* userInterface, std::u16string_view invokeId) {
   if (!userInterface) return;
-  for (const Attached& a : m_userInterfaces)
-    if (a.userInterface.Get() == userInterface) return;
+  for (Attached& a : m_userInterfaces)
+    if (a.userInterface.Get() == userInterface) {
+      if (!invokeId.empty()) a.invokeId = invokeId;
+      return;
+    }
   Attached a;
   a.userInterface = vkr::ComPtr<IUnknown>(userInterface);
+  a.invokeId = invokeId;
   m_userInterfaces.push_back(std::move(a));
 }
 
@@ -885,8 +889,8 @@ HRESULT FakeUiDtm::DtmMessage(VARIANT id, VARIANT argument) {
       Post(kBroadcastDataSetState, state);
       return End(S_OK);
     }
+    case kMsgUpdateRateChanged: return End(OnUpdateRateChanged(argument));
     case kMsgAxReleased:
-    case kMsgUpdateRateChanged:
     case kMsgLockDtm:
     case kMsgSwitchAuditTrail:
     case kMsgReportText: return End(S_OK);
@@ -904,6 +908,23 @@ HRESULT FakeUiDtm::DtmMessage(VARIANT id, VARIANT argument) {
     case kMsgDownload: OnDownload(); return End(S_OK);
     default: return End(S_FALSE);
   }
+}
+
+HRESULT FakeUiDtm::OnUpdateRateChanged(const VARIANT& key) {
+  // The real DTM finds the user interface by the key it was started under and asks it for its
+  // cyclic parameters.
+  vkr::Variant text;
+  HRESULT hr = VariantChangeType(&text, &key, 0, VT_BSTR);
+  if (FAILED(hr)) return hr;
+  if (text.vt != VT_BSTR) return E_FAIL;
+  const std::u16string wanted = vkr::Bstr(text.bstrVal).Str();
+  vkr::ComPtr<IUnknown> found;
+  for (const Attached& a : m_userInterfaces)
+    if (a.invokeId == wanted) found = a.userInterface;
+  if (!found) return E_FAIL;
+  vkr::ComPtr<IovFdtActiveXInfo> info;
+  if (FAILED(found->QueryInterface(IovFdtActiveXInfo::iid, info.PutVoid())) || !info) return E_FAIL;
+  return info->SetInfo(vkr::UI4(32), m_lastUpdateList.Put());
 }
 
 void FakeUiDtm::OnUpload() {
@@ -941,9 +962,7 @@ HRESULT FakeUiDtm::StartFunction(BSTR invokeId, IUnknown* userInterface, ULONG f
   HRESULT hr = S_OK;
   if (Begin("StartFunction", flags, vkr::TextVariant(invokeId), &hr)) return hr;
   if (!userInterface) return End(E_INVALIDARG);
-  Attach(userInterface);
-  for (Attached& a : m_userInterfaces)
-    if (a.userInterface.Get() == userInterface) a.invokeId = vkr::Bstr(invokeId).Str();
+  Attach(userInterface, vkr::Bstr(invokeId).Str());
   return End(S_OK);
 }
 

@@ -176,8 +176,9 @@ class FakeUiDtm : public FakeUiDtmStubs {
   void SetTranslation(std::u16string_view xpath, std::u16string_view text);
 
   // ---- The user interfaces told about changes ----
-  // Attach holds the user interface (as the function container holds an open one) until Detach.
-  void Attach(IUnknown* userInterface);
+  // Attach holds the user interface (as the function container holds an open one, under its
+  // invoke id) until Detach.
+  void Attach(IUnknown* userInterface, std::u16string_view invokeId = u"");
   void Detach(IUnknown* userInterface);
   void DetachAll();
   std::size_t AttachedCount() const { return m_userInterfaces.size(); }
@@ -200,6 +201,10 @@ class FakeUiDtm : public FakeUiDtmStubs {
     m_delivered.clear();
     m_deliveryResults.clear();
   }
+
+  // What the user interface answered when DTM message 3 (update rates changed) made the fake ask it
+  // for its cyclic parameters (IovFdtActiveXInfo information 32), as the real DTM does.
+  const vkr::Variant& LastUpdateList() const { return m_lastUpdateList; }
 
   // ---- What the user interface did ----
   const std::vector<FakeCall>& Calls() const { return m_calls; }
@@ -296,6 +301,7 @@ class FakeUiDtm : public FakeUiDtmStubs {
   void PostDeviceValue(ULONG id);
   void Walk(ULONG command, const VARIANT& argument);
   void DeliverOne();
+  HRESULT OnUpdateRateChanged(const VARIANT& key);
   void OnUpload();
   void OnDownload();
 
@@ -314,6 +320,7 @@ class FakeUiDtm : public FakeUiDtmStubs {
   std::vector<FakeCall> m_calls;
   std::vector<Failure> m_failures;
   std::vector<IID> m_withdrawn;
+  vkr::Variant m_lastUpdateList;
   HWND m_window = nullptr;
 };
 
