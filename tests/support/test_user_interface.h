@@ -120,6 +120,11 @@ class CTestUserInterface : public CovFDT_BaseActiveXImpl {
   HRESULT NotifyStatus(ULONG kind, ULONG value) override;
   HRESULT EnableApplyButton(BOOL enable) override;
 
+  // The function call the user interface was opened with: answered as information item 1, as a
+  // control opened by a frame answers it (nothing set: the base's answer).
+  std::u16string functionCall;
+  HRESULT SetInfo(VARIANT id, VARIANT* value) override;
+
   // The base's state, for tests to read and set.
   using CovFDT_BaseActiveXImpl::m_bAccessGranted;
   using CovFDT_BaseActiveXImpl::m_bBusy;
@@ -158,11 +163,13 @@ class TestUserInterfaceHost {
   explicit TestUserInterfaceHost(EUiFamily family = EUiFamily::Page,
                                  ParameterMapFunction map = &CTestUserInterface::GetParameterMap, int width = 640,
                                  int height = 480);
+  // Hosts a user interface made elsewhere (a test's subclass); the host holds a reference.
+  explicit TestUserInterfaceHost(CTestUserInterface* ui, int width = 640, int height = 480);
   ~TestUserInterfaceHost();
   TestUserInterfaceHost(const TestUserInterfaceHost&) = delete;
   TestUserInterfaceHost& operator=(const TestUserInterfaceHost&) = delete;
 
-  CTestUserInterface* Ui() const { return m_ui.Get(); }
+  CTestUserInterface* Ui() const { return m_ui; }
   HWND Window() const { return m_window; }
   HWND Dialog() const { return m_ui ? m_ui->DialogWindow() : nullptr; }
   HWND Item(UINT controlId) const { return GetDlgItem(Dialog(), static_cast<int>(controlId)); }
@@ -173,8 +180,11 @@ class TestUserInterfaceHost {
   HRESULT Open(IUnknown* dtm);
 
  private:
+  void MakeWindow(int width, int height);
+
   HWND m_window = nullptr;
-  vkr::ComPtr<vkr::ComObject<CTestUserInterface>> m_ui;
+  CTestUserInterface* m_ui = nullptr;
+  vkr::ComPtr<IUnknown> m_hold;
   bool m_opened = false;
 };
 
