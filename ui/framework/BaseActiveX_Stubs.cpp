@@ -33,23 +33,3 @@ HRESULT CovFDT_BaseActiveXImpl::SetDlgItemFloat(LONG, const char*, float) { retu
 HRESULT CovFDT_BaseActiveXImpl::SetDlgItemDouble(LONG, const char*, double) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseActiveXImpl::SetDlgItemNumber(LONG, const char*, double) { return E_NOTIMPL; }
 HRESULT CovFDT_BaseActiveXImpl::ParseFloatText(char*, const char*, float*) { return E_NOTIMPL; }
-
-// ===== Access ====================================================================================
-HRESULT CovFDT_BaseActiveXImpl::GetParameterTextByIndex(LONG, VARIANT_BOOL*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::GetParameterTextOfMode1(ULONG, VARIANT_BOOL*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::GetParameterTextOfMode2(ULONG, VARIANT_BOOL*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::GetParameterText(LONG, VARIANT_BOOL*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::ReadParameterInfo(ULONG) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::GetParameterInfoValue(LONG, ULONG*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::GetDtmParameterValue(LONG, VARIANT*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::QueryParameterInfo(LONG, VARIANT*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::SetDtmParameterValue(LONG, VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::GetParameterInfoText(LONG, VARIANT*, VARIANT*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::GetParameterInfoField(LONG, ULONG*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::ReadDeviceParameter(ULONG) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::WriteDeviceParameter(ULONG) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::FormatParameterText(LONG, VARIANT_BOOL*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::OnParamGroupDisplayEvent(LONG, LONG, VARIANT, VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::SendDtmMessage(ULONG, VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::ApplyParameterChanges() { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::ChangeUpdateRate(LONG, ULONG) { return E_NOTIMPL; }
