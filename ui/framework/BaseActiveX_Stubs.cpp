@@ -1,0 +1,72 @@
+// Bodies not built yet, by area; each area's owner deletes its part here as it builds its own.
+#include "ui/framework/BaseActiveX.h"
+
+// ===== Values ====================================================================================
+HRESULT CovFDT_BaseActiveXImpl::ReportErrorText(LPCWSTR) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::ReadParameter(LONG) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::FillControlChoices(ULONG) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::CommitControlValue(LONG) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::SetFocusToControl() { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::SetControlValue(LONG, VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::SetControlValueById(LONG, VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::SetComboBoxValue(ULONG, VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::SetListBoxValue(ULONG, VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::GetControlValue(ULONG, VARIANT*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::GetCheckValue(ULONG, VARIANT*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::IsValueChanged(ULONG, VARIANT*, BOOLEAN*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::GetListValue(ULONG, VARIANT*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::IsValueChangedEx(ULONG, VARIANT*, BOOLEAN*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::GetControlValueById(LONG, VARIANT*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::ValidateControlValue(LONG) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::ValidateControlValueEx(LONG) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::ReadDeviceParameterEx(LONG) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::CheckParameterInput(LONG) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::ShowParameterDisplayText(LONG) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::GetParameterDisplayText(LONG, BSTR*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::OnControlKillFocus(UINT, WPARAM, LPARAM, BOOL*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::OnControlChange(UINT, UINT, HWND) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::OnParameterChangedEvent(VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::ConvertValue(VARIANT, VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::CompareValues(VARIANT, ULONG*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::GetDlgItemFloat(LONG, const char*, float*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::SetDlgItemFloat(LONG, const char*, float) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::SetDlgItemDouble(LONG, const char*, double) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::SetDlgItemNumber(LONG, const char*, double) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::ParseFloatText(char*, const char*, float*) { return E_NOTIMPL; }
+
+// ===== Access ====================================================================================
+HRESULT CovFDT_BaseActiveXImpl::GetParameterTextByIndex(LONG, VARIANT_BOOL*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::GetParameterTextOfMode1(ULONG, VARIANT_BOOL*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::GetParameterTextOfMode2(ULONG, VARIANT_BOOL*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::GetParameterText(LONG, VARIANT_BOOL*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::ReadParameterInfo(ULONG) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::GetParameterInfoValue(LONG, ULONG*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::GetDtmParameterValue(LONG, VARIANT*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::QueryParameterInfo(LONG, VARIANT*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::SetDtmParameterValue(LONG, VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::GetParameterInfoText(LONG, VARIANT*, VARIANT*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::GetParameterInfoField(LONG, ULONG*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::ReadDeviceParameter(ULONG) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::WriteDeviceParameter(ULONG) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::FormatParameterText(LONG, VARIANT_BOOL*) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::OnParamGroupDisplayEvent(LONG, LONG, VARIANT, VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::SendDtmMessage(ULONG, VARIANT) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::ApplyParameterChanges() { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::ChangeUpdateRate(LONG, ULONG) { return E_NOTIMPL; }
+
+// ===== State and drawing =========================================================================
+HRESULT CovFDT_BaseActiveXImpl::SetControlState(LONG, ULONG) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::SetStatusIndicator(ULONG, ULONG, ULONG, BOOL) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::SetControlStateById(LONG, ULONG) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::ApplyOnlineAccess(BOOL) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::RefreshAllParameters(LONG) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::RefreshParameter(LONG) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::OnShowWindow(UINT, WPARAM, LPARAM, BOOL*) { return E_NOTIMPL; }
+LRESULT CovFDT_BaseActiveXImpl::OnCtlColorEdit(UINT, WPARAM, LPARAM, BOOL*) { return 0; }
+LRESULT CovFDT_BaseActiveXImpl::OnCtlColorListBox(UINT, WPARAM, LPARAM, BOOL*) { return 0; }
+LRESULT CovFDT_BaseActiveXImpl::OnCtlColorStatic(UINT, WPARAM, LPARAM, BOOL*) { return 0; }
+LRESULT CovFDT_BaseActiveXImpl::OnCtlColorDlg(UINT, WPARAM, LPARAM, BOOL*) { return 0; }
+HRESULT CovFDT_BaseActiveXImpl::OnDrawItem(UINT, DRAWITEMSTRUCT*) { return E_NOTIMPL; }
+COLORREF CovFDT_BaseActiveXImpl::ResolveColor(LONG, ULONG) { return 0; }
+HRESULT CovFDT_BaseActiveXImpl::CreateStatusIndicators(BOOL) { return E_NOTIMPL; }
+HRESULT CovFDT_BaseActiveXImpl::DestroyIndicatorWindows() { return E_NOTIMPL; }
