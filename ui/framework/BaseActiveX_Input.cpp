@@ -357,13 +357,14 @@ HRESULT CovFDT_BaseActiveXImpl::OnControlKillFocus(UINT code, WPARAM wParam, LPA
   if (FAILED(ReadInfoFlag(info.Get(), id, 0x1, &device))) return S_OK;
 
   const ULONG state = m_pParInfo[index].m_nState;
-  if ((state & 0x3) != 0x3 || (state & 0x4)) return S_OK;
-  if (device && !(m_nDialogType & 0x2) && !((m_nDialogType & 0x1) && (m_pParInfo[index].m_nCtrlKind & 0x100)))
-    CheckParameterInput(id);
-  else
-    ValidateControlValue(id);
+  if ((state & 0x3) == 0x3 && !(state & 0x4)) {
+    if (device && !(m_nDialogType & 0x2) && !((m_nDialogType & 0x1) && (m_pParInfo[index].m_nCtrlKind & 0x100)))
+      CheckParameterInput(id);
+    else
+      ValidateControlValue(id);
+  }
   // Refused input stays in its field, marked, and the user is brought back to it.
-  if (m_pParInfo[index].m_nState & 0x4) SetFocusToControl();
+  if ((m_pParInfo[index].m_nState & 0x5) == 0x5) SetFocusToControl();
   return S_OK;
 }
 
