@@ -252,6 +252,8 @@ class CovFDT_BaseActiveXImpl : public vkr::Implements<IovFdtActiveX4, IovFdtActi
   std::array<ULONG, 8> m_anStateOrder{};
   std::array<const char*, 10> m_apszStateText{};  // literals; the last two stay null
   const char* m_pszUnknownStateText = nullptr;
+  // Colours by state row (the rows in m_anStateOrder's order): words 0-7 the mark colours,
+  // 10-17 the fill colours, 20-27 a third set; 8, 9, 18, 19 unset. Marker values: see ResolveColor.
   std::array<ULONG, 28> m_anColorTable{};
   ULONG m_nLimit = 0;
 
