@@ -145,7 +145,7 @@ class ValuesTest : public ::testing::Test {
     ui->UninitializeUI(&done);
     fake->DetachAll();
     DestroyWindow(dialog);
-    PumpUntilIdle();
+    vkr::ui::PumpUntilIdle();
     SetLocales(1033);
   }
   void Open(ULONG dialogType, EDtmState state) {
@@ -191,7 +191,7 @@ class ValuesTest : public ::testing::Test {
     SendMessageA(Item(id), WM_CLEAR, 0, 0);
     vkr::ui::TypeText(Item(id), text);
     vkr::ui::Click(Item(next));
-    PumpUntilIdle();
+    vkr::ui::PumpUntilIdle();
   }
 
   ComPtr<ComObject<FakeUiDtm>> fake;
@@ -298,7 +298,7 @@ TEST_F(ValuesTest, ProgramWritesAreNoInputAndAlwaysClearTheUpdateFlag) {
   EXPECT_FALSE(ui->Updating());
   vkr::ui::Click(Item(kLevelEdit));
   vkr::ui::TypeText(Item(kLevelEdit), "1");
-  PumpUntilIdle();
+  vkr::ui::PumpUntilIdle();
   EXPECT_EQ(ui->log, (std::vector<std::string>{"change 201 while updating", "change 201", "dirty"}));
 
   struct Failing {
