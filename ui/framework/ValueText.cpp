@@ -395,6 +395,11 @@ bool FormatValueText(const SValueFormat& format, const VARIANT& value, const SVa
     SValueFormat plain;
     return FormatValueText(plain, value, locale, out);
   }
+  if (format.kind == ValueKind::kLiteral) {
+    // A format without a conversion shows its text alone, as printf would.
+    *out = format.prefix;
+    return true;
+  }
   std::string body;
   IntegerValue n;
   if (IntegerOf(value, &n)) {
@@ -409,11 +414,6 @@ bool FormatValueText(const SValueFormat& format, const VARIANT& value, const SVa
     if (FAILED(DateToText(value.date, locale.lcid, &body))) return false;
   } else {
     return false;
-  }
-  if (format.kind == ValueKind::kLiteral && value.vt != VT_BSTR) {
-    // A format without a conversion shows its text alone, as printf would.
-    *out = format.prefix;
-    return true;
   }
   *out = format.prefix + body + format.suffix;
   return true;
