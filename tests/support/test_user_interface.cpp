@@ -52,36 +52,39 @@ BEGIN
 END
 )";
 
-}  // namespace
+// One table in TestEntry's order from the ids of each entry.
+struct TestIds {
+  LONG damping, upperRange, tag, message, shortAddress, pvUnit, deviceStatus, addressing, primaryMaster, loopCurrent,
+      currentValue, date, distance;
+  const char* distanceFormat;
+};
 
-CActXParInfo* CTestUserInterface::GetParameterMap(int* count, BOOL copy) {
-  static CActXParInfo* const table = [] {
-    // Built once; the order is TestEntry's.
-    static CActXParInfo entries[kTestEntryCount + 1];
-    auto set = [](LONG index, LONG id, const char* name, UINT ctrl, const char* format, ULONG kind, BOOL indicator,
-                  UINT textCtrl = 0, UINT extraCtrl = 0) {
-      entries[index] = CActXParInfo(id, name, ctrl, format, 0x71, indicator, kind, textCtrl, extraCtrl);
-    };
-    set(kEntryDamping, kTestDampingId, "Damping Value", kTestDampingEdit, "%.2f", kValue, TRUE, kTestDampingUnit,
-        kTestDampingLabel);
-    set(kEntryUpperRange, kTestUpperRangeId, "Upper range", kTestUpperRangeEdit, "%.3f", kValue, TRUE);
-    set(kEntryTag, kTestTagId, "Tag", kTestTagEdit, "%s", kValue, TRUE);
-    set(kEntryMessage, kTestMessageId, "Message", kTestMessageEdit, "", kValue, TRUE);
-    set(kEntryShortAddress, kTestShortAddressId, "Short address", kTestShortAddressEdit, "%d", kValue, TRUE);
-    set(kEntryPvUnit, kTestPvUnitId, "PV unit", kTestPvUnitCombo, "", kChoice, TRUE);
-    set(kEntryPvUnitText, kTestPvUnitId, "PV unit text", kTestPvUnitText, "", kChoice, FALSE);
-    set(kEntryDeviceStatus, kTestDeviceStatusId, "DeviceStatus", kTestDeviceStatusList, "", kChoice, TRUE);
-    set(kEntryAddressing, kTestAddressingId, "Addressing type", kTestAddressingCheck, "", kValue, TRUE);
-    set(kEntryPrimaryMaster, kTestPrimaryMasterId, "Primary master", kTestPrimaryMasterButton, "", kCheckLook, TRUE);
-    set(kEntryLoopCurrent, kTestLoopCurrentId, "Loop current", kTestLoopCurrentButton, "", kRadioLook, TRUE);
-    set(kEntryCurrentValue, kTestCurrentValueId, "Current value", kTestCurrentValueText, "%.3f", kValue, FALSE);
-    entries[kEntryCurrentValue].m_nUpdateRate = 1000;
-    set(kEntryDate, kTestDateId, "Calibration date", kTestDateEdit, "", kValue, TRUE);
-    set(kEntryDistance, kTestDistanceId, "Distance", kTestDistanceEdit, "%.1f", kValue, TRUE);
-    set(kEntryRefreshButton, kTestRefreshButtonId, "Button Refresh", kTestRefreshButton, "", kCommand, FALSE);
-    set(kEntryActivateSend, kTestActivateSendId, "Activate Button Send", 0, "", kCommand, FALSE);
-    return entries;
-  }();
+void FillTable(CActXParInfo (&entries)[kTestEntryCount + 1], const TestIds& ids) {
+  auto set = [&entries](LONG index, LONG id, const char* name, UINT ctrl, const char* format, ULONG kind,
+                        BOOL indicator, UINT textCtrl = 0, UINT extraCtrl = 0) {
+    entries[index] = CActXParInfo(id, name, ctrl, format, 0x71, indicator, kind, textCtrl, extraCtrl);
+  };
+  set(kEntryDamping, ids.damping, "Damping Value", kTestDampingEdit, "%.2f", kValue, TRUE, kTestDampingUnit,
+      kTestDampingLabel);
+  set(kEntryUpperRange, ids.upperRange, "Upper range", kTestUpperRangeEdit, "%.3f", kValue, TRUE);
+  set(kEntryTag, ids.tag, "Tag", kTestTagEdit, "%s", kValue, TRUE);
+  set(kEntryMessage, ids.message, "Message", kTestMessageEdit, "", kValue, TRUE);
+  set(kEntryShortAddress, ids.shortAddress, "Short address", kTestShortAddressEdit, "%d", kValue, TRUE);
+  set(kEntryPvUnit, ids.pvUnit, "PV unit", kTestPvUnitCombo, "", kChoice, TRUE);
+  set(kEntryPvUnitText, ids.pvUnit, "PV unit text", kTestPvUnitText, "", kChoice, FALSE);
+  set(kEntryDeviceStatus, ids.deviceStatus, "DeviceStatus", kTestDeviceStatusList, "", kChoice, TRUE);
+  set(kEntryAddressing, ids.addressing, "Addressing type", kTestAddressingCheck, "", kValue, TRUE);
+  set(kEntryPrimaryMaster, ids.primaryMaster, "Primary master", kTestPrimaryMasterButton, "", kCheckLook, TRUE);
+  set(kEntryLoopCurrent, ids.loopCurrent, "Loop current", kTestLoopCurrentButton, "", kRadioLook, TRUE);
+  set(kEntryCurrentValue, ids.currentValue, "Current value", kTestCurrentValueText, "%.3f", kValue, FALSE);
+  entries[kEntryCurrentValue].m_nUpdateRate = 1000;
+  set(kEntryDate, ids.date, "Calibration date", kTestDateEdit, "", kValue, TRUE);
+  set(kEntryDistance, ids.distance, "Distance", kTestDistanceEdit, ids.distanceFormat, kValue, TRUE);
+  set(kEntryRefreshButton, kTestRefreshButtonId, "Button Refresh", kTestRefreshButton, "", kCommand, FALSE);
+  set(kEntryActivateSend, kTestActivateSendId, "Activate Button Send", 0, "", kCommand, FALSE);
+}
+
+CActXParInfo* HandOut(CActXParInfo* table, int* count, BOOL copy) {
   if (!copy) {
     if (count) *count = kTestEntryCount;
     return table;
@@ -89,10 +92,37 @@ CActXParInfo* CTestUserInterface::GetParameterMap(int* count, BOOL copy) {
   return CopyParameterTable(table, count);
 }
 
+}  // namespace
+
+CActXParInfo* CTestUserInterface::GetParameterMap(int* count, BOOL copy) {
+  static CActXParInfo entries[kTestEntryCount + 1];
+  static const bool filled = [] {
+    FillTable(entries, {kTestDampingId, kTestUpperRangeId, kTestTagId, kTestMessageId, kTestShortAddressId,
+                        kTestPvUnitId, kTestDeviceStatusId, kTestAddressingId, kTestPrimaryMasterId,
+                        kTestLoopCurrentId, kTestCurrentValueId, kTestDateId, kTestDistanceId, "%.1f"});
+    return true;
+  }();
+  (void)filled;
+  return HandOut(entries, count, copy);
+}
+
+CActXParInfo* CTestUserInterface::GetFakeDtmParameterMap(int* count, BOOL copy) {
+  static CActXParInfo entries[kTestEntryCount + 1];
+  static const bool filled = [] {
+    FillTable(entries, {kFakeMapDampingId, kFakeMapUpperRangeId, kFakeMapTagId, kFakeMapMessageId,
+                        kFakeMapShortAddressId, kFakeMapPvUnitId, kFakeMapDeviceStatusId, kFakeMapAddressingId,
+                        kFakeMapAddressingId, kFakeMapPvUnitId, kFakeMapCurrentValueId, kFakeMapDateId,
+                        kFakeMapDistanceId, "%d"});
+    return true;
+  }();
+  (void)filled;
+  return HandOut(entries, count, copy);
+}
+
 const char* CTestUserInterface::DialogTemplateText() { return kTemplate; }
 
-CTestUserInterface::CTestUserInterface(EUiFamily family)
-    : CovFDT_BaseActiveXImpl(kClassId, &CTestUserInterface::GetParameterMap, family) {
+CTestUserInterface::CTestUserInterface(EUiFamily family, ParameterMapFunction map)
+    : CovFDT_BaseActiveXImpl(kClassId, map, family) {
   m_nApplyButtonId = kTestApplyButton;
 }
 
@@ -155,7 +185,7 @@ HRESULT CTestUserInterface::EnableApplyButton(BOOL enable) {
   return CovFDT_BaseActiveXImpl::EnableApplyButton(enable);
 }
 
-TestUserInterfaceHost::TestUserInterfaceHost(EUiFamily family, int width, int height) {
+TestUserInterfaceHost::TestUserInterfaceHost(EUiFamily family, ParameterMapFunction map, int width, int height) {
   static const bool registered = [] {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
@@ -167,7 +197,7 @@ TestUserInterfaceHost::TestUserInterfaceHost(EUiFamily family, int width, int he
   (void)registered;
   m_window = CreateWindowExW(WS_EX_CONTROLPARENT, u"VkrTestUserInterfaceHost", u"user interface",
                              WS_POPUP | WS_VISIBLE, 0, 0, width, height, nullptr, nullptr, nullptr, nullptr);
-  vkr::MakeObject<CTestUserInterface>(&m_ui, family);
+  vkr::MakeObject<CTestUserInterface>(&m_ui, family, map);
   if (m_ui) m_ui->CreateDialogWindow(m_window);
 }
 

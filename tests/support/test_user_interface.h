@@ -7,9 +7,10 @@
 //   host.Ui()->InitializeUI(dtm, &ok);                // reads every entry through the DTM
 //   vkr::ui::TypeText(host.Item(kTestDampingEdit), "2.5"); ...
 //
-// The parameter ids are those of the VKR device table where one fits, so the same dialog runs
-// against the real DTM; the two that the device table lacks (a date and a double) are served by
-// fake DTMs only. Free of GoogleTest.
+// Two parameter maps bind the same dialog: GetParameterMap over the VKR device table's ids, so the
+// dialog runs against the real DTM (its date and double entries name ids the table lacks), and
+// GetFakeDtmParameterMap over the parameters of the fake DTM (tests/support/fake_ui_dtm.h). Both
+// keep the entry order of TestEntry. Free of GoogleTest.
 #pragma once
 
 #include <string>
@@ -37,6 +38,19 @@ inline constexpr LONG kTestDateId = 2001;           // DATE, edit (fake DTMs onl
 inline constexpr LONG kTestDistanceId = 2002;       // R8, edit "%.1f" (fake DTMs only)
 inline constexpr LONG kTestRefreshButtonId = 1041;  // command entry on a push button
 inline constexpr LONG kTestActivateSendId = 1045;   // command entry without a control
+
+// Parameter ids of the fake DTM's map (the fake's own parameter set), entry by entry.
+inline constexpr LONG kFakeMapDampingId = 1002;       // kEntryDamping: VT_R8 "%.2f", unit "s"
+inline constexpr LONG kFakeMapUpperRangeId = 1001;    // kEntryUpperRange: VT_R4 "%.3f", unit "m"
+inline constexpr LONG kFakeMapTagId = 1009;           // kEntryTag: VT_BSTR "%s"
+inline constexpr LONG kFakeMapMessageId = 1007;       // kEntryMessage: hex bytes
+inline constexpr LONG kFakeMapShortAddressId = 1010;  // kEntryShortAddress: VT_I2 "%d", data set only
+inline constexpr LONG kFakeMapPvUnitId = 1004;        // kEntryPvUnit, kEntryPvUnitText, kEntryLoopCurrent
+inline constexpr LONG kFakeMapDeviceStatusId = 1005;  // kEntryDeviceStatus: bit set
+inline constexpr LONG kFakeMapAddressingId = 1006;    // kEntryAddressing, kEntryPrimaryMaster: VT_BOOL
+inline constexpr LONG kFakeMapCurrentValueId = 1001;  // kEntryCurrentValue: the level again, cyclic
+inline constexpr LONG kFakeMapDateId = 1008;          // kEntryDate: VT_DATE
+inline constexpr LONG kFakeMapDistanceId = 1003;      // kEntryDistance: VT_UI4 "%d", read only in the device
 
 // Control ids of the test dialog.
 inline constexpr UINT kTestDampingEdit = 300;
@@ -84,11 +98,13 @@ class CTestUserInterface : public CovFDT_BaseActiveXImpl {
   static constexpr WORD IDD = 9001;
   static const CLSID kClassId;
 
-  explicit CTestUserInterface(EUiFamily family = EUiFamily::Page);
+  explicit CTestUserInterface(EUiFamily family = EUiFamily::Page,
+                              ParameterMapFunction map = &CTestUserInterface::GetParameterMap);
   ~CTestUserInterface() override;
 
   // The class's parameter map, as every user-interface class hands it out.
   static CActXParInfo* GetParameterMap(int* count, BOOL copy);
+  static CActXParInfo* GetFakeDtmParameterMap(int* count, BOOL copy);
   // The dialog template text.
   static const char* DialogTemplateText();
 
@@ -139,7 +155,9 @@ class CTestUserInterface : public CovFDT_BaseActiveXImpl {
 // drops the host's reference.
 class TestUserInterfaceHost {
  public:
-  explicit TestUserInterfaceHost(EUiFamily family = EUiFamily::Page, int width = 640, int height = 480);
+  explicit TestUserInterfaceHost(EUiFamily family = EUiFamily::Page,
+                                 ParameterMapFunction map = &CTestUserInterface::GetParameterMap, int width = 640,
+                                 int height = 480);
   ~TestUserInterfaceHost();
   TestUserInterfaceHost(const TestUserInterfaceHost&) = delete;
   TestUserInterfaceHost& operator=(const TestUserInterfaceHost&) = delete;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/support/activex_defaults.h"
 #include "tests/support/fake_ui_dtm.h"
 #include "tests/support/stub_dispatch.h"
 
@@ -15,6 +16,7 @@ namespace {
 class CommandRecorder : public vkr::Implements<IovFdtActiveX4> {
  public:
   VKR_TEST_DISPATCH
+  VKR_ACTIVEX4_NOT_IMPLEMENTED
   HRESULT OnDtmStateChanged(ULONG state) override {
     states.push_back(state);
     return S_OK;
