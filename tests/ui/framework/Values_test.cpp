@@ -13,9 +13,9 @@ namespace vkr::test::ui {
 namespace {
 
 enum : UINT {
-  kLevelEdit = 201, kLevelUnit = 301, kDampingEdit = 202, kCounterEdit = 203, kUnitCombo = 204, kAlarmList = 205,
-  kAlarmText = 211, kUnitText = 212, kProtectCheck = 206, kSerialEdit = 207, kDateEdit = 208, kTagEdit = 209,
-  kOffsetEdit = 210, kOverlapList = 213,
+  kDampingEdit = 201, kDampingUnit = 301, kDistanceEdit = 202, kShortEdit = 203, kUnitCombo = 204, kStatusList = 205,
+  kStatusText = 211, kUnitText = 212, kAddressingCheck = 206, kMessageEdit = 207, kDateEdit = 208, kTagEdit = 209,
+  kLoopEdit = 210, kOverlapList = 213, kUpperEdit = 214,
 };
 constexpr ULONG kOverlapping = 1100;  // a bit set whose items share bits: 1 "A", 3 "A and B"
 
@@ -29,32 +29,34 @@ BEGIN
   EDITTEXT 203, 10, 40, 80, 12
   COMBOBOX 204, 10, 55, 80, 60, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP
   LISTBOX 205, 10, 75, 80, 40, LBS_MULTIPLESEL | LBS_NOTIFY | WS_TABSTOP
-  EDITTEXT 211, 100, 75, 120, 12
+  EDITTEXT 211, 100, 75, 190, 12
   LTEXT "", 212, 100, 55, 80, 8
-  AUTO3STATE "Write protect", 206, 10, 120, 80, 10
+  AUTO3STATE "Addressing", 206, 10, 120, 80, 10
   EDITTEXT 207, 10, 135, 80, 12
   EDITTEXT 208, 10, 150, 80, 12
   EDITTEXT 209, 10, 165, 80, 12
   EDITTEXT 210, 100, 165, 80, 12
   LISTBOX 213, 200, 10, 80, 40, LBS_MULTIPLESEL | LBS_NOTIFY
+  EDITTEXT 214, 100, 150, 80, 12
 END
 )";
 
 CActXParInfo* ValuesMap(int* count, BOOL copy) {
   static CActXParInfo table[] = {
-      CActXParInfo(kFakeLevel, "Level", kLevelEdit, "%.3f", 0x71, FALSE, 0, kLevelUnit),
-      CActXParInfo(kFakeDamping, "Damping", kDampingEdit, "%.2f s", 0x71, FALSE, 0),
-      CActXParInfo(kFakeCounter, "Counter", kCounterEdit, "%u", 0x71, FALSE, 0),
-      CActXParInfo(kFakeUnitCode, "Unit", kUnitCombo, "", 0x71, FALSE, 0),
-      CActXParInfo(kFakeUnitCode, "Unit text", kUnitText, "", 0x71, FALSE, 0),
-      CActXParInfo(kFakeAlarms, "Alarms", kAlarmList, "", 0x71, FALSE, 0),
-      CActXParInfo(kFakeAlarms, "Alarms text", kAlarmText, "", 0x71, FALSE, 0),
-      CActXParInfo(kFakeWriteProtect, "Write protect", kProtectCheck, "%d", 0x71, FALSE, 0),
-      CActXParInfo(kFakeSerial, "Serial", kSerialEdit, "%s", 0x71, FALSE, 0),
+      CActXParInfo(kFakeDamping, "Damping", kDampingEdit, "%.3f", 0x71, FALSE, 0, kDampingUnit),
+      CActXParInfo(kFakeDistance, "Distance", kDistanceEdit, "%.2f m", 0x71, FALSE, 0),
+      CActXParInfo(kFakeShortAddress, "Short address", kShortEdit, "%d", 0x71, FALSE, 0),
+      CActXParInfo(kFakePvUnit, "PV unit", kUnitCombo, "", 0x71, FALSE, 0),
+      CActXParInfo(kFakePvUnit, "PV unit text", kUnitText, "", 0x71, FALSE, 0),
+      CActXParInfo(kFakeDeviceStatus, "Device status", kStatusList, "", 0x71, FALSE, 0),
+      CActXParInfo(kFakeDeviceStatus, "Device status text", kStatusText, "", 0x71, FALSE, 0),
+      CActXParInfo(kFakeAddressing, "Addressing", kAddressingCheck, "%d", 0x71, FALSE, 0),
+      CActXParInfo(kFakeMessage, "Message", kMessageEdit, "%s", 0x71, FALSE, 0),
       CActXParInfo(kFakeDate, "Date", kDateEdit, "%s", 0x71, FALSE, 0),
       CActXParInfo(kFakeTag, "Tag", kTagEdit, "%s", 0x71, FALSE, 0),
-      CActXParInfo(kFakeOffset, "Offset", kOffsetEdit, "%d mm", 0x71, FALSE, 0),
+      CActXParInfo(kFakeLoopCurrent, "Loop current", kLoopEdit, "%d mA", 0x71, FALSE, 0),
       CActXParInfo(kOverlapping, "Overlapping", kOverlapList, "", 0x71, FALSE, 0),
+      CActXParInfo(kFakeUpperRange, "Upper range", kUpperEdit, "%.3f", 0x71, FALSE, 0),
       CActXParInfo(),
   };
   if (!copy) {
@@ -203,8 +205,8 @@ class ValuesTest : public ::testing::Test {
 // in the locale's form, and what it shows reads back as the same value.
 TEST_F(ValuesTest, EveryFormatRoundTripsThroughItsFieldInBothLocales) {
   Open(0x2 | 0x8, dsCONFIGURED);
-  EXPECT_EQ(Shown(kUnitCombo), "Meter");  // the values read at start-up
-  EXPECT_EQ(Shown(kAlarmList), "Low | Very High");
+  EXPECT_EQ(Shown(kUnitCombo), "m");  // the values read at start-up
+  EXPECT_EQ(Shown(kStatusList), "PV out of limits | Configuration changed");
   for (LCID lcid : {1033u, 1031u}) {
     SCOPED_TRACE(lcid);
     SetLocales(lcid);
@@ -215,25 +217,27 @@ TEST_F(ValuesTest, EveryFormatRoundTripsThroughItsFieldInBothLocales) {
       Variant value;
       std::string shown;
     } cases[] = {
-        {kFakeLevel, kLevelEdit, Of(VT_R4, 12.5), de ? "12,500" : "12.500"},
-        {kFakeDamping, kDampingEdit, Of(VT_R8, 3.25), de ? "3,25 s" : "3.25 s"},
-        {kFakeCounter, kCounterEdit, Of(VT_UI4, 4000000), "4000000"},
-        {kFakeUnitCode, kUnitCombo, Of(VT_UI1, 2), "Feet"},
-        {kFakeUnitCode, kUnitText, Of(VT_UI1, 3), "Inch"},
-        {kFakeAlarms, kAlarmList, Of(VT_UI2, 6), "High | Very High"},
-        {kFakeAlarms, kAlarmText, Of(VT_UI2, 6), "High | Very High"},  // "High" within "Very High"
-        {kFakeWriteProtect, kProtectCheck, Of(VT_BOOL, 1), "checked"},   // a 3-state box is a check box
-        {kFakeWriteProtect, kProtectCheck, Of(VT_BOOL, 0), "unchecked"},
-        {kFakeSerial, kSerialEdit, ByteArray({0x01, 0xAB, 0xFF}), "01 AB FF "},
+        {kFakeDamping, kDampingEdit, Of(VT_R4, 12.5), de ? "12,500" : "12.500"},
+        {kFakeDistance, kDistanceEdit, Of(VT_R8, -3.25), de ? "-3,25 m" : "-3.25 m"},
+        {kFakeShortAddress, kShortEdit, Of(VT_UI1, 12), "12"},
+        {kFakePvUnit, kUnitCombo, Of(VT_UI1, 48), "cm"},
+        {kFakePvUnit, kUnitText, Of(VT_UI1, 49), "mm"},
+        {kFakeDeviceStatus, kStatusList, Of(VT_UI1, 0x43), "PV out of limits | Non-PV out of limits | Configuration changed"},
+        // "PV out of limits" stands within "Non-PV out of limits": each reads back as itself.
+        {kFakeDeviceStatus, kStatusText, Of(VT_UI1, 0x1), "PV out of limits"},
+        {kFakeDeviceStatus, kStatusText, Of(VT_UI1, 0x2), "Non-PV out of limits"},
+        {kFakeAddressing, kAddressingCheck, Of(VT_BOOL, 1), "checked"},  // a 3-state box is a check box
+        {kFakeAddressing, kAddressingCheck, Of(VT_BOOL, 0), "unchecked"},
+        {kFakeMessage, kMessageEdit, ByteArray({0x01, 0xAB, 0xFF}), "01 AB FF "},
         {kFakeDate, kDateEdit, Of(VT_DATE, 46016), de ? "25.12.2025" : "12/25/2025"},
         {kFakeTag, kTagEdit, TextOf(u"F\u00fcll-1"), "F\xc3\xbcll-1"},
-        {kFakeOffset, kOffsetEdit, Of(VT_I2, -42), "-42 mm"},
+        {kFakeLoopCurrent, kLoopEdit, Of(VT_UI1, 3), "3 mA"},
     };
     for (const Case& c : cases) {
       EXPECT_EQ(ui->SetControlValueById(static_cast<LONG>(c.id), c.value), S_OK) << c.id;
       // The alarms show in a list and a text field alike.
-      if (c.field == kAlarmList) {
-        EXPECT_EQ(Shown(kAlarmText), c.shown);
+      if (c.field == kStatusList) {
+        EXPECT_EQ(Shown(kStatusText), c.shown);
       }
       EXPECT_EQ(Shown(c.field), c.shown) << c.id;
       LONG index = ui->FindParameterIndex(static_cast<LONG>(c.id));
@@ -242,7 +246,7 @@ TEST_F(ValuesTest, EveryFormatRoundTripsThroughItsFieldInBothLocales) {
       EXPECT_EQ(ui->GetControlValue(static_cast<ULONG>(index), &back), S_OK) << c.id;
       EXPECT_TRUE(SameValue(back, c.value)) << c.id << " read back as vt " << back.vt;
     }
-    EXPECT_EQ(Shown(kLevelUnit), "m");
+    EXPECT_EQ(Shown(kDampingUnit), "s");
   }
 }
 
@@ -256,25 +260,25 @@ TEST_F(ValuesTest, LeavingAFieldWritesValidInputAndHoldsTheUserAtInvalidInput) {
     bool written;
     float value;
   } cases[] = {
-      {"7,5", true, 7.5f}, {"25", false, 0}, {"abc", false, 0}, {"", false, 0}, {"1.234,5", false, 0}, {"e1", true, 10.0f},
+      {"7,5", true, 7.5f}, {"75", false, 0}, {"abc", false, 0}, {"", false, 0}, {"1.234,5", false, 0}, {"e1", true, 10.0f},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);
     fake->ClearCalls();
-    TypeAndLeave(kLevelEdit, c.typed, kDampingEdit);
-    std::vector<FakeCall> writes = fake->CallsOf("WriteDeviceParameterEx", kFakeLevel);
+    TypeAndLeave(kDampingEdit, c.typed, kDistanceEdit);
+    std::vector<FakeCall> writes = fake->CallsOf("WriteDeviceParameterEx", kFakeDamping);
     if (c.written) {
       ASSERT_EQ(writes.size(), 1u);
       EXPECT_FLOAT_EQ(writes[0].argument.fltVal, c.value);
       fake->Deliver();
-      EXPECT_FLOAT_EQ(fake->Parameter(kFakeLevel)->deviceValue.fltVal, c.value);
-      EXPECT_EQ(GetFocus(), Item(kDampingEdit));
-      EXPECT_EQ(ui->StateOf(kFakeLevel) & 0x4, 0u);
+      EXPECT_FLOAT_EQ(fake->Parameter(kFakeDamping)->deviceValue.fltVal, c.value);
+      EXPECT_EQ(GetFocus(), Item(kDistanceEdit));
+      EXPECT_EQ(ui->StateOf(kFakeDamping) & 0x4, 0u);
     } else {
       EXPECT_TRUE(writes.empty());
       EXPECT_EQ(fake->CountOf("WriteDeviceParameter"), 0u);
-      EXPECT_EQ(ui->StateOf(kFakeLevel) & 0x4, 0x4u) << "marked invalid";
-      EXPECT_EQ(GetFocus(), Item(kLevelEdit)) << "the user is back at the field";
+      EXPECT_EQ(ui->StateOf(kFakeDamping) & 0x4, 0x4u) << "marked invalid";
+      EXPECT_EQ(GetFocus(), Item(kDampingEdit)) << "the user is back at the field";
       EXPECT_EQ(ui->SetFocusToControl(), E_FAIL);
     }
   }
@@ -282,10 +286,10 @@ TEST_F(ValuesTest, LeavingAFieldWritesValidInputAndHoldsTheUserAtInvalidInput) {
   // An offline dialog keeps what is typed in the data set, validated, and never writes the device.
   ui->SetDialogType(0x2 | 0x8);
   fake->ClearCalls();
-  TypeAndLeave(kLevelEdit, "3,5", kDampingEdit);  // leaves the refused input behind first
-  TypeAndLeave(kOffsetEdit, "-7 mm", kTagEdit);
-  EXPECT_EQ(fake->Parameter(kFakeOffset)->value.iVal, -7);
-  EXPECT_FLOAT_EQ(fake->Parameter(kFakeLevel)->value.fltVal, 3.5f);
+  TypeAndLeave(kUpperEdit, "3,5", kTagEdit);
+  TypeAndLeave(kLoopEdit, "2 mA", kTagEdit);
+  EXPECT_FLOAT_EQ(fake->Parameter(kFakeUpperRange)->value.fltVal, 3.5f);
+  EXPECT_EQ(fake->Parameter(kFakeLoopCurrent)->value.bVal, 2);
   EXPECT_EQ(fake->CountOf("WriteDeviceParameterEx"), 0u);
   EXPECT_EQ(ui->SetFocusToControl(), S_OK);
 }
@@ -294,10 +298,10 @@ TEST_F(ValuesTest, LeavingAFieldWritesValidInputAndHoldsTheUserAtInvalidInput) {
 // set and marks nothing, and the flag is clear again after every write, failed ones included.
 TEST_F(ValuesTest, ProgramWritesAreNoInputAndAlwaysClearTheUpdateFlag) {
   Open(0x2 | 0x8, dsCONFIGURED);
-  EXPECT_EQ(ui->SetControlValueById(kFakeLevel, Of(VT_R4, 3)), S_OK);
+  EXPECT_EQ(ui->SetControlValueById(kFakeDamping, Of(VT_R4, 3)), S_OK);
   EXPECT_FALSE(ui->Updating());
-  vkr::ui::Click(Item(kLevelEdit));
-  vkr::ui::TypeText(Item(kLevelEdit), "1");
+  vkr::ui::Click(Item(kDampingEdit));
+  vkr::ui::TypeText(Item(kDampingEdit), "1");
   vkr::ui::PumpUntilIdle();
   EXPECT_EQ(ui->log, (std::vector<std::string>{"change 201 while updating", "change 201", "dirty"}));
 
@@ -305,9 +309,9 @@ TEST_F(ValuesTest, ProgramWritesAreNoInputAndAlwaysClearTheUpdateFlag) {
     ULONG id;
     Variant value;
   } failing[] = {
-      {kFakeWriteProtect, TextOf(u"maybe")},  // no truth value
-      {kFakeUnitCode, TextOf(u"Feet")},       // no number to look up
-      {kFakeAlarms, Of(VT_R8, -1e12)},        // no bit set
+      {kFakeAddressing, TextOf(u"maybe")},    // no truth value
+      {kFakePvUnit, TextOf(u"ft")},           // no number to look up
+      {kFakeDeviceStatus, Of(VT_R8, -1e12)},  // no bit set
       {0xDEAD, Of(VT_I4, 1)},                 // no entry
   };
   for (const Failing& f : failing) {
@@ -324,7 +328,7 @@ TEST_F(ValuesTest, ProgramWritesAreNoInputAndAlwaysClearTheUpdateFlag) {
 TEST_F(ValuesTest, DecisionsOnConflictingDescriptions) {
   Open(0x2 | 0x8, dsCONFIGURED);
   // Bad arguments are errors, never S_OK without effect.
-  const ULONG levelIndex = static_cast<ULONG>(ui->FindParameterIndex(kFakeLevel));
+  const ULONG levelIndex = static_cast<ULONG>(ui->FindParameterIndex(kFakeDamping));
   EXPECT_EQ(ui->SetControlValue(99, Of(VT_I4, 1)), E_INVALIDARG);
   EXPECT_EQ(ui->SetComboBoxValue(levelIndex, Of(VT_I4, 1)), E_INVALIDARG);
   EXPECT_EQ(ui->SetListBoxValue(99, Of(VT_I4, 1)), E_INVALIDARG);
@@ -343,16 +347,9 @@ TEST_F(ValuesTest, DecisionsOnConflictingDescriptions) {
   vkr::platform::SetSystemDefaultLocale(1033);
   vkr::platform::SetUserDefaultLocale(1031);
   float number = 0;
-  SetDlgItemTextA(dialog, kLevelEdit, "2,5");
-  EXPECT_EQ(ui->GetDlgItemFloat(kLevelEdit, "%.1f", &number), S_OK);
+  SetDlgItemTextA(dialog, static_cast<int>(kDampingEdit), "2,5");
+  EXPECT_EQ(ui->GetDlgItemFloat(kDampingEdit, "%.1f", &number), S_OK);
   EXPECT_FLOAT_EQ(number, 2.5f);
-
-  // Two labels, one inside the other: the text shown for one reads back as that one alone.
-  EXPECT_EQ(ui->SetControlValueById(kFakeAlarms, Of(VT_UI2, 4)), S_OK);
-  EXPECT_EQ(Shown(kAlarmText), "Very High");
-  const ULONG textIndex = static_cast<ULONG>(ui->FindParameterIndex(kFakeAlarms) + 1);
-  EXPECT_EQ(ui->GetListValue(textIndex, &value), S_OK);
-  EXPECT_EQ(value.uiVal, 4u);
 
   // Equal values answer S_FALSE, different ones S_OK.
   EXPECT_EQ(ui->ConvertValue(Of(VT_I4, 5), Of(VT_I4, 5)), S_FALSE);
