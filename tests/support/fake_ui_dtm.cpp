@@ -751,6 +751,7 @@ HRESULT FakeUiDtm::GetParameterField(VARIANT id, VARIANT field, VARIANT* result)
       case kFieldValue: answer = p->value; break;
       case kFieldDefault: answer = p->defaultValue; break;
       case kFieldUnit: answer = Text(p->unit); break;
+      case 0x40000: answer = Text(p->unit); break;  // the display reference: a text, here the unit
       case kFieldFlags: answer = vkr::Variant(vkr::UI4(p->flags)); break;
       case kFieldEnumeration: answer = p->enumeration; break;
       case kFieldKind:
