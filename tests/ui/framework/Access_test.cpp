@@ -25,17 +25,17 @@ TEST(FakeUiDtmTest, WritesReachUserInterfacesLaterAsTheRealDtmTellsThem) {
     ULONG broadcast;  // 0: none
   };
   VARIANT offset = vkr::EmptyVariant();
-  offset.vt = VT_I2;
-  offset.iVal = 10;  // the stored value
+  offset.vt = VT_R4;
+  offset.fltVal = 6.0f;  // the stored value
   VARIANT tooLarge = vkr::EmptyVariant();
   tooLarge.vt = VT_R4;
-  tooLarge.fltVal = 25.0f;
+  tooLarge.fltVal = 75.0f;
   VARIANT level = tooLarge;
   level.fltVal = 7.5f;
   const Case cases[] = {
-      {"unchanged value offline", dsCONFIGURED, kFakeOffset, vkr::Variant(offset), S_OK, kBroadcastValueChanged},
-      {"refused value offline", dsCONFIGURED, kFakeLevel, vkr::Variant(tooLarge), E_FAIL, 0},
-      {"device parameter online", dsONLINE, kFakeLevel, vkr::Variant(level), S_OK, kBroadcastDeviceValue},
+      {"unchanged value offline", dsCONFIGURED, kFakeUpperRange, vkr::Variant(offset), S_OK, kBroadcastValueChanged},
+      {"refused value offline", dsCONFIGURED, kFakeDamping, vkr::Variant(tooLarge), E_FAIL, 0},
+      {"device parameter online", dsONLINE, kFakeDamping, vkr::Variant(level), S_OK, kBroadcastDeviceValue},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -54,15 +54,15 @@ TEST(FakeUiDtmTest, WritesReachUserInterfacesLaterAsTheRealDtmTellsThem) {
     }
     EXPECT_EQ(told, c.broadcast != 0);
   }
-  EXPECT_FLOAT_EQ(fake->Parameter(kFakeLevel)->deviceValue.fltVal, 7.5f);
-  EXPECT_FLOAT_EQ(fake->Parameter(kFakeLevel)->value.fltVal, 1.5f);
+  EXPECT_FLOAT_EQ(fake->Parameter(kFakeDamping)->deviceValue.fltVal, 7.5f);
+  EXPECT_FLOAT_EQ(fake->Parameter(kFakeDamping)->value.fltVal, 0.5f);
   ASSERT_EQ(fake->CountOf("WriteDeviceParameter"), 3u);
   EXPECT_EQ(fake->CallsOf("WriteDeviceParameter")[1].result, E_FAIL);
 
   fake->FailCall("WriteDeviceParameter", S_FALSE, 1);
   VARIANT_BOOL done = VARIANT_FALSE;
-  EXPECT_EQ(fake->WriteDeviceParameter(vkr::UI4(kFakeLevel), level, &done), S_FALSE);
-  EXPECT_EQ(fake->WriteDeviceParameter(vkr::UI4(kFakeLevel), level, &done), S_OK);
+  EXPECT_EQ(fake->WriteDeviceParameter(vkr::UI4(kFakeDamping), level, &done), S_FALSE);
+  EXPECT_EQ(fake->WriteDeviceParameter(vkr::UI4(kFakeDamping), level, &done), S_OK);
 }
 
 }  // namespace
