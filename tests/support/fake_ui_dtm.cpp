@@ -184,62 +184,45 @@ FakeUiDtm::FakeUiDtm() {
     VariantCopy(&p.maximum, &maximum);
     VariantCopy(&p.enumeration, &enumeration);
     p.unit = unit;
+    p.addressed = 0;
     AddParameter(std::move(p));
   };
-  VARIANT r4 = VariantOfType(VT_R4), r8 = VariantOfType(VT_R8), ui4 = VariantOfType(VT_UI4);
-  VARIANT ui1 = VariantOfType(VT_UI1), ui2 = VariantOfType(VT_UI2), i2 = VariantOfType(VT_I2);
-  VARIANT boolean = VariantOfType(VT_BOOL), date = VariantOfType(VT_DATE);
+  auto number = [](VARTYPE vt, double n) {
+    VARIANT r8 = VariantOfType(VT_R8);
+    r8.dblVal = n;
+    vkr::Variant out;
+    VariantChangeType(&out, &r8, 0, vt);
+    return out;
+  };
   const VARIANT none = vkr::EmptyVariant();
+  auto device = [this](ULONG id) { m_parameters[id].addressed = 1; };
 
-  VARIANT level = r4, levelMin = r4, levelMax = r4;
-  level.fltVal = 1.5f;
-  levelMin.fltVal = 0.0f;
-  levelMax.fltVal = 20.0f;
-  add(kFakeLevel, u"Level", VT_R4, 0, level, levelMin, levelMax, u"m");
-
-  VARIANT damping = r8, dampingMin = r8, dampingMax = r8;
-  damping.dblVal = 2.25;
-  dampingMin.dblVal = 0.0;
-  dampingMax.dblVal = 60.0;
-  add(kFakeDamping, u"Damping", VT_R8, 0, damping, dampingMin, dampingMax, u"s");
-
-  VARIANT counter = ui4, counterMin = ui4, counterMax = ui4;
-  counter.ulVal = 42;
-  counterMin.ulVal = 0;
-  counterMax.ulVal = 100000;
-  add(kFakeCounter, u"Counter", VT_UI4, 0, counter, counterMin, counterMax, u"");
-  m_parameters[kFakeCounter].flags &= ~static_cast<ULONG>(kFlagWritable);
-
-  VARIANT unitCode = ui1;
-  unitCode.bVal = 1;
-  add(kFakeUnitCode, u"Unit", VT_UI1, 1, unitCode, none, none, u"", EnumList({u"1;Meter", u"2;Feet", u"3;Inch"}));
-
-  VARIANT alarms = ui2;
-  alarms.uiVal = 5;
-  add(kFakeAlarms, u"Alarms", VT_UI2, 2, alarms, none, none, u"", EnumList({u"1;Low", u"2;High", u"4;Very High"}));
-
-  VARIANT protect = boolean;
-  protect.boolVal = VARIANT_FALSE;
-  add(kFakeWriteProtect, u"Write protect", VT_BOOL, 0, protect, none, none, u"");
-
-  VARIANT serialMax = ui4;
-  serialMax.ulVal = 3;
-  add(kFakeSerial, u"Serial", VT_ARRAY | VT_UI1, 0, ByteArray({0x01, 0xAB, 0x00}), none, serialMax, u"");
-
-  VARIANT day = date;
-  day.date = 46000.0;  // 2025-12-09
-  add(kFakeDate, u"Date", VT_DATE, 0, day, none, none, u"");
-
-  VARIANT tagMax = ui4;
-  tagMax.ulVal = 8;
-  add(kFakeTag, u"Tag", VT_BSTR, 0, Text(u"TANK01"), none, tagMax, u"");
-
-  VARIANT offset = i2, offsetMin = i2, offsetMax = i2;
-  offset.iVal = 10;
-  offsetMin.iVal = -100;
-  offsetMax.iVal = 100;
-  add(kFakeOffset, u"Offset", VT_I2, 0, offset, offsetMin, offsetMax, u"mm");
-  m_parameters[kFakeOffset].addressed = 0;
+  add(kFakeAddressing, u"Addressing type", VT_BOOL, 0, number(VT_BOOL, 0), none, none, u"");
+  add(kFakeShortAddress, u"Short address", VT_UI1, 0, number(VT_UI1, 0), number(VT_UI1, 0), number(VT_UI1, 15), u"");
+  add(kFakePrimaryMaster, u"Primary master", VT_UI1, 0, number(VT_UI1, 0), number(VT_UI1, 0), number(VT_UI1, 1), u"");
+  add(kFakeDeviceStatus, u"DeviceStatus", VT_UI1, 2, number(VT_UI1, 0x41), none, none, u"",
+      EnumList({u"1;PV out of limits", u"2;Non-PV out of limits", u"4;Loop current saturated",
+                u"8;Loop current fixed", u"16;More status available", u"32;Cold start",
+                u"64;Configuration changed", u"128;Device malfunction"}));
+  add(kFakeMessage, u"Message", VT_ARRAY | VT_UI1, 0, ByteArray({0x01, 0xAB, 0x20}), none, number(VT_UI4, 24), u"");
+  device(kFakeMessage);
+  add(kFakeDamping, u"Damping Value", VT_R4, 0, number(VT_R4, 0.5), number(VT_R4, 0), number(VT_R4, 60), u"s");
+  device(kFakeDamping);
+  add(kFakePvUnit, u"PV unit", VT_UI1, 1, number(VT_UI1, 45), none, none, u"",
+      EnumList({u"44;ft", u"45;m", u"47;in", u"48;cm", u"49;mm"}));
+  device(kFakePvUnit);
+  add(kFakeUpperRange, u"Upper range", VT_R4, 0, number(VT_R4, 6), number(VT_R4, 0), number(VT_R4, 66), u"m");
+  add(kFakeRefreshButton, u"Button Refresh", VT_UI1, 0, number(VT_UI1, 0), none, none, u"");
+  add(kFakeActivateSend, u"Activate Button Send", VT_UI1, 0, number(VT_UI1, 0), none, none, u"");
+  add(kFakeCurrentValue, u"Current value", VT_R4, 0, number(VT_R4, 2.5), none, none, u"m");
+  device(kFakeCurrentValue);
+  m_parameters[kFakeCurrentValue].flags = kFlagReadable | 0x40;
+  add(kFakeTag, u"Tag", VT_BSTR, 0, Text(u"LT-100"), number(VT_UI4, 6), number(VT_UI4, 8), u"");
+  device(kFakeTag);
+  add(kFakeLoopCurrent, u"Loop current", VT_UI1, 0, number(VT_UI1, 0), number(VT_UI1, 0), number(VT_UI1, 3), u"");
+  add(kFakeDate, u"Calibration date", VT_DATE, 0, number(VT_DATE, 46000), none, none, u"");  // 2025-12-09
+  add(kFakeDistance, u"Distance", VT_R8, 0, number(VT_R8, 12.5), number(VT_R8, -1000), number(VT_R8, 1000), u"m");
+  device(kFakeDistance);
 }
 
 FakeUiDtm::~FakeUiDtm() {
@@ -741,6 +724,7 @@ HRESULT FakeUiDtm::GetParameterField(VARIANT id, VARIANT field, VARIANT* result)
       case kFieldValue: answer = p->value; break;
       case kFieldDefault: answer = p->defaultValue; break;
       case kFieldUnit: answer = Text(p->unit); break;
+      case 0x40000: answer = Text(p->unit); break;  // the display reference: a text, here the unit
       case kFieldFlags: answer = vkr::Variant(vkr::UI4(p->flags)); break;
       case kFieldEnumeration: answer = p->enumeration; break;
       case kFieldKind:

@@ -38,18 +38,25 @@
 
 namespace vkr::test::ui {
 
-// The fake's parameters. Device parameters are read and written in the device when online.
+// The fake's parameters: those of the test user interface (tests/support/test_user_interface.h),
+// with the device table's ids, names and limits, given the kinds a dialog shows them in. Device
+// parameters are read and written in the device when online; the others live in the data set only.
 enum FakeParameterId : ULONG {
-  kFakeLevel = 1001,         // VT_R4, unit "m", 0 to 20, device
-  kFakeDamping = 1002,       // VT_R8, unit "s", 0 to 60, device
-  kFakeCounter = 1003,       // VT_UI4, 0 to 100000, device, read only in the device
-  kFakeUnitCode = 1004,      // enumeration (VT_UI1): 1 "Meter", 2 "Feet", 3 "Inch"; device
-  kFakeAlarms = 1005,        // bit set (VT_UI2): 1 "Low", 2 "High", 4 "Very High"; device
-  kFakeWriteProtect = 1006,  // VT_BOOL, device
-  kFakeSerial = 1007,        // VT_ARRAY|VT_UI1, at most 3 bytes, device
-  kFakeDate = 1008,          // VT_DATE, device
-  kFakeTag = 1009,           // VT_BSTR, at most 8 characters, device
-  kFakeOffset = 1010,        // VT_I2, unit "mm", -100 to 100, data set only
+  kFakeAddressing = 120,      // VT_BOOL
+  kFakeShortAddress = 121,    // VT_UI1, 0 to 15
+  kFakePrimaryMaster = 127,   // VT_UI1, 0 to 1
+  kFakeDeviceStatus = 1001,   // bit set (VT_UI1) of the eight HART device status bits
+  kFakeMessage = 1009,        // VT_ARRAY|VT_UI1, at most 24 bytes; device
+  kFakeDamping = 1022,        // VT_R4, unit "s", 0 to 60; device
+  kFakePvUnit = 1024,         // enumeration (VT_UI1): 44 "ft", 45 "m", 47 "in", 48 "cm", 49 "mm"; device
+  kFakeUpperRange = 1026,     // VT_R4, unit "m", 0 to 66
+  kFakeRefreshButton = 1041,  // VT_UI1, a command
+  kFakeActivateSend = 1045,   // VT_UI1, a command
+  kFakeCurrentValue = 1048,   // VT_R4, unit "m"; device, read only
+  kFakeTag = 1054,            // VT_BSTR, 6 to 8 characters; device
+  kFakeLoopCurrent = 1110,    // VT_UI1, 0 to 3
+  kFakeDate = 2001,           // VT_DATE
+  kFakeDistance = 2002,       // VT_R8, unit "m", -1000 to 1000; device
 };
 
 // Field masks of GetParameterField the fake answers (those of the parameter record).
@@ -86,8 +93,8 @@ struct FakeParameter {
   USHORT kind = 0;  // 0 plain, 1 enumeration, 2 bit set
   vkr::Variant value;        // the data set's
   vkr::Variant deviceValue;  // what the device holds
-  vkr::Variant minimum;      // for texts and byte strings: the largest length
-  vkr::Variant maximum;
+  vkr::Variant minimum;
+  vkr::Variant maximum;      // for texts and byte strings: the largest length
   vkr::Variant defaultValue;
   vkr::Variant enumeration;  // VT_ARRAY|VT_BSTR of "value;label", kinds 1 and 2
   ULONG flags = kFlagSettable | kFlagReadable | kFlagWritable;

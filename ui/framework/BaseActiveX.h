@@ -18,6 +18,7 @@
 
 #include <array>
 #include <cstdarg>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@
 #include "include/ParameterHandlerInterfaces.h"
 #include "platform/platform.h"
 #include "ui/framework/CActXParInfo.h"
+#include "ui/framework/ValueText.h"
 #include "xml/CovFDTXMLHandlerImpl.h"
 
 // Which family layer sits on the base: the controls add status notifications to the commands,
@@ -279,6 +281,21 @@ class CovFDT_BaseActiveXImpl : public vkr::Implements<IovFdtActiveX4, IovFdtActi
   BOOL DispatchCommandNotification(WPARAM wParam, LPARAM lParam, LRESULT* result);
 
   // ===== Values helpers =========================================================================
+  bool IsValidIndex(LONG index) const;
+  // A display format read once per format text (null is the empty one).
+  const vkr::ui::SValueFormat& ValueFormatOf(const char* format);
+  // The DTM's parameter information, asked for on each use (null when it has none).
+  vkr::ComPtr<IovFdtParameterInfo> ParameterInfo() const;
+  static HRESULT ReadInfoField(IovFdtParameterInfo* info, LONG id, ULONG field, VARIANT* value);
+  static HRESULT ReadInfoFlag(IovFdtParameterInfo* info, LONG id, ULONG field, bool* set);
+  static std::vector<vkr::ui::SChoice> ChoicesOf(const VARIANT& list);
+  // The whole text of a dialog item.
+  std::string ItemText(UINT controlId) const;
+  // A check box or radio button, by the button's kind.
+  bool IsCheckButton(HWND control);
+  // The checks shared by the commit operations, then the control's value (S_OK: go on).
+  HRESULT ReadCheckedInput(LONG id, VARIANT* value);
+  std::map<std::string, vkr::ui::SValueFormat, std::less<>> m_mapValueFormats;
 
   // ===== Access helpers =========================================================================
 
