@@ -426,8 +426,8 @@ TEST_F(BaseActiveX, ReadingAllEntriesMarksTheFailedOnesAndStopsWhenTheirStateCan
 
 TEST_F(BaseActiveX, BroadcastsOfTheDtmRefreshOnlyWhatTheDialogTypeAsksFor) {
   using vkr::test::ui::PackParameterPair;
-  const LONG level = vkr::test::kFakeMapUpperRangeId;  // a device parameter of the fake
-  const LONG offset = vkr::test::kFakeMapShortAddressId;  // lives in the data set only
+  const LONG level = vkr::test::kTestDampingId;       // a device parameter of the fake
+  const LONG offset = vkr::test::kTestUpperRangeId;   // lives in the data set only
   struct Case {
     const char* what;
     ULONG dialogType;
@@ -459,11 +459,11 @@ TEST_F(BaseActiveX, BroadcastsOfTheDtmRefreshOnlyWhatTheDialogTypeAsksFor) {
   auto fake = FakeUiDtm::Create();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto ui = MakeRecordingUi(EUiFamily::Page, &CTestUserInterface::GetFakeDtmParameterMap);
+    auto ui = MakeRecordingUi();
     ASSERT_EQ(fake->QueryInterface(IovFdtParameterHandler4::iid, ui->m_spDtm.PutVoid()), S_OK);
     ui->m_nDialogType = c.dialogType;
     ui->infoFlags = 0x91;
-    ui->Entry(vkr::test::kEntryUpperRange).m_nState = 0x71 | 0x2;  // the user changed it
+    ui->Entry(vkr::test::kEntryDamping).m_nState = 0x71 | 0x2;  // the user changed it
     ui->failingReads = {};
     EXPECT_EQ(ui->ExecuteCommand(vkr::UI4(c.command), c.argument), c.expected);
     std::vector<std::string> calls = ui->Take();
@@ -471,7 +471,7 @@ TEST_F(BaseActiveX, BroadcastsOfTheDtmRefreshOnlyWhatTheDialogTypeAsksFor) {
     if (c.command == 9984) {
       // The language goes to every entry's parameter, in table order.
       ASSERT_EQ(calls.size(), static_cast<size_t>(vkr::test::kTestEntryCount));
-      EXPECT_EQ(calls.front(), "notify " + std::to_string(vkr::test::kFakeMapDampingId));
+      EXPECT_EQ(calls.front(), "notify " + std::to_string(vkr::test::kTestDampingId));
       EXPECT_EQ(ui->m_nLanguage, 1031u);
       calls.clear();
     }
@@ -479,7 +479,7 @@ TEST_F(BaseActiveX, BroadcastsOfTheDtmRefreshOnlyWhatTheDialogTypeAsksFor) {
     ui->m_spDtm = nullptr;
   }
   // Without the DTM's parameter information a refresh of all cannot decide: E_FAIL.
-  auto ui = MakeRecordingUi(EUiFamily::Page, &CTestUserInterface::GetFakeDtmParameterMap);
+  auto ui = MakeRecordingUi();
   fake->Withdraw(IovFdtParameterInfo::iid);
   ASSERT_EQ(fake->QueryInterface(IovFdtParameterHandler4::iid, ui->m_spDtm.PutVoid()), S_OK);
   EXPECT_EQ(ui->ExecuteCommand(vkr::UI4(9985), PackParameterPair(level, vkr::I4(3))), E_FAIL);
