@@ -339,6 +339,13 @@ TEST_F(BaseActiveX, InformationItemsListTheTableAndItsCyclicEntries) {
   EXPECT_EQ(ui.SetInfo(vkr::UI4(77), &none), S_FALSE);
   EXPECT_EQ(ui.IsInfoSupported(vkr::UI4(16)), S_FALSE);
 
+  // The schema source: a container without a folder fails, none at all is let go of.
+  vkr::ComPtr<vkr::ComObject<vkr::test::FakeContainer>> silent;
+  ASSERT_EQ(vkr::MakeObject<vkr::test::FakeContainer>(&silent), S_OK);
+  EXPECT_EQ(ui.SetSchemaSource(static_cast<IFdtContainer*>(silent.Get())), E_NOTIMPL);
+  EXPECT_EQ(ui.SetSchemaSource(nullptr), S_FALSE);
+  EXPECT_EQ(ui.SetInfo(vkr::UI4(16), nullptr), E_POINTER);
+
   vkr::ComPtr<vkr::ComObject<CTestUserInterface>> empty;
   ASSERT_EQ(vkr::MakeObject<CTestUserInterface>(&empty, EUiFamily::Page, &EmptyMap), S_OK);
   ASSERT_EQ(empty->SetInfo(vkr::UI4(16), ids.Put()), S_OK);
