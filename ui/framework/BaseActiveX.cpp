@@ -1,14 +1,12 @@
 // CovFDT_BaseActiveXImpl: construction and destruction, the members' defaults, the command
-// dispatcher (pages and controls), the information interface, errors, the DTM state and the
-// shared message map.
+// dispatcher (pages and controls), errors, the DTM state, control types, the schema source and
+// the shared message map.
 #include "ui/framework/BaseActiveX.h"
 
-#include <cstring>
 #include <string_view>
 
 #include "include/DtmMessages.h"
 #include "include/TranslationInterfaces.h"
-#include "parameters/CovVAPacker.h"
 
 namespace {
 
@@ -31,42 +29,6 @@ constexpr ULONG kCmdUploadDone = 10012;
 constexpr ULONG kCmdDownloadDone = 10013;
 
 constexpr ULONG kDtmOnline = 12;
-
-// Sets a flag for the life of a scope and clears it on every way out.
-class FlagScope {
- public:
-  explicit FlagScope(BOOL& flag) : m_flag(flag) { m_flag = TRUE; }
-  ~FlagScope() { m_flag = FALSE; }
-  FlagScope(const FlagScope&) = delete;
-  FlagScope& operator=(const FlagScope&) = delete;
-
- private:
-  BOOL& m_flag;
-};
-
-// The command id as VT_UI4: a conversion failure is returned, another resulting type is E_FAIL.
-HRESULT CommandId(const VARIANT& command, ULONG* id) {
-  if (command.vt == VT_UI4) {
-    *id = command.ulVal;
-    return S_OK;
-  }
-  vkr::Variant copy;
-  HRESULT hr = VariantCopy(&copy, &command);
-  if (FAILED(hr)) return hr;
-  hr = VariantChangeType(&copy, &copy, 0, VT_UI4);
-  if (FAILED(hr)) return hr;
-  if (copy.vt != VT_UI4) return E_FAIL;
-  *id = copy.ulVal;
-  return S_OK;
-}
-
-// A number out of a VARIANT of any numeric or text type; false when it has none.
-bool NumberOf(const VARIANT& value, LONG* number) {
-  vkr::Variant copy;
-  if (FAILED(VariantChangeType(&copy, &value, 0, VT_I4)) || copy.vt != VT_I4) return false;
-  *number = copy.lVal;
-  return true;
-}
 
 // Cuts a UTF-8 text to at most `bytes` bytes without splitting a character.
 void CutUtf8(std::string& text, size_t bytes) {
@@ -103,50 +65,31 @@ constexpr WORD kStatusIconIds[5] = {664, 667, 671, 673, 669};
 
 }  // namespace
 
-// ---- Packed parameter events --------------------------------------------------------------------
-
-HRESULT UnpackParameterEvent(const VARIANT& event, LONG* id, VARIANT* value) {
-  if (!id || !value) return E_POINTER;
-  if (event.vt != (VT_ARRAY | VT_VARIANT) || !event.parray) return E_UNEXPECTED;
-  LONG lower = 0, upper = -1;
-  HRESULT hr = SafeArrayGetLBound(event.parray, 1, &lower);
-  if (SUCCEEDED(hr)) hr = SafeArrayGetUBound(event.parray, 1, &upper);
-  if (FAILED(hr)) return hr;
-  if (upper - lower < 1) return E_UNEXPECTED;
-  vkr::Variant first;
-  LONG index = lower;
-  hr = SafeArrayGetElement(event.parray, &index, &first);
-  if (FAILED(hr)) return hr;
-  LONG number = 0;
-  if (!NumberOf(first, &number)) return E_UNEXPECTED;
-  vkr::Variant second;
-  index = lower + 1;
-  hr = SafeArrayGetElement(event.parray, &index, &second);
-  if (FAILED(hr)) return hr;
-  *id = number;
-  VariantClear(value);
-  second.Detach(value);
-  return S_OK;
-}
-
-HRESULT PackParameterEvent(LONG id, const VARIANT& value, VARIANT* event) {
-  if (!event) return E_POINTER;
-  VariantInit(event);
-  SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 2);
-  if (!array) return E_OUTOFMEMORY;
-  VARIANT first = vkr::UI4(static_cast<ULONG>(id));
-  LONG index = 0;
-  HRESULT hr = SafeArrayPutElement(array, &index, &first);
-  index = 1;
-  if (SUCCEEDED(hr)) hr = SafeArrayPutElement(array, &index, const_cast<VARIANT*>(&value));
-  if (FAILED(hr)) {
-    SafeArrayDestroy(array);
-    return hr;
+// The command id as VT_UI4: a conversion failure is returned, another resulting type is E_FAIL.
+HRESULT CovFDT_BaseActiveXImpl::ReadCommandId(const VARIANT& command, ULONG* id) {
+  if (command.vt == VT_UI4) {
+    *id = command.ulVal;
+    return S_OK;
   }
-  event->vt = VT_ARRAY | VT_VARIANT;
-  event->parray = array;
+  vkr::Variant copy;
+  HRESULT hr = VariantCopy(&copy, &command);
+  if (FAILED(hr)) return hr;
+  hr = VariantChangeType(&copy, &copy, 0, VT_UI4);
+  if (FAILED(hr)) return hr;
+  if (copy.vt != VT_UI4) return E_FAIL;
+  *id = copy.ulVal;
   return S_OK;
 }
+
+// A number out of a VARIANT of any numeric or text type; false when it has none.
+bool CovFDT_BaseActiveXImpl::ReadNumber(const VARIANT& value, LONG* number) {
+  vkr::Variant copy;
+  if (FAILED(VariantChangeType(&copy, &value, 0, VT_I4)) || copy.vt != VT_I4) return false;
+  *number = copy.lVal;
+  return true;
+}
+
+
 
 // ---- Construction -------------------------------------------------------------------------------
 
@@ -295,7 +238,7 @@ HRESULT CovFDT_BaseActiveXImpl::ExecuteCommand(VARIANT command, VARIANT argument
 
 HRESULT CovFDT_BaseActiveXImpl::ExecuteBaseCommand(VARIANT command, VARIANT argument) {
   ULONG id = 0;
-  HRESULT hr = CommandId(command, &id);
+  HRESULT hr = ReadCommandId(command, &id);
   if (FAILED(hr)) return hr;
   if (GetAccessMode() == 4) return S_FALSE;
 
@@ -307,7 +250,7 @@ HRESULT CovFDT_BaseActiveXImpl::ExecuteBaseCommand(VARIANT command, VARIANT argu
       return forward(OnRefreshAllEvent(argument));
     case kCmdUserLevel: {
       LONG level = 0;
-      if (!NumberOf(argument, &level)) level = argument.lVal;
+      if (!ReadNumber(argument, &level)) level = argument.lVal;
       m_nUserLevel = static_cast<ULONG>(level);
       m_bObserver = level == 1;
       return S_OK;
@@ -361,7 +304,7 @@ HRESULT CovFDT_BaseActiveXImpl::ExecuteBaseCommand(VARIANT command, VARIANT argu
 
 HRESULT CovFDT_BaseActiveXImpl::ExecuteControlCommand(VARIANT command, VARIANT argument) {
   ULONG id = 0;
-  HRESULT hr = CommandId(command, &id);
+  HRESULT hr = ReadCommandId(command, &id);
   if (FAILED(hr)) return hr;
   switch (id) {
     case kCmdLanguage:
@@ -369,7 +312,7 @@ HRESULT CovFDT_BaseActiveXImpl::ExecuteControlCommand(VARIANT command, VARIANT a
       return OnLanguageCommand(argument);
     case kCmdUserLevel: {
       LONG level = 0;
-      if (!NumberOf(argument, &level)) level = argument.lVal;
+      if (!ReadNumber(argument, &level)) level = argument.lVal;
       m_nUserLevel = static_cast<ULONG>(level);
       m_bObserver = level == 1;
       if (m_nStatusSubscription & 0x200) return NotifyStatus(0x200, m_nUserLevel);
@@ -415,67 +358,6 @@ HRESULT CovFDT_BaseActiveXImpl::OnNotifyAllEvent(VARIANT language) {
   if (SUCCEEDED(QueryInterface(IovFdtTranslationEvent::iid, translation.PutVoid())) && translation)
     translation->OnTranslate(static_cast<ULONG>(lcid));
   NotifyAllParameters();
-  return S_OK;
-}
-
-HRESULT CovFDT_BaseActiveXImpl::OnParameterRefreshEvent(VARIANT event) {
-  if (!(m_nDialogType & 0x5)) return S_OK;
-  LONG id = -1;
-  vkr::Variant value;
-  HRESULT hr = UnpackParameterEvent(event, &id, &value);
-  if (FAILED(hr)) return hr;
-  if (FindParameterIndex(id) < 0) return S_OK;
-  hr = RefreshParameter(id);
-  return FAILED(hr) ? hr : S_OK;
-}
-
-HRESULT CovFDT_BaseActiveXImpl::OnRefreshAllEvent(VARIANT event) {
-  LONG id = -1;
-  vkr::Variant value;
-  HRESULT hr = UnpackParameterEvent(event, &id, &value);
-  if (FAILED(hr)) return hr;
-  vkr::ComPtr<IovFdtParameterInfo> info;
-  if (!m_spDtm || FAILED(m_spDtm->QueryInterface(IovFdtParameterInfo::iid, info.PutVoid())) || !info)
-    return E_FAIL;
-  vkr::Variant field;
-  hr = info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(1), field.Put());
-  if (FAILED(hr)) return hr;
-  LONG device = 0;
-  NumberOf(field, &device);
-  if ((m_nDialogType & 0x3) || device == 0) {
-    if (FindParameterIndex(id) >= 0) {
-      hr = RefreshAllParameters(id);
-      if (FAILED(hr)) return hr;
-    }
-  }
-  return S_OK;
-}
-
-// The DTM tells that a parameter's flag word changed (argument: the id, or an {id, value} pair):
-// the entries of that id show the new flags, keeping what the user's input marked (changed,
-// invalid).
-HRESULT CovFDT_BaseActiveXImpl::OnParameterStateEvent(VARIANT event) {
-  LONG id = -1;
-  if (event.vt == (VT_ARRAY | VT_VARIANT)) {
-    vkr::Variant value;
-    HRESULT hr = UnpackParameterEvent(event, &id, &value);
-    if (FAILED(hr)) return hr;
-  } else if (!NumberOf(event, &id)) {
-    return E_INVALIDARG;
-  }
-  const LONG index = FindParameterIndex(id);
-  if (index < 0) return S_OK;
-  ULONG flags = 0;
-  HRESULT hr = GetParameterInfoValue(id, &flags);
-  if (FAILED(hr)) return hr;
-  const ULONG input = m_pParInfo[index].m_nState & 0x6;
-  hr = SetControlStateById(id, (flags & ~0x6UL) | input);
-  return FAILED(hr) ? hr : S_OK;
-}
-
-HRESULT CovFDT_BaseActiveXImpl::OnDtmMessage(VARIANT message) {
-  LONG number = 0;
-  if (NumberOf(message, &number) && number == 67 && (m_nDialogType & 0x4)) ReadAllParameters();
   return S_OK;
 }
 
@@ -549,44 +431,6 @@ HRESULT CovFDT_BaseActiveXImpl::SetDisplayOption(BOOL privateDialogs) {
   return S_OK;
 }
 
-HRESULT CovFDT_BaseActiveXImpl::SetDirty(BOOL dirty) {
-  if (m_eFamily == EUiFamily::Control) {
-    m_bDirty = dirty;
-    return S_OK;
-  }
-  const BOOL value = dirty ? TRUE : FALSE;
-  if (value == m_bDirty) return S_OK;
-  m_bDirty = value;
-  // A page without a site (released by its frame) has nobody to tell.
-  if (m_spPageSite) m_spPageSite->OnStatusChange(value ? PROPPAGESTATUS_DIRTY : PROPPAGESTATUS_CLEAN);
-  return S_OK;
-}
-
-HRESULT CovFDT_BaseActiveXImpl::NoOperation() { return S_OK; }
-
-HRESULT CovFDT_BaseActiveXImpl::NotifyAllParameters() {
-  for (ULONG i = 0; i < m_nParInfoCount; ++i) OnNotifyParameter(m_pParInfo[i].m_nParamId);
-  return S_OK;
-}
-
-HRESULT CovFDT_BaseActiveXImpl::OnNotifyParameter(LONG) { return S_OK; }
-
-// ---- Reading all entries ------------------------------------------------------------------------
-
-HRESULT CovFDT_BaseActiveXImpl::ReadAllParameters() {
-  if (!m_spDtm) return E_INVALIDARG;
-  FlagScope busy(m_bBusy);
-  m_nReadWord = 0;
-  for (ULONG i = 0; i < m_nParInfoCount; ++i) {
-    if (SUCCEEDED(ReadParameter(static_cast<LONG>(i)))) continue;
-    CActXParInfo& entry = m_pParInfo[i];
-    const ULONG state = (entry.m_nState | 0x4 | 0x1 | 0x8) & ~0x2UL;
-    const HRESULT hr = SetControlStateById(entry.m_nParamId, state);
-    if (FAILED(hr)) return hr;
-  }
-  return S_OK;
-}
-
 // ---- Focus snapshot -----------------------------------------------------------------------------
 
 HRESULT CovFDT_BaseActiveXImpl::OnControlSetFocus(UINT, UINT controlId, HWND control) {
@@ -636,13 +480,6 @@ LONG CovFDT_BaseActiveXImpl::GetControlTypeById(LONG controlId) {
 
 // ---- Table lookups and names --------------------------------------------------------------------
 
-LONG CovFDT_BaseActiveXImpl::FindParameterIndex(LONG id) const {
-  if (id == -1 || !m_pParInfo) return -1;
-  for (ULONG i = 0; i < m_nParInfoCount; ++i)
-    if (m_pParInfo[i].m_nParamId == id) return static_cast<LONG>(i);
-  return -1;
-}
-
 HRESULT CovFDT_BaseActiveXImpl::OperationPhaseFromName(LPCWSTR name, ULONG* phase) {
   if (!phase) return E_POINTER;
   if (!name) return E_FAIL;
@@ -691,16 +528,6 @@ bool CovFDT_BaseActiveXImpl::IsHostedControl(UINT controlId, REFIID riid) const 
   return SUCCEEDED(GetHostedControl(controlId, riid, control.PutVoid())) && control;
 }
 
-HRESULT CovFDT_BaseActiveXImpl::ReleaseDisplayControls() {
-  for (ULONG i = 0; i < m_nParInfoCount; ++i) {
-    vkr::ComPtr<IParamGroupDisplay> display;
-    if (FAILED(GetHostedControl(m_pParInfo[i].m_nCtrlId, IParamGroupDisplay::iid, display.PutVoid()))) continue;
-    LONG bound = 0;
-    display->ReleaseBinding(&bound);
-  }
-  return S_OK;
-}
-
 // ---- Hooks of the control layer -----------------------------------------------------------------
 
 HRESULT CovFDT_BaseActiveXImpl::EnableApplyButton(BOOL enable) {
@@ -724,44 +551,6 @@ HRESULT CovFDT_BaseActiveXImpl::CheckCyclicUpdate() {
   if (m_nDtmState == kDtmOnline && m_nDialogType == 4)
     for (ULONG i = 0; i < m_nParInfoCount && !cyclic; ++i) cyclic = m_pParInfo[i].m_nUpdateRate != 0;
   return NotifyStatus(2, cyclic ? 1 : 2);
-}
-
-// ---- Information interface ----------------------------------------------------------------------
-
-HRESULT CovFDT_BaseActiveXImpl::SetInfo(VARIANT id, VARIANT* value) {
-  ULONG item = 0;
-  HRESULT hr = CommandId(id, &item);
-  if (FAILED(hr)) return hr;
-  if (!value) return E_POINTER;
-  if (m_eFamily == EUiFamily::Page && item == 1) return S_FALSE;
-  if (item == 16) {
-    NoOperation();
-    SAFEARRAY* ids = SafeArrayCreateVector(VT_UI4, 0, m_nParInfoCount);
-    if (!ids) return E_FAIL;
-    for (ULONG i = 0; i < m_nParInfoCount; ++i) {
-      LONG index = static_cast<LONG>(i);
-      ULONG parameter = static_cast<ULONG>(m_pParInfo[i].m_nParamId);
-      hr = SafeArrayPutElement(ids, &index, &parameter);
-      if (FAILED(hr)) {
-        SafeArrayDestroy(ids);
-        return hr;
-      }
-    }
-    VariantClear(value);
-    value->vt = VT_ARRAY | VT_UI4;
-    value->parray = ids;
-    return S_OK;
-  }
-  if (item == 32) {
-    std::vector<SParamUpdateInfo> updates;
-    // A hidden page does not want its values read cyclically.
-    if (!(m_eFamily == EUiFamily::Page && m_bPageHidden))
-      for (ULONG i = 0; i < m_nParInfoCount; ++i)
-        if (m_pParInfo[i].m_nUpdateRate != 0)
-          updates.emplace_back(static_cast<ULONG>(m_pParInfo[i].m_nParamId), m_pParInfo[i].m_nUpdateRate);
-    return PackParamUpdateInfos(updates, value);
-  }
-  return S_FALSE;
 }
 
 HRESULT CovFDT_BaseActiveXImpl::IsInfoSupported(VARIANT) { return S_FALSE; }
@@ -797,7 +586,6 @@ BOOL CovFDT_BaseActiveXImpl::ProcessWindowMessage(HWND, UINT message, WPARAM wPa
       handled = handled && answer != 0;
       break;
     case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN:
       answer = OnCtlColorStatic(message, wParam, lParam, &handled);
       handled = handled && answer != 0;
       break;

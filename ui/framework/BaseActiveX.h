@@ -86,6 +86,10 @@ class CovFDT_BaseActiveXImpl : public vkr::Implements<IovFdtActiveX4, IovFdtActi
   // ReportError; always S_OK. A null format gives the empty text.
   virtual HRESULT ErrorMessage(const char* format, ...);
   virtual void OnError(const char* format, ...);
+  // A command or information id as VT_UI4 (a conversion failure returned, another type E_FAIL);
+  // a number out of any numeric or text VARIANT (false when it holds none).
+  static HRESULT ReadCommandId(const VARIANT& command, ULONG* id);
+  static bool ReadNumber(const VARIANT& value, LONG* number);
   // The first entry with the id, in table order; -1 for the id -1 or when there is none.
   LONG FindParameterIndex(LONG id) const;
   LONG FindEntryIndex(LONG id) const { return FindParameterIndex(id); }
