@@ -111,8 +111,8 @@ CActXParInfo* CTestUserInterface::GetFakeDtmParameterMap(int* count, BOOL copy) 
   static const bool filled = [] {
     FillTable(entries, {kFakeMapDampingId, kFakeMapUpperRangeId, kFakeMapTagId, kFakeMapMessageId,
                         kFakeMapShortAddressId, kFakeMapPvUnitId, kFakeMapDeviceStatusId, kFakeMapAddressingId,
-                        kFakeMapAddressingId, kFakeMapPvUnitId, kFakeMapCurrentValueId, kFakeMapDateId,
-                        kFakeMapDistanceId, "%d"});
+                        kTestPrimaryMasterId, kTestLoopCurrentId, kFakeMapCurrentValueId, kFakeMapDateId,
+                        kFakeMapDistanceId, "%.1f"});
     return true;
   }();
   (void)filled;

@@ -39,18 +39,19 @@ inline constexpr LONG kTestDistanceId = 2002;       // R8, edit "%.1f" (fake DTM
 inline constexpr LONG kTestRefreshButtonId = 1041;  // command entry on a push button
 inline constexpr LONG kTestActivateSendId = 1045;   // command entry without a control
 
-// Parameter ids of the fake DTM's map (the fake's own parameter set), entry by entry.
-inline constexpr LONG kFakeMapDampingId = 1002;       // kEntryDamping: VT_R8 "%.2f", unit "s"
-inline constexpr LONG kFakeMapUpperRangeId = 1001;    // kEntryUpperRange: VT_R4 "%.3f", unit "m"
-inline constexpr LONG kFakeMapTagId = 1009;           // kEntryTag: VT_BSTR "%s"
-inline constexpr LONG kFakeMapMessageId = 1007;       // kEntryMessage: hex bytes
-inline constexpr LONG kFakeMapShortAddressId = 1010;  // kEntryShortAddress: VT_I2 "%d", data set only
-inline constexpr LONG kFakeMapPvUnitId = 1004;        // kEntryPvUnit, kEntryPvUnitText, kEntryLoopCurrent
-inline constexpr LONG kFakeMapDeviceStatusId = 1005;  // kEntryDeviceStatus: bit set
-inline constexpr LONG kFakeMapAddressingId = 1006;    // kEntryAddressing, kEntryPrimaryMaster: VT_BOOL
-inline constexpr LONG kFakeMapCurrentValueId = 1001;  // kEntryCurrentValue: the level again, cyclic
-inline constexpr LONG kFakeMapDateId = 1008;          // kEntryDate: VT_DATE
-inline constexpr LONG kFakeMapDistanceId = 1003;      // kEntryDistance: VT_UI4 "%d", read only in the device
+// Parameter ids of the fake DTM's map: the fake (tests/support/fake_ui_dtm.h) carries the device
+// table's ids of this dialog, so both maps name the same parameters.
+inline constexpr LONG kFakeMapDampingId = kTestDampingId;
+inline constexpr LONG kFakeMapUpperRangeId = kTestUpperRangeId;
+inline constexpr LONG kFakeMapTagId = kTestTagId;
+inline constexpr LONG kFakeMapMessageId = kTestMessageId;
+inline constexpr LONG kFakeMapShortAddressId = kTestShortAddressId;
+inline constexpr LONG kFakeMapPvUnitId = kTestPvUnitId;
+inline constexpr LONG kFakeMapDeviceStatusId = kTestDeviceStatusId;
+inline constexpr LONG kFakeMapAddressingId = kTestAddressingId;
+inline constexpr LONG kFakeMapCurrentValueId = kTestCurrentValueId;
+inline constexpr LONG kFakeMapDateId = kTestDateId;
+inline constexpr LONG kFakeMapDistanceId = kTestDistanceId;
 
 // Control ids of the test dialog.
 inline constexpr UINT kTestDampingEdit = 300;
