@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "parameters/CovVAPacker.h"
+#include "ui/framework/BaseActiveX.h"
 #include "platform/platform.h"
 #include "tests/support/fake_ui_dtm.h"
 #include "tests/support/test_user_interface.h"
@@ -245,6 +246,176 @@ TEST(AccessTest, UpdateRatesRoundTripThroughTheDtm) {
 
   EXPECT_EQ(d.ui->ChangeUpdateRate(kTestDampingId, 0), S_OK);
   EXPECT_EQ(updates(), (std::vector<std::string>{"1048:1000"}));
+}
+
+// Applying: the audit trail is switched on around the writes (and off again, also after a failed
+// write); each changed entry goes to the device or into the data set as the dialog type, the
+// entry's option and the parameter's kind say; pending invalid input stops everything.
+TEST(AccessTest, ApplyingWritesEachChangedEntryWhereItBelongs) {
+  struct Case {
+    const char* what;
+    ULONG dialogType;
+    ULONG dampingOption;
+    std::function<void(Dialog&)> arrange;
+    HRESULT expected;
+    std::vector<std::string> calls;
+  };
+  auto none = [](Dialog&) {};
+  const Case cases[] = {
+      {"online: the device parameter to the device, the data-set one into the data set", 0x4 | 0x8, 0, none, S_OK,
+       {"DtmMessage 52 -1", "WriteDeviceParameterEx 1022", "ValidateAndSetParameter 1026", "DtmMessage 52 0"}},
+      {"offline: both into the data set", 0x2 | 0x8, 0, none, S_OK,
+       {"DtmMessage 52 -1", "ValidateAndSetParameter 1022", "ValidateAndSetParameter 1026", "DtmMessage 52 0"}},
+      {"online with the store-in-DTM option", 0x1 | 0x8, 0x100, none, S_OK,
+       {"DtmMessage 52 -1", "ValidateAndSetParameter 1022", "ValidateAndSetParameter 1026", "DtmMessage 52 0"}},
+      {"a failed write ends the writes, not the audit trail", 0x4 | 0x8, 0,
+       [](Dialog& d) { d.fake->FailCall("WriteDeviceParameterEx", E_ACCESSDENIED); }, E_ACCESSDENIED,
+       {"DtmMessage 52 -1", "WriteDeviceParameterEx 1022", "DtmMessage 52 0"}},
+      {"nothing changed", 0x4 | 0x8, 0,
+       [](Dialog& d) {
+         d.ui->Entry(kEntryDamping).m_nState &= ~0x2UL;
+         d.ui->Entry(kEntryUpperRange).m_nState &= ~0x2UL;
+       },
+       S_OK, {"DtmMessage 52 -1", "DtmMessage 52 0"}},
+      {"invalid input pending", 0x4 | 0x8, 0, [](Dialog& d) { d.ui->Entry(kEntryUpperRange).m_nState |= 0x4; },
+       E_FAIL, {}},
+      {"no information interface", 0x4 | 0x8, 0, [](Dialog& d) { d.fake->Withdraw(IovFdtParameterInfo::iid); },
+       E_POINTER, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Dialog d(c.dialogType, dsONLINE);
+    d.Type(kTestDampingEdit, "2.50");
+    d.Type(kTestUpperRangeEdit, "7.000");
+    d.ui->Entry(kEntryDamping).m_nCtrlKind |= c.dampingOption;
+    // No field has the focus: leaving one would write it by itself.
+    SetFocus(d.host->Item(kTestRefreshButton));
+    vkr::ui::PumpUntilIdle();
+    for (LONG entry : {kEntryDamping, kEntryUpperRange}) d.ui->Entry(entry).m_nState = 0x71 | 0x2;
+    c.arrange(d);
+    d.Forget();
+    d.ui->applyButtonChanges.clear();
+    EXPECT_EQ(d.ui->ApplyParameterChanges(), c.expected);
+    std::vector<std::string> calls;
+    for (const FakeCall& f : d.fake->Calls()) {
+      if (f.op == "DtmMessage") calls.push_back("DtmMessage " + std::to_string(f.id) + " " + std::to_string(f.argument.iVal));
+      if (f.op == "WriteDeviceParameterEx" || f.op == "WriteDeviceParameter" || f.op == "ValidateAndSetParameter")
+        calls.push_back(f.op + " " + std::to_string(f.id));
+    }
+    EXPECT_EQ(calls, c.calls);
+    // Only a complete apply leaves the apply button off.
+    EXPECT_EQ(d.ui->applyButtonChanges, c.expected == S_OK ? std::vector<BOOL>{FALSE} : std::vector<BOOL>{});
+    if (c.expected == E_FAIL) {
+      EXPECT_EQ(GetFocus(), d.host->Item(kTestUpperRangeEdit));
+    }
+  }
+}
+
+// The marks of one entry: invalid as the DTM's validation says (a validation that cannot run
+// counts as refusal), changed against the device's value in an online dialog (numbers compared as
+// they show) and against the data set otherwise; the answer is the entry's validity.
+TEST(AccessTest, AnEntrysMarksFollowValidationAndTheComparisonValue) {
+  struct Case {
+    const char* what;
+    ULONG dialogType;
+    const char* typed;
+    std::function<void(Dialog&)> arrange;
+    VARIANT_BOOL valid;
+    ULONG marks;  // changed 2, invalid 4
+  };
+  auto none = [](Dialog&) {};
+  const Case cases[] = {
+      {"online, differs from the device", 0x4 | 0x8, "2.50", none, VARIANT_TRUE, 0x2},
+      {"online, what the device holds", 0x4 | 0x8, "3.25",
+       [](Dialog& d) { d.fake->SetDeviceValue(kFakeDamping, R4(3.25f)); }, VARIANT_TRUE, 0},
+      {"online, equal at the shown precision", 0x4 | 0x8, "3.25",
+       [](Dialog& d) { d.fake->SetDeviceValue(kFakeDamping, R4(3.250001f)); }, VARIANT_TRUE, 0},
+      {"out of range", 0x4 | 0x8, "75", none, VARIANT_FALSE, 0x4 | 0x2},
+      {"not a number", 0x4 | 0x8, "abc", none, VARIANT_FALSE, 0x4},
+      {"validation fails", 0x4 | 0x8, "2.50", [](Dialog& d) { d.fake->FailCall("ValidateParameter", E_FAIL); },
+       VARIANT_FALSE, 0x4 | 0x2},
+      {"no validation at the DTM", 0x4 | 0x8, "2.50",
+       [](Dialog& d) { d.fake->Withdraw(IovFdtParameterValidation::iid); }, VARIANT_FALSE, 0x4 | 0x2},
+      {"offline, differs from the data set", 0x2 | 0x8, "2.50", none, VARIANT_TRUE, 0x2},
+      {"offline, the data set's value", 0x2 | 0x8, "0.50", none, VARIANT_TRUE, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Dialog d(c.dialogType, dsONLINE);
+    c.arrange(d);
+    d.ui->Entry(kEntryDamping).m_nState = 0x71;
+    d.Type(kTestDampingEdit, c.typed);
+    VARIANT_BOOL valid = 7;
+    EXPECT_EQ(d.ui->FormatParameterText(kTestDampingId, &valid), S_OK);
+    EXPECT_EQ(valid, c.valid);
+    EXPECT_EQ(d.ui->Entry(kEntryDamping).m_nState & 0x6, c.marks);
+  }
+
+  Dialog d(0x4 | 0x8, dsONLINE);
+  VARIANT_BOOL valid = VARIANT_TRUE;
+  EXPECT_EQ(d.ui->FormatParameterText(4711, &valid), E_INVALIDARG);
+  EXPECT_EQ(valid, VARIANT_FALSE);
+  // A hidden entry is not checked at all.
+  d.ui->Entry(kEntryDamping).m_nState = 0x71 | 0x8;
+  d.Forget();
+  valid = VARIANT_TRUE;
+  EXPECT_EQ(d.ui->GetParameterText(kTestDampingId, &valid), S_OK);
+  EXPECT_EQ(valid, VARIANT_FALSE);
+  EXPECT_TRUE(d.fake->Calls().empty());
+  // The forms by index: only entries of their mode.
+  EXPECT_EQ(d.ui->GetParameterTextOfMode1(kEntryDamping, &valid), E_INVALIDARG);
+  EXPECT_EQ(d.ui->GetParameterTextOfMode1(kEntryPvUnit, &valid), S_OK);
+  EXPECT_EQ(d.ui->GetParameterTextOfMode2(kEntryDeviceStatus, &valid), S_OK);
+  EXPECT_EQ(d.ui->GetParameterTextOfMode2(kEntryPvUnit, &valid), E_INVALIDARG);
+  EXPECT_EQ(d.ui->GetParameterTextByIndex(kTestEntryCount, &valid), E_INVALIDARG);
+  EXPECT_EQ(d.ui->GetParameterTextByIndex(kEntryDamping, nullptr), E_POINTER);
+}
+
+// The parameter-group display's events: each kind takes only its own data; an edit of a changed
+// entry dirties the page, a new value is shown in the entry's field.
+TEST(AccessTest, DisplayControlEventsReachTheirEntry) {
+  auto pair = [](VARIANT first, VARIANT second) {
+    vkr::Variant packed;
+    PackParameterEvent(0, second, &packed);
+    LONG at = 0;
+    SafeArrayPutElement(packed.parray, &at, &first);
+    return packed;
+  };
+  vkr::Variant nullArray;
+  nullArray.vt = VT_ARRAY | VT_VARIANT;
+  struct Case {
+    const char* what;
+    LONG control;
+    LONG kind;
+    vkr::Variant data;
+    HRESULT expected;
+  };
+  const Case cases[] = {
+      {"selection by id", kTestDampingEdit, 2, vkr::Variant(vkr::UI4(kTestDampingId)), S_OK},
+      {"selection of several", kTestDampingEdit, 2, pair(vkr::UI4(1), vkr::UI4(2)), S_OK},
+      {"selection of another type", kTestDampingEdit, 2, vkr::Variant(vkr::I4(1)), E_UNEXPECTED},
+      {"edit", kTestDampingEdit, 3, vkr::Variant(vkr::UI4(kTestDampingId)), S_OK},
+      {"edit of another control", 999, 3, vkr::Variant(vkr::UI4(kTestDampingId)), E_FAIL},
+      {"edit by another type", kTestDampingEdit, 3, vkr::Variant(vkr::I4(kTestDampingId)), E_UNEXPECTED},
+      {"new value", kTestDampingEdit, 4, pair(vkr::UI4(kTestDampingId), R4(3.25f)), S_OK},
+      {"new value of another control", 999, 4, pair(vkr::UI4(kTestDampingId), R4(3.25f)), E_FAIL},
+      {"new value with a signed id", kTestDampingEdit, 4, pair(vkr::I4(kTestDampingId), R4(3.25f)), E_UNEXPECTED},
+      {"new value without array", kTestDampingEdit, 4, nullArray, E_POINTER},
+      {"new value of another type", kTestDampingEdit, 4, vkr::Variant(vkr::UI4(kTestDampingId)), E_UNEXPECTED},
+      {"another kind", 999, 9, vkr::Variant(), S_OK},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Dialog d(0x2 | 0x8);
+    d.Type(kTestDampingEdit, "2.50");
+    d.ui->Entry(kEntryDamping).m_nState = 0x71;
+    d.ui->SetDirty(FALSE);
+    EXPECT_EQ(d.ui->OnParamGroupDisplayEvent(c.control, c.kind, c.data, vkr::EmptyVariant()), c.expected);
+    const bool handled = c.expected == S_OK && (c.kind == 3 || c.kind == 4);
+    // The typed 2.50 differs from the data set's 0.5: the edit is a change.
+    EXPECT_EQ(d.ui->m_bDirty, handled ? TRUE : FALSE);
+    EXPECT_EQ(d.host->Text(kTestDampingEdit), c.kind == 4 && handled ? "3.25" : "2.50");
+  }
 }
 
 // The fake holds to the real DTM's timing: what a write changes reaches the user interfaces only
