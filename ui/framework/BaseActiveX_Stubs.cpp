@@ -1,25 +1,6 @@
 // Bodies not built yet, by area; each area's owner deletes its part here as it builds its own.
 #include "ui/framework/BaseActiveX.h"
 
-// ===== Access ====================================================================================
-HRESULT CovFDT_BaseActiveXImpl::GetParameterTextByIndex(LONG, VARIANT_BOOL*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::GetParameterTextOfMode1(ULONG, VARIANT_BOOL*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::GetParameterTextOfMode2(ULONG, VARIANT_BOOL*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::GetParameterText(LONG, VARIANT_BOOL*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::ReadParameterInfo(ULONG) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::GetParameterInfoValue(LONG, ULONG*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::GetDtmParameterValue(LONG, VARIANT*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::QueryParameterInfo(LONG, VARIANT*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::SetDtmParameterValue(LONG, VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::GetParameterInfoText(LONG, VARIANT*, VARIANT*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::GetParameterInfoField(LONG, ULONG*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::ReadDeviceParameter(ULONG) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::WriteDeviceParameter(ULONG) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::FormatParameterText(LONG, VARIANT_BOOL*) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::OnParamGroupDisplayEvent(LONG, LONG, VARIANT, VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::SendDtmMessage(ULONG, VARIANT) { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::ApplyParameterChanges() { return E_NOTIMPL; }
-HRESULT CovFDT_BaseActiveXImpl::ChangeUpdateRate(LONG, ULONG) { return E_NOTIMPL; }
 
 // ===== State and drawing =========================================================================
 HRESULT CovFDT_BaseActiveXImpl::SetControlState(LONG, ULONG) { return E_NOTIMPL; }
