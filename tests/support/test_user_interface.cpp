@@ -38,9 +38,9 @@ BEGIN
   LTEXT "", 311, 160, 82, 80, 8
   LTEXT "Device status", -1, 5, 97, 70, 8
   LISTBOX 306, 80, 95, 100, 40, LBS_MULTIPLESEL | LBS_NOTIFY | WS_VSCROLL | WS_TABSTOP
-  AUTOCHECKBOX "Addressing", 307, 80, 140, 80, 10
-  CONTROL "Primary master", 308, "Button", BS_OWNERDRAW | WS_TABSTOP, 80, 153, 80, 10
-  CONTROL "Loop current", 309, "Button", BS_OWNERDRAW | WS_TABSTOP, 170, 153, 80, 10
+  AUTOCHECKBOX "Addressing", 307, 80, 140, 80, 10, BS_AUTOCHECKBOX | BS_NOTIFY | WS_TABSTOP
+  CONTROL "Primary master", 308, "Button", BS_OWNERDRAW | BS_NOTIFY | WS_TABSTOP, 80, 153, 80, 10
+  CONTROL "Loop current", 309, "Button", BS_OWNERDRAW | BS_NOTIFY | WS_TABSTOP, 170, 153, 80, 10
   LTEXT "Date", -1, 5, 170, 70, 8
   EDITTEXT 310, 80, 168, 70, 12, ES_AUTOHSCROLL
   LTEXT "Distance", -1, 5, 185, 70, 8
@@ -100,19 +100,6 @@ CActXParInfo* CTestUserInterface::GetParameterMap(int* count, BOOL copy) {
     FillTable(entries, {kTestDampingId, kTestUpperRangeId, kTestTagId, kTestMessageId, kTestShortAddressId,
                         kTestPvUnitId, kTestDeviceStatusId, kTestAddressingId, kTestPrimaryMasterId,
                         kTestLoopCurrentId, kTestCurrentValueId, kTestDateId, kTestDistanceId, "%.1f"});
-    return true;
-  }();
-  (void)filled;
-  return HandOut(entries, count, copy);
-}
-
-CActXParInfo* CTestUserInterface::GetFakeDtmParameterMap(int* count, BOOL copy) {
-  static CActXParInfo entries[kTestEntryCount + 1];
-  static const bool filled = [] {
-    FillTable(entries, {kFakeMapDampingId, kFakeMapUpperRangeId, kFakeMapTagId, kFakeMapMessageId,
-                        kFakeMapShortAddressId, kFakeMapPvUnitId, kFakeMapDeviceStatusId, kFakeMapAddressingId,
-                        kFakeMapAddressingId, kFakeMapPvUnitId, kFakeMapCurrentValueId, kFakeMapDateId,
-                        kFakeMapDistanceId, "%d"});
     return true;
   }();
   (void)filled;
@@ -185,7 +172,30 @@ HRESULT CTestUserInterface::EnableApplyButton(BOOL enable) {
   return CovFDT_BaseActiveXImpl::EnableApplyButton(enable);
 }
 
+HRESULT CTestUserInterface::SetInfo(VARIANT id, VARIANT* value) {
+  if (!functionCall.empty() && id.vt == VT_UI4 && id.ulVal == 1 && value) {
+    VariantClear(value);
+    value->vt = VT_BSTR;
+    value->bstrVal = SysAllocStringLen(functionCall.data(), static_cast<UINT>(functionCall.size()));
+    return value->bstrVal ? S_OK : E_OUTOFMEMORY;
+  }
+  return CovFDT_BaseActiveXImpl::SetInfo(id, value);
+}
+
 TestUserInterfaceHost::TestUserInterfaceHost(EUiFamily family, ParameterMapFunction map, int width, int height) {
+  vkr::ComPtr<vkr::ComObject<CTestUserInterface>> ui;
+  vkr::MakeObject<CTestUserInterface>(&ui, family, map);
+  m_ui = ui.Get();
+  if (m_ui) m_ui->QueryInterface(IID_IUnknown, m_hold.PutVoid());
+  MakeWindow(width, height);
+}
+
+TestUserInterfaceHost::TestUserInterfaceHost(CTestUserInterface* ui, int width, int height) : m_ui(ui) {
+  if (m_ui) m_ui->QueryInterface(IID_IUnknown, m_hold.PutVoid());
+  MakeWindow(width, height);
+}
+
+void TestUserInterfaceHost::MakeWindow(int width, int height) {
   static const bool registered = [] {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
@@ -197,7 +207,6 @@ TestUserInterfaceHost::TestUserInterfaceHost(EUiFamily family, ParameterMapFunct
   (void)registered;
   m_window = CreateWindowExW(WS_EX_CONTROLPARENT, u"VkrTestUserInterfaceHost", u"user interface",
                              WS_POPUP | WS_VISIBLE, 0, 0, width, height, nullptr, nullptr, nullptr, nullptr);
-  vkr::MakeObject<CTestUserInterface>(&m_ui, family, map);
   if (m_ui) m_ui->CreateDialogWindow(m_window);
 }
 
@@ -208,6 +217,7 @@ TestUserInterfaceHost::~TestUserInterfaceHost() {
   }
   if (m_window && IsWindow(m_window)) DestroyWindow(m_window);
   m_ui = nullptr;
+  m_hold = nullptr;
 }
 
 std::string TestUserInterfaceHost::Text(UINT controlId) const {

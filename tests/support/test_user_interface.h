@@ -7,10 +7,9 @@
 //   host.Ui()->InitializeUI(dtm, &ok);                // reads every entry through the DTM
 //   vkr::ui::TypeText(host.Item(kTestDampingEdit), "2.5"); ...
 //
-// Two parameter maps bind the same dialog: GetParameterMap over the VKR device table's ids, so the
-// dialog runs against the real DTM (its date and double entries name ids the table lacks), and
-// GetFakeDtmParameterMap over the parameters of the fake DTM (tests/support/fake_ui_dtm.h). Both
-// keep the entry order of TestEntry. Free of GoogleTest.
+// The parameter ids are those of the VKR device table, so the dialog runs against the real DTM (its
+// date and double entries name ids the table lacks); the fake DTM (tests/support/fake_ui_dtm.h)
+// serves all of them. Free of GoogleTest.
 #pragma once
 
 #include <string>
@@ -38,19 +37,6 @@ inline constexpr LONG kTestDateId = 2001;           // DATE, edit (fake DTMs onl
 inline constexpr LONG kTestDistanceId = 2002;       // R8, edit "%.1f" (fake DTMs only)
 inline constexpr LONG kTestRefreshButtonId = 1041;  // command entry on a push button
 inline constexpr LONG kTestActivateSendId = 1045;   // command entry without a control
-
-// Parameter ids of the fake DTM's map (the fake's own parameter set), entry by entry.
-inline constexpr LONG kFakeMapDampingId = 1002;       // kEntryDamping: VT_R8 "%.2f", unit "s"
-inline constexpr LONG kFakeMapUpperRangeId = 1001;    // kEntryUpperRange: VT_R4 "%.3f", unit "m"
-inline constexpr LONG kFakeMapTagId = 1009;           // kEntryTag: VT_BSTR "%s"
-inline constexpr LONG kFakeMapMessageId = 1007;       // kEntryMessage: hex bytes
-inline constexpr LONG kFakeMapShortAddressId = 1010;  // kEntryShortAddress: VT_I2 "%d", data set only
-inline constexpr LONG kFakeMapPvUnitId = 1004;        // kEntryPvUnit, kEntryPvUnitText, kEntryLoopCurrent
-inline constexpr LONG kFakeMapDeviceStatusId = 1005;  // kEntryDeviceStatus: bit set
-inline constexpr LONG kFakeMapAddressingId = 1006;    // kEntryAddressing, kEntryPrimaryMaster: VT_BOOL
-inline constexpr LONG kFakeMapCurrentValueId = 1001;  // kEntryCurrentValue: the level again, cyclic
-inline constexpr LONG kFakeMapDateId = 1008;          // kEntryDate: VT_DATE
-inline constexpr LONG kFakeMapDistanceId = 1003;      // kEntryDistance: VT_UI4 "%d", read only in the device
 
 // Control ids of the test dialog.
 inline constexpr UINT kTestDampingEdit = 300;
@@ -104,7 +90,6 @@ class CTestUserInterface : public CovFDT_BaseActiveXImpl {
 
   // The class's parameter map, as every user-interface class hands it out.
   static CActXParInfo* GetParameterMap(int* count, BOOL copy);
-  static CActXParInfo* GetFakeDtmParameterMap(int* count, BOOL copy);
   // The dialog template text.
   static const char* DialogTemplateText();
 
@@ -119,6 +104,11 @@ class CTestUserInterface : public CovFDT_BaseActiveXImpl {
   HRESULT ReportError(BSTR text) override;
   HRESULT NotifyStatus(ULONG kind, ULONG value) override;
   HRESULT EnableApplyButton(BOOL enable) override;
+
+  // The function call the user interface was opened with: answered as information item 1, as a
+  // control opened by a frame answers it (nothing set: the base's answer).
+  std::u16string functionCall;
+  HRESULT SetInfo(VARIANT id, VARIANT* value) override;
 
   // The base's state, for tests to read and set.
   using CovFDT_BaseActiveXImpl::m_bAccessGranted;
@@ -158,11 +148,13 @@ class TestUserInterfaceHost {
   explicit TestUserInterfaceHost(EUiFamily family = EUiFamily::Page,
                                  ParameterMapFunction map = &CTestUserInterface::GetParameterMap, int width = 640,
                                  int height = 480);
+  // Hosts a user interface made elsewhere (a test's subclass); the host holds a reference.
+  explicit TestUserInterfaceHost(CTestUserInterface* ui, int width = 640, int height = 480);
   ~TestUserInterfaceHost();
   TestUserInterfaceHost(const TestUserInterfaceHost&) = delete;
   TestUserInterfaceHost& operator=(const TestUserInterfaceHost&) = delete;
 
-  CTestUserInterface* Ui() const { return m_ui.Get(); }
+  CTestUserInterface* Ui() const { return m_ui; }
   HWND Window() const { return m_window; }
   HWND Dialog() const { return m_ui ? m_ui->DialogWindow() : nullptr; }
   HWND Item(UINT controlId) const { return GetDlgItem(Dialog(), static_cast<int>(controlId)); }
@@ -173,8 +165,11 @@ class TestUserInterfaceHost {
   HRESULT Open(IUnknown* dtm);
 
  private:
+  void MakeWindow(int width, int height);
+
   HWND m_window = nullptr;
-  vkr::ComPtr<vkr::ComObject<CTestUserInterface>> m_ui;
+  CTestUserInterface* m_ui = nullptr;
+  vkr::ComPtr<IUnknown> m_hold;
   bool m_opened = false;
 };
 

@@ -484,10 +484,13 @@ HRESULT CovFDT_BaseActiveXImpl::OnDtmMessage(VARIANT message) {
 HRESULT CovFDT_BaseActiveXImpl::StoreDtmState(ULONG state) {
   m_nPreviousDtmState = m_nDtmState;
   m_nDtmState = state;
-  if (state == kDtmOnline)
-    m_nAccessMode = 9;
-  else if (m_nAccessMode >= 8)
-    m_nAccessMode = 8;
+  // A user interface being released stays so: going online must not open it to commands again.
+  if (m_nAccessMode != 4) {
+    if (state == kDtmOnline)
+      m_nAccessMode = 9;
+    else if (m_nAccessMode >= 8)
+      m_nAccessMode = 8;
+  }
   if (m_nDialogType & 0x4) m_bOnline = state == kDtmOnline;
   return S_OK;
 }
