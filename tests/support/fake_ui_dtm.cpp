@@ -805,8 +805,11 @@ HRESULT FakeUiDtm::Validate(const FakeParameter& p, const VARIANT& value, ULONG*
   } else if (valid) {
     auto inRange = [&](const VARIANT& limit, bool lower) {
       if (limit.vt == VT_EMPTY) return true;
-      const HRESULT cmp = VarCmp(typed.Ptr(), const_cast<VARIANT*>(&limit), LOCALE_USER_DEFAULT, 0);
-      return lower ? cmp != VARCMP_LT : cmp != VARCMP_GT;
+      vkr::Variant x, bound;
+      if (FAILED(VariantChangeType(&x, typed.Ptr(), 0, VT_R8)) ||
+          FAILED(VariantChangeType(&bound, const_cast<VARIANT*>(&limit), 0, VT_R8)))
+        return false;
+      return lower ? x.dblVal >= bound.dblVal : x.dblVal <= bound.dblVal;
     };
     valid = inRange(p.minimum, true) && inRange(p.maximum, false);
   }
