@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/support/fake_ui_dtm.h"
+#include "tests/support/headless_dtm.h"
 #include "tests/support/test_user_interface.h"
 
 namespace {
@@ -320,6 +321,64 @@ TEST_F(StateTest, RefreshShowsTheDtmsValueAndState) {
   Entry(t::kEntryDamping).m_nCtrlKind = 0x200;
   EXPECT_EQ(Ui()->RefreshParameter(t::kTestDampingId), S_OK);
   EXPECT_EQ(host_->Text(t::kTestDampingEdit), "2.50");
+}
+
+// The real DTM's parameter model behind the dialog: the data-set lock and the user level arrive
+// as the DTM broadcasts them, and where a value lives (in the device or in the data set only) is
+// the DTM's own answer.
+TEST(StateWithRealDtm, TheLockTheUserLevelAndTheDeviceDecideWhatTheUserMayEdit) {
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  {
+    vkr::ComPtr<vkr::ComObject<t::HeadlessDtm>> dtm;
+    ASSERT_EQ(vkr::MakeObject<t::HeadlessDtm>(&dtm), S_OK);
+    IUnknown* unknown = static_cast<IovFdtParameterHandler4*>(dtm.Get());
+    TestUserInterfaceHost host;
+    CTestUserInterface* ui = host.Ui();
+    ASSERT_EQ(host.Open(unknown), S_OK);
+    EXPECT_EQ(host.Text(t::kTestUpperRangeEdit), "0.500");
+
+    // Where each value lives, as the DTM tells it.
+    vkr::ComPtr<IovFdtParameterInfo> info;
+    ASSERT_EQ(unknown->QueryInterface(IovFdtParameterInfo::iid, info.PutVoid()), S_OK);
+    auto inDevice = [&](LONG id) {
+      vkr::Variant answer;
+      EXPECT_EQ(info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(1), answer.Put()), S_OK);
+      return answer.vt == VT_UI4 && answer.ulVal == 1;
+    };
+    ASSERT_TRUE(inDevice(t::kTestDampingId));
+    ASSERT_FALSE(inDevice(t::kTestUpperRangeId));
+    const LONG edits[] = {t::kEntryDamping, t::kEntryUpperRange, t::kEntryTag, t::kEntryShortAddress};
+    auto editable = [&](LONG entry) {
+      return !(GetWindowLongW(host.Item(ui->Entry(entry).m_nCtrlId), GWL_STYLE) & ES_READONLY);
+    };
+    auto command = [&](ULONG id, const VARIANT& argument) { return ui->ExecuteCommand(vkr::UI4(id), argument); };
+
+    // An engineer on an offline dialog: the lock taken by another user interface withdraws
+    // editing, its release grants it again.
+    ui->m_nDialogType = 2;
+    ASSERT_EQ(command(9988, vkr::UI4(8)), S_OK);
+    for (LONG e : edits) ui->SetControlState(e, 0x1);
+    ASSERT_EQ(command(9993, vkr::BoolVariant(false)), S_OK);
+    for (LONG e : edits) {
+      EXPECT_FALSE(editable(e)) << e;
+      EXPECT_EQ(ui->Entry(e).m_nState & 0x81, 0x80u) << e;
+    }
+    ASSERT_EQ(command(9993, vkr::BoolVariant(true)), S_OK);
+    for (LONG e : edits) EXPECT_TRUE(editable(e)) << e;
+
+    // An observer never gets the granting road.
+    ASSERT_EQ(command(9988, vkr::UI4(1)), S_OK);
+    ASSERT_EQ(command(9993, vkr::BoolVariant(true)), S_OK);
+    for (LONG e : edits) EXPECT_FALSE(editable(e)) << e;
+
+    // An online dialog while the DTM is offline: what lives in the device waits for the device,
+    // the data set's own values may be edited.
+    ASSERT_EQ(command(9988, vkr::UI4(8)), S_OK);
+    ui->m_nDialogType = 4;
+    ASSERT_EQ(command(9993, vkr::BoolVariant(true)), S_OK);
+    for (LONG e : edits) EXPECT_EQ(editable(e), !inDevice(ui->Entry(e).m_nParamId)) << e;
+  }
+  CoUninitialize();
 }
 
 }  // namespace
