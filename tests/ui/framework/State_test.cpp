@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "frame/controls/OutsideControls.h"
 #include "tests/support/fake_ui_dtm.h"
 #include "tests/support/headless_dtm.h"
 #include "tests/support/test_user_interface.h"
@@ -116,6 +117,31 @@ TEST_F(StateTest, MaskCommandEntriesAndSharedIds) {
   EXPECT_EQ(Ui()->SetControlStateById(-1, 0x0), S_OK);
   EXPECT_EQ(Ui()->SetControlStateById(4242, 0x0), S_OK);
   EXPECT_EQ(Entry(t::kEntryDamping).m_nState, before);
+}
+
+// A hosted parameter-group display shows the entry's state itself: it is told, and its window is
+// left as it is.
+TEST_F(StateTest, AHostedDisplayControlIsToldTheState) {
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+  AtlAxWinInit();
+  HWND window = nullptr;
+  vkr::ComPtr<IUnknown> display;
+  const RECT place{10, 300, 110, 330};
+  ASSERT_EQ(vkr::atl::CreateHostedControl(host_->Dialog(), kProgIdParamGroupDisplay, 900, WS_CHILD | WS_VISIBLE, 0,
+                                          place, {}, &window, display.Put()),
+            S_OK);
+  Entry(t::kEntryTag).m_nCtrlId = 900;
+  EXPECT_EQ(Ui()->SetControlState(t::kEntryTag, 0x9), S_OK);
+  EXPECT_EQ(Entry(t::kEntryTag).m_nState, 0x9u);
+  EXPECT_EQ(vkr::frame::RecordedCalls(display.Get()),
+            (std::vector<std::string>{"SetParameterState " + std::to_string(t::kTestTagId) + " 9"}));
+  EXPECT_TRUE(Visible(window));
+  DestroyWindow(window);
+  display = nullptr;
+  vkr::ui::PumpUntilIdle();
+  vkr::frame::RevokeOutsideControls();
+  CoUninitialize();
 }
 
 // Icons: 1 no value from the device, 2 changed, 3 a status request while online, 4 rejected; a
