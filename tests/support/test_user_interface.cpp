@@ -106,19 +106,6 @@ CActXParInfo* CTestUserInterface::GetParameterMap(int* count, BOOL copy) {
   return HandOut(entries, count, copy);
 }
 
-CActXParInfo* CTestUserInterface::GetFakeDtmParameterMap(int* count, BOOL copy) {
-  static CActXParInfo entries[kTestEntryCount + 1];
-  static const bool filled = [] {
-    FillTable(entries, {kFakeMapDampingId, kFakeMapUpperRangeId, kFakeMapTagId, kFakeMapMessageId,
-                        kFakeMapShortAddressId, kFakeMapPvUnitId, kFakeMapDeviceStatusId, kFakeMapAddressingId,
-                        kFakeMapAddressingId, kFakeMapPvUnitId, kFakeMapCurrentValueId, kFakeMapDateId,
-                        kFakeMapDistanceId, "%d"});
-    return true;
-  }();
-  (void)filled;
-  return HandOut(entries, count, copy);
-}
-
 const char* CTestUserInterface::DialogTemplateText() { return kTemplate; }
 
 CTestUserInterface::CTestUserInterface(EUiFamily family, ParameterMapFunction map)

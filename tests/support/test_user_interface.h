@@ -7,10 +7,9 @@
 //   host.Ui()->InitializeUI(dtm, &ok);                // reads every entry through the DTM
 //   vkr::ui::TypeText(host.Item(kTestDampingEdit), "2.5"); ...
 //
-// Two parameter maps bind the same dialog: GetParameterMap over the VKR device table's ids, so the
-// dialog runs against the real DTM (its date and double entries name ids the table lacks), and
-// GetFakeDtmParameterMap over the parameters of the fake DTM (tests/support/fake_ui_dtm.h). Both
-// keep the entry order of TestEntry. Free of GoogleTest.
+// The parameter ids are those of the VKR device table, so the dialog runs against the real DTM (its
+// date and double entries name ids the table lacks); the fake DTM (tests/support/fake_ui_dtm.h)
+// serves all of them. Free of GoogleTest.
 #pragma once
 
 #include <string>
@@ -38,19 +37,6 @@ inline constexpr LONG kTestDateId = 2001;           // DATE, edit (fake DTMs onl
 inline constexpr LONG kTestDistanceId = 2002;       // R8, edit "%.1f" (fake DTMs only)
 inline constexpr LONG kTestRefreshButtonId = 1041;  // command entry on a push button
 inline constexpr LONG kTestActivateSendId = 1045;   // command entry without a control
-
-// Parameter ids of the fake DTM's map (the fake's own parameter set), entry by entry.
-inline constexpr LONG kFakeMapDampingId = 1002;       // kEntryDamping: VT_R8 "%.2f", unit "s"
-inline constexpr LONG kFakeMapUpperRangeId = 1001;    // kEntryUpperRange: VT_R4 "%.3f", unit "m"
-inline constexpr LONG kFakeMapTagId = 1009;           // kEntryTag: VT_BSTR "%s"
-inline constexpr LONG kFakeMapMessageId = 1007;       // kEntryMessage: hex bytes
-inline constexpr LONG kFakeMapShortAddressId = 1010;  // kEntryShortAddress: VT_I2 "%d", data set only
-inline constexpr LONG kFakeMapPvUnitId = 1004;        // kEntryPvUnit, kEntryPvUnitText, kEntryLoopCurrent
-inline constexpr LONG kFakeMapDeviceStatusId = 1005;  // kEntryDeviceStatus: bit set
-inline constexpr LONG kFakeMapAddressingId = 1006;    // kEntryAddressing, kEntryPrimaryMaster: VT_BOOL
-inline constexpr LONG kFakeMapCurrentValueId = 1001;  // kEntryCurrentValue: the level again, cyclic
-inline constexpr LONG kFakeMapDateId = 1008;          // kEntryDate: VT_DATE
-inline constexpr LONG kFakeMapDistanceId = 1003;      // kEntryDistance: VT_UI4 "%d", read only in the device
 
 // Control ids of the test dialog.
 inline constexpr UINT kTestDampingEdit = 300;
@@ -104,7 +90,6 @@ class CTestUserInterface : public CovFDT_BaseActiveXImpl {
 
   // The class's parameter map, as every user-interface class hands it out.
   static CActXParInfo* GetParameterMap(int* count, BOOL copy);
-  static CActXParInfo* GetFakeDtmParameterMap(int* count, BOOL copy);
   // The dialog template text.
   static const char* DialogTemplateText();
 

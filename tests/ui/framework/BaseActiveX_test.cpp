@@ -9,7 +9,11 @@
 #include <vector>
 
 #include "parameters/CovVAPacker.h"
+#include "tests/support/dtm_fakes.h"
 #include "tests/support/fake_ui_dtm.h"
+#include "tests/support/headless_dtm.h"
+#include "tests/support/source_tree.h"
+#include "tests/support/temp_files.h"
 #include "tests/support/page_site_harness.h"
 #include "tests/support/test_user_interface.h"
 
@@ -335,6 +339,13 @@ TEST_F(BaseActiveX, InformationItemsListTheTableAndItsCyclicEntries) {
   EXPECT_EQ(ui.SetInfo(vkr::UI4(77), &none), S_FALSE);
   EXPECT_EQ(ui.IsInfoSupported(vkr::UI4(16)), S_FALSE);
 
+  // The schema source: a container without a folder fails, none at all is let go of.
+  vkr::ComPtr<vkr::ComObject<vkr::test::FakeContainer>> silent;
+  ASSERT_EQ(vkr::MakeObject<vkr::test::FakeContainer>(&silent), S_OK);
+  EXPECT_EQ(ui.SetSchemaSource(static_cast<IFdtContainer*>(silent.Get())), E_NOTIMPL);
+  EXPECT_EQ(ui.SetSchemaSource(nullptr), S_FALSE);
+  EXPECT_EQ(ui.SetInfo(vkr::UI4(16), nullptr), E_POINTER);
+
   vkr::ComPtr<vkr::ComObject<CTestUserInterface>> empty;
   ASSERT_EQ(vkr::MakeObject<CTestUserInterface>(&empty, EUiFamily::Page, &EmptyMap), S_OK);
   ASSERT_EQ(empty->SetInfo(vkr::UI4(16), ids.Put()), S_OK);
@@ -426,8 +437,8 @@ TEST_F(BaseActiveX, ReadingAllEntriesMarksTheFailedOnesAndStopsWhenTheirStateCan
 
 TEST_F(BaseActiveX, BroadcastsOfTheDtmRefreshOnlyWhatTheDialogTypeAsksFor) {
   using vkr::test::ui::PackParameterPair;
-  const LONG level = vkr::test::kFakeMapUpperRangeId;  // a device parameter of the fake
-  const LONG offset = vkr::test::kFakeMapShortAddressId;  // lives in the data set only
+  const LONG level = vkr::test::kTestDampingId;       // a device parameter of the fake
+  const LONG offset = vkr::test::kTestUpperRangeId;   // lives in the data set only
   struct Case {
     const char* what;
     ULONG dialogType;
@@ -459,11 +470,11 @@ TEST_F(BaseActiveX, BroadcastsOfTheDtmRefreshOnlyWhatTheDialogTypeAsksFor) {
   auto fake = FakeUiDtm::Create();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    auto ui = MakeRecordingUi(EUiFamily::Page, &CTestUserInterface::GetFakeDtmParameterMap);
+    auto ui = MakeRecordingUi();
     ASSERT_EQ(fake->QueryInterface(IovFdtParameterHandler4::iid, ui->m_spDtm.PutVoid()), S_OK);
     ui->m_nDialogType = c.dialogType;
     ui->infoFlags = 0x91;
-    ui->Entry(vkr::test::kEntryUpperRange).m_nState = 0x71 | 0x2;  // the user changed it
+    ui->Entry(vkr::test::kEntryDamping).m_nState = 0x71 | 0x2;  // the user changed it
     ui->failingReads = {};
     EXPECT_EQ(ui->ExecuteCommand(vkr::UI4(c.command), c.argument), c.expected);
     std::vector<std::string> calls = ui->Take();
@@ -471,7 +482,7 @@ TEST_F(BaseActiveX, BroadcastsOfTheDtmRefreshOnlyWhatTheDialogTypeAsksFor) {
     if (c.command == 9984) {
       // The language goes to every entry's parameter, in table order.
       ASSERT_EQ(calls.size(), static_cast<size_t>(vkr::test::kTestEntryCount));
-      EXPECT_EQ(calls.front(), "notify " + std::to_string(vkr::test::kFakeMapDampingId));
+      EXPECT_EQ(calls.front(), "notify " + std::to_string(vkr::test::kTestDampingId));
       EXPECT_EQ(ui->m_nLanguage, 1031u);
       calls.clear();
     }
@@ -479,7 +490,7 @@ TEST_F(BaseActiveX, BroadcastsOfTheDtmRefreshOnlyWhatTheDialogTypeAsksFor) {
     ui->m_spDtm = nullptr;
   }
   // Without the DTM's parameter information a refresh of all cannot decide: E_FAIL.
-  auto ui = MakeRecordingUi(EUiFamily::Page, &CTestUserInterface::GetFakeDtmParameterMap);
+  auto ui = MakeRecordingUi();
   fake->Withdraw(IovFdtParameterInfo::iid);
   ASSERT_EQ(fake->QueryInterface(IovFdtParameterHandler4::iid, ui->m_spDtm.PutVoid()), S_OK);
   EXPECT_EQ(ui->ExecuteCommand(vkr::UI4(9985), PackParameterPair(level, vkr::I4(3))), E_FAIL);
@@ -633,6 +644,86 @@ TEST_F(BaseActiveX, ControlNotificationsAreReadByTheSendersClassAndTheFocusedVal
   EXPECT_FALSE(ui->ProcessWindowMessage(host.Dialog(), WM_COMMAND, MAKEWPARAM(0, STN_CLICKED),
                                         reinterpret_cast<LPARAM>(host.Item(vkr::test::kTestPvUnitText)), &result));
   EXPECT_TRUE(ui->Take().empty());
+}
+
+// ---- Started by the real DTM ----------------------------------------------------------------
+
+// The frame's container as the DTM reaches it: the frame's schema folder, and a lock it refuses.
+class RefusingFrame : public vkr::test::StubContainer<> {
+ public:
+  HRESULT GetXmlSchemaPath(BSTR* path) override {
+    *path = SysAllocString(vkr::Utf8ToUtf16(vkr::test::FrameSchemas().string()).c_str());
+    return S_OK;
+  }
+  HRESULT LockDataSet(BSTR, VARIANT_BOOL* granted) override {
+    *granted = VARIANT_FALSE;
+    return S_OK;
+  }
+};
+
+class FramedDtm : public vkr::test::HeadlessDtm {
+ public:
+  void SetContainer(IFdtContainer* container) { m_pContainer = container; }
+};
+
+TEST_F(BaseActiveX, TheRealDtmStartsTheControlAndItsStateAndBroadcastsReachIt) {
+  vkr::test::ScopedRegistry registry;
+  vkr::ComPtr<vkr::ComObject<FramedDtm>> dtm;
+  ASSERT_EQ(vkr::MakeObject<FramedDtm>(&dtm), S_OK);
+  vkr::ComPtr<vkr::ComObject<RefusingFrame>> frame;
+  ASSERT_EQ(vkr::MakeObject<RefusingFrame>(&frame), S_OK);
+  dtm->SetContainer(frame.Get());
+  dtm->ForceState(dsCONFIGURED);
+  dtm->SetUserLevel(1);
+  IovFdtActiveXContainer& container = *dtm;
+
+  TestUserInterfaceHost host(EUiFamily::Control);
+  CTestUserInterface& ui = *host.Ui();
+  ui.SetDialogType(0x4);
+  vkr::Bstr call;
+  ASSERT_EQ(container.GetFunctionCallDocument(5, call.Put()), S_OK);  // a function that locks the data set
+  ui.functionCall = call.Str();
+  IUnknown* dtmObject = static_cast<IovFdtParameterHandler4*>(dtm.Get());
+  ASSERT_EQ(host.Open(dtmObject), S_OK);
+  EXPECT_EQ(ui.GetAccessMode(), 0);  // offline, and never online yet
+
+  // Started as a frame starts it: the DTM's user level, language and lock reach the control.
+  ui.statuses.clear();
+  IovFdtActiveXManagement& management = *dtm;
+  ASSERT_EQ(management.StartFunction(vkr::Bstr(u"ui-1"), static_cast<IovFdtActiveX4*>(&ui), 0), S_OK);
+  EXPECT_EQ(ui.m_nUserLevel, 1u);
+  EXPECT_TRUE(ui.m_bObserver);
+  EXPECT_EQ(ui.m_nLanguage, 1033u);
+  EXPECT_TRUE(ui.m_bDataSetLocked) << "the frame refused the lock";
+  const std::vector<std::pair<ULONG, ULONG>> lockStatuses = {{6, 2}, {3, 8}};
+  ASSERT_GE(ui.statuses.size(), 2u);
+  using Statuses = std::vector<std::pair<ULONG, ULONG>>;
+  EXPECT_EQ(Statuses(ui.statuses.end() - 2, ui.statuses.end()), lockStatuses);
+  // The schema folder came from the frame: the function call loads through the control's cache.
+  vkr::ComPtr<IXMLDOMDocument2> document;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  EXPECT_EQ(ui.LoadXMLDocument(call.Get(), document.Put(), &loaded), S_OK);
+  EXPECT_EQ(loaded, VARIANT_TRUE);
+
+  // Online and offline again, as the DTM tells its open user interfaces.
+  ui.statuses.clear();
+  dtm->ForceState(dsONLINE);
+  ASSERT_EQ(container.NotifyStateChanged(dsONLINE), S_OK);
+  EXPECT_EQ(ui.GetAccessMode(), 9);
+  EXPECT_TRUE(ui.m_bOnline);
+  EXPECT_NE(std::find(ui.statuses.begin(), ui.statuses.end(), std::pair<ULONG, ULONG>(1, 2)), ui.statuses.end());
+  EXPECT_NE(std::find(ui.statuses.begin(), ui.statuses.end(), std::pair<ULONG, ULONG>(2, 1)), ui.statuses.end())
+      << "cyclic reading runs";
+  dtm->ForceState(dsCOMMUNICATIONSET);
+  ASSERT_EQ(container.NotifyStateChanged(dsCOMMUNICATIONSET), S_OK);
+  EXPECT_EQ(ui.GetAccessMode(), 8);
+  EXPECT_FALSE(ui.m_bOnline);
+
+  // Being released: nothing the DTM says reaches it any more.
+  ui.SetAccessMode(4);
+  EXPECT_EQ(container.BroadcastToActiveX(vkr::UI4(9984), vkr::I4(1031)), S_OK);
+  EXPECT_EQ(ui.m_nLanguage, 1033u);
+  EXPECT_EQ(management.FunctionFinished(vkr::Bstr(u"ui-1")), S_OK);
 }
 
 }  // namespace
