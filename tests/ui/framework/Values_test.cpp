@@ -153,8 +153,11 @@ class ValuesTest : public ::testing::Test {
   void Open(ULONG dialogType, EDtmState state) {
     fake->SetState(state);
     ui->SetDialogType(dialogType);
+    // A user who may edit, as the frame tells it, and editing granted.
+    ui->ExecuteCommand(UI4(9988), I4(2));
     VARIANT_BOOL ok = VARIANT_FALSE;
     ASSERT_EQ(ui->InitializeUI(static_cast<IovFdtParameterHandler4*>(fake.Get()), &ok), S_OK);
+    ui->ApplyOnlineAccess(TRUE);
     fake->Attach(static_cast<IovFdtActiveX4*>(ui.Get()));
     fake->Deliver();
     ui->log.clear();
