@@ -172,6 +172,8 @@ TEST_F(BaseActiveX, PageCommandsActOnTheirArgumentsAndRefuseWrongTypesWithoutCha
   const Case cases[] = {
       {"language as a text command", View(languageText), vkr::I4(1031), S_OK,
        [](CTestUserInterface& ui) { EXPECT_EQ(ui.m_nLanguage, 1031u); }},
+      {"language that is no number", vkr::UI4(9984), View(notNumber), conversionFailure,
+       [](CTestUserInterface& ui) { EXPECT_EQ(ui.m_nLanguage, 1033u); }},
       {"user level as a double command", R8(9988.0), vkr::UI4(4), S_OK,
        [](CTestUserInterface& ui) {
          EXPECT_EQ(ui.m_nUserLevel, 4u);
@@ -298,6 +300,13 @@ TEST_F(BaseActiveX, ControlCommandsReachTheStatusNotificationsTheyAreMeantFor) {
 
 // ---- Information ---------------------------------------------------------------------------
 
+// A map whose count claims more entries than its table holds before the end entry.
+CActXParInfo* OvercountedMap(int* count, BOOL) {
+  static CActXParInfo table[] = {CActXParInfo(1022, "Damping Value", 300), CActXParInfo()};
+  if (count) *count = 5;
+  return CopyParameterTable(table, nullptr);
+}
+
 CActXParInfo* EmptyMap(int* count, BOOL copy) {
   static CActXParInfo end[1];
   if (!copy) {
@@ -352,6 +361,13 @@ TEST_F(BaseActiveX, InformationItemsListTheTableAndItsCyclicEntries) {
   ASSERT_EQ(ids.vt, VT_ARRAY | VT_UI4);
   EXPECT_EQ(ids.parray->rgsabound[0].cElements, 0u);
   EXPECT_EQ(empty->FindParameterIndex(1022), -1);
+
+  // The table ends at its end entry whatever count came with it.
+  vkr::ComPtr<vkr::ComObject<CTestUserInterface>> overcounted;
+  ASSERT_EQ(vkr::MakeObject<CTestUserInterface>(&overcounted, EUiFamily::Page, &OvercountedMap), S_OK);
+  EXPECT_EQ(overcounted->ParameterCount(), 1u);
+  ASSERT_EQ(overcounted->SetInfo(vkr::UI4(16), ids.Put()), S_OK);
+  EXPECT_EQ(ids.parray->rgsabound[0].cElements, 1u);
 }
 
 // ---- The DTM's state ------------------------------------------------------------------------
