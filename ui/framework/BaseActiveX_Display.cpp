@@ -112,6 +112,8 @@ bool CovFDT_BaseActiveXImpl::IsCheckButton(HWND control) {
     case BS_RADIOBUTTON:
     case BS_AUTORADIOBUTTON:
       return true;
+    case BS_OWNERDRAW:  // drawn by the base as a check box or radio button when its entry has that look
+      return std::any_of(m_pParInfo, m_pParInfo + m_nParInfoCount, [id = static_cast<UINT>(GetDlgCtrlID(control))](const CActXParInfo& e) { return e.m_nCtrlId == id && (e.m_nCtrlKind & 0x30) && !(e.m_nCtrlKind & 0x80000000); });
     default:
       return false;
   }

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "tests/support/fake_ui_dtm.h"
 #include "tests/support/test_user_interface.h"
 
 namespace {
@@ -194,6 +195,44 @@ TEST_F(OwnerDrawTest, OnlyAFocusedButtonFramesItsText) {
       for (int y = button_.top; y < button_.bottom; ++y) text = text || picture_.At(x, y) == kWindowText;
     EXPECT_TRUE(text);
   }
+}
+
+// A value reaches an owner-drawn button as its check, never as its caption, and comes back from
+// it: the cell shows the value.
+TEST_F(OwnerDrawTest, ValuesReachTheCheckAndComeBack) {
+  auto dtm = vkr::test::ui::FakeUiDtm::Create();
+  ASSERT_EQ(host_->Open(dtm->GetControllingUnknown()), S_OK);
+  dtm->Deliver();
+  struct Case {
+    LONG entry;
+    LONG id;
+    BYTE value;
+    UINT check;
+  } const cases[] = {
+      {vkr::test::kEntryPrimaryMaster, vkr::test::kTestPrimaryMasterId, 1, BST_CHECKED},
+      {vkr::test::kEntryPrimaryMaster, vkr::test::kTestPrimaryMasterId, 0, BST_UNCHECKED},
+      {vkr::test::kEntryLoopCurrent, vkr::test::kTestLoopCurrentId, 1, BST_CHECKED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("entry " + std::to_string(c.entry) + " value " + std::to_string(c.value));
+    HWND button = host_->Item(Ui()->Entry(c.entry).m_nCtrlId);
+    char caption[64] = {};
+    GetWindowTextA(button, caption, sizeof caption);
+    VARIANT value = vkr::EmptyVariant();
+    value.vt = VT_UI1;
+    value.bVal = c.value;
+    ASSERT_EQ(Ui()->SetControlValueById(c.id, value), S_OK);
+    EXPECT_EQ(SendMessageW(button, BM_GETCHECK, 0, 0), static_cast<LRESULT>(c.check));
+    char after[64] = {};
+    GetWindowTextA(button, after, sizeof after);
+    EXPECT_STREQ(after, caption);
+    vkr::Variant back;
+    ASSERT_EQ(Ui()->GetControlValueById(c.id, back.Put()), S_OK);
+    ASSERT_EQ(back.vt, VT_UI1);
+    EXPECT_EQ(back.bVal != 0, c.value != 0);
+  }
+  host_.reset();
+  dtm->DetachAll();
 }
 
 // A button whose entry has neither look, or is a command entry, is not drawn by the base; the

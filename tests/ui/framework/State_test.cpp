@@ -9,6 +9,7 @@
 #include "frame/controls/OutsideControls.h"
 #include "tests/support/fake_ui_dtm.h"
 #include "tests/support/headless_dtm.h"
+#include "tests/support/temp_files.h"
 #include "tests/support/test_user_interface.h"
 
 namespace {
@@ -349,19 +350,30 @@ TEST_F(StateTest, RefreshShowsTheDtmsValueAndState) {
   EXPECT_EQ(host_->Text(t::kTestDampingEdit), "2.50");
 }
 
-// The real DTM's parameter model behind the dialog: the data-set lock and the user level arrive
-// as the DTM broadcasts them, and where a value lives (in the device or in the data set only) is
-// the DTM's own answer.
-TEST(StateWithRealDtm, TheLockTheUserLevelAndTheDeviceDecideWhatTheUserMayEdit) {
+// The real DTM behind an online dialog: going online and offline, the data-set lock and the user
+// level reach the fields as the DTM tells its open user interfaces, and where a value lives (in
+// the device or in the data set only) is the DTM's own answer.
+TEST(StateWithRealDtm, TheDtmsStateLockAndUserLevelDecideWhatTheUserMayEdit) {
   ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
   {
+    t::ScopedRegistry registry;
     vkr::ComPtr<vkr::ComObject<t::HeadlessDtm>> dtm;
     ASSERT_EQ(vkr::MakeObject<t::HeadlessDtm>(&dtm), S_OK);
+    dtm->ForceState(dsCONFIGURED);
+    dtm->SetUserLevel(8);
+    IovFdtActiveXContainer& container = *dtm;
     IUnknown* unknown = static_cast<IovFdtParameterHandler4*>(dtm.Get());
-    TestUserInterfaceHost host;
-    CTestUserInterface* ui = host.Ui();
+
+    TestUserInterfaceHost host(EUiFamily::Control);
+    CTestUserInterface& ui = *host.Ui();
+    ui.SetDialogType(0x4);
+    vkr::Bstr call;
+    ASSERT_EQ(container.GetFunctionCallDocument(5, call.Put()), S_OK);
+    ui.functionCall = call.Str();
     ASSERT_EQ(host.Open(unknown), S_OK);
     EXPECT_EQ(host.Text(t::kTestUpperRangeEdit), "0.500");
+    IovFdtActiveXManagement& management = *dtm;
+    ASSERT_EQ(management.StartFunction(vkr::Bstr(u"ui-1"), static_cast<IovFdtActiveX4*>(&ui), 0), S_OK);
 
     // Where each value lives, as the DTM tells it.
     vkr::ComPtr<IovFdtParameterInfo> info;
@@ -375,34 +387,44 @@ TEST(StateWithRealDtm, TheLockTheUserLevelAndTheDeviceDecideWhatTheUserMayEdit) 
     ASSERT_FALSE(inDevice(t::kTestUpperRangeId));
     const LONG edits[] = {t::kEntryDamping, t::kEntryUpperRange, t::kEntryTag, t::kEntryShortAddress};
     auto editable = [&](LONG entry) {
-      return !(GetWindowLongW(host.Item(ui->Entry(entry).m_nCtrlId), GWL_STYLE) & ES_READONLY);
+      return !(GetWindowLongW(host.Item(ui.Entry(entry).m_nCtrlId), GWL_STYLE) & ES_READONLY);
     };
-    auto command = [&](ULONG id, const VARIANT& argument) { return ui->ExecuteCommand(vkr::UI4(id), argument); };
+    auto expectEditable = [&](const char* when, auto rule) {
+      for (LONG e : edits) EXPECT_EQ(editable(e), rule(e)) << when << ", entry " << e;
+    };
+    auto broadcast = [&](ULONG id, const VARIANT& argument) {
+      return container.BroadcastToActiveX(vkr::UI4(id), argument);
+    };
 
-    // An engineer on an offline dialog: the lock taken by another user interface withdraws
-    // editing, its release grants it again.
-    ui->m_nDialogType = 2;
-    ASSERT_EQ(command(9988, vkr::UI4(8)), S_OK);
-    for (LONG e : edits) ui->SetControlState(e, 0x1);
-    ASSERT_EQ(command(9993, vkr::BoolVariant(false)), S_OK);
-    for (LONG e : edits) {
-      EXPECT_FALSE(editable(e)) << e;
-      EXPECT_EQ(ui->Entry(e).m_nState & 0x81, 0x80u) << e;
-    }
-    ASSERT_EQ(command(9993, vkr::BoolVariant(true)), S_OK);
-    for (LONG e : edits) EXPECT_TRUE(editable(e)) << e;
+    // Offline, the data set free: what lives in the device waits for the device.
+    ASSERT_EQ(broadcast(9993, vkr::BoolVariant(true)), S_OK);
+    expectEditable("offline", [&](LONG e) { return !inDevice(ui.Entry(e).m_nParamId); });
+
+    // Online: everything may be edited.
+    dtm->ForceState(dsONLINE);
+    ASSERT_EQ(container.NotifyStateChanged(dsONLINE), S_OK);
+    expectEditable("online", [](LONG) { return true; });
+
+    // Offline again: the device's values are withdrawn, the data set's stay.
+    dtm->ForceState(dsCOMMUNICATIONSET);
+    ASSERT_EQ(container.NotifyStateChanged(dsCOMMUNICATIONSET), S_OK);
+    expectEditable("offline again", [&](LONG e) { return !inDevice(ui.Entry(e).m_nParamId); });
+
+    // Online, but another user interface holds the data set: nothing may be edited; its release
+    // grants editing again.
+    dtm->ForceState(dsONLINE);
+    ASSERT_EQ(container.NotifyStateChanged(dsONLINE), S_OK);
+    ASSERT_EQ(broadcast(9993, vkr::BoolVariant(false)), S_OK);
+    expectEditable("locked", [](LONG) { return false; });
+    ASSERT_EQ(broadcast(9993, vkr::BoolVariant(true)), S_OK);
+    expectEditable("released", [](LONG) { return true; });
 
     // An observer never gets the granting road.
-    ASSERT_EQ(command(9988, vkr::UI4(1)), S_OK);
-    ASSERT_EQ(command(9993, vkr::BoolVariant(true)), S_OK);
-    for (LONG e : edits) EXPECT_FALSE(editable(e)) << e;
+    ASSERT_EQ(broadcast(9988, vkr::UI4(1)), S_OK);
+    ASSERT_EQ(broadcast(9993, vkr::BoolVariant(true)), S_OK);
+    expectEditable("observer", [](LONG) { return false; });
 
-    // An online dialog while the DTM is offline: what lives in the device waits for the device,
-    // the data set's own values may be edited.
-    ASSERT_EQ(command(9988, vkr::UI4(8)), S_OK);
-    ui->m_nDialogType = 4;
-    ASSERT_EQ(command(9993, vkr::BoolVariant(true)), S_OK);
-    for (LONG e : edits) EXPECT_EQ(editable(e), !inDevice(ui->Entry(e).m_nParamId)) << e;
+    EXPECT_EQ(management.FunctionFinished(vkr::Bstr(u"ui-1")), S_OK);
   }
   CoUninitialize();
 }
