@@ -2,11 +2,21 @@
 // as a person drives it (typing, leaving a field), in both supported locales.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "frame/FrameChannel.h"
+#include "frame/FrameContainer.h"
+#include "frame/FrameDocuments.h"
+#include "module/VornExampleDtmModule.h"
 #include "parameters/CFdtVariant.h"
+#include "tests/support/dtm_user_interface.h"
 #include "tests/support/fake_ui_dtm.h"
+#include "tests/support/module_classes.h"
+#include "tests/support/test_user_interface.h"
+#include "tests/support/threading.h"
 #include "ui/framework/BaseActiveX.h"
 
 namespace vkr::test::ui {
@@ -357,6 +367,99 @@ TEST_F(ValuesTest, DecisionsOnConflictingDescriptions) {
   // Equal values answer S_FALSE, different ones S_OK.
   EXPECT_EQ(ui->ConvertValue(Of(VT_I4, 5), Of(VT_I4, 5)), S_FALSE);
   EXPECT_EQ(ui->ConvertValue(Of(VT_I4, 5), Of(VT_I2, 5)), S_OK);
+}
+
+}  // namespace
+}  // namespace vkr::test::ui
+
+namespace vkr::test::ui {
+namespace {
+
+// The real DTM as its module makes it, online through the stand-in frame's channel to the simulated
+// transmitter, with the test user interface on it.
+class ValuesWithRealDtm : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    ASSERT_EQ(classes.Register(), S_OK);
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(DllGetClassObject(CLSID_VornExampleDtm, IID_IClassFactory, factory.PutVoid()), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, dtm.PutVoid()), S_OK);
+    ASSERT_EQ(dtm->QueryInterface(IDtm::iid, idtm.PutVoid()), S_OK);
+    ASSERT_EQ(MakeObject<vkr::frame::FrameContainer>(&frame), S_OK);
+    ASSERT_EQ(MakeObject<vkr::frame::FrameChannel>(&channel), S_OK);
+    channel->fdt121 = true;
+    device = channel->devices.front();
+    ComPtr<IDtm2> idtm2;
+    ComPtr<IPersistStreamInit> persist;
+    ASSERT_EQ(dtm->QueryInterface(IDtm2::iid, idtm2.PutVoid()), S_OK);
+    ASSERT_EQ(dtm->QueryInterface(IPersistStreamInit::iid, persist.PutVoid()), S_OK);
+    VARIANT_BOOL result = VARIANT_FALSE;
+    ASSERT_EQ(persist->InitNew(), S_OK);
+    ASSERT_EQ(idtm2->Environment2(Bstr(vkr::frame::kSystemTag), frame.Get(), Bstr(vkr::frame::kFrameVersion), &result), S_OK);
+    ASSERT_EQ(idtm->InitNew(Bstr(vkr::frame::kDeviceType), &result), S_OK);
+    ASSERT_EQ(idtm->Config(Bstr(vkr::frame::kUserInformation), &result), S_OK);
+    ASSERT_EQ(idtm->SetCommunication(channel.Get(), &result), S_OK);
+  }
+  void TearDown() override {
+    if (idtm) {
+      VARIANT_BOOL result = VARIANT_FALSE;
+      if (DtmState(dtm.Get()) == dsONLINE && idtm->PrepareToReleaseCommunication(&result) == S_OK)
+        vkr::test::PumpUntil([&] { return DtmState(dtm.Get()) == dsCOMMUNICATIONSET; }, 20000);
+      if (DtmState(dtm.Get()) == dsCOMMUNICATIONSET) idtm->ReleaseCommunication(&result);
+      idtm->PrepareToRelease(&result);
+    }
+    idtm = nullptr;
+    dtm = nullptr;
+    classes.Revoke();
+    channel = nullptr;
+    frame = nullptr;
+    vkr::test::DrainQueue();
+    CoUninitialize();
+    vkr::platform::SetSystemDefaultLocale(1033);
+    vkr::platform::SetUserDefaultLocale(1033);
+  }
+
+  vkr::test::ModuleClasses classes;
+  ComPtr<IUnknown> dtm;
+  ComPtr<IDtm> idtm;
+  ComPtr<ComObject<vkr::frame::FrameContainer>> frame;
+  ComPtr<ComObject<vkr::frame::FrameChannel>> channel;
+  std::shared_ptr<vkr::frame::SimulatedDevice> device;
+};
+
+// In de-DE, a value read from the transmitter shows with a decimal comma, and a damping typed with
+// one reaches the transmitter as the float it means when the field is left.
+TEST_F(ValuesWithRealDtm, ATypedValueInTheLocalesFormReachesTheTransmitter) {
+  vkr::platform::SetSystemDefaultLocale(1031);
+  vkr::platform::SetUserDefaultLocale(1031);
+  device->config.damping = 0.75f;  // the data set holds 0, the typed value will be 2.5
+  ASSERT_EQ(GoOnline(dtm.Get()), S_OK);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return DtmState(dtm.Get()) == dsONLINE; }, 20000));
+
+  vkr::test::TestUserInterfaceHost host;
+  CTestUserInterface* ui = host.Ui();
+  ui->SetDialogType(0x4 | 0x8);
+  ui->ExecuteCommand(UI4(9988), I4(2));
+  ASSERT_EQ(host.Open(dtm.Get()), S_OK);
+  ui->ApplyOnlineAccess(TRUE);
+  // The loop current read from the transmitter (command 3), with the decimal comma.
+  std::string current = std::to_string(std::lround(device->LoopCurrent() * 1000.0f));
+  current.insert(current.size() - 3, ",");
+  EXPECT_EQ(host.Text(vkr::test::kTestCurrentValueText), current);
+
+  vkr::ui::Click(host.Item(vkr::test::kTestDampingEdit));
+  SendMessageA(host.Item(vkr::test::kTestDampingEdit), EM_SETSEL, 0, -1);
+  vkr::ui::TypeText(host.Item(vkr::test::kTestDampingEdit), "2,5");
+  vkr::ui::Click(host.Item(vkr::test::kTestUpperRangeEdit));
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return device->config.damping == 2.5f; }, 20000)) << device->config.damping;
+  // Command 34 carried the damping alone, as the IEEE float 2.5 in big-endian order.
+  const vkr::frame::SimulatedDevice::Received* write = nullptr;
+  for (const auto& r : device->received)
+    if (r.command == 34) write = &r;
+  ASSERT_NE(write, nullptr);
+  EXPECT_EQ(write->request, (vkr::frame::Bytes{0x40, 0x20, 0x00, 0x00}));
+  EXPECT_EQ(ui->Entry(vkr::test::kEntryDamping).m_nState & 0x4, 0u);
 }
 
 }  // namespace
