@@ -2,6 +2,7 @@
 // as a person drives it (typing, leaving a field), in both supported locales.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameDocuments.h"
+#include "frame/controls/OutsideControls.h"
 #include "module/VornExampleDtmModule.h"
 #include "parameters/CFdtVariant.h"
 #include "tests/support/dtm_user_interface.h"
@@ -25,7 +27,7 @@ namespace {
 enum : UINT {
   kDampingEdit = 201, kDampingUnit = 301, kDistanceEdit = 202, kShortEdit = 203, kUnitCombo = 204, kStatusList = 205,
   kStatusText = 211, kUnitText = 212, kAddressingCheck = 206, kMessageEdit = 207, kDateEdit = 208, kTagEdit = 209,
-  kLoopEdit = 210, kOverlapList = 213, kUpperEdit = 214,
+  kLoopEdit = 210, kOverlapList = 213, kUpperEdit = 214, kHeader = 217,
 };
 constexpr ULONG kOverlapping = 1100;  // a bit set whose items share bits: 1 "A", 3 "A and B"
 
@@ -48,6 +50,7 @@ BEGIN
   EDITTEXT 210, 100, 165, 80, 12
   LISTBOX 213, 200, 10, 80, 40, LBS_MULTIPLESEL | LBS_NOTIFY
   EDITTEXT 214, 100, 150, 80, 12
+  CONTROL "", 217, "VornDlgObjects.HeaderDisplay", 0, 200, 60, 80, 20
 END
 )";
 
@@ -67,6 +70,7 @@ CActXParInfo* ValuesMap(int* count, BOOL copy) {
       CActXParInfo(kFakeLoopCurrent, "Loop current", kLoopEdit, "%d mA", 0x71, FALSE, 0),
       CActXParInfo(kOverlapping, "Overlapping", kOverlapList, "", 0x71, FALSE, 0),
       CActXParInfo(kFakeUpperRange, "Upper range", kUpperEdit, "%.3f", 0x71, FALSE, 0),
+      CActXParInfo(kFakeDistance, "Header distance", kHeader, "%.2f m", 0x71, FALSE, 0),
       CActXParInfo(),
   };
   if (!copy) {
@@ -129,6 +133,9 @@ Variant TextOf(const char16_t* text) {
 class ValuesTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+    AtlAxWinInit();
     fake = FakeUiDtm::Create();
     FakeParameter overlapping;
     overlapping.id = kOverlapping;
@@ -157,7 +164,11 @@ class ValuesTest : public ::testing::Test {
     ui->UninitializeUI(&done);
     fake->DetachAll();
     DestroyWindow(dialog);
+    ui = nullptr;
+    fake = nullptr;
     vkr::ui::PumpUntilIdle();
+    vkr::frame::RevokeOutsideControls();
+    CoUninitialize();
     SetLocales(1033);
   }
   void Open(ULONG dialogType, EDtmState state) {
@@ -335,6 +346,35 @@ TEST_F(ValuesTest, ProgramWritesAreNoInputAndAlwaysClearTheUpdateFlag) {
   ui->ReadAllParameters();
   EXPECT_FALSE(ui->Updating());
   for (const std::string& entry : ui->log) EXPECT_EQ(entry.find("dirty"), std::string::npos) << entry;
+}
+
+// A hosted value control takes and gives the value itself, learns the language once, and is asked
+// to take the focus when its entry holds refused input.
+TEST_F(ValuesTest, AHostedValueControlIsServedThroughItsOwnInterface) {
+  Open(0x2 | 0x8, dsCONFIGURED);
+  ComPtr<IUnknown> header;
+  ASSERT_EQ(ui->GetHostedControl(kHeader, IID_IUnknown, header.PutVoid()), S_OK);
+  ULONG index = 0;
+  while (ui->ParameterTable()[index].m_nCtrlId != kHeader) ++index;
+  EXPECT_EQ(ui->SetControlValue(static_cast<LONG>(index), Of(VT_R8, 7.25)), S_OK);
+  Variant back;
+  EXPECT_EQ(ui->GetControlValue(index, &back), S_OK);
+  EXPECT_TRUE(SameValue(back, Of(VT_R8, 7.25)));
+  EXPECT_EQ(ui->FillControlChoices(index), S_OK);
+  EXPECT_EQ(ui->FillControlChoices(index), S_OK);
+  ui->ParameterTable()[index].m_nState = 0x5;
+  EXPECT_EQ(ui->SetFocusToControl(), S_OK);  // the control did not take the focus
+
+  std::vector<std::string> calls = vkr::frame::RecordedCalls(header.Get());
+  auto count = [&calls](std::string_view start) {
+    return std::count_if(calls.begin(), calls.end(), [&](const std::string& c) { return c.rfind(start, 0) == 0; });
+  };
+  EXPECT_EQ(count("SetLanguage 1033"), 1);
+  EXPECT_EQ(count("SetValue 2002 R8 12.500"), count("SetValue 2002") - 1);  // what the DTM holds, then 7.25
+  EXPECT_EQ(count("SetValue 2002 R8 7.250"), 1);
+  EXPECT_EQ(count("GetValue 2002"), 1);
+  EXPECT_EQ(count("SelectValue 1"), 1);
+  EXPECT_EQ(Shown(kDistanceEdit), "12.50 m");  // the window control of the same parameter
 }
 
 // Where the two descriptions of these operations disagree, the decisions taken.
