@@ -59,7 +59,7 @@ struct SValueFormat {
 
 SValueFormat ParseValueFormat(std::string_view text);
 
-// The locale pieces a value text needs: the decimal separator and the locale of dates.
+// What a value text needs of a locale: its decimal separator, and the locale for dates.
 struct SValueLocale {
   LCID lcid = LOCALE_SYSTEM_DEFAULT;
   std::string decimalSeparator = ".";
