@@ -155,9 +155,12 @@ HRESULT CovFDT_BaseActiveXImpl::GetControlValue(ULONG index, VARIANT* value) {
     value->date = date;
     return S_OK;
   }
+  // A text keeps its blanks; only the literal text a format put around it goes.
+  const bool framed = format.prefix.find_first_not_of(" \t") != std::string::npos ||
+                      format.suffix.find_first_not_of(" \t") != std::string::npos;
   vkr::Variant typed;
   typed.vt = VT_BSTR;
-  typed.bstrVal = SysAllocString(vkr::ui::WideText(vt == VT_BSTR ? std::string_view(text) : bare).c_str());
+  typed.bstrVal = SysAllocString(vkr::ui::WideText(vt == VT_BSTR && !framed ? std::string_view(text) : bare).c_str());
   if (!typed.bstrVal && !text.empty()) return E_OUTOFMEMORY;
   if (!typed.bstrVal) typed.bstrVal = SysAllocString(u"");
   return ChangeVariantType(value, &typed, vt, 0);

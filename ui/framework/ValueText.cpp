@@ -298,13 +298,6 @@ bool ReadIntegerParts(ValueKind kind, std::string_view s, bool* negative, std::u
     if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s.remove_prefix(2);
   } else if (kind == ValueKind::kOctal) {
     radix = 8;
-  } else if (kind == ValueKind::kSigned && s.size() > 1 && s[0] == '0') {
-    // %i reads C prefixes; %d is decimal. Both kinds share kSigned, so a leading 0x is taken as
-    // hexadecimal and a leading 0 stays decimal: "010" is ten, as the field shows it.
-    if (s[1] == 'x' || s[1] == 'X') {
-      radix = 16;
-      s.remove_prefix(2);
-    }
   }
   return ReadDigits(s, radix, magnitude);
 }

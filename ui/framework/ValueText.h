@@ -59,7 +59,7 @@ struct SValueFormat {
 
 SValueFormat ParseValueFormat(std::string_view text);
 
-// The locale pieces a value text needs: the decimal separator and the locale of dates.
+// What a value text needs of a locale: its decimal separator, and the locale for dates.
 struct SValueLocale {
   LCID lcid = LOCALE_SYSTEM_DEFAULT;
   std::string decimalSeparator = ".";
@@ -90,8 +90,8 @@ bool FormatValueText(const SValueFormat& format, const VARIANT& value, const SVa
 // format match any run of blanks, also none), and blanks around what remains.
 std::string_view StripFormatText(const SValueFormat& format, std::string_view text);
 
-// Reads one integer as the format's integer conversion would (decimal; %i also 0x.. and 0..; %x
-// hexadecimal with an optional 0x; %o octal), with the format's literal text around it. False
+// Reads one integer as the format's integer conversion shows it (%d %i %u decimal, %x hexadecimal
+// with an optional 0x, %o octal), with the format's literal text around it. False
 // for a format that is not an integer conversion, for anything but blanks after the number, and
 // for a number outside 32 bits (%d and %i: signed; %u %x %o: the unsigned pattern).
 bool ScanFormattedInteger(const SValueFormat& format, std::string_view text, LONG* out);

@@ -2,11 +2,23 @@
 // as a person drives it (typing, leaving a field), in both supported locales.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "frame/FrameChannel.h"
+#include "frame/FrameContainer.h"
+#include "frame/FrameDocuments.h"
+#include "frame/controls/OutsideControls.h"
+#include "module/VornExampleDtmModule.h"
 #include "parameters/CFdtVariant.h"
+#include "tests/support/dtm_user_interface.h"
 #include "tests/support/fake_ui_dtm.h"
+#include "tests/support/module_classes.h"
+#include "tests/support/test_user_interface.h"
+#include "tests/support/threading.h"
 #include "ui/framework/BaseActiveX.h"
 
 namespace vkr::test::ui {
@@ -15,7 +27,7 @@ namespace {
 enum : UINT {
   kDampingEdit = 201, kDampingUnit = 301, kDistanceEdit = 202, kShortEdit = 203, kUnitCombo = 204, kStatusList = 205,
   kStatusText = 211, kUnitText = 212, kAddressingCheck = 206, kMessageEdit = 207, kDateEdit = 208, kTagEdit = 209,
-  kLoopEdit = 210, kOverlapList = 213, kUpperEdit = 214,
+  kLoopEdit = 210, kOverlapList = 213, kUpperEdit = 214, kHeader = 217,
 };
 constexpr ULONG kOverlapping = 1100;  // a bit set whose items share bits: 1 "A", 3 "A and B"
 
@@ -38,6 +50,7 @@ BEGIN
   EDITTEXT 210, 100, 165, 80, 12
   LISTBOX 213, 200, 10, 80, 40, LBS_MULTIPLESEL | LBS_NOTIFY
   EDITTEXT 214, 100, 150, 80, 12
+  CONTROL "", 217, "VornDlgObjects.HeaderDisplay", 0, 200, 60, 80, 20
 END
 )";
 
@@ -57,6 +70,7 @@ CActXParInfo* ValuesMap(int* count, BOOL copy) {
       CActXParInfo(kFakeLoopCurrent, "Loop current", kLoopEdit, "%d mA", 0x71, FALSE, 0),
       CActXParInfo(kOverlapping, "Overlapping", kOverlapList, "", 0x71, FALSE, 0),
       CActXParInfo(kFakeUpperRange, "Upper range", kUpperEdit, "%.3f", 0x71, FALSE, 0),
+      CActXParInfo(kFakeDistance, "Header distance", kHeader, "%.2f m", 0x71, FALSE, 0),
       CActXParInfo(),
   };
   if (!copy) {
@@ -119,6 +133,9 @@ Variant TextOf(const char16_t* text) {
 class ValuesTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+    AtlAxWinInit();
     fake = FakeUiDtm::Create();
     FakeParameter overlapping;
     overlapping.id = kOverlapping;
@@ -147,7 +164,11 @@ class ValuesTest : public ::testing::Test {
     ui->UninitializeUI(&done);
     fake->DetachAll();
     DestroyWindow(dialog);
+    ui = nullptr;
+    fake = nullptr;
     vkr::ui::PumpUntilIdle();
+    vkr::frame::RevokeOutsideControls();
+    CoUninitialize();
     SetLocales(1033);
   }
   void Open(ULONG dialogType, EDtmState state) {
@@ -327,6 +348,35 @@ TEST_F(ValuesTest, ProgramWritesAreNoInputAndAlwaysClearTheUpdateFlag) {
   for (const std::string& entry : ui->log) EXPECT_EQ(entry.find("dirty"), std::string::npos) << entry;
 }
 
+// A hosted value control takes and gives the value itself, learns the language once, and is asked
+// to take the focus when its entry holds refused input.
+TEST_F(ValuesTest, AHostedValueControlIsServedThroughItsOwnInterface) {
+  Open(0x2 | 0x8, dsCONFIGURED);
+  ComPtr<IUnknown> header;
+  ASSERT_EQ(ui->GetHostedControl(kHeader, IID_IUnknown, header.PutVoid()), S_OK);
+  ULONG index = 0;
+  while (ui->ParameterTable()[index].m_nCtrlId != kHeader) ++index;
+  EXPECT_EQ(ui->SetControlValue(static_cast<LONG>(index), Of(VT_R8, 7.25)), S_OK);
+  Variant back;
+  EXPECT_EQ(ui->GetControlValue(index, &back), S_OK);
+  EXPECT_TRUE(SameValue(back, Of(VT_R8, 7.25)));
+  EXPECT_EQ(ui->FillControlChoices(index), S_OK);
+  EXPECT_EQ(ui->FillControlChoices(index), S_OK);
+  ui->ParameterTable()[index].m_nState = 0x5;
+  EXPECT_EQ(ui->SetFocusToControl(), S_OK);  // the control did not take the focus
+
+  std::vector<std::string> calls = vkr::frame::RecordedCalls(header.Get());
+  auto count = [&calls](std::string_view start) {
+    return std::count_if(calls.begin(), calls.end(), [&](const std::string& c) { return c.rfind(start, 0) == 0; });
+  };
+  EXPECT_EQ(count("SetLanguage 1033"), 1);
+  EXPECT_EQ(count("SetValue 2002 R8 12.500"), count("SetValue 2002") - 1);  // what the DTM holds, then 7.25
+  EXPECT_EQ(count("SetValue 2002 R8 7.250"), 1);
+  EXPECT_EQ(count("GetValue 2002"), 1);
+  EXPECT_EQ(count("SelectValue 1"), 1);
+  EXPECT_EQ(Shown(kDistanceEdit), "12.50 m");  // the window control of the same parameter
+}
+
 // Where the two descriptions of these operations disagree, the decisions taken.
 TEST_F(ValuesTest, DecisionsOnConflictingDescriptions) {
   Open(0x2 | 0x8, dsCONFIGURED);
@@ -357,6 +407,99 @@ TEST_F(ValuesTest, DecisionsOnConflictingDescriptions) {
   // Equal values answer S_FALSE, different ones S_OK.
   EXPECT_EQ(ui->ConvertValue(Of(VT_I4, 5), Of(VT_I4, 5)), S_FALSE);
   EXPECT_EQ(ui->ConvertValue(Of(VT_I4, 5), Of(VT_I2, 5)), S_OK);
+}
+
+}  // namespace
+}  // namespace vkr::test::ui
+
+namespace vkr::test::ui {
+namespace {
+
+// The real DTM as its module makes it, online through the stand-in frame's channel to the simulated
+// transmitter, with the test user interface on it.
+class ValuesWithRealDtm : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    ASSERT_EQ(classes.Register(), S_OK);
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(DllGetClassObject(CLSID_VornExampleDtm, IID_IClassFactory, factory.PutVoid()), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, dtm.PutVoid()), S_OK);
+    ASSERT_EQ(dtm->QueryInterface(IDtm::iid, idtm.PutVoid()), S_OK);
+    ASSERT_EQ(MakeObject<vkr::frame::FrameContainer>(&frame), S_OK);
+    ASSERT_EQ(MakeObject<vkr::frame::FrameChannel>(&channel), S_OK);
+    channel->fdt121 = true;
+    device = channel->devices.front();
+    ComPtr<IDtm2> idtm2;
+    ComPtr<IPersistStreamInit> persist;
+    ASSERT_EQ(dtm->QueryInterface(IDtm2::iid, idtm2.PutVoid()), S_OK);
+    ASSERT_EQ(dtm->QueryInterface(IPersistStreamInit::iid, persist.PutVoid()), S_OK);
+    VARIANT_BOOL result = VARIANT_FALSE;
+    ASSERT_EQ(persist->InitNew(), S_OK);
+    ASSERT_EQ(idtm2->Environment2(Bstr(vkr::frame::kSystemTag), frame.Get(), Bstr(vkr::frame::kFrameVersion), &result), S_OK);
+    ASSERT_EQ(idtm->InitNew(Bstr(vkr::frame::kDeviceType), &result), S_OK);
+    ASSERT_EQ(idtm->Config(Bstr(vkr::frame::kUserInformation), &result), S_OK);
+    ASSERT_EQ(idtm->SetCommunication(channel.Get(), &result), S_OK);
+  }
+  void TearDown() override {
+    if (idtm) {
+      VARIANT_BOOL result = VARIANT_FALSE;
+      if (DtmState(dtm.Get()) == dsONLINE && idtm->PrepareToReleaseCommunication(&result) == S_OK)
+        vkr::test::PumpUntil([&] { return DtmState(dtm.Get()) == dsCOMMUNICATIONSET; }, 20000);
+      if (DtmState(dtm.Get()) == dsCOMMUNICATIONSET) idtm->ReleaseCommunication(&result);
+      idtm->PrepareToRelease(&result);
+    }
+    idtm = nullptr;
+    dtm = nullptr;
+    classes.Revoke();
+    channel = nullptr;
+    frame = nullptr;
+    vkr::test::DrainQueue();
+    CoUninitialize();
+    vkr::platform::SetSystemDefaultLocale(1033);
+    vkr::platform::SetUserDefaultLocale(1033);
+  }
+
+  vkr::test::ModuleClasses classes;
+  ComPtr<IUnknown> dtm;
+  ComPtr<IDtm> idtm;
+  ComPtr<ComObject<vkr::frame::FrameContainer>> frame;
+  ComPtr<ComObject<vkr::frame::FrameChannel>> channel;
+  std::shared_ptr<vkr::frame::SimulatedDevice> device;
+};
+
+// In de-DE, a value read from the transmitter shows with a decimal comma, and a damping typed with
+// one reaches the transmitter as the float it means when the field is left.
+TEST_F(ValuesWithRealDtm, ATypedValueInTheLocalesFormReachesTheTransmitter) {
+  vkr::platform::SetSystemDefaultLocale(1031);
+  vkr::platform::SetUserDefaultLocale(1031);
+  device->config.damping = 0.75f;  // the data set holds 0, the typed value will be 2.5
+  ASSERT_EQ(GoOnline(dtm.Get()), S_OK);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return DtmState(dtm.Get()) == dsONLINE; }, 20000));
+
+  vkr::test::TestUserInterfaceHost host;
+  CTestUserInterface* ui = host.Ui();
+  ui->SetDialogType(0x4 | 0x8);
+  ui->ExecuteCommand(UI4(9988), I4(2));
+  ASSERT_EQ(host.Open(dtm.Get()), S_OK);
+  ui->ApplyOnlineAccess(TRUE);
+  // The loop current read from the transmitter (command 3), with the decimal comma.
+  std::string current = std::to_string(std::lround(device->LoopCurrent() * 1000.0f));
+  current.insert(current.size() - 3, ",");
+  EXPECT_EQ(host.Text(vkr::test::kTestCurrentValueText), current);
+
+  vkr::ui::Click(host.Item(vkr::test::kTestDampingEdit));
+  SendMessageA(host.Item(vkr::test::kTestDampingEdit), EM_SETSEL, 0, -1);
+  vkr::ui::TypeText(host.Item(vkr::test::kTestDampingEdit), "2,5");
+  vkr::ui::Click(host.Item(vkr::test::kTestUpperRangeEdit));
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return device->config.damping == 2.5f; }, 20000)) << device->config.damping;
+  // Command 34 carried the damping alone, as the IEEE float 2.5 in big-endian order.
+  const vkr::frame::SimulatedDevice::Received* write = nullptr;
+  for (const auto& r : device->received)
+    if (r.command == 34) write = &r;
+  ASSERT_NE(write, nullptr);
+  EXPECT_EQ(write->request, (vkr::frame::Bytes{0x40, 0x20, 0x00, 0x00}));
+  EXPECT_EQ(ui->Entry(vkr::test::kEntryDamping).m_nState & 0x4, 0u);
 }
 
 }  // namespace
