@@ -271,6 +271,9 @@ TEST(AccessTest, ApplyingWritesEachChangedEntryWhereItBelongs) {
       {"a failed write ends the writes, not the audit trail", 0x4 | 0x8, 0,
        [](Dialog& d) { d.fake->FailCall("WriteDeviceParameterEx", E_ACCESSDENIED); }, E_ACCESSDENIED,
        {"DtmMessage 52 -1", "WriteDeviceParameterEx 1022", "DtmMessage 52 0"}},
+      {"a write the device did not take does not stop the others", 0x4 | 0x8, 0,
+       [](Dialog& d) { d.fake->FailCall("WriteDeviceParameterEx", S_FALSE); }, S_OK,
+       {"DtmMessage 52 -1", "WriteDeviceParameterEx 1022", "ValidateAndSetParameter 1026", "DtmMessage 52 0"}},
       {"nothing changed", 0x4 | 0x8, 0,
        [](Dialog& d) {
          d.ui->Entry(kEntryDamping).m_nState &= ~0x2UL;
