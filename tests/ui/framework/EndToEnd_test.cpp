@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "communication/CMyConnection.h"
 #include "frame/FrameChannel.h"
@@ -189,6 +190,44 @@ TEST_F(UserInterfaceEndToEnd, ATypedValueIsValidatedAndWrittenToTheTransmitter) 
   EXPECT_EQ(wire::ToHex(device->config.tagDescriptorDate),
             wire::ToHex(TagDescriptorDate("PAGE-1", "DATASET DESC", 7, 8, 109)));
   EXPECT_TRUE(ui->errors.empty()) << vkr::Utf16ToUtf8(ui->errors.front());
+}
+
+// Applying the dialog's changes and asking for cyclic reading, against the real DTM: the DTM takes
+// the audit-trail messages around the writes, the changed tag reaches the transmitter (the other
+// members from the data set, as a blocking write takes them) and the apply button goes off; a new
+// update rate makes the DTM ask the dialog, by the key it was opened under, for its cyclic
+// parameters and start, change and stop their reading on its thread.
+TEST_F(UserInterfaceEndToEnd, ApplyAndUpdateRatesReachTheDtm) {
+  device->config.tagDescriptorDate = TagDescriptorDate("OLDTAG", "OLD DESCRIPT", 3, 4, 101);
+  VARIANT_BOOL read = VARIANT_FALSE;
+  ASSERT_EQ(handler->ReadDeviceParameterEx(vkr::UI4(kTestTagId), &read), S_OK);
+  OpenDialog();
+  ui->m_bstrSystemTag = vkr::Bstr(u"e2e");
+  ASSERT_EQ(dtm->Broadcast(vkr::UI4(kBroadcastUserLevel), vkr::UI4(8)), S_OK);
+  ASSERT_EQ(dtm->Broadcast(vkr::UI4(kBroadcastLockState), vkr::BoolVariant(true)), S_OK);
+  SetDataSet(kDescriptorId, Text(u"DATASET DESC"));
+  SetDataSet(kDayId, Byte(7));
+  SetDataSet(kMonthId, Byte(8));
+  SetDataSet(kYearId, Byte(109));
+
+  Type(kTestTagEdit, "APPLY-1");
+  EXPECT_EQ(ui->Entry(kEntryTag).m_nState & 0x2, 0x2u) << "the typed tag is no change";
+  ui->applyButtonChanges.clear();
+  ASSERT_EQ(ui->ApplyParameterChanges(), S_OK);
+  Settle();
+  EXPECT_EQ(wire::ToHex(device->config.tagDescriptorDate),
+            wire::ToHex(TagDescriptorDate("APPLY-1", "DATASET DESC", 7, 8, 109)));
+  EXPECT_EQ(ui->applyButtonChanges, std::vector<BOOL>{FALSE});
+  EXPECT_TRUE(ui->errors.empty()) << vkr::Utf16ToUtf8(ui->errors.front());
+
+  journal.Clear();
+  ASSERT_EQ(ui->ChangeUpdateRate(kTestDampingId, 500), S_OK);
+  EXPECT_EQ(journal.With("job "), (std::vector<std::string>{"job 6 id 1022 rate 500", "job 6 id 1048 rate 1000"}));
+  journal.Clear();
+  ASSERT_EQ(ui->ChangeUpdateRate(kTestDampingId, 250), S_OK);
+  ASSERT_EQ(ui->ChangeUpdateRate(kTestDampingId, 250), S_OK);
+  ASSERT_EQ(ui->ChangeUpdateRate(kTestCurrentValueId, 0), S_OK);
+  EXPECT_EQ(journal.With("job "), (std::vector<std::string>{"job 8 id 1022 rate 250", "job 7 id 1048 rate 1000"}));
 }
 
 }  // namespace
