@@ -65,6 +65,20 @@ class CTestRangePage : public CovFDT_PropertyPageImpl {
   bool LoadPageString(UINT id, std::u16string* text) override;
 };
 
+// Routes the thread's key messages to a page's TranslateAccelerator while it lives, as a page
+// frame does: a key the page answers S_OK for is consumed.
+class PageKeyRouter {
+ public:
+  explicit PageKeyRouter(IPropertyPage* page);
+  ~PageKeyRouter();
+  PageKeyRouter(const PageKeyRouter&) = delete;
+  PageKeyRouter& operator=(const PageKeyRouter&) = delete;
+
+ private:
+  vkr::ComPtr<IPropertyPage> m_page;
+  UINT_PTR m_cookie = 0;
+};
+
 // The two classes registered in this process (CoRegisterClassObject) and their user type names in
 // the registry (HKCR\CLSID\{...}), as a module's registration would leave them; revoked at the end.
 class TestPropertyPageClasses {

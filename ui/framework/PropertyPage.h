@@ -95,6 +95,8 @@ class CovFDT_BasePropertyPageImpl : public CovFDT_BaseActiveXImpl,
   // ---- IovFdtActiveXInfo ----
   // Information item 1 is the function call the page was started with (S_FALSE before Init).
   HRESULT SetInfo(VARIANT id, VARIANT* value) override;
+  // Remembers the control as the page's focus window, then the base's snapshot.
+  HRESULT OnControlSetFocus(UINT code, UINT controlId, HWND control) override;
 
   // ---- The page's own operations ----
   // The keyboard rules inside the page: TRUE when the key was handled. *state 1: the key must not
@@ -130,8 +132,6 @@ class CovFDT_BasePropertyPageImpl : public CovFDT_BaseActiveXImpl,
   // The text of string resource id of the page class; false when there is none.
   virtual bool LoadPageString(UINT id, std::u16string* text);
 
-  // The created object's deleting destructors reach the whole object through any base.
-
  protected:
   // Interfaces of the page on top of the base's; the page-frame interface goes to the site.
   void* FindInterface(REFIID riid) override;
@@ -144,6 +144,8 @@ class CovFDT_BasePropertyPageImpl : public CovFDT_BaseActiveXImpl,
   // instance id, and its undoing.
   HRESULT Announce(IUnknown* dtm);
   void WithdrawAnnouncement(IUnknown* dtm);
+  // Escape: the control gets back the value (and its entry the state) it had when it got the focus.
+  void RestoreFocusSnapshot(HWND control);
 
   SPropertyPageClass m_class;
   vkr::Bstr m_bstrInstanceId;        // the page's own id; null when no UUID could be made
