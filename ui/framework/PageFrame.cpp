@@ -20,17 +20,17 @@ VARIANT I2(SHORT n) {
 }
 
 bool IsOwnerDrawn(HWND button) {
-  return (static_cast<DWORD>(GetWindowLongW(button, GWL_STYLE)) & BS_TYPEMASK) == BS_OWNERDRAW;
+  return (static_cast<DWORD>(::GetWindowLongW(button, GWL_STYLE)) & BS_TYPEMASK) == BS_OWNERDRAW;
 }
 
 bool HasDefaultLook(HWND button) {
-  return (static_cast<DWORD>(GetWindowLongW(button, GWL_STYLE)) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+  return (static_cast<DWORD>(::GetWindowLongW(button, GWL_STYLE)) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
 }
 
 // The whole subtree below `root`, depth first, for a control by id.
 HWND FindDescendant(HWND root, int id) {
-  for (HWND child = GetWindow(root, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-    if (GetDlgCtrlID(child) == id) return child;
+  for (HWND child = ::GetWindow(root, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    if (::GetDlgCtrlID(child) == id) return child;
     if (HWND found = FindDescendant(child, id)) return found;
   }
   return nullptr;
@@ -104,7 +104,7 @@ HRESULT CovFDT_BasePPFrameImpl::SetFrameOption(LONG value) {
 
 HRESULT CovFDT_BasePPFrameImpl::SetCaption(BSTR text) {
   m_bstrCaption = vkr::Bstr(vkr::View(text));
-  if (m_hWnd) SetWindowTextW(m_hWnd, m_bstrCaption.Get() ? m_bstrCaption.Get() : u"");
+  if (m_hWnd) ::SetWindowTextW(m_hWnd, m_bstrCaption.Get() ? m_bstrCaption.Get() : u"");
   return S_OK;
 }
 
@@ -126,7 +126,7 @@ HRESULT CovFDT_BasePPFrameImpl::EnableButton(ULONG index, BOOL enable) {
   HWND button = nullptr;
   HRESULT hr = GetButtonWindow(index, &button);
   if (FAILED(hr)) return hr;
-  if (button) EnableWindow(button, enable);
+  if (button) ::EnableWindow(button, enable);
   return S_OK;
 }
 
@@ -134,7 +134,7 @@ HRESULT CovFDT_BasePPFrameImpl::ShowButton(ULONG index, LONG show) {
   HWND button = nullptr;
   HRESULT hr = GetButtonWindow(index, &button);
   if (FAILED(hr)) return hr;
-  if (button) ShowWindow(button, show > 0 ? SW_SHOW : SW_HIDE);
+  if (button) ::ShowWindow(button, show > 0 ? SW_SHOW : SW_HIDE);
   return S_OK;
 }
 
@@ -142,7 +142,7 @@ HRESULT CovFDT_BasePPFrameImpl::SetButtonText(ULONG index, LPCWSTR text) {
   HWND button = nullptr;
   HRESULT hr = GetButtonWindow(index, &button);
   if (FAILED(hr)) return hr;
-  if (button && text) SetWindowTextW(button, text);
+  if (button && text) ::SetWindowTextW(button, text);
   return S_OK;
 }
 
@@ -172,31 +172,31 @@ HRESULT CovFDT_BasePPFrameImpl::TranslateAccelerator(MSG* message) {
   const bool keyboard = m >= WM_KEYFIRST && m <= 0x109;
   const bool mouse = m >= 0x200 && m <= 0x20E;
   if ((!keyboard && !mouse) || !m_hWnd) return S_FALSE;
-  HWND focus = GetFocus();
-  if (!focus || (focus != m_hWnd && !IsChild(m_hWnd, focus))) return S_FALSE;
+  HWND focus = ::GetFocus();
+  if (!focus || (focus != m_hWnd && !::IsChild(m_hWnd, focus))) return S_FALSE;
   if (m == WM_KEYDOWN && message->wParam == VK_TAB) {
     SetDefaultButton(TRUE);
     HWND selector = FrameControl(kFrameSelector);
     if (!selector) selector = FrameControl(kFramePageArea);
-    const bool shift = GetKeyState(VK_SHIFT) < 0;
-    if (GetKeyState(VK_CONTROL) < 0) {
+    const bool shift = ::GetKeyState(VK_SHIFT) < 0;
+    if (::GetKeyState(VK_CONTROL) < 0) {
       // The tab variant: the selection moves one tab, without wrapping round.
       if (selector && vkr::ui::ClassName(selector) == "SysTabControl32") {
-        const LRESULT current = SendMessageW(selector, TCM_GETCURSEL, 0, 0);
-        const LRESULT count = SendMessageW(selector, TCM_GETITEMCOUNT, 0, 0);
-        if (shift && current > 0) SendMessageW(selector, TCM_SETCURFOCUS, static_cast<WPARAM>(current - 1), 0);
-        if (!shift && current + 1 < count) SendMessageW(selector, TCM_SETCURFOCUS, static_cast<WPARAM>(current + 1), 0);
+        const LRESULT current = ::SendMessageW(selector, TCM_GETCURSEL, 0, 0);
+        const LRESULT count = ::SendMessageW(selector, TCM_GETITEMCOUNT, 0, 0);
+        if (shift && current > 0) ::SendMessageW(selector, TCM_SETCURFOCUS, static_cast<WPARAM>(current - 1), 0);
+        if (!shift && current + 1 < count) ::SendMessageW(selector, TCM_SETCURFOCUS, static_cast<WPARAM>(current + 1), 0);
       }
     } else if (selector) {
-      SetFocus(shift ? selector : GetNextDlgTabItem(m_hWnd, selector, FALSE));
+      ::SetFocus(shift ? selector : ::GetNextDlgTabItem(m_hWnd, selector, FALSE));
     }
     return S_OK;
   }
   if (m == WM_KEYDOWN && message->wParam == VK_RETURN) {
     for (int index = kFrameOk; index <= kFrameHelp; ++index) {
       HWND button = FrameControl(index);
-      if (!button || !IsWindowVisible(button) || !HasDefaultLook(button)) continue;
-      SendMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(m_anControlIds[static_cast<std::size_t>(index)], BN_CLICKED),
+      if (!button || !::IsWindowVisible(button) || !HasDefaultLook(button)) continue;
+      ::SendMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(m_anControlIds[static_cast<std::size_t>(index)], BN_CLICKED),
                    reinterpret_cast<LPARAM>(button));
       return S_OK;
     }
@@ -350,7 +350,7 @@ void CovFDT_BasePPFrameImpl::SelectPageInSelector(LONG index) {
   HWND selector = FrameControl(kFrameSelector);
   if (!selector) selector = FrameControl(kFramePageArea);
   if (selector && vkr::ui::ClassName(selector) == "SysTabControl32")
-    SendMessageW(selector, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
+    ::SendMessageW(selector, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
 void CovFDT_BasePPFrameImpl::DetachPages() {
@@ -405,7 +405,7 @@ HWND CovFDT_BasePPFrameImpl::FrameControl(int index) const {
 }
 
 bool CovFDT_BasePPFrameImpl::IsUsableButton(HWND button) const {
-  return button && IsWindowVisible(button) && IsWindowEnabled(button);
+  return button && ::IsWindowVisible(button) && ::IsWindowEnabled(button);
 }
 
 HRESULT CovFDT_BasePPFrameImpl::SetDefaultButton(BOOL forward) {
@@ -414,14 +414,14 @@ HRESULT CovFDT_BasePPFrameImpl::SetDefaultButton(BOOL forward) {
   if (!forward) std::reverse(buttons.begin(), buttons.end());
   for (HWND button : buttons) {
     if (!button) continue;
-    RedrawWindow(button, nullptr, nullptr, RDW_INVALIDATE);
+    ::RedrawWindow(button, nullptr, nullptr, RDW_INVALIDATE);
     if (IsUsableButton(button) && HasDefaultLook(button) && !IsOwnerDrawn(button))
-      SendMessageW(button, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+      ::SendMessageW(button, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
   }
   for (HWND button : buttons) {
     if (!IsUsableButton(button) || IsOwnerDrawn(button)) continue;
-    SendMessageW(button, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
-    RedrawWindow(button, nullptr, nullptr, RDW_INVALIDATE);
+    ::SendMessageW(button, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+    ::RedrawWindow(button, nullptr, nullptr, RDW_INVALIDATE);
     break;
   }
   return S_OK;
@@ -431,7 +431,7 @@ HRESULT CovFDT_BasePPFrameImpl::FocusFirstButton() {
   for (int index = kFrameOk; index <= kFrameHelp; ++index) {
     HWND button = FrameControl(index);
     if (!IsUsableButton(button)) continue;
-    SetFocus(button);
+    ::SetFocus(button);
     return S_OK;
   }
   return S_FALSE;
@@ -445,7 +445,7 @@ HRESULT CovFDT_BasePPFrameImpl::ExecuteCommand(VARIANT command, VARIANT argument
   if (FAILED(hr)) return hr;
   if (id == kCommandLanguage) {
     RebuildPageSelector();
-    if (m_hWnd) RedrawWindow(m_hWnd, nullptr, nullptr, kRedrawFrame);
+    if (m_hWnd) ::RedrawWindow(m_hWnd, nullptr, nullptr, kRedrawFrame);
     CheckCyclicUpdate();
   }
   return CovFDT_IDtmActiveXControlImpl::ExecuteCommand(command, argument);
@@ -462,7 +462,7 @@ HRESULT CovFDT_BasePPFrameImpl::InitializeUI(IUnknown* client, VARIANT_BOOL* ok)
     if (client) SetClientObject(client);
   }
   if (HWND area = FrameControl(kFramePageArea))
-    SetWindowLongW(area, GWL_EXSTYLE, GetWindowLongW(area, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
+    ::SetWindowLongW(area, GWL_EXSTYLE, ::GetWindowLongW(area, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
 
   bool pageStarted = false;
   HRESULT chain = SUCCEEDED(hr) ? CreatePages() : hr;
@@ -498,7 +498,7 @@ HRESULT CovFDT_BasePPFrameImpl::InitializeUI(IUnknown* client, VARIANT_BOOL* ok)
   SetDefaultButton(TRUE);
   FocusFirstButton();
   EnableButton(2, FALSE);
-  if (m_hWnd) RedrawWindow(m_hWnd, nullptr, nullptr, kRedrawFrame);
+  if (m_hWnd) ::RedrawWindow(m_hWnd, nullptr, nullptr, kRedrawFrame);
   return hr;
 }
 
@@ -598,7 +598,7 @@ LRESULT CovFDT_BasePPFrameImpl::FrameCancel() {
     vkr::Bstr text, caption;
     GetFrameMessageText(kToolkitApplyChanges, text.Put());
     GetFrameMessageText(kToolkitWarning, caption.Put());
-    const int answer = MessageBoxW(m_hWnd, text.Get() ? text.Get() : u"", caption.Get() ? caption.Get() : u"",
+    const int answer = ::MessageBoxW(m_hWnd, text.Get() ? text.Get() : u"", caption.Get() ? caption.Get() : u"",
                                    kApplyQuestionStyle);
     if (answer == IDCANCEL) {
       m_bClosing = 0;
@@ -608,7 +608,7 @@ LRESULT CovFDT_BasePPFrameImpl::FrameCancel() {
     if (answer == IDYES) return FAILED(FrameOK()) ? kCancelKeptOpen : 0;
   }
   if (HWND cancel = FrameControl(kFrameCancel))
-    SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(cancel), TRUE);
+    ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(cancel), TRUE);
   DetachPages();
   if (!m_bNoClosePost) PostCloseRequest();
   return 0;
@@ -617,8 +617,8 @@ LRESULT CovFDT_BasePPFrameImpl::FrameCancel() {
 HRESULT CovFDT_BasePPFrameImpl::FrameApply() {
   HWND apply = FrameControl(kFrameApply);
   if (!IsUsableButton(apply)) return S_OK;
-  SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(apply), TRUE);
-  if (GetFocus() != apply) return S_OK;
+  ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(apply), TRUE);
+  if (::GetFocus() != apply) return S_OK;
   if (m_nApplyOption) {
     HRESULT hr = ApplyParameterChanges();
     if (FAILED(hr)) return hr;
@@ -627,21 +627,21 @@ HRESULT CovFDT_BasePPFrameImpl::FrameApply() {
     hr = ApplyPages(&failed);
     SendDtmMessage(kFrameAuditTrailMessage, I2(0));
     if (FAILED(hr)) {
-      EnableWindow(apply, TRUE);
+      ::EnableWindow(apply, TRUE);
       return hr;
     }
   }
-  if (GetKeyState(VK_RETURN) >= 0) {
+  if (::GetKeyState(VK_RETURN) >= 0) {
     if (HWND area = FrameControl(kFramePageArea)) {
-      const WPARAM focusCommand = MAKEWPARAM(GetDlgCtrlID(m_hWnd), kPageFocusNotification);
-      for (HWND child = GetWindow(area, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        SendMessageW(child, WM_COMMAND, focusCommand, reinterpret_cast<LPARAM>(m_hWnd));
-      if (!GetFocus()) SetFocus(area);
+      const WPARAM focusCommand = MAKEWPARAM(::GetDlgCtrlID(m_hWnd), kPageFocusNotification);
+      for (HWND child = ::GetWindow(area, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+        ::SendMessageW(child, WM_COMMAND, focusCommand, reinterpret_cast<LPARAM>(m_hWnd));
+      if (!::GetFocus()) ::SetFocus(area);
     }
   }
-  if (GetFocus() == apply) SendMessageW(m_hWnd, WM_NEXTDLGCTL, 0, FALSE);
-  EnableWindow(apply, FALSE);
-  if (!IsOwnerDrawn(apply)) SendMessageW(apply, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+  if (::GetFocus() == apply) ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, 0, FALSE);
+  ::EnableWindow(apply, FALSE);
+  if (!IsOwnerDrawn(apply)) ::SendMessageW(apply, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
   return S_OK;
 }
 
@@ -651,11 +651,11 @@ HRESULT CovFDT_BasePPFrameImpl::FrameHelp() {
 
 HRESULT CovFDT_BasePPFrameImpl::BroadcastFocusCommand(int childId) {
   HWND child = GetDlgItem(childId);
-  if (!child || !IsWindowVisible(child) || !IsWindowEnabled(child)) return S_FALSE;
-  SendMessageW(child, WM_HELP, 0, 0);
-  const WPARAM focusCommand = MAKEWPARAM(GetDlgCtrlID(m_hWnd), kPageFocusNotification);
-  for (HWND page = GetWindow(child, GW_CHILD); page; page = GetWindow(page, GW_HWNDNEXT))
-    SendMessageW(page, WM_COMMAND, focusCommand, reinterpret_cast<LPARAM>(m_hWnd));
+  if (!child || !::IsWindowVisible(child) || !::IsWindowEnabled(child)) return S_FALSE;
+  ::SendMessageW(child, WM_HELP, 0, 0);
+  const WPARAM focusCommand = MAKEWPARAM(::GetDlgCtrlID(m_hWnd), kPageFocusNotification);
+  for (HWND page = ::GetWindow(child, GW_CHILD); page; page = ::GetWindow(page, GW_HWNDNEXT))
+    ::SendMessageW(page, WM_COMMAND, focusCommand, reinterpret_cast<LPARAM>(m_hWnd));
   return S_OK;
 }
 
@@ -713,12 +713,12 @@ BOOL CovFDT_BasePPFrameImpl::ProcessWindowMessage(HWND window, UINT message, WPA
     if (selector && header->hwndFrom == selector && vkr::ui::ClassName(selector) == "SysTabControl32") {
       if (header->code == TCN_SELCHANGING) {
         // The page keeps the change from happening when it keeps the focus.
-        SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(selector), TRUE);
-        *result = GetFocus() == selector ? FALSE : TRUE;
+        ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(selector), TRUE);
+        *result = ::GetFocus() == selector ? FALSE : TRUE;
         return TRUE;
       }
       if (header->code == TCN_SELCHANGE) {
-        const LRESULT index = SendMessageW(selector, TCM_GETCURSEL, 0, 0);
+        const LRESULT index = ::SendMessageW(selector, TCM_GETCURSEL, 0, 0);
         if (index >= 0 && InitializePage(static_cast<ULONG>(index), true)) {
           ShowPage(static_cast<ULONG>(index));
           SetDefaultButton(TRUE);

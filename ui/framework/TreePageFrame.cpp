@@ -27,12 +27,12 @@ LPARAM ItemData(HWND tree, HTREEITEM item) {
   TVITEMA data{};
   data.mask = TVIF_PARAM | TVIF_HANDLE;
   data.hItem = item;
-  if (!SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&data))) return -1;
+  if (!::SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&data))) return -1;
   return data.lParam;
 }
 
 HTREEITEM NextItem(HWND tree, WPARAM relation, HTREEITEM item) {
-  return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
+  return reinterpret_cast<HTREEITEM>(::SendMessageA(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
 }
 
 void SetBold(HWND tree, HTREEITEM item, bool bold) {
@@ -42,7 +42,7 @@ void SetBold(HWND tree, HTREEITEM item, bool bold) {
   state.hItem = item;
   state.state = bold ? TVIS_BOLD : 0;
   state.stateMask = TVIS_BOLD;
-  SendMessageA(tree, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&state));
+  ::SendMessageA(tree, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&state));
 }
 
 HTREEITEM InsertItem(HWND tree, HTREEITEM parent, const std::string& text, LONG data) {
@@ -54,7 +54,7 @@ HTREEITEM InsertItem(HWND tree, HTREEITEM parent, const std::string& text, LONG 
   insert.item.lParam = data;
   insert.item.state = TVIS_EXPANDED;
   insert.item.stateMask = TVIS_EXPANDED;
-  return reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+  return reinterpret_cast<HTREEITEM>(::SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
 }
 
 std::string TitleText(const PROPPAGEINFO& info) { return vkr::Utf16ToUtf8(vkr::View(info.pszTitle)); }
@@ -90,7 +90,7 @@ HRESULT CovFDT_TreePPFrameImpl::InitializeUI(IUnknown* client, VARIANT_BOOL* ok)
   if (FAILED(hr)) return hr;
   HWND tree = TreeWindow();
   if (!tree) return E_FAIL;
-  if (m_nFirstItem) SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(m_nFirstItem));
+  if (m_nFirstItem) ::SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(m_nFirstItem));
   return hr;
 }
 
@@ -108,9 +108,9 @@ HRESULT CovFDT_TreePPFrameImpl::LayoutPages() {
   }
   if (m_bAutoSize) {
     RECT frame{};
-    GetWindowRect(m_hWnd, &frame);
-    SetWindowPos(area, nullptr, 0, 0, largest.cx, largest.cy, SWP_NOMOVE | SWP_NOZORDER);
-    SetWindowPos(m_hWnd, nullptr, 0, 0, largest.cx + m_nMarginX, largest.cy + m_nMarginY, SWP_NOMOVE | SWP_NOZORDER);
+    ::GetWindowRect(m_hWnd, &frame);
+    ::SetWindowPos(area, nullptr, 0, 0, largest.cx, largest.cy, SWP_NOMOVE | SWP_NOZORDER);
+    ::SetWindowPos(m_hWnd, nullptr, 0, 0, largest.cx + m_nMarginX, largest.cy + m_nMarginY, SWP_NOMOVE | SWP_NOZORDER);
   }
   return S_OK;
 }
@@ -124,7 +124,7 @@ HRESULT CovFDT_TreePPFrameImpl::RebuildPageTree(HWND tree) {
   if (!dtm || !tree) return S_OK;
   const LONG current = CurrentPageIndex();
   m_bSuppressSelChange = 1;
-  SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+  ::SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
   HTREEITEM currentItem = nullptr;
   for (ULONG i = 0; i < m_nPageCount; ++i) {
     if (!m_ppPages[i] || !IsPageShown(dtm, static_cast<int>(i))) continue;
@@ -135,7 +135,7 @@ HRESULT CovFDT_TreePPFrameImpl::RebuildPageTree(HWND tree) {
   m_bSuppressSelChange = 0;
   HTREEITEM select = currentItem ? currentItem : NextItem(tree, TVGN_ROOT, nullptr);
   if (!m_nFirstItem) m_nFirstItem = NextItem(tree, TVGN_ROOT, nullptr);
-  if (select) SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(select));
+  if (select) ::SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(select));
   return S_OK;
 }
 
@@ -156,7 +156,7 @@ HTREEITEM CovFDT_TreePPFrameImpl::InsertTreeItem(HWND tree, HTREEITEM parent, co
     item.mask = TVIF_PARAM | TVIF_HANDLE;
     item.hItem = existing;
     item.lParam = data;
-    SendMessageA(tree, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+    ::SendMessageA(tree, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&item));
     return existing;
   }
   return InsertItem(tree, parent, text, data);
@@ -172,7 +172,7 @@ HTREEITEM CovFDT_TreePPFrameImpl::FindChildItem(HWND tree, HTREEITEM parent, con
     item.hItem = child;
     item.pszText = text.data();
     item.cchTextMax = kTreeTextCapacity;
-    if (SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)) && name == text.data()) return child;
+    if (::SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)) && name == text.data()) return child;
   }
   return nullptr;
 }
@@ -184,7 +184,7 @@ LONG CovFDT_TreePPFrameImpl::FindTreeItem(HWND tree) {
     const LPARAM data = ItemData(tree, item);
     if (data >= 0) {
       // The page below a group becomes the selection once the current message is done.
-      if (item != selected) PostMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+      if (item != selected) ::PostMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
       return static_cast<LONG>(data);
     }
     item = NextItem(tree, TVGN_CHILD, item);
@@ -207,7 +207,7 @@ void CovFDT_TreePPFrameImpl::SelectPageInSelector(LONG index) {
   HWND tree = TreeWindow();
   if (!tree) return;
   if (HTREEITEM item = FindItemByData(tree, TVI_ROOT, index))
-    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+    ::SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
 }
 
 void CovFDT_TreePPFrameImpl::ChangePage(LONG data) {
@@ -238,7 +238,7 @@ BOOL CovFDT_TreePPFrameImpl::ProcessWindowMessage(HWND window, UINT message, WPA
           ChangePage(notify->itemNew.hItem ? static_cast<LONG>(ItemData(tree, notify->itemNew.hItem)) : -1);
           SetBold(tree, notify->itemNew.hItem, true);
           for (int index = kFrameOk; index <= kFrameHelp; ++index)
-            if (HWND button = FrameControl(index)) RedrawWindow(button, nullptr, nullptr, RDW_INVALIDATE);
+            if (HWND button = FrameControl(index)) ::RedrawWindow(button, nullptr, nullptr, RDW_INVALIDATE);
         }
         *result = 0;
         return TRUE;
@@ -267,11 +267,11 @@ HRESULT CovFDT_WtlTreePPFrameImpl::FinalConstruct() {
 
 void CovFDT_WtlTreePPFrameImpl::CreateFrameWindows() {
   RECT frame{};
-  GetWindowRect(m_hWnd, &frame);
+  ::GetWindowRect(m_hWnd, &frame);
   RECT whole{0, 0, frame.right - frame.left, frame.bottom - frame.top};
   m_wndVertSplitter.Create(m_hWnd, &whole, nullptr, kSplitterStyle, WS_EX_CONTROLPARENT);
   m_wndHorSplitter.Create(m_wndVertSplitter.m_hWnd, &whole, nullptr, kSplitterStyle, WS_EX_CONTROLPARENT);
-  m_hTree = CreateWindowExA(WS_EX_CLIENTEDGE, "SysTreeView32", "", kTreeStyle, 0, 0, 0, 0, m_wndVertSplitter.m_hWnd,
+  m_hTree = ::CreateWindowExA(WS_EX_CLIENTEDGE, "SysTreeView32", "", kTreeStyle, 0, 0, 0, 0, m_wndVertSplitter.m_hWnd,
                             reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kPageTreeId)), nullptr, nullptr);
   m_wndVertSplitter.m_cxySplitBar = kVertSplitterBar;
   m_wndVertSplitter.m_bFullDrag = false;
@@ -282,8 +282,8 @@ void CovFDT_WtlTreePPFrameImpl::CreateFrameWindows() {
   m_wndHorSplitter.SetSplitterExtendedStyle(SPLIT_NONINTERACTIVE);
   m_hStatusCtl = ::GetDlgItem(m_hWnd, static_cast<int>(kFrameStatusId));
   m_hHeaderCtl = ::GetDlgItem(m_hWnd, static_cast<int>(kFrameHeaderId));
-  if (m_hStatusCtl) SetWindowLongW(m_hStatusCtl, GWL_ID, static_cast<LONG>(kFrameStatusId));
-  if (m_hHeaderCtl) SetWindowLongW(m_hHeaderCtl, GWL_ID, static_cast<LONG>(kFrameHeaderId));
+  if (m_hStatusCtl) ::SetWindowLongW(m_hStatusCtl, GWL_ID, static_cast<LONG>(kFrameStatusId));
+  if (m_hHeaderCtl) ::SetWindowLongW(m_hHeaderCtl, GWL_ID, static_cast<LONG>(kFrameHeaderId));
   m_anControlIds[kFramePageArea] = CPageFrameHorSplitter::kPageAreaId;
   m_anControlIds[kFrameSelector] = kPageTreeId;
   UpdateLayout();
@@ -292,11 +292,11 @@ void CovFDT_WtlTreePPFrameImpl::CreateFrameWindows() {
 void CovFDT_WtlTreePPFrameImpl::UpdateLayout() {
   if (!m_hWnd) return;
   RECT client{};
-  GetClientRect(m_hWnd, &client);
+  ::GetClientRect(m_hWnd, &client);
   const int width = client.right - client.left;
   const int height = client.bottom - client.top;
-  if (m_hStatusCtl) MoveWindow(m_hStatusCtl, 0, height - kStatusHeight, width, kStatusHeight, TRUE);
-  if (m_hHeaderCtl) MoveWindow(m_hHeaderCtl, 0, 0, width, kHeaderHeight, TRUE);
+  if (m_hStatusCtl) ::MoveWindow(m_hStatusCtl, 0, height - kStatusHeight, width, kStatusHeight, TRUE);
+  if (m_hHeaderCtl) ::MoveWindow(m_hHeaderCtl, 0, 0, width, kHeaderHeight, TRUE);
   std::array<HWND, 4> buttons{};
   int count = 0;
   for (int index = kFrameOk; index <= kFrameHelp; ++index)
@@ -305,13 +305,13 @@ void CovFDT_WtlTreePPFrameImpl::UpdateLayout() {
   const int first = std::max(7, (width - count * kButtonPitch + 9) / 2 + 7);
   for (int i = 0; i < count; ++i) {
     HWND button = buttons[static_cast<std::size_t>(i)];
-    MoveWindow(button, first + i * kButtonPitch, height - kButtonsFromBottom, kButtonWidth, kButtonHeight, TRUE);
-    ShowWindow(button, height >= kButtonsFromBottom ? SW_SHOW : SW_HIDE);
+    ::MoveWindow(button, first + i * kButtonPitch, height - kButtonsFromBottom, kButtonWidth, kButtonHeight, TRUE);
+    ::ShowWindow(button, height >= kButtonsFromBottom ? SW_SHOW : SW_HIDE);
   }
   if (m_wndVertSplitter.m_hWnd) {
     // A frame smaller than its header and buttons leaves the splitter no room, never less.
     const RECT splitter = PageFrameSplitterRect(width, height);
-    MoveWindow(m_wndVertSplitter.m_hWnd, splitter.left, splitter.top, splitter.right - splitter.left,
+    ::MoveWindow(m_wndVertSplitter.m_hWnd, splitter.left, splitter.top, splitter.right - splitter.left,
                splitter.bottom - splitter.top, TRUE);
   }
 }
@@ -329,24 +329,24 @@ void CovFDT_WtlTreePPFrameImpl::OnPageShown(ULONG index) {
 
 bool CovFDT_WtlTreePPFrameImpl::IsInPageArea(HWND window) const {
   HWND area = FrameControl(kFramePageArea);
-  return area && window && (window == area || IsChild(area, window));
+  return area && window && (window == area || ::IsChild(area, window));
 }
 
 HRESULT CovFDT_WtlTreePPFrameImpl::TranslateAccelerator(MSG* message) {
   if (!message) return E_POINTER;
   if (message->message == WM_KEYDOWN && message->wParam == VK_TAB && m_hWnd) {
-    HWND focus = GetFocus();
-    if (!focus || (focus != m_hWnd && !IsChild(m_hWnd, focus))) return S_FALSE;
+    HWND focus = ::GetFocus();
+    if (!focus || (focus != m_hWnd && !::IsChild(m_hWnd, focus))) return S_FALSE;
     SetDefaultButton(TRUE);
     HWND target = nullptr;
-    if (GetKeyState(VK_SHIFT) < 0) {
+    if (::GetKeyState(VK_SHIFT) < 0) {
       target = TreeWindow();
     } else {
       for (int index = kFrameOk; index <= kFrameHelp && !target; ++index)
         if (IsUsableButton(FrameControl(index))) target = FrameControl(index);
-      if (!target) target = GetNextDlgTabItem(m_hWnd, FrameControl(kFramePageArea), FALSE);
+      if (!target) target = ::GetNextDlgTabItem(m_hWnd, FrameControl(kFramePageArea), FALSE);
     }
-    if (target) SetFocus(target);
+    if (target) ::SetFocus(target);
     return S_OK;
   }
   return CovFDT_TreePPFrameImpl::TranslateAccelerator(message);
@@ -360,12 +360,12 @@ HRESULT CovFDT_WtlTreePPFrameImpl::OnMessageMediatorEvent(MSG* message) {
     return S_FALSE;
   }
   if (m < WM_KEYFIRST || m > 0x109 || m == WM_KEYUP) return S_FALSE;
-  HWND focus = GetFocus();
-  if (!focus || (focus != m_hWnd && !IsChild(m_hWnd, focus))) return S_FALSE;
-  auto dialogManager = [&]() { return IsDialogMessageW(m_hWnd, message) ? S_OK : S_FALSE; };
+  HWND focus = ::GetFocus();
+  if (!focus || (focus != m_hWnd && !::IsChild(m_hWnd, focus))) return S_FALSE;
+  auto dialogManager = [&]() { return ::IsDialogMessageW(m_hWnd, message) ? S_OK : S_FALSE; };
   auto pageDecides = [&]() { return m_pCurrentPage ? m_pCurrentPage->TranslateAccelerator(message) : S_FALSE; };
 
-  if ((GetKeyState(VK_MENU) < 0 || m == WM_CHAR) && pageDecides() == S_OK) return S_OK;
+  if ((::GetKeyState(VK_MENU) < 0 || m == WM_CHAR) && pageDecides() == S_OK) return S_OK;
   if (m != WM_KEYDOWN) return S_FALSE;
   const WPARAM key = message->wParam;
   if (key < VK_CANCEL || key > VK_DOWN) return dialogManager();
@@ -376,7 +376,7 @@ HRESULT CovFDT_WtlTreePPFrameImpl::OnMessageMediatorEvent(MSG* message) {
     return dialogManager();
   }
   if (key == VK_TAB) {
-    if (GetKeyState(VK_CONTROL) < 0 && TranslateAccelerator(message) == S_OK) return S_OK;
+    if (::GetKeyState(VK_CONTROL) < 0 && TranslateAccelerator(message) == S_OK) return S_OK;
     HWND forward = nullptr, backward = nullptr;
     for (int index = kFrameOk; index <= kFrameHelp; ++index) {
       HWND button = FrameControl(index);
@@ -385,17 +385,17 @@ HRESULT CovFDT_WtlTreePPFrameImpl::OnMessageMediatorEvent(MSG* message) {
       backward = button;
     }
     HWND area = FrameControl(kFramePageArea);
-    if (!forward) forward = GetNextDlgTabItem(m_hWnd, area, FALSE);
-    if (!backward) backward = GetNextDlgTabItem(m_hWnd, area, TRUE);
+    if (!forward) forward = ::GetNextDlgTabItem(m_hWnd, area, FALSE);
+    if (!backward) backward = ::GetNextDlgTabItem(m_hWnd, area, TRUE);
     HWND tree = TreeWindow();
-    const bool shift = GetKeyState(VK_SHIFT) < 0;
+    const bool shift = ::GetKeyState(VK_SHIFT) < 0;
     if (!shift && focus == backward && tree) {
-      SetFocus(tree);
+      ::SetFocus(tree);
       SetDefaultButton(TRUE);
       return S_OK;
     }
     if (shift && focus == tree && backward) {
-      SetFocus(backward);
+      ::SetFocus(backward);
       SetDefaultButton(FALSE);
       return S_OK;
     }
@@ -416,9 +416,9 @@ HRESULT CovFDT_WtlTreePPFrameImpl::OnMessageMediatorEvent(MSG* message) {
     }
     for (int index = kFrameOk; index <= kFrameHelp; ++index) {
       HWND button = FrameControl(index);
-      if (!button || !IsWindowVisible(button)) continue;
-      if ((static_cast<DWORD>(GetWindowLongW(button, GWL_STYLE)) & BS_TYPEMASK) != BS_DEFPUSHBUTTON) continue;
-      SendMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(m_anControlIds[static_cast<std::size_t>(index)], BN_CLICKED),
+      if (!button || !::IsWindowVisible(button)) continue;
+      if ((static_cast<DWORD>(::GetWindowLongW(button, GWL_STYLE)) & BS_TYPEMASK) != BS_DEFPUSHBUTTON) continue;
+      ::SendMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(m_anControlIds[static_cast<std::size_t>(index)], BN_CLICKED),
                    reinterpret_cast<LPARAM>(button));
       return S_OK;
     }
