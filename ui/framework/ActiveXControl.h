@@ -75,6 +75,9 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
 
   HRESULT InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) override;
   HRESULT UninitializeUI(VARIANT_BOOL* ok) override;
+  // Information 1 is the function call the control was opened with (the function container asks
+  // for it when the control registers); the rest as the base answers.
+  HRESULT SetInfo(VARIANT id, VARIANT* value) override;
 
   // "fdtAdjustSetValue" 1 ... "fdtMainOperation" 13 (case matters); E_FAIL and *id unchanged for
   // any other text.
@@ -124,8 +127,6 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
   HRESULT ReadFunctionDetails(IDtm* dtm);
   // Chooses the dialog type by the application id.
   HRESULT ChooseDialogType();
-  // Hands every hosted parameter display its DTM binding (InitializeUI) and lets it go again.
-  HRESULT BindHostedControls();
   // The start of an online dialog while the DTM is offline: every entry from the DTM's parameter
   // information, nothing read from the device.
   HRESULT StartWithoutDevice();
