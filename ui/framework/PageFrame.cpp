@@ -511,6 +511,11 @@ HRESULT CovFDT_BasePPFrameImpl::UninitializeUI(VARIANT_BOOL* mayClose) {
     *mayClose = VARIANT_FALSE;
     return S_FALSE;
   }
+  ReleasePages();
+  return CovFDT_IDtmActiveXControlImpl::UninitializeUI(mayClose);
+}
+
+void CovFDT_BasePPFrameImpl::ReleasePages() {
   if (m_pMediator) {
     if (m_bMediatorStarted) m_pMediator->Stop();
     m_bMediatorStarted = false;
@@ -534,7 +539,13 @@ HRESULT CovFDT_BasePPFrameImpl::UninitializeUI(VARIANT_BOOL* mayClose) {
     m_vbPageActivated[i] = false;
   }
   m_pMediator = nullptr;
-  return CovFDT_IDtmActiveXControlImpl::UninitializeUI(mayClose);
+}
+
+HRESULT CovFDT_BasePPFrameImpl::InPlaceDeactivate() {
+  // A frame let go without being asked (the host closing everything) must still let go of its
+  // pages and the mediator: both hold the frame.
+  ReleasePages();
+  return CovFDT_IDtmActiveXControlImpl::InPlaceDeactivate();
 }
 
 HRESULT CovFDT_BasePPFrameImpl::OnLanguageCommand(VARIANT) {

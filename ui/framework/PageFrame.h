@@ -122,6 +122,9 @@ class CovFDT_BasePPFrameImpl : public CovFDT_IDtmActiveXControlImpl,
   // Hands every hosted display control the DTM's translation interface.
   HRESULT OnLanguageCommand(VARIANT argument) override;
 
+  // The window goes: the pages and the mediator are let go as at the end of UninitializeUI.
+  HRESULT InPlaceDeactivate() override;
+
   // IOleObject::GetExtent: with auto-size the largest page plus the margins.
   HRESULT GetExtent(DWORD aspect, SIZEL* size) override;
 
@@ -191,6 +194,8 @@ class CovFDT_BasePPFrameImpl : public CovFDT_IDtmActiveXControlImpl,
   HRESULT ApplyPages(LONG* failed);
   // Activates page `index` as a hidden child of the page area at its own size (once).
   HRESULT ActivatePage(ULONG index);
+  // Stops the mediator, tells every started page to release, detaches and deactivates the pages.
+  void ReleasePages();
   // Releases the page objects, their information and the flags (destruction, or a failed creation).
   void FreePages();
   bool IsUsableButton(HWND button) const;

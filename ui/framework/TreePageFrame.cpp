@@ -216,7 +216,11 @@ void CovFDT_TreePPFrameImpl::ChangePage(LONG data) {
   const ULONG index = static_cast<ULONG>(data);
   // Nothing is shown before the first page change.
   if (m_pCurrentPage) m_pCurrentPage->Show(SW_HIDE);
-  if (!InitializePage(index, true)) return;
+  if (!InitializePage(index, true)) {
+    // Nothing is shown now, so nothing is current.
+    m_pCurrentPage = nullptr;
+    return;
+  }
   m_pCurrentPage = m_ppPages[index];
   m_pCurrentPage->Show(SW_SHOW);
   OnPageShown(index);

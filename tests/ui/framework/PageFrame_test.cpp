@@ -7,17 +7,32 @@
 #include <string>
 #include <vector>
 
+#include "communication/CMyConnection.h"
 #include "frame/ActiveXHost.h"
+#include "frame/FrameChannel.h"
+#include "frame/FrameContainer.h"
 #include "frame/controls/OutsideControls.h"
-#include "tests/support/fake_ui_dtm.h"
+#include "tests/support/comm_client_fakes.h"
 #include "tests/support/test_page_frame.h"
+#include "tests/support/threading.h"
 
 namespace {
 
 using namespace vkr::test;
-using vkr::test::ui::FakeUiDtm;
-
 constexpr UINT kCloseRequest = 0x1600;
+// The DTM's offline parameterization function.
+constexpr LONG kOfflineFunction = 5;
+
+// The real DTM, naming the tests' page frame for every function.
+class FrameDtm : public CommDtm {
+ public:
+  HRESULT GetActiveXGuid(BSTR, BSTR* classId) override {
+    OLECHAR text[40] = {};
+    StringFromGUID2(CLSID_TestPageFrame, text, 40);
+    *classId = SysAllocString(text);
+    return S_OK;
+  }
+};
 
 // An object that only counts its references and answers IUnknown.
 struct CountedObject : IUnknown {
@@ -61,19 +76,47 @@ class PageFrame : public testing::Test {
     SetTestFrameAskApply(true);
     for (char name : {'A', 'B', 'C', 'D'}) SetPageScript(name, Script(std::string(1, name).c_str()));
     vkr::ui::ClearMessageBoxRecord();
-    dtm = FakeUiDtm::Create();
+    ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CMyConnection>>(&factory), S_OK);
+    ASSERT_EQ(CoRegisterClassObject(CLSID_MyConnection, static_cast<IClassFactory*>(factory.Get()),
+                                    CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    ASSERT_EQ(vkr::MakeObject<FakeDtmThread>(&thread), S_OK);
+    thread->journal = &journal;
+    ASSERT_EQ(vkr::MakeObject<vkr::frame::FrameContainer>(&container), S_OK);
+    ASSERT_EQ(vkr::MakeObject<FrameDtm>(&dtm), S_OK);
+    dtm->SetThread(thread.Get());
+    dtm->SetSchemaPath(vkr::Utf8ToUtf16(VKR_FRAME_SCHEMA_DIR).c_str());
+    ASSERT_EQ(dtm->InitializeSchemaCache(vkr::Bstr(vkr::Utf8ToUtf16(VKR_FRAME_SCHEMA_DIR))), S_OK);
+    dtm->SetContainer(static_cast<IFdtContainer*>(container.Get()));
+    container->dtm = static_cast<IDtm*>(dtm.Get());
+    ASSERT_EQ(vkr::MakeObject<vkr::frame::FrameChannel>(&channel), S_OK);
+    ASSERT_EQ(static_cast<IovFdtCommunicationClient4*>(dtm.Get())->SetCommunication(channel.Get()), S_OK);
+    // Configured and offline: the DTM answers its function list.
+    dtm->ForceState(dsCONFIGURED);
   }
   void TearDown() override {
-    host.CloseAll();
-    dtm->DetachAll();
+    // The release road first (a question about unapplied pages answered No), then whatever is left.
+    while (IsOpen()) {
+      invokeId = container->activeX.OpenControls().back().invokeId;
+      vkr::ui::SetMessageBoxScript({{IDNO, nullptr}});
+      if (!Close()) break;
+    }
+    container->activeX.CloseAll();
     vkr::ui::PumpUntilIdle();
+    EXPECT_EQ(CTestPageFrame::liveCount, 0) << "a frame was kept after the host let it go";
+    EXPECT_EQ(LivePages(), 0) << "a page was kept after its frame went";
+    dtm->DropChannel();
+    container->dtm = nullptr;
+    dtm->SetContainer(nullptr);
     dtm = nullptr;
-    EXPECT_EQ(CTestPageFrame::liveCount, 0);
-    EXPECT_EQ(LivePages(), 0);
+    container = nullptr;
+    channel = nullptr;
+    CoRevokeClassObject(cookie);
     vkr::ui::ClearMessageBoxRecord();
     RevokeScriptedPages();
     RevokeTestPageFrame();
     vkr::frame::RevokeOutsideControls();
+    DrainQueue();
     CoUninitialize();
   }
 
@@ -81,22 +124,23 @@ class PageFrame : public testing::Test {
   CTestPageFrame* Open(std::vector<CLSID> pages) {
     SetTestFramePages(std::move(pages));
     VARIANT_BOOL opened = VARIANT_FALSE;
-    const vkr::Bstr call(vkr::frame::FunctionCallDocument(7));
-    EXPECT_EQ(host.OpenClass(DtmUnknown(), CLSID_TestPageFrame, call, &opened), S_OK);
+    const vkr::Bstr call(vkr::frame::FunctionCallDocument(kOfflineFunction));
+    EXPECT_EQ(container->OpenActiveXControl(vkr::Bstr(u"tag"), call, &opened), S_OK);
     vkr::ui::PumpUntilIdle();
-    if (!opened || host.OpenControls().empty()) return nullptr;
-    invokeId = host.OpenControls().back().invokeId;
-    return AsTestPageFrame(host.OpenControls().back().control.Get());
+    for (auto& r : container->activeX.record) printf("rec %s\n", r.c_str());
+    if (!opened || container->activeX.OpenControls().empty()) return nullptr;
+    invokeId = container->activeX.OpenControls().back().invokeId;
+    return AsTestPageFrame(container->activeX.OpenControls().back().control.Get());
   }
   // The frame host's close, as the frame or the DTM asks for it; true when the frame went.
   bool Close() {
     VARIANT_BOOL closed = VARIANT_FALSE;
-    EXPECT_TRUE(SUCCEEDED(host.Close(vkr::Bstr(vkr::Utf8ToUtf16(invokeId)), &closed)));
+    EXPECT_TRUE(SUCCEEDED(container->CloseActiveXControl(vkr::Bstr(vkr::Utf8ToUtf16(invokeId)), &closed)));
     vkr::ui::PumpUntilIdle();
     return closed != VARIANT_FALSE;
   }
-  bool IsOpen() const { return !host.OpenControls().empty(); }
-  IUnknown* DtmUnknown() const { return static_cast<IovFdtBaseDTM*>(dtm.Get()); }
+  bool IsOpen() const { return !container->activeX.OpenControls().empty(); }
+  IUnknown* DtmUnknown() const { return static_cast<IDtm*>(dtm.Get()); }
 
   static bool ClosePosted(HWND window) {
     MSG msg{};
@@ -114,8 +158,13 @@ class PageFrame : public testing::Test {
     return item.lParam;
   }
 
-  vkr::frame::ActiveXHost host;
-  vkr::ComPtr<vkr::ComObject<FakeUiDtm>> dtm;
+  vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CMyConnection>>> factory;
+  DWORD cookie = 0;
+  Journal journal;
+  vkr::ComPtr<vkr::ComObject<FakeDtmThread>> thread;
+  vkr::ComPtr<vkr::ComObject<vkr::frame::FrameChannel>> channel;
+  vkr::ComPtr<vkr::ComObject<vkr::frame::FrameContainer>> container;
+  vkr::ComPtr<vkr::ComObject<FrameDtm>> dtm;
   std::string invokeId;
 };
 
@@ -285,10 +334,10 @@ TEST_F(PageFrame, ASmallFrameGivesTheSplitterNoRoomAndHidesTheButtons) {
 // A page that refuses its start on its first selection leaves nothing shown; choosing another page
 // then shows it (with no page current before), and the refused page starts when chosen again.
 TEST_F(PageFrame, APageThatRefusesToStartLeavesNothingShownUntilTheNextChoice) {
-  PageScript('B').initResults = {false};
+  PageScript('B').initResults = {false, false};
   CTestPageFrame* frame = Open({ScriptedPageClass('A'), ScriptedPageClass('B'), ScriptedPageClass('C')});
   ASSERT_NE(frame, nullptr);
-  // At the start B refused and C was started; A is shown.
+  // At the start B refused and C started; A is shown.
   HWND tree = frame->TreeControl();
   EXPECT_TRUE(Shown('A'));
   ASSERT_TRUE(vkr::ui::SelectItem(tree, "B"));
