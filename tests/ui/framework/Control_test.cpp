@@ -5,6 +5,7 @@
 // close request, asks about unsaved changes, and lets everything go on every road out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,6 +69,15 @@ class ControlDtm : public CommDtm {
   bool brokenFunctionList = false;
   bool withoutParameterHandler = false;
   void SetUserLevel(ULONG level) { m_nUserLevel = level; }
+  // The DTM messages the user interfaces sent, in order.
+  std::vector<LONG> messages;
+  HRESULT DtmMessage(VARIANT id, VARIANT argument) override {
+    vkr::Variant number;
+    if (SUCCEEDED(VariantChangeType(&number, &id, 0, VT_I4))) messages.push_back(number.lVal);
+    // The transfer itself needs the DTM's thread, which this fixture does not run.
+    if (number.vt == VT_I4 && (number.lVal == 49 || number.lVal == 50)) return S_OK;
+    return CommDtm::DtmMessage(id, argument);
+  }
 
   HRESULT GetActiveXGuid(BSTR, BSTR* classId) override {
     OLECHAR text[40] = {};
@@ -389,5 +399,104 @@ TEST_F(ControlEndToEnd, OkWritesAndClosesOnlyWhenEveryEntryIsValid) {
   EXPECT_NE(frame->userMessages[0].find("Upload Parameters"), std::string::npos) << frame->userMessages[0];
   EXPECT_EQ(Count("prepare "), 1u);
   EXPECT_TRUE(frame->activeX.OpenControls().empty());
+}
+
+// Closing with changes applied asks the user, through the frame, whether they are to be taken
+// over: changes written to the transmitter ask to load them into the DTM, changes kept in the DTM
+// ask to store them to the device. Cancel keeps the control open and working; Yes sends the DTM
+// the upload or download before the control goes; No lets it go; an offline DTM never asks.
+TEST_F(ControlEndToEnd, UnsavedChangesAreAskedAboutOnTheWayOut) {
+  struct Row {
+    const char* what;
+    bool online;
+    const char* answer;
+    const char* tag;    // typed and applied (each row's own: the data set keeps the last)
+    const char* title;  // of the question; null: none asked
+    bool closes;
+    LONG message;  // DTM message sent on the way out, 0 none
+  };
+  const Row rows[] = {
+      {"device, cancel", true, "buttonCancel", "CHG-1", "Upload Parameters", false, 0},
+      {"device, yes", true, "buttonYes", "CHG-2", "Upload Parameters", true, 49},
+      {"device, no", true, "buttonNo", "CHG-3", "Upload Parameters", true, 0},
+      {"DTM only, yes", false, "buttonYes", "CHG-4", "Download Parameters", true, 50},
+      {"offline DTM", false, "buttonYes", "CHG-5", nullptr, true, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.online && dtm->State() != dsONLINE) GoOnline();
+    if (!row.online) dtm->ForceState(row.title ? dsCOMMUNICATIONSET : dsCONFIGURED);
+    CTestControl* control = Open(row.online ? kOnlineFunction : kOfflineFunction);
+    ASSERT_NE(control, nullptr);
+    ASSERT_EQ(dtm->Broadcast(vkr::UI4(kBroadcastUserLevel), vkr::UI4(8)), S_OK);
+    ASSERT_EQ(dtm->Broadcast(vkr::UI4(kBroadcastLockState), vkr::BoolVariant(true)), S_OK);
+    Type(control, kTestTagEdit, row.tag);
+    vkr::ui::Click(Item(control, kApplyButtonId));
+    vkr::ui::PumpUntilIdle();
+    Settle();
+    ASSERT_TRUE(control->m_bDeviceChanged || control->m_bDtmChanged) << "Apply changed nothing";
+    EXPECT_EQ(control->m_bDeviceChanged != 0, row.online);
+
+    frame->userMessages.clear();
+    frame->userAnswers.push_back(row.answer);
+    dtm->messages.clear();
+    frame->activeX.record.clear();
+    vkr::ui::Click(Item(control, IDCANCEL));
+    vkr::ui::PumpUntilIdle();
+    if (row.title) {
+      ASSERT_EQ(frame->userMessages.size(), 1u);
+      EXPECT_NE(frame->userMessages[0].find(row.title), std::string::npos) << frame->userMessages[0];
+    } else {
+      EXPECT_TRUE(frame->userMessages.empty()) << frame->userMessages[0];
+      frame->userAnswers.clear();
+    }
+    EXPECT_EQ(frame->activeX.OpenControls().empty(), row.closes);
+    const bool sent = std::find(dtm->messages.begin(), dtm->messages.end(), row.message) != dtm->messages.end();
+    if (row.message) {
+      EXPECT_TRUE(sent) << "message " << row.message << " not sent";
+    }
+    for (LONG m : {49, 50}) {
+      if (m != row.message) {
+        EXPECT_EQ(std::find(dtm->messages.begin(), dtm->messages.end(), m), dtm->messages.end()) << m;
+      }
+    }
+    if (!row.closes) {
+      // Still open and still taking the DTM's commands; the next close goes through.
+      EXPECT_NE(control->m_nAccessMode, 4);
+      EXPECT_EQ(control->ExecuteCommand(vkr::UI4(kBroadcastUserLevel), vkr::UI4(2)), S_OK);
+      frame->userAnswers.push_back("buttonNo");
+      vkr::ui::Click(Item(control, IDCANCEL));
+      vkr::ui::PumpUntilIdle();
+      EXPECT_TRUE(frame->activeX.OpenControls().empty());
+    }
+    vkr::ui::PumpUntilIdle();
+    EXPECT_EQ(CTestControl::liveCount, 0);
+  }
+}
+
+// The close request a control posts to its own window acts for that window's control, whatever
+// the message carries, and one still queued when the frame closed the control some other way is
+// dropped with the window.
+TEST_F(ControlEndToEnd, TheCloseRequestBelongsToItsWindow) {
+  GoOnline();
+  CTestControl* control = Open(kOnlineFunction);
+  ASSERT_NE(control, nullptr);
+  PostMessageW(control->ControlWindow(), kCloseRequestMessage, 0, static_cast<LPARAM>(0x5A5A5A50));
+  vkr::ui::PumpUntilIdle();
+  EXPECT_EQ(Count("prepare "), 1u);
+  EXPECT_TRUE(frame->activeX.OpenControls().empty());
+  EXPECT_EQ(CTestControl::liveCount, 0);
+
+  control = Open(kOnlineFunction);
+  ASSERT_NE(control, nullptr);
+  ASSERT_EQ(control->PostCloseRequest(), S_OK);
+  VARIANT_BOOL closed = VARIANT_FALSE;
+  ASSERT_EQ(host->CloseActiveXControl(vkr::Bstr(vkr::Utf8ToUtf16(frame->activeX.OpenControls().back().invokeId)),
+                                      &closed),
+            S_OK);
+  EXPECT_TRUE(closed);
+  vkr::ui::PumpUntilIdle();
+  EXPECT_EQ(Count("prepare "), 2u) << "the queued request of a closed control was acted on";
+  EXPECT_EQ(CTestControl::liveCount, 0);
 }
 }  // namespace
