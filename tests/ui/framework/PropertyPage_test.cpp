@@ -160,6 +160,8 @@ TEST_F(PropertyPage, TheRealFunctionContainerStartsAndFinishesThePage) {
   ASSERT_EQ(vkr::MakeObject<TestDtm>(&real), S_OK);
   vkr::ComPtr<vkr::ComObject<FakeDtmThread>> thread;
   ASSERT_EQ(vkr::MakeObject<FakeDtmThread>(&thread), S_OK);
+  Journal journal;
+  thread->journal = &journal;
   real->SetThread(thread.Get());
   real->ForceState(dsCONFIGURED);
   Create();
@@ -175,6 +177,7 @@ TEST_F(PropertyPage, TheRealFunctionContainerStartsAndFinishesThePage) {
   ASSERT_EQ(control->PrepareToRelease(&ready), S_OK);
   EXPECT_EQ(ready, VARIANT_TRUE);
   EXPECT_EQ(real->SetUserInterfaceInfo(vkr::Bstr(InstanceId()).Get(), 1, &info), E_FAIL) << "no longer open";
+  EXPECT_TRUE(journal.Has("job 22 bstr:" + vkr::Utf16ToUtf8(InstanceId()))) << "the frame hears the page closed";
   page->SetPageSite(nullptr);
   page->Deactivate();
   page = nullptr;
