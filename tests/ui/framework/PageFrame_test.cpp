@@ -127,7 +127,6 @@ class PageFrame : public testing::Test {
     const vkr::Bstr call(vkr::frame::FunctionCallDocument(kOfflineFunction));
     EXPECT_EQ(container->OpenActiveXControl(vkr::Bstr(u"tag"), call, &opened), S_OK);
     vkr::ui::PumpUntilIdle();
-    for (auto& r : container->activeX.record) printf("rec %s\n", r.c_str());
     if (!opened || container->activeX.OpenControls().empty()) return nullptr;
     invokeId = container->activeX.OpenControls().back().invokeId;
     return AsTestPageFrame(container->activeX.OpenControls().back().control.Get());
@@ -389,8 +388,46 @@ TEST_F(PageFrame, GroupTitlesMakeOneGroupItemAndTheGroupShowsNoPage) {
   EXPECT_TRUE(Shown('C')) << "a group shows no page";
 }
 
-// The keyboard between the tree and the buttons: Tab on the last button goes to the tree, Shift+Tab
-// on the tree to the last button; Enter outside the page presses the default button (OK).
+// Apply across pages: a page that reports itself dirty enables Apply; Apply applies the dirty pages
+// in order, and a page that fails is shown and selected with Apply enabled again.
+TEST_F(PageFrame, ApplyAppliesTheDirtyPagesInOrderAndStopsAtAFailingOne) {
+  struct Row {
+    const char* failing;
+    std::vector<std::string> applied;
+    LONG shown;
+    bool applyEnabledAfter;
+  };
+  const Row rows[] = {
+      {"", {"A Apply", "C Apply"}, 0, false},
+      {"C", {"A Apply", "C Apply"}, 2, true},
+      {"A", {"A Apply"}, 0, true},
+  };
+  for (const Row& row : rows) {
+    for (char name : {'A', 'B', 'C'}) SetPageScript(name, Script(std::string(1, name).c_str()));
+    if (*row.failing) PageScript(row.failing[0]).applyResult = E_FAIL;
+    CTestPageFrame* frame = Open({ScriptedPageClass('A'), ScriptedPageClass('B'), ScriptedPageClass('C')});
+    ASSERT_NE(frame, nullptr);
+    HWND apply = frame->GetDlgItem(static_cast<int>(kTestFrameApply));
+    EXPECT_FALSE(IsWindowEnabled(apply)) << row.failing;
+    MakePageDirty('A');
+    MakePageDirty('C');
+    EXPECT_TRUE(IsWindowEnabled(apply)) << row.failing;
+    PageLog().clear();
+    ASSERT_TRUE(vkr::ui::Click(apply));
+    std::vector<std::string> applied;
+    for (const std::string& entry : PageLog())
+      if (entry.find("Apply") != std::string::npos) applied.push_back(entry);
+    EXPECT_EQ(applied, row.applied) << row.failing;
+    EXPECT_EQ(SelectedData(frame->TreeControl()), row.shown) << row.failing;
+    EXPECT_EQ(IsWindowEnabled(apply) != FALSE, row.applyEnabledAfter) << row.failing;
+    EXPECT_TRUE(IsOpen()) << "Apply does not close";
+    vkr::ui::SetMessageBoxScript({{IDNO, nullptr}});
+    EXPECT_TRUE(Close()) << row.failing;
+  }
+}
+
+// The keyboard between the tree and the buttons: Shift+Tab on the tree goes to the last button, Tab
+// on the last button back to the tree; Enter outside the page presses the default button (OK).
 TEST_F(PageFrame, KeyboardMovesBetweenTreeAndButtonsAndEnterPressesOk) {
   CTestPageFrame* frame = Open({ScriptedPageClass('A'), ScriptedPageClass('B')});
   ASSERT_NE(frame, nullptr);
@@ -404,15 +441,15 @@ TEST_F(PageFrame, KeyboardMovesBetweenTreeAndButtonsAndEnterPressesOk) {
     HWND to;
   };
   const Step steps[] = {
-      {help, VK_TAB, 0, tree},
       {tree, VK_TAB, vkr::ui::kShift, help},
+      {help, VK_TAB, 0, tree},
   };
   for (const Step& step : steps) {
     SetFocus(step.from);
     vkr::ui::PressKey(step.key, step.modifiers);
     EXPECT_EQ(GetFocus(), step.to) << vkr::ui::WindowText(step.from) << " key " << step.key;
   }
-  SetFocus(tree);
+  // Back on the tree the default look is OK's again.
   EXPECT_EQ(GetWindowLongW(ok, GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
   vkr::ui::PressKey(VK_RETURN);
   EXPECT_EQ(Count("A SetPageSite null"), 1u) << "OK detached the pages";
