@@ -14,6 +14,7 @@
 #include "frame/controls/OutsideControls.h"
 #include "tests/support/comm_client_fakes.h"
 #include "tests/support/test_page_frame.h"
+#include "tests/support/test_property_page.h"
 #include "tests/support/threading.h"
 
 namespace {
@@ -454,6 +455,54 @@ TEST_F(PageFrame, KeyboardMovesBetweenTreeAndButtonsAndEnterPressesOk) {
   vkr::ui::PressKey(VK_RETURN);
   EXPECT_EQ(Count("A SetPageSite null"), 1u) << "OK detached the pages";
   EXPECT_TRUE(frame->IsClosing());
+}
+
+// The page layer's two test pages in the frame against the real DTM: the user edits a field on each
+// page, changing pages from the tree, and one Apply writes both into the DTM's data set.
+TEST_F(PageFrame, RealPagesEditedOnTwoPagesAreAppliedTogether) {
+  TestPropertyPageClasses classes;
+  ASSERT_EQ(classes.Register(), S_OK);
+  CTestPageFrame* frame = Open({kTestSettingsPageClsid, kTestRangePageClsid});
+  ASSERT_NE(frame, nullptr);
+  auto type = [&](UINT id, const char* text) {
+    HWND field = frame->GetDlgItem(static_cast<int>(id));
+    ASSERT_NE(field, nullptr) << id;
+    ASSERT_TRUE(vkr::ui::Click(field)) << id;
+    SendMessageA(field, EM_SETSEL, 0, -1);
+    SendMessageA(field, WM_CLEAR, 0, 0);
+    vkr::ui::TypeText(field, text);
+    vkr::ui::PressKey(VK_TAB);
+    vkr::ui::PumpUntilIdle();
+  };
+  type(kSettingsDampingEdit, "12.5");
+  ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), "Range"));
+  vkr::ui::PumpUntilIdle();
+  EXPECT_TRUE(IsWindowVisible(frame->GetDlgItem(static_cast<int>(kRangeUpperEdit))));
+  EXPECT_FALSE(IsWindowVisible(frame->GetDlgItem(static_cast<int>(kSettingsDampingEdit))));
+  type(kRangeUpperEdit, "7.250");
+  HWND apply = frame->GetDlgItem(static_cast<int>(kTestFrameApply));
+  EXPECT_TRUE(IsWindowEnabled(apply));
+  EXPECT_EQ(frame->Page(0)->IsPageDirty(), S_OK);
+  EXPECT_EQ(frame->Page(1)->IsPageDirty(), S_OK);
+  ASSERT_TRUE(vkr::ui::Click(apply));
+  vkr::ui::PumpUntilIdle();
+
+  vkr::ComPtr<IovFdtParameterHandler4> handler;
+  ASSERT_EQ(dtm->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid()), S_OK);
+  struct Row {
+    ULONG id;
+    double value;
+  };
+  for (const Row& row : {Row{1022, 12.5}, Row{1026, 7.25}}) {
+    vkr::Variant value;
+    ASSERT_EQ(handler->GetParameterValue(vkr::UI4(row.id), &value), S_OK) << row.id;
+    vkr::Variant number;
+    ASSERT_EQ(VariantChangeType(&number, &value, 0, VT_R8), S_OK) << row.id;
+    EXPECT_DOUBLE_EQ(number.dblVal, row.value) << row.id;
+  }
+  EXPECT_FALSE(IsWindowEnabled(apply));
+  EXPECT_EQ(frame->Page(0)->IsPageDirty(), S_FALSE);
+  EXPECT_EQ(frame->Page(1)->IsPageDirty(), S_FALSE);
 }
 
 }  // namespace
