@@ -428,7 +428,8 @@ TEST_F(PageFrame, ApplyAppliesTheDirtyPagesInOrderAndStopsAtAFailingOne) {
 }
 
 // The keyboard between the tree and the buttons: Shift+Tab on the tree goes to the last button, Tab
-// on the last button back to the tree; Enter outside the page presses the default button (OK).
+// on the last button back to the tree; Enter outside the page presses the default button (OK),
+// whose close request closes the frame in the frame host.
 TEST_F(PageFrame, KeyboardMovesBetweenTreeAndButtonsAndEnterPressesOk) {
   CTestPageFrame* frame = Open({ScriptedPageClass('A'), ScriptedPageClass('B')});
   ASSERT_NE(frame, nullptr);
@@ -453,8 +454,10 @@ TEST_F(PageFrame, KeyboardMovesBetweenTreeAndButtonsAndEnterPressesOk) {
   // Back on the tree the default look is OK's again.
   EXPECT_EQ(GetWindowLongW(ok, GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
   vkr::ui::PressKey(VK_RETURN);
+  vkr::ui::PumpUntilIdle();
   EXPECT_EQ(Count("A SetPageSite null"), 1u) << "OK detached the pages";
-  EXPECT_TRUE(frame->IsClosing());
+  EXPECT_FALSE(IsOpen()) << "the close request reached the frame host";
+  EXPECT_EQ(CTestPageFrame::liveCount, 0);
 }
 
 // The page layer's two test pages in the frame against the real DTM: the user edits a field on each
