@@ -51,6 +51,22 @@ LRESULT CDottedVertSplitter::OnCreate(UINT, WPARAM, LPARAM, BOOL& handled) {
 
 LRESULT CDottedVertSplitter::UpdateLayout(UINT, WPARAM wParam, LPARAM, BOOL&) {
   if (wParam != SIZE_MINIMIZED) SetSplitterRect();
+  PlaceDots();
+  return 0;
+}
+
+LRESULT CDottedVertSplitter::OnBarMoved(UINT message, WPARAM wParam, LPARAM lParam, BOOL& handled) {
+  const int before = m_xySplitterPos;
+  if (message == WM_MOUSEMOVE)
+    OnMouseMove(message, wParam, lParam, handled);
+  else
+    OnLButtonDoubleClick(message, wParam, lParam, handled);
+  handled = TRUE;
+  if (m_xySplitterPos != before) PlaceDots();
+  return 0;
+}
+
+void CDottedVertSplitter::PlaceDots() {
   const int h = m_rcSplitter.bottom - m_rcSplitter.top;
   const int x = m_rcSplitter.left + m_xySplitterPos + 1;
   const int c = m_rcSplitter.top + (h - 58) / 2;
@@ -63,7 +79,6 @@ LRESULT CDottedVertSplitter::UpdateLayout(UINT, WPARAM wParam, LPARAM, BOOL&) {
     ::SetWindowPos(m_hDot[i], nullptr, x, c + fromCentre * kDotSpacing, kDotSize, kDotSize,
                  SWP_NOZORDER | SWP_NOACTIVATE | (room >= needed ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
   }
-  return 0;
 }
 
 // ---- CPageFrameHorSplitter ----

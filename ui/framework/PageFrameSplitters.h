@@ -28,6 +28,8 @@ class CDottedVertSplitter : public CSplitterWindowImpl<CDottedVertSplitter, true
   BEGIN_MSG_MAP(CDottedVertSplitter)
     MESSAGE_HANDLER(WM_CREATE, OnCreate)
     MESSAGE_HANDLER(WM_SIZE, UpdateLayout)
+    MESSAGE_HANDLER(WM_MOUSEMOVE, OnBarMoved)
+    MESSAGE_HANDLER(WM_LBUTTONDBLCLK, OnBarMoved)
     CHAIN_MSG_MAP(Base)
   END_MSG_MAP()
 
@@ -36,6 +38,10 @@ class CDottedVertSplitter : public CSplitterWindowImpl<CDottedVertSplitter, true
   // Lays the panes out over the client area and places the dots beside the bar; dots that do not
   // fit the height are hidden.
   LRESULT UpdateLayout(UINT message, WPARAM wParam, LPARAM lParam, BOOL& handled);
+  // The user moved the bar (the splitter's own handling): the grip goes with it.
+  LRESULT OnBarMoved(UINT message, WPARAM wParam, LPARAM lParam, BOOL& handled);
+  // Places the dots beside the bar at its present position.
+  void PlaceDots();
 
   HWND m_hDot[5] = {nullptr, nullptr, nullptr, nullptr, nullptr};  // top to bottom
 };

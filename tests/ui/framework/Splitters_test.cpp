@@ -252,6 +252,14 @@ TEST_F(SplittersTest, GripDotsFollowTheHeight) {
       EXPECT_EQ(dot.bottom - dot.top, 3);
     }
   }
+
+  // The user drags the bar 50 pixels to the right: the tree widens and the grip goes along.
+  SendMessageW(vert_.m_hWnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(kTreeWidth + 2, 100));
+  SendMessageW(vert_.m_hWnd, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(kTreeWidth + 52, 100));
+  SendMessageW(vert_.m_hWnd, WM_LBUTTONUP, 0, MAKELPARAM(kTreeWidth + 52, 100));
+  EXPECT_EQ(vert_.GetSplitterPos(), kTreeWidth + 50);
+  EXPECT_EQ(Rect(tree_).right - Rect(tree_).left, kTreeWidth + 50);
+  for (HWND dot : vert_.m_hDot) EXPECT_EQ(Rect(dot).left - Rect(vert_.m_hWnd).left, kTreeWidth + 51);
 }
 
 // The generic frame layout's splitter rectangle: a frame smaller than the parts around the
