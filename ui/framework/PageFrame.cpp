@@ -455,7 +455,8 @@ HRESULT CovFDT_BasePPFrameImpl::InitializeUI(IUnknown* client, VARIANT_BOOL* ok)
   if (!ok) return E_INVALIDARG;
   HRESULT hr = CovFDT_IDtmActiveXControlImpl::InitializeUI(client, ok);
   if (FAILED(hr)) return hr;
-  if (*ok != VARIANT_FALSE) {
+  const bool controlStarted = *ok != VARIANT_FALSE;
+  if (controlStarted) {
     if (!m_pMediator)
       CoCreateInstance(CLSID_MessageMediator, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
                        IMessageMediator::iid, m_pMediator.PutVoid());
@@ -465,7 +466,7 @@ HRESULT CovFDT_BasePPFrameImpl::InitializeUI(IUnknown* client, VARIANT_BOOL* ok)
     ::SetWindowLongW(area, GWL_EXSTYLE, ::GetWindowLongW(area, GWL_EXSTYLE) | WS_EX_CONTROLPARENT);
 
   bool pageStarted = false;
-  HRESULT chain = SUCCEEDED(hr) ? CreatePages() : hr;
+  const HRESULT chain = controlStarted ? CreatePages() : E_FAIL;
   // A page that could not be made is left out (S_FALSE); the others still appear and work.
   if (SUCCEEDED(chain) && m_nPageCount > 0) {
     LayoutPages();

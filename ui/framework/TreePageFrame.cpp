@@ -450,8 +450,6 @@ BOOL CovFDT_WtlTreePPFrameImpl::ProcessWindowMessage(HWND window, UINT message, 
           position && !(position->flags & SWP_NOSIZE) && position->cy < kMinimumFrameHeight)
         position->cy = kMinimumFrameHeight;
       break;
-    case WM_NOTIFY:
-      break;
     default:
       break;
   }

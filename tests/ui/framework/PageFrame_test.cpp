@@ -14,6 +14,7 @@
 #include "frame/controls/OutsideControls.h"
 #include "tests/support/comm_client_fakes.h"
 #include "tests/support/test_page_frame.h"
+#include "tests/support/test_property_page.h"
 #include "tests/support/threading.h"
 
 namespace {
@@ -127,7 +128,6 @@ class PageFrame : public testing::Test {
     const vkr::Bstr call(vkr::frame::FunctionCallDocument(kOfflineFunction));
     EXPECT_EQ(container->OpenActiveXControl(vkr::Bstr(u"tag"), call, &opened), S_OK);
     vkr::ui::PumpUntilIdle();
-    for (auto& r : container->activeX.record) printf("rec %s\n", r.c_str());
     if (!opened || container->activeX.OpenControls().empty()) return nullptr;
     invokeId = container->activeX.OpenControls().back().invokeId;
     return AsTestPageFrame(container->activeX.OpenControls().back().control.Get());
@@ -389,8 +389,47 @@ TEST_F(PageFrame, GroupTitlesMakeOneGroupItemAndTheGroupShowsNoPage) {
   EXPECT_TRUE(Shown('C')) << "a group shows no page";
 }
 
-// The keyboard between the tree and the buttons: Tab on the last button goes to the tree, Shift+Tab
-// on the tree to the last button; Enter outside the page presses the default button (OK).
+// Apply across pages: a page that reports itself dirty enables Apply; Apply applies the dirty pages
+// in order, and a page that fails is shown and selected with Apply enabled again.
+TEST_F(PageFrame, ApplyAppliesTheDirtyPagesInOrderAndStopsAtAFailingOne) {
+  struct Row {
+    const char* failing;
+    std::vector<std::string> applied;
+    LONG shown;
+    bool applyEnabledAfter;
+  };
+  const Row rows[] = {
+      {"", {"A Apply", "C Apply"}, 0, false},
+      {"C", {"A Apply", "C Apply"}, 2, true},
+      {"A", {"A Apply"}, 0, true},
+  };
+  for (const Row& row : rows) {
+    for (char name : {'A', 'B', 'C'}) SetPageScript(name, Script(std::string(1, name).c_str()));
+    if (*row.failing) PageScript(row.failing[0]).applyResult = E_FAIL;
+    CTestPageFrame* frame = Open({ScriptedPageClass('A'), ScriptedPageClass('B'), ScriptedPageClass('C')});
+    ASSERT_NE(frame, nullptr);
+    HWND apply = frame->GetDlgItem(static_cast<int>(kTestFrameApply));
+    EXPECT_FALSE(IsWindowEnabled(apply)) << row.failing;
+    MakePageDirty('A');
+    MakePageDirty('C');
+    EXPECT_TRUE(IsWindowEnabled(apply)) << row.failing;
+    PageLog().clear();
+    ASSERT_TRUE(vkr::ui::Click(apply));
+    std::vector<std::string> applied;
+    for (const std::string& entry : PageLog())
+      if (entry.find("Apply") != std::string::npos) applied.push_back(entry);
+    EXPECT_EQ(applied, row.applied) << row.failing;
+    EXPECT_EQ(SelectedData(frame->TreeControl()), row.shown) << row.failing;
+    EXPECT_EQ(IsWindowEnabled(apply) != FALSE, row.applyEnabledAfter) << row.failing;
+    EXPECT_TRUE(IsOpen()) << "Apply does not close";
+    vkr::ui::SetMessageBoxScript({{IDNO, nullptr}});
+    EXPECT_TRUE(Close()) << row.failing;
+  }
+}
+
+// The keyboard between the tree and the buttons: Shift+Tab on the tree goes to the last button, Tab
+// on the last button back to the tree; Enter outside the page presses the default button (OK),
+// whose close request closes the frame in the frame host.
 TEST_F(PageFrame, KeyboardMovesBetweenTreeAndButtonsAndEnterPressesOk) {
   CTestPageFrame* frame = Open({ScriptedPageClass('A'), ScriptedPageClass('B')});
   ASSERT_NE(frame, nullptr);
@@ -404,19 +443,69 @@ TEST_F(PageFrame, KeyboardMovesBetweenTreeAndButtonsAndEnterPressesOk) {
     HWND to;
   };
   const Step steps[] = {
-      {help, VK_TAB, 0, tree},
       {tree, VK_TAB, vkr::ui::kShift, help},
+      {help, VK_TAB, 0, tree},
   };
   for (const Step& step : steps) {
     SetFocus(step.from);
     vkr::ui::PressKey(step.key, step.modifiers);
     EXPECT_EQ(GetFocus(), step.to) << vkr::ui::WindowText(step.from) << " key " << step.key;
   }
-  SetFocus(tree);
+  // Back on the tree the default look is OK's again.
   EXPECT_EQ(GetWindowLongW(ok, GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
   vkr::ui::PressKey(VK_RETURN);
+  vkr::ui::PumpUntilIdle();
   EXPECT_EQ(Count("A SetPageSite null"), 1u) << "OK detached the pages";
-  EXPECT_TRUE(frame->IsClosing());
+  EXPECT_FALSE(IsOpen()) << "the close request reached the frame host";
+  EXPECT_EQ(CTestPageFrame::liveCount, 0);
+}
+
+// The page layer's two test pages in the frame against the real DTM: the user edits a field on each
+// page, changing pages from the tree, and one Apply writes both into the DTM's data set.
+TEST_F(PageFrame, RealPagesEditedOnTwoPagesAreAppliedTogether) {
+  TestPropertyPageClasses classes;
+  ASSERT_EQ(classes.Register(), S_OK);
+  CTestPageFrame* frame = Open({kTestSettingsPageClsid, kTestRangePageClsid});
+  ASSERT_NE(frame, nullptr);
+  auto type = [&](UINT id, const char* text) {
+    HWND field = frame->GetDlgItem(static_cast<int>(id));
+    ASSERT_NE(field, nullptr) << id;
+    ASSERT_TRUE(vkr::ui::Click(field)) << id;
+    SendMessageA(field, EM_SETSEL, 0, -1);
+    SendMessageA(field, WM_CLEAR, 0, 0);
+    vkr::ui::TypeText(field, text);
+    vkr::ui::PressKey(VK_TAB);
+    vkr::ui::PumpUntilIdle();
+  };
+  type(kSettingsDampingEdit, "12.5");
+  ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), "Range"));
+  vkr::ui::PumpUntilIdle();
+  EXPECT_TRUE(IsWindowVisible(frame->GetDlgItem(static_cast<int>(kRangeUpperEdit))));
+  EXPECT_FALSE(IsWindowVisible(frame->GetDlgItem(static_cast<int>(kSettingsDampingEdit))));
+  type(kRangeUpperEdit, "7.250");
+  HWND apply = frame->GetDlgItem(static_cast<int>(kTestFrameApply));
+  EXPECT_TRUE(IsWindowEnabled(apply));
+  EXPECT_EQ(frame->Page(0)->IsPageDirty(), S_OK);
+  EXPECT_EQ(frame->Page(1)->IsPageDirty(), S_OK);
+  ASSERT_TRUE(vkr::ui::Click(apply));
+  vkr::ui::PumpUntilIdle();
+
+  vkr::ComPtr<IovFdtParameterHandler4> handler;
+  ASSERT_EQ(dtm->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid()), S_OK);
+  struct Row {
+    ULONG id;
+    double value;
+  };
+  for (const Row& row : {Row{1022, 12.5}, Row{1026, 7.25}}) {
+    vkr::Variant value;
+    ASSERT_EQ(handler->GetParameterValue(vkr::UI4(row.id), &value), S_OK) << row.id;
+    vkr::Variant number;
+    ASSERT_EQ(VariantChangeType(&number, &value, 0, VT_R8), S_OK) << row.id;
+    EXPECT_DOUBLE_EQ(number.dblVal, row.value) << row.id;
+  }
+  EXPECT_FALSE(IsWindowEnabled(apply));
+  EXPECT_EQ(frame->Page(0)->IsPageDirty(), S_FALSE);
+  EXPECT_EQ(frame->Page(1)->IsPageDirty(), S_FALSE);
 }
 
 }  // namespace
