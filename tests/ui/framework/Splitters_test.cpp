@@ -372,6 +372,13 @@ class PageAreaEndToEnd : public ::testing::Test {
     dtm_->ForceState(dsCONFIGURED);
   }
   void TearDown() override {
+    // The frame host's close, as the frame asks for it.
+    while (!container_->activeX.OpenControls().empty()) {
+      VARIANT_BOOL closed = VARIANT_FALSE;
+      const vkr::Bstr id(vkr::Utf8ToUtf16(container_->activeX.OpenControls().back().invokeId));
+      if (FAILED(container_->CloseActiveXControl(id, &closed)) || !closed) break;
+      vkr::ui::PumpUntilIdle();
+    }
     container_->activeX.CloseAll();
     vkr::ui::PumpUntilIdle();
     dtm_->DropChannel();
