@@ -220,8 +220,8 @@ class ControlEndToEnd : public testing::Test {
 // Opened by the frame for the DTM's online parameterization while the DTM is online: the control
 // registers with the function container (which asks it for its cyclic parameters by the frame's
 // invoke id), reads the transmitter, reports that it reads cyclically, changes and stops its
-// cyclic reads at the rates it asks for, and closes by Escape: two presses before the queue is
-// served ask the frame once, and the frame lets the control go.
+// cyclic reads at the rates it asks for, and closes by Escape: a repeating key asks the frame once,
+// and the frame lets the control go.
 TEST_F(ControlEndToEnd, StartsReadsUpdatesCyclicallyAndClosesByEscape) {
   device->config.tagDescriptorDate = TagDescriptorDate("LT-101", "LEVEL", 1, 2, 120);
   GoOnline();
@@ -244,9 +244,12 @@ TEST_F(ControlEndToEnd, StartsReadsUpdatesCyclicallyAndClosesByEscape) {
   EXPECT_EQ(journal.With("job "), (std::vector<std::string>{"job 7 id 1022 rate 500", "job 7 id 1048 rate 1000"}));
   EXPECT_EQ(CyclicStatus(control), 2u) << "stopped cyclic reading still reported";
 
-  vkr::ui::Click(Item(control, kTestDampingEdit));
-  vkr::ui::PressKey(VK_ESCAPE, 0, Item(control, kTestDampingEdit));
-  vkr::ui::PressKey(VK_ESCAPE, 0, Item(control, kTestDampingEdit));
+  // Escape held down: the key repeats before the host loop serves the first close request.
+  HWND edit = Item(control, kTestDampingEdit);
+  vkr::ui::Click(edit);
+  vkr::ui::PumpUntilIdle();
+  PostMessageW(edit, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+  PostMessageW(edit, WM_KEYDOWN, VK_ESCAPE, 0x40010001);
   vkr::ui::PumpUntilIdle();
   EXPECT_EQ(Count("prepare "), 1u);
   EXPECT_TRUE(frame->activeX.OpenControls().empty());
