@@ -13,6 +13,7 @@
 #include "communication/CMyConnection.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
+#include "frame/controls/OutsideControls.h"
 #include "tests/support/comm_client_fakes.h"
 #include "tests/support/test_control.h"
 #include "tests/support/test_user_interface.h"
@@ -243,6 +244,11 @@ TEST_F(ControlEndToEnd, StartsReadsUpdatesCyclicallyAndClosesByEscape) {
   ASSERT_EQ(control->ChangeUpdateRate(kTestCurrentValueId, 0), S_OK);
   EXPECT_EQ(journal.With("job "), (std::vector<std::string>{"job 7 id 1022 rate 500", "job 7 id 1048 rate 1000"}));
   EXPECT_EQ(CyclicStatus(control), 2u) << "stopped cyclic reading still reported";
+
+  // F1 names the help file the DTM's translation gives the class.
+  dtm->translations["localization/ActiveXList/ActiveX[@classname=\"Vorn Test Control\"]/HelpFile"] = u"vkr-de.chm";
+  SendMessageW(Item(control, kTestTagEdit), WM_HELP, 0, 0);
+  EXPECT_EQ(vkr::Utf16ToUtf8(control->LastHelpFile().View()), "vkr-de.chm");
 
   // Escape held down: the key repeats before the host loop serves the first close request.
   HWND edit = Item(control, kTestDampingEdit);
@@ -501,5 +507,40 @@ TEST_F(ControlEndToEnd, TheCloseRequestBelongsToItsWindow) {
   vkr::ui::PumpUntilIdle();
   EXPECT_EQ(Count("prepare "), 2u) << "the queued request of a closed control was acted on";
   EXPECT_EQ(CTestControl::liveCount, 0);
+}
+
+// The window of a control class with hosted display controls: the class's listed display learns
+// the status kinds the control passes on, the other display nothing.
+TEST(ControlWindow, TheListedDisplayControlsGetTheOptionBits) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+  {
+    vkr::ComPtr<vkr::ComObject<CTestControl>> control;
+    ASSERT_EQ(vkr::MakeObject<CTestControl>(&control, true), S_OK);
+    control->m_nStatusSubscription = 0x300;
+    HWND parent = CreateWindowExW(0, vkr::frame::FrameWindowClass(), u"", WS_POPUP | WS_VISIBLE, 0, 0, 500, 300,
+                                  nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(parent, nullptr);
+    CTestControl* ui = control.Get();  // ComObject's own Create (the factory's) hides the window's
+    HWND window = ui->Create(parent);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(IsWindowVisible(window));
+    auto options = [&](UINT item) {
+      vkr::ComPtr<IUnknown> display;
+      EXPECT_EQ(control->GetDlgControl(static_cast<int>(item), IID_IUnknown, display.PutVoid()), S_OK);
+      std::vector<std::string> lines;
+      for (const std::string& line : vkr::frame::RecordedCalls(display.Get()))
+        if (line.rfind("SetOption", 0) == 0) lines.push_back(line);
+      return lines;
+    };
+    EXPECT_EQ(options(kTestListedDisplay),
+              (std::vector<std::string>{"SetOption1 0x100", "SetOption2 0x200", "SetOption3 0x0"}));
+    EXPECT_TRUE(options(kTestUnlistedDisplay).empty());
+    DestroyWindow(parent);
+    vkr::ui::PumpUntilIdle();
+  }
+  EXPECT_EQ(CTestControl::liveCount, 0);
+  vkr::frame::RevokeOutsideControls();
+  CoUninitialize();
 }
 }  // namespace
