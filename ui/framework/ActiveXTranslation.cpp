@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "xml/XmlHelpers.h"
+
 namespace {
 
 constexpr char16_t kClassPathStart[] = u"localization/ActiveXList/ActiveX[@classname=\"";
@@ -40,6 +42,20 @@ bool NodeExists(IovFdtTranslation* translation, const std::u16string& path, HRES
 // A translated text that merely repeats its node path is no text.
 bool IsText(const vkr::Bstr& text, BSTR nodePath) {
   return VarBstrCmp(text.Get(), nodePath, LOCALE_USER_DEFAULT, 0) != VARCMP_EQ;
+}
+
+// The tooltip of a parameter-bound control: the parameter's translated description. For an
+// enumerated parameter the DTM keeps the whole enumeration's document there; its own description
+// is what the user reads, never the markup.
+std::u16string TooltipOf(BSTR description) {
+  std::u16string text = View(description);
+  if (text.rfind(u"<Enumeration", 0) != 0) return text;
+  vkr::ComPtr<IXMLDOMDocument2> document;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  if (FAILED(LoadXmlFromString(description, document.Put(), &loaded)) || !loaded || !document) return text;
+  vkr::Bstr own;
+  if (FAILED(SelectNodeText(document.Get(), vkr::Bstr(u"Enumeration/Description"), own.Put()))) return text;
+  return own.Str();
 }
 
 vkr::ComPtr<IovFdtTranslation> TranslationOf(IUnknown* dtm) {
@@ -257,7 +273,7 @@ HRESULT CovFDT_ActiveXTranslationImpl::TranslateControls() {
     vkr::Variant description;
     if (SUCCEEDED(info->GetParameterField(id, field, description.Put())) && description.vt == VT_BSTR &&
         entry.m_nCtrlId != 0) {
-      const std::string text = vkr::Utf16ToUtf8(View(description.bstrVal));
+      const std::string text = vkr::Utf16ToUtf8(TooltipOf(description.bstrVal));
       HWND control = GetTranslationItem(static_cast<LONG>(entry.m_nCtrlId));
       if (control && m_ui.GetControlType(control) == kTypeComboBox)
         if (HWND edit = GetWindow(control, GW_CHILD)) CreateTooltip(edit, text.c_str());
