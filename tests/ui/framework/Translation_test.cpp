@@ -6,16 +6,20 @@
 // dialog keeps when the translation cannot serve it.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "frame/ActiveXHost.h"
+#include "frame/FrameContainer.h"
 #include "tests/support/headless_dtm.h"
 #include "tests/support/source_tree.h"
 #include "tests/support/stub_dispatch.h"
 #include "tests/support/temp_files.h"
+#include "tests/support/test_control.h"
 #include "tests/support/test_user_interface.h"
 #include "ui/framework/ActiveXTranslation.h"
 #include "xml/Translation.h"
@@ -89,6 +93,11 @@ constexpr char kClassElement[] = R"(<ActiveXList>
       <Control resId="601"><Text><locale code="en-us">never</locale><locale code="de-de">nie</locale></Text></Control>
       <Control resId="102"><Text><locale code="en-us">Apply</locale><locale code="de-de">Übernehmen</locale></Text></Control>
     </ActiveX>
+    <ActiveX classname="TestControl Ctrl">
+      <Control resId="400"><Text><locale code="en-us">Damping time</locale><locale code="de-de">Dämpfungszeit</locale></Text></Control>
+      <Control resId="2"><Text><locale code="en-us">Cancel</locale><locale code="de-de">Abbrechen</locale></Text></Control>
+      <Control resId="102"><Text><locale code="en-us">Apply</locale><locale code="de-de">Übernehmen</locale></Text></Control>
+    </ActiveX>
   </ActiveXList>)";
 constexpr char kDampingDescription[] =
     R"(<Description><locale code="en-us">Damping of the measured value</locale><locale code="de-de">Dämpfung des Messwerts</locale></Description>)";
@@ -122,6 +131,14 @@ class TranslatingDisplay : public vkr::Implements<IovFdtTranslationEvent> {
   }
 };
 
+// The tests' control with its translation, made where the frame asks for the test control.
+constexpr ControlNameEntry kControlControlNames[] = {
+    {kDampingLabel, "IDC_STATIC_DAMPING"}, {IDCANCEL, "IDCANCEL"}, {kApplyButton, "IDC_BUTTON_APPLY"}, {0, nullptr}};
+class TranslatedControl : public CovFDT_Translated<CTestControl> {
+ public:
+  TranslatedControl() : CovFDT_Translated(kControlControlNames) {}
+};
+
 class TranslatedUi : public CovFDT_Translated<CTestUserInterface> {
  public:
   TranslatedUi() : CovFDT_Translated(kControlNames, EUiFamily::Page, &TranslatedMap) {}
@@ -148,6 +165,16 @@ class TranslatedUi : public CovFDT_Translated<CTestUserInterface> {
     }
     LRESULT result = 0;
     return self->ProcessWindowMessage(dialog, message, wParam, lParam, &result) ? TRUE : FALSE;
+  }
+};
+
+// The DTM after the frame's environment call: its documents have the frame's schemas.
+class EnvironmentDtm : public HeadlessDtm {
+ public:
+  HRESULT FinalConstruct() {
+    const HRESULT hr = HeadlessDtm::FinalConstruct();
+    if (FAILED(hr)) return hr;
+    return InitializeDtmSchemaCache(vkr::Bstr(vkr::Utf8ToUtf16(vkr::frame::SchemaDirectory())));
   }
 };
 
@@ -223,20 +250,28 @@ class Translation : public testing::Test {
     imageFolder_ = imageFolder;
   }
   // The class's registered description, which keys its element in the file.
-  static void RegisterUserType() {
+  static void RegisterUserType(REFCLSID clsid = CTestUserInterface::kClassId, const char* name = kUserTypeName) {
     OLECHAR braced[40] = {};
-    StringFromGUID2(CTestUserInterface::kClassId, braced, 40);
+    StringFromGUID2(clsid, braced, 40);
     const std::string key = "CLSID\\" + vkr::Utf16ToUtf8(braced);
     HKEY handle = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr),
               ERROR_SUCCESS);
-    RegSetValueExA(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(kUserTypeName), sizeof kUserTypeName);
+    RegSetValueExA(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
+                   static_cast<DWORD>(std::strlen(name) + 1));
     RegCloseKey(handle);
   }
   static void UnregisterUserType() {
     OLECHAR braced[40] = {};
     StringFromGUID2(CTestUserInterface::kClassId, braced, 40);
     RegDeleteKeyA(HKEY_CLASSES_ROOT, ("CLSID\\" + vkr::Utf16ToUtf8(braced)).c_str());
+  }
+  void MakeDtm() {
+    vkr::ComPtr<vkr::ComObject<EnvironmentDtm>> dtm;
+    ASSERT_EQ(vkr::MakeObject<EnvironmentDtm>(&dtm), S_OK);
+    dtm->ForceState(dsCONFIGURED);
+    dtm_ = dtm.Get();
+    dtmObject_ = Unknown();
   }
   // The frame's DTM, configured, with the user interface opened on it and started by its function
   // container (which then tells it the DTM's language).
@@ -379,6 +414,60 @@ TEST_F(Translation, TheDialogFollowsTheFramesLanguageAndLeavesNothingBehind) {
   // A later translation makes the tooltips anew.
   ASSERT_EQ(ui_->InitializeUI(Unknown(), &done), S_OK);
   EXPECT_EQ(ui_->TooltipCount(), tooltips);
+}
+
+// A control the frame opens on a German DTM starts in German, follows the frame's language call,
+// and closing it takes its tooltips with it.
+TEST_F(Translation, AControlOpenedByTheFrameTranslatesItselfUntilItCloses) {
+  InstallFile(imageFolder_);
+  RegisterUserType(CLSID_TestControl, "TestControl Ctrl");
+  vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<TranslatedControl>>> factory;
+  ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<TranslatedControl>>(&factory), S_OK);
+  DWORD cookie = 0;
+  ASSERT_EQ(CoRegisterClassObject(CLSID_TestControl, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
+                                  REGCLS_MULTIPLEUSE, &cookie),
+            S_OK);
+  MakeDtm();
+  ASSERT_EQ(SetLanguage(1031), S_OK);
+  {
+    vkr::frame::ActiveXHost frame;
+    VARIANT_BOOL opened = VARIANT_FALSE;
+    ASSERT_EQ(frame.OpenClass(Unknown(), CLSID_TestControl, vkr::Bstr(vkr::frame::FunctionCallDocument(5)), &opened),
+              S_OK) << ::testing::PrintToString(frame.record);
+    ASSERT_EQ(opened, VARIANT_TRUE);
+    auto* control = dynamic_cast<TranslatedControl*>(AsTestControl(frame.OpenControls().front().control.Get()));
+    ASSERT_NE(control, nullptr);
+    auto text = [&](UINT id) {
+      char buffer[256] = {};
+      GetDlgItemTextA(control->DialogWindow(), static_cast<int>(id), buffer, sizeof buffer);
+      return std::string(buffer);
+    };
+    HWND damping = GetDlgItem(control->DialogWindow(), static_cast<int>(kDampingEdit));
+    struct Expected {
+      LCID language;
+      std::vector<std::string> texts;  // label, OK, Cancel, Apply, damping tooltip
+    };
+    for (const Expected& e : {Expected{0, {"Dämpfungszeit", "OK", "Abbrechen", "Übernehmen", "Dämpfung des Messwerts"}},
+                              Expected{1033, {"Damping time", "OK", "Cancel", "Apply", "Damping of the measured value"}},
+                              Expected{1031, {"Dämpfungszeit", "OK", "Abbrechen", "Übernehmen", "Dämpfung des Messwerts"}}}) {
+      if (e.language) {
+        ASSERT_EQ(SetLanguage(e.language), S_OK);
+      }
+      EXPECT_EQ((std::vector<std::string>{text(kDampingLabel), text(IDOK), text(IDCANCEL), text(kApplyButton),
+                                          vkr::ui::GetToolTipText(control->FindTooltip(damping), damping, 0)}),
+                e.texts)
+          << e.language;
+    }
+    const HWND tooltip = control->FindTooltip(damping);
+    ASSERT_TRUE(IsWindow(tooltip));
+    VARIANT_BOOL closed = VARIANT_FALSE;
+    const vkr::Bstr invokeId(vkr::Utf8ToUtf16(frame.OpenControls().front().invokeId));
+    ASSERT_EQ(frame.Close(invokeId, &closed), S_OK);
+    EXPECT_EQ(closed, VARIANT_TRUE);
+    EXPECT_FALSE(IsWindow(tooltip));
+    vkr::ui::PumpUntilIdle();
+  }
+  CoRevokeClassObject(cookie);
 }
 
 // Without a translation, or without the class's registered name, or with a bitmap that is not
