@@ -117,7 +117,8 @@ class CovFDT_ActiveXTranslationImpl : public IovFdtTranslationEvent {
 };
 
 // A user-interface class of the family layer Layer (the base or a layer on it) with its
-// translation: answers IovFdtTranslationEvent with the part and IovFdtTranslation with the DTM's.
+// translation: answers IovFdtTranslationEvent with the part (also where the layer answers it with
+// a stand-in of its own) and IovFdtTranslation with the DTM's.
 //
 //   class CMyPage : public CovFDT_Translated<CovFDT_PropertyPageImpl> {
 //    public:
@@ -142,9 +143,14 @@ class CovFDT_Translated : public Layer, public CovFDT_ActiveXTranslationImpl {
   using CovFDT_ActiveXTranslationImpl::TranslatePageInfo;
 
  protected:
+  void* FindInterface(REFIID riid) override {
+    if (riid == IovFdtTranslationEvent::iid)
+      return static_cast<IovFdtTranslationEvent*>(static_cast<CovFDT_ActiveXTranslationImpl*>(this));
+    return Layer::FindInterface(riid);
+  }
   HRESULT QueryExtraInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
-    if (QueryTranslationInterface(riid, ppv) == S_OK) return S_OK;
+    if (riid == IovFdtTranslation::iid) return QueryDtmTranslation(riid, ppv);
     return Layer::QueryExtraInterface(riid, ppv);
   }
 };
