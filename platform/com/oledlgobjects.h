@@ -104,6 +104,15 @@ struct IHostedControlNotify : IDispatch {
   virtual HRESULT SetTranslation(IUnknown* translation, VARIANT_BOOL* done) = 0;  // 20
 };
 
+// ---- Page frame ----------------------------------------------------------------------------
+
+// The page frame's own interface: a hosted property page reaches the frame that made it through
+// this interface (its site answers it). The page frame adds its operations here.
+struct IPPFrameCtrl : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("A3E1C7D0-5B42-4E8A-9C61-2F7D0B9E4A09");
+  using Base = IDispatch;
+};
+
 // ---- The classes ---------------------------------------------------------------------------
 
 inline constexpr CLSID CLSID_MessageMediator = vkr::MakeGuid("A3E1C7D0-5B42-4E8A-9C61-2F7D0B9E4A81");
