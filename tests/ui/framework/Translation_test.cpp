@@ -16,10 +16,12 @@
 #include "frame/ActiveXHost.h"
 #include "frame/FrameContainer.h"
 #include "tests/support/headless_dtm.h"
+#include "tests/support/page_site_harness.h"
 #include "tests/support/source_tree.h"
 #include "tests/support/stub_dispatch.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/test_control.h"
+#include "tests/support/test_property_page.h"
 #include "tests/support/test_user_interface.h"
 #include "ui/framework/ActiveXTranslation.h"
 #include "xml/Translation.h"
@@ -93,6 +95,13 @@ constexpr char kClassElement[] = R"(<ActiveXList>
       <Control resId="601"><Text><locale code="en-us">never</locale><locale code="de-de">nie</locale></Text></Control>
       <Control resId="102"><Text><locale code="en-us">Apply</locale><locale code="de-de">Übernehmen</locale></Text></Control>
     </ActiveX>
+    <ActiveX classname="TestSettingsPage Class">
+      <Title><locale code="en-us">Settings</locale><locale code="de-de">Einstellungen</locale></Title>
+      <HelpFile><locale code="en-us">settings_en.chm</locale><locale code="de-de">settings_de.chm</locale></HelpFile>
+      <Control resId="600"><Text><locale code="en-us">&amp;Damping time</locale><locale code="de-de">&amp;Dämpfungszeit</locale></Text></Control>
+      <Control name="IDC_CHECK_ADDRESSING"><Text><locale code="en-us">&amp;Multidrop</locale><locale code="de-de">&amp;Mehrpunktbetrieb</locale></Text></Control>
+      <Control resId="606"><Text><locale code="en-us">&amp;Refresh</locale><locale code="de-de">&amp;Aktualisieren</locale></Text></Control>
+    </ActiveX>
     <ActiveX classname="TestControl Ctrl">
       <Control resId="400"><Text><locale code="en-us">Damping time</locale><locale code="de-de">Dämpfungszeit</locale></Text></Control>
       <Control resId="2"><Text><locale code="en-us">Cancel</locale><locale code="de-de">Abbrechen</locale></Text></Control>
@@ -137,6 +146,16 @@ constexpr ControlNameEntry kControlControlNames[] = {
 class TranslatedControl : public CovFDT_Translated<CTestControl> {
  public:
   TranslatedControl() : CovFDT_Translated(kControlControlNames) {}
+};
+
+// The tests' Settings page with its translation, made where the frame asks for that page.
+constexpr ControlNameEntry kPageControlNames[] = {{static_cast<LONG>(kSettingsDampingLabel), "IDC_STATIC_DAMPING"},
+                                                  {static_cast<LONG>(kSettingsAddressingCheck), "IDC_CHECK_ADDRESSING"},
+                                                  {static_cast<LONG>(kSettingsRefreshButton), "IDC_BUTTON_REFRESH"},
+                                                  {0, nullptr}};
+class TranslatedPage : public CovFDT_Translated<CTestSettingsPage> {
+ public:
+  TranslatedPage() : CovFDT_Translated(kPageControlNames) {}
 };
 
 class TranslatedUi : public CovFDT_Translated<CTestUserInterface> {
@@ -515,6 +534,76 @@ TEST_F(Translation, WhatTheTranslationCannotServeKeepsItsResourceText) {
     TearDown();
     SetUp();
   }
+}
+
+// The Settings page through its page site: started on a German DTM it shows German texts and a
+// German page title; switched to English and back it follows; its release takes its tooltips.
+TEST_F(Translation, APageFollowsTheLanguageThroughItsSite) {
+  InstallFile(imageFolder_);
+  RegisterUserType(kTestSettingsPageClsid, "TestSettingsPage Class");
+  vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<TranslatedPage>>> factory;
+  ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<TranslatedPage>>(&factory), S_OK);
+  DWORD cookie = 0;
+  ASSERT_EQ(CoRegisterClassObject(kTestSettingsPageClsid, static_cast<IClassFactory*>(factory.Get()),
+                                  CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie),
+            S_OK);
+  MakeDtm();
+  ASSERT_EQ(SetLanguage(1031), S_OK);
+  {
+    PageSiteHarness harness(400, 300);
+    vkr::ComPtr<IPropertyPage> page;
+    ASSERT_EQ(CoCreateInstance(kTestSettingsPageClsid, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid,
+                               page.PutVoid()),
+              S_OK);
+    vkr::ComPtr<IovFdtPropertyPageControl> control;
+    ASSERT_EQ(page->QueryInterface(IovFdtPropertyPageControl::iid, control.PutVoid()), S_OK);
+    ASSERT_EQ(page->SetPageSite(harness.Site()), S_OK);
+    ASSERT_EQ(page->Activate(harness.Hwnd(), &harness.Rect(), FALSE), S_OK);
+    VARIANT_BOOL started = VARIANT_FALSE;
+    ASSERT_EQ(control->Init(vkr::Bstr(u"page-1"), vkr::Bstr(vkr::frame::FunctionCallDocument(5)), Unknown(), &started),
+              S_OK);
+    ASSERT_EQ(started, VARIANT_TRUE);
+    ASSERT_EQ(page->Show(SW_SHOW), S_OK);
+    vkr::ComPtr<IovFdtTranslationEvent> event;
+    ASSERT_EQ(page->QueryInterface(IovFdtTranslationEvent::iid, event.PutVoid()), S_OK);
+    auto* translated = static_cast<TranslatedPage*>(static_cast<CovFDT_ActiveXTranslationImpl*>(event.Get()));
+    auto seen = [&] {
+      std::vector<std::string> texts;
+      for (UINT id : {kSettingsDampingLabel, kSettingsAddressingCheck, kSettingsRefreshButton}) {
+        char buffer[256] = {};
+        GetWindowTextA(harness.Item(static_cast<int>(id)), buffer, sizeof buffer);
+        texts.emplace_back(buffer);
+      }
+      HWND damping = harness.Item(static_cast<int>(kSettingsDampingEdit));
+      texts.push_back(vkr::ui::GetToolTipText(translated->FindTooltip(damping), damping, 0));
+      PROPPAGEINFO info{};
+      EXPECT_EQ(page->GetPageInfo(&info), S_OK);
+      texts.push_back(vkr::Utf16ToUtf8(info.pszTitle));
+      texts.push_back(vkr::Utf16ToUtf8(info.pszHelpFile));
+      CoTaskMemFree(info.pszTitle);
+      CoTaskMemFree(info.pszDocString);
+      CoTaskMemFree(info.pszHelpFile);
+      return texts;
+    };
+    const std::vector<std::string> german{"&Dämpfungszeit", "&Mehrpunktbetrieb", "&Aktualisieren",
+                                          "Dämpfung des Messwerts", "Einstellungen", "settings_de.chm"};
+    const std::vector<std::string> english{"&Damping time", "&Multidrop", "&Refresh", "Damping of the measured value",
+                                           "Settings", "settings_en.chm"};
+    EXPECT_EQ(seen(), german);
+    ASSERT_EQ(SetLanguage(1033), S_OK);
+    EXPECT_EQ(seen(), english);
+    ASSERT_EQ(SetLanguage(1031), S_OK);
+    EXPECT_EQ(seen(), german);
+
+    EXPECT_GT(translated->TooltipCount(), 0u);
+    VARIANT_BOOL ready = VARIANT_FALSE;
+    ASSERT_EQ(control->PrepareToRelease(&ready), S_OK);
+    EXPECT_EQ(ready, VARIANT_TRUE);
+    EXPECT_EQ(translated->TooltipCount(), 0u);
+    EXPECT_EQ(page->Deactivate(), S_OK);
+    page->SetPageSite(nullptr);
+  }
+  CoRevokeClassObject(cookie);
 }
 
 }  // namespace
