@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "frame/ActiveXHost.h"
@@ -198,14 +199,14 @@ class EnvironmentDtm : public HeadlessDtm {
 };
 
 // The DTM the frame made, with or without its translation.
-class DtmWithoutTranslation : public HeadlessDtm {
+class DtmWithoutTranslation : public EnvironmentDtm {
  public:
   HRESULT QueryExtraInterface(REFIID riid, void** ppv) override {
     if (riid == IovFdtTranslation::iid) {
       *ppv = nullptr;
       return E_NOINTERFACE;
     }
-    return HeadlessDtm::QueryExtraInterface(riid, ppv);
+    return EnvironmentDtm::QueryExtraInterface(riid, ppv);
   }
 };
 
@@ -246,6 +247,8 @@ class Translation : public testing::Test {
     dtm_ = nullptr;
     dtmObject_ = nullptr;
     CoRevokeClassObject(cookie_);
+    for (DWORD cookie : classCookies_) CoRevokeClassObject(cookie);
+    classCookies_.clear();
     vkr::ui::PumpUntilIdle();
     CoUninitialize();
   }
@@ -268,39 +271,45 @@ class Translation : public testing::Test {
     RegCloseKey(key);
     imageFolder_ = imageFolder;
   }
-  // The class's registered description, which keys its element in the file.
-  static void RegisterUserType(REFCLSID clsid = CTestUserInterface::kClassId, const char* name = kUserTypeName) {
+  // The class's registered description (which keys its element in the file); with a class T, T
+  // is also what COM makes for the class until the test ends.
+  template <class T = void>
+  void RegisterClass(REFCLSID clsid, const char* userType) {
     OLECHAR braced[40] = {};
     StringFromGUID2(clsid, braced, 40);
     const std::string key = "CLSID\\" + vkr::Utf16ToUtf8(braced);
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, key.c_str());
+    if (!userType) return;
     HKEY handle = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr),
               ERROR_SUCCESS);
-    RegSetValueExA(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(name),
-                   static_cast<DWORD>(std::strlen(name) + 1));
+    RegSetValueExA(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(userType),
+                   static_cast<DWORD>(std::strlen(userType) + 1));
     RegCloseKey(handle);
+    if constexpr (!std::is_void_v<T>) {
+      vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<T>>> factory;
+      ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<T>>(&factory), S_OK);
+      DWORD cookie = 0;
+      ASSERT_EQ(CoRegisterClassObject(clsid, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
+                                      REGCLS_MULTIPLEUSE, &cookie),
+                S_OK);
+      classCookies_.push_back(cookie);
+    }
   }
-  static void UnregisterUserType() {
-    OLECHAR braced[40] = {};
-    StringFromGUID2(CTestUserInterface::kClassId, braced, 40);
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, ("CLSID\\" + vkr::Utf16ToUtf8(braced)).c_str());
-  }
+  // The frame's DTM, configured.
+  template <class Dtm = EnvironmentDtm>
   void MakeDtm() {
-    vkr::ComPtr<vkr::ComObject<EnvironmentDtm>> dtm;
-    ASSERT_EQ(vkr::MakeObject<EnvironmentDtm>(&dtm), S_OK);
+    vkr::ComPtr<vkr::ComObject<Dtm>> dtm;
+    ASSERT_EQ(vkr::MakeObject<Dtm>(&dtm), S_OK);
     dtm->ForceState(dsCONFIGURED);
     dtm_ = dtm.Get();
     dtmObject_ = Unknown();
   }
   // The frame's DTM, configured, with the user interface opened on it and started by its function
   // container (which then tells it the DTM's language).
-  template <class Dtm = HeadlessDtm>
+  template <class Dtm = EnvironmentDtm>
   void Open() {
-    vkr::ComPtr<vkr::ComObject<Dtm>> dtm;
-    ASSERT_EQ(vkr::MakeObject<Dtm>(&dtm), S_OK);
-    dtm->ForceState(dsCONFIGURED);
-    dtm_ = dtm.Get();
-    dtmObject_ = Unknown();
+    MakeDtm<Dtm>();
     vkr::ComPtr<vkr::ComObject<TranslatedUi>> ui;
     ASSERT_EQ(vkr::MakeObject<TranslatedUi>(&ui), S_OK);
     ui_ = ui.Get();
@@ -361,6 +370,7 @@ class Translation : public testing::Test {
   ScopedRegistry registry_;
   vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<TranslatingDisplay>>> factory_;
   DWORD cookie_ = 0;
+  std::vector<DWORD> classCookies_;
   IUnknown* Unknown() const { return static_cast<IovFdtParameterHandler4*>(dtm_); }
   HeadlessDtm* dtm_ = nullptr;
   vkr::ComPtr<IUnknown> dtmObject_;  // holds dtm_
@@ -380,7 +390,7 @@ const Look kResourceLook{"Damping", "Addressing", "Refresh", "Apply", "Distance"
 // tear-down leaves no tooltip window and no bitmap behind.
 TEST_F(Translation, TheDialogFollowsTheFramesLanguageAndLeavesNothingBehind) {
   InstallFile(imageFolder_);
-  RegisterUserType();
+  RegisterClass(CTestUserInterface::kClassId, kUserTypeName);
   Open();
 
   const Look english{"Damping time", "Multidrop", "Refresh", "Apply", "Distance",
@@ -439,13 +449,7 @@ TEST_F(Translation, TheDialogFollowsTheFramesLanguageAndLeavesNothingBehind) {
 // and closing it takes its tooltips with it.
 TEST_F(Translation, AControlOpenedByTheFrameTranslatesItselfUntilItCloses) {
   InstallFile(imageFolder_);
-  RegisterUserType(CLSID_TestControl, "TestControl Ctrl");
-  vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<TranslatedControl>>> factory;
-  ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<TranslatedControl>>(&factory), S_OK);
-  DWORD cookie = 0;
-  ASSERT_EQ(CoRegisterClassObject(CLSID_TestControl, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
-                                  REGCLS_MULTIPLEUSE, &cookie),
-            S_OK);
+  RegisterClass<TranslatedControl>(CLSID_TestControl, "TestControl Ctrl");
   MakeDtm();
   ASSERT_EQ(SetLanguage(1031), S_OK);
   {
@@ -486,7 +490,6 @@ TEST_F(Translation, AControlOpenedByTheFrameTranslatesItselfUntilItCloses) {
     EXPECT_FALSE(IsWindow(tooltip));
     vkr::ui::PumpUntilIdle();
   }
-  CoRevokeClassObject(cookie);
 }
 
 // Without a translation, or without the class's registered name, or with a bitmap that is not
@@ -514,10 +517,7 @@ TEST_F(Translation, WhatTheTranslationCannotServeKeepsItsResourceText) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     InstallFile(c.imageFolder ? c.imageFolder : imageFolder_);
-    if (c.registered)
-      RegisterUserType();
-    else
-      UnregisterUserType();
+    RegisterClass(CTestUserInterface::kClassId, c.registered ? kUserTypeName : nullptr);
     if (c.translation)
       Open();
     else
@@ -540,13 +540,7 @@ TEST_F(Translation, WhatTheTranslationCannotServeKeepsItsResourceText) {
 // German page title; switched to English and back it follows; its release takes its tooltips.
 TEST_F(Translation, APageFollowsTheLanguageThroughItsSite) {
   InstallFile(imageFolder_);
-  RegisterUserType(kTestSettingsPageClsid, "TestSettingsPage Class");
-  vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<TranslatedPage>>> factory;
-  ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<TranslatedPage>>(&factory), S_OK);
-  DWORD cookie = 0;
-  ASSERT_EQ(CoRegisterClassObject(kTestSettingsPageClsid, static_cast<IClassFactory*>(factory.Get()),
-                                  CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie),
-            S_OK);
+  RegisterClass<TranslatedPage>(kTestSettingsPageClsid, "TestSettingsPage Class");
   MakeDtm();
   ASSERT_EQ(SetLanguage(1031), S_OK);
   {
@@ -603,7 +597,6 @@ TEST_F(Translation, APageFollowsTheLanguageThroughItsSite) {
     EXPECT_EQ(page->Deactivate(), S_OK);
     page->SetPageSite(nullptr);
   }
-  CoRevokeClassObject(cookie);
 }
 
 }  // namespace
