@@ -93,7 +93,8 @@ class CovFDT_ActiveXTranslationImpl : public IovFdtTranslationEvent {
   HRESULT QueryTranslationInterface(REFIID riid, void** object);
 
  protected:
-  // The control of a dialog id; the page frame finds its items through its own look-up.
+  // The control of a dialog id (GetDlgItem of the dialog). The page frame, whose items also lie
+  // inside its splitters, replaces it with its own look-up.
   virtual HWND GetTranslationItem(LONG controlId);
 
  private:
