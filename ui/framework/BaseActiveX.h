@@ -235,7 +235,7 @@ class CovFDT_BaseActiveXImpl : public vkr::Implements<IovFdtActiveX4, IovFdtActi
   BOOL m_bOnline = TRUE;              // online flag of dialog type 4
   BOOL m_bDisplayOption = FALSE;      // private dialogs allowed (command 9998)
   BOOL m_bDataSetLocked = FALSE;      // the last command 9993 carried false
-  BOOL m_bAccessGranted = FALSE;      // ApplyOnlineAccess made every locked entry usable
+  BOOL m_bAccessGranted = TRUE;       // ApplyOnlineAccess made every locked entry usable (granted until it says otherwise)
   BOOL m_bPageHidden = FALSE;
   ULONG m_nDialogType = 2;
   LONG m_nAccessMode = 0;
