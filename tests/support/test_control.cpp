@@ -1,6 +1,8 @@
 // The tests' own control on the control layer.
 #include "tests/support/test_control.h"
 
+#include <string>
+
 #include "tests/support/test_user_interface.h"
 
 namespace vkr::test {
@@ -47,10 +49,27 @@ BEGIN
 END
 )";
 
-SCompositeControlClass TestControlClass() {
+constexpr const char kTemplateWithDisplays[] = R"(
+9102 DIALOGEX 0, 0, 320, 120
+STYLE DS_CONTROL | WS_CHILD | WS_VISIBLE
+EXSTYLE WS_EX_CONTROLPARENT
+FONT 8, "MS Sans Serif"
+BEGIN
+  EDITTEXT 300, 80, 5, 70, 12, ES_AUTOHSCROLL
+  CONTROL "", 218, "VornDlgObjects.StatusDisplay", 0, 5, 30, 200, 20
+  CONTROL "", 219, "VornDlgObjects.StatusDisplay", 0, 5, 55, 200, 20
+  DEFPUSHBUTTON "OK", 1, 100, 100, 50, 14
+  PUSHBUTTON "Cancel", 2, 160, 100, 50, 14
+END
+)";
+
+constexpr UINT kListedDisplays[] = {kTestListedDisplay, 0};
+
+SCompositeControlClass TestControlClass(bool withDisplays) {
   SCompositeControlClass cls;
-  cls.dialogId = kTestControlDialogId;
-  cls.templateText = kTemplate;
+  cls.dialogId = withDisplays ? 9102 : kTestControlDialogId;
+  cls.templateText = withDisplays ? kTemplateWithDisplays : kTemplate;
+  cls.hostedDisplayControls = withDisplays ? kListedDisplays : nullptr;
   return cls;
 }
 
@@ -60,8 +79,9 @@ DWORD g_cookie = 0;
 
 const char* CTestControl::DialogTemplateText() { return kTemplate; }
 
-CTestControl::CTestControl()
-    : CovFDT_IDtmActiveXControlImpl(CLSID_TestControl, &CTestUserInterface::GetParameterMap, TestControlClass()) {
+CTestControl::CTestControl(bool withDisplays)
+    : CovFDT_IDtmActiveXControlImpl(CLSID_TestControl, &CTestUserInterface::GetParameterMap,
+                                    TestControlClass(withDisplays)) {
   ++liveCount;
 }
 
@@ -79,6 +99,18 @@ HRESULT CTestControl::NotifyStatus(ULONG kind, ULONG value) {
 
 HRESULT RegisterTestControl() {
   if (g_cookie) return S_OK;
+  OLECHAR clsid[40] = {};
+  StringFromGUID2(CLSID_TestControl, clsid, 40);
+  const std::u16string path = u"CLSID\\" + std::u16string(clsid);
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, reinterpret_cast<LPCWSTR>(path.c_str()), 0, nullptr, 0, KEY_ALL_ACCESS,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return REGDB_E_WRITEREGDB;
+  const std::u16string userType(kTestControlUserType);
+  const LSTATUS status = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(userType.c_str()),
+                                        static_cast<DWORD>((userType.size() + 1) * sizeof(char16_t)));
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return REGDB_E_WRITEREGDB;
   vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CTestControl>>> factory;
   HRESULT hr = vkr::MakeObject<vkr::ClassFactory<CTestControl>>(&factory);
   if (FAILED(hr)) return hr;

@@ -185,6 +185,14 @@ class CScriptedPage : public vkr::atl::PropertyPage<CScriptedPage, IovFdtPropert
     return script.applyResult;
   }
 
+  // The frame's notice after Help and Apply (WM_COMMAND with code 0x430 from the frame).
+  BOOL ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM, LRESULT& result, DWORD) override {
+    if (message != WM_COMMAND || HIWORD(wParam) != 0x430) return FALSE;
+    Log("focus notice");
+    result = 0;
+    return TRUE;
+  }
+
   void MakeDirty() {
     Scripts()[m_name].dirty = true;
     if (m_pPageSite) m_pPageSite->OnStatusChange(PROPPAGESTATUS_DIRTY);

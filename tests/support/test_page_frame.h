@@ -8,7 +8,8 @@
 //
 // A scripted page (CScriptedPage) is a plain property page with IovFdtPropertyPageControl whose
 // answers a test sets per class (Init, Apply, dirty state, size, title) and which writes every
-// call the frame makes into one log ("A Activate", "B Init", "A Show 5", ...), in order.
+// call the frame makes into one log ("A Activate", "B Init", "A Show 5", ...), in order, and the
+// frame's focus notice after Help and Apply ("A focus notice").
 #pragma once
 
 #include <map>

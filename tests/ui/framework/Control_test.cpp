@@ -13,6 +13,7 @@
 #include "communication/CMyConnection.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
+#include "frame/controls/OutsideControls.h"
 #include "tests/support/comm_client_fakes.h"
 #include "tests/support/test_control.h"
 #include "tests/support/test_user_interface.h"
@@ -220,8 +221,8 @@ class ControlEndToEnd : public testing::Test {
 // Opened by the frame for the DTM's online parameterization while the DTM is online: the control
 // registers with the function container (which asks it for its cyclic parameters by the frame's
 // invoke id), reads the transmitter, reports that it reads cyclically, changes and stops its
-// cyclic reads at the rates it asks for, and closes by Escape: two presses before the queue is
-// served ask the frame once, and the frame lets the control go.
+// cyclic reads at the rates it asks for, and closes by Escape: a repeating key asks the frame once,
+// and the frame lets the control go.
 TEST_F(ControlEndToEnd, StartsReadsUpdatesCyclicallyAndClosesByEscape) {
   device->config.tagDescriptorDate = TagDescriptorDate("LT-101", "LEVEL", 1, 2, 120);
   GoOnline();
@@ -244,9 +245,17 @@ TEST_F(ControlEndToEnd, StartsReadsUpdatesCyclicallyAndClosesByEscape) {
   EXPECT_EQ(journal.With("job "), (std::vector<std::string>{"job 7 id 1022 rate 500", "job 7 id 1048 rate 1000"}));
   EXPECT_EQ(CyclicStatus(control), 2u) << "stopped cyclic reading still reported";
 
-  vkr::ui::Click(Item(control, kTestDampingEdit));
-  vkr::ui::PressKey(VK_ESCAPE, 0, Item(control, kTestDampingEdit));
-  vkr::ui::PressKey(VK_ESCAPE, 0, Item(control, kTestDampingEdit));
+  // F1 names the help file the DTM's translation gives the class.
+  dtm->translations["localization/ActiveXList/ActiveX[@classname=\"Vorn Test Control\"]/HelpFile"] = u"vkr-de.chm";
+  SendMessageW(Item(control, kTestTagEdit), WM_HELP, 0, 0);
+  EXPECT_EQ(vkr::Utf16ToUtf8(control->LastHelpFile().View()), "vkr-de.chm");
+
+  // Escape held down: the key repeats before the host loop serves the first close request.
+  HWND edit = Item(control, kTestDampingEdit);
+  vkr::ui::Click(edit);
+  vkr::ui::PumpUntilIdle();
+  PostMessageW(edit, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+  PostMessageW(edit, WM_KEYDOWN, VK_ESCAPE, 0x40010001);
   vkr::ui::PumpUntilIdle();
   EXPECT_EQ(Count("prepare "), 1u);
   EXPECT_TRUE(frame->activeX.OpenControls().empty());
@@ -498,5 +507,40 @@ TEST_F(ControlEndToEnd, TheCloseRequestBelongsToItsWindow) {
   vkr::ui::PumpUntilIdle();
   EXPECT_EQ(Count("prepare "), 2u) << "the queued request of a closed control was acted on";
   EXPECT_EQ(CTestControl::liveCount, 0);
+}
+
+// The window of a control class with hosted display controls: the class's listed display learns
+// the status kinds the control passes on, the other display nothing.
+TEST(ControlWindow, TheListedDisplayControlsGetTheOptionBits) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+  {
+    vkr::ComPtr<vkr::ComObject<CTestControl>> control;
+    ASSERT_EQ(vkr::MakeObject<CTestControl>(&control, true), S_OK);
+    control->m_nStatusSubscription = 0x300;
+    HWND parent = CreateWindowExW(0, vkr::frame::FrameWindowClass(), u"", WS_POPUP | WS_VISIBLE, 0, 0, 500, 300,
+                                  nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(parent, nullptr);
+    CTestControl* ui = control.Get();  // ComObject's own Create (the factory's) hides the window's
+    HWND window = ui->Create(parent);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(IsWindowVisible(window));
+    auto options = [&](UINT item) {
+      vkr::ComPtr<IUnknown> display;
+      EXPECT_EQ(control->GetDlgControl(static_cast<int>(item), IID_IUnknown, display.PutVoid()), S_OK);
+      std::vector<std::string> lines;
+      for (const std::string& line : vkr::frame::RecordedCalls(display.Get()))
+        if (line.rfind("SetOption", 0) == 0) lines.push_back(line);
+      return lines;
+    };
+    EXPECT_EQ(options(kTestListedDisplay),
+              (std::vector<std::string>{"SetOption1 0x100", "SetOption2 0x200", "SetOption3 0x0"}));
+    EXPECT_TRUE(options(kTestUnlistedDisplay).empty());
+    DestroyWindow(parent);
+    vkr::ui::PumpUntilIdle();
+  }
+  EXPECT_EQ(CTestControl::liveCount, 0);
+  vkr::frame::RevokeOutsideControls();
+  CoUninitialize();
 }
 }  // namespace

@@ -390,7 +390,8 @@ TEST_F(PageFrame, GroupTitlesMakeOneGroupItemAndTheGroupShowsNoPage) {
 }
 
 // Apply across pages: a page that reports itself dirty enables Apply; Apply applies the dirty pages
-// in order, and a page that fails is shown and selected with Apply enabled again.
+// in order, and a page that fails is shown and selected with Apply enabled again. After a finished
+// Apply, and after Help, every page gets the frame's focus notice.
 TEST_F(PageFrame, ApplyAppliesTheDirtyPagesInOrderAndStopsAtAFailingOne) {
   struct Row {
     const char* failing;
@@ -422,6 +423,14 @@ TEST_F(PageFrame, ApplyAppliesTheDirtyPagesInOrderAndStopsAtAFailingOne) {
     EXPECT_EQ(SelectedData(frame->TreeControl()), row.shown) << row.failing;
     EXPECT_EQ(IsWindowEnabled(apply) != FALSE, row.applyEnabledAfter) << row.failing;
     EXPECT_TRUE(IsOpen()) << "Apply does not close";
+    if (!row.applyEnabledAfter) {
+      EXPECT_EQ(Count("A focus notice"), 1u) << "every page hears of the finished Apply";
+      EXPECT_EQ(Count("B focus notice"), 1u);
+    }
+    PageLog().clear();
+    ASSERT_TRUE(vkr::ui::Click(frame->GetDlgItem(static_cast<int>(kTestFrameHelp))));
+    EXPECT_EQ(Count("A focus notice"), 1u) << "Help tells every page";
+    EXPECT_EQ(Count("C focus notice"), 1u);
     vkr::ui::SetMessageBoxScript({{IDNO, nullptr}});
     EXPECT_TRUE(Close()) << row.failing;
   }
