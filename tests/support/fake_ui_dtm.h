@@ -4,8 +4,9 @@
 //
 // It behaves as the real DTM does where a user interface can see it:
 // - a value reaches the user interfaces later, as a broadcast through their ExecuteCommand
-//   (0x2701 a data-set value, 0x270D a device value, 0x270A a flag word, each with the packed pair
-//   {VT_UI4 id, value}; 0x271C/0x271D the end of an upload/download); the broadcasts are posted to
+//   (0x2701 a data-set value, 0x270D a device value, each with the packed pair {VT_UI4 id, value};
+//   0x270A a changed flag word, with {id, VT_EMPTY} as the real handler names no value;
+//   0x271C/0x271D the end of an upload/download); the broadcasts are posted to
 //   the queue of the thread that made the fake, so a test pumps (Deliver) to see them arrive;
 // - setting a value equal to the stored one still broadcasts it;
 // - offline, or for a parameter of the data set only, a write is validated and stored (a refused
@@ -53,7 +54,7 @@ enum FakeParameterId : ULONG {
   kFakeRefreshButton = 1041,  // VT_UI1, a command
   kFakeActivateSend = 1045,   // VT_UI1, a command
   kFakeCurrentValue = 1048,   // VT_R4, unit "m"; device, read only
-  kFakeTag = 1054,            // VT_BSTR, 6 to 8 characters; device
+  kFakeTag = 1054,            // VT_BSTR, at most 8 characters; device
   kFakeLoopCurrent = 1110,    // VT_UI1, 0 to 3
   kFakeDate = 2001,           // VT_DATE
   kFakeDistance = 2002,       // VT_R8, unit "m", -1000 to 1000; device

@@ -2,8 +2,6 @@
 // parameter model: it reads, writes and asks about parameters through the DTM's parameter handler
 // (kept by InitializeUI), and reaches the DTM's other interfaces (information, validation,
 // messages) by asking that handler for them at each use.
-#include <string>
-
 #include "parameters/CFdtVariant.h"
 #include "parameters/SNumberFormat.h"
 #include "ui/framework/BaseActiveX.h"

@@ -199,6 +199,7 @@ TEST_F(StateTest, RefreshShowsTheDtmsValueAndState) {
   ASSERT_EQ(dtm_->SetDeviceValue(t::kTestDampingId, device), S_OK);
   ASSERT_EQ(dtm_->SetParameterValue(vkr::UI4(t::kTestShortAddressId), address), S_OK);
   dtm_->Deliver();
+  dtm_->Parameter(t::kTestDampingId)->flags |= 0x4;  // the DTM still holds a rejected value's mark
   Entry(t::kEntryDamping).m_nState = 0x7;
   Entry(t::kEntryShortAddress).m_nState = 0x3;
   ASSERT_EQ(Ui()->RefreshParameter(t::kTestDampingId), S_OK);
