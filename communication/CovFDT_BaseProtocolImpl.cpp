@@ -351,7 +351,8 @@ bool CovFDT_BaseProtocolImpl::AttachDtm(IUnknown* dtm) {
   vkr::ComPtr<IovFdtParameterHandler4> handler;
   if (FAILED(dtm->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid())) || !handler) return false;
   m_pParameterHandler = handler.Get();
-  InitParameterTable();
+  m_hrAttachTable = InitParameterTable();
+  m_bAttachTableFresh = true;
   return true;
 }
 
@@ -359,6 +360,7 @@ bool CovFDT_BaseProtocolImpl::DetachDtm() {
   // The protocol id stays: it names the protocol object, and a DTM whose channel is set again
   // after a release must find and attach the same protocol.
   m_pParameterHandler = nullptr;
+  m_bAttachTableFresh = m_bReuseAttachTable = false;
   return true;
 }
 
@@ -452,6 +454,8 @@ HRESULT CovFDT_BaseProtocolImpl::RegisterParameter(VARIANT id, BSTR protocolAddr
 }
 
 HRESULT CovFDT_BaseProtocolImpl::InitParameterTable() {
+  m_bAttachTableFresh = false;
+  if (std::exchange(m_bReuseAttachTable, false) && m_pParameterHandler) return m_hrAttachTable;
   if (!m_pParameterHandler) return E_NOINTERFACE;
   vkr::ComPtr<IovFdtParameterInfo> info;
   if (FAILED(m_pParameterHandler->QueryInterface(IovFdtParameterInfo::iid, info.PutVoid())) || !info)

@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "include/ParameterHandlerInterfaces.h"
@@ -83,6 +84,9 @@ class CovFDT_BaseProtocolImpl {
   LPCWSTR GetProtocolId() const { return m_bstrProtocolId.Get(); }
   // The handler held since AttachDtm (no reference added), or null.
   IovFdtParameterHandler4* GetParameterHandler() const { return m_pParameterHandler; }
+  // Called right after AttachDtm: the next InitParameterTable answers what the attach's build
+  // answered instead of building the same table again, as long as no other build came between.
+  void ReuseTableOfAttach() { m_bReuseAttachTable = std::exchange(m_bAttachTableFresh, false); }
   const std::vector<std::unique_ptr<SovFDT_ParameterEntry>>& GetParameterEntries() const { return m_entries; }
   const std::vector<std::unique_ptr<SovFDT_TransactionGroup>>& GetTransactionGroups() const { return m_groups; }
   // The entry of id and its group, or null.
@@ -207,6 +211,11 @@ class CovFDT_BaseProtocolImpl {
   // Not counted: the protocol object lives inside the DTM object (or inside a connection that
   // holds the DTM), so a reference here would keep the DTM alive through its own member.
   IovFdtParameterHandler4* m_pParameterHandler = nullptr;
+  // The last AttachDtm's build: its result, whether no build came after it, and whether the next
+  // build is to answer that result (ReuseTableOfAttach).
+  HRESULT m_hrAttachTable = S_OK;
+  bool m_bAttachTableFresh = false;
+  bool m_bReuseAttachTable = false;
   std::vector<std::unique_ptr<SovFDT_TransactionGroup>> m_groups;
   std::vector<std::unique_ptr<SovFDT_ParameterEntry>> m_entries;
   // Set while CreateTransactions runs and while a response is spread (see the getters).

@@ -8,6 +8,8 @@
 // waits meanwhile and serves the calls coming into its own apartment.
 #pragma once
 
+#include <utility>
+
 #include "platform/platform.h"
 
 // An object that wants to know whether a holder's call is running on it: told on its own thread
@@ -29,7 +31,17 @@ class CApartmentRef {
   // Takes p as the calling thread holds it: a proxy, whose object lives in the proxy's
   // apartment, or a pointer of the calling thread's own apartment. Null empties the holder.
   HRESULT Set(IUnknown* p);
+  // The same for an object that must answer `required`, asked on its own thread in the same visit
+  // that finds the object behind a proxy: E_NOINTERFACE when it does not, and the holder is then
+  // left empty.
+  HRESULT Set(IUnknown* p, REFIID required);
   void Reset();
+  void Swap(CApartmentRef& other) noexcept {
+    m_keep.Swap(other.m_keep);
+    std::swap(m_object, other.m_object);
+    std::swap(m_observer, other.m_observer);
+    std::swap(m_owner, other.m_owner);
+  }
   explicit operator bool() const { return m_object != nullptr; }
   const vkr::platform::Apartment& Owner() const { return m_owner; }
 

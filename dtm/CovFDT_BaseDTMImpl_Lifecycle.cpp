@@ -141,8 +141,7 @@ HRESULT CovFDT_BaseDTMCore::EnvPart2(IFdtContainer* container) {
       return hr;
     }
   }
-  StartDtmThread();
-  ExecuteMarshalledJob(kJobSetFrame, container);
+  StartDtmThread(container);
   SetDTMState(loaded ? dsINITIALIZED : dsENVIRONMENTSET);
   return S_OK;
 }

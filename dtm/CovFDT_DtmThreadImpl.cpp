@@ -383,18 +383,13 @@ HRESULT CovFDT_DtmThreadImpl::TakeInterface(CApartmentRef* holder, const VARIANT
     holder->Reset();
     return S_OK;
   }
+  // The object must answer the interface the holder stands for; found and asked in one visit
+  // to its thread.
   CApartmentRef taken;
-  hr = taken.Set(object.punkVal);
+  hr = taken.Set(object.punkVal, required);
   if (FAILED(hr)) return hr;
-  // The object must answer the interface the holder stands for.
-  hr = taken.Call([&](IUnknown* p) -> HRESULT {
-    vkr::ComPtr<IUnknown> q;
-    HRESULT h = p->QueryInterface(required, q.PutVoid());
-    return SUCCEEDED(h) && q ? S_OK : E_NOINTERFACE;
-  });
-  if (FAILED(hr)) return hr;
-  holder->Reset();
-  return holder->Set(object.punkVal);
+  holder->Swap(taken);
+  return S_OK;
 }
 
 HRESULT CovFDT_DtmThreadImpl::TakeInterfaceAndSignal(CApartmentRef* holder, const VARIANT& argument,

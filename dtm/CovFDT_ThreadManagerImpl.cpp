@@ -19,7 +19,42 @@ struct StartRecord {
   IStream** stream;
   HANDLE ready;
   CLSID clsid;
+  // The DTM's link and the frame's container, marshalled for the thread (either may be null).
+  IStream* dtm;
+  IStream* frame;
 };
+
+// Gives the thread object one interface as the hand-over job `job` (34 or 35) would, without an
+// event to signal: the thread runs it itself before anybody can reach it. Releases the stream.
+void HandOver(IovFdtDtmThread* object, ULONG job, IStream* stream) {
+  if (!stream) return;
+  vkr::ComPtr<IUnknown> held;
+  if (FAILED(CoGetInterfaceAndReleaseStream(stream, IID_IUnknown, held.PutVoid())) || !held) return;
+  SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+  if (!array) return;
+  VARIANT element;
+  VariantInit(&element);
+  element.vt = VT_UI4;
+  element.ulVal = 0;
+  LONG index = 0;
+  HRESULT hr = SafeArrayPutElement(array, &index, &element);
+  element.vt = VT_UNKNOWN;
+  element.punkVal = held.Get();  // SafeArrayPutElement takes its own reference
+  index = 1;
+  if (SUCCEEDED(hr)) hr = SafeArrayPutElement(array, &index, &element);
+  VARIANT argument;
+  VariantInit(&argument);
+  argument.vt = VT_ARRAY | VT_VARIANT;
+  argument.parray = array;
+  if (SUCCEEDED(hr)) {
+    VARIANT number;
+    VariantInit(&number);
+    number.vt = VT_UI4;
+    number.ulVal = job;
+    object->ExecuteAsync(number, argument);
+  }
+  VariantClear(&argument);
+}
 
 constexpr DWORD kExitNoContext = 183;
 constexpr DWORD kExitTerminated = 1;
@@ -61,30 +96,61 @@ const CLSID& CovFDT_ThreadManagerImpl::GetDtmThreadClassId() {
 
 // ---- The DTM thread ----------------------------------------------------------------------
 
-bool CovFDT_ThreadManagerImpl::StartDtmThread() {
-  if (m_hThread) return true;
+bool CovFDT_ThreadManagerImpl::StartDtmThread(IUnknown* frame) {
+  if (m_hThread) {
+    if (frame) ExecuteMarshalledJob(kJobSetFrame, frame);
+    return true;
+  }
   RegisterDtmThreadProxies();
+  // The thread reaches the DTM through a link it does not keep the DTM alive with. The link and
+  // the frame travel with the start, and the thread takes them before it signals that it is
+  // ready: no job and no wait of its own for either.
+  IStream* dtmStream = nullptr;
+  IStream* frameStream = nullptr;
+  IUnknown* dtm = GetThreadManagerDtm();
+  vkr::ComPtr<vkr::ComObject<CDtmLink>> link;
+  if (dtm && SUCCEEDED(vkr::MakeObject<CDtmLink>(&link))) {
+    link->Attach(dtm);
+    if (FAILED(CoMarshalInterThreadInterfaceInStream(IID_IUnknown, static_cast<IApartmentCallObserver*>(link.Get()),
+                                                     &dtmStream)))
+      dtmStream = nullptr;
+  }
+  if (frame && FAILED(CoMarshalInterThreadInterfaceInStream(IID_IUnknown, frame, &frameStream))) frameStream = nullptr;
+  auto dropStart = [&] {
+    if (dtmStream) dtmStream->Release();
+    if (frameStream) frameStream->Release();
+    if (link) link->Detach();
+  };
   HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!ready) return false;
-  auto* start = new (std::nothrow) StartRecord{this, &m_pStream, ready, GetDtmThreadClassId()};
+  if (!ready) {
+    dropStart();
+    return false;
+  }
+  auto* start = new (std::nothrow) StartRecord{this, &m_pStream, ready, GetDtmThreadClassId(), dtmStream, frameStream};
   if (!start) {
+    dropStart();
     CloseHandle(ready);
     return false;
   }
   m_hThread = CreateThread(nullptr, 0, &DtmThreadMain, start, 0, &m_dwThreadId);
   if (!m_hThread) {
     delete start;
+    dropStart();
     m_dwThreadId = 0;
     CloseHandle(ready);
     return false;
   }
-  if (!WaitWithMessagePump(ready)) {
-    CloseHandle(ready);
+  // The thread owns the streams from here.
+  const bool waited = WaitWithMessagePump(ready);
+  CloseHandle(ready);
+  if (!waited) {
+    if (link) link->Detach();
     return false;
   }
-  CloseHandle(ready);
+  m_pDtmLink = link;
   if (!m_pStream) {
     // The thread could not make its object and ends by itself.
+    DetachDtmLink();
     CloseHandle(m_hThread);
     m_hThread = nullptr;
     m_dwThreadId = 0;
@@ -97,12 +163,6 @@ bool CovFDT_ThreadManagerImpl::StartDtmThread() {
     m_pDtmThread = nullptr;
     StopDtmThread();
     return false;
-  }
-  // The thread reaches the DTM through a link it does not keep the DTM alive with.
-  IUnknown* dtm = GetThreadManagerDtm();
-  if (dtm && SUCCEEDED(vkr::MakeObject<CDtmLink>(&m_pDtmLink))) {
-    m_pDtmLink->Attach(dtm);
-    ExecuteMarshalledJob(kJobSetDtm, static_cast<IApartmentCallObserver*>(m_pDtmLink.Get()));
   }
   return true;
 }
@@ -119,6 +179,8 @@ DWORD CovFDT_ThreadManagerImpl::DtmThreadMain(LPVOID p) {
   IStream** stream = start->stream;
   HANDLE ready = start->ready;
   const CLSID clsid = start->clsid;
+  IStream* dtm = start->dtm;
+  IStream* frame = start->frame;
   delete start;
   CoInitialize(nullptr);
   // The queue exists before anybody posts to it.
@@ -128,8 +190,14 @@ DWORD CovFDT_ThreadManagerImpl::DtmThreadMain(LPVOID p) {
   if (SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IovFdtDtmThread::iid,
                                  reinterpret_cast<void**>(&object))) &&
       object) {
+    // The DTM first, then the frame, as the hand-over jobs would arrive.
+    HandOver(object, kJobSetDtm, std::exchange(dtm, nullptr));
+    HandOver(object, kJobSetFrame, std::exchange(frame, nullptr));
     if (FAILED(CoMarshalInterThreadInterfaceInStream(IovFdtDtmThread::iid, object, stream))) *stream = nullptr;
   }
+  // Not taken: given back while the manager still waits for this thread.
+  if (dtm) dtm->Release();
+  if (frame) frame->Release();
   // Also after a failure, which leaves the stream empty; the manager is not touched after this.
   SetEvent(ready);
   if (object) {

@@ -47,9 +47,11 @@ class CovFDT_ThreadManagerImpl {
   // waits for it here.
   virtual ~CovFDT_ThreadManagerImpl();
 
-  // Starts the DTM thread, takes its object and hands it the DTM (job 34). True when the thread
-  // runs (also when it already ran); false when the thread or its object could not be made.
-  bool StartDtmThread();
+  // Starts the DTM thread, takes its object and hands it the DTM (job 34) and, when given, the
+  // frame's container (job 35): the thread takes both before it takes any other job. True when
+  // the thread runs (also when it already ran: then only the container is handed over, through
+  // ExecuteMarshalledJob); false when the thread or its object could not be made.
+  bool StartDtmThread(IUnknown* frame = nullptr);
   // Stops the cyclic reads, takes the DTM away from the thread object (job 34 with nothing),
   // releases it, posts WM_QUIT and waits (pumping) until the thread has ended; a thread that
   // cannot be told or awaited is abandoned. True; also without a thread.
