@@ -386,8 +386,9 @@ HRESULT CovFDT_BaseDTMCore::DtmMessage(VARIANT idVariant, VARIANT argument) {
     case kMsgUpdateRateChanged: return HandleDtmMsgAxReleasedOrUpdateRateChanged(argument, id);
     case kMsgLockDtm: return HandleDtmMsgLockDTM(argument);
     // Posted, not run as a job the caller waits for: a device answer's values reach the DTM
-    // thread in one message, without a round trip per response.
-    case kMsgResponse: return PostJob(kJobResponse, argument);
+    // thread in one message, without a round trip per response, and only when one of its cyclic
+    // reads waits for them.
+    case kMsgResponse: return PostResponseJob(argument);
     case kMsgErrorMessage: return HandleDtmMsgErrorMessage(argument);
     case kMsgApplicationClosed: return HandleDtmMsgApplicationClosed(argument);
     case kMsgProgress: return HandleDtmMsgProgress(argument);

@@ -676,8 +676,24 @@ HRESULT CovFDT_DtmThreadImpl::UnregisterCyclicRead(const VARIANT& argument) {
   if (!info.Unpack(argument)) return E_FAIL;
   auto it = m_readRegistrations.find(info.nParameterId);
   if (it == m_readRegistrations.end()) return E_FAIL;
-  if (--it->second.nRefCount == 0) m_readRegistrations.erase(it);
+  if (--it->second.nRefCount == 0) {
+    m_readRegistrations.erase(it);
+    UpdatePendingReads();
+  }
   return S_OK;
+}
+
+void CovFDT_DtmThreadImpl::PublishPendingReads(std::shared_ptr<PendingReadCount> counter) {
+  m_pendingReads = std::move(counter);
+  UpdatePendingReads();
+}
+
+void CovFDT_DtmThreadImpl::UpdatePendingReads() {
+  if (!m_pendingReads) return;
+  LONG pending = 0;
+  for (const auto& entry : m_readRegistrations)
+    if (entry.second.bPending) ++pending;
+  m_pendingReads->store(pending, std::memory_order_release);
 }
 
 HRESULT CovFDT_DtmThreadImpl::LowerCyclicRead(const VARIANT& argument) {
@@ -701,10 +717,14 @@ HRESULT CovFDT_DtmThreadImpl::ReadCompleted(const VARIANT& argument) {
     SafeArrayGetUBound(argument.parray, 1, &upper);
     for (LONG i = lower; i <= upper; ++i) {
       ULONG id = 0;
-      if (FAILED(SafeArrayGetElement(argument.parray, &i, &id))) return E_INVALIDARG;
+      if (FAILED(SafeArrayGetElement(argument.parray, &i, &id))) {
+        UpdatePendingReads();
+        return E_INVALIDARG;
+      }
       auto it = m_readRegistrations.find(id);
       if (it != m_readRegistrations.end()) it->second.bPending = false;
     }
+    UpdatePendingReads();
     return S_OK;
   }
   ULONG id = 0;
@@ -712,6 +732,7 @@ HRESULT CovFDT_DtmThreadImpl::ReadCompleted(const VARIANT& argument) {
   if (FAILED(hr)) return hr;
   auto it = m_readRegistrations.find(id);
   if (it != m_readRegistrations.end()) it->second.bPending = false;
+  UpdatePendingReads();
   return S_OK;
 }
 
@@ -736,6 +757,7 @@ void CovFDT_DtmThreadImpl::OnElapsed(DWORD elapsed) {
     }
     read.nCountdown = read.nInterval;
     read.bPending = true;
+    UpdatePendingReads();  // before the read is asked for: its answer must reach this thread
     VARIANT_BOOL started = VARIANT_FALSE;
     const HRESULT hr = m_pDtm.CallAs<IovFdtParameterHandler4>(E_NOINTERFACE, [&](IovFdtParameterHandler4* h) {
       VARIANT parameter = UI4(id);
@@ -744,6 +766,7 @@ void CovFDT_DtmThreadImpl::OnElapsed(DWORD elapsed) {
     if (FAILED(hr) || !started) {
       auto again = m_readRegistrations.find(id);
       if (again != m_readRegistrations.end()) again->second.bPending = false;
+      UpdatePendingReads();
     }
   }
 }

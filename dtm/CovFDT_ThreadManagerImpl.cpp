@@ -22,6 +22,8 @@ struct StartRecord {
   // The DTM's link and the frame's container, marshalled for the thread (either may be null).
   IStream* dtm;
   IStream* frame;
+  // Where the thread object publishes its waiting cyclic reads.
+  std::shared_ptr<PendingReadCount> pendingReads;
 };
 
 // Gives the thread object one interface as the hand-over job `job` (34 or 35) would, without an
@@ -126,7 +128,14 @@ bool CovFDT_ThreadManagerImpl::StartDtmThread(IUnknown* frame) {
     dropStart();
     return false;
   }
-  auto* start = new (std::nothrow) StartRecord{this, &m_pStream, ready, GetDtmThreadClassId(), dtmStream, frameStream};
+  std::shared_ptr<PendingReadCount> pendingReads;
+  try {
+    pendingReads = std::make_shared<PendingReadCount>(-1);
+  } catch (const std::bad_alloc&) {
+    pendingReads = nullptr;  // the thread is then woken for every answer
+  }
+  auto* start = new (std::nothrow)
+      StartRecord{this, &m_pStream, ready, GetDtmThreadClassId(), dtmStream, frameStream, pendingReads};
   if (!start) {
     dropStart();
     CloseHandle(ready);
@@ -148,6 +157,7 @@ bool CovFDT_ThreadManagerImpl::StartDtmThread(IUnknown* frame) {
     return false;
   }
   m_pDtmLink = link;
+  m_pendingReads = std::move(pendingReads);
   if (!m_pStream) {
     // The thread could not make its object and ends by itself.
     DetachDtmLink();
@@ -181,6 +191,7 @@ DWORD CovFDT_ThreadManagerImpl::DtmThreadMain(LPVOID p) {
   const CLSID clsid = start->clsid;
   IStream* dtm = start->dtm;
   IStream* frame = start->frame;
+  std::shared_ptr<PendingReadCount> pendingReads = std::move(start->pendingReads);
   delete start;
   CoInitialize(nullptr);
   // The queue exists before anybody posts to it.
@@ -190,6 +201,9 @@ DWORD CovFDT_ThreadManagerImpl::DtmThreadMain(LPVOID p) {
   if (SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IovFdtDtmThread::iid,
                                  reinterpret_cast<void**>(&object))) &&
       object) {
+    vkr::ComPtr<IDtmThreadPendingReads> reads;
+    if (pendingReads && SUCCEEDED(object->QueryInterface(IDtmThreadPendingReads::iid, reads.PutVoid())) && reads)
+      reads->PublishPendingReads(std::move(pendingReads));
     // The DTM first, then the frame, as the hand-over jobs would arrive.
     HandOver(object, kJobSetDtm, std::exchange(dtm, nullptr));
     HandOver(object, kJobSetFrame, std::exchange(frame, nullptr));
@@ -313,6 +327,12 @@ HRESULT CovFDT_ThreadManagerImpl::PostJob(ULONG job, const VARIANT& argument) {
     CoTaskMemFree(posted);
   }
   return hr;
+}
+
+HRESULT CovFDT_ThreadManagerImpl::PostResponseJob(const VARIANT& argument) {
+  if (m_hThread && m_pDtmThread && m_pendingReads && m_pendingReads->load(std::memory_order_acquire) == 0)
+    return S_OK;
+  return PostJob(kJobResponse, argument);
 }
 
 bool CovFDT_ThreadManagerImpl::PostToDtmThread(UINT message, WPARAM wParam, LPARAM lParam, HANDLE wait) {

@@ -8,6 +8,9 @@
 // apartment, so the worker's calls run where the DTM and the frame live (see ExecuteWorkerThread).
 #pragma once
 
+#include <atomic>
+#include <memory>
+
 #include <memory>
 
 #include "dtm/CApartmentRef.h"
@@ -77,6 +80,10 @@ class CovFDT_ThreadManagerImpl {
   // thread to take it (as the thread's own posted jobs run). A thread object on no thread of ours
   // gets the job through ExecuteJob. E_FAIL without a thread object.
   HRESULT PostJob(ULONG job, const VARIANT& argument);
+  // A device answer's values for the thread (job 6): posted as PostJob does, unless the thread
+  // has said that none of its cyclic reads waits for an answer, when they would change nothing
+  // there and the thread is not woken for them (S_OK).
+  HRESULT PostResponseJob(const VARIANT& argument);
 
   // Runs the worker once on a thread of its own with the frame's container and the DTM, and
   // deletes it there. E_INVALIDARG for null; E_FAIL without the frame's container or the DTM or
@@ -105,6 +112,8 @@ class CovFDT_ThreadManagerImpl {
   vkr::ComPtr<IovFdtDtmThread> m_pDtmThread;
   // The DTM as the thread holds it.
   vkr::ComPtr<vkr::ComObject<CDtmLink>> m_pDtmLink;
+  // The number of the thread's cyclic reads that wait for an answer, as the thread publishes it.
+  std::shared_ptr<std::atomic<LONG>> m_pendingReads;
 
  private:
   struct WorkerContext;
