@@ -66,6 +66,28 @@ HRESULT CApartmentRef::Set(IUnknown* p, REFIID required) {
   return S_OK;
 }
 
+HRESULT CApartmentRef::SetForOtherThread(IUnknown* p, REFIID required) {
+  Reset();
+  if (!p) return S_OK;
+  vkr::ComPtr<IUnknown> identity;
+  HRESULT hr = p->QueryInterface(IID_IUnknown, identity.PutVoid());
+  if (FAILED(hr)) return hr;
+  if (!identity) return E_NOINTERFACE;
+  if (vkr::platform::IsProxy(identity.Get())) return E_INVALIDARG;
+  vkr::platform::Apartment owner = vkr::platform::Apartment::Current();
+  if (!owner) return CO_E_NOTINITIALIZED;
+  if (!Answers(identity.Get(), required)) return E_NOINTERFACE;
+  vkr::ComPtr<IUnknown> proxy;
+  hr = vkr::platform::WrapInterface(identity.Get(), IID_IUnknown, proxy.PutVoid());
+  if (FAILED(hr)) return hr;
+  if (!proxy) return E_NOINTERFACE;
+  m_owner = std::move(owner);
+  m_object = identity.Get();  // the proxy holds the object; this pointer borrows that reference
+  m_observer = ObserverOf(m_object);
+  m_keep = std::move(proxy);
+  return S_OK;
+}
+
 void CApartmentRef::Reset() {
   m_object = nullptr;
   m_observer = nullptr;

@@ -688,6 +688,12 @@ void CovFDT_DtmThreadImpl::PublishPendingReads(std::shared_ptr<PendingReadCount>
   UpdatePendingReads();
 }
 
+HRESULT CovFDT_DtmThreadImpl::TakeStartObject(ULONG job, CApartmentRef* holder) {
+  if (!holder || !*holder || (job != kJobSetDtm && job != kJobSetFrame)) return E_INVALIDARG;
+  (job == kJobSetDtm ? m_pDtm : m_pFrame).Swap(*holder);
+  return S_OK;
+}
+
 void CovFDT_DtmThreadImpl::UpdatePendingReads() {
   if (!m_pendingReads) return;
   LONG pending = 0;

@@ -38,12 +38,17 @@ struct CDtmJob {
 // the manager need not wake it for them. -1 until the thread object publishes the number.
 using PendingReadCount = std::atomic<LONG>;
 
-// The thread object's side of that: told once, on the thread itself before anybody else can
-// reach the object, where to publish the number.
-struct IDtmThreadPendingReads : IUnknown {
+// What the thread manager tells its own thread object as the thread starts, on the thread itself
+// before anybody else can reach the object.
+struct IDtmThreadStart : IUnknown {
   static constexpr IID iid = vkr::MakeGuid("3E9B27C4-61D8-4A5F-B0E3-7C2A9D14F658");
   using Base = IUnknown;
+  // Where to publish the number of waiting cyclic reads.
   virtual void PublishPendingReads(std::shared_ptr<PendingReadCount> counter) = 0;
+  // The DTM (job 34) or the frame's container (job 35), already found and asked on its own
+  // thread (CApartmentRef::SetForOtherThread): taken as the hand-over job would take it; the
+  // holder is left with what was there before. E_INVALIDARG for another job or an empty holder.
+  virtual HRESULT TakeStartObject(ULONG job, CApartmentRef* holder) = 0;
 };
 
 // One parameter read cyclically.
@@ -91,7 +96,7 @@ class CTimerImpl {
 };
 
 class CovFDT_DtmThreadImpl
-    : public vkr::Implements<IovFdtDtmThread, IovFDTGenericCommServiceEvents, IDtmThread, IDtmThreadPendingReads>,
+    : public vkr::Implements<IovFdtDtmThread, IovFDTGenericCommServiceEvents, IDtmThread, IDtmThreadStart>,
       public CTimerImpl {
  public:
   CovFDT_DtmThreadImpl();
@@ -118,8 +123,9 @@ class CovFDT_DtmThreadImpl
   // IovFDTGenericCommServiceEvents: the queue goes on.
   HRESULT OnGenericCommServiceEvent(VARIANT requestId, VARIANT data, VARIANT context) override;
 
-  // IDtmThreadPendingReads
+  // IDtmThreadStart
   void PublishPendingReads(std::shared_ptr<PendingReadCount> counter) override;
+  HRESULT TakeStartObject(ULONG job, CApartmentRef* holder) override;
 
   // For tests and diagnostics.
   bool HasPendingRequest();

@@ -15,23 +15,24 @@ namespace {
 
 // Handed to the DTM thread; the thread deletes it.
 struct StartRecord {
-  CovFDT_ThreadManagerImpl* manager;
-  IStream** stream;
-  HANDLE ready;
-  CLSID clsid;
-  // The DTM's link and the frame's container, marshalled for the thread (either may be null).
-  IStream* dtm;
-  IStream* frame;
+  CovFDT_ThreadManagerImpl* manager = nullptr;
+  IStream** stream = nullptr;
+  HANDLE ready = nullptr;
+  CLSID clsid{};
   // Where the thread object publishes its waiting cyclic reads.
   std::shared_ptr<PendingReadCount> pendingReads;
+  // The DTM's link and the frame's container, found and asked on the manager's thread already
+  // (either may be empty); a container of another apartment travels marshalled instead.
+  CApartmentRef dtm;
+  CApartmentRef frame;
+  IStream* frameStream = nullptr;
 };
 
-// Gives the thread object one interface as the hand-over job `job` (34 or 35) would, without an
-// event to signal: the thread runs it itself before anybody can reach it. Releases the stream.
-void HandOver(IovFdtDtmThread* object, ULONG job, IStream* stream) {
-  if (!stream) return;
-  vkr::ComPtr<IUnknown> held;
-  if (FAILED(CoGetInterfaceAndReleaseStream(stream, IID_IUnknown, held.PutVoid())) || !held) return;
+// Gives the thread object one interface as the hand-over job `job` (34 or 35) does, without an
+// event to signal: the thread runs it itself before anybody can reach it. `held` is a pointer the
+// calling thread may use (a proxy); null hands nothing over.
+void HandOver(IovFdtDtmThread* object, ULONG job, IUnknown* held) {
+  if (!held) return;
   SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 2);
   if (!array) return;
   VARIANT element;
@@ -41,7 +42,7 @@ void HandOver(IovFdtDtmThread* object, ULONG job, IStream* stream) {
   LONG index = 0;
   HRESULT hr = SafeArrayPutElement(array, &index, &element);
   element.vt = VT_UNKNOWN;
-  element.punkVal = held.Get();  // SafeArrayPutElement takes its own reference
+  element.punkVal = held;  // SafeArrayPutElement takes its own reference
   index = 1;
   if (SUCCEEDED(hr)) hr = SafeArrayPutElement(array, &index, &element);
   VARIANT argument;
@@ -56,6 +57,14 @@ void HandOver(IovFdtDtmThread* object, ULONG job, IStream* stream) {
     object->ExecuteAsync(number, argument);
   }
   VariantClear(&argument);
+}
+
+// The thread's part of a hand-over: the object found already is taken directly by a thread
+// object of ours, else handed over as the job would be.
+void HandOver(IovFdtDtmThread* object, IDtmThreadStart* starter, ULONG job, CApartmentRef* found) {
+  if (!*found) return;
+  if (starter && SUCCEEDED(starter->TakeStartObject(job, found))) return;
+  HandOver(object, job, found->Held());
 }
 
 constexpr DWORD kExitNoContext = 183;
@@ -104,52 +113,49 @@ bool CovFDT_ThreadManagerImpl::StartDtmThread(IUnknown* frame) {
     return true;
   }
   RegisterDtmThreadProxies();
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!ready) return false;
+  auto* start = new (std::nothrow) StartRecord;
+  if (start) {
+    start->manager = this;
+    start->stream = &m_pStream;
+    start->ready = ready;
+    start->clsid = GetDtmThreadClassId();
+  }
+  if (!start) {
+    CloseHandle(ready);
+    return false;
+  }
+  try {
+    start->pendingReads = std::make_shared<PendingReadCount>(-1);
+  } catch (const std::bad_alloc&) {
+    start->pendingReads = nullptr;  // the thread is then woken for every answer
+  }
+  std::shared_ptr<PendingReadCount> pendingReads = start->pendingReads;
   // The thread reaches the DTM through a link it does not keep the DTM alive with. The link and
-  // the frame travel with the start, and the thread takes them before it signals that it is
-  // ready: no job and no wait of its own for either.
-  IStream* dtmStream = nullptr;
-  IStream* frameStream = nullptr;
+  // the frame are objects of this thread that nobody else holds yet: they are found and asked
+  // here and travel with the start, and the thread takes them before it signals that it is
+  // ready, with no job and no visit back here for either. An object that does not answer what
+  // its holder stands for is not handed over, as the hand-over job would not take it.
   IUnknown* dtm = GetThreadManagerDtm();
   vkr::ComPtr<vkr::ComObject<CDtmLink>> link;
   if (dtm && SUCCEEDED(vkr::MakeObject<CDtmLink>(&link))) {
     link->Attach(dtm);
-    if (FAILED(CoMarshalInterThreadInterfaceInStream(IID_IUnknown, static_cast<IApartmentCallObserver*>(link.Get()),
-                                                     &dtmStream)))
-      dtmStream = nullptr;
+    start->dtm.SetForOtherThread(static_cast<IApartmentCallObserver*>(link.Get()), IovFdtBaseDTM::iid);
   }
-  if (frame && FAILED(CoMarshalInterThreadInterfaceInStream(IID_IUnknown, frame, &frameStream))) frameStream = nullptr;
-  auto dropStart = [&] {
-    if (dtmStream) dtmStream->Release();
-    if (frameStream) frameStream->Release();
-    if (link) link->Detach();
-  };
-  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!ready) {
-    dropStart();
-    return false;
-  }
-  std::shared_ptr<PendingReadCount> pendingReads;
-  try {
-    pendingReads = std::make_shared<PendingReadCount>(-1);
-  } catch (const std::bad_alloc&) {
-    pendingReads = nullptr;  // the thread is then woken for every answer
-  }
-  auto* start = new (std::nothrow)
-      StartRecord{this, &m_pStream, ready, GetDtmThreadClassId(), dtmStream, frameStream, pendingReads};
-  if (!start) {
-    dropStart();
-    CloseHandle(ready);
-    return false;
-  }
+  if (frame && start->frame.SetForOtherThread(frame, IFdtContainer::iid) == E_INVALIDARG &&
+      FAILED(CoMarshalInterThreadInterfaceInStream(IID_IUnknown, frame, &start->frameStream)))
+    start->frameStream = nullptr;
   m_hThread = CreateThread(nullptr, 0, &DtmThreadMain, start, 0, &m_dwThreadId);
   if (!m_hThread) {
+    if (start->frameStream) start->frameStream->Release();
     delete start;
-    dropStart();
+    if (link) link->Detach();
     m_dwThreadId = 0;
     CloseHandle(ready);
     return false;
   }
-  // The thread owns the streams from here.
+  // The thread owns the start record from here.
   const bool waited = WaitWithMessagePump(ready);
   CloseHandle(ready);
   if (!waited) {
@@ -189,9 +195,11 @@ DWORD CovFDT_ThreadManagerImpl::DtmThreadMain(LPVOID p) {
   IStream** stream = start->stream;
   HANDLE ready = start->ready;
   const CLSID clsid = start->clsid;
-  IStream* dtm = start->dtm;
-  IStream* frame = start->frame;
   std::shared_ptr<PendingReadCount> pendingReads = std::move(start->pendingReads);
+  CApartmentRef dtm, frame;
+  dtm.Swap(start->dtm);
+  frame.Swap(start->frame);
+  IStream* frameStream = start->frameStream;
   delete start;
   CoInitialize(nullptr);
   // The queue exists before anybody posts to it.
@@ -201,17 +209,25 @@ DWORD CovFDT_ThreadManagerImpl::DtmThreadMain(LPVOID p) {
   if (SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IovFdtDtmThread::iid,
                                  reinterpret_cast<void**>(&object))) &&
       object) {
-    vkr::ComPtr<IDtmThreadPendingReads> reads;
-    if (pendingReads && SUCCEEDED(object->QueryInterface(IDtmThreadPendingReads::iid, reads.PutVoid())) && reads)
-      reads->PublishPendingReads(std::move(pendingReads));
+    vkr::ComPtr<IDtmThreadStart> starter;
+    if (FAILED(object->QueryInterface(IDtmThreadStart::iid, starter.PutVoid()))) starter = nullptr;
+    if (starter && pendingReads) starter->PublishPendingReads(std::move(pendingReads));
     // The DTM first, then the frame, as the hand-over jobs would arrive.
-    HandOver(object, kJobSetDtm, std::exchange(dtm, nullptr));
-    HandOver(object, kJobSetFrame, std::exchange(frame, nullptr));
+    HandOver(object, starter.Get(), kJobSetDtm, &dtm);
+    if (frameStream) {
+      vkr::ComPtr<IUnknown> held;
+      if (SUCCEEDED(CoGetInterfaceAndReleaseStream(std::exchange(frameStream, nullptr), IID_IUnknown,
+                                                   held.PutVoid())))
+        HandOver(object, kJobSetFrame, held.Get());
+    } else {
+      HandOver(object, starter.Get(), kJobSetFrame, &frame);
+    }
     if (FAILED(CoMarshalInterThreadInterfaceInStream(IovFdtDtmThread::iid, object, stream))) *stream = nullptr;
   }
   // Not taken: given back while the manager still waits for this thread.
-  if (dtm) dtm->Release();
-  if (frame) frame->Release();
+  dtm.Reset();
+  frame.Reset();
+  if (frameStream) frameStream->Release();
   // Also after a failure, which leaves the stream empty; the manager is not touched after this.
   SetEvent(ready);
   if (object) {
