@@ -210,14 +210,14 @@ HRESULT CovFDT_BaseDTMCore::StartOrStopParameterUpdateOnDtmStateChange(EDtmState
 
 HRESULT CovFDT_BaseDTMCore::StartParameterUpdate() {
   LogEntry("StartParameterUpdate");
-  vkr::ComPtr<IovFdtDtmThread> thread = m_pDtmThread;
+  vkr::ComPtr<IovFdtDtmThread> thread = GetDtmThread();
   if (!thread) return E_FAIL;
   return thread->SetUpdateRate(I4(kUpdateRateOn));
 }
 
 HRESULT CovFDT_BaseDTMCore::StopParameterUpdate() {
   LogEntry("StopParameterUpdate");
-  vkr::ComPtr<IovFdtDtmThread> thread = m_pDtmThread;
+  vkr::ComPtr<IovFdtDtmThread> thread = GetDtmThread();
   if (!thread) return E_FAIL;
   return thread->SetUpdateRate(I4(0));
 }

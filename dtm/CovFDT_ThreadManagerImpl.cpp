@@ -96,6 +96,7 @@ HRESULT CDtmLink::QueryExtraInterface(REFIID riid, void** ppv) {
 }
 
 CovFDT_ThreadManagerImpl::~CovFDT_ThreadManagerImpl() {
+  CompleteDtmThreadStart();
   if (m_pStream) m_pStream->Release();
   ReleaseDtmThread();
 }
@@ -108,6 +109,11 @@ const CLSID& CovFDT_ThreadManagerImpl::GetDtmThreadClassId() {
 // ---- The DTM thread ----------------------------------------------------------------------
 
 bool CovFDT_ThreadManagerImpl::StartDtmThread(IUnknown* frame) {
+  if (!BeginDtmThread(frame)) return false;
+  return CompleteDtmThreadStart();
+}
+
+bool CovFDT_ThreadManagerImpl::BeginDtmThread(IUnknown* frame) {
   if (m_hThread) {
     if (frame) ExecuteMarshalledJob(kJobSetFrame, frame);
     return true;
@@ -155,7 +161,19 @@ bool CovFDT_ThreadManagerImpl::StartDtmThread(IUnknown* frame) {
     CloseHandle(ready);
     return false;
   }
-  // The thread owns the start record from here.
+  // The thread owns the start record from here; it needs nothing of this thread to get ready.
+  m_hStartReady = ready;
+  m_pStartLink = std::move(link);
+  m_pStartReads = std::move(pendingReads);
+  return true;
+}
+
+bool CovFDT_ThreadManagerImpl::CompleteDtmThreadStart() {
+  HANDLE ready = std::exchange(m_hStartReady, nullptr);
+  if (!ready) return m_hThread != nullptr;
+  // Calls that arrive while this waits find the thread not started yet, as they always did.
+  vkr::ComPtr<vkr::ComObject<CDtmLink>> link = std::move(m_pStartLink);
+  std::shared_ptr<PendingReadCount> pendingReads = std::move(m_pStartReads);
   const bool waited = WaitWithMessagePump(ready);
   CloseHandle(ready);
   if (!waited) {
@@ -239,6 +257,7 @@ DWORD CovFDT_ThreadManagerImpl::DtmThreadMain(LPVOID p) {
 }
 
 bool CovFDT_ThreadManagerImpl::StopDtmThread() {
+  CompleteDtmThreadStart();
   if (!m_hThread) return true;
   if (vkr::ComPtr<IovFdtDtmThread> thread = m_pDtmThread) {
     VARIANT off;
@@ -260,6 +279,7 @@ bool CovFDT_ThreadManagerImpl::StopDtmThread() {
 }
 
 void CovFDT_ThreadManagerImpl::ReleaseDtmThread() {
+  CompleteDtmThreadStart();
   // A call of the thread into the DTM that runs below this one waits for it to return.
   const bool insideThreadCall = m_pDtmLink && m_pDtmLink->CallsInProgress() > 0;
   DetachDtmLink();
@@ -283,6 +303,7 @@ void CovFDT_ThreadManagerImpl::ReleaseDtmThread() {
 }
 
 HRESULT CovFDT_ThreadManagerImpl::ExecuteJob(ULONG job, VARIANT argument) {
+  CompleteDtmThreadStart();
   if (!m_pDtmThread) return E_FAIL;
   // The thread object may be released by a nested call while this one waits.
   vkr::ComPtr<IovFdtDtmThread> thread = m_pDtmThread;
@@ -328,6 +349,7 @@ HRESULT CovFDT_ThreadManagerImpl::ExecuteMarshalledJob(ULONG job, IUnknown* obje
 }
 
 HRESULT CovFDT_ThreadManagerImpl::PostJob(ULONG job, const VARIANT& argument) {
+  CompleteDtmThreadStart();
   // A thread object that runs on no thread of ours is reached through its interface only.
   if (!m_hThread) return ExecuteJob(job, argument);
   if (!m_pDtmThread) return E_FAIL;
@@ -346,12 +368,14 @@ HRESULT CovFDT_ThreadManagerImpl::PostJob(ULONG job, const VARIANT& argument) {
 }
 
 HRESULT CovFDT_ThreadManagerImpl::PostResponseJob(const VARIANT& argument) {
+  CompleteDtmThreadStart();
   if (m_hThread && m_pDtmThread && m_pendingReads && m_pendingReads->load(std::memory_order_acquire) == 0)
     return S_OK;
   return PostJob(kJobResponse, argument);
 }
 
 bool CovFDT_ThreadManagerImpl::PostToDtmThread(UINT message, WPARAM wParam, LPARAM lParam, HANDLE wait) {
+  CompleteDtmThreadStart();
   if (!m_hThread) return false;
   if (!PostThreadMessageA(m_dwThreadId, message, wParam, lParam)) return false;
   if (!wait) return true;

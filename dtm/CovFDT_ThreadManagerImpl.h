@@ -55,6 +55,14 @@ class CovFDT_ThreadManagerImpl {
   // the thread runs (also when it already ran: then only the container is handed over, through
   // ExecuteMarshalledJob); false when the thread or its object could not be made.
   bool StartDtmThread(IUnknown* frame = nullptr);
+  // The same, without waiting for the thread to get ready: the thread needs nothing of this one
+  // for that, so the wait is left to whatever first needs the thread (every member here that
+  // reaches it, and the destructor, complete the start first). False only when the thread could
+  // not be started at all.
+  bool BeginDtmThread(IUnknown* frame);
+  // Waits (pumping) for a begun thread to get ready and takes its object; StartDtmThread's result
+  // for that start. Without a start under way: whether a thread runs.
+  bool CompleteDtmThreadStart();
   // Stops the cyclic reads, takes the DTM away from the thread object (job 34 with nothing),
   // releases it, posts WM_QUIT and waits (pumping) until the thread has ended; a thread that
   // cannot be told or awaited is abandoned. True; also without a thread.
@@ -97,7 +105,10 @@ class CovFDT_ThreadManagerImpl {
   // (a WM_QUIT taken meanwhile is posted again for the outer loop). False when the wait fails.
   static bool WaitWithMessagePump(HANDLE handle);
 
-  IovFdtDtmThread* GetDtmThread() const { return m_pDtmThread.Get(); }
+  IovFdtDtmThread* GetDtmThread() {
+    CompleteDtmThreadStart();
+    return m_pDtmThread.Get();
+  }
 
  protected:
   // What the DTM object supplies: its controlling unknown, the frame's container it keeps, and
@@ -114,6 +125,11 @@ class CovFDT_ThreadManagerImpl {
   vkr::ComPtr<vkr::ComObject<CDtmLink>> m_pDtmLink;
   // The number of the thread's cyclic reads that wait for an answer, as the thread publishes it.
   std::shared_ptr<std::atomic<LONG>> m_pendingReads;
+  // A start not waited for yet (BeginDtmThread): the thread's ready event, the link and the
+  // published count it is to keep.
+  HANDLE m_hStartReady = nullptr;
+  vkr::ComPtr<vkr::ComObject<CDtmLink>> m_pStartLink;
+  std::shared_ptr<std::atomic<LONG>> m_pStartReads;
 
  private:
   struct WorkerContext;
