@@ -549,6 +549,9 @@ void CovFDT_ThreadManagerImpl::RunWorker(WorkerContext* context) {
           h = CoGetInterfaceAndReleaseStream(marshalledDtm.Detach(), IID_IUnknown, object.PutVoid());
         if (SUCCEEDED(h) && object) h = object->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid());
         if (SUCCEEDED(h) && frame && base) h = context->worker->Execute(frame.Get(), base.Get());
+        // Let go here, in the object's apartment: from the worker's thread the last reference of
+        // a proxy takes one more visit to this thread.
+        dtm = nullptr;
         return h;
       });
     }
