@@ -169,13 +169,16 @@ bool CovFDT_ThreadManagerImpl::BeginDtmThread(IUnknown* frame) {
 }
 
 bool CovFDT_ThreadManagerImpl::CompleteDtmThreadStart() {
-  HANDLE ready = std::exchange(m_hStartReady, nullptr);
+  HANDLE ready = m_hStartReady;
   if (!ready) return m_hThread != nullptr;
-  // Calls that arrive while this waits find the thread not started yet, as they always did.
+  // A call served meanwhile that needs the thread waits for it too and completes the start; the
+  // handle it closes then ends this wait.
+  const bool waited = WaitWithMessagePump(ready);
+  if (m_hStartReady != ready) return m_pDtmThread != nullptr;
+  m_hStartReady = nullptr;
+  CloseHandle(ready);
   vkr::ComPtr<vkr::ComObject<CDtmLink>> link = std::move(m_pStartLink);
   std::shared_ptr<PendingReadCount> pendingReads = std::move(m_pStartReads);
-  const bool waited = WaitWithMessagePump(ready);
-  CloseHandle(ready);
   if (!waited) {
     if (link) link->Detach();
     return false;
