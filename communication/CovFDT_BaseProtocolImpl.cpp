@@ -185,8 +185,18 @@ HRESULT ProtocolPartOf(BSTR addressText, BSTR protocolPath, BSTR* protocolAddres
   key += u'|';
   key += vkr::View(addressText);
   TextMemo<KeptText>& memo = SharedMemo<KeptText, ProtocolPartTag>();
+  // Kept already: the part is made from the kept text directly.
+  HRESULT keptResult = S_OK;
+  *protocolAddress = nullptr;
+  if (memo.Visit(key, [&](const KeptText& k) {
+        keptResult = k.hr;
+        if (!k.present) return;
+        *protocolAddress = SysAllocStringLen(k.text.data(), static_cast<UINT>(k.text.size()));
+        if (!*protocolAddress) keptResult = E_OUTOFMEMORY;
+      }))
+    return keptResult;
   KeptText kept;
-  if (!memo.Find(key, &kept)) {
+  {
     vkr::ComPtr<IXMLDOMDocument2> document;
     kept.hr = LoadXml(addressText, &document);
     vkr::Bstr part;
@@ -485,7 +495,14 @@ HRESULT CovFDT_BaseProtocolImpl::InitParameterTable() {
     if (hr == E_OUTOFMEMORY) return hr;
     if (FAILED(hr) || addressValue.vt == VT_EMPTY) continue;
     vkr::Bstr addressText;
-    hr = VariantToBstr(addressValue.Ptr(), addressText.Put());
+    if (addressValue.vt == VT_BSTR) {
+      // Already the text: taken over rather than copied.
+      addressText.Attach(addressValue.bstrVal);
+      addressValue.vt = VT_EMPTY;
+      hr = S_OK;
+    } else {
+      hr = VariantToBstr(addressValue.Ptr(), addressText.Put());
+    }
     if (hr == E_OUTOFMEMORY) return hr;
     if (FAILED(hr) || addressText.View().substr(0, 1) != u"<") continue;
     vkr::Bstr protocolAddress;
@@ -558,24 +575,29 @@ HRESULT HartAddressKey(BSTR protocolAddress, KeptHartKey* out) {
 HRESULT CovFDT_HartProtocolImpl::GetAddressKey(BSTR protocolAddress, VARIANT* key) {
   if (!key) return E_INVALIDARG;
   TextMemo<KeptHartKey>& memo = SharedMemo<KeptHartKey, KeptHartKeyTag>();
+  const std::u16string_view text = vkr::View(protocolAddress);
+  // The key as a value, from what is kept for the text.
+  auto give = [key](const KeptHartKey& kept) -> HRESULT {
+    if (FAILED(kept.hr)) return kept.hr;
+    vkr::Variant result;
+    if (kept.numeric) {
+      result = vkr::Variant(vkr::UI4(kept.number));
+    } else {
+      result.vt = VT_BSTR;
+      result.bstrVal = SysAllocStringLen(kept.text.data(), static_cast<UINT>(kept.text.size()));
+      if (!result.bstrVal) return E_OUTOFMEMORY;
+    }
+    VariantClear(key);
+    result.Detach(key);
+    return S_OK;
+  };
+  HRESULT hr = S_OK;
+  if (memo.Visit(text, [&](const KeptHartKey& kept) { hr = give(kept); })) return hr;
   KeptHartKey kept;
-  if (!memo.Find(vkr::View(protocolAddress), &kept)) {
-    kept.hr = HartAddressKey(protocolAddress, &kept);
-    if (kept.hr == E_OUTOFMEMORY) return kept.hr;
-    memo.Store(vkr::View(protocolAddress), kept);
-  }
-  if (FAILED(kept.hr)) return kept.hr;
-  vkr::Variant result;
-  if (kept.numeric) {
-    result = vkr::Variant(vkr::UI4(kept.number));
-  } else {
-    result.vt = VT_BSTR;
-    result.bstrVal = SysAllocStringLen(kept.text.data(), static_cast<UINT>(kept.text.size()));
-    if (!result.bstrVal) return E_OUTOFMEMORY;
-  }
-  VariantClear(key);
-  result.Detach(key);
-  return S_OK;
+  kept.hr = HartAddressKey(protocolAddress, &kept);
+  if (kept.hr == E_OUTOFMEMORY) return kept.hr;
+  memo.Store(text, kept);
+  return give(kept);
 }
 
 
