@@ -28,6 +28,7 @@
 #include "platform/platform.h"
 #include "tests/support/fuzz_input.h"
 #include "tests/support/headless_dtm.h"
+#include "tests/support/activex_defaults.h"
 #include "tests/support/stub_dispatch.h"
 #include "include/ActiveXInterfaces.h"
 #include "xml/XmlHelpers.h"
@@ -57,6 +58,7 @@ enum Reader {
 // A user interface the frame opened with a function call: it hands the call out as its item 1.
 class OpenedUserInterface : public vkr::Implements<IovFdtActiveX4, IovFdtActiveXInfo> {
  public:
+  VKR_ACTIVEX4_NOT_IMPLEMENTED
   vkr::Bstr functionCall;
 
   VKR_TEST_DISPATCH

@@ -37,6 +37,7 @@ class FunctionDtm : public TestDtm {
 // A user interface opened with a function call; records what it is told.
 class OpenedUi : public vkr::Implements<IovFdtActiveX4, IovFdtActiveXInfo> {
  public:
+  VKR_ACTIVEX4_NOT_IMPLEMENTED
   Journal* journal = nullptr;
   std::u16string functionCall;
   HRESULT stateResult = S_OK;

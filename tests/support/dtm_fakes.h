@@ -13,6 +13,7 @@
 #include "module/CVornExampleDtm.h"
 #include "platform/platform.h"
 #include "include/ActiveXInterfaces.h"
+#include "tests/support/activex_defaults.h"
 #include "tests/support/stub_dispatch.h"
 
 namespace vkr::test {
@@ -103,6 +104,7 @@ class FakeDtmThread : public vkr::Implements<IovFdtDtmThread> {
 // update list (information item 32) from `updates`.
 class FakeUserInterface : public vkr::Implements<IovFdtActiveX4, IovFdtActiveXInfo> {
  public:
+  VKR_ACTIVEX4_NOT_IMPLEMENTED
   Journal* journal = nullptr;
   std::vector<SParamUpdateInfo> updates;
   HRESULT commandResult = S_OK;
