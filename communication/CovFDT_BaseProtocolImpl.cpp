@@ -7,12 +7,17 @@
 #include <cmath>
 #include <cstdint>
 #include <new>
+#include <vector>
+#include <typeinfo>
+#include <mutex>
+#include <memory>
 
 #include "include/DtmMessages.h"
 #include "parameters/ParInfo.h"
 #include "communication/HartCodecs.h"
 #include "communication/MyHartProtocol.h"
 #include "communication/TextMemo.h"
+#include "xml/Log.h"
 #include "include/DtmInterfaces.h"
 #include "parameters/CFdtVariant.h"
 #include "xml/Conversions.h"
@@ -463,6 +468,83 @@ HRESULT CovFDT_BaseProtocolImpl::RegisterParameter(VARIANT id, BSTR protocolAddr
   }
 }
 
+// What one table was built from, with the table, for the objects of one protocol class.
+struct CovFDT_BaseProtocolImpl::TableInputs {
+  struct Parameter {
+    ULONG id = 0;
+    bool hasText = false;  // the address is a text (else the parameter has none)
+    std::u16string text;
+    bool hasWord = false;  // the addressed word reads as a number
+    ULONG word = 0;
+    bool operator==(const Parameter&) const = default;
+  };
+  const std::type_info* protocolClass = nullptr;
+  std::u16string protocolId;
+  std::vector<Parameter> parameters;
+  bool SameAs(const TableInputs& other) const {
+    return protocolClass == other.protocolClass && protocolId == other.protocolId && parameters == other.parameters;
+  }
+};
+
+namespace {
+
+struct BuiltTable {
+  CovFDT_BaseProtocolImpl::TableInputs inputs;
+  std::vector<SovFDT_ParameterEntry> entries;
+  std::vector<SovFDT_TransactionGroup> groups;
+};
+
+// The last table each protocol class built, by class and protocol id; read and replaced under the
+// lock.
+std::mutex g_builtTablesLock;
+std::vector<std::shared_ptr<const BuiltTable>>& BuiltTables() {
+  static std::vector<std::shared_ptr<const BuiltTable>> tables;
+  return tables;
+}
+
+std::shared_ptr<const BuiltTable> FindBuiltTable(const CovFDT_BaseProtocolImpl::TableInputs& inputs) {
+  std::lock_guard<std::mutex> hold(g_builtTablesLock);
+  for (const auto& table : BuiltTables())
+    if (table->inputs.SameAs(inputs)) return table;
+  return nullptr;
+}
+
+void KeepBuiltTable(std::shared_ptr<const BuiltTable> table) {
+  std::lock_guard<std::mutex> hold(g_builtTablesLock);
+  for (auto& kept : BuiltTables()) {
+    if (kept->inputs.protocolClass == table->inputs.protocolClass &&
+        kept->inputs.protocolId == table->inputs.protocolId) {
+      kept = std::move(table);
+      return;
+    }
+  }
+  BuiltTables().push_back(std::move(table));
+}
+
+}  // namespace
+
+bool CovFDT_BaseProtocolImpl::ReadTableInputs(IovFdtParameterInfo* info, ULONG count, TableInputs* inputs) {
+  inputs->protocolClass = &typeid(*this);
+  inputs->protocolId.assign(vkr::View(GetProtocolId()));
+  inputs->parameters.reserve(count);
+  for (ULONG index = 0; index < count; ++index) {
+    TableInputs::Parameter p;
+    vkr::Variant id, address, word;
+    if (FAILED(info->GetParameterIdAt(vkr::UI4(index), id.Put())) || !IntegerParameterId(id, &p.id)) return false;
+    if (FAILED(m_pParameterHandler->GetParameterAddress(id, address.Put()))) return false;
+    if (address.vt == VT_BSTR) {
+      p.hasText = true;
+      p.text.assign(address.bstrVal ? address.bstrVal : u"", SysStringLen(address.bstrVal));
+    } else if (address.vt != VT_EMPTY) {
+      return false;
+    }
+    if (FAILED(m_pParameterHandler->GetAddressedWord(id, word.Put()))) return false;
+    p.hasWord = SUCCEEDED(VariantToULong(word.Ptr(), &p.word));
+    inputs->parameters.push_back(std::move(p));
+  }
+  return true;
+}
+
 HRESULT CovFDT_BaseProtocolImpl::InitParameterTable() {
   m_bAttachTableFresh = false;
   if (std::exchange(m_bReuseAttachTable, false) && m_pParameterHandler) return m_hrAttachTable;
@@ -479,6 +561,39 @@ HRESULT CovFDT_BaseProtocolImpl::InitParameterTable() {
   ULONG count = 0;
   hr = VariantToULong(countValue.Ptr(), &count);
   if (FAILED(hr)) return hr;
+
+  // A class whose table follows from the ids, address texts and words alone takes a table built
+  // from the same ones already (every DTM of a device type has them); with the trace switched
+  // on, which shows every step, the table is built.
+  std::shared_ptr<BuiltTable> built;
+  if (BuildsTableFromAddressesAlone() && !IsLogEnabled()) {
+    try {
+      built = std::make_shared<BuiltTable>();
+      if (!ReadTableInputs(info.Get(), count, &built->inputs)) built = nullptr;
+    } catch (const std::bad_alloc&) {
+      built = nullptr;
+    }
+    if (built) {
+      if (std::shared_ptr<const BuiltTable> kept = FindBuiltTable(built->inputs)) {
+        try {
+          std::vector<std::unique_ptr<SovFDT_ParameterEntry>> entries;
+          std::vector<std::unique_ptr<SovFDT_TransactionGroup>> groups;
+          entries.reserve(kept->entries.size());
+          groups.reserve(kept->groups.size());
+          for (const SovFDT_ParameterEntry& e : kept->entries)
+            entries.push_back(std::make_unique<SovFDT_ParameterEntry>(e));
+          for (const SovFDT_TransactionGroup& g : kept->groups)
+            groups.push_back(std::make_unique<SovFDT_TransactionGroup>(g));
+          m_entries.swap(entries);
+          m_groups.swap(groups);
+          return S_OK;
+        } catch (const std::bad_alloc&) {
+          built = nullptr;  // built below as always
+        }
+      }
+    }
+  }
+  m_bLengthDerived = false;
 
   const vkr::Bstr protocolPath(u"AddressInformation/Protocol[@id=\"" + std::u16string(vkr::View(GetProtocolId())) +
                                u"\"]");
@@ -518,6 +633,17 @@ HRESULT CovFDT_BaseProtocolImpl::InitParameterTable() {
 
     hr = RegisterParameter(id, protocolAddress);
     if (FAILED(hr)) return hr;
+  }
+  if (built && !m_bLengthDerived) {
+    // Kept for the next object of the class; a copy that does not fit in memory is not kept.
+    try {
+      built->entries.reserve(m_entries.size());
+      built->groups.reserve(m_groups.size());
+      for (const auto& e : m_entries) built->entries.push_back(*e);
+      for (const auto& g : m_groups) built->groups.push_back(*g);
+      KeepBuiltTable(std::move(built));
+    } catch (const std::bad_alloc&) {
+    }
   }
   return S_OK;
 }
@@ -673,6 +799,7 @@ HRESULT CovFDT_HartProtocolImpl::ReadParameterAddress(SovFDT_ParameterEntry* ent
 // A length the address does not give: the protocol's own reading, else the parameter model's
 // type and limits. A length given as 0 in the address is a field of no bits and is kept.
 HRESULT CovFDT_BaseProtocolImpl::DeriveBitLength(SovFDT_ParameterEntry* entry, BSTR protocolAddress) {
+  m_bLengthDerived = true;
   ULONG offset = 0, length = 0;
   if (SUCCEEDED(ReadProtocolPduPosition(protocolAddress, &offset, &length)) && length != 0) {
     entry->nBitLength = length;

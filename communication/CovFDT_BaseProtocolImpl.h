@@ -148,6 +148,13 @@ class CovFDT_BaseProtocolImpl {
                                 ULONG);
 
   // The tables.
+  // Whether this class builds its table from the parameters' ids, address texts and addressed
+  // words alone (the parameter model is asked nothing else unless a length must be derived):
+  // then one table built from the same of these is shared by every object of the class. None by
+  // default: a class says so only for itself, not for classes derived from it.
+  virtual bool BuildsTableFromAddressesAlone() const { return false; }
+  // What such a table is built from (see InitParameterTable).
+  struct TableInputs;
   virtual HRESULT RegisterParameter(VARIANT id, BSTR protocolAddress);
   virtual HRESULT ReadParameterAddress(SovFDT_ParameterEntry* entry, BSTR protocolAddress);
   virtual HRESULT InitParameterTable();
@@ -216,6 +223,11 @@ class CovFDT_BaseProtocolImpl {
   HRESULT m_hrAttachTable = S_OK;
   bool m_bAttachTableFresh = false;
   bool m_bReuseAttachTable = false;
+  // Set when a build asked the parameter model for a length (its table is then not shared).
+  bool m_bLengthDerived = false;
+  // The ids, address texts and addressed words the table is built from, read without building
+  // anything; false when they cannot be read that way (then the table is built as always).
+  bool ReadTableInputs(IovFdtParameterInfo* info, ULONG count, TableInputs* inputs);
   std::vector<std::unique_ptr<SovFDT_TransactionGroup>> m_groups;
   std::vector<std::unique_ptr<SovFDT_ParameterEntry>> m_entries;
   // Set while CreateTransactions runs and while a response is spread (see the getters).
