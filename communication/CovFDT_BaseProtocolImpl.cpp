@@ -529,17 +529,21 @@ bool CovFDT_BaseProtocolImpl::ReadTableInputs(IovFdtParameterInfo* info, ULONG c
   inputs->parameters.reserve(count);
   for (ULONG index = 0; index < count; ++index) {
     TableInputs::Parameter p;
-    vkr::Variant id, address, word;
+    vkr::Variant id;
     if (FAILED(info->GetParameterIdAt(vkr::UI4(index), id.Put())) || !IntegerParameterId(id, &p.id)) return false;
-    if (FAILED(m_pParameterHandler->GetParameterAddress(id, address.Put()))) return false;
+    // Both fields in one read of the record, as GetParameterAddress and GetAddressedWord read
+    // them one by one.
+    ParInfo fields;
+    if (FAILED(m_pParameterHandler->GetParInfoFields(p.id, PIF_ADDRESS | PIF_ADDRESSED, &fields))) return false;
+    const VARIANT& address = fields.m_vAddress;
     if (address.vt == VT_BSTR) {
       p.hasText = true;
       p.text.assign(address.bstrVal ? address.bstrVal : u"", SysStringLen(address.bstrVal));
     } else if (address.vt != VT_EMPTY) {
       return false;
     }
-    if (FAILED(m_pParameterHandler->GetAddressedWord(id, word.Put()))) return false;
-    p.hasWord = SUCCEEDED(VariantToULong(word.Ptr(), &p.word));
+    p.hasWord = true;
+    p.word = fields.m_dwAddressed;
     inputs->parameters.push_back(std::move(p));
   }
   return true;
