@@ -7,12 +7,17 @@
 #include <cmath>
 #include <cstdint>
 #include <new>
+#include <vector>
+#include <typeinfo>
+#include <mutex>
+#include <memory>
 
 #include "include/DtmMessages.h"
 #include "parameters/ParInfo.h"
 #include "communication/HartCodecs.h"
 #include "communication/MyHartProtocol.h"
 #include "communication/TextMemo.h"
+#include "xml/Log.h"
 #include "include/DtmInterfaces.h"
 #include "parameters/CFdtVariant.h"
 #include "xml/Conversions.h"
@@ -185,8 +190,18 @@ HRESULT ProtocolPartOf(BSTR addressText, BSTR protocolPath, BSTR* protocolAddres
   key += u'|';
   key += vkr::View(addressText);
   TextMemo<KeptText>& memo = SharedMemo<KeptText, ProtocolPartTag>();
+  // Kept already: the part is made from the kept text directly.
+  HRESULT keptResult = S_OK;
+  *protocolAddress = nullptr;
+  if (memo.Visit(key, [&](const KeptText& k) {
+        keptResult = k.hr;
+        if (!k.present) return;
+        *protocolAddress = SysAllocStringLen(k.text.data(), static_cast<UINT>(k.text.size()));
+        if (!*protocolAddress) keptResult = E_OUTOFMEMORY;
+      }))
+    return keptResult;
   KeptText kept;
-  if (!memo.Find(key, &kept)) {
+  {
     vkr::ComPtr<IXMLDOMDocument2> document;
     kept.hr = LoadXml(addressText, &document);
     vkr::Bstr part;
@@ -351,7 +366,8 @@ bool CovFDT_BaseProtocolImpl::AttachDtm(IUnknown* dtm) {
   vkr::ComPtr<IovFdtParameterHandler4> handler;
   if (FAILED(dtm->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid())) || !handler) return false;
   m_pParameterHandler = handler.Get();
-  InitParameterTable();
+  m_hrAttachTable = InitParameterTable();
+  m_bAttachTableFresh = true;
   return true;
 }
 
@@ -359,6 +375,7 @@ bool CovFDT_BaseProtocolImpl::DetachDtm() {
   // The protocol id stays: it names the protocol object, and a DTM whose channel is set again
   // after a release must find and attach the same protocol.
   m_pParameterHandler = nullptr;
+  m_bAttachTableFresh = m_bReuseAttachTable = false;
   return true;
 }
 
@@ -451,7 +468,90 @@ HRESULT CovFDT_BaseProtocolImpl::RegisterParameter(VARIANT id, BSTR protocolAddr
   }
 }
 
+// What one table was built from, with the table, for the objects of one protocol class.
+struct CovFDT_BaseProtocolImpl::TableInputs {
+  struct Parameter {
+    ULONG id = 0;
+    bool hasText = false;  // the address is a text (else the parameter has none)
+    std::u16string text;
+    bool hasWord = false;  // the addressed word reads as a number
+    ULONG word = 0;
+    bool operator==(const Parameter&) const = default;
+  };
+  const std::type_info* protocolClass = nullptr;
+  std::u16string protocolId;
+  std::vector<Parameter> parameters;
+  bool SameAs(const TableInputs& other) const {
+    return protocolClass == other.protocolClass && protocolId == other.protocolId && parameters == other.parameters;
+  }
+};
+
+namespace {
+
+struct BuiltTable {
+  CovFDT_BaseProtocolImpl::TableInputs inputs;
+  std::vector<SovFDT_ParameterEntry> entries;
+  std::vector<SovFDT_TransactionGroup> groups;
+};
+
+// The last table each protocol class built, by class and protocol id; read and replaced under the
+// lock.
+std::mutex g_builtTablesLock;
+std::vector<std::shared_ptr<const BuiltTable>>& BuiltTables() {
+  static std::vector<std::shared_ptr<const BuiltTable>> tables;
+  return tables;
+}
+
+std::shared_ptr<const BuiltTable> FindBuiltTable(const CovFDT_BaseProtocolImpl::TableInputs& inputs) {
+  std::lock_guard<std::mutex> hold(g_builtTablesLock);
+  for (const auto& table : BuiltTables())
+    if (table->inputs.SameAs(inputs)) return table;
+  return nullptr;
+}
+
+void KeepBuiltTable(std::shared_ptr<const BuiltTable> table) {
+  std::lock_guard<std::mutex> hold(g_builtTablesLock);
+  for (auto& kept : BuiltTables()) {
+    if (kept->inputs.protocolClass == table->inputs.protocolClass &&
+        kept->inputs.protocolId == table->inputs.protocolId) {
+      kept = std::move(table);
+      return;
+    }
+  }
+  BuiltTables().push_back(std::move(table));
+}
+
+}  // namespace
+
+bool CovFDT_BaseProtocolImpl::ReadTableInputs(IovFdtParameterInfo* info, ULONG count, TableInputs* inputs) {
+  inputs->protocolClass = &typeid(*this);
+  inputs->protocolId.assign(vkr::View(GetProtocolId()));
+  inputs->parameters.reserve(count);
+  for (ULONG index = 0; index < count; ++index) {
+    TableInputs::Parameter p;
+    vkr::Variant id;
+    if (FAILED(info->GetParameterIdAt(vkr::UI4(index), id.Put())) || !IntegerParameterId(id, &p.id)) return false;
+    // Both fields in one read of the record, as GetParameterAddress and GetAddressedWord read
+    // them one by one.
+    ParInfo fields;
+    if (FAILED(m_pParameterHandler->GetParInfoFields(p.id, PIF_ADDRESS | PIF_ADDRESSED, &fields))) return false;
+    const VARIANT& address = fields.m_vAddress;
+    if (address.vt == VT_BSTR) {
+      p.hasText = true;
+      p.text.assign(address.bstrVal ? address.bstrVal : u"", SysStringLen(address.bstrVal));
+    } else if (address.vt != VT_EMPTY) {
+      return false;
+    }
+    p.hasWord = true;
+    p.word = fields.m_dwAddressed;
+    inputs->parameters.push_back(std::move(p));
+  }
+  return true;
+}
+
 HRESULT CovFDT_BaseProtocolImpl::InitParameterTable() {
+  m_bAttachTableFresh = false;
+  if (std::exchange(m_bReuseAttachTable, false) && m_pParameterHandler) return m_hrAttachTable;
   if (!m_pParameterHandler) return E_NOINTERFACE;
   vkr::ComPtr<IovFdtParameterInfo> info;
   if (FAILED(m_pParameterHandler->QueryInterface(IovFdtParameterInfo::iid, info.PutVoid())) || !info)
@@ -465,6 +565,39 @@ HRESULT CovFDT_BaseProtocolImpl::InitParameterTable() {
   ULONG count = 0;
   hr = VariantToULong(countValue.Ptr(), &count);
   if (FAILED(hr)) return hr;
+
+  // A class whose table follows from the ids, address texts and words alone takes a table built
+  // from the same ones already (every DTM of a device type has them); with the trace switched
+  // on, which shows every step, the table is built.
+  std::shared_ptr<BuiltTable> built;
+  if (BuildsTableFromAddressesAlone() && !IsLogEnabled()) {
+    try {
+      built = std::make_shared<BuiltTable>();
+      if (!ReadTableInputs(info.Get(), count, &built->inputs)) built = nullptr;
+    } catch (const std::bad_alloc&) {
+      built = nullptr;
+    }
+    if (built) {
+      if (std::shared_ptr<const BuiltTable> kept = FindBuiltTable(built->inputs)) {
+        try {
+          std::vector<std::unique_ptr<SovFDT_ParameterEntry>> entries;
+          std::vector<std::unique_ptr<SovFDT_TransactionGroup>> groups;
+          entries.reserve(kept->entries.size());
+          groups.reserve(kept->groups.size());
+          for (const SovFDT_ParameterEntry& e : kept->entries)
+            entries.push_back(std::make_unique<SovFDT_ParameterEntry>(e));
+          for (const SovFDT_TransactionGroup& g : kept->groups)
+            groups.push_back(std::make_unique<SovFDT_TransactionGroup>(g));
+          m_entries.swap(entries);
+          m_groups.swap(groups);
+          return S_OK;
+        } catch (const std::bad_alloc&) {
+          built = nullptr;  // built below as always
+        }
+      }
+    }
+  }
+  m_bLengthDerived = false;
 
   const vkr::Bstr protocolPath(u"AddressInformation/Protocol[@id=\"" + std::u16string(vkr::View(GetProtocolId())) +
                                u"\"]");
@@ -481,7 +614,14 @@ HRESULT CovFDT_BaseProtocolImpl::InitParameterTable() {
     if (hr == E_OUTOFMEMORY) return hr;
     if (FAILED(hr) || addressValue.vt == VT_EMPTY) continue;
     vkr::Bstr addressText;
-    hr = VariantToBstr(addressValue.Ptr(), addressText.Put());
+    if (addressValue.vt == VT_BSTR) {
+      // Already the text: taken over rather than copied.
+      addressText.Attach(addressValue.bstrVal);
+      addressValue.vt = VT_EMPTY;
+      hr = S_OK;
+    } else {
+      hr = VariantToBstr(addressValue.Ptr(), addressText.Put());
+    }
     if (hr == E_OUTOFMEMORY) return hr;
     if (FAILED(hr) || addressText.View().substr(0, 1) != u"<") continue;
     vkr::Bstr protocolAddress;
@@ -497,6 +637,17 @@ HRESULT CovFDT_BaseProtocolImpl::InitParameterTable() {
 
     hr = RegisterParameter(id, protocolAddress);
     if (FAILED(hr)) return hr;
+  }
+  if (built && !m_bLengthDerived) {
+    // Kept for the next object of the class; a copy that does not fit in memory is not kept.
+    try {
+      built->entries.reserve(m_entries.size());
+      built->groups.reserve(m_groups.size());
+      for (const auto& e : m_entries) built->entries.push_back(*e);
+      for (const auto& g : m_groups) built->groups.push_back(*g);
+      KeepBuiltTable(std::move(built));
+    } catch (const std::bad_alloc&) {
+    }
   }
   return S_OK;
 }
@@ -554,24 +705,29 @@ HRESULT HartAddressKey(BSTR protocolAddress, KeptHartKey* out) {
 HRESULT CovFDT_HartProtocolImpl::GetAddressKey(BSTR protocolAddress, VARIANT* key) {
   if (!key) return E_INVALIDARG;
   TextMemo<KeptHartKey>& memo = SharedMemo<KeptHartKey, KeptHartKeyTag>();
+  const std::u16string_view text = vkr::View(protocolAddress);
+  // The key as a value, from what is kept for the text.
+  auto give = [key](const KeptHartKey& kept) -> HRESULT {
+    if (FAILED(kept.hr)) return kept.hr;
+    vkr::Variant result;
+    if (kept.numeric) {
+      result = vkr::Variant(vkr::UI4(kept.number));
+    } else {
+      result.vt = VT_BSTR;
+      result.bstrVal = SysAllocStringLen(kept.text.data(), static_cast<UINT>(kept.text.size()));
+      if (!result.bstrVal) return E_OUTOFMEMORY;
+    }
+    VariantClear(key);
+    result.Detach(key);
+    return S_OK;
+  };
+  HRESULT hr = S_OK;
+  if (memo.Visit(text, [&](const KeptHartKey& kept) { hr = give(kept); })) return hr;
   KeptHartKey kept;
-  if (!memo.Find(vkr::View(protocolAddress), &kept)) {
-    kept.hr = HartAddressKey(protocolAddress, &kept);
-    if (kept.hr == E_OUTOFMEMORY) return kept.hr;
-    memo.Store(vkr::View(protocolAddress), kept);
-  }
-  if (FAILED(kept.hr)) return kept.hr;
-  vkr::Variant result;
-  if (kept.numeric) {
-    result = vkr::Variant(vkr::UI4(kept.number));
-  } else {
-    result.vt = VT_BSTR;
-    result.bstrVal = SysAllocStringLen(kept.text.data(), static_cast<UINT>(kept.text.size()));
-    if (!result.bstrVal) return E_OUTOFMEMORY;
-  }
-  VariantClear(key);
-  result.Detach(key);
-  return S_OK;
+  kept.hr = HartAddressKey(protocolAddress, &kept);
+  if (kept.hr == E_OUTOFMEMORY) return kept.hr;
+  memo.Store(text, kept);
+  return give(kept);
 }
 
 
@@ -647,6 +803,7 @@ HRESULT CovFDT_HartProtocolImpl::ReadParameterAddress(SovFDT_ParameterEntry* ent
 // A length the address does not give: the protocol's own reading, else the parameter model's
 // type and limits. A length given as 0 in the address is a field of no bits and is kept.
 HRESULT CovFDT_BaseProtocolImpl::DeriveBitLength(SovFDT_ParameterEntry* entry, BSTR protocolAddress) {
+  m_bLengthDerived = true;
   ULONG offset = 0, length = 0;
   if (SUCCEEDED(ReadProtocolPduPosition(protocolAddress, &offset, &length)) && length != 0) {
     entry->nBitLength = length;

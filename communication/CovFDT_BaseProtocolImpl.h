@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "include/ParameterHandlerInterfaces.h"
@@ -83,6 +84,9 @@ class CovFDT_BaseProtocolImpl {
   LPCWSTR GetProtocolId() const { return m_bstrProtocolId.Get(); }
   // The handler held since AttachDtm (no reference added), or null.
   IovFdtParameterHandler4* GetParameterHandler() const { return m_pParameterHandler; }
+  // Called right after AttachDtm: the next InitParameterTable answers what the attach's build
+  // answered instead of building the same table again, as long as no other build came between.
+  void ReuseTableOfAttach() { m_bReuseAttachTable = std::exchange(m_bAttachTableFresh, false); }
   const std::vector<std::unique_ptr<SovFDT_ParameterEntry>>& GetParameterEntries() const { return m_entries; }
   const std::vector<std::unique_ptr<SovFDT_TransactionGroup>>& GetTransactionGroups() const { return m_groups; }
   // The entry of id and its group, or null.
@@ -144,6 +148,13 @@ class CovFDT_BaseProtocolImpl {
                                 ULONG);
 
   // The tables.
+  // Whether this class builds its table from the parameters' ids, address texts and addressed
+  // words alone (the parameter model is asked nothing else unless a length must be derived):
+  // then one table built from the same of these is shared by every object of the class. None by
+  // default: a class says so only for itself, not for classes derived from it.
+  virtual bool BuildsTableFromAddressesAlone() const { return false; }
+  // What such a table is built from (see InitParameterTable).
+  struct TableInputs;
   virtual HRESULT RegisterParameter(VARIANT id, BSTR protocolAddress);
   virtual HRESULT ReadParameterAddress(SovFDT_ParameterEntry* entry, BSTR protocolAddress);
   virtual HRESULT InitParameterTable();
@@ -207,6 +218,16 @@ class CovFDT_BaseProtocolImpl {
   // Not counted: the protocol object lives inside the DTM object (or inside a connection that
   // holds the DTM), so a reference here would keep the DTM alive through its own member.
   IovFdtParameterHandler4* m_pParameterHandler = nullptr;
+  // The last AttachDtm's build: its result, whether no build came after it, and whether the next
+  // build is to answer that result (ReuseTableOfAttach).
+  HRESULT m_hrAttachTable = S_OK;
+  bool m_bAttachTableFresh = false;
+  bool m_bReuseAttachTable = false;
+  // Set when a build asked the parameter model for a length (its table is then not shared).
+  bool m_bLengthDerived = false;
+  // The ids, address texts and addressed words the table is built from, read without building
+  // anything; false when they cannot be read that way (then the table is built as always).
+  bool ReadTableInputs(IovFdtParameterInfo* info, ULONG count, TableInputs* inputs);
   std::vector<std::unique_ptr<SovFDT_TransactionGroup>> m_groups;
   std::vector<std::unique_ptr<SovFDT_ParameterEntry>> m_entries;
   // Set while CreateTransactions runs and while a response is spread (see the getters).

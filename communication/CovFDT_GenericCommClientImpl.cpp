@@ -461,7 +461,11 @@ HRESULT CovFDT_GenericCommClientCore::InitializeCurrentProtocol() {
   if (!protocol) return S_FALSE;
   // The device type is initialised before the frame hands over its channel, so the protocol may
   // not know the DTM's parameter model yet: without it the table cannot be built at all.
-  if (!protocol->GetParameterHandler() && !AttachProtocol(protocol)) return E_NOINTERFACE;
+  if (!protocol->GetParameterHandler()) {
+    if (!AttachProtocol(protocol)) return E_NOINTERFACE;
+    // Attaching has just built the table from this very parameter model.
+    protocol->ReuseTableOfAttach();
+  }
   return protocol->InitParameterTable();
 }
 

@@ -4,6 +4,8 @@
 // encoder) and in spreading responses (the whole answer of commands 3 and 48 to their parameters).
 #pragma once
 
+#include <typeinfo>
+
 #include "communication/CovFDT_BaseProtocolImpl.h"
 
 // The parameters that take a whole response, whatever its length.
@@ -16,4 +18,6 @@ class MyHartProtocol : public CovFDT_HartProtocolImpl {
                                BSTR* result, ULONG reserved) override;
   HRESULT ExtractParameterValue(SovFDT_TransactionGroup* group, VARIANT responseBytes) override;
   bool DecodesAsDeviceClass() const override { return true; }
+  // It keeps the HART class's table building; a class derived from it says so for itself.
+  bool BuildsTableFromAddressesAlone() const override { return typeid(*this) == typeid(MyHartProtocol); }
 };

@@ -27,6 +27,17 @@ class TextMemo {
     return true;
   }
 
+  // Runs fn(const Value&) on the value kept for the key, under the table's lock, without copying
+  // it; false (fn not run) when there is none. fn must not use the memo.
+  template <class F>
+  bool Visit(std::u16string_view key, F&& fn) const {
+    std::shared_lock read(m_lock);
+    auto it = m_values.find(key);
+    if (it == m_values.end()) return false;
+    fn(it->second);
+    return true;
+  }
+
   void Store(std::u16string_view key, const Value& value) {
     std::unique_lock write(m_lock);
     if (m_values.size() < m_limit) m_values.try_emplace(std::u16string(key), value);

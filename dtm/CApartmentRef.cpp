@@ -8,7 +8,20 @@ IApartmentCallObserver* CApartmentRef::ObserverOf(IUnknown* object) {
   return observer.Get();
 }
 
-HRESULT CApartmentRef::Set(IUnknown* p) {
+HRESULT CApartmentRef::Set(IUnknown* p) { return Set(p, IID_IUnknown); }
+
+namespace {
+
+// Whether the object answers riid; asked on the object's own thread.
+bool Answers(IUnknown* object, REFIID riid) {
+  if (riid == IID_IUnknown) return true;
+  vkr::ComPtr<IUnknown> q;
+  return SUCCEEDED(object->QueryInterface(riid, q.PutVoid())) && q;
+}
+
+}  // namespace
+
+HRESULT CApartmentRef::Set(IUnknown* p, REFIID required) {
   Reset();
   if (!p) return S_OK;
   vkr::ComPtr<IUnknown> identity;
@@ -16,8 +29,10 @@ HRESULT CApartmentRef::Set(IUnknown* p) {
   if (FAILED(hr)) return hr;
   if (!identity) return E_NOINTERFACE;
   if (!vkr::platform::IsProxy(identity.Get())) {
-    m_owner = vkr::platform::Apartment::Current();
-    if (!m_owner) return CO_E_NOTINITIALIZED;
+    vkr::platform::Apartment owner = vkr::platform::Apartment::Current();
+    if (!owner) return CO_E_NOTINITIALIZED;
+    if (!Answers(identity.Get(), required)) return E_NOINTERFACE;
+    m_owner = std::move(owner);
     m_object = identity.Get();
     m_observer = ObserverOf(m_object);
     m_keep = std::move(identity);
@@ -34,6 +49,7 @@ HRESULT CApartmentRef::Set(IUnknown* p) {
     HRESULT h = CoGetInterfaceAndReleaseStream(stream, IID_IUnknown, reinterpret_cast<void**>(&object));
     stream = nullptr;
     if (SUCCEEDED(h) && object) {
+      if (!Answers(object, required)) h = E_NOINTERFACE;
       observer = ObserverOf(object);
       // The proxy holds the object; this pointer borrows that reference.
       object->Release();
@@ -47,6 +63,28 @@ HRESULT CApartmentRef::Set(IUnknown* p) {
   m_object = object;
   m_observer = observer;
   m_keep = std::move(identity);
+  return S_OK;
+}
+
+HRESULT CApartmentRef::SetForOtherThread(IUnknown* p, REFIID required) {
+  Reset();
+  if (!p) return S_OK;
+  vkr::ComPtr<IUnknown> identity;
+  HRESULT hr = p->QueryInterface(IID_IUnknown, identity.PutVoid());
+  if (FAILED(hr)) return hr;
+  if (!identity) return E_NOINTERFACE;
+  if (vkr::platform::IsProxy(identity.Get())) return E_INVALIDARG;
+  vkr::platform::Apartment owner = vkr::platform::Apartment::Current();
+  if (!owner) return CO_E_NOTINITIALIZED;
+  if (!Answers(identity.Get(), required)) return E_NOINTERFACE;
+  vkr::ComPtr<IUnknown> proxy;
+  hr = vkr::platform::WrapInterface(identity.Get(), IID_IUnknown, proxy.PutVoid());
+  if (FAILED(hr)) return hr;
+  if (!proxy) return E_NOINTERFACE;
+  m_owner = std::move(owner);
+  m_object = identity.Get();  // the proxy holds the object; this pointer borrows that reference
+  m_observer = ObserverOf(m_object);
+  m_keep = std::move(proxy);
   return S_OK;
 }
 

@@ -8,6 +8,8 @@
 // waits meanwhile and serves the calls coming into its own apartment.
 #pragma once
 
+#include <utility>
+
 #include "platform/platform.h"
 
 // An object that wants to know whether a holder's call is running on it: told on its own thread
@@ -29,8 +31,25 @@ class CApartmentRef {
   // Takes p as the calling thread holds it: a proxy, whose object lives in the proxy's
   // apartment, or a pointer of the calling thread's own apartment. Null empties the holder.
   HRESULT Set(IUnknown* p);
+  // The same for an object that must answer `required`, asked on its own thread in the same visit
+  // that finds the object behind a proxy: E_NOINTERFACE when it does not, and the holder is then
+  // left empty.
+  HRESULT Set(IUnknown* p, REFIID required);
+  // Takes an object of the calling thread's own apartment (no proxy: E_INVALIDARG) for another
+  // thread of the process that will hold it: the object is asked here, directly, whether it
+  // answers `required`, and the holder keeps a proxy of it, so that it may be handed to that
+  // thread (Swap) without a visit back here.
+  HRESULT SetForOtherThread(IUnknown* p, REFIID required);
   void Reset();
+  void Swap(CApartmentRef& other) noexcept {
+    m_keep.Swap(other.m_keep);
+    std::swap(m_object, other.m_object);
+    std::swap(m_observer, other.m_observer);
+    std::swap(m_owner, other.m_owner);
+  }
   explicit operator bool() const { return m_object != nullptr; }
+  // The proxy (or the object) the holder keeps, for the holder's thread; null when empty.
+  IUnknown* Held() const { return m_keep.Get(); }
   const vkr::platform::Apartment& Owner() const { return m_owner; }
 
   // Runs fn(IUnknown* object) on the object's thread and returns its result; E_POINTER when

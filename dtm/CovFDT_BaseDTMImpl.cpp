@@ -210,14 +210,14 @@ HRESULT CovFDT_BaseDTMCore::StartOrStopParameterUpdateOnDtmStateChange(EDtmState
 
 HRESULT CovFDT_BaseDTMCore::StartParameterUpdate() {
   LogEntry("StartParameterUpdate");
-  vkr::ComPtr<IovFdtDtmThread> thread = m_pDtmThread;
+  vkr::ComPtr<IovFdtDtmThread> thread = GetDtmThread();
   if (!thread) return E_FAIL;
   return thread->SetUpdateRate(I4(kUpdateRateOn));
 }
 
 HRESULT CovFDT_BaseDTMCore::StopParameterUpdate() {
   LogEntry("StopParameterUpdate");
-  vkr::ComPtr<IovFdtDtmThread> thread = m_pDtmThread;
+  vkr::ComPtr<IovFdtDtmThread> thread = GetDtmThread();
   if (!thread) return E_FAIL;
   return thread->SetUpdateRate(I4(0));
 }
@@ -386,8 +386,9 @@ HRESULT CovFDT_BaseDTMCore::DtmMessage(VARIANT idVariant, VARIANT argument) {
     case kMsgUpdateRateChanged: return HandleDtmMsgAxReleasedOrUpdateRateChanged(argument, id);
     case kMsgLockDtm: return HandleDtmMsgLockDTM(argument);
     // Posted, not run as a job the caller waits for: a device answer's values reach the DTM
-    // thread in one message, without a round trip per response.
-    case kMsgResponse: return PostJob(kJobResponse, argument);
+    // thread in one message, without a round trip per response, and only when one of its cyclic
+    // reads waits for them.
+    case kMsgResponse: return PostResponseJob(argument);
     case kMsgErrorMessage: return HandleDtmMsgErrorMessage(argument);
     case kMsgApplicationClosed: return HandleDtmMsgApplicationClosed(argument);
     case kMsgProgress: return HandleDtmMsgProgress(argument);

@@ -141,8 +141,8 @@ HRESULT CovFDT_BaseDTMCore::EnvPart2(IFdtContainer* container) {
       return hr;
     }
   }
-  StartDtmThread();
-  ExecuteMarshalledJob(kJobSetFrame, container);
+  // The thread gets ready meanwhile; the first use of it waits for that.
+  BeginDtmThread(container);
   SetDTMState(loaded ? dsINITIALIZED : dsENVIRONMENTSET);
   return S_OK;
 }

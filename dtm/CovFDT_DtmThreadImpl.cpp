@@ -383,18 +383,13 @@ HRESULT CovFDT_DtmThreadImpl::TakeInterface(CApartmentRef* holder, const VARIANT
     holder->Reset();
     return S_OK;
   }
+  // The object must answer the interface the holder stands for; found and asked in one visit
+  // to its thread.
   CApartmentRef taken;
-  hr = taken.Set(object.punkVal);
+  hr = taken.Set(object.punkVal, required);
   if (FAILED(hr)) return hr;
-  // The object must answer the interface the holder stands for.
-  hr = taken.Call([&](IUnknown* p) -> HRESULT {
-    vkr::ComPtr<IUnknown> q;
-    HRESULT h = p->QueryInterface(required, q.PutVoid());
-    return SUCCEEDED(h) && q ? S_OK : E_NOINTERFACE;
-  });
-  if (FAILED(hr)) return hr;
-  holder->Reset();
-  return holder->Set(object.punkVal);
+  holder->Swap(taken);
+  return S_OK;
 }
 
 HRESULT CovFDT_DtmThreadImpl::TakeInterfaceAndSignal(CApartmentRef* holder, const VARIANT& argument,
@@ -681,8 +676,30 @@ HRESULT CovFDT_DtmThreadImpl::UnregisterCyclicRead(const VARIANT& argument) {
   if (!info.Unpack(argument)) return E_FAIL;
   auto it = m_readRegistrations.find(info.nParameterId);
   if (it == m_readRegistrations.end()) return E_FAIL;
-  if (--it->second.nRefCount == 0) m_readRegistrations.erase(it);
+  if (--it->second.nRefCount == 0) {
+    m_readRegistrations.erase(it);
+    UpdatePendingReads();
+  }
   return S_OK;
+}
+
+void CovFDT_DtmThreadImpl::PublishPendingReads(std::shared_ptr<PendingReadCount> counter) {
+  m_pendingReads = std::move(counter);
+  UpdatePendingReads();
+}
+
+HRESULT CovFDT_DtmThreadImpl::TakeStartObject(ULONG job, CApartmentRef* holder) {
+  if (!holder || !*holder || (job != kJobSetDtm && job != kJobSetFrame)) return E_INVALIDARG;
+  (job == kJobSetDtm ? m_pDtm : m_pFrame).Swap(*holder);
+  return S_OK;
+}
+
+void CovFDT_DtmThreadImpl::UpdatePendingReads() {
+  if (!m_pendingReads) return;
+  LONG pending = 0;
+  for (const auto& entry : m_readRegistrations)
+    if (entry.second.bPending) ++pending;
+  m_pendingReads->store(pending, std::memory_order_release);
 }
 
 HRESULT CovFDT_DtmThreadImpl::LowerCyclicRead(const VARIANT& argument) {
@@ -706,10 +723,14 @@ HRESULT CovFDT_DtmThreadImpl::ReadCompleted(const VARIANT& argument) {
     SafeArrayGetUBound(argument.parray, 1, &upper);
     for (LONG i = lower; i <= upper; ++i) {
       ULONG id = 0;
-      if (FAILED(SafeArrayGetElement(argument.parray, &i, &id))) return E_INVALIDARG;
+      if (FAILED(SafeArrayGetElement(argument.parray, &i, &id))) {
+        UpdatePendingReads();
+        return E_INVALIDARG;
+      }
       auto it = m_readRegistrations.find(id);
       if (it != m_readRegistrations.end()) it->second.bPending = false;
     }
+    UpdatePendingReads();
     return S_OK;
   }
   ULONG id = 0;
@@ -717,6 +738,7 @@ HRESULT CovFDT_DtmThreadImpl::ReadCompleted(const VARIANT& argument) {
   if (FAILED(hr)) return hr;
   auto it = m_readRegistrations.find(id);
   if (it != m_readRegistrations.end()) it->second.bPending = false;
+  UpdatePendingReads();
   return S_OK;
 }
 
@@ -741,6 +763,7 @@ void CovFDT_DtmThreadImpl::OnElapsed(DWORD elapsed) {
     }
     read.nCountdown = read.nInterval;
     read.bPending = true;
+    UpdatePendingReads();  // before the read is asked for: its answer must reach this thread
     VARIANT_BOOL started = VARIANT_FALSE;
     const HRESULT hr = m_pDtm.CallAs<IovFdtParameterHandler4>(E_NOINTERFACE, [&](IovFdtParameterHandler4* h) {
       VARIANT parameter = UI4(id);
@@ -749,6 +772,7 @@ void CovFDT_DtmThreadImpl::OnElapsed(DWORD elapsed) {
     if (FAILED(hr) || !started) {
       auto again = m_readRegistrations.find(id);
       if (again != m_readRegistrations.end()) again->second.bPending = false;
+      UpdatePendingReads();
     }
   }
 }

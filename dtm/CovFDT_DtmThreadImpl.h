@@ -11,8 +11,10 @@
 // read) may run inside any call out. Nothing here holds a lock or an iterator across a call out.
 #pragma once
 
+#include <atomic>
 #include <list>
 #include <map>
+#include <memory>
 
 #include "dtm/CApartmentRef.h"
 #include "include/DtmInterfaces.h"
@@ -29,6 +31,24 @@ constexpr UINT WM_DTM_CONTINUE_QUEUE = 1130;  // the request queue goes on
 struct CDtmJob {
   ULONG nJob;
   VARIANT vArgument;
+};
+
+// How many cyclic reads of a DTM thread wait for the device's answer, published by the thread
+// for its manager: while none waits, a device answer's values change nothing on the thread, and
+// the manager need not wake it for them. -1 until the thread object publishes the number.
+using PendingReadCount = std::atomic<LONG>;
+
+// What the thread manager tells its own thread object as the thread starts, on the thread itself
+// before anybody else can reach the object.
+struct IDtmThreadStart : IUnknown {
+  static constexpr IID iid = vkr::MakeGuid("3E9B27C4-61D8-4A5F-B0E3-7C2A9D14F658");
+  using Base = IUnknown;
+  // Where to publish the number of waiting cyclic reads.
+  virtual void PublishPendingReads(std::shared_ptr<PendingReadCount> counter) = 0;
+  // The DTM (job 34) or the frame's container (job 35), already found and asked on its own
+  // thread (CApartmentRef::SetForOtherThread): taken as the hand-over job would take it; the
+  // holder is left with what was there before. E_INVALIDARG for another job or an empty holder.
+  virtual HRESULT TakeStartObject(ULONG job, CApartmentRef* holder) = 0;
 };
 
 // One parameter read cyclically.
@@ -75,8 +95,9 @@ class CTimerImpl {
   bool m_bInElapsed = false;
 };
 
-class CovFDT_DtmThreadImpl : public vkr::Implements<IovFdtDtmThread, IovFDTGenericCommServiceEvents, IDtmThread>,
-                             public CTimerImpl {
+class CovFDT_DtmThreadImpl
+    : public vkr::Implements<IovFdtDtmThread, IovFDTGenericCommServiceEvents, IDtmThread, IDtmThreadStart>,
+      public CTimerImpl {
  public:
   CovFDT_DtmThreadImpl();
   ~CovFDT_DtmThreadImpl() override;
@@ -101,6 +122,10 @@ class CovFDT_DtmThreadImpl : public vkr::Implements<IovFdtDtmThread, IovFDTGener
 
   // IovFDTGenericCommServiceEvents: the queue goes on.
   HRESULT OnGenericCommServiceEvent(VARIANT requestId, VARIANT data, VARIANT context) override;
+
+  // IDtmThreadStart
+  void PublishPendingReads(std::shared_ptr<PendingReadCount> counter) override;
+  HRESULT TakeStartObject(ULONG job, CApartmentRef* holder) override;
 
   // For tests and diagnostics.
   bool HasPendingRequest();
@@ -162,6 +187,10 @@ class CovFDT_DtmThreadImpl : public vkr::Implements<IovFdtDtmThread, IovFDTGener
   CRITICAL_SECTION m_cs;
   DWORD m_threadId = 0;
   std::map<ULONG, CCyclicRead> m_readRegistrations;
+  // Where the number of waiting cyclic reads is published (null: nowhere); kept up to date
+  // whenever a read starts or completes, before the read's request can be answered.
+  std::shared_ptr<PendingReadCount> m_pendingReads;
+  void UpdatePendingReads();
   vkr::Bstr m_functions;
   bool m_queueBusy = false;
   vkr::Variant m_genericRequest;

@@ -15,11 +15,57 @@ namespace {
 
 // Handed to the DTM thread; the thread deletes it.
 struct StartRecord {
-  CovFDT_ThreadManagerImpl* manager;
-  IStream** stream;
-  HANDLE ready;
-  CLSID clsid;
+  CovFDT_ThreadManagerImpl* manager = nullptr;
+  IStream** stream = nullptr;
+  HANDLE ready = nullptr;
+  CLSID clsid{};
+  // Where the thread object publishes its waiting cyclic reads.
+  std::shared_ptr<PendingReadCount> pendingReads;
+  // The DTM's link and the frame's container, found and asked on the manager's thread already
+  // (either may be empty); a container of another apartment travels marshalled instead.
+  CApartmentRef dtm;
+  CApartmentRef frame;
+  IStream* frameStream = nullptr;
 };
+
+// Gives the thread object one interface as the hand-over job `job` (34 or 35) does, without an
+// event to signal: the thread runs it itself before anybody can reach it. `held` is a pointer the
+// calling thread may use (a proxy); null hands nothing over.
+void HandOver(IovFdtDtmThread* object, ULONG job, IUnknown* held) {
+  if (!held) return;
+  SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+  if (!array) return;
+  VARIANT element;
+  VariantInit(&element);
+  element.vt = VT_UI4;
+  element.ulVal = 0;
+  LONG index = 0;
+  HRESULT hr = SafeArrayPutElement(array, &index, &element);
+  element.vt = VT_UNKNOWN;
+  element.punkVal = held;  // SafeArrayPutElement takes its own reference
+  index = 1;
+  if (SUCCEEDED(hr)) hr = SafeArrayPutElement(array, &index, &element);
+  VARIANT argument;
+  VariantInit(&argument);
+  argument.vt = VT_ARRAY | VT_VARIANT;
+  argument.parray = array;
+  if (SUCCEEDED(hr)) {
+    VARIANT number;
+    VariantInit(&number);
+    number.vt = VT_UI4;
+    number.ulVal = job;
+    object->ExecuteAsync(number, argument);
+  }
+  VariantClear(&argument);
+}
+
+// The thread's part of a hand-over: the object found already is taken directly by a thread
+// object of ours, else handed over as the job would be.
+void HandOver(IovFdtDtmThread* object, IDtmThreadStart* starter, ULONG job, CApartmentRef* found) {
+  if (!*found) return;
+  if (starter && SUCCEEDED(starter->TakeStartObject(job, found))) return;
+  HandOver(object, job, found->Held());
+}
 
 constexpr DWORD kExitNoContext = 183;
 constexpr DWORD kExitTerminated = 1;
@@ -50,6 +96,7 @@ HRESULT CDtmLink::QueryExtraInterface(REFIID riid, void** ppv) {
 }
 
 CovFDT_ThreadManagerImpl::~CovFDT_ThreadManagerImpl() {
+  CompleteDtmThreadStart();
   if (m_pStream) m_pStream->Release();
   ReleaseDtmThread();
 }
@@ -61,30 +108,86 @@ const CLSID& CovFDT_ThreadManagerImpl::GetDtmThreadClassId() {
 
 // ---- The DTM thread ----------------------------------------------------------------------
 
-bool CovFDT_ThreadManagerImpl::StartDtmThread() {
-  if (m_hThread) return true;
+bool CovFDT_ThreadManagerImpl::StartDtmThread(IUnknown* frame) {
+  if (!BeginDtmThread(frame)) return false;
+  return CompleteDtmThreadStart();
+}
+
+bool CovFDT_ThreadManagerImpl::BeginDtmThread(IUnknown* frame) {
+  if (m_hThread) {
+    if (frame) ExecuteMarshalledJob(kJobSetFrame, frame);
+    return true;
+  }
   RegisterDtmThreadProxies();
   HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!ready) return false;
-  auto* start = new (std::nothrow) StartRecord{this, &m_pStream, ready, GetDtmThreadClassId()};
+  auto* start = new (std::nothrow) StartRecord;
+  if (start) {
+    start->manager = this;
+    start->stream = &m_pStream;
+    start->ready = ready;
+    start->clsid = GetDtmThreadClassId();
+  }
   if (!start) {
     CloseHandle(ready);
     return false;
   }
+  try {
+    start->pendingReads = std::make_shared<PendingReadCount>(-1);
+  } catch (const std::bad_alloc&) {
+    start->pendingReads = nullptr;  // the thread is then woken for every answer
+  }
+  std::shared_ptr<PendingReadCount> pendingReads = start->pendingReads;
+  // The thread reaches the DTM through a link it does not keep the DTM alive with. The link and
+  // the frame are objects of this thread that nobody else holds yet: they are found and asked
+  // here and travel with the start, and the thread takes them before it signals that it is
+  // ready, with no job and no visit back here for either. An object that does not answer what
+  // its holder stands for is not handed over, as the hand-over job would not take it.
+  IUnknown* dtm = GetThreadManagerDtm();
+  vkr::ComPtr<vkr::ComObject<CDtmLink>> link;
+  if (dtm && SUCCEEDED(vkr::MakeObject<CDtmLink>(&link))) {
+    link->Attach(dtm);
+    start->dtm.SetForOtherThread(static_cast<IApartmentCallObserver*>(link.Get()), IovFdtBaseDTM::iid);
+  }
+  if (frame && start->frame.SetForOtherThread(frame, IFdtContainer::iid) == E_INVALIDARG &&
+      FAILED(CoMarshalInterThreadInterfaceInStream(IID_IUnknown, frame, &start->frameStream)))
+    start->frameStream = nullptr;
   m_hThread = CreateThread(nullptr, 0, &DtmThreadMain, start, 0, &m_dwThreadId);
   if (!m_hThread) {
+    if (start->frameStream) start->frameStream->Release();
     delete start;
+    if (link) link->Detach();
     m_dwThreadId = 0;
     CloseHandle(ready);
     return false;
   }
-  if (!WaitWithMessagePump(ready)) {
-    CloseHandle(ready);
+  // The thread owns the start record from here; it needs nothing of this thread to get ready.
+  m_hStartReady = ready;
+  m_pStartLink = std::move(link);
+  m_pStartReads = std::move(pendingReads);
+  return true;
+}
+
+bool CovFDT_ThreadManagerImpl::CompleteDtmThreadStart() {
+  HANDLE ready = m_hStartReady;
+  if (!ready) return m_hThread != nullptr;
+  // A call served meanwhile that needs the thread waits for it too and completes the start; the
+  // handle it closes then ends this wait.
+  const bool waited = WaitWithMessagePump(ready);
+  if (m_hStartReady != ready) return m_pDtmThread != nullptr;
+  m_hStartReady = nullptr;
+  CloseHandle(ready);
+  vkr::ComPtr<vkr::ComObject<CDtmLink>> link = std::move(m_pStartLink);
+  std::shared_ptr<PendingReadCount> pendingReads = std::move(m_pStartReads);
+  if (!waited) {
+    if (link) link->Detach();
     return false;
   }
-  CloseHandle(ready);
+  m_pDtmLink = link;
+  m_pendingReads = std::move(pendingReads);
   if (!m_pStream) {
     // The thread could not make its object and ends by itself.
+    DetachDtmLink();
     CloseHandle(m_hThread);
     m_hThread = nullptr;
     m_dwThreadId = 0;
@@ -97,12 +200,6 @@ bool CovFDT_ThreadManagerImpl::StartDtmThread() {
     m_pDtmThread = nullptr;
     StopDtmThread();
     return false;
-  }
-  // The thread reaches the DTM through a link it does not keep the DTM alive with.
-  IUnknown* dtm = GetThreadManagerDtm();
-  if (dtm && SUCCEEDED(vkr::MakeObject<CDtmLink>(&m_pDtmLink))) {
-    m_pDtmLink->Attach(dtm);
-    ExecuteMarshalledJob(kJobSetDtm, static_cast<IApartmentCallObserver*>(m_pDtmLink.Get()));
   }
   return true;
 }
@@ -119,6 +216,11 @@ DWORD CovFDT_ThreadManagerImpl::DtmThreadMain(LPVOID p) {
   IStream** stream = start->stream;
   HANDLE ready = start->ready;
   const CLSID clsid = start->clsid;
+  std::shared_ptr<PendingReadCount> pendingReads = std::move(start->pendingReads);
+  CApartmentRef dtm, frame;
+  dtm.Swap(start->dtm);
+  frame.Swap(start->frame);
+  IStream* frameStream = start->frameStream;
   delete start;
   CoInitialize(nullptr);
   // The queue exists before anybody posts to it.
@@ -128,8 +230,25 @@ DWORD CovFDT_ThreadManagerImpl::DtmThreadMain(LPVOID p) {
   if (SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IovFdtDtmThread::iid,
                                  reinterpret_cast<void**>(&object))) &&
       object) {
+    vkr::ComPtr<IDtmThreadStart> starter;
+    if (FAILED(object->QueryInterface(IDtmThreadStart::iid, starter.PutVoid()))) starter = nullptr;
+    if (starter && pendingReads) starter->PublishPendingReads(std::move(pendingReads));
+    // The DTM first, then the frame, as the hand-over jobs would arrive.
+    HandOver(object, starter.Get(), kJobSetDtm, &dtm);
+    if (frameStream) {
+      vkr::ComPtr<IUnknown> held;
+      if (SUCCEEDED(CoGetInterfaceAndReleaseStream(std::exchange(frameStream, nullptr), IID_IUnknown,
+                                                   held.PutVoid())))
+        HandOver(object, kJobSetFrame, held.Get());
+    } else {
+      HandOver(object, starter.Get(), kJobSetFrame, &frame);
+    }
     if (FAILED(CoMarshalInterThreadInterfaceInStream(IovFdtDtmThread::iid, object, stream))) *stream = nullptr;
   }
+  // Not taken: given back while the manager still waits for this thread.
+  dtm.Reset();
+  frame.Reset();
+  if (frameStream) frameStream->Release();
   // Also after a failure, which leaves the stream empty; the manager is not touched after this.
   SetEvent(ready);
   if (object) {
@@ -141,6 +260,7 @@ DWORD CovFDT_ThreadManagerImpl::DtmThreadMain(LPVOID p) {
 }
 
 bool CovFDT_ThreadManagerImpl::StopDtmThread() {
+  CompleteDtmThreadStart();
   if (!m_hThread) return true;
   if (vkr::ComPtr<IovFdtDtmThread> thread = m_pDtmThread) {
     VARIANT off;
@@ -162,6 +282,7 @@ bool CovFDT_ThreadManagerImpl::StopDtmThread() {
 }
 
 void CovFDT_ThreadManagerImpl::ReleaseDtmThread() {
+  CompleteDtmThreadStart();
   // A call of the thread into the DTM that runs below this one waits for it to return.
   const bool insideThreadCall = m_pDtmLink && m_pDtmLink->CallsInProgress() > 0;
   DetachDtmLink();
@@ -185,6 +306,7 @@ void CovFDT_ThreadManagerImpl::ReleaseDtmThread() {
 }
 
 HRESULT CovFDT_ThreadManagerImpl::ExecuteJob(ULONG job, VARIANT argument) {
+  CompleteDtmThreadStart();
   if (!m_pDtmThread) return E_FAIL;
   // The thread object may be released by a nested call while this one waits.
   vkr::ComPtr<IovFdtDtmThread> thread = m_pDtmThread;
@@ -230,6 +352,7 @@ HRESULT CovFDT_ThreadManagerImpl::ExecuteMarshalledJob(ULONG job, IUnknown* obje
 }
 
 HRESULT CovFDT_ThreadManagerImpl::PostJob(ULONG job, const VARIANT& argument) {
+  CompleteDtmThreadStart();
   // A thread object that runs on no thread of ours is reached through its interface only.
   if (!m_hThread) return ExecuteJob(job, argument);
   if (!m_pDtmThread) return E_FAIL;
@@ -247,7 +370,15 @@ HRESULT CovFDT_ThreadManagerImpl::PostJob(ULONG job, const VARIANT& argument) {
   return hr;
 }
 
+HRESULT CovFDT_ThreadManagerImpl::PostResponseJob(const VARIANT& argument) {
+  CompleteDtmThreadStart();
+  if (m_hThread && m_pDtmThread && m_pendingReads && m_pendingReads->load(std::memory_order_acquire) == 0)
+    return S_OK;
+  return PostJob(kJobResponse, argument);
+}
+
 bool CovFDT_ThreadManagerImpl::PostToDtmThread(UINT message, WPARAM wParam, LPARAM lParam, HANDLE wait) {
+  CompleteDtmThreadStart();
   if (!m_hThread) return false;
   if (!PostThreadMessageA(m_dwThreadId, message, wParam, lParam)) return false;
   if (!wait) return true;
@@ -421,6 +552,9 @@ void CovFDT_ThreadManagerImpl::RunWorker(WorkerContext* context) {
           h = CoGetInterfaceAndReleaseStream(marshalledDtm.Detach(), IID_IUnknown, object.PutVoid());
         if (SUCCEEDED(h) && object) h = object->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid());
         if (SUCCEEDED(h) && frame && base) h = context->worker->Execute(frame.Get(), base.Get());
+        // Let go here, in the object's apartment: from the worker's thread the last reference of
+        // a proxy takes one more visit to this thread.
+        dtm = nullptr;
         return h;
       });
     }

@@ -8,6 +8,9 @@
 // apartment, so the worker's calls run where the DTM and the frame live (see ExecuteWorkerThread).
 #pragma once
 
+#include <atomic>
+#include <memory>
+
 #include <memory>
 
 #include "dtm/CApartmentRef.h"
@@ -47,9 +50,19 @@ class CovFDT_ThreadManagerImpl {
   // waits for it here.
   virtual ~CovFDT_ThreadManagerImpl();
 
-  // Starts the DTM thread, takes its object and hands it the DTM (job 34). True when the thread
-  // runs (also when it already ran); false when the thread or its object could not be made.
-  bool StartDtmThread();
+  // Starts the DTM thread, takes its object and hands it the DTM (job 34) and, when given, the
+  // frame's container (job 35): the thread takes both before it takes any other job. True when
+  // the thread runs (also when it already ran: then only the container is handed over, through
+  // ExecuteMarshalledJob); false when the thread or its object could not be made.
+  bool StartDtmThread(IUnknown* frame = nullptr);
+  // The same, without waiting for the thread to get ready: the thread needs nothing of this one
+  // for that, so the wait is left to whatever first needs the thread (every member here that
+  // reaches it, and the destructor, complete the start first). False only when the thread could
+  // not be started at all.
+  bool BeginDtmThread(IUnknown* frame);
+  // Waits (pumping) for a begun thread to get ready and takes its object; StartDtmThread's result
+  // for that start. Without a start under way: whether a thread runs.
+  bool CompleteDtmThreadStart();
   // Stops the cyclic reads, takes the DTM away from the thread object (job 34 with nothing),
   // releases it, posts WM_QUIT and waits (pumping) until the thread has ended; a thread that
   // cannot be told or awaited is abandoned. True; also without a thread.
@@ -75,6 +88,10 @@ class CovFDT_ThreadManagerImpl {
   // thread to take it (as the thread's own posted jobs run). A thread object on no thread of ours
   // gets the job through ExecuteJob. E_FAIL without a thread object.
   HRESULT PostJob(ULONG job, const VARIANT& argument);
+  // A device answer's values for the thread (job 6): posted as PostJob does, unless the thread
+  // has said that none of its cyclic reads waits for an answer, when they would change nothing
+  // there and the thread is not woken for them (S_OK).
+  HRESULT PostResponseJob(const VARIANT& argument);
 
   // Runs the worker once on a thread of its own with the frame's container and the DTM, and
   // deletes it there. E_INVALIDARG for null; E_FAIL without the frame's container or the DTM or
@@ -88,7 +105,10 @@ class CovFDT_ThreadManagerImpl {
   // (a WM_QUIT taken meanwhile is posted again for the outer loop). False when the wait fails.
   static bool WaitWithMessagePump(HANDLE handle);
 
-  IovFdtDtmThread* GetDtmThread() const { return m_pDtmThread.Get(); }
+  IovFdtDtmThread* GetDtmThread() {
+    CompleteDtmThreadStart();
+    return m_pDtmThread.Get();
+  }
 
  protected:
   // What the DTM object supplies: its controlling unknown, the frame's container it keeps, and
@@ -103,6 +123,13 @@ class CovFDT_ThreadManagerImpl {
   vkr::ComPtr<IovFdtDtmThread> m_pDtmThread;
   // The DTM as the thread holds it.
   vkr::ComPtr<vkr::ComObject<CDtmLink>> m_pDtmLink;
+  // The number of the thread's cyclic reads that wait for an answer, as the thread publishes it.
+  std::shared_ptr<std::atomic<LONG>> m_pendingReads;
+  // A start not waited for yet (BeginDtmThread): the thread's ready event, the link and the
+  // published count it is to keep.
+  HANDLE m_hStartReady = nullptr;
+  vkr::ComPtr<vkr::ComObject<CDtmLink>> m_pStartLink;
+  std::shared_ptr<std::atomic<LONG>> m_pStartReads;
 
  private:
   struct WorkerContext;

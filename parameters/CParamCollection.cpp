@@ -212,7 +212,7 @@ HRESULT CParamCollection::CopyFrom(const CParamCollection& other) {
       ParInfo record;
       const HRESULT hr = record.CopyAll(stored);
       if (FAILED(hr)) return hr;
-      copy.emplace(id, std::move(record));
+      copy.emplace_hint(copy.end(), id, std::move(record));  // in ascending order: at the end
     }
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

@@ -22,6 +22,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <vector>
 
 #include "parameters/CParamCollection.h"
@@ -295,6 +296,14 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
 
   IovFdtParameterHandlerSite* m_pSite;
   CParamCollection m_collection;
+
+ public:
+  // The device's defined rows as this handler last defined them or copied them
+  // (InitDeviceParameterTable): while some handler keeps them, others copy them instead of
+  // defining every row again.
+  std::shared_ptr<const CParamCollection> m_pDefinedRows;
+
+ private:
   std::vector<CValueSetRecord> m_valueSetRecords;
   // Alias links, both directions of every registered pair.
   std::vector<CVariantPair> m_aliasLinks;

@@ -1,8 +1,12 @@
 // The VKR device's parameter rows and the AddressInformation and TypeInformation texts.
 #include "parameters/DeviceParameterTable.h"
 
+#include <memory>
+#include <mutex>
+
 #include "parameters/CFdtVariant.h"
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
+#include "xml/Log.h"
 
 namespace vkr {
 namespace {
@@ -121,13 +125,70 @@ void DefineRow(CovFDT_ParameterHandlerImpl& handler, CParamCollection* collectio
 
 }  // namespace
 
+namespace {
+
+// The rows as defined into an empty collection, shared by the handlers that keep them: every DTM
+// of the device defines the same rows, so once one has, the others copy its records instead of
+// converting, checking and formatting every row again.
+std::mutex g_definedRowsLock;
+std::weak_ptr<const CParamCollection> g_definedRows;
+
+std::shared_ptr<const CParamCollection> SharedDefinedRows() {
+  std::lock_guard<std::mutex> hold(g_definedRowsLock);
+  return g_definedRows.lock();
+}
+
+// Whether a fresh definition may stand for every later one: no alias was registered with the
+// handler on the way, and every addressed row kept its address (a conversion that failed was
+// reported to the site, which a copy would not repeat).
+bool DefinitionMayBeShared(const CParamCollection& collection) {
+  std::size_t rows = 0;
+  const vkr::DeviceParameterRow* table = vkr::GetDeviceParameterRows(&rows);
+  for (std::size_t i = 0; i < rows; ++i) {
+    const ParInfo* record = collection.FindById(table[i].id);
+    if (!record || record->IsReference()) return false;
+    if (table[i].addressed && record->m_vAddress.vt != VT_BSTR) return false;
+  }
+  return true;
+}
+
+// Sharing is an aid only: without the memory for it, nothing is shared.
+void ShareDefinedRows(CovFDT_ParameterHandlerImpl& handler, const CParamCollection& collection) noexcept {
+  try {
+    auto rows = std::make_shared<CParamCollection>();
+    if (FAILED(rows->CopyFrom(collection))) return;
+    std::lock_guard<std::mutex> hold(g_definedRowsLock);
+    // Another handler may have shared its definition meanwhile: the same records.
+    std::shared_ptr<const CParamCollection> kept = g_definedRows.lock();
+    if (!kept) {
+      kept = std::move(rows);
+      g_definedRows = kept;
+    }
+    handler.m_pDefinedRows = std::move(kept);
+  } catch (const std::bad_alloc&) {
+  }
+}
+
+}  // namespace
+
 HRESULT InitDeviceParameterTable(CovFDT_ParameterHandlerImpl& handler, CParamCollection* collection, ULONG* count) {
   if (!collection) return E_POINTER;
+  // A trace that is switched on shows every definition: then every row is defined.
+  const bool fresh = collection->Count() == 0 && !IsLogEnabled();
+  if (fresh) {
+    if (std::shared_ptr<const CParamCollection> rows = SharedDefinedRows()) {
+      const HRESULT hr = collection->CopyFrom(*rows);
+      if (SUCCEEDED(hr)) handler.m_pDefinedRows = std::move(rows);
+      if (count) *count = collection->Count();
+      return hr;
+    }
+  }
   HRESULT hr = S_OK;
   try {
     std::size_t rows = 0;
     const vkr::DeviceParameterRow* table = vkr::GetDeviceParameterRows(&rows);
     for (std::size_t i = 0; i < rows; ++i) DefineRow(handler, collection, table[i]);
+    if (fresh && DefinitionMayBeShared(*collection)) ShareDefinedRows(handler, *collection);
   } catch (const vkr::HResultError& e) {
     hr = e.Result();
   } catch (const std::bad_alloc&) {

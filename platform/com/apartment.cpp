@@ -441,10 +441,15 @@ void DispatchApartmentCall(const MSG& msg) {
     ap->pending.erase(it);
   }
   HRESULT hr = RunGuarded(item->thunk, item->ctx);
-  std::lock_guard lk(SyncMutex());
-  item->result = hr;
-  item->done = true;
-  item->caller->wake.notify_all();
+  std::shared_ptr<ThreadState> caller;
+  {
+    std::lock_guard lk(SyncMutex());
+    item->result = hr;
+    item->done = true;
+    caller = item->caller;
+  }
+  // Told after the lock is given back: woken under it, the caller would only wait for the lock.
+  caller->wake.notify_all();
 }
 
 void EnterApartment(bool singleThreaded) {

@@ -185,6 +185,73 @@ TEST_F(ProtocolTest, DeviceTableFormsItsTransactionGroups) {
       << Text(g->address.bstrVal);
 }
 
+// Every entry and group of a protocol object's table, as text.
+std::string TableText(const CovFDT_BaseProtocolImpl& p) {
+  std::string out;
+  for (const auto& e : p.GetParameterEntries())
+    out += std::to_string(e->id.ulVal) + " g" + std::to_string(e->nGroup) + " " + std::to_string(e->nReadBitOffset) +
+           "/" + std::to_string(e->nWriteBitOffset) + "/" + std::to_string(e->nBitLength) + "\n";
+  for (const auto& g : p.GetTransactionGroups()) {
+    out += "group " + std::to_string(g->nNumber) + " " + Text(g->address.bstrVal) + " key " +
+           (g->key.vt == VT_UI4 ? std::to_string(g->key.ulVal) : Text(g->key.bstrVal)) + ":";
+    for (const vkr::Variant& m : g->members) out += " " + std::to_string(m.ulVal);
+    out += "\n";
+  }
+  return out;
+}
+
+// The same class derived once more: it builds every table itself.
+class OwnTablesProtocol : public MyHartProtocol {};
+
+// Objects of the device's protocol class share the table built from the same addresses; a model
+// whose addresses, words or derived lengths differ gets the table a build of its own gives.
+TEST_F(ProtocolTest, TablesOfTheSameAddressesAreSharedAndOthersBuiltAsTheirOwn) {
+  LoadDeviceTable();
+  ASSERT_TRUE(protocol.AttachDtm(dtm.Unknown()));
+  const std::string device = TableText(protocol);
+  ASSERT_EQ(protocol.GetParameterEntries().size(), 53u);
+
+  auto check = [&](TestDtm& model, const char* what) {
+    OwnTablesProtocol own;
+    MyHartProtocol shared;
+    ASSERT_TRUE(own.AttachDtm(model.Unknown())) << what;
+    ASSERT_TRUE(shared.AttachDtm(model.Unknown())) << what;
+    EXPECT_EQ(TableText(shared), TableText(own)) << what;
+    own.DetachDtm();
+    shared.DetachDtm();
+  };
+  TestDtm same{&site};
+  ASSERT_EQ(InitDeviceParameterTable(same, &same.Collection(), nullptr), S_OK);
+  check(same, "the same table");
+  {
+    MyHartProtocol again;
+    ASSERT_TRUE(again.AttachDtm(same.Unknown()));
+    EXPECT_EQ(TableText(again), device);
+    again.DetachDtm();
+  }
+
+  TestDtm moved{&site};
+  ASSERT_EQ(InitDeviceParameterTable(moved, &moved.Collection(), nullptr), S_OK);
+  ParInfo address;
+  address.m_vAddress.vt = VT_BSTR;
+  address.m_vAddress.bstrVal = SysAllocString(
+      vkr::Utf8ToUtf16(Address("command=\"3\"><PduPosition bitOffset=\"48\" wBitLength=\"32\"/>", "")).c_str());
+  ASSERT_EQ(moved.SetParInfoFields(1049, PIF_ADDRESS, address), S_OK);
+  check(moved, "one address moved");
+  ParInfo unaddressed;
+  unaddressed.m_dwAddressed = 0;
+  ASSERT_EQ(moved.SetParInfoFields(1050, PIF_ADDRESSED, unaddressed), S_OK);
+  check(moved, "one word cleared");
+
+  // Lengths the addresses leave to the model: the same addresses, other types.
+  for (VARTYPE vt : {VT_UI1, VT_UI2, VT_UI1}) {
+    TestDtm derived{&site};
+    derived.Add(10, vt, Address("command=\"1\"><PduPosition bitOffset=\"8\"/>", ""));
+    derived.Add(11, VT_R4, Address("command=\"1\"><PduPosition bitOffset=\"16\" wBitLength=\"32\"/>", ""));
+    check(derived, "a derived length");
+  }
+}
+
 TEST_F(ProtocolTest, RebuildingStartsTheNumbersAgain) {
   LoadDeviceTable();
   ASSERT_TRUE(protocol.AttachDtm(dtm.Unknown()));

@@ -116,6 +116,33 @@ TEST_F(ThreadManagerStart, ReleasedInsideTheThreadsOwnCallTheThreadEndsByItself)
   dtm->onTransfer = nullptr;
 }
 
+// A thread only begun gets ready without this thread's help: the DTM and the frame go with its
+// start, the first job waits for it and reaches both, and a thread begun and stopped unused
+// leaves nothing; one whose object cannot be made is found missing by the first job.
+TEST_F(ThreadManagerStart, BegunThreadServesItsFirstJobAndEndsUnusedWithTheStop) {
+  ASSERT_TRUE(manager.BeginDtmThread(static_cast<IFdtContainer*>(frame.Get())));
+  EXPECT_EQ(vkr::platform::LiveThreadCount(), threadsBefore + 1);
+  ASSERT_EQ(Job(13), S_OK);
+  EXPECT_TRUE(FrameHas("frame scan TAG"));
+  ASSERT_EQ(Job(28, I4(1)), S_OK);
+  EXPECT_TRUE(DtmHas("msg 64 i4:1"));
+  EXPECT_EQ(dtm->RefCount(), 1);
+  EXPECT_GT(frame->RefCount(), 1);
+  EXPECT_TRUE(manager.StopDtmThread());
+  EXPECT_TRUE(PumpUntil([&] { return frame->RefCount() == 1; }));
+
+  ASSERT_TRUE(manager.BeginDtmThread(nullptr));
+  EXPECT_TRUE(manager.StopDtmThread());
+  EXPECT_FALSE(manager.HasThread());
+  EXPECT_TRUE(PumpUntil([&] { return vkr::platform::LiveThreadCount() == threadsBefore; }));
+
+  manager.threadClass = CLSID_EchoTrace;  // not creatable here
+  ASSERT_TRUE(manager.BeginDtmThread(nullptr));
+  EXPECT_EQ(Job(13), E_FAIL);
+  EXPECT_FALSE(manager.HasThread());
+  EXPECT_EQ(dtm->RefCount(), 1);
+}
+
 TEST_F(ThreadManagerStart, HandOverWaitsForTheThreadToTakeTheObject) {
   ASSERT_TRUE(manager.StartDtmThread());
   EXPECT_EQ(manager.ExecuteMarshalledJob(35, static_cast<IFdtContainer*>(frame.Get())), S_OK);

@@ -14,6 +14,8 @@
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameDocuments.h"
+#include "include/DtmMessages.h"
+#include "parameters/CovVAPacker.h"
 #include "module/CDtmThread.h"
 #include "module/CVornExampleDtm.h"
 #include "module/VornExampleDtmModule.h"
@@ -454,6 +456,42 @@ TEST_F(DataAccessWithFrame, ARequestTheDtmCannotServeIsStillAnswered) {
   EXPECT_EQ(deviceAccess->CancelRequest(vkr::Bstr(u"offline"), &result), S_FALSE);
   EXPECT_EQ(result, VARIANT_FALSE);
   EXPECT_EQ(frame->DataAccessAnswerTo("offline"), nullptr);
+}
+
+// ---- Cyclic reads through the same frame ----------------------------------------------------
+
+// A cyclic read starts again only once the answer to its last read has reached the DTM thread:
+// registered, the primary value is read again and again through the channel, also with the
+// frame's own blocking reads in between; removed, nothing more is read.
+TEST_F(DataAccessWithFrame, CyclicReadsRepeatWhileRegisteredAndStopWhenRemoved) {
+  SetCommunication();
+  vkr::ComPtr<IovFdtDtmEvents> events;
+  ASSERT_EQ(dtm->QueryInterface(IovFdtDtmEvents::iid, events.PutVoid()), S_OK);
+  ASSERT_EQ(events->DtmMessage(vkr::UI4(10), vkr::EmptyVariant()), S_OK);
+  ASSERT_TRUE(Pump([&] { return State() == dsONLINE; }));
+  auto* core = static_cast<CVornExampleDtm*>(idtm.Get());
+  std::size_t exchanges = 0;
+  channel->onDataExchange = [&](std::size_t) { ++exchanges; };
+
+  SParamUpdateInfo update(1049, 50);
+  vkr::Variant packed;
+  ASSERT_TRUE(update.Pack(&packed));
+  ASSERT_EQ(core->ExecuteJob(kJobAddCyclicRead, packed), S_OK);
+  EXPECT_TRUE(Pump([&] { return exchanges >= 3; })) << exchanges;
+  for (int i = 0; i < 3; ++i) {
+    VARIANT_BOOL read = VARIANT_FALSE;
+    ASSERT_EQ(handler->ReadDeviceParameterEx(vkr::UI4(1049), &read), S_OK);
+    EXPECT_EQ(read, VARIANT_TRUE);
+  }
+  const std::size_t before = exchanges;
+  EXPECT_TRUE(Pump([&] { return exchanges >= before + 3; })) << exchanges;
+
+  ASSERT_EQ(core->ExecuteJob(kJobRemoveCyclicRead, packed), S_OK);
+  vkr::test::PumpUntil([] { return false; }, 200);  // a read under way when it went still ends
+  const std::size_t stopped = exchanges;
+  vkr::test::PumpUntil([] { return false; }, 300);
+  EXPECT_EQ(exchanges, stopped);
+  channel->onDataExchange = nullptr;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The device parameter table loaded through the definition helpers: every record against its row.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -249,6 +250,73 @@ TEST(DeviceTableArguments, OutOfMemoryStopsTheTableAndSaysSo) {
     EXPECT_EQ(count, collection.Count()) << "allocation " << n;
     EXPECT_LT(count, 138u) << "allocation " << n;
   }
+}
+
+// Every field of every record, as text: two tables that print alike hold the same records.
+std::string Print(CParamCollection& table) {
+  auto value = [](const VARIANT& v) {
+    vkr::Variant text;
+    if (v.vt & VT_ARRAY) {
+      LONG lower = 0, upper = -1;
+      if (v.parray) {
+        SafeArrayGetLBound(v.parray, 1, &lower);
+        SafeArrayGetUBound(v.parray, 1, &upper);
+      }
+      return "array " + std::to_string(v.vt) + " of " + std::to_string(upper - lower + 1);
+    }
+    if (FAILED(VariantChangeType(text.Ptr(), &v, 0, VT_BSTR))) return "vt " + std::to_string(v.vt);
+    return std::to_string(v.vt) + ":" + Text(text);
+  };
+  std::string out;
+  for (LONG i = 0; i < static_cast<LONG>(table.Count()); ++i) {
+    ParInfo r;
+    if (FAILED(table.GetAt(i, &r))) return out + "unreadable";
+    out += std::to_string(r.m_nId) + " " + std::to_string(r.m_dwAddressed) + " " + Text(r.m_bstrStrId.Get()) + "|" +
+           value(r.m_vAddress) + "|" + Text(r.m_bstrName.Get()) + "|" + Text(r.m_bstrDescription.Get()) + "|" +
+           std::to_string(r.m_vt) + " " + std::to_string(r.m_nKind) + "|" + value(r.m_vMin) + "|" + value(r.m_vMax) +
+           "|" + value(r.m_vDefault) + "|" + value(r.m_vValue) + "|" + value(r.m_vDevValue) + "|" +
+           value(r.m_vEnumList) + "|" + std::to_string(r.m_bPersist) + " " + std::to_string(r.m_dwFlags) + " " +
+           std::to_string(r.m_dwFlagWord1) + " " + std::to_string(r.m_dwFlagWord2) + "|" + Text(r.m_bstrUnit.Get()) +
+           "|" + std::to_string(r.m_dwExportKind) + "|" + value(r.m_vFurther) + "|" + value(r.m_vRelation) + "|" +
+           std::to_string(r.m_dwItemKinds) + "|" + value(r.m_vTypeInformation) + "|" +
+           value(r.m_vPrivateProperties) + "\n";
+  }
+  return out;
+}
+
+// While one handler keeps the table it defined, the next one copies it: the copy holds what a
+// definition of its own would, and a change to either table stays in that table.
+TEST(DeviceTableSharing, ATableMadeWhileAnotherLivesIsAFreshDefinitionAndStaysApart) {
+  vkr::test::FakeParameterSite site{vkr::test::kSiteAlone};
+  std::string fresh;
+  {
+    vkr::test::StackParameterHandler alone{&site};
+    CParamCollection table;
+    ASSERT_EQ(InitDeviceParameterTable(alone, &table, nullptr), S_OK);
+    fresh = Print(table);
+  }
+  ASSERT_EQ(std::count(fresh.begin(), fresh.end(), '\n'), 138);
+
+  vkr::test::StackParameterHandler first{&site}, second{&site};
+  CParamCollection a, b;
+  ASSERT_EQ(InitDeviceParameterTable(first, &a, nullptr), S_OK);
+  vkr::Variant changed;
+  changed.vt = VT_R4;
+  changed.fltVal = 42.0f;
+  ASSERT_EQ(a.SetValue(1049, changed), S_OK);
+  ParInfo renamed;
+  renamed.m_bstrName = vkr::Bstr(u"renamed");
+  ASSERT_EQ(a.SetParInfoFields(990, PIF_NAME, renamed), S_OK);
+  ULONG count = 0;
+  ASSERT_EQ(InitDeviceParameterTable(second, &b, &count), S_OK);
+  EXPECT_EQ(count, 138u);
+  EXPECT_EQ(Print(b), fresh);
+  ASSERT_EQ(b.SetValue(1048, changed), S_OK);
+  CParamCollection c;
+  ASSERT_EQ(InitDeviceParameterTable(first, &c, nullptr), S_OK);
+  EXPECT_EQ(Print(c), fresh);
+  EXPECT_NE(Print(a), fresh);
+  EXPECT_TRUE(site.errors.empty()) << "nothing reported on the way";
 }
 
 }  // namespace
