@@ -12,6 +12,7 @@
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/test_user_interface.h"
+#include "tests/support/threading.h"
 
 namespace {
 
@@ -38,15 +39,6 @@ class WatchedUserInterface : public CTestUserInterface {
     return CTestUserInterface::ReadDeviceParameterEx(id);
   }
 };
-
-bool PumpUntil(const std::function<bool()>& done, DWORD ms = 10000) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start >= ms) return false;
-    vkr::frame::TransferSession::Pump(10);
-  }
-  return true;
-}
 
 // The current (PV loop current) is read by the DTM's upload and by its cyclic reading; neither is
 // the dialog's doing, and the dialog shows each new value as it arrives. A read the device refuses
@@ -79,7 +71,7 @@ TEST(LiveDtm, ValuesTheDtmReadsByItsOwnRoadsReachTheOpenDialog) {
       ASSERT_EQ(host.Open(dtm), S_OK);
       ASSERT_EQ(management->StartFunction(vkr::Bstr(u"live-1"), static_cast<IovFdtActiveX4*>(&ui), 0), S_OK);
       ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
-      ASSERT_TRUE(PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }));
+      ASSERT_TRUE(PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
       vkr::frame::TransferSession::Pump(50);
       ui.ownReads = 0;
       ui.commands.clear();
@@ -95,10 +87,10 @@ TEST(LiveDtm, ValuesTheDtmReadsByItsOwnRoadsReachTheOpenDialog) {
       // The DTM thread's cyclic reading, which the dialog asks for and the DTM runs.
       device->config.fixedCurrent = 9.5f;
       ASSERT_EQ(ui.ChangeUpdateRate(kTestCurrentValueId, 100), S_OK);
-      EXPECT_TRUE(PumpUntil([&] { return host.Text(kTestCurrentValueText) == "9.500"; }))
+      EXPECT_TRUE(PumpUntil([&] { return host.Text(kTestCurrentValueText) == "9.500"; }, 10000))
           << "shows \"" << host.Text(kTestCurrentValueText) << "\"";
       device->config.fixedCurrent = 11.125f;
-      EXPECT_TRUE(PumpUntil([&] { return host.Text(kTestCurrentValueText) == "11.125"; }))
+      EXPECT_TRUE(PumpUntil([&] { return host.Text(kTestCurrentValueText) == "11.125"; }, 10000))
           << "shows \"" << host.Text(kTestCurrentValueText) << "\"";
       ui.errors.clear();
       vkr::frame::CommandFault refused;
@@ -106,7 +98,7 @@ TEST(LiveDtm, ValuesTheDtmReadsByItsOwnRoadsReachTheOpenDialog) {
       refused.commandResponse = vkr::frame::hart::kInvalidSelection;
       refused.persistent = true;
       device->InjectFault(refused);
-      EXPECT_TRUE(PumpUntil([&] { return !ui.errors.empty(); })) << "the failed read was not told";
+      EXPECT_TRUE(PumpUntil([&] { return !ui.errors.empty(); }, 10000)) << "the failed read was not told";
       if (!ui.errors.empty()) {
         EXPECT_NE(ui.errors.front().find(u"command response = 0x02"), std::u16string::npos)
             << vkr::Utf16ToUtf8(ui.errors.front());
