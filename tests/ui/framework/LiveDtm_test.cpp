@@ -42,7 +42,8 @@ class WatchedUserInterface : public CTestUserInterface {
 
 // The current (PV loop current) is read by the DTM's upload and by its cyclic reading; neither is
 // the dialog's doing, and the dialog shows each new value as it arrives. A read the device refuses
-// is told to the dialog as the DTM's error text.
+// is told to the dialog as the DTM's error text. A value the user types goes out and comes back
+// to the dialog while it commits, and stands there as it was written.
 TEST(LiveDtm, ValuesTheDtmReadsByItsOwnRoadsReachTheOpenDialog) {
   ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
   {
@@ -66,7 +67,7 @@ TEST(LiveDtm, ValuesTheDtmReadsByItsOwnRoadsReachTheOpenDialog) {
       vkr::Bstr call;
       ASSERT_EQ(container->GetFunctionCallDocument(5, call.Put()), S_OK);
       ui.functionCall = call.Str();
-      ui.SetDialogType(0x4);
+      ui.SetDialogType(0x4 | 0x8);
       ui.m_bstrSystemTag = vkr::Bstr(u"live-1");
       ASSERT_EQ(host.Open(dtm), S_OK);
       ASSERT_EQ(management->StartFunction(vkr::Bstr(u"live-1"), static_cast<IovFdtActiveX4*>(&ui), 0), S_OK);
@@ -108,6 +109,19 @@ TEST(LiveDtm, ValuesTheDtmReadsByItsOwnRoadsReachTheOpenDialog) {
 
       EXPECT_EQ(ui.ownReads, 0);
       EXPECT_NE(std::find(ui.commands.begin(), ui.commands.end(), 0x270DUL), ui.commands.end());
+
+      // The user's own value: written, stored, and told back to the dialog while it commits.
+      vkr::frame::TransferSession::Pump(300);
+      ui.errors.clear();
+      vkr::ui::Click(host.Item(kTestDampingEdit));
+      SendMessageA(host.Item(kTestDampingEdit), EM_SETSEL, 0, -1);
+      vkr::ui::TypeText(host.Item(kTestDampingEdit), "2.5");
+      vkr::ui::Click(host.Item(kTestUpperRangeEdit));
+      EXPECT_TRUE(PumpUntil([&] { return device->config.damping == 2.5f; }, 10000)) << device->config.damping;
+      vkr::frame::TransferSession::Pump(50);
+      EXPECT_EQ(host.Text(kTestDampingEdit), "2.50");
+      EXPECT_EQ(ui.Entry(kEntryDamping).m_nState & 0x6, 0u);
+      EXPECT_TRUE(ui.errors.empty()) << vkr::Utf16ToUtf8(ui.errors.front());
       for (DWORD thread : ui.threads) EXPECT_EQ(thread, GetCurrentThreadId());
       EXPECT_EQ(management->FunctionFinished(vkr::Bstr(u"live-1")), S_OK);
     }
