@@ -469,7 +469,9 @@ BOOL CovFDT_BasePropertyPageImpl::HandleNavigationKey(MSG* message, ULONG* state
       return TRUE;
     }
   }
-  if (!inside || focus == page) return kind == WM_KEYDOWN || kind == WM_CHAR ? FALSE : ::IsDialogMessageW(page, message);
+  // With the focus elsewhere the key is the frame's; on the page window itself, its dialog manager's.
+  if (!inside) return FALSE;
+  if (focus == page) return ::IsDialogMessageW(page, message);
 
   // The page's own child that holds the focus.
   HWND control = focus;

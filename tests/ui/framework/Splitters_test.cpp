@@ -7,28 +7,30 @@
 #include <string>
 #include <vector>
 
+#include "communication/CMyConnection.h"
+#include "frame/ActiveXHost.h"
+#include "frame/FrameChannel.h"
+#include "frame/FrameContainer.h"
+#include "frame/controls/OutsideControls.h"
+#include "tests/support/comm_client_fakes.h"
+#include "tests/support/test_page_frame.h"
+#include "tests/support/threading.h"
 #include "ui/framework/PageFrameSplitters.h"
 
 namespace {
 
-// The frame: records the sizes it is told and the notifications that reach it.
+// The frame: records the sizes it is told.
 class FrameWindow : public CWindowImpl<FrameWindow, CWindow, CFrameWinTraits> {
  public:
   DECLARE_WND_CLASS(u"VkrSplitterTestFrame")
   BEGIN_MSG_MAP(FrameWindow)
     MESSAGE_HANDLER(WM_SIZE, OnSize)
-    MESSAGE_HANDLER(WM_NOTIFY, OnNotify)
   END_MSG_MAP()
   LRESULT OnSize(UINT, WPARAM, LPARAM lParam, BOOL&) {
     sizes.push_back({LOWORD(lParam), HIWORD(lParam)});
     return 0;
   }
-  LRESULT OnNotify(UINT, WPARAM, LPARAM lParam, BOOL&) {
-    notifications.push_back(reinterpret_cast<NMHDR*>(lParam)->code);
-    return 0;
-  }
   std::vector<SIZE> sizes;
-  std::vector<UINT> notifications;
 };
 
 constexpr int kTreeWidth = 170;
@@ -301,27 +303,155 @@ TEST_F(SplittersTest, SmallFrameGivesTheSplitterNoRoom) {
   EXPECT_EQ(PagePosition().y, -(500 - hor_.VisibleHeight()));
 }
 
-// A change of the page side reaches the frame at the frame's own size, and the tree's
-// notifications reach the frame through the splitter.
-TEST_F(SplittersTest, FrameHearsOfThePageSide) {
+// A change of the page side reaches the frame at the frame's own size (a layout that reads the
+// message's size lays out at its own, never at the page side's).
+TEST_F(SplittersTest, FrameHearsOfThePageSideAtItsOwnSize) {
   PlaceFrame(600, 400);
   frame_.sizes.clear();
   SizePageSide(250, 150);
   ASSERT_FALSE(frame_.sizes.empty());
   EXPECT_EQ(frame_.sizes.back().cx, 600);
   EXPECT_EQ(frame_.sizes.back().cy, 400);
+}
 
-  TVINSERTSTRUCTA insert{};
-  insert.hParent = TVI_ROOT;
-  insert.hInsertAfter = TVI_LAST;
-  insert.item.mask = TVIF_TEXT;
-  char text[] = "Page";
-  insert.item.pszText = text;
-  auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree_, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
-  ASSERT_TRUE(item);
-  SendMessageW(tree_, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
-  EXPECT_NE(std::find(frame_.notifications.begin(), frame_.notifications.end(), static_cast<UINT>(TVN_SELCHANGEDA)),
-            frame_.notifications.end());
+// ---- Through the frame host: the tests' tree page frame with pages of two sizes ----------------
+
+// The real DTM, naming the tests' page frame for its functions.
+class FrameDtm : public vkr::test::CommDtm {
+ public:
+  HRESULT GetActiveXGuid(BSTR, BSTR* classId) override {
+    OLECHAR text[40] = {};
+    StringFromGUID2(vkr::test::CLSID_TestPageFrame, text, 40);
+    *classId = SysAllocString(text);
+    return S_OK;
+  }
+};
+
+class PageAreaEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    namespace t = vkr::test;
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+    ASSERT_EQ(t::RegisterTestPageFrame(), S_OK);
+    ASSERT_EQ(t::RegisterScriptedPages(), S_OK);
+    t::SetTestFrameAskApply(false);
+    ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CMyConnection>>(&factory_), S_OK);
+    ASSERT_EQ(CoRegisterClassObject(CLSID_MyConnection, static_cast<IClassFactory*>(factory_.Get()),
+                                    CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_),
+              S_OK);
+    ASSERT_EQ(vkr::MakeObject<t::FakeDtmThread>(&thread_), S_OK);
+    thread_->journal = &journal_;
+    ASSERT_EQ(vkr::MakeObject<vkr::frame::FrameContainer>(&container_), S_OK);
+    ASSERT_EQ(vkr::MakeObject<FrameDtm>(&dtm_), S_OK);
+    dtm_->SetThread(thread_.Get());
+    dtm_->SetSchemaPath(vkr::Utf8ToUtf16(VKR_FRAME_SCHEMA_DIR).c_str());
+    ASSERT_EQ(dtm_->InitializeSchemaCache(vkr::Bstr(vkr::Utf8ToUtf16(VKR_FRAME_SCHEMA_DIR))), S_OK);
+    dtm_->SetContainer(static_cast<IFdtContainer*>(container_.Get()));
+    container_->dtm = static_cast<IDtm*>(dtm_.Get());
+    ASSERT_EQ(vkr::MakeObject<vkr::frame::FrameChannel>(&channel_), S_OK);
+    ASSERT_EQ(static_cast<IovFdtCommunicationClient4*>(dtm_.Get())->SetCommunication(channel_.Get()), S_OK);
+    dtm_->ForceState(dsCONFIGURED);
+  }
+  void TearDown() override {
+    // The frame host's close, as the frame asks for it.
+    while (!container_->activeX.OpenControls().empty()) {
+      VARIANT_BOOL closed = VARIANT_FALSE;
+      const vkr::Bstr id(vkr::Utf8ToUtf16(container_->activeX.OpenControls().back().invokeId));
+      if (FAILED(container_->CloseActiveXControl(id, &closed)) || !closed) break;
+      vkr::ui::PumpUntilIdle();
+    }
+    container_->activeX.CloseAll();
+    vkr::ui::PumpUntilIdle();
+    dtm_->DropChannel();
+    container_->dtm = nullptr;
+    dtm_->SetContainer(nullptr);
+    dtm_ = nullptr;
+    container_ = nullptr;
+    channel_ = nullptr;
+    CoRevokeClassObject(cookie_);
+    vkr::test::RevokeScriptedPages();
+    vkr::test::RevokeTestPageFrame();
+    vkr::frame::RevokeOutsideControls();
+    vkr::test::DrainQueue();
+    CoUninitialize();
+  }
+
+  vkr::test::CTestPageFrame* Open() {
+    VARIANT_BOOL opened = VARIANT_FALSE;
+    const vkr::Bstr call(vkr::frame::FunctionCallDocument(5));
+    EXPECT_EQ(container_->OpenActiveXControl(vkr::Bstr(u"tag"), call, &opened), S_OK);
+    vkr::ui::PumpUntilIdle();
+    if (!opened || container_->activeX.OpenControls().empty()) return nullptr;
+    return vkr::test::AsTestPageFrame(container_->activeX.OpenControls().back().control.Get());
+  }
+
+  vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CMyConnection>>> factory_;
+  DWORD cookie_ = 0;
+  vkr::test::Journal journal_;
+  vkr::ComPtr<vkr::ComObject<vkr::test::FakeDtmThread>> thread_;
+  vkr::ComPtr<vkr::ComObject<vkr::frame::FrameChannel>> channel_;
+  vkr::ComPtr<vkr::ComObject<vkr::frame::FrameContainer>> container_;
+  vkr::ComPtr<vkr::ComObject<FrameDtm>> dtm_;
+};
+
+// A page larger than the page area gets scroll bars and is scrolled by the user's keys on them; a
+// page change from the tree to a page that fits hides the bars and brings every page back to the
+// area's corner, and the large page starts unscrolled when it is chosen again.
+TEST_F(PageAreaEndToEnd, LargePageScrollsAndAPageChangeStartsAtTheCorner) {
+  namespace t = vkr::test;
+  t::SPageScript large, small;
+  large.title = u"Large";
+  large.size = SIZE{600, 400};
+  small.title = u"Small";
+  small.size = SIZE{100, 80};
+  t::SetPageScript('A', large);
+  t::SetPageScript('B', small);
+  t::SetTestFramePages({t::ScriptedPageClass('A'), t::ScriptedPageClass('B')});
+  t::CTestPageFrame* frame = Open();
+  ASSERT_NE(frame, nullptr);
+  CPageFrameHorSplitter& side = frame->HorizontalSplitter();
+  // The user makes the frame host's window smaller than the page needs.
+  ::MoveWindow(container_->activeX.OpenControls().back().window, 0, 0, 500, 400, TRUE);
+  vkr::ui::PumpUntilIdle();
+  HWND a = t::ScriptedPageWindow('A'), b = t::ScriptedPageWindow('B');
+  auto at = [&](HWND page) {
+    RECT r{};
+    GetWindowRect(page, &r);
+    POINT p{r.left, r.top};
+    ScreenToClient(side.m_hPageArea, &p);
+    return p;
+  };
+  ASSERT_TRUE(a && IsWindowVisible(a));
+  ASSERT_TRUE(IsWindowVisible(side.m_hHorzScroll));
+  ASSERT_TRUE(IsWindowVisible(side.m_hVertScroll));
+  EXPECT_EQ(side.m_nContentWidth, 600);
+  EXPECT_EQ(side.m_nContentHeight, 400);
+
+  ASSERT_TRUE(vkr::ui::Click(side.m_hVertScroll));
+  ASSERT_TRUE(vkr::ui::PressKey(VK_NEXT));
+  ASSERT_TRUE(vkr::ui::PressKey(VK_DOWN));
+  ASSERT_TRUE(vkr::ui::Click(side.m_hHorzScroll));
+  ASSERT_TRUE(vkr::ui::PressKey(VK_RIGHT));
+  vkr::ui::PumpUntilIdle();
+  EXPECT_EQ(at(a).y, -(side.VisibleHeight() - 4 + 1));
+  EXPECT_EQ(at(a).x, -1);
+
+  ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), "Small"));
+  vkr::ui::PumpUntilIdle();
+  ASSERT_TRUE(b && IsWindowVisible(b));
+  EXPECT_FALSE(IsWindowVisible(a));
+  EXPECT_FALSE(IsWindowVisible(side.m_hHorzScroll));
+  EXPECT_FALSE(IsWindowVisible(side.m_hVertScroll));
+  EXPECT_EQ(at(b).x, 0);
+  EXPECT_EQ(at(b).y, 0);
+  EXPECT_EQ(at(a).y, 0) << "the hidden page came back with the area";
+
+  ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), "Large"));
+  vkr::ui::PumpUntilIdle();
+  EXPECT_TRUE(IsWindowVisible(side.m_hVertScroll));
+  EXPECT_EQ(side.m_nScrollY, 0);
+  EXPECT_EQ(at(a).y, 0);
 }
 
 }  // namespace
