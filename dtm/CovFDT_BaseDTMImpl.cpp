@@ -439,6 +439,36 @@ HRESULT CovFDT_BaseDTMCore::Broadcast(VARIANT id, VARIANT argument) {
   return FAILED(hr) ? hr : S_OK;
 }
 
+// A parameter event of the handler as the user interfaces take it: without an argument the
+// parameter id alone; about the data set as a whole (the id is the event's own number) the
+// argument alone; otherwise the pair {parameter id, argument}.
+HRESULT CovFDT_BaseDTMCore::ParameterSite::NotifyActiveXContainer(VARIANT event, VARIANT id, VARIANT argument) {
+  vkr::ComPtr<IovFdtActiveXContainer> functions = m_dtm->QueryDtm<IovFdtActiveXContainer>();
+  if (!functions) return S_OK;
+  if (argument.vt == VT_EMPTY) return functions->BroadcastToActiveX(event, id);
+  if (id.vt == VT_UI4 && event.vt == VT_UI4 && id.ulVal == event.ulVal) return functions->BroadcastToActiveX(event, argument);
+  vkr::Variant pair;
+  SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 2);
+  if (!array) return E_OUTOFMEMORY;
+  pair.vt = VT_ARRAY | VT_VARIANT;
+  pair.parray = array;
+  LONG index = 0;
+  HRESULT hr = SafeArrayPutElement(array, &index, &id);
+  index = 1;
+  if (SUCCEEDED(hr)) hr = SafeArrayPutElement(array, &index, &argument);
+  if (FAILED(hr)) return hr;
+  return functions->BroadcastToActiveX(event, pair);
+}
+
+// A failed device access: its text goes to every open user interface (a failure without a text
+// has nothing to tell them).
+HRESULT CovFDT_BaseDTMCore::ParameterSite::ReportParameterError(VARIANT, VARIANT, BSTR errorText) {
+  if (SysStringLen(errorText) == 0) return S_OK;
+  vkr::ComPtr<IovFdtActiveXContainer> functions = m_dtm->QueryDtm<IovFdtActiveXContainer>();
+  if (!functions) return S_OK;
+  return functions->ReportErrorToActiveX(errorText);
+}
+
 HRESULT CovFDT_BaseDTMCore::SendParamUpdateInfo(ULONG job, CovVAPacker& record) {
   vkr::Variant packed;
   if (!record.Pack(&packed)) return E_FAIL;

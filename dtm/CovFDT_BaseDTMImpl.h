@@ -545,16 +545,23 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
 
  private:
   // The parameter handler's view of the DTM: it forwards to this object.
-  class ParameterSite final : public IovFdtParameterHandlerSite, public IovFdtParameterDtmEvents {
+  class ParameterSite final : public IovFdtParameterHandlerSite,
+                              public IovFdtParameterDtmEvents,
+                              public IovFdtParameterBroadcast {
    public:
     explicit ParameterSite(CovFDT_BaseDTMCore* dtm) : m_dtm(dtm) {}
     EDtmState GetDtmState() override { return m_dtm->m_eDtmState; }
     LCID GetLanguage() override { return m_dtm->m_lcid; }
     IovFdtParameterCommunication* GetCommunicationClient() override { return m_dtm->ParameterCommunication(); }
     IovFdtParameterDtmEvents* GetDtmEvents() override { return this; }
-    // The function container's parameter broadcasts come with their owner; until then the
-    // handler has nobody to tell.
-    IovFdtParameterBroadcast* GetActiveXContainer() override { return nullptr; }
+    // The open user interfaces, through the function container; with none open the handler has
+    // nobody to tell and builds nothing (this check is all a stored value costs then).
+    IovFdtParameterBroadcast* GetActiveXContainer() override {
+      ULONG open = 0;
+      return SUCCEEDED(m_dtm->GetRunningFunctionCount(&open)) && open > 0 ? this : nullptr;
+    }
+    HRESULT NotifyActiveXContainer(VARIANT event, VARIANT id, VARIANT argument) override;
+    HRESULT ReportParameterError(VARIANT id, VARIANT data, BSTR errorText) override;
     IovFDTParamList* GetParamList() override { return static_cast<CovFDT_ParameterListImpl*>(m_dtm); }
     HRESULT SendVariableEvent(LPCSTR, VARIANT, VARIANT) override { return E_NOTIMPL; }
     HRESULT DelaySaveRequest(BOOL begin) override { return m_dtm->DelaySaveRequest(begin); }

@@ -6,6 +6,10 @@
 // The edit child's notifications come to the parent from the combo box: EN_UPDATE as
 // CBN_EDITUPDATE, EN_CHANGE as CBN_EDITCHANGE, the focus codes as CBN_SETFOCUS / CBN_KILLFOCUS
 // once for the pair.
+//
+// A drop-down combo box (CBS_DROPDOWN, CBS_DROPDOWNLIST) is as tall as its field while closed: the
+// height it is created or sized with is the dropped list's, so a dialog template's height is the
+// room of the open list. While the list is open the window takes that room below the field.
 #include <algorithm>
 #include <vector>
 
@@ -31,6 +35,11 @@ class Combo final : public Control {
   LRESULT Proc(UINT message, WPARAM wParam, LPARAM lParam) override {
     switch (message) {
       case WM_CREATE: {
+        if (DropsDown()) {
+          const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+          listHeight_ = create ? create->cy : 0;
+          Resize(FieldHeight());
+        }
         if (HasEdit()) {
           RECT rc{};
           GetClientRect(hwnd_, &rc);
@@ -43,6 +52,22 @@ class Combo final : public Control {
           if (!edit_) return -1;
         }
         return Default(message, wParam, lParam);
+      }
+      case WM_WINDOWPOSCHANGING: {
+        auto* pos = reinterpret_cast<WINDOWPOS*>(lParam);
+        if (DropsDown() && pos && !(pos->flags & SWP_NOSIZE) && !resizing_) {
+          // A height from outside is the dropped list's; the window keeps the field's.
+          listHeight_ = pos->cy;
+          pos->cy = OpenHeight();
+        }
+        return Default(message, wParam, lParam);
+      }
+      case CB_GETDROPPEDCONTROLRECT: {
+        auto* out = reinterpret_cast<RECT*>(lParam);
+        if (!out) return CB_ERR;
+        GetWindowRect(hwnd_, out);
+        if (DropsDown()) out->bottom = out->top + std::max(listHeight_, FieldHeight());
+        return CB_OKAY;
       }
       case WM_SIZE:
         if (edit_)
@@ -197,6 +222,7 @@ class Combo final : public Control {
       case WM_SETFONT:
         font_ = reinterpret_cast<HFONT>(wParam);
         if (edit_) SendMessageW(edit_, WM_SETFONT, wParam, lParam);
+        if (DropsDown()) Resize(OpenHeight());  // the field follows the font
         return 0;
       case WM_GETFONT:
         return reinterpret_cast<LRESULT>(font_);
@@ -245,6 +271,30 @@ class Combo final : public Control {
   bool HasEdit() const {
     const DWORD kind = Style() & 3;
     return kind == CBS_DROPDOWN || kind == CBS_SIMPLE;
+  }
+  bool DropsDown() const {
+    const DWORD kind = Style() & 3;
+    return kind == CBS_DROPDOWN || kind == CBS_DROPDOWNLIST;
+  }
+  // The closed field: one line of the font with the sunken frame and its margins.
+  int FieldHeight() const {
+    HDC dc = GetDC(hwnd_);
+    HGDIOBJ old = SelectObject(dc, font_ ? static_cast<HGDIOBJ>(font_) : GetStockObject(SYSTEM_FONT));
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    SelectObject(dc, old);
+    ReleaseDC(hwnd_, dc);
+    return tm.tmHeight + 8;
+  }
+  // The window's height now: the field, and the list's room below it while the list is open.
+  int OpenHeight() const { return dropped_ ? std::max(listHeight_, FieldHeight()) : FieldHeight(); }
+  void Resize(int height) {
+    RECT rc{};
+    GetWindowRect(hwnd_, &rc);
+    if (rc.bottom - rc.top == height) return;
+    resizing_ = true;
+    SetWindowPos(hwnd_, nullptr, 0, 0, rc.right - rc.left, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    resizing_ = false;
   }
   int Count() const { return static_cast<int>(items_.size()); }
   bool Valid(int index) const { return index >= 0 && index < Count(); }
@@ -320,12 +370,23 @@ class Combo final : public Control {
     Command(CBN_DROPDOWN);
     if (!IsWindow(hwnd_)) return;
     dropped_ = true;
+    if (DropsDown()) Resize(OpenHeight());
     InvalidateRect(hwnd_, nullptr, TRUE);
   }
 
   void CloseUp() {
     if (!dropped_) return;
     dropped_ = false;
+    if (DropsDown()) {
+      // What the open list covered is the parent's to paint again.
+      RECT room{};
+      GetWindowRect(hwnd_, &room);
+      Resize(OpenHeight());
+      if (HWND parent = GetParent(hwnd_)) {
+        MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&room), 2);
+        InvalidateRect(parent, &room, TRUE);
+      }
+    }
     InvalidateRect(hwnd_, nullptr, TRUE);
     Command(CBN_CLOSEUP);
   }
@@ -422,6 +483,8 @@ class Combo final : public Control {
   bool dropped_ = false;
   bool focused_ = false;
   bool extendedUi_ = false;
+  bool resizing_ = false;
+  int listHeight_ = 0;  // the window's height while the list is open
   HWND edit_ = nullptr;
 };
 

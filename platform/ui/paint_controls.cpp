@@ -391,6 +391,13 @@ void PaintCombo(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {
   SelectObject(dc, old);
 }
 
+// Checkered track, as the classic scroll bar shaft.
+void Shaft(HDC dc, const RECT& r) {
+  COLORREF a = GetSysColor(COLOR_BTNHIGHLIGHT), b = GetSysColor(COLOR_BTNFACE);
+  for (int y = r.top; y < r.bottom; ++y)
+    for (int x = r.left; x < r.right; ++x) SetPixel(dc, x, y, ((x + y) & 1) ? b : a);
+}
+
 void PaintList(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {
   bool enabled = IsWindowEnabled(hwnd);
   HBRUSH brush = AskColors(hwnd, dc, WM_CTLCOLORLISTBOX);
@@ -404,9 +411,32 @@ void PaintList(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {
   if (top < 0) top = 0;
   DWORD style = StyleOf(hwnd);
   bool multi = (style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) != 0;
+  // With WS_VSCROLL, items that do not all fit show the vertical bar at the right, its thumb
+  // giving the visible part; the items keep the rest of the width.
+  RECT items = rc;
+  const int count = static_cast<int>(st.items.size());
+  const int rows = std::max(1, static_cast<int>((rc.bottom - rc.top) / itemH));
+  if ((style & WS_VSCROLL) && count > rows) {
+    items.right = std::max<LONG>(rc.left, rc.right - GetSystemMetrics(SM_CXVSCROLL));
+    RECT bar{items.right, rc.top, rc.right, rc.bottom};
+    const int arrow = std::min<int>(bar.right - bar.left, (bar.bottom - bar.top) / 2);
+    ArrowButton(dc, RECT{bar.left, bar.top, bar.right, bar.top + arrow}, 1, enabled);
+    ArrowButton(dc, RECT{bar.left, bar.bottom - arrow, bar.right, bar.bottom}, 0, enabled);
+    RECT track{bar.left, bar.top + arrow, bar.right, bar.bottom - arrow};
+    Shaft(dc, track);
+    const int length = track.bottom - track.top;
+    if (enabled && length >= 8) {
+      const int thumb = std::max(8, length * rows / count);
+      const int first = std::clamp(top, 0, count - rows);
+      const int y = track.top + (length - thumb) * first / std::max(1, count - rows);
+      RECT t{track.left, y, track.right, y + thumb};
+      FillRect(dc, &t, GetSysColorBrush(COLOR_BTNFACE));
+      DrawEdge(dc, &t, EDGE_RAISED, BF_RECT);
+    }
+  }
   SetBkMode(dc, TRANSPARENT);
-  for (int i = top; i < static_cast<int>(st.items.size()); ++i) {
-    RECT item{rc.left, rc.top + (i - top) * itemH, rc.right, rc.top + (i - top + 1) * itemH};
+  for (int i = top; i < count; ++i) {
+    RECT item{items.left, rc.top + (i - top) * itemH, items.right, rc.top + (i - top + 1) * itemH};
     if (item.top >= rc.bottom) break;
     bool sel = multi ? std::find(st.selected.begin(), st.selected.end(), i) != st.selected.end() : i == st.curSel;
     if (sel && enabled) FillRect(dc, &item, GetSysColorBrush(COLOR_HIGHLIGHT));
@@ -416,13 +446,6 @@ void PaintList(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {
     DrawTextA(dc, st.items[static_cast<std::size_t>(i)].c_str(), -1, &t, DT_SINGLELINE | DT_NOPREFIX | DT_EXPANDTABS);
   }
   SelectObject(dc, old);
-}
-
-// Checkered track, as the classic scroll bar shaft.
-void Shaft(HDC dc, const RECT& r) {
-  COLORREF a = GetSysColor(COLOR_BTNHIGHLIGHT), b = GetSysColor(COLOR_BTNFACE);
-  for (int y = r.top; y < r.bottom; ++y)
-    for (int x = r.left; x < r.right; ++x) SetPixel(dc, x, y, ((x + y) & 1) ? b : a);
 }
 
 void PaintScrollBar(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {

@@ -15,37 +15,38 @@ constexpr ULONG kRadioLook = 0x10;
 constexpr ULONG kCheckLook = 0x20;
 
 // One dialog of 320 x 250 dialog units: labels left, value controls in the middle, display texts
-// right; the two buttons at the bottom.
+// right; the two buttons at the bottom. Each status indicator goes left of its control, so the
+// labels end short of the controls and no control stands where the indicator of the next one is.
 constexpr const char kTemplate[] = R"(
 9001 DIALOGEX 0, 0, 320, 250
 STYLE DS_CONTROL | WS_CHILD | WS_VISIBLE
 EXSTYLE WS_EX_CONTROLPARENT
 FONT 8, "MS Sans Serif"
 BEGIN
-  LTEXT "Damping", 400, 5, 7, 70, 8
+  LTEXT "Damping", 400, 5, 7, 60, 8
   EDITTEXT 300, 80, 5, 70, 12, ES_AUTOHSCROLL
   LTEXT "", 500, 160, 7, 40, 8
-  LTEXT "Upper range", -1, 5, 22, 70, 8
+  LTEXT "Upper range", -1, 5, 22, 60, 8
   EDITTEXT 301, 80, 20, 70, 12, ES_AUTOHSCROLL
-  LTEXT "Tag", -1, 5, 37, 70, 8
+  LTEXT "Tag", -1, 5, 37, 60, 8
   EDITTEXT 302, 80, 35, 70, 12, ES_AUTOHSCROLL
-  LTEXT "Message", -1, 5, 52, 70, 8
+  LTEXT "Message", -1, 5, 52, 60, 8
   EDITTEXT 303, 80, 50, 160, 12, ES_AUTOHSCROLL
-  LTEXT "Short address", -1, 5, 67, 70, 8
+  LTEXT "Short address", -1, 5, 67, 60, 8
   EDITTEXT 304, 80, 65, 40, 12, ES_AUTOHSCROLL
-  LTEXT "PV unit", -1, 5, 82, 70, 8
+  LTEXT "PV unit", -1, 5, 82, 60, 8
   COMBOBOX 305, 80, 80, 70, 60, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP
   LTEXT "", 311, 160, 82, 80, 8
-  LTEXT "Device status", -1, 5, 97, 70, 8
+  LTEXT "Device status", -1, 5, 97, 60, 8
   LISTBOX 306, 80, 95, 100, 40, LBS_MULTIPLESEL | LBS_NOTIFY | WS_VSCROLL | WS_TABSTOP
   AUTOCHECKBOX "Addressing", 307, 80, 140, 80, 10, BS_AUTOCHECKBOX | BS_NOTIFY | WS_TABSTOP
-  CONTROL "Primary master", 308, "Button", BS_OWNERDRAW | BS_NOTIFY | WS_TABSTOP, 80, 153, 80, 10
+  CONTROL "Primary master", 308, "Button", BS_OWNERDRAW | BS_NOTIFY | WS_TABSTOP, 80, 153, 65, 10
   CONTROL "Loop current", 309, "Button", BS_OWNERDRAW | BS_NOTIFY | WS_TABSTOP, 170, 153, 80, 10
-  LTEXT "Date", -1, 5, 170, 70, 8
+  LTEXT "Date", -1, 5, 170, 60, 8
   EDITTEXT 310, 80, 168, 70, 12, ES_AUTOHSCROLL
-  LTEXT "Distance", -1, 5, 185, 70, 8
+  LTEXT "Distance", -1, 5, 185, 60, 8
   EDITTEXT 312, 80, 183, 70, 12, ES_AUTOHSCROLL
-  LTEXT "Current value", -1, 5, 200, 70, 8
+  LTEXT "Current value", -1, 5, 200, 60, 8
   LTEXT "", 314, 80, 200, 70, 8
   PUSHBUTTON "Refresh", 313, 80, 225, 50, 14
   PUSHBUTTON "Apply", 102, 140, 225, 50, 14

@@ -97,9 +97,16 @@ HRESULT CovFDT_BaseActiveXImpl::GetControlValue(ULONG index, VARIANT* value) {
 
   HWND control = ::GetDlgItem(m_hWndDialog, static_cast<int>(entry.m_nCtrlId));
   if (IsCheckButton(control)) {
-    bool checked = SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
-    value->vt = VT_BOOL;
-    value->boolVal = checked ? VARIANT_TRUE : VARIANT_FALSE;
+    // Checked is 1 as a number (as a single choice reads it), and true as a flag: VARIANT_TRUE
+    // converted would be 255 or -1, which a 0-1 number refuses.
+    const bool checked = SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    if (vt != VT_BOOL && IsNumberType(vt)) {
+      value->vt = VT_I4;
+      value->lVal = checked ? 1 : 0;
+    } else {
+      value->vt = VT_BOOL;
+      value->boolVal = checked ? VARIANT_TRUE : VARIANT_FALSE;
+    }
     return ChangeVariantType(value, value, vt);
   }
 

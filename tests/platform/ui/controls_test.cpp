@@ -821,6 +821,62 @@ TEST_F(ControlsTest, AClickOnAComboBoxDropsAndClosesItsList) {
   EXPECT_EQ(ListState(plain), "cur=0 sel=[0] n=1");
 }
 
+// A drop-down combo box's window is its closed field; the height it was made or sized with is the
+// dropped list's room (a dialog template's height too), taken while the list is open. A simple
+// combo box keeps its list in its window.
+TEST_F(ControlsTest, ADropDownComboBoxIsAsTallAsItsFieldAndItsListTakesTheGivenHeight) {
+  auto height = [](HWND hwnd) {
+    RECT rc{};
+    GetWindowRect(hwnd, &rc);
+    return static_cast<int>(rc.bottom - rc.top);
+  };
+  auto dropped = [](HWND hwnd) {
+    RECT rc{};
+    EXPECT_EQ(SendMessageA(hwnd, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&rc)), CB_OKAY);
+    return static_cast<int>(rc.bottom - rc.top);
+  };
+  HFONT font = CreateFontA(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, 0, "MS Sans Serif");
+  for (DWORD kind : {DWORD{CBS_DROPDOWNLIST}, DWORD{CBS_DROPDOWN}}) {
+    SCOPED_TRACE("kind " + std::to_string(kind));
+    HWND combo = Make("ComboBox", kind | WS_VSCROLL, 710, "", 10, 10, 120, 150);
+    const int field = height(combo);
+    EXPECT_GT(field, 10);
+    EXPECT_LT(field, 40);
+    EXPECT_EQ(dropped(combo), 150);
+    if (HWND edit = GetWindow(combo, GW_CHILD)) {
+      RECT rc{};
+      GetClientRect(edit, &rc);
+      EXPECT_LE(rc.bottom, field);
+    }
+    // The font sets the field; a new size sets the list's room.
+    SendMessageA(combo, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    EXPECT_LT(height(combo), field);
+    MoveWindow(combo, 10, 10, 120, 90, TRUE);
+    EXPECT_LT(height(combo), field);
+    EXPECT_EQ(dropped(combo), 90);
+    SendMessageA(combo, CB_SHOWDROPDOWN, TRUE, 0);
+    EXPECT_EQ(height(combo), 90);
+    SendMessageA(combo, CB_SHOWDROPDOWN, FALSE, 0);
+    EXPECT_LT(height(combo), field);
+    DestroyWindow(combo);
+  }
+  HWND simple = Make("ComboBox", CBS_SIMPLE, 711, "", 10, 10, 120, 150);
+  EXPECT_EQ(height(simple), 150);
+
+  // From a dialog template: the template's height is the list's.
+  constexpr char kTemplate[] = "1 DIALOGEX 0, 0, 200, 100\nSTYLE WS_POPUP\nFONT 8, \"MS Sans Serif\"\nBEGIN\n"
+                               " COMBOBOX 5, 10, 10, 80, 60, CBS_DROPDOWNLIST | WS_VSCROLL\nEND\n";
+  HWND dialog = CreateDialogIndirectParamA(nullptr, reinterpret_cast<LPCDLGTEMPLATEA>(kTemplate), nullptr, nullptr, 0);
+  ASSERT_NE(dialog, nullptr);
+  RECT units{0, 0, 4, 60};
+  MapDialogRect(dialog, &units);
+  HWND combo = GetDlgItem(dialog, 5);
+  EXPECT_LT(height(combo), 30);
+  EXPECT_EQ(dropped(combo), units.bottom);
+  DestroyWindow(dialog);
+  DeleteObject(font);
+}
+
 TEST_F(ControlsTest, FocusMoveSaysKillBeforeSet) {
   HWND edit = Make("Edit", WS_TABSTOP, 1);
   HWND combo = Make("ComboBox", CBS_DROPDOWNLIST | WS_TABSTOP, 2, "", 10, 40, 120, 100);

@@ -214,4 +214,27 @@ TEST(PaintControls, ReferenceDialogLooksAsKept) {
   EXPECT_EQ(vkr::ui::GdiObjectCounts(), baseline);
 }
 
+// A list box with WS_VSCROLL shows its vertical bar once its items no longer fit (the items keep
+// the width left of it), and none while they all fit.
+TEST(PaintControls, AListBoxShowsItsScrollBarWhenItsItemsDoNotFit) {
+  HWND parent = CreateWindowExA(0, DialogClass(), "", WS_POPUP | WS_VISIBLE, 0, 0, 300, 200, nullptr, nullptr, nullptr,
+                                nullptr);
+  auto make = [&](int x, int items) {
+    HWND list = CreateWindowExA(0, "ListBox", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL, x, 10, 100, 60, parent, nullptr,
+                                nullptr, nullptr);
+    for (int i = 0; i < items; ++i) SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("item"));
+    return list;
+  };
+  HWND full = make(10, 12);
+  HWND few = make(150, 2);
+  const int bar = GetSystemMetrics(SM_CXVSCROLL);
+  const COLORREF window = GetSysColor(COLOR_WINDOW), face = GetSysColor(COLOR_BTNFACE);
+  EXPECT_EQ(vkr::ui::PixelAt(full, 100 - bar / 2, 2), face) << "the up arrow";
+  EXPECT_EQ(vkr::ui::PixelAt(full, 100 - bar / 2, 57), face) << "the down arrow";
+  EXPECT_EQ(vkr::ui::PixelAt(full, 100 - bar - 3, 57), window) << "the items' room";
+  EXPECT_EQ(vkr::ui::PixelAt(few, 100 - bar / 2, 2), window);
+  EXPECT_EQ(vkr::ui::PixelAt(few, 100 - bar / 2, 57), window);
+  DestroyWindow(parent);
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 // real DTM tells its open user interfaces.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -121,6 +122,28 @@ TEST_F(StateTest, StatusIconsFollowTheStateAndWhereTheValueLives) {
   EXPECT_EQ(Ui()->SetStatusIndicator(t::kEntryTag, 0x401, 0x1, FALSE), E_POINTER);
   EXPECT_EQ(Ui()->SetStatusIndicator(t::kEntryTag, 0x3, 0x1, FALSE), S_OK);
   EXPECT_EQ(Shown(t::kEntryTag), Icon(2));
+}
+
+// Every indicator of the test dialog shows whole: no other control of the dialog covers any part
+// of it.
+TEST_F(StateTest, NoControlCoversAnIndicator) {
+  ASSERT_EQ(Ui()->CreateStatusIndicators(TRUE), S_OK);
+  if (const char* path = std::getenv("VKR_TEST_UI_PICTURE")) vkr::ui::RenderWindowToPng(host_->Window(), path);
+  for (LONG e = 0; e < t::kTestEntryCount; ++e) {
+    HWND indicator = Entry(e).m_hWndIndicator;
+    if (!Entry(e).m_bIndicator || !Entry(e).m_nCtrlId) continue;
+    ASSERT_NE(indicator, nullptr) << "entry " << e;
+    RECT icon{};
+    GetWindowRect(indicator, &icon);
+    for (HWND other = GetWindow(host_->Dialog(), GW_CHILD); other; other = GetWindow(other, GW_HWNDNEXT)) {
+      if (other == indicator || !Visible(other)) continue;
+      RECT rc{}, overlap{};
+      GetWindowRect(other, &rc);
+      EXPECT_FALSE(IntersectRect(&overlap, &icon, &rc))
+          << "entry " << e << "'s indicator is under control " << GetDlgCtrlID(other) << " \""
+          << vkr::ui::WindowText(other) << "\"";
+    }
+  }
 }
 
 // The indicators are made once, on the first show, beside their controls, with the entry's state

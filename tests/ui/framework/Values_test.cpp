@@ -502,5 +502,47 @@ TEST_F(ValuesWithRealDtm, ATypedValueInTheLocalesFormReachesTheTransmitter) {
   EXPECT_EQ(ui->Entry(vkr::test::kEntryDamping).m_nState & 0x4, 0u);
 }
 
+// On the test dialog over the fake DTM: a command entry's push button keeps its caption whatever
+// value its parameter holds; a check box reads back in its parameter's type (1 for a number, the
+// true of VT_BOOL for a flag), so that a checked box on a 0-1 number passes the DTM's validation.
+TEST(TestDialogValues, CommandButtonsKeepTheirCaptionAndCheckBoxesReadBackInTheParametersType) {
+  auto fake = FakeUiDtm::Create();
+  {
+    vkr::test::TestUserInterfaceHost host;
+    CTestUserInterface& ui = *host.Ui();
+    ASSERT_EQ(host.Open(fake->GetControllingUnknown()), S_OK);
+    fake->Deliver();
+    VARIANT zero = vkr::EmptyVariant();
+    zero.vt = VT_UI1;
+    EXPECT_EQ(ui.SetControlValue(vkr::test::kEntryRefreshButton, zero), S_OK);
+    EXPECT_EQ(ui.SetControlValueById(vkr::test::kTestRefreshButtonId, zero), S_OK);
+    EXPECT_EQ(host.Text(vkr::test::kTestRefreshButton), "Refresh");
+
+    struct Case {
+      LONG entry;
+      UINT check;
+      VARTYPE vt;
+      LONG value;
+    } const cases[] = {
+        {vkr::test::kEntryPrimaryMaster, BST_CHECKED, VT_UI1, 1},
+        {vkr::test::kEntryPrimaryMaster, BST_UNCHECKED, VT_UI1, 0},
+        {vkr::test::kEntryAddressing, BST_CHECKED, VT_BOOL, VARIANT_TRUE},
+        {vkr::test::kEntryAddressing, BST_UNCHECKED, VT_BOOL, VARIANT_FALSE},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE("entry " + std::to_string(c.entry) + " check " + std::to_string(c.check));
+      SendMessageW(host.Item(ui.Entry(c.entry).m_nCtrlId), BM_SETCHECK, c.check, 0);
+      vkr::Variant read;
+      ASSERT_EQ(ui.GetControlValue(static_cast<ULONG>(c.entry), read.Put()), S_OK);
+      EXPECT_EQ(read.vt, c.vt);
+      EXPECT_EQ(c.vt == VT_BOOL ? LONG{read.boolVal} : LONG{read.bVal}, c.value);
+      ULONG result = 0;
+      ASSERT_EQ(fake->ValidateParameter(UI4(static_cast<ULONG>(ui.Entry(c.entry).m_nParamId)), read, &result), S_OK);
+      EXPECT_EQ(result & 0x4, 0u) << "refused";
+    }
+  }
+  fake->DetachAll();
+}
+
 }  // namespace
 }  // namespace vkr::test::ui
