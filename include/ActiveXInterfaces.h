@@ -127,3 +127,13 @@ struct IovFdtActiveXInfo : IDispatch {
   virtual HRESULT IsInfoSupported(VARIANT id) = 0;                    // 8
   virtual HRESULT SetSchemaSource(IUnknown* container) = 0;           // 9
 };
+
+// The start and release of a property page, called by the page frame that hosts it: Init after
+// the page was made (system tag, the function-call document the frame was opened with, the DTM),
+// PrepareToRelease before the frame lets it go (*ready FALSE: the page must be kept).
+struct IovFdtPropertyPageControl : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("5D2C8E41-7B3A-4F16-A0C9-E4B7D1F3A203");
+  using Base = IDispatch;
+  virtual HRESULT Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm, VARIANT_BOOL* result) = 0;  // 7
+  virtual HRESULT PrepareToRelease(VARIANT_BOOL* ready) = 0;                                         // 8
+};

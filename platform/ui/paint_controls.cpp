@@ -48,10 +48,12 @@ HBRUSH AskColors(HWND hwnd, HDC dc, UINT message) {
 }
 
 // The control's WM_SETFONT font; the System font until it has one.
-HFONT FontOf(HWND hwnd, const ControlState& st) {
+// Without a font of their own, the standard controls draw in the DC's System font and the common
+// controls (tree, tab) in the GUI font, as Windows' do.
+HFONT FontOf(HWND hwnd, const ControlState& st, int fallback = SYSTEM_FONT) {
   if (st.font) return st.font;
   if (auto f = reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0))) return f;
-  return static_cast<HFONT>(GetStockObject(SYSTEM_FONT));
+  return static_cast<HFONT>(GetStockObject(fallback));
 }
 
 // Text in the disabled look: embossed, a highlight copy one pixel down and right under the shadow.
@@ -454,7 +456,7 @@ void PaintTree(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {
   bool enabled = IsWindowEnabled(hwnd);
   FillRect(dc, &rc, GetSysColorBrush(COLOR_WINDOW));
   DWORD style = StyleOf(hwnd);
-  HFONT base = FontOf(hwnd, st);
+  HFONT base = FontOf(hwnd, st, DEFAULT_GUI_FONT);
   LOGFONTA lf{};
   GetObjectA(base, sizeof(lf), &lf);
   lf.lfWeight = FW_BOLD;
@@ -525,7 +527,7 @@ void PaintTree(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {
 void PaintTab(HWND hwnd, HDC dc, const RECT& rc, const ControlState& st) {
   AskColors(hwnd, dc, WM_CTLCOLORDLG);
   FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
-  HGDIOBJ old = SelectObject(dc, FontOf(hwnd, st));
+  HGDIOBJ old = SelectObject(dc, FontOf(hwnd, st, DEFAULT_GUI_FONT));
   TEXTMETRICA tm{};
   GetTextMetricsA(dc, &tm);
   int tabH = tm.tmHeight + 6;
