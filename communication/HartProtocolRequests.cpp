@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
@@ -260,6 +261,39 @@ HRESULT ReadParameterHartAddress(CovFDT_BaseProtocolImpl& protocol, const VARIAN
     return ReadHartAddress(own, u"AddressInformation/", write, out);
   return ReadHartAddress(group.address, u"", write, out);
 }
+
+// A write command answers with the data of its request. Where it is not also the read command, the
+// members stand in that answer where the request put them, not where the read response has them;
+// for the time of the guard the group's read positions are its write positions.
+class WriteAnswerPositions {
+ public:
+  WriteAnswerPositions(CovFDT_BaseProtocolImpl& protocol, const HARTTransactRequestInfo& request) {
+    const Variant id = NormalId(request.parameterId);
+    const SovFDT_ParameterEntry* entry = protocol.FindParameterEntry(id);
+    const SovFDT_TransactionGroup* group = entry ? protocol.FindTransactionGroup(entry->nGroup) : nullptr;
+    if (!group || !request.pPayload) return;
+    HartAddressInfo read, write;
+    if (FAILED(ReadParameterHartAddress(protocol, id, *group, true, &write)) ||
+        write.command != request.pPayload->byCommandNumber)
+      return;
+    if (SUCCEEDED(ReadParameterHartAddress(protocol, id, *group, false, &read)) && read.command == write.command)
+      return;
+    for (const Variant& member : group->members) {
+      SovFDT_ParameterEntry* e = protocol.FindParameterEntry(member);
+      if (!e || e->nReadBitOffset == e->nWriteBitOffset) continue;
+      m_moved.push_back({e, e->nReadBitOffset});
+      e->nReadBitOffset = e->nWriteBitOffset;
+    }
+  }
+  ~WriteAnswerPositions() {
+    for (const auto& [entry, readOffset] : m_moved) entry->nReadBitOffset = readOffset;
+  }
+  WriteAnswerPositions(const WriteAnswerPositions&) = delete;
+  WriteAnswerPositions& operator=(const WriteAnswerPositions&) = delete;
+
+ private:
+  std::vector<std::pair<SovFDT_ParameterEntry*, ULONG>> m_moved;
+};
 
 // The record of a single-parameter data exchange: reference, id, (value,) command and request
 // data from the parameter's read or write address. The write's request data is made by the
@@ -980,6 +1014,7 @@ HRESULT CovFDT_HartProtocolImpl::SpreadTransactionResponse(HARTTransactRequestIn
       if (hasData) {
         ScopedValue<std::vector<Variant>> scope(m_requestedMembers, std::move(requested));
         ResponseBatch batch(m_pParameterHandler);
+        WriteAnswerPositions positions(*this, request);
         hr = DistributeResult(request.parameterId, data);
         if (FAILED(hr)) return hr;
       }

@@ -221,6 +221,69 @@ TEST_F(Transfer, DownloadWritesExactlyTheDataSetToTheDevice) {
   EXPECT_EQ(c.lowerRange, 0.75f);
 }
 
+// Damping and the range values come from the answer of command 15, where the transmitter keeps
+// them: read online one at a time, uploaded with a list made from the flags (which holds both),
+// and after a download the DTM holds what it wrote.
+TEST_F(Transfer, DampingAndRangeValuesAreWhatTheTransmitterHolds) {
+  SimulatedDevice::Configuration& c = device->config;
+  // Every field of command 15's answer differs from the others and from its default.
+  c.alarmSelect = 1;
+  c.transferFunction = 2;
+  c.rangeUnit = 47;
+  c.upperRange = 12.5f;
+  c.lowerRange = 0.75f;
+  c.damping = 1.25f;
+  c.writeProtect = 251;
+  c.privateLabel = 0x7A;
+  c.analogChannelFlags = 4;
+  vkr::frame::Bytes range{47, 0, 0, 0, 0, 0, 0, 0, 0};
+  vkr::frame::wire::PutFloat(&range, 1, 12.5f);
+  vkr::frame::wire::PutFloat(&range, 5, 0.75f);
+  Open();
+  // The DTM goes online with the first transfer; its upload list holds neither.
+  bool success = false;
+  ASSERT_EQ(session->Upload(&success), S_OK);
+  ASSERT_TRUE(success) << session->Frame()->notifications.back();
+
+  VARIANT_BOOL done = VARIANT_FALSE;
+  ASSERT_EQ(handler->ReadDeviceParameterEx(Id(1022), &done), S_OK);
+  EXPECT_TRUE(done);
+  ASSERT_EQ(handler->ReadDeviceParameterEx(Id(1023), &done), S_OK);
+  EXPECT_TRUE(done);
+  ASSERT_EQ(DeviceValue(1022).vt, VT_R4);
+  EXPECT_EQ(DeviceValue(1022).fltVal, 1.25f);
+  EXPECT_EQ(BytesOf(DeviceValue(1023)), range);
+  EXPECT_FLOAT_EQ(Value(1022).fltVal, 0.0f) << "a read of the device changed the data set";
+
+  VARIANT_BOOL deleted = VARIANT_FALSE;
+  ASSERT_EQ(lists->DeleteList(Text(u"UploadList"), &deleted), S_OK);
+  ASSERT_TRUE(deleted);
+  c.damping = 3.5f;
+  c.upperRange = 14.0f;
+  vkr::frame::wire::PutFloat(&range, 1, 14.0f);
+  ASSERT_EQ(session->Upload(&success), S_OK);
+  ASSERT_TRUE(success) << session->Frame()->notifications.back();
+  EXPECT_EQ(Value(1022).fltVal, 3.5f);
+  EXPECT_EQ(DeviceValue(1022).fltVal, 3.5f);
+  EXPECT_EQ(BytesOf(DeviceValue(1023)), range);
+
+  // What a download writes is what the DTM then holds as the device's: the echo of commands 34
+  // and 35 carries it where their requests put it.
+  vkr::frame::Bytes written{45, 0, 0, 0, 0, 0, 0, 0, 0};
+  vkr::frame::wire::PutFloat(&written, 1, 9.0f);
+  vkr::frame::wire::PutFloat(&written, 5, 1.5f);
+  ASSERT_EQ(handler->SetParameterValue(Id(1022), Number(VT_R4, 2.25)), S_OK);
+  ASSERT_EQ(handler->SetParameterValue(Id(1023), Bytes(written)), S_OK);
+  ASSERT_EQ(session->Download(&success), S_OK);
+  ASSERT_TRUE(success) << session->Frame()->notifications.back();
+  EXPECT_EQ(c.damping, 2.25f);
+  EXPECT_EQ(c.rangeUnit, 45);
+  EXPECT_EQ(c.upperRange, 9.0f);
+  EXPECT_EQ(c.lowerRange, 1.5f);
+  EXPECT_EQ(DeviceValue(1022).fltVal, 2.25f);
+  EXPECT_EQ(BytesOf(DeviceValue(1023)), written);
+}
+
 // One request at a time: a second one while the first is pending is refused and leaves the first
 // alone; the refresh of the online cache (DTM message 51) reads device values without touching
 // the data set.

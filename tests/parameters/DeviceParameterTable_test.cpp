@@ -205,20 +205,29 @@ TEST(DeviceParameterTable, AddressInformationPlacesEachOfTheSevenNumbers) {
 }
 
 TEST(DeviceParameterTable, WriteProtectIsReadAndWrittenAtDifferentPlaces) {
-  const DeviceParameterRow& r = RowOf(1018);
-  ASSERT_TRUE(r.addressed);
-  EXPECT_EQ(r.address.readCommand, 15u);
-  EXPECT_EQ(r.address.readBitOffset, 120u);
-  EXPECT_EQ(r.address.readBitLength, 16u);
-  EXPECT_EQ(r.address.writeCommand, 15u);
-  EXPECT_EQ(r.address.writeCommandBitLength, 16u);
-  EXPECT_EQ(r.address.writeBitOffset, 0u);
-  EXPECT_EQ(r.address.writeBitLength, 16u);
+  // Write protection, damping and the range values are read from the answer of command 15 and
+  // written with commands of their own.
+  struct Expected {
+    ULONG id;
+    ULONG readOffset, length, writeCommand;
+  };
+  const Expected expected[] = {{1018, 120, 16, 15}, {1022, 88, 32, 34}, {1023, 16, 72, 35}};
+  for (const Expected& e : expected) {
+    const DeviceParameterRow& r = RowOf(e.id);
+    ASSERT_TRUE(r.addressed) << e.id;
+    EXPECT_EQ(r.address.readCommand, 15u) << e.id;
+    EXPECT_EQ(r.address.readBitOffset, e.readOffset) << e.id;
+    EXPECT_EQ(r.address.readBitLength, e.length) << e.id;
+    EXPECT_EQ(r.address.writeCommand, e.writeCommand) << e.id;
+    EXPECT_EQ(r.address.writeCommandBitLength, e.length) << e.id;
+    EXPECT_EQ(r.address.writeBitOffset, 0u) << e.id;
+    EXPECT_EQ(r.address.writeBitLength, e.length) << e.id;
+  }
   // Every other addressed row reads and writes the same field.
   std::size_t n = 0;
   const DeviceParameterRow* rows = Rows(&n);
   for (std::size_t i = 0; i < n; ++i) {
-    if (!rows[i].addressed || rows[i].id == 1018) continue;
+    if (!rows[i].addressed || rows[i].id == 1018 || rows[i].id == 1022 || rows[i].id == 1023) continue;
     EXPECT_EQ(rows[i].address.readBitOffset, rows[i].address.writeBitOffset) << "id " << rows[i].id;
     EXPECT_EQ(rows[i].address.readBitLength, rows[i].address.writeBitLength) << "id " << rows[i].id;
   }
