@@ -28,7 +28,8 @@ int Usage() {
   std::fprintf(stderr,
                "usage: vkr-frame ui FUNCTION [--png FILE] [--project FILE]\n"
                "       vkr-frame ui --list [--project FILE]\n"
-               "       vkr-frame ui --test-control [--png FILE]\n");
+               "       vkr-frame ui --test-control [--png FILE]\n"
+               "       vkr-frame ui --class CLASS [--png FILE] [--project FILE]\n");
   return 2;
 }
 
@@ -107,7 +108,7 @@ int CloseAndFinish(IFdtActiveXHost* host, ActiveXHost& activeX) {
 }  // namespace
 
 int RunUiCommand(const std::vector<std::string>& arguments) {
-  std::string project = kDefaultProject, png, function;
+  std::string project = kDefaultProject, png, function, className;
   bool list = false, testControl = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
@@ -115,22 +116,30 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       list = true;
     } else if (a == "--test-control") {
       testControl = true;
-    } else if ((a == "--png" || a == "--project") && i + 1 < arguments.size()) {
-      (a == "--png" ? png : project) = arguments[++i];
+    } else if ((a == "--png" || a == "--project" || a == "--class") && i + 1 < arguments.size()) {
+      (a == "--png" ? png : a == "--project" ? project : className) = arguments[++i];
     } else if (!a.empty() && a[0] != '-' && function.empty()) {
       function = a;
     } else {
       return Usage();
     }
   }
-  if (list + testControl + !function.empty() != 1) return Usage();
+  if (list + testControl + !function.empty() + !className.empty() != 1) return Usage();
+  // A class of another module, registered as a DTM's module is: by ProgID or by {CLSID}.
+  CLSID classId{};
+  if (!className.empty()) {
+    const std::u16string name = Utf8ToUtf16(className);
+    const HRESULT found = name.front() == u'{' ? CLSIDFromString(name.c_str(), &classId)
+                                               : CLSIDFromProgID(name.c_str(), &classId);
+    if (FAILED(found)) return Fail("no class " + className + " is registered: " + FailureText(found));
+  }
   LONG functionId = 0;
   if (!function.empty()) {
     char* end = nullptr;
     functionId = std::strtol(function.c_str(), &end, 10);
     if (*end != '\0' || functionId <= 0) return Usage();
   }
-  if (png.empty()) png = testControl ? "ui-test-control.png" : "ui-" + function + ".png";
+  if (png.empty()) png = testControl ? "ui-test-control.png" : !className.empty() ? "ui-class.png" : "ui-" + function + ".png";
 
   Apartment apartment;
   if (FAILED(apartment.Result())) return Fail("the frame's apartment could not be made");
@@ -165,11 +174,14 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     return 0;
   }
 
-  const Bstr call(FunctionCallDocument(testControl ? 0 : functionId));
+  const Bstr call(FunctionCallDocument(functionId));
   VARIANT_BOOL opened = VARIANT_FALSE;
   if (testControl) {
     std::printf("Opening the frame's test control\n");
     hr = frame->activeX.OpenClass(session->Dtm(), CLSID_FrameTestControl, call, &opened);
+  } else if (!className.empty()) {
+    std::printf("Opening the user interface of class %s\n", className.c_str());
+    hr = frame->activeX.OpenClass(session->Dtm(), classId, call, &opened);
   } else {
     std::printf("Opening the user interface of function %d\n", static_cast<int>(functionId));
     hr = host->OpenActiveXControl(Bstr(kSystemTag), call, &opened);
@@ -177,7 +189,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   for (const std::string& line : frame->activeX.record) std::printf("  %s\n", line.c_str());
   if (FAILED(hr) || !opened) {
     session->Close();
-    if (hr == S_FALSE) return Fail("the DTM names no user interface for function " + function);
+    if (hr == S_FALSE && className.empty()) return Fail("the DTM names no user interface for function " + function);
     return Fail("the user interface did not open: " + (FAILED(hr) ? FailureText(hr) : std::string("Init refused")));
   }
   const HWND window = frame->activeX.OpenControls().back().window;

@@ -11,6 +11,10 @@
 //   ui --test-control [--png FILE]
 //                          the same road with the frame's own test control instead of the class the
 //                          DTM names (shows the hosting and the drawing before the DTM's controls)
+//   ui --class CLASS [--png FILE] [--project FILE]
+//                          the same road with a class of any registered module (ProgID or {CLSID}),
+//                          given the DTM as the DTM's own user interfaces are: a page frame with
+//                          test pages from a test module, say
 #pragma once
 
 #include <string>

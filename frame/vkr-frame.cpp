@@ -13,7 +13,7 @@
 //   vkr-frame items [--project FILE]
 //                                   lists the items the DTM offers for single device data access
 //                                   on the project's data set (frame/ItemsHost.h)
-//   vkr-frame ui FUNCTION [--png FILE] | ui --list | ui --test-control [--png FILE]
+//   vkr-frame ui FUNCTION [--png FILE] | ui --list | ui --test-control [--png FILE] | ui --class CLASS
 //                                   opens a user interface of the DTM through the frame's ActiveX
 //                                   host and renders it to a PNG (frame/UiHost.h)
 //
@@ -40,7 +40,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: vkr-frame register [module] | unregister [module] | classes | create | lifecycle | info\n"
                "       vkr-frame items [--project FILE]\n"
-               "       vkr-frame ui FUNCTION [--png FILE] [--project FILE] | ui --list | ui --test-control\n"
+               "       vkr-frame ui FUNCTION [--png FILE] [--project FILE] | ui --list | ui --test-control | ui --class CLASS\n"
                "  module: the DTM module to (un)register (default: %s)\n",
                VKR_DEFAULT_MODULE);
   return 2;

@@ -107,10 +107,32 @@ struct IHostedControlNotify : IDispatch {
 // ---- Page frame ----------------------------------------------------------------------------
 
 // The page frame's own interface: a hosted property page reaches the frame that made it through
-// this interface (its site answers it). The page frame adds its operations here.
+// this interface (its site answers it), as does a container, for the frame's settings. Dual:
+// slot 7 is the first method.
 struct IPPFrameCtrl : IDispatch {
   static constexpr IID iid = vkr::MakeGuid("A3E1C7D0-5B42-4E8A-9C61-2F7D0B9E4A09");
   using Base = IDispatch;
+  // With an object: keeps its IUnknown as the client object the pages edit (the one kept before
+  // is released); with null: releases it.
+  virtual HRESULT SetClientObject(IUnknown* object) = 0;  // 7
+  // 0: OK and close apply nothing and no page enables Apply; any other value: they apply.
+  virtual HRESULT SetFrameOption(LONG value) = 0;  // 8
+  // The frame window's text (kept until the window exists).
+  virtual HRESULT SetCaption(BSTR text) = 0;  // 9
+  virtual HRESULT SetHelpInfo(LONG value, BSTR text) = 0;  // 10
+};
+
+// The frame's buttons by index: 0 OK, 1 Cancel, 2 Apply, 3 Help.
+struct IPPFrameStyle : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("A3E1C7D0-5B42-4E8A-9C61-2F7D0B9E4A0A");
+  using Base = IDispatch;
+  // E_INVALIDARG for a null window or an index above 3; else the button (null when the frame has
+  // none) and S_OK.
+  virtual HRESULT GetButtonWindow(ULONG index, HWND* window) = 0;  // 7
+  virtual HRESULT EnableButton(ULONG index, BOOL enable) = 0;      // 8
+  // Shown when show is above 0, hidden otherwise.
+  virtual HRESULT ShowButton(ULONG index, LONG show) = 0;          // 9
+  virtual HRESULT SetButtonText(ULONG index, LPCWSTR text) = 0;    // 10
 };
 
 // ---- The classes ---------------------------------------------------------------------------

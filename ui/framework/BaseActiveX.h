@@ -105,6 +105,8 @@ class CovFDT_BaseActiveXImpl : public vkr::Implements<IovFdtActiveX4, IovFdtActi
   // it is destroyed.
   void AttachDialogWindow(HWND dialog) { m_hWndDialog = dialog; }
   HWND DialogWindow() const { return m_hWndDialog; }
+  // The DTM object as InitializeUI received it (null before and after).
+  IUnknown* DtmObject() const { return m_spDtmObject.Get(); }
   // The shared message map of pages and controls: WM_SHOWWINDOW, the colour messages,
   // WM_DRAWITEM and the WM_COMMAND notifications of the table's controls (focus, change, kill
   // focus; decoded by the sending control's class). TRUE when handled, with *result the answer.

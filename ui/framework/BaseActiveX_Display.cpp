@@ -260,6 +260,10 @@ HRESULT CovFDT_BaseActiveXImpl::SetControlValue(LONG index, VARIANT value) {
     SendMessageA(control, BM_SETCHECK, on.boolVal != VARIANT_FALSE ? BST_CHECKED : BST_UNCHECKED, 0);
     return S_OK;
   }
+  // A command's push button only triggers the command: its caption stays the dialog's text.
+  if ((entry.m_nCtrlKind & 0x80000000) && GetControlType(control) == 6 &&
+      (static_cast<DWORD>(GetWindowLongW(control, GWL_STYLE)) & BS_TYPEMASK) <= BS_DEFPUSHBUTTON)
+    return S_OK;
   std::string text;
   if (vkr::ui::FormatValueText(ValueFormatOf(entry.m_pszFormat), value, SValueLocale::Of(LOCALE_SYSTEM_DEFAULT), &text))
     ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(entry.m_nCtrlId), text.c_str());

@@ -38,6 +38,10 @@ class FrameSite : public vkr::Implements<IPropertyPageSite, IPPFrameCtrl> {
   HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+  HRESULT SetClientObject(IUnknown*) override { return S_OK; }
+  HRESULT SetFrameOption(LONG) override { return S_OK; }
+  HRESULT SetCaption(BSTR) override { return S_OK; }
+  HRESULT SetHelpInfo(LONG, BSTR) override { return S_OK; }
 };
 
 class PropertyPage : public testing::Test {

@@ -1,0 +1,464 @@
+// The FDT user-interface side of the controls: start, release, OK, Apply and Cancel.
+#include "ui/framework/ActiveXControl.h"
+
+#include <array>
+#include <string>
+
+#include "xml/Translation.h"
+#include "xml/XmlHelpers.h"
+
+namespace {
+
+constexpr ULONG kCmdLanguage = 9984;
+constexpr ULONG kDtmOnline = 12;
+constexpr LONG kAccessReleasing = 4;
+constexpr LONG kAccessOnline = 9;
+constexpr ULONG kMsgDataSetLock = 4;
+constexpr ULONG kMsgUpload = 49;
+constexpr ULONG kMsgDownload = 50;
+constexpr ULONG kTextUploadTitle = 1002;
+constexpr ULONG kTextDownloadTitle = 1004;
+constexpr ULONG kTextUploadQuestion = 1005;
+constexpr ULONG kTextDownloadQuestion = 1006;
+constexpr WORD kStatusIconIds[5] = {664, 667, 671, 673, 669};
+
+// The request for the DTM's function list in every operation phase (the two tabs are the DTM's
+// own spelling of the request).
+constexpr const char16_t kFunctionListRequest[] =
+    u"<?xml version=\"1.0\" ?><FDT xmlns=\"x-schema:FDTOperationPhaseSchema.xml\"\t\toperationPhase=\"notSupported\"/>";
+
+constexpr std::array<const char16_t*, 13> kApplicationIdNames = {
+    u"fdtAdjustSetValue", u"fdtAssetManagement",     u"fdtAuditTrail",    u"fdtConfiguration",
+    u"fdtDiagnosis",      u"fdtForce",               u"fdtManagement",    u"fdtObserve",
+    u"fdtOfflineCompare", u"fdtOfflineParameterize", u"fdtOnlineCompare", u"fdtOnlineParameterize",
+    u"fdtMainOperation"};
+
+std::u16string Format(const char16_t* before, LONG id, const char16_t* after) {
+  return before + vkr::Utf8ToUtf16(std::to_string(id)) + after;
+}
+
+template <class I>
+vkr::ComPtr<I> Query(IUnknown* object) {
+  vkr::ComPtr<I> found;
+  if (object && FAILED(object->QueryInterface(I::iid, found.PutVoid()))) found = nullptr;
+  return found;
+}
+
+}  // namespace
+
+CovFDT_IDtmActiveXControlImpl::CovFDT_IDtmActiveXControlImpl(const CLSID& clsid, ParameterMapFunction parameterMap,
+                                                             const SCompositeControlClass& cls)
+    : CovFDT_BaseActiveXImplEx(clsid, parameterMap, cls) {}
+
+CovFDT_IDtmActiveXControlImpl::~CovFDT_IDtmActiveXControlImpl() = default;
+
+void* CovFDT_IDtmActiveXControlImpl::FindInterface(REFIID riid) {
+  if (void* found = CovFDT_BaseActiveXImplEx::FindInterface(riid)) return found;
+  return vkr::detail::MatchInterface<IDtmActiveXControl>(static_cast<IDtmActiveXControl*>(this), riid);
+}
+
+HRESULT CovFDT_IDtmActiveXControlImpl::GetTypeInfoCount(UINT* count) {
+  return CovFDT_BaseActiveXImpl::GetTypeInfoCount(count);
+}
+HRESULT CovFDT_IDtmActiveXControlImpl::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
+  return CovFDT_BaseActiveXImpl::GetTypeInfo(index, lcid, info);
+}
+HRESULT CovFDT_IDtmActiveXControlImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                                                     DISPID* ids) {
+  return CovFDT_BaseActiveXImpl::GetIDsOfNames(riid, names, count, lcid, ids);
+}
+HRESULT CovFDT_IDtmActiveXControlImpl::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                              VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
+  return CovFDT_BaseActiveXImpl::Invoke(id, riid, lcid, flags, params, result, exception, argumentError);
+}
+
+// ---- Start ----------------------------------------------------------------------------------------
+
+HRESULT CovFDT_IDtmActiveXControlImpl::Init(BSTR instanceId, BSTR functionCall, IDtm* dtm, VARIANT_BOOL* result) {
+  if (!result) return E_POINTER;
+  *result = VARIANT_FALSE;
+  if (!dtm || !functionCall || !instanceId) return S_FALSE;
+  if (m_bStarted || m_bRegistered || !m_bstrSystemTag.Empty()) return S_FALSE;
+  // The instance id is the key the container keeps the control under: an empty one would be
+  // registered under "" and could never be told apart.
+  if (SysStringLen(instanceId) == 0) return S_FALSE;
+
+  vkr::ComPtr<IUnknown> object;
+  if (FAILED(dtm->QueryInterface(IID_IUnknown, object.PutVoid())) || !object) return S_FALSE;
+  m_spDtmUnknown = object;
+  m_spIDtm = Query<IDtm>(object.Get());
+  m_bstrFunctionCall = vkr::Bstr(functionCall);
+  m_bstrSystemTag = vkr::Bstr(instanceId);
+
+  if (FAILED(RegisterWithContainer(instanceId))) {
+    AbandonStart();
+    return S_FALSE;
+  }
+  // From here on every refusal withdraws the registration: the frame lets a control go whose
+  // Init failed without asking it to release, and the container must not keep it.
+  HRESULT hr = ReadFunctionId(m_bstrFunctionCall.Get(), &m_nFunctionId);
+  if (FAILED(hr)) {
+    AbandonStart();
+    return S_FALSE;
+  }
+  hr = ReadFunctionDetails(m_spIDtm.Get());
+  if (hr != S_OK) {
+    AbandonStart();
+    return FAILED(hr) ? hr : S_FALSE;
+  }
+  hr = ChooseDialogType();
+  if (FAILED(hr)) {
+    AbandonStart();
+    return S_FALSE;
+  }
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  hr = InitializeUI(m_spDtmUnknown.Get(), &ok);
+  if (FAILED(hr) || !ok) {
+    AbandonStart();
+    return S_FALSE;
+  }
+  if (m_bViaManagement) {
+    vkr::ComPtr<IovFdtDtmEvents> events = Query<IovFdtDtmEvents>(m_spDtmUnknown.Get());
+    if (!events || FAILED(events->DtmMessage(vkr::I4(static_cast<LONG>(kMsgDataSetLock)), vkr::EmptyVariant()))) {
+      AbandonStart();
+      return S_FALSE;
+    }
+  }
+  m_bStarted = true;
+  *result = VARIANT_TRUE;
+  return S_OK;
+}
+
+HRESULT CovFDT_IDtmActiveXControlImpl::RegisterWithContainer(BSTR instanceId) {
+  IUnknown* self = GetControllingUnknown();
+  if (vkr::ComPtr<IovFdtActiveXManagement> management = Query<IovFdtActiveXManagement>(m_spDtmUnknown.Get())) {
+    m_bViaManagement = true;
+    m_bRegistered = true;
+    HRESULT hr = management->StartFunction(instanceId, self, 0);
+    if (FAILED(hr)) UnregisterFromContainer();  // a half-done start may have listed it
+    return hr;
+  }
+  if (vkr::ComPtr<IovFdtActiveXContainer> container = Query<IovFdtActiveXContainer>(m_spDtmUnknown.Get())) {
+    m_bViaManagement = false;
+    m_bRegistered = true;
+    HRESULT hr = container->StartOrFinishFunction(instanceId, self);
+    if (FAILED(hr)) UnregisterFromContainer();
+    return hr;
+  }
+  return E_NOINTERFACE;
+}
+
+HRESULT CovFDT_IDtmActiveXControlImpl::UnregisterFromContainer() {
+  if (!m_bRegistered) return S_OK;
+  const vkr::Bstr id(m_bstrSystemTag);
+  HRESULT hr = E_FAIL;
+  if (m_bViaManagement) {
+    if (vkr::ComPtr<IovFdtActiveXManagement> management = Query<IovFdtActiveXManagement>(m_spDtmUnknown.Get()))
+      hr = management->FunctionFinished(id.Get());
+  } else if (vkr::ComPtr<IovFdtActiveXContainer> container =
+                 Query<IovFdtActiveXContainer>(m_spDtmUnknown.Get())) {
+    hr = container->StartOrFinishFunction(id.Get(), nullptr);
+  }
+  if (SUCCEEDED(hr)) m_bRegistered = false;
+  return hr;
+}
+
+void CovFDT_IDtmActiveXControlImpl::AbandonStart() {
+  if (m_bRegistered) {
+    UnregisterFromContainer();
+    m_bRegistered = false;  // whatever the container answered: nothing is kept for it any more
+  }
+  if (m_spDtm) {
+    VARIANT_BOOL done = VARIANT_FALSE;
+    CovFDT_IDtmActiveXControlImpl::UninitializeUI(&done);
+  }
+  m_bstrFunctionCall = vkr::Bstr();
+  m_bstrFunctionName = vkr::Bstr();
+  m_bstrSystemTag = vkr::Bstr();
+  m_spIDtm = nullptr;
+  m_spDtmUnknown = nullptr;
+  m_nFunctionId = -1;
+  m_nApplicationId = 0;
+  m_nOperationPhase = 0;
+  m_bViaManagement = false;
+}
+
+HRESULT CovFDT_IDtmActiveXControlImpl::ReadFunctionId(BSTR functionCall, LONG* functionId) {
+  if (!functionId) return E_POINTER;
+  if (!functionCall) return E_FAIL;
+  vkr::ComPtr<IXMLDOMDocument2> document;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  HRESULT hr = m_spSchemaCache ? LoadXMLDocument(functionCall, document.Put(), &loaded)
+                               : ::LoadXmlFromString(functionCall, document.Put(), &loaded);
+  if (FAILED(hr) || !loaded || !document) return E_FAIL;
+  LONG id = -1;
+  hr = GetXmlValueI4(&id, document.Get(), vkr::Bstr(u"FDT/FDTFunctionCall/@func:functionId").Get());
+  if (FAILED(hr)) return hr;
+  *functionId = id;
+  return S_OK;
+}
+
+HRESULT CovFDT_IDtmActiveXControlImpl::ReadFunctionDetails(IDtm* dtm) {
+  // Without the DTM's FDT interface there is no function list to read the function from.
+  if (!dtm) return S_FALSE;
+  m_nApplicationId = 0;
+  vkr::Bstr answer;
+  HRESULT hr = dtm->GetFunctions(vkr::Bstr(kFunctionListRequest).Get(), answer.Put());
+  if (FAILED(hr)) return hr;
+  if (!answer.Get()) return E_POINTER;
+  vkr::ComPtr<IXMLDOMDocument2> functions;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  hr = m_spSchemaCache ? LoadXMLDocument(answer.Get(), functions.Put(), &loaded)
+                       : ::LoadXmlFromString(answer.Get(), functions.Put(), &loaded);
+  if (FAILED(hr) || !loaded || !functions) return E_FAIL;
+
+  const vkr::Bstr appIdPath(u"appId:ApplicationId/@applicationId");
+  vkr::ComPtr<IXMLDOMNode> node;
+  functions->selectSingleNode(
+      vkr::Bstr(Format(u"//StandardFunction[@functionId=", m_nFunctionId, u"]")).Get(), node.Put());
+  if (!node)
+    functions->selectSingleNode(vkr::Bstr(Format(u"//Function[@functionId=", m_nFunctionId, u"]")).Get(),
+                                node.Put());
+  if (node) {
+    vkr::Bstr text;
+    bool found = false;
+    if (FAILED(GetXmlString(text.Put(), &found, node.Get(), appIdPath.Get()))) return S_FALSE;
+    // A name the table does not know leaves the function without an application id.
+    if (found) ApplicationIdFromName(text.Get(), &m_nApplicationId);
+  }
+
+  vkr::ComPtr<IXMLDOMNode> any;
+  functions->selectSingleNode(vkr::Bstr(Format(u"//*[@functionId=", m_nFunctionId, u"]")).Get(), any.Put());
+  if (any) {
+    vkr::Bstr name;
+    bool found = false;
+    if (FAILED(GetXmlString(name.Put(), &found, any.Get(), vkr::Bstr(u"@fdt:name").Get()))) return S_FALSE;
+    m_bstrFunctionName = std::move(name);
+  }
+
+  m_nOperationPhase = 0;
+  vkr::ComPtr<IXMLDOMDocument2> call;
+  hr = m_spSchemaCache ? LoadXMLDocument(m_bstrFunctionCall.Get(), call.Put(), &loaded)
+                       : ::LoadXmlFromString(m_bstrFunctionCall.Get(), call.Put(), &loaded);
+  if (FAILED(hr) || !loaded || !call) return S_FALSE;
+  vkr::Bstr phase;
+  bool found = false;
+  if (FAILED(GetXmlString(phase.Put(), &found, call.Get(), vkr::Bstr(u"*/FDTFunctionCall/@ops:operationPhase").Get())))
+    return S_FALSE;
+  // An unknown phase text leaves the phase "notSupported".
+  if (found) OperationPhaseFromName(phase.Get(), &m_nOperationPhase);
+  return S_OK;
+}
+
+HRESULT CovFDT_IDtmActiveXControlImpl::ChooseDialogType() {
+  switch (m_nApplicationId) {
+    case kAppIdNone:
+      if (m_bstrFunctionName.View() == u"MainOperation") {
+        m_nApplicationId = kAppIdMainOperation;
+        return SetDialogType(2);
+      }
+      return S_OK;
+    case kAppIdConfiguration:
+    case kAppIdOfflineCompare:
+    case kAppIdOfflineParameterize: {
+      HRESULT hr = SetDialogType(2);
+      if (FAILED(hr)) return hr;
+      CheckCyclicUpdate();
+      return S_OK;
+    }
+    case kAppIdDiagnosis:
+    case kAppIdObserve:
+    case kAppIdOnlineCompare:
+    case kAppIdOnlineParameterize: {
+      HRESULT hr = SetDialogType(4);
+      if (FAILED(hr)) return hr;
+      CheckCyclicUpdate();
+      return S_OK;
+    }
+    case kAppIdMainOperation:
+      return SetDialogType(2);
+    default:
+      return S_OK;
+  }
+}
+
+HRESULT CovFDT_IDtmActiveXControlImpl::ApplicationIdFromName(LPCWSTR name, ULONG* id) {
+  if (!id) return E_POINTER;
+  if (!name) return E_FAIL;
+  const std::u16string_view text(name);
+  for (size_t i = 0; i < kApplicationIdNames.size(); ++i) {
+    if (text == kApplicationIdNames[i]) {
+      *id = static_cast<ULONG>(i + 1);
+      return S_OK;
+    }
+  }
+  return E_FAIL;
+}
+
+// ---- Start and end of the user interface ----------------------------------------------------------
+
+HRESULT CovFDT_IDtmActiveXControlImpl::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
+  if (!ok || !dtm) return E_POINTER;
+  *ok = VARIANT_FALSE;
+  m_spDtm = nullptr;
+  vkr::ComPtr<IovFdtParameterHandler4> handler;
+  HRESULT hr = dtm->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid());
+  if (FAILED(hr)) return hr;
+  if (!handler) return E_FAIL;
+  m_spDtm = handler;
+  m_spDtmObject = dtm;
+
+  const HINSTANCE module = vkr::ui::atl_detail::ThisModule();
+  for (size_t i = 0; i < m_ahStatusIcons.size(); ++i)
+    if (!m_ahStatusIcons[i])
+      m_ahStatusIcons[i] =
+          static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(kStatusIconIds[i]), IMAGE_ICON, 16, 16, 0));
+
+  EnableApplyButton(FALSE);
+  hr = SetDialogType(m_nDialogType);
+  if (FAILED(hr)) return hr;
+
+  // The DTM's state decides whether the device may be read.
+  if (vkr::ComPtr<IovFdtBaseDTM> base = Query<IovFdtBaseDTM>(dtm)) {
+    EDtmState state = dsUNDEFINED;
+    if (SUCCEEDED(base->GetDTMState(&state)) && static_cast<ULONG>(state) != m_nDtmState)
+      CovFDT_BaseActiveXImpl::OnDtmStateChanged(static_cast<ULONG>(state));
+  }
+  hr = (!(m_nDialogType & 0x4) || m_nDtmState == kDtmOnline) ? ReadAllParameters() : StartWithoutDevice();
+  if (FAILED(hr)) return hr;
+  hr = ExecuteCommand(vkr::UI4(kCmdLanguage), vkr::I4(static_cast<LONG>(m_nLanguage)));
+  if (FAILED(hr)) return hr;
+  if (m_nDialogType & 0x4) ApplyOnlineAccess(GetAccessMode() == kAccessOnline ? TRUE : FALSE);
+  *ok = VARIANT_TRUE;
+  return S_OK;
+}
+
+// An online dialog while the DTM is offline shows what the DTM holds and reads nothing from the
+// device; the device values come when the DTM goes online.
+HRESULT CovFDT_IDtmActiveXControlImpl::StartWithoutDevice() {
+  if (!m_spDtm) return E_INVALIDARG;
+  vkr::ComPtr<IovFdtParameterInfo> info = Query<IovFdtParameterInfo>(m_spDtm.Get());
+  if (!info) return E_POINTER;
+  return ReadAllParameters();
+}
+
+HRESULT CovFDT_IDtmActiveXControlImpl::UninitializeUI(VARIANT_BOOL* ok) {
+  if (!ok) return E_POINTER;
+  return CovFDT_BaseActiveXImpl::UninitializeUI(ok);
+}
+
+HRESULT CovFDT_IDtmActiveXControlImpl::SetInfo(VARIANT id, VARIANT* value) {
+  ULONG item = 0;
+  if (SUCCEEDED(ReadCommandId(id, &item)) && item == 1) {
+    if (!value) return E_POINTER;
+    if (m_bstrFunctionCall.Empty()) return S_FALSE;
+    VariantClear(value);
+    value->vt = VT_BSTR;
+    return m_bstrFunctionCall.CopyTo(&value->bstrVal);
+  }
+  return CovFDT_BaseActiveXImplEx::SetInfo(id, value);
+}
+
+// ---- Release --------------------------------------------------------------------------------------
+
+HRESULT CovFDT_IDtmActiveXControlImpl::PrepareToRelease(VARIANT_BOOL* result) {
+  if (!result) return E_POINTER;
+  *result = VARIANT_FALSE;
+  // A control that never started (or was released already) holds nothing to give back.
+  if (!m_bStarted && !m_bRegistered) {
+    *result = VARIANT_TRUE;
+    return S_OK;
+  }
+  if (m_nDtmState >= 9 && (m_bDeviceChanged || m_bDtmChanged)) {
+    const bool device = m_bDeviceChanged != 0;
+    vkr::Bstr text, title;
+    GetToolkitMessageText(m_spDtmUnknown.Get(), device ? kTextUploadQuestion : kTextDownloadQuestion, text.Put());
+    GetToolkitMessageText(m_spDtmUnknown.Get(), device ? kTextUploadTitle : kTextDownloadTitle, title.Put());
+    const LONG answer = AskUser(text.Get(), title.Get(), kReleaseQuestionStyle);
+    if (answer == kAnswerCancel) return S_FALSE;
+    if (answer == kAnswerYes) {
+      vkr::Bstr empty(u"");
+      SendDtmMessage(device ? kMsgUpload : kMsgDownload, vkr::TextVariant(empty.Get()));
+    }
+  }
+  SetAccessMode(kAccessReleasing);
+  VARIANT_BOOL done = VARIANT_FALSE;
+  HRESULT hr = UninitializeUI(&done);
+  if (FAILED(hr) || !done) return S_FALSE;
+  if (m_bRegistered) {
+    hr = UnregisterFromContainer();
+    if (FAILED(hr)) {
+      if (m_bViaManagement) return S_FALSE;
+      return hr;
+    }
+  }
+  m_bStarted = false;
+  *result = VARIANT_TRUE;
+  return S_OK;
+}
+
+LONG CovFDT_IDtmActiveXControlImpl::AskUser(LPCWSTR text, LPCWSTR title, ULONG style) {
+  IUnknown* dtm = m_spDtmUnknown ? m_spDtmUnknown.Get() : m_spDtmObject.Get();
+  vkr::ComPtr<IovFdtActiveXContainer> container = Query<IovFdtActiveXContainer>(dtm);
+  if (!container) return 0;
+  LONG answer = 0;
+  const vkr::Bstr bText(text ? text : u""), bTitle(title ? title : u"");
+  if (FAILED(container->ShowUserMessage(bTitle.Get(), bText.Get(), vkr::UI4(style), &answer))) return 0;
+  return answer;
+}
+
+// ---- OK, Apply, Cancel ----------------------------------------------------------------------------
+
+LRESULT CovFDT_IDtmActiveXControlImpl::OnOK(WORD, WORD, HWND, BOOL* handled) {
+  if (handled) *handled = TRUE;
+  if (SUCCEEDED(ApplyParameterChanges())) PostCloseRequest();
+  return 0;
+}
+
+LRESULT CovFDT_IDtmActiveXControlImpl::OnApply(WORD, WORD, HWND, BOOL* handled) {
+  if (handled) *handled = TRUE;
+  ApplyParameterChanges();
+  return 0;
+}
+
+LRESULT CovFDT_IDtmActiveXControlImpl::OnCancel(WORD, WORD, HWND, BOOL* handled) {
+  if (handled) *handled = TRUE;
+  PostCloseRequest();
+  return 0;
+}
+
+BOOL CovFDT_IDtmActiveXControlImpl::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                                         LRESULT* result) {
+  if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+    const WORD id = LOWORD(wParam);
+    HWND control = reinterpret_cast<HWND>(lParam);
+    BOOL handled = FALSE;
+    LRESULT answer = 0;
+    if (id == IDOK)
+      answer = OnOK(BN_CLICKED, id, control, &handled);
+    else if (id == IDCANCEL)
+      answer = OnCancel(BN_CLICKED, id, control, &handled);
+    else if (m_nApplyButtonId != 0 && id == m_nApplyButtonId)
+      answer = OnApply(BN_CLICKED, id, control, &handled);
+    if (handled) {
+      if (result) *result = answer;
+      return TRUE;
+    }
+  }
+  return CovFDT_BaseActiveXImplEx::ProcessWindowMessage(window, message, wParam, lParam, result);
+}
+
+// ---- The extended controls ------------------------------------------------------------------------
+
+CovFDT_IDtmActiveXImplEx::CovFDT_IDtmActiveXImplEx(const CLSID& clsid, ParameterMapFunction parameterMap,
+                                                   const SCompositeControlClass& cls)
+    : CovFDT_IDtmActiveXControlImpl(clsid, parameterMap, cls) {}
+
+CovFDT_IDtmActiveXImplEx::~CovFDT_IDtmActiveXImplEx() = default;
+
+// The base serves both for the control family: the status notifications ride on the family.
+HRESULT CovFDT_IDtmActiveXImplEx::OnNotifyAllEvent(VARIANT language) {
+  return CovFDT_BaseActiveXImpl::OnNotifyAllEvent(language);
+}
+
+HRESULT CovFDT_IDtmActiveXImplEx::OnDtmStateChanged(ULONG state) { return CovFDT_BaseActiveXImpl::OnDtmStateChanged(state); }
