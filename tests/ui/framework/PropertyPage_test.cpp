@@ -307,6 +307,7 @@ TEST_F(PropertyPage, PageInfoTranslatedWhereTheTranslationKnowsTheClass) {
     const char16_t* helpFile;
   };
   const Case cases[] = {
+      {"class not registered", &kTestRangePageClsid, true, u"Range", u"vkrtest.chm"},
       {"translated", &kTestSettingsPageClsid, true, u"Einstellungen", u"vkrtest_de.chm"},
       {"no entry for the class", &kTestRangePageClsid, true, u"Range", u"vkrtest.chm"},
       {"no translation", &kTestSettingsPageClsid, false, u"Settings", u"vkrtest.chm"},
@@ -316,6 +317,12 @@ TEST_F(PropertyPage, PageInfoTranslatedWhereTheTranslationKnowsTheClass) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     dtm = FakeUiDtm::Create();
+    if (std::string(c.what) == "class not registered") {
+      // The look-up fails without the class's user type name; the page information stands.
+      OLECHAR braced[40] = {};
+      StringFromGUID2(*c.clsid, braced, 40);
+      RegDeleteTreeA(HKEY_CLASSES_ROOT, ("CLSID\\" + vkr::Utf16ToUtf8(braced)).c_str());
+    }
     if (c.translated) {
       dtm->SetTranslation(key + u"/Title", u"Einstellungen");
       dtm->SetTranslation(key + u"/HelpFile", u"vkrtest_de.chm");
@@ -423,6 +430,10 @@ TEST_F(PropertyPage, KeyboardInsideThePage) {
   vkr::ui::PressKey(VK_F1);
   vkr::ui::PumpUntilIdle();
   EXPECT_EQ(host.Recorder().accelerators, (std::vector<std::string>{"256 112"}));
+  MSG f1{tag, WM_KEYDOWN, VK_F1, 0, 0, {0, 0}};
+  EXPECT_EQ(page->TranslateAccelerator(&f1), S_FALSE) << "the site did not take it";
+  host.Recorder().acceleratorAnswer = S_OK;
+  EXPECT_EQ(page->TranslateAccelerator(&f1), S_OK) << "the site took it";
 }
 
 // The frame's request (WM_COMMAND 0x430) gives the focus back to the window the page last saw
