@@ -261,7 +261,10 @@ class Combo final : public Control {
 
   std::string Describe() const override {
     std::string out = " sel=" + std::to_string(curSel_) + " items=[";
-    for (std::size_t i = 0; i < items_.size(); ++i) out += (i ? "|" : "") + Utf16ToUtf8(items_[i].text);
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+      if (i) out += '|';
+      out += Utf16ToUtf8(items_[i].text);
+    }
     out += "]";
     if (dropped_) out += " dropped";
     return out;

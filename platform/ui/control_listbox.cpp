@@ -251,11 +251,15 @@ class ListBox final : public Control {
     bool first = true;
     for (int i = 0; i < Count(); ++i)
       if (IsSelected(i)) {
-        out += (first ? "" : ",") + std::to_string(i);
+        if (!first) out += ',';
+        out += std::to_string(i);
         first = false;
       }
     out += "] items=[";
-    for (std::size_t i = 0; i < items_.size(); ++i) out += (i ? "|" : "") + Utf16ToUtf8(items_[i].text);
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+      if (i) out += '|';
+      out += Utf16ToUtf8(items_[i].text);
+    }
     return out + "]";
   }
 

@@ -158,7 +158,9 @@ class Tree final : public Control {
     std::string out = " items=[";
     bool first = true;
     Walk(nullptr, [&](HTREEITEM item, const Node& node, int depth) {
-      out += (first ? "" : "|") + std::string(static_cast<std::size_t>(depth), '>') + node.text;
+      if (!first) out += '|';
+      out.append(static_cast<std::size_t>(depth), '>');
+      out += node.text;
       if (item == selected_) out += "*";
       if (node.state & TVIS_BOLD) out += "(b)";
       first = false;

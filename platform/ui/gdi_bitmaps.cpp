@@ -279,7 +279,13 @@ HANDLE LoadImageImpl(HINSTANCE instance, LPCSTR name, bool nameIsId, UINT type, 
   std::string key;
   if (flags & LR_SHARED) {
     key = std::to_string(reinterpret_cast<std::uintptr_t>(instance)) + "|" + std::to_string(type) + "|" + std::to_string(cx) +
-          "x" + std::to_string(cy) + "|" + (nameIsId ? "#" + std::to_string(reinterpret_cast<std::uintptr_t>(name)) : std::string(name));
+          "x" + std::to_string(cy) + "|";
+    if (nameIsId) {
+      key += '#';
+      key += std::to_string(reinterpret_cast<std::uintptr_t>(name));
+    } else {
+      key += name;
+    }
     std::lock_guard lk(g_sharedLock);
     for (auto& [k, h] : SharedImages())
       if (k == key) return h;

@@ -193,9 +193,10 @@ std::string TableText(const CovFDT_BaseProtocolImpl& p) {
     out += std::to_string(e->id.ulVal) + " g" + std::to_string(e->nGroup) + " " + std::to_string(e->nReadBitOffset) +
            "/" + std::to_string(e->nWriteBitOffset) + "/" + std::to_string(e->nBitLength) + "\n";
   for (const auto& g : p.GetTransactionGroups()) {
-    out += "group " + std::to_string(g->nNumber) + " " + Text(g->address.bstrVal) + " key " +
-           (g->key.vt == VT_UI4 ? std::to_string(g->key.ulVal) : Text(g->key.bstrVal)) + ":";
-    for (const vkr::Variant& m : g->members) out += " " + std::to_string(m.ulVal);
+    out += "group " + std::to_string(g->nNumber) + " " + Text(g->address.bstrVal) + " key ";
+    out += g->key.vt == VT_UI4 ? std::to_string(g->key.ulVal) : Text(g->key.bstrVal);
+    out += ':';
+    for (const vkr::Variant& m : g->members) out.append(" ").append(std::to_string(m.ulVal));
     out += "\n";
   }
   return out;

@@ -80,7 +80,7 @@ std::string Pad(const SValueFormat& f, std::string body, bool zerosAllowed) {
   return std::string(fill, ' ') + body;
 }
 
-std::string SignOf(const SValueFormat& f, bool negative) {
+const char* SignOf(const SValueFormat& f, bool negative) {
   if (negative) return "-";
   if (f.plusSign) return "+";
   if (f.spaceSign) return " ";
@@ -92,7 +92,7 @@ std::string SignOf(const SValueFormat& f, bool negative) {
 std::string RenderInteger(const SValueFormat& f, bool negative, std::uint64_t magnitude, std::uint64_t pattern) {
   char digits[72];
   std::to_chars_result r{};
-  std::string prefix;
+  const char* prefix = "";
   switch (f.kind) {
     case ValueKind::kSigned:
       r = std::to_chars(digits, digits + sizeof digits, magnitude);
@@ -115,8 +115,10 @@ std::string RenderInteger(const SValueFormat& f, bool negative, std::uint64_t ma
     if (f.precision == 0 && number == "0") number.clear();
     if (number.size() < static_cast<std::size_t>(f.precision)) number.insert(0, f.precision - number.size(), '0');
   }
-  if (f.kind == ValueKind::kOctal && f.alternate && (number.empty() || number[0] != '0')) number.insert(0, "0");
-  return Pad(f, prefix + number, f.precision < 0);
+  if (f.kind == ValueKind::kOctal && f.alternate && (number.empty() || number[0] != '0')) prefix = "0";
+  std::string text(prefix);
+  text += number;
+  return Pad(f, text, f.precision < 0);
 }
 
 std::string RenderSignedInteger(const SValueFormat& f, std::int64_t value, bool wide) {
@@ -130,7 +132,7 @@ std::string RenderSignedInteger(const SValueFormat& f, std::int64_t value, bool 
 // the bound.
 std::string RenderFloat(const SValueFormat& f, double value, std::string_view separator) {
   bool negative = std::signbit(value) && value != 0.0;
-  if (std::isinf(value)) return Pad(f, negative ? "-1.#INF" : SignOf(f, false) + "1.#INF", false);
+  if (std::isinf(value)) return Pad(f, negative ? "-1.#INF" : std::string(SignOf(f, false)).append("1.#INF"), false);
   if (std::isnan(value)) return Pad(f, "1.#QNAN", false);
   double magnitude = std::fabs(value);
   char buffer[400];
@@ -155,11 +157,13 @@ std::string RenderFloat(const SValueFormat& f, double value, std::string_view se
   }
   if (f.upper) std::transform(number.begin(), number.end(), number.begin(), [](char c) { return c == 'e' ? 'E' : c; });
   if (f.alternate && number.find('.') == std::string::npos && f.kind != ValueKind::kGeneral) {
-    std::size_t e = number.find_first_of("eE");
-    number.insert(e == std::string::npos ? number.size() : e, ".");
+    std::size_t e = std::min(number.find_first_of("eE"), number.size());
+    number = number.substr(0, e).append(".").append(number, e);
   }
   ApplyDecimalSeparator(&number, separator);
-  return Pad(f, SignOf(f, negative) + number, true);
+  std::string text(SignOf(f, negative));
+  text += number;
+  return Pad(f, text, true);
 }
 
 // The shortest text that reads back as the same number.
@@ -503,7 +507,7 @@ HRESULT ReadFloatText(std::string_view input, const SValueFormat& format, float*
   if (e != std::string::npos && digit == e + 1) {
     std::size_t before = e;
     if (before > 0 && (text[before - 1] == '-' || text[before - 1] == '+')) --before;
-    if (before == 0 || IsBlank(text[before - 1])) text.insert(e, "1");
+    if (before == 0 || IsBlank(text[before - 1])) text = text.substr(0, e).append("1").append(text, e);
   }
   std::string upper = text;
   std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; });

@@ -164,7 +164,7 @@ LRESULT WatchProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!name.empty()) {
       std::string entry = w.name + ":" + name;
       if (message == WM_CHAR || message == WM_KEYDOWN || message == WM_KEYUP || message == WM_VSCROLL)
-        entry += " " + Hex(static_cast<unsigned>(wParam));
+        entry.append(" ").append(Hex(static_cast<unsigned>(wParam)));
       if (message == WM_VSCROLL && lParam) entry += " ctl";
       g_log.push_back(entry);
     }
@@ -247,7 +247,7 @@ void RunTable(HWND hwnd, const std::vector<Row>& rows, const std::function<std::
 std::string EditState(HWND edit) {
   DWORD start = 0, end = 0;
   SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-  std::string s = "\"" + vkr::ui::WindowText(edit) + "\" sel=" + std::to_string(start) + "-" + std::to_string(end);
+  std::string s = std::string("\"").append(vkr::ui::WindowText(edit)) + "\" sel=" + std::to_string(start) + "-" + std::to_string(end);
   if (GetWindowLongA(edit, GWL_STYLE) & ES_READONLY) s += " ro";
   return s;
 }
@@ -408,7 +408,7 @@ TEST_F(ControlsTest, OwnerDrawnButtonIsDrawnByItsParentWithItsFocus) {
 }
 
 std::string ComboState(HWND combo) {
-  std::string s = "\"" + vkr::ui::WindowText(combo) + "\" sel=" + std::to_string(SendMessageA(combo, CB_GETCURSEL, 0, 0)) +
+  std::string s = std::string("\"").append(vkr::ui::WindowText(combo)) + "\" sel=" + std::to_string(SendMessageA(combo, CB_GETCURSEL, 0, 0)) +
                   " n=" + std::to_string(SendMessageA(combo, CB_GETCOUNT, 0, 0));
   if (SendMessageA(combo, CB_GETDROPPEDSTATE, 0, 0)) s += " dropped";
   return s;
@@ -488,7 +488,7 @@ std::string ListState(HWND list) {
   bool first = true;
   for (int i = 0; i < n; ++i)
     if (SendMessageA(list, LB_GETSEL, static_cast<WPARAM>(i), 0) > 0) {
-      s += (first ? "" : ",") + std::to_string(i);
+      s.append(first ? "" : ",").append(std::to_string(i));
       first = false;
     }
   return s + "] n=" + std::to_string(n);
@@ -616,7 +616,7 @@ std::string TreeState(HWND tree) {
   std::string s;
   std::function<void(HTREEITEM, int)> walk = [&](HTREEITEM item, int depth) {
     for (; item; item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
-      s += (s.empty() ? "" : " ") + std::string(static_cast<std::size_t>(depth), '>') + ItemText(tree, item);
+      s.append(s.empty() ? "" : " ").append(static_cast<std::size_t>(depth), '>').append(ItemText(tree, item));
       if (SendMessageA(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item), TVIS_BOLD)) s += "(b)";
       walk(reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item))),
            depth + 1);

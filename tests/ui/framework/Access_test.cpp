@@ -65,7 +65,7 @@ struct Dialog {
   }
   std::string Errors() const {
     std::string all;
-    for (const std::u16string& e : ui->errors) all += (all.empty() ? "" : "|") + vkr::Utf16ToUtf8(e);
+    for (const std::u16string& e : ui->errors) all.append(all.empty() ? "" : "|").append(vkr::Utf16ToUtf8(e));
     return all;
   }
 

@@ -485,7 +485,7 @@ TEST_F(ValuesWithRealDtm, ATypedValueInTheLocalesFormReachesTheTransmitter) {
   ui->ApplyOnlineAccess(TRUE);
   // The loop current read from the transmitter (command 3), with the decimal comma.
   std::string current = std::to_string(std::lround(device->LoopCurrent() * 1000.0f));
-  current.insert(current.size() - 3, ",");
+  current = current.substr(0, current.size() - 3) + "," + current.substr(current.size() - 3);
   EXPECT_EQ(host.Text(vkr::test::kTestCurrentValueText), current);
 
   vkr::ui::Click(host.Item(vkr::test::kTestDampingEdit));
