@@ -322,6 +322,25 @@ TEST_F(OnlineFrame, TreeShowsTheTenPagesAndTheButtonRowFollowsThePage) {
   EXPECT_EQ(close.top - whole.top, 585 - 66);
   EXPECT_EQ(send.top, close.top);
 
+  // TAB runs along the row Refresh, Send, Close and on to the tree; SHIFT+TAB back. With the
+  // Status page, Read takes the device buttons' place.
+  auto tab = [&](bool shift) {
+    EXPECT_TRUE(vkr::ui::PressKey(VK_TAB, shift ? vkr::ui::kShift : 0));
+    vkr::ui::PumpUntilIdle();
+    return GetFocus();
+  };
+  SetFocus(Item(frame, kOnlineRefresh));
+  EXPECT_EQ(tab(false), Item(frame, kOnlineSend));
+  EXPECT_EQ(tab(false), Item(frame, kOnlineClose));
+  EXPECT_EQ(tab(false), frame->TreeControl());
+  EXPECT_EQ(tab(true), Item(frame, kOnlineClose));
+  EXPECT_EQ(tab(true), Item(frame, kOnlineSend));
+  EXPECT_EQ(tab(true), Item(frame, kOnlineRefresh));
+  SelectPage(frame, 5);
+  SetFocus(Item(frame, kOnlineRead));
+  EXPECT_EQ(tab(false), Item(frame, kOnlineClose));
+  EXPECT_EQ(tab(true), Item(frame, kOnlineRead));
+
   SetWindowPos(frame->ControlWindow(), nullptr, 0, 0, 675, 160, SWP_NOMOVE | SWP_NOZORDER);
   vkr::ui::PumpUntilIdle();
   for (UINT id : {kOnlineRefresh, kOnlineSend, kOnlineRead, kOnlineClose, kOnlineHelp}) EXPECT_FALSE(Shown(frame, id)) << id;
@@ -532,6 +551,14 @@ TEST_F(OnlineFrame, OpensOnlineToTheTransmitterAndGoesOfflineWhenClosed) {
   ASSERT_EQ(Dtm()->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid()), S_OK);
   ASSERT_EQ(handler->ReadDeviceParameter(vkr::UI4(dui::kParCommand1Complete), &done), S_OK);
   EXPECT_TRUE(PumpUntil([&] { return Text(frame, kOnlineReading) == "4.750"; }, 5000)) << Text(frame, kOnlineReading);
+
+  // The device buttons follow the DTM's online state.
+  ASSERT_EQ(ui::GoOffline(Dtm()), S_OK);
+  EXPECT_TRUE(PumpUntil([&] { return !Enabled(frame, kOnlineRefresh); }, 20000));
+  EXPECT_FALSE(Enabled(frame, kOnlineSend));
+  EXPECT_TRUE(PumpUntil([&] { return ui::DtmState(Dtm()) == dsCOMMUNICATIONSET; }, 20000));
+  ASSERT_EQ(ui::GoOnline(Dtm()), S_OK);
+  EXPECT_TRUE(PumpUntil([&] { return Enabled(frame, kOnlineRefresh) && Enabled(frame, kOnlineSend); }, 20000));
 
   ASSERT_TRUE(CloseFrame(invokeId));
   EXPECT_EQ(Counter(), 0u);
