@@ -4,6 +4,7 @@
 #include <string>
 
 #include "include/ProgramIds.h"
+#include "ui/device/DevicePage.h"
 
 namespace vkr::dui {
 
@@ -36,21 +37,12 @@ const SStubClass kStubClasses[] = {
 
 const SStubClass& ClassOf(EStubPage page) { return kStubClasses[static_cast<int>(page)]; }
 
-// No parameters: the table is its end entry only.
-CActXParInfo* EmptyParameterMap(int* count, BOOL copy) {
-  static CActXParInfo table[] = {CActXParInfo()};
-  if (!copy) {
-    if (count) *count = 0;
-    return table;
-  }
-  return CopyParameterTable(table, count);
-}
-
 SPropertyPageClass PageClassOf(EStubPage page) {
   const SStubClass& stub = ClassOf(page);
   SPropertyPageClass c;
   c.clsid = *stub.clsid;
-  c.parameterMap = &EmptyParameterMap;
+  // No parameters yet.
+  c.parameterMap = &::EmptyParameterMap;
   c.dialogId = stub.dialogId;
   c.titleId = stub.titleId;
   c.templateText = stub.templateText;

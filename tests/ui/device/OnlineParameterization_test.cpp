@@ -6,6 +6,7 @@
 // button messages) for Command, Process, Device and Info, the stand-in pages for the rest.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -539,6 +540,15 @@ TEST_F(OnlineFrame, OpensOnlineToTheTransmitterAndGoesOfflineWhenClosed) {
   EXPECT_EQ(Text(frame, kOnlineReadingUnit), "feet");
   EXPECT_EQ(Text(frame, kOnlineMessage), "");
   EXPECT_FALSE(frame->IdentityRefused());
+  // The header display holds the device's name (990); the status display has the translation.
+  vkr::ComPtr<IUnknown> header, status;
+  ASSERT_EQ(frame->GetHostedControl(kOnlineHeaderDisplay, IID_IUnknown, header.PutVoid()), S_OK);
+  vkr::Variant name;
+  EXPECT_EQ(vkr::frame::GetHeaderDisplayValue(header.Get(), dui::kParDevice, name.Put()), S_OK);
+  EXPECT_EQ(name.vt == VT_BSTR ? vkr::Utf16ToUtf8(vkr::View(name.bstrVal)) : "", "Brevant Guided Radar (VKR)");
+  ASSERT_EQ(frame->GetHostedControl(kOnlineStatusDisplay, IID_IUnknown, status.PutVoid()), S_OK);
+  const std::vector<std::string> calls = vkr::frame::RecordedCalls(status.Get());
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "SetTranslation"), calls.end());
   EXPECT_TRUE(Enabled(frame, kOnlineRefresh));
   EXPECT_EQ(Counter(), 1u);
   vkr::Variant reading = ui::ParameterValue(Dtm(), static_cast<ULONG>(dui::kParCurrentReading));
