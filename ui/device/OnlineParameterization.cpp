@@ -216,7 +216,7 @@ HRESULT COnlineParameterization::Init(BSTR instanceId, BSTR functionCall, IDtm* 
   if (static_cast<ULONG>(state) == kDtmStateOnline) {
     EnableDeviceButtons(!m_bIdentityRefused);
     VARIANT_BOOL done = VARIANT_FALSE;
-    HRESULT hr = m_spDtm->ReadDeviceParameter(Id(kParTagOnly), &done);
+    HRESULT hr = m_spDtm ? m_spDtm->ReadDeviceParameter(Id(kParTagOnly), &done) : E_POINTER;
     if (SUCCEEDED(hr)) hr = m_spDtm->ReadDeviceParameter(Id(kParCommand1Complete), &done);
     if (FAILED(hr)) {
       // Nothing of the steps below was done; the frame's own start is undone, so that the
@@ -288,6 +288,10 @@ HRESULT COnlineParameterization::OnDtmStateChanged(ULONG state) {
 HRESULT COnlineParameterization::SetControlValueById(LONG id, VARIANT value) {
   if (id < kParCommand0Complete || id > kParTagOnlyStatic)
     return CovFDT_WtlTreePPFrameImpl::SetControlValueById(id, value);
+  // Values that arrive before the start or after the release have no DTM to go to.
+  auto store = [&](LONG target, const VARIANT& stored) {
+    if (m_spDtm) m_spDtm->SetParameterValue(Id(target), stored);
+  };
   switch (id) {
     case kParCommand0Complete: {
       std::vector<BYTE> bytes;
@@ -296,8 +300,8 @@ HRESULT COnlineParameterization::SetControlValueById(LONG id, VARIANT value) {
       // No answer yet (the DTM's value before the device was read): nothing to check.
       if (bytes.empty()) return S_OK;
       const CByteReader answer(bytes);
-      if (auto manufacturer = answer.U8(1)) m_spDtm->SetParameterValue(Id(kParManufacturerCode), Byte(*manufacturer));
-      if (auto type = answer.U16(1)) m_spDtm->SetParameterValue(Id(kParDeviceTypeCode), Word(*type));
+      if (auto manufacturer = answer.U8(1)) store(kParManufacturerCode, Byte(*manufacturer));
+      if (auto type = answer.U16(1)) store(kParDeviceTypeCode, Word(*type));
       if (Query<IovFdtActiveXContainer>(m_spDtm.Get())) CheckIdentity(bytes.data(), bytes.size());
       return S_OK;
     }
@@ -314,7 +318,7 @@ HRESULT COnlineParameterization::SetControlValueById(LONG id, VARIANT value) {
         char text[64] = {};
         std::snprintf(text, sizeof text, "%.3f", static_cast<double>(*reading));
         SetItemText(kOnlineReading, text);
-        m_spDtm->SetParameterValue(Id(kParCurrentReading), Single(*reading));
+        store(kParCurrentReading, Single(*reading));
       }
       return S_OK;
     }
@@ -331,7 +335,7 @@ HRESULT COnlineParameterization::SetControlValueById(LONG id, VARIANT value) {
       const std::optional<std::string> tag = CByteReader(bytes).PackedAscii(0, 6);
       if (!tag) return S_OK;
       const vkr::Bstr text(vkr::Utf8ToUtf16(*tag));
-      m_spDtm->SetParameterValue(Id(kParTagOnlyStatic), vkr::TextVariant(text.Get()));
+      store(kParTagOnlyStatic, vkr::TextVariant(text.Get()));
       return S_OK;
     }
     case kParTagOnlyStatic: {
@@ -461,7 +465,9 @@ void COnlineParameterization::UpdateLayout() {
   place(kOnlineReadingLabel, 7, y - 70, 156, 40, true);
   place(kOnlineReading, 7, y - 50, 76, 20, true);
   place(kOnlineReadingUnit, 91, y - 50, 70, 20, true);
-  place(kOnlineMessage, 180, y - 31, width - 50, 20, true);
+  // The message line ends with the page side (it would run past the frame's edge) and has room
+  // for a second line, so that the identity message shows whole, the codes at its end included.
+  place(kOnlineMessage, 180, y - 31, std::max(0, width - 2 - 180), 30, true);
 }
 
 HRESULT COnlineParameterization::OnMessageMediatorEvent(MSG* message) {
