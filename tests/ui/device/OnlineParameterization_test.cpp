@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -242,6 +243,21 @@ class OnlineFrame : public testing::Test {
     EXPECT_TRUE(PumpUntil([&] { return Text(frame, kOnlineReading) != "OFFLINE"; }, 10000));
     vkr::frame::TransferSession::Pump(200);
     return frame;
+  }
+
+  // The enabled flag of function 1 in the DTM's function list (1 or 0); -1 when it is not there.
+  int OnlineFunctionEnabled() {
+    vkr::ComPtr<IDtm> idtm;
+    if (FAILED(Dtm()->QueryInterface(IDtm::iid, idtm.PutVoid()))) return -1;
+    vkr::Bstr list;
+    if (idtm->GetFunctions(vkr::Bstr(u"<FDT xmlns=\"x-schema:FDTOperationPhaseSchema.xml\" operationPhase=\"engineering\"/>"),
+                           list.Put()) != S_OK)
+      return -1;
+    const std::string text = vkr::Utf16ToUtf8(list.View());
+    std::smatch found;
+    if (!std::regex_search(text, found, std::regex(R"re(functionId\s*=\s*"1"[^>]*>\s*<Status[^>]*enabled\s*=\s*"(\d)")re")))
+      return -1;
+    return found[1] == "1" ? 1 : 0;
   }
 
   ULONG Counter() {
@@ -551,6 +567,7 @@ TEST_F(OnlineFrame, OpensOnlineToTheTransmitterAndGoesOfflineWhenClosed) {
   EXPECT_NE(std::find(calls.begin(), calls.end(), "SetTranslation"), calls.end());
   EXPECT_TRUE(Enabled(frame, kOnlineRefresh));
   EXPECT_EQ(Counter(), 1u);
+  EXPECT_EQ(OnlineFunctionEnabled(), 0);
   vkr::Variant reading = ui::ParameterValue(Dtm(), static_cast<ULONG>(dui::kParCurrentReading));
   EXPECT_EQ(reading.vt == VT_R4 ? reading.fltVal : 0.0f, 3.25f);
 
@@ -572,6 +589,7 @@ TEST_F(OnlineFrame, OpensOnlineToTheTransmitterAndGoesOfflineWhenClosed) {
 
   ASSERT_TRUE(CloseFrame(invokeId));
   EXPECT_EQ(Counter(), 0u);
+  EXPECT_EQ(OnlineFunctionEnabled(), 1);
   EXPECT_TRUE(PumpUntil([&] { return ui::DtmState(Dtm()) == dsCOMMUNICATIONSET; }, 20000));
 }
 
