@@ -253,9 +253,9 @@ HRESULT COnlineParameterization::PrepareToRelease(VARIANT_BOOL* result) {
   const ULONG state = CurrentDtmState();
   // Only what this frame counted in is counted out; only then may it take the DTM offline.
   m_usage.CountOut(*this, state);
-  // The DTM's function 1 comes back whenever this frame greyed it, unless the DTM itself is on
-  // its way out.
-  if (m_bFunctionDisabled && state != dsPREPAREDTODELETE && state != dsPREPAREDTORELEASE) {
+  // The DTM's function 1 comes back when this frame greyed it and the DTM still has its channel
+  // (without one the DTM keeps the function greyed itself).
+  if (m_bFunctionDisabled && state >= kDtmStateCommunicationSet) {
     CallActiveXContainer(kFunctionOnline, 1);
     m_bFunctionDisabled = false;
   }
