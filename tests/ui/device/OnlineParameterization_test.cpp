@@ -8,10 +8,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -254,10 +254,26 @@ class OnlineFrame : public testing::Test {
                            list.Put()) != S_OK)
       return -1;
     const std::string text = vkr::Utf16ToUtf8(list.View());
-    std::smatch found;
-    if (!std::regex_search(text, found, std::regex(R"re(functionId\s*=\s*"1"[^>]*>\s*<Status[^>]*enabled\s*=\s*"(\d)")re")))
-      return -1;
-    return found[1] == "1" ? 1 : 0;
+    // The attribute's value after `name` (blanks around '=' allowed), from `from` on.
+    auto value = [&](const char* name, size_t from, size_t* at) -> std::string {
+      for (size_t i = text.find(name, from); i != std::string::npos; i = text.find(name, i + 1)) {
+        size_t j = text.find_first_not_of(" \t", i + std::strlen(name));
+        if (j == std::string::npos || text[j] != '=') continue;
+        j = text.find_first_not_of(" \t", j + 1);
+        if (j == std::string::npos || text[j] != '"') continue;
+        const size_t end = text.find('"', j + 1);
+        if (end == std::string::npos) break;
+        *at = end;
+        return text.substr(j + 1, end - j - 1);
+      }
+      *at = std::string::npos;
+      return std::string();
+    };
+    size_t at = 0;
+    while (value("functionId", at, &at) != "1")
+      if (at == std::string::npos) return -1;
+    const std::string enabled = value("enabled", at, &at);
+    return enabled == "1" ? 1 : enabled == "0" ? 0 : -1;
   }
 
   ULONG Counter() {
