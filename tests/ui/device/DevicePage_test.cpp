@@ -410,6 +410,18 @@ TEST_F(DevicePage, FixtureScriptsAndClock) {
   vkr::ui::PumpUntilIdle();
   ASSERT_EQ(ShownIds(), (std::vector<LONG>{kParButtonRefresh, kParButtonRefresh}));
   EXPECT_EQ(page->shown[0].second.vt, VT_UI1);
+  // Held back, the values wait through any pumping until the test hands them over.
+  page->shown.clear();
+  dtm->HoldDeliveries(true);
+  page->SetDtmParameterValue(kParButtonRefresh, vkr::I4(1));
+  vkr::ui::PumpUntilIdle();
+  EXPECT_TRUE(page->shown.empty());
+  EXPECT_TRUE(dtm->Deliver());
+  EXPECT_EQ(ShownIds(), (std::vector<LONG>{kParButtonRefresh}));
+  page->SetDtmParameterValue(kParButtonRefresh, vkr::I4(1));
+  dtm->HoldDeliveries(false);
+  vkr::ui::PumpUntilIdle();
+  EXPECT_EQ(ShownIds(), (std::vector<LONG>{kParButtonRefresh, kParButtonRefresh}));
 
   FakeClock clock(10, 0, 55);
   SYSTEMTIME before{}, after{};
