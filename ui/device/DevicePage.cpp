@@ -167,6 +167,12 @@ HRESULT CDevicePropertyPage::UninitializeStoppingResponses(VARIANT_BOOL* ok) {
   return CovFDT_PropertyPageImpl::UninitializeUI(ok);
 }
 
+HRESULT CDevicePropertyPage::MarkEntryInvalid(LONG id) {
+  const LONG index = FindParameterIndex(id);
+  if (index < 0) return E_INVALIDARG;
+  return SetControlStateById(id, m_pParInfo[index].m_nState | vkr::dui::kStateUsable | vkr::dui::kStateInvalid);
+}
+
 // ---- Parameter map without entries --------------------------------------------------------------
 
 CActXParInfo* EmptyParameterMap(int* count, BOOL copy) {

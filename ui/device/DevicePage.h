@@ -65,6 +65,10 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   HRESULT OnCommandPageControlChange(UINT code, UINT controlId, HWND control);
   // Stops the cyclic reading of 1029 and 1030 (commands 1 and 2), then the base UninitializeUI.
   HRESULT UninitializeStoppingResponses(VARIANT_BOOL* ok);
+  // Marks the entry's input invalid (usable, bit 4) through SetControlStateById, so that the
+  // base's SetFocusToControl focuses and selects it and Send stops there: the road of an entry that
+  // does not fit its device field. E_INVALIDARG for an id not in the table.
+  HRESULT MarkEntryInvalid(LONG id);
 
   // Sets m_bUpdatingControls for a scope and puts back what it held, on every way out.
   class CUpdatingControls {

@@ -82,6 +82,7 @@ class CSharedBodiesPage : public CDevicePropertyPage {
 
   ULONG StateOf(LONG id) const { return m_pParInfo[FindParameterIndex(id)].m_nState; }
   using CovFDT_BaseActiveXImpl::ChangeUpdateRate;
+  using CDevicePropertyPage::MarkEntryInvalid;
   using CovFDT_BaseActiveXImpl::m_bUpdatingControls;
   using CovFDT_BaseActiveXImpl::m_nDtmState;
   std::vector<std::pair<LONG, vkr::Variant>> shown;
@@ -193,10 +194,17 @@ TEST_F(DevicePage, ControlChangesEnableSendOnlyForTheUsersInput) {
   vkr::ui::PumpUntilIdle();
   EXPECT_EQ(dtm->CountOf("SetParameterValue", kParActivateButtonSend), 2u);
   EXPECT_EQ(harness->Text(381), "Feet (ft)");
-  // A combo the shared body does not know (383) sends nothing.
   vkr::ui::TypeText(harness->Item(397), "1");
   vkr::ui::PumpUntilIdle();
   EXPECT_EQ(dtm->CountOf("SetParameterValue", kParActivateButtonSend), 3u);
+
+  // An entry marked invalid takes the focus when the page checks its input; nothing else does.
+  ASSERT_EQ(page->SetControlStateById(kParDampingUser, kStateUsable), S_OK);
+  ASSERT_EQ(page->SetFocusToControl(), S_OK);
+  ASSERT_EQ(page->MarkEntryInvalid(kParDampingUser), S_OK);
+  EXPECT_EQ(page->SetFocusToControl(), E_FAIL);
+  EXPECT_EQ(GetFocus(), harness->Item(399));
+  EXPECT_EQ(page->MarkEntryInvalid(kParButtonSend), E_INVALIDARG);
 }
 
 // UninitializeUI stops the cyclic reads of commands 1 and 2 before the DTM is let go.
