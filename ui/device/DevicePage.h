@@ -53,8 +53,10 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
  protected:
   // Reads one table entry for display: the device value when the DTM is online, the parameter is
   // read from the device and the dialog type asks for it (bit 4, or bit 1 with the entry's option
-  // 0x200); otherwise the entry is marked without value (0x404). E_POINTER without parameter
-  // information, E_FAIL for a parameter the DTM does not know, E_INVALIDARG for a bad index.
+  // 0x200); a device parameter without that is marked without value (0x404) until its answer
+  // arrives. A parameter the DTM keeps itself (no device value to wait for) shows the data set's
+  // value. E_POINTER without parameter information, E_FAIL for a parameter the DTM does not know,
+  // E_INVALIDARG for a bad index.
   HRESULT ReadParameterOnline(LONG index);
   // As ReadParameterOnline, but where no device value is read or none came back the entry shows
   // the data set's value; the first failure on the way is returned.
@@ -89,9 +91,9 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   vkr::ComPtr<IParamGroupDisplay> m_spParamGroupDisplay;
 
  private:
-  // Steps 1 to 3 of both reads: whether the parameter exists and is read from the device, and
-  // the device value when the read conditions hold (VT_EMPTY otherwise).
-  HRESULT ReadDeviceValue(LONG index, bool* asked, VARIANT* value);
+  // Steps 1 to 3 of both reads: whether the parameter exists and is read from the device
+  // (*fromDevice), and the device value when the read conditions hold (VT_EMPTY otherwise).
+  HRESULT ReadDeviceValue(LONG index, bool* fromDevice, VARIANT* value);
   // Steps after the value: information, flags, choices, display, state.
   HRESULT ShowEntry(LONG index, const VARIANT& value, bool returnDisplayFailure);
 };

@@ -136,9 +136,10 @@ class DevicePage : public testing::Test {
   CSharedBodiesPage* page = nullptr;
 };
 
-// Online, the Command page's read shows only device values and marks the rest "no value" (the
-// DTM-side values reach it as broadcasts); the Device page's read falls back to the data set.
-// Offline neither reads the device.
+// Online, the Command page's read shows the device values of device parameters and marks a device
+// parameter without one "no value"; the DTM's own values show as the data set holds them, never
+// marked invalid (Send would stop at them). The Device page's read falls back to the data set for
+// every entry. Offline neither reads the device.
 TEST_F(DevicePage, ReadParameterOnlineAndWithDataSetFallback) {
   struct Case {
     EDtmState state;
@@ -146,9 +147,9 @@ TEST_F(DevicePage, ReadParameterOnlineAndWithDataSetFallback) {
     std::vector<LONG> shown;  // in table order during InitializeUI
   };
   const Case cases[] = {
-      {dsONLINE, false, {kParCommand1Complete}},
+      {dsONLINE, false, {kParCommand1Complete, kParDampingUser, kParPvUnitUser, kParButtonRefresh}},
       {dsONLINE, true, {kParCommand1Complete, kParCommand2Complete, kParDampingUser, kParPvUnitUser, kParButtonRefresh}},
-      {dsCONFIGURED, false, {}},
+      {dsCONFIGURED, false, {kParDampingUser, kParPvUnitUser, kParButtonRefresh}},
       {dsCONFIGURED, true, {kParCommand1Complete, kParCommand2Complete, kParDampingUser, kParPvUnitUser, kParButtonRefresh}},
   };
   for (const Case& c : cases) {
@@ -162,12 +163,12 @@ TEST_F(DevicePage, ReadParameterOnlineAndWithDataSetFallback) {
     dtm->Parameter(kParDampingUser)->value = vkr::Variant(vkr::I4(2));
     Open();
     EXPECT_EQ(ShownIds(), c.shown);
-    if (c.state == dsONLINE && !c.dataSet) {
+    if (!c.dataSet) {
       EXPECT_EQ(page->StateOf(kParCommand2Complete) & 0x404u, 0x404u);
+      EXPECT_EQ(page->StateOf(kParDampingUser) & 0x4u, 0u);
+      EXPECT_EQ(page->SetFocusToControl(), S_OK) << "a DTM-side value stops Send";
     }
-    if (c.dataSet) {
-      EXPECT_EQ(harness->Text(399), "2.000");
-    }
+    EXPECT_EQ(harness->Text(399), "2.000");
   }
   // A parameter the DTM does not know is refused.
   dtm->RemoveParameter(kParPvUnitUser);
