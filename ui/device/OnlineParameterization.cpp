@@ -181,10 +181,9 @@ HRESULT COnlineParameterization::Init(BSTR instanceId, BSTR functionCall, IDtm* 
   *result = VARIANT_FALSE;
   if (!dtm) return E_POINTER;
 
-  m_headerFont.Reset(::CreateFontA(12, 0, 0, 0, 600, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Ms Sans Serif"));
-  for (UINT id : {kOnlineNameLabel, kOnlineName, kOnlineDescriptionLabel, kOnlineDescription, kOnlineTagLabel, kOnlineTag})
-    if (HWND item = GetDlgItem(static_cast<int>(id)))
-      ::SendMessageA(item, WM_SETFONT, reinterpret_cast<WPARAM>(m_headerFont.handle), TRUE);
+  m_headerFont.Create("Ms Sans Serif", 12, 600);
+  m_headerFont.SetOn(m_hWnd, {kOnlineNameLabel, kOnlineName, kOnlineDescriptionLabel, kOnlineDescription,
+                              kOnlineTagLabel, kOnlineTag});
   SetItemText(kOnlineNameLabel, "Device Name :");
   SetItemText(kOnlineName, "Brevant Guided Radar (VKR)");
   SetItemText(kOnlineDescriptionLabel, "Device Description :");
@@ -236,10 +235,8 @@ HRESULT COnlineParameterization::Init(BSTR instanceId, BSTR functionCall, IDtm* 
   // Asks the DTM to go online when it is not, and counts this user interface in.
   m_usage.CountIn(*this, static_cast<ULONG>(state));
 
-  m_readingFont.Reset(::CreateFontA(16, 0, 0, 0, 600, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Ms Sans Serif"));
-  for (UINT id : {kOnlineReadingLabel, kOnlineReading, kOnlineReadingUnit})
-    if (HWND item = GetDlgItem(static_cast<int>(id)))
-      ::SendMessageA(item, WM_SETFONT, reinterpret_cast<WPARAM>(m_readingFont.handle), TRUE);
+  m_readingFont.Create("Ms Sans Serif", 16, 600);
+  m_readingFont.SetOn(m_hWnd, {kOnlineReadingLabel, kOnlineReading, kOnlineReadingUnit});
   SetItemText(kOnlineReadingLabel, "Distance Reading:");
   SetItemText(kOnlineReading, "OFFLINE");
   SetItemText(kOnlineReadingUnit, "");

@@ -20,6 +20,7 @@
 #include "include/TranslationInterfaces.h"
 #include "platform/platform.h"
 #include "ui/device/kit/OnlineUsageCounter.h"
+#include "ui/device/kit/PageResources.h"
 #include "ui/framework/TreePageFrame.h"
 
 // The frame's dialog and its items.
@@ -45,10 +46,6 @@ enum EOnlineFrameItem : UINT {
   kOnlineReadingUnit = 659,
   kOnlineMessage = 6333,
 };
-
-// The device this DTM serves, as command 0 names it (byte 1 manufacturer, byte 2 device type).
-inline constexpr BYTE kExpectedManufacturerCode = 0x60;
-inline constexpr BYTE kExpectedDeviceTypeCode = 0xE6;
 
 class COnlineParameterization : public CovFDT_WtlTreePPFrameImpl,
                                 public ISomeInterface,
@@ -124,17 +121,9 @@ class COnlineParameterization : public CovFDT_WtlTreePPFrameImpl,
   void SetItemText(UINT id, const char* text);
 
  private:
-  // A font the frame made and gives its statics; freed with the frame.
-  struct SOwnedFont {
-    HFONT handle = nullptr;
-    ~SOwnedFont() { Reset(nullptr); }
-    void Reset(HFONT font) {
-      if (handle) ::DeleteObject(handle);
-      handle = font;
-    }
-  };
-  SOwnedFont m_headerFont;
-  SOwnedFont m_readingFont;
+  // The fonts the frame gives its header and its reading; freed with the frame.
+  vkr::dui::COwnedFont m_headerFont;
+  vkr::dui::COwnedFont m_readingFont;
   vkr::dui::COnlineUsageCounter m_usage;
   bool m_bFunctionDisabled = false;   // this frame greyed the DTM's function 1
   bool m_bIdentityRefused = false;    // the last command 0 answer was not this device's
