@@ -320,8 +320,10 @@ HRESULT COnlineParameterization::SetControlValueById(LONG id, VARIANT value) {
       return S_OK;
     }
     case kParActivateButtonSend: {
+      // A page's edit brings Send back, but never for a device that is not this DTM's nor while
+      // the DTM is not online.
       LONG on = 0;
-      if (ReadNumber(value, &on) && on != 0)
+      if (ReadNumber(value, &on) && on != 0 && !m_bIdentityRefused && CurrentDtmState() == kDtmStateOnline)
         if (HWND send = GetDlgItem(kOnlineSend)) ::EnableWindow(send, TRUE);
       return S_OK;
     }

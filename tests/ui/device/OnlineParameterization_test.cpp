@@ -406,6 +406,11 @@ TEST_F(OnlineFrame, RefreshAndSendReachThePageOncePerClick) {
   EXPECT_EQ(command.values[dui::kParButtonRefresh], 2);
   EXPECT_EQ(command.values[dui::kParButtonSend], 1);
 
+  // A page's edit (1045) enables Send for this device.
+  EnableWindow(Item(frame, kOnlineSend), FALSE);
+  EXPECT_EQ(frame->SetControlValueById(dui::kParActivateButtonSend, vkr::I4(1)), S_OK);
+  EXPECT_TRUE(Enabled(frame, kOnlineSend));
+
   // RETURN with the focus on Send (the default look follows the focus).
   SetFocus(Item(frame, kOnlineSend));
   SendMessageA(Item(frame, kOnlineSend), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
@@ -503,6 +508,9 @@ TEST_F(OnlineFrame, IdentityCheckRefusesOtherAndShortAnswers) {
   LONG code = 0;
   EXPECT_TRUE(CovFDT_BaseActiveXImpl::ReadNumber(manufacturer, &code));
   EXPECT_EQ(code, 0x60);
+  // A page's edit (1045) does not bring Send back for a refused device.
+  EXPECT_EQ(frame->SetControlValueById(dui::kParActivateButtonSend, vkr::I4(1)), S_OK);
+  EXPECT_FALSE(Enabled(frame, kOnlineSend));
   // Going offline and online again keeps a refused device without buttons.
   EXPECT_EQ(frame->OnDtmStateChanged(dsCOMMUNICATIONSET), S_OK);
   EXPECT_EQ(frame->OnDtmStateChanged(dsONLINE), S_OK);
