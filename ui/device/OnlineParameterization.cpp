@@ -361,7 +361,7 @@ void COnlineParameterization::CheckIdentity(const BYTE* bytes, size_t count) {
     // This DTM's device: a device refused before has gone, its message with it.
     if (m_bIdentityRefused) {
       m_bIdentityRefused = false;
-      SetItemText(kOnlineMessage, "");
+      SetMessage("");
       if (CurrentDtmState() == kDtmStateOnline) EnableDeviceButtons(TRUE);
     }
     return;
@@ -373,7 +373,7 @@ void COnlineParameterization::CheckIdentity(const BYTE* bytes, size_t count) {
   const unsigned deviceType = (static_cast<unsigned>(manufacturer.value_or(0)) << 8) | type.value_or(0);
   char text[256] = {};
   std::snprintf(text, sizeof text, kIdentityMessage, static_cast<unsigned>(manufacturer.value_or(0)), deviceType);
-  SetItemText(kOnlineMessage, text);
+  SetMessage(text);
 }
 
 // ===== Buttons, keyboard and layout =================================================================
@@ -381,6 +381,13 @@ void COnlineParameterization::CheckIdentity(const BYTE* bytes, size_t count) {
 void COnlineParameterization::EnableDeviceButtons(BOOL enable) {
   for (UINT id : {kOnlineRefresh, kOnlineSend, kOnlineRead})
     if (HWND button = GetDlgItem(static_cast<int>(id))) ::EnableWindow(button, enable);
+}
+
+void COnlineParameterization::SetMessage(const char* text) {
+  HWND line = GetDlgItem(kOnlineMessage);
+  if (!line) return;
+  ::SetWindowTextA(line, text);
+  ::ShowWindow(line, text && *text ? SW_SHOW : SW_HIDE);
 }
 
 void COnlineParameterization::SetItemText(UINT id, const char* text) {
@@ -466,7 +473,9 @@ void COnlineParameterization::UpdateLayout() {
   place(kOnlineReadingUnit, 91, y - 50, 70, 20, true);
   // The message line ends with the page side (it would run past the frame's edge) and has room
   // for a second line, so that the identity message shows whole, the codes at its end included.
-  place(kOnlineMessage, 180, y - 31, std::max(0, width - 2 - 180), 30, true);
+  // It lies over the page area's lower edge, where a wide page has its scroll bar: it is shown
+  // only while it has something to say.
+  place(kOnlineMessage, 180, y - 31, std::max(0, width - 2 - 180), 30, !vkr::ui::WindowText(GetDlgItem(kOnlineMessage)).empty());
 }
 
 HRESULT COnlineParameterization::OnMessageMediatorEvent(MSG* message) {

@@ -119,6 +119,8 @@ class COnlineParameterization : public CovFDT_WtlTreePPFrameImpl,
   // The check of a command 0 answer; the bytes present only.
   void CheckIdentity(const BYTE* bytes, size_t count);
   void SetItemText(UINT id, const char* text);
+  // The message line's text; the line shows only with one.
+  void SetMessage(const char* text);
 
  private:
   // The fonts the frame gives its header and its reading; freed with the frame.

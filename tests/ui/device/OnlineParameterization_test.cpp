@@ -497,6 +497,8 @@ TEST_F(OnlineFrame, IdentityCheckRefusesOtherAndShortAnswers) {
     EXPECT_EQ(frame->IdentityRefused(), c.refused);
     for (UINT id : {kOnlineRefresh, kOnlineSend, kOnlineRead}) EXPECT_EQ(Enabled(frame, id), !c.refused) << id;
     const std::string message = Text(frame, kOnlineMessage);
+    // The line lies over the page area's scroll bar: it shows only with its message.
+    EXPECT_EQ(Shown(frame, kOnlineMessage), c.codes != nullptr);
     if (c.codes) {
       EXPECT_EQ(message.rfind("Connected device is not a VKR device or a comm. problem exists. (", 0), 0u) << message;
       EXPECT_NE(message.find(c.codes), std::string::npos) << message;
