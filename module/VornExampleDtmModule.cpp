@@ -12,6 +12,8 @@
 #include "module/CVornExampleDtm.h"
 #include "include/DtmThreadInterfaces.h"
 #include "include/ProgramIds.h"
+#include "ui/device/ProcessPP.h"
+#include "ui/device/SetupPP.h"
 
 vkr::ComModule g_module;
 LinkedObjectMapEntry* g_linkedObjectMapHead = nullptr;
@@ -54,6 +56,19 @@ HRESULT CreateConnection(IUnknown* outer, REFIID riid, void** ppv) {
   return vkr::CreateObject<CMyConnectionObject>(outer, riid, ppv);
 }
 
+// The device pages count on the module's lock like the module's other classes.
+template <class TPage>
+class ModulePage : public TPage {
+ public:
+  static void ModuleLock() { ::ModuleLock(); }
+  static void ModuleUnlock() { ::ModuleUnlock(); }
+};
+
+template <class TPage>
+HRESULT CreatePage(IUnknown* outer, REFIID riid, void** ppv) {
+  return vkr::CreateObject<ModulePage<TPage>>(outer, riid, ppv);
+}
+
 template <UINT kScript>
 HRESULT UpdateScript(BOOL bRegister) {
   return UpdateRegistryFromScript(kScript, bRegister);
@@ -89,9 +104,9 @@ LINKED_ENTRY(VornExampleDtm, &CLSID_VornExampleDtm, CVornExampleDtm::UpdateRegis
              CVornExampleDtm::GetCategoryMap);
 LINKED_ENTRY(OnlineParameterization, &CLSID_OnlineParameterization, UpdateScript<104>, CreatePending);
 LINKED_ENTRY(OutputLevelSelection, &CLSID_OutputLevelSelection, UpdateScript<118>, CreatePending);
-LINKED_ENTRY(ProcessPP, &CLSID_ProcessPP, UpdateScript<120>, CreatePending);
+LINKED_ENTRY(ProcessPP, &CLSID_ProcessPP, UpdateScript<120>, CreatePage<vkr::dui::CProcessPP>);
 LINKED_ENTRY(RawCommandPP, &CLSID_RawCommandPP, UpdateScript<174>, CreatePending);
-LINKED_ENTRY(SetupPP, &CLSID_SetupPP, UpdateScript<140>, CreatePending);
+LINKED_ENTRY(SetupPP, &CLSID_SetupPP, UpdateScript<140>, CreatePage<vkr::dui::CSetupPP>);
 LINKED_ENTRY(StatusPP, &CLSID_StatusPP, UpdateScript<113>, CreatePending);
 LINKED_ENTRY(TrendView, &CLSID_TrendView, UpdateScript<107>, CreatePending);
 LINKED_ENTRY(ValuesPP, &CLSID_ValuesPP, UpdateScript<122>, CreatePending);
