@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "include/ProgramIds.h"
+#include "ui/device/HartResponses.h"
 #include "ui/device/kit/Kit.h"
 
 namespace vkr::dui {
@@ -62,12 +63,12 @@ bool IsPressed(const VARIANT& value) { return value.vt == VT_UI1 && value.bVal !
 
 }  // namespace
 
-CProcessPP::CProcessPP() : CovFDT_PropertyPageImpl(ProcessClass()) {
+CProcessPP::CProcessPP() : CDevicePropertyPage(ProcessClass()) {
   // The base reads all parameters again when the DTM says the device changed (message 67).
   m_nDialogType = kDialogTypeOnlineReading;
 }
 
-CProcessPP::~CProcessPP() { ReleaseDisplayControl(&m_spDisplay); }
+CProcessPP::~CProcessPP() = default;
 
 CActXParInfo* CProcessPP::GetParameterMap(int* count, BOOL copy) {
   static CActXParInfo entries[14];
@@ -96,85 +97,40 @@ CActXParInfo* CProcessPP::GetParameterMap(int* count, BOOL copy) {
   return CopyParameterTable(entries, count);
 }
 
-HRESULT CProcessPP::FinalConstruct() { return CreateDisplayControl(&m_spDisplay); }
-
-void CProcessPP::FinalRelease() { ReleaseDisplayControl(&m_spDisplay); }
-
 // ---- Start and end -----------------------------------------------------------------------------
 
 HRESULT CProcessPP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
   m_nPvUnit = 0xFFFF;
   FillCodeCombo(m_hWndDialog, kProcessUnitCombo, kUnitItems);
 
-  const HRESULT hr = CovFDT_PropertyPageImpl::InitializeUI(dtm, ok);
+  const HRESULT hr = CDevicePropertyPage::InitializeUI(dtm, ok);
   // The PV and the loop current follow the device while the page lives.
   ChangeUpdateRate(kParCommand1Complete, 5000);
   ChangeUpdateRate(kParCommand2Complete, 5000);
   return hr;
 }
 
-// ===== Kit-pending: the Command page's shared bodies ===========================================
-HRESULT CProcessPP::UninitializeUI(VARIANT_BOOL* ok) {
-  ChangeUpdateRate(kParCommand1Complete, 0);
-  ChangeUpdateRate(kParCommand2Complete, 0);
-  return CovFDT_PropertyPageImpl::UninitializeUI(ok);
-}
+HRESULT CProcessPP::UninitializeUI(VARIANT_BOOL* ok) { return UninitializeStoppingResponses(ok); }
 
-HRESULT CProcessPP::ReadParameter(LONG index) {
-  if (index < 0 || static_cast<ULONG>(index) >= m_nParInfoCount) return E_INVALIDARG;
-  vkr::ComPtr<IovFdtParameterInfo> info;
-  if (!m_spDtm || FAILED(m_spDtm->QueryInterface(IovFdtParameterInfo::iid, info.PutVoid())) || !info) return E_POINTER;
-  const LONG id = m_pParInfo[index].m_nParamId;
-  const ULONG kind = m_pParInfo[index].m_nCtrlKind;
-  vkr::Variant exists, device, value;
-  HRESULT hr = info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(static_cast<LONG>(0x80000000)), &exists);
-  if (FAILED(hr)) return hr;
-  LONG known = 0;
-  if (exists.vt == VT_EMPTY || (ReadNumber(exists, &known) && known == 0)) return E_FAIL;
-  if (FAILED(hr = info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(1), &device))) return hr;
-  LONG inDevice = 0;
-  ReadNumber(device, &inDevice);
-  bool haveValue = false;
-  if (m_nDtmState == 12 && inDevice == 1 &&
-      ((m_nDialogType & 4) || ((m_nDialogType & 1) && (kind & 0x200)))) {
-    haveValue = SUCCEEDED(info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(0x200000), &value));
-  }
-  if (FAILED(hr = ReadParameterInfo(static_cast<ULONG>(index)))) return hr;
-  ULONG state = 0;
-  if (FAILED(hr = GetParameterInfoValue(id, &state))) return hr;
-  if (FAILED(hr = FillControlChoices(static_cast<ULONG>(index)))) return hr;
-  if (haveValue)
-    SetControlValueById(id, value);
-  else
-    state |= 0x404;
-  if ((m_nDialogType & 2) || ((m_nDialogType & 1) && (kind & 0x100))) state &= ~0x2u;
-  return SetControlStateById(id, state);
+HRESULT CProcessPP::ReadParameter(LONG index) { return ReadParameterOnline(index); }
+
+// A new read of every entry (the DTM went online: message 67) marks the PV unit choice as without
+// value; the unit of the command 1 answer read with it must then be stored again, as on a refresh,
+// or the choice would stay marked invalid and every Send would stop at it.
+HRESULT CProcessPP::ReadAllParameters() {
+  m_nPvUnit = 0xFFFF;
+  return CDevicePropertyPage::ReadAllParameters();
 }
 
 HRESULT CProcessPP::OnControlChange(UINT code, UINT controlId, HWND control) {
-  if (m_bUpdatingControls || m_bBusy) return S_OK;
-  if (controlId == kProcessUpperRangeEdit || controlId == kProcessLowerRangeEdit || controlId == kProcessDampingEdit)
-    SetDtmParameterValue(kParActivateButtonSend, vkr::I4(1));
-  if (controlId == kProcessUnitCombo && code == CBN_SELCHANGE) {
-    SetDtmParameterValue(kParActivateButtonSend, vkr::I4(1));
-    HWND combo = ::GetDlgItem(m_hWndDialog, kProcessUnitCombo);
-    const LRESULT item = ::SendMessageA(combo, CB_GETCURSEL, 0, 0);
-    if (item >= 0) {
-      char text[257] = {};
-      if (::SendMessageA(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(item), 0) < 256)
-        ::SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(text));
-      ::SetWindowTextA(combo, text);
-    }
-  }
-  return CovFDT_PropertyPageImpl::OnControlChange(code, controlId, control);
+  return OnCommandPageControlChange(code, controlId, control);
 }
-// ===== End of kit-pending ========================================================================
 
 // ---- Values from the DTM -----------------------------------------------------------------------
 
 HRESULT CProcessPP::SetControlValueById(LONG id, VARIANT value) {
   RemoveComboPlaceholder(m_hWndDialog, kProcessUnitCombo);
-  UpdatingControls updating(&m_bUpdatingControls);
+  CUpdatingControls updating(*this);
 
   switch (id) {
     case kParRangeUnit: {
@@ -190,13 +146,10 @@ HRESULT CProcessPP::SetControlValueById(LONG id, VARIANT value) {
       std::vector<BYTE> bytes;
       const HRESULT hr = ResponseBytes(value, &bytes);
       if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
-      const SCommand1Answer answer = DecodeCommand1(bytes);
+      const SCommand1Response answer = DecodeCommand1(bytes);
       if (answer.pvUnit) {
         ::SetDlgItemTextA(m_hWndDialog, kProcessPvUnitText, UnitText(*answer.pvUnit).c_str());
-        if (*answer.pvUnit != m_nPvUnit) {
-          m_nPvUnit = *answer.pvUnit;
-          if (m_spDtm) m_spDtm->SetParameterValue(vkr::UI4(kParPvUnitUser), UI1(*answer.pvUnit));
-        }
+        StorePvUnitIfChanged(m_spDtm.Get(), *answer.pvUnit, &m_nPvUnit);
       }
       if (answer.pv) ShowFloat(m_hWndDialog, kProcessPvEdit, *answer.pv);
       return S_OK;
@@ -205,7 +158,7 @@ HRESULT CProcessPP::SetControlValueById(LONG id, VARIANT value) {
       std::vector<BYTE> bytes;
       const HRESULT hr = ResponseBytes(value, &bytes);
       if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
-      const SCommand2Answer answer = DecodeCommand2(bytes);
+      const SCommand2Response answer = DecodeCommand2(bytes);
       if (answer.loopCurrent) ShowFloat(m_hWndDialog, kProcessLoopCurrentEdit, *answer.loopCurrent);
       if (answer.percentOfRange) ShowFloat(m_hWndDialog, kProcessPercentEdit, *answer.percentOfRange);
       return S_OK;
@@ -214,13 +167,12 @@ HRESULT CProcessPP::SetControlValueById(LONG id, VARIANT value) {
       std::vector<BYTE> bytes;
       const HRESULT hr = ResponseBytes(value, &bytes);
       if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
-      const SCommand15Answer answer = DecodeCommand15(bytes);
+      const SCommand15Response answer = DecodeCommand15(bytes);
       if (answer.transferFunction)
         ::SetDlgItemTextA(m_hWndDialog, kProcessTransferFunctionEdit,
                           TransferFunctionText(*answer.transferFunction).c_str());
-      if (answer.rangeUnit) m_nRangeUnit = *answer.rangeUnit;
       // The values come back to the page through their own entries.
-      StoreCommand15Answer(m_spDtm.Get(), answer);
+      StoreCommand15Values(m_spDtm.Get(), answer, &m_nRangeUnit);
       return S_OK;
     }
     case kParPvUnitUser: {
@@ -235,7 +187,7 @@ HRESULT CProcessPP::SetControlValueById(LONG id, VARIANT value) {
       if (IsPressed(value) && m_bShown) return OnSend();
       return S_OK;
     default:
-      return CovFDT_PropertyPageImpl::SetControlValueById(id, value);
+      return CDevicePropertyPage::SetControlValueById(id, value);
   }
 }
 
@@ -281,7 +233,7 @@ HRESULT CProcessPP::GetControlValueById(LONG id, VARIANT* value) {
       return S_OK;
     }
     default:
-      return CovFDT_PropertyPageImpl::GetControlValueById(id, value);
+      return CDevicePropertyPage::GetControlValueById(id, value);
   }
 }
 
@@ -289,15 +241,15 @@ HRESULT CProcessPP::GetControlValueById(LONG id, VARIANT* value) {
 // the record's state reaches both edits.
 HRESULT CProcessPP::SetControlStateById(LONG id, ULONG state) {
   if (id == kParRangeValues) {
-    CovFDT_PropertyPageImpl::SetControlStateById(kParUpperRange, state);
-    CovFDT_PropertyPageImpl::SetControlStateById(kParLowerRange, state);
-    return CovFDT_PropertyPageImpl::SetControlStateById(kParRangeValues, state);
+    CDevicePropertyPage::SetControlStateById(kParUpperRange, state);
+    CDevicePropertyPage::SetControlStateById(kParLowerRange, state);
+    return CDevicePropertyPage::SetControlStateById(kParRangeValues, state);
   }
   if (id == kParUpperRange || id == kParLowerRange) {
-    CovFDT_PropertyPageImpl::SetControlStateById(kParRangeValues, state);
-    return CovFDT_PropertyPageImpl::SetControlStateById(id, state);
+    CDevicePropertyPage::SetControlStateById(kParRangeValues, state);
+    return CDevicePropertyPage::SetControlStateById(id, state);
   }
-  return CovFDT_PropertyPageImpl::SetControlStateById(id, state);
+  return CDevicePropertyPage::SetControlStateById(id, state);
 }
 
 // ---- Window messages ---------------------------------------------------------------------------
@@ -352,7 +304,7 @@ BOOL CProcessPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, 
     default:
       break;
   }
-  return CovFDT_PropertyPageImpl::ProcessWindowMessage(window, message, wParam, lParam, result, mapId);
+  return CDevicePropertyPage::ProcessWindowMessage(window, message, wParam, lParam, result, mapId);
 }
 
 HRESULT CProcessPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) {
@@ -368,7 +320,7 @@ HRESULT CProcessPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOO
     m_bShown = 0;
   }
   ShowLoading(false);
-  return CovFDT_PropertyPageImpl::OnShowWindow(message, wParam, lParam, handled);
+  return CDevicePropertyPage::OnShowWindow(message, wParam, lParam, handled);
 }
 
 HRESULT CProcessPP::OnUnitChange(UINT code, WPARAM wParam, LPARAM lParam, BOOL* handled) {
@@ -378,7 +330,7 @@ HRESULT CProcessPP::OnUnitChange(UINT code, WPARAM wParam, LPARAM lParam, BOOL* 
   LRESULT item = ::SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text));
   if (item >= 0) {
     ::SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
-  } else if (m_spDisplay && m_nPvUnit <= 0xFF) {
+  } else if (m_spParamGroupDisplay && m_nPvUnit <= 0xFF) {
     const std::string unit = UnitText(static_cast<BYTE>(m_nPvUnit));
     if (!unit.empty()) {
       item = ::SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(unit.c_str()));
@@ -392,7 +344,7 @@ HRESULT CProcessPP::OnUnitChange(UINT code, WPARAM wParam, LPARAM lParam, BOOL* 
 
 void CProcessPP::ShowLoading(bool rangeFields) {
   ShowComboPlaceholder(m_hWndDialog, kProcessUnitCombo);
-  UpdatingControls updating(&m_bUpdatingControls);
+  CUpdatingControls updating(*this);
   SetLoadingText(m_hWndDialog, {kProcessPvEdit, kProcessLoopCurrentEdit, kProcessPercentEdit, kProcessTransferFunctionEdit});
   if (rangeFields) SetLoadingText(m_hWndDialog, {kProcessUpperRangeEdit, kProcessLowerRangeEdit, kProcessDampingEdit});
 }
@@ -441,71 +393,8 @@ HRESULT CProcessPP::OnSend() {
   return OnRefresh();
 }
 
-// ---- Display-control texts ---------------------------------------------------------------------
-
-std::string CProcessPP::UnitText(BYTE code) const { return DisplayUnitText(m_spDisplay.Get(), code); }
-
-std::string CProcessPP::TransferFunctionText(BYTE code) const {
-  return DisplayTransferFunctionText(m_spDisplay.Get(), code);
-}
-
 // Selects the combo item of a unit code; other codes leave the selection as it is.
 void CProcessPP::SelectUnit(BYTE code) { SelectCode(m_hWndDialog, kProcessUnitCombo, kUnitItems, code); }
 
-// ===== Kit-pending: decoders and display-control helpers ========================================
-
-SCommand1Answer DecodeCommand1(std::span<const BYTE> bytes) {
-  const CByteReader reader(bytes);
-  return {reader.U8(0), reader.Float(1)};
-}
-
-SCommand2Answer DecodeCommand2(std::span<const BYTE> bytes) {
-  const CByteReader reader(bytes);
-  return {reader.Float(0), reader.Float(4)};
-}
-
-SCommand15Answer DecodeCommand15(std::span<const BYTE> bytes) {
-  const CByteReader reader(bytes);
-  return {reader.U8(1), reader.U8(2), reader.Float(3), reader.Float(7), reader.Float(11)};
-}
-
-void StoreCommand15Answer(IovFdtParameterHandler4* dtm, const SCommand15Answer& answer) {
-  if (!dtm) return;
-  if (answer.rangeUnit) dtm->SetParameterValue(vkr::UI4(kParRangeUnit), UI1(*answer.rangeUnit));
-  if (answer.upperRange) dtm->SetParameterValue(vkr::UI4(kParUpperRange), R4(*answer.upperRange));
-  if (answer.lowerRange) dtm->SetParameterValue(vkr::UI4(kParLowerRange), R4(*answer.lowerRange));
-  if (answer.damping) dtm->SetParameterValue(vkr::UI4(kParDampingUser), R4(*answer.damping));
-}
-
-HRESULT CreateDisplayControl(vkr::ComPtr<IParamGroupDisplay>* display) {
-  // Without the control the pages show no unit texts; the page itself still works.
-  CoCreateInstance(CLSID_ParamGroupDisplay, nullptr, CLSCTX_ALL, IParamGroupDisplay::iid,
-                   reinterpret_cast<void**>(display->Put()));
-  return S_OK;
-}
-
-void ReleaseDisplayControl(vkr::ComPtr<IParamGroupDisplay>* display) { display->Reset(); }
-
-namespace {
-std::string Narrow(BSTR text) {
-  if (!text) return std::string();
-  return vkr::Utf16ToUtf8(std::u16string_view(text, SysStringLen(text)));
-}
-}  // namespace
-
-std::string DisplayUnitText(IParamGroupDisplay* display, BYTE code) {
-  if (!display) return std::string();
-  vkr::Bstr text;
-  if (display->GetUnitText(code, text.Put()) != S_OK) return std::string();
-  return Narrow(text.Get());
-}
-
-std::string DisplayTransferFunctionText(IParamGroupDisplay* display, BYTE code) {
-  if (!display) return std::string();
-  vkr::Bstr text;
-  if (display->GetTransferFunctionText(code, text.Put()) != S_OK) return std::string();
-  return Narrow(text.Get());
-}
-// ===== End of kit-pending ========================================================================
 
 }  // namespace vkr::dui

@@ -10,56 +10,13 @@
 // and 221) and act only while the page is shown.
 #pragma once
 
-#include <cstdint>
-#include <optional>
-#include <span>
 #include <string>
 
 #include "platform/platform.h"
-#include "ui/framework/PropertyPage.h"
+#include "ui/device/DevicePage.h"
 
 namespace vkr::dui {
 
-// ===== Kit-pending: the shared page bodies (decoders of commands 1, 2 and 15, the display
-// control, the busy-flag guard). Replaced by the kit's page bodies once they land. =============
-struct SCommand1Answer {
-  std::optional<BYTE> pvUnit;
-  std::optional<float> pv;
-};
-struct SCommand2Answer {
-  std::optional<float> loopCurrent;
-  std::optional<float> percentOfRange;
-};
-struct SCommand15Answer {
-  std::optional<BYTE> transferFunction;
-  std::optional<BYTE> rangeUnit;
-  std::optional<float> upperRange;
-  std::optional<float> lowerRange;
-  std::optional<float> damping;
-};
-SCommand1Answer DecodeCommand1(std::span<const BYTE> bytes);
-SCommand2Answer DecodeCommand2(std::span<const BYTE> bytes);
-SCommand15Answer DecodeCommand15(std::span<const BYTE> bytes);
-// The answer's range unit, range values and damping into the DTM-side parameters 1025, 1026,
-// 1027 and 1040 (SetParameterValue), each only when present.
-void StoreCommand15Answer(IovFdtParameterHandler4* dtm, const SCommand15Answer& answer);
-HRESULT CreateDisplayControl(vkr::ComPtr<IParamGroupDisplay>* display);
-void ReleaseDisplayControl(vkr::ComPtr<IParamGroupDisplay>* display);
-std::string DisplayUnitText(IParamGroupDisplay* display, BYTE code);
-std::string DisplayTransferFunctionText(IParamGroupDisplay* display, BYTE code);
-// Sets a busy flag for its lifetime and gives back the value it found.
-class UpdatingControls {
- public:
-  explicit UpdatingControls(BOOL* flag) : m_flag(flag), m_saved(*flag) { *flag = TRUE; }
-  ~UpdatingControls() { *m_flag = m_saved; }
-  UpdatingControls(const UpdatingControls&) = delete;
-  UpdatingControls& operator=(const UpdatingControls&) = delete;
-
- private:
-  BOOL* m_flag;
-  BOOL m_saved;
-};
-// ===== End of kit-pending ========================================================================
 
 // Dialog 121 and its controls.
 inline constexpr UINT kProcessDialogId = 121;
@@ -84,7 +41,7 @@ inline constexpr UINT kProcessDocStringId = 256;
 inline constexpr BYTE kUnitCodeMetres = 45;
 inline constexpr BYTE kUnitCodeFeet = 44;
 
-class CProcessPP : public CovFDT_PropertyPageImpl {
+class CProcessPP : public CDevicePropertyPage {
  public:
   CProcessPP();
   ~CProcessPP() override;
@@ -93,13 +50,10 @@ class CProcessPP : public CovFDT_PropertyPageImpl {
 
   static CActXParInfo* GetParameterMap(int* count, BOOL copy);
 
-  // The class factory's construction steps: the parameter-group display control.
-  HRESULT FinalConstruct();
-  void FinalRelease();
-
   // ---- IovFdtActiveX4 operations the page replaces ----
   HRESULT InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) override;
   HRESULT UninitializeUI(VARIANT_BOOL* ok) override;
+  HRESULT ReadAllParameters() override;
   HRESULT ReadParameter(LONG index) override;
   HRESULT SetControlValueById(LONG id, VARIANT value) override;
   HRESULT GetControlValueById(LONG id, VARIANT* value) override;
@@ -108,7 +62,7 @@ class CProcessPP : public CovFDT_PropertyPageImpl {
   HRESULT OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) override;
 
   // The page's own message map, tried before the page base's.
-  using CovFDT_PropertyPageImpl::ProcessWindowMessage;
+  using CDevicePropertyPage::ProcessWindowMessage;
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
                             DWORD mapId = 0) override;
 
@@ -124,15 +78,9 @@ class CProcessPP : public CovFDT_PropertyPageImpl {
   USHORT CurrentPvUnit() const { return m_nPvUnit; }
   BYTE RangeUnit() const { return m_nRangeUnit; }
   bool IsShown() const { return m_bShown != 0; }
-  IParamGroupDisplay* DisplayControl() const { return m_spDisplay.Get(); }
   CActXParInfo& Entry(LONG index) { return m_pParInfo[index]; }
 
  protected:
-  // The display control's text of a unit or transfer-function code ("" when there is none).
-  std::string UnitText(BYTE code) const;
-  std::string TransferFunctionText(BYTE code) const;
-
-  vkr::ComPtr<IParamGroupDisplay> m_spDisplay;
   USHORT m_nPvUnit = 0xFFFF;  // the PV unit last seen or chosen; 0xFFFF unknown
   BYTE m_nRangeUnit = 0;      // the range unit of the last command 15 answer
   BYTE m_bFirstShow = 1;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "include/ProgramIds.h"
-#include "ui/device/ProcessPP.h"
+#include "ui/device/HartResponses.h"
 #include "ui/device/kit/Kit.h"
 
 namespace vkr::dui {
@@ -21,13 +21,6 @@ SPropertyPageClass SetupClass() {
   c.helpFileId = kSetupHelpFileId;
   c.docStringId = kSetupDocStringId;
   return c;
-}
-
-VARIANT UI1(BYTE value) {
-  VARIANT v = vkr::EmptyVariant();
-  v.vt = VT_UI1;
-  v.bVal = value;
-  return v;
 }
 
 void ShowFloat(HWND dialog, UINT controlId, float value) {
@@ -54,68 +47,50 @@ bool IsOwnId(LONG id) {
 
 }  // namespace
 
-CSetupPP::CSetupPP() : CovFDT_PropertyPageImpl(SetupClass()) {}
+CSetupPP::CSetupPP() : CDevicePropertyPage(SetupClass()) {}
 
 CSetupPP::~CSetupPP() = default;
 
-// ===== Kit-pending: the empty-table parameter map ===============================================
-CActXParInfo* CSetupPP::GetParameterMap(int* count, BOOL copy) {
-  static CActXParInfo entries[1];  // the end entry only
-  if (!copy) {
-    if (count) *count = 0;
-    return entries;
-  }
-  return CopyParameterTable(entries, count);
-}
-// ===== End of kit-pending ========================================================================
+CActXParInfo* CSetupPP::GetParameterMap(int* count, BOOL copy) { return EmptyParameterMap(count, copy); }
 
-HRESULT CSetupPP::GetTypeInfoCount(UINT* count) { return CovFDT_PropertyPageImpl::GetTypeInfoCount(count); }
+HRESULT CSetupPP::GetTypeInfoCount(UINT* count) { return CDevicePropertyPage::GetTypeInfoCount(count); }
 HRESULT CSetupPP::GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) {
-  return CovFDT_PropertyPageImpl::GetTypeInfo(index, locale, info);
+  return CDevicePropertyPage::GetTypeInfo(index, locale, info);
 }
 HRESULT CSetupPP::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) {
-  return CovFDT_PropertyPageImpl::GetIDsOfNames(riid, names, count, locale, ids);
+  return CDevicePropertyPage::GetIDsOfNames(riid, names, count, locale, ids);
 }
 HRESULT CSetupPP::Invoke(DISPID id, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
                          EXCEPINFO* exception, UINT* argError) {
-  return CovFDT_PropertyPageImpl::Invoke(id, riid, locale, flags, params, result, exception, argError);
+  return CDevicePropertyPage::Invoke(id, riid, locale, flags, params, result, exception, argError);
 }
 
 void* CSetupPP::FindInterface(REFIID riid) {
   if (riid == ISetupPP::iid) return static_cast<ISetupPP*>(this);
-  return CovFDT_PropertyPageImpl::FindInterface(riid);
+  return CDevicePropertyPage::FindInterface(riid);
 }
 
-// ===== Kit-pending: the Command page's shared ReadParameter (the table is empty: nothing to read)
-HRESULT CSetupPP::ReadParameter(LONG index) {
-  if (index < 0 || static_cast<ULONG>(index) >= m_nParInfoCount) return E_INVALIDARG;
-  return CovFDT_PropertyPageImpl::ReadParameter(index);
-}
-// ===== End of kit-pending ========================================================================
+HRESULT CSetupPP::ReadParameter(LONG index) { return ReadParameterOnline(index); }
 
 // ---- Values from the DTM -----------------------------------------------------------------------
 
 HRESULT CSetupPP::SetControlValueById(LONG id, VARIANT value) {
-  UpdatingControls updating(&m_bUpdatingControls);
+  CUpdatingControls updating(*this);
   switch (id) {
     case kParCommand1Complete: {
       std::vector<BYTE> bytes;
       const HRESULT hr = ResponseBytes(value, &bytes);
       if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
-      const SCommand1Answer answer = DecodeCommand1(bytes);
-      if (answer.pvUnit && *answer.pvUnit != m_nPvUnit) {
-        m_nPvUnit = *answer.pvUnit;
-        if (m_spDtm) m_spDtm->SetParameterValue(vkr::UI4(kParPvUnitUser), UI1(*answer.pvUnit));
-      }
+      const SCommand1Response answer = DecodeCommand1(bytes);
+      if (answer.pvUnit) StorePvUnitIfChanged(m_spDtm.Get(), *answer.pvUnit, &m_nPvUnit);
       return S_OK;
     }
     case kParCommand15Complete: {
       std::vector<BYTE> bytes;
       const HRESULT hr = ResponseBytes(value, &bytes);
       if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
-      const SCommand15Answer answer = DecodeCommand15(bytes);
-      if (answer.rangeUnit) m_nRangeUnit = *answer.rangeUnit;
-      StoreCommand15Answer(m_spDtm.Get(), answer);
+      const SCommand15Response answer = DecodeCommand15(bytes);
+      StoreCommand15Values(m_spDtm.Get(), answer, &m_nRangeUnit);
       // The page's three edits show what the device holds.
       if (answer.upperRange) ShowFloat(m_hWndDialog, kSetupUpperRangeEdit, *answer.upperRange);
       if (answer.lowerRange) ShowFloat(m_hWndDialog, kSetupLowerRangeEdit, *answer.lowerRange);
@@ -132,7 +107,7 @@ HRESULT CSetupPP::SetControlValueById(LONG id, VARIANT value) {
       if (value.vt == VT_UI1 && value.bVal != 0 && m_bShown) return OnRefresh();
       return S_OK;
     default:
-      return CovFDT_PropertyPageImpl::SetControlValueById(id, value);
+      return CDevicePropertyPage::SetControlValueById(id, value);
   }
 }
 
@@ -155,19 +130,19 @@ bool CSetupPP::TakeOwnNotification(const VARIANT& event, HRESULT* result) {
 HRESULT CSetupPP::OnParameterRefreshEvent(VARIANT event) {
   HRESULT hr = S_OK;
   if (TakeOwnNotification(event, &hr)) return hr;
-  return CovFDT_PropertyPageImpl::OnParameterRefreshEvent(event);
+  return CDevicePropertyPage::OnParameterRefreshEvent(event);
 }
 
 HRESULT CSetupPP::OnRefreshAllEvent(VARIANT event) {
   HRESULT hr = S_OK;
   if (TakeOwnNotification(event, &hr)) return hr;
-  return CovFDT_PropertyPageImpl::OnRefreshAllEvent(event);
+  return CDevicePropertyPage::OnRefreshAllEvent(event);
 }
 
 HRESULT CSetupPP::OnParameterChangedEvent(VARIANT event) {
   HRESULT hr = S_OK;
   if (TakeOwnNotification(event, &hr)) return hr;
-  return CovFDT_PropertyPageImpl::OnParameterChangedEvent(event);
+  return CDevicePropertyPage::OnParameterChangedEvent(event);
 }
 
 // ---- The user's edits and the page's showing ---------------------------------------------------
@@ -176,7 +151,7 @@ HRESULT CSetupPP::OnControlChange(UINT code, UINT controlId, HWND control) {
   if (m_bUpdatingControls || m_bBusy) return S_OK;
   if (controlId == kSetupUpperRangeEdit || controlId == kSetupLowerRangeEdit || controlId == kSetupDampingEdit)
     SetDtmParameterValue(kParActivateButtonSend, vkr::I4(1));
-  return CovFDT_PropertyPageImpl::OnControlChange(code, controlId, control);
+  return CDevicePropertyPage::OnControlChange(code, controlId, control);
 }
 
 HRESULT CSetupPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) {
@@ -190,7 +165,7 @@ HRESULT CSetupPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL*
   } else {
     m_bShown = 0;
   }
-  return CovFDT_PropertyPageImpl::OnShowWindow(message, wParam, lParam, handled);
+  return CDevicePropertyPage::OnShowWindow(message, wParam, lParam, handled);
 }
 
 BOOL CSetupPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
@@ -214,7 +189,7 @@ BOOL CSetupPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LP
       return TRUE;
     }
   }
-  return CovFDT_PropertyPageImpl::ProcessWindowMessage(window, message, wParam, lParam, result, mapId);
+  return CDevicePropertyPage::ProcessWindowMessage(window, message, wParam, lParam, result, mapId);
 }
 
 HRESULT CSetupPP::OnRefresh() {

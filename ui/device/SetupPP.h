@@ -11,7 +11,7 @@
 #pragma once
 
 #include "platform/platform.h"
-#include "ui/framework/PropertyPage.h"
+#include "ui/device/DevicePage.h"
 
 namespace vkr::dui {
 
@@ -29,7 +29,7 @@ inline constexpr UINT kSetupTitleId = 135;
 inline constexpr UINT kSetupHelpFileId = 136;
 inline constexpr UINT kSetupDocStringId = 137;
 
-class CSetupPP : public CovFDT_PropertyPageImpl, public ISetupPP {
+class CSetupPP : public CDevicePropertyPage, public ISetupPP {
  public:
   CSetupPP();
   ~CSetupPP() override;
@@ -38,6 +38,7 @@ class CSetupPP : public CovFDT_PropertyPageImpl, public ISetupPP {
 
   static CActXParInfo* GetParameterMap(int* count, BOOL copy);
 
+  // The page makes no use of the display control: construction and release do nothing.
   HRESULT FinalConstruct() { return S_OK; }
   void FinalRelease() {}
 
@@ -45,7 +46,7 @@ class CSetupPP : public CovFDT_PropertyPageImpl, public ISetupPP {
   HRESULT QueryInterface(REFIID riid, void** ppv) override = 0;
   ULONG AddRef() override = 0;
   ULONG Release() override = 0;
-  using CovFDT_PropertyPageImpl::QueryInterface;
+  using CDevicePropertyPage::QueryInterface;
   HRESULT GetTypeInfoCount(UINT* count) override;
   HRESULT GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
   HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override;
@@ -64,7 +65,7 @@ class CSetupPP : public CovFDT_PropertyPageImpl, public ISetupPP {
   HRESULT OnRefreshAllEvent(VARIANT event) override;
   HRESULT OnParameterChangedEvent(VARIANT event) override;
 
-  using CovFDT_PropertyPageImpl::ProcessWindowMessage;
+  using CDevicePropertyPage::ProcessWindowMessage;
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
                             DWORD mapId = 0) override;
 
