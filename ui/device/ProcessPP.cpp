@@ -3,7 +3,7 @@
 #include "ui/device/ProcessPP.h"
 
 #include <cstdio>
-#include <optional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -226,10 +226,13 @@ HRESULT CProcessPP::GetControlValueById(LONG id, VARIANT* value) {
     }
     case kParPvUnit:
     case kParPvUnitUser: {
-      const std::optional<BYTE> code = CodeOfComboText(m_hWndDialog, kProcessUnitCombo, kUnitItems);
-      if (!code) return E_FAIL;
+      // The whole text, without regard to case, among the items.
+      const std::string text = DialogItemText(m_hWndDialog, kProcessUnitCombo);
+      const LRESULT item = ::SendDlgItemMessageA(m_hWndDialog, kProcessUnitCombo, CB_FINDSTRINGEXACT,
+                                                 static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
+      if (item < 0 || static_cast<std::size_t>(item) >= std::size(kUnitItems)) return E_FAIL;
       VariantClear(value);
-      *value = UI1(*code);
+      *value = UI1(kUnitItems[item].code);
       return S_OK;
     }
     default:

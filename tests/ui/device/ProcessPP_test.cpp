@@ -40,6 +40,13 @@ HWND Item(HWND root, int id) {
 
 std::string Text(HWND root, int id) { return vkr::ui::WindowText(Item(root, id)); }
 
+// The edit field of a drop-down combo box.
+HWND ComboEdit(HWND combo) {
+  for (HWND child = GetWindow(combo, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    if (vkr::ui::ClassName(child) == "Edit") return child;
+  return nullptr;
+}
+
 Bytes BigEndian(float value) {
   Bytes bytes(4);
   vkr::frame::wire::PutFloat(&bytes, 0, value);
@@ -122,6 +129,9 @@ class LivePage : public ::testing::Test {
     page_ = std::make_unique<vkr::frame::PageHost>();
     ASSERT_EQ(page_->Open(session_->Dtm(), session_->Frame(), clsid, vkr::Bstr(vkr::frame::FunctionCallDocument(0))), S_OK);
     ASSERT_EQ(vkr::test::ui::DtmState(session_->Dtm()), dsONLINE);
+    // The DTM tells its user interfaces that it is online (message 67) after the frame heard of
+    // it; the page then reads every entry again. Let that pass before the user acts.
+    vkr::frame::TransferSession::Pump(500);
   }
   template <class TPage>
   TPage* Object() {
@@ -247,6 +257,41 @@ TEST_F(LivePage, ProcessRefreshReadsOncePerPress) {
   Press(kParButtonRefresh);
   vkr::frame::TransferSession::Pump(500);
   EXPECT_EQ(Requests(*device_, 15).size(), 2u);
+
+  // Hidden, the page leaves the frame's buttons to the page that is shown.
+  vkr::ComPtr<IPropertyPage> page;
+  ASSERT_EQ(page_->Page()->QueryInterface(IPropertyPage::iid, page.PutVoid()), S_OK);
+  Type(kProcessDampingEdit, "1.5");
+  ASSERT_EQ(page->Show(SW_HIDE), S_OK);
+  device_->received.clear();
+  Press(kParButtonRefresh);
+  Press(kParButtonSend);
+  vkr::frame::TransferSession::Pump(500);
+  EXPECT_TRUE(Requests(*device_, 15).empty());
+  EXPECT_TRUE(Requests(*device_, 34).empty());
+}
+
+// A unit choice that cannot be read ends the send with the failure: nothing is written and the
+// page stays dirty (the user's edits are kept for another try).
+TEST_F(LivePage, ProcessSendStopsWhenTheUnitCannotBeRead) {
+  Open<CProcessPP>(CLSID_ProcessPP);
+  CProcessPP* page = Object<CProcessPP>();
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kProcessUpperRangeEdit) == "6.000"; }));
+  vkr::frame::TransferSession::Pump(300);
+  Type(kProcessDampingEdit, "2");
+  vkr::ui::PumpUntilIdle();
+  ASSERT_EQ(page->IsPageDirty(), S_OK);
+  // The program puts a text into the combo that none of its items has (no input notification).
+  SetWindowTextA(Item(Window(), kProcessUnitCombo), "Yards");
+  page->Entry(0).m_nState = (page->Entry(0).m_nState & ~kStateInvalid) | kStateChanged;
+  ASSERT_EQ(Text(Window(), kProcessUnitCombo), "Yards");
+  device_->received.clear();
+  EXPECT_TRUE(FAILED(page->OnSend()));
+  vkr::frame::TransferSession::Pump(500);
+  for (std::uint8_t command : {34, 35, 44}) EXPECT_TRUE(Requests(*device_, command).empty()) << int(command);
+  EXPECT_EQ(page->IsPageDirty(), S_OK);
+  EXPECT_EQ(Text(Window(), kProcessDampingEdit), "2");
 }
 
 // The page's decoders on short and full answers: each field is used only when its bytes are all
@@ -349,8 +394,11 @@ TEST_F(LivePage, ProcessUnitComboKeepsOnePlaceholderAndRestoresTypedUnits) {
   vkr::Variant answer;
   *static_cast<VARIANT*>(&answer) = ByteArray(metres);
   page->SetControlValueById(kParCommand1Complete, answer);
-  ASSERT_TRUE(vkr::ui::Click(combo));
-  SetWindowTextA(combo, "Yards");
+  HWND comboEdit = ComboEdit(combo);
+  ASSERT_TRUE(vkr::ui::Click(comboEdit));
+  SendMessageA(comboEdit, EM_SETSEL, 0, -1);
+  ASSERT_TRUE(vkr::ui::TypeText(comboEdit, "Yards"));
+  ASSERT_EQ(Text(Window(), kProcessUnitCombo), "Yards");
   ASSERT_TRUE(vkr::ui::Click(Item(Window(), kProcessUpperRangeEdit)));
   vkr::ui::PumpUntilIdle();
   EXPECT_EQ(Text(Window(), kProcessUnitCombo), "Metres (m)");
