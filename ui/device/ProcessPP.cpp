@@ -114,13 +114,6 @@ HRESULT CProcessPP::UninitializeUI(VARIANT_BOOL* ok) { return UninitializeStoppi
 
 HRESULT CProcessPP::ReadParameter(LONG index) { return ReadParameterOnline(index); }
 
-// A new read of every entry (the DTM went online: message 67) marks the PV unit choice as without
-// value; the unit of the command 1 answer read with it must then be stored again, as on a refresh,
-// or the choice would stay marked invalid and every Send would stop at it.
-HRESULT CProcessPP::ReadAllParameters() {
-  m_nPvUnit = 0xFFFF;
-  return CDevicePropertyPage::ReadAllParameters();
-}
 
 HRESULT CProcessPP::OnControlChange(UINT code, UINT controlId, HWND control) {
   return OnCommandPageControlChange(code, controlId, control);

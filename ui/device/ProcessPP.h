@@ -53,7 +53,6 @@ class CProcessPP : public CDevicePropertyPage {
   // ---- IovFdtActiveX4 operations the page replaces ----
   HRESULT InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) override;
   HRESULT UninitializeUI(VARIANT_BOOL* ok) override;
-  HRESULT ReadAllParameters() override;
   HRESULT ReadParameter(LONG index) override;
   HRESULT SetControlValueById(LONG id, VARIANT value) override;
   HRESULT GetControlValueById(LONG id, VARIANT* value) override;
