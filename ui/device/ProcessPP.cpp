@@ -64,7 +64,7 @@ bool IsPressed(const VARIANT& value) { return value.vt == VT_UI1 && value.bVal !
 }  // namespace
 
 CProcessPP::CProcessPP() : CDevicePropertyPage(ProcessClass()) {
-  // The base reads all parameters again when the DTM says the device changed (message 67).
+  // Online reading: the base reads every entry again when the DTM reports it is online (message 67).
   m_nDialogType = kDialogTypeOnlineReading;
 }
 
@@ -113,7 +113,6 @@ HRESULT CProcessPP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
 HRESULT CProcessPP::UninitializeUI(VARIANT_BOOL* ok) { return UninitializeStoppingResponses(ok); }
 
 HRESULT CProcessPP::ReadParameter(LONG index) { return ReadParameterOnline(index); }
-
 
 HRESULT CProcessPP::OnControlChange(UINT code, UINT controlId, HWND control) {
   return OnCommandPageControlChange(code, controlId, control);
@@ -166,6 +165,7 @@ HRESULT CProcessPP::SetControlValueById(LONG id, VARIANT value) {
                           TransferFunctionText(*answer.transferFunction).c_str());
       // The values come back to the page through their own entries.
       StoreCommand15Values(m_spDtm.Get(), answer, &m_nRangeUnit);
+      if (answer.rangeUnit) m_bRangeUnitKnown = true;
       return S_OK;
     }
     case kParPvUnitUser: {
@@ -208,6 +208,9 @@ HRESULT CProcessPP::GetControlValueById(LONG id, VARIANT* value) {
       return S_OK;
     }
     case kParRangeValues: {
+      // The record carries the range unit the device reported; without one there is no record
+      // to write (unit 0 would change the device's unit).
+      if (!m_bRangeUnitKnown) return E_FAIL;
       float upper = 0.0f, lower = 0.0f;
       HRESULT hr = GetDlgItemFloat(kProcessUpperRangeEdit, kFloatFormat, &upper);
       if (FAILED(hr)) return hr;

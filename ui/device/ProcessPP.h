@@ -82,6 +82,7 @@ class CProcessPP : public CDevicePropertyPage {
  protected:
   USHORT m_nPvUnit = 0xFFFF;  // the PV unit last seen or chosen; 0xFFFF unknown
   BYTE m_nRangeUnit = 0;      // the range unit of the last command 15 answer
+  bool m_bRangeUnitKnown = false;  // a command 15 answer brought one
   BYTE m_bFirstShow = 1;
   BYTE m_bShown = 0;
 
