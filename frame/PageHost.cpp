@@ -6,24 +6,28 @@
 #include "frame/ActiveXHost.h"
 #include "frame/FrameContainer.h"
 
-namespace vkr::frame {
-
-// The interfaces live outside an anonymous namespace: their implementations are the DTM's, which
-// the compiler must not assume absent.
-// The DTM toolkit's start and release of a property page, as the DTM's type library describes it.
-struct IPropertyPageStart : IDispatch {
+// The DTM toolkit's interfaces the host calls on a page and on the DTM, as the DTM's type library
+// describes them. They are declared exactly as the DTM declares them (same names, same members),
+// so a page's object and the DTM's are of the type the call names.
+//
+// The start and release of a property page, called by the page frame that hosts it: Init after
+// the page was made (system tag, the function-call document the frame was opened with, the DTM),
+// PrepareToRelease before the frame lets it go (*ready FALSE: the page must be kept).
+struct IovFdtPropertyPageControl : IDispatch {
   static constexpr IID iid = vkr::MakeGuid("5D2C8E41-7B3A-4F16-A0C9-E4B7D1F3A203");
   using Base = IDispatch;
   virtual HRESULT Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm, VARIANT_BOOL* result) = 0;  // 7
   virtual HRESULT PrepareToRelease(VARIANT_BOOL* ready) = 0;                                         // 8
 };
 
-// The DTM's messages from its user interfaces (message 10: go online), from the same library.
-struct IDtmUserInterfaceMessages : IDispatch {
+// The entry of every numbered DTM message (user interfaces, the DTM thread, workers).
+struct IovFdtDtmEvents : IDispatch {
   static constexpr IID iid = vkr::MakeGuid("8B7A30E2-5C41-4D0F-9A6E-3F2D1C0B4A02");
   using Base = IDispatch;
   virtual HRESULT DtmMessage(VARIANT id, VARIANT argument) = 0;  // 7
 };
+
+namespace vkr::frame {
 
 namespace {
 
@@ -81,8 +85,8 @@ HRESULT PageHost::Open(IUnknown* dtm, FrameContainer* frame, REFCLSID clsid, BST
   m_dtm = dtm;
 
   // Online first: the page reads the device only while the DTM is online.
-  ComPtr<IDtmUserInterfaceMessages> messages;
-  if (SUCCEEDED(dtm->QueryInterface(IDtmUserInterfaceMessages::iid, messages.PutVoid())) && messages) {
+  ComPtr<IovFdtDtmEvents> messages;
+  if (SUCCEEDED(dtm->QueryInterface(IovFdtDtmEvents::iid, messages.PutVoid())) && messages) {
     VARIANT none = EmptyVariant();
     messages->DtmMessage(UI4(kGoOnline), none);
     if (vkr::ui::PumpUntil([&] { return Online(frame); }, 20000)) record.push_back("online");
@@ -108,8 +112,8 @@ HRESULT PageHost::Open(IUnknown* dtm, FrameContainer* frame, REFCLSID clsid, BST
   const RECT area{0, 0, info.size.cx, info.size.cy};
   if (FAILED(hr = m_page->Activate(m_window, &area, FALSE))) return hr;
 
-  ComPtr<IPropertyPageStart> start;
-  if (FAILED(m_page->QueryInterface(IPropertyPageStart::iid, start.PutVoid())) || !start) return E_NOINTERFACE;
+  ComPtr<IovFdtPropertyPageControl> start;
+  if (FAILED(m_page->QueryInterface(IovFdtPropertyPageControl::iid, start.PutVoid())) || !start) return E_NOINTERFACE;
   VARIANT_BOOL ok = VARIANT_FALSE;
   hr = start->Init(Bstr(kPageSystemTag), functionCall, dtm, &ok);
   record.push_back(std::string("init -> ") + (SUCCEEDED(hr) && ok ? "1" : "0"));
@@ -124,9 +128,9 @@ HRESULT PageHost::Open(IUnknown* dtm, FrameContainer* frame, REFCLSID clsid, BST
 HRESULT PageHost::Close(bool* closed) {
   if (closed) *closed = true;
   if (!m_page) return S_OK;
-  ComPtr<IPropertyPageStart> start;
+  ComPtr<IovFdtPropertyPageControl> start;
   VARIANT_BOOL ready = VARIANT_TRUE;
-  if (SUCCEEDED(m_page->QueryInterface(IPropertyPageStart::iid, start.PutVoid())) && start) {
+  if (SUCCEEDED(m_page->QueryInterface(IovFdtPropertyPageControl::iid, start.PutVoid())) && start) {
     if (FAILED(start->PrepareToRelease(&ready))) ready = VARIANT_FALSE;
   }
   record.push_back(std::string("prepare -> ") + (ready ? "1" : "0"));
