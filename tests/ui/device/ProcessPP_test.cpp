@@ -292,6 +292,10 @@ TEST_F(LivePage, ProcessSendStopsWhenTheUnitCannotBeRead) {
   for (std::uint8_t command : {34, 35, 44}) EXPECT_TRUE(Requests(*device_, command).empty()) << int(command);
   EXPECT_EQ(page->IsPageDirty(), S_OK);
   EXPECT_EQ(Text(Window(), kProcessDampingEdit), "2");
+  // The DTM's PV unit keeps its value: no empty unit was stored for the write.
+  const vkr::Variant unit = vkr::test::ui::ParameterValue(session_->Dtm(), kParPvUnit);
+  EXPECT_EQ(unit.vt, VT_UI1);
+  EXPECT_EQ(unit.bVal, kUnitCodeMetres);
 }
 
 // The page's decoders on short and full answers: each field is used only when its bytes are all
