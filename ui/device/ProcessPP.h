@@ -10,13 +10,10 @@
 // and 221) and act only while the page is shown.
 #pragma once
 
-#include <string>
-
 #include "platform/platform.h"
 #include "ui/device/DevicePage.h"
 
 namespace vkr::dui {
-
 
 // Dialog 121 and its controls.
 inline constexpr UINT kProcessDialogId = 121;
