@@ -90,6 +90,9 @@ HRESULT PageHost::Open(IUnknown* dtm, FrameContainer* frame, REFCLSID clsid, BST
     VARIANT none = EmptyVariant();
     messages->DtmMessage(UI4(kGoOnline), none);
     if (vkr::ui::PumpUntil([&] { return Online(frame); }, 20000)) record.push_back("online");
+    // The DTM tells its open user interfaces that it is online just after; the page comes after
+    // that, so it does not read all its values twice.
+    vkr::ui::PumpUntil([] { return false; }, 300);
   }
 
   HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, m_page.PutVoid());
