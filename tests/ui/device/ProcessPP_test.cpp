@@ -489,9 +489,26 @@ void ExpectLooksAsKept(HWND window, const std::string& name) {
       << mismatches << " pixels differ; the new picture: " << actual;
 }
 
+// The page's title, documentation and help strings from the module's string table.
+void ExpectPageStrings(IUnknown* object, const char16_t* title, const char16_t* doc, const char16_t* help) {
+  vkr::ComPtr<IPropertyPage> page;
+  ASSERT_EQ(object->QueryInterface(IPropertyPage::iid, page.PutVoid()), S_OK);
+  PROPPAGEINFO info{};
+  info.cb = sizeof info;
+  ASSERT_EQ(page->GetPageInfo(&info), S_OK);
+  EXPECT_EQ(std::u16string(info.pszTitle ? info.pszTitle : u""), title);
+  EXPECT_EQ(std::u16string(info.pszDocString ? info.pszDocString : u""), doc);
+  EXPECT_EQ(std::u16string(info.pszHelpFile ? info.pszHelpFile : u""), help);
+  CoTaskMemFree(info.pszTitle);
+  CoTaskMemFree(info.pszDocString);
+  CoTaskMemFree(info.pszHelpFile);
+}
+
 // The pages as the frame host shows them, online to the transmitter with its values.
 TEST_F(LivePage, ProcessPageLooksAsKept) {
   Open(CLSID_ProcessPP);
+  ExpectPageStrings(page_->Page(), u"Process / Output", u"Your Help String",
+                    u"VornExampleDtm.chm::/Process.html#wp1102845");
   ASSERT_TRUE(WaitFor([&] { return Text(Window(), kProcessUpperRangeEdit) == "6.000"; }));
   vkr::frame::TransferSession::Pump(300);
   vkr::ui::PumpUntilIdle();
@@ -500,6 +517,7 @@ TEST_F(LivePage, ProcessPageLooksAsKept) {
 
 TEST_F(LivePage, SetupPageLooksAsKept) {
   Open(CLSID_SetupPP);
+  ExpectPageStrings(page_->Page(), u"Setup", u"Setup device", u"Help File Name");
   ASSERT_TRUE(WaitFor([&] { return Text(Window(), kSetupUpperRangeEdit) == "6.000"; }));
   vkr::frame::TransferSession::Pump(300);
   vkr::ui::PumpUntilIdle();
