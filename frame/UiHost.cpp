@@ -8,6 +8,7 @@
 #include "frame/FrameDocuments.h"
 #include "frame/FrameHost.h"
 #include "frame/HostUtilities.h"
+#include "frame/PageHost.h"
 #include "frame/TransferSession.h"
 #include "frame/controls/OutsideControls.h"
 #include "frame/controls/TestControl.h"
@@ -259,6 +260,30 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   }
 
   const Bstr call(FunctionCallDocument(functionId));
+  // A property page of the DTM is shown on its own, as its page frame would host it.
+  if (!className.empty() && PageHost::IsPropertyPage(classId)) {
+    std::printf("Opening the property page of class %s\n", className.c_str());
+    PageHost page;
+    hr = page.Open(session->Dtm(), frame, classId, call);
+    for (const std::string& line : page.record) std::printf("  %s\n", line.c_str());
+    if (hr != S_OK) {
+      page.Close(nullptr);
+      session->Close();
+      return Fail("the page did not open: " + (FAILED(hr) ? FailureText(hr) : std::string("Init refused")));
+    }
+    RECT r{};
+    GetWindowRect(page.Window(), &r);
+    const bool rendered = Render(page.Window(), png);
+    if (rendered)
+      std::printf("  rendered %dx%d to %s\n", static_cast<int>(r.right - r.left), static_cast<int>(r.bottom - r.top),
+                  png.c_str());
+    bool closed = false;
+    page.Close(&closed);
+    std::printf("  closed the page: %s\n", closed ? "yes" : "no, the page kept it open");
+    session->Close();
+    if (!rendered) return Fail("the picture could not be written to " + png);
+    return closed ? 0 : 1;
+  }
   VARIANT_BOOL opened = VARIANT_FALSE;
   if (testControl) {
     std::printf("Opening the frame's test control\n");

@@ -13,6 +13,8 @@
 #include "include/DtmThreadInterfaces.h"
 #include "include/ProgramIds.h"
 #include "ui/device/OnlineParameterization.h"
+#include "ui/device/ProcessPP.h"
+#include "ui/device/SetupPP.h"
 #include "ui/device/StubPages.h"
 
 vkr::ComModule g_module;
@@ -69,6 +71,11 @@ HRESULT CreateOnlineParameterization(IUnknown* outer, REFIID riid, void** ppv) {
   return vkr::CreateObject<ModuleObject<COnlineParameterization>>(outer, riid, ppv);
 }
 
+template <class TPage>
+HRESULT CreatePage(IUnknown* outer, REFIID riid, void** ppv) {
+  return vkr::CreateObject<ModuleObject<TPage>>(outer, riid, ppv);
+}
+
 // The stand-in of a page not built yet (ui/device/StubPages.h); the page replaces it here.
 template <vkr::dui::EStubPage kPage>
 HRESULT CreateStubPage(IUnknown* outer, REFIID riid, void** ppv) {
@@ -110,9 +117,9 @@ LINKED_ENTRY(VornExampleDtm, &CLSID_VornExampleDtm, CVornExampleDtm::UpdateRegis
              CVornExampleDtm::GetCategoryMap);
 LINKED_ENTRY(OnlineParameterization, &CLSID_OnlineParameterization, UpdateScript<104>, CreateOnlineParameterization);
 LINKED_ENTRY(OutputLevelSelection, &CLSID_OutputLevelSelection, UpdateScript<118>, CreatePending);
-LINKED_ENTRY(ProcessPP, &CLSID_ProcessPP, UpdateScript<120>, CreatePending);
+LINKED_ENTRY(ProcessPP, &CLSID_ProcessPP, UpdateScript<120>, CreatePage<vkr::dui::CProcessPP>);
 LINKED_ENTRY(RawCommandPP, &CLSID_RawCommandPP, UpdateScript<174>, CreateStubPage<vkr::dui::EStubPage::RawCommand>);
-LINKED_ENTRY(SetupPP, &CLSID_SetupPP, UpdateScript<140>, CreatePending);
+LINKED_ENTRY(SetupPP, &CLSID_SetupPP, UpdateScript<140>, CreatePage<vkr::dui::CSetupPP>);
 LINKED_ENTRY(StatusPP, &CLSID_StatusPP, UpdateScript<113>, CreateStubPage<vkr::dui::EStubPage::Status>);
 LINKED_ENTRY(TrendView, &CLSID_TrendView, UpdateScript<107>, CreatePending);
 LINKED_ENTRY(ValuesPP, &CLSID_ValuesPP, UpdateScript<122>, CreateStubPage<vkr::dui::EStubPage::Values>);
