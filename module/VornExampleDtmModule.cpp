@@ -9,6 +9,7 @@
 #include "communication/CMyConnection.h"
 
 #include "module/CDtmThread.h"
+#include "ui/device/CommandPP.h"
 #include "module/CVornExampleDtm.h"
 #include "include/DtmThreadInterfaces.h"
 #include "include/ProgramIds.h"
@@ -54,6 +55,19 @@ HRESULT CreateConnection(IUnknown* outer, REFIID riid, void** ppv) {
   return vkr::CreateObject<CMyConnectionObject>(outer, riid, ppv);
 }
 
+// The device pages count on the module's lock like its other classes.
+template <class T>
+class CPageObject : public T {
+ public:
+  static void ModuleLock() { ::ModuleLock(); }
+  static void ModuleUnlock() { ::ModuleUnlock(); }
+};
+
+template <class T>
+HRESULT CreatePage(IUnknown* outer, REFIID riid, void** ppv) {
+  return vkr::CreateObject<CPageObject<T>>(outer, riid, ppv);
+}
+
 template <UINT kScript>
 HRESULT UpdateScript(BOOL bRegister) {
   return UpdateRegistryFromScript(kScript, bRegister);
@@ -81,7 +95,7 @@ bool Push(LinkedObjectMapEntry* linked) {
   const bool g_##name##Pushed = Push(&g_##name##Entry)
 
 LINKED_ENTRY(AdvancedPP, &CLSID_AdvancedPP, UpdateScript<158>, CreatePending);
-LINKED_ENTRY(CommandPP, &CLSID_CommandPP, UpdateScript<111>, CreatePending);
+LINKED_ENTRY(CommandPP, &CLSID_CommandPP, UpdateScript<111>, CreatePage<CCommandPP>);
 LINKED_ENTRY(DevicePP, &CLSID_DevicePP, UpdateScript<115>, CreatePending);
 LINKED_ENTRY(DiagPP, &CLSID_DiagPP, UpdateScript<167>, CreatePending);
 LINKED_ENTRY(HartPP, &CLSID_HartPP, UpdateScript<109>, CreatePending);

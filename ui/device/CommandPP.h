@@ -1,0 +1,135 @@
+// CCommandPP: the "Command" page of the online parameterization frame. It shows and changes the
+// measurement setup of the transmitter (display unit and mode, high and low level, damping,
+// tracking, dielectric class, fail-safe mode and time) and runs the device's auto-digitize
+// routine.
+//
+// Device values arrive as raw answers ("Command n complete", SpCMD1, command 131) through
+// SetControlValueById; the page decodes them into its DTM-side values (1039, 1063, ...), which the
+// DTM then reports back into the controls. Send copies the controls into the device parameters
+// and writes the changed groups (unit: command 44, range: 35, damping: 34, settings: 136).
+//
+// Refresh and Send reach the page as the DTM-side values 1041 and 1042, acted on only while the
+// page is shown. Everything runs on the frame's thread.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/platform.h"
+#include "ui/framework/PropertyPage.h"
+
+namespace vkr::device {
+
+// The clock of the digitize routine's pause before its success message: milliseconds from any
+// start, and a pause of the thread. Tests inject one that moves on its own.
+struct DigitizeClock {
+  std::function<DWORD()> now;
+  std::function<void(DWORD)> sleep;
+};
+// The real one: GetTickCount and Sleep.
+DigitizeClock RealDigitizeClock();
+
+}  // namespace vkr::device
+
+class CCommandPP : public CovFDT_PropertyPageImpl {
+ public:
+  CCommandPP();
+  ~CCommandPP() override;
+
+  static CActXParInfo* GetParameterMap(int* count, BOOL copy);
+
+  // COM creation: the parameter-group display control is made with the object.
+  HRESULT FinalConstruct();
+  void FinalRelease();
+
+  // The texts of the page's string resources.
+  bool LoadPageString(UINT id, std::u16string* text) override;
+
+  // ---- Overrides of the user-interface base ----
+  HRESULT InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) override;
+  HRESULT UninitializeUI(VARIANT_BOOL* ok) override;
+  HRESULT ReadParameter(LONG index) override;
+  HRESULT SetControlValueById(LONG id, VARIANT value) override;
+  HRESULT GetControlValueById(LONG id, VARIANT* value) override;
+  HRESULT GetParameterText(LONG id, VARIANT_BOOL* valid) override;
+  HRESULT SetControlStateById(LONG id, ULONG state) override;
+  HRESULT OnControlChange(UINT code, UINT controlId, HWND control) override;
+  HRESULT OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) override;
+
+  BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                            DWORD mapId = 0) override;
+  using CovFDT_BaseActiveXImpl::ProcessWindowMessage;
+
+  // ---- The page's own handlers ----
+  HRESULT OnRefresh();
+  HRESULT OnSend();
+  HRESULT OnUnitChange();
+  HRESULT OnDigitize();
+  HRESULT OnRunDigitize();
+
+  // Replaces the digitize routine's clock (tests).
+  void SetDigitizeClock(vkr::device::DigitizeClock clock) { m_clock = std::move(clock); }
+
+  // State for tests.
+  BYTE RangeUnitCode() const { return m_nRangeUnit; }
+  ULONG ProbeLength() const { return m_nProbeLength; }
+  bool IsVisible() const { return m_bVisible != 0; }
+  const CActXParInfo& Entry(LONG index) const { return m_pParInfo[index]; }
+  IUnknown* DisplayControl() const { return m_spDisplayControl.Get(); }
+
+ protected:
+  const char* TemplateText() const override;
+
+ private:
+  // The "Loading..." item of every combo box, added when absent (and selected) or removed when
+  // present.
+  void ShowLoadingItems();
+  void RemoveLoadingItems();
+  void SetLoadingTexts();
+  void ShowDigitizeButton();
+  // The code of the combo's item whose text is the combo's text; E_FAIL when no item has it.
+  HRESULT ComboCode(UINT comboId, const BYTE* codes, size_t count, BYTE* code) const;
+  // Selects item `index` of the combo when the code is one of `codes`.
+  void SelectComboCode(UINT comboId, const BYTE* codes, size_t count, BYTE code);
+  // The float in an edit, rounded to "%.3f"; E_FAIL when it holds no number.
+  HRESULT EditFloat(UINT editId, float* value);
+  void WriteBack(UINT editId, float value);
+  // Float value of a DTM-side parameter (0.0 when it has none).
+  float DtmFloat(LONG id);
+  HRESULT HighLevel(float* value);
+  HRESULT LowLevel(float* value);
+  HRESULT RangeRecord(VARIANT* value);
+  // The decoders of the raw answers.
+  HRESULT DecodeCommand1(const VARIANT& value);
+  HRESULT DecodeCommand14(const VARIANT& value);
+  HRESULT DecodeCommand15(const VARIANT& value);
+  HRESULT DecodeCommand135(const VARIANT& value);
+  HRESULT DecodeCommand131(const VARIANT& value);
+  HRESULT SetDtmByte(LONG id, BYTE value);
+  HRESULT SetDtmFloat(LONG id, float value);
+  // The digitize routine's ending: controls back to the "Digitize" state, then a refresh.
+  HRESULT EndDigitize();
+  LONG Ask(UINT captionId, UINT textId, LONG style);
+  HRESULT Transaction(BYTE command, const std::vector<BYTE>& request, BYTE* deviceStatus, BYTE* responseCode,
+                      std::vector<BYTE>* response);
+
+  vkr::ComPtr<IUnknown> m_spDisplayControl;
+  BYTE m_anUnitCodes[2] = {45, 44};
+  BYTE m_nRangeUnit = 0;
+  USHORT m_nLastPvUnit = 0xFFFF;
+  USHORT m_nLastDisplayMode = 0xFFFF;
+  USHORT m_nLastTracking = 0xFFFF;
+  USHORT m_nLastDielectric = 0xFFFF;
+  USHORT m_nLastFailSafe = 0xFFFF;
+  BYTE m_bRefreshOnShow = 1;
+  BYTE m_bVisible = 0;
+  BYTE m_anDisplayModeCodes[3] = {};
+  BYTE m_anTrackingCodes[5] = {};
+  BYTE m_anDielectricCodes[7] = {};
+  BYTE m_anFailSafeCodes[6] = {};
+  ULONG m_nProbeLength = 0;
+
+  HFONT m_hGroupFont = nullptr;  // "Tahoma" for the group box; owned
+  bool m_bDigitizing = false;    // the routine runs (its transactions pump messages)
+  vkr::device::DigitizeClock m_clock;
+};
