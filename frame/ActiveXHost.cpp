@@ -9,6 +9,17 @@
 #include "frame/controls/OutsideControls.h"
 
 namespace vkr::frame {
+
+// The start and release of a DTM's property page, as the DTM's type library describes it: a
+// frame that shows one page of a DTM on its own starts it as the DTM's page frames do. (Outside
+// the unnamed namespace: the objects that implement it live in the DTM's module.)
+struct IDtmPropertyPageStart : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("5D2C8E41-7B3A-4F16-A0C9-E4B7D1F3A203");
+  using Base = IDispatch;
+  virtual HRESULT Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm, VARIANT_BOOL* result) = 0;  // 7
+  virtual HRESULT PrepareToRelease(VARIANT_BOOL* ready) = 0;                                         // 8
+};
+
 namespace {
 
 thread_local std::vector<ActiveXHost*> t_hosts;
@@ -28,6 +39,65 @@ std::string ClassText(REFCLSID clsid) {
   OLECHAR text[40] = {};
   StringFromGUID2(clsid, text, 40);
   return Utf16ToUtf8(text);
+}
+
+// The frame's site of a property page shown on its own: it keeps nothing of what the page tells.
+class PageSite : public Implements<IPropertyPageSite> {
+ public:
+  HRESULT OnStatusChange(DWORD) override { return S_OK; }
+  HRESULT GetLocaleID(LCID* id) override {
+    if (!id) return E_POINTER;
+    *id = 1033;
+    return S_OK;
+  }
+  HRESULT GetPageContainer(IUnknown** container) override {
+    if (container) *container = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT TranslateAccelerator(MSG*) override { return S_FALSE; }
+};
+
+// Starts a property page in the host window: the site, the page's window at its own size, the
+// DTM as its object, the page's start, then shown.
+HRESULT StartPage(IPropertyPage* page, HWND host, IUnknown* dtm, const std::string& invokeId,
+                  const std::u16string& functionCall, VARIANT_BOOL* started) {
+  *started = VARIANT_FALSE;
+  ComPtr<ComObject<PageSite>> site;
+  HRESULT hr = MakeObject<PageSite>(&site);
+  if (FAILED(hr)) return hr;
+  if (FAILED(hr = page->SetPageSite(site.Get()))) return hr;
+  PROPPAGEINFO info{};
+  info.cb = sizeof info;
+  if (FAILED(hr = page->GetPageInfo(&info))) return hr;
+  CoTaskMemFree(info.pszTitle);
+  CoTaskMemFree(info.pszDocString);
+  CoTaskMemFree(info.pszHelpFile);
+  SetWindowPos(host, nullptr, 0, 0, info.size.cx, info.size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const RECT rect{0, 0, info.size.cx, info.size.cy};
+  if (FAILED(hr = page->Activate(host, &rect, FALSE))) return hr;
+  IUnknown* objects[] = {dtm};
+  if (FAILED(hr = page->SetObjects(1, objects))) return hr;
+  ComPtr<IDtmPropertyPageStart> start;
+  if (FAILED(page->QueryInterface(IDtmPropertyPageStart::iid, start.PutVoid())) || !start) return E_NOINTERFACE;
+  if (FAILED(hr = start->Init(Bstr(Utf8ToUtf16(invokeId)), Bstr(functionCall), dtm, started))) return hr;
+  if (!*started) return S_FALSE;
+  return page->Show(SW_SHOW);
+}
+
+// The page's release: asked first (FALSE keeps it), then its window and site go.
+bool StopPage(IUnknown* control, bool ask) {
+  ComPtr<IPropertyPage> page;
+  if (!control || FAILED(control->QueryInterface(IPropertyPage::iid, page.PutVoid())) || !page) return true;
+  ComPtr<IDtmPropertyPageStart> start;
+  if (ask && SUCCEEDED(page->QueryInterface(IDtmPropertyPageStart::iid, start.PutVoid())) && start) {
+    VARIANT_BOOL ready = VARIANT_TRUE;
+    if (FAILED(start->PrepareToRelease(&ready)) || !ready) return false;
+  }
+  page->Show(SW_HIDE);
+  page->Deactivate();
+  page->SetObjects(0, nullptr);
+  page->SetPageSite(nullptr);
+  return true;
 }
 
 bool IsInputMessage(UINT message) {
@@ -135,7 +205,32 @@ HRESULT ActiveXHost::OpenClass(IUnknown* dtm, REFCLSID clsid, BSTR functionCall,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
   ComPtr<IDtmActiveXControl> ui;
-  if (FAILED(open.control->QueryInterface(IDtmActiveXControl::iid, ui.PutVoid())) || !ui) {
+  ComPtr<IPropertyPage> page;
+  if ((FAILED(open.control->QueryInterface(IDtmActiveXControl::iid, ui.PutVoid())) || !ui) &&
+      SUCCEEDED(open.control->QueryInterface(IPropertyPage::iid, page.PutVoid())) && page) {
+    // A property page of the DTM, shown on its own in the frame window.
+    m_open.push_back(open);
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    hr = StartPage(page.Get(), open.host, dtm, open.invokeId, open.functionCall, &ok);
+    record.push_back("init " + open.invokeId + " -> " + (SUCCEEDED(hr) && ok ? "1" : "0"));
+    RECT pageSize{};
+    GetWindowRect(open.host, &pageSize);
+    SetWindowPos(open.window, nullptr, 0, 0, pageSize.right - pageSize.left, pageSize.bottom - pageSize.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (FAILED(hr) || !ok) {
+      auto it = std::find_if(m_open.begin(), m_open.end(), [&](const OpenControl& o) { return o.invokeId == open.invokeId; });
+      if (it != m_open.end()) {
+        OpenControl failed = std::move(*it);
+        m_open.erase(it);
+        StopPage(failed.control.Get(), false);
+        Destroy(std::move(failed));
+      }
+      return FAILED(hr) ? hr : S_FALSE;
+    }
+    *opened = VARIANT_TRUE;
+    return S_OK;
+  }
+  if (!ui) {
     record.push_back("not a DTM user interface");
     Destroy(std::move(open));
     return E_NOINTERFACE;
@@ -174,6 +269,8 @@ HRESULT ActiveXHost::Close(BSTR invokeId, VARIANT_BOOL* closed) {
   if (SUCCEEDED(control->QueryInterface(IDtmActiveXControl::iid, ui.PutVoid())) && ui) {
     HRESULT hr = ui->PrepareToRelease(&mayClose);
     if (FAILED(hr)) mayClose = VARIANT_FALSE;
+  } else if (!StopPage(control.Get(), true)) {
+    mayClose = VARIANT_FALSE;
   }
   record.push_back("prepare " + id + " -> " + (mayClose ? "1" : "0"));
   if (!mayClose) return S_OK;
@@ -194,6 +291,7 @@ void ActiveXHost::CloseAll() {
   while (!m_open.empty()) {
     OpenControl leaving = std::move(m_open.back());
     m_open.pop_back();
+    StopPage(leaving.control.Get(), false);
     Destroy(std::move(leaving));
   }
   auto it = std::find(t_hosts.begin(), t_hosts.end(), this);

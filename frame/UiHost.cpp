@@ -105,6 +105,14 @@ int CloseAndFinish(IFdtActiveXHost* host, ActiveXHost& activeX) {
   return code;
 }
 
+// Whether the class makes property pages (a page of the DTM shown on its own).
+bool IsPropertyPage(REFCLSID classId) {
+  ComPtr<IUnknown> object;
+  if (FAILED(CoCreateInstance(classId, nullptr, CLSCTX_ALL, IID_IUnknown, object.PutVoid())) || !object) return false;
+  ComPtr<IPropertyPage> page;
+  return SUCCEEDED(object->QueryInterface(IPropertyPage::iid, page.PutVoid())) && page;
+}
+
 }  // namespace
 
 int RunUiCommand(const std::vector<std::string>& arguments) {
@@ -180,6 +188,13 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     std::printf("Opening the frame's test control\n");
     hr = frame->activeX.OpenClass(session->Dtm(), CLSID_FrameTestControl, call, &opened);
   } else if (!className.empty()) {
+    if (IsPropertyPage(classId)) {
+      // A page on its own has no page frame to take the DTM online: the frame does, with an
+      // upload, so the page shows the device's values.
+      bool uploaded = false;
+      hr = session->Upload(&uploaded);
+      std::printf("Uploading for the page: %s\n", SUCCEEDED(hr) && uploaded ? "done" : "failed");
+    }
     std::printf("Opening the user interface of class %s\n", className.c_str());
     hr = frame->activeX.OpenClass(session->Dtm(), classId, call, &opened);
   } else {

@@ -12,7 +12,12 @@
 #include "include/CommunicationInterfaces.h"
 #include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
-#include "xml/Conversions.h"
+#include "ui/device/DeviceUiIds.h"
+#include "ui/device/HartResponses.h"
+#include "ui/device/kit/ByteSpan.h"
+#include "ui/device/kit/ComboHelpers.h"
+#include "ui/device/kit/ResponseBytes.h"
+#include "ui/device/kit/UserMessage.h"
 
 namespace {
 
@@ -145,29 +150,17 @@ constexpr ULONG kKindChoice = 4;
 constexpr ULONG kKindCommand = 0x80000000;
 constexpr int kEntryCount = 34;
 
-// Entry state bits.
-constexpr ULONG kStateUsable = 0x1;
-constexpr ULONG kStateChanged = 0x2;
-constexpr ULONG kStateInvalid = 0x4;
+using vkr::dui::kStateChanged;
+using vkr::dui::kStateInvalid;
+using vkr::dui::kStateUsable;
+using vkr::dui::kStateUsableChanged;
+constexpr ULONG kDtmOnline = vkr::dui::kDtmStateOnline;
 
-constexpr ULONG kDtmOnline = 12;
-constexpr ULONG kDialogReadsDevice = 4;
-
-// User-message styles and answers.
-constexpr LONG kStyleQuestion = 0x41;
-constexpr LONG kStyleError = 0x10;
-constexpr LONG kStyleInformation = 0x40;
-constexpr LONG kAnswerCancel = 2;
-
-constexpr char kLoading[] = "Loading...";
 constexpr char kFloatFormat[] = "%.3f";
 constexpr DWORD kDigitizePause = 10000;
 
 // Combo items, in the order they are added, and where each combo keeps its "Loading..." item.
-struct ComboItem {
-  const char* text;
-  BYTE code;
-};
+using ComboItem = vkr::dui::SComboCode;
 constexpr ComboItem kUnitItems[] = {{"Metres (m)", 45}, {"Feet (ft)", 44}};
 constexpr ComboItem kDisplayModeItems[] = {{"Level", 3}, {"% Level", 4}, {"Distance", 5}};
 constexpr ComboItem kTrackingItems[] = {{"Slow", 0}, {"Medium", 1}, {"Fast", 2}, {"Velomode", 3}, {"Test", 4}};
@@ -175,16 +168,8 @@ constexpr ComboItem kDielectricItems[] = {{" < 2", 0},  {" < 5", 1},  {" < 10", 
                                           {" < 40", 4}, {" < 80", 5}, {" > 80", 6}};
 constexpr ComboItem kFailModeItems[] = {{"3.80 mA", 1},  {" > 20.20 mA", 2}, {"Last Known", 3},
                                         {"4.00 mA", 4}, {"20.00 mA", 5},    {"> 21.50 mA", 6}};
-struct LoadingSlot {
-  UINT combo;
-  LRESULT index;
-};
-constexpr LoadingSlot kLoadingSlots[] = {{kComboDisplayUnit, 2},
-                                         {kComboDisplayMode, 3},
-                                         {kComboTracking, 5},
-                                         {kComboDielectric, 7},
-                                         {kComboFailMode, 6}};
-constexpr UINT kLoadingEdits[] = {kEditLowLevel, kEditHighLevel, kEditDamping, kEditFailTime};
+// Each combo's "Loading..." item goes after its real items (indexes 2, 3, 5, 7 and 6).
+constexpr UINT kCombos[] = {kComboDisplayUnit, kComboDisplayMode, kComboTracking, kComboDielectric, kComboFailMode};
 
 SPropertyPageClass CommandClass() {
   SPropertyPageClass c;
@@ -198,19 +183,6 @@ SPropertyPageClass CommandClass() {
   return c;
 }
 
-// Sets a BOOL flag for a scope and puts back what it held.
-class FlagScope {
- public:
-  explicit FlagScope(BOOL& flag) : m_flag(flag), m_saved(flag) { m_flag = TRUE; }
-  ~FlagScope() { m_flag = m_saved; }
-  FlagScope(const FlagScope&) = delete;
-  FlagScope& operator=(const FlagScope&) = delete;
-
- private:
-  BOOL& m_flag;
-  BOOL m_saved;
-};
-
 template <class Q>
 vkr::ComPtr<Q> QueryOf(IUnknown* object) {
   vkr::ComPtr<Q> result;
@@ -218,46 +190,7 @@ vkr::ComPtr<Q> QueryOf(IUnknown* object) {
   return result;
 }
 
-// ---- Bytes of a device answer (until the device-UI kit's reader is merged) ----------------------
-
-// The bytes of a VT_ARRAY|VT_UI1, read through their hex text. Another type gives S_FALSE and no
-// bytes: it is ignored.
-HRESULT AnswerBytes(const VARIANT& value, std::vector<BYTE>* bytes) {
-  bytes->clear();
-  if (value.vt != (VT_ARRAY | VT_UI1)) return S_FALSE;
-  vkr::Bstr hex;
-  HRESULT hr = ByteArrayToHexString(&value, hex.Put(), TRUE);
-  if (FAILED(hr)) return hr;
-  const ULONG count = static_cast<ULONG>(hex.Length() / 2);
-  bytes->resize(count);
-  if (count > 0 && HexStringToBytes(hex.Get(), bytes->data(), count) != static_cast<LONG>(count)) {
-    bytes->clear();
-    return E_INVALIDARG;
-  }
-  return S_OK;
-}
-
-float FloatAt(const std::vector<BYTE>& bytes, size_t at) {
-  const uint32_t word = static_cast<uint32_t>(bytes[at]) << 24 | static_cast<uint32_t>(bytes[at + 1]) << 16 |
-                        static_cast<uint32_t>(bytes[at + 2]) << 8 | bytes[at + 3];
-  float value = 0.0f;
-  std::memcpy(&value, &word, sizeof value);
-  return value;
-}
-
-void PutFloat(std::vector<BYTE>* bytes, float value) {
-  uint32_t word = 0;
-  std::memcpy(&word, &value, sizeof word);
-  for (int shift = 24; shift >= 0; shift -= 8) bytes->push_back(static_cast<BYTE>(word >> shift));
-}
-
-// A VT_ARRAY|VT_UI1 of the bytes, made through their hex text.
-HRESULT ByteArrayOf(const std::vector<BYTE>& bytes, VARIANT* value) {
-  vkr::Bstr hex;
-  HRESULT hr = BytesToHexString(bytes.data(), static_cast<ULONG>(bytes.size()), hex.Put());
-  if (FAILED(hr)) return hr;
-  return HexStringToByteArray(value, hex.Get(), TRUE);
-}
+// ---- Values -------------------------------------------------------------------------------------
 
 VARIANT UI1(BYTE value) {
   VARIANT v;
@@ -273,29 +206,6 @@ VARIANT R4(float value) {
   v.vt = VT_R4;
   v.fltVal = value;
   return v;
-}
-
-std::string ComboItemText(HWND combo, LRESULT index) {
-  const LRESULT length = SendMessageA(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
-  if (length < 0) return std::string();
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
-  text.resize(std::strlen(text.c_str()));
-  return text;
-}
-
-std::string WindowText(HWND window) {
-  char buffer[256] = {};
-  GetWindowTextA(window, buffer, sizeof buffer);
-  return buffer;
-}
-
-// The item of the combo whose text is exactly `text` (case and all); -1 when none is.
-LRESULT ExactItem(HWND combo, const std::string& text) {
-  const LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
-  for (LRESULT i = 0; i < count; ++i)
-    if (ComboItemText(combo, i) == text) return i;
-  return -1;
 }
 
 // An unsigned whole number of at most `limit`, blanks around allowed; false for anything else.
@@ -327,9 +237,9 @@ DigitizeClock RealDigitizeClock() {
 
 // ===== Construction ==============================================================================
 
-CCommandPP::CCommandPP() : CovFDT_PropertyPageImpl(CommandClass()), m_clock(vkr::device::RealDigitizeClock()) {
+CCommandPP::CCommandPP() : CDevicePropertyPage(CommandClass()), m_clock(vkr::device::RealDigitizeClock()) {
   // The page reads the device's values while the DTM is online.
-  m_nDialogType = kDialogReadsDevice;
+  m_nDialogType = vkr::dui::kDialogTypeOnlineReading;
   m_bRefreshOnShow = 1;
   m_nRangeUnit = 0;
 }
@@ -337,14 +247,6 @@ CCommandPP::CCommandPP() : CovFDT_PropertyPageImpl(CommandClass()), m_clock(vkr:
 CCommandPP::~CCommandPP() {
   if (m_hGroupFont) DeleteObject(m_hGroupFont);
 }
-
-HRESULT CCommandPP::FinalConstruct() {
-  // The display control gives the texts of unit codes; without it the page still works.
-  CoCreateInstance(CLSID_ParamGroupDisplay, nullptr, CLSCTX_ALL, IID_IUnknown, m_spDisplayControl.PutVoid());
-  return S_OK;
-}
-
-void CCommandPP::FinalRelease() { m_spDisplayControl = nullptr; }
 
 const char* CCommandPP::TemplateText() const { return kTemplate; }
 
@@ -354,7 +256,7 @@ bool CCommandPP::LoadPageString(UINT id, std::u16string* text) {
     *text = s.text;
     return true;
   }
-  return CovFDT_PropertyPageImpl::LoadPageString(id, text);
+  return CDevicePropertyPage::LoadPageString(id, text);
 }
 
 CActXParInfo* CCommandPP::GetParameterMap(int* count, BOOL copy) {
@@ -419,12 +321,8 @@ HRESULT CCommandPP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
   m_nLastPvUnit = m_nLastDisplayMode = m_nLastTracking = m_nLastDielectric = m_nLastFailSafe = 0xFFFF;
 
   auto fill = [&](UINT combo, const ComboItem* items, size_t count, BYTE* codes) {
-    HWND window = m_hWndDialog ? ::GetDlgItem(m_hWndDialog, static_cast<int>(combo)) : nullptr;
-    if (window) SendMessageA(window, CB_RESETCONTENT, 0, 0);
-    for (size_t i = 0; i < count; ++i) {
-      if (window) SendMessageA(window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(items[i].text));
-      codes[i] = items[i].code;
-    }
+    if (m_hWndDialog) vkr::dui::FillCodeCombo(m_hWndDialog, combo, std::span<const ComboItem>(items, count));
+    for (size_t i = 0; i < count; ++i) codes[i] = items[i].code;
   };
   fill(kComboDisplayUnit, kUnitItems, 2, m_anUnitCodes);
   fill(kComboDisplayMode, kDisplayModeItems, 3, m_anDisplayModeCodes);
@@ -432,72 +330,34 @@ HRESULT CCommandPP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
   fill(kComboDielectric, kDielectricItems, 7, m_anDielectricCodes);
   fill(kComboFailMode, kFailModeItems, 6, m_anFailSafeCodes);
 
-  const HRESULT hr = CovFDT_PropertyPageImpl::InitializeUI(dtm, ok);
+  const HRESULT hr = CDevicePropertyPage::InitializeUI(dtm, ok);
   SetLoadingTexts();
   m_nProbeLength = 0;
   return hr;
 }
 
-HRESULT CCommandPP::UninitializeUI(VARIANT_BOOL* ok) {
-  // No cyclic reading of commands 1 and 2 outlives the page.
-  ChangeUpdateRate(kCommand1, 0);
-  ChangeUpdateRate(kCommand2, 0);
-  return CovFDT_PropertyPageImpl::UninitializeUI(ok);
-}
+HRESULT CCommandPP::UninitializeUI(VARIANT_BOOL* ok) { return UninitializeStoppingResponses(ok); }
 
 // ===== Reading ===================================================================================
 
-HRESULT CCommandPP::ReadParameter(LONG index) {
-  if (index < 0 || static_cast<ULONG>(index) >= m_nParInfoCount) return E_INVALIDARG;
-  vkr::ComPtr<IovFdtParameterInfo> info = QueryOf<IovFdtParameterInfo>(m_spDtm.Get());
-  if (!info) return E_POINTER;
-  const CActXParInfo& entry = m_pParInfo[index];
-  const LONG id = entry.m_nParamId;
-  vkr::Variant known;
-  HRESULT hr = info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(static_cast<LONG>(0x80000000)), &known);
-  if (FAILED(hr)) return hr;
-  vkr::Variant number;
-  if (FAILED(VariantChangeType(&number, &known, 0, VT_I4)) || number.lVal == 0) return E_FAIL;
-  vkr::Variant deviceField;
-  hr = info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(1), &deviceField);
-  if (FAILED(hr)) return hr;
-  vkr::Variant device;
-  const bool inDevice = SUCCEEDED(VariantChangeType(&device, &deviceField, 0, VT_I4)) && device.lVal == 1;
-
-  vkr::Variant value;
-  if (m_nDtmState == kDtmOnline && inDevice &&
-      ((m_nDialogType & 4) || ((m_nDialogType & 1) && (entry.m_nCtrlKind & 0x200)))) {
-    hr = info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(0x200000), &value);
-    if (FAILED(hr)) value.Clear();
-  }
-  ULONG state = 0;
-  if (FAILED(hr = ReadParameterInfo(static_cast<ULONG>(index)))) return hr;
-  if (FAILED(hr = GetParameterInfoValue(id, &state))) return hr;
-  if (FAILED(hr = FillControlChoices(static_cast<ULONG>(index)))) return hr;
-  if (value.vt != VT_EMPTY)
-    SetControlValueById(id, value);
-  else
-    state |= 0x404;
-  if ((m_nDialogType & 2) || ((m_nDialogType & 1) && (entry.m_nCtrlKind & 0x100))) state &= ~kStateChanged;
-  return SetControlStateById(id, state);
-}
+HRESULT CCommandPP::ReadParameter(LONG index) { return ReadParameterOnline(index); }
 
 // ===== Values into the page =====================================================================
 
 HRESULT CCommandPP::SetControlValueById(LONG id, VARIANT value) {
   RemoveLoadingItems();
-  FlagScope updating(m_bUpdatingControls);
+  CUpdatingControls updating(*this);
   switch (id) {
     case kCommand1:
-      return DecodeCommand1(value);
+      return StoreCommand1(value);
     case kCommand15:
-      return DecodeCommand15(value);
+      return StoreCommand15(value);
     case kCommand14:
-      return DecodeCommand14(value);
+      return StoreCommand14(value);
     case kSpCmd1:
-      return DecodeCommand135(value);
+      return StoreCommand135(value);
     case kCommand131:
-      return DecodeCommand131(value);
+      return StoreCommand131(value);
     case kCommand2:
     case kRangeUnit:
     case kDigitizeCommand:
@@ -518,16 +378,16 @@ HRESULT CCommandPP::SetControlValueById(LONG id, VARIANT value) {
       }
       return S_OK;
     case kDisplayMode:
-      if (isByte) SelectComboCode(kComboDisplayMode, m_anDisplayModeCodes, 3, byte.bVal);
+      if (isByte && m_hWndDialog) vkr::dui::SelectCode(m_hWndDialog, kComboDisplayMode, kDisplayModeItems, byte.bVal);
       return S_OK;
     case kTracking:
-      if (isByte) SelectComboCode(kComboTracking, m_anTrackingCodes, 5, byte.bVal);
+      if (isByte && m_hWndDialog) vkr::dui::SelectCode(m_hWndDialog, kComboTracking, kTrackingItems, byte.bVal);
       return S_OK;
     case kDielectric:
-      if (isByte) SelectComboCode(kComboDielectric, m_anDielectricCodes, 7, byte.bVal);
+      if (isByte && m_hWndDialog) vkr::dui::SelectCode(m_hWndDialog, kComboDielectric, kDielectricItems, byte.bVal);
       return S_OK;
     case kFailSafe:
-      if (isByte) SelectComboCode(kComboFailMode, m_anFailSafeCodes, 6, byte.bVal);
+      if (isByte && m_hWndDialog) vkr::dui::SelectCode(m_hWndDialog, kComboFailMode, kFailModeItems, byte.bVal);
       return S_OK;
     case kFailTime:
       if (isByte && m_hWndDialog) {
@@ -543,16 +403,7 @@ HRESULT CCommandPP::SetControlValueById(LONG id, VARIANT value) {
       if (isByte && byte.bVal != 0 && m_bVisible) return OnSend();
       return S_OK;
     default:
-      return CovFDT_PropertyPageImpl::SetControlValueById(id, value);
-  }
-}
-
-void CCommandPP::SelectComboCode(UINT comboId, const BYTE* codes, size_t count, BYTE code) {
-  if (!m_hWndDialog) return;
-  for (size_t i = 0; i < count; ++i) {
-    if (codes[i] != code) continue;
-    SendDlgItemMessageA(m_hWndDialog, comboId, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
-    return;
+      return CDevicePropertyPage::SetControlValueById(id, value);
   }
 }
 
@@ -566,81 +417,72 @@ HRESULT CCommandPP::SetDtmFloat(LONG id, float value) {
   return m_spDtm->SetParameterValue(vkr::UI4(static_cast<ULONG>(id)), R4(value));
 }
 
-// Command 1: byte 0 the PV unit.
-HRESULT CCommandPP::DecodeCommand1(const VARIANT& value) {
+// Command 1: byte 0 the PV unit, passed on only when it changed.
+HRESULT CCommandPP::StoreCommand1(const VARIANT& value) {
   std::vector<BYTE> bytes;
-  const HRESULT hr = AnswerBytes(value, &bytes);
+  const HRESULT hr = vkr::dui::ResponseBytes(value, &bytes);
   if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
-  if (bytes.empty() || bytes[0] == m_nLastPvUnit) return S_OK;
-  m_nLastPvUnit = bytes[0];
-  return SetDtmByte(kPvUnitUser, bytes[0]);
+  const vkr::dui::SCommand1Response answer = vkr::dui::DecodeCommand1(bytes);
+  if (!answer.pvUnit || !m_spDtm) return S_OK;
+  const HRESULT stored = vkr::dui::StorePvUnitIfChanged(m_spDtm.Get(), *answer.pvUnit, &m_nLastPvUnit);
+  return FAILED(stored) ? stored : S_OK;
 }
 
-// Command 15: byte 2 the range unit, then upper range, lower range and damping as floats; each
-// field only when the answer holds all of it.
-HRESULT CCommandPP::DecodeCommand15(const VARIANT& value) {
+// Command 15: range unit, upper and lower range and damping, each when the answer holds it.
+HRESULT CCommandPP::StoreCommand15(const VARIANT& value) {
   std::vector<BYTE> bytes;
-  const HRESULT hr = AnswerBytes(value, &bytes);
+  const HRESULT hr = vkr::dui::ResponseBytes(value, &bytes);
   if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
-  if (bytes.size() >= 3) {
-    m_nRangeUnit = bytes[2];
-    SetDtmByte(kRangeUnit, bytes[2]);
-  }
-  if (bytes.size() >= 7) SetDtmFloat(kUpperRange, FloatAt(bytes, 3));
-  if (bytes.size() >= 11) SetDtmFloat(kLowerRange, FloatAt(bytes, 7));
-  if (bytes.size() >= 15) SetDtmFloat(kDampingUser, FloatAt(bytes, 11));
+  if (!m_spDtm) return S_OK;
+  vkr::dui::StoreCommand15Values(m_spDtm.Get(), vkr::dui::DecodeCommand15(bytes), &m_nRangeUnit);
   return S_OK;
 }
 
-// Command 14: byte 3 the limits' unit, then upper limit, lower limit and minimum span.
-HRESULT CCommandPP::DecodeCommand14(const VARIANT& value) {
+// Command 14: the limits' unit, upper limit, lower limit and minimum span.
+HRESULT CCommandPP::StoreCommand14(const VARIANT& value) {
   std::vector<BYTE> bytes;
-  const HRESULT hr = AnswerBytes(value, &bytes);
+  const HRESULT hr = vkr::dui::ResponseBytes(value, &bytes);
   if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
-  if (bytes.size() >= 4) SetDtmByte(kParamUnit, bytes[3]);
-  if (bytes.size() >= 8) SetDtmFloat(kParamUpper, FloatAt(bytes, 4));
-  if (bytes.size() >= 12) SetDtmFloat(kParamLower, FloatAt(bytes, 8));
-  if (bytes.size() >= 16) SetDtmFloat(kParamSpan, FloatAt(bytes, 12));
+  const vkr::dui::SCommand14Response answer = vkr::dui::DecodeCommand14(bytes);
+  if (answer.limitsUnit) SetDtmByte(kParamUnit, *answer.limitsUnit);
+  if (answer.upperLimit) SetDtmFloat(kParamUpper, *answer.upperLimit);
+  if (answer.lowerLimit) SetDtmFloat(kParamLower, *answer.lowerLimit);
+  if (answer.minimumSpan) SetDtmFloat(kParamSpan, *answer.minimumSpan);
   return S_OK;
 }
 
 // Command 135: display mode, tracking, dielectric and fail-safe go on only when they changed;
 // the fail time always.
-HRESULT CCommandPP::DecodeCommand135(const VARIANT& value) {
+HRESULT CCommandPP::StoreCommand135(const VARIANT& value) {
   std::vector<BYTE> bytes;
-  const HRESULT hr = AnswerBytes(value, &bytes);
+  const HRESULT hr = vkr::dui::ResponseBytes(value, &bytes);
   if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
+  const vkr::dui::CByteReader reader(bytes);
   USHORT* last[4] = {&m_nLastDisplayMode, &m_nLastTracking, &m_nLastDielectric, &m_nLastFailSafe};
   const LONG ids[4] = {kDisplayMode, kTracking, kDielectric, kFailSafe};
-  for (size_t i = 0; i < 4 && i < bytes.size(); ++i) {
-    if (bytes[i] == *last[i]) continue;
-    *last[i] = bytes[i];
-    SetDtmByte(ids[i], bytes[i]);
+  for (size_t i = 0; i < 4; ++i) {
+    const std::optional<BYTE> field = reader.U8(i);
+    if (!field || *field == *last[i]) continue;
+    *last[i] = *field;
+    SetDtmByte(ids[i], *field);
   }
-  if (bytes.size() >= 5) SetDtmByte(kFailTime, bytes[4]);
+  if (const std::optional<BYTE> failTime = reader.U8(4)) SetDtmByte(kFailTime, *failTime);
   return S_OK;
 }
 
-// Command 131 (words from 0x0035): the first word is the probe length.
-HRESULT CCommandPP::DecodeCommand131(const VARIANT& value) {
+// Command 131 (two words from 0x0035): the first word is the probe length.
+HRESULT CCommandPP::StoreCommand131(const VARIANT& value) {
   std::vector<BYTE> bytes;
-  const HRESULT hr = AnswerBytes(value, &bytes);
+  const HRESULT hr = vkr::dui::ResponseBytes(value, &bytes);
   if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
-  if (bytes.size() < 4) return S_OK;
-  m_nProbeLength = static_cast<ULONG>(bytes[0]) << 8 | bytes[1];
+  const vkr::dui::CByteReader reader(bytes);
+  const std::optional<USHORT> length = reader.U16(0);
+  if (!length || !reader.Has(0, 4)) return S_OK;
+  m_nProbeLength = *length;
   return SetDtmFloat(kProbeLength, static_cast<float>(m_nProbeLength));
 }
 
 // ===== Values out of the page ===================================================================
-
-HRESULT CCommandPP::ComboCode(UINT comboId, const BYTE* codes, size_t count, BYTE* code) const {
-  HWND combo = m_hWndDialog ? ::GetDlgItem(m_hWndDialog, static_cast<int>(comboId)) : nullptr;
-  if (!combo) return E_FAIL;
-  const LRESULT item = ExactItem(combo, WindowText(combo));
-  if (item < 0 || static_cast<size_t>(item) >= count) return E_FAIL;
-  *code = codes[item];
-  return S_OK;
-}
 
 HRESULT CCommandPP::EditFloat(UINT editId, float* value) {
   return GetDlgItemFloat(static_cast<LONG>(editId), kFloatFormat, value);
@@ -648,7 +490,7 @@ HRESULT CCommandPP::EditFloat(UINT editId, float* value) {
 
 void CCommandPP::WriteBack(UINT editId, float value) {
   // The program's own write: the edit's change notification is no input.
-  FlagScope updating(m_bUpdatingControls);
+  CUpdatingControls updating(*this);
   SetDlgItemFloat(static_cast<LONG>(editId), kFloatFormat, value);
 }
 
@@ -706,16 +548,18 @@ HRESULT CCommandPP::RangeRecord(VARIANT* value) {
   HRESULT hr = EditFloat(kEditHighLevel, &high);
   if (FAILED(hr)) return hr;
   if (FAILED(hr = EditFloat(kEditLowLevel, &low))) return hr;
-  std::vector<BYTE> bytes{m_nRangeUnit};
-  PutFloat(&bytes, high);
-  PutFloat(&bytes, low);
-  return ByteArrayOf(bytes, value);
+  vkr::dui::CByteWriter record;
+  record.U8(m_nRangeUnit).Float(high).Float(low);
+  return vkr::dui::MakeByteArray(record.Data(), value);
 }
 
 HRESULT CCommandPP::GetControlValueById(LONG id, VARIANT* value) {
   if (!value) return E_POINTER;
-  BYTE code = 0;
+  std::optional<BYTE> code;
   HRESULT hr = S_OK;
+  auto comboCode = [&](UINT combo, std::span<const ComboItem> items) {
+    if (m_hWndDialog) code = vkr::dui::CodeOfComboText(m_hWndDialog, combo, items);
+  };
   switch (id) {
     case kDamping:
     case kDampingUser: {
@@ -727,33 +571,31 @@ HRESULT CCommandPP::GetControlValueById(LONG id, VARIANT* value) {
     }
     case kPvUnit:
     case kPvUnitUser:
-      hr = ComboCode(kComboDisplayUnit, m_anUnitCodes, 2, &code);
+      comboCode(kComboDisplayUnit, kUnitItems);
       break;
     case kDisplayMode:
     case kDisplayModeDevice:
-      hr = ComboCode(kComboDisplayMode, m_anDisplayModeCodes, 3, &code);
+      comboCode(kComboDisplayMode, kDisplayModeItems);
       break;
     case kTracking:
     case kTrackingDevice:
-      hr = ComboCode(kComboTracking, m_anTrackingCodes, 5, &code);
+      comboCode(kComboTracking, kTrackingItems);
       break;
     case kDielectric:
     case kDielectricDevice:
-      hr = ComboCode(kComboDielectric, m_anDielectricCodes, 7, &code);
+      comboCode(kComboDielectric, kDielectricItems);
       break;
     case kFailSafe:
     case kFailSafeDevice:
-      hr = ComboCode(kComboFailMode, m_anFailSafeCodes, 6, &code);
+      comboCode(kComboFailMode, kFailModeItems);
       break;
     case kFailTime:
     case kFailTimeDevice: {
       // The device keeps the fail time in one byte: a larger number or no number is refused
       // rather than cut to its low bits.
       ULONG seconds = 0;
-      if (!m_hWndDialog) return E_FAIL;
-      char text[64] = {};
-      GetDlgItemTextA(m_hWndDialog, kEditFailTime, text, sizeof text);
-      if (!ParseUnsigned(text, 255, &seconds)) return E_FAIL;
+      if (!m_hWndDialog || !ParseUnsigned(vkr::dui::DialogItemText(m_hWndDialog, kEditFailTime), 255, &seconds))
+        return E_FAIL;
       code = static_cast<BYTE>(seconds);
       break;
     }
@@ -762,7 +604,8 @@ HRESULT CCommandPP::GetControlValueById(LONG id, VARIANT* value) {
       return RangeRecord(value);
     case kCommand131:
       VariantClear(value);
-      return ByteArrayOf({0x00, 0x35, 0x00, 0x02}, value);
+      static constexpr BYTE kProbeLengthRequest[] = {0x00, 0x35, 0x00, 0x02};
+      return vkr::dui::MakeByteArray(kProbeLengthRequest, value);
     case kUpperRange:
     case kLowerRange: {
       float level = 0.0f;
@@ -772,64 +615,54 @@ HRESULT CCommandPP::GetControlValueById(LONG id, VARIANT* value) {
       return S_OK;
     }
     default:
-      return CovFDT_PropertyPageImpl::GetControlValueById(id, value);
+      return CDevicePropertyPage::GetControlValueById(id, value);
   }
   if (FAILED(hr)) return hr;
+  // A combo text that is none of its items gives no value.
+  if (!code) return E_FAIL;
   VariantClear(value);
-  *value = UI1(code);
+  *value = UI1(*code);
   return S_OK;
 }
 
 HRESULT CCommandPP::GetParameterText(LONG id, VARIANT_BOOL* valid) {
   if (!valid) return E_POINTER;
   *valid = VARIANT_FALSE;
-  if (id != kUpperRange && id != kLowerRange) return CovFDT_PropertyPageImpl::GetParameterText(id, valid);
+  if (id != kUpperRange && id != kLowerRange) return CDevicePropertyPage::GetParameterText(id, valid);
   vkr::Variant level;
   if (FAILED(GetControlValueById(id, level.Put()))) {
     // No number: the entry is marked invalid, so Send stops at it and nothing is written.
     const LONG index = FindParameterIndex(id);
     return SetControlStateById(id, kStateUsable | kStateChanged | kStateInvalid | (index >= 0 ? m_pParInfo[index].m_nState & ~0x7u : 0));
   }
-  SetControlStateById(id, kStateUsable | kStateChanged);
+  SetControlStateById(id, kStateUsableChanged);
   *valid = VARIANT_TRUE;
   return S_OK;
 }
 
 HRESULT CCommandPP::SetControlStateById(LONG id, ULONG state) {
   // The range record follows the state of either level.
-  if (id == kUpperRange || id == kLowerRange) CovFDT_PropertyPageImpl::SetControlStateById(kRangeValues, state);
-  return CovFDT_PropertyPageImpl::SetControlStateById(id, state);
+  if (id == kUpperRange || id == kLowerRange) CDevicePropertyPage::SetControlStateById(kRangeValues, state);
+  return CDevicePropertyPage::SetControlStateById(id, state);
 }
 
 // ===== User input ================================================================================
 
 HRESULT CCommandPP::OnControlChange(UINT code, UINT controlId, HWND control) {
-  if (m_bUpdatingControls || m_bBusy) return S_OK;
-  // The range and damping edits of the Process page.
-  if (controlId == 395 || controlId == 397 || controlId == 399) SetDtmParameterValue(kActivateSend, vkr::I4(1));
-  if (controlId == kComboDisplayUnit && code == CBN_SELCHANGE) {
-    SetDtmParameterValue(kActivateSend, vkr::I4(1));
-    HWND combo = control ? control : ::GetDlgItem(m_hWndDialog, kComboDisplayUnit);
-    const LRESULT selected = SendMessageA(combo, CB_GETCURSEL, 0, 0);
-    if (selected >= 0) SetWindowTextA(combo, ComboItemText(combo, selected).c_str());
-  }
-  return CovFDT_PropertyPageImpl::OnControlChange(code, controlId, control);
+  return OnCommandPageControlChange(code, controlId, control);
 }
 
 HRESULT CCommandPP::OnUnitChange() {
   HWND combo = m_hWndDialog ? ::GetDlgItem(m_hWndDialog, kComboDisplayUnit) : nullptr;
   if (!combo) return S_OK;
-  const LRESULT typed = ExactItem(combo, WindowText(combo));
-  if (typed >= 0) {
-    SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(typed), 0);
+  if (const std::optional<BYTE> typed = vkr::dui::CodeOfComboText(m_hWndDialog, kComboDisplayUnit, kUnitItems)) {
+    vkr::dui::SelectCode(m_hWndDialog, kComboDisplayUnit, kUnitItems, *typed);
   } else if (m_nLastPvUnit <= 0xFF) {
-    // A text that is no unit: back to the unit the device reported.
-    vkr::ComPtr<IParamGroupDisplay> display = QueryOf<IParamGroupDisplay>(m_spDisplayControl.Get());
-    vkr::Bstr text;
-    if (display && display->GetUnitText(static_cast<BYTE>(m_nLastPvUnit), text.Put()) == S_OK && text.Get()) {
-      const LRESULT known = ExactItem(combo, vkr::Utf16ToUtf8(text.View()));
-      if (known >= 0) SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(known), 0);
-    }
+    // A text that is no unit: back to the unit the device reported, as the display control
+    // names it.
+    const std::string text = UnitText(static_cast<BYTE>(m_nLastPvUnit));
+    for (const ComboItem& item : kUnitItems)
+      if (text == item.text) vkr::dui::SelectCode(m_hWndDialog, kComboDisplayUnit, kUnitItems, item.code);
   }
   // The entry's marks follow what the combo now shows.
   VARIANT_BOOL valid = VARIANT_FALSE;
@@ -841,31 +674,20 @@ HRESULT CCommandPP::OnUnitChange() {
 
 void CCommandPP::ShowLoadingItems() {
   if (!m_hWndDialog) return;
-  FlagScope updating(m_bUpdatingControls);
-  for (const LoadingSlot& slot : kLoadingSlots) {
-    HWND combo = ::GetDlgItem(m_hWndDialog, static_cast<int>(slot.combo));
-    if (!combo) continue;
-    // Added once: a second show or refresh before the values came must not stack them up.
-    if (SendMessageA(combo, CB_GETCOUNT, 0, 0) <= slot.index)
-      SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kLoading));
-    if (ComboItemText(combo, slot.index) == kLoading) SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(slot.index), 0);
-  }
+  CUpdatingControls updating(*this);
+  for (UINT combo : kCombos) vkr::dui::ShowComboPlaceholder(m_hWndDialog, combo);
 }
 
 void CCommandPP::RemoveLoadingItems() {
   if (!m_hWndDialog) return;
-  FlagScope updating(m_bUpdatingControls);
-  for (const LoadingSlot& slot : kLoadingSlots) {
-    HWND combo = ::GetDlgItem(m_hWndDialog, static_cast<int>(slot.combo));
-    if (combo && ComboItemText(combo, slot.index) == kLoading)
-      SendMessageA(combo, CB_DELETESTRING, static_cast<WPARAM>(slot.index), 0);
-  }
+  CUpdatingControls updating(*this);
+  for (UINT combo : kCombos) vkr::dui::RemoveComboPlaceholder(m_hWndDialog, combo);
 }
 
 void CCommandPP::SetLoadingTexts() {
   if (!m_hWndDialog) return;
-  FlagScope updating(m_bUpdatingControls);
-  for (UINT edit : kLoadingEdits) SetDlgItemTextA(m_hWndDialog, static_cast<int>(edit), kLoading);
+  CUpdatingControls updating(*this);
+  vkr::dui::SetLoadingText(m_hWndDialog, {kEditLowLevel, kEditHighLevel, kEditDamping, kEditFailTime});
 }
 
 void CCommandPP::ShowDigitizeButton() {
@@ -890,7 +712,7 @@ HRESULT CCommandPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOO
     m_bVisible = 0;
   }
   OnRefresh();
-  return CovFDT_PropertyPageImpl::OnShowWindow(message, wParam, lParam, handled);
+  return CDevicePropertyPage::OnShowWindow(message, wParam, lParam, handled);
 }
 
 HRESULT CCommandPP::OnRefresh() {
@@ -935,7 +757,7 @@ HRESULT CCommandPP::OnSend() {
     vkr::Variant value;
     if (FAILED(GetControlValueById(pair[0], value.Put()))) continue;
     SetDtmParameterValue(pair[1], value);
-    SetControlStateById(pair[1], kStateUsable | kStateChanged);
+    SetControlStateById(pair[1], kStateUsableChanged);
   }
 
   HRESULT hr = S_OK;
@@ -945,18 +767,18 @@ HRESULT CCommandPP::OnSend() {
     if (FAILED(hr = GetControlValueById(kPvUnitUser, unit.Put()))) return hr;
     m_nLastPvUnit = unit.bVal;
     SetDtmParameterValue(kPvUnit, unit);
-    SetControlStateById(kPvUnit, kStateUsable | kStateChanged);
+    SetControlStateById(kPvUnit, kStateUsableChanged);
     if (FAILED(hr = CheckParameterInput(kPvUnit))) return hr;
   }
   if (m_pParInfo[4].m_nState & kStateChanged) {
-    SetControlStateById(kRangeValues, kStateUsable | kStateChanged);
+    SetControlStateById(kRangeValues, kStateUsableChanged);
     if (FAILED(hr = CheckParameterInput(kRangeValues))) return hr;
   }
   if (m_pParInfo[3].m_nState & kStateChanged) {
     vkr::Variant damping;
     if (FAILED(hr = GetControlValueById(kDampingUser, damping.Put()))) return hr;
     SetDtmParameterValue(kDamping, damping);
-    SetControlStateById(kDamping, kStateUsable | kStateChanged);
+    SetControlStateById(kDamping, kStateUsableChanged);
     if (FAILED(hr = CheckParameterInput(kDamping))) return hr;
   }
   for (int k = 0; k < 5; ++k) {
@@ -977,19 +799,17 @@ HRESULT CCommandPP::OnDigitize() {
     ::ShowWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(id)), SW_SHOW);
   float reading = DtmFloat(kCurrentReading);
   if (reading == 0.0f) reading = 1.0f;
-  FlagScope updating(m_bUpdatingControls);
+  CUpdatingControls updating(*this);
   SetDlgItemFloat(kEditDigitizeDistance, kFloatFormat, reading);
   return S_OK;
 }
 
 LONG CCommandPP::Ask(UINT captionId, UINT textId, LONG style) {
-  vkr::ComPtr<IovFdtActiveXContainer> container = QueryOf<IovFdtActiveXContainer>(m_spDtmObject.Get());
-  if (!container) return 0;
   std::u16string caption, text;
   LoadPageString(captionId, &caption);
   LoadPageString(textId, &text);
   LONG answer = 0;
-  container->ShowUserMessage(vkr::Bstr(caption), vkr::Bstr(text), vkr::I4(style), &answer);
+  vkr::dui::ShowDeviceMessage(m_spDtmObject.Get(), caption, text, style, &answer);
   return answer;
 }
 
@@ -1002,20 +822,12 @@ HRESULT CCommandPP::Transaction(BYTE command, const std::vector<BYTE>& request, 
   if (FAILED(hr)) return hr;
   vkr::ComPtr<IovFdtHartServiceInterface> hart = QueryOf<IovFdtHartServiceInterface>(connection.Get());
   if (!hart) return E_NOINTERFACE;
-  vkr::Bstr requestHex(u"");
-  if (!request.empty() &&
-      FAILED(hr = BytesToHexString(request.data(), static_cast<ULONG>(request.size()), requestHex.Put())))
-    return hr;
-  vkr::Bstr responseHex, error;
+  vkr::Bstr requestHex, responseHex, error;
+  if (FAILED(hr = vkr::dui::HexOfBytes(request, requestHex.Put()))) return hr;
   hr = hart->Transaction(command, requestHex.Get(), deviceStatus, responseCode, responseHex.Put(), error.Put());
   if (FAILED(hr)) return hr;
   if (hr != S_OK || error.Length() > 0) return E_FAIL;
-  response->assign(responseHex.Length() / 2, 0);
-  if (!response->empty() &&
-      HexStringToBytes(responseHex.Get(), response->data(), static_cast<ULONG>(response->size())) !=
-          static_cast<LONG>(response->size()))
-    return E_FAIL;
-  return S_OK;
+  return vkr::dui::BytesOfHex(responseHex.Get(), response);
 }
 
 HRESULT CCommandPP::EndDigitize() {
@@ -1034,7 +846,7 @@ HRESULT CCommandPP::OnRunDigitize() {
   if (m_bDigitizing) return S_OK;
   vkr::ComPtr<IovFdtActiveXContainer> container = QueryOf<IovFdtActiveXContainer>(m_spDtmObject.Get());
   if (!container) return S_OK;
-  if (Ask(kStringDigitizeCaption, kStringDigitizeQuestion, kStyleQuestion) == kAnswerCancel) {
+  if (Ask(kStringDigitizeCaption, kStringDigitizeQuestion, vkr::dui::kMessageOkCancelInfo) == vkr::dui::kAnswerCancel) {
     ShowDigitizeButton();
     return S_OK;
   }
@@ -1057,23 +869,22 @@ HRESULT CCommandPP::OnRunDigitize() {
   float distance = 0.0f;
   if (FAILED(EditFloat(kEditDigitizeDistance, &distance))) return EndDigitize();
 
-  std::vector<BYTE> request(settings.begin(), settings.begin() + 5);
-  request.push_back(3);
-  PutFloat(&request, distance);
+  vkr::dui::CByteWriter request;
+  request.Bytes(std::span<const BYTE>(settings.data(), 5)).U8(3).Float(distance);
   deviceStatus = responseCode = 0;
   std::vector<BYTE> answer;
-  const HRESULT hr = Transaction(136, request, &deviceStatus, &responseCode, &answer);
+  const HRESULT hr = Transaction(136, request.Data(), &deviceStatus, &responseCode, &answer);
   // The command's own response decides; the device status carries "configuration changed" after
   // every successful write.
   if (FAILED(hr) || responseCode != 0) {
-    Ask(kStringDigitizeCaption, kStringDigitizeFailed, kStyleError);
-    Ask(kStringDigitizeCaption, kStringDigitizeFailed, kStyleInformation);
+    Ask(kStringDigitizeCaption, kStringDigitizeFailed, vkr::dui::kMessageError);
+    Ask(kStringDigitizeCaption, kStringDigitizeFailed, vkr::dui::kMessageInformation);
   } else {
     const DWORD start = m_clock.now();
     for (DWORD elapsed = 0; elapsed < kDigitizePause; elapsed = m_clock.now() - start)
       m_clock.sleep(std::min<DWORD>(kDigitizePause - elapsed, 100));
-    Ask(kStringDigitizeCaption, kStringDigitizeDone, kStyleInformation);
-    Ask(kStringDigitizeCaption, kStringLoopAutomatic, kStyleInformation);
+    Ask(kStringDigitizeCaption, kStringDigitizeDone, vkr::dui::kMessageInformation);
+    Ask(kStringDigitizeCaption, kStringLoopAutomatic, vkr::dui::kMessageInformation);
   }
   return EndDigitize();
 }
@@ -1136,7 +947,7 @@ BOOL CCommandPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, 
       return TRUE;
     }
   }
-  if (CovFDT_PropertyPageImpl::ProcessWindowMessage(window, message, wParam, lParam, result, mapId)) return TRUE;
+  if (CDevicePropertyPage::ProcessWindowMessage(window, message, wParam, lParam, result, mapId)) return TRUE;
   if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kButtonDigitize) {
     OnDigitize();
     result = 0;

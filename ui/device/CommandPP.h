@@ -16,7 +16,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "ui/framework/PropertyPage.h"
+#include "ui/device/DevicePage.h"
 
 namespace vkr::device {
 
@@ -31,16 +31,12 @@ DigitizeClock RealDigitizeClock();
 
 }  // namespace vkr::device
 
-class CCommandPP : public CovFDT_PropertyPageImpl {
+class CCommandPP : public CDevicePropertyPage {
  public:
   CCommandPP();
   ~CCommandPP() override;
 
   static CActXParInfo* GetParameterMap(int* count, BOOL copy);
-
-  // COM creation: the parameter-group display control is made with the object.
-  HRESULT FinalConstruct();
-  void FinalRelease();
 
   // The texts of the page's string resources.
   bool LoadPageString(UINT id, std::u16string* text) override;
@@ -75,7 +71,6 @@ class CCommandPP : public CovFDT_PropertyPageImpl {
   ULONG ProbeLength() const { return m_nProbeLength; }
   bool IsVisible() const { return m_bVisible != 0; }
   const CActXParInfo& Entry(LONG index) const { return m_pParInfo[index]; }
-  IUnknown* DisplayControl() const { return m_spDisplayControl.Get(); }
 
  protected:
   const char* TemplateText() const override;
@@ -87,10 +82,6 @@ class CCommandPP : public CovFDT_PropertyPageImpl {
   void RemoveLoadingItems();
   void SetLoadingTexts();
   void ShowDigitizeButton();
-  // The code of the combo's item whose text is the combo's text; E_FAIL when no item has it.
-  HRESULT ComboCode(UINT comboId, const BYTE* codes, size_t count, BYTE* code) const;
-  // Selects item `index` of the combo when the code is one of `codes`.
-  void SelectComboCode(UINT comboId, const BYTE* codes, size_t count, BYTE code);
   // The float in an edit, rounded to "%.3f"; E_FAIL when it holds no number.
   HRESULT EditFloat(UINT editId, float* value);
   void WriteBack(UINT editId, float value);
@@ -100,11 +91,11 @@ class CCommandPP : public CovFDT_PropertyPageImpl {
   HRESULT LowLevel(float* value);
   HRESULT RangeRecord(VARIANT* value);
   // The decoders of the raw answers.
-  HRESULT DecodeCommand1(const VARIANT& value);
-  HRESULT DecodeCommand14(const VARIANT& value);
-  HRESULT DecodeCommand15(const VARIANT& value);
-  HRESULT DecodeCommand135(const VARIANT& value);
-  HRESULT DecodeCommand131(const VARIANT& value);
+  HRESULT StoreCommand1(const VARIANT& value);
+  HRESULT StoreCommand14(const VARIANT& value);
+  HRESULT StoreCommand15(const VARIANT& value);
+  HRESULT StoreCommand135(const VARIANT& value);
+  HRESULT StoreCommand131(const VARIANT& value);
   HRESULT SetDtmByte(LONG id, BYTE value);
   HRESULT SetDtmFloat(LONG id, float value);
   // The digitize routine's ending: controls back to the "Digitize" state, then a refresh.
@@ -113,7 +104,6 @@ class CCommandPP : public CovFDT_PropertyPageImpl {
   HRESULT Transaction(BYTE command, const std::vector<BYTE>& request, BYTE* deviceStatus, BYTE* responseCode,
                       std::vector<BYTE>* response);
 
-  vkr::ComPtr<IUnknown> m_spDisplayControl;
   BYTE m_anUnitCodes[2] = {45, 44};
   BYTE m_nRangeUnit = 0;
   USHORT m_nLastPvUnit = 0xFFFF;
