@@ -55,7 +55,7 @@ BEGIN
   LTEXT "Display Mode", 465, 14, 20, 62, 8
   COMBOBOX 383, 96, 18, 80, 90, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP
   LTEXT "Display Unit", 462, 14, 37, 62, 8
-  COMBOBOX 381, 96, 35, 80, 60, CBS_DROPDOWN | WS_VSCROLL | WS_TABSTOP
+  COMBOBOX 381, 96, 35, 80, 60, NOT CBS_SIMPLE | CBS_DROPDOWN | WS_VSCROLL | WS_TABSTOP
   LTEXT "Low Level", 458, 14, 54, 62, 8
   EDITTEXT 545, 96, 52, 60, 12, ES_AUTOHSCROLL
   LTEXT "", 598, 160, 54, 30, 8
@@ -340,7 +340,23 @@ HRESULT CCommandPP::UninitializeUI(VARIANT_BOOL* ok) { return UninitializeStoppi
 
 // ===== Reading ===================================================================================
 
-HRESULT CCommandPP::ReadParameter(LONG index) { return ReadParameterOnline(index); }
+HRESULT CCommandPP::ReadParameter(LONG index) {
+  const HRESULT hr = ReadParameterOnline(index);
+  if (FAILED(hr) || index < 0 || static_cast<ULONG>(index) >= m_nParInfoCount) return hr;
+  // The values this page shows are the DTM's own (the page decodes the device's answers into
+  // them): none comes from the device, and "no device value" must not mark them invalid, or
+  // every read of all entries (DTM message 67) would leave Send refused until each was touched.
+  // They show what the DTM holds, marked as the DTM marks them.
+  const CActXParInfo& entry = m_pParInfo[index];
+  if ((entry.m_nState & 0x404) == 0x404 && entry.m_nCtrlId != 0) {
+    vkr::ComPtr<IovFdtParameterInfo> info = QueryOf<IovFdtParameterInfo>(m_spDtm.Get());
+    vkr::Variant field, device;
+    if (info && SUCCEEDED(info->GetParameterField(vkr::UI4(static_cast<ULONG>(entry.m_nParamId)), vkr::I4(1), &field)) &&
+        SUCCEEDED(VariantChangeType(&device, &field, 0, VT_I4)) && device.lVal == 0)
+      RefreshAllParameters(entry.m_nParamId);
+  }
+  return hr;
+}
 
 // ===== Values into the page =====================================================================
 
@@ -489,6 +505,8 @@ HRESULT CCommandPP::EditFloat(UINT editId, float* value) {
 }
 
 void CCommandPP::WriteBack(UINT editId, float value) {
+  // Not under the user's fingers: the rules' value comes when the edit is left (or at Send).
+  if (m_bTypingLevel) return;
   // The program's own write: the edit's change notification is no input.
   CUpdatingControls updating(*this);
   SetDlgItemFloat(static_cast<LONG>(editId), kFloatFormat, value);
@@ -744,6 +762,12 @@ HRESULT CCommandPP::OnRefresh() {
 // ===== Send ======================================================================================
 
 HRESULT CCommandPP::OnSend() {
+  // The range rules on the levels the user typed, before anything is checked or sent.
+  for (LONG index : {1L, 2L}) {
+    if (!(m_pParInfo[index].m_nState & kStateChanged)) continue;
+    VARIANT_BOOL valid = VARIANT_FALSE;
+    GetParameterText(m_pParInfo[index].m_nParamId, &valid);
+  }
   // Invalid input anywhere on the page: it is focused and nothing goes out.
   if (FAILED(SetFocusToControl())) return S_OK;
 
@@ -913,14 +937,25 @@ BOOL CCommandPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, 
     const UINT id = LOWORD(wParam);
     HWND control = reinterpret_cast<HWND>(lParam);
     const bool combo = control && GetControlType(control) == 4;
+    const bool level = !combo && (id == kEditHighLevel || id == kEditLowLevel);
     if (code == EN_CHANGE || (combo && (code == CBN_SELCHANGE || code == CBN_EDITCHANGE))) {
+      // A level being typed is checked but not rewritten under the caret.
+      const bool typing = m_bTypingLevel;
+      m_bTypingLevel = level;
       OnControlChange(code, id, control);
+      m_bTypingLevel = typing;
       result = 0;
       return TRUE;
     }
     if (code == EN_KILLFOCUS && !combo) {
       BOOL handled = TRUE;
       OnControlKillFocus(code, wParam, lParam, &handled);
+      // Leaving a level the user changed: the range rules show their value now.
+      const LONG index = FindParameterIndex(id == kEditHighLevel ? kUpperRange : kLowerRange);
+      if (level && index >= 0 && (m_pParInfo[index].m_nState & kStateChanged)) {
+        VARIANT_BOOL valid = VARIANT_FALSE;
+        GetParameterText(m_pParInfo[index].m_nParamId, &valid);
+      }
       result = 0;
       return TRUE;
     }
@@ -946,12 +981,13 @@ BOOL CCommandPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, 
       result = 0;
       return TRUE;
     }
+    // Before the base map: it takes every button's click as a change of its value and would
+    // keep this one from the page.
+    if (code == BN_CLICKED && id == kButtonDigitize) {
+      OnDigitize();
+      result = 0;
+      return TRUE;
+    }
   }
-  if (CDevicePropertyPage::ProcessWindowMessage(window, message, wParam, lParam, result, mapId)) return TRUE;
-  if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kButtonDigitize) {
-    OnDigitize();
-    result = 0;
-    return TRUE;
-  }
-  return FALSE;
+  return CDevicePropertyPage::ProcessWindowMessage(window, message, wParam, lParam, result, mapId);
 }

@@ -121,5 +121,6 @@ class CCommandPP : public CDevicePropertyPage {
 
   HFONT m_hGroupFont = nullptr;  // "Tahoma" for the group box; owned
   bool m_bDigitizing = false;    // the routine runs (its transactions pump messages)
+  bool m_bTypingLevel = false;   // a level edit's change is being handled
   vkr::device::DigitizeClock m_clock;
 };
