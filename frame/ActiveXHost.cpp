@@ -10,17 +10,40 @@
 
 namespace vkr::frame {
 
+namespace {
+
 // The start and release of a DTM's property page, as the DTM's type library describes it: a
-// frame that shows one page of a DTM on its own starts it as the DTM's page frames do. (Outside
-// the unnamed namespace: the objects that implement it live in the DTM's module.)
-struct IDtmPropertyPageStart : IDispatch {
-  static constexpr IID iid = vkr::MakeGuid("5D2C8E41-7B3A-4F16-A0C9-E4B7D1F3A203");
-  using Base = IDispatch;
-  virtual HRESULT Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm, VARIANT_BOOL* result) = 0;  // 7
-  virtual HRESULT PrepareToRelease(VARIANT_BOOL* ready) = 0;                                         // 8
+// frame that shows one page of a DTM on its own starts it as the DTM's page frames do. The frame
+// has no declaration of the DTM's interface, so it calls it as a client without headers calls a
+// COM interface: through the slots of its table (7 Init, 8 PrepareToRelease, after IDispatch).
+constexpr IID kPageStartIid = vkr::MakeGuid("5D2C8E41-7B3A-4F16-A0C9-E4B7D1F3A203");
+struct PageStartSlots {
+  void* unknownAndDispatch[7];
+  HRESULT (*init)(void* self, BSTR systemTag, BSTR functionCall, IUnknown* dtm, VARIANT_BOOL* result);
+  HRESULT (*prepareToRelease)(void* self, VARIANT_BOOL* ready);
 };
 
-namespace {
+// The page's start interface (one reference, released by the holder), null when it has none.
+class PageStart {
+ public:
+  explicit PageStart(IUnknown* page) {
+    if (page && FAILED(page->QueryInterface(kPageStartIid, &m_interface))) m_interface = nullptr;
+  }
+  ~PageStart() {
+    if (m_interface) static_cast<IUnknown*>(m_interface)->Release();
+  }
+  PageStart(const PageStart&) = delete;
+  PageStart& operator=(const PageStart&) = delete;
+  explicit operator bool() const { return m_interface != nullptr; }
+  HRESULT Init(BSTR systemTag, BSTR functionCall, IUnknown* dtm, VARIANT_BOOL* result) {
+    return Slots()->init(m_interface, systemTag, functionCall, dtm, result);
+  }
+  HRESULT PrepareToRelease(VARIANT_BOOL* ready) { return Slots()->prepareToRelease(m_interface, ready); }
+
+ private:
+  const PageStartSlots* Slots() const { return *static_cast<const PageStartSlots* const*>(m_interface); }
+  void* m_interface = nullptr;
+};
 
 thread_local std::vector<ActiveXHost*> t_hosts;
 thread_local bool t_filterInstalled = false;
@@ -77,9 +100,9 @@ HRESULT StartPage(IPropertyPage* page, HWND host, IUnknown* dtm, const std::stri
   if (FAILED(hr = page->Activate(host, &rect, FALSE))) return hr;
   IUnknown* objects[] = {dtm};
   if (FAILED(hr = page->SetObjects(1, objects))) return hr;
-  ComPtr<IDtmPropertyPageStart> start;
-  if (FAILED(page->QueryInterface(IDtmPropertyPageStart::iid, start.PutVoid())) || !start) return E_NOINTERFACE;
-  if (FAILED(hr = start->Init(Bstr(Utf8ToUtf16(invokeId)), Bstr(functionCall), dtm, started))) return hr;
+  PageStart start(page);
+  if (!start) return E_NOINTERFACE;
+  if (FAILED(hr = start.Init(Bstr(Utf8ToUtf16(invokeId)), Bstr(functionCall), dtm, started))) return hr;
   if (!*started) return S_FALSE;
   return page->Show(SW_SHOW);
 }
@@ -88,10 +111,10 @@ HRESULT StartPage(IPropertyPage* page, HWND host, IUnknown* dtm, const std::stri
 bool StopPage(IUnknown* control, bool ask) {
   ComPtr<IPropertyPage> page;
   if (!control || FAILED(control->QueryInterface(IPropertyPage::iid, page.PutVoid())) || !page) return true;
-  ComPtr<IDtmPropertyPageStart> start;
-  if (ask && SUCCEEDED(page->QueryInterface(IDtmPropertyPageStart::iid, start.PutVoid())) && start) {
+  if (ask) {
+    PageStart start(page.Get());
     VARIANT_BOOL ready = VARIANT_TRUE;
-    if (FAILED(start->PrepareToRelease(&ready)) || !ready) return false;
+    if (start && (FAILED(start.PrepareToRelease(&ready)) || !ready)) return false;
   }
   page->Show(SW_HIDE);
   page->Deactivate();
