@@ -16,6 +16,7 @@
 #include "ui/device/HartResponses.h"
 #include "ui/device/kit/ByteSpan.h"
 #include "ui/device/kit/ComboHelpers.h"
+#include "ui/device/kit/PageResources.h"
 #include "ui/device/kit/ResponseBytes.h"
 #include "ui/device/kit/UserMessage.h"
 
@@ -151,8 +152,6 @@ constexpr ULONG kKindCommand = 0x80000000;
 constexpr int kEntryCount = 34;
 
 using vkr::dui::kStateChanged;
-using vkr::dui::kStateInvalid;
-using vkr::dui::kStateUsable;
 using vkr::dui::kStateUsableChanged;
 constexpr ULONG kDtmOnline = vkr::dui::kDtmStateOnline;
 
@@ -208,23 +207,6 @@ VARIANT R4(float value) {
   return v;
 }
 
-// An unsigned whole number of at most `limit`, blanks around allowed; false for anything else.
-bool ParseUnsigned(const std::string& text, ULONG limit, ULONG* value) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  size_t end = text.size();
-  while (end > i && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
-  if (i == end || end - i > 9) return false;
-  ULONG number = 0;
-  for (size_t k = i; k < end; ++k) {
-    if (text[k] < '0' || text[k] > '9') return false;
-    number = number * 10 + static_cast<ULONG>(text[k] - '0');
-  }
-  if (number > limit) return false;
-  *value = number;
-  return true;
-}
-
 }  // namespace
 
 namespace vkr::device {
@@ -244,9 +226,7 @@ CCommandPP::CCommandPP() : CDevicePropertyPage(CommandClass()), m_clock(vkr::dev
   m_nRangeUnit = 0;
 }
 
-CCommandPP::~CCommandPP() {
-  if (m_hGroupFont) DeleteObject(m_hGroupFont);
-}
+CCommandPP::~CCommandPP() = default;
 
 const char* CCommandPP::TemplateText() const { return kTemplate; }
 
@@ -313,11 +293,7 @@ CActXParInfo* CCommandPP::GetParameterMap(int* count, BOOL copy) {
 // ===== Start and end =============================================================================
 
 HRESULT CCommandPP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
-  if (m_hWndDialog) {
-    if (!m_hGroupFont) m_hGroupFont = CreateFontA(14, 0, 0, 0, 600, 0, 0, 0, 0, 0, 0, 0, 0, "Tahoma");
-    if (m_hGroupFont)
-      SendDlgItemMessageA(m_hWndDialog, kGroupSetup, WM_SETFONT, reinterpret_cast<WPARAM>(m_hGroupFont), TRUE);
-  }
+  if (m_hWndDialog && m_groupFont.Create("Tahoma", 14, 600)) m_groupFont.SetOn(m_hWndDialog, {kGroupSetup});
   m_nLastPvUnit = m_nLastDisplayMode = m_nLastTracking = m_nLastDielectric = m_nLastFailSafe = 0xFFFF;
 
   auto fill = [&](UINT combo, const ComboItem* items, size_t count, BYTE* codes) {
@@ -340,23 +316,7 @@ HRESULT CCommandPP::UninitializeUI(VARIANT_BOOL* ok) { return UninitializeStoppi
 
 // ===== Reading ===================================================================================
 
-HRESULT CCommandPP::ReadParameter(LONG index) {
-  const HRESULT hr = ReadParameterOnline(index);
-  if (FAILED(hr) || index < 0 || static_cast<ULONG>(index) >= m_nParInfoCount) return hr;
-  // The values this page shows are the DTM's own (the page decodes the device's answers into
-  // them): none comes from the device, and "no device value" must not mark them invalid, or
-  // every read of all entries (DTM message 67) would leave Send refused until each was touched.
-  // They show what the DTM holds, marked as the DTM marks them.
-  const CActXParInfo& entry = m_pParInfo[index];
-  if ((entry.m_nState & 0x404) == 0x404 && entry.m_nCtrlId != 0) {
-    vkr::ComPtr<IovFdtParameterInfo> info = QueryOf<IovFdtParameterInfo>(m_spDtm.Get());
-    vkr::Variant field, device;
-    if (info && SUCCEEDED(info->GetParameterField(vkr::UI4(static_cast<ULONG>(entry.m_nParamId)), vkr::I4(1), &field)) &&
-        SUCCEEDED(VariantChangeType(&device, &field, 0, VT_I4)) && device.lVal == 0)
-      RefreshAllParameters(entry.m_nParamId);
-  }
-  return hr;
-}
+HRESULT CCommandPP::ReadParameter(LONG index) { return ReadParameterOnline(index); }
 
 // ===== Values into the page =====================================================================
 
@@ -611,10 +571,10 @@ HRESULT CCommandPP::GetControlValueById(LONG id, VARIANT* value) {
     case kFailTimeDevice: {
       // The device keeps the fail time in one byte: a larger number or no number is refused
       // rather than cut to its low bits.
-      ULONG seconds = 0;
-      if (!m_hWndDialog || !ParseUnsigned(vkr::dui::DialogItemText(m_hWndDialog, kEditFailTime), 255, &seconds))
-        return E_FAIL;
-      code = static_cast<BYTE>(seconds);
+      if (!m_hWndDialog) return E_FAIL;
+      const std::optional<ULONG> seconds = vkr::dui::ParseUnsigned(vkr::dui::DialogItemText(m_hWndDialog, kEditFailTime), 255);
+      if (!seconds) return E_FAIL;
+      code = static_cast<BYTE>(*seconds);
       break;
     }
     case kRangeValues:
@@ -650,8 +610,7 @@ HRESULT CCommandPP::GetParameterText(LONG id, VARIANT_BOOL* valid) {
   vkr::Variant level;
   if (FAILED(GetControlValueById(id, level.Put()))) {
     // No number: the entry is marked invalid, so Send stops at it and nothing is written.
-    const LONG index = FindParameterIndex(id);
-    return SetControlStateById(id, kStateUsable | kStateChanged | kStateInvalid | (index >= 0 ? m_pParInfo[index].m_nState & ~0x7u : 0));
+    return MarkEntryInvalid(id);
   }
   SetControlStateById(id, kStateUsableChanged);
   *valid = VARIANT_TRUE;

@@ -17,6 +17,7 @@
 
 #include "platform/platform.h"
 #include "ui/device/DevicePage.h"
+#include "ui/device/kit/PageResources.h"
 
 namespace vkr::device {
 
@@ -119,7 +120,7 @@ class CCommandPP : public CDevicePropertyPage {
   BYTE m_anFailSafeCodes[6] = {};
   ULONG m_nProbeLength = 0;
 
-  HFONT m_hGroupFont = nullptr;  // "Tahoma" for the group box; owned
+  vkr::dui::COwnedFont m_groupFont;  // "Tahoma" for the group box
   bool m_bDigitizing = false;    // the routine runs (its transactions pump messages)
   bool m_bTypingLevel = false;   // a level edit's change is being handled
   vkr::device::DigitizeClock m_clock;
