@@ -239,6 +239,12 @@ TEST_F(CommandPage, SendWritesEverySettingIntoTheTransmitter) {
   EXPECT_EQ(device->config.rangeUnit, 45);
   ASSERT_NE(LastRequest(35), nullptr);
   EXPECT_EQ(*LastRequest(35), Concat({{45}, Float(2.5f), Float(12.0f)}));
+  ASSERT_NE(LastRequest(44), nullptr);
+  EXPECT_EQ(*LastRequest(44), Bytes{44});
+  ASSERT_NE(LastRequest(34), nullptr);
+  EXPECT_EQ(*LastRequest(34), Float(3.25f));
+  ASSERT_NE(LastRequest(136), nullptr);
+  EXPECT_EQ(*LastRequest(136), Concat({{5, 2, 4, 3, 30, 0}, Float(0.0f)}));
   EXPECT_EQ(Writes(44), 1);
   EXPECT_EQ(Writes(35), 1);
   EXPECT_EQ(Writes(34), 1);
@@ -258,6 +264,15 @@ TEST_F(CommandPage, SendWritesEverySettingIntoTheTransmitter) {
   EXPECT_TRUE(vkr::test::PumpUntil([&] { return device->config.damping == 4.0f; }, 10000));
   vkr::frame::TransferSession::Pump(200);
   EXPECT_EQ(Writes(34), 1);
+
+  // The frame's Refresh: the page reads the transmitter once per click.
+  device->received.clear();
+  Press(1041);
+  vkr::frame::TransferSession::Pump(300);
+  EXPECT_EQ(Writes(14), 1);
+  EXPECT_EQ(Writes(131), 1);
+  EXPECT_EQ(Writes(135), 1);
+  EXPECT_EQ(Writes(15), 1);
 }
 
 // Entries that do not fit the device are refused on the page: the entry is marked and focused,
@@ -294,6 +309,12 @@ TEST_F(CommandPage, InvalidEntriesAreRefusedAndNothingIsSent) {
     EXPECT_EQ(device->config.damping, 0.5f);
     HWND focus = GetFocus();
     EXPECT_TRUE(focus == Item(c.control) || IsChild(Item(c.control), focus)) << "the refused entry has the focus";
+    if (c.control == kComboDisplayUnit) {
+      // Leaving the combo puts back the unit the device reported, by the display control's text.
+      vkr::ui::Click(Item(kEditDamping));
+      vkr::ui::PumpUntilIdle();
+      EXPECT_EQ(Text(kComboDisplayUnit), "Metres (m)");
+    }
     // A valid entry again; the frame's Refresh shows the device's values.
     Paste(c.control == kComboDisplayUnit ? kEditFailTime : c.control, c.control == kEditDamping ? "0.5" : "5");
     if (c.control == kComboDisplayUnit) Choose(kComboDisplayUnit, "Metres (m)");
