@@ -504,6 +504,17 @@ TEST_F(CommandPage, DigitizeRunsOnceAndAlwaysRestoresItsControls) {
   EXPECT_NE(messages[2].find("Loop may be returned to automatic control"), std::string::npos) << messages[2];
   EXPECT_TRUE(restored());
 
+  // A distance that is no number: nothing goes out, nothing is told.
+  vkr::ui::Click(Item(kButtonDigitize));
+  Paste(kEditDistance, "far");
+  messages.clear();
+  device->received.clear();
+  vkr::ui::Click(Item(kButtonRunDigitize));
+  vkr::ui::PumpUntilIdle();
+  EXPECT_EQ(Writes(136), 0);
+  EXPECT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(restored());
+
   // A settings answer too short to send back: nothing goes out, nothing is told.
   vkr::frame::CommandFault cut;
   cut.command = 135;
