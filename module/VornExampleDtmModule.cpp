@@ -12,6 +12,7 @@
 #include "module/CVornExampleDtm.h"
 #include "include/DtmThreadInterfaces.h"
 #include "include/ProgramIds.h"
+#include "ui/device/CommandPP.h"
 #include "ui/device/OnlineParameterization.h"
 #include "ui/device/ProcessPP.h"
 #include "ui/device/SetupPP.h"
@@ -109,7 +110,7 @@ bool Push(LinkedObjectMapEntry* linked) {
   const bool g_##name##Pushed = Push(&g_##name##Entry)
 
 LINKED_ENTRY(AdvancedPP, &CLSID_AdvancedPP, UpdateScript<158>, CreateStubPage<vkr::dui::EStubPage::Advanced>);
-LINKED_ENTRY(CommandPP, &CLSID_CommandPP, UpdateScript<111>, CreatePending);
+LINKED_ENTRY(CommandPP, &CLSID_CommandPP, UpdateScript<111>, CreatePage<CCommandPP>);
 LINKED_ENTRY(DevicePP, &CLSID_DevicePP, UpdateScript<115>, CreatePending);
 LINKED_ENTRY(DiagPP, &CLSID_DiagPP, UpdateScript<167>, CreateStubPage<vkr::dui::EStubPage::Diagnostics>);
 LINKED_ENTRY(HartPP, &CLSID_HartPP, UpdateScript<109>, CreateStubPage<vkr::dui::EStubPage::Hart>);
