@@ -22,6 +22,8 @@ namespace {
 
 constexpr int kEditId = 1001;
 constexpr int kButtonWidth = 17;
+// The field's sunken edge and a pixel of room inside it.
+constexpr int kEditInset = 3;
 
 struct Item {
   std::u16string text;
@@ -46,10 +48,10 @@ class Combo final : public Control {
           DWORD editStyle = WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL;
           if (Style() & CBS_UPPERCASE) editStyle |= ES_UPPERCASE;
           if (Style() & CBS_LOWERCASE) editStyle |= ES_LOWERCASE;
-          edit_ = CreateWindowExW(0, u"Edit", u"", editStyle, 0, 0, std::max<LONG>(rc.right - kButtonWidth, 0),
-                                  rc.bottom, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kEditId)), nullptr,
-                                  nullptr);
+          edit_ = CreateWindowExW(0, u"Edit", u"", editStyle, 0, 0, 0, 0, hwnd_,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kEditId)), nullptr, nullptr);
           if (!edit_) return -1;
+          PlaceEdit(rc.right, rc.bottom);
         }
         return Default(message, wParam, lParam);
       }
@@ -70,9 +72,7 @@ class Combo final : public Control {
         return CB_OKAY;
       }
       case WM_SIZE:
-        if (edit_)
-          MoveWindow(edit_, 0, 0, std::max(static_cast<int>(LOWORD(static_cast<DWORD_PTR>(lParam))) - kButtonWidth, 0),
-                     HIWORD(static_cast<DWORD_PTR>(lParam)), TRUE);
+        if (edit_) PlaceEdit(LOWORD(static_cast<DWORD_PTR>(lParam)), HIWORD(static_cast<DWORD_PTR>(lParam)));
         return Default(message, wParam, lParam);
       case WM_SETTEXT:
         // The program's text goes to the edit without a word: CBN_EDIT* are the user's.
@@ -279,6 +279,15 @@ class Combo final : public Control {
     const DWORD kind = Style() & 3;
     return kind == CBS_DROPDOWN || kind == CBS_DROPDOWNLIST;
   }
+  // The edit lies inside the field's sunken edge, left of the button, as tall as the field (not
+  // the open list) less the edge.
+  void PlaceEdit(int width, int height) {
+    const int field = std::min(height, FieldHeight());
+    const int right = DropsDown() ? kButtonWidth : 0;
+    MoveWindow(edit_, kEditInset, kEditInset, std::max(width - right - 2 * kEditInset, 0),
+               std::max(field - 2 * kEditInset, 0), TRUE);
+  }
+
   // The closed field: one line of the font with the sunken frame and its margins.
   int FieldHeight() const {
     HDC dc = GetDC(hwnd_);
