@@ -9,6 +9,8 @@
 #include "communication/CMyConnection.h"
 
 #include "module/CDtmThread.h"
+#include "ui/device/DevicePP.h"
+#include "ui/device/InfoPP.h"
 #include "module/CVornExampleDtm.h"
 #include "include/DtmThreadInterfaces.h"
 #include "include/ProgramIds.h"
@@ -54,6 +56,19 @@ HRESULT CreateConnection(IUnknown* outer, REFIID riid, void** ppv) {
   return vkr::CreateObject<CMyConnectionObject>(outer, riid, ppv);
 }
 
+// A user interface of the module, counting on the module's lock while it lives.
+template <class T>
+class ModuleObject : public T {
+ public:
+  static void ModuleLock() { ::ModuleLock(); }
+  static void ModuleUnlock() { ::ModuleUnlock(); }
+};
+
+template <class T>
+HRESULT CreateUi(IUnknown* outer, REFIID riid, void** ppv) {
+  return vkr::CreateObject<ModuleObject<T>>(outer, riid, ppv);
+}
+
 template <UINT kScript>
 HRESULT UpdateScript(BOOL bRegister) {
   return UpdateRegistryFromScript(kScript, bRegister);
@@ -82,7 +97,7 @@ bool Push(LinkedObjectMapEntry* linked) {
 
 LINKED_ENTRY(AdvancedPP, &CLSID_AdvancedPP, UpdateScript<158>, CreatePending);
 LINKED_ENTRY(CommandPP, &CLSID_CommandPP, UpdateScript<111>, CreatePending);
-LINKED_ENTRY(DevicePP, &CLSID_DevicePP, UpdateScript<115>, CreatePending);
+LINKED_ENTRY(DevicePP, &CLSID_DevicePP, UpdateScript<115>, CreateUi<CDevicePP>);
 LINKED_ENTRY(DiagPP, &CLSID_DiagPP, UpdateScript<167>, CreatePending);
 LINKED_ENTRY(HartPP, &CLSID_HartPP, UpdateScript<109>, CreatePending);
 LINKED_ENTRY(VornExampleDtm, &CLSID_VornExampleDtm, CVornExampleDtm::UpdateRegistry, CreateDtm,
@@ -104,7 +119,7 @@ vkr::ObjectMapEntry g_autoEntries[] = {
     Entry(&CLSID_DtmThread, CDtmThread::UpdateRegistry, CDtmThread::CreateInstance),
     Entry(&CLSID_EchoPP, UpdateScript<180>, CreatePending),
     Entry(&CLSID_EchoTrace, UpdateScript<183>, CreatePending),
-    Entry(&CLSID_InfoPP, UpdateScript<149>, CreatePending),
+    Entry(&CLSID_InfoPP, UpdateScript<149>, CreateUi<CInfoPP>),
     Entry(&CLSID_MyConnection, UpdateScript<124>, CreateConnection),
     Entry(&CLSID_OfflineOnlineParam, UpdateScript<133>, CreatePending),
     Entry(&CLSID_OfflineParam, UpdateScript<127>, CreatePending),

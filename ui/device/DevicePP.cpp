@@ -1,0 +1,798 @@
+// The Device page: its dialog, table, decoders and encoders, the display of the device's answers
+// and the send of the user's changes.
+#include "ui/device/DevicePP.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "include/CommunicationInterfaces.h"
+#include "include/DtmInterfaces.h"
+#include "include/ProgramIds.h"
+#include "xml/Conversions.h"
+
+// ==== Until the device-UI kit lands: byte arrays and Packed ASCII ===============================
+// (to be replaced by the kit's reader, writer and codec)
+namespace {
+
+HRESULT BytesOfVariant(const VARIANT& value, std::vector<std::uint8_t>* bytes) {
+  bytes->clear();
+  if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray) return E_INVALIDARG;
+  LONG lower = 0, upper = -1;
+  HRESULT hr = SafeArrayGetLBound(value.parray, 1, &lower);
+  if (SUCCEEDED(hr)) hr = SafeArrayGetUBound(value.parray, 1, &upper);
+  if (FAILED(hr)) return hr;
+  void* data = nullptr;
+  if (FAILED(hr = SafeArrayAccessData(value.parray, &data))) return hr;
+  if (upper >= lower) {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    bytes->assign(p, p + (upper - lower + 1));
+  }
+  SafeArrayUnaccessData(value.parray);
+  return S_OK;
+}
+
+HRESULT VariantOfBytes(const std::vector<std::uint8_t>& bytes, VARIANT* value) {
+  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+  if (!array) return E_OUTOFMEMORY;
+  void* data = nullptr;
+  if (SUCCEEDED(SafeArrayAccessData(array, &data))) {
+    if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+    SafeArrayUnaccessData(array);
+  }
+  VariantInit(value);
+  value->vt = VT_ARRAY | VT_UI1;
+  value->parray = array;
+  return S_OK;
+}
+
+std::string UnpackAscii(const std::uint8_t* p, std::size_t groups) {
+  std::string text;
+  for (std::size_t g = 0; g < groups; ++g, p += 3) {
+    const unsigned codes[4] = {static_cast<unsigned>(p[0] >> 2), static_cast<unsigned>(((p[0] & 0x03) << 4) | (p[1] >> 4)),
+                               static_cast<unsigned>(((p[1] & 0x0F) << 2) | (p[2] >> 6)), static_cast<unsigned>(p[2] & 0x3F)};
+    for (unsigned c : codes) text.push_back(static_cast<char>((c & 0x20) ? c : (c | 0x40)));
+  }
+  return text;
+}
+
+std::vector<std::uint8_t> PackAscii(const std::string& text) {
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i + 3 < text.size() + 3; i += 4) {
+    unsigned c[4];
+    for (int k = 0; k < 4; ++k) c[k] = static_cast<unsigned char>(i + k < text.size() ? text[i + k] : ' ') & 0x3F;
+    bytes.push_back(static_cast<std::uint8_t>((c[0] << 2) | (c[1] >> 4)));
+    bytes.push_back(static_cast<std::uint8_t>((c[1] << 4) | (c[2] >> 2)));
+    bytes.push_back(static_cast<std::uint8_t>((c[2] << 6) | c[3]));
+  }
+  return bytes;
+}
+
+std::uint32_t U24(const std::uint8_t* p) { return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2]; }
+
+float Float32(const std::uint8_t* p) {
+  const std::uint32_t bits = (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+  float value = 0;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+}  // namespace
+// ==== End of the block for the kit ==============================================================
+
+namespace vkr::device {
+
+std::optional<std::string> DecodeMessage(const std::vector<std::uint8_t>& bytes) {
+  if (bytes.size() < 24) return std::nullopt;
+  return UnpackAscii(bytes.data(), 8);
+}
+
+std::optional<std::uint32_t> DecodeFinalAssembly(const std::vector<std::uint8_t>& bytes) {
+  if (bytes.size() < 3) return std::nullopt;
+  return U24(bytes.data());
+}
+
+SCommand13 DecodeCommand13(const std::vector<std::uint8_t>& bytes) {
+  SCommand13 out;
+  const std::size_t n = bytes.size();
+  if (n >= 6) out.tag = UnpackAscii(bytes.data(), 2);
+  if (n >= 18) out.descriptor = UnpackAscii(bytes.data() + 6, 4);
+  if (n >= 19) out.day = bytes[18];
+  if (n >= 20) out.month = bytes[19];
+  if (n >= 21) out.year = static_cast<std::uint16_t>(bytes[20] + 1900);
+  return out;
+}
+
+SCommand14 DecodeCommand14(const std::vector<std::uint8_t>& bytes) {
+  SCommand14 out;
+  const std::size_t n = bytes.size();
+  if (n >= 3) out.sensorSerial = U24(bytes.data());
+  if (n >= 4) out.limitsUnit = bytes[3];
+  if (n >= 8) out.upperLimit = Float32(bytes.data() + 4);
+  if (n >= 12) out.lowerLimit = Float32(bytes.data() + 8);
+  if (n >= 16) out.minimumSpan = Float32(bytes.data() + 12);
+  return out;
+}
+
+const char* WriteProtectText(std::uint16_t value) {
+  switch (value >> 8) {
+    case 0: return "No";
+    case 1: return "Yes";
+    case 250: return "Not used";
+    case 251: return "None";
+    case 252: return "Unknown";
+    case 253: return "Special";
+    default: return "";
+  }
+}
+
+std::optional<std::u16string> DecodeLongTag(const std::vector<std::uint8_t>& bytes) {
+  if (bytes.size() < 24) return std::nullopt;
+  std::u16string text;
+  for (std::size_t i = 0; i < bytes.size() && i < 32 && bytes[i] != 0; ++i) text.push_back(bytes[i]);
+  return text;
+}
+
+std::optional<std::vector<std::uint8_t>> EncodePackedField(const std::u16string& text, std::size_t length) {
+  if (text.size() > length) return std::nullopt;
+  std::string narrow;
+  for (char16_t c : text) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    // The 6-bit set is 0x20 to 0x5F: lower case becomes upper case, anything else has no code.
+    if (c < 0x20 || c > 0x5F) return std::nullopt;
+    narrow.push_back(static_cast<char>(c));
+  }
+  narrow.resize(length, ' ');
+  return PackAscii(narrow);
+}
+
+std::optional<std::vector<std::uint8_t>> EncodeLongTag(const std::u16string& text) {
+  if (text.size() > 31) return std::nullopt;
+  std::vector<std::uint8_t> bytes(32, 0);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    // A zero would end the tag early; beyond Latin-1 there is no byte for the character.
+    if (text[i] == 0 || text[i] > 0xFF) return std::nullopt;
+    bytes[i] = static_cast<std::uint8_t>(text[i]);
+  }
+  return bytes;
+}
+
+std::optional<std::uint32_t> ParseUnsigned(const std::u16string& text, std::uint32_t maximum) {
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  std::uint64_t number = 0;
+  for (char16_t c : text) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    number = number * 10 + static_cast<std::uint64_t>(c - u'0');
+  }
+  if (number > maximum) return std::nullopt;
+  return static_cast<std::uint32_t>(number);
+}
+
+}  // namespace vkr::device
+
+namespace {
+
+using namespace vkr::device;
+
+// Parameters of the page.
+constexpr LONG kMessage = 1009;
+constexpr LONG kMessageText = 1010;
+constexpr LONG kDescriptor = 1011;
+constexpr LONG kTag = 1012;
+constexpr LONG kDay = 1013;
+constexpr LONG kMonth = 1014;
+constexpr LONG kYear = 1015;
+constexpr LONG kFinalAssembly = 1016;
+constexpr LONG kTagDescriptorDate = 1017;
+constexpr LONG kWriteProtect = 1018;
+constexpr LONG kSelfTestResponse = 1019;
+constexpr LONG kCommand14 = 1032;
+constexpr LONG kButtonRefresh = 1041;
+constexpr LONG kButtonSend = 1042;
+constexpr LONG kLongTag = 1098;
+
+// Dialog items.
+constexpr UINT kTagEdit = 205;
+constexpr UINT kLongTagEdit = 307;
+constexpr UINT kDescriptorEdit = 357;
+constexpr UINT kMessageEdit = 299;
+constexpr UINT kDayEdit = 358;
+constexpr UINT kMonthEdit = 360;
+constexpr UINT kYearEdit = 364;
+constexpr UINT kWriteProtectEdit = 365;
+constexpr UINT kFinalAssemblyEdit = 359;
+constexpr UINT kSensorSerialEdit = 367;
+constexpr UINT kDistributorEdit = 366;
+constexpr UINT kUpperLimitEdit = 361;
+constexpr UINT kLowerLimitEdit = 362;
+constexpr UINT kMinimumSpanEdit = 363;
+constexpr UINT kUpperUnit = 384;
+constexpr UINT kLowerUnit = 386;
+constexpr UINT kSpanUnit = 389;
+constexpr UINT kFrameSendButton = 221;
+
+constexpr UINT kDialogId = 116;
+constexpr UINT kTitleId = 241;
+constexpr UINT kHelpId = 248;
+constexpr UINT kDocId = 255;
+
+constexpr ULONG kDialogTypeOnlineReading = 4;
+constexpr ULONG kStateUsable = 0x1;
+constexpr ULONG kStateChanged = 0x2;
+constexpr ULONG kStateInvalid = 0x4;
+constexpr std::uint32_t kMaxFinalAssembly = 0xFFFFFF;
+constexpr char kLoading[] = "Loading...";
+
+// The fields that show "Loading..." while the identification is read.
+constexpr UINT kPlaceholderFields[] = {kTagEdit,           kLongTagEdit,      kDescriptorEdit,   kDayEdit,
+                                       kMonthEdit,         kYearEdit,         kWriteProtectEdit, kFinalAssemblyEdit,
+                                       kSensorSerialEdit,  kDistributorEdit,  kMinimumSpanEdit,  kMessageEdit};
+
+// 356 x 324 dialog units: the identification above, the sensor below; the procedures' group and
+// buttons exist but stay hidden and disabled (they live on the Diagnostics page).
+constexpr const char kTemplate[] = R"rc(
+116 DIALOGEX 0, 0, 356, 324
+STYLE DS_CONTROL | WS_CHILD
+FONT 8, "MS Sans Serif"
+BEGIN
+  GROUPBOX "Device Info", 472, 7, 5, 342, 186
+  LTEXT "Tag", -1, 16, 22, 90, 8
+  EDITTEXT 205, 110, 20, 70, 12, ES_AUTOHSCROLL
+  LTEXT "Long Tag", -1, 16, 40, 90, 8
+  EDITTEXT 307, 110, 38, 200, 12, ES_AUTOHSCROLL
+  LTEXT "Descriptor", -1, 16, 58, 90, 8
+  EDITTEXT 357, 110, 56, 120, 12, ES_AUTOHSCROLL
+  LTEXT "Message", -1, 16, 76, 90, 8
+  EDITTEXT 299, 110, 74, 200, 12, ES_AUTOHSCROLL
+  LTEXT "Date", -1, 16, 94, 90, 8
+  EDITTEXT 358, 110, 92, 18, 12, ES_NUMBER
+  EDITTEXT 360, 132, 92, 18, 12, ES_NUMBER
+  EDITTEXT 364, 154, 92, 28, 12, ES_NUMBER
+  LTEXT "dd.mm.yyyy", -1, 204, 94, 60, 8
+  LTEXT "Write Protect", -1, 16, 112, 90, 8
+  EDITTEXT 365, 110, 110, 70, 12, ES_READONLY
+  LTEXT "Final Assemply", -1, 16, 128, 90, 8
+  LTEXT "Number", -1, 16, 137, 90, 8
+  EDITTEXT 359, 110, 130, 70, 12, ES_NUMBER
+  LTEXT "Private Label", -1, 16, 156, 90, 8
+  LTEXT "Distributor", -1, 16, 165, 50, 8
+  LTEXT "(Hex)", -1, 70, 165, 30, 8
+  EDITTEXT 366, 110, 158, 70, 12, ES_READONLY
+  GROUPBOX "Sensor Info", 474, 7, 197, 342, 88
+  LTEXT "Sensor Serial No.", -1, 16, 214, 90, 8
+  EDITTEXT 367, 110, 212, 70, 12, ES_READONLY
+  LTEXT "Upper Sensor Limit", -1, 16, 232, 90, 8
+  EDITTEXT 361, 110, 230, 70, 12, ES_READONLY
+  LTEXT "", 384, 204, 232, 100, 8
+  LTEXT "Lower Sensor Limit", -1, 16, 250, 90, 8
+  EDITTEXT 362, 110, 248, 70, 12, ES_READONLY
+  LTEXT "", 386, 204, 250, 100, 8
+  LTEXT "Minimum Span", -1, 16, 268, 90, 8
+  EDITTEXT 363, 110, 266, 70, 12, ES_READONLY
+  LTEXT "", 389, 204, 268, 100, 8
+  GROUPBOX "Standard Procedures", 476, 7, 291, 342, 28, NOT WS_VISIBLE | WS_DISABLED
+  PUSHBUTTON "Self Test", 368, 16, 301, 70, 14, NOT WS_VISIBLE | WS_DISABLED | WS_TABSTOP
+  PUSHBUTTON "Master Reset", 369, 96, 301, 70, 14, NOT WS_VISIBLE | WS_DISABLED | WS_TABSTOP
+  PUSHBUTTON "Loop Test", 370, 176, 301, 70, 14, NOT WS_VISIBLE | WS_DISABLED | WS_TABSTOP
+  PUSHBUTTON "DAC Trim", 371, 256, 301, 70, 14, NOT WS_VISIBLE | WS_DISABLED | WS_TABSTOP
+END
+)rc";
+
+SPropertyPageClass DeviceClass() {
+  SPropertyPageClass c;
+  c.clsid = CLSID_DevicePP;
+  c.parameterMap = &CDevicePP::GetParameterMap;
+  c.dialogId = kDialogId;
+  c.titleId = kTitleId;
+  c.helpFileId = kHelpId;
+  c.docStringId = kDocId;
+  c.templateText = kTemplate;
+  return c;
+}
+
+// Clears the flag on every way out of the code that set it.
+class UpdatingGuard {
+ public:
+  explicit UpdatingGuard(BOOL& flag) : m_flag(flag) { m_flag = TRUE; }
+  ~UpdatingGuard() { m_flag = FALSE; }
+  UpdatingGuard(const UpdatingGuard&) = delete;
+  UpdatingGuard& operator=(const UpdatingGuard&) = delete;
+
+ private:
+  BOOL& m_flag;
+};
+
+template <class Interface>
+vkr::ComPtr<Interface> Query(IUnknown* object) {
+  vkr::ComPtr<Interface> found;
+  if (object && FAILED(object->QueryInterface(Interface::iid, found.PutVoid()))) found = nullptr;
+  return found;
+}
+
+std::u16string Widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+std::string FormatFloat(float value) {
+  char buffer[64] = {};
+  std::snprintf(buffer, sizeof buffer, "%.3f", static_cast<double>(value));
+  return buffer;
+}
+
+// The control of each editable entry.
+UINT EditOf(LONG id) {
+  switch (id) {
+    case kMessage: return kMessageEdit;
+    case kDescriptor: return kDescriptorEdit;
+    case kTag: return kTagEdit;
+    case kDay: return kDayEdit;
+    case kMonth: return kMonthEdit;
+    case kYear: return kYearEdit;
+    case kFinalAssembly: return kFinalAssemblyEdit;
+    case kLongTag: return kLongTagEdit;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+CDevicePP::CDevicePP() : CovFDT_PropertyPageImpl(DeviceClass()) {
+  // Reads the device's values while online (the page's "access mode 4" is this dialog type).
+  m_nDialogType = kDialogTypeOnlineReading;
+}
+
+CDevicePP::~CDevicePP() { m_spParamGroupDisplay = nullptr; }
+
+HRESULT CDevicePP::FinalConstruct() {
+  IParamGroupDisplay* display = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_ParamGroupDisplay, nullptr, CLSCTX_ALL, IParamGroupDisplay::iid,
+                                 reinterpret_cast<void**>(&display))) &&
+      display) {
+    m_spParamGroupDisplay = display;
+    display->Release();
+  }
+  return S_OK;
+}
+
+void CDevicePP::FinalRelease() { m_spParamGroupDisplay = nullptr; }
+
+CActXParInfo* CDevicePP::GetParameterMap(int* count, BOOL copy) {
+  static CActXParInfo entries[15];
+  static const bool filled = [] {
+    constexpr ULONG kCommand = 0x80000000;
+    entries[0] = CActXParInfo(kMessage, "Message", kMessageEdit, "%s", 0, TRUE, 0);
+    entries[1] = CActXParInfo(kDescriptor, "Descriptor", kDescriptorEdit, "%s", 0, TRUE, 0);
+    entries[2] = CActXParInfo(kTag, "Tag", kTagEdit, "%s", 0, TRUE, 0);
+    entries[3] = CActXParInfo(kDay, "Date-day", kDayEdit, "%u", 0, TRUE, 0);
+    entries[4] = CActXParInfo(kMonth, "Date-month", kMonthEdit, "%u", 0, TRUE, 0);
+    entries[5] = CActXParInfo(kYear, "Date-year", kYearEdit, "%u", 0, TRUE, 0);
+    entries[6] = CActXParInfo(kFinalAssembly, "Number", kFinalAssemblyEdit, "%u", 0, TRUE, 0);
+    entries[7] = CActXParInfo(kTagDescriptorDate, "Descriptor/Tag/Date", 0, "", 0, FALSE, kCommand);
+    entries[8] = CActXParInfo(kLongTag, "Long Tag", kLongTagEdit, "%s", 0, TRUE, 0);
+    entries[9] = CActXParInfo(kWriteProtect, "Write protect/Private-label", 0, "", 0, FALSE, kCommand);
+    entries[10] = CActXParInfo(kSelfTestResponse, "SelftestResponse", 0, "", 0, FALSE, kCommand);
+    entries[11] = CActXParInfo(kCommand14, "Command 14 complete", 0, "", 0, FALSE, kCommand);
+    entries[12] = CActXParInfo(kButtonRefresh, "Button Refresh", 0, "", 0, FALSE, kCommand);
+    entries[13] = CActXParInfo(kButtonSend, "Button Send", 0, "", 0, FALSE, kCommand);
+    return true;
+  }();
+  (void)filled;
+  if (!copy) {
+    if (count) *count = 14;
+    return entries;
+  }
+  return CopyParameterTable(entries, count);
+}
+
+bool CDevicePP::LoadPageString(UINT id, std::u16string* text) {
+  switch (id) {
+    case kTitleId: *text = u"Device"; return true;
+    case kHelpId: *text = u"VornExampleDtm.chm::/Device.html#wp1102873"; return true;
+    case kDocId: *text = u"Your Help String"; return true;
+    default: return CovFDT_PropertyPageImpl::LoadPageString(id, text);
+  }
+}
+
+// ---- Start and the placeholders ------------------------------------------------------------------
+
+void CDevicePP::WritePlaceholders() {
+  if (!m_hWndDialog) return;
+  UpdatingGuard updating(m_bUpdatingControls);
+  ::SendDlgItemMessageA(m_hWndDialog, kFinalAssemblyEdit, EM_LIMITTEXT, 8, 0);
+  for (UINT id : kPlaceholderFields) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(id), kLoading);
+}
+
+HRESULT CDevicePP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
+  const HRESULT hr = CovFDT_PropertyPageImpl::InitializeUI(dtm, ok);
+  if (m_hWndDialog) {
+    // The editable fields take no more than their device fields hold.
+    ::SendDlgItemMessageA(m_hWndDialog, kTagEdit, EM_LIMITTEXT, 8, 0);
+    ::SendDlgItemMessageA(m_hWndDialog, kDescriptorEdit, EM_LIMITTEXT, 16, 0);
+    ::SendDlgItemMessageA(m_hWndDialog, kMessageEdit, EM_LIMITTEXT, 32, 0);
+    ::SendDlgItemMessageA(m_hWndDialog, kLongTagEdit, EM_LIMITTEXT, 31, 0);
+    ::SendDlgItemMessageA(m_hWndDialog, kDayEdit, EM_LIMITTEXT, 2, 0);
+    ::SendDlgItemMessageA(m_hWndDialog, kMonthEdit, EM_LIMITTEXT, 2, 0);
+    ::SendDlgItemMessageA(m_hWndDialog, kYearEdit, EM_LIMITTEXT, 4, 0);
+  }
+  WritePlaceholders();
+  return hr;
+}
+
+// ---- Reading one entry: the device's value online, else the data set's ---------------------------
+
+HRESULT CDevicePP::ReadParameter(LONG index) {
+  if (!m_pParInfo || index < 0 || static_cast<ULONG>(index) >= m_nParInfoCount) return E_INVALIDARG;
+  vkr::ComPtr<IovFdtParameterInfo> info = Query<IovFdtParameterInfo>(m_spDtm.Get());
+  if (!info) return E_POINTER;
+  const LONG id = m_pParInfo[index].m_nParamId;
+  vkr::Variant exists;
+  HRESULT hr = info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(static_cast<LONG>(0x80000000)), &exists);
+  if (FAILED(hr)) return hr;
+  if (exists.vt == VT_EMPTY) return E_FAIL;
+  vkr::Variant field;
+  if (FAILED(hr = info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(1), &field))) return hr;
+  LONG device = 0;
+  ReadNumber(field, &device);
+  const ULONG kind = m_pParInfo[index].m_nCtrlKind;
+  vkr::Variant value;
+  if (m_nDtmState == 12 && device == 1 && ((m_nDialogType & 4) || ((m_nDialogType & 1) && (kind & 0x200)))) {
+    if (FAILED(hr = info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(0x200000), &value))) return hr;
+  }
+  if (value.vt == VT_EMPTY && FAILED(hr = GetDtmParameterValue(id, value.Put()))) return hr;
+
+  ULONG flags = 0;
+  if (FAILED(hr = ReadParameterInfo(static_cast<ULONG>(index)))) return hr;
+  if (FAILED(hr = GetParameterInfoValue(id, &flags))) return hr;
+  if (FAILED(hr = FillControlChoices(static_cast<ULONG>(index)))) return hr;
+  if (value.vt != VT_EMPTY) {
+    if (FAILED(hr = SetControlValueById(id, value))) return hr;
+  } else {
+    flags |= 0x404;
+  }
+  if ((m_nDialogType & 2) || ((m_nDialogType & 1) && (kind & 0x100))) flags &= ~kStateChanged;
+  return SetControlStateById(id, flags);
+}
+
+// ---- Showing the device's values -----------------------------------------------------------------
+
+std::u16string CDevicePP::ItemTextW(UINT controlId) const {
+  char16_t buffer[260] = {};
+  const int n = ::GetDlgItemTextW(m_hWndDialog, static_cast<int>(controlId), buffer, 260);
+  return std::u16string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+}
+
+void CDevicePP::SetItemTextW(UINT controlId, const std::u16string& text) {
+  ::SetDlgItemTextW(m_hWndDialog, static_cast<int>(controlId), text.c_str());
+}
+
+HRESULT CDevicePP::SetControlValueById(LONG id, VARIANT value) {
+  UpdatingGuard updating(m_bUpdatingControls);
+  const bool bytesExpected = id == kMessage || id == kFinalAssembly || id == kTagDescriptorDate ||
+                             id == kCommand14 || id == kLongTag;
+  std::vector<std::uint8_t> bytes;
+  if (bytesExpected) {
+    if (value.vt != (VT_ARRAY | VT_UI1)) return S_OK;
+    const HRESULT hr = BytesOfVariant(value, &bytes);
+    if (FAILED(hr)) return hr;
+  }
+  switch (id) {
+    case kMessage:
+      if (auto text = DecodeMessage(bytes)) SetItemTextW(kMessageEdit, Widen(*text));
+      return S_OK;
+    case kFinalAssembly:
+      if (auto number = DecodeFinalAssembly(bytes)) SetItemTextW(kFinalAssemblyEdit, Widen(std::to_string(*number)));
+      return S_OK;
+    case kTagDescriptorDate: {
+      // The parts go to the data set; their entries show them when the DTM reports them.
+      const SCommand13 parts = DecodeCommand13(bytes);
+      if (!m_spDtm) return S_OK;
+      auto store = [&](LONG part, VARIANT v) { m_spDtm->SetParameterValue(vkr::UI4(static_cast<ULONG>(part)), v); };
+      if (parts.tag) store(kTag, vkr::TextVariant(vkr::Bstr(Widen(*parts.tag)).Get()));
+      if (parts.descriptor) store(kDescriptor, vkr::TextVariant(vkr::Bstr(Widen(*parts.descriptor)).Get()));
+      VARIANT v = vkr::EmptyVariant();
+      if (parts.day) {
+        v.vt = VT_UI1, v.bVal = *parts.day;
+        store(kDay, v);
+      }
+      if (parts.month) {
+        v.vt = VT_UI1, v.bVal = *parts.month;
+        store(kMonth, v);
+      }
+      if (parts.year) {
+        v.vt = VT_UI2, v.uiVal = *parts.year;
+        store(kYear, v);
+      }
+      return S_OK;
+    }
+    case kWriteProtect:
+      if (value.vt == VT_UI2) ::SetDlgItemTextA(m_hWndDialog, kWriteProtectEdit, WriteProtectText(value.uiVal));
+      return S_OK;
+    case kCommand14: {
+      const SCommand14 answer = DecodeCommand14(bytes);
+      if (answer.sensorSerial) SetItemTextW(kSensorSerialEdit, Widen(std::to_string(*answer.sensorSerial)));
+      if (answer.limitsUnit) {
+        vkr::Bstr unit;
+        if (m_spParamGroupDisplay) m_spParamGroupDisplay->GetUnitText(*answer.limitsUnit, unit.Put());
+        const std::u16string text(unit.View());
+        for (UINT label : {kUpperUnit, kLowerUnit, kSpanUnit}) SetItemTextW(label, text);
+      }
+      if (answer.upperLimit) SetItemTextW(kUpperLimitEdit, Widen(FormatFloat(*answer.upperLimit)));
+      if (answer.lowerLimit) SetItemTextW(kLowerLimitEdit, Widen(FormatFloat(*answer.lowerLimit)));
+      if (answer.minimumSpan) SetItemTextW(kMinimumSpanEdit, Widen(FormatFloat(*answer.minimumSpan)));
+      return S_OK;
+    }
+    case kButtonRefresh:
+      if (value.vt == VT_UI1 && value.bVal != 0 && m_bPageVisible) RefreshDeviceInfo();
+      return S_OK;
+    case kButtonSend:
+      if (value.vt == VT_UI1 && value.bVal != 0 && m_bPageVisible) OnSend();
+      return S_OK;
+    case kLongTag:
+      if (auto text = DecodeLongTag(bytes)) SetItemTextW(kLongTagEdit, *text);
+      return S_OK;
+    default:
+      return CovFDT_PropertyPageImpl::SetControlValueById(id, value);
+  }
+}
+
+// ---- Reading the controls ------------------------------------------------------------------------
+
+std::optional<std::vector<std::uint8_t>> CDevicePP::BuildTagDescriptorDate() const {
+  auto tag = EncodePackedField(ItemTextW(kTagEdit), 8);
+  auto descriptor = EncodePackedField(ItemTextW(kDescriptorEdit), 16);
+  auto day = ParseUnsigned(ItemTextW(kDayEdit), 31);
+  auto month = ParseUnsigned(ItemTextW(kMonthEdit), 12);
+  auto year = ParseUnsigned(ItemTextW(kYearEdit), 2155);
+  if (!tag || !descriptor || !day || !month || !year || *year < 1900) return std::nullopt;
+  std::vector<std::uint8_t> bytes = *tag;
+  bytes.insert(bytes.end(), descriptor->begin(), descriptor->end());
+  bytes.push_back(static_cast<std::uint8_t>(*day));
+  bytes.push_back(static_cast<std::uint8_t>(*month));
+  bytes.push_back(static_cast<std::uint8_t>(*year - 1900));
+  return bytes;
+}
+
+HRESULT CDevicePP::GetControlValueById(LONG id, VARIANT* value) {
+  if (!value) return E_POINTER;
+  std::optional<std::vector<std::uint8_t>> bytes;
+  switch (id) {
+    case kMessage:
+      bytes = EncodePackedField(ItemTextW(kMessageEdit), 32);
+      break;
+    case kFinalAssembly:
+      if (auto number = ParseUnsigned(ItemTextW(kFinalAssemblyEdit), kMaxFinalAssembly))
+        bytes = std::vector<std::uint8_t>{static_cast<std::uint8_t>(*number >> 16), static_cast<std::uint8_t>(*number >> 8),
+                                          static_cast<std::uint8_t>(*number)};
+      break;
+    case kTagDescriptorDate:
+      bytes = BuildTagDescriptorDate();
+      break;
+    case kLongTag:
+      bytes = EncodeLongTag(ItemTextW(kLongTagEdit));
+      break;
+    case kYear:
+    case kDay:
+    case kMonth: {
+      // Numbers the device field cannot hold make no value.
+      const std::uint32_t maximum = id == kYear ? 2155 : id == kDay ? 31 : 12;
+      auto number = ParseUnsigned(ItemTextW(EditOf(id)), maximum);
+      if (!number || (id == kYear && *number < 1900)) return E_INVALIDARG;
+      return CovFDT_PropertyPageImpl::GetControlValueById(id, value);
+    }
+    case kTag:
+    case kDescriptor:
+      if (!EncodePackedField(ItemTextW(EditOf(id)), id == kTag ? 8 : 16)) return E_INVALIDARG;
+      return CovFDT_PropertyPageImpl::GetControlValueById(id, value);
+    default:
+      return CovFDT_PropertyPageImpl::GetControlValueById(id, value);
+  }
+  // Text that does not fit its device field makes no value: the entry is then marked invalid.
+  if (!bytes) return E_INVALIDARG;
+  VariantClear(value);
+  const HRESULT hr = VariantOfBytes(*bytes, value);
+  if (SUCCEEDED(hr) && id == kMessage) SetControlStateById(kMessage, kStateUsable | kStateChanged);
+  return hr;
+}
+
+// ---- State fan-out between the combined entry and its parts --------------------------------------
+
+HRESULT CDevicePP::SetControlStateById(LONG id, ULONG state) {
+  switch (id) {
+    case kMessageText:
+      return CovFDT_PropertyPageImpl::SetControlStateById(kMessage, state);
+    case kDescriptor:
+    case kTag:
+    case kDay:
+    case kMonth:
+    case kYear: {
+      // An edit of a part marks the combined entry, which is what goes to the device. The part
+      // keeps its own invalid mark, so that the page can bring the user back to it.
+      const LONG index = FindParameterIndex(id);
+      if (index >= 0) {
+        const ULONG own = m_pParInfo[index].m_nState;
+        const ULONG mark = (own & ~kStateInvalid) | (state & kStateInvalid);
+        if (mark != own) CovFDT_PropertyPageImpl::SetControlState(index, mark);
+      }
+      return CovFDT_PropertyPageImpl::SetControlStateById(kTagDescriptorDate, state & ~kStateInvalid);
+    }
+    case kTagDescriptorDate: {
+      HRESULT result = CovFDT_PropertyPageImpl::SetControlStateById(kTagDescriptorDate, state);
+      for (LONG part : {kDescriptor, kTag, kDay, kMonth, kYear}) {
+        const LONG index = FindParameterIndex(part);
+        if (index < 0) continue;
+        // A part's invalid mark stays until its own text is fixed.
+        const HRESULT hr = CovFDT_PropertyPageImpl::SetControlState(index, state | (m_pParInfo[index].m_nState & kStateInvalid));
+        if (FAILED(hr)) result = hr;
+      }
+      return result;
+    }
+    default:
+      return CovFDT_PropertyPageImpl::SetControlStateById(id, state);
+  }
+}
+
+// ---- Entries that do not fit their device fields -------------------------------------------------
+
+bool CDevicePP::CheckEntry(LONG id) {
+  const LONG index = FindParameterIndex(id);
+  const UINT edit = EditOf(id);
+  if (index < 0 || edit == 0 || !m_hWndDialog) return true;
+  const std::u16string text = ItemTextW(edit);
+  // A field still waiting for its value has nothing of the user's in it.
+  if (text == u"Loading...") return true;
+  bool fits = true;
+  switch (id) {
+    case kMessage: fits = EncodePackedField(text, 32).has_value(); break;
+    case kTag: fits = EncodePackedField(text, 8).has_value(); break;
+    case kDescriptor: fits = EncodePackedField(text, 16).has_value(); break;
+    case kDay: fits = ParseUnsigned(text, 31).has_value(); break;
+    case kMonth: fits = ParseUnsigned(text, 12).has_value(); break;
+    case kYear: {
+      auto year = ParseUnsigned(text, 2155);
+      fits = year && *year >= 1900;
+      break;
+    }
+    case kFinalAssembly: fits = ParseUnsigned(text, kMaxFinalAssembly).has_value(); break;
+    case kLongTag: fits = EncodeLongTag(text).has_value(); break;
+    default: break;
+  }
+  const ULONG state = m_pParInfo[index].m_nState;
+  const ULONG wanted = fits ? (state & ~kStateInvalid) : (state | kStateUsable | kStateInvalid);
+  if (wanted != state) CovFDT_PropertyPageImpl::SetControlState(index, wanted);
+  return fits;
+}
+
+bool CDevicePP::CheckAllEntries() {
+  bool all = true;
+  for (LONG id : {kMessage, kDescriptor, kTag, kDay, kMonth, kYear, kFinalAssembly, kLongTag})
+    if (!CheckEntry(id)) all = false;
+  return all;
+}
+
+HRESULT CDevicePP::OnControlChange(UINT code, UINT controlId, HWND control) {
+  const HRESULT hr = CovFDT_PropertyPageImpl::OnControlChange(code, controlId, control);
+  if (m_bUpdatingControls || m_bBusy) return hr;
+  for (LONG id : {kMessage, kDescriptor, kTag, kDay, kMonth, kYear, kFinalAssembly, kLongTag})
+    if (EditOf(id) == controlId) CheckEntry(id);
+  return hr;
+}
+
+// ---- Refresh and send ----------------------------------------------------------------------------
+
+HRESULT CDevicePP::RefreshDeviceInfo() {
+  auto base = Query<IovFdtBaseDTM>(m_spDtmObject.Get());
+  if (!base) return E_NOINTERFACE;
+  EDtmState state = dsUNDEFINED;
+  base->GetDTMState(&state);
+  WritePlaceholders();
+  if (state == dsONLINE && m_spDtm) {
+    for (LONG id : {kMessage, kFinalAssembly, kTagDescriptorDate, kWriteProtect, kCommand14, kLongTag}) {
+      VARIANT_BOOL asked = VARIANT_FALSE;
+      const HRESULT hr = m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(id)), &asked);
+      if (FAILED(hr)) return hr;
+    }
+  }
+  SetDirty(FALSE);
+  return S_OK;
+}
+
+bool CDevicePP::SendCommand(BYTE command, const std::vector<std::uint8_t>& request) {
+  auto connections = Query<IovFdtConnectionManagement>(m_spDtmObject.Get());
+  if (!connections) return false;
+  vkr::ComPtr<IUnknown> connection;
+  if (FAILED(connections->GetConnection(0, connection.Put())) || !connection) return false;
+  auto hart = Query<IovFdtHartServiceInterface>(connection.Get());
+  if (!hart) return false;
+  vkr::Bstr hex;
+  if (FAILED(BytesToHexString(request.data(), static_cast<ULONG>(request.size()), hex.Put()))) return false;
+  BYTE deviceStatus = 0, response = 0;
+  vkr::Bstr answer, error;
+  // The answer is not evaluated: the refresh after the send shows what the device holds.
+  hart->Transaction(command, hex.Get(), &deviceStatus, &response, answer.Put(), error.Put());
+  return true;
+}
+
+HRESULT CDevicePP::OnSend() {
+  // Entries that do not fit their device fields are marked; the first gets the focus and nothing
+  // goes out.
+  const bool fits = CheckAllEntries();
+  if (FAILED(SetFocusToControl()) || !fits) return S_FALSE;
+
+  auto modified = [this](LONG id) {
+    const LONG index = FindParameterIndex(id);
+    return index >= 0 && (m_pParInfo[index].m_nState & kStateChanged) != 0;
+  };
+  auto online = [this] {
+    auto base = Query<IovFdtBaseDTM>(m_spDtmObject.Get());
+    EDtmState state = dsUNDEFINED;
+    return base && SUCCEEDED(base->GetDTMState(&state)) && state == dsONLINE;
+  };
+  const bool haveInterfaces = Query<IovFdtConnectionManagement>(m_spDtmObject.Get()) && Query<IovFdtBaseDTM>(m_spDtmObject.Get());
+
+  if (modified(kMessage)) {
+    if (!haveInterfaces) return S_FALSE;
+    auto bytes = EncodePackedField(ItemTextW(kMessageEdit), 32);
+    if (bytes && online() && !SendCommand(17, *bytes)) return S_FALSE;
+  }
+  if (modified(kFinalAssembly)) {
+    const HRESULT hr = CheckParameterInput(kFinalAssembly);
+    if (FAILED(hr)) return hr;
+  }
+  if (modified(kTagDescriptorDate)) {
+    if (!haveInterfaces) return S_FALSE;
+    auto bytes = BuildTagDescriptorDate();
+    if (bytes && online() && !SendCommand(18, *bytes)) return S_FALSE;
+  }
+  if (modified(kLongTag)) {
+    const HRESULT hr = CheckParameterInput(kLongTag);
+    if (FAILED(hr)) return hr;
+  }
+  SetDirty(FALSE);
+  return RefreshDeviceInfo();
+}
+
+// ---- Showing and hiding --------------------------------------------------------------------------
+
+HRESULT CDevicePP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) {
+  const HRESULT hr = CovFDT_PropertyPageImpl::OnShowWindow(message, wParam, lParam, handled);
+  if (wParam != 0) {
+    m_bPageVisible = true;
+    if (m_bFirstShow) {
+      // The DTM tells every open user interface of the trigger, this page included: the refresh
+      // then runs from SetControlValueById.
+      SetDtmParameterValue(kButtonRefresh, vkr::I4(1));
+      m_bFirstShow = false;
+    }
+  } else {
+    m_bPageVisible = false;
+  }
+  return hr;
+}
+
+// ---- Keyboard and messages -----------------------------------------------------------------------
+
+BOOL CDevicePP::HandleNavigationKey(MSG* message, ULONG* state) {
+  const BOOL handled = CovFDT_PropertyPageImpl::HandleNavigationKey(message, state);
+  if (!message || message->message != WM_KEYDOWN) return handled;
+  if (message->wParam == VK_RETURN) return TRUE;
+  if (message->wParam == VK_TAB && handled) {
+    HWND focus = ::GetFocus();
+    const int id = focus ? ::GetDlgCtrlID(focus) : 0;
+    if (id >= 368 && id <= 371) {
+      const LONG style = ::GetWindowLongW(focus, GWL_STYLE);
+      if ((style & 0x0F) != BS_DEFPUSHBUTTON) {
+        ::SendMessageW(focus, BM_SETSTYLE, static_cast<WPARAM>((style & ~0x0FL) | BS_DEFPUSHBUTTON), TRUE);
+        ::InvalidateRect(focus, nullptr, TRUE);
+      }
+    }
+  }
+  return handled;
+}
+
+BOOL CDevicePP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                                     DWORD mapId) {
+  if (mapId != 0) return FALSE;
+  if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kFrameSendButton) {
+    OnSend();
+    result = 0;
+    return TRUE;
+  }
+  return CovFDT_PropertyPageImpl::ProcessWindowMessage(window, message, wParam, lParam, result, mapId);
+}
