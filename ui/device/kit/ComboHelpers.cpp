@@ -1,0 +1,102 @@
+// Code-table combos and the "Loading..." placeholder (see ComboHelpers.h).
+#include "ui/device/kit/ComboHelpers.h"
+
+#include "ui/device/DeviceUiIds.h"
+
+namespace vkr::dui {
+
+namespace {
+
+LRESULT Send(HWND dialog, UINT id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+  return SendDlgItemMessageA(dialog, static_cast<int>(id), message, wParam, lParam);
+}
+
+// The index of the item whose text is exactly text (case counts), or -1. CB_FINDSTRINGEXACT
+// ignores case, so its hit is checked.
+LRESULT FindExact(HWND dialog, UINT id, const char* text) {
+  LRESULT start = -1;
+  for (;;) {
+    const LRESULT found = Send(dialog, id, CB_FINDSTRINGEXACT, static_cast<WPARAM>(start), reinterpret_cast<LPARAM>(text));
+    if (found == CB_ERR || found <= start) return -1;
+    const LRESULT length = Send(dialog, id, CB_GETLBTEXTLEN, static_cast<WPARAM>(found));
+    std::string item(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
+    Send(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(found), reinterpret_cast<LPARAM>(item.data()));
+    if (std::string_view(item.c_str()) == text) return found;
+    start = found;
+  }
+}
+
+}  // namespace
+
+std::string DialogItemText(HWND dialog, UINT itemId) {
+  HWND item = GetDlgItem(dialog, static_cast<int>(itemId));
+  if (!item) return {};
+  const int length = GetWindowTextLengthA(item);
+  if (length <= 0) return {};
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  const int got = GetWindowTextA(item, text.data(), length + 1);
+  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return text;
+}
+
+HRESULT FillCodeCombo(HWND dialog, UINT comboId, std::span<const SComboCode> table) {
+  if (!GetDlgItem(dialog, static_cast<int>(comboId))) return E_INVALIDARG;
+  Send(dialog, comboId, CB_RESETCONTENT);
+  for (const SComboCode& item : table) {
+    const LRESULT index = Send(dialog, comboId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.text));
+    if (index == CB_ERR || index == CB_ERRSPACE) return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+bool SelectCode(HWND dialog, UINT comboId, std::span<const SComboCode> table, BYTE code) {
+  for (size_t i = 0; i < table.size(); ++i) {
+    if (table[i].code != code) continue;
+    const LRESULT index = FindExact(dialog, comboId, table[i].text);
+    if (index < 0) return false;
+    Send(dialog, comboId, CB_SETCURSEL, static_cast<WPARAM>(index));
+    return true;
+  }
+  return false;
+}
+
+std::optional<BYTE> CodeOfComboText(HWND dialog, UINT comboId, std::span<const SComboCode> table) {
+  const std::string text = DialogItemText(dialog, comboId);
+  for (const SComboCode& item : table)
+    if (text == item.text) return item.code;
+  return std::nullopt;
+}
+
+std::optional<BYTE> SelectedCode(HWND dialog, UINT comboId, std::span<const SComboCode> table) {
+  const LRESULT index = Send(dialog, comboId, CB_GETCURSEL);
+  if (index < 0) return std::nullopt;
+  const LRESULT length = Send(dialog, comboId, CB_GETLBTEXTLEN, static_cast<WPARAM>(index));
+  if (length < 0) return std::nullopt;
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  Send(dialog, comboId, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<size_t>(length));
+  for (const SComboCode& item : table)
+    if (text == item.text) return item.code;
+  return std::nullopt;
+}
+
+bool HasComboPlaceholder(HWND dialog, UINT comboId) { return FindExact(dialog, comboId, kLoadingText) >= 0; }
+
+void ShowComboPlaceholder(HWND dialog, UINT comboId) {
+  LRESULT index = FindExact(dialog, comboId, kLoadingText);
+  if (index < 0) index = Send(dialog, comboId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kLoadingText));
+  if (index >= 0) Send(dialog, comboId, CB_SETCURSEL, static_cast<WPARAM>(index));
+}
+
+bool RemoveComboPlaceholder(HWND dialog, UINT comboId) {
+  const LRESULT index = FindExact(dialog, comboId, kLoadingText);
+  if (index < 0) return false;
+  Send(dialog, comboId, CB_DELETESTRING, static_cast<WPARAM>(index));
+  return true;
+}
+
+void SetLoadingText(HWND dialog, std::initializer_list<UINT> itemIds) {
+  for (UINT id : itemIds) SetDlgItemTextA(dialog, static_cast<int>(id), kLoadingText);
+}
+
+}  // namespace vkr::dui
