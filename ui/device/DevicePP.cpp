@@ -3,113 +3,49 @@
 #include "ui/device/DevicePP.h"
 
 #include <cstdio>
-#include <cstring>
+#include <span>
 
 #include "include/CommunicationInterfaces.h"
 #include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
-#include "xml/Conversions.h"
+#include "ui/device/kit/Kit.h"
 
-// ==== Until the device-UI kit lands: byte arrays and Packed ASCII ===============================
-// (to be replaced by the kit's reader, writer and codec)
 namespace {
 
-HRESULT BytesOfVariant(const VARIANT& value, std::vector<std::uint8_t>* bytes) {
-  bytes->clear();
-  if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray) return E_INVALIDARG;
-  LONG lower = 0, upper = -1;
-  HRESULT hr = SafeArrayGetLBound(value.parray, 1, &lower);
-  if (SUCCEEDED(hr)) hr = SafeArrayGetUBound(value.parray, 1, &upper);
-  if (FAILED(hr)) return hr;
-  void* data = nullptr;
-  if (FAILED(hr = SafeArrayAccessData(value.parray, &data))) return hr;
-  if (upper >= lower) {
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    bytes->assign(p, p + (upper - lower + 1));
-  }
-  SafeArrayUnaccessData(value.parray);
-  return S_OK;
-}
-
-HRESULT VariantOfBytes(const std::vector<std::uint8_t>& bytes, VARIANT* value) {
-  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-  if (!array) return E_OUTOFMEMORY;
-  void* data = nullptr;
-  if (SUCCEEDED(SafeArrayAccessData(array, &data))) {
-    if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
-    SafeArrayUnaccessData(array);
-  }
-  VariantInit(value);
-  value->vt = VT_ARRAY | VT_UI1;
-  value->parray = array;
-  return S_OK;
-}
-
-std::string UnpackAscii(const std::uint8_t* p, std::size_t groups) {
-  std::string text;
-  for (std::size_t g = 0; g < groups; ++g, p += 3) {
-    const unsigned codes[4] = {static_cast<unsigned>(p[0] >> 2), static_cast<unsigned>(((p[0] & 0x03) << 4) | (p[1] >> 4)),
-                               static_cast<unsigned>(((p[1] & 0x0F) << 2) | (p[2] >> 6)), static_cast<unsigned>(p[2] & 0x3F)};
-    for (unsigned c : codes) text.push_back(static_cast<char>((c & 0x20) ? c : (c | 0x40)));
-  }
-  return text;
-}
-
-std::vector<std::uint8_t> PackAscii(const std::string& text) {
-  std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i + 3 < text.size() + 3; i += 4) {
-    unsigned c[4];
-    for (int k = 0; k < 4; ++k) c[k] = static_cast<unsigned char>(i + k < text.size() ? text[i + k] : ' ') & 0x3F;
-    bytes.push_back(static_cast<std::uint8_t>((c[0] << 2) | (c[1] >> 4)));
-    bytes.push_back(static_cast<std::uint8_t>((c[1] << 4) | (c[2] >> 2)));
-    bytes.push_back(static_cast<std::uint8_t>((c[2] << 6) | c[3]));
-  }
-  return bytes;
-}
-
-std::uint32_t U24(const std::uint8_t* p) { return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2]; }
-
-float Float32(const std::uint8_t* p) {
-  const std::uint32_t bits = (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
-  float value = 0;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
-}
+std::vector<std::uint8_t> BytesOf(std::span<const BYTE> bytes) { return std::vector<std::uint8_t>(bytes.begin(), bytes.end()); }
 
 }  // namespace
-// ==== End of the block for the kit ==============================================================
 
 namespace vkr::device {
 
 std::optional<std::string> DecodeMessage(const std::vector<std::uint8_t>& bytes) {
-  if (bytes.size() < 24) return std::nullopt;
-  return UnpackAscii(bytes.data(), 8);
+  return vkr::dui::CByteReader(bytes).PackedAscii(0, 24);
 }
 
 std::optional<std::uint32_t> DecodeFinalAssembly(const std::vector<std::uint8_t>& bytes) {
-  if (bytes.size() < 3) return std::nullopt;
-  return U24(bytes.data());
+  if (auto number = vkr::dui::CByteReader(bytes).U24(0)) return static_cast<std::uint32_t>(*number);
+  return std::nullopt;
 }
 
 SCommand13 DecodeCommand13(const std::vector<std::uint8_t>& bytes) {
+  const vkr::dui::CByteReader reader(bytes);
   SCommand13 out;
-  const std::size_t n = bytes.size();
-  if (n >= 6) out.tag = UnpackAscii(bytes.data(), 2);
-  if (n >= 18) out.descriptor = UnpackAscii(bytes.data() + 6, 4);
-  if (n >= 19) out.day = bytes[18];
-  if (n >= 20) out.month = bytes[19];
-  if (n >= 21) out.year = static_cast<std::uint16_t>(bytes[20] + 1900);
+  out.tag = reader.PackedAscii(0, 6);
+  out.descriptor = reader.PackedAscii(6, 12);
+  out.day = reader.U8(18);
+  out.month = reader.U8(19);
+  if (auto year = reader.U8(20)) out.year = static_cast<std::uint16_t>(*year + 1900);
   return out;
 }
 
 SCommand14 DecodeCommand14(const std::vector<std::uint8_t>& bytes) {
+  const vkr::dui::CByteReader reader(bytes);
   SCommand14 out;
-  const std::size_t n = bytes.size();
-  if (n >= 3) out.sensorSerial = U24(bytes.data());
-  if (n >= 4) out.limitsUnit = bytes[3];
-  if (n >= 8) out.upperLimit = Float32(bytes.data() + 4);
-  if (n >= 12) out.lowerLimit = Float32(bytes.data() + 8);
-  if (n >= 16) out.minimumSpan = Float32(bytes.data() + 12);
+  if (auto serial = reader.U24(0)) out.sensorSerial = static_cast<std::uint32_t>(*serial);
+  out.limitsUnit = reader.U8(3);
+  out.upperLimit = reader.Float(4);
+  out.lowerLimit = reader.Float(8);
+  out.minimumSpan = reader.Float(12);
   return out;
 }
 
@@ -133,16 +69,14 @@ std::optional<std::u16string> DecodeLongTag(const std::vector<std::uint8_t>& byt
 }
 
 std::optional<std::vector<std::uint8_t>> EncodePackedField(const std::u16string& text, std::size_t length) {
-  if (text.size() > length) return std::nullopt;
   std::string narrow;
   for (char16_t c : text) {
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-    // The 6-bit set is 0x20 to 0x5F: lower case becomes upper case, anything else has no code.
-    if (c < 0x20 || c > 0x5F) return std::nullopt;
+    // Beyond 8 bits no character has a Packed ASCII code.
+    if (c > 0xFF) return std::nullopt;
     narrow.push_back(static_cast<char>(c));
   }
-  narrow.resize(length, ' ');
-  return PackAscii(narrow);
+  if (!vkr::dui::FitsPackedAscii(narrow, length)) return std::nullopt;
+  return BytesOf(vkr::dui::EncodePackedAscii(narrow, length));
 }
 
 std::optional<std::vector<std::uint8_t>> EncodeLongTag(const std::u16string& text) {
@@ -174,21 +108,21 @@ namespace {
 using namespace vkr::device;
 
 // Parameters of the page.
-constexpr LONG kMessage = 1009;
+constexpr LONG kMessage = vkr::dui::kParMessage;
 constexpr LONG kMessageText = 1010;
-constexpr LONG kDescriptor = 1011;
-constexpr LONG kTag = 1012;
-constexpr LONG kDay = 1013;
-constexpr LONG kMonth = 1014;
-constexpr LONG kYear = 1015;
-constexpr LONG kFinalAssembly = 1016;
-constexpr LONG kTagDescriptorDate = 1017;
-constexpr LONG kWriteProtect = 1018;
-constexpr LONG kSelfTestResponse = 1019;
-constexpr LONG kCommand14 = 1032;
-constexpr LONG kButtonRefresh = 1041;
-constexpr LONG kButtonSend = 1042;
-constexpr LONG kLongTag = 1098;
+constexpr LONG kDescriptor = vkr::dui::kParDescriptor;
+constexpr LONG kTag = vkr::dui::kParTag;
+constexpr LONG kDay = vkr::dui::kParDateDay;
+constexpr LONG kMonth = vkr::dui::kParDateMonth;
+constexpr LONG kYear = vkr::dui::kParDateYear;
+constexpr LONG kFinalAssembly = vkr::dui::kParFinalAssemblyNumber;
+constexpr LONG kTagDescriptorDate = vkr::dui::kParDescriptorTagDate;
+constexpr LONG kWriteProtect = vkr::dui::kParWriteProtect;
+constexpr LONG kSelfTestResponse = vkr::dui::kParSelfTestResponse;
+constexpr LONG kCommand14 = vkr::dui::kParCommand14Complete;
+constexpr LONG kButtonRefresh = vkr::dui::kParButtonRefresh;
+constexpr LONG kButtonSend = vkr::dui::kParButtonSend;
+constexpr LONG kLongTag = vkr::dui::kParLongTag;
 
 // Dialog items.
 constexpr UINT kTagEdit = 205;
@@ -208,19 +142,18 @@ constexpr UINT kMinimumSpanEdit = 363;
 constexpr UINT kUpperUnit = 384;
 constexpr UINT kLowerUnit = 386;
 constexpr UINT kSpanUnit = 389;
-constexpr UINT kFrameSendButton = 221;
+constexpr UINT kFrameSendButton = vkr::dui::kFrameSendButton;
 
 constexpr UINT kDialogId = 116;
 constexpr UINT kTitleId = 241;
 constexpr UINT kHelpId = 248;
 constexpr UINT kDocId = 255;
 
-constexpr ULONG kDialogTypeOnlineReading = 4;
-constexpr ULONG kStateUsable = 0x1;
-constexpr ULONG kStateChanged = 0x2;
-constexpr ULONG kStateInvalid = 0x4;
+using vkr::dui::kDialogTypeOnlineReading;
+using vkr::dui::kStateChanged;
+using vkr::dui::kStateInvalid;
+using vkr::dui::kStateUsable;
 constexpr std::uint32_t kMaxFinalAssembly = 0xFFFFFF;
-constexpr char kLoading[] = "Loading...";
 
 // The fields that show "Loading..." while the identification is read.
 constexpr UINT kPlaceholderFields[] = {kTagEdit,           kLongTagEdit,      kDescriptorEdit,   kDayEdit,
@@ -396,7 +329,7 @@ void CDevicePP::WritePlaceholders() {
   if (!m_hWndDialog) return;
   UpdatingGuard updating(m_bUpdatingControls);
   ::SendDlgItemMessageA(m_hWndDialog, kFinalAssemblyEdit, EM_LIMITTEXT, 8, 0);
-  for (UINT id : kPlaceholderFields) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(id), kLoading);
+  for (UINT id : kPlaceholderFields) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(id), vkr::dui::kLoadingText);
 }
 
 HRESULT CDevicePP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
@@ -469,8 +402,10 @@ HRESULT CDevicePP::SetControlValueById(LONG id, VARIANT value) {
   std::vector<std::uint8_t> bytes;
   if (bytesExpected) {
     if (value.vt != (VT_ARRAY | VT_UI1)) return S_OK;
-    const HRESULT hr = BytesOfVariant(value, &bytes);
+    std::vector<BYTE> raw;
+    const HRESULT hr = vkr::dui::ResponseBytes(value, &raw);
     if (FAILED(hr)) return hr;
+    bytes = BytesOf(raw);
   }
   switch (id) {
     case kMessage:
@@ -586,7 +521,7 @@ HRESULT CDevicePP::GetControlValueById(LONG id, VARIANT* value) {
   // Text that does not fit its device field makes no value: the entry is then marked invalid.
   if (!bytes) return E_INVALIDARG;
   VariantClear(value);
-  const HRESULT hr = VariantOfBytes(*bytes, value);
+  const HRESULT hr = vkr::dui::MakeByteArray(*bytes, value);
   if (SUCCEEDED(hr) && id == kMessage) SetControlStateById(kMessage, kStateUsable | kStateChanged);
   return hr;
 }
@@ -701,7 +636,7 @@ bool CDevicePP::SendCommand(BYTE command, const std::vector<std::uint8_t>& reque
   auto hart = Query<IovFdtHartServiceInterface>(connection.Get());
   if (!hart) return false;
   vkr::Bstr hex;
-  if (FAILED(BytesToHexString(request.data(), static_cast<ULONG>(request.size()), hex.Put()))) return false;
+  if (FAILED(vkr::dui::HexOfBytes(request, hex.Put()))) return false;
   BYTE deviceStatus = 0, response = 0;
   vkr::Bstr answer, error;
   // The answer is not evaluated: the refresh after the send shows what the device holds.
