@@ -8,6 +8,7 @@
 #include "include/CommunicationInterfaces.h"
 #include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
+#include "ui/device/HartResponses.h"
 #include "ui/device/kit/Kit.h"
 
 namespace {
@@ -38,17 +39,6 @@ SCommand13 DecodeCommand13(const std::vector<std::uint8_t>& bytes) {
   return out;
 }
 
-SCommand14 DecodeCommand14(const std::vector<std::uint8_t>& bytes) {
-  const vkr::dui::CByteReader reader(bytes);
-  SCommand14 out;
-  if (auto serial = reader.U24(0)) out.sensorSerial = static_cast<std::uint32_t>(*serial);
-  out.limitsUnit = reader.U8(3);
-  out.upperLimit = reader.Float(4);
-  out.lowerLimit = reader.Float(8);
-  out.minimumSpan = reader.Float(12);
-  return out;
-}
-
 const char* WriteProtectText(std::uint16_t value) {
   switch (value >> 8) {
     case 0: return "No";
@@ -59,6 +49,12 @@ const char* WriteProtectText(std::uint16_t value) {
     case 253: return "Special";
     default: return "";
   }
+}
+
+std::string DistributorText(std::uint16_t value) {
+  char text[8] = {};
+  std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(value & 0xFF));
+  return text;
 }
 
 std::optional<std::u16string> DecodeLongTag(const std::vector<std::uint8_t>& bytes) {
@@ -222,18 +218,6 @@ SPropertyPageClass DeviceClass() {
   return c;
 }
 
-// Clears the flag on every way out of the code that set it.
-class UpdatingGuard {
- public:
-  explicit UpdatingGuard(BOOL& flag) : m_flag(flag) { m_flag = TRUE; }
-  ~UpdatingGuard() { m_flag = FALSE; }
-  UpdatingGuard(const UpdatingGuard&) = delete;
-  UpdatingGuard& operator=(const UpdatingGuard&) = delete;
-
- private:
-  BOOL& m_flag;
-};
-
 template <class Interface>
 vkr::ComPtr<Interface> Query(IUnknown* object) {
   vkr::ComPtr<Interface> found;
@@ -266,25 +250,12 @@ UINT EditOf(LONG id) {
 
 }  // namespace
 
-CDevicePP::CDevicePP() : CovFDT_PropertyPageImpl(DeviceClass()) {
+CDevicePP::CDevicePP() : CDevicePropertyPage(DeviceClass()) {
   // Reads the device's values while online (the page's "access mode 4" is this dialog type).
   m_nDialogType = kDialogTypeOnlineReading;
 }
 
-CDevicePP::~CDevicePP() { m_spParamGroupDisplay = nullptr; }
-
-HRESULT CDevicePP::FinalConstruct() {
-  IParamGroupDisplay* display = nullptr;
-  if (SUCCEEDED(CoCreateInstance(CLSID_ParamGroupDisplay, nullptr, CLSCTX_ALL, IParamGroupDisplay::iid,
-                                 reinterpret_cast<void**>(&display))) &&
-      display) {
-    m_spParamGroupDisplay = display;
-    display->Release();
-  }
-  return S_OK;
-}
-
-void CDevicePP::FinalRelease() { m_spParamGroupDisplay = nullptr; }
+CDevicePP::~CDevicePP() = default;
 
 CActXParInfo* CDevicePP::GetParameterMap(int* count, BOOL copy) {
   static CActXParInfo entries[15];
@@ -319,7 +290,7 @@ bool CDevicePP::LoadPageString(UINT id, std::u16string* text) {
     case kTitleId: *text = u"Device"; return true;
     case kHelpId: *text = u"VornExampleDtm.chm::/Device.html#wp1102873"; return true;
     case kDocId: *text = u"Your Help String"; return true;
-    default: return CovFDT_PropertyPageImpl::LoadPageString(id, text);
+    default: return CDevicePropertyPage::LoadPageString(id, text);
   }
 }
 
@@ -327,13 +298,13 @@ bool CDevicePP::LoadPageString(UINT id, std::u16string* text) {
 
 void CDevicePP::WritePlaceholders() {
   if (!m_hWndDialog) return;
-  UpdatingGuard updating(m_bUpdatingControls);
+  CUpdatingControls updating(*this);
   ::SendDlgItemMessageA(m_hWndDialog, kFinalAssemblyEdit, EM_LIMITTEXT, 8, 0);
   for (UINT id : kPlaceholderFields) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(id), vkr::dui::kLoadingText);
 }
 
 HRESULT CDevicePP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
-  const HRESULT hr = CovFDT_PropertyPageImpl::InitializeUI(dtm, ok);
+  const HRESULT hr = CDevicePropertyPage::InitializeUI(dtm, ok);
   if (m_hWndDialog) {
     // The editable fields take no more than their device fields hold.
     ::SendDlgItemMessageA(m_hWndDialog, kTagEdit, EM_LIMITTEXT, 8, 0);
@@ -350,38 +321,7 @@ HRESULT CDevicePP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
 
 // ---- Reading one entry: the device's value online, else the data set's ---------------------------
 
-HRESULT CDevicePP::ReadParameter(LONG index) {
-  if (!m_pParInfo || index < 0 || static_cast<ULONG>(index) >= m_nParInfoCount) return E_INVALIDARG;
-  vkr::ComPtr<IovFdtParameterInfo> info = Query<IovFdtParameterInfo>(m_spDtm.Get());
-  if (!info) return E_POINTER;
-  const LONG id = m_pParInfo[index].m_nParamId;
-  vkr::Variant exists;
-  HRESULT hr = info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(static_cast<LONG>(0x80000000)), &exists);
-  if (FAILED(hr)) return hr;
-  if (exists.vt == VT_EMPTY) return E_FAIL;
-  vkr::Variant field;
-  if (FAILED(hr = info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(1), &field))) return hr;
-  LONG device = 0;
-  ReadNumber(field, &device);
-  const ULONG kind = m_pParInfo[index].m_nCtrlKind;
-  vkr::Variant value;
-  if (m_nDtmState == 12 && device == 1 && ((m_nDialogType & 4) || ((m_nDialogType & 1) && (kind & 0x200)))) {
-    if (FAILED(hr = info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(0x200000), &value))) return hr;
-  }
-  if (value.vt == VT_EMPTY && FAILED(hr = GetDtmParameterValue(id, value.Put()))) return hr;
-
-  ULONG flags = 0;
-  if (FAILED(hr = ReadParameterInfo(static_cast<ULONG>(index)))) return hr;
-  if (FAILED(hr = GetParameterInfoValue(id, &flags))) return hr;
-  if (FAILED(hr = FillControlChoices(static_cast<ULONG>(index)))) return hr;
-  if (value.vt != VT_EMPTY) {
-    if (FAILED(hr = SetControlValueById(id, value))) return hr;
-  } else {
-    flags |= 0x404;
-  }
-  if ((m_nDialogType & 2) || ((m_nDialogType & 1) && (kind & 0x100))) flags &= ~kStateChanged;
-  return SetControlStateById(id, flags);
-}
+HRESULT CDevicePP::ReadParameter(LONG index) { return ReadParameterOrDataSet(index); }
 
 // ---- Showing the device's values -----------------------------------------------------------------
 
@@ -396,7 +336,7 @@ void CDevicePP::SetItemTextW(UINT controlId, const std::u16string& text) {
 }
 
 HRESULT CDevicePP::SetControlValueById(LONG id, VARIANT value) {
-  UpdatingGuard updating(m_bUpdatingControls);
+  CUpdatingControls updating(*this);
   const bool bytesExpected = id == kMessage || id == kFinalAssembly || id == kTagDescriptorDate ||
                              id == kCommand14 || id == kLongTag;
   std::vector<std::uint8_t> bytes;
@@ -437,19 +377,26 @@ HRESULT CDevicePP::SetControlValueById(LONG id, VARIANT value) {
       return S_OK;
     }
     case kWriteProtect:
-      if (value.vt == VT_UI2) ::SetDlgItemTextA(m_hWndDialog, kWriteProtectEdit, WriteProtectText(value.uiVal));
+      if (value.vt == VT_UI2) {
+        ::SetDlgItemTextA(m_hWndDialog, kWriteProtectEdit, WriteProtectText(value.uiVal));
+        ::SetDlgItemTextA(m_hWndDialog, kDistributorEdit, DistributorText(value.uiVal).c_str());
+      }
       return S_OK;
     case kCommand14: {
-      const SCommand14 answer = DecodeCommand14(bytes);
-      if (answer.sensorSerial) SetItemTextW(kSensorSerialEdit, Widen(std::to_string(*answer.sensorSerial)));
+      const vkr::dui::SCommand14Response answer = vkr::dui::DecodeCommand14(bytes);
+      if (answer.sensorSerialNumber) SetItemTextW(kSensorSerialEdit, Widen(std::to_string(*answer.sensorSerialNumber)));
       if (answer.limitsUnit) {
-        vkr::Bstr unit;
-        if (m_spParamGroupDisplay) m_spParamGroupDisplay->GetUnitText(*answer.limitsUnit, unit.Put());
-        const std::u16string text(unit.View());
-        for (UINT label : {kUpperUnit, kLowerUnit, kSpanUnit}) SetItemTextW(label, text);
+        const std::string unit = UnitText(*answer.limitsUnit);
+        for (UINT label : {kUpperUnit, kLowerUnit, kSpanUnit}) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(label), unit.c_str());
       }
-      if (answer.upperLimit) SetItemTextW(kUpperLimitEdit, Widen(FormatFloat(*answer.upperLimit)));
-      if (answer.lowerLimit) SetItemTextW(kLowerLimitEdit, Widen(FormatFloat(*answer.lowerLimit)));
+      if (answer.upperLimit) {
+        SetItemTextW(kUpperLimitEdit, Widen(FormatFloat(*answer.upperLimit)));
+        m_bUpperLimitShown = true;
+      }
+      if (answer.lowerLimit) {
+        SetItemTextW(kLowerLimitEdit, Widen(FormatFloat(*answer.lowerLimit)));
+        m_bLowerLimitShown = true;
+      }
       if (answer.minimumSpan) SetItemTextW(kMinimumSpanEdit, Widen(FormatFloat(*answer.minimumSpan)));
       return S_OK;
     }
@@ -463,7 +410,7 @@ HRESULT CDevicePP::SetControlValueById(LONG id, VARIANT value) {
       if (auto text = DecodeLongTag(bytes)) SetItemTextW(kLongTagEdit, *text);
       return S_OK;
     default:
-      return CovFDT_PropertyPageImpl::SetControlValueById(id, value);
+      return CDevicePropertyPage::SetControlValueById(id, value);
   }
 }
 
@@ -509,14 +456,14 @@ HRESULT CDevicePP::GetControlValueById(LONG id, VARIANT* value) {
       const std::uint32_t maximum = id == kYear ? 2155 : id == kDay ? 31 : 12;
       auto number = ParseUnsigned(ItemTextW(EditOf(id)), maximum);
       if (!number || (id == kYear && *number < 1900)) return E_INVALIDARG;
-      return CovFDT_PropertyPageImpl::GetControlValueById(id, value);
+      return CDevicePropertyPage::GetControlValueById(id, value);
     }
     case kTag:
     case kDescriptor:
       if (!EncodePackedField(ItemTextW(EditOf(id)), id == kTag ? 8 : 16)) return E_INVALIDARG;
-      return CovFDT_PropertyPageImpl::GetControlValueById(id, value);
+      return CDevicePropertyPage::GetControlValueById(id, value);
     default:
-      return CovFDT_PropertyPageImpl::GetControlValueById(id, value);
+      return CDevicePropertyPage::GetControlValueById(id, value);
   }
   // Text that does not fit its device field makes no value: the entry is then marked invalid.
   if (!bytes) return E_INVALIDARG;
@@ -531,7 +478,7 @@ HRESULT CDevicePP::GetControlValueById(LONG id, VARIANT* value) {
 HRESULT CDevicePP::SetControlStateById(LONG id, ULONG state) {
   switch (id) {
     case kMessageText:
-      return CovFDT_PropertyPageImpl::SetControlStateById(kMessage, state);
+      return CDevicePropertyPage::SetControlStateById(kMessage, state);
     case kDescriptor:
     case kTag:
     case kDay:
@@ -543,23 +490,23 @@ HRESULT CDevicePP::SetControlStateById(LONG id, ULONG state) {
       if (index >= 0) {
         const ULONG own = m_pParInfo[index].m_nState;
         const ULONG mark = (own & ~kStateInvalid) | (state & kStateInvalid);
-        if (mark != own) CovFDT_PropertyPageImpl::SetControlState(index, mark);
+        if (mark != own) CDevicePropertyPage::SetControlState(index, mark);
       }
-      return CovFDT_PropertyPageImpl::SetControlStateById(kTagDescriptorDate, state & ~kStateInvalid);
+      return CDevicePropertyPage::SetControlStateById(kTagDescriptorDate, state & ~kStateInvalid);
     }
     case kTagDescriptorDate: {
-      HRESULT result = CovFDT_PropertyPageImpl::SetControlStateById(kTagDescriptorDate, state);
+      HRESULT result = CDevicePropertyPage::SetControlStateById(kTagDescriptorDate, state);
       for (LONG part : {kDescriptor, kTag, kDay, kMonth, kYear}) {
         const LONG index = FindParameterIndex(part);
         if (index < 0) continue;
         // A part's invalid mark stays until its own text is fixed.
-        const HRESULT hr = CovFDT_PropertyPageImpl::SetControlState(index, state | (m_pParInfo[index].m_nState & kStateInvalid));
+        const HRESULT hr = CDevicePropertyPage::SetControlState(index, state | (m_pParInfo[index].m_nState & kStateInvalid));
         if (FAILED(hr)) result = hr;
       }
       return result;
     }
     default:
-      return CovFDT_PropertyPageImpl::SetControlStateById(id, state);
+      return CDevicePropertyPage::SetControlStateById(id, state);
   }
 }
 
@@ -590,7 +537,7 @@ bool CDevicePP::CheckEntry(LONG id) {
   }
   const ULONG state = m_pParInfo[index].m_nState;
   const ULONG wanted = fits ? (state & ~kStateInvalid) : (state | kStateUsable | kStateInvalid);
-  if (wanted != state) CovFDT_PropertyPageImpl::SetControlState(index, wanted);
+  if (wanted != state) CDevicePropertyPage::SetControlState(index, wanted);
   return fits;
 }
 
@@ -602,7 +549,7 @@ bool CDevicePP::CheckAllEntries() {
 }
 
 HRESULT CDevicePP::OnControlChange(UINT code, UINT controlId, HWND control) {
-  const HRESULT hr = CovFDT_PropertyPageImpl::OnControlChange(code, controlId, control);
+  const HRESULT hr = CDevicePropertyPage::OnControlChange(code, controlId, control);
   if (m_bUpdatingControls || m_bBusy) return hr;
   for (LONG id : {kMessage, kDescriptor, kTag, kDay, kMonth, kYear, kFinalAssembly, kLongTag})
     if (EditOf(id) == controlId) CheckEntry(id);
@@ -686,7 +633,7 @@ HRESULT CDevicePP::OnSend() {
 // ---- Showing and hiding --------------------------------------------------------------------------
 
 HRESULT CDevicePP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) {
-  const HRESULT hr = CovFDT_PropertyPageImpl::OnShowWindow(message, wParam, lParam, handled);
+  const HRESULT hr = CDevicePropertyPage::OnShowWindow(message, wParam, lParam, handled);
   if (wParam != 0) {
     m_bPageVisible = true;
     if (m_bFirstShow) {
@@ -698,13 +645,23 @@ HRESULT CDevicePP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL
   } else {
     m_bPageVisible = false;
   }
+  ShowLimitPlaceholders();
   return hr;
+}
+
+void CDevicePP::ShowLimitPlaceholders() {
+  // Limits once shown stay: switching pages does not read them again, and "Loading..." over a
+  // known value would tell the user something that is not happening.
+  if (!m_hWndDialog) return;
+  CUpdatingControls updating(*this);
+  if (!m_bUpperLimitShown) ::SetDlgItemTextA(m_hWndDialog, kUpperLimitEdit, vkr::dui::kLoadingText);
+  if (!m_bLowerLimitShown) ::SetDlgItemTextA(m_hWndDialog, kLowerLimitEdit, vkr::dui::kLoadingText);
 }
 
 // ---- Keyboard and messages -----------------------------------------------------------------------
 
 BOOL CDevicePP::HandleNavigationKey(MSG* message, ULONG* state) {
-  const BOOL handled = CovFDT_PropertyPageImpl::HandleNavigationKey(message, state);
+  const BOOL handled = CDevicePropertyPage::HandleNavigationKey(message, state);
   if (!message || message->message != WM_KEYDOWN) return handled;
   if (message->wParam == VK_RETURN) return TRUE;
   if (message->wParam == VK_TAB && handled) {
@@ -729,5 +686,5 @@ BOOL CDevicePP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, L
     result = 0;
     return TRUE;
   }
-  return CovFDT_PropertyPageImpl::ProcessWindowMessage(window, message, wParam, lParam, result, mapId);
+  return CDevicePropertyPage::ProcessWindowMessage(window, message, wParam, lParam, result, mapId);
 }

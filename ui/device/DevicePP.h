@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "ui/framework/PropertyPage.h"
+#include "ui/device/DevicePage.h"
 
 namespace vkr::device {
 
@@ -38,18 +38,10 @@ struct SCommand13 {
 };
 SCommand13 DecodeCommand13(const std::vector<std::uint8_t>& bytes);
 
-// The parts of a command 14 answer; each absent when its bytes are not all there.
-struct SCommand14 {
-  std::optional<std::uint32_t> sensorSerial;  // bytes 0-2
-  std::optional<std::uint8_t> limitsUnit;     // byte 3
-  std::optional<float> upperLimit;            // bytes 4-7
-  std::optional<float> lowerLimit;            // bytes 8-11
-  std::optional<float> minimumSpan;           // bytes 12-15
-};
-SCommand14 DecodeCommand14(const std::vector<std::uint8_t>& bytes);
-
 // The text of the write-protect code in the high byte of parameter 1018.
 const char* WriteProtectText(std::uint16_t value);
+// The private label distributor code in the low byte of parameter 1018, as two hex digits.
+std::string DistributorText(std::uint16_t value);
 
 // The long tag: Latin-1 bytes up to the first zero byte, at most 32 and never past the answer;
 // absent with fewer than 24 bytes.
@@ -67,14 +59,10 @@ std::optional<std::uint32_t> ParseUnsigned(const std::u16string& text, std::uint
 
 }  // namespace vkr::device
 
-class CDevicePP : public CovFDT_PropertyPageImpl {
+class CDevicePP : public CDevicePropertyPage {
  public:
   CDevicePP();
   ~CDevicePP() override;
-
-  // Creates the parameter-group display control (the unit texts); its failure is not the page's.
-  HRESULT FinalConstruct();
-  void FinalRelease();
 
   static CActXParInfo* GetParameterMap(int* count, BOOL copy);
   bool LoadPageString(UINT id, std::u16string* text) override;
@@ -115,7 +103,11 @@ class CDevicePP : public CovFDT_PropertyPageImpl {
   // 21 bytes of the command 18 request from the tag, descriptor and date fields.
   std::optional<std::vector<std::uint8_t>> BuildTagDescriptorDate() const;
 
-  vkr::ComPtr<IParamGroupDisplay> m_spParamGroupDisplay;
+  // "Loading..." into the upper and lower sensor limit while no command 14 answer gave them.
+  void ShowLimitPlaceholders();
+
   bool m_bFirstShow = true;
-  bool m_bPageVisible = false;
+  bool m_bPageVisible = false;   // set by the first show: triggers before it do nothing
+  bool m_bUpperLimitShown = false;
+  bool m_bLowerLimitShown = false;
 };

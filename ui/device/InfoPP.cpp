@@ -2,6 +2,7 @@
 #include "ui/device/InfoPP.h"
 
 #include "include/ProgramIds.h"
+#include "ui/device/DevicePage.h"
 
 namespace {
 
@@ -52,14 +53,7 @@ CInfoPP::CInfoPP() : CovFDT_PropertyPageImpl(InfoClass()) {}
 
 CInfoPP::~CInfoPP() { FreeFonts(); }
 
-CActXParInfo* CInfoPP::GetParameterMap(int* count, BOOL copy) {
-  static CActXParInfo entries[1];
-  if (!copy) {
-    if (count) *count = 0;
-    return entries;
-  }
-  return CopyParameterTable(entries, count);
-}
+CActXParInfo* CInfoPP::GetParameterMap(int* count, BOOL copy) { return EmptyParameterMap(count, copy); }
 
 bool CInfoPP::LoadPageString(UINT id, std::u16string* text) {
   switch (id) {
