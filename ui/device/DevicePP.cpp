@@ -149,6 +149,7 @@ using vkr::dui::kDialogTypeOnlineReading;
 using vkr::dui::kStateChanged;
 using vkr::dui::kStateInvalid;
 using vkr::dui::kStateUsable;
+constexpr ULONG kStateHidden = 0x8;
 constexpr std::uint32_t kMaxFinalAssembly = 0xFFFFFF;
 
 // The fields that show "Loading..." while the identification is read.
@@ -476,6 +477,9 @@ HRESULT CDevicePP::GetControlValueById(LONG id, VARIANT* value) {
 // ---- State fan-out between the combined entry and its parts --------------------------------------
 
 HRESULT CDevicePP::SetControlStateById(LONG id, ULONG state) {
+  // The DTM marks the definitions of its byte-string parameters with 0x08 (texts not converted),
+  // which the entry state reads as "hidden": the page's fields are always shown.
+  state &= ~kStateHidden;
   switch (id) {
     case kMessageText:
       return CDevicePropertyPage::SetControlStateById(kMessage, state);
@@ -484,15 +488,19 @@ HRESULT CDevicePP::SetControlStateById(LONG id, ULONG state) {
     case kDay:
     case kMonth:
     case kYear: {
-      // An edit of a part marks the combined entry, which is what goes to the device. The part
-      // keeps its own invalid mark, so that the page can bring the user back to it.
+      // An edit of a part marks the combined entry, which is what goes to the device. Each part
+      // keeps its own marks, so that the combined entry stays modified while any part is (an edit
+      // put back in one field must not drop the change of another), and so that the page can
+      // bring the user back to a part that does not fit.
       const LONG index = FindParameterIndex(id);
-      if (index >= 0) {
-        const ULONG own = m_pParInfo[index].m_nState;
-        const ULONG mark = (own & ~kStateInvalid) | (state & kStateInvalid);
-        if (mark != own) CDevicePropertyPage::SetControlState(index, mark);
+      if (index >= 0) CDevicePropertyPage::SetControlState(index, state);
+      ULONG changed = 0;
+      for (LONG part : {kDescriptor, kTag, kDay, kMonth, kYear}) {
+        const LONG at = FindParameterIndex(part);
+        if (at >= 0) changed |= m_pParInfo[at].m_nState & kStateChanged;
       }
-      return CDevicePropertyPage::SetControlStateById(kTagDescriptorDate, state & ~kStateInvalid);
+      return CDevicePropertyPage::SetControlStateById(kTagDescriptorDate,
+                                                       (state & ~(kStateInvalid | kStateChanged)) | changed);
     }
     case kTagDescriptorDate: {
       HRESULT result = CDevicePropertyPage::SetControlStateById(kTagDescriptorDate, state);
@@ -500,7 +508,8 @@ HRESULT CDevicePP::SetControlStateById(LONG id, ULONG state) {
         const LONG index = FindParameterIndex(part);
         if (index < 0) continue;
         // A part's invalid mark stays until its own text is fixed.
-        const HRESULT hr = CDevicePropertyPage::SetControlState(index, state | (m_pParInfo[index].m_nState & kStateInvalid));
+        const HRESULT hr =
+            CDevicePropertyPage::SetControlState(index, state | (m_pParInfo[index].m_nState & kStateInvalid));
         if (FAILED(hr)) result = hr;
       }
       return result;
@@ -625,6 +634,11 @@ HRESULT CDevicePP::OnSend() {
   if (modified(kLongTag)) {
     const HRESULT hr = CheckParameterInput(kLongTag);
     if (FAILED(hr)) return hr;
+  }
+  // What went out is what the device holds now: the entries are no longer modified.
+  for (LONG id : {kMessage, kFinalAssembly, kLongTag, kTagDescriptorDate}) {
+    const LONG index = FindParameterIndex(id);
+    if (index >= 0) SetControlStateById(id, m_pParInfo[index].m_nState & ~kStateChanged);
   }
   SetDirty(FALSE);
   return RefreshDeviceInfo();
