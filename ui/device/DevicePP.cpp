@@ -601,6 +601,15 @@ bool CDevicePP::SendCommand(BYTE command, const std::vector<std::uint8_t>& reque
 }
 
 HRESULT CDevicePP::OnSend() {
+  // The transactions wait for the device with the messages flowing: a second Send meanwhile
+  // would send everything again.
+  if (m_bSending) return S_FALSE;
+  m_bSending = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{m_bSending};
+
   // Entries that do not fit their device fields are marked; the first gets the focus and nothing
   // goes out.
   const bool fits = CheckAllEntries();
@@ -615,30 +624,40 @@ HRESULT CDevicePP::OnSend() {
     EDtmState state = dsUNDEFINED;
     return base && SUCCEEDED(base->GetDTMState(&state)) && state == dsONLINE;
   };
-  const bool haveInterfaces = Query<IovFdtConnectionManagement>(m_spDtmObject.Get()) && Query<IovFdtBaseDTM>(m_spDtmObject.Get());
+  const bool haveInterfaces =
+      Query<IovFdtConnectionManagement>(m_spDtmObject.Get()) && Query<IovFdtBaseDTM>(m_spDtmObject.Get());
+  // What went out is what the device holds now: those entries are no longer modified. What did
+  // not go out (offline) stays marked, so that the user's edit is not taken for sent.
+  auto sent = [this](LONG id) {
+    const LONG index = FindParameterIndex(id);
+    if (index >= 0) SetControlStateById(id, m_pParInfo[index].m_nState & ~kStateChanged);
+  };
 
   if (modified(kMessage)) {
     if (!haveInterfaces) return S_FALSE;
     auto bytes = EncodePackedField(ItemTextW(kMessageEdit), 32);
-    if (bytes && online() && !SendCommand(17, *bytes)) return S_FALSE;
+    if (bytes && online()) {
+      if (!SendCommand(17, *bytes)) return S_FALSE;
+      sent(kMessage);
+    }
   }
   if (modified(kFinalAssembly)) {
     const HRESULT hr = CheckParameterInput(kFinalAssembly);
     if (FAILED(hr)) return hr;
+    if (hr == S_OK) sent(kFinalAssembly);
   }
   if (modified(kTagDescriptorDate)) {
     if (!haveInterfaces) return S_FALSE;
     auto bytes = BuildTagDescriptorDate();
-    if (bytes && online() && !SendCommand(18, *bytes)) return S_FALSE;
+    if (bytes && online()) {
+      if (!SendCommand(18, *bytes)) return S_FALSE;
+      sent(kTagDescriptorDate);
+    }
   }
   if (modified(kLongTag)) {
     const HRESULT hr = CheckParameterInput(kLongTag);
     if (FAILED(hr)) return hr;
-  }
-  // What went out is what the device holds now: the entries are no longer modified.
-  for (LONG id : {kMessage, kFinalAssembly, kLongTag, kTagDescriptorDate}) {
-    const LONG index = FindParameterIndex(id);
-    if (index >= 0) SetControlStateById(id, m_pParInfo[index].m_nState & ~kStateChanged);
+    if (hr == S_OK) sent(kLongTag);
   }
   SetDirty(FALSE);
   return RefreshDeviceInfo();

@@ -108,6 +108,7 @@ class CDevicePP : public CDevicePropertyPage {
 
   bool m_bFirstShow = true;
   bool m_bPageVisible = false;   // set by the first show: triggers before it do nothing
+  bool m_bSending = false;       // OnSend runs
   bool m_bUpperLimitShown = false;
   bool m_bLowerLimitShown = false;
 };
