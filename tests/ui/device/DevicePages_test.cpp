@@ -116,9 +116,11 @@ vkr::ComPtr<Interface> Query(IUnknown* object) {
   return found;
 }
 
-class LiveDevicePage : public ::testing::Test {
+// The real module's DTM online to the simulated transmitter, and one page of the module hosted as
+// a page frame hosts it (site, objects, window, start, show).
+class LivePage : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void StartDtm() {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     m_registry = std::make_unique<vkr::test::ScopedRegistry>();
     ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
@@ -136,15 +138,17 @@ class LiveDevicePage : public ::testing::Test {
     dtm = m_session->Dtm();
     ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
     ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
+  }
 
+  void OpenPage(const CLSID& clsid, const char* title) {
     host = std::make_unique<vkr::test::PageSiteHarness>(720, 720);
-    ASSERT_EQ(CoCreateInstance(CLSID_DevicePP, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, page.PutVoid()), S_OK);
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, page.PutVoid()), S_OK);
     ASSERT_EQ(page->SetPageSite(host->Site()), S_OK);
     IUnknown* objects[] = {dtm};
     ASSERT_EQ(page->SetObjects(1, objects), S_OK);
     PROPPAGEINFO info{};
     ASSERT_EQ(page->GetPageInfo(&info), S_OK);
-    EXPECT_EQ(vkr::Utf16ToUtf8(info.pszTitle), "Device");
+    EXPECT_EQ(vkr::Utf16ToUtf8(info.pszTitle), title);
     CoTaskMemFree(info.pszTitle);
     CoTaskMemFree(info.pszHelpFile);
     CoTaskMemFree(info.pszDocString);
@@ -160,14 +164,9 @@ class LiveDevicePage : public ::testing::Test {
     ASSERT_EQ(control->Init(vkr::Bstr(u"device-page").Get(), call.Get(), dtm, &started), S_OK);
     ASSERT_EQ(started, VARIANT_TRUE);
     ASSERT_EQ(page->Show(SW_SHOW), S_OK);
-    // The first show reads the identification.
-    ASSERT_TRUE(WaitForText(kSpanEdit, "0.125")) << Text(kSpanEdit);
-    ASSERT_TRUE(WaitForText(kYearEdit, "2026")) << Text(kYearEdit);
-    ASSERT_TRUE(WaitForText(kLongTagEdit, "LT-101 TANK 1 RADAR LEVEL")) << Text(kLongTagEdit);
-    Settle();
   }
 
-  void TearDown() override {
+  void ClosePage() {
     if (page) {
       if (auto control = Query<IovFdtPropertyPageControl>(page.Get())) {
         VARIANT_BOOL ready = VARIANT_FALSE;
@@ -178,6 +177,10 @@ class LiveDevicePage : public ::testing::Test {
       page = nullptr;
     }
     host.reset();
+  }
+
+  void TearDown() override {
+    ClosePage();
     if (m_session) m_session->Close();
     m_session.reset();
     vkr::frame::RevokeOutsideControls();
@@ -204,14 +207,21 @@ class LiveDevicePage : public ::testing::Test {
     vkr::ui::PumpUntilIdle();
   }
 
-  // The frame's Send: parameter 1042 set to 1, which the DTM tells the open user interfaces.
-  void PressSend() {
+  // The frame's buttons: parameter 1041 (Refresh) or 1042 (Send) set to 1, which the DTM tells
+  // the open user interfaces.
+  void PressButton(ULONG id) {
     auto handler = Query<IovFdtParameterHandler4>(dtm);
     ASSERT_TRUE(handler);
     VARIANT one = vkr::EmptyVariant();
     one.vt = VT_UI1;
     one.bVal = 1;
-    ASSERT_EQ(handler->SetParameterValue(vkr::UI4(1042), one), S_OK);
+    ASSERT_EQ(handler->SetParameterValue(vkr::UI4(id), one), S_OK);
+  }
+  void PressSend() { PressButton(1042); }
+  int Received(int command) const {
+    int n = 0;
+    for (const auto& r : device->received) n += r.command == command;
+    return n;
   }
 
   std::vector<int> WritesReceived() const {
@@ -227,6 +237,49 @@ class LiveDevicePage : public ::testing::Test {
   IUnknown* dtm = nullptr;
   std::unique_ptr<vkr::test::PageSiteHarness> host;
   vkr::ComPtr<IPropertyPage> page;
+};
+
+// The page's picture as kept in tests/data/ui (VKR_UPDATE_PICTURES=1 writes it anew): a pixel
+// matches when no channel differs by more than 8, the pictures when at most 2 per mille do not.
+void ExpectLooksAsKept(HWND window, const std::string& name) {
+  vkr::ui::Picture picture;
+  ASSERT_TRUE(vkr::ui::RenderWindow(window, &picture));
+  const std::string golden = std::string(VKR_SOURCE_DIR) + "/tests/data/ui/" + name + ".png";
+  const std::string actual = "/tmp/" + name + "_actual.png";
+  if (std::getenv("VKR_UPDATE_PICTURES")) {
+    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, golden.c_str()));
+  }
+  vkr::ui::Picture kept;
+  ASSERT_TRUE(vkr::ui::ReadPng(golden.c_str(), &kept)) << golden;
+  ASSERT_EQ(kept.width, picture.width);
+  ASSERT_EQ(kept.height, picture.height);
+  constexpr int kChannelTolerance = 8, kMismatchPerMille = 2;
+  int mismatches = 0;
+  for (std::size_t i = 0; i < kept.pixels.size(); ++i) {
+    const COLORREF a = kept.pixels[i], b = picture.pixels[i];
+    if (std::abs(GetRValue(a) - GetRValue(b)) > kChannelTolerance ||
+        std::abs(GetGValue(a) - GetGValue(b)) > kChannelTolerance ||
+        std::abs(GetBValue(a) - GetBValue(b)) > kChannelTolerance)
+      ++mismatches;
+  }
+  if (mismatches) vkr::ui::SavePictureToPng(picture, actual.c_str());
+  EXPECT_LE(mismatches * 1000, kMismatchPerMille * static_cast<int>(kept.pixels.size()))
+      << mismatches << " pixels differ; the new picture: " << actual;
+}
+
+class LiveDevicePage : public LivePage {
+ protected:
+  void SetUp() override {
+    StartDtm();
+    if (HasFatalFailure()) return;
+    OpenPage(CLSID_DevicePP, "Device");
+    if (HasFatalFailure()) return;
+    // The first show reads the identification.
+    ASSERT_TRUE(WaitForText(kSpanEdit, "0.125")) << Text(kSpanEdit);
+    ASSERT_TRUE(WaitForText(kYearEdit, "2026")) << Text(kYearEdit);
+    ASSERT_TRUE(WaitForText(kLongTagEdit, "LT-101 TANK 1 RADAR LEVEL")) << Text(kLongTagEdit);
+    Settle();
+  }
 };
 
 // What the transmitter holds is what the page shows; every editable field changed and sent once
@@ -276,7 +329,15 @@ TEST_F(LiveDevicePage, ShowsTheIdentificationAndSendsEveryChangedField) {
   EXPECT_TRUE(WaitForText(kMessageEdit, "LEVEL RADAR IN TANK SEVEN       ")) << Text(kMessageEdit);
   EXPECT_TRUE(WaitForText(kYearEdit, "2011")) << Text(kYearEdit);
 
-  // A page that is not shown ignores the frame's Send.
+  // The frame's Refresh reads the identification once per press.
+  device->received.clear();
+  PressButton(1041);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return Received(20) == 1; }, 10000));
+  Settle();
+  for (int command : {12, 13, 14, 15, 16, 20}) EXPECT_EQ(Received(command), 1) << command;
+
+  // A page that is not shown ignores the frame's Send; shown again, it keeps the sensor limits
+  // it knows instead of "Loading..." for a read that is not made.
   page->Show(SW_HIDE);
   Settle();
   Type(kTagEdit, "HIDDEN");
@@ -284,6 +345,10 @@ TEST_F(LiveDevicePage, ShowsTheIdentificationAndSendsEveryChangedField) {
   PressSend();
   Settle();
   EXPECT_TRUE(WritesReceived().empty());
+  page->Show(SW_SHOW);
+  Settle();
+  EXPECT_EQ(Text(kUpperEdit), "20.500");
+  EXPECT_EQ(Text(kLowerEdit), "0.250");
 }
 
 // Entries the device fields cannot hold are marked and focused on Send, and nothing goes out.
@@ -320,31 +385,78 @@ TEST_F(LiveDevicePage, RefusesEntriesThatDoNotFitTheDevice) {
             "CHANGED TOO     ");
 }
 
-// The page's picture with the device's values, kept as a reference (VKR_UPDATE_PICTURES=1 to
-// write it anew).
-TEST_F(LiveDevicePage, LooksAsKept) {
-  vkr::ui::Picture picture;
-  ASSERT_TRUE(vkr::ui::RenderWindow(host->Page(), &picture));
-  const std::string golden = std::string(VKR_SOURCE_DIR) + "/tests/data/ui/device_page.png";
-  if (std::getenv("VKR_UPDATE_PICTURES")) {
-    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, golden.c_str()));
+// The page with the device's values looks as kept.
+TEST_F(LiveDevicePage, LooksAsKept) { ExpectLooksAsKept(host->Page(), "device_page"); }
+
+// Before the page was first shown the frame's Send does nothing on it.
+TEST_F(LivePage, DeviceStartedButNotShownIgnoresTheFramesButtons) {
+  StartDtm();
+  host = std::make_unique<vkr::test::PageSiteHarness>(720, 720);
+  ASSERT_EQ(CoCreateInstance(CLSID_DevicePP, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, page.PutVoid()), S_OK);
+  page->SetPageSite(host->Site());
+  const RECT rect{0, 0, 600, 600};
+  ASSERT_EQ(page->Activate(host->Hwnd(), &rect, FALSE), S_OK);
+  vkr::Bstr call;
+  ASSERT_EQ(Query<IovFdtActiveXContainer>(dtm)->GetFunctionCallDocument(5, call.Put()), S_OK);
+  VARIANT_BOOL started = VARIANT_FALSE;
+  ASSERT_EQ(Query<IovFdtPropertyPageControl>(page.Get())->Init(vkr::Bstr(u"hidden").Get(), call.Get(), dtm, &started), S_OK);
+  ASSERT_EQ(started, VARIANT_TRUE);
+  Settle();
+  device->received.clear();
+  PressButton(1041);
+  PressSend();
+  Settle();
+  EXPECT_TRUE(device->received.empty());
+}
+
+// A page object of the tests' own, for what only shows inside it.
+class ExposedDevicePage : public CDevicePP {
+ public:
+  using CDevicePP::m_bUpdatingControls;
+};
+
+// An answer that is no byte array is ignored; one that cannot be read is refused, and the page
+// does not stay deaf to the user's edits afterwards.
+TEST(DevicePageValues, AFailedConversionLeavesTheUserInputHeard) {
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  {
+    vkr::ComPtr<vkr::ComObject<ExposedDevicePage>> made;
+    ASSERT_EQ(vkr::MakeObject<ExposedDevicePage>(&made), S_OK);
+    ExposedDevicePage& page = *made.Get();
+    VARIANT broken = vkr::EmptyVariant();
+    broken.vt = VT_ARRAY | VT_UI1;
+    broken.parray = nullptr;
+    EXPECT_TRUE(FAILED(page.SetControlValueById(1009, broken)));
+    EXPECT_FALSE(page.m_bUpdatingControls);
+    EXPECT_EQ(page.SetControlValueById(1032, vkr::I4(5)), S_OK);
+    EXPECT_FALSE(page.m_bUpdatingControls);
   }
-  vkr::ui::Picture kept;
-  ASSERT_TRUE(vkr::ui::ReadPng(golden.c_str(), &kept)) << golden;
-  ASSERT_EQ(kept.width, picture.width);
-  ASSERT_EQ(kept.height, picture.height);
-  constexpr int kChannelTolerance = 8, kMismatchPerMille = 2;
-  int mismatches = 0;
-  for (std::size_t i = 0; i < kept.pixels.size(); ++i) {
-    const COLORREF a = kept.pixels[i], b = picture.pixels[i];
-    if (std::abs(GetRValue(a) - GetRValue(b)) > kChannelTolerance ||
-        std::abs(GetGValue(a) - GetGValue(b)) > kChannelTolerance ||
-        std::abs(GetBValue(a) - GetBValue(b)) > kChannelTolerance)
-      ++mismatches;
-  }
-  if (mismatches) vkr::ui::SavePictureToPng(picture, "/tmp/device_page_actual.png");
-  EXPECT_LE(mismatches * 1000, kMismatchPerMille * static_cast<int>(kept.pixels.size()))
-      << mismatches << " pixels differ; the new picture: /tmp/device_page_actual.png";
+  CoUninitialize();
+}
+
+// The Info page: its fonts on its texts, the about paragraphs hidden, its fonts gone with it.
+TEST_F(LivePage, InfoPageShowsTheContactTextsInItsFonts) {
+  StartDtm();
+  const int fontsBefore = vkr::ui::GdiObjectCounts().fonts;
+  OpenPage(CLSID_InfoPP, "Info");
+  Settle();
+  auto font = [&](int id) { return reinterpret_cast<HFONT>(SendMessageA(host->Item(id), WM_GETFONT, 0, 0)); };
+  const HFONT heading = font(696), bold = font(558), text = font(561);
+  EXPECT_TRUE(heading && bold && text);
+  EXPECT_NE(heading, bold);
+  EXPECT_NE(bold, text);
+  for (int id : {560, 569, 570}) EXPECT_EQ(font(id), bold) << id;
+  for (int id : {563, 565, 567, 568}) EXPECT_EQ(font(id), text) << id;
+  LOGFONTA face{};
+  ASSERT_NE(GetObjectA(heading, sizeof face, &face), 0);
+  EXPECT_STREQ(face.lfFaceName, "Tahoma");
+  EXPECT_EQ(face.lfWeight, 600);
+  for (int id = 571; id <= 575; ++id) EXPECT_FALSE(IsWindowVisible(host->Item(id))) << id;
+  EXPECT_TRUE(IsWindowVisible(host->Item(570)));
+  ExpectLooksAsKept(host->Page(), "info_page");
+  ClosePage();
+  CoFreeUnusedLibraries();
+  EXPECT_EQ(vkr::ui::GdiObjectCounts().fonts, fontsBefore);
 }
 
 }  // namespace
