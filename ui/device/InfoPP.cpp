@@ -13,25 +13,25 @@ constexpr UINT kDocId = 146;
 
 // The texts are placeholders of a maker's contact data; the about paragraphs stay hidden.
 constexpr const char kTemplate[] = R"(
-151 DIALOGEX 0, 0, 356, 200
+151 DIALOGEX 0, 0, 320, 200
 STYLE DS_CONTROL | WS_CHILD
 FONT 8, "MS Sans Serif"
 BEGIN
-  GROUPBOX "Contact", 696, 7, 5, 342, 120
-  LTEXT "Vorntec Instruments", 558, 18, 22, 150, 10
-  LTEXT "Vorntec Instruments", 560, 186, 22, 150, 10
-  LTEXT "Head office and sales", 561, 18, 40, 150, 10
-  LTEXT "Service and support", 563, 186, 40, 150, 10
-  LTEXT "sales@vorntec.example", 565, 18, 58, 150, 10
-  LTEXT "service@vorntec.example", 567, 186, 58, 150, 10
-  LTEXT "support@vorntec.example", 568, 18, 76, 150, 10
-  LTEXT "www.vorntec.example/service", 569, 186, 94, 150, 10
-  LTEXT "www.vorntec.example", 570, 18, 94, 150, 10
-  LTEXT "About", 571, 18, 135, 150, 10, NOT WS_VISIBLE
-  LTEXT "This DTM configures the VKR series radar level transmitters.", 572, 18, 148, 320, 10, NOT WS_VISIBLE
-  LTEXT "It runs in any frame application after FDT 1.2.", 573, 18, 160, 320, 10, NOT WS_VISIBLE
-  LTEXT "It talks to the transmitter through HART.", 574, 18, 172, 320, 10, NOT WS_VISIBLE
-  LTEXT "Copyright Vorntec Instruments.", 575, 18, 184, 320, 10, NOT WS_VISIBLE
+  GROUPBOX "Contact", 696, 7, 5, 306, 120
+  LTEXT "Vorntec Instruments", 558, 16, 22, 140, 10
+  LTEXT "Vorntec Instruments", 560, 165, 22, 140, 10
+  LTEXT "Head office and sales", 561, 16, 40, 140, 10
+  LTEXT "Service and support", 563, 165, 40, 140, 10
+  LTEXT "sales@vorntec.example", 565, 16, 58, 140, 10
+  LTEXT "service@vorntec.example", 567, 165, 58, 140, 10
+  LTEXT "support@vorntec.example", 568, 16, 76, 140, 10
+  LTEXT "www.vorntec.example/service", 569, 165, 94, 140, 10
+  LTEXT "www.vorntec.example", 570, 16, 94, 140, 10
+  LTEXT "About", 571, 16, 135, 140, 10, NOT WS_VISIBLE
+  LTEXT "This DTM configures the VKR series radar level transmitters.", 572, 16, 148, 290, 10, NOT WS_VISIBLE
+  LTEXT "It runs in any frame application after FDT 1.2.", 573, 16, 160, 290, 10, NOT WS_VISIBLE
+  LTEXT "It talks to the transmitter through HART.", 574, 16, 172, 290, 10, NOT WS_VISIBLE
+  LTEXT "Copyright Vorntec Instruments.", 575, 16, 184, 290, 10, NOT WS_VISIBLE
 END
 )";
 
