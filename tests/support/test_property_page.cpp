@@ -21,11 +21,11 @@ constexpr const char kSettingsTemplate[] = R"(
 STYLE DS_CONTROL | WS_CHILD | WS_VISIBLE
 FONT 8, "MS Sans Serif"
 BEGIN
-  LTEXT "&Damping", 600, 5, 7, 60, 8
+  LTEXT "&Damping", 600, 5, 7, 50, 8
   EDITTEXT 601, 70, 5, 60, 12, ES_AUTOHSCROLL
-  LTEXT "&Tag", 602, 5, 22, 60, 8
+  LTEXT "&Tag", 602, 5, 22, 50, 8
   EDITTEXT 603, 70, 20, 60, 12, ES_AUTOHSCROLL
-  LTEXT "PV unit", -1, 5, 37, 60, 8
+  LTEXT "PV unit", -1, 5, 37, 50, 8
   COMBOBOX 604, 70, 35, 60, 60, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP
   AUTOCHECKBOX "&Multidrop", 605, 70, 52, 80, 10, BS_AUTOCHECKBOX | BS_NOTIFY | WS_TABSTOP
   PUSHBUTTON "&Refresh", 606, 70, 70, 50, 14, BS_NOTIFY | WS_TABSTOP
@@ -37,11 +37,11 @@ constexpr const char kRangeTemplate[] = R"(
 STYLE DS_CONTROL | WS_CHILD
 FONT 8, "MS Sans Serif"
 BEGIN
-  LTEXT "&Upper range", -1, 5, 7, 60, 8
+  LTEXT "&Upper range", -1, 5, 7, 50, 8
   EDITTEXT 701, 70, 5, 60, 12, ES_AUTOHSCROLL
-  LTEXT "&Distance", -1, 5, 22, 60, 8
+  LTEXT "&Distance", -1, 5, 22, 50, 8
   EDITTEXT 702, 70, 20, 60, 12, ES_AUTOHSCROLL
-  LTEXT "&Short address", -1, 5, 37, 60, 8
+  LTEXT "&Short address", -1, 5, 37, 50, 8
   EDITTEXT 703, 70, 35, 40, 12, ES_AUTOHSCROLL
 END
 )";
