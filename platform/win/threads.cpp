@@ -128,6 +128,10 @@ void EndThread(const std::shared_ptr<ThreadState>& state, DWORD exitCode) {
 
 std::atomic<bool> g_fakeClock{false};
 std::atomic<DWORD> g_fakeNow{0};
+// The thread that turned the fake clock on, and whether its Sleep moves the clock instead of
+// waiting.
+std::atomic<DWORD> g_fakeOwner{0};
+std::atomic<bool> g_sleepMovesFake{false};
 
 DWORD RealTicks() {
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now().time_since_epoch()).count();
@@ -288,6 +292,7 @@ std::optional<SteadyTime> RealTimeAfterTicks(DWORD ticks) {
 
 void UseFakeTickCount(DWORD start) {
   g_fakeNow.store(start);
+  g_fakeOwner.store(GetCurrentThreadId());
   g_fakeClock.store(true);
   std::lock_guard lk(SyncMutex());
   WakeTimerThreadsLocked();
@@ -299,8 +304,11 @@ void AdvanceTickCount(DWORD milliseconds) {
   WakeTimerThreadsLocked();
 }
 
+void MoveFakeTickCountOnSleep(bool on) { g_sleepMovesFake.store(on); }
+
 void UseRealTickCount() {
   g_fakeClock.store(false);
+  g_sleepMovesFake.store(false);
   std::lock_guard lk(SyncMutex());
   WakeTimerThreadsLocked();
 }
@@ -493,6 +501,12 @@ void Sleep(DWORD milliseconds) {
   }
   if (milliseconds == INFINITE) {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
+  }
+  // Asked to, the fake clock's own thread sleeps by moving the clock, so a wait that polls the
+  // time ends; other threads (channels, the DTM's) still wait for real.
+  if (g_fakeClock.load() && g_sleepMovesFake.load() && GetCurrentThreadId() == g_fakeOwner.load()) {
+    vkr::platform::AdvanceTickCount(milliseconds);
+    return;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }

@@ -100,6 +100,9 @@ namespace vkr::platform {
 // bits); threads waiting for their timers are woken on every move. Process-wide.
 VKR_API void UseFakeTickCount(DWORD start);
 VKR_API void AdvanceTickCount(DWORD milliseconds);
+// With on, Sleep on the thread that called UseFakeTickCount moves the fake clock by its time
+// instead of waiting (other threads still wait); UseRealTickCount turns it off again.
+VKR_API void MoveFakeTickCountOnSleep(bool on);
 VKR_API void UseRealTickCount();
 VKR_API bool IsFakeTickCount();
 

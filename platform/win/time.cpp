@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/win/calendar.h"
+#include "platform/win/threads.h"
 
 namespace vkr::platform {
 namespace {
@@ -12,11 +13,13 @@ namespace {
 std::mutex g_fixedMutex;
 bool g_fixed = false;
 std::int64_t g_fixedMs = 0;  // milliseconds since 1970-01-01 UTC
+DWORD g_fixedTick = 0;       // the tick count when the time was fixed
 
 std::int64_t NowMs() {
   {
     std::lock_guard<std::mutex> lock(g_fixedMutex);
-    if (g_fixed) return g_fixedMs;
+    // Under the fake tick count the fixed time moves with it, so a wait on the wall clock ends.
+    if (g_fixed) return g_fixedMs + (IsFakeTickCount() ? static_cast<DWORD>(GetTickCount() - g_fixedTick) : 0);
   }
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
@@ -46,6 +49,7 @@ void Fill(std::int64_t ms, SYSTEMTIME* st) {
 void SetFixedSystemTime(const SYSTEMTIME* utc) {
   std::lock_guard<std::mutex> lock(g_fixedMutex);
   g_fixed = utc != nullptr;
+  g_fixedTick = GetTickCount();
   if (utc) {
     const std::int64_t days = DaysFromCivil(utc->wYear, utc->wMonth, utc->wDay);
     g_fixedMs = days * 86400000 + utc->wHour * 3600000LL + utc->wMinute * 60000LL + utc->wSecond * 1000LL +
