@@ -165,38 +165,38 @@ STYLE DS_CONTROL | WS_CHILD
 FONT 8, "MS Sans Serif"
 BEGIN
   GROUPBOX "Device Info", 472, 7, 5, 342, 186
-  LTEXT "Tag", -1, 16, 22, 90, 8
+  LTEXT "Tag", -1, 16, 22, 80, 8
   EDITTEXT 205, 110, 20, 70, 12, ES_AUTOHSCROLL
-  LTEXT "Long Tag", -1, 16, 40, 90, 8
+  LTEXT "Long Tag", -1, 16, 40, 80, 8
   EDITTEXT 307, 110, 38, 200, 12, ES_AUTOHSCROLL
-  LTEXT "Descriptor", -1, 16, 58, 90, 8
+  LTEXT "Descriptor", -1, 16, 58, 80, 8
   EDITTEXT 357, 110, 56, 120, 12, ES_AUTOHSCROLL
-  LTEXT "Message", -1, 16, 76, 90, 8
+  LTEXT "Message", -1, 16, 76, 80, 8
   EDITTEXT 299, 110, 74, 200, 12, ES_AUTOHSCROLL
-  LTEXT "Date", -1, 16, 94, 90, 8
+  LTEXT "Date", -1, 16, 94, 80, 8
   EDITTEXT 358, 110, 92, 18, 12, ES_NUMBER
-  EDITTEXT 360, 132, 92, 18, 12, ES_NUMBER
-  EDITTEXT 364, 154, 92, 28, 12, ES_NUMBER
-  LTEXT "dd.mm.yyyy", -1, 204, 94, 60, 8
-  LTEXT "Write Protect", -1, 16, 112, 90, 8
+  EDITTEXT 360, 142, 92, 18, 12, ES_NUMBER
+  EDITTEXT 364, 174, 92, 28, 12, ES_NUMBER
+  LTEXT "dd.mm.yyyy", -1, 212, 94, 60, 8
+  LTEXT "Write Protect", -1, 16, 112, 80, 8
   EDITTEXT 365, 110, 110, 70, 12, ES_READONLY
-  LTEXT "Final Assemply", -1, 16, 128, 90, 8
-  LTEXT "Number", -1, 16, 137, 90, 8
+  LTEXT "Final Assemply", -1, 16, 128, 80, 8
+  LTEXT "Number", -1, 16, 137, 80, 8
   EDITTEXT 359, 110, 130, 70, 12, ES_NUMBER
-  LTEXT "Private Label", -1, 16, 156, 90, 8
+  LTEXT "Private Label", -1, 16, 156, 80, 8
   LTEXT "Distributor", -1, 16, 165, 50, 8
   LTEXT "(Hex)", -1, 70, 165, 30, 8
   EDITTEXT 366, 110, 158, 70, 12, ES_READONLY
   GROUPBOX "Sensor Info", 474, 7, 197, 342, 88
-  LTEXT "Sensor Serial No.", -1, 16, 214, 90, 8
+  LTEXT "Sensor Serial No.", -1, 16, 214, 80, 8
   EDITTEXT 367, 110, 212, 70, 12, ES_READONLY
-  LTEXT "Upper Sensor Limit", -1, 16, 232, 90, 8
+  LTEXT "Upper Sensor Limit", -1, 16, 232, 80, 8
   EDITTEXT 361, 110, 230, 70, 12, ES_READONLY
   LTEXT "", 384, 204, 232, 100, 8
-  LTEXT "Lower Sensor Limit", -1, 16, 250, 90, 8
+  LTEXT "Lower Sensor Limit", -1, 16, 250, 80, 8
   EDITTEXT 362, 110, 248, 70, 12, ES_READONLY
   LTEXT "", 386, 204, 250, 100, 8
-  LTEXT "Minimum Span", -1, 16, 268, 90, 8
+  LTEXT "Minimum Span", -1, 16, 268, 80, 8
   EDITTEXT 363, 110, 266, 70, 12, ES_READONLY
   LTEXT "", 389, 204, 268, 100, 8
   GROUPBOX "Standard Procedures", 476, 7, 291, 342, 28, NOT WS_VISIBLE | WS_DISABLED
@@ -633,15 +633,22 @@ HRESULT CDevicePP::OnSend() {
     if (index >= 0) SetControlStateById(id, m_pParInfo[index].m_nState & ~kStateChanged);
   };
 
-  if (modified(kMessage)) {
+  // A field still showing the placeholder holds nothing of the user's.
+  auto placeholder = [this](UINT edit) { return ItemTextW(edit) == u"Loading..."; };
+  // Edits that cannot go out now (offline) stay as the user made them, marked.
+  bool unsent = false;
+
+  if (modified(kMessage) && !placeholder(kMessageEdit)) {
     if (!haveInterfaces) return S_FALSE;
     auto bytes = EncodePackedField(ItemTextW(kMessageEdit), 32);
     if (bytes && online()) {
       if (!SendCommand(17, *bytes)) return S_FALSE;
       sent(kMessage);
+    } else {
+      unsent = true;
     }
   }
-  if (modified(kFinalAssembly)) {
+  if (modified(kFinalAssembly) && !placeholder(kFinalAssemblyEdit)) {
     const HRESULT hr = CheckParameterInput(kFinalAssembly);
     if (FAILED(hr)) return hr;
     if (hr == S_OK) sent(kFinalAssembly);
@@ -652,13 +659,17 @@ HRESULT CDevicePP::OnSend() {
     if (bytes && online()) {
       if (!SendCommand(18, *bytes)) return S_FALSE;
       sent(kTagDescriptorDate);
+    } else {
+      unsent = true;
     }
   }
-  if (modified(kLongTag)) {
+  if (modified(kLongTag) && !placeholder(kLongTagEdit)) {
     const HRESULT hr = CheckParameterInput(kLongTag);
     if (FAILED(hr)) return hr;
     if (hr == S_OK) sent(kLongTag);
   }
+  // Offline the refresh would only put placeholders over the edits that are still to go out.
+  if (unsent) return S_FALSE;
   SetDirty(FALSE);
   return RefreshDeviceInfo();
 }

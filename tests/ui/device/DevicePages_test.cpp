@@ -15,6 +15,7 @@
 #include "include/ActiveXInterfaces.h"
 #include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
+#include "tests/support/device_ui_fixture.h"
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/page_site_harness.h"
 #include "tests/support/temp_files.h"
@@ -430,6 +431,69 @@ TEST(DevicePageValues, AFailedConversionLeavesTheUserInputHeard) {
     EXPECT_FALSE(page.m_bUpdatingControls);
     EXPECT_EQ(page.SetControlValueById(1032, vkr::I4(5)), S_OK);
     EXPECT_FALSE(page.m_bUpdatingControls);
+  }
+  CoUninitialize();
+}
+
+// On the fake DTM: offline, Send (here the frame's button command reaching the page) sends no
+// message and keeps the edit marked for a later Send; a short command 14 answer fills only what it
+// holds, and without the display control the units are empty; online the message goes out as
+// command 17 in upper case, blank-padded.
+TEST(DevicePageOnFakeDtm, OfflineSendKeepsTheEditAndShortAnswersFillWhatTheyHold) {
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  {
+    DWORD cookie = 0;
+    vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CDevicePP>>> factory;
+    ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CDevicePP>>(&factory), S_OK);
+    ASSERT_EQ(CoRegisterClassObject(CLSID_DevicePP, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    auto fake = vkr::test::dui::FakeDeviceDtm::Create();
+    {
+      vkr::test::dui::DevicePageHarness harness(CLSID_DevicePP, static_cast<IovFdtBaseDTM*>(fake.Get()));
+      ASSERT_TRUE(harness.Ok());
+      CovFDT_BaseActiveXImpl* ui = harness.Ui();
+      auto state = [&](LONG id) { return ui->ParameterTable()[ui->FindParameterIndex(id)].m_nState; };
+      HWND message = harness.Item(kMessageEdit);
+      vkr::ui::Click(message);
+      SendMessageA(message, EM_SETSEL, 0, -1);
+      vkr::ui::TypeText(message, "offline edit");
+      fake->Deliver();
+      ASSERT_NE(state(1009) & 0x2, 0u);
+      SendMessageA(GetParent(message), WM_COMMAND, MAKEWPARAM(221, BN_CLICKED), 0);
+      fake->Deliver();
+      EXPECT_TRUE(fake->Hart().CallsOf(17).empty());
+      EXPECT_NE(state(1009) & 0x2, 0u) << "the edit that did not go out is no longer marked";
+      EXPECT_EQ(harness.Text(kMessageEdit), "offline edit");
+
+      fake->SetState(dsONLINE);
+      ASSERT_EQ(fake->SetResponse(1032, {0x00, 0x10, 0x01, 45, 0x41, 0xA4, 0x00, 0x00}), S_OK);
+      fake->Hart().Script(17, vkr::test::dui::FakeTransaction::Answer({}));
+      VARIANT one = vkr::EmptyVariant();
+      one.vt = VT_UI1;
+      one.bVal = 1;
+      ASSERT_EQ(fake->SetParameterValue(vkr::UI4(1041), one), S_OK);
+      fake->Deliver();
+      EXPECT_EQ(harness.Text(kSensorSerialEdit), "4097");
+      EXPECT_EQ(harness.Text(kUpperEdit), "20.500");
+      EXPECT_EQ(harness.Text(kLowerEdit), "Loading...");
+      EXPECT_EQ(harness.Text(kSpanEdit), "Loading...");
+      EXPECT_EQ(harness.Text(kUpperUnit), "");
+
+      vkr::ui::Click(message);
+      SendMessageA(message, EM_SETSEL, 0, -1);
+      vkr::ui::TypeText(message, "online edit");
+      fake->Deliver();
+      ASSERT_EQ(fake->SetParameterValue(vkr::UI4(1042), one), S_OK);
+      fake->Deliver();
+      const auto sent = fake->Hart().CallsOf(17);
+      ASSERT_EQ(sent.size(), 1u);
+      EXPECT_EQ(Bytes(sent[0].request.begin(), sent[0].request.end()), wire::PackAscii("ONLINE EDIT", 24));
+      harness.Close();
+    }
+    fake->DetachAll();
+    CoRevokeClassObject(cookie);
+    vkr::ui::PumpUntilIdle();
   }
   CoUninitialize();
 }
