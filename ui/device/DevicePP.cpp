@@ -13,7 +13,9 @@
 
 namespace {
 
-std::vector<std::uint8_t> BytesOf(std::span<const BYTE> bytes) { return std::vector<std::uint8_t>(bytes.begin(), bytes.end()); }
+std::vector<std::uint8_t> BytesOf(std::span<const BYTE> bytes) {
+  return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+}
 
 }  // namespace
 
@@ -153,9 +155,9 @@ constexpr ULONG kStateHidden = 0x8;
 constexpr std::uint32_t kMaxFinalAssembly = 0xFFFFFF;
 
 // The fields that show "Loading..." while the identification is read.
-constexpr UINT kPlaceholderFields[] = {kTagEdit,           kLongTagEdit,      kDescriptorEdit,   kDayEdit,
-                                       kMonthEdit,         kYearEdit,         kWriteProtectEdit, kFinalAssemblyEdit,
-                                       kSensorSerialEdit,  kDistributorEdit,  kMinimumSpanEdit,  kMessageEdit};
+constexpr UINT kPlaceholderFields[] = {kTagEdit,          kLongTagEdit,     kDescriptorEdit,   kDayEdit,
+                                       kMonthEdit,        kYearEdit,        kWriteProtectEdit, kFinalAssemblyEdit,
+                                       kSensorSerialEdit, kDistributorEdit, kMinimumSpanEdit,  kMessageEdit};
 
 // 356 x 324 dialog units: the identification above, the sensor below; the procedures' group and
 // buttons exist but stay hidden and disabled (they live on the Diagnostics page).
@@ -338,8 +340,8 @@ void CDevicePP::SetItemTextW(UINT controlId, const std::u16string& text) {
 
 HRESULT CDevicePP::SetControlValueById(LONG id, VARIANT value) {
   CUpdatingControls updating(*this);
-  const bool bytesExpected = id == kMessage || id == kFinalAssembly || id == kTagDescriptorDate ||
-                             id == kCommand14 || id == kLongTag;
+  const bool bytesExpected =
+      id == kMessage || id == kFinalAssembly || id == kTagDescriptorDate || id == kCommand14 || id == kLongTag;
   std::vector<std::uint8_t> bytes;
   if (bytesExpected) {
     if (value.vt != (VT_ARRAY | VT_UI1)) return S_OK;
@@ -388,7 +390,8 @@ HRESULT CDevicePP::SetControlValueById(LONG id, VARIANT value) {
       if (answer.sensorSerialNumber) SetItemTextW(kSensorSerialEdit, Widen(std::to_string(*answer.sensorSerialNumber)));
       if (answer.limitsUnit) {
         const std::string unit = UnitText(*answer.limitsUnit);
-        for (UINT label : {kUpperUnit, kLowerUnit, kSpanUnit}) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(label), unit.c_str());
+        for (UINT label : {kUpperUnit, kLowerUnit, kSpanUnit})
+          ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(label), unit.c_str());
       }
       if (answer.upperLimit) {
         SetItemTextW(kUpperLimitEdit, Widen(FormatFloat(*answer.upperLimit)));
@@ -410,8 +413,7 @@ HRESULT CDevicePP::SetControlValueById(LONG id, VARIANT value) {
     case kLongTag:
       if (auto text = DecodeLongTag(bytes)) SetItemTextW(kLongTagEdit, *text);
       return S_OK;
-    default:
-      return CDevicePropertyPage::SetControlValueById(id, value);
+    default: return CDevicePropertyPage::SetControlValueById(id, value);
   }
 }
 
@@ -436,20 +438,14 @@ HRESULT CDevicePP::GetControlValueById(LONG id, VARIANT* value) {
   if (!value) return E_POINTER;
   std::optional<std::vector<std::uint8_t>> bytes;
   switch (id) {
-    case kMessage:
-      bytes = EncodePackedField(ItemTextW(kMessageEdit), 32);
-      break;
+    case kMessage: bytes = EncodePackedField(ItemTextW(kMessageEdit), 32); break;
     case kFinalAssembly:
       if (auto number = ParseUnsigned(ItemTextW(kFinalAssemblyEdit), kMaxFinalAssembly))
-        bytes = std::vector<std::uint8_t>{static_cast<std::uint8_t>(*number >> 16), static_cast<std::uint8_t>(*number >> 8),
-                                          static_cast<std::uint8_t>(*number)};
+        bytes = std::vector<std::uint8_t>{static_cast<std::uint8_t>(*number >> 16),
+                                          static_cast<std::uint8_t>(*number >> 8), static_cast<std::uint8_t>(*number)};
       break;
-    case kTagDescriptorDate:
-      bytes = BuildTagDescriptorDate();
-      break;
-    case kLongTag:
-      bytes = EncodeLongTag(ItemTextW(kLongTagEdit));
-      break;
+    case kTagDescriptorDate: bytes = BuildTagDescriptorDate(); break;
+    case kLongTag: bytes = EncodeLongTag(ItemTextW(kLongTagEdit)); break;
     case kYear:
     case kDay:
     case kMonth: {
@@ -463,8 +459,7 @@ HRESULT CDevicePP::GetControlValueById(LONG id, VARIANT* value) {
     case kDescriptor:
       if (!EncodePackedField(ItemTextW(EditOf(id)), id == kTag ? 8 : 16)) return E_INVALIDARG;
       return CDevicePropertyPage::GetControlValueById(id, value);
-    default:
-      return CDevicePropertyPage::GetControlValueById(id, value);
+    default: return CDevicePropertyPage::GetControlValueById(id, value);
   }
   // Text that does not fit its device field makes no value: the entry is then marked invalid.
   if (!bytes) return E_INVALIDARG;
@@ -481,8 +476,7 @@ HRESULT CDevicePP::SetControlStateById(LONG id, ULONG state) {
   // which the entry state reads as "hidden": the page's fields are always shown.
   state &= ~kStateHidden;
   switch (id) {
-    case kMessageText:
-      return CDevicePropertyPage::SetControlStateById(kMessage, state);
+    case kMessageText: return CDevicePropertyPage::SetControlStateById(kMessage, state);
     case kDescriptor:
     case kTag:
     case kDay:
@@ -500,7 +494,7 @@ HRESULT CDevicePP::SetControlStateById(LONG id, ULONG state) {
         if (at >= 0) changed |= m_pParInfo[at].m_nState & kStateChanged;
       }
       return CDevicePropertyPage::SetControlStateById(kTagDescriptorDate,
-                                                       (state & ~(kStateInvalid | kStateChanged)) | changed);
+                                                      (state & ~(kStateInvalid | kStateChanged)) | changed);
     }
     case kTagDescriptorDate: {
       HRESULT result = CDevicePropertyPage::SetControlStateById(kTagDescriptorDate, state);
@@ -514,8 +508,7 @@ HRESULT CDevicePP::SetControlStateById(LONG id, ULONG state) {
       }
       return result;
     }
-    default:
-      return CDevicePropertyPage::SetControlStateById(id, state);
+    default: return CDevicePropertyPage::SetControlStateById(id, state);
   }
 }
 

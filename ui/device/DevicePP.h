@@ -107,8 +107,8 @@ class CDevicePP : public CDevicePropertyPage {
   void ShowLimitPlaceholders();
 
   bool m_bFirstShow = true;
-  bool m_bPageVisible = false;   // set by the first show: triggers before it do nothing
-  bool m_bSending = false;       // OnSend runs
+  bool m_bPageVisible = false;  // set by the first show: triggers before it do nothing
+  bool m_bSending = false;      // OnSend runs
   bool m_bUpperLimitShown = false;
   bool m_bLowerLimitShown = false;
 };

@@ -78,7 +78,8 @@ HRESULT CInfoPP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
   m_hFontText = ::CreateFontA(14, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Tahoma");
   m_hFontBold = ::CreateFontA(14, 0, 0, 0, 600, 0, 0, 0, 0, 0, 0, 0, 0, "Tahoma");
   auto set = [this](UINT id, HFONT font) {
-    if (m_hWndDialog) ::SendDlgItemMessageA(m_hWndDialog, static_cast<int>(id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (m_hWndDialog)
+      ::SendDlgItemMessageA(m_hWndDialog, static_cast<int>(id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   };
   set(696, m_hFontHeading);
   for (UINT id : {558u, 560u, 569u, 570u}) set(id, m_hFontBold);

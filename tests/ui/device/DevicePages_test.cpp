@@ -358,11 +358,7 @@ TEST_F(LiveDevicePage, RefusesEntriesThatDoNotFitTheDevice) {
     UINT edit;
     const char* bad;
   } cases[] = {
-      {kYearEdit, "1899"},
-      {kFinalAssemblyEdit, "16777216"},
-      {kTagEdit, "A~B"},
-      {kMonthEdit, "13"},
-      {kDayEdit, ""},
+      {kYearEdit, "1899"}, {kFinalAssemblyEdit, "16777216"}, {kTagEdit, "A~B"}, {kMonthEdit, "13"}, {kDayEdit, ""},
   };
   for (const auto& c : cases) {
     const std::string before = Text(c.edit);
@@ -381,8 +377,8 @@ TEST_F(LiveDevicePage, RefusesEntriesThatDoNotFitTheDevice) {
   EXPECT_TRUE(vkr::test::PumpUntil([&] { return !WritesReceived().empty(); }, 10000));
   Settle();
   EXPECT_EQ(WritesReceived(), (std::vector<int>{18}));
-  EXPECT_EQ(vkr::frame::wire::UnpackAscii(Bytes(device->config.tagDescriptorDate.begin() + 6,
-                                                device->config.tagDescriptorDate.begin() + 18)),
+  EXPECT_EQ(vkr::frame::wire::UnpackAscii(
+                Bytes(device->config.tagDescriptorDate.begin() + 6, device->config.tagDescriptorDate.begin() + 18)),
             "CHANGED TOO     ");
 }
 
@@ -400,7 +396,8 @@ TEST_F(LivePage, DeviceStartedButNotShownIgnoresTheFramesButtons) {
   vkr::Bstr call;
   ASSERT_EQ(Query<IovFdtActiveXContainer>(dtm)->GetFunctionCallDocument(5, call.Put()), S_OK);
   VARIANT_BOOL started = VARIANT_FALSE;
-  ASSERT_EQ(Query<IovFdtPropertyPageControl>(page.Get())->Init(vkr::Bstr(u"hidden").Get(), call.Get(), dtm, &started), S_OK);
+  ASSERT_EQ(Query<IovFdtPropertyPageControl>(page.Get())->Init(vkr::Bstr(u"hidden").Get(), call.Get(), dtm, &started),
+            S_OK);
   ASSERT_EQ(started, VARIANT_TRUE);
   Settle();
   device->received.clear();
