@@ -6,7 +6,8 @@
 // interface; it keeps that fake's behaviour, which the pages depend on:
 // - values reach the pages later: reads, writes and sets post their broadcasts (0x270D device
 //   value, 0x2701 data-set value) to the test thread's queue, and nothing arrives until the test
-//   pumps (Deliver, PumpUntilIdle, or a page's own message loop);
+//   pumps (Deliver, PumpUntilIdle, or a page's own message loop); HoldDeliveries(true) keeps them
+//   back even from pumps until Deliver, so a test sees the page while its values are on their way;
 // - setting a value equal to the stored one broadcasts it again (the frame's Refresh and Send
 //   triggers 1041 and 1042 work by that), converted to the parameter's type first (the triggers
 //   are set as VT_I4 and arrive as VT_UI1);

@@ -320,16 +320,23 @@ void FakeUiDtm::PostParameter(ULONG command, ULONG id, const VARIANT& value) {
 }
 
 bool FakeUiDtm::Deliver() {
-  for (int round = 0; round < 100 && !m_pending.empty(); ++round) vkr::ui::PumpUntilIdle();
+  for (int round = 0; round < 100 && !m_hold && !m_pending.empty(); ++round) vkr::ui::PumpUntilIdle();
   // A queue without a window (or whose messages someone else took) is handed over here.
   while (!m_pending.empty()) DeliverOne();
   return m_pending.empty();
 }
 
+void FakeUiDtm::HoldDeliveries(bool hold) {
+  m_hold = hold;
+  // The messages pumped while held handed nothing over: one for each broadcast still waiting.
+  if (!hold && m_window)
+    for (std::size_t i = 0; i < m_pending.size(); ++i) PostMessageA(m_window, kDeliverMessage, 0, 0);
+}
+
 LRESULT FakeUiDtm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kDeliverMessage) {
     if (auto* self = reinterpret_cast<FakeUiDtm*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA))) {
-      if (!self->m_pending.empty()) self->DeliverOne();
+      if (!self->m_hold && !self->m_pending.empty()) self->DeliverOne();
     }
     return 0;
   }

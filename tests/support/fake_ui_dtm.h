@@ -201,6 +201,10 @@ class FakeUiDtm : public FakeUiDtmStubs {
   // Pumps the thread's queue until every queued broadcast was handed over (also those a delivery
   // queues); false when some are left after the pump gave up.
   bool Deliver();
+  // While held, pumping hands nothing over: the broadcasts wait (the values "are on their way")
+  // until Deliver, or until the hold ends, which lets the next pumps hand them over.
+  void HoldDeliveries(bool hold);
+  bool DeliveriesHeld() const { return m_hold; }
   // Every broadcast handed over so far, in order (also those with no user interface attached).
   const std::vector<FakeBroadcast>& Delivered() const { return m_delivered; }
   // The answers the user interfaces gave to the deliveries, in order (one per interface each).
@@ -330,6 +334,7 @@ class FakeUiDtm : public FakeUiDtmStubs {
   std::vector<IID> m_withdrawn;
   vkr::Variant m_lastUpdateList;
   HWND m_window = nullptr;
+  bool m_hold = false;
 };
 
 // The pair a parameter broadcast carries: VT_ARRAY|VT_VARIANT {VT_UI4 id, value}.

@@ -76,8 +76,8 @@ std::string CDevicePropertyPage::TransferFunctionText(BYTE code) const {
 
 // ---- Reading one entry --------------------------------------------------------------------------
 
-HRESULT CDevicePropertyPage::ReadDeviceValue(LONG index, bool* asked, VARIANT* value) {
-  *asked = false;
+HRESULT CDevicePropertyPage::ReadDeviceValue(LONG index, bool* fromDevice, VARIANT* value) {
+  *fromDevice = false;
   VariantClear(value);
   if (!m_pParInfo || index < 0 || static_cast<ULONG>(index) >= m_nParInfoCount) return E_INVALIDARG;
   vkr::ComPtr<IovFdtParameterInfo> info = Query<IovFdtParameterInfo>(m_spDtm.Get());
@@ -89,12 +89,12 @@ HRESULT CDevicePropertyPage::ReadDeviceValue(LONG index, bool* asked, VARIANT* v
   if (FAILED(hr)) return hr;
   if (IsNone(answer)) return E_FAIL;
   if (FAILED(hr = InfoField(info.Get(), entry.m_nParamId, kFieldReadFromDevice, &answer))) return hr;
-  LONG fromDevice = 0;
-  CovFDT_BaseActiveXImpl::ReadNumber(answer, &fromDevice);
+  LONG device = 0;
+  CovFDT_BaseActiveXImpl::ReadNumber(answer, &device);
+  *fromDevice = device == 1;
 
   const bool wanted = (m_nDialogType & 4) || ((m_nDialogType & 1) && (entry.m_nCtrlKind & 0x200));
-  if (m_nDtmState == vkr::dui::kDtmStateOnline && fromDevice == 1 && wanted) {
-    *asked = true;
+  if (m_nDtmState == vkr::dui::kDtmStateOnline && device == 1 && wanted) {
     // A device value the DTM cannot give counts as none.
     if (FAILED(InfoField(info.Get(), entry.m_nParamId, kFieldValue, value))) VariantClear(value);
   }
@@ -120,17 +120,22 @@ HRESULT CDevicePropertyPage::ShowEntry(LONG index, const VARIANT& value, bool re
 }
 
 HRESULT CDevicePropertyPage::ReadParameterOnline(LONG index) {
-  bool asked = false;
+  bool fromDevice = false;
   vkr::Variant value;
-  HRESULT hr = ReadDeviceValue(index, &asked, &value);
+  HRESULT hr = ReadDeviceValue(index, &fromDevice, &value);
   if (FAILED(hr)) return hr;
+  // A value the DTM keeps itself has no device answer to wait for: marked "no value" (0x404, which
+  // includes the invalid bit) it would stop every Send at it until the user touched it. It shows
+  // the data set's value instead.
+  if (value.vt == VT_EMPTY && !fromDevice && FAILED(GetDtmParameterValue(m_pParInfo[index].m_nParamId, value.Put())))
+    value.Clear();
   return ShowEntry(index, value, false);
 }
 
 HRESULT CDevicePropertyPage::ReadParameterOrDataSet(LONG index) {
-  bool asked = false;
+  bool fromDevice = false;
   vkr::Variant value;
-  HRESULT hr = ReadDeviceValue(index, &asked, &value);
+  HRESULT hr = ReadDeviceValue(index, &fromDevice, &value);
   if (FAILED(hr)) return hr;
   if (value.vt == VT_EMPTY) {
     hr = GetDtmParameterValue(m_pParInfo[index].m_nParamId, value.Put());
@@ -165,6 +170,12 @@ HRESULT CDevicePropertyPage::UninitializeStoppingResponses(VARIANT_BOOL* ok) {
   ChangeUpdateRate(vkr::dui::kParCommand1Complete, 0);
   ChangeUpdateRate(vkr::dui::kParCommand2Complete, 0);
   return CovFDT_PropertyPageImpl::UninitializeUI(ok);
+}
+
+HRESULT CDevicePropertyPage::MarkEntryInvalid(LONG id) {
+  const LONG index = FindParameterIndex(id);
+  if (index < 0) return E_INVALIDARG;
+  return SetControlStateById(id, m_pParInfo[index].m_nState | vkr::dui::kStateUsable | vkr::dui::kStateInvalid);
 }
 
 // ---- Parameter map without entries --------------------------------------------------------------

@@ -53,8 +53,10 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
  protected:
   // Reads one table entry for display: the device value when the DTM is online, the parameter is
   // read from the device and the dialog type asks for it (bit 4, or bit 1 with the entry's option
-  // 0x200); otherwise the entry is marked without value (0x404). E_POINTER without parameter
-  // information, E_FAIL for a parameter the DTM does not know, E_INVALIDARG for a bad index.
+  // 0x200); a device parameter without that is marked without value (0x404) until its answer
+  // arrives. A parameter the DTM keeps itself (no device value to wait for) shows the data set's
+  // value. E_POINTER without parameter information, E_FAIL for a parameter the DTM does not know,
+  // E_INVALIDARG for a bad index.
   HRESULT ReadParameterOnline(LONG index);
   // As ReadParameterOnline, but where no device value is read or none came back the entry shows
   // the data set's value; the first failure on the way is returned.
@@ -65,6 +67,10 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   HRESULT OnCommandPageControlChange(UINT code, UINT controlId, HWND control);
   // Stops the cyclic reading of 1029 and 1030 (commands 1 and 2), then the base UninitializeUI.
   HRESULT UninitializeStoppingResponses(VARIANT_BOOL* ok);
+  // Marks the entry's input invalid (usable, bit 4) through SetControlStateById, so that the
+  // base's SetFocusToControl focuses and selects it and Send stops there: the road of an entry that
+  // does not fit its device field. E_INVALIDARG for an id not in the table.
+  HRESULT MarkEntryInvalid(LONG id);
 
   // Sets m_bUpdatingControls for a scope and puts back what it held, on every way out.
   class CUpdatingControls {
@@ -85,9 +91,9 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   vkr::ComPtr<IParamGroupDisplay> m_spParamGroupDisplay;
 
  private:
-  // Steps 1 to 3 of both reads: whether the parameter exists and is read from the device, and
-  // the device value when the read conditions hold (VT_EMPTY otherwise).
-  HRESULT ReadDeviceValue(LONG index, bool* asked, VARIANT* value);
+  // Steps 1 to 3 of both reads: whether the parameter exists and is read from the device
+  // (*fromDevice), and the device value when the read conditions hold (VT_EMPTY otherwise).
+  HRESULT ReadDeviceValue(LONG index, bool* fromDevice, VARIANT* value);
   // Steps after the value: information, flags, choices, display, state.
   HRESULT ShowEntry(LONG index, const VARIANT& value, bool returnDisplayFailure);
 };

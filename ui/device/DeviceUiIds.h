@@ -81,6 +81,11 @@ enum DeviceParameterId : LONG {
   kParDeviceTypeCode = 1123,         // VT_UI2, from command 0
 };
 
+// ---- The device's registration (HART identity the online frame checks the command 0 answer
+// against: byte 1 manufacturer, byte 2 device type) -------------------------------------------
+inline constexpr BYTE kExpectedManufacturerCode = 0x60;  // 96
+inline constexpr BYTE kExpectedDeviceTypeCode = 0xE6;    // 230
+
 // ---- The online parameterization frame's buttons (WM_COMMAND ids of dialog 105) -------------
 inline constexpr UINT kFrameRefreshButton = 356;
 inline constexpr UINT kFrameSendButton = 221;

@@ -82,6 +82,7 @@ class CSharedBodiesPage : public CDevicePropertyPage {
 
   ULONG StateOf(LONG id) const { return m_pParInfo[FindParameterIndex(id)].m_nState; }
   using CovFDT_BaseActiveXImpl::ChangeUpdateRate;
+  using CDevicePropertyPage::MarkEntryInvalid;
   using CovFDT_BaseActiveXImpl::m_bUpdatingControls;
   using CovFDT_BaseActiveXImpl::m_nDtmState;
   std::vector<std::pair<LONG, vkr::Variant>> shown;
@@ -135,9 +136,10 @@ class DevicePage : public testing::Test {
   CSharedBodiesPage* page = nullptr;
 };
 
-// Online, the Command page's read shows only device values and marks the rest "no value" (the
-// DTM-side values reach it as broadcasts); the Device page's read falls back to the data set.
-// Offline neither reads the device.
+// Online, the Command page's read shows the device values of device parameters and marks a device
+// parameter without one "no value"; the DTM's own values show as the data set holds them, never
+// marked invalid (Send would stop at them). The Device page's read falls back to the data set for
+// every entry. Offline neither reads the device.
 TEST_F(DevicePage, ReadParameterOnlineAndWithDataSetFallback) {
   struct Case {
     EDtmState state;
@@ -145,9 +147,9 @@ TEST_F(DevicePage, ReadParameterOnlineAndWithDataSetFallback) {
     std::vector<LONG> shown;  // in table order during InitializeUI
   };
   const Case cases[] = {
-      {dsONLINE, false, {kParCommand1Complete}},
+      {dsONLINE, false, {kParCommand1Complete, kParDampingUser, kParPvUnitUser, kParButtonRefresh}},
       {dsONLINE, true, {kParCommand1Complete, kParCommand2Complete, kParDampingUser, kParPvUnitUser, kParButtonRefresh}},
-      {dsCONFIGURED, false, {}},
+      {dsCONFIGURED, false, {kParDampingUser, kParPvUnitUser, kParButtonRefresh}},
       {dsCONFIGURED, true, {kParCommand1Complete, kParCommand2Complete, kParDampingUser, kParPvUnitUser, kParButtonRefresh}},
   };
   for (const Case& c : cases) {
@@ -161,12 +163,12 @@ TEST_F(DevicePage, ReadParameterOnlineAndWithDataSetFallback) {
     dtm->Parameter(kParDampingUser)->value = vkr::Variant(vkr::I4(2));
     Open();
     EXPECT_EQ(ShownIds(), c.shown);
-    if (c.state == dsONLINE && !c.dataSet) {
+    if (!c.dataSet) {
       EXPECT_EQ(page->StateOf(kParCommand2Complete) & 0x404u, 0x404u);
+      EXPECT_EQ(page->StateOf(kParDampingUser) & 0x4u, 0u);
+      EXPECT_EQ(page->SetFocusToControl(), S_OK) << "a DTM-side value stops Send";
     }
-    if (c.dataSet) {
-      EXPECT_EQ(harness->Text(399), "2.000");
-    }
+    EXPECT_EQ(harness->Text(399), "2.000");
   }
   // A parameter the DTM does not know is refused.
   dtm->RemoveParameter(kParPvUnitUser);
@@ -193,10 +195,17 @@ TEST_F(DevicePage, ControlChangesEnableSendOnlyForTheUsersInput) {
   vkr::ui::PumpUntilIdle();
   EXPECT_EQ(dtm->CountOf("SetParameterValue", kParActivateButtonSend), 2u);
   EXPECT_EQ(harness->Text(381), "Feet (ft)");
-  // A combo the shared body does not know (383) sends nothing.
   vkr::ui::TypeText(harness->Item(397), "1");
   vkr::ui::PumpUntilIdle();
   EXPECT_EQ(dtm->CountOf("SetParameterValue", kParActivateButtonSend), 3u);
+
+  // An entry marked invalid takes the focus when the page checks its input; nothing else does.
+  ASSERT_EQ(page->SetControlStateById(kParDampingUser, kStateUsable), S_OK);
+  ASSERT_EQ(page->SetFocusToControl(), S_OK);
+  ASSERT_EQ(page->MarkEntryInvalid(kParDampingUser), S_OK);
+  EXPECT_EQ(page->SetFocusToControl(), E_FAIL);
+  EXPECT_EQ(GetFocus(), harness->Item(399));
+  EXPECT_EQ(page->MarkEntryInvalid(kParButtonSend), E_INVALIDARG);
 }
 
 // UninitializeUI stops the cyclic reads of commands 1 and 2 before the DTM is let go.
@@ -410,6 +419,18 @@ TEST_F(DevicePage, FixtureScriptsAndClock) {
   vkr::ui::PumpUntilIdle();
   ASSERT_EQ(ShownIds(), (std::vector<LONG>{kParButtonRefresh, kParButtonRefresh}));
   EXPECT_EQ(page->shown[0].second.vt, VT_UI1);
+  // Held back, the values wait through any pumping until the test hands them over.
+  page->shown.clear();
+  dtm->HoldDeliveries(true);
+  page->SetDtmParameterValue(kParButtonRefresh, vkr::I4(1));
+  vkr::ui::PumpUntilIdle();
+  EXPECT_TRUE(page->shown.empty());
+  EXPECT_TRUE(dtm->Deliver());
+  EXPECT_EQ(ShownIds(), (std::vector<LONG>{kParButtonRefresh}));
+  page->SetDtmParameterValue(kParButtonRefresh, vkr::I4(1));
+  dtm->HoldDeliveries(false);
+  vkr::ui::PumpUntilIdle();
+  EXPECT_EQ(ShownIds(), (std::vector<LONG>{kParButtonRefresh, kParButtonRefresh}));
 
   FakeClock clock(10, 0, 55);
   SYSTEMTIME before{}, after{};

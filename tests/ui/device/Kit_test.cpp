@@ -141,5 +141,20 @@ TEST(ResponseBytes, ByteArraysOnlyOtherTypesIgnored) {
   EXPECT_EQ(bytes, (Bytes{0x0A, 0x1B}));
 }
 
+TEST(ParseUnsigned, OnlyWholeNumbersThatFitTheField) {
+  struct Case {
+    const char* text;
+    ULONG maximum;
+    std::optional<ULONG> value;
+  };
+  const Case cases[] = {
+      {"255", 255, 255},      {"256", 255, std::nullopt}, {" 42 ", 255, 42},      {"0", 0, 0},
+      {"", 255, std::nullopt}, {"-1", 255, std::nullopt}, {"1.5", 255, std::nullopt}, {"12a", 255, std::nullopt},
+      {"16777215", 0xFFFFFF, 0xFFFFFF}, {"16777216", 0xFFFFFF, std::nullopt},
+      {"99999999999999999999", 0xFFFFFFFF, std::nullopt},  // no overflow into a small number
+  };
+  for (const Case& c : cases) EXPECT_EQ(ParseUnsigned(c.text, c.maximum), c.value) << '"' << c.text << '"';
+}
+
 }  // namespace
 }  // namespace vkr::dui

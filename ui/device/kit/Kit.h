@@ -6,5 +6,6 @@
 #include "ui/device/kit/ByteSpan.h"
 #include "ui/device/kit/ComboHelpers.h"
 #include "ui/device/kit/OnlineUsageCounter.h"
+#include "ui/device/kit/PageResources.h"
 #include "ui/device/kit/ResponseBytes.h"
 #include "ui/device/kit/UserMessage.h"
