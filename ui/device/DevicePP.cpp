@@ -17,6 +17,17 @@ std::vector<std::uint8_t> BytesOf(std::span<const BYTE> bytes) {
   return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
 }
 
+// A number typed into a field, when it is one that fits (see vkr::dui::ParseUnsigned).
+std::optional<std::uint32_t> ParseUnsigned(const std::u16string& text, std::uint32_t maximum) {
+  std::string narrow;
+  for (char16_t c : text) {
+    if (c > 0x7F) return std::nullopt;
+    narrow.push_back(static_cast<char>(c));
+  }
+  if (auto number = vkr::dui::ParseUnsigned(narrow, maximum)) return static_cast<std::uint32_t>(*number);
+  return std::nullopt;
+}
+
 }  // namespace
 
 namespace vkr::device {
@@ -86,17 +97,6 @@ std::optional<std::vector<std::uint8_t>> EncodeLongTag(const std::u16string& tex
     bytes[i] = static_cast<std::uint8_t>(text[i]);
   }
   return bytes;
-}
-
-std::optional<std::uint32_t> ParseUnsigned(const std::u16string& text, std::uint32_t maximum) {
-  if (text.empty() || text.size() > 10) return std::nullopt;
-  std::uint64_t number = 0;
-  for (char16_t c : text) {
-    if (c < u'0' || c > u'9') return std::nullopt;
-    number = number * 10 + static_cast<std::uint64_t>(c - u'0');
-  }
-  if (number > maximum) return std::nullopt;
-  return static_cast<std::uint32_t>(number);
 }
 
 }  // namespace vkr::device
@@ -538,8 +538,10 @@ bool CDevicePP::CheckEntry(LONG id) {
     default: break;
   }
   const ULONG state = m_pParInfo[index].m_nState;
-  const ULONG wanted = fits ? (state & ~kStateInvalid) : (state | kStateUsable | kStateInvalid);
-  if (wanted != state) CDevicePropertyPage::SetControlState(index, wanted);
+  if (!fits)
+    MarkEntryInvalid(id);
+  else if (state & kStateInvalid)
+    CDevicePropertyPage::SetControlState(index, state & ~kStateInvalid);
   return fits;
 }
 

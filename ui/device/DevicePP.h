@@ -54,8 +54,6 @@ std::optional<std::u16string> DecodeLongTag(const std::vector<std::uint8_t>& byt
 std::optional<std::vector<std::uint8_t>> EncodePackedField(const std::u16string& text, std::size_t length);
 // The long tag: at most 31 Latin-1 characters, zero-padded to 32 bytes.
 std::optional<std::vector<std::uint8_t>> EncodeLongTag(const std::u16string& text);
-// An unsigned decimal number (digits only, at least one) no larger than `maximum`.
-std::optional<std::uint32_t> ParseUnsigned(const std::u16string& text, std::uint32_t maximum);
 
 }  // namespace vkr::device
 

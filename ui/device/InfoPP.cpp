@@ -51,8 +51,6 @@ SPropertyPageClass InfoClass() {
 
 CInfoPP::CInfoPP() : CovFDT_PropertyPageImpl(InfoClass()) {}
 
-CInfoPP::~CInfoPP() { FreeFonts(); }
-
 CActXParInfo* CInfoPP::GetParameterMap(int* count, BOOL copy) { return EmptyParameterMap(count, copy); }
 
 bool CInfoPP::LoadPageString(UINT id, std::u16string* text) {
@@ -64,25 +62,13 @@ bool CInfoPP::LoadPageString(UINT id, std::u16string* text) {
   }
 }
 
-void CInfoPP::FreeFonts() {
-  for (HFONT* font : {&m_hFontHeading, &m_hFontText, &m_hFontBold}) {
-    if (*font) ::DeleteObject(*font);
-    *font = nullptr;
-  }
-}
-
 HRESULT CInfoPP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
-  // A second start makes new fonts; the old ones go first.
-  FreeFonts();
-  m_hFontHeading = ::CreateFontA(15, 0, 0, 0, 600, 0, 0, 0, 0, 0, 0, 0, 0, "Tahoma");
-  m_hFontText = ::CreateFontA(14, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Tahoma");
-  m_hFontBold = ::CreateFontA(14, 0, 0, 0, 600, 0, 0, 0, 0, 0, 0, 0, 0, "Tahoma");
-  auto set = [this](UINT id, HFONT font) {
-    if (m_hWndDialog)
-      ::SendDlgItemMessageA(m_hWndDialog, static_cast<int>(id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-  };
-  set(696, m_hFontHeading);
-  for (UINT id : {558u, 560u, 569u, 570u}) set(id, m_hFontBold);
-  for (UINT id : {561u, 563u, 565u, 567u, 568u}) set(id, m_hFontText);
+  // The fonts go with the page (a second start replaces them).
+  m_fontHeading.Create("Tahoma", 15, 600);
+  m_fontText.Create("Tahoma", 14, 0);
+  m_fontBold.Create("Tahoma", 14, 600);
+  m_fontHeading.SetOn(m_hWndDialog, {696});
+  m_fontBold.SetOn(m_hWndDialog, {558, 560, 569, 570});
+  m_fontText.SetOn(m_hWndDialog, {561, 563, 565, 567, 568});
   return CovFDT_PropertyPageImpl::InitializeUI(dtm, ok);
 }

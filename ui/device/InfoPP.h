@@ -5,12 +5,12 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "ui/device/kit/PageResources.h"
 #include "ui/framework/PropertyPage.h"
 
 class CInfoPP : public CovFDT_PropertyPageImpl {
  public:
   CInfoPP();
-  ~CInfoPP() override;
 
   static CActXParInfo* GetParameterMap(int* count, BOOL copy);
   bool LoadPageString(UINT id, std::u16string* text) override;
@@ -19,14 +19,12 @@ class CInfoPP : public CovFDT_PropertyPageImpl {
   HRESULT InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) override;
 
   // The fonts, for tests: heading, plain text, bold text (null before InitializeUI).
-  HFONT HeadingFont() const { return m_hFontHeading; }
-  HFONT TextFont() const { return m_hFontText; }
-  HFONT BoldFont() const { return m_hFontBold; }
+  HFONT HeadingFont() const { return m_fontHeading.Get(); }
+  HFONT TextFont() const { return m_fontText.Get(); }
+  HFONT BoldFont() const { return m_fontBold.Get(); }
 
  private:
-  void FreeFonts();
-
-  HFONT m_hFontHeading = nullptr;  // A: Tahoma 15, weight 600
-  HFONT m_hFontText = nullptr;     // B: Tahoma 14, normal
-  HFONT m_hFontBold = nullptr;     // C: Tahoma 14, weight 600
+  vkr::dui::COwnedFont m_fontHeading;  // A: Tahoma 15, weight 600
+  vkr::dui::COwnedFont m_fontText;     // B: Tahoma 14, normal
+  vkr::dui::COwnedFont m_fontBold;     // C: Tahoma 14, weight 600
 };

@@ -96,11 +96,6 @@ TEST(DevicePageEncoders, EntriesThatDoNotFitTheirDeviceFieldsMakeNoBytes) {
   EXPECT_FALSE(EncodeLongTag(std::u16string(32, u'x')));
   EXPECT_FALSE(EncodeLongTag(u"\u20ac"));
   EXPECT_EQ(EncodeLongTag(u"T\u00e9")->at(1), 0xE9);
-  EXPECT_EQ(*ParseUnsigned(u"16777215", 0xFFFFFF), 16777215u);
-  EXPECT_FALSE(ParseUnsigned(u"16777216", 0xFFFFFF));
-  EXPECT_FALSE(ParseUnsigned(u"", 10));
-  EXPECT_FALSE(ParseUnsigned(u"1a", 10));
-  EXPECT_FALSE(ParseUnsigned(u"99999999999", 0xFFFFFFFF));
 }
 
 // ---- The page online to the simulated transmitter ----------------------------------------------
