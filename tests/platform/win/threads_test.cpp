@@ -451,6 +451,35 @@ TEST(TickCount, TheFakeClockMovesOnlyWhenToldAndWraps) {
   EXPECT_EQ(GetTickCount() - before, 0x20u) << "the unsigned difference spans the wrap";
 }
 
+// Asked to, Sleep on the fake clock's own thread moves the clock (and a fixed wall clock with it)
+// instead of waiting; another thread's Sleep still waits and moves nothing.
+TEST(TickCount, SleepMovesTheFakeClockOnItsOwnThreadWhenAsked) {
+  vkr::test::FakeTickCount clock(5000);
+  SYSTEMTIME fixed{};
+  fixed.wYear = 2026;
+  fixed.wMonth = 12;
+  fixed.wDay = 8;
+  fixed.wHour = 10;
+  fixed.wSecond = 55;
+  vkr::platform::SetFixedSystemTime(&fixed);
+  vkr::platform::MoveFakeTickCountOnSleep(true);
+  const auto started = std::chrono::steady_clock::now();
+  Sleep(10000);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_EQ(GetTickCount(), 15000u);
+  SYSTEMTIME now{};
+  GetSystemTime(&now);
+  EXPECT_EQ((std::vector<int>{now.wMinute, now.wSecond}), (std::vector<int>{1, 5}));
+  std::thread other([] { Sleep(20); });
+  other.join();
+  EXPECT_EQ(GetTickCount(), 15000u);
+  vkr::platform::SetFixedSystemTime(nullptr);
+  vkr::platform::UseRealTickCount();
+  vkr::platform::UseFakeTickCount(100);  // a new fake clock does not inherit the request
+  Sleep(2);
+  EXPECT_EQ(GetTickCount(), 100u);
+}
+
 TEST(TickCount, TheRealClockFollowsSleep) {
   ASSERT_FALSE(vkr::platform::IsFakeTickCount());
   const DWORD before = GetTickCount();

@@ -257,14 +257,20 @@ TEST_F(DeviceRoads, ThePagesOwnTransactionsOnConnectionZero) {
   EXPECT_EQ(*CByteReader(std::vector<BYTE>(response.begin(), response.end())).U16(0), 800);
 }
 
-// The frame's triggers: set to 1 twice, each set is kept (as VT_UI1) and none is refused.
+// The frame's triggers: set to 1 twice (as VT_I4, as the pages set them), each set is kept in the
+// parameter's own type, which the pages test, and none is refused.
 TEST_F(DeviceRoads, TriggerParametersTakeOneAgainAndAgain) {
-  for (LONG id : {kParButtonRefresh, kParButtonSend, kParActivateButtonSend, kParOnlineAxCounter}) {
+  const std::pair<LONG, VARTYPE> triggers[] = {{kParButtonRefresh, VT_UI1},
+                                               {kParButtonSend, VT_UI1},
+                                               {kParActivateButtonSend, VT_UI1},
+                                               {kParOnlineAxCounter, VT_UI4}};
+  for (const auto& [id, vt] : triggers) {
     for (int i = 0; i < 2; ++i) {
       EXPECT_EQ(handler->SetParameterValue(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(1)), S_OK) << id;
     }
     vkr::Variant value;
     ASSERT_EQ(handler->GetParameterValue(vkr::UI4(static_cast<ULONG>(id)), value.Put()), S_OK);
+    EXPECT_EQ(value.vt, vt) << id;
     vkr::Variant number;
     ASSERT_EQ(VariantChangeType(&number, &value, 0, VT_I4), S_OK);
     EXPECT_EQ(number.lVal, 1) << id;
