@@ -8,6 +8,7 @@
 #include "frame/FrameDocuments.h"
 #include "frame/FrameHost.h"
 #include "frame/HostUtilities.h"
+#include "frame/PageByClass.h"
 #include "frame/TransferSession.h"
 #include "frame/controls/OutsideControls.h"
 #include "frame/controls/TestControl.h"
@@ -174,9 +175,33 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     return 0;
   }
 
+  // A property page of the DTM opens in the page frame of the function that lists it.
+  std::string pageTitle;
+  if (!className.empty() && PropertyPageTitle(classId, &pageTitle)) {
+    ComPtr<IDtmActiveXInformation> information;
+    session->Dtm()->QueryInterface(IDtmActiveXInformation::iid, information.PutVoid());
+    for (const Function& f : Functions(session->Dtm())) {
+      Bstr frameClass;
+      CLSID frameId{};
+      if (information && information->GetActiveXGuid(Bstr(FunctionCallDocument(f.id)), frameClass.Put()) == S_OK &&
+          SUCCEEDED(CLSIDFromString(frameClass, &frameId)) && PageFrameLists(frameId, classId)) {
+        functionId = f.id;
+        break;
+      }
+    }
+    if (functionId == 0) {
+      session->Close();
+      return Fail("no page frame of the DTM lists the page " + className);
+    }
+  }
+
   const Bstr call(FunctionCallDocument(functionId));
   VARIANT_BOOL opened = VARIANT_FALSE;
-  if (testControl) {
+  if (!pageTitle.empty()) {
+    std::printf("Opening the page \"%s\" of class %s in the user interface of function %d\n", pageTitle.c_str(),
+                className.c_str(), static_cast<int>(functionId));
+    hr = host->OpenActiveXControl(Bstr(kSystemTag), call, &opened);
+  } else if (testControl) {
     std::printf("Opening the frame's test control\n");
     hr = frame->activeX.OpenClass(session->Dtm(), CLSID_FrameTestControl, call, &opened);
   } else if (!className.empty()) {
@@ -193,6 +218,11 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     return Fail("the user interface did not open: " + (FAILED(hr) ? FailureText(hr) : std::string("Init refused")));
   }
   const HWND window = frame->activeX.OpenControls().back().window;
+  if (!pageTitle.empty() && !SelectPageInTree(window, pageTitle)) {
+    CloseAndFinish(host.Get(), frame->activeX);
+    session->Close();
+    return Fail("the page frame shows no page \"" + pageTitle + "\"");
+  }
   RECT r{};
   GetWindowRect(window, &r);
   const bool rendered = Render(window, png);
