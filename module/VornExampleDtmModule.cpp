@@ -56,10 +56,11 @@ HRESULT CreateConnection(IUnknown* outer, REFIID riid, void** ppv) {
   return vkr::CreateObject<CMyConnectionObject>(outer, riid, ppv);
 }
 
-// A user interface of the module, counting on the module's lock while it lives.
+// A user-interface class of the module: its objects count on the module's lock.
 template <class T>
 class ModuleObject : public T {
  public:
+  using T::T;
   static void ModuleLock() { ::ModuleLock(); }
   static void ModuleUnlock() { ::ModuleUnlock(); }
 };
