@@ -27,12 +27,16 @@ int Fail(const std::string& what) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: vkr-frame ui FUNCTION [--png FILE] [--project FILE]\n"
+               "usage: vkr-frame ui FUNCTION [--png FILE] [--project FILE] [--page N|all]\n"
                "       vkr-frame ui --list [--project FILE]\n"
                "       vkr-frame ui --test-control [--png FILE]\n"
-               "       vkr-frame ui --class CLASS [--png FILE] [--project FILE]\n");
+               "       vkr-frame ui --class CLASS [--png FILE] [--project FILE] [--page N|all]\n");
   return 2;
 }
+
+// How long the device's answers may take to reach an open user interface (the DTM reads on its
+// own thread, over the simulated wire) before its picture is taken.
+constexpr DWORD kSettleMs = 1500;
 
 struct Function {
   LONG id = 0;
@@ -83,10 +87,86 @@ std::vector<Function> Functions(IUnknown* dtm) {
   return functions;
 }
 
-// Pumps what the opening queued and renders the frame window.
+// Pumps what the opening queued, gives the device's answers time to arrive and renders the frame
+// window.
 bool Render(HWND window, const std::string& png) {
   vkr::ui::PumpUntilIdle();
+  TransferSession::Pump(kSettleMs);
+  vkr::ui::PumpUntilIdle();
   return vkr::ui::RenderWindowToPng(window, png.c_str());
+}
+
+// The page tree of a page frame: the first "SysTreeView32" window below `window`.
+HWND FindPageTree(HWND window) {
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (vkr::ui::ClassName(child) == "SysTreeView32") return child;
+    if (HWND found = FindPageTree(child)) return found;
+  }
+  return nullptr;
+}
+
+// The tree's items in the order a person reads them (each item, then the items below it).
+void CollectItems(HWND tree, HTREEITEM first, std::vector<HTREEITEM>* items) {
+  for (HTREEITEM item = first; item;
+       item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+    items->push_back(item);
+    CollectItems(tree,
+                 reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item))),
+                 items);
+  }
+}
+
+std::string ItemText(HWND tree, HTREEITEM item) {
+  char text[256] = {};
+  TVITEMA data{};
+  data.mask = TVIF_TEXT | TVIF_HANDLE;
+  data.hItem = item;
+  data.pszText = text;
+  data.cchTextMax = sizeof text;
+  SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&data));
+  return text;
+}
+
+// "frame.png" with page 3 is "frame-3.png".
+std::string PagePicture(const std::string& png, std::size_t index) {
+  const std::size_t dot = png.rfind('.');
+  const std::size_t slash = png.find_last_of("/\\");
+  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  const std::string stem = hasExtension ? png.substr(0, dot) : png;
+  return stem + "-" + std::to_string(index) + (hasExtension ? png.substr(dot) : std::string());
+}
+
+// Selects the tree items the command line asks for (a page as a person clicks it) and renders the
+// frame with each; without --page the frame as it opened. False when a picture failed; *badPage
+// when the frame has no such page.
+bool RenderPages(HWND window, const std::string& png, const std::string& page, bool* badPage) {
+  *badPage = false;
+  if (page.empty()) return Render(window, png);
+  HWND tree = FindPageTree(window);
+  std::vector<HTREEITEM> items;
+  if (tree)
+    CollectItems(tree, reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)), &items);
+  std::vector<std::size_t> chosen;
+  if (page == "all") {
+    for (std::size_t i = 0; i < items.size(); ++i) chosen.push_back(i);
+  } else {
+    const std::size_t index = std::strtoul(page.c_str(), nullptr, 10);
+    if (index < items.size()) chosen.push_back(index);
+  }
+  if (chosen.empty()) {
+    std::printf("  the user interface has %d page%s in its tree\n", static_cast<int>(items.size()),
+                items.size() == 1 ? "" : "s");
+    *badPage = true;
+    return true;
+  }
+  for (std::size_t index : chosen) {
+    SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(items[index]));
+    const std::string file = page == "all" ? PagePicture(png, index) : png;
+    if (!Render(window, file)) return false;
+    std::printf("  page %d \"%s\" rendered to %s\n", static_cast<int>(index), ItemText(tree, items[index]).c_str(),
+                file.c_str());
+  }
+  return true;
 }
 
 // Closes what `host` has open (asking each control first) and reports a control that refused.
@@ -109,7 +189,7 @@ int CloseAndFinish(IFdtActiveXHost* host, ActiveXHost& activeX) {
 }  // namespace
 
 int RunUiCommand(const std::vector<std::string>& arguments) {
-  std::string project = kDefaultProject, png, function, className;
+  std::string project = kDefaultProject, png, function, className, page;
   bool list = false, testControl = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
@@ -119,6 +199,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       testControl = true;
     } else if ((a == "--png" || a == "--project" || a == "--class") && i + 1 < arguments.size()) {
       (a == "--png" ? png : a == "--project" ? project : className) = arguments[++i];
+    } else if (a == "--page" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
+               (arguments[i + 1] == "all" || arguments[i + 1].find_first_not_of("0123456789") == std::string::npos)) {
+      page = arguments[++i];
     } else if (!a.empty() && a[0] != '-' && function.empty()) {
       function = a;
     } else {
@@ -126,6 +209,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     }
   }
   if (list + testControl + !function.empty() + !className.empty() != 1) return Usage();
+  if (!page.empty() && (list || testControl)) return Usage();
   // A class of another module, registered as a DTM's module is: by ProgID or by {CLSID}.
   CLSID classId{};
   if (!className.empty()) {
@@ -225,13 +309,15 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   }
   RECT r{};
   GetWindowRect(window, &r);
-  const bool rendered = Render(window, png);
-  if (rendered)
+  bool badPage = false;
+  const bool rendered = RenderPages(window, png, page, &badPage);
+  if (rendered && page.empty())
     std::printf("  rendered %dx%d to %s\n", static_cast<int>(r.right - r.left), static_cast<int>(r.bottom - r.top),
                 png.c_str());
   int code = CloseAndFinish(host.Get(), frame->activeX);
   session->Close();
   if (!rendered) return Fail("the picture could not be written to " + png);
+  if (badPage) return Fail("no page " + page + " in the user interface's page tree");
   return code;
 }
 

@@ -1,17 +1,20 @@
 // The frame host's `ui` command: shows a user interface of the DTM to a person, as a picture.
 //
-//   ui FUNCTION [--png FILE] [--project FILE]
+//   ui FUNCTION [--png FILE] [--project FILE] [--page N|all]
 //                          opens the user interface of function FUNCTION of the DTM's function
 //                          list through the frame's IFdtActiveXHost (the DTM online to a
 //                          simulated transmitter on the project's data set), handles what the
-//                          opening queued, renders the frame window to FILE (default ui-FUNCTION.png)
-//                          and closes it again
+//                          opening queued, lets the device's answers arrive, renders the frame
+//                          window to FILE (default ui-FUNCTION.png) and closes it again; with
+//                          --page, a page frame's tree item N (0 the first, counted as the tree
+//                          reads) is selected first, or with "all" each item in turn, each
+//                          rendered to FILE with "-N" before its extension
 //   ui --list [--project FILE]
 //                          lists the functions that have a user interface: id, name, class
 //   ui --test-control [--png FILE]
 //                          the same road with the frame's own test control instead of the class the
 //                          DTM names (shows the hosting and the drawing before the DTM's controls)
-//   ui --class CLASS [--png FILE] [--project FILE]
+//   ui --class CLASS [--png FILE] [--project FILE] [--page N|all]
 //                          the same road with a class of any registered module (ProgID or {CLSID}),
 //                          given the DTM as the DTM's own user interfaces are: a page frame with
 //                          test pages from a test module, say; a property page of the DTM is shown

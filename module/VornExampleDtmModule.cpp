@@ -14,6 +14,8 @@
 #include "module/CVornExampleDtm.h"
 #include "include/DtmThreadInterfaces.h"
 #include "include/ProgramIds.h"
+#include "ui/device/OnlineParameterization.h"
+#include "ui/device/StubPages.h"
 
 vkr::ComModule g_module;
 LinkedObjectMapEntry* g_linkedObjectMapHead = nullptr;
@@ -70,6 +72,16 @@ HRESULT CreateUi(IUnknown* outer, REFIID riid, void** ppv) {
   return vkr::CreateObject<ModuleObject<T>>(outer, riid, ppv);
 }
 
+HRESULT CreateOnlineParameterization(IUnknown* outer, REFIID riid, void** ppv) {
+  return vkr::CreateObject<ModuleObject<COnlineParameterization>>(outer, riid, ppv);
+}
+
+// The stand-in of a page not built yet (ui/device/StubPages.h); the page replaces it here.
+template <vkr::dui::EStubPage kPage>
+HRESULT CreateStubPage(IUnknown* outer, REFIID riid, void** ppv) {
+  return vkr::CreateObject<ModuleObject<vkr::dui::CStubPage>>(outer, riid, ppv, kPage);
+}
+
 template <UINT kScript>
 HRESULT UpdateScript(BOOL bRegister) {
   return UpdateRegistryFromScript(kScript, bRegister);
@@ -96,21 +108,21 @@ bool Push(LinkedObjectMapEntry* linked) {
   LinkedObjectMapEntry g_##name##Entry{Entry(__VA_ARGS__), nullptr}; \
   const bool g_##name##Pushed = Push(&g_##name##Entry)
 
-LINKED_ENTRY(AdvancedPP, &CLSID_AdvancedPP, UpdateScript<158>, CreatePending);
+LINKED_ENTRY(AdvancedPP, &CLSID_AdvancedPP, UpdateScript<158>, CreateStubPage<vkr::dui::EStubPage::Advanced>);
 LINKED_ENTRY(CommandPP, &CLSID_CommandPP, UpdateScript<111>, CreatePending);
 LINKED_ENTRY(DevicePP, &CLSID_DevicePP, UpdateScript<115>, CreateUi<CDevicePP>);
-LINKED_ENTRY(DiagPP, &CLSID_DiagPP, UpdateScript<167>, CreatePending);
-LINKED_ENTRY(HartPP, &CLSID_HartPP, UpdateScript<109>, CreatePending);
+LINKED_ENTRY(DiagPP, &CLSID_DiagPP, UpdateScript<167>, CreateStubPage<vkr::dui::EStubPage::Diagnostics>);
+LINKED_ENTRY(HartPP, &CLSID_HartPP, UpdateScript<109>, CreateStubPage<vkr::dui::EStubPage::Hart>);
 LINKED_ENTRY(VornExampleDtm, &CLSID_VornExampleDtm, CVornExampleDtm::UpdateRegistry, CreateDtm,
              CVornExampleDtm::GetCategoryMap);
-LINKED_ENTRY(OnlineParameterization, &CLSID_OnlineParameterization, UpdateScript<104>, CreatePending);
+LINKED_ENTRY(OnlineParameterization, &CLSID_OnlineParameterization, UpdateScript<104>, CreateOnlineParameterization);
 LINKED_ENTRY(OutputLevelSelection, &CLSID_OutputLevelSelection, UpdateScript<118>, CreatePending);
 LINKED_ENTRY(ProcessPP, &CLSID_ProcessPP, UpdateScript<120>, CreatePending);
-LINKED_ENTRY(RawCommandPP, &CLSID_RawCommandPP, UpdateScript<174>, CreatePending);
+LINKED_ENTRY(RawCommandPP, &CLSID_RawCommandPP, UpdateScript<174>, CreateStubPage<vkr::dui::EStubPage::RawCommand>);
 LINKED_ENTRY(SetupPP, &CLSID_SetupPP, UpdateScript<140>, CreatePending);
-LINKED_ENTRY(StatusPP, &CLSID_StatusPP, UpdateScript<113>, CreatePending);
+LINKED_ENTRY(StatusPP, &CLSID_StatusPP, UpdateScript<113>, CreateStubPage<vkr::dui::EStubPage::Status>);
 LINKED_ENTRY(TrendView, &CLSID_TrendView, UpdateScript<107>, CreatePending);
-LINKED_ENTRY(ValuesPP, &CLSID_ValuesPP, UpdateScript<122>, CreatePending);
+LINKED_ENTRY(ValuesPP, &CLSID_ValuesPP, UpdateScript<122>, CreateStubPage<vkr::dui::EStubPage::Values>);
 
 #undef LINKED_ENTRY
 
@@ -118,7 +130,7 @@ LINKED_ENTRY(ValuesPP, &CLSID_ValuesPP, UpdateScript<122>, CreatePending);
 vkr::ObjectMapEntry g_autoEntries[] = {
     Entry(&CLSID_DACTrimAdj, UpdateScript<730>, CreatePending),
     Entry(&CLSID_DtmThread, CDtmThread::UpdateRegistry, CDtmThread::CreateInstance),
-    Entry(&CLSID_EchoPP, UpdateScript<180>, CreatePending),
+    Entry(&CLSID_EchoPP, UpdateScript<180>, CreateStubPage<vkr::dui::EStubPage::Echo>),
     Entry(&CLSID_EchoTrace, UpdateScript<183>, CreatePending),
     Entry(&CLSID_InfoPP, UpdateScript<149>, CreateUi<CInfoPP>),
     Entry(&CLSID_MyConnection, UpdateScript<124>, CreateConnection),

@@ -239,8 +239,9 @@ HRESULT CovFDT_BaseActiveXImpl::SetControlValue(LONG index, VARIANT value) {
   if (!IsValidIndex(index)) return E_INVALIDARG;
   const CActXParInfo& entry = m_pParInfo[index];
   if (entry.m_nCtrlId == 0) return S_OK;
-  // A command's button shows what it does, never its parameter's value.
-  if (entry.m_nCtrlKind & 0x80000000) return S_OK;
+  // A command's button shows what it does, never its parameter's value; a hosted display (the
+  // frame's header, 217) shows the value whatever the entry's kind.
+  if ((entry.m_nCtrlKind & 0x80000000) && !IsHostedControl(entry.m_nCtrlId, IHostedValueControl::iid)) return S_OK;
   UpdatingControls updating(m_bUpdatingControls);
   ShowParameterDisplayText(entry.m_nParamId);
 
