@@ -8,7 +8,7 @@
 #include "frame/FrameDocuments.h"
 #include "frame/FrameHost.h"
 #include "frame/HostUtilities.h"
-#include "frame/PageByClass.h"
+#include "frame/PageHost.h"
 #include "frame/TransferSession.h"
 #include "frame/controls/OutsideControls.h"
 #include "frame/controls/TestControl.h"
@@ -259,33 +259,33 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     return 0;
   }
 
-  // A property page of the DTM opens in the page frame of the function that lists it.
-  std::string pageTitle;
-  if (!className.empty() && PropertyPageTitle(classId, &pageTitle)) {
-    ComPtr<IDtmActiveXInformation> information;
-    session->Dtm()->QueryInterface(IDtmActiveXInformation::iid, information.PutVoid());
-    for (const Function& f : Functions(session->Dtm())) {
-      Bstr frameClass;
-      CLSID frameId{};
-      if (information && information->GetActiveXGuid(Bstr(FunctionCallDocument(f.id)), frameClass.Put()) == S_OK &&
-          SUCCEEDED(CLSIDFromString(frameClass, &frameId)) && PageFrameLists(frameId, classId)) {
-        functionId = f.id;
-        break;
-      }
-    }
-    if (functionId == 0) {
-      session->Close();
-      return Fail("no page frame of the DTM lists the page " + className);
-    }
-  }
-
   const Bstr call(FunctionCallDocument(functionId));
+  // A property page of the DTM is shown on its own, as its page frame would host it.
+  if (!className.empty() && PageHost::IsPropertyPage(classId)) {
+    std::printf("Opening the property page of class %s\n", className.c_str());
+    PageHost page;
+    hr = page.Open(session->Dtm(), frame, classId, call);
+    for (const std::string& line : page.record) std::printf("  %s\n", line.c_str());
+    if (hr != S_OK) {
+      page.Close(nullptr);
+      session->Close();
+      return Fail("the page did not open: " + (FAILED(hr) ? FailureText(hr) : std::string("Init refused")));
+    }
+    RECT r{};
+    GetWindowRect(page.Window(), &r);
+    const bool rendered = Render(page.Window(), png);
+    if (rendered)
+      std::printf("  rendered %dx%d to %s\n", static_cast<int>(r.right - r.left), static_cast<int>(r.bottom - r.top),
+                  png.c_str());
+    bool closed = false;
+    page.Close(&closed);
+    std::printf("  closed the page: %s\n", closed ? "yes" : "no, the page kept it open");
+    session->Close();
+    if (!rendered) return Fail("the picture could not be written to " + png);
+    return closed ? 0 : 1;
+  }
   VARIANT_BOOL opened = VARIANT_FALSE;
-  if (!pageTitle.empty()) {
-    std::printf("Opening the page \"%s\" of class %s in the user interface of function %d\n", pageTitle.c_str(),
-                className.c_str(), static_cast<int>(functionId));
-    hr = host->OpenActiveXControl(Bstr(kSystemTag), call, &opened);
-  } else if (testControl) {
+  if (testControl) {
     std::printf("Opening the frame's test control\n");
     hr = frame->activeX.OpenClass(session->Dtm(), CLSID_FrameTestControl, call, &opened);
   } else if (!className.empty()) {
@@ -302,11 +302,6 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     return Fail("the user interface did not open: " + (FAILED(hr) ? FailureText(hr) : std::string("Init refused")));
   }
   const HWND window = frame->activeX.OpenControls().back().window;
-  if (!pageTitle.empty() && !SelectPageInTree(window, pageTitle)) {
-    CloseAndFinish(host.Get(), frame->activeX);
-    session->Close();
-    return Fail("the page frame shows no page \"" + pageTitle + "\"");
-  }
   RECT r{};
   GetWindowRect(window, &r);
   bool badPage = false;

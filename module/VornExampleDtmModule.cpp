@@ -9,12 +9,15 @@
 #include "communication/CMyConnection.h"
 
 #include "module/CDtmThread.h"
-#include "ui/device/DevicePP.h"
-#include "ui/device/InfoPP.h"
 #include "module/CVornExampleDtm.h"
 #include "include/DtmThreadInterfaces.h"
 #include "include/ProgramIds.h"
+#include "ui/device/CommandPP.h"
+#include "ui/device/DevicePP.h"
+#include "ui/device/InfoPP.h"
 #include "ui/device/OnlineParameterization.h"
+#include "ui/device/ProcessPP.h"
+#include "ui/device/SetupPP.h"
 #include "ui/device/StubPages.h"
 
 vkr::ComModule g_module;
@@ -67,13 +70,13 @@ class ModuleObject : public T {
   static void ModuleUnlock() { ::ModuleUnlock(); }
 };
 
-template <class T>
-HRESULT CreateUi(IUnknown* outer, REFIID riid, void** ppv) {
-  return vkr::CreateObject<ModuleObject<T>>(outer, riid, ppv);
-}
-
 HRESULT CreateOnlineParameterization(IUnknown* outer, REFIID riid, void** ppv) {
   return vkr::CreateObject<ModuleObject<COnlineParameterization>>(outer, riid, ppv);
+}
+
+template <class TPage>
+HRESULT CreatePage(IUnknown* outer, REFIID riid, void** ppv) {
+  return vkr::CreateObject<ModuleObject<TPage>>(outer, riid, ppv);
 }
 
 // The stand-in of a page not built yet (ui/device/StubPages.h); the page replaces it here.
@@ -109,17 +112,17 @@ bool Push(LinkedObjectMapEntry* linked) {
   const bool g_##name##Pushed = Push(&g_##name##Entry)
 
 LINKED_ENTRY(AdvancedPP, &CLSID_AdvancedPP, UpdateScript<158>, CreateStubPage<vkr::dui::EStubPage::Advanced>);
-LINKED_ENTRY(CommandPP, &CLSID_CommandPP, UpdateScript<111>, CreatePending);
-LINKED_ENTRY(DevicePP, &CLSID_DevicePP, UpdateScript<115>, CreateUi<CDevicePP>);
+LINKED_ENTRY(CommandPP, &CLSID_CommandPP, UpdateScript<111>, CreatePage<CCommandPP>);
+LINKED_ENTRY(DevicePP, &CLSID_DevicePP, UpdateScript<115>, CreatePage<CDevicePP>);
 LINKED_ENTRY(DiagPP, &CLSID_DiagPP, UpdateScript<167>, CreateStubPage<vkr::dui::EStubPage::Diagnostics>);
 LINKED_ENTRY(HartPP, &CLSID_HartPP, UpdateScript<109>, CreateStubPage<vkr::dui::EStubPage::Hart>);
 LINKED_ENTRY(VornExampleDtm, &CLSID_VornExampleDtm, CVornExampleDtm::UpdateRegistry, CreateDtm,
              CVornExampleDtm::GetCategoryMap);
 LINKED_ENTRY(OnlineParameterization, &CLSID_OnlineParameterization, UpdateScript<104>, CreateOnlineParameterization);
 LINKED_ENTRY(OutputLevelSelection, &CLSID_OutputLevelSelection, UpdateScript<118>, CreatePending);
-LINKED_ENTRY(ProcessPP, &CLSID_ProcessPP, UpdateScript<120>, CreatePending);
+LINKED_ENTRY(ProcessPP, &CLSID_ProcessPP, UpdateScript<120>, CreatePage<vkr::dui::CProcessPP>);
 LINKED_ENTRY(RawCommandPP, &CLSID_RawCommandPP, UpdateScript<174>, CreateStubPage<vkr::dui::EStubPage::RawCommand>);
-LINKED_ENTRY(SetupPP, &CLSID_SetupPP, UpdateScript<140>, CreatePending);
+LINKED_ENTRY(SetupPP, &CLSID_SetupPP, UpdateScript<140>, CreatePage<vkr::dui::CSetupPP>);
 LINKED_ENTRY(StatusPP, &CLSID_StatusPP, UpdateScript<113>, CreateStubPage<vkr::dui::EStubPage::Status>);
 LINKED_ENTRY(TrendView, &CLSID_TrendView, UpdateScript<107>, CreatePending);
 LINKED_ENTRY(ValuesPP, &CLSID_ValuesPP, UpdateScript<122>, CreateStubPage<vkr::dui::EStubPage::Values>);
@@ -132,7 +135,7 @@ vkr::ObjectMapEntry g_autoEntries[] = {
     Entry(&CLSID_DtmThread, CDtmThread::UpdateRegistry, CDtmThread::CreateInstance),
     Entry(&CLSID_EchoPP, UpdateScript<180>, CreateStubPage<vkr::dui::EStubPage::Echo>),
     Entry(&CLSID_EchoTrace, UpdateScript<183>, CreatePending),
-    Entry(&CLSID_InfoPP, UpdateScript<149>, CreateUi<CInfoPP>),
+    Entry(&CLSID_InfoPP, UpdateScript<149>, CreatePage<CInfoPP>),
     Entry(&CLSID_MyConnection, UpdateScript<124>, CreateConnection),
     Entry(&CLSID_OfflineOnlineParam, UpdateScript<133>, CreatePending),
     Entry(&CLSID_OfflineParam, UpdateScript<127>, CreatePending),

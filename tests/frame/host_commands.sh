@@ -56,12 +56,6 @@ head -c 8 "$dir/online-0.png" | od -An -c | grep -q "P   N   G" || fail "ui 1 --
 out=$("$host" ui 1 --project "$p" --png "$dir/none.png" --page 99 2>&1); [ $? -eq 1 ] || fail "a page the tree lacks is not refused: $out"
 echo "$out" | grep -q "no page 99" || fail "a page the tree lacks printed: $out"
 "$host" ui 1 --page x >/dev/null 2>&1; [ $? -eq 2 ] || fail "ui with a page that is no number is not refused with 2"
-# A property page named by its class opens in the page frame that lists it, selected there.
-out=$("$host" ui --class Vorn.ExampleDtm_DevicePP --project "$p" --png "$dir/device.png") || fail "ui --class DevicePP: $out"
-echo "$out" | grep -q "Opening the page \"Device\" of class Vorn.ExampleDtm_DevicePP in the user interface of function 1" ||
-  fail "ui --class DevicePP printed: $out"
-echo "$out" | grep -q "rendered [0-9]*x[0-9]* to $dir/device.png" || fail "ui --class DevicePP rendered nothing: $out"
-head -c 8 "$dir/device.png" | od -An -c | grep -q "P   N   G" || fail "ui --class DevicePP wrote no PNG"
 out=$("$host" show --project "$p") || fail "show: $out"
 echo "$out" | grep -q "^name  *value  *unit  *differs" || fail "show printed: $out"
 echo "$out" | grep -q "^Tag  .* no$" || fail "show after an upload printed: $out"

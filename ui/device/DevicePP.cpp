@@ -159,56 +159,6 @@ constexpr UINT kPlaceholderFields[] = {kTagEdit,          kLongTagEdit,     kDes
                                        kMonthEdit,        kYearEdit,        kWriteProtectEdit, kFinalAssemblyEdit,
                                        kSensorSerialEdit, kDistributorEdit, kMinimumSpanEdit,  kMessageEdit};
 
-// 356 x 324 dialog units: the identification above, the sensor below; the procedures' group and
-// buttons exist but stay hidden and disabled (they live on the Diagnostics page).
-constexpr const char kTemplate[] = R"rc(
-116 DIALOGEX 0, 0, 356, 324
-STYLE DS_CONTROL | WS_CHILD
-FONT 8, "MS Sans Serif"
-BEGIN
-  GROUPBOX "Device Info", 472, 7, 5, 342, 186
-  LTEXT "Tag", -1, 16, 22, 80, 8
-  EDITTEXT 205, 110, 20, 70, 12, ES_AUTOHSCROLL
-  LTEXT "Long Tag", -1, 16, 40, 80, 8
-  EDITTEXT 307, 110, 38, 200, 12, ES_AUTOHSCROLL
-  LTEXT "Descriptor", -1, 16, 58, 80, 8
-  EDITTEXT 357, 110, 56, 120, 12, ES_AUTOHSCROLL
-  LTEXT "Message", -1, 16, 76, 80, 8
-  EDITTEXT 299, 110, 74, 200, 12, ES_AUTOHSCROLL
-  LTEXT "Date", -1, 16, 94, 80, 8
-  EDITTEXT 358, 110, 92, 18, 12, ES_NUMBER
-  EDITTEXT 360, 142, 92, 18, 12, ES_NUMBER
-  EDITTEXT 364, 174, 92, 28, 12, ES_NUMBER
-  LTEXT "dd.mm.yyyy", -1, 212, 94, 60, 8
-  LTEXT "Write Protect", -1, 16, 112, 80, 8
-  EDITTEXT 365, 110, 110, 70, 12, ES_READONLY
-  LTEXT "Final Assemply", -1, 16, 128, 80, 8
-  LTEXT "Number", -1, 16, 137, 80, 8
-  EDITTEXT 359, 110, 130, 70, 12, ES_NUMBER
-  LTEXT "Private Label", -1, 16, 156, 80, 8
-  LTEXT "Distributor", -1, 16, 165, 50, 8
-  LTEXT "(Hex)", -1, 70, 165, 30, 8
-  EDITTEXT 366, 110, 158, 70, 12, ES_READONLY
-  GROUPBOX "Sensor Info", 474, 7, 197, 342, 88
-  LTEXT "Sensor Serial No.", -1, 16, 214, 80, 8
-  EDITTEXT 367, 110, 212, 70, 12, ES_READONLY
-  LTEXT "Upper Sensor Limit", -1, 16, 232, 80, 8
-  EDITTEXT 361, 110, 230, 70, 12, ES_READONLY
-  LTEXT "", 384, 204, 232, 100, 8
-  LTEXT "Lower Sensor Limit", -1, 16, 250, 80, 8
-  EDITTEXT 362, 110, 248, 70, 12, ES_READONLY
-  LTEXT "", 386, 204, 250, 100, 8
-  LTEXT "Minimum Span", -1, 16, 268, 80, 8
-  EDITTEXT 363, 110, 266, 70, 12, ES_READONLY
-  LTEXT "", 389, 204, 268, 100, 8
-  GROUPBOX "Standard Procedures", 476, 7, 291, 342, 28, NOT WS_VISIBLE | WS_DISABLED
-  PUSHBUTTON "Self Test", 368, 16, 301, 70, 14, NOT WS_VISIBLE | WS_DISABLED | WS_TABSTOP
-  PUSHBUTTON "Master Reset", 369, 96, 301, 70, 14, NOT WS_VISIBLE | WS_DISABLED | WS_TABSTOP
-  PUSHBUTTON "Loop Test", 370, 176, 301, 70, 14, NOT WS_VISIBLE | WS_DISABLED | WS_TABSTOP
-  PUSHBUTTON "DAC Trim", 371, 256, 301, 70, 14, NOT WS_VISIBLE | WS_DISABLED | WS_TABSTOP
-END
-)rc";
-
 SPropertyPageClass DeviceClass() {
   SPropertyPageClass c;
   c.clsid = CLSID_DevicePP;
@@ -217,7 +167,6 @@ SPropertyPageClass DeviceClass() {
   c.titleId = kTitleId;
   c.helpFileId = kHelpId;
   c.docStringId = kDocId;
-  c.templateText = kTemplate;
   return c;
 }
 
@@ -288,14 +237,6 @@ CActXParInfo* CDevicePP::GetParameterMap(int* count, BOOL copy) {
   return CopyParameterTable(entries, count);
 }
 
-bool CDevicePP::LoadPageString(UINT id, std::u16string* text) {
-  switch (id) {
-    case kTitleId: *text = u"Device"; return true;
-    case kHelpId: *text = u"VornExampleDtm.chm::/Device.html#wp1102873"; return true;
-    case kDocId: *text = u"Your Help String"; return true;
-    default: return CDevicePropertyPage::LoadPageString(id, text);
-  }
-}
 
 // ---- Start and the placeholders ------------------------------------------------------------------
 

@@ -63,7 +63,6 @@ class CDevicePP : public CDevicePropertyPage {
   ~CDevicePP() override;
 
   static CActXParInfo* GetParameterMap(int* count, BOOL copy);
-  bool LoadPageString(UINT id, std::u16string* text) override;
 
   HRESULT InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) override;
   HRESULT ReadParameter(LONG index) override;

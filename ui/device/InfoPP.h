@@ -13,7 +13,6 @@ class CInfoPP : public CovFDT_PropertyPageImpl {
   CInfoPP();
 
   static CActXParInfo* GetParameterMap(int* count, BOOL copy);
-  bool LoadPageString(UINT id, std::u16string* text) override;
 
   // The three fonts on their texts, then the base's start.
   HRESULT InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) override;

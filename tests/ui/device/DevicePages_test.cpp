@@ -114,7 +114,7 @@ vkr::ComPtr<Interface> Query(IUnknown* object) {
 
 // The real module's DTM online to the simulated transmitter, and one page of the module hosted as
 // a page frame hosts it (site, objects, window, start, show).
-class LivePage : public ::testing::Test {
+class LiveDtmPage : public ::testing::Test {
  protected:
   void StartDtm() {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
@@ -263,7 +263,7 @@ void ExpectLooksAsKept(HWND window, const std::string& name) {
       << mismatches << " pixels differ; the new picture: " << actual;
 }
 
-class LiveDevicePage : public LivePage {
+class LiveDevicePage : public LiveDtmPage {
  protected:
   void SetUp() override {
     StartDtm();
@@ -381,7 +381,7 @@ TEST_F(LiveDevicePage, RefusesEntriesThatDoNotFitTheDevice) {
 TEST_F(LiveDevicePage, LooksAsKept) { ExpectLooksAsKept(host->Page(), "device_page"); }
 
 // Before the page was first shown the frame's Send does nothing on it.
-TEST_F(LivePage, DeviceStartedButNotShownIgnoresTheFramesButtons) {
+TEST_F(LiveDtmPage, DeviceStartedButNotShownIgnoresTheFramesButtons) {
   StartDtm();
   host = std::make_unique<vkr::test::PageSiteHarness>(720, 720);
   ASSERT_EQ(CoCreateInstance(CLSID_DevicePP, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, page.PutVoid()), S_OK);
@@ -491,7 +491,7 @@ TEST(DevicePageOnFakeDtm, OfflineSendKeepsTheEditAndShortAnswersFillWhatTheyHold
 }
 
 // The Info page: its fonts on its texts, the about paragraphs hidden, its fonts gone with it.
-TEST_F(LivePage, InfoPageShowsTheContactTextsInItsFonts) {
+TEST_F(LiveDtmPage, InfoPageShowsTheContactTextsInItsFonts) {
   StartDtm();
   const int fontsBefore = vkr::ui::GdiObjectCounts().fonts;
   OpenPage(CLSID_InfoPP, "Info");

@@ -1,0 +1,579 @@
+// The Command page against the real DTM (the module as a frame creates it) on the simulated
+// transmitter: what it shows, what Send writes into the transmitter, what it refuses, its
+// decoders on short and full answers, and the digitize routine.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame/FrameHost.h"
+#include "frame/TransferSession.h"
+#include "frame/controls/OutsideControls.h"
+#include "include/ActiveXInterfaces.h"
+#include "tests/support/dtm_user_interface.h"
+#include "tests/support/page_site_harness.h"
+#include "tests/support/source_tree.h"
+#include "tests/support/temp_files.h"
+#include "tests/support/threading.h"
+#include "ui/device/CommandPP.h"
+
+namespace {
+
+using vkr::frame::Bytes;
+using vkr::frame::SimulatedDevice;
+
+constexpr int kComboDisplayMode = 383;
+constexpr int kComboDisplayUnit = 381;
+constexpr int kComboTracking = 385;
+constexpr int kComboDielectric = 388;
+constexpr int kComboFailMode = 391;
+constexpr int kEditLowLevel = 545;
+constexpr int kEditHighLevel = 544;
+constexpr int kEditDamping = 542;
+constexpr int kEditFailTime = 448;
+constexpr int kEditDistance = 547;
+constexpr int kButtonDigitize = 702;
+constexpr int kButtonRunDigitize = 546;
+
+Bytes Float(float value) {
+  Bytes b(4);
+  vkr::frame::wire::PutFloat(&b, 0, value);
+  return b;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+vkr::Variant ByteArray(const Bytes& bytes) {
+  vkr::Variant v;
+  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+  for (LONG i = 0; i < static_cast<LONG>(bytes.size()); ++i) SafeArrayPutElement(array, &i, const_cast<BYTE*>(&bytes[i]));
+  v.vt = VT_ARRAY | VT_UI1;
+  v.parray = array;
+  return v;
+}
+
+// A transmitter whose limits are those of a level radar: the upper range is the short distance
+// (at least 0.5 m), the lower range the long one (at most 20 m), 0.5 m apart at least.
+std::shared_ptr<SimulatedDevice> RadarDevice() {
+  auto device = std::make_shared<SimulatedDevice>();
+  auto& c = device->config;
+  c.limitsUnit = 45;
+  c.upperSensorLimit = 0.5f;
+  c.lowerSensorLimit = 20.0f;
+  c.minimumSpan = 0.5f;
+  c.rangeUnit = 45;
+  c.upperRange = 1.0f;
+  c.lowerRange = 15.0f;
+  c.damping = 0.5f;
+  c.pvUnit = 45;
+  c.displaySettings = Concat({{3, 1, 1, 1, 5, 0}, Float(0.0f)});
+  c.memory[0x0035] = 1250;
+  return device;
+}
+
+// The page made in this process, shown in a page site, started on the real DTM as the online
+// frame starts its pages.
+class CommandPage : public ::testing::Test {
+ protected:
+  void Open(bool online) {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    registry_ = std::make_unique<vkr::test::ScopedRegistry>();
+    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
+    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+    session_ = std::make_unique<vkr::frame::TransferSession>();
+    ASSERT_EQ(session_->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
+    dtm_ = session_->Dtm();
+    if (online) {
+      ASSERT_EQ(vkr::test::ui::GoOnline(dtm_), S_OK);
+      ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm_) == dsONLINE; }, 20000));
+    }
+    ASSERT_EQ(dtm_->QueryInterface(IovFdtParameterHandler4::iid, handler_.PutVoid()), S_OK);
+    ASSERT_EQ(vkr::MakeObject<CCommandPP>(&page_), S_OK);
+    host_ = std::make_unique<vkr::test::PageSiteHarness>(480, 360);
+    IPropertyPage* page = static_cast<IPropertyPage*>(page_.Get());
+    ASSERT_EQ(page->SetPageSite(host_->Site()), S_OK);
+    const RECT rect{0, 0, 450, 347};
+    ASSERT_EQ(page->Activate(host_->Hwnd(), &rect, FALSE), S_OK);
+    IUnknown* objects[] = {dtm_};
+    ASSERT_EQ(page->SetObjects(1, objects), S_OK);
+    vkr::ComPtr<IovFdtActiveXContainer> container;
+    ASSERT_EQ(dtm_->QueryInterface(IovFdtActiveXContainer::iid, container.PutVoid()), S_OK);
+    vkr::Bstr call;
+    ASSERT_EQ(container->GetFunctionCallDocument(1, call.Put()), S_OK);
+    VARIANT_BOOL started = VARIANT_FALSE;
+    ASSERT_EQ(static_cast<IovFdtPropertyPageControl*>(page_.Get())->Init(vkr::Bstr(u"command-1"), call.Get(), dtm_,
+                                                                          &started),
+              S_OK);
+    ASSERT_TRUE(started);
+    ASSERT_EQ(page->Show(SW_SHOW), S_OK);
+    if (online) {
+      ASSERT_TRUE(vkr::test::PumpUntil([&] { return Text(kEditHighLevel) == "1.000" && Text(kEditFailTime) == "5"; }, 10000))
+          << "shows \"" << Text(kEditHighLevel) << "\"";
+    }
+    vkr::frame::TransferSession::Pump(100);
+  }
+
+  void TearDown() override {
+    if (page_) {
+      IPropertyPage* page = static_cast<IPropertyPage*>(page_.Get());
+      VARIANT_BOOL ready = VARIANT_FALSE;
+      static_cast<IovFdtPropertyPageControl*>(page_.Get())->PrepareToRelease(&ready);
+      page->Deactivate();
+      page->SetObjects(0, nullptr);
+      page->SetPageSite(nullptr);
+      page_ = nullptr;
+    }
+    host_.reset();
+    handler_ = nullptr;
+    if (session_) {
+      EXPECT_EQ(session_->Close(), S_OK);
+    }
+    session_.reset();
+    vkr::frame::RevokeOutsideControls();
+    registry_.reset();
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+  }
+
+  HWND Item(int id) const { return host_->Item(id); }
+  std::string Text(int id) const { return vkr::ui::WindowText(Item(id)); }
+  // Replaces an edit's text as a paste does (one change notification), the focus in it.
+  void Paste(int id, const std::string& text) {
+    vkr::ui::Click(Item(id));
+    SetWindowTextA(Item(id), text.c_str());
+    vkr::ui::PumpUntilIdle();
+  }
+  void Choose(int combo, const char* text) {
+    ASSERT_TRUE(vkr::ui::SelectItem(Item(combo), std::string_view(text))) << text;
+    vkr::ui::PumpUntilIdle();
+  }
+  // The frame's buttons reach the page as the DTM-side values 1041 and 1042.
+  void Press(LONG button) {
+    ASSERT_EQ(handler_->SetParameterValue(vkr::UI4(static_cast<ULONG>(button)), vkr::I4(1)), S_OK);
+    vkr::ui::PumpUntilIdle();
+  }
+  float DtmFloat(ULONG id) {
+    vkr::Variant v = vkr::test::ui::ParameterValue(dtm_, id), f;
+    return SUCCEEDED(VariantChangeType(&f, &v, 0, VT_R4)) ? f.fltVal : NAN;
+  }
+  int DtmByte(ULONG id) {
+    vkr::Variant v = vkr::test::ui::ParameterValue(dtm_, id), b;
+    return SUCCEEDED(VariantChangeType(&b, &v, 0, VT_I4)) ? static_cast<int>(b.lVal) : -1;
+  }
+  void SetDtm(ULONG id, const VARIANT& value) { ASSERT_EQ(handler_->SetParameterValue(vkr::UI4(id), value), S_OK); }
+  int Writes(std::uint8_t command) const {
+    int n = 0;
+    for (const auto& r : device->received) n += r.command == command;
+    return n;
+  }
+  const Bytes* LastRequest(std::uint8_t command) const {
+    for (auto it = device->received.rbegin(); it != device->received.rend(); ++it)
+      if (it->command == command) return &it->request;
+    return nullptr;
+  }
+
+  std::shared_ptr<SimulatedDevice> device = RadarDevice();
+  std::unique_ptr<vkr::test::ScopedRegistry> registry_;
+  std::unique_ptr<vkr::frame::TransferSession> session_;
+  IUnknown* dtm_ = nullptr;
+  vkr::ComPtr<IovFdtParameterHandler4> handler_;
+  vkr::ComPtr<vkr::ComObject<CCommandPP>> page_;
+  std::unique_ptr<vkr::test::PageSiteHarness> host_;
+};
+
+// Every setting of the page changed, then the frame's Send: the transmitter holds exactly the new
+// unit (command 44), range (35: the range unit, high and low level), damping (34) and settings
+// record (136: display mode, tracking, dielectric, fail-safe, fail time), each written once per
+// click; the page then shows what the transmitter reads back.
+TEST_F(CommandPage, SendWritesEverySettingIntoTheTransmitter) {
+  Open(true);
+  EXPECT_EQ(Text(kComboDisplayMode), "Level");
+  EXPECT_EQ(Text(kComboDisplayUnit), "Metres (m)");
+  EXPECT_EQ(Text(kEditLowLevel), "15.000");
+  EXPECT_EQ(Text(kEditDamping), "0.500");
+  EXPECT_EQ(Text(kComboTracking), "Medium");
+  EXPECT_EQ(Text(kComboDielectric), " < 5");
+  EXPECT_EQ(Text(kComboFailMode), "3.80 mA");
+  EXPECT_EQ(page_->ProbeLength(), 1250u);
+
+  // Right after opening, one change alone goes out: nothing the page shows stands in its way.
+  Paste(kEditDamping, "1.75");
+  device->received.clear();
+  Press(1042);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return device->config.damping == 1.75f; }, 10000));
+  EXPECT_EQ(Writes(34), 1);
+  EXPECT_EQ(Writes(35) + Writes(44) + Writes(136), 0);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return Text(kEditDamping) == "1.750"; }, 10000));
+
+  Choose(kComboDisplayUnit, "Feet (ft)");
+  Paste(kEditHighLevel, "2.5");
+  Paste(kEditLowLevel, "12");
+  Paste(kEditDamping, "3.25");
+  Choose(kComboDisplayMode, "Distance");
+  Choose(kComboTracking, "Fast");
+  Choose(kComboDielectric, " < 40");
+  Choose(kComboFailMode, "Last Known");
+  Paste(kEditFailTime, "30");
+  vkr::ui::Click(Item(kEditDamping));
+  vkr::ui::PumpUntilIdle();
+  device->received.clear();
+
+  Press(1042);
+  const Bytes settings = {5, 2, 4, 3, 30};
+  auto written = [&] {
+    const auto& c = device->config;
+    return c.pvUnit == 44 && c.upperRange == 2.5f && c.lowerRange == 12.0f && c.damping == 3.25f &&
+           c.displaySettings.size() == 10 && Bytes(c.displaySettings.begin(), c.displaySettings.begin() + 5) == settings;
+  };
+  ASSERT_TRUE(vkr::test::PumpUntil(written, 10000))
+      << "unit " << int(device->config.pvUnit) << ", range " << device->config.upperRange << " / "
+      << device->config.lowerRange << ", damping " << device->config.damping << ", settings "
+      << vkr::frame::wire::ToHex(device->config.displaySettings);
+  EXPECT_EQ(device->config.rangeUnit, 45);
+  ASSERT_NE(LastRequest(35), nullptr);
+  EXPECT_EQ(*LastRequest(35), Concat({{45}, Float(2.5f), Float(12.0f)}));
+  ASSERT_NE(LastRequest(44), nullptr);
+  EXPECT_EQ(*LastRequest(44), Bytes{44});
+  ASSERT_NE(LastRequest(34), nullptr);
+  EXPECT_EQ(*LastRequest(34), Float(3.25f));
+  ASSERT_NE(LastRequest(136), nullptr);
+  EXPECT_EQ(*LastRequest(136), Concat({{5, 2, 4, 3, 30, 0}, Float(0.0f)}));
+  EXPECT_EQ(Writes(44), 1);
+  EXPECT_EQ(Writes(35), 1);
+  EXPECT_EQ(Writes(34), 1);
+  EXPECT_GE(Writes(136), 1);
+  // The settings record keeps the device's digitize bytes as they were read: no digitize command.
+  EXPECT_EQ(device->config.displaySettings[5], 0);
+
+  // After the send the page reads the transmitter again and shows it.
+  EXPECT_TRUE(vkr::test::PumpUntil([&] { return Text(kComboTracking) == "Fast" && Text(kEditFailTime) == "30"; }, 10000));
+  EXPECT_EQ(Text(kComboDisplayUnit), "Feet (ft)");
+  EXPECT_EQ(Text(kEditHighLevel), "2.500");
+
+  // A second click writes again, once more: the trigger is the value set, not its change.
+  device->received.clear();
+  Paste(kEditDamping, "4");
+  Press(1042);
+  EXPECT_TRUE(vkr::test::PumpUntil([&] { return device->config.damping == 4.0f; }, 10000));
+  vkr::frame::TransferSession::Pump(200);
+  EXPECT_EQ(Writes(34), 1);
+
+  // The frame's Refresh: the page reads the transmitter once per click.
+  device->received.clear();
+  Press(1041);
+  vkr::frame::TransferSession::Pump(300);
+  EXPECT_EQ(Writes(14), 1);
+  EXPECT_EQ(Writes(131), 1);
+  EXPECT_EQ(Writes(135), 1);
+  EXPECT_EQ(Writes(15), 1);
+}
+
+// Entries that do not fit the device are refused on the page: the entry is marked and focused,
+// and nothing reaches the transmitter, not even the valid changes made beside it.
+TEST_F(CommandPage, InvalidEntriesAreRefusedAndNothingIsSent) {
+  Open(true);
+  struct Case {
+    int control;
+    const char* text;
+  };
+  const Case cases[] = {
+      {kEditFailTime, "300"},  // more than the byte the device keeps
+      {kEditFailTime, "-1"},   {kEditFailTime, "ten"}, {kEditDamping, "slow"},
+      {kEditHighLevel, "x"},   {kEditLowLevel, ""},    {kComboDisplayUnit, "yards"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.control) + " \"" + c.text + "\"");
+    Choose(kComboTracking, "Test");
+    if (c.control != kEditDamping) Paste(kEditDamping, "7.5");
+    if (c.control == kComboDisplayUnit) {
+      HWND edit = GetWindow(Item(kComboDisplayUnit), GW_CHILD);  // the combo's edit field
+      vkr::ui::Click(edit);
+      SendMessageA(edit, EM_SETSEL, 0, -1);
+      vkr::ui::TypeText(edit, c.text);
+      vkr::ui::PumpUntilIdle();
+      ASSERT_EQ(Text(kComboDisplayUnit), c.text);
+    } else {
+      Paste(c.control, c.text);
+    }
+    device->received.clear();
+    Press(1042);
+    vkr::frame::TransferSession::Pump(300);
+    EXPECT_EQ(Writes(34) + Writes(35) + Writes(44) + Writes(136), 0);
+    EXPECT_EQ(device->config.damping, 0.5f);
+    HWND focus = GetFocus();
+    EXPECT_TRUE(focus == Item(c.control) || IsChild(Item(c.control), focus)) << "the refused entry has the focus";
+    if (c.control == kComboDisplayUnit) {
+      // Leaving the combo puts back the unit the device reported, by the display control's text.
+      vkr::ui::Click(Item(kEditDamping));
+      vkr::ui::PumpUntilIdle();
+      EXPECT_EQ(Text(kComboDisplayUnit), "Metres (m)");
+    }
+    // A valid entry again; the frame's Refresh shows the device's values.
+    Paste(c.control == kComboDisplayUnit ? kEditFailTime : c.control, c.control == kEditDamping ? "0.5" : "5");
+    if (c.control == kComboDisplayUnit) Choose(kComboDisplayUnit, "Metres (m)");
+    if (c.control == kEditHighLevel) Paste(kEditHighLevel, "1");
+    if (c.control == kEditLowLevel) Paste(kEditLowLevel, "15");
+    Press(1041);
+    ASSERT_TRUE(vkr::test::PumpUntil([&] { return Text(kComboTracking) == "Medium" && Text(kEditDamping) == "0.500"; }, 10000));
+  }
+}
+
+// The decoders on short and full answers: each field only when all its bytes came; the settings
+// bytes go on only when they changed since the last refresh, the fail time always.
+TEST_F(CommandPage, DecodersTakeOnlyWholeFields) {
+  Open(false);
+  CCommandPP& page = *page_.Get();
+  const Bytes cmd15 = Concat({{0, 0, 44}, Float(1.5f), Float(9.0f), Float(2.0f), {0, 0x60, 0}});
+  const Bytes cmd14 = Concat({{0, 0x10, 0x01, 44}, Float(0.25f), Float(18.0f), Float(0.2f)});
+  for (size_t n : {0u, 2u, 3u, 7u, 11u, 15u, 18u}) {
+    SCOPED_TRACE("command 15, " + std::to_string(n) + " bytes");
+    SetDtm(1025, vkr::I4(0));
+    for (ULONG id : {1026UL, 1027UL, 1040UL}) SetDtm(id, vkr::I4(33));
+    ASSERT_EQ(page.SetControlValueById(1033, ByteArray(Bytes(cmd15.begin(), cmd15.begin() + n))), S_OK);
+    EXPECT_EQ(DtmByte(1025), n >= 3 ? 44 : 0);
+    EXPECT_EQ(DtmFloat(1026), n >= 7 ? 1.5f : 33.0f);
+    EXPECT_EQ(DtmFloat(1027), n >= 11 ? 9.0f : 33.0f);
+    EXPECT_EQ(DtmFloat(1040), n >= 15 ? 2.0f : 33.0f);
+  }
+  EXPECT_EQ(page.RangeUnitCode(), 44);
+  for (size_t n : {3u, 4u, 8u, 12u, 16u}) {
+    SCOPED_TRACE("command 14, " + std::to_string(n) + " bytes");
+    SetDtm(1115, vkr::I4(0));
+    for (ULONG id : {1116UL, 1117UL, 1118UL}) SetDtm(id, vkr::I4(50));
+    ASSERT_EQ(page.SetControlValueById(1032, ByteArray(Bytes(cmd14.begin(), cmd14.begin() + n))), S_OK);
+    EXPECT_EQ(DtmByte(1115), n >= 4 ? 44 : 0);
+    EXPECT_EQ(DtmFloat(1116), n >= 8 ? 0.25f : 50.0f);
+    EXPECT_EQ(DtmFloat(1117), n >= 12 ? 18.0f : 50.0f);
+    EXPECT_EQ(DtmFloat(1118), n >= 16 ? 0.2f : 50.0f);
+  }
+  // Command 1: the PV unit, when there is one.
+  SetDtm(1039, vkr::I4(45));
+  ASSERT_EQ(page.SetControlValueById(1029, ByteArray({})), S_OK);
+  EXPECT_EQ(DtmByte(1039), 45);
+  ASSERT_EQ(page.SetControlValueById(1029, ByteArray(Concat({{44}, Float(2.0f)}))), S_OK);
+  EXPECT_EQ(DtmByte(1039), 44);
+  EXPECT_EQ(Text(kComboDisplayUnit), "Feet (ft)");
+  // Command 131: the probe length word of a whole answer only.
+  ASSERT_EQ(page.SetControlValueById(1100, ByteArray({0x04, 0xE2})), S_OK);
+  EXPECT_EQ(page.ProbeLength(), 0u);
+  ASSERT_EQ(page.SetControlValueById(1100, ByteArray({0x04, 0xE2, 0, 0})), S_OK);
+  EXPECT_EQ(page.ProbeLength(), 1250u);
+  EXPECT_EQ(DtmFloat(1114), 1250.0f);
+
+  // Command 135, short: the first three settings only.
+  const ULONG ids[] = {1063, 1065, 1067, 1069, 1072};
+  for (ULONG id : ids) SetDtm(id, vkr::I4(9));
+  ASSERT_EQ(page.SetControlValueById(1059, ByteArray({4, 2, 3})), S_OK);
+  EXPECT_EQ(DtmByte(1063), 4);
+  EXPECT_EQ(DtmByte(1065), 2);
+  EXPECT_EQ(DtmByte(1067), 3);
+  EXPECT_EQ(DtmByte(1069), 9);
+  EXPECT_EQ(DtmByte(1072), 9);
+  // The same bytes again: only what changed and the fail time go on.
+  for (ULONG id : ids) SetDtm(id, vkr::I4(9));
+  ASSERT_EQ(page.SetControlValueById(1059, ByteArray({4, 2, 5, 6, 20, 0, 0, 0, 0, 0})), S_OK);
+  EXPECT_EQ(DtmByte(1063), 9);
+  EXPECT_EQ(DtmByte(1065), 9);
+  EXPECT_EQ(DtmByte(1067), 5);
+  EXPECT_EQ(DtmByte(1069), 6);
+  EXPECT_EQ(DtmByte(1072), 20);
+  EXPECT_EQ(Text(kComboFailMode), "> 21.50 mA");
+  EXPECT_EQ(Text(kEditFailTime), "20");
+  // After a refresh every byte goes on again; a display mode the page does not know selects
+  // nothing.
+  ASSERT_EQ(page.OnRefresh(), S_OK);
+  ASSERT_EQ(page.SetControlValueById(1059, ByteArray({6, 2, 5, 6, 20})), S_OK);
+  EXPECT_EQ(DtmByte(1063), 6);
+  EXPECT_EQ(DtmByte(1065), 2);
+  EXPECT_EQ(SendMessageA(Item(kComboDisplayMode), CB_GETCURSEL, 0, 0), -1);
+  // Other types than byte arrays are ignored.
+  EXPECT_EQ(page.SetControlValueById(1033, vkr::I4(7)), S_OK);
+}
+
+// Showing, hiding and refreshing while no value comes leaves one "Loading..." per combo, and the
+// first value removes it.
+TEST_F(CommandPage, LoadingItemsDoNotPileUp) {
+  Open(false);
+  IPropertyPage* page = static_cast<IPropertyPage*>(page_.Get());
+  for (int i = 0; i < 3; ++i) {
+    page->Show(SW_HIDE);
+    page->Show(SW_SHOW);
+    Press(1041);
+  }
+  const std::pair<int, LRESULT> combos[] = {{kComboDisplayUnit, 2}, {kComboDisplayMode, 3}, {kComboTracking, 5},
+                                            {kComboDielectric, 7}, {kComboFailMode, 6}};
+  for (const auto& [combo, items] : combos) {
+    EXPECT_EQ(SendMessageA(Item(combo), CB_GETCOUNT, 0, 0), items + 1) << combo;
+    EXPECT_EQ(Text(combo), "Loading...") << combo;
+  }
+  ASSERT_EQ(page_->SetControlValueById(1063, vkr::I4(4)), S_OK);
+  for (const auto& [combo, items] : combos) EXPECT_EQ(SendMessageA(Item(combo), CB_GETCOUNT, 0, 0), items) << combo;
+  EXPECT_EQ(Text(kComboDisplayMode), "% Level");
+}
+
+// The range rules on the levels the user enters, as they show when the edit is left.
+TEST_F(CommandPage, RangeRulesKeepTheLevelsWithinTheSensor) {
+  Open(true);
+  struct Case {
+    const char* high;
+    const char* low;
+    const char* shownHigh;
+    const char* shownLow;
+  } cases[] = {
+      // A level the rules move is shown with three decimals; one they keep stays as typed.
+      {"0.25", "15", "0.500", "15"},     // above the upper limit: moved to it
+      {"-1", "15", "-1", "15"},          // a negative level is left alone
+      {"25", "15", "14.500", "15.000"},  // past the lower limit, then one span above the low level
+      {"5", "5.25", "5", "5.500"},       // closer than the span: the low level moves away
+      {"5", "5", "5", "5.500"},          // equal levels: only the low level moves
+      {"5", "30", "5", "20.000"},        // low level past the lower limit
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.high) + " / " + c.low);
+    Paste(kEditHighLevel, c.high);
+    Paste(kEditLowLevel, c.low);
+    vkr::ui::Click(Item(kEditDamping));
+    vkr::ui::PumpUntilIdle();
+    // The high level's rules see the low level as it stands after its own rules.
+    Paste(kEditHighLevel, Text(kEditHighLevel));
+    vkr::ui::Click(Item(kEditDamping));
+    vkr::ui::PumpUntilIdle();
+    EXPECT_EQ(Text(kEditHighLevel), c.shownHigh);
+    EXPECT_EQ(Text(kEditLowLevel), c.shownLow);
+  }
+}
+
+// The digitize routine: the proposed distance, the question, the settings sent back with the
+// digitize command and the distance, the ten-second pause on its clock (whatever second it starts
+// at), the messages; a cancelled question, a short settings answer and a refused command each
+// end it with the controls as they were, and only the refusal is told.
+TEST_F(CommandPage, DigitizeRunsOnceAndAlwaysRestoresItsControls) {
+  Open(true);
+  DWORD now = 50 * 1000 + 123;  // the second the old wait never left
+  int sleeps = 0;
+  page_->SetDigitizeClock({[&] { return now; }, [&](DWORD ms) {
+                             now += ms;
+                             ++sleeps;
+                           }});
+  auto& messages = session_->Frame()->userMessages;
+  auto restored = [&] {
+    return IsWindowVisible(Item(kButtonDigitize)) && !IsWindowVisible(Item(kButtonRunDigitize)) &&
+           !IsWindowVisible(Item(kEditDistance)) && IsWindowEnabled(Item(kButtonRunDigitize)) &&
+           IsWindowEnabled(Item(kEditDistance));
+  };
+
+  SetDtm(1119, vkr::I4(0));
+  vkr::ui::Click(Item(kButtonDigitize));
+  vkr::ui::PumpUntilIdle();
+  EXPECT_TRUE(IsWindowVisible(Item(kButtonRunDigitize)));
+  EXPECT_EQ(Text(kEditDistance), "1.000") << "a reading of 0 proposes 1 m";
+  Paste(kEditDistance, "7.25");
+
+  // Cancelled: nothing is sent.
+  messages.clear();
+  device->received.clear();
+  session_->Frame()->userAnswers.push_back("buttonCancel");
+  vkr::ui::Click(Item(kButtonRunDigitize));
+  vkr::ui::PumpUntilIdle();
+  EXPECT_EQ(messages.size(), 1u);
+  EXPECT_EQ(Writes(135) + Writes(136), 0);
+  EXPECT_TRUE(restored());
+
+  // Run.
+  vkr::ui::Click(Item(kButtonDigitize));
+  Paste(kEditDistance, "7.25");
+  messages.clear();
+  device->received.clear();
+  const DWORD start = now;
+  vkr::ui::Click(Item(kButtonRunDigitize));
+  vkr::ui::PumpUntilIdle();
+  ASSERT_NE(LastRequest(136), nullptr);
+  EXPECT_EQ(*LastRequest(136), Concat({{3, 1, 1, 1, 5, 3}, Float(7.25f)}));
+  EXPECT_GE(now - start, 10000u);
+  EXPECT_LT(now - start, 10200u);
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_NE(messages[0].find("Digitize: About to perfom Auto-Digitization routine. Continue?"), std::string::npos) << messages[0];
+  EXPECT_NE(messages[1].find("Auto-Digitize routine completed successfully"), std::string::npos) << messages[1];
+  EXPECT_NE(messages[2].find("Loop may be returned to automatic control"), std::string::npos) << messages[2];
+  EXPECT_TRUE(restored());
+
+  // A distance that is no number: nothing goes out, nothing is told.
+  vkr::ui::Click(Item(kButtonDigitize));
+  Paste(kEditDistance, "far");
+  messages.clear();
+  device->received.clear();
+  vkr::ui::Click(Item(kButtonRunDigitize));
+  vkr::ui::PumpUntilIdle();
+  EXPECT_EQ(Writes(136), 0);
+  EXPECT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(restored());
+
+  // A settings answer too short to send back: nothing goes out, nothing is told.
+  vkr::frame::CommandFault cut;
+  cut.command = 135;
+  cut.truncateTo = 3;
+  device->InjectFault(cut);
+  vkr::ui::Click(Item(kButtonDigitize));
+  messages.clear();
+  device->received.clear();
+  vkr::ui::Click(Item(kButtonRunDigitize));
+  vkr::ui::PumpUntilIdle();
+  EXPECT_GE(Writes(135), 1);
+  EXPECT_EQ(Writes(136), 0);
+  EXPECT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(restored());
+
+  // The transmitter refuses the command: told, with the error first.
+  vkr::frame::CommandFault refused;
+  refused.command = 136;
+  refused.commandResponse = vkr::frame::hart::kWriteProtected;
+  device->InjectFault(refused);
+  vkr::ui::Click(Item(kButtonDigitize));
+  messages.clear();
+  vkr::ui::Click(Item(kButtonRunDigitize));
+  vkr::ui::PumpUntilIdle();
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_NE(messages[1].find("message messageStop"), std::string::npos) << messages[1];
+  EXPECT_NE(messages[1].find("Auto-Digitize routine failed"), std::string::npos) << messages[1];
+  EXPECT_NE(messages[2].find("Auto-Digitize routine failed"), std::string::npos) << messages[2];
+  EXPECT_TRUE(restored());
+  (void)sleeps;
+}
+
+// The page as the frame shows it with the transmitter's values, against the kept picture.
+TEST_F(CommandPage, LooksAsKept) {
+  Open(true);
+  SetFocus(nullptr);
+  vkr::ui::PumpUntilIdle();
+  vkr::ui::Picture picture;
+  ASSERT_TRUE(vkr::ui::RenderWindow(host_->Page(), &picture));
+  const std::string golden = (vkr::test::SourceTree() / "tests/data/ui/command_page.png").string();
+  if (std::getenv("VKR_UPDATE_PICTURES")) {
+    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, golden.c_str()));
+  }
+  vkr::ui::Picture kept;
+  ASSERT_TRUE(vkr::ui::ReadPng(golden.c_str(), &kept)) << golden;
+  ASSERT_EQ(kept.width, picture.width);
+  ASSERT_EQ(kept.height, picture.height);
+  constexpr int kChannelTolerance = 8;
+  int mismatches = 0;
+  for (std::size_t i = 0; i < kept.pixels.size(); ++i) {
+    const COLORREF a = kept.pixels[i], b = picture.pixels[i];
+    if (std::abs(GetRValue(a) - GetRValue(b)) > kChannelTolerance ||
+        std::abs(GetGValue(a) - GetGValue(b)) > kChannelTolerance ||
+        std::abs(GetBValue(a) - GetBValue(b)) > kChannelTolerance)
+      ++mismatches;
+  }
+  if (mismatches) vkr::ui::SavePictureToPng(picture, "/tmp/command_page_actual.png");
+  EXPECT_LE(mismatches * 1000, 2 * static_cast<int>(kept.pixels.size()))
+      << mismatches << " pixels differ; the new picture: /tmp/command_page_actual.png";
+}
+
+}  // namespace

@@ -1,0 +1,527 @@
+// The Process / Output and Setup pages online to the simulated transmitter through the live DTM:
+// the module's pages as the frame host shows them (send, refusal of invalid entries, the frame's
+// buttons), and pages of the test program for their decoders and faults.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame/ActiveXHost.h"
+#include "frame/FrameHost.h"
+#include "frame/PageHost.h"
+#include "frame/TransferSession.h"
+#include "frame/controls/OutsideControls.h"
+#include "include/ProgramIds.h"
+#include "tests/support/dtm_user_interface.h"
+#include "tests/support/temp_files.h"
+#include "tests/support/threading.h"
+#include "ui/device/DeviceUiIds.h"
+#include "ui/device/ProcessPP.h"
+#include "ui/device/SetupPP.h"
+
+namespace {
+
+using namespace vkr::dui;
+using vkr::frame::Bytes;
+using vkr::frame::SimulatedDevice;
+
+// A dialog item anywhere below the window.
+HWND Item(HWND root, int id) {
+  for (HWND child = GetWindow(root, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (GetDlgCtrlID(child) == id) return child;
+    if (HWND found = Item(child, id)) return found;
+  }
+  return nullptr;
+}
+
+std::string Text(HWND root, int id) { return vkr::ui::WindowText(Item(root, id)); }
+
+// The edit field of a drop-down combo box.
+HWND ComboEdit(HWND combo) {
+  for (HWND child = GetWindow(combo, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    if (vkr::ui::ClassName(child) == "Edit") return child;
+  return nullptr;
+}
+
+Bytes BigEndian(float value) {
+  Bytes bytes(4);
+  vkr::frame::wire::PutFloat(&bytes, 0, value);
+  return bytes;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+// The requests of one command the device received.
+std::vector<Bytes> Requests(const SimulatedDevice& device, std::uint8_t command) {
+  std::vector<Bytes> requests;
+  for (const auto& r : device.received)
+    if (r.command == command) requests.push_back(r.request);
+  return requests;
+}
+
+VARIANT ByteArray(const Bytes& bytes) {
+  VARIANT v = vkr::EmptyVariant();
+  SAFEARRAYBOUND bound{static_cast<ULONG>(bytes.size()), 0};
+  v.vt = VT_ARRAY | VT_UI1;
+  v.parray = SafeArrayCreate(VT_UI1, 1, &bound);
+  if (!bytes.empty()) {
+    void* data = nullptr;
+    SafeArrayAccessData(v.parray, &data);
+    std::memcpy(data, bytes.data(), bytes.size());
+    SafeArrayUnaccessData(v.parray);
+  }
+  return v;
+}
+
+// The live DTM on the frame's channel to a simulated transmitter, with the outside controls.
+class LivePage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    registry_ = std::make_unique<vkr::test::ScopedRegistry>();
+    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
+    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+    AtlAxWinInit();
+    device_ = std::make_shared<SimulatedDevice>();
+    device_->config.upperRange = 6.0f;
+    device_->config.lowerRange = 0.5f;
+    device_->config.damping = 0.5f;
+    session_ = std::make_unique<vkr::frame::TransferSession>();
+    ASSERT_EQ(session_->Open(u"Vorn.ExampleDtm", device_, ""), S_OK);
+  }
+  void TearDown() override {
+    if (page_) {
+      bool closed = false;
+      page_->Close(&closed);
+      EXPECT_TRUE(closed);
+      page_.reset();
+    }
+    if (cookie_) CoRevokeClassObject(cookie_);
+    if (session_) {
+      EXPECT_EQ(session_->Close(), S_OK);
+    }
+    session_.reset();
+    vkr::frame::RevokeOutsideControls();
+    registry_.reset();
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+  }
+
+  // The page of the class as the frame host shows it: the module's own, or with `local` the test
+  // program's class (registered in the process), whose object the test reaches.
+  template <class TPage = void>
+  void Open(REFCLSID clsid) {
+    if constexpr (!std::is_void_v<TPage>) {
+      vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<TPage>>> factory;
+      ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<TPage>>(&factory), S_OK);
+      ASSERT_EQ(CoRegisterClassObject(clsid, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
+                                      REGCLS_MULTIPLEUSE, &cookie_),
+                S_OK);
+    }
+    page_ = std::make_unique<vkr::frame::PageHost>();
+    ASSERT_EQ(page_->Open(session_->Dtm(), session_->Frame(), clsid, vkr::Bstr(vkr::frame::FunctionCallDocument(0))), S_OK);
+    ASSERT_EQ(vkr::test::ui::DtmState(session_->Dtm()), dsONLINE);
+    // The DTM tells its user interfaces that it is online (message 67) after the frame heard of
+    // it; the page then reads every entry again. Let that pass before the user acts.
+    vkr::frame::TransferSession::Pump(500);
+  }
+  template <class TPage>
+  TPage* Object() {
+    vkr::ComPtr<IPropertyPage> page;
+    page_->Page()->QueryInterface(IPropertyPage::iid, page.PutVoid());
+    return dynamic_cast<TPage*>(page.Get());
+  }
+  HWND Window() const { return page_->Window(); }
+
+  // The frame's buttons as the online frame presses them: the trigger parameter set to 1.
+  void Press(LONG trigger) {
+    vkr::ComPtr<IovFdtParameterHandler4> handler;
+    ASSERT_EQ(session_->Dtm()->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid()), S_OK);
+    VARIANT one = vkr::EmptyVariant();
+    one.vt = VT_UI1;
+    one.bVal = 1;
+    ASSERT_EQ(handler->SetParameterValue(vkr::UI4(static_cast<ULONG>(trigger)), one), S_OK);
+  }
+  // Replaces an edit's text as a person does: click, select all, type.
+  void Type(int id, const std::string& text) {
+    HWND edit = Item(Window(), id);
+    ASSERT_TRUE(vkr::ui::Click(edit));
+    SendMessageA(edit, EM_SETSEL, 0, -1);
+    ASSERT_TRUE(vkr::ui::TypeText(edit, text));
+  }
+  bool WaitFor(const std::function<bool()>& done, int ms = 10000) { return vkr::test::PumpUntil(done, ms); }
+
+  std::unique_ptr<vkr::test::ScopedRegistry> registry_;
+  std::shared_ptr<SimulatedDevice> device_;
+  std::unique_ptr<vkr::frame::TransferSession> session_;
+  std::unique_ptr<vkr::frame::PageHost> page_;
+  DWORD cookie_ = 0;
+};
+
+// Every setting of the page changed, then Send: the transmitter holds exactly what was typed, each
+// written once, the range values as one record with the range unit the device reported.
+TEST_F(LivePage, ProcessSendWritesEverySettingTheUserChanged) {
+  Open(CLSID_ProcessPP);
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kProcessUpperRangeEdit) == "6.000"; }));
+  EXPECT_EQ(Text(Window(), kProcessPvEdit), "2.500");
+  EXPECT_EQ(Text(Window(), kProcessLowerRangeEdit), "0.500");
+  EXPECT_EQ(Text(Window(), kProcessDampingEdit), "0.500");
+  EXPECT_EQ(Text(Window(), kProcessUpperUnitText), "Metres (m)");
+  EXPECT_EQ(Text(Window(), kProcessUnitCombo), "Metres (m)");
+
+  ASSERT_TRUE(vkr::ui::SelectItem(Item(Window(), kProcessUnitCombo), 1));
+  Type(kProcessUpperRangeEdit, "12.5");
+  Type(kProcessLowerRangeEdit, "1.25");
+  Type(kProcessDampingEdit, "2.75");
+  vkr::ui::Click(Item(Window(), kProcessPvEdit));
+  vkr::ui::PumpUntilIdle();
+  device_->received.clear();
+
+  Press(kParButtonSend);
+  ASSERT_TRUE(WaitFor([&] { return device_->config.damping == 2.75f; })) << device_->config.damping;
+  vkr::frame::TransferSession::Pump(300);
+  EXPECT_EQ(Requests(*device_, 44), std::vector<Bytes>{Bytes{kUnitCodeFeet}});
+  EXPECT_EQ(Requests(*device_, 35), std::vector<Bytes>{Concat({{kUnitCodeMetres}, BigEndian(12.5f), BigEndian(1.25f)})});
+  EXPECT_EQ(Requests(*device_, 34), std::vector<Bytes>{BigEndian(2.75f)});
+  EXPECT_EQ(device_->config.pvUnit, kUnitCodeFeet);
+  EXPECT_EQ(device_->config.rangeUnit, kUnitCodeMetres);
+  EXPECT_EQ(device_->config.upperRange, 12.5f);
+  EXPECT_EQ(device_->config.lowerRange, 1.25f);
+  // The page reads the device again after the send and shows what it holds.
+  EXPECT_TRUE(WaitFor([&] { return Text(Window(), kProcessDampingEdit) == "2.750"; }));
+  EXPECT_TRUE(WaitFor([&] { return Text(Window(), kProcessUnitCombo) == "Feet (ft)"; }));
+}
+
+// Only the lower range value edited: the whole range record goes out, the upper value unchanged.
+TEST_F(LivePage, ProcessEditingOneRangeValueWritesTheWholeRecord) {
+  Open(CLSID_ProcessPP);
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kProcessUpperRangeEdit) == "6.000"; }));
+  Type(kProcessLowerRangeEdit, "2");
+  vkr::ui::PumpUntilIdle();
+  device_->received.clear();
+  Press(kParButtonSend);
+  ASSERT_TRUE(WaitFor([&] { return device_->config.lowerRange == 2.0f; }));
+  vkr::frame::TransferSession::Pump(300);
+  EXPECT_EQ(Requests(*device_, 35), std::vector<Bytes>{Concat({{kUnitCodeMetres}, BigEndian(6.0f), BigEndian(2.0f)})});
+  EXPECT_TRUE(Requests(*device_, 34).empty());
+  EXPECT_TRUE(Requests(*device_, 44).empty());
+}
+
+// An entry that does not fit the device field is refused on the page: marked, focused, and
+// nothing reaches the device; once corrected, Send writes.
+TEST_F(LivePage, ProcessRefusesInvalidEntriesAndSendsNothing) {
+  Open(CLSID_ProcessPP);
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kProcessUpperRangeEdit) == "6.000"; }));
+  struct Case {
+    int edit;
+    const char* text;
+  };
+  for (const Case& c : {Case{kProcessDampingEdit, "abc"}, Case{kProcessDampingEdit, "300"},
+                        Case{kProcessUpperRangeEdit, "70"}, Case{kProcessLowerRangeEdit, "-1"}}) {
+    SCOPED_TRACE(std::string(c.text));
+    Type(c.edit, c.text);
+    vkr::ui::PumpUntilIdle();
+    device_->received.clear();
+    Press(kParButtonSend);
+    vkr::frame::TransferSession::Pump(500);
+    EXPECT_TRUE(Requests(*device_, 34).empty());
+    EXPECT_TRUE(Requests(*device_, 35).empty());
+    EXPECT_TRUE(Requests(*device_, 44).empty());
+    EXPECT_EQ(GetFocus(), Item(Window(), c.edit)) << "the invalid entry has the focus";
+    EXPECT_EQ(Text(Window(), c.edit), c.text) << "the entry stays as typed";
+    Type(c.edit, c.edit == kProcessDampingEdit ? "0.500" : c.edit == kProcessUpperRangeEdit ? "6.000" : "0.500");
+    vkr::ui::PumpUntilIdle();
+  }
+  EXPECT_EQ(device_->config.damping, 0.5f);
+  EXPECT_EQ(device_->config.upperRange, 6.0f);
+  EXPECT_EQ(device_->config.lowerRange, 0.5f);
+}
+
+// The frame's Refresh reaches the shown page once per press: one read of command 15 each.
+TEST_F(LivePage, ProcessRefreshReadsOncePerPress) {
+  Open(CLSID_ProcessPP);
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kProcessUpperRangeEdit) == "6.000"; }));
+  vkr::frame::TransferSession::Pump(300);
+  device_->received.clear();
+  device_->config.upperRange = 7.0f;
+  Press(kParButtonRefresh);
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kProcessUpperRangeEdit) == "7.000"; }));
+  Press(kParButtonRefresh);
+  vkr::frame::TransferSession::Pump(500);
+  EXPECT_EQ(Requests(*device_, 15).size(), 2u);
+
+  // Hidden, the page leaves the frame's buttons to the page that is shown.
+  vkr::ComPtr<IPropertyPage> page;
+  ASSERT_EQ(page_->Page()->QueryInterface(IPropertyPage::iid, page.PutVoid()), S_OK);
+  Type(kProcessDampingEdit, "1.5");
+  ASSERT_EQ(page->Show(SW_HIDE), S_OK);
+  device_->received.clear();
+  Press(kParButtonRefresh);
+  Press(kParButtonSend);
+  vkr::frame::TransferSession::Pump(500);
+  EXPECT_TRUE(Requests(*device_, 15).empty());
+  EXPECT_TRUE(Requests(*device_, 34).empty());
+}
+
+// A unit choice that cannot be read ends the send with the failure: nothing is written and the
+// page stays dirty (the user's edits are kept for another try).
+TEST_F(LivePage, ProcessSendStopsWhenTheUnitCannotBeRead) {
+  Open<CProcessPP>(CLSID_ProcessPP);
+  CProcessPP* page = Object<CProcessPP>();
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kProcessUpperRangeEdit) == "6.000"; }));
+  vkr::frame::TransferSession::Pump(300);
+  Type(kProcessDampingEdit, "2");
+  vkr::ui::PumpUntilIdle();
+  ASSERT_EQ(page->IsPageDirty(), S_OK);
+  // The program puts a text into the combo that none of its items has (no input notification).
+  SetWindowTextA(Item(Window(), kProcessUnitCombo), "Yards");
+  page->Entry(0).m_nState = (page->Entry(0).m_nState & ~kStateInvalid) | kStateChanged;
+  ASSERT_EQ(Text(Window(), kProcessUnitCombo), "Yards");
+  device_->received.clear();
+  EXPECT_TRUE(FAILED(page->OnSend()));
+  vkr::frame::TransferSession::Pump(500);
+  for (std::uint8_t command : {34, 35, 44}) EXPECT_TRUE(Requests(*device_, command).empty()) << int(command);
+  EXPECT_EQ(page->IsPageDirty(), S_OK);
+  EXPECT_EQ(Text(Window(), kProcessDampingEdit), "2");
+  // The DTM's PV unit keeps its value: no empty unit was stored for the write.
+  const vkr::Variant unit = vkr::test::ui::ParameterValue(session_->Dtm(), kParPvUnit);
+  EXPECT_EQ(unit.vt, VT_UI1);
+  EXPECT_EQ(unit.bVal, kUnitCodeMetres);
+}
+
+// The page's decoders on short and full answers: each field is used only when its bytes are all
+// there; an answer that is no byte array is ignored.
+TEST_F(LivePage, ProcessDecodesShortAndFullAnswers) {
+  Open<CProcessPP>(CLSID_ProcessPP);
+  CProcessPP* page = Object<CProcessPP>();
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kProcessUpperRangeEdit) == "6.000"; }));
+  vkr::frame::TransferSession::Pump(300);
+  IUnknown* dtm = session_->Dtm();
+  auto value = [&](ULONG id) { return vkr::test::ui::ParameterValue(dtm, id); };
+  auto deliver = [&](LONG id, const Bytes& bytes) {
+    vkr::Variant answer;
+    *static_cast<VARIANT*>(&answer) = ByteArray(bytes);
+    return page->SetControlValueById(id, answer);
+  };
+  const Bytes upper = BigEndian(9.5f), lower = BigEndian(1.5f), damping = BigEndian(4.0f);
+
+  // Command 1: one byte is the unit alone; five bytes bring the PV.
+  SetDlgItemTextA(GetParent(Item(Window(), kProcessPvEdit)), kProcessPvEdit, "-");
+  EXPECT_EQ(deliver(kParCommand1Complete, {}), S_OK);
+  EXPECT_EQ(Text(Window(), kProcessPvEdit), "-");
+  EXPECT_EQ(deliver(kParCommand1Complete, {kUnitCodeFeet}), S_OK);
+  EXPECT_EQ(Text(Window(), kProcessPvUnitText), "Feet (ft)");
+  EXPECT_EQ(Text(Window(), kProcessPvEdit), "-");
+  EXPECT_TRUE(WaitFor([&] { return Text(Window(), kProcessUnitCombo) == "Feet (ft)"; })) << "1039 set and shown";
+  EXPECT_EQ(value(kParPvUnitUser).bVal, kUnitCodeFeet);
+  EXPECT_EQ(deliver(kParCommand1Complete, Concat({{kUnitCodeMetres}, BigEndian(3.25f)})), S_OK);
+  EXPECT_EQ(Text(Window(), kProcessPvEdit), "3.250");
+  EXPECT_EQ(Text(Window(), kProcessPvUnitText), "Metres (m)");
+
+  // Command 2: the current needs four bytes, the percent eight.
+  SetDlgItemTextA(GetParent(Item(Window(), kProcessPvEdit)), kProcessLoopCurrentEdit, "-");
+  SetDlgItemTextA(GetParent(Item(Window(), kProcessPvEdit)), kProcessPercentEdit, "-");
+  EXPECT_EQ(deliver(kParCommand2Complete, {0x41, 0x40, 0x00}), S_OK);
+  EXPECT_EQ(Text(Window(), kProcessLoopCurrentEdit), "-");
+  EXPECT_EQ(deliver(kParCommand2Complete, Concat({BigEndian(12.0f), {0x42, 0x48, 0x00}})), S_OK);
+  EXPECT_EQ(Text(Window(), kProcessLoopCurrentEdit), "12.000");
+  EXPECT_EQ(Text(Window(), kProcessPercentEdit), "-");
+  EXPECT_EQ(deliver(kParCommand2Complete, Concat({BigEndian(16.0f), BigEndian(75.0f)})), S_OK);
+  EXPECT_EQ(Text(Window(), kProcessPercentEdit), "75.000");
+
+  // Command 15: eleven bytes set unit, upper and lower range, not the damping; two bytes only
+  // the transfer function.
+  const float dampingBefore = value(kParDampingUser).fltVal;
+  EXPECT_EQ(deliver(kParCommand15Complete, Concat({{0, 1, kUnitCodeFeet}, upper, lower})), S_OK);
+  EXPECT_TRUE(WaitFor([&] { return Text(Window(), kProcessUpperRangeEdit) == "9.500"; }));
+  EXPECT_EQ(Text(Window(), kProcessLowerRangeEdit), "1.500");
+  EXPECT_EQ(Text(Window(), kProcessUpperUnitText), "Feet (ft)");
+  EXPECT_EQ(Text(Window(), kProcessLowerUnitText), "Feet (ft)");
+  EXPECT_EQ(Text(Window(), kProcessTransferFunctionEdit), vkr::Utf16ToUtf8(vkr::frame::TransferFunctionText(1)));
+  EXPECT_EQ(page->RangeUnit(), kUnitCodeFeet);
+  EXPECT_EQ(value(kParDampingUser).fltVal, dampingBefore);
+  EXPECT_EQ(deliver(kParCommand15Complete, {0, 0}), S_OK);
+  EXPECT_EQ(Text(Window(), kProcessTransferFunctionEdit), vkr::Utf16ToUtf8(vkr::frame::TransferFunctionText(0)));
+  EXPECT_EQ(Text(Window(), kProcessUpperRangeEdit), "9.500");
+  EXPECT_EQ(deliver(kParCommand15Complete, Concat({{0, 0, kUnitCodeMetres}, upper, lower, damping})), S_OK);
+  EXPECT_TRUE(WaitFor([&] { return Text(Window(), kProcessDampingEdit) == "4.000"; }));
+
+  // Not a byte array: ignored. Unit codes other than 44 and 45 leave the combo as it is.
+  EXPECT_EQ(page->SetControlValueById(kParCommand1Complete, vkr::I4(7)), S_OK);
+  EXPECT_EQ(Text(Window(), kProcessPvEdit), "3.250");
+  VARIANT unit = vkr::EmptyVariant();
+  unit.vt = VT_UI1;
+  unit.bVal = 57;
+  EXPECT_EQ(page->SetControlValueById(kParPvUnitUser, unit), S_OK);
+  EXPECT_EQ(Text(Window(), kProcessUnitCombo), "Metres (m)");
+}
+
+// Showing, hiding and refreshing leave one "Loading..." item in the unit combo at most, and a
+// value removes it; a unit typed that is no item gives way to the current unit's item.
+TEST_F(LivePage, ProcessUnitComboKeepsOnePlaceholderAndRestoresTypedUnits) {
+  Open<CProcessPP>(CLSID_ProcessPP);
+  CProcessPP* page = Object<CProcessPP>();
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kProcessUpperRangeEdit) == "6.000"; }));
+  vkr::frame::TransferSession::Pump(300);
+  HWND combo = Item(Window(), kProcessUnitCombo);
+  // Offline, nothing answers the placeholders.
+  ASSERT_EQ(vkr::test::ui::GoOffline(session_->Dtm()), S_OK);
+  ASSERT_TRUE(WaitFor([&] { return vkr::test::ui::DtmState(session_->Dtm()) != dsONLINE; }));
+  vkr::frame::TransferSession::Pump(300);
+  for (int i = 0; i < 3; ++i) {
+    ShowWindow(page->PageWindow(), SW_HIDE);
+    ShowWindow(page->PageWindow(), SW_SHOW);
+    page->OnRefresh();
+  }
+  EXPECT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), 3);
+  EXPECT_EQ(Text(Window(), kProcessPvEdit), "Loading...");
+  VARIANT unit = vkr::EmptyVariant();
+  unit.vt = VT_UI1;
+  unit.bVal = kUnitCodeFeet;
+  EXPECT_EQ(page->SetControlValueById(kParPvUnitUser, unit), S_OK);
+  EXPECT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), 2);
+  EXPECT_EQ(Text(Window(), kProcessUnitCombo), "Feet (ft)");
+
+  // The PV unit last seen is metres: a typed text that is no item brings "Metres (m)" back.
+  const Bytes metres{kUnitCodeMetres};
+  vkr::Variant answer;
+  *static_cast<VARIANT*>(&answer) = ByteArray(metres);
+  page->SetControlValueById(kParCommand1Complete, answer);
+  HWND comboEdit = ComboEdit(combo);
+  ASSERT_TRUE(vkr::ui::Click(comboEdit));
+  SendMessageA(comboEdit, EM_SETSEL, 0, -1);
+  ASSERT_TRUE(vkr::ui::TypeText(comboEdit, "Yards"));
+  ASSERT_EQ(Text(Window(), kProcessUnitCombo), "Yards");
+  ASSERT_TRUE(vkr::ui::Click(Item(Window(), kProcessUpperRangeEdit)));
+  vkr::ui::PumpUntilIdle();
+  EXPECT_EQ(Text(Window(), kProcessUnitCombo), "Metres (m)");
+}
+
+// ---- The Setup page -----------------------------------------------------------------------------
+
+// The page's own code gets the values it acts on although its table is empty: its first showing
+// reads command 15 and its edits show the device's range values and damping. Typing asks the
+// frame to enable Send; Send itself writes nothing.
+TEST_F(LivePage, SetupShowsTheDeviceValuesAndItsSendWritesNothing) {
+  Open<CSetupPP>(CLSID_SetupPP);
+  CSetupPP* page = Object<CSetupPP>();
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(page->ParameterCount(), 0u);
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kSetupUpperRangeEdit) == "6.000"; }));
+  EXPECT_EQ(Text(Window(), kSetupLowerRangeEdit), "0.500");
+  EXPECT_EQ(Text(Window(), kSetupDampingEdit), "0.500");
+  vkr::frame::TransferSession::Pump(300);
+  IUnknown* dtm = session_->Dtm();
+  EXPECT_EQ(vkr::test::ui::ParameterValue(dtm, kParUpperRange).fltVal, 6.0f);
+
+  Type(kSetupDampingEdit, "3");
+  vkr::ui::PumpUntilIdle();
+  vkr::Variant activate = vkr::test::ui::ParameterValue(dtm, kParActivateButtonSend);
+  EXPECT_EQ(activate.vt, VT_UI1);
+  EXPECT_EQ(activate.bVal, 1);
+  device_->received.clear();
+  Press(kParButtonSend);
+  vkr::frame::TransferSession::Pump(500);
+  for (std::uint8_t command : {34, 35, 44}) EXPECT_TRUE(Requests(*device_, command).empty()) << int(command);
+  EXPECT_EQ(device_->config.damping, 0.5f);
+
+  // Its decoders: seven bytes of command 15 store the range unit and the upper value only.
+  VARIANT lower = vkr::EmptyVariant();
+  lower.vt = VT_R4;
+  lower.fltVal = 0.25f;
+  vkr::ComPtr<IovFdtParameterHandler4> handler;
+  ASSERT_EQ(dtm->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid()), S_OK);
+  ASSERT_EQ(handler->SetParameterValue(vkr::UI4(kParLowerRange), lower), S_OK);
+  vkr::Variant answer;
+  *static_cast<VARIANT*>(&answer) = ByteArray(Concat({{0, 0, kUnitCodeFeet}, BigEndian(8.0f)}));
+  EXPECT_EQ(page->SetControlValueById(kParCommand15Complete, answer), S_OK);
+  EXPECT_TRUE(WaitFor([&] { return vkr::test::ui::ParameterValue(dtm, kParUpperRange).fltVal == 8.0f; }));
+  EXPECT_EQ(vkr::test::ui::ParameterValue(dtm, kParRangeUnit).bVal, kUnitCodeFeet);
+  EXPECT_EQ(vkr::test::ui::ParameterValue(dtm, kParLowerRange).fltVal, 0.25f);
+  EXPECT_EQ(page->RangeUnit(), kUnitCodeFeet);
+
+  // It has no values of its own to give: S_OK and an empty VARIANT, whatever came in.
+  VARIANT out = vkr::I4(77);
+  EXPECT_EQ(page->GetControlValueById(kParUpperRange, &out), S_OK);
+  EXPECT_EQ(out.vt, VT_EMPTY);
+}
+
+// ---- Pictures ---------------------------------------------------------------------------------
+
+// A pixel matches when no channel differs by more than kChannelTolerance; the pictures match when
+// at most kMismatchPerMille of the pixels do not.
+constexpr int kChannelTolerance = 8;
+constexpr int kMismatchPerMille = 3;
+
+void ExpectLooksAsKept(HWND window, const std::string& name) {
+  vkr::ui::Picture picture;
+  ASSERT_TRUE(vkr::ui::RenderWindow(window, &picture));
+  const std::string kept = std::string(VKR_SOURCE_DIR) + "/tests/data/ui/" + name + ".png";
+  if (std::getenv("VKR_UPDATE_PICTURES")) {
+    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, kept.c_str()));
+  }
+  vkr::ui::Picture reference;
+  ASSERT_TRUE(vkr::ui::ReadPng(kept.c_str(), &reference)) << kept;
+  ASSERT_EQ(reference.width, picture.width);
+  ASSERT_EQ(reference.height, picture.height);
+  int mismatches = 0;
+  for (std::size_t i = 0; i < reference.pixels.size(); ++i) {
+    const COLORREF a = reference.pixels[i], b = picture.pixels[i];
+    if (std::abs(GetRValue(a) - GetRValue(b)) > kChannelTolerance ||
+        std::abs(GetGValue(a) - GetGValue(b)) > kChannelTolerance ||
+        std::abs(GetBValue(a) - GetBValue(b)) > kChannelTolerance)
+      ++mismatches;
+  }
+  const std::string actual = "/tmp/" + name + "_actual.png";
+  if (mismatches) vkr::ui::SavePictureToPng(picture, actual.c_str());
+  EXPECT_LE(mismatches * 1000, kMismatchPerMille * static_cast<int>(reference.pixels.size()))
+      << mismatches << " pixels differ; the new picture: " << actual;
+}
+
+// The page's title, documentation and help strings from the module's string table.
+void ExpectPageStrings(IUnknown* object, const char16_t* title, const char16_t* doc, const char16_t* help) {
+  vkr::ComPtr<IPropertyPage> page;
+  ASSERT_EQ(object->QueryInterface(IPropertyPage::iid, page.PutVoid()), S_OK);
+  PROPPAGEINFO info{};
+  info.cb = sizeof info;
+  ASSERT_EQ(page->GetPageInfo(&info), S_OK);
+  EXPECT_EQ(std::u16string(info.pszTitle ? info.pszTitle : u""), title);
+  EXPECT_EQ(std::u16string(info.pszDocString ? info.pszDocString : u""), doc);
+  EXPECT_EQ(std::u16string(info.pszHelpFile ? info.pszHelpFile : u""), help);
+  CoTaskMemFree(info.pszTitle);
+  CoTaskMemFree(info.pszDocString);
+  CoTaskMemFree(info.pszHelpFile);
+}
+
+// The pages as the frame host shows them, online to the transmitter with its values.
+TEST_F(LivePage, ProcessPageLooksAsKept) {
+  Open(CLSID_ProcessPP);
+  ExpectPageStrings(page_->Page(), u"Process / Output", u"Your Help String",
+                    u"VornExampleDtm.chm::/Process.html#wp1102845");
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kProcessUpperRangeEdit) == "6.000"; }));
+  vkr::frame::TransferSession::Pump(300);
+  vkr::ui::PumpUntilIdle();
+  ExpectLooksAsKept(Window(), "process_page");
+}
+
+TEST_F(LivePage, SetupPageLooksAsKept) {
+  Open(CLSID_SetupPP);
+  ExpectPageStrings(page_->Page(), u"Setup", u"Setup device", u"Help File Name");
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kSetupUpperRangeEdit) == "6.000"; }));
+  vkr::frame::TransferSession::Pump(300);
+  vkr::ui::PumpUntilIdle();
+  ExpectLooksAsKept(Window(), "setup_page");
+}
+
+}  // namespace

@@ -1,0 +1,399 @@
+// The Process / Output page: its table, its decoders of the command 1, 2 and 15 answers, the
+// values it builds from its controls, and its refresh and send.
+#include "ui/device/ProcessPP.h"
+
+#include <cstdio>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "include/ProgramIds.h"
+#include "ui/device/HartResponses.h"
+#include "ui/device/kit/Kit.h"
+
+namespace vkr::dui {
+
+namespace {
+
+constexpr ULONG kSelectionList = 4;
+constexpr ULONG kNoControl = 0x80000000;
+constexpr const char* kFloatFormat = "%.3f";
+// The unit combo's items and the HART unit codes they stand for.
+constexpr SComboCode kUnitItems[] = {{"Metres (m)", kUnitCodeMetres}, {"Feet (ft)", kUnitCodeFeet}};
+
+// Table indices the page's code names.
+constexpr LONG kEntryPvUnitUser = 0;
+constexpr LONG kEntryDampingUser = 3;
+constexpr LONG kEntryRangeValues = 4;
+
+SPropertyPageClass ProcessClass() {
+  SPropertyPageClass c;
+  c.clsid = CLSID_ProcessPP;
+  c.parameterMap = &CProcessPP::GetParameterMap;
+  c.dialogId = kProcessDialogId;
+  c.titleId = kProcessTitleId;
+  c.helpFileId = kProcessHelpFileId;
+  c.docStringId = kProcessDocStringId;
+  return c;
+}
+
+// Writes "%.3f" of the value into a dialog item.
+void ShowFloat(HWND dialog, UINT controlId, float value) {
+  char text[64];
+  std::snprintf(text, sizeof text, kFloatFormat, static_cast<double>(value));
+  ::SetDlgItemTextA(dialog, static_cast<int>(controlId), text);
+}
+
+VARIANT R4(float value) {
+  VARIANT v = vkr::EmptyVariant();
+  v.vt = VT_R4;
+  v.fltVal = value;
+  return v;
+}
+
+VARIANT UI1(BYTE value) {
+  VARIANT v = vkr::EmptyVariant();
+  v.vt = VT_UI1;
+  v.bVal = value;
+  return v;
+}
+
+// A pressed frame button: a non-zero VT_UI1.
+bool IsPressed(const VARIANT& value) { return value.vt == VT_UI1 && value.bVal != 0; }
+
+}  // namespace
+
+CProcessPP::CProcessPP() : CDevicePropertyPage(ProcessClass()) {
+  // Online reading: the base reads every entry again when the DTM reports it is online (message 67).
+  m_nDialogType = kDialogTypeOnlineReading;
+}
+
+CProcessPP::~CProcessPP() = default;
+
+CActXParInfo* CProcessPP::GetParameterMap(int* count, BOOL copy) {
+  static CActXParInfo entries[14];
+  static const bool filled = [] {
+    entries[0] = CActXParInfo(kParPvUnitUser, "PV unit user", kProcessUnitCombo, "", 0, TRUE, kSelectionList);
+    entries[1] = CActXParInfo(kParUpperRange, "Upper range", kProcessUpperRangeEdit, kFloatFormat, 0, TRUE, 0);
+    entries[2] = CActXParInfo(kParLowerRange, "Lower range", kProcessLowerRangeEdit, kFloatFormat, 0, TRUE, 0);
+    entries[3] = CActXParInfo(kParDampingUser, "Damping value user", kProcessDampingEdit, kFloatFormat, 0, TRUE, 0);
+    entries[4] = CActXParInfo(kParRangeValues, "Range values", 0, "", 0, FALSE, kNoControl);
+    entries[5] = CActXParInfo(kParRangeUnit, "Range unit", 0, "", 0, FALSE, kNoControl);
+    entries[6] = CActXParInfo(kParPvUnit, "PV unit", 0, "", 0, FALSE, kNoControl);
+    entries[7] = CActXParInfo(kParDamping, "Damping value", 0, kFloatFormat, 0, FALSE, kNoControl);
+    entries[8] = CActXParInfo(kParCommand1Complete, "Command 1 complete", 0, "", 0, FALSE, kNoControl);
+    entries[9] = CActXParInfo(kParCommand2Complete, "Command 2 complete", 0, "", 0, FALSE, kNoControl);
+    entries[10] = CActXParInfo(kParCommand15Complete, "Command 15 complete", 0, "", 0, FALSE, kNoControl);
+    entries[11] = CActXParInfo(kParButtonRefresh, "Button Refresh", 0, "", 0, FALSE, kNoControl);
+    entries[12] = CActXParInfo(kParButtonSend, "Button Send", 0, "", 0, FALSE, kNoControl);
+    // entries[13]: the end entry (id -1, state 0x71, kind 0x80000000) as constructed.
+    return true;
+  }();
+  (void)filled;
+  if (!copy) {
+    if (count) *count = 13;
+    return entries;
+  }
+  return CopyParameterTable(entries, count);
+}
+
+// ---- Start and end -----------------------------------------------------------------------------
+
+HRESULT CProcessPP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
+  m_nPvUnit = 0xFFFF;
+  FillCodeCombo(m_hWndDialog, kProcessUnitCombo, kUnitItems);
+
+  const HRESULT hr = CDevicePropertyPage::InitializeUI(dtm, ok);
+  // The PV and the loop current follow the device while the page lives.
+  ChangeUpdateRate(kParCommand1Complete, 5000);
+  ChangeUpdateRate(kParCommand2Complete, 5000);
+  return hr;
+}
+
+HRESULT CProcessPP::UninitializeUI(VARIANT_BOOL* ok) { return UninitializeStoppingResponses(ok); }
+
+HRESULT CProcessPP::ReadParameter(LONG index) { return ReadParameterOnline(index); }
+
+HRESULT CProcessPP::OnControlChange(UINT code, UINT controlId, HWND control) {
+  return OnCommandPageControlChange(code, controlId, control);
+}
+
+// ---- Values from the DTM -----------------------------------------------------------------------
+
+HRESULT CProcessPP::SetControlValueById(LONG id, VARIANT value) {
+  RemoveComboPlaceholder(m_hWndDialog, kProcessUnitCombo);
+  CUpdatingControls updating(*this);
+
+  switch (id) {
+    case kParRangeUnit: {
+      LONG code = 0;
+      if (ReadNumber(value, &code)) {
+        const std::string text = UnitText(static_cast<BYTE>(code & 0xFF));
+        ::SetDlgItemTextA(m_hWndDialog, kProcessUpperUnitText, text.c_str());
+        ::SetDlgItemTextA(m_hWndDialog, kProcessLowerUnitText, text.c_str());
+      }
+      return S_OK;
+    }
+    case kParCommand1Complete: {
+      std::vector<BYTE> bytes;
+      const HRESULT hr = ResponseBytes(value, &bytes);
+      if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
+      const SCommand1Response answer = DecodeCommand1(bytes);
+      if (answer.pvUnit) {
+        ::SetDlgItemTextA(m_hWndDialog, kProcessPvUnitText, UnitText(*answer.pvUnit).c_str());
+        StorePvUnitIfChanged(m_spDtm.Get(), *answer.pvUnit, &m_nPvUnit);
+      }
+      if (answer.pv) ShowFloat(m_hWndDialog, kProcessPvEdit, *answer.pv);
+      return S_OK;
+    }
+    case kParCommand2Complete: {
+      std::vector<BYTE> bytes;
+      const HRESULT hr = ResponseBytes(value, &bytes);
+      if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
+      const SCommand2Response answer = DecodeCommand2(bytes);
+      if (answer.loopCurrent) ShowFloat(m_hWndDialog, kProcessLoopCurrentEdit, *answer.loopCurrent);
+      if (answer.percentOfRange) ShowFloat(m_hWndDialog, kProcessPercentEdit, *answer.percentOfRange);
+      return S_OK;
+    }
+    case kParCommand15Complete: {
+      std::vector<BYTE> bytes;
+      const HRESULT hr = ResponseBytes(value, &bytes);
+      if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
+      const SCommand15Response answer = DecodeCommand15(bytes);
+      if (answer.transferFunction)
+        ::SetDlgItemTextA(m_hWndDialog, kProcessTransferFunctionEdit,
+                          TransferFunctionText(*answer.transferFunction).c_str());
+      // The values come back to the page through their own entries.
+      StoreCommand15Values(m_spDtm.Get(), answer, &m_nRangeUnit);
+      if (answer.rangeUnit) m_bRangeUnitKnown = true;
+      return S_OK;
+    }
+    case kParPvUnitUser: {
+      LONG code = 0;
+      if (ReadNumber(value, &code)) SelectUnit(static_cast<BYTE>(code & 0xFF));
+      return S_OK;
+    }
+    case kParButtonRefresh:
+      if (IsPressed(value) && m_bShown) return OnRefresh();
+      return S_OK;
+    case kParButtonSend:
+      if (IsPressed(value) && m_bShown) return OnSend();
+      return S_OK;
+    default:
+      return CDevicePropertyPage::SetControlValueById(id, value);
+  }
+}
+
+// ---- Values from the controls ------------------------------------------------------------------
+
+HRESULT CProcessPP::GetControlValueById(LONG id, VARIANT* value) {
+  if (!value) return E_POINTER;
+  float number = 0.0f;
+  switch (id) {
+    case kParDamping:
+    case kParDampingUser: {
+      const HRESULT hr = GetDlgItemFloat(kProcessDampingEdit, m_pParInfo[kEntryDampingUser].m_pszFormat, &number);
+      if (FAILED(hr)) return hr;
+      VariantClear(value);
+      *value = R4(number);
+      return S_OK;
+    }
+    case kParUpperRange:
+    case kParLowerRange: {
+      const UINT control = id == kParUpperRange ? kProcessUpperRangeEdit : kProcessLowerRangeEdit;
+      const HRESULT hr = GetDlgItemFloat(static_cast<LONG>(control), kFloatFormat, &number);
+      if (FAILED(hr)) return hr;
+      VariantClear(value);
+      *value = R4(number);
+      return S_OK;
+    }
+    case kParRangeValues: {
+      // The record carries the range unit the device reported; without one there is no record
+      // to write (unit 0 would change the device's unit).
+      if (!m_bRangeUnitKnown) return E_FAIL;
+      float upper = 0.0f, lower = 0.0f;
+      HRESULT hr = GetDlgItemFloat(kProcessUpperRangeEdit, kFloatFormat, &upper);
+      if (FAILED(hr)) return hr;
+      hr = GetDlgItemFloat(kProcessLowerRangeEdit, kFloatFormat, &lower);
+      if (FAILED(hr)) return hr;
+      CByteWriter record;
+      record.U8(m_nRangeUnit).Float(upper).Float(lower);
+      return MakeByteArray(record.Data(), value);
+    }
+    case kParPvUnit:
+    case kParPvUnitUser: {
+      // The whole text, without regard to case, among the items.
+      const std::string text = DialogItemText(m_hWndDialog, kProcessUnitCombo);
+      const LRESULT item = ::SendDlgItemMessageA(m_hWndDialog, kProcessUnitCombo, CB_FINDSTRINGEXACT,
+                                                 static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
+      if (item < 0 || static_cast<std::size_t>(item) >= std::size(kUnitItems)) return E_FAIL;
+      VariantClear(value);
+      *value = UI1(kUnitItems[item].code);
+      return S_OK;
+    }
+    default:
+      return CDevicePropertyPage::GetControlValueById(id, value);
+  }
+}
+
+// The range values are one record on the device: a change of either edit marks the record, and
+// the record's state reaches both edits.
+HRESULT CProcessPP::SetControlStateById(LONG id, ULONG state) {
+  if (id == kParRangeValues) {
+    CDevicePropertyPage::SetControlStateById(kParUpperRange, state);
+    CDevicePropertyPage::SetControlStateById(kParLowerRange, state);
+    return CDevicePropertyPage::SetControlStateById(kParRangeValues, state);
+  }
+  if (id == kParUpperRange || id == kParLowerRange) {
+    CDevicePropertyPage::SetControlStateById(kParRangeValues, state);
+    return CDevicePropertyPage::SetControlStateById(id, state);
+  }
+  return CDevicePropertyPage::SetControlStateById(id, state);
+}
+
+// ---- Window messages ---------------------------------------------------------------------------
+
+BOOL CProcessPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                                      DWORD mapId) {
+  if (mapId != 0) return FALSE;
+  BOOL handled = TRUE;
+  switch (message) {
+    case WM_SHOWWINDOW:
+      OnShowWindow(message, wParam, lParam, &handled);
+      result = 0;
+      return TRUE;
+    case WM_CTLCOLOREDIT: {
+      const LRESULT brush = OnCtlColorEdit(message, wParam, lParam, &handled);
+      if (handled && brush) {
+        result = brush;
+        return TRUE;
+      }
+      break;
+    }
+    case WM_COMMAND: {
+      const UINT code = HIWORD(wParam);
+      const UINT control = LOWORD(wParam);
+      if (code == EN_CHANGE || code == 1 || code == 5) {
+        OnControlChange(code, control, reinterpret_cast<HWND>(lParam));
+        result = 0;
+        return TRUE;
+      }
+      if (code == EN_KILLFOCUS) {
+        OnControlKillFocus(code, wParam, lParam, &handled);
+        result = 0;
+        return TRUE;
+      }
+      if (control == kProcessUnitCombo && code == CBN_KILLFOCUS) {
+        OnUnitChange(code, wParam, lParam, &handled);
+        result = 0;
+        return TRUE;
+      }
+      if (control == kFrameRefreshButton && code == 0) {
+        OnRefresh();
+        result = 0;
+        return TRUE;
+      }
+      if (control == kFrameSendButton && code == 0) {
+        OnSend();
+        result = 0;
+        return TRUE;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return CDevicePropertyPage::ProcessWindowMessage(window, message, wParam, lParam, result, mapId);
+}
+
+HRESULT CProcessPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) {
+  if (wParam) {
+    m_bShown = 1;
+    if (m_bFirstShow) {
+      // The frame's Refresh, pressed for the page: every shown page reads its values.
+      SetDtmParameterValue(kParButtonRefresh, vkr::I4(1));
+      m_nPvUnit = 0xFFFF;
+      m_bFirstShow = 0;
+    }
+  } else {
+    m_bShown = 0;
+  }
+  ShowLoading(false);
+  return CDevicePropertyPage::OnShowWindow(message, wParam, lParam, handled);
+}
+
+HRESULT CProcessPP::OnUnitChange(UINT code, WPARAM wParam, LPARAM lParam, BOOL* handled) {
+  HWND combo = ::GetDlgItem(m_hWndDialog, kProcessUnitCombo);
+  char text[257] = {};
+  ::GetWindowTextA(combo, text, 256);
+  LRESULT item = ::SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text));
+  if (item >= 0) {
+    ::SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
+  } else if (m_spParamGroupDisplay && m_nPvUnit <= 0xFF) {
+    const std::string unit = UnitText(static_cast<BYTE>(m_nPvUnit));
+    if (!unit.empty()) {
+      item = ::SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(unit.c_str()));
+      if (item >= 0) ::SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
+    }
+  }
+  return OnControlKillFocus(code, wParam, lParam, handled);
+}
+
+// ---- Refresh and Send --------------------------------------------------------------------------
+
+void CProcessPP::ShowLoading(bool rangeFields) {
+  ShowComboPlaceholder(m_hWndDialog, kProcessUnitCombo);
+  CUpdatingControls updating(*this);
+  SetLoadingText(m_hWndDialog, {kProcessPvEdit, kProcessLoopCurrentEdit, kProcessPercentEdit, kProcessTransferFunctionEdit});
+  if (rangeFields) SetLoadingText(m_hWndDialog, {kProcessUpperRangeEdit, kProcessLowerRangeEdit, kProcessDampingEdit});
+}
+
+HRESULT CProcessPP::OnRefresh() {
+  ShowLoading(true);
+  m_nPvUnit = 0xFFFF;
+  vkr::ComPtr<IovFdtBaseDTM> base;
+  if (!m_spDtm || FAILED(m_spDtm->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid())) || !base) return E_NOINTERFACE;
+  EDtmState state = dsUNDEFINED;
+  base->GetDTMState(&state);
+  if (state == dsONLINE) {
+    VARIANT_BOOL read = VARIANT_FALSE;
+    for (LONG id : {kParCommand15Complete, kParCommand1Complete, kParCommand2Complete})
+      m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(id)), &read);
+  }
+  SetDirty(FALSE);
+  return S_OK;
+}
+
+HRESULT CProcessPP::OnSend() {
+  // An entry holding an invalid value has the focus now: nothing goes to the device.
+  if (FAILED(SetFocusToControl())) return S_FALSE;
+  HRESULT hr = S_OK;
+  if (m_pParInfo[kEntryPvUnitUser].m_nState & kStateChanged) {
+    vkr::Variant unit;
+    // A unit that cannot be read is no unit to write: the page stays dirty.
+    if (FAILED(hr = GetControlValueById(kParPvUnitUser, &unit))) return hr;
+    m_nPvUnit = unit.bVal;
+    SetDtmParameterValue(kParPvUnit, unit);
+    SetControlStateById(kParPvUnit, kStateUsableChanged);
+    if (FAILED(hr = CheckParameterInput(kParPvUnit))) return hr;
+  }
+  if (m_pParInfo[kEntryRangeValues].m_nState & kStateChanged) {
+    SetControlStateById(kParRangeValues, kStateUsableChanged);
+    if (FAILED(hr = CheckParameterInput(kParRangeValues))) return hr;
+  }
+  if (m_pParInfo[kEntryDampingUser].m_nState & kStateChanged) {
+    vkr::Variant damping;
+    if (FAILED(hr = GetControlValueById(kParDampingUser, &damping))) return hr;
+    SetDtmParameterValue(kParDamping, damping);
+    SetControlStateById(kParDamping, kStateUsableChanged);
+    if (FAILED(hr = CheckParameterInput(kParDamping))) return hr;
+  }
+  SetDirty(FALSE);
+  return OnRefresh();
+}
+
+// Selects the combo item of a unit code; other codes leave the selection as it is.
+void CProcessPP::SelectUnit(BYTE code) { SelectCode(m_hWndDialog, kProcessUnitCombo, kUnitItems, code); }
+
+
+}  // namespace vkr::dui
