@@ -621,7 +621,13 @@ class Parser {
       if (Peek().kind == Tok::kComma) {
         Take();
         SkipContinuation();
+        // A combo box's kind (simple, drop-down, drop-down list) is one two-bit value: the default
+        // kind applies only when the given style names none, as the resource compiler does.
+        const std::size_t start = pos_;
+        const DWORD given = Style(0);
+        pos_ = start;
         item.style = Style(item.style);
+        if (keyword.text == "COMBOBOX" && (given & 0x03) != 0) item.style = (item.style & ~DWORD{0x03}) | (given & 0x03);
         if (Peek().kind == Tok::kComma) {
           Take();
           SkipContinuation();

@@ -99,6 +99,8 @@ TEST(DialogTemplateText, ReadsEveryFieldOfEveryStatementKind) {
       "  EDITTEXT 300, 50, 30, 80, 12, ES_NUMBER | NOT WS_BORDER, WS_EX_STATICEDGE\n"
       "  DEFPUSHBUTTON \"OK\", IDOK, 1, 2, 3, 4\n"
       "  COMBOBOX 381, 1, 2, 3, 4, CBS_DROPDOWN | NOT CBS_SIMPLE\n"
+      "  COMBOBOX 382, 1, 2, 3, 4, CBS_DROPDOWN | WS_VSCROLL\n"
+      "  COMBOBOX 383, 1, 2, 3, 4\n"
       "END\n";
   DialogTemplate t;
   std::string error;
@@ -112,7 +114,7 @@ TEST(DialogTemplateText, ReadsEveryFieldOfEveryStatementKind) {
   EXPECT_EQ(t.pointSize, 8);
   EXPECT_EQ(t.fontFace, u"MS Sans Serif");
   EXPECT_EQ((std::vector<int>{t.weight, t.italic, t.charset}), (std::vector<int>{700, 1, 2}));
-  ASSERT_EQ(t.items.size(), 8u);
+  ASSERT_EQ(t.items.size(), 10u);
 
   struct Want {
     const char16_t* text;
@@ -134,6 +136,9 @@ TEST(DialogTemplateText, ReadsEveryFieldOfEveryStatementKind) {
       {u"", 300, u"Edit", WS_CHILD | WS_VISIBLE | WS_TABSTOP | 0x2000, WS_EX_STATICEDGE, {50, 30, 80, 12}, false, {}},
       {u"OK", 1, u"Button", WS_CHILD | WS_VISIBLE | WS_TABSTOP | 0x1, 0, {1, 2, 3, 4}, false, {}},
       {u"", 381, u"ComboBox", WS_CHILD | WS_VISIBLE | WS_TABSTOP | 0x2, 0, {1, 2, 3, 4}, false, {}},
+      // The given kind replaces the default simple kind; without a style the default stays.
+      {u"", 382, u"ComboBox", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | 0x2, 0, {1, 2, 3, 4}, false, {}},
+      {u"", 383, u"ComboBox", WS_CHILD | WS_VISIBLE | WS_TABSTOP | 0x1, 0, {1, 2, 3, 4}, false, {}},
   };
   for (std::size_t i = 0; i < t.items.size(); ++i) {
     SCOPED_TRACE(i);
