@@ -17,7 +17,8 @@
 //   ui --class CLASS [--png FILE] [--project FILE] [--page N|all]
 //                          the same road with a class of any registered module (ProgID or {CLSID}),
 //                          given the DTM as the DTM's own user interfaces are: a page frame with
-//                          test pages from a test module, say
+//                          test pages from a test module, say; a property page of the DTM is shown
+//                          in the page frame of the function that lists it, selected in its tree
 #pragma once
 
 #include <string>

@@ -13,6 +13,8 @@
 #include "include/DtmThreadInterfaces.h"
 #include "include/ProgramIds.h"
 #include "ui/device/CommandPP.h"
+#include "ui/device/DevicePP.h"
+#include "ui/device/InfoPP.h"
 #include "ui/device/OnlineParameterization.h"
 #include "ui/device/ProcessPP.h"
 #include "ui/device/SetupPP.h"
@@ -111,7 +113,7 @@ bool Push(LinkedObjectMapEntry* linked) {
 
 LINKED_ENTRY(AdvancedPP, &CLSID_AdvancedPP, UpdateScript<158>, CreateStubPage<vkr::dui::EStubPage::Advanced>);
 LINKED_ENTRY(CommandPP, &CLSID_CommandPP, UpdateScript<111>, CreatePage<CCommandPP>);
-LINKED_ENTRY(DevicePP, &CLSID_DevicePP, UpdateScript<115>, CreatePending);
+LINKED_ENTRY(DevicePP, &CLSID_DevicePP, UpdateScript<115>, CreatePage<CDevicePP>);
 LINKED_ENTRY(DiagPP, &CLSID_DiagPP, UpdateScript<167>, CreateStubPage<vkr::dui::EStubPage::Diagnostics>);
 LINKED_ENTRY(HartPP, &CLSID_HartPP, UpdateScript<109>, CreateStubPage<vkr::dui::EStubPage::Hart>);
 LINKED_ENTRY(VornExampleDtm, &CLSID_VornExampleDtm, CVornExampleDtm::UpdateRegistry, CreateDtm,
@@ -133,7 +135,7 @@ vkr::ObjectMapEntry g_autoEntries[] = {
     Entry(&CLSID_DtmThread, CDtmThread::UpdateRegistry, CDtmThread::CreateInstance),
     Entry(&CLSID_EchoPP, UpdateScript<180>, CreateStubPage<vkr::dui::EStubPage::Echo>),
     Entry(&CLSID_EchoTrace, UpdateScript<183>, CreatePending),
-    Entry(&CLSID_InfoPP, UpdateScript<149>, CreatePending),
+    Entry(&CLSID_InfoPP, UpdateScript<149>, CreatePage<CInfoPP>),
     Entry(&CLSID_MyConnection, UpdateScript<124>, CreateConnection),
     Entry(&CLSID_OfflineOnlineParam, UpdateScript<133>, CreatePending),
     Entry(&CLSID_OfflineParam, UpdateScript<127>, CreatePending),

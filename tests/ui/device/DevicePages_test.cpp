@@ -1,0 +1,518 @@
+// The Device page: its decoders on short and full answers, and the page of the real module online
+// to the simulated transmitter: the identification shown, every editable field changed and sent,
+// entries that do not fit their device fields refused with nothing sent, and its picture.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame/FrameHost.h"
+#include "frame/SimulatedDevice.h"
+#include "frame/TransferSession.h"
+#include "frame/controls/OutsideControls.h"
+#include "include/ActiveXInterfaces.h"
+#include "include/DtmInterfaces.h"
+#include "include/ProgramIds.h"
+#include "tests/support/device_ui_fixture.h"
+#include "tests/support/dtm_user_interface.h"
+#include "tests/support/page_site_harness.h"
+#include "tests/support/temp_files.h"
+#include "tests/support/threading.h"
+#include "ui/device/DevicePP.h"
+
+namespace {
+
+using namespace vkr::device;
+using Bytes = std::vector<std::uint8_t>;
+namespace wire = vkr::frame::wire;
+
+// ---- Decoders ---------------------------------------------------------------------------------
+
+Bytes Sequence(std::size_t n, std::uint8_t first = 1) {
+  Bytes b(n);
+  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(first + i);
+  return b;
+}
+
+TEST(DevicePageDecoders, FieldsAppearOnlyWhenTheirBytesAreAllThere) {
+  // Message: 24 packed bytes make 32 characters, trailing blanks kept; 23 make nothing.
+  const Bytes message = wire::PackAscii("hello @ world", 24);
+  EXPECT_FALSE(DecodeMessage(Bytes(message.begin(), message.end() - 1)));
+  ASSERT_TRUE(DecodeMessage(message));
+  EXPECT_EQ(*DecodeMessage(message), "HELLO @ WORLD                   ");
+  // Packed code 0 is '@', 0x20 a blank.
+  EXPECT_EQ(*DecodeMessage(Bytes(24, 0)), std::string(32, '@'));
+
+  EXPECT_FALSE(DecodeFinalAssembly({0x01, 0x02}));
+  EXPECT_EQ(*DecodeFinalAssembly({0x01, 0x02, 0x03, 0x04}), 0x010203u);
+
+  // Command 13: tag from 6 bytes, descriptor from 18, day 19, month 20, year 21.
+  Bytes c13 = wire::PackAscii("TAG1", 6);
+  const Bytes descriptor = wire::PackAscii("DESCRIPTOR", 12);
+  c13.insert(c13.end(), descriptor.begin(), descriptor.end());
+  c13.insert(c13.end(), {24, 12, 111});
+  const struct {
+    std::size_t n;
+    bool tag, descriptor, day, month, year;
+  } cases[] = {{5, 0, 0, 0, 0, 0},  {6, 1, 0, 0, 0, 0},  {17, 1, 0, 0, 0, 0}, {18, 1, 1, 0, 0, 0},
+               {19, 1, 1, 1, 0, 0}, {20, 1, 1, 1, 1, 0}, {21, 1, 1, 1, 1, 1}};
+  for (const auto& c : cases) {
+    const SCommand13 parts = DecodeCommand13(Bytes(c13.begin(), c13.begin() + static_cast<long>(c.n)));
+    EXPECT_EQ(parts.tag.has_value(), c.tag) << c.n;
+    EXPECT_EQ(parts.descriptor.has_value(), c.descriptor) << c.n;
+    EXPECT_EQ(parts.day.has_value(), c.day) << c.n;
+    EXPECT_EQ(parts.month.has_value(), c.month) << c.n;
+    EXPECT_EQ(parts.year.has_value(), c.year) << c.n;
+  }
+  const SCommand13 full = DecodeCommand13(c13);
+  EXPECT_EQ(*full.tag, "TAG1    ");
+  EXPECT_EQ(*full.descriptor, "DESCRIPTOR      ");
+  EXPECT_EQ(*full.year, 2011);
+
+  // Long tag: up to the first zero, at most 32, never past the answer; fewer than 24: nothing.
+  EXPECT_FALSE(DecodeLongTag(Sequence(23, 'A')));
+  EXPECT_EQ(*DecodeLongTag(Sequence(26, 'A')), u"ABCDEFGHIJKLMNOPQRSTUVWXYZ");  // no terminator
+  EXPECT_EQ(DecodeLongTag(Sequence(40, 'A'))->size(), 32u);
+  Bytes latin(32, 0);
+  latin[0] = 'T', latin[1] = 0xE9, latin[2] = 0, latin[3] = 'X';
+  EXPECT_EQ(*DecodeLongTag(latin), u"T\u00e9");
+
+  EXPECT_STREQ(WriteProtectText(0x01FF), "Yes");
+  EXPECT_STREQ(WriteProtectText(0xFB00), "None");
+  EXPECT_STREQ(WriteProtectText(0x0000), "No");
+  EXPECT_STREQ(WriteProtectText(0xFD00), "Special");
+  EXPECT_STREQ(WriteProtectText(0x0200), "");
+  EXPECT_EQ(DistributorText(0x0160), "60");
+}
+
+TEST(DevicePageEncoders, EntriesThatDoNotFitTheirDeviceFieldsMakeNoBytes) {
+  // Lower case goes out upper case, blank-padded; what the 6-bit set lacks is refused.
+  EXPECT_EQ(*EncodePackedField(u"tank 7", 8), wire::PackAscii("TANK 7", 6));
+  EXPECT_FALSE(EncodePackedField(u"TOOLONGTAG", 8));
+  EXPECT_FALSE(EncodePackedField(u"A~B", 8));
+  EXPECT_FALSE(EncodePackedField(u"caf\u00e9", 8));
+  EXPECT_FALSE(EncodeLongTag(std::u16string(32, u'x')));
+  EXPECT_FALSE(EncodeLongTag(u"\u20ac"));
+  EXPECT_EQ(EncodeLongTag(u"T\u00e9")->at(1), 0xE9);
+}
+
+// ---- The page online to the simulated transmitter ----------------------------------------------
+
+constexpr UINT kTagEdit = 205, kLongTagEdit = 307, kDescriptorEdit = 357, kMessageEdit = 299, kDayEdit = 358,
+               kMonthEdit = 360, kYearEdit = 364, kWriteProtectEdit = 365, kFinalAssemblyEdit = 359,
+               kSensorSerialEdit = 367, kDistributorEdit = 366, kUpperEdit = 361, kLowerEdit = 362, kSpanEdit = 363,
+               kUpperUnit = 384;
+
+template <class Interface>
+vkr::ComPtr<Interface> Query(IUnknown* object) {
+  vkr::ComPtr<Interface> found;
+  if (object) object->QueryInterface(Interface::iid, found.PutVoid());
+  return found;
+}
+
+// The real module's DTM online to the simulated transmitter, and one page of the module hosted as
+// a page frame hosts it (site, objects, window, start, show).
+class LiveDtmPage : public ::testing::Test {
+ protected:
+  void StartDtm() {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    m_registry = std::make_unique<vkr::test::ScopedRegistry>();
+    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
+    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+    device = std::make_shared<vkr::frame::SimulatedDevice>();
+    device->config.writeProtect = 0;
+    device->config.privateLabel = 0x60;
+    device->config.finalAssembly = {0x00, 0x30, 0x39};  // 12345
+    device->config.sensorSerial = {0x01, 0x02, 0x03};
+    device->config.upperSensorLimit = 20.5f;
+    device->config.lowerSensorLimit = 0.25f;
+    device->config.minimumSpan = 0.125f;
+    m_session = std::make_unique<vkr::frame::TransferSession>();
+    ASSERT_EQ(m_session->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
+    dtm = m_session->Dtm();
+    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+    ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
+  }
+
+  void OpenPage(const CLSID& clsid, const char* title) {
+    host = std::make_unique<vkr::test::PageSiteHarness>(720, 720);
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, page.PutVoid()), S_OK);
+    ASSERT_EQ(page->SetPageSite(host->Site()), S_OK);
+    IUnknown* objects[] = {dtm};
+    ASSERT_EQ(page->SetObjects(1, objects), S_OK);
+    PROPPAGEINFO info{};
+    ASSERT_EQ(page->GetPageInfo(&info), S_OK);
+    EXPECT_EQ(vkr::Utf16ToUtf8(info.pszTitle), title);
+    CoTaskMemFree(info.pszTitle);
+    CoTaskMemFree(info.pszHelpFile);
+    CoTaskMemFree(info.pszDocString);
+    const RECT rect{0, 0, info.size.cx, info.size.cy};
+    ASSERT_EQ(page->Activate(host->Hwnd(), &rect, FALSE), S_OK);
+    auto container = Query<IovFdtActiveXContainer>(dtm);
+    ASSERT_TRUE(container);
+    vkr::Bstr call;
+    ASSERT_EQ(container->GetFunctionCallDocument(5, call.Put()), S_OK);
+    auto control = Query<IovFdtPropertyPageControl>(page.Get());
+    ASSERT_TRUE(control);
+    VARIANT_BOOL started = VARIANT_FALSE;
+    ASSERT_EQ(control->Init(vkr::Bstr(u"device-page").Get(), call.Get(), dtm, &started), S_OK);
+    ASSERT_EQ(started, VARIANT_TRUE);
+    ASSERT_EQ(page->Show(SW_SHOW), S_OK);
+  }
+
+  void ClosePage() {
+    if (page) {
+      if (auto control = Query<IovFdtPropertyPageControl>(page.Get())) {
+        VARIANT_BOOL ready = VARIANT_FALSE;
+        control->PrepareToRelease(&ready);
+      }
+      page->Deactivate();
+      page->SetPageSite(nullptr);
+      page = nullptr;
+    }
+    host.reset();
+  }
+
+  void TearDown() override {
+    ClosePage();
+    if (m_session) m_session->Close();
+    m_session.reset();
+    vkr::frame::RevokeOutsideControls();
+    m_registry.reset();
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+  }
+
+  std::string Text(UINT id) const { return vkr::ui::WindowText(host->Item(static_cast<int>(id))); }
+  bool WaitForText(UINT id, const std::string& text, int ms = 10000) {
+    return vkr::test::PumpUntil([&] { return Text(id) == text; }, ms);
+  }
+  static void Settle() { vkr::frame::TransferSession::Pump(200); }
+
+  // Replaces a field's text as a person does: click, select all, type.
+  void Type(UINT id, const std::string& text) {
+    HWND edit = host->Item(static_cast<int>(id));
+    vkr::ui::Click(edit);
+    SendMessageA(edit, EM_SETSEL, 0, -1);
+    if (text.empty())
+      vkr::ui::PressKey(VK_DELETE);
+    else
+      vkr::ui::TypeText(edit, text);
+    vkr::ui::PumpUntilIdle();
+  }
+
+  // The frame's buttons: parameter 1041 (Refresh) or 1042 (Send) set to 1, which the DTM tells
+  // the open user interfaces.
+  void PressButton(ULONG id) {
+    auto handler = Query<IovFdtParameterHandler4>(dtm);
+    ASSERT_TRUE(handler);
+    VARIANT one = vkr::EmptyVariant();
+    one.vt = VT_UI1;
+    one.bVal = 1;
+    ASSERT_EQ(handler->SetParameterValue(vkr::UI4(id), one), S_OK);
+  }
+  void PressSend() { PressButton(1042); }
+  int Received(int command) const {
+    int n = 0;
+    for (const auto& r : device->received) n += r.command == command;
+    return n;
+  }
+
+  std::vector<int> WritesReceived() const {
+    std::vector<int> writes;
+    for (const auto& r : device->received)
+      if (r.command == 17 || r.command == 18 || r.command == 19 || r.command == 22) writes.push_back(r.command);
+    return writes;
+  }
+
+  std::unique_ptr<vkr::test::ScopedRegistry> m_registry;
+  std::shared_ptr<vkr::frame::SimulatedDevice> device;
+  std::unique_ptr<vkr::frame::TransferSession> m_session;
+  IUnknown* dtm = nullptr;
+  std::unique_ptr<vkr::test::PageSiteHarness> host;
+  vkr::ComPtr<IPropertyPage> page;
+};
+
+// The page's picture as kept in tests/data/ui (VKR_UPDATE_PICTURES=1 writes it anew): a pixel
+// matches when no channel differs by more than 8, the pictures when at most 2 per mille do not.
+void ExpectLooksAsKept(HWND window, const std::string& name) {
+  vkr::ui::Picture picture;
+  ASSERT_TRUE(vkr::ui::RenderWindow(window, &picture));
+  const std::string golden = std::string(VKR_SOURCE_DIR) + "/tests/data/ui/" + name + ".png";
+  const std::string actual = "/tmp/" + name + "_actual.png";
+  if (std::getenv("VKR_UPDATE_PICTURES")) {
+    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, golden.c_str()));
+  }
+  vkr::ui::Picture kept;
+  ASSERT_TRUE(vkr::ui::ReadPng(golden.c_str(), &kept)) << golden;
+  ASSERT_EQ(kept.width, picture.width);
+  ASSERT_EQ(kept.height, picture.height);
+  constexpr int kChannelTolerance = 8, kMismatchPerMille = 2;
+  int mismatches = 0;
+  for (std::size_t i = 0; i < kept.pixels.size(); ++i) {
+    const COLORREF a = kept.pixels[i], b = picture.pixels[i];
+    if (std::abs(GetRValue(a) - GetRValue(b)) > kChannelTolerance ||
+        std::abs(GetGValue(a) - GetGValue(b)) > kChannelTolerance ||
+        std::abs(GetBValue(a) - GetBValue(b)) > kChannelTolerance)
+      ++mismatches;
+  }
+  if (mismatches) vkr::ui::SavePictureToPng(picture, actual.c_str());
+  EXPECT_LE(mismatches * 1000, kMismatchPerMille * static_cast<int>(kept.pixels.size()))
+      << mismatches << " pixels differ; the new picture: " << actual;
+}
+
+class LiveDevicePage : public LiveDtmPage {
+ protected:
+  void SetUp() override {
+    StartDtm();
+    if (HasFatalFailure()) return;
+    OpenPage(CLSID_DevicePP, "Device");
+    if (HasFatalFailure()) return;
+    // The first show reads the identification.
+    ASSERT_TRUE(WaitForText(kSpanEdit, "0.125")) << Text(kSpanEdit);
+    ASSERT_TRUE(WaitForText(kYearEdit, "2026")) << Text(kYearEdit);
+    ASSERT_TRUE(WaitForText(kLongTagEdit, "LT-101 TANK 1 RADAR LEVEL")) << Text(kLongTagEdit);
+    Settle();
+  }
+};
+
+// What the transmitter holds is what the page shows; every editable field changed and sent once
+// ends up in the transmitter byte for byte, each write command sent once.
+TEST_F(LiveDevicePage, ShowsTheIdentificationAndSendsEveryChangedField) {
+  EXPECT_EQ(Text(kTagEdit), "LT-101  ");
+  EXPECT_EQ(Text(kDescriptorEdit), "TANK 1 LEVEL    ");
+  EXPECT_EQ(Text(kMessageEdit), "VKR RADAR LEVEL TRANSMITTER     ");
+  EXPECT_EQ(Text(kDayEdit), "7");
+  EXPECT_EQ(Text(kMonthEdit), "12");
+  EXPECT_EQ(Text(kFinalAssemblyEdit), "12345");
+  EXPECT_EQ(Text(kWriteProtectEdit), "No");
+  EXPECT_EQ(Text(kDistributorEdit), "60");
+  EXPECT_EQ(Text(kSensorSerialEdit), std::to_string(0x010203));
+  EXPECT_EQ(Text(kUpperEdit), "20.500");
+  EXPECT_EQ(Text(kLowerEdit), "0.250");
+  EXPECT_EQ(Text(kUpperUnit), "Metres (m)");
+
+  device->received.clear();
+  Type(kMessageEdit, "level radar in tank seven");
+  Type(kTagEdit, "lt-7");
+  Type(kDescriptorEdit, "SILO 7 LEVEL");
+  Type(kDayEdit, "24");
+  Type(kMonthEdit, "11");
+  Type(kYearEdit, "2011");
+  Type(kFinalAssemblyEdit, "16777215");
+  Type(kLongTagEdit, "Silo 7 radar, north side");
+  PressSend();
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return WritesReceived().size() >= 4; }, 10000));
+  Settle();
+
+  EXPECT_EQ(WritesReceived(), (std::vector<int>{17, 19, 18, 22}));
+  EXPECT_EQ(device->config.message, wire::PackAscii("LEVEL RADAR IN TANK SEVEN", 24));
+  Bytes tdd = wire::PackAscii("LT-7", 6);
+  const Bytes descriptor = wire::PackAscii("SILO 7 LEVEL", 12);
+  tdd.insert(tdd.end(), descriptor.begin(), descriptor.end());
+  tdd.insert(tdd.end(), {24, 11, 111});
+  EXPECT_EQ(device->config.tagDescriptorDate, tdd);
+  EXPECT_EQ(device->config.finalAssembly, (Bytes{0xFF, 0xFF, 0xFF}));
+  Bytes longTag(32, 0);
+  const std::string lt = "Silo 7 radar, north side";
+  std::copy(lt.begin(), lt.end(), longTag.begin());
+  EXPECT_EQ(device->config.longTag, longTag);
+
+  // The page reads back what the transmitter now holds.
+  EXPECT_TRUE(WaitForText(kTagEdit, "LT-7    ")) << Text(kTagEdit);
+  EXPECT_TRUE(WaitForText(kMessageEdit, "LEVEL RADAR IN TANK SEVEN       ")) << Text(kMessageEdit);
+  EXPECT_TRUE(WaitForText(kYearEdit, "2011")) << Text(kYearEdit);
+
+  // The frame's Refresh reads the identification once per press.
+  device->received.clear();
+  PressButton(1041);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return Received(20) == 1; }, 10000));
+  Settle();
+  for (int command : {12, 13, 14, 15, 16, 20}) EXPECT_EQ(Received(command), 1) << command;
+
+  // A page that is not shown ignores the frame's Send; shown again, it keeps the sensor limits
+  // it knows instead of "Loading..." for a read that is not made.
+  page->Show(SW_HIDE);
+  Settle();
+  Type(kTagEdit, "HIDDEN");
+  device->received.clear();
+  PressSend();
+  Settle();
+  EXPECT_TRUE(WritesReceived().empty());
+  page->Show(SW_SHOW);
+  Settle();
+  EXPECT_EQ(Text(kUpperEdit), "20.500");
+  EXPECT_EQ(Text(kLowerEdit), "0.250");
+}
+
+// Entries the device fields cannot hold are marked and focused on Send, and nothing goes out.
+TEST_F(LiveDevicePage, RefusesEntriesThatDoNotFitTheDevice) {
+  const struct {
+    UINT edit;
+    const char* bad;
+  } cases[] = {
+      {kYearEdit, "1899"}, {kFinalAssemblyEdit, "16777216"}, {kTagEdit, "A~B"}, {kMonthEdit, "13"}, {kDayEdit, ""},
+  };
+  for (const auto& c : cases) {
+    const std::string before = Text(c.edit);
+    Type(kDescriptorEdit, "CHANGED TOO");
+    Type(c.edit, c.bad);
+    device->received.clear();
+    PressSend();
+    Settle();
+    EXPECT_TRUE(WritesReceived().empty()) << c.edit << " \"" << c.bad << "\"";
+    EXPECT_EQ(GetFocus(), host->Item(static_cast<int>(c.edit))) << c.edit;
+    Type(c.edit, before);
+  }
+  // Once the entries fit again, Send goes out.
+  device->received.clear();
+  PressSend();
+  EXPECT_TRUE(vkr::test::PumpUntil([&] { return !WritesReceived().empty(); }, 10000));
+  Settle();
+  EXPECT_EQ(WritesReceived(), (std::vector<int>{18}));
+  EXPECT_EQ(vkr::frame::wire::UnpackAscii(
+                Bytes(device->config.tagDescriptorDate.begin() + 6, device->config.tagDescriptorDate.begin() + 18)),
+            "CHANGED TOO     ");
+}
+
+// The page with the device's values looks as kept.
+TEST_F(LiveDevicePage, LooksAsKept) { ExpectLooksAsKept(host->Page(), "device_page"); }
+
+// Before the page was first shown the frame's Send does nothing on it.
+TEST_F(LiveDtmPage, DeviceStartedButNotShownIgnoresTheFramesButtons) {
+  StartDtm();
+  host = std::make_unique<vkr::test::PageSiteHarness>(720, 720);
+  ASSERT_EQ(CoCreateInstance(CLSID_DevicePP, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, page.PutVoid()), S_OK);
+  page->SetPageSite(host->Site());
+  const RECT rect{0, 0, 600, 600};
+  ASSERT_EQ(page->Activate(host->Hwnd(), &rect, FALSE), S_OK);
+  vkr::Bstr call;
+  ASSERT_EQ(Query<IovFdtActiveXContainer>(dtm)->GetFunctionCallDocument(5, call.Put()), S_OK);
+  VARIANT_BOOL started = VARIANT_FALSE;
+  ASSERT_EQ(Query<IovFdtPropertyPageControl>(page.Get())->Init(vkr::Bstr(u"hidden").Get(), call.Get(), dtm, &started),
+            S_OK);
+  ASSERT_EQ(started, VARIANT_TRUE);
+  Settle();
+  device->received.clear();
+  PressButton(1041);
+  PressSend();
+  Settle();
+  EXPECT_TRUE(device->received.empty());
+}
+
+// A page object of the tests' own, for what only shows inside it.
+class ExposedDevicePage : public CDevicePP {
+ public:
+  using CDevicePP::m_bUpdatingControls;
+};
+
+// An answer that is no byte array is ignored; one that cannot be read is refused, and the page
+// does not stay deaf to the user's edits afterwards.
+TEST(DevicePageValues, AFailedConversionLeavesTheUserInputHeard) {
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  {
+    vkr::ComPtr<vkr::ComObject<ExposedDevicePage>> made;
+    ASSERT_EQ(vkr::MakeObject<ExposedDevicePage>(&made), S_OK);
+    ExposedDevicePage& page = *made.Get();
+    VARIANT broken = vkr::EmptyVariant();
+    broken.vt = VT_ARRAY | VT_UI1;
+    broken.parray = nullptr;
+    EXPECT_TRUE(FAILED(page.SetControlValueById(1009, broken)));
+    EXPECT_FALSE(page.m_bUpdatingControls);
+    EXPECT_EQ(page.SetControlValueById(1032, vkr::I4(5)), S_OK);
+    EXPECT_FALSE(page.m_bUpdatingControls);
+  }
+  CoUninitialize();
+}
+
+// On the fake DTM: offline, Send (here the frame's button command reaching the page) sends no
+// message and keeps the edit marked for a later Send; a short command 14 answer fills only what it
+// holds, and without the display control the units are empty; online the message goes out as
+// command 17 in upper case, blank-padded.
+TEST(DevicePageOnFakeDtm, OfflineSendKeepsTheEditAndShortAnswersFillWhatTheyHold) {
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  {
+    DWORD cookie = 0;
+    vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CDevicePP>>> factory;
+    ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CDevicePP>>(&factory), S_OK);
+    ASSERT_EQ(CoRegisterClassObject(CLSID_DevicePP, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    auto fake = vkr::test::dui::FakeDeviceDtm::Create();
+    {
+      vkr::test::dui::DevicePageHarness harness(CLSID_DevicePP, static_cast<IovFdtBaseDTM*>(fake.Get()));
+      ASSERT_TRUE(harness.Ok());
+      CovFDT_BaseActiveXImpl* ui = harness.Ui();
+      auto state = [&](LONG id) { return ui->ParameterTable()[ui->FindParameterIndex(id)].m_nState; };
+      HWND message = harness.Item(kMessageEdit);
+      vkr::ui::Click(message);
+      SendMessageA(message, EM_SETSEL, 0, -1);
+      vkr::ui::TypeText(message, "offline edit");
+      fake->Deliver();
+      ASSERT_NE(state(1009) & 0x2, 0u);
+      SendMessageA(GetParent(message), WM_COMMAND, MAKEWPARAM(221, BN_CLICKED), 0);
+      fake->Deliver();
+      EXPECT_TRUE(fake->Hart().CallsOf(17).empty());
+      EXPECT_NE(state(1009) & 0x2, 0u) << "the edit that did not go out is no longer marked";
+      EXPECT_EQ(harness.Text(kMessageEdit), "offline edit");
+
+      fake->SetState(dsONLINE);
+      ASSERT_EQ(fake->SetResponse(1032, {0x00, 0x10, 0x01, 45, 0x41, 0xA4, 0x00, 0x00}), S_OK);
+      fake->Hart().Script(17, vkr::test::dui::FakeTransaction::Answer({}));
+      VARIANT one = vkr::EmptyVariant();
+      one.vt = VT_UI1;
+      one.bVal = 1;
+      ASSERT_EQ(fake->SetParameterValue(vkr::UI4(1041), one), S_OK);
+      fake->Deliver();
+      EXPECT_EQ(harness.Text(kSensorSerialEdit), "4097");
+      EXPECT_EQ(harness.Text(kUpperEdit), "20.500");
+      EXPECT_EQ(harness.Text(kLowerEdit), "Loading...");
+      EXPECT_EQ(harness.Text(kSpanEdit), "Loading...");
+      EXPECT_EQ(harness.Text(kUpperUnit), "");
+
+      vkr::ui::Click(message);
+      SendMessageA(message, EM_SETSEL, 0, -1);
+      vkr::ui::TypeText(message, "online edit");
+      fake->Deliver();
+      ASSERT_EQ(fake->SetParameterValue(vkr::UI4(1042), one), S_OK);
+      fake->Deliver();
+      const auto sent = fake->Hart().CallsOf(17);
+      ASSERT_EQ(sent.size(), 1u);
+      EXPECT_EQ(Bytes(sent[0].request.begin(), sent[0].request.end()), wire::PackAscii("ONLINE EDIT", 24));
+      harness.Close();
+    }
+    fake->DetachAll();
+    CoRevokeClassObject(cookie);
+    vkr::ui::PumpUntilIdle();
+  }
+  CoUninitialize();
+}
+
+// The Info page: its fonts on its texts, the about paragraphs hidden, its fonts gone with it.
+TEST_F(LiveDtmPage, InfoPageShowsTheContactTextsInItsFonts) {
+  StartDtm();
+  const int fontsBefore = vkr::ui::GdiObjectCounts().fonts;
+  OpenPage(CLSID_InfoPP, "Info");
+  Settle();
+  auto font = [&](int id) { return reinterpret_cast<HFONT>(SendMessageA(host->Item(id), WM_GETFONT, 0, 0)); };
+  const HFONT heading = font(696), bold = font(558), text = font(561);
+  EXPECT_TRUE(heading && bold && text);
+  EXPECT_NE(heading, bold);
+  EXPECT_NE(bold, text);
+  for (int id : {560, 569, 570}) EXPECT_EQ(font(id), bold) << id;
+  for (int id : {563, 565, 567, 568}) EXPECT_EQ(font(id), text) << id;
+  LOGFONTA face{};
+  ASSERT_NE(GetObjectA(heading, sizeof face, &face), 0);
+  EXPECT_STREQ(face.lfFaceName, "Tahoma");
+  EXPECT_EQ(face.lfWeight, 600);
+  for (int id = 571; id <= 575; ++id) EXPECT_FALSE(IsWindowVisible(host->Item(id))) << id;
+  EXPECT_TRUE(IsWindowVisible(host->Item(570)));
+  ExpectLooksAsKept(host->Page(), "info_page");
+  ClosePage();
+  CoFreeUnusedLibraries();
+  EXPECT_EQ(vkr::ui::GdiObjectCounts().fonts, fontsBefore);
+}
+
+}  // namespace

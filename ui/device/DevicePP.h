@@ -1,0 +1,111 @@
+// CDevicePP: the property page "Device" of the online parameterization frame. It shows the
+// identification of the connected transmitter (tag, long tag, descriptor, message, date, final
+// assembly number, write protection, sensor serial number, sensor limits and minimum span) and
+// sends the user's changes of message, tag, descriptor, date, final assembly number and long tag.
+//
+// Most values arrive as raw HART answer bytes that the page decodes itself. Message (command 17)
+// and tag/descriptor/date (command 18) go out as transactions the page builds and sends through
+// the DTM's connection; final assembly number and long tag go through the DTM's parameters.
+//
+// The page reads through the DTM asynchronously: RefreshDeviceInfo only asks, and the answers
+// come back through SetControlValueById. Everything runs on the frame's thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "ui/device/DevicePage.h"
+
+namespace vkr::device {
+
+// ---- Decoders of the device's answers (each uses only fields wholly present) ----------------
+
+// The 32-character message of 24 Packed ASCII bytes; absent with fewer bytes.
+std::optional<std::string> DecodeMessage(const std::vector<std::uint8_t>& bytes);
+// The final assembly number of 3 bytes, most significant first; absent with fewer bytes.
+std::optional<std::uint32_t> DecodeFinalAssembly(const std::vector<std::uint8_t>& bytes);
+
+// The parts of a command 13 answer; each absent when its bytes are not all there.
+struct SCommand13 {
+  std::optional<std::string> tag;         // bytes 0-5, 8 characters
+  std::optional<std::string> descriptor;  // bytes 6-17, 16 characters
+  std::optional<std::uint8_t> day;        // byte 18
+  std::optional<std::uint8_t> month;      // byte 19
+  std::optional<std::uint16_t> year;      // byte 20 + 1900
+};
+SCommand13 DecodeCommand13(const std::vector<std::uint8_t>& bytes);
+
+// The text of the write-protect code in the high byte of parameter 1018.
+const char* WriteProtectText(std::uint16_t value);
+// The private label distributor code in the low byte of parameter 1018, as two hex digits.
+std::string DistributorText(std::uint16_t value);
+
+// The long tag: Latin-1 bytes up to the first zero byte, at most 32 and never past the answer;
+// absent with fewer than 24 bytes.
+std::optional<std::u16string> DecodeLongTag(const std::vector<std::uint8_t>& bytes);
+
+// ---- Encoders of the user's entries (absent: the entry does not fit the device field) --------
+
+// A text for a Packed ASCII field of `length` characters: at most `length` characters, each a
+// blank, a digit, an upper- or lower-case letter or one of the other characters of the 6-bit set.
+std::optional<std::vector<std::uint8_t>> EncodePackedField(const std::u16string& text, std::size_t length);
+// The long tag: at most 31 Latin-1 characters, zero-padded to 32 bytes.
+std::optional<std::vector<std::uint8_t>> EncodeLongTag(const std::u16string& text);
+
+}  // namespace vkr::device
+
+class CDevicePP : public CDevicePropertyPage {
+ public:
+  CDevicePP();
+  ~CDevicePP() override;
+
+  static CActXParInfo* GetParameterMap(int* count, BOOL copy);
+
+  HRESULT InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) override;
+  HRESULT ReadParameter(LONG index) override;
+  HRESULT SetControlValueById(LONG id, VARIANT value) override;
+  HRESULT GetControlValueById(LONG id, VARIANT* value) override;
+  HRESULT SetControlStateById(LONG id, ULONG state) override;
+  HRESULT OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) override;
+  HRESULT OnControlChange(UINT code, UINT controlId, HWND control) override;
+
+  // Re-reads the identification from the device (the answers arrive later).
+  HRESULT RefreshDeviceInfo();
+  // Sends the changed identification to the device, then reads it again. An entry that does not
+  // fit its device field is marked and focused instead, and nothing is sent.
+  HRESULT OnSend();
+
+  BOOL HandleNavigationKey(MSG* message, ULONG* state) override;
+  BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                            DWORD mapId = 0) override;
+  using CovFDT_BaseActiveXImpl::ProcessWindowMessage;
+
+  bool IsPageVisible() const { return m_bPageVisible; }
+
+ private:
+  void WritePlaceholders();
+  // Sends one HART command with the request bytes through connection 0 of the DTM; false when
+  // the connection or its HART service cannot be had.
+  bool SendCommand(BYTE command, const std::vector<std::uint8_t>& request);
+  // The user's entry of one editable field checked against its device field; marks the entry
+  // invalid (or valid again). False when it does not fit.
+  bool CheckEntry(LONG id);
+  // Every editable field checked; the first that does not fit gets the focus. False then.
+  bool CheckAllEntries();
+  std::u16string ItemTextW(UINT controlId) const;
+  void SetItemTextW(UINT controlId, const std::u16string& text);
+  // 21 bytes of the command 18 request from the tag, descriptor and date fields.
+  std::optional<std::vector<std::uint8_t>> BuildTagDescriptorDate() const;
+
+  // "Loading..." into the upper and lower sensor limit while no command 14 answer gave them.
+  void ShowLimitPlaceholders();
+
+  bool m_bFirstShow = true;
+  bool m_bPageVisible = false;  // set by the first show: triggers before it do nothing
+  bool m_bSending = false;      // OnSend runs
+  bool m_bUpperLimitShown = false;
+  bool m_bLowerLimitShown = false;
+};
