@@ -209,17 +209,17 @@ VARIANT R4(float value) {
 
 }  // namespace
 
-namespace vkr::device {
+namespace vkr::dui {
 
 DigitizeClock RealDigitizeClock() {
   return DigitizeClock{[] { return GetTickCount(); }, [](DWORD ms) { Sleep(ms); }};
 }
 
-}  // namespace vkr::device
+}  // namespace vkr::dui
 
 // ===== Construction ==============================================================================
 
-CCommandPP::CCommandPP() : CDevicePropertyPage(CommandClass()), m_clock(vkr::device::RealDigitizeClock()) {
+CCommandPP::CCommandPP() : CDevicePropertyPage(CommandClass()), m_clock(vkr::dui::RealDigitizeClock()) {
   // The page reads the device's values while the DTM is online.
   m_nDialogType = vkr::dui::kDialogTypeOnlineReading;
   m_bRefreshOnShow = 1;

@@ -19,7 +19,7 @@
 #include "ui/device/DevicePage.h"
 #include "ui/device/kit/PageResources.h"
 
-namespace vkr::device {
+namespace vkr::dui {
 
 // The clock of the digitize routine's pause before its success message: milliseconds from any
 // start, and a pause of the thread. Tests inject one that moves on its own.
@@ -30,7 +30,7 @@ struct DigitizeClock {
 // The real one: GetTickCount and Sleep.
 DigitizeClock RealDigitizeClock();
 
-}  // namespace vkr::device
+}  // namespace vkr::dui
 
 class CCommandPP : public CDevicePropertyPage {
  public:
@@ -65,7 +65,7 @@ class CCommandPP : public CDevicePropertyPage {
   HRESULT OnRunDigitize();
 
   // Replaces the digitize routine's clock (tests).
-  void SetDigitizeClock(vkr::device::DigitizeClock clock) { m_clock = std::move(clock); }
+  void SetDigitizeClock(vkr::dui::DigitizeClock clock) { m_clock = std::move(clock); }
 
   // State for tests.
   BYTE RangeUnitCode() const { return m_nRangeUnit; }
@@ -123,5 +123,5 @@ class CCommandPP : public CDevicePropertyPage {
   vkr::dui::COwnedFont m_groupFont;  // "Tahoma" for the group box
   bool m_bDigitizing = false;    // the routine runs (its transactions pump messages)
   bool m_bTypingLevel = false;   // a level edit's change is being handled
-  vkr::device::DigitizeClock m_clock;
+  vkr::dui::DigitizeClock m_clock;
 };

@@ -30,7 +30,7 @@ std::optional<std::uint32_t> ParseUnsigned(const std::u16string& text, std::uint
 
 }  // namespace
 
-namespace vkr::device {
+namespace vkr::dui {
 
 std::optional<std::string> DecodeMessage(const std::vector<std::uint8_t>& bytes) {
   return vkr::dui::CByteReader(bytes).PackedAscii(0, 24);
@@ -99,11 +99,11 @@ std::optional<std::vector<std::uint8_t>> EncodeLongTag(const std::u16string& tex
   return bytes;
 }
 
-}  // namespace vkr::device
+}  // namespace vkr::dui
 
 namespace {
 
-using namespace vkr::device;
+using namespace vkr::dui;
 
 // Parameters of the page.
 constexpr LONG kMessage = vkr::dui::kParMessage;
@@ -140,7 +140,6 @@ constexpr UINT kMinimumSpanEdit = 363;
 constexpr UINT kUpperUnit = 384;
 constexpr UINT kLowerUnit = 386;
 constexpr UINT kSpanUnit = 389;
-constexpr UINT kFrameSendButton = vkr::dui::kFrameSendButton;
 
 constexpr UINT kDialogId = 116;
 constexpr UINT kTitleId = 241;

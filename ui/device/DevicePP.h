@@ -19,7 +19,7 @@
 #include "platform/platform.h"
 #include "ui/device/DevicePage.h"
 
-namespace vkr::device {
+namespace vkr::dui {
 
 // ---- Decoders of the device's answers (each uses only fields wholly present) ----------------
 
@@ -55,7 +55,7 @@ std::optional<std::vector<std::uint8_t>> EncodePackedField(const std::u16string&
 // The long tag: at most 31 Latin-1 characters, zero-padded to 32 bytes.
 std::optional<std::vector<std::uint8_t>> EncodeLongTag(const std::u16string& text);
 
-}  // namespace vkr::device
+}  // namespace vkr::dui
 
 class CDevicePP : public CDevicePropertyPage {
  public:

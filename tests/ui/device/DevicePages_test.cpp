@@ -24,7 +24,7 @@
 
 namespace {
 
-using namespace vkr::device;
+using namespace vkr::dui;
 using Bytes = std::vector<std::uint8_t>;
 namespace wire = vkr::frame::wire;
 
