@@ -2,6 +2,7 @@
 #include "frame/UiHost.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "frame/ActiveXHost.h"
@@ -30,7 +31,8 @@ int Usage() {
                "usage: vkr-frame ui FUNCTION [--png FILE] [--project FILE] [--page N|all]\n"
                "       vkr-frame ui --list [--project FILE]\n"
                "       vkr-frame ui --test-control [--png FILE]\n"
-               "       vkr-frame ui --class CLASS [--png FILE] [--project FILE] [--page N|all]\n");
+               "       vkr-frame ui --class CLASS [--png FILE] [--project FILE] [--page N|all]\n"
+               "  --additional-status HEX   the simulated transmitter's command 48 status bytes (e.g. 06000100)\n");
   return 2;
 }
 
@@ -189,7 +191,7 @@ int CloseAndFinish(IFdtActiveXHost* host, ActiveXHost& activeX) {
 }  // namespace
 
 int RunUiCommand(const std::vector<std::string>& arguments) {
-  std::string project = kDefaultProject, png, function, className, page;
+  std::string project = kDefaultProject, png, function, className, page, additionalStatus;
   bool list = false, testControl = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
@@ -199,6 +201,8 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       testControl = true;
     } else if ((a == "--png" || a == "--project" || a == "--class") && i + 1 < arguments.size()) {
       (a == "--png" ? png : a == "--project" ? project : className) = arguments[++i];
+    } else if (a == "--additional-status" && i + 1 < arguments.size()) {
+      additionalStatus = arguments[++i];
     } else if (a == "--page" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
                (arguments[i + 1] == "all" || arguments[i + 1].find_first_not_of("0123456789") == std::string::npos)) {
       page = arguments[++i];
@@ -236,7 +240,18 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   AtlAxWinInit();
 
   auto session = std::make_unique<TransferSession>();
-  hr = session->Open(kDtmProgId, std::make_shared<SimulatedDevice>(), project);
+  auto device = std::make_shared<SimulatedDevice>();
+  // The leading status bytes as given; the rest stay clear. The device then reports more status
+  // available until a master acknowledges them.
+  if (!additionalStatus.empty()) {
+    if (additionalStatus.size() % 2 != 0 || additionalStatus.size() / 2 > device->config.additionalStatus.size() ||
+        additionalStatus.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+      return Usage();
+    for (std::size_t i = 0; i < additionalStatus.size() / 2; ++i)
+      device->config.additionalStatus[i] =
+          static_cast<std::uint8_t>(std::strtoul(additionalStatus.substr(2 * i, 2).c_str(), nullptr, 16));
+  }
+  hr = session->Open(kDtmProgId, device, project);
   if (FAILED(hr)) return Fail("the DTM could not be opened on " + project + ": " + FailureText(hr));
   FrameContainer* frame = session->Frame();
   ComPtr<IFdtActiveXHost> host;

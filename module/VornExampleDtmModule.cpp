@@ -17,7 +17,9 @@
 #include "ui/device/InfoPP.h"
 #include "ui/device/OnlineParameterization.h"
 #include "ui/device/ProcessPP.h"
+#include "ui/device/SelfTestResults.h"
 #include "ui/device/SetupPP.h"
+#include "ui/device/StatusPP.h"
 #include "ui/device/StubPages.h"
 
 vkr::ComModule g_module;
@@ -123,7 +125,7 @@ LINKED_ENTRY(OutputLevelSelection, &CLSID_OutputLevelSelection, UpdateScript<118
 LINKED_ENTRY(ProcessPP, &CLSID_ProcessPP, UpdateScript<120>, CreatePage<vkr::dui::CProcessPP>);
 LINKED_ENTRY(RawCommandPP, &CLSID_RawCommandPP, UpdateScript<174>, CreateStubPage<vkr::dui::EStubPage::RawCommand>);
 LINKED_ENTRY(SetupPP, &CLSID_SetupPP, UpdateScript<140>, CreatePage<vkr::dui::CSetupPP>);
-LINKED_ENTRY(StatusPP, &CLSID_StatusPP, UpdateScript<113>, CreateStubPage<vkr::dui::EStubPage::Status>);
+LINKED_ENTRY(StatusPP, &CLSID_StatusPP, UpdateScript<113>, CreatePage<vkr::dui::CStatusPP>);
 LINKED_ENTRY(TrendView, &CLSID_TrendView, UpdateScript<107>, CreatePending);
 LINKED_ENTRY(ValuesPP, &CLSID_ValuesPP, UpdateScript<122>, CreateStubPage<vkr::dui::EStubPage::Values>);
 
@@ -140,7 +142,7 @@ vkr::ObjectMapEntry g_autoEntries[] = {
     Entry(&CLSID_OfflineOnlineParam, UpdateScript<133>, CreatePending),
     Entry(&CLSID_OfflineParam, UpdateScript<127>, CreatePending),
     Entry(&CLSID_OnlineParam, UpdateScript<130>, CreatePending),
-    Entry(&CLSID_SelfTestResults, UpdateScript<733>, CreatePending),
+    Entry(&CLSID_SelfTestResults, UpdateScript<733>, CreatePage<vkr::dui::CSelfTestResults>),
 };
 vkr::ObjectMapEntry* const g_autoMap[] = {
     &g_autoEntries[0], &g_autoEntries[1], &g_autoEntries[2], &g_autoEntries[3], &g_autoEntries[4],

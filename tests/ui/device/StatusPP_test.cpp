@@ -1,0 +1,515 @@
+// The Status page and the self-test results control: the command 48 decoder on short and full
+// answers, and both user interfaces of the real module online to the simulated transmitter: the
+// lamps as a person sees them (red, neutral, green) from the device's status bytes, the faults of
+// the wire and the device during their reads, and their pictures.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "frame/ActiveXHost.h"
+#include "frame/FrameHost.h"
+#include "frame/SimulatedDevice.h"
+#include "frame/TransferSession.h"
+#include "frame/controls/OutsideControls.h"
+#include "include/ActiveXInterfaces.h"
+#include "include/DtmInterfaces.h"
+#include "include/ProgramIds.h"
+#include "tests/support/dtm_user_interface.h"
+#include "tests/support/page_site_harness.h"
+#include "tests/support/temp_files.h"
+#include "tests/support/threading.h"
+#include "ui/device/SelfTestResults.h"
+#include "ui/device/StatusPP.h"
+#include "ui/device/kit/Kit.h"
+
+namespace {
+
+using namespace vkr::dui;
+using Bytes = std::vector<BYTE>;
+using vkr::frame::FrameChannel;
+
+// ---- Decoder ------------------------------------------------------------------------------------
+
+std::vector<std::size_t> Set(const AdditionalStatusFaults& faults) {
+  std::vector<std::size_t> set;
+  for (std::size_t i = 0; i < faults.size(); ++i)
+    if (faults[i]) set.push_back(i);
+  return set;
+}
+
+TEST(AdditionalStatusDecoder, FaultsOnlyFromAnAnswerOfFourBytesOrMore) {
+  EXPECT_FALSE(DecodeAdditionalStatus(Bytes{}));
+  EXPECT_FALSE(DecodeAdditionalStatus(Bytes{0xFF, 0xFF, 0x01}));
+  const struct {
+    Bytes data;
+    std::vector<std::size_t> faults;
+  } cases[] = {
+      {{0x00, 0x00, 0x00, 0x00}, {}},
+      {{0x01, 0x00, 0x00, 0x00}, {}},  // byte 0 bit 0 has no lamp
+      {{0x02, 0x00, 0x00, 0x00}, {0}},
+      {{0x06, 0x00, 0x01, 0x00}, {0, 1, 15}},
+      {{0x00, 0x00, 0xFE, 0xFF}, {}},  // byte 2 above bit 0 and byte 3 carry nothing
+      {{0xFF, 0xFF, 0xFF, 0xFF, 0xAA}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}},
+  };
+  for (const auto& c : cases) {
+    const auto faults = DecodeAdditionalStatus(c.data);
+    ASSERT_TRUE(faults);
+    EXPECT_EQ(Set(*faults), c.faults) << c.data.size() << " bytes, first " << int(c.data[0]);
+  }
+  // Each fault from its own bit and from no other.
+  for (std::size_t i = 0; i < kAdditionalStatusFaultCount; ++i) {
+    Bytes data(24, 0);
+    data[kAdditionalStatusFaults[i].byteIndex] = static_cast<BYTE>(1u << kAdditionalStatusFaults[i].bit);
+    EXPECT_EQ(Set(*DecodeAdditionalStatus(data)), std::vector<std::size_t>{i}) << kAdditionalStatusFaults[i].label;
+  }
+}
+
+// ---- Lamps as they look ----------------------------------------------------------------------------
+
+enum class Lamp { Hidden, Red, Neutral, Green, Other };
+
+const char* Name(Lamp lamp) {
+  switch (lamp) {
+    case Lamp::Hidden: return "hidden";
+    case Lamp::Red: return "red";
+    case Lamp::Neutral: return "neutral";
+    case Lamp::Green: return "green";
+    default: return "other";
+  }
+}
+
+// The colour in the middle of each lamp of `root`'s picture.
+std::vector<Lamp> Lamps(HWND root, const UINT* ids, std::size_t n, HWND dialog) {
+  vkr::ui::Picture picture;
+  EXPECT_TRUE(vkr::ui::RenderWindow(root, &picture));
+  RECT origin{};
+  GetWindowRect(root, &origin);
+  std::vector<Lamp> lamps;
+  for (std::size_t i = 0; i < n; ++i) {
+    HWND lamp = GetDlgItem(dialog, static_cast<int>(ids[i]));
+    if (!lamp || !IsWindowVisible(lamp)) {
+      lamps.push_back(Lamp::Hidden);
+      continue;
+    }
+    RECT r{};
+    GetWindowRect(lamp, &r);
+    const COLORREF c = picture.At((r.left + r.right) / 2 - origin.left, (r.top + r.bottom) / 2 - origin.top);
+    const int red = GetRValue(c), green = GetGValue(c), blue = GetBValue(c);
+    if (red > 200 && green < 60 && blue < 60)
+      lamps.push_back(Lamp::Red);
+    else if (green > 150 && red < 60 && blue < 60)
+      lamps.push_back(Lamp::Green);
+    else if (red > 130 && red < 190 && red == green && green == blue)
+      lamps.push_back(Lamp::Neutral);
+    else
+      lamps.push_back(Lamp::Other);
+  }
+  return lamps;
+}
+
+std::string Describe(const std::vector<Lamp>& lamps) {
+  std::string text;
+  for (Lamp l : lamps) text += std::string(Name(l)) + " ";
+  return text;
+}
+
+// Red where `red` lists the lamp's index, `rest` elsewhere.
+std::vector<Lamp> Expect(std::size_t n, std::vector<std::size_t> red, Lamp rest) {
+  std::vector<Lamp> lamps(n, rest);
+  for (std::size_t i : red) lamps[i] = Lamp::Red;
+  return lamps;
+}
+
+// The picture as kept in tests/data/ui (VKR_UPDATE_PICTURES=1 writes it anew): a pixel matches
+// when no channel differs by more than 8, the pictures when at most 2 per mille do not.
+void ExpectLooksAsKept(HWND window, const std::string& name) {
+  vkr::ui::Picture picture;
+  ASSERT_TRUE(vkr::ui::RenderWindow(window, &picture));
+  const std::string golden = std::string(VKR_SOURCE_DIR) + "/tests/data/ui/" + name + ".png";
+  if (std::getenv("VKR_UPDATE_PICTURES")) {
+    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, golden.c_str()));
+  }
+  vkr::ui::Picture kept;
+  ASSERT_TRUE(vkr::ui::ReadPng(golden.c_str(), &kept)) << golden;
+  ASSERT_EQ(kept.width, picture.width);
+  ASSERT_EQ(kept.height, picture.height);
+  constexpr int kChannelTolerance = 8, kMismatchPerMille = 2;
+  int mismatches = 0;
+  for (std::size_t i = 0; i < kept.pixels.size(); ++i) {
+    const COLORREF a = kept.pixels[i], b = picture.pixels[i];
+    if (std::abs(GetRValue(a) - GetRValue(b)) > kChannelTolerance ||
+        std::abs(GetGValue(a) - GetGValue(b)) > kChannelTolerance ||
+        std::abs(GetBValue(a) - GetBValue(b)) > kChannelTolerance)
+      ++mismatches;
+  }
+  if (mismatches) vkr::ui::SavePictureToPng(picture, ("/tmp/" + name + "_actual.png").c_str());
+  EXPECT_LE(mismatches * 1000, static_cast<int>(kept.pixels.size()) * kMismatchPerMille)
+      << mismatches << " pixels differ; the picture is in /tmp/" << name << "_actual.png";
+}
+
+// A fault of the device's next answer to command 48.
+vkr::frame::CommandFault DeviceFault(std::optional<BYTE> deviceStatus, std::optional<std::size_t> truncateTo,
+                                     std::optional<BYTE> response = std::nullopt) {
+  vkr::frame::CommandFault f;
+  f.command = 48;
+  f.deviceStatus = deviceStatus;
+  f.truncateTo = truncateTo;
+  f.commandResponse = response;
+  return f;
+}
+// A fault of the wire for the next command 48.
+FrameChannel::Fault WireFault(FrameChannel::FaultKind kind) {
+  FrameChannel::Fault f;
+  f.kind = kind;
+  f.command = 48;
+  return f;
+}
+
+template <class Interface>
+vkr::ComPtr<Interface> Query(IUnknown* object) {
+  vkr::ComPtr<Interface> found;
+  if (object) object->QueryInterface(Interface::iid, found.PutVoid());
+  return found;
+}
+
+// ---- The real module online to the simulated transmitter ------------------------------------------
+
+class LiveStatus : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    m_registry = std::make_unique<vkr::test::ScopedRegistry>();
+    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
+    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+    device = std::make_shared<vkr::frame::SimulatedDevice>();
+    m_session = std::make_unique<vkr::frame::TransferSession>();
+    ASSERT_EQ(m_session->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
+    dtm = m_session->Dtm();
+  }
+  void GoOnline() {
+    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+    ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
+    Settle();
+  }
+
+  void OpenStatusPage() {
+    host = std::make_unique<vkr::test::PageSiteHarness>(720, 720);
+    ASSERT_EQ(CoCreateInstance(CLSID_StatusPP, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, page.PutVoid()),
+              S_OK);
+    ASSERT_EQ(page->SetPageSite(host->Site()), S_OK);
+    IUnknown* objects[] = {dtm};
+    ASSERT_EQ(page->SetObjects(1, objects), S_OK);
+    PROPPAGEINFO info{};
+    ASSERT_EQ(page->GetPageInfo(&info), S_OK);
+    EXPECT_EQ(vkr::Utf16ToUtf8(info.pszTitle), "Status");
+    EXPECT_EQ(vkr::Utf16ToUtf8(info.pszHelpFile), "VornExampleDtm.chm::/Status.html#wp1102904");
+    CoTaskMemFree(info.pszTitle);
+    CoTaskMemFree(info.pszHelpFile);
+    CoTaskMemFree(info.pszDocString);
+    const RECT rect{0, 0, info.size.cx, info.size.cy};
+    ASSERT_EQ(page->Activate(host->Hwnd(), &rect, FALSE), S_OK);
+    auto container = Query<IovFdtActiveXContainer>(dtm);
+    ASSERT_TRUE(container);
+    vkr::Bstr call;
+    ASSERT_EQ(container->GetFunctionCallDocument(1, call.Put()), S_OK);
+    auto control = Query<IovFdtPropertyPageControl>(page.Get());
+    ASSERT_TRUE(control);
+    VARIANT_BOOL started = VARIANT_FALSE;
+    ASSERT_EQ(control->Init(vkr::Bstr(u"status-page").Get(), call.Get(), dtm, &started), S_OK);
+    ASSERT_EQ(started, VARIANT_TRUE);
+    ASSERT_EQ(page->Show(SW_SHOW), S_OK);
+    dialog = GetParent(host->Item(kStatusReadAdditionalButton));
+  }
+
+  // Opens the DTM's function 8 as the Diagnostics page has the frame open it.
+  HWND OpenSelfTest() {
+    VARIANT_BOOL opened = VARIANT_FALSE;
+    const vkr::Bstr call(vkr::frame::FunctionCallDocument(8));
+    EXPECT_EQ(m_session->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), call, &opened), S_OK);
+    vkr::ui::PumpUntilIdle();
+    if (!opened) return nullptr;
+    const auto& open = m_session->Frame()->activeX.OpenControls().back();
+    m_controlId = open.invokeId;
+    HWND lamp = FindWindowByItem(open.window, kSelfTestLamps[0]);
+    dialog = lamp ? GetParent(lamp) : nullptr;
+    return open.window;
+  }
+  static HWND FindWindowByItem(HWND root, UINT id) {
+    struct Search {
+      UINT id;
+      HWND found = nullptr;
+    } search{id};
+    EnumChildWindows(
+        root,
+        [](HWND w, LPARAM p) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(p);
+          if (static_cast<UINT>(GetDlgCtrlID(w)) != s->id) return TRUE;
+          s->found = w;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+  }
+  bool CloseSelfTest() {
+    VARIANT_BOOL closed = VARIANT_FALSE;
+    EXPECT_EQ(m_session->Frame()->CloseActiveXControl(vkr::Bstr(vkr::Utf8ToUtf16(m_controlId)), &closed), S_OK);
+    vkr::ui::PumpUntilIdle();
+    return closed != VARIANT_FALSE;
+  }
+
+  void ClosePage() {
+    if (page) {
+      if (auto control = Query<IovFdtPropertyPageControl>(page.Get())) {
+        VARIANT_BOOL ready = VARIANT_FALSE;
+        control->PrepareToRelease(&ready);
+      }
+      page->Deactivate();
+      page->SetPageSite(nullptr);
+      page = nullptr;
+    }
+    host.reset();
+  }
+
+  void TearDown() override {
+    ClosePage();
+    if (m_session) {
+      m_session->Frame()->activeX.CloseAll();
+      m_session->Close();
+    }
+    m_session.reset();
+    vkr::frame::RevokeOutsideControls();
+    m_registry.reset();
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+  }
+
+  static void Settle(DWORD ms = 300) { vkr::frame::TransferSession::Pump(ms); }
+  std::string Text(UINT id) const { return vkr::ui::WindowText(GetDlgItem(dialog, static_cast<int>(id))); }
+  bool Enabled(UINT id) const { return IsWindowEnabled(GetDlgItem(dialog, static_cast<int>(id))) != FALSE; }
+  HWND Root() const { return host ? host->Hwnd() : m_session->Frame()->activeX.OpenControls().back().window; }
+  std::vector<Lamp> BitLamps() const { return Lamps(Root(), kStatusBitLamps, 8, dialog); }
+  std::vector<Lamp> FaultLamps() const { return Lamps(Root(), kStatusFaultLamps, 16, dialog); }
+  std::vector<Lamp> SelfTestLamps() const { return Lamps(Root(), kSelfTestLamps, 16, dialog); }
+  bool WaitFor(const std::function<std::vector<Lamp>()>& lamps, const std::vector<Lamp>& expected, int ms = 10000) {
+    const bool ok = vkr::test::PumpUntil([&] { return lamps() == expected; }, ms);
+    EXPECT_TRUE(ok) << "lamps: " << Describe(lamps()) << "\nwanted: " << Describe(expected);
+    return ok;
+  }
+  void ClickReadAdditional() {
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(kStatusReadAdditionalButton, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, kStatusReadAdditionalButton)));
+  }
+  // The frame's Read button: parameter 1043 set to 1, which the DTM tells the open interfaces.
+  void PressRead() {
+    auto handler = Query<IovFdtParameterHandler4>(dtm);
+    ASSERT_TRUE(handler);
+    VARIANT one = vkr::EmptyVariant();
+    one.vt = VT_UI1;
+    one.bVal = 1;
+    ASSERT_EQ(handler->SetParameterValue(vkr::UI4(kParButtonRead), one), S_OK);
+  }
+  int Received(int command) const {
+    int n = 0;
+    for (const auto& r : device->received) n += r.command == command;
+    return n;
+  }
+  void SetAdditionalStatus(Bytes leading) {
+    std::copy(leading.begin(), leading.end(), device->config.additionalStatus.begin());
+  }
+
+  std::unique_ptr<vkr::test::ScopedRegistry> m_registry;
+  std::shared_ptr<vkr::frame::SimulatedDevice> device;
+  std::unique_ptr<vkr::frame::TransferSession> m_session;
+  IUnknown* dtm = nullptr;
+  std::unique_ptr<vkr::test::PageSiteHarness> host;
+  vkr::ComPtr<IPropertyPage> page;
+  HWND dialog = nullptr;
+  std::string m_controlId;
+};
+
+constexpr std::size_t kMoreStatusLamp = 4, kMalfunctionLamp = 7;
+
+// The status bits light from the device's answers; the fault section comes on request and shows
+// the answer to its own read, not the one read when the page was shown.
+TEST_F(LiveStatus, LampsFollowTheDevicesStatusBytes) {
+  SetAdditionalStatus({0x02, 0x00, 0x00, 0x00});  // probe fault: the device reports more status
+  GoOnline();
+  OpenStatusPage();
+  WaitFor([&] { return BitLamps(); }, Expect(8, {kMoreStatusLamp}, Lamp::Neutral));
+  EXPECT_TRUE(Enabled(kStatusReadAdditionalButton));
+  EXPECT_EQ(FaultLamps(), Expect(16, {}, Lamp::Hidden));
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, kStatusFaultGroup)));
+  EXPECT_TRUE(Text(kStatusRawEdits[0]).empty());
+
+  // The status changes after the page read it: the button's read shows the new faults.
+  SetAdditionalStatus({0x06, 0x00, 0x01, 0x00});
+  const int reads = Received(48);
+  ClickReadAdditional();
+  EXPECT_FALSE(Enabled(kStatusReadAdditionalButton));  // no second read while this one runs
+  EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, kStatusFaultGroup)));
+  WaitFor([&] { return FaultLamps(); }, Expect(16, {0, 1, 15}, Lamp::Neutral));
+  EXPECT_TRUE(vkr::test::PumpUntil([&] { return Enabled(kStatusReadAdditionalButton); }, 5000));
+  EXPECT_EQ(Received(48), reads + 1);
+  // Reading acknowledges nothing: every command 48 went without request data.
+  for (const auto& r : device->received)
+    if (r.command == 48) {
+      EXPECT_TRUE(r.request.empty());
+    }
+
+  // The frame's Read: malfunction alone, so the button goes off again.
+  device->InjectFault(DeviceFault(0x80, std::nullopt));
+  PressRead();
+  WaitFor([&] { return BitLamps(); }, Expect(8, {kMalfunctionLamp}, Lamp::Neutral));
+  EXPECT_FALSE(Enabled(kStatusReadAdditionalButton));
+
+  // Hiding and showing hides the fault section and forgets its lamps; Read while hidden reads
+  // nothing.
+  ASSERT_EQ(page->Show(SW_HIDE), S_OK);
+  Settle();
+  const int hidden = Received(48);
+  PressRead();
+  Settle();
+  EXPECT_EQ(Received(48), hidden);
+  ASSERT_EQ(page->Show(SW_SHOW), S_OK);
+  EXPECT_EQ(FaultLamps(), Expect(16, {}, Lamp::Hidden));
+  WaitFor([&] { return BitLamps(); }, Expect(8, {kMoreStatusLamp}, Lamp::Neutral));
+  ClickReadAdditional();
+  WaitFor([&] { return FaultLamps(); }, Expect(16, {0, 1, 15}, Lamp::Neutral));
+  Settle();
+  ExpectLooksAsKept(host->Hwnd(), "status_page");
+}
+
+// The button's read meets a silent wire, a busy device, a short answer: the lamps keep what they
+// showed, nothing is read past the answer, and the next read works.
+TEST_F(LiveStatus, StatusPageKeepsWorkingThroughFaults) {
+  SetAdditionalStatus({0x02, 0x00, 0x00, 0x00});
+  GoOnline();
+  OpenStatusPage();
+  WaitFor([&] { return BitLamps(); }, Expect(8, {kMoreStatusLamp}, Lamp::Neutral));
+  ClickReadAdditional();
+  WaitFor([&] { return FaultLamps(); }, Expect(16, {0}, Lamp::Neutral));
+
+  const struct {
+    const char* name;
+    std::function<void()> inject;
+  } faults[] = {
+      {"short data", [&] { device->InjectFault(DeviceFault(std::nullopt, 3)); }},
+      {"busy", [&] { device->InjectFault(DeviceFault(std::nullopt, 0, vkr::frame::hart::kBusy)); }},
+      {"busy wire", [&] { m_session->Channel()->faults.push_back(WireFault(FrameChannel::FaultKind::Busy)); }},
+      {"no answer", [&] { m_session->Channel()->faults.push_back(WireFault(FrameChannel::FaultKind::NoAnswer)); }},
+  };
+  for (const auto& f : faults) {
+    SCOPED_TRACE(f.name);
+    // The button may still be off after the previous fault; the frame's Read brings it back.
+    PressRead();
+    ASSERT_TRUE(vkr::test::PumpUntil([&] { return Enabled(kStatusReadAdditionalButton); }, 15000));
+    Settle();
+    const std::vector<Lamp> before = FaultLamps();
+    // What the device would answer now differs from what the lamps show.
+    SetAdditionalStatus(before[1] == Lamp::Red ? Bytes{0x02, 0x00, 0x00, 0x00} : Bytes{0xFE, 0xFF, 0x01, 0x00});
+    const int reads = Received(48);
+    f.inject();
+    ClickReadAdditional();
+    Settle(f.name == std::string("no answer") ? 6000 : 800);
+    EXPECT_EQ(FaultLamps(), before) << Describe(FaultLamps());
+    EXPECT_LE(Received(48), reads + 1);
+  }
+  SetAdditionalStatus({0xFE, 0xFF, 0x01, 0x00});
+  // Nothing is pending any more: the next read shows the device's faults.
+  PressRead();
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return Enabled(kStatusReadAdditionalButton); }, 15000));
+  ClickReadAdditional();
+  WaitFor([&] { return FaultLamps(); }, Expect(16, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, Lamp::Neutral));
+}
+
+// The self-test results control reads command 48 itself when it opens: a line per fault, PASS or
+// FAIL with its lamp, and the summary; without a usable answer it says so.
+TEST_F(LiveStatus, SelfTestResultsShowTheDevicesAnswer) {
+  GoOnline();
+  const struct {
+    const char* name;
+    Bytes status;
+    std::function<void()> inject;
+    std::vector<std::size_t> failed;
+    const char* summary;
+  } cases[] = {
+      {"all pass", {0x00, 0x00, 0x00, 0x00}, nullptr, {}, "SELF TEST PASSED"},
+      {"bit 0 ignored", {0x01, 0x00, 0x00, 0x00}, nullptr, {}, "SELF TEST PASSED"},
+      {"three fail", {0x06, 0x00, 0x01, 0x00}, nullptr, {0, 1, 15}, "3 test(s) FAILED!, SELF TEST FAILED"},
+      {"short data", {0x06, 0x00, 0x01, 0x00}, [&] { device->InjectFault(DeviceFault(std::nullopt, 3)); }, {},
+       kSelfTestUnreadSummary},
+      {"busy", {0x06, 0x00, 0x01, 0x00},
+       [&] { m_session->Channel()->faults.push_back(WireFault(FrameChannel::FaultKind::Busy)); }, {},
+       kSelfTestUnreadSummary},
+      {"no answer", {0x06, 0x00, 0x01, 0x00},
+       [&] { m_session->Channel()->faults.push_back(WireFault(FrameChannel::FaultKind::NoAnswer)); }, {},
+       kSelfTestUnreadSummary},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetAdditionalStatus(c.status);
+    if (c.inject) c.inject();
+    ASSERT_TRUE(OpenSelfTest());
+    const bool read = c.summary != std::string(kSelfTestUnreadSummary);
+    for (std::size_t i = 0; i < kAdditionalStatusFaultCount; ++i) {
+      const bool failed = std::find(c.failed.begin(), c.failed.end(), i) != c.failed.end();
+      EXPECT_EQ(Text(kSelfTestResultEdits[i]), !read ? kLoadingText : failed ? "FAIL" : "PASS") << i;
+    }
+    EXPECT_EQ(Text(kSelfTestSummaryEdit), c.summary);
+    if (read)
+      EXPECT_EQ(SelfTestLamps(), Expect(16, c.failed, Lamp::Green));
+    else
+      EXPECT_EQ(SelfTestLamps(), Expect(16, {}, Lamp::Neutral)) << Describe(SelfTestLamps());
+    EXPECT_TRUE(CloseSelfTest());
+    m_session->Channel()->faults.clear();
+    device->ClearFaults();
+    Settle();
+  }
+  for (const auto& r : device->received)
+    if (r.command == 48) {
+      EXPECT_TRUE(r.request.empty());
+    }
+}
+
+// Later answers the DTM reports repaint the lamps, never the texts; a short one changes nothing.
+// Offline the control waits with "Loading..." and no summary.
+TEST_F(LiveStatus, SelfTestLampsFollowLaterAnswers) {
+  ASSERT_TRUE(OpenSelfTest());
+  EXPECT_EQ(Text(kSelfTestResultEdits[0]), kLoadingText);
+  EXPECT_EQ(Text(kSelfTestSummaryEdit), "");
+  EXPECT_EQ(Received(48), 0);
+  EXPECT_TRUE(CloseSelfTest());
+
+  SetAdditionalStatus({0x06, 0x00, 0x01, 0x00});
+  GoOnline();
+  ASSERT_TRUE(OpenSelfTest());
+  ASSERT_EQ(Text(kSelfTestSummaryEdit), "3 test(s) FAILED!, SELF TEST FAILED");
+  auto handler = Query<IovFdtParameterHandler4>(dtm);
+  ASSERT_TRUE(handler);
+  auto report = [&](const Bytes& bytes) {
+    vkr::Variant value;
+    ASSERT_EQ(MakeByteArray(bytes, value.Put()), S_OK);
+    handler->SetParameterValue(vkr::UI4(kParCommand48Complete), value);
+    Settle();
+  };
+  report({0x00, 0x80, 0x00});
+  EXPECT_EQ(SelfTestLamps(), Expect(16, {0, 1, 15}, Lamp::Green));
+  report({0x00, 0x80, 0x00, 0x00});
+  EXPECT_EQ(SelfTestLamps(), Expect(16, {14}, Lamp::Green));
+  EXPECT_EQ(Text(kSelfTestResultEdits[0]), "FAIL");
+  EXPECT_EQ(Text(kSelfTestResultEdits[14]), "PASS");
+  report({0x06, 0x00, 0x01, 0x00});
+  ExpectLooksAsKept(m_session->Frame()->activeX.OpenControls().back().window, "self_test_results");
+  // OK closes it through the function container.
+  SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+  EXPECT_TRUE(vkr::test::PumpUntil([&] { return m_session->Frame()->activeX.OpenControls().empty(); }, 5000));
+}
+
+}  // namespace
