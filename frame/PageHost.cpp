@@ -73,6 +73,18 @@ PageHost::~PageHost() {
   Close(&closed);
 }
 
+bool PageHost::TakeOnline(IUnknown* dtm, FrameContainer* frame) {
+  ComPtr<IovFdtDtmEvents> messages;
+  if (!dtm || FAILED(dtm->QueryInterface(IovFdtDtmEvents::iid, messages.PutVoid())) || !messages) return false;
+  VARIANT none = EmptyVariant();
+  messages->DtmMessage(UI4(kGoOnline), none);
+  const bool online = vkr::ui::PumpUntil([&] { return Online(frame); }, 20000);
+  // The DTM tells its open user interfaces that it is online just after; what opens next comes
+  // after that, so it does not read all its values twice.
+  vkr::ui::PumpUntil([] { return false; }, 300);
+  return online;
+}
+
 bool PageHost::IsPropertyPage(REFCLSID clsid) {
   ComPtr<IPropertyPage> page;
   return SUCCEEDED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, page.PutVoid())) &&
@@ -85,15 +97,7 @@ HRESULT PageHost::Open(IUnknown* dtm, FrameContainer* frame, REFCLSID clsid, BST
   m_dtm = dtm;
 
   // Online first: the page reads the device only while the DTM is online.
-  ComPtr<IovFdtDtmEvents> messages;
-  if (SUCCEEDED(dtm->QueryInterface(IovFdtDtmEvents::iid, messages.PutVoid())) && messages) {
-    VARIANT none = EmptyVariant();
-    messages->DtmMessage(UI4(kGoOnline), none);
-    if (vkr::ui::PumpUntil([&] { return Online(frame); }, 20000)) record.push_back("online");
-    // The DTM tells its open user interfaces that it is online just after; the page comes after
-    // that, so it does not read all its values twice.
-    vkr::ui::PumpUntil([] { return false; }, 300);
-  }
+  if (TakeOnline(dtm, frame)) record.push_back("online");
 
   HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, m_page.PutVoid());
   if (FAILED(hr)) return hr;

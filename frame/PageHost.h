@@ -23,6 +23,8 @@ class PageHost {
   PageHost(const PageHost&) = delete;
   PageHost& operator=(const PageHost&) = delete;
 
+  // Asks the DTM to go online and waits until the frame hears it is; false when it did not.
+  static bool TakeOnline(IUnknown* dtm, FrameContainer* frame);
   // Whether the registered class is a property page (made once to ask it).
   static bool IsPropertyPage(REFCLSID clsid);
 

@@ -43,6 +43,7 @@ constexpr DWORD kSettleMs = 1500;
 struct Function {
   LONG id = 0;
   std::string name;
+  bool hidden = false;  // not offered to the user: the DTM's own user interfaces open it
 };
 
 // The quoted value of the attribute `name` (with or without a prefix) in an element's tag; empty
@@ -79,6 +80,11 @@ std::vector<Function> Functions(IUnknown* dtm) {
     const std::size_t close = text.find('>', open);
     if (close == std::string::npos) break;
     const std::string tag = text.substr(open, close - open);
+    // A function's status element follows its function element.
+    if (tag.rfind("<Status", 0) == 0 || tag.find(":Status") == 1) {
+      if (!functions.empty()) functions.back().hidden = AttributeValue(tag, "hidden") == "1";
+      continue;
+    }
     std::string id = AttributeValue(tag, "functionId");
     if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) continue;
     Function f;
@@ -308,6 +314,10 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     hr = frame->activeX.OpenClass(session->Dtm(), classId, call, &opened);
   } else {
     std::printf("Opening the user interface of function %d\n", static_cast<int>(functionId));
+    // A hidden function is opened by the DTM's online user interfaces (the self-test results
+    // from the Diagnostics page): the DTM is online when it opens, so the host takes it online.
+    for (const Function& f : Functions(session->Dtm()))
+      if (f.id == functionId && f.hidden && PageHost::TakeOnline(session->Dtm(), frame)) std::printf("  online\n");
     hr = host->OpenActiveXControl(Bstr(kSystemTag), call, &opened);
   }
   for (const std::string& line : frame->activeX.record) std::printf("  %s\n", line.c_str());
