@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The frame host shows the DTM's Command, Process / Output, Setup, Device, Info and Status pages on their own, online to the
-# simulated transmitter with its values, and renders each to a PNG.
+# The frame host shows the DTM's Command, Process / Output, Setup, Device, Info and Status pages on their own,
+# online to the simulated transmitter with its values, and the self-test results control as its function, and
+# renders each to a PNG.
 set -u
 host=$1
 dir=$(mktemp -d)
