@@ -61,7 +61,9 @@ void* CSelfTestResults::FindInterface(REFIID riid) {
   return CovFDT_IDtmActiveXControlImpl::FindInterface(riid);
 }
 
-HRESULT CSelfTestResults::GetTypeInfoCount(UINT* count) { return CovFDT_IDtmActiveXControlImpl::GetTypeInfoCount(count); }
+HRESULT CSelfTestResults::GetTypeInfoCount(UINT* count) {
+  return CovFDT_IDtmActiveXControlImpl::GetTypeInfoCount(count);
+}
 HRESULT CSelfTestResults::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
   return CovFDT_IDtmActiveXControlImpl::GetTypeInfo(index, lcid, info);
 }
