@@ -9,7 +9,7 @@ export VKR_REGISTRY=$dir/registry.reg VKR_DRIVE_ROOT=$dir/drives
 fail() { echo "FAILED: $*"; exit 1; }
 out=$("$host" register) || fail "register: $out"
 for class in Vorn.ExampleDtm_CommandPP Vorn.ExampleDtm_ProcessPP VornExampleDtmProject.SetupPP Vorn.ExampleDtm_DevicePP \
-  VornExampleDtmProject.InfoPP; do
+  VornExampleDtmProject.InfoPP VornExampleDtmProject.AdvancedPP VornExampleDtmProject.RawCommandPP; do
   out=$("$host" ui --class "$class" --png "$dir/$class.png" 2>&1) || fail "ui --class $class: $out"
   echo "$out" | grep -q "Opening the property page of class $class" || fail "$class is not shown as a page: $out"
   echo "$out" | grep -q "online" || fail "$class: the DTM did not go online: $out"
