@@ -205,11 +205,12 @@ HRESULT CAdvancedPP::SetControlValueById(LONG id, VARIANT value) {
       }
       return S_OK;
     }
+    // The page shows its own failures; the frame's press itself went through.
     case kParButtonRefresh:
-      if (IsPressed(value) && m_bPageVisible) return OnRefresh();
+      if (IsPressed(value) && m_bPageVisible) OnRefresh();
       return S_OK;
     case kParButtonSend:
-      if (IsPressed(value) && m_bPageVisible) return OnSend();
+      if (IsPressed(value) && m_bPageVisible) OnSend();
       return S_OK;
     case kParSpCmd2: {
       std::vector<BYTE> bytes;

@@ -13,6 +13,7 @@ namespace vkr::dui {
 namespace {
 
 constexpr ULONG kNoControl = 0x80000000;
+constexpr ULONG kHiddenState = 0x8;
 
 SPropertyPageClass RawCommandClass() {
   SPropertyPageClass c;
@@ -92,6 +93,9 @@ CActXParInfo* CRawCommandPP::GetParameterMap(int* count, BOOL copy) {
     add(kParRawDeviceStatus, "AllParam_DevStatus", kRawDeviceStatusEdit, "%u", FALSE, 0);
     add(kParRawResponseCount, "AllParam_RespByteCount", kRawResponseCountEdit, "%u", FALSE, 0);
     add(kParButtonSend, "Button Send", 0, "", FALSE, kNoControl);
+    // The DTM flags its byte-array parameters hidden; here they are the typed request and the
+    // answer, shown as hex text, so their edits stay visible.
+    entries[1].m_nStateMask = entries[3].m_nStateMask = ~kHiddenState;
     // entries[8]: the end entry (id -1, state 0x71, kind 0x80000000) as constructed.
     return true;
   }();
