@@ -402,6 +402,29 @@ TEST_F(LiveAdvancedPage, ChannelFaultsDuringItsTransactions) {
   EXPECT_EQ(Text(kAdvancedAnalogModeCombo), "4 - 20 mA");
 }
 
+// Offline, showing the page shows "Loading..." everywhere and nothing goes to the device; Send
+// writes nothing either.
+TEST_F(LiveAdvancedPage, OfflineShowsPlaceholdersAndSendsNothing) {
+  ASSERT_EQ(vkr::test::ui::GoOffline(dtm), S_OK);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) != dsONLINE; }, 10000));
+  Settle();
+  device->received.clear();
+  page->Show(SW_HIDE);
+  page->Show(SW_SHOW);
+  Settle();
+  for (UINT id : {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit, kAdvancedAnalogModeCombo,
+                  kAdvancedProbeFaultCombo})
+    EXPECT_EQ(Text(id), "Loading...") << id;
+  // One placeholder item however often the page was shown.
+  EXPECT_EQ(SendMessageA(host->Item(kAdvancedAnalogModeCombo), CB_GETCOUNT, 0, 0), 6);
+  Type(kAdvancedSensitivityEdit, "40.0");
+  Type(kAdvancedBlankingEdit, "0.5");
+  Type(kAdvancedOffsetEdit, "0.0");
+  PressSend();
+  Settle();
+  EXPECT_TRUE(device->received.empty());
+}
+
 TEST_F(LiveAdvancedPage, LooksAsKept) { ExpectLooksAsKept(host->Page(), "advanced_page"); }
 
 class LiveRawPage : public LivePage {
@@ -524,6 +547,21 @@ TEST_F(LiveRawPage, ChannelFaultsShowOnThePage) {
   PressSend();
   Settle();
   EXPECT_TRUE(device->received.empty());
+}
+
+// Offline, Send empties the answer fields and sends nothing.
+TEST_F(LiveRawPage, OfflineSendEmptiesTheAnswerAndSendsNothing) {
+  ASSERT_TRUE(Send("1", ""));
+  Settle();
+  ASSERT_EQ(vkr::test::ui::GoOffline(dtm), S_OK);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) != dsONLINE; }, 10000));
+  Settle();
+  device->received.clear();
+  PressSend();
+  Settle();
+  EXPECT_TRUE(device->received.empty());
+  for (UINT id : {kRawResponseCodeEdit, kRawDeviceStatusEdit, kRawResponseCountEdit, kRawResponseDataEdit})
+    EXPECT_EQ(Text(id), "") << id;
 }
 
 TEST_F(LiveRawPage, LooksAsKept) {
