@@ -517,4 +517,31 @@ TEST_F(LiveStatus, SelfTestLampsFollowLaterAnswers) {
   EXPECT_TRUE(vkr::test::PumpUntil([&] { return m_session->Frame()->activeX.OpenControls().empty(); }, 5000));
 }
 
+// Closed while its read waits for the device (Escape, the frame): the control goes, nothing is
+// left open, and the DTM stays usable.
+TEST_F(LiveStatus, SelfTestClosedWhileItsReadWaits) {
+  GoOnline();
+  SetAdditionalStatus({0x06, 0x00, 0x01, 0x00});
+  FrameChannel::Fault late = WireFault(FrameChannel::FaultKind::None);
+  late.delayMs = 800;
+  m_session->Channel()->faults.push_back(late);
+  bool posted = false;
+  m_session->Channel()->onDataExchange = [&](std::size_t) {
+    if (posted || m_session->Frame()->activeX.OpenControls().empty()) return;
+    HWND summary = FindWindowByItem(m_session->Frame()->activeX.OpenControls().back().window, kSelfTestSummaryEdit);
+    if (!summary) return;
+    posted = PostMessageA(GetParent(summary), kCloseRequestMessage, 0, 0) != FALSE;
+  };
+  VARIANT_BOOL opened = VARIANT_FALSE;
+  const vkr::Bstr call(vkr::frame::FunctionCallDocument(8));
+  m_session->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), call, &opened);
+  vkr::ui::PumpUntilIdle();
+  Settle(1500);
+  m_session->Channel()->onDataExchange = nullptr;
+  EXPECT_TRUE(posted);
+  EXPECT_TRUE(m_session->Frame()->activeX.OpenControls().empty());
+  // The DTM still answers: the next opening reads the results.
+  ASSERT_TRUE(OpenSelfTest());
+  EXPECT_EQ(Text(kSelfTestSummaryEdit), "3 test(s) FAILED!, SELF TEST FAILED");
+}
 }  // namespace
