@@ -1,6 +1,7 @@
 // The frame host's `ui` command.
 #include "frame/UiHost.h"
 
+#include <cstdlib>
 #include <cstdio>
 #include <memory>
 
@@ -30,7 +31,7 @@ int Usage() {
                "usage: vkr-frame ui FUNCTION [--png FILE] [--project FILE] [--page N|all]\n"
                "       vkr-frame ui --list [--project FILE]\n"
                "       vkr-frame ui --test-control [--png FILE]\n"
-               "       vkr-frame ui --class CLASS [--png FILE] [--project FILE] [--page N|all]\n");
+               "       vkr-frame ui --class CLASS [--png FILE] [--project FILE] [--page N|all] [--click ID]...\n");
   return 2;
 }
 
@@ -191,6 +192,7 @@ int CloseAndFinish(IFdtActiveXHost* host, ActiveXHost& activeX) {
 int RunUiCommand(const std::vector<std::string>& arguments) {
   std::string project = kDefaultProject, png, function, className, page;
   bool list = false, testControl = false;
+  std::vector<int> clicks;  // controls of a lone page clicked before its picture
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
     if (a == "--list") {
@@ -199,6 +201,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       testControl = true;
     } else if ((a == "--png" || a == "--project" || a == "--class") && i + 1 < arguments.size()) {
       (a == "--png" ? png : a == "--project" ? project : className) = arguments[++i];
+    } else if (a == "--click" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
+               arguments[i + 1].find_first_not_of("0123456789") == std::string::npos) {
+      clicks.push_back(std::atoi(arguments[++i].c_str()));
     } else if (a == "--page" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
                (arguments[i + 1] == "all" || arguments[i + 1].find_first_not_of("0123456789") == std::string::npos)) {
       page = arguments[++i];
@@ -210,6 +215,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   }
   if (list + testControl + !function.empty() + !className.empty() != 1) return Usage();
   if (!page.empty() && (list || testControl)) return Usage();
+  if (!clicks.empty() && className.empty()) return Usage();
   // A class of another module, registered as a DTM's module is: by ProgID or by {CLSID}.
   CLSID classId{};
   if (!className.empty()) {
@@ -265,6 +271,14 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     std::printf("Opening the property page of class %s\n", className.c_str());
     PageHost page;
     hr = page.Open(session->Dtm(), frame, classId, call);
+    for (int id : clicks) {
+      if (hr != S_OK) break;
+      if (page.Click(id) != S_OK) {
+        page.Close(nullptr);
+        session->Close();
+        return Fail("the page has no control " + std::to_string(id) + " to click");
+      }
+    }
     for (const std::string& line : page.record) std::printf("  %s\n", line.c_str());
     if (hr != S_OK) {
       page.Close(nullptr);

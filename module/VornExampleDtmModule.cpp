@@ -14,6 +14,7 @@
 #include "include/ProgramIds.h"
 #include "ui/device/CommandPP.h"
 #include "ui/device/DevicePP.h"
+#include "ui/device/EchoPP.h"
 #include "ui/device/InfoPP.h"
 #include "ui/device/OnlineParameterization.h"
 #include "ui/device/ProcessPP.h"
@@ -133,7 +134,7 @@ LINKED_ENTRY(ValuesPP, &CLSID_ValuesPP, UpdateScript<122>, CreateStubPage<vkr::d
 vkr::ObjectMapEntry g_autoEntries[] = {
     Entry(&CLSID_DACTrimAdj, UpdateScript<730>, CreatePending),
     Entry(&CLSID_DtmThread, CDtmThread::UpdateRegistry, CDtmThread::CreateInstance),
-    Entry(&CLSID_EchoPP, UpdateScript<180>, CreateStubPage<vkr::dui::EStubPage::Echo>),
+    Entry(&CLSID_EchoPP, UpdateScript<180>, CreatePage<vkr::dui::CEchoPP>),
     Entry(&CLSID_EchoTrace, UpdateScript<183>, CreatePending),
     Entry(&CLSID_InfoPP, UpdateScript<149>, CreatePage<CInfoPP>),
     Entry(&CLSID_MyConnection, UpdateScript<124>, CreateConnection),

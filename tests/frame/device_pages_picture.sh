@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The frame host shows the DTM's Command, Process / Output, Setup, Device and Info pages on their own, online to the
+# The frame host shows the DTM's Command, Process / Output, Setup, Device, Info and Echo curve pages on their own, online to the
 # simulated transmitter with its values, and renders each to a PNG.
 set -u
 host=$1
@@ -9,7 +9,7 @@ export VKR_REGISTRY=$dir/registry.reg VKR_DRIVE_ROOT=$dir/drives
 fail() { echo "FAILED: $*"; exit 1; }
 out=$("$host" register) || fail "register: $out"
 for class in Vorn.ExampleDtm_CommandPP Vorn.ExampleDtm_ProcessPP VornExampleDtmProject.SetupPP Vorn.ExampleDtm_DevicePP \
-  VornExampleDtmProject.InfoPP; do
+  VornExampleDtmProject.InfoPP VornExampleDtmProject.EchoPP; do
   out=$("$host" ui --class "$class" --png "$dir/$class.png" 2>&1) || fail "ui --class $class: $out"
   echo "$out" | grep -q "Opening the property page of class $class" || fail "$class is not shown as a page: $out"
   echo "$out" | grep -q "online" || fail "$class: the DTM did not go online: $out"
@@ -18,4 +18,10 @@ for class in Vorn.ExampleDtm_CommandPP Vorn.ExampleDtm_ProcessPP VornExampleDtmP
   echo "$out" | grep -q "closed the page: yes" || fail "$class did not close: $out"
   head -c 8 "$dir/$class.png" | od -An -c | grep -q "P   N   G" || fail "$class: no PNG"
 done
+# The echo curve is read on request: its button clicked, the chart shows the transmitter's echoes.
+class=VornExampleDtmProject.EchoPP
+out=$("$host" ui --class "$class" --click 632 --png "$dir/echo.png" 2>&1) || fail "ui --class $class --click 632: $out"
+echo "$out" | grep -q "clicked 632" || fail "$class: the read button was not clicked: $out"
+echo "$out" | grep -q "rendered [0-9]*x[0-9]* to $dir/echo.png" || fail "$class printed: $out"
+out=$("$host" ui --class "$class" --click 9999 --png "$dir/none.png" 2>&1) && fail "a missing control was clicked: $out"
 echo "device pages picture: ok"
