@@ -298,6 +298,10 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     if (!rendered) return Fail("the picture could not be written to " + png);
     return closed ? 0 : 1;
   }
+  if (!clicks.empty()) {
+    session->Close();
+    return Fail("--click clicks a control of a property page shown on its own; " + className + " is none");
+  }
   VARIANT_BOOL opened = VARIANT_FALSE;
   if (testControl) {
     std::printf("Opening the frame's test control\n");

@@ -281,6 +281,17 @@ TEST_F(LiveEchoPage, ReadsOnEveryRequestAndPlacesTheBarsFromTheDevicesWords) {
   // The trigger reported without a click (as another user interface setting it) reads as well.
   SetDtm(kParEchoReadTrigger, 0);
   EXPECT_TRUE(vkr::test::PumpUntil([&] { return Reads() == 4; }, 10000));
+
+  // A report that arrives while the read waits for the device starts no second read.
+  session->Channel()->onDataExchange = [&](std::size_t) {
+    VARIANT zero = vkr::EmptyVariant();
+    zero.vt = VT_UI1;
+    Query<IovFdtParameterHandler4>(dtm)->SetParameterValue(vkr::UI4(kParEchoReadTrigger), zero);
+  };
+  Read();
+  session->Channel()->onDataExchange = nullptr;
+  Settle();
+  EXPECT_EQ(Reads(), 5);
 }
 
 // With the feet unit the combo of feet shows, distances read in feet (gains and sizes as they
