@@ -232,6 +232,19 @@ TEST_F(LiveEchoPage, ReadsOnEveryRequestAndPlacesTheBarsFromTheDevicesWords) {
   const char* volts[] = {"0.00", "0.50", "1.00", "1.50", "2.00", "2.50"};
   for (int i = 0; i < 6; ++i) EXPECT_EQ(Text(kEchoVoltageLabels[i]), volts[i]);
   EXPECT_EQ(Text(kEchoAxisTitle), "Distance (mm)");
+  // The chart in the page's pixels: the frame, the lowest band, a tick, a voltage label, the title.
+  const struct {
+    UINT id;
+    RECT at;
+  } placed[] = {{kEchoChartFrame, {45, 195, 445, 473}}, {kEchoBands[0], {45, 415, 445, 473}},
+                {kEchoFirstTick + 10, {440, 475, 476, 505}}, {kEchoVoltageLabels[5], {20, 210, 40, 240}},
+                {kEchoAxisTitle, {200, 490, 320, 520}}};
+  for (const auto& p : placed) {
+    RECT r{};
+    GetWindowRect(Item(p.id), &r);
+    MapWindowPoints(nullptr, GetParent(Item(p.id)), reinterpret_cast<POINT*>(&r), 2);
+    EXPECT_TRUE(EqualRect(&r, &p.at)) << p.id << ": " << r.left << "," << r.top << "," << r.right << "," << r.bottom;
+  }
   EXPECT_EQ(Text(kEchoMetricCombo), "20 meters");
   EXPECT_FALSE(IsWindowVisible(Item(kEchoFeetCombo)));
   for (UINT hidden : {651u, 652u, 653u, 654u}) EXPECT_FALSE(IsWindowVisible(Item(hidden))) << hidden;
