@@ -127,6 +127,7 @@ FakeDeviceDtm::FakeDeviceDtm() {
       {kParCurrentReading, u"Current reading", VT_R4, false},
       {kParManufacturerCode, u"Manufacturer code", VT_UI1, false},
       {kParDeviceTypeCode, u"Device type", VT_UI2, false},
+      {1103, u"Probe Fault2 cmd", VT_UI1, false},  // the echo curve page's read trigger
   };
   for (const Row& row : rows) {
     FakeParameter p;

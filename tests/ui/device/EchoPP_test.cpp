@@ -19,6 +19,7 @@
 #include "include/DtmInterfaces.h"
 #include "include/ParameterHandlerInterfaces.h"
 #include "include/ProgramIds.h"
+#include "tests/support/device_ui_fixture.h"
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/page_site_harness.h"
 #include "tests/support/temp_files.h"
@@ -390,6 +391,49 @@ TEST_F(LiveEchoPage, FaultsDuringTheReadAreToldAndThePageKeepsWorking) {
   EXPECT_EQ(Cell(1, kEchoSize), "0.9");
   EXPECT_EQ(Cell(3, kEchoEnd), "8020");
   ExpectBar(1, 56, 475 - 90, 2);
+}
+
+// On the fake DTM: offline a click reads nothing, the table waits ("Loading...") and the button is
+// ready again; online a failed transaction is told and leaves the button ready, never disabled.
+TEST(EchoPageOnFakeDtm, EveryEndingOfTheReadLeavesTheButtonReady) {
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  {
+    DWORD cookie = 0;
+    vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CEchoPP>>> factory;
+    ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CEchoPP>>(&factory), S_OK);
+    ASSERT_EQ(CoRegisterClassObject(CLSID_EchoPP, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    auto fake = vkr::test::dui::FakeDeviceDtm::Create();
+    {
+      vkr::test::dui::DevicePageHarness harness(CLSID_EchoPP, static_cast<IovFdtBaseDTM*>(fake.Get()), 800, 560);
+      ASSERT_TRUE(harness.Ok());
+      HWND button = harness.Item(static_cast<int>(kEchoReadButton));
+      vkr::ui::Click(button);
+      fake->Deliver();
+      EXPECT_TRUE(fake->Hart().Calls().empty());
+      EXPECT_EQ(harness.Text(static_cast<int>(kEchoTableEdits[2][kEchoGain])), "Loading...");
+      EXPECT_TRUE(IsWindowEnabled(button));
+
+      fake->SetState(dsONLINE);
+      fake->Hart().Script(131, vkr::test::dui::FakeTransaction::Failure(u"0x80004005; error during transaction"));
+      vkr::ui::Click(button);
+      fake->Deliver();
+      const auto calls = fake->Hart().CallsOf(131);
+      ASSERT_EQ(calls.size(), 1u);
+      EXPECT_EQ(Bytes(calls[0].request.begin(), calls[0].request.end()), Words({0x02E9, 0x0014}));
+      ASSERT_EQ(fake->UserMessages().size(), 1u);
+      EXPECT_EQ(fake->UserMessages()[0].text, u"Reading the echo data failed: 0x80004005; error during transaction");
+      EXPECT_EQ(fake->UserMessages()[0].style, 0x10);  // OK with the error icon
+      EXPECT_EQ(harness.Text(static_cast<int>(kEchoTableEdits[2][kEchoGain])), "");
+      EXPECT_TRUE(IsWindowEnabled(button));
+      harness.Close();
+    }
+    fake->DetachAll();
+    CoRevokeClassObject(cookie);
+    vkr::ui::PumpUntilIdle();
+  }
+  CoUninitialize();
 }
 
 // The page with the transmitter's echoes looks as kept (VKR_UPDATE_PICTURES=1 writes it anew): a
