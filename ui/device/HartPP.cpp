@@ -344,8 +344,13 @@ HRESULT CHartPP::OnSend() {
   for (LONG id : {kParPollingAddressWrite, kParLoopCurrentWrite}) {
     const HRESULT hr = CheckParameterInput(id);
     if (FAILED(hr)) return hr;
-    // The DTM refused the value: the other half of command 6 must not carry it out either.
-    if (hr != S_OK) return hr;
+    if (hr != S_OK) {
+      // The DTM refused the value (outside its limits): the other half of command 6 must not
+      // carry it out either, and the user sees which entry it was.
+      MarkEntryInvalid(id == kParPollingAddressWrite ? kParPollingAddress : kParLoopCurrentMode);
+      SetFocusToControl();
+      return hr;
+    }
   }
   SetDirty(FALSE);
   return OnRefresh();
