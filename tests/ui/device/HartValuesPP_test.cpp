@@ -17,6 +17,7 @@
 #include "frame/TransferSession.h"
 #include "frame/controls/OutsideControls.h"
 #include "include/ProgramIds.h"
+#include "tests/support/device_ui_fixture.h"
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
@@ -365,6 +366,61 @@ TEST(HartPage, FocusMakesCloseTheDefaultButton) {
     EXPECT_FALSE(GetWindowLongA(help, GWL_STYLE) & BS_DEFPUSHBUTTON);
     page->AttachDialogWindow(nullptr);
     DestroyWindow(frame);
+  }
+  CoUninitialize();
+}
+
+// A failing identity read when the page first comes up leaves it hearing the frame: the frame's
+// Refresh still reads command 7 and fills the polling address.
+TEST(HartPageOnFakeDtm, AFailedIdentityReadLeavesTheShownPageHearingTheFrame) {
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  {
+    DWORD cookie = 0;
+    vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CHartPP>>> factory;
+    ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CHartPP>>(&factory), S_OK);
+    ASSERT_EQ(CoRegisterClassObject(CLSID_HartPP, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    auto fake = vkr::test::dui::FakeDeviceDtm::Create();
+    struct Row {
+      ULONG id;
+      VARTYPE vt;
+      bool device;
+    };
+    for (const Row& row : {Row{kParCommand6Complete, VT_ARRAY | VT_UI1, true}, Row{kParPollingAddressWrite, VT_UI1, true},
+                           Row{kParLoopCurrentWrite, VT_UI1, true}, Row{kParPollingAddress, VT_UI1, false},
+                           Row{kParLoopCurrentMode, VT_UI1, false}, Row{kParConfigCounter, VT_UI2, false}}) {
+      vkr::test::ui::FakeParameter p;
+      p.id = row.id;
+      p.vt = row.vt;
+      if (row.vt == (VT_ARRAY | VT_UI1)) {
+        p.value = vkr::test::ui::ByteArray({});
+      } else {
+        p.value.vt = row.vt;
+      }
+      p.deviceValue = p.value;
+      p.defaultValue = p.value;
+      p.addressed = row.device ? 1 : 0;
+      fake->AddParameter(std::move(p));
+    }
+    fake->SetState(dsONLINE);
+    ASSERT_EQ(fake->SetResponse(kParCommand6Complete, {4, 0}), S_OK);
+    fake->FailCall("ReadDeviceParameter", E_FAIL, 1);
+    {
+      vkr::test::dui::DevicePageHarness harness(CLSID_HartPP, static_cast<IovFdtBaseDTM*>(fake.Get()));
+      fake->Deliver();
+      EXPECT_EQ(harness.Text(kHartPollingAddressEdit), "Loading...");
+      VARIANT one = vkr::EmptyVariant();
+      one.vt = VT_UI1;
+      one.bVal = 1;
+      ASSERT_EQ(fake->SetParameterValue(vkr::UI4(kParButtonRefresh), one), S_OK);
+      fake->Deliver();
+      EXPECT_GE(fake->CountOf("ReadDeviceParameter", kParCommand6Complete), 1u);
+      EXPECT_EQ(harness.Text(kHartPollingAddressEdit), "4");
+      EXPECT_EQ(harness.Text(kHartLoopCurrentText), "Disabled");
+      harness.Close();
+    }
+    CoRevokeClassObject(cookie);
   }
   CoUninitialize();
 }
