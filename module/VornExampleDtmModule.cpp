@@ -15,6 +15,7 @@
 #include "ui/device/CommandPP.h"
 #include "ui/device/DevicePP.h"
 #include "ui/device/EchoPP.h"
+#include "ui/device/HartPP.h"
 #include "ui/device/InfoPP.h"
 #include "ui/device/OnlineParameterization.h"
 #include "ui/device/ProcessPP.h"
@@ -22,6 +23,7 @@
 #include "ui/device/AdvancedPP.h"
 #include "ui/device/RawCommandPP.h"
 #include "ui/device/StubPages.h"
+#include "ui/device/ValuesPP.h"
 
 vkr::ComModule g_module;
 LinkedObjectMapEntry* g_linkedObjectMapHead = nullptr;
@@ -118,7 +120,7 @@ LINKED_ENTRY(AdvancedPP, &CLSID_AdvancedPP, UpdateScript<158>, CreatePage<vkr::d
 LINKED_ENTRY(CommandPP, &CLSID_CommandPP, UpdateScript<111>, CreatePage<CCommandPP>);
 LINKED_ENTRY(DevicePP, &CLSID_DevicePP, UpdateScript<115>, CreatePage<CDevicePP>);
 LINKED_ENTRY(DiagPP, &CLSID_DiagPP, UpdateScript<167>, CreateStubPage<vkr::dui::EStubPage::Diagnostics>);
-LINKED_ENTRY(HartPP, &CLSID_HartPP, UpdateScript<109>, CreateStubPage<vkr::dui::EStubPage::Hart>);
+LINKED_ENTRY(HartPP, &CLSID_HartPP, UpdateScript<109>, CreatePage<vkr::dui::CHartPP>);
 LINKED_ENTRY(VornExampleDtm, &CLSID_VornExampleDtm, CVornExampleDtm::UpdateRegistry, CreateDtm,
              CVornExampleDtm::GetCategoryMap);
 LINKED_ENTRY(OnlineParameterization, &CLSID_OnlineParameterization, UpdateScript<104>, CreateOnlineParameterization);
@@ -128,7 +130,7 @@ LINKED_ENTRY(RawCommandPP, &CLSID_RawCommandPP, UpdateScript<174>, CreatePage<vk
 LINKED_ENTRY(SetupPP, &CLSID_SetupPP, UpdateScript<140>, CreatePage<vkr::dui::CSetupPP>);
 LINKED_ENTRY(StatusPP, &CLSID_StatusPP, UpdateScript<113>, CreateStubPage<vkr::dui::EStubPage::Status>);
 LINKED_ENTRY(TrendView, &CLSID_TrendView, UpdateScript<107>, CreatePending);
-LINKED_ENTRY(ValuesPP, &CLSID_ValuesPP, UpdateScript<122>, CreateStubPage<vkr::dui::EStubPage::Values>);
+LINKED_ENTRY(ValuesPP, &CLSID_ValuesPP, UpdateScript<122>, CreatePage<vkr::dui::CValuesPP>);
 
 #undef LINKED_ENTRY
 
