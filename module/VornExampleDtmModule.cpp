@@ -14,6 +14,7 @@
 #include "include/ProgramIds.h"
 #include "ui/device/CommandPP.h"
 #include "ui/device/DevicePP.h"
+#include "ui/device/DiagPP.h"
 #include "ui/device/InfoPP.h"
 #include "ui/device/OnlineParameterization.h"
 #include "ui/device/ProcessPP.h"
@@ -114,7 +115,7 @@ bool Push(LinkedObjectMapEntry* linked) {
 LINKED_ENTRY(AdvancedPP, &CLSID_AdvancedPP, UpdateScript<158>, CreateStubPage<vkr::dui::EStubPage::Advanced>);
 LINKED_ENTRY(CommandPP, &CLSID_CommandPP, UpdateScript<111>, CreatePage<CCommandPP>);
 LINKED_ENTRY(DevicePP, &CLSID_DevicePP, UpdateScript<115>, CreatePage<CDevicePP>);
-LINKED_ENTRY(DiagPP, &CLSID_DiagPP, UpdateScript<167>, CreateStubPage<vkr::dui::EStubPage::Diagnostics>);
+LINKED_ENTRY(DiagPP, &CLSID_DiagPP, UpdateScript<167>, CreatePage<vkr::dui::CDiagPP>);
 LINKED_ENTRY(HartPP, &CLSID_HartPP, UpdateScript<109>, CreateStubPage<vkr::dui::EStubPage::Hart>);
 LINKED_ENTRY(VornExampleDtm, &CLSID_VornExampleDtm, CVornExampleDtm::UpdateRegistry, CreateDtm,
              CVornExampleDtm::GetCategoryMap);
