@@ -57,6 +57,7 @@ TEST(DiagDecoders, TheCounterNeedsTheWholeAnswerUpToItAndTheFlagIsBit6) {
 class TestDiagPP : public CDiagPP {
  public:
   using CDiagPP::m_bBusy;
+  using CDiagPP::m_bUpdatingControls;
 };
 
 vkr::Variant Byte(BYTE value) {
@@ -300,8 +301,9 @@ TEST_F(DiagOnFake, ShowsCounterAndFlagAndResetsWithTheKnownCounter) {
 }
 
 // Before any command 0 answer there is no counter: the reset sends nothing rather than a made-up
-// one.
-TEST(DiagPage, TheFlagResetWaitsForACounter) {
+// one. An answer that cannot be read, or an outcome with no container to tell it through, does not
+// leave the page taking the user's input for its own updates.
+TEST(DiagPage, NothingIsLeftBehindByMissingOrBrokenValues) {
   ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
   {
     auto dtm = FakeDeviceDtm::Create();
@@ -313,6 +315,16 @@ TEST(DiagPage, TheFlagResetWaitsForACounter) {
     EXPECT_FALSE(made->IsCounterKnown());
     EXPECT_EQ(made->OnResetConfigChangedFlag(), S_FALSE);
     EXPECT_EQ(dtm->CountOf("WriteDeviceParameterEx"), 0u);
+
+    VARIANT broken = vkr::EmptyVariant();
+    broken.vt = VT_ARRAY | VT_UI1;  // no array behind it
+    EXPECT_TRUE(FAILED(made->SetControlValueById(kParCommand0Complete, broken)));
+    EXPECT_FALSE(made->m_bUpdatingControls);
+    EXPECT_FALSE(made->IsCounterKnown());
+    dtm->Withdraw(IovFdtActiveXContainer::iid);
+    EXPECT_EQ(made->SetControlValueById(kParSelfTestResponse, Byte(3)), S_OK);
+    EXPECT_FALSE(made->m_bUpdatingControls);
+    EXPECT_TRUE(dtm->UserMessages().empty());
     VARIANT_BOOL done = VARIANT_FALSE;
     made->UninitializeUI(&done);
   }
@@ -437,6 +449,13 @@ TEST_F(LiveDiag, ResetsTheFlagAndRunsProceduresOnlyWhenConfirmed) {
   EXPECT_EQ(device->config.fixedCurrent, 0.0f);
   EXPECT_EQ(Received(41), 1);
   EXPECT_EQ(Messages().size(), 6u);
+
+  // Loop test and DAC trim, confirmed, ask the frame for their user interfaces.
+  Click(kDiagLoopTestButton);
+  Click(kDiagDacTrimButton);
+  EXPECT_EQ(Opened(CLSID_OutputLevelSelection), 1);
+  EXPECT_EQ(Opened(CLSID_DACTrimAdj), 1);
+  EXPECT_EQ(Messages().size(), 10u);
 }
 
 // Faults on the channel during the page's transactions: the page shows what it has, tells the
