@@ -19,6 +19,8 @@
 #include "ui/device/OnlineParameterization.h"
 #include "ui/device/ProcessPP.h"
 #include "ui/device/SetupPP.h"
+#include "ui/device/AdvancedPP.h"
+#include "ui/device/RawCommandPP.h"
 #include "ui/device/StubPages.h"
 
 vkr::ComModule g_module;
@@ -112,7 +114,7 @@ bool Push(LinkedObjectMapEntry* linked) {
   LinkedObjectMapEntry g_##name##Entry{Entry(__VA_ARGS__), nullptr}; \
   const bool g_##name##Pushed = Push(&g_##name##Entry)
 
-LINKED_ENTRY(AdvancedPP, &CLSID_AdvancedPP, UpdateScript<158>, CreateStubPage<vkr::dui::EStubPage::Advanced>);
+LINKED_ENTRY(AdvancedPP, &CLSID_AdvancedPP, UpdateScript<158>, CreatePage<vkr::dui::CAdvancedPP>);
 LINKED_ENTRY(CommandPP, &CLSID_CommandPP, UpdateScript<111>, CreatePage<CCommandPP>);
 LINKED_ENTRY(DevicePP, &CLSID_DevicePP, UpdateScript<115>, CreatePage<CDevicePP>);
 LINKED_ENTRY(DiagPP, &CLSID_DiagPP, UpdateScript<167>, CreatePage<vkr::dui::CDiagPP>);
@@ -122,7 +124,7 @@ LINKED_ENTRY(VornExampleDtm, &CLSID_VornExampleDtm, CVornExampleDtm::UpdateRegis
 LINKED_ENTRY(OnlineParameterization, &CLSID_OnlineParameterization, UpdateScript<104>, CreateOnlineParameterization);
 LINKED_ENTRY(OutputLevelSelection, &CLSID_OutputLevelSelection, UpdateScript<118>, CreatePending);
 LINKED_ENTRY(ProcessPP, &CLSID_ProcessPP, UpdateScript<120>, CreatePage<vkr::dui::CProcessPP>);
-LINKED_ENTRY(RawCommandPP, &CLSID_RawCommandPP, UpdateScript<174>, CreateStubPage<vkr::dui::EStubPage::RawCommand>);
+LINKED_ENTRY(RawCommandPP, &CLSID_RawCommandPP, UpdateScript<174>, CreatePage<vkr::dui::CRawCommandPP>);
 LINKED_ENTRY(SetupPP, &CLSID_SetupPP, UpdateScript<140>, CreatePage<vkr::dui::CSetupPP>);
 LINKED_ENTRY(StatusPP, &CLSID_StatusPP, UpdateScript<113>, CreateStubPage<vkr::dui::EStubPage::Status>);
 LINKED_ENTRY(TrendView, &CLSID_TrendView, UpdateScript<107>, CreatePending);

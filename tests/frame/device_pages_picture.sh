@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The frame host shows the DTM's Command, Process / Output, Setup, Device, Info and Diagnostics pages on their own, online to the
-# simulated transmitter with its values, and renders each to a PNG.
+# The frame host shows the DTM's Command, Process / Output, Setup, Device, Info, Advanced, Raw HART command and Diagnostics
+# pages on their own, online to the simulated transmitter with its values, and renders each to a PNG.
 set -u
 host=$1
 dir=$(mktemp -d)
@@ -9,7 +9,8 @@ export VKR_REGISTRY=$dir/registry.reg VKR_DRIVE_ROOT=$dir/drives
 fail() { echo "FAILED: $*"; exit 1; }
 out=$("$host" register) || fail "register: $out"
 for class in Vorn.ExampleDtm_CommandPP Vorn.ExampleDtm_ProcessPP VornExampleDtmProject.SetupPP Vorn.ExampleDtm_DevicePP \
-  VornExampleDtmProject.InfoPP VornExampleDtmProject.DiagPP; do
+  VornExampleDtmProject.InfoPP VornExampleDtmProject.AdvancedPP VornExampleDtmProject.RawCommandPP \
+  VornExampleDtmProject.DiagPP; do
   out=$("$host" ui --class "$class" --png "$dir/$class.png" 2>&1) || fail "ui --class $class: $out"
   echo "$out" | grep -q "Opening the property page of class $class" || fail "$class is not shown as a page: $out"
   echo "$out" | grep -q "online" || fail "$class: the DTM did not go online: $out"

@@ -1,0 +1,573 @@
+// The Advanced settings and Raw HART command pages: their decoders and input readers, and the
+// module's pages online to the simulated transmitter through the live DTM: values shown, every
+// setting changed and sent and checked on the transmitter's bytes, the probe-fault word written
+// back with its other bits kept, raw commands sent as typed and malformed entries refused, the
+// channel's faults during their transactions, and their pictures.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame/FrameChannel.h"
+#include "frame/FrameContainer.h"
+#include "frame/FrameHost.h"
+#include "frame/SimulatedDevice.h"
+#include "frame/TransferSession.h"
+#include "frame/controls/OutsideControls.h"
+#include "include/ActiveXInterfaces.h"
+#include "include/DtmInterfaces.h"
+#include "include/ProgramIds.h"
+#include "tests/support/dtm_user_interface.h"
+#include "tests/support/page_site_harness.h"
+#include "tests/support/temp_files.h"
+#include "tests/support/threading.h"
+#include "ui/device/AdvancedPP.h"
+#include "ui/device/DeviceUiIds.h"
+#include "ui/device/RawCommandPP.h"
+
+namespace {
+
+using namespace vkr::dui;
+using Bytes = std::vector<std::uint8_t>;
+namespace wire = vkr::frame::wire;
+using Fault = vkr::frame::FrameChannel::Fault;
+using FaultKind = vkr::frame::FrameChannel::FaultKind;
+
+template <class Interface>
+vkr::ComPtr<Interface> Query(IUnknown* object) {
+  vkr::ComPtr<Interface> found;
+  if (object) object->QueryInterface(Interface::iid, found.PutVoid());
+  return found;
+}
+
+
+// ---- Decoders and input readers ---------------------------------------------------------------
+
+Bytes Command137Bytes(std::uint8_t sensitivity, std::uint8_t mode, float blanking, float offset) {
+  Bytes b{sensitivity, mode, 0, 0, 0, 0, 0, 0, 0, 0};
+  wire::PutFloat(&b, 2, blanking);
+  wire::PutFloat(&b, 6, offset);
+  return b;
+}
+
+// A short command 137 answer gives only the fields it holds whole; a full one all four.
+TEST(AdvancedDecoders, Command137FieldsAppearOnlyWhenWhole) {
+  const Bytes full = Command137Bytes(125, 6, 1.5f, -0.25f);
+  const struct {
+    std::size_t n;
+    bool sensitivity, mode, blanking, offset;
+  } cases[] = {{0, false, false, false, false}, {1, true, false, false, false}, {5, true, true, false, false},
+               {6, true, true, true, false},    {9, true, true, true, false},   {10, true, true, true, true}};
+  for (const auto& c : cases) {
+    const SCommand137Response a = DecodeCommand137(std::span<const BYTE>(full.data(), c.n));
+    EXPECT_EQ(a.sensitivityCode.has_value(), c.sensitivity) << c.n;
+    EXPECT_EQ(a.analogMode.has_value(), c.mode) << c.n;
+    EXPECT_EQ(a.blanking.has_value(), c.blanking) << c.n;
+    EXPECT_EQ(a.distanceOffset.has_value(), c.offset) << c.n;
+  }
+  const SCommand137Response a = DecodeCommand137(full);
+  EXPECT_EQ(*a.sensitivityCode, 125);
+  EXPECT_EQ(*a.analogMode, 6);
+  EXPECT_EQ(*a.blanking, 1.5f);
+  EXPECT_EQ(*a.distanceOffset, -0.25f);
+}
+
+// The sensitivity code is the percent x 2.5 cut to a whole number; a percent the byte cannot hold
+// or a text that is no number gives none (never its low bits).
+TEST(AdvancedInput, SensitivityCodesOfTypedPercents) {
+  const struct {
+    HRESULT parsed;
+    float percent;
+    int code;  // -1: none
+  } cases[] = {{S_OK, 100.0f, 250}, {S_OK, 0.3f, 0}, {S_OK, 0.0f, 0},    {S_OK, 102.0f, 255},
+               {S_OK, 102.4f, -1},  {S_OK, 110.0f, -1}, {S_OK, -1.0f, -1}, {E_FAIL, 0.0f, -1}};
+  for (const auto& c : cases) {
+    const std::optional<BYTE> code = SensitivityCodeOfText(c.parsed, c.percent);
+    EXPECT_EQ(code ? int{*code} : -1, c.code) << c.percent;
+  }
+}
+
+// The typed request: whole hex bytes, blanks between them allowed, at most 255 bytes.
+TEST(RawCommandInput, RequestBytesAreWholeHexBytesOnly) {
+  const struct {
+    std::string text;
+    std::optional<Bytes> bytes;
+  } cases[] = {{"", Bytes{}},
+               {"0A0B", Bytes{0x0A, 0x0B}},
+               {"0a 0b", Bytes{0x0A, 0x0B}},
+               {" 00 7C  00 01 ", Bytes{0x00, 0x7C, 0x00, 0x01}},
+               {"A", std::nullopt},
+               {"0A0", std::nullopt},
+               {"0 A", std::nullopt},
+               {"0G", std::nullopt},
+               {"0x0A", std::nullopt},
+               {std::string(510, 'F'), Bytes(255, 0xFF)},
+               {std::string(512, 'F'), std::nullopt}};
+  for (const auto& c : cases) {
+    const auto bytes = RequestBytesOfText(c.text);
+    EXPECT_EQ(bytes.has_value(), c.bytes.has_value()) << c.text;
+    if (bytes && c.bytes) {
+      EXPECT_EQ(*bytes, *c.bytes) << c.text;
+    }
+  }
+}
+
+// The page's picture as kept in tests/data/ui (VKR_UPDATE_PICTURES=1 writes it anew): a pixel
+// matches when no channel differs by more than 8, the pictures when at most 2 per mille do not.
+void ExpectLooksAsKept(HWND window, const std::string& name) {
+  vkr::ui::Picture picture;
+  ASSERT_TRUE(vkr::ui::RenderWindow(window, &picture));
+  const std::string golden = std::string(VKR_SOURCE_DIR) + "/tests/data/ui/" + name + ".png";
+  const std::string actual = "/tmp/" + name + "_actual.png";
+  if (std::getenv("VKR_UPDATE_PICTURES")) {
+    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, golden.c_str()));
+  }
+  vkr::ui::Picture kept;
+  ASSERT_TRUE(vkr::ui::ReadPng(golden.c_str(), &kept)) << golden;
+  ASSERT_EQ(kept.width, picture.width);
+  ASSERT_EQ(kept.height, picture.height);
+  constexpr int kChannelTolerance = 8, kMismatchPerMille = 2;
+  int mismatches = 0;
+  for (std::size_t i = 0; i < kept.pixels.size(); ++i) {
+    const COLORREF a = kept.pixels[i], b = picture.pixels[i];
+    if (std::abs(GetRValue(a) - GetRValue(b)) > kChannelTolerance ||
+        std::abs(GetGValue(a) - GetGValue(b)) > kChannelTolerance ||
+        std::abs(GetBValue(a) - GetBValue(b)) > kChannelTolerance)
+      ++mismatches;
+  }
+  if (mismatches) vkr::ui::SavePictureToPng(picture, actual.c_str());
+  EXPECT_LE(mismatches * 1000, kMismatchPerMille * static_cast<int>(kept.pixels.size()))
+      << mismatches << " pixels differ; the new picture: " << actual;
+}
+
+// The real module's DTM online to the simulated transmitter, and one page of the module hosted as
+// a page frame hosts it (site, objects, window, start, show).
+class LivePage : public ::testing::Test {
+ protected:
+  void StartDtm() {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    m_registry = std::make_unique<vkr::test::ScopedRegistry>();
+    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
+    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+    device = std::make_shared<vkr::frame::SimulatedDevice>();
+    device->config.echoSettings = {125, 4, 0, 0, 0, 0, 0, 0, 0, 0};  // 50.0 %, Park 4 mA
+    wire::PutFloat(&device->config.echoSettings, 2, 0.25f);
+    wire::PutFloat(&device->config.echoSettings, 6, -0.125f);
+    device->config.memory[0x007C] = 0x1234;  // probe fault off, other bits set
+    m_session = std::make_unique<vkr::frame::TransferSession>();
+    ASSERT_EQ(m_session->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
+    dtm = m_session->Dtm();
+    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+    ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
+  }
+
+  void OpenPage(const CLSID& clsid, const char* title) {
+    host = std::make_unique<vkr::test::PageSiteHarness>(720, 720);
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, page.PutVoid()), S_OK);
+    ASSERT_EQ(page->SetPageSite(host->Site()), S_OK);
+    IUnknown* objects[] = {dtm};
+    ASSERT_EQ(page->SetObjects(1, objects), S_OK);
+    PROPPAGEINFO info{};
+    ASSERT_EQ(page->GetPageInfo(&info), S_OK);
+    EXPECT_EQ(vkr::Utf16ToUtf8(info.pszTitle), title);
+    CoTaskMemFree(info.pszTitle);
+    CoTaskMemFree(info.pszHelpFile);
+    CoTaskMemFree(info.pszDocString);
+    const RECT rect{0, 0, info.size.cx, info.size.cy};
+    ASSERT_EQ(page->Activate(host->Hwnd(), &rect, FALSE), S_OK);
+    auto container = Query<IovFdtActiveXContainer>(dtm);
+    ASSERT_TRUE(container);
+    vkr::Bstr call;
+    ASSERT_EQ(container->GetFunctionCallDocument(5, call.Put()), S_OK);
+    auto control = Query<IovFdtPropertyPageControl>(page.Get());
+    ASSERT_TRUE(control);
+    VARIANT_BOOL started = VARIANT_FALSE;
+    ASSERT_EQ(control->Init(vkr::Bstr(u"device-page").Get(), call.Get(), dtm, &started), S_OK);
+    ASSERT_EQ(started, VARIANT_TRUE);
+    ASSERT_EQ(page->Show(SW_SHOW), S_OK);
+  }
+
+  void TearDown() override {
+    if (page) {
+      if (auto control = Query<IovFdtPropertyPageControl>(page.Get())) {
+        VARIANT_BOOL ready = VARIANT_FALSE;
+        control->PrepareToRelease(&ready);
+      }
+      page->Deactivate();
+      page->SetPageSite(nullptr);
+      page = nullptr;
+    }
+    host.reset();
+    if (m_session) m_session->Close();
+    m_session.reset();
+    vkr::frame::RevokeOutsideControls();
+    m_registry.reset();
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+  }
+
+  std::string Text(UINT id) const { return vkr::ui::WindowText(host->Item(static_cast<int>(id))); }
+  bool WaitForText(UINT id, const std::string& text, int ms = 10000) {
+    return vkr::test::PumpUntil([&] { return Text(id) == text; }, ms);
+  }
+  static void Settle() { vkr::frame::TransferSession::Pump(200); }
+
+  // Replaces a field's text as a person does: click, select all, type.
+  void Type(UINT id, const std::string& text) {
+    HWND edit = host->Item(static_cast<int>(id));
+    vkr::ui::Click(edit);
+    SendMessageA(edit, EM_SETSEL, 0, -1);
+    if (text.empty())
+      vkr::ui::PressKey(VK_DELETE);
+    else
+      vkr::ui::TypeText(edit, text);
+    vkr::ui::PumpUntilIdle();
+  }
+  // Picks a drop-down list's item by its text as a person does (the selection and its notice).
+  void Choose(UINT id, const char* text) {
+    HWND combo = host->Item(static_cast<int>(id));
+    const LRESULT item = SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text));
+    ASSERT_GE(item, 0) << text;
+    SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
+    SendMessageA(GetParent(combo), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    vkr::ui::PumpUntilIdle();
+  }
+
+  // The frame's buttons: parameter 1041 (Refresh) or 1042 (Send) set to 1.
+  void PressButton(ULONG id) {
+    auto handler = Query<IovFdtParameterHandler4>(dtm);
+    ASSERT_TRUE(handler);
+    VARIANT one = vkr::EmptyVariant();
+    one.vt = VT_UI1;
+    one.bVal = 1;
+    ASSERT_EQ(handler->SetParameterValue(vkr::UI4(id), one), S_OK);
+  }
+  void PressSend() { PressButton(kParButtonSend); }
+
+  int Received(int command) const {
+    int n = 0;
+    for (const auto& r : device->received) n += r.command == command;
+    return n;
+  }
+  std::vector<Bytes> Requests(int command) const {
+    std::vector<Bytes> requests;
+    for (const auto& r : device->received)
+      if (r.command == command) requests.push_back(r.request);
+    return requests;
+  }
+  vkr::frame::FrameChannel& Channel() { return *m_session->Channel(); }
+
+  std::unique_ptr<vkr::test::ScopedRegistry> m_registry;
+  std::shared_ptr<vkr::frame::SimulatedDevice> device;
+  std::unique_ptr<vkr::frame::TransferSession> m_session;
+  IUnknown* dtm = nullptr;
+  std::unique_ptr<vkr::test::PageSiteHarness> host;
+  vkr::ComPtr<IPropertyPage> page;
+};
+
+class LiveAdvancedPage : public LivePage {
+ protected:
+  void SetUp() override {
+    StartDtm();
+    if (HasFatalFailure()) return;
+    OpenPage(CLSID_AdvancedPP, "Advanced");
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(WaitForText(kAdvancedOffsetEdit, "-0.125")) << Text(kAdvancedOffsetEdit);
+    ASSERT_TRUE(WaitForText(kAdvancedProbeFaultCombo, "Disable")) << Text(kAdvancedProbeFaultCombo);
+    Settle();
+  }
+  std::size_t Messages() const { return m_session->Frame()->userMessages.size(); }
+};
+
+// What the transmitter holds is what the page shows; every setting changed and sent ends up in the
+// transmitter byte for byte, and the probe fault changes only bit 6 of its word.
+TEST_F(LiveAdvancedPage, ShowsTheSettingsAndWritesEveryOneChanged) {
+  EXPECT_EQ(Text(kAdvancedSensitivityEdit), "50.0");
+  EXPECT_EQ(Text(kAdvancedAnalogModeCombo), "Park 4 mA");
+  EXPECT_EQ(Text(kAdvancedBlankingEdit), "0.250");
+  EXPECT_EQ(Text(kAdvancedBlankingUnit), "meters");
+  EXPECT_EQ(Text(kAdvancedOffsetUnit), "meters");
+
+  device->received.clear();
+  Type(kAdvancedSensitivityEdit, "80.0");
+  Choose(kAdvancedAnalogModeCombo, "20 - 4 mA");
+  Type(kAdvancedBlankingEdit, "0.75");
+  Type(kAdvancedOffsetEdit, "0.375");
+  Choose(kAdvancedProbeFaultCombo, "Enable");
+  PressSend();
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return Received(134) == 1; }, 10000));
+  Settle();
+  EXPECT_EQ(device->config.echoSettings, Command137Bytes(200, 1, 0.75f, 0.375f));
+  EXPECT_EQ(Requests(134), (std::vector<Bytes>{{0x00, 0x7C, 0x52, 0x34}}));
+  EXPECT_EQ(device->config.memory[0x007C], 0x5234);
+  EXPECT_TRUE(WaitForText(kAdvancedSensitivityEdit, "80.0")) << Text(kAdvancedSensitivityEdit);
+  EXPECT_TRUE(WaitForText(kAdvancedProbeFaultCombo, "Enable")) << Text(kAdvancedProbeFaultCombo);
+
+  // Disable clears the bit again and keeps the rest of the word as the device holds it.
+  device->config.memory[0x007C] = 0x7FFF;
+  device->received.clear();
+  Choose(kAdvancedProbeFaultCombo, "Disable");
+  PressSend();
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return Received(134) == 1; }, 10000));
+  Settle();
+  EXPECT_EQ(device->config.memory[0x007C], 0x3FFF);
+
+  // The distances' unit follows the device's PV unit.
+  device->config.pvUnit = 44;
+  PressButton(kParButtonRefresh);
+  EXPECT_TRUE(WaitForText(kAdvancedBlankingUnit, "ft")) << Text(kAdvancedBlankingUnit);
+  EXPECT_EQ(Text(kAdvancedOffsetUnit), "ft");
+}
+
+// Entries that do not fit their device fields are marked and focused on Send, and nothing goes out.
+TEST_F(LiveAdvancedPage, RefusesEntriesThatDoNotFitTheDevice) {
+  const struct {
+    UINT edit;
+    const char* bad;
+  } cases[] = {{kAdvancedSensitivityEdit, "110"},
+               {kAdvancedSensitivityEdit, "abc"},
+               {kAdvancedSensitivityEdit, ""},
+               {kAdvancedBlankingEdit, "x"},
+               {kAdvancedOffsetEdit, "0.5.5"}};
+  for (const auto& c : cases) {
+    const std::string before = Text(c.edit);
+    Type(c.edit, c.bad);
+    device->received.clear();
+    PressSend();
+    Settle();
+    EXPECT_EQ(Received(138) + Received(131) + Received(134), 0) << c.edit << " \"" << c.bad << "\"";
+    EXPECT_EQ(GetFocus(), host->Item(static_cast<int>(c.edit))) << c.edit;
+    Type(c.edit, before);
+  }
+  device->received.clear();
+  PressSend();
+  EXPECT_TRUE(vkr::test::PumpUntil([&] { return Received(134) == 1; }, 10000));
+}
+
+// The channel's faults during the probe-fault read-modify-write: the word is never written from a
+// read that did not deliver it whole (or to a busy device), the user is told, and the page keeps
+// working; faults during its refresh leave the fields waiting and a later refresh fills them.
+TEST_F(LiveAdvancedPage, ChannelFaultsDuringItsTransactions) {
+  auto fault = [](FaultKind kind, int command, std::size_t keep = 0) {
+    Fault f;
+    f.kind = kind;
+    f.command = command;
+    f.keepBytes = keep;
+    return f;
+  };
+  const struct {
+    const char* name;
+    Fault fault;
+  } cases[] = {{"no answer to 131", fault(FaultKind::NoAnswer, 131)},
+               {"busy at 131", fault(FaultKind::Busy, 131)},
+               {"131 with one byte", fault(FaultKind::TruncatedData, 131, 1)},
+               {"busy at 134", fault(FaultKind::Busy, 134)}};
+  Choose(kAdvancedProbeFaultCombo, "Enable");
+  for (const auto& c : cases) {
+    const std::size_t messages = Messages();
+    Channel().faults.push_back(c.fault);
+    device->received.clear();
+    PressSend();
+    EXPECT_TRUE(vkr::test::PumpUntil([&] { return Messages() > messages; }, 15000)) << c.name;
+    Settle();
+    // (A busy device does not run the write it is sent.)
+    EXPECT_EQ(Received(134), 0) << c.name;
+    EXPECT_EQ(device->config.memory[0x007C], 0x1234) << c.name;
+    EXPECT_NE(m_session->Frame()->userMessages.back().find("probe fault"), std::string::npos) << c.name;
+  }
+  Channel().faults.clear();
+  PressSend();
+  EXPECT_TRUE(vkr::test::PumpUntil([&] { return device->config.memory[0x007C] == 0x5234; }, 10000));
+  Settle();
+
+  // A short command 137 answer fills only what it holds; busy or silent, the fields wait.
+  device->config.echoSettings = Command137Bytes(150, 0, 2.0f, 0.5f);
+  Channel().faults.push_back(fault(FaultKind::TruncatedData, 137, 5));
+  PressButton(kParButtonRefresh);
+  Settle();
+  vkr::test::PumpUntil([&] { return Text(kAdvancedSensitivityEdit) == "60.0"; }, 3000);
+  EXPECT_EQ(Text(kAdvancedBlankingEdit), "Loading...");
+  EXPECT_EQ(Text(kAdvancedOffsetEdit), "Loading...");
+  for (FaultKind kind : {FaultKind::Busy, FaultKind::NoAnswer}) {
+    Channel().faults.push_back(fault(kind, 137));
+    PressButton(kParButtonRefresh);
+    vkr::frame::TransferSession::Pump(kind == FaultKind::NoAnswer ? 6000 : 500);
+    EXPECT_EQ(Text(kAdvancedSensitivityEdit), "Loading...");
+  }
+  PressButton(kParButtonRefresh);
+  EXPECT_TRUE(WaitForText(kAdvancedBlankingEdit, "2.000")) << Text(kAdvancedBlankingEdit);
+  EXPECT_EQ(Text(kAdvancedSensitivityEdit), "60.0");
+  EXPECT_EQ(Text(kAdvancedAnalogModeCombo), "4 - 20 mA");
+}
+
+// Offline, showing the page shows "Loading..." everywhere and nothing goes to the device; Send
+// writes nothing either.
+TEST_F(LiveAdvancedPage, OfflineShowsPlaceholdersAndSendsNothing) {
+  ASSERT_EQ(vkr::test::ui::GoOffline(dtm), S_OK);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) != dsONLINE; }, 10000));
+  Settle();
+  device->received.clear();
+  page->Show(SW_HIDE);
+  page->Show(SW_SHOW);
+  Settle();
+  for (UINT id : {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit, kAdvancedAnalogModeCombo,
+                  kAdvancedProbeFaultCombo})
+    EXPECT_EQ(Text(id), "Loading...") << id;
+  // One placeholder item however often the page was shown.
+  EXPECT_EQ(SendMessageA(host->Item(kAdvancedAnalogModeCombo), CB_GETCOUNT, 0, 0), 6);
+  Type(kAdvancedSensitivityEdit, "40.0");
+  Type(kAdvancedBlankingEdit, "0.5");
+  Type(kAdvancedOffsetEdit, "0.0");
+  PressSend();
+  Settle();
+  EXPECT_TRUE(device->received.empty());
+}
+
+TEST_F(LiveAdvancedPage, LooksAsKept) { ExpectLooksAsKept(host->Page(), "advanced_page"); }
+
+class LiveRawPage : public LivePage {
+ protected:
+  void SetUp() override {
+    StartDtm();
+    if (HasFatalFailure()) return;
+    OpenPage(CLSID_RawCommandPP, "RawCommand");
+    if (HasFatalFailure()) return;
+    Settle();
+  }
+  std::size_t Messages() const { return m_session->Frame()->userMessages.size(); }
+  // The command and request typed and sent; true when the answer's byte count came.
+  bool Send(const char* command, const char* request) {
+    Type(kRawCommandEdit, command);
+    Type(kRawRequestDataEdit, request);
+    device->received.clear();
+    PressSend();
+    return vkr::test::PumpUntil([&] { return !Text(kRawResponseCountEdit).empty(); }, 10000);
+  }
+};
+
+// The typed command goes to the transmitter as typed, and its answer is shown; a write command
+// typed by hand changes the transmitter's bytes.
+TEST_F(LiveRawPage, SendsWhatTheUserTypesAndShowsTheAnswer) {
+  ASSERT_TRUE(Send("1", ""));
+  Settle();
+  EXPECT_EQ(Requests(1), (std::vector<Bytes>{Bytes{}}));
+  EXPECT_EQ(Text(kRawResponseCodeEdit), "0");
+  EXPECT_EQ(Text(kRawDeviceStatusEdit), std::to_string(device->DeviceStatus()));
+  EXPECT_EQ(Text(kRawResponseCountEdit), "5");
+  EXPECT_EQ(Text(kRawResponseDataEdit), "2D 40 20 00 00 ");
+
+  Type(kRawRequestDataEdit, "00 7c 00 01");
+  EXPECT_EQ(Text(kRawRequestCountEdit), "4");
+  ASSERT_TRUE(Send("131", "00 7c 00 01"));
+  Settle();
+  EXPECT_EQ(Requests(131), (std::vector<Bytes>{{0x00, 0x7C, 0x00, 0x01}}));
+  EXPECT_EQ(Text(kRawResponseCountEdit), "2");
+  EXPECT_EQ(Text(kRawResponseDataEdit), "12 34 ");
+
+  ASSERT_TRUE(Send("134", "007C5678"));
+  Settle();
+  EXPECT_EQ(Requests(134), (std::vector<Bytes>{{0x00, 0x7C, 0x56, 0x78}}));
+  EXPECT_EQ(device->config.memory[0x007C], 0x5678);
+  EXPECT_EQ(Text(kRawDeviceStatusEdit), std::to_string(device->DeviceStatus()));
+}
+
+// A malformed entry is refused on the page: marked, focused, nothing sent, the last answer kept.
+TEST_F(LiveRawPage, RefusesMalformedEntriesWithNothingSent) {
+  ASSERT_TRUE(Send("1", ""));
+  Settle();
+  const struct {
+    UINT edit;
+    std::string bad;
+  } cases[] = {{kRawRequestDataEdit, "0A0"},
+               {kRawRequestDataEdit, "0G"},
+               {kRawRequestDataEdit, std::string(512, 'F')},
+               {kRawCommandEdit, "256"},
+               {kRawCommandEdit, ""}};
+  for (const auto& c : cases) {
+    Type(kRawCommandEdit, "1");
+    Type(kRawRequestDataEdit, "");
+    Type(c.edit, c.bad);
+    if (c.edit == kRawRequestDataEdit) {
+      EXPECT_EQ(Text(kRawRequestCountEdit), "0") << c.bad;
+    }
+    device->received.clear();
+    PressSend();
+    Settle();
+    EXPECT_TRUE(device->received.empty()) << c.bad;
+    EXPECT_EQ(GetFocus(), host->Item(static_cast<int>(c.edit))) << c.bad;
+    EXPECT_EQ(Text(kRawResponseCountEdit), "5") << c.bad;
+  }
+}
+
+// The channel's faults: no answer leaves the answer fields empty and tells the user; a busy
+// device shows its response code; short data shows only the bytes that came. A hidden page
+// ignores the frame's Send.
+TEST_F(LiveRawPage, ChannelFaultsShowOnThePage) {
+  Fault silent;
+  silent.kind = FaultKind::NoAnswer;
+  silent.command = 1;
+  Channel().faults.push_back(silent);
+  const std::size_t messages = Messages();
+  Send("1", "");
+  EXPECT_TRUE(vkr::test::PumpUntil([&] { return Messages() > messages; }, 15000));
+  Settle();
+  EXPECT_EQ(Text(kRawResponseCodeEdit), "");
+  EXPECT_EQ(Text(kRawResponseCountEdit), "");
+  EXPECT_EQ(Text(kRawResponseDataEdit), "");
+
+  Fault busy;
+  busy.kind = FaultKind::Busy;
+  busy.command = 1;
+  Channel().faults.push_back(busy);
+  ASSERT_TRUE(Send("1", ""));
+  Settle();
+  EXPECT_EQ(Text(kRawResponseCodeEdit), "32");
+  EXPECT_EQ(Text(kRawResponseCountEdit), "0");
+  EXPECT_EQ(Text(kRawResponseDataEdit), "");
+
+  Fault cut;
+  cut.kind = FaultKind::TruncatedData;
+  cut.command = 1;
+  cut.keepBytes = 2;
+  Channel().faults.push_back(cut);
+  ASSERT_TRUE(Send("1", ""));
+  Settle();
+  EXPECT_EQ(Text(kRawResponseCountEdit), "2");
+  EXPECT_EQ(Text(kRawResponseDataEdit), "2D 40 ");
+
+  ASSERT_TRUE(Send("1", ""));
+  Settle();
+  EXPECT_EQ(Text(kRawResponseCountEdit), "5");
+
+  page->Show(SW_HIDE);
+  Settle();
+  device->received.clear();
+  PressSend();
+  Settle();
+  EXPECT_TRUE(device->received.empty());
+}
+
+// Offline, Send empties the answer fields and sends nothing.
+TEST_F(LiveRawPage, OfflineSendEmptiesTheAnswerAndSendsNothing) {
+  ASSERT_TRUE(Send("1", ""));
+  Settle();
+  ASSERT_EQ(vkr::test::ui::GoOffline(dtm), S_OK);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) != dsONLINE; }, 10000));
+  Settle();
+  device->received.clear();
+  PressSend();
+  Settle();
+  EXPECT_TRUE(device->received.empty());
+  for (UINT id : {kRawResponseCodeEdit, kRawDeviceStatusEdit, kRawResponseCountEdit, kRawResponseDataEdit})
+    EXPECT_EQ(Text(id), "") << id;
+}
+
+TEST_F(LiveRawPage, LooksAsKept) {
+  ASSERT_TRUE(Send("131", "007C0001"));
+  Settle();
+  ExpectLooksAsKept(host->Page(), "raw_command_page");
+}
+
+}  // namespace

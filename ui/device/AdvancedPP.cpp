@@ -1,0 +1,538 @@
+// The Advanced settings page: its table, the decoders of the command 137 and 1 answers and of the
+// probe-fault word, the values it builds from its controls, its refresh and send, and the
+// probe-fault read-modify-write.
+#include "ui/device/AdvancedPP.h"
+
+#include <cstdio>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "include/CommunicationInterfaces.h"
+#include "include/ProgramIds.h"
+#include "ui/device/HartResponses.h"
+#include "ui/device/kit/Kit.h"
+
+namespace vkr::dui {
+
+namespace {
+
+constexpr ULONG kSelectionList = 4;
+constexpr ULONG kNoControl = 0x80000000;
+constexpr const char* kSensitivityFormat = "%.1f";
+constexpr const char* kDistanceFormat = "%.3f";
+constexpr BYTE kUnitFeet = 44;
+constexpr BYTE kUnitMeters = 45;
+// The request of parameter 1100: word 0x007C, two words (its answer carries the probe fault in
+// byte 0); the page's own read asks for the one word it writes back.
+constexpr BYTE kProbeWordThroughDtm[] = {0x00, 0x7C, 0x00, 0x02};
+constexpr BYTE kProbeWordDirect[] = {0x00, 0x7C, 0x00, 0x01};
+constexpr BYTE kCommandReadWords = 131;
+constexpr BYTE kCommandWriteWord = 134;
+
+constexpr SComboCode kAnalogModes[] = {
+    {"4 - 20 mA", 0}, {"20 - 4 mA", 1}, {"Park 4 mA", 4}, {"Park 8 mA", 5}, {"Park 12 mA", 6},
+};
+constexpr SComboCode kProbeFaultChoices[] = {{"Disable", 0x00}, {"Enable", kProbeFaultBit}};
+
+// Table indices of the five value entries (records 1-5).
+constexpr LONG kEntrySensitivityUser = 0;
+constexpr LONG kEntryAnalogModeUser = 1;
+constexpr LONG kEntryBlankingUser = 2;
+constexpr LONG kEntryOffsetUser = 3;
+constexpr LONG kEntryProbeFaultUser = 4;
+
+SPropertyPageClass AdvancedClass() {
+  SPropertyPageClass c;
+  c.clsid = CLSID_AdvancedPP;
+  c.parameterMap = &CAdvancedPP::GetParameterMap;
+  c.dialogId = kAdvancedDialogId;
+  c.titleId = kAdvancedTitleId;
+  c.helpFileId = kAdvancedHelpFileId;
+  c.docStringId = kAdvancedDocStringId;
+  return c;
+}
+
+void ShowNumber(HWND dialog, UINT controlId, const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  ::SetDlgItemTextA(dialog, static_cast<int>(controlId), text);
+}
+
+VARIANT UI1(BYTE value) {
+  VARIANT v = vkr::EmptyVariant();
+  v.vt = VT_UI1;
+  v.bVal = value;
+  return v;
+}
+
+VARIANT R4(float value) {
+  VARIANT v = vkr::EmptyVariant();
+  v.vt = VT_R4;
+  v.fltVal = value;
+  return v;
+}
+
+bool IsPressed(const VARIANT& value) { return value.vt == VT_UI1 && value.bVal != 0; }
+
+template <class Interface>
+vkr::ComPtr<Interface> Query(IUnknown* object) {
+  vkr::ComPtr<Interface> result;
+  if (object) object->QueryInterface(Interface::iid, result.PutVoid());
+  return result;
+}
+
+}  // namespace
+
+SCommand137Response DecodeCommand137(std::span<const BYTE> data) {
+  const CByteReader reader(data);
+  SCommand137Response answer;
+  answer.sensitivityCode = reader.U8(0);
+  answer.analogMode = reader.U8(1);
+  answer.blanking = reader.Float(2);
+  answer.distanceOffset = reader.Float(6);
+  return answer;
+}
+
+std::optional<BYTE> SensitivityCodeOfText(HRESULT parsed, float percent) {
+  // 102 % is code 255, the largest the byte holds; nothing is cut to its low bits.
+  if (FAILED(parsed) || !(percent >= 0.0f && percent <= 102.0f)) return std::nullopt;
+  return static_cast<BYTE>(static_cast<int>(percent * 2.5f));
+}
+
+CAdvancedPP::CAdvancedPP() : CDevicePropertyPage(AdvancedClass()) {
+  // Online reading: the device answers the page asks for reach it as they arrive.
+  m_nDialogType = kDialogTypeOnlineReading;
+}
+
+CAdvancedPP::~CAdvancedPP() = default;
+
+CActXParInfo* CAdvancedPP::GetParameterMap(int* count, BOOL copy) {
+  static CActXParInfo entries[16];
+  static const bool filled = [] {
+    int i = 0;
+    auto add = [&](LONG id, const char* name, UINT control, const char* format, BOOL indicator, ULONG kind) {
+      CActXParInfo& e = entries[i++];
+      e = CActXParInfo(id, name, control, format, 0, indicator, kind);
+      e.m_nStateMask = 0xFFFFFFFF;
+    };
+    add(kParSensitivityUser, "Sensitivity", kAdvancedSensitivityEdit, kSensitivityFormat, TRUE, 0);
+    add(kParAnalogModeUser, "Analog Mode", kAdvancedAnalogModeCombo, "", TRUE, kSelectionList);
+    add(kParBlankingUser, "Blanking distance", kAdvancedBlankingEdit, kDistanceFormat, TRUE, 0);
+    add(kParDistanceOffsetUser, "Distance offset", kAdvancedOffsetEdit, kDistanceFormat, TRUE, 0);
+    add(kParProbeFaultUser, "Probe Fault", kAdvancedProbeFaultCombo, "", TRUE, kSelectionList);
+    add(kParButtonRefresh, "Button Refresh", 0, "", FALSE, kNoControl);
+    add(kParButtonSend, "Button Send", 0, "", FALSE, kNoControl);
+    add(kParSpCmd2, "SpCMD2", 0, "", FALSE, 0);
+    add(kParSensitivity, "eSensitivityID", 0, "", FALSE, kNoControl);
+    add(kParAnalogMode, "eAnalogID", 0, "", FALSE, kNoControl);
+    add(kParBlanking, "eBlankingID", 0, "", FALSE, kNoControl);
+    add(kParDistanceOffset, "eDistanceOffsetID", 0, "", FALSE, kNoControl);
+    add(kParCommand1Complete, "Command 1 complete", 0, "", FALSE, kNoControl);
+    add(kParProbeFaultCmd, "command 131", 0, "", FALSE, kNoControl);
+    add(kParCommand131, "command 131", 0, "", FALSE, kNoControl);
+    // entries[15]: the end entry as constructed.
+    return true;
+  }();
+  (void)filled;
+  if (!copy) {
+    if (count) *count = 15;
+    return entries;
+  }
+  return CopyParameterTable(entries, count);
+}
+
+HRESULT CAdvancedPP::GetTypeInfoCount(UINT* count) { return CDevicePropertyPage::GetTypeInfoCount(count); }
+HRESULT CAdvancedPP::GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) {
+  return CDevicePropertyPage::GetTypeInfo(index, locale, info);
+}
+HRESULT CAdvancedPP::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) {
+  return CDevicePropertyPage::GetIDsOfNames(riid, names, count, locale, ids);
+}
+HRESULT CAdvancedPP::Invoke(DISPID id, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
+                            EXCEPINFO* exception, UINT* argError) {
+  return CDevicePropertyPage::Invoke(id, riid, locale, flags, params, result, exception, argError);
+}
+
+void* CAdvancedPP::FindInterface(REFIID riid) {
+  if (riid == IAdvancedPP::iid) return static_cast<IAdvancedPP*>(this);
+  return CDevicePropertyPage::FindInterface(riid);
+}
+
+// ---- Start and end -----------------------------------------------------------------------------
+
+HRESULT CAdvancedPP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
+  m_font.Create("Tahoma", 14, 600);
+  m_font.SetOn(m_hWndDialog, {kAdvancedGroup});
+  m_wLastAnalogMode = 0xFFFF;
+  FillCodeCombo(m_hWndDialog, kAdvancedAnalogModeCombo, kAnalogModes);
+  for (std::size_t i = 0; i < m_abyAnalogModeCodes.size(); ++i) m_abyAnalogModeCodes[i] = kAnalogModes[i].code;
+  FillCodeCombo(m_hWndDialog, kAdvancedProbeFaultCombo, kProbeFaultChoices);
+  for (std::size_t i = 0; i < m_abyProbeFaultCodes.size(); ++i) m_abyProbeFaultCodes[i] = kProbeFaultChoices[i].code;
+  return CDevicePropertyPage::InitializeUI(dtm, ok);
+}
+
+HRESULT CAdvancedPP::UninitializeUI(VARIANT_BOOL* ok) { return CDevicePropertyPage::UninitializeUI(ok); }
+
+HRESULT CAdvancedPP::ReadParameter(LONG) { return S_OK; }
+
+HRESULT CAdvancedPP::SetControlStateById(LONG id, ULONG state) { return CDevicePropertyPage::SetControlStateById(id, state); }
+
+HRESULT CAdvancedPP::OnControlChange(UINT code, UINT controlId, HWND control) {
+  return CDevicePropertyPage::OnControlChange(code, controlId, control);
+}
+
+// ---- Values from the DTM -----------------------------------------------------------------------
+
+HRESULT CAdvancedPP::SetControlValueById(LONG id, VARIANT value) {
+  RemoveComboPlaceholder(m_hWndDialog, kAdvancedAnalogModeCombo);
+  RemoveComboPlaceholder(m_hWndDialog, kAdvancedProbeFaultCombo);
+  CUpdatingControls updating(*this);
+
+  switch (id) {
+    case kParCommand1Complete: {
+      std::vector<BYTE> bytes;
+      const HRESULT hr = ResponseBytes(value, &bytes);
+      if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
+      const SCommand1Response answer = DecodeCommand1(bytes);
+      const char* unit = !answer.pvUnit ? nullptr
+                         : *answer.pvUnit == kUnitFeet ? "ft"
+                         : *answer.pvUnit == kUnitMeters ? "meters"
+                                                         : nullptr;
+      if (unit) {
+        ::SetDlgItemTextA(m_hWndDialog, kAdvancedBlankingUnit, unit);
+        ::SetDlgItemTextA(m_hWndDialog, kAdvancedOffsetUnit, unit);
+      }
+      return S_OK;
+    }
+    // The page shows its own failures; the frame's press itself went through.
+    case kParButtonRefresh:
+      if (IsPressed(value) && m_bPageVisible) OnRefresh();
+      return S_OK;
+    case kParButtonSend:
+      if (IsPressed(value) && m_bPageVisible) OnSend();
+      return S_OK;
+    case kParSpCmd2: {
+      std::vector<BYTE> bytes;
+      const HRESULT hr = ResponseBytes(value, &bytes);
+      if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
+      // The DTM reports each value back through this operation.
+      const SCommand137Response answer = DecodeCommand137(bytes);
+      if (!m_spDtm) return S_OK;
+      if (answer.sensitivityCode) m_spDtm->SetParameterValue(vkr::UI4(kParSensitivityUser), UI1(*answer.sensitivityCode));
+      if (answer.analogMode && *answer.analogMode != m_wLastAnalogMode) {
+        m_wLastAnalogMode = *answer.analogMode;
+        m_spDtm->SetParameterValue(vkr::UI4(kParAnalogModeUser), UI1(*answer.analogMode));
+      }
+      if (answer.blanking) m_spDtm->SetParameterValue(vkr::UI4(kParBlankingUser), R4(*answer.blanking));
+      if (answer.distanceOffset) m_spDtm->SetParameterValue(vkr::UI4(kParDistanceOffsetUser), R4(*answer.distanceOffset));
+      return S_OK;
+    }
+    case kParSensitivityUser: {
+      LONG code = 0;
+      if (ReadNumber(value, &code)) ShowNumber(m_hWndDialog, kAdvancedSensitivityEdit, kSensitivityFormat, (code & 0xFF) * 0.4);
+      return S_OK;
+    }
+    case kParAnalogModeUser: {
+      LONG code = 0;
+      if (ReadNumber(value, &code)) SelectCode(m_hWndDialog, kAdvancedAnalogModeCombo, kAnalogModes, static_cast<BYTE>(code & 0xFF));
+      return S_OK;
+    }
+    case kParBlankingUser:
+    case kParDistanceOffsetUser: {
+      vkr::Variant number;
+      if (SUCCEEDED(VariantChangeType(&number, &value, 0, VT_R4)))
+        ShowNumber(m_hWndDialog, id == kParBlankingUser ? kAdvancedBlankingEdit : kAdvancedOffsetEdit, kDistanceFormat,
+                   number.fltVal);
+      return S_OK;
+    }
+    case kParCommand131: {
+      std::vector<BYTE> bytes;
+      const HRESULT hr = ResponseBytes(value, &bytes);
+      if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
+      // The two words asked for; a shorter answer holds no setting to show.
+      if (bytes.size() >= 4 && m_spDtm)
+        m_spDtm->SetParameterValue(vkr::UI4(kParProbeFaultUser), UI1(static_cast<BYTE>(bytes[0] & kProbeFaultBit)));
+      return S_OK;
+    }
+    case kParProbeFaultCmd:
+      m_bFirstShow = false;
+      return S_OK;
+    case kParProbeFaultUser: {
+      LONG code = 0;
+      if (ReadNumber(value, &code)) SelectCode(m_hWndDialog, kAdvancedProbeFaultCombo, kProbeFaultChoices, static_cast<BYTE>(code & 0xFF));
+      return S_OK;
+    }
+    default:
+      return CDevicePropertyPage::SetControlValueById(id, value);
+  }
+}
+
+// ---- Values from the controls ------------------------------------------------------------------
+
+HRESULT CAdvancedPP::GetControlValueById(LONG id, VARIANT* value) {
+  if (!value) return E_POINTER;
+  switch (id) {
+    case kParSensitivity:
+    case kParSensitivityUser: {
+      float percent = 0.0f;
+      const HRESULT parsed = GetDlgItemFloat(kAdvancedSensitivityEdit, kSensitivityFormat, &percent);
+      // A text that is no number, or a percent the code byte cannot hold, is no value.
+      const std::optional<BYTE> code = SensitivityCodeOfText(parsed, percent);
+      if (!code) return E_FAIL;
+      VariantClear(value);
+      *value = UI1(*code);
+      return S_OK;
+    }
+    case kParAnalogMode:
+    case kParAnalogModeUser: {
+      const std::optional<BYTE> code = CodeOfComboText(m_hWndDialog, kAdvancedAnalogModeCombo, kAnalogModes);
+      if (!code) return E_FAIL;
+      VariantClear(value);
+      *value = UI1(*code);
+      return S_OK;
+    }
+    case kParBlanking:
+    case kParBlankingUser:
+    case kParDistanceOffset:
+    case kParDistanceOffsetUser: {
+      const bool blanking = id == kParBlanking || id == kParBlankingUser;
+      float number = 0.0f;
+      const HRESULT hr =
+          GetDlgItemFloat(blanking ? kAdvancedBlankingEdit : kAdvancedOffsetEdit, kDistanceFormat, &number);
+      if (FAILED(hr)) return E_FAIL;
+      VariantClear(value);
+      *value = R4(number);
+      return S_OK;
+    }
+    case kParCommand131:
+      return MakeByteArray(kProbeWordThroughDtm, value);
+    case kParProbeFaultCmd: {
+      // Only the choice: the device is written by WriteProbeFault, never as a side effect of
+      // asking for a value.
+      const std::optional<BYTE> code = CodeOfComboText(m_hWndDialog, kAdvancedProbeFaultCombo, kProbeFaultChoices);
+      if (!code) return E_FAIL;
+      VariantClear(value);
+      *value = UI1(*code);
+      return S_OK;
+    }
+    default:
+      return CDevicePropertyPage::GetControlValueById(id, value);
+  }
+}
+
+HRESULT CAdvancedPP::GetParameterText(LONG id, VARIANT_BOOL* valid) {
+  if (!valid) return E_POINTER;
+  *valid = VARIANT_FALSE;
+  if (id == kParProbeFaultUser) {
+    // A new choice counts as a change: the page becomes dirty.
+    vkr::Variant choice;
+    GetControlValueById(kParProbeFaultUser, &choice);
+    SetControlStateById(kParProbeFaultUser, kStateUsableChanged);
+    return S_OK;
+  }
+  return CDevicePropertyPage::GetParameterText(id, valid);
+}
+
+// ---- Window messages ---------------------------------------------------------------------------
+
+BOOL CAdvancedPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                                       DWORD mapId) {
+  if (mapId != 0) return FALSE;
+  BOOL handled = TRUE;
+  switch (message) {
+    case WM_SHOWWINDOW:
+      OnShowWindow(message, wParam, lParam, &handled);
+      result = 0;
+      return TRUE;
+    case WM_CTLCOLOREDIT: {
+      const LRESULT brush = OnCtlColorEdit(message, wParam, lParam, &handled);
+      if (handled && brush) {
+        result = brush;
+        return TRUE;
+      }
+      break;
+    }
+    case WM_COMMAND: {
+      const UINT code = HIWORD(wParam);
+      const UINT control = LOWORD(wParam);
+      if (code == EN_CHANGE || code == CBN_SELCHANGE || code == CBN_EDITCHANGE) {
+        OnControlChange(code, control, reinterpret_cast<HWND>(lParam));
+        result = 0;
+        return TRUE;
+      }
+      if (code == EN_KILLFOCUS || (control == 381 && code == CBN_KILLFOCUS)) {
+        OnControlKillFocus(code, wParam, lParam, &handled);
+        result = 0;
+        return TRUE;
+      }
+      // The frame turns its buttons into 1041 and 1042; a page that gets their clicks directly
+      // acts the same.
+      if (control == kFrameRefreshButton && code == BN_CLICKED) {
+        OnRefresh();
+        result = 0;
+        return TRUE;
+      }
+      if (control == kFrameSendButton && code == BN_CLICKED) {
+        OnSend();
+        result = 0;
+        return TRUE;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return CDevicePropertyPage::ProcessWindowMessage(window, message, wParam, lParam, result, mapId);
+}
+
+HRESULT CAdvancedPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) {
+  ShowLoading();
+  MarkValueEntriesChanged();
+  if (wParam == 1) {
+    m_bPageVisible = true;
+    if (m_bFirstShow) {
+      SetDtmParameterValue(kParButtonRefresh, vkr::I4(1));
+      m_bFirstShow = false;
+    }
+  } else {
+    m_bPageVisible = false;
+  }
+  OnRefresh();
+  return CDevicePropertyPage::OnShowWindow(message, wParam, lParam, handled);
+}
+
+// ---- Refresh and Send --------------------------------------------------------------------------
+
+void CAdvancedPP::ShowLoading() {
+  CUpdatingControls updating(*this);
+  SetLoadingText(m_hWndDialog, {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit});
+  ShowComboPlaceholder(m_hWndDialog, kAdvancedAnalogModeCombo);
+  ShowComboPlaceholder(m_hWndDialog, kAdvancedProbeFaultCombo);
+}
+
+// The five value entries count as changed, so that an edit of any of them makes the page dirty;
+// the usable and invalid marks stay as they are.
+void CAdvancedPP::MarkValueEntriesChanged() {
+  if (!m_pParInfo) return;
+  for (LONG i = kEntrySensitivityUser; i <= kEntryProbeFaultUser; ++i) m_pParInfo[i].m_nState |= kStateChanged;
+}
+
+HRESULT CAdvancedPP::OnRefresh() {
+  if (m_pParInfo) m_pParInfo[kEntryProbeFaultUser].m_nState |= kStateChanged;
+  m_wLastAnalogMode = 0xFFFF;
+  auto base = Query<IovFdtBaseDTM>(m_spDtmObject.Get());
+  if (!base) return E_NOINTERFACE;
+  EDtmState state = dsUNDEFINED;
+  base->GetDTMState(&state);
+  bool clean = true;
+  if (state == dsONLINE && m_spDtm) {
+    ShowLoading();
+    VARIANT_BOOL asked = VARIANT_FALSE;
+    m_spDtm->ReadDeviceParameter(vkr::UI4(kParSpCmd2), &asked);
+    m_spDtm->ReadDeviceParameter(vkr::UI4(kParCommand1Complete), &asked);
+    vkr::Variant request;
+    VARIANT_BOOL written = VARIANT_FALSE;
+    clean = SUCCEEDED(GetControlValueById(kParCommand131, &request)) &&
+            SUCCEEDED(m_spDtm->WriteDeviceParameter(vkr::UI4(kParCommand131), request, &written));
+  }
+  if (clean) SetDirty(FALSE);
+  return S_OK;
+}
+
+HRESULT CAdvancedPP::OnSend() {
+  // The probe-fault transactions wait with the messages flowing: a second Send meanwhile would
+  // write everything again.
+  if (m_bSending) return S_FALSE;
+  m_bSending = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{m_bSending};
+
+  if (m_pParInfo) m_pParInfo[kEntryProbeFaultUser].m_nState |= kStateChanged;
+  // Entries that hold no value for their device field are marked; the first gets the focus and
+  // nothing goes out.
+  static constexpr LONG kUserIds[] = {kParSensitivityUser, kParAnalogModeUser, kParBlankingUser, kParDistanceOffsetUser};
+  for (LONG id : kUserIds) {
+    vkr::Variant probe;
+    if (FAILED(GetControlValueById(id, &probe))) MarkEntryInvalid(id);
+  }
+  if (FAILED(SetFocusToControl())) return S_OK;
+
+  static constexpr LONG kDeviceIds[] = {kParSensitivity, kParAnalogMode, kParBlanking, kParDistanceOffset};
+  for (std::size_t i = 0; i < std::size(kUserIds); ++i) {
+    vkr::Variant v;
+    HRESULT hr = GetControlValueById(kUserIds[i], &v);
+    if (FAILED(hr)) return hr;
+    SetDtmParameterValue(kDeviceIds[i], v);
+  }
+  for (std::size_t i = 0; i < std::size(kDeviceIds); ++i) {
+    if (!(m_pParInfo[kEntrySensitivityUser + static_cast<LONG>(i)].m_nState & kStateChanged)) continue;
+    SetControlStateById(kDeviceIds[i], kStateUsableChanged);
+    const HRESULT hr = CheckParameterInput(kDeviceIds[i]);
+    if (FAILED(hr)) return hr;
+  }
+  vkr::Variant probeFault;
+  HRESULT hr = GetControlValueById(kParProbeFaultCmd, &probeFault);
+  if (FAILED(hr)) return hr;
+  if (FAILED(hr = WriteProbeFault(probeFault.bVal))) return hr;
+  SetDirty(FALSE);
+  OnRefresh();
+  return S_OK;
+}
+
+HRESULT CAdvancedPP::Transaction(BYTE command, std::span<const BYTE> request, std::vector<BYTE>* response) {
+  response->clear();
+  auto connections = Query<IovFdtConnectionManagement>(m_spDtmObject.Get());
+  if (!connections) return E_NOINTERFACE;
+  vkr::ComPtr<IUnknown> connection;
+  if (FAILED(connections->GetConnection(0, connection.Put())) || !connection) return E_FAIL;
+  auto hart = Query<IovFdtHartServiceInterface>(connection.Get());
+  if (!hart) return E_NOINTERFACE;
+  vkr::Bstr requestHex, responseHex, error;
+  HRESULT hr = HexOfBytes(request, requestHex.Put());
+  if (FAILED(hr)) return hr;
+  BYTE deviceStatus = 0, responseCode = 0;
+  hr = hart->Transaction(command, requestHex.Get(), &deviceStatus, &responseCode, responseHex.Put(), error.Put());
+  if (FAILED(hr)) return hr;
+  // No answer, a busy or refusing device: the command did not run.
+  if (hr != S_OK || error.Length() > 0 || responseCode != 0) return E_FAIL;
+  return BytesOfHex(responseHex.Get(), response);
+}
+
+void CAdvancedPP::TellUser(UINT textId) {
+  std::u16string caption, text;
+  LoadPageString(kAdvancedTitleId, &caption);
+  LoadPageString(textId, &text);
+  ShowDeviceMessage(m_spDtmObject.Get(), caption, text, kMessageError);
+}
+
+HRESULT CAdvancedPP::WriteProbeFault(BYTE code) {
+  auto base = Query<IovFdtBaseDTM>(m_spDtmObject.Get());
+  if (!base) return E_NOINTERFACE;
+  if (!Query<IovFdtConnectionManagement>(m_spDtmObject.Get())) return S_OK;
+  EDtmState state = dsUNDEFINED;
+  base->GetDTMState(&state);
+  if (state != dsONLINE) return S_FALSE;
+
+  std::vector<BYTE> word;
+  // The word's other bits go back as the device holds them: without both bytes there is nothing
+  // that may be written.
+  if (FAILED(Transaction(kCommandReadWords, kProbeWordDirect, &word)) || word.size() < 2) {
+    TellUser(kAdvancedProbeReadFailedId);
+    return E_FAIL;
+  }
+  const BYTE first = code == kProbeFaultBit ? static_cast<BYTE>(word[0] | kProbeFaultBit)
+                                            : static_cast<BYTE>(word[0] & ~kProbeFaultBit);
+  CByteWriter request;
+  request.U16(kProbeFaultWordAddress).U8(first).U8(word[1]);
+  std::vector<BYTE> echo;
+  if (FAILED(Transaction(kCommandWriteWord, request.Data(), &echo))) {
+    TellUser(kAdvancedProbeWriteFailedId);
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
+}  // namespace vkr::dui

@@ -1,0 +1,152 @@
+// CAdvancedPP: the property page "Advanced" of the online parameterization frame. It shows and
+// writes the device settings standard HART commands do not reach: sensitivity, analog output
+// mode, blanking distance and distance offset (device-specific command 137 read / 138 write,
+// through the DTM's parameters), and the probe-fault setting, bit 6 of the first byte of device
+// word 0x007C (read with command 131; written back with command 134 straight through the HART
+// service, the word's other bits kept). The length unit beside the distances comes from command 1.
+//
+// Dialog 160; strings 153 (title), 154 (help target), 155 (documentation). Refresh and Send arrive
+// as the values of parameters 1041 and 1042 and act only while the page is shown.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "platform/platform.h"
+#include "ui/device/DevicePage.h"
+#include "ui/device/kit/PageResources.h"
+
+namespace vkr::dui {
+
+// The page's default interface: a dispatch interface without methods of its own.
+struct IAdvancedPP : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("0C8E5A31-6B2D-4F19-9E4A-7D3B21C5F8A6");
+  using Base = IDispatch;
+};
+
+// Dialog 160 and its controls.
+inline constexpr UINT kAdvancedDialogId = 160;
+inline constexpr UINT kAdvancedGroup = 551;
+inline constexpr UINT kAdvancedSensitivityEdit = 554;     // percent
+inline constexpr UINT kAdvancedAnalogModeCombo = 556;     // drop-down list
+inline constexpr UINT kAdvancedBlankingEdit = 555;
+inline constexpr UINT kAdvancedBlankingUnit = 596;
+inline constexpr UINT kAdvancedOffsetEdit = 697;
+inline constexpr UINT kAdvancedOffsetUnit = 594;
+inline constexpr UINT kAdvancedProbeFaultCombo = 562;     // drop-down list
+inline constexpr UINT kAdvancedPicture = 699;             // bitmap 200
+
+inline constexpr UINT kAdvancedTitleId = 153;
+inline constexpr UINT kAdvancedHelpFileId = 154;
+inline constexpr UINT kAdvancedDocStringId = 155;
+inline constexpr UINT kAdvancedProbeReadFailedId = 156;
+inline constexpr UINT kAdvancedProbeWriteFailedId = 161;
+
+// The page's parameters besides the shared ones.
+inline constexpr LONG kParSensitivity = 1074;        // command 137/138 byte 0 (code = percent x 2.5)
+inline constexpr LONG kParSensitivityUser = 1075;
+inline constexpr LONG kParAnalogMode = 1076;         // byte 1
+inline constexpr LONG kParAnalogModeUser = 1077;
+inline constexpr LONG kParBlanking = 1078;           // bytes 2-5, float
+inline constexpr LONG kParBlankingUser = 1079;
+inline constexpr LONG kParDistanceOffset = 1080;     // bytes 6-9, float
+inline constexpr LONG kParDistanceOffsetUser = 1081;
+inline constexpr LONG kParProbeFaultCmd = 1101;
+inline constexpr LONG kParProbeFaultUser = 1102;
+
+// Device word 0x007C: bit 6 of its first byte is the probe-fault setting.
+inline constexpr USHORT kProbeFaultWordAddress = 0x007C;
+inline constexpr BYTE kProbeFaultBit = 0x40;
+
+// The command 137 answer; each field only when its bytes are all there.
+struct SCommand137Response {
+  std::optional<BYTE> sensitivityCode;  // percent = code x 0.4
+  std::optional<BYTE> analogMode;
+  std::optional<float> blanking;
+  std::optional<float> distanceOffset;
+};
+SCommand137Response DecodeCommand137(std::span<const BYTE> data);
+
+// The sensitivity code of a typed percent: absent for a text that is no number or lies outside
+// 0 to 102 % (the codes 0 to 255); the code is the percent x 2.5 truncated.
+std::optional<BYTE> SensitivityCodeOfText(HRESULT parsed, float percent);
+
+class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
+ public:
+  CAdvancedPP();
+  ~CAdvancedPP() override;
+  CAdvancedPP(const CAdvancedPP&) = delete;
+  CAdvancedPP& operator=(const CAdvancedPP&) = delete;
+
+  static CActXParInfo* GetParameterMap(int* count, BOOL copy);
+
+  // The page has no use for the parameter-group display control.
+  HRESULT FinalConstruct() { return S_OK; }
+  void FinalRelease() {}
+
+  // One IUnknown and IDispatch for every base.
+  HRESULT QueryInterface(REFIID riid, void** ppv) override = 0;
+  ULONG AddRef() override = 0;
+  ULONG Release() override = 0;
+  using CDevicePropertyPage::QueryInterface;
+  HRESULT GetTypeInfoCount(UINT* count) override;
+  HRESULT GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
+  HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override;
+  HRESULT Invoke(DISPID id, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
+                 EXCEPINFO* exception, UINT* argError) override;
+
+  // ---- IovFdtActiveX4 operations the page replaces ----
+  HRESULT InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) override;
+  HRESULT UninitializeUI(VARIANT_BOOL* ok) override;
+  // Nothing: the page's values come from its own refresh.
+  HRESULT ReadParameter(LONG index) override;
+  HRESULT SetControlValueById(LONG id, VARIANT value) override;
+  HRESULT GetControlValueById(LONG id, VARIANT* value) override;
+  HRESULT GetParameterText(LONG id, VARIANT_BOOL* valid) override;
+  HRESULT SetControlStateById(LONG id, ULONG state) override;
+  HRESULT OnControlChange(UINT code, UINT controlId, HWND control) override;
+  HRESULT OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) override;
+
+  using CDevicePropertyPage::ProcessWindowMessage;
+  BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                            DWORD mapId = 0) override;
+
+  // Placeholders, then (online) commands 137 and 1 and the probe-fault word read again.
+  HRESULT OnRefresh();
+  // The four settings to the device (command 138), then the probe-fault setting (commands 131 and
+  // 134); an entry that does not fit its field stops it with the entry focused and nothing sent.
+  HRESULT OnSend();
+  // The probe-fault setting into device word 0x007C: the word is read (command 131) and written
+  // back (command 134) with only bit 6 of its first byte changed. Without a word read whole the
+  // device is not written (E_FAIL, and the user is told); S_FALSE while the DTM is not online.
+  HRESULT WriteProbeFault(BYTE code);
+
+  // State for tests.
+  USHORT LastAnalogMode() const { return m_wLastAnalogMode; }
+  bool IsShown() const { return m_bPageVisible; }
+  CActXParInfo& Entry(LONG index) { return m_pParInfo[index]; }
+
+ protected:
+  void* FindInterface(REFIID riid) override;
+
+  std::array<BYTE, 5> m_abyAnalogModeCodes{};
+  std::array<BYTE, 2> m_abyProbeFaultCodes{};
+  USHORT m_wLastAnalogMode = 0xFFFF;  // analog-mode code last passed on; 0xFFFF none
+  bool m_bFirstShow = true;
+  bool m_bPageVisible = false;
+
+ private:
+  void ShowLoading();
+  void MarkValueEntriesChanged();
+  // One direct transaction on connection 0: S_OK with the response data when the service
+  // answered without error text and with response code 0.
+  HRESULT Transaction(BYTE command, std::span<const BYTE> request, std::vector<BYTE>* response);
+  void TellUser(UINT textId);
+
+  vkr::dui::COwnedFont m_font;
+  bool m_bSending = false;  // Send runs: its transactions let messages through
+};
+
+}  // namespace vkr::dui
