@@ -14,6 +14,7 @@
 #include "include/ProgramIds.h"
 #include "ui/device/CommandPP.h"
 #include "ui/device/DevicePP.h"
+#include "ui/device/DiagPP.h"
 #include "ui/device/EchoPP.h"
 #include "ui/device/HartPP.h"
 #include "ui/device/InfoPP.h"
@@ -119,7 +120,7 @@ bool Push(LinkedObjectMapEntry* linked) {
 LINKED_ENTRY(AdvancedPP, &CLSID_AdvancedPP, UpdateScript<158>, CreatePage<vkr::dui::CAdvancedPP>);
 LINKED_ENTRY(CommandPP, &CLSID_CommandPP, UpdateScript<111>, CreatePage<CCommandPP>);
 LINKED_ENTRY(DevicePP, &CLSID_DevicePP, UpdateScript<115>, CreatePage<CDevicePP>);
-LINKED_ENTRY(DiagPP, &CLSID_DiagPP, UpdateScript<167>, CreateStubPage<vkr::dui::EStubPage::Diagnostics>);
+LINKED_ENTRY(DiagPP, &CLSID_DiagPP, UpdateScript<167>, CreatePage<vkr::dui::CDiagPP>);
 LINKED_ENTRY(HartPP, &CLSID_HartPP, UpdateScript<109>, CreatePage<vkr::dui::CHartPP>);
 LINKED_ENTRY(VornExampleDtm, &CLSID_VornExampleDtm, CVornExampleDtm::UpdateRegistry, CreateDtm,
              CVornExampleDtm::GetCategoryMap);

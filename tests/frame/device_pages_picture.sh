@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The frame host shows the DTM's device pages (Command, Process / Output, Setup, Device, Info, Advanced, Raw command, Echo curve, HART, Values) on their own, online to the
-# simulated transmitter with its values, and renders each to a PNG.
+# The frame host shows the DTM's device pages (Command, Process / Output, Setup, Device, Info, Advanced,
+# Raw command, Echo curve, HART, Values, Diagnostics) on their own, online to the simulated
+# transmitter with its values, and renders each to a PNG.
 set -u
 host=$1
 dir=$(mktemp -d)
@@ -10,7 +11,7 @@ fail() { echo "FAILED: $*"; exit 1; }
 out=$("$host" register) || fail "register: $out"
 for class in Vorn.ExampleDtm_CommandPP Vorn.ExampleDtm_ProcessPP VornExampleDtmProject.SetupPP Vorn.ExampleDtm_DevicePP \
   VornExampleDtmProject.InfoPP VornExampleDtmProject.AdvancedPP VornExampleDtmProject.RawCommandPP \
-  VornExampleDtmProject.EchoPP Vorn.ExampleDtm_HartPP Vorn.ExampleDtm_ValuesPP; do
+  VornExampleDtmProject.EchoPP Vorn.ExampleDtm_HartPP Vorn.ExampleDtm_ValuesPP VornExampleDtmProject.DiagPP; do
   out=$("$host" ui --class "$class" --png "$dir/$class.png" 2>&1) || fail "ui --class $class: $out"
   echo "$out" | grep -q "Opening the property page of class $class" || fail "$class is not shown as a page: $out"
   echo "$out" | grep -q "online" || fail "$class: the DTM did not go online: $out"
