@@ -159,7 +159,7 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
   HRESULT CloseUserInterface(BSTR invokeId, VARIANT_BOOL* closed) override {
     if (!closed) return E_POINTER;
     *closed = VARIANT_FALSE;
-    const OpenUserInterface* open = FindOpen(invokeId);
+    const SOpenUserInterface* open = FindOpen(invokeId);
     if (!open) return E_FAIL;
     if (open->flags & kPrivateDialog) return S_OK;
     IFdtContainer* container = Self()->FunctionFrameContainer();
@@ -234,7 +234,7 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
     if (!closed) return E_POINTER;
     *closed = VARIANT_FALSE;
     std::vector<vkr::Bstr> ids;
-    for (const OpenUserInterface& o : m_openUserInterfaces)
+    for (const SOpenUserInterface& o : m_openUserInterfaces)
       if (!(o.flags & kPrivateDialog)) ids.push_back(o.invokeId);
     for (const vkr::Bstr& id : ids) {
       if (!FindOpen(id.Get())) continue;  // it closed while an earlier one was closing
@@ -346,6 +346,23 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
     *text = found.Detach();
     return S_OK;
   }
+  // Asks the frame to open the user interface of the function: the function-call document of
+  // the id goes to the frame's IFdtActiveXHost. E_FAIL without the frame's container,
+  // E_NOINTERFACE when the frame hosts no user interfaces; otherwise the frame's answer.
+  HRESULT OpenUserInterface(LONG functionId, VARIANT_BOOL* opened) override {
+    if (!opened) return E_POINTER;
+    *opened = VARIANT_FALSE;
+    vkr::Bstr call;
+    HRESULT hr = GetFunctionCallDocument(functionId, call.Put());
+    if (FAILED(hr)) return hr;
+    IFdtContainer* container = Self()->FunctionFrameContainer();
+    if (!container) return E_FAIL;
+    vkr::ComPtr<IFdtActiveXHost> host;
+    if (FAILED(container->QueryInterface(IFdtActiveXHost::iid, host.PutVoid())) || !host) return E_NOINTERFACE;
+    vkr::Bstr tag;
+    Self()->GetSystemTag(tag.Put());
+    return host->OpenActiveXControl(tag.Get(), call.Get(), opened);
+  }
 
   // IovFdtActiveXManagement
   // Prepares a user interface the frame opened (or a private dialog of the DTM, flags bit 0) and
@@ -380,7 +397,7 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
     LogFunction("Function started", known ? entry.pszName : nullptr);
     if (FindOpen(invokeId)) return S_OK;
     m_openUserInterfaces.push_back(
-        OpenUserInterface{vkr::Bstr(invokeId), vkr::Bstr(call.bstrVal), functionId, userInterface, flags, false});
+        SOpenUserInterface{vkr::Bstr(invokeId), vkr::Bstr(call.bstrVal), functionId, userInterface, flags, false});
     vkr::ComPtr<IovFdtActiveX4> ui;
     if (FAILED(userInterface->QueryInterface(IovFdtActiveX4::iid, ui.PutVoid())) || !ui) return E_NOINTERFACE;
     hr = ui->OnDtmStateChanged(m_nDtmState);
@@ -390,7 +407,7 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
     if (functionId > 0 && known && !(entry.bStatus & kNoDataSetLocking)) {
       if (FAILED(Self()->LockDataset(true))) return S_OK;
       // A counted lock belongs to this user interface: its finish gives it back.
-      if (OpenUserInterface* open = FindOpen(invokeId)) open->holdsLock = true;
+      if (SOpenUserInterface* open = FindOpen(invokeId)) open->holdsLock = true;
       ++m_nLockingFunctions;
       if (!Self()->IsDataSetLockedByFrame()) {
         VARIANT id, locked;
@@ -408,9 +425,9 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
   // Forgets a user interface that closed: the DTM hears of it, the frame learns that the
   // application closed, and the data-set lock it held is given back.
   HRESULT FunctionFinished(BSTR invokeId) override {
-    OpenUserInterface* open = FindOpen(invokeId);
+    SOpenUserInterface* open = FindOpen(invokeId);
     if (!open) return E_FAIL;
-    const OpenUserInterface finished = *open;  // the calls below may change the list
+    const SOpenUserInterface finished = *open;  // the calls below may change the list
     VARIANT message, argument;
     VariantInit(&message);
     VariantInit(&argument);
@@ -445,7 +462,7 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
   static constexpr BYTE kNoDataSetLocking = 0x10;
   static constexpr char kFunctionRegistryKey[] = "SOFTWARE\\Vorntec\\VKR Series DTM";
 
-  struct OpenUserInterface {
+  struct SOpenUserInterface {
     vkr::Bstr invokeId;
     vkr::Bstr functionCall;
     LONG functionId = 0;
@@ -454,13 +471,13 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
     bool holdsLock = false;  // took a counted data-set lock at its start
   };
 
-  OpenUserInterface* FindOpen(BSTR invokeId) {
-    for (OpenUserInterface& o : m_openUserInterfaces)
+  SOpenUserInterface* FindOpen(BSTR invokeId) {
+    for (SOpenUserInterface& o : m_openUserInterfaces)
       if (VarBstrCmp(o.invokeId.Get(), invokeId, LOCALE_USER_DEFAULT, 0) == VARCMP_EQ) return &o;
     return nullptr;
   }
   HRESULT FindOpenUserInterface(BSTR invokeId, vkr::ComPtr<IUnknown>* ui) {
-    OpenUserInterface* open = FindOpen(invokeId);
+    SOpenUserInterface* open = FindOpen(invokeId);
     if (!open) return E_FAIL;
     *ui = open->userInterface;
     return S_OK;
@@ -472,7 +489,7 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
   HRESULT WalkUserInterfaces(F fn) {
     std::vector<vkr::ComPtr<IUnknown>> snapshot;
     snapshot.reserve(m_openUserInterfaces.size());
-    for (const OpenUserInterface& o : m_openUserInterfaces) snapshot.push_back(o.userInterface);
+    for (const SOpenUserInterface& o : m_openUserInterfaces) snapshot.push_back(o.userInterface);
     HRESULT first = S_OK;
     for (const vkr::ComPtr<IUnknown>& unknown : snapshot) {
       vkr::ComPtr<IovFdtActiveX4> ui;
@@ -665,7 +682,7 @@ class CovFDT_FunctionContainerImpl : public IovFdtActiveXContainer, public IovFd
   static constexpr DWORD kRegistryTextBytes = 10000;
 
   std::vector<SFunctionEntry> m_functions;
-  std::vector<OpenUserInterface> m_openUserInterfaces;
+  std::vector<SOpenUserInterface> m_openUserInterfaces;
   ULONG m_nLockingFunctions = 0;
   size_t m_nBuiltInCount = 0;  // the entries of the DTM's own table, before the registry's
   ULONG m_nDtmState = 0;

@@ -2,6 +2,7 @@
 #include "frame/PageHost.h"
 
 #include <algorithm>
+#include <string>
 
 #include "frame/ActiveXHost.h"
 #include "frame/FrameContainer.h"
@@ -59,6 +60,15 @@ bool Loading(HWND window) {
     if (IsWindowVisible(child) && Loading(child)) return true;
   }
   return false;
+}
+
+// The descendant of window with the control id, depth first.
+HWND FindControl(HWND window, int id) {
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (GetDlgCtrlID(child) == id) return child;
+    if (HWND inner = FindControl(child, id)) return inner;
+  }
+  return nullptr;
 }
 
 bool Online(const FrameContainer* frame) {
@@ -127,6 +137,18 @@ HRESULT PageHost::Open(IUnknown* dtm, FrameContainer* frame, REFCLSID clsid, BST
   if (FAILED(hr)) return hr;
   if (!ok) return S_FALSE;
   if (FAILED(hr = m_page->Show(SW_SHOW))) return hr;
+  vkr::ui::PumpUntil([&] { return !Loading(m_window); }, waitMs);
+  vkr::ui::PumpUntilIdle();
+  return S_OK;
+}
+
+HRESULT PageHost::Click(int controlId, DWORD waitMs) {
+  if (!m_window) return E_UNEXPECTED;
+  HWND control = FindControl(m_window, controlId);
+  if (!control) return E_INVALIDARG;
+  vkr::ui::Click(control);
+  record.push_back("clicked " + std::to_string(controlId));
+  vkr::ui::PumpUntilIdle();
   vkr::ui::PumpUntil([&] { return !Loading(m_window); }, waitMs);
   vkr::ui::PumpUntilIdle();
   return S_OK;

@@ -32,6 +32,9 @@ class PageHost {
   // the DTM, then serves the frame's messages until the page's fields no longer wait for values
   // ("Loading...") or `waitMs` passes. S_FALSE when the page refused Init.
   HRESULT Open(IUnknown* dtm, FrameContainer* frame, REFCLSID clsid, BSTR functionCall, DWORD waitMs = 8000);
+  // Clicks the page's control as the user does, then serves the frame's messages as Open does
+  // (a button that reads the device). E_INVALIDARG when the page has no such control.
+  HRESULT Click(int controlId, DWORD waitMs = 8000);
   // Asks the page (PrepareToRelease), then deactivates and releases it; *closed false when the
   // page kept itself open (it is released all the same).
   HRESULT Close(bool* closed);

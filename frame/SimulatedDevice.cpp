@@ -154,6 +154,19 @@ SimulatedDevice::SimulatedDevice() {
   wire::PutFloat(&config.echoSettings, 6, 0.0f);
   config.memory[0x0035] = 0x0320;  // probe length: 800 cm
   config.memory[0x0036] = 0x0000;
+  // The echo profile of a tank with the surface 3.5 m below the antenna: a weak nozzle echo near
+  // the top, the surface, its double bounce and the tank bottom beyond it.
+  SetEcho(0, {3420, 3500, 204, 12, 3590});  // the surface: 2.0 V
+  SetEcho(1, {560, 610, 71, 8, 670});       // the nozzle: 0.7 V
+  SetEcho(2, {6900, 7000, 92, 20, 7110});   // the double bounce: 0.9 V
+  SetEcho(3, {7880, 7950, 41, 24, 8020});   // the bottom: 0.4 V
+}
+
+void SimulatedDevice::SetEcho(std::size_t index, const Echo& echo) {
+  if (index >= 4) return;
+  const auto at = static_cast<std::uint16_t>(kEchoTableAddress + 5 * index);
+  const std::uint16_t words[5] = {echo.start, echo.peak, echo.size, echo.gain, echo.end};
+  for (std::uint16_t k = 0; k < 5; ++k) config.memory[static_cast<std::uint16_t>(at + k)] = words[k];
 }
 
 void SimulatedDevice::SetMessage(std::string_view text) { config.message = wire::PackAscii(text, 24); }

@@ -164,6 +164,18 @@ class SimulatedDevice {
 
   // Texts of the stored configuration.
   void SetMessage(std::string_view text);
+  // One echo of the device's echo table (command 131 reads it from word address 0x02E9: five
+  // words per echo, four echoes): distances in millimetres, the size in counts of 1/102 V.
+  struct Echo {
+    std::uint16_t start = 0;
+    std::uint16_t peak = 0;
+    std::uint16_t size = 0;
+    std::uint16_t gain = 0;
+    std::uint16_t end = 0;
+  };
+  static constexpr std::uint16_t kEchoTableAddress = 0x02E9;
+  // Stores echo `index` (0 to 3) in the device memory.
+  void SetEcho(std::size_t index, const Echo& echo);
   void SetTagAndDescriptor(std::string_view tag, std::string_view descriptor);
   std::string Message() const;
   std::string Tag() const;

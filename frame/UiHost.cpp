@@ -31,7 +31,7 @@ int Usage() {
                "usage: vkr-frame ui FUNCTION [--png FILE] [--project FILE] [--page N|all]\n"
                "       vkr-frame ui --list [--project FILE]\n"
                "       vkr-frame ui --test-control [--png FILE]\n"
-               "       vkr-frame ui --class CLASS [--png FILE] [--project FILE] [--page N|all]\n"
+               "       vkr-frame ui --class CLASS [--png FILE] [--project FILE] [--page N|all] [--click ID]...\n"
                "  --additional-status HEX   the simulated transmitter's command 48 status bytes (e.g. 06000100)\n");
   return 2;
 }
@@ -199,6 +199,7 @@ int CloseAndFinish(IFdtActiveXHost* host, ActiveXHost& activeX) {
 int RunUiCommand(const std::vector<std::string>& arguments) {
   std::string project = kDefaultProject, png, function, className, page, additionalStatus;
   bool list = false, testControl = false;
+  std::vector<int> clicks;  // controls of a lone page clicked before its picture
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
     if (a == "--list") {
@@ -209,6 +210,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       (a == "--png" ? png : a == "--project" ? project : className) = arguments[++i];
     } else if (a == "--additional-status" && i + 1 < arguments.size()) {
       additionalStatus = arguments[++i];
+    } else if (a == "--click" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
+               arguments[i + 1].find_first_not_of("0123456789") == std::string::npos) {
+      clicks.push_back(std::atoi(arguments[++i].c_str()));
     } else if (a == "--page" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
                (arguments[i + 1] == "all" || arguments[i + 1].find_first_not_of("0123456789") == std::string::npos)) {
       page = arguments[++i];
@@ -220,6 +224,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   }
   if (list + testControl + !function.empty() + !className.empty() != 1) return Usage();
   if (!page.empty() && (list || testControl)) return Usage();
+  if (!clicks.empty() && className.empty()) return Usage();
   // A class of another module, registered as a DTM's module is: by ProgID or by {CLSID}.
   CLSID classId{};
   if (!className.empty()) {
@@ -286,6 +291,14 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     std::printf("Opening the property page of class %s\n", className.c_str());
     PageHost page;
     hr = page.Open(session->Dtm(), frame, classId, call);
+    for (int id : clicks) {
+      if (hr != S_OK) break;
+      if (page.Click(id) != S_OK) {
+        page.Close(nullptr);
+        session->Close();
+        return Fail("the page has no control " + std::to_string(id) + " to click");
+      }
+    }
     for (const std::string& line : page.record) std::printf("  %s\n", line.c_str());
     if (hr != S_OK) {
       page.Close(nullptr);
@@ -304,6 +317,10 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     session->Close();
     if (!rendered) return Fail("the picture could not be written to " + png);
     return closed ? 0 : 1;
+  }
+  if (!clicks.empty()) {
+    session->Close();
+    return Fail("--click clicks a control of a property page shown on its own; " + className + " is none");
   }
   VARIANT_BOOL opened = VARIANT_FALSE;
   if (testControl) {

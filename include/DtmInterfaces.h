@@ -179,6 +179,9 @@ struct IovFdtActiveXContainer : IDispatch {
   virtual HRESULT ReadFunctionKeys() = 0;                                                      // 17
   virtual HRESULT ReadFunctionEntry(BSTR name, HKEY key, LONG functionId, VARIANT_BOOL* taken) = 0;  // 18
   virtual HRESULT GetFunctionText(BSTR defaultText, LONG functionId, BSTR field, BSTR* text) = 0;  // 19
+  // Opens the user interface of one of the DTM's functions through the frame (*opened whether the
+  // frame did).
+  virtual HRESULT OpenUserInterface(LONG functionId, VARIANT_BOOL* opened) = 0;                    // 20
 };
 
 struct IovFdtActiveXManagement : IDispatch {

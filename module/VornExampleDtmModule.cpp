@@ -14,6 +14,9 @@
 #include "include/ProgramIds.h"
 #include "ui/device/CommandPP.h"
 #include "ui/device/DevicePP.h"
+#include "ui/device/DiagPP.h"
+#include "ui/device/EchoPP.h"
+#include "ui/device/HartPP.h"
 #include "ui/device/InfoPP.h"
 #include "ui/device/OnlineParameterization.h"
 #include "ui/device/ProcessPP.h"
@@ -23,6 +26,7 @@
 #include "ui/device/AdvancedPP.h"
 #include "ui/device/RawCommandPP.h"
 #include "ui/device/StubPages.h"
+#include "ui/device/ValuesPP.h"
 
 vkr::ComModule g_module;
 LinkedObjectMapEntry* g_linkedObjectMapHead = nullptr;
@@ -118,8 +122,8 @@ bool Push(LinkedObjectMapEntry* linked) {
 LINKED_ENTRY(AdvancedPP, &CLSID_AdvancedPP, UpdateScript<158>, CreatePage<vkr::dui::CAdvancedPP>);
 LINKED_ENTRY(CommandPP, &CLSID_CommandPP, UpdateScript<111>, CreatePage<CCommandPP>);
 LINKED_ENTRY(DevicePP, &CLSID_DevicePP, UpdateScript<115>, CreatePage<CDevicePP>);
-LINKED_ENTRY(DiagPP, &CLSID_DiagPP, UpdateScript<167>, CreateStubPage<vkr::dui::EStubPage::Diagnostics>);
-LINKED_ENTRY(HartPP, &CLSID_HartPP, UpdateScript<109>, CreateStubPage<vkr::dui::EStubPage::Hart>);
+LINKED_ENTRY(DiagPP, &CLSID_DiagPP, UpdateScript<167>, CreatePage<vkr::dui::CDiagPP>);
+LINKED_ENTRY(HartPP, &CLSID_HartPP, UpdateScript<109>, CreatePage<vkr::dui::CHartPP>);
 LINKED_ENTRY(VornExampleDtm, &CLSID_VornExampleDtm, CVornExampleDtm::UpdateRegistry, CreateDtm,
              CVornExampleDtm::GetCategoryMap);
 LINKED_ENTRY(OnlineParameterization, &CLSID_OnlineParameterization, UpdateScript<104>, CreateOnlineParameterization);
@@ -129,7 +133,7 @@ LINKED_ENTRY(RawCommandPP, &CLSID_RawCommandPP, UpdateScript<174>, CreatePage<vk
 LINKED_ENTRY(SetupPP, &CLSID_SetupPP, UpdateScript<140>, CreatePage<vkr::dui::CSetupPP>);
 LINKED_ENTRY(StatusPP, &CLSID_StatusPP, UpdateScript<113>, CreatePage<vkr::dui::CStatusPP>);
 LINKED_ENTRY(TrendView, &CLSID_TrendView, UpdateScript<107>, CreatePending);
-LINKED_ENTRY(ValuesPP, &CLSID_ValuesPP, UpdateScript<122>, CreateStubPage<vkr::dui::EStubPage::Values>);
+LINKED_ENTRY(ValuesPP, &CLSID_ValuesPP, UpdateScript<122>, CreatePage<vkr::dui::CValuesPP>);
 
 #undef LINKED_ENTRY
 
@@ -137,7 +141,7 @@ LINKED_ENTRY(ValuesPP, &CLSID_ValuesPP, UpdateScript<122>, CreateStubPage<vkr::d
 vkr::ObjectMapEntry g_autoEntries[] = {
     Entry(&CLSID_DACTrimAdj, UpdateScript<730>, CreatePending),
     Entry(&CLSID_DtmThread, CDtmThread::UpdateRegistry, CDtmThread::CreateInstance),
-    Entry(&CLSID_EchoPP, UpdateScript<180>, CreateStubPage<vkr::dui::EStubPage::Echo>),
+    Entry(&CLSID_EchoPP, UpdateScript<180>, CreatePage<vkr::dui::CEchoPP>),
     Entry(&CLSID_EchoTrace, UpdateScript<183>, CreatePending),
     Entry(&CLSID_InfoPP, UpdateScript<149>, CreatePage<CInfoPP>),
     Entry(&CLSID_MyConnection, UpdateScript<124>, CreateConnection),

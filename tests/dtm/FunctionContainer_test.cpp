@@ -97,7 +97,11 @@ class Frame : public StubContainer<IFdtDialog, IFdtActiveXHost> {
     *answer = SysAllocString(reply.c_str());
     return dialogResult;
   }
-  HRESULT OpenActiveXControl(BSTR, BSTR, VARIANT_BOOL*) override { return E_NOTIMPL; }
+  HRESULT OpenActiveXControl(BSTR systemTag, BSTR functionCall, VARIANT_BOOL* opened) override {
+    journal->Add("frame open " + Text(systemTag) + " " + Text(functionCall));
+    *opened = VARIANT_TRUE;
+    return S_OK;
+  }
   HRESULT CloseActiveXControl(BSTR invokeId, VARIANT_BOOL* closed) override {
     journal->Add("frame close " + Text(invokeId));
     if (onClose) onClose(invokeId);
@@ -347,6 +351,24 @@ TEST_F(FunctionContainer, AUserInterfaceTheFrameKeepsOpenFailsClosingAll) {
   EXPECT_FALSE(closed);
   EXPECT_EQ(dtm->CloseUserInterface(vkr::Bstr(u"unknown"), &closed), E_FAIL);
   EXPECT_EQ(dtm->CloseUserInterface(vkr::Bstr(u"a"), nullptr), E_POINTER);
+}
+
+// A user interface opens another function's user interface: the frame is asked with that
+// function's call document.
+TEST_F(FunctionContainer, OpeningAFunctionAsksTheFrameWithItsCall) {
+  VARIANT_BOOL opened = VARIANT_TRUE;
+  EXPECT_EQ(dtm->OpenUserInterface(8, &opened), E_FAIL);  // no frame
+  EXPECT_FALSE(opened);
+  EXPECT_EQ(dtm->OpenUserInterface(8, nullptr), E_POINTER);
+  Attach();
+  vkr::Bstr call, tag;
+  ASSERT_EQ(dtm->GetFunctionCallDocument(8, call.Put()), S_OK);
+  ASSERT_EQ(dtm->GetSystemTag(tag.Put()), S_OK);
+  journal.Clear();
+  EXPECT_EQ(dtm->OpenUserInterface(8, &opened), S_OK);
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(journal.With("frame open"),
+            (std::vector<std::string>{"frame open " + Text(tag.Get()) + " " + Text(call.Get())}));
 }
 
 // ---- The function list ----

@@ -2,6 +2,8 @@
 // harness (see device_ui_fixture.h).
 #include "tests/support/device_ui_fixture.h"
 
+#include <string>
+
 #include "ui/device/DeviceUiIds.h"
 #include "ui/device/kit/ResponseBytes.h"
 #include "ui/framework/PropertyPage.h"
@@ -127,6 +129,7 @@ FakeDeviceDtm::FakeDeviceDtm() {
       {kParCurrentReading, u"Current reading", VT_R4, false},
       {kParManufacturerCode, u"Manufacturer code", VT_UI1, false},
       {kParDeviceTypeCode, u"Device type", VT_UI2, false},
+      {1103, u"Probe Fault2 cmd", VT_UI1, false},  // the echo curve page's read trigger
   };
   for (const Row& row : rows) {
     FakeParameter p;
@@ -201,6 +204,17 @@ HRESULT FakeDeviceDtm::ShowUserMessage(BSTR title, BSTR text, VARIANT flags, LON
 
 HRESULT FakeDeviceDtm::SetFunctionEnabled(LONG functionId, BOOL enabled) {
   m_functionSwitches.emplace_back(functionId, enabled);
+  return S_OK;
+}
+
+HRESULT FakeDeviceDtm::OpenUserInterface(LONG functionId, VARIANT_BOOL* opened) {
+  if (!opened) return E_POINTER;
+  m_opened.push_back(functionId);
+  FakeUserMessage note;
+  note.text = u"open " + vkr::Utf8ToUtf16(std::to_string(functionId));
+  m_messages.push_back(std::move(note));
+  // No frame hosts the function's user interface here.
+  *opened = VARIANT_FALSE;
   return S_OK;
 }
 

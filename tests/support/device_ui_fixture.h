@@ -134,6 +134,10 @@ class FakeDeviceDtm : public FakeUiDtm, public IovFdtConnectionManagement {
   const std::vector<std::pair<LONG, BOOL>>& FunctionSwitches() const { return m_functionSwitches; }
   HRESULT ShowUserMessage(BSTR title, BSTR text, VARIANT flags, LONG* answer) override;
   HRESULT SetFunctionEnabled(LONG functionId, BOOL enabled) override;
+  // The functions the user interfaces asked to open, in order, each also noted in UserMessages
+  // as a message with the text "open <id>" (so that a test sees the order of both).
+  const std::vector<LONG>& OpenedFunctions() const { return m_opened; }
+  HRESULT OpenUserInterface(LONG functionId, VARIANT_BOOL* opened) override;
 
   // ---- Connection 0 and its HART service ----
   FakeHartService& Hart() { return *m_hart.Get(); }
@@ -153,6 +157,7 @@ class FakeDeviceDtm : public FakeUiDtm, public IovFdtConnectionManagement {
   std::deque<LONG> m_answers;
   std::vector<FakeUserMessage> m_messages;
   std::vector<std::pair<LONG, BOOL>> m_functionSwitches;
+  std::vector<LONG> m_opened;
 };
 
 // The fake clock: GetTickCount, the wall clock (GetLocalTime) and Sleep on the test's thread move

@@ -203,7 +203,7 @@ class TestDtm : public CVornExampleDtm {
   void ForceState(EDtmState state) { m_eDtmState = state; }
   void SetDeviceType(LPCOLESTR text) { m_bstrDeviceType = vkr::Bstr(text); }
   void AddOpenUserInterface(LPCOLESTR key, IUnknown* ui) {
-    OpenUserInterface o;
+    SOpenUserInterface o;
     o.invokeId = vkr::Bstr(key);
     o.functionId = 1;
     o.userInterface = ui;

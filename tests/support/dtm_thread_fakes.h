@@ -91,6 +91,7 @@ class StubDtm : public vkr::Implements<IovFdtBaseDTM, IovFdtDtmEvents, IovFdtOnl
   HRESULT ReadFunctionKeys() override { return E_NOTIMPL; }
   HRESULT ReadFunctionEntry(BSTR, HKEY, LONG, VARIANT_BOOL*) override { return E_NOTIMPL; }
   HRESULT GetFunctionText(BSTR, LONG, BSTR, BSTR*) override { return E_NOTIMPL; }
+  HRESULT OpenUserInterface(LONG, VARIANT_BOOL*) override { return E_NOTIMPL; }
 
 };
 

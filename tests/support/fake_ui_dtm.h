@@ -146,6 +146,7 @@ class FakeUiDtmStubs
   HRESULT ReadFunctionKeys() override { return E_NOTIMPL; }
   HRESULT ReadFunctionEntry(BSTR, HKEY, LONG, VARIANT_BOOL*) override { return E_NOTIMPL; }
   HRESULT GetFunctionText(BSTR, LONG, BSTR, BSTR*) override { return E_NOTIMPL; }
+  HRESULT OpenUserInterface(LONG, VARIANT_BOOL*) override { return E_NOTIMPL; }
   HRESULT StartFunction(BSTR, IUnknown*, ULONG) override { return E_NOTIMPL; }
   HRESULT FunctionFinished(BSTR) override { return E_NOTIMPL; }
   HRESULT GetTranslation(BSTR, BSTR*, VARIANT_BOOL*) override { return E_NOTIMPL; }

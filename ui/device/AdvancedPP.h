@@ -42,7 +42,7 @@ inline constexpr UINT kAdvancedTitleId = 153;
 inline constexpr UINT kAdvancedHelpFileId = 154;
 inline constexpr UINT kAdvancedDocStringId = 155;
 inline constexpr UINT kAdvancedProbeReadFailedId = 156;
-inline constexpr UINT kAdvancedProbeWriteFailedId = 157;
+inline constexpr UINT kAdvancedProbeWriteFailedId = 161;
 
 // The page's parameters besides the shared ones.
 inline constexpr LONG kParSensitivity = 1074;        // command 137/138 byte 0 (code = percent x 2.5)

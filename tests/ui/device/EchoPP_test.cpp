@@ -1,0 +1,468 @@
+// The Echo curve page: its decoder on short and full answers, the bars' placement, and the page of
+// the real module online to the simulated transmitter: the echoes read on request (again on every
+// request, the same trigger value reported each time), the table and the bars from the device's
+// words, the feet unit, the full scale, faults of the channel during the read, and its picture.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "frame/FrameChannel.h"
+#include "frame/FrameHost.h"
+#include "frame/SimulatedDevice.h"
+#include "frame/TransferSession.h"
+#include "frame/controls/OutsideControls.h"
+#include "include/ActiveXInterfaces.h"
+#include "include/DtmInterfaces.h"
+#include "include/ParameterHandlerInterfaces.h"
+#include "include/ProgramIds.h"
+#include "tests/support/device_ui_fixture.h"
+#include "tests/support/dtm_user_interface.h"
+#include "tests/support/page_site_harness.h"
+#include "tests/support/temp_files.h"
+#include "tests/support/threading.h"
+#include "ui/device/EchoPP.h"
+
+namespace {
+
+using namespace vkr::dui;
+using Bytes = std::vector<BYTE>;
+using Fault = vkr::frame::FrameChannel::Fault;
+using FaultKind = vkr::frame::FrameChannel::FaultKind;
+
+Bytes Words(std::initializer_list<USHORT> words) {
+  Bytes b;
+  for (USHORT w : words) b.insert(b.end(), {static_cast<BYTE>(w >> 8), static_cast<BYTE>(w)});
+  return b;
+}
+
+// ---- Decoder and placement ----------------------------------------------------------------------
+
+TEST(EchoTable, OnlyWordsWhollyInTheAnswerAreTaken) {
+  Bytes full;
+  for (USHORT w = 1; w <= 20; ++w) full.insert(full.end(), {static_cast<BYTE>(w >> 8), static_cast<BYTE>(w * 3)});
+  const struct {
+    std::size_t bytes;
+    std::size_t words;
+  } cases[] = {{0, 0}, {1, 0}, {2, 1}, {15, 7}, {39, 19}, {40, 20}};
+  for (const auto& c : cases) {
+    const auto words = DecodeEchoTable(std::span<const BYTE>(full.data(), c.bytes));
+    for (std::size_t i = 0; i < kEchoWords; ++i) {
+      EXPECT_EQ(words[i].has_value(), i < c.words) << c.bytes << " bytes, word " << i;
+      if (words[i]) {
+        EXPECT_EQ(*words[i], full[2 * i] << 8 | full[2 * i + 1]) << i;
+      }
+    }
+  }
+  // Bytes past the table are not the table's.
+  Bytes longer = full;
+  longer.insert(longer.end(), {0xFF, 0xFF});
+  EXPECT_EQ(*DecodeEchoTable(longer)[19], 20 * 3);
+  // The fourth echo's peak above 20000 is the device's "none": 0.
+  Bytes table(40, 0);
+  for (USHORT peak : {USHORT{20000}, USHORT{20001}, USHORT{0xFFFF}}) {
+    table[32] = static_cast<BYTE>(peak >> 8), table[33] = static_cast<BYTE>(peak);
+    table[2] = static_cast<BYTE>(peak >> 8), table[3] = static_cast<BYTE>(peak);
+    const auto words = DecodeEchoTable(table);
+    EXPECT_EQ(*words[16], peak > 20000 ? 0 : peak) << peak;
+    EXPECT_EQ(*words[1], peak) << "only the fourth echo's peak is clipped";
+  }
+}
+
+TEST(EchoTable, BarsStandOnTheChartsBaseAndRiseOnePixelPerCount) {
+  constexpr float kFeet = 0.00328084f * 1000.0f;
+  const struct {
+    ULONG peak, size;
+    float scale, range;
+    int marker;
+    std::optional<SEchoBar> bar;
+  } cases[] = {
+      {3500, 204, 1.0f, 20000, 2, SEchoBar{114, 271, 2, 199}},   // 20 m: 2-pixel bars
+      {3500, 204, 1.0f, 10000, 5, SEchoBar{183, 271, 5, 199}},   // 10 m: 5-pixel bars
+      {20000, 255, 1.0f, 20000, 2, SEchoBar{444, 220, 2, 250}},  // 2.5 V at the full scale
+      {0, 41, 1.0f, 20000, 2, SEchoBar{44, 434, 2, 36}},         // a clipped peak: the left edge
+      {1000, 100, kFeet, 70000, 2, SEchoBar{62, 375, 2, 95}},    // feet: 3.28 ft of 70
+      {3500, 0, 1.0f, 20000, 2, std::nullopt},                   // no size: no bar
+      {10001, 100, 1.0f, 10000, 5, std::nullopt},                // beyond the full scale
+      {3500, 5, 1.0f, 20000, 2, std::nullopt},                   // no height left
+      {3500, 6, 1.0f, 20000, 2, SEchoBar{114, 469, 2, 1}},
+      {3500, 1000, 1.0f, 20000, 2, SEchoBar{114, 205, 2, 265}},  // above the plot: its top
+  };
+  for (const auto& c : cases) {
+    const auto bar = PlaceEchoBar(c.peak, c.size, c.scale, c.range, 400, 270, c.marker);
+    ASSERT_EQ(bar.has_value(), c.bar.has_value()) << c.peak << " " << c.size;
+    if (!bar) continue;
+    EXPECT_EQ(bar->x, c.bar->x) << c.peak << " " << c.size;
+    EXPECT_EQ(bar->y, c.bar->y) << c.peak << " " << c.size;
+    EXPECT_EQ(bar->width, c.bar->width) << c.peak << " " << c.size;
+    EXPECT_EQ(bar->height, c.bar->height) << c.peak << " " << c.size;
+    EXPECT_EQ(bar->y + bar->height, 470) << "every bar stands on the chart's base";
+  }
+}
+
+// ---- The page online to the simulated transmitter ---------------------------------------------
+
+template <class Interface>
+vkr::ComPtr<Interface> Query(IUnknown* object) {
+  vkr::ComPtr<Interface> found;
+  if (object) object->QueryInterface(Interface::iid, found.PutVoid());
+  return found;
+}
+
+class LiveEchoPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    m_registry = std::make_unique<vkr::test::ScopedRegistry>();
+    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
+    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+    device = std::make_shared<vkr::frame::SimulatedDevice>();
+    session = std::make_unique<vkr::frame::TransferSession>();
+    ASSERT_EQ(session->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
+    dtm = session->Dtm();
+    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+    ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
+    Open();
+  }
+
+  void Open() {
+    host = std::make_unique<vkr::test::PageSiteHarness>(800, 560);
+    ASSERT_EQ(CoCreateInstance(CLSID_EchoPP, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, page.PutVoid()), S_OK);
+    ASSERT_EQ(page->SetPageSite(host->Site()), S_OK);
+    IUnknown* objects[] = {dtm};
+    ASSERT_EQ(page->SetObjects(1, objects), S_OK);
+    PROPPAGEINFO info{};
+    ASSERT_EQ(page->GetPageInfo(&info), S_OK);
+    EXPECT_EQ(vkr::Utf16ToUtf8(info.pszTitle), "EchoPP");
+    // Tall enough for the axis title below the chart.
+    EXPECT_GE(info.size.cy, 520);
+    CoTaskMemFree(info.pszTitle);
+    CoTaskMemFree(info.pszHelpFile);
+    CoTaskMemFree(info.pszDocString);
+    const RECT rect{0, 0, info.size.cx, info.size.cy};
+    ASSERT_EQ(page->Activate(host->Hwnd(), &rect, FALSE), S_OK);
+    vkr::Bstr call;
+    ASSERT_EQ(Query<IovFdtActiveXContainer>(dtm)->GetFunctionCallDocument(5, call.Put()), S_OK);
+    VARIANT_BOOL started = VARIANT_FALSE;
+    ASSERT_EQ(Query<IovFdtPropertyPageControl>(page.Get())->Init(vkr::Bstr(u"echo").Get(), call.Get(), dtm, &started),
+              S_OK);
+    ASSERT_EQ(started, VARIANT_TRUE);
+    ASSERT_EQ(page->Show(SW_SHOW), S_OK);
+    Settle();
+  }
+
+  void TearDown() override {
+    if (page) {
+      VARIANT_BOOL ready = VARIANT_FALSE;
+      if (auto control = Query<IovFdtPropertyPageControl>(page.Get())) control->PrepareToRelease(&ready);
+      page->Deactivate();
+      page->SetPageSite(nullptr);
+      page = nullptr;
+    }
+    host.reset();
+    if (session) session->Close();
+    session.reset();
+    vkr::frame::RevokeOutsideControls();
+    m_registry.reset();
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+  }
+
+  static void Settle() { vkr::frame::TransferSession::Pump(200); }
+  HWND Item(UINT id) const { return host->Item(static_cast<int>(id)); }
+  std::string Text(UINT id) const { return vkr::ui::WindowText(Item(id)); }
+  std::string Cell(std::size_t echo, std::size_t value) const { return Text(kEchoTableEdits[echo][value]); }
+
+  int Reads() const {
+    int n = 0;
+    for (const auto& r : device->received) n += r.command == 131 && r.request == Words({0x02E9, 0x0014});
+    return n;
+  }
+  // Clicks "Read/Refresh Echo Data" and waits for the read to end: the click disables the button
+  // until then.
+  void Read() {
+    ASSERT_TRUE(IsWindowEnabled(Item(kEchoReadButton)));
+    vkr::ui::Click(Item(kEchoReadButton));
+    ASSERT_TRUE(vkr::test::PumpUntil([&] { return IsWindowEnabled(Item(kEchoReadButton)) != FALSE; }, 15000));
+    Settle();
+  }
+  void SetDtm(LONG id, BYTE value) {
+    VARIANT v = vkr::EmptyVariant();
+    v.vt = VT_UI1;
+    v.bVal = value;
+    ASSERT_EQ(Query<IovFdtParameterHandler4>(dtm)->SetParameterValue(vkr::UI4(static_cast<ULONG>(id)), v), S_OK);
+    Settle();
+  }
+  // The bar's rectangle in the page's client pixels; absent when hidden.
+  std::optional<RECT> Bar(std::size_t echo) const {
+    HWND bar = Item(kEchoFirstBar + static_cast<UINT>(echo));
+    if (!IsWindowVisible(bar)) return std::nullopt;
+    RECT r{};
+    GetWindowRect(bar, &r);
+    MapWindowPoints(nullptr, GetParent(bar), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  }
+  void ExpectBar(std::size_t echo, int x, int top, int width) const {
+    const auto r = Bar(echo);
+    ASSERT_TRUE(r) << "echo " << echo + 1;
+    EXPECT_EQ(r->left, x) << "echo " << echo + 1;
+    EXPECT_EQ(r->top, top) << "echo " << echo + 1;
+    EXPECT_EQ(r->right - r->left, width) << "echo " << echo + 1;
+    EXPECT_EQ(r->bottom, 470) << "echo " << echo + 1;
+  }
+
+  std::unique_ptr<vkr::test::ScopedRegistry> m_registry;
+  std::shared_ptr<vkr::frame::SimulatedDevice> device;
+  std::unique_ptr<vkr::frame::TransferSession> session;
+  IUnknown* dtm = nullptr;
+  std::unique_ptr<vkr::test::PageSiteHarness> host;
+  vkr::ComPtr<IPropertyPage> page;
+};
+
+// Shown, the page has read nothing: an empty table, no bars, the axes of 20 metres. Each click
+// reads the table once (the same trigger value reported every time); the table and the bars follow
+// the device's words.
+TEST_F(LiveEchoPage, ReadsOnEveryRequestAndPlacesTheBarsFromTheDevicesWords) {
+  EXPECT_EQ(Reads(), 0);
+  EXPECT_EQ(Cell(0, kEchoStart), "");
+  for (std::size_t e = 0; e < kEchoCount; ++e) EXPECT_FALSE(Bar(e)) << e;
+  for (int i = 0; i <= 10; ++i) EXPECT_EQ(Text(kEchoFirstTick + static_cast<UINT>(i)), std::to_string(2000 * i)) << i;
+  const char* volts[] = {"0.00", "0.50", "1.00", "1.50", "2.00", "2.50"};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(Text(kEchoVoltageLabels[i]), volts[i]);
+  EXPECT_EQ(Text(kEchoAxisTitle), "Distance (mm)");
+  // The chart in the page's pixels: the frame, the lowest band, a tick, a voltage label, the title.
+  const struct {
+    UINT id;
+    RECT at;
+  } placed[] = {{kEchoChartFrame, {45, 195, 445, 473}}, {kEchoBands[0], {45, 415, 445, 473}},
+                {kEchoFirstTick + 10, {440, 475, 476, 505}}, {kEchoVoltageLabels[5], {20, 210, 40, 240}},
+                {kEchoAxisTitle, {200, 490, 320, 520}}};
+  for (const auto& p : placed) {
+    RECT r{};
+    GetWindowRect(Item(p.id), &r);
+    MapWindowPoints(nullptr, GetParent(Item(p.id)), reinterpret_cast<POINT*>(&r), 2);
+    EXPECT_TRUE(EqualRect(&r, &p.at)) << p.id << ": " << r.left << "," << r.top << "," << r.right << "," << r.bottom;
+  }
+  EXPECT_EQ(Text(kEchoMetricCombo), "20 meters");
+  EXPECT_FALSE(IsWindowVisible(Item(kEchoFeetCombo)));
+  for (UINT hidden : {651u, 652u, 653u, 654u}) EXPECT_FALSE(IsWindowVisible(Item(hidden))) << hidden;
+
+  Read();
+  EXPECT_EQ(Reads(), 1);
+  const char* expected[4][5] = {{"3420", "3500", "2.0", "12", "3590"},
+                                {"560", "610", "0.7", "8", "670"},
+                                {"6900", "7000", "0.9", "20", "7110"},
+                                {"7880", "7950", "0.4", "24", "8020"}};
+  for (std::size_t e = 0; e < 4; ++e)
+    for (std::size_t k = 0; k < 5; ++k) EXPECT_EQ(Cell(e, k), expected[e][k]) << e << "," << k;
+  ExpectBar(0, 114, 271, 2);  // 3500 mm of 20000 over 400 pixels, 204 counts
+  ExpectBar(1, 56, 404, 2);
+  ExpectBar(2, 184, 383, 2);
+  ExpectBar(3, 203, 434, 2);
+
+  // The device's echoes change; the next click reads again. An echo without size has no bar, one
+  // past the full scale neither, a fourth peak above 20000 shows 0 at the left edge, 255 counts
+  // show 2.5 V with a bar 250 pixels high.
+  device->SetEcho(0, {1000, 1100, 255, 3, 1200});
+  device->SetEcho(1, {500, 600, 0, 3, 700});
+  device->SetEcho(2, {20000, 20001, 90, 3, 20002});
+  device->SetEcho(3, {100, 20001, 60, 3, 200});
+  Read();
+  EXPECT_EQ(Reads(), 2);
+  EXPECT_EQ(Cell(0, kEchoSize), "2.5");
+  ExpectBar(0, 44 + 22, 220, 2);
+  EXPECT_FALSE(Bar(1));
+  EXPECT_FALSE(Bar(2));
+  EXPECT_EQ(Cell(3, kEchoPeak), "0");
+  ExpectBar(3, 44, 415, 2);
+
+  // Another full scale empties the table and hides the bars; the next read draws 5-pixel bars.
+  HWND combo = Item(kEchoMetricCombo);
+  SendMessageA(combo, CB_SETCURSEL, 3, 0);
+  SendMessageA(GetParent(combo), WM_COMMAND, MAKEWPARAM(kEchoMetricCombo, CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(combo));
+  Settle();
+  EXPECT_EQ(Cell(0, kEchoPeak), "");
+  for (std::size_t e = 0; e < kEchoCount; ++e) EXPECT_FALSE(Bar(e)) << e;
+  for (int i = 0; i <= 10; ++i) EXPECT_EQ(Text(kEchoFirstTick + static_cast<UINT>(i)), std::to_string(1000 * i)) << i;
+  Read();
+  ExpectBar(0, 44 - 2 + 45, 220, 5);  // 1100 mm of 10000
+  EXPECT_EQ(Reads(), 3);
+
+  // The trigger reported without a click (as another user interface setting it) reads as well.
+  SetDtm(kParEchoReadTrigger, 0);
+  EXPECT_TRUE(vkr::test::PumpUntil([&] { return Reads() == 4; }, 10000));
+
+  // A report that arrives while the read waits for the device starts no second read.
+  session->Channel()->onDataExchange = [&](std::size_t) {
+    VARIANT zero = vkr::EmptyVariant();
+    zero.vt = VT_UI1;
+    Query<IovFdtParameterHandler4>(dtm)->SetParameterValue(vkr::UI4(kParEchoReadTrigger), zero);
+  };
+  Read();
+  session->Channel()->onDataExchange = nullptr;
+  Settle();
+  EXPECT_EQ(Reads(), 5);
+}
+
+// With the feet unit the combo of feet shows, distances read in feet (gains and sizes as they
+// are), the ticks in feet of the full scale, the headers name feet.
+TEST_F(LiveEchoPage, FeetUnitShowsFeet) {
+  SetDtm(1115, 44);  // the device's length unit: feet
+  page->Show(SW_HIDE);
+  page->Show(SW_SHOW);
+  Settle();
+  EXPECT_TRUE(IsWindowVisible(Item(kEchoFeetCombo)));
+  EXPECT_FALSE(IsWindowVisible(Item(kEchoMetricCombo)));
+  EXPECT_EQ(Text(kEchoFeetCombo), "70 feet");
+  EXPECT_EQ(Text(kEchoAxisTitle), "Distance (ft)");
+  EXPECT_EQ(Text(kEchoStartHeader), "Start (ft)");
+  EXPECT_EQ(Text(kEchoPeakHeader), "Peak dist. (ft)");
+  EXPECT_EQ(Text(kEchoEndHeader), "End (ft)");
+  EXPECT_EQ(Text(kEchoFirstTick + 1), "7.0");
+  EXPECT_EQ(Text(kEchoFirstTick + 10), "70.0");
+  device->SetEcho(0, {1000, 3500, 204, 12, 3590});
+  Read();
+  EXPECT_EQ(Cell(0, kEchoStart), "3.28");
+  EXPECT_EQ(Cell(0, kEchoGain), "12");
+  EXPECT_EQ(Cell(0, kEchoSize), "2.0");
+  // 3500 mm = 11483 thousandths of a foot of 70000 over 400 pixels.
+  ExpectBar(0, 65 - 1 + 45, 271, 2);
+}
+
+// The channel's faults during the read: the user is told, the page keeps what it had and reads
+// again on the next click; a short answer shows only the words it holds.
+TEST_F(LiveEchoPage, FaultsDuringTheReadAreToldAndThePageKeepsWorking) {
+  Read();
+  ASSERT_EQ(Cell(0, kEchoPeak), "3500");
+  auto& messages = session->Frame()->userMessages;
+  auto fault = [](FaultKind kind) {
+    Fault f;
+    f.kind = kind;
+    f.command = 131;
+    return f;
+  };
+  const struct {
+    const char* name;
+    Fault fault;
+    const char* told;
+  } cases[] = {
+      {"busy", fault(FaultKind::Busy), "response code 32"},
+      {"no answer", fault(FaultKind::NoAnswer), "Reading the echo data failed: 0x"},
+  };
+  for (const auto& c : cases) {
+    messages.clear();
+    session->Channel()->faults.push_back(c.fault);
+    Read();
+    ASSERT_EQ(messages.size(), 1u) << c.name;
+    EXPECT_NE(messages[0].find("Reading the echo data failed"), std::string::npos) << c.name << ": " << messages[0];
+    EXPECT_NE(messages[0].find(c.told), std::string::npos) << c.name << ": " << messages[0];
+    // What the page had stays, nothing reads "Loading...".
+    EXPECT_EQ(Cell(0, kEchoPeak), "3500") << c.name;
+    EXPECT_EQ(Cell(3, kEchoEnd), "8020") << c.name;
+    ExpectBar(0, 114, 271, 2);
+    EXPECT_TRUE(IsWindowEnabled(Item(kEchoReadButton))) << c.name;
+  }
+
+  // Fifteen bytes: seven whole words. Echo 1 whole, echo 2's start and peak; nothing else.
+  messages.clear();
+  Fault cut = fault(FaultKind::TruncatedData);
+  cut.keepBytes = 15;
+  session->Channel()->faults.push_back(cut);
+  device->SetEcho(1, {500, 600, 90, 3, 700});
+  Read();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("7 of 20"), std::string::npos) << messages[0];
+  EXPECT_EQ(Cell(0, kEchoEnd), "3590");
+  EXPECT_EQ(Cell(1, kEchoStart), "500");
+  EXPECT_EQ(Cell(1, kEchoPeak), "600");
+  EXPECT_EQ(Cell(1, kEchoSize), "");
+  EXPECT_EQ(Cell(3, kEchoEnd), "");
+  ExpectBar(0, 114, 271, 2);
+  for (std::size_t e = 1; e < kEchoCount; ++e) EXPECT_FALSE(Bar(e)) << e;
+
+  // And the next read is whole again.
+  messages.clear();
+  Read();
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(Cell(1, kEchoSize), "0.9");
+  EXPECT_EQ(Cell(3, kEchoEnd), "8020");
+  ExpectBar(1, 56, 475 - 90, 2);
+}
+
+// On the fake DTM: offline a click reads nothing, the table waits ("Loading...") and the button is
+// ready again; online a failed transaction is told and leaves the button ready, never disabled.
+TEST(EchoPageOnFakeDtm, EveryEndingOfTheReadLeavesTheButtonReady) {
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  {
+    DWORD cookie = 0;
+    vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CEchoPP>>> factory;
+    ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CEchoPP>>(&factory), S_OK);
+    ASSERT_EQ(CoRegisterClassObject(CLSID_EchoPP, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    auto fake = vkr::test::dui::FakeDeviceDtm::Create();
+    {
+      vkr::test::dui::DevicePageHarness harness(CLSID_EchoPP, static_cast<IovFdtBaseDTM*>(fake.Get()), 800, 560);
+      ASSERT_TRUE(harness.Ok());
+      HWND button = harness.Item(static_cast<int>(kEchoReadButton));
+      vkr::ui::Click(button);
+      fake->Deliver();
+      EXPECT_TRUE(fake->Hart().Calls().empty());
+      EXPECT_EQ(harness.Text(static_cast<int>(kEchoTableEdits[2][kEchoGain])), "Loading...");
+      EXPECT_TRUE(IsWindowEnabled(button));
+
+      fake->SetState(dsONLINE);
+      fake->Hart().Script(131, vkr::test::dui::FakeTransaction::Failure(u"0x80004005; error during transaction"));
+      vkr::ui::Click(button);
+      fake->Deliver();
+      const auto calls = fake->Hart().CallsOf(131);
+      ASSERT_EQ(calls.size(), 1u);
+      EXPECT_EQ(Bytes(calls[0].request.begin(), calls[0].request.end()), Words({0x02E9, 0x0014}));
+      ASSERT_EQ(fake->UserMessages().size(), 1u);
+      EXPECT_EQ(fake->UserMessages()[0].text, u"Reading the echo data failed: 0x80004005; error during transaction");
+      EXPECT_EQ(fake->UserMessages()[0].style, 0x10);  // OK with the error icon
+      EXPECT_EQ(harness.Text(static_cast<int>(kEchoTableEdits[2][kEchoGain])), "");
+      EXPECT_TRUE(IsWindowEnabled(button));
+      harness.Close();
+    }
+    fake->DetachAll();
+    CoRevokeClassObject(cookie);
+    vkr::ui::PumpUntilIdle();
+  }
+  CoUninitialize();
+}
+
+// The page with the transmitter's echoes looks as kept (VKR_UPDATE_PICTURES=1 writes it anew): a
+// pixel matches when no channel differs by more than 8, the picture when at most 2 per mille
+// do not.
+TEST_F(LiveEchoPage, LooksAsKept) {
+  Read();
+  SetFocus(nullptr);
+  vkr::ui::PumpUntilIdle();
+  vkr::ui::Picture picture;
+  ASSERT_TRUE(vkr::ui::RenderWindow(host->Page(), &picture));
+  const std::string golden = std::string(VKR_SOURCE_DIR) + "/tests/data/ui/echo_page.png";
+  if (std::getenv("VKR_UPDATE_PICTURES")) {
+    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, golden.c_str()));
+  }
+  vkr::ui::Picture kept;
+  ASSERT_TRUE(vkr::ui::ReadPng(golden.c_str(), &kept)) << golden;
+  ASSERT_EQ(kept.width, picture.width);
+  ASSERT_EQ(kept.height, picture.height);
+  int mismatches = 0;
+  for (std::size_t i = 0; i < kept.pixels.size(); ++i) {
+    const COLORREF a = kept.pixels[i], b = picture.pixels[i];
+    if (std::abs(GetRValue(a) - GetRValue(b)) > 8 || std::abs(GetGValue(a) - GetGValue(b)) > 8 ||
+        std::abs(GetBValue(a) - GetBValue(b)) > 8)
+      ++mismatches;
+  }
+  if (mismatches) vkr::ui::SavePictureToPng(picture, "/tmp/echo_page_actual.png");
+  EXPECT_LE(mismatches * 1000, 2 * static_cast<int>(kept.pixels.size()))
+      << mismatches << " pixels differ; the new picture: /tmp/echo_page_actual.png";
+}
+
+}  // namespace

@@ -1,0 +1,611 @@
+// The HART identity and Values pages online to the simulated transmitter through the live DTM: the
+// module's pages as the frame host shows them (identity, the command 6 write checked on the
+// transmitter, refusal of bad addresses, faults on the frame's channel), and pages of the test
+// program for their decoders on short and full answers.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame/ActiveXHost.h"
+#include "frame/FrameChannel.h"
+#include "frame/FrameHost.h"
+#include "frame/PageHost.h"
+#include "frame/TransferSession.h"
+#include "frame/controls/OutsideControls.h"
+#include "include/ProgramIds.h"
+#include "tests/support/device_ui_fixture.h"
+#include "tests/support/dtm_user_interface.h"
+#include "tests/support/temp_files.h"
+#include "tests/support/threading.h"
+#include "ui/device/DeviceUiIds.h"
+#include "ui/device/HartPP.h"
+#include "ui/device/ValuesPP.h"
+
+namespace {
+
+using namespace vkr::dui;
+using vkr::frame::Bytes;
+using vkr::frame::FrameChannel;
+using vkr::frame::SimulatedDevice;
+
+HWND Item(HWND root, int id) {
+  for (HWND child = GetWindow(root, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (GetDlgCtrlID(child) == id) return child;
+    if (HWND found = Item(child, id)) return found;
+  }
+  return nullptr;
+}
+
+std::string Text(HWND root, int id) { return vkr::ui::WindowText(Item(root, id)); }
+
+Bytes BigEndian(float value) {
+  Bytes bytes(4);
+  vkr::frame::wire::PutFloat(&bytes, 0, value);
+  return bytes;
+}
+
+std::vector<Bytes> Requests(const SimulatedDevice& device, std::uint8_t command) {
+  std::vector<Bytes> requests;
+  for (const auto& r : device.received)
+    if (r.command == command) requests.push_back(r.request);
+  return requests;
+}
+
+VARIANT ByteArray(const Bytes& bytes) {
+  VARIANT v = vkr::EmptyVariant();
+  SAFEARRAYBOUND bound{static_cast<ULONG>(bytes.size()), 0};
+  v.vt = VT_ARRAY | VT_UI1;
+  v.parray = SafeArrayCreate(VT_UI1, 1, &bound);
+  if (!bytes.empty()) {
+    void* data = nullptr;
+    SafeArrayAccessData(v.parray, &data);
+    std::memcpy(data, bytes.data(), bytes.size());
+    SafeArrayUnaccessData(v.parray);
+  }
+  return v;
+}
+
+class HartValuesPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    registry_ = std::make_unique<vkr::test::ScopedRegistry>();
+    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
+    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+    AtlAxWinInit();
+    device_ = std::make_shared<SimulatedDevice>();
+    device_->config.deviceId = {0x0A, 0xBC, 0xDE};
+    device_->config.softwareRevision = 23;
+    device_->config.configChangeCounter = 0x0102;
+    device_->config.privateLabel = 0x43;
+    session_ = std::make_unique<vkr::frame::TransferSession>();
+    ASSERT_EQ(session_->Open(u"Vorn.ExampleDtm", device_, ""), S_OK);
+  }
+  void TearDown() override {
+    if (page_) {
+      bool closed = false;
+      page_->Close(&closed);
+      EXPECT_TRUE(closed);
+      page_.reset();
+    }
+    if (cookie_) CoRevokeClassObject(cookie_);
+    if (session_) {
+      EXPECT_EQ(session_->Close(), S_OK);
+    }
+    session_.reset();
+    vkr::frame::RevokeOutsideControls();
+    registry_.reset();
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+  }
+
+  template <class TPage = void>
+  void Open(REFCLSID clsid) {
+    if constexpr (!std::is_void_v<TPage>) {
+      vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<TPage>>> factory;
+      ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<TPage>>(&factory), S_OK);
+      ASSERT_EQ(CoRegisterClassObject(clsid, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
+                                      REGCLS_MULTIPLEUSE, &cookie_),
+                S_OK);
+    }
+    page_ = std::make_unique<vkr::frame::PageHost>();
+    ASSERT_EQ(page_->Open(session_->Dtm(), session_->Frame(), clsid, vkr::Bstr(vkr::frame::FunctionCallDocument(0))), S_OK);
+    ASSERT_EQ(vkr::test::ui::DtmState(session_->Dtm()), dsONLINE);
+    vkr::frame::TransferSession::Pump(500);
+  }
+  template <class TPage>
+  TPage* Object() {
+    vkr::ComPtr<IPropertyPage> page;
+    page_->Page()->QueryInterface(IPropertyPage::iid, page.PutVoid());
+    return dynamic_cast<TPage*>(page.Get());
+  }
+  HWND Window() const { return page_->Window(); }
+  FrameChannel* Channel() const { return session_->Channel(); }
+
+  void Press(LONG trigger) {
+    vkr::ComPtr<IovFdtParameterHandler4> handler;
+    ASSERT_EQ(session_->Dtm()->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid()), S_OK);
+    VARIANT one = vkr::EmptyVariant();
+    one.vt = VT_UI1;
+    one.bVal = 1;
+    ASSERT_EQ(handler->SetParameterValue(vkr::UI4(static_cast<ULONG>(trigger)), one), S_OK);
+  }
+  void Type(int id, const std::string& text) {
+    HWND edit = Item(Window(), id);
+    ASSERT_TRUE(vkr::ui::Click(edit));
+    SendMessageA(edit, EM_SETSEL, 0, -1);
+    ASSERT_TRUE(vkr::ui::TypeText(edit, text));
+  }
+  // Shows or hides the page as the frame does when the user leaves it and comes back.
+  void Show(UINT command) {
+    vkr::ComPtr<IPropertyPage> page;
+    ASSERT_EQ(page_->Page()->QueryInterface(IPropertyPage::iid, page.PutVoid()), S_OK);
+    ASSERT_EQ(page->Show(command), S_OK);
+  }
+  // The page shown again while every answer of the command has the fault; then without it.
+  void ShowWithFault(FrameChannel::Fault fault) {
+    Show(SW_HIDE);
+    vkr::frame::TransferSession::Pump(300);
+    Channel()->alwaysFault = fault;
+    Show(SW_SHOW);
+    vkr::frame::TransferSession::Pump(1500);
+  }
+  void ShowWithoutFault() {
+    Show(SW_HIDE);
+    Channel()->alwaysFault = FrameChannel::Fault{};
+    vkr::frame::TransferSession::Pump(300);
+    Show(SW_SHOW);
+  }
+  bool WaitFor(const std::function<bool()>& done, int ms = 10000) { return vkr::test::PumpUntil(done, ms); }
+  bool IdentityShown() { return Text(Window(), kHartDistributorEdit) == "0043"; }
+
+  std::unique_ptr<vkr::test::ScopedRegistry> registry_;
+  std::shared_ptr<SimulatedDevice> device_;
+  std::unique_ptr<vkr::frame::TransferSession> session_;
+  std::unique_ptr<vkr::frame::PageHost> page_;
+  DWORD cookie_ = 0;
+};
+
+// ---- The HART identity page ---------------------------------------------------------------------
+
+// The identity from command 0 as the transmitter holds it; then a new polling address and loop
+// current mode (both different from the device's) sent: the transmitter holds exactly them, every
+// command 6 it received carried them, and the page shows what it reads back.
+TEST_F(HartValuesPage, HartShowsIdentityAndSendWritesCommand6) {
+  device_->config.pollingAddress = 0;
+  device_->config.loopCurrentMode = 1;
+  Open(CLSID_HartPP);
+  ASSERT_TRUE(WaitFor([&] { return IdentityShown(); })) << Text(Window(), kHartDistributorEdit);
+  EXPECT_EQ(Text(Window(), kHartManufacturerEdit), "60");
+  EXPECT_EQ(Text(Window(), kHartDeviceTypeEdit), "60E6");
+  EXPECT_EQ(Text(Window(), kHartSerialEdit), std::to_string(0x0ABCDE));
+  EXPECT_EQ(Text(Window(), kHartPreamblesEdit), "5");
+  EXPECT_EQ(Text(Window(), kHartRevisionEdit), "7");
+  EXPECT_EQ(Text(Window(), kHartDeviceRevisionEdit), "1");
+  EXPECT_EQ(Text(Window(), kHartSoftwareRevisionEdit), "2.3");
+  EXPECT_EQ(Text(Window(), kHartHardwareRevisionEdit), "1");
+  EXPECT_EQ(Text(Window(), kHartCounterEdit), "258");
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kHartLoopCurrentCombo) == "Enabled"; }));
+  EXPECT_EQ(Text(Window(), kHartPollingAddressEdit), "0");
+  EXPECT_EQ(Text(Window(), kHartLoopCurrentText), "Enabled");
+  const vkr::Variant counter = vkr::test::ui::ParameterValue(session_->Dtm(), kParConfigCounter);
+  EXPECT_EQ(counter.vt, VT_UI2);
+  EXPECT_EQ(counter.uiVal, 258);
+
+  Type(kHartPollingAddressEdit, "5");
+  ASSERT_TRUE(vkr::ui::SelectItem(Item(Window(), kHartLoopCurrentCombo), 0));
+  vkr::ui::PumpUntilIdle();
+  device_->received.clear();
+  Press(kParButtonSend);
+  ASSERT_TRUE(WaitFor([&] { return device_->config.pollingAddress == 5; }));
+  vkr::frame::TransferSession::Pump(300);
+  EXPECT_EQ(device_->config.loopCurrentMode, 0);
+  const std::vector<Bytes> writes = Requests(*device_, 6);
+  ASSERT_FALSE(writes.empty());
+  for (const Bytes& request : writes) EXPECT_EQ(request, (Bytes{5, 0}));
+  // Read back with command 7 after the send.
+  EXPECT_FALSE(Requests(*device_, 7).empty());
+  EXPECT_TRUE(WaitFor([&] { return Text(Window(), kHartLoopCurrentText) == "Disabled"; }));
+  EXPECT_EQ(Text(Window(), kHartPollingAddressEdit), "5");
+  EXPECT_EQ(Text(Window(), kHartLoopCurrentCombo), "Disabled");
+}
+
+// A polling address that is not a number, that no device takes, or that the DTM's limits refuse is
+// refused on the page: marked, focused, kept as typed, and no command 6 reaches the transmitter.
+TEST_F(HartValuesPage, HartRefusesBadPollingAddresses) {
+  Open(CLSID_HartPP);
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kHartPollingAddressEdit) == "0"; }));
+  for (const char* text : {"abc", "64", "300", "-1", "2.5", " ", "40"}) {
+    SCOPED_TRACE(text);
+    Type(kHartPollingAddressEdit, text);
+    vkr::ui::PumpUntilIdle();
+    device_->received.clear();
+    Press(kParButtonSend);
+    vkr::frame::TransferSession::Pump(400);
+    EXPECT_TRUE(Requests(*device_, 6).empty());
+    EXPECT_EQ(GetFocus(), Item(Window(), kHartPollingAddressEdit));
+    EXPECT_EQ(Text(Window(), kHartPollingAddressEdit), text);
+  }
+  EXPECT_EQ(device_->config.pollingAddress, 0);
+  // Corrected, the same page sends.
+  Type(kHartPollingAddressEdit, "12");
+  vkr::ui::PumpUntilIdle();
+  Press(kParButtonSend);
+  EXPECT_TRUE(WaitFor([&] { return device_->config.pollingAddress == 12; }));
+}
+
+// Faults on the frame's channel while the page reads: no answer, busy and short data. The page
+// shows only what arrived (the rest stays "Loading..."), never reads past it, and works again on
+// the next showing.
+TEST_F(HartValuesPage, HartKeepsWorkingThroughChannelFaults) {
+  Open(CLSID_HartPP);
+  ASSERT_TRUE(WaitFor([&] { return IdentityShown(); }));
+  vkr::frame::TransferSession::Pump(300);
+
+  FrameChannel::Fault silent;
+  silent.kind = FrameChannel::FaultKind::NoAnswer;
+  silent.command = 0;
+  FrameChannel::Fault busy;
+  busy.kind = FrameChannel::FaultKind::Busy;
+  busy.command = 0;
+  for (const FrameChannel::Fault& fault : {silent, busy}) {
+    ShowWithFault(fault);
+    EXPECT_EQ(Text(Window(), kHartManufacturerEdit), "Loading...");
+    EXPECT_EQ(Text(Window(), kHartDistributorEdit), "Loading...");
+    ShowWithoutFault();
+    ASSERT_TRUE(WaitFor([&] { return IdentityShown(); }, 20000)) << "works again after the fault";
+  }
+
+  // Twelve data bytes: at most the identity up to the serial number, never the counter nor the
+  // distributor.
+  FrameChannel::Fault cut;
+  cut.kind = FrameChannel::FaultKind::TruncatedData;
+  cut.command = 0;
+  cut.keepBytes = 12;
+  ShowWithFault(cut);
+  for (UINT id : {kHartManufacturerEdit, kHartSerialEdit, kHartSoftwareRevisionEdit}) {
+    const std::string text = Text(Window(), static_cast<int>(id));
+    EXPECT_TRUE(text == "Loading..." || text == "60" || text == std::to_string(0x0ABCDE) || text == "2.3") << text;
+  }
+  EXPECT_EQ(Text(Window(), kHartCounterEdit), "Loading...");
+  EXPECT_EQ(Text(Window(), kHartDistributorEdit), "Loading...");
+  ShowWithoutFault();
+  ASSERT_TRUE(WaitFor([&] { return IdentityShown(); }, 20000));
+
+  // Command 7 answered with one byte: the loop current mode is no new value; the next refresh
+  // reads both again.
+  device_->config.pollingAddress = 9;
+  vkr::frame::CommandFault shortSeven;
+  shortSeven.command = 7;
+  shortSeven.truncateTo = 1;
+  device_->InjectFault(shortSeven);
+  Press(kParButtonRefresh);
+  vkr::frame::TransferSession::Pump(1000);
+  EXPECT_EQ(Text(Window(), kHartLoopCurrentCombo), "Enabled");
+  device_->config.loopCurrentMode = 0;
+  Press(kParButtonRefresh);
+  EXPECT_TRUE(WaitFor([&] { return Text(Window(), kHartLoopCurrentCombo) == "Disabled"; }));
+  EXPECT_EQ(Text(Window(), kHartPollingAddressEdit), "9");
+}
+
+// The decoders on short and full answers, as the DTM delivers them to the page.
+TEST_F(HartValuesPage, HartDecodesShortAndFullAnswers) {
+  Open<CHartPP>(CLSID_HartPP);
+  CHartPP* page = Object<CHartPP>();
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return IdentityShown(); }));
+  vkr::frame::TransferSession::Pump(300);
+  HWND dialog = GetParent(Item(Window(), kHartSerialEdit));
+  auto deliver = [&](LONG id, const Bytes& bytes) {
+    vkr::Variant answer;
+    *static_cast<VARIANT*>(&answer) = ByteArray(bytes);
+    return page->SetControlValueById(id, answer);
+  };
+  for (UINT id : {kHartManufacturerEdit, kHartDeviceTypeEdit, kHartSerialEdit, kHartPreamblesEdit, kHartRevisionEdit,
+                  kHartDeviceRevisionEdit, kHartSoftwareRevisionEdit, kHartHardwareRevisionEdit, kHartCounterEdit,
+                  kHartDistributorEdit})
+    SetDlgItemTextA(dialog, static_cast<int>(id), "-");
+
+  // One byte is the expansion code alone; two bring the manufacturer.
+  EXPECT_EQ(deliver(kParCommand0Complete, {254}), S_OK);
+  EXPECT_EQ(Text(Window(), kHartManufacturerEdit), "-");
+  EXPECT_EQ(deliver(kParCommand0Complete, {254, 0x12}), S_OK);
+  EXPECT_EQ(Text(Window(), kHartManufacturerEdit), "12");
+  EXPECT_EQ(Text(Window(), kHartDeviceTypeEdit), "-");
+  // Twelve bytes: everything up to the serial number.
+  EXPECT_EQ(deliver(kParCommand0Complete, {254, 0x12, 0x34, 5, 7, 2, 23, 0x29, 0, 0x01, 0x02, 0x03}), S_OK);
+  EXPECT_EQ(Text(Window(), kHartDeviceTypeEdit), "1234");
+  EXPECT_EQ(Text(Window(), kHartPreamblesEdit), "5");
+  EXPECT_EQ(Text(Window(), kHartRevisionEdit), "7");
+  EXPECT_EQ(Text(Window(), kHartDeviceRevisionEdit), "2");
+  EXPECT_EQ(Text(Window(), kHartSoftwareRevisionEdit), "2.3");
+  EXPECT_EQ(Text(Window(), kHartHardwareRevisionEdit), "5");
+  EXPECT_EQ(Text(Window(), kHartSerialEdit), std::to_string(0x010203));
+  EXPECT_EQ(Text(Window(), kHartCounterEdit), "-");
+  EXPECT_EQ(Text(Window(), kHartDistributorEdit), "-");
+  // Twenty bytes: the counter (also into 1112), one byte short of the distributor.
+  Bytes twenty{254, 0x12, 0x34, 5, 7, 2, 23, 0x29, 0, 1, 2, 3, 5, 4, 0xFF, 0xFE, 0, 0, 0x60, 0xAB};
+  EXPECT_EQ(deliver(kParCommand0Complete, twenty), S_OK);
+  EXPECT_EQ(Text(Window(), kHartCounterEdit), "65534");
+  EXPECT_TRUE(WaitFor([&] { return vkr::test::ui::ParameterValue(session_->Dtm(), kParConfigCounter).uiVal == 65534; }));
+  EXPECT_EQ(Text(Window(), kHartDistributorEdit), "-");
+  twenty.push_back(0xCD);
+  EXPECT_EQ(deliver(kParCommand0Complete, twenty), S_OK);
+  EXPECT_EQ(Text(Window(), kHartDistributorEdit), "ABCD");
+
+  // Command 7: a loop current byte other than 0 and 1 empties the hidden text and leaves the
+  // combo; not a byte array: ignored.
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kHartLoopCurrentCombo) == "Enabled"; }));
+  EXPECT_EQ(deliver(kParCommand6Complete, {7, 2}), S_OK);
+  EXPECT_TRUE(WaitFor([&] { return Text(Window(), kHartPollingAddressEdit) == "7"; }));
+  vkr::frame::TransferSession::Pump(200);
+  EXPECT_EQ(Text(Window(), kHartLoopCurrentText), "");
+  EXPECT_EQ(Text(Window(), kHartLoopCurrentCombo), "Enabled");
+  EXPECT_EQ(page->SetControlValueById(kParCommand0Complete, vkr::I4(3)), S_OK);
+  EXPECT_EQ(Text(Window(), kHartDistributorEdit), "ABCD");
+}
+
+// Focusing a control of the page makes the frame's "Close" button the default, "Help" not.
+TEST(HartPage, FocusMakesCloseTheDefaultButton) {
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  {
+    HWND frame = CreateWindowExA(0, "STATIC", "frame", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
+    HWND help = CreateWindowExA(0, "BUTTON", "Help", WS_CHILD | BS_DEFPUSHBUTTON, 0, 0, 50, 14, frame, nullptr, nullptr, nullptr);
+    HWND close = CreateWindowExA(0, "BUTTON", "Close", WS_CHILD | BS_PUSHBUTTON, 60, 0, 50, 14, frame, nullptr, nullptr, nullptr);
+    HWND area = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 20, 300, 200, frame, nullptr, nullptr, nullptr);
+    HWND dialog = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 300, 200, area, nullptr, nullptr, nullptr);
+    vkr::ComPtr<vkr::ComObject<CHartPP>> page;
+    ASSERT_EQ(vkr::MakeObject<CHartPP>(&page), S_OK);
+    page->AttachDialogWindow(dialog);
+    EXPECT_EQ(page->OnControlSetFocus(EN_SETFOCUS, kHartPollingAddressEdit, nullptr), S_OK);
+    EXPECT_TRUE(GetWindowLongA(close, GWL_STYLE) & BS_DEFPUSHBUTTON);
+    EXPECT_FALSE(GetWindowLongA(help, GWL_STYLE) & BS_DEFPUSHBUTTON);
+    page->AttachDialogWindow(nullptr);
+    DestroyWindow(frame);
+  }
+  CoUninitialize();
+}
+
+// A failing identity read when the page first comes up leaves it hearing the frame: the frame's
+// Refresh still reads command 7 and fills the polling address.
+TEST(HartPageOnFakeDtm, AFailedIdentityReadLeavesTheShownPageHearingTheFrame) {
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  {
+    DWORD cookie = 0;
+    vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CHartPP>>> factory;
+    ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CHartPP>>(&factory), S_OK);
+    ASSERT_EQ(CoRegisterClassObject(CLSID_HartPP, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    auto fake = vkr::test::dui::FakeDeviceDtm::Create();
+    struct Row {
+      ULONG id;
+      VARTYPE vt;
+      bool device;
+    };
+    for (const Row& row : {Row{kParCommand6Complete, VT_ARRAY | VT_UI1, true}, Row{kParPollingAddressWrite, VT_UI1, true},
+                           Row{kParLoopCurrentWrite, VT_UI1, true}, Row{kParPollingAddress, VT_UI1, false},
+                           Row{kParLoopCurrentMode, VT_UI1, false}, Row{kParConfigCounter, VT_UI2, false}}) {
+      vkr::test::ui::FakeParameter p;
+      p.id = row.id;
+      p.vt = row.vt;
+      if (row.vt == (VT_ARRAY | VT_UI1)) {
+        p.value = vkr::test::ui::ByteArray({});
+      } else {
+        p.value.vt = row.vt;
+      }
+      p.deviceValue = p.value;
+      p.defaultValue = p.value;
+      p.addressed = row.device ? 1 : 0;
+      fake->AddParameter(std::move(p));
+    }
+    fake->SetState(dsONLINE);
+    ASSERT_EQ(fake->SetResponse(kParCommand6Complete, {4, 0}), S_OK);
+    fake->FailCall("ReadDeviceParameter", E_FAIL, 1);
+    {
+      vkr::test::dui::DevicePageHarness harness(CLSID_HartPP, static_cast<IovFdtBaseDTM*>(fake.Get()));
+      fake->Deliver();
+      EXPECT_EQ(harness.Text(kHartPollingAddressEdit), "Loading...");
+      VARIANT one = vkr::EmptyVariant();
+      one.vt = VT_UI1;
+      one.bVal = 1;
+      ASSERT_EQ(fake->SetParameterValue(vkr::UI4(kParButtonRefresh), one), S_OK);
+      fake->Deliver();
+      EXPECT_GE(fake->CountOf("ReadDeviceParameter", kParCommand6Complete), 1u);
+      EXPECT_EQ(harness.Text(kHartPollingAddressEdit), "4");
+      EXPECT_EQ(harness.Text(kHartLoopCurrentText), "Disabled");
+      harness.Close();
+    }
+    CoRevokeClassObject(cookie);
+  }
+  CoUninitialize();
+}
+
+// ---- The Values page ----------------------------------------------------------------------------
+
+// Shown, the page reads command 3 at once and then cyclically at the registry's period (never
+// below 50 ms), with the units' texts; hidden, it shows "Loading..." and the reading stops.
+TEST_F(HartValuesPage, ValuesFollowTheDeviceWhileShown) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kValuesSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const DWORD twenty = 20;
+  ASSERT_EQ(RegSetValueExA(key, kValuesPeriodValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&twenty), sizeof twenty),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(ValuesRefreshPeriod(), 50u);
+
+  Open<CValuesPP>(CLSID_ValuesPP);
+  CValuesPP* page = Object<CValuesPP>();
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(page->RefreshPeriod(), 50u);
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kValuesValueEdits[0]) == "2.500"; }));
+  EXPECT_EQ(Text(Window(), kValuesValueEdits[1]), "3.500");
+  EXPECT_EQ(Text(Window(), kValuesValueEdits[2]), "21.000");
+  EXPECT_EQ(Text(Window(), kValuesValueEdits[3]), "41.700");
+  EXPECT_EQ(Text(Window(), kValuesUnitTexts[0]), "Metres (m)");
+  EXPECT_EQ(Text(Window(), kValuesUnitTexts[3]), "Percent (%)");
+  char current[32];
+  std::snprintf(current, sizeof current, "%.3f", static_cast<double>(device_->LoopCurrent()));
+  EXPECT_EQ(Text(Window(), kValuesCurrentEdit), current);
+  // The values follow the device.
+  device_->config.pv = 4.25f;
+  EXPECT_TRUE(WaitFor([&] { return Text(Window(), kValuesValueEdits[0]) == "4.250"; }));
+
+  vkr::ComPtr<IPropertyPage> shown;
+  ASSERT_EQ(page_->Page()->QueryInterface(IPropertyPage::iid, shown.PutVoid()), S_OK);
+  ASSERT_EQ(shown->Show(SW_HIDE), S_OK);
+  EXPECT_EQ(page->RefreshPeriod(), 0u);
+  EXPECT_EQ(Text(Window(), kValuesCurrentEdit), "Loading...");
+  EXPECT_EQ(Text(Window(), kValuesValueEdits[3]), "Loading...");
+  vkr::frame::TransferSession::Pump(300);
+  device_->received.clear();
+  vkr::frame::TransferSession::Pump(500);
+  EXPECT_TRUE(Requests(*device_, 3).empty()) << "no reading while hidden";
+}
+
+// Faults on the frame's channel during the cyclic reading: the fields keep what they had, a short
+// answer shows only what is wholly there, and the page goes on with the next answer.
+TEST_F(HartValuesPage, ValuesKeepWorkingThroughChannelFaults) {
+  Open(CLSID_ValuesPP);
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kValuesValueEdits[0]) == "2.500"; }));
+  vkr::frame::TransferSession::Pump(300);
+
+  FrameChannel::Fault silent;
+  silent.kind = FrameChannel::FaultKind::NoAnswer;
+  silent.command = 3;
+  FrameChannel::Fault busy;
+  busy.kind = FrameChannel::FaultKind::Busy;
+  busy.command = 3;
+  for (const FrameChannel::Fault& fault : {silent, busy}) {
+    ShowWithFault(fault);
+    EXPECT_EQ(Text(Window(), kValuesValueEdits[0]), "Loading...");
+    ShowWithoutFault();
+    ASSERT_TRUE(WaitFor([&] { return Text(Window(), kValuesValueEdits[0]) == "2.500"; }, 20000));
+  }
+
+  // Fourteen bytes: current, primary value with its unit, the secondary unit, no further value.
+  FrameChannel::Fault cut;
+  cut.kind = FrameChannel::FaultKind::TruncatedData;
+  cut.command = 3;
+  cut.keepBytes = 14;
+  device_->config.svUnit = 44;
+  ShowWithFault(cut);
+  EXPECT_TRUE(WaitFor([&] { return Text(Window(), kValuesUnitTexts[1]) == "Feet (ft)"; }));
+  EXPECT_EQ(Text(Window(), kValuesValueEdits[0]), "2.500");
+  // What was not in the answer is no new value: the field waits or keeps the device's last one.
+  for (int k : {1, 2, 3}) {
+    const std::string text = Text(Window(), static_cast<int>(kValuesValueEdits[k]));
+    EXPECT_TRUE(text == "Loading..." || text == (k == 1 ? "3.500" : k == 2 ? "21.000" : "41.700")) << k << text;
+  }
+  ShowWithoutFault();
+  EXPECT_TRUE(WaitFor([&] { return Text(Window(), kValuesValueEdits[3]) == "41.700"; }, 20000));
+}
+
+// The decoder on short and full answers.
+TEST_F(HartValuesPage, ValuesDecodeShortAndFullAnswers) {
+  Open<CValuesPP>(CLSID_ValuesPP);
+  CValuesPP* page = Object<CValuesPP>();
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kValuesValueEdits[0]) == "2.500"; }));
+  vkr::ComPtr<IPropertyPage> shown;
+  ASSERT_EQ(page_->Page()->QueryInterface(IPropertyPage::iid, shown.PutVoid()), S_OK);
+  ASSERT_EQ(shown->Show(SW_HIDE), S_OK);  // no cyclic answers in between
+  auto deliver = [&](const Bytes& bytes) {
+    vkr::Variant answer;
+    *static_cast<VARIANT*>(&answer) = ByteArray(bytes);
+    return page->SetControlValueById(kParCommand3Complete, answer);
+  };
+  EXPECT_EQ(deliver({0x40, 0xA0, 0x00}), S_OK);
+  EXPECT_EQ(Text(Window(), kValuesCurrentEdit), "Loading...");
+  EXPECT_EQ(deliver({0x40, 0xA0, 0x00, 0x00}), S_OK);
+  EXPECT_EQ(Text(Window(), kValuesCurrentEdit), "5.000");
+  EXPECT_EQ(Text(Window(), kValuesValueEdits[0]), "Loading...");
+  Bytes full = BigEndian(12.0f);
+  for (std::uint8_t k = 0; k < 4; ++k) {
+    full.push_back(k == 1 ? 44 : 45);
+    const Bytes value = BigEndian(1.5f + k);
+    full.insert(full.end(), value.begin(), value.end());
+  }
+  ASSERT_EQ(full.size(), 24u);
+  EXPECT_EQ(deliver(Bytes(full.begin(), full.begin() + 23)), S_OK);
+  EXPECT_EQ(Text(Window(), kValuesValueEdits[2]), "3.500");
+  EXPECT_EQ(Text(Window(), kValuesUnitTexts[3]), "Metres (m)");
+  EXPECT_EQ(Text(Window(), kValuesValueEdits[3]), "Loading...");
+  EXPECT_EQ(deliver(full), S_OK);
+  EXPECT_EQ(Text(Window(), kValuesCurrentEdit), "12.000");
+  EXPECT_EQ(Text(Window(), kValuesUnitTexts[1]), "Feet (ft)");
+  EXPECT_EQ(Text(Window(), kValuesValueEdits[3]), "4.500");
+  EXPECT_EQ(page->SetControlValueById(kParCommand3Complete, vkr::I4(1)), S_OK);
+  EXPECT_EQ(Text(Window(), kValuesValueEdits[3]), "4.500");
+}
+
+// ---- Pictures -----------------------------------------------------------------------------------
+
+constexpr int kChannelTolerance = 8;
+constexpr int kMismatchPerMille = 3;
+
+void ExpectLooksAsKept(HWND window, const std::string& name) {
+  vkr::ui::Picture picture;
+  ASSERT_TRUE(vkr::ui::RenderWindow(window, &picture));
+  const std::string kept = std::string(VKR_SOURCE_DIR) + "/tests/data/ui/" + name + ".png";
+  if (std::getenv("VKR_UPDATE_PICTURES")) {
+    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, kept.c_str()));
+  }
+  vkr::ui::Picture reference;
+  ASSERT_TRUE(vkr::ui::ReadPng(kept.c_str(), &reference)) << kept;
+  ASSERT_EQ(reference.width, picture.width);
+  ASSERT_EQ(reference.height, picture.height);
+  int mismatches = 0;
+  for (std::size_t i = 0; i < reference.pixels.size(); ++i) {
+    const COLORREF a = reference.pixels[i], b = picture.pixels[i];
+    if (std::abs(GetRValue(a) - GetRValue(b)) > kChannelTolerance ||
+        std::abs(GetGValue(a) - GetGValue(b)) > kChannelTolerance ||
+        std::abs(GetBValue(a) - GetBValue(b)) > kChannelTolerance)
+      ++mismatches;
+  }
+  const std::string actual = "/tmp/" + name + "_actual.png";
+  if (mismatches) vkr::ui::SavePictureToPng(picture, actual.c_str());
+  EXPECT_LE(mismatches * 1000, kMismatchPerMille * static_cast<int>(reference.pixels.size()))
+      << mismatches << " pixels differ; the new picture: " << actual;
+}
+
+std::u16string PageTitle(IUnknown* object) {
+  vkr::ComPtr<IPropertyPage> page;
+  if (FAILED(object->QueryInterface(IPropertyPage::iid, page.PutVoid()))) return {};
+  PROPPAGEINFO info{};
+  info.cb = sizeof info;
+  if (FAILED(page->GetPageInfo(&info))) return {};
+  std::u16string title = info.pszTitle ? info.pszTitle : u"";
+  std::u16string help = info.pszHelpFile ? info.pszHelpFile : u"";
+  CoTaskMemFree(info.pszTitle);
+  CoTaskMemFree(info.pszDocString);
+  CoTaskMemFree(info.pszHelpFile);
+  return title + u"|" + help;
+}
+
+TEST_F(HartValuesPage, HartPageLooksAsKept) {
+  Open(CLSID_HartPP);
+  EXPECT_EQ(PageTitle(page_->Page()), u"HART|VornExampleDtm.chm::/HART.html#wp1102897");
+  ASSERT_TRUE(WaitFor([&] { return IdentityShown(); }));
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kHartLoopCurrentCombo) == "Enabled"; }));
+  vkr::frame::TransferSession::Pump(300);
+  SetFocus(nullptr);
+  vkr::ui::PumpUntilIdle();
+  ExpectLooksAsKept(Window(), "hart_page");
+}
+
+TEST_F(HartValuesPage, ValuesPageLooksAsKept) {
+  Open(CLSID_ValuesPP);
+  EXPECT_EQ(PageTitle(page_->Page()), u"Values|VornExampleDtm.chm");
+  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kValuesValueEdits[3]) == "41.700"; }));
+  vkr::frame::TransferSession::Pump(300);
+  vkr::ui::PumpUntilIdle();
+  ExpectLooksAsKept(Window(), "values_page");
+}
+
+}  // namespace

@@ -1,0 +1,369 @@
+// The Diagnostics page: its table, the counter and flag display, and the procedures.
+#include "ui/device/DiagPP.h"
+
+#include <string>
+
+#include "include/DtmInterfaces.h"
+#include "include/ProgramIds.h"
+#include "ui/device/kit/Kit.h"
+
+namespace vkr::dui {
+
+std::optional<USHORT> DecodeConfigChangeCounter(const std::vector<BYTE>& command0) {
+  // The answer's other fields are not this page's: only a whole answer up to the counter counts.
+  if (command0.size() < 16) return std::nullopt;
+  return CByteReader(command0).U16(14);
+}
+
+const char* ConfigChangedFlagText(BYTE deviceStatus) { return (deviceStatus & 0x40) ? "ON" : "OFF"; }
+
+namespace {
+
+// Parameters of the page.
+constexpr LONG kResetConfigChangedFlag = 1111;
+constexpr LONG kConfigCounter = 1112;
+
+// Strings of the procedures.
+constexpr UINT kStringDacTrimWarning = 152;
+constexpr UINT kStringConnectMeter = 157;
+constexpr UINT kStringDacTrimCaption = 168;
+constexpr UINT kStringSelfTestCaption = 262;
+constexpr UINT kStringMasterResetCaption = 263;
+constexpr UINT kStringLoopTestCaption = 264;
+constexpr UINT kStringSelectOk = 267;
+constexpr UINT kStringLoopWarning = 268;
+constexpr UINT kStringAboutSelfTest = 269;
+constexpr UINT kStringSelfTestOffline = 270;
+constexpr UINT kStringLoopNote = 271;
+constexpr UINT kStringSelfTestError = 272;
+constexpr UINT kStringSelfTestCommError = 273;
+constexpr UINT kStringAboutMasterReset = 274;
+constexpr UINT kStringMasterResetOffline = 275;
+constexpr UINT kStringMasterResetError = 276;
+constexpr UINT kStringMasterResetCommError = 277;
+
+SPropertyPageClass DiagClass() {
+  SPropertyPageClass c;
+  c.clsid = CLSID_DiagPP;
+  c.parameterMap = &CDiagPP::GetParameterMap;
+  c.dialogId = kDiagDialogId;
+  c.titleId = kDiagTitleId;
+  c.helpFileId = kDiagHelpFileId;
+  c.docStringId = kDiagDocStringId;
+  return c;
+}
+
+template <class Interface>
+vkr::ComPtr<Interface> Query(IUnknown* object) {
+  vkr::ComPtr<Interface> found;
+  if (object && FAILED(object->QueryInterface(Interface::iid, found.PutVoid()))) found = nullptr;
+  return found;
+}
+
+// The low byte of a number of any numeric type; absent for a value that is no number.
+std::optional<BYTE> LowByte(const VARIANT& value) {
+  vkr::Variant number;
+  if (FAILED(VariantChangeType(&number, &value, 0, VT_I4))) return std::nullopt;
+  return static_cast<BYTE>(number.lVal & 0xFF);
+}
+
+// Clears a flag when the scope ends, however it ends.
+struct SClearOnExit {
+  bool& flag;
+  ~SClearOnExit() { flag = false; }
+};
+
+}  // namespace
+
+CDiagPP::CDiagPP() : CDevicePropertyPage(DiagClass()) {
+  // The page's "access mode 4" is this dialog type: online reading.
+  m_nDialogType = kDialogTypeOnlineReading;
+}
+
+CDiagPP::~CDiagPP() = default;
+
+CActXParInfo* CDiagPP::GetParameterMap(int* count, BOOL copy) {
+  static CActXParInfo entries[11];
+  static const bool filled = [] {
+    constexpr ULONG kCommand = 0x80000000;
+    struct Row {
+      LONG id;
+      const char* name;
+      ULONG state;
+    };
+    const Row rows[] = {
+        {kResetConfigChangedFlag, "Reset config changed flag", 0},
+        {kConfigCounter, "Reset config count", 0},
+        {kParCommand0Complete, "Command 0 complete", 0x71},
+        {kParDeviceStatus, "DeviceStatus", 0x71},
+        {kParSelfTestResponse, "SelftestResponse", 0},
+        {kParMasterResetResponse, "MasterresetResponse", 0},
+        {kParSelfTest, "Command 41 complete", 0},
+        {kParMasterReset, "Command 42 complete", 0},
+        {kParButtonRefresh, "Button Refresh", 0},
+        {kParButtonSend, "Button Send", 0},
+    };
+    int i = 0;
+    for (const Row& row : rows) entries[i++] = CActXParInfo(row.id, row.name, 0, "", row.state, FALSE, kCommand);
+    return true;
+  }();
+  (void)filled;
+  if (!copy) {
+    if (count) *count = 10;
+    return entries;
+  }
+  return CopyParameterTable(entries, count);
+}
+
+// ---- Values --------------------------------------------------------------------------------------
+
+HRESULT CDiagPP::ReadParameter(LONG) { return S_OK; }
+
+HRESULT CDiagPP::SetControlValueById(LONG id, VARIANT value) {
+  CUpdatingControls updating(*this);
+  switch (id) {
+    case kParDeviceStatus:
+      if (auto status = LowByte(value); status && m_hWndDialog)
+        ::SetDlgItemTextA(m_hWndDialog, kDiagFlagEdit, ConfigChangedFlagText(*status));
+      return S_OK;
+    case kParCommand0Complete: {
+      std::vector<BYTE> bytes;
+      const HRESULT hr = ResponseBytes(value, &bytes);
+      if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
+      const std::optional<USHORT> counter = DecodeConfigChangeCounter(bytes);
+      if (!counter) return S_OK;
+      if (m_hWndDialog)
+        ::SetDlgItemTextA(m_hWndDialog, kDiagCounterEdit, std::to_string(static_cast<unsigned>(*counter)).c_str());
+      if (m_spDtm) {
+        VARIANT stored = vkr::EmptyVariant();
+        stored.vt = VT_UI2;
+        stored.uiVal = *counter;
+        m_spDtm->SetParameterValue(vkr::UI4(static_cast<ULONG>(kConfigCounter)), stored);
+      }
+      m_abyConfigChangeCounter[0] = static_cast<BYTE>(*counter >> 8);
+      m_abyConfigChangeCounter[1] = static_cast<BYTE>(*counter & 0xFF);
+      m_bCounterKnown = true;
+      return S_OK;
+    }
+    case kParSelfTestResponse:
+      // The read of all entries reports stored outcomes, not a test that just ran.
+      if (!m_bBusy) OnSelfTestResponse(value);
+      return S_OK;
+    case kParMasterResetResponse:
+      if (!m_bBusy) OnMasterResetResponse(value);
+      return S_OK;
+    case kParSelfTest:
+    case kParMasterReset:
+    case kParButtonRefresh:
+    case kParButtonSend:
+    case kResetConfigChangedFlag:
+      return S_OK;
+    default:
+      return CDevicePropertyPage::SetControlValueById(id, value);
+  }
+}
+
+void CDiagPP::OnSelfTestResponse(const VARIANT& value) {
+  if (!HasContainer()) return;
+  const std::optional<BYTE> outcome = LowByte(value);
+  if (!outcome) return;
+  OpenFunction(kFunctionSelfTestResults);
+  if (*outcome == 0) return;
+  Tell(kStringSelfTestCaption, kStringSelfTestCommError, kMessageError);
+  Tell(kStringSelfTestCaption, kStringLoopNote, kMessageInformation);
+}
+
+void CDiagPP::OnMasterResetResponse(const VARIANT& value) {
+  if (!HasContainer()) return;
+  const std::optional<BYTE> outcome = LowByte(value);
+  if (!outcome || *outcome == 0) return;
+  Tell(kStringMasterResetCaption, kStringMasterResetCommError, kMessageError);
+  Tell(kStringMasterResetCaption, kStringLoopNote, kMessageInformation);
+}
+
+HRESULT CDiagPP::GetControlValueById(LONG id, VARIANT* value) {
+  if (id != kResetConfigChangedFlag) return CDevicePropertyPage::GetControlValueById(id, value);
+  if (!value) return E_POINTER;
+  if (!m_bCounterKnown) return E_FAIL;
+  VariantClear(value);
+  return MakeByteArray(m_abyConfigChangeCounter, value);
+}
+
+HRESULT CDiagPP::SetControlStateById(LONG id, ULONG state) {
+  if (FindParameterIndex(id) < 0) return S_OK;
+  return CDevicePropertyPage::SetControlStateById(id, state);
+}
+
+// ---- Showing and hiding --------------------------------------------------------------------------
+
+HRESULT CDiagPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) {
+  CDevicePropertyPage::OnShowWindow(message, wParam, lParam, handled);
+  if (wParam != 0) {
+    m_bPageVisible = true;
+    m_bFirstShow = false;
+  } else {
+    m_bPageVisible = false;
+  }
+  auto base = Query<IovFdtBaseDTM>(m_spDtmObject.Get());
+  if (!base) return E_NOINTERFACE;
+  if (!IsOnline() || !m_spDtm) return S_OK;
+  for (LONG id : {kParCommand0Complete, kParDeviceStatus}) {
+    VARIANT_BOOL asked = VARIANT_FALSE;
+    const HRESULT hr = m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(id)), &asked);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+// ---- Procedures ----------------------------------------------------------------------------------
+
+bool CDiagPP::HasContainer() const { return Query<IovFdtActiveXContainer>(m_spDtmObject.Get()) != nullptr; }
+
+bool CDiagPP::IsOnline() const {
+  auto base = Query<IovFdtBaseDTM>(m_spDtmObject.Get());
+  EDtmState state = dsUNDEFINED;
+  return base && SUCCEEDED(base->GetDTMState(&state)) && static_cast<ULONG>(state) == kDtmStateOnline;
+}
+
+LONG CDiagPP::Tell(UINT captionId, UINT textId, LONG style) {
+  std::u16string caption, text;
+  LoadPageString(captionId, &caption);
+  LoadPageString(textId, &text);
+  LONG answer = 0;
+  ShowDeviceMessage(m_spDtmObject.Get(), caption, text, style, &answer);
+  return answer;
+}
+
+void CDiagPP::OpenFunction(LONG functionId) {
+  auto container = Query<IovFdtActiveXContainer>(m_spDtmObject.Get());
+  if (!container) return;
+  VARIANT_BOOL opened = VARIANT_FALSE;
+  container->OpenUserInterface(functionId, &opened);
+}
+
+HRESULT CDiagPP::OnLoopTest() {
+  if (m_bRunning || !HasContainer()) return S_OK;
+  m_bRunning = true;
+  SClearOnExit done{m_bRunning};
+  if (Tell(kStringLoopTestCaption, kStringSelectOk, kMessageOkCancelInfo) == kAnswerCancel) return S_OK;
+  if (Tell(kStringLoopTestCaption, kStringLoopWarning, kMessageOkCancelWarning) == kAnswerCancel) return S_OK;
+  OpenFunction(kFunctionOutputLevelSelection);
+  return S_OK;
+}
+
+HRESULT CDiagPP::OnDacTrim() {
+  if (m_bRunning || !HasContainer()) return S_OK;
+  m_bRunning = true;
+  SClearOnExit done{m_bRunning};
+  if (Tell(kStringDacTrimCaption, kStringDacTrimWarning, kMessageOkCancelInfo) == kAnswerCancel) return S_OK;
+  if (Tell(kStringDacTrimCaption, kStringConnectMeter, kMessageOkCancelInfo) == kAnswerCancel) return S_OK;
+  OpenFunction(kFunctionDacTrim);
+  return S_OK;
+}
+
+HRESULT CDiagPP::OnSelfTest() {
+  return RunDeviceProcedure({kStringSelfTestCaption, kStringAboutSelfTest, kParSelfTest, kStringSelfTestError,
+                             kStringSelfTestOffline, true});
+}
+
+HRESULT CDiagPP::OnMasterReset() {
+  return RunDeviceProcedure({kStringMasterResetCaption, kStringAboutMasterReset, kParMasterReset,
+                             kStringMasterResetError, kStringMasterResetOffline, false});
+}
+
+HRESULT CDiagPP::RunDeviceProcedure(const SDeviceProcedure& procedure) {
+  // The questions wait for the user with the messages flowing: a second click meanwhile must
+  // not start the procedure again.
+  if (m_bRunning || !HasContainer()) return S_OK;
+  m_bRunning = true;
+  SClearOnExit done{m_bRunning};
+  const UINT caption = procedure.caption;
+  if (Tell(caption, kStringSelectOk, kMessageOkCancelInfo) == kAnswerCancel) return S_OK;
+  if (Tell(caption, kStringLoopWarning, kMessageOkCancelWarning) == kAnswerCancel) return S_OK;
+  if (Tell(caption, procedure.announcement, kMessageOkCancelInfo) == kAnswerCancel) {
+    Tell(caption, kStringLoopNote, kMessageInformation);
+    return S_OK;
+  }
+  auto base = Query<IovFdtBaseDTM>(m_spDtmObject.Get());
+  if (!base) return S_OK;
+  EDtmState state = dsUNDEFINED;
+  base->GetDTMState(&state);
+  if (static_cast<ULONG>(state) != kDtmStateOnline) {
+    Tell(caption, procedure.offlineText, kMessageError);
+    Tell(caption, kStringLoopNote, kMessageInformation);
+    return S_OK;
+  }
+  VARIANT_BOOL written = VARIANT_FALSE;
+  const HRESULT hr = m_spDtm ? m_spDtm->WriteDeviceParameter(vkr::UI4(static_cast<ULONG>(procedure.parameter)),
+                                                             vkr::EmptyVariant(), &written)
+                             : E_POINTER;
+  if (FAILED(hr) || written == VARIANT_FALSE) {
+    Tell(caption, procedure.errorText, kMessageError);
+    if (procedure.opensResults) OpenFunction(kFunctionSelfTestResults);
+    Tell(caption, kStringLoopNote, kMessageInformation);
+  }
+  // On success the outcome arrives later (1019, 1020).
+  return S_OK;
+}
+
+HRESULT CDiagPP::OnResetConfigChangedFlag() {
+  auto base = Query<IovFdtBaseDTM>(m_spDtmObject.Get());
+  if (!base) return E_NOINTERFACE;
+  if (!IsOnline()) return S_OK;
+  if (!m_bCounterKnown) return S_FALSE;
+  SetControlStateById(kResetConfigChangedFlag, kStateUsableChanged);
+  return CheckParameterInput(kResetConfigChangedFlag);
+}
+
+// ---- Keyboard and messages -----------------------------------------------------------------------
+
+BOOL CDiagPP::HandleNavigationKey(MSG* message, ULONG* state) {
+  const BOOL handled = CDevicePropertyPage::HandleNavigationKey(message, state);
+  if (!message || message->message != WM_KEYDOWN) return handled;
+  HWND focus = ::GetFocus();
+  const int id = focus ? ::GetDlgCtrlID(focus) : 0;
+  if (message->wParam == VK_RETURN) {
+    // Enter never starts the master reset: that one takes a click.
+    switch (id) {
+      case kDiagSelfTestButton: OnSelfTest(); break;
+      case kDiagLoopTestButton: OnLoopTest(); break;
+      case kDiagDacTrimButton: OnDacTrim(); break;
+      default: break;
+    }
+    return TRUE;
+  }
+  if (message->wParam == VK_TAB && handled &&
+      (id == kDiagSelfTestButton || id == kDiagMasterResetButton || id == kDiagLoopTestButton ||
+       id == kDiagDacTrimButton)) {
+    const LONG style = ::GetWindowLongW(focus, GWL_STYLE);
+    if ((style & 0x0F) != BS_DEFPUSHBUTTON) {
+      ::SendMessageW(focus, BM_SETSTYLE, static_cast<WPARAM>((style & ~0x0FL) | BS_DEFPUSHBUTTON), TRUE);
+      ::InvalidateRect(focus, nullptr, TRUE);
+    }
+  }
+  return handled;
+}
+
+BOOL CDiagPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                                   DWORD mapId) {
+  if (mapId != 0) return FALSE;
+  if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+    HRESULT (CDiagPP::*handler)() = nullptr;
+    switch (LOWORD(wParam)) {
+      case kDiagDacTrimButton: handler = &CDiagPP::OnDacTrim; break;
+      case kDiagLoopTestButton: handler = &CDiagPP::OnLoopTest; break;
+      case kDiagResetFlagButton: handler = &CDiagPP::OnResetConfigChangedFlag; break;
+      case kDiagMasterResetButton: handler = &CDiagPP::OnMasterReset; break;
+      case kDiagSelfTestButton: handler = &CDiagPP::OnSelfTest; break;
+      default: break;
+    }
+    if (handler) {
+      (this->*handler)();
+      result = 0;
+      return TRUE;
+    }
+  }
+  return CDevicePropertyPage::ProcessWindowMessage(window, message, wParam, lParam, result, mapId);
+}
+
+}  // namespace vkr::dui

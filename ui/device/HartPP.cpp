@@ -1,0 +1,359 @@
+// The HART identity page: its table, its decoders of the command 0 and command 7 answers, the
+// polling address and loop current mode it writes, and the frame's default button.
+#include "ui/device/HartPP.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "include/ProgramIds.h"
+#include "ui/device/kit/Kit.h"
+
+namespace vkr::dui {
+
+namespace {
+
+constexpr ULONG kSelectionList = 4;
+constexpr ULONG kNoControl = 0x80000000;
+// The Loop Current Mode items and the codes they stand for.
+constexpr SComboCode kLoopCurrentItems[] = {{"Disabled", 0}, {"Enabled", 1}};
+
+SPropertyPageClass HartClass() {
+  SPropertyPageClass c;
+  c.clsid = CLSID_HartPP;
+  c.parameterMap = &CHartPP::GetParameterMap;
+  c.dialogId = kHartDialogId;
+  c.titleId = kHartTitleId;
+  c.helpFileId = kHartHelpFileId;
+  c.docStringId = kHartDocStringId;
+  return c;
+}
+
+VARIANT UI1(BYTE value) {
+  VARIANT v = vkr::EmptyVariant();
+  v.vt = VT_UI1;
+  v.bVal = value;
+  return v;
+}
+
+VARIANT UI2(USHORT value) {
+  VARIANT v = vkr::EmptyVariant();
+  v.vt = VT_UI2;
+  v.uiVal = value;
+  return v;
+}
+
+// A pressed frame button: a non-zero VT_UI1.
+bool IsPressed(const VARIANT& value) { return value.vt == VT_UI1 && value.bVal != 0; }
+
+void SetText(HWND dialog, UINT id, const char* format, unsigned long value) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, value);
+  ::SetDlgItemTextA(dialog, static_cast<int>(id), text);
+}
+
+std::u16string WindowTextW(HWND window) {
+  const int length = ::GetWindowTextLengthW(window);
+  if (length <= 0) return {};
+  std::u16string text(static_cast<std::size_t>(length) + 1, u'\0');
+  const int got = ::GetWindowTextW(window, text.data(), length + 1);
+  text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  return text;
+}
+
+}  // namespace
+
+// ---- Decoders -----------------------------------------------------------------------------------
+
+SCommand0Response DecodeCommand0(std::span<const BYTE> data) {
+  const CByteReader reader(data);
+  SCommand0Response answer;
+  answer.manufacturer = reader.U8(1);
+  answer.deviceType = reader.U16(1);
+  answer.preambles = reader.U8(3);
+  answer.hartRevision = reader.U8(4);
+  answer.deviceRevision = reader.U8(5);
+  answer.softwareRevision = reader.U8(6);
+  if (auto hardware = reader.U8(7)) answer.hardwareRevision = static_cast<BYTE>(*hardware >> 3);
+  answer.serialNumber = reader.U24(9);
+  answer.configCounter = reader.U16(14);
+  answer.distributor = reader.U16(19);
+  return answer;
+}
+
+SCommand7Response DecodeCommand7(std::span<const BYTE> data) {
+  const CByteReader reader(data);
+  return {reader.U8(0), reader.U8(1)};
+}
+
+// ---- Construction -------------------------------------------------------------------------------
+
+CHartPP::CHartPP() : CDevicePropertyPage(HartClass()) {
+  // Online reading: Send writes to the device, and the base reads the entries again when the DTM
+  // reports it is online.
+  m_nDialogType = kDialogTypeOnlineReading;
+}
+
+CHartPP::~CHartPP() = default;
+
+CActXParInfo* CHartPP::GetParameterMap(int* count, BOOL copy) {
+  static CActXParInfo entries[9];
+  static const bool filled = [] {
+    entries[0] = CActXParInfo(kParPollingAddress, "Polling address", kHartPollingAddressEdit, "%u", 0, TRUE, 0);
+    entries[1] = CActXParInfo(kParLoopCurrentMode, "Loop current", kHartLoopCurrentCombo, "", 0, TRUE, kSelectionList);
+    entries[2] = CActXParInfo(kParCommand0Complete, "Command 0 complete", 0, "", 113, FALSE, kNoControl);
+    entries[3] = CActXParInfo(kParCommand6Complete, "Polling address", 0, "", 0, FALSE, kNoControl);
+    entries[4] = CActXParInfo(kParPollingAddressWrite, "Polling address", 0, "", 0, FALSE, kNoControl);
+    entries[5] = CActXParInfo(kParLoopCurrentWrite, "Loop curr", 0, "", 0, FALSE, kNoControl);
+    entries[6] = CActXParInfo(kParButtonRefresh, "Button Refresh", 0, "", 0, FALSE, kNoControl);
+    entries[7] = CActXParInfo(kParButtonSend, "Button Send", 0, "", 0, FALSE, kNoControl);
+    // entries[8]: the end entry (id -1) as constructed.
+    return true;
+  }();
+  (void)filled;
+  if (!copy) {
+    if (count) *count = 8;
+    return entries;
+  }
+  return CopyParameterTable(entries, count);
+}
+
+HRESULT CHartPP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
+  FillCodeCombo(m_hWndDialog, kHartLoopCurrentCombo, kLoopCurrentItems);
+  return CDevicePropertyPage::InitializeUI(dtm, ok);
+}
+
+HRESULT CHartPP::UninitializeUI(VARIANT_BOOL* ok) { return CDevicePropertyPage::UninitializeUI(ok); }
+
+HRESULT CHartPP::ReadParameter(LONG index) { return ReadParameterOnline(index); }
+
+// ---- Values from the DTM ------------------------------------------------------------------------
+
+HRESULT CHartPP::SetControlValueById(LONG id, VARIANT value) {
+  // The page's own writes into its controls are no user input (edit 534 is writable).
+  CUpdatingControls updating(*this);
+  switch (id) {
+    case kParCommand0Complete: {
+      std::vector<BYTE> bytes;
+      const HRESULT hr = ResponseBytes(value, &bytes);
+      if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
+      const SCommand0Response answer = DecodeCommand0(bytes);
+      if (answer.manufacturer) SetText(m_hWndDialog, kHartManufacturerEdit, "%02lX", *answer.manufacturer);
+      if (answer.deviceType) SetText(m_hWndDialog, kHartDeviceTypeEdit, "%04lX", *answer.deviceType);
+      if (answer.serialNumber) SetText(m_hWndDialog, kHartSerialEdit, "%lu", *answer.serialNumber);
+      if (answer.preambles) SetText(m_hWndDialog, kHartPreamblesEdit, "%lu", *answer.preambles);
+      if (answer.hartRevision) SetText(m_hWndDialog, kHartRevisionEdit, "%lu", *answer.hartRevision);
+      if (answer.deviceRevision) SetText(m_hWndDialog, kHartDeviceRevisionEdit, "%lu", *answer.deviceRevision);
+      if (answer.softwareRevision) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f", *answer.softwareRevision / 10.0);
+        ::SetDlgItemTextA(m_hWndDialog, kHartSoftwareRevisionEdit, text);
+      }
+      if (answer.hardwareRevision) SetText(m_hWndDialog, kHartHardwareRevisionEdit, "%lu", *answer.hardwareRevision);
+      if (answer.configCounter) {
+        SetText(m_hWndDialog, kHartCounterEdit, "%lu", *answer.configCounter);
+        SetDtmParameterValue(kParConfigCounter, UI2(*answer.configCounter));
+      }
+      if (answer.distributor) SetText(m_hWndDialog, kHartDistributorEdit, "%04lX", *answer.distributor);
+      return S_OK;
+    }
+    case kParCommand6Complete: {
+      std::vector<BYTE> bytes;
+      const HRESULT hr = ResponseBytes(value, &bytes);
+      if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
+      const SCommand7Response answer = DecodeCommand7(bytes);
+      // The values come back to the page through their own entries.
+      if (answer.pollingAddress) SetDtmParameterValue(kParPollingAddress, UI1(*answer.pollingAddress));
+      if (answer.loopCurrentMode) {
+        const BYTE mode = *answer.loopCurrentMode;
+        ::SetDlgItemTextA(m_hWndDialog, kHartLoopCurrentText, mode == 0 ? "Disabled" : mode == 1 ? "Enabled" : "");
+        SetDtmParameterValue(kParLoopCurrentMode, UI1(mode));
+      }
+      return S_OK;
+    }
+    case kParButtonRefresh:
+      if (IsPressed(value) && m_bPageVisible) return OnRefresh();
+      return S_OK;
+    case kParButtonSend:
+      if (IsPressed(value) && m_bPageVisible) return OnSend();
+      return S_OK;
+    case kParPollingAddress: {
+      LONG number = 0;
+      if (ReadNumber(value, &number)) SetText(m_hWndDialog, kHartPollingAddressEdit, "%lu", number & 0xFF);
+      return S_OK;
+    }
+    case kParLoopCurrentMode: {
+      LONG number = 0;
+      if (ReadNumber(value, &number)) SelectCode(m_hWndDialog, kHartLoopCurrentCombo, kLoopCurrentItems, static_cast<BYTE>(number & 0xFF));
+      return S_OK;
+    }
+    default:
+      return CDevicePropertyPage::SetControlValueById(id, value);
+  }
+}
+
+// ---- Values from the controls -------------------------------------------------------------------
+
+HRESULT CHartPP::GetControlValueById(LONG id, VARIANT* value) {
+  if (!value) return E_POINTER;
+  switch (id) {
+    case kParPollingAddressWrite:
+    case kParPollingAddress: {
+      // A text that is not an address is no value: nothing is cut down to one.
+      const auto address = ParseUnsigned(DialogItemText(m_hWndDialog, kHartPollingAddressEdit), kMaxPollingAddress);
+      if (!address) return E_INVALIDARG;
+      VariantClear(value);
+      *value = UI1(static_cast<BYTE>(*address));
+      return S_OK;
+    }
+    case kParLoopCurrentWrite:
+    case kParLoopCurrentMode: {
+      const auto code = CodeOfComboText(m_hWndDialog, kHartLoopCurrentCombo, kLoopCurrentItems);
+      if (!code) return E_FAIL;
+      VariantClear(value);
+      *value = UI1(*code);
+      return S_OK;
+    }
+    default:
+      return CDevicePropertyPage::GetControlValueById(id, value);
+  }
+}
+
+// ---- The frame's default button -----------------------------------------------------------------
+
+HRESULT CHartPP::OnControlSetFocus(UINT code, UINT controlId, HWND control) {
+  // The base remembers the focused entry's value, which the kill-focus commit compares against.
+  CDevicePropertyPage::OnControlSetFocus(code, controlId, control);
+  std::u16string close, help;
+  if (!LoadPageString(kHartCloseTextId, &close) || !LoadPageString(kHartHelpTextId, &help)) return S_OK;
+  HWND frame = ::GetParent(::GetParent(m_hWndDialog));
+  if (!frame) return S_OK;
+  bool closeDone = false, helpDone = false;
+  for (HWND child = ::GetWindow(frame, GW_CHILD); child && !(closeDone && helpDone);
+       child = ::GetWindow(child, GW_HWNDNEXT)) {
+    const std::u16string text = WindowTextW(child);
+    const bool isClose = !closeDone && text == close;
+    const bool isHelp = !helpDone && !isClose && text == help;
+    if (!isClose && !isHelp) continue;
+    const LONG style = ::GetWindowLongA(child, GWL_STYLE);
+    const LONG wanted = isClose ? (style | BS_DEFPUSHBUTTON) : (style & ~static_cast<LONG>(BS_DEFPUSHBUTTON));
+    if (wanted != style) {
+      ::SetWindowLongA(child, GWL_STYLE, wanted);
+      ::InvalidateRect(child, nullptr, TRUE);
+    }
+    (isClose ? closeDone : helpDone) = true;
+  }
+  return S_OK;
+}
+
+// ---- Window messages ----------------------------------------------------------------------------
+
+BOOL CHartPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                                   DWORD mapId) {
+  if (mapId != 0) return FALSE;
+  if (message == WM_SHOWWINDOW) {
+    BOOL handled = TRUE;
+    OnShowWindow(message, wParam, lParam, &handled);
+    result = 0;
+    return TRUE;
+  }
+  if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+    if (LOWORD(wParam) == kFrameRefreshButton) {
+      OnRefresh();
+      result = 0;
+      return TRUE;
+    }
+    if (LOWORD(wParam) == kFrameSendButton) {
+      OnSend();
+      result = 0;
+      return TRUE;
+    }
+  }
+  return CDevicePropertyPage::ProcessWindowMessage(window, message, wParam, lParam, result, mapId);
+}
+
+void CHartPP::ShowLoading() {
+  CUpdatingControls updating(*this);
+  SetLoadingText(m_hWndDialog, {kHartManufacturerEdit, kHartDeviceTypeEdit, kHartSerialEdit, kHartPreamblesEdit,
+                                kHartRevisionEdit, kHartDeviceRevisionEdit, kHartSoftwareRevisionEdit,
+                                kHartHardwareRevisionEdit, kHartCounterEdit, kHartDistributorEdit,
+                                kHartPollingAddressEdit});
+}
+
+HRESULT CHartPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) {
+  const HRESULT result = CDevicePropertyPage::OnShowWindow(message, wParam, lParam, handled);
+  // The visibility is known before any device read: a failing read must not leave the shown page
+  // deaf to the frame's Refresh and Send.
+  m_bPageVisible = wParam != 0;
+  ShowLoading();
+  vkr::ComPtr<IovFdtBaseDTM> base;
+  if (!m_spDtm || FAILED(m_spDtm->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid())) || !base) return E_NOINTERFACE;
+  EDtmState state = dsUNDEFINED;
+  base->GetDTMState(&state);
+  if (state == dsONLINE) {
+    VARIANT_BOOL read = VARIANT_FALSE;
+    const HRESULT hr = m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand0Complete)), &read);
+    if (FAILED(hr)) return hr;
+  }
+  if (m_bPageVisible && m_bFirstShow) {
+    // The frame's Refresh, pressed for the page: every shown page reads its values.
+    SetDtmParameterValue(kParButtonRefresh, vkr::I4(1));
+  }
+  // Only a showing uses up the first show: a hide before it keeps its refresh.
+  if (m_bPageVisible) m_bFirstShow = false;
+  OnRefresh();
+  return result;
+}
+
+// ---- Refresh and Send ---------------------------------------------------------------------------
+
+HRESULT CHartPP::OnRefresh() {
+  vkr::ComPtr<IovFdtBaseDTM> base;
+  if (!m_spDtm || FAILED(m_spDtm->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid())) || !base) return E_NOINTERFACE;
+  EDtmState state = dsUNDEFINED;
+  base->GetDTMState(&state);
+  if (state == dsONLINE) {
+    VARIANT_BOOL read = VARIANT_FALSE;
+    m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand6Complete)), &read);
+  }
+  SetDirty(FALSE);
+  return S_OK;
+}
+
+HRESULT CHartPP::OnSend() {
+  // Both settings go out; their entries stay usable so the user can edit again after a send.
+  SetControlStateById(kParPollingAddress, kStateUsableChanged);
+  SetControlStateById(kParLoopCurrentMode, kStateUsableChanged);
+  // An address that is not a number, or one no device takes, is refused here: a cut-down value
+  // would re-address the device to somewhere the user never typed.
+  if (!ParseUnsigned(DialogItemText(m_hWndDialog, kHartPollingAddressEdit), kMaxPollingAddress))
+    MarkEntryInvalid(kParPollingAddress);
+  if (FAILED(SetFocusToControl())) return S_OK;
+
+  struct SPair {
+    LONG from;
+    LONG to;
+  };
+  for (const SPair pair : {SPair{kParPollingAddress, kParPollingAddressWrite}, SPair{kParLoopCurrentMode, kParLoopCurrentWrite}}) {
+    vkr::Variant setting;
+    HRESULT hr = GetControlValueById(pair.from, &setting);
+    if (FAILED(hr)) return hr;
+    if (FAILED(hr = SetDtmParameterValue(pair.to, setting))) return hr;
+    SetControlStateById(pair.to, kStateUsableChanged);
+  }
+  for (LONG id : {kParPollingAddressWrite, kParLoopCurrentWrite}) {
+    const HRESULT hr = CheckParameterInput(id);
+    if (FAILED(hr)) return hr;
+    if (hr != S_OK) {
+      // The DTM refused the value (outside its limits): the other half of command 6 must not
+      // carry it out either, and the user sees which entry it was.
+      MarkEntryInvalid(id == kParPollingAddressWrite ? kParPollingAddress : kParLoopCurrentMode);
+      SetFocusToControl();
+      return hr;
+    }
+  }
+  SetDirty(FALSE);
+  return OnRefresh();
+}
+
+}  // namespace vkr::dui
