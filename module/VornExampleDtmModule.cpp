@@ -25,7 +25,6 @@
 #include "ui/device/StatusPP.h"
 #include "ui/device/AdvancedPP.h"
 #include "ui/device/RawCommandPP.h"
-#include "ui/device/StubPages.h"
 #include "ui/device/ValuesPP.h"
 
 vkr::ComModule g_module;
@@ -85,12 +84,6 @@ HRESULT CreateOnlineParameterization(IUnknown* outer, REFIID riid, void** ppv) {
 template <class TPage>
 HRESULT CreatePage(IUnknown* outer, REFIID riid, void** ppv) {
   return vkr::CreateObject<ModuleObject<TPage>>(outer, riid, ppv);
-}
-
-// The stand-in of a page not built yet (ui/device/StubPages.h); the page replaces it here.
-template <vkr::dui::EStubPage kPage>
-HRESULT CreateStubPage(IUnknown* outer, REFIID riid, void** ppv) {
-  return vkr::CreateObject<ModuleObject<vkr::dui::CStubPage>>(outer, riid, ppv, kPage);
 }
 
 template <UINT kScript>

@@ -25,9 +25,9 @@
 #include "tests/support/threading.h"
 #include "ui/device/DeviceUiIds.h"
 #include "ui/device/OnlineParameterization.h"
-#include "ui/device/StubPages.h"
 #include "ui/device/kit/ByteSpan.h"
 #include "ui/device/kit/ResponseBytes.h"
+#include "ui/framework/PropertyPage.h"
 
 namespace {
 
@@ -122,20 +122,19 @@ class FunctionFactory : public vkr::Implements<IClassFactory> {
 
 struct PageSpec {
   const CLSID* clsid;
-  const char16_t* title;  // a probe page's title; null: the stand-in page
-  dui::EStubPage stub;
+  const char16_t* title;  // the probe page's title
 };
 const PageSpec kPages[] = {
-    {&CLSID_CommandPP, u"Command", {}},
-    {&CLSID_ProcessPP, u"Process / Output", {}},
-    {&CLSID_ValuesPP, nullptr, dui::EStubPage::Values},
-    {&CLSID_DevicePP, u"Device", {}},
-    {&CLSID_AdvancedPP, nullptr, dui::EStubPage::Advanced},
-    {&CLSID_StatusPP, nullptr, dui::EStubPage::Status},
-    {&CLSID_HartPP, nullptr, dui::EStubPage::Hart},
-    {&CLSID_DiagPP, nullptr, dui::EStubPage::Diagnostics},
-    {&CLSID_InfoPP, u"Info", {}},
-    {&CLSID_EchoPP, nullptr, dui::EStubPage::Echo},
+    {&CLSID_CommandPP, u"Command"},
+    {&CLSID_ProcessPP, u"Process / Output"},
+    {&CLSID_ValuesPP, u"Values"},
+    {&CLSID_DevicePP, u"Device"},
+    {&CLSID_AdvancedPP, u"Advanced"},
+    {&CLSID_StatusPP, u"Status"},
+    {&CLSID_HartPP, u"HART"},
+    {&CLSID_DiagPP, u"Diganostics"},
+    {&CLSID_InfoPP, u"Info"},
+    {&CLSID_EchoPP, u"EchoPP"},
 };
 const char* const kTreeTitles[] = {"Command", "Process / Output", "Values",      "Device", "Advanced",
                                    "Status",  "HART",             "Diganostics", "Info",   "EchoPP"};
@@ -170,18 +169,11 @@ class OnlineFrame : public testing::Test {
       return vkr::CreateObject<COnlineParameterization>(outer, riid, ppv);
     });
     for (const PageSpec& page : kPages) {
-      if (page.title) {
-        const CLSID clsid = *page.clsid;
-        const std::u16string title = page.title;
-        Register(clsid, [clsid, title](IUnknown* outer, REFIID riid, void** ppv) {
-          return vkr::CreateObject<CProbePage>(outer, riid, ppv, clsid, title);
-        });
-      } else {
-        const dui::EStubPage stub = page.stub;
-        Register(*page.clsid, [stub](IUnknown* outer, REFIID riid, void** ppv) {
-          return vkr::CreateObject<dui::CStubPage>(outer, riid, ppv, stub);
-        });
-      }
+      const CLSID clsid = *page.clsid;
+      const std::u16string title = page.title;
+      Register(clsid, [clsid, title](IUnknown* outer, REFIID riid, void** ppv) {
+        return vkr::CreateObject<CProbePage>(outer, riid, ppv, clsid, title);
+      });
     }
     device_ = std::make_shared<vkr::frame::SimulatedDevice>();
     session_ = std::make_unique<vkr::frame::TransferSession>();
