@@ -20,6 +20,7 @@
 #include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
 #include "tests/support/dtm_user_interface.h"
+#include "tests/support/kept_picture.h"
 #include "tests/support/page_site_harness.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
@@ -112,34 +113,6 @@ TEST(RawCommandInput, RequestBytesAreWholeHexBytesOnly) {
       EXPECT_EQ(*bytes, *c.bytes) << c.text;
     }
   }
-}
-
-// The page's picture as kept in tests/data/ui (VKR_UPDATE_PICTURES=1 writes it anew): a pixel
-// matches when no channel differs by more than 8, the pictures when at most 2 per mille do not.
-void ExpectLooksAsKept(HWND window, const std::string& name) {
-  vkr::ui::Picture picture;
-  ASSERT_TRUE(vkr::ui::RenderWindow(window, &picture));
-  const std::string golden = std::string(VKR_SOURCE_DIR) + "/tests/data/ui/" + name + ".png";
-  const std::string actual = "/tmp/" + name + "_actual.png";
-  if (std::getenv("VKR_UPDATE_PICTURES")) {
-    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, golden.c_str()));
-  }
-  vkr::ui::Picture kept;
-  ASSERT_TRUE(vkr::ui::ReadPng(golden.c_str(), &kept)) << golden;
-  ASSERT_EQ(kept.width, picture.width);
-  ASSERT_EQ(kept.height, picture.height);
-  constexpr int kChannelTolerance = 8, kMismatchPerMille = 2;
-  int mismatches = 0;
-  for (std::size_t i = 0; i < kept.pixels.size(); ++i) {
-    const COLORREF a = kept.pixels[i], b = picture.pixels[i];
-    if (std::abs(GetRValue(a) - GetRValue(b)) > kChannelTolerance ||
-        std::abs(GetGValue(a) - GetGValue(b)) > kChannelTolerance ||
-        std::abs(GetBValue(a) - GetBValue(b)) > kChannelTolerance)
-      ++mismatches;
-  }
-  if (mismatches) vkr::ui::SavePictureToPng(picture, actual.c_str());
-  EXPECT_LE(mismatches * 1000, kMismatchPerMille * static_cast<int>(kept.pixels.size()))
-      << mismatches << " pixels differ; the new picture: " << actual;
 }
 
 // The real module's DTM online to the simulated transmitter, and one page of the module hosted as
@@ -425,7 +398,7 @@ TEST_F(LiveAdvancedPage, OfflineShowsPlaceholdersAndSendsNothing) {
   EXPECT_TRUE(device->received.empty());
 }
 
-TEST_F(LiveAdvancedPage, LooksAsKept) { ExpectLooksAsKept(host->Page(), "advanced_page"); }
+TEST_F(LiveAdvancedPage, LooksAsKept) { vkr::test::ExpectLooksAsKept(host->Page(), "advanced_page"); }
 
 class LiveRawPage : public LivePage {
  protected:
@@ -567,7 +540,7 @@ TEST_F(LiveRawPage, OfflineSendEmptiesTheAnswerAndSendsNothing) {
 TEST_F(LiveRawPage, LooksAsKept) {
   ASSERT_TRUE(Send("131", "007C0001"));
   Settle();
-  ExpectLooksAsKept(host->Page(), "raw_command_page");
+  vkr::test::ExpectLooksAsKept(host->Page(), "raw_command_page");
 }
 
 }  // namespace

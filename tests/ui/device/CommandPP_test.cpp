@@ -14,6 +14,7 @@
 #include "frame/controls/OutsideControls.h"
 #include "include/ActiveXInterfaces.h"
 #include "tests/support/dtm_user_interface.h"
+#include "tests/support/kept_picture.h"
 #include "tests/support/page_site_harness.h"
 #include "tests/support/source_tree.h"
 #include "tests/support/temp_files.h"
@@ -552,28 +553,7 @@ TEST_F(CommandPage, LooksAsKept) {
   Open(true);
   SetFocus(nullptr);
   vkr::ui::PumpUntilIdle();
-  vkr::ui::Picture picture;
-  ASSERT_TRUE(vkr::ui::RenderWindow(host_->Page(), &picture));
-  const std::string golden = (vkr::test::SourceTree() / "tests/data/ui/command_page.png").string();
-  if (std::getenv("VKR_UPDATE_PICTURES")) {
-    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, golden.c_str()));
-  }
-  vkr::ui::Picture kept;
-  ASSERT_TRUE(vkr::ui::ReadPng(golden.c_str(), &kept)) << golden;
-  ASSERT_EQ(kept.width, picture.width);
-  ASSERT_EQ(kept.height, picture.height);
-  constexpr int kChannelTolerance = 8;
-  int mismatches = 0;
-  for (std::size_t i = 0; i < kept.pixels.size(); ++i) {
-    const COLORREF a = kept.pixels[i], b = picture.pixels[i];
-    if (std::abs(GetRValue(a) - GetRValue(b)) > kChannelTolerance ||
-        std::abs(GetGValue(a) - GetGValue(b)) > kChannelTolerance ||
-        std::abs(GetBValue(a) - GetBValue(b)) > kChannelTolerance)
-      ++mismatches;
-  }
-  if (mismatches) vkr::ui::SavePictureToPng(picture, "/tmp/command_page_actual.png");
-  EXPECT_LE(mismatches * 1000, 2 * static_cast<int>(kept.pixels.size()))
-      << mismatches << " pixels differ; the new picture: /tmp/command_page_actual.png";
+  vkr::test::ExpectLooksAsKept(host_->Page(), "command_page");
 }
 
 }  // namespace

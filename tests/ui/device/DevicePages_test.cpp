@@ -17,6 +17,7 @@
 #include "include/ProgramIds.h"
 #include "tests/support/device_ui_fixture.h"
 #include "tests/support/dtm_user_interface.h"
+#include "tests/support/kept_picture.h"
 #include "tests/support/page_site_harness.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
@@ -235,34 +236,6 @@ class LiveDtmPage : public ::testing::Test {
   vkr::ComPtr<IPropertyPage> page;
 };
 
-// The page's picture as kept in tests/data/ui (VKR_UPDATE_PICTURES=1 writes it anew): a pixel
-// matches when no channel differs by more than 8, the pictures when at most 2 per mille do not.
-void ExpectLooksAsKept(HWND window, const std::string& name) {
-  vkr::ui::Picture picture;
-  ASSERT_TRUE(vkr::ui::RenderWindow(window, &picture));
-  const std::string golden = std::string(VKR_SOURCE_DIR) + "/tests/data/ui/" + name + ".png";
-  const std::string actual = "/tmp/" + name + "_actual.png";
-  if (std::getenv("VKR_UPDATE_PICTURES")) {
-    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, golden.c_str()));
-  }
-  vkr::ui::Picture kept;
-  ASSERT_TRUE(vkr::ui::ReadPng(golden.c_str(), &kept)) << golden;
-  ASSERT_EQ(kept.width, picture.width);
-  ASSERT_EQ(kept.height, picture.height);
-  constexpr int kChannelTolerance = 8, kMismatchPerMille = 2;
-  int mismatches = 0;
-  for (std::size_t i = 0; i < kept.pixels.size(); ++i) {
-    const COLORREF a = kept.pixels[i], b = picture.pixels[i];
-    if (std::abs(GetRValue(a) - GetRValue(b)) > kChannelTolerance ||
-        std::abs(GetGValue(a) - GetGValue(b)) > kChannelTolerance ||
-        std::abs(GetBValue(a) - GetBValue(b)) > kChannelTolerance)
-      ++mismatches;
-  }
-  if (mismatches) vkr::ui::SavePictureToPng(picture, actual.c_str());
-  EXPECT_LE(mismatches * 1000, kMismatchPerMille * static_cast<int>(kept.pixels.size()))
-      << mismatches << " pixels differ; the new picture: " << actual;
-}
-
 class LiveDevicePage : public LiveDtmPage {
  protected:
   void SetUp() override {
@@ -378,7 +351,7 @@ TEST_F(LiveDevicePage, RefusesEntriesThatDoNotFitTheDevice) {
 }
 
 // The page with the device's values looks as kept.
-TEST_F(LiveDevicePage, LooksAsKept) { ExpectLooksAsKept(host->Page(), "device_page"); }
+TEST_F(LiveDevicePage, LooksAsKept) { vkr::test::ExpectLooksAsKept(host->Page(), "device_page"); }
 
 // Before the page was first shown the frame's Send does nothing on it.
 TEST_F(LiveDtmPage, DeviceStartedButNotShownIgnoresTheFramesButtons) {
@@ -509,7 +482,7 @@ TEST_F(LiveDtmPage, InfoPageShowsTheContactTextsInItsFonts) {
   EXPECT_EQ(face.lfWeight, 600);
   for (int id = 571; id <= 575; ++id) EXPECT_FALSE(IsWindowVisible(host->Item(id))) << id;
   EXPECT_TRUE(IsWindowVisible(host->Item(570)));
-  ExpectLooksAsKept(host->Page(), "info_page");
+  vkr::test::ExpectLooksAsKept(host->Page(), "info_page");
   ClosePage();
   CoFreeUnusedLibraries();
   EXPECT_EQ(vkr::ui::GdiObjectCounts().fonts, fontsBefore);

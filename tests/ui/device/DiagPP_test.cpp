@@ -19,6 +19,7 @@
 #include "include/ProgramIds.h"
 #include "tests/support/device_ui_fixture.h"
 #include "tests/support/dtm_user_interface.h"
+#include "tests/support/kept_picture.h"
 #include "tests/support/source_tree.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
@@ -517,27 +518,7 @@ TEST_F(LiveDiag, FaultsLeaveThePageWorking) {
 TEST_F(LiveDiag, LooksAsKept) {
   SetFocus(nullptr);
   vkr::ui::PumpUntilIdle();
-  vkr::ui::Picture picture;
-  ASSERT_TRUE(vkr::ui::RenderWindow(page->Window(), &picture));
-  const std::string golden = (vkr::test::SourceTree() / "tests/data/ui/diag_page.png").string();
-  if (std::getenv("VKR_UPDATE_PICTURES")) {
-    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, golden.c_str()));
-  }
-  vkr::ui::Picture kept;
-  ASSERT_TRUE(vkr::ui::ReadPng(golden.c_str(), &kept)) << golden;
-  ASSERT_EQ(kept.width, picture.width);
-  ASSERT_EQ(kept.height, picture.height);
-  constexpr int kChannelTolerance = 8, kMismatchPerMille = 2;
-  int mismatches = 0;
-  for (std::size_t i = 0; i < kept.pixels.size(); ++i) {
-    const COLORREF a = kept.pixels[i], b = picture.pixels[i];
-    if (std::abs(GetRValue(a) - GetRValue(b)) > kChannelTolerance ||
-        std::abs(GetGValue(a) - GetGValue(b)) > kChannelTolerance ||
-        std::abs(GetBValue(a) - GetBValue(b)) > kChannelTolerance)
-      ++mismatches;
-  }
-  if (mismatches) vkr::ui::SavePictureToPng(picture, "/tmp/diag_page_actual.png");
-  EXPECT_LE(mismatches * 1000, kMismatchPerMille * static_cast<int>(kept.pixels.size())) << mismatches;
+  vkr::test::ExpectLooksAsKept(page->Window(), "diag_page");
 }
 
 }  // namespace

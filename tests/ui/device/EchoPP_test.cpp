@@ -21,6 +21,7 @@
 #include "include/ProgramIds.h"
 #include "tests/support/device_ui_fixture.h"
 #include "tests/support/dtm_user_interface.h"
+#include "tests/support/kept_picture.h"
 #include "tests/support/page_site_harness.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
@@ -443,26 +444,7 @@ TEST_F(LiveEchoPage, LooksAsKept) {
   Read();
   SetFocus(nullptr);
   vkr::ui::PumpUntilIdle();
-  vkr::ui::Picture picture;
-  ASSERT_TRUE(vkr::ui::RenderWindow(host->Page(), &picture));
-  const std::string golden = std::string(VKR_SOURCE_DIR) + "/tests/data/ui/echo_page.png";
-  if (std::getenv("VKR_UPDATE_PICTURES")) {
-    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, golden.c_str()));
-  }
-  vkr::ui::Picture kept;
-  ASSERT_TRUE(vkr::ui::ReadPng(golden.c_str(), &kept)) << golden;
-  ASSERT_EQ(kept.width, picture.width);
-  ASSERT_EQ(kept.height, picture.height);
-  int mismatches = 0;
-  for (std::size_t i = 0; i < kept.pixels.size(); ++i) {
-    const COLORREF a = kept.pixels[i], b = picture.pixels[i];
-    if (std::abs(GetRValue(a) - GetRValue(b)) > 8 || std::abs(GetGValue(a) - GetGValue(b)) > 8 ||
-        std::abs(GetBValue(a) - GetBValue(b)) > 8)
-      ++mismatches;
-  }
-  if (mismatches) vkr::ui::SavePictureToPng(picture, "/tmp/echo_page_actual.png");
-  EXPECT_LE(mismatches * 1000, 2 * static_cast<int>(kept.pixels.size()))
-      << mismatches << " pixels differ; the new picture: /tmp/echo_page_actual.png";
+  vkr::test::ExpectLooksAsKept(host->Page(), "echo_page");
 }
 
 }  // namespace

@@ -19,6 +19,8 @@
 #include "include/ProgramIds.h"
 #include "tests/support/device_ui_fixture.h"
 #include "tests/support/dtm_user_interface.h"
+#include "tests/support/kept_picture.h"
+#include "tests/support/live_page_host.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
 #include "ui/device/DeviceUiIds.h"
@@ -32,15 +34,7 @@ using vkr::frame::Bytes;
 using vkr::frame::FrameChannel;
 using vkr::frame::SimulatedDevice;
 
-HWND Item(HWND root, int id) {
-  for (HWND child = GetWindow(root, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-    if (GetDlgCtrlID(child) == id) return child;
-    if (HWND found = Item(child, id)) return found;
-  }
-  return nullptr;
-}
-
-std::string Text(HWND root, int id) { return vkr::ui::WindowText(Item(root, id)); }
+std::string Text(HWND root, int id) { return vkr::ui::WindowText(vkr::test::FindItem(root, id)); }
 
 Bytes BigEndian(float value) {
   Bytes bytes(4);
@@ -69,77 +63,17 @@ VARIANT ByteArray(const Bytes& bytes) {
   return v;
 }
 
-class HartValuesPage : public ::testing::Test {
+class HartValuesPage : public vkr::test::LivePageHostTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    registry_ = std::make_unique<vkr::test::ScopedRegistry>();
-    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
-    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
-    AtlAxWinInit();
-    device_ = std::make_shared<SimulatedDevice>();
     device_->config.deviceId = {0x0A, 0xBC, 0xDE};
     device_->config.softwareRevision = 23;
     device_->config.configChangeCounter = 0x0102;
     device_->config.privateLabel = 0x43;
-    session_ = std::make_unique<vkr::frame::TransferSession>();
-    ASSERT_EQ(session_->Open(u"Vorn.ExampleDtm", device_, ""), S_OK);
+    StartSession();
   }
-  void TearDown() override {
-    if (page_) {
-      bool closed = false;
-      page_->Close(&closed);
-      EXPECT_TRUE(closed);
-      page_.reset();
-    }
-    if (cookie_) CoRevokeClassObject(cookie_);
-    if (session_) {
-      EXPECT_EQ(session_->Close(), S_OK);
-    }
-    session_.reset();
-    vkr::frame::RevokeOutsideControls();
-    registry_.reset();
-    CoFreeUnusedLibraries();
-    CoUninitialize();
-  }
-
-  template <class TPage = void>
-  void Open(REFCLSID clsid) {
-    if constexpr (!std::is_void_v<TPage>) {
-      vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<TPage>>> factory;
-      ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<TPage>>(&factory), S_OK);
-      ASSERT_EQ(CoRegisterClassObject(clsid, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
-                                      REGCLS_MULTIPLEUSE, &cookie_),
-                S_OK);
-    }
-    page_ = std::make_unique<vkr::frame::PageHost>();
-    ASSERT_EQ(page_->Open(session_->Dtm(), session_->Frame(), clsid, vkr::Bstr(vkr::frame::FunctionCallDocument(0))), S_OK);
-    ASSERT_EQ(vkr::test::ui::DtmState(session_->Dtm()), dsONLINE);
-    vkr::frame::TransferSession::Pump(500);
-  }
-  template <class TPage>
-  TPage* Object() {
-    vkr::ComPtr<IPropertyPage> page;
-    page_->Page()->QueryInterface(IPropertyPage::iid, page.PutVoid());
-    return dynamic_cast<TPage*>(page.Get());
-  }
-  HWND Window() const { return page_->Window(); }
   FrameChannel* Channel() const { return session_->Channel(); }
 
-  void Press(LONG trigger) {
-    vkr::ComPtr<IovFdtParameterHandler4> handler;
-    ASSERT_EQ(session_->Dtm()->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid()), S_OK);
-    VARIANT one = vkr::EmptyVariant();
-    one.vt = VT_UI1;
-    one.bVal = 1;
-    ASSERT_EQ(handler->SetParameterValue(vkr::UI4(static_cast<ULONG>(trigger)), one), S_OK);
-  }
-  void Type(int id, const std::string& text) {
-    HWND edit = Item(Window(), id);
-    ASSERT_TRUE(vkr::ui::Click(edit));
-    SendMessageA(edit, EM_SETSEL, 0, -1);
-    ASSERT_TRUE(vkr::ui::TypeText(edit, text));
-  }
   // Shows or hides the page as the frame does when the user leaves it and comes back.
   void Show(UINT command) {
     vkr::ComPtr<IPropertyPage> page;
@@ -160,14 +94,7 @@ class HartValuesPage : public ::testing::Test {
     vkr::frame::TransferSession::Pump(300);
     Show(SW_SHOW);
   }
-  bool WaitFor(const std::function<bool()>& done, int ms = 10000) { return vkr::test::PumpUntil(done, ms); }
   bool IdentityShown() { return Text(Window(), kHartDistributorEdit) == "0043"; }
-
-  std::unique_ptr<vkr::test::ScopedRegistry> registry_;
-  std::shared_ptr<SimulatedDevice> device_;
-  std::unique_ptr<vkr::frame::TransferSession> session_;
-  std::unique_ptr<vkr::frame::PageHost> page_;
-  DWORD cookie_ = 0;
 };
 
 // ---- The HART identity page ---------------------------------------------------------------------
@@ -197,7 +124,7 @@ TEST_F(HartValuesPage, HartShowsIdentityAndSendWritesCommand6) {
   EXPECT_EQ(counter.uiVal, 258);
 
   Type(kHartPollingAddressEdit, "5");
-  ASSERT_TRUE(vkr::ui::SelectItem(Item(Window(), kHartLoopCurrentCombo), 0));
+  ASSERT_TRUE(vkr::ui::SelectItem(vkr::test::FindItem(Window(), kHartLoopCurrentCombo), 0));
   vkr::ui::PumpUntilIdle();
   device_->received.clear();
   Press(kParButtonSend);
@@ -227,7 +154,7 @@ TEST_F(HartValuesPage, HartRefusesBadPollingAddresses) {
     Press(kParButtonSend);
     vkr::frame::TransferSession::Pump(400);
     EXPECT_TRUE(Requests(*device_, 6).empty());
-    EXPECT_EQ(GetFocus(), Item(Window(), kHartPollingAddressEdit));
+    EXPECT_EQ(GetFocus(), vkr::test::FindItem(Window(), kHartPollingAddressEdit));
     EXPECT_EQ(Text(Window(), kHartPollingAddressEdit), text);
   }
   EXPECT_EQ(device_->config.pollingAddress, 0);
@@ -299,7 +226,7 @@ TEST_F(HartValuesPage, HartDecodesShortAndFullAnswers) {
   ASSERT_NE(page, nullptr);
   ASSERT_TRUE(WaitFor([&] { return IdentityShown(); }));
   vkr::frame::TransferSession::Pump(300);
-  HWND dialog = GetParent(Item(Window(), kHartSerialEdit));
+  HWND dialog = GetParent(vkr::test::FindItem(Window(), kHartSerialEdit));
   auto deliver = [&](LONG id, const Bytes& bytes) {
     vkr::Variant answer;
     *static_cast<VARIANT*>(&answer) = ByteArray(bytes);
@@ -549,31 +476,6 @@ TEST_F(HartValuesPage, ValuesDecodeShortAndFullAnswers) {
 constexpr int kChannelTolerance = 8;
 constexpr int kMismatchPerMille = 3;
 
-void ExpectLooksAsKept(HWND window, const std::string& name) {
-  vkr::ui::Picture picture;
-  ASSERT_TRUE(vkr::ui::RenderWindow(window, &picture));
-  const std::string kept = std::string(VKR_SOURCE_DIR) + "/tests/data/ui/" + name + ".png";
-  if (std::getenv("VKR_UPDATE_PICTURES")) {
-    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, kept.c_str()));
-  }
-  vkr::ui::Picture reference;
-  ASSERT_TRUE(vkr::ui::ReadPng(kept.c_str(), &reference)) << kept;
-  ASSERT_EQ(reference.width, picture.width);
-  ASSERT_EQ(reference.height, picture.height);
-  int mismatches = 0;
-  for (std::size_t i = 0; i < reference.pixels.size(); ++i) {
-    const COLORREF a = reference.pixels[i], b = picture.pixels[i];
-    if (std::abs(GetRValue(a) - GetRValue(b)) > kChannelTolerance ||
-        std::abs(GetGValue(a) - GetGValue(b)) > kChannelTolerance ||
-        std::abs(GetBValue(a) - GetBValue(b)) > kChannelTolerance)
-      ++mismatches;
-  }
-  const std::string actual = "/tmp/" + name + "_actual.png";
-  if (mismatches) vkr::ui::SavePictureToPng(picture, actual.c_str());
-  EXPECT_LE(mismatches * 1000, kMismatchPerMille * static_cast<int>(reference.pixels.size()))
-      << mismatches << " pixels differ; the new picture: " << actual;
-}
-
 std::u16string PageTitle(IUnknown* object) {
   vkr::ComPtr<IPropertyPage> page;
   if (FAILED(object->QueryInterface(IPropertyPage::iid, page.PutVoid()))) return {};
@@ -596,7 +498,7 @@ TEST_F(HartValuesPage, HartPageLooksAsKept) {
   vkr::frame::TransferSession::Pump(300);
   SetFocus(nullptr);
   vkr::ui::PumpUntilIdle();
-  ExpectLooksAsKept(Window(), "hart_page");
+  vkr::test::ExpectLooksAsKept(Window(), "hart_page");
 }
 
 TEST_F(HartValuesPage, ValuesPageLooksAsKept) {
@@ -605,7 +507,7 @@ TEST_F(HartValuesPage, ValuesPageLooksAsKept) {
   ASSERT_TRUE(WaitFor([&] { return Text(Window(), kValuesValueEdits[3]) == "41.700"; }));
   vkr::frame::TransferSession::Pump(300);
   vkr::ui::PumpUntilIdle();
-  ExpectLooksAsKept(Window(), "values_page");
+  vkr::test::ExpectLooksAsKept(Window(), "values_page");
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "frame/controls/OutsideControls.h"
 #include "include/ProgramIds.h"
 #include "tests/support/dtm_user_interface.h"
+#include "tests/support/kept_picture.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
 #include "ui/device/DeviceUiIds.h"
@@ -621,26 +622,7 @@ TEST_F(OnlineFrame, LooksAsKept) {
   SelectPage(frame, 0);
   SetFocus(Item(frame, kOnlineClose));
   vkr::frame::TransferSession::Pump(300);
-  vkr::ui::Picture picture;
-  ASSERT_TRUE(vkr::ui::RenderWindow(frame->ControlWindow(), &picture));
-  const std::string kept = std::string(VKR_SOURCE_DIR) + "/tests/data/ui/online_parameterization.png";
-  if (std::getenv("VKR_UPDATE_PICTURES")) {
-    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, kept.c_str()));
-  }
-  vkr::ui::Picture reference;
-  ASSERT_TRUE(vkr::ui::ReadPng(kept.c_str(), &reference)) << kept;
-  ASSERT_EQ(reference.width, picture.width);
-  ASSERT_EQ(reference.height, picture.height);
-  int mismatches = 0;
-  for (size_t i = 0; i < reference.pixels.size(); ++i) {
-    const COLORREF a = reference.pixels[i], b = picture.pixels[i];
-    if (std::abs(GetRValue(a) - GetRValue(b)) > 8 || std::abs(GetGValue(a) - GetGValue(b)) > 8 ||
-        std::abs(GetBValue(a) - GetBValue(b)) > 8)
-      ++mismatches;
-  }
-  EXPECT_LE(mismatches * 1000, 2 * static_cast<int>(reference.pixels.size()))
-      << mismatches << " pixels differ; the new picture: /tmp/online_parameterization_actual.png";
-  if (mismatches) vkr::ui::SavePictureToPng(picture, "/tmp/online_parameterization_actual.png");
+  vkr::test::ExpectLooksAsKept(frame->ControlWindow(), "online_parameterization");
 }
 
 // A transmitter of another manufacturer answers the DTM's command 0: the frame disables its device

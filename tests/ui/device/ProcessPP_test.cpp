@@ -17,6 +17,8 @@
 #include "frame/controls/OutsideControls.h"
 #include "include/ProgramIds.h"
 #include "tests/support/dtm_user_interface.h"
+#include "tests/support/kept_picture.h"
+#include "tests/support/live_page_host.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
 #include "ui/device/DeviceUiIds.h"
@@ -29,16 +31,7 @@ using namespace vkr::dui;
 using vkr::frame::Bytes;
 using vkr::frame::SimulatedDevice;
 
-// A dialog item anywhere below the window.
-HWND Item(HWND root, int id) {
-  for (HWND child = GetWindow(root, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-    if (GetDlgCtrlID(child) == id) return child;
-    if (HWND found = Item(child, id)) return found;
-  }
-  return nullptr;
-}
-
-std::string Text(HWND root, int id) { return vkr::ui::WindowText(Item(root, id)); }
+std::string Text(HWND root, int id) { return vkr::ui::WindowText(vkr::test::FindItem(root, id)); }
 
 // The edit field of a drop-down combo box.
 HWND ComboEdit(HWND combo) {
@@ -82,88 +75,14 @@ VARIANT ByteArray(const Bytes& bytes) {
 }
 
 // The live DTM on the frame's channel to a simulated transmitter, with the outside controls.
-class LivePage : public ::testing::Test {
+class LivePage : public vkr::test::LivePageHostTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    registry_ = std::make_unique<vkr::test::ScopedRegistry>();
-    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
-    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
-    AtlAxWinInit();
-    device_ = std::make_shared<SimulatedDevice>();
     device_->config.upperRange = 6.0f;
     device_->config.lowerRange = 0.5f;
     device_->config.damping = 0.5f;
-    session_ = std::make_unique<vkr::frame::TransferSession>();
-    ASSERT_EQ(session_->Open(u"Vorn.ExampleDtm", device_, ""), S_OK);
+    StartSession();
   }
-  void TearDown() override {
-    if (page_) {
-      bool closed = false;
-      page_->Close(&closed);
-      EXPECT_TRUE(closed);
-      page_.reset();
-    }
-    if (cookie_) CoRevokeClassObject(cookie_);
-    if (session_) {
-      EXPECT_EQ(session_->Close(), S_OK);
-    }
-    session_.reset();
-    vkr::frame::RevokeOutsideControls();
-    registry_.reset();
-    CoFreeUnusedLibraries();
-    CoUninitialize();
-  }
-
-  // The page of the class as the frame host shows it: the module's own, or with `local` the test
-  // program's class (registered in the process), whose object the test reaches.
-  template <class TPage = void>
-  void Open(REFCLSID clsid) {
-    if constexpr (!std::is_void_v<TPage>) {
-      vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<TPage>>> factory;
-      ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<TPage>>(&factory), S_OK);
-      ASSERT_EQ(CoRegisterClassObject(clsid, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
-                                      REGCLS_MULTIPLEUSE, &cookie_),
-                S_OK);
-    }
-    page_ = std::make_unique<vkr::frame::PageHost>();
-    ASSERT_EQ(page_->Open(session_->Dtm(), session_->Frame(), clsid, vkr::Bstr(vkr::frame::FunctionCallDocument(0))), S_OK);
-    ASSERT_EQ(vkr::test::ui::DtmState(session_->Dtm()), dsONLINE);
-    // The DTM tells its user interfaces that it is online (message 67) after the frame heard of
-    // it; the page then reads every entry again. Let that pass before the user acts.
-    vkr::frame::TransferSession::Pump(500);
-  }
-  template <class TPage>
-  TPage* Object() {
-    vkr::ComPtr<IPropertyPage> page;
-    page_->Page()->QueryInterface(IPropertyPage::iid, page.PutVoid());
-    return dynamic_cast<TPage*>(page.Get());
-  }
-  HWND Window() const { return page_->Window(); }
-
-  // The frame's buttons as the online frame presses them: the trigger parameter set to 1.
-  void Press(LONG trigger) {
-    vkr::ComPtr<IovFdtParameterHandler4> handler;
-    ASSERT_EQ(session_->Dtm()->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid()), S_OK);
-    VARIANT one = vkr::EmptyVariant();
-    one.vt = VT_UI1;
-    one.bVal = 1;
-    ASSERT_EQ(handler->SetParameterValue(vkr::UI4(static_cast<ULONG>(trigger)), one), S_OK);
-  }
-  // Replaces an edit's text as a person does: click, select all, type.
-  void Type(int id, const std::string& text) {
-    HWND edit = Item(Window(), id);
-    ASSERT_TRUE(vkr::ui::Click(edit));
-    SendMessageA(edit, EM_SETSEL, 0, -1);
-    ASSERT_TRUE(vkr::ui::TypeText(edit, text));
-  }
-  bool WaitFor(const std::function<bool()>& done, int ms = 10000) { return vkr::test::PumpUntil(done, ms); }
-
-  std::unique_ptr<vkr::test::ScopedRegistry> registry_;
-  std::shared_ptr<SimulatedDevice> device_;
-  std::unique_ptr<vkr::frame::TransferSession> session_;
-  std::unique_ptr<vkr::frame::PageHost> page_;
-  DWORD cookie_ = 0;
 };
 
 // Every setting of the page changed, then Send: the transmitter holds exactly what was typed, each
@@ -177,11 +96,11 @@ TEST_F(LivePage, ProcessSendWritesEverySettingTheUserChanged) {
   EXPECT_EQ(Text(Window(), kProcessUpperUnitText), "Metres (m)");
   EXPECT_EQ(Text(Window(), kProcessUnitCombo), "Metres (m)");
 
-  ASSERT_TRUE(vkr::ui::SelectItem(Item(Window(), kProcessUnitCombo), 1));
+  ASSERT_TRUE(vkr::ui::SelectItem(vkr::test::FindItem(Window(), kProcessUnitCombo), 1));
   Type(kProcessUpperRangeEdit, "12.5");
   Type(kProcessLowerRangeEdit, "1.25");
   Type(kProcessDampingEdit, "2.75");
-  vkr::ui::Click(Item(Window(), kProcessPvEdit));
+  vkr::ui::Click(vkr::test::FindItem(Window(), kProcessPvEdit));
   vkr::ui::PumpUntilIdle();
   device_->received.clear();
 
@@ -235,7 +154,7 @@ TEST_F(LivePage, ProcessRefusesInvalidEntriesAndSendsNothing) {
     EXPECT_TRUE(Requests(*device_, 34).empty());
     EXPECT_TRUE(Requests(*device_, 35).empty());
     EXPECT_TRUE(Requests(*device_, 44).empty());
-    EXPECT_EQ(GetFocus(), Item(Window(), c.edit)) << "the invalid entry has the focus";
+    EXPECT_EQ(GetFocus(), vkr::test::FindItem(Window(), c.edit)) << "the invalid entry has the focus";
     EXPECT_EQ(Text(Window(), c.edit), c.text) << "the entry stays as typed";
     Type(c.edit, c.edit == kProcessDampingEdit ? "0.500" : c.edit == kProcessUpperRangeEdit ? "6.000" : "0.500");
     vkr::ui::PumpUntilIdle();
@@ -283,7 +202,7 @@ TEST_F(LivePage, ProcessSendStopsWhenTheUnitCannotBeRead) {
   vkr::ui::PumpUntilIdle();
   ASSERT_EQ(page->IsPageDirty(), S_OK);
   // The program puts a text into the combo that none of its items has (no input notification).
-  SetWindowTextA(Item(Window(), kProcessUnitCombo), "Yards");
+  SetWindowTextA(vkr::test::FindItem(Window(), kProcessUnitCombo), "Yards");
   page->Entry(0).m_nState = (page->Entry(0).m_nState & ~kStateInvalid) | kStateChanged;
   ASSERT_EQ(Text(Window(), kProcessUnitCombo), "Yards");
   device_->received.clear();
@@ -316,7 +235,7 @@ TEST_F(LivePage, ProcessDecodesShortAndFullAnswers) {
   const Bytes upper = BigEndian(9.5f), lower = BigEndian(1.5f), damping = BigEndian(4.0f);
 
   // Command 1: one byte is the unit alone; five bytes bring the PV.
-  SetDlgItemTextA(GetParent(Item(Window(), kProcessPvEdit)), kProcessPvEdit, "-");
+  SetDlgItemTextA(GetParent(vkr::test::FindItem(Window(), kProcessPvEdit)), kProcessPvEdit, "-");
   EXPECT_EQ(deliver(kParCommand1Complete, {}), S_OK);
   EXPECT_EQ(Text(Window(), kProcessPvEdit), "-");
   EXPECT_EQ(deliver(kParCommand1Complete, {kUnitCodeFeet}), S_OK);
@@ -329,8 +248,8 @@ TEST_F(LivePage, ProcessDecodesShortAndFullAnswers) {
   EXPECT_EQ(Text(Window(), kProcessPvUnitText), "Metres (m)");
 
   // Command 2: the current needs four bytes, the percent eight.
-  SetDlgItemTextA(GetParent(Item(Window(), kProcessPvEdit)), kProcessLoopCurrentEdit, "-");
-  SetDlgItemTextA(GetParent(Item(Window(), kProcessPvEdit)), kProcessPercentEdit, "-");
+  SetDlgItemTextA(GetParent(vkr::test::FindItem(Window(), kProcessPvEdit)), kProcessLoopCurrentEdit, "-");
+  SetDlgItemTextA(GetParent(vkr::test::FindItem(Window(), kProcessPvEdit)), kProcessPercentEdit, "-");
   EXPECT_EQ(deliver(kParCommand2Complete, {0x41, 0x40, 0x00}), S_OK);
   EXPECT_EQ(Text(Window(), kProcessLoopCurrentEdit), "-");
   EXPECT_EQ(deliver(kParCommand2Complete, Concat({BigEndian(12.0f), {0x42, 0x48, 0x00}})), S_OK);
@@ -374,7 +293,7 @@ TEST_F(LivePage, ProcessUnitComboKeepsOnePlaceholderAndRestoresTypedUnits) {
   ASSERT_NE(page, nullptr);
   ASSERT_TRUE(WaitFor([&] { return Text(Window(), kProcessUpperRangeEdit) == "6.000"; }));
   vkr::frame::TransferSession::Pump(300);
-  HWND combo = Item(Window(), kProcessUnitCombo);
+  HWND combo = vkr::test::FindItem(Window(), kProcessUnitCombo);
   // Offline, nothing answers the placeholders.
   ASSERT_EQ(vkr::test::ui::GoOffline(session_->Dtm()), S_OK);
   ASSERT_TRUE(WaitFor([&] { return vkr::test::ui::DtmState(session_->Dtm()) != dsONLINE; }));
@@ -403,7 +322,7 @@ TEST_F(LivePage, ProcessUnitComboKeepsOnePlaceholderAndRestoresTypedUnits) {
   SendMessageA(comboEdit, EM_SETSEL, 0, -1);
   ASSERT_TRUE(vkr::ui::TypeText(comboEdit, "Yards"));
   ASSERT_EQ(Text(Window(), kProcessUnitCombo), "Yards");
-  ASSERT_TRUE(vkr::ui::Click(Item(Window(), kProcessUpperRangeEdit)));
+  ASSERT_TRUE(vkr::ui::Click(vkr::test::FindItem(Window(), kProcessUpperRangeEdit)));
   vkr::ui::PumpUntilIdle();
   EXPECT_EQ(Text(Window(), kProcessUnitCombo), "Metres (m)");
 }
@@ -464,31 +383,6 @@ TEST_F(LivePage, SetupShowsTheDeviceValuesAndItsSendWritesNothing) {
 constexpr int kChannelTolerance = 8;
 constexpr int kMismatchPerMille = 3;
 
-void ExpectLooksAsKept(HWND window, const std::string& name) {
-  vkr::ui::Picture picture;
-  ASSERT_TRUE(vkr::ui::RenderWindow(window, &picture));
-  const std::string kept = std::string(VKR_SOURCE_DIR) + "/tests/data/ui/" + name + ".png";
-  if (std::getenv("VKR_UPDATE_PICTURES")) {
-    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, kept.c_str()));
-  }
-  vkr::ui::Picture reference;
-  ASSERT_TRUE(vkr::ui::ReadPng(kept.c_str(), &reference)) << kept;
-  ASSERT_EQ(reference.width, picture.width);
-  ASSERT_EQ(reference.height, picture.height);
-  int mismatches = 0;
-  for (std::size_t i = 0; i < reference.pixels.size(); ++i) {
-    const COLORREF a = reference.pixels[i], b = picture.pixels[i];
-    if (std::abs(GetRValue(a) - GetRValue(b)) > kChannelTolerance ||
-        std::abs(GetGValue(a) - GetGValue(b)) > kChannelTolerance ||
-        std::abs(GetBValue(a) - GetBValue(b)) > kChannelTolerance)
-      ++mismatches;
-  }
-  const std::string actual = "/tmp/" + name + "_actual.png";
-  if (mismatches) vkr::ui::SavePictureToPng(picture, actual.c_str());
-  EXPECT_LE(mismatches * 1000, kMismatchPerMille * static_cast<int>(reference.pixels.size()))
-      << mismatches << " pixels differ; the new picture: " << actual;
-}
-
 // The page's title, documentation and help strings from the module's string table.
 void ExpectPageStrings(IUnknown* object, const char16_t* title, const char16_t* doc, const char16_t* help) {
   vkr::ComPtr<IPropertyPage> page;
@@ -512,7 +406,7 @@ TEST_F(LivePage, ProcessPageLooksAsKept) {
   ASSERT_TRUE(WaitFor([&] { return Text(Window(), kProcessUpperRangeEdit) == "6.000"; }));
   vkr::frame::TransferSession::Pump(300);
   vkr::ui::PumpUntilIdle();
-  ExpectLooksAsKept(Window(), "process_page");
+  vkr::test::ExpectLooksAsKept(Window(), "process_page");
 }
 
 TEST_F(LivePage, SetupPageLooksAsKept) {
@@ -521,7 +415,7 @@ TEST_F(LivePage, SetupPageLooksAsKept) {
   ASSERT_TRUE(WaitFor([&] { return Text(Window(), kSetupUpperRangeEdit) == "6.000"; }));
   vkr::frame::TransferSession::Pump(300);
   vkr::ui::PumpUntilIdle();
-  ExpectLooksAsKept(Window(), "setup_page");
+  vkr::test::ExpectLooksAsKept(Window(), "setup_page");
 }
 
 }  // namespace

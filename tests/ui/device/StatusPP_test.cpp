@@ -22,6 +22,7 @@
 #include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
 #include "tests/support/dtm_user_interface.h"
+#include "tests/support/kept_picture.h"
 #include "tests/support/page_site_harness.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
@@ -125,33 +126,6 @@ std::vector<Lamp> Expect(std::size_t n, std::vector<std::size_t> red, Lamp rest)
   std::vector<Lamp> lamps(n, rest);
   for (std::size_t i : red) lamps[i] = Lamp::Red;
   return lamps;
-}
-
-// The picture as kept in tests/data/ui (VKR_UPDATE_PICTURES=1 writes it anew): a pixel matches
-// when no channel differs by more than 8, the pictures when at most 2 per mille do not.
-void ExpectLooksAsKept(HWND window, const std::string& name) {
-  vkr::ui::Picture picture;
-  ASSERT_TRUE(vkr::ui::RenderWindow(window, &picture));
-  const std::string golden = std::string(VKR_SOURCE_DIR) + "/tests/data/ui/" + name + ".png";
-  if (std::getenv("VKR_UPDATE_PICTURES")) {
-    ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, golden.c_str()));
-  }
-  vkr::ui::Picture kept;
-  ASSERT_TRUE(vkr::ui::ReadPng(golden.c_str(), &kept)) << golden;
-  ASSERT_EQ(kept.width, picture.width);
-  ASSERT_EQ(kept.height, picture.height);
-  constexpr int kChannelTolerance = 8, kMismatchPerMille = 2;
-  int mismatches = 0;
-  for (std::size_t i = 0; i < kept.pixels.size(); ++i) {
-    const COLORREF a = kept.pixels[i], b = picture.pixels[i];
-    if (std::abs(GetRValue(a) - GetRValue(b)) > kChannelTolerance ||
-        std::abs(GetGValue(a) - GetGValue(b)) > kChannelTolerance ||
-        std::abs(GetBValue(a) - GetBValue(b)) > kChannelTolerance)
-      ++mismatches;
-  }
-  if (mismatches) vkr::ui::SavePictureToPng(picture, ("/tmp/" + name + "_actual.png").c_str());
-  EXPECT_LE(mismatches * 1000, static_cast<int>(kept.pixels.size()) * kMismatchPerMille)
-      << mismatches << " pixels differ; the picture is in /tmp/" << name << "_actual.png";
 }
 
 // A fault of the device's next answer to command 48.
@@ -388,7 +362,7 @@ TEST_F(LiveStatus, LampsFollowTheDevicesStatusBytes) {
   ClickReadAdditional();
   WaitFor([&] { return FaultLamps(); }, Expect(16, {0, 1, 15}, Lamp::Neutral));
   Settle();
-  ExpectLooksAsKept(host->Hwnd(), "status_page");
+  vkr::test::ExpectLooksAsKept(host->Hwnd(), "status_page");
 }
 
 // The button's read meets a silent wire, a busy device, a short answer: the lamps keep what they
@@ -511,7 +485,7 @@ TEST_F(LiveStatus, SelfTestLampsFollowLaterAnswers) {
   EXPECT_EQ(Text(kSelfTestResultEdits[0]), "FAIL");
   EXPECT_EQ(Text(kSelfTestResultEdits[14]), "PASS");
   report({0x06, 0x00, 0x01, 0x00});
-  ExpectLooksAsKept(m_session->Frame()->activeX.OpenControls().back().window, "self_test_results");
+  vkr::test::ExpectLooksAsKept(m_session->Frame()->activeX.OpenControls().back().window, "self_test_results");
   // OK closes it through the function container.
   vkr::ui::Click(GetDlgItem(dialog, IDOK));
   EXPECT_TRUE(vkr::test::PumpUntil([&] { return m_session->Frame()->activeX.OpenControls().empty(); }, 5000));

@@ -1,0 +1,119 @@
+// The real module's DTM on the frame's channel to a simulated transmitter, with the outside
+// controls, and one property page of the module shown on its own as the frame host shows it
+// (frame/PageHost): the fixture of the device pages' end-to-end tests. A test's SetUp sets up
+// `device_` first, then calls StartSession().
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <type_traits>
+
+#include "frame/ActiveXHost.h"
+#include "frame/FrameHost.h"
+#include "frame/PageHost.h"
+#include "frame/SimulatedDevice.h"
+#include "frame/TransferSession.h"
+#include "frame/controls/OutsideControls.h"
+#include "tests/support/dtm_user_interface.h"
+#include "tests/support/temp_files.h"
+#include "tests/support/threading.h"
+
+namespace vkr::test {
+
+// A dialog item anywhere below the window.
+inline HWND FindItem(HWND root, int id) {
+  for (HWND child = GetWindow(root, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (GetDlgCtrlID(child) == id) return child;
+    if (HWND found = FindItem(child, id)) return found;
+  }
+  return nullptr;
+}
+
+class LivePageHostTest : public ::testing::Test {
+ protected:
+  LivePageHostTest() : device_(std::make_shared<vkr::frame::SimulatedDevice>()) {}
+
+  void StartSession() {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    registry_ = std::make_unique<ScopedRegistry>();
+    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
+    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+    AtlAxWinInit();
+    session_ = std::make_unique<vkr::frame::TransferSession>();
+    ASSERT_EQ(session_->Open(u"Vorn.ExampleDtm", device_, ""), S_OK);
+  }
+
+  void TearDown() override {
+    if (page_) {
+      bool closed = false;
+      page_->Close(&closed);
+      EXPECT_TRUE(closed);
+      page_.reset();
+    }
+    if (cookie_) CoRevokeClassObject(cookie_);
+    if (session_) {
+      EXPECT_EQ(session_->Close(), S_OK);
+    }
+    session_.reset();
+    vkr::frame::RevokeOutsideControls();
+    registry_.reset();
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+  }
+
+  // The page of the class as the frame host shows it: the module's own, or with TPage the test
+  // program's class (registered in the process), whose object the test reaches through Object().
+  template <class TPage = void>
+  void Open(REFCLSID clsid) {
+    if constexpr (!std::is_void_v<TPage>) {
+      vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<TPage>>> factory;
+      ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<TPage>>(&factory), S_OK);
+      ASSERT_EQ(CoRegisterClassObject(clsid, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
+                                      REGCLS_MULTIPLEUSE, &cookie_),
+                S_OK);
+    }
+    page_ = std::make_unique<vkr::frame::PageHost>();
+    ASSERT_EQ(page_->Open(session_->Dtm(), session_->Frame(), clsid, vkr::Bstr(vkr::frame::FunctionCallDocument(0))),
+              S_OK);
+    ASSERT_EQ(ui::DtmState(session_->Dtm()), dsONLINE);
+    // The DTM tells its user interfaces that it is online (message 67) after the frame heard of
+    // it; the page then reads every entry again. Let that pass before the user acts.
+    vkr::frame::TransferSession::Pump(500);
+  }
+  template <class TPage>
+  TPage* Object() {
+    vkr::ComPtr<IPropertyPage> page;
+    page_->Page()->QueryInterface(IPropertyPage::iid, page.PutVoid());
+    return dynamic_cast<TPage*>(page.Get());
+  }
+  HWND Window() const { return page_->Window(); }
+
+  // The frame's buttons as the online frame presses them: the trigger parameter set to 1.
+  void Press(LONG trigger) {
+    vkr::ComPtr<IovFdtParameterHandler4> handler;
+    ASSERT_EQ(session_->Dtm()->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid()), S_OK);
+    VARIANT one = vkr::EmptyVariant();
+    one.vt = VT_UI1;
+    one.bVal = 1;
+    ASSERT_EQ(handler->SetParameterValue(vkr::UI4(static_cast<ULONG>(trigger)), one), S_OK);
+  }
+  // Replaces an edit's text as a person does: click, select all, type.
+  void Type(int id, const std::string& text) {
+    HWND edit = FindItem(Window(), id);
+    ASSERT_TRUE(vkr::ui::Click(edit));
+    SendMessageA(edit, EM_SETSEL, 0, -1);
+    ASSERT_TRUE(vkr::ui::TypeText(edit, text));
+  }
+  static bool WaitFor(const std::function<bool()>& done, int ms = 10000) { return PumpUntil(done, ms); }
+
+  std::unique_ptr<ScopedRegistry> registry_;
+  std::shared_ptr<vkr::frame::SimulatedDevice> device_;
+  std::unique_ptr<vkr::frame::TransferSession> session_;
+  std::unique_ptr<vkr::frame::PageHost> page_;
+  DWORD cookie_ = 0;
+};
+
+}  // namespace vkr::test
