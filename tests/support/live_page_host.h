@@ -17,11 +17,21 @@
 #include "frame/SimulatedDevice.h"
 #include "frame/TransferSession.h"
 #include "frame/controls/OutsideControls.h"
+#include "include/ActiveXInterfaces.h"
+#include "include/DtmInterfaces.h"
 #include "tests/support/dtm_user_interface.h"
+#include "tests/support/page_site_harness.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
 
 namespace vkr::test {
+
+template <class Interface>
+vkr::ComPtr<Interface> Query(IUnknown* object) {
+  vkr::ComPtr<Interface> found;
+  if (object) object->QueryInterface(Interface::iid, found.PutVoid());
+  return found;
+}
 
 // A dialog item anywhere below the window.
 inline HWND FindItem(HWND root, int id) {
@@ -114,6 +124,118 @@ class LivePageHostTest : public ::testing::Test {
   std::unique_ptr<vkr::frame::TransferSession> session_;
   std::unique_ptr<vkr::frame::PageHost> page_;
   DWORD cookie_ = 0;
+};
+
+// The same DTM online, with one page of the module hosted as a page frame hosts it (site,
+// objects, window, start, show) in a test harness window. A test sets up `device` first, then
+// calls StartDtm() and OpenPage().
+class LivePageSiteTest : public ::testing::Test {
+ protected:
+  LivePageSiteTest() : device(std::make_shared<vkr::frame::SimulatedDevice>()) {}
+
+  void StartDtm() {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    m_registry = std::make_unique<ScopedRegistry>();
+    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
+    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+    m_session = std::make_unique<vkr::frame::TransferSession>();
+    ASSERT_EQ(m_session->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
+    dtm = m_session->Dtm();
+    ASSERT_EQ(ui::GoOnline(dtm), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(dtm) == dsONLINE; }, 20000));
+  }
+
+  void OpenPage(const CLSID& clsid, const char* title) {
+    host = std::make_unique<PageSiteHarness>(720, 720);
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, page.PutVoid()), S_OK);
+    ASSERT_EQ(page->SetPageSite(host->Site()), S_OK);
+    IUnknown* objects[] = {dtm};
+    ASSERT_EQ(page->SetObjects(1, objects), S_OK);
+    PROPPAGEINFO info{};
+    ASSERT_EQ(page->GetPageInfo(&info), S_OK);
+    EXPECT_EQ(vkr::Utf16ToUtf8(info.pszTitle), title);
+    CoTaskMemFree(info.pszTitle);
+    CoTaskMemFree(info.pszHelpFile);
+    CoTaskMemFree(info.pszDocString);
+    const RECT rect{0, 0, info.size.cx, info.size.cy};
+    ASSERT_EQ(page->Activate(host->Hwnd(), &rect, FALSE), S_OK);
+    auto container = Query<IovFdtActiveXContainer>(dtm);
+    ASSERT_TRUE(container);
+    vkr::Bstr call;
+    ASSERT_EQ(container->GetFunctionCallDocument(5, call.Put()), S_OK);
+    auto control = Query<IovFdtPropertyPageControl>(page.Get());
+    ASSERT_TRUE(control);
+    VARIANT_BOOL started = VARIANT_FALSE;
+    ASSERT_EQ(control->Init(vkr::Bstr(u"device-page").Get(), call.Get(), dtm, &started), S_OK);
+    ASSERT_EQ(started, VARIANT_TRUE);
+    ASSERT_EQ(page->Show(SW_SHOW), S_OK);
+  }
+
+  void ClosePage() {
+    if (page) {
+      if (auto control = Query<IovFdtPropertyPageControl>(page.Get())) {
+        VARIANT_BOOL ready = VARIANT_FALSE;
+        control->PrepareToRelease(&ready);
+      }
+      page->Deactivate();
+      page->SetPageSite(nullptr);
+      page = nullptr;
+    }
+    host.reset();
+  }
+
+  void TearDown() override {
+    ClosePage();
+    if (m_session) m_session->Close();
+    m_session.reset();
+    vkr::frame::RevokeOutsideControls();
+    m_registry.reset();
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+  }
+
+  std::string Text(UINT id) const { return vkr::ui::WindowText(host->Item(static_cast<int>(id))); }
+  bool WaitForText(UINT id, const std::string& text, int ms = 10000) {
+    return PumpUntil([&] { return Text(id) == text; }, ms);
+  }
+  static void Settle() { vkr::frame::TransferSession::Pump(200); }
+
+  // Replaces a field's text as a person does: click, select all, type.
+  void Type(UINT id, const std::string& text) {
+    HWND edit = host->Item(static_cast<int>(id));
+    vkr::ui::Click(edit);
+    SendMessageA(edit, EM_SETSEL, 0, -1);
+    if (text.empty())
+      vkr::ui::PressKey(VK_DELETE);
+    else
+      vkr::ui::TypeText(edit, text);
+    vkr::ui::PumpUntilIdle();
+  }
+
+  // The frame's buttons: parameter 1041 (Refresh) or 1042 (Send) set to 1, which the DTM tells
+  // the open user interfaces.
+  void PressButton(ULONG id) {
+    auto handler = Query<IovFdtParameterHandler4>(dtm);
+    ASSERT_TRUE(handler);
+    VARIANT one = vkr::EmptyVariant();
+    one.vt = VT_UI1;
+    one.bVal = 1;
+    ASSERT_EQ(handler->SetParameterValue(vkr::UI4(id), one), S_OK);
+  }
+  void PressSend() { PressButton(1042); }
+
+  int Received(int command) const {
+    int n = 0;
+    for (const auto& r : device->received) n += r.command == command;
+    return n;
+  }
+
+  std::unique_ptr<ScopedRegistry> m_registry;
+  std::shared_ptr<vkr::frame::SimulatedDevice> device;
+  std::unique_ptr<vkr::frame::TransferSession> m_session;
+  IUnknown* dtm = nullptr;
+  std::unique_ptr<PageSiteHarness> host;
+  vkr::ComPtr<IPropertyPage> page;
 };
 
 }  // namespace vkr::test

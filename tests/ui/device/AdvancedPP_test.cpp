@@ -21,6 +21,7 @@
 #include "include/ProgramIds.h"
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/kept_picture.h"
+#include "tests/support/live_page_host.h"
 #include "tests/support/page_site_harness.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
@@ -36,12 +37,7 @@ namespace wire = vkr::frame::wire;
 using Fault = vkr::frame::FrameChannel::Fault;
 using FaultKind = vkr::frame::FrameChannel::FaultKind;
 
-template <class Interface>
-vkr::ComPtr<Interface> Query(IUnknown* object) {
-  vkr::ComPtr<Interface> found;
-  if (object) object->QueryInterface(Interface::iid, found.PutVoid());
-  return found;
-}
+using vkr::test::Query;
 
 
 // ---- Decoders and input readers ---------------------------------------------------------------
@@ -117,86 +113,14 @@ TEST(RawCommandInput, RequestBytesAreWholeHexBytesOnly) {
 
 // The real module's DTM online to the simulated transmitter, and one page of the module hosted as
 // a page frame hosts it (site, objects, window, start, show).
-class LivePage : public ::testing::Test {
+class LivePage : public vkr::test::LivePageSiteTest {
  protected:
   void StartDtm() {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    m_registry = std::make_unique<vkr::test::ScopedRegistry>();
-    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
-    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
-    device = std::make_shared<vkr::frame::SimulatedDevice>();
     device->config.echoSettings = {125, 4, 0, 0, 0, 0, 0, 0, 0, 0};  // 50.0 %, Park 4 mA
     wire::PutFloat(&device->config.echoSettings, 2, 0.25f);
     wire::PutFloat(&device->config.echoSettings, 6, -0.125f);
     device->config.memory[0x007C] = 0x1234;  // probe fault off, other bits set
-    m_session = std::make_unique<vkr::frame::TransferSession>();
-    ASSERT_EQ(m_session->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
-    dtm = m_session->Dtm();
-    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
-    ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
-  }
-
-  void OpenPage(const CLSID& clsid, const char* title) {
-    host = std::make_unique<vkr::test::PageSiteHarness>(720, 720);
-    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, page.PutVoid()), S_OK);
-    ASSERT_EQ(page->SetPageSite(host->Site()), S_OK);
-    IUnknown* objects[] = {dtm};
-    ASSERT_EQ(page->SetObjects(1, objects), S_OK);
-    PROPPAGEINFO info{};
-    ASSERT_EQ(page->GetPageInfo(&info), S_OK);
-    EXPECT_EQ(vkr::Utf16ToUtf8(info.pszTitle), title);
-    CoTaskMemFree(info.pszTitle);
-    CoTaskMemFree(info.pszHelpFile);
-    CoTaskMemFree(info.pszDocString);
-    const RECT rect{0, 0, info.size.cx, info.size.cy};
-    ASSERT_EQ(page->Activate(host->Hwnd(), &rect, FALSE), S_OK);
-    auto container = Query<IovFdtActiveXContainer>(dtm);
-    ASSERT_TRUE(container);
-    vkr::Bstr call;
-    ASSERT_EQ(container->GetFunctionCallDocument(5, call.Put()), S_OK);
-    auto control = Query<IovFdtPropertyPageControl>(page.Get());
-    ASSERT_TRUE(control);
-    VARIANT_BOOL started = VARIANT_FALSE;
-    ASSERT_EQ(control->Init(vkr::Bstr(u"device-page").Get(), call.Get(), dtm, &started), S_OK);
-    ASSERT_EQ(started, VARIANT_TRUE);
-    ASSERT_EQ(page->Show(SW_SHOW), S_OK);
-  }
-
-  void TearDown() override {
-    if (page) {
-      if (auto control = Query<IovFdtPropertyPageControl>(page.Get())) {
-        VARIANT_BOOL ready = VARIANT_FALSE;
-        control->PrepareToRelease(&ready);
-      }
-      page->Deactivate();
-      page->SetPageSite(nullptr);
-      page = nullptr;
-    }
-    host.reset();
-    if (m_session) m_session->Close();
-    m_session.reset();
-    vkr::frame::RevokeOutsideControls();
-    m_registry.reset();
-    CoFreeUnusedLibraries();
-    CoUninitialize();
-  }
-
-  std::string Text(UINT id) const { return vkr::ui::WindowText(host->Item(static_cast<int>(id))); }
-  bool WaitForText(UINT id, const std::string& text, int ms = 10000) {
-    return vkr::test::PumpUntil([&] { return Text(id) == text; }, ms);
-  }
-  static void Settle() { vkr::frame::TransferSession::Pump(200); }
-
-  // Replaces a field's text as a person does: click, select all, type.
-  void Type(UINT id, const std::string& text) {
-    HWND edit = host->Item(static_cast<int>(id));
-    vkr::ui::Click(edit);
-    SendMessageA(edit, EM_SETSEL, 0, -1);
-    if (text.empty())
-      vkr::ui::PressKey(VK_DELETE);
-    else
-      vkr::ui::TypeText(edit, text);
-    vkr::ui::PumpUntilIdle();
+    LivePageSiteTest::StartDtm();
   }
   // Picks a drop-down list's item by its text as a person does (the selection and its notice).
   void Choose(UINT id, const char* text) {
@@ -207,23 +131,6 @@ class LivePage : public ::testing::Test {
     SendMessageA(GetParent(combo), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
     vkr::ui::PumpUntilIdle();
   }
-
-  // The frame's buttons: parameter 1041 (Refresh) or 1042 (Send) set to 1.
-  void PressButton(ULONG id) {
-    auto handler = Query<IovFdtParameterHandler4>(dtm);
-    ASSERT_TRUE(handler);
-    VARIANT one = vkr::EmptyVariant();
-    one.vt = VT_UI1;
-    one.bVal = 1;
-    ASSERT_EQ(handler->SetParameterValue(vkr::UI4(id), one), S_OK);
-  }
-  void PressSend() { PressButton(kParButtonSend); }
-
-  int Received(int command) const {
-    int n = 0;
-    for (const auto& r : device->received) n += r.command == command;
-    return n;
-  }
   std::vector<Bytes> Requests(int command) const {
     std::vector<Bytes> requests;
     for (const auto& r : device->received)
@@ -231,13 +138,6 @@ class LivePage : public ::testing::Test {
     return requests;
   }
   vkr::frame::FrameChannel& Channel() { return *m_session->Channel(); }
-
-  std::unique_ptr<vkr::test::ScopedRegistry> m_registry;
-  std::shared_ptr<vkr::frame::SimulatedDevice> device;
-  std::unique_ptr<vkr::frame::TransferSession> m_session;
-  IUnknown* dtm = nullptr;
-  std::unique_ptr<vkr::test::PageSiteHarness> host;
-  vkr::ComPtr<IPropertyPage> page;
 };
 
 class LiveAdvancedPage : public LivePage {
