@@ -24,6 +24,7 @@
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
 #include "ui/device/DeviceUiIds.h"
+#include "ui/device/kit/ResponseBytes.h"
 #include "ui/device/HartPP.h"
 #include "ui/device/ValuesPP.h"
 
@@ -51,15 +52,7 @@ std::vector<Bytes> Requests(const SimulatedDevice& device, std::uint8_t command)
 
 VARIANT ByteArray(const Bytes& bytes) {
   VARIANT v = vkr::EmptyVariant();
-  SAFEARRAYBOUND bound{static_cast<ULONG>(bytes.size()), 0};
-  v.vt = VT_ARRAY | VT_UI1;
-  v.parray = SafeArrayCreate(VT_UI1, 1, &bound);
-  if (!bytes.empty()) {
-    void* data = nullptr;
-    SafeArrayAccessData(v.parray, &data);
-    std::memcpy(data, bytes.data(), bytes.size());
-    SafeArrayUnaccessData(v.parray);
-  }
+  EXPECT_EQ(vkr::dui::MakeByteArray(bytes, &v), S_OK);
   return v;
 }
 
