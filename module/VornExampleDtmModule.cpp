@@ -23,6 +23,7 @@
 #include "ui/device/SelfTestResults.h"
 #include "ui/device/SetupPP.h"
 #include "ui/device/StatusPP.h"
+#include "ui/device/TrendView.h"
 #include "ui/device/AdvancedPP.h"
 #include "ui/device/RawCommandPP.h"
 #include "ui/device/ValuesPP.h"
@@ -125,7 +126,7 @@ LINKED_ENTRY(ProcessPP, &CLSID_ProcessPP, UpdateScript<120>, CreatePage<vkr::dui
 LINKED_ENTRY(RawCommandPP, &CLSID_RawCommandPP, UpdateScript<174>, CreatePage<vkr::dui::CRawCommandPP>);
 LINKED_ENTRY(SetupPP, &CLSID_SetupPP, UpdateScript<140>, CreatePage<vkr::dui::CSetupPP>);
 LINKED_ENTRY(StatusPP, &CLSID_StatusPP, UpdateScript<113>, CreatePage<vkr::dui::CStatusPP>);
-LINKED_ENTRY(TrendView, &CLSID_TrendView, UpdateScript<107>, CreatePending);
+LINKED_ENTRY(TrendView, &CLSID_TrendView, UpdateScript<107>, CreatePage<vkr::dui::CTrendView>);
 LINKED_ENTRY(ValuesPP, &CLSID_ValuesPP, UpdateScript<122>, CreatePage<vkr::dui::CValuesPP>);
 
 #undef LINKED_ENTRY

@@ -45,8 +45,10 @@ SCommand3Response DecodeCommand3(std::span<const BYTE> data) {
   return answer;
 }
 
-ULONG ValuesRefreshPeriod() {
-  ULONG period = kValuesDefaultPeriod;
+ULONG ValuesRefreshPeriod() { return ProcessValueUpdatePeriod(kValuesDefaultPeriod); }
+
+ULONG ProcessValueUpdatePeriod(ULONG fallback) {
+  ULONG period = fallback;
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kValuesSettingsKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
     DWORD type = 0, value = 0, size = sizeof value;

@@ -45,8 +45,10 @@ struct SCommand3Response {
 };
 
 SCommand3Response DecodeCommand3(std::span<const BYTE> data);
-// The refresh period from the registry: "ProcessValueUpdate" (DWORD) under HKLM's settings key,
-// 10000 ms without it, never below 50 ms.
+// The period "ProcessValueUpdate" (DWORD, ms) under HKLM's settings key gives, `fallback` without
+// it, never below 50 ms. The Values page and the trend view read it, each with its own fallback.
+ULONG ProcessValueUpdatePeriod(ULONG fallback);
+// The Values page's refresh period: ProcessValueUpdatePeriod with 10000 ms as the fallback.
 ULONG ValuesRefreshPeriod();
 
 class CValuesPP : public CDevicePropertyPage {
