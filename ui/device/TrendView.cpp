@@ -429,13 +429,15 @@ BOOL CTrendView::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, 
       return TRUE;
     }
   }
-  if (CovFDT_IDtmActiveXImplEx::ProcessWindowMessage(window, message, wParam, lParam, result)) return TRUE;
+  // The base's map takes every combo's selection change as a change of its own (it never leaves
+  // one unhandled), so the rate is taken first; the base then sees the change as it sees others.
   if (message == WM_COMMAND && LOWORD(wParam) == kTrendRateCombo && HIWORD(wParam) == CBN_SELCHANGE) {
     SelectRate();
+    CovFDT_IDtmActiveXImplEx::ProcessWindowMessage(window, message, wParam, lParam, result);
     if (result) *result = 0;
     return TRUE;
   }
-  return FALSE;
+  return CovFDT_IDtmActiveXImplEx::ProcessWindowMessage(window, message, wParam, lParam, result);
 }
 
 }  // namespace vkr::dui

@@ -1,0 +1,286 @@
+// The trend view control, opened as the DTM's function 2 by the frame, with the real DTM online to
+// the simulated transmitter over the frame's channel and the chart stand-in recording what it is
+// told. The clock is the fake one: the DTM's cyclic reads and the wire's delays move only when the
+// test moves it, so the samples are checked against the time that passed.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "frame/ActiveXHost.h"
+#include "frame/FrameHost.h"
+#include "frame/SimulatedDevice.h"
+#include "frame/TransferSession.h"
+#include "frame/controls/OutsideControls.h"
+#include "include/ProgramIds.h"
+#include "tests/support/dtm_user_interface.h"
+#include "tests/support/kept_picture.h"
+#include "tests/support/temp_files.h"
+#include "tests/support/threading.h"
+#include "ui/device/TrendView.h"
+#include "ui/device/kit/Kit.h"
+
+namespace {
+
+using namespace vkr::dui;
+using vkr::frame::ChartState;
+using vkr::frame::FrameChannel;
+
+constexpr LONG kTrendFunction = 2;
+constexpr DWORD kStep = 50;  // ms of fake time per step
+
+class LiveTrend : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    // The fake clock before anything sets a timer.
+    clock_ = std::make_unique<vkr::test::FakeTickCount>(100000);
+    registry_ = std::make_unique<vkr::test::ScopedRegistry>();
+    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
+    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+    // The trend view of this program, so that the test reaches its object.
+    vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CTrendView>>> factory;
+    ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CTrendView>>(&factory), S_OK);
+    ASSERT_EQ(CoRegisterClassObject(CLSID_TrendView, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie_),
+              S_OK);
+    device = std::make_shared<vkr::frame::SimulatedDevice>();
+    session_ = std::make_unique<vkr::frame::TransferSession>();
+    {
+      // Time runs with the test's thread while the DTM comes up and goes online.
+      vkr::test::FakeClockDriver driver;
+      ASSERT_EQ(session_->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
+      dtm = session_->Dtm();
+      ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+      ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
+    }
+  }
+
+  void TearDown() override {
+    if (session_ && session_->Dtm()) {
+      vkr::test::FakeClockDriver driver;
+      session_->Channel()->faults.clear();
+      device->ClearFaults();
+      session_->Frame()->activeX.CloseAll();
+      vkr::ui::PumpUntilIdle();
+      session_->Close();
+    }
+    session_.reset();
+    if (cookie_) CoRevokeClassObject(cookie_);
+    vkr::frame::RevokeOutsideControls();
+    vkr::ui::PumpUntilIdle();
+    registry_.reset();
+    vkr::test::DrainQueue();
+    clock_.reset();
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+  }
+
+  // Moves the fake clock in steps, letting the threads do what became due after each.
+  void Run(DWORD ms) {
+    for (DWORD passed = 0; passed < ms; passed += kStep) Step();
+  }
+  void Step() {
+    clock_->Advance(kStep);
+    vkr::test::PumpUntil([] { return false; }, 15);
+  }
+  // Steps until done() holds, at most `ms` of fake time; the fake time it took, or nothing.
+  std::optional<DWORD> RunUntil(const std::function<bool()>& done, DWORD ms) {
+    for (DWORD passed = 0; passed <= ms; passed += kStep) {
+      if (done()) return passed;
+      Step();
+    }
+    return std::nullopt;
+  }
+
+  // Opens the DTM's function 2 as a frame application does; the control, with its invoke id.
+  CTrendView* Open(std::string* invokeId = nullptr) {
+    VARIANT_BOOL opened = VARIANT_FALSE;
+    const vkr::Bstr call(vkr::frame::FunctionCallDocument(kTrendFunction));
+    EXPECT_EQ(session_->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), call, &opened), S_OK);
+    vkr::ui::PumpUntilIdle();
+    if (!opened) return nullptr;
+    const auto& open = session_->Frame()->activeX.OpenControls().back();
+    if (invokeId) *invokeId = open.invokeId;
+    vkr::ComPtr<ISomeInterface> some;
+    if (FAILED(open.control->QueryInterface(ISomeInterface::iid, some.PutVoid()))) return nullptr;
+    CTrendView* trend = dynamic_cast<CTrendView*>(some.Get());
+    // The tag and the sensor limit the start asked for.
+    if (trend) {
+      EXPECT_TRUE(RunUntil([&] { return Text(trend, kTrendTag) != kLoadingText; }, 5000));
+    }
+    Run(500);
+    return trend;
+  }
+  bool Close(const std::string& invokeId) {
+    VARIANT_BOOL closed = VARIANT_FALSE;
+    EXPECT_EQ(session_->Frame()->CloseActiveXControl(vkr::Bstr(vkr::Utf8ToUtf16(invokeId)), &closed), S_OK);
+    vkr::ui::PumpUntilIdle();
+    return closed != VARIANT_FALSE;
+  }
+
+  static HWND Item(CTrendView* trend, UINT id) { return GetDlgItem(trend->DialogWindow(), static_cast<int>(id)); }
+  static std::string Text(CTrendView* trend, UINT id) { return vkr::ui::WindowText(Item(trend, id)); }
+  static bool Enabled(CTrendView* trend, UINT id) { return IsWindowEnabled(Item(trend, id)) != FALSE; }
+  static ChartState Chart(CTrendView* trend) {
+    ChartState state;
+    vkr::ComPtr<IUnknown> chart;
+    EXPECT_EQ(GetDlgControl(trend->DialogWindow(), static_cast<int>(kTrendChart), IID_IUnknown, chart.PutVoid()), S_OK);
+    EXPECT_TRUE(vkr::frame::GetChartState(chart.Get(), &state));
+    return state;
+  }
+  static std::size_t Samples(CTrendView* trend, int pen) { return Chart(trend).samples[pen - 1].size(); }
+
+  // A person's choice of pens (pen 1 is checked at the start) and rate, then Start.
+  static void Start(CTrendView* trend, std::vector<int> pens, const char* rate) {
+    for (int pen = 1; pen <= 5; ++pen) {
+      const bool want = std::find(pens.begin(), pens.end(), pen) != pens.end();
+      const bool checked = IsDlgButtonChecked(trend->DialogWindow(), static_cast<int>(kTrendPenChecks[pen - 1])) != 0;
+      if (want != checked) {
+        ASSERT_TRUE(vkr::ui::Click(Item(trend, kTrendPenChecks[pen - 1])));
+      }
+    }
+    ASSERT_TRUE(vkr::ui::SelectItem(Item(trend, kTrendRateCombo), rate));
+    ASSERT_TRUE(vkr::ui::Click(Item(trend, kTrendStartStop)));
+    vkr::ui::PumpUntilIdle();
+    ASSERT_TRUE(trend->IsRunning());
+  }
+
+  int Received(int command) const {
+    int n = 0;
+    for (const auto& r : device->received) n += r.command == command;
+    return n;
+  }
+  ULONG Counter() const {
+    vkr::Variant value = vkr::test::ui::ParameterValue(dtm, static_cast<ULONG>(kParOnlineAxCounter));
+    LONG n = -1;
+    return CovFDT_BaseActiveXImpl::ReadNumber(value, &n) ? static_cast<ULONG>(n) : 0xFFFFFFFF;
+  }
+  // The loop current the device reports for its PV.
+  float LoopCurrent() const {
+    const auto reply = device->Execute(3, {});
+    device->received.pop_back();
+    return *CByteReader(reply.data).Float(0);
+  }
+
+  std::unique_ptr<vkr::test::FakeTickCount> clock_;
+  std::unique_ptr<vkr::test::ScopedRegistry> registry_;
+  std::shared_ptr<vkr::frame::SimulatedDevice> device;
+  std::unique_ptr<vkr::frame::TransferSession> session_;
+  IUnknown* dtm = nullptr;
+  DWORD cookie_ = 0;
+};
+
+std::string Fixed3(double v) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3f", v);
+  return text;
+}
+
+// The start: pen 1 only, the combo at "10 Sec.", the header with the device's tag, counted online.
+// Started with pens 1, 4 and 5 at one second, the trend samples command 3 once a second into the
+// chart (each sample one second after the last, none before), shows the latest values and units,
+// and plots on the pens' ranges (pens 1 and 2 from the sensor limit of command 14; a limit of 0.0
+// gives 18.5). Stop clears the fields, gives the selection back and stops reading the device; a
+// command 3 answer after Stop is no sample.
+TEST_F(LiveTrend, SamplesTheDeviceValuesAtItsRateIntoTheChart) {
+  for (float limit : {0.0f, 12.0f}) {
+    SCOPED_TRACE(limit);
+    device->config.lowerSensorLimit = limit;
+    std::string id;
+    CTrendView* trend = Open(&id);
+    ASSERT_TRUE(trend);
+    EXPECT_EQ(Text(trend, kTrendTag), "LT-101  ");
+    EXPECT_EQ(Text(trend, kTrendName), "Brevant Guided Radar (VKR)");
+    EXPECT_EQ(Text(trend, kTrendRateCombo), "10 Sec.");
+    EXPECT_EQ(trend->SamplingRate(), 10000u);
+    EXPECT_EQ(trend->PenMask(), 1);
+    EXPECT_TRUE(trend->IsCountedOnline());
+    EXPECT_EQ(Counter(), 1u);
+
+    Start(trend, {1, 4, 5}, "1 Sec.");
+    ChartState chart = Chart(trend);
+    EXPECT_EQ(chart.interval, 1000);
+    EXPECT_TRUE(chart.running);
+    EXPECT_EQ(std::vector<bool>(chart.visible, chart.visible + 5), (std::vector<bool>{true, false, false, true, true}));
+    EXPECT_EQ(Text(trend, kTrendStartStop), "Stop");
+    for (UINT check : kTrendPenChecks) EXPECT_FALSE(Enabled(trend, check));
+    EXPECT_FALSE(Enabled(trend, kTrendRateCombo));
+    EXPECT_FALSE(Enabled(trend, kTrendRateLabel));
+
+    const int reads = Received(3);
+    std::vector<DWORD> times;
+    DWORD now = 0;
+    for (float pv : {2.5f, 4.75f, 1.25f}) {
+      device->config.pv = pv;
+      const std::size_t before = Samples(trend, 1);
+      const std::optional<DWORD> took = RunUntil([&] { return Samples(trend, 1) > before; }, 3000);
+      ASSERT_TRUE(took);
+      now += *took;
+      times.push_back(now);
+      EXPECT_EQ(Chart(trend).samples[0].back(), static_cast<double>(pv));
+      EXPECT_EQ(Text(trend, kTrendPenValues[0]), Fixed3(pv));
+      EXPECT_EQ(Text(trend, kTrendPenValues[4]), Fixed3(LoopCurrent()));
+    }
+    // One read a second; the first a second after Start (the wire's delay on top).
+    EXPECT_EQ(Received(3) - reads, 3);
+    EXPECT_GE(times[0], 1000u);
+    EXPECT_LE(times[0], 1500u);
+    EXPECT_NEAR(static_cast<double>(times[1] - times[0]), 1000.0, 2.0 * kStep);
+    EXPECT_NEAR(static_cast<double>(times[2] - times[1]), 1000.0, 2.0 * kStep);
+
+    chart = Chart(trend);
+    EXPECT_EQ(chart.samples[0], (std::vector<double>{2.5, 4.75, 1.25}));
+    EXPECT_TRUE(chart.samples[1].empty());
+    EXPECT_TRUE(chart.samples[2].empty());
+    EXPECT_EQ(chart.samples[3], (std::vector<double>(3, static_cast<double>(41.7f))));
+    ASSERT_EQ(chart.samples[4].size(), 3u);
+    EXPECT_EQ(chart.samples[4].back(), static_cast<double>(LoopCurrent()));
+    EXPECT_EQ(Text(trend, kTrendPenUnits[0]), "Metres (m)");
+    EXPECT_EQ(Text(trend, kTrendPenValues[3]), "41.700");
+    EXPECT_EQ(Text(trend, kTrendPenUnits[3]), "Percent (%)");
+    EXPECT_EQ(Text(trend, kTrendPenUnits[4]), "mA");
+    EXPECT_EQ(Text(trend, kTrendPenValues[1]), "");
+    EXPECT_EQ(Text(trend, kTrendPenUnits[1]), "");
+    const double sensor = limit == 0.0f ? 18.5 : static_cast<double>(limit);
+    EXPECT_EQ(chart.minimum[0], 0.0);
+    EXPECT_EQ(chart.maximum[0], sensor);
+    EXPECT_EQ(chart.minimum[3], 225.0);
+    EXPECT_EQ(chart.maximum[3], 360.0);
+    EXPECT_EQ(chart.minimum[4], 0.0);
+    EXPECT_EQ(chart.maximum[4], 22.0);
+    EXPECT_FLOAT_EQ(trend->PenMaximum(1), static_cast<float>(sensor));
+
+    ASSERT_TRUE(vkr::ui::Click(Item(trend, kTrendStartStop)));
+    vkr::ui::PumpUntilIdle();
+    EXPECT_FALSE(trend->IsRunning());
+    EXPECT_EQ(Text(trend, kTrendStartStop), "Start");
+    for (std::size_t i = 0; i < kTrendPenCount; ++i) {
+      EXPECT_EQ(Text(trend, kTrendPenValues[i]), "");
+      EXPECT_EQ(Text(trend, kTrendPenUnits[i]), "");
+      EXPECT_TRUE(Enabled(trend, kTrendPenChecks[i]));
+    }
+    EXPECT_TRUE(Enabled(trend, kTrendRateCombo));
+    const int stopped = Received(3);
+    Run(4000);
+    EXPECT_EQ(Received(3), stopped);
+    vkr::Variant late;
+    ASSERT_EQ(MakeByteArray(std::vector<BYTE>(24, 0x41), late.Put()), S_OK);
+    EXPECT_EQ(trend->SetControlValueById(kParCommand3Complete, late), S_OK);
+    EXPECT_EQ(Chart(trend).samples[0].size(), 3u);
+    EXPECT_EQ(Text(trend, kTrendPenValues[0]), "");
+
+    // The last online user interface closed: the DTM goes offline.
+    ASSERT_TRUE(Close(id));
+    EXPECT_EQ(Counter(), 0u);
+    EXPECT_TRUE(RunUntil([&] { return vkr::test::ui::DtmState(dtm) == dsCOMMUNICATIONSET; }, 10000));
+    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+    ASSERT_TRUE(RunUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 10000));
+  }
+}
+
+}  // namespace
