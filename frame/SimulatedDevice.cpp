@@ -228,6 +228,10 @@ HartReply SimulatedDevice::Execute(std::uint8_t command, const Bytes& request) {
   TrackAdditionalStatus();
   const std::optional<CommandFault> fault = TakeFault(command);
   HartReply reply;
+  if (fault && fault->silent) {
+    reply.answered = false;
+    return reply;
+  }
   if (fault && fault->communicationStatus && *fault->communicationStatus != 0) {
     // The device did not understand the frame: nothing runs, no data comes back.
     reply.communicationStatus = *fault->communicationStatus;

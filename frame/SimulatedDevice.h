@@ -61,6 +61,7 @@ struct CommandFault {
   std::optional<std::size_t> truncateTo;  // keep only this many data bytes
   Bytes extraData;                        // appended to the data
   bool persistent = false;                // false: used once
+  bool silent = false;                    // the device does not answer at all (the master times out)
 };
 
 // HART numbers the device uses.

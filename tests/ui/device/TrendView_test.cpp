@@ -283,4 +283,87 @@ TEST_F(LiveTrend, SamplesTheDeviceValuesAtItsRateIntoTheChart) {
   }
 }
 
+// Faults of the cyclic command 3: the wire without an answer, the channel busy, the device busy,
+// answers cut short. A read that fails is said on the message line and changes no value and no
+// sample; a short answer updates what it holds (9 bytes: pen 1 and pen 5; 8 bytes: pen 5 and pen
+// 1's unit only). Each time the next good read brings the trend back and clears the message.
+TEST_F(LiveTrend, Command3FaultsAreSaidAndTheTrendGoesOn) {
+  CTrendView* trend = Open();
+  ASSERT_TRUE(trend);
+  Start(trend, {1, 5}, "1 Sec.");
+  ASSERT_TRUE(RunUntil([&] { return Samples(trend, 1) == 1; }, 3000));
+
+  auto wire = [&](FrameChannel::FaultKind kind) {
+    return [this, kind] {
+      FrameChannel::Fault f;
+      f.kind = kind;
+      f.command = 3;
+      session_->Channel()->faults.push_back(f);
+    };
+  };
+  auto answer = [&](std::optional<BYTE> response, std::optional<std::size_t> keep) {
+    return [this, response, keep] {
+      vkr::frame::CommandFault f;
+      f.command = 3;
+      f.commandResponse = response;
+      f.truncateTo = keep;
+      device->InjectFault(f);
+    };
+  };
+  auto silent = [this] {
+    vkr::frame::CommandFault f;
+    f.command = 3;
+    f.silent = true;
+    device->InjectFault(f);
+  };
+  const struct {
+    const char* name;
+    std::function<void()> inject;
+    bool fails;
+    std::size_t pen1, pen5;  // samples the faulty answer adds
+    const char* unit1;       // pen 1's unit after it
+  } cases[] = {
+      {"no answer", silent, true, 0, 0, "Metres (m)"},
+      {"channel busy", wire(FrameChannel::FaultKind::CommunicationError), true, 0, 0, "Metres (m)"},
+      {"device busy", answer(vkr::frame::hart::kBusy, std::nullopt), true, 0, 0, "Metres (m)"},
+      {"9 bytes", answer(std::nullopt, 9), false, 1, 1, "Feet (ft)"},
+      {"8 bytes", answer(std::nullopt, 8), false, 0, 1, "Feet (ft)"},
+  };
+  float pv = 2.5f;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t pen1 = Samples(trend, 1), pen5 = Samples(trend, 5);
+    const std::string value1 = Text(trend, kTrendPenValues[0]);
+    device->config.pvUnit = 44;  // feet: shows where an answer's unit arrived
+    pv += 1.0f;
+    device->config.pv = pv;
+    const int reads = Received(3);
+    c.inject();
+    if (c.fails) {
+      ASSERT_TRUE(RunUntil([&] { return !Text(trend, kTrendMessage).empty(); }, 30000));
+      EXPECT_EQ(Samples(trend, 1), pen1);
+      EXPECT_EQ(Samples(trend, 5), pen5);
+      EXPECT_EQ(Text(trend, kTrendPenValues[0]), value1);
+    } else {
+      ASSERT_TRUE(RunUntil([&] { return Samples(trend, 5) > pen5; }, 3000));
+      Run(200);
+      EXPECT_EQ(Samples(trend, 1), pen1 + c.pen1);
+      EXPECT_EQ(Samples(trend, 5), pen5 + c.pen5);
+      EXPECT_EQ(Text(trend, kTrendPenValues[0]), c.pen1 ? Fixed3(pv) : value1);
+      EXPECT_EQ(Text(trend, kTrendMessage), "");
+    }
+    EXPECT_EQ(Text(trend, kTrendPenUnits[0]), c.unit1);
+    EXPECT_TRUE(trend->IsRunning());
+
+    // The next read is whole again.
+    device->config.pvUnit = 45;
+    const std::size_t now = Samples(trend, 1);
+    ASSERT_TRUE(RunUntil([&] { return Samples(trend, 1) > now; }, 15000));
+    EXPECT_GT(Received(3), reads);
+    EXPECT_EQ(Chart(trend).samples[0].back(), static_cast<double>(pv));
+    EXPECT_EQ(Text(trend, kTrendPenUnits[0]), "Metres (m)");
+    EXPECT_EQ(Text(trend, kTrendMessage), "");
+  }
+}
+
 }  // namespace
