@@ -366,4 +366,84 @@ TEST_F(LiveTrend, Command3FaultsAreSaidAndTheTrendGoesOn) {
   }
 }
 
+// The roads out while the trend runs. Closed by the frame with a second trend view open: the
+// device is read no more, the count goes down by one and the DTM stays online; the second one
+// closed takes the DTM offline. A trend view that never started is released without touching
+// the count. The DTM released under a running trend: no more reads, and the control closes after.
+// The channel aborted in the middle: the DTM goes offline under the trend, which closes cleanly.
+TEST_F(LiveTrend, EveryRoadOutStopsTheCyclicRead) {
+  std::string first, second;
+  CTrendView* stays = Open(&first);
+  ASSERT_TRUE(stays);
+  CTrendView* running = Open(&second);
+  ASSERT_TRUE(running);
+  EXPECT_EQ(Counter(), 2u);
+  Start(running, {1}, "1 Sec.");
+  ASSERT_TRUE(RunUntil([&] { return Samples(running, 1) == 1; }, 3000));
+
+  // A trend view whose start failed (a function call it cannot read), released all the same.
+  {
+    vkr::ComPtr<IUnknown> made;
+    ASSERT_EQ(vkr::CreateObject<CTrendView>(nullptr, IID_IUnknown, made.PutVoid()), S_OK);
+    vkr::ComPtr<ISomeInterface> some;
+    ASSERT_EQ(made->QueryInterface(ISomeInterface::iid, some.PutVoid()), S_OK);
+    CTrendView* failed = dynamic_cast<CTrendView*>(some.Get());
+    ASSERT_TRUE(failed);
+    vkr::ComPtr<IDtm> idtm;
+    ASSERT_EQ(dtm->QueryInterface(IDtm::iid, idtm.PutVoid()), S_OK);
+    VARIANT_BOOL ok = VARIANT_TRUE;
+    failed->Init(vkr::Bstr(u"broken"), vkr::Bstr(u"<not a function call"), idtm.Get(), &ok);
+    EXPECT_FALSE(ok);
+    VARIANT_BOOL released = VARIANT_FALSE;
+    EXPECT_EQ(failed->PrepareToRelease(&released), S_OK);
+    Run(200);
+    EXPECT_EQ(Counter(), 2u);
+  }
+
+  ASSERT_TRUE(Close(second));
+  const int reads = Received(3);
+  Run(5000);
+  EXPECT_EQ(Received(3), reads);
+  EXPECT_EQ(Counter(), 1u);
+  EXPECT_EQ(vkr::test::ui::DtmState(dtm), dsONLINE);
+  ASSERT_TRUE(Close(first));
+  EXPECT_EQ(Counter(), 0u);
+  EXPECT_TRUE(RunUntil([&] { return vkr::test::ui::DtmState(dtm) == dsCOMMUNICATIONSET; }, 10000));
+
+  // The channel aborts in the middle of the cyclic reads.
+  ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+  ASSERT_TRUE(RunUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 10000));
+  CTrendView* aborted = Open(&first);
+  ASSERT_TRUE(aborted);
+  Start(aborted, {1, 5}, "1 Sec.");
+  ASSERT_TRUE(RunUntil([&] { return Samples(aborted, 1) == 1; }, 3000));
+  FrameChannel::Fault abort;
+  abort.kind = FrameChannel::FaultKind::Abort;
+  abort.command = 3;
+  session_->Channel()->faults.push_back(abort);
+  EXPECT_TRUE(RunUntil([&] { return vkr::test::ui::DtmState(dtm) != dsONLINE; }, 10000));
+  Run(3000);
+  EXPECT_EQ(Samples(aborted, 1), 1u);
+  ASSERT_TRUE(Close(first));
+  EXPECT_EQ(Counter(), 0u);
+
+  // The DTM released under a running trend.
+  if (vkr::test::ui::DtmState(dtm) != dsONLINE) {
+    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+    ASSERT_TRUE(RunUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 10000));
+  }
+  CTrendView* orphan = Open(&first);
+  ASSERT_TRUE(orphan);
+  Start(orphan, {1}, "1 Sec.");
+  ASSERT_TRUE(RunUntil([&] { return Samples(orphan, 1) == 1; }, 3000));
+  {
+    vkr::test::FakeClockDriver driver;
+    EXPECT_EQ(session_->Close(), S_OK);
+  }
+  const int released = Received(3);
+  Run(5000);
+  EXPECT_EQ(Received(3), released);
+  EXPECT_TRUE(session_->Frame()->activeX.OpenControls().empty());
+}
+
 }  // namespace
