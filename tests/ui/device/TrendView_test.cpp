@@ -446,4 +446,14 @@ TEST_F(LiveTrend, EveryRoadOutStopsTheCyclicRead) {
   EXPECT_TRUE(session_->Frame()->activeX.OpenControls().empty());
 }
 
+// The running trend as a person sees it: header, pens with values and units, the rate, Stop.
+TEST_F(LiveTrend, LooksAsKept) {
+  CTrendView* trend = Open();
+  ASSERT_TRUE(trend);
+  Start(trend, {1, 2, 5}, "2 Sec.");
+  ASSERT_TRUE(RunUntil([&] { return Samples(trend, 1) == 2; }, 5000));
+  vkr::ui::PumpUntilIdle();
+  vkr::test::ExpectLooksAsKept(session_->Frame()->activeX.OpenControls().back().window, "trend_view");
+}
+
 }  // namespace
