@@ -19,6 +19,8 @@
 #include "include/ProgramIds.h"
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/kept_picture.h"
+#include "tests/support/stub_base_dtm.h"
+#include "tests/support/stub_dispatch.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
 #include "ui/device/TrendView.h"
@@ -135,7 +137,7 @@ class LiveTrend : public ::testing::Test {
   }
   static std::size_t Samples(CTrendView* trend, int pen) { return Chart(trend).samples[pen - 1].size(); }
 
-  // A person's choice of pens (pen 1 is checked at the start) and rate, then Start.
+  // A person's choice of pens (pen 1 is checked at the start) and rate (null: as it is), then Start.
   static void Start(CTrendView* trend, std::vector<int> pens, const char* rate) {
     for (int pen = 1; pen <= 5; ++pen) {
       const bool want = std::find(pens.begin(), pens.end(), pen) != pens.end();
@@ -144,7 +146,9 @@ class LiveTrend : public ::testing::Test {
         ASSERT_TRUE(vkr::ui::Click(Item(trend, kTrendPenChecks[pen - 1])));
       }
     }
-    ASSERT_TRUE(vkr::ui::SelectItem(Item(trend, kTrendRateCombo), rate));
+    if (rate) {
+      ASSERT_TRUE(vkr::ui::SelectItem(Item(trend, kTrendRateCombo), rate));
+    }
     ASSERT_TRUE(vkr::ui::Click(Item(trend, kTrendStartStop)));
     vkr::ui::PumpUntilIdle();
     ASSERT_TRUE(trend->IsRunning());
@@ -180,6 +184,44 @@ std::string Fixed3(double v) {
   std::snprintf(text, sizeof text, "%.3f", v);
   return text;
 }
+
+// The DTM's parameter interface with the read of command 14 failing: the trend view's start meets
+// a DTM that cannot read the device's sensor limit.
+class ParameterStubs : public vkr::Implements<IovFdtParameterHandler4> {
+ public:
+  VKR_TEST_DISPATCH
+  VKR_STUB_PARAMETER_HANDLER
+};
+class FailingLimitRead : public ParameterStubs {
+ public:
+  vkr::ComPtr<IovFdtParameterHandler4> real;
+  HRESULT ReadDeviceParameter(VARIANT id, VARIANT_BOOL* done) override {
+    if (id.vt == VT_UI4 && id.ulVal == static_cast<ULONG>(kParCommand14Complete)) return E_FAIL;
+    return real->ReadDeviceParameter(id, done);
+  }
+};
+// A trend view whose start reads through it; Restore gives it the DTM's own interface back.
+class CTrendViewFailingRead : public CTrendView {
+ public:
+  HRESULT InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) override {
+    const HRESULT hr = CTrendView::InitializeUI(dtm, ok);
+    if (SUCCEEDED(hr) && m_spDtm) {
+      vkr::ComPtr<vkr::ComObject<FailingLimitRead>> failing;
+      EXPECT_EQ(vkr::MakeObject<FailingLimitRead>(&failing), S_OK);
+      failing->real = m_spDtm;
+      m_real = m_spDtm;
+      m_spDtm = vkr::ComPtr<IovFdtParameterHandler4>(static_cast<IovFdtParameterHandler4*>(failing.Get()));
+    }
+    return hr;
+  }
+  void Restore() {
+    if (m_real) m_spDtm = m_real;
+    m_real = nullptr;
+  }
+
+ private:
+  vkr::ComPtr<IovFdtParameterHandler4> m_real;
+};
 
 // The start: pen 1 only, the combo at "10 Sec.", the header with the device's tag, counted online.
 // Started with pens 1, 4 and 5 at one second, the trend samples command 3 once a second into the
@@ -454,6 +496,65 @@ TEST_F(LiveTrend, LooksAsKept) {
   ASSERT_TRUE(RunUntil([&] { return Samples(trend, 1) == 2; }, 5000));
   vkr::ui::PumpUntilIdle();
   vkr::test::ExpectLooksAsKept(session_->Frame()->activeX.OpenControls().back().window, "trend_view");
+}
+
+// A read of the start that fails ends the start early, with a trend that still works: its rate
+// is the registry's "ProcessValueUpdate" (at least 50 ms) and the combo names it when it is one of
+// its items, the pens plot on their own ranges, and it stays uncounted, so closing it leaves the
+// DTM online.
+TEST_F(LiveTrend, AFailedReadAtTheStartLeavesAWorkingUncountedTrend) {
+  CoRevokeClassObject(cookie_);
+  vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CTrendViewFailingRead>>> factory;
+  ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CTrendViewFailingRead>>(&factory), S_OK);
+  ASSERT_EQ(CoRegisterClassObject(CLSID_TrendView, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
+                                  REGCLS_MULTIPLEUSE, &cookie_),
+            S_OK);
+  const struct {
+    DWORD setting;
+    const char* shown;
+    ULONG rate;
+  } cases[] = {{5000, "5 Sec.", 5000}, {10, "", 50}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.setting);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vorntec\\VKR Series DTM", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, "ProcessValueUpdate", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&c.setting),
+                             sizeof c.setting),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+
+    VARIANT_BOOL opened = VARIANT_FALSE;
+    const vkr::Bstr call(vkr::frame::FunctionCallDocument(kTrendFunction));
+    ASSERT_EQ(session_->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), call, &opened), S_OK);
+    ASSERT_TRUE(opened);
+    const auto& open = session_->Frame()->activeX.OpenControls().back();
+    const std::string id = open.invokeId;
+    vkr::ComPtr<ISomeInterface> some;
+    ASSERT_EQ(open.control->QueryInterface(ISomeInterface::iid, some.PutVoid()), S_OK);
+    auto* trend = dynamic_cast<CTrendViewFailingRead*>(some.Get());
+    ASSERT_TRUE(trend);
+    trend->Restore();
+    EXPECT_FALSE(trend->IsCountedOnline());
+    EXPECT_EQ(Counter(), 0u);
+    EXPECT_EQ(trend->SamplingRate(), c.rate);
+    EXPECT_EQ(Text(trend, kTrendRateCombo), c.shown);
+    EXPECT_EQ(SendMessageA(Item(trend, kTrendRateCombo), CB_GETCOUNT, 0, 0), 5);
+    EXPECT_FLOAT_EQ(trend->PenMaximum(0), 18.5f);
+    EXPECT_FLOAT_EQ(trend->PenMinimum(3), 225.0f);
+
+    Start(trend, {1}, nullptr);
+    EXPECT_EQ(Chart(trend).interval, static_cast<LONG>(c.rate));
+    ASSERT_TRUE(RunUntil([&] { return Samples(trend, 1) == 2; }, 3 * c.rate + 2000));
+    EXPECT_EQ(Chart(trend).maximum[0], 18.5);
+    EXPECT_EQ(Chart(trend).minimum[0], 0.0);
+
+    ASSERT_TRUE(Close(id));
+    Run(2000);
+    EXPECT_EQ(Counter(), 0u);
+    EXPECT_EQ(vkr::test::ui::DtmState(dtm), dsONLINE);
+  }
 }
 
 }  // namespace
