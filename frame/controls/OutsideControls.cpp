@@ -122,11 +122,26 @@ class ParamGroupDisplay : public Implements<IParamGroupDisplay, IConnectionPoint
 
 // ---- Chart ---------------------------------------------------------------------------------
 
-class Chart : public Implements<IChartControl, IPersistStreamInit, IRecorder>, public RecorderBase {
+// A windowed control (made in place by its host) that records what it is told and plots the
+// samples of its visible pens on their ranges, the latest on the right.
+class Chart : public vkr::atl::CompositeControl<Chart, IChartControl, IRecorder>, public RecorderBase {
  public:
+  static constexpr UINT IDD = 1;
   VKR_NO_TYPE_INFO
   const std::vector<std::string>& Calls() override { return m_calls; }
   ChartState state;
+
+  const char* TemplateText() const override {
+    return "1 DIALOGEX 0, 0, 200, 100\n"
+           "STYLE DS_CONTROL | WS_CHILD\n"
+           "FONT 8, \"MS Sans Serif\"\n"
+           "BEGIN\n"
+           "END\n";
+  }
+  CLSID ObjectClsid() const override { return CLSID_ChartControl; }
+  BEGIN_MSG_MAP(Chart)
+    MESSAGE_HANDLER(WM_PAINT, OnPaint)
+  END_MSG_MAP()
 
   HRESULT SetSamplingInterval(LONG milliseconds) override {
     Note(Line("SetSamplingInterval %d", static_cast<int>(milliseconds)));
@@ -144,6 +159,7 @@ class Chart : public Implements<IChartControl, IPersistStreamInit, IRecorder>, p
     Note("Reset");
     for (auto& s : state.samples) s.clear();
     state.running = false;
+    Redraw();
     return S_OK;
   }
   HRESULT Start() override {
@@ -167,39 +183,91 @@ class Chart : public Implements<IChartControl, IPersistStreamInit, IRecorder>, p
   HRESULT Refresh() override {
     Note("Refresh");
     ++state.refreshes;
+    Redraw();
     return S_OK;
   }
 
   // The persisted properties of its dialog item are kept as they came.
-  HRESULT GetClassID(CLSID* clsid) override {
-    if (!clsid) return E_POINTER;
-    *clsid = CLSID_ChartControl;
-    return S_OK;
-  }
-  HRESULT IsDirty() override { return S_FALSE; }
-  HRESULT Load(IStream* stream) override { return LoadBytes(stream, "Load"); }
-  HRESULT Save(IStream*, BOOL) override { return E_NOTIMPL; }
-  HRESULT GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
-  HRESULT InitNew() override {
-    Note("InitNew");
-    return S_OK;
-  }
-
- protected:
-  HRESULT LoadBytes(IStream* stream, const char* what) {
+  HRESULT OnLoad(IStream* stream) override {
     if (!stream) return E_POINTER;
     BYTE buffer[4096];
     ULONG got = 0;
     HRESULT hr = stream->Read(buffer, sizeof buffer, &got);
     if (FAILED(hr)) return hr;
     m_persisted.assign(buffer, buffer + got);
-    Note(Line("%s %u", what, static_cast<unsigned>(got)));
+    Note(Line("Load %u", static_cast<unsigned>(got)));
     return S_OK;
   }
-  std::vector<BYTE> m_persisted;
+  HRESULT OnInitNew() override {
+    Note("InitNew");
+    return S_OK;
+  }
+
+  LRESULT OnPaint(UINT, WPARAM, LPARAM, BOOL&) {
+    PAINTSTRUCT paint{};
+    HDC dc = ::BeginPaint(m_hWnd, &paint);
+    if (dc) Plot(dc);
+    ::EndPaint(m_hWnd, &paint);
+    return 0;
+  }
 
  private:
   static bool ValidPen(LONG pen) { return pen >= 1 && pen <= 5; }
+  void Redraw() {
+    if (m_hWnd && ::IsWindow(m_hWnd)) ::InvalidateRect(m_hWnd, nullptr, TRUE);
+  }
+  // White paper with a grid; each visible pen's samples as a line scaled to its range, at most
+  // the last 30, the newest on the right edge.
+  void Plot(HDC dc) {
+    RECT client{};
+    ::GetClientRect(m_hWnd, &client);
+    HBRUSH paper = CreateSolidBrush(RGB(0xFF, 0xFF, 0xFF));
+    FillRect(dc, &client, paper);
+    DeleteObject(paper);
+    const int left = client.left + 6, top = client.top + 6;
+    const int width = client.right - client.left - 12, height = client.bottom - client.top - 12;
+    if (width <= 0 || height <= 0) return;
+    HPEN grid = CreatePen(PS_SOLID, 1, RGB(0xD8, 0xD8, 0xD8));
+    HGDIOBJ old = SelectObject(dc, grid);
+    for (int i = 0; i <= 4; ++i) {
+      const int y = top + height * i / 4;
+      MoveToEx(dc, left, y, nullptr);
+      LineTo(dc, left + width, y);
+    }
+    for (int i = 0; i <= 10; ++i) {
+      const int x = left + width * i / 10;
+      MoveToEx(dc, x, top, nullptr);
+      LineTo(dc, x, top + height);
+    }
+    static const COLORREF kColours[5] = {RGB(0xC0, 0x00, 0x00), RGB(0x00, 0x80, 0x00), RGB(0x00, 0x00, 0xC0),
+                                         RGB(0xA0, 0x00, 0xA0), RGB(0x00, 0x80, 0x80)};
+    constexpr std::size_t kShown = 30;
+    for (std::size_t pen = 0; pen < 5; ++pen) {
+      const std::vector<double>& samples = state.samples[pen];
+      const double low = state.minimum[pen], high = state.maximum[pen];
+      if (!state.visible[pen] || samples.empty() || !(high > low)) continue;
+      HPEN line = CreatePen(PS_SOLID, 2, kColours[pen]);
+      SelectObject(dc, line);
+      const std::size_t first = samples.size() > kShown ? samples.size() - kShown : 0;
+      for (std::size_t i = first; i < samples.size(); ++i) {
+        const double share = std::clamp((samples[i] - low) / (high - low), 0.0, 1.0);
+        const int x = left + width - static_cast<int>((samples.size() - 1 - i) * static_cast<std::size_t>(width) / (kShown - 1));
+        const int y = top + height - static_cast<int>(share * height);
+        if (i == first) {
+          MoveToEx(dc, x, y, nullptr);
+          LineTo(dc, x - 1, y);
+        } else {
+          LineTo(dc, x, y);
+        }
+      }
+      SelectObject(dc, grid);
+      DeleteObject(line);
+    }
+    SelectObject(dc, old);
+    DeleteObject(grid);
+  }
+
+  std::vector<BYTE> m_persisted;
 };
 
 // ---- Header display (item 217) -------------------------------------------------------------

@@ -1,7 +1,8 @@
 // Stand-ins for the outside controls the user interfaces host or create: the message mediator,
 // the parameter-group display control, the chart, the header display (item 217) and the status
 // display (item 218). Each records what it is told, as lines of text, and answers what the pages
-// ask; none draws anything of its own (the host window carries its placement).
+// ask; only the chart draws (its samples, in a window of its own), the others leave the host
+// window empty (it carries their placement).
 //
 // The frame host process registers them as COM classes (RegisterOutsideControls), by class id and
 // ProgID, so that dialog templates and pages create them as they would the real ones.

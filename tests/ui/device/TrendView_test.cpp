@@ -492,8 +492,12 @@ TEST_F(LiveTrend, EveryRoadOutStopsTheCyclicRead) {
 TEST_F(LiveTrend, LooksAsKept) {
   CTrendView* trend = Open();
   ASSERT_TRUE(trend);
-  Start(trend, {1, 2, 5}, "2 Sec.");
-  ASSERT_TRUE(RunUntil([&] { return Samples(trend, 1) == 2; }, 5000));
+  Start(trend, {1, 2, 5}, "1 Sec.");
+  for (float pv : {2.5f, 3.0f, 4.0f, 5.5f, 5.0f, 3.5f, 4.5f}) {
+    device->config.pv = pv;
+    const std::size_t before = Samples(trend, 1);
+    ASSERT_TRUE(RunUntil([&] { return Samples(trend, 1) > before; }, 3000));
+  }
   vkr::ui::PumpUntilIdle();
   vkr::test::ExpectLooksAsKept(session_->Frame()->activeX.OpenControls().back().window, "trend_view");
 }
