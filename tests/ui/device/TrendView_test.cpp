@@ -99,8 +99,10 @@ class LiveTrend : public ::testing::Test {
     return std::nullopt;
   }
 
-  // Opens the DTM's function 2 as a frame application does; the control, with its invoke id.
-  CTrendView* Open(std::string* invokeId = nullptr) {
+  // Opens the DTM's function 2 as a frame application does; the control, with its invoke id. With
+  // `settle`, time passes until the tag and the sensor limit the start asked for have come.
+  template <class T = CTrendView>
+  T* Open(std::string* invokeId = nullptr, bool settle = true) {
     VARIANT_BOOL opened = VARIANT_FALSE;
     const vkr::Bstr call(vkr::frame::FunctionCallDocument(kTrendFunction));
     EXPECT_EQ(session_->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), call, &opened), S_OK);
@@ -110,12 +112,11 @@ class LiveTrend : public ::testing::Test {
     if (invokeId) *invokeId = open.invokeId;
     vkr::ComPtr<ISomeInterface> some;
     if (FAILED(open.control->QueryInterface(ISomeInterface::iid, some.PutVoid()))) return nullptr;
-    CTrendView* trend = dynamic_cast<CTrendView*>(some.Get());
-    // The tag and the sensor limit the start asked for.
-    if (trend) {
+    T* trend = dynamic_cast<T*>(some.Get());
+    if (trend && settle) {
       EXPECT_TRUE(RunUntil([&] { return Text(trend, kTrendTag) != kLoadingText; }, 5000));
+      Run(500);
     }
-    Run(500);
     return trend;
   }
   bool Close(const std::string& invokeId) {
@@ -335,28 +336,22 @@ TEST_F(LiveTrend, Command3FaultsAreSaidAndTheTrendGoesOn) {
   Start(trend, {1, 5}, "1 Sec.");
   ASSERT_TRUE(RunUntil([&] { return Samples(trend, 1) == 1; }, 3000));
 
-  auto wire = [&](FrameChannel::FaultKind kind) {
-    return [this, kind] {
-      FrameChannel::Fault f;
-      f.kind = kind;
-      f.command = 3;
-      session_->Channel()->faults.push_back(f);
-    };
-  };
-  auto answer = [&](std::optional<BYTE> response, std::optional<std::size_t> keep) {
-    return [this, response, keep] {
+  // The device's next answer to command 3: silent, with a response code, or cut short.
+  auto answer = [this](bool silent, std::optional<BYTE> response, std::optional<std::size_t> keep) {
+    return [=, this] {
       vkr::frame::CommandFault f;
       f.command = 3;
+      f.silent = silent;
       f.commandResponse = response;
       f.truncateTo = keep;
       device->InjectFault(f);
     };
   };
-  auto silent = [this] {
-    vkr::frame::CommandFault f;
+  auto channelBusy = [this] {
+    FrameChannel::Fault f;
+    f.kind = FrameChannel::FaultKind::CommunicationError;
     f.command = 3;
-    f.silent = true;
-    device->InjectFault(f);
+    session_->Channel()->faults.push_back(f);
   };
   const struct {
     const char* name;
@@ -365,11 +360,11 @@ TEST_F(LiveTrend, Command3FaultsAreSaidAndTheTrendGoesOn) {
     std::size_t pen1, pen5;  // samples the faulty answer adds
     const char* unit1;       // pen 1's unit after it
   } cases[] = {
-      {"no answer", silent, true, 0, 0, "Metres (m)"},
-      {"channel busy", wire(FrameChannel::FaultKind::CommunicationError), true, 0, 0, "Metres (m)"},
-      {"device busy", answer(vkr::frame::hart::kBusy, std::nullopt), true, 0, 0, "Metres (m)"},
-      {"9 bytes", answer(std::nullopt, 9), false, 1, 1, "Feet (ft)"},
-      {"8 bytes", answer(std::nullopt, 8), false, 0, 1, "Feet (ft)"},
+      {"no answer", answer(true, std::nullopt, std::nullopt), true, 0, 0, "Metres (m)"},
+      {"channel busy", channelBusy, true, 0, 0, "Metres (m)"},
+      {"device busy", answer(false, vkr::frame::hart::kBusy, std::nullopt), true, 0, 0, "Metres (m)"},
+      {"9 bytes", answer(false, std::nullopt, 9), false, 1, 1, "Feet (ft)"},
+      {"8 bytes", answer(false, std::nullopt, 8), false, 0, 1, "Feet (ft)"},
   };
   float pv = 2.5f;
   for (const auto& c : cases) {
@@ -529,15 +524,8 @@ TEST_F(LiveTrend, AFailedReadAtTheStartLeavesAWorkingUncountedTrend) {
               ERROR_SUCCESS);
     RegCloseKey(key);
 
-    VARIANT_BOOL opened = VARIANT_FALSE;
-    const vkr::Bstr call(vkr::frame::FunctionCallDocument(kTrendFunction));
-    ASSERT_EQ(session_->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), call, &opened), S_OK);
-    ASSERT_TRUE(opened);
-    const auto& open = session_->Frame()->activeX.OpenControls().back();
-    const std::string id = open.invokeId;
-    vkr::ComPtr<ISomeInterface> some;
-    ASSERT_EQ(open.control->QueryInterface(ISomeInterface::iid, some.PutVoid()), S_OK);
-    auto* trend = dynamic_cast<CTrendViewFailingRead*>(some.Get());
+    std::string id;
+    auto* trend = Open<CTrendViewFailingRead>(&id, false);
     ASSERT_TRUE(trend);
     trend->Restore();
     EXPECT_FALSE(trend->IsCountedOnline());
