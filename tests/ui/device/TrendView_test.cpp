@@ -273,8 +273,8 @@ TEST_F(LiveTrend, SamplesTheDeviceValuesAtItsRateIntoTheChart) {
     EXPECT_EQ(Received(3) - reads, 3);
     EXPECT_GE(times[0], 1000u);
     EXPECT_LE(times[0], 1500u);
-    EXPECT_NEAR(static_cast<double>(times[1] - times[0]), 1000.0, 2.0 * kStep);
-    EXPECT_NEAR(static_cast<double>(times[2] - times[1]), 1000.0, 2.0 * kStep);
+    EXPECT_NEAR(static_cast<double>(times[1] - times[0]), 1000.0, 3.0 * kStep);
+    EXPECT_NEAR(static_cast<double>(times[2] - times[1]), 1000.0, 3.0 * kStep);
 
     chart = Chart(trend);
     EXPECT_EQ(chart.samples[0], (std::vector<double>{2.5, 4.75, 1.25}));
