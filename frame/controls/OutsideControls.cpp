@@ -255,7 +255,8 @@ class Chart : public vkr::atl::CompositeControl<Chart, IChartControl, IRecorder>
         const int y = top + height - static_cast<int>(share * height);
         if (i == first) {
           MoveToEx(dc, x, y, nullptr);
-          LineTo(dc, x - 1, y);
+          // A lone sample shows as a short stroke.
+          if (first + 1 == samples.size()) LineTo(dc, x - 6, y);
         } else {
           LineTo(dc, x, y);
         }

@@ -353,9 +353,14 @@ void CTrendView::ShowSample(const std::vector<BYTE>& bytes) {
   if (any) SetItemText(kTrendMessage, "");
 }
 
-HRESULT CTrendView::ReportError(BSTR text) {
-  if (SysStringLen(text) > 0) SetItemText(kTrendMessage, Ansi(text).c_str());
-  return S_OK;
+HRESULT CTrendView::ReportErrorText(LPCWSTR text) {
+  const vkr::Bstr copy(text ? text : u"");
+  if (copy.Length() > 0) {
+    char line[512] = {};
+    std::snprintf(line, sizeof line, kTrendReadFailedText, Ansi(copy.Get()).c_str());
+    SetItemText(kTrendMessage, line);
+  }
+  return CovFDT_IDtmActiveXImplEx::ReportErrorText(text);
 }
 
 void CTrendView::SetItemText(UINT id, const char* text) {

@@ -55,6 +55,8 @@ inline constexpr ULONG kTrendRates[kTrendRateCount] = {1000, 2000, 5000, 7000, 1
 // The rate before the device was read: the registry value "ProcessValueUpdate", else this.
 inline constexpr ULONG kTrendDefaultRate = 2000;
 inline constexpr ULONG kTrendStartRate = 10000;
+// The message line's text for a failed device access ("%s" the DTM's text).
+inline constexpr const char* kTrendReadFailedText = "Reading the device failed: %s";
 
 inline constexpr std::array<float, kTrendPenCount> kTrendPenMinimum = {0.0f, 0.0f, 0.0f, 225.0f, 0.0f};
 inline constexpr std::array<float, kTrendPenCount> kTrendPenMaximum = {18.5f, 1.5f, 3.0f, 360.0f, 22.0f};
@@ -92,8 +94,8 @@ class CTrendView : public CovFDT_IDtmActiveXImplEx, public ISomeInterface {
   HRESULT PrepareToRelease(VARIANT_BOOL* result) override;
   // 1031 samples, 1032 sensor limit, 1092 tag bytes, 1093 tag text; the rest to the base.
   HRESULT SetControlValueById(LONG id, VARIANT value) override;
-  // A failed device access: said on the message line.
-  HRESULT ReportError(BSTR text) override;
+  // A failed device access the DTM reports: said on the message line.
+  HRESULT ReportErrorText(LPCWSTR text) override;
 
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
