@@ -12,6 +12,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "include/DtmInterfaces.h"
 #include "platform/platform.h"
