@@ -15,6 +15,7 @@ constexpr LONG kFieldReadFromDevice = 0x1;
 constexpr ULONG kDialogTypeOffline = 0x2;
 constexpr ULONG kDialogTypeOnline = 0x1;
 constexpr ULONG kOptionStoreInDtm = 0x100;
+constexpr LONG kFieldDeviceValue = 0x200000;
 
 template <class Interface>
 vkr::ComPtr<Interface> QueryOf(IUnknown* object) {
@@ -134,6 +135,13 @@ HRESULT COnlineCountedControl::ApplyParameterChanges() {
     for (ULONG i = 0; i < m_nParInfoCount; ++i) {
       const CActXParInfo& entry = m_pParInfo[i];
       if (!IsIdentificationPart(entry.m_nParamId) || (entry.m_nState & kStateChanged)) continue;
+      // A part the device never answered with is not known: writing would put a guess there.
+      vkr::Variant read;
+      hr = info->GetParameterField(vkr::UI4(static_cast<ULONG>(entry.m_nParamId)), vkr::I4(kFieldDeviceValue), &read);
+      if (FAILED(hr) || read.vt == VT_EMPTY) {
+        ShowDeviceMessage(m_spDtmObject.Get(), kIdentificationCaption, kIdentificationUnread, kMessageError);
+        return E_FAIL;
+      }
       vkr::Variant value;
       hr = GetControlValueById(entry.m_nParamId, &value);
       if (SUCCEEDED(hr))

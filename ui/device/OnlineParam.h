@@ -48,6 +48,12 @@ inline constexpr ULONG kOnlineParamFunction = 3;
 // The DTM message that switches the audit trail around the writes (VT_I2 -1 on, 0 off).
 inline constexpr ULONG kDtmMessageAuditTrail = 52;
 
+// Told when tag, descriptor or date is to be written while a part of them was never read from
+// the device (nothing is written then).
+inline constexpr char16_t kIdentificationCaption[] = u"Identification";
+inline constexpr char16_t kIdentificationUnread[] =
+    u"The device's tag, descriptor and date could not be read; nothing was written.";
+
 // The shared part of the two controls: the usage counter and the write of the changed entries.
 class COnlineCountedControl : public CovFDT_IDtmActiveXControlImpl {
  public:

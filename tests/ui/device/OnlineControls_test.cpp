@@ -355,6 +355,33 @@ TEST_F(OnlineControls, AWriteThatMeetsAFaultSwitchesTheAuditTrailOffAndWritesNot
   EXPECT_TRUE(PumpUntil([&] { return Host().Find(id) == nullptr; }, 5000));
 }
 
+// A short answer to the identification read leaves descriptor and date unknown: a changed tag is
+// then not written (the device would get guesses for the rest), the user is told, and the message,
+// a command of its own, still goes.
+TEST_F(OnlineControls, AnIdentificationTheDeviceDidNotGiveIsNotWritten) {
+  vkr::frame::CommandFault shortAnswer;
+  shortAnswer.command = 13;
+  shortAnswer.truncateTo = 10;
+  shortAnswer.persistent = true;
+  device->InjectFault(shortAnswer);
+  GoOnline();
+  const std::string id = Open(CLSID_OfflineOnlineParam, kOnlineFunction);
+  ASSERT_FALSE(id.empty());
+  ASSERT_TRUE(PumpUntil([&] { return Text(id, kValuesFormMessage) == "FIRST MESSAGE"; }, 10000));
+  const vkr::frame::Bytes identification = device->config.tagDescriptorDate;
+  const std::size_t told = session->Frame()->userMessages.size();
+  Type(id, kValuesFormTag, "NEWTAG");
+  Type(id, kValuesFormMessage, "STILL WRITTEN");
+  Click(id, IDOK);
+  vkr::frame::TransferSession::Pump(800);
+  EXPECT_EQ(Received(18), 0);
+  EXPECT_EQ(device->config.tagDescriptorDate, identification);
+  EXPECT_EQ(Trimmed(device->Message()), "STILL WRITTEN");
+  ASSERT_EQ(session->Frame()->userMessages.size(), told + 1);
+  EXPECT_NE(session->Frame()->userMessages.back().find("could not be read"), std::string::npos);
+  EXPECT_NE(Host().Find(id), nullptr);
+}
+
 // The online parameter control greys function 3 while it runs, and its OK and Apply write
 // nothing (it binds no parameter); the echo trace opens and closes without touching the device.
 TEST_F(OnlineControls, OnlineParameterAndEchoTraceControlsWriteNothing) {
