@@ -289,6 +289,24 @@ TEST_F(OnlineControls, ValuesControlWritesTheChangedIdentificationToTheTransmitt
   }
   // OK with a refused entry kept the control open.
   EXPECT_NE(Host().Find(id), nullptr);
+  EXPECT_TRUE(CloseByFrame(id));
+
+  // Opened as an offline dialog the control edits the data set only.
+  session->Frame()->userAnswers.push_back("buttonNo");
+  const std::string offline = Open(CLSID_OfflineOnlineParam, kOfflineFunction);
+  ASSERT_FALSE(offline.empty());
+  const int messages = Received(17);
+  Type(offline, kValuesFormMessage, "PLANNED NOTE");
+  Click(offline, IDOK);
+  vkr::frame::TransferSession::Pump(500);
+  // Closing asks whether the changes go to the device; the user says no.
+  ASSERT_FALSE(session->Frame()->userMessages.empty());
+  EXPECT_NE(session->Frame()->userMessages.back().find("Download Parameters"), std::string::npos);
+  EXPECT_EQ(Received(17), messages);
+  EXPECT_EQ(Trimmed(device->Message()), "SECOND MESSAGE");
+  const vkr::Variant stored = vkr::test::ui::ParameterValue(dtm, 1051);
+  ASSERT_EQ(stored.vt, VT_BSTR);
+  EXPECT_EQ(Trimmed(vkr::Utf16ToUtf8(vkr::View(stored.bstrVal))), "PLANNED NOTE");
 }
 
 // A write that meets a fault (a silent wire, a busy transmitter, the DTM gone offline under the
