@@ -49,41 +49,27 @@ class CRecordingValues : public COfflineOnlineParam {
 };
 std::vector<int> CRecordingValues::auditTrail;
 
-class OnlineControls : public testing::Test {
+// The real DTM on the frame's channel to a transmitter whose identification and values differ from
+// everything a test writes; the controls are opened by the frame's host.
+class OnlineControls : public vkr::test::LivePageHostTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    registry = std::make_unique<vkr::test::ScopedRegistry>();
-    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
-    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
-    AtlAxWinInit();
-    device = std::make_shared<vkr::frame::SimulatedDevice>();
-    // Every member of the identification differs from what a write puts there.
-    device->SetTagAndDescriptor("LEVEL1", "TANK NORTH");
-    device->config.tagDescriptorDate[18] = 7;
-    device->config.tagDescriptorDate[19] = 3;
-    device->config.tagDescriptorDate[20] = 115;
-    device->SetMessage("FIRST MESSAGE");
-    device->config.pv = 2.75f;
-    device->config.sv = 3.25f;
-    session = std::make_unique<vkr::frame::TransferSession>();
-    ASSERT_EQ(session->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
-    dtm = session->Dtm();
+    device_->SetTagAndDescriptor("LEVEL1", "TANK NORTH");
+    device_->config.tagDescriptorDate[18] = 7;
+    device_->config.tagDescriptorDate[19] = 3;
+    device_->config.tagDescriptorDate[20] = 115;
+    device_->SetMessage("FIRST MESSAGE");
+    device_->config.pv = 2.75f;
+    device_->config.sv = 3.25f;
+    StartSession();
+    dtm = session_->Dtm();
   }
   void TearDown() override {
-    if (cookie) CoRevokeClassObject(cookie);
-    if (session) {
-      session->Frame()->activeX.CloseAll();
-      EXPECT_EQ(session->Close(), S_OK);
-    }
-    session.reset();
-    vkr::frame::RevokeOutsideControls();
-    registry.reset();
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+    if (session_) session_->Frame()->activeX.CloseAll();
+    LivePageHostTest::TearDown();
   }
 
-  vkr::frame::ActiveXHost& Host() { return session->Frame()->activeX; }
+  vkr::frame::ActiveXHost& Host() { return session_->Frame()->activeX; }
   // Opens the class for the function's call as the frame opens a control; its invoke id, or ""
   // when it did not open.
   std::string Open(const CLSID& clsid, LONG function) {
@@ -92,13 +78,15 @@ class OnlineControls : public testing::Test {
   std::string OpenWith(const CLSID& clsid, const vkr::Bstr& call) {
     VARIANT_BOOL opened = VARIANT_FALSE;
     const HRESULT hr = Host().OpenClass(dtm, clsid, call.Get(), &opened);
-    vkr::ui::PumpUntilIdle();
+    // An online control reads the device again when the DTM tells it is online: let those
+    // answers arrive before the user types.
+    vkr::frame::TransferSession::Pump(500);
     if (hr != S_OK || !opened) return "";
     return Host().OpenControls().back().invokeId;
   }
   bool CloseByFrame(const std::string& id) {
     VARIANT_BOOL closed = VARIANT_FALSE;
-    EXPECT_EQ(session->Frame()->CloseActiveXControl(vkr::Bstr(vkr::Utf8ToUtf16(id)), &closed), S_OK);
+    EXPECT_EQ(session_->Frame()->CloseActiveXControl(vkr::Bstr(vkr::Utf8ToUtf16(id)), &closed), S_OK);
     vkr::ui::PumpUntilIdle();
     return closed != VARIANT_FALSE;
   }
@@ -108,12 +96,12 @@ class OnlineControls : public testing::Test {
   }
   // The control's dialog (the frame's own windows carry ids too).
   HWND Dialog(const std::string& id) { return GetParent(FindItem(Window(id), kValuesFormCurrent)); }
-  // A button of the control pressed (BM_CLICK: the button's own click, which it tells its dialog).
+  // A button of the control pressed: what the button tells its dialog when it is clicked.
   void Click(const std::string& id, int button) {
     HWND item = GetDlgItem(Dialog(id), button);
     ASSERT_TRUE(item) << button;
     ASSERT_TRUE(IsWindowEnabled(item)) << button;
-    SendMessageA(item, BM_CLICK, 0, 0);
+    SendMessageA(Dialog(id), WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(item));
     vkr::ui::PumpUntilIdle();
   }
   void Type(const std::string& id, int item, const std::string& text) {
@@ -125,10 +113,7 @@ class OnlineControls : public testing::Test {
     vkr::ui::PumpUntilIdle();
   }
   // An item's text without the blanks the device pads its fields with.
-  std::string Text(const std::string& id, int item) {
-    std::string text = vkr::ui::WindowText(FindItem(Window(id), item));
-    return text.erase(text.find_last_not_of(' ') + 1);
-  }
+  std::string Text(const std::string& id, int item) { return Trimmed(vkr::ui::WindowText(FindItem(Window(id), item))); }
 
   ULONG Counter() {
     LONG n = -1;
@@ -140,27 +125,24 @@ class OnlineControls : public testing::Test {
   void GoOnline() {
     ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
     ASSERT_TRUE(WaitForState(dsONLINE));
+    vkr::frame::TransferSession::Pump(500);  // the open controls read the device again
   }
   static std::string Trimmed(std::string text) { return text.erase(text.find_last_not_of(' ') + 1); }
   int Received(int command) const {
     int n = 0;
-    for (const auto& r : device->received) n += r.command == command;
+    for (const auto& r : device_->received) n += r.command == command;
     return n;
   }
   void RecordValuesControl() {
     vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CRecordingValues>>> factory;
     ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CRecordingValues>>(&factory), S_OK);
     ASSERT_EQ(CoRegisterClassObject(CLSID_OfflineOnlineParam, static_cast<IClassFactory*>(factory.Get()),
-                                    CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie),
+                                    CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_),
               S_OK);
     CRecordingValues::auditTrail.clear();
   }
 
-  std::unique_ptr<vkr::test::ScopedRegistry> registry;
-  std::shared_ptr<vkr::frame::SimulatedDevice> device;
-  std::unique_ptr<vkr::frame::TransferSession> session;
   IUnknown* dtm = nullptr;
-  DWORD cookie = 0;
 };
 
 struct CountedControl {
@@ -282,17 +264,17 @@ TEST_F(OnlineControls, ValuesControlWritesTheChangedIdentificationToTheTransmitt
     vkr::frame::TransferSession::Pump(800);
     EXPECT_EQ(Received(17) - messages, c.messageWrites);
     EXPECT_EQ(Received(18) - identifications, c.identificationWrites);
-    EXPECT_EQ(Trimmed(device->Message()), c.message);
-    EXPECT_EQ(Trimmed(device->Tag()), c.tag);
-    EXPECT_EQ(Trimmed(device->Descriptor()), c.descriptor);
-    EXPECT_EQ(Bytes(device->config.tagDescriptorDate.begin() + 18, device->config.tagDescriptorDate.end()), c.date);
+    EXPECT_EQ(Trimmed(device_->Message()), c.message);
+    EXPECT_EQ(Trimmed(device_->Tag()), c.tag);
+    EXPECT_EQ(Trimmed(device_->Descriptor()), c.descriptor);
+    EXPECT_EQ(Bytes(device_->config.tagDescriptorDate.begin() + 18, device_->config.tagDescriptorDate.end()), c.date);
   }
   // OK with a refused entry kept the control open.
   EXPECT_NE(Host().Find(id), nullptr);
   EXPECT_TRUE(CloseByFrame(id));
 
   // Opened as an offline dialog the control edits the data set only.
-  session->Frame()->userAnswers.push_back("buttonNo");
+  session_->Frame()->userAnswers.push_back("buttonNo");
   const std::string offline = Open(CLSID_OfflineOnlineParam, kOfflineFunction);
   ASSERT_FALSE(offline.empty());
   const int messages = Received(17);
@@ -300,10 +282,10 @@ TEST_F(OnlineControls, ValuesControlWritesTheChangedIdentificationToTheTransmitt
   Click(offline, IDOK);
   vkr::frame::TransferSession::Pump(500);
   // Closing asks whether the changes go to the device; the user says no.
-  ASSERT_FALSE(session->Frame()->userMessages.empty());
-  EXPECT_NE(session->Frame()->userMessages.back().find("Download Parameters"), std::string::npos);
+  ASSERT_FALSE(session_->Frame()->userMessages.empty());
+  EXPECT_NE(session_->Frame()->userMessages.back().find("Download Parameters"), std::string::npos);
   EXPECT_EQ(Received(17), messages);
-  EXPECT_EQ(Trimmed(device->Message()), "SECOND MESSAGE");
+  EXPECT_EQ(Trimmed(device_->Message()), "SECOND MESSAGE");
   const vkr::Variant stored = vkr::test::ui::ParameterValue(dtm, 1051);
   ASSERT_EQ(stored.vt, VT_BSTR);
   EXPECT_EQ(Trimmed(vkr::Utf16ToUtf8(vkr::View(stored.bstrVal))), "PLANNED NOTE");
@@ -330,14 +312,14 @@ TEST_F(OnlineControls, AWriteThatMeetsAFaultSwitchesTheAuditTrailOffAndWritesNot
          FrameChannel::Fault silent;
          silent.kind = FrameChannel::FaultKind::NoAnswer;
          silent.command = 18;
-         session->Channel()->faults.push_back(silent);
+         session_->Channel()->faults.push_back(silent);
        }},
       {"busy", "BUSY",
        [&] {
          vkr::frame::CommandFault busy;
          busy.command = 18;
          busy.commandResponse = vkr::frame::hart::kBusy;
-         device->InjectFault(busy);
+         device_->InjectFault(busy);
        }},
       {"offline", "OFFLN", [&] {
          ASSERT_EQ(vkr::test::ui::GoOffline(dtm), S_OK);
@@ -346,30 +328,30 @@ TEST_F(OnlineControls, AWriteThatMeetsAFaultSwitchesTheAuditTrailOffAndWritesNot
   };
   for (const auto& f : faults) {
     SCOPED_TRACE(f.name);
-    const std::string before = Trimmed(device->Tag());
-    const vkr::frame::Bytes identification = device->config.tagDescriptorDate;
+    const std::string before = Trimmed(device_->Tag());
+    const vkr::frame::Bytes identification = device_->config.tagDescriptorDate;
     CRecordingValues::auditTrail.clear();
     Type(id, kValuesFormTag, f.tag);
     f.inject();
     Click(id, kApplyButtonId);
     vkr::frame::TransferSession::Pump(f.name == std::string("no answer") ? 6000 : 800);
     EXPECT_EQ(CRecordingValues::auditTrail, (std::vector<int>{-1, 0}));
-    const std::string after = Trimmed(device->Tag());
+    const std::string after = Trimmed(device_->Tag());
     EXPECT_TRUE(after == before || after == f.tag) << after;
-    EXPECT_EQ(vkr::frame::Bytes(device->config.tagDescriptorDate.begin() + 6, device->config.tagDescriptorDate.end()),
+    EXPECT_EQ(vkr::frame::Bytes(device_->config.tagDescriptorDate.begin() + 6, device_->config.tagDescriptorDate.end()),
               vkr::frame::Bytes(identification.begin() + 6, identification.end()));
     if (f.name == std::string("offline")) {
       EXPECT_EQ(after, before);
     }
-    session->Channel()->faults.clear();
-    device->ClearFaults();
+    session_->Channel()->faults.clear();
+    device_->ClearFaults();
     ASSERT_NE(Host().Find(id), nullptr);
   }
 
   GoOnline();
   Type(id, kValuesFormTag, "GOOD");
   Click(id, IDOK);
-  EXPECT_TRUE(PumpUntil([&] { return Trimmed(device->Tag()) == "GOOD"; }, 10000)) << device->Tag();
+  EXPECT_TRUE(PumpUntil([&] { return Trimmed(device_->Tag()) == "GOOD"; }, 10000)) << device_->Tag();
   EXPECT_TRUE(PumpUntil([&] { return Host().Find(id) == nullptr; }, 5000));
 }
 
@@ -381,22 +363,22 @@ TEST_F(OnlineControls, AnIdentificationTheDeviceDidNotGiveIsNotWritten) {
   shortAnswer.command = 13;
   shortAnswer.truncateTo = 10;
   shortAnswer.persistent = true;
-  device->InjectFault(shortAnswer);
+  device_->InjectFault(shortAnswer);
   GoOnline();
   const std::string id = Open(CLSID_OfflineOnlineParam, kOnlineFunction);
   ASSERT_FALSE(id.empty());
   ASSERT_TRUE(PumpUntil([&] { return Text(id, kValuesFormMessage) == "FIRST MESSAGE"; }, 10000));
-  const vkr::frame::Bytes identification = device->config.tagDescriptorDate;
-  const std::size_t told = session->Frame()->userMessages.size();
+  const vkr::frame::Bytes identification = device_->config.tagDescriptorDate;
+  const std::size_t told = session_->Frame()->userMessages.size();
   Type(id, kValuesFormTag, "NEWTAG");
   Type(id, kValuesFormMessage, "STILL WRITTEN");
   Click(id, IDOK);
   vkr::frame::TransferSession::Pump(800);
   EXPECT_EQ(Received(18), 0);
-  EXPECT_EQ(device->config.tagDescriptorDate, identification);
-  EXPECT_EQ(Trimmed(device->Message()), "STILL WRITTEN");
-  ASSERT_EQ(session->Frame()->userMessages.size(), told + 1);
-  EXPECT_NE(session->Frame()->userMessages.back().find("could not be read"), std::string::npos);
+  EXPECT_EQ(device_->config.tagDescriptorDate, identification);
+  EXPECT_EQ(Trimmed(device_->Message()), "STILL WRITTEN");
+  ASSERT_EQ(session_->Frame()->userMessages.size(), told + 1);
+  EXPECT_NE(session_->Frame()->userMessages.back().find("could not be read"), std::string::npos);
   EXPECT_NE(Host().Find(id), nullptr);
 }
 
@@ -404,7 +386,7 @@ TEST_F(OnlineControls, AnIdentificationTheDeviceDidNotGiveIsNotWritten) {
 // nothing (it binds no parameter); the echo trace opens and closes without touching the device.
 TEST_F(OnlineControls, OnlineParameterAndEchoTraceControlsWriteNothing) {
   GoOnline();
-  const int before = static_cast<int>(device->received.size());
+  const int before = static_cast<int>(device_->received.size());
   const std::string online = Open(CLSID_OnlineParam, 3);
   ASSERT_FALSE(online.empty());
   const std::string echo = Open(CLSID_EchoTrace, 6);
@@ -418,8 +400,8 @@ TEST_F(OnlineControls, OnlineParameterAndEchoTraceControlsWriteNothing) {
   EXPECT_FALSE(object->IsFunctionDisabled());
   control = nullptr;
   EXPECT_TRUE(CloseByFrame(echo));
-  for (std::size_t i = static_cast<std::size_t>(before); i < device->received.size(); ++i) {
-    const int command = device->received[i].command;
+  for (std::size_t i = static_cast<std::size_t>(before); i < device_->received.size(); ++i) {
+    const int command = device_->received[i].command;
     EXPECT_TRUE(command != 17 && command != 18 && command != 6 && command != 22) << command;
   }
 }
