@@ -406,8 +406,8 @@ TEST_F(OnlineControls, OnlineParameterAndEchoTraceControlsWriteNothing) {
   }
 }
 
-// The pictures of the two value forms, online with the transmitter's values.
-TEST_F(OnlineControls, ValueFormsLookAsKept) {
+// The pictures of the controls, online with the transmitter's values.
+TEST_F(OnlineControls, ControlsLookAsKept) {
   GoOnline();
   const std::string values = Open(CLSID_OfflineOnlineParam, kOnlineFunction);
   ASSERT_FALSE(values.empty());
@@ -416,6 +416,10 @@ TEST_F(OnlineControls, ValueFormsLookAsKept) {
   const std::string online = Open(CLSID_OnlineParam, 3);
   ASSERT_FALSE(online.empty());
   vkr::test::ExpectLooksAsKept(Window(online), "online_parameters");
+  // The echo trace: its buttons hidden, nothing else.
+  const std::string echo = Open(CLSID_EchoTrace, 6);
+  ASSERT_FALSE(echo.empty());
+  vkr::test::ExpectLooksAsKept(Window(echo), "echo_trace");
 }
 
 }  // namespace
