@@ -5,23 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "frame/ActiveXHost.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
-#include "frame/FrameHost.h"
 #include "frame/SimulatedDevice.h"
 #include "frame/TransferSession.h"
-#include "frame/controls/OutsideControls.h"
 #include "include/ProgramIds.h"
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/kept_picture.h"
 #include "tests/support/live_page_host.h"
-#include "tests/support/temp_files.h"
-#include "tests/support/threading.h"
 #include "ui/device/DeviceUiIds.h"
 #include "ui/device/EchoTrace.h"
 #include "ui/device/OfflineOnlineParam.h"
