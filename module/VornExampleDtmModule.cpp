@@ -16,8 +16,11 @@
 #include "ui/device/DevicePP.h"
 #include "ui/device/DiagPP.h"
 #include "ui/device/EchoPP.h"
+#include "ui/device/EchoTrace.h"
 #include "ui/device/HartPP.h"
 #include "ui/device/InfoPP.h"
+#include "ui/device/OfflineOnlineParam.h"
+#include "ui/device/OnlineParam.h"
 #include "ui/device/OnlineParameterization.h"
 #include "ui/device/ProcessPP.h"
 #include "ui/device/SelfTestResults.h"
@@ -136,12 +139,12 @@ vkr::ObjectMapEntry g_autoEntries[] = {
     Entry(&CLSID_DACTrimAdj, UpdateScript<730>, CreatePending),
     Entry(&CLSID_DtmThread, CDtmThread::UpdateRegistry, CDtmThread::CreateInstance),
     Entry(&CLSID_EchoPP, UpdateScript<180>, CreatePage<vkr::dui::CEchoPP>),
-    Entry(&CLSID_EchoTrace, UpdateScript<183>, CreatePending),
+    Entry(&CLSID_EchoTrace, UpdateScript<183>, CreatePage<vkr::dui::CEchoTrace>),
     Entry(&CLSID_InfoPP, UpdateScript<149>, CreatePage<CInfoPP>),
     Entry(&CLSID_MyConnection, UpdateScript<124>, CreateConnection),
-    Entry(&CLSID_OfflineOnlineParam, UpdateScript<133>, CreatePending),
+    Entry(&CLSID_OfflineOnlineParam, UpdateScript<133>, CreatePage<vkr::dui::COfflineOnlineParam>),
     Entry(&CLSID_OfflineParam, UpdateScript<127>, CreatePending),
-    Entry(&CLSID_OnlineParam, UpdateScript<130>, CreatePending),
+    Entry(&CLSID_OnlineParam, UpdateScript<130>, CreatePage<vkr::dui::COnlineParam>),
     Entry(&CLSID_SelfTestResults, UpdateScript<733>, CreatePage<vkr::dui::CSelfTestResults>),
 };
 vkr::ObjectMapEntry* const g_autoMap[] = {

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The frame host opens the DTM's controls as their functions, online to the simulated transmitter,
-# and renders each to a PNG.
+# The frame host opens the DTM's controls as the frame does (by function, or by class for a control
+# without one) for the simulated transmitter and renders each to a PNG; the host closes each again.
+# Each line of the loop: the function number or the class's ProgID, and whether the DTM goes online
+# while it is open.
 set -u
 host=$1
 dir=$(mktemp -d)
@@ -8,13 +10,27 @@ trap 'rm -rf "$dir"' EXIT
 export VKR_REGISTRY=$dir/registry.reg VKR_DRIVE_ROOT=$dir/drives
 fail() { echo "FAILED: $*"; exit 1; }
 out=$("$host" register) || fail "register: $out"
-# 2 Trend View
-for function in 2; do
-  out=$("$host" ui "$function" --png "$dir/$function.png" 2>&1) || fail "ui $function: $out"
-  echo "$out" | grep -q "Opening the user interface of function $function" || fail "function $function: $out"
-  echo "$out" | grep -q "init .* -> 1" || fail "function $function did not start: $out"
-  echo "$out" | grep -q "rendered [0-9]*x[0-9]* to $dir/$function.png" || fail "function $function printed: $out"
-  echo "$out" | grep -q "closed .*: yes" || fail "function $function did not close: $out"
-  head -c 8 "$dir/$function.png" | od -An -c | grep -q "P   N   G" || fail "function $function: no PNG"
-done
+while read -r what online; do
+  [ -z "$what" ] && continue
+  name=${what//./_}
+  if [[ $what =~ ^[0-9]+$ ]]; then
+    out=$("$host" ui "$what" --png "$dir/$name.png" 2>&1) || fail "ui $what: $out"
+    echo "$out" | grep -q "Opening the user interface of function $what" || fail "$what was not opened: $out"
+  else
+    out=$("$host" ui --class "$what" --png "$dir/$name.png" 2>&1) || fail "ui --class $what: $out"
+    echo "$out" | grep -q "Opening the user interface of class $what" || fail "$what was not opened: $out"
+  fi
+  if [ "$online" = online ]; then
+    echo "$out" | grep -q "online" || fail "$what: the DTM did not go online: $out"
+  fi
+  echo "$out" | grep -q "init .* -> 1" || fail "$what did not start: $out"
+  echo "$out" | grep -q "rendered [0-9]*x[0-9]* to $dir/$name.png" || fail "$what printed: $out"
+  echo "$out" | grep -q "closed .*: yes" || fail "$what did not close: $out"
+  head -c 8 "$dir/$name.png" | od -An -c | grep -q "P   N   G" || fail "$what: no PNG"
+done <<'LIST'
+3 online
+6 online
+Vorn.ExampleDtm_OfflineOnlinePara offline
+2 offline
+LIST
 echo "device controls picture: ok"
