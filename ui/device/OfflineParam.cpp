@@ -150,6 +150,9 @@ CActXParInfo* COfflineParam::GetParameterMap(int* count, BOOL copy) {
     add(kParBlankingOffline, "Blanking distance", kOfflineBlankingEdit, kFloat3, 0, TRUE, 0);
     add(kParDistanceOffsetOffline, "Distance offset", kOfflineOffsetEdit, kFloat3, 0, TRUE, 0);
     add(kParLongTag2, "Long Tag2", kOfflineLongTagEdit, "%s", 0, TRUE, 0);
+    // While the DTM holds the long tag disabled (a device without long tags), the entry is hidden
+    // with its label.
+    entries[i - 1].m_nExtraCtrlId = kOfflineLongTagLabel;
     add(kParRangeValues, "Range values", 0, "", 0, FALSE, kNoControl);
     add(kParRangeUnit, "Range unit", 0, "", 0, FALSE, kNoControl);
     add(kParPvUnit, "PV unit", 0, "", 0, FALSE, kNoControl);
@@ -275,12 +278,7 @@ HRESULT COfflineParam::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
     ::SendDlgItemMessageA(m_hWndDialog, kOfflineLongTagEdit, EM_LIMITTEXT, kLongTagBytes - 1, 0);
   }
   EnableApplyButton(TRUE);
-  const HRESULT hr = CovFDT_IDtmActiveXControlImpl::InitializeUI(dtm, ok);
-  // The base has no text for the long tag's byte array and marks the entry failed (hidden): the
-  // control shows the long tag itself, so its edit stays usable.
-  if (const LONG index = FindParameterIndex(kParLongTag2); index >= 0 && SUCCEEDED(hr))
-    SetControlStateById(kParLongTag2, (m_pParInfo[index].m_nState & ~0xCu) | kStateUsable);
-  return hr;
+  return CovFDT_IDtmActiveXControlImpl::InitializeUI(dtm, ok);
 }
 
 // ---- Values from the DTM -----------------------------------------------------------------------

@@ -61,6 +61,7 @@ inline constexpr UINT kOfflineOffsetEdit = 626;
 // Strings and date.
 inline constexpr UINT kOfflineTagEdit = 205;
 inline constexpr UINT kOfflineLongTagEdit = 310;
+inline constexpr UINT kOfflineLongTagLabel = 311;
 inline constexpr UINT kOfflineDescriptorEdit = 207;
 inline constexpr UINT kOfflineMessageEdit = 209;
 inline constexpr UINT kOfflineDayEdit = 358;

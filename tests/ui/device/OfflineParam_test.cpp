@@ -6,9 +6,12 @@
 
 #include "frame/FrameDocuments.h"
 #include "include/ProgramIds.h"
+#include "tests/support/kept_picture.h"
 #include "tests/support/live_page_host.h"
+#include "ui/device/AdvancedPP.h"
 #include "ui/device/DeviceUiIds.h"
 #include "ui/device/OfflineParam.h"
+#include "ui/device/kit/Kit.h"
 
 namespace {
 
@@ -69,6 +72,157 @@ TEST_F(OfflineParamStart, RefusedStartIsReportedAndStoresNothing) {
   EXPECT_EQ(control->Init(vkr::Bstr(u"x").Get(), call.Get(), nullptr, &started), E_POINTER);
   EXPECT_EQ(started, VARIANT_FALSE);
   EXPECT_EQ(control->Init(vkr::Bstr(u"x").Get(), call.Get(), dtm.Get(), nullptr), E_POINTER);
+}
+
+}  // namespace
+
+namespace {
+
+using vkr::test::FindItem;
+using namespace vkr::dui;
+
+// The control opened by the frame for function 5 with no device on the channel, as the frame host
+// opens it offline.
+class OfflineParamOpen : public vkr::test::LivePageHostTest {
+ protected:
+  void SetUp() override {
+    StartSession();
+    session_->Channel()->devices.clear();
+    handler_ = Query<IovFdtParameterHandler4>(session_->Dtm());
+    ASSERT_TRUE(handler_);
+  }
+  void TearDown() override {
+    if (!invokeId_.empty()) session_->Frame()->activeX.CloseAll();
+    vkr::test::LivePageHostTest::TearDown();
+  }
+  void OpenControl() {
+    VARIANT_BOOL opened = VARIANT_FALSE;
+    ASSERT_EQ(session_->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), vkr::Bstr(vkr::frame::FunctionCallDocument(5)),
+                                                    &opened),
+              S_OK);
+    ASSERT_EQ(opened, VARIANT_TRUE);
+    vkr::ui::PumpUntilIdle();
+    window_ = session_->Frame()->activeX.OpenControls().back().window;
+    invokeId_ = session_->Frame()->activeX.OpenControls().back().invokeId;
+  }
+  bool IsOpen() const {
+    for (const auto& open : session_->Frame()->activeX.OpenControls())
+      if (open.invokeId == invokeId_) return true;
+    return false;
+  }
+  HWND Item(int id) const { return FindItem(GetParent(FindItem(window_, vkr::dui::kOfflineHiLevelEdit)), id); }
+  std::string Text(int id) const { return vkr::ui::WindowText(Item(id)); }
+  void Set(LONG id, VARIANT value) { ASSERT_EQ(handler_->SetParameterValue(vkr::UI4(static_cast<ULONG>(id)), value), S_OK); }
+  void SetBytes(LONG id, std::vector<BYTE> bytes) {
+    vkr::Variant value;
+    ASSERT_EQ(vkr::dui::MakeByteArray(bytes, value.Put()), S_OK);
+    Set(id, value);
+  }
+  LONG Number(LONG id) {
+    vkr::Variant value, number;
+    EXPECT_EQ(handler_->GetParameterValue(vkr::UI4(static_cast<ULONG>(id)), value.Put()), S_OK);
+    if (FAILED(VariantChangeType(&number, &value, 0, VT_I4))) return -1;
+    return number.lVal;
+  }
+  float Float(LONG id) {
+    vkr::Variant value, number;
+    EXPECT_EQ(handler_->GetParameterValue(vkr::UI4(static_cast<ULONG>(id)), value.Put()), S_OK);
+    if (FAILED(VariantChangeType(&number, &value, 0, VT_R4))) return -1.0f;
+    return number.fltVal;
+  }
+  // Replaces an edit's text as a person does: click, select all, type.
+  void TypeInto(int id, const std::string& text) {
+    ASSERT_TRUE(vkr::ui::Click(Item(id)));
+    SendMessageA(Item(id), EM_SETSEL, 0, -1);
+    ASSERT_TRUE(vkr::ui::TypeText(Item(id), text));
+    vkr::ui::PumpUntilIdle();
+  }
+  void ClickOk() {
+    ASSERT_TRUE(vkr::ui::Click(Item(IDOK)));
+    WaitFor([&] { return !IsOpen(); }, 2000);
+  }
+  static VARIANT UI1(BYTE b) {
+    VARIANT v = vkr::EmptyVariant();
+    v.vt = VT_UI1;
+    v.bVal = b;
+    return v;
+  }
+
+  vkr::ComPtr<IovFdtParameterHandler4> handler_;
+  HWND window_ = nullptr;
+  std::string invokeId_;
+};
+
+std::vector<BYTE> WithFloat(std::vector<BYTE> bytes, float value) {
+  BYTE four[4];
+  vkr::dui::FloatToBigEndian(value, four);
+  bytes.insert(bytes.end(), four, four + 4);
+  return bytes;
+}
+
+// The data of the commands the DTM last read become the offline values; the fail time of the
+// command 135 data reaches its edit although the control's table does not hold its parameter.
+TEST_F(OfflineParamOpen, CommandDataBecomeTheOfflineValues) {
+  OpenControl();
+  SetBytes(kParSpCmd1, {5, 2, 3, 4, 77});
+  SetBytes(kParSpCmd2, WithFloat(WithFloat({25, 4}, 1.5f), -0.25f));
+  SetBytes(kParCommand1Complete, WithFloat({44}, 3.25f));
+  SetBytes(kParCommand15Complete, WithFloat(WithFloat(WithFloat({0, 1, 44}, 9.5f), 0.75f), 2.0f));
+  const struct {
+    int item;
+    const char* text;
+  } shown[] = {
+      {vkr::dui::kOfflineDisplayModeCombo, "Distance"},   {vkr::dui::kOfflineTrackingCombo, "Fast"},
+      {vkr::dui::kOfflineDielectricCombo, " < 20"},       {vkr::dui::kOfflineFailModeCombo, "4.00 mA"},
+      {vkr::dui::kOfflineFailTimeEdit, "77"},             {vkr::dui::kOfflineSensitivityEdit, "10.0"},
+      {vkr::dui::kOfflineAnalogModeCombo, "Park 4 mA"},   {vkr::dui::kOfflineBlankingEdit, "1.500"},
+      {vkr::dui::kOfflineOffsetEdit, "-0.250"},           {vkr::dui::kOfflineDisplayUnitCombo, "Feet (ft)"},
+      {vkr::dui::kOfflinePvEdit, "3.250"},                {vkr::dui::kOfflineHiLevelEdit, "9.500"},
+      {vkr::dui::kOfflineLowLevelEdit, "0.750"},          {vkr::dui::kOfflineDampingEdit, "2.000"},
+      {vkr::dui::kOfflineUnitLabels[0], "ft"},
+  };
+  for (const auto& s : shown)
+    EXPECT_TRUE(WaitFor([&] { return Text(s.item) == s.text; }, 3000)) << s.item << ": \"" << Text(s.item) << "\"";
+  const struct {
+    LONG id;
+    LONG value;
+  } stored[] = {{vkr::dui::kParDisplayModeOffline, 5}, {vkr::dui::kParTrackingOffline, 2},
+                {vkr::dui::kParDielectricOffline, 3},  {vkr::dui::kParFailSafeOffline, 4},
+                {kParFailTimeUser, 77},                {vkr::dui::kParSensitivityOffline, 25},
+                {vkr::dui::kParAnalogModeOffline, 4},  {vkr::dui::kParPvUnitOffline, 44},
+                {kParRangeUnit, 44}};
+  for (const auto& s : stored) EXPECT_EQ(Number(s.id), s.value) << s.id;
+  EXPECT_FLOAT_EQ(Float(vkr::dui::kParUpperRangeOffline), 9.5f);
+  EXPECT_FLOAT_EQ(Float(vkr::dui::kParLowerRangeOffline), 0.75f);
+  EXPECT_FLOAT_EQ(Float(vkr::dui::kParDistanceOffsetOffline), -0.25f);
+}
+
+// Codes the control's lists do not hold leave their lists unselected; their pairs are passed over
+// on OK (nothing stored, nothing marked), so the user's other edits are stored and OK closes.
+TEST_F(OfflineParamOpen, CodesOutsideTheListsLeaveTheirPairsAlone) {
+  Set(vkr::dui::kParDisplayModeOffline, UI1(0));
+  Set(vkr::dui::kParFailSafeOffline, UI1(0));
+  Set(vkr::dui::kParAnalogModeOffline, UI1(2));
+  Set(kParDisplayMode, UI1(4));
+  Set(kParFailSafe, UI1(5));
+  Set(vkr::dui::kParAnalogMode, UI1(6));
+  OpenControl();
+  for (int combo : {vkr::dui::kOfflineDisplayModeCombo, vkr::dui::kOfflineFailModeCombo, vkr::dui::kOfflineAnalogModeCombo})
+    EXPECT_EQ(SendMessageA(Item(combo), CB_GETCURSEL, 0, 0), CB_ERR) << combo;
+  TypeInto(vkr::dui::kOfflineHiLevelEdit, "20.5");
+  ClickOk();
+  EXPECT_FALSE(IsOpen());
+  EXPECT_FLOAT_EQ(Float(vkr::dui::kParUpperRangeOffline), 20.5f);
+  EXPECT_EQ(Number(kParDisplayMode), 4);
+  EXPECT_EQ(Number(kParFailSafe), 5);
+  EXPECT_EQ(Number(vkr::dui::kParAnalogMode), 6);
+  EXPECT_EQ(Number(vkr::dui::kParDisplayModeOffline), 0);
+}
+
+TEST_F(OfflineParamOpen, LooksAsKept) {
+  OpenControl();
+  vkr::ui::PumpUntilIdle();
+  vkr::test::ExpectLooksAsKept(window_, "offline_param");
 }
 
 }  // namespace
