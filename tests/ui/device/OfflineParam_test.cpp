@@ -192,6 +192,12 @@ TEST_F(OfflineParamOpen, CommandDataBecomeTheOfflineValues) {
                 {vkr::dui::kParAnalogModeOffline, 4},  {vkr::dui::kParPvUnitOffline, 44},
                 {kParRangeUnit, 44}};
   for (const auto& s : stored) EXPECT_EQ(Number(s.id), s.value) << s.id;
+  // The same unit in later command 1 data is no news: the offline unit the user set stays.
+  Set(vkr::dui::kParPvUnitOffline, UI1(45));
+  SetBytes(kParCommand1Complete, WithFloat({44}, 3.5f));
+  EXPECT_TRUE(WaitFor([&] { return Text(vkr::dui::kOfflinePvEdit) == "3.500"; }, 3000));
+  EXPECT_EQ(Number(vkr::dui::kParPvUnitOffline), 45);
+  EXPECT_EQ(Text(vkr::dui::kOfflineDisplayUnitCombo), "Metres (m)");
   EXPECT_FLOAT_EQ(Float(vkr::dui::kParUpperRangeOffline), 9.5f);
   EXPECT_FLOAT_EQ(Float(vkr::dui::kParLowerRangeOffline), 0.75f);
   EXPECT_FLOAT_EQ(Float(vkr::dui::kParDistanceOffsetOffline), -0.25f);
