@@ -70,4 +70,14 @@ for kept in '615: "12.500"' '623: "10.0"' '620: "42"' '626: "0.125"'; do
 done
 out=$("$host" ui 5 --offline --project "$p" --png "$dir/year.png" --read 631 2>&1) || fail "year: $out"
 echo "$out" | grep -qF 'item 631: "2050"' || fail "the year 2100 is not kept as 2050: $out"
+
+# Leaving without OK or Apply: Cancel, or the frame closing the control; the typing goes nowhere.
+for road in "--click 2" ""; do
+  # shellcheck disable=SC2086
+  out=$("$host" ui 5 --offline --project "$p" --png "$dir/leave.png" --type 615=33.3 --type 205=GONE $road 2>&1) ||
+    fail "leaving by \"${road:-the frame}\": $out"
+  out=$("$host" ui 5 --offline --project "$p" --png "$dir/left.png" --read 615 --read 205 2>&1) || fail "after leaving: $out"
+  echo "$out" | grep -qF 'item 615: "12.500"' && echo "$out" | grep -qF 'item 205: "TANK7"' ||
+    fail "leaving by \"${road:-the frame}\" stored the typing: $out"
+done
 echo "offline parameter road ok"
