@@ -141,6 +141,12 @@ class OfflineParamOpen : public vkr::test::LivePageHostTest {
     ASSERT_TRUE(vkr::ui::Click(Item(IDOK)));
     WaitFor([&] { return !IsOpen(); }, 2000);
   }
+  static VARIANT R4(float f) {
+    VARIANT v = vkr::EmptyVariant();
+    v.vt = VT_R4;
+    v.fltVal = f;
+    return v;
+  }
   static VARIANT UI1(BYTE b) {
     VARIANT v = vkr::EmptyVariant();
     v.vt = VT_UI1;
@@ -201,6 +207,26 @@ TEST_F(OfflineParamOpen, CommandDataBecomeTheOfflineValues) {
   EXPECT_FLOAT_EQ(Float(vkr::dui::kParUpperRangeOffline), 9.5f);
   EXPECT_FLOAT_EQ(Float(vkr::dui::kParLowerRangeOffline), 0.75f);
   EXPECT_FLOAT_EQ(Float(vkr::dui::kParDistanceOffsetOffline), -0.25f);
+}
+
+// Short command data: only the fields wholly present are taken; the others keep their values.
+TEST_F(OfflineParamOpen, ShortCommandDataUseOnlyWholeFields) {
+  Set(vkr::dui::kParBlankingOffline, R4(0.5f));
+  Set(vkr::dui::kParLowerRangeOffline, R4(0.25f));
+  OpenControl();
+  SetBytes(kParSpCmd2, {30, 5, 0x3F, 0x80});
+  SetBytes(kParCommand15Complete, {0, 1, 44, 0x41, 0x20, 0x00, 0x00, 0x3F});
+  SetBytes(kParSpCmd1, {4, 1});
+  EXPECT_TRUE(WaitFor([&] { return Text(vkr::dui::kOfflineSensitivityEdit) == "12.0"; }, 3000));
+  EXPECT_TRUE(WaitFor([&] { return Text(vkr::dui::kOfflineHiLevelEdit) == "10.000"; }, 3000));
+  EXPECT_TRUE(WaitFor([&] { return Text(vkr::dui::kOfflineTrackingCombo) == "Medium"; }, 3000));
+  EXPECT_EQ(Text(vkr::dui::kOfflineAnalogModeCombo), "Park 8 mA");
+  EXPECT_EQ(Text(vkr::dui::kOfflineDisplayModeCombo), "% Level");
+  EXPECT_FLOAT_EQ(Float(vkr::dui::kParBlankingOffline), 0.5f);
+  EXPECT_EQ(Text(vkr::dui::kOfflineBlankingEdit), "0.500");
+  EXPECT_FLOAT_EQ(Float(vkr::dui::kParLowerRangeOffline), 0.25f);
+  EXPECT_EQ(Number(vkr::dui::kParDielectricOffline), 0);  // as the data set held it
+  EXPECT_EQ(Text(vkr::dui::kOfflineFailTimeEdit), "3");   // the data set's offline fail time
 }
 
 // Codes the control's lists do not hold leave their lists unselected; their pairs are passed over
