@@ -32,7 +32,11 @@ int Usage() {
                "       vkr-frame ui --list [--project FILE]\n"
                "       vkr-frame ui --test-control [--png FILE]\n"
                "       vkr-frame ui --class CLASS [--png FILE] [--project FILE] [--page N|all] [--click ID]...\n"
-               "  --additional-status HEX   the simulated transmitter's command 48 status bytes (e.g. 06000100)\n");
+               "  --additional-status HEX   the simulated transmitter's command 48 status bytes (e.g. 06000100)\n"
+               "  --offline                 no device on the frame's channel\n"
+               "  --type ID=TEXT            types TEXT into the control's item ID (a combo box: selects TEXT)\n"
+               "  --click ID                clicks the item ID (OK, Apply, ...); --type and --click in the order given\n"
+               "  --read ID                 prints the text of the item ID after the typing and clicking\n");
   return 2;
 }
 
@@ -177,6 +181,83 @@ bool RenderPages(HWND window, const std::string& png, const std::string& page, b
   return true;
 }
 
+// One step of the user's work in an open control, in command-line order.
+struct Action {
+  enum class Kind { Type, Click } kind = Kind::Click;
+  int id = 0;
+  std::string text;
+};
+
+// The item below the window with that control id, the nearest first: a dialog's own items come
+// before the inner windows of its controls (a combo box's list may carry id 1, as OK does).
+HWND FindItem(HWND root, int id) {
+  std::vector<HWND> level{root};
+  while (!level.empty()) {
+    std::vector<HWND> next;
+    for (HWND parent : level)
+      for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (GetDlgCtrlID(child) == id) return child;
+        next.push_back(child);
+      }
+    level = std::move(next);
+  }
+  return nullptr;
+}
+
+// Types into an item as a person does: an edit is clicked, its text selected and replaced; a combo
+// box gets the item of that text chosen. False when the item is not there or takes no input.
+bool TypeInto(HWND root, int id, const std::string& text) {
+  HWND item = FindItem(root, id);
+  if (!item) return false;
+  if (vkr::ui::ClassName(item) == "ComboBox") return vkr::ui::SelectItem(item, text);
+  if (!vkr::ui::Click(item)) return false;
+  vkr::ui::PumpUntilIdle();
+  SendMessageA(item, EM_SETSEL, 0, -1);
+  if (!vkr::ui::TypeText(item, text)) return false;
+  vkr::ui::PumpUntilIdle();
+  return true;
+}
+
+// "ID=TEXT" of --type; false when it is not one.
+bool ParseTyping(const std::string& argument, Action* action) {
+  const std::size_t equals = argument.find('=');
+  if (equals == std::string::npos || equals == 0 ||
+      argument.substr(0, equals).find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  action->kind = Action::Kind::Type;
+  action->id = std::atoi(argument.substr(0, equals).c_str());
+  action->text = argument.substr(equals + 1);
+  return true;
+}
+
+// Whether the control the frame opened is still open.
+bool IsOpen(ActiveXHost& activeX, const std::string& invokeId) {
+  for (const auto& open : activeX.OpenControls())
+    if (open.invokeId == invokeId) return true;
+  return false;
+}
+
+// Saves the DTM's data set into the project when the DTM says it changed, as a frame saves its
+// project after the user's work. False (with the reason printed) when the save failed.
+bool SaveWhenChanged(TransferSession& session, const std::string& project) {
+  ComPtr<IPersistStreamInit> persist;
+  if (!session.Dtm() || FAILED(session.Dtm()->QueryInterface(IPersistStreamInit::iid, persist.PutVoid())) || !persist)
+    return true;
+  if (persist->IsDirty() != S_OK) {
+    std::printf("  data set unchanged\n");
+    return true;
+  }
+  const std::size_t slash = project.find_last_of("\\/");
+  if (slash != std::string::npos && slash > 0) CreateDirectoryA(project.substr(0, slash).c_str(), nullptr);
+  const HRESULT hr = session.Save(project);
+  if (FAILED(hr)) {
+    Fail("the data set could not be saved to " + project + ": " + FailureText(hr));
+    return false;
+  }
+  std::printf("  data set saved to %s\n", project.c_str());
+  return true;
+}
+
 // Closes what `host` has open (asking each control first) and reports a control that refused.
 int CloseAndFinish(IFdtActiveXHost* host, ActiveXHost& activeX) {
   int code = 0;
@@ -198,21 +279,33 @@ int CloseAndFinish(IFdtActiveXHost* host, ActiveXHost& activeX) {
 
 int RunUiCommand(const std::vector<std::string>& arguments) {
   std::string project = kDefaultProject, png, function, className, page, additionalStatus;
-  bool list = false, testControl = false;
+  bool list = false, testControl = false, offline = false;
   std::vector<int> clicks;  // controls of a lone page clicked before its picture
+  std::vector<Action> actions;  // the user's work in an opened control, in order
+  std::vector<int> reads;       // items whose text is printed after it
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
     if (a == "--list") {
       list = true;
     } else if (a == "--test-control") {
       testControl = true;
+    } else if (a == "--offline") {
+      offline = true;
+    } else if (a == "--type" && i + 1 < arguments.size()) {
+      Action typing;
+      if (!ParseTyping(arguments[++i], &typing)) return Usage();
+      actions.push_back(typing);
+    } else if (a == "--read" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
+               arguments[i + 1].find_first_not_of("0123456789") == std::string::npos) {
+      reads.push_back(std::atoi(arguments[++i].c_str()));
     } else if ((a == "--png" || a == "--project" || a == "--class") && i + 1 < arguments.size()) {
       (a == "--png" ? png : a == "--project" ? project : className) = arguments[++i];
     } else if (a == "--additional-status" && i + 1 < arguments.size()) {
       additionalStatus = arguments[++i];
     } else if (a == "--click" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
                arguments[i + 1].find_first_not_of("0123456789") == std::string::npos) {
-      clicks.push_back(std::atoi(arguments[++i].c_str()));
+      clicks.push_back(std::atoi(arguments[i + 1].c_str()));
+      actions.push_back(Action{Action::Kind::Click, std::atoi(arguments[++i].c_str()), {}});
     } else if (a == "--page" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
                (arguments[i + 1] == "all" || arguments[i + 1].find_first_not_of("0123456789") == std::string::npos)) {
       page = arguments[++i];
@@ -224,7 +317,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   }
   if (list + testControl + !function.empty() + !className.empty() != 1) return Usage();
   if (!page.empty() && (list || testControl)) return Usage();
-  if (!clicks.empty() && className.empty()) return Usage();
+  if ((list || testControl) && (!actions.empty() || !reads.empty() || offline)) return Usage();
   // A class of another module, registered as a DTM's module is: by ProgID or by {CLSID}.
   CLSID classId{};
   if (!className.empty()) {
@@ -264,6 +357,11 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   }
   hr = session->Open(kDtmProgId, device, project);
   if (FAILED(hr)) return Fail("the DTM could not be opened on " + project + ": " + FailureText(hr));
+  // Offline: nothing answers on the frame's channel, so nothing can take the DTM online.
+  if (offline) {
+    session->Channel()->devices.clear();
+    std::printf("Offline: no device on the frame's channel\n");
+  }
   FrameContainer* frame = session->Frame();
   ComPtr<IFdtActiveXHost> host;
   frame->QueryInterface(IFdtActiveXHost::iid, host.PutVoid());
@@ -288,6 +386,10 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   const Bstr call(FunctionCallDocument(functionId));
   // A property page of the DTM is shown on its own, as its page frame would host it.
   if (!className.empty() && PageHost::IsPropertyPage(classId)) {
+    if (clicks.size() != actions.size() || !reads.empty()) {
+      session->Close();
+      return Fail("a property page shown on its own takes --click only");
+    }
     std::printf("Opening the property page of class %s\n", className.c_str());
     PageHost page;
     hr = page.Open(session->Dtm(), frame, classId, call);
@@ -318,10 +420,6 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     if (!rendered) return Fail("the picture could not be written to " + png);
     return closed ? 0 : 1;
   }
-  if (!clicks.empty()) {
-    session->Close();
-    return Fail("--click clicks a control of a property page shown on its own; " + className + " is none");
-  }
   VARIANT_BOOL opened = VARIANT_FALSE;
   if (testControl) {
     std::printf("Opening the frame's test control\n");
@@ -344,14 +442,57 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     return Fail("the user interface did not open: " + (FAILED(hr) ? FailureText(hr) : std::string("Init refused")));
   }
   const HWND window = frame->activeX.OpenControls().back().window;
+  const std::string invokeId = frame->activeX.OpenControls().back().invokeId;
+  // The control's items are looked for below the host window, not among the frame window's own.
+  const HWND items = frame->activeX.OpenControls().back().host ? frame->activeX.OpenControls().back().host : window;
   RECT r{};
   GetWindowRect(window, &r);
-  bool badPage = false;
-  const bool rendered = RenderPages(window, png, page, &badPage);
+  bool badPage = false, rendered = false, pictured = false;
+  // The user's work: typing, then clicks; the picture shows the control as the first click finds it
+  // (a click on OK may close it), or after all the work when it is still open.
+  for (const Action& action : actions) {
+    if (!IsOpen(frame->activeX, invokeId)) {
+      CloseAndFinish(host.Get(), frame->activeX);
+      session->Close();
+      return Fail("the user interface closed before the item " + std::to_string(action.id) + " was reached");
+    }
+    if (action.kind == Action::Kind::Click && !pictured) {
+      pictured = true;
+      rendered = RenderPages(window, png, page, &badPage);
+    }
+    const bool done = action.kind == Action::Kind::Type ? TypeInto(items, action.id, action.text)
+                                                        : FindItem(items, action.id) && vkr::ui::Click(FindItem(items, action.id));
+    if (!done) {
+      CloseAndFinish(host.Get(), frame->activeX);
+      session->Close();
+      return Fail("the user interface has no item " + std::to_string(action.id) + " that takes " +
+                  (action.kind == Action::Kind::Type ? "\"" + action.text + "\"" : std::string("a click")));
+    }
+    vkr::ui::PumpUntilIdle();
+    // A click may close the control (OK, Cancel): the frame's close takes a moment to come back.
+    const DWORD start = GetTickCount();
+    do TransferSession::Pump(20);
+    while (action.kind == Action::Kind::Click && IsOpen(frame->activeX, invokeId) && GetTickCount() - start < 1000);
+    if (action.kind == Action::Kind::Type)
+      std::printf("  typed \"%s\" into %d\n", action.text.c_str(), action.id);
+    else
+      std::printf("  clicked %d\n", action.id);
+  }
+  const bool open = IsOpen(frame->activeX, invokeId);
+  if (!pictured && open) rendered = RenderPages(window, png, page, &badPage);
   if (rendered && page.empty())
     std::printf("  rendered %dx%d to %s\n", static_cast<int>(r.right - r.left), static_cast<int>(r.bottom - r.top),
                 png.c_str());
+  for (int id : reads) {
+    HWND item = open ? FindItem(items, id) : nullptr;
+    if (item)
+      std::printf("  item %d: \"%s\"\n", id, vkr::ui::WindowText(item).c_str());
+    else
+      std::printf("  item %d: (%s)\n", id, open ? "none" : "the user interface closed");
+  }
+  if (!open) std::printf("  the user interface closed itself\n");
   int code = CloseAndFinish(host.Get(), frame->activeX);
+  if (!SaveWhenChanged(*session, project)) code = 1;
   session->Close();
   if (!rendered) return Fail("the picture could not be written to " + png);
   if (badPage) return Fail("no page " + page + " in the user interface's page tree");

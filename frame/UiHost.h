@@ -9,6 +9,12 @@
 //                          --page, a page frame's tree item N (0 the first, counted as the tree
 //                          reads) is selected first, or with "all" each item in turn, each
 //                          rendered to FILE with "-N" before its extension
+//   ui FUNCTION ... [--offline] [--type ID=TEXT]... [--click ID]... [--read ID]...
+//                          the user's work in the opened control, in the order given: typing into
+//                          an edit (a combo box: choosing the item), clicking an item; then the
+//                          texts of items printed. --offline: no device on the frame's channel.
+//                          After the control closed, a data set the DTM reports changed is saved
+//                          into the project, as a frame saves its project
 //   ui --list [--project FILE]
 //                          lists the functions that have a user interface: id, name, class
 //   ui --test-control [--png FILE]

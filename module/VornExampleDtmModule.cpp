@@ -24,6 +24,7 @@
 #include "ui/device/OnlineParameterization.h"
 #include "ui/device/ProcessPP.h"
 #include "ui/device/SelfTestResults.h"
+#include "ui/device/OfflineParam.h"
 #include "ui/device/SetupPP.h"
 #include "ui/device/StatusPP.h"
 #include "ui/device/TrendView.h"
@@ -143,7 +144,7 @@ vkr::ObjectMapEntry g_autoEntries[] = {
     Entry(&CLSID_InfoPP, UpdateScript<149>, CreatePage<CInfoPP>),
     Entry(&CLSID_MyConnection, UpdateScript<124>, CreateConnection),
     Entry(&CLSID_OfflineOnlineParam, UpdateScript<133>, CreatePage<vkr::dui::COfflineOnlineParam>),
-    Entry(&CLSID_OfflineParam, UpdateScript<127>, CreatePending),
+    Entry(&CLSID_OfflineParam, UpdateScript<127>, CreatePage<vkr::dui::COfflineParam>),
     Entry(&CLSID_OnlineParam, UpdateScript<130>, CreatePage<vkr::dui::COnlineParam>),
     Entry(&CLSID_SelfTestResults, UpdateScript<733>, CreatePage<vkr::dui::CSelfTestResults>),
 };

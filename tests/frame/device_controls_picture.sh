@@ -2,7 +2,7 @@
 # The frame host opens the DTM's controls as the frame does (by function, or by class for a control
 # without one) for the simulated transmitter and renders each to a PNG; the host closes each again.
 # Each line of the loop: the function number or the class's ProgID, and whether the DTM goes online
-# while it is open.
+# while it is open (a function marked offline is opened without a device).
 set -u
 host=$1
 dir=$(mktemp -d)
@@ -14,7 +14,9 @@ while read -r what online; do
   [ -z "$what" ] && continue
   name=${what//./_}
   if [[ $what =~ ^[0-9]+$ ]]; then
-    out=$("$host" ui "$what" --png "$dir/$name.png" 2>&1) || fail "ui $what: $out"
+    mode=()
+    [ "$online" = offline ] && mode=(--offline)
+    out=$("$host" ui "$what" "${mode[@]}" --png "$dir/$name.png" 2>&1) || fail "ui $what: $out"
     echo "$out" | grep -q "Opening the user interface of function $what" || fail "$what was not opened: $out"
   else
     out=$("$host" ui --class "$what" --png "$dir/$name.png" 2>&1) || fail "ui --class $what: $out"
@@ -30,6 +32,7 @@ while read -r what online; do
 done <<'LIST'
 3 online
 6 online
+5 offline
 Vorn.ExampleDtm_OfflineOnlinePara offline
 2 offline
 LIST

@@ -94,6 +94,8 @@ SCommand137Response DecodeCommand137(std::span<const BYTE> data) {
   return answer;
 }
 
+std::span<const SComboCode> AnalogModeCodes() { return kAnalogModes; }
+
 std::optional<BYTE> SensitivityCodeOfText(HRESULT parsed, float percent) {
   // 102 % is code 255, the largest the byte holds; nothing is cut to its low bits.
   if (FAILED(parsed) || !(percent >= 0.0f && percent <= 102.0f)) return std::nullopt;

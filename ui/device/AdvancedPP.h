@@ -16,6 +16,7 @@
 
 #include "platform/platform.h"
 #include "ui/device/DevicePage.h"
+#include "ui/device/kit/ComboHelpers.h"
 #include "ui/device/kit/PageResources.h"
 
 namespace vkr::dui {
@@ -72,6 +73,8 @@ SCommand137Response DecodeCommand137(std::span<const BYTE> data);
 // The sensitivity code of a typed percent: absent for a text that is no number or lies outside
 // 0 to 102 % (the codes 0 to 255); the code is the percent x 2.5 truncated.
 std::optional<BYTE> SensitivityCodeOfText(HRESULT parsed, float percent);
+// The analog-mode combo's code table (text and device code).
+std::span<const SComboCode> AnalogModeCodes();
 
 class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
  public:

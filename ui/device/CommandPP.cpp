@@ -215,6 +215,11 @@ DigitizeClock RealDigitizeClock() {
   return DigitizeClock{[] { return GetTickCount(); }, [](DWORD ms) { Sleep(ms); }};
 }
 
+std::span<const SComboCode> DisplayUnitCodes() { return kUnitItems; }
+std::span<const SComboCode> DisplayModeCodes() { return kDisplayModeItems; }
+std::span<const SComboCode> TrackingCodes() { return kTrackingItems; }
+std::span<const SComboCode> DielectricCodes() { return kDielectricItems; }
+
 }  // namespace vkr::dui
 
 // ===== Construction ==============================================================================

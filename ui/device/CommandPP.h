@@ -13,10 +13,12 @@
 #pragma once
 
 #include <functional>
+#include <span>
 #include <string>
 
 #include "platform/platform.h"
 #include "ui/device/DevicePage.h"
+#include "ui/device/kit/ComboHelpers.h"
 #include "ui/device/kit/PageResources.h"
 
 namespace vkr::dui {
@@ -29,6 +31,13 @@ struct DigitizeClock {
 };
 // The real one: GetTickCount and Sleep.
 DigitizeClock RealDigitizeClock();
+
+// The page's code tables (combo text and device code), for the controls that show the same
+// settings: display unit, display mode, tracking and dielectric.
+std::span<const SComboCode> DisplayUnitCodes();
+std::span<const SComboCode> DisplayModeCodes();
+std::span<const SComboCode> TrackingCodes();
+std::span<const SComboCode> DielectricCodes();
 
 }  // namespace vkr::dui
 

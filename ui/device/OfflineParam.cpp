@@ -1,0 +1,538 @@
+// The offline parameter control: its table, the command data it turns into offline values, the
+// values of its controls, and the copy into the device parameters on OK and Apply.
+#include "ui/device/OfflineParam.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "include/ProgramIds.h"
+#include "ui/device/AdvancedPP.h"
+#include "ui/device/CommandPP.h"
+#include "ui/device/kit/Kit.h"
+
+namespace vkr::dui {
+
+namespace {
+
+constexpr ULONG kNoControl = 0x80000000;
+constexpr ULONG kSelectionList = 4;
+constexpr ULONG kValueFlags = 113;
+constexpr const char* kFloat3 = "%.3f";
+constexpr const char* kSensitivityFormat = "%.1f";
+constexpr BYTE kUnitFeet = 44;
+constexpr BYTE kUnitMetres = 45;
+constexpr std::size_t kLongTagBytes = 32;
+constexpr std::size_t kLongTagShownFrom = 24;  // fewer bytes are no long tag
+constexpr ULONG kYearFirst = 1900;
+constexpr ULONG kYearLast = 2050;
+
+constexpr SComboCode kFailModes[] = {{"3.80 mA", 1}, {"> 20.20 mA", 2}, {"Last Known", 3},
+                                     {"4.00 mA", 4}, {"20.00 mA", 5},   {"> 21.50 mA", 6}};
+
+// Offline value -> device parameter, in the order the apply copies them.
+struct SPair {
+  LONG from;
+  LONG to;
+};
+constexpr SPair kApplyPairs[] = {
+    {kParPvUnitOffline, kParPvUnit},         {kParDampingOffline, kParDamping},
+    {kParDisplayModeOffline, kParDisplayMode}, {kParTrackingOffline, kParTracking},
+    {kParDielectricOffline, kParDielectric}, {kParFailSafeOffline, kParFailSafe},
+    {kParFailTimeUser, kParFailTime},        {kParSensitivityOffline, kParSensitivity},
+    {kParAnalogModeOffline, kParAnalogMode}, {kParBlankingOffline, kParBlanking},
+    {kParDistanceOffsetOffline, kParDistanceOffset},
+};
+
+SCompositeControlClass OfflineClass() {
+  SCompositeControlClass cls;
+  cls.dialogId = kOfflineDialogId;
+  return cls;
+}
+
+VARIANT UI1(BYTE value) {
+  VARIANT v = vkr::EmptyVariant();
+  v.vt = VT_UI1;
+  v.bVal = value;
+  return v;
+}
+
+VARIANT R4(float value) {
+  VARIANT v = vkr::EmptyVariant();
+  v.vt = VT_R4;
+  v.fltVal = value;
+  return v;
+}
+
+void ShowNumber(HWND dialog, UINT item, const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  ::SetDlgItemTextA(dialog, static_cast<int>(item), text);
+}
+
+void ShowUnsigned(HWND dialog, UINT item, ULONG value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(value));
+  ::SetDlgItemTextA(dialog, static_cast<int>(item), text);
+}
+
+// The low byte of a numeric value; absent for a value that holds no number.
+std::optional<BYTE> LowByte(const VARIANT& value) {
+  vkr::Variant number;
+  if (FAILED(VariantChangeType(&number, const_cast<VARIANT*>(&value), 0, VT_I4))) return std::nullopt;
+  return static_cast<BYTE>(number.lVal & 0xFF);
+}
+
+std::optional<float> FloatOf(const VARIANT& value) {
+  vkr::Variant number;
+  if (FAILED(VariantChangeType(&number, const_cast<VARIANT*>(&value), 0, VT_R4))) return std::nullopt;
+  return number.fltVal;
+}
+
+// The flag stays set for one call and goes back to what it was on every exit.
+class CFlagScope {
+ public:
+  template <class T>
+  explicit CFlagScope(T& flag) : m_restore([&flag, previous = flag] { flag = previous; }) {
+    flag = static_cast<T>(1);
+  }
+  ~CFlagScope() { m_restore(); }
+  CFlagScope(const CFlagScope&) = delete;
+  CFlagScope& operator=(const CFlagScope&) = delete;
+
+ private:
+  std::function<void()> m_restore;
+};
+
+}  // namespace
+
+std::span<const SComboCode> OfflineFailModeCodes() { return kFailModes; }
+
+COfflineParam::COfflineParam()
+    : CovFDT_IDtmActiveXControlImpl(CLSID_OfflineParam, &COfflineParam::GetParameterMap, OfflineClass()) {}
+
+COfflineParam::~COfflineParam() {
+  // The group boxes stop using the font before it goes.
+  HWND dialog = DialogWindow();
+  if (dialog && ::IsWindow(dialog))
+    for (UINT group : {kOfflineSetupGroup, kOfflineAdvancedGroup, kOfflineStringsGroup, kOfflineValuesGroup})
+      ::SendDlgItemMessageA(dialog, static_cast<int>(group), WM_SETFONT, 0, FALSE);
+}
+
+CActXParInfo* COfflineParam::GetParameterMap(int* count, BOOL copy) {
+  static CActXParInfo entries[44];
+  static const bool filled = [] {
+    int i = 0;
+    auto add = [&](LONG id, const char* name, UINT control, const char* format, ULONG state, BOOL indicator,
+                   ULONG kind) { entries[i++] = CActXParInfo(id, name, control, format, state, indicator, kind); };
+    add(kParCurrentValue, "Current value", kOfflineCurrentEdit, kFloat3, kValueFlags, FALSE, kNoControl);
+    add(kParPvValue, "PV value", kOfflinePvEdit, kFloat3, kValueFlags, FALSE, kNoControl);
+    add(kParSvValue, "SV value", kOfflineSvEdit, kFloat3, kValueFlags, FALSE, kNoControl);
+    add(kParTagText, "Tag", kOfflineTagEdit, "%s", 0, TRUE, 0);
+    add(kParDescriptorText, "Descriptor", kOfflineDescriptorEdit, "%s", 0, TRUE, 0);
+    add(kParMessageText, "Message", kOfflineMessageEdit, "%s", 0, TRUE, 0);
+    add(kParDay, "Day", kOfflineDayEdit, "%u", 0, TRUE, 0);
+    add(kParMonth, "Month", kOfflineMonthEdit, "%u", 0, TRUE, 0);
+    add(kParYear, "Year", kOfflineYearEdit, "%u", 0, TRUE, 0);
+    add(kParPvUnitOffline, "PV unit offline", kOfflineDisplayUnitCombo, "", 0, TRUE, kSelectionList);
+    add(kParUpperRangeOffline, "Upper range offline", kOfflineHiLevelEdit, kFloat3, 0, TRUE, 0);
+    add(kParLowerRangeOffline, "Lower range offline", kOfflineLowLevelEdit, kFloat3, 0, TRUE, 0);
+    add(kParDampingOffline, "Damping value offline", kOfflineDampingEdit, kFloat3, 0, TRUE, 0);
+    add(kParDisplayModeOffline, "Display Mode offline", kOfflineDisplayModeCombo, "", 0, TRUE, kSelectionList);
+    add(kParTrackingOffline, "Tracking offline", kOfflineTrackingCombo, "", 0, TRUE, kSelectionList);
+    add(kParDielectricOffline, "Dielectric offline", kOfflineDielectricCombo, "", 0, TRUE, kSelectionList);
+    add(kParFailSafeOffline, "FailSafe offline", kOfflineFailModeCombo, "", 0, TRUE, kSelectionList);
+    add(kParFailTimeOffline, "Fail Time offline", kOfflineFailTimeEdit, "%u", 0, TRUE, 0);
+    add(kParSensitivityOffline, "Sensitivity offline", kOfflineSensitivityEdit, kSensitivityFormat, 0, TRUE, 0);
+    add(kParAnalogModeOffline, "Analog Mode", kOfflineAnalogModeCombo, "", 0, TRUE, kSelectionList);
+    add(kParBlankingOffline, "Blanking distance", kOfflineBlankingEdit, kFloat3, 0, TRUE, 0);
+    add(kParDistanceOffsetOffline, "Distance offset", kOfflineOffsetEdit, kFloat3, 0, TRUE, 0);
+    add(kParLongTag2, "Long Tag2", kOfflineLongTagEdit, "%s", 0, TRUE, 0);
+    // While the DTM holds the long tag disabled (a device without long tags), the entry is hidden
+    // with its label.
+    entries[i - 1].m_nExtraCtrlId = kOfflineLongTagLabel;
+    add(kParRangeValues, "Range values", 0, "", 0, FALSE, kNoControl);
+    add(kParRangeUnit, "Range unit", 0, "", 0, FALSE, kNoControl);
+    add(kParPvUnit, "PV unit", 0, "", 0, FALSE, kNoControl);
+    add(kParDamping, "Damping value", 0, kFloat3, 0, FALSE, kNoControl);
+    add(kParCommand1Complete, "Command 1 complete", 0, "", 0, FALSE, kNoControl);
+    add(kParCommand2Complete, "Command 2 complete", 0, "", 0, FALSE, kNoControl);
+    add(kParCommand15Complete, "Command 15 complete", 0, "", 0, FALSE, kNoControl);
+    add(kParButtonRefresh, "Button Refresh", 0, "", 0, FALSE, kNoControl);
+    add(kParButtonSend, "Button Send", 0, "", 0, FALSE, kNoControl);
+    add(kParSpCmd1, "SpCMD1", 0, "", 0, FALSE, kNoControl);
+    add(kParDisplayMode, "eDispModeID", 0, "", 0, FALSE, kNoControl);
+    add(kParTracking, "eTrackingModeID", 0, "", 0, FALSE, kNoControl);
+    add(kParDielectric, "eDielectricID", 0, "", 0, FALSE, kNoControl);
+    add(kParFailSafe, "eFailsafeID", 0, "", 0, FALSE, kNoControl);
+    add(kParFailTime, "eFailtimeID", 0, "", 0, FALSE, kNoControl);
+    add(kParSpCmd2, "SpCMD2", 0, "", 0, FALSE, 0);
+    add(kParSensitivity, "eSensitivityID", 0, "", 0, FALSE, kNoControl);
+    add(kParAnalogMode, "eAnalogID", 0, "", 0, FALSE, kNoControl);
+    add(kParBlanking, "eBlankingID", 0, "", 0, FALSE, kNoControl);
+    add(kParDistanceOffset, "eDistanceOffsetID", 0, "", 0, FALSE, kNoControl);
+    // entries[43]: the end entry as constructed.
+    return true;
+  }();
+  (void)filled;
+  if (!copy) {
+    if (count) *count = 43;
+    return entries;
+  }
+  return CopyParameterTable(entries, count);
+}
+
+void* COfflineParam::FindInterface(REFIID riid) {
+  if (riid == IOfflineParam::iid) return static_cast<IOfflineParam*>(this);
+  return CovFDT_IDtmActiveXControlImpl::FindInterface(riid);
+}
+
+HRESULT COfflineParam::GetTypeInfoCount(UINT* count) { return CovFDT_IDtmActiveXControlImpl::GetTypeInfoCount(count); }
+HRESULT COfflineParam::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
+  return CovFDT_IDtmActiveXControlImpl::GetTypeInfo(index, lcid, info);
+}
+HRESULT COfflineParam::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) {
+  return CovFDT_IDtmActiveXControlImpl::GetIDsOfNames(riid, names, count, lcid, ids);
+}
+HRESULT COfflineParam::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                              EXCEPINFO* exception, UINT* argumentError) {
+  return CovFDT_IDtmActiveXControlImpl::Invoke(id, riid, lcid, flags, params, result, exception, argumentError);
+}
+
+BOOL COfflineParam::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  if (message == WM_INITDIALOG) {
+    if (result) *result = TRUE;
+    return TRUE;
+  }
+  // OK, Cancel and Apply reach OnOK, OnCancel and OnApply through the family's map.
+  return CovFDT_IDtmActiveXControlImpl::ProcessWindowMessage(window, message, wParam, lParam, result);
+}
+
+LRESULT COfflineParam::OnOK(WORD, WORD, HWND, BOOL* handled) {
+  if (handled) *handled = TRUE;
+  if (SUCCEEDED(ApplyOfflineValues())) PostCloseRequest();
+  return 0;
+}
+
+LRESULT COfflineParam::OnApply(WORD, WORD, HWND, BOOL* handled) {
+  if (handled) *handled = TRUE;
+  ApplyOfflineValues();
+  return 0;
+}
+
+// ---- Start -------------------------------------------------------------------------------------
+
+HRESULT COfflineParam::Init(BSTR instanceId, BSTR functionCall, IDtm* dtm, VARIANT_BOOL* result) {
+  if (!result) return E_POINTER;
+  *result = VARIANT_FALSE;
+  if (!dtm) return E_POINTER;
+  CFlagScope inInit(m_bInInit);
+  // A start the family refused leaves nothing to fill: the frame lets the control go.
+  const HRESULT hr = CovFDT_IDtmActiveXControlImpl::Init(instanceId, functionCall, dtm, result);
+  if (FAILED(hr) || !*result) return FAILED(hr) ? hr : S_FALSE;
+
+  {
+    // The defaults are what the control shows, not the user's input.
+    CFlagScope updating(m_bUpdatingControls);
+    const std::pair<LONG, const char*> kDefaults[] = {{kParTagText, kOfflineDefaultTag},
+                                                      {kParDescriptorText, kOfflineDefaultDescriptor},
+                                                      {kParMessageText, kOfflineDefaultMessage}};
+    for (const auto& [id, text] : kDefaults) {
+      vkr::Variant value;
+      if (SUCCEEDED(GetDtmParameterValue(id, value.Put())) && value.vt == VT_BSTR && SysStringLen(value.bstrVal) == 0) {
+        const LONG index = FindParameterIndex(id);
+        if (index >= 0) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(m_pParInfo[index].m_nCtrlId), text);
+      }
+    }
+    vkr::Variant longTag;
+    if (SUCCEEDED(GetDtmParameterValue(kParLongTag2, longTag.Put())) && longTag.vt == (VT_ARRAY | VT_UI1) &&
+        longTag.parray) {
+      LONG lower = 0, upper = 0;
+      if (SUCCEEDED(SafeArrayGetLBound(longTag.parray, 1, &lower)) &&
+          SUCCEEDED(SafeArrayGetUBound(longTag.parray, 1, &upper)) && lower == 0 && upper < 0)
+        ::SetDlgItemTextA(m_hWndDialog, kOfflineLongTagEdit, kOfflineDefaultLongTag);
+    } else if (longTag.vt == VT_EMPTY) {
+      ::SetDlgItemTextA(m_hWndDialog, kOfflineLongTagEdit, kOfflineDefaultLongTag);
+    }
+  }
+  // The first copy of the offline values into the device parameters; it marks nothing changed.
+  ApplyOfflineValues();
+  return S_OK;
+}
+
+HRESULT COfflineParam::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
+  if (m_hWndDialog && m_groupFont.Create("Tahoma", 14, 600))
+    m_groupFont.SetOn(m_hWndDialog, {kOfflineSetupGroup, kOfflineAdvancedGroup, kOfflineStringsGroup, kOfflineValuesGroup});
+  m_wLastPvUnit = 0;
+  m_wLastAnalogMode = 0;
+  if (m_hWndDialog) {
+    FillCodeCombo(m_hWndDialog, kOfflineDisplayUnitCombo, DisplayUnitCodes());
+    FillCodeCombo(m_hWndDialog, kOfflineDisplayModeCombo, DisplayModeCodes());
+    FillCodeCombo(m_hWndDialog, kOfflineTrackingCombo, TrackingCodes());
+    FillCodeCombo(m_hWndDialog, kOfflineDielectricCombo, DielectricCodes());
+    FillCodeCombo(m_hWndDialog, kOfflineFailModeCombo, kFailModes);
+    FillCodeCombo(m_hWndDialog, kOfflineAnalogModeCombo, AnalogModeCodes());
+    // The long tag keeps 31 characters and its closing zero: the edit takes no more.
+    ::SendDlgItemMessageA(m_hWndDialog, kOfflineLongTagEdit, EM_LIMITTEXT, kLongTagBytes - 1, 0);
+  }
+  EnableApplyButton(TRUE);
+  return CovFDT_IDtmActiveXControlImpl::InitializeUI(dtm, ok);
+}
+
+// ---- Values from the DTM -----------------------------------------------------------------------
+
+HRESULT COfflineParam::WriteParameter(LONG id, const VARIANT& value) {
+  if (!m_spDtm) return E_FAIL;
+  return m_spDtm->SetParameterValue(vkr::UI4(static_cast<ULONG>(id)), value);
+}
+
+void COfflineParam::ShowFailTime(BYTE seconds) { ShowUnsigned(m_hWndDialog, kOfflineFailTimeEdit, seconds); }
+
+HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
+  CFlagScope updating(m_bUpdatingControls);
+  switch (id) {
+    case kParCommand1Complete:
+    case kParCommand2Complete:
+    case kParCommand15Complete:
+    case kParSpCmd1:
+    case kParSpCmd2:
+    case kParLongTag2: {
+      std::vector<BYTE> bytes;
+      const HRESULT hr = ResponseBytes(value, &bytes);
+      if (FAILED(hr)) return hr;
+      if (hr != S_OK) return S_OK;  // not a byte array: ignored
+      const CByteReader reader(bytes);
+      if (id == kParCommand1Complete) {
+        // Only a unit the control can show becomes the offline unit: the data set's placeholder
+        // for command 1 (one byte, no answer of the device) or a unit outside metres and feet
+        // would leave the control without a unit, and every later apply without range values.
+        const auto unit = reader.U8(0);
+        if (unit && (*unit == kUnitMetres || *unit == kUnitFeet) && *unit != m_wLastPvUnit) {
+          m_wLastPvUnit = *unit;
+          WriteParameter(kParPvUnitOffline, UI1(*unit));
+        }
+        if (const auto pv = reader.Float(1)) ShowNumber(m_hWndDialog, kOfflinePvEdit, kFloat3, *pv);
+      } else if (id == kParCommand15Complete) {
+        if (const auto unit = reader.U8(2)) WriteParameter(kParRangeUnit, UI1(*unit));
+        if (const auto upper = reader.Float(3)) WriteParameter(kParUpperRangeOffline, R4(*upper));
+        if (const auto lower = reader.Float(7)) WriteParameter(kParLowerRangeOffline, R4(*lower));
+        if (const auto damping = reader.Float(11)) WriteParameter(kParDampingOffline, R4(*damping));
+      } else if (id == kParSpCmd1) {
+        constexpr LONG kTargets[] = {kParDisplayModeOffline, kParTrackingOffline, kParDielectricOffline,
+                                     kParFailSafeOffline};
+        for (std::size_t i = 0; i < std::size(kTargets); ++i)
+          if (const auto code = reader.U8(i)) WriteParameter(kTargets[i], UI1(*code));
+        if (const auto seconds = reader.U8(4)) {
+          WriteParameter(kParFailTimeUser, UI1(*seconds));
+          // The control's table does not hold the fail time's parameter, so its change would
+          // never reach the edit: it is shown here.
+          ShowFailTime(*seconds);
+        }
+      } else if (id == kParSpCmd2) {
+        if (const auto code = reader.U8(0)) WriteParameter(kParSensitivityOffline, UI1(*code));
+        if (const auto mode = reader.U8(1); mode && *mode != m_wLastAnalogMode) {
+          m_wLastAnalogMode = *mode;
+          WriteParameter(kParAnalogModeOffline, UI1(*mode));
+        }
+        if (const auto blanking = reader.Float(2)) WriteParameter(kParBlankingOffline, R4(*blanking));
+        if (const auto offset = reader.Float(6)) WriteParameter(kParDistanceOffsetOffline, R4(*offset));
+      } else if (id == kParLongTag2 && bytes.size() >= kLongTagShownFrom) {
+        const auto end = std::find(bytes.begin(), bytes.end(), BYTE{0});
+        const std::string text(bytes.begin(), end);
+        ::SetDlgItemTextA(m_hWndDialog, kOfflineLongTagEdit, text.c_str());
+      }
+      return S_OK;
+    }
+    case kParPvUnitOffline: {
+      const auto code = LowByte(value);
+      if (!code || (*code != kUnitMetres && *code != kUnitFeet)) return S_OK;
+      SelectCode(m_hWndDialog, kOfflineDisplayUnitCombo, DisplayUnitCodes(), *code);
+      const char* unit = *code == kUnitMetres ? "meters" : "ft";
+      for (UINT label : kOfflineUnitLabels) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(label), unit);
+      return S_OK;
+    }
+    case kParDisplayModeOffline:
+    case kParTrackingOffline:
+    case kParDielectricOffline:
+    case kParFailSafeOffline:
+    case kParAnalogModeOffline: {
+      const UINT combo = id == kParDisplayModeOffline ? kOfflineDisplayModeCombo
+                         : id == kParTrackingOffline  ? kOfflineTrackingCombo
+                         : id == kParDielectricOffline ? kOfflineDielectricCombo
+                         : id == kParFailSafeOffline  ? kOfflineFailModeCombo
+                                                      : kOfflineAnalogModeCombo;
+      const std::span<const SComboCode> table = id == kParDisplayModeOffline ? DisplayModeCodes()
+                                                : id == kParTrackingOffline  ? TrackingCodes()
+                                                : id == kParDielectricOffline ? DielectricCodes()
+                                                : id == kParFailSafeOffline  ? OfflineFailModeCodes()
+                                                                             : AnalogModeCodes();
+      const auto code = LowByte(value);
+      // A code outside the table selects nothing: no setting is shown that the data set lacks.
+      if (!code || !SelectCode(m_hWndDialog, combo, table, *code))
+        ::SendDlgItemMessageA(m_hWndDialog, static_cast<int>(combo), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+      return S_OK;
+    }
+    case kParFailTimeUser: {
+      if (const auto seconds = LowByte(value)) ShowFailTime(*seconds);
+      return S_OK;
+    }
+    case kParSensitivityOffline: {
+      if (const auto code = LowByte(value))
+        ShowNumber(m_hWndDialog, kOfflineSensitivityEdit, kSensitivityFormat, static_cast<float>(*code * 0.4f));
+      return S_OK;
+    }
+    case kParBlankingOffline:
+    case kParDistanceOffsetOffline: {
+      if (const auto number = FloatOf(value))
+        ShowNumber(m_hWndDialog, id == kParBlankingOffline ? kOfflineBlankingEdit : kOfflineOffsetEdit, kFloat3, *number);
+      return S_OK;
+    }
+    case kParYear: {
+      if (const auto year = LowByte(value)) ShowUnsigned(m_hWndDialog, kOfflineYearEdit, kYearFirst + *year);
+      return S_OK;
+    }
+    case kParRangeUnit:
+      return S_OK;
+    default:
+      return CovFDT_IDtmActiveXControlImpl::SetControlValueById(id, value);
+  }
+}
+
+// ---- Values of the controls --------------------------------------------------------------------
+
+HRESULT COfflineParam::ReadFloat(UINT edit, const char* format, VARIANT* value) {
+  float number = 0.0f;
+  // A text that is no number is no value: the entry shows it invalid and nothing is stored.
+  const HRESULT hr = GetDlgItemFloat(static_cast<LONG>(edit), format, &number);
+  if (FAILED(hr)) return hr;
+  VariantClear(value);
+  *value = R4(number);
+  return S_OK;
+}
+
+HRESULT COfflineParam::ReadCombo(UINT combo, std::span<const SComboCode> table, VARIANT* value) {
+  const std::optional<BYTE> code = CodeOfComboText(m_hWndDialog, combo, table);
+  if (!code) return E_FAIL;
+  VariantClear(value);
+  *value = UI1(*code);
+  return S_OK;
+}
+
+HRESULT COfflineParam::GetControlValueById(LONG id, VARIANT* value) {
+  if (!value) return E_POINTER;
+  switch (id) {
+    case kParUpperRangeOffline:
+      return ReadFloat(kOfflineHiLevelEdit, kFloat3, value);
+    case kParLowerRangeOffline:
+      return ReadFloat(kOfflineLowLevelEdit, kFloat3, value);
+    case kParDamping:
+    case kParDampingOffline:
+      return ReadFloat(kOfflineDampingEdit, kFloat3, value);
+    case kParPvUnit:
+    case kParPvUnitOffline:
+      return ReadCombo(kOfflineDisplayUnitCombo, DisplayUnitCodes(), value);
+    case kParRangeValues: {
+      const std::optional<BYTE> unit = CodeOfComboText(m_hWndDialog, kOfflineDisplayUnitCombo, DisplayUnitCodes());
+      float upper = 0.0f, lower = 0.0f;
+      HRESULT hr = GetDlgItemFloat(kOfflineHiLevelEdit, kFloat3, &upper);
+      if (FAILED(hr)) return hr;
+      if (FAILED(hr = GetDlgItemFloat(kOfflineLowLevelEdit, kFloat3, &lower))) return hr;
+      if (!unit) return E_FAIL;
+      // The data of command 35 (Write Range Values): unit, upper, lower.
+      CByteWriter record;
+      record.U8(*unit).Float(upper).Float(lower);
+      return MakeByteArray(record.Data(), value);
+    }
+    case kParDisplayMode:
+    case kParDisplayModeOffline:
+      return ReadCombo(kOfflineDisplayModeCombo, DisplayModeCodes(), value);
+    case kParTracking:
+    case kParTrackingOffline:
+      return ReadCombo(kOfflineTrackingCombo, TrackingCodes(), value);
+    case kParDielectric:
+    case kParDielectricOffline:
+      return ReadCombo(kOfflineDielectricCombo, DielectricCodes(), value);
+    case kParFailSafe:
+    case kParFailSafeOffline:
+      return ReadCombo(kOfflineFailModeCombo, kFailModes, value);
+    case kParAnalogMode:
+    case kParAnalogModeOffline:
+      return ReadCombo(kOfflineAnalogModeCombo, AnalogModeCodes(), value);
+    case kParFailTime:
+    case kParFailTimeUser: {
+      // Seconds the device byte holds; anything else is no value, never its low byte.
+      const std::optional<ULONG> seconds = ParseUnsigned(DialogItemText(m_hWndDialog, kOfflineFailTimeEdit), 0xFF);
+      if (!seconds) return E_FAIL;
+      VariantClear(value);
+      *value = UI1(static_cast<BYTE>(*seconds));
+      return S_OK;
+    }
+    case kParSensitivity:
+    case kParSensitivityOffline: {
+      float percent = 0.0f;
+      const HRESULT parsed = GetDlgItemFloat(kOfflineSensitivityEdit, kSensitivityFormat, &percent);
+      const std::optional<BYTE> code = SensitivityCodeOfText(parsed, percent);
+      if (!code) return E_FAIL;
+      VariantClear(value);
+      *value = UI1(*code);
+      return S_OK;
+    }
+    case kParBlanking:
+    case kParBlankingOffline:
+      return ReadFloat(kOfflineBlankingEdit, kFloat3, value);
+    case kParDistanceOffset:
+    case kParDistanceOffsetOffline:
+      return ReadFloat(kOfflineOffsetEdit, kFloat3, value);
+    case kParLongTag2: {
+      std::string text = DialogItemText(m_hWndDialog, kOfflineLongTagEdit);
+      if (text.size() > kLongTagBytes - 1) text.resize(kLongTagBytes - 1);
+      std::vector<BYTE> bytes(kLongTagBytes, 0);
+      std::copy(text.begin(), text.end(), bytes.begin());
+      return MakeByteArray(bytes, value);
+    }
+    case kParYear: {
+      const std::optional<ULONG> year = ParseUnsigned(DialogItemText(m_hWndDialog, kOfflineYearEdit), 0xFFFFFFFF);
+      if (!year) return E_FAIL;
+      VariantClear(value);
+      *value = UI1(static_cast<BYTE>(std::clamp(*year, kYearFirst, kYearLast) - kYearFirst));
+      return S_OK;
+    }
+    default:
+      return CovFDT_IDtmActiveXControlImpl::GetControlValueById(id, value);
+  }
+}
+
+// ---- Apply -------------------------------------------------------------------------------------
+
+HRESULT COfflineParam::ApplyOfflineValues() {
+  // An entry holding no valid value is focused; the control stays as it is.
+  if (FAILED(SetFocusToControl())) return E_FAIL;
+  // At opening the copy only brings the device parameters in line: nothing is marked for the
+  // framework's apply to store. Otherwise the framework stores what the copy marked.
+  auto mark = [&](LONG id) {
+    const LONG index = FindParameterIndex(id);
+    if (index < 0) return;
+    const ULONG state = m_pParInfo[index].m_nState;
+    SetControlStateById(id, m_bInInit ? (state & ~kStateChanged) : kStateUsableChanged);
+  };
+  for (const SPair& pair : kApplyPairs) {
+    vkr::Variant value;
+    if (FAILED(GetControlValueById(pair.from, value.Put()))) continue;
+    if (FAILED(SetDtmParameterValue(pair.to, value))) continue;
+    mark(pair.to);
+  }
+  mark(kParLongTag2);
+  vkr::Variant range;
+  if (SUCCEEDED(GetControlValueById(kParRangeValues, range.Put())) &&
+      SUCCEEDED(SetDtmParameterValue(kParRangeValues, range)))
+    mark(kParRangeValues);
+  const HRESULT hr = ApplyParameterChanges();
+  if (FAILED(hr)) return hr;
+  // A value the DTM refused leaves its entry marked invalid: the user sees it, nothing is lost.
+  if (FAILED(SetFocusToControl())) return E_FAIL;
+  return hr;
+}
+
+}  // namespace vkr::dui

@@ -1,0 +1,168 @@
+// COfflineParam: the control in which the user edits the device configuration the DTM's data set
+// holds, without the device: setup values, advanced values, identification texts and the date,
+// and the last known current, PV and SV (read-only). It keeps its own persisted "offline" copies
+// (1124 to 1136) of the setup and advanced values, fills them from the command data the DTM last
+// read, and on OK or Apply copies them into the device parameters of the same meaning and lets the
+// framework's apply store the changed entries.
+//
+// Dialog 128. Everything runs on the frame's thread.
+//
+// Where it differs from a plain reading of its design, on purpose:
+//  - A failed start of the control family is returned as it is, not hidden behind the long tag's
+//    read (the frame then lets the control go).
+//  - Apply with an entry that holds no valid value (not a number, out of the field's range, refused
+//    by the DTM) focuses the entry and fails: OK keeps the control open and nothing is lost.
+//  - A pair whose source holds no value is passed over: nothing stored, nothing marked changed.
+//  - The first copy at opening marks nothing changed (the pairs, the long tag and the range values
+//    alike): opening the control stores nothing the user did not edit.
+//  - The fail time of the command 135 data is shown in its edit as it arrives.
+//  - Sensitivity, fail time and year take only numbers; a sensitivity or fail time the device byte
+//    cannot hold is invalid (the year is clamped to 1900..2050 as the device's field wants).
+#pragma once
+
+#include <array>
+#include <span>
+
+#include "include/DtmInterfaces.h"
+#include "platform/platform.h"
+#include "ui/device/kit/ComboHelpers.h"
+#include "ui/device/kit/PageResources.h"
+#include "ui/framework/ActiveXControl.h"
+
+// The control's own dispatch interface; it has no methods.
+struct IOfflineParam : IDispatch {
+  static constexpr IID iid = vkr::MakeGuid("5B7E2C14-0A9D-4E63-B1F8-92D4C6A3E017");
+  using Base = IDispatch;
+};
+
+namespace vkr::dui {
+
+inline constexpr UINT kOfflineDialogId = 128;
+// Group boxes.
+inline constexpr UINT kOfflineSetupGroup = 566;
+inline constexpr UINT kOfflineAdvancedGroup = 551;
+inline constexpr UINT kOfflineStringsGroup = 519;
+inline constexpr UINT kOfflineValuesGroup = 459;
+// Setup.
+inline constexpr UINT kOfflineDisplayModeCombo = 612;
+inline constexpr UINT kOfflineDisplayUnitCombo = 613;
+inline constexpr UINT kOfflineLowLevelEdit = 614;
+inline constexpr UINT kOfflineHiLevelEdit = 615;
+inline constexpr UINT kOfflineDampingEdit = 616;
+inline constexpr UINT kOfflineTrackingCombo = 617;
+inline constexpr UINT kOfflineDielectricCombo = 618;
+inline constexpr UINT kOfflineFailModeCombo = 619;
+inline constexpr UINT kOfflineFailTimeEdit = 620;
+// Advanced.
+inline constexpr UINT kOfflineSensitivityEdit = 623;
+inline constexpr UINT kOfflineAnalogModeCombo = 624;
+inline constexpr UINT kOfflineBlankingEdit = 625;
+inline constexpr UINT kOfflineOffsetEdit = 626;
+// Strings and date.
+inline constexpr UINT kOfflineTagEdit = 205;
+inline constexpr UINT kOfflineLongTagEdit = 310;
+inline constexpr UINT kOfflineLongTagLabel = 311;
+inline constexpr UINT kOfflineDescriptorEdit = 207;
+inline constexpr UINT kOfflineMessageEdit = 209;
+inline constexpr UINT kOfflineDayEdit = 358;
+inline constexpr UINT kOfflineMonthEdit = 360;
+inline constexpr UINT kOfflineYearEdit = 631;
+// Values (read-only).
+inline constexpr UINT kOfflineCurrentEdit = 408;
+inline constexpr UINT kOfflinePvEdit = 302;
+inline constexpr UINT kOfflineSvEdit = 306;
+// The distance unit labels: Hi Level, Low Level, Blanking, Distance Offset, PV, SV.
+inline constexpr std::array<UINT, 6> kOfflineUnitLabels = {622, 621, 627, 597, 628, 630};
+
+// Parameters only this control uses.
+inline constexpr LONG kParCurrentValue = 1048;
+inline constexpr LONG kParPvValue = 1049;
+inline constexpr LONG kParSvValue = 1050;
+inline constexpr LONG kParMessageText = 1051;
+inline constexpr LONG kParTagText = 1054;
+inline constexpr LONG kParDescriptorText = 1055;
+inline constexpr LONG kParDay = 1056;
+inline constexpr LONG kParMonth = 1057;
+inline constexpr LONG kParYear = 1058;        // VT_UI1, years after 1900
+inline constexpr LONG kParLongTag2 = 1097;    // 32 bytes Latin-1, zero padded
+inline constexpr LONG kParPvUnitOffline = 1124;
+inline constexpr LONG kParUpperRangeOffline = 1125;
+inline constexpr LONG kParLowerRangeOffline = 1126;
+inline constexpr LONG kParDampingOffline = 1127;
+inline constexpr LONG kParDisplayModeOffline = 1128;
+inline constexpr LONG kParTrackingOffline = 1129;
+inline constexpr LONG kParDielectricOffline = 1130;
+inline constexpr LONG kParFailSafeOffline = 1131;
+inline constexpr LONG kParFailTimeOffline = 1132;
+inline constexpr LONG kParSensitivityOffline = 1133;
+inline constexpr LONG kParAnalogModeOffline = 1134;
+inline constexpr LONG kParBlankingOffline = 1135;
+inline constexpr LONG kParDistanceOffsetOffline = 1136;
+
+// Texts shown for identification fields the data set leaves empty.
+inline constexpr const char* kOfflineDefaultTag = "DEFAULT";
+inline constexpr const char* kOfflineDefaultDescriptor = "DEFAULT DESCRIPT";
+inline constexpr const char* kOfflineDefaultMessage = "DEFAULT MESSAGE";
+inline constexpr const char* kOfflineDefaultLongTag = "DEFAULT LONG TAG";
+
+// The fail-mode combo's items (its texts are this control's own: no blank before "> 20.20 mA").
+std::span<const SComboCode> OfflineFailModeCodes();
+
+class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam {
+ public:
+  COfflineParam();
+  ~COfflineParam() override;
+  COfflineParam(const COfflineParam&) = delete;
+  COfflineParam& operator=(const COfflineParam&) = delete;
+
+  HRESULT QueryInterface(REFIID riid, void** ppv) override = 0;
+  ULONG AddRef() override = 0;
+  ULONG Release() override = 0;
+  using CovFDT_IDtmActiveXControlImpl::QueryInterface;
+
+  static CActXParInfo* GetParameterMap(int* count, BOOL copy);
+
+  // IDispatch of both dual interfaces: the base's answers.
+  HRESULT GetTypeInfoCount(UINT* count) override;
+  HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+  HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+  HRESULT Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                 EXCEPINFO* exception, UINT* argumentError) override;
+
+  // The family's start, the default texts of empty identification fields, the first copy.
+  HRESULT Init(BSTR instanceId, BSTR functionCall, IDtm* dtm, VARIANT_BOOL* result) override;
+  // Group font, combo lists, Apply enabled, then the base's start.
+  HRESULT InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) override;
+  // Command data into the offline parameters; offline values into the controls.
+  HRESULT SetControlValueById(LONG id, VARIANT value) override;
+  // The controls' values as the parameters take them.
+  HRESULT GetControlValueById(LONG id, VARIANT* value) override;
+
+  // Copies the offline values into the device parameters, then the framework's apply. E_FAIL (the
+  // invalid entry focused) when an entry holds no valid value.
+  HRESULT ApplyOfflineValues();
+
+  LRESULT OnOK(WORD code, WORD id, HWND control, BOOL* handled) override;
+  LRESULT OnApply(WORD code, WORD id, HWND control, BOOL* handled) override;
+  BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+  // State for tests.
+  bool InInit() const { return m_bInInit; }
+  HFONT GroupFont() const { return m_groupFont.Get(); }
+
+ protected:
+  void* FindInterface(REFIID riid) override;
+
+ private:
+  HRESULT WriteParameter(LONG id, const VARIANT& value);
+  void ShowFailTime(BYTE seconds);
+  HRESULT ReadFloat(UINT edit, const char* format, VARIANT* value);
+  HRESULT ReadCombo(UINT combo, std::span<const SComboCode> table, VARIANT* value);
+
+  COwnedFont m_groupFont;
+  USHORT m_wLastPvUnit = 0;       // the PV unit last taken from command 1 data
+  USHORT m_wLastAnalogMode = 0;   // the analog mode last taken from the command 137 data
+  bool m_bInInit = false;
+};
+
+}  // namespace vkr::dui
