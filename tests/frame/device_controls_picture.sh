@@ -36,4 +36,7 @@ done <<'LIST'
 Vorn.ExampleDtm_OfflineOnlinePara offline
 2 offline
 LIST
+# The trend view started by the user at one second with pen 5 added: its button says Stop.
+out=$("$host" ui 2 --type 703='1 Sec.' --click 435 --click 407 --read 407 --png "$dir/trend.png" 2>&1) || fail "ui 2 started: $out"
+echo "$out" | grep -q 'item 407: "Stop"' || fail "the trend view did not start: $out"
 echo "device controls picture: ok"
