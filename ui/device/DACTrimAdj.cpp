@@ -161,6 +161,11 @@ HRESULT CDACTrimAdj::PrepareToRelease(VARIANT_BOOL* result) {
   return CovFDT_IDtmActiveXControlImpl::PrepareToRelease(result);
 }
 
+HRESULT CDACTrimAdj::OnDtmStateChanged(ULONG state) {
+  if (state == kDtmStateGoingOffline) m_loop.ReleaseBeforeOffline();
+  return CovFDT_IDtmActiveXControlImpl::OnDtmStateChanged(state);
+}
+
 // ---- The procedure -------------------------------------------------------------------------------
 
 HRESULT CDACTrimAdj::RunTrimProcedure() {

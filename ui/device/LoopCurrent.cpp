@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "include/CommunicationInterfaces.h"
 #include "ui/device/DeviceUiIds.h"
 
 namespace vkr::dui {
@@ -78,6 +79,24 @@ bool CFixedLoopCurrent::ReleaseOnExit() {
 void CFixedLoopCurrent::ReleaseWithoutWaiting() {
   if (!m_held || !IsOnline()) return;
   Write(kParOutputLevel, 0.0f);
+}
+
+bool CFixedLoopCurrent::ReleaseBeforeOffline() {
+  if (!m_held) return true;
+  vkr::ComPtr<IovFdtConnectionManagement> connections;
+  vkr::ComPtr<IUnknown> connection;
+  vkr::ComPtr<IovFdtHartServiceInterface> hart;
+  if (!m_dtm || FAILED(m_dtm->QueryInterface(IovFdtConnectionManagement::iid, connections.PutVoid())) ||
+      !connections || FAILED(connections->GetConnection(0, connection.Put())) || !connection ||
+      FAILED(connection->QueryInterface(IovFdtHartServiceInterface::iid, hart.PutVoid())) || !hart)
+    return false;
+  // Command 40 with 0.0 mA: leave fixed-current mode.
+  vkr::Bstr request(u"00000000"), response, error;
+  BYTE deviceStatus = 0, responseCode = 0xFF;
+  const HRESULT hr = hart->Transaction(40, request.Get(), &deviceStatus, &responseCode, response.Put(), error.Put());
+  if (hr != S_OK || responseCode != 0) return false;
+  m_held = false;
+  return true;
 }
 
 }  // namespace vkr::dui

@@ -42,6 +42,10 @@ class CFixedLoopCurrent {
   bool ReleaseOnExit();
   // The same without waiting: for the window going away, where no answer can be awaited.
   void ReleaseWithoutWaiting();
+  // The DTM is leaving online (its parameters can no longer be written): a held current is given
+  // back with command 40 sent directly over the DTM's connection while it still stands. True when
+  // nothing is held afterwards.
+  bool ReleaseBeforeOffline();
 
   // The device was told to fix the current and has not been told to leave it since.
   bool Held() const { return m_held; }

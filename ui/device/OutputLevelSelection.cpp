@@ -144,6 +144,11 @@ HRESULT COutputLevelSelection::PrepareToRelease(VARIANT_BOOL* result) {
   return CovFDT_IDtmActiveXImplEx::PrepareToRelease(result);
 }
 
+HRESULT COutputLevelSelection::OnDtmStateChanged(ULONG state) {
+  if (state == kDtmStateGoingOffline) m_loop.ReleaseBeforeOffline();
+  return CovFDT_IDtmActiveXImplEx::OnDtmStateChanged(state);
+}
+
 // ---- Enter and Abort -----------------------------------------------------------------------------
 
 HRESULT COutputLevelSelection::OnEnter() {
