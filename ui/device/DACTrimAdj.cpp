@@ -63,6 +63,10 @@ BOOL CDACTrimAdj::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam,
       m_fTarget = 0.0f;
       if (result) *result = TRUE;
       return TRUE;
+    case kLostWhileFixedNotice:
+      Ask(LoadText(ResourceInstance(), kStringLostWhileFixed), kMessageError);
+      if (result) *result = 0;
+      return TRUE;
     case WM_DESTROY:
       // Gone without being asked to release (the frame tearing down): the request is sent, no
       // answer can be awaited here.
@@ -121,8 +125,20 @@ void CDACTrimAdj::ShowLevels() {
 
 LONG CDACTrimAdj::Ask(const std::u16string& text, LONG style) {
   LONG answer = 0;
-  ShowDeviceMessage(m_spDtmObject.Get(), LoadText(ResourceInstance(), kStringTitle), text, style, &answer);
+  if (ShowDeviceMessage(m_spDtmObject.Get(), LoadText(ResourceInstance(), kStringTitle), text, style, &answer) ==
+      E_NOINTERFACE)
+    return kNoContainer;
   return answer;
+}
+
+bool CDACTrimAdj::IsOnline(HRESULT* missing) const {
+  vkr::ComPtr<IovFdtBaseDTM> base;
+  if (!m_spDtmObject || FAILED(m_spDtmObject->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid())) || !base) {
+    *missing = E_NOINTERFACE;
+    return false;
+  }
+  *missing = S_OK;
+  return m_loop.IsOnline();
 }
 
 LONG CDACTrimAdj::AskMatch() {
@@ -162,7 +178,8 @@ HRESULT CDACTrimAdj::PrepareToRelease(VARIANT_BOOL* result) {
 }
 
 HRESULT CDACTrimAdj::OnDtmStateChanged(ULONG state) {
-  if (state == kDtmStateGoingOffline) m_loop.ReleaseBeforeOffline();
+  // Told from inside the DTM's state change: the message waits until that is done.
+  if (!m_loop.FollowState(state) && DialogWindow()) ::PostMessageW(DialogWindow(), kLostWhileFixedNotice, 0, 0);
   return CovFDT_IDtmActiveXControlImpl::OnDtmStateChanged(state);
 }
 
@@ -171,24 +188,25 @@ HRESULT CDACTrimAdj::OnDtmStateChanged(ULONG state) {
 HRESULT CDACTrimAdj::RunTrimProcedure() {
   HWND dialog = DialogWindow();
   const LRESULT choice = ::SendDlgItemMessageA(dialog, kDacTrimLevelList, LB_GETCURSEL, 0, 0);
-  vkr::ComPtr<IovFdtBaseDTM> base;
-  if (!m_spDtmObject || FAILED(m_spDtmObject->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid())) || !base)
-    return E_NOINTERFACE;
-  const bool online = m_loop.IsOnline();
+  HRESULT missing = S_OK;
 
   if (m_nStage == 1) {
     if (choice == kTrimEnd) return AbortProcedure();
     if (choice != kTrim4mA && choice != kTrim20mA) return S_OK;
     const bool high = choice == kTrim20mA;
     m_fTarget = high ? 20.0f : 4.0f;
-    if (Ask(LoadText(ResourceInstance(), high ? kStringSetting20mA : kStringSetting4mA), kMessageOkCancelInfo) ==
-        kAnswerCancel)
-      return S_OK;
+    const LONG go = Ask(LoadText(ResourceInstance(), high ? kStringSetting20mA : kStringSetting4mA),
+                        kMessageOkCancelInfo);
+    if (go == kNoContainer || go == kAnswerCancel) return S_OK;
+    const bool online = IsOnline(&missing);
+    if (FAILED(missing)) return missing;
     if (online && !m_loop.Write(kParOutputLevel, m_fTarget)) return S_OK;
     // A new level starts its own count: trims at 4 mA do not use up those at 20 mA.
     m_nAttempts = 0;
     ShowReading(high ? "20.000" : "4.000");
-    if (AskMatch() != kAnswerYes) {
+    const LONG match = AskMatch();
+    if (match == kNoContainer) return S_OK;
+    if (match != kAnswerYes) {
       m_nStage = 0;
       return S_OK;
     }
@@ -218,6 +236,8 @@ HRESULT CDACTrimAdj::RunTrimProcedure() {
     Ask(vkr::Utf8ToUtf16(kDacTrimTooManyAttempts), kMessageInformation);
     return AbortProcedure();
   }
+  const bool online = IsOnline(&missing);
+  if (FAILED(missing)) return missing;
   if (online) {
     if (!m_loop.Write(trim, reading)) return S_OK;
     ++m_nAttempts;

@@ -71,7 +71,8 @@ class CDACTrimAdj : public CovFDT_IDtmActiveXControlImpl, public IDACTrimAdj {
   // A current still fixed on the device is given back first; when the device does not take it
   // the user is told and the control stays (FALSE).
   HRESULT PrepareToRelease(VARIANT_BOOL* result) override;
-  // Leaving online with the current still fixed: it is given back while the connection stands.
+  // Leaving online with the current still fixed: it is given back while the connection stands
+  // (the user is told when it cannot be); back online with it still fixed, it is given back then.
   HRESULT OnDtmStateChanged(ULONG state) override;
 
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
@@ -98,7 +99,11 @@ class CDACTrimAdj : public CovFDT_IDtmActiveXControlImpl, public IDACTrimAdj {
   void ShowLevels();
   // Asks the match question for the target; the answer (0 without a function container).
   LONG AskMatch();
+  // The answer, or kNoContainer when the DTM offers no function container (the step ends).
   LONG Ask(const std::u16string& text, LONG style);
+  static constexpr LONG kNoContainer = -1;
+  // The DTM's state is online; *missing E_NOINTERFACE when the DTM cannot tell.
+  bool IsOnline(HRESULT* missing) const;
   // Gives the current back after the user confirmed the match; true when the device took it (or
   // nothing was to be written offline).
   bool ReleaseAfterMatch();

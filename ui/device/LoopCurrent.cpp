@@ -28,6 +28,7 @@ std::u16string LoadText(HINSTANCE module, UINT id) {
 void CFixedLoopCurrent::Attach(IUnknown* dtm, IovFdtParameterHandler4* handler) {
   m_dtm = dtm;
   m_handler = handler;
+  m_lastState = IsOnline() ? kDtmStateOnline : 0;
 }
 
 void CFixedLoopCurrent::Detach() {
@@ -97,6 +98,16 @@ bool CFixedLoopCurrent::ReleaseBeforeOffline() {
   if (hr != S_OK || responseCode != 0) return false;
   m_held = false;
   return true;
+}
+
+bool CFixedLoopCurrent::FollowState(ULONG state) {
+  const bool left = m_lastState == kDtmStateOnline && state != kDtmStateOnline;
+  m_lastState = state;
+  if (state == kDtmStateOnline) {
+    if (m_held) Write(kParOutputLevel, 0.0f);
+    return true;
+  }
+  return !left || ReleaseBeforeOffline();
 }
 
 }  // namespace vkr::dui

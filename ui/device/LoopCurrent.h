@@ -16,6 +16,9 @@ namespace vkr::dui {
 // Texts both loop-current controls show.
 inline constexpr UINT kStringNotANumber = 7300;  // a typed current that is not a number
 inline constexpr UINT kStringStillFixed = 7301;  // the device did not take the release
+inline constexpr UINT kStringLostWhileFixed = 7302;  // the DTM went offline with the current fixed
+// Posted to the control's own window to tell kStringLostWhileFixed outside the state change.
+inline constexpr UINT kLostWhileFixedNotice = WM_APP + 0x113;
 
 // A string resource of the module as text (empty when there is none).
 std::u16string LoadText(HINSTANCE module, UINT id);
@@ -46,6 +49,10 @@ class CFixedLoopCurrent {
   // back with command 40 sent directly over the DTM's connection while it still stands. True when
   // nothing is held afterwards.
   bool ReleaseBeforeOffline();
+  // Follows the DTM's state: leaving online with the current held gives it back while the
+  // connection stands; back online with it still held (the connection was lost), it is given back
+  // then. False when the DTM left online and the current could not be given back.
+  bool FollowState(ULONG state);
 
   // The device was told to fix the current and has not been told to leave it since.
   bool Held() const { return m_held; }
@@ -54,6 +61,7 @@ class CFixedLoopCurrent {
   vkr::ComPtr<IUnknown> m_dtm;
   vkr::ComPtr<IovFdtParameterHandler4> m_handler;
   bool m_held = false;
+  ULONG m_lastState = 0;
 };
 
 }  // namespace vkr::dui

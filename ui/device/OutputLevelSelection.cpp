@@ -69,6 +69,10 @@ BOOL COutputLevelSelection::ProcessWindowMessage(HWND window, UINT message, WPAR
       FillDialog();
       if (result) *result = TRUE;
       return TRUE;
+    case kLostWhileFixedNotice:
+      Tell(LoadText(ResourceInstance(), kStringLostWhileFixed));
+      if (result) *result = 0;
+      return TRUE;
     case WM_DESTROY:
       // Gone without being asked to release (the frame tearing down): the request is sent, no
       // answer can be awaited here.
@@ -145,7 +149,8 @@ HRESULT COutputLevelSelection::PrepareToRelease(VARIANT_BOOL* result) {
 }
 
 HRESULT COutputLevelSelection::OnDtmStateChanged(ULONG state) {
-  if (state == kDtmStateGoingOffline) m_loop.ReleaseBeforeOffline();
+  // Told from inside the DTM's state change: the message waits until that is done.
+  if (!m_loop.FollowState(state) && DialogWindow()) ::PostMessageW(DialogWindow(), kLostWhileFixedNotice, 0, 0);
   return CovFDT_IDtmActiveXImplEx::OnDtmStateChanged(state);
 }
 

@@ -58,7 +58,8 @@ class COutputLevelSelection : public CovFDT_IDtmActiveXImplEx, public IOutputLev
   // A level still fixed on the device is given back first; when the device does not take it the
   // user is told and the control stays (FALSE).
   HRESULT PrepareToRelease(VARIANT_BOOL* result) override;
-  // Leaving online with the current still fixed: it is given back while the connection stands.
+  // Leaving online with the current still fixed: it is given back while the connection stands
+  // (the user is told when it cannot be); back online with it still fixed, it is given back then.
   HRESULT OnDtmStateChanged(ULONG state) override;
 
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;

@@ -350,11 +350,12 @@ TEST_F(LiveLoop, LoopTestFixesLevelsAndGivesTheOutputBack) {
 }
 
 // Every way out of either control, with the loop current fixed, leaves the transmitter out of
-// fixed-current mode: the frame closing it, Escape, the DTM's release, a device error in the middle
-// of the procedure; a release the transmitter did not take keeps the control open and says so,
-// and the next close gives the loop back.
+// fixed-current mode: the frame closing it, Escape, the frame tearing its window down, the DTM's
+// release (offline first, as a frame lets a DTM go), a write lost in the middle of the procedure.
+// A release the transmitter did not take keeps the control open and says so; the next close
+// gives the loop back.
 TEST_F(LiveLoop, EveryWayOutGivesTheLoopBack) {
-  enum class Road { FrameCloses, Escape, DtmReleased, ErrorInTheMiddle, ReleaseNotTaken };
+  enum class Road { FrameCloses, Escape, FrameTearsDown, DtmReleased, ErrorInTheMiddle, ReleaseNotTaken, ConnectionLost };
   struct Case {
     const char* name;
     LONG function;
@@ -363,12 +364,16 @@ TEST_F(LiveLoop, EveryWayOutGivesTheLoopBack) {
   const Case cases[] = {
       {"trim, frame closes", kFunctionDacTrim, Road::FrameCloses},
       {"trim, Escape", kFunctionDacTrim, Road::Escape},
+      {"trim, frame tears down", kFunctionDacTrim, Road::FrameTearsDown},
       {"trim, error in the middle", kFunctionDacTrim, Road::ErrorInTheMiddle},
       {"trim, release not taken", kFunctionDacTrim, Road::ReleaseNotTaken},
       {"loop test, frame closes", kFunctionLoopTest, Road::FrameCloses},
       {"loop test, Escape", kFunctionLoopTest, Road::Escape},
+      {"loop test, frame tears down", kFunctionLoopTest, Road::FrameTearsDown},
       {"loop test, error in the middle", kFunctionLoopTest, Road::ErrorInTheMiddle},
       {"loop test, release not taken", kFunctionLoopTest, Road::ReleaseNotTaken},
+      {"trim, connection lost", kFunctionDacTrim, Road::ConnectionLost},
+      {"loop test, connection lost", kFunctionLoopTest, Road::ConnectionLost},
       {"loop test, DTM released", kFunctionLoopTest, Road::DtmReleased},
       {"trim, DTM released", kFunctionDacTrim, Road::DtmReleased},
   };
@@ -388,6 +393,10 @@ TEST_F(LiveLoop, EveryWayOutGivesTheLoopBack) {
         SetFocus(GetDlgItem(dialog, static_cast<int>(c.function == kFunctionDacTrim ? kDacTrimEnter : kOutputLevelEnter)));
         vkr::ui::PressKey(VK_ESCAPE);
         vkr::test::PumpUntil([&] { return !IsOpen(); }, 5000);
+        break;
+      case Road::FrameTearsDown:
+        // The control's window goes without the control being asked first.
+        session->Frame()->activeX.CloseAll();
         break;
       case Road::ErrorInTheMiddle:
         // The next write of the procedure is lost on the way; then the frame closes the control.
@@ -412,6 +421,29 @@ TEST_F(LiveLoop, EveryWayOutGivesTheLoopBack) {
         EXPECT_TRUE(Said("still fixed"));
         EXPECT_TRUE(CloseByFrame());
         break;
+      case Road::ConnectionLost: {
+        // The frame ends the connection in the middle of the procedure: the current cannot be
+        // given back now, the user is told; back online, it is given back before the close.
+        FrameChannel::Fault abort;
+        abort.kind = FrameChannel::FaultKind::Abort;
+        abort.command = c.function == kFunctionDacTrim ? 46 : 40;
+        session->Channel()->faults.push_back(abort);
+        if (c.function == kFunctionDacTrim) {
+          Answers() = {"buttonNo"};
+          Type(kDacTrimReadingEdit, "19.9");
+          Click(kDacTrimEnter);
+        } else {
+          Choose(kOutputLevelList, kLevel4mA);
+          Click(kOutputLevelEnter);
+        }
+        ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) != dsONLINE; }, 5000));
+        ASSERT_TRUE(vkr::test::PumpUntil([&] { return Said("connection to the field device was lost"); }, 5000));
+        EXPECT_TRUE(DeviceFixed());
+        ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+        EXPECT_TRUE(WaitFixed(0.0f));
+        EXPECT_TRUE(CloseByFrame());
+        break;
+      }
       case Road::DtmReleased:
         // As a frame lets a DTM go: its communication first (the DTM goes offline with the
         // control still open), then the DTM.
