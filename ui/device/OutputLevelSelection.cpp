@@ -2,7 +2,6 @@
 #include "ui/device/OutputLevelSelection.h"
 
 #include <cmath>
-#include <cstdio>
 #include <string>
 
 #include "include/ProgramIds.h"
