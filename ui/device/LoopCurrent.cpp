@@ -101,13 +101,14 @@ bool CFixedLoopCurrent::ReleaseBeforeOffline() {
 }
 
 bool CFixedLoopCurrent::FollowState(ULONG state) {
-  const bool left = m_lastState == kDtmStateOnline && state != kDtmStateOnline;
+  const bool wasOnline = m_lastState == kDtmStateOnline;
   m_lastState = state;
   if (state == kDtmStateOnline) {
-    if (m_held) Write(kParOutputLevel, 0.0f);
+    // Only on coming back: the state told again while online leaves the procedure alone.
+    if (!wasOnline && m_held) Write(kParOutputLevel, 0.0f);
     return true;
   }
-  return !left || ReleaseBeforeOffline();
+  return !wasOnline || ReleaseBeforeOffline();
 }
 
 }  // namespace vkr::dui
