@@ -85,8 +85,6 @@ class CDACTrimAdj : public CovFDT_IDtmActiveXControlImpl, public IDACTrimAdj {
   // State for tests.
   BYTE Stage() const { return m_nStage; }
   LONG Attempts() const { return m_nAttempts; }
-  float Target() const { return m_fTarget; }
-  bool CurrentHeld() const { return m_loop.Held(); }
 
  protected:
   void* FindInterface(REFIID riid) override;

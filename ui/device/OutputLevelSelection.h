@@ -69,11 +69,6 @@ class COutputLevelSelection : public CovFDT_IDtmActiveXImplEx, public IOutputLev
   // Abort and "End": gives the output back, tells the user, closes.
   HRESULT OnAbort();
 
-  // State for tests.
-  BYTE Stage() const { return m_nStage; }
-  bool OutputFixed() const { return m_bOutputFixed != 0; }
-  bool CurrentHeld() const { return m_loop.Held(); }
-
  protected:
   void* FindInterface(REFIID riid) override;
 
