@@ -69,7 +69,7 @@ BOOL COutputLevelSelection::ProcessWindowMessage(HWND window, UINT message, WPAR
       if (result) *result = TRUE;
       return TRUE;
     case kLostWhileFixedNotice:
-      Tell(LoadText(ResourceInstance(), kStringLostWhileFixed));
+      Tell(LoadText(ResourceInstance(), kStringLostWhileFixed), kMessageError);
       if (result) *result = 0;
       return TRUE;
     case WM_DESTROY:
@@ -117,9 +117,9 @@ void COutputLevelSelection::Show(UINT id, bool shown) {
   if (HWND item = ::GetDlgItem(DialogWindow(), static_cast<int>(id))) ::ShowWindow(item, shown ? SW_SHOW : SW_HIDE);
 }
 
-bool COutputLevelSelection::Tell(const std::u16string& text) {
-  return ShowDeviceMessage(m_spDtmObject.Get(), LoadText(ResourceInstance(), kStringLoopTest), text,
-                           kMessageInformation) != E_NOINTERFACE;
+bool COutputLevelSelection::Tell(const std::u16string& text, LONG style) {
+  return ShowDeviceMessage(m_spDtmObject.Get(), LoadText(ResourceInstance(), kStringLoopTest), text, style) !=
+         E_NOINTERFACE;
 }
 
 // ---- Start and end -------------------------------------------------------------------------------
@@ -140,7 +140,7 @@ HRESULT COutputLevelSelection::PrepareToRelease(VARIANT_BOOL* result) {
   if (!result) return E_POINTER;
   if (!m_loop.ReleaseOnExit()) {
     *result = VARIANT_FALSE;
-    Tell(LoadText(ResourceInstance(), kStringStillFixed));
+    Tell(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
     return S_FALSE;
   }
   if (!m_loop.Held()) m_bOutputFixed = 0;
@@ -181,7 +181,7 @@ HRESULT COutputLevelSelection::OnEnter() {
   } else {
     // A typed level that is not a number is never written: the user is told and types again.
     if (GetDlgItemFloat(kOutputLevelEdit, "%.3f", &level) != S_OK || !std::isfinite(level)) {
-      Tell(LoadText(ResourceInstance(), kStringNotANumber));
+      Tell(LoadText(ResourceInstance(), kStringNotANumber), kMessageError);
       ::SetFocus(::GetDlgItem(dialog, kOutputLevelEdit));
       ::SendDlgItemMessageA(dialog, kOutputLevelEdit, EM_SETSEL, 0, -1);
       return S_OK;
@@ -214,7 +214,7 @@ HRESULT COutputLevelSelection::OnAbort() {
       return E_NOINTERFACE;
     if (m_loop.IsOnline() && !m_loop.Release()) {
       // The device still holds the level: say so and give the user the buttons back to try again.
-      Tell(LoadText(ResourceInstance(), kStringStillFixed));
+      Tell(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
       SetLabel(m_nStage == 1 ? kStringChooseLevel : kStringEnterLevel);
       Show(m_nStage == 1 ? kOutputLevelList : kOutputLevelEdit, true);
       if (m_nStage == 0) Show(kOutputLevelUnit, true);

@@ -11,6 +11,7 @@
 
 #include "include/DtmInterfaces.h"
 #include "platform/platform.h"
+#include "ui/device/DeviceUiIds.h"
 #include "ui/device/LoopCurrent.h"
 #include "ui/framework/ActiveXControl.h"
 
@@ -76,8 +77,9 @@ class COutputLevelSelection : public CovFDT_IDtmActiveXImplEx, public IOutputLev
   void FillDialog();
   void SetLabel(UINT stringId);
   void Show(UINT id, bool shown);
-  // A message with the title "Loop Test" and style 0x40; false without a function container.
-  bool Tell(const std::u16string& text);
+  // A message with the title "Loop Test" (style 0x40 unless given); false without a function
+  // container.
+  bool Tell(const std::u16string& text, LONG style = kMessageInformation);
 
   BYTE m_nStage = 1;         // 1: a level is chosen from the list; 0: the user types one
   BYTE m_bOutputFixed = 0;   // a level was set: Abort must give the output back

@@ -119,8 +119,8 @@ class LiveLoop : public ::testing::Test {
   }
   static void Settle(DWORD ms = 300) { vkr::frame::TransferSession::Pump(ms); }
 
-  // The transmitter does not take the next write of the command: the channel answers with a
-  // communication error and the request never reaches it.
+  // The next write of the command is lost on the way: the channel answers with a communication
+  // error and the request never reaches the transmitter.
   void RefuseNext(int command) {
     FrameChannel::Fault f;
     f.kind = FrameChannel::FaultKind::CommunicationError;
@@ -352,26 +352,33 @@ TEST_F(LiveLoop, LoopTestFixesLevelsAndGivesTheOutputBack) {
 // Every way out of either control, with the loop current fixed, leaves the transmitter out of
 // fixed-current mode: the frame closing it, Escape, the frame tearing its window down, the DTM's
 // release (offline first, as a frame lets a DTM go), a write lost in the middle of the procedure.
-// A release the transmitter did not take keeps the control open and says so; the next close
-// gives the loop back.
+// A release the transmitter did not confirm (lost, unanswered, answered short, busy) keeps the
+// control open and says so; the next close gives the loop back.
 TEST_F(LiveLoop, EveryWayOutGivesTheLoopBack) {
   enum class Road { FrameCloses, Escape, FrameTearsDown, DtmReleased, ErrorInTheMiddle, ReleaseNotTaken, ConnectionLost };
   struct Case {
     const char* name;
     LONG function;
     Road road;
+    // ReleaseNotTaken: how the release goes wrong once (the channel's fault, or None: the device
+    // answers busy).
+    FrameChannel::FaultKind fault = FrameChannel::FaultKind::CommunicationError;
   };
   const Case cases[] = {
       {"trim, frame closes", kFunctionDacTrim, Road::FrameCloses},
       {"trim, Escape", kFunctionDacTrim, Road::Escape},
       {"trim, frame tears down", kFunctionDacTrim, Road::FrameTearsDown},
       {"trim, error in the middle", kFunctionDacTrim, Road::ErrorInTheMiddle},
-      {"trim, release not taken", kFunctionDacTrim, Road::ReleaseNotTaken},
+      {"trim, release lost", kFunctionDacTrim, Road::ReleaseNotTaken},
+      {"trim, release unanswered", kFunctionDacTrim, Road::ReleaseNotTaken, FrameChannel::FaultKind::NoAnswer},
       {"loop test, frame closes", kFunctionLoopTest, Road::FrameCloses},
       {"loop test, Escape", kFunctionLoopTest, Road::Escape},
       {"loop test, frame tears down", kFunctionLoopTest, Road::FrameTearsDown},
       {"loop test, error in the middle", kFunctionLoopTest, Road::ErrorInTheMiddle},
-      {"loop test, release not taken", kFunctionLoopTest, Road::ReleaseNotTaken},
+      {"loop test, release lost", kFunctionLoopTest, Road::ReleaseNotTaken},
+      {"loop test, release answered short", kFunctionLoopTest, Road::ReleaseNotTaken,
+       FrameChannel::FaultKind::TruncatedData},
+      {"loop test, device busy", kFunctionLoopTest, Road::ReleaseNotTaken, FrameChannel::FaultKind::None},
       {"trim, connection lost", kFunctionDacTrim, Road::ConnectionLost},
       {"loop test, connection lost", kFunctionLoopTest, Road::ConnectionLost},
       {"loop test, DTM released", kFunctionLoopTest, Road::DtmReleased},
@@ -413,14 +420,28 @@ TEST_F(LiveLoop, EveryWayOutGivesTheLoopBack) {
         EXPECT_TRUE(DeviceFixed());
         EXPECT_TRUE(CloseByFrame());
         break;
-      case Road::ReleaseNotTaken:
-        RefuseNext(40);
+      case Road::ReleaseNotTaken: {
+        if (c.fault == FrameChannel::FaultKind::None) {
+          vkr::frame::CommandFault busy;
+          busy.command = 40;
+          busy.commandResponse = vkr::frame::hart::kBusy;
+          device->InjectFault(busy);
+        } else {
+          FrameChannel::Fault f;
+          f.kind = c.fault;
+          f.command = 40;
+          session->Channel()->faults.push_back(f);
+        }
         EXPECT_FALSE(CloseByFrame());
         EXPECT_TRUE(IsOpen());
-        EXPECT_TRUE(DeviceFixed());
-        EXPECT_TRUE(Said("still fixed"));
+        // Lost on the way, the request never reached the transmitter.
+        if (c.fault == FrameChannel::FaultKind::CommunicationError) {
+          EXPECT_TRUE(DeviceFixed());
+        }
+        EXPECT_TRUE(Said("did not confirm"));
         EXPECT_TRUE(CloseByFrame());
         break;
+      }
       case Road::ConnectionLost: {
         // The frame ends the connection in the middle of the procedure: the current cannot be
         // given back now, the user is told; back online, it is given back before the close.
@@ -455,6 +476,39 @@ TEST_F(LiveLoop, EveryWayOutGivesTheLoopBack) {
     EXPECT_TRUE(WaitFixed(0.0f));
     EXPECT_FALSE(DeviceFixed());
   }
+}
+
+// With the DTM offline both dialogues run without a single device write: the trim through its
+// levels, a reading and "End"; the loop test announces its level and Abort closes it.
+TEST_F(LiveLoop, OfflineTheDialoguesRunWithoutWrites) {
+  ASSERT_EQ(vkr::test::ui::GoOffline(dtm), S_OK);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) != dsONLINE; }, 10000));
+  device->received.clear();
+
+  ASSERT_TRUE(Open(kFunctionDacTrim));
+  Answers() = {"buttonOk", "buttonNo", "buttonNo", "buttonYes", "buttonYes"};
+  Choose(kDacTrimLevelList, kTrim4mA);
+  Click(kDacTrimEnter);
+  EXPECT_EQ(Text(kDacTrimReadingEdit), "4.000");
+  Type(kDacTrimReadingEdit, "3.9");
+  Click(kDacTrimEnter);
+  Click(kDacTrimEnter);  // matched
+  EXPECT_TRUE(Visible(kDacTrimLevelList));
+  Choose(kDacTrimLevelList, kTrimEnd);
+  Click(kDacTrimEnter);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return !IsOpen(); }, 5000));
+
+  ASSERT_TRUE(Open(kFunctionLoopTest));
+  Messages().clear();
+  Choose(kOutputLevelList, kLevel20mA);
+  Click(kOutputLevelEnter);
+  Click(kOutputLevelAbort);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return !IsOpen(); }, 5000));
+  ASSERT_EQ(Messages().size(), 2u);
+  EXPECT_NE(Messages()[0].find("fixed at 20.000 mA"), std::string::npos);
+  EXPECT_NE(Messages()[1].find("NOTE-Loop may be returned"), std::string::npos);
+  Settle();
+  EXPECT_TRUE(device->received.empty());
 }
 
 TEST_F(LiveLoop, ControlsLookAsKept) {
