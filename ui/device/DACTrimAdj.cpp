@@ -83,8 +83,7 @@ BOOL CDACTrimAdj::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam,
       }
       if (result) *result = 0;
       return TRUE;
-    default:
-      break;
+    default: break;
   }
   return CovFDT_IDtmActiveXControlImpl::ProcessWindowMessage(window, message, wParam, lParam, result);
 }
@@ -195,8 +194,8 @@ HRESULT CDACTrimAdj::RunTrimProcedure() {
     if (choice != kTrim4mA && choice != kTrim20mA) return S_OK;
     const bool high = choice == kTrim20mA;
     m_fTarget = high ? 20.0f : 4.0f;
-    const LONG go = Ask(LoadText(ResourceInstance(), high ? kStringSetting20mA : kStringSetting4mA),
-                        kMessageOkCancelInfo);
+    const LONG go =
+        Ask(LoadText(ResourceInstance(), high ? kStringSetting20mA : kStringSetting4mA), kMessageOkCancelInfo);
     if (go == kNoContainer || go == kAnswerCancel) return S_OK;
     const bool online = IsOnline(&missing);
     if (FAILED(missing)) return missing;

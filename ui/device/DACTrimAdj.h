@@ -41,7 +41,8 @@ inline constexpr LONG kParLoopCurrentGainTrim = 1121;  // write: command 46 (flo
 inline constexpr LONG kDacTrimMaxAttempts = 9;
 
 inline constexpr const char* kDacTrimMatchQuestion = "Field device output %.3f mA equal to reference meter?";
-inline constexpr const char* kDacTrimTooManyAttempts = "Too many attempts to trim loop current zero\n\r Please try again.";
+inline constexpr const char* kDacTrimTooManyAttempts =
+    "Too many attempts to trim loop current zero\n\r Please try again.";
 
 // The list's entries, in this order.
 enum EDacTrimChoice : int { kTrim4mA = 0, kTrim20mA = 1, kTrimEnd = 2 };

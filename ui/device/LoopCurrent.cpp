@@ -87,8 +87,8 @@ bool CFixedLoopCurrent::ReleaseBeforeOffline() {
   vkr::ComPtr<IovFdtConnectionManagement> connections;
   vkr::ComPtr<IUnknown> connection;
   vkr::ComPtr<IovFdtHartServiceInterface> hart;
-  if (!m_dtm || FAILED(m_dtm->QueryInterface(IovFdtConnectionManagement::iid, connections.PutVoid())) ||
-      !connections || FAILED(connections->GetConnection(0, connection.Put())) || !connection ||
+  if (!m_dtm || FAILED(m_dtm->QueryInterface(IovFdtConnectionManagement::iid, connections.PutVoid())) || !connections ||
+      FAILED(connections->GetConnection(0, connection.Put())) || !connection ||
       FAILED(connection->QueryInterface(IovFdtHartServiceInterface::iid, hart.PutVoid())) || !hart)
     return false;
   // Command 40 with 0.0 mA: leave fixed-current mode.

@@ -14,8 +14,8 @@
 namespace vkr::dui {
 
 // Texts both loop-current controls show.
-inline constexpr UINT kStringNotANumber = 7300;  // a typed current that is not a number
-inline constexpr UINT kStringStillFixed = 7301;  // the device did not take the release
+inline constexpr UINT kStringNotANumber = 7300;      // a typed current that is not a number
+inline constexpr UINT kStringStillFixed = 7301;      // the device did not confirm the release
 inline constexpr UINT kStringLostWhileFixed = 7302;  // the DTM went offline with the current fixed
 // Posted to the control's own window to tell kStringLostWhileFixed outside the state change.
 inline constexpr UINT kLostWhileFixedNotice = WM_APP + 0x113;

@@ -12,12 +12,12 @@ namespace vkr::dui {
 
 namespace {
 
-constexpr UINT kStringLoopTest = 264;            // the messages' title
-constexpr UINT kStringLoopNote = 271;            // "NOTE-Loop may be returned to automatic control"
-constexpr UINT kStringFixedAt = 278;             // "Field device output is fixed at %.3f mA"
-constexpr UINT kStringReturning = 279;           // "Returning field device\n\rto original output"
-constexpr UINT kStringChooseLevel = 283;         // "Choose analog output level"
-constexpr UINT kStringEnterLevel = 284;          // "Enter analog output level"
+constexpr UINT kStringLoopTest = 264;     // the messages' title
+constexpr UINT kStringLoopNote = 271;     // "NOTE-Loop may be returned to automatic control"
+constexpr UINT kStringFixedAt = 278;      // "Field device output is fixed at %.3f mA"
+constexpr UINT kStringReturning = 279;    // "Returning field device\n\rto original output"
+constexpr UINT kStringChooseLevel = 283;  // "Choose analog output level"
+constexpr UINT kStringEnterLevel = 284;   // "Enter analog output level"
 constexpr const char* kDefaultOwnLevel = "20.000";
 
 constexpr const char* kLevelTexts[] = {"4mA", "20mA", "Other", "End"};
@@ -89,8 +89,7 @@ BOOL COutputLevelSelection::ProcessWindowMessage(HWND window, UINT message, WPAR
         return TRUE;
       }
       break;
-    default:
-      break;
+    default: break;
   }
   return CovFDT_IDtmActiveXImplEx::ProcessWindowMessage(window, message, wParam, lParam, result);
 }
@@ -171,8 +170,7 @@ HRESULT COutputLevelSelection::OnEnter() {
         ::SetDlgItemTextA(dialog, kOutputLevelEdit, kDefaultOwnLevel);
         m_nStage = 0;
         return S_OK;
-      case kLevelEnd:
-        return OnAbort();
+      case kLevelEnd: return OnAbort();
       default:
         // Nothing chosen: there is no level to fix (0.0 would leave fixed-current mode and still
         // be announced as fixed).

@@ -81,8 +81,8 @@ class COutputLevelSelection : public CovFDT_IDtmActiveXImplEx, public IOutputLev
   // container.
   bool Tell(const std::u16string& text, LONG style = kMessageInformation);
 
-  BYTE m_nStage = 1;         // 1: a level is chosen from the list; 0: the user types one
-  BYTE m_bOutputFixed = 0;   // a level was set: Abort must give the output back
+  BYTE m_nStage = 1;        // 1: a level is chosen from the list; 0: the user types one
+  BYTE m_bOutputFixed = 0;  // a level was set: Abort must give the output back
   CFixedLoopCurrent m_loop;
 };
 

@@ -141,6 +141,18 @@ class LiveLoop : public ::testing::Test {
     ASSERT_TRUE(WaitFixed(20.0f));
   }
 
+  // The procedure's next write after FixAt20: a gain trim of 19.9 mA, or the loop at 4 mA.
+  void NextWrite(LONG function) {
+    if (function == kFunctionDacTrim) {
+      Answers() = {"buttonNo"};
+      Type(kDacTrimReadingEdit, "19.9");
+      Click(kDacTrimEnter);
+    } else {
+      Choose(kOutputLevelList, kLevel4mA);
+      Click(kOutputLevelEnter);
+    }
+  }
+
   std::unique_ptr<vkr::test::ScopedRegistry> registry;
   std::shared_ptr<vkr::frame::SimulatedDevice> device;
   std::unique_ptr<vkr::frame::TransferSession> session;
@@ -355,7 +367,15 @@ TEST_F(LiveLoop, LoopTestFixesLevelsAndGivesTheOutputBack) {
 // A release the transmitter did not confirm (lost, unanswered, answered short, busy) keeps the
 // control open and says so; the next close gives the loop back.
 TEST_F(LiveLoop, EveryWayOutGivesTheLoopBack) {
-  enum class Road { FrameCloses, Escape, FrameTearsDown, DtmReleased, ErrorInTheMiddle, ReleaseNotTaken, ConnectionLost };
+  enum class Road {
+    FrameCloses,
+    Escape,
+    FrameTearsDown,
+    DtmReleased,
+    ErrorInTheMiddle,
+    ReleaseNotTaken,
+    ConnectionLost
+  };
   struct Case {
     const char* name;
     LONG function;
@@ -393,11 +413,9 @@ TEST_F(LiveLoop, EveryWayOutGivesTheLoopBack) {
     FixAt20(c.function);
     Messages().clear();
     switch (c.road) {
-      case Road::FrameCloses:
-        EXPECT_TRUE(CloseByFrame());
-        break;
+      case Road::FrameCloses: EXPECT_TRUE(CloseByFrame()); break;
       case Road::Escape:
-        SetFocus(GetDlgItem(dialog, static_cast<int>(c.function == kFunctionDacTrim ? kDacTrimEnter : kOutputLevelEnter)));
+        SetFocus(GetDlgItem(dialog, c.function == kFunctionDacTrim ? kDacTrimEnter : kOutputLevelEnter));
         vkr::ui::PressKey(VK_ESCAPE);
         vkr::test::PumpUntil([&] { return !IsOpen(); }, 5000);
         break;
@@ -408,14 +426,7 @@ TEST_F(LiveLoop, EveryWayOutGivesTheLoopBack) {
       case Road::ErrorInTheMiddle:
         // The next write of the procedure is lost on the way; then the frame closes the control.
         RefuseNext(c.function == kFunctionDacTrim ? 46 : 40);
-        if (c.function == kFunctionDacTrim) {
-          Answers() = {"buttonNo"};
-          Type(kDacTrimReadingEdit, "19.9");
-          Click(kDacTrimEnter);
-        } else {
-          Choose(kOutputLevelList, kLevel4mA);
-          Click(kOutputLevelEnter);
-        }
+        NextWrite(c.function);
         Settle();
         EXPECT_TRUE(DeviceFixed());
         EXPECT_TRUE(CloseByFrame());
@@ -449,14 +460,7 @@ TEST_F(LiveLoop, EveryWayOutGivesTheLoopBack) {
         abort.kind = FrameChannel::FaultKind::Abort;
         abort.command = c.function == kFunctionDacTrim ? 46 : 40;
         session->Channel()->faults.push_back(abort);
-        if (c.function == kFunctionDacTrim) {
-          Answers() = {"buttonNo"};
-          Type(kDacTrimReadingEdit, "19.9");
-          Click(kDacTrimEnter);
-        } else {
-          Choose(kOutputLevelList, kLevel4mA);
-          Click(kOutputLevelEnter);
-        }
+        NextWrite(c.function);
         ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) != dsONLINE; }, 5000));
         ASSERT_TRUE(vkr::test::PumpUntil([&] { return Said("connection to the field device was lost"); }, 5000));
         EXPECT_TRUE(DeviceFixed());
