@@ -77,6 +77,12 @@ class LiveLoop : public ::testing::Test {
     dialog = enter ? GetParent(enter) : nullptr;
     return dialog;
   }
+  // The trim control opened, as its object.
+  CDACTrimAdj* OpenTrim() {
+    if (!Open(kFunctionDacTrim)) return nullptr;
+    auto control = vkr::test::Query<IDtmActiveXControl>(session->Frame()->activeX.OpenControls().back().control.Get());
+    return dynamic_cast<CDACTrimAdj*>(control.Get());
+  }
   bool IsOpen() const { return !session->Frame()->activeX.OpenControls().empty(); }
   // The frame closes the control (PrepareToRelease first); true when it went.
   bool CloseByFrame() {
@@ -250,9 +256,7 @@ TEST_F(LiveLoop, TrimFixesTrimsAndGivesTheLoopBack) {
 // A level starts its own count of trims; nine trims without a match end in "Too many attempts",
 // and declining the exit keeps the reading stage with the current still fixed.
 TEST_F(LiveLoop, TrimGivesUpAfterNineAttempts) {
-  ASSERT_TRUE(Open(kFunctionDacTrim));
-  auto* trim = dynamic_cast<CDACTrimAdj*>(
-      vkr::test::Query<IDtmActiveXControl>(session->Frame()->activeX.OpenControls().back().control.Get()).Get());
+  CDACTrimAdj* trim = OpenTrim();
   ASSERT_TRUE(trim);
   // Three gain trims, the fourth matches.
   FixAt20(kFunctionDacTrim);
@@ -480,6 +484,49 @@ TEST_F(LiveLoop, EveryWayOutGivesTheLoopBack) {
     EXPECT_TRUE(WaitFixed(0.0f));
     EXPECT_FALSE(DeviceFixed());
   }
+}
+
+// A write the DTM cannot send stops the step where it is: no question after it, the count and the
+// controls as they were, nothing on the transmitter.
+TEST_F(LiveLoop, AWriteNotSentStopsTheStep) {
+  auto refuse = [&](int command) {
+    FrameChannel::Fault f;
+    f.kind = FrameChannel::FaultKind::Refuse;
+    f.command = command;
+    session->Channel()->faults.push_back(f);
+  };
+  // The trim's level.
+  CDACTrimAdj* trim = OpenTrim();
+  ASSERT_TRUE(trim);
+  refuse(40);
+  Messages().clear();
+  Answers() = {"buttonOk"};
+  Choose(kDacTrimLevelList, kTrim20mA);
+  Click(kDacTrimEnter);
+  EXPECT_EQ(Messages().size(), 1u);
+  EXPECT_TRUE(Visible(kDacTrimLevelList));
+  EXPECT_FALSE(Visible(kDacTrimReadingEdit));
+  // The trim itself.
+  FixAt20(kFunctionDacTrim);
+  refuse(46);
+  Messages().clear();
+  Type(kDacTrimReadingEdit, "19.9");
+  Click(kDacTrimEnter);
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(trim->Attempts(), 0);
+  EXPECT_FALSE(device->config.gainTrim);
+  EXPECT_TRUE(CloseByFrame());
+  EXPECT_FALSE(DeviceFixed());
+  // The loop test's level: not announced, and Abort has nothing to give back.
+  ASSERT_TRUE(Open(kFunctionLoopTest));
+  device->received.clear();
+  refuse(40);
+  Messages().clear();
+  Click(kOutputLevelEnter);
+  EXPECT_TRUE(Messages().empty());
+  Click(kOutputLevelAbort);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return !IsOpen(); }, 5000));
+  EXPECT_EQ(Received(40), 0);
 }
 
 // With the DTM offline both dialogues run without a single device write: the trim through its
