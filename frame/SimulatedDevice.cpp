@@ -412,9 +412,14 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
       Changed();
       return done(data);
     case 45:
-    case 46:
-      // The trim is taken as given: the simulated loop is exact.
+    case 46: {
+      // A trim is taken only while the current is fixed at the end of the range it trims; the
+      // simulated loop stays exact, the trim is kept for the master to be checked against.
+      const float end = command == 45 ? 4.0f : 20.0f;
+      if (c.fixedCurrent != end) return refuse(hart::kIncorrectLoopCurrentMode);
+      (command == 45 ? c.zeroTrim : c.gainTrim) = wire::GetFloat(data, 0);
       return done(data);
+    }
     case 48:
       // Status bytes in the request acknowledge what the master read: when they are the current
       // status, more-status-available is reset until the status changes again.

@@ -75,6 +75,7 @@ constexpr std::uint8_t kCounterMismatch = 9;
 constexpr std::uint8_t kInvalidModeSelection = 12;
 constexpr std::uint8_t kStatusBytesMismatch = 14;  // a warning: the data still comes back
 constexpr std::uint8_t kNotImplemented = 64;
+constexpr std::uint8_t kIncorrectLoopCurrentMode = 9;  // commands 45, 46: not fixed at 4 or 20 mA
 
 constexpr std::uint8_t kStatusConfigChanged = 0x40;
 constexpr std::uint8_t kStatusMoreStatus = 0x10;
@@ -118,6 +119,10 @@ class SimulatedDevice {
     std::uint8_t qvUnit = hart::kUnitPercent;
     float qv = 41.7f;
     float fixedCurrent = 0.0f;  // 0: not fixed
+    // The loop-current trims as the master last gave them (commands 45 and 46: the reference
+    // meter's reading in mA); absent until one came.
+    std::optional<float> zeroTrim;
+    std::optional<float> gainTrim;
 
     Bytes message;     // 24 bytes Packed ASCII
     Bytes tagDescriptorDate;  // 21 bytes: tag (6), descriptor (12), day, month, year - 1900

@@ -13,6 +13,7 @@
 #include "include/DtmThreadInterfaces.h"
 #include "include/ProgramIds.h"
 #include "ui/device/CommandPP.h"
+#include "ui/device/DACTrimAdj.h"
 #include "ui/device/DevicePP.h"
 #include "ui/device/DiagPP.h"
 #include "ui/device/EchoPP.h"
@@ -22,6 +23,7 @@
 #include "ui/device/OfflineOnlineParam.h"
 #include "ui/device/OnlineParam.h"
 #include "ui/device/OnlineParameterization.h"
+#include "ui/device/OutputLevelSelection.h"
 #include "ui/device/ProcessPP.h"
 #include "ui/device/SelfTestResults.h"
 #include "ui/device/OfflineParam.h"
@@ -125,7 +127,8 @@ LINKED_ENTRY(HartPP, &CLSID_HartPP, UpdateScript<109>, CreatePage<vkr::dui::CHar
 LINKED_ENTRY(VornExampleDtm, &CLSID_VornExampleDtm, CVornExampleDtm::UpdateRegistry, CreateDtm,
              CVornExampleDtm::GetCategoryMap);
 LINKED_ENTRY(OnlineParameterization, &CLSID_OnlineParameterization, UpdateScript<104>, CreateOnlineParameterization);
-LINKED_ENTRY(OutputLevelSelection, &CLSID_OutputLevelSelection, UpdateScript<118>, CreatePending);
+LINKED_ENTRY(OutputLevelSelection, &CLSID_OutputLevelSelection, UpdateScript<118>,
+             CreatePage<vkr::dui::COutputLevelSelection>);
 LINKED_ENTRY(ProcessPP, &CLSID_ProcessPP, UpdateScript<120>, CreatePage<vkr::dui::CProcessPP>);
 LINKED_ENTRY(RawCommandPP, &CLSID_RawCommandPP, UpdateScript<174>, CreatePage<vkr::dui::CRawCommandPP>);
 LINKED_ENTRY(SetupPP, &CLSID_SetupPP, UpdateScript<140>, CreatePage<vkr::dui::CSetupPP>);
@@ -137,7 +140,7 @@ LINKED_ENTRY(ValuesPP, &CLSID_ValuesPP, UpdateScript<122>, CreatePage<vkr::dui::
 
 // The automatic map of the other ten classes, in the order of the class table.
 vkr::ObjectMapEntry g_autoEntries[] = {
-    Entry(&CLSID_DACTrimAdj, UpdateScript<730>, CreatePending),
+    Entry(&CLSID_DACTrimAdj, UpdateScript<730>, CreatePage<vkr::dui::CDACTrimAdj>),
     Entry(&CLSID_DtmThread, CDtmThread::UpdateRegistry, CDtmThread::CreateInstance),
     Entry(&CLSID_EchoPP, UpdateScript<180>, CreatePage<vkr::dui::CEchoPP>),
     Entry(&CLSID_EchoTrace, UpdateScript<183>, CreatePage<vkr::dui::CEchoTrace>),

@@ -132,9 +132,15 @@ TEST(SimulatedDevice, AnswersEveryCommandWithItsLayoutAndKeepsWhatIsWritten) {
       // Fixed current: the answer is the current; 0 leaves the mode.
       {40, "41000000", "41000000", 0},
       {2, "", "41000000", 0},             // 8 mA fixed (the percent is checked below)
+      // Trims are taken only while the current is fixed at the end they trim.
+      {45, "407F5C29", "", hart::kIncorrectLoopCurrentMode},  // fixed at 8 mA
+      {40, "40800000", "40800000", 0},
+      {45, "407F5C29", "407F5C29", 0},                          // 3.99 mA read at 4 mA
+      {46, "41A00000", "", hart::kIncorrectLoopCurrentMode},
+      {40, "41A00000", "41A00000", 0},
+      {46, "41A0A3D7", "41A0A3D7", 0},                          // 20.08 mA read at 20 mA
       {40, "00000000", "40800000", 0},    // loop current mode 0 (command 6 above): 4 mA
-      {45, "40800000", "40800000", 0},
-      {46, "41A00000", "41A00000", 0},
+      {46, "41A00000", "", hart::kIncorrectLoopCurrentMode},  // not fixed
       {41, "", "", 0},
       {42, "", "", 0},
       // Refusals.
@@ -170,6 +176,8 @@ TEST(SimulatedDevice, AnswersEveryCommandWithItsLayoutAndKeepsWhatIsWritten) {
   EXPECT_EQ(device.Message(), "ABCDABCDABCDABCDABCDABCDABCDABCD");
   EXPECT_EQ(device.Tag(), "ABCD    ");
   EXPECT_EQ(device.config.pollingAddress, 5);
+  EXPECT_EQ(device.config.zeroTrim, 3.99f);
+  EXPECT_EQ(device.config.gainTrim, 20.08f);
 }
 
 TEST(SimulatedDevice, WritesRaiseConfigurationChangedUntilCommand38ResetsItWithTheCounter) {

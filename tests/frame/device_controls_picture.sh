@@ -33,6 +33,8 @@ done <<'LIST'
 3 online
 6 online
 5 offline
+4 online
+7 online
 Vorn.ExampleDtm_OfflineOnlinePara offline
 2 offline
 LIST

@@ -1,0 +1,573 @@
+// The loop-current trim and the loop test, end to end: the real DTM online through the frame's
+// channel to the simulated transmitter, each control opened as its function, driven as a person
+// drives it, and the transmitter's fixed current and trims checked after every step and every way
+// out.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame/ActiveXHost.h"
+#include "frame/FrameHost.h"
+#include "frame/SimulatedDevice.h"
+#include "frame/TransferSession.h"
+#include "frame/controls/OutsideControls.h"
+#include "include/DtmInterfaces.h"
+#include "include/FdtInterfaces.h"
+#include "tests/support/dtm_user_interface.h"
+#include "tests/support/kept_picture.h"
+#include "tests/support/live_page_host.h"
+#include "tests/support/temp_files.h"
+#include "tests/support/threading.h"
+#include "ui/device/DACTrimAdj.h"
+#include "ui/device/OutputLevelSelection.h"
+
+namespace {
+
+using namespace vkr::dui;
+using vkr::frame::FrameChannel;
+
+constexpr LONG kFunctionLoopTest = 4;
+constexpr LONG kFunctionDacTrim = 7;
+
+class LiveLoop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    registry = std::make_unique<vkr::test::ScopedRegistry>();
+    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
+    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+    StartSession();
+  }
+  // A DTM online to a fresh transmitter.
+  void StartSession() {
+    device = std::make_shared<vkr::frame::SimulatedDevice>();
+    session = std::make_unique<vkr::frame::TransferSession>();
+    ASSERT_EQ(session->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
+    dtm = session->Dtm();
+    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+    ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
+    Settle();
+  }
+  void TearDown() override {
+    if (session) {
+      session->Frame()->activeX.CloseAll();
+      session->Close();
+    }
+    session.reset();
+    vkr::frame::RevokeOutsideControls();
+    registry.reset();
+    CoFreeUnusedLibraries();
+    CoUninitialize();
+  }
+
+  // Opens the function as the Diagnostics page has the frame open it; the control's dialog.
+  HWND Open(LONG function) {
+    VARIANT_BOOL opened = VARIANT_FALSE;
+    EXPECT_EQ(session->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"),
+                                                   vkr::Bstr(vkr::frame::FunctionCallDocument(function)), &opened),
+              S_OK);
+    vkr::ui::PumpUntilIdle();
+    if (!opened) return nullptr;
+    const auto& open = session->Frame()->activeX.OpenControls().back();
+    invokeId = open.invokeId;
+    HWND enter = vkr::test::FindItem(open.window, function == kFunctionDacTrim ? kDacTrimEnter : kOutputLevelEnter);
+    dialog = enter ? GetParent(enter) : nullptr;
+    return dialog;
+  }
+  // The trim control opened, as its object.
+  CDACTrimAdj* OpenTrim() {
+    if (!Open(kFunctionDacTrim)) return nullptr;
+    auto control = vkr::test::Query<IDtmActiveXControl>(session->Frame()->activeX.OpenControls().back().control.Get());
+    return dynamic_cast<CDACTrimAdj*>(control.Get());
+  }
+  bool IsOpen() const { return !session->Frame()->activeX.OpenControls().empty(); }
+  // The frame closes the control (PrepareToRelease first); true when it went.
+  bool CloseByFrame() {
+    VARIANT_BOOL closed = VARIANT_FALSE;
+    EXPECT_EQ(session->Frame()->CloseActiveXControl(vkr::Bstr(vkr::Utf8ToUtf16(invokeId)), &closed), S_OK);
+    vkr::ui::PumpUntilIdle();
+    return closed != VARIANT_FALSE;
+  }
+
+  void Choose(UINT list, int index) { SendDlgItemMessageA(dialog, static_cast<int>(list), LB_SETCURSEL, index, 0); }
+  void Click(UINT id) {
+    ASSERT_TRUE(vkr::ui::Click(GetDlgItem(dialog, static_cast<int>(id))));
+    vkr::ui::PumpUntilIdle();
+  }
+  void Type(UINT id, const std::string& text) {
+    HWND edit = GetDlgItem(dialog, static_cast<int>(id));
+    ASSERT_TRUE(vkr::ui::Click(edit));
+    SendMessageA(edit, EM_SETSEL, 0, -1);
+    ASSERT_TRUE(vkr::ui::TypeText(edit, text));
+  }
+  std::string Text(UINT id) const { return vkr::ui::WindowText(GetDlgItem(dialog, static_cast<int>(id))); }
+  bool Visible(UINT id) const { return IsWindowVisible(GetDlgItem(dialog, static_cast<int>(id))) != FALSE; }
+
+  // The device's state, after the DTM's queue delivered what was sent.
+  bool WaitFixed(float milliamps) {
+    return vkr::test::PumpUntil([&] { return device->config.fixedCurrent == milliamps; }, 10000);
+  }
+  bool DeviceFixed() const { return (device->DeviceStatus() & vkr::frame::hart::kStatusCurrentFixed) != 0; }
+  int Received(int command) const {
+    int n = 0;
+    for (const auto& r : device->received) n += r.command == command;
+    return n;
+  }
+  std::vector<std::string>& Messages() { return session->Frame()->userMessages; }
+  std::deque<std::string>& Answers() { return session->Frame()->userAnswers; }
+  bool Said(const std::string& text) const {
+    for (const std::string& m : session->Frame()->userMessages)
+      if (m.find(text) != std::string::npos) return true;
+    return false;
+  }
+  static void Settle(DWORD ms = 300) { vkr::frame::TransferSession::Pump(ms); }
+
+  // The next write of the command is lost on the way: the channel answers with a communication
+  // error and the request never reaches the transmitter.
+  void RefuseNext(int command) {
+    FrameChannel::Fault f;
+    f.kind = FrameChannel::FaultKind::CommunicationError;
+    f.command = command;
+    session->Channel()->faults.push_back(f);
+  }
+
+  // The loop current fixed at 20 mA by the control, as a person gets there.
+  void FixAt20(LONG function) {
+    if (function == kFunctionDacTrim) {
+      Answers() = {"buttonOk", "buttonNo"};  // "Setting ... 20.000 mA", "... equal to reference meter?"
+      Choose(kDacTrimLevelList, kTrim20mA);
+      Click(kDacTrimEnter);
+    } else {
+      Choose(kOutputLevelList, kLevel20mA);
+      Click(kOutputLevelEnter);
+    }
+    ASSERT_TRUE(WaitFixed(20.0f));
+  }
+
+  // The procedure's next write after FixAt20: a gain trim of 19.9 mA, or the loop at 4 mA.
+  void NextWrite(LONG function) {
+    if (function == kFunctionDacTrim) {
+      Answers() = {"buttonNo"};
+      Type(kDacTrimReadingEdit, "19.9");
+      Click(kDacTrimEnter);
+    } else {
+      Choose(kOutputLevelList, kLevel4mA);
+      Click(kOutputLevelEnter);
+    }
+  }
+
+  std::unique_ptr<vkr::test::ScopedRegistry> registry;
+  std::shared_ptr<vkr::frame::SimulatedDevice> device;
+  std::unique_ptr<vkr::frame::TransferSession> session;
+  IUnknown* dtm = nullptr;
+  std::string invokeId;
+  HWND dialog = nullptr;
+};
+
+// The whole trim at either end of the range: the current fixed there, a reading that is not a
+// number refused, two readings sent as trims, the match confirmed (the current given back), and
+// "End" closing the control.
+TEST_F(LiveLoop, TrimFixesTrimsAndGivesTheLoopBack) {
+  struct Case {
+    int level;
+    float target;
+    const char* prefill;
+    const char* setting;
+    int trimCommand;
+    std::optional<float> vkr::frame::SimulatedDevice::Configuration::*trim;
+  };
+  const Case cases[] = {
+      {kTrim4mA, 4.0f, "4.000", "Setting field device output to 4.000 mA", 45,
+       &vkr::frame::SimulatedDevice::Configuration::zeroTrim},
+      {kTrim20mA, 20.0f, "20.000", "Setting field device output to 20.000 mA", 46,
+       &vkr::frame::SimulatedDevice::Configuration::gainTrim},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.prefill);
+    ASSERT_TRUE(Open(kFunctionDacTrim));
+    Messages().clear();
+    device->received.clear();
+    EXPECT_FALSE(Visible(kDacTrimReadingEdit));
+
+    // Cancel at the announcement writes nothing and keeps the list.
+    Answers() = {"buttonCancel"};
+    Choose(kDacTrimLevelList, c.level);
+    Click(kDacTrimEnter);
+    Settle();
+    EXPECT_EQ(Received(40), 0);
+    EXPECT_TRUE(Visible(kDacTrimLevelList));
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_NE(Messages()[0].find(c.setting), std::string::npos) << Messages()[0];
+
+    Answers() = {"buttonOk", "buttonNo"};
+    Click(kDacTrimEnter);
+    ASSERT_TRUE(WaitFixed(c.target));
+    EXPECT_TRUE(DeviceFixed());
+    EXPECT_EQ(Text(kDacTrimReadingEdit), c.prefill);
+    EXPECT_TRUE(Visible(kDacTrimReadingEdit));
+    EXPECT_FALSE(Visible(kDacTrimLevelList));
+    EXPECT_TRUE(Said("equal to reference meter?"));
+
+    // Not a number: said so, nothing sent, the count unchanged.
+    for (const char* typed : {"abc", "", "1.#INF"}) {
+      Messages().clear();
+      Type(kDacTrimReadingEdit, typed);
+      Click(kDacTrimEnter);
+      Settle(100);
+      EXPECT_EQ(Received(c.trimCommand), 0) << typed;
+      EXPECT_EQ(Messages().size(), 1u) << typed;
+      EXPECT_TRUE(Said("not a number")) << typed;
+    }
+
+    const float first = c.target - 0.05f, second = c.target + 0.01f;
+    Answers() = {"buttonNo"};
+    Type(kDacTrimReadingEdit, c.target == 4.0f ? "3.950" : "19.950");
+    Click(kDacTrimEnter);
+    ASSERT_TRUE(vkr::test::PumpUntil([&] { return device->config.*c.trim == first; }, 10000));
+    EXPECT_EQ(Text(kDacTrimReadingEdit), c.prefill);
+    EXPECT_TRUE(DeviceFixed());
+
+    Answers() = {"buttonYes"};
+    Type(kDacTrimReadingEdit, c.target == 4.0f ? "4,010" : "20.010");
+    Click(kDacTrimEnter);
+    EXPECT_TRUE(WaitFixed(0.0f));
+    EXPECT_FALSE(DeviceFixed());
+    EXPECT_EQ(device->config.*c.trim, second);
+    EXPECT_EQ(Received(c.trimCommand), 2);
+    EXPECT_TRUE(Visible(kDacTrimLevelList));
+    EXPECT_FALSE(Visible(kDacTrimReadingEdit));
+
+    // "End": asked, the note, closed.
+    Messages().clear();
+    Answers() = {"buttonYes"};
+    Choose(kDacTrimLevelList, kTrimEnd);
+    Click(kDacTrimEnter);
+    ASSERT_TRUE(vkr::test::PumpUntil([&] { return !IsOpen(); }, 5000));
+    ASSERT_EQ(Messages().size(), 2u);
+    EXPECT_NE(Messages()[0].find("Exit DAC Trim Process?"), std::string::npos);
+    EXPECT_NE(Messages()[1].find("Loop may be returned to automatic control"), std::string::npos);
+    EXPECT_FALSE(DeviceFixed());
+  }
+}
+
+// A level starts its own count of trims; nine trims without a match end in "Too many attempts",
+// and declining the exit keeps the reading stage with the current still fixed.
+TEST_F(LiveLoop, TrimGivesUpAfterNineAttempts) {
+  CDACTrimAdj* trim = OpenTrim();
+  ASSERT_TRUE(trim);
+  // Three gain trims, the fourth matches.
+  FixAt20(kFunctionDacTrim);
+  for (const char* answer : {"buttonNo", "buttonNo", "buttonNo", "buttonYes"}) {
+    Answers() = {answer};
+    Click(kDacTrimEnter);
+  }
+  ASSERT_TRUE(WaitFixed(0.0f));
+  EXPECT_EQ(Received(46), 4);
+  EXPECT_EQ(trim->Stage(), 1);
+
+  // 4 mA: nine zero trims are allowed, whatever went before at 20 mA.
+  Answers() = {"buttonOk", "buttonNo"};
+  Choose(kDacTrimLevelList, kTrim4mA);
+  Click(kDacTrimEnter);
+  ASSERT_TRUE(WaitFixed(4.0f));
+  EXPECT_EQ(trim->Attempts(), 0);
+  for (int i = 0; i < kDacTrimMaxAttempts; ++i) {
+    Answers() = {"buttonNo"};
+    Click(kDacTrimEnter);
+  }
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return Received(45) == kDacTrimMaxAttempts; }, 10000));
+  Messages().clear();
+  Answers() = {"buttonOk", "buttonNo"};
+  Click(kDacTrimEnter);
+  Settle();
+  EXPECT_EQ(Received(45), kDacTrimMaxAttempts);
+  ASSERT_EQ(Messages().size(), 2u);
+  EXPECT_NE(Messages()[0].find("Too many attempts to trim loop current zero"), std::string::npos);
+  EXPECT_NE(Messages()[1].find("Exit DAC Trim Process?"), std::string::npos);
+  EXPECT_TRUE(IsOpen());
+  EXPECT_EQ(trim->Stage(), 0);
+  EXPECT_EQ(trim->Attempts(), kDacTrimMaxAttempts);
+  EXPECT_TRUE(DeviceFixed());
+
+  // The next Enter offers the exit again; taken, the loop is given back.
+  Answers() = {"buttonOk", "buttonYes"};
+  Click(kDacTrimEnter);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return !IsOpen(); }, 5000));
+  EXPECT_FALSE(DeviceFixed());
+}
+
+// The loop test's levels: each fixes the device and says so; an own level that is not a number is
+// refused and nothing is written; Abort gives the output back before the note and closes.
+TEST_F(LiveLoop, LoopTestFixesLevelsAndGivesTheOutputBack) {
+  ASSERT_TRUE(Open(kFunctionLoopTest));
+  EXPECT_EQ(Text(kOutputLevelLabel), "Choose analog output level");
+  EXPECT_FALSE(Visible(kOutputLevelEdit));
+  struct Step {
+    int choice;
+    const char* typed;  // for "Other"
+    float fixed;
+    const char* said;
+  };
+  const Step steps[] = {
+      {kLevel4mA, nullptr, 4.0f, "Field device output is fixed at 4.000 mA"},
+      {kLevel20mA, nullptr, 20.0f, "Field device output is fixed at 20.000 mA"},
+      {kLevelOther, "12.5", 12.5f, "Field device output is fixed at 12.500 mA"},
+      {kLevelOther, "twelve", 12.5f, "not a number"},
+      {kLevelOther, "nan", 12.5f, "not a number"},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.said);
+    Messages().clear();
+    device->received.clear();
+    Choose(kOutputLevelList, s.choice);
+    Click(kOutputLevelEnter);
+    if (s.typed) {
+      EXPECT_EQ(Text(kOutputLevelLabel), "Enter analog output level");
+      EXPECT_EQ(Text(kOutputLevelEdit), "20.000");
+      EXPECT_FALSE(Visible(kOutputLevelList));
+      Type(kOutputLevelEdit, s.typed);
+      Click(kOutputLevelEnter);
+    }
+    Settle();
+    ASSERT_TRUE(WaitFixed(s.fixed));
+    EXPECT_TRUE(DeviceFixed());
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_NE(Messages()[0].find(s.said), std::string::npos) << Messages()[0];
+    const bool refused = std::string(s.said) == "not a number";
+    EXPECT_EQ(Received(40), refused ? 0 : 1);
+    // Refused: the own level stays open for a number; else the list is back.
+    EXPECT_EQ(Visible(kOutputLevelEdit), refused);
+    EXPECT_EQ(Visible(kOutputLevelList), !refused);
+    if (refused) {
+      Type(kOutputLevelEdit, "12.5");
+      Click(kOutputLevelEnter);
+    }
+  }
+
+  Messages().clear();
+  device->received.clear();
+  Click(kOutputLevelAbort);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return !IsOpen(); }, 5000));
+  EXPECT_FALSE(DeviceFixed());
+  ASSERT_EQ(Received(40), 1);
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_NE(Messages()[0].find("NOTE-Loop may be returned to automatic control"), std::string::npos);
+
+  // "End" before any level: the note, closed, nothing written.
+  ASSERT_TRUE(Open(kFunctionLoopTest));
+  device->received.clear();
+  Choose(kOutputLevelList, kLevelEnd);
+  Click(kOutputLevelEnter);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return !IsOpen(); }, 5000));
+  EXPECT_EQ(Received(40), 0);
+}
+
+// Every way out of either control, with the loop current fixed, leaves the transmitter out of
+// fixed-current mode: the frame closing it, Escape, the frame tearing its window down, the DTM's
+// release (offline first, as a frame lets a DTM go), a write lost in the middle of the procedure.
+// A release the transmitter did not confirm (lost, unanswered, answered short, busy) keeps the
+// control open and says so; the next close gives the loop back.
+TEST_F(LiveLoop, EveryWayOutGivesTheLoopBack) {
+  enum class Road {
+    FrameCloses,
+    Escape,
+    FrameTearsDown,
+    DtmReleased,
+    ErrorInTheMiddle,
+    ReleaseNotTaken,
+    ConnectionLost
+  };
+  struct Case {
+    const char* name;
+    LONG function;
+    Road road;
+    // ReleaseNotTaken: how the release goes wrong once (the channel's fault, or None: the device
+    // answers busy).
+    FrameChannel::FaultKind fault = FrameChannel::FaultKind::CommunicationError;
+  };
+  const Case cases[] = {
+      {"trim, frame closes", kFunctionDacTrim, Road::FrameCloses},
+      {"trim, Escape", kFunctionDacTrim, Road::Escape},
+      {"trim, frame tears down", kFunctionDacTrim, Road::FrameTearsDown},
+      {"trim, error in the middle", kFunctionDacTrim, Road::ErrorInTheMiddle},
+      {"trim, release lost", kFunctionDacTrim, Road::ReleaseNotTaken},
+      {"trim, release unanswered", kFunctionDacTrim, Road::ReleaseNotTaken, FrameChannel::FaultKind::NoAnswer},
+      {"loop test, frame closes", kFunctionLoopTest, Road::FrameCloses},
+      {"loop test, Escape", kFunctionLoopTest, Road::Escape},
+      {"loop test, frame tears down", kFunctionLoopTest, Road::FrameTearsDown},
+      {"loop test, error in the middle", kFunctionLoopTest, Road::ErrorInTheMiddle},
+      {"loop test, release lost", kFunctionLoopTest, Road::ReleaseNotTaken},
+      {"loop test, release answered short", kFunctionLoopTest, Road::ReleaseNotTaken,
+       FrameChannel::FaultKind::TruncatedData},
+      {"loop test, device busy", kFunctionLoopTest, Road::ReleaseNotTaken, FrameChannel::FaultKind::None},
+      {"trim, connection lost", kFunctionDacTrim, Road::ConnectionLost},
+      {"loop test, connection lost", kFunctionLoopTest, Road::ConnectionLost},
+      {"loop test, DTM released", kFunctionLoopTest, Road::DtmReleased},
+      {"trim, DTM released", kFunctionDacTrim, Road::DtmReleased},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!dtm) {
+      ASSERT_NO_FATAL_FAILURE(StartSession());
+    }
+    ASSERT_TRUE(Open(c.function));
+    FixAt20(c.function);
+    Messages().clear();
+    switch (c.road) {
+      case Road::FrameCloses: EXPECT_TRUE(CloseByFrame()); break;
+      case Road::Escape:
+        SetFocus(GetDlgItem(dialog, c.function == kFunctionDacTrim ? kDacTrimEnter : kOutputLevelEnter));
+        vkr::ui::PressKey(VK_ESCAPE);
+        vkr::test::PumpUntil([&] { return !IsOpen(); }, 5000);
+        break;
+      case Road::FrameTearsDown:
+        // The control's window goes without the control being asked first.
+        session->Frame()->activeX.CloseAll();
+        break;
+      case Road::ErrorInTheMiddle:
+        // The next write of the procedure is lost on the way; then the frame closes the control.
+        RefuseNext(c.function == kFunctionDacTrim ? 46 : 40);
+        NextWrite(c.function);
+        Settle();
+        EXPECT_TRUE(DeviceFixed());
+        EXPECT_TRUE(CloseByFrame());
+        break;
+      case Road::ReleaseNotTaken: {
+        if (c.fault == FrameChannel::FaultKind::None) {
+          vkr::frame::CommandFault busy;
+          busy.command = 40;
+          busy.commandResponse = vkr::frame::hart::kBusy;
+          device->InjectFault(busy);
+        } else {
+          FrameChannel::Fault f;
+          f.kind = c.fault;
+          f.command = 40;
+          session->Channel()->faults.push_back(f);
+        }
+        EXPECT_FALSE(CloseByFrame());
+        EXPECT_TRUE(IsOpen());
+        // Lost on the way, the request never reached the transmitter.
+        if (c.fault == FrameChannel::FaultKind::CommunicationError) {
+          EXPECT_TRUE(DeviceFixed());
+        }
+        EXPECT_TRUE(Said("did not confirm"));
+        EXPECT_TRUE(CloseByFrame());
+        break;
+      }
+      case Road::ConnectionLost: {
+        // The frame ends the connection in the middle of the procedure: the current cannot be
+        // given back now, the user is told; back online, it is given back before the close.
+        FrameChannel::Fault abort;
+        abort.kind = FrameChannel::FaultKind::Abort;
+        abort.command = c.function == kFunctionDacTrim ? 46 : 40;
+        session->Channel()->faults.push_back(abort);
+        NextWrite(c.function);
+        ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) != dsONLINE; }, 5000));
+        ASSERT_TRUE(vkr::test::PumpUntil([&] { return Said("connection to the field device was lost"); }, 5000));
+        EXPECT_TRUE(DeviceFixed());
+        ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+        EXPECT_TRUE(WaitFixed(0.0f));
+        EXPECT_TRUE(CloseByFrame());
+        break;
+      }
+      case Road::DtmReleased:
+        // As a frame lets a DTM go: its communication first (the DTM goes offline with the
+        // control still open), then the DTM.
+        EXPECT_EQ(session->Close(), S_OK);
+        dtm = nullptr;
+        break;
+    }
+    EXPECT_FALSE(IsOpen());
+    EXPECT_TRUE(WaitFixed(0.0f));
+    EXPECT_FALSE(DeviceFixed());
+  }
+}
+
+// A write the DTM cannot send stops the step where it is: no question after it, the count and the
+// controls as they were, nothing on the transmitter.
+TEST_F(LiveLoop, AWriteNotSentStopsTheStep) {
+  auto refuse = [&](int command) {
+    FrameChannel::Fault f;
+    f.kind = FrameChannel::FaultKind::Refuse;
+    f.command = command;
+    session->Channel()->faults.push_back(f);
+  };
+  // The trim's level.
+  CDACTrimAdj* trim = OpenTrim();
+  ASSERT_TRUE(trim);
+  refuse(40);
+  Messages().clear();
+  Answers() = {"buttonOk"};
+  Choose(kDacTrimLevelList, kTrim20mA);
+  Click(kDacTrimEnter);
+  EXPECT_EQ(Messages().size(), 1u);
+  EXPECT_TRUE(Visible(kDacTrimLevelList));
+  EXPECT_FALSE(Visible(kDacTrimReadingEdit));
+  // The trim itself.
+  FixAt20(kFunctionDacTrim);
+  refuse(46);
+  Messages().clear();
+  Type(kDacTrimReadingEdit, "19.9");
+  Click(kDacTrimEnter);
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(trim->Attempts(), 0);
+  EXPECT_FALSE(device->config.gainTrim);
+  EXPECT_TRUE(CloseByFrame());
+  EXPECT_FALSE(DeviceFixed());
+  // The loop test's level: not announced, and Abort has nothing to give back.
+  ASSERT_TRUE(Open(kFunctionLoopTest));
+  device->received.clear();
+  refuse(40);
+  Messages().clear();
+  Click(kOutputLevelEnter);
+  EXPECT_TRUE(Messages().empty());
+  Click(kOutputLevelAbort);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return !IsOpen(); }, 5000));
+  EXPECT_EQ(Received(40), 0);
+}
+
+// With the DTM offline both dialogues run without a single device write: the trim through its
+// levels, a reading and "End"; the loop test announces its level and Abort closes it.
+TEST_F(LiveLoop, OfflineTheDialoguesRunWithoutWrites) {
+  ASSERT_EQ(vkr::test::ui::GoOffline(dtm), S_OK);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) != dsONLINE; }, 10000));
+  device->received.clear();
+
+  ASSERT_TRUE(Open(kFunctionDacTrim));
+  Answers() = {"buttonOk", "buttonNo", "buttonNo", "buttonYes", "buttonYes"};
+  Choose(kDacTrimLevelList, kTrim4mA);
+  Click(kDacTrimEnter);
+  EXPECT_EQ(Text(kDacTrimReadingEdit), "4.000");
+  Type(kDacTrimReadingEdit, "3.9");
+  Click(kDacTrimEnter);
+  Click(kDacTrimEnter);  // matched
+  EXPECT_TRUE(Visible(kDacTrimLevelList));
+  Choose(kDacTrimLevelList, kTrimEnd);
+  Click(kDacTrimEnter);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return !IsOpen(); }, 5000));
+
+  ASSERT_TRUE(Open(kFunctionLoopTest));
+  Messages().clear();
+  Choose(kOutputLevelList, kLevel20mA);
+  Click(kOutputLevelEnter);
+  Click(kOutputLevelAbort);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return !IsOpen(); }, 5000));
+  ASSERT_EQ(Messages().size(), 2u);
+  EXPECT_NE(Messages()[0].find("fixed at 20.000 mA"), std::string::npos);
+  EXPECT_NE(Messages()[1].find("NOTE-Loop may be returned"), std::string::npos);
+  Settle();
+  EXPECT_TRUE(device->received.empty());
+}
+
+TEST_F(LiveLoop, ControlsLookAsKept) {
+  ASSERT_TRUE(Open(kFunctionDacTrim));
+  vkr::test::ExpectLooksAsKept(session->Frame()->activeX.OpenControls().back().window, "dac_trim");
+  EXPECT_TRUE(CloseByFrame());
+  ASSERT_TRUE(Open(kFunctionLoopTest));
+  vkr::test::ExpectLooksAsKept(session->Frame()->activeX.OpenControls().back().window, "loop_test");
+}
+
+}  // namespace

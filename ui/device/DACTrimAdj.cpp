@@ -1,0 +1,268 @@
+// The loop-current trim: choosing the level, the reference-meter dialogue with the trim writes,
+// and the current given back on every road out.
+#include "ui/device/DACTrimAdj.h"
+
+#include <cmath>
+#include <string>
+
+#include "include/ProgramIds.h"
+#include "ui/device/DevicePage.h"
+#include "ui/device/kit/Kit.h"
+
+namespace vkr::dui {
+
+namespace {
+
+constexpr UINT kStringExitQuestion = 138;  // "Exit DAC Trim Process?"
+constexpr UINT kStringLoopNote = 150;      // "Loop may be returned to automatic control"
+constexpr UINT kStringSetting4mA = 159;    // "Setting field device output to 4.000 mA"
+constexpr UINT kStringSetting20mA = 166;   // "Setting field device output to 20.000 mA"
+constexpr UINT kStringTitle = 168;         // "DAC Trim"
+
+constexpr const char* kLevelTexts[] = {"4mA", "20mA", "End"};
+
+SCompositeControlClass DacTrimClass() {
+  SCompositeControlClass cls;
+  cls.dialogId = kDacTrimDialogId;
+  return cls;
+}
+
+}  // namespace
+
+CDACTrimAdj::CDACTrimAdj()
+    : CovFDT_IDtmActiveXControlImpl(CLSID_DACTrimAdj, &CDACTrimAdj::GetParameterMap, DacTrimClass()) {}
+
+CDACTrimAdj::~CDACTrimAdj() = default;
+
+CActXParInfo* CDACTrimAdj::GetParameterMap(int* count, BOOL copy) { return EmptyParameterMap(count, copy); }
+
+void* CDACTrimAdj::FindInterface(REFIID riid) {
+  if (riid == IDACTrimAdj::iid) return static_cast<IDACTrimAdj*>(this);
+  return CovFDT_IDtmActiveXControlImpl::FindInterface(riid);
+}
+
+HRESULT CDACTrimAdj::GetTypeInfoCount(UINT* count) { return CovFDT_IDtmActiveXControlImpl::GetTypeInfoCount(count); }
+HRESULT CDACTrimAdj::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
+  return CovFDT_IDtmActiveXControlImpl::GetTypeInfo(index, lcid, info);
+}
+HRESULT CDACTrimAdj::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) {
+  return CovFDT_IDtmActiveXControlImpl::GetIDsOfNames(riid, names, count, lcid, ids);
+}
+HRESULT CDACTrimAdj::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                            EXCEPINFO* exception, UINT* argumentError) {
+  return CovFDT_IDtmActiveXControlImpl::Invoke(id, riid, lcid, flags, params, result, exception, argumentError);
+}
+
+// ---- Window --------------------------------------------------------------------------------------
+
+BOOL CDACTrimAdj::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  switch (message) {
+    case WM_INITDIALOG:
+      CovFDT_IDtmActiveXControlImpl::ProcessWindowMessage(window, message, wParam, lParam, result);
+      FillList();
+      m_fTarget = 0.0f;
+      if (result) *result = TRUE;
+      return TRUE;
+    case kLostWhileFixedNotice:
+      Ask(LoadText(ResourceInstance(), kStringLostWhileFixed), kMessageError);
+      if (result) *result = 0;
+      return TRUE;
+    case WM_DESTROY:
+      // Gone without being asked to release (the frame tearing down): the request is sent, no
+      // answer can be awaited here.
+      m_loop.ReleaseWithoutWaiting();
+      break;
+    case WM_COMMAND:
+      if (HIWORD(wParam) != BN_CLICKED) break;
+      if (LOWORD(wParam) == kDacTrimEnter) {
+        RunTrimProcedure();
+      } else if (LOWORD(wParam) == kDacTrimAbort) {
+        AbortProcedure();
+      } else if (LOWORD(wParam) != kDacTrimReadingEnter) {
+        break;  // OK, Cancel, Apply: the control family's
+      }
+      if (result) *result = 0;
+      return TRUE;
+    default: break;
+  }
+  return CovFDT_IDtmActiveXControlImpl::ProcessWindowMessage(window, message, wParam, lParam, result);
+}
+
+void CDACTrimAdj::FillList() {
+  HWND dialog = DialogWindow();
+  if (!dialog) return;
+  ::SendDlgItemMessageA(dialog, kDacTrimLevelList, LB_RESETCONTENT, 0, 0);
+  for (const char* text : kLevelTexts)
+    ::SendDlgItemMessageA(dialog, kDacTrimLevelList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+  ::SendDlgItemMessageA(dialog, kDacTrimLevelList, LB_SETCURSEL, 0, 0);
+}
+
+void CDACTrimAdj::Show(UINT id, bool shown) {
+  if (HWND item = ::GetDlgItem(DialogWindow(), static_cast<int>(id))) ::ShowWindow(item, shown ? SW_SHOW : SW_HIDE);
+}
+
+void CDACTrimAdj::ShowReading(const char* prefill) {
+  HWND dialog = DialogWindow();
+  ::SetDlgItemTextA(dialog, kDacTrimReadingEdit, "");
+  for (UINT id : {kDacTrimReadingLabel, kDacTrimReadingEdit, kDacTrimReadingUnit}) Show(id, true);
+  ::SetDlgItemTextA(dialog, kDacTrimReadingEdit, prefill);
+  for (UINT id : {kDacTrimLevelList, kDacTrimLevelLabel}) {
+    ::EnableWindow(::GetDlgItem(dialog, static_cast<int>(id)), FALSE);
+    Show(id, false);
+  }
+}
+
+void CDACTrimAdj::ShowLevels() {
+  HWND dialog = DialogWindow();
+  ::SetDlgItemTextA(dialog, kDacTrimReadingEdit, "");
+  for (UINT id : {kDacTrimReadingLabel, kDacTrimReadingEdit, kDacTrimReadingUnit}) Show(id, false);
+  for (UINT id : {kDacTrimLevelList, kDacTrimLevelLabel}) {
+    ::EnableWindow(::GetDlgItem(dialog, static_cast<int>(id)), TRUE);
+    Show(id, true);
+  }
+}
+
+LONG CDACTrimAdj::Ask(const std::u16string& text, LONG style) {
+  LONG answer = 0;
+  if (ShowDeviceMessage(m_spDtmObject.Get(), LoadText(ResourceInstance(), kStringTitle), text, style, &answer) ==
+      E_NOINTERFACE)
+    return kNoContainer;
+  return answer;
+}
+
+bool CDACTrimAdj::IsOnline(HRESULT* missing) const {
+  vkr::ComPtr<IovFdtBaseDTM> base;
+  if (!m_spDtmObject || FAILED(m_spDtmObject->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid())) || !base) {
+    *missing = E_NOINTERFACE;
+    return false;
+  }
+  *missing = S_OK;
+  return m_loop.IsOnline();
+}
+
+LONG CDACTrimAdj::AskMatch() {
+  return Ask(WithMilliamps(vkr::Utf8ToUtf16(kDacTrimMatchQuestion), m_fTarget), kMessageYesNoInfo);
+}
+
+bool CDACTrimAdj::ReleaseAfterMatch() {
+  ShowLevels();
+  if (!m_loop.IsOnline()) return true;
+  if (m_loop.Release()) return true;
+  Ask(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
+  return false;
+}
+
+// ---- Start and end -------------------------------------------------------------------------------
+
+HRESULT CDACTrimAdj::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
+  const HRESULT hr = CovFDT_IDtmActiveXControlImpl::InitializeUI(dtm, ok);
+  m_loop.Attach(m_spDtmObject.Get(), m_spDtm.Get());
+  return hr;
+}
+
+HRESULT CDACTrimAdj::UninitializeUI(VARIANT_BOOL* ok) {
+  m_loop.ReleaseOnExit();
+  m_loop.Detach();
+  return CovFDT_IDtmActiveXControlImpl::UninitializeUI(ok);
+}
+
+HRESULT CDACTrimAdj::PrepareToRelease(VARIANT_BOOL* result) {
+  if (!result) return E_POINTER;
+  if (!m_loop.ReleaseOnExit()) {
+    *result = VARIANT_FALSE;
+    Ask(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
+    return S_FALSE;
+  }
+  return CovFDT_IDtmActiveXControlImpl::PrepareToRelease(result);
+}
+
+HRESULT CDACTrimAdj::OnDtmStateChanged(ULONG state) {
+  // Told from inside the DTM's state change: the message waits until that is done.
+  if (!m_loop.FollowState(state) && DialogWindow()) ::PostMessageW(DialogWindow(), kLostWhileFixedNotice, 0, 0);
+  return CovFDT_IDtmActiveXControlImpl::OnDtmStateChanged(state);
+}
+
+// ---- The procedure -------------------------------------------------------------------------------
+
+HRESULT CDACTrimAdj::RunTrimProcedure() {
+  HWND dialog = DialogWindow();
+  const LRESULT choice = ::SendDlgItemMessageA(dialog, kDacTrimLevelList, LB_GETCURSEL, 0, 0);
+  HRESULT missing = S_OK;
+
+  if (m_nStage == 1) {
+    if (choice == kTrimEnd) return AbortProcedure();
+    if (choice != kTrim4mA && choice != kTrim20mA) return S_OK;
+    const bool high = choice == kTrim20mA;
+    m_fTarget = high ? 20.0f : 4.0f;
+    const LONG go =
+        Ask(LoadText(ResourceInstance(), high ? kStringSetting20mA : kStringSetting4mA), kMessageOkCancelInfo);
+    if (go == kNoContainer || go == kAnswerCancel) return S_OK;
+    const bool online = IsOnline(&missing);
+    if (FAILED(missing)) return missing;
+    if (online && !m_loop.Write(kParOutputLevel, m_fTarget)) return S_OK;
+    // A new level starts its own count: trims at 4 mA do not use up those at 20 mA.
+    m_nAttempts = 0;
+    ShowReading(high ? "20.000" : "4.000");
+    const LONG match = AskMatch();
+    if (match == kNoContainer) return S_OK;
+    if (match != kAnswerYes) {
+      m_nStage = 0;
+      return S_OK;
+    }
+    if (ReleaseAfterMatch()) {
+      m_nAttempts = 0;
+      m_nStage = 1;
+    }
+    return S_OK;
+  }
+
+  // Awaiting the meter reading. One that is not a number is never sent as a trim.
+  float reading = 0.0f;
+  if (GetDlgItemFloat(kDacTrimReadingEdit, "%.3f", &reading) != S_OK || !std::isfinite(reading)) {
+    Ask(LoadText(ResourceInstance(), kStringNotANumber), kMessageError);
+    ::SetFocus(::GetDlgItem(dialog, kDacTrimReadingEdit));
+    ::SendDlgItemMessageA(dialog, kDacTrimReadingEdit, EM_SETSEL, 0, -1);
+    return S_OK;
+  }
+  LONG trim = 0;
+  if (m_fTarget == 4.0f)
+    trim = kParLoopCurrentZeroTrim;
+  else if (m_fTarget == 20.0f)
+    trim = kParLoopCurrentGainTrim;
+  else
+    return S_OK;
+  if (m_nAttempts == kDacTrimMaxAttempts) {
+    Ask(vkr::Utf8ToUtf16(kDacTrimTooManyAttempts), kMessageInformation);
+    return AbortProcedure();
+  }
+  const bool online = IsOnline(&missing);
+  if (FAILED(missing)) return missing;
+  if (online) {
+    if (!m_loop.Write(trim, reading)) return S_OK;
+    ++m_nAttempts;
+  }
+  ::SetDlgItemTextA(dialog, kDacTrimReadingEdit, trim == kParLoopCurrentZeroTrim ? "4.000" : "20.000");
+  if (AskMatch() != kAnswerYes) return S_OK;
+  if (ReleaseAfterMatch()) m_nStage = 1;
+  return S_OK;
+}
+
+HRESULT CDACTrimAdj::AbortProcedure() {
+  vkr::ComPtr<IovFdtActiveXContainer> container;
+  if (!m_spDtmObject || FAILED(m_spDtmObject->QueryInterface(IovFdtActiveXContainer::iid, container.PutVoid())) ||
+      !container)
+    return S_OK;
+  if (Ask(LoadText(ResourceInstance(), kStringExitQuestion), kMessageYesNoInfo) != kAnswerYes) return S_OK;
+  vkr::ComPtr<IovFdtBaseDTM> base;
+  if (FAILED(m_spDtmObject->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid())) || !base) return E_NOINTERFACE;
+  // The loop is given back before the user hears it may return to automatic control.
+  if (m_loop.IsOnline() && !m_loop.Release()) {
+    Ask(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
+    return S_OK;
+  }
+  Ask(LoadText(ResourceInstance(), kStringLoopNote), kMessageInformation);
+  PostCloseRequest();
+  return S_OK;
+}
+
+}  // namespace vkr::dui

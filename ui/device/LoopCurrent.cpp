@@ -1,0 +1,114 @@
+// The held loop current (see LoopCurrent.h).
+#include "ui/device/LoopCurrent.h"
+
+#include <cstdio>
+
+#include "include/CommunicationInterfaces.h"
+#include "ui/device/DeviceUiIds.h"
+
+namespace vkr::dui {
+
+namespace {
+
+VARIANT Milliamps(float value) {
+  VARIANT v = vkr::EmptyVariant();
+  v.vt = VT_R4;
+  v.fltVal = value;
+  return v;
+}
+
+}  // namespace
+
+std::u16string LoadText(HINSTANCE module, UINT id) {
+  WCHAR text[512] = {};
+  const int length = ::LoadStringW(module, id, text, 512);
+  return length > 0 ? std::u16string(text, static_cast<std::size_t>(length)) : std::u16string();
+}
+
+void CFixedLoopCurrent::Attach(IUnknown* dtm, IovFdtParameterHandler4* handler) {
+  m_dtm = dtm;
+  m_handler = handler;
+  m_lastState = IsOnline() ? kDtmStateOnline : 0;
+}
+
+void CFixedLoopCurrent::Detach() {
+  m_dtm = nullptr;
+  m_handler = nullptr;
+}
+
+std::u16string WithMilliamps(std::u16string text, float milliamps) {
+  char number[48] = {};
+  std::snprintf(number, sizeof number, "%.3f", static_cast<double>(milliamps));
+  const std::size_t at = text.find(u"%.3f");
+  if (at != std::u16string::npos) text.replace(at, 4, vkr::Utf8ToUtf16(number));
+  return text;
+}
+
+bool CFixedLoopCurrent::IsOnline() const {
+  vkr::ComPtr<IovFdtBaseDTM> base;
+  if (!m_dtm || FAILED(m_dtm->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid())) || !base) return false;
+  EDtmState state = dsUNDEFINED;
+  return SUCCEEDED(base->GetDTMState(&state)) && static_cast<ULONG>(state) == kDtmStateOnline;
+}
+
+bool CFixedLoopCurrent::Write(LONG parameterId, float milliamps) {
+  if (!m_handler) return false;
+  VARIANT_BOOL done = VARIANT_FALSE;
+  const HRESULT hr =
+      m_handler->WriteDeviceParameter(vkr::UI4(static_cast<ULONG>(parameterId)), Milliamps(milliamps), &done);
+  if (FAILED(hr) || done != VARIANT_TRUE) return false;
+  if (parameterId == kParOutputLevel) m_held = milliamps != 0.0f;
+  return true;
+}
+
+bool CFixedLoopCurrent::Release() {
+  if (!m_handler || !IsOnline()) return false;
+  // Waits for the device: the control must not say the loop is free, or go, on a request that
+  // is only on its way.
+  VARIANT_BOOL done = VARIANT_FALSE;
+  const HRESULT hr = m_handler->WriteDeviceParameterEx(vkr::UI4(kParOutputLevel), Milliamps(0.0f), &done);
+  if (FAILED(hr) || done != VARIANT_TRUE) return false;
+  m_held = false;
+  return true;
+}
+
+bool CFixedLoopCurrent::ReleaseOnExit() {
+  if (!m_held || !IsOnline()) return true;
+  return Release();
+}
+
+void CFixedLoopCurrent::ReleaseWithoutWaiting() {
+  if (!m_held || !IsOnline()) return;
+  Write(kParOutputLevel, 0.0f);
+}
+
+bool CFixedLoopCurrent::ReleaseBeforeOffline() {
+  if (!m_held) return true;
+  vkr::ComPtr<IovFdtConnectionManagement> connections;
+  vkr::ComPtr<IUnknown> connection;
+  vkr::ComPtr<IovFdtHartServiceInterface> hart;
+  if (!m_dtm || FAILED(m_dtm->QueryInterface(IovFdtConnectionManagement::iid, connections.PutVoid())) || !connections ||
+      FAILED(connections->GetConnection(0, connection.Put())) || !connection ||
+      FAILED(connection->QueryInterface(IovFdtHartServiceInterface::iid, hart.PutVoid())) || !hart)
+    return false;
+  // Command 40 with 0.0 mA: leave fixed-current mode.
+  vkr::Bstr request(u"00000000"), response, error;
+  BYTE deviceStatus = 0, responseCode = 0xFF;
+  const HRESULT hr = hart->Transaction(40, request.Get(), &deviceStatus, &responseCode, response.Put(), error.Put());
+  if (hr != S_OK || responseCode != 0) return false;
+  m_held = false;
+  return true;
+}
+
+bool CFixedLoopCurrent::FollowState(ULONG state) {
+  const bool wasOnline = m_lastState == kDtmStateOnline;
+  m_lastState = state;
+  if (state == kDtmStateOnline) {
+    // Only on coming back: the state told again while online leaves the procedure alone.
+    if (!wasOnline && m_held) Write(kParOutputLevel, 0.0f);
+    return true;
+  }
+  return !wasOnline || ReleaseBeforeOffline();
+}
+
+}  // namespace vkr::dui
