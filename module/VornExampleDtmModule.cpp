@@ -1,7 +1,6 @@
 // The DTM module: its object maps, its entry routine and its four exports.
 //
-// The classes of the user interfaces are registered here with the rest; until their subsystem
-// brings them, their class objects answer CreateInstance with E_NOTIMPL.
+// The classes of the user interfaces are registered here with the rest.
 #include "module/VornExampleDtmModule.h"
 
 #include <new>
@@ -52,12 +51,6 @@ namespace {
 
 HRESULT CreateFactory(vkr::InstanceCreator create, REFIID riid, void** ppv) {
   return vkr::CreateCachedClassFactory(&g_module, create, riid, ppv);
-}
-
-// The class of a later subsystem: registered, but not creatable yet.
-HRESULT CreatePending(IUnknown*, REFIID, void** ppv) {
-  if (ppv) *ppv = nullptr;
-  return E_NOTIMPL;
 }
 
 HRESULT CreateDtm(IUnknown* outer, REFIID riid, void** ppv) {
