@@ -447,17 +447,16 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   const HWND items = frame->activeX.OpenControls().back().host ? frame->activeX.OpenControls().back().host : window;
   RECT r{};
   GetWindowRect(window, &r);
-  bool badPage = false, rendered = false, pictured = false;
-  // The user's work: typing, then clicks; the picture shows the control as the first click finds it
-  // (a click on OK may close it), or after all the work when it is still open.
+  bool badPage = false, rendered = false;
+  // The user's work, typing and clicks in order; the picture shows the control after all the work,
+  // or as the click that closed it (OK, Cancel) found it.
   for (const Action& action : actions) {
     if (!IsOpen(frame->activeX, invokeId)) {
       CloseAndFinish(host.Get(), frame->activeX);
       session->Close();
       return Fail("the user interface closed before the item " + std::to_string(action.id) + " was reached");
     }
-    if (action.kind == Action::Kind::Click && !pictured) {
-      pictured = true;
+    if (action.kind == Action::Kind::Click) {
       rendered = RenderPages(window, png, page, &badPage);
     }
     const bool done = action.kind == Action::Kind::Type ? TypeInto(items, action.id, action.text)
@@ -479,7 +478,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       std::printf("  clicked %d\n", action.id);
   }
   const bool open = IsOpen(frame->activeX, invokeId);
-  if (!pictured && open) rendered = RenderPages(window, png, page, &badPage);
+  if (open) rendered = RenderPages(window, png, page, &badPage);
   if (rendered && page.empty())
     std::printf("  rendered %dx%d to %s\n", static_cast<int>(r.right - r.left), static_cast<int>(r.bottom - r.top),
                 png.c_str());
