@@ -30,33 +30,22 @@ BEGIN
 END
 )";
 
-class CSharedBodiesPage;
-CSharedBodiesPage* g_lastPage = nullptr;
-
 // Routes every shared slot to its body; which ReadParameter it uses is the test's choice.
 class CSharedBodiesPage : public CDevicePropertyPage {
  public:
-  CSharedBodiesPage() : CDevicePropertyPage(Class()) {
-    m_nDialogType = kDialogTypeOnlineReading;
-    g_lastPage = this;
-  }
-  ~CSharedBodiesPage() override {
-    if (g_lastPage == this) g_lastPage = nullptr;
-  }
+  CSharedBodiesPage() : CDevicePropertyPage(Class()) { m_nDialogType = kDialogTypeOnlineReading; }
   static bool s_readWithDataSet;
   static SPropertyPageClass Class();
 
   static CActXParInfo* GetParameterMap(int* count, BOOL copy) {
-    static CActXParInfo entries[6];
-    static const bool filled = [] {
-      entries[0] = CActXParInfo(kParCommand1Complete, "Command 1 complete", 0, "", 0, FALSE, 0x80000000);
-      entries[1] = CActXParInfo(kParCommand2Complete, "Command 2 complete", 0, "", 0, FALSE, 0x80000000);
-      entries[2] = CActXParInfo(kParDampingUser, "Damping value user", 399, "%.3f", 0, TRUE, 0);
-      entries[3] = CActXParInfo(kParPvUnitUser, "PV unit user", 0, "", 0, FALSE, 0x80000000);
-      entries[4] = CActXParInfo(kParButtonRefresh, "Button Refresh", 0, "", 0, FALSE, 0x80000000);
-      return true;
-    }();
-    (void)filled;
+    static CActXParInfo entries[] = {
+        CActXParInfo(kParCommand1Complete, "Command 1 complete", 0, "", 0, FALSE, 0x80000000),
+        CActXParInfo(kParCommand2Complete, "Command 2 complete", 0, "", 0, FALSE, 0x80000000),
+        CActXParInfo(kParDampingUser, "Damping value user", 399, "%.3f", 0, TRUE, 0),
+        CActXParInfo(kParPvUnitUser, "PV unit user", 0, "", 0, FALSE, 0x80000000),
+        CActXParInfo(kParButtonRefresh, "Button Refresh", 0, "", 0, FALSE, 0x80000000),
+        CActXParInfo(),
+    };
     if (!copy) {
       if (count) *count = 5;
       return entries;
@@ -121,7 +110,7 @@ class DevicePage : public testing::Test {
   void Open() {
     harness = std::make_unique<DevicePageHarness>(kSharedBodiesPageClsid, static_cast<IovFdtBaseDTM*>(dtm.Get()));
     ASSERT_TRUE(harness->Ok());
-    page = g_lastPage;
+    page = dynamic_cast<CSharedBodiesPage*>(harness->Ui());
     ASSERT_NE(page, nullptr);
   }
   std::vector<LONG> ShownIds() const {
@@ -183,21 +172,19 @@ TEST_F(DevicePage, ControlChangesEnableSendOnlyForTheUsersInput) {
   const SComboCode units[] = {{"Metres (m)", 45}, {"Feet (ft)", 44}};
   ASSERT_EQ(FillCodeCombo(harness->Item(381) ? GetParent(harness->Item(381)) : nullptr, 381, units), S_OK);
   dtm->ClearCalls();
+  auto sendEnabled = [&] {
+    vkr::ui::PumpUntilIdle();
+    return dtm->CountOf("SetParameterValue", kParActivateButtonSend);
+  };
   page->SetControlValueById(kParDampingUser, vkr::Variant(vkr::I4(7)));  // the program writes 399
-  vkr::ui::PumpUntilIdle();
-  EXPECT_EQ(dtm->CountOf("SetParameterValue", kParActivateButtonSend), 0u);
-
+  EXPECT_EQ(sendEnabled(), 0u);
   vkr::ui::TypeText(harness->Item(395), "5");
-  vkr::ui::PumpUntilIdle();
-  EXPECT_EQ(dtm->CountOf("SetParameterValue", kParActivateButtonSend), 1u);
-
+  EXPECT_EQ(sendEnabled(), 1u);
   vkr::ui::SelectItem(harness->Item(381), 1);
-  vkr::ui::PumpUntilIdle();
-  EXPECT_EQ(dtm->CountOf("SetParameterValue", kParActivateButtonSend), 2u);
+  EXPECT_EQ(sendEnabled(), 2u);
   EXPECT_EQ(harness->Text(381), "Feet (ft)");
   vkr::ui::TypeText(harness->Item(397), "1");
-  vkr::ui::PumpUntilIdle();
-  EXPECT_EQ(dtm->CountOf("SetParameterValue", kParActivateButtonSend), 3u);
+  EXPECT_EQ(sendEnabled(), 3u);
 
   // An entry marked invalid takes the focus when the page checks its input; nothing else does.
   ASSERT_EQ(page->SetControlStateById(kParDampingUser, kStateUsable), S_OK);

@@ -8,10 +8,10 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -137,19 +137,11 @@ const PageSpec kPages[] = {
     {&CLSID_InfoPP, u"Info"},
     {&CLSID_EchoPP, u"EchoPP"},
 };
-const char* const kTreeTitles[] = {"Command", "Process / Output", "Values",      "Device", "Advanced",
-                                   "Status",  "HART",             "Diganostics", "Info",   "EchoPP"};
 
 COnlineParameterization* AsOnlineFrame(IUnknown* control) {
   vkr::ComPtr<IPPFrameCtrl> frame;
   if (!control || FAILED(control->QueryInterface(IPPFrameCtrl::iid, frame.PutVoid())) || !frame) return nullptr;
   return dynamic_cast<COnlineParameterization*>(static_cast<CovFDT_BasePPFrameImpl*>(frame.Get()));
-}
-
-std::vector<BYTE> Bytes(std::initializer_list<int> values) {
-  std::vector<BYTE> bytes;
-  for (int v : values) bytes.push_back(static_cast<BYTE>(v));
-  return bytes;
 }
 
 vkr::Variant ByteArray(const std::vector<BYTE>& bytes) {
@@ -238,6 +230,12 @@ class OnlineFrame : public testing::Test {
     return frame;
   }
 
+  // OpenDtm and OpenFrameOnline in one; null (with the failure recorded) when either fails.
+  COnlineParameterization* OnlineFrameOf(std::string* invokeId = nullptr) {
+    OpenDtm();
+    return HasFatalFailure() ? nullptr : OpenFrameOnline(invokeId);
+  }
+
   // The enabled flag of function 1 in the DTM's function list (1 or 0); -1 when it is not there.
   int OnlineFunctionEnabled() {
     vkr::ComPtr<IDtm> idtm;
@@ -246,27 +244,12 @@ class OnlineFrame : public testing::Test {
     if (idtm->GetFunctions(vkr::Bstr(u"<FDT xmlns=\"x-schema:FDTOperationPhaseSchema.xml\" operationPhase=\"engineering\"/>"),
                            list.Put()) != S_OK)
       return -1;
+    // The first `enabled` after function 1's id (blanks around '=' allowed).
+    static const std::regex kEnabled(R"re(functionId[ \t]*=[ \t]*"1"[\s\S]*?enabled[ \t]*=[ \t]*"([^"]*)")re");
     const std::string text = vkr::Utf16ToUtf8(list.View());
-    // The attribute's value after `name` (blanks around '=' allowed), from `from` on.
-    auto value = [&](const char* name, size_t from, size_t* at) -> std::string {
-      for (size_t i = text.find(name, from); i != std::string::npos; i = text.find(name, i + 1)) {
-        size_t j = text.find_first_not_of(" \t", i + std::strlen(name));
-        if (j == std::string::npos || text[j] != '=') continue;
-        j = text.find_first_not_of(" \t", j + 1);
-        if (j == std::string::npos || text[j] != '"') continue;
-        const size_t end = text.find('"', j + 1);
-        if (end == std::string::npos) break;
-        *at = end;
-        return text.substr(j + 1, end - j - 1);
-      }
-      *at = std::string::npos;
-      return std::string();
-    };
-    size_t at = 0;
-    while (value("functionId", at, &at) != "1")
-      if (at == std::string::npos) return -1;
-    const std::string enabled = value("enabled", at, &at);
-    return enabled == "1" ? 1 : enabled == "0" ? 0 : -1;
+    std::smatch match;
+    if (!std::regex_search(text, match, kEnabled)) return -1;
+    return match[1] == "1" ? 1 : match[1] == "0" ? 0 : -1;
   }
 
   ULONG Counter() {
@@ -280,24 +263,22 @@ class OnlineFrame : public testing::Test {
   static bool Shown(COnlineParameterization* frame, UINT id) { return IsWindowVisible(Item(frame, id)) != FALSE; }
   static bool Enabled(COnlineParameterization* frame, UINT id) { return IsWindowEnabled(Item(frame, id)) != FALSE; }
 
-  // The tree's items, in order.
-  static std::vector<HTREEITEM> TreeItems(COnlineParameterization* frame) {
-    std::vector<HTREEITEM> items;
+  // The tree's item texts, in order.
+  static std::vector<std::string> TreeTitles(COnlineParameterization* frame) {
+    std::vector<std::string> titles;
     HWND tree = frame->TreeControl();
     for (auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)); item;
-         item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item))))
-      items.push_back(item);
-    return items;
-  }
-  static std::string ItemText(COnlineParameterization* frame, HTREEITEM item) {
-    char text[128] = {};
-    TVITEMA data{};
-    data.mask = TVIF_TEXT | TVIF_HANDLE;
-    data.hItem = item;
-    data.pszText = text;
-    data.cchTextMax = sizeof text;
-    SendMessageA(frame->TreeControl(), TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&data));
-    return text;
+         item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+      char text[128] = {};
+      TVITEMA data{};
+      data.mask = TVIF_TEXT | TVIF_HANDLE;
+      data.hItem = item;
+      data.pszText = text;
+      data.cchTextMax = sizeof text;
+      SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&data));
+      titles.push_back(text);
+    }
+    return titles;
   }
   // Selects page `index` as a person selects its tree item.
   static void SelectPage(COnlineParameterization* frame, int index) {
@@ -315,15 +296,14 @@ class OnlineFrame : public testing::Test {
 // page: Refresh, Send and Close for Command, Process, Device, Advanced and HART; Read and Close for
 // Status; Close alone for the others. A frame too short for its row shows none of its buttons.
 TEST_F(OnlineFrame, TreeShowsTheTenPagesAndTheButtonRowFollowsThePage) {
-  OpenDtm();
-  COnlineParameterization* frame = OpenFrameOnline();
+  COnlineParameterization* frame = OnlineFrameOf();
   ASSERT_TRUE(frame);
-  const std::vector<HTREEITEM> items = TreeItems(frame);
-  ASSERT_EQ(items.size(), 10u);
-  for (size_t i = 0; i < items.size(); ++i) EXPECT_EQ(ItemText(frame, items[i]), kTreeTitles[i]) << i;
+  std::vector<std::string> titles;
+  for (const PageSpec& spec : kPages) titles.push_back(vkr::Utf16ToUtf8(spec.title));
+  ASSERT_EQ(TreeTitles(frame), titles);
 
   for (int page = 9; page >= 0; --page) {
-    SCOPED_TRACE(kTreeTitles[page]);
+    SCOPED_TRACE(page);
     SelectPage(frame, page);
     EXPECT_EQ(frame->CurrentPageIndex(), page);
     const bool refreshSend = page == 0 || page == 1 || page == 3 || page == 4 || page == 6;
@@ -372,14 +352,18 @@ TEST_F(OnlineFrame, TreeShowsTheTenPagesAndTheButtonRowFollowsThePage) {
   for (UINT id : {kOnlineRefresh, kOnlineSend, kOnlineRead, kOnlineClose, kOnlineHelp}) EXPECT_FALSE(Shown(frame, id)) << id;
 }
 
-// A click of Refresh or Send reaches the pages once, as the value of parameter 1041 or 1042 that
-// the DTM reports back (also when the same value is set again); the frame passes no button message
-// on to a page. RETURN on a default device button is a click of it.
-TEST_F(OnlineFrame, RefreshAndSendReachThePageOncePerClick) {
-  OpenDtm();
-  COnlineParameterization* frame = OpenFrameOnline();
+// The frame with the Command page selected looks as its kept picture (VKR_UPDATE_PICTURES=1 writes
+// it anew). A click of Refresh or Send reaches the pages once, as the value of parameter 1041 or
+// 1042 that the DTM reports back (also when the same value is set again); the frame passes no button
+// message on to a page. RETURN on a default device button is a click of it.
+TEST_F(OnlineFrame, LooksAsKeptAndRefreshAndSendReachThePageOncePerClick) {
+  COnlineParameterization* frame = OnlineFrameOf();
   ASSERT_TRUE(frame);
   SelectPage(frame, 0);
+  SetFocus(Item(frame, kOnlineClose));
+  vkr::frame::TransferSession::Pump(300);
+  vkr::test::ExpectLooksAsKept(frame->ControlWindow(), "online_parameterization");
+
   ASSERT_TRUE(Enabled(frame, kOnlineRefresh));
   ProbeLog& command = Probes()[u"Command"];
   command = ProbeLog{};
@@ -422,9 +406,8 @@ TEST_F(OnlineFrame, RefreshAndSendReachThePageOncePerClick) {
 // leaves the DTM online, closing the last takes it offline. A frame whose start failed is released
 // without touching the count (it never counted), so it cannot take the DTM offline under another.
 TEST_F(OnlineFrame, UsageCounterKeepsTheDtmOnlineWhileAFrameIsOpen) {
-  OpenDtm();
   std::string first, second;
-  COnlineParameterization* one = OpenFrameOnline(&first);
+  COnlineParameterization* one = OnlineFrameOf(&first);
   ASSERT_TRUE(one);
   EXPECT_TRUE(one->IsCountedOnline());
   EXPECT_EQ(Counter(), 1u);
@@ -465,8 +448,7 @@ TEST_F(OnlineFrame, UsageCounterKeepsTheDtmOnlineWhileAFrameIsOpen) {
 // names the codes the answer holds. No answer yet is no verdict; the right device brings the
 // buttons back. The codes are stored for the other pages (manufacturer from 2 bytes on).
 TEST_F(OnlineFrame, IdentityCheckRefusesOtherAndShortAnswers) {
-  OpenDtm();
-  COnlineParameterization* frame = OpenFrameOnline();
+  COnlineParameterization* frame = OnlineFrameOf();
   ASSERT_TRUE(frame);
   SelectPage(frame, 0);
   struct Case {
@@ -475,14 +457,14 @@ TEST_F(OnlineFrame, IdentityCheckRefusesOtherAndShortAnswers) {
     bool refused;
     const char* codes;  // "(Manufactuer ID: ..." of the message; null: no message
   } const cases[] = {
-      {"this device", Bytes({254, 0x60, 0xE6, 5, 7, 1, 3, 8, 0, 1, 0x23, 0x45}), false, nullptr},
-      {"another manufacturer", Bytes({254, 0x26, 0xE6, 5, 7}), true, "Manufactuer ID: 26[Hex], DeviceType: 26E6[Hex]"},
-      {"this device again", Bytes({254, 0x60, 0xE6}), false, nullptr},
-      {"another device type", Bytes({254, 0x60, 0x12}), true, "Manufactuer ID: 60[Hex], DeviceType: 6012[Hex]"},
-      {"no answer yet", Bytes({}), true, "Manufactuer ID: 60[Hex], DeviceType: 6012[Hex]"},
-      {"this device, three bytes", Bytes({254, 0x60, 0xE6}), false, nullptr},
-      {"two bytes", Bytes({254, 0x60}), true, "Manufactuer ID: 60[Hex], DeviceType: 6000[Hex]"},
-      {"one byte", Bytes({254}), true, "Manufactuer ID: 00[Hex], DeviceType: 0000[Hex]"},
+      {"this device", {254, 0x60, 0xE6, 5, 7, 1, 3, 8, 0, 1, 0x23, 0x45}, false, nullptr},
+      {"another manufacturer", {254, 0x26, 0xE6, 5, 7}, true, "Manufactuer ID: 26[Hex], DeviceType: 26E6[Hex]"},
+      {"this device again", {254, 0x60, 0xE6}, false, nullptr},
+      {"another device type", {254, 0x60, 0x12}, true, "Manufactuer ID: 60[Hex], DeviceType: 6012[Hex]"},
+      {"no answer yet", {}, true, "Manufactuer ID: 60[Hex], DeviceType: 6012[Hex]"},
+      {"this device, three bytes", {254, 0x60, 0xE6}, false, nullptr},
+      {"two bytes", {254, 0x60}, true, "Manufactuer ID: 60[Hex], DeviceType: 6000[Hex]"},
+      {"one byte", {254}, true, "Manufactuer ID: 00[Hex], DeviceType: 0000[Hex]"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -519,8 +501,7 @@ TEST_F(OnlineFrame, IdentityCheckRefusesOtherAndShortAnswers) {
 // unit) and the reading from 5 bytes on; the tag comes from 6 Packed ASCII bytes of 1092 through
 // the DTM's 1093, and fewer bytes store nothing.
 TEST_F(OnlineFrame, ReadingAndTagDecodeOnlyWholeFields) {
-  OpenDtm();
-  COnlineParameterization* frame = OpenFrameOnline();
+  COnlineParameterization* frame = OnlineFrameOf();
   ASSERT_TRUE(frame);
   EXPECT_EQ(Text(frame, kOnlineReading), "2.500");
   EXPECT_EQ(Text(frame, kOnlineReadingUnit), "meters");
@@ -530,12 +511,12 @@ TEST_F(OnlineFrame, ReadingAndTagDecodeOnlyWholeFields) {
     const char* reading;
     const char* unit;
   } const cases[] = {
-      {"unit only, feet", Bytes({44}), "2.500", "feet"},
-      {"another unit keeps the last", Bytes({12, 0x40, 0xA0}), "2.500", "feet"},
-      {"four bytes: unit only", Bytes({45, 0x40, 0xA0, 0x00}), "2.500", "meters"},
-      {"whole answer", Bytes({45, 0x40, 0xA0, 0x00, 0x00}), "5.000", "meters"},
-      {"nothing", Bytes({}), "5.000", "meters"},
-      {"longer answer", Bytes({44, 0x3F, 0xC0, 0x00, 0x00, 0x11}), "1.500", "feet"},
+      {"unit only, feet", {44}, "2.500", "feet"},
+      {"another unit keeps the last", {12, 0x40, 0xA0}, "2.500", "feet"},
+      {"four bytes: unit only", {45, 0x40, 0xA0, 0x00}, "2.500", "meters"},
+      {"whole answer", {45, 0x40, 0xA0, 0x00, 0x00}, "5.000", "meters"},
+      {"nothing", {}, "5.000", "meters"},
+      {"longer answer", {44, 0x3F, 0xC0, 0x00, 0x00, 0x11}, "1.500", "feet"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -563,9 +544,8 @@ TEST_F(OnlineFrame, ReadingAndTagDecodeOnlyWholeFields) {
 TEST_F(OnlineFrame, OpensOnlineToTheTransmitterAndGoesOfflineWhenClosed) {
   device_->config.pv = 3.25f;
   device_->config.pvUnit = 44;
-  OpenDtm();
   std::string invokeId;
-  COnlineParameterization* frame = OpenFrameOnline(&invokeId);
+  COnlineParameterization* frame = OnlineFrameOf(&invokeId);
   ASSERT_TRUE(frame);
   EXPECT_EQ(Text(frame, kOnlineName), "Brevant Guided Radar (VKR)");
   EXPECT_EQ(Text(frame, kOnlineDescription), "Guided Radar Continous level measurement with 4-20 mA and HART");
@@ -612,25 +592,11 @@ TEST_F(OnlineFrame, OpensOnlineToTheTransmitterAndGoesOfflineWhenClosed) {
   EXPECT_TRUE(PumpUntil([&] { return ui::DtmState(Dtm()) == dsCOMMUNICATIONSET; }, 20000));
 }
 
-// The frame as a person sees it with the Command page selected, kept as a picture: a pixel matches
-// when no channel differs by more than 8, the pictures when at most 2 in 1000 pixels do not.
-// VKR_UPDATE_PICTURES=1 writes the picture anew.
-TEST_F(OnlineFrame, LooksAsKept) {
-  OpenDtm();
-  COnlineParameterization* frame = OpenFrameOnline();
-  ASSERT_TRUE(frame);
-  SelectPage(frame, 0);
-  SetFocus(Item(frame, kOnlineClose));
-  vkr::frame::TransferSession::Pump(300);
-  vkr::test::ExpectLooksAsKept(frame->ControlWindow(), "online_parameterization");
-}
-
 // A transmitter of another manufacturer answers the DTM's command 0: the frame disables its device
 // buttons and names the codes, while it still shows what the device reports.
 TEST_F(OnlineFrame, AnotherTransmitterIsRefusedEndToEnd) {
   device_->config.manufacturerId = 0x26;
-  OpenDtm();
-  COnlineParameterization* frame = OpenFrameOnline();
+  COnlineParameterization* frame = OnlineFrameOf();
   ASSERT_TRUE(frame);
   SelectPage(frame, 0);
   EXPECT_TRUE(PumpUntil([&] { return frame->IdentityRefused(); }, 5000));
