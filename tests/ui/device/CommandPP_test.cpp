@@ -18,6 +18,7 @@
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
 #include "ui/device/CommandPP.h"
+#include "ui/device/kit/ResponseBytes.h"
 
 namespace {
 
@@ -51,10 +52,7 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 
 vkr::Variant ByteArray(const Bytes& bytes) {
   vkr::Variant v;
-  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-  for (LONG i = 0; i < static_cast<LONG>(bytes.size()); ++i) SafeArrayPutElement(array, &i, const_cast<BYTE*>(&bytes[i]));
-  v.vt = VT_ARRAY | VT_UI1;
-  v.parray = array;
+  EXPECT_EQ(vkr::dui::MakeByteArray(bytes, v.Put()), S_OK);
   return v;
 }
 
