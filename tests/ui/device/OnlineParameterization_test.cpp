@@ -196,15 +196,16 @@ class OnlineFrame : public testing::Test {
     cookies_.push_back(cookie);
   }
 
-  // The DTM created and given the frame's channel to the simulated transmitter (state 9).
-  void OpenDtm() {
-    ASSERT_EQ(session_->Open(u"Vorn.ExampleDtm", device_, ""), S_OK);
-    ASSERT_EQ(ui::DtmState(Dtm()), dsCOMMUNICATIONSET);
-  }
   IUnknown* Dtm() const { return session_->Dtm(); }
-
-  // Opens the DTM's function 1 as a frame application does; the frame, with its invoke id.
-  COnlineParameterization* OpenFrame(std::string* invokeId = nullptr) {
+  bool CloseFrame(const std::string& invokeId) {
+    VARIANT_BOOL closed = VARIANT_FALSE;
+    EXPECT_EQ(session_->Frame()->CloseActiveXControl(vkr::Bstr(vkr::Utf8ToUtf16(invokeId)), &closed), S_OK);
+    vkr::ui::PumpUntilIdle();
+    return closed != VARIANT_FALSE;
+  }
+  // Opens the DTM's function 1 as a frame application does; the frame (with its invoke id) once
+  // online with the device's first answers shown.
+  COnlineParameterization* OpenFrameOnline(std::string* invokeId = nullptr) {
     VARIANT_BOOL opened = VARIANT_FALSE;
     const vkr::Bstr call(vkr::frame::FunctionCallDocument(kOnlineFunction));
     EXPECT_EQ(session_->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), call, &opened), S_OK);
@@ -212,17 +213,7 @@ class OnlineFrame : public testing::Test {
     if (!opened) return nullptr;
     const auto& open = session_->Frame()->activeX.OpenControls().back();
     if (invokeId) *invokeId = open.invokeId;
-    return AsOnlineFrame(open.control.Get());
-  }
-  bool CloseFrame(const std::string& invokeId) {
-    VARIANT_BOOL closed = VARIANT_FALSE;
-    EXPECT_EQ(session_->Frame()->CloseActiveXControl(vkr::Bstr(vkr::Utf8ToUtf16(invokeId)), &closed), S_OK);
-    vkr::ui::PumpUntilIdle();
-    return closed != VARIANT_FALSE;
-  }
-  // Online with the device's first answers shown.
-  COnlineParameterization* OpenFrameOnline(std::string* invokeId = nullptr) {
-    COnlineParameterization* frame = OpenFrame(invokeId);
+    COnlineParameterization* frame = AsOnlineFrame(open.control.Get());
     if (!frame) return nullptr;
     EXPECT_TRUE(PumpUntil([&] { return ui::DtmState(Dtm()) == dsONLINE; }, 20000));
     EXPECT_TRUE(PumpUntil([&] { return Text(frame, kOnlineReading) != "OFFLINE"; }, 10000));
@@ -230,10 +221,13 @@ class OnlineFrame : public testing::Test {
     return frame;
   }
 
-  // OpenDtm and OpenFrameOnline in one; null (with the failure recorded) when either fails.
+  // The DTM created and given the frame's channel to the simulated transmitter (state 9), then
+  // the frame opened online; null when either fails.
   COnlineParameterization* OnlineFrameOf(std::string* invokeId = nullptr) {
-    OpenDtm();
-    return HasFatalFailure() ? nullptr : OpenFrameOnline(invokeId);
+    EXPECT_EQ(session_->Open(u"Vorn.ExampleDtm", device_, ""), S_OK);
+    if (HasFailure()) return nullptr;
+    EXPECT_EQ(ui::DtmState(Dtm()), dsCOMMUNICATIONSET);
+    return HasFailure() ? nullptr : OpenFrameOnline(invokeId);
   }
 
   // The enabled flag of function 1 in the DTM's function list (1 or 0); -1 when it is not there.
