@@ -11,7 +11,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -238,12 +237,19 @@ class OnlineFrame : public testing::Test {
     if (idtm->GetFunctions(vkr::Bstr(u"<FDT xmlns=\"x-schema:FDTOperationPhaseSchema.xml\" operationPhase=\"engineering\"/>"),
                            list.Put()) != S_OK)
       return -1;
-    // The first `enabled` after function 1's id (blanks around '=' allowed).
-    static const std::regex kEnabled(R"re(functionId[ \t]*=[ \t]*"1"[\s\S]*?enabled[ \t]*=[ \t]*"([^"]*)")re");
-    const std::string text = vkr::Utf16ToUtf8(list.View());
-    std::smatch match;
-    if (!std::regex_search(text, match, kEnabled)) return -1;
-    return match[1] == "1" ? 1 : match[1] == "0" ? 0 : -1;
+    // Blanks around '=' dropped, then the first `enabled` after function 1's id.
+    std::string text;
+    for (char c : vkr::Utf16ToUtf8(list.View())) {
+      const bool blank = c == ' ' || c == '\t';
+      if (c == '=')
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
+      if (!(blank && !text.empty() && text.back() == '=')) text += c;
+    }
+    const size_t id = text.find("functionId=\"1\"");
+    const size_t at = id == std::string::npos ? id : text.find("enabled=\"", id);
+    if (at == std::string::npos) return -1;
+    const std::string enabled = text.substr(at + 9, text.find('"', at + 9) - at - 9);
+    return enabled == "1" ? 1 : enabled == "0" ? 0 : -1;
   }
 
   ULONG Counter() {
