@@ -21,7 +21,7 @@
 #include "include/ProgramIds.h"
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/kept_picture.h"
-#include "tests/support/temp_files.h"
+#include "tests/support/live_page_host.h"
 #include "tests/support/threading.h"
 #include "ui/device/DeviceUiIds.h"
 #include "ui/device/OnlineParameterization.h"
@@ -149,13 +149,10 @@ vkr::Variant ByteArray(const std::vector<BYTE>& bytes) {
   return value;
 }
 
-class OnlineFrame : public testing::Test {
+// The live DTM's session, the frame's and the probe pages' classes registered in the process first.
+class OnlineFrame : public LivePageHostTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    registry_ = std::make_unique<ScopedRegistry>();
-    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
-    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
     Probes().clear();
     Register(CLSID_OnlineParameterization, [](IUnknown* outer, REFIID riid, void** ppv) {
       return vkr::CreateObject<COnlineParameterization>(outer, riid, ppv);
@@ -167,24 +164,16 @@ class OnlineFrame : public testing::Test {
         return vkr::CreateObject<CProbePage>(outer, riid, ppv, clsid, title);
       });
     }
-    device_ = std::make_shared<vkr::frame::SimulatedDevice>();
-    session_ = std::make_unique<vkr::frame::TransferSession>();
   }
 
   void TearDown() override {
     if (session_ && session_->Dtm()) {
       session_->Frame()->activeX.CloseAll();
       vkr::ui::PumpUntilIdle();
-      session_->Close();
     }
-    session_.reset();
     for (DWORD cookie : cookies_) CoRevokeClassObject(cookie);
     cookies_.clear();
-    vkr::frame::RevokeOutsideControls();
-    vkr::ui::PumpUntilIdle();
-    registry_.reset();
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+    LivePageHostTest::TearDown();
   }
 
   void Register(const CLSID& clsid, FunctionFactory::Creator create) {
@@ -223,7 +212,7 @@ class OnlineFrame : public testing::Test {
   // The DTM created and given the frame's channel to the simulated transmitter (state 9), then
   // the frame opened online; null when either fails.
   COnlineParameterization* OnlineFrameOf(std::string* invokeId = nullptr) {
-    EXPECT_EQ(session_->Open(u"Vorn.ExampleDtm", device_, ""), S_OK);
+    StartSession();
     if (HasFailure()) return nullptr;
     EXPECT_EQ(ui::DtmState(Dtm()), dsCOMMUNICATIONSET);
     return HasFailure() ? nullptr : OpenFrameOnline(invokeId);
@@ -286,10 +275,7 @@ class OnlineFrame : public testing::Test {
     vkr::ui::PumpUntilIdle();
   }
 
-  std::unique_ptr<ScopedRegistry> registry_;
   std::vector<DWORD> cookies_;
-  std::shared_ptr<vkr::frame::SimulatedDevice> device_;
-  std::unique_ptr<vkr::frame::TransferSession> session_;
 };
 
 // The ten pages in the tree in page order, each shown by its item; the button row follows the
