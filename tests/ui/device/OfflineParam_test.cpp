@@ -2,8 +2,6 @@
 // reported as refused (not as the success of a later step), and the refused control leaves the
 // DTM's data set as it was. The edit road itself runs end to end through the frame host
 // (tests/frame/offline_param_road.sh).
-#include "ui/device/OfflineParam.h"
-
 #include <gtest/gtest.h>
 
 #include "frame/FrameDocuments.h"
@@ -13,6 +11,7 @@
 #include "tests/support/variant_values.h"
 #include "ui/device/AdvancedPP.h"
 #include "ui/device/DeviceUiIds.h"
+#include "ui/device/OfflineParam.h"
 #include "ui/device/kit/Kit.h"
 
 namespace {

@@ -2,8 +2,6 @@
 // the simulated transmitter over the frame's channel and the chart stand-in recording what it is
 // told. The clock is the fake one: the DTM's cyclic reads and the wire's delays move only when the
 // test moves it, so the samples are checked against the time that passed.
-#include "ui/device/TrendView.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -21,10 +19,12 @@
 #include "include/ProgramIds.h"
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/kept_picture.h"
+#include "tests/support/live_page_host.h"
 #include "tests/support/stub_base_dtm.h"
 #include "tests/support/stub_dispatch.h"
 #include "tests/support/temp_files.h"
 #include "tests/support/threading.h"
+#include "ui/device/TrendView.h"
 #include "ui/device/kit/Kit.h"
 
 namespace {
@@ -36,46 +36,33 @@ using vkr::frame::FrameChannel;
 constexpr LONG kTrendFunction = 2;
 constexpr DWORD kStep = 50;  // ms of fake time per step
 
-class LiveTrend : public ::testing::Test {
+class LiveTrend : public vkr::test::LivePageHostTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    // The fake clock before anything sets a timer.
+    // The fake clock before anything sets a timer; time runs with the test's thread while the DTM
+    // comes up and goes online.
     clock_ = std::make_unique<vkr::test::FakeTickCount>(100000);
-    registry_ = std::make_unique<vkr::test::ScopedRegistry>();
-    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
-    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+    vkr::test::FakeClockDriver driver;
+    ASSERT_NO_FATAL_FAILURE(StartSession());
     ASSERT_NO_FATAL_FAILURE(RegisterTrend<CTrendView>());
-    device = std::make_shared<vkr::frame::SimulatedDevice>();
-    session_ = std::make_unique<vkr::frame::TransferSession>();
-    {
-      // Time runs with the test's thread while the DTM comes up and goes online.
-      vkr::test::FakeClockDriver driver;
-      ASSERT_EQ(session_->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
-      dtm = session_->Dtm();
-      ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
-      ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
-    }
+    dtm = session_->Dtm();
+    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+    ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
   }
 
   void TearDown() override {
-    if (session_ && session_->Dtm()) {
+    {
       vkr::test::FakeClockDriver driver;
-      session_->Channel()->faults.clear();
-      device->ClearFaults();
-      session_->Frame()->activeX.CloseAll();
-      vkr::ui::PumpUntilIdle();
-      session_->Close();
+      if (session_ && session_->Dtm()) {
+        session_->Channel()->faults.clear();
+        device_->ClearFaults();
+        session_->Frame()->activeX.CloseAll();
+        vkr::ui::PumpUntilIdle();
+      }
+      LivePageHostTest::TearDown();
     }
-    session_.reset();
-    if (cookie_) CoRevokeClassObject(cookie_);
-    vkr::frame::RevokeOutsideControls();
-    vkr::ui::PumpUntilIdle();
-    registry_.reset();
     vkr::test::DrainQueue();
     clock_.reset();
-    CoFreeUnusedLibraries();
-    CoUninitialize();
   }
 
   // The trend view class of this program (T), so that the test reaches its object.
@@ -141,7 +128,7 @@ class LiveTrend : public ::testing::Test {
   }
   // The device's PV set, the fake time until the trend's next sample of pen 1 came.
   std::optional<DWORD> NextSample(CTrendView* trend, float pv) {
-    device->config.pv = pv;
+    device_->config.pv = pv;
     const std::size_t before = Samples(trend, 1);
     return RunUntil([&] { return Samples(trend, 1) > before; }, 3000);
   }
@@ -189,7 +176,7 @@ class LiveTrend : public ::testing::Test {
 
   int Received(int command) const {
     int n = 0;
-    for (const auto& r : device->received) n += r.command == command;
+    for (const auto& r : device_->received) n += r.command == command;
     return n;
   }
   ULONG Counter() const {
@@ -199,17 +186,13 @@ class LiveTrend : public ::testing::Test {
   }
   // The loop current the device reports for its PV.
   float LoopCurrent() const {
-    const auto reply = device->Execute(3, {});
-    device->received.pop_back();
+    const auto reply = device_->Execute(3, {});
+    device_->received.pop_back();
     return *CByteReader(reply.data).Float(0);
   }
 
   std::unique_ptr<vkr::test::FakeTickCount> clock_;
-  std::unique_ptr<vkr::test::ScopedRegistry> registry_;
-  std::shared_ptr<vkr::frame::SimulatedDevice> device;
-  std::unique_ptr<vkr::frame::TransferSession> session_;
   IUnknown* dtm = nullptr;
-  DWORD cookie_ = 0;
 };
 
 std::string Fixed3(double v) {
@@ -265,7 +248,7 @@ class CTrendViewFailingRead : public CTrendView {
 TEST_F(LiveTrend, SamplesTheDeviceValuesAtItsRateIntoTheChart) {
   for (float limit : {0.0f, 12.0f}) {
     SCOPED_TRACE(limit);
-    device->config.lowerSensorLimit = limit;
+    device_->config.lowerSensorLimit = limit;
     std::string id;
     CTrendView* trend = Open(&id);
     ASSERT_TRUE(trend);
@@ -371,7 +354,7 @@ TEST_F(LiveTrend, Command3FaultsAreSaidAndTheTrendGoesOn) {
       f.silent = silent;
       f.commandResponse = response;
       f.truncateTo = keep;
-      device->InjectFault(f);
+      device_->InjectFault(f);
     };
   };
   auto channelBusy = [this] { AddChannelFault(FrameChannel::FaultKind::CommunicationError, 3); };
@@ -393,9 +376,9 @@ TEST_F(LiveTrend, Command3FaultsAreSaidAndTheTrendGoesOn) {
     SCOPED_TRACE(c.name);
     const std::size_t pen1 = Samples(trend, 1), pen5 = Samples(trend, 5);
     const std::string value1 = Text(trend, kTrendPenValues[0]);
-    device->config.pvUnit = 44;  // feet: shows where an answer's unit arrived
+    device_->config.pvUnit = 44;  // feet: shows where an answer's unit arrived
     pv += 1.0f;
-    device->config.pv = pv;
+    device_->config.pv = pv;
     const int reads = Received(3);
     c.inject();
     if (c.fails) {
@@ -416,7 +399,7 @@ TEST_F(LiveTrend, Command3FaultsAreSaidAndTheTrendGoesOn) {
     EXPECT_TRUE(trend->IsRunning());
 
     // The next read is whole again.
-    device->config.pvUnit = 45;
+    device_->config.pvUnit = 45;
     const std::size_t now = Samples(trend, 1);
     ASSERT_TRUE(RunUntil([&] { return Samples(trend, 1) > now; }, 15000));
     EXPECT_GT(Received(3), reads);
