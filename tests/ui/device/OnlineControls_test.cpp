@@ -213,8 +213,8 @@ TEST_F(OnlineControls, AnInstanceThatDidNotCountLeavesTheDtmOnline) {
   EXPECT_TRUE(WaitForState(dsCOMMUNICATIONSET));
 }
 
-// The values control shows the transmitter's values and writes what the user changed: the message
-// on its own (command 17), tag, descriptor and date together once (command 18); an entry that does
+// The values control shows the transmitter's values (and looks as kept) and writes what the user
+// changed: the message on its own (command 17), tag, descriptor and date together once (command 18); an entry that does
 // not fit the device is refused and nothing is sent.
 TEST_F(OnlineControls, ValuesControlWritesTheChangedIdentificationToTheTransmitter) {
   GoOnline();
@@ -223,6 +223,7 @@ TEST_F(OnlineControls, ValuesControlWritesTheChangedIdentificationToTheTransmitt
   const bool shown = PumpUntil([&] { return Text(id, kValuesFormTag) == "LEVEL1"; }, 10000);
   ASSERT_TRUE(shown);
   EXPECT_TRUE(PumpUntil([&] { return Text(id, kValuesFormPv) == "2.750"; }, 10000)) << Text(id, kValuesFormPv);
+  vkr::test::ExpectLooksAsKept(Window(id), "offline_online_values");
   EXPECT_EQ(Text(id, kValuesFormSv), "3.250");
   EXPECT_EQ(Text(id, kValuesFormDescriptor), "TANK NORTH");
   EXPECT_EQ(Text(id, kValuesFormMessage), "FIRST MESSAGE");
@@ -377,15 +378,18 @@ TEST_F(OnlineControls, AnIdentificationTheDeviceDidNotGiveIsNotWritten) {
   EXPECT_NE(Host().Find(id), nullptr);
 }
 
-// The online parameter control greys function 3 while it runs, and its OK and Apply write
-// nothing (it binds no parameter); the echo trace opens and closes without touching the device.
+// The online parameter control and the echo trace look as kept; the online one greys function 3
+// while it runs, and its OK and Apply write nothing (it binds no parameter); the echo trace opens
+// and closes without touching the device.
 TEST_F(OnlineControls, OnlineParameterAndEchoTraceControlsWriteNothing) {
   GoOnline();
   const int before = static_cast<int>(device_->received.size());
   const std::string online = Open(CLSID_OnlineParam, 3);
   ASSERT_FALSE(online.empty());
+  vkr::test::ExpectLooksAsKept(Window(online), "online_parameters");
   const std::string echo = Open(CLSID_EchoTrace, 6);
   ASSERT_FALSE(echo.empty());
+  vkr::test::ExpectLooksAsKept(Window(echo), "echo_trace");  // its buttons hidden, nothing else
   vkr::ComPtr<IUnknown> control = Host().Find(online)->control;
   auto* object = dynamic_cast<COnlineParam*>(vkr::test::Query<IOnlineParam>(control.Get()).Get());
   ASSERT_NE(object, nullptr);
@@ -399,22 +403,6 @@ TEST_F(OnlineControls, OnlineParameterAndEchoTraceControlsWriteNothing) {
     const int command = device_->received[i].command;
     EXPECT_TRUE(command != 17 && command != 18 && command != 6 && command != 22) << command;
   }
-}
-
-// The pictures of the controls, online with the transmitter's values.
-TEST_F(OnlineControls, ControlsLookAsKept) {
-  GoOnline();
-  const std::string values = Open(CLSID_OfflineOnlineParam, kOnlineFunction);
-  ASSERT_FALSE(values.empty());
-  ASSERT_TRUE(PumpUntil([&] { return Text(values, kValuesFormPv) == "2.750"; }, 10000));
-  vkr::test::ExpectLooksAsKept(Window(values), "offline_online_values");
-  const std::string online = Open(CLSID_OnlineParam, 3);
-  ASSERT_FALSE(online.empty());
-  vkr::test::ExpectLooksAsKept(Window(online), "online_parameters");
-  // The echo trace: its buttons hidden, nothing else.
-  const std::string echo = Open(CLSID_EchoTrace, 6);
-  ASSERT_FALSE(echo.empty());
-  vkr::test::ExpectLooksAsKept(Window(echo), "echo_trace");
 }
 
 }  // namespace

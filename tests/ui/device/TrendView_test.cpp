@@ -19,6 +19,7 @@
 #include "include/ProgramIds.h"
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/kept_picture.h"
+#include "tests/support/live_page_host.h"
 #include "tests/support/stub_base_dtm.h"
 #include "tests/support/stub_dispatch.h"
 #include "tests/support/temp_files.h"
@@ -35,51 +36,48 @@ using vkr::frame::FrameChannel;
 constexpr LONG kTrendFunction = 2;
 constexpr DWORD kStep = 50;  // ms of fake time per step
 
-class LiveTrend : public ::testing::Test {
+class LiveTrend : public vkr::test::LivePageHostTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    // The fake clock before anything sets a timer.
+    // The fake clock before anything sets a timer; time runs with the test's thread while the DTM
+    // comes up and goes online.
     clock_ = std::make_unique<vkr::test::FakeTickCount>(100000);
-    registry_ = std::make_unique<vkr::test::ScopedRegistry>();
-    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
-    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
-    // The trend view of this program, so that the test reaches its object.
-    vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CTrendView>>> factory;
-    ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CTrendView>>(&factory), S_OK);
-    ASSERT_EQ(CoRegisterClassObject(CLSID_TrendView, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
-                                    REGCLS_MULTIPLEUSE, &cookie_),
-              S_OK);
-    device = std::make_shared<vkr::frame::SimulatedDevice>();
-    session_ = std::make_unique<vkr::frame::TransferSession>();
-    {
-      // Time runs with the test's thread while the DTM comes up and goes online.
-      vkr::test::FakeClockDriver driver;
-      ASSERT_EQ(session_->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
-      dtm = session_->Dtm();
-      ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
-      ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
-    }
+    vkr::test::FakeClockDriver driver;
+    ASSERT_NO_FATAL_FAILURE(StartSession());
+    ASSERT_NO_FATAL_FAILURE(RegisterTrend<CTrendView>());
+    dtm = session_->Dtm();
+    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+    ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
   }
 
   void TearDown() override {
-    if (session_ && session_->Dtm()) {
+    {
       vkr::test::FakeClockDriver driver;
-      session_->Channel()->faults.clear();
-      device->ClearFaults();
-      session_->Frame()->activeX.CloseAll();
-      vkr::ui::PumpUntilIdle();
-      session_->Close();
+      if (session_ && session_->Dtm()) {
+        session_->Channel()->faults.clear();
+        device_->ClearFaults();
+        session_->Frame()->activeX.CloseAll();
+        vkr::ui::PumpUntilIdle();
+      }
+      LivePageHostTest::TearDown();
     }
-    session_.reset();
-    if (cookie_) CoRevokeClassObject(cookie_);
-    vkr::frame::RevokeOutsideControls();
-    vkr::ui::PumpUntilIdle();
-    registry_.reset();
     vkr::test::DrainQueue();
     clock_.reset();
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+  }
+
+  // The trend view class of this program (T), so that the test reaches its object.
+  template <class T>
+  void RegisterTrend() {
+    if (cookie_) CoRevokeClassObject(cookie_);
+    vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<T>>> factory;
+    ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<T>>(&factory), S_OK);
+    ASSERT_EQ(CoRegisterClassObject(CLSID_TrendView, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie_),
+              S_OK);
+  }
+  void BackOnline() {
+    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+    ASSERT_TRUE(RunUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 10000));
   }
 
   // Moves the fake clock in steps, letting the threads do what became due after each.
@@ -119,6 +117,27 @@ class LiveTrend : public ::testing::Test {
     }
     return trend;
   }
+  // Opened and started at one second with the pens, its first sample in; null when any of that
+  // failed.
+  CTrendView* OpenRunning(std::vector<int> pens, std::string* invokeId = nullptr) {
+    CTrendView* trend = Open(invokeId);
+    if (!trend) return nullptr;
+    Start(trend, std::move(pens), "1 Sec.");
+    if (!trend->IsRunning() || !RunUntil([&] { return Samples(trend, 1) == 1; }, 3000)) return nullptr;
+    return trend;
+  }
+  // The device's PV set, the fake time until the trend's next sample of pen 1 came.
+  std::optional<DWORD> NextSample(CTrendView* trend, float pv) {
+    device_->config.pv = pv;
+    const std::size_t before = Samples(trend, 1);
+    return RunUntil([&] { return Samples(trend, 1) > before; }, 3000);
+  }
+  void AddChannelFault(FrameChannel::FaultKind kind, int command) {
+    FrameChannel::Fault f;
+    f.kind = kind;
+    f.command = command;
+    session_->Channel()->faults.push_back(f);
+  }
   bool Close(const std::string& invokeId) {
     VARIANT_BOOL closed = VARIANT_FALSE;
     EXPECT_EQ(session_->Frame()->CloseActiveXControl(vkr::Bstr(vkr::Utf8ToUtf16(invokeId)), &closed), S_OK);
@@ -157,7 +176,7 @@ class LiveTrend : public ::testing::Test {
 
   int Received(int command) const {
     int n = 0;
-    for (const auto& r : device->received) n += r.command == command;
+    for (const auto& r : device_->received) n += r.command == command;
     return n;
   }
   ULONG Counter() const {
@@ -167,17 +186,13 @@ class LiveTrend : public ::testing::Test {
   }
   // The loop current the device reports for its PV.
   float LoopCurrent() const {
-    const auto reply = device->Execute(3, {});
-    device->received.pop_back();
+    const auto reply = device_->Execute(3, {});
+    device_->received.pop_back();
     return *CByteReader(reply.data).Float(0);
   }
 
   std::unique_ptr<vkr::test::FakeTickCount> clock_;
-  std::unique_ptr<vkr::test::ScopedRegistry> registry_;
-  std::shared_ptr<vkr::frame::SimulatedDevice> device;
-  std::unique_ptr<vkr::frame::TransferSession> session_;
   IUnknown* dtm = nullptr;
-  DWORD cookie_ = 0;
 };
 
 std::string Fixed3(double v) {
@@ -233,7 +248,7 @@ class CTrendViewFailingRead : public CTrendView {
 TEST_F(LiveTrend, SamplesTheDeviceValuesAtItsRateIntoTheChart) {
   for (float limit : {0.0f, 12.0f}) {
     SCOPED_TRACE(limit);
-    device->config.lowerSensorLimit = limit;
+    device_->config.lowerSensorLimit = limit;
     std::string id;
     CTrendView* trend = Open(&id);
     ASSERT_TRUE(trend);
@@ -259,9 +274,7 @@ TEST_F(LiveTrend, SamplesTheDeviceValuesAtItsRateIntoTheChart) {
     std::vector<DWORD> times;
     DWORD now = 0;
     for (float pv : {2.5f, 4.75f, 1.25f}) {
-      device->config.pv = pv;
-      const std::size_t before = Samples(trend, 1);
-      const std::optional<DWORD> took = RunUntil([&] { return Samples(trend, 1) > before; }, 3000);
+      const std::optional<DWORD> took = NextSample(trend, pv);
       ASSERT_TRUE(took);
       now += *took;
       times.push_back(now);
@@ -321,8 +334,7 @@ TEST_F(LiveTrend, SamplesTheDeviceValuesAtItsRateIntoTheChart) {
     ASSERT_TRUE(Close(id));
     EXPECT_EQ(Counter(), 0u);
     EXPECT_TRUE(RunUntil([&] { return vkr::test::ui::DtmState(dtm) == dsCOMMUNICATIONSET; }, 10000));
-    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
-    ASSERT_TRUE(RunUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 10000));
+    ASSERT_NO_FATAL_FAILURE(BackOnline());
   }
 }
 
@@ -331,10 +343,8 @@ TEST_F(LiveTrend, SamplesTheDeviceValuesAtItsRateIntoTheChart) {
 // sample; a short answer updates what it holds (9 bytes: pen 1 and pen 5; 8 bytes: pen 5 and pen
 // 1's unit only). Each time the next good read brings the trend back and clears the message.
 TEST_F(LiveTrend, Command3FaultsAreSaidAndTheTrendGoesOn) {
-  CTrendView* trend = Open();
+  CTrendView* trend = OpenRunning({1, 5});
   ASSERT_TRUE(trend);
-  Start(trend, {1, 5}, "1 Sec.");
-  ASSERT_TRUE(RunUntil([&] { return Samples(trend, 1) == 1; }, 3000));
 
   // The device's next answer to command 3: silent, with a response code, or cut short.
   auto answer = [this](bool silent, std::optional<BYTE> response, std::optional<std::size_t> keep) {
@@ -344,15 +354,10 @@ TEST_F(LiveTrend, Command3FaultsAreSaidAndTheTrendGoesOn) {
       f.silent = silent;
       f.commandResponse = response;
       f.truncateTo = keep;
-      device->InjectFault(f);
+      device_->InjectFault(f);
     };
   };
-  auto channelBusy = [this] {
-    FrameChannel::Fault f;
-    f.kind = FrameChannel::FaultKind::CommunicationError;
-    f.command = 3;
-    session_->Channel()->faults.push_back(f);
-  };
+  auto channelBusy = [this] { AddChannelFault(FrameChannel::FaultKind::CommunicationError, 3); };
   const struct {
     const char* name;
     std::function<void()> inject;
@@ -371,9 +376,9 @@ TEST_F(LiveTrend, Command3FaultsAreSaidAndTheTrendGoesOn) {
     SCOPED_TRACE(c.name);
     const std::size_t pen1 = Samples(trend, 1), pen5 = Samples(trend, 5);
     const std::string value1 = Text(trend, kTrendPenValues[0]);
-    device->config.pvUnit = 44;  // feet: shows where an answer's unit arrived
+    device_->config.pvUnit = 44;  // feet: shows where an answer's unit arrived
     pv += 1.0f;
-    device->config.pv = pv;
+    device_->config.pv = pv;
     const int reads = Received(3);
     c.inject();
     if (c.fails) {
@@ -394,7 +399,7 @@ TEST_F(LiveTrend, Command3FaultsAreSaidAndTheTrendGoesOn) {
     EXPECT_TRUE(trend->IsRunning());
 
     // The next read is whole again.
-    device->config.pvUnit = 45;
+    device_->config.pvUnit = 45;
     const std::size_t now = Samples(trend, 1);
     ASSERT_TRUE(RunUntil([&] { return Samples(trend, 1) > now; }, 15000));
     EXPECT_GT(Received(3), reads);
@@ -413,11 +418,9 @@ TEST_F(LiveTrend, EveryRoadOutStopsTheCyclicRead) {
   std::string first, second;
   CTrendView* stays = Open(&first);
   ASSERT_TRUE(stays);
-  CTrendView* running = Open(&second);
+  CTrendView* running = OpenRunning({1}, &second);
   ASSERT_TRUE(running);
   EXPECT_EQ(Counter(), 2u);
-  Start(running, {1}, "1 Sec.");
-  ASSERT_TRUE(RunUntil([&] { return Samples(running, 1) == 1; }, 3000));
 
   // A trend view whose start failed (a function call it cannot read), released all the same.
   {
@@ -449,16 +452,10 @@ TEST_F(LiveTrend, EveryRoadOutStopsTheCyclicRead) {
   EXPECT_TRUE(RunUntil([&] { return vkr::test::ui::DtmState(dtm) == dsCOMMUNICATIONSET; }, 10000));
 
   // The channel aborts in the middle of the cyclic reads.
-  ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
-  ASSERT_TRUE(RunUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 10000));
-  CTrendView* aborted = Open(&first);
+  ASSERT_NO_FATAL_FAILURE(BackOnline());
+  CTrendView* aborted = OpenRunning({1, 5}, &first);
   ASSERT_TRUE(aborted);
-  Start(aborted, {1, 5}, "1 Sec.");
-  ASSERT_TRUE(RunUntil([&] { return Samples(aborted, 1) == 1; }, 3000));
-  FrameChannel::Fault abort;
-  abort.kind = FrameChannel::FaultKind::Abort;
-  abort.command = 3;
-  session_->Channel()->faults.push_back(abort);
+  AddChannelFault(FrameChannel::FaultKind::Abort, 3);
   EXPECT_TRUE(RunUntil([&] { return vkr::test::ui::DtmState(dtm) != dsONLINE; }, 10000));
   Run(3000);
   EXPECT_EQ(Samples(aborted, 1), 1u);
@@ -467,13 +464,9 @@ TEST_F(LiveTrend, EveryRoadOutStopsTheCyclicRead) {
 
   // The DTM released under a running trend.
   if (vkr::test::ui::DtmState(dtm) != dsONLINE) {
-    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
-    ASSERT_TRUE(RunUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 10000));
+    ASSERT_NO_FATAL_FAILURE(BackOnline());
   }
-  CTrendView* orphan = Open(&first);
-  ASSERT_TRUE(orphan);
-  Start(orphan, {1}, "1 Sec.");
-  ASSERT_TRUE(RunUntil([&] { return Samples(orphan, 1) == 1; }, 3000));
+  ASSERT_TRUE(OpenRunning({1}, &first));
   {
     vkr::test::FakeClockDriver driver;
     EXPECT_EQ(session_->Close(), S_OK);
@@ -489,11 +482,7 @@ TEST_F(LiveTrend, LooksAsKept) {
   CTrendView* trend = Open();
   ASSERT_TRUE(trend);
   Start(trend, {1, 2, 5}, "1 Sec.");
-  for (float pv : {2.5f, 3.0f, 4.0f, 5.5f, 5.0f, 3.5f, 4.5f}) {
-    device->config.pv = pv;
-    const std::size_t before = Samples(trend, 1);
-    ASSERT_TRUE(RunUntil([&] { return Samples(trend, 1) > before; }, 3000));
-  }
+  for (float pv : {2.5f, 3.0f, 4.0f, 5.5f, 5.0f, 3.5f, 4.5f}) ASSERT_TRUE(NextSample(trend, pv));
   vkr::ui::PumpUntilIdle();
   vkr::test::ExpectLooksAsKept(session_->Frame()->activeX.OpenControls().back().window, "trend_view");
 }
@@ -503,12 +492,7 @@ TEST_F(LiveTrend, LooksAsKept) {
 // its items, the pens plot on their own ranges, and it stays uncounted, so closing it leaves the
 // DTM online.
 TEST_F(LiveTrend, AFailedReadAtTheStartLeavesAWorkingUncountedTrend) {
-  CoRevokeClassObject(cookie_);
-  vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<CTrendViewFailingRead>>> factory;
-  ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<CTrendViewFailingRead>>(&factory), S_OK);
-  ASSERT_EQ(CoRegisterClassObject(CLSID_TrendView, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,
-                                  REGCLS_MULTIPLEUSE, &cookie_),
-            S_OK);
+  ASSERT_NO_FATAL_FAILURE(RegisterTrend<CTrendViewFailingRead>());
   const struct {
     DWORD setting;
     const char* shown;
