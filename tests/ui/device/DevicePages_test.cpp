@@ -3,15 +3,10 @@
 // entries that do not fit their device fields refused with nothing sent, and its picture.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "frame/FrameHost.h"
-#include "frame/SimulatedDevice.h"
-#include "frame/TransferSession.h"
-#include "frame/controls/OutsideControls.h"
 #include "include/ActiveXInterfaces.h"
 #include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
@@ -20,8 +15,6 @@
 #include "tests/support/kept_picture.h"
 #include "tests/support/live_page_host.h"
 #include "tests/support/page_site_harness.h"
-#include "tests/support/temp_files.h"
-#include "tests/support/threading.h"
 #include "ui/device/DevicePP.h"
 
 namespace {
@@ -81,11 +74,11 @@ TEST(DevicePageDecoders, FieldsAppearOnlyWhenTheirBytesAreAllThere) {
   latin[0] = 'T', latin[1] = 0xE9, latin[2] = 0, latin[3] = 'X';
   EXPECT_EQ(*DecodeLongTag(latin), u"T\u00e9");
 
-  EXPECT_STREQ(WriteProtectText(0x01FF), "Yes");
-  EXPECT_STREQ(WriteProtectText(0xFB00), "None");
-  EXPECT_STREQ(WriteProtectText(0x0000), "No");
-  EXPECT_STREQ(WriteProtectText(0xFD00), "Special");
-  EXPECT_STREQ(WriteProtectText(0x0200), "");
+  const struct {
+    std::uint16_t word;
+    const char* text;
+  } protects[] = {{0x01FF, "Yes"}, {0xFB00, "None"}, {0x0000, "No"}, {0xFD00, "Special"}, {0x0200, ""}};
+  for (const auto& w : protects) EXPECT_STREQ(WriteProtectText(w.word), w.text) << w.word;
   EXPECT_EQ(DistributorText(0x0160), "60");
 }
 
@@ -149,18 +142,17 @@ class LiveDevicePage : public LiveDtmPage {
 // What the transmitter holds is what the page shows; every editable field changed and sent once
 // ends up in the transmitter byte for byte, each write command sent once.
 TEST_F(LiveDevicePage, ShowsTheIdentificationAndSendsEveryChangedField) {
-  EXPECT_EQ(Text(kTagEdit), "LT-101  ");
-  EXPECT_EQ(Text(kDescriptorEdit), "TANK 1 LEVEL    ");
-  EXPECT_EQ(Text(kMessageEdit), "VKR RADAR LEVEL TRANSMITTER     ");
-  EXPECT_EQ(Text(kDayEdit), "7");
-  EXPECT_EQ(Text(kMonthEdit), "12");
-  EXPECT_EQ(Text(kFinalAssemblyEdit), "12345");
-  EXPECT_EQ(Text(kWriteProtectEdit), "No");
-  EXPECT_EQ(Text(kDistributorEdit), "60");
-  EXPECT_EQ(Text(kSensorSerialEdit), std::to_string(0x010203));
-  EXPECT_EQ(Text(kUpperEdit), "20.500");
-  EXPECT_EQ(Text(kLowerEdit), "0.250");
-  EXPECT_EQ(Text(kUpperUnit), "Metres (m)");
+  const struct {
+    UINT id;
+    std::string text;
+  } shown[] = {{kTagEdit, "LT-101  "},       {kDescriptorEdit, "TANK 1 LEVEL    "},
+               {kMessageEdit, "VKR RADAR LEVEL TRANSMITTER     "},
+               {kDayEdit, "7"},              {kMonthEdit, "12"},
+               {kFinalAssemblyEdit, "12345"}, {kWriteProtectEdit, "No"},
+               {kDistributorEdit, "60"},     {kSensorSerialEdit, std::to_string(0x010203)},
+               {kUpperEdit, "20.500"},       {kLowerEdit, "0.250"},
+               {kUpperUnit, "Metres (m)"}};
+  for (const auto& f : shown) EXPECT_EQ(Text(f.id), f.text) << f.id;
 
   device->received.clear();
   Type(kMessageEdit, "level radar in tank seven");
@@ -315,10 +307,13 @@ TEST(DevicePageOnFakeDtm, OfflineSendKeepsTheEditAndShortAnswersFillWhatTheyHold
       CovFDT_BaseActiveXImpl* ui = harness.Ui();
       auto state = [&](LONG id) { return ui->ParameterTable()[ui->FindParameterIndex(id)].m_nState; };
       HWND message = harness.Item(kMessageEdit);
-      vkr::ui::Click(message);
-      SendMessageA(message, EM_SETSEL, 0, -1);
-      vkr::ui::TypeText(message, "offline edit");
-      fake->Deliver();
+      auto typeMessage = [&](const char* text) {
+        vkr::ui::Click(message);
+        SendMessageA(message, EM_SETSEL, 0, -1);
+        vkr::ui::TypeText(message, text);
+        fake->Deliver();
+      };
+      typeMessage("offline edit");
       ASSERT_NE(state(1009) & 0x2, 0u);
       SendMessageA(GetParent(message), WM_COMMAND, MAKEWPARAM(221, BN_CLICKED), 0);
       fake->Deliver();
@@ -340,10 +335,7 @@ TEST(DevicePageOnFakeDtm, OfflineSendKeepsTheEditAndShortAnswersFillWhatTheyHold
       EXPECT_EQ(harness.Text(kSpanEdit), "Loading...");
       EXPECT_EQ(harness.Text(kUpperUnit), "");
 
-      vkr::ui::Click(message);
-      SendMessageA(message, EM_SETSEL, 0, -1);
-      vkr::ui::TypeText(message, "online edit");
-      fake->Deliver();
+      typeMessage("online edit");
       ASSERT_EQ(fake->SetParameterValue(vkr::UI4(1042), one), S_OK);
       fake->Deliver();
       const auto sent = fake->Hart().CallsOf(17);
