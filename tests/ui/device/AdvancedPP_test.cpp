@@ -5,17 +5,14 @@
 // channel's faults during their transactions, and their pictures.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
 #include "include/ProgramIds.h"
-#include "tests/support/dtm_user_interface.h"
 #include "tests/support/kept_picture.h"
 #include "tests/support/live_page_host.h"
-#include "tests/support/threading.h"
 #include "ui/device/AdvancedPP.h"
 #include "ui/device/DeviceUiIds.h"
 #include "ui/device/RawCommandPP.h"

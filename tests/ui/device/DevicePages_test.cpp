@@ -3,18 +3,13 @@
 // entries that do not fit their device fields refused with nothing sent, and its picture.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "include/ActiveXInterfaces.h"
-#include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
 #include "tests/support/device_ui_fixture.h"
-#include "tests/support/dtm_user_interface.h"
 #include "tests/support/kept_picture.h"
 #include "tests/support/live_page_host.h"
-#include "tests/support/page_site_harness.h"
 #include "ui/device/DevicePP.h"
 
 namespace {
@@ -31,6 +26,16 @@ Bytes Sequence(std::size_t n, std::uint8_t first = 1) {
   return b;
 }
 
+// Command 13's answer (and command 18's request): packed tag and descriptor, day, month, year - 1900.
+Bytes TagDescriptorDate(const char* tag, const char* descriptor, std::uint8_t day, std::uint8_t month,
+                        std::uint8_t year) {
+  Bytes b = wire::PackAscii(tag, 6);
+  const Bytes d = wire::PackAscii(descriptor, 12);
+  b.insert(b.end(), d.begin(), d.end());
+  b.insert(b.end(), {day, month, year});
+  return b;
+}
+
 TEST(DevicePageDecoders, FieldsAppearOnlyWhenTheirBytesAreAllThere) {
   // Message: 24 packed bytes make 32 characters, trailing blanks kept; 23 make nothing.
   const Bytes message = wire::PackAscii("hello @ world", 24);
@@ -44,10 +49,7 @@ TEST(DevicePageDecoders, FieldsAppearOnlyWhenTheirBytesAreAllThere) {
   EXPECT_EQ(*DecodeFinalAssembly({0x01, 0x02, 0x03, 0x04}), 0x010203u);
 
   // Command 13: tag from 6 bytes, descriptor from 18, day 19, month 20, year 21.
-  Bytes c13 = wire::PackAscii("TAG1", 6);
-  const Bytes descriptor = wire::PackAscii("DESCRIPTOR", 12);
-  c13.insert(c13.end(), descriptor.begin(), descriptor.end());
-  c13.insert(c13.end(), {24, 12, 111});
+  const Bytes c13 = TagDescriptorDate("TAG1", "DESCRIPTOR", 24, 12, 111);
   const struct {
     std::size_t n;
     bool tag, descriptor, day, month, year;
@@ -169,11 +171,7 @@ TEST_F(LiveDevicePage, ShowsTheIdentificationAndSendsEveryChangedField) {
 
   EXPECT_EQ(WritesReceived(), (std::vector<int>{17, 19, 18, 22}));
   EXPECT_EQ(device->config.message, wire::PackAscii("LEVEL RADAR IN TANK SEVEN", 24));
-  Bytes tdd = wire::PackAscii("LT-7", 6);
-  const Bytes descriptor = wire::PackAscii("SILO 7 LEVEL", 12);
-  tdd.insert(tdd.end(), descriptor.begin(), descriptor.end());
-  tdd.insert(tdd.end(), {24, 11, 111});
-  EXPECT_EQ(device->config.tagDescriptorDate, tdd);
+  EXPECT_EQ(device->config.tagDescriptorDate, TagDescriptorDate("LT-7", "SILO 7 LEVEL", 24, 11, 111));
   EXPECT_EQ(device->config.finalAssembly, (Bytes{0xFF, 0xFF, 0xFF}));
   Bytes longTag(32, 0);
   const std::string lt = "Silo 7 radar, north side";

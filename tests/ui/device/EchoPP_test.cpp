@@ -5,23 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "frame/FrameChannel.h"
-#include "frame/TransferSession.h"
-#include "include/ActiveXInterfaces.h"
-#include "include/DtmInterfaces.h"
 #include "include/ParameterHandlerInterfaces.h"
 #include "include/ProgramIds.h"
 #include "tests/support/device_ui_fixture.h"
-#include "tests/support/dtm_user_interface.h"
 #include "tests/support/kept_picture.h"
 #include "tests/support/live_page_host.h"
-#include "tests/support/page_site_harness.h"
-#include "tests/support/threading.h"
 #include "ui/device/EchoPP.h"
 
 namespace {
@@ -112,34 +105,16 @@ RECT ClientRect(HWND item) {
   return r;
 }
 
-// The shared live DTM, with the page in a host wide enough for its 787-pixel chart.
 class LiveEchoPage : public vkr::test::LivePageSiteTest {
  protected:
   void SetUp() override {
     StartDtm();
     if (HasFatalFailure()) return;
-    host = std::make_unique<vkr::test::PageSiteHarness>(800, 560);
-    ASSERT_EQ(CoCreateInstance(CLSID_EchoPP, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, page.PutVoid()), S_OK);
-    ASSERT_EQ(page->SetPageSite(host->Site()), S_OK);
-    IUnknown* objects[] = {dtm};
-    ASSERT_EQ(page->SetObjects(1, objects), S_OK);
-    PROPPAGEINFO info{};
-    ASSERT_EQ(page->GetPageInfo(&info), S_OK);
-    EXPECT_EQ(vkr::Utf16ToUtf8(info.pszTitle), "EchoPP");
-    // Tall enough for the axis title below the chart.
-    EXPECT_GE(info.size.cy, 520);
-    CoTaskMemFree(info.pszTitle);
-    CoTaskMemFree(info.pszHelpFile);
-    CoTaskMemFree(info.pszDocString);
-    const RECT rect{0, 0, info.size.cx, info.size.cy};
-    ASSERT_EQ(page->Activate(host->Hwnd(), &rect, FALSE), S_OK);
-    vkr::Bstr call;
-    ASSERT_EQ(Query<IovFdtActiveXContainer>(dtm)->GetFunctionCallDocument(5, call.Put()), S_OK);
-    VARIANT_BOOL started = VARIANT_FALSE;
-    ASSERT_EQ(Query<IovFdtPropertyPageControl>(page.Get())->Init(vkr::Bstr(u"echo").Get(), call.Get(), dtm, &started),
-              S_OK);
-    ASSERT_EQ(started, VARIANT_TRUE);
-    ASSERT_EQ(page->Show(SW_SHOW), S_OK);
+    OpenPage(CLSID_EchoPP, "EchoPP");
+    if (HasFatalFailure()) return;
+    // The host made as wide as the 787-pixel chart; the page tall enough for the axis title.
+    MoveWindow(host->Hwnd(), 0, 0, 800, 560, TRUE);
+    EXPECT_GE(ClientRect(host->Page()).bottom, 520);
     Settle();
   }
 
@@ -159,11 +134,15 @@ class LiveEchoPage : public vkr::test::LivePageSiteTest {
     ASSERT_TRUE(vkr::test::PumpUntil([&] { return IsWindowEnabled(Item(kEchoReadButton)) != FALSE; }, 15000));
     Settle();
   }
-  void SetDtm(LONG id, BYTE value) {
+  // A byte parameter set on the DTM, which reports it to its user interfaces.
+  HRESULT Report(LONG id, BYTE value) {
     VARIANT v = vkr::EmptyVariant();
     v.vt = VT_UI1;
     v.bVal = value;
-    ASSERT_EQ(Query<IovFdtParameterHandler4>(dtm)->SetParameterValue(vkr::UI4(static_cast<ULONG>(id)), v), S_OK);
+    return Query<IovFdtParameterHandler4>(dtm)->SetParameterValue(vkr::UI4(static_cast<ULONG>(id)), v);
+  }
+  void SetDtm(LONG id, BYTE value) {
+    ASSERT_EQ(Report(id, value), S_OK);
     Settle();
   }
   // The bar's rectangle in the page's client pixels; absent when hidden.
@@ -263,11 +242,7 @@ TEST_F(LiveEchoPage, ReadsOnEveryRequestAndPlacesTheBarsFromTheDevicesWords) {
   EXPECT_TRUE(vkr::test::PumpUntil([&] { return Reads() == 4; }, 10000));
 
   // A report that arrives while the read waits for the device starts no second read.
-  m_session->Channel()->onDataExchange = [&](std::size_t) {
-    VARIANT zero = vkr::EmptyVariant();
-    zero.vt = VT_UI1;
-    Query<IovFdtParameterHandler4>(dtm)->SetParameterValue(vkr::UI4(kParEchoReadTrigger), zero);
-  };
+  m_session->Channel()->onDataExchange = [&](std::size_t) { Report(kParEchoReadTrigger, 0); };
   Read();
   m_session->Channel()->onDataExchange = nullptr;
   Settle();
@@ -305,10 +280,11 @@ TEST_F(LiveEchoPage, FaultsDuringTheReadAreToldAndThePageKeepsWorking) {
   Read();
   ASSERT_EQ(Cell(0, kEchoPeak), "3500");
   auto& messages = m_session->Frame()->userMessages;
-  auto fault = [](FaultKind kind) {
+  auto fault = [](FaultKind kind, std::size_t keep = 0) {
     Fault f;
     f.kind = kind;
     f.command = 131;
+    f.keepBytes = keep;
     return f;
   };
   const struct {
@@ -335,9 +311,7 @@ TEST_F(LiveEchoPage, FaultsDuringTheReadAreToldAndThePageKeepsWorking) {
 
   // Fifteen bytes: seven whole words. Echo 1 whole, echo 2's start and peak; nothing else.
   messages.clear();
-  Fault cut = fault(FaultKind::TruncatedData);
-  cut.keepBytes = 15;
-  m_session->Channel()->faults.push_back(cut);
+  m_session->Channel()->faults.push_back(fault(FaultKind::TruncatedData, 15));
   device->SetEcho(1, {500, 600, 90, 3, 700});
   Read();
   ASSERT_EQ(messages.size(), 1u);

@@ -3,12 +3,10 @@
 // buttons), and pages of the test program for their decoders and faults.
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "include/ProgramIds.h"
-#include "tests/support/dtm_user_interface.h"
 #include "tests/support/kept_picture.h"
 #include "tests/support/live_page_host.h"
 #include "ui/device/DeviceUiIds.h"
