@@ -5,26 +5,14 @@
 // channel's faults during their transactions, and their pictures.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
-#include "frame/FrameHost.h"
-#include "frame/SimulatedDevice.h"
-#include "frame/TransferSession.h"
-#include "frame/controls/OutsideControls.h"
-#include "include/ActiveXInterfaces.h"
-#include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
-#include "tests/support/dtm_user_interface.h"
 #include "tests/support/kept_picture.h"
 #include "tests/support/live_page_host.h"
-#include "tests/support/page_site_harness.h"
-#include "tests/support/temp_files.h"
-#include "tests/support/threading.h"
 #include "ui/device/AdvancedPP.h"
 #include "ui/device/DeviceUiIds.h"
 #include "ui/device/RawCommandPP.h"
@@ -37,8 +25,13 @@ namespace wire = vkr::frame::wire;
 using Fault = vkr::frame::FrameChannel::Fault;
 using FaultKind = vkr::frame::FrameChannel::FaultKind;
 
-using vkr::test::Query;
-
+Fault MakeFault(FaultKind kind, int command, std::size_t keep = 0) {
+  Fault f;
+  f.kind = kind;
+  f.command = command;
+  f.keepBytes = keep;
+  return f;
+}
 
 // ---- Decoders and input readers ---------------------------------------------------------------
 
@@ -138,6 +131,26 @@ class LivePage : public vkr::test::LivePageSiteTest {
     return requests;
   }
   vkr::frame::FrameChannel& Channel() { return *m_session->Channel(); }
+  std::size_t Messages() const { return m_session->Frame()->userMessages.size(); }
+  void GoOffline() {
+    ASSERT_EQ(vkr::test::ui::GoOffline(dtm), S_OK);
+    ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) != dsONLINE; }, 10000));
+    Settle();
+  }
+  // The frame's Send, true when nothing reached the device.
+  bool SendsNothing() {
+    device->received.clear();
+    PressSend();
+    Settle();
+    return device->received.empty();
+  }
+  // Send from the frame, and the probe-fault word's write (command 134) landed.
+  bool SendAndWaitForTheWrite() {
+    PressSend();
+    const bool written = vkr::test::PumpUntil([&] { return Received(134) == 1; }, 10000);
+    Settle();
+    return written;
+  }
 };
 
 class LiveAdvancedPage : public LivePage {
@@ -151,7 +164,6 @@ class LiveAdvancedPage : public LivePage {
     ASSERT_TRUE(WaitForText(kAdvancedProbeFaultCombo, "Disable")) << Text(kAdvancedProbeFaultCombo);
     Settle();
   }
-  std::size_t Messages() const { return m_session->Frame()->userMessages.size(); }
 };
 
 // What the transmitter holds is what the page shows; every setting changed and sent ends up in the
@@ -169,9 +181,7 @@ TEST_F(LiveAdvancedPage, ShowsTheSettingsAndWritesEveryOneChanged) {
   Type(kAdvancedBlankingEdit, "0.75");
   Type(kAdvancedOffsetEdit, "0.375");
   Choose(kAdvancedProbeFaultCombo, "Enable");
-  PressSend();
-  ASSERT_TRUE(vkr::test::PumpUntil([&] { return Received(134) == 1; }, 10000));
-  Settle();
+  ASSERT_TRUE(SendAndWaitForTheWrite());
   EXPECT_EQ(device->config.echoSettings, Command137Bytes(200, 1, 0.75f, 0.375f));
   EXPECT_EQ(Requests(134), (std::vector<Bytes>{{0x00, 0x7C, 0x52, 0x34}}));
   EXPECT_EQ(device->config.memory[0x007C], 0x5234);
@@ -182,9 +192,7 @@ TEST_F(LiveAdvancedPage, ShowsTheSettingsAndWritesEveryOneChanged) {
   device->config.memory[0x007C] = 0x7FFF;
   device->received.clear();
   Choose(kAdvancedProbeFaultCombo, "Disable");
-  PressSend();
-  ASSERT_TRUE(vkr::test::PumpUntil([&] { return Received(134) == 1; }, 10000));
-  Settle();
+  ASSERT_TRUE(SendAndWaitForTheWrite());
   EXPECT_EQ(device->config.memory[0x007C], 0x3FFF);
 
   // The distances' unit follows the device's PV unit.
@@ -215,28 +223,20 @@ TEST_F(LiveAdvancedPage, RefusesEntriesThatDoNotFitTheDevice) {
     Type(c.edit, before);
   }
   device->received.clear();
-  PressSend();
-  EXPECT_TRUE(vkr::test::PumpUntil([&] { return Received(134) == 1; }, 10000));
+  EXPECT_TRUE(SendAndWaitForTheWrite());
 }
 
 // The channel's faults during the probe-fault read-modify-write: the word is never written from a
 // read that did not deliver it whole (or to a busy device), the user is told, and the page keeps
 // working; faults during its refresh leave the fields waiting and a later refresh fills them.
 TEST_F(LiveAdvancedPage, ChannelFaultsDuringItsTransactions) {
-  auto fault = [](FaultKind kind, int command, std::size_t keep = 0) {
-    Fault f;
-    f.kind = kind;
-    f.command = command;
-    f.keepBytes = keep;
-    return f;
-  };
   const struct {
     const char* name;
     Fault fault;
-  } cases[] = {{"no answer to 131", fault(FaultKind::NoAnswer, 131)},
-               {"busy at 131", fault(FaultKind::Busy, 131)},
-               {"131 with one byte", fault(FaultKind::TruncatedData, 131, 1)},
-               {"busy at 134", fault(FaultKind::Busy, 134)}};
+  } cases[] = {{"no answer to 131", MakeFault(FaultKind::NoAnswer, 131)},
+               {"busy at 131", MakeFault(FaultKind::Busy, 131)},
+               {"131 with one byte", MakeFault(FaultKind::TruncatedData, 131, 1)},
+               {"busy at 134", MakeFault(FaultKind::Busy, 134)}};
   Choose(kAdvancedProbeFaultCombo, "Enable");
   for (const auto& c : cases) {
     const std::size_t messages = Messages();
@@ -257,14 +257,14 @@ TEST_F(LiveAdvancedPage, ChannelFaultsDuringItsTransactions) {
 
   // A short command 137 answer fills only what it holds; busy or silent, the fields wait.
   device->config.echoSettings = Command137Bytes(150, 0, 2.0f, 0.5f);
-  Channel().faults.push_back(fault(FaultKind::TruncatedData, 137, 5));
+  Channel().faults.push_back(MakeFault(FaultKind::TruncatedData, 137, 5));
   PressButton(kParButtonRefresh);
   Settle();
   vkr::test::PumpUntil([&] { return Text(kAdvancedSensitivityEdit) == "60.0"; }, 3000);
   EXPECT_EQ(Text(kAdvancedBlankingEdit), "Loading...");
   EXPECT_EQ(Text(kAdvancedOffsetEdit), "Loading...");
   for (FaultKind kind : {FaultKind::Busy, FaultKind::NoAnswer}) {
-    Channel().faults.push_back(fault(kind, 137));
+    Channel().faults.push_back(MakeFault(kind, 137));
     PressButton(kParButtonRefresh);
     vkr::frame::TransferSession::Pump(kind == FaultKind::NoAnswer ? 6000 : 500);
     EXPECT_EQ(Text(kAdvancedSensitivityEdit), "Loading...");
@@ -278,9 +278,7 @@ TEST_F(LiveAdvancedPage, ChannelFaultsDuringItsTransactions) {
 // Offline, showing the page shows "Loading..." everywhere and nothing goes to the device; Send
 // writes nothing either.
 TEST_F(LiveAdvancedPage, OfflineShowsPlaceholdersAndSendsNothing) {
-  ASSERT_EQ(vkr::test::ui::GoOffline(dtm), S_OK);
-  ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) != dsONLINE; }, 10000));
-  Settle();
+  ASSERT_NO_FATAL_FAILURE(GoOffline());
   device->received.clear();
   page->Show(SW_HIDE);
   page->Show(SW_SHOW);
@@ -309,14 +307,15 @@ class LiveRawPage : public LivePage {
     if (HasFatalFailure()) return;
     Settle();
   }
-  std::size_t Messages() const { return m_session->Frame()->userMessages.size(); }
   // The command and request typed and sent; true when the answer's byte count came.
   bool Send(const char* command, const char* request) {
     Type(kRawCommandEdit, command);
     Type(kRawRequestDataEdit, request);
     device->received.clear();
     PressSend();
-    return vkr::test::PumpUntil([&] { return !Text(kRawResponseCountEdit).empty(); }, 10000);
+    const bool answered = vkr::test::PumpUntil([&] { return !Text(kRawResponseCountEdit).empty(); }, 10000);
+    Settle();
+    return answered;
   }
 };
 
@@ -324,7 +323,6 @@ class LiveRawPage : public LivePage {
 // typed by hand changes the transmitter's bytes.
 TEST_F(LiveRawPage, SendsWhatTheUserTypesAndShowsTheAnswer) {
   ASSERT_TRUE(Send("1", ""));
-  Settle();
   EXPECT_EQ(Requests(1), (std::vector<Bytes>{Bytes{}}));
   EXPECT_EQ(Text(kRawResponseCodeEdit), "0");
   EXPECT_EQ(Text(kRawDeviceStatusEdit), std::to_string(device->DeviceStatus()));
@@ -334,13 +332,11 @@ TEST_F(LiveRawPage, SendsWhatTheUserTypesAndShowsTheAnswer) {
   Type(kRawRequestDataEdit, "00 7c 00 01");
   EXPECT_EQ(Text(kRawRequestCountEdit), "4");
   ASSERT_TRUE(Send("131", "00 7c 00 01"));
-  Settle();
   EXPECT_EQ(Requests(131), (std::vector<Bytes>{{0x00, 0x7C, 0x00, 0x01}}));
   EXPECT_EQ(Text(kRawResponseCountEdit), "2");
   EXPECT_EQ(Text(kRawResponseDataEdit), "12 34 ");
 
   ASSERT_TRUE(Send("134", "007C5678"));
-  Settle();
   EXPECT_EQ(Requests(134), (std::vector<Bytes>{{0x00, 0x7C, 0x56, 0x78}}));
   EXPECT_EQ(device->config.memory[0x007C], 0x5678);
   EXPECT_EQ(Text(kRawDeviceStatusEdit), std::to_string(device->DeviceStatus()));
@@ -349,7 +345,6 @@ TEST_F(LiveRawPage, SendsWhatTheUserTypesAndShowsTheAnswer) {
 // A malformed entry is refused on the page: marked, focused, nothing sent, the last answer kept.
 TEST_F(LiveRawPage, RefusesMalformedEntriesWithNothingSent) {
   ASSERT_TRUE(Send("1", ""));
-  Settle();
   const struct {
     UINT edit;
     std::string bad;
@@ -365,10 +360,7 @@ TEST_F(LiveRawPage, RefusesMalformedEntriesWithNothingSent) {
     if (c.edit == kRawRequestDataEdit) {
       EXPECT_EQ(Text(kRawRequestCountEdit), "0") << c.bad;
     }
-    device->received.clear();
-    PressSend();
-    Settle();
-    EXPECT_TRUE(device->received.empty()) << c.bad;
+    EXPECT_TRUE(SendsNothing()) << c.bad;
     EXPECT_EQ(GetFocus(), host->Item(static_cast<int>(c.edit))) << c.bad;
     EXPECT_EQ(Text(kRawResponseCountEdit), "5") << c.bad;
   }
@@ -378,68 +370,48 @@ TEST_F(LiveRawPage, RefusesMalformedEntriesWithNothingSent) {
 // device shows its response code; short data shows only the bytes that came. A hidden page
 // ignores the frame's Send.
 TEST_F(LiveRawPage, ChannelFaultsShowOnThePage) {
-  Fault silent;
-  silent.kind = FaultKind::NoAnswer;
-  silent.command = 1;
-  Channel().faults.push_back(silent);
-  const std::size_t messages = Messages();
-  Send("1", "");
-  EXPECT_TRUE(vkr::test::PumpUntil([&] { return Messages() > messages; }, 15000));
-  Settle();
-  EXPECT_EQ(Text(kRawResponseCodeEdit), "");
-  EXPECT_EQ(Text(kRawResponseCountEdit), "");
-  EXPECT_EQ(Text(kRawResponseDataEdit), "");
-
-  Fault busy;
-  busy.kind = FaultKind::Busy;
-  busy.command = 1;
-  Channel().faults.push_back(busy);
+  const struct {
+    Fault fault;
+    const char *code, *count, *data;  // code nullptr: not looked at
+  } cases[] = {{MakeFault(FaultKind::NoAnswer, 1), "", "", ""},
+               {MakeFault(FaultKind::Busy, 1), "32", "0", ""},
+               {MakeFault(FaultKind::TruncatedData, 1, 2), nullptr, "2", "2D 40 "}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.fault.kind));
+    Channel().faults.push_back(c.fault);
+    const std::size_t messages = Messages();
+    const bool answered = Send("1", "");
+    if (c.fault.kind == FaultKind::NoAnswer) {
+      EXPECT_TRUE(vkr::test::PumpUntil([&] { return Messages() > messages; }, 15000));
+    } else {
+      ASSERT_TRUE(answered);
+    }
+    Settle();
+    if (c.code) {
+      EXPECT_EQ(Text(kRawResponseCodeEdit), c.code);
+    }
+    EXPECT_EQ(Text(kRawResponseCountEdit), c.count);
+    EXPECT_EQ(Text(kRawResponseDataEdit), c.data);
+  }
   ASSERT_TRUE(Send("1", ""));
-  Settle();
-  EXPECT_EQ(Text(kRawResponseCodeEdit), "32");
-  EXPECT_EQ(Text(kRawResponseCountEdit), "0");
-  EXPECT_EQ(Text(kRawResponseDataEdit), "");
-
-  Fault cut;
-  cut.kind = FaultKind::TruncatedData;
-  cut.command = 1;
-  cut.keepBytes = 2;
-  Channel().faults.push_back(cut);
-  ASSERT_TRUE(Send("1", ""));
-  Settle();
-  EXPECT_EQ(Text(kRawResponseCountEdit), "2");
-  EXPECT_EQ(Text(kRawResponseDataEdit), "2D 40 ");
-
-  ASSERT_TRUE(Send("1", ""));
-  Settle();
   EXPECT_EQ(Text(kRawResponseCountEdit), "5");
 
   page->Show(SW_HIDE);
   Settle();
-  device->received.clear();
-  PressSend();
-  Settle();
-  EXPECT_TRUE(device->received.empty());
+  EXPECT_TRUE(SendsNothing());
 }
 
 // Offline, Send empties the answer fields and sends nothing.
 TEST_F(LiveRawPage, OfflineSendEmptiesTheAnswerAndSendsNothing) {
   ASSERT_TRUE(Send("1", ""));
-  Settle();
-  ASSERT_EQ(vkr::test::ui::GoOffline(dtm), S_OK);
-  ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) != dsONLINE; }, 10000));
-  Settle();
-  device->received.clear();
-  PressSend();
-  Settle();
-  EXPECT_TRUE(device->received.empty());
+  ASSERT_NO_FATAL_FAILURE(GoOffline());
+  EXPECT_TRUE(SendsNothing());
   for (UINT id : {kRawResponseCodeEdit, kRawDeviceStatusEdit, kRawResponseCountEdit, kRawResponseDataEdit})
     EXPECT_EQ(Text(id), "") << id;
 }
 
 TEST_F(LiveRawPage, LooksAsKept) {
   ASSERT_TRUE(Send("131", "007C0001"));
-  Settle();
   vkr::test::ExpectLooksAsKept(host->Page(), "raw_command_page");
 }
 

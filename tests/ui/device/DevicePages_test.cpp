@@ -3,25 +3,13 @@
 // entries that do not fit their device fields refused with nothing sent, and its picture.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "frame/FrameHost.h"
-#include "frame/SimulatedDevice.h"
-#include "frame/TransferSession.h"
-#include "frame/controls/OutsideControls.h"
-#include "include/ActiveXInterfaces.h"
-#include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
 #include "tests/support/device_ui_fixture.h"
-#include "tests/support/dtm_user_interface.h"
 #include "tests/support/kept_picture.h"
 #include "tests/support/live_page_host.h"
-#include "tests/support/page_site_harness.h"
-#include "tests/support/temp_files.h"
-#include "tests/support/threading.h"
 #include "ui/device/DevicePP.h"
 
 namespace {
@@ -38,6 +26,16 @@ Bytes Sequence(std::size_t n, std::uint8_t first = 1) {
   return b;
 }
 
+// Command 13's answer (and command 18's request): packed tag and descriptor, day, month, year - 1900.
+Bytes TagDescriptorDate(const char* tag, const char* descriptor, std::uint8_t day, std::uint8_t month,
+                        std::uint8_t year) {
+  Bytes b = wire::PackAscii(tag, 6);
+  const Bytes d = wire::PackAscii(descriptor, 12);
+  b.insert(b.end(), d.begin(), d.end());
+  b.insert(b.end(), {day, month, year});
+  return b;
+}
+
 TEST(DevicePageDecoders, FieldsAppearOnlyWhenTheirBytesAreAllThere) {
   // Message: 24 packed bytes make 32 characters, trailing blanks kept; 23 make nothing.
   const Bytes message = wire::PackAscii("hello @ world", 24);
@@ -51,10 +49,7 @@ TEST(DevicePageDecoders, FieldsAppearOnlyWhenTheirBytesAreAllThere) {
   EXPECT_EQ(*DecodeFinalAssembly({0x01, 0x02, 0x03, 0x04}), 0x010203u);
 
   // Command 13: tag from 6 bytes, descriptor from 18, day 19, month 20, year 21.
-  Bytes c13 = wire::PackAscii("TAG1", 6);
-  const Bytes descriptor = wire::PackAscii("DESCRIPTOR", 12);
-  c13.insert(c13.end(), descriptor.begin(), descriptor.end());
-  c13.insert(c13.end(), {24, 12, 111});
+  const Bytes c13 = TagDescriptorDate("TAG1", "DESCRIPTOR", 24, 12, 111);
   const struct {
     std::size_t n;
     bool tag, descriptor, day, month, year;
@@ -81,11 +76,11 @@ TEST(DevicePageDecoders, FieldsAppearOnlyWhenTheirBytesAreAllThere) {
   latin[0] = 'T', latin[1] = 0xE9, latin[2] = 0, latin[3] = 'X';
   EXPECT_EQ(*DecodeLongTag(latin), u"T\u00e9");
 
-  EXPECT_STREQ(WriteProtectText(0x01FF), "Yes");
-  EXPECT_STREQ(WriteProtectText(0xFB00), "None");
-  EXPECT_STREQ(WriteProtectText(0x0000), "No");
-  EXPECT_STREQ(WriteProtectText(0xFD00), "Special");
-  EXPECT_STREQ(WriteProtectText(0x0200), "");
+  const struct {
+    std::uint16_t word;
+    const char* text;
+  } protects[] = {{0x01FF, "Yes"}, {0xFB00, "None"}, {0x0000, "No"}, {0xFD00, "Special"}, {0x0200, ""}};
+  for (const auto& w : protects) EXPECT_STREQ(WriteProtectText(w.word), w.text) << w.word;
   EXPECT_EQ(DistributorText(0x0160), "60");
 }
 
@@ -149,18 +144,17 @@ class LiveDevicePage : public LiveDtmPage {
 // What the transmitter holds is what the page shows; every editable field changed and sent once
 // ends up in the transmitter byte for byte, each write command sent once.
 TEST_F(LiveDevicePage, ShowsTheIdentificationAndSendsEveryChangedField) {
-  EXPECT_EQ(Text(kTagEdit), "LT-101  ");
-  EXPECT_EQ(Text(kDescriptorEdit), "TANK 1 LEVEL    ");
-  EXPECT_EQ(Text(kMessageEdit), "VKR RADAR LEVEL TRANSMITTER     ");
-  EXPECT_EQ(Text(kDayEdit), "7");
-  EXPECT_EQ(Text(kMonthEdit), "12");
-  EXPECT_EQ(Text(kFinalAssemblyEdit), "12345");
-  EXPECT_EQ(Text(kWriteProtectEdit), "No");
-  EXPECT_EQ(Text(kDistributorEdit), "60");
-  EXPECT_EQ(Text(kSensorSerialEdit), std::to_string(0x010203));
-  EXPECT_EQ(Text(kUpperEdit), "20.500");
-  EXPECT_EQ(Text(kLowerEdit), "0.250");
-  EXPECT_EQ(Text(kUpperUnit), "Metres (m)");
+  const struct {
+    UINT id;
+    std::string text;
+  } shown[] = {{kTagEdit, "LT-101  "},       {kDescriptorEdit, "TANK 1 LEVEL    "},
+               {kMessageEdit, "VKR RADAR LEVEL TRANSMITTER     "},
+               {kDayEdit, "7"},              {kMonthEdit, "12"},
+               {kFinalAssemblyEdit, "12345"}, {kWriteProtectEdit, "No"},
+               {kDistributorEdit, "60"},     {kSensorSerialEdit, std::to_string(0x010203)},
+               {kUpperEdit, "20.500"},       {kLowerEdit, "0.250"},
+               {kUpperUnit, "Metres (m)"}};
+  for (const auto& f : shown) EXPECT_EQ(Text(f.id), f.text) << f.id;
 
   device->received.clear();
   Type(kMessageEdit, "level radar in tank seven");
@@ -177,11 +171,7 @@ TEST_F(LiveDevicePage, ShowsTheIdentificationAndSendsEveryChangedField) {
 
   EXPECT_EQ(WritesReceived(), (std::vector<int>{17, 19, 18, 22}));
   EXPECT_EQ(device->config.message, wire::PackAscii("LEVEL RADAR IN TANK SEVEN", 24));
-  Bytes tdd = wire::PackAscii("LT-7", 6);
-  const Bytes descriptor = wire::PackAscii("SILO 7 LEVEL", 12);
-  tdd.insert(tdd.end(), descriptor.begin(), descriptor.end());
-  tdd.insert(tdd.end(), {24, 11, 111});
-  EXPECT_EQ(device->config.tagDescriptorDate, tdd);
+  EXPECT_EQ(device->config.tagDescriptorDate, TagDescriptorDate("LT-7", "SILO 7 LEVEL", 24, 11, 111));
   EXPECT_EQ(device->config.finalAssembly, (Bytes{0xFF, 0xFF, 0xFF}));
   Bytes longTag(32, 0);
   const std::string lt = "Silo 7 radar, north side";
@@ -315,10 +305,13 @@ TEST(DevicePageOnFakeDtm, OfflineSendKeepsTheEditAndShortAnswersFillWhatTheyHold
       CovFDT_BaseActiveXImpl* ui = harness.Ui();
       auto state = [&](LONG id) { return ui->ParameterTable()[ui->FindParameterIndex(id)].m_nState; };
       HWND message = harness.Item(kMessageEdit);
-      vkr::ui::Click(message);
-      SendMessageA(message, EM_SETSEL, 0, -1);
-      vkr::ui::TypeText(message, "offline edit");
-      fake->Deliver();
+      auto typeMessage = [&](const char* text) {
+        vkr::ui::Click(message);
+        SendMessageA(message, EM_SETSEL, 0, -1);
+        vkr::ui::TypeText(message, text);
+        fake->Deliver();
+      };
+      typeMessage("offline edit");
       ASSERT_NE(state(1009) & 0x2, 0u);
       SendMessageA(GetParent(message), WM_COMMAND, MAKEWPARAM(221, BN_CLICKED), 0);
       fake->Deliver();
@@ -340,10 +333,7 @@ TEST(DevicePageOnFakeDtm, OfflineSendKeepsTheEditAndShortAnswersFillWhatTheyHold
       EXPECT_EQ(harness.Text(kSpanEdit), "Loading...");
       EXPECT_EQ(harness.Text(kUpperUnit), "");
 
-      vkr::ui::Click(message);
-      SendMessageA(message, EM_SETSEL, 0, -1);
-      vkr::ui::TypeText(message, "online edit");
-      fake->Deliver();
+      typeMessage("online edit");
       ASSERT_EQ(fake->SetParameterValue(vkr::UI4(1042), one), S_OK);
       fake->Deliver();
       const auto sent = fake->Hart().CallsOf(17);

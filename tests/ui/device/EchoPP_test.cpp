@@ -4,27 +4,17 @@
 // words, the feet unit, the full scale, faults of the channel during the read, and its picture.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <memory>
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "frame/FrameChannel.h"
-#include "frame/FrameHost.h"
-#include "frame/SimulatedDevice.h"
-#include "frame/TransferSession.h"
-#include "frame/controls/OutsideControls.h"
-#include "include/ActiveXInterfaces.h"
-#include "include/DtmInterfaces.h"
 #include "include/ParameterHandlerInterfaces.h"
 #include "include/ProgramIds.h"
 #include "tests/support/device_ui_fixture.h"
-#include "tests/support/dtm_user_interface.h"
 #include "tests/support/kept_picture.h"
-#include "tests/support/page_site_harness.h"
-#include "tests/support/temp_files.h"
-#include "tests/support/threading.h"
+#include "tests/support/live_page_host.h"
 #include "ui/device/EchoPP.h"
 
 namespace {
@@ -96,85 +86,39 @@ TEST(EchoTable, BarsStandOnTheChartsBaseAndRiseOnePixelPerCount) {
     const auto bar = PlaceEchoBar(c.peak, c.size, c.scale, c.range, 400, 270, c.marker);
     ASSERT_EQ(bar.has_value(), c.bar.has_value()) << c.peak << " " << c.size;
     if (!bar) continue;
-    EXPECT_EQ(bar->x, c.bar->x) << c.peak << " " << c.size;
-    EXPECT_EQ(bar->y, c.bar->y) << c.peak << " " << c.size;
-    EXPECT_EQ(bar->width, c.bar->width) << c.peak << " " << c.size;
-    EXPECT_EQ(bar->height, c.bar->height) << c.peak << " " << c.size;
+    EXPECT_EQ((std::array{bar->x, bar->y, bar->width, bar->height}),
+              (std::array{c.bar->x, c.bar->y, c.bar->width, c.bar->height}))
+        << c.peak << " " << c.size;
     EXPECT_EQ(bar->y + bar->height, 470) << "every bar stands on the chart's base";
   }
 }
 
 // ---- The page online to the simulated transmitter ---------------------------------------------
 
-template <class Interface>
-vkr::ComPtr<Interface> Query(IUnknown* object) {
-  vkr::ComPtr<Interface> found;
-  if (object) object->QueryInterface(Interface::iid, found.PutVoid());
-  return found;
+using vkr::test::Query;
+
+// The bar's or any item's rectangle in its parent's client pixels.
+RECT ClientRect(HWND item) {
+  RECT r{};
+  GetWindowRect(item, &r);
+  MapWindowPoints(nullptr, GetParent(item), reinterpret_cast<POINT*>(&r), 2);
+  return r;
 }
 
-class LiveEchoPage : public ::testing::Test {
+class LiveEchoPage : public vkr::test::LivePageSiteTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    m_registry = std::make_unique<vkr::test::ScopedRegistry>();
-    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
-    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
-    device = std::make_shared<vkr::frame::SimulatedDevice>();
-    session = std::make_unique<vkr::frame::TransferSession>();
-    ASSERT_EQ(session->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
-    dtm = session->Dtm();
-    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
-    ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
-    Open();
-  }
-
-  void Open() {
-    host = std::make_unique<vkr::test::PageSiteHarness>(800, 560);
-    ASSERT_EQ(CoCreateInstance(CLSID_EchoPP, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, page.PutVoid()), S_OK);
-    ASSERT_EQ(page->SetPageSite(host->Site()), S_OK);
-    IUnknown* objects[] = {dtm};
-    ASSERT_EQ(page->SetObjects(1, objects), S_OK);
-    PROPPAGEINFO info{};
-    ASSERT_EQ(page->GetPageInfo(&info), S_OK);
-    EXPECT_EQ(vkr::Utf16ToUtf8(info.pszTitle), "EchoPP");
-    // Tall enough for the axis title below the chart.
-    EXPECT_GE(info.size.cy, 520);
-    CoTaskMemFree(info.pszTitle);
-    CoTaskMemFree(info.pszHelpFile);
-    CoTaskMemFree(info.pszDocString);
-    const RECT rect{0, 0, info.size.cx, info.size.cy};
-    ASSERT_EQ(page->Activate(host->Hwnd(), &rect, FALSE), S_OK);
-    vkr::Bstr call;
-    ASSERT_EQ(Query<IovFdtActiveXContainer>(dtm)->GetFunctionCallDocument(5, call.Put()), S_OK);
-    VARIANT_BOOL started = VARIANT_FALSE;
-    ASSERT_EQ(Query<IovFdtPropertyPageControl>(page.Get())->Init(vkr::Bstr(u"echo").Get(), call.Get(), dtm, &started),
-              S_OK);
-    ASSERT_EQ(started, VARIANT_TRUE);
-    ASSERT_EQ(page->Show(SW_SHOW), S_OK);
+    StartDtm();
+    if (HasFatalFailure()) return;
+    OpenPage(CLSID_EchoPP, "EchoPP");
+    if (HasFatalFailure()) return;
+    // The host made as wide as the 787-pixel chart; the page tall enough for the axis title.
+    MoveWindow(host->Hwnd(), 0, 0, 800, 560, TRUE);
+    EXPECT_GE(ClientRect(host->Page()).bottom, 520);
     Settle();
   }
 
-  void TearDown() override {
-    if (page) {
-      VARIANT_BOOL ready = VARIANT_FALSE;
-      if (auto control = Query<IovFdtPropertyPageControl>(page.Get())) control->PrepareToRelease(&ready);
-      page->Deactivate();
-      page->SetPageSite(nullptr);
-      page = nullptr;
-    }
-    host.reset();
-    if (session) session->Close();
-    session.reset();
-    vkr::frame::RevokeOutsideControls();
-    m_registry.reset();
-    CoFreeUnusedLibraries();
-    CoUninitialize();
-  }
-
-  static void Settle() { vkr::frame::TransferSession::Pump(200); }
   HWND Item(UINT id) const { return host->Item(static_cast<int>(id)); }
-  std::string Text(UINT id) const { return vkr::ui::WindowText(Item(id)); }
   std::string Cell(std::size_t echo, std::size_t value) const { return Text(kEchoTableEdits[echo][value]); }
 
   int Reads() const {
@@ -190,37 +134,39 @@ class LiveEchoPage : public ::testing::Test {
     ASSERT_TRUE(vkr::test::PumpUntil([&] { return IsWindowEnabled(Item(kEchoReadButton)) != FALSE; }, 15000));
     Settle();
   }
-  void SetDtm(LONG id, BYTE value) {
+  // A byte parameter set on the DTM, which reports it to its user interfaces.
+  HRESULT Report(LONG id, BYTE value) {
     VARIANT v = vkr::EmptyVariant();
     v.vt = VT_UI1;
     v.bVal = value;
-    ASSERT_EQ(Query<IovFdtParameterHandler4>(dtm)->SetParameterValue(vkr::UI4(static_cast<ULONG>(id)), v), S_OK);
+    return Query<IovFdtParameterHandler4>(dtm)->SetParameterValue(vkr::UI4(static_cast<ULONG>(id)), v);
+  }
+  void SetDtm(LONG id, BYTE value) {
+    ASSERT_EQ(Report(id, value), S_OK);
     Settle();
   }
   // The bar's rectangle in the page's client pixels; absent when hidden.
   std::optional<RECT> Bar(std::size_t echo) const {
     HWND bar = Item(kEchoFirstBar + static_cast<UINT>(echo));
     if (!IsWindowVisible(bar)) return std::nullopt;
-    RECT r{};
-    GetWindowRect(bar, &r);
-    MapWindowPoints(nullptr, GetParent(bar), reinterpret_cast<POINT*>(&r), 2);
-    return r;
+    return ClientRect(bar);
+  }
+  void ExpectNoBars(std::size_t from = 0) const {
+    for (std::size_t e = from; e < kEchoCount; ++e) EXPECT_FALSE(Bar(e)) << e;
+  }
+  // The distance axis's eleven ticks, `step` apart.
+  void ExpectTicks(int step) const {
+    for (int i = 0; i <= 10; ++i) EXPECT_EQ(Text(kEchoFirstTick + static_cast<UINT>(i)), std::to_string(step * i)) << i;
   }
   void ExpectBar(std::size_t echo, int x, int top, int width) const {
+    SCOPED_TRACE("echo " + std::to_string(echo + 1));
     const auto r = Bar(echo);
-    ASSERT_TRUE(r) << "echo " << echo + 1;
-    EXPECT_EQ(r->left, x) << "echo " << echo + 1;
-    EXPECT_EQ(r->top, top) << "echo " << echo + 1;
-    EXPECT_EQ(r->right - r->left, width) << "echo " << echo + 1;
-    EXPECT_EQ(r->bottom, 470) << "echo " << echo + 1;
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->left, x);
+    EXPECT_EQ(r->top, top);
+    EXPECT_EQ(r->right - r->left, width);
+    EXPECT_EQ(r->bottom, 470);
   }
-
-  std::unique_ptr<vkr::test::ScopedRegistry> m_registry;
-  std::shared_ptr<vkr::frame::SimulatedDevice> device;
-  std::unique_ptr<vkr::frame::TransferSession> session;
-  IUnknown* dtm = nullptr;
-  std::unique_ptr<vkr::test::PageSiteHarness> host;
-  vkr::ComPtr<IPropertyPage> page;
 };
 
 // Shown, the page has read nothing: an empty table, no bars, the axes of 20 metres. Each click
@@ -229,8 +175,8 @@ class LiveEchoPage : public ::testing::Test {
 TEST_F(LiveEchoPage, ReadsOnEveryRequestAndPlacesTheBarsFromTheDevicesWords) {
   EXPECT_EQ(Reads(), 0);
   EXPECT_EQ(Cell(0, kEchoStart), "");
-  for (std::size_t e = 0; e < kEchoCount; ++e) EXPECT_FALSE(Bar(e)) << e;
-  for (int i = 0; i <= 10; ++i) EXPECT_EQ(Text(kEchoFirstTick + static_cast<UINT>(i)), std::to_string(2000 * i)) << i;
+  ExpectNoBars();
+  ExpectTicks(2000);
   const char* volts[] = {"0.00", "0.50", "1.00", "1.50", "2.00", "2.50"};
   for (int i = 0; i < 6; ++i) EXPECT_EQ(Text(kEchoVoltageLabels[i]), volts[i]);
   EXPECT_EQ(Text(kEchoAxisTitle), "Distance (mm)");
@@ -242,9 +188,7 @@ TEST_F(LiveEchoPage, ReadsOnEveryRequestAndPlacesTheBarsFromTheDevicesWords) {
                 {kEchoFirstTick + 10, {440, 475, 476, 505}}, {kEchoVoltageLabels[5], {20, 210, 40, 240}},
                 {kEchoAxisTitle, {200, 490, 320, 520}}};
   for (const auto& p : placed) {
-    RECT r{};
-    GetWindowRect(Item(p.id), &r);
-    MapWindowPoints(nullptr, GetParent(Item(p.id)), reinterpret_cast<POINT*>(&r), 2);
+    const RECT r = ClientRect(Item(p.id));
     EXPECT_TRUE(EqualRect(&r, &p.at)) << p.id << ": " << r.left << "," << r.top << "," << r.right << "," << r.bottom;
   }
   EXPECT_EQ(Text(kEchoMetricCombo), "20 meters");
@@ -287,8 +231,8 @@ TEST_F(LiveEchoPage, ReadsOnEveryRequestAndPlacesTheBarsFromTheDevicesWords) {
                reinterpret_cast<LPARAM>(combo));
   Settle();
   EXPECT_EQ(Cell(0, kEchoPeak), "");
-  for (std::size_t e = 0; e < kEchoCount; ++e) EXPECT_FALSE(Bar(e)) << e;
-  for (int i = 0; i <= 10; ++i) EXPECT_EQ(Text(kEchoFirstTick + static_cast<UINT>(i)), std::to_string(1000 * i)) << i;
+  ExpectNoBars();
+  ExpectTicks(1000);
   Read();
   ExpectBar(0, 44 - 2 + 45, 220, 5);  // 1100 mm of 10000
   EXPECT_EQ(Reads(), 3);
@@ -298,13 +242,9 @@ TEST_F(LiveEchoPage, ReadsOnEveryRequestAndPlacesTheBarsFromTheDevicesWords) {
   EXPECT_TRUE(vkr::test::PumpUntil([&] { return Reads() == 4; }, 10000));
 
   // A report that arrives while the read waits for the device starts no second read.
-  session->Channel()->onDataExchange = [&](std::size_t) {
-    VARIANT zero = vkr::EmptyVariant();
-    zero.vt = VT_UI1;
-    Query<IovFdtParameterHandler4>(dtm)->SetParameterValue(vkr::UI4(kParEchoReadTrigger), zero);
-  };
+  m_session->Channel()->onDataExchange = [&](std::size_t) { Report(kParEchoReadTrigger, 0); };
   Read();
-  session->Channel()->onDataExchange = nullptr;
+  m_session->Channel()->onDataExchange = nullptr;
   Settle();
   EXPECT_EQ(Reads(), 5);
 }
@@ -339,11 +279,12 @@ TEST_F(LiveEchoPage, FeetUnitShowsFeet) {
 TEST_F(LiveEchoPage, FaultsDuringTheReadAreToldAndThePageKeepsWorking) {
   Read();
   ASSERT_EQ(Cell(0, kEchoPeak), "3500");
-  auto& messages = session->Frame()->userMessages;
-  auto fault = [](FaultKind kind) {
+  auto& messages = m_session->Frame()->userMessages;
+  auto fault = [](FaultKind kind, std::size_t keep = 0) {
     Fault f;
     f.kind = kind;
     f.command = 131;
+    f.keepBytes = keep;
     return f;
   };
   const struct {
@@ -356,7 +297,7 @@ TEST_F(LiveEchoPage, FaultsDuringTheReadAreToldAndThePageKeepsWorking) {
   };
   for (const auto& c : cases) {
     messages.clear();
-    session->Channel()->faults.push_back(c.fault);
+    m_session->Channel()->faults.push_back(c.fault);
     Read();
     ASSERT_EQ(messages.size(), 1u) << c.name;
     EXPECT_NE(messages[0].find("Reading the echo data failed"), std::string::npos) << c.name << ": " << messages[0];
@@ -370,9 +311,7 @@ TEST_F(LiveEchoPage, FaultsDuringTheReadAreToldAndThePageKeepsWorking) {
 
   // Fifteen bytes: seven whole words. Echo 1 whole, echo 2's start and peak; nothing else.
   messages.clear();
-  Fault cut = fault(FaultKind::TruncatedData);
-  cut.keepBytes = 15;
-  session->Channel()->faults.push_back(cut);
+  m_session->Channel()->faults.push_back(fault(FaultKind::TruncatedData, 15));
   device->SetEcho(1, {500, 600, 90, 3, 700});
   Read();
   ASSERT_EQ(messages.size(), 1u);
@@ -383,7 +322,7 @@ TEST_F(LiveEchoPage, FaultsDuringTheReadAreToldAndThePageKeepsWorking) {
   EXPECT_EQ(Cell(1, kEchoSize), "");
   EXPECT_EQ(Cell(3, kEchoEnd), "");
   ExpectBar(0, 114, 271, 2);
-  for (std::size_t e = 1; e < kEchoCount; ++e) EXPECT_FALSE(Bar(e)) << e;
+  ExpectNoBars(1);
 
   // And the next read is whole again.
   messages.clear();
