@@ -130,48 +130,36 @@ class DiagOnFake : public ::testing::Test {
 // write: what the user is told, what is opened and whether the device is asked to run anything.
 TEST_F(DiagOnFake, ProceduresAskTellAndRunOnlyAsConfirmed) {
   constexpr LONG OK = 1, CANCEL = kAnswerCancel;
-  const std::string selectOk = "Select OK to run procedure", loop = "WARN-Loop should be removed from automatic control",
-                    note = "NOTE-Loop may be returned to automatic control";
+  // What the user is told, each but the opened functions under the procedure's title.
+  const std::string ok = "Select OK to run procedure", loop = "WARN-Loop should be removed from automatic control",
+                    note = "NOTE-Loop may be returned to automatic control", meter = "Connect reference meter",
+                    self = "About to perform Limited Selftest", master = "About to perform Master Reset";
   const struct {
     UINT button;
+    const char* title;
     std::vector<LONG> answers;
     EDtmState state;
     bool writeFails;
     std::vector<std::string> dialogue;
     LONG written;  // the procedure parameter written (0: none)
   } cases[] = {
-      {kDiagLoopTestButton, {OK, OK}, dsONLINE, false, {"Loop Test: " + selectOk, "Loop Test: " + loop, "open 4"}, 0},
-      {kDiagLoopTestButton, {CANCEL}, dsONLINE, false, {"Loop Test: " + selectOk}, 0},
-      {kDiagLoopTestButton, {OK, CANCEL}, dsONLINE, false, {"Loop Test: " + selectOk, "Loop Test: " + loop}, 0},
-      {kDiagDacTrimButton, {OK, OK}, dsONLINE, false,
-       {"DAC Trim: " + loop, "DAC Trim: Connect reference meter", "open 7"}, 0},
-      {kDiagDacTrimButton, {OK, CANCEL}, dsONLINE, false, {"DAC Trim: " + loop, "DAC Trim: Connect reference meter"}, 0},
-      {kDiagSelfTestButton, {OK, OK, OK}, dsONLINE, false,
-       {"Self Test: " + selectOk, "Self Test: " + loop, "Self Test: About to perform Limited Selftest"}, kParSelfTest},
-      {kDiagSelfTestButton, {OK, CANCEL}, dsONLINE, false, {"Self Test: " + selectOk, "Self Test: " + loop}, 0},
-      {kDiagSelfTestButton, {OK, OK, CANCEL}, dsONLINE, false,
-       {"Self Test: " + selectOk, "Self Test: " + loop, "Self Test: About to perform Limited Selftest",
-        "Self Test: " + note},
-       0},
-      {kDiagSelfTestButton, {OK, OK, OK}, dsCONFIGURED, false,
-       {"Self Test: " + selectOk, "Self Test: " + loop, "Self Test: About to perform Limited Selftest",
-        "Self Test: DTM isn't online, self test aborted", "Self Test: " + note},
-       0},
-      {kDiagSelfTestButton, {OK, OK, OK}, dsONLINE, true,
-       {"Self Test: " + selectOk, "Self Test: " + loop, "Self Test: About to perform Limited Selftest",
-        "Self Test: Error while performing self test", "open 8", "Self Test: " + note},
-       0},
-      {kDiagMasterResetButton, {OK, OK, OK}, dsONLINE, false,
-       {"Master Reset: " + selectOk, "Master Reset: " + loop, "Master Reset: About to perform Master Reset"},
-       kParMasterReset},
-      {kDiagMasterResetButton, {OK, OK, OK}, dsONLINE, true,
-       {"Master Reset: " + selectOk, "Master Reset: " + loop, "Master Reset: About to perform Master Reset",
-        "Master Reset: Error while performing master reset", "Master Reset: " + note},
-       0},
-      {kDiagMasterResetButton, {OK, OK, OK}, dsCONFIGURED, false,
-       {"Master Reset: " + selectOk, "Master Reset: " + loop, "Master Reset: About to perform Master Reset",
-        "Master Reset: DTM isn't online, master reset aborted", "Master Reset: " + note},
-       0},
+      {kDiagLoopTestButton, "Loop Test", {OK, OK}, dsONLINE, false, {ok, loop, "open 4"}, 0},
+      {kDiagLoopTestButton, "Loop Test", {CANCEL}, dsONLINE, false, {ok}, 0},
+      {kDiagLoopTestButton, "Loop Test", {OK, CANCEL}, dsONLINE, false, {ok, loop}, 0},
+      {kDiagDacTrimButton, "DAC Trim", {OK, OK}, dsONLINE, false, {loop, meter, "open 7"}, 0},
+      {kDiagDacTrimButton, "DAC Trim", {OK, CANCEL}, dsONLINE, false, {loop, meter}, 0},
+      {kDiagSelfTestButton, "Self Test", {OK, OK, OK}, dsONLINE, false, {ok, loop, self}, kParSelfTest},
+      {kDiagSelfTestButton, "Self Test", {OK, CANCEL}, dsONLINE, false, {ok, loop}, 0},
+      {kDiagSelfTestButton, "Self Test", {OK, OK, CANCEL}, dsONLINE, false, {ok, loop, self, note}, 0},
+      {kDiagSelfTestButton, "Self Test", {OK, OK, OK}, dsCONFIGURED, false,
+       {ok, loop, self, "DTM isn't online, self test aborted", note}, 0},
+      {kDiagSelfTestButton, "Self Test", {OK, OK, OK}, dsONLINE, true,
+       {ok, loop, self, "Error while performing self test", "open 8", note}, 0},
+      {kDiagMasterResetButton, "Master Reset", {OK, OK, OK}, dsONLINE, false, {ok, loop, master}, kParMasterReset},
+      {kDiagMasterResetButton, "Master Reset", {OK, OK, OK}, dsONLINE, true,
+       {ok, loop, master, "Error while performing master reset", note}, 0},
+      {kDiagMasterResetButton, "Master Reset", {OK, OK, OK}, dsCONFIGURED, false,
+       {ok, loop, master, "DTM isn't online, master reset aborted", note}, 0},
   };
   int row = 0;
   for (const auto& c : cases) {
@@ -186,7 +174,10 @@ TEST_F(DiagOnFake, ProceduresAskTellAndRunOnlyAsConfirmed) {
     vkr::ui::Click(page->Item(static_cast<int>(c.button)));
     vkr::ui::PumpUntilIdle();
     const std::vector<std::string> all = Dialogue();
-    EXPECT_EQ(std::vector<std::string>(all.begin() + static_cast<long>(before), all.end()), c.dialogue);
+    std::vector<std::string> dialogue;
+    for (const std::string& line : c.dialogue)
+      dialogue.push_back(line.rfind("open ", 0) == 0 ? line : c.title + (": " + line));
+    EXPECT_EQ(std::vector<std::string>(all.begin() + static_cast<long>(before), all.end()), dialogue);
     const std::size_t writes = dtm->CountOf("WriteDeviceParameter");
     if (c.written) {
       EXPECT_EQ(writes, 1u);

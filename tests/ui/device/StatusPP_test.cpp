@@ -66,11 +66,6 @@ TEST(AdditionalStatusDecoder, FaultsOnlyFromAnAnswerOfFourBytesOrMore) {
 
 enum class Lamp { Hidden, Red, Neutral, Green, Other };
 
-const char* Name(Lamp lamp) {
-  static const char* const names[] = {"hidden", "red", "neutral", "green", "other"};
-  return names[static_cast<int>(lamp)];
-}
-
 // The colour in the middle of each lamp of `root`'s picture.
 std::vector<Lamp> Lamps(HWND root, const UINT* ids, std::size_t n, HWND dialog) {
   vkr::ui::Picture picture;
@@ -101,8 +96,9 @@ std::vector<Lamp> Lamps(HWND root, const UINT* ids, std::size_t n, HWND dialog) 
 }
 
 std::string Describe(const std::vector<Lamp>& lamps) {
+  static const char* const names[] = {"hidden", "red", "neutral", "green", "other"};
   std::string text;
-  for (Lamp l : lamps) text += std::string(Name(l)) + " ";
+  for (Lamp l : lamps) text += std::string(names[static_cast<int>(l)]) + " ";
   return text;
 }
 
@@ -230,8 +226,10 @@ class LiveStatus : public vkr::test::LivePageSiteTest {
 constexpr std::size_t kMoreStatusLamp = 4, kMalfunctionLamp = 7;
 
 // The status bits light from the device's answers; the fault section comes on request and shows
-// the answer to its own read, not the one read when the page was shown.
-TEST_F(LiveStatus, LampsFollowTheDevicesStatusBytes) {
+// the answer to its own read, not the one read when the page was shown. Then the button's read
+// meets a silent wire, a busy device, a short answer: the lamps keep what they showed, nothing is
+// read past the answer, and the next read works.
+TEST_F(LiveStatus, LampsFollowTheDevicesStatusBytesThroughFaults) {
   SetAdditionalStatus({0x02, 0x00, 0x00, 0x00});  // probe fault: the device reports more status
   GoOnline();
   OpenStatusPage();
@@ -278,17 +276,6 @@ TEST_F(LiveStatus, LampsFollowTheDevicesStatusBytes) {
   WaitFor([&] { return FaultLamps(); }, Expect(16, {0, 1, 15}, Lamp::Neutral));
   Settle();
   vkr::test::ExpectLooksAsKept(host->Hwnd(), "status_page");
-}
-
-// The button's read meets a silent wire, a busy device, a short answer: the lamps keep what they
-// showed, nothing is read past the answer, and the next read works.
-TEST_F(LiveStatus, StatusPageKeepsWorkingThroughFaults) {
-  SetAdditionalStatus({0x02, 0x00, 0x00, 0x00});
-  GoOnline();
-  OpenStatusPage();
-  WaitFor([&] { return BitLamps(); }, Expect(8, {kMoreStatusLamp}, Lamp::Neutral));
-  ClickReadAdditional();
-  WaitFor([&] { return FaultLamps(); }, Expect(16, {0}, Lamp::Neutral));
 
   const struct {
     const char* name;
@@ -369,9 +356,10 @@ TEST_F(LiveStatus, SelfTestResultsShowTheDevicesAnswer) {
   ExpectReadsAcknowledgeNothing();
 }
 
-// Later answers the DTM reports repaint the lamps, never the texts; a short one changes nothing.
-// Offline the control waits with "Loading..." and no summary.
-TEST_F(LiveStatus, SelfTestLampsFollowLaterAnswers) {
+// Offline the control waits with "Loading..." and no summary. Later answers the DTM reports
+// repaint the lamps, never the texts; a short one changes nothing. Closed while its read waits for
+// the device (Escape, the frame): the control goes, nothing is left open, and the DTM stays usable.
+TEST_F(LiveStatus, SelfTestFollowsLaterAnswersAndClosesWhileReading) {
   StartOffline();
   ASSERT_TRUE(OpenSelfTest());
   EXPECT_EQ(Text(kSelfTestResultEdits[0]), kLoadingText);
@@ -402,13 +390,7 @@ TEST_F(LiveStatus, SelfTestLampsFollowLaterAnswers) {
   // OK closes it through the function container.
   vkr::ui::Click(GetDlgItem(dialog, IDOK));
   EXPECT_TRUE(vkr::test::PumpUntil([&] { return m_session->Frame()->activeX.OpenControls().empty(); }, 5000));
-}
 
-// Closed while its read waits for the device (Escape, the frame): the control goes, nothing is
-// left open, and the DTM stays usable.
-TEST_F(LiveStatus, SelfTestClosedWhileItsReadWaits) {
-  GoOnline();
-  SetAdditionalStatus({0x06, 0x00, 0x01, 0x00});
   FrameChannel::Fault late = WireFault(FrameChannel::FaultKind::None);
   late.delayMs = 800;
   m_session->Channel()->faults.push_back(late);
