@@ -351,8 +351,9 @@ TEST(HartPageOnFakeDtm, AFailedIdentityReadLeavesTheShownPageHearingTheFrame) {
 // ---- The Values page ----------------------------------------------------------------------------
 
 // Shown, the page reads command 3 at once and then cyclically at the registry's period (never
-// below 50 ms), with the units' texts; hidden, it shows "Loading..." and the reading stops.
-TEST_F(HartValuesPage, ValuesFollowTheDeviceWhileShown) {
+// below 50 ms), with the units' texts; hidden, it shows "Loading..." and the reading stops; and it
+// decodes short and full answers.
+TEST_F(HartValuesPage, ValuesFollowTheDeviceWhileShownAndDecodeAnswers) {
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kValuesSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
             ERROR_SUCCESS);
@@ -383,6 +384,27 @@ TEST_F(HartValuesPage, ValuesFollowTheDeviceWhileShown) {
   device_->received.clear();
   vkr::frame::TransferSession::Pump(500);
   EXPECT_TRUE(Requests(*device_, 3).empty()) << "no reading while hidden";
+
+  // The decoder on short and full answers (hidden: no cyclic answers in between).
+  EXPECT_EQ(Deliver(page, kParCommand3Complete, {0x40, 0xA0, 0x00}), S_OK);
+  EXPECT_EQ(Text(Window(), kValuesCurrentEdit), "Loading...");
+  EXPECT_EQ(Deliver(page, kParCommand3Complete, {0x40, 0xA0, 0x00, 0x00}), S_OK);
+  ExpectTexts(Window(), {{kValuesCurrentEdit, "5.000"}, {kValuesValueEdits[0], "Loading..."}});
+  Bytes full = BigEndian(12.0f);
+  for (std::uint8_t k = 0; k < 4; ++k) {
+    full.push_back(k == 1 ? 44 : 45);
+    const Bytes value = BigEndian(1.5f + k);
+    full.insert(full.end(), value.begin(), value.end());
+  }
+  ASSERT_EQ(full.size(), 24u);
+  EXPECT_EQ(Deliver(page, kParCommand3Complete, Bytes(full.begin(), full.begin() + 23)), S_OK);
+  ExpectTexts(Window(),
+              {{kValuesValueEdits[2], "3.500"}, {kValuesUnitTexts[3], "Metres (m)"}, {kValuesValueEdits[3], "Loading..."}});
+  EXPECT_EQ(Deliver(page, kParCommand3Complete, full), S_OK);
+  ExpectTexts(Window(),
+              {{kValuesCurrentEdit, "12.000"}, {kValuesUnitTexts[1], "Feet (ft)"}, {kValuesValueEdits[3], "4.500"}});
+  EXPECT_EQ(page->SetControlValueById(kParCommand3Complete, vkr::I4(1)), S_OK);
+  EXPECT_EQ(Text(Window(), kValuesValueEdits[3]), "4.500");
 }
 
 // The page's picture; then faults on the frame's channel during the cyclic reading: the fields
@@ -416,34 +438,6 @@ TEST_F(HartValuesPage, ValuesKeepWorkingThroughChannelFaults) {
   }
   ShowWithoutFault();
   EXPECT_TRUE(WaitFor([&] { return Text(Window(), kValuesValueEdits[3]) == "41.700"; }, 20000));
-}
-
-// The decoder on short and full answers.
-TEST_F(HartValuesPage, ValuesDecodeShortAndFullAnswers) {
-  Open<CValuesPP>(CLSID_ValuesPP);
-  CValuesPP* page = Object<CValuesPP>();
-  ASSERT_NE(page, nullptr);
-  ASSERT_TRUE(WaitFor([&] { return Text(Window(), kValuesValueEdits[0]) == "2.500"; }));
-  Show(SW_HIDE);  // no cyclic answers in between
-  EXPECT_EQ(Deliver(page, kParCommand3Complete, {0x40, 0xA0, 0x00}), S_OK);
-  EXPECT_EQ(Text(Window(), kValuesCurrentEdit), "Loading...");
-  EXPECT_EQ(Deliver(page, kParCommand3Complete, {0x40, 0xA0, 0x00, 0x00}), S_OK);
-  ExpectTexts(Window(), {{kValuesCurrentEdit, "5.000"}, {kValuesValueEdits[0], "Loading..."}});
-  Bytes full = BigEndian(12.0f);
-  for (std::uint8_t k = 0; k < 4; ++k) {
-    full.push_back(k == 1 ? 44 : 45);
-    const Bytes value = BigEndian(1.5f + k);
-    full.insert(full.end(), value.begin(), value.end());
-  }
-  ASSERT_EQ(full.size(), 24u);
-  EXPECT_EQ(Deliver(page, kParCommand3Complete, Bytes(full.begin(), full.begin() + 23)), S_OK);
-  ExpectTexts(Window(),
-              {{kValuesValueEdits[2], "3.500"}, {kValuesUnitTexts[3], "Metres (m)"}, {kValuesValueEdits[3], "Loading..."}});
-  EXPECT_EQ(Deliver(page, kParCommand3Complete, full), S_OK);
-  ExpectTexts(Window(),
-              {{kValuesCurrentEdit, "12.000"}, {kValuesUnitTexts[1], "Feet (ft)"}, {kValuesValueEdits[3], "4.500"}});
-  EXPECT_EQ(page->SetControlValueById(kParCommand3Complete, vkr::I4(1)), S_OK);
-  EXPECT_EQ(Text(Window(), kValuesValueEdits[3]), "4.500");
 }
 
 }  // namespace
