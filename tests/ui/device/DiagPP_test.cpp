@@ -113,11 +113,13 @@ class DiagOnFake : public ::testing::Test {
   }
   TestDiagPP& Object() { return *dynamic_cast<TestDiagPP*>(page->Ui()); }
 
-  // The dialogue so far: "caption: text" per message, "open n" per opened function.
-  std::vector<std::string> Dialogue() const {
+  // The dialogue from message `from` on: "caption: text" per message, "open n" per opened function.
+  std::vector<std::string> Dialogue(std::size_t from = 0) const {
     std::vector<std::string> lines;
-    for (const auto& m : dtm->UserMessages())
+    for (std::size_t i = from; i < dtm->UserMessages().size(); ++i) {
+      const auto& m = dtm->UserMessages()[i];
       lines.push_back(vkr::Utf16ToUtf8(m.title.empty() ? m.text : m.title + u": " + m.text));
+    }
     return lines;
   }
 
@@ -173,11 +175,10 @@ TEST_F(DiagOnFake, ProceduresAskTellAndRunOnlyAsConfirmed) {
     if (c.writeFails) dtm->FailCall("WriteDeviceParameter", S_FALSE);
     vkr::ui::Click(page->Item(static_cast<int>(c.button)));
     vkr::ui::PumpUntilIdle();
-    const std::vector<std::string> all = Dialogue();
     std::vector<std::string> dialogue;
     for (const std::string& line : c.dialogue)
       dialogue.push_back(line.rfind("open ", 0) == 0 ? line : c.title + (": " + line));
-    EXPECT_EQ(std::vector<std::string>(all.begin() + static_cast<long>(before), all.end()), dialogue);
+    EXPECT_EQ(Dialogue(before), dialogue);
     const std::size_t writes = dtm->CountOf("WriteDeviceParameter");
     if (c.written) {
       EXPECT_EQ(writes, 1u);
@@ -226,8 +227,7 @@ TEST_F(DiagOnFake, OutcomesOpenTheResultsAndTellFailures) {
     Object().m_bBusy = c.readingAll;
     EXPECT_EQ(Object().SetControlValueById(c.id, Byte(c.outcome)), S_OK);
     Object().m_bBusy = FALSE;
-    const std::vector<std::string> all = Dialogue();
-    EXPECT_EQ(std::vector<std::string>(all.begin() + static_cast<long>(before), all.end()), c.dialogue);
+    EXPECT_EQ(Dialogue(before), c.dialogue);
   }
 }
 
