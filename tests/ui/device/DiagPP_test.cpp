@@ -5,8 +5,9 @@
 // transactions, and its picture.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 

@@ -4,8 +4,7 @@
 // program for their decoders on short and full answers.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
+#include <cstdio>
 #include <initializer_list>
 #include <memory>
 #include <string>
