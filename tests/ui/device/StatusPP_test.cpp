@@ -5,27 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "frame/ActiveXHost.h"
-#include "frame/FrameHost.h"
-#include "frame/SimulatedDevice.h"
-#include "frame/TransferSession.h"
-#include "frame/controls/OutsideControls.h"
-#include "include/ActiveXInterfaces.h"
-#include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
-#include "tests/support/dtm_user_interface.h"
 #include "tests/support/kept_picture.h"
-#include "tests/support/page_site_harness.h"
-#include "tests/support/temp_files.h"
-#include "tests/support/threading.h"
+#include "tests/support/live_page_host.h"
 #include "ui/device/SelfTestResults.h"
 #include "ui/device/StatusPP.h"
 #include "ui/device/kit/Kit.h"
@@ -76,16 +64,6 @@ TEST(AdditionalStatusDecoder, FaultsOnlyFromAnAnswerOfFourBytesOrMore) {
 
 enum class Lamp { Hidden, Red, Neutral, Green, Other };
 
-const char* Name(Lamp lamp) {
-  switch (lamp) {
-    case Lamp::Hidden: return "hidden";
-    case Lamp::Red: return "red";
-    case Lamp::Neutral: return "neutral";
-    case Lamp::Green: return "green";
-    default: return "other";
-  }
-}
-
 // The colour in the middle of each lamp of `root`'s picture.
 std::vector<Lamp> Lamps(HWND root, const UINT* ids, std::size_t n, HWND dialog) {
   vkr::ui::Picture picture;
@@ -116,8 +94,9 @@ std::vector<Lamp> Lamps(HWND root, const UINT* ids, std::size_t n, HWND dialog) 
 }
 
 std::string Describe(const std::vector<Lamp>& lamps) {
+  static const char* const names[] = {"hidden", "red", "neutral", "green", "other"};
   std::string text;
-  for (Lamp l : lamps) text += std::string(Name(l)) + " ";
+  for (Lamp l : lamps) text += std::string(names[static_cast<int>(l)]) + " ";
   return text;
 }
 
@@ -146,59 +125,40 @@ FrameChannel::Fault WireFault(FrameChannel::FaultKind kind) {
   return f;
 }
 
-template <class Interface>
-vkr::ComPtr<Interface> Query(IUnknown* object) {
-  vkr::ComPtr<Interface> found;
-  if (object) object->QueryInterface(Interface::iid, found.PutVoid());
-  return found;
-}
+using vkr::test::Query;
 
 // ---- The real module online to the simulated transmitter ------------------------------------------
 
-class LiveStatus : public ::testing::Test {
+class LiveStatus : public vkr::test::LivePageSiteTest {
  protected:
-  void SetUp() override {
+  // The DTM on its channel, still offline (StartDtm goes online at once).
+  void StartOffline() {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     m_registry = std::make_unique<vkr::test::ScopedRegistry>();
     ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
     ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
-    device = std::make_shared<vkr::frame::SimulatedDevice>();
     m_session = std::make_unique<vkr::frame::TransferSession>();
     ASSERT_EQ(m_session->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
     dtm = m_session->Dtm();
   }
   void GoOnline() {
-    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
-    ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
+    if (!m_session) {
+      StartDtm();
+    } else {
+      ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+      ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
+    }
     Settle();
   }
 
   void OpenStatusPage() {
-    host = std::make_unique<vkr::test::PageSiteHarness>(720, 720);
-    ASSERT_EQ(CoCreateInstance(CLSID_StatusPP, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, page.PutVoid()),
-              S_OK);
-    ASSERT_EQ(page->SetPageSite(host->Site()), S_OK);
-    IUnknown* objects[] = {dtm};
-    ASSERT_EQ(page->SetObjects(1, objects), S_OK);
+    OpenPage(CLSID_StatusPP, "Status");
     PROPPAGEINFO info{};
     ASSERT_EQ(page->GetPageInfo(&info), S_OK);
-    EXPECT_EQ(vkr::Utf16ToUtf8(info.pszTitle), "Status");
     EXPECT_EQ(vkr::Utf16ToUtf8(info.pszHelpFile), "VornExampleDtm.chm::/Status.html#wp1102904");
     CoTaskMemFree(info.pszTitle);
     CoTaskMemFree(info.pszHelpFile);
     CoTaskMemFree(info.pszDocString);
-    const RECT rect{0, 0, info.size.cx, info.size.cy};
-    ASSERT_EQ(page->Activate(host->Hwnd(), &rect, FALSE), S_OK);
-    auto container = Query<IovFdtActiveXContainer>(dtm);
-    ASSERT_TRUE(container);
-    vkr::Bstr call;
-    ASSERT_EQ(container->GetFunctionCallDocument(1, call.Put()), S_OK);
-    auto control = Query<IovFdtPropertyPageControl>(page.Get());
-    ASSERT_TRUE(control);
-    VARIANT_BOOL started = VARIANT_FALSE;
-    ASSERT_EQ(control->Init(vkr::Bstr(u"status-page").Get(), call.Get(), dtm, &started), S_OK);
-    ASSERT_EQ(started, VARIANT_TRUE);
-    ASSERT_EQ(page->Show(SW_SHOW), S_OK);
     dialog = GetParent(host->Item(kStatusReadAdditionalButton));
   }
 
@@ -211,25 +171,9 @@ class LiveStatus : public ::testing::Test {
     if (!opened) return nullptr;
     const auto& open = m_session->Frame()->activeX.OpenControls().back();
     m_controlId = open.invokeId;
-    HWND lamp = FindWindowByItem(open.window, kSelfTestLamps[0]);
+    HWND lamp = vkr::test::FindItem(open.window, static_cast<int>(kSelfTestLamps[0]));
     dialog = lamp ? GetParent(lamp) : nullptr;
     return open.window;
-  }
-  static HWND FindWindowByItem(HWND root, UINT id) {
-    struct Search {
-      UINT id;
-      HWND found = nullptr;
-    } search{id};
-    EnumChildWindows(
-        root,
-        [](HWND w, LPARAM p) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(p);
-          if (static_cast<UINT>(GetDlgCtrlID(w)) != s->id) return TRUE;
-          s->found = w;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
   }
   bool CloseSelfTest() {
     VARIANT_BOOL closed = VARIANT_FALSE;
@@ -238,30 +182,10 @@ class LiveStatus : public ::testing::Test {
     return closed != VARIANT_FALSE;
   }
 
-  void ClosePage() {
-    if (page) {
-      if (auto control = Query<IovFdtPropertyPageControl>(page.Get())) {
-        VARIANT_BOOL ready = VARIANT_FALSE;
-        control->PrepareToRelease(&ready);
-      }
-      page->Deactivate();
-      page->SetPageSite(nullptr);
-      page = nullptr;
-    }
-    host.reset();
-  }
-
   void TearDown() override {
     ClosePage();
-    if (m_session) {
-      m_session->Frame()->activeX.CloseAll();
-      m_session->Close();
-    }
-    m_session.reset();
-    vkr::frame::RevokeOutsideControls();
-    m_registry.reset();
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+    if (m_session) m_session->Frame()->activeX.CloseAll();
+    LivePageSiteTest::TearDown();
   }
 
   static void Settle(DWORD ms = 300) { vkr::frame::TransferSession::Pump(ms); }
@@ -280,30 +204,19 @@ class LiveStatus : public ::testing::Test {
   void ClickReadAdditional() {
     vkr::ui::Click(GetDlgItem(dialog, kStatusReadAdditionalButton));
   }
-  // The frame's Read button: parameter 1043 set to 1, which the DTM tells the open interfaces.
-  void PressRead() {
-    auto handler = Query<IovFdtParameterHandler4>(dtm);
-    ASSERT_TRUE(handler);
-    VARIANT one = vkr::EmptyVariant();
-    one.vt = VT_UI1;
-    one.bVal = 1;
-    ASSERT_EQ(handler->SetParameterValue(vkr::UI4(kParButtonRead), one), S_OK);
-  }
-  int Received(int command) const {
-    int n = 0;
-    for (const auto& r : device->received) n += r.command == command;
-    return n;
+  // The frame's Read button.
+  void PressRead() { PressButton(kParButtonRead); }
+  // Every command 48 went without request data: reading acknowledges nothing.
+  void ExpectReadsAcknowledgeNothing() const {
+    for (const auto& r : device->received)
+      if (r.command == 48) {
+        EXPECT_TRUE(r.request.empty());
+      }
   }
   void SetAdditionalStatus(Bytes leading) {
     std::copy(leading.begin(), leading.end(), device->config.additionalStatus.begin());
   }
 
-  std::unique_ptr<vkr::test::ScopedRegistry> m_registry;
-  std::shared_ptr<vkr::frame::SimulatedDevice> device;
-  std::unique_ptr<vkr::frame::TransferSession> m_session;
-  IUnknown* dtm = nullptr;
-  std::unique_ptr<vkr::test::PageSiteHarness> host;
-  vkr::ComPtr<IPropertyPage> page;
   HWND dialog = nullptr;
   std::string m_controlId;
 };
@@ -311,8 +224,10 @@ class LiveStatus : public ::testing::Test {
 constexpr std::size_t kMoreStatusLamp = 4, kMalfunctionLamp = 7;
 
 // The status bits light from the device's answers; the fault section comes on request and shows
-// the answer to its own read, not the one read when the page was shown.
-TEST_F(LiveStatus, LampsFollowTheDevicesStatusBytes) {
+// the answer to its own read, not the one read when the page was shown. Then the button's read
+// meets a silent wire, a busy device, a short answer: the lamps keep what they showed, nothing is
+// read past the answer, and the next read works.
+TEST_F(LiveStatus, LampsFollowTheDevicesStatusBytesThroughFaults) {
   SetAdditionalStatus({0x02, 0x00, 0x00, 0x00});  // probe fault: the device reports more status
   GoOnline();
   OpenStatusPage();
@@ -336,11 +251,7 @@ TEST_F(LiveStatus, LampsFollowTheDevicesStatusBytes) {
   WaitFor([&] { return FaultLamps(); }, Expect(16, {0, 1, 15}, Lamp::Neutral));
   EXPECT_TRUE(vkr::test::PumpUntil([&] { return Enabled(kStatusReadAdditionalButton); }, 5000));
   EXPECT_EQ(Received(48), reads + 1);
-  // Reading acknowledges nothing: every command 48 went without request data.
-  for (const auto& r : device->received)
-    if (r.command == 48) {
-      EXPECT_TRUE(r.request.empty());
-    }
+  ExpectReadsAcknowledgeNothing();
 
   // The frame's Read: malfunction alone, so the button goes off again.
   device->InjectFault(DeviceFault(0x80, std::nullopt));
@@ -363,17 +274,6 @@ TEST_F(LiveStatus, LampsFollowTheDevicesStatusBytes) {
   WaitFor([&] { return FaultLamps(); }, Expect(16, {0, 1, 15}, Lamp::Neutral));
   Settle();
   vkr::test::ExpectLooksAsKept(host->Hwnd(), "status_page");
-}
-
-// The button's read meets a silent wire, a busy device, a short answer: the lamps keep what they
-// showed, nothing is read past the answer, and the next read works.
-TEST_F(LiveStatus, StatusPageKeepsWorkingThroughFaults) {
-  SetAdditionalStatus({0x02, 0x00, 0x00, 0x00});
-  GoOnline();
-  OpenStatusPage();
-  WaitFor([&] { return BitLamps(); }, Expect(8, {kMoreStatusLamp}, Lamp::Neutral));
-  ClickReadAdditional();
-  WaitFor([&] { return FaultLamps(); }, Expect(16, {0}, Lamp::Neutral));
 
   const struct {
     const char* name;
@@ -451,15 +351,14 @@ TEST_F(LiveStatus, SelfTestResultsShowTheDevicesAnswer) {
     device->ClearFaults();
     Settle();
   }
-  for (const auto& r : device->received)
-    if (r.command == 48) {
-      EXPECT_TRUE(r.request.empty());
-    }
+  ExpectReadsAcknowledgeNothing();
 }
 
-// Later answers the DTM reports repaint the lamps, never the texts; a short one changes nothing.
-// Offline the control waits with "Loading..." and no summary.
-TEST_F(LiveStatus, SelfTestLampsFollowLaterAnswers) {
+// Offline the control waits with "Loading..." and no summary. Later answers the DTM reports
+// repaint the lamps, never the texts; a short one changes nothing. Closed while its read waits for
+// the device (Escape, the frame): the control goes, nothing is left open, and the DTM stays usable.
+TEST_F(LiveStatus, SelfTestFollowsLaterAnswersAndClosesWhileReading) {
+  StartOffline();
   ASSERT_TRUE(OpenSelfTest());
   EXPECT_EQ(Text(kSelfTestResultEdits[0]), kLoadingText);
   EXPECT_EQ(Text(kSelfTestSummaryEdit), "");
@@ -489,20 +388,15 @@ TEST_F(LiveStatus, SelfTestLampsFollowLaterAnswers) {
   // OK closes it through the function container.
   vkr::ui::Click(GetDlgItem(dialog, IDOK));
   EXPECT_TRUE(vkr::test::PumpUntil([&] { return m_session->Frame()->activeX.OpenControls().empty(); }, 5000));
-}
 
-// Closed while its read waits for the device (Escape, the frame): the control goes, nothing is
-// left open, and the DTM stays usable.
-TEST_F(LiveStatus, SelfTestClosedWhileItsReadWaits) {
-  GoOnline();
-  SetAdditionalStatus({0x06, 0x00, 0x01, 0x00});
   FrameChannel::Fault late = WireFault(FrameChannel::FaultKind::None);
   late.delayMs = 800;
   m_session->Channel()->faults.push_back(late);
   bool posted = false;
   m_session->Channel()->onDataExchange = [&](std::size_t) {
     if (posted || m_session->Frame()->activeX.OpenControls().empty()) return;
-    HWND summary = FindWindowByItem(m_session->Frame()->activeX.OpenControls().back().window, kSelfTestSummaryEdit);
+    HWND summary = vkr::test::FindItem(m_session->Frame()->activeX.OpenControls().back().window,
+                                       static_cast<int>(kSelfTestSummaryEdit));
     if (!summary) return;
     posted = PostMessageA(GetParent(summary), kCloseRequestMessage, 0, 0) != FALSE;
   };
