@@ -12,10 +12,25 @@ namespace vkr::test::dui {
 
 using namespace vkr::dui;
 
+namespace {
+
+// The function-call document a frame starts an online page with.
 const char16_t* const kOnlineFunctionCall =
     u"<FDT xmlns=\"x-schema:DTMFunctionCallSchema.xml\" xmlns:func=\"x-schema:DTMFunctionsSchema.xml\" "
     u"xmlns:ops=\"x-schema:FDTOperationPhaseSchema.xml\"><FDTFunctionCall func:functionId=\"2\" "
     u"ops:operationPhase=\"service\"/></FDT>";
+
+// A value of the type from a number.
+vkr::Variant Number(VARTYPE vt, double n) {
+  VARIANT r8 = vkr::EmptyVariant();
+  r8.vt = VT_R8;
+  r8.dblVal = n;
+  vkr::Variant out;
+  VariantChangeType(&out, &r8, 0, vt);
+  return out;
+}
+
+}  // namespace
 
 // ---- HART service -------------------------------------------------------------------------------
 
@@ -32,7 +47,6 @@ HRESULT FakeHartService::Transaction(BYTE command, BSTR requestData, BYTE* devic
   FakeTransactionCall call{command, {}};
   if (FAILED(BytesOfHex(requestData, &call.request))) call.request.clear();
   m_calls.push_back(call);
-  if (duringTransaction) duringTransaction(command);
 
   auto found = m_script.find(command);
   if (found == m_script.end() || found->second.empty()) {
@@ -56,19 +70,6 @@ HRESULT FakeHartService::Transaction(BYTE command, BSTR requestData, BYTE* devic
 }
 
 // ---- DTM ----------------------------------------------------------------------------------------
-
-namespace {
-
-vkr::Variant Number(VARTYPE vt, double n) {
-  VARIANT r8 = vkr::EmptyVariant();
-  r8.vt = VT_R8;
-  r8.dblVal = n;
-  vkr::Variant out;
-  VariantChangeType(&out, &r8, 0, vt);
-  return out;
-}
-
-}  // namespace
 
 FakeDeviceDtm::FakeDeviceDtm() {
   vkr::MakeObject<FakeHartService>(&m_hart);
@@ -202,14 +203,8 @@ HRESULT FakeDeviceDtm::ShowUserMessage(BSTR title, BSTR text, VARIANT flags, LON
   return S_OK;
 }
 
-HRESULT FakeDeviceDtm::SetFunctionEnabled(LONG functionId, BOOL enabled) {
-  m_functionSwitches.emplace_back(functionId, enabled);
-  return S_OK;
-}
-
 HRESULT FakeDeviceDtm::OpenUserInterface(LONG functionId, VARIANT_BOOL* opened) {
   if (!opened) return E_POINTER;
-  m_opened.push_back(functionId);
   FakeUserMessage note;
   note.text = u"open " + vkr::Utf8ToUtf16(std::to_string(functionId));
   m_messages.push_back(std::move(note));
@@ -233,18 +228,10 @@ HRESULT FakeDeviceDtm::GetConnection(LONG index, IUnknown** connection) {
 
 // ---- Clock --------------------------------------------------------------------------------------
 
-FakeClock::FakeClock(WORD hour, WORD minute, WORD second) {
-  m_start = 100000;
+FakeClock::FakeClock(WORD hour, WORD minute, WORD second) : m_start(100000) {
   vkr::platform::UseFakeTickCount(m_start);
   vkr::platform::MoveFakeTickCountOnSleep(true);
-  SYSTEMTIME start{};
-  start.wYear = 2026;
-  start.wMonth = 12;
-  start.wDay = 8;
-  start.wDayOfWeek = 2;
-  start.wHour = hour;
-  start.wMinute = minute;
-  start.wSecond = second;
+  const SYSTEMTIME start{2026, 12, 2 /* Tuesday */, 8, hour, minute, second, 0};
   vkr::platform::SetFixedSystemTime(&start);
 }
 

@@ -24,7 +24,6 @@
 #pragma once
 
 #include <deque>
-#include <functional>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -80,13 +79,9 @@ class FakeHartService : public vkr::Implements<IovFdtHartServiceInterface> {
  public:
   VKR_TEST_DISPATCH
   void Script(BYTE command, FakeTransaction answer) { m_script[command].push_back(std::move(answer)); }
-  void ClearScript() { m_script.clear(); }
   const std::vector<FakeTransactionCall>& Calls() const { return m_calls; }
   std::vector<FakeTransactionCall> CallsOf(BYTE command) const;
   void ClearCalls() { m_calls.clear(); }
-  // Runs inside every transaction before it answers, as the real service's wait pumps messages
-  // (a test puts a pump or a click here to see what re-enters).
-  std::function<void(BYTE command)> duringTransaction;
 
   HRESULT Connect(BYTE, BSTR*) override { return E_NOTIMPL; }
   HRESULT ConnectWithAddress(BYTE, BYTE, BYTE, BYTE, BYTE, BSTR*) override { return E_NOTIMPL; }
@@ -130,13 +125,10 @@ class FakeDeviceDtm : public FakeUiDtm, public IovFdtConnectionManagement {
   // The answers of the next user messages, in order; after them every message is answered 1 (OK).
   void AnswerUserMessages(std::initializer_list<LONG> answers) { m_answers.insert(m_answers.end(), answers); }
   const std::vector<FakeUserMessage>& UserMessages() const { return m_messages; }
-  // SetFunctionEnabled calls: {function id, enabled}.
-  const std::vector<std::pair<LONG, BOOL>>& FunctionSwitches() const { return m_functionSwitches; }
   HRESULT ShowUserMessage(BSTR title, BSTR text, VARIANT flags, LONG* answer) override;
-  HRESULT SetFunctionEnabled(LONG functionId, BOOL enabled) override;
-  // The functions the user interfaces asked to open, in order, each also noted in UserMessages
-  // as a message with the text "open <id>" (so that a test sees the order of both).
-  const std::vector<LONG>& OpenedFunctions() const { return m_opened; }
+  HRESULT SetFunctionEnabled(LONG, BOOL) override { return S_OK; }
+  // A function the user interfaces asked to open is noted in UserMessages as a message with the
+  // text "open <id>" (so that a test sees the order of both).
   HRESULT OpenUserInterface(LONG functionId, VARIANT_BOOL* opened) override;
 
   // ---- Connection 0 and its HART service ----
@@ -156,8 +148,6 @@ class FakeDeviceDtm : public FakeUiDtm, public IovFdtConnectionManagement {
   vkr::ComPtr<vkr::ComObject<FakeHartService>> m_hart;
   std::deque<LONG> m_answers;
   std::vector<FakeUserMessage> m_messages;
-  std::vector<std::pair<LONG, BOOL>> m_functionSwitches;
-  std::vector<LONG> m_opened;
 };
 
 // The fake clock: GetTickCount, the wall clock (GetLocalTime) and Sleep on the test's thread move
@@ -204,8 +194,5 @@ class DevicePageHarness {
   vkr::ComPtr<IPropertyPage> m_page;
   bool m_ok = false;
 };
-
-// The function-call document a frame starts an online page with.
-extern const char16_t* const kOnlineFunctionCall;
 
 }  // namespace vkr::test::dui

@@ -42,19 +42,44 @@ inline HWND FindItem(HWND root, int id) {
   return nullptr;
 }
 
+// COM, a scratch registry with the module and the outside controls registered, and the module's DTM
+// on a session to the device (with the ActiveX host window class first when atl).
+inline void OpenLiveSession(std::unique_ptr<ScopedRegistry>* registry,
+                            std::unique_ptr<vkr::frame::TransferSession>* session,
+                            const std::shared_ptr<vkr::frame::SimulatedDevice>& device, bool atl) {
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  *registry = std::make_unique<ScopedRegistry>();
+  ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
+  ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+  if (atl) AtlAxWinInit();
+  *session = std::make_unique<vkr::frame::TransferSession>();
+  ASSERT_EQ((*session)->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
+}
+
+// Undoes OpenLiveSession after the session closed.
+inline void EndLiveSession(std::unique_ptr<ScopedRegistry>* registry) {
+  vkr::frame::RevokeOutsideControls();
+  registry->reset();
+  CoFreeUnusedLibraries();
+  CoUninitialize();
+}
+
+// The frame's buttons as the online frame presses them: the trigger parameter set to 1, which the
+// DTM tells the open user interfaces.
+inline void PressTrigger(IUnknown* dtm, ULONG trigger) {
+  auto handler = Query<IovFdtParameterHandler4>(dtm);
+  ASSERT_TRUE(handler);
+  VARIANT one = vkr::EmptyVariant();
+  one.vt = VT_UI1;
+  one.bVal = 1;
+  ASSERT_EQ(handler->SetParameterValue(vkr::UI4(trigger), one), S_OK);
+}
+
 class LivePageHostTest : public ::testing::Test {
  protected:
   LivePageHostTest() : device_(std::make_shared<vkr::frame::SimulatedDevice>()) {}
 
-  void StartSession() {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    registry_ = std::make_unique<ScopedRegistry>();
-    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
-    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
-    AtlAxWinInit();
-    session_ = std::make_unique<vkr::frame::TransferSession>();
-    ASSERT_EQ(session_->Open(u"Vorn.ExampleDtm", device_, ""), S_OK);
-  }
+  void StartSession() { OpenLiveSession(&registry_, &session_, device_, true); }
 
   void TearDown() override {
     if (page_) {
@@ -68,10 +93,7 @@ class LivePageHostTest : public ::testing::Test {
       EXPECT_EQ(session_->Close(), S_OK);
     }
     session_.reset();
-    vkr::frame::RevokeOutsideControls();
-    registry_.reset();
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+    EndLiveSession(&registry_);
   }
 
   // The page of the class as the frame host shows it: the module's own, or with TPage the test
@@ -101,15 +123,7 @@ class LivePageHostTest : public ::testing::Test {
   }
   HWND Window() const { return page_->Window(); }
 
-  // The frame's buttons as the online frame presses them: the trigger parameter set to 1.
-  void Press(LONG trigger) {
-    vkr::ComPtr<IovFdtParameterHandler4> handler;
-    ASSERT_EQ(session_->Dtm()->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid()), S_OK);
-    VARIANT one = vkr::EmptyVariant();
-    one.vt = VT_UI1;
-    one.bVal = 1;
-    ASSERT_EQ(handler->SetParameterValue(vkr::UI4(static_cast<ULONG>(trigger)), one), S_OK);
-  }
+  void Press(LONG trigger) { PressTrigger(session_->Dtm(), static_cast<ULONG>(trigger)); }
   // Replaces an edit's text as a person does: click, select all, type.
   void Type(int id, const std::string& text) {
     HWND edit = FindItem(Window(), id);
@@ -134,12 +148,7 @@ class LivePageSiteTest : public ::testing::Test {
   LivePageSiteTest() : device(std::make_shared<vkr::frame::SimulatedDevice>()) {}
 
   void StartDtm() {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    m_registry = std::make_unique<ScopedRegistry>();
-    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
-    ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
-    m_session = std::make_unique<vkr::frame::TransferSession>();
-    ASSERT_EQ(m_session->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
+    ASSERT_NO_FATAL_FAILURE(OpenLiveSession(&m_registry, &m_session, device, false));
     dtm = m_session->Dtm();
     ASSERT_EQ(ui::GoOnline(dtm), S_OK);
     ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(dtm) == dsONLINE; }, 20000));
@@ -188,10 +197,7 @@ class LivePageSiteTest : public ::testing::Test {
     ClosePage();
     if (m_session) m_session->Close();
     m_session.reset();
-    vkr::frame::RevokeOutsideControls();
-    m_registry.reset();
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+    EndLiveSession(&m_registry);
   }
 
   std::string Text(UINT id) const { return vkr::ui::WindowText(host->Item(static_cast<int>(id))); }
@@ -212,16 +218,8 @@ class LivePageSiteTest : public ::testing::Test {
     vkr::ui::PumpUntilIdle();
   }
 
-  // The frame's buttons: parameter 1041 (Refresh) or 1042 (Send) set to 1, which the DTM tells
-  // the open user interfaces.
-  void PressButton(ULONG id) {
-    auto handler = Query<IovFdtParameterHandler4>(dtm);
-    ASSERT_TRUE(handler);
-    VARIANT one = vkr::EmptyVariant();
-    one.vt = VT_UI1;
-    one.bVal = 1;
-    ASSERT_EQ(handler->SetParameterValue(vkr::UI4(id), one), S_OK);
-  }
+  // The frame's buttons: parameter 1041 (Refresh) or 1042 (Send).
+  void PressButton(ULONG id) { PressTrigger(dtm, id); }
   void PressSend() { PressButton(1042); }
 
   int Received(int command) const {

@@ -4,15 +4,9 @@
 // connection 0) leaves exactly its bytes in the transmitter.
 #include <gtest/gtest.h>
 
-#include <memory>
-
-#include "frame/FrameHost.h"
-#include "frame/TransferSession.h"
 #include "include/CommunicationInterfaces.h"
-#include "tests/support/dtm_user_interface.h"
 #include "tests/support/fake_ui_dtm.h"
-#include "tests/support/temp_files.h"
-#include "tests/support/threading.h"
+#include "tests/support/live_page_host.h"
 #include "ui/device/DeviceUiIds.h"
 #include "ui/device/kit/ByteSpan.h"
 #include "ui/device/kit/ResponseBytes.h"
@@ -20,106 +14,104 @@
 namespace {
 
 using namespace vkr::dui;
-using vkr::frame::Bytes;
+using vkr::frame::Bytes;  // the same type as std::vector<BYTE>
 using vkr::frame::SimulatedDevice;
+using vkr::test::ui::BytesOf;
 namespace wire = vkr::frame::wire;
 
-class DeviceRoads : public testing::Test {
+vkr::Variant Array(const Bytes& bytes) {
+  vkr::Variant value;
+  EXPECT_EQ(MakeByteArray(bytes, &value), S_OK);
+  return value;
+}
+
+VARIANT Number(VARTYPE vt, double n) {
+  VARIANT value = vkr::EmptyVariant();
+  value.vt = vt;
+  if (vt == VT_R4)
+    value.fltVal = static_cast<float>(n);
+  else
+    value.bVal = static_cast<BYTE>(n);
+  return value;
+}
+
+class DeviceRoads : public vkr::test::LivePageSiteTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-    registry = std::make_unique<vkr::test::ScopedRegistry>();
-    ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
-    device = std::make_shared<SimulatedDevice>();
     // Every member of every group differs from its neighbours, so a field written to the wrong
     // place shows.
-    device->config.displaySettings = {3, 0, 2, 5, 17, 0, 0x40, 0x20, 0, 0};
-    device->config.sensorSerial = {0x0A, 0x0B, 0x0C};
-    device->config.upperSensorLimit = 18.5f;
-    device->config.lowerSensorLimit = 0.25f;
-    device->config.minimumSpan = 0.125f;
-    device->config.upperRange = 7.5f;
-    device->config.lowerRange = 0.5f;
-    device->config.damping = 1.25f;
-    device->config.writeProtect = 0;
-    device->config.privateLabel = 0x61;
-    session = std::make_unique<vkr::frame::TransferSession>();
-    ASSERT_EQ(session->Open(u"Vorn.ExampleDtm", device, ""), S_OK);
-    dtm = session->Dtm();
+    auto& c = device->config;
+    c.displaySettings = {3, 0, 2, 5, 17, 0, 0x40, 0x20, 0, 0};
+    c.sensorSerial = {0x0A, 0x0B, 0x0C};
+    c.upperSensorLimit = 18.5f;
+    c.lowerSensorLimit = 0.25f;
+    c.minimumSpan = 0.125f;
+    c.upperRange = 7.5f;
+    c.lowerRange = 0.5f;
+    c.damping = 1.25f;
+    c.writeProtect = 0;
+    c.privateLabel = 0x61;
+    ASSERT_NO_FATAL_FAILURE(StartDtm());
     ASSERT_EQ(dtm->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid()), S_OK);
-    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
-    ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
     vkr::frame::TransferSession::Pump(50);
   }
   void TearDown() override {
     handler = nullptr;
-    if (session) {
-      EXPECT_EQ(session->Close(), S_OK);
+    if (m_session) {
+      EXPECT_EQ(m_session->Close(), S_OK);
     }
-    session.reset();
-    registry.reset();
-    CoFreeUnusedLibraries();
-    CoUninitialize();
+    m_session.reset();
+    LivePageSiteTest::TearDown();
   }
 
+  // Waits for the transmitter to receive what the call sent (it returns before that).
+  void AwaitDevice(size_t before, LONG id) {
+    EXPECT_TRUE(vkr::test::PumpUntil([&] { return device->received.size() > before; }, 10000)) << id;
+    vkr::frame::TransferSession::Pump(100);
+  }
   // Reads the parameter from the device as a page does and waits for its device value.
   vkr::Variant Read(LONG id) {
     VARIANT_BOOL ok = VARIANT_FALSE;
     const size_t before = device->received.size();
     EXPECT_EQ(handler->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(id)), &ok), S_OK) << id;
-    EXPECT_TRUE(vkr::test::PumpUntil([&] { return device->received.size() > before; }, 10000)) << id;
-    vkr::frame::TransferSession::Pump(100);
+    AwaitDevice(before, id);
     return vkr::test::ui::DeviceValue(dtm, static_cast<ULONG>(id));
   }
-  // Writes the parameter to the device as a page does and waits for the transmitter to take it.
-  void Write(LONG id, const VARIANT& value) {
+  // Writes the parameter to the device as a page does; the transmitter takes it as the command.
+  void Write(LONG id, const VARIANT& value, int command) {
     VARIANT_BOOL done = VARIANT_FALSE;
     const size_t before = device->received.size();
     EXPECT_EQ(handler->WriteDeviceParameter(vkr::UI4(static_cast<ULONG>(id)), value, &done), S_OK) << id;
-    EXPECT_TRUE(vkr::test::PumpUntil([&] { return device->received.size() > before; }, 10000)) << id;
-    vkr::frame::TransferSession::Pump(100);
+    AwaitDevice(before, id);
+    EXPECT_EQ(device->received.back().command, command) << id;
   }
-  // One transaction of the pages' own on connection 0.
-  HRESULT Transaction(BYTE command, const Bytes& request, BYTE* code, Bytes* response) {
-    vkr::ComPtr<IovFdtConnectionManagement> connections;
-    HRESULT hr = dtm->QueryInterface(IovFdtConnectionManagement::iid, connections.PutVoid());
-    if (FAILED(hr)) return hr;
+  // One transaction of the pages' own on connection 0; the response code must be 0.
+  Bytes Transaction(BYTE command, const Bytes& request) {
+    auto connections = vkr::test::Query<IovFdtConnectionManagement>(dtm);
     vkr::ComPtr<IUnknown> connection;
-    if (FAILED(hr = connections->GetConnection(0, connection.Put()))) return hr;
-    vkr::ComPtr<IovFdtHartServiceInterface> service;
-    if (FAILED(hr = connection->QueryInterface(IovFdtHartServiceInterface::iid, service.PutVoid()))) return hr;
+    EXPECT_TRUE(connections && SUCCEEDED(connections->GetConnection(0, connection.Put())));
+    auto service = vkr::test::Query<IovFdtHartServiceInterface>(connection.Get());
+    if (!service) {
+      ADD_FAILURE() << "no HART service on connection 0";
+      return {};
+    }
     vkr::Bstr hex, answer, error;
-    HexOfBytes(std::vector<BYTE>(request.begin(), request.end()), hex.Put());
-    BYTE status = 0;
-    hr = service->Transaction(command, hex, &status, code, answer.Put(), error.Put());
-    std::vector<BYTE> bytes;
+    HexOfBytes(request, hex.Put());
+    BYTE status = 0, code = 0xFF;
+    EXPECT_EQ(service->Transaction(command, hex, &status, &code, answer.Put(), error.Put()), S_OK) << +command;
+    EXPECT_EQ(code, 0) << +command;
+    Bytes bytes;
     BytesOfHex(answer, &bytes);
-    response->assign(bytes.begin(), bytes.end());
-    return hr;
+    return bytes;
   }
 
-  std::unique_ptr<vkr::test::ScopedRegistry> registry;
-  std::shared_ptr<SimulatedDevice> device;
-  std::unique_ptr<vkr::frame::TransferSession> session;
-  IUnknown* dtm = nullptr;
   vkr::ComPtr<IovFdtParameterHandler4> handler;
 };
-
-Bytes BytesOf(const VARIANT& value) {
-  const std::vector<BYTE> b = vkr::test::ui::BytesOf(value);
-  return Bytes(b.begin(), b.end());
-}
 
 // What each page decodes arrives as the transmitter's bytes, whole.
 TEST_F(DeviceRoads, EveryAnswerThePagesDecodeArrivesAsTheTransmittersBytes) {
   const SimulatedDevice& d = *device;
-  Bytes serial(d.config.sensorSerial.begin(), d.config.sensorSerial.end());
-  struct Case {
-    LONG id;
-    BYTE command;
-    Bytes expected;
-  };
-  Bytes cmd14 = serial;
+  Bytes cmd14(d.config.sensorSerial.begin(), d.config.sensorSerial.end());
   cmd14.push_back(d.config.limitsUnit);
   wire::PutFloat(&cmd14, 4, 18.5f);
   wire::PutFloat(&cmd14, 8, 0.25f);
@@ -131,7 +123,11 @@ TEST_F(DeviceRoads, EveryAnswerThePagesDecodeArrivesAsTheTransmittersBytes) {
   cmd15.insert(cmd15.end(), {0, 0x61, 0});
   Bytes cmd1{45};
   wire::PutFloat(&cmd1, 1, d.config.pv);
-  const Case cases[] = {
+  const struct {
+    LONG id;
+    BYTE command;
+    Bytes expected;
+  } cases[] = {
       {kParCommand0Complete, 0, device->Execute(0, {}).data},
       {kParCommand1Complete, 1, cmd1},
       {kParCommand2Complete, 2, device->Execute(2, {}).data},
@@ -144,7 +140,7 @@ TEST_F(DeviceRoads, EveryAnswerThePagesDecodeArrivesAsTheTransmittersBytes) {
       {kParTagOnly, 13, Bytes(d.config.tagDescriptorDate.begin(), d.config.tagDescriptorDate.begin() + 6)},
       {kParLongTag, 20, d.config.longTag},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE("parameter " + std::to_string(c.id));
     const vkr::Variant value = Read(c.id);
     EXPECT_EQ(device->received.back().command, c.command);
@@ -168,59 +164,34 @@ TEST_F(DeviceRoads, EveryWriteOfThePagesLeavesItsBytesInTheTransmitter) {
   // The range record: unit, upper and lower range value.
   CByteWriter range;
   range.U8(44).Float(12.5f).Float(1.75f);
-  vkr::Variant record;
-  ASSERT_EQ(MakeByteArray(range.Data(), &record), S_OK);
-  Write(kParRangeValues, record);
-  EXPECT_EQ(device->received.back().command, 35);
+  Write(kParRangeValues, Array(range.Data()), 35);
   EXPECT_EQ(device->config.rangeUnit, 44);
   EXPECT_EQ(device->config.upperRange, 12.5f);
   EXPECT_EQ(device->config.lowerRange, 1.75f);
 
-  VARIANT damping = vkr::EmptyVariant();
-  damping.vt = VT_R4;
-  damping.fltVal = 3.5f;
-  Write(kParDamping, damping);
-  EXPECT_EQ(device->received.back().command, 34);
+  Write(kParDamping, Number(VT_R4, 3.5), 34);
   EXPECT_EQ(device->config.damping, 3.5f);
 
-  VARIANT unit = vkr::EmptyVariant();
-  unit.vt = VT_UI1;
-  unit.bVal = 44;
-  Write(kParPvUnit, unit);
-  EXPECT_EQ(device->received.back().command, 44);
+  Write(kParPvUnit, Number(VT_UI1, 44), 44);
   EXPECT_EQ(device->config.pvUnit, 44);
 
-  vkr::Variant number;
-  ASSERT_EQ(MakeByteArray(std::vector<BYTE>{0x12, 0x34, 0x56}, &number), S_OK);
-  Write(kParFinalAssemblyNumber, number);
-  EXPECT_EQ(device->received.back().command, 19);
+  Write(kParFinalAssemblyNumber, Array({0x12, 0x34, 0x56}), 19);
   EXPECT_EQ(wire::ToHex(device->config.finalAssembly), "123456");
 
-  std::vector<BYTE> longTag(32, 0);
+  Bytes longTag(32, 0);
   const std::string text = "TANK 7 RADAR";
   std::copy(text.begin(), text.end(), longTag.begin());
-  vkr::Variant tag;
-  ASSERT_EQ(MakeByteArray(longTag, &tag), S_OK);
-  Write(kParLongTag, tag);
-  EXPECT_EQ(device->received.back().command, 22);
-  EXPECT_EQ(device->config.longTag, Bytes(longTag.begin(), longTag.end()));
+  Write(kParLongTag, Array(longTag), 22);
+  EXPECT_EQ(device->config.longTag, longTag);
 
   // The probe length request: command 131 with 00 35 00 02; the answer is the parameter's value.
-  vkr::Variant request;
-  ASSERT_EQ(MakeByteArray(std::vector<BYTE>{0x00, 0x35, 0x00, 0x02}, &request), S_OK);
-  Write(kParCommand131, request);
-  EXPECT_EQ(device->received.back().command, 131);
+  Write(kParCommand131, Array({0x00, 0x35, 0x00, 0x02}), 131);
   EXPECT_EQ(wire::ToHex(device->received.back().request), "00350002");
 
   // One byte of command 136 after the others were read: the rest of the ten bytes as they were.
   Read(kParSpCmd1);
-  const Bytes before = device->config.displaySettings;
-  VARIANT tracking = vkr::EmptyVariant();
-  tracking.vt = VT_UI1;
-  tracking.bVal = 4;
-  Write(kParTracking, tracking);
-  EXPECT_EQ(device->received.back().command, 136);
-  Bytes expected = before;
+  Bytes expected = device->config.displaySettings;
+  Write(kParTracking, Number(VT_UI1, 4), 136);
   expected[1] = 4;
   EXPECT_EQ(wire::ToHex(device->config.displaySettings), wire::ToHex(expected));
 }
@@ -228,33 +199,29 @@ TEST_F(DeviceRoads, EveryWriteOfThePagesLeavesItsBytesInTheTransmitter) {
 // The Command and Device pages' own transactions: message (17), tag, descriptor and date (18),
 // the display settings (135) and the digitize command (136), the probe length (131).
 TEST_F(DeviceRoads, ThePagesOwnTransactionsOnConnectionZero) {
-  BYTE code = 0xFF;
-  Bytes response;
-  const std::vector<BYTE> message = EncodePackedAscii("level probe tank 7", 32);
-  ASSERT_EQ(Transaction(17, Bytes(message.begin(), message.end()), &code, &response), S_OK);
-  EXPECT_EQ(code, 0);
+  Transaction(17, EncodePackedAscii("level probe tank 7", 32));
   EXPECT_EQ(device->Message(), "LEVEL PROBE TANK 7              ");
 
   CByteWriter tdd;
   tdd.PackedAscii("LT-7", 8).PackedAscii("north tank", 16).U8(24).U8(11).U8(126);
   ASSERT_TRUE(tdd.Ok());
-  ASSERT_EQ(Transaction(18, Bytes(tdd.Data().begin(), tdd.Data().end()), &code, &response), S_OK);
+  Transaction(18, tdd.Data());
   EXPECT_EQ(device->Tag(), "LT-7    ");
   EXPECT_EQ(device->Descriptor(), "NORTH TANK      ");
   EXPECT_EQ(wire::ToHex(Bytes(device->config.tagDescriptorDate.begin() + 18, device->config.tagDescriptorDate.end())),
             "180B7E");
 
-  ASSERT_EQ(Transaction(135, {}, &code, &response), S_OK);
-  EXPECT_EQ(wire::ToHex(response), "0300020511004020" "0000");
+  const Bytes settings = Transaction(135, {});
+  EXPECT_EQ(wire::ToHex(settings), "03000205110040200000");
+  ASSERT_GE(settings.size(), 5u);
   CByteWriter digitize;
-  digitize.Bytes(std::vector<BYTE>(response.begin(), response.begin() + 5)).U8(3).Float(2.5f);
-  ASSERT_EQ(Transaction(136, Bytes(digitize.Data().begin(), digitize.Data().end()), &code, &response), S_OK);
-  EXPECT_EQ(code, 0);
+  digitize.Bytes(Bytes(settings.begin(), settings.begin() + 5)).U8(3).Float(2.5f);
+  Transaction(136, digitize.Data());
   EXPECT_EQ(wire::ToHex(device->config.displaySettings), "0300020511" "03" "40200000");
 
-  ASSERT_EQ(Transaction(131, {0x00, 0x35, 0x00, 0x02}, &code, &response), S_OK);
-  ASSERT_GE(response.size(), 2u);
-  EXPECT_EQ(*CByteReader(std::vector<BYTE>(response.begin(), response.end())).U16(0), 800);
+  const Bytes probe = Transaction(131, {0x00, 0x35, 0x00, 0x02});
+  ASSERT_GE(probe.size(), 2u);
+  EXPECT_EQ(*CByteReader(probe).U16(0), 800);
 }
 
 // The frame's triggers: set to 1 twice (as VT_I4, as the pages set them), each set is kept in the
