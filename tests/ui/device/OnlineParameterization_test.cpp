@@ -120,11 +120,11 @@ class FunctionFactory : public vkr::Implements<IClassFactory> {
   Creator m_create;
 };
 
-struct PageSpec {
+struct PageEntry {
   const CLSID* clsid;
   const char16_t* title;  // the probe page's title
 };
-const PageSpec kPages[] = {
+const PageEntry kPages[] = {
     {&CLSID_CommandPP, u"Command"},
     {&CLSID_ProcessPP, u"Process / Output"},
     {&CLSID_ValuesPP, u"Values"},
@@ -157,7 +157,7 @@ class OnlineFrame : public LivePageHostTest {
     Register(CLSID_OnlineParameterization, [](IUnknown* outer, REFIID riid, void** ppv) {
       return vkr::CreateObject<COnlineParameterization>(outer, riid, ppv);
     });
-    for (const PageSpec& page : kPages) {
+    for (const PageEntry& page : kPages) {
       const CLSID clsid = *page.clsid;
       const std::u16string title = page.title;
       Register(clsid, [clsid, title](IUnknown* outer, REFIID riid, void** ppv) {
@@ -285,7 +285,7 @@ TEST_F(OnlineFrame, TreeShowsTheTenPagesAndTheButtonRowFollowsThePage) {
   COnlineParameterization* frame = OnlineFrameOf();
   ASSERT_TRUE(frame);
   std::vector<std::string> titles;
-  for (const PageSpec& spec : kPages) titles.push_back(vkr::Utf16ToUtf8(spec.title));
+  for (const PageEntry& page : kPages) titles.push_back(vkr::Utf16ToUtf8(page.title));
   ASSERT_EQ(TreeTitles(frame), titles);
 
   for (int page = 9; page >= 0; --page) {
