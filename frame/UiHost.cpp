@@ -34,6 +34,7 @@ int Usage() {
                "       vkr-frame ui --class CLASS [--png FILE] [--project FILE] [--page N|all] [--click ID]...\n"
                "  --additional-status HEX   the simulated transmitter's command 48 status bytes (e.g. 06000100)\n"
                "  --offline                 no device on the frame's channel\n"
+               "  --language LCID           the DTM's language (IDtm::SetLanguage) before the user interface opens\n"
                "  --type ID=TEXT            types TEXT into the control's item ID (a combo box: selects TEXT)\n"
                "  --click ID                clicks the item ID (OK, Apply, ...); --type and --click in the order given\n"
                "  --read ID                 prints the text of the item ID after the typing and clicking\n");
@@ -279,6 +280,7 @@ int CloseAndFinish(IFdtActiveXHost* host, ActiveXHost& activeX) {
 
 int RunUiCommand(const std::vector<std::string>& arguments) {
   std::string project = kDefaultProject, png, function, className, page, additionalStatus;
+  LCID language = 0;  // 0: the DTM's own
   bool list = false, testControl = false, offline = false;
   std::vector<int> clicks;  // controls of a lone page clicked before its picture
   std::vector<Action> actions;  // the user's work in an opened control, in order
@@ -300,6 +302,11 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       reads.push_back(std::atoi(arguments[++i].c_str()));
     } else if ((a == "--png" || a == "--project" || a == "--class") && i + 1 < arguments.size()) {
       (a == "--png" ? png : a == "--project" ? project : className) = arguments[++i];
+    } else if (a == "--language" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
+               arguments[i + 1].size() <= 5 &&
+               arguments[i + 1].find_first_not_of("0123456789") == std::string::npos) {
+      language = static_cast<LCID>(std::strtoul(arguments[++i].c_str(), nullptr, 10));
+      if (language == 0) return Usage();
     } else if (a == "--additional-status" && i + 1 < arguments.size()) {
       additionalStatus = arguments[++i];
     } else if (a == "--click" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
@@ -361,6 +368,18 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   if (offline) {
     session->Channel()->devices.clear();
     std::printf("Offline: no device on the frame's channel\n");
+  }
+  if (language != 0) {
+    ComPtr<IDtm> dtm;
+    VARIANT_BOOL set = VARIANT_FALSE;
+    hr = session->Dtm()->QueryInterface(IDtm::iid, dtm.PutVoid());
+    if (SUCCEEDED(hr) && dtm) hr = dtm->SetLanguage(language, &set);
+    if (FAILED(hr) || !dtm) {
+      session->Close();
+      return Fail("the DTM did not take the language " + std::to_string(language) + ": " + FailureText(hr));
+    }
+    std::printf("Language %lu: %s\n", static_cast<unsigned long>(language),
+                set ? "set" : "not offered, the DTM kept English");
   }
   FrameContainer* frame = session->Frame();
   ComPtr<IFdtActiveXHost> host;

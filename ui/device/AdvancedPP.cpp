@@ -10,6 +10,7 @@
 
 #include "include/CommunicationInterfaces.h"
 #include "include/ProgramIds.h"
+#include "ui/device/ControlNameTables.h"
 #include "ui/device/HartResponses.h"
 #include "ui/device/kit/Kit.h"
 
@@ -47,6 +48,7 @@ SPropertyPageClass AdvancedClass() {
   c.clsid = CLSID_AdvancedPP;
   c.parameterMap = &CAdvancedPP::GetParameterMap;
   c.dialogId = kAdvancedDialogId;
+  c.controlNames = vkr::dui::kAdvancedControlNames;
   c.titleId = kAdvancedTitleId;
   c.helpFileId = kAdvancedHelpFileId;
   c.docStringId = kAdvancedDocStringId;

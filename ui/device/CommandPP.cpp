@@ -12,6 +12,7 @@
 #include "include/CommunicationInterfaces.h"
 #include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
+#include "ui/device/ControlNameTables.h"
 #include "ui/device/DeviceUiIds.h"
 #include "ui/device/HartResponses.h"
 #include "ui/device/kit/ByteSpan.h"
@@ -175,6 +176,7 @@ SPropertyPageClass CommandClass() {
   c.clsid = CLSID_CommandPP;
   c.parameterMap = &CCommandPP::GetParameterMap;
   c.dialogId = kDialogId;
+  c.controlNames = vkr::dui::kCommandControlNames;
   c.titleId = kStringTitle;
   c.helpFileId = kStringHelpFile;
   c.docStringId = kStringDoc;

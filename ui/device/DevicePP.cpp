@@ -8,6 +8,7 @@
 #include "include/CommunicationInterfaces.h"
 #include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
+#include "ui/device/ControlNameTables.h"
 #include "ui/device/HartResponses.h"
 #include "ui/device/kit/Kit.h"
 
@@ -163,6 +164,7 @@ SPropertyPageClass DeviceClass() {
   c.clsid = CLSID_DevicePP;
   c.parameterMap = &CDevicePP::GetParameterMap;
   c.dialogId = kDialogId;
+  c.controlNames = vkr::dui::kDeviceControlNames;
   c.titleId = kTitleId;
   c.helpFileId = kHelpId;
   c.docStringId = kDocId;

@@ -5,6 +5,7 @@
 
 #include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
+#include "ui/device/ControlNameTables.h"
 #include "ui/device/kit/Kit.h"
 
 namespace vkr::dui {
@@ -47,6 +48,7 @@ SPropertyPageClass DiagClass() {
   c.clsid = CLSID_DiagPP;
   c.parameterMap = &CDiagPP::GetParameterMap;
   c.dialogId = kDiagDialogId;
+  c.controlNames = vkr::dui::kDiagControlNames;
   c.titleId = kDiagTitleId;
   c.helpFileId = kDiagHelpFileId;
   c.docStringId = kDiagDocStringId;

@@ -10,6 +10,7 @@
 #include "include/CommunicationInterfaces.h"
 #include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
+#include "ui/device/ControlNameTables.h"
 #include "ui/device/kit/Kit.h"
 
 namespace vkr::dui {
@@ -36,6 +37,7 @@ SPropertyPageClass EchoClass() {
   c.clsid = CLSID_EchoPP;
   c.parameterMap = &CEchoPP::GetParameterMap;
   c.dialogId = kEchoDialogId;
+  c.controlNames = vkr::dui::kEchoControlNames;
   c.titleId = kEchoTitleId;
   c.helpFileId = kEchoHelpFileId;
   c.docStringId = kEchoDocStringId;

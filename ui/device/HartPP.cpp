@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "include/ProgramIds.h"
+#include "ui/device/ControlNameTables.h"
 #include "ui/device/kit/Kit.h"
 
 namespace vkr::dui {
@@ -23,6 +24,7 @@ SPropertyPageClass HartClass() {
   c.clsid = CLSID_HartPP;
   c.parameterMap = &CHartPP::GetParameterMap;
   c.dialogId = kHartDialogId;
+  c.controlNames = vkr::dui::kHartControlNames;
   c.titleId = kHartTitleId;
   c.helpFileId = kHartHelpFileId;
   c.docStringId = kHartDocStringId;

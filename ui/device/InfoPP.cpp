@@ -2,6 +2,7 @@
 #include "ui/device/InfoPP.h"
 
 #include "include/ProgramIds.h"
+#include "ui/device/ControlNameTables.h"
 #include "ui/device/DevicePage.h"
 
 namespace {
@@ -16,6 +17,7 @@ SPropertyPageClass InfoClass() {
   c.clsid = CLSID_InfoPP;
   c.parameterMap = &CInfoPP::GetParameterMap;
   c.dialogId = kDialogId;
+  c.controlNames = vkr::dui::kInfoControlNames;
   c.titleId = kTitleId;
   c.helpFileId = kHelpId;
   c.docStringId = kDocId;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "include/ProgramIds.h"
+#include "ui/device/ControlNameTables.h"
 #include "ui/device/kit/Kit.h"
 
 namespace {
@@ -71,6 +72,7 @@ SCompositeControlClass FrameClass() {
   cls.dialogId = kOnlineFrameDialogId;
   cls.templateText = kFrameTemplate;
   cls.hostedDisplayControls = kTranslatedDisplays;
+  cls.controlNames = kOnlineParameterizationControlNames;
   return cls;
 }
 
@@ -172,7 +174,12 @@ HRESULT COnlineParameterization::FinalConstruct() {
   return S_OK;
 }
 
-HRESULT COnlineParameterization::OnTranslate(ULONG) { return S_OK; }
+HRESULT COnlineParameterization::OnTranslate(ULONG lcid) {
+  const HRESULT hr = TranslationPart() ? TranslationPart()->OnTranslate(lcid) : S_OK;
+  // The tree takes its titles from the pages' information, which the pages translate.
+  if (lcid != 0 && m_bPagesCreated) RebuildPageSelector();
+  return hr;
+}
 
 // ===== Start and release ============================================================================
 

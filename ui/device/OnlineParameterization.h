@@ -95,7 +95,8 @@ class COnlineParameterization : public CovFDT_WtlTreePPFrameImpl,
   // The tree frame's keyboard routing with the device buttons in the button row.
   HRESULT OnMessageMediatorEvent(MSG* message) override;
 
-  // IovFdtTranslationEvent: the frame's texts are the device's own; nothing to translate.
+  // IovFdtTranslationEvent: the frame's dialog through its translation part; then the tree
+  // shows the pages' titles in the new language (0: tear-down).
   HRESULT OnTranslate(ULONG lcid) override;
 
   // Places the header, the button row for the selected page, the tree and the reading.

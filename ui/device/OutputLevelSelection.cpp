@@ -5,6 +5,7 @@
 #include <string>
 
 #include "include/ProgramIds.h"
+#include "ui/device/ControlNameTables.h"
 #include "ui/device/DevicePage.h"
 #include "ui/device/kit/Kit.h"
 
@@ -25,6 +26,7 @@ constexpr const char* kLevelTexts[] = {"4mA", "20mA", "Other", "End"};
 SCompositeControlClass OutputLevelClass() {
   SCompositeControlClass cls;
   cls.dialogId = kOutputLevelDialogId;
+  cls.controlNames = vkr::dui::kOutputLevelSelectionControlNames;
   return cls;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "include/ProgramIds.h"
+#include "ui/device/ControlNameTables.h"
 #include "ui/device/HartResponses.h"
 #include "ui/device/kit/Kit.h"
 
@@ -31,6 +32,7 @@ SPropertyPageClass ProcessClass() {
   c.clsid = CLSID_ProcessPP;
   c.parameterMap = &CProcessPP::GetParameterMap;
   c.dialogId = kProcessDialogId;
+  c.controlNames = vkr::dui::kProcessControlNames;
   c.titleId = kProcessTitleId;
   c.helpFileId = kProcessHelpFileId;
   c.docStringId = kProcessDocStringId;

@@ -6,6 +6,7 @@
 
 #include "include/CommunicationInterfaces.h"
 #include "include/ProgramIds.h"
+#include "ui/device/ControlNameTables.h"
 #include "ui/device/kit/Kit.h"
 
 namespace vkr::dui {
@@ -20,6 +21,7 @@ SPropertyPageClass RawCommandClass() {
   c.clsid = CLSID_RawCommandPP;
   c.parameterMap = &CRawCommandPP::GetParameterMap;
   c.dialogId = kRawDialogId;
+  c.controlNames = vkr::dui::kRawCommandControlNames;
   c.titleId = kRawTitleId;
   c.helpFileId = kRawHelpFileId;
   c.docStringId = kRawDocStringId;

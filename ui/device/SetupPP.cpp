@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "include/ProgramIds.h"
+#include "ui/device/ControlNameTables.h"
 #include "ui/device/HartResponses.h"
 #include "ui/device/kit/Kit.h"
 
@@ -17,6 +18,7 @@ SPropertyPageClass SetupClass() {
   c.clsid = CLSID_SetupPP;
   c.parameterMap = &CSetupPP::GetParameterMap;
   c.dialogId = kSetupDialogId;
+  c.controlNames = vkr::dui::kSetupControlNames;
   c.titleId = kSetupTitleId;
   c.helpFileId = kSetupHelpFileId;
   c.docStringId = kSetupDocStringId;

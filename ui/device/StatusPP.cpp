@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "include/ProgramIds.h"
+#include "ui/device/ControlNameTables.h"
 #include "ui/device/kit/Kit.h"
 
 namespace vkr::dui {
@@ -46,6 +47,7 @@ SPropertyPageClass StatusClass() {
   c.clsid = CLSID_StatusPP;
   c.parameterMap = &CStatusPP::GetParameterMap;
   c.dialogId = kStatusDialogId;
+  c.controlNames = vkr::dui::kStatusControlNames;
   c.titleId = kStatusTitleId;
   c.helpFileId = kStatusHelpFileId;
   c.docStringId = kStatusDocStringId;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "include/ProgramIds.h"
+#include "ui/device/ControlNameTables.h"
 #include "ui/device/HartResponses.h"
 #include "ui/device/ValuesPP.h"
 #include "ui/device/kit/Kit.h"
@@ -27,6 +28,7 @@ constexpr UINT kTranslatedDisplays[] = {kTrendStatusDisplay, 0};
 SCompositeControlClass TrendClass() {
   SCompositeControlClass cls;
   cls.dialogId = kTrendDialogId;
+  cls.controlNames = vkr::dui::kTrendViewControlNames;
   cls.hostedDisplayControls = kTranslatedDisplays;
   return cls;
 }
@@ -136,6 +138,9 @@ HRESULT CTrendView::Init(BSTR instanceId, BSTR functionCall, IDtm* dtm, VARIANT_
       ::MoveWindow(item, p.x, p.y, p.width, 15, TRUE);
     }
   }
+  // The header labels now hold their built-in English: the translation file's texts go over them
+  // again (the start's translation ran before).
+  if (TranslationPart()) TranslationPart()->OnTranslate(static_cast<ULONG>(m_nLanguage));
 
   m_spChart = nullptr;
   GetHostedControl(kTrendChart, IChartControl::iid, m_spChart.PutVoid());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "include/ProgramIds.h"
+#include "ui/device/ControlNameTables.h"
 #include "ui/device/kit/Kit.h"
 
 namespace vkr::dui {
@@ -20,6 +21,7 @@ SPropertyPageClass ValuesClass() {
   c.clsid = CLSID_ValuesPP;
   c.parameterMap = &CValuesPP::GetParameterMap;
   c.dialogId = kValuesDialogId;
+  c.controlNames = vkr::dui::kValuesControlNames;
   c.titleId = kValuesTitleId;
   c.helpFileId = kValuesHelpFileId;
   c.docStringId = kValuesDocStringId;

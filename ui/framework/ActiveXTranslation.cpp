@@ -112,10 +112,13 @@ HRESULT CovFDT_ActiveXTranslationImpl::Invoke(DISPID, REFIID, LCID, WORD, DISPPA
 // ---- Interfaces -------------------------------------------------------------------------------
 
 HRESULT CovFDT_ActiveXTranslationImpl::QueryDtmTranslation(REFIID riid, void** object) {
+  return QueryDtmTranslation(m_ui.DtmObject(), riid, object);
+}
+
+HRESULT CovFDT_ActiveXTranslationImpl::QueryDtmTranslation(IUnknown* dtm, REFIID riid, void** object) {
   if (!object) return E_INVALIDARG;
   *object = nullptr;
   if (riid != IovFdtTranslation::iid) return E_NOINTERFACE;
-  IUnknown* dtm = m_ui.DtmObject();
   if (!dtm) return E_NOINTERFACE;
   vkr::ComPtr<IovFdtTranslation> translation = TranslationOf(dtm);
   if (!translation) return E_NOINTERFACE;

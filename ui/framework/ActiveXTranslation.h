@@ -16,6 +16,7 @@
 // and answers QueryTranslationInterface from its QueryExtraInterface. Frame's thread only.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <utility>
 
@@ -88,6 +89,8 @@ class CovFDT_ActiveXTranslationImpl : public IovFdtTranslationEvent {
   // E_INVALIDARG for a null out pointer; E_NOINTERFACE for another iid, without a DTM, or when
   // the DTM has no translation.
   HRESULT QueryDtmTranslation(REFIID riid, void** object);
+  // The same answer for the DTM object dtm (null: none).
+  static HRESULT QueryDtmTranslation(IUnknown* dtm, REFIID riid, void** object);
   // For the object's QueryExtraInterface: this part as IovFdtTranslationEvent, and the DTM's
   // IovFdtTranslation; E_NOINTERFACE for anything else.
   HRESULT QueryTranslationInterface(REFIID riid, void** object);
@@ -154,4 +157,28 @@ class CovFDT_Translated : public Layer, public CovFDT_ActiveXTranslationImpl {
     if (riid == IovFdtTranslation::iid) return QueryDtmTranslation(riid, ppv);
     return Layer::QueryExtraInterface(riid, ppv);
   }
+};
+
+// The translation part as a member of a user interface that answers IovFdtTranslationEvent
+// itself (pages, the page frame, composite controls): its IUnknown is the user interface's, and
+// its dialog items come from the user interface's own look-up when one is given.
+class CovFDT_ActiveXTranslationPart final : public CovFDT_ActiveXTranslationImpl {
+ public:
+  using ItemLookup = std::function<HWND(LONG)>;
+  CovFDT_ActiveXTranslationPart(CovFDT_BaseActiveXImpl& ui, const ControlNameEntry* controlNames,
+                                ItemLookup lookup = {})
+      : CovFDT_ActiveXTranslationImpl(ui, controlNames), m_ui(ui), m_lookup(std::move(lookup)) {}
+
+  HRESULT QueryInterface(REFIID riid, void** object) override { return m_ui.QueryInterface(riid, object); }
+  ULONG AddRef() override { return m_ui.AddRef(); }
+  ULONG Release() override { return m_ui.Release(); }
+
+ protected:
+  HWND GetTranslationItem(LONG controlId) override {
+    return m_lookup ? m_lookup(controlId) : CovFDT_ActiveXTranslationImpl::GetTranslationItem(controlId);
+  }
+
+ private:
+  CovFDT_BaseActiveXImpl& m_ui;
+  ItemLookup m_lookup;
 };

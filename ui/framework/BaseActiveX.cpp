@@ -7,6 +7,7 @@
 
 #include "include/DtmMessages.h"
 #include "include/TranslationInterfaces.h"
+#include "ui/framework/ActiveXTranslation.h"
 
 namespace {
 
@@ -346,6 +347,11 @@ HRESULT CovFDT_BaseActiveXImpl::ExecuteControlCommand(VARIANT command, VARIANT a
   }
 }
 
+HRESULT CovFDT_BaseActiveXImpl::QueryExtraInterface(REFIID riid, void** ppv) {
+  if (riid == IovFdtTranslation::iid) return CovFDT_ActiveXTranslationImpl::QueryDtmTranslation(DtmObject(), riid, ppv);
+  return vkr::ObjectRoot::QueryExtraInterface(riid, ppv);
+}
+
 HRESULT CovFDT_BaseActiveXImpl::OnNotifyAllEvent(VARIANT language) {
   LONG lcid = 0;
   vkr::Variant copy;
@@ -536,7 +542,10 @@ HRESULT CovFDT_BaseActiveXImpl::EnableApplyButton(BOOL enable) {
   if (!button) return S_OK;
   EnableWindow(button, enable);
   if (!enable) {
-    SendMessageA(button, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    // An owner-drawn button keeps its style: the default mark would make it an ordinary button.
+    const DWORD style = static_cast<DWORD>(GetWindowLongA(button, GWL_STYLE));
+    if ((style & BS_OWNERDRAW) < BS_OWNERDRAW)
+      SendMessageA(button, BM_SETSTYLE, (style & 0xFFFFu) & ~static_cast<DWORD>(BS_DEFPUSHBUTTON), TRUE);
     RedrawWindow(button, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
     if (GetFocus() == button) SetFocus(GetNextDlgTabItem(m_hWndDialog, button, FALSE));
   }

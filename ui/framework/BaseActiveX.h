@@ -215,6 +215,9 @@ class CovFDT_BaseActiveXImpl : public vkr::Implements<IovFdtActiveX4, IovFdtActi
   // Data of the base; every area reads them, each writes those its operations own.
 
  protected:
+  // Every user interface answers IovFdtTranslation with its DTM's (E_NOINTERFACE without one).
+  HRESULT QueryExtraInterface(REFIID riid, void** ppv) override;
+
   CLSID m_clsid{};
   EUiFamily m_eFamily = EUiFamily::Page;
   CActXParInfo* m_pParInfo = nullptr;  // owned copy of the class's table (new[])

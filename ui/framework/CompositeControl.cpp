@@ -21,6 +21,9 @@ CovFDT_BaseActiveXImplEx::CovFDT_BaseActiveXImplEx(const CLSID& clsid, Parameter
     : CovFDT_BaseActiveXImpl(clsid, parameterMap, EUiFamily::Control), m_class(cls) {
   for (const UINT* id = cls.hostedDisplayControls; id && *id; ++id) m_anHostedDisplayControls.push_back(*id);
   m_nApplyButtonId = kApplyButtonId;
+  if (cls.controlNames)
+    m_pTranslation = std::make_unique<CovFDT_ActiveXTranslationPart>(
+        *this, cls.controlNames, [this](LONG controlId) { return TranslationItem(controlId); });
 }
 
 CovFDT_BaseActiveXImplEx::~CovFDT_BaseActiveXImplEx() {
@@ -30,6 +33,8 @@ CovFDT_BaseActiveXImplEx::~CovFDT_BaseActiveXImplEx() {
 
 void* CovFDT_BaseActiveXImplEx::FindInterface(REFIID riid) {
   if (void* found = CovFDT_BaseActiveXImpl::FindInterface(riid)) return found;
+  if (riid == IovFdtTranslationEvent::iid && m_pTranslation)
+    return static_cast<IovFdtTranslationEvent*>(m_pTranslation.get());
   if (void* found = Match<IOleObject>(this, riid)) return found;
   if (void* found = Match<IOleInPlaceObject>(this, riid)) return found;
   if (void* found = Match<IOleInPlaceActiveObject>(this, riid)) return found;
@@ -38,6 +43,11 @@ void* CovFDT_BaseActiveXImplEx::FindInterface(REFIID riid) {
 }
 
 IUnknown* CovFDT_BaseActiveXImplEx::OwnerUnknown() { return GetControllingUnknown(); }
+
+HWND CovFDT_BaseActiveXImplEx::TranslationItem(LONG controlId) {
+  HWND dialog = DialogWindow();
+  return dialog && controlId != 0 ? ::GetDlgItem(dialog, static_cast<int>(controlId)) : nullptr;
+}
 
 // ---- Window -------------------------------------------------------------------------------------
 
@@ -227,22 +237,10 @@ HRESULT CovFDT_BaseActiveXImplEx::GetHelpFile(BSTR* file) {
     const int length = ::LoadStringW(ResourceInstance(), m_class.helpTextId, text, 256);
     if (length > 0) name.assign(text, static_cast<size_t>(length));
   }
-  IUnknown* dtm = m_spDtmUnknown ? m_spDtmUnknown.Get() : m_spDtmObject.Get();
-  vkr::ComPtr<IovFdtTranslation> translation;
-  if (dtm && SUCCEEDED(dtm->QueryInterface(IovFdtTranslation::iid, translation.PutVoid())) && translation) {
-    LPOLESTR userType = nullptr;
-    if (SUCCEEDED(::OleRegGetUserType(m_clsid, USERCLASSTYPE_FULL, &userType)) && userType) {
-      const std::u16string path =
-          u"localization/ActiveXList/ActiveX[@classname=\"" + std::u16string(userType) + u"\"]/HelpFile";
-      ::CoTaskMemFree(userType);
-      vkr::Bstr translated;
-      VARIANT_BOOL found = VARIANT_FALSE;
-      if (SUCCEEDED(translation->GetTranslation(vkr::Bstr(path).Get(), translated.Put(), &found)) && found)
-        name.assign(translated.View());
-    }
-  }
   *file = ::SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
-  return *file ? S_OK : E_OUTOFMEMORY;
+  if (!*file) return E_OUTOFMEMORY;
+  IUnknown* dtm = m_spDtmUnknown ? m_spDtmUnknown.Get() : m_spDtmObject.Get();
+  return CovFDT_ActiveXTranslationImpl::GetHelpFile(dtm, m_clsid, file);
 }
 
 // ---- Control versions of the base's operations --------------------------------------------------

@@ -18,9 +18,11 @@
 // object alive until the message is done). At most one request is pending at a time.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "platform/platform.h"
+#include "ui/framework/ActiveXTranslation.h"
 #include "ui/framework/BaseActiveX.h"
 
 // The private close request a user interface posts to its own window.
@@ -34,6 +36,9 @@ struct SCompositeControlClass {
   const char* templateText = nullptr;      // or the template as text (classes without resources)
   const UINT* hostedDisplayControls = nullptr;  // dialog items told the option bits at Create; ends at 0
   UINT helpTextId = 0;                     // string resource with the help file's name (0: none)
+  // The dialog's controls the translation file may name (ends at id 0). A class with a table
+  // translates its dialog (IovFdtTranslationEvent); null: the class has no translation part.
+  const ControlNameEntry* controlNames = nullptr;
 };
 
 class CovFDT_BaseActiveXImplEx : public CovFDT_BaseActiveXImpl,
@@ -91,6 +96,8 @@ class CovFDT_BaseActiveXImplEx : public CovFDT_BaseActiveXImpl,
   // The help file's name: the class's string resource, replaced by the DTM's translation of
   // "localization/ActiveXList/ActiveX[@classname="<user type>"]/HelpFile" when it has one.
   HRESULT GetHelpFile(BSTR* file);
+  // The translation part of a class with a control-name table (null otherwise).
+  CovFDT_ActiveXTranslationPart* TranslationPart() const { return m_pTranslation.get(); }
   // The last help file name F1 determined (no help window opens).
   const vkr::Bstr& LastHelpFile() const { return m_bstrLastHelpFile; }
 
@@ -165,6 +172,8 @@ class CovFDT_BaseActiveXImplEx : public CovFDT_BaseActiveXImpl,
   void* FindInterface(REFIID riid) override;
   IUnknown* OwnerUnknown() override;
   const char* TemplateText() const override { return m_class.templateText; }
+  // The dialog item the translation addresses by control id.
+  virtual HWND TranslationItem(LONG controlId);
   // The window's messages (from the class library's dialog procedure) go to DialogProc.
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
                             DWORD mapId) override;
@@ -190,4 +199,7 @@ class CovFDT_BaseActiveXImplEx : public CovFDT_BaseActiveXImpl,
   // The DTM object the close request and the container calls go to (held from Init to
   // destruction by the IDtmActiveXControl layer); the instance id is the base's system tag.
   vkr::ComPtr<IUnknown> m_spDtmUnknown;
+
+ private:
+  std::unique_ptr<CovFDT_ActiveXTranslationPart> m_pTranslation;
 };

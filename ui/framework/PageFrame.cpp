@@ -398,6 +398,16 @@ HWND CovFDT_BasePPFrameImpl::GetDlgItem(int id) const {
   return FindDescendant(m_hWnd, id);
 }
 
+void CovFDT_BasePPFrameImpl::RefreshPageInfo(ULONG index) {
+  IPropertyPage* page = Page(index);
+  if (!page || !m_pPageInfo) return;
+  PROPPAGEINFO info{};
+  info.cb = sizeof info;
+  if (FAILED(page->GetPageInfo(&info))) return;
+  FreePageInfoStrings(&m_pPageInfo[index]);
+  m_pPageInfo[index] = info;
+}
+
 HWND CovFDT_BasePPFrameImpl::FrameControl(int index) const {
   if (index < 0 || index >= kFrameControlCount) return nullptr;
   const UINT id = m_anControlIds[static_cast<std::size_t>(index)];

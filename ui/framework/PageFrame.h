@@ -155,6 +155,9 @@ class CovFDT_BasePPFrameImpl : public CovFDT_IDtmActiveXControlImpl,
 
   // A control of the frame by dialog id, found also inside the frame's child windows.
   HWND GetDlgItem(int id) const;
+  // Asks the page again for its information: made before the pages had the DTM, it held the
+  // untranslated title. The old information stays when the page cannot answer.
+  void RefreshPageInfo(ULONG index);
   // The frame control of a table index (null when the id is 0 or the control is missing).
   HWND FrameControl(int index) const;
   // Help's broadcast: when the child is visible and enabled, WM_HELP to it, then WM_COMMAND
@@ -179,6 +182,8 @@ class CovFDT_BasePPFrameImpl : public CovFDT_IDtmActiveXControlImpl,
 
  protected:
   void* FindInterface(REFIID riid) override;
+  // The frame translates its items through its own look-up.
+  HWND TranslationItem(LONG controlId) override { return GetDlgItem(static_cast<int>(controlId)); }
 
   // Starts page `index` through IovFdtPropertyPageControl::Init (activating it first when it has
   // no window yet); true when it started (it is marked initialised).

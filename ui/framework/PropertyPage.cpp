@@ -633,7 +633,7 @@ BOOL CovFDT_BasePropertyPageImpl::ProcessWindowMessage(HWND window, UINT message
 // ---- CovFDT_PropertyPageImpl --------------------------------------------------------------------
 
 CovFDT_PropertyPageImpl::CovFDT_PropertyPageImpl(const SPropertyPageClass& pageClass)
-    : CovFDT_BasePropertyPageImpl(pageClass) {}
+    : CovFDT_BasePropertyPageImpl(pageClass), m_translation(*this, pageClass.controlNames) {}
 CovFDT_PropertyPageImpl::~CovFDT_PropertyPageImpl() = default;
 
 HRESULT CovFDT_PropertyPageImpl::GetTypeInfoCount(UINT* count) {
@@ -650,9 +650,8 @@ HRESULT CovFDT_PropertyPageImpl::Invoke(DISPID id, REFIID riid, LCID locale, WOR
   return CovFDT_BasePropertyPageImpl::Invoke(id, riid, locale, flags, params, result, exception, argError);
 }
 
-// The translation of the page's controls plugs in here; the page information is translated by
-// GetPageInfo.
-HRESULT CovFDT_PropertyPageImpl::OnTranslate(ULONG) { return S_OK; }
+// The page information is translated by GetPageInfo.
+HRESULT CovFDT_PropertyPageImpl::OnTranslate(ULONG lcid) { return m_translation.OnTranslate(lcid); }
 
 BOOL CovFDT_PropertyPageImpl::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                                    LRESULT& result, DWORD mapId) {

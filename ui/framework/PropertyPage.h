@@ -22,6 +22,7 @@
 #include "include/ActiveXInterfaces.h"
 #include "include/TranslationInterfaces.h"
 #include "platform/platform.h"
+#include "ui/framework/ActiveXTranslation.h"
 #include "ui/framework/BaseActiveX.h"
 
 // The class data of a page class.
@@ -36,6 +37,8 @@ struct SPropertyPageClass {
   // The template as text in memory for a class without resources of its own (tests); null takes
   // the template `dialogId` from the module's resources.
   const char* templateText = nullptr;
+  // The dialog's controls the translation file may name (ends at id 0; null: none).
+  const ControlNameEntry* controlNames = nullptr;
 };
 
 class CovFDT_BasePropertyPageImpl : public CovFDT_BaseActiveXImpl,
@@ -182,8 +185,10 @@ class CovFDT_PropertyPageImpl : public CovFDT_BasePropertyPageImpl, public IovFd
   HRESULT Invoke(DISPID id, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
                  EXCEPINFO* exception, UINT* argError) override;
 
-  // IovFdtTranslationEvent: the page's texts in the language (0: tear-down).
+  // IovFdtTranslationEvent: the page's texts in the language (0: tear-down), through the page's
+  // translation part.
   HRESULT OnTranslate(ULONG lcid) override;
+  CovFDT_ActiveXTranslationPart& Translation() { return m_translation; }
 
   // Answers message-map id 0 only, through the page map.
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
@@ -192,4 +197,7 @@ class CovFDT_PropertyPageImpl : public CovFDT_BasePropertyPageImpl, public IovFd
 
  protected:
   void* FindInterface(REFIID riid) override;
+
+ private:
+  CovFDT_ActiveXTranslationPart m_translation;
 };

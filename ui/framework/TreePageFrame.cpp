@@ -128,6 +128,7 @@ HRESULT CovFDT_TreePPFrameImpl::RebuildPageTree(HWND tree) {
   HTREEITEM currentItem = nullptr;
   for (ULONG i = 0; i < m_nPageCount; ++i) {
     if (!m_ppPages[i] || !IsPageShown(dtm, static_cast<int>(i))) continue;
+    RefreshPageInfo(i);
     const std::string title = TitleText(m_pPageInfo[i]);
     HTREEITEM item = InsertTreeItem(tree, TVI_ROOT, title.c_str(), static_cast<LONG>(i));
     if (static_cast<LONG>(i) == current) currentItem = item;
