@@ -379,9 +379,12 @@ HRESULT CovFDT_BaseDTMCore::Write(BSTR itemList, BSTR* answer) {
     const bool known = id.numeric && handler && SUCCEEDED(handler->GetParInfoById(id.number, &record));
     if (!m_bDataSetLocked) {
       hr = AppendDtmItem(&text, id.text.View(), RequestTimeStamp(node.Get()), false, kItemErrorNoLock);
-    } else if (!known || !IsReadable(record)) {
+    } else if (!known) {
+      // An id that is no number, or names no parameter.
       hr = AppendDtmItem(&text, id.text.View(), RequestTimeStamp(node.Get()), false, kItemErrorInvalidValue);
     } else {
+      // Whether the data set takes the value is the parameter's settable flag alone: an item
+      // the frame may write but not read back is still written.
       vkr::Variant value;
       if (!XmlNodeExists(node.Get(), vkr::Bstr(u"./fdt:Variant"))) {
         hr = AppendDtmItem(&text, id.text.View(), RequestTimeStamp(node.Get()), false, kItemErrorInvalidValue);

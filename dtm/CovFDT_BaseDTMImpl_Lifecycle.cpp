@@ -183,6 +183,29 @@ HRESULT CovFDT_BaseDTMCore::Environment2(BSTR systemTag, IFdtContainer* containe
 
 // ---- Device type, user level -------------------------------------------------------------
 
+namespace {
+
+// Whether an element at or below node lies in no namespace. Such an element would fall into the
+// default namespace of the document the device type's text is later pasted into, and make that
+// document invalid.
+bool HasElementWithoutNamespace(IXMLDOMNode* node) {
+  DOMNodeType type = NODE_INVALID;
+  if (FAILED(node->get_nodeType(&type)) || type != NODE_ELEMENT) return false;
+  vkr::Bstr uri;
+  if (FAILED(node->get_namespaceURI(uri.Put())) || uri.Empty()) return true;
+  vkr::ComPtr<IXMLDOMNode> child;
+  node->get_firstChild(child.Put());
+  while (child) {
+    if (HasElementWithoutNamespace(child.Get())) return true;
+    vkr::ComPtr<IXMLDOMNode> next;
+    child->get_nextSibling(next.Put());
+    child = next;
+  }
+  return false;
+}
+
+}  // namespace
+
 HRESULT CovFDT_BaseDTMCore::InitNew(BSTR deviceType, VARIANT_BOOL* result) {
   LogEntry("InitNew");
   HRESULT hr = Admit(DtmCall::InitNew, result, E_POINTER);
@@ -193,7 +216,7 @@ HRESULT CovFDT_BaseDTMCore::InitNew(BSTR deviceType, VARIANT_BOOL* result) {
   VARIANT_BOOL parsed = VARIANT_FALSE;
   if (FAILED(LoadDtmDocument(deviceType, document.Put(), &parsed)) || !parsed || !document) return S_FALSE;
   vkr::ComPtr<IXMLDOMNode> node = SelectNode(document.Get(), u"FDT/fdt:DtmDeviceType");
-  if (!node) return S_FALSE;
+  if (!node || HasElementWithoutNamespace(node.Get())) return S_FALSE;
   vkr::Bstr xml;
   vkr::Bstr self(u".");
   if (FAILED(SelectNodeXml(node.Get(), self, xml.Put()))) return S_FALSE;

@@ -109,7 +109,8 @@ HRESULT BytesToHexString(const BYTE* data, ULONG count, BSTR* hex) {
 
 HRESULT HexStringToByteArray(VARIANT* out, BSTR hex, BOOL emptyGivesArray) {
   if (!out) return E_POINTER;
-  const std::u16string_view text = vkr::View(hex).substr(0, SysStringLen(hex));
+  // The whole BSTR by its length: a NUL inside is a character that is no hex digit.
+  const std::u16string_view text = hex ? std::u16string_view(hex, SysStringLen(hex)) : std::u16string_view();
   if (text.empty() && !emptyGivesArray) return VariantClear(out);
   if (!IsHexText(text)) return E_INVALIDARG;
   const ULONG count = static_cast<ULONG>(text.size() / 2);
@@ -134,7 +135,8 @@ HRESULT HexStringToByteArray(VARIANT* out, BSTR hex, BOOL emptyGivesArray) {
 }
 
 LONG HexStringToBytes(BSTR hex, BYTE* buffer, ULONG capacity) {
-  const std::u16string_view text = vkr::View(hex).substr(0, SysStringLen(hex));
+  // The whole BSTR by its length: a NUL inside is a character that is no hex digit.
+  const std::u16string_view text = hex ? std::u16string_view(hex, SysStringLen(hex)) : std::u16string_view();
   if (text.empty()) return 0;
   if (!buffer || !IsHexText(text) || text.size() / 2 > capacity) return -1;
   const std::size_t count = text.size() / 2;

@@ -288,11 +288,11 @@ struct KeptTranslations {
   ~KeptTranslations() { g_keptGone = true; }
 };
 
-// A translation file's root element as text, by the file's path, size and time of writing.
+// A translation file's root element as text, by the file's path and bytes: a file rewritten with
+// the same size and time of writing but other bytes is read again.
 struct ReadTranslationFile {
   std::u16string path;
-  ULONGLONG size = 0;
-  FILETIME written{};
+  std::string bytes;
   std::u16string xml;
 };
 constexpr std::size_t kReadTranslationFiles = 4;
@@ -313,18 +313,21 @@ ReadTranslationFiles& ReadFiles() {
   return files;
 }
 
-bool StampOf(const std::u16string& path, ULONGLONG* size, FILETIME* written) {
-  WIN32_FIND_DATAW data{};
-  HANDLE found = FindFirstFileW(path.c_str(), &data);
-  if (found == INVALID_HANDLE_VALUE) return false;
-  FindClose(found);
-  *size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  *written = data.ftLastWriteTime;
-  return true;
-}
-
-bool SameTime(const FILETIME& a, const FILETIME& b) {
-  return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+// The file's bytes as they are now; false when it cannot be read whole.
+bool FileBytes(const std::u16string& path, std::string* bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD high = 0;
+  const DWORD size = GetFileSize(file, &high);
+  bool ok = size != INVALID_FILE_SIZE && high == 0 && size <= kMaxTextFileBytes;
+  if (ok) {
+    bytes->assign(size, '\0');
+    DWORD read = 0;
+    ok = size == 0 || (ReadFile(file, bytes->data(), size, &read, nullptr) && read == size);
+  }
+  CloseHandle(file);
+  return ok;
 }
 
 KeptTranslations& Kept() {
@@ -397,13 +400,12 @@ void KeepSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, c
 
 bool FindReadTranslationFile(const std::u16string& path, std::u16string* xml) {
   if (g_readFilesGone) return false;
-  ULONGLONG size = 0;
-  FILETIME written{};
-  if (!StampOf(path, &size, &written)) return false;
+  std::string bytes;
+  if (!FileBytes(path, &bytes)) return false;
   ReadTranslationFiles& files = ReadFiles();
   std::lock_guard<std::mutex> hold(files.lock);
   for (const ReadTranslationFile& f : files.entries) {
-    if (f.path == path && f.size == size && SameTime(f.written, written)) {
+    if (f.path == path && f.bytes == bytes) {
       *xml = f.xml;
       return true;
     }
@@ -413,14 +415,13 @@ bool FindReadTranslationFile(const std::u16string& path, std::u16string* xml) {
 
 void KeepReadTranslationFile(const std::u16string& path, std::u16string_view xml) {
   if (g_readFilesGone) return;
-  ULONGLONG size = 0;
-  FILETIME written{};
-  if (!StampOf(path, &size, &written)) return;
+  std::string bytes;
+  if (!FileBytes(path, &bytes)) return;
   ReadTranslationFiles& files = ReadFiles();
   std::lock_guard<std::mutex> hold(files.lock);
   std::erase_if(files.entries, [&](const ReadTranslationFile& f) { return f.path == path; });
   if (files.entries.size() >= kReadTranslationFiles) files.entries.erase(files.entries.begin());
-  files.entries.push_back(ReadTranslationFile{path, size, written, std::u16string(xml)});
+  files.entries.push_back(ReadTranslationFile{path, std::move(bytes), std::u16string(xml)});
 }
 
 void ForgetUnusedTranslationDocuments() {

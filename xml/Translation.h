@@ -77,8 +77,8 @@ void ForgetUnusedTranslationDocuments();
 // the look-up's key: found with the answer (absent: nothing was found), or false when not asked yet.
 bool FindSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, std::optional<std::u16string>* text);
 void KeepSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, const std::optional<std::u16string>& text);
-// A translation file's root element as text, kept by the file's path while its size and time of
-// writing stay the same, so the DTMs that load one file parse it once.
+// A translation file's root element as text, kept by the file's path and bytes, so the DTMs that
+// load one file parse it once and a rewritten file is parsed again (whatever its time stamp).
 bool FindReadTranslationFile(const std::u16string& path, std::u16string* xml);
 void KeepReadTranslationFile(const std::u16string& path, std::u16string_view xml);
 

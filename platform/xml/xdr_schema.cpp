@@ -279,12 +279,12 @@ struct SchemaReader {
 namespace {
 
 // The schema files read so far, shared by every collection of the process (every DTM adds the
-// same frame schemas): by namespace and location, with the file's time and size when it was read,
-// so that a changed file is read again. The models are never changed once made; the schema file's
-// document is not kept with them (a collection loads it for get() when asked).
+// same frame schemas): by namespace and location, with the file's bytes when it was read. A file
+// whose bytes changed is read again, also when it kept its size and time of writing. The models
+// are never changed once made; the schema file's document is not kept with them (a collection
+// loads it for get() when asked).
 struct ReadSchema {
-  std::filesystem::file_time_type time;
-  std::uintmax_t size = 0;
+  std::string bytes;
   std::shared_ptr<const Schema> schema;
 };
 
@@ -298,25 +298,8 @@ ReadSchemas& Schemas() {
   return *schemas;
 }
 
-// The time and size of the file; false when it cannot be asked.
-bool Stamp(std::u16string_view location, std::filesystem::file_time_type* time, std::uintmax_t* size) {
-  const std::string native = NativePath(location);
-  if (native.empty()) return false;
-  std::error_code error;
-  *time = std::filesystem::last_write_time(native, error);
-  if (error) return false;
-  *size = std::filesystem::file_size(native, error);
-  return !error;
-}
-
-}  // namespace
-
-HRESULT LoadSchemaDocument(std::u16string_view location, DocRef* doc, std::u16string* reason) {
-  std::string bytes;
-  if (!ReadFileBytes(location, &bytes)) {
-    *reason = u"The schema file '" + std::u16string(location) + u"' cannot be read.";
-    return INET_E_OBJECT_NOT_FOUND;
-  }
+HRESULT ParseSchemaDocument(std::u16string_view location, const std::string& bytes, DocRef* doc,
+                            std::u16string* reason) {
   *doc = DocRef(new Doc);
   (*doc)->url.assign(location);
   HRESULT hr = LoadDocument(doc->Get(), bytes, TextSource::Bytes);
@@ -327,19 +310,34 @@ HRESULT LoadSchemaDocument(std::u16string_view location, DocRef* doc, std::u16st
   return S_OK;
 }
 
+HRESULT ReadSchemaBytes(std::u16string_view location, std::string* bytes, std::u16string* reason) {
+  if (ReadFileBytes(location, bytes)) return S_OK;
+  *reason = u"The schema file '" + std::u16string(location) + u"' cannot be read.";
+  return INET_E_OBJECT_NOT_FOUND;
+}
+
+}  // namespace
+
+HRESULT LoadSchemaDocument(std::u16string_view location, DocRef* doc, std::u16string* reason) {
+  std::string bytes;
+  HRESULT hr = ReadSchemaBytes(location, &bytes, reason);
+  if (FAILED(hr)) return hr;
+  return ParseSchemaDocument(location, bytes, doc, reason);
+}
+
 HRESULT LoadSchema(std::u16string_view ns, std::u16string_view location, std::shared_ptr<const Schema>* out,
                    std::u16string* reason) {
   out->reset();
-  std::filesystem::file_time_type time;
-  std::uintmax_t size = 0;
-  const bool stamped = Stamp(location, &time, &size);
+  std::string bytes;
+  HRESULT hr = ReadSchemaBytes(location, &bytes, reason);
+  if (FAILED(hr)) return hr;
   std::u16string key(ns);
   key += u'\n';
   key += location;
-  if (stamped) {
+  {
     std::lock_guard lock(Schemas().lock);
     auto it = Schemas().byFile.find(key);
-    if (it != Schemas().byFile.end() && it->second.time == time && it->second.size == size) {
+    if (it != Schemas().byFile.end() && it->second.bytes == bytes) {
       *out = it->second.schema;
       return S_OK;
     }
@@ -348,7 +346,7 @@ HRESULT LoadSchema(std::u16string_view ns, std::u16string_view location, std::sh
   schema->ns.assign(ns);
   schema->location.assign(location);
   DocRef doc;
-  HRESULT hr = LoadSchemaDocument(location, &doc, reason);
+  hr = ParseSchemaDocument(location, bytes, &doc, reason);
   if (FAILED(hr)) return hr;
   const Node* root = nullptr;
   for (const Node* c = doc->root.first; c; c = c->next)
@@ -358,9 +356,9 @@ HRESULT LoadSchema(std::u16string_view ns, std::u16string_view location, std::sh
     *reason = u"'" + std::u16string(location) + u"' is not a valid XDR schema: " + *reason;
     return XML_E_BAD_SCHEMA;
   }
-  if (stamped) {
+  {
     std::lock_guard lock(Schemas().lock);
-    Schemas().byFile[key] = ReadSchema{time, size, schema};
+    Schemas().byFile[key] = ReadSchema{std::move(bytes), schema};
   }
   *out = std::move(schema);
   return S_OK;

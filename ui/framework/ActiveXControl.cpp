@@ -212,20 +212,30 @@ HRESULT CovFDT_IDtmActiveXControlImpl::ReadFunctionDetails(IDtm* dtm) {
                        : ::LoadXmlFromString(answer.Get(), functions.Put(), &loaded);
   if (FAILED(hr) || !loaded || !functions) return E_FAIL;
 
+  // A standard function takes the application id of the nearest of itself and its ancestors that
+  // names one; a function the first one named at or below it.
   const vkr::Bstr appIdPath(u"appId:ApplicationId/@applicationId");
+  vkr::Bstr appId;
+  bool appIdFound = false;
   vkr::ComPtr<IXMLDOMNode> node;
   functions->selectSingleNode(
       vkr::Bstr(Format(u"//StandardFunction[@functionId=", m_nFunctionId, u"]")).Get(), node.Put());
-  if (!node)
+  if (node) {
+    for (vkr::ComPtr<IXMLDOMNode> at = node; at && !appIdFound;) {
+      if (FAILED(GetXmlString(appId.Put(), &appIdFound, at.Get(), appIdPath.Get()))) return S_FALSE;
+      vkr::ComPtr<IXMLDOMNode> parent;
+      if (FAILED(at->get_parentNode(parent.Put()))) parent = nullptr;
+      at = parent;
+    }
+  } else {
     functions->selectSingleNode(vkr::Bstr(Format(u"//Function[@functionId=", m_nFunctionId, u"]")).Get(),
                                 node.Put());
-  if (node) {
-    vkr::Bstr text;
-    bool found = false;
-    if (FAILED(GetXmlString(text.Put(), &found, node.Get(), appIdPath.Get()))) return S_FALSE;
-    // A name the table does not know leaves the function without an application id.
-    if (found) ApplicationIdFromName(text.Get(), &m_nApplicationId);
+    if (node && FAILED(GetXmlString(appId.Put(), &appIdFound, node.Get(),
+                                    vkr::Bstr(u".//appId:ApplicationId/@applicationId").Get())))
+      return S_FALSE;
   }
+  // A name the table does not know leaves the function without an application id.
+  if (appIdFound) ApplicationIdFromName(appId.Get(), &m_nApplicationId);
 
   vkr::ComPtr<IXMLDOMNode> any;
   functions->selectSingleNode(vkr::Bstr(Format(u"//*[@functionId=", m_nFunctionId, u"]")).Get(), any.Put());

@@ -242,20 +242,16 @@ HRESULT CovFDT_BaseActiveXImpl::ApplyParameterChanges() {
   if (!info) return E_POINTER;
   hr = SendDtmMessage(kMsgAuditTrail, I2(-1));
   if (FAILED(hr)) return hr;
-  // Once the audit trail is switched on for the writes it is switched off again, also when a
-  // write fails: the DTM must not go on recording the user's later work.
-  HRESULT failure = S_OK;
-  for (ULONG i = 0; i < m_nParInfoCount && SUCCEEDED(failure); ++i) {
+  // The first failing entry ends the writes: the entries before it stay written, and the closing
+  // audit-trail message is not sent, so the DTM records the failed apply as unfinished.
+  for (ULONG i = 0; i < m_nParInfoCount; ++i) {
     const CActXParInfo& entry = m_pParInfo[i];
     if (!(entry.m_nState & kStateChanged)) continue;
     const LONG id = entry.m_nParamId;
     const ULONG options = entry.m_nCtrlKind;
     vkr::Variant field;
     hr = info->GetParameterField(IdOf(id), vkr::I4(kFieldDeviceParameter), &field);
-    if (FAILED(hr)) {
-      failure = hr;
-      break;
-    }
+    if (FAILED(hr)) return hr;
     ULONG device = 0;
     NumberOf(field, &device);
     const bool storeInDtm = (m_nDialogType & 2) || ((m_nDialogType & 1) && (options & kOptionStoreInDtm));
@@ -266,10 +262,9 @@ HRESULT CovFDT_BaseActiveXImpl::ApplyParameterChanges() {
       hr = ValidateControlValue(id);
       m_bDtmChanged = 1;
     }
-    if (FAILED(hr)) failure = hr;
+    if (FAILED(hr)) return hr;
   }
   hr = SendDtmMessage(kMsgAuditTrail, I2(0));
-  if (FAILED(failure)) return failure;
   if (FAILED(hr)) return hr;
   EnableApplyButton(FALSE);
   return S_OK;
