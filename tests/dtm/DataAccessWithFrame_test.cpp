@@ -339,6 +339,23 @@ TEST_F(DataAccessWithFrame, ReadAndWriteTheDataSet) {
   EXPECT_EQ(vkr::Utf16ToUtf8(DataSet(1054).bstrVal), "LT&7");
   EXPECT_EQ(DataSet(1024).bVal, 45) << "a refused value is not stored";
 
+  // A parameter the data set takes but nobody reads back (settable, not readable) is written.
+  ParInfo writeOnly;
+  writeOnly.m_nId = 5010;
+  writeOnly.m_vt = VT_UI1;
+  writeOnly.m_bstrName = vkr::Bstr(u"Write only");
+  VariantCopy(&writeOnly.m_vValue, UI1(1).Ptr());
+  writeOnly.m_dwFlags = PFL_SETTABLE;
+  ASSERT_EQ(handler->AddParInfo(writeOnly), S_OK);
+  ASSERT_EQ(instance->Write(vkr::Bstr(std::u16string(kHead) +
+                                      u"<DtmItemList><DtmItem fdt:id=\"5010\"><fdt:Variant dataType=\"byte\">"
+                                      u"<fdt:NumberData number=\"3\"/></fdt:Variant></DtmItem></DtmItemList>" +
+                                      kTail),
+                            answer.Put()),
+            S_OK);
+  EXPECT_NE(ItemOf(Utf8(answer), "5010").find("qualityBits=\"good\""), std::string::npos) << Utf8(answer);
+  EXPECT_EQ(DataSet(5010).bVal, 3);
+
   // A frame that refuses its lock gets every item back with noLock and nothing changes.
   frame->grantLock = false;
   // The frame's lock from the write above is held until the data set is saved: save it.

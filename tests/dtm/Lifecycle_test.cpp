@@ -304,6 +304,14 @@ TEST_F(Lifecycle, InitNewAndConfigRefuseWhatTheyCannotUse) {
   VARIANT_BOOL result = VARIANT_TRUE;
   vkr::Bstr broken(u"<FDT><unclosed></FDT>");
   EXPECT_EQ(Dtm().InitNew(broken, &result), S_FALSE);
+  // An element in no namespace inside the device type would fall into the parameter document's
+  // namespace where the text is pasted, making that document invalid: such a type is refused.
+  vkr::Bstr unqualified(
+      u"<FDT xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\"><fdt:DtmDeviceType><fdt:VersionInformation "
+      u"name=\"VORN VKR HART DTM\" vendor=\"\" version=\"\"/><fdt:BusCategories><f/></fdt:BusCategories>"
+      u"</fdt:DtmDeviceType></FDT>");
+  EXPECT_EQ(Dtm().InitNew(unqualified, &result), S_FALSE);
+  EXPECT_EQ(State(), dsENVIRONMENTSET);
   dtm->acceptDeviceType = false;
   vkr::Bstr type(kDeviceType);
   EXPECT_EQ(Dtm().InitNew(type, &result), S_FALSE);

@@ -94,6 +94,13 @@ TEST(HexText, BadTextIsRefusedAndNothingIsWritten) {
     EXPECT_EQ(v.vt, VT_I4);  // the old value stays
     EXPECT_EQ(v.lVal, 42);
   }
+  // A BSTR is read to its length: a NUL inside is a character that is no hex digit.
+  const Bstr withNul(std::u16string(u"AB\0C", 4));
+  BYTE buffer[8] = {0x55, 0x55};
+  EXPECT_EQ(HexStringToBytes(withNul.Get(), buffer, 8), -1);
+  EXPECT_EQ(buffer[0], 0x55);
+  Variant array;
+  EXPECT_EQ(HexStringToByteArray(&array, withNul.Get(), FALSE), E_INVALIDARG);
   EXPECT_EQ(HexStringToBytes(Bstr(u"00"), nullptr, 4), -1);
   EXPECT_EQ(HexStringToBytes(nullptr, nullptr, 0), 0);
   EXPECT_EQ(HexStringToByteArray(nullptr, Bstr(u"00"), FALSE), E_POINTER);

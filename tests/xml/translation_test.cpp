@@ -529,6 +529,22 @@ TEST_F(TranslationFiles, UnreadableFilesAreRefused) {
   EXPECT_EQ(ReadTextFile(odd.c_str(), nullptr), E_POINTER);
 }
 
+// The root element a DTM took from a translation file is kept for the next DTM while the file's
+// bytes stay; a file rewritten with the same size and time stamp but other words is read again.
+TEST_F(TranslationFiles, AKeptFileIsReadAgainWhenItsBytesChange) {
+  const std::string file = Write("VornExampleDtmTranslation.xml", "<localization>Hallo</localization>");
+  const std::u16string path = vkr::Utf8ToUtf16(file);
+  vkr::KeepReadTranslationFile(path, u"<localization>Hallo</localization>");
+  std::u16string xml;
+  ASSERT_TRUE(vkr::FindReadTranslationFile(path, &xml));
+  EXPECT_EQ(xml, u"<localization>Hallo</localization>");
+  const auto stamp = fs::last_write_time(file);
+  Write("VornExampleDtmTranslation.xml", "<localization>Hello</localization>");
+  fs::last_write_time(file, stamp);
+  ASSERT_EQ(fs::file_size(file), 34u);
+  EXPECT_FALSE(vkr::FindReadTranslationFile(path, &xml));
+}
+
 // ---- Entry texts and toolkit messages ----------------------------------------------------------
 
 TEST_F(Translation, EnumerationEntryTextsAreFoundInEitherLayout) {

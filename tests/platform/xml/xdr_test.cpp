@@ -329,7 +329,7 @@ TEST_F(Xdr, IdsAreUniqueAndReferencesResolve) {
 }
 
 // Schema files are read once for the process while they stay as they were; a file changed on disk
-// is read again by the next collection that adds it, and collections on several threads share
+// (whatever its size and time stamp) is read again by the next collection that adds it, and collections on several threads share
 // the models (run under ThreadSanitizer).
 TEST_F(Xdr, ASchemaFileIsReadAgainWhenItChangesAndSharedAcrossThreads) {
   constexpr const char* kOld = R"(<Schema xmlns="urn:schemas-microsoft-com:xml-data">
@@ -367,6 +367,12 @@ TEST_F(Xdr, ASchemaFileIsReadAgainWhenItChangesAndSharedAcrossThreads) {
   dir.Write("R.xml", kNew);
   std::filesystem::last_write_time(path, before + std::chrono::seconds(2));
   EXPECT_TRUE(loads(kWithText));
+  // Rewritten with the same size and the same time stamp: read again all the same.
+  const auto stamp = std::filesystem::last_write_time(path);
+  dir.Write("R.xml", kOld);
+  std::filesystem::last_write_time(path, stamp);
+  EXPECT_FALSE(loads(kWithText));
+  EXPECT_TRUE(loads(kEmpty));
   // A collection that holds the old model keeps it; get() reads the file's document.
   ComPtr<IXMLDOMNode> schema;
   ComPtr<IXMLDOMSchemaCollection> c = NewCache();

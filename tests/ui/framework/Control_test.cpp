@@ -410,6 +410,35 @@ TEST_F(ControlEndToEnd, OkWritesAndClosesOnlyWhenEveryEntryIsValid) {
   EXPECT_TRUE(frame->activeX.OpenControls().empty());
 }
 
+// Disabling Apply takes the default mark from a push button, but leaves an owner-drawn button
+// owner-drawn: its style is its look.
+TEST_F(ControlEndToEnd, DisablingApplyKeepsAnOwnerDrawnButtonOwnerDrawn) {
+  GoOnline();
+  CTestControl* control = Open(kOnlineFunction);
+  ASSERT_NE(control, nullptr);
+  HWND apply = Item(control, kApplyButtonId);
+  ASSERT_NE(apply, nullptr);
+  const struct {
+    DWORD type, expected;
+  } cases[] = {{BS_DEFPUSHBUTTON, BS_PUSHBUTTON}, {BS_OWNERDRAW, BS_OWNERDRAW}, {BS_PUSHBUTTON, BS_PUSHBUTTON}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    EnableWindow(apply, TRUE);
+    const LONG others = GetWindowLongA(apply, GWL_STYLE) & ~0x0FL;
+    SetWindowLongA(apply, GWL_STYLE, others | static_cast<LONG>(c.type));
+    ASSERT_EQ(control->EnableApplyButton(FALSE), S_OK);
+    EXPECT_FALSE(IsWindowEnabled(apply));
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(apply, GWL_STYLE)) & 0x0F, c.expected);
+    EXPECT_EQ(GetWindowLongA(apply, GWL_STYLE) & ~0x0FL & ~static_cast<LONG>(WS_DISABLED), others) << "the other bits stay";
+  }
+  VARIANT_BOOL closed = VARIANT_FALSE;
+  ASSERT_EQ(host->CloseActiveXControl(vkr::Bstr(vkr::Utf8ToUtf16(frame->activeX.OpenControls().back().invokeId)),
+                                      &closed),
+            S_OK);
+  EXPECT_TRUE(closed);
+  vkr::ui::PumpUntilIdle();
+}
+
 // Closing with changes applied asks the user, through the frame, whether they are to be taken
 // over: changes written to the transmitter ask to load them into the DTM, changes kept in the DTM
 // ask to store them to the device. Cancel keeps the control open and working; Yes sends the DTM
