@@ -16,6 +16,7 @@
 #include "include/ProgramIds.h"
 #include "tests/support/live_page_host.h"
 #include "tests/support/source_tree.h"
+#include "tests/support/stub_dispatch.h"
 #include "ui/device/ControlNameTables.h"
 #include "ui/device/OnlineParameterization.h"
 #include "ui/framework/PropertyPage.h"
@@ -79,6 +80,7 @@ std::string Locales(const std::string& english, const std::string& german) {
 std::string English(const ControlNameEntry& e) { return std::string(e.pszName) + " en"; }
 std::string German(const ControlNameEntry& e) { return std::string(e.pszName) + " de"; }
 std::string Title(const UiClass& c, bool german) { return std::string(c.userType) + (german ? " Seite" : " page"); }
+std::string HelpFile(const UiClass& c, bool german) { return std::string(c.userType) + (german ? ".de.chm" : ".en.chm"); }
 
 constexpr LONG kFrameBitmap = 576;  // the frame's first entry: a bitmap whose file is missing
 
@@ -87,7 +89,7 @@ std::string ClassElements() {
   for (const UiClass& c : kClasses) {
     const Picked p = Pick(c.names);
     list += std::string("<ActiveX classname=\"") + c.userType + "\"><Title>" + Locales(Title(c, false), Title(c, true)) +
-            "</Title>";
+            "</Title><HelpFile>" + Locales(HelpFile(c, false), HelpFile(c, true)) + "</HelpFile>";
     if (c.names == dui::kOnlineParameterizationControlNames)
       list += "<Control resId=\"" + std::to_string(kFrameBitmap) + "\"><Text>" + Locales("missing.bmp", "fehlt.bmp") +
               "</Text><Tooltip>" + Locales("Logo", "Zeichen") + "</Tooltip></Control>";
@@ -117,6 +119,20 @@ std::string TranslationFile() {
   return file;
 }
 
+// A chart in the trend view's place that translates itself and notes the languages it was given.
+std::vector<ULONG>& ChartLanguages() {
+  static std::vector<ULONG> languages;
+  return languages;
+}
+class TranslatingChart : public vkr::Implements<IovFdtTranslationEvent> {
+ public:
+  VKR_TEST_DISPATCH
+  HRESULT OnTranslate(ULONG lcid) override {
+    ChartLanguages().push_back(lcid);
+    return S_OK;
+  }
+};
+
 COnlineParameterization* AsOnlineFrame(IUnknown* control) {
   vkr::ComPtr<IPPFrameCtrl> frame;
   if (!control || FAILED(control->QueryInterface(IPPFrameCtrl::iid, frame.PutVoid())) || !frame) return nullptr;
@@ -128,16 +144,17 @@ struct Opened {
   const UiClass* cls = nullptr;
   HWND dialog = nullptr;
   CovFDT_ActiveXTranslationImpl* translation = nullptr;
-  IPropertyPage* page = nullptr;  // pages
+  IPropertyPage* page = nullptr;                // pages
+  CovFDT_BaseActiveXImplEx* control = nullptr;  // controls
 };
 
-// What the user sees of one class: the three labels, the tooltip, the title.
+// What the user sees of one class: the three labels, the tooltip, the title, the help file.
 struct Look {
-  std::string byId, byName, both, tip, title;
+  std::string byId, byName, both, tip, title, help;
   bool operator==(const Look&) const = default;
 };
 std::ostream& operator<<(std::ostream& out, const Look& l) {
-  return out << "{" << l.byId << "|" << l.byName << "|" << l.both << " tip " << l.tip << " title " << l.title << "}";
+  return out << "{" << l.byId << "|" << l.byName << "|" << l.both << " tip " << l.tip << " title " << l.title << " help " << l.help << "}";
 }
 
 class DeviceTranslation : public LivePageHostTest {
@@ -156,6 +173,14 @@ class DeviceTranslation : public LivePageHostTest {
                    static_cast<DWORD>(directory.size() + 1));
     RegCloseKey(key);
     ASSERT_EQ(vkr::frame::RunModuleRegistration(VKR_MODULE_PATH, true), S_OK);
+    // The process's class registered first is the one COM makes.
+    if (translatingChart_) {
+      vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<TranslatingChart>>> factory;
+      ASSERT_EQ(vkr::MakeObject<vkr::ClassFactory<TranslatingChart>>(&factory), S_OK);
+      ASSERT_EQ(CoRegisterClassObject(CLSID_ChartControl, static_cast<IClassFactory*>(factory.Get()),
+                                      CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &chartCookie_),
+                S_OK);
+    }
     ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
     AtlAxWinInit();
     session_ = std::make_unique<vkr::frame::TransferSession>();
@@ -168,6 +193,7 @@ class DeviceTranslation : public LivePageHostTest {
       session_->Frame()->activeX.CloseAll();
       vkr::ui::PumpUntilIdle();
     }
+    if (chartCookie_) CoRevokeClassObject(chartCookie_);
     LivePageHostTest::TearDown();
   }
 
@@ -207,7 +233,7 @@ class DeviceTranslation : public LivePageHostTest {
       ASSERT_TRUE(control) << c.userType;
       auto* composite = dynamic_cast<CovFDT_BaseActiveXImplEx*>(Query<IovFdtActiveX4>(control).Get());
       ASSERT_TRUE(composite) << c.userType;
-      Opened o{&c, composite->DialogWindow(), composite->TranslationPart()};
+      Opened o{&c, composite->DialogWindow(), composite->TranslationPart(), nullptr, composite};
       opened_[c.userType] = o;
       if (c.function != 1) continue;
       frame_ = AsOnlineFrame(control);
@@ -231,11 +257,16 @@ class DeviceTranslation : public LivePageHostTest {
     if (o.page) {
       PROPPAGEINFO info{};
       info.cb = sizeof info;
-      if (SUCCEEDED(o.page->GetPageInfo(&info))) l.title = vkr::Utf16ToUtf8(vkr::View(info.pszTitle));
+      if (SUCCEEDED(o.page->GetPageInfo(&info))) {
+        l.title = vkr::Utf16ToUtf8(vkr::View(info.pszTitle));
+        l.help = vkr::Utf16ToUtf8(vkr::View(info.pszHelpFile));
+      }
       CoTaskMemFree(info.pszTitle);
       CoTaskMemFree(info.pszHelpFile);
       CoTaskMemFree(info.pszDocString);
     }
+    vkr::Bstr help;
+    if (o.control && SUCCEEDED(o.control->GetHelpFile(help.Put()))) l.help = vkr::Utf16ToUtf8(help.View());
     return l;
   }
   // A page the frame does not host, shown on its own until its look is taken.
@@ -253,7 +284,7 @@ class DeviceTranslation : public LivePageHostTest {
   static Look Expected(const UiClass& c, bool german) {
     const Picked p = Pick(c.names);
     Look l{german ? German(p.byId) : English(p.byId), german ? German(p.byName) : English(p.byName),
-           german ? German(p.both) : English(p.both), german ? "tip de" : "tip en", ""};
+           german ? German(p.both) : English(p.both), german ? "tip de" : "tip en", "", HelpFile(c, german)};
     if (c.way != Way::Function) l.title = Title(c, german);
     return l;
   }
@@ -275,6 +306,8 @@ class DeviceTranslation : public LivePageHostTest {
   }
 
   TempDir texts_;
+  bool translatingChart_ = false;  // the trend view's chart is TranslatingChart
+  DWORD chartCookie_ = 0;
   std::map<std::string, Opened> opened_;
   COnlineParameterization* frame_ = nullptr;
 };
@@ -327,6 +360,26 @@ TEST_F(DeviceTranslation, AUserInterfaceAnswersTheDtmsTranslation) {
   ASSERT_TRUE(own);
   EXPECT_EQ(own.Get(), dtms.Get());
   EXPECT_TRUE(Query<IovFdtTranslationEvent>(trend));
+}
+
+// A control the trend view hosts that translates itself is told the language and left to it.
+class DeviceTranslationOfAHostedControl : public DeviceTranslation {
+ protected:
+  void SetUp() override {
+    translatingChart_ = true;
+    DeviceTranslation::SetUp();
+  }
+};
+TEST_F(DeviceTranslationOfAHostedControl, AControlHostedInTheTrendViewTranslatesItself) {
+  ChartLanguages().clear();
+  SetLanguage(1031);
+  ASSERT_TRUE(OpenFunction(2));
+  ASSERT_FALSE(ChartLanguages().empty());
+  for (ULONG language : ChartLanguages()) EXPECT_NE(language, 0u);
+  SetLanguage(1033);
+  EXPECT_EQ(ChartLanguages().back(), 1033u);
+  SetLanguage(1031);
+  EXPECT_EQ(ChartLanguages().back(), 1031u);
 }
 
 }  // namespace
