@@ -18,6 +18,8 @@
 #include "tests/support/source_tree.h"
 #include "tests/support/stub_dispatch.h"
 #include "ui/device/ControlNameTables.h"
+#include "ui/device/DeviceUiIds.h"
+#include "ui/device/HartPP.h"
 #include "ui/device/OnlineParameterization.h"
 #include "ui/framework/PropertyPage.h"
 
@@ -107,15 +109,26 @@ std::string ClassElements() {
   return list + "</ActiveXList>";
 }
 
-std::string TranslationFile() {
+std::string ShippedFile() {
   std::ifstream in(SourceTree() / "resources" / "VornExampleDtmTranslation.xml", std::ios::binary);
   std::stringstream all;
   all << in.rdbuf();
-  std::string file = all.str();
+  return all.str();
+}
+
+std::string TranslationFile() {
+  std::string file = ShippedFile();
   const std::string empty = "<ActiveXList/>";
   const size_t at = file.find(empty);
   EXPECT_NE(at, std::string::npos);
   if (at != std::string::npos) file.replace(at, empty.size(), ClassElements());
+  // The polling address gets a description, which its edit on the HART page shows as tooltip.
+  const std::string name = "<Name>" + Locales("Polling address", "Polling-Adresse") + "</Name>";
+  const size_t named = file.find(name);
+  EXPECT_NE(named, std::string::npos);
+  if (named != std::string::npos)
+    file.insert(named + name.size(),
+                "<Description>" + Locales("Address on the loop", "Adresse in der Schleife") + "</Description>");
   return file;
 }
 
@@ -338,6 +351,14 @@ TEST_F(DeviceTranslation, EveryClassFollowsTheFramesLanguageAndLeavesNoTooltipBe
       if (!tooltip) tooltip = o.translation->FindTooltip(control);
       EXPECT_EQ(o.translation->FindTooltip(control), tooltip) << "updated in place, not made anew";
       if (c.way == Way::FramePage) titles.push_back(Title(c, german));
+      if (c.names == dui::kHartControlNames) {
+        // A parameter-bound control: its parameter's description in the language.
+        HWND edit = GetDlgItem(o.dialog, static_cast<int>(dui::kHartPollingAddressEdit));
+        HWND& editTip = tooltips["polling address"];
+        if (!editTip) editTip = o.translation->FindTooltip(edit);
+        EXPECT_EQ(o.translation->FindTooltip(edit), editTip);
+        EXPECT_EQ(vkr::ui::GetToolTipText(editTip, edit, 0), german ? "Adresse in der Schleife" : "Address on the loop");
+      }
     }
     EXPECT_EQ(TreeTitles(), titles);
     // The frame's logo file is not there: the logo keeps its picture and gets no tooltip, and the
