@@ -243,7 +243,7 @@ HRESULT CovFDT_BaseActiveXImpl::ApplyParameterChanges() {
   hr = SendDtmMessage(kMsgAuditTrail, I2(-1));
   if (FAILED(hr)) return hr;
   // The first failing entry ends the writes: the entries before it stay written, and the closing
-  // audit-trail message is not sent, so the DTM records the failed apply as unfinished.
+  // audit-trail message is not sent.
   for (ULONG i = 0; i < m_nParInfoCount; ++i) {
     const CActXParInfo& entry = m_pParInfo[i];
     if (!(entry.m_nState & kStateChanged)) continue;
