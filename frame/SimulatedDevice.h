@@ -144,9 +144,10 @@ class SimulatedDevice {
 
     std::uint8_t alarmSelect = 0;
     std::uint8_t transferFunction = 0;
+    // The range as distances too: 20 mA with the surface 0.5 m below the flange, 4 mA at 7.5 m.
     std::uint8_t rangeUnit = hart::kUnitMeter;
-    float upperRange = 6.0f;
-    float lowerRange = 0.0f;
+    float upperRange = 0.5f;
+    float lowerRange = 7.5f;
     float damping = 0.5f;
     std::uint8_t writeProtect = 0;  // 1: write commands are refused
     std::uint8_t privateLabel = 0x60;

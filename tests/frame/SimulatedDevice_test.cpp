@@ -68,6 +68,8 @@ TEST(SimulatedDeviceWire, FloatsAreBigEndianIeeeSingles) {
 SimulatedDevice RoundDevice() {
   SimulatedDevice d;
   d.config.pv = 3.0f;
+  d.config.upperRange = 6.0f;
+  d.config.lowerRange = 0.0f;
   d.config.qv = 50.0f;
   d.SetMessage("ABCD");
   return d;

@@ -461,13 +461,13 @@ TEST_F(CommandPage, RangeRulesKeepTheLevelsWithinTheSensor) {
 TEST_F(CommandPage, OnTheDefaultTransmitterATypedHighLevelBecomesItsUpperRange) {
   device = std::make_shared<SimulatedDevice>();
   Open(true);
-  EXPECT_EQ(Text(kEditLowLevel), "0.000");
+  EXPECT_EQ(Text(kEditLowLevel), "7.500");
   struct Case {
     const char* high;
     const char* shownHigh;
   } cases[] = {
       {"0.1", "0.300"},  // above the upper sensor limit: moved to it
-      {"9", "7.900"},    // past the lower limit: one span short of it
+      {"9", "7.400"},    // past the lower limit, then one span above the low level
       {"5", "5"},        // within the sensor: kept as typed
   };
   for (const Case& c : cases) {
@@ -482,8 +482,8 @@ TEST_F(CommandPage, OnTheDefaultTransmitterATypedHighLevelBecomesItsUpperRange) 
   ASSERT_TRUE(vkr::test::PumpUntil([&] { return device->config.upperRange == 5.0f; }, 10000))
       << device->config.upperRange;
   ASSERT_NE(LastRequest(35), nullptr);
-  EXPECT_EQ(*LastRequest(35), Concat({{45}, Float(5.0f), Float(0.0f)}));
-  EXPECT_EQ(device->config.lowerRange, 0.0f);
+  EXPECT_EQ(*LastRequest(35), Concat({{45}, Float(5.0f), Float(7.5f)}));
+  EXPECT_EQ(device->config.lowerRange, 7.5f);
   EXPECT_EQ(Writes(35), 1);
   ASSERT_TRUE(vkr::test::PumpUntil([&] { return Text(kEditHighLevel) == "5.000"; }, 10000));
 }
