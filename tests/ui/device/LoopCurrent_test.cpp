@@ -516,6 +516,7 @@ TEST_F(LiveLoop, AFaultIsToldAndTheLoopEndsFree) {
       {"loop test level, link gone", Step::TestLevel, Fault::LinkGone},
       {"loop test own level after 20 mA, lost", Step::TestOwnLevel, Fault::Lost},
       {"loop test own level after 20 mA, busy", Step::TestOwnLevel, Fault::Busy},
+      {"loop test own level after 20 mA, link gone", Step::TestOwnLevel, Fault::LinkGone},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -569,6 +570,16 @@ TEST_F(LiveLoop, AFaultIsToldAndTheLoopEndsFree) {
     EXPECT_TRUE(Said("did not confirm"));
     EXPECT_FALSE(Said("fixed at"));
     EXPECT_FALSE(Said("equal to reference meter?"));
+    if (c.fault == Fault::LinkGone && c.step == Step::TestOwnLevel) {
+      // The link gone with 20 mA held: the transmitter cannot be told, and the user hears that
+      // the loop may still be fixed. Once the DTM is online again it is given back.
+      EXPECT_TRUE(Said("may still be fixed"));
+      EXPECT_TRUE(DeviceFixed());
+      ASSERT_EQ(vkr::test::ui::GoOffline(dtm), S_OK);
+      ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsCOMMUNICATIONSET; }, 20000));
+      ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+      ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
+    }
     // The link gone, nothing reached the transmitter; else it was told to leave fixed-current mode.
     EXPECT_TRUE(WaitFixed(0.0f));
     EXPECT_FALSE(DeviceFixed());
