@@ -149,7 +149,7 @@ SimulatedDevice::SimulatedDevice() {
   std::copy(longTag.begin(), longTag.end(), config.longTag.begin());
   config.displaySettings = {3, 1, 1, 1, 0, 0, 0, 0, 0, 0};
   wire::PutFloat(&config.displaySettings, 6, 0.0f);
-  config.echoSettings = {50, 1, 0, 0, 0, 0, 0, 0, 0, 0};
+  config.echoSettings = {50, kAnalog4To20, 0, 0, 0, 0, 0, 0, 0, 0};
   wire::PutFloat(&config.echoSettings, 2, 0.3f);
   wire::PutFloat(&config.echoSettings, 6, 0.0f);
   config.memory[0x0035] = 0x0320;  // probe length: 800 cm
@@ -191,15 +191,47 @@ std::uint8_t SimulatedDevice::DeviceStatus() const {
   return status;
 }
 
+namespace {
+// Metres in one unit of the length units the device knows; 0 for any other code.
+double MetresPer(std::uint8_t unit) {
+  switch (unit) {
+    case hart::kUnitFeet: return 0.3048;
+    case hart::kUnitMeter: return 1.0;
+    case hart::kUnitInch: return 0.0254;
+    case hart::kUnitCentimeter: return 0.01;
+    case hart::kUnitMillimeter: return 0.001;
+    default: return 0.0;
+  }
+}
+}  // namespace
+
+float SimulatedDevice::ConvertLength(float value, std::uint8_t from, std::uint8_t to) {
+  const double a = MetresPer(from), b = MetresPer(to);
+  if (from == to || a == 0.0 || b == 0.0) return value;
+  return static_cast<float>(static_cast<double>(value) * a / b);
+}
+
+std::uint8_t SimulatedDevice::AnalogModeCode() const {
+  return config.echoSettings.size() > 1 ? config.echoSettings[1] : std::uint8_t{kAnalog4To20};
+}
+
 float SimulatedDevice::PercentOfRange() const {
   const float span = config.upperRange - config.lowerRange;
-  return span == 0.0f ? 0.0f : (config.pv - config.lowerRange) / span * 100.0f;
+  const float pv = ConvertLength(config.pv, config.pvUnit, config.rangeUnit);
+  return span == 0.0f ? 0.0f : (pv - config.lowerRange) / span * 100.0f;
 }
 
 float SimulatedDevice::LoopCurrent() const {
   if (config.fixedCurrent != 0.0f) return config.fixedCurrent;
   if (config.loopCurrentMode == 0) return 4.0f;
-  return 4.0f + 16.0f * std::clamp(PercentOfRange(), -1.25f, 103.125f) / 100.0f;
+  const float share = std::clamp(PercentOfRange(), -1.25f, 103.125f) / 100.0f;
+  switch (AnalogModeCode()) {
+    case kAnalog20To4: return 20.0f - 16.0f * share;
+    case kPark4: return 4.0f;
+    case kPark8: return 8.0f;
+    case kPark12: return 12.0f;
+    default: return 4.0f + 16.0f * share;
+  }
 }
 
 void SimulatedDevice::Changed() {
@@ -407,10 +439,22 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
     case 42:
       if (command == 42) c.fixedCurrent = 0.0f;
       return done({});
-    case 44:
-      c.pvUnit = data[0];
+    case 44: {
+      // The PV, the range values and the sensor limits are all given in the new unit from now on.
+      const std::uint8_t unit = data[0];
+      if (MetresPer(unit) == 0.0) return refuse(hart::kInvalidSelection);
+      c.pv = ConvertLength(c.pv, c.pvUnit, unit);
+      c.pvUnit = unit;
+      c.upperRange = ConvertLength(c.upperRange, c.rangeUnit, unit);
+      c.lowerRange = ConvertLength(c.lowerRange, c.rangeUnit, unit);
+      c.rangeUnit = unit;
+      c.upperSensorLimit = ConvertLength(c.upperSensorLimit, c.limitsUnit, unit);
+      c.lowerSensorLimit = ConvertLength(c.lowerSensorLimit, c.limitsUnit, unit);
+      c.minimumSpan = ConvertLength(c.minimumSpan, c.limitsUnit, unit);
+      c.limitsUnit = unit;
       Changed();
       return done(data);
+    }
     case 45:
     case 46: {
       // A trim is taken only while the current is fixed at the end of the range it trims; the

@@ -81,7 +81,11 @@ constexpr std::uint8_t kStatusConfigChanged = 0x40;
 constexpr std::uint8_t kStatusMoreStatus = 0x10;
 constexpr std::uint8_t kStatusCurrentFixed = 0x08;
 
+constexpr std::uint8_t kUnitFeet = 44;
 constexpr std::uint8_t kUnitMeter = 45;
+constexpr std::uint8_t kUnitInch = 47;
+constexpr std::uint8_t kUnitCentimeter = 48;
+constexpr std::uint8_t kUnitMillimeter = 49;
 constexpr std::uint8_t kUnitMilliampere = 39;
 constexpr std::uint8_t kUnitPercent = 57;
 }  // namespace hart
@@ -130,16 +134,20 @@ class SimulatedDevice {
     Bytes longTag;     // 32 bytes
 
     std::array<std::uint8_t, 3> sensorSerial{0x00, 0x10, 0x01};
+    // The sensor limits as a guided radar measures them, as distances from its flange: the upper
+    // limit (the highest level it can see) at the end of the blanking distance, the lower at the
+    // end of its 8 m probe, where the echo profile shows the probe's end.
     std::uint8_t limitsUnit = hart::kUnitMeter;
-    float upperSensorLimit = 20.0f;
-    float lowerSensorLimit = 0.0f;
+    float upperSensorLimit = 0.3f;
+    float lowerSensorLimit = 8.0f;
     float minimumSpan = 0.1f;
 
     std::uint8_t alarmSelect = 0;
     std::uint8_t transferFunction = 0;
+    // The range as distances too: 20 mA with the surface 0.5 m below the flange, 4 mA at 7.5 m.
     std::uint8_t rangeUnit = hart::kUnitMeter;
-    float upperRange = 6.0f;
-    float lowerRange = 0.0f;
+    float upperRange = 0.5f;
+    float lowerRange = 7.5f;
     float damping = 0.5f;
     std::uint8_t writeProtect = 0;  // 1: write commands are refused
     std::uint8_t privateLabel = 0x60;
@@ -147,7 +155,9 @@ class SimulatedDevice {
 
     Bytes additionalStatus = Bytes(24, 0);  // command 48; change it and the next answer shows 0x10
     Bytes displaySettings;  // commands 135/136: 10 bytes
-    Bytes echoSettings;     // commands 137/138: 10 bytes
+    // Commands 137/138: 10 bytes; byte 1 is the analog mode the loop current follows (see
+    // AnalogMode).
+    Bytes echoSettings;
     // Device memory words of commands 131/134, by word address; absent words read 0.
     std::map<std::uint16_t, std::uint16_t> memory;
   };
@@ -164,9 +174,16 @@ class SimulatedDevice {
 
   // The device status byte as the next answer carries it (without injected faults).
   std::uint8_t DeviceStatus() const;
-  // Loop current in mA: the fixed current, or 4 to 20 mA over the range.
+  // The analog modes of echo settings byte 1.
+  enum AnalogMode : std::uint8_t { kAnalog4To20 = 0, kAnalog20To4 = 1, kPark4 = 4, kPark8 = 5, kPark12 = 6 };
+  std::uint8_t AnalogModeCode() const;
+  // Loop current in mA: the fixed current, or what the analog mode makes of the range (4 to 20
+  // mA, 20 to 4 mA, or parked).
   float LoopCurrent() const;
+  // The PV in per cent of the range, the PV taken into the range's unit.
   float PercentOfRange() const;
+  // A length in `to` units; unchanged when either unit is no length unit the device knows.
+  static float ConvertLength(float value, std::uint8_t from, std::uint8_t to);
 
   // Texts of the stored configuration.
   void SetMessage(std::string_view text);

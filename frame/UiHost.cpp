@@ -35,6 +35,8 @@ int Usage() {
                "  --additional-status HEX   the simulated transmitter's command 48 status bytes (e.g. 06000100)\n"
                "  --offline                 no device on the frame's channel\n"
                "  --language LCID           the DTM's language (IDtm::SetLanguage) before the user interface opens\n"
+               "  --fault COMMAND=KIND      the next request of the HART command fails: KIND is silent (the\n"
+               "                            transmitter does not answer), busy, refused, lost or linkgone\n"
                "  --type ID=TEXT            types TEXT into the control's item ID (a combo box: selects TEXT)\n"
                "  --click ID                clicks the item ID (OK, Apply, ...); --type and --click in the order given\n"
                "  --read ID                 prints the text of the item ID after the typing and clicking\n");
@@ -285,6 +287,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   std::vector<int> clicks;  // controls of a lone page clicked before its picture
   std::vector<Action> actions;  // the user's work in an opened control, in order
   std::vector<int> reads;       // items whose text is printed after it
+  std::vector<std::pair<int, std::string>> faults;  // command, kind: the next request of it fails
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
     if (a == "--list") {
@@ -307,6 +310,15 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
                arguments[i + 1].find_first_not_of("0123456789") == std::string::npos) {
       language = static_cast<LCID>(std::strtoul(arguments[++i].c_str(), nullptr, 10));
       if (language == 0) return Usage();
+    } else if (a == "--fault" && i + 1 < arguments.size()) {
+      const std::string& f = arguments[++i];
+      const std::size_t eq = f.find('=');
+      const std::string kind = eq == std::string::npos ? "" : f.substr(eq + 1);
+      if (eq == 0 || eq == std::string::npos || f.find_first_not_of("0123456789") != eq ||
+          (kind != "silent" && kind != "busy" && kind != "refused" && kind != "lost" && kind != "linkgone") ||
+          std::atoi(f.substr(0, eq).c_str()) > 255)
+        return Usage();
+      faults.emplace_back(std::atoi(f.substr(0, eq).c_str()), kind);
     } else if (a == "--additional-status" && i + 1 < arguments.size()) {
       additionalStatus = arguments[++i];
     } else if (a == "--click" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
@@ -324,7 +336,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   }
   if (list + testControl + !function.empty() + !className.empty() != 1) return Usage();
   if (!page.empty() && (list || testControl)) return Usage();
-  if ((list || testControl) && (!actions.empty() || !reads.empty() || offline)) return Usage();
+  if ((list || testControl) && (!actions.empty() || !reads.empty() || offline || !faults.empty())) return Usage();
   // A class of another module, registered as a DTM's module is: by ProgID or by {CLSID}.
   CLSID classId{};
   if (!className.empty()) {
@@ -380,6 +392,23 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     }
     std::printf("Language %lu: %s\n", static_cast<unsigned long>(language),
                 set ? "set" : "not offered, the DTM kept English");
+  }
+  // The faults wait for the user's work: the DTM's own reads while it goes online are not theirs.
+  for (const auto& [command, kind] : faults) {
+    if (kind == "silent") {
+      CommandFault silent;
+      silent.command = command;
+      silent.silent = true;
+      device->InjectFault(silent);
+      continue;
+    }
+    FrameChannel::Fault fault;
+    fault.command = command;
+    fault.kind = kind == "busy"      ? FrameChannel::FaultKind::Busy
+                 : kind == "refused" ? FrameChannel::FaultKind::Refuse
+                 : kind == "lost"    ? FrameChannel::FaultKind::CommunicationError
+                                     : FrameChannel::FaultKind::Disconnect;
+    session->Channel()->faults.push_back(fault);
   }
   FrameContainer* frame = session->Frame();
   ComPtr<IFdtActiveXHost> host;
@@ -509,6 +538,12 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       std::printf("  item %d: (%s)\n", id, open ? "none" : "the user interface closed");
   }
   if (!open) std::printf("  the user interface closed itself\n");
+  // What the user was told, and what the transmitter holds: a picture alone cannot say whether
+  // the loop current a control speaks of is real.
+  for (const std::string& message : frame->userMessages) std::printf("  told: %s\n", message.c_str());
+  if (!offline)
+    std::printf("  transmitter: loop current %.3f mA%s\n", static_cast<double>(device->LoopCurrent()),
+                device->config.fixedCurrent != 0.0f ? " (fixed)" : "");
   int code = CloseAndFinish(host.Get(), frame->activeX);
   if (!SaveWhenChanged(*session, project)) code = 1;
   session->Close();

@@ -289,7 +289,7 @@ TEST_F(FrameChannelTest, TransactionsRunTheDeviceAndAnswerWithItsBytesAndStatus)
   const Case cases[] = {
       {1, "", "2D40200000", "0", "0"},
       {44, "2C", "2C", "0", "64"},  // a write: configuration changed from now on
-      {1, "", "2C40200000", "0", "64"},
+      {1, "", "2C41033BCD", "0", "64"},  // the PV now in feet: 2.5 m is 8.202 ft
       {7, "", "0001", "0", "64"},
       {41, "", "<none>", "0", "64"},
       {131, "00350001", "0320", "0", "64"},

@@ -68,6 +68,8 @@ TEST(SimulatedDeviceWire, FloatsAreBigEndianIeeeSingles) {
 SimulatedDevice RoundDevice() {
   SimulatedDevice d;
   d.config.pv = 3.0f;
+  d.config.upperRange = 6.0f;
+  d.config.lowerRange = 0.0f;
   d.config.qv = 50.0f;
   d.SetMessage("ABCD");
   return d;
@@ -96,13 +98,13 @@ TEST(SimulatedDevice, AnswersEveryCommandWithItsLayoutAndKeepsWhatIsWritten) {
       {3, "", "414000002D404000002D4060000020" "41A800003942480000", 0},
       {7, "", "0001", 0},
       {12, "", message, 0},
-      {14, "", "0010012D41A00000000000003DCCCCCD", 0},
+      {14, "", "0010012D3E99999A410000003DCCCCCD", 0},  // 0.3 m to 8.0 m, span 0.1 m
       {15, "", "00002D40C00000000000003F000000006000", 0},
       {16, "", "00002A", 0},
       {48, "", Repeat("00", 24), 0},
       {131, "00350002", "03200000", 0},
       {135, "", "03010101000000000000", 0},
-      {137, "", "3201" "3E99999A" "00000000", 0},
+      {137, "", "3200" "3E99999A" "00000000", 0},  // analog mode 4 - 20 mA
       // Writes are echoed and read back.
       {6, "0500", "0500", 0},
       {7, "", "0500", 0},
@@ -121,7 +123,7 @@ TEST(SimulatedDevice, AnswersEveryCommandWithItsLayoutAndKeepsWhatIsWritten) {
       {15, "", "00002C41200000" "3F800000" "3F800000" "006000", 0},
       {15, "0060", "00002C41200000" "3F800000" "3F800000" "006000", 0},  // a request is not a write
       {44, "2C", "2C", 0},
-      {1, "", "2C40400000", 0},
+      {1, "", "2C411D7AF6", 0},  // the PV converted: 3 m is 9.8425 ft
       {136, "0C0A0A0A0A0340A00000", "0C0A0A0A0A0340A00000", 0},
       {135, "", "0C0A0A0A0A0340A00000", 0},
       {138, "FA0C3F8000003F000000", "FA0C3F8000003F000000", 0},
@@ -159,10 +161,11 @@ TEST(SimulatedDevice, AnswersEveryCommandWithItsLayoutAndKeepsWhatIsWritten) {
     const std::string where = "command " + std::to_string(s.command) + " request " + s.request;
     HartReply r = device.Execute(static_cast<std::uint8_t>(s.command), Hex(s.request));
     if (s.command == 2 && s.request.empty() && device.config.fixedCurrent != 0.0f) {
-      // The percent of range follows the PV in the range 1..10 m written above.
+      // The percent of range follows the PV (in feet since command 44) in the range 1..10 ft
+      // written above.
       ASSERT_GE(r.data.size(), 8u) << where;
       EXPECT_EQ(wire::ToHex(r.data).substr(0, 8), "41000000") << where;
-      EXPECT_NEAR(wire::GetFloat(r.data, 4), (3.0f - 1.0f) / 9.0f * 100.0f, 1e-4) << where;
+      EXPECT_NEAR(wire::GetFloat(r.data, 4), (3.0f / 0.3048f - 1.0f) / 9.0f * 100.0f, 1e-3) << where;
       continue;
     }
     EXPECT_EQ(wire::ToHex(r.data), s.response) << where;
@@ -204,6 +207,65 @@ TEST(SimulatedDevice, WritesRaiseConfigurationChangedUntilCommand38ResetsItWithT
   device.config.moreStatusAvailable = true;
   device.Execute(40, Hex("41000000"));
   EXPECT_EQ(device.Execute(48, {}).deviceStatus, hart::kStatusMoreStatus | hart::kStatusCurrentFixed);
+}
+
+// A new PV unit (command 44) takes the PV, the range values and the sensor limits with it, each
+// from the unit it was in; the loop current, which follows the PV over the range, stays.
+TEST(SimulatedDevice, AUnitChangeConvertsWhatTheDeviceReports) {
+  SimulatedDevice device = RoundDevice();
+  device.config.lowerRange = 0.5f;
+  const float current = device.LoopCurrent();
+  struct Step {
+    std::uint8_t unit;
+    float perMetre;
+  };
+  for (const Step& s : {Step{hart::kUnitFeet, 1.0f / 0.3048f}, Step{hart::kUnitMillimeter, 1000.0f},
+                        Step{hart::kUnitMeter, 1.0f}}) {
+    SCOPED_TRACE(int(s.unit));
+    ASSERT_EQ(device.Execute(44, {s.unit}).commandResponse, 0);
+    const HartReply pv = device.Execute(1, {});
+    EXPECT_EQ(pv.data[0], s.unit);
+    EXPECT_NEAR(wire::GetFloat(pv.data, 1), 3.0f * s.perMetre, 1e-3f * s.perMetre);
+    const HartReply range = device.Execute(15, {});
+    EXPECT_EQ(range.data[2], s.unit);
+    EXPECT_NEAR(wire::GetFloat(range.data, 3), 6.0f * s.perMetre, 1e-3f * s.perMetre);
+    EXPECT_NEAR(wire::GetFloat(range.data, 7), 0.5f * s.perMetre, 1e-3f * s.perMetre);
+    const HartReply limits = device.Execute(14, {});
+    EXPECT_EQ(limits.data[3], s.unit);
+    EXPECT_NEAR(wire::GetFloat(limits.data, 4), 0.3f * s.perMetre, 1e-3f * s.perMetre);
+    EXPECT_NEAR(wire::GetFloat(limits.data, 8), 8.0f * s.perMetre, 1e-3f * s.perMetre);
+    EXPECT_NEAR(wire::GetFloat(limits.data, 12), 0.1f * s.perMetre, 1e-3f * s.perMetre);
+    EXPECT_NEAR(device.LoopCurrent(), current, 1e-4f);
+  }
+  // Range values written in another unit keep theirs; the PV is compared in it.
+  ASSERT_EQ(device.Execute(44, {hart::kUnitFeet}).commandResponse, 0);
+  Bytes range{hart::kUnitMeter};
+  wire::PutFloat(&range, 1, 6.0f);
+  wire::PutFloat(&range, 5, 0.0f);
+  ASSERT_EQ(device.Execute(35, range).commandResponse, 0);
+  EXPECT_NEAR(device.PercentOfRange(), 50.0f, 1e-3f);
+  // No length unit: refused, nothing changes.
+  EXPECT_EQ(device.Execute(44, {hart::kUnitPercent}).commandResponse, hart::kInvalidSelection);
+  EXPECT_EQ(device.config.pvUnit, hart::kUnitFeet);
+}
+
+// The loop current follows the analog mode of the echo settings (the Advanced page's list):
+// rising or falling with the level, or parked.
+TEST(SimulatedDevice, TheLoopCurrentFollowsTheAnalogMode) {
+  SimulatedDevice device = RoundDevice();
+  device.config.pv = 4.5f;  // 75 % of 0..6 m
+  struct Case {
+    std::uint8_t mode;
+    float current;
+  };
+  for (const Case& c : {Case{0, 16.0f}, Case{1, 8.0f}, Case{4, 4.0f}, Case{5, 8.0f}, Case{6, 12.0f}}) {
+    SCOPED_TRACE(int(c.mode));
+    Bytes settings = device.config.echoSettings;
+    settings[1] = c.mode;
+    ASSERT_EQ(device.Execute(138, settings).commandResponse, 0);
+    const HartReply r = device.Execute(2, {});
+    EXPECT_FLOAT_EQ(wire::GetFloat(r.data, 0), c.current);
+  }
 }
 
 TEST(SimulatedDevice, WriteProtectionRefusesEveryWriteAndChangesNothing) {

@@ -41,4 +41,17 @@ LIST
 # The trend view started by the user at one second with pen 5 added: its button says Stop.
 out=$("$host" ui 2 --type 703='1 Sec.' --click 435 --click 407 --read 407 --png "$dir/trend.png" 2>&1) || fail "ui 2 started: $out"
 echo "$out" | grep -q 'item 407: "Stop"' || fail "the trend view did not start: $out"
+# The loop test fixes 4 mA and says so only when the transmitter holds it; when its command 40
+# goes unanswered (or the channel loses or refuses it), the user hears that nothing is fixed and
+# the transmitter's loop current is not fixed either.
+out=$("$host" ui 4 --click 377 --png "$dir/loop.png" 2>&1) || fail "ui 4 fixed: $out"
+echo "$out" | grep -q "told: .*fixed at 4.000 mA" || fail "the loop test did not say 4 mA: $out"
+echo "$out" | grep -q "transmitter: loop current 4.000 mA (fixed)" || fail "the transmitter is not at 4 mA: $out"
+for fault in silent busy refused lost; do
+  out=$("$host" ui 4 --fault 40=$fault --click 377 --png "$dir/loop-$fault.png" 2>&1) || fail "ui 4 $fault: $out"
+  echo "$out" | grep -q "did not confirm the output level of 4.000 mA" || fail "$fault: not told: $out"
+  echo "$out" | grep -q "fixed at" && fail "$fault: announced as fixed: $out"
+  echo "$out" | grep -q "transmitter: loop current [0-9.]* mA$" || fail "$fault: the transmitter stays fixed: $out"
+done
+out=$("$host" ui 4 --fault 40=wrong --click 377 2>&1) && fail "a fault of no kind was taken: $out"
 echo "device controls picture: ok"

@@ -64,7 +64,7 @@ BOOL CDACTrimAdj::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam,
       if (result) *result = TRUE;
       return TRUE;
     case kLostWhileFixedNotice:
-      Ask(LoadText(ResourceInstance(), kStringLostWhileFixed), kMessageError);
+      Ask(LoadText(ResourceInstance(), static_cast<UINT>(wParam)), kMessageError);
       if (result) *result = 0;
       return TRUE;
     case WM_DESTROY:
@@ -75,9 +75,9 @@ BOOL CDACTrimAdj::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam,
     case WM_COMMAND:
       if (HIWORD(wParam) != BN_CLICKED) break;
       if (LOWORD(wParam) == kDacTrimEnter) {
-        RunTrimProcedure();
+        if (!m_bBusy) RunTrimProcedure();
       } else if (LOWORD(wParam) == kDacTrimAbort) {
-        AbortProcedure();
+        if (!m_bBusy) AbortProcedure();
       } else if (LOWORD(wParam) != kDacTrimReadingEnter) {
         break;  // OK, Cancel, Apply: the control family's
       }
@@ -152,11 +152,24 @@ bool CDACTrimAdj::ReleaseAfterMatch() {
   return false;
 }
 
+void CDACTrimAdj::BackToLevels() {
+  ShowLevels();
+  m_nStage = 1;
+}
+
+void CDACTrimAdj::RefuseReading(const std::u16string& text) {
+  Ask(text, kMessageError);
+  HWND edit = ::GetDlgItem(DialogWindow(), kDacTrimReadingEdit);
+  ::SetFocus(edit);
+  ::SendMessageA(edit, EM_SETSEL, 0, -1);
+}
+
 // ---- Start and end -------------------------------------------------------------------------------
 
 HRESULT CDACTrimAdj::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
   const HRESULT hr = CovFDT_IDtmActiveXControlImpl::InitializeUI(dtm, ok);
   m_loop.Attach(m_spDtmObject.Get(), m_spDtm.Get());
+  m_bOnline = m_loop.IsOnline();
   return hr;
 }
 
@@ -177,51 +190,85 @@ HRESULT CDACTrimAdj::PrepareToRelease(VARIANT_BOOL* result) {
 }
 
 HRESULT CDACTrimAdj::OnDtmStateChanged(ULONG state) {
+  const bool underWay = m_nStage == 0 || m_loop.Held();
+  const bool leaving = m_bOnline && state != kDtmStateOnline;
+  m_bOnline = state == kDtmStateOnline;
+  const bool givenBack = m_loop.FollowState(state);
+  if (leaving && underWay) {
+    // The trim cannot go on without the device: it starts again from the list.
+    ++m_nStops;
+    if (DialogWindow()) BackToLevels();
+  }
   // Told from inside the DTM's state change: the message waits until that is done.
-  if (!m_loop.FollowState(state) && DialogWindow()) ::PostMessageW(DialogWindow(), kLostWhileFixedNotice, 0, 0);
+  if (DialogWindow() && (!givenBack || (leaving && underWay)))
+    ::PostMessageW(DialogWindow(), kLostWhileFixedNotice, givenBack ? kStringProcedureStopped : kStringLostWhileFixed,
+                   0);
   return CovFDT_IDtmActiveXControlImpl::OnDtmStateChanged(state);
 }
 
 // ---- The procedure -------------------------------------------------------------------------------
 
 HRESULT CDACTrimAdj::RunTrimProcedure() {
+  // The device's answers and the user's come back inside this step (message loops): a second
+  // Enter or Abort meanwhile waits for the step to end.
+  m_bBusy = true;
+  const HRESULT hr = TrimStep();
+  m_bBusy = false;
+  return hr;
+}
+
+HRESULT CDACTrimAdj::TrimStep() {
   HWND dialog = DialogWindow();
   const LRESULT choice = ::SendDlgItemMessageA(dialog, kDacTrimLevelList, LB_GETCURSEL, 0, 0);
   HRESULT missing = S_OK;
+  const unsigned stops = m_nStops;
+  // The DTM left online while the step waited: the procedure is back at the list, told so.
+  auto stopped = [&] { return stops != m_nStops; };
 
   if (m_nStage == 1) {
-    if (choice == kTrimEnd) return AbortProcedure();
+    if (choice == kTrimEnd) {
+      m_bBusy = false;
+      return AbortProcedure();
+    }
     if (choice != kTrim4mA && choice != kTrim20mA) return S_OK;
     const bool high = choice == kTrim20mA;
     m_fTarget = high ? 20.0f : 4.0f;
     const LONG go =
         Ask(LoadText(ResourceInstance(), high ? kStringSetting20mA : kStringSetting4mA), kMessageOkCancelInfo);
-    if (go == kNoContainer || go == kAnswerCancel) return S_OK;
+    if (go == kNoContainer || go == kAnswerCancel || stopped()) return S_OK;
     const bool online = IsOnline(&missing);
     if (FAILED(missing)) return missing;
-    if (online && !m_loop.Write(kParOutputLevel, m_fTarget)) return S_OK;
+    if (online && !m_loop.Fix(m_fTarget)) {
+      if (stopped()) return S_OK;
+      Ask(WithMilliamps(LoadText(ResourceInstance(), kStringLevelNotFixed), m_fTarget), kMessageError);
+      if (m_loop.Held()) Ask(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
+      return S_OK;
+    }
+    if (stopped()) return S_OK;
     // A new level starts its own count: trims at 4 mA do not use up those at 20 mA.
     m_nAttempts = 0;
     ShowReading(high ? "20.000" : "4.000");
     const LONG match = AskMatch();
-    if (match == kNoContainer) return S_OK;
+    if (match == kNoContainer || stopped()) return S_OK;
     if (match != kAnswerYes) {
       m_nStage = 0;
       return S_OK;
     }
-    if (ReleaseAfterMatch()) {
-      m_nAttempts = 0;
-      m_nStage = 1;
-    }
+    ReleaseAfterMatch();
+    m_nAttempts = 0;
+    m_nStage = 1;
     return S_OK;
   }
 
-  // Awaiting the meter reading. One that is not a number is never sent as a trim.
+  // Awaiting the meter reading. One that is not a number, or that no meter in a loop fixed at
+  // the level shows, is never sent as a trim.
   float reading = 0.0f;
   if (GetDlgItemFloat(kDacTrimReadingEdit, "%.3f", &reading) != S_OK || !std::isfinite(reading)) {
-    Ask(LoadText(ResourceInstance(), kStringNotANumber), kMessageError);
-    ::SetFocus(::GetDlgItem(dialog, kDacTrimReadingEdit));
-    ::SendDlgItemMessageA(dialog, kDacTrimReadingEdit, EM_SETSEL, 0, -1);
+    RefuseReading(LoadText(ResourceInstance(), kStringNotANumber));
+    return S_OK;
+  }
+  if (!IsPlausibleReading(reading, m_fTarget)) {
+    RefuseReading(WithMilliamps(LoadText(ResourceInstance(), kStringImplausibleReading), m_fTarget));
     return S_OK;
   }
   LONG trim = 0;
@@ -233,17 +280,34 @@ HRESULT CDACTrimAdj::RunTrimProcedure() {
     return S_OK;
   if (m_nAttempts == kDacTrimMaxAttempts) {
     Ask(vkr::Utf8ToUtf16(kDacTrimTooManyAttempts), kMessageInformation);
+    m_bBusy = false;
     return AbortProcedure();
   }
   const bool online = IsOnline(&missing);
   if (FAILED(missing)) return missing;
+  if (online && !m_loop.Confirmed()) {
+    // No level the device confirmed (it went online after the reading stage began): nothing to
+    // trim against.
+    BackToLevels();
+    Ask(WithMilliamps(LoadText(ResourceInstance(), kStringLevelNotFixed), m_fTarget), kMessageError);
+    return S_OK;
+  }
   if (online) {
-    if (!m_loop.Write(trim, reading)) return S_OK;
+    if (!m_loop.Trim(trim, reading)) {
+      if (stopped()) return S_OK;
+      // Not confirmed (or no confirmed level to trim): the loop has been given back, the level
+      // has to be chosen again.
+      BackToLevels();
+      Ask(LoadText(ResourceInstance(), kStringTrimNotTaken), kMessageError);
+      if (m_loop.Held()) Ask(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
+      return S_OK;
+    }
     ++m_nAttempts;
   }
   ::SetDlgItemTextA(dialog, kDacTrimReadingEdit, trim == kParLoopCurrentZeroTrim ? "4.000" : "20.000");
-  if (AskMatch() != kAnswerYes) return S_OK;
-  if (ReleaseAfterMatch()) m_nStage = 1;
+  if (AskMatch() != kAnswerYes || stopped()) return S_OK;
+  ReleaseAfterMatch();
+  m_nStage = 1;
   return S_OK;
 }
 
@@ -256,7 +320,10 @@ HRESULT CDACTrimAdj::AbortProcedure() {
   vkr::ComPtr<IovFdtBaseDTM> base;
   if (FAILED(m_spDtmObject->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid())) || !base) return E_NOINTERFACE;
   // The loop is given back before the user hears it may return to automatic control.
-  if (m_loop.IsOnline() && !m_loop.Release()) {
+  m_bBusy = true;
+  const bool stillFixed = m_loop.IsOnline() && !m_loop.Release();
+  m_bBusy = false;
+  if (stillFixed) {
     Ask(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
     return S_OK;
   }

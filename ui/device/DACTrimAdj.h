@@ -4,9 +4,12 @@
 // (1120, command 45, at 4 mA) or a gain trim (1121, command 46, at 20 mA). Leaving the procedure
 // gives the loop current back (1021 = 0.0) and closes the control.
 //
-// A current the control fixed is given back on every road out while the DTM is online: "End" and
-// Abort, the frame closing it, the DTM's release, the window going away. A typed reading that is
-// not a number is refused; nothing is written for it.
+// The reading stage starts only when the device confirmed the fixed level, and no trim is sent
+// without one; a level or trim the device did not confirm is told, the loop is given back and the
+// control is back at the list. A current the control fixed is given back on every road out while
+// the DTM is online: "End" and Abort, the frame closing it, the DTM's release, the window going
+// away. A reading that is not a number or lies far from the fixed level is refused; nothing is
+// written for it. The DTM leaving online stops the procedure: the control is back at the list.
 //
 // Dialog 731. Everything runs on the frame's thread.
 #pragma once
@@ -103,14 +106,23 @@ class CDACTrimAdj : public CovFDT_IDtmActiveXControlImpl, public IDACTrimAdj {
   static constexpr LONG kNoContainer = -1;
   // The DTM's state is online; *missing E_NOINTERFACE when the DTM cannot tell.
   bool IsOnline(HRESULT* missing) const;
+  // One step of the procedure (RunTrimProcedure holds Enter and Abort off meanwhile).
+  HRESULT TrimStep();
   // Gives the current back after the user confirmed the match; true when the device took it (or
   // nothing was to be written offline).
   bool ReleaseAfterMatch();
+  // Back at the list after a failure or a stop (stage 1).
+  void BackToLevels();
+  // The typed reading is refused: the user is told, the entry focused and selected.
+  void RefuseReading(const std::u16string& text);
 
   BYTE m_nStage = 1;       // 1: a level is chosen from the list; 0: the meter reading is awaited
   LONG m_nAttempts = 0;    // trim writes since the level was chosen
   float m_fTarget = 0.0f;  // the fixed level: 4.0 or 20.0
   CFixedLoopCurrent m_loop;
+  bool m_bOnline = false;  // the DTM's state as last told
+  bool m_bBusy = false;    // waiting for the device or the user: Enter and Abort wait too
+  unsigned m_nStops = 0;   // counts the procedure stopped by the DTM leaving online
 };
 
 }  // namespace vkr::dui

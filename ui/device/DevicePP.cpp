@@ -29,6 +29,14 @@ std::optional<std::uint32_t> ParseUnsigned(const std::u16string& text, std::uint
   return std::nullopt;
 }
 
+// The days of a month of the Gregorian calendar; 0 for a month that is none.
+std::uint32_t DaysInMonth(std::uint32_t month, std::uint32_t year) {
+  static constexpr std::uint32_t kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12) return 0;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
 }  // namespace
 
 namespace vkr::dui {
@@ -368,6 +376,8 @@ std::optional<std::vector<std::uint8_t>> CDevicePP::BuildTagDescriptorDate() con
   auto month = ParseUnsigned(ItemTextW(kMonthEdit), 12);
   auto year = ParseUnsigned(ItemTextW(kYearEdit), 2155);
   if (!tag || !descriptor || !day || !month || !year || *year < 1900) return std::nullopt;
+  // Only a date of the calendar: a device given 31 February or day 0 holds a date that never was.
+  if (*day < 1 || *day > DaysInMonth(*month, *year)) return std::nullopt;
   std::vector<std::uint8_t> bytes = *tag;
   bytes.insert(bytes.end(), descriptor->begin(), descriptor->end());
   bytes.push_back(static_cast<std::uint8_t>(*day));
@@ -394,7 +404,7 @@ HRESULT CDevicePP::GetControlValueById(LONG id, VARIANT* value) {
       // Numbers the device field cannot hold make no value.
       const std::uint32_t maximum = id == kYear ? 2155 : id == kDay ? 31 : 12;
       auto number = ParseUnsigned(ItemTextW(EditOf(id)), maximum);
-      if (!number || (id == kYear && *number < 1900)) return E_INVALIDARG;
+      if (!number || (id == kYear && *number < 1900) || (id != kYear && *number == 0)) return E_INVALIDARG;
       return CDevicePropertyPage::GetControlValueById(id, value);
     }
     case kTag:
@@ -468,8 +478,21 @@ bool CDevicePP::CheckEntry(LONG id) {
     case kMessage: fits = EncodePackedField(text, 32).has_value(); break;
     case kTag: fits = EncodePackedField(text, 8).has_value(); break;
     case kDescriptor: fits = EncodePackedField(text, 16).has_value(); break;
-    case kDay: fits = ParseUnsigned(text, 31).has_value(); break;
-    case kMonth: fits = ParseUnsigned(text, 12).has_value(); break;
+    case kDay: {
+      // The day against its month (and year, for February) as far as those are numbers.
+      auto day = ParseUnsigned(text, 31);
+      auto month = ParseUnsigned(ItemTextW(kMonthEdit), 12);
+      auto year = ParseUnsigned(ItemTextW(kYearEdit), 2155);
+      std::uint32_t last = 31;
+      if (month && *month >= 1) last = DaysInMonth(*month, year && *year >= 1900 ? *year : 2000);
+      fits = day && *day >= 1 && *day <= last;
+      break;
+    }
+    case kMonth: {
+      auto month = ParseUnsigned(text, 12);
+      fits = month && *month >= 1;
+      break;
+    }
     case kYear: {
       auto year = ParseUnsigned(text, 2155);
       fits = year && *year >= 1900;
@@ -499,6 +522,8 @@ HRESULT CDevicePP::OnControlChange(UINT code, UINT controlId, HWND control) {
   if (m_bUpdatingControls || m_bBusy) return hr;
   for (LONG id : {kMessage, kDescriptor, kTag, kDay, kMonth, kYear, kFinalAssembly, kLongTag})
     if (EditOf(id) == controlId) CheckEntry(id);
+  // The month and year decide which days there are.
+  if (controlId == kMonthEdit || controlId == kYearEdit) CheckEntry(kDay);
   return hr;
 }
 

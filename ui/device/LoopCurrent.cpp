@@ -1,6 +1,7 @@
 // The held loop current (see LoopCurrent.h).
 #include "ui/device/LoopCurrent.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "include/CommunicationInterfaces.h"
@@ -18,6 +19,14 @@ VARIANT Milliamps(float value) {
 }
 
 }  // namespace
+
+bool IsFixableLevel(float milliamps) {
+  return std::isfinite(milliamps) && milliamps >= kLowestFixedLevel && milliamps <= kHighestFixedLevel;
+}
+
+bool IsPlausibleReading(float reading, float fixedLevel) {
+  return std::isfinite(reading) && std::fabs(reading - fixedLevel) <= kMeterTolerance;
+}
 
 std::u16string LoadText(HINSTANCE module, UINT id) {
   WCHAR text[512] = {};
@@ -57,19 +66,52 @@ bool CFixedLoopCurrent::Write(LONG parameterId, float milliamps) {
   const HRESULT hr =
       m_handler->WriteDeviceParameter(vkr::UI4(static_cast<ULONG>(parameterId)), Milliamps(milliamps), &done);
   if (FAILED(hr) || done != VARIANT_TRUE) return false;
-  if (parameterId == kParOutputLevel) m_held = milliamps != 0.0f;
+  if (parameterId == kParOutputLevel) {
+    m_held = milliamps != 0.0f;
+    m_confirmed = false;
+  }
   return true;
 }
 
-bool CFixedLoopCurrent::Release() {
+bool CFixedLoopCurrent::WriteAndWait(LONG parameterId, float milliamps) {
   if (!m_handler || !IsOnline()) return false;
-  // Waits for the device: the control must not say the loop is free, or go, on a request that
-  // is only on its way.
+  // Waits for the device: the control must not say the loop is fixed, trimmed or free, or go, on
+  // a request that is only on its way.
+  vkr::ComPtr<IovFdtParameterHandler4> handler = m_handler;
   VARIANT_BOOL done = VARIANT_FALSE;
-  const HRESULT hr = m_handler->WriteDeviceParameterEx(vkr::UI4(kParOutputLevel), Milliamps(0.0f), &done);
-  if (FAILED(hr) || done != VARIANT_TRUE) return false;
+  const HRESULT hr =
+      handler->WriteDeviceParameterEx(vkr::UI4(static_cast<ULONG>(parameterId)), Milliamps(milliamps), &done);
+  return SUCCEEDED(hr) && done == VARIANT_TRUE;
+}
+
+bool CFixedLoopCurrent::Release() {
+  if (!WriteAndWait(kParOutputLevel, 0.0f)) return false;
   m_held = false;
+  m_confirmed = false;
   return true;
+}
+
+bool CFixedLoopCurrent::Fix(float milliamps) {
+  if (!IsFixableLevel(milliamps) || !m_handler || !IsOnline()) return false;
+  // From the request on, the device may hold the level, whether or not the answer comes back.
+  m_held = true;
+  m_confirmed = false;
+  if (WriteAndWait(kParOutputLevel, milliamps)) {
+    m_confirmed = true;
+    return true;
+  }
+  Release();
+  return false;
+}
+
+bool CFixedLoopCurrent::Trim(LONG parameterId, float milliamps) {
+  if (!m_confirmed || !IsOnline()) return false;
+  if (WriteAndWait(parameterId, milliamps)) return true;
+  // The trim's fate is unknown: the loop is given back rather than left fixed under a procedure
+  // that stops here.
+  m_confirmed = false;
+  Release();
+  return false;
 }
 
 bool CFixedLoopCurrent::ReleaseOnExit() {
@@ -97,12 +139,15 @@ bool CFixedLoopCurrent::ReleaseBeforeOffline() {
   const HRESULT hr = hart->Transaction(40, request.Get(), &deviceStatus, &responseCode, response.Put(), error.Put());
   if (hr != S_OK || responseCode != 0) return false;
   m_held = false;
+  m_confirmed = false;
   return true;
 }
 
 bool CFixedLoopCurrent::FollowState(ULONG state) {
   const bool wasOnline = m_lastState == kDtmStateOnline;
   m_lastState = state;
+  // Whatever happens to the loop now, no procedure goes on with a level confirmed before.
+  if (state != kDtmStateOnline) m_confirmed = false;
   if (state == kDtmStateOnline) {
     // Only on coming back: the state told again while online leaves the procedure alone.
     if (!wasOnline && m_held) Write(kParOutputLevel, 0.0f);

@@ -17,6 +17,23 @@ namespace vkr::dui {
 inline constexpr UINT kStringNotANumber = 7300;      // a typed current that is not a number
 inline constexpr UINT kStringStillFixed = 7301;      // the device did not confirm the release
 inline constexpr UINT kStringLostWhileFixed = 7302;  // the DTM went offline with the current fixed
+inline constexpr UINT kStringLevelNotFixed = 7303;   // the device did not confirm the level (%.3f)
+inline constexpr UINT kStringTrimNotTaken = 7304;    // the device did not confirm the trim
+inline constexpr UINT kStringLevelOutOfRange = 7305; // a typed level outside what command 40 fixes
+inline constexpr UINT kStringImplausibleReading = 7306;  // a meter reading far from the level (%.3f)
+inline constexpr UINT kStringProcedureStopped = 7307;    // the DTM left online during the procedure
+inline constexpr UINT kStringOfflineNothingFixed = 7308; // offline: no level was written
+
+// The levels a user may fix the loop current at: 0 would leave fixed-current mode, and a HART
+// loop carries nothing outside the alarm currents.
+inline constexpr float kLowestFixedLevel = 3.5f;
+inline constexpr float kHighestFixedLevel = 23.0f;
+// How far a reference meter may read from the fixed level before the reading is taken for a typo
+// (a trim corrects a DAC's error of a few per cent, never milliamperes).
+inline constexpr float kMeterTolerance = 1.0f;
+
+bool IsFixableLevel(float milliamps);
+bool IsPlausibleReading(float reading, float fixedLevel);
 // Posted to the control's own window to tell kStringLostWhileFixed outside the state change.
 inline constexpr UINT kLostWhileFixedNotice = WM_APP + 0x113;
 
@@ -33,9 +50,14 @@ class CFixedLoopCurrent {
 
   // GetDTMState gives online (12).
   bool IsOnline() const;
-  // Sends a float write of a device parameter (1021, 1120, 1121) as the dialogue does: true when the
-  // DTM took it (the device's answer comes later). A sent 1021 other than 0 marks the current held.
-  bool Write(LONG parameterId, float milliamps);
+  // Fixes the loop current (1021 = milliamps) and waits for the device: true only when it
+  // confirmed. A level not confirmed may still have reached the device, so the device is told at
+  // once to leave fixed-current mode; Held() tells whether that was confirmed.
+  bool Fix(float milliamps);
+  // Sends a trim (1120 zero, 1121 gain) of the held level and waits for the device: true when it
+  // confirmed. Nothing is sent while no confirmed level is held. A trim not confirmed gives the
+  // loop back as Fix does.
+  bool Trim(LONG parameterId, float milliamps);
   // Writes 1021 = 0.0 and waits for the device's answer: true when the device left fixed-current
   // mode (nothing is held any more). False offline, without a handler, or when the device did not
   // take it.
@@ -54,13 +76,22 @@ class CFixedLoopCurrent {
   // then. False when the DTM left online and the current could not be given back.
   bool FollowState(ULONG state);
 
-  // The device was told to fix the current and has not been told to leave it since.
+  // The device was told to fix the current and has not confirmed leaving it since.
   bool Held() const { return m_held; }
+  // The device confirmed the level and still holds it (as far as this holder knows).
+  bool Confirmed() const { return m_confirmed; }
 
  private:
+  // Sends a float write; the request only (the device's answer comes later). A 1021 other than 0
+  // marks the current held.
+  bool Write(LONG parameterId, float milliamps);
+  // Sends a float write and waits for the device's answer.
+  bool WriteAndWait(LONG parameterId, float milliamps);
+
   vkr::ComPtr<IUnknown> m_dtm;
   vkr::ComPtr<IovFdtParameterHandler4> m_handler;
   bool m_held = false;
+  bool m_confirmed = false;
   ULONG m_lastState = 0;
 };
 

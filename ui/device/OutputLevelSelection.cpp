@@ -71,7 +71,7 @@ BOOL COutputLevelSelection::ProcessWindowMessage(HWND window, UINT message, WPAR
       if (result) *result = TRUE;
       return TRUE;
     case kLostWhileFixedNotice:
-      Tell(LoadText(ResourceInstance(), kStringLostWhileFixed), kMessageError);
+      Tell(LoadText(ResourceInstance(), static_cast<UINT>(wParam)), kMessageError);
       if (result) *result = 0;
       return TRUE;
     case WM_DESTROY:
@@ -81,12 +81,12 @@ BOOL COutputLevelSelection::ProcessWindowMessage(HWND window, UINT message, WPAR
       break;
     case WM_COMMAND:
       if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kOutputLevelEnter) {
-        OnEnter();
+        if (!m_bBusy) OnEnter();
         if (result) *result = 0;
         return TRUE;
       }
       if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == kOutputLevelAbort) {
-        OnAbort();
+        if (!m_bBusy) OnAbort();
         if (result) *result = 0;
         return TRUE;
       }
@@ -118,6 +118,22 @@ void COutputLevelSelection::Show(UINT id, bool shown) {
   if (HWND item = ::GetDlgItem(DialogWindow(), static_cast<int>(id))) ::ShowWindow(item, shown ? SW_SHOW : SW_HIDE);
 }
 
+void COutputLevelSelection::ShowList() {
+  SetLabel(kStringChooseLevel);
+  Show(kOutputLevelEdit, false);
+  Show(kOutputLevelUnit, false);
+  Show(kOutputLevelList, true);
+  ::SendDlgItemMessageA(DialogWindow(), kOutputLevelList, LB_SETCURSEL, 0, 0);
+  m_nStage = 1;
+}
+
+void COutputLevelSelection::RefuseTyped(UINT textId) {
+  Tell(LoadText(ResourceInstance(), textId), kMessageError);
+  HWND edit = ::GetDlgItem(DialogWindow(), kOutputLevelEdit);
+  ::SetFocus(edit);
+  ::SendMessageA(edit, EM_SETSEL, 0, -1);
+}
+
 bool COutputLevelSelection::Tell(const std::u16string& text, LONG style) {
   return ShowDeviceMessage(m_spDtmObject.Get(), LoadText(ResourceInstance(), kStringLoopTest), text, style) !=
          E_NOINTERFACE;
@@ -128,6 +144,7 @@ bool COutputLevelSelection::Tell(const std::u16string& text, LONG style) {
 HRESULT COutputLevelSelection::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
   const HRESULT hr = CovFDT_IDtmActiveXImplEx::InitializeUI(dtm, ok);
   m_loop.Attach(m_spDtmObject.Get(), m_spDtm.Get());
+  m_bOnline = m_loop.IsOnline();
   return hr;
 }
 
@@ -149,8 +166,20 @@ HRESULT COutputLevelSelection::PrepareToRelease(VARIANT_BOOL* result) {
 }
 
 HRESULT COutputLevelSelection::OnDtmStateChanged(ULONG state) {
+  const bool underWay = m_nStage == 0 || m_loop.Held();
+  const bool leaving = m_bOnline && state != kDtmStateOnline;
+  m_bOnline = state == kDtmStateOnline;
+  const bool givenBack = m_loop.FollowState(state);
+  if (leaving && underWay) {
+    // The test cannot go on without the device: it starts again from the list.
+    ++m_nStops;
+    if (!m_loop.Held()) m_bOutputFixed = 0;
+    if (DialogWindow()) ShowList();
+  }
   // Told from inside the DTM's state change: the message waits until that is done.
-  if (!m_loop.FollowState(state) && DialogWindow()) ::PostMessageW(DialogWindow(), kLostWhileFixedNotice, 0, 0);
+  if (DialogWindow() && (!givenBack || (leaving && underWay)))
+    ::PostMessageW(DialogWindow(), kLostWhileFixedNotice, givenBack ? kStringProcedureStopped : kStringLostWhileFixed,
+                   0);
   return CovFDT_IDtmActiveXImplEx::OnDtmStateChanged(state);
 }
 
@@ -174,45 +203,59 @@ HRESULT COutputLevelSelection::OnEnter() {
         return S_OK;
       case kLevelEnd: return OnAbort();
       default:
-        // Nothing chosen: there is no level to fix (0.0 would leave fixed-current mode and still
-        // be announced as fixed).
+        // Nothing chosen: there is no level to fix.
         return S_OK;
     }
   } else {
-    // A typed level that is not a number is never written: the user is told and types again.
+    // A typed level the device cannot fix is never written: the user is told and types again
+    // (0 would leave fixed-current mode and still be announced as fixed).
     if (GetDlgItemFloat(kOutputLevelEdit, "%.3f", &level) != S_OK || !std::isfinite(level)) {
-      Tell(LoadText(ResourceInstance(), kStringNotANumber), kMessageError);
-      ::SetFocus(::GetDlgItem(dialog, kOutputLevelEdit));
-      ::SendDlgItemMessageA(dialog, kOutputLevelEdit, EM_SETSEL, 0, -1);
+      RefuseTyped(kStringNotANumber);
       return S_OK;
     }
-    SetLabel(kStringChooseLevel);
-    Show(kOutputLevelEdit, false);
-    Show(kOutputLevelUnit, false);
-    Show(kOutputLevelList, true);
-    ::SendDlgItemMessageA(dialog, kOutputLevelList, LB_SETCURSEL, 0, 0);
-    m_nStage = 1;
+    if (!IsFixableLevel(level)) {
+      RefuseTyped(kStringLevelOutOfRange);
+      return S_OK;
+    }
+    ShowList();
   }
 
   vkr::ComPtr<IovFdtBaseDTM> base;
   if (!m_spDtmObject || FAILED(m_spDtmObject->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid())) || !base)
     return E_NOINTERFACE;
-  if (m_loop.IsOnline() && !m_loop.Write(kParOutputLevel, level)) return S_OK;
-  m_bOutputFixed = 1;
-
+  if (!m_loop.IsOnline()) {
+    // Nothing reaches the device: nothing is said to be fixed.
+    Tell(LoadText(ResourceInstance(), kStringOfflineNothingFixed));
+    return S_OK;
+  }
+  const unsigned stops = m_nStops;
+  m_bBusy = true;
+  const bool fixed = m_loop.Fix(level);
+  m_bBusy = false;
+  m_bOutputFixed = m_loop.Held() ? 1 : 0;
+  // The DTM left online meanwhile: the user has been told that the test stopped.
+  if (stops != m_nStops) return S_OK;
+  if (!fixed) {
+    Tell(WithMilliamps(LoadText(ResourceInstance(), kStringLevelNotFixed), level), kMessageError);
+    if (m_loop.Held()) Tell(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
+    return S_OK;
+  }
   Tell(WithMilliamps(LoadText(ResourceInstance(), kStringFixedAt), level));
   return S_OK;
 }
 
 HRESULT COutputLevelSelection::OnAbort() {
-  if (m_bOutputFixed == 1) {
+  if (m_bOutputFixed == 1 || m_loop.Held()) {
     SetLabel(kStringReturning);
     for (UINT id : {kOutputLevelList, kOutputLevelEdit, kOutputLevelUnit, kOutputLevelEnter, kOutputLevelAbort})
       Show(id, false);
     vkr::ComPtr<IovFdtBaseDTM> base;
     if (!m_spDtmObject || FAILED(m_spDtmObject->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid())) || !base)
       return E_NOINTERFACE;
-    if (m_loop.IsOnline() && !m_loop.Release()) {
+    m_bBusy = true;
+    const bool stillFixed = m_loop.IsOnline() && !m_loop.Release();
+    m_bBusy = false;
+    if (stillFixed) {
       // The device still holds the level: say so and give the user the buttons back to try again.
       Tell(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
       SetLabel(m_nStage == 1 ? kStringChooseLevel : kStringEnterLevel);

@@ -2,9 +2,11 @@
 // or a level of their own (parameter 1021, HART command 40) to check the loop; "End" or Abort
 // returns the device to its normal output (1021 = 0.0) and closes the control.
 //
-// A level the control fixed is given back on every road out while the DTM is online: its own
-// Abort, the frame closing it, the DTM's release, the window going away. A typed level that is not
-// a number is refused; nothing is written for it.
+// A level counts as fixed only when the device confirmed it; one it did not confirm is told and
+// given back at once. A level the control fixed is given back on every road out while the DTM is
+// online: its own Abort, the frame closing it, the DTM's release, the window going away. A typed
+// level that is not a number, is 0 or lies outside what a loop carries is refused; nothing is
+// written for it. The DTM leaving online stops the test: the control is back at the list.
 //
 // Dialog 119. Everything runs on the frame's thread.
 #pragma once
@@ -77,6 +79,10 @@ class COutputLevelSelection : public CovFDT_IDtmActiveXImplEx, public IOutputLev
   void FillDialog();
   void SetLabel(UINT stringId);
   void Show(UINT id, bool shown);
+  // The list back in place of the own level (stage 1).
+  void ShowList();
+  // The typed level is refused: the user is told, the entry focused and selected.
+  void RefuseTyped(UINT textId);
   // A message with the title "Loop Test" (style 0x40 unless given); false without a function
   // container.
   bool Tell(const std::u16string& text, LONG style = kMessageInformation);
@@ -84,6 +90,9 @@ class COutputLevelSelection : public CovFDT_IDtmActiveXImplEx, public IOutputLev
   BYTE m_nStage = 1;        // 1: a level is chosen from the list; 0: the user types one
   BYTE m_bOutputFixed = 0;  // a level was set: Abort must give the output back
   CFixedLoopCurrent m_loop;
+  bool m_bOnline = false;     // the DTM's state as last told
+  bool m_bBusy = false;       // waiting for the device: Enter and Abort wait too
+  unsigned m_nStops = 0;      // counts the procedure stopped by the DTM leaving online
 };
 
 }  // namespace vkr::dui

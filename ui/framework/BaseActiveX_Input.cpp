@@ -435,10 +435,13 @@ HRESULT CovFDT_BaseActiveXImpl::ConvertValue(VARIANT first, VARIANT second) {
 HRESULT CovFDT_BaseActiveXImpl::GetDlgItemFloat(LONG controlId, const char* format, float* value) {
   if (!value) return E_INVALIDARG;
   std::string text = ItemText(static_cast<UINT>(controlId));
-  // The user's own decimal separator is a point; a ',' is read as one as well.
-  std::string separator = vkr::ui::SValueLocale::Of(LOCALE_USER_DEFAULT).decimalSeparator;
+  // Only the user's own decimal separator makes a decimal point: in English "1,250" is no 1.25
+  // (a thousands grouping, or a typo), so a separator of the other kind makes the text no number.
+  const std::string separator = vkr::ui::SValueLocale::Of(LOCALE_USER_DEFAULT).decimalSeparator;
+  const bool comma = separator.find(',') != std::string::npos;
+  if (text.find(comma ? '.' : ',') != std::string::npos) return E_FAIL;
   if (!separator.empty()) {
-    size_t at = text.find(separator);
+    const size_t at = text.find(separator);
     if (at != std::string::npos) text = text.substr(0, at) + '.' + text.substr(at + separator.size());
   }
   return vkr::ui::ReadFloatText(text, ValueFormatOf(format), value);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -111,7 +112,11 @@ class CommandPage : public ::testing::Test {
     ASSERT_TRUE(started);
     ASSERT_EQ(page->Show(SW_SHOW), S_OK);
     if (online) {
-      ASSERT_TRUE(vkr::test::PumpUntil([&] { return Text(kEditHighLevel) == "1.000" && Text(kEditFailTime) == "5"; }, 10000))
+      char high[32] = {};
+      std::snprintf(high, sizeof high, "%.3f", static_cast<double>(device->config.upperRange));
+      const std::string failTime = std::to_string(device->config.displaySettings.at(4));
+      ASSERT_TRUE(vkr::test::PumpUntil([&] { return Text(kEditHighLevel) == high && Text(kEditFailTime) == failTime; },
+                                       10000))
           << "shows \"" << Text(kEditHighLevel) << "\"";
     }
     vkr::frame::TransferSession::Pump(100);
@@ -448,6 +453,39 @@ TEST_F(CommandPage, RangeRulesKeepTheLevelsWithinTheSensor) {
     EXPECT_EQ(Text(kEditHighLevel), c.shownHigh);
     EXPECT_EQ(Text(kEditLowLevel), c.shownLow);
   }
+}
+
+// The transmitter a user meets first (the default one): the rules keep a level within its sensor
+// limits (0.3 m to 8.0 m from the flange, 0.1 m span at least), and a Hi Level typed and sent
+// becomes the upper range the transmitter holds, the low level untouched.
+TEST_F(CommandPage, OnTheDefaultTransmitterATypedHighLevelBecomesItsUpperRange) {
+  device = std::make_shared<SimulatedDevice>();
+  Open(true);
+  EXPECT_EQ(Text(kEditLowLevel), "7.500");
+  struct Case {
+    const char* high;
+    const char* shownHigh;
+  } cases[] = {
+      {"0.1", "0.300"},  // above the upper sensor limit: moved to it
+      {"9", "7.400"},    // past the lower limit, then one span above the low level
+      {"5", "5"},        // within the sensor: kept as typed
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.high);
+    Paste(kEditHighLevel, c.high);
+    vkr::ui::Click(Item(kEditDamping));
+    vkr::ui::PumpUntilIdle();
+    EXPECT_EQ(Text(kEditHighLevel), c.shownHigh);
+  }
+  device->received.clear();
+  Press(1042);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return device->config.upperRange == 5.0f; }, 10000))
+      << device->config.upperRange;
+  ASSERT_NE(LastRequest(35), nullptr);
+  EXPECT_EQ(*LastRequest(35), Concat({{45}, Float(5.0f), Float(7.5f)}));
+  EXPECT_EQ(device->config.lowerRange, 7.5f);
+  EXPECT_EQ(Writes(35), 1);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return Text(kEditHighLevel) == "5.000"; }, 10000));
 }
 
 // The digitize routine: the proposed distance, the question, the settings sent back with the

@@ -235,6 +235,56 @@ TEST_F(LiveDevicePage, RefusesEntriesThatDoNotFitTheDevice) {
             "CHANGED TOO     ");
 }
 
+// The page on the transmitter a user meets first (the default one): it shows the sensor limits of
+// its 8 m probe; dates that are none of the calendar's are marked and focused on Send and nothing
+// goes out, whichever field holds the fault; a leap day of a leap year goes out.
+class DefaultDevicePage : public LiveDtmPage {
+ protected:
+  void SetUp() override {
+    LivePageSiteTest::StartDtm();
+    if (HasFatalFailure()) return;
+    OpenPage(CLSID_DevicePP, "Device");
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(WaitForText(kYearEdit, "2026")) << Text(kYearEdit);
+    ASSERT_TRUE(WaitForText(kLowerEdit, "8.000")) << Text(kLowerEdit);
+    Settle();
+  }
+};
+
+TEST_F(DefaultDevicePage, RefusesDatesThatAreNone) {
+  EXPECT_EQ(Text(kUpperEdit), "0.300");
+  EXPECT_EQ(Text(kSpanEdit), "0.100");
+  const struct {
+    const char *day, *month, *year;
+    UINT marked;  // the field focused
+  } cases[] = {
+      {"0", "12", "2026", kDayEdit},  {"7", "0", "2026", kMonthEdit},  {"31", "2", "2026", kDayEdit},
+      {"29", "2", "2026", kDayEdit},  {"31", "4", "2026", kDayEdit},   {"32", "1", "2026", kDayEdit},
+      {"30", "2", "2024", kDayEdit},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.day) + "." + c.month + "." + c.year);
+    Type(kDayEdit, c.day);
+    Type(kMonthEdit, c.month);
+    Type(kYearEdit, c.year);
+    device->received.clear();
+    PressSend();
+    Settle();
+    EXPECT_TRUE(WritesReceived().empty());
+    EXPECT_EQ(GetFocus(), host->Item(static_cast<int>(c.marked)));
+  }
+  Type(kDayEdit, "29");
+  Type(kMonthEdit, "2");
+  Type(kYearEdit, "2024");
+  device->received.clear();
+  PressSend();
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return !WritesReceived().empty(); }, 10000));
+  Settle();
+  EXPECT_EQ(WritesReceived(), (std::vector<int>{18}));
+  EXPECT_EQ(Bytes(device->config.tagDescriptorDate.begin() + 18, device->config.tagDescriptorDate.end()),
+            (Bytes{29, 2, 124}));
+}
+
 // The page with the device's values looks as kept.
 TEST_F(LiveDevicePage, LooksAsKept) { vkr::test::ExpectLooksAsKept(host->Page(), "device_page"); }
 

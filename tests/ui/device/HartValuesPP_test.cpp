@@ -176,6 +176,26 @@ TEST_F(HartValuesPage, HartRefusesBadPollingAddresses) {
     EXPECT_EQ(Text(Window(), kHartPollingAddressEdit), text);
   }
   EXPECT_EQ(device_->config.pollingAddress, 0);
+  // The lamps of the two entries (the refused one red) lie clear of every label: the whole lamp
+  // shows, not a sliver of it.
+  HWND dialog = GetParent(vkr::test::FindItem(Window(), kHartPollingAddressEdit));
+  std::vector<HWND> lamps, labels;
+  for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    char name[32] = {};
+    GetClassNameA(child, name, sizeof name);
+    if (!IsWindowVisible(child) || std::string(name) != "Static") continue;
+    const bool lamp = (GetWindowLongA(child, GWL_STYLE) & 0x1F) == SS_ICON;
+    if (lamp || !vkr::ui::WindowText(child).empty()) (lamp ? lamps : labels).push_back(child);
+  }
+  EXPECT_EQ(lamps.size(), 2u);
+  for (HWND lamp : lamps) {
+    RECT a{}, b{}, overlap{};
+    GetWindowRect(lamp, &a);
+    for (HWND label : labels) {
+      GetWindowRect(label, &b);
+      EXPECT_FALSE(IntersectRect(&overlap, &a, &b)) << vkr::ui::WindowText(label);
+    }
+  }
   // Corrected, the same page sends.
   Type(kHartPollingAddressEdit, "12");
   vkr::ui::PumpUntilIdle();

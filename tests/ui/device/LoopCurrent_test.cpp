@@ -216,15 +216,23 @@ TEST_F(LiveLoop, TrimFixesTrimsAndGivesTheLoopBack) {
     EXPECT_FALSE(Visible(kDacTrimLevelList));
     EXPECT_TRUE(Said("equal to reference meter?"));
 
-    // Not a number: said so, nothing sent, the count unchanged.
-    for (const char* typed : {"abc", "", "1.#INF"}) {
+    // Readings no meter in the loop shows: said so, nothing sent, the count unchanged, the entry
+    // focused for the next try. In English a ',' is no decimal point.
+    const std::string far = c.target == 4.0f ? "5.5" : "18.5";
+    const std::pair<std::string, const char*> refused[] = {
+        {"abc", "not a number"}, {"", "not a number"}, {"1.#INF", "not a number"},
+        {c.target == 4.0f ? "4,010" : "20,010", "not a number"}, {far, "within 1.000 mA"},
+        {"400", "within 1.000 mA"}, {"-1", "within 1.000 mA"}, {"1e30", "within 1.000 mA"}};
+    for (const auto& [typed, why] : refused) {
+      SCOPED_TRACE(typed);
       Messages().clear();
       Type(kDacTrimReadingEdit, typed);
       Click(kDacTrimEnter);
       Settle(100);
-      EXPECT_EQ(Received(c.trimCommand), 0) << typed;
-      EXPECT_EQ(Messages().size(), 1u) << typed;
-      EXPECT_TRUE(Said("not a number")) << typed;
+      EXPECT_EQ(Received(c.trimCommand), 0);
+      EXPECT_EQ(Messages().size(), 1u);
+      EXPECT_TRUE(Said(why));
+      EXPECT_EQ(GetFocus(), GetDlgItem(dialog, kDacTrimReadingEdit));
     }
 
     const float first = c.target - 0.05f, second = c.target + 0.01f;
@@ -236,7 +244,7 @@ TEST_F(LiveLoop, TrimFixesTrimsAndGivesTheLoopBack) {
     EXPECT_TRUE(DeviceFixed());
 
     Answers() = {"buttonYes"};
-    Type(kDacTrimReadingEdit, c.target == 4.0f ? "4,010" : "20.010");
+    Type(kDacTrimReadingEdit, c.target == 4.0f ? "4.010" : "20.010");
     Click(kDacTrimEnter);
     EXPECT_TRUE(WaitFixed(0.0f));
     EXPECT_FALSE(DeviceFixed());
@@ -429,11 +437,12 @@ TEST_F(LiveLoop, EveryWayOutGivesTheLoopBack) {
         session_->Frame()->activeX.CloseAll();
         break;
       case Road::ErrorInTheMiddle:
-        // The next write of the procedure is lost on the way; then the frame closes the control.
+        // The next write of the procedure is lost on the way: said so, the loop given back at
+        // once; then the frame closes the control.
         AddFault(FrameChannel::FaultKind::CommunicationError, c.function == kFunctionDacTrim ? 46 : 40);
         NextWrite(c.function);
-        Settle();
-        EXPECT_TRUE(DeviceFixed());
+        EXPECT_TRUE(Said("did not confirm"));
+        EXPECT_FALSE(DeviceFixed());
         EXPECT_TRUE(CloseByFrame());
         break;
       case Road::ReleaseNotTaken: {
@@ -481,46 +490,204 @@ TEST_F(LiveLoop, EveryWayOutGivesTheLoopBack) {
   }
 }
 
-// A write the DTM cannot send stops the step where it is: no question after it, the count and the
-// controls as they were, nothing on the transmitter.
-TEST_F(LiveLoop, AWriteNotSentStopsTheStep) {
-  auto refuse = [&](int command) { AddFault(FrameChannel::FaultKind::Refuse, command); };
-  // The trim's level.
-  CDACTrimAdj* trim = OpenTrim();
-  ASSERT_TRUE(trim);
-  refuse(40);
-  Messages().clear();
-  Answers() = {"buttonOk"};
-  Choose(kDacTrimLevelList, kTrim20mA);
-  Click(kDacTrimEnter);
-  EXPECT_EQ(Messages().size(), 1u);
-  EXPECT_TRUE(Visible(kDacTrimLevelList));
-  EXPECT_FALSE(Visible(kDacTrimReadingEdit));
-  // The trim itself.
-  FixAt20(kFunctionDacTrim);
-  refuse(46);
-  Messages().clear();
-  Type(kDacTrimReadingEdit, "19.9");
-  Click(kDacTrimEnter);
-  EXPECT_TRUE(Messages().empty());
-  EXPECT_EQ(trim->Attempts(), 0);
-  EXPECT_FALSE(device_->config.gainTrim);
+// A level or trim the transmitter did not confirm, whatever the fault (the channel refusing the
+// request or losing it, the transmitter silent or busy, the link to it gone), is told as such and
+// never announced; the transmitter ends out of fixed-current mode and the control is back at its
+// list: no reading is asked for, no trim follows. The frame then closes the control.
+TEST_F(LiveLoop, AFaultIsToldAndTheLoopEndsFree) {
+  enum class Fault { Refused, Lost, Silent, Busy, LinkGone };
+  enum class Step { Level, Trim, TestLevel, TestOwnLevel };
+  struct Case {
+    const char* name;
+    Step step;
+    Fault fault;
+  };
+  const Case cases[] = {
+      {"trim level, refused", Step::Level, Fault::Refused},
+      {"trim level, silent", Step::Level, Fault::Silent},
+      {"trim level, busy", Step::Level, Fault::Busy},
+      {"trim level, link gone", Step::Level, Fault::LinkGone},
+      {"trim, lost", Step::Trim, Fault::Lost},
+      {"trim, silent", Step::Trim, Fault::Silent},
+      {"trim, busy", Step::Trim, Fault::Busy},
+      {"loop test level, refused", Step::TestLevel, Fault::Refused},
+      {"loop test level, silent", Step::TestLevel, Fault::Silent},
+      {"loop test level, busy", Step::TestLevel, Fault::Busy},
+      {"loop test level, link gone", Step::TestLevel, Fault::LinkGone},
+      {"loop test own level after 20 mA, lost", Step::TestOwnLevel, Fault::Lost},
+      {"loop test own level after 20 mA, busy", Step::TestOwnLevel, Fault::Busy},
+      {"loop test own level after 20 mA, link gone", Step::TestOwnLevel, Fault::LinkGone},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (!dtm || vkr::test::ui::DtmState(dtm) != dsONLINE) {
+      if (session_) session_->Close();
+      ASSERT_NO_FATAL_FAILURE(Restart());
+    }
+    const bool trim = c.step == Step::Level || c.step == Step::Trim;
+    CDACTrimAdj* control = trim ? OpenTrim() : nullptr;
+    ASSERT_TRUE(trim ? control != nullptr : Open(kFunctionLoopTest) != nullptr);
+    if (c.step == Step::Trim || c.step == Step::TestOwnLevel) FixAt20(trim ? kFunctionDacTrim : kFunctionLoopTest);
+    const int command = c.step == Step::Trim ? 46 : 40;
+    switch (c.fault) {
+      case Fault::Refused: AddFault(FrameChannel::FaultKind::Refuse, command); break;
+      case Fault::Lost: AddFault(FrameChannel::FaultKind::CommunicationError, command); break;
+      case Fault::LinkGone: AddFault(FrameChannel::FaultKind::Disconnect, command); break;
+      case Fault::Busy: AddFault(FrameChannel::FaultKind::Busy, command); break;
+      case Fault::Silent: {
+        vkr::frame::CommandFault f;
+        f.command = command;
+        f.silent = true;
+        device_->InjectFault(f);
+        break;
+      }
+    }
+    Messages().clear();
+    device_->received.clear();
+    switch (c.step) {
+      case Step::Level:
+        Answers() = {"buttonOk", "buttonNo"};
+        Choose(kDacTrimLevelList, kTrim20mA);
+        Click(kDacTrimEnter);
+        break;
+      case Step::Trim:
+        Answers() = {"buttonNo"};
+        Type(kDacTrimReadingEdit, "19.9");
+        Click(kDacTrimEnter);
+        break;
+      case Step::TestLevel:
+        Choose(kOutputLevelList, kLevel20mA);
+        Click(kOutputLevelEnter);
+        break;
+      case Step::TestOwnLevel:
+        Choose(kOutputLevelList, kLevelOther);
+        Click(kOutputLevelEnter);
+        Type(kOutputLevelEdit, "12");
+        Click(kOutputLevelEnter);
+        break;
+    }
+    Settle();
+    EXPECT_TRUE(Said("did not confirm"));
+    EXPECT_FALSE(Said("fixed at"));
+    EXPECT_FALSE(Said("equal to reference meter?"));
+    if (c.fault == Fault::LinkGone && c.step == Step::TestOwnLevel) {
+      // The link gone with 20 mA held: the transmitter cannot be told, and the user hears that
+      // the loop may still be fixed. Once the DTM is online again it is given back.
+      EXPECT_TRUE(Said("may still be fixed"));
+      EXPECT_TRUE(DeviceFixed());
+      ASSERT_EQ(vkr::test::ui::GoOffline(dtm), S_OK);
+      ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsCOMMUNICATIONSET; }, 20000));
+      ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+      ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
+    }
+    // The link gone, nothing reached the transmitter; else it was told to leave fixed-current mode.
+    EXPECT_TRUE(WaitFixed(0.0f));
+    EXPECT_FALSE(DeviceFixed());
+    if (c.fault != Fault::LinkGone) {
+      EXPECT_GE(Received(40), 1);
+    }
+    if (trim) {
+      EXPECT_EQ(control->Stage(), 1);
+      EXPECT_TRUE(Visible(kDacTrimLevelList));
+      EXPECT_FALSE(Visible(kDacTrimReadingEdit));
+      EXPECT_FALSE(device_->config.gainTrim);
+    } else {
+      EXPECT_TRUE(Visible(kOutputLevelList));
+      EXPECT_FALSE(Visible(kOutputLevelEdit));
+    }
+    if (c.fault == Fault::LinkGone) {
+      // The DTM cannot reach the transmitter any more: as a frame lets it go.
+      EXPECT_EQ(session_->Close(), S_OK);
+      dtm = nullptr;
+      EXPECT_FALSE(IsOpen());
+      continue;
+    }
+    EXPECT_TRUE(CloseByFrame());
+    EXPECT_FALSE(IsOpen());
+  }
+}
+
+// The DTM going offline and online again in the middle of the trim or the loop test: the control is
+// back at its list, the user told; the current was given back before the connection ended, and
+// nothing is written until a level is chosen again.
+TEST_F(LiveLoop, OfflineAndOnlineAgainTheProcedureStartsOver) {
+  for (LONG function : {kFunctionDacTrim, kFunctionLoopTest}) {
+    SCOPED_TRACE(function);
+    ASSERT_TRUE(Open(function));
+    FixAt20(function);
+    Messages().clear();
+    ASSERT_EQ(vkr::test::ui::GoOffline(dtm), S_OK);
+    ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsCOMMUNICATIONSET; }, 10000))
+        << vkr::test::ui::DtmState(dtm);
+    ASSERT_TRUE(vkr::test::PumpUntil([&] { return Said("went offline"); }, 5000));
+    EXPECT_FALSE(DeviceFixed());
+    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+    ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000));
+    Settle();
+    device_->received.clear();
+    if (function == kFunctionDacTrim) {
+      EXPECT_TRUE(Visible(kDacTrimLevelList));
+      EXPECT_FALSE(Visible(kDacTrimReadingEdit));
+      // Enter now starts over with the level question; declined, nothing is written.
+      Messages().clear();
+      Answers() = {"buttonCancel"};
+      Click(kDacTrimEnter);
+      ExpectTold({"Setting field device output to 20.000 mA"});
+    } else {
+      EXPECT_TRUE(Visible(kOutputLevelList));
+    }
+    Settle();
+    EXPECT_TRUE(device_->received.empty());
+    EXPECT_FALSE(DeviceFixed());
+    EXPECT_TRUE(CloseByFrame());
+  }
+}
+
+// The loop test's own level: 0 (which leaves fixed-current mode), what a loop cannot carry and
+// what is no number are refused, said so, nothing written, the entry kept for the next try; the
+// ends of what a loop carries are fixed.
+TEST_F(LiveLoop, AnOwnLevelOutsideTheLoopIsRefused) {
+  ASSERT_TRUE(Open(kFunctionLoopTest));
+  Choose(kOutputLevelList, kLevelOther);
+  Click(kOutputLevelEnter);
+  struct Case {
+    const char* typed;
+    const char* said;
+    float fixed;  // 0: refused
+  };
+  const Case cases[] = {
+      {"0", "between 3.500 and 23.000 mA", 0.0f},   {"-5", "between 3.500 and 23.000 mA", 0.0f},
+      {"25", "between 3.500 and 23.000 mA", 0.0f},  {"100", "between 3.500 and 23.000 mA", 0.0f},
+      {"3.4", "between 3.500 and 23.000 mA", 0.0f}, {"12,5", "not a number", 0.0f},
+      {"3.5", "fixed at 3.500 mA", 3.5f},           {"23", "fixed at 23.000 mA", 23.0f},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    Messages().clear();
+    device_->received.clear();
+    if (!Visible(kOutputLevelEdit)) {
+      Choose(kOutputLevelList, kLevelOther);
+      Click(kOutputLevelEnter);
+    }
+    Type(kOutputLevelEdit, c.typed);
+    Click(kOutputLevelEnter);
+    Settle();
+    ExpectTold({c.said});
+    if (c.fixed == 0.0f) {
+      EXPECT_EQ(Received(40), 0);
+      EXPECT_TRUE(Visible(kOutputLevelEdit));
+      EXPECT_EQ(GetFocus(), GetDlgItem(dialog, kOutputLevelEdit));
+    } else {
+      EXPECT_EQ(device_->config.fixedCurrent, c.fixed);
+      EXPECT_TRUE(Visible(kOutputLevelList));
+    }
+  }
   EXPECT_TRUE(CloseByFrame());
   EXPECT_FALSE(DeviceFixed());
-  // The loop test's level: not announced, and Abort has nothing to give back.
-  ASSERT_TRUE(Open(kFunctionLoopTest));
-  device_->received.clear();
-  refuse(40);
-  Messages().clear();
-  Click(kOutputLevelEnter);
-  EXPECT_TRUE(Messages().empty());
-  Click(kOutputLevelAbort);
-  ASSERT_TRUE(WaitClosed());
-  EXPECT_EQ(Received(40), 0);
 }
 
 // With the DTM offline both dialogues run without a single device write: the trim through its
-// levels, a reading and "End"; the loop test announces its level and Abort closes it.
+// levels, a reading and "End"; the loop test says that nothing was fixed and Abort closes it.
 TEST_F(LiveLoop, OfflineTheDialoguesRunWithoutWrites) {
   ASSERT_EQ(vkr::test::ui::GoOffline(dtm), S_OK);
   ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) != dsONLINE; }, 10000));
@@ -539,13 +706,14 @@ TEST_F(LiveLoop, OfflineTheDialoguesRunWithoutWrites) {
   Click(kDacTrimEnter);
   ASSERT_TRUE(WaitClosed());
 
+  // The loop test fixes nothing offline and says so.
   ASSERT_TRUE(Open(kFunctionLoopTest));
   Messages().clear();
   Choose(kOutputLevelList, kLevel20mA);
   Click(kOutputLevelEnter);
   Click(kOutputLevelAbort);
   ASSERT_TRUE(WaitClosed());
-  ExpectTold({"fixed at 20.000 mA", "NOTE-Loop may be returned"});
+  ExpectTold({"not connected: no output level was written", "NOTE-Loop may be returned"});
   Settle();
   EXPECT_TRUE(device_->received.empty());
 }

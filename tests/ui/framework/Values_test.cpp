@@ -396,13 +396,26 @@ TEST_F(ValuesTest, DecisionsOnConflictingDescriptions) {
   EXPECT_EQ(ui->GetControlValueById(kOverlapping, &value), S_OK);
   EXPECT_EQ(value.ulVal, 3u);
 
-  // The user's own separator reads floats even where the system's differs; a ',' always does.
-  vkr::platform::SetSystemDefaultLocale(1033);
-  vkr::platform::SetUserDefaultLocale(1031);
-  float number = 0;
-  SetDlgItemTextA(dialog, static_cast<int>(kDampingEdit), "2,5");
-  EXPECT_EQ(ui->GetDlgItemFloat(kDampingEdit, "%.1f", &number), S_OK);
-  EXPECT_FLOAT_EQ(number, 2.5f);
+  // The user's own separator reads floats even where the system's differs; the other one makes
+  // no number (in English "1,250" is no 1.25).
+  struct Read {
+    LCID user;
+    const char* text;
+    HRESULT result;
+    float number;
+  };
+  for (const Read& r : {Read{1031, "2,5", S_OK, 2.5f}, Read{1031, "2.5", E_FAIL, 0.0f},
+                        Read{1033, "2.5", S_OK, 2.5f}, Read{1033, "1,250", E_FAIL, 0.0f}}) {
+    SCOPED_TRACE(r.text);
+    vkr::platform::SetSystemDefaultLocale(r.user == 1033 ? 1031 : 1033);
+    vkr::platform::SetUserDefaultLocale(r.user);
+    float number = 0;
+    SetDlgItemTextA(dialog, static_cast<int>(kDampingEdit), r.text);
+    EXPECT_EQ(ui->GetDlgItemFloat(kDampingEdit, "%.1f", &number), r.result);
+    if (r.result == S_OK) {
+      EXPECT_FLOAT_EQ(number, r.number);
+    }
+  }
 
   // Equal values answer S_FALSE, different ones S_OK.
   EXPECT_EQ(ui->ConvertValue(Of(VT_I4, 5), Of(VT_I4, 5)), S_FALSE);
