@@ -486,10 +486,9 @@ int Status(const Options& o) {
   return 0;
 }
 
-// The files change in this order: the device (which a real transmitter holds already), then the
-// project, then the record of what the project knows of the device. The record is made unknown
-// before the device can change, so that at no moment does it describe a device the other files
-// do not hold.
+// The files change in this order: the project, the device, then the record of what the project
+// knows of the device. The record is made unknown before the device can change, so that at no
+// moment does it describe a device or data set the other files do not hold.
 int Download(const Options& o) {
   Command c(o);
   if (!c.Open() || !c.CheckFilesWritable()) return 1;

@@ -22,8 +22,8 @@
 // Only upload starts a project; the others refuse a project file that is not there, and every
 // command refuses one that is damaged or not this DTM's (FrameStorage.h), changing nothing. Each
 // file is replaced whole (ReplaceFile); upload and download check that their files can be written
-// before they go online, and a command writes the device file first, then the project, then the
-// record.
+// before they go online, and a command writes the project first, then the device file, then the
+// record (a download makes the record unknown before it goes online).
 //
 // Options: --project FILE (a Windows path; default C:\VKR\project.vkr under the drive root),
 // --device FILE (default: the project's path with ".device" appended), --wire-delay 0|hart.
