@@ -220,7 +220,11 @@ class Command {
       if (FAILED(hr))
         return Failed("nothing was done: " + path + " cannot be written: " + ResultText(hr));
     }
-    return true;
+    // The DTM gives its data set now, as it must after the transfer.
+    std::string dataSet;
+    ComPtr<IPersistStreamInit> persist = Dtm<IPersistStreamInit>();
+    const HRESULT hr = persist ? StreamBytes(persist.Get(), &dataSet) : E_NOINTERFACE;
+    return SUCCEEDED(hr) || Failed("nothing was done: the DTM does not give its data set to be saved: " + ResultText(hr));
   }
   // Shows the DTM's progress while `work` runs; the work's success.
   template <class Work>

@@ -420,7 +420,7 @@ TEST_F(HostCommands, EveryCommandRefusesADamagedProjectAndChangesNothing) {
 // A command killed while it saves leaves every file of the project whole, old or new, and never a
 // record of the device that the other files do not hold: the record is made unknown before the
 // device changes and written last.
-TEST_F(HostCommands, ADownloadKilledAtEachSaveLeavesWholeAndAgreeingFiles) {
+TEST_F(HostCommands, ACommandKilledAtEachSaveLeavesWholeAndAgreeingFiles) {
   Register();
   const std::string p = " --project 'C:\\VKR\\plant.vkr'";
   ASSERT_EQ(Host("upload" + p).exitCode, 0);
@@ -436,37 +436,44 @@ TEST_F(HostCommands, ADownloadKilledAtEachSaveLeavesWholeAndAgreeingFiles) {
   };
   const std::vector<std::string> before = files();
   ASSERT_EQ(before[2].rfind("verdict uploaded\n", 0), 0u) << before[2];
-  const Result done = Host("download" + p);
-  ASSERT_EQ(done.exitCode, 0) << done.err;
-  const std::vector<std::string> after = files();
-  ASSERT_NE(after[1], before[1]);  // the download changed the device
-  int kills = 0;
-  for (int save = 1;; ++save) {
-    SCOPED_TRACE("killed at save " + std::to_string(save));
+  // Each command with the number of files it replaces.
+  for (const auto& [command, saves] : {std::pair<std::string, int>{"download", 4}, {"upload", 3}, {"compare", 2}}) {
     restore(before);
-    setenv("VKR_FRAME_TEST_KILL_AT_SAVE", std::to_string(save).c_str(), 1);
-    const Result r = Host("download" + p);
-    unsetenv("VKR_FRAME_TEST_KILL_AT_SAVE");
-    if (r.exitCode == 0) break;  // no save left to kill at
-    ++kills;
-    EXPECT_EQ(r.exitCode, 9) << r.err;
-    const std::vector<std::string> now = files();
-    for (std::size_t i = 0; i < now.size(); ++i)
-      EXPECT_TRUE(now[i] == before[i] || now[i] == after[i] || (i == 2 && now[i] == "verdict none\n")) << paths[i];
-    // The record claims to know the device only while the device is as it says.
-    if (now[2] == before[2]) {
-      EXPECT_EQ(now[1], before[1]);
+    const Result done = Host(command + p);
+    ASSERT_EQ(done.exitCode, 0) << done.err;
+    const std::vector<std::string> after = files();
+    if (command == "download") {
+      ASSERT_NE(after[1], before[1]);  // the download changed the device
     }
-    if (now[2] == after[2]) {
-      EXPECT_EQ(now, after);
+    int kills = 0;
+    for (int save = 1;; ++save) {
+      SCOPED_TRACE(command + " killed at save " + std::to_string(save));
+      restore(before);
+      setenv("VKR_FRAME_TEST_KILL_AT_SAVE", std::to_string(save).c_str(), 1);
+      const Result r = Host(command + p);
+      unsetenv("VKR_FRAME_TEST_KILL_AT_SAVE");
+      if (r.exitCode == 0) break;  // no save left to kill at
+      ++kills;
+      EXPECT_EQ(r.exitCode, 9) << r.err;
+      const std::vector<std::string> now = files();
+      for (std::size_t i = 0; i < now.size(); ++i)
+        EXPECT_TRUE(now[i] == before[i] || now[i] == after[i] || (i == 2 && now[i] == "verdict none\n")) << paths[i];
+      // The record claims to know the device only while the device is as it says.
+      if (now[2] == before[2]) {
+        EXPECT_EQ(now[1], before[1]);
+      }
+      if (now[2] == after[2]) {
+        EXPECT_EQ(now, after);
+      }
+      // The next commands find a project they can load; the next save of each file takes away what
+      // the cut one left beside it.
+      EXPECT_EQ(Host("show" + p).exitCode, 0);
+      EXPECT_EQ(Host("upload" + p).exitCode, 0);
+      for (const auto& entry : std::filesystem::directory_iterator(drives / "c/VKR"))
+        EXPECT_EQ(entry.path().string().find(".new."), std::string::npos) << entry.path();
     }
-    // The next command finds a project it can load, and no leftovers of the cut save stay beside it.
-    EXPECT_EQ(Host("show" + p).exitCode, 0);
-    ASSERT_EQ(Host("upload" + p).exitCode, 0);
-    for (const auto& entry : std::filesystem::directory_iterator(drives / "c/VKR"))
-      EXPECT_EQ(entry.path().string().find(".new."), std::string::npos) << entry.path();
+    EXPECT_EQ(kills, saves) << command;
   }
-  EXPECT_EQ(kills, 4);
 }
 
 // The progress of an upload at the wire's speed arrives while it runs, not all at its end.
