@@ -352,7 +352,8 @@ TEST_F(HostCommands, EachInputSaysFirstWhatHappened) {
                                   "download", "show", "set", "compare", "status", "items", "ui", "help"})
         EXPECT_NE(r.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;
     }
-    // Nothing made a project, the one named by mistake included.
+    // Nothing made a project, the default one and the one named by mistake included.
+    EXPECT_FALSE(std::filesystem::exists(drives / "c/VKR/project.vkr"));
     EXPECT_FALSE(std::filesystem::exists(drives / "c/VKR/x.vkr"));
     EXPECT_FALSE(std::filesystem::exists(drives / "c/VKR/none.vkr"));
   }
