@@ -386,7 +386,7 @@ TEST_F(HostCommands, EveryCommandRefusesADamagedProjectAndChangesNothing) {
       {"cut in half", good.substr(0, good.size() / 2)},
       {"one byte short", good.substr(0, good.size() - 1)},
       {"one byte more", good + "x"},
-      {"garbage", std::string("\x13\x37garbage\xff\x00 of no kind", 24)},
+      {"garbage", std::string("\x13\x37garbage\xff\x00 of no kind", 22)},
       {"a text file", "[project]\nname=plant\n"},
   };
   const std::string commands[] = {"show",    "upload", "set" + p + " Tag=A", "status", "compare",
