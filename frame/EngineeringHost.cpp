@@ -11,6 +11,9 @@
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
 #include "frame/FrameProject.h"
+#include "frame/FrameStorage.h"
+#include "frame/HostUsage.h"
+#include "frame/HostUtilities.h"
 #include "frame/ParameterDocument.h"
 #include "frame/TransferSession.h"
 
@@ -46,19 +49,16 @@ HRESULT ReadFileText(const std::string& path, std::string* out) {
   return S_OK;
 }
 
-HRESULT WriteFileText(const std::string& path, const std::string& text) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
-  DWORD written = 0;
-  const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-  return ok && written == text.size() ? S_OK : E_FAIL;
-}
-
 // Makes the folder a file is to be written in (one level, as the default project needs).
 void MakeFolderOf(const std::string& path) {
   const std::size_t slash = path.find_last_of("\\/");
   if (slash != std::string::npos && slash > 0) CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
+}
+
+// Replaces a file of the project (the folder made first): whole, old or new, whatever happens.
+HRESULT WriteFileText(const std::string& path, const std::string& text) {
+  MakeFolderOf(path);
+  return ReplaceFile(path.c_str(), text);
 }
 
 // ---- The simulated transmitter's own memory ----------------------------------------------
@@ -189,7 +189,7 @@ class Command {
   }
 
   // Loads the device, creates the DTM on the project's data set and gives it the channel.
-  bool Open() {
+  bool Open(const std::string* dataSet = nullptr) {
     if (FAILED(CoInitialize(nullptr))) return Failed("the frame's apartment could not be made");
     m_comInitialized = true;
     m_device = std::make_shared<SimulatedDevice>();
@@ -197,8 +197,8 @@ class Command {
     if (SUCCEEDED(ReadFileText(m_options.device, &text)) && !ApplyDeviceText(text, &m_device->config))
       return Failed("the device file " + m_options.device + " is damaged");
     m_session = std::make_unique<TransferSession>();
-    const HRESULT hr = m_session->Open(kDtmProgId, m_device, m_options.project);
-    if (FAILED(hr)) return Failed("the DTM could not be opened on " + m_options.project + ": " + ResultText(hr));
+    const HRESULT hr = m_session->Open(kDtmProgId, m_device, m_options.project, dataSet);
+    if (FAILED(hr)) return Failed(OpenFailure(m_options.project, hr, m_session->DataSetRefused()));
     m_session->Channel()->wireBitsPerSecond = m_options.wireBitsPerSecond;
     return true;
   }
@@ -208,22 +208,43 @@ class Command {
     return SUCCEEDED(hr) || Failed("the data set could not be saved to " + m_options.project + ": " + ResultText(hr));
   }
   bool SaveDevice() {
-    MakeFolderOf(m_options.device);
     const HRESULT hr = WriteFileText(m_options.device, DeviceText(m_device->config));
     return SUCCEEDED(hr) || Failed("the device could not be saved to " + m_options.device + ": " + ResultText(hr));
   }
-  bool Transfer(bool upload) {
-    const char* what = upload ? "upload" : "download";
+  // Whether the command's files can be written, before anything reaches the device: a project
+  // that cannot be saved would leave the device changed and the project not knowing it.
+  bool CheckFilesWritable() {
+    for (const std::string& path : {m_options.project, m_options.project + ".compared", m_options.device}) {
+      MakeFolderOf(path);
+      const HRESULT hr = CheckReplaceable(path.c_str());
+      if (FAILED(hr))
+        return Failed("nothing was done: " + path + " cannot be written: " + ResultText(hr));
+    }
+    // The DTM gives its data set now, as it must after the transfer.
+    std::string dataSet;
+    ComPtr<IPersistStreamInit> persist = Dtm<IPersistStreamInit>();
+    const HRESULT hr = persist ? StreamBytes(persist.Get(), &dataSet) : E_NOINTERFACE;
+    return SUCCEEDED(hr) || Failed("nothing was done: the DTM does not give its data set to be saved: " + ResultText(hr));
+  }
+  // Shows the DTM's progress while `work` runs; the work's success.
+  template <class Work>
+  bool WithProgress(const char* what, Work work) {
     Progress progress(what);
     m_session->onProgress = [&progress](int percent) { progress.Show(percent); };
-    bool success = false;
-    const HRESULT hr = upload ? m_session->Upload(&success) : m_session->Download(&success);
+    const bool done = work();
     m_session->onProgress = nullptr;
-    if (hr == S_OK && success) {
-      progress.Done();
+    if (done) progress.Done();
+    return done;
+  }
+  bool Transfer(bool upload) {
+    const char* what = upload ? "upload" : "download";
+    bool success = false;
+    HRESULT hr = S_OK;
+    if (WithProgress(what, [&] {
+          hr = upload ? m_session->Upload(&success) : m_session->Download(&success);
+          return hr == S_OK && success;
+        }))
       return true;
-    }
-    progress.End();
     if (hr == S_FALSE) return Failed(std::string("the DTM refused the ") + what);
     if (FAILED(hr)) return Failed(std::string("the ") + what + " did not end: " + ResultText(hr));
     std::string why;
@@ -312,7 +333,6 @@ bool WriteRecord(const Options& o, DeviceRecord::Verdict verdict, const Paramete
   if (held)
     for (const DocumentParameter& p : held->parameters)
       text += "value " + Hex(p.name) + " " + (p.value.empty() ? std::string("-") : Hex(p.value)) + "\n";
-  MakeFolderOf(RecordPath(o));
   const HRESULT hr = WriteFileText(RecordPath(o), text);
   if (SUCCEEDED(hr)) return true;
   Fail("the comparison with the device could not be kept in " + RecordPath(o) + ": " + ResultText(hr));
@@ -326,11 +346,15 @@ std::string StatusFlag(const std::string& document, const char* element) {
   return Attribute(document.substr(at, document.find('>', at) - at), "statusFlag");
 }
 
-bool Compare(Command& c, bool* equal) {
+bool Compare(Command& c, bool* equal, const char* what) {
   ComPtr<IDtmOnlineDiagnosis> diagnosis = c.Dtm<IDtmOnlineDiagnosis>();
   if (!diagnosis) return c.Failed("the DTM offers no online diagnosis");
   Bstr document;
-  const HRESULT hr = diagnosis->Compare(document.Put());
+  HRESULT hr = S_OK;
+  c.WithProgress(what, [&] {
+    hr = diagnosis->Compare(document.Put());
+    return hr == S_OK;
+  });
   if (hr != S_OK) return c.Failed("the DTM did not compare: " + ResultText(hr));
   const std::string flag = StatusFlag(Utf16ToUtf8(document.View()), "<CompareResult");
   if (flag.empty()) return c.Failed("the device could not be compared");
@@ -345,11 +369,21 @@ bool Document(Command& c, ParameterDocument* document) {
   return c.Failed(why.empty() ? "the DTM gave no parameter document: " + ResultText(hr) : why);
 }
 
-// Keeps the comparison's outcome in the project: an equal data set is what the device holds.
-bool RecordComparison(Command& c, bool equal) {
-  if (!equal) return WriteRecord(c.m_options, DeviceRecord::Verdict::NotEqual, nullptr);
+// The comparison's outcome as the project keeps it: an equal data set is what the device holds.
+// Taken while the DTM is open, written once the other files are (the record last).
+struct Comparison {
+  DeviceRecord::Verdict verdict = DeviceRecord::Verdict::NotEqual;
   ParameterDocument held;
-  return Document(c, &held) && WriteRecord(c.m_options, DeviceRecord::Verdict::Equal, &held);
+};
+
+bool TakeComparison(Command& c, bool equal, Comparison* out) {
+  out->verdict = equal ? DeviceRecord::Verdict::Equal : DeviceRecord::Verdict::NotEqual;
+  return !equal || Document(c, &out->held);
+}
+
+bool WriteComparison(const Options& o, const Comparison& comparison) {
+  return WriteRecord(o, comparison.verdict,
+                     comparison.verdict == DeviceRecord::Verdict::NotEqual ? nullptr : &comparison.held);
 }
 
 int Show(const Options& o) {
@@ -387,36 +421,40 @@ int Show(const Options& o) {
 }
 
 int Set(const Options& o) {
-  if (o.rest.empty()) return Fail("set needs NAME=VALUE"), 2;
   std::vector<std::pair<std::string, std::string>> values;
   for (const std::string& assignment : o.rest) {
     const std::size_t equals = assignment.find('=');
-    if (equals == std::string::npos || equals == 0) return Fail("set takes NAME=VALUE, not " + assignment), 2;
     values.emplace_back(assignment.substr(0, equals), assignment.substr(equals + 1));
   }
+  // The project file changes only when every value is kept: the data set is checked in memory
+  // first, by a second DTM that loads it as the next command will.
   ParameterDocument taken;
+  std::string dataSet;
   {
     Command c(o);
     if (!c.Open()) return 1;
     std::string why;
     const HRESULT hr = SetDocumentParameters(*c.m_session, values, &why);
-    if (FAILED(hr)) return Fail("the values could not be set: " + ResultText(hr));
+    if (FAILED(hr)) return Fail("the values could not be set: " + ResultText(hr) + "; the project was not changed");
     if (hr != S_OK) return Fail(why);
-    // The values as the DTM holds them now, in its own form.
-    if (!Document(c, &taken) || !c.SaveProject() || !c.Close()) return 1;
+    if (!Document(c, &taken)) return 1;
+    ComPtr<IPersistStreamInit> persist = c.Dtm<IPersistStreamInit>();
+    const HRESULT saved = persist ? StreamBytes(persist.Get(), &dataSet) : E_NOINTERFACE;
+    if (FAILED(saved)) return Fail("the DTM did not give its data set: " + ResultText(saved) + "; the project was not changed");
+    if (!c.Close()) return 1;
   }
-  // A value the DTM takes but does not keep in its data set is gone once the project is closed:
-  // the project is opened again, as the next command will, to see what it holds.
   Command again(o);
   ParameterDocument kept;
-  if (!again.Open() || !Document(again, &kept) || !again.Close()) return 1;
+  if (!again.Open(&dataSet) || !Document(again, &kept) || !again.Close()) return 1;
   for (const auto& [name, value] : values) {
     const DocumentParameter* now = taken.Find(name);
     const DocumentParameter* later = kept.Find(name);
     if (now && (!later || later->value != now->value))
       return Fail("the DTM took " + name + "=" + value + " but its data set does not keep it: the project still holds " +
-                  (later ? "\"" + later->value + "\"" : "no " + name));
+                  (later ? "\"" + later->value + "\"" : "no " + name) + " and was not changed");
   }
+  const HRESULT hr = WriteFileText(o.project, WrapDataSet(dataSet));
+  if (FAILED(hr)) return Fail("the data set could not be saved to " + o.project + ": " + ResultText(hr));
   std::printf("set; data set saved to %s\n", o.project.c_str());
   return 0;
 }
@@ -425,7 +463,10 @@ int CompareCommand(const Options& o) {
   if (!o.with.empty()) return ComparePartner(o.project, o.with);
   Command c(o);
   bool equal = false;
-  if (!c.Open() || !Compare(c, &equal) || !RecordComparison(c, equal) || !c.Close() || !c.SaveDevice()) return 1;
+  Comparison comparison;
+  if (!c.Open() || !Compare(c, &equal, "compare") || !TakeComparison(c, equal, &comparison) || !c.Close() ||
+      !c.SaveDevice() || !WriteComparison(o, comparison))
+    return 1;
   std::printf("%s\n", equal ? "the data set equals the device" : "the data set differs from the device");
   return 0;
 }
@@ -436,7 +477,11 @@ int Status(const Options& o) {
   ComPtr<IDtmOnlineDiagnosis> diagnosis = c.Dtm<IDtmOnlineDiagnosis>();
   if (!diagnosis) return Fail("the DTM offers no online diagnosis");
   Bstr document;
-  const HRESULT hr = diagnosis->GetDeviceStatus(document.Put());
+  HRESULT hr = S_OK;
+  c.WithProgress("status", [&] {
+    hr = diagnosis->GetDeviceStatus(document.Put());
+    return hr == S_OK;
+  });
   if (hr != S_OK) return Fail("the DTM gave no device status: " + ResultText(hr));
   const std::string flag = Attribute(Utf16ToUtf8(document.View()), "fdt:statusFlag");
   if (flag.empty()) return Fail("the device status could not be read");
@@ -445,17 +490,26 @@ int Status(const Options& o) {
   return 0;
 }
 
+// The files change in this order: the project, the device, then the record of what the project
+// knows of the device. The record is made unknown before the device can change, so that at no
+// moment does it describe a device or data set the other files do not hold.
 int Download(const Options& o) {
   Command c(o);
-  if (!c.Open()) return 1;
+  if (!c.Open() || !c.CheckFilesWritable()) return 1;
+  if (!WriteRecord(o, DeviceRecord::Verdict::None, nullptr)) return 1;
   if (!c.Transfer(false)) {
     // Part of the list may have reached the device: what the project knew of it no longer holds.
+    c.Close();
+    c.SaveDevice();
     WriteRecord(o, DeviceRecord::Verdict::NotEqual, nullptr);
     return 1;
   }
   // Read back: the DTM reads every parameter of its data set it can compare from the device again.
   bool equal = false;
-  if (!Compare(c, &equal) || !RecordComparison(c, equal) || !c.SaveProject() || !c.Close() || !c.SaveDevice()) return 1;
+  Comparison comparison;
+  if (!Compare(c, &equal, "read back") || !TakeComparison(c, equal, &comparison) || !c.SaveProject() || !c.Close() ||
+      !c.SaveDevice() || !WriteComparison(o, comparison))
+    return 1;
   if (equal) {
     std::printf("downloaded; read back: the device holds the data set\n");
   } else {
@@ -466,11 +520,13 @@ int Download(const Options& o) {
   return 0;
 }
 
+// An upload leaves the device as it was: the record, which describes the device, stays true until
+// it is replaced last.
 int Upload(const Options& o) {
   Command c(o);
   ParameterDocument held;
-  if (!c.Open() || !c.Transfer(true) || !Document(c, &held) ||
-      !WriteRecord(o, DeviceRecord::Verdict::Uploaded, &held) || !c.SaveProject() || !c.Close() || !c.SaveDevice())
+  if (!c.Open() || !c.CheckFilesWritable() || !c.Transfer(true) || !Document(c, &held) || !c.SaveProject() ||
+      !c.Close() || !c.SaveDevice() || !WriteRecord(o, DeviceRecord::Verdict::Uploaded, &held))
     return 1;
   std::printf("uploaded; data set saved to %s\n", o.project.c_str());
   return 0;
@@ -487,32 +543,43 @@ int RunEngineeringCommand(const std::string& command, const std::vector<std::str
   Options o;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
-    const bool hasValue = i + 1 < arguments.size();
-    if (a == "--project" && hasValue) {
+    const bool takesValue = a == "--project" || a == "--device" || a == "--wire-delay" || a == "--with";
+    if (takesValue && (i + 1 >= arguments.size() || arguments[i + 1].empty()))
+      return UsageError(command + ": " + a + " needs a value");
+    if (a == "--project") {
       o.project = arguments[++i];
-    } else if (a == "--device" && hasValue) {
+    } else if (a == "--device") {
       o.device = arguments[++i];
-    } else if (a == "--wire-delay" && hasValue) {
+    } else if (a == "--wire-delay") {
       const std::string& v = arguments[++i];
       if (v == "0") o.wireBitsPerSecond = 0;
       else if (v == "hart") o.wireBitsPerSecond = kHartBitsPerSecond;
-      else return Fail("--wire-delay takes 0 or hart, not " + v), 2;
-    } else if (a == "--with" && hasValue && command == "compare") {
+      else return UsageError(command + ": --wire-delay takes 0 or hart, not " + v);
+    } else if (a == "--with" && command == "compare") {
       o.with = arguments[++i];
-    } else if (a.rfind("--", 0) == 0) {
-      return Fail("unknown option " + a), 2;
-    } else {
+    } else if (a.rfind("-", 0) == 0 && a.size() > 1) {
+      return UsageError(command + ": unknown option " + a);
+    } else if (command == "set") {
       o.rest.push_back(a);
+    } else {
+      return UsageError(command + " takes no argument " + a + " (a project is given with --project FILE)");
     }
   }
   if (o.device.empty()) o.device = o.project + ".device";
+  if (command == "set" && o.rest.empty()) return UsageError("set needs NAME=VALUE");
+  for (const std::string& assignment : o.rest)
+    if (assignment.find('=') == std::string::npos || assignment.front() == '=')
+      return UsageError("set takes NAME=VALUE, not " + assignment);
+  // Only an upload starts a project: any other command on a file that is not there would work on
+  // a data set of defaults (and a download would write them into the device).
+  if (command != "upload" && !FileExists(o.project)) return Fail(MissingProject(o.project));
   if (command == "upload") return Upload(o);
   if (command == "download") return Download(o);
   if (command == "show") return Show(o);
   if (command == "set") return Set(o);
   if (command == "compare") return CompareCommand(o);
   if (command == "status") return Status(o);
-  return Fail("unknown command " + command), 2;
+  return UsageError("unknown command " + command);
 }
 
 }  // namespace vkr::frame

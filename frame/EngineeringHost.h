@@ -16,8 +16,14 @@
 //   status                 the device status
 //
 // What the frame last knew of the device (after an upload or a comparison) is kept beside the
-// project file, in the project's path with ".compared" appended. Progress goes to stderr, as a bar
-// redrawn in place when stderr is a terminal, else a line for each new percentage.
+// project file, in the project's path with ".compared" appended. Progress goes to stderr as it
+// arrives, as a bar redrawn in place when stderr is a terminal, else a line for each new percentage.
+//
+// Only upload starts a project; the others refuse a project file that is not there, and every
+// command refuses one that is damaged or not this DTM's (FrameStorage.h), changing nothing. Each
+// file is replaced whole (ReplaceFile); upload and download check that their files can be written
+// before they go online, and a command writes the project first, then the device file, then the
+// record (a download makes the record unknown before it goes online).
 //
 // Options: --project FILE (a Windows path; default C:\VKR\project.vkr under the drive root),
 // --device FILE (default: the project's path with ".device" appended), --wire-delay 0|hart.

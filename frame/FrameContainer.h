@@ -43,6 +43,8 @@ class FrameContainer
   // What the DTM did: "lock tag", "unlock tag", "error tag: text", "progress tag: text 40 1",
   // "state tag: goingOnline -> online", "online tag 1", "prepared to release tag", ...
   std::vector<std::string> notifications;
+  // Called with each notification as it is noted.
+  std::function<void(const std::string&)> onNote;
   // Serves the frame's messages (the DTM's notifications and the channel's answers arrive there)
   // until a notification beginning with `prefix` comes after the first `seen` ones, or `timeout`
   // milliseconds pass. The notification, or an empty text.
@@ -161,7 +163,10 @@ class FrameContainer
   }
 
  private:
-  void Note(const std::string& line) { notifications.push_back(line); }
+  void Note(const std::string& line) {
+    notifications.push_back(line);
+    if (onNote) onNote(line);
+  }
 };
 
 }  // namespace vkr::frame

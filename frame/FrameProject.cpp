@@ -6,6 +6,7 @@
 #include "frame/FrameDocuments.h"
 #include "frame/FrameHost.h"
 #include "frame/FrameStorage.h"
+#include "frame/HostUsage.h"
 #include "frame/HostUtilities.h"
 
 namespace vkr::frame {
@@ -81,6 +82,7 @@ HRESULT FrameProject::Open(const std::u16string& tag, LPCOLESTR progId, const st
 
   const bool load = !projectPath.empty() && FileExists(projectPath);
   hr = load ? LoadStreamFile(persist.Get(), projectPath.c_str()) : persist->InitNew();
+  dataSetRefused = FAILED(hr) && load;
   if (FAILED(hr)) return hr;
   VARIANT_BOOL result = VARIANT_FALSE;
   Bstr systemTag(tag), version(kFrameVersion), deviceType(kDeviceType);
@@ -189,7 +191,7 @@ HRESULT ComparePartnerProjects(const std::string& project, const std::string& pa
   *equal = false;
   for (const std::string* path : {&project, &partner}) {
     if (!FileExists(*path)) {
-      *why = "there is no project " + *path;
+      *why = MissingProject(*path);
       return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     }
   }
@@ -197,12 +199,12 @@ HRESULT ComparePartnerProjects(const std::string& project, const std::string& pa
   FrameProject frame;
   HRESULT hr = frame.Open(kOwn, u"Vorn.ExampleDtm", project);
   if (FAILED(hr)) {
-    *why = "the DTM could not be opened on " + project + ": " + ResultText(hr);
+    *why = OpenFailure(project, hr, frame.dataSetRefused);
     return hr;
   }
   hr = frame.Open(kPartner, u"Vorn.ExampleDtm", partner);
   if (FAILED(hr)) {
-    *why = "the DTM could not be opened on " + partner + ": " + ResultText(hr);
+    *why = OpenFailure(partner, hr, frame.dataSetRefused);
     return hr;
   }
   ComPtr<IDtmDiagnosis> diagnosis;

@@ -50,6 +50,8 @@ class FrameProject {
   HRESULT LockDataSet(const std::u16string& tag);
   HRESULT UnlockDataSet(const std::u16string& tag, bool* done);
 
+  // Whether the last Open failed because the project file's data set could not be loaded.
+  bool dataSetRefused = false;
   // The user level the frame gives the DTMs it opens.
   std::u16string userLevel = u"planningEngineer";
   // What the project did: "get B", "get X: none", "release B", "release B: not handed out",

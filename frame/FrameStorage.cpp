@@ -1,25 +1,82 @@
 // The frame's file storage of data sets.
 #include "frame/FrameStorage.h"
 
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 namespace vkr::frame {
 namespace {
 
+// The frame's container around a data set stream: the mark, the stream's length and CRC-32 (both
+// little-endian 32 bits), then the stream as the DTM wrote it.
+constexpr char kMark[8] = {'V', 'K', 'R', '-', 'P', 'R', 'J', '\x1A'};
+constexpr std::size_t kHeader = sizeof kMark + 8;
+
+std::uint32_t Crc32(const std::string& bytes) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char c : bytes) {
+    crc ^= c;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+void PutU32(std::string* out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+std::uint32_t GetU32(const std::string& in, std::size_t at) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(in[at + static_cast<std::size_t>(i)]);
+  return v;
+}
+
+// The replacement that fails (or ends the process, as a kill would) between writing the new file
+// and putting it in place; 0: none.
+int g_faultCountdown = 0;
+bool g_faultKills = false;
+
+bool FaultFires() {
+  if (const char* kill = std::getenv("VKR_FRAME_TEST_KILL_AT_SAVE"); kill && *kill && g_faultCountdown == 0 &&
+                                                                     !g_faultKills) {
+    g_faultCountdown = std::atoi(kill);
+    g_faultKills = g_faultCountdown > 0;
+  }
+  if (g_faultCountdown <= 0) return false;
+  return --g_faultCountdown == 0;
+}
+
 HRESULT LastError() {
   const DWORD error = GetLastError();
   return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
 }
 
-HRESULT WriteWholeFile(LPCSTR path, const std::string& bytes) {
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return LastError();
-  DWORD written = 0;
-  const BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  const HRESULT hr = !ok ? LastError() : (bytes.empty() || written == bytes.size()) ? S_OK : E_FAIL;
-  CloseHandle(file);
-  return hr;
+// The folder part of a Windows path, with its separator ("C:\\VKR\\" of "C:\\VKR\\a.vkr").
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Removes what a replacement of `path` that was cut off left beside it.
+void RemoveLeftovers(const std::string& path) {
+  WIN32_FIND_DATAA found{};
+  HANDLE search = FindFirstFileA((path + ".new.*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do DeleteFileA((FolderOf(path) + found.cFileName).c_str());
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+// A new file beside `path` to write into before it replaces it.
+HANDLE CreateBeside(const std::string& path, std::string* temp) {
+  GUID guid{};
+  UuidCreate(&guid);
+  OLECHAR text[64] = {};
+  StringFromGUID2(guid, text, 64);
+  *temp = path + ".new." + vkr::Utf16ToUtf8(text);
+  return CreateFileA(temp->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 HRESULT ReadWholeFile(LPCSTR path, std::string* bytes) {
@@ -65,40 +122,126 @@ bool FromHex(const std::string& hex, std::string* bytes) {
   return true;
 }
 
-}  // namespace
-
-HRESULT SaveStreamFile(IPersistStreamInit* dtm, LPCSTR path) {
-  if (!dtm || !path) return E_POINTER;
+// The DTM's stream of its data set in memory.
+HRESULT SaveStreamBytes(IPersistStreamInit* dtm, BOOL clearDirty, std::string* bytes) {
   vkr::ComPtr<IStream> memory;
   HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, memory.Put());
   if (FAILED(hr)) return hr;
-  hr = dtm->Save(memory.Get(), TRUE);
+  hr = dtm->Save(memory.Get(), clearDirty);
   if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
   STATSTG st{};
   hr = memory->Stat(&st, STATFLAG_NONAME);
   if (FAILED(hr)) return hr;
-  std::string bytes(static_cast<std::size_t>(st.cbSize.QuadPart), '\0');
+  bytes->assign(static_cast<std::size_t>(st.cbSize.QuadPart), '\0');
   LARGE_INTEGER start{};
   memory->Seek(start, STREAM_SEEK_SET, nullptr);
   ULONG got = 0;
-  if (!bytes.empty()) {
-    hr = memory->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &got);
+  if (!bytes->empty()) {
+    hr = memory->Read(bytes->data(), static_cast<ULONG>(bytes->size()), &got);
     if (FAILED(hr)) return hr;
-    if (got != bytes.size()) return E_FAIL;
+    if (got != bytes->size()) return E_FAIL;
   }
-  return WriteWholeFile(path, bytes);
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT ReplaceFile(LPCSTR path, const std::string& bytes) {
+  if (!path) return E_POINTER;
+  RemoveLeftovers(path);
+  std::string temp;
+  HANDLE file = CreateBeside(path, &temp);
+  if (file == INVALID_HANDLE_VALUE) return LastError();
+  DWORD written = 0;
+  BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  HRESULT hr = !ok ? LastError() : (bytes.empty() || written == bytes.size()) ? S_OK : HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+  if (SUCCEEDED(hr) && !FlushFileBuffers(file)) hr = LastError();
+  CloseHandle(file);
+  if (SUCCEEDED(hr) && FaultFires()) {
+    if (g_faultKills) std::_Exit(9);
+    hr = HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+  }
+  if (SUCCEEDED(hr) && !MoveFileExA(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    hr = LastError();
+  if (FAILED(hr)) DeleteFileA(temp.c_str());
+  return hr;
+}
+
+HRESULT CheckReplaceable(LPCSTR path) {
+  if (!path) return E_POINTER;
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+  std::string temp;
+  HANDLE file = CreateBeside(path, &temp);
+  if (file == INVALID_HANDLE_VALUE) return LastError();
+  CloseHandle(file);
+  DeleteFileA(temp.c_str());
+  return S_OK;
+}
+
+void FailReplaceForTesting(int nth) {
+  g_faultCountdown = nth;
+  g_faultKills = false;
+}
+
+std::string WrapDataSet(const std::string& stream) {
+  std::string file(kMark, sizeof kMark);
+  PutU32(&file, static_cast<std::uint32_t>(stream.size()));
+  PutU32(&file, Crc32(stream));
+  return file + stream;
+}
+
+HRESULT UnwrapDataSet(const std::string& file, std::string* stream) {
+  if (file.empty()) return kDamagedDataSet;
+  // A file whose start is the mark, or close to it, is the frame's; anything else is a stream as
+  // older frames saved it, for the DTM to judge.
+  std::size_t same = 0;
+  for (std::size_t i = 0; i < sizeof kMark && i < file.size(); ++i) same += file[i] == kMark[i];
+  const bool ours = file.size() < sizeof kMark ? same == file.size() : same + 2 >= sizeof kMark;
+  if (!ours) {
+    *stream = file;
+    return S_FALSE;
+  }
+  if (file.size() < kHeader || same != sizeof kMark) return kDamagedDataSet;
+  const std::uint32_t length = GetU32(file, sizeof kMark), crc = GetU32(file, sizeof kMark + 4);
+  if (file.size() - kHeader != length) return kDamagedDataSet;
+  std::string inner = file.substr(kHeader);
+  if (Crc32(inner) != crc) return kDamagedDataSet;
+  *stream = std::move(inner);
+  return S_OK;
+}
+
+HRESULT SaveStreamFile(IPersistStreamInit* dtm, LPCSTR path) {
+  if (!dtm || !path) return E_POINTER;
+  std::string bytes;
+  const HRESULT hr = SaveStreamBytes(dtm, TRUE, &bytes);
+  if (FAILED(hr)) return hr;
+  return ReplaceFile(path, WrapDataSet(bytes));
 }
 
 HRESULT LoadStreamFile(IPersistStreamInit* dtm, LPCSTR path) {
   if (!dtm || !path) return E_POINTER;
-  std::string bytes;
-  HRESULT hr = ReadWholeFile(path, &bytes);
+  std::string file, bytes;
+  HRESULT hr = ReadWholeFile(path, &file);
   if (FAILED(hr)) return hr;
+  hr = UnwrapDataSet(file, &bytes);
+  if (FAILED(hr)) return hr;
+  return LoadStreamBytes(dtm, bytes);
+}
+
+HRESULT LoadStreamBytes(IPersistStreamInit* dtm, const std::string& bytes) {
+  if (!dtm) return E_POINTER;
   vkr::ComPtr<IStream> stream;
-  hr = vkr::CreateMemoryStream(bytes.data(), bytes.size(), stream.Put());
+  HRESULT hr = vkr::CreateMemoryStream(bytes.data(), bytes.size(), stream.Put());
   if (FAILED(hr)) return hr;
   hr = dtm->Load(stream.Get());
   return hr == S_OK ? S_OK : FAILED(hr) ? hr : E_FAIL;
+}
+
+HRESULT StreamBytes(IPersistStreamInit* dtm, std::string* bytes) {
+  if (!dtm || !bytes) return E_POINTER;
+  return SaveStreamBytes(dtm, FALSE, bytes);
 }
 
 HRESULT FilePropertyBag::Read(LPCOLESTR name, VARIANT* value, IErrorLog*) {
@@ -153,7 +296,7 @@ HRESULT FilePropertyBag::SaveToFile(LPCSTR path) const {
   std::string text;
   for (const auto& [name, value] : m_values)
     text += vkr::Utf16ToUtf8(name) + "\t" + std::to_string(value.vt) + "\t" + Hex(value.bytes) + "\n";
-  return WriteWholeFile(path, text);
+  return ReplaceFile(path, text);
 }
 
 HRESULT FilePropertyBag::LoadFromFile(LPCSTR path) {

@@ -8,6 +8,7 @@
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
 #include "frame/TransferSession.h"
+#include "frame/HostUsage.h"
 #include "frame/HostUtilities.h"
 
 namespace vkr::frame {
@@ -52,7 +53,7 @@ int Items(const std::string& project) {
   if (FAILED(apartment.Result())) return Fail("the frame's apartment could not be made");
   auto session = std::make_unique<TransferSession>();
   HRESULT hr = session->Open(kDtmProgId, std::make_shared<SimulatedDevice>(), project);
-  if (FAILED(hr)) return Fail("the DTM could not be opened on " + project + ": " + ResultText(hr));
+  if (FAILED(hr)) return Fail(OpenFailure(project, hr, session->DataSetRefused()));
   ComPtr<IDtmSingleInstanceDataAccess> access;
   session->Dtm()->QueryInterface(IDtmSingleInstanceDataAccess::iid, access.PutVoid());
   if (!access) return Fail("the DTM offers no single device data access");
@@ -116,13 +117,15 @@ int Items(const std::string& project) {
 int RunItemsCommand(const std::vector<std::string>& arguments) {
   std::string project = kDefaultProject;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
-    if (arguments[i] == "--project" && i + 1 < arguments.size()) {
+    if (arguments[i] == "--project" && (i + 1 >= arguments.size() || arguments[i + 1].empty()))
+      return UsageError("items: --project needs a value");
+    if (arguments[i] == "--project") {
       project = arguments[++i];
     } else {
-      std::fprintf(stderr, "vkr-frame: items takes [--project FILE], not %s\n", arguments[i].c_str());
-      return 2;
+      return UsageError("items takes [--project FILE], not " + arguments[i]);
     }
   }
+  if (!FileExists(project)) return Fail(MissingProject(project));
   return Items(project);
 }
 

@@ -17,7 +17,10 @@ constexpr DWORD kReleaseNoticeMs = 5000;
 
 TransferSession::TransferSession() = default;
 
-TransferSession::~TransferSession() { Close(); }
+TransferSession::~TransferSession() {
+  Close();
+  if (m_frame) m_frame->onNote = nullptr;
+}
 
 void TransferSession::Pump(DWORD ms) {
   const DWORD start = GetTickCount();
@@ -30,7 +33,8 @@ void TransferSession::Pump(DWORD ms) {
 }
 
 HRESULT TransferSession::Open(LPCOLESTR progId, std::shared_ptr<SimulatedDevice> device,
-                              const std::string& projectPath) {
+                              const std::string& projectPath, const std::string* dataSet) {
+  m_dataSetRefused = false;
   CLSID clsid{};
   HRESULT hr = CLSIDFromProgID(progId, &clsid);
   if (FAILED(hr)) return hr;
@@ -49,10 +53,24 @@ HRESULT TransferSession::Open(LPCOLESTR progId, std::shared_ptr<SimulatedDevice>
   m_channel->fdt121 = true;
   m_channel->devices.assign(1, std::move(device));
   m_frame->dtm = m_dtm.Get();
+  // Progress is passed on as it arrives: a transfer or a comparison may run inside one message the
+  // frame serves.
+  m_frame->onNote = [this](const std::string& line) {
+    if (!onProgress || line.rfind("progress ", 0) != 0) return;
+    // "progress tag: title percent show"
+    const std::size_t last = line.rfind(' ');
+    const std::size_t before = last == std::string::npos ? last : line.rfind(' ', last - 1);
+    if (before != std::string::npos) onProgress(std::atoi(line.substr(before + 1, last - before - 1).c_str()));
+  };
 
-  const bool load = !projectPath.empty() && FileExists(projectPath);
-  hr = load ? LoadStreamFile(persist.Get(), projectPath.c_str()) : persist->InitNew();
-  if (FAILED(hr)) return hr;
+  const bool load = dataSet || (!projectPath.empty() && FileExists(projectPath));
+  hr = dataSet ? LoadStreamBytes(persist.Get(), *dataSet)
+       : load  ? LoadStreamFile(persist.Get(), projectPath.c_str())
+               : persist->InitNew();
+  if (FAILED(hr)) {
+    m_dataSetRefused = load;
+    return hr;
+  }
   VARIANT_BOOL result = VARIANT_FALSE;
   const std::u16string userText = u"<FDT xmlns=\"x-schema:FDTUserInformationSchema.xml\"><FDTUserInformation userLevel=\"" +
                                    userLevel + u"\"/></FDT>";
@@ -112,12 +130,6 @@ HRESULT TransferSession::Transfer(bool upload, bool* success, DWORD timeoutMs) {
         ++seen;
         return S_OK;
       }
-      if (onProgress && line.rfind("progress ", 0) == 0) {
-        // "progress tag: title percent show"
-        const std::size_t last = line.rfind(' ');
-        const std::size_t before = last == std::string::npos ? last : line.rfind(' ', last - 1);
-        if (before != std::string::npos) onProgress(std::atoi(line.substr(before + 1, last - before - 1).c_str()));
-      }
     }
     if (GetTickCount() - start >= timeoutMs) return E_ABORT;
   }
@@ -154,6 +166,7 @@ HRESULT TransferSession::Close() {
   }
   idtm = nullptr;
   if (m_frame) {
+    m_frame->onNote = nullptr;
     m_frame->activeX.CloseAll();
     m_frame->dtm = nullptr;
   }

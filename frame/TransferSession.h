@@ -23,7 +23,11 @@ class TransferSession {
 
   // Creates the DTM and takes it to state 9 (communication set) on `device`. A project path (a
   // Windows path) whose file exists is loaded as the data set; otherwise the DTM starts a new one.
-  HRESULT Open(LPCOLESTR progId, std::shared_ptr<SimulatedDevice> device, const std::string& projectPath);
+  // With `dataSet`, the DTM loads that stream instead of the file. When the data set cannot be
+  // loaded (a damaged file, or one the DTM refuses), DataSetRefused() says so.
+  HRESULT Open(LPCOLESTR progId, std::shared_ptr<SimulatedDevice> device, const std::string& projectPath,
+               const std::string* dataSet = nullptr);
+  bool DataSetRefused() const { return m_dataSetRefused; }
   // Saves the data set into the project file.
   HRESULT Save(const std::string& projectPath);
   // Asks for an upload (or download) and serves the frame's messages until the DTM reports its
@@ -41,7 +45,8 @@ class TransferSession {
 
   // The user level the frame gives the DTM ("observer", "operator", ..., "planningEngineer").
   std::u16string userLevel = u"planningEngineer";
-  // Called with each progress percentage the DTM reports while a transfer runs.
+  // Called with each progress percentage the DTM reports, as it arrives (a transfer, a comparison,
+  // a status read).
   std::function<void(int percent)> onProgress;
 
   IUnknown* Dtm() const { return m_dtm.Get(); }
@@ -56,6 +61,7 @@ class TransferSession {
   ComPtr<ComObject<FrameContainer>> m_frame;
   ComPtr<ComObject<FrameChannel>> m_channel;
   std::string m_invokeId;
+  bool m_dataSetRefused = false;
 };
 
 }  // namespace vkr::frame

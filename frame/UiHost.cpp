@@ -8,6 +8,7 @@
 #include "frame/ActiveXHost.h"
 #include "frame/FrameDocuments.h"
 #include "frame/FrameHost.h"
+#include "frame/HostUsage.h"
 #include "frame/HostUtilities.h"
 #include "frame/PageHost.h"
 #include "frame/TransferSession.h"
@@ -26,21 +27,10 @@ int Fail(const std::string& what) {
   return 1;
 }
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: vkr-frame ui FUNCTION [--png FILE] [--project FILE] [--page N|all]\n"
-               "       vkr-frame ui --list [--project FILE]\n"
-               "       vkr-frame ui --test-control [--png FILE]\n"
-               "       vkr-frame ui --class CLASS [--png FILE] [--project FILE] [--page N|all] [--click ID]...\n"
-               "  --additional-status HEX   the simulated transmitter's command 48 status bytes (e.g. 06000100)\n"
-               "  --offline                 no device on the frame's channel\n"
-               "  --language LCID           the DTM's language (IDtm::SetLanguage) before the user interface opens\n"
-               "  --fault COMMAND=KIND      the next request of the HART command fails: KIND is silent (the\n"
-               "                            transmitter does not answer), busy, refused, lost or linkgone\n"
-               "  --type ID=TEXT            types TEXT into the control's item ID (a combo box: selects TEXT)\n"
-               "  --click ID                clicks the item ID (OK, Apply, ...); --type and --click in the order given\n"
-               "  --read ID                 prints the text of the item ID after the typing and clicking\n");
-  return 2;
+int Usage(const std::string& what) { return UsageError("ui: " + what); }
+
+bool IsNumber(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
 // How long the device's answers may take to reach an open user interface (the DTM reads on its
@@ -288,55 +278,77 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   std::vector<Action> actions;  // the user's work in an opened control, in order
   std::vector<int> reads;       // items whose text is printed after it
   std::vector<std::pair<int, std::string>> faults;  // command, kind: the next request of it fails
+  bool projectGiven = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
+    const bool takesValue = a == "--type" || a == "--read" || a == "--png" || a == "--project" || a == "--class" ||
+                            a == "--additional-status" || a == "--click" || a == "--page" || a == "--language" ||
+                            a == "--fault";
+    if (takesValue && (i + 1 >= arguments.size() || arguments[i + 1].empty())) return Usage(a + " needs a value");
+    const std::string value = takesValue ? arguments[i + 1] : std::string();
+    if (takesValue) ++i;
     if (a == "--list") {
       list = true;
     } else if (a == "--test-control") {
       testControl = true;
     } else if (a == "--offline") {
       offline = true;
-    } else if (a == "--type" && i + 1 < arguments.size()) {
+    } else if (a == "--type") {
       Action typing;
-      if (!ParseTyping(arguments[++i], &typing)) return Usage();
+      if (!ParseTyping(value, &typing)) return Usage("--type takes ID=TEXT (ID a number), not " + value);
       actions.push_back(typing);
-    } else if (a == "--read" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
-               arguments[i + 1].find_first_not_of("0123456789") == std::string::npos) {
-      reads.push_back(std::atoi(arguments[++i].c_str()));
-    } else if ((a == "--png" || a == "--project" || a == "--class") && i + 1 < arguments.size()) {
-      (a == "--png" ? png : a == "--project" ? project : className) = arguments[++i];
-    } else if (a == "--language" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
-               arguments[i + 1].size() <= 5 &&
-               arguments[i + 1].find_first_not_of("0123456789") == std::string::npos) {
-      language = static_cast<LCID>(std::strtoul(arguments[++i].c_str(), nullptr, 10));
-      if (language == 0) return Usage();
-    } else if (a == "--fault" && i + 1 < arguments.size()) {
-      const std::string& f = arguments[++i];
-      const std::size_t eq = f.find('=');
-      const std::string kind = eq == std::string::npos ? "" : f.substr(eq + 1);
-      if (eq == 0 || eq == std::string::npos || f.find_first_not_of("0123456789") != eq ||
+    } else if (a == "--read") {
+      if (!IsNumber(value)) return Usage("--read takes an item id (a number), not " + value);
+      reads.push_back(std::atoi(value.c_str()));
+    } else if (a == "--png" || a == "--project" || a == "--class") {
+      (a == "--png" ? png : a == "--project" ? project : className) = value;
+      projectGiven = projectGiven || a == "--project";
+    } else if (a == "--language") {
+      if (!IsNumber(value) || value.size() > 5 || std::strtoul(value.c_str(), nullptr, 10) == 0)
+        return Usage("--language takes a language id (a number such as 1031), not " + value);
+      language = static_cast<LCID>(std::strtoul(value.c_str(), nullptr, 10));
+    } else if (a == "--fault") {
+      const std::size_t eq = value.find('=');
+      const std::string kind = eq == std::string::npos ? "" : value.substr(eq + 1);
+      if (eq == 0 || eq == std::string::npos || value.find_first_not_of("0123456789") != eq ||
           (kind != "silent" && kind != "busy" && kind != "refused" && kind != "lost" && kind != "linkgone") ||
-          std::atoi(f.substr(0, eq).c_str()) > 255)
-        return Usage();
-      faults.emplace_back(std::atoi(f.substr(0, eq).c_str()), kind);
-    } else if (a == "--additional-status" && i + 1 < arguments.size()) {
-      additionalStatus = arguments[++i];
-    } else if (a == "--click" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
-               arguments[i + 1].find_first_not_of("0123456789") == std::string::npos) {
-      clicks.push_back(std::atoi(arguments[i + 1].c_str()));
-      actions.push_back(Action{Action::Kind::Click, std::atoi(arguments[++i].c_str()), {}});
-    } else if (a == "--page" && i + 1 < arguments.size() && !arguments[i + 1].empty() &&
-               (arguments[i + 1] == "all" || arguments[i + 1].find_first_not_of("0123456789") == std::string::npos)) {
-      page = arguments[++i];
-    } else if (!a.empty() && a[0] != '-' && function.empty()) {
+          std::atoi(value.substr(0, eq).c_str()) > 255)
+        return Usage("--fault takes COMMAND=KIND (COMMAND 0-255; KIND silent, busy, refused, lost or linkgone), not " + value);
+      faults.emplace_back(std::atoi(value.substr(0, eq).c_str()), kind);
+    } else if (a == "--additional-status") {
+      additionalStatus = value;
+    } else if (a == "--click") {
+      if (!IsNumber(value)) return Usage("--click takes an item id (a number), not " + value);
+      clicks.push_back(std::atoi(value.c_str()));
+      actions.push_back(Action{Action::Kind::Click, std::atoi(value.c_str()), {}});
+    } else if (a == "--page") {
+      if (value != "all" && !IsNumber(value)) return Usage("--page takes a page number or all, not " + value);
+      page = value;
+    } else if (!a.empty() && a[0] == '-') {
+      return Usage("unknown option " + a);
+    } else if (function.empty()) {
       function = a;
     } else {
-      return Usage();
+      return Usage("takes one FUNCTION, not " + function + " and " + a);
     }
   }
-  if (list + testControl + !function.empty() + !className.empty() != 1) return Usage();
-  if (!page.empty() && (list || testControl)) return Usage();
-  if ((list || testControl) && (!actions.empty() || !reads.empty() || offline || !faults.empty())) return Usage();
+  if (list + testControl + !function.empty() + !className.empty() != 1)
+    return Usage("give one of FUNCTION, --list, --test-control or --class CLASS");
+  if (!page.empty() && (list || testControl)) return Usage("--page does not go with --list or --test-control");
+  if ((list || testControl) && (!actions.empty() || !reads.empty() || offline || !faults.empty()))
+    return Usage("--type, --click, --read, --offline and --fault do not go with --list or --test-control");
+  if (!function.empty()) {
+    char* end = nullptr;
+    const long id = std::strtol(function.c_str(), &end, 10);
+    if (*end != '\0' || id <= 0 || !IsNumber(function))
+      return Usage("FUNCTION is a function id, a number above 0 (ui --list lists them), not " + function);
+  }
+  if (!additionalStatus.empty() &&
+      (additionalStatus.size() % 2 != 0 || additionalStatus.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos))
+    return Usage("--additional-status takes the status bytes in hex (e.g. 06000100), not " + additionalStatus);
+  // A project named on the command line must be there, unless the data set is planned offline
+  // (a new one); without --project the user interface shows the default project or a new data set.
+  if (projectGiven && !offline && !testControl && !FileExists(project)) return Fail(MissingProject(project));
   // A class of another module, registered as a DTM's module is: by ProgID or by {CLSID}.
   CLSID classId{};
   if (!className.empty()) {
@@ -345,12 +357,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
                                                : CLSIDFromProgID(name.c_str(), &classId);
     if (FAILED(found)) return Fail("no class " + className + " is registered: " + FailureText(found));
   }
-  LONG functionId = 0;
-  if (!function.empty()) {
-    char* end = nullptr;
-    functionId = std::strtol(function.c_str(), &end, 10);
-    if (*end != '\0' || functionId <= 0) return Usage();
-  }
+  const LONG functionId = function.empty() ? 0 : std::strtol(function.c_str(), nullptr, 10);
   if (png.empty()) png = testControl ? "ui-test-control.png" : !className.empty() ? "ui-class.png" : "ui-" + function + ".png";
 
   Apartment apartment;
@@ -367,15 +374,15 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   // The leading status bytes as given; the rest stay clear. The device then reports more status
   // available until a master acknowledges them.
   if (!additionalStatus.empty()) {
-    if (additionalStatus.size() % 2 != 0 || additionalStatus.size() / 2 > device->config.additionalStatus.size() ||
-        additionalStatus.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-      return Usage();
+    if (additionalStatus.size() / 2 > device->config.additionalStatus.size())
+      return Usage("--additional-status takes at most " + std::to_string(device->config.additionalStatus.size()) +
+                   " status bytes, not " + std::to_string(additionalStatus.size() / 2));
     for (std::size_t i = 0; i < additionalStatus.size() / 2; ++i)
       device->config.additionalStatus[i] =
           static_cast<std::uint8_t>(std::strtoul(additionalStatus.substr(2 * i, 2).c_str(), nullptr, 16));
   }
   hr = session->Open(kDtmProgId, device, project);
-  if (FAILED(hr)) return Fail("the DTM could not be opened on " + project + ": " + FailureText(hr));
+  if (FAILED(hr)) return Fail(OpenFailure(project, hr, session->DataSetRefused()));
   // Offline: nothing answers on the frame's channel, so nothing can take the DTM online.
   if (offline) {
     session->Channel()->devices.clear();

@@ -16,6 +16,10 @@
 //   vkr-frame ui FUNCTION [--png FILE] | ui --list | ui --test-control [--png FILE] | ui --class CLASS
 //                                   opens a user interface of the DTM through the frame's ActiveX
 //                                   host and renders it to a PNG (frame/UiHost.h)
+//   vkr-frame upload | download | show | set | compare | status
+//                                   the engineer's commands on a project (frame/EngineeringHost.h)
+//   vkr-frame help | --help | -h    the usage; vkr-frame COMMAND --help: the command's options
+//                                   (frame/HostUsage.h)
 //
 // The registry file and the drive root come from VKR_REGISTRY and VKR_DRIVE_ROOT. What a command
 // does goes to standard output; when it fails, the last line, on standard error, says why
@@ -30,21 +34,12 @@
 #include "frame/ItemsHost.h"
 #include "frame/UiHost.h"
 #include "frame/LifecycleHost.h"
+#include "frame/HostUsage.h"
 #include "frame/HostUtilities.h"
 
 namespace {
 
 constexpr char16_t kDtmProgId[] = u"Vorn.ExampleDtm";
-
-int Usage() {
-  std::fprintf(stderr,
-               "usage: vkr-frame register [module] | unregister [module] | classes | create | lifecycle | info\n"
-               "       vkr-frame items [--project FILE]\n"
-               "       vkr-frame ui FUNCTION [--png FILE] [--project FILE] | ui --list | ui --test-control | ui --class CLASS\n"
-               "  module: the DTM module to (un)register (default: %s)\n",
-               VKR_DEFAULT_MODULE);
-  return 2;
-}
 
 int Failed(const std::string& what) {
   std::fflush(stdout);
@@ -89,7 +84,7 @@ int Create() {
     std::printf("  DllCanUnloadNow while the DTM lives: %s\n", vkr::frame::ResultText(created.canUnloadWhileAlive).c_str());
     std::printf("  released; DllCanUnloadNow: %s\n", vkr::frame::ResultText(created.canUnloadAfterRelease).c_str());
   }
-  if (FAILED(hr)) return Failed("creating the DTM failed: " + vkr::frame::FailureText(hr));
+  if (FAILED(hr)) return Failed("creating the DTM failed: " + vkr::frame::CreationFailure(hr));
   std::printf("  done\n");
   return 0;
 }
@@ -109,7 +104,7 @@ int Lifecycle() {
   // A step the DTM refused (S_FALSE, or a FALSE result) ends the run as a failure too: the DTM did
   // not get where a frame needs it. The frame's notifications above say what the DTM reported.
   std::string why = step.empty() ? std::string() : step + ": ";
-  why += hr == S_FALSE ? std::string("the DTM refused the step") : vkr::frame::FailureText(hr);
+  why += hr == S_FALSE ? std::string("the DTM refused the step") : vkr::frame::CreationFailure(hr);
   return Failed("the lifecycle stopped early at " + why);
 }
 
@@ -125,27 +120,38 @@ int Information() {
     return 0;
   }
   return Failed("the information documents did not come or are not valid: " +
-                (hr == S_FALSE ? std::string("see above") : vkr::frame::FailureText(hr)));
+                (hr == S_FALSE ? std::string("see above") : vkr::frame::CreationFailure(hr)));
 }
 
 int Run(int argc, char** argv) {
-  if (argc >= 2 && vkr::frame::IsEngineeringCommand(argv[1]))
-    return vkr::frame::RunEngineeringCommand(argv[1], std::vector<std::string>(argv + 2, argv + argc));
-  if (argc >= 2 && std::strcmp(argv[1], "items") == 0)
-    return vkr::frame::RunItemsCommand(std::vector<std::string>(argv + 2, argv + argc));
-  if (argc >= 2 && std::strcmp(argv[1], "ui") == 0)
-    return vkr::frame::RunUiCommand(std::vector<std::string>(argv + 2, argv + argc));
-  if (argc < 2 || argc > 3) return Usage();
+  if (argc < 2) return vkr::frame::UsageError("no command given");
   const std::string command = argv[1];
-  const std::string module = argc == 3 ? argv[2] : VKR_DEFAULT_MODULE;
+  const std::vector<std::string> arguments(argv + 2, argv + argc);
+  if (command == "help" || command == "--help" || command == "-h") {
+    if (arguments.size() == 1 && vkr::frame::PrintCommandHelp(arguments[0])) return 0;
+    if (!arguments.empty()) return vkr::frame::UsageError("help takes a command, not " + arguments[0]);
+    vkr::frame::PrintUsage(stdout);
+    return 0;
+  }
+  if (vkr::frame::AsksForHelp(arguments) && vkr::frame::PrintCommandHelp(command)) return 0;
+  if (vkr::frame::IsEngineeringCommand(command)) return vkr::frame::RunEngineeringCommand(command, arguments);
+  if (command == "items") return vkr::frame::RunItemsCommand(arguments);
+  if (command == "ui") return vkr::frame::RunUiCommand(arguments);
+  const bool registration = command == "register" || command == "unregister";
+  if (!registration && command != "classes" && command != "create" && command != "lifecycle" && command != "info")
+    return vkr::frame::UsageError("unknown command " + command);
+  for (const std::string& a : arguments)
+    if (a.rfind("--", 0) == 0) return vkr::frame::UsageError(command + ": unknown option " + a);
+  if (arguments.size() > (registration ? 1u : 0u))
+    return vkr::frame::UsageError(command + " takes " + (registration ? "one module at most" : "no argument") +
+                                  ", not " + arguments.back());
+  const std::string module = arguments.empty() ? VKR_DEFAULT_MODULE : arguments[0];
   if (command == "register") return Registration(true, module);
   if (command == "unregister") return Registration(false, module);
-  if (argc != 2) return Usage();
   if (command == "classes") return Classes();
   if (command == "create") return Create();
   if (command == "lifecycle") return Lifecycle();
-  if (command == "info") return Information();
-  return Usage();
+  return Information();
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ status=0
 echo "== vkr-frame info"
 "$host" info || status=$?
 # The engineer's round on a temporary project: read the device, look, change, write back, check.
-project='C:\\VKR\\run-project.vkr'
+project='C:\VKR\run-project.vkr'
 for step in upload show "set Tag=RUN-1" download compare status; do
   echo "== vkr-frame $step --project $project"
   # The DTM's parameter document offers no parameter its data set keeps (the tag is not kept), so

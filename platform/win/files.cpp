@@ -537,6 +537,38 @@ BOOL FindClose(HANDLE findFile) {
 BOOL CreateDirectoryA(LPCSTR pathName, LPSECURITY_ATTRIBUTES) { return CreateDirectoryPath(pathName ? pathName : ""); }
 BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) { return CreateDirectoryPath(Narrow(pathName)); }
 
+BOOL FlushFileBuffers(HANDLE file) {
+  auto f = FileOf(file);
+  if (!f) return Fail(ERROR_INVALID_HANDLE);
+  if (!f->canWrite) return Fail(ERROR_ACCESS_DENIED);
+  while (::fsync(f->fd) != 0)
+    if (errno != EINTR) return Fail(ErrorFromErrno(errno));
+  return TRUE;
+}
+
+BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
+  if (!existingFileName || !newFileName || (flags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)))
+    return Fail(ERROR_INVALID_PARAMETER);
+  std::string from, to;
+  if (DWORD e = MapPath(existingFileName, &from)) return Fail(e);
+  if (DWORD e = MapPath(newFileName, &to)) return Fail(e);
+  if (HasWildcard(existingFileName) || HasWildcard(newFileName)) return Fail(ERROR_INVALID_NAME);
+  struct stat st;
+  if (::stat(from.c_str(), &st) != 0) return Fail(PathError(errno, from));
+  if (!(flags & MOVEFILE_REPLACE_EXISTING) && ::lstat(to.c_str(), &st) == 0) return Fail(ERROR_ALREADY_EXISTS);
+  if (::rename(from.c_str(), to.c_str()) != 0) return Fail(PathError(errno, to));
+  if (flags & MOVEFILE_WRITE_THROUGH) {
+    const std::size_t slash = to.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      ::fsync(dir);
+      ::close(dir);
+    }
+  }
+  return TRUE;
+}
+
 BOOL DeleteFileA(LPCSTR fileName) { return DeletePath(fileName ? fileName : ""); }
 BOOL DeleteFileW(LPCWSTR fileName) { return DeletePath(Narrow(fileName)); }
 

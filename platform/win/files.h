@@ -158,6 +158,16 @@ VKR_API BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES security);
 // A directory cannot be deleted this way: ERROR_ACCESS_DENIED.
 VKR_API BOOL DeleteFileA(LPCSTR fileName);
 VKR_API BOOL DeleteFileW(LPCWSTR fileName);
+// Writes what the file holds through to the disk (fsync). ERROR_INVALID_HANDLE for what is not an
+// open file; a handle without write access is refused with ERROR_ACCESS_DENIED, as on Windows.
+VKR_API BOOL FlushFileBuffers(HANDLE file);
+// Renames a file or directory. An existing file of the new name is replaced only with
+// MOVEFILE_REPLACE_EXISTING (else ERROR_ALREADY_EXISTS), in one step: a reader finds the old file
+// or the new one, never neither. MOVEFILE_WRITE_THROUGH returns once the rename is on the disk.
+// Both names must lie on one drive (the rename does not copy); other flags: ERROR_INVALID_PARAMETER.
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x00000001;
+constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x00000008;
+VKR_API BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
 // FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_READONLY (no write permission for the owner) or
 // FILE_ATTRIBUTE_NORMAL; INVALID_FILE_ATTRIBUTES when the path does not exist.
 VKR_API DWORD GetFileAttributesA(LPCSTR fileName);

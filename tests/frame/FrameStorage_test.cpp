@@ -2,6 +2,8 @@
 // loaded into the real DTM module's object as a frame does.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "frame/FrameHost.h"
 #include "frame/FrameStorage.h"
 #include "tests/support/dtm_user_interface.h"
@@ -111,6 +113,45 @@ class ModuleStorage : public FrameStorage {
   }
   vkr::ComPtr<IPersistStreamInit> dtm;
 };
+
+// The project file's container: every single-byte flip and every cut of a wrapped stream is found
+// damaged, while a file without the container is handed on whole as an older stream.
+TEST(DataSetContainer, EveryFlipAndCutIsFoundAndOlderFilesPassWhole) {
+  std::string stream;
+  for (int i = 0; i < 300; ++i) stream += static_cast<char>(i * 37);
+  const std::string file = vkr::frame::WrapDataSet(stream);
+  std::string out;
+  ASSERT_EQ(vkr::frame::UnwrapDataSet(file, &out), S_OK);
+  EXPECT_EQ(out, stream);
+  for (std::size_t at = 0; at < file.size(); ++at)
+    for (int bit = 0; bit < 8; ++bit) {
+      std::string damaged = file;
+      damaged[at] = static_cast<char>(damaged[at] ^ (1 << bit));
+      ASSERT_EQ(vkr::frame::UnwrapDataSet(damaged, &out), vkr::frame::kDamagedDataSet) << at << " bit " << bit;
+    }
+  for (std::size_t length = 0; length < file.size(); ++length)
+    ASSERT_EQ(vkr::frame::UnwrapDataSet(file.substr(0, length), &out), vkr::frame::kDamagedDataSet) << length;
+  EXPECT_EQ(vkr::frame::UnwrapDataSet(file + '\0', &out), vkr::frame::kDamagedDataSet);
+  EXPECT_EQ(vkr::frame::UnwrapDataSet(stream, &out), S_FALSE);
+  EXPECT_EQ(out, stream);
+}
+
+// A replacement that fails between writing the new file and renaming it leaves the old file as it
+// was and nothing beside it.
+TEST_F(FrameStorage, AReplacementCutOffBeforeItsRenameLeavesTheOldFile) {
+  Put("file.txt", "old");
+  vkr::frame::FailReplaceForTesting(1);
+  EXPECT_TRUE(FAILED(vkr::frame::ReplaceFile("C:\\Frame\\file.txt", "new bytes")));
+  EXPECT_EQ(vkr::test::ReadFileText(drives / "c/Frame/file.txt"), "old");
+  EXPECT_EQ(vkr::frame::ReplaceFile("C:\\Frame\\file.txt", "new bytes"), S_OK);
+  EXPECT_EQ(vkr::test::ReadFileText(drives / "c/Frame/file.txt"), "new bytes");
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(drives / "c/Frame")) files += entry.is_regular_file();
+  EXPECT_EQ(files, 1u);
+  EXPECT_EQ(vkr::frame::CheckReplaceable("C:\\Frame\\file.txt"), S_OK);
+  EXPECT_TRUE(FAILED(vkr::frame::CheckReplaceable("C:\\Frame")));
+  EXPECT_TRUE(FAILED(vkr::frame::CheckReplaceable("C:\\Frame\\none\\file.txt")));
+}
 
 TEST_F(ModuleStorage, ADataSetFileLoadsIntoTheDtm) {
   Put("set.dat", DataSet());

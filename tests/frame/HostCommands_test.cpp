@@ -8,8 +8,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <vector>
 
 #include "frame/FrameHost.h"
 #include "tests/support/temp_files.h"
@@ -120,7 +123,7 @@ TEST_F(HostCommands, EveryCommandExitsNonZeroWhenItFailsAndSaysWhy) {
        {"vkr-frame: registering " VKR_MODULE_PATH " failed: " + unusable + "\n"}},
       {"creating a class nobody registered", [] {}, "create", 1, {},
        {"vkr-frame: creating the DTM failed: 0x800401F3 (CO_E_CLASSSTRING): no class is registered under that "
-        "name\n"}},
+        "name; the DTM is not registered: run 'vkr-frame register' first\n"}},
       {"creating a class whose module is gone",
        [&] {
          Register();
@@ -178,6 +181,7 @@ TEST_F(HostCommands, TheEngineersCommandsOnAProject) {
     std::vector<std::string> errParts;
     bool terminal = false;
     std::function<void()> before = [] {};
+    bool projectKept = false;  // the project file is byte for byte what it was
   };
   const std::string p = " --project 'C:\\VKR\\plant.vkr'";
   // What the project remembers of the device: "value <name hex> <value hex>" lines.
@@ -187,13 +191,11 @@ TEST_F(HostCommands, TheEngineersCommandsOnAProject) {
     for (unsigned char ch : tag) hex += "0123456789ABCDEF"[ch >> 4], hex += "0123456789ABCDEF"[ch & 15];
     WriteFileText(record, "verdict uploaded\nvalue 546167 " + hex + "\n");
   };
+  const std::string project = drives / "c/VKR/plant.vkr";
+  const std::string device = project + ".device";
   const Step steps[] = {
-      {"show" + p, 0,
-       {"name  value                             unit      differs\n",
-        "Tag   VKR Series DTM                              ?\n", "data set: default\n",
-        "device: not compared yet (upload, download or compare first)\n",
-        "the DTM's parameter document exports no parameter but the tag\n"},
-       {}},
+      // Only an upload starts a project.
+      {"show" + p, 1, {}, {"vkr-frame: there is no project file C:\\VKR\\plant.vkr (an upload creates one)\n"}},
       // Not a terminal: one line for each percentage, none redrawn.
       {"upload" + p, 0, {"uploaded; data set saved to C:\\VKR\\plant.vkr\n"}, {"upload: 100%\n"}},
       {"show" + p, 0,
@@ -205,21 +207,41 @@ TEST_F(HostCommands, TheEngineersCommandsOnAProject) {
        [&] { deviceHeld("LT-1"); }},
       {"set" + p + " 'Damping Value=2.5'", 1, {},
        {"vkr-frame: there is no parameter Damping Value in the DTM's parameter document (the DTM exports no "
-        "parameter there but the tag)\n"}},
+        "parameter there but the tag)\n"}, false, [] {}, true},
+      // A refused set leaves the project as it was, its data set state included.
       {"set" + p + " Tag=LT-200", 1, {},
        {"vkr-frame: the DTM took Tag=LT-200 but its data set does not keep it: the project still holds \"VKR Series "
-        "DTM\"\n"}},
-      {"set" + p + " Tag", 2, {}, {"vkr-frame: set takes NAME=VALUE, not Tag\n"}},
+        "DTM\" and was not changed\n"}, false, [] {}, true},
+      {"set" + p + " Tag", 2, {}, {"vkr-frame: set takes NAME=VALUE, not Tag\n"}, false, [] {}, true},
+      // Files the command cannot write: nothing reaches the device (its file stays as it was).
+      {"download" + p, 1, {}, {"vkr-frame: nothing was done: C:\\VKR\\plant.vkr.compared cannot be written: "},
+       false, [&] {
+         std::filesystem::rename(project + ".compared", project + ".kept");
+         std::filesystem::create_directory(project + ".compared");
+         WriteFileText(device + ".before", ReadFileText(device));
+       },
+       true},
+      {"upload" + p, 1, {}, {"vkr-frame: nothing was done: C:\\VKR\\plant.vkr.compared cannot be written: "}, false,
+       [] {}, true},
       // A terminal: the bar is redrawn in place and its line ended once.
-      {"download" + p, 0, {"downloaded; read back: the device "}, {"\rdownload: [", "] 100%\r\n"}, true},
+      {"download" + p, 0, {"downloaded; read back: the device "}, {"\rdownload: [", "] 100%\r\n"}, true,
+       [&] {
+         EXPECT_EQ(ReadFileText(device), ReadFileText(device + ".before"));
+         std::filesystem::remove(project + ".compared");
+         std::filesystem::rename(project + ".kept", project + ".compared");
+       }},
       {"show" + p, 0, {"data set: allDataLoaded\n"}, {}},
-      {"compare" + p, 0, {"the data set "}, {}},
-      {"status" + p, 0, {"device status: ok\n"}, {}},
+      {"compare" + p, 0, {"the data set "}, {"compare: 100%\n"}},
+      {"status" + p, 0, {"device status: ok\n"}, {"status: 100%\n"}},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.args);
     step.before();
+    const std::string before = std::filesystem::exists(project) ? ReadFileText(project) : "";
     const Result r = Host(step.args, step.terminal);
+    if (step.projectKept) {
+      EXPECT_EQ(std::filesystem::exists(project) ? ReadFileText(project) : "", before);
+    }
     EXPECT_EQ(r.exitCode, step.exitCode) << r.out << r.err;
     for (const std::string& part : step.outParts) EXPECT_NE(r.out.find(part), std::string::npos) << r.out;
     for (const std::string& part : step.errParts) EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
@@ -254,6 +276,229 @@ TEST_F(HostCommands, TheLifecycleEndsWithinASecond) {
   const std::size_t prepared = r.out.find("    frame: prepared to release communication VKR-1\n");
   EXPECT_NE(prepared, std::string::npos) << r.out;
   EXPECT_LT(prepared, r.out.find("  IDtm::ReleaseCommunication: 0x00000000 (S_OK), result TRUE")) << r.out;
+}
+
+// The first line a person reads for each input, and the exit status: usage and help, a wrong
+// command line (what is wrong comes first, then the usage), a project that is not there, a DTM that
+// is not registered.
+TEST_F(HostCommands, EachInputSaysFirstWhatHappened) {
+  struct Case {
+    std::string args;
+    bool registered;
+    int exitCode;
+    std::string firstLine;  // of stdout for exit 0, else of stderr
+  };
+  const std::string usage = "usage: vkr-frame COMMAND [OPTIONS]";
+  const std::string missing = "vkr-frame: there is no project file C:\\VKR\\none.vkr (an upload creates one)";
+  const std::string none = " --project 'C:\\VKR\\none.vkr'";
+  const std::string notRegistered = "; the DTM is not registered: run 'vkr-frame register' first";
+  const Case cases[] = {
+      {"", false, 2, "vkr-frame: no command given"},
+      {"--help", false, 0, usage},
+      {"-h", false, 0, usage},
+      {"help", false, 0, usage},
+      {"help upload", false, 0, "usage: vkr-frame upload [OPTIONS]"},
+      {"upload --help", false, 0, "usage: vkr-frame upload [OPTIONS]"},
+      {"ui 1 -h", false, 0, "usage: vkr-frame ui FUNCTION | --list | --test-control | --class CLASS [OPTIONS]"},
+      {"register --help", false, 0, "usage: vkr-frame register [MODULE]"},
+      {"bogus", false, 2, "vkr-frame: unknown command bogus"},
+      {"classes extra", false, 2, "vkr-frame: classes takes no argument, not extra"},
+      {"create --fast", false, 2, "vkr-frame: create: unknown option --fast"},
+      {"upload --project", true, 2, "vkr-frame: upload: --project needs a value"},
+      {"download --wire-delay", true, 2, "vkr-frame: download: --wire-delay needs a value"},
+      {"status --wire-delay slow", true, 2, "vkr-frame: status: --wire-delay takes 0 or hart, not slow"},
+      {"upload 'C:\\VKR\\x.vkr'", true, 2,
+       "vkr-frame: upload takes no argument C:\\VKR\\x.vkr (a project is given with --project FILE)"},
+      {"upload --with x", true, 2, "vkr-frame: upload: unknown option --with"},
+      {"set", true, 2, "vkr-frame: set needs NAME=VALUE"},
+      {"items --project", true, 2, "vkr-frame: items: --project needs a value"},
+      {"ui abc", true, 2, "vkr-frame: ui: FUNCTION is a function id, a number above 0 (ui --list lists them), not abc"},
+      {"ui 0", true, 2, "vkr-frame: ui: FUNCTION is a function id, a number above 0 (ui --list lists them), not 0"},
+      {"ui 1 --page x", true, 2, "vkr-frame: ui: --page takes a page number or all, not x"},
+      {"ui 8 --additional-status zz", true, 2,
+       "vkr-frame: ui: --additional-status takes the status bytes in hex (e.g. 06000100), not zz"},
+      {"ui 1 --png", true, 2, "vkr-frame: ui: --png needs a value"},
+      {"ui", true, 2, "vkr-frame: ui: give one of FUNCTION, --list, --test-control or --class CLASS"},
+      // Every command but upload on a project that is not there.
+      {"download" + none, true, 1, missing},
+      {"show" + none, true, 1, missing},
+      {"set" + none + " Tag=A", true, 1, missing},
+      {"status" + none, true, 1, missing},
+      {"compare" + none, true, 1, missing},
+      {"items" + none, true, 1, missing},
+      {"ui 1" + none, true, 1, missing},
+      // Before the DTM is registered.
+      {"create", false, 1,
+       "vkr-frame: creating the DTM failed: 0x800401F3 (CO_E_CLASSSTRING): no class is registered under that name" +
+           notRegistered},
+      {"upload", false, 1,
+       "vkr-frame: the DTM could not be opened on C:\\VKR\\project.vkr: 0x800401F3 (CO_E_CLASSSTRING): no class is "
+       "registered under that name" + notRegistered},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    std::filesystem::remove(registry.file());
+    if (c.registered) Register();
+    const Result r = Host(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+    const std::string& text = c.exitCode == 0 ? r.out : r.err;
+    EXPECT_EQ(text.substr(0, text.find('\n')), c.firstLine) << text;
+    // A wrong command line shows the usage after its first line; help lists every command.
+    if (c.exitCode == 2) {
+      EXPECT_EQ(r.err.compare(r.err.find('\n') + 1, usage.size(), usage), 0) << r.err;
+    }
+    if (c.exitCode == 0 && c.firstLine == usage) {
+      for (const char* command : {"register", "unregister", "classes", "create", "lifecycle", "info", "upload",
+                                  "download", "show", "set", "compare", "status", "items", "ui", "help"})
+        EXPECT_NE(r.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;
+    }
+    // Nothing made a project, the default one and the one named by mistake included.
+    EXPECT_FALSE(std::filesystem::exists(drives / "c/VKR/project.vkr"));
+    EXPECT_FALSE(std::filesystem::exists(drives / "c/VKR/x.vkr"));
+    EXPECT_FALSE(std::filesystem::exists(drives / "c/VKR/none.vkr"));
+  }
+}
+
+// A damaged project file, whatever the damage, is refused by every command alike with one line, and
+// no file of the project changes (the device's neither).
+TEST_F(HostCommands, EveryCommandRefusesADamagedProjectAndChangesNothing) {
+  Register();
+  const std::string p = " --project 'C:\\VKR\\plant.vkr'";
+  ASSERT_EQ(Host("upload" + p).exitCode, 0);
+  const std::string project = drives / "c/VKR/plant.vkr";
+  const std::string good = ReadFileText(project);
+  ASSERT_GT(good.size(), 64u);
+  auto flip = [&](std::size_t at) {
+    std::string b = good;
+    b[at] = static_cast<char>(b[at] ^ 0x10);
+    return b;
+  };
+  const std::pair<std::string, std::string> damages[] = {
+      {"a flip in the mark", flip(2)},
+      {"a flip in the length", flip(8)},
+      {"a flip in the checksum", flip(13)},
+      {"a flip in the device type text", flip(24)},
+      {"a flip in the middle", flip(good.size() / 2)},
+      {"a flip in the last byte", flip(good.size() - 1)},
+      {"empty", ""},
+      {"cut in the mark", good.substr(0, 5)},
+      {"cut in the header", good.substr(0, 12)},
+      {"cut in half", good.substr(0, good.size() / 2)},
+      {"one byte short", good.substr(0, good.size() - 1)},
+      {"one byte more", good + "x"},
+      {"garbage", std::string("\x13\x37garbage\xff\x00 of no kind", 22)},
+      {"a text file", "[project]\nname=plant\n"},
+  };
+  const std::string commands[] = {"show",    "upload", "set" + p + " Tag=A", "status", "compare",
+                                  "items",   "download", "ui 1", "ui 5 --offline", "compare --with 'C:\\VKR\\plant.vkr'"};
+  const std::string refusal = "vkr-frame: the project file C:\\VKR\\plant.vkr is not a data set this DTM can read (";
+  for (const auto& [damage, bytes] : damages) {
+    WriteFileText(project, bytes);
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(drives / "c/VKR"))
+      files[entry.path().string()] = ReadFileText(entry.path().string());
+    for (const std::string& command : commands) {
+      SCOPED_TRACE(damage + ": " + command);
+      const Result r = Host(command.rfind("set", 0) == 0 ? command : command + p);
+      EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+      EXPECT_EQ(r.err.rfind(refusal, 0), 0u) << r.err;
+      EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+      EXPECT_NE(r.err.find("); nothing was changed\n"), std::string::npos) << r.err;
+      std::map<std::string, std::string> now;
+      for (const auto& entry : std::filesystem::directory_iterator(drives / "c/VKR"))
+        now[entry.path().string()] = ReadFileText(entry.path().string());
+      EXPECT_EQ(now, files);
+    }
+  }
+  // A project saved before the frame kept its data set in a container (the DTM's stream alone)
+  // still loads, and the next save gives it the container.
+  WriteFileText(project, good.substr(16));
+  EXPECT_EQ(Host("show" + p).exitCode, 0);
+  EXPECT_EQ(Host("upload" + p).exitCode, 0);
+  EXPECT_EQ(ReadFileText(project), good);
+}
+
+// A command killed while it saves leaves every file of the project whole, old or new, and never a
+// record of the device that the other files do not hold: the record is made unknown before the
+// device changes and written last.
+TEST_F(HostCommands, ACommandKilledAtEachSaveLeavesWholeAndAgreeingFiles) {
+  Register();
+  const std::string p = " --project 'C:\\VKR\\plant.vkr'";
+  ASSERT_EQ(Host("upload" + p).exitCode, 0);
+  const std::string project = drives / "c/VKR/plant.vkr", device = project + ".device", record = project + ".compared";
+  const std::string paths[] = {project, device, record};
+  auto files = [&] {
+    std::vector<std::string> bytes;
+    for (const std::string& path : paths) bytes.push_back(ReadFileText(path));
+    return bytes;
+  };
+  auto restore = [&](const std::vector<std::string>& bytes) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) WriteFileText(paths[i], bytes[i]);
+  };
+  const std::vector<std::string> before = files();
+  ASSERT_EQ(before[2].rfind("verdict uploaded\n", 0), 0u) << before[2];
+  // Each command with the number of files it replaces.
+  for (const auto& [command, saves] : {std::pair<std::string, int>{"download", 4}, {"upload", 3}, {"compare", 2}}) {
+    restore(before);
+    const Result done = Host(command + p);
+    ASSERT_EQ(done.exitCode, 0) << done.err;
+    const std::vector<std::string> after = files();
+    if (command == "download") {
+      ASSERT_NE(after[1], before[1]);  // the download changed the device
+    }
+    int kills = 0;
+    for (int save = 1;; ++save) {
+      SCOPED_TRACE(command + " killed at save " + std::to_string(save));
+      restore(before);
+      setenv("VKR_FRAME_TEST_KILL_AT_SAVE", std::to_string(save).c_str(), 1);
+      const Result r = Host(command + p);
+      unsetenv("VKR_FRAME_TEST_KILL_AT_SAVE");
+      if (r.exitCode == 0) break;  // no save left to kill at
+      ++kills;
+      EXPECT_EQ(r.exitCode, 9) << r.err;
+      const std::vector<std::string> now = files();
+      for (std::size_t i = 0; i < now.size(); ++i)
+        EXPECT_TRUE(now[i] == before[i] || now[i] == after[i] || (i == 2 && now[i] == "verdict none\n")) << paths[i];
+      // The record claims to know the device only while the device is as it says.
+      if (now[2] == before[2]) {
+        EXPECT_EQ(now[1], before[1]);
+      }
+      if (now[2] == after[2]) {
+        EXPECT_EQ(now, after);
+      }
+      // The next commands find a project they can load; the next save of each file takes away what
+      // the cut one left beside it.
+      EXPECT_EQ(Host("show" + p).exitCode, 0);
+      EXPECT_EQ(Host("upload" + p).exitCode, 0);
+      for (const auto& entry : std::filesystem::directory_iterator(drives / "c/VKR"))
+        EXPECT_EQ(entry.path().string().find(".new."), std::string::npos) << entry.path();
+    }
+    EXPECT_EQ(kills, saves) << command;
+  }
+}
+
+// The progress of an upload at the wire's speed arrives while it runs, not all at its end.
+TEST_F(HostCommands, ProgressArrivesWhileTheTransferRuns) {
+  Register();
+  const std::string command = "VKR_REGISTRY='" + registry.file() + "' VKR_DRIVE_ROOT='" + drives.path() + "' '" +
+                              VKR_FRAME_HOST "' upload --wire-delay hart 2>&1 >/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  using Clock = std::chrono::steady_clock;
+  std::vector<std::pair<std::string, Clock::time_point>> lines;
+  char line[256];
+  while (std::fgets(line, sizeof line, pipe)) lines.emplace_back(line, Clock::now());
+  const int status = pclose(pipe);
+  const Clock::time_point end = Clock::now();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines.back().first, "upload: 100%\n");
+  const auto& first = lines.front();
+  EXPECT_EQ(first.first.rfind("upload: ", 0), 0u) << first.first;
+  EXPECT_NE(first.first, "upload: 100%\n");
+  // At 1200 bit/s each answer takes a good part of a second: the first percentage comes well
+  // before the last.
+  EXPECT_GT(std::chrono::duration_cast<std::chrono::milliseconds>(end - first.second).count(), 1000);
 }
 
 }  // namespace

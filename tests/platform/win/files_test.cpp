@@ -333,6 +333,35 @@ TEST_F(Files, DirectoriesStepByStepAttributesAndDeletion) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
 }
 
+// A file written, flushed and renamed over another: the rename replaces only when asked to.
+TEST_F(Files, AFlushedFileRenamedOverAnotherReplacesIt) {
+  WriteFileText(Native("d/A/old.txt"), "old");
+  HANDLE h = CreateFileA("D:\\A\\new.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(Write(h, "new"));
+  EXPECT_TRUE(FlushFileBuffers(h));
+  CloseHandle(h);
+  EXPECT_FALSE(FlushFileBuffers(h));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  h = CreateFileA("D:\\A\\new.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_FALSE(FlushFileBuffers(h));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  CloseHandle(h);
+
+  EXPECT_FALSE(MoveFileExA("D:\\A\\new.txt", "D:\\A\\old.txt", 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(ReadFileText(Native("d/A/old.txt")), "old");
+  EXPECT_TRUE(MoveFileExA("D:\\A\\new.txt", "D:\\A\\old.txt", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+  EXPECT_EQ(ReadFileText(Native("d/A/old.txt")), "new");
+  EXPECT_EQ(GetFileAttributesA("D:\\A\\new.txt"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_FALSE(MoveFileExA("D:\\A\\new.txt", "D:\\A\\other.txt", 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(MoveFileExA("D:\\A\\old.txt", "D:\\none\\old.txt", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_FALSE(MoveFileExA("D:\\A\\old.txt", "D:\\A\\x.txt", 0x2));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
 TEST_F(Files, TempPathAndLongNamesFollowTheSizeRule) {
   TempDir tmp;
   ScopedEnv env("TMPDIR", tmp.path());
