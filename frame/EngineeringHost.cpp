@@ -352,6 +352,14 @@ bool RecordComparison(Command& c, bool equal) {
   return Document(c, &held) && WriteRecord(c.m_options, DeviceRecord::Verdict::Equal, &held);
 }
 
+// Prints what the DTM told the frame since notification `from` whose text holds `marker`.
+void PrintDtmTexts(Command& c, std::size_t from, const char* marker) {
+  const std::vector<std::string>& lines = c.m_session->Frame()->notifications;
+  for (std::size_t i = from; i < lines.size(); ++i)
+    if (lines[i].rfind("error ", 0) == 0 && lines[i].find(marker) != std::string::npos)
+      std::printf("%s\n", lines[i].substr(lines[i].find(": ") + 2).c_str());
+}
+
 int Show(const Options& o) {
   Command c(o);
   ParameterDocument document;
@@ -427,6 +435,7 @@ int CompareCommand(const Options& o) {
   bool equal = false;
   if (!c.Open() || !Compare(c, &equal) || !RecordComparison(c, equal) || !c.Close() || !c.SaveDevice()) return 1;
   std::printf("%s\n", equal ? "the data set equals the device" : "the data set differs from the device");
+  if (!equal) PrintDtmTexts(c, 0, "differs from the device");
   return 0;
 }
 
@@ -448,22 +457,25 @@ int Status(const Options& o) {
 int Download(const Options& o) {
   Command c(o);
   if (!c.Open()) return 1;
+  const std::size_t transferred = c.m_session->Frame()->notifications.size();
   if (!c.Transfer(false)) {
     // Part of the list may have reached the device: what the project knew of it no longer holds.
     WriteRecord(o, DeviceRecord::Verdict::NotEqual, nullptr);
     return 1;
   }
+  // What the data set holds no value for was not sent; the DTM names it.
+  PrintDtmTexts(c, transferred, "left out");
   // Read back: the DTM reads every parameter of its data set it can compare from the device again.
+  const std::size_t readBack = c.m_session->Frame()->notifications.size();
   bool equal = false;
   if (!Compare(c, &equal) || !RecordComparison(c, equal) || !c.SaveProject() || !c.Close() || !c.SaveDevice()) return 1;
   if (equal) {
     std::printf("downloaded; read back: the device holds the data set\n");
-  } else {
-    // Neither the comparison's document nor the parameter document can name the parameters.
-    std::printf("downloaded; read back: the device differs from the data set; the DTM's comparison does not say "
-                "which parameters\n");
+    return 0;
   }
-  return 0;
+  std::printf("downloaded; read back: the device differs from the data set\n");
+  PrintDtmTexts(c, readBack, "differs from the device");
+  return 1;
 }
 
 int Upload(const Options& o) {

@@ -775,14 +775,21 @@ HRESULT CovFDT_ParameterHandlerImpl::ApplyParameterValue(ULONG id, VARIANT value
   vkr::Variant converted;
   hr = ChangeVariantType(&converted, &value, record.m_vt);
   if (FAILED(hr)) return hr;
+  const bool persist = record.m_bPersist != 0;
 
+  // A stored value is one the data set holds, also when it equals the placeholder it replaces.
+  if (record.m_dwFlags & PFL_NOT_HELD) {
+    record.m_dwFlags &= ~static_cast<ULONG>(PFL_NOT_HELD);
+    hr = SetParInfoFields(id, PIF_FLAGS, record);
+    if (FAILED(hr)) return hr;
+    if (persist && m_pSite) m_pSite->OnPersistedValueChanged();
+  }
   if (IsVariantEqual(converted, record.m_vValue))
     return NotifyMirroredParameters(UI4(PB_VALUE_CHANGED), UI4(id), converted);
 
   if (m_pSite) m_pSite->SendVariableEvent(Narrow(record.m_bstrName).c_str(), record.m_vValue, converted);
   hr = VariantCopy(&record.m_vValue, &converted);
   if (FAILED(hr)) return hr;
-  const bool persist = record.m_bPersist != 0;
   if (persist && m_pSite) {
     hr = m_pSite->DelaySaveRequest(TRUE);
     if (FAILED(hr)) return hr;
