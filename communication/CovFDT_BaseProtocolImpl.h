@@ -108,6 +108,7 @@ class CovFDT_BaseProtocolImpl {
   // The parameters whose values the responses spread since StartAnswerLog (an upload keeps the
   // log to store what it read); TakeAnswerLog ends the log.
   void StartAnswerLog() { m_answerLog.emplace(); }
+  bool AnswerLogActive() const { return m_answerLog.has_value(); }
   std::vector<vkr::Variant> TakeAnswerLog();
   void NoteAnswered(const VARIANT& id);
 

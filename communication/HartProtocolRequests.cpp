@@ -595,10 +595,12 @@ bool IsKeptAndReadable(IovFdtParameterInfo* info, const VARIANT& id) {
 
 // A read response carries every field its command reads, also those of parameters that other
 // commands write (damping and range values in the answer of command 15, the PV unit in that of
-// command 1). Their transaction groups differ from the one read, so the data set's parameters
-// among them are given their device values here; a field the response does not reach is left.
+// command 1). Their transaction groups differ from the one read, so while an upload keeps its
+// answer log the data set's parameters among them are given their device values here, for the
+// upload to store; a field the response does not reach is left.
 void SpreadToReadSiblings(CovFDT_BaseProtocolImpl& protocol, const HARTTransactRequestInfo& request,
                           const VARIANT& responseBytes) {
+  if (!protocol.AnswerLogActive()) return;
   const Variant id = NormalId(request.parameterId);
   const SovFDT_ParameterEntry* entry = protocol.FindParameterEntry(id);
   const SovFDT_TransactionGroup* own = entry ? protocol.FindTransactionGroup(entry->nGroup) : nullptr;

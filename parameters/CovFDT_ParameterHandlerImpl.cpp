@@ -248,7 +248,17 @@ HRESULT CovFDT_ParameterHandlerImpl::Invoke(DISPID, REFIID, LCID, WORD, DISPPARA
 
 // ---- Records -----------------------------------------------------------------------------------
 
-HRESULT CovFDT_ParameterHandlerImpl::SetValueById(ULONG id, VARIANT value) { return m_collection.SetValue(id, value); }
+HRESULT CovFDT_ParameterHandlerImpl::SetValueById(ULONG id, VARIANT value) {
+  const HRESULT hr = m_collection.SetValue(id, value);
+  if (FAILED(hr)) return hr;
+  // A value stored is one the data set holds.
+  ParInfo record;
+  if (SUCCEEDED(GetParInfoFields(id, PIF_FLAGS, &record)) && (record.m_dwFlags & PFL_NOT_HELD)) {
+    record.m_dwFlags &= ~static_cast<ULONG>(PFL_NOT_HELD);
+    SetParInfoFields(id, PIF_FLAGS, record);
+  }
+  return hr;
+}
 
 HRESULT CovFDT_ParameterHandlerImpl::GetValueById(ULONG id, VARIANT* out) {
   if (!out) return E_INVALIDARG;
