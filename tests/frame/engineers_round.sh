@@ -131,6 +131,9 @@ done
 echo "$out" | grep -q '(105[1-8])' && fail "the earlier project's texts and date were left out: $out"
 config old | diff "$dir/before" - >/dev/null || fail "the earlier project's download changed the transmitter"
 [ "$(field old configChanged)" = 01 ] || fail "the earlier project's texts and date were not written"
+# Saved again by this version, the values it never held stay not known.
+run download --project 'C:\VKR\old.vkr'
+echo "$out" | grep -q '^Download left out "Damping Value" (1022)' || fail "saved again, the earlier project holds a damping: $out"
 run upload --project 'C:\VKR\old.vkr'
 run download --project 'C:\VKR\old.vkr'
 [ $rc = 0 ] && ! echo "$out" | grep -q "left out" || fail "the earlier project after an upload: $out"
