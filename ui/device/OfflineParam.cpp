@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "include/ProgramIds.h"
@@ -38,6 +39,15 @@ constexpr LONG kDeviceTargets[] = {
     kParPvUnit,       kParDamping,        kParDisplayMode,    kParTracking, kParDielectric,
     kParFailSafe,     kParFailTime,       kParSensitivity,    kParAnalogMode, kParBlanking,
     kParDistanceOffset, kParRangeValues,  kParLongTag2,
+};
+// Device parameter -> the offline value in whose control it is shown.
+constexpr std::pair<LONG, LONG> kShownAs[] = {
+    {kParPvUnit, kParPvUnitOffline},         {kParDamping, kParDampingOffline},
+    {kParDisplayMode, kParDisplayModeOffline}, {kParTracking, kParTrackingOffline},
+    {kParDielectric, kParDielectricOffline}, {kParFailSafe, kParFailSafeOffline},
+    {kParFailTime, kParFailTimeUser},        {kParSensitivity, kParSensitivityOffline},
+    {kParAnalogMode, kParAnalogModeOffline}, {kParBlanking, kParBlankingOffline},
+    {kParDistanceOffset, kParDistanceOffsetOffline},
 };
 constexpr std::size_t kRangeValueBytes = 9;
 constexpr ULONG kFlagNotHeld = 0x200;
@@ -316,62 +326,21 @@ bool COfflineParam::HoldsDeviceValue(LONG id, const VARIANT& value) {
 
 bool COfflineParam::ShowDeviceValue(LONG id, const VARIANT& value) {
   // The device parameters the control writes are shown as the data set holds them (an upload
-  // brought them, or an earlier edit); a value the data set does not hold leaves the offline
-  // value shown.
-  switch (id) {
-    case kParPvUnit: case kParDamping: case kParDisplayMode: case kParTracking: case kParDielectric:
-    case kParFailSafe: case kParFailTime: case kParSensitivity: case kParAnalogMode: case kParBlanking:
-    case kParDistanceOffset: case kParRangeValues:
-      break;
-    default:
-      return false;
-  }
+  // brought them, or an earlier edit), in the controls of the offline values they stand for; a
+  // value the data set does not hold leaves the offline value shown.
+  const auto shownAs = std::find_if(std::begin(kShownAs), std::end(kShownAs),
+                                    [id](const std::pair<LONG, LONG>& p) { return p.first == id; });
+  if (shownAs == std::end(kShownAs) && id != kParRangeValues) return false;
   if (!HoldsDeviceValue(id, value)) return true;
-  switch (id) {
-    case kParPvUnit:
-      SetControlValueById(kParPvUnitOffline, value);
-      break;
-    case kParDamping:
-      if (const auto damping = FloatOf(value)) ShowNumber(m_hWndDialog, kOfflineDampingEdit, kFloat3, *damping);
-      break;
-    case kParDisplayMode:
-      SetControlValueById(kParDisplayModeOffline, value);
-      break;
-    case kParTracking:
-      SetControlValueById(kParTrackingOffline, value);
-      break;
-    case kParDielectric:
-      SetControlValueById(kParDielectricOffline, value);
-      break;
-    case kParFailSafe:
-      SetControlValueById(kParFailSafeOffline, value);
-      break;
-    case kParAnalogMode:
-      SetControlValueById(kParAnalogModeOffline, value);
-      break;
-    case kParFailTime:
-      SetControlValueById(kParFailTimeUser, value);
-      break;
-    case kParSensitivity:
-      SetControlValueById(kParSensitivityOffline, value);
-      break;
-    case kParBlanking:
-      SetControlValueById(kParBlankingOffline, value);
-      break;
-    case kParDistanceOffset:
-      SetControlValueById(kParDistanceOffsetOffline, value);
-      break;
-    case kParRangeValues: {
-      std::vector<BYTE> bytes;
-      if (ResponseBytes(value, &bytes) != S_OK) break;
-      const CByteReader reader(bytes);
-      if (const auto upper = reader.Float(1)) ShowNumber(m_hWndDialog, kOfflineHiLevelEdit, kFloat3, *upper);
-      if (const auto lower = reader.Float(5)) ShowNumber(m_hWndDialog, kOfflineLowLevelEdit, kFloat3, *lower);
-      break;
-    }
-    default:
-      break;
+  if (shownAs != std::end(kShownAs)) {
+    SetControlValueById(shownAs->second, value);
+    return true;
   }
+  std::vector<BYTE> bytes;
+  if (ResponseBytes(value, &bytes) != S_OK) return true;
+  const CByteReader reader(bytes);
+  if (const auto upper = reader.Float(1)) ShowNumber(m_hWndDialog, kOfflineHiLevelEdit, kFloat3, *upper);
+  if (const auto lower = reader.Float(5)) ShowNumber(m_hWndDialog, kOfflineLowLevelEdit, kFloat3, *lower);
   return true;
 }
 
