@@ -37,6 +37,30 @@ config round | diff "$dir/before" - >/dev/null || fail "upload then download cha
 run compare --project "$p"
 [ "$out" = "the data set equals the device" ] || fail "compare after the download: $out"
 
+# A transmitter whose every written setting differs from the default and from its neighbours
+# (range unit and PV unit too, digitizing bytes included) comes back byte for byte as well.
+cat >"$folder/distinct.vkr.device" <<'DEVICE'
+damping 3FC00000
+displaySettings 0402050306073F400000
+echoSettings 6E043E4CCCCDBD4CCCCD
+longTag 44495354494E43542054414E4B00000000000000000000000000000000000000
+lowerRange 3F000000
+message 1131545011E01015014C55201054C34A0820070820820820
+pvUnit 2C
+rangeUnit 2D
+tagDescriptorDate 1131545011E01015014C55201054C34A082007086D
+upperRange 41100000
+DEVICE
+run upload --project 'C:\VKR\distinct.vkr'
+[ $rc = 0 ] && [ "$(field distinct displaySettings)" = 0402050306073F400000 ] || fail "upload of the distinct transmitter: $out"
+config distinct >"$dir/distinct"
+run compare --project 'C:\VKR\distinct.vkr'
+[ "$out" = "the data set equals the device" ] || fail "compare right after the upload of the distinct transmitter: $out"
+run download --project 'C:\VKR\distinct.vkr'
+[ $rc = 0 ] && [ "$(field distinct configChanged)" = 01 ] || fail "download to the distinct transmitter: $out"
+config distinct | diff "$dir/distinct" - >/dev/null ||
+  fail "upload then download changed the distinct transmitter: $(config distinct | diff "$dir/distinct" -)"
+
 # ---- The offline parameter control after the upload ----------------------------------------
 # item | the device's value as shown | typed | as the control shows it then | field of the device
 # file | the bytes it then holds (a row without a field is judged with the row above it)
