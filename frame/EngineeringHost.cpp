@@ -463,18 +463,18 @@ int Download(const Options& o) {
     WriteRecord(o, DeviceRecord::Verdict::NotEqual, nullptr);
     return 1;
   }
-  // What the data set holds no value for was not sent; the DTM names it.
-  PrintDtmTexts(c, transferred, "left out");
   // Read back: the DTM reads every parameter of its data set it can compare from the device again.
-  const std::size_t readBack = c.m_session->Frame()->notifications.size();
   bool equal = false;
   if (!Compare(c, &equal) || !RecordComparison(c, equal) || !c.SaveProject() || !c.Close() || !c.SaveDevice()) return 1;
+  // What the data set holds no value for was not sent; the DTM names it (its messages reach the
+  // frame on their own way, so they are read once the session has ended).
+  PrintDtmTexts(c, transferred, "left out");
   if (equal) {
     std::printf("downloaded; read back: the device holds the data set\n");
     return 0;
   }
   std::printf("downloaded; read back: the device differs from the data set\n");
-  PrintDtmTexts(c, readBack, "differs from the device");
+  PrintDtmTexts(c, transferred, "differs from the device");
   return 1;
 }
 
