@@ -161,7 +161,8 @@ HRESULT CovFDT_BaseConnectionImpl::ExecuteTransactionList(VARIANT documents, VAR
   return result;
 }
 
-HRESULT CovFDT_BaseConnectionImpl::ApplyUploadedValues(const VARIANT& members, const std::vector<vkr::Variant>& answered) {
+HRESULT CovFDT_BaseConnectionImpl::ApplyUploadedValues(const VARIANT& members,
+                                                       const std::vector<vkr::Variant>& answered) {
   vkr::ComPtr<IovFdtParameterInfo> info;
   vkr::ComPtr<IovFdtParameterValidation> validation;
   vkr::ComPtr<IovFdtParameterHandler4> handler;

@@ -780,8 +780,8 @@ bool DataSetFillsRequest(CovFDT_BaseProtocolImpl& protocol, IovFdtParameterInfo*
       if (!ContainsId(*missing, member)) missing->push_back(member);
       continue;
     }
-    for (std::uint64_t bit = entry->nWriteBitOffset; bit < extent && bit < std::uint64_t{entry->nWriteBitOffset} + entry->nBitLength; ++bit)
-      filled[static_cast<std::size_t>(bit)] = true;
+    const std::uint64_t end = std::min(extent, std::uint64_t{entry->nWriteBitOffset} + entry->nBitLength);
+    for (std::uint64_t bit = entry->nWriteBitOffset; bit < end; ++bit) filled[static_cast<std::size_t>(bit)] = true;
   }
   return missing->empty() || std::all_of(filled.begin(), filled.end(), [](bool b) { return b; });
 }
