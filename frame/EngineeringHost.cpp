@@ -360,6 +360,19 @@ void PrintDtmTexts(Command& c, std::size_t from, const char* marker) {
       std::printf("%s\n", lines[i].substr(lines[i].find(": ") + 2).c_str());
 }
 
+// The DTM's messages (what a download left out, what a comparison found different) reach the
+// frame on their own road, after the call that caused them (the DTM thread posts them): the frame
+// serves its messages until they stop coming.
+void AwaitDtmTexts(Command& c) {
+  const std::vector<std::string>& lines = c.m_session->Frame()->notifications;
+  std::size_t seen = lines.size();
+  for (int quiet = 0, round = 0; quiet < 4 && round < 100; ++round) {
+    TransferSession::Pump(50);
+    quiet = lines.size() == seen ? quiet + 1 : 0;
+    seen = lines.size();
+  }
+}
+
 int Show(const Options& o) {
   Command c(o);
   ParameterDocument document;
@@ -433,7 +446,9 @@ int CompareCommand(const Options& o) {
   if (!o.with.empty()) return ComparePartner(o.project, o.with);
   Command c(o);
   bool equal = false;
-  if (!c.Open() || !Compare(c, &equal) || !RecordComparison(c, equal) || !c.Close() || !c.SaveDevice()) return 1;
+  if (!c.Open() || !Compare(c, &equal)) return 1;
+  AwaitDtmTexts(c);
+  if (!RecordComparison(c, equal) || !c.Close() || !c.SaveDevice()) return 1;
   std::printf("%s\n", equal ? "the data set equals the device" : "the data set differs from the device");
   if (!equal) PrintDtmTexts(c, 0, "differs from the device");
   return 0;
@@ -465,9 +480,10 @@ int Download(const Options& o) {
   }
   // Read back: the DTM reads every parameter of its data set it can compare from the device again.
   bool equal = false;
-  if (!Compare(c, &equal) || !RecordComparison(c, equal) || !c.SaveProject() || !c.Close() || !c.SaveDevice()) return 1;
-  // What the data set holds no value for was not sent; the DTM names it (its messages reach the
-  // frame on their own way, so they are read once the session has ended).
+  if (!Compare(c, &equal)) return 1;
+  AwaitDtmTexts(c);
+  if (!RecordComparison(c, equal) || !c.SaveProject() || !c.Close() || !c.SaveDevice()) return 1;
+  // What the data set holds no value for was not sent; the DTM names it.
   PrintDtmTexts(c, transferred, "left out");
   if (equal) {
     std::printf("downloaded; read back: the device holds the data set\n");
