@@ -354,7 +354,9 @@ class CovFDT_BaseConnectionImpl
   // The invoke id of the key's subscription; false when it has none.
   virtual bool FindSubscription(const VARIANT& clientKey, BSTR* invokeId);
   HRESULT ReportProgress(BSTR text, LONG percent, bool running);
-  HRESULT ApplyUploadedValues(const VARIANT& members);
+  // Stores the uploaded values of the list's members and of the data set's parameters the answers
+  // carried besides (answered: the ids the responses gave values to).
+  HRESULT ApplyUploadedValues(const VARIANT& members, const std::vector<vkr::Variant>& answered);
   HRESULT CyclicMode(const VARIANT& listId, bool* cyclic);
   TransferEntry* FindTransfer(BSTR transferId);
   void RemoveTransfer(BSTR transferId);

@@ -3,6 +3,7 @@
 // application of uploaded values.
 #include "communication/CovFDT_BaseConnectionImpl.h"
 #include "include/TranslationInterfaces.h"
+#include "parameters/CFdtVariant.h"
 
 namespace {
 
@@ -10,6 +11,8 @@ constexpr ULONG kFieldDeviceValue = 0x200000;
 constexpr ULONG kFieldStatus = 0x4000;
 constexpr ULONG kStatusDisabled = 0x08;
 constexpr ULONG kStatusModified = 0x02;
+constexpr ULONG kStatusNotHeld = 0x200;
+constexpr ULONG kFieldPersist = 0x200;
 
 bool SameText(BSTR a, BSTR b) { return CovFDT_BaseConnectionImpl::TextOf(a) == CovFDT_BaseConnectionImpl::TextOf(b); }
 
@@ -158,7 +161,8 @@ HRESULT CovFDT_BaseConnectionImpl::ExecuteTransactionList(VARIANT documents, VAR
   return result;
 }
 
-HRESULT CovFDT_BaseConnectionImpl::ApplyUploadedValues(const VARIANT& members) {
+HRESULT CovFDT_BaseConnectionImpl::ApplyUploadedValues(const VARIANT& members,
+                                                       const std::vector<vkr::Variant>& answered) {
   vkr::ComPtr<IovFdtParameterInfo> info;
   vkr::ComPtr<IovFdtParameterValidation> validation;
   vkr::ComPtr<IovFdtParameterHandler4> handler;
@@ -170,19 +174,37 @@ HRESULT CovFDT_BaseConnectionImpl::ApplyUploadedValues(const VARIANT& members) {
   LONG lower = 0, upper = -1;
   if (FAILED(SafeArrayGetLBound(members.parray, 1, &lower)) || FAILED(SafeArrayGetUBound(members.parray, 1, &upper)))
     return E_FAIL;
+  auto store = [&](const VARIANT& id, bool kept) {
+    vkr::Variant value;
+    if (FAILED(info->GetParameterField(id, vkr::UI4(kFieldDeviceValue), value.Put()))) return;
+    // A member the device did not answer has no device value; it keeps its data-set value.
+    if (value.vt == VT_EMPTY) return;
+    ULONG status = 0;
+    if (FAILED(validation->ValidateParameter(id, value, &status))) return;
+    // A disabled parameter takes no value, unless the data set keeps it: what an upload read of
+    // the data set's own values is stored, so that a later download writes back what was there.
+    if ((status & kStatusDisabled) && !kept) return;
+    handler->SetParameterValue(id, value);
+    info->SetParameterField(id, vkr::UI4(kFieldStatus), vkr::UI4(status & ~(kStatusModified | kStatusNotHeld)));
+  };
+  auto isKept = [&](const VARIANT& id) {
+    vkr::Variant persist;
+    return SUCCEEDED(info->GetParameterField(id, vkr::UI4(kFieldPersist), persist.Put())) &&
+           SUCCEEDED(VariantChangeType(persist.Ptr(), persist.Ptr(), 0, VT_BOOL)) && persist.boolVal != VARIANT_FALSE;
+  };
+  std::vector<vkr::Variant> listed;
   for (LONG i = lower; i <= upper; ++i) {
     vkr::Variant id;
     LONG index = i;
     if (FAILED(SafeArrayGetElement(members.parray, &index, id.Put()))) return E_FAIL;
-    vkr::Variant value;
-    if (FAILED(info->GetParameterField(id, vkr::UI4(kFieldDeviceValue), value.Put()))) continue;
-    // A member the device did not answer has no device value; it keeps its data-set value.
-    if (value.vt == VT_EMPTY) continue;
-    ULONG status = 0;
-    if (FAILED(validation->ValidateParameter(id, value, &status))) continue;
-    if (status & kStatusDisabled) continue;
-    handler->SetParameterValue(id, value);
-    info->SetParameterField(id, vkr::UI4(kFieldStatus), vkr::UI4(status & ~kStatusModified));
+    store(id, isKept(id));
+    listed.push_back(std::move(id));
+  }
+  // The data set's parameters that the answers carried besides the list's own members.
+  for (const vkr::Variant& id : answered) {
+    bool inList = false;
+    for (const vkr::Variant& member : listed) inList = inList || IsVariantEqual(member, id);
+    if (!inList && isKept(id)) store(id, true);
   }
   return S_OK;
 }
@@ -216,8 +238,10 @@ HRESULT CovFDT_BaseConnectionImpl::UploadParamList2(VARIANT listId, BSTR transfe
   if (named) m_transferList.push_back(TransferEntry{vkr::Bstr(transferId), false});
   bool cyclic = false;
   CyclicMode(listId, &cyclic);
+  if (apply == VARIANT_TRUE) m_pProtocol->StartAnswerLog();
   hr = ExecuteTransactionList(documents, contexts, transferId,
                               cyclic ? kRunContinueOnFailure : kRunContinueOnFailure | kRunReportProgress);
+  const std::vector<vkr::Variant> answered = m_pProtocol->TakeAnswerLog();
   if (named) {
     TransferEntry* entry = FindTransfer(transferId);
     const bool cancelled = entry && entry->cancelled;
@@ -225,7 +249,7 @@ HRESULT CovFDT_BaseConnectionImpl::UploadParamList2(VARIANT listId, BSTR transfe
     if (cancelled) return E_ABORT;
   }
   if (SUCCEEDED(hr) && !m_bAborted) {
-    if (apply == VARIANT_TRUE && FAILED(ApplyUploadedValues(members))) return E_FAIL;
+    if (apply == VARIANT_TRUE && FAILED(ApplyUploadedValues(members, answered))) return E_FAIL;
     *done = VARIANT_TRUE;
     return S_OK;
   }

@@ -354,6 +354,19 @@ SovFDT_ParameterEntry* CovFDT_BaseProtocolImpl::FindParameterEntry(const VARIANT
   return nullptr;
 }
 
+std::vector<vkr::Variant> CovFDT_BaseProtocolImpl::TakeAnswerLog() {
+  std::vector<vkr::Variant> answered = m_answerLog ? std::move(*m_answerLog) : std::vector<vkr::Variant>{};
+  m_answerLog.reset();
+  return answered;
+}
+
+void CovFDT_BaseProtocolImpl::NoteAnswered(const VARIANT& id) {
+  if (!m_answerLog) return;
+  for (const vkr::Variant& known : *m_answerLog)
+    if (IsVariantEqual(known, id)) return;
+  m_answerLog->emplace_back(id);
+}
+
 SovFDT_TransactionGroup* CovFDT_BaseProtocolImpl::FindTransactionGroup(ULONG number) const {
   for (const auto& group : m_groups)
     if (group->nNumber == number) return group.get();

@@ -13,6 +13,7 @@
 #include <cstdarg>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -104,6 +105,12 @@ class CovFDT_BaseProtocolImpl {
   // The ids a response being spread has to answer (the parameters its request asked for); empty
   // when nobody asked for a particular one.
   const std::vector<vkr::Variant>& GetRequestedMembers() const { return m_requestedMembers; }
+  // The parameters whose values the responses spread since StartAnswerLog (an upload keeps the
+  // log to store what it read); TakeAnswerLog ends the log.
+  void StartAnswerLog() { m_answerLog.emplace(); }
+  bool AnswerLogActive() const { return m_answerLog.has_value(); }
+  std::vector<vkr::Variant> TakeAnswerLog();
+  void NoteAnswered(const VARIANT& id);
 
   // Holds the DTM's parameter handler and builds the tables; true when already attached. False
   // when the DTM has no parameter handler.
@@ -234,6 +241,7 @@ class CovFDT_BaseProtocolImpl {
   bool m_bTransferListActive = false;
   std::vector<vkr::Variant> m_transferListMembers;
   std::vector<vkr::Variant> m_requestedMembers;
+  std::optional<std::vector<vkr::Variant>> m_answerLog;
   SovFDT_LoadedResponse* m_loadedResponse = nullptr;
   static constexpr std::size_t kMaxTypeDocuments = 256;
   std::map<std::u16string, vkr::ComPtr<IXMLDOMDocument2>, std::less<>> m_typeDocuments;

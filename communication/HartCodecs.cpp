@@ -391,7 +391,7 @@ HRESULT EncodePackedAscii(const VARIANT& text, const SovFDT_ParameterEntry* entr
 HRESULT EncodePackedAsciiDevice(const VARIANT& text, const SovFDT_ParameterEntry* entry, ULONG bufferSize,
                                 BYTE* buffer) {
   if (text.vt != VT_BSTR || !entry || !buffer || !FitsWriteField(entry, bufferSize)) return E_INVALIDARG;
-  if (SysStringLen(text.bstrVal) == 0) return S_OK;
+  // An empty text is the device's blank (all spaces), never what other members left in the bits.
   const std::uint64_t fieldBytes = BytesFor(entry->nBitLength);
   const std::string packed = PackAscii(text.bstrVal, static_cast<std::size_t>(fieldBytes));
   // A text that does not fit is refused whole, never cut.

@@ -578,8 +578,64 @@ HRESULT ExtractGroup(CovFDT_BaseProtocolImpl& protocol, bool deviceClass, SovFDT
       continue;
     }
     Report(handler, VARIANT_TRUE, member, value, nullptr);
+    protocol.NoteAnswered(member);
   }
   return told.empty() ? S_OK : kRequestedMemberNotAnswered;
+}
+
+// Whether a parameter belongs to the data set and can be read from the device.
+bool IsKeptAndReadable(IovFdtParameterInfo* info, const VARIANT& id) {
+  Variant persist;
+  if (FAILED(GetField(info, id, PIF_PERSIST, &persist)) || FAILED(VariantChangeType(&persist, &persist, 0, VT_BOOL)) ||
+      persist.boolVal == VARIANT_FALSE)
+    return false;
+  ULONG flags = 0;
+  return SUCCEEDED(GetULongField(info, id, PIF_FLAGS, &flags)) && (flags & PFL_READABLE);
+}
+
+// A read response carries every field its command reads, also those of parameters that other
+// commands write (damping and range values in the answer of command 15, the PV unit in that of
+// command 1). Their transaction groups differ from the one read, so while an upload keeps its
+// answer log the data set's parameters among them are given their device values here, for the
+// upload to store; a field the response does not reach is left.
+void SpreadToReadSiblings(CovFDT_BaseProtocolImpl& protocol, const HARTTransactRequestInfo& request,
+                          const VARIANT& responseBytes) {
+  if (!protocol.AnswerLogActive()) return;
+  const Variant id = NormalId(request.parameterId);
+  const SovFDT_ParameterEntry* entry = protocol.FindParameterEntry(id);
+  const SovFDT_TransactionGroup* own = entry ? protocol.FindTransactionGroup(entry->nGroup) : nullptr;
+  IovFdtParameterHandler4* handler = protocol.GetParameterHandler();
+  ComPtr<IovFdtParameterInfo> info;
+  if (!own || !request.pPayload || FAILED(QueryInfo(handler, &info))) return;
+  const BYTE command = request.pPayload->byCommandNumber;
+  HartAddressInfo read;
+  if (FAILED(ReadParameterHartAddress(protocol, id, *own, false, &read)) || read.command != command) return;
+  std::vector<BYTE> bytes;
+  if (FAILED(CopyByteArray(responseBytes, &bytes)) || bytes.empty()) return;
+  for (const auto& group : protocol.GetTransactionGroups()) {
+    if (!group || group.get() == own) continue;
+    std::vector<Variant> kept;
+    for (const Variant& member : group->members)
+      if (IsKeptAndReadable(info.Get(), member)) kept.push_back(member);
+    if (kept.empty()) continue;
+    HartAddressInfo sibling;
+    if (FAILED(ReadParameterHartAddress(protocol, kept.front(), *group, false, &sibling)) ||
+        sibling.command != command || sibling.requestData.View() != read.requestData.View())
+      continue;
+    for (const Variant& member : kept) {
+      const SovFDT_ParameterEntry* field = protocol.FindParameterEntry(member);
+      if (!field || field->nBitLength == 0 ||
+          std::uint64_t{field->nReadBitOffset} + field->nBitLength > 8ull * bytes.size())
+        continue;
+      Variant value;
+      bool fatal = false;
+      if (FAILED(DecodeMember(protocol, protocol.DecodesAsDeviceClass(), info.Get(), member, field,
+                              static_cast<ULONG>(bytes.size()), bytes.data(), &value, &fatal)))
+        continue;
+      Report(handler, VARIANT_TRUE, member, value, nullptr);
+      protocol.NoteAnswered(member);
+    }
+  }
 }
 
 // The parameters a transaction record asked for: the ids a list read carries in its value, else
@@ -697,6 +753,39 @@ HRESULT CovFDT_BaseProtocolImpl::SetParameterFromPdu(VARIANT rawId, VARIANT pdu,
 
 namespace {
 
+// Whether the data set holds a whole value for every bit that a download's write of the group
+// sends. The request is made of the data set's own parameters (a view such as "tag only" is no
+// value of the data set); those that hold no value, or a byte string shorter than their field, go
+// to *missing. A group without data-set parameters is not the data set's to send and passes.
+bool DataSetFillsRequest(CovFDT_BaseProtocolImpl& protocol, IovFdtParameterInfo* info,
+                         const SovFDT_TransactionGroup& group, std::vector<Variant>* missing) {
+  IovFdtParameterHandler4* handler = protocol.GetParameterHandler();
+  const std::uint64_t extent = WriteExtent(protocol, group);
+  std::vector<bool> filled(static_cast<std::size_t>(extent), false);
+  for (const Variant& member : group.members) {
+    const SovFDT_ParameterEntry* entry = protocol.FindParameterEntry(member);
+    Variant persist;
+    if (!entry || FAILED(GetField(info, member, PIF_PERSIST, &persist)) ||
+        FAILED(VariantChangeType(&persist, &persist, 0, VT_BOOL)) || persist.boolVal == VARIANT_FALSE)
+      continue;
+    ULONG flags = 0;
+    Variant value;
+    bool held = SUCCEEDED(GetULongField(info, member, PIF_FLAGS, &flags)) && !(flags & PFL_NOT_HELD) && handler &&
+                SUCCEEDED(handler->GetParameterValue(member, &value)) && value.vt != VT_EMPTY;
+    if (held && value.vt == (VT_ARRAY | VT_UI1)) {
+      std::vector<BYTE> bytes;
+      held = SUCCEEDED(CopyByteArray(value, &bytes)) && 8ull * bytes.size() >= entry->nBitLength;
+    }
+    if (!held) {
+      if (!ContainsId(*missing, member)) missing->push_back(member);
+      continue;
+    }
+    const std::uint64_t end = std::min(extent, std::uint64_t{entry->nWriteBitOffset} + entry->nBitLength);
+    for (std::uint64_t bit = entry->nWriteBitOffset; bit < end; ++bit) filled[static_cast<std::size_t>(bit)] = true;
+  }
+  return missing->empty() || std::all_of(filled.begin(), filled.end(), [](bool b) { return b; });
+}
+
 // The ids of a parameter list, in its order.
 HRESULT GetListMembers(IovFdtParameterHandler4* handler, const VARIANT& listId, std::vector<Variant>* out) {
   if (!handler) return E_UNEXPECTED;
@@ -803,6 +892,25 @@ HRESULT CovFDT_BaseProtocolImpl::CreateTransactions(VARIANT listId, BSTR communi
     if (isDevice == 0) continue;
     if (read && !(flags & PFL_READABLE)) continue;
     if (!read && !(flags & PFL_WRITABLE)) continue;
+    if (!read && useDataSetValues != VARIANT_FALSE) {
+      // A download never sends a value the data set does not hold: the command that needs one
+      // stays unsent, and the parameters it lacks are told.
+      const SovFDT_ParameterEntry* entry = FindParameterEntry(id);
+      const SovFDT_TransactionGroup* group = entry ? FindTransactionGroup(entry->nGroup) : nullptr;
+      std::vector<Variant> missing;
+      if (group && !DataSetFillsRequest(*this, info.Get(), *group, &missing)) {
+        for (const Variant& member : missing) {
+          Variant name;
+          ULONG number = 0;
+          VariantToULong(&member, &number);
+          GetField(info, member, PIF_NAME, &name);
+          const std::string text = name.vt == VT_BSTR ? vkr::Utf16ToUtf8(vkr::View(name.bstrVal)) : std::string();
+          ReportMessage("Download left out \"%s\" (%lu): the data set holds no value for it", text.c_str(),
+                        static_cast<unsigned long>(number));
+        }
+        continue;
+      }
+    }
 
     VARIANT_BOOL created = VARIANT_FALSE;
     Bstr document;
@@ -1014,9 +1122,12 @@ HRESULT CovFDT_HartProtocolImpl::SpreadTransactionResponse(HARTTransactRequestIn
       if (hasData) {
         ScopedValue<std::vector<Variant>> scope(m_requestedMembers, std::move(requested));
         ResponseBatch batch(m_pParameterHandler);
-        WriteAnswerPositions positions(*this, request);
-        hr = DistributeResult(request.parameterId, data);
-        if (FAILED(hr)) return hr;
+        {
+          WriteAnswerPositions positions(*this, request);
+          hr = DistributeResult(request.parameterId, data);
+          if (FAILED(hr)) return hr;
+        }
+        SpreadToReadSiblings(*this, request, data);
       }
     }
   }

@@ -35,6 +35,27 @@ bool IsReadForStatus(const ParInfo& record, bool acting) {
 // set.
 bool IsCompared(const ParInfo& record, bool acting) { return IsReadForStatus(record, acting) && record.m_bPersist != 0; }
 
+// A packed HART text as the device keeps it: upper case, characters outside the six-bit set as
+// '?', padded with blanks (which are therefore no part of it).
+std::u16string PackedTextForm(const VARIANT& value) {
+  if (value.vt != VT_BSTR) return {};
+  std::u16string text(vkr::View(value.bstrVal));
+  for (char16_t& c : text) {
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    if (c < 0x20 || c > 0x5F) c = u'?';
+  }
+  while (!text.empty() && text.back() == u' ') text.pop_back();
+  return text;
+}
+
+// Whether the data set's value is what the device holds: a packed text is compared in the form
+// the device keeps it, so a tag typed in lower case or without its padding is not a difference.
+bool SameAsDevice(const ParInfo& record, const VARIANT& device) {
+  if (record.m_nKind == PK_PACKED_TEXT && record.m_vValue.vt == VT_BSTR && device.vt == VT_BSTR)
+    return PackedTextForm(record.m_vValue) == PackedTextForm(device);
+  return IsVariantEqual(record.m_vValue, device);
+}
+
 VARIANT IdVariant(ULONG id) {
   VARIANT v;
   VariantInit(&v);
@@ -157,7 +178,7 @@ HRESULT CovFDT_BaseDTMCore::CompareAllParameters(BSTR* errorText, VARIANT_BOOL* 
   if (FAILED(hr)) return hr;
   vkr::ComPtr<IovFdtDirectParameterAccess> direct = QueryDtm<IovFdtDirectParameterAccess>();
   const vkr::Bstr empty(u"");
-  bool same = false;
+  bool compared = false, differs = false;
   vkr::Bstr error;
   for (ULONG i = 0; i < count; ++i) {
     ParInfo record;
@@ -165,12 +186,19 @@ HRESULT CovFDT_BaseDTMCore::CompareAllParameters(BSTR* errorText, VARIANT_BOOL* 
     SendProgress(empty, static_cast<USHORT>(static_cast<unsigned long long>(i) * 100 / count), kProgressShow);
     if (!direct) continue;
     vkr::Variant value;
-    if (FAILED(direct->ReadParameterDirect(IdVariant(record.m_nId), value.Put()))) error = vkr::Bstr(kCommunicationError);
-    same = IsVariantEqual(record.m_vValue, value);
-    if (error.Get() || !same) break;
+    if (FAILED(direct->ReadParameterDirect(IdVariant(record.m_nId), value.Put()))) {
+      error = vkr::Bstr(kCommunicationError);
+      break;
+    }
+    compared = true;
+    // Every difference is named (the comparison's document only says that there is one).
+    if (!SameAsDevice(record, value)) {
+      differs = true;
+      ReportDifference(record);
+    }
   }
   SendProgress(empty, 0, 0);
-  *equal = same ? VARIANT_TRUE : VARIANT_FALSE;
+  *equal = compared && !differs && !error.Get() ? VARIANT_TRUE : VARIANT_FALSE;
   *errorText = error.Detach();
   return S_OK;
 }
@@ -207,8 +235,9 @@ HRESULT CovFDT_BaseDTMCore::CompareParListParameters(VARIANT listKey, BSTR* erro
         SendProgress(empty, 0, 0);
         return S_OK;
       }
-      *equal = IsVariantEqual(record.m_vValue, value) ? VARIANT_TRUE : VARIANT_FALSE;
+      *equal = SameAsDevice(record, value) ? VARIANT_TRUE : VARIANT_FALSE;
       if (*equal == VARIANT_FALSE) {
+        ReportDifference(record);
         SendProgress(empty, 0, 0);
         return S_OK;
       }
@@ -228,6 +257,11 @@ HRESULT CovFDT_BaseDTMCore::CompareParListParameters(VARIANT listKey, BSTR* erro
   }
   SendProgress(empty, 0, 0);
   return S_OK;
+}
+
+void CovFDT_BaseDTMCore::ReportDifference(const ParInfo& record) {
+  OnError("Compare: \"%s\" (%lu) differs from the device", vkr::Utf16ToUtf8(record.m_bstrName.View()).c_str(),
+          static_cast<unsigned long>(record.m_nId));
 }
 
 HRESULT CovFDT_BaseDTMCore::AdmitOnlineDiagnosis(bool* verified) {

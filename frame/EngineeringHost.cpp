@@ -386,6 +386,27 @@ bool WriteComparison(const Options& o, const Comparison& comparison) {
                      comparison.verdict == DeviceRecord::Verdict::NotEqual ? nullptr : &comparison.held);
 }
 
+// Prints what the DTM told the frame since notification `from` whose text holds `marker`.
+void PrintDtmTexts(Command& c, std::size_t from, const char* marker) {
+  const std::vector<std::string>& lines = c.m_session->Frame()->notifications;
+  for (std::size_t i = from; i < lines.size(); ++i)
+    if (lines[i].rfind("error ", 0) == 0 && lines[i].find(marker) != std::string::npos)
+      std::printf("%s\n", lines[i].substr(lines[i].find(": ") + 2).c_str());
+}
+
+// The DTM's messages (what a download left out, what a comparison found different) reach the
+// frame on their own road, after the call that caused them (the DTM thread posts them): the frame
+// serves its messages until they stop coming.
+void AwaitDtmTexts(Command& c) {
+  const std::vector<std::string>& lines = c.m_session->Frame()->notifications;
+  std::size_t seen = lines.size();
+  for (int quiet = 0, round = 0; quiet < 4 && round < 100; ++round) {
+    TransferSession::Pump(50);
+    quiet = lines.size() == seen ? quiet + 1 : 0;
+    seen = lines.size();
+  }
+}
+
 int Show(const Options& o) {
   Command c(o);
   ParameterDocument document;
@@ -464,10 +485,12 @@ int CompareCommand(const Options& o) {
   Command c(o);
   bool equal = false;
   Comparison comparison;
-  if (!c.Open() || !Compare(c, &equal, "compare") || !TakeComparison(c, equal, &comparison) || !c.Close() ||
-      !c.SaveDevice() || !WriteComparison(o, comparison))
+  if (!c.Open() || !Compare(c, &equal, "compare")) return 1;
+  AwaitDtmTexts(c);
+  if (!TakeComparison(c, equal, &comparison) || !c.Close() || !c.SaveDevice() || !WriteComparison(o, comparison))
     return 1;
   std::printf("%s\n", equal ? "the data set equals the device" : "the data set differs from the device");
+  if (!equal) PrintDtmTexts(c, 0, "differs from the device");
   return 0;
 }
 
@@ -497,6 +520,7 @@ int Download(const Options& o) {
   Command c(o);
   if (!c.Open() || !c.CheckFilesWritable()) return 1;
   if (!WriteRecord(o, DeviceRecord::Verdict::None, nullptr)) return 1;
+  const std::size_t transferred = c.m_session->Frame()->notifications.size();
   if (!c.Transfer(false)) {
     // Part of the list may have reached the device: what the project knew of it no longer holds.
     c.Close();
@@ -507,17 +531,25 @@ int Download(const Options& o) {
   // Read back: the DTM reads every parameter of its data set it can compare from the device again.
   bool equal = false;
   Comparison comparison;
-  if (!Compare(c, &equal, "read back") || !TakeComparison(c, equal, &comparison) || !c.SaveProject() || !c.Close() ||
-      !c.SaveDevice() || !WriteComparison(o, comparison))
+  if (!Compare(c, &equal, "read back")) {
+    // The device took the download: its file must say so even when the read-back failed.
+    c.Close();
+    c.SaveDevice();
     return 1;
+  }
+  AwaitDtmTexts(c);
+  if (!TakeComparison(c, equal, &comparison) || !c.SaveProject() || !c.Close() || !c.SaveDevice() ||
+      !WriteComparison(o, comparison))
+    return 1;
+  // What the data set holds no value for was not sent; the DTM names it.
+  PrintDtmTexts(c, transferred, "left out");
   if (equal) {
     std::printf("downloaded; read back: the device holds the data set\n");
-  } else {
-    // Neither the comparison's document nor the parameter document can name the parameters.
-    std::printf("downloaded; read back: the device differs from the data set; the DTM's comparison does not say "
-                "which parameters\n");
+    return 0;
   }
-  return 0;
+  std::printf("downloaded; read back: the device differs from the data set\n");
+  PrintDtmTexts(c, transferred, "differs from the device");
+  return 1;
 }
 
 // An upload leaves the device as it was: the record, which describes the device, stays true until

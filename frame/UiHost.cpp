@@ -206,7 +206,8 @@ bool TypeInto(HWND root, int id, const std::string& text) {
   if (!vkr::ui::Click(item)) return false;
   vkr::ui::PumpUntilIdle();
   SendMessageA(item, EM_SETSEL, 0, -1);
-  if (!vkr::ui::TypeText(item, text)) return false;
+  // Nothing typed over the selection empties the edit, as a person does with the backspace key.
+  if (!vkr::ui::TypeText(item, text.empty() ? std::string("\b") : text)) return false;
   vkr::ui::PumpUntilIdle();
   return true;
 }

@@ -248,7 +248,17 @@ HRESULT CovFDT_ParameterHandlerImpl::Invoke(DISPID, REFIID, LCID, WORD, DISPPARA
 
 // ---- Records -----------------------------------------------------------------------------------
 
-HRESULT CovFDT_ParameterHandlerImpl::SetValueById(ULONG id, VARIANT value) { return m_collection.SetValue(id, value); }
+HRESULT CovFDT_ParameterHandlerImpl::SetValueById(ULONG id, VARIANT value) {
+  const HRESULT hr = m_collection.SetValue(id, value);
+  if (FAILED(hr)) return hr;
+  // A value stored is one the data set holds.
+  ParInfo record;
+  if (SUCCEEDED(GetParInfoFields(id, PIF_FLAGS, &record)) && (record.m_dwFlags & PFL_NOT_HELD)) {
+    record.m_dwFlags &= ~static_cast<ULONG>(PFL_NOT_HELD);
+    SetParInfoFields(id, PIF_FLAGS, record);
+  }
+  return hr;
+}
 
 HRESULT CovFDT_ParameterHandlerImpl::GetValueById(ULONG id, VARIANT* out) {
   if (!out) return E_INVALIDARG;
@@ -775,14 +785,21 @@ HRESULT CovFDT_ParameterHandlerImpl::ApplyParameterValue(ULONG id, VARIANT value
   vkr::Variant converted;
   hr = ChangeVariantType(&converted, &value, record.m_vt);
   if (FAILED(hr)) return hr;
+  const bool persist = record.m_bPersist != 0;
 
+  // A stored value is one the data set holds, also when it equals the placeholder it replaces.
+  if (record.m_dwFlags & PFL_NOT_HELD) {
+    record.m_dwFlags &= ~static_cast<ULONG>(PFL_NOT_HELD);
+    hr = SetParInfoFields(id, PIF_FLAGS, record);
+    if (FAILED(hr)) return hr;
+    if (persist && m_pSite) m_pSite->OnPersistedValueChanged();
+  }
   if (IsVariantEqual(converted, record.m_vValue))
     return NotifyMirroredParameters(UI4(PB_VALUE_CHANGED), UI4(id), converted);
 
   if (m_pSite) m_pSite->SendVariableEvent(Narrow(record.m_bstrName).c_str(), record.m_vValue, converted);
   hr = VariantCopy(&record.m_vValue, &converted);
   if (FAILED(hr)) return hr;
-  const bool persist = record.m_bPersist != 0;
   if (persist && m_pSite) {
     hr = m_pSite->DelaySaveRequest(TRUE);
     if (FAILED(hr)) return hr;

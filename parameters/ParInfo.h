@@ -124,6 +124,9 @@ enum ParInfoFlag : ULONG {
   PFL_TRANSFER = 0x040,
   // Takes part in the "<PARAMETERS>" export / set when a user interface set the value.
   PFL_EXPORT = 0x100,
+  // The data set holds no value of the device yet (never uploaded, loaded or edited): a download
+  // does not send it. Cleared when a value is stored; kept with the status word when saved.
+  PFL_NOT_HELD = 0x200,
   // Has a device address (set when an addressed record is added) / cleared on every successful
   // device response. Nothing reads it.
   PFL_ADDRESSED = 0x400,

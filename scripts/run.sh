@@ -23,14 +23,22 @@ status=0
 echo "== vkr-frame info"
 "$host" info || status=$?
 # The engineer's round on a temporary project: read the device, look, change, write back, check.
+# It ends with a download whose read-back finds the device holding the data set (the download
+# exits non-zero otherwise) and a comparison that finds them equal.
 project='C:\VKR\run-project.vkr'
-for step in upload show "set Tag=RUN-1" download compare status; do
+for step in upload show "set Tag=RUN-1" status download compare; do
   echo "== vkr-frame $step --project $project"
   # The DTM's parameter document offers no parameter its data set keeps (the tag is not kept), so
   # set can only say so: its refusal is the expected outcome and does not fail the job.
   if [ "${step%% *}" = set ]; then
     # shellcheck disable=SC2086
     "$host" $step --project "$project" || true
+    continue
+  fi
+  if [ "$step" = compare ]; then
+    out=$("$host" compare --project "$project") || status=$?
+    echo "$out"
+    [ "$out" = "the data set equals the device" ] || status=1
     continue
   fi
   # shellcheck disable=SC2086

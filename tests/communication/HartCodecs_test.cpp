@@ -436,7 +436,7 @@ TEST(PackedAscii, DeviceEncoderPadsToTheFieldAndRefusesLongTexts) {
     std::string expected;
   } cases[] = {
       {"AB in a 6-byte field", u"AB", Entry(0, 0, 48), std::vector<BYTE>(7, 0xEE), S_OK, "042820820820EE"},
-      {"empty text leaves the field", u"", Entry(0, 0, 48), std::vector<BYTE>(6, 0xEE), S_OK, "EEEEEEEEEEEE"},
+      {"empty text is the device's blank", u"", Entry(0, 0, 48), std::vector<BYTE>(6, 0xEE), S_OK, "820820820820"},
       {"nine characters in six bytes", u"ABCDEFGHI", Entry(0, 0, 48), std::vector<BYTE>(6, 0xEE), E_OUTOFMEMORY,
        "EEEEEEEEEEEE"},
       {"eight characters fill six bytes", u"HELLO", Entry(0, 0, 48), std::vector<BYTE>(6, 0), S_OK, "20530C3E0820"},

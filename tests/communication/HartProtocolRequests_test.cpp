@@ -208,7 +208,8 @@ TEST_F(RequestTest, ListOfUnknownIdsGivesEmptyArrays) {
 }
 
 TEST_F(RequestTest, ParametersThatMayNotTravelLeaveAGap) {
-  // 1048 is read-only (flags 0x50), 1031 too; 1024 may be written.
+  // 1048 is read-only (flags 0x50), 1031 too; 1024 may be written (the data set holds a value).
+  SetDataSetValue(1024, vkr::test::UI1(45));
   SetList(u"DownloadList", {1048, 1024, 1021});
   const Transactions write = Run(false, u"DownloadList");
   ASSERT_EQ(write.hr, S_OK);
@@ -304,8 +305,8 @@ TEST_F(RequestTest, PackedAsciiTextsByClass) {
   // The device class refuses a text longer than the field; the framework class cuts it.
   EXPECT_EQ(WriteData(protocol, 5010, Text(u"ABCDEFGHI")), "hr 0x8007000E");
   EXPECT_EQ(WriteData(hart, 5010, Text(u"ABCDEFGHI")).size(), 12u);
-  // An empty text leaves the field as it is (zeros here) in the device class.
-  EXPECT_EQ(WriteData(protocol, 5010, Text(u"")), "000000000000");
+  // An empty text is the device's blank (spaces), whatever the field held, in the device class.
+  EXPECT_EQ(WriteData(protocol, 5010, Text(u"")), "820820820820");
 }
 
 TEST_F(RequestTest, TagWriteOfTheDevice) {
@@ -319,7 +320,7 @@ TEST_F(RequestTest, TagWriteOfTheDevice) {
   const std::string data = WriteData(protocol, 1054, Text(u"LT101"));
   ASSERT_EQ(data.size(), 42u) << data;
   EXPECT_EQ(data.substr(0, 12), "314C70C60820") << data;  // "LT101   "
-  EXPECT_EQ(data.substr(12, 24), std::string(24, '0')) << data;
+  EXPECT_EQ(data.substr(12, 24), "820820820820820820820820") << data;  // the empty descriptor: blanks
   EXPECT_EQ(data.substr(36), "070C7E") << data;
 }
 

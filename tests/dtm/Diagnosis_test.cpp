@@ -289,13 +289,16 @@ TEST_F(Diagnosis, CompareWithTheDeviceOverAllParameters) {
   EXPECT_EQ(dtm->reads, (std::vector<ULONG>{10, 11, 12}));
   EXPECT_EQ(dtm->progress, (std::vector<std::string>{"0/65535", "33/65535", "66/65535", "0/0"}));
 
-  // The first difference ends the comparison; progress is still reset.
+  // A difference does not end the comparison: every parameter is read, so that each one that
+  // differs can be named; progress is reset at the end.
   dtm->device[10] = 9.0f;
+  dtm->device[12] = 8.0f;
   dtm->reads.clear();
   dtm->progress.clear();
   EXPECT_EQ(CompareDocument(), kNotEqual);
-  EXPECT_EQ(dtm->reads, (std::vector<ULONG>{10}));
-  EXPECT_EQ(dtm->progress, (std::vector<std::string>{"0/65535", "0/0"}));
+  EXPECT_EQ(dtm->reads, (std::vector<ULONG>{10, 11, 12}));
+  EXPECT_EQ(dtm->progress, (std::vector<std::string>{"0/65535", "33/65535", "66/65535", "0/0"}));
+  dtm->device[12] = 3.0f;
 
   // A read failure is reported in the document, not as notEqual and not as an HRESULT.
   dtm->device = {{10, 1.0f}, {12, 3.0f}};

@@ -158,7 +158,8 @@ TEST_F(Transfer, UploadFillsEveryMemberWithTheDevicesValue) {
 TEST_F(Transfer, DownloadWritesExactlyTheDataSetToTheDevice) {
   using vkr::frame::wire::PackAscii;
   Open();
-  // Every member of the download list gets a value the device does not hold.
+  // Every member of the download list gets a value the device does not hold, and so do the
+  // digitizing settings that command 136 writes with them (the data set must hold all it sends).
   vkr::frame::Bytes longTag(32, 0);
   const char kLongTag[] = "SILO NORTH / LEVEL 2";
   std::memcpy(longTag.data(), kLongTag, sizeof kLongTag - 1);
@@ -189,6 +190,8 @@ TEST_F(Transfer, DownloadWritesExactlyTheDataSetToTheDevice) {
       {1068, Number(VT_UI1, 4)},
       {1070, Number(VT_UI1, 5)},
       {1071, Number(VT_UI1, 60)},
+      {1088, Number(VT_UI1, 1)},
+      {1090, Number(VT_R4, 2.75)},
       {1074, Number(VT_UI1, 77)},
       {1076, Number(VT_UI1, 2)},
       {1078, Number(VT_R4, 0.375)},
@@ -209,8 +212,9 @@ TEST_F(Transfer, DownloadWritesExactlyTheDataSetToTheDevice) {
   EXPECT_EQ(c.tagDescriptorDate, tagDescriptorDate);
   EXPECT_EQ(c.longTag, longTag);
   EXPECT_EQ(c.pvUnit, 47);
-  EXPECT_EQ(vkr::frame::Bytes(c.displaySettings.begin(), c.displaySettings.begin() + 5),
-            (vkr::frame::Bytes{2, 3, 4, 5, 60}));
+  vkr::frame::Bytes display{2, 3, 4, 5, 60, 1, 0, 0, 0, 0};
+  vkr::frame::wire::PutFloat(&display, 6, 2.75f);
+  EXPECT_EQ(c.displaySettings, display);
   vkr::frame::Bytes echo{77, 2, 0, 0, 0, 0, 0, 0, 0, 0};
   vkr::frame::wire::PutFloat(&echo, 2, 0.375f);
   vkr::frame::wire::PutFloat(&echo, 6, -0.125f);
@@ -240,20 +244,24 @@ TEST_F(Transfer, DampingAndRangeValuesAreWhatTheTransmitterHolds) {
   vkr::frame::wire::PutFloat(&range, 1, 12.5f);
   vkr::frame::wire::PutFloat(&range, 5, 0.75f);
   Open();
-  // The DTM goes online with the first transfer; its upload list holds neither.
+  // The upload list holds neither, but the answer of command 15 it reads carries both: the upload
+  // stores them, as it stores every value a download writes back.
   bool success = false;
   ASSERT_EQ(session->Upload(&success), S_OK);
   ASSERT_TRUE(success) << session->Frame()->notifications.back();
+  EXPECT_EQ(Value(1022).fltVal, 1.25f);
+  EXPECT_EQ(BytesOf(Value(1023)), range);
 
+  c.damping = 1.75f;
   VARIANT_BOOL done = VARIANT_FALSE;
   ASSERT_EQ(handler->ReadDeviceParameterEx(Id(1022), &done), S_OK);
   EXPECT_TRUE(done);
   ASSERT_EQ(handler->ReadDeviceParameterEx(Id(1023), &done), S_OK);
   EXPECT_TRUE(done);
   ASSERT_EQ(DeviceValue(1022).vt, VT_R4);
-  EXPECT_EQ(DeviceValue(1022).fltVal, 1.25f);
+  EXPECT_EQ(DeviceValue(1022).fltVal, 1.75f);
   EXPECT_EQ(BytesOf(DeviceValue(1023)), range);
-  EXPECT_FLOAT_EQ(Value(1022).fltVal, 0.0f) << "a read of the device changed the data set";
+  EXPECT_FLOAT_EQ(Value(1022).fltVal, 1.25f) << "a read of the device changed the data set";
 
   VARIANT_BOOL deleted = VARIANT_FALSE;
   ASSERT_EQ(lists->DeleteList(Text(u"UploadList"), &deleted), S_OK);
@@ -390,13 +398,19 @@ TEST_F(Transfer, AFaultHalfWayFailsTheTransferAndChangesNothing) {
       device->SetTagAndDescriptor("LT-300", "NOT WRITTEN");
       Open();
       if (!upload) {
+        // The data set holds the device's values, so that the download has all its commands to send.
+        bool read = false;
+        ASSERT_EQ(session->Upload(&read), S_OK);
+        ASSERT_TRUE(read);
         ASSERT_EQ(handler->SetParameterValue(Id(1054), Text(u"LT-777")), S_OK);
       }
       std::vector<vkr::Variant> before;
       for (ULONG id : kMembers) before.push_back(Value(id));
       const size_t listsBefore = RootListCount();
-      session->Channel()->onDataExchange = [&](std::size_t count) {
-        if (count == kHalfWay) cell.inject(*this);
+      // Counted from the start of this transfer (a download follows an upload here).
+      std::size_t exchanges = 0;
+      session->Channel()->onDataExchange = [&](std::size_t) {
+        if (++exchanges == kHalfWay) cell.inject(*this);
       };
       bool success = true;
       ASSERT_EQ(upload ? session->Upload(&success) : session->Download(&success), S_OK);
@@ -626,6 +640,52 @@ TEST_F(Transfer, TheEdgesOfATransfer) {
     cell.run(*this);
     session.reset();
   }
+}
+
+// A data set that never saw the device (new, then download) holds none of the values the download
+// writes: no write command is sent, the transmitter keeps every byte, and the DTM tells the frame
+// each parameter it left out. Once the data set holds the damping, exactly command 34 goes out.
+TEST_F(Transfer, ANewDataSetSendsNothingItDoesNotHold) {
+  Open();
+  const SimulatedDevice::Configuration before = device->config;
+  bool success = false;
+  ASSERT_EQ(session->Download(&success), S_OK);
+  EXPECT_TRUE(success) << session->Frame()->notifications.back();
+  const std::vector<int> commands = Commands(*device);
+  for (int write : {17, 18, 22, 34, 35, 44, 136, 138})
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), write), 0) << "command " << write << " was sent";
+  EXPECT_EQ(device->config.message, before.message);
+  EXPECT_EQ(device->config.tagDescriptorDate, before.tagDescriptorDate);
+  EXPECT_EQ(device->config.longTag, before.longTag);
+  EXPECT_EQ(device->config.displaySettings, before.displaySettings);
+  EXPECT_EQ(device->config.echoSettings, before.echoSettings);
+  EXPECT_EQ(device->config.damping, before.damping);
+  EXPECT_EQ(device->config.configChangeCounter, before.configChangeCounter);
+  // The DTM's messages reach the frame from threads of their own: they are waited for.
+  std::string told;
+  auto leftOut = [&] {
+    told.clear();
+    std::size_t lines = 0;
+    for (const std::string& line : session->Frame()->notifications) {
+      told += line + "\n";
+      lines += line.find("Download left out") != std::string::npos;
+    }
+    return lines;
+  };
+  for (int i = 0; i < 100 && leftOut() < 21; ++i) TransferSession::Pump(20);
+  for (ULONG id : {1051u, 1054u, 1055u, 1056u, 1057u, 1058u, 1097u, 1024u, 1064u, 1066u, 1068u, 1070u, 1071u, 1088u,
+                   1090u, 1074u, 1076u, 1078u, 1080u, 1022u, 1023u})
+    EXPECT_NE(told.find("(" + std::to_string(id) + "): the data set holds no value"), std::string::npos) << id << told;
+
+  ASSERT_EQ(handler->SetParameterValue(Id(1022), Number(VT_R4, 4.5)), S_OK);
+  device->received.clear();
+  ASSERT_EQ(session->Download(&success), S_OK);
+  EXPECT_TRUE(success);
+  std::vector<int> writes;
+  for (int command : Commands(*device))
+    if (command != 0 && command != 3 && command != 13 && command != 15 && command != 48) writes.push_back(command);
+  EXPECT_EQ(writes, std::vector<int>{34});
+  EXPECT_EQ(device->config.damping, 4.5f);
 }
 
 }  // namespace

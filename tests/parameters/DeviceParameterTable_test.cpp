@@ -160,7 +160,9 @@ TEST(DeviceParameterTable, CountsOfHelpersTypesAndFlags) {
   EXPECT_EQ(helpers[vkr::DefinitionHelper::Enum], 1);
   EXPECT_EQ(helpers[vkr::DefinitionHelper::AddressedNumeric], 25);
   EXPECT_EQ(helpers[vkr::DefinitionHelper::AddressedArray], 28);
-  EXPECT_EQ(flags[0x71], 118);
+  // The values a download writes start as not held (0x200) and are persisted.
+  EXPECT_EQ(flags[0x71], 97);
+  EXPECT_EQ(flags[0x271], 21);
   EXPECT_EQ(flags[0x51], 7);
   EXPECT_EQ(flags[0x50], 5);
   EXPECT_EQ(flags[0x60], 3);
@@ -172,7 +174,7 @@ TEST(DeviceParameterTable, CountsOfHelpersTypesAndFlags) {
   EXPECT_EQ(typesOfRecords[VT_UI4], 6);
   EXPECT_EQ(typesOfRecords[VT_UI2], 3);
   EXPECT_EQ(typesOfRecords[VT_BOOL], 1);
-  EXPECT_EQ(persisted, 21);
+  EXPECT_EQ(persisted, 34);
   EXPECT_EQ(addressedRecords, 53);
   EXPECT_EQ(bitStrings, 25);
   EXPECT_EQ(emptyTypeInfo, 19);

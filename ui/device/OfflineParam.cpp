@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "include/ProgramIds.h"
@@ -32,19 +33,25 @@ constexpr ULONG kYearLast = 2050;
 constexpr SComboCode kFailModes[] = {{"3.80 mA", 1}, {"> 20.20 mA", 2}, {"Last Known", 3},
                                      {"4.00 mA", 4}, {"20.00 mA", 5},   {"> 21.50 mA", 6}};
 
-// Offline value -> device parameter, in the order the apply copies them.
-struct SPair {
-  LONG from;
-  LONG to;
+// The device parameters the control edits, in the order the apply writes them: the settings
+// the offline values stand for, the range values (unit, Hi and Low Level) and the long tag.
+constexpr LONG kDeviceTargets[] = {
+    kParPvUnit,       kParDamping,        kParDisplayMode,    kParTracking, kParDielectric,
+    kParFailSafe,     kParFailTime,       kParSensitivity,    kParAnalogMode, kParBlanking,
+    kParDistanceOffset, kParRangeValues,  kParLongTag2,
 };
-constexpr SPair kApplyPairs[] = {
-    {kParPvUnitOffline, kParPvUnit},         {kParDampingOffline, kParDamping},
-    {kParDisplayModeOffline, kParDisplayMode}, {kParTrackingOffline, kParTracking},
-    {kParDielectricOffline, kParDielectric}, {kParFailSafeOffline, kParFailSafe},
-    {kParFailTimeUser, kParFailTime},        {kParSensitivityOffline, kParSensitivity},
-    {kParAnalogModeOffline, kParAnalogMode}, {kParBlankingOffline, kParBlanking},
-    {kParDistanceOffsetOffline, kParDistanceOffset},
+// Device parameter -> the offline value in whose control it is shown.
+constexpr std::pair<LONG, LONG> kShownAs[] = {
+    {kParPvUnit, kParPvUnitOffline},         {kParDamping, kParDampingOffline},
+    {kParDisplayMode, kParDisplayModeOffline}, {kParTracking, kParTrackingOffline},
+    {kParDielectric, kParDielectricOffline}, {kParFailSafe, kParFailSafeOffline},
+    {kParFailTime, kParFailTimeUser},        {kParSensitivity, kParSensitivityOffline},
+    {kParAnalogMode, kParAnalogModeOffline}, {kParBlanking, kParBlankingOffline},
+    {kParDistanceOffset, kParDistanceOffsetOffline},
 };
+constexpr std::size_t kRangeValueBytes = 9;
+constexpr ULONG kFlagNotHeld = 0x200;
+constexpr ULONG kStateHidden = 0x8;
 
 SCompositeControlClass OfflineClass() {
   SCompositeControlClass cls;
@@ -89,6 +96,16 @@ std::optional<float> FloatOf(const VARIANT& value) {
   vkr::Variant number;
   if (FAILED(VariantChangeType(&number, const_cast<VARIANT*>(&value), 0, VT_R4))) return std::nullopt;
   return number.fltVal;
+}
+
+// Whether two values the controls gave are the same: byte strings byte for byte.
+bool SameValue(const VARIANT& a, const VARIANT& b) {
+  if (a.vt != b.vt) return false;
+  if (a.vt == (VT_ARRAY | VT_UI1)) {
+    std::vector<BYTE> x, y;
+    return ResponseBytes(a, &x) == S_OK && ResponseBytes(b, &y) == S_OK && x == y;
+  }
+  return VarCmp(const_cast<VARIANT*>(&a), const_cast<VARIANT*>(&b), 0, 0) == VARCMP_EQ;
 }
 
 // The flag stays set for one call and goes back to what it was on every exit.
@@ -150,9 +167,10 @@ CActXParInfo* COfflineParam::GetParameterMap(int* count, BOOL copy) {
     add(kParBlankingOffline, "Blanking distance", kOfflineBlankingEdit, kFloat3, 0, TRUE, 0);
     add(kParDistanceOffsetOffline, "Distance offset", kOfflineOffsetEdit, kFloat3, 0, TRUE, 0);
     add(kParLongTag2, "Long Tag2", kOfflineLongTagEdit, "%s", 0, TRUE, 0);
-    // While the DTM holds the long tag disabled (a device without long tags), the entry is hidden
-    // with its label.
+    // The long tag is a value the data set keeps and the user edits here: the disabled mark its
+    // definition carries (a byte string without limit texts) never hides the entry or its label.
     entries[i - 1].m_nExtraCtrlId = kOfflineLongTagLabel;
+    entries[i - 1].m_nStateMask &= ~kStateHidden;
     add(kParRangeValues, "Range values", 0, "", 0, FALSE, kNoControl);
     add(kParRangeUnit, "Range unit", 0, "", 0, FALSE, kNoControl);
     add(kParPvUnit, "PV unit", 0, "", 0, FALSE, kNoControl);
@@ -257,9 +275,17 @@ HRESULT COfflineParam::Init(BSTR instanceId, BSTR functionCall, IDtm* dtm, VARIA
       ::SetDlgItemTextA(m_hWndDialog, kOfflineLongTagEdit, kOfflineDefaultLongTag);
     }
   }
-  // The first copy of the offline values into the device parameters; it marks nothing changed.
-  ApplyOfflineValues();
+  // Opening stores nothing: what the controls show now is what the user starts from.
+  KeepShownValues();
   return S_OK;
+}
+
+void COfflineParam::KeepShownValues() {
+  m_shown.clear();
+  for (LONG id : kDeviceTargets) {
+    vkr::Variant value;
+    if (SUCCEEDED(GetControlValueById(id, value.Put()))) m_shown[id] = std::move(value);
+  }
 }
 
 HRESULT COfflineParam::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
@@ -290,8 +316,37 @@ HRESULT COfflineParam::WriteParameter(LONG id, const VARIANT& value) {
 
 void COfflineParam::ShowFailTime(BYTE seconds) { ShowUnsigned(m_hWndDialog, kOfflineFailTimeEdit, seconds); }
 
+bool COfflineParam::HoldsDeviceValue(LONG id, const VARIANT& value) {
+  ULONG flags = 0;
+  if (value.vt == VT_EMPTY || FAILED(GetParameterInfoValue(id, &flags)) || (flags & kFlagNotHeld)) return false;
+  if (id != kParRangeValues) return true;
+  std::vector<BYTE> bytes;
+  return ResponseBytes(value, &bytes) == S_OK && bytes.size() >= kRangeValueBytes;
+}
+
+bool COfflineParam::ShowDeviceValue(LONG id, const VARIANT& value) {
+  // The device parameters the control writes are shown as the data set holds them (an upload
+  // brought them, or an earlier edit), in the controls of the offline values they stand for; a
+  // value the data set does not hold leaves the offline value shown.
+  const auto shownAs = std::find_if(std::begin(kShownAs), std::end(kShownAs),
+                                    [id](const std::pair<LONG, LONG>& p) { return p.first == id; });
+  if (shownAs == std::end(kShownAs) && id != kParRangeValues) return false;
+  if (!HoldsDeviceValue(id, value)) return true;
+  if (shownAs != std::end(kShownAs)) {
+    SetControlValueById(shownAs->second, value);
+    return true;
+  }
+  std::vector<BYTE> bytes;
+  if (ResponseBytes(value, &bytes) != S_OK) return true;
+  const CByteReader reader(bytes);
+  if (const auto upper = reader.Float(1)) ShowNumber(m_hWndDialog, kOfflineHiLevelEdit, kFloat3, *upper);
+  if (const auto lower = reader.Float(5)) ShowNumber(m_hWndDialog, kOfflineLowLevelEdit, kFloat3, *lower);
+  return true;
+}
+
 HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
   CFlagScope updating(m_bUpdatingControls);
+  if (ShowDeviceValue(id, value)) return S_OK;
   switch (id) {
     case kParCommand1Complete:
     case kParCommand2Complete:
@@ -509,25 +564,17 @@ HRESULT COfflineParam::GetControlValueById(LONG id, VARIANT* value) {
 HRESULT COfflineParam::ApplyOfflineValues() {
   // An entry holding no valid value is focused; the control stays as it is.
   if (FAILED(SetFocusToControl())) return E_FAIL;
-  // At opening the copy only brings the device parameters in line: nothing is marked for the
-  // framework's apply to store. Otherwise the framework stores what the copy marked.
-  auto mark = [&](LONG id) {
-    const LONG index = FindParameterIndex(id);
-    if (index < 0) return;
-    const ULONG state = m_pParInfo[index].m_nState;
-    SetControlStateById(id, m_bInInit ? (state & ~kStateChanged) : kStateUsableChanged);
-  };
-  for (const SPair& pair : kApplyPairs) {
+  // Only what the user changed is written and marked for the framework's apply to store: a value
+  // that reads as it was shown is left alone, also one the data set does not hold.
+  for (LONG id : kDeviceTargets) {
     vkr::Variant value;
-    if (FAILED(GetControlValueById(pair.from, value.Put()))) continue;
-    if (FAILED(SetDtmParameterValue(pair.to, value))) continue;
-    mark(pair.to);
+    if (FAILED(GetControlValueById(id, value.Put()))) continue;
+    const auto shown = m_shown.find(id);
+    if (shown != m_shown.end() && SameValue(shown->second, value)) continue;
+    if (FAILED(SetDtmParameterValue(id, value))) continue;
+    m_shown[id] = std::move(value);
+    if (FindParameterIndex(id) >= 0) SetControlStateById(id, kStateUsableChanged);
   }
-  mark(kParLongTag2);
-  vkr::Variant range;
-  if (SUCCEEDED(GetControlValueById(kParRangeValues, range.Put())) &&
-      SUCCEEDED(SetDtmParameterValue(kParRangeValues, range)))
-    mark(kParRangeValues);
   const HRESULT hr = ApplyParameterChanges();
   if (FAILED(hr)) return hr;
   // A value the DTM refused leaves its entry marked invalid: the user sees it, nothing is lost.

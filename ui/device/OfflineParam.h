@@ -21,6 +21,7 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <span>
 
 #include "include/DtmInterfaces.h"
@@ -138,8 +139,8 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   // The controls' values as the parameters take them.
   HRESULT GetControlValueById(LONG id, VARIANT* value) override;
 
-  // Copies the offline values into the device parameters, then the framework's apply. E_FAIL (the
-  // invalid entry focused) when an entry holds no valid value.
+  // Copies the values the user changed into the device parameters, then the framework's apply.
+  // E_FAIL (the invalid entry focused) when an entry holds no valid value.
   HRESULT ApplyOfflineValues();
 
   LRESULT OnOK(WORD code, WORD id, HWND control, BOOL* handled) override;
@@ -158,11 +159,20 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   void ShowFailTime(BYTE seconds);
   HRESULT ReadFloat(UINT edit, const char* format, VARIANT* value);
   HRESULT ReadCombo(UINT combo, std::span<const SComboCode> table, VARIANT* value);
+  // Whether the data set holds the device parameter's value (uploaded, loaded or edited).
+  bool HoldsDeviceValue(LONG id, const VARIANT& value);
+  // Shows a device parameter's value in its control; false for an id that is none of them.
+  bool ShowDeviceValue(LONG id, const VARIANT& value);
+  // Takes what the controls show of the device parameters as the values the user starts from.
+  void KeepShownValues();
 
   COwnedFont m_groupFont;
   USHORT m_wLastPvUnit = 0;       // the PV unit last taken from command 1 data
   USHORT m_wLastAnalogMode = 0;   // the analog mode last taken from the command 137 data
   bool m_bInInit = false;
+  // The device parameters' values as the controls showed them before the user's work: a value
+  // that still reads the same was not changed and is not written.
+  std::map<LONG, vkr::Variant> m_shown;
 };
 
 }  // namespace vkr::dui

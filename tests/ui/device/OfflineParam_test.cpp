@@ -219,15 +219,16 @@ TEST_F(OfflineParamOpen, ShortCommandDataUseOnlyWholeFields) {
   EXPECT_EQ(Text(kOfflineFailTimeEdit), "3");   // the data set's offline fail time
 }
 
-// Codes the control's lists do not hold leave their lists unselected; their pairs are passed over
-// on OK (nothing stored, nothing marked), so the user's other edits are stored and OK closes.
+// Codes the control's lists do not hold (in the data set's settings, which the control shows over
+// the offline copies) leave their lists unselected; they are passed over on OK (nothing stored,
+// nothing marked), so the user's other edits are stored and OK closes.
 TEST_F(OfflineParamOpen, CodesOutsideTheListsLeaveTheirPairsAlone) {
-  Set(kParDisplayModeOffline, vkr::test::UI1(0));
-  Set(kParFailSafeOffline, vkr::test::UI1(0));
-  Set(kParAnalogModeOffline, vkr::test::UI1(2));
-  Set(kParDisplayMode, vkr::test::UI1(4));
-  Set(kParFailSafe, vkr::test::UI1(5));
-  Set(kParAnalogMode, vkr::test::UI1(6));
+  Set(kParDisplayModeOffline, vkr::test::UI1(4));
+  Set(kParFailSafeOffline, vkr::test::UI1(5));
+  Set(kParAnalogModeOffline, vkr::test::UI1(6));
+  Set(kParDisplayMode, vkr::test::UI1(0));
+  Set(kParFailSafe, vkr::test::UI1(0));
+  Set(kParAnalogMode, vkr::test::UI1(2));
   OpenControl();
   for (int combo : {kOfflineDisplayModeCombo, kOfflineFailModeCombo, kOfflineAnalogModeCombo})
     EXPECT_EQ(SendMessageA(Item(combo), CB_GETCURSEL, 0, 0), CB_ERR) << combo;
@@ -235,10 +236,10 @@ TEST_F(OfflineParamOpen, CodesOutsideTheListsLeaveTheirPairsAlone) {
   ClickOk();
   EXPECT_FALSE(IsOpen());
   EXPECT_FLOAT_EQ(Float(kParUpperRangeOffline), 20.5f);
-  EXPECT_EQ(Number(kParDisplayMode), 4);
-  EXPECT_EQ(Number(kParFailSafe), 5);
-  EXPECT_EQ(Number(kParAnalogMode), 6);
-  EXPECT_EQ(Number(kParDisplayModeOffline), 0);
+  EXPECT_EQ(Number(kParDisplayMode), 0);
+  EXPECT_EQ(Number(kParFailSafe), 0);
+  EXPECT_EQ(Number(kParAnalogMode), 2);
+  EXPECT_EQ(Number(kParDisplayModeOffline), 4);
 }
 
 }  // namespace

@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# The engineer's day on the frame host's project and the simulated transmitter, judged by the
+# bytes the transmitter holds (its .device file): upload, compare, download of the unchanged
+# project, the offline parameter control after an upload (no edit stores nothing; every field
+# edited reaches the transmitter exactly and comes back by a fresh upload), empty texts as the
+# device's blanks, and a project saved by an earlier version (a project that never saw the device
+# is in Transfer_test.cpp).
+set -u
+host=$1
+old_project=$2
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+export VKR_REGISTRY=$dir/registry.reg VKR_DRIVE_ROOT=$dir/drives
+fail() { echo "FAILED: $*"; exit 1; }
+"$host" register >/dev/null || fail "register"
+folder=$VKR_DRIVE_ROOT/c/VKR
+p='C:\VKR\round.vkr'
+# The transmitter's configuration without the change counter and flag, which every write moves.
+config() { grep -v "^configChange" "$folder/$1.vkr.device"; }
+field() { grep "^$2 " "$folder/$1.vkr.device" | cut -d' ' -f2; }
+# Runs the host; "rc" holds its exit code and "out" what it printed.
+run() { out=$("$host" "$@" 2>&1); rc=$?; }
+
+# ---- Upload, compare, download of the unchanged project ------------------------------------
+run upload --project "$p"
+[ $rc = 0 ] || fail "upload: $out"
+# The default transmitter as it was read (an upload only reads).
+config round >"$dir/before"
+[ "$(field round configChanged)" = 00 ] || fail "the upload wrote to the transmitter"
+run compare --project "$p"
+[ "$out" = "the data set equals the device" ] || fail "compare right after the upload: $out"
+run download --project "$p"
+[ $rc = 0 ] && echo "$out" | grep -q "read back: the device holds the data set" || fail "download: $rc $out"
+echo "$out" | grep -q "left out" && fail "the download of an uploaded project left something out: $out"
+config round | diff "$dir/before" - >/dev/null || fail "upload then download changed the transmitter: $(config round | diff "$dir/before" -)"
+[ "$(field round configChanged)" = 01 ] || fail "the download wrote nothing"
+run compare --project "$p"
+[ "$out" = "the data set equals the device" ] || fail "compare after the download: $out"
+
+# A transmitter whose every written setting differs from the default and from its neighbours
+# (range unit and PV unit too, digitizing bytes included) comes back byte for byte as well.
+cat >"$folder/distinct.vkr.device" <<'DEVICE'
+damping 3FC00000
+displaySettings 0402050306073F400000
+echoSettings 6E043E4CCCCDBD4CCCCD
+longTag 44495354494E43542054414E4B00000000000000000000000000000000000000
+lowerRange 3F000000
+message 1131545011E01015014C55201054C34A0820070820820820
+pvUnit 2C
+rangeUnit 2D
+tagDescriptorDate 1131545011E01015014C55201054C34A082007086D
+upperRange 41100000
+DEVICE
+run upload --project 'C:\VKR\distinct.vkr'
+[ $rc = 0 ] && [ "$(field distinct displaySettings)" = 0402050306073F400000 ] || fail "upload of the distinct transmitter: $out"
+config distinct >"$dir/distinct"
+run compare --project 'C:\VKR\distinct.vkr'
+[ "$out" = "the data set equals the device" ] || fail "compare right after the upload of the distinct transmitter: $out"
+run download --project 'C:\VKR\distinct.vkr'
+[ $rc = 0 ] && [ "$(field distinct configChanged)" = 01 ] || fail "download to the distinct transmitter: $out"
+config distinct | diff "$dir/distinct" - >/dev/null ||
+  fail "upload then download changed the distinct transmitter: $(config distinct | diff "$dir/distinct" -)"
+
+# ---- The offline parameter control after the upload ----------------------------------------
+# item | the device's value as shown | typed | as the control shows it then | field of the device
+# file | the bytes it then holds (a row without a field is judged with the row above it)
+rows=(
+  "616|0.500|2.5|2.500|damping|40200000"
+  "615|6.000|12.5|12.500|upperRange|41480000"
+  "614|0.000|1.25|1.250|lowerRange|3FA00000"
+  "613|Metres (m)|Feet (ft)|Feet (ft)|pvUnit|2C"
+  "612|Level|Distance|Distance|displaySettings|050304032A0000000000"
+  "617|Medium|Velomode|Velomode||"
+  "618| < 5| < 40| < 40||"
+  "619|3.80 mA|Last Known|Last Known||"
+  "620|0|42|42||"
+  "623|20.0|10.0|10.0|echoSettings|19053EAA7EFA3E000000"
+  "624|20 - 4 mA|Park 8 mA|Park 8 mA||"
+  "625|0.300|0.333|0.333||"
+  "626|0.000|0.125|0.125||"
+  "205|LT-101  |TANK7|TANK7|tagDescriptorDate|50138BDE082038F4942204C930F820820820110982"
+  "207|TANK 1 LEVEL    |NORTH SILO|NORTH SILO||"
+  "358|7|17|17||"
+  "360|12|9|9||"
+  "631|2026|2030|2030||"
+  "209|VKR RADAR LEVEL TRANSMITTER     |KEEP DRY|KEEP DRY|message|2C5150804499820820820820820820820820820820820820"
+  "310|LT-101 TANK 1 RADAR LEVEL|SILO NORTH LONG TAG|SILO NORTH LONG TAG|longTag|53494C4F204E4F525448204C4F4E472054414700000000000000000000000000"
+)
+reads=() types=()
+for r in "${rows[@]}"; do
+  IFS='|' read -r id shown typed _ _ _ <<<"$r"
+  reads+=(--read "$id") types+=(--type "$id=$typed")
+done
+kept=$(md5sum <"$folder/round.vkr")
+run ui 5 --offline --project "$p" --png "$dir/shown.png" "${reads[@]}"
+for r in "${rows[@]}"; do
+  IFS='|' read -r id shown _ _ _ _ <<<"$r"
+  echo "$out" | grep -qF "item $id: \"$shown\"" || fail "after the upload item $id is not \"$shown\": $out"
+done
+echo "$out" | grep -q "data set unchanged" || fail "opening and closing the control changed the data set: $out"
+run ui 5 --offline --project "$p" --png "$dir/ok.png" --click 1
+echo "$out" | grep -q "the user interface closed itself" && echo "$out" | grep -q "data set unchanged" ||
+  fail "OK without an edit: $out"
+[ "$(md5sum <"$folder/round.vkr")" = "$kept" ] || fail "OK without an edit changed the project file"
+run download --project "$p"
+config round | diff "$dir/before" - >/dev/null || fail "a download after OK without an edit changed the transmitter"
+
+# Every field edited, OK, the project saved and opened again, downloaded, uploaded elsewhere.
+run ui 5 --offline --project "$p" --png "$dir/edit.png" "${types[@]}" --click 1
+echo "$out" | grep -q "data set saved to" || fail "the edits were not saved: $out"
+run ui 5 --offline --project "$p" --png "$dir/again.png" "${reads[@]}"
+for r in "${rows[@]}"; do
+  IFS='|' read -r id _ _ kept _ _ <<<"$r"
+  echo "$out" | grep -qF "item $id: \"$kept\"" || fail "item $id did not keep \"$kept\": $out"
+done
+run download --project "$p"
+[ $rc = 0 ] && echo "$out" | grep -q "read back: the device holds the data set" || fail "download of the edits: $rc $out"
+for r in "${rows[@]}"; do
+  IFS='|' read -r _ _ _ _ name bytes <<<"$r"
+  [ -z "$name" ] && continue
+  [ "$(field round "$name")" = "$bytes" ] || fail "$name holds $(field round "$name"), not $bytes"
+done
+[ "$(field round rangeUnit)" = 2C ] || fail "the range unit did not follow the unit"
+run compare --project "$p"
+[ "$out" = "the data set equals the device" ] || fail "compare after the download of the edits: $out"
+cp "$folder/round.vkr.device" "$folder/fresh.vkr.device"
+run upload --project 'C:\VKR\fresh.vkr'
+[ $rc = 0 ] || fail "upload into another project: $out"
+run ui 5 --offline --project 'C:\VKR\fresh.vkr' --png "$dir/fresh.png" "${reads[@]}"
+for r in "${rows[@]}"; do
+  IFS='|' read -r id _ _ kept _ _ <<<"$r"
+  # Packed texts come back padded with blanks.
+  echo "$out" | grep -qF "item $id: \"$kept" || fail "a fresh upload shows item $id not as \"$kept\": $out"
+done
+
+# ---- Empty texts are the device's blanks ----------------------------------------------------
+run ui 5 --offline --project "$p" --png "$dir/empty.png" --type 205= --type 207= --type 209= --type 310= --click 1
+echo "$out" | grep -q "data set saved to" || fail "the empty texts were not saved: $out"
+run download --project "$p"
+[ $rc = 0 ] || fail "download of empty texts: $out"
+[ "$(field round tagDescriptorDate)" = "$(printf '820%.0s' $(seq 12))110982" ] ||
+  fail "the empty tag and descriptor went out as $(field round tagDescriptorDate)"
+[ "$(field round message)" = "$(printf '820%.0s' $(seq 16))" ] || fail "the empty message went out as $(field round message)"
+[ "$(field round longTag)" = "$(printf '00%.0s' $(seq 32))" ] || fail "the empty long tag went out as $(field round longTag)"
+
+# ---- A project saved by an earlier version: the values it never kept are not known -----------
+cp "$old_project" "$folder/old.vkr"
+cp "$dir/before" "$folder/old.vkr.device"
+run show --project 'C:\VKR\old.vkr'
+[ $rc = 0 ] || fail "the earlier project does not load: $out"
+run download --project 'C:\VKR\old.vkr'
+for id in 1024 1064 1066 1068 1070 1071 1088 1090 1074 1076 1078 1080 1022 1023 1097; do
+  echo "$out" | grep -q "^Download left out \".*\" ($id)" || fail "the earlier project's $id was not left out: $out"
+done
+echo "$out" | grep -q '(105[1-8])' && fail "the earlier project's texts and date were left out: $out"
+config old | diff "$dir/before" - >/dev/null || fail "the earlier project's download changed the transmitter"
+[ "$(field old configChanged)" = 01 ] || fail "the earlier project's texts and date were not written"
+# Saved again by this version, the values it never held stay not known.
+run download --project 'C:\VKR\old.vkr'
+echo "$out" | grep -q '^Download left out "Damping Value" (1022)' || fail "saved again, the earlier project holds a damping: $out"
+run upload --project 'C:\VKR\old.vkr'
+run download --project 'C:\VKR\old.vkr'
+[ $rc = 0 ] && ! echo "$out" | grep -q "left out" || fail "the earlier project after an upload: $out"
+echo "engineer's round ok"
