@@ -19,7 +19,12 @@ p='C:\VKR\round.vkr'
 config() { grep -v "^configChange" "$folder/$1.vkr.device"; }
 field() { grep "^$2 " "$folder/$1.vkr.device" | cut -d' ' -f2; }
 # Runs the host; "rc" holds its exit code and "out" what it printed.
-run() { out=$("$host" "$@" 2>&1); rc=$?; }
+# The output without the progress lines (a percentage a line when stderr is no terminal).
+run() {
+  out=$("$host" "$@" 2>&1)
+  rc=$?
+  out=$(printf '%s\n' "$out" | grep -Ev '^[a-z ]+: [0-9]+%$')
+}
 
 # ---- Upload, compare, download of the unchanged project ------------------------------------
 run upload --project "$p"
@@ -66,8 +71,8 @@ config distinct | diff "$dir/distinct" - >/dev/null ||
 # file | the bytes it then holds (a row without a field is judged with the row above it)
 rows=(
   "616|0.500|2.5|2.500|damping|40200000"
-  "615|6.000|12.5|12.500|upperRange|41480000"
-  "614|0.000|1.25|1.250|lowerRange|3FA00000"
+  "615|0.500|1.5|1.500|upperRange|3FC00000"
+  "614|7.500|6.25|6.250|lowerRange|40C80000"
   "613|Metres (m)|Feet (ft)|Feet (ft)|pvUnit|2C"
   "612|Level|Distance|Distance|displaySettings|050304032A0000000000"
   "617|Medium|Velomode|Velomode||"
@@ -75,7 +80,7 @@ rows=(
   "619|3.80 mA|Last Known|Last Known||"
   "620|0|42|42||"
   "623|20.0|10.0|10.0|echoSettings|19053EAA7EFA3E000000"
-  "624|20 - 4 mA|Park 8 mA|Park 8 mA||"
+  "624|4 - 20 mA|Park 8 mA|Park 8 mA||"
   "625|0.300|0.333|0.333||"
   "626|0.000|0.125|0.125||"
   "205|LT-101  |TANK7|TANK7|tagDescriptorDate|50138BDE082038F4942204C930F820820820110982"
