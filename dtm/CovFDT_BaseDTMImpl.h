@@ -465,6 +465,10 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   EDtmState m_eDtmState = dsUNDEFINED;
   LCID m_lcid = 0;
   vkr::Bstr m_bstrSystemTag;
+  // The frame's schema directory the DTM's documents are validated with (Environment).
+  std::u16string m_schemaDirectory;
+  // The information document with the translation's `count` languages in each device type.
+  HRESULT BuildSupportedLanguages(BSTR information, struct IovFdtTranslation* translation, LONG count, BSTR* result);
   vkr::Bstr m_bstrSystemGuiLabel;
   vkr::Bstr m_bstrStartupText;     // handed to a starting user interface (0x270C)
   vkr::Bstr m_bstrDocumentFolder;  // where the DTM's documents are

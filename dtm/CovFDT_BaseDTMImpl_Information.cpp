@@ -1,6 +1,8 @@
 // What the DTM tells a frame about itself: the DTM information document (the framework's default,
 // the language list and the merged documents of each device type) and the HART identification of
 // a supported device type.
+#include <deque>
+#include <mutex>
 #include <string>
 
 #include "dtm/CovFDT_BaseDTMImpl.h"
@@ -81,6 +83,50 @@ bool ReadWholeFile(const std::u16string& path, std::string* text) {
   return ok;
 }
 
+// Every DTM of a device type builds the same information document from the same template,
+// languages and schemas, and finds its device type in it: answers that follow from their inputs'
+// texts alone are kept by those texts and shared by the process's DTMs.
+class InformationMemo {
+ public:
+  static InformationMemo& Get() {
+    static InformationMemo* memo = new InformationMemo;  // used by DTMs released at exit too
+    return *memo;
+  }
+  bool Find(const std::u16string& key, std::u16string* value) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    for (const auto& entry : m_entries)
+      if (entry.first == key) {
+        *value = entry.second;
+        return true;
+      }
+    return false;
+  }
+  void Keep(std::u16string key, std::u16string value) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    try {
+      if (m_entries.size() >= kEntries) m_entries.pop_front();
+      m_entries.emplace_back(std::move(key), std::move(value));
+    } catch (const std::bad_alloc&) {
+      // Not kept: the next DTM builds it again.
+    }
+  }
+
+ private:
+  static constexpr std::size_t kEntries = 8;
+  std::mutex m_lock;
+  std::deque<std::pair<std::u16string, std::u16string>> m_entries;
+};
+
+// The key of an answer: its kind, then its inputs, each ended by a character no text holds.
+std::u16string MemoKey(char16_t kind, std::initializer_list<std::u16string_view> inputs) {
+  std::u16string key(1, kind);
+  for (std::u16string_view input : inputs) {
+    key += input;
+    key += char16_t{0xFFFF};
+  }
+  return key;
+}
+
 }  // namespace
 
 HRESULT CovFDT_BaseDTMCore::LoadInformationDocument(BSTR text, IXMLDOMDocument2** document, VARIANT_BOOL* loaded) {
@@ -108,6 +154,30 @@ HRESULT CovFDT_BaseDTMCore::VerifySupportedLanguages(BSTR information, BSTR* res
   if (!translation) return copy();
   LONG count = 0;
   if (FAILED(translation->GetLanguageCount(&count)) || count < 1) return copy();
+  std::u16string languages;
+  for (LONG i = 0; i < count; ++i) {
+    ULONG id = 0;
+    if (FAILED(translation->GetLanguageId(i, &id))) break;
+    languages += vkr::Utf8ToUtf16(std::to_string(id)) + u",";
+  }
+  const std::u16string key =
+      MemoKey(u'L', {m_schemaDirectory, languages, std::u16string_view(information ? information : u"", SysStringLen(information))});
+  std::u16string kept;
+  if (InformationMemo::Get().Find(key, &kept)) {
+    *result = SysAllocStringLen(kept.data(), static_cast<UINT>(kept.size()));
+    return *result ? S_OK : E_OUTOFMEMORY;
+  }
+  const HRESULT built = BuildSupportedLanguages(information, translation.Get(), count, result);
+  if (built == S_OK && *result) InformationMemo::Get().Keep(key, std::u16string(*result, SysStringLen(*result)));
+  return built;
+}
+
+HRESULT CovFDT_BaseDTMCore::BuildSupportedLanguages(BSTR information, IovFdtTranslation* translation, LONG count,
+                                                    BSTR* result) {
+  auto copy = [&]() -> HRESULT {
+    *result = information ? SysAllocStringLen(information, SysStringLen(information)) : nullptr;
+    return (information && !*result) ? E_OUTOFMEMORY : S_OK;
+  };
   vkr::ComPtr<IXMLDOMDocument2> document;
   VARIANT_BOOL loaded = VARIANT_FALSE;
   HRESULT hr = LoadInformationDocument(information, document.Put(), &loaded);
@@ -416,6 +486,9 @@ bool CovFDT_BaseDTMCore::CheckDeviceType(IXMLDOMNode* deviceType) {
   if (!self) return false;
   vkr::Bstr own;
   if (self->GetInformation(nullptr, own.Put()) != S_OK || own.Empty()) return false;
+  const std::u16string key = MemoKey(u'T', {m_schemaDirectory, name, own.View()});
+  std::u16string kept;
+  if (InformationMemo::Get().Find(key, &kept)) return kept == u"1";
   vkr::ComPtr<IXMLDOMDocument2> document;
   VARIANT_BOOL loaded = VARIANT_FALSE;
   if (FAILED(LoadInformationDocument(own, document.Put(), &loaded)) || !loaded || !document) return false;
@@ -423,5 +496,7 @@ bool CovFDT_BaseDTMCore::CheckDeviceType(IXMLDOMNode* deviceType) {
   if (FAILED(FormatPath(path.Put(), u"//fdt:DtmDeviceType[ fdt:VersionInformation/@name=\"%s\" ]", {name})))
     return false;
   vkr::ComPtr<IXMLDOMNode> node;
-  return document->selectSingleNode(path, node.Put()) == S_OK && node;
+  const bool found = document->selectSingleNode(path, node.Put()) == S_OK && node;
+  InformationMemo::Get().Keep(key, found ? u"1" : u"0");
+  return found;
 }

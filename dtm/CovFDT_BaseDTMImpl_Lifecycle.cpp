@@ -125,6 +125,7 @@ HRESULT CovFDT_BaseDTMCore::EnvPart1(BSTR systemTag, IFdtContainer* container) {
     OnError("InitializeSchemaCache returned 0x%X, maybe there is a problem with MSXML.", static_cast<unsigned>(hr));
     return hr;
   }
+  m_schemaDirectory.assign(path.View());
   WriteLogA("CovFDT_BaseDTMImpl::EnvPart1() schema cache initialised");
   return S_OK;
 }

@@ -68,10 +68,14 @@ void CTimerImpl::StopTimer() {
 }
 
 HRESULT CTimerImpl::SetTimerInterval(DWORD milliseconds) {
-  if (milliseconds == m_dwInterval && (m_nTimerId || !milliseconds)) return S_OK;
+  if (milliseconds == m_dwInterval && (m_nTimerId || !milliseconds || !m_bWork)) return S_OK;
   StopTimer();
   m_dwInterval = 0;
   if (!milliseconds) return S_OK;
+  if (!m_bWork) {
+    m_dwInterval = milliseconds;
+    return S_OK;
+  }
   const UINT_PTR id = SetTimer(nullptr, 0, milliseconds, &CTimerImpl::TimerProc);
   if (!id) return E_FAIL;
   m_dwLastTick = GetTickCount();
@@ -89,6 +93,19 @@ HRESULT CTimerImpl::SetTimerInterval(DWORD milliseconds) {
   m_nTimerId = id;
   LeaveCriticalSection(&t.cs);
   return S_OK;
+}
+
+HRESULT CTimerImpl::SetTimerWork(bool work) {
+  m_bWork = work;
+  if (!work) {
+    StopTimer();
+    return S_OK;
+  }
+  if (m_nTimerId || !m_dwInterval) return S_OK;
+  // Started as SetTimerInterval starts it: the interval is dropped while it is made.
+  const DWORD interval = m_dwInterval;
+  m_dwInterval = 0;
+  return SetTimerInterval(interval);
 }
 
 void CTimerImpl::TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
@@ -116,6 +133,9 @@ void CTimerImpl::TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
 // ---- Construction ------------------------------------------------------------------------
 
 CovFDT_DtmThreadImpl::CovFDT_DtmThreadImpl() {
+  // The update timer has work only while a parameter is read cyclically: an online DTM that reads
+  // nothing is not woken ten times a second.
+  SetTimerWork(false);
   InitializeCriticalSectionAndSpinCount(&m_cs, 0);
   // The object is made on its own thread; Run records it again.
   m_threadId = GetCurrentThreadId();
@@ -662,7 +682,7 @@ HRESULT CovFDT_DtmThreadImpl::RegisterCyclicRead(const VARIANT& argument) {
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     }
-    return S_OK;
+    return SetTimerWork(true);
   }
   CCyclicRead& read = it->second;
   if (info.nUpdateRate < read.nInterval) read.nInterval = info.nUpdateRate;
@@ -679,6 +699,7 @@ HRESULT CovFDT_DtmThreadImpl::UnregisterCyclicRead(const VARIANT& argument) {
   if (--it->second.nRefCount == 0) {
     m_readRegistrations.erase(it);
     UpdatePendingReads();
+    if (m_readRegistrations.empty()) SetTimerWork(false);
   }
   return S_OK;
 }

@@ -80,6 +80,10 @@ class CTimerImpl {
   // starts a new one on the calling thread. S_OK, or E_FAIL when no timer could be made.
   HRESULT SetTimerInterval(DWORD milliseconds);
   DWORD TimerInterval() const { return m_dwInterval; }
+  // Whether the owner has work for the timer. Without work the timer sleeps (no events, its
+  // interval kept); work wakes it, counting from then. S_OK, or E_FAIL when no timer could be made.
+  HRESULT SetTimerWork(bool work);
+  bool TimerRunning() const { return m_nTimerId != 0; }
 
  protected:
   // The time since the last event (GetTickCount, wrapping); runs on the timer's thread.
@@ -93,6 +97,7 @@ class CTimerImpl {
   UINT_PTR m_nTimerId = 0;
   DWORD m_dwInterval = 0;
   bool m_bInElapsed = false;
+  bool m_bWork = true;
 };
 
 class CovFDT_DtmThreadImpl

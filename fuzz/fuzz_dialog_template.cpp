@@ -1,7 +1,8 @@
 // Fuzzes the dialog template text parser. No input may crash or hang; a refusal names its line; a
 // template that parses keeps the limits the parser promises (sizes, ids, initialisation bytes only
 // on hosted items), and written out again in the plainest form (numbers, CONTROL lines) it parses
-// to the same template.
+// to the same template. A template that parses then makes a dialog, as a program makes one from
+// its resource: created, painted, tabbed through with the keyboard, and destroyed.
 //
 // Input: the template text itself.
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/ui/render.h"
 #include "tests/support/fuzz_input.h"
 
 namespace {
@@ -80,6 +82,39 @@ bool Same(const vkr::ui::DialogTemplate& a, const vkr::ui::DialogTemplate& b) {
   return true;
 }
 
+INT_PTR DialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+// The dialog of a parsed template: made, painted, tabbed through, destroyed. Whatever it holds,
+// the focus stays with it (or the window holding it) and it goes entirely.
+void MakeDialog(const std::string& text, const vkr::ui::DialogTemplate& t) {
+  const SIZE pixels = vkr::ui::DialogUnitsToPixels(t.cx, t.cy);
+  if (pixels.cx > 2048 || pixels.cy > 2048 || t.items.size() > 256) return;  // a picture that size says nothing more
+  // A window to hold the dialogs made as children (DS_CONTROL pages) and to own the others.
+  static HWND host = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 0, 0, 2100, 2100, nullptr, nullptr,
+                                     nullptr, nullptr);
+  Check(host != nullptr);
+  HWND dialog = CreateDialogIndirectParamA(nullptr, reinterpret_cast<LPCDLGTEMPLATEA>(text.c_str()), host,
+                                           &DialogProc, 0);
+  if (!dialog) return;  // an item of a class nobody knows: refused whole
+  ShowWindow(dialog, SW_SHOW);
+  vkr::ui::Picture picture;
+  if (pixels.cx > 0 && pixels.cy > 0) Check(vkr::ui::RenderWindow(dialog, &picture));
+  for (std::size_t i = 0; i < t.items.size() + 2 && i < 16; ++i) {
+    HWND focus = GetFocus();
+    MSG msg{};
+    msg.hwnd = focus ? focus : dialog;
+    msg.message = WM_KEYDOWN;
+    msg.wParam = VK_TAB;
+    IsDialogMessageW(dialog, &msg);
+    focus = GetFocus();
+    // A DS_CONTROL dialog hands the Tab on to the window holding it.
+    Check(!focus || focus == dialog || IsChild(dialog, focus) || focus == host || IsChild(host, focus));
+  }
+  vkr::ui::PumpUntilIdle();
+  Check(DestroyWindow(dialog));
+  Check(!IsWindow(dialog));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -105,5 +140,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string written = Write(t);
   Check(vkr::ui::ParseDialogTemplate(written, &again, &error));
   Check(Same(t, again));
+  MakeDialog(std::string(text), t);
   return 0;
 }

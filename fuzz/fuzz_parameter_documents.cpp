@@ -8,13 +8,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "module/CVornExampleDtm.h"
 #include "parameters/CFdtVariant.h"
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
 #include "parameters/ParameterDocuments.h"
+#include "frame/FrameContainer.h"
 #include "platform/platform.h"
+#include "tests/support/headless_dtm.h"
 #include "tests/support/fake_parameter_site.h"
 #include "tests/support/fuzz_input.h"
 #include "xml/XmlHelpers.h"
@@ -70,6 +74,36 @@ vkr::Bstr Export(vkr::test::StackParameterHandler* h) {
   return text;
 }
 
+// A seed of the frame's documents without its reader byte.
+vkr::Bstr FrameSeed(const char* name) {
+  std::ifstream in((vkr::test::SourceTree() / "fuzz/corpus/frame_documents") / name, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  vkr::fuzz::Check(bytes.size() > 1);
+  return vkr::fuzz::Text(std::string_view(bytes).substr(1));
+}
+
+// The DTM as a frame leaves it configured: its environment (an FDT 1.2.1 frame), its device type
+// and a planning engineer, with the records above added.
+vkr::ComPtr<vkr::ComObject<vkr::test::HeadlessDtm>> MadeDtm() {
+  vkr::ComPtr<vkr::ComObject<vkr::test::HeadlessDtm>> dtm;
+  static vkr::ComPtr<vkr::ComObject<vkr::frame::FrameContainer>> frame;
+  vkr::fuzz::Check(SUCCEEDED(vkr::MakeObject<vkr::test::HeadlessDtm>(&dtm)));
+  vkr::fuzz::Check(SUCCEEDED(vkr::MakeObject<vkr::frame::FrameContainer>(&frame)));
+  VARIANT_BOOL done = VARIANT_FALSE;
+  dtm->ForceState(dsINITNEWPERSIST);
+  vkr::ComPtr<IDtm2> dtm2;
+  vkr::ComPtr<IDtm> idtm;
+  dtm->QueryInterface(IDtm2::iid, dtm2.PutVoid());
+  dtm->QueryInterface(IDtm::iid, idtm.PutVoid());
+  vkr::fuzz::Check(dtm2 && idtm);
+  vkr::fuzz::Check(dtm2->Environment2(vkr::Bstr(u"LT-101"), frame.Get(), FrameSeed("frame_version_121"), &done) ==
+                       S_OK && done);
+  vkr::fuzz::Check(idtm->InitNew(FrameSeed("device_type"), &done) == S_OK && done);
+  vkr::fuzz::Check(idtm->Config(FrameSeed("user_information_planning"), &done) == S_OK && done);
+  AddRecords(dtm.Get());
+  return dtm;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -82,13 +116,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   switch (data[0] % 4) {
     case 0: {
       // The document the frame sets, loaded without a schema: the reader sees even what the
-      // validation would have refused.
-      static vkr::ComPtr<vkr::ComObject<CVornExampleDtm>> dtm = [] {
-        vkr::ComPtr<vkr::ComObject<CVornExampleDtm>> d;
-        if (FAILED(vkr::MakeObject<CVornExampleDtm>(&d))) abort();
-        AddRecords(d.Get());
-        return d;
-      }();
+      // validation would have refused. The DTM has its environment, device type and user, so its
+      // protocol takes the bus information and the values reach the set phase.
+      static vkr::ComPtr<vkr::ComObject<vkr::test::HeadlessDtm>> dtm = MadeDtm();
       vkr::ComPtr<IXMLDOMDocument2> document;
       VARIANT_BOOL loaded = VARIANT_FALSE;
       if (FAILED(LoadXmlFromString(text.Get(), document.Put(), &loaded)) || !loaded) break;

@@ -139,9 +139,14 @@ class Chart : public vkr::atl::CompositeControl<Chart, IChartControl, IRecorder>
            "END\n";
   }
   CLSID ObjectClsid() const override { return CLSID_ChartControl; }
-  BEGIN_MSG_MAP(Chart)
-    MESSAGE_HANDLER(WM_PAINT, OnPaint)
-  END_MSG_MAP()
+  // Paints itself; the window's other messages go to the default.
+  BOOL ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                            DWORD mapId = 0) override {
+    if (mapId != 0 || message != WM_PAINT) return FALSE;
+    BOOL handled = TRUE;
+    result = OnPaint(message, wParam, lParam, handled);
+    return handled;
+  }
 
   HRESULT SetSamplingInterval(LONG milliseconds) override {
     Note(Line("SetSamplingInterval %d", static_cast<int>(milliseconds)));

@@ -18,6 +18,21 @@ const char* FrameTestControl::TemplateText() const {
          "END\n";
 }
 
+BOOL FrameTestControl::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                                            DWORD mapId) {
+  if (mapId != 0) return FALSE;
+  BOOL handled = TRUE;
+  if (message == kCloseRequestMessage) {
+    result = OnCloseRequest(message, wParam, lParam, handled);
+    return handled;
+  }
+  if (message == WM_COMMAND && LOWORD(wParam) == 101 && HIWORD(wParam) == BN_CLICKED) {
+    result = OnCloseClicked(HIWORD(wParam), LOWORD(wParam), reinterpret_cast<HWND>(lParam), handled);
+    return handled;
+  }
+  return FALSE;
+}
+
 LRESULT FrameTestControl::OnCloseRequest(UINT, WPARAM, LPARAM, BOOL&) {
   m_calls.push_back("close request");
   if (onCloseRequest) onCloseRequest();

@@ -41,10 +41,9 @@ class FrameTestControl : public vkr::atl::CompositeControl<FrameTestControl, IDt
   const char* TemplateText() const override;
   CLSID ObjectClsid() const override { return CLSID_FrameTestControl; }
   const std::vector<std::string>& Calls() override { return m_calls; }
-  BEGIN_MSG_MAP(FrameTestControl)
-    MESSAGE_HANDLER(kCloseRequestMessage, OnCloseRequest)
-    COMMAND_HANDLER(101, BN_CLICKED, OnCloseClicked)
-  END_MSG_MAP()
+  // The close request and the close button; the window's other messages go to the default.
+  BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                            DWORD mapId = 0) override;
   LRESULT OnCloseRequest(UINT, WPARAM, LPARAM, BOOL&);
   LRESULT OnCloseClicked(WORD, WORD, HWND, BOOL&);
 

@@ -8,6 +8,7 @@
 #include "platform/ui/dialog_internal.h"
 #include "platform/ui/dialogs.h"
 #include "platform/ui/gdi.h"
+#include "platform/ui/window_internal.h"
 #include "platform/win/lasterror.h"
 #include "platform/win/shell.h"
 #include "platform/win/text.h"
@@ -52,7 +53,8 @@ LRESULT DialogClassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 // The dialog class, and the dialog manager in the host loop's filter chain, exist from the first
-// dialog on.
+// dialog on; a slot someone cleared gets the dialog manager back with the next dialog, or its
+// dialogs would never see Tab, Enter or Escape.
 void EnsureDialogClass() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -62,8 +64,8 @@ void EnsureDialogClass() {
     cls.proc = DialogClassProc;
     cls.cbWndExtra = DLGWINDOWEXTRA;
     RegisterBuiltinClass(cls);
-    SetDialogMessageHook(DialogMessageHook);
   });
+  detail::InstallDialogHookIfCleared(DialogMessageHook);
 }
 
 // The font the template names, in pixels at 96 dots per inch; the dialog owns it.

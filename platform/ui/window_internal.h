@@ -116,5 +116,7 @@ void PaintHookReleaseDC(HWND hwnd, HDC dc);
 BOOL PaintHookErase(HWND hwnd, HDC dc, HBRUSH brush);
 // Installs the window system's queue hooks (idempotent).
 void EnsureHooks();
+// Puts hook in the dialog manager's slot unless the slot holds one already.
+void InstallDialogHookIfCleared(BOOL (*hook)(MSG* msg));
 
 }  // namespace vkr::ui::detail

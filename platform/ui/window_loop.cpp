@@ -37,6 +37,11 @@ void RemoveMessageFilter(UINT_PTR cookie) {
 
 void SetDialogMessageHook(BOOL (*isDialogMessage)(MSG* msg)) { g_dialogHook = isDialogMessage; }
 
+void detail::InstallDialogHookIfCleared(BOOL (*hook)(MSG* msg)) {
+  BOOL (*none)(MSG*) = nullptr;
+  g_dialogHook.compare_exchange_strong(none, hook);
+}
+
 bool RunMessageFilters(MSG* msg) {
   if (!msg) return false;
   // Calls between apartments are the platform's own traffic, not input to filter.

@@ -451,6 +451,66 @@ TEST_F(DtmThreadCyclicReads, RegistrationsRemovedDuringAReadAreSkipped) {
   dtm->onRead = nullptr;
 }
 
+// The update timer of an online DTM that reads nothing sleeps: no events however long it runs,
+// its interval kept; work wakes it, and the first event counts from the wake, not from the sleep.
+class CountingTimer : public CTimerImpl {
+ public:
+  std::vector<DWORD> events;
+  void OnElapsed(DWORD elapsed) override { events.push_back(elapsed); }
+};
+
+TEST(DtmThreadTimer, SleepsWithoutWorkAndCountsFromTheWake) {
+  FakeTickCount clock{1000};
+  CountingTimer timer;
+  ASSERT_EQ(timer.SetTimerWork(false), S_OK);
+  ASSERT_EQ(timer.SetTimerInterval(100), S_OK);
+  EXPECT_FALSE(timer.TimerRunning());
+  EXPECT_EQ(timer.TimerInterval(), 100u);
+  clock.Advance(500);
+  PumpFor(60);
+  EXPECT_TRUE(timer.events.empty());
+
+  ASSERT_EQ(timer.SetTimerWork(true), S_OK);
+  EXPECT_TRUE(timer.TimerRunning());
+  clock.Advance(100);
+  PumpFor(60);
+  EXPECT_EQ(timer.events, (std::vector<DWORD>{100}));
+  // The same interval again keeps the running timer.
+  clock.Advance(50);
+  ASSERT_EQ(timer.SetTimerInterval(100), S_OK);
+  clock.Advance(50);
+  PumpFor(60);
+  EXPECT_EQ(timer.events, (std::vector<DWORD>{100, 100}));
+
+  ASSERT_EQ(timer.SetTimerWork(false), S_OK);
+  EXPECT_FALSE(timer.TimerRunning());
+  clock.Advance(1000);
+  PumpFor(60);
+  EXPECT_EQ(timer.events.size(), 2u);
+  // Stopped while asleep: work finds no interval and starts nothing.
+  ASSERT_EQ(timer.SetTimerInterval(0), S_OK);
+  ASSERT_EQ(timer.SetTimerWork(true), S_OK);
+  EXPECT_FALSE(timer.TimerRunning());
+}
+
+// The DTM thread's timer has work only while registrations last.
+TEST_F(DtmThreadCyclicReads, TheFirstReadComesAFullIntervalAfterTheRegistration) {
+  Tick(950);  // online, nothing registered
+  ASSERT_EQ(Job(6, PackedUpdate(6, 300)), S_OK);
+  Tick(200);
+  EXPECT_FALSE(dtm->journal.Has("read 6"));
+  clock.Advance(100);
+  EXPECT_TRUE(DtmHas("read 6"));
+  ASSERT_EQ(Job(9, UI4(6)), S_OK);
+  ASSERT_EQ(Job(7, PackedUpdate(6, 300)), S_OK);
+  Tick(5000);
+  ASSERT_EQ(Job(6, PackedUpdate(6, 300)), S_OK);
+  Tick(250);  // the five idle seconds before count for nothing
+  EXPECT_EQ(Count(dtm->journal, "read 6"), 1u);
+  clock.Advance(100);
+  EXPECT_TRUE(DtmHas("read 6", 2));
+}
+
 TEST_F(DtmThreadCyclicReads, TwoDtmThreadsRunTheirOwnTimers) {
   TestManager second;
   vkr::ComPtr<vkr::ComObject<FakeDtm>> otherDtm;

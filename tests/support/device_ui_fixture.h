@@ -183,6 +183,8 @@ class DevicePageHarness {
   // The page object behind its interfaces (its class is the test's to name).
   CovFDT_BaseActiveXImpl* Ui() const;
   HWND Item(int id) const { return m_host.Item(id); }
+  // The window the page sits in.
+  HWND Window() const { return m_host.Hwnd(); }
   std::string Text(int id) const;
   void Show(bool shown);
   // Hides, deactivates and releases the page (PrepareToRelease first, as the frame does).

@@ -381,6 +381,9 @@ class DtmThreadFixture : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    // A thread an earlier test started may still be on its way out: counted here, it would be
+    // missing at the end.
+    vkr::platform::WaitForThreadsToEnd(5000);
     threadsBefore = vkr::platform::LiveThreadCount();
     ASSERT_EQ(vkr::MakeObject(&factory), S_OK);
     ASSERT_EQ(CoRegisterClassObject(CLSID_DtmThread, static_cast<IClassFactory*>(factory.Get()), CLSCTX_INPROC_SERVER,

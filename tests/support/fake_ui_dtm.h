@@ -173,7 +173,7 @@ class FakeUiDtm : public FakeUiDtmStubs {
   EDtmState State() const { return m_state; }
   // Moves to the state and tells the user interfaces (OnDtmStateChanged), posted.
   void ChangeState(EDtmState state);
-  void SetLanguage(LCID language) { m_language = language; }
+  void SetUiLanguage(LCID language) { m_language = language; }
   void SetSystemTag(std::u16string_view tag) { m_systemTag = tag; }
   // The parameter of the id (null when the fake has none); changing it changes nothing else.
   FakeParameter* Parameter(ULONG id);

@@ -36,11 +36,9 @@ constexpr SComboCode kAnalogModes[] = {
 };
 constexpr SComboCode kProbeFaultChoices[] = {{"Disable", 0x00}, {"Enable", kProbeFaultBit}};
 
-// Table indices of the five value entries (records 1-5).
+// Table indices of the five value entries (records 1-5): sensitivity, analog mode, blanking,
+// offset, probe fault, in that order.
 constexpr LONG kEntrySensitivityUser = 0;
-constexpr LONG kEntryAnalogModeUser = 1;
-constexpr LONG kEntryBlankingUser = 2;
-constexpr LONG kEntryOffsetUser = 3;
 constexpr LONG kEntryProbeFaultUser = 4;
 
 SPropertyPageClass AdvancedClass() {

@@ -130,7 +130,6 @@ constexpr LONG kCommand2 = 1030;
 constexpr LONG kCommand15 = 1033;
 constexpr LONG kButtonRefresh = 1041;
 constexpr LONG kButtonSend = 1042;
-constexpr LONG kActivateSend = 1045;
 constexpr LONG kDisplayModeDevice = 1064;
 constexpr LONG kTrackingDevice = 1066;
 constexpr LONG kDielectricDevice = 1068;

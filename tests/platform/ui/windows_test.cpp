@@ -505,8 +505,10 @@ TEST_F(Windows, TextRoundTripsBetweenUtf8AndUtf16) {
 }
 
 // A built-in list-like class keeps UTF-16 items; "A" callers give and get UTF-8.
+std::vector<std::u16string> g_listLikeItems;
+
 LRESULT ListLikeProc(HWND h, UINT m, WPARAM w, LPARAM l) {
-  static std::vector<std::u16string> items;
+  auto& items = g_listLikeItems;
   switch (m) {
     case 0x0143:  // CB_ADDSTRING
       items.emplace_back(reinterpret_cast<LPCWSTR>(l));
@@ -524,8 +526,11 @@ LRESULT ListLikeProc(HWND h, UINT m, WPARAM w, LPARAM l) {
 
 TEST_F(Windows, ItemTextsOfBuiltinListsAreConvertedForUtf8Callers) {
   vkr::ui::BuiltinClass cls{u"UiCoreListLike", 0, &ListLikeProc, 0, nullptr, nullptr, true};
-  ASSERT_NE(vkr::ui::RegisterBuiltinClass(cls), 0);
+  // A built-in class stays for the process: registered in the first round of a repeated run.
+  static const ATOM atom = vkr::ui::RegisterBuiltinClass(cls);
+  ASSERT_NE(atom, 0);
   EXPECT_EQ(vkr::ui::RegisterBuiltinClass(cls), 0);  // once
+  g_listLikeItems.clear();
   HWND list = CreateWindowExA(0, "uicorelistlike", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
   m_made.push_back(list);
   ASSERT_NE(list, nullptr);

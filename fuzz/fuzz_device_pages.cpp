@@ -1,0 +1,147 @@
+// Fuzzes the device pages with what the device answers. A page of the VKR DTM, picked by the first
+// byte, is opened online on the fake device DTM as the online parameterization frame opens it;
+// then the input, step by step, feeds it:
+//   0 a device answer to a "Command n complete" parameter, which the DTM's broadcast (0x270D)
+//     carries to the page's decoders;
+//   1 the next answers of the HART service to a command the page sends (data, response code,
+//     device status);
+//   2 a click on one of the page's buttons (Refresh, Send, its own commands);
+//   3 time passing, for what the page does on its timers.
+// No answer may crash or hang the page, and it closes cleanly at the end.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "include/ProgramIds.h"
+#include "platform/platform.h"
+#include "tests/support/device_ui_fixture.h"
+#include "tests/support/fuzz_input.h"
+#include "ui/device/AdvancedPP.h"
+#include "ui/device/CommandPP.h"
+#include "ui/device/DevicePP.h"
+#include "ui/device/DeviceUiIds.h"
+#include "ui/device/DiagPP.h"
+#include "ui/device/EchoPP.h"
+#include "ui/device/HartPP.h"
+#include "ui/device/ProcessPP.h"
+#include "ui/device/RawCommandPP.h"
+#include "ui/device/SetupPP.h"
+#include "ui/device/StatusPP.h"
+#include "ui/device/ValuesPP.h"
+
+namespace {
+
+using namespace vkr::dui;
+using vkr::fuzz::Check;
+using vkr::test::dui::DevicePageHarness;
+using vkr::test::dui::FakeDeviceDtm;
+using vkr::test::dui::FakeTransaction;
+
+constexpr std::size_t kMaxInput = 4096;
+constexpr int kMaxSteps = 48;
+
+// The parameters whose values are a command's answer bytes.
+constexpr ULONG kAnswers[] = {kParCommand0Complete,  kParCommand1Complete,  kParCommand2Complete,
+                              kParCommand3Complete,  kParCommand14Complete, kParCommand15Complete,
+                              kParCommand48Complete, kParCommand6Complete};
+// The commands the pages send through the HART service.
+constexpr BYTE kCommands[] = {3, 6, 7, 12, 13, 17, 18, 33, 34, 35, 38, 40, 41, 42, 44, 45, 46, 48, 128, 129, 130, 131,
+                              132, 133, 134, 135, 136, 137, 138, 139, 140, 141, 142, 143, 144, 145};
+
+struct Page {
+  CLSID clsid;
+  HRESULT (*make)(IClassFactory** factory);
+};
+
+template <class T>
+HRESULT MakeFactory(IClassFactory** factory) {
+  vkr::ComPtr<vkr::ComObject<vkr::ClassFactory<T>>> made;
+  const HRESULT hr = vkr::MakeObject<vkr::ClassFactory<T>>(&made);
+  if (FAILED(hr)) return hr;
+  *factory = static_cast<IClassFactory*>(made.Get());
+  (*factory)->AddRef();
+  return S_OK;
+}
+
+const Page kPages[] = {
+    {CLSID_AdvancedPP, &MakeFactory<CAdvancedPP>}, {CLSID_CommandPP, &MakeFactory<CCommandPP>},
+    {CLSID_DevicePP, &MakeFactory<CDevicePP>},     {CLSID_DiagPP, &MakeFactory<CDiagPP>},
+    {CLSID_EchoPP, &MakeFactory<CEchoPP>},         {CLSID_HartPP, &MakeFactory<CHartPP>},
+    {CLSID_ProcessPP, &MakeFactory<CProcessPP>},   {CLSID_RawCommandPP, &MakeFactory<CRawCommandPP>},
+    {CLSID_SetupPP, &MakeFactory<CSetupPP>},       {CLSID_StatusPP, &MakeFactory<CStatusPP>},
+    {CLSID_ValuesPP, &MakeFactory<CValuesPP>},
+};
+
+// Every page class registered once, as the module registers them.
+bool RegisterPages() {
+  vkr::fuzz::Scratch::Directory();
+  Check(SUCCEEDED(CoInitialize(nullptr)));
+  for (const Page& page : kPages) {
+    vkr::ComPtr<IClassFactory> factory;
+    Check(SUCCEEDED(page.make(factory.Put())));
+    DWORD cookie = 0;
+    Check(SUCCEEDED(CoRegisterClassObject(page.clsid, factory.Get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie)));
+  }
+  return true;
+}
+
+// The page's buttons, in window order.
+std::vector<HWND> Buttons(HWND window) {
+  std::vector<HWND> found;
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    char name[32] = {};
+    GetClassNameA(child, name, sizeof name);
+    if (std::string_view(name) == "Button" && IsWindowEnabled(child) && IsWindowVisible(child)) found.push_back(child);
+    for (HWND inner : Buttons(child)) found.push_back(inner);
+  }
+  return found;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1 || size > kMaxInput) return 0;
+  static const bool registered = RegisterPages();
+  (void)registered;
+  vkr::fuzz::Input in(data, size);
+  const Page& page = kPages[in.Byte() % (sizeof kPages / sizeof kPages[0])];
+  vkr::test::dui::FakeClock clock;
+  auto dtm = FakeDeviceDtm::Create();
+  dtm->SetState(dsONLINE);
+  {
+    DevicePageHarness harness(page.clsid, static_cast<IovFdtBaseDTM*>(dtm.Get()));
+    if (harness.Ok()) {
+      for (int step = 0; step < kMaxSteps && in.More(); ++step) {
+        switch (in.Byte() % 4) {
+          case 0: {
+            const ULONG id = kAnswers[in.Byte() % (sizeof kAnswers / sizeof kAnswers[0])];
+            const std::string_view bytes = in.Take(in.Byte() % 40);
+            dtm->SetResponse(id, std::vector<BYTE>(bytes.begin(), bytes.end()));
+            break;
+          }
+          case 1: {
+            const BYTE command = kCommands[in.Byte() % (sizeof kCommands / sizeof kCommands[0])];
+            const BYTE code = in.Byte(), status = in.Byte();
+            const std::string_view bytes = in.Take(in.Byte() % 40);
+            dtm->Hart().Script(command, FakeTransaction::Answer(std::vector<BYTE>(bytes.begin(), bytes.end()), code, status));
+            break;
+          }
+          case 2: {
+            const std::vector<HWND> buttons = Buttons(harness.Window());
+            const BYTE pick = in.Byte();
+            if (!buttons.empty()) vkr::ui::Click(buttons[pick % buttons.size()]);
+            break;
+          }
+          default:
+            clock.Advance(50u * (1 + in.Byte() % 40));
+            break;
+        }
+        vkr::ui::PumpUntilIdle();
+      }
+    }
+    harness.Close();
+  }
+  vkr::ui::PumpUntilIdle();
+  return 0;
+}
