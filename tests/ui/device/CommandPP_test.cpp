@@ -111,7 +111,11 @@ class CommandPage : public ::testing::Test {
     ASSERT_TRUE(started);
     ASSERT_EQ(page->Show(SW_SHOW), S_OK);
     if (online) {
-      ASSERT_TRUE(vkr::test::PumpUntil([&] { return Text(kEditHighLevel) == "1.000" && Text(kEditFailTime) == "5"; }, 10000))
+      // The radar's values, or any value of another transmitter.
+      auto shown = [&](int id, const char* radar) {
+        return device->config.upperSensorLimit == 0.5f ? Text(id) == radar : Text(id) != "Loading...";
+      };
+      ASSERT_TRUE(vkr::test::PumpUntil([&] { return shown(kEditHighLevel, "1.000") && shown(kEditFailTime, "5"); }, 10000))
           << "shows \"" << Text(kEditHighLevel) << "\"";
     }
     vkr::frame::TransferSession::Pump(100);
@@ -270,6 +274,55 @@ TEST_F(CommandPage, LooksAsKeptAndSendWritesEverySettingIntoTheTransmitter) {
   Press(1041);
   vkr::frame::TransferSession::Pump(300);
   for (std::uint8_t command : {14, 131, 135, 15}) EXPECT_EQ(Writes(command), 1) << int(command);
+}
+
+// A device answer that arrives after the user changed a field (another user interface reads the
+// transmitter, which meanwhile holds other values) leaves the user's entry on the page, and Send
+// writes it; fields the user left alone show the answer. On the default transmitter.
+TEST_F(CommandPage, LateAnswersNeverOverwriteTheUsersEntryAndSendWritesIt) {
+  device = std::make_shared<SimulatedDevice>();
+  Open(true);
+  struct Field {
+    int control;
+    const char* typed;  // the user's entry (empty: a choice)
+    const char* chosen;
+  } const fields[] = {
+      {kEditDamping, "2.25", nullptr},
+      {kEditFailTime, "42", nullptr},
+      {kComboTracking, "", "Fast"},
+  };
+  for (const Field& f : fields) {
+    if (f.chosen)
+      Choose(f.control, f.chosen);
+    else
+      Paste(f.control, f.typed);
+  }
+  // The transmitter changes (as through another tool) and answers the DTM's next reads.
+  auto& c = device->config;
+  c.damping = 0.9f;
+  c.displaySettings[1] = 0;  // tracking "Slow"
+  c.displaySettings[4] = 9;  // fail time
+  c.displaySettings[2] = 3;  // dielectric " < 20", which the user left alone
+  for (ULONG command : {1033u, 1059u}) {
+    VARIANT_BOOL done = VARIANT_FALSE;
+    ASSERT_EQ(handler_->ReadDeviceParameter(vkr::UI4(command), &done), S_OK);
+  }
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return Text(kComboDielectric) == " < 20"; }, 10000)) << Text(kComboDielectric);
+  vkr::frame::TransferSession::Pump(300);
+  for (const Field& f : fields) EXPECT_EQ(Text(f.control), f.chosen ? f.chosen : f.typed) << f.control;
+
+  device->received.clear();
+  Press(1042);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return c.damping == 2.25f && c.displaySettings[4] == 42; }, 10000))
+      << "damping " << c.damping << ", settings " << vkr::frame::wire::ToHex(c.displaySettings);
+  EXPECT_EQ(c.displaySettings[1], 2);
+  EXPECT_EQ(c.displaySettings[2], 3);
+  EXPECT_EQ(Writes(34), 1);
+  // Written and read back: the page shows the transmitter again, and later answers fill it.
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return Text(kEditDamping) == "2.250"; }, 10000)) << Text(kEditDamping);
+  c.damping = 1.5f;
+  Press(1041);
+  EXPECT_TRUE(vkr::test::PumpUntil([&] { return Text(kEditDamping) == "1.500"; }, 10000)) << Text(kEditDamping);
 }
 
 // Entries that do not fit the device are refused on the page: the entry is marked and focused,
