@@ -626,35 +626,66 @@ TEST_F(OnlineFrame, AnotherTransmitterIsRefusedEndToEnd) {
   EXPECT_EQ(Text(frame, kOnlineReading), "2.500");
 }
 
-// Close clicked while the frame starts on an online DTM (a message loop inside a page's start runs
-// the click and the close request): the frame stops starting, starts no further page, and frees
-// what it made: no frame, page or registration is left, the DTM stays online for nobody and goes
-// offline with its session. The next frame opens and closes as usual.
+// Close clicked while the frame starts on an online DTM (a message loop inside the start runs the
+// click and the close request): while a page starts, or while the frame reads the device after
+// its pages started. The frame stops starting and frees what it made: no frame or page is left,
+// nothing keeps the DTM online, the function is offered again, and the DTM goes offline with its
+// last user interface. The next frame opens and closes as usual.
 TEST_F(OnlineFrame, CloseWhileTheFrameStartsStopsTheStartAndFreesEverything) {
   // Frames the host let go of without a release before (CloseAll) may still live: counted from here.
   const int frames = LiveFrames(), pages = LiveProbePages();
   StartSession();
-  ASSERT_EQ(ui::GoOnline(Dtm()), S_OK);
-  ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(Dtm()) == dsONLINE; }, 20000));
-  bool clicked = false;
-  WhileAPageStarts() = [&](HWND page) {
-    HWND close = FindItem(GetAncestor(page, GA_ROOT), kOnlineClose);
-    ASSERT_NE(close, nullptr);
-    clicked = vkr::ui::Click(close);
-    vkr::ui::PumpUntilIdle();
+  enum class When { PageStarts, FrameReads };
+  struct Road {
+    const char* what;
+    When when;
+    int pagesStarted;
+  } const roads[] = {
+      {"while the first page starts", When::PageStarts, 1},
+      {"while the frame reads the device", When::FrameReads, 10},
   };
-  VARIANT_BOOL opened = VARIANT_TRUE;
-  const vkr::Bstr call(vkr::frame::FunctionCallDocument(kOnlineFunction));
-  session_->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), call, &opened);
-  vkr::frame::TransferSession::Pump(300);
-  EXPECT_TRUE(clicked);
-  EXPECT_FALSE(opened);
-  EXPECT_TRUE(session_->Frame()->activeX.OpenControls().empty());
-  EXPECT_EQ(LiveFrames(), frames);
-  EXPECT_EQ(LiveProbePages(), pages);
-  EXPECT_EQ(Counter(), 0u);
-  for (const PageEntry& page : kPages)
-    EXPECT_EQ(Probes()[page.title].starts, page.title == std::u16string(u"Command") ? 1 : 0) << vkr::Utf16ToUtf8(page.title);
+  for (const Road& road : roads) {
+    SCOPED_TRACE(road.what);
+    for (auto& [title, log] : Probes()) log = ProbeLog{};
+    ASSERT_EQ(ui::GoOnline(Dtm()), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(Dtm()) == dsONLINE; }, 20000));
+    bool clicked = false;
+    auto clickClose = [&](HWND root) {
+      HWND close = FindItem(root, kOnlineClose);
+      ASSERT_NE(close, nullptr);
+      clicked = vkr::ui::Click(close);
+      vkr::ui::PumpUntilIdle();
+    };
+    if (road.when == When::PageStarts) {
+      WhileAPageStarts() = [&](HWND page) { clickClose(GetAncestor(page, GA_ROOT)); };
+    } else {
+      session_->Channel()->onDataExchange = [&](std::size_t) {
+        const auto& open = session_->Frame()->activeX.OpenControls();
+        COnlineParameterization* starting = open.empty() ? nullptr : AsOnlineFrame(open.back().control.Get());
+        if (clicked || !starting || !starting->IsStarted()) return;
+        clickClose(open.back().window);
+      };
+    }
+    VARIANT_BOOL opened = VARIANT_TRUE;
+    const vkr::Bstr call(vkr::frame::FunctionCallDocument(kOnlineFunction));
+    session_->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), call, &opened);
+    vkr::frame::TransferSession::Pump(300);
+    session_->Channel()->onDataExchange = nullptr;
+    WhileAPageStarts() = nullptr;
+    EXPECT_TRUE(clicked);
+    EXPECT_FALSE(opened);
+    EXPECT_TRUE(session_->Frame()->activeX.OpenControls().empty());
+    EXPECT_EQ(LiveFrames(), frames);
+    EXPECT_EQ(LiveProbePages(), pages);
+    EXPECT_EQ(Counter(), 0u);
+    EXPECT_EQ(OnlineFunctionEnabled(), 1);
+    int started = 0;
+    for (const PageEntry& page : kPages) started += Probes()[page.title].starts;
+    EXPECT_EQ(started, road.pagesStarted);
+    // Nothing holds the DTM online: taken offline, it stays there.
+    ASSERT_EQ(ui::GoOffline(Dtm()), S_OK);
+    EXPECT_TRUE(PumpUntil([&] { return ui::DtmState(Dtm()) == dsCOMMUNICATIONSET; }, 20000));
+  }
 
   std::string invokeId;
   COnlineParameterization* frame = OpenFrameOnline(&invokeId);
@@ -665,6 +696,7 @@ TEST_F(OnlineFrame, CloseWhileTheFrameStartsStopsTheStartAndFreesEverything) {
   ASSERT_TRUE(CloseFrame(invokeId));
   EXPECT_EQ(LiveFrames(), frames);
   EXPECT_EQ(LiveProbePages(), pages);
+  EXPECT_TRUE(PumpUntil([&] { return ui::DtmState(Dtm()) == dsCOMMUNICATIONSET; }, 20000));
 }
 
 }  // namespace
