@@ -5,6 +5,7 @@
 
 #include "platform/atl/registrar.h"
 #include "platform/com/guid.h"
+#include "platform/ui/windows.h"
 #include "platform/win/module.h"
 #include "platform/win/lasterror.h"
 #include "platform/win/registry.h"
@@ -106,6 +107,8 @@ void ComModule::Term() {
   for (ObjectMapEntry* const* p = m_autoMap; p && *p; ++p) end(*p);
   m_map = nullptr;
   m_autoMap = nullptr;
+  // The window classes the module registered go with it: their procedures are its code.
+  vkr::ui::UnregisterModuleClasses(m_instance);
 }
 
 LONG ComModule::Lock() { return ++m_lockCount; }

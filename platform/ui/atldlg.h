@@ -33,17 +33,6 @@ inline std::vector<void*>& CreatingDialogs() {
   return stack;
 }
 
-// An address inside the module that compiles this header (internal linkage: one per module).
-namespace {
-inline const char kModuleMarker = 0;
-inline HINSTANCE ThisModule() {
-  HMODULE module = nullptr;
-  ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       &kModuleMarker, &module);
-  return module;
-}
-}  // namespace
-
 inline bool AnswersDirectly(UINT message) {
   switch (message) {
     case WM_CTLCOLORMSGBOX:

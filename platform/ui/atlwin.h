@@ -16,6 +16,22 @@
 #include <cstdio>
 
 #include "platform/ui/windows.h"
+#include "platform/win/module.h"
+
+namespace vkr::ui::atl_detail {
+
+// An address inside the module that compiles this header (internal linkage: one per module).
+namespace {
+inline const char kModuleMarker = 0;
+inline HINSTANCE ThisModule() {
+  HMODULE module = nullptr;
+  ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       &kModuleMarker, &module);
+  return module;
+}
+}  // namespace
+
+}  // namespace vkr::ui::atl_detail
 
 // ---- Argument helpers as ATL has them ----
 
@@ -493,6 +509,9 @@ struct CWndClassInfo {
         m_wc.lpfnWndProc = ours;
         m_wc.lpszClassName = name;
       }
+      // The class is the module's own (its instance): two modules with the same classes never
+      // share a window procedure, and a module's classes go with it.
+      m_wc.hInstance = vkr::ui::atl_detail::ThisModule();
       if (!m_wc.lpszClassName) {
         char buf[32];
         std::snprintf(buf, sizeof buf, "ATL:%p", static_cast<void*>(this));
@@ -589,7 +608,7 @@ class CWindowImplBaseT : public CWindowImplRoot<TBase> {
     RECT pos = CWindow::Placement(rect.m_lpRect);
     AtlCreatingObject() = this;
     HWND h = ::CreateWindowExW(exStyle, className, windowName, style, pos.left, pos.top, pos.right, pos.bottom,
-                               hWndParent, menuOrId.m_hMenu, nullptr, createParam);
+                               hWndParent, menuOrId.m_hMenu, vkr::ui::atl_detail::ThisModule(), createParam);
     AtlCreatingObject() = nullptr;
     return h;
   }

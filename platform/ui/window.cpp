@@ -11,6 +11,7 @@
 #include "platform/ui/window_internal.h"
 #include "platform/win/casefold.h"
 #include "platform/win/lasterror.h"
+#include "platform/win/module.h"
 #include "platform/win/resources.h"
 #include "platform/win/text.h"
 #include "platform/win/thread_state.h"
@@ -538,6 +539,22 @@ ATOM RegisterClassExW(const WNDCLASSEXW* wc) {
   c->iconSmall = wc->hIconSm;
   return AddClass(std::move(c));
 }
+namespace vkr::ui {
+
+UINT UnregisterModuleClasses(HMODULE module) {
+  if (!module) return 0;
+  std::lock_guard lk(T().lock);
+  auto& cs = T().classes;
+  const auto before = cs.size();
+  std::erase_if(cs, [&](const std::shared_ptr<WindowClass>& c) {
+    return !c->builtin && c->windows == 0 && c->proc &&
+           vkr::platform::ModuleFromAddress(reinterpret_cast<const void*>(c->proc)) == module;
+  });
+  return static_cast<UINT>(before - cs.size());
+}
+
+}  // namespace vkr::ui
+
 BOOL UnregisterClassA(LPCSTR name, HINSTANCE instance) { return UnregisterClassImpl(KeyA(name), instance); }
 BOOL UnregisterClassW(LPCWSTR name, HINSTANCE instance) { return UnregisterClassImpl(KeyW(name), instance); }
 

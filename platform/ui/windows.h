@@ -688,6 +688,11 @@ VKR_API BOOL GetUpdateRect(HWND hwnd, LPRECT rect, BOOL erase);
 
 namespace vkr::ui {
 
+// Unregisters every class whose window procedure lies in `module` and that has no window left; the
+// number unregistered. A module does so when it is unloaded, so that the module loaded again
+// registers its classes anew and runs its own procedures.
+VKR_API UINT UnregisterModuleClasses(HMODULE module);
+
 constexpr int kDesktopWidth = 1920;
 constexpr int kDesktopHeight = 1080;
 

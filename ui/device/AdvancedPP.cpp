@@ -413,6 +413,18 @@ void CAdvancedPP::ShowLoading() {
   ShowComboPlaceholder(m_hWndDialog, kAdvancedProbeFaultCombo);
 }
 
+void CAdvancedPP::ShowNotConnected() {
+  CUpdatingControls updating(*this);
+  for (UINT edit : {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit})
+    ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(edit), kNotConnectedText);
+  RemoveComboPlaceholder(m_hWndDialog, kAdvancedAnalogModeCombo);
+  RemoveComboPlaceholder(m_hWndDialog, kAdvancedProbeFaultCombo);
+}
+
+void CAdvancedPP::OnDeviceOnline() {
+  if (m_bPageVisible) OnRefresh();
+}
+
 // The five value entries count as changed, so that an edit of any of them makes the page dirty;
 // the usable and invalid marks stay as they are.
 void CAdvancedPP::MarkValueEntriesChanged() {
@@ -437,6 +449,9 @@ HRESULT CAdvancedPP::OnRefresh() {
     VARIANT_BOOL written = VARIANT_FALSE;
     clean = SUCCEEDED(GetControlValueById(kParCommand131, &request)) &&
             SUCCEEDED(m_spDtm->WriteDeviceParameter(vkr::UI4(kParCommand131), request, &written));
+  } else if (state != dsGOINGONLINE) {
+    // No answer is coming until the DTM goes online (then OnDeviceOnline reads).
+    ShowNotConnected();
   }
   if (clean) SetDirty(FALSE);
   return S_OK;

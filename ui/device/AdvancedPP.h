@@ -116,7 +116,8 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
                             DWORD mapId = 0) override;
 
-  // Placeholders, then (online) commands 137 and 1 and the probe-fault word read again.
+  // Placeholders, then (online) commands 137 and 1 and the probe-fault word read again; offline
+  // and not going online the fields say that the device is not connected.
   HRESULT OnRefresh();
   // The four settings to the device (command 138), then the probe-fault setting (commands 131 and
   // 134); an entry that does not fit its field stops it with the entry focused and nothing sent.
@@ -134,6 +135,9 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
  protected:
   void* FindInterface(REFIID riid) override;
 
+  // Shown while the DTM went online: the values are read now.
+  void OnDeviceOnline() override;
+
   std::array<BYTE, 5> m_abyAnalogModeCodes{};
   std::array<BYTE, 2> m_abyProbeFaultCodes{};
   USHORT m_wLastAnalogMode = 0xFFFF;  // analog-mode code last passed on; 0xFFFF none
@@ -142,6 +146,7 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
 
  private:
   void ShowLoading();
+  void ShowNotConnected();
   void MarkValueEntriesChanged();
   // One direct transaction on connection 0: S_OK with the response data when the service
   // answered without error text and with response code 0.

@@ -146,6 +146,9 @@ constexpr LONG kParamLower = 1117;
 constexpr LONG kParamSpan = 1118;
 constexpr LONG kCurrentReading = 1119;
 
+// The entries of the fields the user edits (table indices): unit, high and low level, damping,
+// display mode, tracking, dielectric, fail-safe mode and fail time.
+constexpr LONG kUserEntries[] = {0, 1, 2, 3, 5, 6, 7, 8, 9};
 constexpr ULONG kKindValue = 0;
 constexpr ULONG kKindChoice = 4;
 constexpr ULONG kKindCommand = 0x80000000;
@@ -326,7 +329,31 @@ HRESULT CCommandPP::ReadParameter(LONG index) { return ReadParameterOnline(index
 
 // ===== Values into the page =====================================================================
 
+bool CCommandPP::IsUnsentEntry(LONG id) const {
+  if (!m_pParInfo) return false;
+  for (LONG index : kUserEntries)
+    if (m_pParInfo[index].m_nParamId == id) return (m_pParInfo[index].m_nState & kStateChanged) != 0;
+  return false;
+}
+
+void CCommandPP::ClearUnsentEntries() {
+  if (!m_pParInfo) return;
+  for (LONG index : kUserEntries) m_pParInfo[index].m_nState &= ~kStateChanged;
+}
+
+HRESULT CCommandPP::RefreshAllParameters(LONG id) {
+  if (IsUnsentEntry(id)) return S_OK;
+  return CDevicePropertyPage::RefreshAllParameters(id);
+}
+
+HRESULT CCommandPP::RefreshParameter(LONG id) {
+  if (IsUnsentEntry(id)) return S_OK;
+  return CDevicePropertyPage::RefreshParameter(id);
+}
+
 HRESULT CCommandPP::SetControlValueById(LONG id, VARIANT value) {
+  // A late answer never overwrites what the user typed or chose and has not sent.
+  if (IsUnsentEntry(id)) return S_OK;
   RemoveLoadingItems();
   CUpdatingControls updating(*this);
   switch (id) {
@@ -699,6 +726,8 @@ HRESULT CCommandPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOO
 }
 
 HRESULT CCommandPP::OnRefresh() {
+  // The device's values replace the user's fields from here on (they were sent or given up).
+  ClearUnsentEntries();
   m_nLastPvUnit = m_nLastDisplayMode = m_nLastTracking = m_nLastDielectric = m_nLastFailSafe = 0xFFFF;
   ShowLoadingItems();
   vkr::ComPtr<IovFdtBaseDTM> base = QueryOf<IovFdtBaseDTM>(m_spDtmObject.Get());

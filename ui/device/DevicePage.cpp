@@ -74,6 +74,21 @@ std::string CDevicePropertyPage::TransferFunctionText(BYTE code) const {
   return Ansi(text);
 }
 
+HRESULT CDevicePropertyPage::OnDtmStateChanged(ULONG state) {
+  const bool wasOnline = m_nDtmState == vkr::dui::kDtmStateOnline;
+  const HRESULT hr = CovFDT_PropertyPageImpl::OnDtmStateChanged(state);
+  if (FAILED(hr)) return hr;
+  if (!wasOnline && state == vkr::dui::kDtmStateOnline) OnDeviceOnline();
+  return hr;
+}
+
+ULONG CDevicePropertyPage::CurrentDtmState() const {
+  vkr::ComPtr<IovFdtBaseDTM> base = Query<IovFdtBaseDTM>(m_spDtmObject.Get());
+  EDtmState state = dsUNDEFINED;
+  if (base) base->GetDTMState(&state);
+  return static_cast<ULONG>(state);
+}
+
 // ---- Reading one entry --------------------------------------------------------------------------
 
 HRESULT CDevicePropertyPage::ReadDeviceValue(LONG index, bool* fromDevice, VARIANT* value) {

@@ -50,7 +50,15 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   std::string UnitText(BYTE unitCode) const;
   std::string TransferFunctionText(BYTE code) const;
 
+  // The DTM's state as the page learns it; reaching the online state runs OnDeviceOnline.
+  HRESULT OnDtmStateChanged(ULONG state) override;
+
  protected:
+  // The DTM reached the online state (from another): a page that shows device values reads them
+  // now, also when it was shown while the DTM went online. Nothing here.
+  virtual void OnDeviceOnline() {}
+  // The DTM's state now, from the DTM itself (dsUNDEFINED without one).
+  ULONG CurrentDtmState() const;
   // Reads one table entry for display: the device value when the DTM is online, the parameter is
   // read from the device and the dialog type asks for it (bit 4, or bit 1 with the entry's option
   // 0x200); a device parameter without that is marked without value (0x404) until its answer

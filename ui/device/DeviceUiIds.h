@@ -117,5 +117,7 @@ inline constexpr ULONG kStateUsableChanged = 0x3;
 
 // The text pages show in edits and as a temporary combo item while values are awaited.
 inline constexpr const char* kLoadingText = "Loading...";
+// What they show instead while the DTM is offline and not going online: no value is coming.
+inline constexpr const char* kNotConnectedText = "Not connected";
 
 }  // namespace vkr::dui

@@ -216,8 +216,9 @@ HRESULT CEchoPP::ReadEchoData() {
   }
   EDtmState state = dsUNDEFINED;
   if (FAILED(base->GetDTMState(&state)) || static_cast<ULONG>(state) != kDtmStateOnline) {
-    // Offline nothing is read; the button is ready for a read once online.
-    ::EnableWindow(Item(kEchoReadButton), TRUE);
+    // Offline nothing is read: the table shows what it had, the user learns why, and the button
+    // is ready for a read once online.
+    ReadFailed(u"the device is not connected");
     return S_OK;
   }
   vkr::ComPtr<IUnknown> connection;

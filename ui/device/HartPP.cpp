@@ -282,6 +282,22 @@ void CHartPP::ShowLoading() {
                                 kHartPollingAddressEdit});
 }
 
+void CHartPP::ShowNotConnected() {
+  CUpdatingControls updating(*this);
+  for (UINT edit : {kHartManufacturerEdit, kHartDeviceTypeEdit, kHartSerialEdit, kHartPreamblesEdit, kHartRevisionEdit,
+                    kHartDeviceRevisionEdit, kHartSoftwareRevisionEdit, kHartHardwareRevisionEdit, kHartCounterEdit,
+                    kHartDistributorEdit, kHartPollingAddressEdit})
+    ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(edit), kNotConnectedText);
+}
+
+void CHartPP::OnDeviceOnline() {
+  if (!m_bPageVisible || !m_spDtm) return;
+  ShowLoading();
+  VARIANT_BOOL read = VARIANT_FALSE;
+  m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand0Complete)), &read);
+  OnRefresh();
+}
+
 HRESULT CHartPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) {
   const HRESULT result = CDevicePropertyPage::OnShowWindow(message, wParam, lParam, handled);
   // The visibility is known before any device read: a failing read must not leave the shown page
@@ -317,6 +333,9 @@ HRESULT CHartPP::OnRefresh() {
   if (state == dsONLINE) {
     VARIANT_BOOL read = VARIANT_FALSE;
     m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand6Complete)), &read);
+  } else if (state != dsGOINGONLINE) {
+    // No answer is coming until the DTM goes online (then OnDeviceOnline reads).
+    ShowNotConnected();
   }
   SetDirty(FALSE);
   return S_OK;

@@ -97,7 +97,8 @@ class CHartPP : public CDevicePropertyPage {
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
                             DWORD mapId = 0) override;
 
-  // Online: command 7 read again. The page is clean afterwards.
+  // Online: command 7 read again; offline and not going online the fields say that the device is
+  // not connected. The page is clean afterwards.
   HRESULT OnRefresh();
   // The polling address and the loop current mode to the device (command 6); an address that is
   // not a number or out of range is refused on the page with nothing sent.
@@ -105,8 +106,13 @@ class CHartPP : public CDevicePropertyPage {
 
   bool IsShown() const { return m_bPageVisible; }
 
+ protected:
+  // Shown while the DTM went online: the values are read now.
+  void OnDeviceOnline() override;
+
  private:
   void ShowLoading();
+  void ShowNotConnected();
 
   bool m_bFirstShow = true;
   bool m_bPageVisible = false;

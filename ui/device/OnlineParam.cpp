@@ -125,7 +125,7 @@ HRESULT COnlineCountedControl::ApplyParameterChanges() {
       hr = GetControlValueById(id, &value);
       if (SUCCEEDED(hr)) hr = m_spDtm ? m_spDtm->SetParameterValue(vkr::UI4(static_cast<ULONG>(id)), value) : E_POINTER;
     } else {
-      hr = CheckParameterInput(id);
+      hr = ApplyDeviceEntry(id);
     }
     if (FAILED(hr)) return hr;
   }
@@ -152,6 +152,10 @@ HRESULT COnlineCountedControl::ApplyParameterChanges() {
     hr = m_spDtm ? m_spDtm->WriteDeviceParameterEx(vkr::I4(kParIdentification), vkr::EmptyVariant(), &written)
                  : E_POINTER;
     if (FAILED(hr)) return hr;
+    if (!written) {
+      TellUser(u"Write Parameters", u"The device did not take the new identification. The change was not written.");
+      return E_FAIL;
+    }
   }
   hr = auditTrailOff.Send();
   if (FAILED(hr)) return hr;

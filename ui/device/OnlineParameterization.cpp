@@ -219,11 +219,24 @@ HRESULT COnlineParameterization::Init(BSTR instanceId, BSTR functionCall, IDtm* 
   // count, no greyed function, no online request) that only a release would give back.
   if (started != S_OK || !*result) return started;
 
+  // A message loop inside a call to the DTM below may run a close of this frame: it is released
+  // then (its release gives back what the steps before had taken) and the start stops there.
+  auto stopped = [&] {
+    if (IsStarted()) return false;
+    if (m_bFunctionDisabled) {
+      CallActiveXContainer(kFunctionOnline, 1);
+      m_bFunctionDisabled = false;
+    }
+    *result = VARIANT_FALSE;
+    return true;
+  };
   if (static_cast<ULONG>(state) == kDtmStateOnline) {
     EnableDeviceButtons(!m_bIdentityRefused);
     VARIANT_BOOL done = VARIANT_FALSE;
     HRESULT hr = m_spDtm ? m_spDtm->ReadDeviceParameter(Id(kParTagOnly), &done) : E_POINTER;
+    if (stopped()) return S_FALSE;
     if (SUCCEEDED(hr)) hr = m_spDtm->ReadDeviceParameter(Id(kParCommand1Complete), &done);
+    if (stopped()) return S_FALSE;
     if (FAILED(hr)) {
       // Nothing of the steps below was done; the frame's own start is undone, so that the
       // container does not keep a user interface the frame application lets go.
@@ -234,6 +247,7 @@ HRESULT COnlineParameterization::Init(BSTR instanceId, BSTR functionCall, IDtm* 
     }
   }
   if (SUCCEEDED(CallActiveXContainer(kFunctionOnline, 0))) m_bFunctionDisabled = true;
+  if (stopped()) return S_FALSE;
 
   if (HWND close = GetDlgItem(kOnlineClose)) {
     ::SetFocus(close);
@@ -241,6 +255,11 @@ HRESULT COnlineParameterization::Init(BSTR instanceId, BSTR functionCall, IDtm* 
   }
   // Asks the DTM to go online when it is not, and counts this user interface in.
   m_usage.CountIn(*this, static_cast<ULONG>(state));
+  if (stopped()) {
+    // Counted in after the release counted out: the count goes back.
+    m_usage.CountOut(*this, CurrentDtmState());
+    return S_FALSE;
+  }
 
   m_readingFont.Create("Ms Sans Serif", 16, 600);
   m_readingFont.SetOn(m_hWnd, {kOnlineReadingLabel, kOnlineReading, kOnlineReadingUnit});

@@ -109,7 +109,13 @@ void CSelfTestResults::ReadSelfTest() {
   vkr::ComPtr<IovFdtBaseDTM> base = QueryOf<IovFdtBaseDTM>(m_spDtm.Get());
   if (!connections || !base) return;
   EDtmState state = dsUNDEFINED;
-  if (FAILED(base->GetDTMState(&state)) || state != dsONLINE) return;
+  if (FAILED(base->GetDTMState(&state)) || state == dsGOINGONLINE) return;
+  if (state != dsONLINE) {
+    // No answer is coming: "Loading..." would wait for ever.
+    for (UINT edit : kSelfTestResultEdits) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(edit), "");
+    ::SetDlgItemTextA(m_hWndDialog, kSelfTestSummaryEdit, kNotConnectedText);
+    return;
+  }
   vkr::ComPtr<IUnknown> connection;
   if (FAILED(connections->GetConnection(0, connection.Put())) || !connection) return;
   vkr::ComPtr<IovFdtHartServiceInterface> hart = QueryOf<IovFdtHartServiceInterface>(connection.Get());
@@ -153,6 +159,17 @@ void CSelfTestResults::PaintLamps(const AdditionalStatusFaults& faults) {
 }
 
 // ---- Values from the DTM -----------------------------------------------------------------------
+
+HRESULT CSelfTestResults::OnDtmStateChanged(ULONG state) {
+  const bool wasOnline = m_nDtmState == kDtmStateOnline;
+  const HRESULT hr = CovFDT_IDtmActiveXControlImpl::OnDtmStateChanged(state);
+  if (FAILED(hr)) return hr;
+  if (!wasOnline && state == kDtmStateOnline && m_spDtm) {
+    for (UINT edit : kSelfTestResultEdits) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(edit), kLoadingText);
+    ReadSelfTest();
+  }
+  return hr;
+}
 
 HRESULT CSelfTestResults::SetControlValueById(LONG id, VARIANT value) {
   if (id != kParCommand48Complete || value.vt != (VT_ARRAY | VT_UI1))

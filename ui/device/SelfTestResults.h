@@ -63,6 +63,8 @@ class CSelfTestResults : public CovFDT_IDtmActiveXControlImpl, public ISelfTestR
   HRESULT InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) override;
   // 1036: the lamps follow an answer of at least four bytes; the texts stay.
   HRESULT SetControlValueById(LONG id, VARIANT value) override;
+  // Reaching the online state: the self test is read (the control may have opened before).
+  HRESULT OnDtmStateChanged(ULONG state) override;
 
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
@@ -75,7 +77,8 @@ class CSelfTestResults : public CovFDT_IDtmActiveXControlImpl, public ISelfTestR
   void* FindInterface(REFIID riid) override;
 
  private:
-  // Sends command 48 and shows its answer; stops quietly without the DTM's interfaces or offline.
+  // Sends command 48 and shows its answer; stops quietly without the DTM's interfaces. While the
+  // DTM goes online the lines wait for it; offline otherwise they say the device is not connected.
   void ReadSelfTest();
   void PaintLamps(const AdditionalStatusFaults& faults);
 

@@ -82,6 +82,13 @@ HRESULT CovFDT_IDtmActiveXControlImpl::Init(BSTR instanceId, BSTR functionCall, 
   // The instance id is the key the container keeps the control under: an empty one would be
   // registered under "" and could never be told apart.
   if (SysStringLen(instanceId) == 0) return S_FALSE;
+  if (m_bStarting) return S_FALSE;
+  struct StartingScope {
+    bool& flag;
+    explicit StartingScope(bool& f) : flag(f) { flag = true; }
+    ~StartingScope() { flag = false; }
+  } starting(m_bStarting);
+  m_bReleasedWhileStarting = false;
 
   vkr::ComPtr<IUnknown> object;
   if (FAILED(dtm->QueryInterface(IID_IUnknown, object.PutVoid())) || !object) return S_FALSE;
@@ -113,13 +120,14 @@ HRESULT CovFDT_IDtmActiveXControlImpl::Init(BSTR instanceId, BSTR functionCall, 
   }
   VARIANT_BOOL ok = VARIANT_FALSE;
   hr = InitializeUI(m_spDtmUnknown.Get(), &ok);
-  if (FAILED(hr) || !ok) {
+  if (FAILED(hr) || !ok || m_bReleasedWhileStarting) {
     AbandonStart();
     return S_FALSE;
   }
   if (m_bViaManagement) {
     vkr::ComPtr<IovFdtDtmEvents> events = Query<IovFdtDtmEvents>(m_spDtmUnknown.Get());
-    if (!events || FAILED(events->DtmMessage(vkr::I4(static_cast<LONG>(kMsgDataSetLock)), vkr::EmptyVariant()))) {
+    if (!events || FAILED(events->DtmMessage(vkr::I4(static_cast<LONG>(kMsgDataSetLock)), vkr::EmptyVariant())) ||
+        m_bReleasedWhileStarting) {
       AbandonStart();
       return S_FALSE;
     }
@@ -164,6 +172,7 @@ HRESULT CovFDT_IDtmActiveXControlImpl::UnregisterFromContainer() {
 }
 
 void CovFDT_IDtmActiveXControlImpl::AbandonStart() {
+  AbandonUserInterface();
   if (m_bRegistered) {
     UnregisterFromContainer();
     m_bRegistered = false;  // whatever the container answered: nothing is kept for it any more
@@ -374,6 +383,8 @@ HRESULT CovFDT_IDtmActiveXControlImpl::SetInfo(VARIANT id, VARIANT* value) {
 HRESULT CovFDT_IDtmActiveXControlImpl::PrepareToRelease(VARIANT_BOOL* result) {
   if (!result) return E_POINTER;
   *result = VARIANT_FALSE;
+  // Released while Init runs: Init stops at its next step and frees what it made by then.
+  if (m_bStarting) m_bReleasedWhileStarting = true;
   // A control that never started (or was released already) holds nothing to give back.
   if (!m_bStarted && !m_bRegistered) {
     *result = VARIANT_TRUE;
@@ -391,10 +402,15 @@ HRESULT CovFDT_IDtmActiveXControlImpl::PrepareToRelease(VARIANT_BOOL* result) {
       SendDtmMessage(device ? kMsgUpload : kMsgDownload, vkr::TextVariant(empty.Get()));
     }
   }
+  const LONG accessBefore = GetAccessMode();
   SetAccessMode(kAccessReleasing);
   VARIANT_BOOL done = VARIANT_FALSE;
   HRESULT hr = UninitializeUI(&done);
-  if (FAILED(hr) || !done) return S_FALSE;
+  if (FAILED(hr) || !done) {
+    // Kept open (the user chose to stay): the user interface serves the DTM's commands again.
+    SetAccessMode(accessBefore);
+    return S_FALSE;
+  }
   if (m_bRegistered) {
     hr = UnregisterFromContainer();
     if (FAILED(hr)) {
@@ -444,12 +460,20 @@ BOOL CovFDT_IDtmActiveXControlImpl::ProcessWindowMessage(HWND window, UINT messa
     HWND control = reinterpret_cast<HWND>(lParam);
     BOOL handled = FALSE;
     LRESULT answer = 0;
-    if (id == IDOK)
-      answer = OnOK(BN_CLICKED, id, control, &handled);
-    else if (id == IDCANCEL)
+    const bool apply = m_nApplyButtonId != 0 && id == m_nApplyButtonId;
+    if (m_bApplying && (id == IDOK || id == IDCANCEL || apply)) {
+      // A write of OK or Apply waits for the device: one click writes once, and the control is
+      // not closed under it.
+      if (result) *result = 0;
+      return TRUE;
+    }
+    if (id == IDOK || apply) {
+      m_bApplying = true;
+      answer = id == IDOK ? OnOK(BN_CLICKED, id, control, &handled) : OnApply(BN_CLICKED, id, control, &handled);
+      m_bApplying = false;
+    } else if (id == IDCANCEL) {
       answer = OnCancel(BN_CLICKED, id, control, &handled);
-    else if (m_nApplyButtonId != 0 && id == m_nApplyButtonId)
-      answer = OnApply(BN_CLICKED, id, control, &handled);
+    }
     if (handled) {
       if (result) *result = answer;
       return TRUE;

@@ -122,6 +122,12 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
   HRESULT UnregisterFromContainer();
   // Undoes a start that failed after the registration: withdraws it and frees what Init kept.
   void AbandonStart();
+  // What a start made beyond the control's own members (pages, helpers), let go when the start is
+  // abandoned; nothing here.
+  virtual void AbandonUserInterface() {}
+  // The user interface was released while it was still starting (a message loop inside the start
+  // ran its close): the start stops and frees what it made.
+  bool ReleasedWhileStarting() const { return m_bReleasedWhileStarting; }
   // Reads the application id, the function name and the operation phase from the DTM's function
   // list and the call (steps after the function id); S_FALSE for a refusal.
   HRESULT ReadFunctionDetails(IDtm* dtm);
@@ -140,6 +146,9 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
   bool m_bStarted = false;          // Init went through; PrepareToRelease has not
   bool m_bRegistered = false;       // the function container holds this user interface
   bool m_bViaManagement = false;    // the registration went through IovFdtActiveXManagement
+  bool m_bApplying = false;         // OK or Apply is writing (the buttons wait for it)
+  bool m_bStarting = false;         // Init runs
+  bool m_bReleasedWhileStarting = false;  // PrepareToRelease came while Init ran: Init stops
 };
 
 // The extended controls (output level selection, trend view): the same start and release; no

@@ -20,6 +20,7 @@
 #include <cstdarg>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "include/ActiveXInterfaces.h"
@@ -151,6 +152,14 @@ class CovFDT_BaseActiveXImpl : public vkr::Implements<IovFdtActiveX4, IovFdtActi
   HRESULT ValidateControlValueEx(LONG id) override;
   HRESULT ReadDeviceParameterEx(LONG id) override;
   HRESULT CheckParameterInput(LONG id) override;
+  // CheckParameterInput that tells whether the value went to the device and the device does not
+  // hold it (*refused may be null).
+  HRESULT WriteCheckedInput(LONG id, bool* refused);
+  // The write of an applied entry: a value the device did not take is told to the user and fails
+  // (E_FAIL or the write's failure), so that OK and Apply keep the page changed.
+  HRESULT ApplyDeviceEntry(LONG id);
+  // A message to the user through the DTM's function container (nothing without one).
+  void TellUser(std::u16string_view title, std::u16string_view text);
   HRESULT ShowParameterDisplayText(LONG id) override;
   HRESULT GetParameterDisplayText(LONG id, BSTR* text) override;
   HRESULT OnControlKillFocus(UINT code, WPARAM wParam, LPARAM lParam, BOOL* handled) override;

@@ -256,7 +256,7 @@ HRESULT CovFDT_BaseActiveXImpl::ApplyParameterChanges() {
     NumberOf(field, &device);
     const bool storeInDtm = (m_nDialogType & 2) || ((m_nDialogType & 1) && (options & kOptionStoreInDtm));
     if (device != 0 && !storeInDtm) {
-      hr = CheckParameterInput(id);
+      hr = ApplyDeviceEntry(id);
       m_bDeviceChanged = 1;
     } else {
       hr = ValidateControlValue(id);

@@ -6,6 +6,7 @@
 // handed to scanf, and a text that is not a value of the parameter's type (not a number, out of
 // range, empty where a number is due) is refused rather than cut or read as 0.
 #include <cmath>
+#include <string>
 
 #include "parameters/CFdtVariant.h"
 #include "parameters/EnumList.h"
@@ -15,6 +16,8 @@
 using vkr::ui::SValueFormat;
 
 namespace {
+
+constexpr ULONG kTellUserStyle = 0x10;  // OK button, error icon
 
 bool IsChoiceList(const VARIANT& choices) { return choices.vt == (VT_ARRAY | VT_BSTR); }
 
@@ -307,15 +310,45 @@ HRESULT CovFDT_BaseActiveXImpl::ReadCheckedInput(LONG id, VARIANT* value) {
   return hr == S_OK ? S_OK : S_FALSE;
 }
 
-HRESULT CovFDT_BaseActiveXImpl::CheckParameterInput(LONG id) {
+HRESULT CovFDT_BaseActiveXImpl::CheckParameterInput(LONG id) { return WriteCheckedInput(id, nullptr); }
+
+HRESULT CovFDT_BaseActiveXImpl::WriteCheckedInput(LONG id, bool* refused) {
+  if (refused) *refused = false;
   if (m_nDialogType & 0x2) return ValidateControlValue(id);
   vkr::Variant value;
   HRESULT hr = ReadCheckedInput(id, &value);
   if (hr != S_OK) return hr;
   VARIANT_BOOL written = VARIANT_FALSE;
   hr = m_spDtm->WriteDeviceParameterEx(vkr::UI4(static_cast<ULONG>(id)), value, &written);
+  // The value went out and the device does not hold it: refused, failed, or the DTM is offline.
+  if (refused) *refused = FAILED(hr) || written == VARIANT_FALSE;
   if (FAILED(hr)) return hr;
   return written != VARIANT_FALSE ? S_OK : S_FALSE;
+}
+
+HRESULT CovFDT_BaseActiveXImpl::ApplyDeviceEntry(LONG id) {
+  bool refused = false;
+  const HRESULT hr = WriteCheckedInput(id, &refused);
+  if (!refused) return hr;
+  // The entry keeps the user's value and its changed mark: the page stays changed.
+  const LONG index = FindParameterIndex(id);
+  std::u16string text = u"The device did not take the new value";
+  if (index >= 0 && m_pParInfo[index].m_pszName) {
+    text += u" of \"";
+    text += vkr::Utf8ToUtf16(m_pParInfo[index].m_pszName);
+    text += u"\"";
+  }
+  text += u". The change was not written.";
+  TellUser(u"Write Parameters", text);
+  return FAILED(hr) ? hr : E_FAIL;
+}
+
+void CovFDT_BaseActiveXImpl::TellUser(std::u16string_view title, std::u16string_view text) {
+  vkr::ComPtr<IovFdtActiveXContainer> container;
+  if (!m_spDtm || FAILED(m_spDtm->QueryInterface(IovFdtActiveXContainer::iid, container.PutVoid())) || !container)
+    return;
+  LONG answer = 0;
+  container->ShowUserMessage(vkr::Bstr(title).Get(), vkr::Bstr(text).Get(), vkr::UI4(kTellUserStyle), &answer);
 }
 
 HRESULT CovFDT_BaseActiveXImpl::ValidateControlValue(LONG id) {

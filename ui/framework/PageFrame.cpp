@@ -481,7 +481,7 @@ HRESULT CovFDT_BasePPFrameImpl::InitializeUI(IUnknown* client, VARIANT_BOOL* ok)
   if (SUCCEEDED(chain) && m_nPageCount > 0) {
     LayoutPages();
     bool firstShown = false;
-    for (ULONG i = 0; i < m_nPageCount; ++i) {
+    for (ULONG i = 0; i < m_nPageCount && !ReleasedWhileStarting(); ++i) {
       const bool withCall = !(m_bBareInitAfterFirst && firstShown);
       if (!InitializePage(i, withCall)) continue;
       pageStarted = true;
@@ -490,6 +490,12 @@ HRESULT CovFDT_BasePPFrameImpl::InitializeUI(IUnknown* client, VARIANT_BOOL* ok)
         firstShown = true;
       }
     }
+  }
+  if (ReleasedWhileStarting()) {
+    // Closed while its pages started: nothing more is made, and what was made goes.
+    ReleasePages();
+    *ok = VARIANT_FALSE;
+    return E_ABORT;
   }
   CheckCyclicUpdate();
   HRESULT listening = S_OK;
@@ -552,6 +558,8 @@ void CovFDT_BasePPFrameImpl::ReleasePages() {
   m_pMediator = nullptr;
 }
 
+void CovFDT_BasePPFrameImpl::AbandonUserInterface() { ReleasePages(); }
+
 HRESULT CovFDT_BasePPFrameImpl::InPlaceDeactivate() {
   // A frame let go without being asked (the host closing everything) must still let go of its
   // pages and the mediator: both hold the frame.
@@ -597,14 +605,21 @@ HRESULT CovFDT_BasePPFrameImpl::GetExtent(DWORD aspect, SIZEL* size) {
 // ---- OK, Cancel, Apply, Help ------------------------------------------------------------------
 
 HRESULT CovFDT_BasePPFrameImpl::FrameOK() {
+  // One click writes once: OK, Apply and the close question's Yes wait for a running apply.
+  if (m_bApplying) return S_FALSE;
   m_bClosing = 1;
   if (m_nApplyOption) {
+    m_bApplying = true;
     HRESULT hr = ApplyParameterChanges();
     LONG failed = -1;
     if (SUCCEEDED(hr)) hr = ApplyPages(&failed);
+    m_bApplying = false;
     if (FAILED(hr)) {
-      // The frame stays open: a later close must still ask and detach.
+      // The frame stays open: a later close must still ask and detach, and the page the device
+      // did not take is still changed, so Apply is offered again.
       m_bClosing = 0;
+      if (failed >= 0)
+        if (HWND apply = FrameControl(kFrameApply)) ::EnableWindow(apply, TRUE);
       return hr;
     }
   }
@@ -614,6 +629,8 @@ HRESULT CovFDT_BasePPFrameImpl::FrameOK() {
 }
 
 LRESULT CovFDT_BasePPFrameImpl::FrameCancel() {
+  // The pages are not let go while their writes wait for the device.
+  if (m_bApplying) return kCancelKeptOpen;
   if (!IsUsableButton(FrameControl(kFrameCancel))) return 0;
   m_bClosing = 1;
   if (m_nApplyOption && m_bAskApply == 1 && FirstDirtyPage() >= 0) {
@@ -638,16 +655,20 @@ LRESULT CovFDT_BasePPFrameImpl::FrameCancel() {
 
 HRESULT CovFDT_BasePPFrameImpl::FrameApply() {
   HWND apply = FrameControl(kFrameApply);
-  if (!IsUsableButton(apply)) return S_OK;
+  if (!IsUsableButton(apply) || m_bApplying) return S_OK;
   ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(apply), TRUE);
   if (::GetFocus() != apply) return S_OK;
   if (m_nApplyOption) {
+    m_bApplying = true;
     HRESULT hr = ApplyParameterChanges();
-    if (FAILED(hr)) return hr;
-    SendDtmMessage(kFrameAuditTrailMessage, I2(-1));
     LONG failed = -1;
-    hr = ApplyPages(&failed);
-    SendDtmMessage(kFrameAuditTrailMessage, I2(0));
+    if (SUCCEEDED(hr)) {
+      SendDtmMessage(kFrameAuditTrailMessage, I2(-1));
+      hr = ApplyPages(&failed);
+      SendDtmMessage(kFrameAuditTrailMessage, I2(0));
+    }
+    m_bApplying = false;
+    if (FAILED(hr) && failed < 0) return hr;
     if (FAILED(hr)) {
       ::EnableWindow(apply, TRUE);
       return hr;

@@ -124,6 +124,8 @@ class CovFDT_BasePPFrameImpl : public CovFDT_IDtmActiveXControlImpl,
 
   // The window goes: the pages and the mediator are let go as at the end of UninitializeUI.
   HRESULT InPlaceDeactivate() override;
+  // A start abandoned: the pages and the mediator go (they hold the frame).
+  void AbandonUserInterface() override;
 
   // IOleObject::GetExtent: with auto-size the largest page plus the margins.
   HRESULT GetExtent(DWORD aspect, SIZEL* size) override;
@@ -227,6 +229,7 @@ class CovFDT_BasePPFrameImpl : public CovFDT_IDtmActiveXControlImpl,
   LONG m_nHelpValue = 0;
   BYTE m_bClosing = 0;
   BYTE m_bNoClosePost = 0;
+  bool m_bApplying = false;  // OK or Apply is writing the pages (a second click waits for it)
   vkr::ComPtr<IMessageMediator> m_pMediator;
   DWORD m_dwMediatorCookie = 0;
   bool m_bMediatorStarted = false;

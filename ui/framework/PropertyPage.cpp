@@ -373,7 +373,7 @@ HRESULT CovFDT_BasePropertyPageImpl::Apply() {
                         number.ulVal != 0;
     const bool storeInDtm =
         (m_nDialogType & 2) || ((m_nDialogType & 1) && (entry.m_nCtrlKind & kOptionStoreInDtm));
-    hr = device && !storeInDtm ? CheckParameterInput(id) : ValidateControlValue(id);
+    hr = device && !storeInDtm ? ApplyDeviceEntry(id) : ValidateControlValue(id);
     if (FAILED(hr)) return hr;
   }
   SetDirty(FALSE);

@@ -277,23 +277,33 @@ TEST_F(LiveAdvancedPage, ChannelFaultsDuringItsTransactions) {
 
 // Offline, showing the page shows "Loading..." everywhere and nothing goes to the device; Send
 // writes nothing either.
-TEST_F(LiveAdvancedPage, OfflineShowsPlaceholdersAndSendsNothing) {
+TEST_F(LiveAdvancedPage, OfflineSaysNotConnectedAndGoingOnlineFillsTheFields) {
   ASSERT_NO_FATAL_FAILURE(GoOffline());
   device->received.clear();
   page->Show(SW_HIDE);
   page->Show(SW_SHOW);
   Settle();
-  for (UINT id : {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit, kAdvancedAnalogModeCombo,
-                  kAdvancedProbeFaultCombo})
-    EXPECT_EQ(Text(id), "Loading...") << id;
-  // One placeholder item however often the page was shown.
-  EXPECT_EQ(SendMessageA(host->Item(kAdvancedAnalogModeCombo), CB_GETCOUNT, 0, 0), 6);
+  // No value is coming: the fields say why instead of waiting for ever, the combos show no choice.
+  for (UINT id : {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit})
+    EXPECT_EQ(Text(id), "Not connected") << id;
+  for (UINT id : {kAdvancedAnalogModeCombo, kAdvancedProbeFaultCombo}) EXPECT_EQ(Text(id), "") << id;
+  EXPECT_EQ(SendMessageA(host->Item(kAdvancedAnalogModeCombo), CB_GETCOUNT, 0, 0), 5);
   Type(kAdvancedSensitivityEdit, "40.0");
   Type(kAdvancedBlankingEdit, "0.5");
   Type(kAdvancedOffsetEdit, "0.0");
   PressSend();
   Settle();
   EXPECT_TRUE(device->received.empty());
+
+  // Selected again while the DTM goes online: the fields wait, then show the device's values.
+  page->Show(SW_HIDE);
+  ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+  ASSERT_NE(vkr::test::ui::DtmState(dtm), dsONLINE);
+  page->Show(SW_SHOW);
+  EXPECT_TRUE(WaitForText(kAdvancedOffsetEdit, "-0.125")) << Text(kAdvancedOffsetEdit);
+  EXPECT_TRUE(WaitForText(kAdvancedSensitivityEdit, "50.0")) << Text(kAdvancedSensitivityEdit);
+  EXPECT_TRUE(WaitForText(kAdvancedProbeFaultCombo, "Disable")) << Text(kAdvancedProbeFaultCombo);
+  EXPECT_EQ(Text(kAdvancedAnalogModeCombo), "Park 4 mA");
 }
 
 TEST_F(LiveAdvancedPage, LooksAsKept) { vkr::test::ExpectLooksAsKept(host->Page(), "advanced_page"); }

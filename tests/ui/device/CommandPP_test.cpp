@@ -277,6 +277,55 @@ TEST_F(CommandPage, LooksAsKeptAndSendWritesEverySettingIntoTheTransmitter) {
   for (std::uint8_t command : {14, 131, 135, 15}) EXPECT_EQ(Writes(command), 1) << int(command);
 }
 
+// A device answer that arrives after the user changed a field (another user interface reads the
+// transmitter, which meanwhile holds other values) leaves the user's entry on the page, and Send
+// writes it; fields the user left alone show the answer. On the default transmitter.
+TEST_F(CommandPage, LateAnswersNeverOverwriteTheUsersEntryAndSendWritesIt) {
+  device = std::make_shared<SimulatedDevice>();
+  Open(true);
+  struct Field {
+    int control;
+    const char* typed;  // the user's entry (empty: a choice)
+    const char* chosen;
+  } const fields[] = {
+      {kEditDamping, "2.25", nullptr},
+      {kEditFailTime, "42", nullptr},
+      {kComboTracking, "", "Fast"},
+  };
+  for (const Field& f : fields) {
+    if (f.chosen)
+      Choose(f.control, f.chosen);
+    else
+      Paste(f.control, f.typed);
+  }
+  // The transmitter changes (as through another tool) and answers the DTM's next reads.
+  auto& c = device->config;
+  c.damping = 0.9f;
+  c.displaySettings[1] = 0;  // tracking "Slow"
+  c.displaySettings[4] = 9;  // fail time
+  c.displaySettings[2] = 3;  // dielectric " < 20", which the user left alone
+  for (ULONG command : {1033u, 1059u}) {
+    VARIANT_BOOL done = VARIANT_FALSE;
+    ASSERT_EQ(handler_->ReadDeviceParameter(vkr::UI4(command), &done), S_OK);
+  }
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return Text(kComboDielectric) == " < 20"; }, 10000)) << Text(kComboDielectric);
+  vkr::frame::TransferSession::Pump(300);
+  for (const Field& f : fields) EXPECT_EQ(Text(f.control), f.chosen ? f.chosen : f.typed) << f.control;
+
+  device->received.clear();
+  Press(1042);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return c.damping == 2.25f && c.displaySettings[4] == 42; }, 10000))
+      << "damping " << c.damping << ", settings " << vkr::frame::wire::ToHex(c.displaySettings);
+  EXPECT_EQ(c.displaySettings[1], 2);
+  EXPECT_EQ(c.displaySettings[2], 3);
+  EXPECT_EQ(Writes(34), 1);
+  // Written and read back: the page shows the transmitter again, and later answers fill it.
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return Text(kEditDamping) == "2.250"; }, 10000)) << Text(kEditDamping);
+  c.damping = 1.5f;
+  Press(1041);
+  EXPECT_TRUE(vkr::test::PumpUntil([&] { return Text(kEditDamping) == "1.500"; }, 10000)) << Text(kEditDamping);
+}
+
 // Entries that do not fit the device are refused on the page: the entry is marked and focused,
 // and nothing reaches the transmitter, not even the valid changes made beside it.
 TEST_F(CommandPage, InvalidEntriesAreRefusedAndNothingIsSent) {

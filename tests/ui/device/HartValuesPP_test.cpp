@@ -159,6 +159,28 @@ TEST_F(HartValuesPage, HartShowsIdentityAndSendWritesCommand6) {
   ExpectTexts(Window(), {{kHartPollingAddressEdit, "5"}, {kHartLoopCurrentCombo, "Disabled"}});
 }
 
+// Shown while the DTM is offline the identity says that the device is not connected instead of
+// "Loading..." for ever; when the DTM goes online again while the page is shown, the page reads
+// the transmitter and shows it.
+TEST_F(HartValuesPage, HartSaysNotConnectedOfflineAndReadsWhenOnline) {
+  Open(CLSID_HartPP);
+  ASSERT_TRUE(WaitFor([&] { return IdentityShown(); })) << Text(Window(), kHartDistributorEdit);
+  ASSERT_EQ(vkr::test::ui::GoOffline(session_->Dtm()), S_OK);
+  ASSERT_TRUE(WaitFor([&] { return vkr::test::ui::DtmState(session_->Dtm()) == dsCOMMUNICATIONSET; }, 20000));
+  Show(SW_HIDE);
+  Show(SW_SHOW);
+  vkr::frame::TransferSession::Pump(300);
+  ExpectTexts(Window(), {{kHartManufacturerEdit, "Not connected"},
+                         {kHartDistributorEdit, "Not connected"},
+                         {kHartPollingAddressEdit, "Not connected"}});
+  device_->config.privateLabel = 0x44;
+  ASSERT_EQ(vkr::test::ui::GoOnline(session_->Dtm()), S_OK);
+  EXPECT_TRUE(WaitFor([&] { return Text(Window(), kHartDistributorEdit) == "0044"; }, 20000))
+      << Text(Window(), kHartDistributorEdit);
+  EXPECT_EQ(Text(Window(), kHartManufacturerEdit), "60");
+  EXPECT_TRUE(WaitFor([&] { return Text(Window(), kHartPollingAddressEdit) == "0"; })) << Text(Window(), kHartPollingAddressEdit);
+}
+
 // A polling address that is not a number, that no device takes, or that the DTM's limits refuse is
 // refused on the page: marked, focused, kept as typed, and no command 6 reaches the transmitter.
 TEST_F(HartValuesPage, HartRefusesBadPollingAddresses) {

@@ -345,6 +345,26 @@ TEST_F(OnlineControls, AWriteThatMeetsAFaultSwitchesTheAuditTrailOffAndWritesNot
   }
 
   GoOnline();
+  // OK with a write the frame's channel refuses: the control stays open with the entry, the user
+  // is told, and the transmitter keeps its tag.
+  {
+    const std::string before = Trimmed(device_->Tag());
+    const std::size_t told = session_->Frame()->userMessages.size();
+    FrameChannel::Fault refused;
+    refused.kind = FrameChannel::FaultKind::Refuse;
+    refused.command = 18;
+    session_->Channel()->faults.push_back(refused);
+    Type(id, kValuesFormTag, "OKBUSY");
+    Click(id, IDOK);
+    vkr::frame::TransferSession::Pump(800);
+    EXPECT_NE(Host().Find(id), nullptr) << "OK closed the control over a write the device did not take";
+    EXPECT_EQ(Trimmed(device_->Tag()), before);
+    EXPECT_EQ(Text(id, kValuesFormTag), "OKBUSY");
+    ASSERT_EQ(session_->Frame()->userMessages.size(), told + 1);
+    EXPECT_NE(session_->Frame()->userMessages.back().find("did not take"), std::string::npos)
+        << session_->Frame()->userMessages.back();
+    session_->Channel()->faults.clear();
+  }
   Type(id, kValuesFormTag, "GOOD");
   Click(id, IDOK);
   EXPECT_TRUE(PumpUntil([&] { return Trimmed(device_->Tag()) == "GOOD"; }, 10000)) << device_->Tag();

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frame/ActiveXHost.h"
@@ -43,10 +44,26 @@ constexpr UINT kProbeTitleId = 1;
 struct ProbeLog {
   std::map<LONG, int> values;
   int buttonMessages = 0;
+  int starts = 0;
 };
 std::map<std::u16string, ProbeLog>& Probes() {
   static std::map<std::u16string, ProbeLog> log;
   return log;
+}
+// The probe pages and frames alive now.
+int& LiveProbePages() {
+  static int n = 0;
+  return n;
+}
+int& LiveFrames() {
+  static int n = 0;
+  return n;
+}
+// What a person does while the next probe page starts (its window given), as a message loop inside
+// a page's start lets them; taken once.
+std::function<void(HWND)>& WhileAPageStarts() {
+  static std::function<void(HWND)> action;
+  return action;
 }
 
 constexpr char kProbeTemplate[] = R"(
@@ -85,7 +102,16 @@ SPropertyPageClass ProbeClass(const CLSID& clsid) {
 
 class CProbePage : public CovFDT_PropertyPageImpl {
  public:
-  CProbePage(const CLSID& clsid, std::u16string title) : CovFDT_PropertyPageImpl(ProbeClass(clsid)), m_title(std::move(title)) {}
+  CProbePage(const CLSID& clsid, std::u16string title) : CovFDT_PropertyPageImpl(ProbeClass(clsid)), m_title(std::move(title)) {
+    ++LiveProbePages();
+  }
+  ~CProbePage() override { --LiveProbePages(); }
+  HRESULT Init(BSTR tag, BSTR call, IUnknown* dtm, VARIANT_BOOL* result) override {
+    const HRESULT hr = CovFDT_PropertyPageImpl::Init(tag, call, dtm, result);
+    ++Probes()[m_title].starts;
+    if (auto action = std::exchange(WhileAPageStarts(), nullptr)) action(m_hWnd);
+    return hr;
+  }
   bool LoadPageString(UINT id, std::u16string* text) override {
     if (id != kProbeTitleId) return false;
     *text = m_title;
@@ -137,6 +163,13 @@ const PageEntry kPages[] = {
     {&CLSID_EchoPP, u"EchoPP"},
 };
 
+// The online frame, counted while it lives.
+class CCountedOnlineFrame : public COnlineParameterization {
+ public:
+  CCountedOnlineFrame() { ++LiveFrames(); }
+  ~CCountedOnlineFrame() override { --LiveFrames(); }
+};
+
 COnlineParameterization* AsOnlineFrame(IUnknown* control) {
   vkr::ComPtr<IPPFrameCtrl> frame;
   if (!control || FAILED(control->QueryInterface(IPPFrameCtrl::iid, frame.PutVoid())) || !frame) return nullptr;
@@ -155,7 +188,7 @@ class OnlineFrame : public LivePageHostTest {
   void SetUp() override {
     Probes().clear();
     Register(CLSID_OnlineParameterization, [](IUnknown* outer, REFIID riid, void** ppv) {
-      return vkr::CreateObject<COnlineParameterization>(outer, riid, ppv);
+      return vkr::CreateObject<CCountedOnlineFrame>(outer, riid, ppv);
     });
     for (const PageEntry& page : kPages) {
       const CLSID clsid = *page.clsid;
@@ -591,6 +624,79 @@ TEST_F(OnlineFrame, AnotherTransmitterIsRefusedEndToEnd) {
             "26E6[Hex])");
   for (UINT id : {kOnlineRefresh, kOnlineSend, kOnlineRead}) EXPECT_FALSE(Enabled(frame, id)) << id;
   EXPECT_EQ(Text(frame, kOnlineReading), "2.500");
+}
+
+// Close clicked while the frame starts on an online DTM (a message loop inside the start runs the
+// click and the close request): while a page starts, or while the frame reads the device after
+// its pages started. The frame stops starting and frees what it made: no frame or page is left,
+// nothing keeps the DTM online, the function is offered again, and the DTM goes offline with its
+// last user interface. The next frame opens and closes as usual.
+TEST_F(OnlineFrame, CloseWhileTheFrameStartsStopsTheStartAndFreesEverything) {
+  // Frames the host let go of without a release before (CloseAll) may still live: counted from here.
+  const int frames = LiveFrames(), pages = LiveProbePages();
+  StartSession();
+  enum class When { PageStarts, FrameReads };
+  struct Road {
+    const char* what;
+    When when;
+    int pagesStarted;
+  } const roads[] = {
+      {"while the first page starts", When::PageStarts, 1},
+      {"while the frame reads the device", When::FrameReads, 10},
+  };
+  for (const Road& road : roads) {
+    SCOPED_TRACE(road.what);
+    for (auto& [title, log] : Probes()) log = ProbeLog{};
+    ASSERT_EQ(ui::GoOnline(Dtm()), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(Dtm()) == dsONLINE; }, 20000));
+    bool clicked = false;
+    auto clickClose = [&](HWND root) {
+      HWND close = FindItem(root, kOnlineClose);
+      ASSERT_NE(close, nullptr);
+      clicked = vkr::ui::Click(close);
+      vkr::ui::PumpUntilIdle();
+    };
+    if (road.when == When::PageStarts) {
+      WhileAPageStarts() = [&](HWND page) { clickClose(GetAncestor(page, GA_ROOT)); };
+    } else {
+      session_->Channel()->onDataExchange = [&](std::size_t) {
+        const auto& open = session_->Frame()->activeX.OpenControls();
+        COnlineParameterization* starting = open.empty() ? nullptr : AsOnlineFrame(open.back().control.Get());
+        if (clicked || !starting || !starting->IsStarted()) return;
+        clickClose(open.back().window);
+      };
+    }
+    VARIANT_BOOL opened = VARIANT_TRUE;
+    const vkr::Bstr call(vkr::frame::FunctionCallDocument(kOnlineFunction));
+    session_->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), call, &opened);
+    vkr::frame::TransferSession::Pump(300);
+    session_->Channel()->onDataExchange = nullptr;
+    WhileAPageStarts() = nullptr;
+    EXPECT_TRUE(clicked);
+    EXPECT_FALSE(opened);
+    EXPECT_TRUE(session_->Frame()->activeX.OpenControls().empty());
+    EXPECT_EQ(LiveFrames(), frames);
+    EXPECT_EQ(LiveProbePages(), pages);
+    EXPECT_EQ(Counter(), 0u);
+    EXPECT_EQ(OnlineFunctionEnabled(), 1);
+    int started = 0;
+    for (const PageEntry& page : kPages) started += Probes()[page.title].starts;
+    EXPECT_EQ(started, road.pagesStarted);
+    // Nothing holds the DTM online: taken offline, it stays there.
+    ASSERT_EQ(ui::GoOffline(Dtm()), S_OK);
+    EXPECT_TRUE(PumpUntil([&] { return ui::DtmState(Dtm()) == dsCOMMUNICATIONSET; }, 20000));
+  }
+
+  std::string invokeId;
+  COnlineParameterization* frame = OpenFrameOnline(&invokeId);
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(LiveFrames(), frames + 1);
+  EXPECT_EQ(LiveProbePages(), pages + 10);
+  EXPECT_EQ(Counter(), 1u);
+  ASSERT_TRUE(CloseFrame(invokeId));
+  EXPECT_EQ(LiveFrames(), frames);
+  EXPECT_EQ(LiveProbePages(), pages);
+  EXPECT_TRUE(PumpUntil([&] { return ui::DtmState(Dtm()) == dsCOMMUNICATIONSET; }, 20000));
 }
 
 }  // namespace

@@ -232,6 +232,31 @@ TEST_F(PageFrame, CancelThatCannotRunLeavesTheQuestionToTheRelease) {
   EXPECT_EQ(Count("A SetPageSite null"), 0u);
 }
 
+// A frame the user kept open at its release question (Cancel to "Apply changes?") is the frame it
+// was before the question: the same access mode, and the DTM's commands are served again; the
+// next release asks again and closes.
+TEST_F(PageFrame, AFrameKeptOpenAtItsReleaseQuestionServesCommandsAgain) {
+  CTestPageFrame* frame = Open({ScriptedPageClass('A'), ScriptedPageClass('B')});
+  ASSERT_NE(frame, nullptr);
+  // The DTM's command for its private dialogs: served (S_OK) or refused (S_FALSE) as all are.
+  const VARIANT privateDialogs = vkr::UI4(9998);
+  VARIANT no = vkr::EmptyVariant();
+  no.vt = VT_BOOL;
+  no.boolVal = VARIANT_FALSE;
+  ASSERT_EQ(frame->ExecuteCommand(privateDialogs, no), S_OK);
+  const LONG accessBefore = frame->GetAccessMode();
+  MakePageDirty('A');
+  vkr::ui::SetMessageBoxScript({{IDCANCEL, nullptr}});
+  EXPECT_FALSE(Close());
+  ASSERT_TRUE(IsOpen());
+  EXPECT_EQ(frame->GetAccessMode(), accessBefore);
+  EXPECT_EQ(frame->ExecuteCommand(privateDialogs, no), S_OK);
+
+  vkr::ui::SetMessageBoxScript({{IDNO, nullptr}});
+  EXPECT_TRUE(Close());
+  EXPECT_EQ(vkr::ui::MessageBoxRecord().size(), 2u);
+}
+
 // Yes to the question with a page whose Apply fails: the frame stays open on that page with its
 // pages attached, and reports that it may not close; a later No closes it without applying.
 TEST_F(PageFrame, YesWithAPageThatFailsToApplyKeepsTheFrameOpen) {
