@@ -497,6 +497,12 @@ struct CWndClassInfo {
 
   // Registers the class once; *superProc gets the procedure the default handling calls.
   ATOM Register(WNDPROC* superProc) {
+    if (m_atom) {
+      // The module's end unregisters its classes; one that lives on (or is loaded again) registers anew.
+      WNDCLASSEXW still{};
+      still.cbSize = sizeof still;
+      if (!::GetClassInfoExW(m_wc.hInstance, m_wc.lpszClassName, &still)) m_atom = 0;
+    }
     if (!m_atom) {
       if (m_lpszOrigName) {
         WNDCLASSEXW base{};

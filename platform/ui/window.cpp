@@ -547,8 +547,7 @@ UINT UnregisterModuleClasses(HMODULE module) {
   auto& cs = T().classes;
   const auto before = cs.size();
   std::erase_if(cs, [&](const std::shared_ptr<WindowClass>& c) {
-    return !c->builtin && c->windows == 0 && c->proc &&
-           vkr::platform::ModuleFromAddress(reinterpret_cast<const void*>(c->proc)) == module;
+    return !c->builtin && !(c->style & CS_GLOBALCLASS) && c->windows == 0 && c->instance == module;
   });
   return static_cast<UINT>(before - cs.size());
 }

@@ -688,7 +688,7 @@ VKR_API BOOL GetUpdateRect(HWND hwnd, LPRECT rect, BOOL erase);
 
 namespace vkr::ui {
 
-// Unregisters every class whose window procedure lies in `module` and that has no window left; the
+// Unregisters every local class registered with the instance `module` that has no window left; the
 // number unregistered. A module does so when it is unloaded, so that the module loaded again
 // registers its classes anew and runs its own procedures.
 VKR_API UINT UnregisterModuleClasses(HMODULE module);
