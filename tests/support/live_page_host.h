@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "frame/ActiveXHost.h"
 #include "frame/FrameHost.h"
@@ -40,6 +41,23 @@ inline HWND FindItem(HWND root, int id) {
     if (HWND found = FindItem(child, id)) return found;
   }
   return nullptr;
+}
+
+// The texts of a tree's top-level items, in order, as the tree reads them.
+inline std::vector<std::string> TreeTitles(HWND tree) {
+  std::vector<std::string> titles;
+  for (auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)); item;
+       item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+    char text[128] = {};
+    TVITEMA data{};
+    data.mask = TVIF_TEXT | TVIF_HANDLE;
+    data.hItem = item;
+    data.pszText = text;
+    data.cchTextMax = sizeof text;
+    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&data));
+    titles.push_back(text);
+  }
+  return titles;
 }
 
 // COM, a scratch registry with the module and the outside controls registered, and the module's DTM

@@ -156,4 +156,14 @@ bool CFixedLoopCurrent::FollowState(ULONG state) {
   return !wasOnline || ReleaseBeforeOffline();
 }
 
+CFixedLoopCurrent::ProcedureStep CFixedLoopCurrent::FollowProcedure(ULONG state, bool underWay, bool* online) {
+  const bool leaving = *online && state != kDtmStateOnline;
+  *online = state == kDtmStateOnline;
+  const bool givenBack = FollowState(state);
+  ProcedureStep step;
+  step.stopped = leaving && underWay;
+  if (!givenBack || step.stopped) step.notice = givenBack ? kStringProcedureStopped : kStringLostWhileFixed;
+  return step;
+}
+
 }  // namespace vkr::dui

@@ -76,6 +76,15 @@ class CFixedLoopCurrent {
   // then. False when the DTM left online and the current could not be given back.
   bool FollowState(ULONG state);
 
+  // What a DTM state change means for a procedure of a control: FollowState, and whether the
+  // procedure (under way while a level is chosen or held) was stopped by the DTM leaving online,
+  // and the text the user is to be told afterwards (0: none). `online` is the control's own flag.
+  struct ProcedureStep {
+    bool stopped = false;
+    UINT notice = 0;
+  };
+  ProcedureStep FollowProcedure(ULONG state, bool underWay, bool* online);
+
   // The device was told to fix the current and has not confirmed leaving it since.
   bool Held() const { return m_held; }
   // The device confirmed the level and still holds it (as far as this holder knows).

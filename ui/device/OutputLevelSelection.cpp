@@ -166,20 +166,16 @@ HRESULT COutputLevelSelection::PrepareToRelease(VARIANT_BOOL* result) {
 }
 
 HRESULT COutputLevelSelection::OnDtmStateChanged(ULONG state) {
-  const bool underWay = m_nStage == 0 || m_loop.Held();
-  const bool leaving = m_bOnline && state != kDtmStateOnline;
-  m_bOnline = state == kDtmStateOnline;
-  const bool givenBack = m_loop.FollowState(state);
-  if (leaving && underWay) {
+  // Under way while a level is chosen or held.
+  const auto step = m_loop.FollowProcedure(state, m_nStage == 0 || m_loop.Held(), &m_bOnline);
+  if (step.stopped) {
     // The test cannot go on without the device: it starts again from the list.
     ++m_nStops;
     if (!m_loop.Held()) m_bOutputFixed = 0;
     if (DialogWindow()) ShowList();
   }
   // Told from inside the DTM's state change: the message waits until that is done.
-  if (DialogWindow() && (!givenBack || (leaving && underWay)))
-    ::PostMessageW(DialogWindow(), kLostWhileFixedNotice, givenBack ? kStringProcedureStopped : kStringLostWhileFixed,
-                   0);
+  if (DialogWindow() && step.notice) ::PostMessageW(DialogWindow(), kLostWhileFixedNotice, step.notice, 0);
   return CovFDT_IDtmActiveXImplEx::OnDtmStateChanged(state);
 }
 

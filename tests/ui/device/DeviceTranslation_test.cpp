@@ -301,22 +301,7 @@ class DeviceTranslation : public LivePageHostTest {
     if (c.way != Way::Function) l.title = Title(c, german);
     return l;
   }
-  std::vector<std::string> TreeTitles() const {
-    std::vector<std::string> titles;
-    HWND tree = frame_->TreeControl();
-    for (auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)); item;
-         item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
-      char text[128] = {};
-      TVITEMA data{};
-      data.mask = TVIF_TEXT | TVIF_HANDLE;
-      data.hItem = item;
-      data.pszText = text;
-      data.cchTextMax = sizeof text;
-      SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&data));
-      titles.push_back(text);
-    }
-    return titles;
-  }
+  std::vector<std::string> TreeTitles() const { return vkr::test::TreeTitles(frame_->TreeControl()); }
 
   TempDir texts_;
   bool translatingChart_ = false;  // the trend view's chart is TranslatingChart

@@ -285,22 +285,8 @@ class OnlineFrame : public LivePageHostTest {
   static bool Shown(COnlineParameterization* frame, UINT id) { return IsWindowVisible(Item(frame, id)) != FALSE; }
   static bool Enabled(COnlineParameterization* frame, UINT id) { return IsWindowEnabled(Item(frame, id)) != FALSE; }
 
-  // The tree's item texts, in order.
   static std::vector<std::string> TreeTitles(COnlineParameterization* frame) {
-    std::vector<std::string> titles;
-    HWND tree = frame->TreeControl();
-    for (auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)); item;
-         item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
-      char text[128] = {};
-      TVITEMA data{};
-      data.mask = TVIF_TEXT | TVIF_HANDLE;
-      data.hItem = item;
-      data.pszText = text;
-      data.cchTextMax = sizeof text;
-      SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&data));
-      titles.push_back(text);
-    }
-    return titles;
+    return vkr::test::TreeTitles(frame->TreeControl());
   }
   // Selects page `index` as a person selects its tree item.
   static void SelectPage(COnlineParameterization* frame, int index) {
