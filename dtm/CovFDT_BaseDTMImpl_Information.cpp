@@ -89,8 +89,10 @@ bool ReadWholeFile(const std::u16string& path, std::string* text) {
 class InformationMemo {
  public:
   static InformationMemo& Get() {
-    static InformationMemo* memo = new InformationMemo;  // used by DTMs released at exit too
-    return *memo;
+    // An object of the module, not of the heap: it goes with the module when that is unloaded
+    // (only a DTM being built asks for it, never one being released).
+    static InformationMemo memo;
+    return memo;
   }
   bool Find(const std::u16string& key, std::u16string* value) {
     std::lock_guard<std::mutex> hold(m_lock);
