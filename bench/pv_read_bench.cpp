@@ -159,6 +159,21 @@ OnlineDtm& Dtm() {
   return *dtm;
 }
 
+// The benchmark's timed reads of the primary value, one after the other; how many succeeded.
+std::size_t TimedReads(benchmark::State& state, OnlineDtm& d) {
+  std::size_t reads = 0;
+  for (auto _ : state) {
+    VARIANT_BOOL read = VARIANT_FALSE;
+    const HRESULT hr = d.parameters->ReadDeviceParameterEx(vkr::UI4(kPrimaryValue), &read);
+    if (hr != S_OK || !read) {
+      state.SkipWithError("the read failed");
+      break;
+    }
+    ++reads;
+  }
+  return reads;
+}
+
 void ReadPrimaryValue(benchmark::State& state, int pinTo) {
   OnlineDtm& d = Dtm();
   if (d.problem) {
@@ -174,16 +189,7 @@ void ReadPrimaryValue(benchmark::State& state, int pinTo) {
   const unsigned long long bits0 = d.channel->dataExchangeWireBits;
   const double channel0 = d.channel->requestCpu;
   const double cpu0 = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
-  std::size_t reads = 0;
-  for (auto _ : state) {
-    VARIANT_BOOL read = VARIANT_FALSE;
-    const HRESULT hr = d.parameters->ReadDeviceParameterEx(vkr::UI4(kPrimaryValue), &read);
-    if (hr != S_OK || !read) {
-      state.SkipWithError("the read failed");
-      break;
-    }
-    ++reads;
-  }
+  const std::size_t reads = TimedReads(state, d);
   const double cpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0 - (d.channel->requestCpu - channel0);
   const double wire = static_cast<double>(d.channel->dataExchangeWireBits - bits0) / kBitsPerSecond;
   PinProcess(-1);
@@ -224,16 +230,7 @@ void BM_PrimaryValueReadAtWireSpeed(benchmark::State& state) {
   const double channel0 = d.channel->requestCpu;
   const double cpu0 = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
   const auto start = std::chrono::steady_clock::now();
-  std::size_t reads = 0;
-  for (auto _ : state) {
-    VARIANT_BOOL read = VARIANT_FALSE;
-    const HRESULT hr = d.parameters->ReadDeviceParameterEx(vkr::UI4(kPrimaryValue), &read);
-    if (hr != S_OK || !read) {
-      state.SkipWithError("the read failed");
-      break;
-    }
-    ++reads;
-  }
+  const std::size_t reads = TimedReads(state, d);
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const double cpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0 - (d.channel->requestCpu - channel0);
   const double wireSeconds = static_cast<double>(d.channel->dataExchangeWireBits - bits0) / kBitsPerSecond;
