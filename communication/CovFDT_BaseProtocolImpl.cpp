@@ -206,7 +206,7 @@ HRESULT ProtocolPartOf(BSTR addressText, BSTR protocolPath, BSTR* protocolAddres
     kept.hr = LoadXml(addressText, &document);
     vkr::Bstr part;
     if (SUCCEEDED(kept.hr)) kept.hr = SelectNodeXml(document.Get(), protocolPath, part.Put());
-    if (kept.hr == E_OUTOFMEMORY) return kept.hr;
+    if (FailureOfTheMoment(kept.hr)) return kept.hr;
     kept.present = part.Get() != nullptr;
     kept.text.assign(part.View());
     memo.Store(key, kept);
@@ -319,7 +319,7 @@ HRESULT ProtocolIdsOfAddress(BSTR addressText, std::vector<std::u16string>* ids)
   KeptProtocolIds kept;
   if (!memo.Find(vkr::View(addressText), &kept)) {
     kept.hr = ReadProtocolIds(addressText, &kept.ids);
-    if (kept.hr == E_OUTOFMEMORY) return kept.hr;
+    if (FailureOfTheMoment(kept.hr)) return kept.hr;
     memo.Store(vkr::View(addressText), kept);
   }
   *ids = std::move(kept.ids);
@@ -620,11 +620,11 @@ HRESULT CovFDT_BaseProtocolImpl::InitParameterTable() {
     hr = info->GetParameterIdAt(vkr::UI4(index), id.Put());
     if (FAILED(hr)) return hr;
 
-    // A parameter without an address of this protocol is skipped; running out of memory on the
-    // way is a failure, never a parameter quietly left out.
+    // A parameter without an address of this protocol is skipped; a failure of the moment (no
+    // memory, no COM on this thread) fails the table, never a parameter quietly left out.
     vkr::Variant addressValue;
     hr = m_pParameterHandler->GetParameterAddress(id, addressValue.Put());
-    if (hr == E_OUTOFMEMORY) return hr;
+    if (FailureOfTheMoment(hr)) return hr;
     if (FAILED(hr) || addressValue.vt == VT_EMPTY) continue;
     vkr::Bstr addressText;
     if (addressValue.vt == VT_BSTR) {
@@ -635,11 +635,11 @@ HRESULT CovFDT_BaseProtocolImpl::InitParameterTable() {
     } else {
       hr = VariantToBstr(addressValue.Ptr(), addressText.Put());
     }
-    if (hr == E_OUTOFMEMORY) return hr;
+    if (FailureOfTheMoment(hr)) return hr;
     if (FAILED(hr) || addressText.View().substr(0, 1) != u"<") continue;
     vkr::Bstr protocolAddress;
     hr = ProtocolPartOf(addressText, protocolPath, protocolAddress.Put());
-    if (hr == E_OUTOFMEMORY) return hr;
+    if (FailureOfTheMoment(hr)) return hr;
     if (FAILED(hr) || protocolAddress.Empty()) continue;
 
     vkr::Variant addressed;
@@ -738,7 +738,7 @@ HRESULT CovFDT_HartProtocolImpl::GetAddressKey(BSTR protocolAddress, VARIANT* ke
   if (memo.Visit(text, [&](const KeptHartKey& kept) { hr = give(kept); })) return hr;
   KeptHartKey kept;
   kept.hr = HartAddressKey(protocolAddress, &kept);
-  if (kept.hr == E_OUTOFMEMORY) return kept.hr;
+  if (FailureOfTheMoment(kept.hr)) return kept.hr;
   memo.Store(text, kept);
   return give(kept);
 }
@@ -800,7 +800,7 @@ HRESULT CovFDT_HartProtocolImpl::ReadParameterAddress(SovFDT_ParameterEntry* ent
   KeptHartPosition kept;
   if (!memo.Find(vkr::View(protocolAddress), &kept)) {
     kept.hr = HartPositions(protocolAddress, &kept);
-    if (kept.hr == E_OUTOFMEMORY) return kept.hr;
+    if (FailureOfTheMoment(kept.hr)) return kept.hr;
     memo.Store(vkr::View(protocolAddress), kept);
   }
   // A failure leaves the entry as far as the reading got, as reading it afresh would.
@@ -891,11 +891,13 @@ HRESULT CovFDT_BaseProtocolImpl::GetDecodeVarType(const VARIANT& id, VARTYPE* vt
   KeptTypeName kept;
   if (!memo.Find(typeInformation.View(), &kept)) {
     vkr::ComPtr<IXMLDOMDocument2> document;
-    if (SUCCEEDED(LoadXml(typeInformation, &document))) {
+    const HRESULT loaded = LoadXml(typeInformation, &document);
+    if (FailureOfTheMoment(loaded)) return S_OK;
+    if (SUCCEEDED(loaded)) {
       vkr::Bstr typeName;
       bool found = false;
       kept.hr = StringAt(document.Get(), u"TypeInformation/Simple/@type", typeName.Put(), &found);
-      if (kept.hr == E_OUTOFMEMORY) return kept.hr;
+      if (FailureOfTheMoment(kept.hr)) return kept.hr;
       if (SUCCEEDED(kept.hr) && found) VarTypeFromString(typeName, &kept.named);
     }
     memo.Store(typeInformation.View(), kept);

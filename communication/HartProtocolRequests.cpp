@@ -231,8 +231,7 @@ HRESULT ReadHartAddress(const VARIANT& text, const char16_t* root, bool write, H
   if (!memo.Find(key, &kept)) {
     HartAddressInfo fresh;
     kept.hr = ReadHartAddressFromText(text, root, write, &fresh);
-    // Running out of memory says nothing about the text: it is tried again next time.
-    if (kept.hr == E_OUTOFMEMORY) return kept.hr;
+    if (FailureOfTheMoment(kept.hr)) return kept.hr;
     kept.command = fresh.command;
     kept.commandBitLength = fresh.commandBitLength;
     kept.hasRequestData = fresh.requestData.Get() != nullptr;

@@ -13,6 +13,15 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "platform/platform.h"
+
+// Failures that come from the moment rather than from the text: memory, a thread that has not set
+// up COM, the parser's class missing. They are never kept: kept, one such moment would fail that
+// text for every later DTM of the process.
+inline bool FailureOfTheMoment(HRESULT hr) {
+  return hr == E_OUTOFMEMORY || hr == CO_E_NOTINITIALIZED || hr == REGDB_E_CLASSNOTREG;
+}
+
 template <class Value>
 class TextMemo {
  public:

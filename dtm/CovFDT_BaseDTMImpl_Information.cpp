@@ -498,7 +498,10 @@ bool CovFDT_BaseDTMCore::CheckDeviceType(IXMLDOMNode* deviceType) {
   if (FAILED(FormatPath(path.Put(), u"//fdt:DtmDeviceType[ fdt:VersionInformation/@name=\"%s\" ]", {name})))
     return false;
   vkr::ComPtr<IXMLDOMNode> node;
-  const bool found = document->selectSingleNode(path, node.Put()) == S_OK && node;
+  const HRESULT selected = document->selectSingleNode(path, node.Put());
+  // A failed search says nothing about the document: not kept.
+  if (FAILED(selected)) return false;
+  const bool found = selected == S_OK && node;
   InformationMemo::Get().Keep(key, found ? u"1" : u"0");
   return found;
 }

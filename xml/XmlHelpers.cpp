@@ -16,7 +16,9 @@ bool IsEmpty(BSTR s) { return SysStringLen(s) == 0; }
 
 HRESULT NewDocument(vkr::ComPtr<IXMLDOMDocument2>* doc) {
   HRESULT hr = CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_ALL, IID_IXMLDOMDocument2, doc->PutVoid());
-  if (FAILED(hr) || !*doc) return E_POINTER;
+  // The failure passed on as it is: a thread without COM is not a bad text.
+  if (FAILED(hr)) return hr;
+  if (!*doc) return E_POINTER;
   return S_OK;
 }
 

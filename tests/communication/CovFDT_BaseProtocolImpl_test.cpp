@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "communication/MyHartProtocol.h"
@@ -252,6 +253,32 @@ TEST_F(ProtocolTest, TablesOfTheSameAddressesAreSharedAndOthersBuiltAsTheirOwn) 
     derived.Add(11, VT_R4, Address("command=\"1\"><PduPosition bitOffset=\"16\" wBitLength=\"32\"/>", ""));
     check(derived, "a derived length");
   }
+}
+
+// A build that fails for the moment (here: a thread that has not set up COM, so no XML can be
+// read) fails, and leaves no empty table or failed address behind for the DTMs built after it.
+TEST_F(ProtocolTest, ABuildThatFailsForTheMomentSpoilsNoLaterTable) {
+  TestDtm model{&site};
+  // Addresses no other test reads, so nothing is kept for them yet.
+  model.Add(10, VT_UI1, Address("command=\"211\"><PduPosition bitOffset=\"8\" wBitLength=\"8\"/>", ""));
+  model.Add(11, VT_R4, Address("command=\"211\"><PduPosition bitOffset=\"16\" wBitLength=\"32\"/>", ""));
+  HRESULT withoutCom = S_OK;
+  std::thread([&] {
+    MyHartProtocol early;
+    early.AttachDtm(model.Unknown());
+    withoutCom = early.InitParameterTable();
+    early.DetachDtm();
+  }).join();
+  EXPECT_EQ(withoutCom, CO_E_NOTINITIALIZED);
+
+  MyHartProtocol later;
+  OwnTablesProtocol own;
+  ASSERT_TRUE(later.AttachDtm(model.Unknown()));
+  ASSERT_TRUE(own.AttachDtm(model.Unknown()));
+  EXPECT_EQ(later.GetParameterEntries().size(), 2u);
+  EXPECT_EQ(TableText(later), TableText(own));
+  later.DetachDtm();
+  own.DetachDtm();
 }
 
 TEST_F(ProtocolTest, RebuildingStartsTheNumbersAgain) {
