@@ -259,9 +259,11 @@ TEST_F(ProtocolTest, TablesOfTheSameAddressesAreSharedAndOthersBuiltAsTheirOwn) 
 // read) fails, and leaves no empty table or failed address behind for the DTMs built after it.
 TEST_F(ProtocolTest, ABuildThatFailsForTheMomentSpoilsNoLaterTable) {
   TestDtm model{&site};
-  // Addresses no other test reads, so nothing is kept for them yet.
-  model.Add(10, VT_UI1, Address("command=\"211\"><PduPosition bitOffset=\"8\" wBitLength=\"8\"/>", ""));
-  model.Add(11, VT_R4, Address("command=\"211\"><PduPosition bitOffset=\"16\" wBitLength=\"32\"/>", ""));
+  // Addresses no other test or earlier round reads, so nothing is kept for them yet.
+  static int round = 0;
+  const std::string first = std::to_string(8 * (++round));
+  model.Add(10, VT_UI1, Address("command=\"211\"><PduPosition bitOffset=\"" + first + "\" wBitLength=\"8\"/>", ""));
+  model.Add(11, VT_R4, Address("command=\"211\"><PduPosition bitOffset=\"0\" wBitLength=\"32\"/>", ""));
   HRESULT withoutCom = S_OK;
   std::thread([&] {
     MyHartProtocol early;
