@@ -96,7 +96,7 @@ void RegisterDtmThreadProxies() {
 void UnregisterDtmThreadProxies() {
   std::lock_guard lock(g_registrationLock);
   if (!g_registered) return;
-  vkr::platform::UnregisterProxyFactory(IovFdtDtmThread::iid);
-  vkr::platform::UnregisterProxyFactory(IovFDTGenericCommServiceEvents::iid);
+  vkr::platform::UnregisterProxy<IovFdtDtmThread, DtmThreadProxy>();
+  vkr::platform::UnregisterProxy<IovFDTGenericCommServiceEvents, GenericCommServiceEventsProxy>();
   g_registered = false;
 }

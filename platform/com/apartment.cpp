@@ -136,14 +136,15 @@ std::mutex& FactoryLock() {
   static auto* m = new std::mutex;
   return *m;
 }
-std::map<IID, ProxyFactory>& Factories() {
-  static auto* f = new std::map<IID, ProxyFactory>;
+// Every registration in force per interface, the latest last.
+std::map<IID, std::vector<ProxyFactory>>& Factories() {
+  static auto* f = new std::map<IID, std::vector<ProxyFactory>>;
   return *f;
 }
 ProxyFactory FindProxyFactory(REFIID iid) {
   std::lock_guard lk(FactoryLock());
   auto it = Factories().find(iid);
-  return it == Factories().end() ? nullptr : it->second;
+  return it == Factories().end() || it->second.empty() ? nullptr : it->second.back();
 }
 
 }  // namespace
@@ -500,13 +501,28 @@ ULONG ProxyLink::LinkRelease() { return m_manager->Release(); }
 const Apartment& ProxyLink::Owner() const { return m_manager->Owner(); }
 
 void RegisterProxyFactory(REFIID iid, ProxyFactory factory) {
+  if (!factory) return;
   std::lock_guard lk(FactoryLock());
-  Factories()[iid] = factory;
+  try {
+    Factories()[iid].push_back(factory);
+  } catch (const std::bad_alloc&) {
+    // Not registered: wrapping the interface then answers E_NOINTERFACE, as for any other.
+  }
 }
 
-void UnregisterProxyFactory(REFIID iid) {
+void UnregisterProxyFactory(REFIID iid, ProxyFactory factory) {
   std::lock_guard lk(FactoryLock());
-  Factories().erase(iid);
+  auto it = Factories().find(iid);
+  if (it == Factories().end()) return;
+  std::vector<ProxyFactory>& in = it->second;
+  // One registration is taken back, the latest of this factory: another module's stays.
+  for (auto f = in.rbegin(); f != in.rend(); ++f) {
+    if (*f == factory) {
+      in.erase(std::next(f).base());
+      break;
+    }
+  }
+  if (in.empty()) Factories().erase(it);
 }
 
 bool HasProxyFactory(REFIID iid) { return FindProxyFactory(iid) != nullptr; }

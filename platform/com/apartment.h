@@ -191,19 +191,29 @@ class InterfaceProxy<I, true> : public InterfaceProxyBase<I> {
 // it), to be called only on the owner's thread. Null when out of memory.
 using ProxyFactory = ProxyLink* (*)(ProxyManager* manager, void* target);
 
-// Registers (or replaces) the proxy class of an interface; thread-safe. A module that registers
-// proxies unregisters them before it is unloaded.
+// Registers the proxy class of an interface; thread-safe. Several modules may register the same
+// interface (each carries its own copy of the class): the latest registration still in force
+// serves. A module that registers proxies takes its registrations back before it is unloaded;
+// taking one back leaves the other modules' registrations in force.
 VKR_API void RegisterProxyFactory(REFIID iid, ProxyFactory factory);
-VKR_API void UnregisterProxyFactory(REFIID iid);
+VKR_API void UnregisterProxyFactory(REFIID iid, ProxyFactory factory);
 VKR_API bool HasProxyFactory(REFIID iid);
+
+template <class I, class P>
+ProxyLink* MakeProxy(ProxyManager* manager, void* target) {
+  return new (std::nothrow) P(manager, target);
+}
 
 template <class I, class P>
 bool RegisterProxy() {
   static_assert(std::is_base_of_v<InterfaceProxyBase<I>, P>, "P must derive from InterfaceProxy<I>");
-  RegisterProxyFactory(I::iid, [](ProxyManager* manager, void* target) -> ProxyLink* {
-    return new (std::nothrow) P(manager, target);
-  });
+  RegisterProxyFactory(I::iid, &MakeProxy<I, P>);
   return true;
+}
+
+template <class I, class P>
+void UnregisterProxy() {
+  UnregisterProxyFactory(I::iid, &MakeProxy<I, P>);
 }
 
 // An interface pointer that may be handed to another apartment: a proxy for a raw pointer of the

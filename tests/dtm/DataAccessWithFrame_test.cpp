@@ -129,8 +129,10 @@ class DataAccessWithFrame : public testing::Test {
       ADD_FAILURE() << "the frame got an invalid document: " << reason;
     if (idtm) {
       VARIANT_BOOL result = VARIANT_FALSE;
+      // As a frame does: the communication goes back once the DTM said it may.
+      const std::size_t seen = frame->notifications.size();
       if (State() == dsONLINE && idtm->PrepareToReleaseCommunication(&result) == S_OK)
-        Pump([&] { return State() == dsCOMMUNICATIONSET; });
+        frame->WaitForNotification("prepared to release communication", seen, 20000);
       if (State() == dsCOMMUNICATIONSET) idtm->ReleaseCommunication(&result);
       idtm->PrepareToRelease(&result);
     }

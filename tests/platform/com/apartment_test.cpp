@@ -511,6 +511,41 @@ TEST_F(Apartments, MarshallingRefusesWhatItCannotCarry) {
   EXPECT_EQ(memory->Release(), 0u);
 }
 
+// Another module's copy of the counter's proxy class, as a second DTM module in the process
+// would carry it.
+vkr::platform::ProxyLink* OtherModulesCounterProxy(vkr::platform::ProxyManager* manager, void* target) {
+  return new (std::nothrow) TestCounterProxy(manager, target);
+}
+
+// Two modules register the same interface; either taking its registration back (as at its
+// unload) leaves the interface marshallable through the other's, in any order.
+TEST_F(Apartments, AnInterfaceRegisteredByTwoModulesCrossesUntilBothTakeTheirsBack) {
+  ComPtr<ITestCounter> c = NewCounter();
+  auto crosses = [&] {
+    IStream* stream = nullptr;
+    const HRESULT hr = CoMarshalInterThreadInterfaceInStream(ITestCounter::iid, c.Get(), &stream);
+    if (stream) stream->Release();
+    return hr;
+  };
+  auto ours = [] { vkr::platform::RegisterProxy<ITestCounter, TestCounterProxy>(); };
+  auto dropOurs = [] { vkr::platform::UnregisterProxy<ITestCounter, TestCounterProxy>(); };
+  auto theirs = [] { vkr::platform::RegisterProxyFactory(ITestCounter::iid, &OtherModulesCounterProxy); };
+  auto dropTheirs = [] { vkr::platform::UnregisterProxyFactory(ITestCounter::iid, &OtherModulesCounterProxy); };
+
+  theirs();
+  dropTheirs();  // the later module goes first
+  EXPECT_EQ(crosses(), S_OK);
+  theirs();
+  dropOurs();  // the earlier module goes first
+  EXPECT_EQ(crosses(), S_OK);
+  ApartmentThread home;
+  EXPECT_EQ(CounterOn(home)->Add(2, nullptr), S_OK) << "the remaining proxy class serves calls";
+  dropTheirs();
+  EXPECT_EQ(crosses(), E_NOINTERFACE);
+  ours();
+  EXPECT_EQ(crosses(), S_OK);
+}
+
 TEST_F(Apartments, QueryInterfaceThroughAProxy) {
   ApartmentThread home;
   ComPtr<ITestCounter> proxy = CounterOn(home);

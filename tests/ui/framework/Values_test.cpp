@@ -457,8 +457,10 @@ class ValuesWithRealDtm : public ::testing::Test {
   void TearDown() override {
     if (idtm) {
       VARIANT_BOOL result = VARIANT_FALSE;
+      // As a frame does: the communication goes back once the DTM said it may.
+      const std::size_t seen = frame->notifications.size();
       if (DtmState(dtm.Get()) == dsONLINE && idtm->PrepareToReleaseCommunication(&result) == S_OK)
-        vkr::test::PumpUntil([&] { return DtmState(dtm.Get()) == dsCOMMUNICATIONSET; }, 20000);
+        frame->WaitForNotification("prepared to release communication", seen, 20000);
       if (DtmState(dtm.Get()) == dsCOMMUNICATIONSET) idtm->ReleaseCommunication(&result);
       idtm->PrepareToRelease(&result);
     }
