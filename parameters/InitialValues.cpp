@@ -97,21 +97,35 @@ std::shared_ptr<const InitialFields> InitialFieldsOf(BSTR typeInformation) {
   VARIANT_BOOL loaded = VARIANT_FALSE;
   if (FAILED(LoadXmlFromString(typeInformation, document.Put(), &loaded)) || !document || !loaded) return nullptr;
   auto fields = std::make_shared<InitialFields>();
+  // Kept for the text only when every step could be taken: a list cut short by a failure of the
+  // moment (memory) would otherwise stand for the text in every later DTM.
+  bool complete = false;
   vkr::ComPtr<IXMLDOMNodeList> nodes;
   LONG count = 0;
   if (SUCCEEDED(document->selectNodes(vkr::Bstr(u"//Simple[@initialValue]").Get(), nodes.Put())) && nodes &&
       SUCCEEDED(nodes->get_length(&count))) {
     vkr::Bstr positionPath(u"@bitPosition"), lengthPath(u"@bitLength"), typePath(u"@type"),
         initialPath(u"@initialValue");
+    // A path that could not be made would read as an attribute that is not there.
+    complete = positionPath.Get() && lengthPath.Get() && typePath.Get() && initialPath.Get();
     for (LONG i = 0; i < count; ++i) {
       vkr::ComPtr<IXMLDOMNode> node;
-      if (FAILED(nodes->get_item(i, node.Put())) || !node) continue;
+      if (FAILED(nodes->get_item(i, node.Put())) || !node) {
+        complete = false;
+        continue;
+      }
       InitialField field;
       vkr::Bstr type, initial;
-      if (FAILED(GetXmlValueUI4(&field.position, node.Get(), positionPath.Get())) ||
-          FAILED(GetXmlValueUI4(&field.length, node.Get(), lengthPath.Get())) ||
-          FAILED(GetXmlValueBstr(type.Put(), node.Get(), typePath.Get())) ||
-          FAILED(GetXmlValueBstr(initial.Put(), node.Get(), initialPath.Get()))) {
+      const HRESULT reads[] = {GetXmlValueUI4(&field.position, node.Get(), positionPath.Get()),
+                               GetXmlValueUI4(&field.length, node.Get(), lengthPath.Get()),
+                               GetXmlValueBstr(type.Put(), node.Get(), typePath.Get()),
+                               GetXmlValueBstr(initial.Put(), node.Get(), initialPath.Get())};
+      bool read = true;
+      for (HRESULT hr : reads) {
+        if (hr == E_OUTOFMEMORY) complete = false;
+        if (FAILED(hr)) read = false;
+      }
+      if (!read) {
         fields->push_back(InitialField{});
         continue;
       }
@@ -121,6 +135,7 @@ std::shared_ptr<const InitialFields> InitialFieldsOf(BSTR typeInformation) {
       fields->push_back(std::move(field));
     }
   }
+  if (!complete) return fields;
   std::lock_guard<std::mutex> hold(memo.lock);
   if (memo.texts.size() < kFieldMemoLimit) memo.texts.try_emplace(key, fields);
   return fields;

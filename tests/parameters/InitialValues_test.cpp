@@ -105,6 +105,31 @@ TEST_F(InitialValues, EveryFieldInDocumentOrder) {
   EXPECT_EQ(Rebuild(vkr::test::Bytes({0, 1, 2, 3, 4, 5, 6, 7, 8}), text), (ByteList{0xA3, 1, 2, 3, 4, 5, 6, 7, 8}));
 }
 
+// What a text gives is kept for it only when nothing failed for want of memory: after a failure
+// at any allocation, the same text read again gives every field.
+TEST_F(InitialValues, AnAnswerCutShortByMemoryIsNotKeptForItsText) {
+  for (unsigned n = 1; n < 5000; ++n) {
+    SCOPED_TRACE(n);
+    // A text no earlier pass (or round) has read, so nothing is kept for it yet.
+    static unsigned pass = 0;
+    const std::u16string text = u"<TypeInformation name=\"" + vkr::Utf8ToUtf16(std::to_string(++pass)) + u"\">" +
+                                u"<Simple type=\"VT_UI1\" bitPosition=\"8\" bitLength=\"8\" initialValue=\"5\"/>" +
+                                u"<Simple type=\"VT_UI1\" bitPosition=\"16\" bitLength=\"8\" initialValue=\"7\"/>" +
+                                u"</TypeInformation>";
+    const vkr::Variant value = vkr::test::Bytes({0, 0, 0});
+    vkr::platform::SetAllocationFault(n);
+    Rebuild(value, text.c_str());
+    const bool reached = vkr::platform::AllocationsSinceFaultArmed() >= n;
+    vkr::platform::SetAllocationFault(0);
+    EXPECT_EQ(Rebuild(vkr::test::Bytes({0, 0, 0}), text.c_str()), (ByteList{0, 5, 7}));
+    if (!reached) {
+      EXPECT_GT(n, 1u) << "no allocation was made to fail";
+      return;
+    }
+  }
+  ADD_FAILURE() << "the sweep did not end";
+}
+
 TEST_F(InitialValues, NothingToDoLeavesTheValue) {
   const vkr::Variant three = vkr::test::Bytes({0, 0, 0});
   const std::u16string field = Simple(u"bitPosition=\"0\" bitLength=\"8\" type=\"VT_UI1\" initialValue=\"1\"");
