@@ -27,11 +27,12 @@ class ConnectionTest : public ::testing::Test {
     conn->SetTimeouts(150, 150);
     channel->target = static_cast<IFdtCommunicationEvents*>(conn);
   }
+  // Safe after a SetUp that stopped early.
   void TearDown() override {
-    channel->events = nullptr;  // the channel's hold on the connection
-    conn->Release();
-    channel->Release();
-    dtm->Release();
+    if (channel) channel->events = nullptr;  // the channel's hold on the connection
+    if (conn) conn->Release();
+    if (channel) channel->Release();
+    if (dtm) dtm->Release();
     CoUninitialize();
   }
   IUnknown* DtmUnknown() { return static_cast<IovFdtBaseDTM*>(dtm); }
@@ -448,7 +449,7 @@ class GenericQueueTest : public ConnectionTest {
     EXPECT_EQ(SysStringLen(key.bstrVal), 36u);
   }
   void TearDown() override {
-    client->Release();
+    if (client) client->Release();
     ConnectionTest::TearDown();
   }
   HRESULT Queue(const char* list, const char* requestId) {

@@ -167,7 +167,7 @@ class CommunicationFaults : public testing::TestWithParam<std::tuple<Case, Opera
 
   void TearDown() override {
     if (idtm) {
-      channel->faults.clear();
+      if (channel) channel->faults.clear();
       VARIANT_BOOL result = VARIANT_FALSE;
       if (State() == dsONLINE) GoOffline();
       // As a frame does: the communication goes back once the DTM said it may.

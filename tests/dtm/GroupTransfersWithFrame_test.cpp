@@ -246,7 +246,9 @@ class GroupTransfersWithFrame : public testing::Test {
     ASSERT_EQ(dtm->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid()), S_OK);
   }
   void TearDown() override {
-    EXPECT_TRUE(channel->failures.empty()) << channel->failures.front();
+    if (channel) {
+      EXPECT_TRUE(channel->failures.empty()) << channel->failures.front();
+    }
     handler = nullptr;
     if (dtm) {
       dtm->ForceState(dsGOINGOFFLINE);

@@ -162,7 +162,9 @@ class Lifecycle : public testing::Test {
     };
   }
   void TearDown() override {
-    for (const std::string& reason : frame->invalidDocuments) ADD_FAILURE() << "invalid state document: " << reason;
+    // Safe after a SetUp that stopped early (no frame yet).
+    if (frame)
+      for (const std::string& reason : frame->invalidDocuments) ADD_FAILURE() << "invalid state document: " << reason;
     // A frame gives the channel back before it lets go of the DTM; the attached protocol would
     // otherwise keep the DTM alive.
     if (dtm) static_cast<IovFdtCommunicationClient4*>(dtm.Get())->SetCommunication(nullptr);

@@ -64,8 +64,11 @@ class FrameActiveX : public testing::Test {
     ASSERT_EQ(frame->QueryInterface(IFdtActiveXHost::iid, host.PutVoid()), S_OK);
   }
   void TearDown() override {
-    frame->activeX.CloseAll();
-    frame->dtm = nullptr;
+    // Safe after a SetUp that stopped early.
+    if (frame) {
+      frame->activeX.CloseAll();
+      frame->dtm = nullptr;
+    }
     vkr::ui::PumpUntilIdle();
     host = nullptr;
     frame = nullptr;

@@ -423,6 +423,15 @@ HRESULT CovFDT_IDtmActiveXControlImpl::PrepareToRelease(VARIANT_BOOL* result) {
   return S_OK;
 }
 
+HRESULT CovFDT_IDtmActiveXControlImpl::Close(DWORD option) {
+  const HRESULT hr = CovFDT_BaseActiveXImplEx::Close(option);
+  if (m_bRegistered) {
+    UnregisterFromContainer();
+    m_bRegistered = false;  // whatever the DTM answered: the control is gone for the frame
+  }
+  return hr;
+}
+
 LONG CovFDT_IDtmActiveXControlImpl::AskUser(LPCWSTR text, LPCWSTR title, ULONG style) {
   IUnknown* dtm = m_spDtmUnknown ? m_spDtmUnknown.Get() : m_spDtmObject.Get();
   vkr::ComPtr<IovFdtActiveXContainer> container = Query<IovFdtActiveXContainer>(dtm);

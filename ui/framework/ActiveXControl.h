@@ -70,6 +70,10 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
   // S_OK with *result TRUE when the control may go; S_FALSE (*result FALSE) when the user
   // cancelled the question or the tear-down refused; E_FAIL when the DTM has no way to withdraw.
   HRESULT PrepareToRelease(VARIANT_BOOL* result) override;
+  // IOleObject::Close. A control its container closes without PrepareToRelease (a frame tearing
+  // down) also withdraws from the DTM: kept on the DTM's list, it would make the DTM refuse its
+  // release for good, and the DTM, its thread and the control would outlive the frame.
+  HRESULT Close(DWORD option) override;
 
   // ===== Start and end of the user interface (control versions) ================================
 

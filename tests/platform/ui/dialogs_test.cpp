@@ -290,11 +290,13 @@ class Dialogs : public ::testing::Test {
     RegisterTestClasses();
     Log().clear();
     vkr::ui::ClearMessageBoxRecord();
+    // The creator the process had (the control host's, once that is set up) comes back afterwards.
+    creator_ = vkr::ui::SetHostedItemCreator(nullptr);
   }
   void TearDown() override {
     for (HWND w : windows_)
       if (IsWindow(w)) DestroyWindow(w);
-    vkr::ui::SetHostedItemCreator(nullptr);
+    vkr::ui::SetHostedItemCreator(std::move(creator_));
     IdleAction() = nullptr;
     vkr::ui::PumpUntilIdle();
   }
@@ -307,6 +309,7 @@ class Dialogs : public ::testing::Test {
                                 nullptr, nullptr, nullptr, nullptr));
   }
   std::vector<HWND> windows_;
+  vkr::ui::HostedItemCreator creator_;
 };
 
 TEST_F(Dialogs, SizesFollowTheDialogUnitRule) {
