@@ -15,6 +15,8 @@
 // IovFdtParameterHandler4 for the parameters it translates.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -194,6 +196,20 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
   // parameter interfaces nothing is written (S_FALSE); a failing write ends it with its error.
   HRESULT TranslateParameters() {
     static constexpr char16_t kList[] = u"localization/DTM/ParameterList/Parameter";
+    if (!this->m_spTranslationDoc) return E_POINTER;
+    // A shared document's texts are looked up once for all its DTMs in the language.
+    if (this->m_bSharedDocument) {
+      const std::u16string key = std::u16string(this->m_bstrLanguageCodeAttribute.View()) + u'\n' +
+                                 std::u16string(this->m_bstrLanguageCode.View());
+      vkr::SharedParameterTexts texts = vkr::FindSharedParameterTexts(this->m_spTranslationDoc.Get(), key);
+      if (!texts) {
+        bool complete = true;
+        HRESULT hr = ReadParameterTexts(kList, &texts, &complete);
+        if (FAILED(hr)) return hr;
+        if (complete) vkr::KeepSharedParameterTexts(this->m_spTranslationDoc.Get(), key, texts);
+      }
+      return WriteParameterTexts(*texts);
+    }
     vkr::ComPtr<IXMLDOMNodeList> nodes;
     HRESULT hr = SelectAll(kList, nodes.Put());
     if (FAILED(hr)) return hr;
@@ -278,6 +294,72 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
     v.vt = VT_I4;
     v.lVal = static_cast<LONG>(mask);
     return v;
+  }
+
+  // The Name and Description texts of the first element of every id the list names, in the
+  // current language. *complete is false when a look-up failed rather than found nothing (no
+  // memory, say): such a list serves this DTM but is not kept for others.
+  HRESULT ReadParameterTexts(const char16_t* list, vkr::SharedParameterTexts* out, bool* complete) {
+    vkr::ComPtr<IXMLDOMNodeList> nodes;
+    HRESULT hr = SelectAll(list, nodes.Put());
+    if (FAILED(hr)) return hr;
+    auto texts = std::make_shared<std::vector<vkr::SharedParameterText>>();
+    LONG count = 0;
+    nodes->get_length(&count);
+    std::set<ULONG> visited;
+    for (LONG i = 0; i < count; ++i) {
+      vkr::ComPtr<IXMLDOMNode> node;
+      if (FAILED(nodes->get_item(i, node.Put())) || !node) {
+        *complete = false;
+        continue;
+      }
+      ULONG id = 0;
+      hr = GetXmlValueUI4(&id, node.Get(), vkr::Bstr(u"@parId"));
+      if (hr == E_OUTOFMEMORY) *complete = false;
+      if (FAILED(hr) || !visited.insert(id).second) continue;
+      const std::u16string element = std::u16string(list) + u"[@parId=\"" + vkr::DecimalText(id) + u"\"]";
+      vkr::SharedParameterText entry;
+      entry.id = id;
+      if (!LookUp(element + u"/Name", &entry.name) || !LookUp(element + u"/Description", &entry.description))
+        *complete = false;
+      texts->push_back(std::move(entry));
+    }
+    *out = std::move(texts);
+    return S_OK;
+  }
+
+  // The translation of path into *text (absent when there is none); false when the look-up failed.
+  bool LookUp(const std::u16string& path, std::optional<std::u16string>* text) {
+    const vkr::Bstr xpath(path);
+    if (!xpath.Get()) return false;
+    vkr::Bstr found;
+    VARIANT_BOOL exists = VARIANT_FALSE;
+    const HRESULT hr = this->GetTranslation(xpath, found.Put(), &exists);
+    if (exists) *text = std::u16string(found.View());
+    return SUCCEEDED(hr);
+  }
+
+  // Writes the texts of the parameters this DTM has; the file paths of the GSD and EDS parameters
+  // are made for this DTM. Without the DTM's parameter interfaces: S_FALSE.
+  HRESULT WriteParameterTexts(const std::vector<vkr::SharedParameterText>& texts) {
+    vkr::ComPtr<IovFdtParameterInfo> info = QueryOwner<IovFdtParameterInfo>();
+    vkr::ComPtr<IovFdtParameterHandler4> handler = QueryOwner<IovFdtParameterHandler4>();
+    if (!info || !handler) return S_FALSE;
+    for (const vkr::SharedParameterText& entry : texts) {
+      if (!handler->HasParameter(entry.id)) continue;
+      HRESULT hr = S_OK;
+      if (entry.name) hr = WriteText(info.Get(), entry.id, PIF_NAME, vkr::Bstr(*entry.name));
+      if (SUCCEEDED(hr) && entry.description)
+        hr = WriteText(info.Get(), entry.id, PIF_DESCRIPTION, vkr::Bstr(*entry.description));
+      if (FAILED(hr)) return hr;
+      if (entry.id == kGsdFileParameter || entry.id == kEdsFileParameter) {
+        hr = WriteFilePath(info.Get(), entry.id,
+                           entry.id == kGsdFileParameter ? u"localization/StringList/GsdFiles"
+                                                         : u"localization/StringList/EdsFiles");
+        if (FAILED(hr)) return hr;
+      }
+    }
+    return S_OK;
   }
 
   HRESULT SelectAll(const char16_t* path, IXMLDOMNodeList** nodes) {

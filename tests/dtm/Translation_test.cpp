@@ -337,6 +337,41 @@ TEST_F(DtmTranslation, OnlyParametersOfTheDeviceAreTouched) {
   EXPECT_EQ(Field(121, PIF_NAME), "Short address");
 }
 
+// DTMs of one thread read one parse of the file and its texts, but each has its own language and
+// its own parameter texts: a switch, or a text a DTM is given, stays with that DTM.
+TEST_F(DtmTranslation, DtmsSharingTheFileKeepTheirOwnLanguageAndTexts) {
+  UseFile(kSmallFile);
+  Create();
+  auto first = dtm;
+  auto firstThread = thread;
+  Create();
+  VARIANT_BOOL result = VARIANT_FALSE;
+  ASSERT_EQ(SetLanguage(1031, &result), S_OK);
+  ASSERT_EQ(result, VARIANT_TRUE);
+  EXPECT_EQ(Field(121, PIF_NAME), "Kurzadresse");
+  EXPECT_EQ(Field(121, PIF_DESCRIPTION), "Adresse im Bus");
+  std::swap(dtm, first);
+  EXPECT_EQ(Language(), 1033u);
+  EXPECT_EQ(Field(121, PIF_NAME), "Short address");
+  vkr::Variant mine;
+  mine.vt = VT_BSTR;
+  mine.bstrVal = SysAllocString(u"mine");
+  EXPECT_EQ(SetField(121, PIF_NAME, mine), S_OK);
+  std::swap(dtm, first);
+  EXPECT_EQ(Field(121, PIF_NAME), "Kurzadresse");
+  // A DTM made later starts from the file in the DTM's default language.
+  auto second = dtm;
+  Create();
+  EXPECT_EQ(Field(121, PIF_NAME), "Short address");
+  ASSERT_EQ(SetLanguage(1031, &result), S_OK);
+  ASSERT_EQ(SetLanguage(1033, &result), S_OK);
+  EXPECT_EQ(Field(121, PIF_NAME), "Short address");
+  std::swap(dtm, second);
+  EXPECT_EQ(Field(121, PIF_NAME), "Kurzadresse");
+  std::swap(dtm, first);
+  EXPECT_EQ(Field(121, PIF_NAME), "mine");
+}
+
 // Texts are looked up by the parameter's id: of repeated elements the first text in document
 // order wins, whichever element holds it.
 TEST_F(DtmTranslation, ARepeatedParameterTakesEachTextFromTheFirstElementThatHasIt) {
