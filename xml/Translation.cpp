@@ -266,7 +266,6 @@ namespace {
 // once no DTM holds its document any more, so nothing is kept after the last DTM is released.
 struct KeptTranslation {
   DWORD thread = 0;
-  std::size_t hash = 0;
   std::u16string text;
   ComPtr<IXMLDOMDocument2> document;
   // The answers of the text look-ups made on the document so far (absent: nothing found).
@@ -348,12 +347,13 @@ bool OnlyKept(IXMLDOMDocument2* document) {
 
 ComPtr<IXMLDOMDocument2> SharedTranslationDocument(std::u16string_view text) {
   if (g_keptGone) return nullptr;
-  const std::size_t hash = std::hash<std::u16string_view>()(text);
+  // A few texts at most per thread: compared whole (lengths first), which is cheaper than a hash
+  // of the text on every load.
   const DWORD thread = GetCurrentThreadId();
   KeptTranslations& kept = Kept();
   std::lock_guard<std::mutex> hold(kept.lock);
   for (const KeptTranslation& k : kept.entries)
-    if (k.thread == thread && k.hash == hash && k.text == text) return k.document;
+    if (k.thread == thread && k.text.size() == text.size() && k.text == text) return k.document;
   return nullptr;
 }
 
@@ -371,8 +371,7 @@ void KeepTranslationDocument(std::u16string_view text, IXMLDOMDocument2* documen
     dropped.push_back(std::move(*oldest));
     kept.entries.erase(oldest);
   }
-  kept.entries.push_back(KeptTranslation{thread, std::hash<std::u16string_view>()(text), std::u16string(text),
-                                         ComPtr<IXMLDOMDocument2>(document), {}, {}});
+  kept.entries.push_back(KeptTranslation{thread, std::u16string(text), ComPtr<IXMLDOMDocument2>(document), {}, {}});
 }
 
 bool FindSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, std::optional<std::u16string>* text) {
