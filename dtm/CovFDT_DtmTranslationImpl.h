@@ -303,6 +303,8 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
     vkr::ComPtr<IXMLDOMNodeList> nodes;
     HRESULT hr = SelectAll(list, nodes.Put());
     if (FAILED(hr)) return hr;
+    const vkr::Bstr parId(u"@parId");
+    if (!parId.Get()) return E_OUTOFMEMORY;
     auto texts = std::make_shared<std::vector<vkr::SharedParameterText>>();
     LONG count = 0;
     nodes->get_length(&count);
@@ -314,8 +316,10 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
         continue;
       }
       ULONG id = 0;
-      hr = GetXmlValueUI4(&id, node.Get(), vkr::Bstr(u"@parId"));
-      if (hr == E_OUTOFMEMORY) *complete = false;
+      hr = GetXmlValueUI4(&id, node.Get(), parId);
+      // An element whose parId is no number is left out for every DTM; one that could not be read
+      // now only for this one.
+      if (FAILED(hr) && !HasNoNumberIn(node.Get(), parId)) *complete = false;
       if (FAILED(hr) || !visited.insert(id).second) continue;
       const std::u16string element = std::u16string(list) + u"[@parId=\"" + vkr::DecimalText(id) + u"\"]";
       vkr::SharedParameterText entry;
@@ -328,15 +332,30 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
     return S_OK;
   }
 
-  // The translation of path into *text (absent when there is none); false when the look-up failed.
+  // Whether the element's attribute is missing or does not read as a number, as far as can be told:
+  // false also when looking failed.
+  static bool HasNoNumberIn(IXMLDOMNode* node, BSTR attribute) {
+    vkr::ComPtr<IXMLDOMNode> found;
+    const HRESULT hr = node->selectSingleNode(attribute, found.Put());
+    if (FAILED(hr)) return false;
+    if (!found) return true;
+    vkr::Variant value, number;
+    if (FAILED(found->get_nodeValue(value.Put()))) return false;
+    const HRESULT converted = VariantChangeType(number.Put(), value.Ptr(), 0, VT_UI4);
+    return FAILED(converted) && converted != E_OUTOFMEMORY;
+  }
+
+  // The translation of path into *text (absent when there is none); false when the look-up, or a
+  // language it fell back from, failed rather than found nothing.
   bool LookUp(const std::u16string& path, std::optional<std::u16string>* text) {
     const vkr::Bstr xpath(path);
     if (!xpath.Get()) return false;
     vkr::Bstr found;
     VARIANT_BOOL exists = VARIANT_FALSE;
+    this->m_bLookUpFault = false;
     const HRESULT hr = this->GetTranslation(xpath, found.Put(), &exists);
     if (exists) *text = std::u16string(found.View());
-    return SUCCEEDED(hr);
+    return SUCCEEDED(hr) && !this->m_bLookUpFault;
   }
 
   // Writes the texts of the parameters this DTM has; the file paths of the GSD and EDS parameters
@@ -347,10 +366,8 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
     if (!info || !handler) return S_FALSE;
     for (const vkr::SharedParameterText& entry : texts) {
       if (!handler->HasParameter(entry.id)) continue;
-      HRESULT hr = S_OK;
-      if (entry.name) hr = WriteText(info.Get(), entry.id, PIF_NAME, vkr::Bstr(*entry.name));
-      if (SUCCEEDED(hr) && entry.description)
-        hr = WriteText(info.Get(), entry.id, PIF_DESCRIPTION, vkr::Bstr(*entry.description));
+      HRESULT hr = WriteKnownText(info.Get(), entry.id, PIF_NAME, entry.name);
+      if (SUCCEEDED(hr)) hr = WriteKnownText(info.Get(), entry.id, PIF_DESCRIPTION, entry.description);
       if (FAILED(hr)) return hr;
       if (entry.id == kGsdFileParameter || entry.id == kEdsFileParameter) {
         hr = WriteFilePath(info.Get(), entry.id,
@@ -360,6 +377,15 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
       }
     }
     return S_OK;
+  }
+
+  // A text of the shared list; none, or a copy that cannot be made, changes nothing (as a look-up
+  // that finds nothing).
+  HRESULT WriteKnownText(IovFdtParameterInfo* info, ULONG id, ULONG mask, const std::optional<std::u16string>& text) {
+    if (!text) return S_OK;
+    const vkr::Bstr copy(*text);
+    if (!copy.Get()) return S_OK;
+    return WriteText(info, id, mask, copy);
   }
 
   HRESULT SelectAll(const char16_t* path, IXMLDOMNodeList** nodes) {

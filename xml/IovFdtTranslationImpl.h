@@ -15,6 +15,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -175,13 +176,20 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
       if (vkr::FindSharedLocaleText(m_spTranslationDoc.Get(), key, &known)) {
         if (!known) return S_FALSE;
         *text = SysAllocStringLen(known->data(), static_cast<UINT>(known->size()));
-        if (!*text) return E_OUTOFMEMORY;
+        if (!*text) {
+          m_bLookUpFault = true;
+          return E_OUTOFMEMORY;
+        }
         *found = VARIANT_TRUE;
         return S_OK;
       }
     }
+    const bool earlierFault = std::exchange(m_bLookUpFault, false);
     const HRESULT hr = LookUpLocaleText(code, xpath, text, found);
-    if (m_bSharedDocument && SUCCEEDED(hr)) {
+    const bool fault = m_bLookUpFault;
+    m_bLookUpFault = earlierFault || fault;
+    // "Nothing found" because a selection failed for want of memory is no answer to keep.
+    if (m_bSharedDocument && SUCCEEDED(hr) && !fault) {
       if (*found)
         vkr::KeepSharedLocaleText(m_spTranslationDoc.Get(), key, std::u16string(vkr::View(*text)));
       else
@@ -198,15 +206,24 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
       if (vkr::XPathStringLiteral(current, &literal)) {
         const vkr::Bstr path(std::u16string(vkr::View(xpath)) + u"/locale[" +
                              std::u16string(m_bstrLanguageCodeAttribute.View()) + u" = " + literal + u"]");
-        if (!path.Get()) return E_OUTOFMEMORY;
+        if (!path.Get()) {
+          m_bLookUpFault = true;
+          return E_OUTOFMEMORY;
+        }
         vkr::Bstr found_text;
-        if (SUCCEEDED(SelectNodeText(m_spTranslationDoc.Get(), path, found_text.Put()))) {
+        const HRESULT selected = SelectNodeText(m_spTranslationDoc.Get(), path, found_text.Put());
+        if (SUCCEEDED(selected)) {
           *text = found_text.Detach();
           if (!*text) *text = SysAllocString(u"");
-          if (!*text) return E_OUTOFMEMORY;
+          if (!*text) {
+            m_bLookUpFault = true;
+            return E_OUTOFMEMORY;
+          }
           *found = VARIANT_TRUE;
           return S_OK;
         }
+        // No such node is E_POINTER; anything else goes on to the shorter code all the same.
+        if (selected != E_POINTER) m_bLookUpFault = true;
       }
       const std::size_t dash = current.find(u'-');
       if (current.size() < 3 || dash == std::u16string::npos) return S_FALSE;
@@ -294,6 +311,9 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
   // of this thread (m_bSharedDocument): only read it, or call OwnDocument first.
   vkr::ComPtr<IXMLDOMDocument2> m_spTranslationDoc;
   bool m_bSharedDocument = false;
+  // Set when a look-up could not be made as asked (no memory, a selection that failed): what it
+  // answered is not kept for other DTMs. Cleared by whoever wants to know.
+  bool m_bLookUpFault = false;
   // The current language code.
   vkr::Bstr m_bstrLanguageCode{u"en-us"};
   vkr::Bstr m_bstrLanguageIdAttribute{u"@lcid"};
