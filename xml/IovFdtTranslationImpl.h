@@ -210,9 +210,14 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
           m_bLookUpFault = true;
           return E_OUTOFMEMORY;
         }
+        // The node's text as SelectNodeText reads it; a selection or a text that fails (rather
+        // than no node) goes on to the shorter code all the same, but is a fault.
+        vkr::ComPtr<IXMLDOMNode> node;
         vkr::Bstr found_text;
-        const HRESULT selected = SelectNodeText(m_spTranslationDoc.Get(), path, found_text.Put());
-        if (SUCCEEDED(selected)) {
+        HRESULT selected = m_spTranslationDoc->selectSingleNode(path, node.Put());
+        if (SUCCEEDED(selected) && node) selected = node->get_text(found_text.Put());
+        if (FAILED(selected)) m_bLookUpFault = true;
+        if (SUCCEEDED(selected) && node) {
           *text = found_text.Detach();
           if (!*text) *text = SysAllocString(u"");
           if (!*text) {
@@ -222,8 +227,6 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
           *found = VARIANT_TRUE;
           return S_OK;
         }
-        // No such node is E_POINTER; anything else goes on to the shorter code all the same.
-        if (selected != E_POINTER) m_bLookUpFault = true;
       }
       const std::size_t dash = current.find(u'-');
       if (current.size() < 3 || dash == std::u16string::npos) return S_FALSE;
