@@ -24,7 +24,10 @@
 #include <ctime>
 #include <dirent.h>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <random>
+#include <unistd.h>
 
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
@@ -44,6 +47,35 @@ double CpuSeconds(clockid_t clock) {
   timespec t{};
   clock_gettime(clock, &t);
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Per thread of the process: CPU nanoseconds and the times it was put on a CPU (its wake-ups).
+struct ThreadRun {
+  unsigned long long ns = 0, runs = 0;
+};
+std::map<int, ThreadRun> ThreadRuns() {
+  std::map<int, ThreadRun> out;
+  if (DIR* tasks = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(tasks)) {
+      const int tid = std::atoi(e->d_name);
+      if (tid <= 0) continue;
+      std::ifstream f(std::string("/proc/self/task/") + e->d_name + "/schedstat");
+      unsigned long long ns = 0, wait = 0, runs = 0;
+      if (f >> ns >> wait >> runs) out[tid] = {ns, runs};
+    }
+    closedir(tasks);
+  }
+  return out;
+}
+void PrintThreadRuns(const std::map<int, ThreadRun>& before, std::size_t reads) {
+  for (const auto& [tid, after] : ThreadRuns()) {
+    const auto it = before.find(tid);
+    const ThreadRun b = it == before.end() ? ThreadRun{} : it->second;
+    if (after.ns == b.ns) continue;
+    std::fprintf(stderr, "  thread %d%s: %.1f us, %.1f wake-ups per read\n", tid, tid == getpid() ? " (frame)" : "",
+                 static_cast<double>(after.ns - b.ns) / 1e3 / static_cast<double>(reads),
+                 static_cast<double>(after.runs - b.runs) / static_cast<double>(reads));
+  }
 }
 
 // Every thread of the process on CPU `cpu`, or on every CPU for -1.
@@ -228,9 +260,11 @@ void BM_PrimaryValueReadAtWireSpeed(benchmark::State& state) {
   d.parameters->ReadDeviceParameterEx(vkr::UI4(kPrimaryValue), &first);
   const unsigned long long bits0 = d.channel->dataExchangeWireBits;
   const double channel0 = d.channel->requestCpu;
+  const auto runs0 = ThreadRuns();
   const double cpu0 = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
   const auto start = std::chrono::steady_clock::now();
   const std::size_t reads = TimedReads(state, d);
+  if (reads) PrintThreadRuns(runs0, reads);
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const double cpu = CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0 - (d.channel->requestCpu - channel0);
   const double wireSeconds = static_cast<double>(d.channel->dataExchangeWireBits - bits0) / kBitsPerSecond;
@@ -268,6 +302,33 @@ void BM_OnlineIdle(benchmark::State& state) {
 }
 BENCHMARK(BM_OnlineIdle)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// One read after the thread slept for a gap (0, 10, 100 or 495 ms, the last a read's time on the
+// wire), timed on the reading thread with the channel answering at once: how much of the
+// wire-speed figure is the read running cold after the wait rather than work of its own.
+void BM_ReadAfterGap(benchmark::State& state) {
+  OnlineDtm& d = Dtm();
+  if (d.problem) {
+    state.SkipWithError(d.problem);
+    return;
+  }
+  const DWORD gap = static_cast<DWORD>(state.range(0));
+  double cpu = 0;
+  std::size_t reads = 0;
+  for (auto _ : state) {
+    Sleep(gap);
+    const double start = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    VARIANT_BOOL read = VARIANT_FALSE;
+    if (FAILED(d.parameters->ReadDeviceParameterEx(vkr::UI4(kPrimaryValue), &read)) || !read) {
+      state.SkipWithError("the read failed");
+      break;
+    }
+    cpu += CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - start;
+    ++reads;
+  }
+  if (reads) state.counters["read_cpu_us"] = cpu / static_cast<double>(reads) * 1e6;
+}
+BENCHMARK(BM_ReadAfterGap)->Arg(0)->Arg(10)->Arg(100)->Arg(495)->Iterations(12)->Unit(benchmark::kMillisecond);
+
 // What the figures include and leave out, before the table.
 const bool kSaid = [] {
   std::printf(
@@ -276,7 +337,9 @@ const bool kSaid = [] {
       "  includes: every thread of the process (DTM thread, its update ticks, the frame's loop, COM calls), "
       "the warm-up read excepted\n"
       "  leaves out: the channel's own request calls (validation, the simulated device); the instant runs also "
-      "the idle time between reads\n");
+      "the idle time between reads\n"
+      "  the wire-speed run lists each thread's CPU and wake-ups per read on stderr; ReadAfterGap times one read "
+      "after an idle gap (the cost of running cold)\n");
   std::fflush(stdout);
   return true;
 }();

@@ -540,13 +540,14 @@ bool CovFDT_BaseProtocolImpl::ReadTableInputs(IovFdtParameterInfo* info, ULONG c
   inputs->protocolClass = &typeid(*this);
   inputs->protocolId.assign(vkr::View(GetProtocolId()));
   inputs->parameters.reserve(count);
+  // One record for all the reads: each read replaces the two fields it asks for.
+  ParInfo fields;
   for (ULONG index = 0; index < count; ++index) {
     TableInputs::Parameter p;
     vkr::Variant id;
     if (FAILED(info->GetParameterIdAt(vkr::UI4(index), id.Put())) || !IntegerParameterId(id, &p.id)) return false;
     // Both fields in one read of the record, as GetParameterAddress and GetAddressedWord read
     // them one by one.
-    ParInfo fields;
     if (FAILED(m_pParameterHandler->GetParInfoFields(p.id, PIF_ADDRESS | PIF_ADDRESSED, &fields))) return false;
     const VARIANT& address = fields.m_vAddress;
     if (address.vt == VT_BSTR) {

@@ -1,6 +1,7 @@
 // The DTM thread object: jobs, the request queue, cyclic reads and the frame notifications.
 #include "dtm/CovFDT_DtmThreadImpl.h"
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -80,6 +81,7 @@ HRESULT CTimerImpl::SetTimerInterval(DWORD milliseconds) {
   if (!id) return E_FAIL;
   m_dwLastTick = GetTickCount();
   m_dwInterval = milliseconds;
+  m_dwDelay = milliseconds;
   TimerTable& t = Timers();
   EnterCriticalSection(&t.cs);
   try {
@@ -92,7 +94,30 @@ HRESULT CTimerImpl::SetTimerInterval(DWORD milliseconds) {
   }
   m_nTimerId = id;
   LeaveCriticalSection(&t.cs);
+  PlanNextEvent();
   return S_OK;
+}
+
+void CTimerImpl::PlanNextEvent() {
+  if (!m_nTimerId || !m_dwInterval) return;
+  const unsigned long long interval = m_dwInterval;
+  const DWORD intervals = IntervalsUntilWork();
+  const unsigned long long since = static_cast<DWORD>(GetTickCount() - m_dwLastTick);
+  DWORD delay = USER_TIMER_MAXIMUM;
+  if (intervals) {
+    const unsigned long long due = intervals * interval;
+    if (due > since + 2 * interval) {
+      // Idle intervals ahead: one event an interval before the work, and from there the period
+      // again, so that the work comes on the grid of the events as it would without the gap.
+      delay = static_cast<DWORD>(std::min<unsigned long long>(due - interval - since, USER_TIMER_MAXIMUM));
+    } else if (m_dwDelay == m_dwInterval) {
+      return;  // the period runs: its own events keep the grid
+    } else {
+      delay = static_cast<DWORD>(interval - since % interval);  // the next point of the grid
+    }
+  }
+  // The same id again changes the running timer's period, counted from now.
+  if (SetTimer(nullptr, m_nTimerId, delay, &CTimerImpl::TimerProc)) m_dwDelay = delay;
 }
 
 HRESULT CTimerImpl::SetTimerWork(bool work) {
@@ -125,6 +150,7 @@ void CTimerImpl::TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
   owner->m_bInElapsed = true;
   try {
     owner->OnElapsed(elapsed);
+    owner->PlanNextEvent();
   } catch (...) {
   }
   owner->m_bInElapsed = false;
@@ -682,12 +708,15 @@ HRESULT CovFDT_DtmThreadImpl::RegisterCyclicRead(const VARIANT& argument) {
     } catch (const std::bad_alloc&) {
       return E_OUTOFMEMORY;
     }
-    return SetTimerWork(true);
+    const HRESULT hr = SetTimerWork(true);
+    PlanNextEvent();
+    return hr;
   }
   CCyclicRead& read = it->second;
   if (info.nUpdateRate < read.nInterval) read.nInterval = info.nUpdateRate;
   if (read.nCountdown > read.nInterval) read.nCountdown = read.nInterval;
   ++read.nRefCount;
+  PlanNextEvent();
   return S_OK;
 }
 
@@ -732,6 +761,7 @@ HRESULT CovFDT_DtmThreadImpl::LowerCyclicRead(const VARIANT& argument) {
   if (info.nUpdateRate < read.nInterval) {
     read.nInterval = info.nUpdateRate;
     if (read.nCountdown > read.nInterval) read.nCountdown = read.nInterval;
+    PlanNextEvent();
   }
   return S_OK;
 }
@@ -752,6 +782,7 @@ HRESULT CovFDT_DtmThreadImpl::ReadCompleted(const VARIANT& argument) {
       if (it != m_readRegistrations.end()) it->second.bPending = false;
     }
     UpdatePendingReads();
+    PlanNextEvent();
     return S_OK;
   }
   ULONG id = 0;
@@ -760,7 +791,23 @@ HRESULT CovFDT_DtmThreadImpl::ReadCompleted(const VARIANT& argument) {
   auto it = m_readRegistrations.find(id);
   if (it != m_readRegistrations.end()) it->second.bPending = false;
   UpdatePendingReads();
+  PlanNextEvent();
   return S_OK;
+}
+
+DWORD CovFDT_DtmThreadImpl::IntervalsUntilWork() {
+  // An event reads a parameter once its countdown is within the time since the last event; the
+  // events before that one would only count down. A read still waiting for its completion at the
+  // end of its countdown waits for job 9, which plans again.
+  const DWORD interval = TimerInterval();
+  if (!interval) return 1;
+  DWORD soonest = 0;
+  for (const auto& [id, read] : m_readRegistrations) {
+    if (read.bPending && read.nCountdown == 0) continue;
+    const DWORD n = std::max<DWORD>(1, read.nCountdown / interval + (read.nCountdown % interval ? 1 : 0));
+    if (!soonest || n < soonest) soonest = n;
+  }
+  return soonest;
 }
 
 void CovFDT_DtmThreadImpl::OnElapsed(DWORD elapsed) {

@@ -88,6 +88,14 @@ class CTimerImpl {
  protected:
   // The time since the last event (GetTickCount, wrapping); runs on the timer's thread.
   virtual void OnElapsed(DWORD elapsed) = 0;
+  // In how many intervals after the last event the owner can next have something to do: 1 wakes
+  // it every interval; more lets the events between pass (they would only count down), all but
+  // the one an interval before the work, from where the period runs again; 0 waits until the
+  // owner plans again. Asked after every event and by PlanNextEvent.
+  virtual DWORD IntervalsUntilWork() { return 1; }
+  // The owner's work changed: the next event as IntervalsUntilWork asks, on the interval grid
+  // of the last event.
+  void PlanNextEvent();
 
  private:
   static void TimerProc(HWND hwnd, UINT message, UINT_PTR id, DWORD time);
@@ -96,6 +104,7 @@ class CTimerImpl {
   DWORD m_dwLastTick = 0;
   UINT_PTR m_nTimerId = 0;
   DWORD m_dwInterval = 0;
+  DWORD m_dwDelay = 0;  // the period the thread timer runs with now
   bool m_bInElapsed = false;
   bool m_bWork = true;
 };
@@ -147,6 +156,7 @@ class CovFDT_DtmThreadImpl
   HRESULT GetToolkitMessageText(ULONG id, BSTR* text);
 
   void OnElapsed(DWORD elapsed) override;
+  DWORD IntervalsUntilWork() override;
 
  private:
   HRESULT ExecuteJob(ULONG job, const VARIANT& argument);

@@ -15,6 +15,8 @@
 // IovFdtParameterHandler4 for the parameters it translates.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -194,6 +196,20 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
   // parameter interfaces nothing is written (S_FALSE); a failing write ends it with its error.
   HRESULT TranslateParameters() {
     static constexpr char16_t kList[] = u"localization/DTM/ParameterList/Parameter";
+    if (!this->m_spTranslationDoc) return E_POINTER;
+    // A shared document's texts are looked up once for all its DTMs in the language.
+    if (this->m_bSharedDocument) {
+      const std::u16string key = std::u16string(this->m_bstrLanguageCodeAttribute.View()) + u'\n' +
+                                 std::u16string(this->m_bstrLanguageCode.View());
+      vkr::SharedParameterTexts texts = vkr::FindSharedParameterTexts(this->m_spTranslationDoc.Get(), key);
+      if (!texts) {
+        bool complete = true;
+        HRESULT hr = ReadParameterTexts(kList, &texts, &complete);
+        if (FAILED(hr)) return hr;
+        if (complete) vkr::KeepSharedParameterTexts(this->m_spTranslationDoc.Get(), key, texts);
+      }
+      return WriteParameterTexts(*texts);
+    }
     vkr::ComPtr<IXMLDOMNodeList> nodes;
     HRESULT hr = SelectAll(kList, nodes.Put());
     if (FAILED(hr)) return hr;
@@ -278,6 +294,98 @@ class CovFDT_DtmTranslationImpl : public IovFdtTranslationImpl<T>,
     v.vt = VT_I4;
     v.lVal = static_cast<LONG>(mask);
     return v;
+  }
+
+  // The Name and Description texts of the first element of every id the list names, in the
+  // current language. *complete is false when a look-up failed rather than found nothing (no
+  // memory, say): such a list serves this DTM but is not kept for others.
+  HRESULT ReadParameterTexts(const char16_t* list, vkr::SharedParameterTexts* out, bool* complete) {
+    vkr::ComPtr<IXMLDOMNodeList> nodes;
+    HRESULT hr = SelectAll(list, nodes.Put());
+    if (FAILED(hr)) return hr;
+    const vkr::Bstr parId(u"@parId");
+    if (!parId.Get()) return E_OUTOFMEMORY;
+    auto texts = std::make_shared<std::vector<vkr::SharedParameterText>>();
+    LONG count = 0;
+    nodes->get_length(&count);
+    std::set<ULONG> visited;
+    for (LONG i = 0; i < count; ++i) {
+      vkr::ComPtr<IXMLDOMNode> node;
+      if (FAILED(nodes->get_item(i, node.Put())) || !node) {
+        *complete = false;
+        continue;
+      }
+      ULONG id = 0;
+      hr = GetXmlValueUI4(&id, node.Get(), parId);
+      // An element whose parId is no number is left out for every DTM; one that could not be read
+      // now only for this one.
+      if (FAILED(hr) && !HasNoNumberIn(node.Get(), parId)) *complete = false;
+      if (FAILED(hr) || !visited.insert(id).second) continue;
+      const std::u16string element = std::u16string(list) + u"[@parId=\"" + vkr::DecimalText(id) + u"\"]";
+      vkr::SharedParameterText entry;
+      entry.id = id;
+      if (!LookUp(element + u"/Name", &entry.name) || !LookUp(element + u"/Description", &entry.description))
+        *complete = false;
+      texts->push_back(std::move(entry));
+    }
+    *out = std::move(texts);
+    return S_OK;
+  }
+
+  // Whether the element's attribute is missing or does not read as a number, as far as can be told:
+  // false also when looking failed.
+  static bool HasNoNumberIn(IXMLDOMNode* node, BSTR attribute) {
+    vkr::ComPtr<IXMLDOMNode> found;
+    const HRESULT hr = node->selectSingleNode(attribute, found.Put());
+    if (FAILED(hr)) return false;
+    if (!found) return true;
+    vkr::Variant value, number;
+    if (FAILED(found->get_nodeValue(value.Put()))) return false;
+    const HRESULT converted = VariantChangeType(number.Put(), value.Ptr(), 0, VT_UI4);
+    return FAILED(converted) && converted != E_OUTOFMEMORY;
+  }
+
+  // The translation of path into *text (absent when there is none); false when the look-up, or a
+  // language it fell back from, failed rather than found nothing.
+  bool LookUp(const std::u16string& path, std::optional<std::u16string>* text) {
+    const vkr::Bstr xpath(path);
+    if (!xpath.Get()) return false;
+    vkr::Bstr found;
+    VARIANT_BOOL exists = VARIANT_FALSE;
+    this->m_bLookUpFault = false;
+    const HRESULT hr = this->GetTranslation(xpath, found.Put(), &exists);
+    if (exists) *text = std::u16string(found.View());
+    return SUCCEEDED(hr) && !this->m_bLookUpFault;
+  }
+
+  // Writes the texts of the parameters this DTM has; the file paths of the GSD and EDS parameters
+  // are made for this DTM. Without the DTM's parameter interfaces: S_FALSE.
+  HRESULT WriteParameterTexts(const std::vector<vkr::SharedParameterText>& texts) {
+    vkr::ComPtr<IovFdtParameterInfo> info = QueryOwner<IovFdtParameterInfo>();
+    vkr::ComPtr<IovFdtParameterHandler4> handler = QueryOwner<IovFdtParameterHandler4>();
+    if (!info || !handler) return S_FALSE;
+    for (const vkr::SharedParameterText& entry : texts) {
+      if (!handler->HasParameter(entry.id)) continue;
+      HRESULT hr = WriteKnownText(info.Get(), entry.id, PIF_NAME, entry.name);
+      if (SUCCEEDED(hr)) hr = WriteKnownText(info.Get(), entry.id, PIF_DESCRIPTION, entry.description);
+      if (FAILED(hr)) return hr;
+      if (entry.id == kGsdFileParameter || entry.id == kEdsFileParameter) {
+        hr = WriteFilePath(info.Get(), entry.id,
+                           entry.id == kGsdFileParameter ? u"localization/StringList/GsdFiles"
+                                                         : u"localization/StringList/EdsFiles");
+        if (FAILED(hr)) return hr;
+      }
+    }
+    return S_OK;
+  }
+
+  // A text of the shared list; none, or a copy that cannot be made, changes nothing (as a look-up
+  // that finds nothing).
+  HRESULT WriteKnownText(IovFdtParameterInfo* info, ULONG id, ULONG mask, const std::optional<std::u16string>& text) {
+    if (!text) return S_OK;
+    const vkr::Bstr copy(*text);
+    if (!copy.Get()) return S_OK;
+    return WriteText(info, id, mask, copy);
   }
 
   HRESULT SelectAll(const char16_t* path, IXMLDOMNodeList** nodes) {

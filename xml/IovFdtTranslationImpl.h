@@ -15,6 +15,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -175,13 +176,20 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
       if (vkr::FindSharedLocaleText(m_spTranslationDoc.Get(), key, &known)) {
         if (!known) return S_FALSE;
         *text = SysAllocStringLen(known->data(), static_cast<UINT>(known->size()));
-        if (!*text) return E_OUTOFMEMORY;
+        if (!*text) {
+          m_bLookUpFault = true;
+          return E_OUTOFMEMORY;
+        }
         *found = VARIANT_TRUE;
         return S_OK;
       }
     }
+    const bool earlierFault = std::exchange(m_bLookUpFault, false);
     const HRESULT hr = LookUpLocaleText(code, xpath, text, found);
-    if (m_bSharedDocument && SUCCEEDED(hr)) {
+    const bool fault = m_bLookUpFault;
+    m_bLookUpFault = earlierFault || fault;
+    // "Nothing found" because a selection failed for want of memory is no answer to keep.
+    if (m_bSharedDocument && SUCCEEDED(hr) && !fault) {
       if (*found)
         vkr::KeepSharedLocaleText(m_spTranslationDoc.Get(), key, std::u16string(vkr::View(*text)));
       else
@@ -198,12 +206,24 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
       if (vkr::XPathStringLiteral(current, &literal)) {
         const vkr::Bstr path(std::u16string(vkr::View(xpath)) + u"/locale[" +
                              std::u16string(m_bstrLanguageCodeAttribute.View()) + u" = " + literal + u"]");
-        if (!path.Get()) return E_OUTOFMEMORY;
+        if (!path.Get()) {
+          m_bLookUpFault = true;
+          return E_OUTOFMEMORY;
+        }
+        // The node's text as SelectNodeText reads it; a selection or a text that fails (rather
+        // than no node) goes on to the shorter code all the same, but is a fault.
+        vkr::ComPtr<IXMLDOMNode> node;
         vkr::Bstr found_text;
-        if (SUCCEEDED(SelectNodeText(m_spTranslationDoc.Get(), path, found_text.Put()))) {
+        HRESULT selected = m_spTranslationDoc->selectSingleNode(path, node.Put());
+        if (SUCCEEDED(selected) && node) selected = node->get_text(found_text.Put());
+        if (FAILED(selected)) m_bLookUpFault = true;
+        if (SUCCEEDED(selected) && node) {
           *text = found_text.Detach();
           if (!*text) *text = SysAllocString(u"");
-          if (!*text) return E_OUTOFMEMORY;
+          if (!*text) {
+            m_bLookUpFault = true;
+            return E_OUTOFMEMORY;
+          }
           *found = VARIANT_TRUE;
           return S_OK;
         }
@@ -294,6 +314,9 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
   // of this thread (m_bSharedDocument): only read it, or call OwnDocument first.
   vkr::ComPtr<IXMLDOMDocument2> m_spTranslationDoc;
   bool m_bSharedDocument = false;
+  // Set when a look-up could not be made as asked (no memory, a selection that failed): what it
+  // answered is not kept for other DTMs. Cleared by whoever wants to know.
+  bool m_bLookUpFault = false;
   // The current language code.
   vkr::Bstr m_bstrLanguageCode{u"en-us"};
   vkr::Bstr m_bstrLanguageIdAttribute{u"@lcid"};

@@ -266,11 +266,12 @@ namespace {
 // once no DTM holds its document any more, so nothing is kept after the last DTM is released.
 struct KeptTranslation {
   DWORD thread = 0;
-  std::size_t hash = 0;
   std::u16string text;
   ComPtr<IXMLDOMDocument2> document;
   // The answers of the text look-ups made on the document so far (absent: nothing found).
   std::unordered_map<std::u16string, std::optional<std::u16string>> answers;
+  // The parameter texts by language.
+  std::unordered_map<std::u16string, SharedParameterTexts> parameterTexts;
 };
 constexpr std::size_t kKeptAnswers = 16384;
 constexpr std::size_t kKeptTranslations = 4;
@@ -346,12 +347,13 @@ bool OnlyKept(IXMLDOMDocument2* document) {
 
 ComPtr<IXMLDOMDocument2> SharedTranslationDocument(std::u16string_view text) {
   if (g_keptGone) return nullptr;
-  const std::size_t hash = std::hash<std::u16string_view>()(text);
+  // A few texts at most per thread: compared whole (lengths first), which is cheaper than a hash
+  // of the text on every load.
   const DWORD thread = GetCurrentThreadId();
   KeptTranslations& kept = Kept();
   std::lock_guard<std::mutex> hold(kept.lock);
   for (const KeptTranslation& k : kept.entries)
-    if (k.thread == thread && k.hash == hash && k.text == text) return k.document;
+    if (k.thread == thread && k.text.size() == text.size() && k.text == text) return k.document;
   return nullptr;
 }
 
@@ -369,8 +371,7 @@ void KeepTranslationDocument(std::u16string_view text, IXMLDOMDocument2* documen
     dropped.push_back(std::move(*oldest));
     kept.entries.erase(oldest);
   }
-  kept.entries.push_back(KeptTranslation{thread, std::hash<std::u16string_view>()(text), std::u16string(text),
-                                         ComPtr<IXMLDOMDocument2>(document), {}});
+  kept.entries.push_back(KeptTranslation{thread, std::u16string(text), ComPtr<IXMLDOMDocument2>(document), {}, {}});
 }
 
 bool FindSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, std::optional<std::u16string>* text) {
@@ -396,6 +397,28 @@ void KeepSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, c
   for (KeptTranslation& k : kept.entries)
     if (k.thread == thread && k.document.Get() == document && k.answers.size() < kKeptAnswers)
       k.answers.try_emplace(std::u16string(key), text);
+}
+
+SharedParameterTexts FindSharedParameterTexts(IXMLDOMDocument2* document, std::u16string_view key) {
+  if (g_keptGone) return nullptr;
+  const DWORD thread = GetCurrentThreadId();
+  KeptTranslations& kept = Kept();
+  std::lock_guard<std::mutex> hold(kept.lock);
+  for (const KeptTranslation& k : kept.entries) {
+    if (k.thread != thread || k.document.Get() != document) continue;
+    auto it = k.parameterTexts.find(std::u16string(key));
+    return it == k.parameterTexts.end() ? nullptr : it->second;
+  }
+  return nullptr;
+}
+
+void KeepSharedParameterTexts(IXMLDOMDocument2* document, std::u16string_view key, SharedParameterTexts texts) {
+  if (g_keptGone || !texts) return;
+  const DWORD thread = GetCurrentThreadId();
+  KeptTranslations& kept = Kept();
+  std::lock_guard<std::mutex> hold(kept.lock);
+  for (KeptTranslation& k : kept.entries)
+    if (k.thread == thread && k.document.Get() == document) k.parameterTexts.try_emplace(std::u16string(key), texts);
 }
 
 bool FindReadTranslationFile(const std::u16string& path, std::u16string* xml) {

@@ -8,9 +8,11 @@
 // language fallbacks of its implementation apply to every one of them.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 #include "include/TranslationInterfaces.h"
@@ -79,6 +81,18 @@ bool FindSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, s
 void KeepSharedLocaleText(IXMLDOMDocument2* document, std::u16string_view key, const std::optional<std::u16string>& text);
 // A translation file's root element as text, kept by the file's path and bytes, so the DTMs that
 // load one file parse it once and a rewritten file is parsed again (whatever its time stamp).
+// The Name and Description texts of the parameters a shared document lists, in one language
+// (key: the language attribute and code), the first element of each id in the list's order
+// (absent: no text). Made once on a shared document for all DTMs of the thread; only a list whose
+// every look-up answered is kept.
+struct SharedParameterText {
+  ULONG id = 0;
+  std::optional<std::u16string> name;
+  std::optional<std::u16string> description;
+};
+using SharedParameterTexts = std::shared_ptr<const std::vector<SharedParameterText>>;
+SharedParameterTexts FindSharedParameterTexts(IXMLDOMDocument2* document, std::u16string_view key);
+void KeepSharedParameterTexts(IXMLDOMDocument2* document, std::u16string_view key, SharedParameterTexts texts);
 bool FindReadTranslationFile(const std::u16string& path, std::u16string* xml);
 void KeepReadTranslationFile(const std::u16string& path, std::u16string_view xml);
 

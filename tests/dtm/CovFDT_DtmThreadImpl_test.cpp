@@ -1,6 +1,7 @@
 // The DTM thread object on its own thread, driven through the thread manager with a fake DTM and
 // a fake frame on the test thread: the job table, the request queue, cancel, going online and
 // offline, and the cyclic reads under the fake clock.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "tests/support/dtm_thread_fakes.h"
@@ -491,6 +492,54 @@ TEST(DtmThreadTimer, SleepsWithoutWorkAndCountsFromTheWake) {
   ASSERT_EQ(timer.SetTimerInterval(0), S_OK);
   ASSERT_EQ(timer.SetTimerWork(true), S_OK);
   EXPECT_FALSE(timer.TimerRunning());
+}
+
+// An owner with work every fiftieth interval is woken twice for it, not fifty times: once an
+// interval before the work and once for it, on the grid its events would have without the gap.
+// Work that comes sooner is planned onto the same grid.
+class PlannedTimer : public CTimerImpl {
+ public:
+  std::vector<DWORD> events;
+  int works = 0;
+  DWORD period = 5000, countdown = 5000;  // as a cyclic read counts down
+  using CTimerImpl::PlanNextEvent;
+  void OnElapsed(DWORD elapsed) override {
+    events.push_back(elapsed);
+    if (countdown > elapsed) {
+      countdown -= elapsed;
+    } else {
+      ++works;
+      countdown = period;
+    }
+  }
+  DWORD IntervalsUntilWork() override { return period ? std::max<DWORD>(1, (countdown + 99) / 100) : 0; }
+};
+
+TEST(DtmThreadTimer, IntervalsWithNothingToDoPassWithoutEvents) {
+  FakeTickCount clock{1000};
+  PlannedTimer timer;
+  const auto step = [&](DWORD ms) {
+    clock.Advance(ms);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  };
+  ASSERT_EQ(timer.SetTimerInterval(100), S_OK);
+  for (int i = 0; i < 100; ++i) step(100);
+  EXPECT_EQ(timer.events, (std::vector<DWORD>{4900, 100, 4900, 100}));
+  EXPECT_EQ(timer.works, 2);
+  step(250);
+  timer.countdown = 20;  // sooner work: at the grid point 300 ms after the last event
+  timer.PlanNextEvent();
+  step(40);
+  EXPECT_EQ(timer.works, 2);
+  step(10);
+  EXPECT_EQ(timer.works, 3);
+  EXPECT_EQ(timer.events.back(), 300u);
+  timer.period = 0;  // nothing until planned again
+  timer.PlanNextEvent();
+  for (int i = 0; i < 100; ++i) step(100);
+  EXPECT_EQ(timer.events.size(), 5u);
+  EXPECT_EQ(timer.TimerInterval(), 100u);
 }
 
 // The DTM thread's timer has work only while registrations last.

@@ -337,6 +337,87 @@ TEST_F(DtmTranslation, OnlyParametersOfTheDeviceAreTouched) {
   EXPECT_EQ(Field(121, PIF_NAME), "Short address");
 }
 
+// DTMs of one thread read one parse of the file and its texts, but each has its own language and
+// its own parameter texts: a switch, or a text a DTM is given, stays with that DTM.
+TEST_F(DtmTranslation, DtmsSharingTheFileKeepTheirOwnLanguageAndTexts) {
+  UseFile(kSmallFile);
+  Create();
+  auto first = dtm;
+  auto firstThread = thread;
+  Create();
+  VARIANT_BOOL result = VARIANT_FALSE;
+  ASSERT_EQ(SetLanguage(1031, &result), S_OK);
+  ASSERT_EQ(result, VARIANT_TRUE);
+  EXPECT_EQ(Field(121, PIF_NAME), "Kurzadresse");
+  EXPECT_EQ(Field(121, PIF_DESCRIPTION), "Adresse im Bus");
+  std::swap(dtm, first);
+  EXPECT_EQ(Language(), 1033u);
+  EXPECT_EQ(Field(121, PIF_NAME), "Short address");
+  vkr::Variant mine;
+  mine.vt = VT_BSTR;
+  mine.bstrVal = SysAllocString(u"mine");
+  EXPECT_EQ(SetField(121, PIF_NAME, mine), S_OK);
+  std::swap(dtm, first);
+  EXPECT_EQ(Field(121, PIF_NAME), "Kurzadresse");
+  // A DTM made later starts from the file in the DTM's default language.
+  auto second = dtm;
+  Create();
+  EXPECT_EQ(Field(121, PIF_NAME), "Short address");
+  ASSERT_EQ(SetLanguage(1031, &result), S_OK);
+  ASSERT_EQ(SetLanguage(1033, &result), S_OK);
+  EXPECT_EQ(Field(121, PIF_NAME), "Short address");
+  std::swap(dtm, second);
+  EXPECT_EQ(Field(121, PIF_NAME), "Kurzadresse");
+  std::swap(dtm, first);
+  EXPECT_EQ(Field(121, PIF_NAME), "mine");
+}
+
+// A DTM whose look-ups of the texts fail for want of memory goes on without those texts; what it
+// could not look up is never kept for the DTMs after it, which find every text. Each round loads a
+// file of its own, so that its texts are looked up under the fault.
+TEST_F(DtmTranslation, AnAllocationFaultWhileTextsAreLookedUpIsNotKeptForOtherDtms) {
+  const auto file = [](unsigned round) {
+    return "<localization round=\"" + std::to_string(round) + R"("><general><languages>
+      <language lcid="1033" code="en-us"/><language lcid="1031" code="de-de"/></languages></general>
+      <DTM><ParameterList><Parameter parId="none"><Name><locale code="de-de">never</locale></Name></Parameter>
+      <Parameter parId="121"><Name><locale code="de-de">Kurzadresse</locale></Name>
+        <Description><locale code="de-de">Adresse im Bus</locale></Description></Parameter>
+      </ParameterList></DTM></localization>)";
+  };
+  UseFile(file(0).c_str());
+  Create();
+  auto other = dtm;
+  auto otherThread = thread;
+  Create();
+  VARIANT_BOOL result = VARIANT_FALSE;
+  for (unsigned n = 1;; ++n) {
+    ASSERT_LT(n, 20000u) << "the sweep did not end";
+    UseFile(file(n).c_str());
+    ASSERT_EQ(Control().LoadTranslationFile(&result), S_OK) << n;
+    vkr::platform::SetAllocationFault(n);
+    SetLanguage(1031, &result);
+    const bool reached = vkr::platform::AllocationsSinceFaultArmed() >= n;
+    vkr::platform::SetAllocationFault(0);
+    if (!reached) {
+      EXPECT_EQ(Field(121, PIF_NAME), "Kurzadresse");
+    }
+    // A new DTM: its texts are the built-in ones until the file's are written.
+    std::swap(dtm, other);
+    std::swap(thread, otherThread);
+    Create();
+    ASSERT_EQ(SetLanguage(1031, &result), S_OK) << n;
+    EXPECT_EQ(Field(121, PIF_NAME), "Kurzadresse") << n;
+    EXPECT_EQ(Field(121, PIF_DESCRIPTION), "Adresse im Bus") << n;
+    std::swap(dtm, other);
+    std::swap(thread, otherThread);
+    ASSERT_EQ(SetLanguage(1033, &result), S_OK) << n;
+    if (!reached) {
+      EXPECT_GT(n, 1u) << "no allocation was ever made to fail";
+      break;
+    }
+  }
+}
+
 // Texts are looked up by the parameter's id: of repeated elements the first text in document
 // order wins, whichever element holds it.
 TEST_F(DtmTranslation, ARepeatedParameterTakesEachTextFromTheFirstElementThatHasIt) {
