@@ -201,6 +201,15 @@ class ControlEndToEnd : public testing::Test {
     ASSERT_TRUE(PumpUntil([&] { return channel->PendingAnswers() == 0; }));
     PumpUntil([] { return false; }, 20);
   }
+  // The frame closes the control it opened last, as its own close would, and lets it go.
+  void CloseLastControl() {
+    VARIANT_BOOL closed = VARIANT_FALSE;
+    ASSERT_EQ(host->CloseActiveXControl(vkr::Bstr(vkr::Utf8ToUtf16(frame->activeX.OpenControls().back().invokeId)),
+                                        &closed),
+              S_OK);
+    EXPECT_TRUE(closed);
+    vkr::ui::PumpUntilIdle();
+  }
   std::size_t Count(const std::string& prefix) const {
     std::size_t n = 0;
     for (const std::string& r : frame->activeX.record) n += r.rfind(prefix, 0) == 0;
@@ -293,12 +302,7 @@ TEST_F(ControlEndToEnd, TheFunctionChoosesTheDialog) {
               S_FALSE);
     EXPECT_EQ(again, VARIANT_FALSE);
     EXPECT_EQ(vkr::Utf8ToUtf16(frame->activeX.OpenControls().back().invokeId), control->InstanceId().View());
-    VARIANT_BOOL closed = VARIANT_FALSE;
-    ASSERT_EQ(host->CloseActiveXControl(vkr::Bstr(vkr::Utf8ToUtf16(frame->activeX.OpenControls().back().invokeId)),
-                                        &closed),
-              S_OK);
-    EXPECT_TRUE(closed);
-    vkr::ui::PumpUntilIdle();
+    CloseLastControl();
     EXPECT_EQ(CTestControl::liveCount, 0) << "a refused second Init left a registration behind";
   }
   // The names of the function list, exactly as written.
@@ -431,12 +435,7 @@ TEST_F(ControlEndToEnd, DisablingApplyKeepsAnOwnerDrawnButtonOwnerDrawn) {
     EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(apply, GWL_STYLE)) & 0x0F, c.expected);
     EXPECT_EQ(GetWindowLongA(apply, GWL_STYLE) & ~0x0FL & ~static_cast<LONG>(WS_DISABLED), others) << "the other bits stay";
   }
-  VARIANT_BOOL closed = VARIANT_FALSE;
-  ASSERT_EQ(host->CloseActiveXControl(vkr::Bstr(vkr::Utf8ToUtf16(frame->activeX.OpenControls().back().invokeId)),
-                                      &closed),
-            S_OK);
-  EXPECT_TRUE(closed);
-  vkr::ui::PumpUntilIdle();
+  CloseLastControl();
 }
 
 // Closing with changes applied asks the user, through the frame, whether they are to be taken
@@ -528,12 +527,7 @@ TEST_F(ControlEndToEnd, TheCloseRequestBelongsToItsWindow) {
   control = Open(kOnlineFunction);
   ASSERT_NE(control, nullptr);
   ASSERT_EQ(control->PostCloseRequest(), S_OK);
-  VARIANT_BOOL closed = VARIANT_FALSE;
-  ASSERT_EQ(host->CloseActiveXControl(vkr::Bstr(vkr::Utf8ToUtf16(frame->activeX.OpenControls().back().invokeId)),
-                                      &closed),
-            S_OK);
-  EXPECT_TRUE(closed);
-  vkr::ui::PumpUntilIdle();
+  CloseLastControl();
   EXPECT_EQ(Count("prepare "), 2u) << "the queued request of a closed control was acted on";
   EXPECT_EQ(CTestControl::liveCount, 0);
 }
