@@ -8,6 +8,7 @@
 #include "dtm/DataSetStreams.h"
 #include "parameters/CFdtVariant.h"
 #include "tests/support/dtm_fakes.h"
+#include "tests/support/persistable_objects.h"
 #include "tests/support/test_streams.h"
 
 namespace {
@@ -294,6 +295,69 @@ TEST_F(Persistence, RefusedDataSetsChangeNothing) {
     EXPECT_EQ(done, VARIANT_FALSE) << c.what;
   }
   EXPECT_EQ(Snapshot(b.Get()), before);
+}
+
+// An object value travels in the data set as its class and its own bytes and comes back from its
+// class. A data set holding an object where the table has none (a file naming any class this
+// machine registers) is refused, and nothing is created.
+TEST_F(Persistence, ObjectValuesTravelWithTheDataSetOnlyWhereTheTableHasThem) {
+  PersistableClasses classes;
+  auto setObject = [](PersistDtm* dtm, IUnknown* object) {
+    ParInfo p;
+    p.m_nId = 4;
+    p.m_vt = VT_UNKNOWN;
+    p.m_vValue.vt = VT_UNKNOWN;
+    if (object) (p.m_vValue.punkVal = object)->AddRef();
+    p.m_dwFlags = 0x71;
+    dtm->RemoveParameter(4);
+    ASSERT_EQ(dtm->AddParInfo(p), S_OK);
+  };
+  auto objectText = [](PersistDtm* dtm) {
+    ParInfo r;
+    EXPECT_EQ(dtm->GetParInfoById(4, &r), S_OK);
+    return TextOf(r.m_vValue.vt == VT_UNKNOWN ? r.m_vValue.punkVal : nullptr);
+  };
+  SmallTable(a.Get(), 5, u"ab");
+  setObject(a.Get(), MakeTextObject<StreamTextObject>("probe A").Get());
+  SmallTable(b.Get());
+  setObject(b.Get(), nullptr);
+  a->ForceState(dsCONFIGURED);
+  auto s = EmptyStream();
+  ASSERT_EQ(Stream(a.Get())->Save(s.Get(), TRUE), S_OK);
+  LARGE_INTEGER zero{};
+  s->Seek(zero, STREAM_SEEK_SET, nullptr);
+  ASSERT_EQ(Stream(b.Get())->Load(s.Get()), S_OK);
+  EXPECT_EQ(objectText(b.Get()), "probe A");
+  a->ForceState(dsLOADED);
+  EXPECT_EQ(Snapshot(b.Get()), Snapshot(a.Get()));
+
+  // An object that persists in neither way: the save is refused and the frame's stream untouched.
+  a->ForceState(dsCONFIGURED);
+  setObject(a.Get(), MakeTextObject<PlainTextObject>("plain").Get());
+  auto refused = EmptyStream();
+  EXPECT_EQ(Stream(a.Get())->Save(refused.Get(), TRUE), S_FALSE);
+  EXPECT_TRUE(BytesOf(refused.Get()).empty());
+  EXPECT_EQ(objectText(a.Get()), "plain");
+
+  // The VKR's own table has no object parameter: an object for one of its parameters is refused.
+  auto c = Make();
+  ULONG count = 0, id = 0;
+  ASSERT_EQ(c->GetCollectionCount(&count), S_OK);
+  for (LONG i = 0; i < static_cast<LONG>(count) && !id; ++i) {
+    ParInfo r;
+    ASSERT_EQ(c->GetParInfoAt(i, &r), S_OK);
+    if (r.m_bPersist) id = r.m_nId;
+  }
+  ASSERT_NE(id, 0u);
+  ByteWriter w;
+  w.Text(u"VKR").Bstr(u"2.1.1").Bstr(kFormat).I4(1).UI4(id).U16(VT_UNKNOWN);
+  w.Raw(ClassIdBytes(kStreamTextClass)).Raw(TextObjectBytes("x")).UI4(0).UI4(0);
+  const std::string before = Snapshot(c.Get());
+  const int created = StreamTextObject::Created();
+  auto crafted = StreamOf(WithTrailer(w.bytes));
+  EXPECT_EQ(Stream(c.Get())->Load(crafted.Get()), S_FALSE);
+  EXPECT_EQ(Snapshot(c.Get()), before);
+  EXPECT_EQ(StreamTextObject::Created(), created);
 }
 
 TEST_F(Persistence, AnotherVersionTextLoads) {
