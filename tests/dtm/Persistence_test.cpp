@@ -157,6 +157,16 @@ class Persistence : public testing::Test {
     return out + " dss " + std::to_string(dtm->GetDataSetState()) + " state " + std::to_string(state);
   }
   IPersistStreamInit* Stream(PersistDtm* dtm) { return static_cast<IPersistStreamInit*>(dtm); }
+  // a's data set, saved in the stream form and loaded into b; a is then in b's state.
+  void CarryAToB() {
+    a->ForceState(dsCONFIGURED);
+    auto s = EmptyStream();
+    ASSERT_EQ(Stream(a.Get())->Save(s.Get(), TRUE), S_OK);
+    LARGE_INTEGER zero{};
+    s->Seek(zero, STREAM_SEEK_SET, nullptr);
+    ASSERT_EQ(Stream(b.Get())->Load(s.Get()), S_OK);
+    a->ForceState(dsLOADED);
+  }
   IPersistPropertyBag* Bag(PersistDtm* dtm) { return static_cast<IPersistPropertyBag*>(dtm); }
 
   Journal journal;
@@ -228,13 +238,7 @@ TEST_F(Persistence, TheDeviceTableRoundTripsBetweenTwoDtms) {
     a->SetParInfoFields(r.m_nId, PIF_FLAGS, change);
   }
   ASSERT_GT(persisted, 10u);
-  a->ForceState(dsCONFIGURED);
-  auto s = EmptyStream();
-  ASSERT_EQ(Stream(a.Get())->Save(s.Get(), TRUE), S_OK);
-  LARGE_INTEGER zero{};
-  s->Seek(zero, STREAM_SEEK_SET, nullptr);
-  ASSERT_EQ(Stream(b.Get())->Load(s.Get()), S_OK);
-  a->ForceState(dsLOADED);
+  CarryAToB();
   EXPECT_EQ(Snapshot(a.Get()), Snapshot(b.Get()));
 }
 
@@ -321,14 +325,8 @@ TEST_F(Persistence, ObjectValuesTravelWithTheDataSetOnlyWhereTheTableHasThem) {
   setObject(a.Get(), MakeTextObject<StreamTextObject>("probe A").Get());
   SmallTable(b.Get());
   setObject(b.Get(), nullptr);
-  a->ForceState(dsCONFIGURED);
-  auto s = EmptyStream();
-  ASSERT_EQ(Stream(a.Get())->Save(s.Get(), TRUE), S_OK);
-  LARGE_INTEGER zero{};
-  s->Seek(zero, STREAM_SEEK_SET, nullptr);
-  ASSERT_EQ(Stream(b.Get())->Load(s.Get()), S_OK);
+  CarryAToB();
   EXPECT_EQ(objectText(b.Get()), "probe A");
-  a->ForceState(dsLOADED);
   EXPECT_EQ(Snapshot(b.Get()), Snapshot(a.Get()));
 
   // An object that persists in neither way: the save is refused and the frame's stream untouched.
