@@ -80,22 +80,29 @@ HRESULT CovFDT_ParameterHandlerImpl::SaveParameterHandler(IStream* object, VARIA
     }
   }
 
+  // The section is made in memory and written in one piece: an object value that cannot be saved
+  // leaves the stream as it was.
+  vkr::ComPtr<IStream> memory;
+  hr = CreateStreamOnHGlobal(nullptr, TRUE, memory.Put());
+  if (FAILED(hr)) return hr;
   VARIANT item;
   VariantInit(&item);
   item.vt = VT_I4;
   item.lVal = static_cast<LONG>(values.size());
-  hr = vkr::WriteStoredVariant(stream.Get(), item);
+  hr = vkr::WriteStoredVariant(memory.Get(), item);
   if (FAILED(hr)) return hr;
   for (std::size_t i = 0; i < values.size(); ++i) {
     item.vt = VT_UI4;
     item.ulVal = values[i].first;
-    hr = vkr::WriteStoredVariant(stream.Get(), item);
-    if (SUCCEEDED(hr)) hr = vkr::WriteStoredVariant(stream.Get(), values[i].second);
+    hr = vkr::WriteStoredVariant(memory.Get(), item);
+    if (SUCCEEDED(hr)) hr = vkr::WriteStoredVariant(memory.Get(), values[i].second);
     item.vt = VT_UI4;
     item.ulVal = statuses[i];
-    if (SUCCEEDED(hr)) hr = vkr::WriteStoredVariant(stream.Get(), item);
+    if (SUCCEEDED(hr)) hr = vkr::WriteStoredVariant(memory.Get(), item);
     if (FAILED(hr)) return hr;
   }
+  hr = vkr::CopyStreamBytes(memory.Get(), stream.Get());
+  if (FAILED(hr)) return hr;
   *done = VARIANT_TRUE;
   return S_OK;
 }
@@ -138,13 +145,25 @@ HRESULT CovFDT_ParameterHandlerImpl::ReadParameterSection(IStream* stream, CPara
     hr = ReadTyped(stream, VT_UI4, &id);
     if (FAILED(hr)) return hr;
     LogStep("----(5)");
-    hr = vkr::ReadStoredVariant(stream, &value);
+    // A stored object names the class that loading it creates, and only loading it finds where
+    // the record goes on. So an object is read only in the record of a parameter the table types
+    // as an object; anywhere else (another parameter, an id the table does not hold) it refuses
+    // the data set before anything is created.
+    ParInfo record;
+    const bool ours = known(id.ulVal);
+    if (ours) {
+      hr = fetch(id.ulVal, &record);
+      if (FAILED(hr)) return hr;
+    }
+    const vkr::StoredObjects objects =
+        ours && vkr::IsObjectVarType(record.m_vt) ? vkr::StoredObjects::kLoaded : vkr::StoredObjects::kRefused;
+    hr = vkr::ReadStoredVariant(stream, &value, objects);
     if (FAILED(hr)) return hr;
     LogStep("----(6a)");
     if (m_bLoadOption1) {
       LogStep("----(7a)");
       for (int extra = 0; extra < 3; ++extra) {
-        hr = vkr::ReadStoredVariant(stream, &discarded);
+        hr = vkr::ReadStoredVariant(stream, &discarded, objects);
         if (FAILED(hr)) return hr;
       }
       LogStep("----(9)");
@@ -155,14 +174,11 @@ HRESULT CovFDT_ParameterHandlerImpl::ReadParameterSection(IStream* stream, CPara
     LogStep("----(11)");
     if (m_bLoadOption2) {
       LogStep("----(11aaaa)");
-      hr = vkr::ReadStoredVariant(stream, &discarded);
+      hr = vkr::ReadStoredVariant(stream, &discarded, objects);
       if (FAILED(hr)) return hr;
     }
     // A record the table does not hold is consumed above and otherwise passed over.
-    if (!known(id.ulVal)) continue;
-    ParInfo record;
-    hr = fetch(id.ulVal, &record);
-    if (FAILED(hr)) return hr;
+    if (!ours) continue;
     // The value must be of the parameter's type or convert to it.
     hr = ChangeVariantType(&record.m_vValue, &value, record.m_vt);
     if (FAILED(hr)) return hr;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "parameters/CFdtVariant.h"
@@ -51,10 +52,86 @@ ULONG FixedSize(VARTYPE vt) {
 const void* ScalarData(const VARIANT& v) { return &v.llVal; }
 void* ScalarData(VARIANT* v) { return &v->llVal; }
 
+// An object that persists through IPersistStreamInit only, offered to OleSaveToStream as the
+// IPersistStream it takes: the two interfaces share these methods but not their id.
+class PersistStreamOfInit : public Implements<IPersistStream> {
+ public:
+  explicit PersistStreamOfInit(ComPtr<IPersistStreamInit> inner) : m_inner(std::move(inner)) {}
+  HRESULT GetClassID(CLSID* clsid) override { return m_inner->GetClassID(clsid); }
+  HRESULT IsDirty() override { return m_inner->IsDirty(); }
+  HRESULT Load(IStream* stream) override { return m_inner->Load(stream); }
+  HRESULT Save(IStream* stream, BOOL clearDirty) override { return m_inner->Save(stream, clearDirty); }
+  HRESULT GetSizeMax(ULARGE_INTEGER* size) override { return m_inner->GetSizeMax(size); }
+
+ private:
+  ComPtr<IPersistStreamInit> m_inner;
+};
+
+// The object's IPersistStream, or its IPersistStreamInit seen as one; E_NOINTERFACE for neither.
+HRESULT StreamPersistenceOf(IUnknown* object, ComPtr<IPersistStream>* out) {
+  if (SUCCEEDED(object->QueryInterface(IID_IPersistStream, out->PutVoid())) && *out) return S_OK;
+  ComPtr<IPersistStreamInit> init;
+  if (FAILED(object->QueryInterface(IID_IPersistStreamInit, init.PutVoid())) || !init) return E_NOINTERFACE;
+  ComPtr<ComObject<PersistStreamOfInit>> adapter;
+  const HRESULT hr = MakeObject<PersistStreamOfInit>(&adapter, std::move(init));
+  if (FAILED(hr)) return hr;
+  *out = static_cast<IPersistStream*>(adapter.Get());
+  return S_OK;
+}
+
+// The VARTYPE and the object as OleSaveToStream saves it, a null object as CLSID_NULL. The item is
+// made in memory and then written in one piece, so an object that cannot be saved (no stream
+// persistence: E_NOINTERFACE; its own failure) leaves the stream as it was.
+HRESULT WriteStoredObject(IStream* stream, const VARIANT& value) {
+  IUnknown* object = value.vt == VT_DISPATCH ? static_cast<IUnknown*>(value.pdispVal) : value.punkVal;
+  ComPtr<IPersistStream> persist;
+  HRESULT hr = object ? StreamPersistenceOf(object, &persist) : S_OK;
+  if (FAILED(hr)) return hr;
+  ComPtr<IStream> memory;
+  hr = CreateStreamOnHGlobal(nullptr, TRUE, memory.Put());
+  if (FAILED(hr)) return hr;
+  const BYTE tag[2] = {static_cast<BYTE>(value.vt & 0xFF), static_cast<BYTE>(value.vt >> 8)};
+  hr = WriteStreamBytes(memory.Get(), tag, 2);
+  if (SUCCEEDED(hr)) hr = persist ? OleSaveToStream(persist.Get(), memory.Get()) : WriteClassStm(memory.Get(), CLSID_NULL);
+  if (FAILED(hr)) return hr;
+  return CopyStreamBytes(memory.Get(), stream);
+}
+
 }  // namespace
 
+HRESULT ReadStoredObject(IStream* stream, VARTYPE vt, VARIANT* out) {
+  if (!stream || !out) return E_POINTER;
+  if (!IsObjectVarType(vt)) return DISP_E_BADVARTYPE;
+  // CLSID_NULL is the null object. Any other class id is read again by OleLoadFromStream, which
+  // creates the class it names.
+  CLSID clsid{};
+  HRESULT hr = ReadClassStm(stream, &clsid);
+  if (hr == STG_E_READFAULT) return E_FAIL;
+  if (FAILED(hr)) return hr;
+  void* object = nullptr;
+  if (clsid != CLSID_NULL) {
+    LARGE_INTEGER back{};
+    back.QuadPart = -16;
+    hr = stream->Seek(back, STREAM_SEEK_CUR, nullptr);
+    if (FAILED(hr)) return hr;
+    hr = OleLoadFromStream(stream, vt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown, &object);
+    if (hr == STG_E_READFAULT) hr = E_FAIL;
+    if (FAILED(hr)) return hr;
+  }
+  VariantClear(out);
+  out->vt = vt;
+  if (vt == VT_DISPATCH)
+    out->pdispVal = static_cast<IDispatch*>(object);
+  else
+    out->punkVal = static_cast<IUnknown*>(object);
+  return S_OK;
+}
+
+bool IsObjectVarType(VARTYPE vt) { return vt == VT_UNKNOWN || vt == VT_DISPATCH; }
+
 bool IsStorableVarType(VARTYPE vt) {
-  return FixedSize(vt) != 0 || vt == VT_BSTR || vt == (VT_ARRAY | VT_UI1) || vt == VT_EMPTY || vt == VT_DECIMAL;
+  return FixedSize(vt) != 0 || vt == VT_BSTR || vt == (VT_ARRAY | VT_UI1) || vt == VT_EMPTY || vt == VT_DECIMAL ||
+         IsObjectVarType(vt);
 }
 
 HRESULT WriteStreamBytes(IStream* stream, const void* data, ULONG size) {
@@ -73,6 +150,25 @@ HRESULT ReadStreamBytes(IStream* stream, void* data, ULONG size) {
   const HRESULT hr = stream->Read(data, size, &got);
   if (FAILED(hr)) return hr;
   return got == size ? S_OK : E_FAIL;
+}
+
+HRESULT CopyStreamBytes(IStream* from, IStream* to) {
+  if (!from) return E_POINTER;
+  STATSTG stat{};
+  HRESULT hr = from->Stat(&stat, STATFLAG_NONAME);
+  if (FAILED(hr)) return hr;
+  if (stat.cbSize.QuadPart > 0xFFFFFFFFull) return E_OUTOFMEMORY;
+  std::vector<BYTE> bytes;
+  try {
+    bytes.resize(static_cast<std::size_t>(stat.cbSize.QuadPart));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  LARGE_INTEGER start{};
+  hr = from->Seek(start, STREAM_SEEK_SET, nullptr);
+  if (SUCCEEDED(hr)) hr = ReadStreamBytes(from, bytes.data(), static_cast<ULONG>(bytes.size()));
+  if (FAILED(hr)) return hr;
+  return WriteStreamBytes(to, bytes.data(), static_cast<ULONG>(bytes.size()));
 }
 
 HRESULT WriteStoredText(IStream* stream, LPCOLESTR text, std::size_t length) {
@@ -130,6 +226,7 @@ HRESULT ReadStoredText(IStream* stream, BSTR* out) {
 HRESULT WriteStoredVariant(IStream* stream, const VARIANT& value) {
   const VARTYPE vt = value.vt;
   if (!IsStorableVarType(vt)) return DISP_E_BADVARTYPE;
+  if (IsObjectVarType(vt)) return WriteStoredObject(stream, value);
   const BYTE tag[2] = {static_cast<BYTE>(vt & 0xFF), static_cast<BYTE>(vt >> 8)};
   if (const ULONG size = FixedSize(vt)) {
     BYTE bytes[10];
@@ -158,7 +255,7 @@ HRESULT WriteStoredVariant(IStream* stream, const VARIANT& value) {
   return WriteStoredText(stream, text.bstrVal ? text.bstrVal : u"", text.bstrVal ? SysStringLen(text.bstrVal) : 0);
 }
 
-HRESULT ReadStoredVariant(IStream* stream, VARIANT* out) {
+HRESULT ReadStoredVariant(IStream* stream, VARIANT* out, StoredObjects objects) {
   if (!out) return E_POINTER;
   VariantClear(out);
   BYTE tag[2];
@@ -166,6 +263,7 @@ HRESULT ReadStoredVariant(IStream* stream, VARIANT* out) {
   if (FAILED(hr)) return hr;
   const VARTYPE vt = static_cast<VARTYPE>(tag[0] | (tag[1] << 8));
   if (!IsStorableVarType(vt)) return DISP_E_BADVARTYPE;
+  if (IsObjectVarType(vt)) return objects == StoredObjects::kLoaded ? ReadStoredObject(stream, vt, out) : DISP_E_BADVARTYPE;
   if (const ULONG size = FixedSize(vt)) {
     VARIANT v;
     VariantInit(&v);
@@ -260,8 +358,9 @@ HRESULT ReadVariantFromStream(IStream* stream, VARIANT* value) {
     hr = ReadExactly(stream, &result.llVal, static_cast<ULONG>(size));
     if (FAILED(hr)) return hr;
     result.vt = vt;
-  } else if (vt == VT_DISPATCH || vt == VT_UNKNOWN) {
-    return E_NOTIMPL;
+  } else if (vkr::IsObjectVarType(vt)) {
+    hr = vkr::ReadStoredObject(stream, vt, &result);
+    if (FAILED(hr)) return hr;
   } else {
     vkr::Bstr text;
     hr = ReadStoredText(stream, &text);

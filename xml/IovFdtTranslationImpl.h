@@ -157,6 +157,26 @@ class IovFdtTranslationImpl : public IovFdtTranslation {
 
   // ---- Own operations ----
 
+  // The nodes path selects in the translation document (selectNodes), in document order; a path
+  // that selects nothing gives an empty list. E_POINTER for a null out-pointer; E_FAIL without a
+  // document or when no list comes back; the selection's failure as it is. The nodes are this
+  // owner's own: a document shared with other DTMs is copied for it first, so a change made
+  // through them stays in this DTM's translation.
+  HRESULT SelectTranslationNodes(BSTR path, IXMLDOMNodeList** nodes) {
+    if (!nodes) return E_POINTER;
+    *nodes = nullptr;
+    if (!m_spTranslationDoc) return E_FAIL;
+    HRESULT hr = OwnDocument();
+    if (FAILED(hr)) return hr;
+    hr = m_spTranslationDoc->selectNodes(path, nodes);
+    if (FAILED(hr)) {
+      if (*nodes) (*nodes)->Release();
+      *nodes = nullptr;
+      return hr;
+    }
+    return *nodes ? hr : E_FAIL;
+  }
+
   // The text of xpath/locale[@code = code], then with code cut at its first '-' while it has one
   // and is at least 3 characters long. found = VARIANT_TRUE with S_OK (an empty `locale` counts);
   // nothing: S_FALSE, *text null. E_POINTER for null out-pointers, E_INVALIDARG for an empty path, E_FAIL

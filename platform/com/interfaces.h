@@ -131,6 +131,28 @@ struct IPersistStreamInit : IPersist {
 };
 inline constexpr IID IID_IPersistStreamInit = IPersistStreamInit::iid;
 
+// A class id in a stream: 16 bytes, Data1, Data2 and Data3 little-endian, then Data4 as it stands.
+// Write: E_INVALIDARG for a null stream; the stream's failure as it is; STG_E_MEDIUMFULL when it
+// took fewer bytes. Read: E_INVALIDARG for null arguments; the stream's failure as it is;
+// STG_E_READFAULT when the stream ends first (*pclsid is set only on S_OK).
+VKR_API HRESULT WriteClassStm(IStream* pStm, REFCLSID rclsid);
+VKR_API HRESULT ReadClassStm(IStream* pStm, CLSID* pclsid);
+
+// An object in a stream: its class id (WriteClassStm), then what its IPersistStream::Save writes.
+// Save asks the object for its class id (a failure is returned with nothing written), writes it,
+// then calls Save with fClearDirty TRUE and returns its result: a Save that fails leaves the class
+// id and whatever it wrote behind. A null object writes CLSID_NULL and answers OLE_E_BLANK.
+// E_INVALIDARG for a null stream.
+VKR_API HRESULT OleSaveToStream(IPersistStream* pPStm, IStream* pStm);
+// Reads the class id (ReadClassStm's failures as they are), creates the class (CoCreateInstance,
+// in process, its failure as it is), asks the object for IPersistStream, else IPersistStreamInit
+// (neither: E_NOINTERFACE), lets it Load from the stream (its failure returned) and hands out
+// iidInterface (E_NOINTERFACE when it has none). CLSID_NULL names no class: REGDB_E_CLASSNOTREG,
+// nothing created. *ppvObj is null unless S_OK; E_POINTER for a null ppvObj, E_INVALIDARG for a
+// null stream. The stream names the class that is created: give it only streams the caller trusts
+// to name one.
+VKR_API HRESULT OleLoadFromStream(IStream* pStm, REFIID iidInterface, LPVOID* ppvObj);
+
 struct IErrorLog : IUnknown {
   static constexpr IID iid = vkr::MakeGuid("3127CA40-446E-11CE-8135-00AA004BB851");
   using Base = IUnknown;

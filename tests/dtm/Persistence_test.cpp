@@ -8,6 +8,7 @@
 #include "dtm/DataSetStreams.h"
 #include "parameters/CFdtVariant.h"
 #include "tests/support/dtm_fakes.h"
+#include "tests/support/persistable_objects.h"
 #include "tests/support/test_streams.h"
 
 namespace {
@@ -156,6 +157,16 @@ class Persistence : public testing::Test {
     return out + " dss " + std::to_string(dtm->GetDataSetState()) + " state " + std::to_string(state);
   }
   IPersistStreamInit* Stream(PersistDtm* dtm) { return static_cast<IPersistStreamInit*>(dtm); }
+  // a's data set, saved in the stream form and loaded into b; a is then in b's state.
+  void CarryAToB() {
+    a->ForceState(dsCONFIGURED);
+    auto s = EmptyStream();
+    ASSERT_EQ(Stream(a.Get())->Save(s.Get(), TRUE), S_OK);
+    LARGE_INTEGER zero{};
+    s->Seek(zero, STREAM_SEEK_SET, nullptr);
+    ASSERT_EQ(Stream(b.Get())->Load(s.Get()), S_OK);
+    a->ForceState(dsLOADED);
+  }
   IPersistPropertyBag* Bag(PersistDtm* dtm) { return static_cast<IPersistPropertyBag*>(dtm); }
 
   Journal journal;
@@ -227,13 +238,7 @@ TEST_F(Persistence, TheDeviceTableRoundTripsBetweenTwoDtms) {
     a->SetParInfoFields(r.m_nId, PIF_FLAGS, change);
   }
   ASSERT_GT(persisted, 10u);
-  a->ForceState(dsCONFIGURED);
-  auto s = EmptyStream();
-  ASSERT_EQ(Stream(a.Get())->Save(s.Get(), TRUE), S_OK);
-  LARGE_INTEGER zero{};
-  s->Seek(zero, STREAM_SEEK_SET, nullptr);
-  ASSERT_EQ(Stream(b.Get())->Load(s.Get()), S_OK);
-  a->ForceState(dsLOADED);
+  CarryAToB();
   EXPECT_EQ(Snapshot(a.Get()), Snapshot(b.Get()));
 }
 
@@ -294,6 +299,47 @@ TEST_F(Persistence, RefusedDataSetsChangeNothing) {
     EXPECT_EQ(done, VARIANT_FALSE) << c.what;
   }
   EXPECT_EQ(Snapshot(b.Get()), before);
+}
+
+// An object value travels in the data set as its class and its own bytes and comes back from its
+// class. The VKR's own table has no object parameter: a data set holding an object for one of its
+// parameters (a file naming any class this machine registers) is refused, and nothing is created.
+TEST_F(Persistence, ObjectValuesTravelWithTheDataSetOnlyWhereTheTableHasThem) {
+  PersistableClasses classes;
+  auto setObject = [](PersistDtm* dtm, IUnknown* object) {
+    ParInfo p;
+    p.m_nId = 4;
+    p.m_vt = p.m_vValue.vt = VT_UNKNOWN;
+    p.m_vValue.punkVal = object;
+    if (object) object->AddRef();
+    ASSERT_EQ(dtm->AddParInfo(p), S_OK);
+  };
+  SmallTable(a.Get(), 5, u"ab");
+  setObject(a.Get(), MakeTextObject<StreamTextObject>("probe A").Get());
+  SmallTable(b.Get());
+  setObject(b.Get(), nullptr);
+  CarryAToB();
+  EXPECT_EQ(Snapshot(b.Get()), Snapshot(a.Get()));
+  vkr::Variant loaded;
+  ASSERT_EQ(b->GetValueById(4, &loaded), S_OK);
+  EXPECT_EQ(TextOf(loaded.punkVal), "probe A");
+
+  auto c = Make();
+  ULONG id = 0;
+  for (LONG i = 0; !id; ++i) {
+    ParInfo r;
+    ASSERT_EQ(c->GetParInfoAt(i, &r), S_OK);
+    if (r.m_bPersist) id = r.m_nId;
+  }
+  ByteWriter w;
+  w.Text(u"VKR").Bstr(u"2.1.1").Bstr(kFormat).I4(1).UI4(id).U16(VT_UNKNOWN);
+  w.Raw(ClassIdBytes(kStreamTextClass)).Raw(TextObjectBytes("x")).UI4(0).UI4(0);
+  const std::string before = Snapshot(c.Get());
+  const int created = StreamTextObject::Created();
+  auto crafted = StreamOf(WithTrailer(w.bytes));
+  EXPECT_EQ(Stream(c.Get())->Load(crafted.Get()), S_FALSE);
+  EXPECT_EQ(Snapshot(c.Get()), before);
+  EXPECT_EQ(StreamTextObject::Created(), created);
 }
 
 TEST_F(Persistence, AnotherVersionTextLoads) {

@@ -8,6 +8,7 @@
 #include "parameters/VariantStream.h"
 #include "tests/support/parameter_records.h"
 #include "tests/support/fake_parameter_site.h"
+#include "tests/support/persistable_objects.h"
 #include "tests/support/test_streams.h"
 
 using namespace vkr::test;
@@ -92,10 +93,6 @@ TEST(VariantStream, NullTextAndRefusedWrites) {
   EXPECT_EQ(text, nullptr);
 
   EXPECT_EQ(vkr::WriteStoredVariant(EmptyStream().Get(), Null()), DISP_E_BADVARTYPE);
-  vkr::Variant object;
-  object.vt = VT_UNKNOWN;
-  object.punkVal = nullptr;
-  EXPECT_EQ(vkr::WriteStoredVariant(EmptyStream().Get(), object), DISP_E_BADVARTYPE);
 }
 
 // Parameters of the section tests:
@@ -408,6 +405,114 @@ TEST_F(SectionTest, TheDeviceTableRoundTrips) {
     vkr::Variant va, vb;
     ChangeVariantType(&va, &a.m_vValue, a.m_vt);
     EXPECT_TRUE(IsVariantEqual(va, b.m_vValue)) << "id " << a.m_nId;
+  }
+}
+
+// ---- Object values -------------------------------------------------------------------------
+
+// The section with object parameters beside the others: 60 and 62 VT_UNKNOWN, 61 VT_DISPATCH.
+class ObjectSectionTest : public SectionTest {
+ protected:
+  PersistableClasses classes;
+
+  void SetObject(ULONG id, VARTYPE vt, IUnknown* object) {
+    ParInfo p;
+    p.m_vValue.vt = vt;
+    p.m_vValue.punkVal = nullptr;
+    if (object) object->QueryInterface(vt == VT_DISPATCH ? IID_IDispatch : IID_IUnknown, PtrOf(p.m_vValue));
+    if (h->HasParameter(id)) {
+      ASSERT_EQ(h->SetParInfoFields(id, PIF_VALUE, p), S_OK);
+    } else {  // status 0x71, 0x72, 0x73
+      ASSERT_EQ(h->AddParInfo(Record(id, vt, p.m_vValue, nullptr, nullptr, 0x71 + (id - 60))), S_OK);
+    }
+  }
+  static void** PtrOf(VARIANT& v) { return reinterpret_cast<void**>(&v.punkVal); }
+  std::string TextAt(ULONG id) {
+    vkr::Variant v = Value(id);
+    return v.vt == VT_UNKNOWN || v.vt == VT_DISPATCH ? TextOf(v.punkVal) : "<no object>";
+  }
+};
+
+TEST_F(ObjectSectionTest, ObjectsRoundTripThroughTheirClassesAndANullObjectStaysNull) {
+  AddAll();
+  auto probe = MakeTextObject<StreamTextObject>("level probe");
+  SetObject(60, VT_UNKNOWN, probe.Get());
+  SetObject(61, VT_DISPATCH, MakeTextObject<InitTextObject>("init only").Get());
+  SetObject(62, VT_UNKNOWN, nullptr);
+  ByteWriter expected;
+  expected.I4(6)
+      .UI4(10).U16(VT_UI1).Raw({10}).UI4(0x71)
+      .UI4(30).Bstr(u"TAG").UI4(0x73)
+      .UI4(40).U16(VT_BOOL).U16(0).UI4(0x01)
+      .UI4(60).U16(VT_UNKNOWN).Raw(ClassIdBytes(kStreamTextClass)).Raw(TextObjectBytes("level probe")).UI4(0x71)
+      .UI4(61).U16(VT_DISPATCH).Raw(ClassIdBytes(kInitTextClass)).Raw(TextObjectBytes("init only")).UI4(0x72)
+      .UI4(62).U16(VT_UNKNOWN).Raw(std::vector<BYTE>(16, 0)).UI4(0x73);
+  const std::vector<BYTE> saved = Save();
+  EXPECT_EQ(saved, expected.bytes);
+
+  SetObject(60, VT_UNKNOWN, MakeTextObject<StreamTextObject>("changed").Get());
+  SetObject(61, VT_DISPATCH, nullptr);
+  SetObject(62, VT_UNKNOWN, probe.Get());
+  VARIANT_BOOL done = VARIANT_FALSE;
+  ASSERT_EQ(Load(saved, &done), S_OK);
+  EXPECT_EQ(TextAt(60), "level probe");
+  EXPECT_FALSE(probe.IsSameObject(Value(60).punkVal));  // made anew from its class
+  EXPECT_EQ(Value(61).vt, VT_DISPATCH);
+  EXPECT_EQ(TextAt(61), "init only");
+  EXPECT_EQ(Value(62).vt, VT_UNKNOWN);
+  EXPECT_EQ(Value(62).punkVal, nullptr);
+  EXPECT_EQ(Save(), saved);
+}
+
+TEST_F(ObjectSectionTest, AnObjectThatPersistsInNeitherWayFailsTheSaveWithNothingWritten) {
+  AddAll();
+  const vkr::ComPtr<IUnknown> plain = MakeTextObject<PlainTextObject>("plain");
+  SetObject(62, VT_UNKNOWN, plain.Get());
+  auto s = StreamOf({1, 2, 3});
+  LARGE_INTEGER end{};
+  s->Seek(end, STREAM_SEEK_END, nullptr);
+  VARIANT_BOOL done = VARIANT_TRUE;
+  EXPECT_EQ(h->SaveParameterHandler(s.Get(), &done), E_NOINTERFACE);
+  EXPECT_EQ(done, VARIANT_FALSE);
+  EXPECT_EQ(BytesOf(s.Get()), (std::vector<BYTE>{1, 2, 3}));
+  EXPECT_TRUE(plain.IsSameObject(Value(62).punkVal));
+}
+
+// A stored object creates the class it names, so it is read only for a parameter the table
+// types as an object; anywhere else the data set is refused before anything is created.
+TEST_F(ObjectSectionTest, AStoredObjectIsReadOnlyForAnObjectParameter) {
+  AddAll();
+  SetObject(60, VT_UNKNOWN, MakeTextObject<StreamTextObject>("kept").Get());
+  const std::string before = Snapshot();
+  ByteWriter good;
+  good.Raw(ClassIdBytes(kStreamTextClass)).Raw(TextObjectBytes("new"));
+  auto record = [](ULONG id, VARTYPE vt, const std::vector<BYTE>& object) {
+    ByteWriter w;
+    w.I4(1).UI4(id).U16(vt).Raw(object).UI4(0x75);
+    return w.bytes;
+  };
+  ByteWriter goodThenBad;
+  goodThenBad.I4(2).UI4(60).U16(VT_UNKNOWN).Raw(good.bytes).UI4(0x75).UI4(10).U16(0x4444);
+  struct Case {
+    const char* what;
+    std::vector<BYTE> bytes;
+    HRESULT hr;
+  } cases[] = {
+      {"object for a byte parameter", record(10, VT_UNKNOWN, good.bytes), DISP_E_BADVARTYPE},
+      {"object for a text parameter", record(30, VT_DISPATCH, good.bytes), DISP_E_BADVARTYPE},
+      {"object for an id the table lacks", record(999, VT_UNKNOWN, good.bytes), DISP_E_BADVARTYPE},
+      {"class not registered", record(60, VT_UNKNOWN, ClassIdBytes(IID_IStream)), REGDB_E_CLASSNOTREG},
+      {"class id cut short", record(60, VT_UNKNOWN, {0xA1, 0x71}), E_FAIL},
+      {"good object, then a damaged record", goodThenBad.bytes, DISP_E_BADVARTYPE},
+  };
+  for (const Case& c : cases) {
+    const int created = StreamTextObject::Created();
+    VARIANT_BOOL done = VARIANT_TRUE;
+    EXPECT_EQ(Load(c.bytes, &done), c.hr) << c.what;
+    EXPECT_EQ(done, VARIANT_FALSE) << c.what;
+    EXPECT_EQ(Snapshot(), before) << c.what;
+    EXPECT_EQ(TextAt(60), "kept") << c.what;
+    EXPECT_EQ(StreamTextObject::Created() - created, c.bytes == goodThenBad.bytes ? 1 : 0) << c.what;
   }
 }
 

@@ -69,6 +69,12 @@ TEST(ReadVariantFromStream, StoredValues) {
   ASSERT_EQ(ReadVariantFromStream(stream.Get(), &v), S_OK);
   ASSERT_EQ(ReadVariantFromStream(stream.Get(), &v), S_OK);
   EXPECT_TRUE(IsVariantEqual(v, UI2(0x1234)));
+  // A null object is its VARTYPE and the class id CLSID_NULL.
+  Bytes_t nullObject{0x0D, 0x00};
+  nullObject.resize(18, 0);
+  ASSERT_EQ(ReadVariantFromStream(StreamOf(nullObject).Get(), &v), S_OK);
+  EXPECT_EQ(v.vt, VT_UNKNOWN);
+  EXPECT_EQ(v.punkVal, nullptr);
 }
 
 TEST(ReadVariantFromStream, BadStreamsChangeNothing) {
@@ -87,7 +93,7 @@ TEST(ReadVariantFromStream, BadStreamsChangeNothing) {
       {"a count the stream cannot back", {0x08, 0x00, 0xF0, 0xFF, 0xFF, 0x7F, 'a', 0}, E_FAIL},
       {"bad hex", StoredText(VT_ARRAY | VT_UI1, u"0G"), E_INVALIDARG},
       {"a number text that is none", StoredText(VT_DECIMAL, u"four"), DISP_E_TYPEMISMATCH},
-      {"an object", {0x0D, 0x00, 0, 0, 0, 0}, E_NOTIMPL},
+      {"an object whose class id is cut short", {0x0D, 0x00, 0, 0, 0, 0}, E_FAIL},
   };
   for (const Case& c : cases) {
     vkr::Variant v = I4(99);

@@ -86,6 +86,10 @@ struct ByteWriter {
     bytes.insert(bytes.end(), b);
     return *this;
   }
+  ByteWriter& Raw(const std::vector<BYTE>& b) {
+    bytes.insert(bytes.end(), b.begin(), b.end());
+    return *this;
+  }
   // A stored text: byte count with terminator, UTF-16LE, terminator.
   ByteWriter& Text(const char16_t* s) {
     std::u16string t(s);

@@ -325,6 +325,53 @@ TEST_F(Translation, HasTranslationNodeTellsWhetherAPathSelectsANode) {
   EXPECT_EQ(owner.HasTranslationNode(Bstr(u"localization"), nullptr), E_POINTER);
 }
 
+TEST_F(Translation, SelectTranslationNodesHandsOutTheNodesAPathSelects) {
+  struct Case {
+    const char16_t* path;
+    HRESULT hr;  // E_FAIL stands for any failure of the selection
+    LONG count;
+  } cases[] = {
+      {u"localization/general/languages/language[@code]", S_OK, 8},
+      {u"localization/T/*", S_OK, 7},
+      {u"localization/T/Nothing", S_OK, 0},
+      {u"localization/T[[", E_FAIL, 0},
+      {u"", E_FAIL, 0},
+  };
+  for (const Case& c : cases) {
+    ComPtr<IXMLDOMNodeList> nodes;
+    const HRESULT hr = owner.SelectTranslationNodes(Bstr(c.path), nodes.Put());
+    const std::string what = vkr::Utf16ToUtf8(c.path);
+    if (c.hr != S_OK) {
+      EXPECT_TRUE(FAILED(hr)) << what;
+      EXPECT_FALSE(nodes) << what;
+      continue;
+    }
+    ASSERT_EQ(hr, S_OK) << what;
+    ASSERT_TRUE(nodes) << what;
+    LONG length = -1;
+    ASSERT_EQ(nodes->get_length(&length), S_OK) << what;
+    EXPECT_EQ(length, c.count) << what;
+  }
+  EXPECT_EQ(owner.SelectTranslationNodes(Bstr(u"localization"), nullptr), E_POINTER);
+  Owner empty;
+  IXMLDOMNodeList* none = reinterpret_cast<IXMLDOMNodeList*>(1);
+  EXPECT_EQ(empty.SelectTranslationNodes(Bstr(u"localization"), &none), E_FAIL);
+  EXPECT_EQ(none, nullptr);
+
+  // The nodes are the owner's own: a change through them leaves a DTM that shares the text alone.
+  Owner other;
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  ASSERT_EQ(other.LoadTranslationXml(Bstr(kDocument), &loaded), S_OK);
+  ComPtr<IXMLDOMNodeList> full;
+  ASSERT_EQ(owner.SelectTranslationNodes(Bstr(u"localization/T/Full"), full.Put()), S_OK);
+  ComPtr<IXMLDOMNode> node, parent, removed;
+  ASSERT_EQ(full->get_item(0, node.Put()), S_OK);
+  ASSERT_EQ(node->get_parentNode(parent.Put()), S_OK);
+  ASSERT_EQ(parent->removeChild(node, removed.Put()), S_OK);
+  EXPECT_FALSE(Translate(owner, u"localization/T/Full").found);
+  EXPECT_EQ(Translate(other, u"localization/T/Full").text, "full en-us");
+}
+
 // ---- A function's own translation file -------------------------------------------------------
 
 class MergeTest : public Translation {
