@@ -194,6 +194,11 @@ for u in "${units[@]}"; do
   q="C:\\VKR\\units-$name.vkr" f="$folder/units-$name.vkr.device"
   sed -e "s/^pvUnit .*/pvUnit $pv/" -e "s/^rangeUnit .*/rangeUnit $range/" -e "s/^upperRange .*/upperRange $upper/" \
     -e "s/^lowerRange .*/lowerRange $lower/" -e "s/^damping .*/damping 3FE00000/" "$folder/plain.vkr.device" >"$f"
+  # Everything else the transmitter holds stays as it was (the blanking too, unless a unit is chosen).
+  moved="configChange[A-Za-z]*|upperRange|lowerRange|rangeUnit|pvUnit"
+  [ "${work%%=*}" = 613 ] && moved="$moved|echoSettings"
+  rest() { grep -Ev "^($moved) " "$f"; }
+  rest >"$dir/rest"
   run upload --project "$q"
   [ $rc = 0 ] || fail "$name: upload: $out"
   run compare --project "$q"
@@ -212,6 +217,7 @@ for u in "${units[@]}"; do
   for want in "upperRange $upper2" "lowerRange $lower2" "rangeUnit $range2" "pvUnit $pv2" "damping 3FE00000"; do
     [ "$(field "units-$name" "${want% *}")" = "${want#* }" ] || fail "$name: ${want% *} holds $(field "units-$name" "${want% *}"), not ${want#* }"
   done
+  rest | diff "$dir/rest" - >/dev/null || fail "$name: the download changed more: $(rest | diff "$dir/rest" -)"
 done
 # The blanking follows the unit chosen as well (0.3 m in feet).
 [ "$(field units-m-to-ft echoSettings)" = 32003F7BF7F100000000 ] || fail "the blanking did not follow the unit: $(field units-m-to-ft echoSettings)"
