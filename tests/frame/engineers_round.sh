@@ -172,8 +172,9 @@ run download --project 'C:\VKR\old.vkr'
 # A transmitter in each HART length unit, and with its PV unit unlike its range's, its range
 # (unit, upper, lower) and damping each set apart first: uploaded, the offline control shows the
 # range in its own unit, one edit (or a unit chosen) and OK, downloaded, judged by the bytes the
-# transmitter holds. A unit chosen converts both range values (and the blanking) into it; a range
-# in a unit that is no length unit is left as it is and the user told.
+# transmitter holds. A value not edited keeps its bytes, also where its text rounds it (7512.3457
+# mm shown as 7512.346). A unit chosen converts both range values (and the blanking) into it; a
+# range in a unit that is no length unit is left as it is and the user told.
 run upload --project 'C:\VKR\plain.vkr'
 [ $rc = 0 ] || fail "upload of a plain transmitter: $out"
 # name | pvUnit | rangeUnit | upperRange | lowerRange | Hi and Low Level shown | their label | unit
@@ -184,7 +185,7 @@ units=(
   "in|2F|2F|41A00000|43938000|20.000 295.000|in|Inches (in)|615=30.5|41F40000|43938000|2F|2F"
   "cm|30|30|42480000|443B8000|50.000 750.000|cm|Centimetres (cm)|615=60.25|42710000|443B8000|30|30"
   "mm|31|31|43FA0000|45EA6000|500.000 7500.000|mm|Millimetres (mm)|615=600|44160000|45EA6000|31|31"
-  "cm-mm|30|31|42F6E979|45EA6000|123.456 7500.000|mm|Centimetres (cm)|615=150|43160000|45EA6000|31|30"
+  "cm-mm|30|31|42F6E979|45EAC2C4|123.456 7512.346|mm|Centimetres (cm)|615=150|43160000|45EAC2C4|31|30"
   "m-to-ft|2D|2D|3F000000|40F00000|0.500 7.500|meters|Metres (m)|613=Feet (ft)|3FD1F948|41C4D9B3|2C|2C"
   "cm-mm-to-in|30|31|42F6E979|45EA6000|123.456 7500.000|mm|Centimetres (cm)|613=Inches (in)|409B88FE|4393A347|2F|2F"
   "mA|2D|27|41A00000|40800000|20.000 4.000|unit 39|Metres (m)|615=9|41A00000|40800000|27|2D"
