@@ -398,10 +398,9 @@ void COfflineParam::ShowLength(UINT edit, double value, BYTE unit) {
     value = *converted;
     unit = wanted;
   }
-  char text[64];
-  std::snprintf(text, sizeof text, kFloat3, value);
-  ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(edit), text);
-  m_lengths[edit] = SShownLength{value, unit, text};
+  // In the user's number format, as the entries are read back.
+  SetDlgItemNumber(static_cast<LONG>(edit), kFloat3, value);
+  m_lengths[edit] = SShownLength{value, unit, DialogItemText(m_hWndDialog, edit)};
   if (const SLengthField* field = LengthField(edit))
     ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(field->label), LengthUnitLabel(unit).c_str());
   // A number in a unit that converts into no other is shown, never edited under another unit.
