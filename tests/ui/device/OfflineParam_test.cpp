@@ -207,6 +207,14 @@ TEST_F(OfflineParamOpen, CommandDataBecomeTheOfflineValues) {
                                    {kOfflineOffsetUnitLabel, "meters"}, {kOfflinePvUnitLabel, "ft"}})
     EXPECT_EQ(Text(item), text) << item;
   EXPECT_FLOAT_EQ(Float(kParUpperRangeOffline), metres(9.5));
+  // PV and SV read by command 3 are labelled with the units that command gave them in.
+  std::vector<BYTE> command3 = WithFloat({0x41, 0x40, 0, 0, 49}, 2500.0f);
+  command3.push_back(45);
+  SetBytes(kParCommand3Complete, WithFloat(command3, 3.5f));
+  Set(kParPvValue, vkr::test::R4(2500.0f));
+  Set(kParSvValue, vkr::test::R4(3.5f));
+  EXPECT_TRUE(WaitFor([&] { return Text(kOfflinePvUnitLabel) == "mm"; }, 3000)) << Text(kOfflinePvUnitLabel);
+  EXPECT_EQ(Text(kOfflineSvUnitLabel), "meters");
 }
 
 // Short command data: only the fields wholly present are taken; the others keep their values.
