@@ -105,6 +105,15 @@ std::optional<BYTE> LowByte(const VARIANT& value) {
   return static_cast<BYTE>(number.lVal & 0xFF);
 }
 
+// A distance of the command data in metres, the unit the offline copies are kept in (their limits
+// are given in it); absent without a number, or in a unit that is no length unit.
+std::optional<float> InMetres(std::optional<float> number, std::optional<BYTE> unit) {
+  if (!number || !unit) return std::nullopt;
+  const std::optional<double> metres = ConvertLength(*number, *unit, kLengthUnitMetres);
+  if (!metres) return std::nullopt;
+  return static_cast<float>(*metres);
+}
+
 std::optional<float> FloatOf(const VARIANT& value) {
   vkr::Variant number;
   if (FAILED(VariantChangeType(&number, const_cast<VARIANT*>(&value), 0, VT_R4))) return std::nullopt;
@@ -362,9 +371,9 @@ bool COfflineParam::ShowDeviceValue(LONG id, const VARIANT& value) {
     return true;
   }
   if (distance) {
-    // The device gives blanking and offset in its PV unit.
+    // The data set holds blanking and offset in its PV unit, as the device takes them.
     if (const auto number = FloatOf(value))
-      ShowLength(id == kParBlanking ? kOfflineBlankingEdit : kOfflineOffsetEdit, *number, DevicePvUnit());
+      ShowLength(id == kParBlanking ? kOfflineBlankingEdit : kOfflineOffsetEdit, *number, DataSetPvUnit());
     return true;
   }
   // The range values in the unit they carry, which need not be the PV unit.
@@ -438,6 +447,7 @@ HRESULT COfflineParam::ReadLength(UINT edit, BYTE unit, VARIANT* value) {
 }
 
 void COfflineParam::SetDisplayUnit(BYTE code, bool chosen) {
+  CFlagScope updating(m_bUpdatingControls);
   if (!SelectCode(m_hWndDialog, kOfflineDisplayUnitCombo, LengthUnitItems(), code))
     ::SendDlgItemMessageA(m_hWndDialog, kOfflineDisplayUnitCombo, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
   const bool changed = code != m_unit;
@@ -445,7 +455,6 @@ void COfflineParam::SetDisplayUnit(BYTE code, bool chosen) {
   // A unit the user chose takes the range along, as the transmitter's own unit change does; a
   // range in a unit that converts into none stays in it.
   if (chosen && (m_rangeUnit == 0 || IsLengthUnit(m_rangeUnit))) m_rangeUnit = 0;
-  CFlagScope updating(m_bUpdatingControls);
   for (const SLengthField& field : kLengthFields) {
     const auto shown = m_lengths.find(field.edit);
     if (shown == m_lengths.end()) {
@@ -475,8 +484,7 @@ void COfflineParam::TellUnconverted() {
   TellUser(u"Display Unit", vkr::Utf8ToUtf16(text));
 }
 
-BYTE COfflineParam::DevicePvUnit() {
-  if (IsLengthUnit(static_cast<BYTE>(m_wLastPvUnit))) return static_cast<BYTE>(m_wLastPvUnit);
+BYTE COfflineParam::DataSetPvUnit() {
   vkr::Variant unit;
   if (SUCCEEDED(GetDtmParameterValue(kParPvUnit, unit.Put())) && HoldsDeviceValue(kParPvUnit, unit))
     if (const auto code = LowByte(unit)) return *code;
@@ -520,13 +528,8 @@ HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
       } else if (id == kParCommand15Complete) {
         const auto unit = reader.U8(2);
         if (unit) WriteParameter(kParRangeUnit, UI1(*unit));
-        // The offline range is kept in metres; a range in no length unit leaves it as it is.
-        const auto metres = [&](std::optional<float> number) -> std::optional<double> {
-          if (!number || !unit) return std::nullopt;
-          return ConvertLength(*number, *unit, kLengthUnitMetres);
-        };
-        if (const auto upper = metres(reader.Float(3))) WriteParameter(kParUpperRangeOffline, R4(static_cast<float>(*upper)));
-        if (const auto lower = metres(reader.Float(7))) WriteParameter(kParLowerRangeOffline, R4(static_cast<float>(*lower)));
+        if (const auto upper = InMetres(reader.Float(3), unit)) WriteParameter(kParUpperRangeOffline, R4(*upper));
+        if (const auto lower = InMetres(reader.Float(7), unit)) WriteParameter(kParLowerRangeOffline, R4(*lower));
         if (const auto damping = reader.Float(11)) WriteParameter(kParDampingOffline, R4(*damping));
       } else if (id == kParSpCmd1) {
         constexpr LONG kTargets[] = {kParDisplayModeOffline, kParTrackingOffline, kParDielectricOffline,
@@ -545,14 +548,10 @@ HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
           m_wLastAnalogMode = *mode;
           WriteParameter(kParAnalogModeOffline, UI1(*mode));
         }
-        // Blanking and offset come in the PV unit and are kept in metres.
-        const BYTE unit = DevicePvUnit();
-        const auto metres = [&](std::optional<float> number) -> std::optional<double> {
-          if (!number) return std::nullopt;
-          return ConvertLength(*number, unit, kLengthUnitMetres);
-        };
-        if (const auto blanking = metres(reader.Float(2))) WriteParameter(kParBlankingOffline, R4(static_cast<float>(*blanking)));
-        if (const auto offset = metres(reader.Float(6))) WriteParameter(kParDistanceOffsetOffline, R4(static_cast<float>(*offset)));
+        // Blanking and offset come in the PV unit the device read them in (its command 1 data).
+        const BYTE unit = IsLengthUnit(static_cast<BYTE>(m_wLastPvUnit)) ? static_cast<BYTE>(m_wLastPvUnit) : DataSetPvUnit();
+        if (const auto blanking = InMetres(reader.Float(2), unit)) WriteParameter(kParBlankingOffline, R4(*blanking));
+        if (const auto offset = InMetres(reader.Float(6), unit)) WriteParameter(kParDistanceOffsetOffline, R4(*offset));
       } else if (id == kParLongTag2 && bytes.size() >= kLongTagShownFrom) {
         const auto end = std::find(bytes.begin(), bytes.end(), BYTE{0});
         const std::string text(bytes.begin(), end);

@@ -192,8 +192,8 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   void SetDisplayUnit(BYTE code, bool chosen);
   // Tells the user which distances stay in a unit that converts into no other (none: nothing).
   void TellUnconverted();
-  // The PV unit the device's distances are in: the last command 1 data's, else the data set's.
-  BYTE DevicePvUnit();
+  // The PV unit the data set's distances are in: its PV unit when it holds one, else the display unit.
+  BYTE DataSetPvUnit();
   // The labels of the PV and SV shown: the units the device read them in (command 3), else the
   // display unit.
   void ShowValueUnits();
