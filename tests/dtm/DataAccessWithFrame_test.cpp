@@ -272,7 +272,8 @@ TEST_F(DataAccessWithFrame, TheItemListDescribesEveryOfferedParameter) {
   EXPECT_NE(pvUnit.find("fdt:dataType=\"byte\" itemType=\"specific\"  fdt:writeAccess=\"1\">\n <ItemKind itemKind=\"others\" />\n"), std::string::npos) << pvUnit;
   EXPECT_NE(pvUnit.find("<fdt:EnumeratorEntry index=\"0\" name=\"code &amp; &lt;unit&gt;\"/>"), std::string::npos) << pvUnit;
   EXPECT_NE(pvUnit.find("<fdt:NumberData number=\"0\" />"), std::string::npos) << pvUnit;
-  EXPECT_NE(pvUnit.find("<fdt:NumberData number=\"48\" />"), std::string::npos) << pvUnit;
+  // Up to millimetres (49), the last length unit the transmitter takes.
+  EXPECT_NE(pvUnit.find("<fdt:NumberData number=\"49\" />"), std::string::npos) << pvUnit;
 
   const std::string levelItem = InfoOf(text, "5001");
   EXPECT_NE(levelItem.find("fdt:name=\"Level &amp; &lt;range&gt;\" fdt:dataType=\"float\""), std::string::npos) << levelItem;

@@ -68,12 +68,13 @@ config distinct | diff "$dir/distinct" - >/dev/null ||
 
 # ---- The offline parameter control after the upload ----------------------------------------
 # item | the device's value as shown | typed | as the control shows it then | field of the device
-# file | the bytes it then holds (a row without a field is judged with the row above it)
+# file | the bytes it then holds (a row without a field is judged with the row above it). The unit
+# comes first: the distances typed after it are in it.
 rows=(
+  "613|Metres (m)|Feet (ft)|Feet (ft)|pvUnit|2C"
   "616|0.500|2.5|2.500|damping|40200000"
   "615|0.500|1.5|1.500|upperRange|3FC00000"
   "614|7.500|6.25|6.250|lowerRange|40C80000"
-  "613|Metres (m)|Feet (ft)|Feet (ft)|pvUnit|2C"
   "612|Level|Distance|Distance|displaySettings|050304032A0000000000"
   "617|Medium|Velomode|Velomode||"
   "618| < 5| < 40| < 40||"
@@ -166,4 +167,59 @@ echo "$out" | grep -q '^Download left out "Damping Value" (1022)' || fail "saved
 run upload --project 'C:\VKR\old.vkr'
 run download --project 'C:\VKR\old.vkr'
 [ $rc = 0 ] && ! echo "$out" | grep -q "left out" || fail "the earlier project after an upload: $out"
+
+# ---- Numbers travel with their unit ---------------------------------------------------------
+# A transmitter in each HART length unit, and with its PV unit unlike its range's, its range
+# (unit, upper, lower) and damping each set apart first: uploaded, the offline control shows the
+# range in its own unit, one edit (or a unit chosen) and OK, downloaded, judged by the bytes the
+# transmitter holds. A value not edited keeps its bytes, also where its text rounds it (7512.3457
+# mm shown as 7512.346). A unit chosen converts both range values (and the blanking) into it; a
+# range in a unit that is no length unit is left as it is and the user told.
+run upload --project 'C:\VKR\plain.vkr'
+[ $rc = 0 ] || fail "upload of a plain transmitter: $out"
+# name | pvUnit | rangeUnit | upperRange | lowerRange | Hi and Low Level shown | their label | unit
+# shown | the user's work | upperRange | lowerRange | rangeUnit | pvUnit after the download
+units=(
+  "m|2D|2D|3F000000|40F00000|0.500 7.500|meters|Metres (m)|615=0.6|3F19999A|40F00000|2D|2D"
+  "ft|2C|2C|3FC00000|41C40000|1.500 24.500|ft|Feet (ft)|615=2.25|40100000|41C40000|2C|2C"
+  "in|2F|2F|41A00000|43938000|20.000 295.000|in|Inches (in)|615=30.5|41F40000|43938000|2F|2F"
+  "cm|30|30|42480000|443B8000|50.000 750.000|cm|Centimetres (cm)|615=60.25|42710000|443B8000|30|30"
+  "mm|31|31|43FA0000|45EA6000|500.000 7500.000|mm|Millimetres (mm)|615=600|44160000|45EA6000|31|31"
+  "cm-mm|30|31|42F6E979|45EAC2C4|123.456 7512.346|mm|Centimetres (cm)|615=150|43160000|45EAC2C4|31|30"
+  "m-to-ft|2D|2D|3F000000|40F00000|0.500 7.500|meters|Metres (m)|613=Feet (ft)|3FD1F948|41C4D9B3|2C|2C"
+  "cm-mm-to-in|30|31|42F6E979|45EA6000|123.456 7500.000|mm|Centimetres (cm)|613=Inches (in)|409B88FE|4393A347|2F|2F"
+  "mA|2D|27|41A00000|40800000|20.000 4.000|unit 39|Metres (m)|615=9|41A00000|40800000|27|2D"
+)
+for u in "${units[@]}"; do
+  IFS='|' read -r name pv range upper lower shown label unit work upper2 lower2 range2 pv2 <<<"$u"
+  q="C:\\VKR\\units-$name.vkr" f="$folder/units-$name.vkr.device"
+  sed -e "s/^pvUnit .*/pvUnit $pv/" -e "s/^rangeUnit .*/rangeUnit $range/" -e "s/^upperRange .*/upperRange $upper/" \
+    -e "s/^lowerRange .*/lowerRange $lower/" -e "s/^damping .*/damping 3FE00000/" "$folder/plain.vkr.device" >"$f"
+  # Everything else the transmitter holds stays as it was (the blanking too, unless a unit is chosen).
+  moved="configChange[A-Za-z]*|upperRange|lowerRange|rangeUnit|pvUnit"
+  [ "${work%%=*}" = 613 ] && moved="$moved|echoSettings"
+  rest() { grep -Ev "^($moved) " "$f"; }
+  rest >"$dir/rest"
+  run upload --project "$q"
+  [ $rc = 0 ] || fail "$name: upload: $out"
+  run compare --project "$q"
+  [ "$out" = "the data set equals the device" ] || fail "$name: compare right after the upload: $out"
+  run ui 5 --offline --project "$q" --png "$dir/units-$name.png" --read 613 --read 615 --read 614 --read 622 --read 621
+  for item in "613: \"$unit\"" "615: \"${shown% *}\"" "614: \"${shown#* }\"" "622: \"$label\"" "621: \"$label\""; do
+    echo "$out" | grep -qF "item $item" || fail "$name: item $item is not shown: $out"
+  done
+  run ui 5 --offline --project "$q" --png "$dir/units-$name-ok.png" --type "$work" --click 1
+  echo "$out" | grep -q "the user interface closed itself" || fail "$name: OK after $work: $out"
+  if [ "$name" = mA ]; then
+    echo "$out" | grep -qF "left as they are: Low Level (unit 39), Hi Level (unit 39)" || fail "$name: the user was not told: $out"
+  fi
+  run download --project "$q"
+  [ $rc = 0 ] && echo "$out" | grep -q "read back: the device holds the data set" || fail "$name: download: $rc $out"
+  for want in "upperRange $upper2" "lowerRange $lower2" "rangeUnit $range2" "pvUnit $pv2" "damping 3FE00000"; do
+    [ "$(field "units-$name" "${want% *}")" = "${want#* }" ] || fail "$name: ${want% *} holds $(field "units-$name" "${want% *}"), not ${want#* }"
+  done
+  rest | diff "$dir/rest" - >/dev/null || fail "$name: the download changed more: $(rest | diff "$dir/rest" -)"
+done
+# The blanking follows the unit chosen as well (0.3 m in feet).
+[ "$(field units-m-to-ft echoSettings)" = 32003F7BF7F100000000 ] || fail "the blanking did not follow the unit: $(field units-m-to-ft echoSettings)"
 echo "engineer's round ok"

@@ -23,8 +23,6 @@ constexpr ULONG kSelectionList = 4;
 constexpr ULONG kValueFlags = 113;
 constexpr const char* kFloat3 = "%.3f";
 constexpr const char* kSensitivityFormat = "%.1f";
-constexpr BYTE kUnitFeet = 44;
-constexpr BYTE kUnitMetres = 45;
 constexpr std::size_t kLongTagBytes = 32;
 constexpr std::size_t kLongTagShownFrom = 24;  // fewer bytes are no long tag
 constexpr ULONG kYearFirst = 1900;
@@ -46,10 +44,25 @@ constexpr std::pair<LONG, LONG> kShownAs[] = {
     {kParDisplayMode, kParDisplayModeOffline}, {kParTracking, kParTrackingOffline},
     {kParDielectric, kParDielectricOffline}, {kParFailSafe, kParFailSafeOffline},
     {kParFailTime, kParFailTimeUser},        {kParSensitivity, kParSensitivityOffline},
-    {kParAnalogMode, kParAnalogModeOffline}, {kParBlanking, kParBlankingOffline},
-    {kParDistanceOffset, kParDistanceOffsetOffline},
+    {kParAnalogMode, kParAnalogModeOffline},
 };
 constexpr std::size_t kRangeValueBytes = 9;
+// The edits that show distances, their unit labels and the names the user knows them by.
+struct SLengthField {
+  UINT edit;
+  UINT label;
+  const char* name;
+};
+constexpr SLengthField kLengthFields[] = {{kOfflineLowLevelEdit, kOfflineLowUnitLabel, "Low Level"},
+                                          {kOfflineHiLevelEdit, kOfflineHiUnitLabel, "Hi Level"},
+                                          {kOfflineBlankingEdit, kOfflineBlankingUnitLabel, "Blanking"},
+                                          {kOfflineOffsetEdit, kOfflineOffsetUnitLabel, "Distance Offset"}};
+bool IsRangeEdit(UINT edit) { return edit == kOfflineLowLevelEdit || edit == kOfflineHiLevelEdit; }
+const SLengthField* LengthField(UINT edit) {
+  const auto* field = std::find_if(std::begin(kLengthFields), std::end(kLengthFields),
+                                   [edit](const SLengthField& f) { return f.edit == edit; });
+  return field == std::end(kLengthFields) ? nullptr : field;
+}
 constexpr ULONG kFlagNotHeld = 0x200;
 constexpr ULONG kStateHidden = 0x8;
 
@@ -90,6 +103,15 @@ std::optional<BYTE> LowByte(const VARIANT& value) {
   vkr::Variant number;
   if (FAILED(VariantChangeType(&number, const_cast<VARIANT*>(&value), 0, VT_I4))) return std::nullopt;
   return static_cast<BYTE>(number.lVal & 0xFF);
+}
+
+// A distance of the command data in metres, the unit the offline copies are kept in (their limits
+// are given in it); absent without a number, or in a unit that is no length unit.
+std::optional<float> InMetres(std::optional<float> number, std::optional<BYTE> unit) {
+  if (!number || !unit) return std::nullopt;
+  const std::optional<double> metres = ConvertLength(*number, *unit, kLengthUnitMetres);
+  if (!metres) return std::nullopt;
+  return static_cast<float>(*metres);
 }
 
 std::optional<float> FloatOf(const VARIANT& value) {
@@ -224,6 +246,12 @@ BOOL COfflineParam::ProcessWindowMessage(HWND window, UINT message, WPARAM wPara
     if (result) *result = TRUE;
     return TRUE;
   }
+  // A unit the user chose converts every distance into it; the family's map then marks the change.
+  if (message == WM_COMMAND && LOWORD(wParam) == kOfflineDisplayUnitCombo && HIWORD(wParam) == CBN_SELCHANGE &&
+      !m_bUpdatingControls) {
+    if (const std::optional<BYTE> code = SelectedCode(m_hWndDialog, kOfflineDisplayUnitCombo, LengthUnitItems()))
+      SetDisplayUnit(*code, true);
+  }
   // OK, Cancel and Apply reach OnOK, OnCancel and OnApply through the family's map.
   return CovFDT_IDtmActiveXControlImpl::ProcessWindowMessage(window, message, wParam, lParam, result);
 }
@@ -277,6 +305,7 @@ HRESULT COfflineParam::Init(BSTR instanceId, BSTR functionCall, IDtm* dtm, VARIA
   }
   // Opening stores nothing: what the controls show now is what the user starts from.
   KeepShownValues();
+  TellUnconverted();
   return S_OK;
 }
 
@@ -293,8 +322,12 @@ HRESULT COfflineParam::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
     m_groupFont.SetOn(m_hWndDialog, {kOfflineSetupGroup, kOfflineAdvancedGroup, kOfflineStringsGroup, kOfflineValuesGroup});
   m_wLastPvUnit = 0;
   m_wLastAnalogMode = 0;
+  m_lengths.clear();
+  m_unit = kLengthUnitMetres;
+  m_rangeUnit = 0;
+  m_pvValueUnit = m_svValueUnit = 0;
   if (m_hWndDialog) {
-    FillCodeCombo(m_hWndDialog, kOfflineDisplayUnitCombo, DisplayUnitCodes());
+    FillCodeCombo(m_hWndDialog, kOfflineDisplayUnitCombo, LengthUnitItems());
     FillCodeCombo(m_hWndDialog, kOfflineDisplayModeCombo, DisplayModeCodes());
     FillCodeCombo(m_hWndDialog, kOfflineTrackingCombo, TrackingCodes());
     FillCodeCombo(m_hWndDialog, kOfflineDielectricCombo, DielectricCodes());
@@ -330,18 +363,137 @@ bool COfflineParam::ShowDeviceValue(LONG id, const VARIANT& value) {
   // value the data set does not hold leaves the offline value shown.
   const auto shownAs = std::find_if(std::begin(kShownAs), std::end(kShownAs),
                                     [id](const std::pair<LONG, LONG>& p) { return p.first == id; });
-  if (shownAs == std::end(kShownAs) && id != kParRangeValues) return false;
+  const bool distance = id == kParBlanking || id == kParDistanceOffset;
+  if (shownAs == std::end(kShownAs) && id != kParRangeValues && !distance) return false;
   if (!HoldsDeviceValue(id, value)) return true;
   if (shownAs != std::end(kShownAs)) {
     SetControlValueById(shownAs->second, value);
     return true;
   }
+  if (distance) {
+    // The data set holds blanking and offset in its PV unit, as the device takes them.
+    if (const auto number = FloatOf(value))
+      ShowLength(id == kParBlanking ? kOfflineBlankingEdit : kOfflineOffsetEdit, *number, DataSetPvUnit());
+    return true;
+  }
+  // The range values in the unit they carry, which need not be the PV unit.
   std::vector<BYTE> bytes;
   if (ResponseBytes(value, &bytes) != S_OK) return true;
   const CByteReader reader(bytes);
-  if (const auto upper = reader.Float(1)) ShowNumber(m_hWndDialog, kOfflineHiLevelEdit, kFloat3, *upper);
-  if (const auto lower = reader.Float(5)) ShowNumber(m_hWndDialog, kOfflineLowLevelEdit, kFloat3, *lower);
+  const auto unit = reader.U8(0);
+  const auto upper = reader.Float(1);
+  const auto lower = reader.Float(5);
+  if (!unit || !upper || !lower) return true;
+  m_rangeUnit = *unit;
+  ShowLength(kOfflineHiLevelEdit, *upper, *unit);
+  ShowLength(kOfflineLowLevelEdit, *lower, *unit);
   return true;
+}
+
+bool COfflineParam::HoldsDeviceParameter(LONG id) {
+  vkr::Variant value;
+  return SUCCEEDED(GetDtmParameterValue(id, value.Put())) && HoldsDeviceValue(id, value);
+}
+
+// ---- Distances ---------------------------------------------------------------------------------
+
+BYTE COfflineParam::WantedUnit(UINT edit) const {
+  return IsRangeEdit(edit) && m_rangeUnit ? m_rangeUnit : m_unit;
+}
+
+void COfflineParam::ShowLength(UINT edit, double value, BYTE unit) {
+  const BYTE wanted = WantedUnit(edit);
+  if (const auto converted = ConvertLength(value, unit, wanted)) {
+    value = *converted;
+    unit = wanted;
+  }
+  // In the user's number format, as the entries are read back.
+  SetDlgItemNumber(static_cast<LONG>(edit), kFloat3, value);
+  m_lengths[edit] = SShownLength{value, unit, DialogItemText(m_hWndDialog, edit)};
+  if (const SLengthField* field = LengthField(edit))
+    ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(field->label), LengthUnitLabel(unit).c_str());
+  // A number in a unit that converts into no other is shown, never edited under another unit.
+  ::SendDlgItemMessageA(m_hWndDialog, static_cast<int>(edit), EM_SETREADONLY, IsLengthUnit(unit) ? FALSE : TRUE, 0);
+}
+
+HRESULT COfflineParam::ReadLength(UINT edit, BYTE unit, double* number) {
+  const auto shown = m_lengths.find(edit);
+  const BYTE from = shown != m_lengths.end() ? shown->second.unit : WantedUnit(edit);
+  double value = 0.0;
+  if (shown != m_lengths.end() && DialogItemText(m_hWndDialog, edit) == shown->second.text) {
+    value = shown->second.value;
+  } else {
+    float typed = 0.0f;
+    const HRESULT hr = GetDlgItemFloat(static_cast<LONG>(edit), kFloat3, &typed);
+    if (FAILED(hr)) return hr;
+    value = typed;
+  }
+  if (from != unit) {
+    const auto converted = ConvertLength(value, from, unit);
+    if (!converted) return E_FAIL;
+    value = *converted;
+  }
+  *number = value;
+  return S_OK;
+}
+
+HRESULT COfflineParam::ReadLength(UINT edit, BYTE unit, VARIANT* value) {
+  double number = 0.0;
+  const HRESULT hr = ReadLength(edit, unit, &number);
+  if (FAILED(hr)) return hr;
+  VariantClear(value);
+  *value = R4(static_cast<float>(number));
+  return S_OK;
+}
+
+void COfflineParam::SetDisplayUnit(BYTE code, bool chosen) {
+  CFlagScope updating(m_bUpdatingControls);
+  if (!SelectCode(m_hWndDialog, kOfflineDisplayUnitCombo, LengthUnitItems(), code))
+    ::SendDlgItemMessageA(m_hWndDialog, kOfflineDisplayUnitCombo, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+  const bool changed = code != m_unit;
+  m_unit = code;
+  // A unit the user chose takes the range along, as the transmitter's own unit change does; a
+  // range in a unit that converts into none stays in it.
+  if (chosen && (m_rangeUnit == 0 || IsLengthUnit(m_rangeUnit))) m_rangeUnit = 0;
+  for (const SLengthField& field : kLengthFields) {
+    const auto shown = m_lengths.find(field.edit);
+    if (shown == m_lengths.end()) {
+      ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(field.label), LengthUnitLabel(WantedUnit(field.edit)).c_str());
+      continue;
+    }
+    const BYTE from = shown->second.unit;
+    double number = 0.0;
+    // A typed text that is no number stays for the user to mend.
+    if (changed && SUCCEEDED(ReadLength(field.edit, from, &number))) ShowLength(field.edit, number, from);
+  }
+  ShowValueUnits();
+  if (chosen) TellUnconverted();
+}
+
+void COfflineParam::TellUnconverted() {
+  std::string fields;
+  for (const SLengthField& field : kLengthFields) {
+    const auto shown = m_lengths.find(field.edit);
+    if (shown == m_lengths.end() || IsLengthUnit(shown->second.unit)) continue;
+    if (!fields.empty()) fields += ", ";
+    fields += std::string(field.name) + " (" + LengthUnitLabel(shown->second.unit) + ")";
+  }
+  if (fields.empty()) return;
+  const std::string text = "These values are in a unit that converts into no length unit and are left as they are: " +
+                           fields + ".";
+  TellUser(u"Display Unit", vkr::Utf8ToUtf16(text));
+}
+
+BYTE COfflineParam::DataSetPvUnit() {
+  vkr::Variant unit;
+  if (SUCCEEDED(GetDtmParameterValue(kParPvUnit, unit.Put())) && HoldsDeviceValue(kParPvUnit, unit))
+    if (const auto code = LowByte(unit)) return *code;
+  return m_unit;
+}
+
+void COfflineParam::ShowValueUnits() {
+  ::SetDlgItemTextA(m_hWndDialog, kOfflinePvUnitLabel, LengthUnitLabel(m_pvValueUnit ? m_pvValueUnit : m_unit).c_str());
+  ::SetDlgItemTextA(m_hWndDialog, kOfflineSvUnitLabel, LengthUnitLabel(m_svValueUnit ? m_svValueUnit : m_unit).c_str());
 }
 
 HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
@@ -360,19 +512,24 @@ HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
       if (hr != S_OK) return S_OK;  // not a byte array: ignored
       const CByteReader reader(bytes);
       if (id == kParCommand1Complete) {
-        // Only a unit the control can show becomes the offline unit: the data set's placeholder
-        // for command 1 (one byte, no answer of the device) or a unit outside metres and feet
-        // would leave the control without a unit, and every later apply without range values.
+        // Only a length unit becomes the offline unit: the data set's placeholder for command 1
+        // (one byte, no answer of the device) or another unit would leave the control without a
+        // unit, and every later apply without range values.
         const auto unit = reader.U8(0);
-        if (unit && (*unit == kUnitMetres || *unit == kUnitFeet) && *unit != m_wLastPvUnit) {
+        if (unit && IsLengthUnit(*unit) && *unit != m_wLastPvUnit) {
           m_wLastPvUnit = *unit;
           WriteParameter(kParPvUnitOffline, UI1(*unit));
         }
-        if (const auto pv = reader.Float(1)) ShowNumber(m_hWndDialog, kOfflinePvEdit, kFloat3, *pv);
+        if (const auto pv = reader.Float(1); pv && unit) {
+          ShowNumber(m_hWndDialog, kOfflinePvEdit, kFloat3, *pv);
+          m_pvValueUnit = *unit;
+          ShowValueUnits();
+        }
       } else if (id == kParCommand15Complete) {
-        if (const auto unit = reader.U8(2)) WriteParameter(kParRangeUnit, UI1(*unit));
-        if (const auto upper = reader.Float(3)) WriteParameter(kParUpperRangeOffline, R4(*upper));
-        if (const auto lower = reader.Float(7)) WriteParameter(kParLowerRangeOffline, R4(*lower));
+        const auto unit = reader.U8(2);
+        if (unit) WriteParameter(kParRangeUnit, UI1(*unit));
+        if (const auto upper = InMetres(reader.Float(3), unit)) WriteParameter(kParUpperRangeOffline, R4(*upper));
+        if (const auto lower = InMetres(reader.Float(7), unit)) WriteParameter(kParLowerRangeOffline, R4(*lower));
         if (const auto damping = reader.Float(11)) WriteParameter(kParDampingOffline, R4(*damping));
       } else if (id == kParSpCmd1) {
         constexpr LONG kTargets[] = {kParDisplayModeOffline, kParTrackingOffline, kParDielectricOffline,
@@ -391,8 +548,10 @@ HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
           m_wLastAnalogMode = *mode;
           WriteParameter(kParAnalogModeOffline, UI1(*mode));
         }
-        if (const auto blanking = reader.Float(2)) WriteParameter(kParBlankingOffline, R4(*blanking));
-        if (const auto offset = reader.Float(6)) WriteParameter(kParDistanceOffsetOffline, R4(*offset));
+        // Blanking and offset come in the PV unit the device read them in (its command 1 data).
+        const BYTE unit = IsLengthUnit(static_cast<BYTE>(m_wLastPvUnit)) ? static_cast<BYTE>(m_wLastPvUnit) : DataSetPvUnit();
+        if (const auto blanking = InMetres(reader.Float(2), unit)) WriteParameter(kParBlankingOffline, R4(*blanking));
+        if (const auto offset = InMetres(reader.Float(6), unit)) WriteParameter(kParDistanceOffsetOffline, R4(*offset));
       } else if (id == kParLongTag2 && bytes.size() >= kLongTagShownFrom) {
         const auto end = std::find(bytes.begin(), bytes.end(), BYTE{0});
         const std::string text(bytes.begin(), end);
@@ -401,12 +560,38 @@ HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
       return S_OK;
     }
     case kParPvUnitOffline: {
-      const auto code = LowByte(value);
-      if (!code || (*code != kUnitMetres && *code != kUnitFeet)) return S_OK;
-      SelectCode(m_hWndDialog, kOfflineDisplayUnitCombo, DisplayUnitCodes(), *code);
-      const char* unit = *code == kUnitMetres ? "meters" : "ft";
-      for (UINT label : kOfflineUnitLabels) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(label), unit);
+      if (const auto code = LowByte(value)) SetDisplayUnit(*code, false);
       return S_OK;
+    }
+    case kParUpperRangeOffline:
+    case kParLowerRangeOffline:
+    case kParBlankingOffline:
+    case kParDistanceOffsetOffline: {
+      // The offline copies, in metres, stand in for device values the data set does not hold.
+      const bool range = id == kParUpperRangeOffline || id == kParLowerRangeOffline;
+      const LONG device = range ? kParRangeValues : id == kParBlankingOffline ? kParBlanking : kParDistanceOffset;
+      if (HoldsDeviceParameter(device)) return S_OK;
+      const UINT edit = id == kParUpperRangeOffline   ? kOfflineHiLevelEdit
+                        : id == kParLowerRangeOffline ? kOfflineLowLevelEdit
+                        : id == kParBlankingOffline   ? kOfflineBlankingEdit
+                                                      : kOfflineOffsetEdit;
+      if (const auto number = FloatOf(value)) ShowLength(edit, *number, kLengthUnitMetres);
+      return S_OK;
+    }
+    case kParPvValue:
+    case kParSvValue: {
+      const HRESULT hr = CovFDT_IDtmActiveXControlImpl::SetControlValueById(id, value);
+      // The units the device read PV and SV in (command 3: the PV unit at 4, the SV unit at 9).
+      vkr::Variant answer;
+      std::vector<BYTE> bytes;
+      if (SUCCEEDED(GetDtmParameterValue(kParCommand3Complete, answer.Put())) && ResponseBytes(answer, &bytes) == S_OK) {
+        const CByteReader reader(bytes);
+        const std::size_t at = id == kParPvValue ? 4 : 9;
+        if (const auto unit = reader.U8(at); unit && reader.Float(at + 1))
+          (id == kParPvValue ? m_pvValueUnit : m_svValueUnit) = *unit;
+      }
+      ShowValueUnits();
+      return hr;
     }
     case kParDisplayModeOffline:
     case kParTrackingOffline:
@@ -436,12 +621,6 @@ HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
     case kParSensitivityOffline: {
       if (const auto code = LowByte(value))
         ShowNumber(m_hWndDialog, kOfflineSensitivityEdit, kSensitivityFormat, static_cast<float>(*code * 0.4f));
-      return S_OK;
-    }
-    case kParBlankingOffline:
-    case kParDistanceOffsetOffline: {
-      if (const auto number = FloatOf(value))
-        ShowNumber(m_hWndDialog, id == kParBlankingOffline ? kOfflineBlankingEdit : kOfflineOffsetEdit, kFloat3, *number);
       return S_OK;
     }
     case kParYear: {
@@ -478,26 +657,26 @@ HRESULT COfflineParam::ReadCombo(UINT combo, std::span<const SComboCode> table, 
 HRESULT COfflineParam::GetControlValueById(LONG id, VARIANT* value) {
   if (!value) return E_POINTER;
   switch (id) {
+    // The offline distances in metres, the device's in the units it takes them in.
     case kParUpperRangeOffline:
-      return ReadFloat(kOfflineHiLevelEdit, kFloat3, value);
+      return ReadLength(kOfflineHiLevelEdit, kLengthUnitMetres, value);
     case kParLowerRangeOffline:
-      return ReadFloat(kOfflineLowLevelEdit, kFloat3, value);
+      return ReadLength(kOfflineLowLevelEdit, kLengthUnitMetres, value);
     case kParDamping:
     case kParDampingOffline:
       return ReadFloat(kOfflineDampingEdit, kFloat3, value);
     case kParPvUnit:
     case kParPvUnitOffline:
-      return ReadCombo(kOfflineDisplayUnitCombo, DisplayUnitCodes(), value);
+      return ReadCombo(kOfflineDisplayUnitCombo, LengthUnitItems(), value);
     case kParRangeValues: {
-      const std::optional<BYTE> unit = CodeOfComboText(m_hWndDialog, kOfflineDisplayUnitCombo, DisplayUnitCodes());
-      float upper = 0.0f, lower = 0.0f;
-      HRESULT hr = GetDlgItemFloat(kOfflineHiLevelEdit, kFloat3, &upper);
+      // The data of command 35 (Write Range Values): the unit, and upper and lower in it.
+      const BYTE unit = WantedUnit(kOfflineHiLevelEdit);
+      double upper = 0.0, lower = 0.0;
+      HRESULT hr = ReadLength(kOfflineHiLevelEdit, unit, &upper);
       if (FAILED(hr)) return hr;
-      if (FAILED(hr = GetDlgItemFloat(kOfflineLowLevelEdit, kFloat3, &lower))) return hr;
-      if (!unit) return E_FAIL;
-      // The data of command 35 (Write Range Values): unit, upper, lower.
+      if (FAILED(hr = ReadLength(kOfflineLowLevelEdit, unit, &lower))) return hr;
       CByteWriter record;
-      record.U8(*unit).Float(upper).Float(lower);
+      record.U8(unit).Float(static_cast<float>(upper)).Float(static_cast<float>(lower));
       return MakeByteArray(record.Data(), value);
     }
     case kParDisplayMode:
@@ -535,11 +714,13 @@ HRESULT COfflineParam::GetControlValueById(LONG id, VARIANT* value) {
       return S_OK;
     }
     case kParBlanking:
+      return ReadLength(kOfflineBlankingEdit, m_unit, value);
     case kParBlankingOffline:
-      return ReadFloat(kOfflineBlankingEdit, kFloat3, value);
+      return ReadLength(kOfflineBlankingEdit, kLengthUnitMetres, value);
     case kParDistanceOffset:
+      return ReadLength(kOfflineOffsetEdit, m_unit, value);
     case kParDistanceOffsetOffline:
-      return ReadFloat(kOfflineOffsetEdit, kFloat3, value);
+      return ReadLength(kOfflineOffsetEdit, kLengthUnitMetres, value);
     case kParLongTag2: {
       std::string text = DialogItemText(m_hWndDialog, kOfflineLongTagEdit);
       if (text.size() > kLongTagBytes - 1) text.resize(kLongTagBytes - 1);

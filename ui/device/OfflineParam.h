@@ -18,15 +18,26 @@
 //  - The fail time of the command 135 data is shown in its edit as it arrives.
 //  - Sensitivity, fail time and year take only numbers; a sensitivity or fail time the device byte
 //    cannot hold is invalid (the year is clamped to 1900..2050 as the device's field wants).
+//  - Every distance is shown in the unit its label names, for each HART length unit (the unit list
+//    holds m, ft, in, cm and mm): the range in the range's own unit (which may differ from the PV
+//    unit), blanking and offset in the PV unit, PV and SV in the units the device read them in.
+//    The range values written carry the unit they are in. Choosing another unit converts every
+//    distance into it (the range follows the PV unit, as the transmitter's unit change has it); a
+//    distance in a unit that is no length unit is left as it is, read-only, and the user is told.
+//    The offline copies of the distances are kept in metres, the unit their limits are given in.
+//  - A distance the user did not retype stands for the number it was shown from, not for the
+//    rounding of its text: an edit of one value never rounds its neighbours.
 #pragma once
 
 #include <array>
 #include <map>
 #include <span>
+#include <string>
 
 #include "include/DtmInterfaces.h"
 #include "platform/platform.h"
 #include "ui/device/kit/ComboHelpers.h"
+#include "ui/device/kit/LengthUnits.h"
 #include "ui/device/kit/PageResources.h"
 #include "ui/framework/ActiveXControl.h"
 
@@ -73,7 +84,15 @@ inline constexpr UINT kOfflineCurrentEdit = 408;
 inline constexpr UINT kOfflinePvEdit = 302;
 inline constexpr UINT kOfflineSvEdit = 306;
 // The distance unit labels: Hi Level, Low Level, Blanking, Distance Offset, PV, SV.
-inline constexpr std::array<UINT, 6> kOfflineUnitLabels = {622, 621, 627, 597, 628, 630};
+inline constexpr UINT kOfflineHiUnitLabel = 622;
+inline constexpr UINT kOfflineLowUnitLabel = 621;
+inline constexpr UINT kOfflineBlankingUnitLabel = 627;
+inline constexpr UINT kOfflineOffsetUnitLabel = 597;
+inline constexpr UINT kOfflinePvUnitLabel = 628;
+inline constexpr UINT kOfflineSvUnitLabel = 630;
+inline constexpr std::array<UINT, 6> kOfflineUnitLabels = {kOfflineHiUnitLabel,       kOfflineLowUnitLabel,
+                                                           kOfflineBlankingUnitLabel, kOfflineOffsetUnitLabel,
+                                                           kOfflinePvUnitLabel,       kOfflineSvUnitLabel};
 
 // Parameters only this control uses.
 inline constexpr LONG kParCurrentValue = 1048;
@@ -159,6 +178,27 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   void ShowFailTime(BYTE seconds);
   HRESULT ReadFloat(UINT edit, const char* format, VARIANT* value);
   HRESULT ReadCombo(UINT combo, std::span<const SComboCode> table, VARIANT* value);
+  // ---- Distances and their units
+  // The unit an edit's distance is wanted in: the range's for Hi and Low Level, else the display unit.
+  BYTE WantedUnit(UINT edit) const;
+  // Shows value (in unit) in the edit and its label, converted into the wanted unit when both are
+  // length units, else as it is (read-only then: nothing converts it).
+  void ShowLength(UINT edit, double value, BYTE unit);
+  // The edit's number in unit: the number it was shown from while its text is unchanged, else the
+  // text read. E_FAIL when the text is no number or the edit's unit does not convert into unit.
+  HRESULT ReadLength(UINT edit, BYTE unit, double* number);
+  HRESULT ReadLength(UINT edit, BYTE unit, VARIANT* value);
+  // Takes code as the display unit; chosen: the user chose it, and every distance follows it.
+  void SetDisplayUnit(BYTE code, bool chosen);
+  // Tells the user which distances stay in a unit that converts into no other (none: nothing).
+  void TellUnconverted();
+  // The PV unit the data set's distances are in: its PV unit when it holds one, else the display unit.
+  BYTE DataSetPvUnit();
+  // The labels of the PV and SV shown: the units the device read them in (command 3), else the
+  // display unit.
+  void ShowValueUnits();
+  // Whether the data set holds the device parameter (its value read from the data set).
+  bool HoldsDeviceParameter(LONG id);
   // Whether the data set holds the device parameter's value (uploaded, loaded or edited).
   bool HoldsDeviceValue(LONG id, const VARIANT& value);
   // Shows a device parameter's value in its control; false for an id that is none of them.
@@ -173,6 +213,16 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   // The device parameters' values as the controls showed them before the user's work: a value
   // that still reads the same was not changed and is not written.
   std::map<LONG, vkr::Variant> m_shown;
+  // A distance an edit shows: the number in its unit and the text it was shown as.
+  struct SShownLength {
+    double value = 0.0;
+    BYTE unit = 0;
+    std::string text;
+  };
+  std::map<UINT, SShownLength> m_lengths;
+  BYTE m_unit = 0;       // the display unit (the PV unit): blanking and offset are in it
+  BYTE m_rangeUnit = 0;  // the unit of the range values the data set holds; 0: the display unit
+  BYTE m_pvValueUnit = 0, m_svValueUnit = 0;  // the units of the PV and SV shown; 0: not known
 };
 
 }  // namespace vkr::dui

@@ -4,6 +4,8 @@
 // (tests/frame/offline_param_road.sh).
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "frame/FrameDocuments.h"
 #include "include/ProgramIds.h"
 #include "tests/support/kept_picture.h"
@@ -158,17 +160,18 @@ std::vector<BYTE> WithFloat(std::vector<BYTE> bytes, float value) {
   return bytes;
 }
 
-// The control as it opens looks as kept. The data of the commands the DTM last read become the
-// offline values; the fail time of the command 135 data reaches its edit although the control's
+// The control as it opens looks as kept. The data of the commands the DTM last read (in the order
+// an upload reads them) become the offline values, the distances kept in metres and shown in the
+// unit beside them; the fail time of the command 135 data reaches its edit although the control's
 // table does not hold its parameter.
 TEST_F(OfflineParamOpen, CommandDataBecomeTheOfflineValues) {
   OpenControl();
   vkr::ui::PumpUntilIdle();
   vkr::test::ExpectLooksAsKept(window_, "offline_param");
-  SetBytes(kParSpCmd1, {5, 2, 3, 4, 77});
-  SetBytes(kParSpCmd2, WithFloat(WithFloat({25, 4}, 1.5f), -0.25f));
   SetBytes(kParCommand1Complete, WithFloat({44}, 3.25f));
   SetBytes(kParCommand15Complete, WithFloat(WithFloat(WithFloat({0, 1, 44}, 9.5f), 0.75f), 2.0f));
+  SetBytes(kParSpCmd1, {5, 2, 3, 4, 77});
+  SetBytes(kParSpCmd2, WithFloat(WithFloat({25, 4}, 1.5f), -0.25f));
   const struct {
     int item;
     const char* text;
@@ -188,15 +191,30 @@ TEST_F(OfflineParamOpen, CommandDataBecomeTheOfflineValues) {
                 {kParFailSafeOffline, 4},    {kParFailTimeUser, 77},   {kParSensitivityOffline, 25},
                 {kParAnalogModeOffline, 4},  {kParPvUnitOffline, 44},  {kParRangeUnit, 44}};
   for (const auto& s : stored) EXPECT_EQ(Number(s.id), s.value) << s.id;
-  // The same unit in later command 1 data is no news: the offline unit the user set stays.
+  const auto metres = [](double feet) { return static_cast<float>(feet * 0.3048); };
+  EXPECT_FLOAT_EQ(Float(kParUpperRangeOffline), metres(9.5));
+  EXPECT_FLOAT_EQ(Float(kParLowerRangeOffline), metres(0.75));
+  EXPECT_FLOAT_EQ(Float(kParDistanceOffsetOffline), metres(-0.25));
+  // The same unit in later command 1 data is no news: the offline unit the user set stays, and
+  // the distances are shown in it.
   Set(kParPvUnitOffline, vkr::test::UI1(45));
   SetBytes(kParCommand1Complete, WithFloat({44}, 3.5f));
   EXPECT_TRUE(WaitFor([&] { return Text(kOfflinePvEdit) == "3.500"; }, 3000));
   EXPECT_EQ(Number(kParPvUnitOffline), 45);
   EXPECT_EQ(Text(kOfflineDisplayUnitCombo), "Metres (m)");
-  EXPECT_FLOAT_EQ(Float(kParUpperRangeOffline), 9.5f);
-  EXPECT_FLOAT_EQ(Float(kParLowerRangeOffline), 0.75f);
-  EXPECT_FLOAT_EQ(Float(kParDistanceOffsetOffline), -0.25f);
+  for (const auto& [item, text] : {std::pair{kOfflineHiLevelEdit, "2.896"}, {kOfflineLowLevelEdit, "0.229"},
+                                   {kOfflineOffsetEdit, "-0.076"}, {kOfflineHiUnitLabel, "meters"},
+                                   {kOfflineOffsetUnitLabel, "meters"}, {kOfflinePvUnitLabel, "ft"}})
+    EXPECT_EQ(Text(item), text) << item;
+  EXPECT_FLOAT_EQ(Float(kParUpperRangeOffline), metres(9.5));
+  // PV and SV read by command 3 are labelled with the units that command gave them in.
+  std::vector<BYTE> command3 = WithFloat({0x41, 0x40, 0, 0, 49}, 2500.0f);
+  command3.push_back(45);
+  SetBytes(kParCommand3Complete, WithFloat(command3, 3.5f));
+  Set(kParPvValue, vkr::test::R4(2500.0f));
+  Set(kParSvValue, vkr::test::R4(3.5f));
+  EXPECT_TRUE(WaitFor([&] { return Text(kOfflinePvUnitLabel) == "mm"; }, 3000)) << Text(kOfflinePvUnitLabel);
+  EXPECT_EQ(Text(kOfflineSvUnitLabel), "meters");
 }
 
 // Short command data: only the fields wholly present are taken; the others keep their values.
@@ -208,7 +226,8 @@ TEST_F(OfflineParamOpen, ShortCommandDataUseOnlyWholeFields) {
   SetBytes(kParCommand15Complete, {0, 1, 44, 0x41, 0x20, 0x00, 0x00, 0x3F});
   SetBytes(kParSpCmd1, {4, 1});
   EXPECT_TRUE(WaitFor([&] { return Text(kOfflineSensitivityEdit) == "12.0"; }, 3000));
-  EXPECT_TRUE(WaitFor([&] { return Text(kOfflineHiLevelEdit) == "10.000"; }, 3000));
+  // 10 ft, shown in the control's metres.
+  EXPECT_TRUE(WaitFor([&] { return Text(kOfflineHiLevelEdit) == "3.048"; }, 3000));
   EXPECT_TRUE(WaitFor([&] { return Text(kOfflineTrackingCombo) == "Medium"; }, 3000));
   EXPECT_EQ(Text(kOfflineAnalogModeCombo), "Park 8 mA");
   EXPECT_EQ(Text(kOfflineDisplayModeCombo), "% Level");
