@@ -620,7 +620,6 @@ TEST_F(LiveLoop, NoControlTrapsItsUserWhenTheLoopCannotBeGivenBack) {
     SilentWhileFixed,      // 20 mA confirmed, then the transmitter never answers command 40 again
   };
   enum class Request { Own, Frame };
-  constexpr const char* kMayBeFixed = "may still be fixed";
   for (const LONG function : {kFunctionDacTrim, kFunctionLoopTest}) {
     for (const Fault fault :
          {Fault::LinkGoneAtTheLevel, Fault::UnansweredAtTheLevel, Fault::LinkGoneWhileFixed, Fault::SilentWhileFixed}) {
@@ -658,8 +657,6 @@ TEST_F(LiveLoop, NoControlTrapsItsUserWhenTheLoopCannotBeGivenBack) {
           }
           // One failure, one message: neither "not fixed" nor "given back" beside "may still be fixed".
           told.push_back("did not confirm the output level of 20.000 mA, nor that it left fixed current mode");
-          EXPECT_FALSE(Said("fixed at"));
-          EXPECT_FALSE(Said("equal to reference meter?"));
         }
         // Told already at the level, the first request leaves; else the first one tells and stays.
         const int requests = atTheLevel ? 1 : 2;
@@ -684,10 +681,8 @@ TEST_F(LiveLoop, NoControlTrapsItsUserWhenTheLoopCannotBeGivenBack) {
         // Given back on the way out, the loop is said to be free; left as it is, it is not.
         if (fault == Fault::UnansweredAtTheLevel && request == Request::Own)
           told.push_back(trim ? "Loop may be returned to automatic control" : "NOTE-Loop may be returned");
+        // Exactly these, in order: the doubt is told once.
         ASSERT_NO_FATAL_FAILURE(ExpectTold(told));
-        int doubts = 0;
-        for (const std::string& m : Messages()) doubts += m.find(kMayBeFixed) != std::string::npos;
-        EXPECT_EQ(doubts, 1);
         // What the transmitter holds: a level it never took stays free; one it holds is left so.
         if (atTheLevel) {
           EXPECT_FALSE(DeviceFixed());
