@@ -2,7 +2,9 @@
 #include "frame/FrameContainer.h"
 #include "frame/FrameProject.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <utility>
 
 namespace vkr::frame {
 namespace {
@@ -84,6 +86,25 @@ std::string FirstButton(const std::string& buttons) {
   if (buttons == "buttonsAbortRetryIgnore") return "buttonAbort";
   if (buttons == "buttonsRetryCancel") return "buttonRetry";
   return "buttonOk";
+}
+
+std::string WithoutPrefix(const std::string& word, const std::string& prefix) {
+  return word.rfind(prefix, 0) == 0 ? word.substr(prefix.size()) : word;
+}
+
+// Whether the answer is a button of the button set.
+bool IsButtonOf(const std::string& buttons, const std::string& answer) {
+  static const std::pair<const char*, std::vector<std::string>> kSets[] = {
+      {"buttonsOk", {"buttonOk"}},
+      {"buttonsOkCancel", {"buttonOk", "buttonCancel"}},
+      {"buttonsYesNo", {"buttonYes", "buttonNo"}},
+      {"buttonsYesNoCancel", {"buttonYes", "buttonNo", "buttonCancel"}},
+      {"buttonsAbortRetryIgnore", {"buttonAbort", "buttonRetry", "buttonIgnore"}},
+      {"buttonsRetryCancel", {"buttonRetry", "buttonCancel"}},
+  };
+  for (const auto& [set, members] : kSets)
+    if (buttons == set) return std::find(members.begin(), members.end(), answer) != members.end();
+  return false;
 }
 
 std::string Attribute(IXMLDOMNode* node, const char16_t* path) {
@@ -329,6 +350,14 @@ HRESULT FrameContainer::UserDialog(BSTR systemTag, BSTR userMessage, BSTR* reply
   if (!userAnswers.empty()) {
     answer = userAnswers.front();
     userAnswers.pop_front();
+  } else if (!questionAnswers.empty() && buttons != "buttonsOk") {
+    if (IsButtonOf(buttons, questionAnswers.front()))
+      answer = questionAnswers.front();
+    else
+      unfitAnswers.push_back(WithoutPrefix(questionAnswers.front(), "button") + " to \"" +
+                             Attribute(message.Get(), u"TextLine/@fdt:string") + "\" (" +
+                             WithoutPrefix(buttons, "buttons") + ")");
+    questionAnswers.pop_front();
   }
   if (!whileAsking.empty()) {
     std::function<void()> action = std::move(whileAsking.front());

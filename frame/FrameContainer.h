@@ -58,6 +58,12 @@ class FrameContainer
   std::vector<std::string> invalidDocuments;
   // The answers to the next user messages, as button words ("buttonNo"); taken from the front.
   std::deque<std::string> userAnswers;
+  // The answers to the next questions, as button words; taken from the front once userAnswers is
+  // empty. A question is a message with more than one button; a message with one button takes it
+  // and uses none. An answer that is not one of its question's buttons is noted in unfitAnswers
+  // ("No to buttonsOk..."), and the question gets its first button.
+  std::deque<std::string> questionAnswers;
+  std::vector<std::string> unfitAnswers;
   // Actions a person takes while the next user messages are open (before the answer goes back),
   // taken from the front with the answers; an empty one does nothing. The windows' message boxes
   // have theirs in vkr::ui::SetMessageBoxScript.

@@ -50,9 +50,12 @@ const CommandHelp kCommands[] = {
      "  --language LCID      the DTM's language (e.g. 1031) before the user interface opens\n"
      "  --fault COMMAND=KIND the next request of that HART command fails: KIND is silent (no answer),\n"
      "                       busy, refused, lost or linkgone\n"
-     "  --type ID=TEXT       types TEXT into the item ID (a combo box: selects TEXT)\n"
+     "  --type ID=TEXT       types TEXT into the item ID (a combo or list box: chooses its entry TEXT)\n"
      "  --click ID           clicks the item ID (OK, Apply, ...); --type and --click in the order given\n"
-     "  --read ID            prints the text of the item ID after the typing and clicking\n"},
+     "  --read ID            prints the text of the item ID after the typing and clicking\n"
+     "  --answer BUTTON      answers the next question of the user interface with BUTTON (OK, Cancel,\n"
+     "                       Yes, No, Abort, Retry or Ignore), in the order given; messages with an OK\n"
+     "                       button only take it, and questions without an answer get their first button\n"},
     {"help", "help", "prints this text (also --help, -h)", ""},
 };
 

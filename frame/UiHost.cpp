@@ -1,8 +1,10 @@
 // The frame host's `ui` command.
 #include "frame/UiHost.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <memory>
 
 #include "frame/ActiveXHost.h"
@@ -197,12 +199,33 @@ HWND FindItem(HWND root, int id) {
   return nullptr;
 }
 
+bool IsList(HWND item) {
+  const std::string name = vkr::ui::ClassName(item);
+  return name == "ComboBox" || name == "ListBox";
+}
+
+// The entries of a list or combo box, for the user who named one it does not have.
+std::string Entries(HWND item) {
+  const bool combo = vkr::ui::ClassName(item) == "ComboBox";
+  const LRESULT count = SendMessageA(item, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0);
+  std::string entries;
+  for (LRESULT i = 0; i < count; ++i) {
+    char text[256] = {};
+    if (SendMessageA(item, combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN, static_cast<WPARAM>(i), 0) >= LRESULT{sizeof text})
+      continue;
+    SendMessageA(item, combo ? CB_GETLBTEXT : LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+    entries += (i ? ", \"" : "\"") + std::string(text) + "\"";
+  }
+  return entries.empty() ? "no entries" : "the entries " + entries;
+}
+
 // Types into an item as a person does: an edit is clicked, its text selected and replaced; a combo
-// box gets the item of that text chosen. False when the item is not there or takes no input.
+// or list box gets the entry of that text chosen (any case), as a click chooses it. False when the
+// item is not there or takes no input.
 bool TypeInto(HWND root, int id, const std::string& text) {
   HWND item = FindItem(root, id);
   if (!item) return false;
-  if (vkr::ui::ClassName(item) == "ComboBox") return vkr::ui::SelectItem(item, text);
+  if (IsList(item)) return vkr::ui::SelectItem(item, text);
   if (!vkr::ui::Click(item)) return false;
   vkr::ui::PumpUntilIdle();
   SendMessageA(item, EM_SETSEL, 0, -1);
@@ -210,6 +233,19 @@ bool TypeInto(HWND root, int id, const std::string& text) {
   if (!vkr::ui::TypeText(item, text.empty() ? std::string("\b") : text)) return false;
   vkr::ui::PumpUntilIdle();
   return true;
+}
+
+// The button word of an --answer ("no", "No" or "buttonNo" is "buttonNo"); empty when it names no
+// button.
+std::string AnswerButton(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (text.rfind("button", 0) == 0) text.erase(0, 6);
+  for (const char* button : {"Ok", "Cancel", "Yes", "No", "Abort", "Retry", "Ignore"}) {
+    std::string lower(button);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (text == lower) return std::string("button") + button;
+  }
+  return std::string();
 }
 
 // "ID=TEXT" of --type; false when it is not one.
@@ -252,6 +288,28 @@ bool SaveWhenChanged(TransferSession& session, const std::string& project) {
   return true;
 }
 
+// The loop-current trims the transmitter took, if any (", zero trim 3.950 mA").
+std::string TrimsText(const SimulatedDevice& device) {
+  std::string text;
+  char number[64] = {};
+  for (const auto& [name, trim] : {std::pair{"zero", device.config.zeroTrim}, std::pair{"gain", device.config.gainTrim}}) {
+    if (!trim) continue;
+    std::snprintf(number, sizeof number, ", %s trim %.3f mA", name, static_cast<double>(*trim));
+    text += number;
+  }
+  return text;
+}
+
+// Reports the --answer values that did not fit their question or found none; true when every one
+// answered its question.
+bool AnswersUsed(const FrameContainer& frame) {
+  for (const std::string& unfit : frame.unfitAnswers)
+    std::printf("  answer %s: not a button of the question, which got its first button\n", unfit.c_str());
+  for (const std::string& unused : frame.questionAnswers)
+    std::printf("  answer %s: not used, no question came for it\n", unused.substr(6).c_str());
+  return frame.unfitAnswers.empty() && frame.questionAnswers.empty();
+}
+
 // Closes what `host` has open (asking each control first) and reports a control that refused.
 int CloseAndFinish(IFdtActiveXHost* host, ActiveXHost& activeX) {
   int code = 0;
@@ -279,12 +337,13 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   std::vector<Action> actions;  // the user's work in an opened control, in order
   std::vector<int> reads;       // items whose text is printed after it
   std::vector<std::pair<int, std::string>> faults;  // command, kind: the next request of it fails
+  std::deque<std::string> answers;  // the user's answers to the questions, in order (button words)
   bool projectGiven = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
     const bool takesValue = a == "--type" || a == "--read" || a == "--png" || a == "--project" || a == "--class" ||
                             a == "--additional-status" || a == "--click" || a == "--page" || a == "--language" ||
-                            a == "--fault";
+                            a == "--fault" || a == "--answer";
     if (takesValue && (i + 1 >= arguments.size() || arguments[i + 1].empty())) return Usage(a + " needs a value");
     const std::string value = takesValue ? arguments[i + 1] : std::string();
     if (takesValue) ++i;
@@ -298,6 +357,10 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       Action typing;
       if (!ParseTyping(value, &typing)) return Usage("--type takes ID=TEXT (ID a number), not " + value);
       actions.push_back(typing);
+    } else if (a == "--answer") {
+      answers.push_back(AnswerButton(value));
+      if (answers.back().empty())
+        return Usage("--answer takes a button: OK, Cancel, Yes, No, Abort, Retry or Ignore, not " + value);
     } else if (a == "--read") {
       if (!IsNumber(value)) return Usage("--read takes an item id (a number), not " + value);
       reads.push_back(std::atoi(value.c_str()));
@@ -336,8 +399,8 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   if (list + testControl + !function.empty() + !className.empty() != 1)
     return Usage("give one of FUNCTION, --list, --test-control or --class CLASS");
   if (!page.empty() && (list || testControl)) return Usage("--page does not go with --list or --test-control");
-  if ((list || testControl) && (!actions.empty() || !reads.empty() || offline || !faults.empty()))
-    return Usage("--type, --click, --read, --offline and --fault do not go with --list or --test-control");
+  if ((list || testControl) && (!actions.empty() || !reads.empty() || offline || !faults.empty() || !answers.empty()))
+    return Usage("--type, --click, --read, --offline, --fault and --answer do not go with --list or --test-control");
   if (!function.empty()) {
     char* end = nullptr;
     const long id = std::strtol(function.c_str(), &end, 10);
@@ -419,6 +482,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     session->Channel()->faults.push_back(fault);
   }
   FrameContainer* frame = session->Frame();
+  frame->questionAnswers = answers;
   ComPtr<IFdtActiveXHost> host;
   frame->QueryInterface(IFdtActiveXHost::iid, host.PutVoid());
 
@@ -442,7 +506,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   const Bstr call(FunctionCallDocument(functionId));
   // A property page of the DTM is shown on its own, as its page frame would host it.
   if (!className.empty() && PageHost::IsPropertyPage(classId)) {
-    if (clicks.size() != actions.size() || !reads.empty()) {
+    if (clicks.size() != actions.size() || !reads.empty() || !answers.empty()) {
       session->Close();
       return Fail("a property page shown on its own takes --click only");
     }
@@ -518,10 +582,16 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     const bool done = action.kind == Action::Kind::Type ? TypeInto(items, action.id, action.text)
                                                         : FindItem(items, action.id) && vkr::ui::Click(FindItem(items, action.id));
     if (!done) {
+      HWND item = FindItem(items, action.id);
+      const std::string has = !item                            ? ""
+                              : IsWindowVisible(item) == FALSE ? " (it is hidden)"
+                              : IsWindowEnabled(item) == FALSE ? " (it is greyed)"
+                              : action.kind == Action::Kind::Type && IsList(item) ? " (it has " + Entries(item) + ")"
+                                                                                  : "";
       CloseAndFinish(host.Get(), frame->activeX);
       session->Close();
       return Fail("the user interface has no item " + std::to_string(action.id) + " that takes " +
-                  (action.kind == Action::Kind::Type ? "\"" + action.text + "\"" : std::string("a click")));
+                  (action.kind == Action::Kind::Type ? "\"" + action.text + "\"" : std::string("a click")) + has);
     }
     vkr::ui::PumpUntilIdle();
     // A click may close the control (OK, Cancel): the frame's close takes a moment to come back.
@@ -550,13 +620,15 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   // the loop current a control speaks of is real.
   for (const std::string& message : frame->userMessages) std::printf("  told: %s\n", message.c_str());
   if (!offline)
-    std::printf("  transmitter: loop current %.3f mA%s\n", static_cast<double>(device->LoopCurrent()),
-                device->config.fixedCurrent != 0.0f ? " (fixed)" : "");
+    std::printf("  transmitter: loop current %.3f mA%s%s\n", static_cast<double>(device->LoopCurrent()),
+                device->config.fixedCurrent != 0.0f ? " (fixed)" : "", TrimsText(*device).c_str());
   int code = CloseAndFinish(host.Get(), frame->activeX);
+  const bool answered = AnswersUsed(*frame);
   if (!SaveWhenChanged(*session, project)) code = 1;
   session->Close();
   if (!rendered) return Fail("the picture could not be written to " + png);
   if (badPage) return Fail("no page " + page + " in the user interface's page tree");
+  if (!answered) return Fail("not every --answer answered its question");
   return code;
 }
 

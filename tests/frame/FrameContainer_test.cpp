@@ -98,6 +98,29 @@ TEST_F(FrameContainerTest, UserMessagesAreAnsweredFromTheScriptOrWithTheFirstBut
   EXPECT_EQ(frame->UserDialog(tag, wrong, nullptr), E_POINTER);
 }
 
+// The user's answers to the questions, in order: a message with an OK button only takes it and
+// uses none; an answer that is not one of its question's buttons is noted and the question gets
+// its first button; the answers left over stay for questions to come.
+TEST_F(FrameContainerTest, QuestionAnswersGoToTheQuestionsInOrder) {
+  frame->questionAnswers = {"buttonNo", "buttonRetry", "buttonCancel", "buttonIgnore", "buttonYes"};
+  struct Case {
+    const char16_t* buttons;
+    const char* answer;
+  };
+  const Case cases[] = {{u"buttonsOk", "buttonOk"},           {u"buttonsYesNo", "buttonNo"},
+                        {u"buttonsOk", "buttonOk"},           {u"buttonsOkCancel", "buttonOk"},
+                        {u"buttonsRetryCancel", "buttonCancel"}, {u"buttonsAbortRetryIgnore", "buttonIgnore"}};
+  vkr::Bstr tag(u"T");
+  for (const Case& c : cases) {
+    vkr::Bstr message(UserMessage(c.buttons, u"buttonNo")), reply;
+    ASSERT_EQ(frame->UserDialog(tag, message, reply.Put()), S_OK);
+    EXPECT_NE(vkr::Utf16ToUtf8(reply.View()).find(std::string("resultMessage=\"") + c.answer + "\""), std::string::npos)
+        << vkr::Utf16ToUtf8(c.buttons) << ": " << vkr::Utf16ToUtf8(reply.View());
+  }
+  EXPECT_EQ(frame->unfitAnswers, std::vector<std::string>{"Retry to \"Discard & go?\" (OkCancel)"});
+  EXPECT_EQ(frame->questionAnswers, std::deque<std::string>{"buttonYes"});
+}
+
 TEST_F(FrameContainerTest, TheLockIsGrantedOrRefusedAsTold) {
   vkr::Bstr tag(u"T");
   VARIANT_BOOL answer = VARIANT_FALSE;

@@ -64,6 +64,7 @@ BOOL CDACTrimAdj::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam,
       if (result) *result = TRUE;
       return TRUE;
     case kLostWhileFixedNotice:
+      if (wParam == kStringLostWhileFixed) m_loop.ToldMayBeFixed();
       Ask(LoadText(ResourceInstance(), static_cast<UINT>(wParam)), kMessageError);
       if (result) *result = 0;
       return TRUE;
@@ -148,6 +149,7 @@ bool CDACTrimAdj::ReleaseAfterMatch() {
   ShowLevels();
   if (!m_loop.IsOnline()) return true;
   if (m_loop.Release()) return true;
+  m_loop.ToldMayBeFixed();
   Ask(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
   return false;
 }
@@ -181,7 +183,7 @@ HRESULT CDACTrimAdj::UninitializeUI(VARIANT_BOOL* ok) {
 
 HRESULT CDACTrimAdj::PrepareToRelease(VARIANT_BOOL* result) {
   if (!result) return E_POINTER;
-  if (!m_loop.ReleaseOnExit()) {
+  if (m_loop.RequestExit() == CFixedLoopCurrent::Exit::Warn) {
     *result = VARIANT_FALSE;
     Ask(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
     return S_FALSE;
@@ -229,15 +231,20 @@ HRESULT CDACTrimAdj::TrimStep() {
     if (choice != kTrim4mA && choice != kTrim20mA) return S_OK;
     const bool high = choice == kTrim20mA;
     m_fTarget = high ? 20.0f : 4.0f;
+    // Offline nothing reaches the device: no level is announced, no meter reading asked for.
+    auto offline = [&] {
+      const bool online = IsOnline(&missing);
+      if (SUCCEEDED(missing) && !online)
+        Ask(LoadText(ResourceInstance(), kStringOfflineNothingFixed), kMessageInformation);
+      return !online;
+    };
+    if (offline()) return missing;
     const LONG go =
         Ask(LoadText(ResourceInstance(), high ? kStringSetting20mA : kStringSetting4mA), kMessageOkCancelInfo);
-    if (go == kNoContainer || go == kAnswerCancel || stopped()) return S_OK;
-    const bool online = IsOnline(&missing);
-    if (FAILED(missing)) return missing;
-    if (online && !m_loop.Fix(m_fTarget)) {
+    if (go == kNoContainer || go == kAnswerCancel || stopped() || offline()) return missing;
+    if (!m_loop.Fix(m_fTarget)) {
       if (stopped()) return S_OK;
-      Ask(WithMilliamps(LoadText(ResourceInstance(), kStringLevelNotFixed), m_fTarget), kMessageError);
-      if (m_loop.Held()) Ask(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
+      Ask(m_loop.NotConfirmedText(ResourceInstance(), false, m_fTarget), kMessageError);
       return S_OK;
     }
     if (stopped()) return S_OK;
@@ -294,8 +301,7 @@ HRESULT CDACTrimAdj::TrimStep() {
       // Not confirmed (or no confirmed level to trim): the loop has been given back, the level
       // has to be chosen again.
       BackToLevels();
-      Ask(LoadText(ResourceInstance(), kStringTrimNotTaken), kMessageError);
-      if (m_loop.Held()) Ask(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
+      Ask(m_loop.NotConfirmedText(ResourceInstance(), true, reading), kMessageError);
       return S_OK;
     }
     ++m_nAttempts;
@@ -317,13 +323,14 @@ HRESULT CDACTrimAdj::AbortProcedure() {
   if (FAILED(m_spDtmObject->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid())) || !base) return E_NOINTERFACE;
   // The loop is given back before the user hears it may return to automatic control.
   m_bBusy = true;
-  const bool stillFixed = m_loop.IsOnline() && !m_loop.Release();
+  const CFixedLoopCurrent::Exit exit = m_loop.RequestExit();
   m_bBusy = false;
-  if (stillFixed) {
+  if (exit == CFixedLoopCurrent::Exit::Warn) {
     Ask(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
     return S_OK;
   }
-  Ask(LoadText(ResourceInstance(), kStringLoopNote), kMessageInformation);
+  // Left with the current in doubt (the user heard it), the loop is not said to be free.
+  if (!m_loop.Held()) Ask(LoadText(ResourceInstance(), kStringLoopNote), kMessageInformation);
   PostCloseRequest();
   return S_OK;
 }

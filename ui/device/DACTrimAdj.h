@@ -8,7 +8,9 @@
 // without one; a level or trim the device did not confirm is told, the loop is given back and the
 // control is back at the list. A current the control fixed is given back on every road out while
 // the DTM is online: "End" and Abort, the frame closing it, the DTM's release, the window going
-// away. A reading that is not a number or lies far from the fixed level is refused; nothing is
+// away; when the device does not confirm it, the user hears once that the current may still be
+// fixed, and the next request to leave closes the control all the same. Offline nothing is
+// written and the procedure does not start: the user is told so. A reading that is not a number or lies far from the fixed level is refused; nothing is
 // written for it. The DTM leaving online stops the procedure: the control is back at the list.
 //
 // Dialog 731. Everything runs on the frame's thread.
@@ -73,7 +75,7 @@ class CDACTrimAdj : public CovFDT_IDtmActiveXControlImpl, public IDACTrimAdj {
   HRESULT InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) override;
   HRESULT UninitializeUI(VARIANT_BOOL* ok) override;
   // A current still fixed on the device is given back first; when the device does not take it
-  // the user is told and the control stays (FALSE).
+  // the user is told once and the control stays (FALSE): the next request lets it go.
   HRESULT PrepareToRelease(VARIANT_BOOL* result) override;
   // Leaving online with the current still fixed: it is given back while the connection stands
   // (the user is told when it cannot be); back online with it still fixed, it is given back then.

@@ -69,6 +69,7 @@ bool CFixedLoopCurrent::Write(LONG parameterId, float milliamps) {
   if (parameterId == kParOutputLevel) {
     m_held = milliamps != 0.0f;
     m_confirmed = false;
+    m_told = false;
   }
   return true;
 }
@@ -88,6 +89,7 @@ bool CFixedLoopCurrent::Release() {
   if (!WriteAndWait(kParOutputLevel, 0.0f)) return false;
   m_held = false;
   m_confirmed = false;
+  m_told = false;
   return true;
 }
 
@@ -98,6 +100,7 @@ bool CFixedLoopCurrent::Fix(float milliamps) {
   m_confirmed = false;
   if (WriteAndWait(kParOutputLevel, milliamps)) {
     m_confirmed = true;
+    m_told = false;
     return true;
   }
   Release();
@@ -117,6 +120,18 @@ bool CFixedLoopCurrent::Trim(LONG parameterId, float milliamps) {
 bool CFixedLoopCurrent::ReleaseOnExit() {
   if (!m_held || !IsOnline()) return true;
   return Release();
+}
+
+CFixedLoopCurrent::Exit CFixedLoopCurrent::RequestExit() {
+  if (ReleaseOnExit() || m_told) return Exit::Leave;
+  m_told = true;
+  return Exit::Warn;
+}
+
+std::u16string CFixedLoopCurrent::NotConfirmedText(HINSTANCE module, bool trim, float milliamps) {
+  if (!m_held) return WithMilliamps(LoadText(module, trim ? kStringTrimNotTaken : kStringLevelNotFixed), milliamps);
+  m_told = true;
+  return WithMilliamps(LoadText(module, trim ? kStringTrimMayBeFixed : kStringLevelMayBeFixed), milliamps);
 }
 
 void CFixedLoopCurrent::ReleaseWithoutWaiting() {
@@ -140,6 +155,7 @@ bool CFixedLoopCurrent::ReleaseBeforeOffline() {
   if (hr != S_OK || responseCode != 0) return false;
   m_held = false;
   m_confirmed = false;
+  m_told = false;
   return true;
 }
 

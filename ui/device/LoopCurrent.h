@@ -23,6 +23,8 @@ inline constexpr UINT kStringLevelOutOfRange = 7305; // a typed level outside wh
 inline constexpr UINT kStringImplausibleReading = 7306;  // a meter reading far from the level (%.3f)
 inline constexpr UINT kStringProcedureStopped = 7307;    // the DTM left online during the procedure
 inline constexpr UINT kStringOfflineNothingFixed = 7308; // offline: no level was written
+inline constexpr UINT kStringLevelMayBeFixed = 7309;  // level and give-back both unconfirmed (%.3f)
+inline constexpr UINT kStringTrimMayBeFixed = 7310;   // trim and give-back both unconfirmed
 
 // The levels a user may fix the loop current at: 0 would leave fixed-current mode, and a HART
 // loop carries nothing outside the alarm currents.
@@ -65,6 +67,19 @@ class CFixedLoopCurrent {
   // On a road out: releases a held current while online. False when a held current could not be
   // given back.
   bool ReleaseOnExit();
+  // A road out of the control (Abort, "End", the frame's close): a held current is given back
+  // while online. Leave: the control may go, as nothing is held any more, or the device did not
+  // take it and the user has already heard that the current may still be fixed (this second
+  // request leaves it so: nothing gives it back afterwards). Warn: the device did not take it
+  // and the user has not heard so: the control tells kStringStillFixed and stays.
+  enum class Exit { Leave, Warn };
+  Exit RequestExit();
+  // The user was told that the current may still be fixed; the next road out leaves it so.
+  void ToldMayBeFixed() { m_told = true; }
+  // The one text for a level (trim: the trim) the device did not confirm: the current was given
+  // back, or, when the device did not confirm that either, it may still be fixed (the user hears
+  // it with this text: the next road out leaves it so).
+  std::u16string NotConfirmedText(HINSTANCE module, bool trim, float milliamps);
   // The same without waiting: for the window going away, where no answer can be awaited.
   void ReleaseWithoutWaiting();
   // The DTM is leaving online (its parameters can no longer be written): a held current is given
@@ -101,6 +116,7 @@ class CFixedLoopCurrent {
   vkr::ComPtr<IovFdtParameterHandler4> m_handler;
   bool m_held = false;
   bool m_confirmed = false;
+  bool m_told = false;  // the user heard that the held current may still be fixed
   ULONG m_lastState = 0;
 };
 

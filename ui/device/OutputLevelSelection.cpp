@@ -71,6 +71,7 @@ BOOL COutputLevelSelection::ProcessWindowMessage(HWND window, UINT message, WPAR
       if (result) *result = TRUE;
       return TRUE;
     case kLostWhileFixedNotice:
+      if (wParam == kStringLostWhileFixed) m_loop.ToldMayBeFixed();
       Tell(LoadText(ResourceInstance(), static_cast<UINT>(wParam)), kMessageError);
       if (result) *result = 0;
       return TRUE;
@@ -156,7 +157,7 @@ HRESULT COutputLevelSelection::UninitializeUI(VARIANT_BOOL* ok) {
 
 HRESULT COutputLevelSelection::PrepareToRelease(VARIANT_BOOL* result) {
   if (!result) return E_POINTER;
-  if (!m_loop.ReleaseOnExit()) {
+  if (m_loop.RequestExit() == CFixedLoopCurrent::Exit::Warn) {
     *result = VARIANT_FALSE;
     Tell(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
     return S_FALSE;
@@ -232,8 +233,7 @@ HRESULT COutputLevelSelection::OnEnter() {
   // The DTM left online meanwhile: the user has been told that the test stopped.
   if (stops != m_nStops) return S_OK;
   if (!fixed) {
-    Tell(WithMilliamps(LoadText(ResourceInstance(), kStringLevelNotFixed), level), kMessageError);
-    if (m_loop.Held()) Tell(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
+    Tell(m_loop.NotConfirmedText(ResourceInstance(), false, level), kMessageError);
     return S_OK;
   }
   Tell(WithMilliamps(LoadText(ResourceInstance(), kStringFixedAt), level));
@@ -249,9 +249,9 @@ HRESULT COutputLevelSelection::OnAbort() {
     if (!m_spDtmObject || FAILED(m_spDtmObject->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid())) || !base)
       return E_NOINTERFACE;
     m_bBusy = true;
-    const bool stillFixed = m_loop.IsOnline() && !m_loop.Release();
+    const CFixedLoopCurrent::Exit exit = m_loop.RequestExit();
     m_bBusy = false;
-    if (stillFixed) {
+    if (exit == CFixedLoopCurrent::Exit::Warn) {
       // The device still holds the level: say so and give the user the buttons back to try again.
       Tell(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
       SetLabel(m_nStage == 1 ? kStringChooseLevel : kStringEnterLevel);
@@ -266,7 +266,8 @@ HRESULT COutputLevelSelection::OnAbort() {
   HWND dialog = DialogWindow();
   ::EnableWindow(::GetDlgItem(dialog, kOutputLevelEnter), FALSE);
   ::EnableWindow(::GetDlgItem(dialog, kOutputLevelAbort), FALSE);
-  if (!Tell(LoadText(ResourceInstance(), kStringLoopNote))) return S_OK;
+  // Left with the output in doubt (the user heard it), the loop is not said to be free.
+  if (!m_loop.Held() && !Tell(LoadText(ResourceInstance(), kStringLoopNote))) return S_OK;
   PostCloseRequest();
   return S_OK;
 }

@@ -4,7 +4,9 @@
 //
 // A level counts as fixed only when the device confirmed it; one it did not confirm is told and
 // given back at once. A level the control fixed is given back on every road out while the DTM is
-// online: its own Abort, the frame closing it, the DTM's release, the window going away. A typed
+// online: its own Abort, the frame closing it, the DTM's release, the window going away; when the
+// device does not confirm it, the user hears once that the output may still be fixed, and the
+// next request to leave closes the control all the same. A typed
 // level that is not a number, is 0 or lies outside what a loop carries is refused; nothing is
 // written for it. The DTM leaving online stops the test: the control is back at the list.
 //
@@ -59,7 +61,7 @@ class COutputLevelSelection : public CovFDT_IDtmActiveXImplEx, public IOutputLev
   HRESULT InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) override;
   HRESULT UninitializeUI(VARIANT_BOOL* ok) override;
   // A level still fixed on the device is given back first; when the device does not take it the
-  // user is told and the control stays (FALSE).
+  // user is told once and the control stays (FALSE): the next request lets it go.
   HRESULT PrepareToRelease(VARIANT_BOOL* result) override;
   // Leaving online with the current still fixed: it is given back while the connection stands
   // (the user is told when it cannot be); back online with it still fixed, it is given back then.

@@ -414,13 +414,16 @@ HRESULT CovFDT_BaseActiveXImpl::OnControlKillFocus(UINT code, WPARAM wParam, LPA
 HRESULT CovFDT_BaseActiveXImpl::OnControlChange(UINT, UINT controlId, HWND) {
   // The program's own writes (and a running read of all entries) are no input.
   if (m_bUpdatingControls || m_bBusy) return S_OK;
+  bool bound = false;
   for (ULONG i = 0; m_pParInfo && controlId != 0 && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
     if (m_pParInfo[i].m_nCtrlId != controlId) continue;
+    bound = true;
     VARIANT_BOOL valid = VARIANT_FALSE;
     if (SUCCEEDED(GetParameterText(m_pParInfo[i].m_nParamId, &valid)) && (m_pParInfo[i].m_nState & 0x2)) SetDirty(TRUE);
     break;
   }
-  if (m_eFamily == EUiFamily::Control && !m_bUpdatingControls && !m_bBusy) EnableApplyButton(TRUE);
+  // A field bound to no parameter gives Apply nothing to write: Apply stays as it was.
+  if (bound && m_eFamily == EUiFamily::Control && !m_bUpdatingControls && !m_bBusy) EnableApplyButton(TRUE);
   return S_OK;
 }
 

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -121,7 +120,7 @@ class LiveLoop : public vkr::test::LivePageHostTest {
     return false;
   }
   // The user was told exactly these, in order (each a part of its message).
-  void ExpectTold(std::initializer_list<const char*> parts) {
+  void ExpectTold(const std::vector<const char*>& parts) {
     ASSERT_EQ(Messages().size(), parts.size());
     std::size_t i = 0;
     for (const char* part : parts) {
@@ -607,6 +606,96 @@ TEST_F(LiveLoop, AFaultIsToldAndTheLoopEndsFree) {
   }
 }
 
+// No road out traps the user when the transmitter cannot be told to give the loop back (the link
+// to it gone, or it stopped answering command 40): one failure is told in one message, the user
+// hears once that the loop current may still be fixed, and the request to leave after that closes
+// the control, leaving the loop as it is without saying it may return to automatic control. When
+// the transmitter answers again by then, the loop is given back on the way out and said so.
+// Fault x control x request (the control's own Abort, or the frame's close).
+TEST_F(LiveLoop, NoControlTrapsItsUserWhenTheLoopCannotBeGivenBack) {
+  enum class Fault {
+    LinkGoneAtTheLevel,    // the level's command 40 loses the link: nothing reaches the device again
+    UnansweredAtTheLevel,  // the level and its give-back go unanswered, the transmitter answers again
+    LinkGoneWhileFixed,    // 20 mA confirmed, then the give-back loses the link
+    SilentWhileFixed,      // 20 mA confirmed, then the transmitter never answers command 40 again
+  };
+  enum class Request { Own, Frame };
+  for (const LONG function : {kFunctionDacTrim, kFunctionLoopTest}) {
+    for (const Fault fault :
+         {Fault::LinkGoneAtTheLevel, Fault::UnansweredAtTheLevel, Fault::LinkGoneWhileFixed, Fault::SilentWhileFixed}) {
+      for (const Request request : {Request::Own, Request::Frame}) {
+        const bool trim = function == kFunctionDacTrim;
+        SCOPED_TRACE(std::string(trim ? "trim" : "loop test") + ", fault " + std::to_string(static_cast<int>(fault)) +
+                     (request == Request::Own ? ", Abort" : ", frame closes"));
+        if (session_) session_->Close();
+        ASSERT_NO_FATAL_FAILURE(Restart());
+        ASSERT_TRUE(Open(function));
+        const bool atTheLevel = fault == Fault::LinkGoneAtTheLevel || fault == Fault::UnansweredAtTheLevel;
+        const bool linkGone = fault == Fault::LinkGoneAtTheLevel || fault == Fault::LinkGoneWhileFixed;
+        if (!atTheLevel) FixAt20(function);
+        if (linkGone) {
+          AddFault(FrameChannel::FaultKind::Disconnect, 40);
+        } else {
+          vkr::frame::CommandFault silent;
+          silent.command = 40;
+          silent.silent = true;
+          silent.persistent = fault == Fault::SilentWhileFixed;
+          device_->InjectFault(silent);
+          device_->InjectFault(silent);
+        }
+        Messages().clear();
+        std::vector<const char*> told;
+        if (atTheLevel) {
+          if (trim) {
+            Answers() = {"buttonOk"};
+            Choose(kDacTrimLevelList, kTrim20mA);
+            Click(kDacTrimEnter);
+            told.push_back("Setting field device output to 20.000 mA");
+          } else {
+            Choose(kOutputLevelList, kLevel20mA);
+            Click(kOutputLevelEnter);
+          }
+          // One failure, one message: neither "not fixed" nor "given back" beside "may still be fixed".
+          told.push_back("did not confirm the output level of 20.000 mA, nor that it left fixed current mode");
+        }
+        // Told already at the level, the first request leaves; else the first one tells and stays.
+        const int requests = atTheLevel ? 1 : 2;
+        for (int i = 1; i <= requests; ++i) {
+          SCOPED_TRACE(i);
+          ASSERT_TRUE(IsOpen());
+          if (request == Request::Frame) {
+            EXPECT_EQ(CloseByFrame(), i == requests);
+          } else {
+            if (trim) {
+              Answers() = {"buttonYes"};
+              told.push_back("Exit DAC Trim Process?");
+            }
+            Click(trim ? kDacTrimAbort : kOutputLevelAbort);
+            if (i == requests) {
+              EXPECT_TRUE(WaitClosed());
+            }
+          }
+          if (i < requests) told.push_back("did not confirm that it left fixed current mode");
+        }
+        EXPECT_FALSE(IsOpen());
+        // Given back on the way out, the loop is said to be free; left as it is, it is not.
+        if (fault == Fault::UnansweredAtTheLevel && request == Request::Own)
+          told.push_back(trim ? "Loop may be returned to automatic control" : "NOTE-Loop may be returned");
+        // Exactly these, in order: the doubt is told once.
+        ASSERT_NO_FATAL_FAILURE(ExpectTold(told));
+        // What the transmitter holds: a level it never took stays free; one it holds is left so.
+        if (atTheLevel) {
+          EXPECT_FALSE(DeviceFixed());
+        } else {
+          EXPECT_TRUE(DeviceFixed());
+          EXPECT_EQ(device_->config.fixedCurrent, 20.0f);
+        }
+        device_->ClearFaults();
+      }
+    }
+  }
+}
+
 // The DTM going offline and online again in the middle of the trim or the loop test: the control is
 // back at its list, the user told; the current was given back before the connection ended, and
 // nothing is written until a level is chosen again.
@@ -686,25 +775,29 @@ TEST_F(LiveLoop, AnOwnLevelOutsideTheLoopIsRefused) {
   EXPECT_FALSE(DeviceFixed());
 }
 
-// With the DTM offline both dialogues run without a single device write: the trim through its
-// levels, a reading and "End"; the loop test says that nothing was fixed and Abort closes it.
+// With the DTM offline neither control writes to the device or speaks of a level as set: each
+// says that nothing was written (the trim announces no level and asks for no meter reading) and
+// stays at its list; "End" and Abort close them.
 TEST_F(LiveLoop, OfflineTheDialoguesRunWithoutWrites) {
   ASSERT_EQ(vkr::test::ui::GoOffline(dtm), S_OK);
   ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) != dsONLINE; }, 10000));
   device_->received.clear();
 
   ASSERT_TRUE(Open(kFunctionDacTrim));
-  Answers() = {"buttonOk", "buttonNo", "buttonNo", "buttonYes", "buttonYes"};
-  Choose(kDacTrimLevelList, kTrim4mA);
-  Click(kDacTrimEnter);
-  EXPECT_EQ(Text(kDacTrimReadingEdit), "4.000");
-  Type(kDacTrimReadingEdit, "3.9");
-  Click(kDacTrimEnter);
-  Click(kDacTrimEnter);  // matched
-  EXPECT_TRUE(Visible(kDacTrimLevelList));
+  for (int level : {kTrim4mA, kTrim20mA}) {
+    Messages().clear();
+    Choose(kDacTrimLevelList, level);
+    Click(kDacTrimEnter);
+    ExpectTold({"not connected: no output level was written"});
+    EXPECT_TRUE(Visible(kDacTrimLevelList));
+    EXPECT_FALSE(Visible(kDacTrimReadingEdit));
+  }
+  Messages().clear();
+  Answers() = {"buttonYes"};
   Choose(kDacTrimLevelList, kTrimEnd);
   Click(kDacTrimEnter);
   ASSERT_TRUE(WaitClosed());
+  ExpectTold({"Exit DAC Trim Process?", "Loop may be returned to automatic control"});
 
   // The loop test fixes nothing offline and says so.
   ASSERT_TRUE(Open(kFunctionLoopTest));

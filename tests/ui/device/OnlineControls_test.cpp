@@ -399,8 +399,8 @@ TEST_F(OnlineControls, AnIdentificationTheDeviceDidNotGiveIsNotWritten) {
 }
 
 // The online parameter control and the echo trace look as kept; the online one greys function 3
-// while it runs, and its OK and Apply write nothing (it binds no parameter); the echo trace opens
-// and closes without touching the device.
+// while it runs, its Apply stays greyed whatever is typed and its OK writes nothing (it binds no
+// parameter); the echo trace opens and closes without touching the device.
 TEST_F(OnlineControls, OnlineParameterAndEchoTraceControlsWriteNothing) {
   GoOnline();
   const int before = static_cast<int>(device_->received.size());
@@ -414,6 +414,8 @@ TEST_F(OnlineControls, OnlineParameterAndEchoTraceControlsWriteNothing) {
   auto* object = dynamic_cast<COnlineParam*>(vkr::test::Query<IOnlineParam>(control.Get()).Get());
   ASSERT_NE(object, nullptr);
   EXPECT_TRUE(object->IsFunctionDisabled());
+  for (int item : {kValuesFormTag, kValuesFormDay}) Type(online, item, "7");
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(Dialog(online), kApplyButtonId)));
   Click(online, IDOK);
   EXPECT_TRUE(PumpUntil([&] { return Host().Find(online) == nullptr; }, 5000));
   EXPECT_FALSE(object->IsFunctionDisabled());
