@@ -11,6 +11,7 @@
 #include "frame/HostUsage.h"
 #include "frame/HostUtilities.h"
 #include "frame/PageHost.h"
+#include "frame/ProjectFiles.h"
 #include "frame/TransferSession.h"
 #include "frame/controls/OutsideControls.h"
 #include "frame/controls/TestControl.h"
@@ -231,24 +232,33 @@ bool IsOpen(ActiveXHost& activeX, const std::string& invokeId) {
   return false;
 }
 
-// Saves the DTM's data set into the project when the DTM says it changed, as a frame saves its
-// project after the user's work. False (with the reason printed) when the save failed.
-bool SaveWhenChanged(TransferSession& session, const std::string& project) {
+// The DTM's data set as it would be saved.
+std::string DataSetNow(TransferSession& session) {
   ComPtr<IPersistStreamInit> persist;
-  if (!session.Dtm() || FAILED(session.Dtm()->QueryInterface(IPersistStreamInit::iid, persist.PutVoid())) || !persist)
-    return true;
-  if (persist->IsDirty() != S_OK) {
+  std::string stream;
+  if (session.Dtm() && SUCCEEDED(session.Dtm()->QueryInterface(IPersistStreamInit::iid, persist.PutVoid())) && persist)
+    StreamBytes(persist.Get(), &stream);
+  return stream;
+}
+
+// Saves the DTM's data set into the project when the user's work changed it (`before`: the data
+// set when the work began), as a frame saves its project after an OK or Apply: a look at a control
+// writes nothing, not even a project that is not there yet. False (with the reason printed) when
+// the save failed.
+bool SaveWhenChanged(TransferSession& session, KnownFile* project, const std::string* before) {
+  if (!before || DataSetNow(session) == *before) {
     std::printf("  data set unchanged\n");
     return true;
   }
-  const std::size_t slash = project.find_last_of("\\/");
-  if (slash != std::string::npos && slash > 0) CreateDirectoryA(project.substr(0, slash).c_str(), nullptr);
-  const HRESULT hr = session.Save(project);
+  const std::size_t slash = project->Path().find_last_of("\\/");
+  if (slash != std::string::npos && slash > 0) CreateDirectoryA(project->Path().substr(0, slash).c_str(), nullptr);
+  bool replaced = false;
+  const HRESULT hr = SaveDataSet(session.Dtm(), project, &replaced);
   if (FAILED(hr)) {
-    Fail("the data set could not be saved to " + project + ": " + FailureText(hr));
+    Fail(SaveFailure("the data set", project->Path(), hr, replaced));
     return false;
   }
-  std::printf("  data set saved to %s\n", project.c_str());
+  std::printf("  data set saved to %s\n", project->Path().c_str());
   return true;
 }
 
@@ -272,7 +282,7 @@ int CloseAndFinish(IFdtActiveXHost* host, ActiveXHost& activeX) {
 }  // namespace
 
 int RunUiCommand(const std::vector<std::string>& arguments) {
-  std::string project = kDefaultProject, png, function, className, page, additionalStatus;
+  std::string project = kDefaultProject, devicePath, png, function, className, page, additionalStatus;
   LCID language = 0;  // 0: the DTM's own
   bool list = false, testControl = false, offline = false;
   std::vector<int> clicks;  // controls of a lone page clicked before its picture
@@ -282,7 +292,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   bool projectGiven = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
-    const bool takesValue = a == "--type" || a == "--read" || a == "--png" || a == "--project" || a == "--class" ||
+    const bool takesValue = a == "--type" || a == "--read" || a == "--png" || a == "--project" || a == "--device" || a == "--class" ||
                             a == "--additional-status" || a == "--click" || a == "--page" || a == "--language" ||
                             a == "--fault";
     if (takesValue && (i + 1 >= arguments.size() || arguments[i + 1].empty())) return Usage(a + " needs a value");
@@ -301,6 +311,8 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     } else if (a == "--read") {
       if (!IsNumber(value)) return Usage("--read takes an item id (a number), not " + value);
       reads.push_back(std::atoi(value.c_str()));
+    } else if (a == "--device") {
+      devicePath = value;
     } else if (a == "--png" || a == "--project" || a == "--class") {
       (a == "--png" ? png : a == "--project" ? project : className) = value;
       projectGiven = projectGiven || a == "--project";
@@ -349,7 +361,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     return Usage("--additional-status takes the status bytes in hex (e.g. 06000100), not " + additionalStatus);
   // A project named on the command line must be there, unless the data set is planned offline
   // (a new one); without --project the user interface shows the default project or a new data set.
-  if (projectGiven && !offline && !testControl && !FileExists(project)) return Fail(MissingProject(project));
+  if (projectGiven && !offline && !testControl)
+    if (const std::string problem = ProjectProblem(project); !problem.empty()) return Fail(problem);
+  if (offline && !devicePath.empty()) return Usage("--device does not go with --offline (no device is on the channel)");
   // A class of another module, registered as a DTM's module is: by ProgID or by {CLSID}.
   CLSID classId{};
   if (!className.empty()) {
@@ -370,8 +384,14 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   } revoke;
   AtlAxWinInit();
 
+  // The project's files: its data set, and online the transmitter the engineer's commands talk to.
+  KnownFile projectFile(project);
+  std::string dataSet, why;
+  if (!ReadProject(&projectFile, &dataSet, &why, !projectGiven || offline || testControl)) return Fail(why);
+  DeviceFile deviceFile(devicePath.empty() ? project + ".device" : devicePath);
   auto session = std::make_unique<TransferSession>();
   auto device = std::make_shared<SimulatedDevice>();
+  if (!offline && !deviceFile.Load(device.get(), &why)) return Fail(why);
   // The leading status bytes as given; the rest stay clear. The device then reports more status
   // available until a master acknowledges them.
   if (!additionalStatus.empty()) {
@@ -382,8 +402,17 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       device->config.additionalStatus[i] =
           static_cast<std::uint8_t>(std::strtoul(additionalStatus.substr(2 * i, 2).c_str(), nullptr, 16));
   }
-  hr = session->Open(kDtmProgId, device, project);
+  hr = session->Open(kDtmProgId, device, std::string(), projectFile.Present() ? &dataSet : nullptr);
   if (FAILED(hr)) return Fail(OpenFailure(project, hr, session->DataSetRefused()));
+  // Ends the session; online, the device file then keeps what the transmitter holds, on every road
+  // out: what reached the transmitter stays there.
+  auto endSession = [&]() {
+    session->Close();
+    std::string problem;
+    if (offline || deviceFile.Save(*device, &problem)) return true;
+    Fail(problem);
+    return false;
+  };
   // Offline: nothing answers on the frame's channel, so nothing can take the DTM online.
   if (offline) {
     session->Channel()->devices.clear();
@@ -395,7 +424,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     hr = session->Dtm()->QueryInterface(IDtm::iid, dtm.PutVoid());
     if (SUCCEEDED(hr) && dtm) hr = dtm->SetLanguage(language, &set);
     if (FAILED(hr) || !dtm) {
-      session->Close();
+      endSession();
       return Fail("the DTM did not take the language " + std::to_string(language) + ": " + FailureText(hr));
     }
     std::printf("Language %lu: %s\n", static_cast<unsigned long>(language),
@@ -435,7 +464,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       ++shown;
     }
     if (shown == 0) std::printf("  (none)\n");
-    session->Close();
+    endSession();
     return 0;
   }
 
@@ -443,7 +472,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   // A property page of the DTM is shown on its own, as its page frame would host it.
   if (!className.empty() && PageHost::IsPropertyPage(classId)) {
     if (clicks.size() != actions.size() || !reads.empty()) {
-      session->Close();
+      endSession();
       return Fail("a property page shown on its own takes --click only");
     }
     std::printf("Opening the property page of class %s\n", className.c_str());
@@ -453,14 +482,14 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       if (hr != S_OK) break;
       if (page.Click(id) != S_OK) {
         page.Close(nullptr);
-        session->Close();
+        endSession();
         return Fail("the page has no control " + std::to_string(id) + " to click");
       }
     }
     for (const std::string& line : page.record) std::printf("  %s\n", line.c_str());
     if (hr != S_OK) {
       page.Close(nullptr);
-      session->Close();
+      endSession();
       return Fail("the page did not open: " + (FAILED(hr) ? FailureText(hr) : std::string("Init refused")));
     }
     RECT r{};
@@ -472,7 +501,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     bool closed = false;
     page.Close(&closed);
     std::printf("  closed the page: %s\n", closed ? "yes" : "no, the page kept it open");
-    session->Close();
+    endSession();
     if (!rendered) return Fail("the picture could not be written to " + png);
     return closed ? 0 : 1;
   }
@@ -493,7 +522,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   }
   for (const std::string& line : frame->activeX.record) std::printf("  %s\n", line.c_str());
   if (FAILED(hr) || !opened) {
-    session->Close();
+    endSession();
     if (hr == S_FALSE && className.empty()) return Fail("the DTM names no user interface for function " + function);
     return Fail("the user interface did not open: " + (FAILED(hr) ? FailureText(hr) : std::string("Init refused")));
   }
@@ -504,12 +533,15 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   RECT r{};
   GetWindowRect(window, &r);
   bool badPage = false, rendered = false;
+  // The data set before the user's work, to save only what the work changed.
+  const std::string before = actions.empty() ? std::string() : DataSetNow(*session);
+  int refusedOk = -1;  // the item that held the focus when OK left the control open
   // The user's work, typing and clicks in order; the picture shows the control after all the work,
   // or as the click that closed it (OK, Cancel) found it.
   for (const Action& action : actions) {
     if (!IsOpen(frame->activeX, invokeId)) {
       CloseAndFinish(host.Get(), frame->activeX);
-      session->Close();
+      endSession();
       return Fail("the user interface closed before the item " + std::to_string(action.id) + " was reached");
     }
     if (action.kind == Action::Kind::Click) {
@@ -519,7 +551,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
                                                         : FindItem(items, action.id) && vkr::ui::Click(FindItem(items, action.id));
     if (!done) {
       CloseAndFinish(host.Get(), frame->activeX);
-      session->Close();
+      endSession();
       return Fail("the user interface has no item " + std::to_string(action.id) + " that takes " +
                   (action.kind == Action::Kind::Type ? "\"" + action.text + "\"" : std::string("a click")));
     }
@@ -532,6 +564,11 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       std::printf("  typed \"%s\" into %d\n", action.text.c_str(), action.id);
     else
       std::printf("  clicked %d\n", action.id);
+    // A control that keeps itself open after OK refused it: its invalid entry has the focus.
+    if (action.kind == Action::Kind::Click && action.id == IDOK && IsOpen(frame->activeX, invokeId))
+      refusedOk = GetFocus() ? GetDlgCtrlID(GetFocus()) : 0;
+    else if (action.kind == Action::Kind::Type || action.id == IDOK)
+      refusedOk = -1;
   }
   const bool open = IsOpen(frame->activeX, invokeId);
   if (open) rendered = RenderPages(window, png, page, &badPage);
@@ -552,11 +589,18 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   if (!offline)
     std::printf("  transmitter: loop current %.3f mA%s\n", static_cast<double>(device->LoopCurrent()),
                 device->config.fixedCurrent != 0.0f ? " (fixed)" : "");
+  if (open && refusedOk >= 0)
+    std::printf("  OK refused: the control is still open%s\n",
+                refusedOk > 0 ? (" with item " + std::to_string(refusedOk) + " marked invalid").c_str() : "");
   int code = CloseAndFinish(host.Get(), frame->activeX);
-  if (!SaveWhenChanged(*session, project)) code = 1;
-  session->Close();
+  if (!SaveWhenChanged(*session, &projectFile, actions.empty() ? nullptr : &before)) code = 1;
+  if (!endSession()) code = 1;
   if (!rendered) return Fail("the picture could not be written to " + png);
   if (badPage) return Fail("no page " + page + " in the user interface's page tree");
+  if (open && refusedOk >= 0)
+    return Fail("the control is still open with an invalid entry" +
+                (refusedOk > 0 ? " (item " + std::to_string(refusedOk) + ")" : std::string()) +
+                ": it refused OK and applied nothing");
   return code;
 }
 

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -360,6 +363,81 @@ TEST_F(Files, AFlushedFileRenamedOverAnotherReplacesIt) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
   EXPECT_FALSE(MoveFileExA("D:\\A\\old.txt", "D:\\A\\x.txt", 0x2));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+// Locks belong to a handle: another handle, of this process or any other, waits for them or is
+// refused at once; closing the handle ends its locks.
+TEST_F(Files, ALockHoldsAgainstEveryOtherHandleUntilItsHandleLetsGo) {
+  WriteFileText(Native("d/A/locked.txt"), "held");
+  auto open = [](DWORD access) {
+    return CreateFileA("D:\\A\\locked.txt", access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  const DWORD both = GENERIC_READ | GENERIC_WRITE;
+  HANDLE first = open(both), second = open(both), reader = open(GENERIC_READ);
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  OVERLAPPED at{};
+  constexpr DWORD kExclusiveNow = LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY;
+  struct Case {
+    const char* what;
+    HANDLE handle;
+    DWORD flags;
+    DWORD error;  // 0: locked
+  };
+  ASSERT_TRUE(LockFileEx(first, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &at));
+  for (const Case& c : {Case{"another handle, exclusive", second, kExclusiveNow, ERROR_LOCK_VIOLATION},
+                        Case{"another handle, shared", reader, LOCKFILE_FAIL_IMMEDIATELY, ERROR_LOCK_VIOLATION},
+                        Case{"exclusive without write access", reader, kExclusiveNow, ERROR_ACCESS_DENIED},
+                        Case{"no handle", nullptr, kExclusiveNow, ERROR_INVALID_HANDLE}}) {
+    SCOPED_TRACE(c.what);
+    EXPECT_FALSE(LockFileEx(c.handle, c.flags, 0, MAXDWORD, MAXDWORD, &at));
+    EXPECT_EQ(GetLastError(), c.error);
+  }
+  EXPECT_FALSE(UnlockFileEx(second, 0, MAXDWORD, MAXDWORD, &at));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_LOCKED));
+  // A process of its own waits for the lock, and gets it when the handle that held it is closed.
+  const pid_t child = fork();
+  if (child == 0) {
+    HANDLE h = open(both);
+    const bool busy = !LockFileEx(h, kExclusiveNow, 0, MAXDWORD, MAXDWORD, &at);
+    const bool waited = LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &at);
+    std::_Exit(busy && waited ? 0 : 1);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  int status = 0;
+  EXPECT_EQ(waitpid(child, &status, WNOHANG), 0);  // still waiting
+  CloseHandle(first);
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  // Shared locks go together; an exclusive one waits for both.
+  EXPECT_TRUE(LockFileEx(second, LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &at));
+  EXPECT_TRUE(LockFileEx(reader, LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &at));
+  HANDLE third = open(both);
+  EXPECT_FALSE(LockFileEx(third, kExclusiveNow, 0, MAXDWORD, MAXDWORD, &at));
+  EXPECT_TRUE(UnlockFileEx(second, 0, MAXDWORD, MAXDWORD, &at));
+  EXPECT_TRUE(UnlockFileEx(reader, 0, MAXDWORD, MAXDWORD, &at));
+  EXPECT_TRUE(LockFileEx(third, kExclusiveNow, 0, MAXDWORD, MAXDWORD, &at));
+  for (HANDLE h : {second, reader, third}) CloseHandle(h);
+}
+
+// Of many renames to one new name without MOVEFILE_REPLACE_EXISTING, exactly one succeeds: the
+// name is checked in the same step as the rename.
+TEST_F(Files, OnlyOneOfRacingRenamesTakesAFreeName) {
+  constexpr int kThreads = 8;
+  for (int t = 0; t < kThreads; ++t) WriteFileText(Native("d/A/racer" + std::to_string(t)), std::to_string(t));
+  std::atomic<int> won{0}, refused{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      const std::string from = "D:\\A\\racer" + std::to_string(t);
+      if (MoveFileExA(from.c_str(), "D:\\A\\goal", MOVEFILE_WRITE_THROUGH))
+        ++won;
+      else if (GetLastError() == static_cast<DWORD>(ERROR_ALREADY_EXISTS))
+        ++refused;
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(won.load(), 1);
+  EXPECT_EQ(refused.load(), kThreads - 1);
 }
 
 TEST_F(Files, TempPathAndLongNamesFollowTheSizeRule) {
