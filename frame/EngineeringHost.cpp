@@ -48,8 +48,8 @@ void MakeFolderOf(const std::string& path) {
 // at the polling address the DTM connected to (empty when one did).
 std::string NoDeviceAnswered(const FrameChannel& channel) {
   for (const FrameChannel::Record& answer : channel.answers) {
-    if (answer.method != "OnConnectResponse" || answer.document.find("no device at this address") == std::string::npos)
-      continue;
+    const bool connect = answer.method == "OnConnectResponse" || answer.method == "OnParentVersion";
+    if (!connect || answer.document.find("no device at this address") == std::string::npos) continue;
     for (const FrameChannel::Record& call : channel.calls) {
       if (call.method != "ConnectRequest" || call.invokeId != answer.invokeId) continue;
       const std::size_t at = call.document.find("shortAddress=\"");
@@ -302,7 +302,10 @@ bool Compare(Command& c, bool* equal, const char* what) {
   });
   if (hr != S_OK) return c.Failed("the DTM did not compare: " + ResultText(hr));
   const std::string flag = StatusFlag(Utf16ToUtf8(document.View()), "<CompareResult");
-  if (flag.empty()) return c.Failed("the device could not be compared");
+  if (flag.empty()) {
+    const std::string absent = NoDeviceAnswered(*c.m_session->Channel());
+    return c.Failed("the device could not be compared" + (absent.empty() ? "" : ": " + absent));
+  }
   *equal = flag == "equal";
   return true;
 }
@@ -457,7 +460,8 @@ int Status(const Options& o) {
   const bool read = hr != S_OK ? c.Failed("the DTM gave no device status: " + ResultText(hr))
                                : !flag.empty() || c.Failed("the device status could not be read");
   if (!c.Finish(read)) return 1;
-  std::printf("device status: %s\n", flag.c_str());
+  const std::string absent = NoDeviceAnswered(*c.m_session->Channel());
+  std::printf("device status: %s%s\n", flag.c_str(), absent.empty() ? "" : (" (" + absent + ")").c_str());
   // What a frame cannot see in the status: a loop current the transmitter holds fixed.
   if (c.m_device->config.fixedCurrent != 0.0f)
     std::printf("transmitter: loop current fixed at %.3f mA\n", static_cast<double>(c.m_device->config.fixedCurrent));

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -366,7 +365,7 @@ TEST_F(Files, AFlushedFileRenamedOverAnotherReplacesIt) {
 }
 
 // Locks belong to a handle: another handle, of this process or any other, waits for them or is
-// refused at once; closing the handle ends its locks.
+// refused at once; closing the handle ends its locks. (The frame's tests lock across processes.)
 TEST_F(Files, ALockHoldsAgainstEveryOtherHandleUntilItsHandleLetsGo) {
   WriteFileText(Native("d/A/locked.txt"), "held");
   auto open = [](DWORD access) {
@@ -395,20 +394,22 @@ TEST_F(Files, ALockHoldsAgainstEveryOtherHandleUntilItsHandleLetsGo) {
   }
   EXPECT_FALSE(UnlockFileEx(second, 0, MAXDWORD, MAXDWORD, &at));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_LOCKED));
-  // A process of its own waits for the lock, and gets it when the handle that held it is closed.
-  const pid_t child = fork();
-  if (child == 0) {
+  // Another handle waits for the lock, and gets it when the handle that held it is closed.
+  std::atomic<int> stage{0};
+  std::thread waiter([&] {
     HANDLE h = open(both);
     const bool busy = !LockFileEx(h, kExclusiveNow, 0, MAXDWORD, MAXDWORD, &at);
+    stage = 1;
     const bool waited = LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &at);
-    std::_Exit(busy && waited ? 0 : 1);
-  }
+    stage = busy && waited ? 2 : 3;
+    CloseHandle(h);
+  });
+  while (stage == 0) std::this_thread::yield();
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  int status = 0;
-  EXPECT_EQ(waitpid(child, &status, WNOHANG), 0);  // still waiting
+  EXPECT_EQ(stage.load(), 1);  // still waiting
   CloseHandle(first);
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  waiter.join();
+  EXPECT_EQ(stage.load(), 2);
   // Shared locks go together; an exclusive one waits for both.
   EXPECT_TRUE(LockFileEx(second, LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &at));
   EXPECT_TRUE(LockFileEx(reader, LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &at));
