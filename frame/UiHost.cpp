@@ -404,15 +404,24 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   }
   hr = session->Open(kDtmProgId, device, std::string(), projectFile.Present() ? &dataSet : nullptr);
   if (FAILED(hr)) return Fail(OpenFailure(project, hr, session->DataSetRefused()));
-  // Ends the session; online, the device file then keeps what the transmitter holds, on every road
-  // out: what reached the transmitter stays there.
-  auto endSession = [&]() {
-    session->Close();
-    std::string problem;
-    if (offline || deviceFile.Save(*device, &problem)) return true;
-    Fail(problem);
-    return false;
-  };
+  // Online, the device file keeps what the transmitter holds when the command ends, on every road
+  // out (the session closed first): what reached the transmitter stays there.
+  struct KeepDevice {
+    ~KeepDevice() {
+      if (!saved) Save();
+    }
+    bool Save() {
+      saved = true;
+      std::string problem;
+      if (offline || file.Save(*device, &problem)) return true;
+      Fail(problem);
+      return false;
+    }
+    DeviceFile& file;
+    const std::shared_ptr<SimulatedDevice>& device;
+    bool offline;
+    bool saved = false;
+  } keepDevice{deviceFile, device, offline};
   // Offline: nothing answers on the frame's channel, so nothing can take the DTM online.
   if (offline) {
     session->Channel()->devices.clear();
@@ -424,7 +433,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     hr = session->Dtm()->QueryInterface(IDtm::iid, dtm.PutVoid());
     if (SUCCEEDED(hr) && dtm) hr = dtm->SetLanguage(language, &set);
     if (FAILED(hr) || !dtm) {
-      endSession();
+      session->Close();
       return Fail("the DTM did not take the language " + std::to_string(language) + ": " + FailureText(hr));
     }
     std::printf("Language %lu: %s\n", static_cast<unsigned long>(language),
@@ -464,7 +473,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       ++shown;
     }
     if (shown == 0) std::printf("  (none)\n");
-    endSession();
+    session->Close();
     return 0;
   }
 
@@ -472,7 +481,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   // A property page of the DTM is shown on its own, as its page frame would host it.
   if (!className.empty() && PageHost::IsPropertyPage(classId)) {
     if (clicks.size() != actions.size() || !reads.empty()) {
-      endSession();
+      session->Close();
       return Fail("a property page shown on its own takes --click only");
     }
     std::printf("Opening the property page of class %s\n", className.c_str());
@@ -482,14 +491,14 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       if (hr != S_OK) break;
       if (page.Click(id) != S_OK) {
         page.Close(nullptr);
-        endSession();
+        session->Close();
         return Fail("the page has no control " + std::to_string(id) + " to click");
       }
     }
     for (const std::string& line : page.record) std::printf("  %s\n", line.c_str());
     if (hr != S_OK) {
       page.Close(nullptr);
-      endSession();
+      session->Close();
       return Fail("the page did not open: " + (FAILED(hr) ? FailureText(hr) : std::string("Init refused")));
     }
     RECT r{};
@@ -501,7 +510,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     bool closed = false;
     page.Close(&closed);
     std::printf("  closed the page: %s\n", closed ? "yes" : "no, the page kept it open");
-    endSession();
+    session->Close();
     if (!rendered) return Fail("the picture could not be written to " + png);
     return closed ? 0 : 1;
   }
@@ -522,7 +531,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   }
   for (const std::string& line : frame->activeX.record) std::printf("  %s\n", line.c_str());
   if (FAILED(hr) || !opened) {
-    endSession();
+    session->Close();
     if (hr == S_FALSE && className.empty()) return Fail("the DTM names no user interface for function " + function);
     return Fail("the user interface did not open: " + (FAILED(hr) ? FailureText(hr) : std::string("Init refused")));
   }
@@ -541,7 +550,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   for (const Action& action : actions) {
     if (!IsOpen(frame->activeX, invokeId)) {
       CloseAndFinish(host.Get(), frame->activeX);
-      endSession();
+      session->Close();
       return Fail("the user interface closed before the item " + std::to_string(action.id) + " was reached");
     }
     if (action.kind == Action::Kind::Click) {
@@ -551,7 +560,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
                                                         : FindItem(items, action.id) && vkr::ui::Click(FindItem(items, action.id));
     if (!done) {
       CloseAndFinish(host.Get(), frame->activeX);
-      endSession();
+      session->Close();
       return Fail("the user interface has no item " + std::to_string(action.id) + " that takes " +
                   (action.kind == Action::Kind::Type ? "\"" + action.text + "\"" : std::string("a click")));
     }
@@ -594,7 +603,8 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
                 refusedOk > 0 ? (" with item " + std::to_string(refusedOk) + " marked invalid").c_str() : "");
   int code = CloseAndFinish(host.Get(), frame->activeX);
   if (!SaveWhenChanged(*session, &projectFile, actions.empty() ? nullptr : &before)) code = 1;
-  if (!endSession()) code = 1;
+  session->Close();
+  if (!keepDevice.Save()) code = 1;
   if (!rendered) return Fail("the picture could not be written to " + png);
   if (badPage) return Fail("no page " + page + " in the user interface's page tree");
   if (open && refusedOk >= 0)
