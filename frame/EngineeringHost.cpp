@@ -15,6 +15,7 @@
 #include "frame/HostUsage.h"
 #include "frame/HostUtilities.h"
 #include "frame/ParameterDocument.h"
+#include "frame/ProjectFiles.h"
 #include "frame/TransferSession.h"
 
 namespace vkr::frame {
@@ -37,101 +38,28 @@ int Fail(const std::string& what) {
   return 1;
 }
 
-HRESULT ReadFileText(const std::string& path, std::string* out) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
-  out->clear();
-  char buffer[4096];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) out->append(buffer, read);
-  CloseHandle(file);
-  return S_OK;
-}
-
 // Makes the folder a file is to be written in (one level, as the default project needs).
 void MakeFolderOf(const std::string& path) {
   const std::size_t slash = path.find_last_of("\\/");
   if (slash != std::string::npos && slash > 0) CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
 }
 
-// Replaces a file of the project (the folder made first): whole, old or new, whatever happens.
-HRESULT WriteFileText(const std::string& path, const std::string& text) {
-  MakeFolderOf(path);
-  return ReplaceFile(path.c_str(), text);
-}
-
-// ---- The simulated transmitter's own memory ----------------------------------------------
-
-Bytes FloatBytes(float value) {
-  Bytes b(4);
-  wire::PutFloat(&b, 0, value);
-  return b;
-}
-
-// The configuration as "name hex" lines; what a write command changes, and the counters.
-std::string DeviceText(const SimulatedDevice::Configuration& c) {
-  std::map<std::string, Bytes> fields{
-      {"message", c.message},
-      {"tagDescriptorDate", c.tagDescriptorDate},
-      {"finalAssembly", c.finalAssembly},
-      {"longTag", c.longTag},
-      {"pvUnit", Bytes{c.pvUnit}},
-      {"rangeUnit", Bytes{c.rangeUnit}},
-      {"upperRange", FloatBytes(c.upperRange)},
-      {"lowerRange", FloatBytes(c.lowerRange)},
-      {"damping", FloatBytes(c.damping)},
-      {"pollingAddress", Bytes{c.pollingAddress}},
-      {"loopCurrentMode", Bytes{c.loopCurrentMode}},
-      {"alarmSelect", Bytes{c.alarmSelect}},
-      {"transferFunction", Bytes{c.transferFunction}},
-      {"writeProtect", Bytes{c.writeProtect}},
-      {"displaySettings", c.displaySettings},
-      {"echoSettings", c.echoSettings},
-      {"configChangeCounter", Bytes{static_cast<std::uint8_t>(c.configChangeCounter >> 8),
-                                    static_cast<std::uint8_t>(c.configChangeCounter)}},
-      {"configChanged", Bytes{static_cast<std::uint8_t>(c.configChanged ? 1 : 0)}},
-  };
-  std::string text;
-  for (const auto& [name, bytes] : fields) text += name + " " + wire::ToHex(bytes) + "\n";
-  return text;
-}
-
-bool ApplyDeviceText(const std::string& text, SimulatedDevice::Configuration* c) {
-  std::istringstream lines(text);
-  std::string name, hex;
-  while (lines >> name) {
-    hex.clear();
-    std::getline(lines, hex);
-    while (!hex.empty() && (hex.front() == ' ')) hex.erase(0, 1);
-    Bytes b;
-    if (!wire::FromHex(hex, &b)) return false;
-    auto byte = [&](std::uint8_t* field) {
-      if (b.size() == 1) *field = b[0];
-    };
-    auto real = [&](float* field) {
-      if (b.size() == 4) *field = wire::GetFloat(b, 0);
-    };
-    if (name == "message") c->message = b;
-    else if (name == "tagDescriptorDate") c->tagDescriptorDate = b;
-    else if (name == "finalAssembly") c->finalAssembly = b;
-    else if (name == "longTag") c->longTag = b;
-    else if (name == "pvUnit") byte(&c->pvUnit);
-    else if (name == "rangeUnit") byte(&c->rangeUnit);
-    else if (name == "upperRange") real(&c->upperRange);
-    else if (name == "lowerRange") real(&c->lowerRange);
-    else if (name == "damping") real(&c->damping);
-    else if (name == "pollingAddress") byte(&c->pollingAddress);
-    else if (name == "loopCurrentMode") byte(&c->loopCurrentMode);
-    else if (name == "alarmSelect") byte(&c->alarmSelect);
-    else if (name == "transferFunction") byte(&c->transferFunction);
-    else if (name == "writeProtect") byte(&c->writeProtect);
-    else if (name == "displaySettings") c->displaySettings = b;
-    else if (name == "echoSettings") c->echoSettings = b;
-    else if (name == "configChangeCounter" && b.size() == 2) c->configChangeCounter = static_cast<std::uint16_t>(b[0] << 8 | b[1]);
-    else if (name == "configChanged" && b.size() == 1) c->configChanged = b[0] != 0;
+// Why the DTM could not reach the transmitter, as the frame's channel saw it: no device answered
+// at the polling address the DTM connected to (empty when one did).
+std::string NoDeviceAnswered(const FrameChannel& channel) {
+  for (const FrameChannel::Record& answer : channel.answers) {
+    const bool connect = answer.method == "OnConnectResponse" || answer.method == "OnParentVersion";
+    if (!connect || answer.document.find("no device at this address") == std::string::npos) continue;
+    for (const FrameChannel::Record& call : channel.calls) {
+      if (call.method != "ConnectRequest" || call.invokeId != answer.invokeId) continue;
+      const std::size_t at = call.document.find("shortAddress=\"");
+      if (at == std::string::npos) break;
+      const std::size_t from = at + 14;
+      return "no device answered at polling address " + call.document.substr(from, call.document.find('"', from) - from);
+    }
+    return "no device answered at the address the DTM connected to";
   }
-  return true;
+  return "";
 }
 
 // ---- Progress ------------------------------------------------------------------------------
@@ -181,40 +109,49 @@ class Progress {
 
 class Command {
  public:
-  explicit Command(const Options& options) : m_options(options) {}
+  explicit Command(const Options& options)
+      : m_options(options), m_project(options.project), m_record(options.project + ".compared"),
+        m_deviceFile(options.device) {}
   ~Command() {
     m_session.reset();
     CoFreeUnusedLibraries();
     if (m_comInitialized) CoUninitialize();
   }
 
-  // Loads the device, creates the DTM on the project's data set and gives it the channel.
-  bool Open(const std::string* dataSet = nullptr) {
+  // Reads the project's files, loads the device, creates the DTM on the project's data set (or on
+  // `dataSet`) and gives it the channel. Only an upload may start without a project file.
+  bool Open(const std::string* dataSet = nullptr, bool projectMayBeAbsent = false) {
     if (FAILED(CoInitialize(nullptr))) return Failed("the frame's apartment could not be made");
     m_comInitialized = true;
+    std::string stream, why;
+    if (!ReadProject(&m_project, &stream, &why, projectMayBeAbsent)) return Failed(why);
     m_device = std::make_shared<SimulatedDevice>();
-    std::string text;
-    if (SUCCEEDED(ReadFileText(m_options.device, &text)) && !ApplyDeviceText(text, &m_device->config))
-      return Failed("the device file " + m_options.device + " is damaged");
+    if (!m_deviceFile.Load(m_device.get(), &why)) return Failed(why);
+    // A record that cannot be read is one that says nothing; a save over it says why.
+    m_record.Read();
     m_session = std::make_unique<TransferSession>();
-    const HRESULT hr = m_session->Open(kDtmProgId, m_device, m_options.project, dataSet);
+    const std::string* loaded = dataSet ? dataSet : m_project.Present() ? &stream : nullptr;
+    const HRESULT hr = m_session->Open(kDtmProgId, m_device, std::string(), loaded);
     if (FAILED(hr)) return Failed(OpenFailure(m_options.project, hr, m_session->DataSetRefused()));
     m_session->Channel()->wireBitsPerSecond = m_options.wireBitsPerSecond;
     return true;
   }
   bool SaveProject() {
     MakeFolderOf(m_options.project);
-    const HRESULT hr = m_session->Save(m_options.project);
-    return SUCCEEDED(hr) || Failed("the data set could not be saved to " + m_options.project + ": " + ResultText(hr));
+    bool replaced = false;
+    const HRESULT hr = SaveDataSet(m_session->Dtm(), &m_project, &replaced);
+    return SUCCEEDED(hr) || Failed(SaveFailure("the data set", m_options.project, hr, replaced));
   }
-  bool SaveDevice() {
-    const HRESULT hr = WriteFileText(m_options.device, DeviceText(m_device->config));
-    return SUCCEEDED(hr) || Failed("the device could not be saved to " + m_options.device + ": " + ResultText(hr));
+  bool WriteRecord(const std::string& text) {
+    MakeFolderOf(m_record.Path());
+    bool replaced = false;
+    const HRESULT hr = m_record.Replace(text, &replaced);
+    return SUCCEEDED(hr) || Failed(SaveFailure("the comparison with the device", m_record.Path(), hr, replaced));
   }
   // Whether the command's files can be written, before anything reaches the device: a project
   // that cannot be saved would leave the device changed and the project not knowing it.
   bool CheckFilesWritable() {
-    for (const std::string& path : {m_options.project, m_options.project + ".compared", m_options.device}) {
+    for (const std::string& path : {m_options.project, m_record.Path(), m_options.device}) {
       MakeFolderOf(path);
       const HRESULT hr = CheckReplaceable(path.c_str());
       if (FAILED(hr))
@@ -245,9 +182,11 @@ class Command {
           return hr == S_OK && success;
         }))
       return true;
-    if (hr == S_FALSE) return Failed(std::string("the DTM refused the ") + what);
+    const std::string absent = NoDeviceAnswered(*m_session->Channel());
+    if (hr == S_FALSE)
+      return Failed(std::string("the DTM refused the ") + what + (absent.empty() ? "" : ": " + absent));
     if (FAILED(hr)) return Failed(std::string("the ") + what + " did not end: " + ResultText(hr));
-    std::string why;
+    std::string why = absent;
     for (const std::string& line : m_session->Frame()->notifications)
       if (line.rfind("error ", 0) == 0) why = line.substr(line.find(": ") + 2);
     return Failed(std::string("the ") + what + " failed" + (why.empty() ? "" : ": " + why));
@@ -266,8 +205,21 @@ class Command {
     const HRESULT hr = m_session->Close();
     return SUCCEEDED(hr) || Failed("the DTM did not end its communication: " + ResultText(hr));
   }
+  // Ends a command that went online, `done` saying whether its work succeeded: the DTM goes
+  // offline and the device file takes what the transmitter now holds, on every road out, since
+  // whatever reached the transmitter stays there. A failure of the work was reported already.
+  bool Finish(bool done) {
+    const HRESULT hr = m_session->Close();
+    if (done && FAILED(hr)) done = Failed("the DTM did not end its communication: " + ResultText(hr));
+    std::string why;
+    // A command that succeeded gives a transmitter that had no file yet its file.
+    return (m_deviceFile.Save(*m_device, &why, done) || Failed(why)) && done;
+  }
 
   const Options& m_options;
+  KnownFile m_project;
+  KnownFile m_record;
+  DeviceFile m_deviceFile;
   std::shared_ptr<SimulatedDevice> m_device;
   std::unique_ptr<TransferSession> m_session;
   bool m_comInitialized = false;
@@ -300,14 +252,10 @@ struct DeviceRecord {
   std::map<std::string, std::string> values;  // by parameter name
 };
 
-std::string RecordPath(const Options& o) { return o.project + ".compared"; }
-
 std::string Hex(const std::string& text) { return wire::ToHex(Bytes(text.begin(), text.end())); }
 
-DeviceRecord ReadRecord(const Options& o) {
+DeviceRecord ParseRecord(const std::string& text) {
   DeviceRecord r;
-  std::string text;
-  if (FAILED(ReadFileText(RecordPath(o), &text))) return r;
   std::istringstream lines(text);
   std::string word, name, value;
   while (lines >> word) {
@@ -327,16 +275,13 @@ DeviceRecord ReadRecord(const Options& o) {
   return r;
 }
 
-bool WriteRecord(const Options& o, DeviceRecord::Verdict verdict, const ParameterDocument* held) {
+bool WriteRecord(Command& c, DeviceRecord::Verdict verdict, const ParameterDocument* held) {
   static const char* const kVerdicts[] = {"none", "uploaded", "equal", "notEqual"};
   std::string text = std::string("verdict ") + kVerdicts[static_cast<int>(verdict)] + "\n";
   if (held)
     for (const DocumentParameter& p : held->parameters)
       text += "value " + Hex(p.name) + " " + (p.value.empty() ? std::string("-") : Hex(p.value)) + "\n";
-  const HRESULT hr = WriteFileText(RecordPath(o), text);
-  if (SUCCEEDED(hr)) return true;
-  Fail("the comparison with the device could not be kept in " + RecordPath(o) + ": " + ResultText(hr));
-  return false;
+  return c.WriteRecord(text);
 }
 
 // The statusFlag of a diagnosis document, or the communication error.
@@ -357,7 +302,10 @@ bool Compare(Command& c, bool* equal, const char* what) {
   });
   if (hr != S_OK) return c.Failed("the DTM did not compare: " + ResultText(hr));
   const std::string flag = StatusFlag(Utf16ToUtf8(document.View()), "<CompareResult");
-  if (flag.empty()) return c.Failed("the device could not be compared");
+  if (flag.empty()) {
+    const std::string absent = NoDeviceAnswered(*c.m_session->Channel());
+    return c.Failed("the device could not be compared" + (absent.empty() ? "" : ": " + absent));
+  }
   *equal = flag == "equal";
   return true;
 }
@@ -381,8 +329,8 @@ bool TakeComparison(Command& c, bool equal, Comparison* out) {
   return !equal || Document(c, &out->held);
 }
 
-bool WriteComparison(const Options& o, const Comparison& comparison) {
-  return WriteRecord(o, comparison.verdict,
+bool WriteComparison(Command& c, const Comparison& comparison) {
+  return WriteRecord(c, comparison.verdict,
                      comparison.verdict == DeviceRecord::Verdict::NotEqual ? nullptr : &comparison.held);
 }
 
@@ -411,7 +359,7 @@ int Show(const Options& o) {
   Command c(o);
   ParameterDocument document;
   if (!c.Open() || !Document(c, &document)) return 1;
-  const DeviceRecord record = ReadRecord(o);
+  const DeviceRecord record = ParseRecord(c.m_record.Bytes());
   std::size_t width = 4;
   for (const DocumentParameter& p : document.parameters) width = std::max(width, p.Label().size());
   const int w = static_cast<int>(width);
@@ -451,9 +399,11 @@ int Set(const Options& o) {
   // first, by a second DTM that loads it as the next command will.
   ParameterDocument taken;
   std::string dataSet;
+  KnownFile project;
   {
     Command c(o);
     if (!c.Open()) return 1;
+    project = c.m_project;
     std::string why;
     const HRESULT hr = SetDocumentParameters(*c.m_session, values, &why);
     if (FAILED(hr)) return Fail("the values could not be set: " + ResultText(hr) + "; the project was not changed");
@@ -474,8 +424,9 @@ int Set(const Options& o) {
       return Fail("the DTM took " + name + "=" + value + " but its data set does not keep it: the project still holds " +
                   (later ? "\"" + later->value + "\"" : "no " + name) + " and was not changed");
   }
-  const HRESULT hr = WriteFileText(o.project, WrapDataSet(dataSet));
-  if (FAILED(hr)) return Fail("the data set could not be saved to " + o.project + ": " + ResultText(hr));
+  bool replaced = false;
+  const HRESULT hr = project.Replace(WrapDataSet(dataSet), &replaced);
+  if (FAILED(hr)) return Fail(SaveFailure("the data set", o.project, hr, replaced));
   std::printf("set; data set saved to %s\n", o.project.c_str());
   return 0;
 }
@@ -485,10 +436,10 @@ int CompareCommand(const Options& o) {
   Command c(o);
   bool equal = false;
   Comparison comparison;
-  if (!c.Open() || !Compare(c, &equal, "compare")) return 1;
-  AwaitDtmTexts(c);
-  if (!TakeComparison(c, equal, &comparison) || !c.Close() || !c.SaveDevice() || !WriteComparison(o, comparison))
-    return 1;
+  if (!c.Open()) return 1;
+  const bool compared = Compare(c, &equal, "compare");
+  if (compared) AwaitDtmTexts(c);
+  if (!c.Finish(compared && TakeComparison(c, equal, &comparison)) || !WriteComparison(c, comparison)) return 1;
   std::printf("%s\n", equal ? "the data set equals the device" : "the data set differs from the device");
   if (!equal) PrintDtmTexts(c, 0, "differs from the device");
   return 0;
@@ -505,41 +456,43 @@ int Status(const Options& o) {
     hr = diagnosis->GetDeviceStatus(document.Put());
     return hr == S_OK;
   });
-  if (hr != S_OK) return Fail("the DTM gave no device status: " + ResultText(hr));
-  const std::string flag = Attribute(Utf16ToUtf8(document.View()), "fdt:statusFlag");
-  if (flag.empty()) return Fail("the device status could not be read");
-  if (!c.Close() || !c.SaveDevice()) return 1;
-  std::printf("device status: %s\n", flag.c_str());
+  const std::string flag = hr == S_OK ? Attribute(Utf16ToUtf8(document.View()), "fdt:statusFlag") : std::string();
+  const bool read = hr != S_OK ? c.Failed("the DTM gave no device status: " + ResultText(hr))
+                               : !flag.empty() || c.Failed("the device status could not be read");
+  if (!c.Finish(read)) return 1;
+  const std::string absent = NoDeviceAnswered(*c.m_session->Channel());
+  std::printf("device status: %s%s\n", flag.c_str(), absent.empty() ? "" : (" (" + absent + ")").c_str());
+  // What a frame cannot see in the status: a loop current the transmitter holds fixed.
+  if (c.m_device->config.fixedCurrent != 0.0f)
+    std::printf("transmitter: loop current fixed at %.3f mA\n", static_cast<double>(c.m_device->config.fixedCurrent));
   return 0;
 }
 
 // The files change in this order: the project, the device, then the record of what the project
 // knows of the device. The record is made unknown before the device can change, so that at no
-// moment does it describe a device or data set the other files do not hold.
+// moment does it describe a device or data set the other files do not hold. The whole project is
+// checked before the device is (its parameter document, as show reads it): a data set the DTM
+// cannot describe is not written into the transmitter.
 int Download(const Options& o) {
   Command c(o);
-  if (!c.Open() || !c.CheckFilesWritable()) return 1;
-  if (!WriteRecord(o, DeviceRecord::Verdict::None, nullptr)) return 1;
+  ParameterDocument whole;
+  if (!c.Open() || !Document(c, &whole) || !c.CheckFilesWritable()) return 1;
+  if (!WriteRecord(c, DeviceRecord::Verdict::None, nullptr)) return 1;
   const std::size_t transferred = c.m_session->Frame()->notifications.size();
   if (!c.Transfer(false)) {
     // Part of the list may have reached the device: what the project knew of it no longer holds.
-    c.Close();
-    c.SaveDevice();
-    WriteRecord(o, DeviceRecord::Verdict::NotEqual, nullptr);
+    c.Finish(false);
+    WriteRecord(c, DeviceRecord::Verdict::NotEqual, nullptr);
     return 1;
   }
   // Read back: the DTM reads every parameter of its data set it can compare from the device again.
   bool equal = false;
   Comparison comparison;
-  if (!Compare(c, &equal, "read back")) {
-    // The device took the download: its file must say so even when the read-back failed.
-    c.Close();
-    c.SaveDevice();
-    return 1;
-  }
-  AwaitDtmTexts(c);
-  if (!TakeComparison(c, equal, &comparison) || !c.SaveProject() || !c.Close() || !c.SaveDevice() ||
-      !WriteComparison(o, comparison))
+  const bool compared = Compare(c, &equal, "read back");
+  if (compared) AwaitDtmTexts(c);
+  // The device took the download: its file says so whatever fails from here on.
+  if (!c.Finish(compared && TakeComparison(c, equal, &comparison) && c.SaveProject()) ||
+      !WriteComparison(c, comparison))
     return 1;
   // What the data set holds no value for was not sent; the DTM names it.
   PrintDtmTexts(c, transferred, "left out");
@@ -557,8 +510,9 @@ int Download(const Options& o) {
 int Upload(const Options& o) {
   Command c(o);
   ParameterDocument held;
-  if (!c.Open() || !c.CheckFilesWritable() || !c.Transfer(true) || !Document(c, &held) || !c.SaveProject() ||
-      !c.Close() || !c.SaveDevice() || !WriteRecord(o, DeviceRecord::Verdict::Uploaded, &held))
+  if (!c.Open(nullptr, true) || !c.CheckFilesWritable()) return 1;
+  if (!c.Finish(c.Transfer(true) && Document(c, &held) && c.SaveProject()) ||
+      !WriteRecord(c, DeviceRecord::Verdict::Uploaded, &held))
     return 1;
   std::printf("uploaded; data set saved to %s\n", o.project.c_str());
   return 0;
@@ -604,7 +558,8 @@ int RunEngineeringCommand(const std::string& command, const std::vector<std::str
       return UsageError("set takes NAME=VALUE, not " + assignment);
   // Only an upload starts a project: any other command on a file that is not there would work on
   // a data set of defaults (and a download would write them into the device).
-  if (command != "upload" && !FileExists(o.project)) return Fail(MissingProject(o.project));
+  if (command != "upload")
+    if (const std::string problem = ProjectProblem(o.project); !problem.empty()) return Fail(problem);
   if (command == "upload") return Upload(o);
   if (command == "download") return Download(o);
   if (command == "show") return Show(o);

@@ -7,6 +7,7 @@
 #include "frame/FrameHost.h"
 #include "frame/FrameStorage.h"
 #include "frame/HostUsage.h"
+#include "frame/ProjectFiles.h"
 #include "frame/HostUtilities.h"
 
 namespace vkr::frame {
@@ -190,10 +191,9 @@ HRESULT ComparePartnerProjects(const std::string& project, const std::string& pa
   if (!equal || !why) return E_POINTER;
   *equal = false;
   for (const std::string* path : {&project, &partner}) {
-    if (!FileExists(*path)) {
-      *why = MissingProject(*path);
-      return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    }
+    *why = ProjectProblem(*path);
+    if (!why->empty()) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    TidyProject(*path);
   }
   constexpr char16_t kOwn[] = u"VKR-1", kPartner[] = u"VKR-2";
   FrameProject frame;

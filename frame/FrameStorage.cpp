@@ -59,24 +59,31 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// Removes what a replacement of `path` that was cut off left beside it.
-void RemoveLeftovers(const std::string& path) {
-  WIN32_FIND_DATAA found{};
-  HANDLE search = FindFirstFileA((path + ".new.*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do DeleteFileA((FolderOf(path) + found.cFileName).c_str());
-  while (FindNextFileA(search, &found));
-  FindClose(search);
+// The whole of a file, for the locks.
+constexpr DWORD kWhole = MAXDWORD;
+
+bool LockWhole(HANDLE file, DWORD flags) {
+  OVERLAPPED start{};
+  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | flags, 0, kWhole, kWhole, &start) != FALSE;
 }
 
-// A new file beside `path` to write into before it replaces it.
+HANDLE OpenToLock(const std::string& path) {
+  return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// A new file beside `path` to write into before it replaces it, locked while it is written so that
+// no other command takes it for a leftover.
 HANDLE CreateBeside(const std::string& path, std::string* temp) {
   GUID guid{};
   UuidCreate(&guid);
   OLECHAR text[64] = {};
   StringFromGUID2(guid, text, 64);
   *temp = path + ".new." + vkr::Utf16ToUtf8(text);
-  return CreateFileA(temp->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(temp->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) LockWhole(file, LOCKFILE_FAIL_IMMEDIATELY);
+  return file;
 }
 
 HRESULT ReadWholeFile(LPCSTR path, std::string* bytes) {
@@ -144,10 +151,10 @@ HRESULT SaveStreamBytes(IPersistStreamInit* dtm, BOOL clearDirty, std::string* b
   return S_OK;
 }
 
-}  // namespace
-
-HRESULT ReplaceFile(LPCSTR path, const std::string& bytes) {
-  if (!path) return E_POINTER;
+// Writes the bytes beside the file and renames them over it (or, without `replaceExisting`, to a
+// name that must still be free).
+HRESULT PutInPlace(const std::string& path, const std::string& bytes, bool replaceExisting, bool* replaced) {
+  if (replaced) *replaced = false;
   RemoveLeftovers(path);
   std::string temp;
   HANDLE file = CreateBeside(path, &temp);
@@ -156,14 +163,99 @@ HRESULT ReplaceFile(LPCSTR path, const std::string& bytes) {
   BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   HRESULT hr = !ok ? LastError() : (bytes.empty() || written == bytes.size()) ? S_OK : HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
   if (SUCCEEDED(hr) && !FlushFileBuffers(file)) hr = LastError();
-  CloseHandle(file);
   if (SUCCEEDED(hr) && FaultFires()) {
     if (g_faultKills) std::_Exit(9);
     hr = HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
   }
-  if (SUCCEEDED(hr) && !MoveFileExA(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+  const DWORD flags = MOVEFILE_WRITE_THROUGH | (replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0);
+  if (SUCCEEDED(hr) && !MoveFileExA(temp.c_str(), path.c_str(), flags)) {
     hr = LastError();
-  if (FAILED(hr)) DeleteFileA(temp.c_str());
+    // Gone from beside the file, the new bytes are in its place; only the write-through failed.
+    if (replaced) *replaced = GetFileAttributesA(temp.c_str()) == INVALID_FILE_ATTRIBUTES;
+  } else if (SUCCEEDED(hr) && replaced) {
+    *replaced = true;
+  }
+  if (FAILED(hr) && !(replaced && *replaced)) DeleteFileA(temp.c_str());
+  CloseHandle(file);
+  return hr;
+}
+
+}  // namespace
+
+void RemoveLeftovers(const std::string& path) {
+  WIN32_FIND_DATAA found{};
+  HANDLE search = FindFirstFileA((path + ".new.{*}").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string leftover = FolderOf(path) + found.cFileName;
+    HANDLE file = OpenToLock(leftover);
+    if (file == INVALID_HANDLE_VALUE) continue;
+    // A new file that a running command holds is not left over.
+    if (LockWhole(file, LOCKFILE_FAIL_IMMEDIATELY)) DeleteFileA(leftover.c_str());
+    CloseHandle(file);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+HRESULT ReplaceFile(LPCSTR path, const std::string& bytes, bool* replaced) {
+  if (!path) return E_POINTER;
+  return PutInPlace(path, bytes, true, replaced);
+}
+
+HRESULT KnownFile::Read() {
+  m_present = m_folder = false;
+  m_bytes.clear();
+  RemoveLeftovers(m_path);
+  const DWORD attributes = GetFileAttributesA(m_path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    m_folder = true;
+    return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+  }
+  const HRESULT hr = ReadWholeFile(m_path.c_str(), &m_bytes);
+  if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) {
+    m_bytes.clear();
+    return S_OK;
+  }
+  m_present = SUCCEEDED(hr);
+  return hr;
+}
+
+HRESULT KnownFile::Replace(const std::string& bytes, bool* replaced) {
+  if (replaced) *replaced = false;
+  // The file as it is now stays locked until the new one is in its place: another command's
+  // replacement waits, then finds a file it did not load.
+  HANDLE held = INVALID_HANDLE_VALUE;
+  if (m_present) {
+    held = OpenToLock(m_path);
+    if (held == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      return error == ERROR_FILE_NOT_FOUND ? kChangedMeanwhile : HRESULT_FROM_WIN32(error);
+    }
+    if (!LockWhole(held, 0)) {
+      const HRESULT hr = LastError();
+      CloseHandle(held);
+      return hr;
+    }
+  }
+  std::string now;
+  HRESULT hr = ReadWholeFile(m_path.c_str(), &now);
+  const bool there = SUCCEEDED(hr);
+  if (!there && hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) && hr != HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) {
+    // Cannot tell what is there (a folder came in its place, say): not replaced.
+  } else if (there != m_present || now != m_bytes) {
+    hr = kChangedMeanwhile;
+  } else {
+    bool put = false;
+    hr = PutInPlace(m_path, bytes, m_present, &put);
+    // A file that came where there was none is another command's.
+    if (hr == HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) && !m_present) hr = kChangedMeanwhile;
+    if (put) {
+      m_present = true;
+      m_bytes = bytes;
+    }
+    if (replaced) *replaced = put;
+  }
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
   return hr;
 }
 
@@ -172,11 +264,17 @@ HRESULT CheckReplaceable(LPCSTR path) {
   const DWORD attributes = GetFileAttributesA(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+  // The replacement locks a file that is there, which takes the right to write it.
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    HANDLE there = OpenToLock(path);
+    if (there == INVALID_HANDLE_VALUE) return LastError();
+    CloseHandle(there);
+  }
   std::string temp;
   HANDLE file = CreateBeside(path, &temp);
   if (file == INVALID_HANDLE_VALUE) return LastError();
-  CloseHandle(file);
   DeleteFileA(temp.c_str());
+  CloseHandle(file);
   return S_OK;
 }
 

@@ -12,10 +12,47 @@ namespace vkr::frame {
 
 // Replaces the file (a Windows path) with the bytes: they are written to a new file beside it,
 // flushed, and renamed over it, so that the file holds its old or its new bytes whatever happens
-// meanwhile. The folder must exist. File errors are HRESULT_FROM_WIN32.
-HRESULT ReplaceFile(LPCSTR path, const std::string& bytes);
-// Whether ReplaceFile could write there: the folder takes a new file and the path is no folder.
+// meanwhile. The folder must exist. File errors are HRESULT_FROM_WIN32. *replaced (when given)
+// says whether the new bytes took the file's place, which they have also when the rename could not
+// be written through to the disk afterwards (the error is returned all the same).
+HRESULT ReplaceFile(LPCSTR path, const std::string& bytes, bool* replaced = nullptr);
+// Whether ReplaceFile could write there: the folder takes a new file, the path is no folder, and
+// a file there may be written.
 HRESULT CheckReplaceable(LPCSTR path);
+// Removes the new files that replacements of `path` cut off (a killed command) left beside it;
+// one that a running command still writes is left alone.
+void RemoveLeftovers(const std::string& path);
+
+// A file of a project as a command found it when it began, so that the command never replaces
+// what another command saved meanwhile: two commands that loaded one file do not both save it, the
+// second one is refused (kChangedMeanwhile) and nothing of the first is lost.
+constexpr HRESULT kChangedMeanwhile = MAKE_HRESULT(1, FACILITY_ITF, 0x0245);
+class KnownFile {
+ public:
+  KnownFile() = default;
+  explicit KnownFile(std::string path) : m_path(std::move(path)) {}
+
+  // Reads what the file holds now (a file that is not there is no error: Present() is false)
+  // after removing what cut-off replacements of it left (RemoveLeftovers). A folder in its place
+  // is HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED) with IsFolder(); other file errors as they come.
+  HRESULT Read();
+  // Replaces the file (ReplaceFile) only while it still holds what Read found or the last
+  // Replace put there, or is still not there; otherwise kChangedMeanwhile and nothing is written.
+  // Comparing and renaming are one step for every other KnownFile of any process: the replaced
+  // file is locked meanwhile, and a file that was not there is only ever created, never replaced.
+  HRESULT Replace(const std::string& bytes, bool* replaced = nullptr);
+
+  const std::string& Path() const { return m_path; }
+  bool Present() const { return m_present; }
+  bool IsFolder() const { return m_folder; }
+  const std::string& Bytes() const { return m_bytes; }
+
+ private:
+  std::string m_path;
+  bool m_present = false;
+  bool m_folder = false;
+  std::string m_bytes;
+};
 // Tests: the nth ReplaceFile from now fails between writing and renaming (leaving the old file).
 // The environment variable VKR_FRAME_TEST_KILL_AT_SAVE=n ends the process there instead, as a
 // kill would.

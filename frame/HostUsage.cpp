@@ -46,6 +46,8 @@ const CommandHelp kCommands[] = {
      "  --png FILE           where the picture goes (default ui-FUNCTION.png)\n"
      "  --page N|all         selects page N of a page tree (all: each in turn, FILE-N.png)\n"
      "  --offline            no device on the frame's channel (a project that does not exist yet is new)\n"
+     "  --device FILE        online: the simulated transmitter's memory (default: the project's path with\n"
+     "                       .device), saved back when the control closes\n"
      "  --additional-status HEX  the simulated transmitter's command 48 status bytes (e.g. 06000100)\n"
      "  --language LCID      the DTM's language (e.g. 1031) before the user interface opens\n"
      "  --fault COMMAND=KIND the next request of that HART command fails: KIND is silent (no answer),\n"

@@ -9,6 +9,7 @@
 #include "frame/FrameHost.h"
 #include "frame/TransferSession.h"
 #include "frame/HostUsage.h"
+#include "frame/ProjectFiles.h"
 #include "frame/HostUtilities.h"
 
 namespace vkr::frame {
@@ -125,7 +126,8 @@ int RunItemsCommand(const std::vector<std::string>& arguments) {
       return UsageError("items takes [--project FILE], not " + arguments[i]);
     }
   }
-  if (!FileExists(project)) return Fail(MissingProject(project));
+  if (const std::string problem = ProjectProblem(project); !problem.empty()) return Fail(problem);
+  TidyProject(project);
   return Items(project);
 }
 

@@ -13,6 +13,7 @@
 #include "frame/HostUsage.h"
 #include "frame/HostUtilities.h"
 #include "frame/PageHost.h"
+#include "frame/ProjectFiles.h"
 #include "frame/TransferSession.h"
 #include "frame/controls/OutsideControls.h"
 #include "frame/controls/TestControl.h"
@@ -267,24 +268,33 @@ bool IsOpen(ActiveXHost& activeX, const std::string& invokeId) {
   return false;
 }
 
-// Saves the DTM's data set into the project when the DTM says it changed, as a frame saves its
-// project after the user's work. False (with the reason printed) when the save failed.
-bool SaveWhenChanged(TransferSession& session, const std::string& project) {
+// The DTM's data set as it would be saved.
+std::string DataSetNow(TransferSession& session) {
   ComPtr<IPersistStreamInit> persist;
-  if (!session.Dtm() || FAILED(session.Dtm()->QueryInterface(IPersistStreamInit::iid, persist.PutVoid())) || !persist)
-    return true;
-  if (persist->IsDirty() != S_OK) {
+  std::string stream;
+  if (session.Dtm() && SUCCEEDED(session.Dtm()->QueryInterface(IPersistStreamInit::iid, persist.PutVoid())) && persist)
+    StreamBytes(persist.Get(), &stream);
+  return stream;
+}
+
+// Saves the DTM's data set into the project when the user's work changed it (`before`: the data
+// set when the work began), as a frame saves its project after an OK or Apply: a look at a control
+// writes nothing, not even a project that is not there yet. False (with the reason printed) when
+// the save failed.
+bool SaveWhenChanged(TransferSession& session, KnownFile* project, const std::string* before) {
+  if (!before || DataSetNow(session) == *before) {
     std::printf("  data set unchanged\n");
     return true;
   }
-  const std::size_t slash = project.find_last_of("\\/");
-  if (slash != std::string::npos && slash > 0) CreateDirectoryA(project.substr(0, slash).c_str(), nullptr);
-  const HRESULT hr = session.Save(project);
+  const std::size_t slash = project->Path().find_last_of("\\/");
+  if (slash != std::string::npos && slash > 0) CreateDirectoryA(project->Path().substr(0, slash).c_str(), nullptr);
+  bool replaced = false;
+  const HRESULT hr = SaveDataSet(session.Dtm(), project, &replaced);
   if (FAILED(hr)) {
-    Fail("the data set could not be saved to " + project + ": " + FailureText(hr));
+    Fail(SaveFailure("the data set", project->Path(), hr, replaced));
     return false;
   }
-  std::printf("  data set saved to %s\n", project.c_str());
+  std::printf("  data set saved to %s\n", project->Path().c_str());
   return true;
 }
 
@@ -330,7 +340,7 @@ int CloseAndFinish(IFdtActiveXHost* host, ActiveXHost& activeX) {
 }  // namespace
 
 int RunUiCommand(const std::vector<std::string>& arguments) {
-  std::string project = kDefaultProject, png, function, className, page, additionalStatus;
+  std::string project = kDefaultProject, devicePath, png, function, className, page, additionalStatus;
   LCID language = 0;  // 0: the DTM's own
   bool list = false, testControl = false, offline = false;
   std::vector<int> clicks;  // controls of a lone page clicked before its picture
@@ -341,7 +351,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   bool projectGiven = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
-    const bool takesValue = a == "--type" || a == "--read" || a == "--png" || a == "--project" || a == "--class" ||
+    const bool takesValue = a == "--type" || a == "--read" || a == "--png" || a == "--project" || a == "--device" || a == "--class" ||
                             a == "--additional-status" || a == "--click" || a == "--page" || a == "--language" ||
                             a == "--fault" || a == "--answer";
     if (takesValue && (i + 1 >= arguments.size() || arguments[i + 1].empty())) return Usage(a + " needs a value");
@@ -364,6 +374,8 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     } else if (a == "--read") {
       if (!IsNumber(value)) return Usage("--read takes an item id (a number), not " + value);
       reads.push_back(std::atoi(value.c_str()));
+    } else if (a == "--device") {
+      devicePath = value;
     } else if (a == "--png" || a == "--project" || a == "--class") {
       (a == "--png" ? png : a == "--project" ? project : className) = value;
       projectGiven = projectGiven || a == "--project";
@@ -412,7 +424,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     return Usage("--additional-status takes the status bytes in hex (e.g. 06000100), not " + additionalStatus);
   // A project named on the command line must be there, unless the data set is planned offline
   // (a new one); without --project the user interface shows the default project or a new data set.
-  if (projectGiven && !offline && !testControl && !FileExists(project)) return Fail(MissingProject(project));
+  if (projectGiven && !offline && !testControl)
+    if (const std::string problem = ProjectProblem(project); !problem.empty()) return Fail(problem);
+  if (offline && !devicePath.empty()) return Usage("--device does not go with --offline (no device is on the channel)");
   // A class of another module, registered as a DTM's module is: by ProgID or by {CLSID}.
   CLSID classId{};
   if (!className.empty()) {
@@ -433,8 +447,14 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   } revoke;
   AtlAxWinInit();
 
+  // The project's files: its data set, and online the transmitter the engineer's commands talk to.
+  KnownFile projectFile(project);
+  std::string dataSet, why;
+  if (!ReadProject(&projectFile, &dataSet, &why, !projectGiven || offline || testControl)) return Fail(why);
+  DeviceFile deviceFile(devicePath.empty() ? project + ".device" : devicePath);
   auto session = std::make_unique<TransferSession>();
   auto device = std::make_shared<SimulatedDevice>();
+  if (!offline && !deviceFile.Load(device.get(), &why)) return Fail(why);
   // The leading status bytes as given; the rest stay clear. The device then reports more status
   // available until a master acknowledges them.
   if (!additionalStatus.empty()) {
@@ -445,8 +465,26 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       device->config.additionalStatus[i] =
           static_cast<std::uint8_t>(std::strtoul(additionalStatus.substr(2 * i, 2).c_str(), nullptr, 16));
   }
-  hr = session->Open(kDtmProgId, device, project);
+  hr = session->Open(kDtmProgId, device, std::string(), projectFile.Present() ? &dataSet : nullptr);
   if (FAILED(hr)) return Fail(OpenFailure(project, hr, session->DataSetRefused()));
+  // Online, the device file keeps what the transmitter holds when the command ends, on every road
+  // out (the session closed first): what reached the transmitter stays there.
+  struct KeepDevice {
+    ~KeepDevice() {
+      if (!saved) Save();
+    }
+    bool Save() {
+      saved = true;
+      std::string problem;
+      if (offline || file.Save(*device, &problem)) return true;
+      Fail(problem);
+      return false;
+    }
+    DeviceFile& file;
+    const std::shared_ptr<SimulatedDevice>& device;
+    bool offline;
+    bool saved = false;
+  } keepDevice{deviceFile, device, offline};
   // Offline: nothing answers on the frame's channel, so nothing can take the DTM online.
   if (offline) {
     session->Channel()->devices.clear();
@@ -568,6 +606,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   RECT r{};
   GetWindowRect(window, &r);
   bool badPage = false, rendered = false;
+  // The data set before the user's work, to save only what the work changed.
+  const std::string before = actions.empty() ? std::string() : DataSetNow(*session);
+  int refusedOk = -1;  // the item that held the focus when OK left the control open
   // The user's work, typing and clicks in order; the picture shows the control after all the work,
   // or as the click that closed it (OK, Cancel) found it.
   for (const Action& action : actions) {
@@ -602,6 +643,11 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       std::printf("  typed \"%s\" into %d\n", action.text.c_str(), action.id);
     else
       std::printf("  clicked %d\n", action.id);
+    // A control that keeps itself open after OK refused it: its invalid entry has the focus.
+    if (action.kind == Action::Kind::Click && action.id == IDOK && IsOpen(frame->activeX, invokeId))
+      refusedOk = GetFocus() ? GetDlgCtrlID(GetFocus()) : 0;
+    else if (action.kind == Action::Kind::Type || action.id == IDOK)
+      refusedOk = -1;
   }
   const bool open = IsOpen(frame->activeX, invokeId);
   if (open) rendered = RenderPages(window, png, page, &badPage);
@@ -622,12 +668,20 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   if (!offline)
     std::printf("  transmitter: loop current %.3f mA%s%s\n", static_cast<double>(device->LoopCurrent()),
                 device->config.fixedCurrent != 0.0f ? " (fixed)" : "", TrimsText(*device).c_str());
+  if (open && refusedOk >= 0)
+    std::printf("  OK refused: the control is still open%s\n",
+                refusedOk > 0 ? (" with item " + std::to_string(refusedOk) + " marked invalid").c_str() : "");
   int code = CloseAndFinish(host.Get(), frame->activeX);
   const bool answered = AnswersUsed(*frame);
-  if (!SaveWhenChanged(*session, project)) code = 1;
+  if (!SaveWhenChanged(*session, &projectFile, actions.empty() ? nullptr : &before)) code = 1;
   session->Close();
+  if (!keepDevice.Save()) code = 1;
   if (!rendered) return Fail("the picture could not be written to " + png);
   if (badPage) return Fail("no page " + page + " in the user interface's page tree");
+  if (open && refusedOk >= 0)
+    return Fail("the control is still open with an invalid entry" +
+                (refusedOk > 0 ? " (item " + std::to_string(refusedOk) + ")" : std::string()) +
+                ": it refused OK and applied nothing");
   if (!answered) return Fail("not every --answer answered its question");
   return code;
 }

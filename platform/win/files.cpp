@@ -34,6 +34,10 @@ struct FileObject final : HandleObject {
   int fd;
   bool canRead;
   bool canWrite;
+  // The ranges the handle holds locked (offset, length), so that an unlock of a range it never
+  // locked is refused as on Windows.
+  std::mutex lockMutex;
+  std::vector<std::pair<off_t, off_t>> locked;
 };
 
 struct FindEntry {
@@ -546,6 +550,60 @@ BOOL FlushFileBuffers(HANDLE file) {
   return TRUE;
 }
 
+namespace {
+
+// The range of a lock call: the OVERLAPPED's offset and the 64-bit length, as fcntl takes them.
+bool LockRange(DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped, struct flock* lock) {
+  if (!overlapped) return false;
+  const unsigned long long start = static_cast<unsigned long long>(overlapped->OffsetHigh) << 32 | overlapped->Offset;
+  const unsigned long long length = static_cast<unsigned long long>(bytesHigh) << 32 | bytesLow;
+  // fcntl ranges are signed; a range reaching past the largest offset is taken to the end.
+  constexpr unsigned long long kMax = 0x7FFFFFFFFFFFFFFFULL;
+  if (start > kMax) return false;
+  std::memset(lock, 0, sizeof *lock);
+  lock->l_whence = SEEK_SET;
+  lock->l_start = static_cast<off_t>(start);
+  lock->l_len = length == 0 || length > kMax - start ? 0 : static_cast<off_t>(length);
+  return true;
+}
+
+}  // namespace
+
+BOOL LockFileEx(HANDLE file, DWORD flags, DWORD, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped) {
+  auto f = FileOf(file);
+  if (!f) return Fail(ERROR_INVALID_HANDLE);
+  struct flock lock;
+  if (!LockRange(bytesLow, bytesHigh, overlapped, &lock) || (bytesLow == 0 && bytesHigh == 0))
+    return Fail(ERROR_INVALID_PARAMETER);
+  const bool exclusive = flags & LOCKFILE_EXCLUSIVE_LOCK;
+  if (exclusive ? !f->canWrite : !f->canRead) return Fail(ERROR_ACCESS_DENIED);
+  lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
+  // Open-file-description locks belong to the handle, as Windows locks do, not to the process.
+  const int command = flags & LOCKFILE_FAIL_IMMEDIATELY ? F_OFD_SETLK : F_OFD_SETLKW;
+  while (::fcntl(f->fd, command, &lock) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EACCES) return Fail(Because(errno, ERROR_LOCK_VIOLATION));
+    return Fail(ErrorFromErrno(errno));
+  }
+  std::lock_guard<std::mutex> hold(f->lockMutex);
+  f->locked.emplace_back(lock.l_start, lock.l_len);
+  return TRUE;
+}
+
+BOOL UnlockFileEx(HANDLE file, DWORD, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped) {
+  auto f = FileOf(file);
+  if (!f) return Fail(ERROR_INVALID_HANDLE);
+  struct flock lock;
+  if (!LockRange(bytesLow, bytesHigh, overlapped, &lock)) return Fail(ERROR_INVALID_PARAMETER);
+  std::lock_guard<std::mutex> hold(f->lockMutex);
+  const auto held = std::find(f->locked.begin(), f->locked.end(), std::make_pair(lock.l_start, lock.l_len));
+  if (held == f->locked.end()) return Fail(ERROR_NOT_LOCKED);
+  lock.l_type = F_UNLCK;
+  if (::fcntl(f->fd, F_OFD_SETLK, &lock) != 0) return Fail(ErrorFromErrno(errno));
+  f->locked.erase(held);
+  return TRUE;
+}
+
 BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
   if (!existingFileName || !newFileName || (flags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)))
     return Fail(ERROR_INVALID_PARAMETER);
@@ -555,16 +613,26 @@ BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
   if (HasWildcard(existingFileName) || HasWildcard(newFileName)) return Fail(ERROR_INVALID_NAME);
   struct stat st;
   if (::stat(from.c_str(), &st) != 0) return Fail(PathError(errno, from));
-  if (!(flags & MOVEFILE_REPLACE_EXISTING) && ::lstat(to.c_str(), &st) == 0) return Fail(ERROR_ALREADY_EXISTS);
-  if (::rename(from.c_str(), to.c_str()) != 0) return Fail(PathError(errno, to));
+  if (flags & MOVEFILE_REPLACE_EXISTING) {
+    if (::rename(from.c_str(), to.c_str()) != 0) return Fail(PathError(errno, to));
+  } else if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+    // A file system without the no-replace rename: checked first, then renamed.
+    if (errno != EINVAL && errno != ENOSYS) return Fail(errno == EEXIST ? ERROR_ALREADY_EXISTS : PathError(errno, to));
+    if (::lstat(to.c_str(), &st) == 0) return Fail(ERROR_ALREADY_EXISTS);
+    if (::rename(from.c_str(), to.c_str()) != 0) return Fail(PathError(errno, to));
+  }
   if (flags & MOVEFILE_WRITE_THROUGH) {
+    // The rename is on the disk once the folder that holds the name is.
     const std::size_t slash = to.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-      ::fsync(dir);
-      ::close(dir);
+    if (dir < 0) return Fail(ErrorFromErrno(errno));
+    int synced;
+    while ((synced = ::fsync(dir)) != 0 && errno == EINTR) {
     }
+    const int error = errno;
+    ::close(dir);
+    if (synced != 0) return Fail(ErrorFromErrno(error));
   }
   return TRUE;
 }

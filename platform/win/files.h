@@ -162,12 +162,27 @@ VKR_API BOOL DeleteFileW(LPCWSTR fileName);
 // open file; a handle without write access is refused with ERROR_ACCESS_DENIED, as on Windows.
 VKR_API BOOL FlushFileBuffers(HANDLE file);
 // Renames a file or directory. An existing file of the new name is replaced only with
-// MOVEFILE_REPLACE_EXISTING (else ERROR_ALREADY_EXISTS), in one step: a reader finds the old file
-// or the new one, never neither. MOVEFILE_WRITE_THROUGH returns once the rename is on the disk.
+// MOVEFILE_REPLACE_EXISTING (else ERROR_ALREADY_EXISTS, decided in the same step as the rename, so
+// of two renames to one new name only one succeeds), in one step: a reader finds the old file or
+// the new one, never neither. MOVEFILE_WRITE_THROUGH returns once the rename is on the disk; when
+// the folder cannot be written through, the rename is done but FALSE comes back with the error.
 // Both names must lie on one drive (the rename does not copy); other flags: ERROR_INVALID_PARAMETER.
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x00000001;
 constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x00000008;
 VKR_API BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
+// Locks a byte range of an open file against the locks of every other handle, in this process or
+// another (a lock belongs to the handle and ends with it). LOCKFILE_EXCLUSIVE_LOCK asks for an
+// exclusive lock (the handle needs write access), else a shared one (read access); without
+// LOCKFILE_FAIL_IMMEDIATELY the call waits until the range is free, with it a range held elsewhere
+// fails at once with ERROR_LOCK_VIOLATION. The range starts at the OVERLAPPED's offset. A handle
+// without the access the lock needs: ERROR_ACCESS_DENIED.
+constexpr DWORD LOCKFILE_FAIL_IMMEDIATELY = 0x00000001;
+constexpr DWORD LOCKFILE_EXCLUSIVE_LOCK = 0x00000002;
+VKR_API BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
+                        LPOVERLAPPED overlapped);
+// Releases a range the handle locked (the same offset and length); ERROR_NOT_LOCKED when it holds
+// no lock there.
+VKR_API BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped);
 // FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_READONLY (no write permission for the owner) or
 // FILE_ATTRIBUTE_NORMAL; INVALID_FILE_ATTRIBUTES when the path does not exist.
 VKR_API DWORD GetFileAttributesA(LPCSTR fileName);

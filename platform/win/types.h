@@ -72,6 +72,7 @@ using HKEY = struct HKEY__*;
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1));
 
 constexpr DWORD MAX_PATH = 260;
+constexpr DWORD MAXDWORD = 0xFFFFFFFF;
 
 // Accepted where Windows takes it; security descriptors and inheritance have no meaning here.
 struct SECURITY_ATTRIBUTES {

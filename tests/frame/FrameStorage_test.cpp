@@ -153,6 +153,44 @@ TEST_F(FrameStorage, AReplacementCutOffBeforeItsRenameLeavesTheOldFile) {
   EXPECT_TRUE(FAILED(vkr::frame::CheckReplaceable("C:\\Frame\\none\\file.txt")));
 }
 
+// Of two commands that read one file (or found none), only the first replaces it: the second is
+// refused and the first's bytes stay. A new file a running replacement still holds is not taken for
+// a leftover; one nobody holds is.
+TEST_F(FrameStorage, AFileChangedSinceItWasReadIsNotReplaced) {
+  using vkr::frame::KnownFile;
+  const std::string path = "C:\\Frame\\known.txt";
+  for (const bool there : {true, false}) {
+    SCOPED_TRACE(there ? "a file that was there" : "a file that was not there");
+    DeleteFileA(path.c_str());
+    if (there) Put("known.txt", "loaded");
+    KnownFile first(path), second(path);
+    ASSERT_EQ(first.Read(), S_OK);
+    ASSERT_EQ(second.Read(), S_OK);
+    EXPECT_EQ(first.Present(), there);
+    EXPECT_EQ(first.Replace("first"), S_OK);
+    EXPECT_EQ(first.Replace("first again"), S_OK);  // what it saved itself it may replace
+    EXPECT_EQ(second.Replace("second"), vkr::frame::kChangedMeanwhile);
+    EXPECT_EQ(vkr::test::ReadFileText(drives / "c/Frame/known.txt"), "first again");
+    KnownFile third(path);
+    ASSERT_EQ(third.Read(), S_OK);
+    EXPECT_EQ(third.Replace("third"), S_OK);
+  }
+  const std::string held = path + ".new.{00000000-0000-0000-0000-00000000000A}";
+  const std::string left = path + ".new.{00000000-0000-0000-0000-00000000000B}";
+  Put("known.txt.new.{00000000-0000-0000-0000-00000000000B}", "cut off");
+  HANDLE running = CreateFileA(held.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  OVERLAPPED whole{};
+  ASSERT_TRUE(LockFileEx(running, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole));
+  KnownFile next(path);
+  ASSERT_EQ(next.Read(), S_OK);
+  EXPECT_TRUE(Exists(held.c_str()));
+  EXPECT_FALSE(Exists(left.c_str()));
+  CloseHandle(running);
+  vkr::frame::RemoveLeftovers(path);
+  EXPECT_FALSE(Exists(held.c_str()));
+}
+
 TEST_F(ModuleStorage, ADataSetFileLoadsIntoTheDtm) {
   Put("set.dat", DataSet());
   ASSERT_EQ(vkr::frame::LoadStreamFile(dtm.Get(), "C:\\Frame\\set.dat"), S_OK);

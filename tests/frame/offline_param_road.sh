@@ -54,11 +54,14 @@ echo "$out" | grep -qF 'item 622: "ft"' || fail "the unit labels do not follow t
 # Opening and closing alone leaves the data set as it was.
 echo "$out" | grep -q "data set unchanged" || fail "opening the control changed the data set: $out"
 
-# Entries the device cannot take: OK keeps the control open and the data set keeps its values.
+# Entries the device cannot take: OK keeps the control open and the data set keeps its values; the
+# host says so and fails.
 refused=("615|abc" "623|200" "620|300" "626|9")
 for r in "${refused[@]}"; do
   IFS='|' read -r id typed <<<"$r"
-  out=$("$host" ui 5 --offline --project "$p" --png "$dir/refused.png" --type "$id=$typed" --click 1 --read "$id" 2>&1) ||
+  out=$("$host" ui 5 --offline --project "$p" --png "$dir/refused.png" --type "$id=$typed" --click 1 --read "$id" 2>&1) &&
+    fail "refused entry $id ended well: $out"
+  echo "$out" | tail -1 | grep -qx "vkr-frame: the control is still open with an invalid entry (item $id): it refused OK and applied nothing" ||
     fail "refused entry $id: $out"
   echo "$out" | grep -q "the user interface closed itself" && fail "OK closed the control over $id=$typed: $out"
   echo "$out" | grep -qF "item $id: \"$typed\"" || fail "the entry $id=$typed was not kept for the user: $out"

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -360,6 +362,59 @@ TEST_F(Files, AFlushedFileRenamedOverAnotherReplacesIt) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
   EXPECT_FALSE(MoveFileExA("D:\\A\\old.txt", "D:\\A\\x.txt", 0x2));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+// Locks belong to a handle: another handle, of this process or any other, waits for them or is
+// refused at once; closing the handle ends its locks. (The frame's tests lock across processes.)
+TEST_F(Files, ALockHoldsAgainstEveryOtherHandleUntilItsHandleLetsGo) {
+  WriteFileText(Native("d/A/locked.txt"), "held");
+  auto open = [](DWORD access) {
+    return CreateFileA("D:\\A\\locked.txt", access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  const DWORD both = GENERIC_READ | GENERIC_WRITE, now = LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY;
+  HANDLE first = open(both), second = open(both), reader = open(GENERIC_READ);
+  OVERLAPPED at{};
+  ASSERT_TRUE(LockFileEx(first, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &at));
+  EXPECT_FALSE(LockFileEx(second, now, 0, MAXDWORD, MAXDWORD, &at));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+  EXPECT_FALSE(LockFileEx(reader, now, 0, MAXDWORD, MAXDWORD, &at));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(UnlockFileEx(second, 0, MAXDWORD, MAXDWORD, &at));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_LOCKED));
+  std::atomic<int> stage{0};
+  std::thread waiter([&] {
+    stage = 1;
+    stage = LockFileEx(second, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &at) ? 2 : 3;
+  });
+  while (stage == 0) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(stage.load(), 1);  // still waiting
+  CloseHandle(first);
+  waiter.join();
+  EXPECT_EQ(stage.load(), 2);
+  EXPECT_TRUE(UnlockFileEx(second, 0, MAXDWORD, MAXDWORD, &at));
+  for (HANDLE h : {second, reader}) CloseHandle(h);
+}
+
+// Of many renames to one new name without MOVEFILE_REPLACE_EXISTING, exactly one succeeds: the
+// name is checked in the same step as the rename.
+TEST_F(Files, OnlyOneOfRacingRenamesTakesAFreeName) {
+  constexpr int kThreads = 8;
+  for (int t = 0; t < kThreads; ++t) WriteFileText(Native("d/A/racer" + std::to_string(t)), std::to_string(t));
+  std::atomic<int> won{0}, refused{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      const std::string from = "D:\\A\\racer" + std::to_string(t);
+      if (MoveFileExA(from.c_str(), "D:\\A\\goal", MOVEFILE_WRITE_THROUGH))
+        ++won;
+      else if (GetLastError() == static_cast<DWORD>(ERROR_ALREADY_EXISTS))
+        ++refused;
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(won.load(), 1);
+  EXPECT_EQ(refused.load(), kThreads - 1);
 }
 
 TEST_F(Files, TempPathAndLongNamesFollowTheSizeRule) {

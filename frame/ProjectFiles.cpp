@@ -1,0 +1,240 @@
+// The project's files as the host's commands share them.
+#include "frame/ProjectFiles.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+#include "frame/FrameHost.h"
+#include "frame/HostUsage.h"
+
+namespace vkr::frame {
+namespace {
+
+Bytes FloatBytes(float value) {
+  Bytes b(4);
+  wire::PutFloat(&b, 0, value);
+  return b;
+}
+
+// One line of the device file: its name, the lengths its value may have, and how it is written
+// and read. Fields of a byte string keep their wire form.
+struct Field {
+  const char* name;
+  std::vector<std::size_t> sizes;
+  std::function<Bytes(const SimulatedDevice::Configuration&)> get;
+  std::function<void(const Bytes&, SimulatedDevice::Configuration*)> set;
+  bool optional = false;  // kept only since the loop current's state is
+};
+
+Field ByteField(const char* name, std::uint8_t SimulatedDevice::Configuration::*member) {
+  return {name, {1}, [member](const auto& c) { return Bytes{c.*member}; },
+          [member](const Bytes& b, auto* c) { c->*member = b[0]; }};
+}
+
+Field FloatField(const char* name, float SimulatedDevice::Configuration::*member) {
+  return {name, {4}, [member](const auto& c) { return FloatBytes(c.*member); },
+          [member](const Bytes& b, auto* c) { c->*member = wire::GetFloat(b, 0); }};
+}
+
+Field TextField(const char* name, std::size_t size, Bytes SimulatedDevice::Configuration::*member) {
+  return {name, {size}, [member](const auto& c) { return c.*member; },
+          [member](const Bytes& b, auto* c) { c->*member = b; }};
+}
+
+// A trim is absent (no value) until the master gave one.
+Field TrimField(const char* name, std::optional<float> SimulatedDevice::Configuration::*member) {
+  return {name, {0, 4},
+          [member](const auto& c) { return c.*member ? FloatBytes(*(c.*member)) : Bytes{}; },
+          [member](const Bytes& b, auto* c) {
+            c->*member = b.empty() ? std::nullopt : std::optional<float>(wire::GetFloat(b, 0));
+          },
+          true};
+}
+
+// In name order, as the file lists them.
+const std::vector<Field>& Fields() {
+  using C = SimulatedDevice::Configuration;
+  static const std::vector<Field> fields = [] {
+    std::vector<Field> f{
+        ByteField("alarmSelect", &C::alarmSelect),
+        {"configChangeCounter", {2},
+         [](const C& c) {
+           return Bytes{static_cast<std::uint8_t>(c.configChangeCounter >> 8),
+                        static_cast<std::uint8_t>(c.configChangeCounter)};
+         },
+         [](const Bytes& b, C* c) { c->configChangeCounter = static_cast<std::uint16_t>(b[0] << 8 | b[1]); }},
+        {"configChanged", {1}, [](const C& c) { return Bytes{static_cast<std::uint8_t>(c.configChanged ? 1 : 0)}; },
+         [](const Bytes& b, C* c) { c->configChanged = b[0] != 0; }},
+        FloatField("damping", &C::damping),
+        TextField("displaySettings", 10, &C::displaySettings),
+        TextField("echoSettings", 10, &C::echoSettings),
+        TextField("finalAssembly", 3, &C::finalAssembly),
+        FloatField("fixedCurrent", &C::fixedCurrent),
+        TrimField("gainTrim", &C::gainTrim),
+        ByteField("loopCurrentMode", &C::loopCurrentMode),
+        TextField("longTag", 32, &C::longTag),
+        FloatField("lowerRange", &C::lowerRange),
+        TextField("message", 24, &C::message),
+        ByteField("pollingAddress", &C::pollingAddress),
+        ByteField("pvUnit", &C::pvUnit),
+        ByteField("rangeUnit", &C::rangeUnit),
+        TextField("tagDescriptorDate", 21, &C::tagDescriptorDate),
+        ByteField("transferFunction", &C::transferFunction),
+        FloatField("upperRange", &C::upperRange),
+        ByteField("writeProtect", &C::writeProtect),
+        TrimField("zeroTrim", &C::zeroTrim),
+    };
+    for (Field& field : f)
+      if (std::string(field.name) == "fixedCurrent") field.optional = true;
+    return f;
+  }();
+  return fields;
+}
+
+std::string Sizes(const std::vector<std::size_t>& sizes) {
+  std::string text;
+  for (std::size_t i = 0; i < sizes.size(); ++i)
+    text += (i == 0 ? "" : " or ") + std::to_string(sizes[i]);
+  return text;
+}
+
+}  // namespace
+
+std::string DeviceFileText(const SimulatedDevice::Configuration& c) {
+  std::string text;
+  for (const Field& field : Fields()) text += std::string(field.name) + " " + wire::ToHex(field.get(c)) + "\n";
+  return text;
+}
+
+bool ParseDeviceFile(const std::string& text, SimulatedDevice::Configuration* c, std::string* why) {
+  std::map<std::string, Bytes> values;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find_first_not_of(' ') == std::string::npos) continue;
+    const std::size_t space = line.find(' ');
+    const std::string name = line.substr(0, space);
+    const std::string hex = space == std::string::npos ? std::string() : line.substr(space + 1);
+    const auto field = std::find_if(Fields().begin(), Fields().end(),
+                                    [&](const Field& f) { return name == f.name; });
+    Bytes value;
+    if (field == Fields().end()) {
+      *why = "a line \"" + name + "\" it does not keep";
+      return false;
+    }
+    if (values.count(name)) {
+      *why = "\"" + name + "\" twice";
+      return false;
+    }
+    if (!wire::FromHex(hex, &value)) {
+      *why = "\"" + name + "\" is not hex";
+      return false;
+    }
+    if (std::find(field->sizes.begin(), field->sizes.end(), value.size()) == field->sizes.end()) {
+      *why = "\"" + name + "\" holds " + std::to_string(value.size()) + " bytes, not " + Sizes(field->sizes);
+      return false;
+    }
+    values[name] = value;
+  }
+  for (const Field& field : Fields())
+    if (!field.optional && !values.count(field.name)) {
+      *why = "no line \"" + std::string(field.name) + "\"";
+      return false;
+    }
+  for (const Field& field : Fields())
+    if (const auto value = values.find(field.name); value != values.end()) field.set(value->second, c);
+  return true;
+}
+
+bool DeviceFile::Load(SimulatedDevice* device, std::string* why) {
+  const HRESULT hr = m_file.Read();
+  if (m_file.IsFolder()) {
+    *why = "the device file " + Path() + " is not a file (a folder of that name is there); nothing was changed";
+    return false;
+  }
+  if (FAILED(hr)) {
+    *why = "the device file " + Path() + " cannot be read: " + ResultText(hr) + "; nothing was changed";
+    return false;
+  }
+  if (!m_file.Present()) return true;
+  std::string damage;
+  if (!ParseDeviceFile(m_file.Bytes(), &device->config, &damage)) {
+    *why = "the device file " + Path() + " is damaged (" + damage + "); nothing was changed";
+    return false;
+  }
+  return true;
+}
+
+bool DeviceFile::Save(const SimulatedDevice& device, std::string* why, bool createAbsent) {
+  const std::string text = DeviceFileText(device.config);
+  if (m_file.Present() ? m_file.Bytes() == text : !createAbsent && text == DeviceFileText(SimulatedDevice().config))
+    return true;
+  const std::size_t slash = Path().find_last_of("\\/");
+  if (slash != std::string::npos && slash > 0) CreateDirectoryA(Path().substr(0, slash).c_str(), nullptr);
+  bool replaced = false;
+  const HRESULT hr = m_file.Replace(text, &replaced);
+  if (SUCCEEDED(hr)) return true;
+  *why = SaveFailure("the device", Path(), hr, replaced);
+  return false;
+}
+
+HRESULT SaveDataSet(IUnknown* dtm, KnownFile* project, bool* replaced) {
+  *replaced = false;
+  ComPtr<IPersistStreamInit> persist;
+  if (!dtm || FAILED(dtm->QueryInterface(IPersistStreamInit::iid, persist.PutVoid())) || !persist)
+    return E_NOINTERFACE;
+  std::string stream;
+  const HRESULT hr = StreamBytes(persist.Get(), &stream);
+  if (FAILED(hr)) return hr;
+  return project->Replace(WrapDataSet(stream), replaced);
+}
+
+std::string ProjectProblem(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return MissingProject(path);
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    return "the project file " + path + " is not a file (a folder of that name is there); nothing was changed";
+  return "";
+}
+
+void TidyProject(const std::string& project) {
+  for (const char* suffix : {"", ".device", ".compared"}) RemoveLeftovers(project + suffix);
+}
+
+bool ReadProject(KnownFile* project, std::string* stream, std::string* why, bool mayBeAbsent) {
+  stream->clear();
+  TidyProject(project->Path());
+  const HRESULT hr = project->Read();
+  if (project->IsFolder() || (!project->Present() && SUCCEEDED(hr) && !mayBeAbsent)) {
+    *why = ProjectProblem(project->Path());
+    return false;
+  }
+  if (FAILED(hr)) {
+    *why = OpenFailure(project->Path(), hr, true);
+    return false;
+  }
+  if (!project->Present()) return true;
+  const HRESULT unwrapped = UnwrapDataSet(project->Bytes(), stream);
+  if (FAILED(unwrapped)) {
+    *why = OpenFailure(project->Path(), unwrapped, true);
+    return false;
+  }
+  return true;
+}
+
+std::string SaveFailure(const std::string& what, const std::string& path, HRESULT hr, bool replaced) {
+  if (hr == kChangedMeanwhile)
+    return what + " was not saved to " + path +
+           ": another command changed that file while this one ran (its work is kept; run this command again)";
+  if (replaced)
+    return what + " was saved to " + path + ", but its folder could not be written through to the disk: " +
+           ResultText(hr);
+  return what + " could not be saved to " + path + ": " + ResultText(hr);
+}
+
+}  // namespace vkr::frame

@@ -1,0 +1,60 @@
+// The files of a project the frame host's commands share: the project file (the DTM's data set in
+// the frame's container) and the device file, in which the simulated transmitter keeps its memory
+// between runs as a real transmitter keeps it, so that every command on a project talks to one
+// transmitter.
+//
+// The device file holds one "name hex" line for each setting a write command changes, the change
+// counter and flag, and the loop current's state (a fixed current, the trims the master gave). A
+// file with a line missing, twice, unknown, not hex or of the wrong length is damaged and refused;
+// the loop-current lines may be missing (files written before they were kept hold no fixed current
+// and no trims).
+#pragma once
+
+#include <string>
+
+#include "frame/FrameStorage.h"
+#include "frame/SimulatedDevice.h"
+
+namespace vkr::frame {
+
+std::string DeviceFileText(const SimulatedDevice::Configuration& c);
+// False with *why (the line and what is wrong with it) for a damaged file; *c is then unchanged.
+bool ParseDeviceFile(const std::string& text, SimulatedDevice::Configuration* c, std::string* why);
+
+// The device file of one command, from its load to its save.
+class DeviceFile {
+ public:
+  explicit DeviceFile(std::string path) : m_file(std::move(path)) {}
+  // Reads the file into `device`; without a file the device stays the default transmitter. False
+  // with the reason for a person when the file cannot be read or is damaged.
+  bool Load(SimulatedDevice* device, std::string* why);
+  // Keeps the device's memory in the file when it differs from what the file holds (a file that
+  // is not there holds the default transmitter, and is written when `createAbsent`); never over a
+  // file another command saved meanwhile. False with the reason for a person.
+  bool Save(const SimulatedDevice& device, std::string* why, bool createAbsent = false);
+  const std::string& Path() const { return m_file.Path(); }
+
+ private:
+  KnownFile m_file;
+};
+
+// Saves the DTM's data set (IPersistStreamInit, in the frame's container) into the project file
+// (KnownFile::Replace); *replaced as ReplaceFile gives it.
+HRESULT SaveDataSet(IUnknown* dtm, KnownFile* project, bool* replaced);
+
+// Why `path` cannot be a project file a command opens: "" when it is a file, else that there is
+// no project file there or that a folder is in its place.
+std::string ProjectProblem(const std::string& path);
+// Removes what cut-off replacements left beside the project file, its device file and its record
+// (RemoveLeftovers), as every command on the project does before it works on it.
+void TidyProject(const std::string& project);
+// Reads the project file (TidyProject first) and takes the DTM's stream out of its container. False with the reason
+// (there is none, a folder, unreadable, damaged) for a person; with `mayBeAbsent` a file that is
+// not there is no failure (*stream empty, project->Present() false).
+bool ReadProject(KnownFile* project, std::string* stream, std::string* why, bool mayBeAbsent = false);
+// The one line for a save of `what` ("the data set", "the device", ...) into `path` that failed
+// with hr: refused because another command changed the file meanwhile, done but not written
+// through to the disk (`replaced`), or not done.
+std::string SaveFailure(const std::string& what, const std::string& path, HRESULT hr, bool replaced);
+
+}  // namespace vkr::frame

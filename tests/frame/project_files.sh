@@ -1,0 +1,191 @@
+#!/usr/bin/env bash
+# A project's files under the frame host's commands, judged by the bytes the files end up holding:
+# two commands at once on one project (neither loses the other's work without a word), damaged
+# device files (refused, never written over), a disk that fails after the transmitter took a
+# download (the device file still follows the transmitter), `ui` on the project's transmitter, and
+# the smaller edges (a folder for a project, a transmitter at another address, leftovers).
+set -u
+host=$1
+faults=$2  # preloaded for a failing disk: fsync fails where VKR_TEST_FSYNC_FAILS says
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+export VKR_REGISTRY=$dir/registry.reg VKR_DRIVE_ROOT=$dir/drives
+fail() { echo "FAILED: $*"; exit 1; }
+"$host" register >/dev/null || fail "register"
+folder=$VKR_DRIVE_ROOT/c/VKR
+field() { grep "^$2 " "$folder/$1" | cut -d' ' -f2; }
+# Runs the host: "rc" its exit code, "out" what it printed, "last" its last line on stderr.
+run() {
+  out=$("$host" "$@" 2>"$dir/err")
+  rc=$?
+  last=$(tail -n 1 "$dir/err")
+}
+# Every file of the folder with its checksum.
+files() { (cd "$folder" && find . -type f | sort | xargs md5sum); }
+upload() { run upload --project "C:\\VKR\\$1.vkr" && [ $rc = 0 ] || fail "upload of $1: $last"; }
+
+# ---- Two commands on one project ----------------------------------------------------------------
+# A download at the wire's speed runs while another command saves the project's files: the download
+# then refuses the saves of the files the other changed, naming each, and fails; the device file
+# still gets what reached the transmitter when the other command left it alone. Two projects at once:
+# an offline edit (the project file), and an online write through the Command page (the device file
+# and the project).
+for p in edit write; do upload $p; done
+for p in edit write; do
+  "$host" download --project "C:\\VKR\\$p.vkr" --wire-delay hart >"$dir/$p.out" 2>"$dir/$p.err" &
+  echo $! >"$dir/$p.pid"
+done
+for p in edit write; do
+  for _ in $(seq 100); do grep -q "^download: " "$dir/$p.err" && break; sleep 0.1; done
+  grep -q "^download: " "$dir/$p.err" || fail "the download of $p did not start: $(cat "$dir/$p.err")"
+done
+run ui 5 --offline --project 'C:\VKR\edit.vkr' --png "$dir/edit.png" --type 616=8.25 --click 1
+[ $rc = 0 ] && echo "$out" | grep -q "data set saved to" || fail "the offline edit beside the download: $rc $out $last"
+run ui 1 --project 'C:\VKR\write.vkr' --png "$dir/write.png" --click 578 --type 544=5 --click 221
+[ $rc = 0 ] || fail "the online write beside the download: $out $last"
+[ "$(field write.vkr.device upperRange)" = 40A00000 ] || fail "the online write did not reach the device file"
+for p in edit write; do
+  wait "$(cat "$dir/$p.pid")"
+  code=$?
+  [ $code = 1 ] || fail "the download beside the other command ended with $code: $(cat "$dir/$p.out" "$dir/$p.err")"
+done
+changed="another command changed that file while this one ran (its work is kept; run this command again)"
+grep -qx "vkr-frame: the data set was not saved to C:\\\\VKR\\\\edit.vkr: $changed" "$dir/edit.err" ||
+  fail "the download did not name the project it did not save: $(cat "$dir/edit.err")"
+run ui 5 --offline --project 'C:\VKR\edit.vkr' --png "$dir/edit.png" --read 616
+echo "$out" | grep -qF 'item 616: "8.250"' || fail "the offline edit was lost: $out"
+# The edit's project left the device file alone: it holds what the download wrote.
+[ "$(field edit.vkr.device configChanged)" = 01 ] || fail "the download's writes did not reach the device file"
+[ "$(cat "$folder/edit.vkr.compared")" = "verdict none" ] || fail "the record claims to know the device"
+grep -qx "vkr-frame: the device was not saved to C:\\\\VKR\\\\write.vkr.device: $changed" "$dir/write.err" ||
+  fail "the download did not name the device file it did not save: $(cat "$dir/write.err")"
+[ "$(field write.vkr.device upperRange)" = 40A00000 ] || fail "the online write was lost from the device file"
+
+# ---- Damaged device files ----------------------------------------------------------------------
+# damage (a sed script on a whole device file) | what the refusal says
+upload damaged
+cp "$folder/damaged.vkr.device" "$dir/whole.device"
+damages=(
+  's/^damping .*/damping 403000/|"damping" holds 3 bytes, not 4'
+  's/^pvUnit .*/pvUnit 2C2C/|"pvUnit" holds 2 bytes, not 1'
+  '/^message /d|no line "message"'
+  's/^damping .*/damping 3F00000G/|"damping" is not hex'
+  '$a dampening 00|a line "dampening" it does not keep'
+  '$a pvUnit 2D|"pvUnit" twice'
+  's/^fixedCurrent .*/fixedCurrent 0000/|"fixedCurrent" holds 2 bytes, not 4'
+  's/^zeroTrim.*/zeroTrim 41/|"zeroTrim" holds 1 bytes, not 0 or 4'
+  '1,$d|no line "alarmSelect"'
+)
+for d in "${damages[@]}"; do
+  IFS='|' read -r script why <<<"$d"
+  sed "$script" "$dir/whole.device" >"$folder/damaged.vkr.device"
+  before=$(files)
+  for command in download status "ui 1" compare; do
+    # shellcheck disable=SC2086
+    run $command --project 'C:\VKR\damaged.vkr'
+    [ $rc = 1 ] && [ "$last" = "vkr-frame: the device file C:\\VKR\\damaged.vkr.device is damaged ($why); nothing was changed" ] ||
+      fail "$command on a device file with $script: $rc $last"
+    [ "$(files)" = "$before" ] || fail "$command on a device file with $script changed a file"
+  done
+done
+rm "$folder/damaged.vkr.device" && mkdir "$folder/damaged.vkr.device"
+run status --project 'C:\VKR\damaged.vkr'
+[ "$last" = "vkr-frame: the device file C:\\VKR\\damaged.vkr.device is not a file (a folder of that name is there); nothing was changed" ] ||
+  fail "a folder for the device file: $last"
+
+# ---- What reached the transmitter reaches its device file --------------------------------------
+upload disk
+for f in disk.vkr disk.vkr.device disk.vkr.compared; do cp "$folder/$f" "$dir/$f"; done
+restore() { for f in disk.vkr disk.vkr.device disk.vkr.compared; do cp "$dir/$f" "$folder/$f"; done; }
+run download --project 'C:\VKR\disk.vkr'
+[ $rc = 0 ] || fail "the download to compare with: $last"
+cp "$folder/disk.vkr.device" "$dir/downloaded.device"
+cmp -s "$dir/downloaded.device" "$dir/disk.vkr.device" && fail "the download left the device file as it was"
+restore
+# The project cannot be saved after the transfer (the disk fails on it).
+out=$(LD_PRELOAD=$faults ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 \
+  VKR_TEST_FSYNC_FAILS=disk.vkr.new. "$host" download --project 'C:\VKR\disk.vkr' 2>&1)
+[ $? = 1 ] || fail "a download whose project save failed did not fail: $out"
+echo "$out" | tail -n 1 | grep -qx "vkr-frame: the data set could not be saved to C:\\\\VKR\\\\disk.vkr: 0x8007045D (ERROR_IO_DEVICE): input/output error" ||
+  fail "the failed project save said: $out"
+cmp -s "$folder/disk.vkr.device" "$dir/downloaded.device" || fail "the transmitter took the download, its device file did not"
+cmp -s "$folder/disk.vkr" "$dir/disk.vkr" || fail "the failed save changed the project"
+[ "$(cat "$folder/disk.vkr.compared")" = "verdict none" ] || fail "the record claims to know the device"
+ls "$folder" | grep -q "\.new\." && fail "the failed save left a new file: $(ls "$folder")"
+# The folder cannot be written through after a rename: said, not ignored.
+restore
+out=$(LD_PRELOAD=$faults ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 \
+  VKR_TEST_FSYNC_FAILS=folder "$host" compare --project 'C:\VKR\disk.vkr' 2>&1)
+[ $? = 1 ] || fail "a comparison whose folder failed did not fail: $out"
+echo "$out" | tail -n 1 | grep -qx "vkr-frame: the comparison with the device was saved to C:\\\\VKR\\\\disk.vkr.compared, but its folder could not be written through to the disk: 0x8007045D (ERROR_IO_DEVICE): input/output error" ||
+  fail "the failed folder said: $out"
+# A project older than the frame's container with a value byte damaged: refused as show refuses
+# it, before anything reaches the transmitter.
+restore
+python3 - "$folder/disk.vkr" <<'PY'
+import sys
+data = bytearray(open(sys.argv[1], 'rb').read()[16:])
+data[14] ^= 1
+open(sys.argv[1], 'wb').write(data)
+PY
+cp "$folder/disk.vkr" "$dir/old.vkr"
+run show --project 'C:\VKR\disk.vkr'
+shown=$last
+run download --project 'C:\VKR\disk.vkr'
+[ $rc = 1 ] && [ "$last" = "$shown" ] && echo "$last" | grep -q "the DTM's parameter document is not valid" ||
+  fail "the damaged older project: download said \"$last\", show \"$shown\""
+grep -q "^download: " "$dir/err" && fail "the damaged older project went online"
+cmp -s "$folder/disk.vkr.device" "$dir/disk.vkr.device" || fail "the damaged older project reached the transmitter"
+
+# ---- ui talks to the project's transmitter -------------------------------------------------------
+upload ui
+cp "$folder/ui.vkr.device" "$dir/ui.device"
+run ui 1 --project 'C:\VKR\ui.vkr' --png "$dir/ui.png" --click 578 --type 544=5 --click 221
+[ $rc = 0 ] && [ "$(field ui.vkr.device upperRange)" = 40A00000 ] || fail "Hi Level 5 did not reach the device file: $out $last"
+upload ui
+run ui 5 --offline --project 'C:\VKR\ui.vkr' --png "$dir/ui.png" --read 615
+echo "$out" | grep -qF 'item 615: "5.000"' || fail "the next upload did not find Hi Level 5: $out"
+# Another transmitter named with --device; the project's own stays as it was.
+cp "$folder/ui.vkr.device" "$dir/ui.device"
+run ui 1 --project 'C:\VKR\ui.vkr' --device 'C:\VKR\spare.device' --png "$dir/ui.png" --click 578 --type 544=6 --click 221
+[ $rc = 0 ] && [ "$(field spare.device upperRange)" = 40C00000 ] || fail "--device: $out $last"
+cmp -s "$folder/ui.vkr.device" "$dir/ui.device" || fail "--device changed the project's own device file"
+# A loop current left fixed (12 mA) shows in the device file and in status; a control that fixes
+# and gives it back leaves it given back.
+sed -i 's/^fixedCurrent .*/fixedCurrent 41400000/' "$folder/ui.vkr.device"
+run status --project 'C:\VKR\ui.vkr'
+echo "$out" | grep -qx "transmitter: loop current fixed at 12.000 mA" || fail "status did not show the fixed current: $out"
+run ui 4 --project 'C:\VKR\ui.vkr' --png "$dir/ui.png" --click 377
+echo "$out" | grep -q "transmitter: loop current 4.000 mA (fixed)" || fail "the loop test did not fix 4 mA: $out"
+[ "$(field ui.vkr.device fixedCurrent)" = 00000000 ] || fail "the current the loop test gave back is still fixed in the device file"
+run status --project 'C:\VKR\ui.vkr'
+echo "$out" | grep -q "loop current fixed" && fail "status after the loop test: $out"
+# A look at a project that is not there writes none.
+run ui 5 --offline --project 'C:\VKR\none.vkr' --png "$dir/ui.png" --read 616
+[ $rc = 0 ] && [ ! -e "$folder/none.vkr" ] || fail "a look at a project that is not there: $rc $(ls "$folder")"
+
+# ---- The smaller edges ---------------------------------------------------------------------------
+mkdir "$folder/folder.vkr"
+for command in show upload "ui 1" "ui 5 --offline" items "compare --with C:\\VKR\\ui.vkr"; do
+  # shellcheck disable=SC2086
+  run $command --project 'C:\VKR\folder.vkr'
+  [ "$last" = "vkr-frame: the project file C:\\VKR\\folder.vkr is not a file (a folder of that name is there); nothing was changed" ] ||
+    fail "$command on a folder: $last"
+done
+upload far
+sed -i 's/^pollingAddress .*/pollingAddress 05/' "$folder/far.vkr.device"
+for command in upload download; do
+  run $command --project 'C:\VKR\far.vkr'
+  [ "$last" = "vkr-frame: the DTM refused the $command: no device answered at polling address 0" ] ||
+    fail "$command of a transmitter at address 5: $last"
+done
+# What killed commands left beside the project's files goes at the next command on the project;
+# a file of another kind stays.
+guid='{0123ABCD-4567-89EF-0123-456789ABCDEF}'
+for f in far.vkr far.vkr.device far.vkr.compared; do echo cut >"$folder/$f.new.$guid"; done
+echo mine >"$folder/far.vkr.new.notes"
+run show --project 'C:\VKR\far.vkr'
+[ $rc = 0 ] || fail "show: $last"
+[ "$(cd "$folder" && ls far.vkr*)" = "$(printf '%s\n' far.vkr far.vkr.compared far.vkr.device far.vkr.new.notes)" ] ||
+  fail "the leftovers were not removed: $(ls "$folder")"
+echo "project files ok"
