@@ -413,17 +413,16 @@ void CAdvancedPP::ShowLoading() {
   ShowComboPlaceholder(m_hWndDialog, kAdvancedProbeFaultCombo);
 }
 
-void CAdvancedPP::ShowNotConnected() {
+void CAdvancedPP::UpdatePlaceholders() {
   CUpdatingControls updating(*this);
-  for (UINT edit : {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit})
-    ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(edit), kNotConnectedText);
-  RemoveComboPlaceholder(m_hWndDialog, kAdvancedAnalogModeCombo);
-  RemoveComboPlaceholder(m_hWndDialog, kAdvancedProbeFaultCombo);
+  MatchPlaceholders(m_hWndDialog, DeviceMayAnswer(), {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit},
+                    {kAdvancedAnalogModeCombo, kAdvancedProbeFaultCombo});
 }
 
 void CAdvancedPP::OnDeviceOnline() {
   if (m_bPageVisible) OnRefresh();
 }
+
 
 // The five value entries count as changed, so that an edit of any of them makes the page dirty;
 // the usable and invalid marks stay as they are.
@@ -451,7 +450,7 @@ HRESULT CAdvancedPP::OnRefresh() {
             SUCCEEDED(m_spDtm->WriteDeviceParameter(vkr::UI4(kParCommand131), request, &written));
   } else if (state != dsGOINGONLINE) {
     // No answer is coming until the DTM goes online (then OnDeviceOnline reads).
-    ShowNotConnected();
+    UpdatePlaceholders();
   }
   if (clean) SetDirty(FALSE);
   return S_OK;
