@@ -423,7 +423,6 @@ void CAdvancedPP::OnDeviceOnline() {
   if (m_bPageVisible) OnRefresh();
 }
 
-
 // The five value entries count as changed, so that an edit of any of them makes the page dirty;
 // the usable and invalid marks stay as they are.
 void CAdvancedPP::MarkValueEntriesChanged() {

@@ -708,7 +708,6 @@ void CCommandPP::UpdatePlaceholders() {
                               {kComboDisplayUnit, kComboDisplayMode, kComboTracking, kComboDielectric, kComboFailMode});
 }
 
-
 void CCommandPP::ShowDigitizeButton() {
   if (!m_hWndDialog) return;
   ::ShowWindow(::GetDlgItem(m_hWndDialog, kButtonDigitize), SW_SHOW);

@@ -691,7 +691,6 @@ void CDevicePP::UpdatePlaceholders() {
   vkr::dui::MatchPlaceholders(m_hWndDialog, mayCome, {kUpperLimitEdit, kLowerLimitEdit});
 }
 
-
 // ---- Keyboard and messages -----------------------------------------------------------------------
 
 BOOL CDevicePP::HandleNavigationKey(MSG* message, ULONG* state) {

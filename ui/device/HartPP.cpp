@@ -187,6 +187,7 @@ HRESULT CHartPP::SetControlValueById(LONG id, VARIANT value) {
       return S_OK;
     }
     case kParLoopCurrentMode: {
+      // Likewise: no choice a device never gave.
       LONG number = 0;
       if (CurrentDtmState() == kDtmStateOnline && ReadNumber(value, &number) &&
           SelectCode(m_hWndDialog, kHartLoopCurrentCombo, kLoopCurrentItems, static_cast<BYTE>(number & 0xFF)))
@@ -295,7 +296,6 @@ void CHartPP::UpdatePlaceholders() {
                      kHartDistributorEdit, kHartPollingAddressEdit},
                     {kHartLoopCurrentCombo});
 }
-
 
 void CHartPP::OnDeviceOnline() {
   if (!m_bPageVisible || !m_spDtm) return;

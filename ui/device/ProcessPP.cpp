@@ -365,7 +365,6 @@ void CProcessPP::UpdatePlaceholders() {
                     {kProcessUnitCombo});
 }
 
-
 HRESULT CProcessPP::OnRefresh() {
   ShowLoading(true);
   m_nPvUnit = 0xFFFF;

@@ -150,5 +150,4 @@ void CValuesPP::OnDeviceOnline() {
   m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand3Complete)), &read);
 }
 
-
 }  // namespace vkr::dui
