@@ -71,14 +71,10 @@ bool IsPlaceholder(const std::string& text) {
   return text == kNone || text == kNoneShort || text == "Loading..." || text == "...";
 }
 
-bool IsCombo(HWND window) {
-  char name[32] = {};
-  GetClassNameA(window, name, sizeof name);
-  return _stricmp(name, "ComboBox") == 0;
-}
-
 // Whether the window's text fits its client area in its font (a combo's beside its arrow button).
 bool TextFits(HWND window) {
+  char name[32] = {};
+  GetClassNameA(window, name, sizeof name);
   const std::string text = vkr::ui::WindowText(window);
   RECT client{};
   GetClientRect(window, &client);
@@ -89,16 +85,15 @@ bool TextFits(HWND window) {
   GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
   if (old) SelectObject(dc, old);
   ReleaseDC(window, dc);
-  const int arrow = IsCombo(window) ? GetSystemMetrics(SM_CXVSCROLL) : 0;
+  const int arrow = _stricmp(name, "ComboBox") == 0 ? GetSystemMetrics(SM_CXVSCROLL) : 0;
   return size.cx <= client.right - client.left - arrow - 2;
 }
 
-// The texts of every window below root that waits for a value ("Loading...").
-void CollectWaiting(HWND root, std::vector<std::string>* found) {
+// The ids of every window below root that waits for a value ("Loading...").
+void CollectWaiting(HWND root, std::vector<int>* found) {
   for (HWND child = GetWindow(root, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     const std::string text = vkr::ui::WindowText(child);
-    if (text == "Loading..." || text == "...")
-      found->push_back(std::to_string(GetDlgCtrlID(child)) + " \"" + text + "\"");
+    if (text == "Loading..." || text == "...") found->push_back(GetDlgCtrlID(child));
     CollectWaiting(child, found);
   }
 }
@@ -112,14 +107,11 @@ COnlineParameterization* AsOnlineFrame(IUnknown* control) {
 class OfflineFrame : public LivePageHostTest {
  protected:
   void TearDown() override {
-    CloseFrames();
-    LivePageHostTest::TearDown();
-  }
-  void CloseFrames() {
     if (session_ && session_->Dtm()) {
       session_->Frame()->activeX.CloseAll();
       vkr::ui::PumpUntilIdle();
     }
+    LivePageHostTest::TearDown();
   }
   IUnknown* Dtm() const { return session_->Dtm(); }
   // Whether the transmitter is on the frame's channel.
@@ -196,7 +188,7 @@ TEST_F(OfflineFrame, EveryPageSaysNotConnectedAndShowsTheValuesOnceOnline) {
   ForEachField(frame, [&](HWND window, const Field& field, HWND item) {
     if (!item) {
       // The page as a whole: nothing on it or on the frame waits for ever.
-      std::vector<std::string> waiting;
+      std::vector<int> waiting;
       CollectWaiting(window, &waiting);
       CollectWaiting(frame->m_hWnd, &waiting);
       EXPECT_TRUE(waiting.empty()) << testing::PrintToString(waiting);
