@@ -413,12 +413,10 @@ void CAdvancedPP::ShowLoading() {
   ShowComboPlaceholder(m_hWndDialog, kAdvancedProbeFaultCombo);
 }
 
-void CAdvancedPP::ShowNotConnected() {
+void CAdvancedPP::UpdatePlaceholders() {
   CUpdatingControls updating(*this);
-  for (UINT edit : {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit})
-    ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(edit), kNotConnectedText);
-  RemoveComboPlaceholder(m_hWndDialog, kAdvancedAnalogModeCombo);
-  RemoveComboPlaceholder(m_hWndDialog, kAdvancedProbeFaultCombo);
+  MatchPlaceholders(m_hWndDialog, DeviceMayAnswer(), {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit},
+                    {kAdvancedAnalogModeCombo, kAdvancedProbeFaultCombo});
 }
 
 void CAdvancedPP::OnDeviceOnline() {
@@ -451,7 +449,7 @@ HRESULT CAdvancedPP::OnRefresh() {
             SUCCEEDED(m_spDtm->WriteDeviceParameter(vkr::UI4(kParCommand131), request, &written));
   } else if (state != dsGOINGONLINE) {
     // No answer is coming until the DTM goes online (then OnDeviceOnline reads).
-    ShowNotConnected();
+    UpdatePlaceholders();
   }
   if (clean) SetDirty(FALSE);
   return S_OK;

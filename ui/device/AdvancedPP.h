@@ -137,6 +137,7 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
 
   // Shown while the DTM went online: the values are read now.
   void OnDeviceOnline() override;
+  void UpdatePlaceholders() override;
 
   std::array<BYTE, 5> m_abyAnalogModeCodes{};
   std::array<BYTE, 2> m_abyProbeFaultCodes{};
@@ -146,7 +147,6 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
 
  private:
   void ShowLoading();
-  void ShowNotConnected();
   void MarkValueEntriesChanged();
   // One direct transaction on connection 0: S_OK with the response data when the service
   // answered without error text and with response code 0.

@@ -698,6 +698,14 @@ void CCommandPP::SetLoadingTexts() {
   if (!m_hWndDialog) return;
   CUpdatingControls updating(*this);
   vkr::dui::SetLoadingText(m_hWndDialog, {kEditLowLevel, kEditHighLevel, kEditDamping, kEditFailTime});
+  UpdatePlaceholders();
+}
+
+void CCommandPP::UpdatePlaceholders() {
+  if (!m_hWndDialog) return;
+  CUpdatingControls updating(*this);
+  vkr::dui::MatchPlaceholders(m_hWndDialog, DeviceMayAnswer(), {kEditLowLevel, kEditHighLevel, kEditDamping, kEditFailTime},
+                              {kComboDisplayUnit, kComboDisplayMode, kComboTracking, kComboDielectric, kComboFailMode});
 }
 
 void CCommandPP::ShowDigitizeButton() {

@@ -88,6 +88,7 @@ class CCommandPP : public CDevicePropertyPage {
 
  protected:
   const char* TemplateText() const override;
+  void UpdatePlaceholders() override;
 
  private:
   // The "Loading..." item of every combo box, added when absent (and selected) or removed when
@@ -98,6 +99,7 @@ class CCommandPP : public CDevicePropertyPage {
   bool IsUnsentEntry(LONG id) const;
   // The user's fields count as unchanged again (sent, or given up for the device's values).
   void ClearUnsentEntries();
+  // "Loading..." into the edits, then UpdatePlaceholders.
   void SetLoadingTexts();
   void ShowDigitizeButton();
   // The float in an edit, rounded to "%.3f"; E_FAIL when it holds no number.

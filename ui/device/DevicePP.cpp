@@ -253,7 +253,8 @@ void CDevicePP::WritePlaceholders() {
   if (!m_hWndDialog) return;
   CUpdatingControls updating(*this);
   ::SendDlgItemMessageA(m_hWndDialog, kFinalAssemblyEdit, EM_LIMITTEXT, 8, 0);
-  for (UINT id : kPlaceholderFields) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(id), vkr::dui::kLoadingText);
+  for (UINT id : kPlaceholderFields) vkr::dui::SetLoadingText(m_hWndDialog, {id});
+  UpdatePlaceholders();
 }
 
 HRESULT CDevicePP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
@@ -472,7 +473,7 @@ bool CDevicePP::CheckEntry(LONG id) {
   if (index < 0 || edit == 0 || !m_hWndDialog) return true;
   const std::u16string text = ItemTextW(edit);
   // A field still waiting for its value has nothing of the user's in it.
-  if (text == u"Loading...") return true;
+  if (vkr::dui::ShowsPlaceholder(m_hWndDialog, edit)) return true;
   bool fits = true;
   switch (id) {
     case kMessage: fits = EncodePackedField(text, 32).has_value(); break;
@@ -532,18 +533,35 @@ HRESULT CDevicePP::OnControlChange(UINT code, UINT controlId, HWND control) {
 HRESULT CDevicePP::RefreshDeviceInfo() {
   auto base = Query<IovFdtBaseDTM>(m_spDtmObject.Get());
   if (!base) return E_NOINTERFACE;
-  EDtmState state = dsUNDEFINED;
-  base->GetDTMState(&state);
   WritePlaceholders();
-  if (state == dsONLINE && m_spDtm) {
-    for (LONG id : {kMessage, kFinalAssembly, kTagDescriptorDate, kWriteProtect, kCommand14, kLongTag}) {
-      VARIANT_BOOL asked = VARIANT_FALSE;
-      const HRESULT hr = m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(id)), &asked);
-      if (FAILED(hr)) return hr;
-    }
-  }
+  const HRESULT hr = ReadDeviceInfo();
+  if (FAILED(hr)) return hr;
   SetDirty(FALSE);
   return S_OK;
+}
+
+HRESULT CDevicePP::ReadDeviceInfo() {
+  auto base = Query<IovFdtBaseDTM>(m_spDtmObject.Get());
+  EDtmState state = dsUNDEFINED;
+  if (base) base->GetDTMState(&state);
+  if (state != dsONLINE || !m_spDtm) return S_OK;
+  for (LONG id : {kMessage, kFinalAssembly, kTagDescriptorDate, kWriteProtect, kCommand14, kLongTag}) {
+    VARIANT_BOOL asked = VARIANT_FALSE;
+    const HRESULT hr = m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(id)), &asked);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+void CDevicePP::OnDeviceOnline() {
+  // Shown before while no device answered: the fields still waiting are read now (a first show
+  // reads everything anyway).
+  if (m_bFirstShow || !m_hWndDialog) return;
+  for (UINT id : kPlaceholderFields)
+    if (vkr::dui::ShowsPlaceholder(m_hWndDialog, id)) {
+      ReadDeviceInfo();
+      return;
+    }
 }
 
 bool CDevicePP::SendCommand(BYTE command, const std::vector<std::uint8_t>& request) {
@@ -596,7 +614,7 @@ HRESULT CDevicePP::OnSend() {
   };
 
   // A field still showing the placeholder holds nothing of the user's.
-  auto placeholder = [this](UINT edit) { return ItemTextW(edit) == u"Loading..."; };
+  auto placeholder = [this](UINT edit) { return vkr::dui::ShowsPlaceholder(m_hWndDialog, edit); };
   // Edits that cannot go out now (offline) stay as the user made them, marked.
   bool unsent = false;
 
@@ -660,8 +678,17 @@ void CDevicePP::ShowLimitPlaceholders() {
   // known value would tell the user something that is not happening.
   if (!m_hWndDialog) return;
   CUpdatingControls updating(*this);
-  if (!m_bUpperLimitShown) ::SetDlgItemTextA(m_hWndDialog, kUpperLimitEdit, vkr::dui::kLoadingText);
-  if (!m_bLowerLimitShown) ::SetDlgItemTextA(m_hWndDialog, kLowerLimitEdit, vkr::dui::kLoadingText);
+  if (!m_bUpperLimitShown) vkr::dui::SetLoadingText(m_hWndDialog, {kUpperLimitEdit});
+  if (!m_bLowerLimitShown) vkr::dui::SetLoadingText(m_hWndDialog, {kLowerLimitEdit});
+  UpdatePlaceholders();
+}
+
+void CDevicePP::UpdatePlaceholders() {
+  if (!m_hWndDialog) return;
+  CUpdatingControls updating(*this);
+  const bool mayCome = DeviceMayAnswer();
+  for (UINT id : kPlaceholderFields) vkr::dui::MatchPlaceholders(m_hWndDialog, mayCome, {id});
+  vkr::dui::MatchPlaceholders(m_hWndDialog, mayCome, {kUpperLimitEdit, kLowerLimitEdit});
 }
 
 // ---- Keyboard and messages -----------------------------------------------------------------------

@@ -74,6 +74,8 @@ class CDevicePP : public CDevicePropertyPage {
 
   // Re-reads the identification from the device (the answers arrive later).
   HRESULT RefreshDeviceInfo();
+  // The reads of the identification alone, while the DTM is online.
+  HRESULT ReadDeviceInfo();
   // Sends the changed identification to the device, then reads it again. An entry that does not
   // fit its device field is marked and focused instead, and nothing is sent.
   HRESULT OnSend();
@@ -100,8 +102,11 @@ class CDevicePP : public CDevicePropertyPage {
   // 21 bytes of the command 18 request from the tag, descriptor and date fields.
   std::optional<std::vector<std::uint8_t>> BuildTagDescriptorDate() const;
 
-  // "Loading..." into the upper and lower sensor limit while no command 14 answer gave them.
+  // "Loading..." into the upper and lower sensor limit while no command 14 answer gave them, then
+  // UpdatePlaceholders.
   void ShowLimitPlaceholders();
+  void UpdatePlaceholders() override;
+  void OnDeviceOnline() override;
 
   bool m_bFirstShow = true;
   bool m_bPageVisible = false;  // set by the first show: triggers before it do nothing

@@ -78,8 +78,14 @@ HRESULT CDevicePropertyPage::OnDtmStateChanged(ULONG state) {
   const bool wasOnline = m_nDtmState == vkr::dui::kDtmStateOnline;
   const HRESULT hr = CovFDT_PropertyPageImpl::OnDtmStateChanged(state);
   if (FAILED(hr)) return hr;
+  UpdatePlaceholders();
   if (!wasOnline && state == vkr::dui::kDtmStateOnline) OnDeviceOnline();
   return hr;
+}
+
+bool CDevicePropertyPage::DeviceMayAnswer() const {
+  const ULONG state = CurrentDtmState();
+  return state == vkr::dui::kDtmStateOnline || state == vkr::dui::kDtmStateGoingOnline;
 }
 
 ULONG CDevicePropertyPage::CurrentDtmState() const {

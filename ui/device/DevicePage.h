@@ -50,15 +50,22 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   std::string UnitText(BYTE unitCode) const;
   std::string TransferFunctionText(BYTE code) const;
 
-  // The DTM's state as the page learns it; reaching the online state runs OnDeviceOnline.
+  // The DTM's state as the page learns it: the placeholders follow it (UpdatePlaceholders), and
+  // reaching the online state runs OnDeviceOnline.
   HRESULT OnDtmStateChanged(ULONG state) override;
 
  protected:
   // The DTM reached the online state (from another): a page that shows device values reads them
   // now, also when it was shown while the DTM went online. Nothing here.
   virtual void OnDeviceOnline() {}
+  // The page's fields without a device value show the placeholder that tells whether one may
+  // come ("Loading...") or cannot, the DTM being neither online nor going online ("Not
+  // connected"). Nothing here.
+  virtual void UpdatePlaceholders() {}
   // The DTM's state now, from the DTM itself (dsUNDEFINED without one).
   ULONG CurrentDtmState() const;
+  // Whether a device value may still come: the DTM is online or going online.
+  bool DeviceMayAnswer() const;
   // Reads one table entry for display: the device value when the DTM is online, the parameter is
   // read from the device and the dialog type asks for it (bit 4, or bit 1 with the entry's option
   // 0x200); a device parameter without that is marked without value (0x404) until its answer

@@ -119,5 +119,8 @@ inline constexpr ULONG kStateUsableChanged = 0x3;
 inline constexpr const char* kLoadingText = "Loading...";
 // What they show instead while the DTM is offline and not going online: no value is coming.
 inline constexpr const char* kNotConnectedText = "Not connected";
+// The same in a field too narrow for them (the day of a date).
+inline constexpr const char* kLoadingShortText = "...";
+inline constexpr const char* kNotConnectedShortText = "--";
 
 }  // namespace vkr::dui

@@ -208,6 +208,8 @@ HRESULT CDiagPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* 
   }
   auto base = Query<IovFdtBaseDTM>(m_spDtmObject.Get());
   if (!base) return E_NOINTERFACE;
+  // Shown without a device, the values of one that has gone make way too.
+  ShowPlaceholders(!DeviceMayAnswer());
   if (!IsOnline() || !m_spDtm) return S_OK;
   for (LONG id : {kParCommand0Complete, kParDeviceStatus}) {
     VARIANT_BOOL asked = VARIANT_FALSE;
@@ -216,6 +218,16 @@ HRESULT CDiagPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* 
   }
   return S_OK;
 }
+
+void CDiagPP::ShowPlaceholders(bool overValues) {
+  if (!m_hWndDialog) return;
+  CUpdatingControls updating(*this);
+  for (UINT id : {kDiagCounterEdit, kDiagFlagEdit})
+    if (overValues || DialogItemText(m_hWndDialog, id).empty()) SetLoadingText(m_hWndDialog, {id});
+  MatchPlaceholders(m_hWndDialog, DeviceMayAnswer(), {kDiagCounterEdit, kDiagFlagEdit});
+}
+
+void CDiagPP::UpdatePlaceholders() { ShowPlaceholders(false); }
 
 // ---- Procedures ----------------------------------------------------------------------------------
 

@@ -83,7 +83,13 @@ class CDiagPP : public CDevicePropertyPage {
   bool IsPageVisible() const { return m_bPageVisible; }
   bool IsCounterKnown() const { return m_bCounterKnown; }
 
+ protected:
+  void UpdatePlaceholders() override;
+
  private:
+  // The counter and flag fields without a value (all with overValues) show the placeholder that
+  // tells whether one is coming.
+  void ShowPlaceholders(bool overValues);
   // What differs between the self test and the master reset.
   struct SDeviceProcedure {
     UINT caption;

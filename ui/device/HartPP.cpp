@@ -180,13 +180,18 @@ HRESULT CHartPP::SetControlValueById(LONG id, VARIANT value) {
       if (IsPressed(value) && m_bPageVisible) return OnSend();
       return S_OK;
     case kParPollingAddress: {
+      // Offline the value is the data set's, which no device gave: the field says why it is empty.
       LONG number = 0;
-      if (ReadNumber(value, &number)) SetText(m_hWndDialog, kHartPollingAddressEdit, "%lu", number & 0xFF);
+      if (CurrentDtmState() == kDtmStateOnline && ReadNumber(value, &number))
+        SetText(m_hWndDialog, kHartPollingAddressEdit, "%lu", number & 0xFF);
       return S_OK;
     }
     case kParLoopCurrentMode: {
+      // Likewise: no choice a device never gave.
       LONG number = 0;
-      if (ReadNumber(value, &number)) SelectCode(m_hWndDialog, kHartLoopCurrentCombo, kLoopCurrentItems, static_cast<BYTE>(number & 0xFF));
+      if (CurrentDtmState() == kDtmStateOnline && ReadNumber(value, &number) &&
+          SelectCode(m_hWndDialog, kHartLoopCurrentCombo, kLoopCurrentItems, static_cast<BYTE>(number & 0xFF)))
+        RemoveComboPlaceholder(m_hWndDialog, kHartLoopCurrentCombo);
       return S_OK;
     }
     default:
@@ -280,14 +285,16 @@ void CHartPP::ShowLoading() {
                                 kHartRevisionEdit, kHartDeviceRevisionEdit, kHartSoftwareRevisionEdit,
                                 kHartHardwareRevisionEdit, kHartCounterEdit, kHartDistributorEdit,
                                 kHartPollingAddressEdit});
+  ShowComboPlaceholder(m_hWndDialog, kHartLoopCurrentCombo);
 }
 
-void CHartPP::ShowNotConnected() {
+void CHartPP::UpdatePlaceholders() {
   CUpdatingControls updating(*this);
-  for (UINT edit : {kHartManufacturerEdit, kHartDeviceTypeEdit, kHartSerialEdit, kHartPreamblesEdit, kHartRevisionEdit,
-                    kHartDeviceRevisionEdit, kHartSoftwareRevisionEdit, kHartHardwareRevisionEdit, kHartCounterEdit,
-                    kHartDistributorEdit, kHartPollingAddressEdit})
-    ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(edit), kNotConnectedText);
+  MatchPlaceholders(m_hWndDialog, DeviceMayAnswer(),
+                    {kHartManufacturerEdit, kHartDeviceTypeEdit, kHartSerialEdit, kHartPreamblesEdit, kHartRevisionEdit,
+                     kHartDeviceRevisionEdit, kHartSoftwareRevisionEdit, kHartHardwareRevisionEdit, kHartCounterEdit,
+                     kHartDistributorEdit, kHartPollingAddressEdit},
+                    {kHartLoopCurrentCombo});
 }
 
 void CHartPP::OnDeviceOnline() {
@@ -335,7 +342,7 @@ HRESULT CHartPP::OnRefresh() {
     m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand6Complete)), &read);
   } else if (state != dsGOINGONLINE) {
     // No answer is coming until the DTM goes online (then OnDeviceOnline reads).
-    ShowNotConnected();
+    UpdatePlaceholders();
   }
   SetDirty(FALSE);
   return S_OK;

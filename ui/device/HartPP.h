@@ -109,10 +109,10 @@ class CHartPP : public CDevicePropertyPage {
  protected:
   // Shown while the DTM went online: the values are read now.
   void OnDeviceOnline() override;
+  void UpdatePlaceholders() override;
 
  private:
   void ShowLoading();
-  void ShowNotConnected();
 
   bool m_bFirstShow = true;
   bool m_bPageVisible = false;

@@ -268,6 +268,7 @@ HRESULT COnlineParameterization::Init(BSTR instanceId, BSTR functionCall, IDtm* 
   SetItemText(kOnlineReadingUnit, "");
 
   ChangeUpdateRate(kParCommand1Complete, kReadingRate);
+  UpdateTagPlaceholder();
   return started;
 }
 
@@ -305,7 +306,13 @@ HRESULT COnlineParameterization::OnDtmStateChanged(ULONG state) {
   // A device that did not identify as this DTM's stays without device buttons.
   if (wasOnline && !isOnline) EnableDeviceButtons(FALSE);
   if (!wasOnline && isOnline) EnableDeviceButtons(!m_bIdentityRefused);
+  UpdateTagPlaceholder();
   return hr;
+}
+
+void COnlineParameterization::UpdateTagPlaceholder() {
+  const ULONG state = CurrentDtmState();
+  MatchPlaceholders(m_hWnd, state == kDtmStateOnline || state == kDtmStateGoingOnline, {kOnlineTag});
 }
 
 HRESULT COnlineParameterization::SetControlValueById(LONG id, VARIANT value) {
@@ -320,8 +327,9 @@ HRESULT COnlineParameterization::SetControlValueById(LONG id, VARIANT value) {
       std::vector<BYTE> bytes;
       const HRESULT hr = ResponseBytes(value, &bytes);
       if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
-      // No answer yet (the DTM's value before the device was read): nothing to check.
-      if (bytes.empty()) return S_OK;
+      // No answer yet (the DTM's value before the device was read): nothing to check. Only a
+      // device names a device: not online, the value is the data set's, which no device gave.
+      if (bytes.empty() || CurrentDtmState() != kDtmStateOnline) return S_OK;
       const CByteReader answer(bytes);
       if (auto manufacturer = answer.U8(1)) store(kParManufacturerCode, Byte(*manufacturer));
       if (auto type = answer.U16(1)) store(kParDeviceTypeCode, Word(*type));
@@ -364,7 +372,8 @@ HRESULT COnlineParameterization::SetControlValueById(LONG id, VARIANT value) {
       return S_OK;
     }
     case kParTagOnlyStatic: {
-      if (value.vt != VT_BSTR) return S_OK;
+      // Offline the tag is the data set's, not the device's: the field says why it has none.
+      if (value.vt != VT_BSTR || CurrentDtmState() != kDtmStateOnline) return S_OK;
       const int length = static_cast<int>(SysStringLen(value.bstrVal));
       std::string text(static_cast<size_t>(length) * 2 + 1, '\0');
       const int n = length ? ::WideCharToMultiByte(CP_ACP, 0, value.bstrVal, length, text.data(),

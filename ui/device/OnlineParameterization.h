@@ -122,6 +122,9 @@ class COnlineParameterization : public CovFDT_WtlTreePPFrameImpl,
   void SetItemText(UINT id, const char* text);
   // The message line's text; the line shows only with one.
   void SetMessage(const char* text);
+  // The device tag's placeholder tells whether the tag may come ("Loading...") or cannot, the DTM
+  // being neither online nor going online ("Not connected").
+  void UpdateTagPlaceholder();
 
  private:
   // The fonts the frame gives its header and its reading; freed with the frame.

@@ -242,8 +242,14 @@ HRESULT CProcessPP::GetControlValueById(LONG id, VARIANT* value) {
 // the record's state reaches both edits.
 HRESULT CProcessPP::SetControlStateById(LONG id, ULONG state) {
   if (id == kParRangeValues) {
-    CDevicePropertyPage::SetControlStateById(kParUpperRange, state);
-    CDevicePropertyPage::SetControlStateById(kParLowerRange, state);
+    // The record's hidden bit is the DTM's mark of a byte record it does not check, not a reason
+    // to hide the edits: they keep their own.
+    for (LONG edit : {kParUpperRange, kParLowerRange}) {
+      const LONG index = FindParameterIndex(edit);
+      constexpr ULONG kHidden = 0x8;
+      const ULONG own = index >= 0 ? m_pParInfo[index].m_nState & kHidden : 0;
+      CDevicePropertyPage::SetControlStateById(edit, (state & ~kHidden) | own);
+    }
     return CDevicePropertyPage::SetControlStateById(kParRangeValues, state);
   }
   if (id == kParUpperRange || id == kParLowerRange) {
@@ -348,6 +354,15 @@ void CProcessPP::ShowLoading(bool rangeFields) {
   CUpdatingControls updating(*this);
   SetLoadingText(m_hWndDialog, {kProcessPvEdit, kProcessLoopCurrentEdit, kProcessPercentEdit, kProcessTransferFunctionEdit});
   if (rangeFields) SetLoadingText(m_hWndDialog, {kProcessUpperRangeEdit, kProcessLowerRangeEdit, kProcessDampingEdit});
+  UpdatePlaceholders();
+}
+
+void CProcessPP::UpdatePlaceholders() {
+  CUpdatingControls updating(*this);
+  MatchPlaceholders(m_hWndDialog, DeviceMayAnswer(),
+                    {kProcessPvEdit, kProcessLoopCurrentEdit, kProcessPercentEdit, kProcessTransferFunctionEdit,
+                     kProcessUpperRangeEdit, kProcessLowerRangeEdit, kProcessDampingEdit},
+                    {kProcessUnitCombo});
 }
 
 HRESULT CProcessPP::OnRefresh() {

@@ -83,7 +83,10 @@ class CProcessPP : public CDevicePropertyPage {
   BYTE m_bFirstShow = 1;
   BYTE m_bShown = 0;
 
+  void UpdatePlaceholders() override;
+
  private:
+  // Placeholders into the read-only fields (and the range fields), then UpdatePlaceholders.
   void ShowLoading(bool rangeFields);
   void SelectUnit(BYTE code);
 };

@@ -133,7 +133,21 @@ HRESULT CValuesPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL
     SetLoadingText(m_hWndDialog, {kValuesCurrentEdit, kValuesValueEdits[0], kValuesValueEdits[1],
                                   kValuesValueEdits[2], kValuesValueEdits[3]});
   }
+  UpdatePlaceholders();
   return CDevicePropertyPage::OnShowWindow(message, wParam, lParam, handled);
+}
+
+void CValuesPP::UpdatePlaceholders() {
+  CUpdatingControls updating(*this);
+  MatchPlaceholders(m_hWndDialog, DeviceMayAnswer(),
+                    {kValuesCurrentEdit, kValuesValueEdits[0], kValuesValueEdits[1], kValuesValueEdits[2],
+                     kValuesValueEdits[3]});
+}
+
+void CValuesPP::OnDeviceOnline() {
+  if (!m_spDtm || !m_hWndDialog || !::IsWindowVisible(m_hWndDialog)) return;
+  VARIANT_BOOL read = VARIANT_FALSE;
+  m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand3Complete)), &read);
 }
 
 }  // namespace vkr::dui

@@ -71,6 +71,11 @@ class CValuesPP : public CDevicePropertyPage {
 
   // The refresh period of command 3 the page has asked for (0: none).
   ULONG RefreshPeriod() const;
+
+ protected:
+  // Shown when the DTM reaches the online state: the values are read now, not a period later.
+  void OnDeviceOnline() override;
+  void UpdatePlaceholders() override;
 };
 
 }  // namespace vkr::dui

@@ -440,19 +440,19 @@ TEST_F(CommandPage, DecodersTakeOnlyWholeFields) {
   EXPECT_EQ(settingsAfter({4, 2, 5, 6, 20, 0, 0, 0, 0, 0}), (std::vector<int>{9, 9, 5, 6, 20}));
   EXPECT_EQ(Text(kComboFailMode), "> 21.50 mA");
   EXPECT_EQ(Text(kEditFailTime), "20");
-  // After a refresh every byte goes on again; a display mode the page does not know selects
-  // nothing.
+  // After a refresh every byte goes on again; a display mode the page does not know selects none
+  // of its modes (offline the combo keeps saying why it has none).
   ASSERT_EQ(page.OnRefresh(), S_OK);
   ASSERT_EQ(page.SetControlValueById(1059, ByteArray({6, 2, 5, 6, 20})), S_OK);
   EXPECT_EQ(DtmByte(1063), 6);
   EXPECT_EQ(DtmByte(1065), 2);
-  EXPECT_EQ(SendMessageA(Item(kComboDisplayMode), CB_GETCURSEL, 0, 0), -1);
+  EXPECT_EQ(Text(kComboDisplayMode), "Not connected");
   // Other types than byte arrays are ignored.
   EXPECT_EQ(page.SetControlValueById(1033, vkr::I4(7)), S_OK);
 }
 
-// Showing, hiding and refreshing while no value comes leaves one "Loading..." per combo, and the
-// first value removes it.
+// Showing, hiding and refreshing offline leaves one placeholder per combo, which says that the
+// device is not connected; a value shown in a combo removes its placeholder.
 TEST_F(CommandPage, LoadingItemsDoNotPileUp) {
   Open(false);
   IPropertyPage* page = static_cast<IPropertyPage*>(page_.Get());
@@ -465,11 +465,13 @@ TEST_F(CommandPage, LoadingItemsDoNotPileUp) {
                                             {kComboDielectric, 7}, {kComboFailMode, 6}};
   for (const auto& [combo, items] : combos) {
     EXPECT_EQ(SendMessageA(Item(combo), CB_GETCOUNT, 0, 0), items + 1) << combo;
-    EXPECT_EQ(Text(combo), "Loading...") << combo;
+    EXPECT_EQ(Text(combo), "Not connected") << combo;
   }
   ASSERT_EQ(page_->SetControlValueById(1063, vkr::I4(4)), S_OK);
-  for (const auto& [combo, items] : combos) EXPECT_EQ(SendMessageA(Item(combo), CB_GETCOUNT, 0, 0), items) << combo;
+  for (const auto& [combo, items] : combos)
+    EXPECT_EQ(SendMessageA(Item(combo), CB_GETCOUNT, 0, 0), combo == kComboDisplayMode ? items : items + 1) << combo;
   EXPECT_EQ(Text(kComboDisplayMode), "% Level");
+  EXPECT_EQ(Text(kComboTracking), "Not connected");
 }
 
 // The range rules on the levels the user enters, as they show when the edit is left.

@@ -271,7 +271,7 @@ TEST_F(LivePage, ProcessUnitComboKeepsOnePlaceholderAndRestoresTypedUnits) {
   CProcessPP* page = Object<CProcessPP>();
   ASSERT_NE(page, nullptr);
   HWND combo = Item(kProcessUnitCombo);
-  // Offline, nothing answers the placeholders.
+  // Offline, nothing answers the placeholders: they say that the device is not connected.
   ASSERT_EQ(vkr::test::ui::GoOffline(session_->Dtm()), S_OK);
   ASSERT_TRUE(WaitFor([&] { return vkr::test::ui::DtmState(session_->Dtm()) != dsONLINE; }));
   vkr::frame::TransferSession::Pump(300);
@@ -281,7 +281,8 @@ TEST_F(LivePage, ProcessUnitComboKeepsOnePlaceholderAndRestoresTypedUnits) {
     page->OnRefresh();
   }
   EXPECT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), 3);
-  EXPECT_EQ(Text(kProcessPvEdit), "Loading...");
+  EXPECT_EQ(Text(kProcessPvEdit), "Not connected");
+  EXPECT_EQ(Text(kProcessUnitCombo), "Not connected");
   EXPECT_EQ(page->SetControlValueById(kParPvUnitUser, UI1(kUnitCodeFeet)), S_OK);
   EXPECT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), 2);
   EXPECT_EQ(Text(kProcessUnitCombo), "Feet (ft)");

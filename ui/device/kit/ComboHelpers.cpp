@@ -1,5 +1,7 @@
-// Code-table combos and the "Loading..." placeholder (see ComboHelpers.h).
+// Code-table combos and the placeholders of device fields (see ComboHelpers.h).
 #include "ui/device/kit/ComboHelpers.h"
+
+#include <cstring>
 
 #include "ui/device/DeviceUiIds.h"
 
@@ -24,6 +26,27 @@ LRESULT FindExact(HWND dialog, UINT id, const char* text) {
     if (std::string_view(item.c_str()) == text) return found;
     start = found;
   }
+}
+
+// Whether the text fits the item's client area in the item's font; an edit keeps a pixel each side.
+// An item that cannot be measured takes the text as it is.
+bool Fits(HWND item, const char* text) {
+  RECT client{};
+  if (!GetClientRect(item, &client)) return true;
+  HDC dc = GetDC(item);
+  if (!dc) return true;
+  const auto font = reinterpret_cast<HGDIOBJ>(SendMessageA(item, WM_GETFONT, 0, 0));
+  HGDIOBJ old = font ? SelectObject(dc, font) : nullptr;
+  SIZE size{};
+  const BOOL measured = GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &size);
+  if (old) SelectObject(dc, old);
+  ReleaseDC(item, dc);
+  return !measured || size.cx <= client.right - client.left - 2;
+}
+
+void SetPlaceholder(HWND dialog, UINT id, const char* text, const char* shortText) {
+  HWND item = GetDlgItem(dialog, static_cast<int>(id));
+  if (item) SetWindowTextA(item, Fits(item, text) ? text : shortText);
 }
 
 }  // namespace
@@ -55,6 +78,10 @@ bool SelectCode(HWND dialog, UINT comboId, std::span<const SComboCode> table, BY
     const LRESULT index = FindExact(dialog, comboId, table[i].text);
     if (index < 0) return false;
     Send(dialog, comboId, CB_SETCURSEL, static_cast<WPARAM>(index));
+    // A value is shown: "Not connected" is no longer true (it sits after the items, so the
+    // selection stays).
+    if (const LRESULT stale = FindExact(dialog, comboId, kNotConnectedText); stale > index)
+      Send(dialog, comboId, CB_DELETESTRING, static_cast<WPARAM>(stale));
     return true;
   }
   return false;
@@ -83,6 +110,8 @@ std::optional<BYTE> SelectedCode(HWND dialog, UINT comboId, std::span<const SCom
 bool HasComboPlaceholder(HWND dialog, UINT comboId) { return FindExact(dialog, comboId, kLoadingText) >= 0; }
 
 void ShowComboPlaceholder(HWND dialog, UINT comboId) {
+  if (const LRESULT stale = FindExact(dialog, comboId, kNotConnectedText); stale >= 0)
+    Send(dialog, comboId, CB_DELETESTRING, static_cast<WPARAM>(stale));
   LRESULT index = FindExact(dialog, comboId, kLoadingText);
   if (index < 0) index = Send(dialog, comboId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kLoadingText));
   if (index >= 0) Send(dialog, comboId, CB_SETCURSEL, static_cast<WPARAM>(index));
@@ -96,7 +125,38 @@ bool RemoveComboPlaceholder(HWND dialog, UINT comboId) {
 }
 
 void SetLoadingText(HWND dialog, std::initializer_list<UINT> itemIds) {
-  for (UINT id : itemIds) SetDlgItemTextA(dialog, static_cast<int>(id), kLoadingText);
+  for (UINT id : itemIds) SetPlaceholder(dialog, id, kLoadingText, kLoadingShortText);
+}
+
+void MatchPlaceholders(HWND dialog, bool valueMayCome, std::initializer_list<UINT> itemIds,
+                       std::initializer_list<UINT> comboIds) {
+  const char* wanted = valueMayCome ? kLoadingText : kNotConnectedText;
+  const char* other = valueMayCome ? kNotConnectedText : kLoadingText;
+  for (UINT id : itemIds) {
+    if (!ShowsPlaceholder(dialog, id)) continue;
+    SetPlaceholder(dialog, id, wanted, valueMayCome ? kLoadingShortText : kNotConnectedShortText);
+  }
+  for (UINT id : comboIds) {
+    // A combo that shows nothing where no value can come says why as well.
+    const LRESULT stale = FindExact(dialog, id, other);
+    if (stale >= 0)
+      Send(dialog, id, CB_DELETESTRING, static_cast<WPARAM>(stale));
+    else if (valueMayCome || Send(dialog, id, CB_GETCURSEL) >= 0)
+      continue;
+    LRESULT index = FindExact(dialog, id, wanted);
+    if (index < 0) index = Send(dialog, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wanted));
+    if (index >= 0) Send(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(index));
+  }
+}
+
+bool ShowsPlaceholder(HWND dialog, UINT itemId) {
+  HWND item = GetDlgItem(dialog, static_cast<int>(itemId));
+  if (!item) return false;
+  const std::string text = DialogItemText(dialog, itemId);
+  if (text == kLoadingText || text == kNotConnectedText) return true;
+  // A short form is the placeholder only where the words would not fit: elsewhere it is a value.
+  return (text == kLoadingShortText && !Fits(item, kLoadingText)) ||
+         (text == kNotConnectedShortText && !Fits(item, kNotConnectedText));
 }
 
 }  // namespace vkr::dui
