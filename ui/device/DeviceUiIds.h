@@ -120,4 +120,8 @@ inline constexpr const char* kLoadingText = "Loading...";
 // What they show instead while the DTM is offline and not going online: no value is coming.
 inline constexpr const char* kNotConnectedText = "Not connected";
 
+// A page puts a text on its frame's message line by sending this up its window's parents
+// (lParam: a null-terminated UTF-16 text, empty to clear it); the frame that shows it answers 1.
+inline constexpr UINT kMessageLineText = WM_APP + 0x121;
+
 }  // namespace vkr::dui
