@@ -445,13 +445,21 @@ HRESULT CDevicePP::SetControlStateById(LONG id, ULONG state) {
                                                       (state & ~(kStateInvalid | kStateChanged)) | changed);
     }
     case kTagDescriptorDate: {
-      HRESULT result = CDevicePropertyPage::SetControlStateById(kTagDescriptorDate, state);
+      // A part the user changed keeps its changed mark (a device answer does not take it), and
+      // with it the combined entry, which is what goes to the device.
+      ULONG kept = 0;
+      for (LONG part : {kDescriptor, kTag, kDay, kMonth, kYear}) {
+        const LONG index = FindParameterIndex(part);
+        if (index >= 0 && IsUserEntry(part)) kept |= m_pParInfo[index].m_nState & kStateChanged;
+      }
+      HRESULT result = CDevicePropertyPage::SetControlStateById(kTagDescriptorDate, state | kept);
       for (LONG part : {kDescriptor, kTag, kDay, kMonth, kYear}) {
         const LONG index = FindParameterIndex(part);
         if (index < 0) continue;
         // A part's invalid mark stays until its own text is fixed.
-        const HRESULT hr =
-            CDevicePropertyPage::SetControlState(index, state | (m_pParInfo[index].m_nState & kStateInvalid));
+        ULONG marks = m_pParInfo[index].m_nState & kStateInvalid;
+        if (IsUserEntry(part)) marks |= m_pParInfo[index].m_nState & kStateChanged;
+        const HRESULT hr = CDevicePropertyPage::SetControlState(index, state | marks);
         if (FAILED(hr)) result = hr;
       }
       return result;

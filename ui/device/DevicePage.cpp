@@ -116,13 +116,21 @@ HRESULT CDevicePropertyPage::OnDtmStateChanged(ULONG state) {
 }
 
 HRESULT CDevicePropertyPage::RefreshAllParameters(LONG id) {
-  if (IsUserEntry(id)) return S_OK;
+  if (IsUserEntry(id)) return KeepUserEntry(id);
   return CovFDT_PropertyPageImpl::RefreshAllParameters(id);
 }
 
 HRESULT CDevicePropertyPage::RefreshParameter(LONG id) {
-  if (IsUserEntry(id)) return S_OK;
+  if (IsUserEntry(id)) return KeepUserEntry(id);
   return CovFDT_PropertyPageImpl::RefreshParameter(id);
+}
+
+HRESULT CDevicePropertyPage::KeepUserEntry(LONG id) {
+  // The user's entry stands against the value that came: it is a change, also when the user
+  // typed it while the page still showed an older value.
+  const LONG index = FindParameterIndex(id);
+  if (index < 0 || (m_pParInfo[index].m_nState & vkr::dui::kStateChanged)) return S_OK;
+  return SetControlStateById(id, m_pParInfo[index].m_nState | vkr::dui::kStateChanged);
 }
 
 HRESULT CDevicePropertyPage::OnControlChange(UINT code, UINT controlId, HWND control) {

@@ -163,6 +163,8 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   vkr::ComPtr<IParamGroupDisplay> m_spParamGroupDisplay;
 
  private:
+  // A value came for the user's entry: the entry stays and is marked changed.
+  HRESULT KeepUserEntry(LONG id);
 
   std::vector<LONG> m_userEntries;  // ids of the user's entries, in the order first changed
   int m_nOwnRefreshes = 0;          // echoes of RequestFirstRefresh still to come

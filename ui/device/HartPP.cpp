@@ -366,7 +366,8 @@ HRESULT CHartPP::OnSend() {
   }
   for (LONG id : {kParPollingAddressWrite, kParLoopCurrentWrite}) {
     const LONG entry = id == kParPollingAddressWrite ? kParPollingAddress : kParLoopCurrentMode;
-    const HRESULT hr = SendEntry(id, {entry});
+    // Command 6 carries both settings.
+    const HRESULT hr = SendEntry(id, {kParPollingAddress, kParLoopCurrentMode});
     if (FAILED(hr)) return hr;
     if (hr != S_OK) {
       // The DTM refused the value (outside its limits): the other half of command 6 must not
