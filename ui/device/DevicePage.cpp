@@ -320,7 +320,8 @@ bool CDevicePropertyPage::BeginSend() {
 
 HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carried) {
   // The checks on the way recompute the marks from the DTM's values (and a combined entry hands
-  // its marks to its parts): a write that does not happen leaves the marks as the user left them.
+  // its marks to its parts): a write that does not happen leaves the marks as the user left them,
+  // and the entries it carried that the user did not change show no change.
   std::vector<std::pair<LONG, ULONG>> marks;
   for (LONG entry : carried) {
     const LONG index = FindParameterIndex(entry);
@@ -333,7 +334,8 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
     return S_OK;
   }
   if (!refused && !FAILED(hr)) return hr;
-  for (const auto& [entry, state] : marks) SetControlStateById(entry, state);
+  for (const auto& [entry, state] : marks)
+    SetControlStateById(entry, IsUserEntry(entry) ? state : state & ~vkr::dui::kStateChanged);
   const ENotWritten why = !refused                                      ? ENotWritten::NoValue
                           : CurrentDtmState() == vkr::dui::kDtmStateOnline ? ENotWritten::Unconfirmed
                                                                            : ENotWritten::NotConnected;
