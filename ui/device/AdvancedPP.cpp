@@ -214,7 +214,7 @@ HRESULT CAdvancedPP::SetControlValueById(LONG id, VARIANT value) {
       if (AcceptRefresh(IsPressed(value), m_bPageVisible)) OnRefresh();
       return S_OK;
     case kParButtonSend:
-      if (IsPressed(value) && m_bPageVisible) OnSend();
+      if (AcceptSend(IsPressed(value), m_bPageVisible)) OnSend();
       return S_OK;
     case kParSpCmd2: {
       std::vector<BYTE> bytes;

@@ -384,7 +384,7 @@ HRESULT CCommandPP::SetControlValueById(LONG id, VARIANT value) {
       if (AcceptRefresh(isByte && byte.bVal != 0, m_bVisible != 0)) return OnRefresh();
       return S_OK;
     case kButtonSend:
-      if (isByte && byte.bVal != 0 && m_bVisible) return OnSend();
+      if (AcceptSend(isByte && byte.bVal != 0, m_bVisible != 0)) return OnSend();
       return S_OK;
     default:
       return CDevicePropertyPage::SetControlValueById(id, value);

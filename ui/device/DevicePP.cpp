@@ -354,7 +354,7 @@ HRESULT CDevicePP::SetControlValueById(LONG id, VARIANT value) {
       if (AcceptRefresh(value.vt == VT_UI1 && value.bVal != 0, m_bPageVisible)) RefreshDeviceInfo();
       return S_OK;
     case kButtonSend:
-      if (value.vt == VT_UI1 && value.bVal != 0 && m_bPageVisible) OnSend();
+      if (AcceptSend(value.vt == VT_UI1 && value.bVal != 0, m_bPageVisible)) OnSend();
       return S_OK;
     case kLongTag:
       if (auto text = DecodeLongTag(bytes)) SetItemTextW(kLongTagEdit, *text);

@@ -300,8 +300,10 @@ void CDevicePropertyPage::RequestFirstRefresh() {
 }
 
 bool CDevicePropertyPage::AcceptRefresh(bool pressed, bool visible) {
-  const bool echo = m_nOwnRefreshes > 0;
-  if (echo) --m_nOwnRefreshes;
+  // Reading all entries (as when the DTM went online) shows the trigger's stored value too: the
+  // page reads the device then, but nobody clicked.
+  const bool echo = m_bBusy || m_nOwnRefreshes > 0;
+  if (!m_bBusy && echo) --m_nOwnRefreshes;
   if (!pressed || !visible) return false;
   if (!echo) ReleaseUserEntries();
   return true;

@@ -111,8 +111,12 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // interface, this page included, and that echo is not the user's click.
   void RequestFirstRefresh();
   // A Refresh (1041) reached the page: whether the page refreshes now (pressed and visible). The
-  // user's click gives the user's entries up; the echo of RequestFirstRefresh keeps them.
+  // user's click gives the user's entries up; the echo of RequestFirstRefresh, and the trigger's
+  // stored value that reading all entries shows, keep them.
   bool AcceptRefresh(bool pressed, bool visible);
+  // A Send (1042) reached the page: whether the page sends now. The trigger's stored value that
+  // reading all entries shows is no click: nothing is written then.
+  bool AcceptSend(bool pressed, bool visible) const { return pressed && visible && !m_bBusy; }
   // The dirty flag after a refresh: the page stays dirty while an entry of the user waits.
   void SetDirtyAfterRefresh();
 

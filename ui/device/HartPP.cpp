@@ -179,7 +179,7 @@ HRESULT CHartPP::SetControlValueById(LONG id, VARIANT value) {
       if (AcceptRefresh(IsPressed(value), m_bPageVisible)) return OnRefresh();
       return S_OK;
     case kParButtonSend:
-      if (IsPressed(value) && m_bPageVisible) return OnSend();
+      if (AcceptSend(IsPressed(value), m_bPageVisible)) return OnSend();
       return S_OK;
     case kParPollingAddress: {
       LONG number = 0;

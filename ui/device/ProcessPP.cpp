@@ -181,7 +181,7 @@ HRESULT CProcessPP::SetControlValueById(LONG id, VARIANT value) {
       if (AcceptRefresh(IsPressed(value), m_bShown != 0)) return OnRefresh();
       return S_OK;
     case kParButtonSend:
-      if (IsPressed(value) && m_bShown) return OnSend();
+      if (AcceptSend(IsPressed(value), m_bShown != 0)) return OnSend();
       return S_OK;
     default:
       return CDevicePropertyPage::SetControlValueById(id, value);

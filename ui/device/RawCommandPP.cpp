@@ -138,7 +138,7 @@ HRESULT CRawCommandPP::SetControlValueById(LONG id, VARIANT value) {
     ~Restore() { flag = previous; }
   } restore{m_bBusy, wasBusy};
   if (id == kParButtonSend) {
-    if (IsPressed(value) && m_bShown) OnSend();
+    if (AcceptSend(IsPressed(value), m_bShown != 0)) OnSend();
     return S_OK;
   }
   return CDevicePropertyPage::SetControlValueById(id, value);
