@@ -582,12 +582,16 @@ HRESULT ExtractGroup(CovFDT_BaseProtocolImpl& protocol, bool deviceClass, SovFDT
   return told.empty() ? S_OK : kRequestedMemberNotAnswered;
 }
 
+// Whether a parameter belongs to the data set.
+bool IsKept(IovFdtParameterInfo* info, const VARIANT& id) {
+  Variant persist;
+  return SUCCEEDED(GetField(info, id, PIF_PERSIST, &persist)) &&
+         SUCCEEDED(VariantChangeType(&persist, &persist, 0, VT_BOOL)) && persist.boolVal != VARIANT_FALSE;
+}
+
 // Whether a parameter belongs to the data set and can be read from the device.
 bool IsKeptAndReadable(IovFdtParameterInfo* info, const VARIANT& id) {
-  Variant persist;
-  if (FAILED(GetField(info, id, PIF_PERSIST, &persist)) || FAILED(VariantChangeType(&persist, &persist, 0, VT_BOOL)) ||
-      persist.boolVal == VARIANT_FALSE)
-    return false;
+  if (!IsKept(info, id)) return false;
   ULONG flags = 0;
   return SUCCEEDED(GetULongField(info, id, PIF_FLAGS, &flags)) && (flags & PFL_READABLE);
 }
@@ -634,6 +638,40 @@ void SpreadToReadSiblings(CovFDT_BaseProtocolImpl& protocol, const HARTTransactR
       Report(handler, VARIANT_TRUE, member, value, nullptr);
       protocol.NoteAnswered(member);
     }
+  }
+}
+
+// A write of one parameter that the device confirmed, of a value the data set does not hold (the
+// user's, from a page or a control): the data set's parameters of the written group take what
+// the device now holds (the device values the answer just gave them), so that the project keeps
+// what the device took and a later download does not undo it. A download writes what the data
+// set holds, and a write of the data set's values (value empty) has nothing to add; the frame's
+// device access leaves the data set as it was.
+void KeepConfirmedWrite(CovFDT_BaseProtocolImpl& protocol, const HARTTransactRequestInfo& request) {
+  const VARIANT& written = request.value;
+  if (written.vt == VT_EMPTY || written.vt == (VT_ARRAY | VT_VARIANT) || !request.pPayload) return;
+  const Variant id = NormalId(request.parameterId);
+  const SovFDT_ParameterEntry* entry = protocol.FindParameterEntry(id);
+  const SovFDT_TransactionGroup* group = entry ? protocol.FindTransactionGroup(entry->nGroup) : nullptr;
+  IovFdtParameterHandler4* handler = protocol.GetParameterHandler();
+  const auto* framework = dynamic_cast<const CovFDT_ParameterHandlerImpl*>(handler);
+  if (framework && !framework->KeepsConfirmedWrites()) return;
+  ComPtr<IovFdtParameterInfo> info;
+  if (!group || FAILED(QueryInfo(handler, &info))) return;
+  HartAddressInfo write;
+  if (FAILED(ReadParameterHartAddress(protocol, id, *group, true, &write)) ||
+      write.command != request.pPayload->byCommandNumber)
+    return;
+  Variant held;
+  if (SUCCEEDED(handler->GetParameterValue(id, held.Put())) && IsVariantEqual(held, written)) return;
+  // Copies: storing a value runs code that may touch the tables.
+  const std::vector<Variant> members = group->members;
+  for (const Variant& member : members) {
+    Variant device;
+    if (!IsKept(info.Get(), member) || FAILED(GetField(info.Get(), member, PIF_DEV_VALUE, &device)) ||
+        device.vt == VT_EMPTY)
+      continue;
+    handler->SetParameterValue(member, device);
   }
 }
 
@@ -1127,6 +1165,7 @@ HRESULT CovFDT_HartProtocolImpl::SpreadTransactionResponse(HARTTransactRequestIn
           if (FAILED(hr)) return hr;
         }
         SpreadToReadSiblings(*this, request, data);
+        KeepConfirmedWrite(*this, request);
       }
     }
   }

@@ -460,7 +460,12 @@ HRESULT CovFDT_BaseDTMCore::HandleWriteRequest(VARIANT packedRequest) {
       } else if (writable) {
         VARIANT_BOOL ok = VARIANT_FALSE;
         vkr::Variant now;
-        if (SUCCEEDED(handler->WriteDeviceParameterEx(UI4(id.number), value, &ok)) && ok &&
+        // The frame's write changes the device, not the data set (a user interface's would).
+        auto* framework = dynamic_cast<CovFDT_ParameterHandlerImpl*>(handler.Get());
+        if (framework) framework->BeginDeviceAccess();
+        const HRESULT written = handler->WriteDeviceParameterEx(UI4(id.number), value, &ok);
+        if (framework) framework->EndDeviceAccess();
+        if (SUCCEEDED(written) && ok &&
             SUCCEEDED(handler->ReadDeviceParameterEx(UI4(id.number), &ok)) && ok && info &&
             SUCCEEDED(info->GetParameterField(UI4(id.number), I4(PIF_DEV_VALUE), now.Put()))) {
           payload = VariantPayload(now);

@@ -69,6 +69,13 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
   void BeginResponseBatch() { ++m_responseBatchDepth; }
   HRESULT EndResponseBatch();
 
+  // Whether a write the device confirmed leaves the data set holding what the device took (the
+  // protocol asks, for the writes of the DTM's user interfaces). Between the two calls the writes
+  // are the frame's device access, which leaves the data set as it was; they nest.
+  bool KeepsConfirmedWrites() const { return m_deviceAccessDepth.load() == 0; }
+  void BeginDeviceAccess() { ++m_deviceAccessDepth; }
+  void EndDeviceAccess() { --m_deviceAccessDepth; }
+
   // IDispatch (of all five interfaces): no type information; late-bound calls are refused.
   HRESULT GetTypeInfoCount(UINT* pctinfo) override;
   HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
@@ -273,6 +280,7 @@ class CovFDT_ParameterHandlerImpl : public IovFdtParameterHandler4,
   // The last device response.
   bool m_bLastResponseOk = false;
   int m_responseBatchDepth = 0;
+  std::atomic<int> m_deviceAccessDepth{0};
   std::vector<ULONG> m_batchedResponses;
   vkr::Variant m_vLastResponse;
   vkr::Bstr m_bstrLastResponseError;

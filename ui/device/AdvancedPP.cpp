@@ -187,6 +187,8 @@ HRESULT CAdvancedPP::OnControlChange(UINT code, UINT controlId, HWND control) {
 // ---- Values from the DTM -----------------------------------------------------------------------
 
 HRESULT CAdvancedPP::SetControlValueById(LONG id, VARIANT value) {
+  // A late answer never overwrites what the user typed or chose and has not sent.
+  if (IsUserEntry(id)) return S_OK;
   RemoveComboPlaceholder(m_hWndDialog, kAdvancedAnalogModeCombo);
   RemoveComboPlaceholder(m_hWndDialog, kAdvancedProbeFaultCombo);
   CUpdatingControls updating(*this);
@@ -209,10 +211,10 @@ HRESULT CAdvancedPP::SetControlValueById(LONG id, VARIANT value) {
     }
     // The page shows its own failures; the frame's press itself went through.
     case kParButtonRefresh:
-      if (IsPressed(value) && m_bPageVisible) OnRefresh();
+      if (AcceptRefresh(IsPressed(value), m_bPageVisible)) OnRefresh();
       return S_OK;
     case kParButtonSend:
-      if (IsPressed(value) && m_bPageVisible) OnSend();
+      if (AcceptSend(IsPressed(value), m_bPageVisible)) OnSend();
       return S_OK;
     case kParSpCmd2: {
       std::vector<BYTE> bytes;
@@ -371,6 +373,7 @@ BOOL CAdvancedPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam,
       // The frame turns its buttons into 1041 and 1042; a page that gets their clicks directly
       // acts the same.
       if (control == kFrameRefreshButton && code == BN_CLICKED) {
+        ReleaseUserEntries();
         OnRefresh();
         result = 0;
         return TRUE;
@@ -394,7 +397,7 @@ HRESULT CAdvancedPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BO
   if (wParam == 1) {
     m_bPageVisible = true;
     if (m_bFirstShow) {
-      SetDtmParameterValue(kParButtonRefresh, vkr::I4(1));
+      RequestFirstRefresh();
       m_bFirstShow = false;
     }
   } else {
@@ -407,10 +410,9 @@ HRESULT CAdvancedPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BO
 // ---- Refresh and Send --------------------------------------------------------------------------
 
 void CAdvancedPP::ShowLoading() {
-  CUpdatingControls updating(*this);
-  SetLoadingText(m_hWndDialog, {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit});
-  ShowComboPlaceholder(m_hWndDialog, kAdvancedAnalogModeCombo);
-  ShowComboPlaceholder(m_hWndDialog, kAdvancedProbeFaultCombo);
+  PutLoadingText({kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit});
+  PutComboPlaceholder(kAdvancedAnalogModeCombo);
+  PutComboPlaceholder(kAdvancedProbeFaultCombo);
 }
 
 void CAdvancedPP::UpdatePlaceholders() {
@@ -451,7 +453,7 @@ HRESULT CAdvancedPP::OnRefresh() {
     // No answer is coming until the DTM goes online (then OnDeviceOnline reads).
     UpdatePlaceholders();
   }
-  if (clean) SetDirty(FALSE);
+  if (clean) SetDirtyAfterRefresh();
   return S_OK;
 }
 
@@ -465,6 +467,7 @@ HRESULT CAdvancedPP::OnSend() {
     ~Done() { flag = false; }
   } done{m_bSending};
 
+  if (!BeginSend()) return S_FALSE;
   if (m_pParInfo) m_pParInfo[kEntryProbeFaultUser].m_nState |= kStateChanged;
   // Entries that hold no value for their device field are marked; the first gets the focus and
   // nothing goes out.
@@ -485,13 +488,14 @@ HRESULT CAdvancedPP::OnSend() {
   for (std::size_t i = 0; i < std::size(kDeviceIds); ++i) {
     if (!(m_pParInfo[kEntrySensitivityUser + static_cast<LONG>(i)].m_nState & kStateChanged)) continue;
     SetControlStateById(kDeviceIds[i], kStateUsableChanged);
-    const HRESULT hr = CheckParameterInput(kDeviceIds[i]);
+    const HRESULT hr = SendEntry(kDeviceIds[i], {kUserIds[i]});
     if (FAILED(hr)) return hr;
   }
   vkr::Variant probeFault;
   HRESULT hr = GetControlValueById(kParProbeFaultCmd, &probeFault);
   if (FAILED(hr)) return hr;
   if (FAILED(hr = WriteProbeFault(probeFault.bVal))) return hr;
+  EndSend();
   SetDirty(FALSE);
   OnRefresh();
   return S_OK;
@@ -517,10 +521,9 @@ HRESULT CAdvancedPP::Transaction(BYTE command, std::span<const BYTE> request, st
 }
 
 void CAdvancedPP::TellUser(UINT textId) {
-  std::u16string caption, text;
-  LoadPageString(kAdvancedTitleId, &caption);
+  std::u16string text;
   LoadPageString(textId, &text);
-  ShowDeviceMessage(m_spDtmObject.Get(), caption, text, kMessageError);
+  TellOnMessageLine(text);
 }
 
 HRESULT CAdvancedPP::WriteProbeFault(BYTE code) {

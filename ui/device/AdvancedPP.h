@@ -151,6 +151,7 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
   // One direct transaction on connection 0: S_OK with the response data when the service
   // answered without error text and with response code 0.
   HRESULT Transaction(BYTE command, std::span<const BYTE> request, std::vector<BYTE>* response);
+  // The page's string on the message line (a probe-fault write that did not happen).
   void TellUser(UINT textId);
 
   vkr::dui::COwnedFont m_font;

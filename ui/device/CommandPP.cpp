@@ -146,9 +146,6 @@ constexpr LONG kParamLower = 1117;
 constexpr LONG kParamSpan = 1118;
 constexpr LONG kCurrentReading = 1119;
 
-// The entries of the fields the user edits (table indices): unit, high and low level, damping,
-// display mode, tracking, dielectric, fail-safe mode and fail time.
-constexpr LONG kUserEntries[] = {0, 1, 2, 3, 5, 6, 7, 8, 9};
 constexpr ULONG kKindValue = 0;
 constexpr ULONG kKindChoice = 4;
 constexpr ULONG kKindCommand = 0x80000000;
@@ -329,31 +326,9 @@ HRESULT CCommandPP::ReadParameter(LONG index) { return ReadParameterOnline(index
 
 // ===== Values into the page =====================================================================
 
-bool CCommandPP::IsUnsentEntry(LONG id) const {
-  if (!m_pParInfo) return false;
-  for (LONG index : kUserEntries)
-    if (m_pParInfo[index].m_nParamId == id) return (m_pParInfo[index].m_nState & kStateChanged) != 0;
-  return false;
-}
-
-void CCommandPP::ClearUnsentEntries() {
-  if (!m_pParInfo) return;
-  for (LONG index : kUserEntries) m_pParInfo[index].m_nState &= ~kStateChanged;
-}
-
-HRESULT CCommandPP::RefreshAllParameters(LONG id) {
-  if (IsUnsentEntry(id)) return S_OK;
-  return CDevicePropertyPage::RefreshAllParameters(id);
-}
-
-HRESULT CCommandPP::RefreshParameter(LONG id) {
-  if (IsUnsentEntry(id)) return S_OK;
-  return CDevicePropertyPage::RefreshParameter(id);
-}
-
 HRESULT CCommandPP::SetControlValueById(LONG id, VARIANT value) {
   // A late answer never overwrites what the user typed or chose and has not sent.
-  if (IsUnsentEntry(id)) return S_OK;
+  if (IsUserEntry(id)) return S_OK;
   RemoveLoadingItems();
   CUpdatingControls updating(*this);
   switch (id) {
@@ -406,10 +381,10 @@ HRESULT CCommandPP::SetControlValueById(LONG id, VARIANT value) {
       }
       return S_OK;
     case kButtonRefresh:
-      if (isByte && byte.bVal != 0 && m_bVisible) return OnRefresh();
+      if (AcceptRefresh(isByte && byte.bVal != 0, m_bVisible != 0)) return OnRefresh();
       return S_OK;
     case kButtonSend:
-      if (isByte && byte.bVal != 0 && m_bVisible) return OnSend();
+      if (AcceptSend(isByte && byte.bVal != 0, m_bVisible != 0)) return OnSend();
       return S_OK;
     default:
       return CDevicePropertyPage::SetControlValueById(id, value);
@@ -683,9 +658,7 @@ HRESULT CCommandPP::OnUnitChange() {
 // ===== Showing and refreshing ===================================================================
 
 void CCommandPP::ShowLoadingItems() {
-  if (!m_hWndDialog) return;
-  CUpdatingControls updating(*this);
-  for (UINT combo : kCombos) vkr::dui::ShowComboPlaceholder(m_hWndDialog, combo);
+  for (UINT combo : kCombos) PutComboPlaceholder(combo);
 }
 
 void CCommandPP::RemoveLoadingItems() {
@@ -695,9 +668,7 @@ void CCommandPP::RemoveLoadingItems() {
 }
 
 void CCommandPP::SetLoadingTexts() {
-  if (!m_hWndDialog) return;
-  CUpdatingControls updating(*this);
-  vkr::dui::SetLoadingText(m_hWndDialog, {kEditLowLevel, kEditHighLevel, kEditDamping, kEditFailTime});
+  PutLoadingText({kEditLowLevel, kEditHighLevel, kEditDamping, kEditFailTime});
   UpdatePlaceholders();
 }
 
@@ -722,7 +693,7 @@ HRESULT CCommandPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOO
     m_bVisible = 1;
     if (m_bRefreshOnShow) {
       // The user interfaces that list 1041 refresh; this page does so below as well.
-      SetDtmParameterValue(kButtonRefresh, vkr::I4(1));
+      RequestFirstRefresh();
       m_nLastPvUnit = 0xFFFF;
       m_bRefreshOnShow = 0;
     }
@@ -734,8 +705,7 @@ HRESULT CCommandPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOO
 }
 
 HRESULT CCommandPP::OnRefresh() {
-  // The device's values replace the user's fields from here on (they were sent or given up).
-  ClearUnsentEntries();
+  // The user's entries stay: only the user's own Refresh gives them up (AcceptRefresh).
   m_nLastPvUnit = m_nLastDisplayMode = m_nLastTracking = m_nLastDielectric = m_nLastFailSafe = 0xFFFF;
   ShowLoadingItems();
   vkr::ComPtr<IovFdtBaseDTM> base = QueryOf<IovFdtBaseDTM>(m_spDtmObject.Get());
@@ -757,13 +727,14 @@ HRESULT CCommandPP::OnRefresh() {
     if (FAILED(hr)) return hr;
   }
   SetLoadingTexts();
-  SetDirty(FALSE);
+  SetDirtyAfterRefresh();
   return S_OK;
 }
 
 // ===== Send ======================================================================================
 
 HRESULT CCommandPP::OnSend() {
+  if (!BeginSend()) return S_FALSE;
   // The range rules on the levels the user typed, before anything is checked or sent.
   for (LONG index : {1L, 2L}) {
     if (!(m_pParInfo[index].m_nState & kStateChanged)) continue;
@@ -794,23 +765,24 @@ HRESULT CCommandPP::OnSend() {
     m_nLastPvUnit = unit.bVal;
     SetDtmParameterValue(kPvUnit, unit);
     SetControlStateById(kPvUnit, kStateUsableChanged);
-    if (FAILED(hr = CheckParameterInput(kPvUnit))) return hr;
+    if (FAILED(hr = SendEntry(kPvUnit, {kPvUnitUser}))) return hr;
   }
   if (m_pParInfo[4].m_nState & kStateChanged) {
     SetControlStateById(kRangeValues, kStateUsableChanged);
-    if (FAILED(hr = CheckParameterInput(kRangeValues))) return hr;
+    if (FAILED(hr = SendEntry(kRangeValues, {kUpperRange, kLowerRange}))) return hr;
   }
   if (m_pParInfo[3].m_nState & kStateChanged) {
     vkr::Variant damping;
     if (FAILED(hr = GetControlValueById(kDampingUser, damping.Put()))) return hr;
     SetDtmParameterValue(kDamping, damping);
     SetControlStateById(kDamping, kStateUsableChanged);
-    if (FAILED(hr = CheckParameterInput(kDamping))) return hr;
+    if (FAILED(hr = SendEntry(kDamping, {kDampingUser}))) return hr;
   }
   for (int k = 0; k < 5; ++k) {
     if (!(m_pParInfo[5 + k].m_nState & kStateChanged)) continue;
-    if (FAILED(hr = CheckParameterInput(kPairs[k][1]))) return hr;
+    if (FAILED(hr = SendEntry(kPairs[k][1], {kPairs[k][0]}))) return hr;
   }
+  EndSend();
   SetDirty(FALSE);
   OnRefresh();
   return S_OK;
@@ -969,6 +941,7 @@ BOOL CCommandPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, 
       return TRUE;
     }
     if (code == BN_CLICKED && id == kFrameRefresh) {
+      ReleaseUserEntries();
       OnRefresh();
       result = 0;
       return TRUE;

@@ -61,10 +61,6 @@ class CCommandPP : public CDevicePropertyPage {
   HRESULT SetControlStateById(LONG id, ULONG state) override;
   HRESULT OnControlChange(UINT code, UINT controlId, HWND control) override;
   HRESULT OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) override;
-  // A value that arrives for a field the user changed and has not sent leaves the field and its
-  // changed mark alone: the user's entry is what Send writes.
-  HRESULT RefreshAllParameters(LONG id) override;
-  HRESULT RefreshParameter(LONG id) override;
 
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
                             DWORD mapId = 0) override;
@@ -95,10 +91,6 @@ class CCommandPP : public CDevicePropertyPage {
   // present.
   void ShowLoadingItems();
   void RemoveLoadingItems();
-  // Whether the entry of `id` is one of the user's fields, changed and not yet sent.
-  bool IsUnsentEntry(LONG id) const;
-  // The user's fields count as unchanged again (sent, or given up for the device's values).
-  void ClearUnsentEntries();
   // "Loading..." into the edits, then UpdatePlaceholders.
   void SetLoadingTexts();
   void ShowDigitizeButton();

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <span>
 
-#include "include/CommunicationInterfaces.h"
 #include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
 #include "ui/device/ControlNameTables.h"
@@ -251,9 +250,8 @@ CActXParInfo* CDevicePP::GetParameterMap(int* count, BOOL copy) {
 
 void CDevicePP::WritePlaceholders() {
   if (!m_hWndDialog) return;
-  CUpdatingControls updating(*this);
   ::SendDlgItemMessageA(m_hWndDialog, kFinalAssemblyEdit, EM_LIMITTEXT, 8, 0);
-  for (UINT id : kPlaceholderFields) vkr::dui::SetLoadingText(m_hWndDialog, {id});
+  for (UINT id : kPlaceholderFields) PutLoadingText({id});
   UpdatePlaceholders();
 }
 
@@ -290,6 +288,8 @@ void CDevicePP::SetItemTextW(UINT controlId, const std::u16string& text) {
 }
 
 HRESULT CDevicePP::SetControlValueById(LONG id, VARIANT value) {
+  // A late answer never overwrites what the user typed and has not sent.
+  if (IsUserEntry(id)) return S_OK;
   CUpdatingControls updating(*this);
   const bool bytesExpected =
       id == kMessage || id == kFinalAssembly || id == kTagDescriptorDate || id == kCommand14 || id == kLongTag;
@@ -356,10 +356,10 @@ HRESULT CDevicePP::SetControlValueById(LONG id, VARIANT value) {
       return S_OK;
     }
     case kButtonRefresh:
-      if (value.vt == VT_UI1 && value.bVal != 0 && m_bPageVisible) RefreshDeviceInfo();
+      if (AcceptRefresh(value.vt == VT_UI1 && value.bVal != 0, m_bPageVisible)) RefreshDeviceInfo();
       return S_OK;
     case kButtonSend:
-      if (value.vt == VT_UI1 && value.bVal != 0 && m_bPageVisible) OnSend();
+      if (AcceptSend(value.vt == VT_UI1 && value.bVal != 0, m_bPageVisible)) OnSend();
       return S_OK;
     case kLongTag:
       if (auto text = DecodeLongTag(bytes)) SetItemTextW(kLongTagEdit, *text);
@@ -450,13 +450,21 @@ HRESULT CDevicePP::SetControlStateById(LONG id, ULONG state) {
                                                       (state & ~(kStateInvalid | kStateChanged)) | changed);
     }
     case kTagDescriptorDate: {
-      HRESULT result = CDevicePropertyPage::SetControlStateById(kTagDescriptorDate, state);
+      // A part the user changed keeps its changed mark (a device answer does not take it), and
+      // with it the combined entry, which is what goes to the device.
+      ULONG kept = 0;
+      for (LONG part : {kDescriptor, kTag, kDay, kMonth, kYear}) {
+        const LONG index = FindParameterIndex(part);
+        if (index >= 0 && IsUserEntry(part)) kept |= m_pParInfo[index].m_nState & kStateChanged;
+      }
+      HRESULT result = CDevicePropertyPage::SetControlStateById(kTagDescriptorDate, state | kept);
       for (LONG part : {kDescriptor, kTag, kDay, kMonth, kYear}) {
         const LONG index = FindParameterIndex(part);
         if (index < 0) continue;
         // A part's invalid mark stays until its own text is fixed.
-        const HRESULT hr =
-            CDevicePropertyPage::SetControlState(index, state | (m_pParInfo[index].m_nState & kStateInvalid));
+        ULONG marks = m_pParInfo[index].m_nState & kStateInvalid;
+        if (IsUserEntry(part)) marks |= m_pParInfo[index].m_nState & kStateChanged;
+        const HRESULT hr = CDevicePropertyPage::SetControlState(index, state | marks);
         if (FAILED(hr)) result = hr;
       }
       return result;
@@ -536,7 +544,7 @@ HRESULT CDevicePP::RefreshDeviceInfo() {
   WritePlaceholders();
   const HRESULT hr = ReadDeviceInfo();
   if (FAILED(hr)) return hr;
-  SetDirty(FALSE);
+  SetDirtyAfterRefresh();
   return S_OK;
 }
 
@@ -564,31 +572,16 @@ void CDevicePP::OnDeviceOnline() {
     }
 }
 
-bool CDevicePP::SendCommand(BYTE command, const std::vector<std::uint8_t>& request) {
-  auto connections = Query<IovFdtConnectionManagement>(m_spDtmObject.Get());
-  if (!connections) return false;
-  vkr::ComPtr<IUnknown> connection;
-  if (FAILED(connections->GetConnection(0, connection.Put())) || !connection) return false;
-  auto hart = Query<IovFdtHartServiceInterface>(connection.Get());
-  if (!hart) return false;
-  vkr::Bstr hex;
-  if (FAILED(vkr::dui::HexOfBytes(request, hex.Put()))) return false;
-  BYTE deviceStatus = 0, response = 0;
-  vkr::Bstr answer, error;
-  // The answer is not evaluated: the refresh after the send shows what the device holds.
-  hart->Transaction(command, hex.Get(), &deviceStatus, &response, answer.Put(), error.Put());
-  return true;
-}
-
 HRESULT CDevicePP::OnSend() {
-  // The transactions wait for the device with the messages flowing: a second Send meanwhile
-  // would send everything again.
+  // The writes wait for the device with the messages flowing: a second Send meanwhile would send
+  // everything again.
   if (m_bSending) return S_FALSE;
   m_bSending = true;
   struct Done {
     bool& flag;
     ~Done() { flag = false; }
   } done{m_bSending};
+  if (!BeginSend()) return S_FALSE;
 
   // Entries that do not fit their device fields are marked; the first gets the focus and nothing
   // goes out.
@@ -599,57 +592,23 @@ HRESULT CDevicePP::OnSend() {
     const LONG index = FindParameterIndex(id);
     return index >= 0 && (m_pParInfo[index].m_nState & kStateChanged) != 0;
   };
-  auto online = [this] {
-    auto base = Query<IovFdtBaseDTM>(m_spDtmObject.Get());
-    EDtmState state = dsUNDEFINED;
-    return base && SUCCEEDED(base->GetDTMState(&state)) && state == dsONLINE;
-  };
-  const bool haveInterfaces =
-      Query<IovFdtConnectionManagement>(m_spDtmObject.Get()) && Query<IovFdtBaseDTM>(m_spDtmObject.Get());
-  // What went out is what the device holds now: those entries are no longer modified. What did
-  // not go out (offline) stays marked, so that the user's edit is not taken for sent.
-  auto sent = [this](LONG id) {
-    const LONG index = FindParameterIndex(id);
-    if (index >= 0) SetControlStateById(id, m_pParInfo[index].m_nState & ~kStateChanged);
-  };
-
   // A field still showing the placeholder holds nothing of the user's.
   auto placeholder = [this](UINT edit) { return vkr::dui::ShowsPlaceholder(m_hWndDialog, edit); };
-  // Edits that cannot go out now (offline) stay as the user made them, marked.
-  bool unsent = false;
 
-  if (modified(kMessage) && !placeholder(kMessageEdit)) {
-    if (!haveInterfaces) return S_FALSE;
-    auto bytes = EncodePackedField(ItemTextW(kMessageEdit), 32);
-    if (bytes && online()) {
-      if (!SendCommand(17, *bytes)) return S_FALSE;
-      sent(kMessage);
-    } else {
-      unsent = true;
-    }
-  }
-  if (modified(kFinalAssembly) && !placeholder(kFinalAssemblyEdit)) {
-    const HRESULT hr = CheckParameterInput(kFinalAssembly);
-    if (FAILED(hr)) return hr;
-    if (hr == S_OK) sent(kFinalAssembly);
-  }
-  if (modified(kTagDescriptorDate)) {
-    if (!haveInterfaces) return S_FALSE;
-    auto bytes = BuildTagDescriptorDate();
-    if (bytes && online()) {
-      if (!SendCommand(18, *bytes)) return S_FALSE;
-      sent(kTagDescriptorDate);
-    } else {
-      unsent = true;
-    }
-  }
-  if (modified(kLongTag) && !placeholder(kLongTagEdit)) {
-    const HRESULT hr = CheckParameterInput(kLongTag);
-    if (FAILED(hr)) return hr;
-    if (hr == S_OK) sent(kLongTag);
-  }
-  // Offline the refresh would only put placeholders over the edits that are still to go out.
-  if (unsent) return S_FALSE;
+  // Each change goes out as the DTM's write of its parameter (message: command 17, tag,
+  // descriptor and date together: 18, final assembly number: 19, long tag: 22), so that the
+  // device's confirmation decides and the data set keeps what the device took. The first write
+  // the device does not confirm ends the Send, told on the message line; its entries and those
+  // not yet sent stay as the user made them.
+  HRESULT hr = S_OK;
+  if (modified(kMessage) && !placeholder(kMessageEdit) && FAILED(hr = SendEntry(kMessage, {kMessage}))) return hr;
+  if (modified(kFinalAssembly) && !placeholder(kFinalAssemblyEdit) &&
+      FAILED(hr = SendEntry(kFinalAssembly, {kFinalAssembly})))
+    return hr;
+  if (modified(kTagDescriptorDate) && FAILED(hr = SendEntry(kTagDescriptorDate, {kTag, kDescriptor, kDay, kMonth, kYear})))
+    return hr;
+  if (modified(kLongTag) && !placeholder(kLongTagEdit) && FAILED(hr = SendEntry(kLongTag, {kLongTag}))) return hr;
+  EndSend();
   SetDirty(FALSE);
   return RefreshDeviceInfo();
 }
@@ -663,7 +622,7 @@ HRESULT CDevicePP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL
     if (m_bFirstShow) {
       // The DTM tells every open user interface of the trigger, this page included: the refresh
       // then runs from SetControlValueById.
-      SetDtmParameterValue(kButtonRefresh, vkr::I4(1));
+      RequestFirstRefresh();
       m_bFirstShow = false;
     }
   } else {

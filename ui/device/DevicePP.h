@@ -3,9 +3,10 @@
 // assembly number, write protection, sensor serial number, sensor limits and minimum span) and
 // sends the user's changes of message, tag, descriptor, date, final assembly number and long tag.
 //
-// Most values arrive as raw HART answer bytes that the page decodes itself. Message (command 17)
-// and tag/descriptor/date (command 18) go out as transactions the page builds and sends through
-// the DTM's connection; final assembly number and long tag go through the DTM's parameters.
+// Most values arrive as raw HART answer bytes that the page decodes itself. The changes go out
+// through the DTM's parameters: message (command 17), tag/descriptor/date (command 18, built by
+// the page), final assembly number (19) and long tag (22); a write the device does not confirm is
+// told on the frame's message line.
 //
 // The page reads through the DTM asynchronously: RefreshDeviceInfo only asks, and the answers
 // come back through SetControlValueById. Everything runs on the frame's thread.
@@ -89,9 +90,6 @@ class CDevicePP : public CDevicePropertyPage {
 
  private:
   void WritePlaceholders();
-  // Sends one HART command with the request bytes through connection 0 of the DTM; false when
-  // the connection or its HART service cannot be had.
-  bool SendCommand(BYTE command, const std::vector<std::uint8_t>& request);
   // The user's entry of one editable field checked against its device field; marks the entry
   // invalid (or valid again). False when it does not fit.
   bool CheckEntry(LONG id);

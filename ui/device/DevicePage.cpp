@@ -1,8 +1,12 @@
 // CDevicePropertyPage: the bodies the device pages share (see DevicePage.h).
 #include "ui/device/DevicePage.h"
 
+#include <algorithm>
+
 #include "include/ParameterHandlerInterfaces.h"
 #include "ui/device/DeviceUiIds.h"
+#include "ui/device/kit/ComboHelpers.h"
+#include "ui/device/kit/UserMessage.h"
 
 namespace {
 
@@ -35,6 +39,35 @@ bool IsNone(const VARIANT& answer) {
   if (answer.vt == VT_BOOL) return answer.boolVal == VARIANT_FALSE;
   LONG number = 0;
   return CovFDT_BaseActiveXImpl::ReadNumber(answer, &number) && number == 0;
+}
+
+// The window text of a control, whole.
+std::u16string WindowTextOf(HWND window) {
+  const int length = ::GetWindowTextLengthW(window);
+  if (length <= 0) return {};
+  std::u16string text(static_cast<size_t>(length) + 1, u'\0');
+  const int got = ::GetWindowTextW(window, text.data(), length + 1);
+  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return text;
+}
+
+bool IsLabel(HWND window) {
+  char name[16] = {};
+  ::GetClassNameA(window, name, sizeof name);
+  if (std::string(name) != "Static") return false;
+  // Pictures and icons name nothing.
+  const LONG kind = ::GetWindowLongA(window, GWL_STYLE) & SS_TYPEMASK;
+  return kind != SS_BITMAP && kind != SS_ICON;
+}
+
+// "A", "A and B", "A, B and C".
+std::u16string JoinNames(const std::vector<std::u16string>& names) {
+  std::u16string text;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? u" and " : u", ";
+    text += names[i];
+  }
+  return text;
 }
 
 std::string Ansi(const vkr::Bstr& text) {
@@ -88,6 +121,35 @@ bool CDevicePropertyPage::DeviceMayAnswer() const {
   return state == vkr::dui::kDtmStateOnline || state == vkr::dui::kDtmStateGoingOnline;
 }
 
+HRESULT CDevicePropertyPage::RefreshAllParameters(LONG id) {
+  if (IsUserEntry(id)) return KeepUserEntry(id);
+  return CovFDT_PropertyPageImpl::RefreshAllParameters(id);
+}
+
+HRESULT CDevicePropertyPage::RefreshParameter(LONG id) {
+  if (IsUserEntry(id)) return KeepUserEntry(id);
+  return CovFDT_PropertyPageImpl::RefreshParameter(id);
+}
+
+HRESULT CDevicePropertyPage::KeepUserEntry(LONG id) {
+  // The user's entry stands against the value that came: it is a change, also when the user
+  // typed it while the page still showed an older value.
+  const LONG index = FindParameterIndex(id);
+  if (index < 0 || (m_pParInfo[index].m_nState & vkr::dui::kStateChanged)) return S_OK;
+  return SetControlStateById(id, m_pParInfo[index].m_nState | vkr::dui::kStateChanged);
+}
+
+HRESULT CDevicePropertyPage::OnControlChange(UINT code, UINT controlId, HWND control) {
+  // The program's own writes (and a running read of all entries) are no input.
+  if (!m_bUpdatingControls && !m_bBusy && controlId != 0 && m_pParInfo) {
+    for (ULONG i = 0; i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
+      const LONG id = m_pParInfo[i].m_nParamId;
+      if (m_pParInfo[i].m_nCtrlId == controlId && !IsUserEntry(id)) m_userEntries.push_back(id);
+    }
+  }
+  return CovFDT_PropertyPageImpl::OnControlChange(code, controlId, control);
+}
+
 ULONG CDevicePropertyPage::CurrentDtmState() const {
   vkr::ComPtr<IovFdtBaseDTM> base = Query<IovFdtBaseDTM>(m_spDtmObject.Get());
   EDtmState state = dsUNDEFINED;
@@ -124,6 +186,8 @@ HRESULT CDevicePropertyPage::ReadDeviceValue(LONG index, bool* fromDevice, VARIA
 
 HRESULT CDevicePropertyPage::ShowEntry(LONG index, const VARIANT& value, bool returnDisplayFailure) {
   const LONG id = m_pParInfo[index].m_nParamId;
+  // The user's entry keeps the user's text and marks, also on the first read after opening.
+  if (IsUserEntry(id)) return S_OK;
   const ULONG kind = m_pParInfo[index].m_nCtrlKind;
   ULONG state = 0;
   HRESULT hr = ReadParameterInfo(static_cast<ULONG>(index));
@@ -184,7 +248,7 @@ HRESULT CDevicePropertyPage::OnCommandPageControlChange(UINT code, UINT controlI
       }
     }
   }
-  return CovFDT_PropertyPageImpl::OnControlChange(code, controlId, control);
+  return CDevicePropertyPage::OnControlChange(code, controlId, control);
 }
 
 HRESULT CDevicePropertyPage::UninitializeStoppingResponses(VARIANT_BOOL* ok) {
@@ -197,6 +261,183 @@ HRESULT CDevicePropertyPage::MarkEntryInvalid(LONG id) {
   const LONG index = FindParameterIndex(id);
   if (index < 0) return E_INVALIDARG;
   return SetControlStateById(id, m_pParInfo[index].m_nState | vkr::dui::kStateUsable | vkr::dui::kStateInvalid);
+}
+
+// ---- The user's entries ------------------------------------------------------------------------
+
+bool CDevicePropertyPage::IsUserEntry(LONG id) const {
+  return std::find(m_userEntries.begin(), m_userEntries.end(), id) != m_userEntries.end();
+}
+
+bool CDevicePropertyPage::IsUserControl(UINT controlId) const {
+  for (LONG id : m_userEntries) {
+    const LONG index = FindParameterIndex(id);
+    if (index >= 0 && m_pParInfo[index].m_nCtrlId == controlId) return true;
+  }
+  return false;
+}
+
+void CDevicePropertyPage::ReleaseUserEntries() {
+  const std::vector<LONG> entries = m_userEntries;
+  m_userEntries.clear();
+  for (LONG id : entries) {
+    const LONG index = FindParameterIndex(id);
+    if (index >= 0) SetControlStateById(id, m_pParInfo[index].m_nState & ~vkr::dui::kStateChanged);
+  }
+  if (m_bToldNotWritten) TellOnMessageLine(u"");
+}
+
+void CDevicePropertyPage::PutLoadingText(std::initializer_list<UINT> itemIds) {
+  if (!m_hWndDialog) return;
+  CUpdatingControls updating(*this);
+  for (UINT item : itemIds)
+    if (!IsUserControl(item)) vkr::dui::SetLoadingText(m_hWndDialog, {item});
+}
+
+void CDevicePropertyPage::PutComboPlaceholder(UINT comboId) {
+  if (!m_hWndDialog || IsUserControl(comboId)) return;
+  CUpdatingControls updating(*this);
+  vkr::dui::ShowComboPlaceholder(m_hWndDialog, comboId);
+}
+
+void CDevicePropertyPage::RequestFirstRefresh() {
+  ++m_nOwnRefreshes;
+  if (FAILED(SetDtmParameterValue(vkr::dui::kParButtonRefresh, vkr::I4(1)))) --m_nOwnRefreshes;
+}
+
+bool CDevicePropertyPage::AcceptRefresh(bool pressed, bool visible) {
+  // Reading all entries (as when the DTM went online) shows the trigger's stored value too: the
+  // page reads the device then, but nobody clicked.
+  const bool echo = m_bBusy || m_nOwnRefreshes > 0;
+  if (!m_bBusy && echo) --m_nOwnRefreshes;
+  if (!pressed || !visible) return false;
+  if (!echo) ReleaseUserEntries();
+  return true;
+}
+
+void CDevicePropertyPage::SetDirtyAfterRefresh() { SetDirty(HasUserEntries() ? TRUE : FALSE); }
+
+// ---- Send ---------------------------------------------------------------------------------------
+
+bool CDevicePropertyPage::BeginSend() {
+  if (m_bToldNotWritten) TellOnMessageLine(u"");
+  if (CurrentDtmState() == vkr::dui::kDtmStateOnline) return true;
+  TellNotWritten({}, ENotWritten::NotConnected);
+  return false;
+}
+
+HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carried) {
+  // The checks on the way recompute the marks from the DTM's values (and a combined entry hands
+  // its marks to its parts): a write that does not happen leaves the marks as the user left them,
+  // and the entries it carried that the user did not change show no change.
+  std::vector<std::pair<LONG, ULONG>> marks;
+  for (LONG entry : carried) {
+    const LONG index = FindParameterIndex(entry);
+    if (index >= 0) marks.emplace_back(entry, m_pParInfo[index].m_nState);
+  }
+  bool refused = false;
+  const HRESULT hr = WriteCheckedInput(id, &refused);
+  if (hr == S_OK && !refused) {
+    MarkWritten(carried);
+    return S_OK;
+  }
+  if (!refused && !FAILED(hr)) return hr;
+  for (const auto& [entry, state] : marks)
+    SetControlStateById(entry, IsUserEntry(entry) ? state : state & ~vkr::dui::kStateChanged);
+  const ENotWritten why = !refused                                      ? ENotWritten::NoValue
+                          : CurrentDtmState() == vkr::dui::kDtmStateOnline ? ENotWritten::Unconfirmed
+                                                                           : ENotWritten::NotConnected;
+  TellNotWritten(carried, why);
+  return FAILED(hr) ? hr : E_FAIL;
+}
+
+void CDevicePropertyPage::EndSend() { m_userEntries.clear(); }
+
+void CDevicePropertyPage::MarkWritten(std::initializer_list<LONG> ids) {
+  for (LONG id : ids) {
+    m_userEntries.erase(std::remove(m_userEntries.begin(), m_userEntries.end(), id), m_userEntries.end());
+    const LONG index = FindParameterIndex(id);
+    if (index >= 0 && (m_pParInfo[index].m_nState & vkr::dui::kStateChanged))
+      SetControlStateById(id, m_pParInfo[index].m_nState & ~vkr::dui::kStateChanged);
+  }
+}
+
+void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why) {
+  // The entries of the write the user changed, else all it carried; then the user's others.
+  std::vector<std::u16string> names, failedNames;
+  auto add = [](std::vector<std::u16string>* list, const std::u16string& name) {
+    if (!name.empty() && std::find(list->begin(), list->end(), name) == list->end()) list->push_back(name);
+  };
+  for (LONG id : failed)
+    if (IsUserEntry(id)) add(&failedNames, EntryLabel(id));
+  if (failedNames.empty())
+    for (LONG id : failed) add(&failedNames, EntryLabel(id));
+  names = failedNames;
+  for (LONG id : m_userEntries) add(&names, EntryLabel(id));
+  if (names.empty()) return;
+  std::u16string text = JoinNames(names) + (names.size() == 1 ? u" was" : u" were") + u" not written";
+  if (why == ENotWritten::Unconfirmed) {
+    text += u": the device did not confirm ";
+    if (names.size() == failedNames.size())
+      text += failedNames.size() == 1 ? u"it" : u"them";
+    else
+      text += JoinNames(failedNames);
+  } else if (why == ENotWritten::NotConnected) {
+    text += u": no device is connected";
+  }
+  text += u".";
+  TellOnMessageLine(text);
+}
+
+void CDevicePropertyPage::TellOnMessageLine(const std::u16string& text) {
+  m_bToldNotWritten = !text.empty();
+  for (HWND window = m_hWndDialog ? ::GetParent(m_hWndDialog) : nullptr; window; window = ::GetParent(window))
+    if (::SendMessageW(window, vkr::dui::kMessageLineText, 0, reinterpret_cast<LPARAM>(text.c_str())) == 1) return;
+  // No frame around the page shows the line: the user is told all the same.
+  m_bToldNotWritten = false;
+  if (text.empty()) return;
+  std::u16string caption;
+  LoadPageString(PageClass().titleId, &caption);
+  vkr::dui::ShowDeviceMessage(m_spDtmObject.Get(), caption, text, vkr::dui::kMessageError);
+}
+
+std::u16string CDevicePropertyPage::EntryLabel(LONG id) const {
+  const LONG index = FindParameterIndex(id);
+  if (index < 0) return {};
+  const UINT control = m_pParInfo[index].m_nCtrlId;
+  std::u16string label;
+  if (m_hWndDialog && control != 0) {
+    // The dialog's controls in their order: the labels since the last other control, and the
+    // label of the last other control (a date's month and year share the day's).
+    std::vector<HWND> statics;
+    std::u16string previousLabel;
+    for (HWND child = ::GetWindow(m_hWndDialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+      if (IsLabel(child)) {
+        statics.push_back(child);
+        continue;
+      }
+      // A label over two lines is the run of texts that start where the last one starts.
+      std::u16string own;
+      RECT last{};
+      if (!statics.empty()) ::GetWindowRect(statics.back(), &last);
+      for (auto it = statics.rbegin(); it != statics.rend(); ++it) {
+        RECT r{};
+        ::GetWindowRect(*it, &r);
+        const std::u16string text = WindowTextOf(*it);
+        if (r.left != last.left || text.empty()) break;
+        own = own.empty() ? text : text + u" " + own;
+      }
+      if (own.empty()) own = previousLabel;
+      if (static_cast<UINT>(::GetDlgCtrlID(child)) == control) {
+        label = own;
+        break;
+      }
+      previousLabel = own;
+      statics.clear();
+    }
+  }
+  if (label.empty() && m_pParInfo[index].m_pszName) label = vkr::Utf8ToUtf16(m_pParInfo[index].m_pszName);
+  return label;
 }
 
 // ---- Parameter map without entries --------------------------------------------------------------

@@ -10,6 +10,9 @@
 //   UninitializeStoppingResponses                the UninitializeUI that stops the cyclic reads of
 //                                                commands 1 and 2 (Command, Process)
 //   EmptyParameterMap                            the GetParameterMap of a class without entries
+//   the user's entries and Send                  an entry is the user's from the first keystroke
+//                                                until its write is confirmed; a write the device
+//                                                did not confirm is told on the message line
 //
 // A page derives from it instead of CovFDT_PropertyPageImpl and routes the slots it shares:
 //
@@ -27,9 +30,12 @@
 // Everything runs on the frame's thread.
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
+#include "ui/device/DeviceUiIds.h"
 #include "ui/framework/PropertyPage.h"
 
 class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
@@ -53,6 +59,17 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // The DTM's state as the page learns it: the placeholders follow it (UpdatePlaceholders), and
   // reaching the online state runs OnDeviceOnline.
   HRESULT OnDtmStateChanged(ULONG state) override;
+  // A value the DTM reports for an entry of the user leaves the entry alone (see IsUserEntry).
+  HRESULT RefreshAllParameters(LONG id) override;
+  HRESULT RefreshParameter(LONG id) override;
+  // The user's keystroke or choice makes the control's entries the user's, then the framework's.
+  HRESULT OnControlChange(UINT code, UINT controlId, HWND control) override;
+
+  // Whether the entry of `id` is the user's: changed by the user since the device last confirmed
+  // its write or the user asked for the device's values (Refresh). No device answer, placeholder
+  // or refresh of the page's own writes into its control or drops its marks meanwhile, and Send
+  // writes it.
+  bool IsUserEntry(LONG id) const;
 
  protected:
   // The DTM reached the online state (from another): a page that shows device values reads them
@@ -87,6 +104,57 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // does not fit its device field. E_INVALIDARG for an id not in the table.
   HRESULT MarkEntryInvalid(LONG id);
 
+  // ---- The user's entries --------------------------------------------------------------------
+  bool IsUserControl(UINT controlId) const;
+  bool HasUserEntries() const { return !m_userEntries.empty(); }
+  // Every entry is the device's again (the user gave them up for the device's values): their
+  // changed marks go, and the message line's "not written" with them.
+  void ReleaseUserEntries();
+  // "Loading..." into the items / the placeholder item into the combo, except where an entry of
+  // the user is.
+  void PutLoadingText(std::initializer_list<UINT> itemIds);
+  void PutComboPlaceholder(UINT comboId);
+  // The frame's Refresh (1041) for the page's first showing: the DTM tells it back to every user
+  // interface, this page included, and that echo is not the user's click.
+  void RequestFirstRefresh();
+  // A Refresh (1041) reached the page: whether the page refreshes now (pressed and visible). The
+  // user's click gives the user's entries up; the echo of RequestFirstRefresh, and the trigger's
+  // stored value that reading all entries shows, keep them.
+  bool AcceptRefresh(bool pressed, bool visible);
+  // A Send (1042) reached the page: whether the page sends now. The trigger's stored value that
+  // reading all entries shows is no click: nothing is written then.
+  bool AcceptSend(bool pressed, bool visible) const { return pressed && visible && !m_bBusy; }
+  // The dirty flag after a refresh: the page stays dirty while an entry of the user waits.
+  void SetDirtyAfterRefresh();
+
+  // ---- Send ------------------------------------------------------------------------------------
+  // A Send starts: an earlier "not written" goes from the message line. False when the DTM is
+  // not online: nothing can be written, the user's entries stay and the user is told.
+  bool BeginSend();
+  // The device write of `id` (the framework's checked write) that carries the user's entries
+  // `carried`. S_OK when the device confirmed it: those entries are written (no longer the user's
+  // nor marked changed). A write that went out and was not confirmed (refused, failed, no answer,
+  // the link lost), or whose value could not be made, is told on the message line and answers
+  // its failure (E_FAIL when the write itself did not fail); the entries keep the user's text and
+  // marks. S_FALSE when the entry had nothing to write (not usable, refused by the DTM's check).
+  HRESULT SendEntry(LONG id, std::initializer_list<LONG> carried);
+  // A Send wrote all it had to: no entry is the user's any more.
+  void EndSend();
+  // Why a write did not happen: the device did not confirm it, no device is connected, or its
+  // value could not be made.
+  enum class ENotWritten { Unconfirmed, NotConnected, NoValue };
+  // Tells on the message line that `failed` were not written and why, naming with them the
+  // user's other entries still unwritten.
+  void TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why);
+  // The text on the frame's message line (empty: none). Without a frame's message line (the page
+  // on its own) the text goes to the user as a message.
+  void TellOnMessageLine(const std::u16string& text);
+  // The entries written by a confirmed write: the user's no longer, their changed marks gone.
+  void MarkWritten(std::initializer_list<LONG> ids);
+  // The text the dialog shows as the label of the entry's control (the static texts just before
+  // it; for a control without one, that of the control before it); the entry's name without.
+  std::u16string EntryLabel(LONG id) const;
+
   // Sets m_bUpdatingControls for a scope and puts back what it held, on every way out.
   class CUpdatingControls {
    public:
@@ -106,6 +174,13 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   vkr::ComPtr<IParamGroupDisplay> m_spParamGroupDisplay;
 
  private:
+  // A value came for the user's entry: the entry stays and is marked changed.
+  HRESULT KeepUserEntry(LONG id);
+
+  std::vector<LONG> m_userEntries;  // ids of the user's entries, in the order first changed
+  int m_nOwnRefreshes = 0;          // echoes of RequestFirstRefresh still to come
+  bool m_bToldNotWritten = false;   // the message line holds this page's "not written"
+
   // Steps 1 to 3 of both reads: whether the parameter exists and is read from the device
   // (*fromDevice), and the device value when the read conditions hold (VT_EMPTY otherwise).
   HRESULT ReadDeviceValue(LONG index, bool* fromDevice, VARIANT* value);

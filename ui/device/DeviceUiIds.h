@@ -123,4 +123,8 @@ inline constexpr const char* kNotConnectedText = "Not connected";
 inline constexpr const char* kLoadingShortText = "...";
 inline constexpr const char* kNotConnectedShortText = "--";
 
+// A page puts a text on its frame's message line by sending this up its window's parents
+// (lParam: a null-terminated UTF-16 text, empty to clear it); the frame that shows it answers 1.
+inline constexpr UINT kMessageLineText = WM_APP + 0x121;
+
 }  // namespace vkr::dui

@@ -132,6 +132,8 @@ HRESULT CHartPP::ReadParameter(LONG index) { return ReadParameterOnline(index); 
 // ---- Values from the DTM ------------------------------------------------------------------------
 
 HRESULT CHartPP::SetControlValueById(LONG id, VARIANT value) {
+  // A late answer never overwrites what the user typed or chose and has not sent.
+  if (IsUserEntry(id)) return S_OK;
   // The page's own writes into its controls are no user input (edit 534 is writable).
   CUpdatingControls updating(*this);
   switch (id) {
@@ -174,10 +176,10 @@ HRESULT CHartPP::SetControlValueById(LONG id, VARIANT value) {
       return S_OK;
     }
     case kParButtonRefresh:
-      if (IsPressed(value) && m_bPageVisible) return OnRefresh();
+      if (AcceptRefresh(IsPressed(value), m_bPageVisible)) return OnRefresh();
       return S_OK;
     case kParButtonSend:
-      if (IsPressed(value) && m_bPageVisible) return OnSend();
+      if (AcceptSend(IsPressed(value), m_bPageVisible)) return OnSend();
       return S_OK;
     case kParPollingAddress: {
       // Offline the value is the data set's, which no device gave: the field says why it is empty.
@@ -266,6 +268,7 @@ BOOL CHartPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPA
   }
   if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
     if (LOWORD(wParam) == kFrameRefreshButton) {
+      ReleaseUserEntries();
       OnRefresh();
       result = 0;
       return TRUE;
@@ -280,12 +283,10 @@ BOOL CHartPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPA
 }
 
 void CHartPP::ShowLoading() {
-  CUpdatingControls updating(*this);
-  SetLoadingText(m_hWndDialog, {kHartManufacturerEdit, kHartDeviceTypeEdit, kHartSerialEdit, kHartPreamblesEdit,
-                                kHartRevisionEdit, kHartDeviceRevisionEdit, kHartSoftwareRevisionEdit,
-                                kHartHardwareRevisionEdit, kHartCounterEdit, kHartDistributorEdit,
-                                kHartPollingAddressEdit});
-  ShowComboPlaceholder(m_hWndDialog, kHartLoopCurrentCombo);
+  PutLoadingText({kHartManufacturerEdit, kHartDeviceTypeEdit, kHartSerialEdit, kHartPreamblesEdit, kHartRevisionEdit,
+                  kHartDeviceRevisionEdit, kHartSoftwareRevisionEdit, kHartHardwareRevisionEdit, kHartCounterEdit,
+                  kHartDistributorEdit, kHartPollingAddressEdit});
+  PutComboPlaceholder(kHartLoopCurrentCombo);
 }
 
 void CHartPP::UpdatePlaceholders() {
@@ -322,7 +323,7 @@ HRESULT CHartPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* 
   }
   if (m_bPageVisible && m_bFirstShow) {
     // The frame's Refresh, pressed for the page: every shown page reads its values.
-    SetDtmParameterValue(kParButtonRefresh, vkr::I4(1));
+    RequestFirstRefresh();
   }
   // Only a showing uses up the first show: a hide before it keeps its refresh.
   if (m_bPageVisible) m_bFirstShow = false;
@@ -344,11 +345,12 @@ HRESULT CHartPP::OnRefresh() {
     // No answer is coming until the DTM goes online (then OnDeviceOnline reads).
     UpdatePlaceholders();
   }
-  SetDirty(FALSE);
+  SetDirtyAfterRefresh();
   return S_OK;
 }
 
 HRESULT CHartPP::OnSend() {
+  if (!BeginSend()) return S_FALSE;
   // Both settings go out; their entries stay usable so the user can edit again after a send.
   SetControlStateById(kParPollingAddress, kStateUsableChanged);
   SetControlStateById(kParLoopCurrentMode, kStateUsableChanged);
@@ -370,16 +372,19 @@ HRESULT CHartPP::OnSend() {
     SetControlStateById(pair.to, kStateUsableChanged);
   }
   for (LONG id : {kParPollingAddressWrite, kParLoopCurrentWrite}) {
-    const HRESULT hr = CheckParameterInput(id);
+    const LONG entry = id == kParPollingAddressWrite ? kParPollingAddress : kParLoopCurrentMode;
+    // Command 6 carries both settings.
+    const HRESULT hr = SendEntry(id, {kParPollingAddress, kParLoopCurrentMode});
     if (FAILED(hr)) return hr;
     if (hr != S_OK) {
       // The DTM refused the value (outside its limits): the other half of command 6 must not
       // carry it out either, and the user sees which entry it was.
-      MarkEntryInvalid(id == kParPollingAddressWrite ? kParPollingAddress : kParLoopCurrentMode);
+      MarkEntryInvalid(entry);
       SetFocusToControl();
       return hr;
     }
   }
+  EndSend();
   SetDirty(FALSE);
   return OnRefresh();
 }

@@ -578,6 +578,17 @@ HRESULT COnlineParameterization::OnMessageMediatorEvent(MSG* message) {
 
 BOOL COnlineParameterization::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                                    LRESULT* result) {
+  if (message == kMessageLineText) {
+    // A page's word on its Send; the identity message of a device that is not this DTM's stays.
+    HWND line = GetDlgItem(kOnlineMessage);
+    const auto* text = reinterpret_cast<const char16_t*>(lParam);
+    if (line && !m_bIdentityRefused) {
+      ::SetWindowTextW(line, text ? text : u"");
+      ::ShowWindow(line, text && *text ? SW_SHOW : SW_HIDE);
+    }
+    *result = 1;
+    return TRUE;
+  }
   if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
     LONG trigger = 0;
     switch (LOWORD(wParam)) {

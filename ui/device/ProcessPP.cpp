@@ -123,6 +123,8 @@ HRESULT CProcessPP::OnControlChange(UINT code, UINT controlId, HWND control) {
 // ---- Values from the DTM -----------------------------------------------------------------------
 
 HRESULT CProcessPP::SetControlValueById(LONG id, VARIANT value) {
+  // A late answer never overwrites what the user typed or chose and has not sent.
+  if (IsUserEntry(id)) return S_OK;
   RemoveComboPlaceholder(m_hWndDialog, kProcessUnitCombo);
   CUpdatingControls updating(*this);
 
@@ -176,10 +178,10 @@ HRESULT CProcessPP::SetControlValueById(LONG id, VARIANT value) {
       return S_OK;
     }
     case kParButtonRefresh:
-      if (IsPressed(value) && m_bShown) return OnRefresh();
+      if (AcceptRefresh(IsPressed(value), m_bShown != 0)) return OnRefresh();
       return S_OK;
     case kParButtonSend:
-      if (IsPressed(value) && m_bShown) return OnSend();
+      if (AcceptSend(IsPressed(value), m_bShown != 0)) return OnSend();
       return S_OK;
     default:
       return CDevicePropertyPage::SetControlValueById(id, value);
@@ -297,6 +299,7 @@ BOOL CProcessPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, 
         return TRUE;
       }
       if (control == kFrameRefreshButton && code == 0) {
+        ReleaseUserEntries();
         OnRefresh();
         result = 0;
         return TRUE;
@@ -319,7 +322,7 @@ HRESULT CProcessPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOO
     m_bShown = 1;
     if (m_bFirstShow) {
       // The frame's Refresh, pressed for the page: every shown page reads its values.
-      SetDtmParameterValue(kParButtonRefresh, vkr::I4(1));
+      RequestFirstRefresh();
       m_nPvUnit = 0xFFFF;
       m_bFirstShow = 0;
     }
@@ -350,10 +353,9 @@ HRESULT CProcessPP::OnUnitChange(UINT code, WPARAM wParam, LPARAM lParam, BOOL* 
 // ---- Refresh and Send --------------------------------------------------------------------------
 
 void CProcessPP::ShowLoading(bool rangeFields) {
-  ShowComboPlaceholder(m_hWndDialog, kProcessUnitCombo);
-  CUpdatingControls updating(*this);
-  SetLoadingText(m_hWndDialog, {kProcessPvEdit, kProcessLoopCurrentEdit, kProcessPercentEdit, kProcessTransferFunctionEdit});
-  if (rangeFields) SetLoadingText(m_hWndDialog, {kProcessUpperRangeEdit, kProcessLowerRangeEdit, kProcessDampingEdit});
+  PutComboPlaceholder(kProcessUnitCombo);
+  PutLoadingText({kProcessPvEdit, kProcessLoopCurrentEdit, kProcessPercentEdit, kProcessTransferFunctionEdit});
+  if (rangeFields) PutLoadingText({kProcessUpperRangeEdit, kProcessLowerRangeEdit, kProcessDampingEdit});
   UpdatePlaceholders();
 }
 
@@ -377,11 +379,12 @@ HRESULT CProcessPP::OnRefresh() {
     for (LONG id : {kParCommand15Complete, kParCommand1Complete, kParCommand2Complete})
       m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(id)), &read);
   }
-  SetDirty(FALSE);
+  SetDirtyAfterRefresh();
   return S_OK;
 }
 
 HRESULT CProcessPP::OnSend() {
+  if (!BeginSend()) return S_FALSE;
   // An entry holding an invalid value has the focus now: nothing goes to the device.
   if (FAILED(SetFocusToControl())) return S_FALSE;
   HRESULT hr = S_OK;
@@ -392,19 +395,20 @@ HRESULT CProcessPP::OnSend() {
     m_nPvUnit = unit.bVal;
     SetDtmParameterValue(kParPvUnit, unit);
     SetControlStateById(kParPvUnit, kStateUsableChanged);
-    if (FAILED(hr = CheckParameterInput(kParPvUnit))) return hr;
+    if (FAILED(hr = SendEntry(kParPvUnit, {kParPvUnitUser}))) return hr;
   }
   if (m_pParInfo[kEntryRangeValues].m_nState & kStateChanged) {
     SetControlStateById(kParRangeValues, kStateUsableChanged);
-    if (FAILED(hr = CheckParameterInput(kParRangeValues))) return hr;
+    if (FAILED(hr = SendEntry(kParRangeValues, {kParUpperRange, kParLowerRange}))) return hr;
   }
   if (m_pParInfo[kEntryDampingUser].m_nState & kStateChanged) {
     vkr::Variant damping;
     if (FAILED(hr = GetControlValueById(kParDampingUser, &damping))) return hr;
     SetDtmParameterValue(kParDamping, damping);
     SetControlStateById(kParDamping, kStateUsableChanged);
-    if (FAILED(hr = CheckParameterInput(kParDamping))) return hr;
+    if (FAILED(hr = SendEntry(kParDamping, {kParDampingUser}))) return hr;
   }
+  EndSend();
   SetDirty(FALSE);
   return OnRefresh();
 }

@@ -138,7 +138,8 @@ HRESULT CRawCommandPP::SetControlValueById(LONG id, VARIANT value) {
     ~Restore() { flag = previous; }
   } restore{m_bBusy, wasBusy};
   if (id == kParButtonSend) {
-    if (IsPressed(value) && m_bShown) OnSend();
+    // (The trigger's stored value that reading all entries shows is no click.)
+    if (IsPressed(value) && m_bShown && !wasBusy) OnSend();
     return S_OK;
   }
   return CDevicePropertyPage::SetControlValueById(id, value);

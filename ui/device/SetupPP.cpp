@@ -106,7 +106,7 @@ HRESULT CSetupPP::SetControlValueById(LONG id, VARIANT value) {
       // The Process / Output page shows these; this dialog has no place for them.
       return S_OK;
     case kParButtonRefresh:
-      if (value.vt == VT_UI1 && value.bVal != 0 && m_bShown) return OnRefresh();
+      if (AcceptRefresh(value.vt == VT_UI1 && value.bVal != 0, m_bShown != 0)) return OnRefresh();
       return S_OK;
     default:
       return CDevicePropertyPage::SetControlValueById(id, value);
@@ -160,7 +160,7 @@ HRESULT CSetupPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL*
   if (wParam) {
     m_bShown = 1;
     if (m_bFirstShow) {
-      SetDtmParameterValue(kParButtonRefresh, vkr::I4(1));
+      RequestFirstRefresh();
       m_nPvUnit = 0xFFFF;
       m_bFirstShow = 0;
     }
@@ -182,6 +182,7 @@ BOOL CSetupPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LP
       return TRUE;
     }
     if (control == kFrameRefreshButton && code == 0) {
+      ReleaseUserEntries();
       OnRefresh();
       result = 0;
       return TRUE;

@@ -275,8 +275,9 @@ TEST_F(LiveAdvancedPage, ChannelFaultsDuringItsTransactions) {
   EXPECT_EQ(Text(kAdvancedAnalogModeCombo), "4 - 20 mA");
 }
 
-// Offline, showing the page says that the device is not connected in every field and nothing goes
-// to the device; Send writes nothing either.
+// Offline, showing the page shows "Not connected" and nothing goes to the device; Send writes
+// nothing either and says so. Going online fills the fields the user left alone; the entries typed
+// meanwhile stay the user's, and Send writes them.
 TEST_F(LiveAdvancedPage, OfflineSaysNotConnectedAndGoingOnlineFillsTheFields) {
   ASSERT_NO_FATAL_FAILURE(GoOffline());
   device->received.clear();
@@ -292,19 +293,29 @@ TEST_F(LiveAdvancedPage, OfflineSaysNotConnectedAndGoingOnlineFillsTheFields) {
   Type(kAdvancedSensitivityEdit, "40.0");
   Type(kAdvancedBlankingEdit, "0.5");
   Type(kAdvancedOffsetEdit, "0.0");
+  const std::size_t messages = Messages();
   PressSend();
   Settle();
   EXPECT_TRUE(device->received.empty());
+  ASSERT_EQ(Messages(), messages + 1);
+  EXPECT_NE(m_session->Frame()->userMessages.back().find(
+                "Sensitivity, Blanking and Distance Offset were not written: no device is connected."),
+            std::string::npos)
+      << m_session->Frame()->userMessages.back();
 
   // Selected again while the DTM goes online: the fields wait, then show the device's values.
   page->Show(SW_HIDE);
   ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
   ASSERT_NE(vkr::test::ui::DtmState(dtm), dsONLINE);
   page->Show(SW_SHOW);
-  EXPECT_TRUE(WaitForText(kAdvancedOffsetEdit, "-0.125")) << Text(kAdvancedOffsetEdit);
-  EXPECT_TRUE(WaitForText(kAdvancedSensitivityEdit, "50.0")) << Text(kAdvancedSensitivityEdit);
   EXPECT_TRUE(WaitForText(kAdvancedProbeFaultCombo, "Disable")) << Text(kAdvancedProbeFaultCombo);
-  EXPECT_EQ(Text(kAdvancedAnalogModeCombo), "Park 4 mA");
+  EXPECT_TRUE(WaitForText(kAdvancedAnalogModeCombo, "Park 4 mA")) << Text(kAdvancedAnalogModeCombo);
+  Settle();
+  EXPECT_EQ(Text(kAdvancedSensitivityEdit), "40.0");
+  EXPECT_EQ(Text(kAdvancedBlankingEdit), "0.5");
+  EXPECT_EQ(Text(kAdvancedOffsetEdit), "0.0");
+  ASSERT_TRUE(SendAndWaitForTheWrite());
+  EXPECT_EQ(device->config.echoSettings, Command137Bytes(100, 4, 0.5f, 0.0f));
 }
 
 TEST_F(LiveAdvancedPage, LooksAsKept) { vkr::test::ExpectLooksAsKept(host->Page(), "advanced_page"); }

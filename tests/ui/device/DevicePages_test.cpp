@@ -335,10 +335,11 @@ TEST(DevicePageValues, AFailedConversionLeavesTheUserInputHeard) {
   CoUninitialize();
 }
 
-// On the fake DTM: offline, Send (here the frame's button command reaching the page) sends no
-// message and keeps the edit marked for a later Send; a short command 14 answer fills only what it
-// holds, and without the display control the units are empty; online the message goes out as
-// command 17 in upper case, blank-padded.
+// On the fake DTM: offline, Send (here the frame's button command reaching the page) writes no
+// message, says so (the page on its own: as a message) and keeps the edit marked for a later Send;
+// a short command 14 answer fills only what it holds, and without the display control the units
+// are empty; online the message goes out as the DTM's write of 1009 (command 17) in upper case,
+// blank-padded.
 TEST(DevicePageOnFakeDtm, OfflineSendKeepsTheEditAndShortAnswersFillWhatTheyHold) {
   ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
   {
@@ -365,7 +366,8 @@ TEST(DevicePageOnFakeDtm, OfflineSendKeepsTheEditAndShortAnswersFillWhatTheyHold
       ASSERT_NE(state(1009) & 0x2, 0u);
       SendMessageA(GetParent(message), WM_COMMAND, MAKEWPARAM(221, BN_CLICKED), 0);
       fake->Deliver();
-      EXPECT_TRUE(fake->Hart().CallsOf(17).empty());
+      ASSERT_FALSE(fake->UserMessages().empty());
+      EXPECT_EQ(fake->UserMessages().back().text, u"Message was not written: no device is connected.");
       EXPECT_NE(state(1009) & 0x2, 0u) << "the edit that did not go out is no longer marked";
       EXPECT_EQ(harness.Text(kMessageEdit), "offline edit");
 
@@ -386,9 +388,12 @@ TEST(DevicePageOnFakeDtm, OfflineSendKeepsTheEditAndShortAnswersFillWhatTheyHold
       typeMessage("online edit");
       ASSERT_EQ(fake->SetParameterValue(vkr::UI4(1042), one), S_OK);
       fake->Deliver();
-      const auto sent = fake->Hart().CallsOf(17);
-      ASSERT_EQ(sent.size(), 1u);
-      EXPECT_EQ(Bytes(sent[0].request.begin(), sent[0].request.end()), wire::PackAscii("ONLINE EDIT", 24));
+      std::vector<Bytes> sent;
+      for (const auto& call : fake->Calls())
+        if (call.op == "WriteDeviceParameterEx" && call.id == 1009 && call.result == S_OK)
+          sent.push_back(vkr::test::ui::BytesOf(call.argument));
+      ASSERT_EQ(sent.size(), 1u) << "online only";
+      EXPECT_EQ(sent[0], wire::PackAscii("ONLINE EDIT", 24));
       harness.Close();
     }
     fake->DetachAll();

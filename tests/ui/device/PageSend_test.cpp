@@ -1,0 +1,242 @@
+// The pages' Send in the online parameterization frame, end to end: the module's frame and pages
+// on the DTM online to the simulated transmitter through the frame's channel.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "frame/FrameChannel.h"
+#include "frame/FrameHost.h"
+#include "frame/TransferSession.h"
+#include "tests/support/dtm_user_interface.h"
+#include "tests/support/fake_ui_dtm.h"
+#include "tests/support/live_page_host.h"
+#include "tests/support/test_streams.h"
+#include "ui/device/DeviceUiIds.h"
+#include "ui/device/OnlineParameterization.h"
+
+namespace {
+
+using namespace vkr::test;
+using vkr::frame::Bytes;
+using Config = vkr::frame::SimulatedDevice::Configuration;
+using Fault = vkr::frame::FrameChannel::Fault;
+using FaultKind = vkr::frame::FrameChannel::FaultKind;
+namespace wire = vkr::frame::wire;
+
+// One edit of each page with Send: the page's tree index, the control and what the user puts
+// there (a combo box: the item), its entry, the command that writes it and the label the message
+// line names; whether the transmitter holds it; the data set's parameter that keeps it (0: none)
+// and whether it does; a field beside it that the same read fills.
+struct SEdit {
+  const char* page;
+  ULONG index;
+  UINT control;
+  const char* text;
+  LONG entry;
+  int command;
+  const char* label;
+  std::function<bool(const Config&)> written;
+  ULONG kept;
+  std::function<bool(const VARIANT&)> keeps;
+  UINT witness;
+};
+
+const std::vector<SEdit>& Edits() {
+  static const Bytes range = [] {
+    Bytes b{45, 0, 0, 0, 0, 0, 0, 0, 0};
+    wire::PutFloat(&b, 1, 5.0f);
+    wire::PutFloat(&b, 5, 7.5f);
+    return b;
+  }();
+  auto single = [](float f) { return [f](const VARIANT& v) { return v.vt == VT_R4 && v.fltVal == f; }; };
+  static const std::vector<SEdit> edits = {
+      {"Command", 0, 544, "5", 1026, 35, "Hi Level", [](const Config& c) { return c.upperRange == 5.0f; }, 1023,
+       [](const VARIANT& v) { return ui::BytesOf(v) == range; }, 545},
+      {"Process", 1, 399, "3", 1040, 34, "Damping", [](const Config& c) { return c.damping == 3.0f; }, 1022, single(3.0f),
+       397},
+      {"Device", 3, 205, "NEWTAG", 1012, 18, "Tag",
+       [](const Config& c) { return Bytes(c.tagDescriptorDate.begin(), c.tagDescriptorDate.begin() + 6) == wire::PackAscii("NEWTAG", 6); },
+       1054, [](const VARIANT& v) { return v.vt == VT_BSTR && vkr::Utf16ToUtf8(v.bstrVal) == "NEWTAG  "; }, 357},
+      {"Advanced", 4, 555, "1.5", 1079, 138, "Blanking", [](const Config& c) { return wire::GetFloat(c.echoSettings, 2) == 1.5f; },
+       1078, single(1.5f), 697},
+      {"HART", 6, 700, "Disabled", 1110, 6, "Loop Current Mode", [](const Config& c) { return c.loopCurrentMode == 0; }, 0,
+       nullptr, 534},
+  };
+  return edits;
+}
+
+// What the transmitter stores of everything the pages write.
+std::string Stored(const Config& c) {
+  Bytes floats(12);
+  wire::PutFloat(&floats, 0, c.upperRange);
+  wire::PutFloat(&floats, 4, c.lowerRange);
+  wire::PutFloat(&floats, 8, c.damping);
+  std::string text;
+  for (const Bytes& b : {floats, c.message, c.tagDescriptorDate, c.finalAssembly, c.longTag, c.displaySettings,
+                         c.echoSettings, Bytes{c.rangeUnit, c.pvUnit, c.pollingAddress, c.loopCurrentMode}})
+    text += wire::ToHex(b) + "|";
+  for (const auto& [address, word] : c.memory) text += std::to_string(address) + "=" + std::to_string(word) + "|";
+  return text;
+}
+
+class PageSend : public LivePageHostTest {
+ protected:
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartSession()); }
+  void TearDown() override {
+    if (session_ && session_->Dtm()) session_->Frame()->activeX.CloseAll();
+    vkr::ui::PumpUntilIdle();
+    LivePageHostTest::TearDown();
+  }
+
+  vkr::frame::FrameChannel& Channel() const { return *session_->Channel(); }
+  // The DTM's function 1 as a frame opens it, online.
+  void OpenFrame() {
+    VARIANT_BOOL opened = VARIANT_FALSE;
+    ASSERT_EQ(session_->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), vkr::Bstr(vkr::frame::FunctionCallDocument(1)),
+                                                    &opened),
+              S_OK);
+    vkr::ComPtr<IPPFrameCtrl> control;
+    session_->Frame()->activeX.OpenControls().back().control->QueryInterface(IPPFrameCtrl::iid, control.PutVoid());
+    frame = dynamic_cast<COnlineParameterization*>(static_cast<CovFDT_BasePPFrameImpl*>(control.Get()));
+    ASSERT_NE(frame, nullptr);
+  }
+  CovFDT_BaseActiveXImpl* Page(const SEdit& edit) const { return dynamic_cast<CovFDT_BaseActiveXImpl*>(frame->Page(edit.index)); }
+  HWND Item(const SEdit& edit, UINT id) const { return GetDlgItem(Page(edit)->DialogWindow(), static_cast<int>(id)); }
+  std::string Text(const SEdit& edit) const { return vkr::ui::WindowText(Item(edit, edit.control)); }
+  std::string MessageLine() const { return vkr::ui::WindowText(frame->GetDlgItem(kOnlineMessage)); }
+  bool Changed(const SEdit& edit) const {
+    const LONG index = Page(edit)->FindParameterIndex(edit.entry);
+    return index >= 0 && (Page(edit)->ParameterTable()[index].m_nState & 0x2) != 0;
+  }
+  // The user's text into the control: typed into an edit, a combo box's item picked.
+  void Enter(const SEdit& edit, const char* text) {
+    HWND control = Item(edit, edit.control);
+    if (vkr::ui::SelectItem(control, std::string_view(text))) return;
+    ASSERT_TRUE(vkr::ui::Click(control));
+    SendMessageA(control, EM_SETSEL, 0, -1);
+    ASSERT_TRUE(vkr::ui::TypeText(control, text));
+  }
+  // The frame's Send (its message line emptied first). With `told` until the message line spoke,
+  // else until the transmitter holds the edit.
+  bool Send(const SEdit& edit, bool told) {
+    SendMessageW(frame->m_hWnd, vkr::dui::kMessageLineText, 0, reinterpret_cast<LPARAM>(u""));
+    if (!vkr::ui::Click(frame->GetDlgItem(kOnlineSend))) return false;
+    const bool done = PumpUntil([&] { return told ? !MessageLine().empty() : edit.written(device_->config); }, 20000);
+    vkr::frame::TransferSession::Pump(300);
+    return done;
+  }
+
+  COnlineParameterization* frame = nullptr;
+};
+
+// Every page with Send, every way a write can fail: refused by the frame's channel, the device
+// busy, a communication error, no answer, and the link lost (last: nothing goes through after
+// it). Each time the message line names the value that was not written, the entry keeps the
+// user's text and its changed mark, the page stays dirty, and the transmitter holds what it held.
+// The next Send without a fault writes the entry; the data set then holds it, changed.
+TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
+  ASSERT_NO_FATAL_FAILURE(OpenFrame());
+  ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
+  vkr::ComPtr<IPersistStreamInit> dataSet;
+  ASSERT_EQ(session_->Dtm()->QueryInterface(IPersistStreamInit::iid, dataSet.PutVoid()), S_OK);
+  auto fail = [&](FaultKind kind, int command) {
+    Fault fault;
+    fault.kind = kind;
+    fault.command = command;
+    Channel().faults.push_back(fault);
+  };
+  const std::vector<std::pair<const char*, std::function<void(int)>>> failures = {
+      {"refused", [&](int command) { fail(FaultKind::Refuse, command); }},
+      {"busy", [&](int command) { fail(FaultKind::Busy, command); }},
+      {"lost", [&](int command) { fail(FaultKind::CommunicationError, command); }},
+      {"silent",
+       [&](int command) {
+         vkr::frame::CommandFault silent;
+         silent.command = command;
+         silent.silent = true;
+         device_->InjectFault(silent);
+       }},
+  };
+  for (const SEdit& edit : Edits()) {
+    SCOPED_TRACE(edit.page);
+    ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(edit.index)));
+    vkr::frame::TransferSession::Pump(1000);
+    ASSERT_NO_FATAL_FAILURE(Enter(edit, edit.text));
+    ASSERT_EQ(dataSet->Save(EmptyStream().Get(), TRUE), S_OK);
+    for (const auto& [kind, inject] : failures) {
+      SCOPED_TRACE(kind);
+      const std::string stored = Stored(device_->config);
+      inject(edit.command);
+      EXPECT_TRUE(Send(edit, true));
+      EXPECT_EQ(MessageLine(), std::string(edit.label) + " was not written: the device did not confirm it.");
+      EXPECT_EQ(Text(edit), edit.text);
+      EXPECT_TRUE(Changed(edit));
+      EXPECT_EQ(frame->Page(edit.index)->IsPageDirty(), S_OK);
+      EXPECT_EQ(Stored(device_->config), stored);
+    }
+    ASSERT_TRUE(Send(edit, false));
+    EXPECT_EQ(MessageLine(), "");
+    EXPECT_FALSE(Changed(edit));
+    if (edit.kept) {
+      EXPECT_TRUE(edit.keeps(ui::ParameterValue(session_->Dtm(), edit.kept)));
+      EXPECT_EQ(dataSet->IsDirty(), S_OK);
+    }
+  }
+  const SEdit& edit = Edits().front();
+  ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(edit.index)));
+  ASSERT_NO_FATAL_FAILURE(Enter(edit, "4"));
+  const std::string stored = Stored(device_->config);
+  fail(FaultKind::Disconnect, edit.command);
+  EXPECT_TRUE(Send(edit, true));
+  EXPECT_EQ(MessageLine(), "Hi Level was not written: the device did not confirm it.");
+  EXPECT_EQ(Text(edit), "4");
+  EXPECT_TRUE(Changed(edit));
+  EXPECT_EQ(Stored(device_->config), stored);
+}
+
+// On every page with device answers, an entry typed while the page still reads is the user's:
+// the answers after the keystroke (the channel holds each back a moment; a field beside it that
+// the same read fills shows "Loading..." until then) leave the entry and its changed mark, and
+// Send writes it. The Command page is typed into during its first read after opening, the others
+// during their first read when first shown, the Advanced page during the read of the frame's
+// Refresh (its fields take input only once filled). The Values page has nothing the user edits.
+TEST_F(PageSend, AnEntryTypedWhileThePageReadsIsKeptAndSent) {
+  // Online first, as a frame host takes the DTM online before it opens the function.
+  ASSERT_EQ(ui::GoOnline(session_->Dtm()), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
+  Channel().alwaysFault.delayMs = 1000;
+  ASSERT_NO_FATAL_FAILURE(OpenFrame());
+  auto container = Query<IovFdtActiveXContainer>(session_->Dtm());
+  ASSERT_TRUE(container);
+  for (const SEdit& edit : Edits()) {
+    SCOPED_TRACE(edit.page);
+    Channel().alwaysFault.delayMs = 1000;
+    ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(edit.index)));
+    if (GetWindowLongA(Item(edit, edit.control), GWL_STYLE) & ES_READONLY) {
+      ASSERT_TRUE(PumpUntil([&] { return !(GetWindowLongA(Item(edit, edit.control), GWL_STYLE) & ES_READONLY); }, 20000));
+      ASSERT_TRUE(vkr::ui::Click(frame->GetDlgItem(kOnlineRefresh)));
+    }
+    ASSERT_NO_FATAL_FAILURE(Enter(edit, edit.text));
+    Channel().alwaysFault.delayMs = 0;
+    bool waited = false;
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+          waited = waited || vkr::ui::WindowText(Item(edit, edit.witness)) == "Loading...";
+          return waited && vkr::ui::WindowText(Item(edit, edit.witness)) != "Loading...";
+        },
+        15000))
+        << "the answer came before the keystroke";
+    // The DTM's word that it is online may come after the keystroke too: the pages read every
+    // entry again, the triggers' stored values among them, which are no clicks of the user.
+    ASSERT_EQ(container->BroadcastToActiveX(vkr::UI4(10003), vkr::UI4(67)), S_OK);
+    vkr::frame::TransferSession::Pump(1500);
+    EXPECT_EQ(Text(edit), edit.text);
+    EXPECT_TRUE(Changed(edit));
+    EXPECT_TRUE(Send(edit, false));
+    EXPECT_EQ(MessageLine(), "");
+  }
+}
+
+}  // namespace
