@@ -440,18 +440,27 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
       if (command == 42) c.fixedCurrent = 0.0f;
       return done({});
     case 44: {
-      // The PV, the range values and the sensor limits are all given in the new unit from now on.
+      // The PV, the range values, the sensor limits and the blanking and offset of command 137
+      // (kept in the PV unit) are all given in the new unit from now on: the distances stay.
       const std::uint8_t unit = data[0];
       if (MetresPer(unit) == 0.0) return refuse(hart::kInvalidSelection);
       c.pv = ConvertLength(c.pv, c.pvUnit, unit);
+      for (std::size_t at : {std::size_t{2}, std::size_t{6}})
+        if (c.echoSettings.size() >= at + 4)
+          wire::PutFloat(&c.echoSettings, at, ConvertLength(wire::GetFloat(c.echoSettings, at), c.pvUnit, unit));
       c.pvUnit = unit;
-      c.upperRange = ConvertLength(c.upperRange, c.rangeUnit, unit);
-      c.lowerRange = ConvertLength(c.lowerRange, c.rangeUnit, unit);
-      c.rangeUnit = unit;
-      c.upperSensorLimit = ConvertLength(c.upperSensorLimit, c.limitsUnit, unit);
-      c.lowerSensorLimit = ConvertLength(c.lowerSensorLimit, c.limitsUnit, unit);
-      c.minimumSpan = ConvertLength(c.minimumSpan, c.limitsUnit, unit);
-      c.limitsUnit = unit;
+      // A range or limits in a unit that is no length unit cannot follow and keep their unit.
+      if (MetresPer(c.rangeUnit) != 0.0) {
+        c.upperRange = ConvertLength(c.upperRange, c.rangeUnit, unit);
+        c.lowerRange = ConvertLength(c.lowerRange, c.rangeUnit, unit);
+        c.rangeUnit = unit;
+      }
+      if (MetresPer(c.limitsUnit) != 0.0) {
+        c.upperSensorLimit = ConvertLength(c.upperSensorLimit, c.limitsUnit, unit);
+        c.lowerSensorLimit = ConvertLength(c.lowerSensorLimit, c.limitsUnit, unit);
+        c.minimumSpan = ConvertLength(c.minimumSpan, c.limitsUnit, unit);
+        c.limitsUnit = unit;
+      }
       Changed();
       return done(data);
     }

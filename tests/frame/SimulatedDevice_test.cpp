@@ -214,6 +214,7 @@ TEST(SimulatedDevice, WritesRaiseConfigurationChangedUntilCommand38ResetsItWithT
 TEST(SimulatedDevice, AUnitChangeConvertsWhatTheDeviceReports) {
   SimulatedDevice device = RoundDevice();
   device.config.lowerRange = 0.5f;
+  wire::PutFloat(&device.config.echoSettings, 6, -0.05f);  // the offset; the blanking is 0.3 m
   const float current = device.LoopCurrent();
   struct Step {
     std::uint8_t unit;
@@ -235,6 +236,10 @@ TEST(SimulatedDevice, AUnitChangeConvertsWhatTheDeviceReports) {
     EXPECT_NEAR(wire::GetFloat(limits.data, 4), 0.3f * s.perMetre, 1e-3f * s.perMetre);
     EXPECT_NEAR(wire::GetFloat(limits.data, 8), 8.0f * s.perMetre, 1e-3f * s.perMetre);
     EXPECT_NEAR(wire::GetFloat(limits.data, 12), 0.1f * s.perMetre, 1e-3f * s.perMetre);
+    // Blanking and offset are kept in the PV unit.
+    const HartReply echo = device.Execute(137, {});
+    EXPECT_NEAR(wire::GetFloat(echo.data, 2), 0.3f * s.perMetre, 1e-3f * s.perMetre);
+    EXPECT_NEAR(wire::GetFloat(echo.data, 6), -0.05f * s.perMetre, 1e-3f * s.perMetre);
     EXPECT_NEAR(device.LoopCurrent(), current, 1e-4f);
   }
   // Range values written in another unit keep theirs; the PV is compared in it.
@@ -244,9 +249,15 @@ TEST(SimulatedDevice, AUnitChangeConvertsWhatTheDeviceReports) {
   wire::PutFloat(&range, 5, 0.0f);
   ASSERT_EQ(device.Execute(35, range).commandResponse, 0);
   EXPECT_NEAR(device.PercentOfRange(), 50.0f, 1e-3f);
+  // A range in a unit that is no length unit keeps its unit and its numbers.
+  range[0] = hart::kUnitMilliampere;
+  ASSERT_EQ(device.Execute(35, range).commandResponse, 0);
+  ASSERT_EQ(device.Execute(44, {hart::kUnitMeter}).commandResponse, 0);
+  EXPECT_EQ(device.config.rangeUnit, hart::kUnitMilliampere);
+  EXPECT_EQ(device.config.upperRange, 6.0f);
   // No length unit: refused, nothing changes.
   EXPECT_EQ(device.Execute(44, {hart::kUnitPercent}).commandResponse, hart::kInvalidSelection);
-  EXPECT_EQ(device.config.pvUnit, hart::kUnitFeet);
+  EXPECT_EQ(device.config.pvUnit, hart::kUnitMeter);
 }
 
 // The loop current follows the analog mode of the echo settings (the Advanced page's list):
