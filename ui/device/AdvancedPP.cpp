@@ -22,8 +22,6 @@ constexpr ULONG kSelectionList = 4;
 constexpr ULONG kNoControl = 0x80000000;
 constexpr const char* kSensitivityFormat = "%.1f";
 constexpr const char* kDistanceFormat = "%.3f";
-constexpr BYTE kUnitFeet = 44;
-constexpr BYTE kUnitMeters = 45;
 // The request of parameter 1100: word 0x007C, two words (its answer carries the probe fault in
 // byte 0); the page's own read asks for the one word it writes back.
 constexpr BYTE kProbeWordThroughDtm[] = {0x00, 0x7C, 0x00, 0x02};
@@ -199,13 +197,11 @@ HRESULT CAdvancedPP::SetControlValueById(LONG id, VARIANT value) {
       const HRESULT hr = ResponseBytes(value, &bytes);
       if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
       const SCommand1Response answer = DecodeCommand1(bytes);
-      const char* unit = !answer.pvUnit ? nullptr
-                         : *answer.pvUnit == kUnitFeet ? "ft"
-                         : *answer.pvUnit == kUnitMeters ? "meters"
-                                                         : nullptr;
-      if (unit) {
-        ::SetDlgItemTextA(m_hWndDialog, kAdvancedBlankingUnit, unit);
-        ::SetDlgItemTextA(m_hWndDialog, kAdvancedOffsetUnit, unit);
+      // The device keeps blanking and offset in its PV unit.
+      if (answer.pvUnit) {
+        const std::string unit = LengthUnitLabel(*answer.pvUnit);
+        ::SetDlgItemTextA(m_hWndDialog, kAdvancedBlankingUnit, unit.c_str());
+        ::SetDlgItemTextA(m_hWndDialog, kAdvancedOffsetUnit, unit.c_str());
       }
       return S_OK;
     }

@@ -45,14 +45,12 @@ inline constexpr UINT kAdvancedDocStringId = 155;
 inline constexpr UINT kAdvancedProbeReadFailedId = 156;
 inline constexpr UINT kAdvancedProbeWriteFailedId = 161;
 
-// The page's parameters besides the shared ones.
+// The page's parameters besides the shared ones (blanking 1078 and offset 1080 among those).
 inline constexpr LONG kParSensitivity = 1074;        // command 137/138 byte 0 (code = percent x 2.5)
 inline constexpr LONG kParSensitivityUser = 1075;
 inline constexpr LONG kParAnalogMode = 1076;         // byte 1
 inline constexpr LONG kParAnalogModeUser = 1077;
-inline constexpr LONG kParBlanking = 1078;           // bytes 2-5, float
 inline constexpr LONG kParBlankingUser = 1079;
-inline constexpr LONG kParDistanceOffset = 1080;     // bytes 6-9, float
 inline constexpr LONG kParDistanceOffsetUser = 1081;
 inline constexpr LONG kParProbeFaultCmd = 1101;
 inline constexpr LONG kParProbeFaultUser = 1102;

@@ -17,6 +17,7 @@
 #include "ui/device/HartResponses.h"
 #include "ui/device/kit/ByteSpan.h"
 #include "ui/device/kit/ComboHelpers.h"
+#include "ui/device/kit/LengthUnits.h"
 #include "ui/device/kit/PageResources.h"
 #include "ui/device/kit/ResponseBytes.h"
 #include "ui/device/kit/UserMessage.h"
@@ -160,7 +161,6 @@ constexpr DWORD kDigitizePause = 10000;
 
 // Combo items, in the order they are added, and where each combo keeps its "Loading..." item.
 using ComboItem = vkr::dui::SComboCode;
-constexpr ComboItem kUnitItems[] = {{"Metres (m)", 45}, {"Feet (ft)", 44}};
 constexpr ComboItem kDisplayModeItems[] = {{"Level", 3}, {"% Level", 4}, {"Distance", 5}};
 constexpr ComboItem kTrackingItems[] = {{"Slow", 0}, {"Medium", 1}, {"Fast", 2}, {"Velomode", 3}, {"Test", 4}};
 constexpr ComboItem kDielectricItems[] = {{" < 2", 0},  {" < 5", 1},  {" < 10", 2}, {" < 20", 3},
@@ -216,7 +216,6 @@ DigitizeClock RealDigitizeClock() {
   return DigitizeClock{[] { return GetTickCount(); }, [](DWORD ms) { Sleep(ms); }};
 }
 
-std::span<const SComboCode> DisplayUnitCodes() { return kUnitItems; }
 std::span<const SComboCode> DisplayModeCodes() { return kDisplayModeItems; }
 std::span<const SComboCode> TrackingCodes() { return kTrackingItems; }
 std::span<const SComboCode> DielectricCodes() { return kDielectricItems; }
@@ -306,7 +305,7 @@ HRESULT CCommandPP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
     if (m_hWndDialog) vkr::dui::FillCodeCombo(m_hWndDialog, combo, std::span<const ComboItem>(items, count));
     for (size_t i = 0; i < count; ++i) codes[i] = items[i].code;
   };
-  fill(kComboDisplayUnit, kUnitItems, 2, m_anUnitCodes);
+  if (m_hWndDialog) vkr::dui::FillCodeCombo(m_hWndDialog, kComboDisplayUnit, vkr::dui::LengthUnitItems());
   fill(kComboDisplayMode, kDisplayModeItems, 3, m_anDisplayModeCodes);
   fill(kComboTracking, kTrackingItems, 5, m_anTrackingCodes);
   fill(kComboDielectric, kDielectricItems, 7, m_anDielectricCodes);
@@ -353,13 +352,8 @@ HRESULT CCommandPP::SetControlValueById(LONG id, VARIANT value) {
   const bool isByte = SUCCEEDED(VariantChangeType(&byte, &value, 0, VT_UI1));
   switch (id) {
     case kPvUnitUser:
-      if (!isByte || !m_hWndDialog) return S_OK;
-      if (byte.bVal == 45 || byte.bVal == 44) {
-        const bool metres = byte.bVal == 45;
-        SendDlgItemMessageA(m_hWndDialog, kComboDisplayUnit, CB_SETCURSEL, metres ? 0 : 1, 0);
-        SetDlgItemTextA(m_hWndDialog, kLabelLowUnit, metres ? "meters" : "ft");
-        SetDlgItemTextA(m_hWndDialog, kLabelHighUnit, metres ? "meters" : "ft");
-      }
+      // The levels beside are in the range unit, which their own answer names.
+      if (isByte && m_hWndDialog) vkr::dui::SelectCode(m_hWndDialog, kComboDisplayUnit, vkr::dui::LengthUnitItems(), byte.bVal);
       return S_OK;
     case kDisplayMode:
       if (isByte && m_hWndDialog) vkr::dui::SelectCode(m_hWndDialog, kComboDisplayMode, kDisplayModeItems, byte.bVal);
@@ -418,7 +412,13 @@ HRESULT CCommandPP::StoreCommand15(const VARIANT& value) {
   const HRESULT hr = vkr::dui::ResponseBytes(value, &bytes);
   if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
   if (!m_spDtm) return S_OK;
-  vkr::dui::StoreCommand15Values(m_spDtm.Get(), vkr::dui::DecodeCommand15(bytes), &m_nRangeUnit);
+  const vkr::dui::SCommand15Response answer = vkr::dui::DecodeCommand15(bytes);
+  vkr::dui::StoreCommand15Values(m_spDtm.Get(), answer, &m_nRangeUnit);
+  // The levels are the range values: they are shown in the range unit, whatever the PV unit.
+  if (answer.rangeUnit && m_hWndDialog) {
+    const std::string unit = vkr::dui::LengthUnitLabel(m_nRangeUnit);
+    for (UINT label : {kLabelLowUnit, kLabelHighUnit}) SetDlgItemTextA(m_hWndDialog, static_cast<int>(label), unit.c_str());
+  }
   return S_OK;
 }
 
@@ -487,6 +487,22 @@ float CCommandPP::DtmFloat(LONG id) {
   return number.fltVal;
 }
 
+// The sensor limits and minimum span (command 14) in the unit the levels are shown in; false when
+// they cannot be given in it (either unit is no length unit): the rules then leave the levels as
+// typed rather than compare numbers of two units.
+bool CCommandPP::LimitsInLevelUnit(float* upper, float* lower, float* span) {
+  const float limits[3] = {DtmFloat(kParamUpper), DtmFloat(kParamLower), DtmFloat(kParamSpan)};
+  float* const out[3] = {upper, lower, span};
+  const BYTE from = static_cast<BYTE>(DtmFloat(kParamUnit));
+  for (int i = 0; i < 3; ++i) {
+    const std::optional<double> converted =
+        from == m_nRangeUnit ? std::optional<double>(limits[i]) : vkr::dui::ConvertLength(limits[i], from, m_nRangeUnit);
+    if (!converted) return false;
+    *out[i] = static_cast<float>(*converted);
+  }
+  return true;
+}
+
 // The high level after the range rules. A text that holds no number is refused: nothing would
 // reach the device but a value the user never typed.
 HRESULT CCommandPP::HighLevel(float* value) {
@@ -494,7 +510,11 @@ HRESULT CCommandPP::HighLevel(float* value) {
   HRESULT hr = EditFloat(kEditHighLevel, &u);
   if (FAILED(hr)) return hr;
   if (FAILED(EditFloat(kEditLowLevel, &l))) l = 0.0f;
-  const float pu = DtmFloat(kParamUpper), pl = DtmFloat(kParamLower), ps = DtmFloat(kParamSpan);
+  float pu = 0.0f, pl = 0.0f, ps = 0.0f;
+  if (!LimitsInLevelUnit(&pu, &pl, &ps)) {
+    *value = u;
+    return S_OK;
+  }
   const float typed = u;
   if (0.0f <= u && u < pu) u = pu;
   if (u >= pl) u = pl - ps;
@@ -509,7 +529,11 @@ HRESULT CCommandPP::LowLevel(float* value) {
   HRESULT hr = EditFloat(kEditLowLevel, &l);
   if (FAILED(hr)) return hr;
   if (FAILED(EditFloat(kEditHighLevel, &u))) u = 0.0f;
-  const float pl = DtmFloat(kParamLower), ps = DtmFloat(kParamSpan);
+  float pu = 0.0f, pl = 0.0f, ps = 0.0f;
+  if (!LimitsInLevelUnit(&pu, &pl, &ps)) {
+    *value = l;
+    return S_OK;
+  }
   if (l > pl) {
     l = pl;
     WriteBack(kEditLowLevel, l);
@@ -530,6 +554,8 @@ HRESULT CCommandPP::LowLevel(float* value) {
 
 // The "Range values" record: range unit, high level, low level (big-endian singles).
 HRESULT CCommandPP::RangeRecord(VARIANT* value) {
+  // Without the unit the device gave its range in, the levels are in no known unit: no record.
+  if (m_nRangeUnit == 0) return E_FAIL;
   float high = 0.0f, low = 0.0f;
   HRESULT hr = EditFloat(kEditHighLevel, &high);
   if (FAILED(hr)) return hr;
@@ -557,7 +583,7 @@ HRESULT CCommandPP::GetControlValueById(LONG id, VARIANT* value) {
     }
     case kPvUnit:
     case kPvUnitUser:
-      comboCode(kComboDisplayUnit, kUnitItems);
+      comboCode(kComboDisplayUnit, vkr::dui::LengthUnitItems());
       break;
     case kDisplayMode:
     case kDisplayModeDevice:
@@ -640,14 +666,15 @@ HRESULT CCommandPP::OnControlChange(UINT code, UINT controlId, HWND control) {
 HRESULT CCommandPP::OnUnitChange() {
   HWND combo = m_hWndDialog ? ::GetDlgItem(m_hWndDialog, kComboDisplayUnit) : nullptr;
   if (!combo) return S_OK;
-  if (const std::optional<BYTE> typed = vkr::dui::CodeOfComboText(m_hWndDialog, kComboDisplayUnit, kUnitItems)) {
-    vkr::dui::SelectCode(m_hWndDialog, kComboDisplayUnit, kUnitItems, *typed);
+  const std::span<const ComboItem> units = vkr::dui::LengthUnitItems();
+  if (const std::optional<BYTE> typed = vkr::dui::CodeOfComboText(m_hWndDialog, kComboDisplayUnit, units)) {
+    vkr::dui::SelectCode(m_hWndDialog, kComboDisplayUnit, units, *typed);
   } else if (m_nLastPvUnit <= 0xFF) {
     // A text that is no unit: back to the unit the device reported, as the display control
     // names it.
     const std::string text = UnitText(static_cast<BYTE>(m_nLastPvUnit));
-    for (const ComboItem& item : kUnitItems)
-      if (text == item.text) vkr::dui::SelectCode(m_hWndDialog, kComboDisplayUnit, kUnitItems, item.code);
+    for (const ComboItem& item : units)
+      if (text == item.text) vkr::dui::SelectCode(m_hWndDialog, kComboDisplayUnit, units, item.code);
   }
   // The entry's marks follow what the combo now shows.
   VARIANT_BOOL valid = VARIANT_FALSE;
@@ -763,9 +790,7 @@ HRESULT CCommandPP::OnSend() {
     // A unit text that is no item stops the sending: no stale unit reaches the device.
     if (FAILED(hr = GetControlValueById(kPvUnitUser, unit.Put()))) return hr;
     m_nLastPvUnit = unit.bVal;
-    SetDtmParameterValue(kPvUnit, unit);
-    SetControlStateById(kPvUnit, kStateUsableChanged);
-    if (FAILED(hr = SendEntry(kPvUnit, {kPvUnitUser}))) return hr;
+    if (FAILED(hr = SendPvUnit(unit))) return hr;
   }
   if (m_pParInfo[4].m_nState & kStateChanged) {
     SetControlStateById(kRangeValues, kStateUsableChanged);

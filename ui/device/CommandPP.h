@@ -33,8 +33,7 @@ struct DigitizeClock {
 DigitizeClock RealDigitizeClock();
 
 // The page's code tables (combo text and device code), for the controls that show the same
-// settings: display unit, display mode, tracking and dielectric.
-std::span<const SComboCode> DisplayUnitCodes();
+// settings: display mode, tracking and dielectric (the display unit is a length unit).
 std::span<const SComboCode> DisplayModeCodes();
 std::span<const SComboCode> TrackingCodes();
 std::span<const SComboCode> DielectricCodes();
@@ -99,6 +98,7 @@ class CCommandPP : public CDevicePropertyPage {
   void WriteBack(UINT editId, float value);
   // Float value of a DTM-side parameter (0.0 when it has none).
   float DtmFloat(LONG id);
+  bool LimitsInLevelUnit(float* upper, float* lower, float* span);
   HRESULT HighLevel(float* value);
   HRESULT LowLevel(float* value);
   HRESULT RangeRecord(VARIANT* value);
@@ -116,7 +116,6 @@ class CCommandPP : public CDevicePropertyPage {
   HRESULT Transaction(BYTE command, const std::vector<BYTE>& request, BYTE* deviceStatus, BYTE* responseCode,
                       std::vector<BYTE>* response);
 
-  BYTE m_anUnitCodes[2] = {45, 44};
   BYTE m_nRangeUnit = 0;
   USHORT m_nLastPvUnit = 0xFFFF;
   USHORT m_nLastDisplayMode = 0xFFFF;

@@ -5,7 +5,10 @@
 
 #include "include/ParameterHandlerInterfaces.h"
 #include "ui/device/DeviceUiIds.h"
+#include "ui/device/kit/ByteSpan.h"
 #include "ui/device/kit/ComboHelpers.h"
+#include "ui/device/kit/LengthUnits.h"
+#include "ui/device/kit/ResponseBytes.h"
 #include "ui/device/kit/UserMessage.h"
 
 namespace {
@@ -21,6 +24,8 @@ vkr::ComPtr<Interface> Query(IUnknown* object) {
 constexpr LONG kFieldExists = static_cast<LONG>(0x80000000);
 constexpr LONG kFieldReadFromDevice = 0x1;
 constexpr LONG kFieldValue = 0x200000;
+// The status bit of a parameter whose value the data set does not hold.
+constexpr ULONG kFlagNotHeld = 0x200;
 
 // The edits and the unit combo whose changes enable the frame's Send (Process page's dialog).
 constexpr UINT kUpperRangeEdit = 395;
@@ -349,6 +354,50 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
                                                                            : ENotWritten::NotConnected;
   TellNotWritten(carried, why);
   return FAILED(hr) ? hr : E_FAIL;
+}
+
+HRESULT CDevicePropertyPage::SendPvUnit(const VARIANT& unit) {
+  vkr::Variant held, code;
+  const bool known = HoldsValue(vkr::dui::kParPvUnit, &held) && SUCCEEDED(VariantChangeType(&code, &held, 0, VT_UI1));
+  // The data set takes the unit when the device confirms it (the write keeps what the device took),
+  // not before: a unit the device refused would leave the data set's distances under it.
+  SetControlStateById(vkr::dui::kParPvUnit, vkr::dui::kStateUsableChanged);
+  const HRESULT hr = SendEntry(vkr::dui::kParPvUnit, {vkr::dui::kParPvUnitUser});
+  if (hr != S_OK || unit.vt != VT_UI1) return hr;
+  const BYTE to = unit.bVal;
+  // Blanking and offset are kept in the PV unit.
+  for (LONG id : {vkr::dui::kParBlanking, vkr::dui::kParDistanceOffset}) {
+    vkr::Variant value, number;
+    if (!known || code.bVal == to || !HoldsValue(id, &value) || FAILED(VariantChangeType(&number, &value, 0, VT_R4)))
+      continue;
+    if (const std::optional<double> converted = vkr::dui::ConvertLength(number.fltVal, code.bVal, to)) {
+      VARIANT distance = vkr::EmptyVariant();
+      distance.vt = VT_R4;
+      distance.fltVal = static_cast<float>(*converted);
+      SetDtmParameterValue(id, distance);
+    }
+  }
+  // The range values record carries its own unit, which the device's unit change takes along.
+  vkr::Variant record;
+  std::vector<BYTE> bytes;
+  if (!HoldsValue(vkr::dui::kParRangeValues, &record) || vkr::dui::ResponseBytes(record, &bytes) != S_OK ||
+      bytes.size() < 9 || bytes[0] == to)
+    return hr;
+  const vkr::dui::CByteReader reader(bytes);
+  const std::optional<double> upper = vkr::dui::ConvertLength(*reader.Float(1), bytes[0], to);
+  const std::optional<double> lower = vkr::dui::ConvertLength(*reader.Float(5), bytes[0], to);
+  if (!upper || !lower) return hr;
+  vkr::dui::CByteWriter converted;
+  converted.U8(to).Float(static_cast<float>(*upper)).Float(static_cast<float>(*lower));
+  vkr::Variant value;
+  if (SUCCEEDED(vkr::dui::MakeByteArray(converted.Data(), value.Put()))) SetDtmParameterValue(vkr::dui::kParRangeValues, value);
+  return hr;
+}
+
+bool CDevicePropertyPage::HoldsValue(LONG id, vkr::Variant* value) {
+  ULONG flags = 0;
+  return SUCCEEDED(GetDtmParameterValue(id, value->Put())) && value->vt != VT_EMPTY &&
+         SUCCEEDED(GetParameterInfoValue(id, &flags)) && !(flags & kFlagNotHeld);
 }
 
 void CDevicePropertyPage::EndSend() { m_userEntries.clear(); }

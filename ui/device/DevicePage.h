@@ -138,6 +138,14 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // its failure (E_FAIL when the write itself did not fail); the entries keep the user's text and
   // marks. S_FALSE when the entry had nothing to write (not usable, refused by the DTM's check).
   HRESULT SendEntry(LONG id, std::initializer_list<LONG> carried);
+  // The user's PV unit (1039's value) as 1024, written (command 44) by SendEntry. When the device
+  // confirmed it, the data set follows the device's unit change: its blanking and offset (kept in
+  // the PV unit) and its range values record (in its own unit) are converted into the new unit, so
+  // that they keep naming the same distances. A value the data set does not hold, or one in a unit
+  // that is no length unit, stays.
+  HRESULT SendPvUnit(const VARIANT& unit);
+  // The data set's value of the parameter into *value; false when the data set holds none.
+  bool HoldsValue(LONG id, vkr::Variant* value);
   // A Send wrote all it had to: no entry is the user's any more.
   void EndSend();
   // Why a write did not happen: the device did not confirm it, no device is connected, or its

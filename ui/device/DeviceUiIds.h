@@ -79,6 +79,8 @@ enum DeviceParameterId : LONG {
   kParCurrentReading = 1119,         // VT_R4, stored by the online frame
   kParManufacturerCode = 1122,       // VT_UI1, from command 0
   kParDeviceTypeCode = 1123,         // VT_UI2, from command 0
+  kParBlanking = 1078,               // command 137/138 bytes 2-5, float, in the PV unit
+  kParDistanceOffset = 1080,         // bytes 6-9, float, in the PV unit
 };
 
 // ---- The device's registration (HART identity the online frame checks the command 0 answer

@@ -45,6 +45,9 @@ SCommand14Response DecodeCommand14(std::span<const BYTE> data) {
 
 SCommand15Response DecodeCommand15(std::span<const BYTE> data) {
   const CByteReader r(data);
+  // The range is its unit with both values: a unit alone would relabel numbers given in another,
+  // values alone would take the unit of earlier ones.
+  if (!r.Has(2, 9)) return {r.U8(0), r.U8(1), std::nullopt, std::nullopt, std::nullopt, r.Float(11)};
   return {r.U8(0), r.U8(1), r.U8(2), r.Float(3), r.Float(7), r.Float(11)};
 }
 

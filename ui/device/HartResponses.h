@@ -1,6 +1,7 @@
 // Decoders of the HART answers several device pages read from the "Command n complete"
 // parameters, and the shared step that stores their values as the DTM-side parameters the pages
-// show. Every field is present only when its bytes are (the answers may be short).
+// show. Every field is present only when its bytes are (the answers may be short); the range of
+// command 15 (unit, upper and lower value) only whole.
 //
 // Layouts (data bytes of the answer, big-endian, floats IEEE singles):
 //   command 1   b0 PV unit; b1-4 PV

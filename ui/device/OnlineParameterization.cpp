@@ -26,8 +26,6 @@ constexpr int kButtonPitch = 91;
 constexpr int kButtonRowFromBottom = 66;
 
 // HART unit codes of the reading.
-constexpr BYTE kUnitFeet = 44;
-constexpr BYTE kUnitMeters = 45;
 
 constexpr const char kIdentityMessage[] =
     "Connected device is not a VKR device or a comm. problem exists. (Manufactuer ID: %02X[Hex], DeviceType: "
@@ -341,11 +339,13 @@ HRESULT COnlineParameterization::SetControlValueById(LONG id, VARIANT value) {
       const HRESULT hr = ResponseBytes(value, &bytes);
       if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
       const CByteReader answer(bytes);
-      if (auto unit = answer.U8(0)) {
-        if (*unit == kUnitMeters) SetItemText(kOnlineReadingUnit, "meters");
-        if (*unit == kUnitFeet) SetItemText(kOnlineReadingUnit, "feet");
-      }
-      if (auto reading = answer.Float(1)) {
+      const std::optional<float> reading = answer.Float(1);
+      // The unit names the reading beside it: a unit without a reading leaves a reading shown
+      // under the unit it came in.
+      if (auto unit = answer.U8(0); unit && (reading || !m_bReadingShown))
+        SetItemText(kOnlineReadingUnit, *unit == kLengthUnitFeet ? "feet" : LengthUnitLabel(*unit).c_str());
+      if (reading) {
+        m_bReadingShown = true;
         char text[64] = {};
         std::snprintf(text, sizeof text, "%.3f", static_cast<double>(*reading));
         SetItemText(kOnlineReading, text);

@@ -133,4 +133,5 @@ class COnlineParameterization : public CovFDT_WtlTreePPFrameImpl,
   vkr::dui::COnlineUsageCounter m_usage;
   bool m_bFunctionDisabled = false;   // this frame greyed the DTM's function 1
   bool m_bIdentityRefused = false;    // the last command 0 answer was not this device's
+  bool m_bReadingShown = false;       // the distance reading shows a device's reading
 };

@@ -19,8 +19,6 @@ namespace {
 constexpr ULONG kSelectionList = 4;
 constexpr ULONG kNoControl = 0x80000000;
 constexpr const char* kFloatFormat = "%.3f";
-// The unit combo's items and the HART unit codes they stand for.
-constexpr SComboCode kUnitItems[] = {{"Metres (m)", kUnitCodeMetres}, {"Feet (ft)", kUnitCodeFeet}};
 
 // Table indices the page's code names.
 constexpr LONG kEntryPvUnitUser = 0;
@@ -103,7 +101,7 @@ CActXParInfo* CProcessPP::GetParameterMap(int* count, BOOL copy) {
 
 HRESULT CProcessPP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
   m_nPvUnit = 0xFFFF;
-  FillCodeCombo(m_hWndDialog, kProcessUnitCombo, kUnitItems);
+  FillCodeCombo(m_hWndDialog, kProcessUnitCombo, LengthUnitItems());
 
   const HRESULT hr = CDevicePropertyPage::InitializeUI(dtm, ok);
   // The PV and the loop current follow the device while the page lives.
@@ -144,7 +142,11 @@ HRESULT CProcessPP::SetControlValueById(LONG id, VARIANT value) {
       if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
       const SCommand1Response answer = DecodeCommand1(bytes);
       if (answer.pvUnit) {
-        ::SetDlgItemTextA(m_hWndDialog, kProcessPvUnitText, UnitText(*answer.pvUnit).c_str());
+        // The unit text names the PV shown beside it: a unit without a PV leaves a PV shown
+        // under the unit it came in.
+        float shown = 0.0f;
+        if (answer.pv || FAILED(GetDlgItemFloat(kProcessPvEdit, kFloatFormat, &shown)))
+          ::SetDlgItemTextA(m_hWndDialog, kProcessPvUnitText, UnitText(*answer.pvUnit).c_str());
         StorePvUnitIfChanged(m_spDtm.Get(), *answer.pvUnit, &m_nPvUnit);
       }
       if (answer.pv) ShowFloat(m_hWndDialog, kProcessPvEdit, *answer.pv);
@@ -230,9 +232,10 @@ HRESULT CProcessPP::GetControlValueById(LONG id, VARIANT* value) {
       const std::string text = DialogItemText(m_hWndDialog, kProcessUnitCombo);
       const LRESULT item = ::SendDlgItemMessageA(m_hWndDialog, kProcessUnitCombo, CB_FINDSTRINGEXACT,
                                                  static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
-      if (item < 0 || static_cast<std::size_t>(item) >= std::size(kUnitItems)) return E_FAIL;
+      const std::span<const SComboCode> units = LengthUnitItems();
+      if (item < 0 || static_cast<std::size_t>(item) >= units.size()) return E_FAIL;
       VariantClear(value);
-      *value = UI1(kUnitItems[item].code);
+      *value = UI1(units[static_cast<std::size_t>(item)].code);
       return S_OK;
     }
     default:
@@ -393,9 +396,7 @@ HRESULT CProcessPP::OnSend() {
     // A unit that cannot be read is no unit to write: the page stays dirty.
     if (FAILED(hr = GetControlValueById(kParPvUnitUser, &unit))) return hr;
     m_nPvUnit = unit.bVal;
-    SetDtmParameterValue(kParPvUnit, unit);
-    SetControlStateById(kParPvUnit, kStateUsableChanged);
-    if (FAILED(hr = SendEntry(kParPvUnit, {kParPvUnitUser}))) return hr;
+    if (FAILED(hr = SendPvUnit(unit))) return hr;
   }
   if (m_pParInfo[kEntryRangeValues].m_nState & kStateChanged) {
     SetControlStateById(kParRangeValues, kStateUsableChanged);
@@ -414,7 +415,7 @@ HRESULT CProcessPP::OnSend() {
 }
 
 // Selects the combo item of a unit code; other codes leave the selection as it is.
-void CProcessPP::SelectUnit(BYTE code) { SelectCode(m_hWndDialog, kProcessUnitCombo, kUnitItems, code); }
+void CProcessPP::SelectUnit(BYTE code) { SelectCode(m_hWndDialog, kProcessUnitCombo, LengthUnitItems(), code); }
 
 
 }  // namespace vkr::dui

@@ -34,10 +34,6 @@ inline constexpr UINT kProcessTitleId = 242;
 inline constexpr UINT kProcessHelpFileId = 249;
 inline constexpr UINT kProcessDocStringId = 256;
 
-// The HART unit codes of the unit combo's items, in item order.
-inline constexpr BYTE kUnitCodeMetres = 45;
-inline constexpr BYTE kUnitCodeFeet = 44;
-
 class CProcessPP : public CDevicePropertyPage {
  public:
   CProcessPP();

@@ -2,6 +2,7 @@
 #include "ui/device/SetupPP.h"
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "include/ProgramIds.h"
@@ -93,7 +94,12 @@ HRESULT CSetupPP::SetControlValueById(LONG id, VARIANT value) {
       if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
       const SCommand15Response answer = DecodeCommand15(bytes);
       StoreCommand15Values(m_spDtm.Get(), answer, &m_nRangeUnit);
-      // The page's three edits show what the device holds.
+      // The page's three edits show what the device holds, the range in its unit.
+      if (answer.rangeUnit) {
+        const std::string unit = LengthUnitLabel(*answer.rangeUnit);
+        for (UINT label : {kSetupUpperUnitText, kSetupLowerUnitText})
+          ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(label), unit.c_str());
+      }
       if (answer.upperRange) ShowFloat(m_hWndDialog, kSetupUpperRangeEdit, *answer.upperRange);
       if (answer.lowerRange) ShowFloat(m_hWndDialog, kSetupLowerRangeEdit, *answer.lowerRange);
       if (answer.damping) ShowFloat(m_hWndDialog, kSetupDampingEdit, *answer.damping);

@@ -381,7 +381,8 @@ TEST_F(CommandPage, InvalidEntriesAreRefusedAndNothingIsSent) {
 TEST_F(CommandPage, DecodersTakeOnlyWholeFields) {
   Open(false);
   CCommandPP& page = *page_.Get();
-  // Commands 15 and 14: a unit byte, then three floats; each stored only once all its bytes came.
+  // Commands 15 and 14: a unit byte, then three floats; each stored only once all its bytes came
+  // (the range of command 15, its unit and two values, only whole).
   struct Answer {
     LONG complete;  // the page's entry of the whole answer
     Bytes bytes;
@@ -389,14 +390,15 @@ TEST_F(CommandPage, DecodersTakeOnlyWholeFields) {
     ULONG unitId;
     size_t unitEnd;
     ULONG floatIds[3];
+    size_t floatEnds[3];
     float floats[3];
     float before;  // what the DTM held before
   };
   const Answer answers[] = {
-      {1033, Concat({{0, 0, 44}, Float(1.5f), Float(9.0f), Float(2.0f), {0, 0x60, 0}}), {0, 2, 3, 7, 11, 15, 18},
-       1025, 3, {1026, 1027, 1040}, {1.5f, 9.0f, 2.0f}, 33.0f},
+      {1033, Concat({{0, 0, 44}, Float(1.5f), Float(9.0f), Float(2.0f), {0, 0x60, 0}}), {0, 2, 3, 7, 10, 11, 15, 18},
+       1025, 11, {1026, 1027, 1040}, {11, 11, 15}, {1.5f, 9.0f, 2.0f}, 33.0f},
       {1032, Concat({{0, 0x10, 0x01, 44}, Float(0.25f), Float(18.0f), Float(0.2f)}), {3, 4, 8, 12, 16},
-       1115, 4, {1116, 1117, 1118}, {0.25f, 18.0f, 0.2f}, 50.0f},
+       1115, 4, {1116, 1117, 1118}, {8, 12, 16}, {0.25f, 18.0f, 0.2f}, 50.0f},
   };
   for (const Answer& a : answers) {
     for (size_t n : a.lengths) {
@@ -406,7 +408,7 @@ TEST_F(CommandPage, DecodersTakeOnlyWholeFields) {
       ASSERT_EQ(page.SetControlValueById(a.complete, ByteArray(Bytes(a.bytes.begin(), a.bytes.begin() + n))), S_OK);
       EXPECT_EQ(DtmByte(a.unitId), n >= a.unitEnd ? 44 : 0);
       for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(DtmFloat(a.floatIds[i]), n >= a.unitEnd + 4 * (i + 1) ? a.floats[i] : a.before) << i;
+        EXPECT_EQ(DtmFloat(a.floatIds[i]), n >= a.floatEnds[i] ? a.floats[i] : a.before) << i;
     }
     if (a.complete == 1033) {
       EXPECT_EQ(page.RangeUnitCode(), 44);
@@ -461,7 +463,7 @@ TEST_F(CommandPage, LoadingItemsDoNotPileUp) {
     page->Show(SW_SHOW);
     Press(1041);
   }
-  const std::pair<int, LRESULT> combos[] = {{kComboDisplayUnit, 2}, {kComboDisplayMode, 3}, {kComboTracking, 5},
+  const std::pair<int, LRESULT> combos[] = {{kComboDisplayUnit, 5}, {kComboDisplayMode, 3}, {kComboTracking, 5},
                                             {kComboDielectric, 7}, {kComboFailMode, 6}};
   for (const auto& [combo, items] : combos) {
     EXPECT_EQ(SendMessageA(Item(combo), CB_GETCOUNT, 0, 0), items + 1) << combo;

@@ -502,8 +502,9 @@ TEST_F(OnlineFrame, IdentityCheckRefusesOtherAndShortAnswers) {
   EXPECT_TRUE(frame->IdentityRefused());
 }
 
-// Command 1 answers give the reading's unit from 1 byte on (44 feet, 45 meters, others keep the
-// unit) and the reading from 5 bytes on; the tag comes from 6 Packed ASCII bytes of 1092 through
+// Command 1 answers give the reading from 5 bytes on, with its unit (44 feet, 45 meters, the other
+// length units and any other code by name); a unit without a reading leaves the reading shown in
+// the unit it came in; the tag comes from 6 Packed ASCII bytes of 1092 through
 // the DTM's 1093, and fewer bytes store nothing.
 TEST_F(OnlineFrame, ReadingAndTagDecodeOnlyWholeFields) {
   COnlineParameterization* frame = OnlineFrameOf();
@@ -516,11 +517,11 @@ TEST_F(OnlineFrame, ReadingAndTagDecodeOnlyWholeFields) {
     const char* reading;
     const char* unit;
   } const cases[] = {
-      {"unit only, feet", {44}, "2.500", "feet"},
-      {"another unit keeps the last", {12, 0x40, 0xA0}, "2.500", "feet"},
-      {"four bytes: unit only", {45, 0x40, 0xA0, 0x00}, "2.500", "meters"},
-      {"whole answer", {45, 0x40, 0xA0, 0x00, 0x00}, "5.000", "meters"},
-      {"nothing", {}, "5.000", "meters"},
+      {"unit only: the reading keeps its unit", {44}, "2.500", "meters"},
+      {"four bytes: unit only", {12, 0x40, 0xA0, 0x00}, "2.500", "meters"},
+      {"whole answer in millimetres", {49, 0x44, 0x7A, 0x00, 0x00}, "1000.000", "mm"},
+      {"whole answer in no length unit", {12, 0x40, 0xA0, 0x00, 0x00}, "5.000", "unit 12"},
+      {"nothing", {}, "5.000", "unit 12"},
       {"longer answer", {44, 0x3F, 0xC0, 0x00, 0x00, 0x11}, "1.500", "feet"},
   };
   for (const Case& c : cases) {

@@ -10,6 +10,7 @@
 #include "tests/support/kept_picture.h"
 #include "tests/support/live_page_host.h"
 #include "ui/device/DeviceUiIds.h"
+#include "ui/device/kit/LengthUnits.h"
 #include "ui/device/kit/ResponseBytes.h"
 #include "ui/device/ProcessPP.h"
 #include "ui/device/SetupPP.h"
@@ -104,11 +105,11 @@ TEST_F(LivePage, ProcessSendWritesEverySettingTheUserChanged) {
   Press(kParButtonSend);
   ASSERT_TRUE(WaitFor([&] { return device_->config.damping == 2.75f; })) << device_->config.damping;
   vkr::frame::TransferSession::Pump(300);
-  EXPECT_EQ(Requests(*device_, 44), std::vector<Bytes>{Bytes{kUnitCodeFeet}});
-  EXPECT_EQ(Requests(*device_, 35), std::vector<Bytes>{Concat({{kUnitCodeMetres}, BigEndian(12.5f), BigEndian(1.25f)})});
+  EXPECT_EQ(Requests(*device_, 44), std::vector<Bytes>{Bytes{kLengthUnitFeet}});
+  EXPECT_EQ(Requests(*device_, 35), std::vector<Bytes>{Concat({{kLengthUnitMetres}, BigEndian(12.5f), BigEndian(1.25f)})});
   EXPECT_EQ(Requests(*device_, 34), std::vector<Bytes>{BigEndian(2.75f)});
-  EXPECT_EQ(device_->config.pvUnit, kUnitCodeFeet);
-  EXPECT_EQ(device_->config.rangeUnit, kUnitCodeMetres);
+  EXPECT_EQ(device_->config.pvUnit, kLengthUnitFeet);
+  EXPECT_EQ(device_->config.rangeUnit, kLengthUnitMetres);
   EXPECT_EQ(device_->config.upperRange, 12.5f);
   EXPECT_EQ(device_->config.lowerRange, 1.25f);
   // The page reads the device again after the send and shows what it holds.
@@ -125,7 +126,7 @@ TEST_F(LivePage, ProcessEditingOneRangeValueWritesTheWholeRecord) {
   Press(kParButtonSend);
   ASSERT_TRUE(WaitFor([&] { return device_->config.lowerRange == 2.0f; }));
   vkr::frame::TransferSession::Pump(300);
-  EXPECT_EQ(Requests(*device_, 35), std::vector<Bytes>{Concat({{kUnitCodeMetres}, BigEndian(6.0f), BigEndian(2.0f)})});
+  EXPECT_EQ(Requests(*device_, 35), std::vector<Bytes>{Concat({{kLengthUnitMetres}, BigEndian(6.0f), BigEndian(2.0f)})});
   EXPECT_TRUE(Requests(*device_, 34).empty());
   EXPECT_TRUE(Requests(*device_, 44).empty());
 }
@@ -206,7 +207,7 @@ TEST_F(LivePage, ProcessSendStopsWhenTheUnitCannotBeRead) {
   // The DTM's PV unit keeps its value: no empty unit was stored for the write.
   const vkr::Variant unit = Value(kParPvUnit);
   EXPECT_EQ(unit.vt, VT_UI1);
-  EXPECT_EQ(unit.bVal, kUnitCodeMetres);
+  EXPECT_EQ(unit.bVal, kLengthUnitMetres);
 }
 
 // The page's decoders on short and full answers: each field is used only when its bytes are all
@@ -222,12 +223,12 @@ TEST_F(LivePage, ProcessDecodesShortAndFullAnswers) {
   SetWindowTextA(Item(kProcessPvEdit), "-");
   EXPECT_EQ(deliver(kParCommand1Complete, {}), S_OK);
   EXPECT_EQ(Text(kProcessPvEdit), "-");
-  EXPECT_EQ(deliver(kParCommand1Complete, {kUnitCodeFeet}), S_OK);
+  EXPECT_EQ(deliver(kParCommand1Complete, {kLengthUnitFeet}), S_OK);
   EXPECT_EQ(Text(kProcessPvUnitText), "Feet (ft)");
   EXPECT_EQ(Text(kProcessPvEdit), "-");
   EXPECT_TRUE(WaitFor([&] { return Text(kProcessUnitCombo) == "Feet (ft)"; })) << "1039 set and shown";
-  EXPECT_EQ(Value(kParPvUnitUser).bVal, kUnitCodeFeet);
-  EXPECT_EQ(deliver(kParCommand1Complete, Concat({{kUnitCodeMetres}, BigEndian(3.25f)})), S_OK);
+  EXPECT_EQ(Value(kParPvUnitUser).bVal, kLengthUnitFeet);
+  EXPECT_EQ(deliver(kParCommand1Complete, Concat({{kLengthUnitMetres}, BigEndian(3.25f)})), S_OK);
   EXPECT_EQ(Text(kProcessPvEdit), "3.250");
   EXPECT_EQ(Text(kProcessPvUnitText), "Metres (m)");
 
@@ -244,17 +245,17 @@ TEST_F(LivePage, ProcessDecodesShortAndFullAnswers) {
   // Command 15: eleven bytes set unit, upper and lower range, not the damping; two bytes only
   // the transfer function.
   const float dampingBefore = Value(kParDampingUser).fltVal;
-  EXPECT_EQ(deliver(kParCommand15Complete, Concat({{0, 1, kUnitCodeFeet}, upper, lower})), S_OK);
+  EXPECT_EQ(deliver(kParCommand15Complete, Concat({{0, 1, kLengthUnitFeet}, upper, lower})), S_OK);
   EXPECT_TRUE(WaitFor([&] { return Text(kProcessUpperRangeEdit) == "9.500"; }));
   ExpectTexts({{kProcessLowerRangeEdit, "1.500"}, {kProcessUpperUnitText, "Feet (ft)"},
                {kProcessLowerUnitText, "Feet (ft)"}});
   EXPECT_EQ(Text(kProcessTransferFunctionEdit), vkr::Utf16ToUtf8(vkr::frame::TransferFunctionText(1)));
-  EXPECT_EQ(page->RangeUnit(), kUnitCodeFeet);
+  EXPECT_EQ(page->RangeUnit(), kLengthUnitFeet);
   EXPECT_EQ(Value(kParDampingUser).fltVal, dampingBefore);
   EXPECT_EQ(deliver(kParCommand15Complete, {0, 0}), S_OK);
   EXPECT_EQ(Text(kProcessTransferFunctionEdit), vkr::Utf16ToUtf8(vkr::frame::TransferFunctionText(0)));
   EXPECT_EQ(Text(kProcessUpperRangeEdit), "9.500");
-  EXPECT_EQ(deliver(kParCommand15Complete, Concat({{0, 0, kUnitCodeMetres}, upper, lower, damping})), S_OK);
+  EXPECT_EQ(deliver(kParCommand15Complete, Concat({{0, 0, kLengthUnitMetres}, upper, lower, damping})), S_OK);
   EXPECT_TRUE(WaitFor([&] { return Text(kProcessDampingEdit) == "4.000"; }));
 
   // Not a byte array: ignored. Unit codes other than 44 and 45 leave the combo as it is.
@@ -280,15 +281,15 @@ TEST_F(LivePage, ProcessUnitComboKeepsOnePlaceholderAndRestoresTypedUnits) {
     ShowWindow(page->PageWindow(), SW_SHOW);
     page->OnRefresh();
   }
-  EXPECT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), 3);
+  EXPECT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), 6);
   EXPECT_EQ(Text(kProcessPvEdit), "Not connected");
   EXPECT_EQ(Text(kProcessUnitCombo), "Not connected");
-  EXPECT_EQ(page->SetControlValueById(kParPvUnitUser, UI1(kUnitCodeFeet)), S_OK);
-  EXPECT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), 2);
+  EXPECT_EQ(page->SetControlValueById(kParPvUnitUser, UI1(kLengthUnitFeet)), S_OK);
+  EXPECT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), 5);
   EXPECT_EQ(Text(kProcessUnitCombo), "Feet (ft)");
 
   // The PV unit last seen is metres: a typed text that is no item brings "Metres (m)" back.
-  page->SetControlValueById(kParCommand1Complete, ByteArray({kUnitCodeMetres}));
+  page->SetControlValueById(kParCommand1Complete, ByteArray({kLengthUnitMetres}));
   HWND comboEdit = ComboEdit(combo);
   ASSERT_TRUE(vkr::ui::Click(comboEdit));
   SendMessageA(comboEdit, EM_SETSEL, 0, -1);
@@ -327,19 +328,30 @@ TEST_F(LivePage, SetupShowsTheDeviceValuesAndItsSendWritesNothing) {
   for (std::uint8_t command : {34, 35, 44}) EXPECT_TRUE(Requests(*device_, command).empty()) << int(command);
   EXPECT_EQ(device_->config.damping, 0.5f);
 
-  // Its decoders: seven bytes of command 15 store the range unit and the upper value only.
+  // Its decoders: seven bytes of command 15 hold no whole range and store none of it; eleven store
+  // the range and show its unit beside both values.
   VARIANT lower = vkr::EmptyVariant();
   lower.vt = VT_R4;
   lower.fltVal = 0.25f;
   vkr::ComPtr<IovFdtParameterHandler4> handler;
   ASSERT_EQ(dtm->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid()), S_OK);
   ASSERT_EQ(handler->SetParameterValue(vkr::UI4(kParLowerRange), lower), S_OK);
-  EXPECT_EQ(page->SetControlValueById(kParCommand15Complete, ByteArray(Concat({{0, 0, kUnitCodeFeet}, BigEndian(8.0f)}))),
+  EXPECT_EQ(page->SetControlValueById(kParCommand15Complete, ByteArray(Concat({{0, 0, kLengthUnitFeet}, BigEndian(8.0f)}))),
+            S_OK);
+  vkr::frame::TransferSession::Pump(200);
+  EXPECT_EQ(Value(kParUpperRange).fltVal, 6.0f);
+  EXPECT_EQ(Value(kParLowerRange).fltVal, 0.25f);
+  EXPECT_EQ(page->RangeUnit(), kLengthUnitMetres);
+  EXPECT_EQ(Text(kSetupUpperUnitText), "meters");
+  EXPECT_EQ(page->SetControlValueById(kParCommand15Complete,
+                                      ByteArray(Concat({{0, 0, kLengthUnitFeet}, BigEndian(8.0f), BigEndian(1.5f)}))),
             S_OK);
   EXPECT_TRUE(WaitFor([&] { return Value(kParUpperRange).fltVal == 8.0f; }));
-  EXPECT_EQ(Value(kParRangeUnit).bVal, kUnitCodeFeet);
-  EXPECT_EQ(Value(kParLowerRange).fltVal, 0.25f);
-  EXPECT_EQ(page->RangeUnit(), kUnitCodeFeet);
+  EXPECT_EQ(Value(kParRangeUnit).bVal, kLengthUnitFeet);
+  EXPECT_EQ(Value(kParLowerRange).fltVal, 1.5f);
+  EXPECT_EQ(page->RangeUnit(), kLengthUnitFeet);
+  ExpectTexts({{kSetupUpperRangeEdit, "8.000"}, {kSetupLowerRangeEdit, "1.500"}, {kSetupUpperUnitText, "ft"},
+               {kSetupLowerUnitText, "ft"}});
 
   // It has no values of its own to give: S_OK and an empty VARIANT, whatever came in.
   VARIANT out = vkr::I4(77);
