@@ -14,6 +14,7 @@
 #include "tests/support/live_page_host.h"
 #include "tests/support/test_streams.h"
 #include "ui/device/DeviceUiIds.h"
+#include "ui/device/kit/LengthUnits.h"
 #include "ui/device/OnlineParameterization.h"
 
 namespace {
@@ -238,5 +239,163 @@ TEST_F(PageSend, AnEntryTypedWhileThePageReadsIsKeptAndSent) {
     EXPECT_EQ(MessageLine(), "");
   }
 }
+
+// ---- Numbers with their unit -----------------------------------------------------------------
+
+// A transmitter in a length unit (its PV unit and range unit, its range in the range unit and its
+// blanking in the PV unit), the unit texts each page shows beside its distances, what the user
+// types as Hi Level, and the unit the user then chooses.
+struct SUnitCase {
+  const char* name;
+  BYTE pvUnit, rangeUnit;
+  float upper, lower, blanking;
+  const char* levels;      // Command page, beside Low and Hi Level: the range unit
+  const char* pvText;      // Process page, beside the PV and in both unit combos
+  const char* rangeText;   // Process page, beside the range values
+  const char* pvLabel;     // Advanced page, beside blanking and offset
+  const char* reading;     // the frame, beside the distance reading
+  const char* shownUpper;  // Hi Level as the pages show it
+  const char* typed;
+  const char* chosen;
+  BYTE chosenUnit;
+};
+
+const SUnitCase kUnitCases[] = {
+    {"m", 45, 45, 0.5f, 7.5f, 0.3f, "meters", "Metres (m)", "Metres (m)", "meters", "meters", "0.500", "0.6",
+     "Millimetres (mm)", 49},
+    {"ft", 44, 44, 1.5f, 24.5f, 1.0f, "ft", "Feet (ft)", "Feet (ft)", "ft", "feet", "1.500", "2.25", "Metres (m)", 45},
+    {"mm", 49, 49, 500.0f, 7500.0f, 300.0f, "mm", "Millimetres (mm)", "Millimetres (mm)", "mm", "mm", "500.000", "600",
+     "Feet (ft)", 44},
+    {"cm_mm", 48, 49, 500.0f, 7500.0f, 30.0f, "mm", "Centimetres (cm)", "Millimetres (mm)", "cm", "cm", "500.000",
+     "600", "Inches (in)", 47},
+};
+
+// Metres in one unit, as the transmitter converts.
+double MetresPer(BYTE unit) {
+  switch (unit) {
+    case 44: return 0.3048;
+    case 45: return 1.0;
+    case 47: return 0.0254;
+    case 48: return 0.01;
+    default: return 0.001;
+  }
+}
+float Converted(float value, BYTE from, BYTE to) {
+  return static_cast<float>(static_cast<double>(value) * MetresPer(from) / MetresPer(to));
+}
+
+class PageUnits : public PageSend, public ::testing::WithParamInterface<SUnitCase> {
+ protected:
+  // The transmitter in the case's units, its limits in metres (the Command page compares them in
+  // the range unit), every distance distinct; its data set uploaded.
+  void SetUp() override {
+    const SUnitCase& u = GetParam();
+    auto& c = device_->config;
+    c.pvUnit = u.pvUnit;
+    c.rangeUnit = u.rangeUnit;
+    c.upperRange = u.upper;
+    c.lowerRange = u.lower;
+    wire::PutFloat(&c.echoSettings, 2, u.blanking);
+    wire::PutFloat(&c.echoSettings, 6, -u.blanking / 4);
+    ASSERT_NO_FATAL_FAILURE(StartSession());
+    bool uploaded = false;
+    ASSERT_EQ(session_->Upload(&uploaded), S_OK);
+    ASSERT_TRUE(uploaded);
+  }
+  // The page at the tree index shown, once its item shows the text.
+  void Show(ULONG index, UINT item, const char* text) {
+    ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(index)));
+    EXPECT_TRUE(PumpUntil([&] { return PageText(index, item) == text; }, 20000)) << PageText(index, item);
+  }
+  std::string PageText(ULONG index, UINT item) const {
+    auto* page = dynamic_cast<CovFDT_BaseActiveXImpl*>(frame->Page(index));
+    return vkr::ui::WindowText(GetDlgItem(page->DialogWindow(), static_cast<int>(item)));
+  }
+  // What the transmitter keeps of the range, the units and the echo settings.
+  std::string Held() const {
+    const Config& c = device_->config;
+    Bytes range{c.pvUnit, c.rangeUnit};
+    wire::PutFloat(&range, 2, c.upperRange);
+    wire::PutFloat(&range, 6, c.lowerRange);
+    return wire::ToHex(range) + " " + wire::ToHex(c.echoSettings);
+  }
+};
+
+// Each page shows every distance beside the unit it is in: the Command page its levels beside the
+// range unit and the PV unit in its combo, the Process page the PV and range each beside its own,
+// the Advanced page blanking and offset beside the PV unit, the frame the reading beside the PV
+// unit. Hi Level typed and sent goes out as command 35 with the range unit and both levels in it,
+// whatever the sensor limits' unit. A unit chosen and sent goes out as command 44 (one the device
+// refused leaves the data set's unit); the transmitter converts its distances, the data set
+// follows, and a download after it leaves the transmitter as it was.
+TEST_P(PageUnits, EveryDistanceShowsItsUnitAndSendWritesNumbersInTheirs) {
+  const SUnitCase& u = GetParam();
+  ASSERT_NO_FATAL_FAILURE(OpenFrame());
+  ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
+  ASSERT_NO_FATAL_FAILURE(Show(1, 395, u.shownUpper));
+  EXPECT_TRUE(PumpUntil([&] { return PageText(1, 382) == u.pvText; }, 10000)) << PageText(1, 382);
+  for (UINT item : {384u, 386u}) EXPECT_EQ(PageText(1, item), u.rangeText);
+  EXPECT_EQ(PageText(1, 381), u.pvText);
+  ASSERT_NO_FATAL_FAILURE(Show(4, 596, u.pvLabel));
+  EXPECT_EQ(PageText(4, 594), u.pvLabel);
+  ASSERT_NO_FATAL_FAILURE(Show(0, 544, u.shownUpper));
+  for (UINT item : {598u, 595u}) EXPECT_EQ(PageText(0, item), u.levels);
+  EXPECT_EQ(PageText(0, 381), u.pvText);
+  EXPECT_TRUE(PumpUntil([&] { return vkr::ui::WindowText(frame->GetDlgItem(kOnlineReadingUnit)) == u.reading; }, 15000))
+      << vkr::ui::WindowText(frame->GetDlgItem(kOnlineReadingUnit));
+
+  // Hi Level in the range unit.
+  const float typed = std::stof(u.typed);
+  SEdit hiLevel = Edits().front();
+  hiLevel.written = [&](const Config& c) { return c.upperRange == typed; };
+  ASSERT_NO_FATAL_FAILURE(Enter(hiLevel, u.typed));
+  device_->received.clear();
+  EXPECT_TRUE(Send(hiLevel, false));
+  Bytes range{u.rangeUnit};
+  wire::PutFloat(&range, 1, typed);
+  wire::PutFloat(&range, 5, u.lower);
+  const auto requests = [&](int command) {
+    std::vector<Bytes> out;
+    for (const auto& r : device_->received)
+      if (r.command == command) out.push_back(r.request);
+    return out;
+  };
+  EXPECT_EQ(requests(35), std::vector<Bytes>{range});
+  EXPECT_TRUE(requests(44).empty());
+  EXPECT_EQ(device_->config.rangeUnit, u.rangeUnit);
+  EXPECT_EQ(device_->config.lowerRange, u.lower);
+  EXPECT_EQ(MessageLine(), "");
+
+  // Another unit chosen.
+  SEdit unit = hiLevel;
+  unit.control = 381;
+  unit.written = [&](const Config& c) { return c.pvUnit == u.chosenUnit; };
+  ASSERT_NO_FATAL_FAILURE(Enter(unit, u.chosen));
+  // Refused first: the data set keeps its unit (its distances stay under theirs).
+  Fault refuse;
+  refuse.kind = FaultKind::Refuse;
+  refuse.command = 44;
+  Channel().faults.push_back(refuse);
+  EXPECT_TRUE(Send(unit, true));
+  EXPECT_EQ(MessageLine(), "Display Unit was not written: the device did not confirm it.");
+  EXPECT_EQ(ui::ParameterValue(session_->Dtm(), 1024).bVal, u.pvUnit);
+  device_->received.clear();
+  EXPECT_TRUE(Send(unit, false));
+  EXPECT_EQ(requests(44), std::vector<Bytes>{Bytes{u.chosenUnit}});
+  EXPECT_FLOAT_EQ(wire::GetFloat(device_->config.echoSettings, 2), Converted(u.blanking, u.pvUnit, u.chosenUnit));
+  EXPECT_FLOAT_EQ(device_->config.upperRange, Converted(typed, u.rangeUnit, u.chosenUnit));
+  EXPECT_TRUE(PumpUntil([&] { return PageText(0, 595) == vkr::dui::LengthUnitLabel(u.chosenUnit); }, 10000))
+      << PageText(0, 595);
+  session_->Frame()->activeX.CloseAll();
+  vkr::ui::PumpUntilIdle();
+  const std::string held = Held();
+  bool downloaded = false;
+  ASSERT_EQ(session_->Download(&downloaded), S_OK);
+  EXPECT_TRUE(downloaded);
+  EXPECT_EQ(Held(), held);
+}
+
+INSTANTIATE_TEST_SUITE_P(LengthUnits, PageUnits, ::testing::ValuesIn(kUnitCases),
+                         [](const ::testing::TestParamInfo<SUnitCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
