@@ -40,9 +40,10 @@ SCommand3Response DecodeCommand3(std::span<const BYTE> data) {
   const CByteReader reader(data);
   SCommand3Response answer;
   answer.loopCurrent = reader.Float(0);
+  // A variable is its unit with its value: a unit alone would relabel the value shown before.
   for (std::size_t k = 0; k < answer.variables.size(); ++k) {
-    answer.variables[k].unit = reader.U8(4 + 5 * k);
     answer.variables[k].value = reader.Float(5 + 5 * k);
+    if (answer.variables[k].value) answer.variables[k].unit = reader.U8(4 + 5 * k);
   }
   return answer;
 }

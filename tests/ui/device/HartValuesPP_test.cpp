@@ -426,7 +426,8 @@ TEST_F(HartValuesPage, ValuesFollowTheDeviceWhileShownAndDecodeAnswers) {
   vkr::frame::TransferSession::Pump(500);
   EXPECT_TRUE(Requests(*device_, 3).empty()) << "no reading while hidden";
 
-  // The decoder on short and full answers (hidden: no cyclic answers in between).
+  // The decoder on short and full answers (hidden: no cyclic answers in between); a unit comes only
+  // with its value.
   EXPECT_EQ(Deliver(page, kParCommand3Complete, {0x40, 0xA0, 0x00}), S_OK);
   EXPECT_EQ(Text(Window(), kValuesCurrentEdit), "Loading...");
   EXPECT_EQ(Deliver(page, kParCommand3Complete, {0x40, 0xA0, 0x00, 0x00}), S_OK);
@@ -440,7 +441,7 @@ TEST_F(HartValuesPage, ValuesFollowTheDeviceWhileShownAndDecodeAnswers) {
   ASSERT_EQ(full.size(), 24u);
   EXPECT_EQ(Deliver(page, kParCommand3Complete, Bytes(full.begin(), full.begin() + 23)), S_OK);
   ExpectTexts(Window(),
-              {{kValuesValueEdits[2], "3.500"}, {kValuesUnitTexts[3], "Metres (m)"}, {kValuesValueEdits[3], "Loading..."}});
+              {{kValuesValueEdits[2], "3.500"}, {kValuesUnitTexts[3], "Percent (%)"}, {kValuesValueEdits[3], "Loading..."}});
   EXPECT_EQ(Deliver(page, kParCommand3Complete, full), S_OK);
   ExpectTexts(Window(),
               {{kValuesCurrentEdit, "12.000"}, {kValuesUnitTexts[1], "Feet (ft)"}, {kValuesValueEdits[3], "4.500"}});

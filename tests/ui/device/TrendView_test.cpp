@@ -340,8 +340,9 @@ TEST_F(LiveTrend, SamplesTheDeviceValuesAtItsRateIntoTheChart) {
 
 // Faults of the cyclic command 3: the wire without an answer, the channel busy, the device busy,
 // answers cut short. A read that fails is said on the message line and changes no value and no
-// sample; a short answer updates what it holds (9 bytes: pen 1 and pen 5; 8 bytes: pen 5 and pen
-// 1's unit only). Each time the next good read brings the trend back and clears the message.
+// sample; a short answer updates what it holds (9 bytes: pen 1 and pen 5; 8 bytes: pen 5 only, pen
+// 1's unit staying with its value). Each time the next good read brings the trend back and clears
+// the message.
 TEST_F(LiveTrend, Command3FaultsAreSaidAndTheTrendGoesOn) {
   CTrendView* trend = OpenRunning({1, 5});
   ASSERT_TRUE(trend);
@@ -369,7 +370,7 @@ TEST_F(LiveTrend, Command3FaultsAreSaidAndTheTrendGoesOn) {
       {"channel busy", channelBusy, true, 0, 0, "Metres (m)"},
       {"device busy", answer(false, vkr::frame::hart::kBusy, std::nullopt), true, 0, 0, "Metres (m)"},
       {"9 bytes", answer(false, std::nullopt, 9), false, 1, 1, "Feet (ft)"},
-      {"8 bytes", answer(false, std::nullopt, 8), false, 0, 1, "Feet (ft)"},
+      {"8 bytes", answer(false, std::nullopt, 8), false, 0, 1, "Metres (m)"},
   };
   float pv = 2.5f;
   for (const auto& c : cases) {
