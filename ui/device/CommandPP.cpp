@@ -41,6 +41,9 @@ constexpr UINT kEditDigitizeDistance = 547;
 constexpr UINT kButtonDigitize = 702;
 constexpr UINT kButtonRunDigitize = 546;
 constexpr UINT kLabelDigitizeDistance = 479;
+constexpr UINT kLabelDigitizeUnit = 597;
+// The controls of the digitize distance, shown instead of the "Digitize" button.
+constexpr UINT kDigitizeControls[] = {kLabelDigitizeDistance, kEditDigitizeDistance, kButtonRunDigitize, kLabelDigitizeUnit};
 constexpr UINT kLabelLowUnit = 598;
 constexpr UINT kLabelHighUnit = 595;
 // The page frame's buttons (dialog 105); no control of this page carries them.
@@ -80,6 +83,7 @@ BEGIN
   PUSHBUTTON "Digitize", 702, 96, 184, 60, 14, WS_TABSTOP
   LTEXT "Digitize distance", 479, 14, 175, 62, 8, NOT WS_VISIBLE
   EDITTEXT 547, 96, 173, 60, 12, ES_AUTOHSCROLL | NOT WS_VISIBLE
+  LTEXT "", 597, 160, 175, 30, 8, NOT WS_VISIBLE
   PUSHBUTTON "Run Digitize", 546, 96, 189, 60, 14, WS_TABSTOP | NOT WS_VISIBLE
   CONTROL "#199", 528, "Static", SS_BITMAP, 210, 40, 48, 48
 END
@@ -709,8 +713,7 @@ void CCommandPP::UpdatePlaceholders() {
 void CCommandPP::ShowDigitizeButton() {
   if (!m_hWndDialog) return;
   ::ShowWindow(::GetDlgItem(m_hWndDialog, kButtonDigitize), SW_SHOW);
-  for (UINT id : {kLabelDigitizeDistance, kEditDigitizeDistance, kButtonRunDigitize})
-    ::ShowWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(id)), SW_HIDE);
+  for (UINT id : kDigitizeControls) ::ShowWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(id)), SW_HIDE);
 }
 
 HRESULT CCommandPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) {
@@ -818,12 +821,14 @@ HRESULT CCommandPP::OnSend() {
 HRESULT CCommandPP::OnDigitize() {
   if (!m_hWndDialog) return S_OK;
   ::ShowWindow(::GetDlgItem(m_hWndDialog, kButtonDigitize), SW_HIDE);
-  for (UINT id : {kLabelDigitizeDistance, kEditDigitizeDistance, kButtonRunDigitize})
-    ::ShowWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(id)), SW_SHOW);
+  for (UINT id : kDigitizeControls) ::ShowWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(id)), SW_SHOW);
   float reading = DtmFloat(kCurrentReading);
   if (reading == 0.0f) reading = 1.0f;
   CUpdatingControls updating(*this);
   SetDlgItemFloat(kEditDigitizeDistance, kFloatFormat, reading);
+  // The distance proposed is the reading, in the PV unit.
+  SetDlgItemTextA(m_hWndDialog, kLabelDigitizeUnit,
+                  vkr::dui::LengthUnitLabel(static_cast<BYTE>(DtmFloat(kPvUnitUser))).c_str());
   return S_OK;
 }
 
@@ -856,8 +861,7 @@ HRESULT CCommandPP::Transaction(BYTE command, const std::vector<BYTE>& request, 
 HRESULT CCommandPP::EndDigitize() {
   SetDirty(FALSE);
   if (m_hWndDialog)
-    for (UINT id : {kButtonRunDigitize, kEditDigitizeDistance, kLabelDigitizeDistance})
-      ::EnableWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(id)), TRUE);
+    for (UINT id : kDigitizeControls) ::EnableWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(id)), TRUE);
   ShowDigitizeButton();
   m_bDigitizing = false;
   OnRefresh();
@@ -875,8 +879,7 @@ HRESULT CCommandPP::OnRunDigitize() {
   }
   m_bDigitizing = true;
   if (m_hWndDialog)
-    for (UINT id : {kButtonRunDigitize, kEditDigitizeDistance, kLabelDigitizeDistance})
-      ::EnableWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(id)), FALSE);
+    for (UINT id : kDigitizeControls) ::EnableWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(id)), FALSE);
 
   // Every ending below restores the controls: none leaves them disabled.
   vkr::ComPtr<IovFdtBaseDTM> base = QueryOf<IovFdtBaseDTM>(m_spDtmObject.Get());

@@ -568,6 +568,7 @@ TEST_F(CommandPage, DigitizeRunsOnceAndAlwaysRestoresItsControls) {
   vkr::ui::PumpUntilIdle();
   EXPECT_TRUE(IsWindowVisible(Item(kButtonRunDigitize)));
   EXPECT_EQ(Text(kEditDistance), "1.000") << "a reading of 0 proposes 1 m";
+  EXPECT_EQ(Text(597), "meters") << "beside it the PV unit";
   Paste(kEditDistance, "7.25");
 
   // Cancelled: nothing is sent.
