@@ -43,7 +43,8 @@ constexpr UINT kButtonRunDigitize = 546;
 constexpr UINT kLabelDigitizeDistance = 479;
 constexpr UINT kLabelDigitizeUnit = 597;
 // The controls of the digitize distance, shown instead of the "Digitize" button.
-constexpr UINT kDigitizeControls[] = {kLabelDigitizeDistance, kEditDigitizeDistance, kButtonRunDigitize, kLabelDigitizeUnit};
+constexpr UINT kDigitizeControls[] = {kLabelDigitizeDistance, kEditDigitizeDistance, kButtonRunDigitize,
+                                      kLabelDigitizeUnit};
 constexpr UINT kLabelLowUnit = 598;
 constexpr UINT kLabelHighUnit = 595;
 // The page frame's buttons (dialog 105); no control of this page carries them.
@@ -357,7 +358,8 @@ HRESULT CCommandPP::SetControlValueById(LONG id, VARIANT value) {
   switch (id) {
     case kPvUnitUser:
       // The levels beside are in the range unit, which their own answer names.
-      if (isByte && m_hWndDialog) vkr::dui::SelectCode(m_hWndDialog, kComboDisplayUnit, vkr::dui::LengthUnitItems(), byte.bVal);
+      if (isByte && m_hWndDialog)
+        vkr::dui::SelectCode(m_hWndDialog, kComboDisplayUnit, vkr::dui::LengthUnitItems(), byte.bVal);
       return S_OK;
     case kDisplayMode:
       if (isByte && m_hWndDialog) vkr::dui::SelectCode(m_hWndDialog, kComboDisplayMode, kDisplayModeItems, byte.bVal);
@@ -421,7 +423,8 @@ HRESULT CCommandPP::StoreCommand15(const VARIANT& value) {
   // The levels are the range values: they are shown in the range unit, whatever the PV unit.
   if (answer.rangeUnit && m_hWndDialog) {
     const std::string unit = vkr::dui::LengthUnitLabel(m_nRangeUnit);
-    for (UINT label : {kLabelLowUnit, kLabelHighUnit}) SetDlgItemTextA(m_hWndDialog, static_cast<int>(label), unit.c_str());
+    for (UINT label : {kLabelLowUnit, kLabelHighUnit})
+      SetDlgItemTextA(m_hWndDialog, static_cast<int>(label), unit.c_str());
   }
   return S_OK;
 }
@@ -499,8 +502,9 @@ bool CCommandPP::LimitsInLevelUnit(float* upper, float* lower, float* span) {
   float* const out[3] = {upper, lower, span};
   const BYTE from = static_cast<BYTE>(DtmFloat(kParamUnit));
   for (int i = 0; i < 3; ++i) {
-    const std::optional<double> converted =
-        from == m_nRangeUnit ? std::optional<double>(limits[i]) : vkr::dui::ConvertLength(limits[i], from, m_nRangeUnit);
+    const std::optional<double> converted = from == m_nRangeUnit
+                                                ? std::optional<double>(limits[i])
+                                                : vkr::dui::ConvertLength(limits[i], from, m_nRangeUnit);
     if (!converted) return false;
     *out[i] = static_cast<float>(*converted);
   }

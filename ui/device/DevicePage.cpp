@@ -390,7 +390,8 @@ HRESULT CDevicePropertyPage::SendPvUnit(const VARIANT& unit) {
   vkr::dui::CByteWriter converted;
   converted.U8(to).Float(static_cast<float>(*upper)).Float(static_cast<float>(*lower));
   vkr::Variant value;
-  if (SUCCEEDED(vkr::dui::MakeByteArray(converted.Data(), value.Put()))) SetDtmParameterValue(vkr::dui::kParRangeValues, value);
+  if (SUCCEEDED(vkr::dui::MakeByteArray(converted.Data(), value.Put())))
+    SetDtmParameterValue(vkr::dui::kParRangeValues, value);
   return hr;
 }
 

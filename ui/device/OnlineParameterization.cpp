@@ -25,8 +25,6 @@ constexpr int kButtonHeight = 23;
 constexpr int kButtonPitch = 91;
 constexpr int kButtonRowFromBottom = 66;
 
-// HART unit codes of the reading.
-
 constexpr const char kIdentityMessage[] =
     "Connected device is not a VKR device or a comm. problem exists. (Manufactuer ID: %02X[Hex], DeviceType: "
     "%04X[Hex])";

@@ -417,5 +417,4 @@ HRESULT CProcessPP::OnSend() {
 // Selects the combo item of a unit code; other codes leave the selection as it is.
 void CProcessPP::SelectUnit(BYTE code) { SelectCode(m_hWndDialog, kProcessUnitCombo, LengthUnitItems(), code); }
 
-
 }  // namespace vkr::dui

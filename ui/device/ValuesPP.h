@@ -41,7 +41,8 @@ struct SCommand3Response {
     std::optional<float> value;
   };
   std::optional<float> loopCurrent;  // b0-3
-  std::array<SVariable, 4> variables;  // unit at 4 + 5k, value at 5 + 5k to 8 + 5k; the unit only with the value
+  // Unit at 4 + 5k, value at 5 + 5k to 8 + 5k; the unit only with the value.
+  std::array<SVariable, 4> variables;
 };
 
 SCommand3Response DecodeCommand3(std::span<const BYTE> data);

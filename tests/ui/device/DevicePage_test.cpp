@@ -303,8 +303,11 @@ TEST_F(DevicePage, CommandFifteenDecodedAndStoredByLength) {
     size_t length;
     bool unit, upper, lower, damping;
   };
-  const Case cases[] = {{2, false, false, false, false}, {3, false, false, false, false}, {10, false, false, false, false},
-                        {11, true, true, true, false},   {15, true, true, true, true}};
+  const Case cases[] = {{2, false, false, false, false},
+                        {3, false, false, false, false},
+                        {10, false, false, false, false},
+                        {11, true, true, true, false},
+                        {15, true, true, true, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE("length " + std::to_string(c.length));
     const SCommand15Response r = DecodeCommand15({full.data(), c.length});

@@ -440,8 +440,9 @@ TEST_F(HartValuesPage, ValuesFollowTheDeviceWhileShownAndDecodeAnswers) {
   }
   ASSERT_EQ(full.size(), 24u);
   EXPECT_EQ(Deliver(page, kParCommand3Complete, Bytes(full.begin(), full.begin() + 23)), S_OK);
-  ExpectTexts(Window(),
-              {{kValuesValueEdits[2], "3.500"}, {kValuesUnitTexts[3], "Percent (%)"}, {kValuesValueEdits[3], "Loading..."}});
+  ExpectTexts(Window(), {{kValuesValueEdits[2], "3.500"},
+                         {kValuesUnitTexts[3], "Percent (%)"},
+                         {kValuesValueEdits[3], "Loading..."}});
   EXPECT_EQ(Deliver(page, kParCommand3Complete, full), S_OK);
   ExpectTexts(Window(),
               {{kValuesCurrentEdit, "12.000"}, {kValuesUnitTexts[1], "Feet (ft)"}, {kValuesValueEdits[3], "4.500"}});

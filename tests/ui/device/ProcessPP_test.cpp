@@ -106,7 +106,8 @@ TEST_F(LivePage, ProcessSendWritesEverySettingTheUserChanged) {
   ASSERT_TRUE(WaitFor([&] { return device_->config.damping == 2.75f; })) << device_->config.damping;
   vkr::frame::TransferSession::Pump(300);
   EXPECT_EQ(Requests(*device_, 44), std::vector<Bytes>{Bytes{kLengthUnitFeet}});
-  EXPECT_EQ(Requests(*device_, 35), std::vector<Bytes>{Concat({{kLengthUnitMetres}, BigEndian(12.5f), BigEndian(1.25f)})});
+  EXPECT_EQ(Requests(*device_, 35),
+            std::vector<Bytes>{Concat({{kLengthUnitMetres}, BigEndian(12.5f), BigEndian(1.25f)})});
   EXPECT_EQ(Requests(*device_, 34), std::vector<Bytes>{BigEndian(2.75f)});
   EXPECT_EQ(device_->config.pvUnit, kLengthUnitFeet);
   EXPECT_EQ(device_->config.rangeUnit, kLengthUnitMetres);
@@ -126,7 +127,8 @@ TEST_F(LivePage, ProcessEditingOneRangeValueWritesTheWholeRecord) {
   Press(kParButtonSend);
   ASSERT_TRUE(WaitFor([&] { return device_->config.lowerRange == 2.0f; }));
   vkr::frame::TransferSession::Pump(300);
-  EXPECT_EQ(Requests(*device_, 35), std::vector<Bytes>{Concat({{kLengthUnitMetres}, BigEndian(6.0f), BigEndian(2.0f)})});
+  EXPECT_EQ(Requests(*device_, 35),
+            std::vector<Bytes>{Concat({{kLengthUnitMetres}, BigEndian(6.0f), BigEndian(2.0f)})});
   EXPECT_TRUE(Requests(*device_, 34).empty());
   EXPECT_TRUE(Requests(*device_, 44).empty());
 }
@@ -336,8 +338,9 @@ TEST_F(LivePage, SetupShowsTheDeviceValuesAndItsSendWritesNothing) {
   vkr::ComPtr<IovFdtParameterHandler4> handler;
   ASSERT_EQ(dtm->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid()), S_OK);
   ASSERT_EQ(handler->SetParameterValue(vkr::UI4(kParLowerRange), lower), S_OK);
-  EXPECT_EQ(page->SetControlValueById(kParCommand15Complete, ByteArray(Concat({{0, 0, kLengthUnitFeet}, BigEndian(8.0f)}))),
-            S_OK);
+  EXPECT_EQ(
+      page->SetControlValueById(kParCommand15Complete, ByteArray(Concat({{0, 0, kLengthUnitFeet}, BigEndian(8.0f)}))),
+      S_OK);
   vkr::frame::TransferSession::Pump(200);
   EXPECT_EQ(Value(kParUpperRange).fltVal, 6.0f);
   EXPECT_EQ(Value(kParLowerRange).fltVal, 0.25f);
