@@ -10,8 +10,12 @@
 #include "include/DtmMessages.h"
 #include "include/DtmThreadInterfaces.h"
 #include "xml/Log.h"
+#include "xml/WaitWithMessageLoop.h"
 
 namespace {
+
+// How long the DTM's going waits for worker threads that have delivered to end.
+constexpr DWORD kWorkersEndMs = 5000;
 
 // Handed to the DTM thread; the thread deletes it.
 struct StartRecord {
@@ -79,6 +83,7 @@ struct CovFDT_ThreadManagerImpl::WorkerContext {
   IStream* frame = nullptr;
   IStream* dtm = nullptr;
   CWorker* worker = nullptr;
+  std::shared_ptr<LONG> deliveries;
 };
 
 // The workers that keep their order, in the order they were handed over, and whether a delivery
@@ -99,6 +104,7 @@ CovFDT_ThreadManagerImpl::~CovFDT_ThreadManagerImpl() {
   CompleteDtmThreadStart();
   if (m_pStream) m_pStream->Release();
   ReleaseDtmThread();
+  for (HANDLE thread : m_workerThreads) CloseHandle(thread);
 }
 
 const CLSID& CovFDT_ThreadManagerImpl::GetDtmThreadClassId() {
@@ -283,6 +289,8 @@ bool CovFDT_ThreadManagerImpl::StopDtmThread() {
 
 void CovFDT_ThreadManagerImpl::ReleaseDtmThread() {
   CompleteDtmThreadStart();
+  // Workers that delivered may still be ending; they need nothing of this thread for that.
+  AwaitWorkerThreads(kWorkersEndMs);
   // A call of the thread into the DTM that runs below this one waits for it to return.
   const bool insideThreadCall = m_pDtmLink && m_pDtmLink->CallsInProgress() > 0;
   DetachDtmLink();
@@ -442,6 +450,7 @@ HRESULT CovFDT_ThreadManagerImpl::ExecuteWorkerThread(CWorker* worker) {
     return E_OUTOFMEMORY;
   }
   context->worker = worker;
+  context->deliveries = m_deliveries;
   auto discard = [](WorkerContext* c) {
     if (c->frame) c->frame->Release();
     if (c->dtm) c->dtm->Release();
@@ -462,7 +471,7 @@ HRESULT CovFDT_ThreadManagerImpl::ExecuteWorkerThread(CWorker* worker) {
       discard(context);
       return E_FAIL;
     }
-    CloseHandle(thread);  // nobody waits for a worker
+    KeepWorkerThread(thread);
     return S_OK;
   }
   // Racing threads could deliver these out of order (a state reached before the one left): they
@@ -492,8 +501,36 @@ HRESULT CovFDT_ThreadManagerImpl::ExecuteWorkerThread(CWorker* worker) {
     discard(context);
     return E_FAIL;
   }
-  CloseHandle(thread);
+  KeepWorkerThread(thread);
   return S_OK;
+}
+
+void CovFDT_ThreadManagerImpl::KeepWorkerThread(HANDLE thread) {
+  std::erase_if(m_workerThreads, [](HANDLE h) {
+    if (WaitForSingleObject(h, 0) != WAIT_OBJECT_0) return false;
+    CloseHandle(h);
+    return true;
+  });
+  try {
+    m_workerThreads.push_back(thread);
+  } catch (const std::bad_alloc&) {
+    CloseHandle(thread);  // not awaited then, as before
+  }
+}
+
+bool CovFDT_ThreadManagerImpl::AwaitWorkerThreads(DWORD timeout) {
+  if (*m_deliveries > 0) return m_workerThreads.empty();
+  const DWORD start = GetTickCount();
+  // A worker that delivers while this waits may hand over another one: the list is read afresh.
+  while (!m_workerThreads.empty()) {
+    const DWORD spent = GetTickCount() - start;
+    if (spent >= timeout) return false;
+    HANDLE thread = m_workerThreads.front();
+    if (!WaitWithMessageLoop(thread, timeout - spent) && WaitForSingleObject(thread, 0) != WAIT_OBJECT_0) return false;
+    std::erase(m_workerThreads, thread);
+    CloseHandle(thread);
+  }
+  return true;
 }
 
 DWORD CovFDT_ThreadManagerImpl::ThreadFunc(LPVOID p) {
@@ -543,6 +580,8 @@ void CovFDT_ThreadManagerImpl::RunWorker(WorkerContext* context) {
     hr = CoMarshalInterThreadInterfaceInStream(IID_IUnknown, dtm.Get(), marshalledDtm.Put());
     if (SUCCEEDED(hr)) {
       owner.Call([&]() -> HRESULT {
+        // Counted on the DTM's thread, where the manager reads the count.
+        ++*context->deliveries;
         vkr::ComPtr<IFdtContainer> frame;
         vkr::ComPtr<IovFdtBaseDTM> base;
         HRESULT h = CoGetInterfaceAndReleaseStream(std::exchange(frameStream, nullptr), IFdtContainer::iid,
@@ -555,6 +594,7 @@ void CovFDT_ThreadManagerImpl::RunWorker(WorkerContext* context) {
         // Let go here, in the object's apartment: from the worker's thread the last reference of
         // a proxy takes one more visit to this thread.
         dtm = nullptr;
+        --*context->deliveries;
         return h;
       });
     }
