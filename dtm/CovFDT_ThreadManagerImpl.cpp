@@ -14,9 +14,6 @@
 
 namespace {
 
-// How long the DTM's going waits for worker threads that have delivered to end.
-constexpr DWORD kWorkersEndMs = 5000;
-
 // Handed to the DTM thread; the thread deletes it.
 struct StartRecord {
   CovFDT_ThreadManagerImpl* manager = nullptr;
@@ -289,8 +286,6 @@ bool CovFDT_ThreadManagerImpl::StopDtmThread() {
 
 void CovFDT_ThreadManagerImpl::ReleaseDtmThread() {
   CompleteDtmThreadStart();
-  // Workers that delivered may still be ending; they need nothing of this thread for that.
-  AwaitWorkerThreads(kWorkersEndMs);
   // A call of the thread into the DTM that runs below this one waits for it to return.
   const bool insideThreadCall = m_pDtmLink && m_pDtmLink->CallsInProgress() > 0;
   DetachDtmLink();
