@@ -5,6 +5,7 @@
 // (xml/Conversions.cpp), declared again in HartCodecs.h for the codecs' callers.
 #include "communication/HartCodecs.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -95,6 +96,38 @@ HRESULT DecodeDate(const BYTE* b, ULONG n, DATE* out) {
     DOUBLE d = 0;
     if (!SystemTimeToVariantTime(&st, &d)) return E_INVALIDARG;
     *out = d;
+    return S_OK;
+  }
+  return E_INVALIDARG;
+}
+
+// The bytes of a date in the layout DecodeDate reads from a field of that many bytes: 6 the time
+// of day and the days since 1 January 1984, 7 the seven-byte date (milliseconds of the minute,
+// minute, hour, day, month, year from 1970 to 2069). A date the layout cannot hold is refused.
+HRESULT DateFieldBytes(DATE date, ULONG n, std::array<BYTE, 7>* out) {
+  SYSTEMTIME st{};
+  if (!VariantTimeToSystemTime(date, &st)) return E_INVALIDARG;
+  if (n == 6) {
+    SYSTEMTIME day{};
+    day.wYear = st.wYear;
+    day.wMonth = st.wMonth;
+    day.wDay = st.wDay;
+    DOUBLE whole = 0;
+    if (!SystemTimeToVariantTime(&day, &whole)) return E_INVALIDARG;
+    const double days = whole - Date1984();
+    if (days < 0 || days > 0xFFFF) return E_INVALIDARG;
+    const auto count = static_cast<std::uint32_t>(days);
+    const std::uint32_t ms = ((st.wHour * 60u + st.wMinute) * 60u + st.wSecond) * 1000u;
+    *out = {static_cast<BYTE>(ms >> 24), static_cast<BYTE>(ms >> 16), static_cast<BYTE>(ms >> 8),
+            static_cast<BYTE>(ms), static_cast<BYTE>(count >> 8), static_cast<BYTE>(count), 0};
+    return S_OK;
+  }
+  if (n == 7) {
+    if (st.wYear < 1970 || st.wYear > 2069) return E_INVALIDARG;
+    const unsigned ms = st.wSecond * 1000u;
+    *out = {static_cast<BYTE>(ms >> 8), static_cast<BYTE>(ms), static_cast<BYTE>(st.wMinute),
+            static_cast<BYTE>(st.wHour), static_cast<BYTE>(st.wDay), static_cast<BYTE>(st.wMonth),
+            static_cast<BYTE>(st.wYear < 2000 ? st.wYear - 1900 : st.wYear - 2000)};
     return S_OK;
   }
   return E_INVALIDARG;
@@ -355,14 +388,29 @@ HRESULT PduBytesToVariant(BSTR text, VARTYPE type, VARIANT* value, ULONG flags) 
 HRESULT EncodeValueIntoBuffer(const VARIANT& value, const SovFDT_ParameterEntry* entry, ULONG bufferSize,
                               BYTE* buffer, ULONG flags) {
   if (!entry || !buffer || !FitsWriteField(entry, bufferSize)) return E_INVALIDARG;
-  vkr::Bstr hex;
-  HRESULT hr = VariantToHexText(value, hex.Put(), flags);
-  if (FAILED(hr)) return hr;
-  if (hex.Empty()) return S_OK;
+  const std::uint64_t fieldBytes = BytesFor(entry->nBitLength);
   std::array<BYTE, kMaxHexBytes> bytes{};
-  ULONG n = static_cast<ULONG>(std::min<std::uint64_t>(BytesFor(entry->nBitLength), kMaxHexBytes));
-  hr = HexTextToBytes(bytes.data(), &n, hex);
-  if (FAILED(hr)) return hr;
+  ULONG n = static_cast<ULONG>(std::min<std::uint64_t>(fieldBytes, kMaxHexBytes));
+  if (value.vt == VT_DATE && fieldBytes != 4) {
+    // The hex text of a date is its time of day alone; the longer fields the decoder reads as
+    // dates get their own layout, so that the date written is the date read back. A field of
+    // another size holds no date.
+    std::array<BYTE, 7> date{};
+    const HRESULT made = DateFieldBytes(value.date, n, &date);
+    if (FAILED(made)) return made;
+    std::copy(date.begin(), date.begin() + n, bytes.begin());
+  } else {
+    vkr::Bstr hex;
+    HRESULT hr = VariantToHexText(value, hex.Put(), flags);
+    if (FAILED(hr)) return hr;
+    if (hex.Empty()) return S_OK;
+    hr = HexTextToBytes(bytes.data(), &n, hex);
+    if (FAILED(hr)) return hr;
+  }
+  // A field that ends inside its last byte holds only that byte's low bits: a date that needs the
+  // others would be cut into another date.
+  if (value.vt == VT_DATE && entry->nBitLength % 8 != 0 && (bytes[n - 1] >> (entry->nBitLength % 8)) != 0)
+    return E_INVALIDARG;
   return CopyBitField(buffer, bufferSize, entry->nWriteBitOffset, entry->nBitLength, bytes.data(), n, 0);
 }
 

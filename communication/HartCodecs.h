@@ -38,7 +38,9 @@ HRESULT CopyBitField(BYTE* destination, ULONG destinationSize, ULONG destination
 HRESULT VariantToHexText(const VARIANT& value, BSTR* text, ULONG flags);
 HRESULT PduBytesToVariant(BSTR text, VARTYPE type, VARIANT* value, ULONG flags);
 // The value at the entry's write bit offset / from its read bit offset; `type` is the VARTYPE to
-// decode into.
+// decode into. A date is written in the layout its field is read in (4 bytes: the time of day;
+// 6: with the days since 1984; 7: the seven-byte date); a date the field cannot hold, or a field of
+// another size, is refused (E_INVALIDARG).
 HRESULT EncodeValueIntoBuffer(const VARIANT& value, const SovFDT_ParameterEntry* entry, ULONG bufferSize,
                               BYTE* buffer, ULONG flags);
 HRESULT DecodeValueFromBuffer(const SovFDT_ParameterEntry* entry, ULONG byteCount, const BYTE* bytes,

@@ -35,6 +35,8 @@ constexpr LONG kAnswerNo = 7;
 // Closing user interfaces: polls of this length, at most this many.
 constexpr DWORD kClosePollMs = 100;
 constexpr int kClosePolls = 300;
+// How long the release waits for the notifications on their way to be delivered.
+constexpr DWORD kWorkersEndMs = 10000;
 
 // The verification values the DTM relies on.
 constexpr ULONG kVerificationFailed = 1;
@@ -369,6 +371,9 @@ HRESULT CovFDT_BaseDTMCore::PrepareToRelease(VARIANT_BOOL* result) {
   SetDTMState(dsPREPAREDTORELEASE);
   ExecuteMarshalledJob(kJobSetFrame, nullptr);
   StopDtmThread();
+  // The notifications still on their way hold the DTM: once they are delivered, the frame's
+  // release is the DTM's last.
+  AwaitWorkerThreads(kWorkersEndMs);
   *result = VARIANT_TRUE;
   return S_OK;
 }

@@ -10,6 +10,7 @@
 #include "include/DtmMessages.h"
 #include "include/DtmThreadInterfaces.h"
 #include "xml/Log.h"
+#include "xml/WaitWithMessageLoop.h"
 
 namespace {
 
@@ -79,6 +80,7 @@ struct CovFDT_ThreadManagerImpl::WorkerContext {
   IStream* frame = nullptr;
   IStream* dtm = nullptr;
   CWorker* worker = nullptr;
+  std::shared_ptr<LONG> deliveries;
 };
 
 // The workers that keep their order, in the order they were handed over, and whether a delivery
@@ -99,6 +101,7 @@ CovFDT_ThreadManagerImpl::~CovFDT_ThreadManagerImpl() {
   CompleteDtmThreadStart();
   if (m_pStream) m_pStream->Release();
   ReleaseDtmThread();
+  for (HANDLE thread : m_workerThreads) CloseHandle(thread);
 }
 
 const CLSID& CovFDT_ThreadManagerImpl::GetDtmThreadClassId() {
@@ -442,6 +445,7 @@ HRESULT CovFDT_ThreadManagerImpl::ExecuteWorkerThread(CWorker* worker) {
     return E_OUTOFMEMORY;
   }
   context->worker = worker;
+  context->deliveries = m_deliveries;
   auto discard = [](WorkerContext* c) {
     if (c->frame) c->frame->Release();
     if (c->dtm) c->dtm->Release();
@@ -462,7 +466,7 @@ HRESULT CovFDT_ThreadManagerImpl::ExecuteWorkerThread(CWorker* worker) {
       discard(context);
       return E_FAIL;
     }
-    CloseHandle(thread);  // nobody waits for a worker
+    KeepWorkerThread(thread);
     return S_OK;
   }
   // Racing threads could deliver these out of order (a state reached before the one left): they
@@ -492,8 +496,36 @@ HRESULT CovFDT_ThreadManagerImpl::ExecuteWorkerThread(CWorker* worker) {
     discard(context);
     return E_FAIL;
   }
-  CloseHandle(thread);
+  KeepWorkerThread(thread);
   return S_OK;
+}
+
+void CovFDT_ThreadManagerImpl::KeepWorkerThread(HANDLE thread) {
+  std::erase_if(m_workerThreads, [](HANDLE h) {
+    if (WaitForSingleObject(h, 0) != WAIT_OBJECT_0) return false;
+    CloseHandle(h);
+    return true;
+  });
+  try {
+    m_workerThreads.push_back(thread);
+  } catch (const std::bad_alloc&) {
+    CloseHandle(thread);  // not awaited then, as before
+  }
+}
+
+bool CovFDT_ThreadManagerImpl::AwaitWorkerThreads(DWORD timeout) {
+  if (*m_deliveries > 0) return m_workerThreads.empty();
+  const DWORD start = GetTickCount();
+  // A worker that delivers while this waits may hand over another one: the list is read afresh.
+  while (!m_workerThreads.empty()) {
+    const DWORD spent = GetTickCount() - start;
+    if (spent >= timeout) return false;
+    HANDLE thread = m_workerThreads.front();
+    if (!WaitWithMessageLoop(thread, timeout - spent) && WaitForSingleObject(thread, 0) != WAIT_OBJECT_0) return false;
+    std::erase(m_workerThreads, thread);
+    CloseHandle(thread);
+  }
+  return true;
 }
 
 DWORD CovFDT_ThreadManagerImpl::ThreadFunc(LPVOID p) {
@@ -543,6 +575,8 @@ void CovFDT_ThreadManagerImpl::RunWorker(WorkerContext* context) {
     hr = CoMarshalInterThreadInterfaceInStream(IID_IUnknown, dtm.Get(), marshalledDtm.Put());
     if (SUCCEEDED(hr)) {
       owner.Call([&]() -> HRESULT {
+        // Counted on the DTM's thread, where the manager reads the count.
+        ++*context->deliveries;
         vkr::ComPtr<IFdtContainer> frame;
         vkr::ComPtr<IovFdtBaseDTM> base;
         HRESULT h = CoGetInterfaceAndReleaseStream(std::exchange(frameStream, nullptr), IFdtContainer::iid,
@@ -555,6 +589,7 @@ void CovFDT_ThreadManagerImpl::RunWorker(WorkerContext* context) {
         // Let go here, in the object's apartment: from the worker's thread the last reference of
         // a proxy takes one more visit to this thread.
         dtm = nullptr;
+        --*context->deliveries;
         return h;
       });
     }

@@ -10,8 +10,7 @@
 
 #include <atomic>
 #include <memory>
-
-#include <memory>
+#include <vector>
 
 #include "dtm/CApartmentRef.h"
 #include "dtm/CWorker.h"
@@ -101,6 +100,13 @@ class CovFDT_ThreadManagerImpl {
   // Virtual so that tests can run the workers where they want them.
   virtual HRESULT ExecuteWorkerThread(CWorker* worker);
 
+  // Waits (pumping) until every worker thread started here has ended, for at most `timeout` ms
+  // in all. A worker holds the DTM until it has delivered, and its thread runs the module's code
+  // until it ends: a DTM that waits here before it says it is ready for its release is gone with
+  // the frame's last reference, module and all. Inside a worker's own delivery nothing is waited
+  // for (that worker cannot end before the call returns). True when none is left.
+  bool AwaitWorkerThreads(DWORD timeout);
+
   // Waits without a time limit for the handle while taking and dispatching the thread's messages
   // (a WM_QUIT taken meanwhile is posted again for the outer loop). False when the wait fails.
   static bool WaitWithMessagePump(HANDLE handle);
@@ -144,6 +150,13 @@ class CovFDT_ThreadManagerImpl {
   // Takes the thread object's link to the DTM away.
   void DetachDtmLink();
 
+  // Keeps the handle of a worker thread for AwaitWorkerThreads, closing those that have ended.
+  void KeepWorkerThread(HANDLE thread);
+
   // The workers that keep their order, waiting for their delivery thread; shared with it.
   std::shared_ptr<OrderedWorkers> m_orderedWorkers;
+  // The worker threads started and not seen ended yet.
+  std::vector<HANDLE> m_workerThreads;
+  // Workers delivering right now, on this apartment's thread (shared with their contexts).
+  std::shared_ptr<LONG> m_deliveries = std::make_shared<LONG>(0);
 };

@@ -1,13 +1,15 @@
-// Fuzzes the device pages with what the device answers. A page of the VKR DTM, picked by the first
-// byte, is opened online on the fake device DTM as the online parameterization frame opens it;
-// then the input, step by step, feeds it:
+// Fuzzes the device pages with what the device answers. A page of the VKR DTM, picked by the low
+// bits of the first byte, is opened online on the fake device DTM as the online parameterization
+// frame opens it; then the input, step by step, feeds it:
 //   0 a device answer to a "Command n complete" parameter, which the DTM's broadcast (0x270D)
 //     carries to the page's decoders;
 //   1 the next answers of the HART service to a command the page sends (data, response code,
 //     device status);
 //   2 a click on one of the page's buttons (Refresh, Send, its own commands);
 //   3 time passing, for what the page does on its timers.
-// No answer may crash or hang the page, and it closes cleanly at the end.
+// No answer may crash or hang the page. The page works hidden, and is painted once at the end when
+// the first byte's high bit asks for it; then it closes cleanly: it says it is ready to go, asks
+// the device nothing more, leaves no window or timer behind and lets go of the DTM.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -92,10 +94,34 @@ std::vector<HWND> Buttons(HWND window) {
   for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     char name[32] = {};
     GetClassNameA(child, name, sizeof name);
-    if (std::string_view(name) == "Button" && IsWindowEnabled(child) && IsWindowVisible(child)) found.push_back(child);
+    // The page's own visibility: the harness window itself stays hidden.
+    const bool shown = (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (!shown) continue;
+    if (std::string_view(name) == "Button" && IsWindowEnabled(child)) found.push_back(child);
     for (HWND inner : Buttons(child)) found.push_back(inner);
   }
   return found;
+}
+
+// Every window of the process.
+std::size_t Windows() {
+  std::size_t count = 0;
+  EnumChildWindows(
+      nullptr,
+      [](HWND, LPARAM counter) -> BOOL {
+        ++*reinterpret_cast<std::size_t*>(counter);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
+// What the page asked of the device: reads, writes and HART commands.
+std::size_t Requests(FakeDeviceDtm& dtm) {
+  std::size_t n = dtm.Hart().Calls().size();
+  for (const auto& call : dtm.Calls())
+    if (call.op.rfind("ReadDevice", 0) == 0 || call.op.rfind("WriteDevice", 0) == 0) ++n;
+  return n;
 }
 
 }  // namespace
@@ -105,13 +131,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const bool registered = RegisterPages();
   (void)registered;
   vkr::fuzz::Input in(data, size);
-  const Page& page = kPages[in.Byte() % (sizeof kPages / sizeof kPages[0])];
+  const BYTE first = in.Byte();
+  const Page& page = kPages[(first & 0x7F) % (sizeof kPages / sizeof kPages[0])];
+  // Painting is most of a run's time: only an input that asks for it (the first byte's high bit)
+  // has its page painted, once, at the end.
+  const bool painted = (first & 0x80) != 0;
   vkr::test::dui::FakeClock clock;
   auto dtm = FakeDeviceDtm::Create();
   dtm->SetState(dsONLINE);
+  const std::size_t windows = Windows();
+  const std::size_t timers = vkr::platform::TimerCount();
   {
-    DevicePageHarness harness(page.clsid, static_cast<IovFdtBaseDTM*>(dtm.Get()));
-    if (harness.Ok()) {
+    // Hidden while it works: painted once, at the end.
+    DevicePageHarness harness(page.clsid, static_cast<IovFdtBaseDTM*>(dtm.Get()), 760, 560, false);
+    const bool opened = harness.Ok();
+    if (opened) {
       for (int step = 0; step < kMaxSteps && in.More(); ++step) {
         switch (in.Byte() % 4) {
           case 0: {
@@ -139,9 +173,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         vkr::ui::PumpUntilIdle();
       }
+      // The page as the user then sees it.
+      if (painted) {
+        ShowWindow(harness.Window(), SW_SHOWNA);
+        vkr::ui::PumpUntilIdle();
+      }
     }
-    harness.Close();
+    // A clean close: the page is ready to go, asks the device nothing more, leaves no window or
+    // timer behind and lets go of the DTM.
+    const std::size_t requests = Requests(*dtm);
+    const HWND host = harness.Window();
+    const bool ready = harness.Close();
+    vkr::ui::PumpUntilIdle();
+    if (opened) {
+      Check(ready);
+      Check(GetWindow(host, GW_CHILD) == nullptr);
+    }
+    Check(Requests(*dtm) == requests);
+    Check(dtm->AttachedCount() == 0);
   }
   vkr::ui::PumpUntilIdle();
+  Check(Windows() == windows);
+  Check(vkr::platform::TimerCount() == timers);
+  Check(dtm->Pending() == 0);
   return 0;
 }

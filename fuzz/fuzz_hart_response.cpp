@@ -6,15 +6,23 @@
 // changes (the raw command and a refused answer change none); the connection is left with nothing
 // pending.
 //
+// Besides the VKR table, the DTM holds one group of dates read by a command of their own (the three
+// date layouts a HART field can have), so that the date decoder meets the answers too. On the
+// upload road a response also reaches the data set's parameters of other groups that the same read
+// answers (its read siblings), and those may change as well.
+//
 // Input: one byte choosing the parameter, one byte choosing the road (answered inside the frame's
-// call or after it, blocking, direct read, write, raw command), then the response document.
+// call or after it, blocking, direct read, write, raw command, read during an upload), then the
+// response document.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "communication/CMyConnection.h"
+#include "parameters/DeviceParameterTable.h"
 #include "parameters/CFdtVariant.h"
 #include "platform/platform.h"
 #include "tests/support/fuzz_input.h"
@@ -37,7 +45,33 @@ constexpr char16_t kCleanUp[] =
 const std::set<ULONG> kStatusParameters = {kParDeviceStatus, kParCommandResponse, kParCommand41Response,
                                            kParCommand42Response};
 
-enum Road { kInCall, kAfterCall, kBlocking, kDirect, kWrite, kRawCommand, kRoads };
+enum Road { kInCall, kAfterCall, kBlocking, kDirect, kWrite, kRawCommand, kUpload, kRoads };
+
+// The dates' group: read by command 200, written by command 201, a seven-byte date, a six-byte one
+// and a four-byte time of day, one after the other.
+constexpr ULONG kDateCommand = 200;
+struct DateField {
+  ULONG id;
+  ULONG bitOffset;
+  ULONG bitLength;
+};
+constexpr DateField kDates[] = {{9101, 0, 56}, {9102, 56, 48}, {9103, 104, 32}};
+
+void AddDates(HeadlessDtm& dtm) {
+  for (const DateField& field : kDates) {
+    ParInfo record;
+    record.m_nId = field.id;
+    record.m_vt = VT_DATE;
+    record.m_dwAddressed = 1;
+    const std::string address = vkr::MakeHartAddressInformation(
+        {kDateCommand, field.bitOffset, field.bitLength, kDateCommand + 1, 136, field.bitOffset, field.bitLength});
+    record.m_vAddress.vt = VT_BSTR;
+    record.m_vAddress.bstrVal = SysAllocString(vkr::Utf8ToUtf16(address).c_str());
+    record.m_vValue.vt = VT_DATE;
+    record.m_vValue.date = 45000.5;
+    Check(SUCCEEDED(dtm.AddParInfo(record)));
+  }
+}
 
 struct Setup {
   vkr::ComPtr<vkr::ComObject<HeadlessDtm>> dtm;
@@ -52,6 +86,7 @@ struct Setup {
     Check(SUCCEEDED(vkr::MakeObject<HeadlessDtm>(&dtm)));
     dtm->StopCollectInitError();
     dtm->ForceState(dsONLINE);
+    AddDates(*dtm);
     Check(SUCCEEDED(vkr::MakeObject<ScriptedChannel>(&channel)));
     Check(SUCCEEDED(vkr::MakeObject<CMyConnection>(&connection)));
     // Answers that never come end a blocking wait quickly.
@@ -108,14 +143,28 @@ bool Same(const vkr::Variant& a, const vkr::Variant& b) {
   return x.View() == y.View();
 }
 
-// The members of the transaction group of id (empty when it has none).
-std::set<ULONG> Group(CovFDT_BaseProtocolImpl& protocol, ULONG id) {
+// The read command of a group's address text; 0 when it names none.
+ULONG ReadCommand(const SovFDT_TransactionGroup& group) {
+  if (group.address.vt != VT_BSTR) return 0;
+  const std::string text = vkr::Utf16ToUtf8(vkr::View(group.address.bstrVal));
+  const std::string marker = "service=\"read\" command=\"";
+  const std::size_t at = text.find(marker);
+  return at == std::string::npos ? 0 : std::strtoul(text.c_str() + at + marker.size(), nullptr, 10);
+}
+
+// The members of the transaction group of id (empty when it has none); with siblings, also those
+// of every group read by the same command.
+std::set<ULONG> Group(CovFDT_BaseProtocolImpl& protocol, ULONG id, bool siblings) {
   std::set<ULONG> members;
   const SovFDT_ParameterEntry* entry = protocol.FindParameterEntry(vkr::UI4(id));
-  const SovFDT_TransactionGroup* group = entry ? protocol.FindTransactionGroup(entry->nGroup) : nullptr;
-  if (group)
+  const SovFDT_TransactionGroup* own = entry ? protocol.FindTransactionGroup(entry->nGroup) : nullptr;
+  if (!own) return members;
+  for (const auto& group : protocol.GetTransactionGroups()) {
+    if (group.get() != own && (!siblings || ReadCommand(*group) == 0 || ReadCommand(*group) != ReadCommand(*own)))
+      continue;
     for (const vkr::Variant& member : group->members)
       if (member.vt == VT_UI4) members.insert(member.ulVal);
+  }
   return members;
 }
 
@@ -133,7 +182,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const vkr::Bstr response = vkr::fuzz::Text(in.Rest());
 
   const auto before = DeviceValues(dtm, setup.all);
-  std::set<ULONG> mayChange = road == kRawCommand ? std::set<ULONG>() : Group(*connection.GetProtocol(), id);
+  std::set<ULONG> mayChange =
+      road == kRawCommand ? std::set<ULONG>() : Group(*connection.GetProtocol(), id, road == kUpload);
   channel.transactionAnswer.reset();
   if (road != kAfterCall) channel.transactionAnswer = std::u16string(response.View());
   VARIANT_BOOL done = VARIANT_FALSE;
@@ -166,6 +216,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       BYTE deviceStatus = 0, statusByte = 0;
       vkr::Bstr answer, error;
       hart->Transaction(static_cast<BYTE>(id), nullptr, &deviceStatus, &statusByte, answer.Put(), error.Put());
+      break;
+    }
+    case kUpload: {
+      // As an upload reads: the protocol keeps the log of what the answers spread.
+      CovFDT_BaseProtocolImpl& protocol = *connection.GetProtocol();
+      protocol.StartAnswerLog();
+      connection.ReadParameter(vkr::UI4(id), &done);
+      protocol.TakeAnswerLog();
       break;
     }
     case kRoads: break;

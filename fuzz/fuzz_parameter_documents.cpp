@@ -2,7 +2,7 @@
 // (tag, bus information, exported variables), into the "<PARAMETERS>" import, into the FDT variant
 // reader and into the name splitter. No input may crash, hang or leak; a refused document changes
 // no value; whatever an import leaves, its export imports into a fresh handler and exports again
-// to the same text.
+// to the same text; a variant read is written, read and written again as the same element.
 //
 // The first byte picks the reader; the rest is the text (UTF-8), at most 64 KiB.
 #include <cstddef>
@@ -146,10 +146,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       vkr::ComPtr<IXMLDOMNode> node;
       root->QueryInterface(IXMLDOMNode::iid, node.PutVoid());
       vkr::Variant value;
-      if (ReadFdtVariantXml(node.Get(), &value) == S_OK) {
-        vkr::Bstr xml;
-        WriteFdtVariantXml(&value, xml.Put());
-      }
+      if (ReadFdtVariantXml(node.Get(), &value) != S_OK) break;
+      // What the reader takes, the writer writes; that element reads back to a value the writer
+      // writes as the same element.
+      vkr::Bstr xml;
+      if (WriteFdtVariantXml(&value, xml.Put()) != S_OK) abort();
+      vkr::ComPtr<IXMLDOMDocument2> written;
+      if (FAILED(LoadXmlFromString(xml.Get(), written.Put(), &loaded)) || !loaded) abort();
+      vkr::ComPtr<IXMLDOMElement> element;
+      vkr::ComPtr<IXMLDOMNode> again;
+      if (FAILED(written->get_documentElement(element.Put())) || !element ||
+          FAILED(element->QueryInterface(IXMLDOMNode::iid, again.PutVoid())))
+        abort();
+      vkr::Variant back;
+      vkr::Bstr xmlAgain;
+      if (ReadFdtVariantXml(again.Get(), &back) != S_OK || WriteFdtVariantXml(&back, xmlAgain.Put()) != S_OK ||
+          xmlAgain.View() != xml.View())
+        abort();
       break;
     }
     default: {

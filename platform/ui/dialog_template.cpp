@@ -3,6 +3,8 @@
 // a template is parsed whenever a dialog is made from it; it is small and that is cheap.
 #include <cctype>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -662,6 +664,38 @@ bool ParseDialogTemplate(std::string_view text, DialogTemplate* out, std::string
   return true;
 }
 
+namespace {
+
+// Templates parsed before, by their text: a dialog made again (a page opened again) is not parsed
+// again. The text is the key, so a module loaded again with other texts gets its own.
+struct ParsedTemplates {
+  std::mutex lock;
+  std::map<std::string, DialogTemplate, std::less<>> byText;
+};
+ParsedTemplates& TheParsedTemplates() {
+  static auto* p = new ParsedTemplates;
+  return *p;
+}
+constexpr std::size_t kMaxParsedTemplates = 256;
+
+bool ParseOnce(std::string_view text, DialogTemplate* out, std::string* error) {
+  ParsedTemplates& p = TheParsedTemplates();
+  {
+    std::lock_guard lk(p.lock);
+    auto it = p.byText.find(text);
+    if (it != p.byText.end()) {
+      *out = it->second;
+      return true;
+    }
+  }
+  if (!ParseDialogTemplate(text, out, error)) return false;
+  std::lock_guard lk(p.lock);
+  if (p.byText.size() < kMaxParsedTemplates) p.byText.emplace(std::string(text), *out);
+  return true;
+}
+
+}  // namespace
+
 bool LoadDialogTemplate(HINSTANCE module, LPCSTR name, DialogTemplate* out, std::string* error) {
   HRSRC found = FindResourceA(module, name, RT_DIALOG);
   const void* data = found ? LockResource(LoadResource(module, found)) : nullptr;
@@ -671,7 +705,7 @@ bool LoadDialogTemplate(HINSTANCE module, LPCSTR name, DialogTemplate* out, std:
   }
   const DWORD size = SizeofResource(module, found);
   DialogTemplate parsed;
-  if (!ParseDialogTemplate(std::string_view(static_cast<const char*>(data), size), &parsed, error)) return false;
+  if (!ParseOnce(std::string_view(static_cast<const char*>(data), size), &parsed, error)) return false;
   if (IS_INTRESOURCE(name) && parsed.id != static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name))) {
     if (error)
       *error = "the text is dialog " + std::to_string(parsed.id) + " but is stored as resource " +

@@ -28,7 +28,9 @@ Surface::Surface(int width, int height, bool alpha)
   }
   data_ = cairo_image_surface_get_data(surface_);
   stride_ = cairo_image_surface_get_stride(surface_);
-  Clear(alpha ? 0u : 0xFF000000u);
+  // Cairo starts an image with every channel 0, which is transparent black already; an opaque
+  // picture is made black.
+  if (!alpha) Clear(0xFF000000u);
 }
 
 Surface::~Surface() { cairo_surface_destroy(surface_); }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/com/hresult.h"
+#include "platform/ui/gdi_internal.h"
 #include "platform/ui/window_internal.h"
 #include "platform/win/casefold.h"
 #include "platform/win/lasterror.h"
@@ -254,7 +255,7 @@ std::shared_ptr<Window> FindLocked(HWND hwnd) {
   auto object = vkr::platform::LookupHandleObject(hwnd);
   SetLastError(saved);
   if (!object || object->Kind() != vkr::platform::HandleKind::Window) return nullptr;
-  auto w = std::static_pointer_cast<Window>(object);
+  auto w = std::static_pointer_cast<Window>(std::move(object));
   return w->dead ? nullptr : w;
 }
 
@@ -666,6 +667,8 @@ void Release(const std::shared_ptr<Window>& w) {
     if (ui.capture == w->hwnd) ui.capture = nullptr;
   }
   vkr::platform::KillWindowTimers(w->hwnd);
+  // Its picture goes with it (a large window's is megabytes).
+  ForgetWindowSurface(w->hwnd);
   vkr::platform::RemoveHandleObject(w->hwnd, vkr::platform::HandleKind::Window);
 }
 

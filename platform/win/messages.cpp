@@ -309,6 +309,12 @@ void FireTimersNow() {
   });
 }
 
+std::size_t TimerCount() {
+  auto self = CurrentThreadShared();
+  std::lock_guard lk(SyncMutex());
+  return self->timers.size();
+}
+
 void SetWindowSystemHooks(const WindowSystemHooks* hooks) {
   std::lock_guard lk(g_hooksLock);
   g_hooks = hooks ? *hooks : g_defaultHooks;

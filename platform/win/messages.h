@@ -127,6 +127,8 @@ namespace vkr::platform {
 // Test hook: every thread timer of the process is due now (the next retrieval on its thread
 // makes its WM_TIMER), whatever the clock says.
 VKR_API void FireTimersNow();
+// Test hook: the timers of the calling thread, window and thread timers alike.
+VKR_API std::size_t TimerCount();
 
 // The seam to the window stand-in, installed by it (or by a test). OwnerThread answers the
 // thread that owns a window, or 0 when hwnd is no window; Dispatch runs the window procedure of

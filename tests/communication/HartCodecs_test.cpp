@@ -363,6 +363,54 @@ TEST(EncodeValueIntoBuffer, PacksAtTheWriteOffset) {
   EXPECT_EQ(EncodeValueIntoBuffer(ui1(1), nullptr, 1, &b, 0), E_INVALIDARG);
 }
 
+// A date goes into a field in the layout the field is read in, so that what is written is what
+// is read back: the time of day alone in 4 bytes, with the days since 1984 in 6, the whole date in
+// 7. A date a layout cannot hold, and a field of another size, are refused and write nothing.
+TEST(EncodeValueIntoBuffer, ADateComesBackFromItsField) {
+  struct Case {
+    DATE date;
+    ULONG bytes;
+    HRESULT hr;
+    const char* written;
+    DATE read;
+  } cases[] = {
+      {DateOf(2024, 2, 29, 13, 14, 15), 4, S_OK, "02D72858", DateOf(1984, 1, 1, 13, 14, 15)},
+      {DateOf(1985, 5, 15, 23, 59, 59), 6, S_OK, "0526581801F4", DateOf(1985, 5, 15, 23, 59, 59)},
+      {DateOf(2024, 2, 29, 13, 14, 15), 7, S_OK, "3A980E0D1D0218", DateOf(2024, 2, 29, 13, 14, 15)},
+      {DateOf(1970, 1, 1, 0, 0, 0), 7, S_OK, "00000000010146", DateOf(1970, 1, 1, 0, 0, 0)},
+      {DateOf(1983, 12, 31, 12, 0, 0), 6, E_INVALIDARG, "", 0},  // before the days are counted
+      {DateOf(2070, 1, 1, 0, 0, 0), 7, E_INVALIDARG, "", 0},     // beyond the year byte
+      {DateOf(2024, 2, 29, 13, 14, 15), 5, E_INVALIDARG, "", 0},
+  };
+  // A field that ends inside its last byte takes a date only when the bits it leaves out are 0.
+  vkr::Variant newYear;
+  newYear.vt = VT_DATE;
+  newYear.date = DateOf(2063, 1, 1, 0, 0, 0);
+  std::vector<BYTE> narrow(8, 0);
+  const SovFDT_ParameterEntry year6 = Entry(8, 8, 54);
+  EXPECT_EQ(EncodeValueIntoBuffer(newYear, &year6, 8, narrow.data(), 0), S_OK);
+  newYear.date = DateOf(1999, 12, 31, 0, 0, 0);
+  EXPECT_EQ(EncodeValueIntoBuffer(newYear, &year6, 8, narrow.data(), 0), E_INVALIDARG);
+  for (const Case& c : cases) {
+    vkr::Variant value;
+    value.vt = VT_DATE;
+    value.date = c.date;
+    const SovFDT_ParameterEntry entry = Entry(8, 8, c.bytes * 8);
+    std::vector<BYTE> buffer(c.bytes + 1, 0x5A);
+    EXPECT_EQ(EncodeValueIntoBuffer(value, &entry, static_cast<ULONG>(buffer.size()), buffer.data(), 0), c.hr)
+        << c.bytes << " " << c.written;
+    if (c.hr != S_OK) {
+      EXPECT_EQ(buffer, std::vector<BYTE>(c.bytes + 1, 0x5A)) << c.bytes;
+      continue;
+    }
+    EXPECT_EQ(Hex(buffer).substr(2), c.written);
+    vkr::Variant back;
+    ASSERT_EQ(DecodeValueFromBuffer(&entry, static_cast<ULONG>(buffer.size()), buffer.data(), VT_DATE, back.Ptr(), 0),
+              S_OK);
+    EXPECT_NEAR(back.date, c.read, 1e-7) << c.written;
+  }
+}
+
 TEST(DecodeValueFromBuffer, TakesTheFieldAtTheReadOffset) {
   const std::vector<BYTE> command3 = {0x41, 0x80, 0x00, 0x00, 0x20, 0x42, 0xF6, 0xE6, 0x66, 0x00};
   struct Case {

@@ -293,5 +293,22 @@ TEST_F(WorkerThreads, ManyWorkersAllEnd) {
   EXPECT_TRUE(PumpUntil([&] { return vkr::platform::LiveThreadCount() == threadsBefore + 1; }));
 }
 
+// What the release waits for: every worker handed over, ordered or not, has delivered and its
+// thread has ended when the wait returns, without a message pumped afterwards (the module that
+// holds their code may go next).
+TEST_F(WorkerThreads, AwaitingWorkersLeavesNoneRunning) {
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(manager.ExecuteWorkerThread(new CStateReachedWorker(UI4(64), I4(i))), S_OK);
+    ASSERT_EQ(manager.ExecuteWorkerThread(new COnStateChangedWorker(vkr::Bstr(u"<w/>"), done)), S_OK);
+  }
+  EXPECT_TRUE(manager.AwaitWorkerThreads(10000));
+  EXPECT_EQ(dtm->journal.With("msg 64").size(), 5u);
+  EXPECT_EQ(frame->journal.With("frame state TAG <w/>").size(), 5u);
+  EXPECT_EQ(vkr::platform::LiveThreadCount(), threadsBefore + 1);
+  EXPECT_TRUE(manager.AwaitWorkerThreads(0));  // none left
+  CloseHandle(done);
+}
+
 }  // namespace
 }  // namespace vkr::test

@@ -230,8 +230,16 @@ TEST_F(HostCommands, TheEngineersCommandsOnAProject) {
          std::filesystem::remove(project + ".compared");
          std::filesystem::rename(project + ".kept", project + ".compared");
        }},
-      {"show" + p, 0, {"data set: allDataLoaded\n"}, {}},
-      {"compare" + p, 0, {"the data set "}, {"compare: 100%\n"}},
+      // The read back found the device equal: show compares each value with what it read.
+      {"show" + p, 0,
+       {"Tag   VKR Series DTM                              no\n", "data set: allDataLoaded\n",
+        "device: as the last comparison found it\n"},
+       {}},
+      // A comparison replaces what the project knew of the device (here another tag) by what it read.
+      {"compare" + p, 0, {"the data set equals the device\n"}, {"compare: 100%\n"}, false, [&] { deviceHeld("LT-1"); }},
+      {"show" + p, 0,
+       {"Tag   VKR Series DTM                              no\n", "device: as the last comparison found it\n"},
+       {}},
       {"status" + p, 0, {"device status: ok\n"}, {"status: 100%\n"}},
   };
   for (const Step& step : steps) {

@@ -246,8 +246,8 @@ DWORD FakeClock::Elapsed() const { return GetTickCount() - m_start; }
 
 // ---- Page harness -------------------------------------------------------------------------------
 
-DevicePageHarness::DevicePageHarness(const CLSID& clsid, IUnknown* dtm, int width, int height)
-    : m_host(width, height), m_dtm(dtm) {
+DevicePageHarness::DevicePageHarness(const CLSID& clsid, IUnknown* dtm, int width, int height, bool shown)
+    : m_host(width, height, shown), m_dtm(dtm) {
   if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IPropertyPage::iid, m_page.PutVoid())) || !m_page)
     return;
   vkr::ComPtr<IovFdtPropertyPageControl> control;
@@ -281,18 +281,18 @@ void DevicePageHarness::Show(bool shown) {
   vkr::ui::PumpUntilIdle();
 }
 
-void DevicePageHarness::Close() {
-  if (!m_page) return;
+bool DevicePageHarness::Close() {
+  if (!m_page) return true;
+  VARIANT_BOOL ready = VARIANT_FALSE;
   vkr::ComPtr<IovFdtPropertyPageControl> control;
-  if (SUCCEEDED(m_page->QueryInterface(IovFdtPropertyPageControl::iid, control.PutVoid())) && control) {
-    VARIANT_BOOL ready = VARIANT_FALSE;
+  if (SUCCEEDED(m_page->QueryInterface(IovFdtPropertyPageControl::iid, control.PutVoid())) && control)
     control->PrepareToRelease(&ready);
-  }
   m_page->Show(SW_HIDE);
   m_page->Deactivate();
   m_page->SetPageSite(nullptr);
   m_page = nullptr;
   vkr::ui::PumpUntilIdle();
+  return ready == VARIANT_TRUE;
 }
 
 }  // namespace vkr::test::dui

@@ -172,7 +172,8 @@ class FakeClock {
 // online parameterization frame does before the user sees the page.
 class DevicePageHarness {
  public:
-  DevicePageHarness(const CLSID& clsid, IUnknown* dtm, int width = 760, int height = 560);
+  // Hidden (shown false), the page works as shown but nothing is painted until the window is shown.
+  DevicePageHarness(const CLSID& clsid, IUnknown* dtm, int width = 760, int height = 560, bool shown = true);
   ~DevicePageHarness();
   DevicePageHarness(const DevicePageHarness&) = delete;
   DevicePageHarness& operator=(const DevicePageHarness&) = delete;
@@ -187,8 +188,9 @@ class DevicePageHarness {
   HWND Window() const { return m_host.Hwnd(); }
   std::string Text(int id) const;
   void Show(bool shown);
-  // Hides, deactivates and releases the page (PrepareToRelease first, as the frame does).
-  void Close();
+  // Hides, deactivates and releases the page (PrepareToRelease first, as the frame does). Whether
+  // the page said it was ready (true also when there is no page).
+  bool Close();
 
  private:
   PageSiteHarness m_host;

@@ -45,7 +45,8 @@ class RecordingPageSite : public vkr::Implements<IPropertyPageSite> {
 
 class PageSiteHarness {
  public:
-  PageSiteHarness(int width, int height) : m_rect{0, 0, width, height} {
+  // A hidden harness paints nothing until it is shown.
+  PageSiteHarness(int width, int height, bool shown = true) : m_rect{0, 0, width, height} {
     static const bool registered = [] {
       WNDCLASSEXW wc{};
       wc.cbSize = sizeof wc;
@@ -55,7 +56,7 @@ class PageSiteHarness {
       return RegisterClassExW(&wc) != 0;
     }();
     (void)registered;
-    m_hwnd = CreateWindowExW(WS_EX_CONTROLPARENT, u"VkrPageSiteHarness", u"pages", WS_POPUP | WS_VISIBLE, 0, 0,
+    m_hwnd = CreateWindowExW(WS_EX_CONTROLPARENT, u"VkrPageSiteHarness", u"pages", WS_POPUP | (shown ? WS_VISIBLE : 0), 0, 0,
                              width, height, nullptr, nullptr, nullptr, nullptr);
     vkr::MakeObject<RecordingPageSite>(&m_site);
   }

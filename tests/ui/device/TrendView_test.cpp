@@ -494,6 +494,14 @@ TEST_F(LiveTrend, LooksAsKept) {
 // DTM online.
 TEST_F(LiveTrend, AFailedReadAtTheStartLeavesAWorkingUncountedTrend) {
   ASSERT_NO_FATAL_FAILURE(RegisterTrend<CTrendViewFailingRead>());
+  // The device gives no sensor limit either: the control's other reads of command 14 (its first
+  // read of every entry, and the one again when the DTM's word that it is online reaches it late)
+  // would otherwise bring the limit in whenever they happen to be answered.
+  vkr::frame::CommandFault noLimit;
+  noLimit.command = 14;
+  noLimit.commandResponse = 64;  // command not implemented
+  noLimit.persistent = true;
+  device_->InjectFault(noLimit);
   const struct {
     DWORD setting;
     const char* shown;
