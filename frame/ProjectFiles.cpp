@@ -146,8 +146,12 @@ bool ParseDeviceFile(const std::string& text, SimulatedDevice::Configuration* c,
       *why = "no line \"" + std::string(field.name) + "\"";
       return false;
     }
+  // The level is measured, not kept: it stays the same distance in the PV unit the file gives.
+  const float level = c->pv;
+  const std::uint8_t levelUnit = c->pvUnit;
   for (const Field& field : Fields())
     if (const auto value = values.find(field.name); value != values.end()) field.set(value->second, c);
+  c->pv = SimulatedDevice::ConvertLength(level, levelUnit, c->pvUnit);
   return true;
 }
 

@@ -214,6 +214,13 @@ for u in "${units[@]}"; do
   [ $rc = 0 ] || fail "$name: upload: $out"
   run compare --project "$q"
   [ "$out" = "the data set equals the device" ] || fail "$name: compare right after the upload: $out"
+  if [ "$name" = mm ]; then
+    # The level measured is the same 2.5 m whatever unit the transmitter's file gives it in.
+    run ui 1 --project "$q" --page 1 --read 302 --read 393
+    for item in '302: "2500.000"' '393: "71.429"'; do
+      echo "$out" | grep -qF "item $item" || fail "$name: the Process page does not show item $item: $out"
+    done
+  fi
   run ui 5 --offline --project "$q" --png "$dir/units-$name.png" --read 613 --read 615 --read 614 --read 622 --read 621
   for item in "613: \"$unit\"" "615: \"${shown% *}\"" "614: \"${shown#* }\"" "622: \"$label\"" "621: \"$label\""; do
     echo "$out" | grep -qF "item $item" || fail "$name: item $item is not shown: $out"
