@@ -5,10 +5,7 @@
 # while it is open (a function marked offline is opened without a device).
 set -u
 host=$1
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-export VKR_REGISTRY=$dir/registry.reg VKR_DRIVE_ROOT=$dir/drives
-fail() { echo "FAILED: $*"; exit 1; }
+. "$(dirname "$0")/host_env.sh"
 out=$("$host" register) || fail "register: $out"
 while read -r what online; do
   [ -z "$what" ] && continue

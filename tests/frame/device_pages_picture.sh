@@ -4,10 +4,7 @@
 # transmitter with its values, and the self-test results control as its function, and renders each to a PNG.
 set -u
 host=$1
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-export VKR_REGISTRY=$dir/registry.reg VKR_DRIVE_ROOT=$dir/drives
-fail() { echo "FAILED: $*"; exit 1; }
+. "$(dirname "$0")/host_env.sh"
 out=$("$host" register) || fail "register: $out"
 for class in Vorn.ExampleDtm_CommandPP Vorn.ExampleDtm_ProcessPP VornExampleDtmProject.SetupPP Vorn.ExampleDtm_DevicePP \
   VornExampleDtmProject.InfoPP VornExampleDtmProject.AdvancedPP VornExampleDtmProject.RawCommandPP \

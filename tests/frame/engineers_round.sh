@@ -8,10 +8,7 @@
 set -u
 host=$1
 old_project=$2
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-export VKR_REGISTRY=$dir/registry.reg VKR_DRIVE_ROOT=$dir/drives
-fail() { echo "FAILED: $*"; exit 1; }
+. "$(dirname "$0")/host_env.sh"
 "$host" register >/dev/null || fail "register"
 folder=$VKR_DRIVE_ROOT/c/VKR
 p='C:\VKR\round.vkr'

@@ -3,10 +3,7 @@
 # checks what they print.
 set -u
 host=$1
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-export VKR_REGISTRY=$dir/registry.reg VKR_DRIVE_ROOT=$dir/drives
-fail() { echo "FAILED: $*"; exit 1; }
+. "$(dirname "$0")/host_env.sh"
 out=$("$host" register) || fail "register: $out"
 echo "$out" | grep -q "DllRegisterServer: 0x00000000 (S_OK)" || fail "register printed: $out"
 out=$("$host" classes) || fail "classes: $out"

@@ -4,10 +4,7 @@
 # transmitter holds and by what the user was told.
 set -u
 host=$1
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-export VKR_REGISTRY=$dir/registry.reg VKR_DRIVE_ROOT=$dir/drives
-fail() { echo "FAILED: $*"; exit 1; }
+. "$(dirname "$0")/host_env.sh"
 out=$("$host" register) || fail "register: $out"
 # The trim from the command line, judged by the trims the transmitter holds: a zero trim at 4 mA
 # and a gain trim at 20 mA, each level announced (OK), the meter first not matching (No) and

@@ -5,10 +5,7 @@
 # stored), the year is clamped, and opening the control alone stores nothing.
 set -u
 host=$1
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-export VKR_REGISTRY=$dir/registry.reg VKR_DRIVE_ROOT=$dir/drives
-fail() { echo "FAILED: $*"; exit 1; }
+. "$(dirname "$0")/host_env.sh"
 "$host" register >/dev/null || fail "register"
 p='C:\VKR\offline.vkr'
 

@@ -4,10 +4,7 @@
 set -u
 host=$1
 module=$2
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-export VKR_REGISTRY=$dir/registry.reg VKR_DRIVE_ROOT=$dir/drives
-fail() { echo "FAILED: $*"; exit 1; }
+. "$(dirname "$0")/host_env.sh"
 out=$("$host" register) || fail "register: $out"
 out=$("$host" register "$module") || fail "register $module: $out"
 echo "$out" | grep -q "DllRegisterServer: 0x00000000 (S_OK)" || fail "register printed: $out"

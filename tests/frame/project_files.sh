@@ -7,10 +7,7 @@
 set -u
 host=$1
 faults=$2  # preloaded for a failing disk: fsync fails where VKR_TEST_FSYNC_FAILS says
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-export VKR_REGISTRY=$dir/registry.reg VKR_DRIVE_ROOT=$dir/drives
-fail() { echo "FAILED: $*"; exit 1; }
+. "$(dirname "$0")/host_env.sh"
 "$host" register >/dev/null || fail "register"
 folder=$VKR_DRIVE_ROOT/c/VKR
 field() { grep "^$2 " "$folder/$1" | cut -d' ' -f2; }
