@@ -144,16 +144,34 @@ std::string PagePicture(const std::string& png, std::size_t index) {
   return stem + "-" + std::to_string(index) + (hasExtension ? png.substr(dot) : std::string());
 }
 
+// The items of the frame's page tree, as the tree reads; *tree the tree (none: no items).
+std::vector<HTREEITEM> PageItems(HWND window, HWND* tree) {
+  *tree = FindPageTree(window);
+  std::vector<HTREEITEM> items;
+  if (*tree)
+    CollectItems(*tree, reinterpret_cast<HTREEITEM>(SendMessageA(*tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)), &items);
+  return items;
+}
+
+// Selects the page of the command line's number, as a person clicks it in the tree, before the
+// user's work starts: an entry typed first is then typed into that page.
+void SelectPage(HWND window, const std::string& page) {
+  if (page.empty() || page == "all") return;
+  HWND tree = nullptr;
+  const std::vector<HTREEITEM> items = PageItems(window, &tree);
+  const std::size_t index = std::strtoul(page.c_str(), nullptr, 10);
+  if (index < items.size()) SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(items[index]));
+  vkr::ui::PumpUntilIdle();
+}
+
 // Selects the tree items the command line asks for (a page as a person clicks it) and renders the
 // frame with each; without --page the frame as it opened. False when a picture failed; *badPage
 // when the frame has no such page.
 bool RenderPages(HWND window, const std::string& png, const std::string& page, bool* badPage) {
   *badPage = false;
   if (page.empty()) return Render(window, png);
-  HWND tree = FindPageTree(window);
-  std::vector<HTREEITEM> items;
-  if (tree)
-    CollectItems(tree, reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)), &items);
+  HWND tree = nullptr;
+  const std::vector<HTREEITEM> items = PageItems(window, &tree);
   std::vector<std::size_t> chosen;
   if (page == "all") {
     for (std::size_t i = 0; i < items.size(); ++i) chosen.push_back(i);
@@ -609,6 +627,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   // The data set before the user's work, to save only what the work changed.
   const std::string before = actions.empty() ? std::string() : DataSetNow(*session);
   int refusedOk = -1;  // the item that held the focus when OK left the control open
+  if (!actions.empty()) SelectPage(window, page);
   // The user's work, typing and clicks in order; the picture shows the control after all the work,
   // or as the click that closed it (OK, Cancel) found it.
   for (const Action& action : actions) {

@@ -52,6 +52,12 @@ echo "$out" | grep -q "page 0 \".*\" rendered to $dir/online-0.png" || fail "ui 
 head -c 8 "$dir/online-0.png" | od -An -c | grep -q "P   N   G" || fail "ui 1 --page all wrote no PNG"
 out=$("$host" ui 1 --project "$p" --png "$dir/none.png" --page 99 2>&1); [ $? -eq 1 ] || fail "a page the tree lacks is not refused: $out"
 echo "$out" | grep -q "no page 99" || fail "a page the tree lacks printed: $out"
+# A page asked for is the page the user's work goes to, also when it starts with typing: the
+# sensitivity typed on the Advanced page and sent reaches the transmitter (75 is 30 %).
+out=$("$host" ui 1 --project "$p" --png "$dir/advanced.png" --page 4 --type 554=30 --click 221 --read 554 2>&1) ||
+  fail "typing first on page 4: $out"
+echo "$out" | grep -qF 'item 554: "30.0"' || fail "page 4 after typing 30 printed: $out"
+grep -q "^echoSettings 4B" "$VKR_DRIVE_ROOT/c/VKR/test.vkr.device" || fail "the sensitivity sent did not reach the transmitter"
 "$host" ui 1 --page x >/dev/null 2>&1; [ $? -eq 2 ] || fail "ui with a page that is no number is not refused with 2"
 out=$("$host" show --project "$p") || fail "show: $out"
 echo "$out" | grep -q "^name  *value  *unit  *differs" || fail "show printed: $out"
