@@ -424,12 +424,13 @@ void CAdvancedPP::OnDeviceOnline() {
 // The five value entries count as changed, so that an edit of any of them makes the page dirty;
 // the usable and invalid marks stay as they are.
 void CAdvancedPP::MarkValueEntriesChanged() {
-  if (!m_pParInfo) return;
+  // Offline no entry takes an edit: a "changed" lamp there would tell of work nobody did.
+  if (!m_pParInfo || !DeviceMayAnswer()) return;
   for (LONG i = kEntrySensitivityUser; i <= kEntryProbeFaultUser; ++i) m_pParInfo[i].m_nState |= kStateChanged;
 }
 
 HRESULT CAdvancedPP::OnRefresh() {
-  if (m_pParInfo) m_pParInfo[kEntryProbeFaultUser].m_nState |= kStateChanged;
+  if (m_pParInfo && DeviceMayAnswer()) m_pParInfo[kEntryProbeFaultUser].m_nState |= kStateChanged;
   m_wLastAnalogMode = 0xFFFF;
   auto base = Query<IovFdtBaseDTM>(m_spDtmObject.Get());
   if (!base) return E_NOINTERFACE;

@@ -202,7 +202,9 @@ HRESULT CDevicePropertyPage::ShowEntry(LONG index, const VARIANT& value, bool re
   if (value.vt != VT_EMPTY) {
     hr = SetControlValueById(id, value);
     if (FAILED(hr) && returnDisplayFailure) return hr;
-  } else {
+  } else if (DeviceMayAnswer()) {
+    // No value (and so invalid) only while the device may answer: offline the entry says "Not
+    // connected", and no lamp calls it invalid or waiting.
     state |= 0x404;
   }
   if ((m_nDialogType & 2) || ((m_nDialogType & 1) && (kind & 0x100))) state &= ~vkr::dui::kStateChanged;

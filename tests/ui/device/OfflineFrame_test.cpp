@@ -198,6 +198,16 @@ TEST_F(OfflineFrame, EveryPageSaysNotConnectedAndShowsTheValuesOnceOnline) {
     EXPECT_EQ(vkr::ui::WindowText(item), field.offline) << field.id;
     EXPECT_TRUE(TextFits(item)) << field.id << " \"" << vkr::ui::WindowText(item) << "\"";
   });
+  // No lamp calls an entry nobody touched changed or invalid (a device value not read is no fault).
+  for (const PageFields& page : kPages) {
+    SelectPage(frame, page.index);
+    auto* ui = dynamic_cast<CovFDT_BaseActiveXImpl*>(frame->Page(page.index));
+    ASSERT_TRUE(ui) << page.title;
+    for (const CActXParInfo* entry = ui->ParameterTable(); entry && !entry->IsEnd(); ++entry) {
+      if (!entry->m_hWndIndicator) continue;
+      EXPECT_EQ(entry->m_nState & 0x6, 0u) << page.title << " " << entry->m_nParamId;
+    }
+  }
 
   Connect(true);
   ASSERT_EQ(ui::GoOnline(Dtm()), S_OK);
