@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -94,10 +95,10 @@ inline std::vector<BYTE> ClassIdBytes(REFCLSID id) {
   b.insert(b.end(), id.Data4, id.Data4 + 8);
   return b;
 }
-inline std::vector<BYTE> TextObjectBytes(const std::string& text) {
+inline std::vector<BYTE> TextObjectBytes(std::string_view text) {
   std::vector<BYTE> b;
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<BYTE>(text.size() >> (8 * i)));
-  b.insert(b.end(), text.begin(), text.end());
+  for (std::size_t i = 0; i < 4; ++i) b.push_back(static_cast<BYTE>(text.size() >> (8 * i)));
+  for (char c : text) b.push_back(static_cast<BYTE>(c));
   return b;
 }
 
