@@ -395,6 +395,8 @@ TEST_P(PageUnits, EveryDistanceShowsItsUnitAndSendWritesNumbersInTheirs) {
   EXPECT_EQ(Held(), held);
 }
 
+void PrintTo(const SUnitCase& c, std::ostream* out) { *out << c.name; }
+
 INSTANTIATE_TEST_SUITE_P(LengthUnits, PageUnits, ::testing::ValuesIn(kUnitCases),
                          [](const ::testing::TestParamInfo<SUnitCase>& info) { return std::string(info.param.name); });
 
