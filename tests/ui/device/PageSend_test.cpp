@@ -21,7 +21,8 @@ namespace {
 
 using namespace vkr::test;
 using vkr::frame::Bytes;
-using Config = vkr::frame::SimulatedDevice::Configuration;
+using Device = vkr::frame::SimulatedDevice;
+using Config = Device::Configuration;
 using Fault = vkr::frame::FrameChannel::Fault;
 using FaultKind = vkr::frame::FrameChannel::FaultKind;
 namespace wire = vkr::frame::wire;
@@ -270,20 +271,6 @@ const SUnitCase kUnitCases[] = {
      "600", "Inches (in)", 47},
 };
 
-// Metres in one unit, as the transmitter converts.
-double MetresPer(BYTE unit) {
-  switch (unit) {
-    case 44: return 0.3048;
-    case 45: return 1.0;
-    case 47: return 0.0254;
-    case 48: return 0.01;
-    default: return 0.001;
-  }
-}
-float Converted(float value, BYTE from, BYTE to) {
-  return static_cast<float>(static_cast<double>(value) * MetresPer(from) / MetresPer(to));
-}
-
 class PageUnits : public PageSend, public ::testing::WithParamInterface<SUnitCase> {
  protected:
   // The transmitter in the case's units, its limits in metres (the Command page compares them in
@@ -382,8 +369,8 @@ TEST_P(PageUnits, EveryDistanceShowsItsUnitAndSendWritesNumbersInTheirs) {
   device_->received.clear();
   EXPECT_TRUE(Send(unit, false));
   EXPECT_EQ(requests(44), std::vector<Bytes>{Bytes{u.chosenUnit}});
-  EXPECT_FLOAT_EQ(wire::GetFloat(device_->config.echoSettings, 2), Converted(u.blanking, u.pvUnit, u.chosenUnit));
-  EXPECT_FLOAT_EQ(device_->config.upperRange, Converted(typed, u.rangeUnit, u.chosenUnit));
+  EXPECT_FLOAT_EQ(wire::GetFloat(device_->config.echoSettings, 2), Device::ConvertLength(u.blanking, u.pvUnit, u.chosenUnit));
+  EXPECT_FLOAT_EQ(device_->config.upperRange, Device::ConvertLength(typed, u.rangeUnit, u.chosenUnit));
   EXPECT_TRUE(PumpUntil([&] { return PageText(0, 595) == vkr::dui::LengthUnitLabel(u.chosenUnit); }, 10000))
       << PageText(0, 595);
   session_->Frame()->activeX.CloseAll();
