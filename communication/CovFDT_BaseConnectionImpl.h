@@ -58,6 +58,8 @@ inline constexpr ULONG kParDeviceStatus = 1001;
 inline constexpr ULONG kParCommandResponse = 1113;
 inline constexpr ULONG kParCommand41Response = 1019;
 inline constexpr ULONG kParCommand42Response = 1020;
+// The DTM's own polling address of its device, which a confirmed command 6 moves.
+inline constexpr ULONG kParShortAddress = 121;
 
 // Run modes of a transaction list.
 inline constexpr ULONG kRunContinueOnFailure = 0x1;

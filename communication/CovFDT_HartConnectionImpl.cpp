@@ -93,7 +93,23 @@ HRESULT CovFDT_HartConnectionImpl::WriteStatusFrom(const HARTTransactResponseInf
     handler->SetParameterValue(vkr::UI4(kParCommand41Response), UI1(data.status.byCommandResponse));
   else if (data.byCommandNumber == 42)
     handler->SetParameterValue(vkr::UI4(kParCommand42Response), UI1(data.status.byCommandResponse));
+  FollowPollingAddress(*handler.Get(), data);
   return S_OK;
+}
+
+void CovFDT_HartConnectionImpl::FollowPollingAddress(IovFdtParameterHandler4& handler,
+                                                     const SovFDT_HART_DataExchangeResponse& data) {
+  // Command 6 answers with the polling address the device now listens at. Once the device took
+  // it, the DTM's own short address follows, or its next connect would look for the device
+  // where it no longer is.
+  constexpr BYTE kWritePollingAddress = 6;
+  if (data.byCommandNumber != kWritePollingAddress || data.status.byCommandResponse != 0 ||
+      data.status.byCommunicationStatus != 0 || !data.bHasResponseData)
+    return;
+  const std::u16string_view hex = TextOf(data.bstrResponseData.Get());
+  if (hex.size() < 2 || !IsHexText(data.bstrResponseData.Get())) return;
+  auto digit = [](char16_t c) { return c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10; };
+  handler.SetParameterValue(vkr::UI4(kParShortAddress), UI1(static_cast<BYTE>(digit(hex[0]) << 4 | digit(hex[1]))));
 }
 
 HRESULT CovFDT_HartConnectionImpl::AbortAtFrame(BSTR communicationReference) {

@@ -47,6 +47,8 @@ class CovFDT_HartConnectionImpl : public CovFDT_BaseConnectionImpl, public IovFd
 
   // The status parameters from a DataExchangeResponse read.
   HRESULT WriteStatusFrom(const HARTTransactResponseInfo& info);
+  // A confirmed write of the polling address (command 6) moves the DTM's short address with it.
+  static void FollowPollingAddress(IovFdtParameterHandler4& handler, const SovFDT_HART_DataExchangeResponse& data);
   HRESULT QueryExtraInterface(REFIID riid, void** ppv) override;
   HRESULT WriteStatusParameters(BSTR response) override;
   HRESULT AbortAtFrame(BSTR communicationReference) override;

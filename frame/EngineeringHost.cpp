@@ -44,24 +44,6 @@ void MakeFolderOf(const std::string& path) {
   if (slash != std::string::npos && slash > 0) CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
 }
 
-// Why the DTM could not reach the transmitter, as the frame's channel saw it: no device answered
-// at the polling address the DTM connected to (empty when one did).
-std::string NoDeviceAnswered(const FrameChannel& channel) {
-  for (const FrameChannel::Record& answer : channel.answers) {
-    const bool connect = answer.method == "OnConnectResponse" || answer.method == "OnParentVersion";
-    if (!connect || answer.document.find("no device at this address") == std::string::npos) continue;
-    for (const FrameChannel::Record& call : channel.calls) {
-      if (call.method != "ConnectRequest" || call.invokeId != answer.invokeId) continue;
-      const std::size_t at = call.document.find("shortAddress=\"");
-      if (at == std::string::npos) break;
-      const std::size_t from = at + 14;
-      return "no device answered at polling address " + call.document.substr(from, call.document.find('"', from) - from);
-    }
-    return "no device answered at the address the DTM connected to";
-  }
-  return "";
-}
-
 // ---- Progress ------------------------------------------------------------------------------
 
 // Whether standard error is a terminal, where progress may be redrawn in place.
@@ -182,7 +164,7 @@ class Command {
           return hr == S_OK && success;
         }))
       return true;
-    const std::string absent = NoDeviceAnswered(*m_session->Channel());
+    const std::string absent = m_session->Channel()->NoDeviceAnswered();
     if (hr == S_FALSE)
       return Failed(std::string("the DTM refused the ") + what + (absent.empty() ? "" : ": " + absent));
     if (FAILED(hr)) return Failed(std::string("the ") + what + " did not end: " + ResultText(hr));
@@ -303,7 +285,7 @@ bool Compare(Command& c, bool* equal, const char* what) {
   if (hr != S_OK) return c.Failed("the DTM did not compare: " + ResultText(hr));
   const std::string flag = StatusFlag(Utf16ToUtf8(document.View()), "<CompareResult");
   if (flag.empty()) {
-    const std::string absent = NoDeviceAnswered(*c.m_session->Channel());
+    const std::string absent = c.m_session->Channel()->NoDeviceAnswered();
     return c.Failed("the device could not be compared" + (absent.empty() ? "" : ": " + absent));
   }
   *equal = flag == "equal";
@@ -460,11 +442,14 @@ int Status(const Options& o) {
   const bool read = hr != S_OK ? c.Failed("the DTM gave no device status: " + ResultText(hr))
                                : !flag.empty() || c.Failed("the device status could not be read");
   if (!c.Finish(read)) return 1;
-  const std::string absent = NoDeviceAnswered(*c.m_session->Channel());
+  const std::string absent = c.m_session->Channel()->NoDeviceAnswered();
   std::printf("device status: %s%s\n", flag.c_str(), absent.empty() ? "" : (" (" + absent + ")").c_str());
   // What a frame cannot see in the status: a loop current the transmitter holds fixed.
   if (c.m_device->config.fixedCurrent != 0.0f)
     std::printf("transmitter: loop current fixed at %.3f mA\n", static_cast<double>(c.m_device->config.fixedCurrent));
+  // The conditions behind the DTM's word, as the transmitter's status byte reports them.
+  if (const std::string conditions = hart::StatusConditions(c.m_device->DeviceStatus()); !conditions.empty())
+    std::printf("transmitter: %s\n", conditions.c_str());
   return 0;
 }
 

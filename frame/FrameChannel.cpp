@@ -283,6 +283,26 @@ HRESULT FrameChannel::ConnectRequest(IFdtCommunicationEvents* callback, BSTR inv
   return Answer(std::move(answer), fault, WireTime(0, 22, false), result);
 }
 
+std::string FrameChannel::NoDeviceAnswered() const {
+  std::string why;
+  for (const Record& answer : answers) {
+    const bool connect = answer.method == "OnConnectResponse" || answer.method == "OnParentVersion";
+    if (!connect) continue;
+    if (answer.document.find("<ConnectResponse") != std::string::npos) return "";
+    if (!why.empty() || answer.document.find("no device at this address") == std::string::npos) continue;
+    why = "no device answered at the address the DTM connected to";
+    for (const Record& call : calls) {
+      if (call.method != "ConnectRequest" || call.invokeId != answer.invokeId) continue;
+      const std::size_t at = call.document.find("shortAddress=\"");
+      if (at == std::string::npos) break;
+      const std::size_t from = at + 14;
+      why = "no device answered at polling address " + call.document.substr(from, call.document.find('"', from) - from);
+      break;
+    }
+  }
+  return why;
+}
+
 HRESULT FrameChannel::DisconnectRequest(BSTR invokeId, BSTR document, VARIANT_BOOL* result) {
   constexpr char kMethod[] = "DisconnectRequest";
   HRESULT hr = Begin(kMethod, invokeId, document, result);

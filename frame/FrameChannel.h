@@ -99,6 +99,9 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   std::vector<Record> answers;
   // Requests refused and why: "TransactionRequest: invalid document: ...".
   std::vector<std::string> failures;
+  // Why the DTM could not reach a device: "no device answered at polling address N", N as its
+  // connect asked; empty when no connect found none or one found a device.
+  std::string NoDeviceAnswered() const;
 
   // The frame ends a connection on its own: OnAbort(reference) comes later, pending answers of
   // the connection are dropped. E_INVALIDARG for an unknown reference.

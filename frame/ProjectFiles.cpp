@@ -24,10 +24,13 @@ Bytes FloatBytes(float value) {
 // and read. Fields of a byte string keep their wire form.
 struct Field {
   const char* name;
-  std::vector<std::size_t> sizes;
+  std::vector<std::size_t> sizes;  // empty: any whole number of `record` bytes
   std::function<Bytes(const SimulatedDevice::Configuration&)> get;
   std::function<void(const Bytes&, SimulatedDevice::Configuration*)> set;
-  bool optional = false;  // kept only since the loop current's state is
+  bool optional = false;  // kept only since a later version: older files load without it
+  std::size_t record = 0;
+  // What is wrong with a value of a right length ("" when nothing is).
+  std::function<std::string(const Bytes&)> check = [](const Bytes&) { return std::string(); };
 };
 
 Field ByteField(const char* name, std::uint8_t SimulatedDevice::Configuration::*member) {
@@ -51,47 +54,79 @@ Field TrimField(const char* name, std::optional<float> SimulatedDevice::Configur
           [member](const auto& c) { return c.*member ? FloatBytes(*(c.*member)) : Bytes{}; },
           [member](const Bytes& b, auto* c) {
             c->*member = b.empty() ? std::nullopt : std::optional<float>(wire::GetFloat(b, 0));
+          }};
+}
+
+// The device memory of commands 131 and 134: each word as its address and value (two bytes each,
+// most significant first), in rising address order.
+Field MemoryField() {
+  using C = SimulatedDevice::Configuration;
+  Field f{"memory", {},
+          [](const C& c) {
+            Bytes b;
+            for (const auto& [address, word] : c.memory) {
+              wire::PutU16(&b, b.size(), address);
+              wire::PutU16(&b, b.size(), word);
+            }
+            return b;
           },
-          true};
+          [](const Bytes& b, C* c) {
+            c->memory.clear();
+            for (std::size_t i = 0; i + 4 <= b.size(); i += 4)
+              c->memory[static_cast<std::uint16_t>(b[i] << 8 | b[i + 1])] = static_cast<std::uint16_t>(b[i + 2] << 8 | b[i + 3]);
+          }};
+  f.record = 4;
+  f.check = [](const Bytes& b) {
+    for (std::size_t i = 4; i + 4 <= b.size(); i += 4)
+      if ((b[i] << 8 | b[i + 1]) <= (b[i - 4] << 8 | b[i - 3]))
+        return std::string("\"memory\" does not hold its words in rising address order");
+    return std::string();
+  };
+  return f;
+}
+
+Field Optional(Field field) {
+  field.optional = true;
+  return field;
 }
 
 // In name order, as the file lists them.
 const std::vector<Field>& Fields() {
   using C = SimulatedDevice::Configuration;
-  static const std::vector<Field> fields = [] {
-    std::vector<Field> f{
-        ByteField("alarmSelect", &C::alarmSelect),
-        {"configChangeCounter", {2},
-         [](const C& c) {
-           return Bytes{static_cast<std::uint8_t>(c.configChangeCounter >> 8),
-                        static_cast<std::uint8_t>(c.configChangeCounter)};
-         },
-         [](const Bytes& b, C* c) { c->configChangeCounter = static_cast<std::uint16_t>(b[0] << 8 | b[1]); }},
-        {"configChanged", {1}, [](const C& c) { return Bytes{static_cast<std::uint8_t>(c.configChanged ? 1 : 0)}; },
-         [](const Bytes& b, C* c) { c->configChanged = b[0] != 0; }},
-        FloatField("damping", &C::damping),
-        TextField("displaySettings", 10, &C::displaySettings),
-        TextField("echoSettings", 10, &C::echoSettings),
-        TextField("finalAssembly", 3, &C::finalAssembly),
-        FloatField("fixedCurrent", &C::fixedCurrent),
-        TrimField("gainTrim", &C::gainTrim),
-        ByteField("loopCurrentMode", &C::loopCurrentMode),
-        TextField("longTag", 32, &C::longTag),
-        FloatField("lowerRange", &C::lowerRange),
-        TextField("message", 24, &C::message),
-        ByteField("pollingAddress", &C::pollingAddress),
-        ByteField("pvUnit", &C::pvUnit),
-        ByteField("rangeUnit", &C::rangeUnit),
-        TextField("tagDescriptorDate", 21, &C::tagDescriptorDate),
-        ByteField("transferFunction", &C::transferFunction),
-        FloatField("upperRange", &C::upperRange),
-        ByteField("writeProtect", &C::writeProtect),
-        TrimField("zeroTrim", &C::zeroTrim),
-    };
-    for (Field& field : f)
-      if (std::string(field.name) == "fixedCurrent") field.optional = true;
-    return f;
-  }();
+  static const std::vector<Field> fields{
+      ByteField("alarmSelect", &C::alarmSelect),
+      {"configChangeCounter", {2},
+       [](const C& c) {
+         return Bytes{static_cast<std::uint8_t>(c.configChangeCounter >> 8), static_cast<std::uint8_t>(c.configChangeCounter)};
+       },
+       [](const Bytes& b, C* c) { c->configChangeCounter = static_cast<std::uint16_t>(b[0] << 8 | b[1]); }},
+      {"configChanged", {1}, [](const C& c) { return Bytes{static_cast<std::uint8_t>(c.configChanged ? 1 : 0)}; },
+       [](const Bytes& b, C* c) { c->configChanged = b[0] != 0; }},
+      FloatField("damping", &C::damping),
+      TextField("displaySettings", 10, &C::displaySettings),
+      TextField("echoSettings", 10, &C::echoSettings),
+      TextField("finalAssembly", 3, &C::finalAssembly),
+      Optional(FloatField("fixedCurrent", &C::fixedCurrent)),
+      Optional(TrimField("gainTrim", &C::gainTrim)),
+      // The sensor limits follow the PV unit (command 44).
+      Optional(ByteField("limitsUnit", &C::limitsUnit)),
+      ByteField("loopCurrentMode", &C::loopCurrentMode),
+      TextField("longTag", 32, &C::longTag),
+      FloatField("lowerRange", &C::lowerRange),
+      Optional(FloatField("lowerSensorLimit", &C::lowerSensorLimit)),
+      Optional(MemoryField()),
+      TextField("message", 24, &C::message),
+      Optional(FloatField("minimumSpan", &C::minimumSpan)),
+      ByteField("pollingAddress", &C::pollingAddress),
+      ByteField("pvUnit", &C::pvUnit),
+      ByteField("rangeUnit", &C::rangeUnit),
+      TextField("tagDescriptorDate", 21, &C::tagDescriptorDate),
+      ByteField("transferFunction", &C::transferFunction),
+      FloatField("upperRange", &C::upperRange),
+      Optional(FloatField("upperSensorLimit", &C::upperSensorLimit)),
+      ByteField("writeProtect", &C::writeProtect),
+      Optional(TrimField("zeroTrim", &C::zeroTrim)),
+  };
   return fields;
 }
 
@@ -135,8 +170,16 @@ bool ParseDeviceFile(const std::string& text, SimulatedDevice::Configuration* c,
       *why = "\"" + name + "\" is not hex";
       return false;
     }
-    if (std::find(field->sizes.begin(), field->sizes.end(), value.size()) == field->sizes.end()) {
-      *why = "\"" + name + "\" holds " + std::to_string(value.size()) + " bytes, not " + Sizes(field->sizes);
+    const bool sized = field->sizes.empty() ? value.size() % field->record == 0
+                                            : std::find(field->sizes.begin(), field->sizes.end(), value.size()) !=
+                                                  field->sizes.end();
+    if (!sized) {
+      *why = "\"" + name + "\" holds " + std::to_string(value.size()) + " bytes, not " +
+             (field->sizes.empty() ? "a multiple of " + std::to_string(field->record) : Sizes(field->sizes));
+      return false;
+    }
+    if (const std::string wrong = field->check(value); !wrong.empty()) {
+      *why = wrong;
       return false;
     }
     values[name] = value;
@@ -165,24 +208,31 @@ bool DeviceFile::Load(SimulatedDevice* device, std::string* why) {
     *why = "the device file " + Path() + " cannot be read: " + ResultText(hr) + "; nothing was changed";
     return false;
   }
-  if (!m_file.Present()) return true;
-  std::string damage;
-  if (!ParseDeviceFile(m_file.Bytes(), &device->config, &damage)) {
-    *why = "the device file " + Path() + " is damaged (" + damage + "); nothing was changed";
-    return false;
+  if (m_file.Present()) {
+    std::string damage;
+    if (!ParseDeviceFile(m_file.Bytes(), &device->config, &damage)) {
+      *why = "the device file " + Path() + " is damaged (" + damage + "); nothing was changed";
+      return false;
+    }
   }
+  m_loaded = DeviceFileText(device->config);
   return true;
 }
 
 bool DeviceFile::Save(const SimulatedDevice& device, std::string* why, bool createAbsent) {
   const std::string text = DeviceFileText(device.config);
-  if (m_file.Present() ? m_file.Bytes() == text : !createAbsent && text == DeviceFileText(SimulatedDevice().config))
-    return true;
+  // The file stays byte for byte as it is (its line ends and order included) while the
+  // transmitter holds what it was loaded from.
+  const std::string held = m_loaded ? *m_loaded : m_file.Present() ? m_file.Bytes() : DeviceFileText(SimulatedDevice().config);
+  if (text == held && (m_file.Present() || !createAbsent)) return true;
   const std::size_t slash = Path().find_last_of("\\/");
   if (slash != std::string::npos && slash > 0) CreateDirectoryA(Path().substr(0, slash).c_str(), nullptr);
   bool replaced = false;
   const HRESULT hr = m_file.Replace(text, &replaced);
-  if (SUCCEEDED(hr)) return true;
+  if (SUCCEEDED(hr)) {
+    m_loaded = text;
+    return true;
+  }
   *why = SaveFailure("the device", Path(), hr, replaced);
   return false;
 }

@@ -3,13 +3,15 @@
 // between runs as a real transmitter keeps it, so that every command on a project talks to one
 // transmitter.
 //
-// The device file holds one "name hex" line for each setting a write command changes, the change
-// counter and flag, and the loop current's state (a fixed current, the trims the master gave). A
-// file with a line missing, twice, unknown, not hex or of the wrong length is damaged and refused;
-// the loop-current lines may be missing (files written before they were kept hold no fixed current
-// and no trims).
+// The device file holds one "name hex" line for each setting a write command changes (the sensor
+// limits the PV unit converts and the device memory of command 134 included), the change counter
+// and flag, and the loop current's state (a fixed current, the trims the master gave). A file with
+// a line missing, twice, unknown, not hex or of the wrong length is damaged and refused; the lines
+// kept only since a later version may be missing (files written before them load with the default
+// transmitter's values there: no fixed current, no trims, its sensor limits and memory).
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "frame/FrameStorage.h"
@@ -28,14 +30,16 @@ class DeviceFile {
   // Reads the file into `device`; without a file the device stays the default transmitter. False
   // with the reason for a person when the file cannot be read or is damaged.
   bool Load(SimulatedDevice* device, std::string* why);
-  // Keeps the device's memory in the file when it differs from what the file holds (a file that
-  // is not there holds the default transmitter, and is written when `createAbsent`); never over a
+  // Keeps the device's memory in the file when it differs from what the device was loaded from (a
+  // file that is not there holds the default transmitter, and is written when `createAbsent`), so
+  // that a command that changed nothing leaves the file byte for byte as it was; never over a
   // file another command saved meanwhile. False with the reason for a person.
   bool Save(const SimulatedDevice& device, std::string* why, bool createAbsent = false);
   const std::string& Path() const { return m_file.Path(); }
 
  private:
   KnownFile m_file;
+  std::optional<std::string> m_loaded;  // the device as loaded, in the file's own form
 };
 
 // Saves the DTM's data set (IPersistStreamInit, in the frame's container) into the project file

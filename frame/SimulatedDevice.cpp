@@ -98,6 +98,16 @@ float GetFloat(const Bytes& bytes, std::size_t at) {
 
 }  // namespace wire
 
+std::string hart::StatusConditions(std::uint8_t status) {
+  static constexpr const char* kNames[8] = {"primary variable out of limits", "non-primary variable out of limits",
+                                            "loop current saturated", "loop current fixed", "more status available",
+                                            "cold start", nullptr, "field device malfunction"};
+  std::string text;
+  for (int bit = 7; bit >= 0; --bit)
+    if ((status >> bit & 1) && kNames[bit]) text += (text.empty() ? "" : ", ") + std::string(kNames[bit]);
+  return text;
+}
+
 // ---- The device -----------------------------------------------------------------------------
 
 namespace {
@@ -183,13 +193,6 @@ std::string SimulatedDevice::Message() const { return wire::UnpackAscii(config.m
 std::string SimulatedDevice::Tag() const { return wire::UnpackAscii(Slice(config.tagDescriptorDate, 0, 6)); }
 std::string SimulatedDevice::Descriptor() const { return wire::UnpackAscii(Slice(config.tagDescriptorDate, 6, 12)); }
 
-std::uint8_t SimulatedDevice::DeviceStatus() const {
-  std::uint8_t status = 0;
-  if (config.configChanged) status |= hart::kStatusConfigChanged;
-  if (config.moreStatusAvailable) status |= hart::kStatusMoreStatus;
-  if (config.fixedCurrent != 0.0f) status |= hart::kStatusCurrentFixed;
-  return status;
-}
 
 namespace {
 // Metres in one unit of the length units the device knows; 0 for any other code.
@@ -221,10 +224,27 @@ float SimulatedDevice::PercentOfRange() const {
   return span == 0.0f ? 0.0f : (pv - config.lowerRange) / span * 100.0f;
 }
 
+namespace {
+// The loop current's share of the range stops here: 3.8 and 20.5 mA (NAMUR NE 43).
+constexpr float kLowestPercent = -1.25f;
+constexpr float kHighestPercent = 103.125f;
+}  // namespace
+
+bool SimulatedDevice::PvOutsideRange() const {
+  const float percent = PercentOfRange();
+  return percent < 0.0f || percent > 100.0f;
+}
+
+bool SimulatedDevice::CurrentFollowsPv() const {
+  if (config.fixedCurrent != 0.0f || config.loopCurrentMode == 0) return false;
+  const std::uint8_t mode = AnalogModeCode();
+  return mode != kPark4 && mode != kPark8 && mode != kPark12;
+}
+
 float SimulatedDevice::LoopCurrent() const {
   if (config.fixedCurrent != 0.0f) return config.fixedCurrent;
   if (config.loopCurrentMode == 0) return 4.0f;
-  const float share = std::clamp(PercentOfRange(), -1.25f, 103.125f) / 100.0f;
+  const float share = std::clamp(PercentOfRange(), kLowestPercent, kHighestPercent) / 100.0f;
   switch (AnalogModeCode()) {
     case kAnalog20To4: return 20.0f - 16.0f * share;
     case kPark4: return 4.0f;
@@ -232,6 +252,28 @@ float SimulatedDevice::LoopCurrent() const {
     case kPark12: return 12.0f;
     default: return 4.0f + 16.0f * share;
   }
+}
+
+std::uint8_t SimulatedDevice::DeviceStatus() const {
+  std::uint8_t status = 0;
+  if (config.configChanged) status |= hart::kStatusConfigChanged;
+  if (config.moreStatusAvailable) status |= hart::kStatusMoreStatus;
+  const float percent = PercentOfRange();
+  if (!CurrentFollowsPv()) status |= hart::kStatusCurrentFixed;
+  else if (percent < kLowestPercent || percent > kHighestPercent) status |= hart::kStatusCurrentSaturated;
+  if (PvOutsideRange()) status |= hart::kStatusPvOutOfLimits;
+  return status;
+}
+
+std::uint8_t SimulatedDevice::ExtendedDeviceStatus() const {
+  std::uint8_t status = 0;
+  const auto faults = config.additionalStatus.begin();
+  if (std::any_of(faults, faults + std::min<std::size_t>(6, config.additionalStatus.size()),
+                  [](std::uint8_t b) { return b != 0; }))
+    status |= hart::kExtendedMaintenanceRequired;
+  if (PvOutsideRange()) status |= hart::kExtendedDeviceVariableAlert;
+  if (config.fixedCurrent != 0.0f) status |= hart::kExtendedFunctionCheck;
+  return status;
 }
 
 void SimulatedDevice::Changed() {
@@ -315,7 +357,7 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
       r[12] = c.preambles;
       r[13] = 4;  // device variables
       wire::PutU16(&r, 14, c.configChangeCounter);
-      r[16] = c.moreStatusAvailable ? 0x02 : 0x00;
+      r[16] = ExtendedDeviceStatus();
       wire::PutU16(&r, 17, c.manufacturerId);
       wire::PutU16(&r, 19, c.privateLabel);
       r[21] = 1;  // HART process automation device

@@ -77,9 +77,19 @@ constexpr std::uint8_t kStatusBytesMismatch = 14;  // a warning: the data still 
 constexpr std::uint8_t kNotImplemented = 64;
 constexpr std::uint8_t kIncorrectLoopCurrentMode = 9;  // commands 45, 46: not fixed at 4 or 20 mA
 
+// The device status byte of every answer.
 constexpr std::uint8_t kStatusConfigChanged = 0x40;
 constexpr std::uint8_t kStatusMoreStatus = 0x10;
 constexpr std::uint8_t kStatusCurrentFixed = 0x08;
+constexpr std::uint8_t kStatusCurrentSaturated = 0x04;
+constexpr std::uint8_t kStatusPvOutOfLimits = 0x01;
+// The names HART gives the set bits of a device status byte, most significant first, but for
+// "configuration changed" (which nearly every write sets), comma-separated; "" for none.
+std::string StatusConditions(std::uint8_t status);
+// HART 7's extended device status (command 0 byte 16).
+constexpr std::uint8_t kExtendedMaintenanceRequired = 0x01;
+constexpr std::uint8_t kExtendedDeviceVariableAlert = 0x02;
+constexpr std::uint8_t kExtendedFunctionCheck = 0x20;
 
 constexpr std::uint8_t kUnitFeet = 44;
 constexpr std::uint8_t kUnitMeter = 45;
@@ -172,8 +182,20 @@ class SimulatedDevice {
   void InjectFault(const CommandFault& fault) { m_faults.push_back(fault); }
   void ClearFaults() { m_faults.clear(); }
 
-  // The device status byte as the next answer carries it (without injected faults).
+  // The device status byte as the next answer carries it (without injected faults), as HART
+  // defines its bits:
+  //   0x40 configuration changed   a write changed the configuration; command 38 resets it
+  //   0x10 more status available   command 48's status changed since a master acknowledged it
+  //   0x08 loop current fixed      the current does not follow the PV (command 40, loop current
+  //                                mode disabled, or parked by the analog mode)
+  //   0x04 loop current saturated  the current follows the PV and stops at 3.8 or 20.5 mA
+  //   0x01 PV out of limits        the PV lies outside the range
   std::uint8_t DeviceStatus() const;
+  // HART 7's extended device status of command 0 (byte 16):
+  //   0x01 maintenance required    command 48 reports a fault (a status byte 0 to 5 not zero)
+  //   0x02 device variable alert   the PV lies outside the range
+  //   0x20 function check          a master fixed the loop current (command 40)
+  std::uint8_t ExtendedDeviceStatus() const;
   // The analog modes of echo settings byte 1.
   enum AnalogMode : std::uint8_t { kAnalog4To20 = 0, kAnalog20To4 = 1, kPark4 = 4, kPark8 = 5, kPark12 = 6 };
   std::uint8_t AnalogModeCode() const;
@@ -182,6 +204,9 @@ class SimulatedDevice {
   float LoopCurrent() const;
   // The PV in per cent of the range, the PV taken into the range's unit.
   float PercentOfRange() const;
+  // Whether the loop current follows the PV over the range (neither fixed nor parked nor
+  // switched off by multidrop).
+  bool CurrentFollowsPv() const;
   // A length in `to` units; unchanged when either unit is no length unit the device knows.
   static float ConvertLength(float value, std::uint8_t from, std::uint8_t to);
 
@@ -213,6 +238,7 @@ class SimulatedDevice {
 
  private:
   HartReply Run(std::uint8_t command, const Bytes& request);
+  bool PvOutsideRange() const;
   // Marks a configuration change (status bit 0x40, counter + 1).
   void Changed();
   // Follows a change of the command 48 status with the more-status-available flag.

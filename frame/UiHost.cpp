@@ -316,10 +316,13 @@ bool SaveWhenChanged(TransferSession& session, KnownFile* project, const std::st
   return true;
 }
 
-// The loop-current trims the transmitter took, if any (", zero trim 3.950 mA").
-std::string TrimsText(const SimulatedDevice& device) {
-  std::string text;
+// What the transmitter's loop current is ("loop current 4.000 mA (fixed), zero trim 3.950 mA"): a
+// picture alone cannot say whether the current a control speaks of is real.
+std::string TransmitterText(const SimulatedDevice& device) {
   char number[64] = {};
+  std::snprintf(number, sizeof number, "loop current %.3f mA%s", static_cast<double>(device.LoopCurrent()),
+                device.config.fixedCurrent != 0.0f ? " (fixed)" : "");
+  std::string text = number;
   for (const auto& [name, trim] : {std::pair{"zero", device.config.zeroTrim}, std::pair{"gain", device.config.gainTrim}}) {
     if (!trim) continue;
     std::snprintf(number, sizeof number, ", %s trim %.3f mA", name, static_cast<double>(*trim));
@@ -681,20 +684,24 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       std::printf("  item %d: (%s)\n", id, open ? "none" : "the user interface closed");
   }
   if (!open) std::printf("  the user interface closed itself\n");
-  // What the user was told, and what the transmitter holds: a picture alone cannot say whether
-  // the loop current a control speaks of is real.
+  // What the user was told, and what the transmitter holds.
   for (const std::string& message : frame->userMessages) std::printf("  told: %s\n", message.c_str());
-  if (!offline)
-    std::printf("  transmitter: loop current %.3f mA%s%s\n", static_cast<double>(device->LoopCurrent()),
-                device->config.fixedCurrent != 0.0f ? " (fixed)" : "", TrimsText(*device).c_str());
+  const std::string transmitter = offline ? std::string() : TransmitterText(*device);
+  if (!offline) std::printf("  transmitter: %s\n", transmitter.c_str());
   if (open && refusedOk >= 0)
     std::printf("  OK refused: the control is still open%s\n",
                 refusedOk > 0 ? (" with item " + std::to_string(refusedOk) + " marked invalid").c_str() : "");
   int code = CloseAndFinish(host.Get(), frame->activeX);
   const bool answered = AnswersUsed(*frame);
   if (!SaveWhenChanged(*session, &projectFile, actions.empty() ? nullptr : &before)) code = 1;
+  const std::string absent = offline ? std::string() : session->Channel()->NoDeviceAnswered();
   session->Close();
+  // The close may still have written to the transmitter (a download the user agreed to, a loop
+  // current given back): what it holds then, as its device file keeps it.
+  if (!offline && TransmitterText(*device) != transmitter)
+    std::printf("  transmitter after the close: %s\n", TransmitterText(*device).c_str());
   if (!keepDevice.Save()) code = 1;
+  if (!absent.empty()) return Fail("the user interface could not reach the transmitter: " + absent);
   if (!rendered) return Fail("the picture could not be written to " + png);
   if (badPage) return Fail("no page " + page + " in the user interface's page tree");
   if (open && refusedOk >= 0)

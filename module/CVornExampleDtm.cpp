@@ -32,6 +32,14 @@ const vkr::CategoryMapEntry kDtmCategories[] = {{vkr::kCategoryImplemented, &kCa
 constexpr LONG kCommunicationFunctions[] = {1, 2, 4, 3};
 constexpr LONG kOfflineFunctions[] = {1, 2, 4};
 
+// The device status byte of the last HART answer (the connection keeps it there).
+constexpr ULONG kParDeviceStatus = 1001;
+// The FDT status words and the HART device status bits that make them.
+constexpr ULONG kStatusWarning = 1;
+constexpr ULONG kStatusError = 2;
+constexpr BYTE kHartMalfunction = 0x80;
+constexpr BYTE kHartWarnings = 0x10 | 0x08 | 0x04 | 0x02 | 0x01;
+
 // A REG_SZ setting, or false when it is missing, of another type or longer than the buffer.
 bool ReadString(HKEY key, const char* name, std::string* out) {
   char buffer[kMaxSettingBytes + 1] = {};
@@ -283,3 +291,13 @@ HRESULT CVornExampleDtm::Config(BSTR userInformation, VARIANT_BOOL* result) {
 // ---- Documentation ----------------------------------------------------------------------
 
 HRESULT CVornExampleDtm::GetFunctionDocumentation(LONG, BSTR*) { return S_OK; }
+
+HRESULT CVornExampleDtm::InternalGetDeviceStatus(ULONG* status) {
+  const HRESULT hr = CovFDT_BaseDTMCore::InternalGetDeviceStatus(status);
+  if (FAILED(hr) || *status != 0) return hr;
+  vkr::Variant bits;
+  if (FAILED(GetParameterValue(vkr::UI4(kParDeviceStatus), bits.Put())) || bits.vt != VT_UI1) return hr;
+  if (bits.bVal & kHartMalfunction) *status = kStatusError;
+  else if (bits.bVal & kHartWarnings) *status = kStatusWarning;
+  return hr;
+}

@@ -44,6 +44,10 @@ class CVornExampleDtm : public vkr::Implements<ISomeInterface>,
   HRESULT DtmMessage(VARIANT id, VARIANT argument) override;
   // IDtm::Config answers S_OK with a false result outside state 7.
   HRESULT Config(BSTR userInformation, VARIANT_BOOL* result) override;
+  // The framework's status (every status parameter read from the device), then what the HART
+  // device status byte of those answers says: a malfunction is an error; a PV or another variable
+  // out of limits, a loop current saturated or fixed, or more status waiting is a warning.
+  HRESULT InternalGetDeviceStatus(ULONG* status) override;
 
   // IDtmInformation: the information document from the device class's own template.
   HRESULT GetInformation(BSTR request, BSTR* information) override;

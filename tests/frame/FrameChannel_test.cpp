@@ -360,8 +360,8 @@ TEST_F(FrameChannelTest, LoopConfigurationAndStatusFlagsFollowTheHartCommands) {
   const Case cases[] = {
       {-1, 6, "0002", "<none>", "12", "0"},  // loop-current mode 2 does not exist
       {-1, 6, "4001", "<none>", "2", "0"},   // polling address 64 does not either
-      {-1, 6, "05", "0500", "0", "64"},      // a HART 5 master: multidrop parks the current
-      {-1, 7, "", "0500", "0", "64"},
+      {-1, 6, "05", "0500", "0", "72"},      // a HART 5 master: multidrop parks the current (fixed)
+      {-1, 7, "", "0500", "0", "72"},
       {-1, 6, "00", "0001", "0", "64"},      // address 0 drives the loop current again
       {-1, 38, "", "0002", "0", "0"},        // no counter: reset, and the counter comes back
       {-1, 44, "2D", "2D", "0", "64"},

@@ -174,7 +174,7 @@ TEST(DeviceParameterTable, CountsOfHelpersTypesAndFlags) {
   EXPECT_EQ(typesOfRecords[VT_UI4], 6);
   EXPECT_EQ(typesOfRecords[VT_UI2], 3);
   EXPECT_EQ(typesOfRecords[VT_BOOL], 1);
-  EXPECT_EQ(persisted, 34);
+  EXPECT_EQ(persisted, 35);
   EXPECT_EQ(addressedRecords, 53);
   EXPECT_EQ(bitStrings, 25);
   EXPECT_EQ(emptyTypeInfo, 19);

@@ -390,9 +390,9 @@ TEST(ImportIntoTheDeviceTable, ValuesOutsideTheirRangeAreMarkedInvalid) {
         {1081, u"VT_R4", u"0.25", "0.250000", false},
         // 1136, the same range, persisted.
         {1136, u"VT_R4", u"-7", "-7.000000", true},
-        // 121 "Short address", 0 to 15.
-        {121, u"VT_UI1", u"20", "20", true},
-        {121, u"VT_UI1", u"15", "15", false},
+        // 121 "Short address", 0 to 63 (HART's polling addresses).
+        {121, u"VT_UI1", u"64", "64", true},
+        {121, u"VT_UI1", u"63", "63", false},
     };
     for (const Case& c : cases) {
       ParInfo before;
