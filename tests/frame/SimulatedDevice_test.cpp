@@ -2,6 +2,10 @@
 // run as one script on one device so that writes show in the reads after them.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "frame/SimulatedDevice.h"
 
 namespace {
@@ -277,6 +281,61 @@ TEST(SimulatedDevice, TheLoopCurrentFollowsTheAnalogMode) {
     const HartReply r = device.Execute(2, {});
     EXPECT_FLOAT_EQ(wire::GetFloat(r.data, 0), c.current);
   }
+}
+
+// The device status byte and HART 7's extended device status (command 0 byte 16) follow the
+// device's state, each written by the command that makes it. A PV of 3 m in the range is 50 %.
+TEST(SimulatedDevice, StatusBitsFollowTheStateAsHartDefinesThem) {
+  struct Case {
+    const char* state;
+    std::vector<std::pair<int, std::string>> commands;  // run in order on a round device
+    float pv;
+    std::uint8_t status;
+    std::uint8_t extended;
+    float current;
+    std::uint8_t fault = 0;  // command 48's first status byte
+  };
+  const std::string range0to6 = "2D4" "0C00000" "00000000";
+  const Case cases[] = {
+      {"in the range", {}, 3.0f, 0x00, 0x00, 12.0f},
+      {"a write", {{34, "3F800000"}}, 3.0f, 0x40, 0x00, 12.0f},
+      // Over the range, still short of 20.5 mA: out of limits, not saturated.
+      {"PV at 102 %", {}, 6.12f, 0x01, 0x02, 20.32f},
+      {"PV far above", {}, 9.0f, 0x05, 0x02, 20.5f},
+      {"PV far below", {}, -1.0f, 0x05, 0x02, 3.8f},
+      // A range change takes the current and the bits with it at once.
+      {"range moved away", {{35, "2D4" "1200000" "40C00000"}}, 3.0f, 0x45, 0x02, 3.8f},
+      {"range moved back", {{35, "2D4" "1200000" "40C00000"}, {35, range0to6}}, 3.0f, 0x40, 0x00, 12.0f},
+      {"reversed 20 to 4 mA", {{138, "32013E99999A00000000"}}, 9.0f, 0x45, 0x02, 3.5f},
+      {"fixed by command 40", {{40, "41000000"}}, 3.0f, 0x08, 0x20, 8.0f},
+      // A fixed current is not saturated, whatever the PV.
+      {"fixed, PV out", {{40, "41000000"}}, 9.0f, 0x09, 0x22, 8.0f},
+      {"multidrop", {{6, "0500"}}, 3.0f, 0x48, 0x00, 4.0f},
+      {"parked at 8 mA", {{138, "32053E99999A00000000"}}, 3.0f, 0x48, 0x00, 8.0f},
+      {"a probe fault in command 48", {}, 3.0f, 0x10, 0x01, 12.0f, 0x02},
+      {"the fault acknowledged", {{48, ""}}, 3.0f, 0x00, 0x01, 12.0f, 0x02},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.state);
+    SimulatedDevice device = RoundDevice();
+    device.config.pv = c.pv;
+    device.config.additionalStatus[0] = c.fault;
+    for (const auto& [command, request] : c.commands) {
+      Bytes data = Hex(request);
+      // Acknowledging sends back the status bytes read.
+      if (command == 48) data = device.Execute(48, {}).data;
+      ASSERT_EQ(device.Execute(static_cast<std::uint8_t>(command), data).commandResponse, 0) << command;
+    }
+    const HartReply identity = device.Execute(0, {});
+    ASSERT_EQ(identity.data.size(), 22u);
+    EXPECT_EQ(int(identity.deviceStatus), int(c.status));
+    EXPECT_EQ(int(identity.data[16]), int(c.extended));
+    EXPECT_NEAR(device.LoopCurrent(), c.current, 1e-3f);
+  }
+  EXPECT_EQ(hart::StatusConditions(0xFF),
+            "field device malfunction, cold start, more status available, loop current fixed, loop current saturated, "
+            "non-primary variable out of limits, primary variable out of limits");
+  EXPECT_EQ(hart::StatusConditions(hart::kStatusConfigChanged), "");
 }
 
 TEST(SimulatedDevice, WriteProtectionRefusesEveryWriteAndChangesNothing) {

@@ -1,0 +1,149 @@
+// The device file's text: what the simulated transmitter holds is written as one "name hex" line a
+// setting and read back as it was; a damaged file is refused naming its line and changes nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "frame/ProjectFiles.h"
+
+namespace {
+
+using vkr::frame::DeviceFileText;
+using vkr::frame::ParseDeviceFile;
+using vkr::frame::SimulatedDevice;
+using Configuration = SimulatedDevice::Configuration;
+namespace hart = vkr::frame::hart;
+
+// A transmitter whose every kept setting differs from the default one's.
+Configuration Distinct() {
+  SimulatedDevice device;
+  Configuration& c = device.config;
+  device.SetMessage("DISTINCT");
+  device.SetTagAndDescriptor("LT-7", "NORTH SILO");
+  c.alarmSelect = 1;
+  c.configChangeCounter = 0x0102;
+  c.configChanged = true;
+  c.damping = 1.5f;
+  c.displaySettings = {5, 3, 4, 3, 42, 1, 0x3F, 0x40, 0, 0};
+  c.echoSettings = {25, 5, 0x3E, 0xAA, 0x7E, 0xFA, 0x3E, 0, 0, 0};
+  c.finalAssembly = {1, 2, 3};
+  c.fixedCurrent = 12.0f;
+  c.zeroTrim = 3.95f;
+  c.gainTrim = 20.05f;
+  c.limitsUnit = hart::kUnitMillimeter;
+  c.upperSensorLimit = 300.0f;
+  c.lowerSensorLimit = 8000.0f;
+  c.minimumSpan = 100.0f;
+  c.loopCurrentMode = 0;
+  c.longTag = vkr::frame::Bytes(32, 'L');
+  c.lowerRange = 7000.0f;
+  c.upperRange = 60.0f;
+  c.memory[0x007C] = 0x4000;
+  c.pollingAddress = 7;
+  c.pvUnit = hart::kUnitMillimeter;
+  c.rangeUnit = hart::kUnitCentimeter;
+  c.transferFunction = 1;
+  c.writeProtect = 1;
+  return c;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string Join(const std::vector<std::string>& lines, const char* end = "\n") {
+  std::string text;
+  for (const std::string& line : lines) text += line + end;
+  return text;
+}
+
+// The text with the line of `name` replaced (by nothing: removed).
+std::string Replace(const std::string& text, const std::string& name, const std::string& line) {
+  std::vector<std::string> lines = Lines(text);
+  for (std::string& l : lines)
+    if (l.rfind(name + " ", 0) == 0) l = line;
+  lines.erase(std::remove(lines.begin(), lines.end(), std::string()), lines.end());
+  return Join(lines);
+}
+
+TEST(DeviceFile, ReadsBackWhatItHoldsAndRefusesADamagedFileNamingItsLine) {
+  const std::string distinct = DeviceFileText(Distinct());
+  const std::string plain = DeviceFileText(SimulatedDevice().config);
+  std::vector<std::string> reversed = Lines(distinct);
+  std::reverse(reversed.begin(), reversed.end());
+  // The lines an older version did not keep: files written then load with the default's.
+  std::string older = distinct;
+  for (const char* name : {"fixedCurrent", "gainTrim", "zeroTrim", "limitsUnit", "lowerSensorLimit", "upperSensorLimit",
+                           "minimumSpan", "memory"})
+    older = Replace(older, name, "");
+  struct Case {
+    const char* what;
+    std::string text;
+    std::string why;  // "" for a file that loads
+    std::function<void(const Configuration&)> check = [](const Configuration&) {};
+  };
+  const Case cases[] = {
+      {"every setting apart", distinct, "",
+       [&](const Configuration& c) { EXPECT_EQ(DeviceFileText(c), distinct); }},
+      // An untrimmed transmitter keeps no trims: an empty value, never a trim of 0 mA.
+      {"untrimmed", plain, "",
+       [&](const Configuration& c) {
+         EXPECT_FALSE(c.zeroTrim);
+         EXPECT_FALSE(c.gainTrim);
+         EXPECT_NE(plain.find("\nzeroTrim \n"), std::string::npos) << plain;
+         EXPECT_EQ(DeviceFileText(c), plain);
+       }},
+      {"a trim of 0 mA", Replace(plain, "zeroTrim", "zeroTrim 00000000"), "",
+       [](const Configuration& c) { EXPECT_EQ(c.zeroTrim, 0.0f); }},
+      {"CRLF, the lines in another order, blank lines", Join(reversed, "\r\n") + "\r\n  \r\n", "",
+       [&](const Configuration& c) { EXPECT_EQ(DeviceFileText(c), distinct); }},
+      {"written before the later lines", older, "",
+       [&](const Configuration& c) {
+         EXPECT_EQ(c.fixedCurrent, 0.0f);
+         EXPECT_FALSE(c.zeroTrim);
+         EXPECT_EQ(c.limitsUnit, hart::kUnitMeter);
+         EXPECT_EQ(c.memory, SimulatedDevice().config.memory);
+         EXPECT_EQ(c.pollingAddress, 7);
+       }},
+      // The level is measured, not kept: the same 2.5 m in the file's PV unit.
+      {"the level in millimetres", distinct, "", [](const Configuration& c) { EXPECT_FLOAT_EQ(c.pv, 2500.0f); }},
+      {"a line missing", Replace(distinct, "message", ""), "no line \"message\""},
+      {"a line twice", distinct + "pvUnit 2D\n", "\"pvUnit\" twice"},
+      {"an unknown line", distinct + "dampening 00\n", "a line \"dampening\" it does not keep"},
+      {"not hex", Replace(distinct, "damping", "damping 3F00000G"), "\"damping\" is not hex"},
+      {"an odd digit", Replace(distinct, "damping", "damping 3F00000"), "\"damping\" is not hex"},
+      {"too short", Replace(distinct, "damping", "damping 3F0000"), "\"damping\" holds 3 bytes, not 4"},
+      {"no value", Replace(distinct, "damping", "damping"), "\"damping\" holds 0 bytes, not 4"},
+      {"a byte too long", Replace(distinct, "pvUnit", "pvUnit 2C2C"), "\"pvUnit\" holds 2 bytes, not 1"},
+      {"a trim cut", Replace(distinct, "zeroTrim", "zeroTrim 41"), "\"zeroTrim\" holds 1 bytes, not 0 or 4"},
+      {"a memory word cut", Replace(distinct, "memory", "memory 007C4000003"), "\"memory\" is not hex"},
+      {"half a memory word", Replace(distinct, "memory", "memory 007C40000035"),
+       "\"memory\" holds 6 bytes, not a multiple of 4"},
+      {"memory out of order", Replace(distinct, "memory", "memory 007C400000350320"),
+       "\"memory\" does not hold its words in rising address order"},
+      {"a memory word twice", Replace(distinct, "memory", "memory 007C4000007C0000"),
+       "\"memory\" does not hold its words in rising address order"},
+      {"nothing", "", "no line \"alarmSelect\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimulatedDevice device;
+    const std::string before = DeviceFileText(device.config);
+    std::string why;
+    EXPECT_EQ(ParseDeviceFile(c.text, &device.config, &why), c.why.empty()) << why;
+    EXPECT_EQ(why, c.why);
+    if (c.why.empty())
+      c.check(device.config);
+    else
+      EXPECT_EQ(DeviceFileText(device.config), before) << "a damaged file changed the device";
+  }
+}
+
+}  // namespace
