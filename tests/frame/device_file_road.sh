@@ -7,16 +7,7 @@
 set -u
 host=$1
 . "$(dirname "$0")/host_env.sh"
-"$host" register >/dev/null || fail "register"
-folder=$VKR_DRIVE_ROOT/c/VKR
-field() { grep "^$2 " "$folder/$1.vkr.device" | cut -d' ' -f2; }
-# Runs the host: "rc" its exit code, "out" what it printed, "last" its last line on stderr.
-run() {
-  out=$("$host" "$@" 2>"$dir/err")
-  rc=$?
-  last=$(tail -n 1 "$dir/err")
-}
-upload() { run upload --project "C:\\VKR\\$1.vkr" && [ $rc = 0 ] || fail "upload of $1: $last"; }
+. "$(dirname "$0")/host_project.sh"
 # Sets NAME VALUE pairs in a device file.
 setlines() {
   local f=$1
@@ -37,7 +28,7 @@ setlines "$distinct" damping 3FC00000 displaySettings 0402050306073F400000 echoS
   finalAssembly 000011 longTag 44495354494E43542054414E4B00000000000000000000000000000000000000 \
   message 1094D424E0D4814481393349514152820820820820820820 \
   tagDescriptorDate 314B7782082038F4942204C930F820820820030479 upperRange 3F800000 lowerRange 40E00000 \
-  memory "$(field plain memory | sed 's/^\(003503200036....\)/\1007C0123/')"
+  memory "$(field plain.vkr.device memory | sed 's/^\(003503200036....\)/\1007C0123/')"
 # The same in millimetres, its range in centimetres.
 units=$dir/units.device
 cp "$distinct" "$units"
@@ -133,7 +124,7 @@ upload poll
 for address in 7 0; do
   run ui 1 --project 'C:\VKR\poll.vkr' --png "$dir/poll.png" --page 6 --type "534=$address" --click 221
   [ $rc = 0 ] && echo "$out" | grep -q "data set saved to" || fail "polling address $address: $rc $out $last"
-  [ "$(field poll pollingAddress)" = "0$address" ] || fail "the device file holds polling address $(field poll pollingAddress)"
+  [ "$(field poll.vkr.device pollingAddress)" = "0$address" ] || fail "the device file holds polling address $(field poll.vkr.device pollingAddress)"
   run upload --project 'C:\VKR\poll.vkr'
   [ $rc = 0 ] || fail "the upload after polling address $address: $last"
 done

@@ -8,18 +8,9 @@ set -u
 host=$1
 faults=$2  # preloaded for a failing disk: fsync fails where VKR_TEST_FSYNC_FAILS says
 . "$(dirname "$0")/host_env.sh"
-"$host" register >/dev/null || fail "register"
-folder=$VKR_DRIVE_ROOT/c/VKR
-field() { grep "^$2 " "$folder/$1" | cut -d' ' -f2; }
-# Runs the host: "rc" its exit code, "out" what it printed, "last" its last line on stderr.
-run() {
-  out=$("$host" "$@" 2>"$dir/err")
-  rc=$?
-  last=$(tail -n 1 "$dir/err")
-}
+. "$(dirname "$0")/host_project.sh"
 # Every file of the folder with its checksum.
 files() { (cd "$folder" && find . -type f | sort | xargs md5sum); }
-upload() { run upload --project "C:\\VKR\\$1.vkr" && [ $rc = 0 ] || fail "upload of $1: $last"; }
 
 # ---- Two commands on one project ----------------------------------------------------------------
 # A download at the wire's speed runs while another command saves the project's files: the download
