@@ -109,7 +109,13 @@ void CovFDT_HartConnectionImpl::FollowPollingAddress(IovFdtParameterHandler4& ha
   const std::u16string_view hex = TextOf(data.bstrResponseData.Get());
   if (hex.size() < 2 || !IsHexText(data.bstrResponseData.Get())) return;
   auto digit = [](char16_t c) { return c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10; };
-  handler.SetParameterValue(vkr::UI4(kParShortAddress), UI1(static_cast<BYTE>(digit(hex[0]) << 4 | digit(hex[1]))));
+  const BYTE address = static_cast<BYTE>(digit(hex[0]) << 4 | digit(hex[1]));
+  // The same address again (a write of the loop current mode alone) leaves the data set as it is.
+  vkr::Variant held;
+  if (SUCCEEDED(handler.GetParameterValue(vkr::UI4(kParShortAddress), held.Put())) && held.vt == VT_UI1 &&
+      held.bVal == address)
+    return;
+  handler.SetParameterValue(vkr::UI4(kParShortAddress), UI1(address));
 }
 
 HRESULT CovFDT_HartConnectionImpl::AbortAtFrame(BSTR communicationReference) {

@@ -815,6 +815,24 @@ TEST_F(ConnectionTest, EveryDataExchangeResponseWritesTheStatusParameters) {
               S_OK);
     EXPECT_EQ(dtm->statusWrites, c.expected) << "command " << c.command;
   }
+  // A command 6 the device took moves the DTM's short address (121) to the polling address it
+  // answers with; one it refused or did not understand leaves it.
+  const struct {
+    const char* status;
+    const char* data;
+    Writes expected;
+  } polling[] = {
+      {"<Status deviceStatus=\"64\"><CommandResponse value=\"0\"/></Status>", "0700", {{1001, 0x40}, {1113, 0}, {121, 7}}},
+      {"<Status deviceStatus=\"64\"><CommandResponse value=\"2\"/></Status>", "0700", {{1001, 0x40}, {1113, 2}}},
+      {"<Status deviceStatus=\"64\"><CommunicationStatus value=\"136\"/></Status>", nullptr, {{1001, 0x40}, {1113, 0}}},
+  };
+  for (const auto& c : polling) {
+    dtm->statusWrites.clear();
+    VARIANT_BOOL done = VARIANT_FALSE;
+    ASSERT_EQ(conn->ReadParameter(vkr::UI4(1), &done), S_OK);
+    channel->Answer("transaction", Last().invokeId, DataExchangeResponse(kReference, 6, c.status, c.data));
+    EXPECT_EQ(dtm->statusWrites, c.expected) << c.status;
+  }
   // Written before the answer is matched: also from an answer no request waits for.
   dtm->statusWrites.clear();
   EXPECT_EQ(channel->Answer("transaction", vkr::Bstr(u"00000000-0000-0000-0000-000000000000"),
