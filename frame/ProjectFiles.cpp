@@ -50,7 +50,8 @@ Field TextField(const char* name, std::size_t size, Bytes SimulatedDevice::Confi
 
 // A trim is absent (no value) until the master gave one.
 Field TrimField(const char* name, std::optional<float> SimulatedDevice::Configuration::*member) {
-  return {name, {0, 4},
+  return {name,
+          {0, 4},
           [member](const auto& c) { return c.*member ? FloatBytes(*(c.*member)) : Bytes{}; },
           [member](const Bytes& b, auto* c) {
             c->*member = b.empty() ? std::nullopt : std::optional<float>(wire::GetFloat(b, 0));
@@ -61,7 +62,8 @@ Field TrimField(const char* name, std::optional<float> SimulatedDevice::Configur
 // most significant first), in rising address order.
 Field MemoryField() {
   using C = SimulatedDevice::Configuration;
-  Field f{"memory", {},
+  Field f{"memory",
+          {},
           [](const C& c) {
             Bytes b;
             for (const auto& [address, word] : c.memory) {
@@ -73,7 +75,8 @@ Field MemoryField() {
           [](const Bytes& b, C* c) {
             c->memory.clear();
             for (std::size_t i = 0; i + 4 <= b.size(); i += 4)
-              c->memory[static_cast<std::uint16_t>(b[i] << 8 | b[i + 1])] = static_cast<std::uint16_t>(b[i + 2] << 8 | b[i + 3]);
+              c->memory[static_cast<std::uint16_t>(b[i] << 8 | b[i + 1])] =
+                  static_cast<std::uint16_t>(b[i + 2] << 8 | b[i + 3]);
           }};
   f.record = 4;
   f.check = [](const Bytes& b) {
@@ -95,12 +98,16 @@ const std::vector<Field>& Fields() {
   using C = SimulatedDevice::Configuration;
   static const std::vector<Field> fields{
       ByteField("alarmSelect", &C::alarmSelect),
-      {"configChangeCounter", {2},
+      {"configChangeCounter",
+       {2},
        [](const C& c) {
-         return Bytes{static_cast<std::uint8_t>(c.configChangeCounter >> 8), static_cast<std::uint8_t>(c.configChangeCounter)};
+         return Bytes{static_cast<std::uint8_t>(c.configChangeCounter >> 8),
+                      static_cast<std::uint8_t>(c.configChangeCounter)};
        },
        [](const Bytes& b, C* c) { c->configChangeCounter = static_cast<std::uint16_t>(b[0] << 8 | b[1]); }},
-      {"configChanged", {1}, [](const C& c) { return Bytes{static_cast<std::uint8_t>(c.configChanged ? 1 : 0)}; },
+      {"configChanged",
+       {1},
+       [](const C& c) { return Bytes{static_cast<std::uint8_t>(c.configChanged ? 1 : 0)}; },
        [](const Bytes& b, C* c) { c->configChanged = b[0] != 0; }},
       FloatField("damping", &C::damping),
       TextField("displaySettings", 10, &C::displaySettings),
@@ -170,9 +177,9 @@ bool ParseDeviceFile(const std::string& text, SimulatedDevice::Configuration* c,
       *why = "\"" + name + "\" is not hex";
       return false;
     }
-    const bool sized = field->sizes.empty() ? value.size() % field->record == 0
-                                            : std::find(field->sizes.begin(), field->sizes.end(), value.size()) !=
-                                                  field->sizes.end();
+    const bool sized = field->sizes.empty()
+                           ? value.size() % field->record == 0
+                           : std::find(field->sizes.begin(), field->sizes.end(), value.size()) != field->sizes.end();
     if (!sized) {
       *why = "\"" + name + "\" holds " + std::to_string(value.size()) + " bytes, not " +
              (field->sizes.empty() ? "a multiple of " + std::to_string(field->record) : Sizes(field->sizes));
@@ -223,7 +230,9 @@ bool DeviceFile::Save(const SimulatedDevice& device, std::string* why, bool crea
   const std::string text = DeviceFileText(device.config);
   // The file stays byte for byte as it is (its line ends and order included) while the
   // transmitter holds what it was loaded from.
-  const std::string held = m_loaded ? *m_loaded : m_file.Present() ? m_file.Bytes() : DeviceFileText(SimulatedDevice().config);
+  const std::string held = m_loaded           ? *m_loaded
+                           : m_file.Present() ? m_file.Bytes()
+                                              : DeviceFileText(SimulatedDevice().config);
   if (text == held && (m_file.Present() || !createAbsent)) return true;
   const std::size_t slash = Path().find_last_of("\\/");
   if (slash != std::string::npos && slash > 0) CreateDirectoryA(Path().substr(0, slash).c_str(), nullptr);

@@ -99,9 +99,14 @@ float GetFloat(const Bytes& bytes, std::size_t at) {
 }  // namespace wire
 
 std::string hart::StatusConditions(std::uint8_t status) {
-  static constexpr const char* kNames[8] = {"primary variable out of limits", "non-primary variable out of limits",
-                                            "loop current saturated", "loop current fixed", "more status available",
-                                            "cold start", nullptr, "field device malfunction"};
+  static constexpr const char* kNames[8] = {"primary variable out of limits",
+                                            "non-primary variable out of limits",
+                                            "loop current saturated",
+                                            "loop current fixed",
+                                            "more status available",
+                                            "cold start",
+                                            nullptr,
+                                            "field device malfunction"};
   std::string text;
   for (int bit = 7; bit >= 0; --bit)
     if ((status >> bit & 1) && kNames[bit]) text += (text.empty() ? "" : ", ") + std::string(kNames[bit]);
@@ -193,7 +198,6 @@ std::string SimulatedDevice::Message() const { return wire::UnpackAscii(config.m
 std::string SimulatedDevice::Tag() const { return wire::UnpackAscii(Slice(config.tagDescriptorDate, 0, 6)); }
 std::string SimulatedDevice::Descriptor() const { return wire::UnpackAscii(Slice(config.tagDescriptorDate, 6, 12)); }
 
-
 namespace {
 // Metres in one unit of the length units the device knows; 0 for any other code.
 double MetresPer(std::uint8_t unit) {
@@ -259,8 +263,10 @@ std::uint8_t SimulatedDevice::DeviceStatus() const {
   if (config.configChanged) status |= hart::kStatusConfigChanged;
   if (config.moreStatusAvailable) status |= hart::kStatusMoreStatus;
   const float percent = PercentOfRange();
-  if (!CurrentFollowsPv()) status |= hart::kStatusCurrentFixed;
-  else if (percent < kLowestPercent || percent > kHighestPercent) status |= hart::kStatusCurrentSaturated;
+  if (!CurrentFollowsPv())
+    status |= hart::kStatusCurrentFixed;
+  else if (percent < kLowestPercent || percent > kHighestPercent)
+    status |= hart::kStatusCurrentSaturated;
   if (PvOutsideRange()) status |= hart::kStatusPvOutOfLimits;
   return status;
 }

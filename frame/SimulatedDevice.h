@@ -83,13 +83,13 @@ constexpr std::uint8_t kStatusMoreStatus = 0x10;
 constexpr std::uint8_t kStatusCurrentFixed = 0x08;
 constexpr std::uint8_t kStatusCurrentSaturated = 0x04;
 constexpr std::uint8_t kStatusPvOutOfLimits = 0x01;
-// The names HART gives the set bits of a device status byte, most significant first, but for
-// "configuration changed" (which nearly every write sets), comma-separated; "" for none.
-std::string StatusConditions(std::uint8_t status);
 // HART 7's extended device status (command 0 byte 16).
 constexpr std::uint8_t kExtendedMaintenanceRequired = 0x01;
 constexpr std::uint8_t kExtendedDeviceVariableAlert = 0x02;
 constexpr std::uint8_t kExtendedFunctionCheck = 0x20;
+// The names HART gives the set bits of a device status byte, most significant first, but for
+// "configuration changed" (which nearly every write sets), comma-separated; "" for none.
+std::string StatusConditions(std::uint8_t status);
 
 constexpr std::uint8_t kUnitFeet = 44;
 constexpr std::uint8_t kUnitMeter = 45;

@@ -292,12 +292,16 @@ HRESULT CVornExampleDtm::Config(BSTR userInformation, VARIANT_BOOL* result) {
 
 HRESULT CVornExampleDtm::GetFunctionDocumentation(LONG, BSTR*) { return S_OK; }
 
+// ---- Device status ----------------------------------------------------------------------
+
 HRESULT CVornExampleDtm::InternalGetDeviceStatus(ULONG* status) {
   const HRESULT hr = CovFDT_BaseDTMCore::InternalGetDeviceStatus(status);
   if (FAILED(hr) || *status != 0) return hr;
   vkr::Variant bits;
   if (FAILED(GetParameterValue(vkr::UI4(kParDeviceStatus), bits.Put())) || bits.vt != VT_UI1) return hr;
-  if (bits.bVal & kHartMalfunction) *status = kStatusError;
-  else if (bits.bVal & kHartWarnings) *status = kStatusWarning;
+  if (bits.bVal & kHartMalfunction)
+    *status = kStatusError;
+  else if (bits.bVal & kHartWarnings)
+    *status = kStatusWarning;
   return hr;
 }

@@ -822,7 +822,9 @@ TEST_F(ConnectionTest, EveryDataExchangeResponseWritesTheStatusParameters) {
     const char* data;
     Writes expected;
   } polling[] = {
-      {"<Status deviceStatus=\"64\"><CommandResponse value=\"0\"/></Status>", "0700", {{1001, 0x40}, {1113, 0}, {121, 7}}},
+      {"<Status deviceStatus=\"64\"><CommandResponse value=\"0\"/></Status>",
+       "0700",
+       {{1001, 0x40}, {1113, 0}, {121, 7}}},
       {"<Status deviceStatus=\"64\"><CommandResponse value=\"2\"/></Status>", "0700", {{1001, 0x40}, {1113, 2}}},
       {"<Status deviceStatus=\"64\"><CommunicationStatus value=\"136\"/></Status>", nullptr, {{1001, 0x40}, {1113, 0}}},
   };

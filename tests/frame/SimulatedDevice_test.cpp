@@ -295,7 +295,7 @@ TEST(SimulatedDevice, StatusBitsFollowTheStateAsHartDefinesThem) {
     float current;
     std::uint8_t fault = 0;  // command 48's first status byte
   };
-  const std::string range0to6 = "2D4" "0C00000" "00000000";
+  const std::string range0to6 = "2D40C0000000000000";  // metres, 6 to 0
   const Case cases[] = {
       {"in the range", {}, 3.0f, 0x00, 0x00, 12.0f},
       {"a write", {{34, "3F800000"}}, 3.0f, 0x40, 0x00, 12.0f},
@@ -304,8 +304,8 @@ TEST(SimulatedDevice, StatusBitsFollowTheStateAsHartDefinesThem) {
       {"PV far above", {}, 9.0f, 0x05, 0x02, 20.5f},
       {"PV far below", {}, -1.0f, 0x05, 0x02, 3.8f},
       // A range change takes the current and the bits with it at once.
-      {"range moved away", {{35, "2D4" "1200000" "40C00000"}}, 3.0f, 0x45, 0x02, 3.8f},
-      {"range moved back", {{35, "2D4" "1200000" "40C00000"}, {35, range0to6}}, 3.0f, 0x40, 0x00, 12.0f},
+      {"range moved away", {{35, "2D4120000040C00000"}}, 3.0f, 0x45, 0x02, 3.8f},
+      {"range moved back", {{35, "2D4120000040C00000"}, {35, range0to6}}, 3.0f, 0x40, 0x00, 12.0f},
       {"reversed 20 to 4 mA", {{138, "32013E99999A00000000"}}, 9.0f, 0x45, 0x02, 3.5f},
       {"fixed by command 40", {{40, "41000000"}}, 3.0f, 0x08, 0x20, 8.0f},
       // A fixed current is not saturated, whatever the PV.
