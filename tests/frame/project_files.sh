@@ -23,11 +23,12 @@ upload() { run upload --project "C:\\VKR\\$1.vkr" && [ $rc = 0 ] || fail "upload
 
 # ---- Two commands on one project ----------------------------------------------------------------
 # A download at the wire's speed runs while another command saves the project's files. Of two
-# commands that save one file the second is refused, with one line naming the file, and exits 1;
-# the first one's bytes stay. Which one comes second depends on the machine's speed (a slow `ui`
-# saves after the download), so both orders are judged. The device file still gets what reached the
-# transmitter when the other command left it alone. Two projects at once: an offline edit (the
-# project file), and an online write through the Command page (the device file and the project).
+# commands that loaded one file and save it, the second is refused, with one line naming the file,
+# and exits 1; the first one's bytes stay. Which one comes second depends on the machine's speed (a
+# slow `ui` saves after the download, or loads after it saved), so every order is judged by what
+# each file then holds. The device file still gets what reached the transmitter when the other
+# command left it alone. Two projects at once: an offline edit (the project file), and an online
+# write through the Command page (the device file and the project).
 for p in edit write; do upload $p; done
 for p in edit write; do
   "$host" download --project "C:\\VKR\\$p.vkr" --wire-delay hart >"$dir/$p.out" 2>"$dir/$p.err" &
@@ -49,15 +50,17 @@ for p in edit write; do
 done
 changed="another command changed that file while this one ran (its work is kept; run this command again)"
 logs() { cat "$dir/$1.out" "$dir/$1.err" "$dir/$1.ui.out" "$dir/$1.ui.err"; }
-# refusals LOG: how many saves the command refused; refused LOG WHAT FILE: it refused that one.
 refusals() { grep -c "^vkr-frame: the .* was not saved to .*: $changed$" "$1"; }
 refused() { grep -qxF "vkr-frame: the $2 was not saved to $3: $changed" "$1"; }
-# first P WHAT FILE: exactly one of the two commands on P refused its save of the file; true when the
-# ui saved it first (the download was refused).
-first() {
-  refused "$dir/$1.ui.err" "$2" "$3" && ! refused "$dir/$1.err" "$2" "$3" && return 1
-  refused "$dir/$1.err" "$2" "$3" && ! refused "$dir/$1.ui.err" "$2" "$3" && return 0
-  fail "$1: not one command refused its save of $3: $(logs "$1")"
+# refusedBy P WHAT FILE: sets "by" to the one of the two commands on P that refused its save of the
+# file ("ui", "download" or "none"); never both.
+refusedBy() {
+  by=none
+  refused "$dir/$1.err" "$2" "$3" && by=download
+  if refused "$dir/$1.ui.err" "$2" "$3"; then
+    [ $by = none ] || fail "$1: both commands refused their save of $3: $(logs "$1")"
+    by=ui
+  fi
 }
 for p in edit write; do
   # A command exits 1 exactly when it refused a save; nothing is refused without its line.
@@ -67,18 +70,26 @@ for p in edit write; do
       fail "$c ended with $(cat "$dir/$c.rc") after $n refusals: $(logs "$p")"
   done
 done
-if first edit "data set" 'C:\VKR\edit.vkr'; then
+# The edit is kept unless its save was refused (then the download's data set stands, and the user
+# heard so); a download refused leaves the record knowing nothing of the device.
+refusedBy edit "data set" 'C:\VKR\edit.vkr'
+if [ "$by" != ui ]; then
   run ui 5 --offline --project 'C:\VKR\edit.vkr' --png "$dir/edit.png" --read 616
-  echo "$out" | grep -qF 'item 616: "8.250"' || fail "the offline edit was lost: $out"
+  echo "$out" | grep -qF 'item 616: "8.250"' || fail "the offline edit was lost ($by refused): $out $(logs edit)"
+fi
+if [ "$by" = download ]; then
   [ "$(cat "$folder/edit.vkr.compared")" = "verdict none" ] || fail "the record claims to know the device"
 fi
 # The edit's project left the device file alone: it holds what the download wrote.
 [ "$(field edit.vkr.device configChanged)" = 01 ] || fail "the download's writes did not reach the device file"
-first write "data set" 'C:\VKR\write.vkr'
-if first write device 'C:\VKR\write.vkr.device'; then
-  [ "$(field write.vkr.device upperRange)" = 40A00000 ] || fail "the online write was lost from the device file"
+refusedBy write "data set" 'C:\VKR\write.vkr'
+# The transmitter of the write: the download's when the write's save was refused, else the write's
+# (saved first, or after it loaded what the download saved).
+refusedBy write device 'C:\VKR\write.vkr.device'
+if [ $by = ui ]; then
+  [ "$(field write.vkr.device upperRange)" = 3F000000 ] || fail "the download's transmitter was lost: $(logs write)"
 else
-  [ "$(field write.vkr.device upperRange)" = 3F000000 ] || fail "the download's transmitter was lost from the device file"
+  [ "$(field write.vkr.device upperRange)" = 40A00000 ] || fail "the online write was lost from the device file: $(logs write)"
 fi
 
 # ---- Damaged device files ----------------------------------------------------------------------
