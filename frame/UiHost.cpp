@@ -1,6 +1,7 @@
 // The frame host's `ui` command.
 #include "frame/UiHost.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -404,26 +405,23 @@ struct KeptOpen {
   std::string invokeId;
 };
 
-// Whether one of the lines from the nth on is `line`, or ends with `end`.
-bool HasLine(const std::vector<std::string>& lines, std::size_t from, const std::string& line, const std::string& end) {
-  for (std::size_t i = from; i < lines.size(); ++i)
-    if (lines[i] == line || (!end.empty() && lines[i].size() >= end.size() &&
-                             lines[i].compare(lines[i].size() - end.size(), end.size(), end) == 0))
-      return true;
-  return false;
-}
-
 // What a click left open: the control asked to close and its release refused (after the user's
 // Cancel, or on its own), or OK that left it open without asking (an entry it holds invalid).
+// `record` and `told`: the host's record and the user messages before the click.
 KeptOpen AfterClick(const FrameContainer& frame, int clicked, const std::string& invokeId, std::size_t record,
                     std::size_t told) {
   KeptOpen kept;
   if (!IsOpen(frame.activeX, invokeId)) return kept;
   kept.clicked = clicked;
   kept.invokeId = invokeId;
-  if (HasLine(frame.activeX.record, record, "prepare " + invokeId + " -> 0", ""))
-    kept.why = HasLine(frame.userMessages, told, "", "-> buttonCancel") ? KeptOpen::Why::Cancelled : KeptOpen::Why::Refused;
-  else if (clicked == IDOK) {
+  const auto& lines = frame.activeX.record;
+  const auto& messages = frame.userMessages;
+  const std::string refused = "prepare " + invokeId + " -> 0";
+  if (std::find(lines.begin() + static_cast<std::ptrdiff_t>(record), lines.end(), refused) != lines.end()) {
+    const bool cancelled = std::any_of(messages.begin() + static_cast<std::ptrdiff_t>(told), messages.end(),
+                                       [](const std::string& m) { return m.ends_with("-> buttonCancel"); });
+    kept.why = cancelled ? KeptOpen::Why::Cancelled : KeptOpen::Why::Refused;
+  } else if (clicked == IDOK) {
     kept.why = KeptOpen::Why::InvalidEntry;
     kept.invalidItem = GetFocus() ? GetDlgCtrlID(GetFocus()) : 0;
   }
