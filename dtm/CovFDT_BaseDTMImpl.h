@@ -428,7 +428,7 @@ class CovFDT_BaseDTMCore : public IovFdtBaseDTM,
   // member is compared, and does nothing once *errorText is set or *equal is 0.
   virtual HRESULT CompareAllParameters(BSTR* errorText, VARIANT_BOOL* equal);
   // Tells the frame that the parameter of the data set differs from what the device holds.
-  void ReportDifference(const ParInfo& record);
+  void ReportDifference(const ParInfo& record, const char* from = "the device");
   virtual HRESULT CompareParListParameters(VARIANT listKey, BSTR* errorText, VARIANT_BOOL* equal);
   // Whether reading a parameter at this address makes the device act (a self test, a reset): the
   // status walk and the comparisons never read one. The protocol knows; the device class asks it.

@@ -259,9 +259,9 @@ HRESULT CovFDT_BaseDTMCore::CompareParListParameters(VARIANT listKey, BSTR* erro
   return S_OK;
 }
 
-void CovFDT_BaseDTMCore::ReportDifference(const ParInfo& record) {
-  OnError("Compare: \"%s\" (%lu) differs from the device", vkr::Utf16ToUtf8(record.m_bstrName.View()).c_str(),
-          static_cast<unsigned long>(record.m_nId));
+void CovFDT_BaseDTMCore::ReportDifference(const ParInfo& record, const char* from) {
+  OnError("Compare: \"%s\" (%lu) differs from %s", vkr::Utf16ToUtf8(record.m_bstrName.View()).c_str(),
+          static_cast<unsigned long>(record.m_nId), from);
 }
 
 HRESULT CovFDT_BaseDTMCore::AdmitOnlineDiagnosis(bool* verified) {
@@ -395,6 +395,9 @@ HRESULT CovFDT_BaseDTMCore::ComparePartner(VARIANT_BOOL* result) {
   hr = GetCollectionCount(&own);
   if (FAILED(hr)) return hr;
   if (own != count.ulVal) return S_OK;
+  // Every value that differs is named, as the comparison with the device names them; a record
+  // of another id or a failing call ends the comparison.
+  bool differs = false;
   for (ULONG i = 0; i < own; ++i) {
     vkr::Variant id;
     hr = partner->GetParameterIdAt(IdVariant(i), id.Put());
@@ -412,9 +415,12 @@ HRESULT CovFDT_BaseDTMCore::ComparePartner(VARIANT_BOOL* result) {
     vkr::Variant value;
     hr = partner->GetParameterField(id, mask, value.Put());
     if (FAILED(hr)) return hr;
-    if (!IsVariantEqual(record.m_vValue, value)) return S_OK;
+    if (!IsVariantEqual(record.m_vValue, value)) {
+      differs = true;
+      ReportDifference(record, "the partner's data set");
+    }
   }
-  *result = VARIANT_TRUE;
+  *result = differs ? VARIANT_FALSE : VARIANT_TRUE;
   return S_OK;
 }
 

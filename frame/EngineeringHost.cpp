@@ -325,17 +325,8 @@ void PrintDtmTexts(Command& c, std::size_t from, const char* marker) {
 }
 
 // The DTM's messages (what a download left out, what a comparison found different) reach the
-// frame on their own road, after the call that caused them (the DTM thread posts them): the frame
-// serves its messages until they stop coming.
-void AwaitDtmTexts(Command& c) {
-  const std::vector<std::string>& lines = c.m_session->Frame()->notifications;
-  std::size_t seen = lines.size();
-  for (int quiet = 0, round = 0; quiet < 4 && round < 100; ++round) {
-    TransferSession::Pump(50);
-    quiet = lines.size() == seen ? quiet + 1 : 0;
-    seen = lines.size();
-  }
-}
+// frame on their own road, after the call that caused them.
+void AwaitDtmTexts(Command& c) { c.m_session->Frame()->AwaitQuiet(); }
 
 int Show(const Options& o) {
   Command c(o);

@@ -242,9 +242,15 @@ std::string FrameContainer::WaitForNotification(const std::string& prefix, std::
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     for (; seen < notifications.size(); ++seen)
-      if (notifications[seen].rfind(prefix, 0) == 0) return notifications[seen];
+      if (prefix.empty() || notifications[seen].rfind(prefix, 0) == 0) return notifications[seen];
     if (GetTickCount() - start >= timeout) return std::string();
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+}
+
+void FrameContainer::AwaitQuiet() const {
+  const DWORD start = GetTickCount();
+  while (!WaitForNotification(std::string(), notifications.size(), 200).empty() && GetTickCount() - start < 5000) {
   }
 }
 
@@ -358,6 +364,8 @@ HRESULT FrameContainer::UserDialog(BSTR systemTag, BSTR userMessage, BSTR* reply
                              Attribute(message.Get(), u"TextLine/@fdt:string") + "\" (" +
                              WithoutPrefix(buttons, "buttons") + ")");
     questionAnswers.pop_front();
+  } else if (closingAnswersNo && IsButtonOf(buttons, "buttonNo")) {
+    answer = "buttonNo";
   }
   if (!whileAsking.empty()) {
     std::function<void()> action = std::move(whileAsking.front());

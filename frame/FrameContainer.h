@@ -46,9 +46,12 @@ class FrameContainer
   // Called with each notification as it is noted.
   std::function<void(const std::string&)> onNote;
   // Serves the frame's messages (the DTM's notifications and the channel's answers arrive there)
-  // until a notification beginning with `prefix` comes after the first `seen` ones, or `timeout`
-  // milliseconds pass. The notification, or an empty text.
+  // until a notification beginning with `prefix` (any, when it is empty) comes after the first
+  // `seen` ones, or `timeout` milliseconds pass. The notification, or an empty text.
   std::string WaitForNotification(const std::string& prefix, std::size_t seen, DWORD timeout) const;
+  // Serves the frame's messages until no notification came for 200 ms (at most 5 s): the DTM's
+  // texts reach the frame after the call that caused them, as the DTM thread posts them.
+  void AwaitQuiet() const;
   // The state documents as received, and the load errors of those that did not validate.
   std::vector<std::string> stateDocuments;
   // The DTM's online states as it reported them, in order: the current state of each valid state
@@ -64,6 +67,9 @@ class FrameContainer
   // ("No to buttonsOk..."), and the question gets its first button.
   std::deque<std::string> questionAnswers;
   std::vector<std::string> unfitAnswers;
+  // Set while the frame itself closes what the user left open: a question no answer above answers
+  // then gets No where it has a No, since nobody gave the first button (a Yes would write).
+  bool closingAnswersNo = false;
   // Actions a person takes while the next user messages are open (before the answer goes back),
   // taken from the front with the answers; an empty one does nothing. The windows' message boxes
   // have theirs in vkr::ui::SetMessageBoxScript.

@@ -187,7 +187,8 @@ HRESULT FrameProject::UnlockDataSet(const std::u16string& tag, bool* done) {
 
 // ---- The host's partner comparison ---------------------------------------------------------
 
-HRESULT ComparePartnerProjects(const std::string& project, const std::string& partner, bool* equal, std::string* why) {
+HRESULT ComparePartnerProjects(const std::string& project, const std::string& partner, bool* equal, std::string* why,
+                               std::vector<std::string>* differences) {
   if (!equal || !why) return E_POINTER;
   *equal = false;
   for (const std::string* path : {&project, &partner}) {
@@ -221,7 +222,16 @@ HRESULT ComparePartnerProjects(const std::string& project, const std::string& pa
     return FAILED(hr) ? hr : E_FAIL;
   }
   VARIANT_BOOL same = VARIANT_FALSE;
+  FrameContainer* own = frame.Container(kOwn);
+  const std::size_t told = own->notifications.size();
   const HRESULT compared = diagnosis->Compare(&same);
+  // The DTM names each difference in a text of its own, which arrives after the call.
+  own->AwaitQuiet();
+  for (std::size_t i = told; differences && i < own->notifications.size(); ++i) {
+    const std::string& line = own->notifications[i];
+    if (line.rfind("error ", 0) == 0 && line.find(" differs from ") != std::string::npos)
+      differences->push_back(line.substr(line.find(": ") + 2));
+  }
   hr = diagnosis->ReleaseCompare(&result);
   if (compared != S_OK) {
     *why = "the DTM did not compare: " + ResultText(compared);
@@ -247,7 +257,8 @@ int ComparePartner(const std::string& project, const std::string& partner) {
   }
   bool equal = false;
   std::string why;
-  const HRESULT hr = ComparePartnerProjects(project, partner, &equal, &why);
+  std::vector<std::string> differences;
+  const HRESULT hr = ComparePartnerProjects(project, partner, &equal, &why, &differences);
   CoFreeUnusedLibraries();
   CoUninitialize();
   if (FAILED(hr)) {
@@ -256,6 +267,7 @@ int ComparePartner(const std::string& project, const std::string& partner) {
   }
   std::printf("%s\n", equal ? ("the data set equals the data set of " + partner).c_str()
                             : ("the data set differs from the data set of " + partner).c_str());
+  for (const std::string& line : differences) std::printf("%s\n", line.c_str());
   return 0;
 }
 

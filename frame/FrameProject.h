@@ -75,8 +75,10 @@ class FrameProject {
 
 // The host's partner comparison: opens the two projects (Windows paths of saved data sets) in one
 // frame project and lets the first DTM compare its data set with the second's (IDtmDiagnosis
-// InitCompare, Compare, ReleaseCompare). S_OK with *equal; a failure with *why in words.
-HRESULT ComparePartnerProjects(const std::string& project, const std::string& partner, bool* equal, std::string* why);
+// InitCompare, Compare, ReleaseCompare). S_OK with *equal and, when given, *differences: the
+// DTM's texts that name each parameter that differs; a failure with *why in words.
+HRESULT ComparePartnerProjects(const std::string& project, const std::string& partner, bool* equal, std::string* why,
+                               std::vector<std::string>* differences = nullptr);
 // The command "compare --with PARTNER": prints the outcome, or says why on stderr. Exit status 0
 // done, 1 failed.
 int ComparePartner(const std::string& project, const std::string& partner);

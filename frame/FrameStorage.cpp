@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace vkr::frame {
@@ -37,6 +38,7 @@ std::uint32_t GetU32(const std::string& in, std::size_t at) {
 // and putting it in place; 0: none.
 int g_faultCountdown = 0;
 bool g_faultKills = false;
+std::function<void()> g_beforeRename;
 
 bool FaultFires() {
   if (const char* kill = std::getenv("VKR_FRAME_TEST_KILL_AT_SAVE"); kill && *kill && g_faultCountdown == 0 &&
@@ -167,6 +169,7 @@ HRESULT PutInPlace(const std::string& path, const std::string& bytes, bool repla
     if (g_faultKills) std::_Exit(9);
     hr = HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
   }
+  if (SUCCEEDED(hr) && g_beforeRename) std::exchange(g_beforeRename, nullptr)();
   const DWORD flags = MOVEFILE_WRITE_THROUGH | (replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0);
   if (SUCCEEDED(hr) && !MoveFileExA(temp.c_str(), path.c_str(), flags)) {
     hr = LastError();
@@ -282,6 +285,8 @@ void FailReplaceForTesting(int nth) {
   g_faultCountdown = nth;
   g_faultKills = false;
 }
+
+void BeforeRenameForTesting(std::function<void()> action) { g_beforeRename = std::move(action); }
 
 std::string WrapDataSet(const std::string& stream) {
   std::string file(kMark, sizeof kMark);

@@ -3,6 +3,7 @@
 // are Windows paths, which the platform maps into the drive root.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -57,6 +58,9 @@ class KnownFile {
 // The environment variable VKR_FRAME_TEST_KILL_AT_SAVE=n ends the process there instead, as a
 // kill would.
 void FailReplaceForTesting(int nth);
+// Tests: runs once in the next replacement, after its new file is written and just before the
+// rename (where another command's save may come between).
+void BeforeRenameForTesting(std::function<void()> action);
 
 // A project file is the frame's container around the DTM's stream: a mark, the stream's length
 // and CRC-32, then the stream's bytes as the DTM wrote them. A file without the mark is a stream

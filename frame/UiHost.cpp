@@ -1,6 +1,7 @@
 // The frame host's `ui` command.
 #include "frame/UiHost.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -202,20 +203,40 @@ struct Action {
   std::string text;
 };
 
-// The item below the window with that control id, the nearest first: a dialog's own items come
-// before the inner windows of its controls (a combo box's list may carry id 1, as OK does).
-HWND FindItem(HWND root, int id) {
+// The item below `root` with that control id, the nearest first: a dialog's own items come before
+// the inner windows of its controls (a combo box's list may carry id 1, as OK does). With
+// `visibleOnly`, only an item the user sees.
+HWND FindItemBelow(HWND root, int id, bool visibleOnly) {
   std::vector<HWND> level{root};
   while (!level.empty()) {
     std::vector<HWND> next;
     for (HWND parent : level)
       for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        if (GetDlgCtrlID(child) == id) return child;
+        if (GetDlgCtrlID(child) == id && (!visibleOnly || IsWindowVisible(child))) return child;
         next.push_back(child);
       }
     level = std::move(next);
   }
   return nullptr;
+}
+
+// An item the user's work reaches, and the open control that holds it.
+struct Item {
+  HWND window = nullptr;
+  std::string invokeId;
+};
+
+// The item the user means: a visible one, in the control opened last first (a control a page
+// opened stands over the page); only when none is visible a hidden one, so the user hears why it
+// takes nothing. Pages share ids (the Process page's unit combo and the Command page's hidden
+// one), so the visible item is the one of the page shown. The items are looked for below each
+// control's host window, not among its frame window's own.
+Item FindItem(const ActiveXHost& activeX, int id) {
+  const std::vector<ActiveXHost::OpenControl>& open = activeX.OpenControls();
+  for (bool visibleOnly : {true, false})
+    for (auto it = open.rbegin(); it != open.rend(); ++it)
+      if (HWND found = FindItemBelow(it->host ? it->host : it->window, id, visibleOnly)) return {found, it->invokeId};
+  return {};
 }
 
 bool IsList(HWND item) {
@@ -239,10 +260,9 @@ std::string Entries(HWND item) {
 }
 
 // Types into an item as a person does: an edit is clicked, its text selected and replaced; a combo
-// or list box gets the entry of that text chosen (any case), as a click chooses it. False when the
-// item is not there or takes no input.
-bool TypeInto(HWND root, int id, const std::string& text) {
-  HWND item = FindItem(root, id);
+// or list box gets the entry of that text chosen (any case), as a click chooses it. False when
+// there is no item or it takes no input.
+bool TypeInto(HWND item, const std::string& text) {
   if (!item) return false;
   if (IsList(item)) return vkr::ui::SelectItem(item, text);
   if (!vkr::ui::Click(item)) return false;
@@ -280,7 +300,7 @@ bool ParseTyping(const std::string& argument, Action* action) {
 }
 
 // Whether the control the frame opened is still open.
-bool IsOpen(ActiveXHost& activeX, const std::string& invokeId) {
+bool IsOpen(const ActiveXHost& activeX, const std::string& invokeId) {
   for (const auto& open : activeX.OpenControls())
     if (open.invokeId == invokeId) return true;
   return false;
@@ -295,14 +315,24 @@ std::string DataSetNow(TransferSession& session) {
   return stream;
 }
 
-// Saves the DTM's data set into the project when the user's work changed it (`before`: the data
-// set when the work began), as a frame saves its project after an OK or Apply: a look at a control
-// writes nothing, not even a project that is not there yet. False (with the reason printed) when
-// the save failed.
-bool SaveWhenChanged(TransferSession& session, KnownFile* project, const std::string* before) {
-  if (!before || DataSetNow(session) == *before) {
+enum class Saved { Unchanged, Saved, Failed };
+
+// Whether the DTM holds a value that its data set's saved form does not (IPersistStreamInit::
+// IsDirty): a look or a read of the device only changes the data set's status marks, which the
+// project then keeps as they were.
+bool ValueChanged(TransferSession& session) {
+  ComPtr<IPersistStreamInit> persist;
+  return session.Dtm() && SUCCEEDED(session.Dtm()->QueryInterface(IPersistStreamInit::iid, persist.PutVoid())) &&
+         persist && persist->IsDirty() == S_OK;
+}
+
+// Saves the DTM's data set into the project when the user's work changed a value in it (`before`:
+// the data set when the work began), as a frame saves its project after an OK or Apply: a look at
+// a control writes nothing, not even a project that is not there yet. A failed save is printed.
+Saved SaveWhenChanged(TransferSession& session, KnownFile* project, const std::string* before) {
+  if (!before || !ValueChanged(session) || DataSetNow(session) == *before) {
     std::printf("  data set unchanged\n");
-    return true;
+    return Saved::Unchanged;
   }
   const std::size_t slash = project->Path().find_last_of("\\/");
   if (slash != std::string::npos && slash > 0) CreateDirectoryA(project->Path().substr(0, slash).c_str(), nullptr);
@@ -310,10 +340,10 @@ bool SaveWhenChanged(TransferSession& session, KnownFile* project, const std::st
   const HRESULT hr = SaveDataSet(session.Dtm(), project, &replaced);
   if (FAILED(hr)) {
     Fail(SaveFailure("the data set", project->Path(), hr, replaced));
-    return false;
+    return Saved::Failed;
   }
   std::printf("  data set saved to %s\n", project->Path().c_str());
-  return true;
+  return Saved::Saved;
 }
 
 // What the transmitter's loop current is ("loop current 4.000 mA (fixed), zero trim 3.950 mA"): a
@@ -341,8 +371,19 @@ bool AnswersUsed(const FrameContainer& frame) {
   return frame.unfitAnswers.empty() && frame.questionAnswers.empty();
 }
 
-// Closes what `host` has open (asking each control first) and reports a control that refused.
-int CloseAndFinish(IFdtActiveXHost* host, ActiveXHost& activeX) {
+// Prints the user messages from the nth on, each with the answer it got.
+void PrintTold(const FrameContainer& frame, std::size_t from, const char* when) {
+  for (std::size_t i = from; i < frame.userMessages.size(); ++i)
+    std::printf("  told%s: %s\n", when, frame.userMessages[i].c_str());
+}
+
+// Closes what the frame has open (asking each control first), prints what the controls asked
+// meanwhile and reports a control that refused. Nobody answers at this close: a question that no
+// --answer is left for gets No where it has one.
+int CloseAndFinish(FrameContainer& frame, IFdtActiveXHost* host) {
+  ActiveXHost& activeX = frame.activeX;
+  const std::size_t told = frame.userMessages.size();
+  frame.closingAnswersNo = true;
   int code = 0;
   while (!activeX.OpenControls().empty()) {
     const std::string id = activeX.OpenControls().back().invokeId;
@@ -355,7 +396,67 @@ int CloseAndFinish(IFdtActiveXHost* host, ActiveXHost& activeX) {
     }
   }
   vkr::ui::PumpUntilIdle();
+  PrintTold(frame, told, " at the close");
   return code;
+}
+
+// How a click that asks a control to close left it open.
+struct KeptOpen {
+  enum class Why { None, InvalidEntry, Cancelled, Refused } why = Why::None;
+  int clicked = 0;
+  int invalidItem = 0;  // the entry that holds the focus after a refused OK; 0 none
+  std::string invokeId;
+};
+
+// What a click left open: the control asked to close and its release refused (after the user's
+// Cancel, or on its own), or OK that left it open without asking (an entry it holds invalid).
+// `record` and `told`: the host's record and the user messages before the click.
+KeptOpen AfterClick(const FrameContainer& frame, int clicked, const std::string& invokeId, std::size_t record,
+                    std::size_t told) {
+  KeptOpen kept;
+  if (!IsOpen(frame.activeX, invokeId)) return kept;
+  kept.clicked = clicked;
+  kept.invokeId = invokeId;
+  const auto& lines = frame.activeX.record;
+  const auto& messages = frame.userMessages;
+  const std::string refused = "prepare " + invokeId + " -> 0";
+  if (std::find(lines.begin() + static_cast<std::ptrdiff_t>(record), lines.end(), refused) != lines.end()) {
+    const bool cancelled = std::any_of(messages.begin() + static_cast<std::ptrdiff_t>(told), messages.end(),
+                                       [](const std::string& m) { return m.ends_with("-> buttonCancel"); });
+    kept.why = cancelled ? KeptOpen::Why::Cancelled : KeptOpen::Why::Refused;
+  } else if (clicked == IDOK) {
+    kept.why = KeptOpen::Why::InvalidEntry;
+    kept.invalidItem = GetFocus() ? GetDlgCtrlID(GetFocus()) : 0;
+  }
+  return kept;
+}
+
+// The line that says why the control is still open.
+void PrintKeptOpen(const KeptOpen& kept) {
+  const std::string what = kept.clicked == IDOK       ? "OK"
+                           : kept.clicked == IDCANCEL ? "Cancel"
+                                                      : "item " + std::to_string(kept.clicked);
+  switch (kept.why) {
+    case KeptOpen::Why::InvalidEntry:
+      std::printf("  OK refused: the control is still open%s\n",
+                  kept.invalidItem > 0 ? (" with item " + std::to_string(kept.invalidItem) + " marked invalid").c_str() : "");
+      break;
+    case KeptOpen::Why::Cancelled:
+      std::printf("  %s: the control stays open because the user answered Cancel\n", what.c_str());
+      break;
+    case KeptOpen::Why::Refused:
+      std::printf("  %s: the control kept itself open\n", what.c_str());
+      break;
+    case KeptOpen::Why::None:
+      break;
+  }
+}
+
+// What the run applied, for its last line.
+std::string AppliedText(Saved saved, bool deviceWritten) {
+  std::string text = saved == Saved::Saved ? "the data set saved" : "";
+  if (deviceWritten) text += (text.empty() ? "" : " and ") + std::string("the device written");
+  return text.empty() ? "nothing" : text;
 }
 
 }  // namespace
@@ -622,78 +723,79 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   }
   const HWND window = frame->activeX.OpenControls().back().window;
   const std::string invokeId = frame->activeX.OpenControls().back().invokeId;
-  // The control's items are looked for below the host window, not among the frame window's own.
-  const HWND items = frame->activeX.OpenControls().back().host ? frame->activeX.OpenControls().back().host : window;
   RECT r{};
   GetWindowRect(window, &r);
   bool badPage = false, rendered = false;
-  // The data set before the user's work, to save only what the work changed.
+  // The data set and the transmitter before the user's work, to tell what the work changed.
   const std::string before = actions.empty() ? std::string() : DataSetNow(*session);
-  int refusedOk = -1;  // the item that held the focus when OK left the control open
+  const std::string deviceBefore = DeviceFileText(device->config);
+  KeptOpen kept;
+  std::string stopped;  // why the user's work could not go on
   if (!actions.empty()) SelectPage(window, page);
   // The user's work, typing and clicks in order; the picture shows the control after all the work,
   // or as the click that closed it (OK, Cancel) found it.
   for (const Action& action : actions) {
     if (!IsOpen(frame->activeX, invokeId)) {
-      CloseAndFinish(host.Get(), frame->activeX);
-      session->Close();
-      return Fail("the user interface closed before the item " + std::to_string(action.id) + " was reached");
+      stopped = "the user interface closed before the item " + std::to_string(action.id) + " was reached";
+      break;
     }
-    if (action.kind == Action::Kind::Click) {
-      rendered = RenderPages(window, png, page, &badPage);
-    }
-    const bool done = action.kind == Action::Kind::Type ? TypeInto(items, action.id, action.text)
-                                                        : FindItem(items, action.id) && vkr::ui::Click(FindItem(items, action.id));
+    if (action.kind == Action::Kind::Click) rendered = RenderPages(window, png, page, &badPage);
+    const Item item = FindItem(frame->activeX, action.id);
+    const std::size_t record = frame->activeX.record.size(), told = frame->userMessages.size();
+    const bool done = action.kind == Action::Kind::Type ? TypeInto(item.window, action.text)
+                                                        : item.window && vkr::ui::Click(item.window);
     if (!done) {
-      HWND item = FindItem(items, action.id);
-      const std::string has = !item                            ? ""
-                              : IsWindowVisible(item) == FALSE ? " (it is hidden)"
-                              : IsWindowEnabled(item) == FALSE ? " (it is greyed)"
-                              : action.kind == Action::Kind::Type && IsList(item) ? " (it has " + Entries(item) + ")"
-                                                                                  : "";
-      CloseAndFinish(host.Get(), frame->activeX);
-      session->Close();
-      return Fail("the user interface has no item " + std::to_string(action.id) + " that takes " +
-                  (action.kind == Action::Kind::Type ? "\"" + action.text + "\"" : std::string("a click")) + has);
+      const std::string has = !item.window                            ? ""
+                              : IsWindowVisible(item.window) == FALSE ? " (it is hidden)"
+                              : IsWindowEnabled(item.window) == FALSE ? " (it is greyed)"
+                              : action.kind == Action::Kind::Type && IsList(item.window)
+                                  ? " (it has " + Entries(item.window) + ")"
+                                  : "";
+      stopped = "the user interface has no item " + std::to_string(action.id) + " that takes " +
+                (action.kind == Action::Kind::Type ? "\"" + action.text + "\"" : std::string("a click")) + has;
+      break;
     }
     vkr::ui::PumpUntilIdle();
     // A click may close the control (OK, Cancel): the frame's close takes a moment to come back.
     const DWORD start = GetTickCount();
     do TransferSession::Pump(20);
-    while (action.kind == Action::Kind::Click && IsOpen(frame->activeX, invokeId) && GetTickCount() - start < 1000);
+    while (action.kind == Action::Kind::Click && IsOpen(frame->activeX, item.invokeId) && GetTickCount() - start < 1000);
     if (action.kind == Action::Kind::Type)
       std::printf("  typed \"%s\" into %d\n", action.text.c_str(), action.id);
     else
       std::printf("  clicked %d\n", action.id);
-    // A control that keeps itself open after OK refused it: its invalid entry has the focus.
-    if (action.kind == Action::Kind::Click && action.id == IDOK && IsOpen(frame->activeX, invokeId))
-      refusedOk = GetFocus() ? GetDlgCtrlID(GetFocus()) : 0;
-    else if (action.kind == Action::Kind::Type || action.id == IDOK)
-      refusedOk = -1;
+    // What the frame did meanwhile: a control the click opened or closed, a close refused.
+    for (std::size_t i = record; i < frame->activeX.record.size(); ++i)
+      std::printf("    %s\n", frame->activeX.record[i].c_str());
+    if (action.kind == Action::Kind::Type)
+      kept = KeptOpen();
+    else if (const KeptOpen now = AfterClick(*frame, action.id, item.invokeId, record, told);
+             now.why != KeptOpen::Why::None || !IsOpen(frame->activeX, kept.invokeId))
+      kept = now;
   }
-  const bool open = IsOpen(frame->activeX, invokeId);
+  const bool open = stopped.empty() && IsOpen(frame->activeX, invokeId);
   if (open) rendered = RenderPages(window, png, page, &badPage);
   if (rendered && page.empty())
     std::printf("  rendered %dx%d to %s\n", static_cast<int>(r.right - r.left), static_cast<int>(r.bottom - r.top),
                 png.c_str());
   for (int id : reads) {
-    HWND item = open ? FindItem(items, id) : nullptr;
-    if (item)
-      std::printf("  item %d: \"%s\"\n", id, vkr::ui::WindowText(item).c_str());
+    const Item item = open ? FindItem(frame->activeX, id) : Item();
+    if (item.window)
+      std::printf("  item %d: \"%s\"\n", id, vkr::ui::WindowText(item.window).c_str());
     else
       std::printf("  item %d: (%s)\n", id, open ? "none" : "the user interface closed");
   }
-  if (!open) std::printf("  the user interface closed itself\n");
+  if (stopped.empty() && !open) std::printf("  the user interface closed itself\n");
   // What the user was told, and what the transmitter holds.
-  for (const std::string& message : frame->userMessages) std::printf("  told: %s\n", message.c_str());
+  PrintTold(*frame, 0, "");
   const std::string transmitter = offline ? std::string() : TransmitterText(*device);
   if (!offline) std::printf("  transmitter: %s\n", transmitter.c_str());
-  if (open && refusedOk >= 0)
-    std::printf("  OK refused: the control is still open%s\n",
-                refusedOk > 0 ? (" with item " + std::to_string(refusedOk) + " marked invalid").c_str() : "");
-  int code = CloseAndFinish(host.Get(), frame->activeX);
+  if (!IsOpen(frame->activeX, kept.invokeId)) kept = KeptOpen();
+  PrintKeptOpen(kept);
+  int code = CloseAndFinish(*frame, host.Get());
   const bool answered = AnswersUsed(*frame);
-  if (!SaveWhenChanged(*session, &projectFile, actions.empty() ? nullptr : &before)) code = 1;
+  const Saved saved = SaveWhenChanged(*session, &projectFile, actions.empty() ? nullptr : &before);
+  if (saved == Saved::Failed) code = 1;
   const std::string absent = offline ? std::string() : session->Channel()->NoDeviceAnswered();
   session->Close();
   // The close may still have written to the transmitter (a download the user agreed to, a loop
@@ -701,13 +803,16 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   if (!offline && TransmitterText(*device) != transmitter)
     std::printf("  transmitter after the close: %s\n", TransmitterText(*device).c_str());
   if (!keepDevice.Save()) code = 1;
+  const std::string applied = AppliedText(saved, !offline && DeviceFileText(device->config) != deviceBefore);
+  std::printf("  applied: %s\n", applied.c_str());
+  if (!stopped.empty()) return Fail(stopped);
   if (!absent.empty()) return Fail("the user interface could not reach the transmitter: " + absent);
   if (!rendered) return Fail("the picture could not be written to " + png);
   if (badPage) return Fail("no page " + page + " in the user interface's page tree");
-  if (open && refusedOk >= 0)
+  if (kept.why == KeptOpen::Why::InvalidEntry)
     return Fail("the control is still open with an invalid entry" +
-                (refusedOk > 0 ? " (item " + std::to_string(refusedOk) + ")" : std::string()) +
-                ": it refused OK and applied nothing");
+                (kept.invalidItem > 0 ? " (item " + std::to_string(kept.invalidItem) + ")" : std::string()) +
+                (applied == "nothing" ? ": it refused OK and applied nothing" : ": it refused OK; applied: " + applied));
   if (!answered) return Fail("not every --answer answered its question");
   return code;
 }

@@ -11,10 +11,12 @@
 //                          rendered to FILE with "-N" before its extension
 //   ui FUNCTION ... [--offline] [--type ID=TEXT]... [--click ID]... [--read ID]...
 //                          the user's work in the opened control, in the order given: typing into
-//                          an edit (a combo box: choosing the item), clicking an item; then the
-//                          texts of items printed. --offline: no device on the frame's channel.
-//                          After the control closed, a data set the DTM reports changed is saved
-//                          into the project, as a frame saves its project
+//                          an edit (a combo box: choosing the item), clicking an item (the visible
+//                          one, also of a control the page opened); then the texts of items
+//                          printed. --offline: no device on the frame's channel. The host closes
+//                          what is still open (a question nobody answers then gets No), saves a
+//                          data set whose values changed into the project, as a frame saves its
+//                          project, and says last what the run applied
 //   ui --list [--project FILE]
 //                          lists the functions that have a user interface: id, name, class
 //   ui --test-control [--png FILE]

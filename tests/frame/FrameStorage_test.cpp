@@ -191,6 +191,20 @@ TEST_F(FrameStorage, AFileChangedSinceItWasReadIsNotReplaced) {
   EXPECT_FALSE(Exists(held.c_str()));
 }
 
+// A project that was not there when a command began, but that another command creates between this
+// save's check and its rename, is refused and keeps the other command's bytes.
+TEST_F(FrameStorage, AFileCreatedBeforeTheRenameIsNotOverwritten) {
+  vkr::frame::KnownFile late("C:\\Frame\\late.txt");
+  ASSERT_EQ(late.Read(), S_OK);
+  ASSERT_FALSE(late.Present());
+  vkr::frame::BeforeRenameForTesting([] { Put("late.txt", "the other command's"); });
+  EXPECT_EQ(late.Replace("mine"), vkr::frame::kChangedMeanwhile);
+  EXPECT_EQ(vkr::test::ReadFileText(drives / "c/Frame/late.txt"), "the other command's");
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(drives / "c/Frame")) files += entry.is_regular_file();
+  EXPECT_EQ(files, 1u) << "the refused new file stayed beside it";
+}
+
 TEST_F(ModuleStorage, ADataSetFileLoadsIntoTheDtm) {
   Put("set.dat", DataSet());
   ASSERT_EQ(vkr::frame::LoadStreamFile(dtm.Get(), "C:\\Frame\\set.dat"), S_OK);

@@ -205,6 +205,9 @@ TEST_F(HostCommands, TheEngineersCommandsOnAProject) {
       // The device held another tag when the project last read it.
       {"show" + p, 0, {"Tag   VKR Series DTM                              yes\n"}, {}, false,
        [&] { deviceHeld("LT-1"); }},
+      // The record holds another name's value but none of the tag: show does not know.
+      {"show" + p, 0, {"Tag   VKR Series DTM                              ?\n"}, {}, false,
+       [&] { WriteFileText(record, "verdict uploaded\nvalue 4E616D65 4C542D31\n"); }},
       {"set" + p + " 'Damping Value=2.5'", 1, {},
        {"vkr-frame: there is no parameter Damping Value in the DTM's parameter document (the DTM exports no "
         "parameter there but the tag)\n"}, false, [] {}, true},

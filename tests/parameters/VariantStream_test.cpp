@@ -1,4 +1,4 @@
-// Reading stored values from the data-set stream, from hand-built bytes.
+// Stored values in the data-set stream: read from hand-built bytes, and a write that fails.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -103,6 +103,64 @@ TEST(ReadVariantFromStream, BadStreamsChangeNothing) {
   vkr::Variant v;
   EXPECT_EQ(ReadVariantFromStream(nullptr, &v), E_POINTER);
   EXPECT_EQ(ReadVariantFromStream(StreamOf({0x03, 0x00, 1, 0, 0, 0}).Get(), nullptr), E_POINTER);
+}
+
+// An object whose stream persistence fails in GetClassID, or in Save after it wrote part of its
+// bytes.
+class FailingObject : public vkr::Implements<IPersistStream> {
+ public:
+  bool classIdFails = false;
+  HRESULT GetClassID(CLSID* out) override {
+    if (classIdFails) return E_UNEXPECTED;
+    *out = vkr::MakeGuid("0E7A2C55-6B1D-4F3E-9A08-31C5D2E4F601");
+    return S_OK;
+  }
+  HRESULT IsDirty() override { return S_OK; }
+  HRESULT Load(IStream*) override { return E_NOTIMPL; }
+  HRESULT Save(IStream* stream, BOOL) override {
+    const BYTE part[3] = {1, 2, 3};
+    stream->Write(part, sizeof part, nullptr);
+    return STG_E_MEDIUMFULL;
+  }
+  HRESULT GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
+};
+
+// The whole of a stream and where it stands.
+std::pair<Bytes_t, ULONGLONG> Contents(IStream* stream) {
+  LARGE_INTEGER none{};
+  ULARGE_INTEGER at{};
+  stream->Seek(none, STREAM_SEEK_CUR, &at);
+  STATSTG st{};
+  stream->Stat(&st, STATFLAG_NONAME);
+  Bytes_t bytes(static_cast<std::size_t>(st.cbSize.QuadPart));
+  stream->Seek(none, STREAM_SEEK_SET, nullptr);
+  ULONG got = 0;
+  if (!bytes.empty()) stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &got);
+  LARGE_INTEGER back{};
+  back.QuadPart = static_cast<LONGLONG>(at.QuadPart);
+  stream->Seek(back, STREAM_SEEK_SET, nullptr);
+  return {bytes, at.QuadPart};
+}
+
+// An object that cannot be saved fails the value and leaves the data-set stream byte-equal (no
+// VARTYPE, class id or part of the object's bytes), at the same place, for the next value.
+TEST(WriteStoredVariant, AnObjectThatCannotBeSavedLeavesTheStreamAsItWas) {
+  for (const bool classIdFails : {true, false}) {
+    SCOPED_TRACE(classIdFails ? "GetClassID fails" : "Save fails");
+    vkr::ComPtr<vkr::ComObject<FailingObject>> object;
+    ASSERT_EQ(vkr::MakeObject<FailingObject>(&object), S_OK);
+    object->classIdFails = classIdFails;
+    vkr::ComPtr<IStream> stream;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()), S_OK);
+    ASSERT_EQ(vkr::WriteStoredVariant(stream.Get(), UI2(0x1234)), S_OK);
+    const auto before = Contents(stream.Get());
+    vkr::Variant value;
+    value.vt = VT_UNKNOWN;
+    value.punkVal = static_cast<IPersistStream*>(object.Get());
+    value.punkVal->AddRef();
+    EXPECT_EQ(vkr::WriteStoredVariant(stream.Get(), value), classIdFails ? E_UNEXPECTED : STG_E_MEDIUMFULL);
+    EXPECT_EQ(Contents(stream.Get()), before);
+  }
 }
 
 }  // namespace

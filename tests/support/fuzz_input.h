@@ -11,14 +11,34 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 #include "tests/support/source_tree.h"
 
 namespace vkr::fuzz {
+
+// For LLVMFuzzerInitialize: adds to the command line each libFuzzer flag ("-max_len=1024") whose
+// name it does not give already (libFuzzer reads its flags after that call), so that a campaign
+// run as the README runs it gets what the target needs.
+inline void AddDefaultFlags(int* argc, char*** argv, std::initializer_list<const char*> flags) {
+  static std::vector<char*> args;
+  args.assign(*argv, *argv + *argc);
+  for (const char* flag : flags) {
+    const std::string_view text(flag);
+    const std::string_view name = text.substr(0, text.find('=') + 1);
+    bool given = false;
+    for (int i = 1; i < *argc; ++i) given = given || std::string_view((*argv)[i]).rfind(name, 0) == 0;
+    if (!given) args.push_back(const_cast<char*>(flag));
+  }
+  *argc = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  *argv = args.data();
+}
 
 // A broken invariant: libFuzzer reports the input that caused it, and the line says which.
 inline void Check(bool ok, const char* file = __builtin_FILE(), int line = __builtin_LINE()) {

@@ -696,6 +696,31 @@ TEST_F(LiveLoop, NoControlTrapsItsUserWhenTheLoopCannotBeGivenBack) {
   }
 }
 
+// The trim's link to the current lost: the DTM leaves online while the transmitter holds 20 mA and
+// the give-back does not reach it, the user hears that it may still be fixed; back online, the
+// give-back is again not confirmed. The user has heard it once: the first close leaves, with no
+// second warning, and the transmitter keeps the current.
+TEST_F(LiveLoop, TheTrimToldOfALostLinkClosesOnTheFirstRequest) {
+  ASSERT_TRUE(Open(kFunctionDacTrim));
+  FixAt20(kFunctionDacTrim);
+  // The frame's channel refuses every give-back: before going offline, on coming back, at the close.
+  for (int i = 0; i < 8; ++i) AddFault(FrameChannel::FaultKind::Refuse, 40);
+  Messages().clear();
+  ASSERT_EQ(vkr::test::ui::GoOffline(dtm), S_OK);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return Said("connection to the field device was lost"); }, 20000));
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsCOMMUNICATIONSET; }, 20000))
+      << vkr::test::ui::DtmState(dtm);
+  ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 20000))
+      << vkr::test::ui::DtmState(dtm);
+  Settle();
+  EXPECT_TRUE(CloseByFrame());
+  EXPECT_FALSE(IsOpen());
+  ExpectTold({"connection to the field device was lost while its loop current was fixed"});
+  EXPECT_TRUE(DeviceFixed());
+  session_->Channel()->faults.clear();
+}
+
 // The DTM going offline and online again in the middle of the trim or the loop test: the control is
 // back at its list, the user told; the current was given back before the connection ended, and
 // nothing is written until a level is chosen again.

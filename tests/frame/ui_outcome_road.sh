@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# How `ui` ends, judged by the bytes of the project and device files and by what the host says: a
+# close the user cancelled, the questions of the host's own close (No where nobody answered), the
+# looks that change no value, the item of the page shown, and `compare --with` naming differences.
+set -u
+host=$1
+. "$(dirname "$0")/host_env.sh"
+"$host" register >/dev/null || fail "register"
+folder=$VKR_DRIVE_ROOT/c/VKR
+field() { grep "^$2 " "$folder/$1" | cut -d' ' -f2; }
+run() {
+  out=$("$host" "$@" 2>&1)
+  rc=$?
+}
+upload() { run upload --project "C:\\VKR\\$1.vkr" && [ $rc = 0 ] || fail "upload of $1: $out"; }
+keep() { for f in "$1.vkr" "$1.vkr.device"; do cp "$folder/$f" "$dir/$f"; done; }
+same() { cmp -s "$folder/$1" "$dir/$1"; }
+
+# A transmitter in feet, by the Process page's unit combo (the Command page has a hidden one with
+# the same id): the write reaches the device file.
+upload metres
+upload feet
+run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/unit.png" --page 1 --type 381='Feet (ft)' --click 221
+[ $rc = 0 ] && [ "$(field feet.vkr.device pvUnit)" = 2C ] || fail "the unit of the page shown: $rc $out"
+
+# OK, then Cancel to the control's question: it stays open as the user chose; the host's own close
+# asks again and, nobody answering, gets No. The OK stored the damping in the data set, which is
+# saved; the transmitter (damping, change counter) stays as it was unless an answer says Yes.
+# project | damping typed | answers | the answer at the close | damping on the device afterwards | the last line
+outcomes=(
+  "metres|2.5|--answer Cancel|No|3F000000|applied: the data set saved"
+  "feet|2.5|--answer Cancel|No|3F000000|applied: the data set saved"
+  "metres|3.5|--answer Cancel --answer Yes|Yes|40600000|applied: the data set saved and the device written"
+)
+for o in "${outcomes[@]}"; do
+  IFS='|' read -r p typed answers closing damping last <<<"$o"
+  keep "$p"
+  # shellcheck disable=SC2086
+  run ui 5 --project "C:\\VKR\\$p.vkr" --png "$dir/ok.png" --type 616="$typed" --click 1 $answers
+  [ $rc = 0 ] || fail "$p $answers ended with $rc: $out"
+  echo "$out" | grep -qx "  OK: the control stays open because the user answered Cancel" || fail "$p $answers: $out"
+  echo "$out" | grep -q "invalid" && fail "$p $answers: told of an invalid entry: $out"
+  echo "$out" | grep -q "^  told at the close: .*store the changes to the device? -> button$closing$" ||
+    fail "$p $answers: the question at the close: $out"
+  [ "$(echo "$out" | tail -n 1)" = "  $last" ] || fail "$p $answers: $out"
+  [ "$(field "$p.vkr.device" damping)" = "$damping" ] || fail "$p $answers: the device holds $(field "$p.vkr.device" damping)"
+  if [ "$damping" = 3F000000 ]; then
+    same "$p.vkr.device" || fail "$p $answers: the device file changed"
+  fi
+  same "$p.vkr" && fail "$p $answers: the OK's damping was not saved"
+done
+run ui 5 --offline --project 'C:\VKR\metres.vkr' --png "$dir/ok.png" --type 616=4.5 --click 1 --answer Cancel
+[ $rc = 0 ] && echo "$out" | grep -q -- "-> buttonNo$" && [ "$(echo "$out" | tail -n 1)" = "  applied: the data set saved" ] ||
+  fail "offline, the cancelled close: $out"
+
+# Looks change no value: the project and the device file stay byte-equal.
+looks=(
+  "1 --page 1 --click 578"
+  "1 --fault 35=refused --click 578 --type 544=5 --click 221"
+  "2 --type 703='1 Sec.' --click 435 --click 407"
+  "1 --page 9 --click 632"
+)
+for look in "${looks[@]}"; do
+  keep feet
+  eval "run ui $look --project 'C:\VKR\feet.vkr' --png \"\$dir/look.png\""
+  [ $rc = 0 ] && [ "$(echo "$out" | tail -n 1)" = "  applied: nothing" ] || fail "$look: $rc $out"
+  same feet.vkr && same feet.vkr.device || fail "$look changed a file: $out"
+done
+
+# A control a page opened takes the clicks: the loop test of the Diagnostics page.
+run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/loop.png" --page 7 --click 600 --click 377
+[ $rc = 0 ] && echo "$out" | grep -q "told: .*fixed at 4.000 mA" || fail "the loop test from the page: $rc $out"
+
+# Two projects that differ in Hi Level only: compare --with names it.
+upload other
+cp "$folder/other.vkr" "$folder/base.vkr"
+run ui 5 --offline --project 'C:\VKR\other.vkr' --png "$dir/hi.png" --type 615=7 --click 1 --answer No
+run compare --project 'C:\VKR\base.vkr' --with 'C:\VKR\other.vkr'
+[ $rc = 0 ] && echo "$out" | grep -qx 'Compare: "Range Values" (1023) differs from the partner'"'"'s data set' ||
+  fail "compare --with did not name Hi Level's parameter: $out"
+[ "$(echo "$out" | grep -c "differs from the partner")" = 2 ] || fail "compare --with named more than Hi Level: $out"
+echo "ui outcome road: ok"
