@@ -15,6 +15,7 @@
 #include "parameters/ParInfo.h"
 #include "communication/HartCodecs.h"
 #include "communication/HartRecords.h"
+#include "communication/HartResponseTexts.h"
 #include "communication/MyHartProtocol.h"
 #include "communication/TextMemo.h"
 #include "include/DtmInterfaces.h"
@@ -675,6 +676,30 @@ void KeepConfirmedWrite(CovFDT_BaseProtocolImpl& protocol, const HARTTransactReq
   }
 }
 
+// The error text of a write of one parameter that the device answered with a command response:
+// the parameter's name, and what the code means to the command, before the status text, so that
+// whoever reads it (the user interfaces, a download's report) learns which value the device
+// refused and why. Any other failure keeps its text.
+std::u16string DescribeRefusedWrite(CovFDT_BaseProtocolImpl& protocol, const HARTTransactRequestInfo& request,
+                                    const SovFDT_HART_Status& status, const std::u16string& message) {
+  if (!request.pPayload || !status.bCommandResponsePresent || status.byCommandResponse == 0) return message;
+  const Variant id = NormalId(request.parameterId);
+  const SovFDT_ParameterEntry* entry = protocol.FindParameterEntry(id);
+  const SovFDT_TransactionGroup* group = entry ? protocol.FindTransactionGroup(entry->nGroup) : nullptr;
+  HartAddressInfo write;
+  if (!group || FAILED(ReadParameterHartAddress(protocol, id, *group, true, &write)) ||
+      write.command != request.pPayload->byCommandNumber)
+    return message;
+  Bstr name;
+  IovFdtParameterHandler4* handler = protocol.GetParameterHandler();
+  if (!handler || FAILED(handler->GetParameterInfo(id, nullptr, name.Put(), nullptr, nullptr, nullptr, nullptr, nullptr)) ||
+      name.Empty())
+    return message;
+  const std::u16string meaning = vkr::hart::ResponseCodeText(write.command, status.byCommandResponse);
+  return u"\"" + std::u16string(name.View()) + u"\" was not written: " + message +
+         (meaning.empty() ? u"" : u" (" + meaning + u")");
+}
+
 // The parameters a transaction record asked for: the ids a list read carries in its value, else
 // the record's own parameter.
 std::vector<Variant> RequestedByRecord(const HARTTransactRequestInfo& request) {
@@ -1132,6 +1157,7 @@ HRESULT CovFDT_HartProtocolImpl::SpreadTransactionResponse(HARTTransactRequestIn
       message = u"error: ";
       if (status.byDeviceStatus != 0) message += vkr::Format(u"device status = 0x%02X", status.byDeviceStatus);
       message += statusText;
+      message = DescribeRefusedWrite(*this, request, status, message);
     }
   } else if (answer.nKind == kHartCommunicationError) {
     ok = false;

@@ -181,10 +181,10 @@ HRESULT CovFDT_BaseDTMCore::DownloadParameterList(BSTR, BSTR invokeId, VARIANT_B
   *ok = done;
   vkr::Bstr none(u"");
   UpdateProgress(0, 100, none);
-  if (FAILED(hr)) return hr;
-  if (done) SetDataSetState(DSS_ALL_DATA_LOADED);
-  Broadcast(UI4(kBroadcastDownloadDone), BoolVariant(done != VARIANT_FALSE));
-  return S_OK;
+  if (SUCCEEDED(hr) && done) SetDataSetState(DSS_ALL_DATA_LOADED);
+  // The open user interfaces learn how the download ended, also when it failed part-way.
+  Broadcast(UI4(kBroadcastDownloadDone), BoolVariant(SUCCEEDED(hr) && done != VARIANT_FALSE));
+  return FAILED(hr) ? hr : S_OK;
 }
 
 HRESULT CovFDT_BaseDTMCore::BuildUploadList(VARIANT* name) { return BuildTransferList(u"UploadList", kUploadListFlag, name); }

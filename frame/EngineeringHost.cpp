@@ -159,6 +159,8 @@ class Command {
     const char* what = upload ? "upload" : "download";
     bool success = false;
     HRESULT hr = S_OK;
+    // Every write the transmitter takes counts: a download that stops tells what it left behind.
+    const std::uint16_t changes = m_device->config.configChangeCounter;
     if (WithProgress(what, [&] {
           hr = upload ? m_session->Upload(&success) : m_session->Download(&success);
           return hr == S_OK && success;
@@ -171,7 +173,12 @@ class Command {
     std::string why = absent;
     for (const std::string& line : m_session->Frame()->notifications)
       if (line.rfind("error ", 0) == 0) why = line.substr(line.find(": ") + 2);
-    return Failed(std::string("the ") + what + " failed" + (why.empty() ? "" : ": " + why));
+    std::string left;
+    if (!upload)
+      left = m_device->config.configChangeCounter != changes
+                 ? "; the device now holds part of the data set (compare names what differs)"
+                 : "; the device was not changed";
+    return Failed(std::string("the ") + what + " failed" + (why.empty() ? "" : ": " + why) + left);
   }
   template <class Q>
   ComPtr<Q> Dtm() {

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace vkr::frame {
 
@@ -216,6 +218,49 @@ float SimulatedDevice::ConvertLength(float value, std::uint8_t from, std::uint8_
   const double a = MetresPer(from), b = MetresPer(to);
   if (from == to || a == 0.0 || b == 0.0) return value;
   return static_cast<float>(static_cast<double>(value) * a / b);
+}
+
+namespace {
+// Limits converted between units carry float rounding: a value at the limit itself is taken.
+bool Beyond(double value, double limit, bool above) {
+  const double slack = 1e-6 * std::max(1.0, std::abs(limit));
+  return above ? !(value <= limit + slack) : !(value >= limit - slack);
+}
+}  // namespace
+
+std::uint8_t SimulatedDevice::CheckRange(std::uint8_t unit, float upper, float lower) const {
+  // The limits in the range's unit; a unit the device cannot convert into is no unit it takes.
+  if (unit != config.limitsUnit && (MetresPer(unit) == 0.0 || MetresPer(config.limitsUnit) == 0.0))
+    return hart::kInvalidSelection;
+  const double a = ConvertLength(config.upperSensorLimit, config.limitsUnit, unit);
+  const double b = ConvertLength(config.lowerSensorLimit, config.limitsUnit, unit);
+  const double lowest = std::min(a, b), highest = std::max(a, b);
+  const double span = ConvertLength(config.minimumSpan, config.limitsUnit, unit);
+  const bool upperHigh = Beyond(upper, highest, true), upperLow = Beyond(upper, lowest, false);
+  const bool lowerHigh = Beyond(lower, highest, true), lowerLow = Beyond(lower, lowest, false);
+  if ((upperHigh || upperLow) && (lowerHigh || lowerLow)) return hart::kRangeValuesOutOfLimits;
+  if (lowerHigh) return hart::kLowerRangeTooHigh;
+  if (lowerLow) return hart::kLowerRangeTooLow;
+  if (upperHigh) return hart::kUpperRangeTooHigh;
+  if (upperLow) return hart::kUpperRangeTooLow;
+  if (upper == lower) return hart::kInvalidSpan;
+  if (std::abs(static_cast<double>(upper) - lower) < span * (1.0 - 1e-6)) return hart::kSpanTooSmall;
+  return 0;
+}
+
+double SimulatedDevice::ProbeEndMetres() const {
+  // Limits in no length unit bound nothing.
+  const double per = MetresPer(config.limitsUnit);
+  return per == 0.0 ? std::numeric_limits<double>::infinity() : static_cast<double>(config.lowerSensorLimit) * per;
+}
+
+std::uint8_t SimulatedDevice::CheckDistance(float value, double lowest, double highest) const {
+  const double per = MetresPer(config.pvUnit);
+  if (per == 0.0) return 0;
+  const double metres = static_cast<double>(value) * per;
+  if (Beyond(metres, highest, true)) return hart::kParameterTooLarge;
+  if (Beyond(metres, lowest, false)) return hart::kParameterTooSmall;
+  return 0;
 }
 
 std::uint8_t SimulatedDevice::AnalogModeCode() const {
@@ -459,12 +504,16 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
       c.damping = wire::GetFloat(data, 0);
       Changed();
       return done(data);
-    case 35:
+    case 35: {
+      const std::uint8_t check = CheckRange(data[0], wire::GetFloat(data, 1), wire::GetFloat(data, 5));
+      if (check != 0 && check != hart::kSpanTooSmall) return refuse(check);
       c.rangeUnit = data[0];
       c.upperRange = wire::GetFloat(data, 1);
       c.lowerRange = wire::GetFloat(data, 5);
       Changed();
+      reply.commandResponse = check;
       return done(data);
+    }
     case 38: {
       // With a counter the flag is reset only when the counter is the device's.
       if (request.size() >= 2) {
@@ -554,16 +603,28 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
     }
     case 135:
       return done(Slice(c.displaySettings, 0, 10));
-    case 136:
+    case 136: {
+      // Digitize (command byte 3) at a distance the probe does not reach is refused.
+      constexpr std::uint8_t kDigitize = 3;
+      if (data[5] == kDigitize)
+        if (const std::uint8_t check = CheckDistance(wire::GetFloat(data, 6), 0.0, ProbeEndMetres()))
+          return refuse(check);
       c.displaySettings = data;
       Changed();
       return done(data);
+    }
     case 137:
       return done(Slice(c.echoSettings, 0, 10));
-    case 138:
+    case 138: {
+      // Blanking from the flange to no further than the probe's end, the offset within 0.5 m.
+      constexpr double kOffsetMetres = 0.5;
+      if (const std::uint8_t check = CheckDistance(wire::GetFloat(data, 2), 0.0, ProbeEndMetres())) return refuse(check);
+      if (const std::uint8_t check = CheckDistance(wire::GetFloat(data, 6), -kOffsetMetres, kOffsetMetres))
+        return refuse(check);
       c.echoSettings = data;
       Changed();
       return done(data);
+    }
     default:
       return refuse(hart::kNotImplemented);
   }

@@ -76,6 +76,17 @@ constexpr std::uint8_t kInvalidModeSelection = 12;
 constexpr std::uint8_t kStatusBytesMismatch = 14;  // a warning: the data still comes back
 constexpr std::uint8_t kNotImplemented = 64;
 constexpr std::uint8_t kIncorrectLoopCurrentMode = 9;  // commands 45, 46: not fixed at 4 or 20 mA
+constexpr std::uint8_t kParameterTooLarge = 3;
+constexpr std::uint8_t kParameterTooSmall = 4;
+// Command 35 (write range values). "Too high" and "too low" are numeric: the VKR gives its range
+// and limits as distances from the flange, so its upper sensor limit is the smaller number.
+constexpr std::uint8_t kLowerRangeTooHigh = 9;
+constexpr std::uint8_t kLowerRangeTooLow = 10;
+constexpr std::uint8_t kUpperRangeTooHigh = 11;
+constexpr std::uint8_t kUpperRangeTooLow = 12;
+constexpr std::uint8_t kRangeValuesOutOfLimits = 13;
+constexpr std::uint8_t kSpanTooSmall = 14;  // a warning: the range is taken
+constexpr std::uint8_t kInvalidSpan = 29;
 
 // The device status byte of every answer.
 constexpr std::uint8_t kStatusConfigChanged = 0x40;
@@ -238,6 +249,15 @@ class SimulatedDevice {
 
  private:
   HartReply Run(std::uint8_t command, const Bytes& request);
+  // What the device answers a range (command 35 data) it is asked to take: 0, a refusal it keeps
+  // its own range under, or the warning kSpanTooSmall.
+  std::uint8_t CheckRange(std::uint8_t unit, float upper, float lower) const;
+  // A distance in the PV unit that must lie in [lowest, highest] metres: 0, kParameterTooLarge or
+  // kParameterTooSmall. Nothing is checked in a PV unit that is no length unit.
+  std::uint8_t CheckDistance(float value, double lowest, double highest) const;
+  // The end of the probe (the lower sensor limit) in metres; unbounded when its unit is no length
+  // unit.
+  double ProbeEndMetres() const;
   bool PvOutsideRange() const;
   // Marks a configuration change (status bit 0x40, counter + 1).
   void Changed();

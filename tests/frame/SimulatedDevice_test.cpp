@@ -295,7 +295,7 @@ TEST(SimulatedDevice, StatusBitsFollowTheStateAsHartDefinesThem) {
     float current;
     std::uint8_t fault = 0;  // command 48's first status byte
   };
-  const std::string range0to6 = "2D40C0000000000000";  // metres, 6 to 0
+  const std::string range5to05 = "2D40B000003F000000";  // metres, 5.5 to 0.5
   const Case cases[] = {
       {"in the range", {}, 3.0f, 0x00, 0x00, 12.0f},
       {"a write", {{34, "3F800000"}}, 3.0f, 0x40, 0x00, 12.0f},
@@ -304,8 +304,8 @@ TEST(SimulatedDevice, StatusBitsFollowTheStateAsHartDefinesThem) {
       {"PV far above", {}, 9.0f, 0x05, 0x02, 20.5f},
       {"PV far below", {}, -1.0f, 0x05, 0x02, 3.8f},
       // A range change takes the current and the bits with it at once.
-      {"range moved away", {{35, "2D4120000040C00000"}}, 3.0f, 0x45, 0x02, 3.8f},
-      {"range moved back", {{35, "2D4120000040C00000"}, {35, range0to6}}, 3.0f, 0x40, 0x00, 12.0f},
+      {"range moved away", {{35, "2D40F0000040A00000"}}, 3.0f, 0x45, 0x02, 3.8f},
+      {"range moved back", {{35, "2D40F0000040A00000"}, {35, range5to05}}, 3.0f, 0x40, 0x00, 12.0f},
       {"reversed 20 to 4 mA", {{138, "32013E99999A00000000"}}, 9.0f, 0x45, 0x02, 3.5f},
       {"fixed by command 40", {{40, "41000000"}}, 3.0f, 0x08, 0x20, 8.0f},
       // A fixed current is not saturated, whatever the PV.
@@ -336,6 +336,68 @@ TEST(SimulatedDevice, StatusBitsFollowTheStateAsHartDefinesThem) {
             "field device malfunction, cold start, more status available, loop current fixed, loop current saturated, "
             "non-primary variable out of limits, primary variable out of limits");
   EXPECT_EQ(hart::StatusConditions(hart::kStatusConfigChanged), "");
+}
+
+// The transmitter takes only what it can measure: a range within its sensor (0.3 to 8 m from the
+// flange) of at least the minimum span (0.1 m), a blanking up to the probe's end (8 m), an offset
+// within 0.5 m, a digitize distance on the probe; all in the unit the write gives. A refusal keeps
+// what the device held, byte for byte; the span warning takes the write.
+TEST(SimulatedDevice, RefusesRangesBlankingAndOffsetsItCannotMeasure) {
+  struct Case {
+    const char* what;
+    std::uint8_t unit;  // the device's unit (command 44 first)
+    int command;
+    std::string request;
+    int code;
+    bool taken;
+  };
+  const Case cases[] = {
+      {"range in the sensor", hart::kUnitMeter, 35, "2D3F00000040F00000", 0, true},
+      {"lower beyond the probe", hart::kUnitMeter, 35, "2D3F00000041100000", hart::kLowerRangeTooHigh, false},
+      {"lower inside the blanking", hart::kUnitMeter, 35, "2D3F0000003E4CCCCD", hart::kLowerRangeTooLow, false},
+      {"upper beyond the probe", hart::kUnitMeter, 35, "2D4110000040F00000", hart::kUpperRangeTooHigh, false},
+      {"upper at the flange", hart::kUnitMeter, 35, "2D3DCCCCCD40F00000", hart::kUpperRangeTooLow, false},
+      {"upper not a number", hart::kUnitMeter, 35, "2D7FC0000040F00000", hart::kUpperRangeTooHigh, false},
+      {"both outside", hart::kUnitMeter, 35, "2D411000003DCCCCCD", hart::kRangeValuesOutOfLimits, false},
+      {"no span", hart::kUnitMeter, 35, "2D4000000040000000", hart::kInvalidSpan, false},
+      {"span below the minimum", hart::kUnitMeter, 35, "2D4000000040033333", hart::kSpanTooSmall, true},
+      {"a unit it cannot convert", hart::kUnitMeter, 35, "FF3F00000040F00000", hart::kInvalidSelection, false},
+      {"centimetres in the sensor", hart::kUnitCentimeter, 35, "3042480000443B8000", 0, true},
+      {"centimetres beyond", hart::kUnitCentimeter, 35, "304248000044610000", hart::kLowerRangeTooHigh, false},
+      {"inches in the sensor", hart::kUnitInch, 35, "2F419D7AF64393A347", 0, true},
+      {"inches beyond", hart::kUnitInch, 35, "2F419D7AF643A00000", hart::kLowerRangeTooHigh, false},
+      {"blanking and offset at their ends", hart::kUnitMeter, 138, "320040FCCCCDBF000000", 0, true},
+      {"blanking beyond the probe", hart::kUnitMeter, 138, "32004110000000000000", hart::kParameterTooLarge, false},
+      {"negative blanking", hart::kUnitMeter, 138, "3200BDCCCCCD00000000", hart::kParameterTooSmall, false},
+      {"offset too far down", hart::kUnitMeter, 138, "32003E99999A3F19999A", hart::kParameterTooLarge, false},
+      {"offset too far up", hart::kUnitMeter, 138, "32003E99999ABF19999A", hart::kParameterTooSmall, false},
+      {"millimetres: blanking beyond", hart::kUnitMillimeter, 138, "32004604D00000000000", hart::kParameterTooLarge, false},
+      {"millimetres: offset within", hart::kUnitMillimeter, 138, "32004396000043C80000", 0, true},
+      {"feet: offset within", hart::kUnitFeet, 138, "32003F8000003F800000", 0, true},
+      {"digitize beyond the probe", hart::kUnitMeter, 136, "03010101000341100000", hart::kParameterTooLarge, false},
+      {"digitize on the probe", hart::kUnitMeter, 136, "03010101000340400000", 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SimulatedDevice device;
+    ASSERT_EQ(device.Execute(44, {c.unit}).commandResponse, 0);
+    const SimulatedDevice::Configuration before = device.config;
+    const HartReply r = device.Execute(static_cast<std::uint8_t>(c.command), Hex(c.request));
+    EXPECT_EQ(int(r.commandResponse), c.code);
+    EXPECT_EQ(wire::ToHex(r.data), c.taken ? c.request : "");
+    // The settings the command writes, as the matching read gives them.
+    const int read = c.command == 35 ? 15 : c.command - 1;
+    std::string now = wire::ToHex(device.Execute(static_cast<std::uint8_t>(read), {}).data);
+    SimulatedDevice held;
+    held.config = before;
+    const std::string was = wire::ToHex(held.Execute(static_cast<std::uint8_t>(read), {}).data);
+    if (c.command == 35) {
+      EXPECT_EQ(now.substr(4, 18), c.taken ? c.request : was.substr(4, 18));
+    } else {
+      EXPECT_EQ(now, c.taken ? c.request : was);
+    }
+    EXPECT_EQ(device.config.configChangeCounter, before.configChangeCounter + (c.taken ? 1 : 0));
+  }
 }
 
 TEST(SimulatedDevice, WriteProtectionRefusesEveryWriteAndChangesNothing) {

@@ -199,6 +199,7 @@ HRESULT CAdvancedPP::SetControlValueById(LONG id, VARIANT value) {
       const SCommand1Response answer = DecodeCommand1(bytes);
       // The device keeps blanking and offset in its PV unit.
       if (answer.pvUnit) {
+        m_pvUnit = *answer.pvUnit;
         const std::string unit = LengthUnitLabel(*answer.pvUnit);
         ::SetDlgItemTextA(m_hWndDialog, kAdvancedBlankingUnit, unit.c_str());
         ::SetDlgItemTextA(m_hWndDialog, kAdvancedOffsetUnit, unit.c_str());
@@ -241,9 +242,10 @@ HRESULT CAdvancedPP::SetControlValueById(LONG id, VARIANT value) {
     case kParBlankingUser:
     case kParDistanceOffsetUser: {
       vkr::Variant number;
+      // Through the page's number display, so that an untouched distance goes back exactly.
       if (SUCCEEDED(VariantChangeType(&number, &value, 0, VT_R4)))
-        ShowNumber(m_hWndDialog, id == kParBlankingUser ? kAdvancedBlankingEdit : kAdvancedOffsetEdit, kDistanceFormat,
-                   number.fltVal);
+        SetDlgItemFloat(id == kParBlankingUser ? kAdvancedBlankingEdit : kAdvancedOffsetEdit, kDistanceFormat,
+                        number.fltVal);
       return S_OK;
     }
     case kParCommand131: {
@@ -496,6 +498,11 @@ HRESULT CAdvancedPP::OnSend() {
   SetDirty(FALSE);
   OnRefresh();
   return S_OK;
+}
+
+std::optional<BYTE> CAdvancedPP::ShownLengthUnit(LONG id) const {
+  if (id != kParBlankingUser && id != kParDistanceOffsetUser) return std::nullopt;
+  return m_pvUnit;
 }
 
 HRESULT CAdvancedPP::Transaction(BYTE command, std::span<const BYTE> request, std::vector<BYTE>* response) {

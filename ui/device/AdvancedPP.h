@@ -136,8 +136,11 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
   // Shown while the DTM went online: the values are read now.
   void OnDeviceOnline() override;
   void UpdatePlaceholders() override;
+  // Blanking and offset are shown in the PV unit of the last command 1 answer.
+  std::optional<BYTE> ShownLengthUnit(LONG id) const override;
 
   std::array<BYTE, 5> m_abyAnalogModeCodes{};
+  std::optional<BYTE> m_pvUnit;  // the PV unit of the last command 1 answer
   std::array<BYTE, 2> m_abyProbeFaultCodes{};
   USHORT m_wLastAnalogMode = 0xFFFF;  // analog-mode code last passed on; 0xFFFF none
   bool m_bFirstShow = true;

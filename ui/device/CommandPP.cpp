@@ -645,6 +645,11 @@ HRESULT CCommandPP::GetControlValueById(LONG id, VARIANT* value) {
   return S_OK;
 }
 
+std::optional<BYTE> CCommandPP::ShownLengthUnit(LONG id) const {
+  if ((id != kUpperRange && id != kLowerRange) || m_nRangeUnit == 0) return std::nullopt;
+  return m_nRangeUnit;
+}
+
 HRESULT CCommandPP::GetParameterText(LONG id, VARIANT_BOOL* valid) {
   if (!valid) return E_POINTER;
   *valid = VARIANT_FALSE;
@@ -654,6 +659,9 @@ HRESULT CCommandPP::GetParameterText(LONG id, VARIANT_BOOL* valid) {
     // No number: the entry is marked invalid, so Send stops at it and nothing is written.
     return MarkEntryInvalid(id);
   }
+  // What the range rules leave must still lie within the level's limits, in the unit shown.
+  if (const std::optional<BYTE> unit = ShownLengthUnit(id))
+    if (DistanceWithinLimits(id, level.fltVal, *unit) == false) return MarkEntryInvalid(id);
   SetControlStateById(id, kStateUsableChanged);
   *valid = VARIANT_TRUE;
   return S_OK;
@@ -877,6 +885,28 @@ HRESULT CCommandPP::OnRunDigitize() {
   if (m_bDigitizing) return S_OK;
   vkr::ComPtr<IovFdtActiveXContainer> container = QueryOf<IovFdtActiveXContainer>(m_spDtmObject.Get());
   if (!container) return S_OK;
+  // A distance outside its limits (those of the reading it proposes, in the PV unit beside it) is
+  // not asked about: the user mends it first.
+  const BYTE pvUnit = static_cast<BYTE>(DtmFloat(kPvUnitUser));
+  float proposed = 0.0f;
+  if (SUCCEEDED(EditFloat(kEditDigitizeDistance, &proposed)) &&
+      DistanceWithinLimits(kCurrentReading, proposed, pvUnit) == false) {
+    vkr::Variant minimum, maximum;
+    GetParameterInfoText(kCurrentReading, minimum.Put(), maximum.Put());
+    vkr::Variant low, high;
+    VariantChangeType(&low, &minimum, 0, VT_R8);
+    VariantChangeType(&high, &maximum, 0, VT_R8);
+    const std::string unit = vkr::dui::LengthUnitLabel(pvUnit);
+    char text[160];
+    std::snprintf(text, sizeof text, "The digitize distance must lie between %.3f and %.3f %s.",
+                  vkr::dui::ConvertLength(low.dblVal, vkr::dui::kLengthUnitMetres, pvUnit).value_or(low.dblVal),
+                  vkr::dui::ConvertLength(high.dblVal, vkr::dui::kLengthUnitMetres, pvUnit).value_or(high.dblVal),
+                  unit.c_str());
+    std::u16string caption;
+    LoadPageString(kStringDigitizeCaption, &caption);
+    vkr::dui::ShowDeviceMessage(m_spDtmObject.Get(), caption, vkr::Utf8ToUtf16(text), vkr::dui::kMessageError);
+    return S_OK;
+  }
   if (Ask(kStringDigitizeCaption, kStringDigitizeQuestion, vkr::dui::kMessageOkCancelInfo) == vkr::dui::kAnswerCancel) {
     ShowDigitizeButton();
     return S_OK;

@@ -83,6 +83,8 @@ class CCommandPP : public CDevicePropertyPage {
 
  protected:
   const char* TemplateText() const override;
+  // The levels are shown in the range unit.
+  std::optional<BYTE> ShownLengthUnit(LONG id) const override;
   void UpdatePlaceholders() override;
 
  private:

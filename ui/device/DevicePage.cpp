@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "communication/HartResponseTexts.h"
 #include "include/ParameterHandlerInterfaces.h"
 #include "ui/device/DeviceUiIds.h"
 #include "ui/device/kit/ByteSpan.h"
@@ -36,6 +37,30 @@ constexpr UINT kUnitCombo = 381;
 HRESULT InfoField(IovFdtParameterInfo* info, LONG id, LONG field, VARIANT* answer) {
   VariantClear(answer);
   return info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(field), answer);
+}
+
+// The command response of the device's last answer (the connection keeps it in the DTM).
+constexpr LONG kParCommandResponse = 1113;
+
+// The HART command that writes a parameter the pages send.
+std::optional<BYTE> WriteCommandOf(LONG id) {
+  switch (id) {
+    case vkr::dui::kParDamping: return 34;
+    case vkr::dui::kParRangeValues: return 35;
+    case vkr::dui::kParPvUnit: return 44;
+    case vkr::dui::kParSpCmd1:
+    case vkr::dui::kParDisplayMode:
+    case vkr::dui::kParTracking:
+    case vkr::dui::kParDielectric:
+    case vkr::dui::kParFailSafe:
+    case vkr::dui::kParFailTime: return 136;
+    case vkr::dui::kParSpCmd2:
+    case 1074:  // sensitivity
+    case 1076:  // analog mode
+    case vkr::dui::kParBlanking:
+    case vkr::dui::kParDistanceOffset: return 138;
+    default: return std::nullopt;
+  }
 }
 
 // An answer that names nothing: empty, false or zero.
@@ -264,6 +289,26 @@ HRESULT CDevicePropertyPage::UninitializeStoppingResponses(VARIANT_BOOL* ok) {
   return CovFDT_PropertyPageImpl::UninitializeUI(ok);
 }
 
+HRESULT CDevicePropertyPage::ValidateEntryValue(LONG id, const VARIANT& value, ULONG* flags) {
+  const HRESULT hr = CovFDT_PropertyPageImpl::ValidateEntryValue(id, value, flags);
+  const std::optional<BYTE> unit = ShownLengthUnit(id);
+  vkr::Variant number;
+  if (FAILED(hr) || !unit || FAILED(VariantChangeType(&number, const_cast<VARIANT*>(&value), 0, VT_R8))) return hr;
+  // The DTM checks the number against limits in metres: in another unit its verdict is replaced.
+  if (const std::optional<bool> inside = DistanceWithinLimits(id, number.dblVal, *unit))
+    *flags = *inside ? (*flags & ~vkr::dui::kStateInvalid) : (*flags | vkr::dui::kStateInvalid);
+  return hr;
+}
+
+std::optional<bool> CDevicePropertyPage::DistanceWithinLimits(LONG limitsOf, double value, BYTE unit) {
+  vkr::Variant minimum, maximum, low, high;
+  if (FAILED(GetParameterInfoText(limitsOf, minimum.Put(), maximum.Put())) ||
+      FAILED(VariantChangeType(&low, &minimum, 0, VT_R8)) || FAILED(VariantChangeType(&high, &maximum, 0, VT_R8)) ||
+      low.dblVal == high.dblVal)
+    return std::nullopt;
+  return vkr::dui::WithinMetreLimits(value, unit, low.dblVal, high.dblVal);
+}
+
 HRESULT CDevicePropertyPage::MarkEntryInvalid(LONG id) {
   const LONG index = FindParameterIndex(id);
   if (index < 0) return E_INVALIDARG;
@@ -342,6 +387,8 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
     const LONG index = FindParameterIndex(entry);
     if (index >= 0) marks.emplace_back(entry, m_pParInfo[index].m_nState);
   }
+  // The device's answer to this write, not one before it, tells why a write was refused.
+  SetDtmParameterValue(kParCommandResponse, vkr::I4(0));
   bool refused = false;
   const HRESULT hr = WriteCheckedInput(id, &refused);
   if (hr == S_OK && !refused) {
@@ -349,12 +396,31 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
     return S_OK;
   }
   if (!refused && !FAILED(hr)) return hr;
+  std::u16string reason;
+  if (refused && CurrentDtmState() == vkr::dui::kDtmStateOnline) {
+    vkr::Variant answer, code;
+    const std::optional<BYTE> command = WriteCommandOf(id);
+    if (command && SUCCEEDED(GetDtmParameterValue(kParCommandResponse, answer.Put())) &&
+        SUCCEEDED(VariantChangeType(&code, &answer, 0, VT_UI1)) && code.bVal != 0) {
+      if (vkr::hart::IsWarning(*command, code.bVal)) {
+        // The device took the value and warns about it: written, and the warning told.
+        MarkWritten(carried);
+        std::vector<std::u16string> names;
+        for (LONG entry : carried)
+          if (const std::u16string name = EntryLabel(entry); !name.empty()) names.push_back(name);
+        TellOnMessageLine(JoinNames(names) + (names.size() == 1 ? u" was" : u" were") +
+                          u" written; the device warns: " + vkr::hart::DescribeResponseCode(*command, code.bVal) + u".");
+        return S_OK;
+      }
+      reason = vkr::hart::DescribeResponseCode(*command, code.bVal);
+    }
+  }
   for (const auto& [entry, state] : marks)
     SetControlStateById(entry, IsUserEntry(entry) ? state : state & ~vkr::dui::kStateChanged);
   const ENotWritten why = !refused                                      ? ENotWritten::NoValue
                           : CurrentDtmState() == vkr::dui::kDtmStateOnline ? ENotWritten::Unconfirmed
                                                                            : ENotWritten::NotConnected;
-  TellNotWritten(carried, why);
+  TellNotWritten(carried, why, reason);
   return FAILED(hr) ? hr : E_FAIL;
 }
 
@@ -414,7 +480,8 @@ void CDevicePropertyPage::MarkWritten(std::initializer_list<LONG> ids) {
   }
 }
 
-void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why) {
+void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why,
+                                         const std::u16string& reason) {
   // The entries of the write the user changed, else all it carried; then the user's others.
   std::vector<std::u16string> names, failedNames;
   auto add = [](std::vector<std::u16string>* list, const std::u16string& name) {
@@ -429,11 +496,12 @@ void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENo
   if (names.empty()) return;
   std::u16string text = JoinNames(names) + (names.size() == 1 ? u" was" : u" were") + u" not written";
   if (why == ENotWritten::Unconfirmed) {
-    text += u": the device did not confirm ";
+    text += reason.empty() ? u": the device did not confirm " : u": the device refused ";
     if (names.size() == failedNames.size())
       text += failedNames.size() == 1 ? u"it" : u"them";
     else
       text += JoinNames(failedNames);
+    if (!reason.empty()) text += u", " + reason;
   } else if (why == ENotWritten::NotConnected) {
     text += u": no device is connected";
   }

@@ -31,6 +31,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,10 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // The user's keystroke or choice makes the control's entries the user's, then the framework's.
   HRESULT OnControlChange(UINT code, UINT controlId, HWND control) override;
 
+  // The DTM's check of an entry, with the limits of a distance (ShownLengthUnit) taken into the
+  // unit the entry shows it in.
+  HRESULT ValidateEntryValue(LONG id, const VARIANT& value, ULONG* flags) override;
+
   // Whether the entry of `id` is the user's: changed by the user since the device last confirmed
   // its write or the user asked for the device's values (Refresh). No device answer, placeholder
   // or refresh of the page's own writes into its control or drops its marks meanwhile, and Send
@@ -79,6 +84,12 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // come ("Loading...") or cannot, the DTM being neither online nor going online ("Not
   // connected"). Nothing here.
   virtual void UpdatePlaceholders() {}
+  // The length unit the page shows the distance of parameter `id` in (beside its entry); absent
+  // for a parameter that is no distance, or while the unit is not known. Nothing here.
+  virtual std::optional<BYTE> ShownLengthUnit(LONG /*id*/) const { return std::nullopt; }
+  // Whether `value`, in `unit`, lies within the limits of parameter `limitsOf` (in metres, as the
+  // DTM gives them); absent when the parameter has no limits or `unit` is no length unit.
+  std::optional<bool> DistanceWithinLimits(LONG limitsOf, double value, BYTE unit);
   // The DTM's state now, from the DTM itself (dsUNDEFINED without one).
   ULONG CurrentDtmState() const;
   // Whether a device value may still come: the DTM is online or going online.
@@ -153,7 +164,9 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   enum class ENotWritten { Unconfirmed, NotConnected, NoValue };
   // Tells on the message line that `failed` were not written and why, naming with them the
   // user's other entries still unwritten.
-  void TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why);
+  // A write the device refused with a command response names it (`reason`: "0x0B (upper range
+  // value too high)").
+  void TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why, const std::u16string& reason = {});
   // The text on the frame's message line (empty: none). Without a frame's message line (the page
   // on its own) the text goes to the user as a message.
   void TellOnMessageLine(const std::u16string& text);

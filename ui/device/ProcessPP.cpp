@@ -414,6 +414,11 @@ HRESULT CProcessPP::OnSend() {
   return OnRefresh();
 }
 
+std::optional<BYTE> CProcessPP::ShownLengthUnit(LONG id) const {
+  if ((id != kParUpperRange && id != kParLowerRange) || !m_bRangeUnitKnown) return std::nullopt;
+  return m_nRangeUnit;
+}
+
 // Selects the combo item of a unit code; other codes leave the selection as it is.
 void CProcessPP::SelectUnit(BYTE code) { SelectCode(m_hWndDialog, kProcessUnitCombo, LengthUnitItems(), code); }
 

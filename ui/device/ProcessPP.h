@@ -73,6 +73,9 @@ class CProcessPP : public CDevicePropertyPage {
   CActXParInfo& Entry(LONG index) { return m_pParInfo[index]; }
 
  protected:
+  // The range values are shown in the range unit of the last command 15 answer.
+  std::optional<BYTE> ShownLengthUnit(LONG id) const override;
+
   USHORT m_nPvUnit = 0xFFFF;  // the PV unit last seen or chosen; 0xFFFF unknown
   BYTE m_nRangeUnit = 0;      // the range unit of the last command 15 answer
   bool m_bRangeUnitKnown = false;  // a command 15 answer brought one

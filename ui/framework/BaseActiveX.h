@@ -168,7 +168,9 @@ class CovFDT_BaseActiveXImpl : public vkr::Implements<IovFdtActiveX4, IovFdtActi
   HRESULT ConvertValue(VARIANT first, VARIANT second) override;
   HRESULT CompareValues(VARIANT id, ULONG* state) override;
 
-  // Numbers in dialog items, with the system locale's decimal separator.
+  // Numbers in dialog items, with the system locale's decimal separator. A number shown through
+  // SetDlgItemNumber or an entry's display comes back exactly as it was given while the item still
+  // shows its text: a value nobody touched is never replaced by its rounded text.
   HRESULT GetDlgItemFloat(LONG controlId, const char* format, float* value);
   HRESULT SetDlgItemFloat(LONG controlId, const char* format, float value);
   HRESULT SetDlgItemDouble(LONG controlId, const char* format, double value);
@@ -191,6 +193,10 @@ class CovFDT_BaseActiveXImpl : public vkr::Implements<IovFdtActiveX4, IovFdtActi
   HRESULT ReadDeviceParameter(ULONG index) override;
   HRESULT WriteDeviceParameter(ULONG index) override;
   HRESULT FormatParameterText(LONG id, VARIANT_BOOL* valid) override;
+  // The check of an entry's value: the DTM's validation flags (changed 0x2, invalid 0x4) of
+  // `value` for parameter `id`. A page whose entries show a value in another unit than the
+  // parameter's limits are given in checks those limits in the shown unit here.
+  virtual HRESULT ValidateEntryValue(LONG id, const VARIANT& value, ULONG* flags);
   // IovFdtParamGroupDisplayEvent
   HRESULT OnParamGroupDisplayEvent(LONG controlId, LONG kind, VARIANT data, VARIANT extra) override;
 
@@ -288,6 +294,13 @@ class CovFDT_BaseActiveXImpl : public vkr::Implements<IovFdtActiveX4, IovFdtActi
   BYTE m_bDtmChanged = 0;
   // Control layer: the apply button's dialog item (0 none).
   UINT m_nApplyButtonId = 0;
+  // The number each dialog item was last given, with the text it showed it as.
+  struct SShownNumber {
+    std::string text;
+    double value = 0.0;
+  };
+  std::map<UINT, SShownNumber> m_shownNumbers;
+  void RememberShownNumber(UINT controlId, double value);
 
  private:
   // ===== Base helpers ===========================================================================

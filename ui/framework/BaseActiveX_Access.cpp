@@ -294,9 +294,7 @@ HRESULT CovFDT_BaseActiveXImpl::FormatParameterText(LONG id, VARIANT_BOOL* valid
 
   // A value the DTM cannot check counts as invalid.
   ULONG flags = kStateInvalid;
-  if (vkr::ComPtr<IovFdtParameterValidation> validation = Query<IovFdtParameterValidation>(m_spDtm.Get())) {
-    if (FAILED(validation->ValidateParameter(IdOf(id), current, &flags))) flags = kStateInvalid;
-  }
+  if (FAILED(ValidateEntryValue(id, current, &flags))) flags = kStateInvalid;
   ULONG state = entry.m_nState;
   if (state & kStateUsable) state = (state & ~(kStateChanged | kStateInvalid)) | (flags & (kStateChanged | kStateInvalid));
 
@@ -339,6 +337,12 @@ HRESULT CovFDT_BaseActiveXImpl::FormatParameterText(LONG id, VARIANT_BOOL* valid
 }
 
 HRESULT CovFDT_BaseActiveXImpl::GetParameterText(LONG id, VARIANT_BOOL* valid) { return FormatParameterText(id, valid); }
+
+HRESULT CovFDT_BaseActiveXImpl::ValidateEntryValue(LONG id, const VARIANT& value, ULONG* flags) {
+  vkr::ComPtr<IovFdtParameterValidation> validation = Query<IovFdtParameterValidation>(m_spDtm.Get());
+  if (!validation) return E_NOINTERFACE;
+  return validation->ValidateParameter(IdOf(id), value, flags);
+}
 
 HRESULT CovFDT_BaseActiveXImpl::GetParameterTextByIndex(LONG index, VARIANT_BOOL* valid) {
   if (!valid) return E_POINTER;

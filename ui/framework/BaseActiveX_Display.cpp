@@ -268,8 +268,11 @@ HRESULT CovFDT_BaseActiveXImpl::SetControlValue(LONG index, VARIANT value) {
       (static_cast<DWORD>(GetWindowLongW(control, GWL_STYLE)) & BS_TYPEMASK) <= BS_DEFPUSHBUTTON)
     return S_OK;
   std::string text;
-  if (vkr::ui::FormatValueText(ValueFormatOf(entry.m_pszFormat), value, SValueLocale::Of(LOCALE_SYSTEM_DEFAULT), &text))
+  if (vkr::ui::FormatValueText(ValueFormatOf(entry.m_pszFormat), value, SValueLocale::Of(LOCALE_SYSTEM_DEFAULT), &text)) {
     ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(entry.m_nCtrlId), text.c_str());
+    if (value.vt == VT_R4) RememberShownNumber(entry.m_nCtrlId, value.fltVal);
+    if (value.vt == VT_R8) RememberShownNumber(entry.m_nCtrlId, value.dblVal);
+  }
   return S_OK;
 }
 
@@ -473,7 +476,13 @@ HRESULT CovFDT_BaseActiveXImpl::SetDlgItemNumber(LONG controlId, const char* for
   vkr::ui::FormatValueText(ValueFormatOf(format), number, SValueLocale::Of(LOCALE_SYSTEM_DEFAULT), &text);
   UpdatingControls updating(m_bUpdatingControls);
   ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(controlId), text.c_str());
+  RememberShownNumber(static_cast<UINT>(controlId), value);
   return S_OK;
+}
+
+void CovFDT_BaseActiveXImpl::RememberShownNumber(UINT controlId, double value) {
+  if (!m_hWndDialog || controlId == 0) return;
+  m_shownNumbers[controlId] = SShownNumber{ItemText(controlId), value};
 }
 
 HRESULT CovFDT_BaseActiveXImpl::SetDlgItemFloat(LONG controlId, const char* format, float value) {

@@ -471,6 +471,12 @@ HRESULT CovFDT_BaseActiveXImpl::ConvertValue(VARIANT first, VARIANT second) {
 HRESULT CovFDT_BaseActiveXImpl::GetDlgItemFloat(LONG controlId, const char* format, float* value) {
   if (!value) return E_INVALIDARG;
   std::string text = ItemText(static_cast<UINT>(controlId));
+  // Untouched: the number as it was given, not as its text rounds it.
+  if (const auto shown = m_shownNumbers.find(static_cast<UINT>(controlId));
+      shown != m_shownNumbers.end() && shown->second.text == text && !text.empty()) {
+    *value = static_cast<float>(shown->second.value);
+    return S_OK;
+  }
   // Only the user's own decimal separator makes a decimal point: in English "1,250" is no 1.25
   // (a thousands grouping, or a typo), so a separator of the other kind makes the text no number.
   const std::string separator = vkr::ui::SValueLocale::Of(LOCALE_USER_DEFAULT).decimalSeparator;

@@ -2,6 +2,7 @@
 #include "ui/device/kit/LengthUnits.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace vkr::dui {
 
@@ -46,6 +47,15 @@ std::optional<double> ConvertLength(double value, BYTE from, BYTE to) {
   if (!a || !b) return std::nullopt;
   if (from == to) return value;
   return value * a->metres / b->metres;
+}
+
+std::optional<bool> WithinMetreLimits(double value, BYTE unit, double minimumMetres, double maximumMetres) {
+  const std::optional<double> lowest = ConvertLength(minimumMetres, kLengthUnitMetres, unit);
+  const std::optional<double> highest = ConvertLength(maximumMetres, kLengthUnitMetres, unit);
+  if (!lowest || !highest) return std::nullopt;
+  // The shown value went through float and "%.3f": the limit typed as shown is taken.
+  const double slack = 1e-6 * std::max({1.0, std::abs(*lowest), std::abs(*highest)});
+  return value >= *lowest - slack && value <= *highest + slack;
 }
 
 }  // namespace vkr::dui

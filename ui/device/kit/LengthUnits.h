@@ -27,5 +27,10 @@ std::string LengthUnitLabel(BYTE code);
 // value in `to` units (as the transmitter converts: through metres, in double); absent when either
 // code is no length unit.
 std::optional<double> ConvertLength(double value, BYTE from, BYTE to);
+// Whether `value`, a distance in `unit`, lies within limits given in metres (the parameter table
+// gives every distance's limits in metres, whatever unit the device shows it in); the limits are
+// converted into `unit`, and a value at a limit itself is inside. Absent when `unit` is no length
+// unit: the limits then cannot be given in it.
+std::optional<bool> WithinMetreLimits(double value, BYTE unit, double minimumMetres, double maximumMetres);
 
 }  // namespace vkr::dui

@@ -1,0 +1,21 @@
+// What a HART command response code means: the texts HART gives the codes that mean the same for
+// every command, the codes the VKR's range, unit and setting writes give their own meaning, and
+// which of them are warnings (the device ran the command and says so).
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace vkr::hart {
+
+// The meaning of `code` in the answer to `command`, lower case ("upper range value too high");
+// empty for 0 and for a code HART gives this command no meaning for.
+std::u16string ResponseCodeText(BYTE command, BYTE code);
+// The code as "0x0B (upper range value too high)", or "0x0B" when it has no text.
+std::u16string DescribeResponseCode(BYTE command, BYTE code);
+// Whether `code` answers `command` with a warning: the command ran, the device took what it was
+// sent.
+bool IsWarning(BYTE command, BYTE code);
+
+}  // namespace vkr::hart
