@@ -42,7 +42,7 @@ HRESULT InfoField(IovFdtParameterInfo* info, LONG id, LONG field, VARIANT* answe
 // The command response of the device's last answer (the connection keeps it in the DTM).
 constexpr LONG kParCommandResponse = 1113;
 
-// The HART command that writes a parameter the pages send.
+// The HART command that writes a parameter the pages send (its own response codes' meanings).
 std::optional<BYTE> WriteCommandOf(LONG id) {
   switch (id) {
     case vkr::dui::kParDamping: return 34;
@@ -399,20 +399,24 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
   std::u16string reason;
   if (refused && CurrentDtmState() == vkr::dui::kDtmStateOnline) {
     vkr::Variant answer, code;
-    const std::optional<BYTE> command = WriteCommandOf(id);
-    if (command && SUCCEEDED(GetDtmParameterValue(kParCommandResponse, answer.Put())) &&
+    // A command not known here still has the codes that mean the same for every command.
+    const BYTE command = WriteCommandOf(id).value_or(0);
+    if (SUCCEEDED(GetDtmParameterValue(kParCommandResponse, answer.Put())) &&
         SUCCEEDED(VariantChangeType(&code, &answer, 0, VT_UI1)) && code.bVal != 0) {
-      if (vkr::hart::IsWarning(*command, code.bVal)) {
-        // The device took the value and warns about it: written, and the warning told.
+      if (vkr::hart::IsWarning(command, code.bVal)) {
+        // The device took the value and warns about it: written (the data set keeps it, as it
+        // keeps every value the device took), and the warning told.
+        vkr::Variant taken;
+        if (SUCCEEDED(GetControlValueById(id, taken.Put()))) SetDtmParameterValue(id, taken);
         MarkWritten(carried);
         std::vector<std::u16string> names;
         for (LONG entry : carried)
           if (const std::u16string name = EntryLabel(entry); !name.empty()) names.push_back(name);
         TellOnMessageLine(JoinNames(names) + (names.size() == 1 ? u" was" : u" were") +
-                          u" written; the device warns: " + vkr::hart::DescribeResponseCode(*command, code.bVal) + u".");
+                          u" written; the device warns: " + vkr::hart::DescribeResponseCode(command, code.bVal) + u".");
         return S_OK;
       }
-      reason = vkr::hart::DescribeResponseCode(*command, code.bVal);
+      reason = vkr::hart::DescribeResponseCode(command, code.bVal);
     }
   }
   for (const auto& [entry, state] : marks)
@@ -501,7 +505,7 @@ void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENo
       text += failedNames.size() == 1 ? u"it" : u"them";
     else
       text += JoinNames(failedNames);
-    if (!reason.empty()) text += u", " + reason;
+    if (!reason.empty()) text += u": " + reason;
   } else if (why == ENotWritten::NotConnected) {
     text += u": no device is connected";
   }

@@ -2,6 +2,8 @@
 // on the DTM online to the simulated transmitter through the frame's channel.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <bit>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "tests/support/fake_ui_dtm.h"
 #include "tests/support/live_page_host.h"
 #include "tests/support/test_streams.h"
+#include "ui/device/CommandPP.h"
 #include "ui/device/DeviceUiIds.h"
 #include "ui/device/kit/LengthUnits.h"
 #include "ui/device/OnlineParameterization.h"
@@ -172,7 +175,9 @@ TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
       const std::string stored = Stored(device_->config);
       inject(edit.command);
       EXPECT_TRUE(Send(edit, true));
-      EXPECT_EQ(MessageLine(), std::string(edit.label) + " was not written: the device did not confirm it.");
+      // A device that answered names its reason.
+      EXPECT_EQ(MessageLine(), std::string(edit.label) + " was not written: the device " +
+                                   (std::string(kind) == "busy" ? "refused it: 0x20 (busy)." : "did not confirm it."));
       EXPECT_EQ(Text(edit), edit.text);
       EXPECT_TRUE(Changed(edit));
       EXPECT_EQ(frame->Page(edit.index)->IsPageDirty(), S_OK);
@@ -386,5 +391,163 @@ void PrintTo(const SUnitCase& c, std::ostream* out) { *out << c.name; }
 
 INSTANTIATE_TEST_SUITE_P(LengthUnits, PageUnits, ::testing::ValuesIn(kUnitCases),
                          [](const ::testing::TestParamInfo<SUnitCase>& info) { return std::string(info.param.name); });
+
+// ---- Distances checked in their unit, refused by the transmitter ------------------------------
+
+// A distance the user enters on a page, in metres (typed in the transmitter's unit, as "%.3f"
+// shows it), and what becomes of it: written, refused by the entry's check (its limits, 0 to 66 m
+// for levels and blanking, 0.5 m either way for the offset, converted into the unit shown), or
+// refused by the transmitter (its sensor reaches 0.3 to 8 m, the offset 0.5 m), which the message
+// line names.
+struct SDistanceRow {
+  const char* what;
+  ULONG page;
+  UINT control;
+  double metres;
+  enum { Written, EntryRefused, DeviceRefused } outcome;
+  const char* told = "";
+};
+
+const SDistanceRow kDistanceRows[] = {
+    {"Process: Lower Range Value", 1, 397, 7.0, SDistanceRow::Written},
+    {"Process: Lower Range Value near the probe's end", 1, 397, 7.6, SDistanceRow::Written},
+    {"Process: Upper Range Value", 1, 395, 0.6, SDistanceRow::Written},
+    {"Process: Lower Range Value beyond the probe", 1, 397, 9.0, SDistanceRow::DeviceRefused,
+     "Lower Range Value was not written: the device refused it: 0x09 (lower range value too high)."},
+    {"Process: Lower Range Value beyond its limits", 1, 397, 70.0, SDistanceRow::EntryRefused},
+    {"Command: Low Level", 0, 545, 7.0, SDistanceRow::Written},
+    {"Command: Hi Level", 0, 544, 0.6, SDistanceRow::Written},
+    {"Command: Hi Level below its limits", 0, 544, -1.0, SDistanceRow::EntryRefused},
+    {"Command: digitize distance", 0, 547, 3.0, SDistanceRow::Written},
+    {"Command: digitize distance beyond its limits", 0, 547, 70.0, SDistanceRow::EntryRefused},
+    {"Advanced: Blanking", 4, 555, 1.0, SDistanceRow::Written},
+    {"Advanced: Blanking beyond its limits", 4, 555, 70.0, SDistanceRow::EntryRefused},
+    {"Advanced: Blanking beyond the probe", 4, 555, 9.0, SDistanceRow::DeviceRefused,
+     "Blanking was not written: the device refused it: 0x03 (passed parameter too large)."},
+    {"Advanced: Distance Offset", 4, 697, 0.4, SDistanceRow::Written},
+    {"Advanced: Distance Offset beyond its limits", 4, 697, 0.6, SDistanceRow::EntryRefused},
+};
+
+class PageDistances : public PageSend, public ::testing::WithParamInterface<BYTE> {
+ protected:
+  // The transmitter in the unit, its distances converted by its own unit change: a range of 0.5 to
+  // 7.5 m, 0.3 m blanking and an offset of -12.3 mm, none of them a round number in inches or feet.
+  void SetUp() override {
+    wire::PutFloat(&device_->config.echoSettings, 6, -0.0123f);
+    ASSERT_EQ(device_->Execute(44, {GetParam()}).commandResponse, 0);
+    initial_ = device_->config;
+    ASSERT_NO_FATAL_FAILURE(StartSession());
+    bool uploaded = false;
+    ASSERT_EQ(session_->Upload(&uploaded), S_OK);
+    ASSERT_TRUE(uploaded);
+  }
+  // The transmitter's setting the control writes: the range values, blanking, offset, or the
+  // digitize distance of command 136.
+  static float Setting(const Config& c, UINT control) {
+    switch (control) {
+      case 395: case 544: return c.upperRange;
+      case 397: case 545: return c.lowerRange;
+      case 555: return wire::GetFloat(c.echoSettings, 2);
+      case 697: return wire::GetFloat(c.echoSettings, 6);
+      default: return wire::GetFloat(c.displaySettings, 6);
+    }
+  }
+  // The other member of the record the control's write sends, which the user did not touch.
+  static float Untouched(const Config& c, UINT control) {
+    switch (control) {
+      case 395: case 544: return c.lowerRange;
+      case 397: case 545: return c.upperRange;
+      case 555: return wire::GetFloat(c.echoSettings, 6);
+      case 697: return wire::GetFloat(c.echoSettings, 2);
+      default: return 0.0f;
+    }
+  }
+  HWND PageItem(ULONG page, UINT id) const {
+    return GetDlgItem(dynamic_cast<CovFDT_BaseActiveXImpl*>(frame->Page(page))->DialogWindow(), static_cast<int>(id));
+  }
+  Config initial_;
+};
+
+// Each distance on each page, on a transmitter in m, cm, mm, in and ft, from the same starting
+// state: the entry's limits hold in the unit beside it (a value within them goes to the
+// transmitter, one outside is marked and nothing is written), the transmitter refuses what it
+// cannot measure and keeps what it held while the message line names the value and the reason,
+// and the member of the record the user did not touch goes back bit for bit as it was read.
+TEST_P(PageDistances, EveryDistanceIsCheckedInItsUnitAndRefusedByTheTransmitterBeyondItsSensor) {
+  const BYTE unit = GetParam();
+  ASSERT_NO_FATAL_FAILURE(OpenFrame());
+  ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
+  DWORD ticks = 0;
+  dynamic_cast<CCommandPP*>(frame->Page(0))
+      ->SetDigitizeClock({[&] { return ticks; }, [&](DWORD ms) { ticks += ms; }});
+  const auto stored = [](const Config& c) { return Stored(c) + wire::ToHex(c.displaySettings); };
+  for (const SDistanceRow& row : kDistanceRows) {
+    SCOPED_TRACE(row.what);
+    // Every row from the same transmitter, read again.
+    device_->config = initial_;
+    ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(row.page)));
+    ASSERT_TRUE(vkr::ui::Click(frame->GetDlgItem(kOnlineRefresh)));
+    const UINT shown = row.control == 547 ? 544 : row.control;
+    ASSERT_TRUE(PumpUntil([&] {
+      const std::string text = vkr::ui::WindowText(PageItem(row.page, shown));
+      return !text.empty() && text != "Loading...";
+    }, 20000));
+    vkr::frame::TransferSession::Pump(300);
+    if (row.control == 547) ASSERT_TRUE(vkr::ui::Click(PageItem(0, 702)));
+    char typed[32];
+    std::snprintf(typed, sizeof typed, "%.3f", *vkr::dui::ConvertLength(row.metres, 45, unit));
+    SEdit edit = Edits().front();
+    edit.index = row.page;
+    edit.control = row.control;
+    ASSERT_NO_FATAL_FAILURE(Enter(edit, typed));
+    device_->received.clear();
+    session_->Frame()->userMessages.clear();
+    SendMessageW(frame->m_hWnd, vkr::dui::kMessageLineText, 0, reinterpret_cast<LPARAM>(u""));
+    ASSERT_TRUE(vkr::ui::Click(row.control == 547 ? PageItem(0, 546) : frame->GetDlgItem(kOnlineSend)));
+    const int command = row.control == 547 ? 136 : row.page == 4 ? 138 : 35;
+    const auto sent = [&] {
+      for (const auto& r : device_->received)
+        if (r.command == command) return true;
+      return false;
+    };
+    if (row.outcome == SDistanceRow::EntryRefused) {
+      vkr::frame::TransferSession::Pump(1500);
+      EXPECT_FALSE(sent());
+      EXPECT_EQ(stored(device_->config), stored(initial_));
+      if (row.control == 547) {
+        ASSERT_FALSE(session_->Frame()->userMessages.empty());
+        EXPECT_NE(session_->Frame()->userMessages.back().find("The digitize distance must lie between"),
+                  std::string::npos)
+            << session_->Frame()->userMessages.back();
+      } else {
+        auto* page = dynamic_cast<CovFDT_BaseActiveXImpl*>(frame->Page(row.page));
+        const CActXParInfo* table = page->ParameterTable();
+        bool marked = false;
+        for (ULONG i = 0; !table[i].IsEnd(); ++i)
+          if (table[i].m_nCtrlId == row.control) marked = (table[i].m_nState & 0x4) != 0;
+        EXPECT_TRUE(marked);
+      }
+      continue;
+    }
+    if (row.outcome == SDistanceRow::DeviceRefused) {
+      EXPECT_TRUE(PumpUntil([&] { return !MessageLine().empty(); }, 20000));
+      EXPECT_TRUE(sent());
+      EXPECT_EQ(MessageLine(), row.told);
+      EXPECT_EQ(stored(device_->config), stored(initial_));
+      continue;
+    }
+    const float number = std::stof(typed);
+    EXPECT_TRUE(PumpUntil([&] { return Setting(device_->config, row.control) == number; }, 20000))
+        << typed << " " << Setting(device_->config, row.control);
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(Untouched(device_->config, row.control)),
+              std::bit_cast<std::uint32_t>(Untouched(initial_, row.control)));
+    EXPECT_EQ(device_->config.rangeUnit, unit);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(LengthUnits, PageDistances, ::testing::Values(45, 48, 49, 47, 44),
+                         [](const ::testing::TestParamInfo<BYTE>& info) {
+                           return std::string(vkr::dui::LengthUnitLabel(info.param));
+                         });
 
 }  // namespace

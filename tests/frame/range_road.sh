@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Limits with their unit, a transmitter that refuses what it cannot measure, and values nobody
+# touched written back as they were read: the roads a user takes, judged by the device file's
+# bytes and by what the host and the pages tell.
+set -u
+host=$1
+. "$(dirname "$0")/host_env.sh"
+. "$(dirname "$0")/host_project.sh"
+# Sets NAME VALUE pairs in a device file.
+setlines() {
+  local f=$1
+  shift
+  while [ $# -gt 1 ]; do
+    sed -i "s/^$1 .*/$1 $2/" "$f"
+    shift 2
+  done
+}
+# A transmitter NAME whose device file is the default one with the lines given, uploaded.
+transmitter() {
+  local name=$1
+  shift
+  cp "$folder/plain.vkr.device" "$folder/$name.vkr.device"
+  setlines "$folder/$name.vkr.device" "$@"
+  upload "$name"
+}
+upload plain
+
+# ---- The range values in the transmitter's unit ------------------------------------------------
+# unit | device file lines | what the user types as Lower Range Value | the lowerRange it writes
+entries=(
+  "cm|pvUnit 30 rangeUnit 30 upperRange 42480000 lowerRange 443B8000|700|442F0000"
+  "cm|pvUnit 30 rangeUnit 30 upperRange 42480000 lowerRange 443B8000|600|44160000"
+  "cm|pvUnit 30 rangeUnit 30 upperRange 42480000 lowerRange 443B8000|760|443E0000"
+  "mm|pvUnit 31 rangeUnit 31 upperRange 43FA0000 lowerRange 45EA6000|7000|45DAC000"
+  "in|pvUnit 2F rangeUnit 2F upperRange 419D7AF6 lowerRange 4393A347|250|437A0000"
+  "m|pvUnit 2D rangeUnit 2D|7|40E00000"
+)
+for entry in "${entries[@]}"; do
+  IFS='|' read -r name lines typed want <<<"$entry"
+  # shellcheck disable=SC2086
+  transmitter "$name" $lines
+  run ui 1 --project "C:\\VKR\\$name.vkr" --png "$dir/entry-$name.png" --page 1 --type "397=$typed" --click 221 \
+    --read 6333
+  [ "$(field "$name.vkr.device" lowerRange)" = "$want" ] || fail "$name: $typed wrote $(field "$name.vkr.device" lowerRange), not $want: $out"
+  echo "$out" | grep -qxF '  item 6333: ""' || fail "$name: $typed: the message line speaks: $out"
+done
+
+# ---- What the transmitter cannot measure --------------------------------------------------------
+# Within the entry's 0 to 66 m, beyond the sensor's 8 m: the transmitter refuses, keeps its range,
+# and the message line names the value and the reason.
+for typed in 9 60 66; do
+  transmitter refuse pvUnit 2D
+  run ui 1 --project 'C:\VKR\refuse.vkr' --png "$dir/refuse-$typed.png" --page 1 --type "397=$typed" --click 221 \
+    --read 397 --read 6333
+  [ "$(field refuse.vkr.device lowerRange)" = 40F00000 ] || fail "$typed m: the transmitter took $(field refuse.vkr.device lowerRange)"
+  echo "$out" | grep -qF 'item 6333: "Lower Range Value was not written: the device refused it: 0x09 (lower range value too high)."' ||
+    fail "$typed m: not told: $out"
+  echo "$out" | grep -qF "item 397: \"$typed\"" || fail "$typed m: the entry was not kept: $out"
+done
+# Blanking beyond the probe, on the Advanced page.
+transmitter blanking pvUnit 2D
+echo_before=$(field blanking.vkr.device echoSettings)
+run ui 1 --project 'C:\VKR\blanking.vkr' --png "$dir/blanking.png" --page 4 --type 555=9 --click 221 --read 6333
+[ "$(field blanking.vkr.device echoSettings)" = "$echo_before" ] || fail "blanking: the transmitter took it"
+echo "$out" | grep -qF 'item 6333: "Blanking was not written: the device refused it: 0x03 (passed parameter too large)."' ||
+  fail "blanking: not told: $out"
+
+# A download of a Hi Level beyond the sensor, edited offline: refused, named, and the transmitter
+# holds what the download wrote before it.
+transmitter offline pvUnit 2D
+run ui 5 --offline --project 'C:\VKR\offline.vkr' --type 615=9 --click 1
+run download --project 'C:\VKR\offline.vkr'
+[ $rc = 1 ] || fail "download of 9 m: exit $rc: $out"
+echo "$last" | grep -qF 'the download failed: "Range Values" was not written: error: device status = 0x40 command response = 0x0B (upper range value too high); the device now holds part of the data set (compare names what differs)' ||
+  fail "download of 9 m: $last"
+[ "$(field offline.vkr.device upperRange)" = 3F000000 ] || fail "download of 9 m: upperRange $(field offline.vkr.device upperRange)"
+# A data set uploaded from a transmitter in a PV unit it cannot be set to: the download names it.
+transmitter badunit pvUnit FF
+run download --project 'C:\VKR\badunit.vkr'
+[ $rc = 1 ] || fail "download of pvUnit FF: exit $rc: $out"
+echo "$last" | grep -qF '"PV unit" was not written: error: device status = 0x40 command response = 0x02 (invalid selection)' ||
+  fail "download of pvUnit FF: $last"
+echo "$last" | grep -qE 'the device (now holds part of the data set|was not changed)' || fail "download of pvUnit FF: $last"
+
+# ---- A value nobody touched goes back as it was read --------------------------------------------
+# Inches: Low Level 295.27559 in (4393A347) stays when only Hi Level is sent, on either page.
+for page in 1 0; do
+  transmitter inches pvUnit 2F rangeUnit 2F upperRange 419D7AF6 lowerRange 4393A347
+  item=$([ $page = 1 ] && echo 395 || echo 544)
+  run ui 1 --project 'C:\VKR\inches.vkr' --png "$dir/inches-$page.png" --page $page --type "$item=30" --click 221
+  [ "$(field inches.vkr.device upperRange)" = 41F00000 ] || fail "page $page: Hi Level not written: $out"
+  [ "$(field inches.vkr.device lowerRange)" = 4393A347 ] ||
+    fail "page $page: the untouched Low Level became $(field inches.vkr.device lowerRange)"
+done
+echo "range road: ok"
