@@ -229,9 +229,8 @@ bool Beyond(double value, double limit, bool above) {
 }  // namespace
 
 std::uint8_t SimulatedDevice::CheckRange(std::uint8_t unit, float upper, float lower) const {
-  // The limits in the range's unit; a unit the device cannot convert into is no unit it takes.
-  if (unit != config.limitsUnit && (MetresPer(unit) == 0.0 || MetresPer(config.limitsUnit) == 0.0))
-    return hart::kInvalidSelection;
+  // A range in a unit that converts into no length (a current, say) has no limits to hold to.
+  if (unit != config.limitsUnit && (MetresPer(unit) == 0.0 || MetresPer(config.limitsUnit) == 0.0)) return 0;
   const double a = ConvertLength(config.upperSensorLimit, config.limitsUnit, unit);
   const double b = ConvertLength(config.lowerSensorLimit, config.limitsUnit, unit);
   const double lowest = std::min(a, b), highest = std::max(a, b);

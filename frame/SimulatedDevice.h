@@ -250,7 +250,8 @@ class SimulatedDevice {
  private:
   HartReply Run(std::uint8_t command, const Bytes& request);
   // What the device answers a range (command 35 data) it is asked to take: 0, a refusal it keeps
-  // its own range under, or the warning kSpanTooSmall.
+  // its own range under, or the warning kSpanTooSmall. A range in a unit that converts into no
+  // length is taken as it comes.
   std::uint8_t CheckRange(std::uint8_t unit, float upper, float lower) const;
   // A distance in the PV unit that must lie in [lowest, highest] metres: 0, kParameterTooLarge or
   // kParameterTooSmall. Nothing is checked in a PV unit that is no length unit.

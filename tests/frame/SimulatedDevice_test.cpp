@@ -249,8 +249,8 @@ TEST(SimulatedDevice, AUnitChangeConvertsWhatTheDeviceReports) {
   // Range values written in another unit keep theirs; the PV is compared in it.
   ASSERT_EQ(device.Execute(44, {hart::kUnitFeet}).commandResponse, 0);
   Bytes range{hart::kUnitMeter};
-  wire::PutFloat(&range, 1, 6.0f);
-  wire::PutFloat(&range, 5, 0.0f);
+  wire::PutFloat(&range, 1, 5.5f);
+  wire::PutFloat(&range, 5, 0.5f);
   ASSERT_EQ(device.Execute(35, range).commandResponse, 0);
   EXPECT_NEAR(device.PercentOfRange(), 50.0f, 1e-3f);
   // A range in a unit that is no length unit keeps its unit and its numbers.
@@ -258,7 +258,7 @@ TEST(SimulatedDevice, AUnitChangeConvertsWhatTheDeviceReports) {
   ASSERT_EQ(device.Execute(35, range).commandResponse, 0);
   ASSERT_EQ(device.Execute(44, {hart::kUnitMeter}).commandResponse, 0);
   EXPECT_EQ(device.config.rangeUnit, hart::kUnitMilliampere);
-  EXPECT_EQ(device.config.upperRange, 6.0f);
+  EXPECT_EQ(device.config.upperRange, 5.5f);
   // No length unit: refused, nothing changes.
   EXPECT_EQ(device.Execute(44, {hart::kUnitPercent}).commandResponse, hart::kInvalidSelection);
   EXPECT_EQ(device.config.pvUnit, hart::kUnitMeter);
@@ -361,7 +361,7 @@ TEST(SimulatedDevice, RefusesRangesBlankingAndOffsetsItCannotMeasure) {
       {"both outside", hart::kUnitMeter, 35, "2D411000003DCCCCCD", hart::kRangeValuesOutOfLimits, false},
       {"no span", hart::kUnitMeter, 35, "2D4000000040000000", hart::kInvalidSpan, false},
       {"span below the minimum", hart::kUnitMeter, 35, "2D4000000040033333", hart::kSpanTooSmall, true},
-      {"a unit it cannot convert", hart::kUnitMeter, 35, "FF3F00000040F00000", hart::kInvalidSelection, false},
+      {"a unit that is no length: nothing to hold it to", hart::kUnitMeter, 35, "FF4110000040F00000", 0, true},
       {"centimetres in the sensor", hart::kUnitCentimeter, 35, "3042480000443B8000", 0, true},
       {"centimetres beyond", hart::kUnitCentimeter, 35, "304248000044610000", hart::kLowerRangeTooHigh, false},
       {"inches in the sensor", hart::kUnitInch, 35, "2F419D7AF64393A347", 0, true},

@@ -493,7 +493,9 @@ TEST_P(PageDistances, EveryDistanceIsCheckedInItsUnitAndRefusedByTheTransmitterB
       return !text.empty() && text != "Loading...";
     }, 20000));
     vkr::frame::TransferSession::Pump(300);
-    if (row.control == 547) ASSERT_TRUE(vkr::ui::Click(PageItem(0, 702)));
+    if (row.control == 547) {
+      ASSERT_TRUE(vkr::ui::Click(PageItem(0, 702)));
+    }
     char typed[32];
     std::snprintf(typed, sizeof typed, "%.3f", *vkr::dui::ConvertLength(row.metres, 45, unit));
     SEdit edit = Edits().front();
