@@ -11,16 +11,16 @@
 #include <utility>
 #include <vector>
 
-#include "parameters/CovFDT_ParameterHandlerImpl.h"
-#include "parameters/ParInfo.h"
 #include "communication/HartCodecs.h"
 #include "communication/HartRecords.h"
 #include "communication/HartResponseTexts.h"
 #include "communication/MyHartProtocol.h"
 #include "communication/TextMemo.h"
 #include "include/DtmInterfaces.h"
-#include "parameters/CFdtVariant.h"
 #include "include/IovFDTParamList.h"
+#include "parameters/CFdtVariant.h"
+#include "parameters/CovFDT_ParameterHandlerImpl.h"
+#include "parameters/ParInfo.h"
 #include "xml/Conversions.h"
 #include "xml/Log.h"
 #include "xml/XmlHelpers.h"
@@ -692,7 +692,8 @@ std::u16string DescribeRefusedWrite(CovFDT_BaseProtocolImpl& protocol, const HAR
     return message;
   Bstr name;
   IovFdtParameterHandler4* handler = protocol.GetParameterHandler();
-  if (!handler || FAILED(handler->GetParameterInfo(id, nullptr, name.Put(), nullptr, nullptr, nullptr, nullptr, nullptr)) ||
+  if (!handler ||
+      FAILED(handler->GetParameterInfo(id, nullptr, name.Put(), nullptr, nullptr, nullptr, nullptr, nullptr)) ||
       name.Empty())
     return message;
   const std::u16string meaning = vkr::hart::ResponseCodeText(write.command, status.byCommandResponse);

@@ -250,7 +250,8 @@ std::uint8_t SimulatedDevice::CheckRange(std::uint8_t unit, float upper, float l
 double SimulatedDevice::ProbeEndMetres() const {
   // Limits in no length unit bound nothing.
   const double per = MetresPer(config.limitsUnit);
-  return per == 0.0 ? std::numeric_limits<double>::infinity() : static_cast<double>(config.lowerSensorLimit) * per;
+  const float farther = std::max(config.upperSensorLimit, config.lowerSensorLimit);
+  return per == 0.0 ? std::numeric_limits<double>::infinity() : static_cast<double>(farther) * per;
 }
 
 std::uint8_t SimulatedDevice::CheckDistance(float value, double lowest, double highest) const {
@@ -617,7 +618,8 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
     case 138: {
       // Blanking from the flange to no further than the probe's end, the offset within 0.5 m.
       constexpr double kOffsetMetres = 0.5;
-      if (const std::uint8_t check = CheckDistance(wire::GetFloat(data, 2), 0.0, ProbeEndMetres())) return refuse(check);
+      if (const std::uint8_t check = CheckDistance(wire::GetFloat(data, 2), 0.0, ProbeEndMetres()))
+        return refuse(check);
       if (const std::uint8_t check = CheckDistance(wire::GetFloat(data, 6), -kOffsetMetres, kOffsetMetres))
         return refuse(check);
       c.echoSettings = data;

@@ -256,8 +256,8 @@ class SimulatedDevice {
   // A distance in the PV unit that must lie in [lowest, highest] metres: 0, kParameterTooLarge or
   // kParameterTooSmall. Nothing is checked in a PV unit that is no length unit.
   std::uint8_t CheckDistance(float value, double lowest, double highest) const;
-  // The end of the probe (the lower sensor limit) in metres; unbounded when its unit is no length
-  // unit.
+  // The end of the probe (the farther sensor limit, the lower one) in metres; unbounded when its
+  // unit is no length unit.
   double ProbeEndMetres() const;
   bool PvOutsideRange() const;
   // Marks a configuration change (status bit 0x40, counter + 1).

@@ -170,7 +170,7 @@ TEST_F(Transfer, DownloadWritesExactlyTheDataSetToTheDevice) {
   tagDescriptorDate.insert(tagDescriptorDate.end(), {17, 11, 126});
   vkr::frame::Bytes range{47, 0, 0, 0, 0, 0, 0, 0, 0};
   vkr::frame::wire::PutFloat(&range, 1, 12.5f);
-  vkr::frame::wire::PutFloat(&range, 5, 0.75f);
+  vkr::frame::wire::PutFloat(&range, 5, 250.75f);  // inches, within the sensor's 0.3 to 8 m
   struct Change {
     ULONG id;
     vkr::Variant value;
@@ -222,7 +222,7 @@ TEST_F(Transfer, DownloadWritesExactlyTheDataSetToTheDevice) {
   EXPECT_EQ(c.damping, 2.5f);
   EXPECT_EQ(c.rangeUnit, 47);
   EXPECT_EQ(c.upperRange, 12.5f);
-  EXPECT_EQ(c.lowerRange, 0.75f);
+  EXPECT_EQ(c.lowerRange, 250.75f);
 }
 
 // Damping and the range values come from the answer of command 15, where the transmitter keeps
@@ -278,7 +278,7 @@ TEST_F(Transfer, DampingAndRangeValuesAreWhatTheTransmitterHolds) {
   // What a download writes is what the DTM then holds as the device's: the echo of commands 34
   // and 35 carries it where their requests put it.
   vkr::frame::Bytes written{45, 0, 0, 0, 0, 0, 0, 0, 0};
-  vkr::frame::wire::PutFloat(&written, 1, 9.0f);
+  vkr::frame::wire::PutFloat(&written, 1, 7.0f);
   vkr::frame::wire::PutFloat(&written, 5, 1.5f);
   ASSERT_EQ(handler->SetParameterValue(Id(1022), Number(VT_R4, 2.25)), S_OK);
   ASSERT_EQ(handler->SetParameterValue(Id(1023), Bytes(written)), S_OK);
@@ -286,7 +286,7 @@ TEST_F(Transfer, DampingAndRangeValuesAreWhatTheTransmitterHolds) {
   ASSERT_TRUE(success) << session->Frame()->notifications.back();
   EXPECT_EQ(c.damping, 2.25f);
   EXPECT_EQ(c.rangeUnit, 45);
-  EXPECT_EQ(c.upperRange, 9.0f);
+  EXPECT_EQ(c.upperRange, 7.0f);
   EXPECT_EQ(c.lowerRange, 1.5f);
   EXPECT_EQ(DeviceValue(1022).fltVal, 2.25f);
   EXPECT_EQ(BytesOf(DeviceValue(1023)), written);

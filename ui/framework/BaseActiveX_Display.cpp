@@ -268,7 +268,8 @@ HRESULT CovFDT_BaseActiveXImpl::SetControlValue(LONG index, VARIANT value) {
       (static_cast<DWORD>(GetWindowLongW(control, GWL_STYLE)) & BS_TYPEMASK) <= BS_DEFPUSHBUTTON)
     return S_OK;
   std::string text;
-  if (vkr::ui::FormatValueText(ValueFormatOf(entry.m_pszFormat), value, SValueLocale::Of(LOCALE_SYSTEM_DEFAULT), &text)) {
+  if (vkr::ui::FormatValueText(ValueFormatOf(entry.m_pszFormat), value, SValueLocale::Of(LOCALE_SYSTEM_DEFAULT),
+                               &text)) {
     ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(entry.m_nCtrlId), text.c_str());
     if (value.vt == VT_R4) RememberShownNumber(entry.m_nCtrlId, value.fltVal);
     if (value.vt == VT_R8) RememberShownNumber(entry.m_nCtrlId, value.dblVal);

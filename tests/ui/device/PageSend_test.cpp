@@ -2,8 +2,8 @@
 // on the DTM online to the simulated transmitter through the frame's channel.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <bit>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,8 +17,8 @@
 #include "tests/support/test_streams.h"
 #include "ui/device/CommandPP.h"
 #include "ui/device/DeviceUiIds.h"
-#include "ui/device/kit/LengthUnits.h"
 #include "ui/device/OnlineParameterization.h"
+#include "ui/device/kit/LengthUnits.h"
 
 namespace {
 
@@ -445,8 +445,10 @@ class PageDistances : public PageSend, public ::testing::WithParamInterface<BYTE
   // digitize distance of command 136.
   static float Setting(const Config& c, UINT control) {
     switch (control) {
-      case 395: case 544: return c.upperRange;
-      case 397: case 545: return c.lowerRange;
+      case 395:
+      case 544: return c.upperRange;
+      case 397:
+      case 545: return c.lowerRange;
       case 555: return wire::GetFloat(c.echoSettings, 2);
       case 697: return wire::GetFloat(c.echoSettings, 6);
       default: return wire::GetFloat(c.displaySettings, 6);
@@ -455,8 +457,10 @@ class PageDistances : public PageSend, public ::testing::WithParamInterface<BYTE
   // The other member of the record the control's write sends, which the user did not touch.
   static float Untouched(const Config& c, UINT control) {
     switch (control) {
-      case 395: case 544: return c.lowerRange;
-      case 397: case 545: return c.upperRange;
+      case 395:
+      case 544: return c.lowerRange;
+      case 397:
+      case 545: return c.upperRange;
       case 555: return wire::GetFloat(c.echoSettings, 6);
       case 697: return wire::GetFloat(c.echoSettings, 2);
       default: return 0.0f;
@@ -478,8 +482,7 @@ TEST_P(PageDistances, EveryDistanceIsCheckedInItsUnitAndRefusedByTheTransmitterB
   ASSERT_NO_FATAL_FAILURE(OpenFrame());
   ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
   DWORD ticks = 0;
-  dynamic_cast<CCommandPP*>(frame->Page(0))
-      ->SetDigitizeClock({[&] { return ticks; }, [&](DWORD ms) { ticks += ms; }});
+  dynamic_cast<CCommandPP*>(frame->Page(0))->SetDigitizeClock({[&] { return ticks; }, [&](DWORD ms) { ticks += ms; }});
   const auto stored = [](const Config& c) { return Stored(c) + wire::ToHex(c.displaySettings); };
   for (const SDistanceRow& row : kDistanceRows) {
     SCOPED_TRACE(row.what);
@@ -488,10 +491,12 @@ TEST_P(PageDistances, EveryDistanceIsCheckedInItsUnitAndRefusedByTheTransmitterB
     ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(row.page)));
     ASSERT_TRUE(vkr::ui::Click(frame->GetDlgItem(kOnlineRefresh)));
     const UINT shown = row.control == 547 ? 544 : row.control;
-    ASSERT_TRUE(PumpUntil([&] {
-      const std::string text = vkr::ui::WindowText(PageItem(row.page, shown));
-      return !text.empty() && text != "Loading...";
-    }, 20000));
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+          const std::string text = vkr::ui::WindowText(PageItem(row.page, shown));
+          return !text.empty() && text != "Loading...";
+        },
+        20000));
     vkr::frame::TransferSession::Pump(300);
     if (row.control == 547) {
       ASSERT_TRUE(vkr::ui::Click(PageItem(0, 702)));

@@ -95,7 +95,7 @@ TEST_F(LivePage, ProcessSendWritesEverySettingTheUserChanged) {
                {kProcessUpperUnitText, "Metres (m)"}, {kProcessUnitCombo, "Metres (m)"}});
 
   ASSERT_TRUE(vkr::ui::SelectItem(Item(kProcessUnitCombo), 1));
-  Type(kProcessUpperRangeEdit, "12.5");
+  Type(kProcessUpperRangeEdit, "6.5");
   Type(kProcessLowerRangeEdit, "1.25");
   Type(kProcessDampingEdit, "2.75");
   vkr::ui::Click(Item(kProcessPvEdit));
@@ -107,11 +107,11 @@ TEST_F(LivePage, ProcessSendWritesEverySettingTheUserChanged) {
   vkr::frame::TransferSession::Pump(300);
   EXPECT_EQ(Requests(*device_, 44), std::vector<Bytes>{Bytes{kLengthUnitFeet}});
   EXPECT_EQ(Requests(*device_, 35),
-            std::vector<Bytes>{Concat({{kLengthUnitMetres}, BigEndian(12.5f), BigEndian(1.25f)})});
+            std::vector<Bytes>{Concat({{kLengthUnitMetres}, BigEndian(6.5f), BigEndian(1.25f)})});
   EXPECT_EQ(Requests(*device_, 34), std::vector<Bytes>{BigEndian(2.75f)});
   EXPECT_EQ(device_->config.pvUnit, kLengthUnitFeet);
   EXPECT_EQ(device_->config.rangeUnit, kLengthUnitMetres);
-  EXPECT_EQ(device_->config.upperRange, 12.5f);
+  EXPECT_EQ(device_->config.upperRange, 6.5f);
   EXPECT_EQ(device_->config.lowerRange, 1.25f);
   // The page reads the device again after the send and shows what it holds.
   EXPECT_TRUE(WaitFor([&] { return Text(kProcessDampingEdit) == "2.750"; }));
