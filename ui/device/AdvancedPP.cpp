@@ -200,6 +200,7 @@ HRESULT CAdvancedPP::SetControlValueById(LONG id, VARIANT value) {
       // The device keeps blanking and offset in its PV unit.
       if (answer.pvUnit) {
         m_pvUnit = *answer.pvUnit;
+        RecheckDistances();
         const std::string unit = LengthUnitLabel(*answer.pvUnit);
         ::SetDlgItemTextA(m_hWndDialog, kAdvancedBlankingUnit, unit.c_str());
         ::SetDlgItemTextA(m_hWndDialog, kAdvancedOffsetUnit, unit.c_str());
@@ -475,6 +476,7 @@ HRESULT CAdvancedPP::OnSend() {
     vkr::Variant probe;
     if (FAILED(GetControlValueById(id, &probe))) MarkEntryInvalid(id);
   }
+  RecheckDistances();
   if (FAILED(SetFocusToControl())) return S_OK;
 
   static constexpr LONG kDeviceIds[] = {kParSensitivity, kParAnalogMode, kParBlanking, kParDistanceOffset};

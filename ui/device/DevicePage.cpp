@@ -309,6 +309,15 @@ std::optional<bool> CDevicePropertyPage::DistanceWithinLimits(LONG limitsOf, dou
   return vkr::dui::WithinMetreLimits(value, unit, low.dblVal, high.dblVal);
 }
 
+void CDevicePropertyPage::RecheckDistances() {
+  for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
+    const LONG id = m_pParInfo[i].m_nParamId;
+    if (m_pParInfo[i].m_nCtrlId == 0 || !IsUserEntry(id) || !ShownLengthUnit(id)) continue;
+    VARIANT_BOOL valid = VARIANT_FALSE;
+    GetParameterText(id, &valid);
+  }
+}
+
 HRESULT CDevicePropertyPage::MarkEntryInvalid(LONG id) {
   const LONG index = FindParameterIndex(id);
   if (index < 0) return E_INVALIDARG;

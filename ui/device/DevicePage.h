@@ -90,6 +90,9 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // Whether `value`, in `unit`, lies within the limits of parameter `limitsOf` (in metres, as the
   // DTM gives them); absent when the parameter has no limits or `unit` is no length unit.
   std::optional<bool> DistanceWithinLimits(LONG limitsOf, double value, BYTE unit);
+  // Checks the user's distance entries again: their unit came (an entry typed before it was
+  // checked without it), or a Send is about to write them.
+  void RecheckDistances();
   // The DTM's state now, from the DTM itself (dsUNDEFINED without one).
   ULONG CurrentDtmState() const;
   // Whether a device value may still come: the DTM is online or going online.

@@ -171,7 +171,10 @@ HRESULT CProcessPP::SetControlValueById(LONG id, VARIANT value) {
                           TransferFunctionText(*answer.transferFunction).c_str());
       // The values come back to the page through their own entries.
       StoreCommand15Values(m_spDtm.Get(), answer, &m_nRangeUnit);
-      if (answer.rangeUnit) m_bRangeUnitKnown = true;
+      if (answer.rangeUnit) {
+        m_bRangeUnitKnown = true;
+        RecheckDistances();
+      }
       return S_OK;
     }
     case kParPvUnitUser: {
@@ -388,6 +391,7 @@ HRESULT CProcessPP::OnRefresh() {
 
 HRESULT CProcessPP::OnSend() {
   if (!BeginSend()) return S_FALSE;
+  RecheckDistances();
   // An entry holding an invalid value has the focus now: nothing goes to the device.
   if (FAILED(SetFocusToControl())) return S_FALSE;
   HRESULT hr = S_OK;
