@@ -170,20 +170,15 @@ class Command {
     if (hr == S_FALSE)
       return Failed(std::string("the DTM refused the ") + what + (absent.empty() ? "" : ": " + absent));
     if (FAILED(hr)) return Failed(std::string("the ") + what + " did not end: " + ResultText(hr));
-    std::string why = absent, refused;
-    for (const std::string& line : m_session->Frame()->notifications) {
-      if (line.rfind("error ", 0) != 0) continue;
-      why = line.substr(line.find(": ") + 2);
-      // The DTM's word on the value the device refused tells more than its closing "failed".
-      if (why.find(" was not written: ") != std::string::npos) refused = why;
-    }
-    if (!refused.empty()) why = refused;
-    std::string left;
-    if (!upload)
-      left = m_device->config.configChangeCounter != changes
-                 ? "; the device now holds part of the data set (compare names what differs)"
-                 : "; the device was not changed";
-    return Failed(std::string("the ") + what + " failed" + (why.empty() ? "" : ": " + why) + left);
+    const std::vector<std::string>& notes = m_session->Frame()->notifications;
+    if (!upload && absent.empty())
+      if (const std::string told = DownloadFailureText(notes, 0, m_device->config.configChangeCounter != changes);
+          !told.empty())
+        return Failed(told);
+    std::string why = absent;
+    for (const std::string& line : notes)
+      if (line.rfind("error ", 0) == 0) why = line.substr(line.find(": ") + 2);
+    return Failed(std::string("the ") + what + " failed" + (why.empty() ? "" : ": " + why));
   }
   template <class Q>
   ComPtr<Q> Dtm() {

@@ -1,7 +1,9 @@
 // Small helpers the frame's host commands share.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -49,5 +51,21 @@ class Apartment {
  private:
   HRESULT m_hr;
 };
+
+// What a failed download tells, from the DTM's notes (from `first` on): the DTM's word on the value
+// the device refused (its closing "failed" when it named none), and what the transmitter was left
+// holding. Empty when none of the notes is an error.
+inline std::string DownloadFailureText(const std::vector<std::string>& notes, std::size_t first, bool deviceChanged) {
+  std::string why, refused;
+  for (std::size_t i = first; i < notes.size(); ++i) {
+    if (notes[i].rfind("error ", 0) != 0) continue;
+    why = notes[i].substr(notes[i].find(": ") + 2);
+    if (why.find(" was not written: ") != std::string::npos) refused = why;
+  }
+  if (why.empty()) return {};
+  return "the download failed: " + (refused.empty() ? why : refused) +
+         (deviceChanged ? "; the device now holds part of the data set (compare names what differs)"
+                        : "; the device was not changed");
+}
 
 }  // namespace vkr::frame

@@ -729,6 +729,10 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   // The data set and the transmitter before the user's work, to tell what the work changed.
   const std::string before = actions.empty() ? std::string() : DataSetNow(*session);
   const std::string deviceBefore = DeviceFileText(device->config);
+  // A download the user agreed to (a control's close asks) runs in the DTM: its failure is told as
+  // the host's download tells it.
+  const std::size_t notesBefore = frame->notifications.size();
+  const std::uint16_t changesBefore = device->config.configChangeCounter;
   KeptOpen kept;
   std::string stopped;  // why the user's work could not go on
   if (!actions.empty()) SelectPage(window, page);
@@ -802,6 +806,22 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   // current given back): what it holds then, as its device file keeps it.
   if (!offline && TransmitterText(*device) != transmitter)
     std::printf("  transmitter after the close: %s\n", TransmitterText(*device).c_str());
+  // The question a control's close asks before it downloads, answered Yes: what failed after it.
+  const std::vector<std::string>& notes = frame->notifications;
+  std::size_t asked = notes.size();
+  for (std::size_t i = notesBefore; i < notes.size(); ++i) {
+    const std::string& note = notes[i];
+    if (note.rfind("message ", 0) == 0 && note.find(" Download Parameters: ") != std::string::npos &&
+        note.size() >= 12 && note.compare(note.size() - 12, 12, "-> buttonYes") == 0)
+      asked = i;
+  }
+  if (!offline && asked < notes.size())
+    if (const std::string told =
+            DownloadFailureText(notes, asked + 1, device->config.configChangeCounter != changesBefore);
+        !told.empty()) {
+      std::printf("  %s\n", told.c_str());
+      code = 1;
+    }
   if (!keepDevice.Save()) code = 1;
   const std::string applied = AppliedText(saved, !offline && DeviceFileText(device->config) != deviceBefore);
   std::printf("  applied: %s\n", applied.c_str());
