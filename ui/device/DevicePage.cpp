@@ -417,10 +417,15 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
         // keeps every value the device took), and the warning told.
         vkr::Variant taken;
         if (SUCCEEDED(GetControlValueById(id, taken.Put()))) SetDtmParameterValue(id, taken);
-        MarkWritten(carried);
+        // The entries the user changed, else all the write carried.
         std::vector<std::u16string> names;
-        for (LONG entry : carried)
-          if (const std::u16string name = EntryLabel(entry); !name.empty()) names.push_back(name);
+        for (const bool changedOnly : {true, false}) {
+          for (LONG entry : carried)
+            if (const std::u16string name = EntryLabel(entry); !name.empty() && (!changedOnly || IsUserEntry(entry)))
+              names.push_back(name);
+          if (!names.empty()) break;
+        }
+        MarkWritten(carried);
         TellOnMessageLine(JoinNames(names) + (names.size() == 1 ? u" was" : u" were") +
                           u" written; the device warns: " + vkr::hart::DescribeResponseCode(command, code.bVal) + u".");
         return S_OK;

@@ -404,7 +404,7 @@ struct SDistanceRow {
   ULONG page;
   UINT control;
   double metres;
-  enum { Written, EntryRefused, DeviceRefused } outcome;
+  enum { Written, EntryRefused, DeviceRefused, Warned } outcome;
   const char* told = "";
 };
 
@@ -415,6 +415,8 @@ const SDistanceRow kDistanceRows[] = {
     {"Process: Lower Range Value beyond the probe", 1, 397, 9.0, SDistanceRow::DeviceRefused,
      "Lower Range Value was not written: the device refused it: 0x09 (lower range value too high)."},
     {"Process: Lower Range Value beyond its limits", 1, 397, 70.0, SDistanceRow::EntryRefused},
+    {"Process: a span below the transmitter's minimum", 1, 395, 7.45, SDistanceRow::Warned,
+     "Upper Range Value was written; the device warns: 0x0E (span too small, the device's accuracy may be impaired)."},
     {"Command: Low Level", 0, 545, 7.0, SDistanceRow::Written},
     {"Command: Hi Level", 0, 544, 0.6, SDistanceRow::Written},
     {"Command: Hi Level below its limits", 0, 544, -1.0, SDistanceRow::EntryRefused},
@@ -542,6 +544,10 @@ TEST_P(PageDistances, EveryDistanceIsCheckedInItsUnitAndRefusedByTheTransmitterB
       EXPECT_EQ(MessageLine(), row.told);
       EXPECT_EQ(stored(device_->config), stored(initial_));
       continue;
+    }
+    if (row.outcome == SDistanceRow::Warned) {
+      EXPECT_TRUE(PumpUntil([&] { return !MessageLine().empty(); }, 20000));
+      EXPECT_EQ(MessageLine(), row.told);
     }
     const float number = std::stof(typed);
     EXPECT_TRUE(PumpUntil([&] { return Setting(device_->config, row.control) == number; }, 20000))
