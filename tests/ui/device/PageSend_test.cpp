@@ -443,29 +443,16 @@ class PageDistances : public PageSend, public ::testing::WithParamInterface<BYTE
     ASSERT_EQ(session_->Upload(&uploaded), S_OK);
     ASSERT_TRUE(uploaded);
   }
-  // The transmitter's setting the control writes: the range values, blanking, offset, or the
-  // digitize distance of command 136.
-  static float Setting(const Config& c, UINT control) {
+  // The transmitter's setting the control writes (range values, blanking, offset, the digitize
+  // distance of command 136) and the other member of its record, which the user did not touch.
+  static std::pair<float, float> Settings(const Config& c, UINT control) {
+    const float blanking = wire::GetFloat(c.echoSettings, 2), offset = wire::GetFloat(c.echoSettings, 6);
     switch (control) {
-      case 395:
-      case 544: return c.upperRange;
-      case 397:
-      case 545: return c.lowerRange;
-      case 555: return wire::GetFloat(c.echoSettings, 2);
-      case 697: return wire::GetFloat(c.echoSettings, 6);
-      default: return wire::GetFloat(c.displaySettings, 6);
-    }
-  }
-  // The other member of the record the control's write sends, which the user did not touch.
-  static float Untouched(const Config& c, UINT control) {
-    switch (control) {
-      case 395:
-      case 544: return c.lowerRange;
-      case 397:
-      case 545: return c.upperRange;
-      case 555: return wire::GetFloat(c.echoSettings, 6);
-      case 697: return wire::GetFloat(c.echoSettings, 2);
-      default: return 0.0f;
+      case 395: case 544: return {c.upperRange, c.lowerRange};
+      case 397: case 545: return {c.lowerRange, c.upperRange};
+      case 555: return {blanking, offset};
+      case 697: return {offset, blanking};
+      default: return {wire::GetFloat(c.displaySettings, 6), 0.0f};
     }
   }
   HWND PageItem(ULONG page, UINT id) const {
@@ -550,10 +537,10 @@ TEST_P(PageDistances, EveryDistanceIsCheckedInItsUnitAndRefusedByTheTransmitterB
       EXPECT_EQ(MessageLine(), row.told);
     }
     const float number = std::stof(typed);
-    EXPECT_TRUE(PumpUntil([&] { return Setting(device_->config, row.control) == number; }, 20000))
-        << typed << " " << Setting(device_->config, row.control);
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(Untouched(device_->config, row.control)),
-              std::bit_cast<std::uint32_t>(Untouched(initial_, row.control)));
+    EXPECT_TRUE(PumpUntil([&] { return Settings(device_->config, row.control).first == number; }, 20000))
+        << typed << " " << Settings(device_->config, row.control).first;
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(Settings(device_->config, row.control).second),
+              std::bit_cast<std::uint32_t>(Settings(initial_, row.control).second));
     EXPECT_EQ(device_->config.rangeUnit, unit);
   }
 }
