@@ -3,8 +3,8 @@
 #include <new>
 #include <string>
 
-#include "include/CommunicationInterfaces.h"
 #include "dtm/CovFDT_BaseDTMImpl.h"
+#include "include/CommunicationInterfaces.h"
 #include "include/DtmMessages.h"
 #include "include/TranslationInterfaces.h"
 #include "xml/Conversions.h"
@@ -16,13 +16,10 @@ namespace {
 
 using vkr::UI4;
 
-
-
 constexpr USHORT kModeMayDrop = 0xFFFF;
 constexpr DWORD kStateNotifyTimeout = 10000;
 
 constexpr LONG kParameterTag = 1;
-
 
 // The toolkit's built-in message texts.
 struct DefaultText {
@@ -140,7 +137,9 @@ HRESULT CovFDT_BaseDTMCore::HandleDtmMsgDownload(VARIANT argument) {
   vkr::Bstr path(u"/FDT");
   VARIANT_BOOL done = VARIANT_FALSE;
   hr = online->DownloadRequest(invokeId, path, &done);
-  return FAILED(hr) ? hr : S_OK;
+  // A request the DTM refused (another transfer pending, the device not verified) starts nothing:
+  // the sender, who may wait for its end, hears so.
+  return FAILED(hr) ? hr : done ? S_OK : S_FALSE;
 }
 
 HRESULT CovFDT_BaseDTMCore::HandleDtmMsgSwitchAuditTrail(VARIANT argument) {
@@ -187,8 +186,8 @@ HRESULT CovFDT_BaseDTMCore::HandleDtmMsgSubscription(ULONG id, VARIANT argument)
     vkr::Bstr idPath(u"@id");
     hr = GetXmlValueBstr(protocolId.Put(), node.Get(), idPath);
     if (FAILED(hr)) return hr;
-    const HRESULT call = id == 10008 ? subscriptions->Subscribe(protocolId, argument)
-                                     : subscriptions->Unsubscribe(protocolId, argument);
+    const HRESULT call =
+        id == 10008 ? subscriptions->Subscribe(protocolId, argument) : subscriptions->Unsubscribe(protocolId, argument);
     if (SUCCEEDED(call)) return S_OK;
   }
   return E_FAIL;
@@ -201,8 +200,8 @@ HRESULT CovFDT_BaseDTMCore::HandleDtmMsgProgress(VARIANT argument) {
   if (argument.vt != (VT_ARRAY | VT_VARIANT)) return E_FAIL;
   SProgressEvent event;
   if (!event.Unpack(argument)) return E_FAIL;
-  const HRESULT hr = SendProgress(event.bstrText, static_cast<USHORT>(event.nPercent),
-                                  event.bFlag ? kModeMayDrop : USHORT{0});
+  const HRESULT hr =
+      SendProgress(event.bstrText, static_cast<USHORT>(event.nPercent), event.bFlag ? kModeMayDrop : USHORT{0});
   return FAILED(hr) ? hr : S_OK;
 }
 

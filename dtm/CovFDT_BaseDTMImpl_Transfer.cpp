@@ -4,8 +4,8 @@
 // data set and the device through a temporary named list of the communication client.
 #include <vector>
 
-#include "include/CommunicationInterfaces.h"
 #include "dtm/CovFDT_BaseDTMImpl.h"
+#include "include/CommunicationInterfaces.h"
 #include "include/DtmMessages.h"
 #include "parameters/CFdtVariant.h"
 #include "xml/Conversions.h"
@@ -14,8 +14,8 @@
 
 namespace {
 
-using vkr::EmptyVariant;
 using vkr::BoolVariant;
+using vkr::EmptyVariant;
 using vkr::TextVariant;
 using vkr::UI4;
 
@@ -168,9 +168,16 @@ HRESULT CovFDT_BaseDTMCore::DownloadParameterList(BSTR, BSTR invokeId, VARIANT_B
   LogEntry("DownloadParameterList");
   *ok = VARIANT_FALSE;
   ResetProgressThreshold();
+  // The open user interfaces hear of every end, a failed one too: one may wait for it.
+  struct EndNotice {
+    CovFDT_BaseDTMCore& dtm;
+    const VARIANT_BOOL& done;
+    ~EndNotice() { dtm.Broadcast(UI4(kBroadcastDownloadDone), BoolVariant(done != VARIANT_FALSE)); }
+  };
+  VARIANT_BOOL done = VARIANT_FALSE;
+  const EndNotice notice{*this, done};
   if (m_bAbortTransfer) return E_ABORT;
   if (m_eDtmState != dsONLINE) return E_FAIL;
-  VARIANT_BOOL done = VARIANT_FALSE;
   HRESULT hr = S_OK;
   vkr::Variant list;
   hr = BuildDownloadList(list.Put());
@@ -178,16 +185,18 @@ HRESULT CovFDT_BaseDTMCore::DownloadParameterList(BSTR, BSTR invokeId, VARIANT_B
   DelaySaveRequest(TRUE);
   hr = DownloadParametersAudited(list, invokeId, &done);
   DelaySaveRequest(FALSE);
+  if (FAILED(hr)) done = VARIANT_FALSE;
   *ok = done;
   vkr::Bstr none(u"");
   UpdateProgress(0, 100, none);
   if (FAILED(hr)) return hr;
   if (done) SetDataSetState(DSS_ALL_DATA_LOADED);
-  Broadcast(UI4(kBroadcastDownloadDone), BoolVariant(done != VARIANT_FALSE));
   return S_OK;
 }
 
-HRESULT CovFDT_BaseDTMCore::BuildUploadList(VARIANT* name) { return BuildTransferList(u"UploadList", kUploadListFlag, name); }
+HRESULT CovFDT_BaseDTMCore::BuildUploadList(VARIANT* name) {
+  return BuildTransferList(u"UploadList", kUploadListFlag, name);
+}
 
 HRESULT CovFDT_BaseDTMCore::BuildDownloadList(VARIANT* name) {
   return BuildTransferList(u"DownloadList", kDownloadListFlag, name);

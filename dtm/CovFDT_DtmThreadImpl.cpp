@@ -8,14 +8,12 @@
 #include "include/CommunicationInterfaces.h"
 #include "include/DtmMessages.h"
 #include "include/DtmVariantArgs.h"
-#include "include/TranslationInterfaces.h"
 #include "include/ParameterHandlerInterfaces.h"
+#include "include/TranslationInterfaces.h"
 
 namespace {
 
 using vkr::UI4;
-
-
 
 HRESULT ToText(const VARIANT& in, vkr::Bstr* out) {
   vkr::Variant converted;
@@ -392,9 +390,8 @@ HRESULT CovFDT_DtmThreadImpl::ExecuteAsyncJob(ULONG job, const VARIANT& argument
       ULONG online = 0;
       HRESULT hr = ToUI4(argument, &online);
       if (FAILED(hr)) return hr;
-      return NotifyFrame([&](IDtmEvents* e, BSTR tag) {
-        return e->OnOnlineStateChanged(tag, online ? VARIANT_TRUE : VARIANT_FALSE);
-      });
+      return NotifyFrame(
+          [&](IDtmEvents* e, BSTR tag) { return e->OnOnlineStateChanged(tag, online ? VARIANT_TRUE : VARIANT_FALSE); });
     }
     case kJobItemListRequest:
     case kJobReadRequest:
@@ -438,8 +435,7 @@ HRESULT CovFDT_DtmThreadImpl::TakeInterface(CApartmentRef* holder, const VARIANT
   return S_OK;
 }
 
-HRESULT CovFDT_DtmThreadImpl::TakeInterfaceAndSignal(CApartmentRef* holder, const VARIANT& argument,
-                                                     REFIID required) {
+HRESULT CovFDT_DtmThreadImpl::TakeInterfaceAndSignal(CApartmentRef* holder, const VARIANT& argument, REFIID required) {
   if (argument.vt != (VT_ARRAY | VT_VARIANT)) return E_FAIL;
   if (!argument.parray) return E_POINTER;
   LONG lower = 0, upper = -1;
@@ -580,7 +576,8 @@ HRESULT CovFDT_DtmThreadImpl::ProcessRequest(BSTR invokeId, BSTR parameters, boo
   } else if (m_pDtm.Offers<IovFdtParameterHandler4>()) {
     called = true;
     hr = m_pDtm.CallAs<IovFdtParameterHandler4>(E_NOINTERFACE, [&](IovFdtParameterHandler4* p) {
-      return upload ? p->UploadOnlineParameters(parameters, &success) : p->DownloadOnlineParameters(parameters, &success);
+      return upload ? p->UploadOnlineParameters(parameters, &success)
+                    : p->DownloadOnlineParameters(parameters, &success);
     });
   }
   if (hr == E_ABORT) {
@@ -602,8 +599,12 @@ HRESULT CovFDT_DtmThreadImpl::ProcessRequest(BSTR invokeId, BSTR parameters, boo
     GetToolkitMessageText(upload ? kToolkitUploadFailed : kToolkitDownloadFailed, text.Put());
     if (IsEmptyText(text)) text = vkr::Bstr(upload ? u"Upload parameters failed" : u"Download parameters failed");
     // Only the request that is still pending speaks: one cancelled meanwhile has ended.
-    if (IsPending(invokeId))
+    if (IsPending(invokeId)) {
       NotifyFrame([&](IDtmEvents* e, BSTR tag) { return e->OnErrorMessage(tag, text); });
+      // The open user interfaces hear it too: one of them may wait for the transfer it asked for.
+      m_pDtm.CallAs<IovFdtActiveXContainer>(
+          E_NOINTERFACE, [&](IovFdtActiveXContainer* c) { return c->ReportErrorToActiveX(text.Get()); });
+    }
   }
   // The end is reported for this request's own id, and only while it is the pending one: a
   // request accepted after a cancel must not be reported as finished by this one.
@@ -944,9 +945,8 @@ HRESULT CovFDT_DtmThreadImpl::NotifyFrameText(ULONG job, const VARIANT& argument
 }
 
 HRESULT CovFDT_DtmThreadImpl::SendDtmMessage(ULONG id, const VARIANT& argument) {
-  const HRESULT hr = m_pDtm.CallAs<IovFdtDtmEvents>(E_FAIL, [&](IovFdtDtmEvents* events) {
-    return events->DtmMessage(UI4(id), argument);
-  });
+  const HRESULT hr = m_pDtm.CallAs<IovFdtDtmEvents>(
+      E_FAIL, [&](IovFdtDtmEvents* events) { return events->DtmMessage(UI4(id), argument); });
   return SUCCEEDED(hr) ? S_OK : hr;
 }
 

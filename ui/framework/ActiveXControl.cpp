@@ -1,6 +1,7 @@
 // The FDT user-interface side of the controls: start, release, OK, Apply and Cancel.
 #include "ui/framework/ActiveXControl.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -21,6 +22,14 @@ constexpr ULONG kTextDownloadTitle = 1004;
 constexpr ULONG kTextUploadQuestion = 1005;
 constexpr ULONG kTextDownloadQuestion = 1006;
 constexpr WORD kStatusIconIds[5] = {664, 667, 671, 673, 669};
+constexpr ULONG kCmdDownloadDone = 10013;
+constexpr ULONG kStateChangedMark = 0x2;
+constexpr ULONG kTellStyle = 0x10;  // OK button, error icon
+// The longest wait for a download's end: every transaction ends on its own (answered, refused or
+// timed out), so this only guards against a DTM that never reports.
+constexpr DWORD kDownloadWaitMs = 300000;
+// How long the DTM's word on a failed download may follow its end.
+constexpr DWORD kDownloadWordMs = 3000;
 
 // The request for the DTM's function list in every operation phase (the two tabs are the DTM's
 // own spelling of the request).
@@ -28,10 +37,9 @@ constexpr const char16_t kFunctionListRequest[] =
     u"<?xml version=\"1.0\" ?><FDT xmlns=\"x-schema:FDTOperationPhaseSchema.xml\"\t\toperationPhase=\"notSupported\"/>";
 
 constexpr std::array<const char16_t*, 13> kApplicationIdNames = {
-    u"fdtAdjustSetValue", u"fdtAssetManagement",     u"fdtAuditTrail",    u"fdtConfiguration",
-    u"fdtDiagnosis",      u"fdtForce",               u"fdtManagement",    u"fdtObserve",
-    u"fdtOfflineCompare", u"fdtOfflineParameterize", u"fdtOnlineCompare", u"fdtOnlineParameterize",
-    u"fdtMainOperation"};
+    u"fdtAdjustSetValue", u"fdtAssetManagement",    u"fdtAuditTrail",   u"fdtConfiguration",  u"fdtDiagnosis",
+    u"fdtForce",          u"fdtManagement",         u"fdtObserve",      u"fdtOfflineCompare", u"fdtOfflineParameterize",
+    u"fdtOnlineCompare",  u"fdtOnlineParameterize", u"fdtMainOperation"};
 
 std::u16string Format(const char16_t* before, LONG id, const char16_t* after) {
   return before + vkr::Utf8ToUtf16(std::to_string(id)) + after;
@@ -63,8 +71,7 @@ HRESULT CovFDT_IDtmActiveXControlImpl::GetTypeInfoCount(UINT* count) {
 HRESULT CovFDT_IDtmActiveXControlImpl::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
   return CovFDT_BaseActiveXImpl::GetTypeInfo(index, lcid, info);
 }
-HRESULT CovFDT_IDtmActiveXControlImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
-                                                     DISPID* ids) {
+HRESULT CovFDT_IDtmActiveXControlImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) {
   return CovFDT_BaseActiveXImpl::GetIDsOfNames(riid, names, count, lcid, ids);
 }
 HRESULT CovFDT_IDtmActiveXControlImpl::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
@@ -163,8 +170,7 @@ HRESULT CovFDT_IDtmActiveXControlImpl::UnregisterFromContainer() {
   if (m_bViaManagement) {
     if (vkr::ComPtr<IovFdtActiveXManagement> management = Query<IovFdtActiveXManagement>(m_spDtmUnknown.Get()))
       hr = management->FunctionFinished(id.Get());
-  } else if (vkr::ComPtr<IovFdtActiveXContainer> container =
-                 Query<IovFdtActiveXContainer>(m_spDtmUnknown.Get())) {
+  } else if (vkr::ComPtr<IovFdtActiveXContainer> container = Query<IovFdtActiveXContainer>(m_spDtmUnknown.Get())) {
     hr = container->StartOrFinishFunction(id.Get(), nullptr);
   }
   if (SUCCEEDED(hr)) m_bRegistered = false;
@@ -227,8 +233,8 @@ HRESULT CovFDT_IDtmActiveXControlImpl::ReadFunctionDetails(IDtm* dtm) {
   vkr::Bstr appId;
   bool appIdFound = false;
   vkr::ComPtr<IXMLDOMNode> node;
-  functions->selectSingleNode(
-      vkr::Bstr(Format(u"//StandardFunction[@functionId=", m_nFunctionId, u"]")).Get(), node.Put());
+  functions->selectSingleNode(vkr::Bstr(Format(u"//StandardFunction[@functionId=", m_nFunctionId, u"]")).Get(),
+                              node.Put());
   if (node) {
     for (vkr::ComPtr<IXMLDOMNode> at = node; at && !appIdFound;) {
       if (FAILED(GetXmlString(appId.Put(), &appIdFound, at.Get(), appIdPath.Get()))) return S_FALSE;
@@ -237,8 +243,7 @@ HRESULT CovFDT_IDtmActiveXControlImpl::ReadFunctionDetails(IDtm* dtm) {
       at = parent;
     }
   } else {
-    functions->selectSingleNode(vkr::Bstr(Format(u"//Function[@functionId=", m_nFunctionId, u"]")).Get(),
-                                node.Put());
+    functions->selectSingleNode(vkr::Bstr(Format(u"//Function[@functionId=", m_nFunctionId, u"]")).Get(), node.Put());
     if (node && FAILED(GetXmlString(appId.Put(), &appIdFound, node.Get(),
                                     vkr::Bstr(u".//appId:ApplicationId/@applicationId").Get())))
       return S_FALSE;
@@ -294,10 +299,8 @@ HRESULT CovFDT_IDtmActiveXControlImpl::ChooseDialogType() {
       CheckCyclicUpdate();
       return S_OK;
     }
-    case kAppIdMainOperation:
-      return SetDialogType(2);
-    default:
-      return S_OK;
+    case kAppIdMainOperation: return SetDialogType(2);
+    default: return S_OK;
   }
 }
 
@@ -390,17 +393,20 @@ HRESULT CovFDT_IDtmActiveXControlImpl::PrepareToRelease(VARIANT_BOOL* result) {
     *result = VARIANT_TRUE;
     return S_OK;
   }
+  if (m_download.waiting) return S_FALSE;  // not closed under its own download
   if (m_nDtmState >= 9 && (m_bDeviceChanged || m_bDtmChanged)) {
     const bool device = m_bDeviceChanged != 0;
-    vkr::Bstr text, title;
-    GetToolkitMessageText(m_spDtmUnknown.Get(), device ? kTextUploadQuestion : kTextDownloadQuestion, text.Put());
-    GetToolkitMessageText(m_spDtmUnknown.Get(), device ? kTextUploadTitle : kTextDownloadTitle, title.Put());
-    const LONG answer = AskUser(text.Get(), title.Get(), kReleaseQuestionStyle);
+    const LONG answer = AskTransferQuestion(device);
     if (answer == kAnswerCancel) return S_FALSE;
-    if (answer == kAnswerYes) {
+    if (answer == kAnswerYes && device) {
       vkr::Bstr empty(u"");
-      SendDtmMessage(device ? kMsgUpload : kMsgDownload, vkr::TextVariant(empty.Get()));
+      SendDtmMessage(kMsgUpload, vkr::TextVariant(empty.Get()));
+    } else if (answer == kAnswerYes) {
+      // The close goes on whatever the device answers; the user hears when it did not take it.
+      std::u16string failure;
+      if (!DownloadAndWait(&failure)) TellDownloadFailure(failure);
     }
+    m_bDeviceChanged = m_bDtmChanged = 0;
   }
   const LONG accessBefore = GetAccessMode();
   SetAccessMode(kAccessReleasing);
@@ -446,14 +452,131 @@ LONG CovFDT_IDtmActiveXControlImpl::AskUser(LPCWSTR text, LPCWSTR title, ULONG s
 
 LRESULT CovFDT_IDtmActiveXControlImpl::OnOK(WORD, WORD, HWND, BOOL* handled) {
   if (handled) *handled = TRUE;
-  if (SUCCEEDED(ApplyParameterChanges())) PostCloseRequest();
+  const std::vector<LONG> changed = ChangedEntries();
+  if (FAILED(ApplyChanges())) return 0;
+  const EDownload download = OfferDownload(changed);
+  if (download != EDownload::Cancelled && download != EDownload::Failed) PostCloseRequest();
   return 0;
 }
 
 LRESULT CovFDT_IDtmActiveXControlImpl::OnApply(WORD, WORD, HWND, BOOL* handled) {
   if (handled) *handled = TRUE;
-  ApplyParameterChanges();
+  const std::vector<LONG> changed = ChangedEntries();
+  if (SUCCEEDED(ApplyChanges())) OfferDownload(changed);
   return 0;
+}
+
+// ---- Download of the changes the data set took ----------------------------------------------------
+
+std::vector<LONG> CovFDT_IDtmActiveXControlImpl::ChangedEntries() const {
+  std::vector<LONG> changed;
+  for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i)
+    if (m_pParInfo[i].m_nState & kStateChangedMark) changed.push_back(m_pParInfo[i].m_nParamId);
+  return changed;
+}
+
+LONG CovFDT_IDtmActiveXControlImpl::AskTransferQuestion(bool upload) {
+  vkr::Bstr text, title;
+  GetToolkitMessageText(m_spDtmUnknown.Get(), upload ? kTextUploadQuestion : kTextDownloadQuestion, text.Put());
+  GetToolkitMessageText(m_spDtmUnknown.Get(), upload ? kTextUploadTitle : kTextDownloadTitle, title.Put());
+  return AskUser(text.Get(), title.Get(), kReleaseQuestionStyle);
+}
+
+CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::OfferDownload(
+    const std::vector<LONG>& changed) {
+  // Offline, or with changes the device holds already (written by the apply itself), the release
+  // asks as before.
+  if (m_nDtmState < 9 || !m_bDtmChanged || m_bDeviceChanged) return EDownload::NotOffered;
+  EDownload outcome = EDownload::Cancelled;
+  std::u16string failure;
+  const LONG answer = AskTransferQuestion(false);
+  if (answer == kAnswerYes)
+    outcome = DownloadAndWait(&failure) ? EDownload::Written : EDownload::Failed;
+  else if (answer != kAnswerCancel)
+    outcome = EDownload::Declined;
+  if (outcome == EDownload::Written || outcome == EDownload::Declined) {
+    m_bDtmChanged = 0;
+    return outcome;
+  }
+  // The device does not hold the changes: the entries say so, and Apply offers them again.
+  for (LONG id : changed) {
+    const LONG index = FindParameterIndex(id);
+    if (index >= 0) SetControlStateById(id, m_pParInfo[index].m_nState | kStateChangedMark);
+  }
+  EnableApplyButton(TRUE);
+  if (outcome == EDownload::Failed) TellDownloadFailure(failure);
+  return outcome;
+}
+
+bool CovFDT_IDtmActiveXControlImpl::DownloadAndWait(std::u16string* failure) {
+  vkr::ComPtr<IovFdtDtmEvents> events =
+      Query<IovFdtDtmEvents>(m_spDtmUnknown ? m_spDtmUnknown.Get() : m_spDtmObject.Get());
+  if (!events) {
+    *failure = u"the DTM offers no download";
+    return false;
+  }
+  m_download = SDownloadWait();
+  m_download.waiting = true;
+  struct WaitScope {
+    SDownloadWait& wait;
+    ~WaitScope() { wait.waiting = false; }
+  } scope{m_download};
+  // The request carries an id of its own: a download is refused while another one is pending.
+  const vkr::Bstr invokeId(u"download " + std::u16string(m_bstrSystemTag.View()));
+  const HRESULT sent = events->DtmMessage(vkr::UI4(kMsgDownload), vkr::TextVariant(invokeId.Get()));
+  if (sent != S_OK) {
+    *failure = u"the DTM did not start it";
+    return false;
+  }
+  // The download runs on the DTM's thread; its calls into this control and the channel's answers
+  // come through this thread's messages.
+  // A failed download is followed by the DTM's word on it, which the user is to hear.
+  auto over = [this] { return m_download.ended && (m_download.succeeded || m_download.toldAfterEnd); };
+  const DWORD start = GetTickCount();
+  DWORD ended = 0;
+  while (!over() && GetTickCount() - start < kDownloadWaitMs && (!ended || GetTickCount() - ended < kDownloadWordMs)) {
+    MSG msg;
+    while (!over() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    if (m_download.ended && !ended) ended = GetTickCount();
+    if (!over()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  if (m_download.ended && m_download.succeeded) return true;
+  std::u16string texts;
+  for (const std::u16string& text : m_download.texts) texts += (texts.empty() ? u"" : u"; ") + text;
+  *failure = !m_download.ended ? u"it did not end" : texts.empty() ? u"the device did not take the data set" : texts;
+  return false;
+}
+
+void CovFDT_IDtmActiveXControlImpl::TellDownloadFailure(const std::u16string& failure) {
+  vkr::Bstr title;
+  GetToolkitMessageText(m_spDtmUnknown.Get(), kTextDownloadTitle, title.Put());
+  std::u16string text = u"The download did not go through: " + failure;
+  if (!text.ends_with(u'.')) text += u'.';
+  text += u" The changes stay in the data set; the device does not hold them all.";
+  AskUser(vkr::Bstr(text).Get(), title.Get(), kTellStyle);
+}
+
+HRESULT CovFDT_IDtmActiveXControlImpl::ExecuteCommand(VARIANT command, VARIANT argument) {
+  ULONG id = 0;
+  if (m_download.waiting && SUCCEEDED(ReadCommandId(command, &id)) && id == kCmdDownloadDone &&
+      argument.vt == VT_BOOL) {
+    m_download.ended = true;
+    m_download.succeeded = argument.boolVal != VARIANT_FALSE;
+  }
+  return CovFDT_BaseActiveXImplEx::ExecuteCommand(command, argument);
+}
+
+HRESULT CovFDT_IDtmActiveXControlImpl::ReportErrorText(LPCWSTR text) {
+  if (m_download.waiting && text && *text) {
+    const std::u16string said(text);
+    if (std::find(m_download.texts.begin(), m_download.texts.end(), said) == m_download.texts.end())
+      m_download.texts.push_back(said);
+    if (m_download.ended) m_download.toldAfterEnd = true;
+  }
+  return CovFDT_BaseActiveXImplEx::ReportErrorText(text);
 }
 
 LRESULT CovFDT_IDtmActiveXControlImpl::OnCancel(WORD, WORD, HWND, BOOL* handled) {
@@ -504,4 +627,6 @@ HRESULT CovFDT_IDtmActiveXImplEx::OnNotifyAllEvent(VARIANT language) {
   return CovFDT_BaseActiveXImpl::OnNotifyAllEvent(language);
 }
 
-HRESULT CovFDT_IDtmActiveXImplEx::OnDtmStateChanged(ULONG state) { return CovFDT_BaseActiveXImpl::OnDtmStateChanged(state); }
+HRESULT CovFDT_IDtmActiveXImplEx::OnDtmStateChanged(ULONG state) {
+  return CovFDT_BaseActiveXImpl::OnDtmStateChanged(state);
+}

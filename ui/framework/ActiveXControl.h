@@ -15,6 +15,9 @@
 // container never keeps a user interface the frame let go.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "include/FdtInterfaces.h"
 #include "platform/platform.h"
 #include "ui/framework/CompositeControl.h"
@@ -96,14 +99,36 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
 
   // ===== OK, Apply, Cancel =====================================================================
 
-  // OK: apply the changes; the close request follows only when that worked (an invalid entry is
-  // focused and the control stays).
+  // OK: apply the changes and offer their download; the close request follows only when that
+  // worked (an invalid entry is focused, the user cancelled or the device refused: the control
+  // stays).
   virtual LRESULT OnOK(WORD code, WORD id, HWND control, BOOL* handled);
-  // Apply: apply the changes.
+  // Apply: apply the changes and offer their download.
   virtual LRESULT OnApply(WORD code, WORD id, HWND control, BOOL* handled);
   // Cancel: the close request.
   virtual LRESULT OnCancel(WORD code, WORD id, HWND control, BOOL* handled);
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+  // The control's own apply of OK and Apply: the framework's apply unless the class has its own.
+  virtual HRESULT ApplyChanges() { return ApplyParameterChanges(); }
+
+  // ===== Download of the changes the data set took ============================================
+
+  // How an offered download ended.
+  enum class EDownload { NotOffered, Written, Declined, Cancelled, Failed };
+  // While the DTM has its device (communication set or online) and the apply stored changes in
+  // the DTM's data set only: asks whether to store them in the device and, on Yes, downloads the
+  // data set and waits for the device's answer. Written and Declined settle the changes (the
+  // close asks no more); Cancelled and Failed mark the entries of `changed` changed again and
+  // enable Apply, since the device does not hold them; a failure is told with the DTM's texts of
+  // what went wrong.
+  EDownload OfferDownload(const std::vector<LONG>& changed);
+  // The entries marked changed now (taken before an apply clears the marks).
+  std::vector<LONG> ChangedEntries() const;
+  // The download's end (command 10013) and the DTM's failure texts reach a waiting download here.
+  HRESULT ExecuteCommand(VARIANT command, VARIANT argument) override;
+  HRESULT ReportErrorText(LPCWSTR text) override;
+  bool IsDownloading() const { return m_download.waiting; }
 
   // ===== What Init found =======================================================================
 
@@ -147,12 +172,30 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
   ULONG m_nApplicationId = 0;
   ULONG m_nOperationPhase = 0;
   LONG m_nFunctionId = -1;
-  bool m_bStarted = false;          // Init went through; PrepareToRelease has not
-  bool m_bRegistered = false;       // the function container holds this user interface
-  bool m_bViaManagement = false;    // the registration went through IovFdtActiveXManagement
-  bool m_bApplying = false;         // OK or Apply is writing (the buttons wait for it)
-  bool m_bStarting = false;         // Init runs
+  bool m_bStarted = false;                // Init went through; PrepareToRelease has not
+  bool m_bRegistered = false;             // the function container holds this user interface
+  bool m_bViaManagement = false;          // the registration went through IovFdtActiveXManagement
+  bool m_bApplying = false;               // OK or Apply is writing (the buttons wait for it)
+  bool m_bStarting = false;               // Init runs
   bool m_bReleasedWhileStarting = false;  // PrepareToRelease came while Init ran: Init stops
+
+ private:
+  // The question of the release (upload when the device changed, else download); the answer.
+  LONG AskTransferQuestion(bool upload);
+  // Downloads the data set through the DTM and waits for its end; true when the device took it.
+  // *failure: what the user is told when it did not.
+  bool DownloadAndWait(std::u16string* failure);
+  // Tells the failure of a download (the release goes on after it).
+  void TellDownloadFailure(const std::u16string& failure);
+
+  // A download this control started and waits for.
+  struct SDownloadWait {
+    bool waiting = false;
+    bool ended = false;
+    bool succeeded = false;
+    bool toldAfterEnd = false;          // the DTM's word on the end came
+    std::vector<std::u16string> texts;  // the DTM's failure texts meanwhile, each once
+  } m_download;
 };
 
 // The extended controls (output level selection, trend view): the same start and release; no
