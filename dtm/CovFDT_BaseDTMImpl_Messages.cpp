@@ -3,8 +3,8 @@
 #include <new>
 #include <string>
 
-#include "dtm/CovFDT_BaseDTMImpl.h"
 #include "include/CommunicationInterfaces.h"
+#include "dtm/CovFDT_BaseDTMImpl.h"
 #include "include/DtmMessages.h"
 #include "include/TranslationInterfaces.h"
 #include "xml/Conversions.h"
@@ -16,10 +16,13 @@ namespace {
 
 using vkr::UI4;
 
+
+
 constexpr USHORT kModeMayDrop = 0xFFFF;
 constexpr DWORD kStateNotifyTimeout = 10000;
 
 constexpr LONG kParameterTag = 1;
+
 
 // The toolkit's built-in message texts.
 struct DefaultText {
@@ -186,8 +189,8 @@ HRESULT CovFDT_BaseDTMCore::HandleDtmMsgSubscription(ULONG id, VARIANT argument)
     vkr::Bstr idPath(u"@id");
     hr = GetXmlValueBstr(protocolId.Put(), node.Get(), idPath);
     if (FAILED(hr)) return hr;
-    const HRESULT call =
-        id == 10008 ? subscriptions->Subscribe(protocolId, argument) : subscriptions->Unsubscribe(protocolId, argument);
+    const HRESULT call = id == 10008 ? subscriptions->Subscribe(protocolId, argument)
+                                     : subscriptions->Unsubscribe(protocolId, argument);
     if (SUCCEEDED(call)) return S_OK;
   }
   return E_FAIL;
@@ -200,8 +203,8 @@ HRESULT CovFDT_BaseDTMCore::HandleDtmMsgProgress(VARIANT argument) {
   if (argument.vt != (VT_ARRAY | VT_VARIANT)) return E_FAIL;
   SProgressEvent event;
   if (!event.Unpack(argument)) return E_FAIL;
-  const HRESULT hr =
-      SendProgress(event.bstrText, static_cast<USHORT>(event.nPercent), event.bFlag ? kModeMayDrop : USHORT{0});
+  const HRESULT hr = SendProgress(event.bstrText, static_cast<USHORT>(event.nPercent),
+                                  event.bFlag ? kModeMayDrop : USHORT{0});
   return FAILED(hr) ? hr : S_OK;
 }
 

@@ -4,8 +4,8 @@
 // data set and the device through a temporary named list of the communication client.
 #include <vector>
 
-#include "dtm/CovFDT_BaseDTMImpl.h"
 #include "include/CommunicationInterfaces.h"
+#include "dtm/CovFDT_BaseDTMImpl.h"
 #include "include/DtmMessages.h"
 #include "parameters/CFdtVariant.h"
 #include "xml/Conversions.h"
@@ -14,8 +14,8 @@
 
 namespace {
 
-using vkr::BoolVariant;
 using vkr::EmptyVariant;
+using vkr::BoolVariant;
 using vkr::TextVariant;
 using vkr::UI4;
 
@@ -194,9 +194,7 @@ HRESULT CovFDT_BaseDTMCore::DownloadParameterList(BSTR, BSTR invokeId, VARIANT_B
   return S_OK;
 }
 
-HRESULT CovFDT_BaseDTMCore::BuildUploadList(VARIANT* name) {
-  return BuildTransferList(u"UploadList", kUploadListFlag, name);
-}
+HRESULT CovFDT_BaseDTMCore::BuildUploadList(VARIANT* name) { return BuildTransferList(u"UploadList", kUploadListFlag, name); }
 
 HRESULT CovFDT_BaseDTMCore::BuildDownloadList(VARIANT* name) {
   return BuildTransferList(u"DownloadList", kDownloadListFlag, name);

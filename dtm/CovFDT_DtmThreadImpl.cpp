@@ -8,12 +8,14 @@
 #include "include/CommunicationInterfaces.h"
 #include "include/DtmMessages.h"
 #include "include/DtmVariantArgs.h"
-#include "include/ParameterHandlerInterfaces.h"
 #include "include/TranslationInterfaces.h"
+#include "include/ParameterHandlerInterfaces.h"
 
 namespace {
 
 using vkr::UI4;
+
+
 
 HRESULT ToText(const VARIANT& in, vkr::Bstr* out) {
   vkr::Variant converted;
@@ -390,8 +392,9 @@ HRESULT CovFDT_DtmThreadImpl::ExecuteAsyncJob(ULONG job, const VARIANT& argument
       ULONG online = 0;
       HRESULT hr = ToUI4(argument, &online);
       if (FAILED(hr)) return hr;
-      return NotifyFrame(
-          [&](IDtmEvents* e, BSTR tag) { return e->OnOnlineStateChanged(tag, online ? VARIANT_TRUE : VARIANT_FALSE); });
+      return NotifyFrame([&](IDtmEvents* e, BSTR tag) {
+        return e->OnOnlineStateChanged(tag, online ? VARIANT_TRUE : VARIANT_FALSE);
+      });
     }
     case kJobItemListRequest:
     case kJobReadRequest:
@@ -435,7 +438,8 @@ HRESULT CovFDT_DtmThreadImpl::TakeInterface(CApartmentRef* holder, const VARIANT
   return S_OK;
 }
 
-HRESULT CovFDT_DtmThreadImpl::TakeInterfaceAndSignal(CApartmentRef* holder, const VARIANT& argument, REFIID required) {
+HRESULT CovFDT_DtmThreadImpl::TakeInterfaceAndSignal(CApartmentRef* holder, const VARIANT& argument,
+                                                     REFIID required) {
   if (argument.vt != (VT_ARRAY | VT_VARIANT)) return E_FAIL;
   if (!argument.parray) return E_POINTER;
   LONG lower = 0, upper = -1;
@@ -576,8 +580,7 @@ HRESULT CovFDT_DtmThreadImpl::ProcessRequest(BSTR invokeId, BSTR parameters, boo
   } else if (m_pDtm.Offers<IovFdtParameterHandler4>()) {
     called = true;
     hr = m_pDtm.CallAs<IovFdtParameterHandler4>(E_NOINTERFACE, [&](IovFdtParameterHandler4* p) {
-      return upload ? p->UploadOnlineParameters(parameters, &success)
-                    : p->DownloadOnlineParameters(parameters, &success);
+      return upload ? p->UploadOnlineParameters(parameters, &success) : p->DownloadOnlineParameters(parameters, &success);
     });
   }
   if (hr == E_ABORT) {
@@ -945,8 +948,9 @@ HRESULT CovFDT_DtmThreadImpl::NotifyFrameText(ULONG job, const VARIANT& argument
 }
 
 HRESULT CovFDT_DtmThreadImpl::SendDtmMessage(ULONG id, const VARIANT& argument) {
-  const HRESULT hr = m_pDtm.CallAs<IovFdtDtmEvents>(
-      E_FAIL, [&](IovFdtDtmEvents* events) { return events->DtmMessage(UI4(id), argument); });
+  const HRESULT hr = m_pDtm.CallAs<IovFdtDtmEvents>(E_FAIL, [&](IovFdtDtmEvents* events) {
+    return events->DtmMessage(UI4(id), argument);
+  });
   return SUCCEEDED(hr) ? S_OK : hr;
 }
 

@@ -34,15 +34,16 @@ constexpr SComboCode kFailModes[] = {{"3.80 mA", 1}, {"> 20.20 mA", 2}, {"Last K
 // The device parameters the control edits, in the order the apply writes them: the settings
 // the offline values stand for, the range values (unit, Hi and Low Level) and the long tag.
 constexpr LONG kDeviceTargets[] = {
-    kParPvUnit,      kParDamping,    kParDisplayMode, kParTracking,       kParDielectric,  kParFailSafe, kParFailTime,
-    kParSensitivity, kParAnalogMode, kParBlanking,    kParDistanceOffset, kParRangeValues, kParLongTag2,
+    kParPvUnit,       kParDamping,        kParDisplayMode,    kParTracking, kParDielectric,
+    kParFailSafe,     kParFailTime,       kParSensitivity,    kParAnalogMode, kParBlanking,
+    kParDistanceOffset, kParRangeValues,  kParLongTag2,
 };
 // Device parameter -> the offline value in whose control it is shown.
 constexpr std::pair<LONG, LONG> kShownAs[] = {
-    {kParPvUnit, kParPvUnitOffline},           {kParDamping, kParDampingOffline},
+    {kParPvUnit, kParPvUnitOffline},         {kParDamping, kParDampingOffline},
     {kParDisplayMode, kParDisplayModeOffline}, {kParTracking, kParTrackingOffline},
-    {kParDielectric, kParDielectricOffline},   {kParFailSafe, kParFailSafeOffline},
-    {kParFailTime, kParFailTimeUser},          {kParSensitivity, kParSensitivityOffline},
+    {kParDielectric, kParDielectricOffline}, {kParFailSafe, kParFailSafeOffline},
+    {kParFailTime, kParFailTimeUser},        {kParSensitivity, kParSensitivityOffline},
     {kParAnalogMode, kParAnalogModeOffline},
 };
 constexpr std::size_t kRangeValueBytes = 9;
@@ -306,8 +307,7 @@ void COfflineParam::KeepShownValues() {
 
 HRESULT COfflineParam::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
   if (m_hWndDialog && m_groupFont.Create("Tahoma", 14, 600))
-    m_groupFont.SetOn(m_hWndDialog,
-                      {kOfflineSetupGroup, kOfflineAdvancedGroup, kOfflineStringsGroup, kOfflineValuesGroup});
+    m_groupFont.SetOn(m_hWndDialog, {kOfflineSetupGroup, kOfflineAdvancedGroup, kOfflineStringsGroup, kOfflineValuesGroup});
   m_wLastPvUnit = 0;
   m_wLastAnalogMode = 0;
   m_lengths.clear();
@@ -385,7 +385,9 @@ bool COfflineParam::HoldsDeviceParameter(LONG id) {
 
 // ---- Distances ---------------------------------------------------------------------------------
 
-BYTE COfflineParam::WantedUnit(UINT edit) const { return IsRangeEdit(edit) && m_rangeUnit ? m_rangeUnit : m_unit; }
+BYTE COfflineParam::WantedUnit(UINT edit) const {
+  return IsRangeEdit(edit) && m_rangeUnit ? m_rangeUnit : m_unit;
+}
 
 void COfflineParam::ShowLength(UINT edit, double value, BYTE unit) {
   const BYTE wanted = WantedUnit(edit);
@@ -465,8 +467,8 @@ void COfflineParam::TellUnconverted() {
     fields += std::string(field.name) + " (" + LengthUnitLabel(shown->second.unit) + ")";
   }
   if (fields.empty()) return;
-  const std::string text =
-      "These values are in a unit that converts into no length unit and are left as they are: " + fields + ".";
+  const std::string text = "These values are in a unit that converts into no length unit and are left as they are: " +
+                           fields + ".";
   TellUser(u"Display Unit", vkr::Utf8ToUtf16(text));
 }
 
@@ -535,8 +537,7 @@ HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
           WriteParameter(kParAnalogModeOffline, UI1(*mode));
         }
         // Blanking and offset come in the PV unit the device read them in (its command 1 data).
-        const BYTE unit =
-            IsLengthUnit(static_cast<BYTE>(m_wLastPvUnit)) ? static_cast<BYTE>(m_wLastPvUnit) : DataSetPvUnit();
+        const BYTE unit = IsLengthUnit(static_cast<BYTE>(m_wLastPvUnit)) ? static_cast<BYTE>(m_wLastPvUnit) : DataSetPvUnit();
         if (const auto blanking = InMetres(reader.Float(2), unit)) WriteParameter(kParBlankingOffline, R4(*blanking));
         if (const auto offset = InMetres(reader.Float(6), unit)) WriteParameter(kParDistanceOffsetOffline, R4(*offset));
       } else if (id == kParLongTag2 && bytes.size() >= kLongTagShownFrom) {
@@ -571,8 +572,7 @@ HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
       // The units the device read PV and SV in (command 3: the PV unit at 4, the SV unit at 9).
       vkr::Variant answer;
       std::vector<BYTE> bytes;
-      if (SUCCEEDED(GetDtmParameterValue(kParCommand3Complete, answer.Put())) &&
-          ResponseBytes(answer, &bytes) == S_OK) {
+      if (SUCCEEDED(GetDtmParameterValue(kParCommand3Complete, answer.Put())) && ResponseBytes(answer, &bytes) == S_OK) {
         const CByteReader reader(bytes);
         const std::size_t at = id == kParPvValue ? 4 : 9;
         if (const auto unit = reader.U8(at); unit && reader.Float(at + 1))
@@ -586,16 +586,16 @@ HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
     case kParDielectricOffline:
     case kParFailSafeOffline:
     case kParAnalogModeOffline: {
-      const UINT combo = id == kParDisplayModeOffline  ? kOfflineDisplayModeCombo
-                         : id == kParTrackingOffline   ? kOfflineTrackingCombo
+      const UINT combo = id == kParDisplayModeOffline ? kOfflineDisplayModeCombo
+                         : id == kParTrackingOffline  ? kOfflineTrackingCombo
                          : id == kParDielectricOffline ? kOfflineDielectricCombo
-                         : id == kParFailSafeOffline   ? kOfflineFailModeCombo
-                                                       : kOfflineAnalogModeCombo;
-      const std::span<const SComboCode> table = id == kParDisplayModeOffline  ? DisplayModeCodes()
-                                                : id == kParTrackingOffline   ? TrackingCodes()
+                         : id == kParFailSafeOffline  ? kOfflineFailModeCombo
+                                                      : kOfflineAnalogModeCombo;
+      const std::span<const SComboCode> table = id == kParDisplayModeOffline ? DisplayModeCodes()
+                                                : id == kParTrackingOffline  ? TrackingCodes()
                                                 : id == kParDielectricOffline ? DielectricCodes()
-                                                : id == kParFailSafeOffline   ? OfflineFailModeCodes()
-                                                                              : AnalogModeCodes();
+                                                : id == kParFailSafeOffline  ? OfflineFailModeCodes()
+                                                                             : AnalogModeCodes();
       const auto code = LowByte(value);
       // A code outside the table selects nothing: no setting is shown that the data set lacks.
       if (!code || !SelectCode(m_hWndDialog, combo, table, *code))
@@ -615,8 +615,10 @@ HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
       if (const auto year = LowByte(value)) ShowUnsigned(m_hWndDialog, kOfflineYearEdit, kYearFirst + *year);
       return S_OK;
     }
-    case kParRangeUnit: return S_OK;
-    default: return CovFDT_IDtmActiveXControlImpl::SetControlValueById(id, value);
+    case kParRangeUnit:
+      return S_OK;
+    default:
+      return CovFDT_IDtmActiveXControlImpl::SetControlValueById(id, value);
   }
 }
 
@@ -644,12 +646,16 @@ HRESULT COfflineParam::GetControlValueById(LONG id, VARIANT* value) {
   if (!value) return E_POINTER;
   switch (id) {
     // The offline distances in metres, the device's in the units it takes them in.
-    case kParUpperRangeOffline: return ReadLength(kOfflineHiLevelEdit, kLengthUnitMetres, value);
-    case kParLowerRangeOffline: return ReadLength(kOfflineLowLevelEdit, kLengthUnitMetres, value);
+    case kParUpperRangeOffline:
+      return ReadLength(kOfflineHiLevelEdit, kLengthUnitMetres, value);
+    case kParLowerRangeOffline:
+      return ReadLength(kOfflineLowLevelEdit, kLengthUnitMetres, value);
     case kParDamping:
-    case kParDampingOffline: return ReadFloat(kOfflineDampingEdit, kFloat3, value);
+    case kParDampingOffline:
+      return ReadFloat(kOfflineDampingEdit, kFloat3, value);
     case kParPvUnit:
-    case kParPvUnitOffline: return ReadCombo(kOfflineDisplayUnitCombo, LengthUnitItems(), value);
+    case kParPvUnitOffline:
+      return ReadCombo(kOfflineDisplayUnitCombo, LengthUnitItems(), value);
     case kParRangeValues: {
       // The data of command 35 (Write Range Values): the unit, and upper and lower in it.
       const BYTE unit = WantedUnit(kOfflineHiLevelEdit);
@@ -662,15 +668,20 @@ HRESULT COfflineParam::GetControlValueById(LONG id, VARIANT* value) {
       return MakeByteArray(record.Data(), value);
     }
     case kParDisplayMode:
-    case kParDisplayModeOffline: return ReadCombo(kOfflineDisplayModeCombo, DisplayModeCodes(), value);
+    case kParDisplayModeOffline:
+      return ReadCombo(kOfflineDisplayModeCombo, DisplayModeCodes(), value);
     case kParTracking:
-    case kParTrackingOffline: return ReadCombo(kOfflineTrackingCombo, TrackingCodes(), value);
+    case kParTrackingOffline:
+      return ReadCombo(kOfflineTrackingCombo, TrackingCodes(), value);
     case kParDielectric:
-    case kParDielectricOffline: return ReadCombo(kOfflineDielectricCombo, DielectricCodes(), value);
+    case kParDielectricOffline:
+      return ReadCombo(kOfflineDielectricCombo, DielectricCodes(), value);
     case kParFailSafe:
-    case kParFailSafeOffline: return ReadCombo(kOfflineFailModeCombo, kFailModes, value);
+    case kParFailSafeOffline:
+      return ReadCombo(kOfflineFailModeCombo, kFailModes, value);
     case kParAnalogMode:
-    case kParAnalogModeOffline: return ReadCombo(kOfflineAnalogModeCombo, AnalogModeCodes(), value);
+    case kParAnalogModeOffline:
+      return ReadCombo(kOfflineAnalogModeCombo, AnalogModeCodes(), value);
     case kParFailTime:
     case kParFailTimeUser: {
       // Seconds the device byte holds; anything else is no value, never its low byte.
@@ -690,10 +701,14 @@ HRESULT COfflineParam::GetControlValueById(LONG id, VARIANT* value) {
       *value = UI1(*code);
       return S_OK;
     }
-    case kParBlanking: return ReadLength(kOfflineBlankingEdit, m_unit, value);
-    case kParBlankingOffline: return ReadLength(kOfflineBlankingEdit, kLengthUnitMetres, value);
-    case kParDistanceOffset: return ReadLength(kOfflineOffsetEdit, m_unit, value);
-    case kParDistanceOffsetOffline: return ReadLength(kOfflineOffsetEdit, kLengthUnitMetres, value);
+    case kParBlanking:
+      return ReadLength(kOfflineBlankingEdit, m_unit, value);
+    case kParBlankingOffline:
+      return ReadLength(kOfflineBlankingEdit, kLengthUnitMetres, value);
+    case kParDistanceOffset:
+      return ReadLength(kOfflineOffsetEdit, m_unit, value);
+    case kParDistanceOffsetOffline:
+      return ReadLength(kOfflineOffsetEdit, kLengthUnitMetres, value);
     case kParLongTag2: {
       std::string text = DialogItemText(m_hWndDialog, kOfflineLongTagEdit);
       if (text.size() > kLongTagBytes - 1) text.resize(kLongTagBytes - 1);
@@ -708,7 +723,8 @@ HRESULT COfflineParam::GetControlValueById(LONG id, VARIANT* value) {
       *value = UI1(static_cast<BYTE>(std::clamp(*year, kYearFirst, kYearLast) - kYearFirst));
       return S_OK;
     }
-    default: return CovFDT_IDtmActiveXControlImpl::GetControlValueById(id, value);
+    default:
+      return CovFDT_IDtmActiveXControlImpl::GetControlValueById(id, value);
   }
 }
 

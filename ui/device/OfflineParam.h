@@ -103,8 +103,8 @@ inline constexpr LONG kParTagText = 1054;
 inline constexpr LONG kParDescriptorText = 1055;
 inline constexpr LONG kParDay = 1056;
 inline constexpr LONG kParMonth = 1057;
-inline constexpr LONG kParYear = 1058;      // VT_UI1, years after 1900
-inline constexpr LONG kParLongTag2 = 1097;  // 32 bytes Latin-1, zero padded
+inline constexpr LONG kParYear = 1058;        // VT_UI1, years after 1900
+inline constexpr LONG kParLongTag2 = 1097;    // 32 bytes Latin-1, zero padded
 inline constexpr LONG kParPvUnitOffline = 1124;
 inline constexpr LONG kParUpperRangeOffline = 1125;
 inline constexpr LONG kParLowerRangeOffline = 1126;
@@ -207,8 +207,8 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   void KeepShownValues();
 
   COwnedFont m_groupFont;
-  USHORT m_wLastPvUnit = 0;      // the PV unit last taken from command 1 data
-  USHORT m_wLastAnalogMode = 0;  // the analog mode last taken from the command 137 data
+  USHORT m_wLastPvUnit = 0;       // the PV unit last taken from command 1 data
+  USHORT m_wLastAnalogMode = 0;   // the analog mode last taken from the command 137 data
   bool m_bInInit = false;
   // The device parameters' values as the controls showed them before the user's work: a value
   // that still reads the same was not changed and is not written.
@@ -220,8 +220,8 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
     std::string text;
   };
   std::map<UINT, SShownLength> m_lengths;
-  BYTE m_unit = 0;                            // the display unit (the PV unit): blanking and offset are in it
-  BYTE m_rangeUnit = 0;                       // the unit of the range values the data set holds; 0: the display unit
+  BYTE m_unit = 0;       // the display unit (the PV unit): blanking and offset are in it
+  BYTE m_rangeUnit = 0;  // the unit of the range values the data set holds; 0: the display unit
   BYTE m_pvValueUnit = 0, m_svValueUnit = 0;  // the units of the PV and SV shown; 0: not known
 };
 

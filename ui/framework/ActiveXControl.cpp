@@ -37,9 +37,10 @@ constexpr const char16_t kFunctionListRequest[] =
     u"<?xml version=\"1.0\" ?><FDT xmlns=\"x-schema:FDTOperationPhaseSchema.xml\"\t\toperationPhase=\"notSupported\"/>";
 
 constexpr std::array<const char16_t*, 13> kApplicationIdNames = {
-    u"fdtAdjustSetValue", u"fdtAssetManagement",    u"fdtAuditTrail",   u"fdtConfiguration",  u"fdtDiagnosis",
-    u"fdtForce",          u"fdtManagement",         u"fdtObserve",      u"fdtOfflineCompare", u"fdtOfflineParameterize",
-    u"fdtOnlineCompare",  u"fdtOnlineParameterize", u"fdtMainOperation"};
+    u"fdtAdjustSetValue", u"fdtAssetManagement",     u"fdtAuditTrail",    u"fdtConfiguration",
+    u"fdtDiagnosis",      u"fdtForce",               u"fdtManagement",    u"fdtObserve",
+    u"fdtOfflineCompare", u"fdtOfflineParameterize", u"fdtOnlineCompare", u"fdtOnlineParameterize",
+    u"fdtMainOperation"};
 
 std::u16string Format(const char16_t* before, LONG id, const char16_t* after) {
   return before + vkr::Utf8ToUtf16(std::to_string(id)) + after;
@@ -71,7 +72,8 @@ HRESULT CovFDT_IDtmActiveXControlImpl::GetTypeInfoCount(UINT* count) {
 HRESULT CovFDT_IDtmActiveXControlImpl::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
   return CovFDT_BaseActiveXImpl::GetTypeInfo(index, lcid, info);
 }
-HRESULT CovFDT_IDtmActiveXControlImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) {
+HRESULT CovFDT_IDtmActiveXControlImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                                                     DISPID* ids) {
   return CovFDT_BaseActiveXImpl::GetIDsOfNames(riid, names, count, lcid, ids);
 }
 HRESULT CovFDT_IDtmActiveXControlImpl::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
@@ -170,7 +172,8 @@ HRESULT CovFDT_IDtmActiveXControlImpl::UnregisterFromContainer() {
   if (m_bViaManagement) {
     if (vkr::ComPtr<IovFdtActiveXManagement> management = Query<IovFdtActiveXManagement>(m_spDtmUnknown.Get()))
       hr = management->FunctionFinished(id.Get());
-  } else if (vkr::ComPtr<IovFdtActiveXContainer> container = Query<IovFdtActiveXContainer>(m_spDtmUnknown.Get())) {
+  } else if (vkr::ComPtr<IovFdtActiveXContainer> container =
+                 Query<IovFdtActiveXContainer>(m_spDtmUnknown.Get())) {
     hr = container->StartOrFinishFunction(id.Get(), nullptr);
   }
   if (SUCCEEDED(hr)) m_bRegistered = false;
@@ -233,8 +236,8 @@ HRESULT CovFDT_IDtmActiveXControlImpl::ReadFunctionDetails(IDtm* dtm) {
   vkr::Bstr appId;
   bool appIdFound = false;
   vkr::ComPtr<IXMLDOMNode> node;
-  functions->selectSingleNode(vkr::Bstr(Format(u"//StandardFunction[@functionId=", m_nFunctionId, u"]")).Get(),
-                              node.Put());
+  functions->selectSingleNode(
+      vkr::Bstr(Format(u"//StandardFunction[@functionId=", m_nFunctionId, u"]")).Get(), node.Put());
   if (node) {
     for (vkr::ComPtr<IXMLDOMNode> at = node; at && !appIdFound;) {
       if (FAILED(GetXmlString(appId.Put(), &appIdFound, at.Get(), appIdPath.Get()))) return S_FALSE;
@@ -243,7 +246,8 @@ HRESULT CovFDT_IDtmActiveXControlImpl::ReadFunctionDetails(IDtm* dtm) {
       at = parent;
     }
   } else {
-    functions->selectSingleNode(vkr::Bstr(Format(u"//Function[@functionId=", m_nFunctionId, u"]")).Get(), node.Put());
+    functions->selectSingleNode(vkr::Bstr(Format(u"//Function[@functionId=", m_nFunctionId, u"]")).Get(),
+                                node.Put());
     if (node && FAILED(GetXmlString(appId.Put(), &appIdFound, node.Get(),
                                     vkr::Bstr(u".//appId:ApplicationId/@applicationId").Get())))
       return S_FALSE;
@@ -299,8 +303,10 @@ HRESULT CovFDT_IDtmActiveXControlImpl::ChooseDialogType() {
       CheckCyclicUpdate();
       return S_OK;
     }
-    case kAppIdMainOperation: return SetDialogType(2);
-    default: return S_OK;
+    case kAppIdMainOperation:
+      return SetDialogType(2);
+    default:
+      return S_OK;
   }
 }
 
@@ -627,6 +633,4 @@ HRESULT CovFDT_IDtmActiveXImplEx::OnNotifyAllEvent(VARIANT language) {
   return CovFDT_BaseActiveXImpl::OnNotifyAllEvent(language);
 }
 
-HRESULT CovFDT_IDtmActiveXImplEx::OnDtmStateChanged(ULONG state) {
-  return CovFDT_BaseActiveXImpl::OnDtmStateChanged(state);
-}
+HRESULT CovFDT_IDtmActiveXImplEx::OnDtmStateChanged(ULONG state) { return CovFDT_BaseActiveXImpl::OnDtmStateChanged(state); }

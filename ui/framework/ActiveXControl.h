@@ -172,11 +172,11 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
   ULONG m_nApplicationId = 0;
   ULONG m_nOperationPhase = 0;
   LONG m_nFunctionId = -1;
-  bool m_bStarted = false;                // Init went through; PrepareToRelease has not
-  bool m_bRegistered = false;             // the function container holds this user interface
-  bool m_bViaManagement = false;          // the registration went through IovFdtActiveXManagement
-  bool m_bApplying = false;               // OK or Apply is writing (the buttons wait for it)
-  bool m_bStarting = false;               // Init runs
+  bool m_bStarted = false;          // Init went through; PrepareToRelease has not
+  bool m_bRegistered = false;       // the function container holds this user interface
+  bool m_bViaManagement = false;    // the registration went through IovFdtActiveXManagement
+  bool m_bApplying = false;         // OK or Apply is writing (the buttons wait for it)
+  bool m_bStarting = false;         // Init runs
   bool m_bReleasedWhileStarting = false;  // PrepareToRelease came while Init ran: Init stops
 
  private:
