@@ -531,7 +531,11 @@ bool CovFDT_IDtmActiveXControlImpl::DownloadAndWait(std::u16string* failure) {
   const vkr::Bstr invokeId(u"download " + std::u16string(m_bstrSystemTag.View()));
   const HRESULT sent = events->DtmMessage(vkr::UI4(kMsgDownload), vkr::TextVariant(invokeId.Get()));
   if (sent != S_OK) {
-    *failure = u"the DTM did not start it";
+    // Refused: the DTM could not take the device online, or another transfer runs.
+    EDtmState state = dsUNDEFINED;
+    vkr::ComPtr<IovFdtBaseDTM> base = Query<IovFdtBaseDTM>(m_spDtmUnknown ? m_spDtmUnknown.Get() : m_spDtmObject.Get());
+    const bool online = base && SUCCEEDED(base->GetDTMState(&state)) && static_cast<ULONG>(state) == kDtmOnline;
+    *failure = online ? u"the DTM did not start it while another transfer runs" : u"the device could not be reached";
     return false;
   }
   // The download runs on the DTM's thread; its calls into this control and the channel's answers
