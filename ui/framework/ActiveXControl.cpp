@@ -410,7 +410,7 @@ HRESULT CovFDT_IDtmActiveXControlImpl::PrepareToRelease(VARIANT_BOOL* result) {
     } else if (answer == kAnswerYes) {
       // The close goes on whatever the device answers; the user hears when it did not take it.
       std::u16string failure;
-      if (!DownloadAndWait(&failure)) TellDownloadFailure(failure);
+      if (DownloadAndWait(&failure) != EDownload::Written) TellDownloadFailure(failure);
     }
     m_bDeviceChanged = m_bDtmChanged = 0;
   }
@@ -497,10 +497,11 @@ CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::OfferDow
   std::u16string failure;
   const LONG answer = AskTransferQuestion(false);
   if (answer == kAnswerYes)
-    outcome = DownloadAndWait(&failure) ? EDownload::Written : EDownload::Failed;
+    outcome = DownloadAndWait(&failure);
   else if (answer != kAnswerCancel)
     outcome = EDownload::Declined;
-  if (outcome == EDownload::Written || outcome == EDownload::Declined) {
+  if (outcome == EDownload::Unreached) TellDownloadFailure(failure);
+  if (outcome == EDownload::Written || outcome == EDownload::Declined || outcome == EDownload::Unreached) {
     m_bDtmChanged = 0;
     return outcome;
   }
@@ -514,12 +515,12 @@ CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::OfferDow
   return outcome;
 }
 
-bool CovFDT_IDtmActiveXControlImpl::DownloadAndWait(std::u16string* failure) {
+CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::DownloadAndWait(std::u16string* failure) {
   vkr::ComPtr<IovFdtDtmEvents> events =
       Query<IovFdtDtmEvents>(m_spDtmUnknown ? m_spDtmUnknown.Get() : m_spDtmObject.Get());
   if (!events) {
     *failure = u"the DTM offers no download";
-    return false;
+    return EDownload::Failed;
   }
   m_download = SDownloadWait();
   m_download.waiting = true;
@@ -535,8 +536,8 @@ bool CovFDT_IDtmActiveXControlImpl::DownloadAndWait(std::u16string* failure) {
     EDtmState state = dsUNDEFINED;
     vkr::ComPtr<IovFdtBaseDTM> base = Query<IovFdtBaseDTM>(m_spDtmUnknown ? m_spDtmUnknown.Get() : m_spDtmObject.Get());
     const bool online = base && SUCCEEDED(base->GetDTMState(&state)) && static_cast<ULONG>(state) == kDtmOnline;
-    *failure = online ? u"the DTM did not start it while another transfer runs" : u"the device could not be reached";
-    return false;
+    *failure = online ? u"the DTM did not start it while another transfer runs" : u"the DTM could not go online to the device";
+    return online ? EDownload::Failed : EDownload::Unreached;
   }
   // The download runs on the DTM's thread; its calls into this control and the channel's answers
   // come through this thread's messages.
@@ -553,11 +554,11 @@ bool CovFDT_IDtmActiveXControlImpl::DownloadAndWait(std::u16string* failure) {
     if (m_download.ended && !ended) ended = GetTickCount();
     if (!over()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
   }
-  if (m_download.ended && m_download.succeeded) return true;
+  if (m_download.ended && m_download.succeeded) return EDownload::Written;
   std::u16string texts;
   for (const std::u16string& text : m_download.texts) texts += (texts.empty() ? u"" : u"; ") + text;
   *failure = !m_download.ended ? u"it did not end" : texts.empty() ? u"the device did not take the data set" : texts;
-  return false;
+  return EDownload::Failed;
 }
 
 void CovFDT_IDtmActiveXControlImpl::TellDownloadFailure(const std::u16string& failure) {

@@ -115,13 +115,15 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
   // ===== Download of the changes the data set took ============================================
 
   // How an offered download ended.
-  enum class EDownload { NotOffered, Written, Declined, Cancelled, Failed };
+  // Unreached: the DTM could not go online to the device (none on the channel, or another one);
+  // nothing was written, and the changes stay in the data set as they do offline.
+  enum class EDownload { NotOffered, Written, Declined, Cancelled, Failed, Unreached };
   // While the DTM has its device (communication set or online) and the apply stored changes in
   // the DTM's data set only: asks whether to store them in the device and, on Yes, downloads the
-  // data set and waits for the device's answer. Written and Declined settle the changes (the
-  // close asks no more); Cancelled and Failed mark the entries of `changed` changed again and
-  // enable Apply, since the device does not hold them; a failure is told with the DTM's texts of
-  // what went wrong.
+  // data set and waits for the device's answer. Written, Declined and Unreached settle the
+  // changes (the close asks no more); Cancelled and Failed mark the entries of `changed` changed
+  // again and enable Apply, since the device does not hold them. A download that did not go
+  // through is told, with the DTM's texts of what went wrong.
   EDownload OfferDownload(const std::vector<LONG>& changed);
   // The entries marked changed now (taken before an apply clears the marks).
   std::vector<LONG> ChangedEntries() const;
@@ -182,9 +184,9 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
  private:
   // The question of the release (upload when the device changed, else download); the answer.
   LONG AskTransferQuestion(bool upload);
-  // Downloads the data set through the DTM and waits for its end; true when the device took it.
-  // *failure: what the user is told when it did not.
-  bool DownloadAndWait(std::u16string* failure);
+  // Downloads the data set through the DTM and waits for its end: Written, Failed or Unreached.
+  // *failure: what the user is told when it did not go through.
+  EDownload DownloadAndWait(std::u16string* failure);
   // Tells the failure of a download (the release goes on after it).
   void TellDownloadFailure(const std::u16string& failure);
 
