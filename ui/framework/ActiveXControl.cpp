@@ -459,6 +459,7 @@ LONG CovFDT_IDtmActiveXControlImpl::AskUser(LPCWSTR text, LPCWSTR title, ULONG s
 LRESULT CovFDT_IDtmActiveXControlImpl::OnOK(WORD, WORD, HWND, BOOL* handled) {
   if (handled) *handled = TRUE;
   const std::vector<LONG> changed = ChangedEntries();
+  m_appliedEntries.clear();
   if (FAILED(ApplyChanges())) return 0;
   const EDownload download = OfferDownload(changed);
   if (download != EDownload::Cancelled && download != EDownload::Failed) PostCloseRequest();
@@ -468,11 +469,17 @@ LRESULT CovFDT_IDtmActiveXControlImpl::OnOK(WORD, WORD, HWND, BOOL* handled) {
 LRESULT CovFDT_IDtmActiveXControlImpl::OnApply(WORD, WORD, HWND, BOOL* handled) {
   if (handled) *handled = TRUE;
   const std::vector<LONG> changed = ChangedEntries();
+  m_appliedEntries.clear();
   if (SUCCEEDED(ApplyChanges())) OfferDownload(changed);
   return 0;
 }
 
 // ---- Download of the changes the data set took ----------------------------------------------------
+
+HRESULT CovFDT_IDtmActiveXControlImpl::ApplyParameterChanges() {
+  m_appliedEntries = ChangedEntries();
+  return CovFDT_BaseActiveXImplEx::ApplyParameterChanges();
+}
 
 std::vector<LONG> CovFDT_IDtmActiveXControlImpl::ChangedEntries() const {
   std::vector<LONG> changed;
@@ -506,7 +513,9 @@ CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::OfferDow
     return outcome;
   }
   // The device does not hold the changes: the entries say so, and Apply offers them again.
-  for (LONG id : changed) {
+  std::vector<LONG> marked = changed;
+  marked.insert(marked.end(), m_appliedEntries.begin(), m_appliedEntries.end());
+  for (LONG id : marked) {
     const LONG index = FindParameterIndex(id);
     if (index >= 0) SetControlStateById(id, m_pParInfo[index].m_nState | kStateChangedMark);
   }

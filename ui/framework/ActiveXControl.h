@@ -111,6 +111,9 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
 
   // The control's own apply of OK and Apply: the framework's apply unless the class has its own.
   virtual HRESULT ApplyChanges() { return ApplyParameterChanges(); }
+  // The framework's apply, which keeps the entries it found marked changed (a class's own apply
+  // may mark more before it runs this): a download that does not go through marks them again.
+  HRESULT ApplyParameterChanges() override;
 
   // ===== Download of the changes the data set took ============================================
 
@@ -190,6 +193,7 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
   // Tells the failure of a download (the release goes on after it).
   void TellDownloadFailure(const std::u16string& failure);
 
+  std::vector<LONG> m_appliedEntries;  // the entries the last apply found marked changed
   // A download this control started and waits for.
   struct SDownloadWait {
     bool waiting = false;

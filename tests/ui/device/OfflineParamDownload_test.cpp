@@ -58,14 +58,14 @@ Bytes Group(const Config& c, int command) {
   }
 }
 constexpr int kWritten[] = {17, 18, 22, 34, 35, 44, 136, 138};
-// The control's entry whose mark tells whether the device holds the command's group.
+// The control's entry whose mark tells whether the device holds the command's group (the unit was
+// not typed: the range, typed, stands for it).
 LONG MarkOf(int command) {
   switch (command) {
     case 17: return kParMessageText;
     case 18: return kParTagText;
     case 22: return kParLongTag2;
     case 34: return kParDampingOffline;
-    case 44: return kParPvUnitOffline;
     case 136: return kParDisplayModeOffline;
     case 138: return kParSensitivityOffline;
     default: return kParUpperRangeOffline;
