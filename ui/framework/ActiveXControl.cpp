@@ -545,7 +545,8 @@ CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::Download
     EDtmState state = dsUNDEFINED;
     vkr::ComPtr<IovFdtBaseDTM> base = Query<IovFdtBaseDTM>(m_spDtmUnknown ? m_spDtmUnknown.Get() : m_spDtmObject.Get());
     const bool online = base && SUCCEEDED(base->GetDTMState(&state)) && static_cast<ULONG>(state) == kDtmOnline;
-    *failure = online ? u"the DTM did not start it while another transfer runs" : u"the DTM could not go online to the device";
+    *failure =
+        online ? u"the DTM did not start it while another transfer runs" : u"the DTM could not go online to the device";
     return online ? EDownload::Failed : EDownload::Unreached;
   }
   // The download runs on the DTM's thread; its calls into this control and the channel's answers
