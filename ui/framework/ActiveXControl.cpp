@@ -27,7 +27,7 @@ constexpr ULONG kStateChangedMark = 0x2;
 constexpr ULONG kTellStyle = 0x10;  // OK button, error icon
 // The longest wait for a download's end: every transaction ends on its own (answered, refused or
 // timed out), so this only guards against a DTM that never reports.
-constexpr DWORD kDownloadWaitMs = 300000;
+constexpr DWORD kDownloadWaitMs = 120000;
 // How long the DTM's word on a failed download may follow its end.
 constexpr DWORD kDownloadWordMs = 3000;
 
@@ -404,13 +404,10 @@ HRESULT CovFDT_IDtmActiveXControlImpl::PrepareToRelease(VARIANT_BOOL* result) {
     const bool device = m_bDeviceChanged != 0;
     const LONG answer = AskTransferQuestion(device);
     if (answer == kAnswerCancel) return S_FALSE;
-    if (answer == kAnswerYes && device) {
+    if (answer == kAnswerYes) {
+      // The close goes on whatever the transfer brings; the DTM tells the frame how it ended.
       vkr::Bstr empty(u"");
-      SendDtmMessage(kMsgUpload, vkr::TextVariant(empty.Get()));
-    } else if (answer == kAnswerYes) {
-      // The close goes on whatever the device answers; the user hears when it did not take it.
-      std::u16string failure;
-      if (DownloadAndWait(&failure) != EDownload::Written) TellDownloadFailure(failure);
+      SendDtmMessage(device ? kMsgUpload : kMsgDownload, vkr::TextVariant(empty.Get()));
     }
     m_bDeviceChanged = m_bDtmChanged = 0;
   }

@@ -9,7 +9,9 @@
 //
 // Road of a control: construction -> window (Create, or in-place activation by the frame) ->
 // Init (register, read the function, choose the dialog type, InitializeUI, lock message) ->
-// broadcasts, user work, update rates -> close request (OK, Cancel, Escape, the frame) ->
+// broadcasts, user work, update rates -> OK or Apply (the apply; online, changes the data set
+// took are offered for download at once, and a download runs to its end before the control goes
+// on) -> close request (OK, Cancel, Escape, the frame) ->
 // PrepareToRelease (question about unsaved changes, access mode 4, UninitializeUI, unregister) ->
 // destruction. A start that fails after the registration withdraws it again, so the function
 // container never keeps a user interface the frame let go.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,7 @@ struct SRow {
   int command;  // the command the fault hits
 };
 std::string RowName(const testing::TestParamInfo<SRow>& info) { return info.param.what; }
+void PrintTo(const SRow& row, std::ostream* out) { *out << row.what; }
 
 std::vector<SRow> Rows() {
   std::vector<SRow> rows = {
