@@ -140,7 +140,9 @@ HRESULT CovFDT_BaseDTMCore::HandleDtmMsgDownload(VARIANT argument) {
   vkr::Bstr path(u"/FDT");
   VARIANT_BOOL done = VARIANT_FALSE;
   hr = online->DownloadRequest(invokeId, path, &done);
-  return FAILED(hr) ? hr : S_OK;
+  // A request the DTM refused (another transfer pending, the device not verified) starts nothing:
+  // the sender, who may wait for its end, hears so.
+  return FAILED(hr) ? hr : done ? S_OK : S_FALSE;
 }
 
 HRESULT CovFDT_BaseDTMCore::HandleDtmMsgSwitchAuditTrail(VARIANT argument) {

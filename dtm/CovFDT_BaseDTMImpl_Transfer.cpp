@@ -168,9 +168,16 @@ HRESULT CovFDT_BaseDTMCore::DownloadParameterList(BSTR, BSTR invokeId, VARIANT_B
   LogEntry("DownloadParameterList");
   *ok = VARIANT_FALSE;
   ResetProgressThreshold();
+  // The open user interfaces hear of every end, a failed one too: one may wait for it.
+  struct EndNotice {
+    CovFDT_BaseDTMCore& dtm;
+    const VARIANT_BOOL& done;
+    ~EndNotice() { dtm.Broadcast(UI4(kBroadcastDownloadDone), BoolVariant(done != VARIANT_FALSE)); }
+  };
+  VARIANT_BOOL done = VARIANT_FALSE;
+  const EndNotice notice{*this, done};
   if (m_bAbortTransfer) return E_ABORT;
   if (m_eDtmState != dsONLINE) return E_FAIL;
-  VARIANT_BOOL done = VARIANT_FALSE;
   HRESULT hr = S_OK;
   vkr::Variant list;
   hr = BuildDownloadList(list.Put());
@@ -178,13 +185,13 @@ HRESULT CovFDT_BaseDTMCore::DownloadParameterList(BSTR, BSTR invokeId, VARIANT_B
   DelaySaveRequest(TRUE);
   hr = DownloadParametersAudited(list, invokeId, &done);
   DelaySaveRequest(FALSE);
+  if (FAILED(hr)) done = VARIANT_FALSE;
   *ok = done;
   vkr::Bstr none(u"");
   UpdateProgress(0, 100, none);
-  if (SUCCEEDED(hr) && done) SetDataSetState(DSS_ALL_DATA_LOADED);
-  // The open user interfaces learn how the download ended, also when it failed part-way.
-  Broadcast(UI4(kBroadcastDownloadDone), BoolVariant(SUCCEEDED(hr) && done != VARIANT_FALSE));
-  return FAILED(hr) ? hr : S_OK;
+  if (FAILED(hr)) return hr;
+  if (done) SetDataSetState(DSS_ALL_DATA_LOADED);
+  return S_OK;
 }
 
 HRESULT CovFDT_BaseDTMCore::BuildUploadList(VARIANT* name) { return BuildTransferList(u"UploadList", kUploadListFlag, name); }

@@ -602,8 +602,12 @@ HRESULT CovFDT_DtmThreadImpl::ProcessRequest(BSTR invokeId, BSTR parameters, boo
     GetToolkitMessageText(upload ? kToolkitUploadFailed : kToolkitDownloadFailed, text.Put());
     if (IsEmptyText(text)) text = vkr::Bstr(upload ? u"Upload parameters failed" : u"Download parameters failed");
     // Only the request that is still pending speaks: one cancelled meanwhile has ended.
-    if (IsPending(invokeId))
+    if (IsPending(invokeId)) {
       NotifyFrame([&](IDtmEvents* e, BSTR tag) { return e->OnErrorMessage(tag, text); });
+      // The open user interfaces hear it too: one of them may wait for the transfer it asked for.
+      m_pDtm.CallAs<IovFdtActiveXContainer>(
+          E_NOINTERFACE, [&](IovFdtActiveXContainer* c) { return c->ReportErrorToActiveX(text.Get()); });
+    }
   }
   // The end is reported for this request's own id, and only while it is the pending one: a
   // request accepted after a cancel must not be reported as finished by this one.

@@ -402,14 +402,16 @@ int CloseAndFinish(FrameContainer& frame, IFdtActiveXHost* host) {
 
 // How a click that asks a control to close left it open.
 struct KeptOpen {
-  enum class Why { None, InvalidEntry, Cancelled, Refused } why = Why::None;
+  enum class Why { None, InvalidEntry, Cancelled, Refused, Told } why = Why::None;
   int clicked = 0;
   int invalidItem = 0;  // the entry that holds the focus after a refused OK; 0 none
   std::string invokeId;
 };
 
 // What a click left open: the control asked to close and its release refused (after the user's
-// Cancel, or on its own), or OK that left it open without asking (an entry it holds invalid).
+// Cancel, or on its own), OK that the user cancelled at the control's own question, OK that told
+// the user why it did not close (a download the device did not take), or OK that left it open
+// without a word (an entry it holds invalid).
 // `record` and `told`: the host's record and the user messages before the click.
 KeptOpen AfterClick(const FrameContainer& frame, int clicked, const std::string& invokeId, std::size_t record,
                     std::size_t told) {
@@ -420,13 +422,15 @@ KeptOpen AfterClick(const FrameContainer& frame, int clicked, const std::string&
   const auto& lines = frame.activeX.record;
   const auto& messages = frame.userMessages;
   const std::string refused = "prepare " + invokeId + " -> 0";
+  const bool cancelled = std::any_of(messages.begin() + static_cast<std::ptrdiff_t>(told), messages.end(),
+                                     [](const std::string& m) { return m.ends_with("-> buttonCancel"); });
   if (std::find(lines.begin() + static_cast<std::ptrdiff_t>(record), lines.end(), refused) != lines.end()) {
-    const bool cancelled = std::any_of(messages.begin() + static_cast<std::ptrdiff_t>(told), messages.end(),
-                                       [](const std::string& m) { return m.ends_with("-> buttonCancel"); });
     kept.why = cancelled ? KeptOpen::Why::Cancelled : KeptOpen::Why::Refused;
   } else if (clicked == IDOK) {
-    kept.why = KeptOpen::Why::InvalidEntry;
-    kept.invalidItem = GetFocus() ? GetDlgCtrlID(GetFocus()) : 0;
+    kept.why = cancelled                ? KeptOpen::Why::Cancelled
+               : messages.size() > told ? KeptOpen::Why::Told
+                                        : KeptOpen::Why::InvalidEntry;
+    if (kept.why == KeptOpen::Why::InvalidEntry) kept.invalidItem = GetFocus() ? GetDlgCtrlID(GetFocus()) : 0;
   }
   return kept;
 }
@@ -444,8 +448,9 @@ void PrintKeptOpen(const KeptOpen& kept) {
     case KeptOpen::Why::Cancelled:
       std::printf("  %s: the control stays open because the user answered Cancel\n", what.c_str());
       break;
-    case KeptOpen::Why::Refused:
-      std::printf("  %s: the control kept itself open\n", what.c_str());
+    case KeptOpen::Why::Refused: std::printf("  %s: the control kept itself open\n", what.c_str()); break;
+    case KeptOpen::Why::Told:
+      std::printf("  %s: the control stays open after what it told the user\n", what.c_str());
       break;
     case KeptOpen::Why::None:
       break;

@@ -53,6 +53,43 @@ run ui 5 --offline --project 'C:\VKR\metres.vkr' --png "$dir/ok.png" --type 616=
 [ $rc = 0 ] && echo "$out" | grep -q -- "-> buttonNo$" && [ "$(echo "$out" | tail -n 1)" = "  applied: the data set saved" ] ||
   fail "offline, the cancelled close: $out"
 
+# Function 5 online: OK and Apply store the entries, ask the download question and, answered Yes
+# (the first button), download and wait. A write that does not go through is told, the control
+# stays open with the entry kept, and the transmitter keeps that value; the close then asks again
+# and gets No.
+# fault | typed | clicked | the device file's line that keeps its value
+downloads=(
+  "35=refused|615=6|102|upperRange"
+  "35=refused|615=6|1|upperRange"
+  "35=silent|615=6|1|upperRange"
+  "35=linkgone|615=6|1|upperRange"
+  "18=refused|205=NEWT|1|tagDescriptorDate"
+)
+keep metres
+for d in "${downloads[@]}"; do
+  IFS='|' read -r fault typed clicked line <<<"$d"
+  for f in metres.vkr metres.vkr.device; do cp "$dir/$f" "$folder/$f"; done
+  was=$(field metres.vkr.device "$line")
+  run ui 5 --project 'C:\VKR\metres.vkr' --png "$dir/download.png" --fault "$fault" --type "$typed" --click "$clicked" \
+    --read "${typed%%=*}"
+  [ $rc = 0 ] || fail "download with $fault ended with $rc: $out"
+  echo "$out" | grep -q "^  told: .*store the changes to the device? -> buttonYes$" || fail "$fault: no question: $out"
+  echo "$out" | grep -q "^  told: .*Download Parameters: The download did not go through: .* -> buttonOk$" ||
+    fail "$fault: the failure was not told: $out"
+  echo "$out" | grep -qx "  item ${typed%%=*}: \"${typed#*=}.*\"" || fail "$fault: the entry was not kept: $out"
+  if [ "$clicked" = 1 ]; then
+    echo "$out" | grep -qx "  OK: the control stays open after what it told the user" || fail "$fault: OK closed: $out"
+  fi
+  echo "$out" | grep -q "^  told at the close: .*store the changes to the device? -> buttonNo$" ||
+    fail "$fault: the close did not ask again: $out"
+  [ "$(field metres.vkr.device "$line")" = "$was" ] || fail "$fault: the device took $line: $out"
+done
+# Answered Yes without a fault, OK downloads and closes: the transmitter holds Hi Level.
+for f in metres.vkr metres.vkr.device; do cp "$dir/$f" "$folder/$f"; done
+run ui 5 --project 'C:\VKR\metres.vkr' --png "$dir/download.png" --type 615=1.25 --click 1
+[ $rc = 0 ] && echo "$out" | grep -q "the user interface closed itself" && [ "$(field metres.vkr.device upperRange)" = 3FA00000 ] &&
+  [ "$(echo "$out" | tail -n 1)" = "  applied: the data set saved and the device written" ] || fail "download: $out"
+
 # Looks change no value: the project and the device file stay byte-equal.
 looks=(
   "1 --page 1 --click 578"

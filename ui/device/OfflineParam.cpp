@@ -256,18 +256,6 @@ BOOL COfflineParam::ProcessWindowMessage(HWND window, UINT message, WPARAM wPara
   return CovFDT_IDtmActiveXControlImpl::ProcessWindowMessage(window, message, wParam, lParam, result);
 }
 
-LRESULT COfflineParam::OnOK(WORD, WORD, HWND, BOOL* handled) {
-  if (handled) *handled = TRUE;
-  if (SUCCEEDED(ApplyOfflineValues())) PostCloseRequest();
-  return 0;
-}
-
-LRESULT COfflineParam::OnApply(WORD, WORD, HWND, BOOL* handled) {
-  if (handled) *handled = TRUE;
-  ApplyOfflineValues();
-  return 0;
-}
-
 // ---- Start -------------------------------------------------------------------------------------
 
 HRESULT COfflineParam::Init(BSTR instanceId, BSTR functionCall, IDtm* dtm, VARIANT_BOOL* result) {

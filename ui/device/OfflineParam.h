@@ -10,6 +10,9 @@
 // Where it differs from a plain reading of its design, on purpose:
 //  - A failed start of the control family is returned as it is, not hidden behind the long tag's
 //    read (the frame then lets the control go).
+//  - Online, OK and Apply ask whether to store the changes in the device right after storing them
+//    in the data set (the family's download offer), not only when the control closes: Yes
+//    downloads and waits, and a download that does not go through keeps the control open.
 //  - Apply with an entry that holds no valid value (not a number, out of the field's range, refused
 //    by the DTM) focuses the entry and fails: OK keeps the control open and nothing is lost.
 //  - A pair whose source holds no value is passed over: nothing stored, nothing marked changed.
@@ -162,8 +165,8 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   // E_FAIL (the invalid entry focused) when an entry holds no valid value.
   HRESULT ApplyOfflineValues();
 
-  LRESULT OnOK(WORD code, WORD id, HWND control, BOOL* handled) override;
-  LRESULT OnApply(WORD code, WORD id, HWND control, BOOL* handled) override;
+  // OK and Apply run this apply; online, the family then offers the download of the data set.
+  HRESULT ApplyChanges() override { return ApplyOfflineValues(); }
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
   // State for tests.

@@ -1,6 +1,7 @@
 // The FDT user-interface side of the controls: start, release, OK, Apply and Cancel.
 #include "ui/framework/ActiveXControl.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -21,6 +22,14 @@ constexpr ULONG kTextDownloadTitle = 1004;
 constexpr ULONG kTextUploadQuestion = 1005;
 constexpr ULONG kTextDownloadQuestion = 1006;
 constexpr WORD kStatusIconIds[5] = {664, 667, 671, 673, 669};
+constexpr ULONG kCmdDownloadDone = 10013;
+constexpr ULONG kStateChangedMark = 0x2;
+constexpr ULONG kTellStyle = 0x10;  // OK button, error icon
+// The longest wait for a download's end: every transaction ends on its own (answered, refused or
+// timed out), so this only guards against a DTM that never reports.
+constexpr DWORD kDownloadWaitMs = 120000;
+// How long the DTM's word on a failed download may follow its end.
+constexpr DWORD kDownloadWordMs = 3000;
 
 // The request for the DTM's function list in every operation phase (the two tabs are the DTM's
 // own spelling of the request).
@@ -390,17 +399,17 @@ HRESULT CovFDT_IDtmActiveXControlImpl::PrepareToRelease(VARIANT_BOOL* result) {
     *result = VARIANT_TRUE;
     return S_OK;
   }
+  if (m_download.waiting) return S_FALSE;  // not closed under its own download
   if (m_nDtmState >= 9 && (m_bDeviceChanged || m_bDtmChanged)) {
     const bool device = m_bDeviceChanged != 0;
-    vkr::Bstr text, title;
-    GetToolkitMessageText(m_spDtmUnknown.Get(), device ? kTextUploadQuestion : kTextDownloadQuestion, text.Put());
-    GetToolkitMessageText(m_spDtmUnknown.Get(), device ? kTextUploadTitle : kTextDownloadTitle, title.Put());
-    const LONG answer = AskUser(text.Get(), title.Get(), kReleaseQuestionStyle);
+    const LONG answer = AskTransferQuestion(device);
     if (answer == kAnswerCancel) return S_FALSE;
     if (answer == kAnswerYes) {
+      // The close goes on whatever the transfer brings; the DTM tells the frame how it ended.
       vkr::Bstr empty(u"");
       SendDtmMessage(device ? kMsgUpload : kMsgDownload, vkr::TextVariant(empty.Get()));
     }
+    m_bDeviceChanged = m_bDtmChanged = 0;
   }
   const LONG accessBefore = GetAccessMode();
   SetAccessMode(kAccessReleasing);
@@ -446,14 +455,146 @@ LONG CovFDT_IDtmActiveXControlImpl::AskUser(LPCWSTR text, LPCWSTR title, ULONG s
 
 LRESULT CovFDT_IDtmActiveXControlImpl::OnOK(WORD, WORD, HWND, BOOL* handled) {
   if (handled) *handled = TRUE;
-  if (SUCCEEDED(ApplyParameterChanges())) PostCloseRequest();
+  const std::vector<LONG> changed = ChangedEntries();
+  m_appliedEntries.clear();
+  if (FAILED(ApplyChanges())) return 0;
+  const EDownload download = OfferDownload(changed);
+  if (download != EDownload::Cancelled && download != EDownload::Failed) PostCloseRequest();
   return 0;
 }
 
 LRESULT CovFDT_IDtmActiveXControlImpl::OnApply(WORD, WORD, HWND, BOOL* handled) {
   if (handled) *handled = TRUE;
-  ApplyParameterChanges();
+  const std::vector<LONG> changed = ChangedEntries();
+  m_appliedEntries.clear();
+  if (SUCCEEDED(ApplyChanges())) OfferDownload(changed);
   return 0;
+}
+
+// ---- Download of the changes the data set took ----------------------------------------------------
+
+HRESULT CovFDT_IDtmActiveXControlImpl::ApplyParameterChanges() {
+  m_appliedEntries = ChangedEntries();
+  return CovFDT_BaseActiveXImplEx::ApplyParameterChanges();
+}
+
+std::vector<LONG> CovFDT_IDtmActiveXControlImpl::ChangedEntries() const {
+  std::vector<LONG> changed;
+  for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i)
+    if (m_pParInfo[i].m_nState & kStateChangedMark) changed.push_back(m_pParInfo[i].m_nParamId);
+  return changed;
+}
+
+LONG CovFDT_IDtmActiveXControlImpl::AskTransferQuestion(bool upload) {
+  vkr::Bstr text, title;
+  GetToolkitMessageText(m_spDtmUnknown.Get(), upload ? kTextUploadQuestion : kTextDownloadQuestion, text.Put());
+  GetToolkitMessageText(m_spDtmUnknown.Get(), upload ? kTextUploadTitle : kTextDownloadTitle, title.Put());
+  return AskUser(text.Get(), title.Get(), kReleaseQuestionStyle);
+}
+
+CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::OfferDownload(
+    const std::vector<LONG>& changed) {
+  // Offline, or with changes the device holds already (written by the apply itself), the release
+  // asks as before.
+  if (m_nDtmState < 9 || !m_bDtmChanged || m_bDeviceChanged) return EDownload::NotOffered;
+  EDownload outcome = EDownload::Cancelled;
+  std::u16string failure;
+  const LONG answer = AskTransferQuestion(false);
+  if (answer == kAnswerYes)
+    outcome = DownloadAndWait(&failure);
+  else if (answer != kAnswerCancel)
+    outcome = EDownload::Declined;
+  if (outcome == EDownload::Unreached) TellDownloadFailure(failure);
+  if (outcome == EDownload::Written || outcome == EDownload::Declined || outcome == EDownload::Unreached) {
+    m_bDtmChanged = 0;
+    return outcome;
+  }
+  // The device does not hold the changes: the entries say so, and Apply offers them again.
+  std::vector<LONG> marked = changed;
+  marked.insert(marked.end(), m_appliedEntries.begin(), m_appliedEntries.end());
+  for (LONG id : marked) {
+    const LONG index = FindParameterIndex(id);
+    if (index >= 0) SetControlStateById(id, m_pParInfo[index].m_nState | kStateChangedMark);
+  }
+  EnableApplyButton(TRUE);
+  if (outcome == EDownload::Failed) TellDownloadFailure(failure);
+  return outcome;
+}
+
+CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::DownloadAndWait(std::u16string* failure) {
+  vkr::ComPtr<IovFdtDtmEvents> events =
+      Query<IovFdtDtmEvents>(m_spDtmUnknown ? m_spDtmUnknown.Get() : m_spDtmObject.Get());
+  if (!events) {
+    *failure = u"the DTM offers no download";
+    return EDownload::Failed;
+  }
+  m_download = SDownloadWait();
+  m_download.waiting = true;
+  struct WaitScope {
+    SDownloadWait& wait;
+    ~WaitScope() { wait.waiting = false; }
+  } scope{m_download};
+  // The request carries an id of its own: a download is refused while another one is pending.
+  const vkr::Bstr invokeId(u"download " + std::u16string(m_bstrSystemTag.View()));
+  const HRESULT sent = events->DtmMessage(vkr::UI4(kMsgDownload), vkr::TextVariant(invokeId.Get()));
+  if (sent != S_OK) {
+    // Refused: the DTM could not take the device online, or another transfer runs.
+    EDtmState state = dsUNDEFINED;
+    vkr::ComPtr<IovFdtBaseDTM> base = Query<IovFdtBaseDTM>(m_spDtmUnknown ? m_spDtmUnknown.Get() : m_spDtmObject.Get());
+    const bool online = base && SUCCEEDED(base->GetDTMState(&state)) && static_cast<ULONG>(state) == kDtmOnline;
+    *failure =
+        online ? u"the DTM did not start it while another transfer runs" : u"the DTM could not go online to the device";
+    return online ? EDownload::Failed : EDownload::Unreached;
+  }
+  // The download runs on the DTM's thread; its calls into this control and the channel's answers
+  // come through this thread's messages.
+  // A failed download is followed by the DTM's word on it, which the user is to hear.
+  auto over = [this] { return m_download.ended && (m_download.succeeded || m_download.toldAfterEnd); };
+  const DWORD start = GetTickCount();
+  DWORD ended = 0;
+  while (!over() && GetTickCount() - start < kDownloadWaitMs && (!ended || GetTickCount() - ended < kDownloadWordMs)) {
+    MSG msg;
+    while (!over() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    if (m_download.ended && !ended) ended = GetTickCount();
+    if (!over()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  if (m_download.ended && m_download.succeeded) return EDownload::Written;
+  std::u16string texts;
+  for (const std::u16string& text : m_download.texts) texts += (texts.empty() ? u"" : u"; ") + text;
+  *failure = !m_download.ended ? u"it did not end" : texts.empty() ? u"the device did not take the data set" : texts;
+  return EDownload::Failed;
+}
+
+void CovFDT_IDtmActiveXControlImpl::TellDownloadFailure(const std::u16string& failure) {
+  vkr::Bstr title;
+  GetToolkitMessageText(m_spDtmUnknown.Get(), kTextDownloadTitle, title.Put());
+  std::u16string text = u"The download did not go through: " + failure;
+  if (!text.ends_with(u'.')) text += u'.';
+  text += u" The changes stay in the data set; the device does not hold them all.";
+  AskUser(vkr::Bstr(text).Get(), title.Get(), kTellStyle);
+}
+
+HRESULT CovFDT_IDtmActiveXControlImpl::ExecuteCommand(VARIANT command, VARIANT argument) {
+  ULONG id = 0;
+  if (m_download.waiting && SUCCEEDED(ReadCommandId(command, &id)) && id == kCmdDownloadDone &&
+      argument.vt == VT_BOOL) {
+    m_download.ended = true;
+    m_download.succeeded = argument.boolVal != VARIANT_FALSE;
+  }
+  return CovFDT_BaseActiveXImplEx::ExecuteCommand(command, argument);
+}
+
+HRESULT CovFDT_IDtmActiveXControlImpl::ReportErrorText(LPCWSTR text) {
+  if (m_download.waiting && text && *text) {
+    const std::u16string said(text);
+    if (std::find(m_download.texts.begin(), m_download.texts.end(), said) == m_download.texts.end())
+      m_download.texts.push_back(said);
+    if (m_download.ended) m_download.toldAfterEnd = true;
+  }
+  return CovFDT_BaseActiveXImplEx::ReportErrorText(text);
 }
 
 LRESULT CovFDT_IDtmActiveXControlImpl::OnCancel(WORD, WORD, HWND, BOOL* handled) {

@@ -9,11 +9,16 @@
 //
 // Road of a control: construction -> window (Create, or in-place activation by the frame) ->
 // Init (register, read the function, choose the dialog type, InitializeUI, lock message) ->
-// broadcasts, user work, update rates -> close request (OK, Cancel, Escape, the frame) ->
+// broadcasts, user work, update rates -> OK or Apply (the apply; online, changes the data set
+// took are offered for download at once, and a download runs to its end before the control goes
+// on) -> close request (OK, Cancel, Escape, the frame) ->
 // PrepareToRelease (question about unsaved changes, access mode 4, UninitializeUI, unregister) ->
 // destruction. A start that fails after the registration withdraws it again, so the function
 // container never keeps a user interface the frame let go.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "include/FdtInterfaces.h"
 #include "platform/platform.h"
@@ -96,14 +101,41 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
 
   // ===== OK, Apply, Cancel =====================================================================
 
-  // OK: apply the changes; the close request follows only when that worked (an invalid entry is
-  // focused and the control stays).
+  // OK: apply the changes and offer their download; the close request follows only when that
+  // worked (an invalid entry is focused, the user cancelled or the device refused: the control
+  // stays).
   virtual LRESULT OnOK(WORD code, WORD id, HWND control, BOOL* handled);
-  // Apply: apply the changes.
+  // Apply: apply the changes and offer their download.
   virtual LRESULT OnApply(WORD code, WORD id, HWND control, BOOL* handled);
   // Cancel: the close request.
   virtual LRESULT OnCancel(WORD code, WORD id, HWND control, BOOL* handled);
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+  // The control's own apply of OK and Apply: the framework's apply unless the class has its own.
+  virtual HRESULT ApplyChanges() { return ApplyParameterChanges(); }
+  // The framework's apply, which keeps the entries it found marked changed (a class's own apply
+  // may mark more before it runs this): a download that does not go through marks them again.
+  HRESULT ApplyParameterChanges() override;
+
+  // ===== Download of the changes the data set took ============================================
+
+  // How an offered download ended.
+  // Unreached: the DTM could not go online to the device (none on the channel, or another one);
+  // nothing was written, and the changes stay in the data set as they do offline.
+  enum class EDownload { NotOffered, Written, Declined, Cancelled, Failed, Unreached };
+  // While the DTM has its device (communication set or online) and the apply stored changes in
+  // the DTM's data set only: asks whether to store them in the device and, on Yes, downloads the
+  // data set and waits for the device's answer. Written, Declined and Unreached settle the
+  // changes (the close asks no more); Cancelled and Failed mark the entries of `changed` changed
+  // again and enable Apply, since the device does not hold them. A download that did not go
+  // through is told, with the DTM's texts of what went wrong.
+  EDownload OfferDownload(const std::vector<LONG>& changed);
+  // The entries marked changed now (taken before an apply clears the marks).
+  std::vector<LONG> ChangedEntries() const;
+  // The download's end (command 10013) and the DTM's failure texts reach a waiting download here.
+  HRESULT ExecuteCommand(VARIANT command, VARIANT argument) override;
+  HRESULT ReportErrorText(LPCWSTR text) override;
+  bool IsDownloading() const { return m_download.waiting; }
 
   // ===== What Init found =======================================================================
 
@@ -153,6 +185,25 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
   bool m_bApplying = false;         // OK or Apply is writing (the buttons wait for it)
   bool m_bStarting = false;         // Init runs
   bool m_bReleasedWhileStarting = false;  // PrepareToRelease came while Init ran: Init stops
+
+ private:
+  // The question of the release (upload when the device changed, else download); the answer.
+  LONG AskTransferQuestion(bool upload);
+  // Downloads the data set through the DTM and waits for its end: Written, Failed or Unreached.
+  // *failure: what the user is told when it did not go through.
+  EDownload DownloadAndWait(std::u16string* failure);
+  // Tells the failure of a download (the release goes on after it).
+  void TellDownloadFailure(const std::u16string& failure);
+
+  std::vector<LONG> m_appliedEntries;  // the entries the last apply found marked changed
+  // A download this control started and waits for.
+  struct SDownloadWait {
+    bool waiting = false;
+    bool ended = false;
+    bool succeeded = false;
+    bool toldAfterEnd = false;          // the DTM's word on the end came
+    std::vector<std::u16string> texts;  // the DTM's failure texts meanwhile, each once
+  } m_download;
 };
 
 // The extended controls (output level selection, trend view): the same start and release; no

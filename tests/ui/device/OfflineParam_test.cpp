@@ -240,7 +240,7 @@ TEST_F(OfflineParamOpen, ShortCommandDataUseOnlyWholeFields) {
 
 // Codes the control's lists do not hold (in the data set's settings, which the control shows over
 // the offline copies) leave their lists unselected; they are passed over on OK (nothing stored,
-// nothing marked), so the user's other edits are stored and OK closes.
+// nothing marked), so the user's other edits are stored and OK closes (its download declined).
 TEST_F(OfflineParamOpen, CodesOutsideTheListsLeaveTheirPairsAlone) {
   Set(kParDisplayModeOffline, vkr::test::UI1(4));
   Set(kParFailSafeOffline, vkr::test::UI1(5));
@@ -252,6 +252,8 @@ TEST_F(OfflineParamOpen, CodesOutsideTheListsLeaveTheirPairsAlone) {
   for (int combo : {kOfflineDisplayModeCombo, kOfflineFailModeCombo, kOfflineAnalogModeCombo})
     EXPECT_EQ(SendMessageA(Item(combo), CB_GETCURSEL, 0, 0), CB_ERR) << combo;
   TypeInto(kOfflineHiLevelEdit, "20.5");
+  // The data set alone: the download the OK offers is declined.
+  session_->Frame()->questionAnswers = {"buttonNo"};
   ClickOk();
   EXPECT_FALSE(IsOpen());
   EXPECT_FLOAT_EQ(Float(kParUpperRangeOffline), 20.5f);
