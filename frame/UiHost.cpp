@@ -820,7 +820,14 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
         note.size() >= 12 && note.compare(note.size() - 12, 12, "-> buttonYes") == 0)
       asked = i;
   }
-  if (!offline && asked < notes.size())
+  // A control that waited for the download told its failure itself: the user heard it.
+  const bool toldByControl =
+      asked < notes.size() && std::any_of(notes.begin() + static_cast<std::ptrdiff_t>(asked) + 1, notes.end(),
+                                          [](const std::string& note) {
+                                            return note.rfind("message ", 0) == 0 &&
+                                                   note.find(" The download did not go through: ") != std::string::npos;
+                                          });
+  if (!offline && asked < notes.size() && !toldByControl)
     if (const std::string told =
             DownloadFailureText(notes, asked + 1, device->config.configChangeCounter != changesBefore);
         !told.empty()) {
