@@ -10,11 +10,11 @@
 
 #include "include/CommunicationInterfaces.h"
 #include "include/DtmMessages.h"
-#include "include/DtmVariantArgs.h"
 #include "include/TranslationInterfaces.h"
 #include "parameters/AlternativeParameterLists.h"
 #include "parameters/DeviceParameterTable.h"
 #include "xml/Conversions.h"
+#include "include/DtmVariantArgs.h"
 #include "xml/Log.h"
 #include "xml/XmlHelpers.h"
 
@@ -24,7 +24,10 @@ using vkr::EmptyVariant;
 using vkr::I4;
 using vkr::UI4;
 
+
+
 // The framework's messages and the texts that go with them.
+
 
 // DTM-thread jobs started from here.
 
@@ -39,19 +42,27 @@ constexpr std::size_t kMaxErrorText = 4096;
 
 bool IsCallAdmitted(DtmCall call, EDtmState state, bool fdt121Frame) {
   switch (call) {
-    case DtmCall::Environment: return state == dsINITNEWPERSIST || state == dsLOADED;
-    case DtmCall::InitNew: return state == dsENVIRONMENTSET;
-    case DtmCall::Config: return state == dsINITIALIZED;
+    case DtmCall::Environment:
+      return state == dsINITNEWPERSIST || state == dsLOADED;
+    case DtmCall::InitNew:
+      return state == dsENVIRONMENTSET;
+    case DtmCall::Config:
+      return state == dsINITIALIZED;
     case DtmCall::SetCommunication:
-    case DtmCall::PrepareToDelete: return state == dsCONFIGURED;
-    case DtmCall::ReleaseCommunication: return state == dsCOMMUNICATIONSET;
-    case DtmCall::PrepareToReleaseCommunication: return state >= dsCOMMUNICATIONSET && state <= dsONLINE;
+    case DtmCall::PrepareToDelete:
+      return state == dsCONFIGURED;
+    case DtmCall::ReleaseCommunication:
+      return state == dsCOMMUNICATIONSET;
+    case DtmCall::PrepareToReleaseCommunication:
+      return state >= dsCOMMUNICATIONSET && state <= dsONLINE;
     case DtmCall::PrepareToRelease:
       return state == dsPREPAREDTODELETE || state == dsENVIRONMENTSET || state == dsCONFIGURED;
     case DtmCall::SetLanguage:
       return (state >= dsINITIALIZED && state <= dsONLINE) || (state == dsENVIRONMENTSET && fdt121Frame);
-    case DtmCall::PrivateDialogEnabled: return state >= dsCONFIGURED && state <= dsONLINE;
-    case DtmCall::SetSystemGuiLabel: return true;
+    case DtmCall::PrivateDialogEnabled:
+      return state >= dsCONFIGURED && state <= dsONLINE;
+    case DtmCall::SetSystemGuiLabel:
+      return true;
     case DtmCall::TryToGoOnlineAndVerifyDevice:
       return state == dsCOMMUNICATIONSET || state == dsGOINGONLINE || state == dsONLINE;
   }
@@ -59,11 +70,11 @@ bool IsCallAdmitted(DtmCall call, EDtmState state, bool fdt121Frame) {
 }
 
 const char* DtmStateName(LONG state) {
-  static const char* const kNames[] = {
-      "dsUNDEFINED",      "dsCREATED",          "dsPREPAREDTODELETE", "dsPREPAREDTORELEASE",
-      "dsINITNEWPERSIST", "dsLOADED",           "dsENVIRONMENTSET",   "dsINITIALIZED",
-      "dsCONFIGURED",     "dsCOMMUNICATIONSET", "dsGOINGONLINE",      "dsGOINGOFFLINE",
-      "dsONLINE"};
+  static const char* const kNames[] = {"dsUNDEFINED",       "dsCREATED",         "dsPREPAREDTODELETE",
+                                       "dsPREPAREDTORELEASE", "dsINITNEWPERSIST", "dsLOADED",
+                                       "dsENVIRONMENTSET",  "dsINITIALIZED",     "dsCONFIGURED",
+                                       "dsCOMMUNICATIONSET", "dsGOINGONLINE",     "dsGOINGOFFLINE",
+                                       "dsONLINE"};
   return state >= 0 && state <= dsONLINE ? kNames[state] : "?";
 }
 
@@ -335,6 +346,7 @@ void CovFDT_BaseDTMCore::OnError(const char* format, ...) {
   VariantClear(&message);
 }
 
+
 HRESULT CovFDT_BaseDTMCore::StopCollectInitError() {
   if (!m_bCollectInitErrors) return S_FALSE;
   LogEntry("StopCollectInitError");
@@ -435,8 +447,7 @@ HRESULT CovFDT_BaseDTMCore::ParameterSite::NotifyActiveXContainer(VARIANT event,
   vkr::ComPtr<IovFdtActiveXContainer> functions = m_dtm->QueryDtm<IovFdtActiveXContainer>();
   if (!functions) return S_OK;
   if (argument.vt == VT_EMPTY) return functions->BroadcastToActiveX(event, id);
-  if (id.vt == VT_UI4 && event.vt == VT_UI4 && id.ulVal == event.ulVal)
-    return functions->BroadcastToActiveX(event, argument);
+  if (id.vt == VT_UI4 && event.vt == VT_UI4 && id.ulVal == event.ulVal) return functions->BroadcastToActiveX(event, argument);
   vkr::Variant pair;
   SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, 2);
   if (!array) return E_OUTOFMEMORY;
@@ -458,7 +469,7 @@ HRESULT CovFDT_BaseDTMCore::ParameterSite::ReportParameterError(VARIANT id, VARI
   if (SysStringLen(errorText) == 0) return S_OK;
   vkr::ComPtr<IovFdtActiveXContainer> functions = m_dtm->QueryDtm<IovFdtActiveXContainer>();
   if (!functions) return S_OK;
-  HRESULT hr = functions->ReportErrorToActiveX(errorText);
+  const HRESULT hr = functions->ReportErrorToActiveX(errorText);
   vkr::Variant number;
   if (FAILED(VariantChangeType(&number, &id, 0, VT_UI4))) return hr;
   static std::atomic<ULONG> s_failures{0};
@@ -472,7 +483,8 @@ HRESULT CovFDT_BaseDTMCore::ParameterSite::ReportParameterError(VARIANT id, VARI
   triple.vt = VT_ARRAY | VT_VARIANT;
   const VARIANT parts[] = {number, text, vkr::UI4(++s_failures)};
   for (LONG i = 0; i < 3; ++i)
-    if (HRESULT put = SafeArrayPutElement(triple.parray, &i, const_cast<VARIANT*>(&parts[i])); FAILED(put)) return put;
+    if (const HRESULT put = SafeArrayPutElement(triple.parray, &i, const_cast<VARIANT*>(&parts[i])); FAILED(put))
+      return put;
   // A user interface that does not take the broadcast changes nothing of the failure's report.
   functions->BroadcastToActiveX(vkr::UI4(kBroadcastDeviceAccessFailed), triple);
   return hr;
@@ -515,8 +527,7 @@ HRESULT CovFDT_BaseDTMCore::OnDynamicParamChanged(BSTR keyText, const std::vecto
   };
   std::vector<Job> jobs;
   auto found = m_subscriptions.find(key);
-  std::vector<SParamUpdateInfo> stored =
-      found != m_subscriptions.end() ? found->second : std::vector<SParamUpdateInfo>();
+  std::vector<SParamUpdateInfo> stored = found != m_subscriptions.end() ? found->second : std::vector<SParamUpdateInfo>();
   if (list.empty()) {
     for (const SParamUpdateInfo& r : stored) jobs.push_back({kJobRemoveCyclicRead, r});
     m_subscriptions.erase(key);
@@ -806,7 +817,8 @@ HRESULT CovFDT_BaseDTMCore::InitAlternativeParamLists(BSTR source, BSTR parent, 
     if (FAILED(hr)) return hr;
     return InitAlternativeParamLists(s.bstrVal, p.bstrVal, t.bstrVal);
   };
-  return CopyAlternativeParamList(lists.Get(), m_bstrDeviceType.Get(), text(source), parentKey, text(target), recurse);
+  return CopyAlternativeParamList(lists.Get(), m_bstrDeviceType.Get(), text(source), parentKey, text(target),
+                                  recurse);
 }
 
 HRESULT CovFDT_BaseDTMCore::OnChildParameterChanged(BSTR, BSTR) { return E_NOTIMPL; }

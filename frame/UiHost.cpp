@@ -116,13 +116,12 @@ HWND FindPageTree(HWND window) {
 
 // The tree's items in the order a person reads them (each item, then the items below it).
 void CollectItems(HWND tree, HTREEITEM first, std::vector<HTREEITEM>* items) {
-  for (HTREEITEM item = first; item; item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT,
-                                                                                     reinterpret_cast<LPARAM>(item)))) {
+  for (HTREEITEM item = first; item;
+       item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
     items->push_back(item);
-    CollectItems(
-        tree,
-        reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item))),
-        items);
+    CollectItems(tree,
+                 reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item))),
+                 items);
   }
 }
 
@@ -354,8 +353,7 @@ std::string TransmitterText(const SimulatedDevice& device) {
   std::snprintf(number, sizeof number, "loop current %.3f mA%s", static_cast<double>(device.LoopCurrent()),
                 device.config.fixedCurrent != 0.0f ? " (fixed)" : "");
   std::string text = number;
-  for (const auto& [name, trim] :
-       {std::pair{"zero", device.config.zeroTrim}, std::pair{"gain", device.config.gainTrim}}) {
+  for (const auto& [name, trim] : {std::pair{"zero", device.config.zeroTrim}, std::pair{"gain", device.config.gainTrim}}) {
     if (!trim) continue;
     std::snprintf(number, sizeof number, ", %s trim %.3f mA", name, static_cast<double>(*trim));
     text += number;
@@ -440,15 +438,17 @@ void PrintKeptOpen(const KeptOpen& kept) {
                                                       : "item " + std::to_string(kept.clicked);
   switch (kept.why) {
     case KeptOpen::Why::InvalidEntry:
-      std::printf(
-          "  OK refused: the control is still open%s\n",
-          kept.invalidItem > 0 ? (" with item " + std::to_string(kept.invalidItem) + " marked invalid").c_str() : "");
+      std::printf("  OK refused: the control is still open%s\n",
+                  kept.invalidItem > 0 ? (" with item " + std::to_string(kept.invalidItem) + " marked invalid").c_str() : "");
       break;
     case KeptOpen::Why::Cancelled:
       std::printf("  %s: the control stays open because the user answered Cancel\n", what.c_str());
       break;
-    case KeptOpen::Why::Refused: std::printf("  %s: the control kept itself open\n", what.c_str()); break;
-    case KeptOpen::Why::None: break;
+    case KeptOpen::Why::Refused:
+      std::printf("  %s: the control kept itself open\n", what.c_str());
+      break;
+    case KeptOpen::Why::None:
+      break;
   }
 }
 
@@ -465,17 +465,17 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   std::string project = kDefaultProject, devicePath, png, function, className, page, additionalStatus;
   LCID language = 0;  // 0: the DTM's own
   bool list = false, testControl = false, offline = false;
-  std::vector<int> clicks;                          // controls of a lone page clicked before its picture
-  std::vector<Action> actions;                      // the user's work in an opened control, in order
-  std::vector<int> reads;                           // items whose text is printed after it
+  std::vector<int> clicks;  // controls of a lone page clicked before its picture
+  std::vector<Action> actions;  // the user's work in an opened control, in order
+  std::vector<int> reads;       // items whose text is printed after it
   std::vector<std::pair<int, std::string>> faults;  // command, kind: the next request of it fails
-  std::deque<std::string> answers;                  // the user's answers to the questions, in order (button words)
+  std::deque<std::string> answers;  // the user's answers to the questions, in order (button words)
   bool projectGiven = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
-    const bool takesValue = a == "--type" || a == "--read" || a == "--png" || a == "--project" || a == "--device" ||
-                            a == "--class" || a == "--additional-status" || a == "--click" || a == "--page" ||
-                            a == "--language" || a == "--fault" || a == "--answer";
+    const bool takesValue = a == "--type" || a == "--read" || a == "--png" || a == "--project" || a == "--device" || a == "--class" ||
+                            a == "--additional-status" || a == "--click" || a == "--page" || a == "--language" ||
+                            a == "--fault" || a == "--answer";
     if (takesValue && (i + 1 >= arguments.size() || arguments[i + 1].empty())) return Usage(a + " needs a value");
     const std::string value = takesValue ? arguments[i + 1] : std::string();
     if (takesValue) ++i;
@@ -511,8 +511,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       if (eq == 0 || eq == std::string::npos || value.find_first_not_of("0123456789") != eq ||
           (kind != "silent" && kind != "busy" && kind != "refused" && kind != "lost" && kind != "linkgone") ||
           std::atoi(value.substr(0, eq).c_str()) > 255)
-        return Usage("--fault takes COMMAND=KIND (COMMAND 0-255; KIND silent, busy, refused, lost or linkgone), not " +
-                     value);
+        return Usage("--fault takes COMMAND=KIND (COMMAND 0-255; KIND silent, busy, refused, lost or linkgone), not " + value);
       faults.emplace_back(std::atoi(value.substr(0, eq).c_str()), kind);
     } else if (a == "--additional-status") {
       additionalStatus = value;
@@ -542,8 +541,8 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     if (*end != '\0' || id <= 0 || !IsNumber(function))
       return Usage("FUNCTION is a function id, a number above 0 (ui --list lists them), not " + function);
   }
-  if (!additionalStatus.empty() && (additionalStatus.size() % 2 != 0 ||
-                                    additionalStatus.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos))
+  if (!additionalStatus.empty() &&
+      (additionalStatus.size() % 2 != 0 || additionalStatus.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos))
     return Usage("--additional-status takes the status bytes in hex (e.g. 06000100), not " + additionalStatus);
   // A project named on the command line must be there, unless the data set is planned offline
   // (a new one); without --project the user interface shows the default project or a new data set.
@@ -554,13 +553,12 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   CLSID classId{};
   if (!className.empty()) {
     const std::u16string name = Utf8ToUtf16(className);
-    const HRESULT found =
-        name.front() == u'{' ? CLSIDFromString(name.c_str(), &classId) : CLSIDFromProgID(name.c_str(), &classId);
+    const HRESULT found = name.front() == u'{' ? CLSIDFromString(name.c_str(), &classId)
+                                               : CLSIDFromProgID(name.c_str(), &classId);
     if (FAILED(found)) return Fail("no class " + className + " is registered: " + FailureText(found));
   }
   const LONG functionId = function.empty() ? 0 : std::strtol(function.c_str(), nullptr, 10);
-  if (png.empty())
-    png = testControl ? "ui-test-control.png" : !className.empty() ? "ui-class.png" : "ui-" + function + ".png";
+  if (png.empty()) png = testControl ? "ui-test-control.png" : !className.empty() ? "ui-class.png" : "ui-" + function + ".png";
 
   Apartment apartment;
   if (FAILED(apartment.Result())) return Fail("the frame's apartment could not be made");
@@ -766,8 +764,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     // A click may close the control (OK, Cancel): the frame's close takes a moment to come back.
     const DWORD start = GetTickCount();
     do TransferSession::Pump(20);
-    while (action.kind == Action::Kind::Click && IsOpen(frame->activeX, item.invokeId) &&
-           GetTickCount() - start < 1000);
+    while (action.kind == Action::Kind::Click && IsOpen(frame->activeX, item.invokeId) && GetTickCount() - start < 1000);
     if (action.kind == Action::Kind::Type)
       std::printf("  typed \"%s\" into %d\n", action.text.c_str(), action.id);
     else
@@ -818,10 +815,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   if (!rendered) return Fail("the picture could not be written to " + png);
   if (badPage) return Fail("no page " + page + " in the user interface's page tree");
   if (kept.why == KeptOpen::Why::InvalidEntry)
-    return Fail(
-        "the control is still open with an invalid entry" +
-        (kept.invalidItem > 0 ? " (item " + std::to_string(kept.invalidItem) + ")" : std::string()) +
-        (applied == "nothing" ? ": it refused OK and applied nothing" : ": it refused OK; applied: " + applied));
+    return Fail("the control is still open with an invalid entry" +
+                (kept.invalidItem > 0 ? " (item " + std::to_string(kept.invalidItem) + ")" : std::string()) +
+                (applied == "nothing" ? ": it refused OK and applied nothing" : ": it refused OK; applied: " + applied));
   if (!answered) return Fail("not every --answer answered its question");
   return code;
 }

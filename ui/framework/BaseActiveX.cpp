@@ -40,16 +40,11 @@ void CutUtf8(std::string& text, size_t bytes) {
   text.resize(cut);
 }
 
-constexpr const char* kControlClasses[] = {"Static",          "Edit",
-                                           "RichEdit",        "ComboBox",
-                                           "ListBox",         "Button",
-                                           "ScrollBar",       "SysListView32",
-                                           "SysTreeView32",   "SysAnimate32",
-                                           "SysHeader32",     "SysTabControl32",
-                                           "SysMonthCal32",   "SysDateTimePick32",
-                                           "SysIPAddress32",  "ComboBoxEx32",
-                                           "msctls_updown32", "msctls_progress32",
-                                           "msctls_hotkey32", "msctls_trackbar32"};
+constexpr const char* kControlClasses[] = {
+    "Static",        "Edit",           "RichEdit",          "ComboBox",        "ListBox",
+    "Button",        "ScrollBar",      "SysListView32",     "SysTreeView32",   "SysAnimate32",
+    "SysHeader32",   "SysTabControl32", "SysMonthCal32",    "SysDateTimePick32", "SysIPAddress32",
+    "ComboBoxEx32",  "msctls_updown32", "msctls_progress32", "msctls_hotkey32", "msctls_trackbar32"};
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -96,15 +91,18 @@ bool CovFDT_BaseActiveXImpl::ReadNumber(const VARIANT& value, LONG* number) {
   return true;
 }
 
+
+
 // ---- Construction -------------------------------------------------------------------------------
 
-CovFDT_BaseActiveXImpl::CovFDT_BaseActiveXImpl(const CLSID& clsid, ParameterMapFunction parameterMap, EUiFamily family)
+CovFDT_BaseActiveXImpl::CovFDT_BaseActiveXImpl(const CLSID& clsid, ParameterMapFunction parameterMap,
+                                               EUiFamily family)
     : m_clsid(clsid), m_eFamily(family) {
   int count = 0;
   if (parameterMap) m_pParInfo = parameterMap(&count, TRUE);
   // The count handed back is trusted only up to the table's own end entry.
-  m_nParInfoCount =
-      m_pParInfo ? static_cast<ULONG>(std::min(count < 0 ? 0 : count, CountParameterEntries(m_pParInfo))) : 0;
+  m_nParInfoCount = m_pParInfo ? static_cast<ULONG>(std::min(count < 0 ? 0 : count, CountParameterEntries(m_pParInfo)))
+                               : 0;
   m_hBackgroundBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
   CovFDT_BaseActiveXImpl::InitializeMembers();
   m_nDialogType = 2;
@@ -166,8 +164,8 @@ HRESULT CovFDT_BaseActiveXImpl::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
   const HINSTANCE module = vkr::ui::atl_detail::ThisModule();
   for (size_t i = 0; i < m_ahStatusIcons.size(); ++i)
     if (!m_ahStatusIcons[i])
-      m_ahStatusIcons[i] =
-          static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(kStatusIconIds[i]), IMAGE_ICON, 16, 16, 0));
+      m_ahStatusIcons[i] = static_cast<HICON>(
+          LoadImageA(module, MAKEINTRESOURCEA(kStatusIconIds[i]), IMAGE_ICON, 16, 16, 0));
 
   // The DTM's state decides the access mode before anything is shown.
   vkr::ComPtr<IovFdtBaseDTM> base;
@@ -250,8 +248,10 @@ HRESULT CovFDT_BaseActiveXImpl::ExecuteBaseCommand(VARIANT command, VARIANT argu
 
   auto forward = [](HRESULT result) { return FAILED(result) ? result : S_OK; };
   switch (id) {
-    case kCmdLanguage: return forward(OnNotifyAllEvent(argument));
-    case kCmdRefreshAll: return forward(OnRefreshAllEvent(argument));
+    case kCmdLanguage:
+      return forward(OnNotifyAllEvent(argument));
+    case kCmdRefreshAll:
+      return forward(OnRefreshAllEvent(argument));
     case kCmdUserLevel: {
       LONG level = 0;
       if (!ReadNumber(argument, &level)) level = argument.lVal;
@@ -274,18 +274,22 @@ HRESULT CovFDT_BaseActiveXImpl::ExecuteBaseCommand(VARIANT command, VARIANT argu
       m_bDataSetLocked = argument.boolVal == VARIANT_FALSE;
       ApplyOnlineAccess(argument.boolVal != VARIANT_FALSE);
       return S_OK;
-    case kCmdParameterState: return forward(OnParameterStateEvent(argument));
+    case kCmdParameterState:
+      return forward(OnParameterStateEvent(argument));
     case kCmdTranslationPath:
       if (argument.vt != VT_BSTR) return S_FALSE;
       m_bstrTranslationPath = vkr::Bstr(argument.bstrVal);
       return S_OK;
-    case kCmdParameterRefresh: return forward(OnParameterRefreshEvent(argument));
+    case kCmdParameterRefresh:
+      return forward(OnParameterRefreshEvent(argument));
     case kCmdPrivateDialogs:
       if (argument.vt != VT_BOOL) return E_INVALIDARG;
       SetDisplayOption(argument.boolVal != VARIANT_FALSE);
       return S_OK;
-    case kCmdParameterChanged: return forward(OnParameterChangedEvent(argument));
-    case kCmdDtmMessage: return forward(OnDtmMessage(argument));
+    case kCmdParameterChanged:
+      return forward(OnParameterChangedEvent(argument));
+    case kCmdDtmMessage:
+      return forward(OnDtmMessage(argument));
     case kCmdNotifyParameter:
       if (argument.vt != VT_UI4) return E_INVALIDARG;
       return forward(OnNotifyParameter(static_cast<LONG>(argument.ulVal)));
@@ -297,7 +301,8 @@ HRESULT CovFDT_BaseActiveXImpl::ExecuteBaseCommand(VARIANT command, VARIANT argu
       if (argument.vt != VT_BOOL) return E_INVALIDARG;
       if (argument.boolVal != VARIANT_FALSE && (m_nDialogType & 0x5)) SetDirty(FALSE);
       return S_OK;
-    default: return S_FALSE;
+    default:
+      return S_FALSE;
   }
 }
 
@@ -306,7 +311,9 @@ HRESULT CovFDT_BaseActiveXImpl::ExecuteControlCommand(VARIANT command, VARIANT a
   HRESULT hr = ReadCommandId(command, &id);
   if (FAILED(hr)) return hr;
   switch (id) {
-    case kCmdLanguage: ExecuteBaseCommand(command, argument); return OnLanguageCommand(argument);
+    case kCmdLanguage:
+      ExecuteBaseCommand(command, argument);
+      return OnLanguageCommand(argument);
     case kCmdUserLevel: {
       LONG level = 0;
       if (!ReadNumber(argument, &level)) level = argument.lVal;
@@ -338,7 +345,8 @@ HRESULT CovFDT_BaseActiveXImpl::ExecuteControlCommand(VARIANT command, VARIANT a
         SetDirty(FALSE);
       }
       return S_OK;
-    default: return ExecuteBaseCommand(command, argument);
+    default:
+      return ExecuteBaseCommand(command, argument);
   }
 }
 
@@ -388,7 +396,8 @@ HRESULT CovFDT_BaseActiveXImpl::OnDtmStateChanged(ULONG state) {
   if (FAILED(hr)) return hr;
   if (crossed)
     for (ULONG i = 0; i < m_nParInfoCount; ++i)
-      if (m_pParInfo[i].m_nUpdateRate > 0) SetStatusIndicator(i, m_pParInfo[i].m_nState, m_pParInfo[i].m_nState, TRUE);
+      if (m_pParInfo[i].m_nUpdateRate > 0)
+        SetStatusIndicator(i, m_pParInfo[i].m_nState, m_pParInfo[i].m_nState, TRUE);
   if (m_eFamily == EUiFamily::Control) {
     const ULONG kind = state == 10 ? 1 : state == 11 ? 3 : state == kDtmOnline ? 2 : 4;
     hr = NotifyStatus(1, kind);
@@ -577,7 +586,9 @@ BOOL CovFDT_BaseActiveXImpl::ProcessWindowMessage(HWND, UINT message, WPARAM wPa
   LRESULT answer = 0;
   BOOL handled = TRUE;
   switch (message) {
-    case WM_SHOWWINDOW: OnShowWindow(message, wParam, lParam, &handled); break;
+    case WM_SHOWWINDOW:
+      OnShowWindow(message, wParam, lParam, &handled);
+      break;
     case WM_CTLCOLOREDIT:
       answer = OnCtlColorEdit(message, wParam, lParam, &handled);
       handled = handled && answer != 0;
@@ -598,8 +609,10 @@ BOOL CovFDT_BaseActiveXImpl::ProcessWindowMessage(HWND, UINT message, WPARAM wPa
       handled = OnDrawItem(static_cast<UINT>(wParam), reinterpret_cast<DRAWITEMSTRUCT*>(lParam)) == S_OK;
       answer = handled;
       break;
-    case WM_COMMAND: return DispatchCommandNotification(wParam, lParam, result);
-    default: return FALSE;
+    case WM_COMMAND:
+      return DispatchCommandNotification(wParam, lParam, result);
+    default:
+      return FALSE;
   }
   if (handled && result) *result = answer;
   return handled;
@@ -620,30 +633,36 @@ BOOL CovFDT_BaseActiveXImpl::DispatchCommandNotification(WPARAM wParam, LPARAM l
       what = code == EN_SETFOCUS ? kSetFocus : code == EN_KILLFOCUS ? kKillFocus : code == EN_CHANGE ? kChange : kNone;
       break;
     case kTypeComboBox:
-      what = code == CBN_SETFOCUS                                ? kSetFocus
-             : code == CBN_KILLFOCUS                             ? kKillFocus
+      what = code == CBN_SETFOCUS    ? kSetFocus
+             : code == CBN_KILLFOCUS ? kKillFocus
              : (code == CBN_SELCHANGE || code == CBN_EDITCHANGE) ? kChange
                                                                  : kNone;
       break;
     case kTypeListBox:
-      what = code == LBN_SETFOCUS    ? kSetFocus
-             : code == LBN_KILLFOCUS ? kKillFocus
-             : code == LBN_SELCHANGE ? kChange
-                                     : kNone;
+      what = code == LBN_SETFOCUS ? kSetFocus : code == LBN_KILLFOCUS ? kKillFocus : code == LBN_SELCHANGE ? kChange : kNone;
       break;
     case kTypeButton:
       // A button commits through its click; its losing the focus is taken and left alone.
       what = code == BN_SETFOCUS ? kSetFocus : code == BN_KILLFOCUS ? kIgnore : code == BN_CLICKED ? kChange : kNone;
       break;
-    default: break;
+    default:
+      break;
   }
   BOOL handled = TRUE;
   switch (what) {
-    case kSetFocus: OnControlSetFocus(code, id, control); break;
-    case kKillFocus: OnControlKillFocus(code, wParam, lParam, &handled); break;
-    case kChange: OnControlChange(code, id, control); break;
-    case kIgnore: break;
-    case kNone: return FALSE;
+    case kSetFocus:
+      OnControlSetFocus(code, id, control);
+      break;
+    case kKillFocus:
+      OnControlKillFocus(code, wParam, lParam, &handled);
+      break;
+    case kChange:
+      OnControlChange(code, id, control);
+      break;
+    case kIgnore:
+      break;
+    case kNone:
+      return FALSE;
   }
   if (handled && result) *result = 0;
   return handled;
