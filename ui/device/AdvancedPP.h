@@ -136,6 +136,9 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
   // Shown while the DTM went online: the values are read now.
   void OnDeviceOnline() override;
   void UpdatePlaceholders() override;
+  // A read of the page that failed: its fields still waiting say "Not read", the probe fault's
+  // entry loses the mark its read set, and the message line says what could not be read.
+  void OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) override;
 
   std::array<BYTE, 5> m_abyAnalogModeCodes{};
   std::array<BYTE, 2> m_abyProbeFaultCodes{};

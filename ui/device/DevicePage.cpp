@@ -13,6 +13,16 @@
 
 namespace {
 
+// The HART command that writes the parameter, where its response codes mean something of its own.
+BYTE CommandOf(LONG id) {
+  switch (id) {
+    case vkr::dui::kParUpperRange:
+    case vkr::dui::kParLowerRange:
+    case vkr::dui::kParRangeValues: return 35;
+    default: return 0;
+  }
+}
+
 template <class Interface>
 vkr::ComPtr<Interface> Query(IUnknown* object) {
   vkr::ComPtr<Interface> result;
@@ -65,16 +75,6 @@ bool IsLabel(HWND window) {
   return kind != SS_BITMAP && kind != SS_ICON;
 }
 
-// "A", "A and B", "A, B and C".
-std::u16string JoinNames(const std::vector<std::u16string>& names) {
-  std::u16string text;
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (i > 0) text += i + 1 == names.size() ? u" and " : u", ";
-    text += names[i];
-  }
-  return text;
-}
-
 std::string Ansi(const vkr::Bstr& text) {
   if (text.Empty()) return {};
   const int size = WideCharToMultiByte(CP_ACP, 0, text.Get(), static_cast<int>(text.Length()), nullptr, 0, nullptr, nullptr);
@@ -119,6 +119,20 @@ HRESULT CDevicePropertyPage::OnDtmStateChanged(ULONG state) {
   UpdatePlaceholders();
   if (!wasOnline && state == vkr::dui::kDtmStateOnline) OnDeviceOnline();
   return hr;
+}
+
+HRESULT CDevicePropertyPage::ExecuteCommand(VARIANT command, VARIANT argument) {
+  LONG id = -1;
+  vkr::dui::SDeviceOutcome outcome;
+  if (vkr::dui::DecodeDeviceFailure(command, argument, &id, &outcome)) {
+    // Kept for the blocking accesses, then the page's own concern when the parameter is its and
+    // the user sees the page (a hidden page shares parameters with the one shown, not its reads).
+    CovFDT_PropertyPageImpl::ExecuteCommand(command, argument);
+    if (FindParameterIndex(id) >= 0 && m_hWndDialog && ::IsWindowVisible(m_hWndDialog))
+      OnDeviceAccessFailed(id, outcome);
+    return S_OK;
+  }
+  return CovFDT_PropertyPageImpl::ExecuteCommand(command, argument);
 }
 
 bool CDevicePropertyPage::DeviceMayAnswer() const {
@@ -343,18 +357,26 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
     if (index >= 0) marks.emplace_back(entry, m_pParInfo[index].m_nState);
   }
   bool refused = false;
+  const unsigned long long mark = vkr::dui::DeviceFailureMark();
   const HRESULT hr = WriteCheckedInput(id, &refused);
   if (hr == S_OK && !refused) {
     MarkWritten(carried);
     return S_OK;
   }
-  if (!refused && !FAILED(hr)) return hr;
+  if (!refused && !FAILED(hr)) {
+    // An entry of the user the DTM's check refused: nothing was written, and the user is told.
+    const LONG index = FindParameterIndex(id);
+    if (hr == S_FALSE && index >= 0 && (m_pParInfo[index].m_nState & vkr::dui::kStateInvalid) &&
+        std::any_of(carried.begin(), carried.end(), [&](LONG entry) { return IsUserEntry(entry); }))
+      TellNotWritten(carried, ENotWritten::Invalid);
+    return hr;
+  }
   for (const auto& [entry, state] : marks)
     SetControlStateById(entry, IsUserEntry(entry) ? state : state & ~vkr::dui::kStateChanged);
   const ENotWritten why = !refused                                      ? ENotWritten::NoValue
                           : CurrentDtmState() == vkr::dui::kDtmStateOnline ? ENotWritten::Unconfirmed
                                                                            : ENotWritten::NotConnected;
-  TellNotWritten(carried, why);
+  TellNotWritten(carried, why, vkr::dui::OutcomeAfter(hr, false, mark, id), CommandOf(id));
   return FAILED(hr) ? hr : E_FAIL;
 }
 
@@ -414,7 +436,8 @@ void CDevicePropertyPage::MarkWritten(std::initializer_list<LONG> ids) {
   }
 }
 
-void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why) {
+void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why,
+                                         const vkr::dui::SDeviceOutcome& outcome, BYTE command) {
   // The entries of the write the user changed, else all it carried; then the user's others.
   std::vector<std::u16string> names, failedNames;
   auto add = [](std::vector<std::u16string>* list, const std::u16string& name) {
@@ -427,15 +450,15 @@ void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENo
   names = failedNames;
   for (LONG id : m_userEntries) add(&names, EntryLabel(id));
   if (names.empty()) return;
-  std::u16string text = JoinNames(names) + (names.size() == 1 ? u" was" : u" were") + u" not written";
+  std::u16string text = vkr::dui::JoinNames(names) + (names.size() == 1 ? u" was" : u" were") + u" not written";
   if (why == ENotWritten::Unconfirmed) {
-    text += u": the device did not confirm ";
-    if (names.size() == failedNames.size())
-      text += failedNames.size() == 1 ? u"it" : u"them";
-    else
-      text += JoinNames(failedNames);
+    // The reason names what failed when the user's other entries stand beside it.
+    text += u": " + vkr::dui::OutcomeReason(outcome, command, failedNames.size() > 1);
+    if (names.size() != failedNames.size()) text += u" (" + vkr::dui::JoinNames(failedNames) + u")";
   } else if (why == ENotWritten::NotConnected) {
     text += u": no device is connected";
+  } else if (why == ENotWritten::Invalid) {
+    text += names.size() == 1 ? u": its entry is not valid" : u": their entries are not valid";
   }
   text += u".";
   TellOnMessageLine(text);

@@ -36,6 +36,7 @@
 
 #include "platform/platform.h"
 #include "ui/device/DeviceUiIds.h"
+#include "ui/device/kit/DeviceOutcome.h"
 #include "ui/framework/PropertyPage.h"
 
 class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
@@ -64,6 +65,9 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   HRESULT RefreshParameter(LONG id) override;
   // The user's keystroke or choice makes the control's entries the user's, then the framework's.
   HRESULT OnControlChange(UINT code, UINT controlId, HWND control) override;
+  // The DTM's word that a device access of one of the page's parameters failed goes to
+  // OnDeviceAccessFailed; everything else to the framework.
+  HRESULT ExecuteCommand(VARIANT command, VARIANT argument) override;
 
   // Whether the entry of `id` is the user's: changed by the user since the device last confirmed
   // its write or the user asked for the device's values (Refresh). No device answer, placeholder
@@ -72,6 +76,9 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   bool IsUserEntry(LONG id) const;
 
  protected:
+  // A read or write of the parameter `id` (one of the page's table) failed as `outcome`: the page
+  // tells the user what did not happen and shows no value the device did not give. Nothing here.
+  virtual void OnDeviceAccessFailed(LONG /*id*/, const vkr::dui::SDeviceOutcome& /*outcome*/) {}
   // The DTM reached the online state (from another): a page that shows device values reads them
   // now, also when it was shown while the DTM went online. Nothing here.
   virtual void OnDeviceOnline() {}
@@ -148,12 +155,13 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   bool HoldsValue(LONG id, vkr::Variant* value);
   // A Send wrote all it had to: no entry is the user's any more.
   void EndSend();
-  // Why a write did not happen: the device did not confirm it, no device is connected, or its
-  // value could not be made.
-  enum class ENotWritten { Unconfirmed, NotConnected, NoValue };
+  // Why a write did not happen: the device did not confirm it (the outcome says how), no device is
+  // connected, its value could not be made, or the entry is not valid.
+  enum class ENotWritten { Unconfirmed, NotConnected, NoValue, Invalid };
   // Tells on the message line that `failed` were not written and why, naming with them the
   // user's other entries still unwritten.
-  void TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why);
+  void TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why, const vkr::dui::SDeviceOutcome& outcome = {},
+                      BYTE command = 0);
   // The text on the frame's message line (empty: none). Without a frame's message line (the page
   // on its own) the text goes to the user as a message.
   void TellOnMessageLine(const std::u16string& text);
