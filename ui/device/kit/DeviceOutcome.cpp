@@ -58,9 +58,9 @@ SDeviceOutcome OutcomeAfter(HRESULT hr, bool done, unsigned long long mark, LONG
   if (const std::optional<SDeviceOutcome> told = DeviceFailureSince(mark, parameterId)) return *told;
   // No answer in the time: the wait was given up.
   if (hr == E_ABORT) return Of(EDeviceOutcome::NoAnswer);
-  // The channel did not take the request (its connection gone, or refused by the frame).
-  if (SUCCEEDED(hr)) return Of(EDeviceOutcome::NotTaken);
-  return Of(EDeviceOutcome::Lost);
+  // Nothing told of it: the channel did not take the request (refused by the frame, or its
+  // connection gone), so it never reached the device.
+  return Of(EDeviceOutcome::NotTaken);
 }
 
 SDeviceOutcome ClassifyFailureText(std::u16string_view text) {
