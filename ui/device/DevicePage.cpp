@@ -464,6 +464,19 @@ void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENo
   TellOnMessageLine(text);
 }
 
+bool CDevicePropertyPage::TellInvalidEntries() {
+  std::vector<std::u16string> names;
+  for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
+    const CActXParInfo& entry = m_pParInfo[i];
+    if ((entry.m_nState & 0x5) != 0x5 || (entry.m_nState & 0x8) || entry.m_nCtrlId == 0) continue;
+    const std::u16string name = EntryLabel(entry.m_nParamId);
+    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  }
+  if (names.empty()) return false;
+  TellOnMessageLine(vkr::dui::InvalidEntryText(names));
+  return true;
+}
+
 void CDevicePropertyPage::TellOnMessageLine(const std::u16string& text) {
   m_bToldNotWritten = !text.empty();
   for (HWND window = m_hWndDialog ? ::GetParent(m_hWndDialog) : nullptr; window; window = ::GetParent(window))

@@ -158,6 +158,9 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // Why a write did not happen: the device did not confirm it (the outcome says how), no device is
   // connected, its value could not be made, or the entry is not valid.
   enum class ENotWritten { Unconfirmed, NotConnected, NoValue, Invalid };
+  // A Send that stops at invalid entries (SetFocusToControl failed): the message line names them.
+  // False when no entry is marked invalid.
+  bool TellInvalidEntries();
   // Tells on the message line that `failed` were not written and why, naming with them the
   // user's other entries still unwritten.
   void TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why, const vkr::dui::SDeviceOutcome& outcome = {},

@@ -70,7 +70,7 @@ SDeviceOutcome ClassifyFailureText(std::u16string_view text) {
   if (HexAfter(text, u"communication status") > 0) return Of(EDeviceOutcome::Lost);
   if (Contains(text, u"no answer in time") || Contains(text, u"timeout")) return Of(EDeviceOutcome::NoAnswer);
   if (Contains(text, u"noConnection")) return Of(EDeviceOutcome::LinkGone);
-  if (text.substr(0, 4) == u"busy" || Contains(text, u"Error: busy")) return Of(EDeviceOutcome::Busy);
+  if (text.substr(0, 4) == u"busy" || Contains(text, u": busy")) return Of(EDeviceOutcome::Busy);
   return Of(EDeviceOutcome::Lost);
 }
 
@@ -157,6 +157,18 @@ std::optional<SDeviceOutcome> DeviceFailureSince(unsigned long long mark, LONG p
   const std::optional<vkr::ui::SDeviceAccessFailure> failure = vkr::ui::DeviceAccessFailureSince(mark, parameterId);
   if (!failure) return std::nullopt;
   return ClassifyFailureText(failure->text);
+}
+
+SDeviceOutcome ServiceOutcome(HRESULT hr, BYTE responseCode, std::u16string_view errorText) {
+  // 8 and 14 are warnings: the command ran.
+  if (responseCode == 32) return Of(EDeviceOutcome::Busy, responseCode);
+  if (responseCode != 0 && responseCode != 8 && responseCode != 14) return Of(EDeviceOutcome::Refused, responseCode);
+  if (hr == E_ABORT) return Of(EDeviceOutcome::NoAnswer);
+  // The service's word for a request the channel did not take.
+  if (Contains(errorText, u"error during transaction")) return Of(EDeviceOutcome::NotTaken);
+  if (!errorText.empty()) return ClassifyFailureText(errorText);
+  if (FAILED(hr) || hr == S_FALSE) return Of(EDeviceOutcome::NotTaken);
+  return Of(EDeviceOutcome::Done);
 }
 
 bool DecodeDeviceFailure(const VARIANT& command, const VARIANT& argument, LONG* parameterId, SDeviceOutcome* outcome) {

@@ -71,6 +71,9 @@ std::optional<SDeviceOutcome> DeviceFailureSince(unsigned long long mark, LONG p
 // the page's own): its result, whether it was done, and the failure the DTM told for the
 // parameter after the mark taken before it.
 SDeviceOutcome OutcomeAfter(HRESULT hr, bool done, unsigned long long mark, LONG parameterId);
+// The outcome of a transaction of the HART service (IovFdtHartServiceInterface::Transaction): its
+// result, the command response code the device answered and the service's error text.
+SDeviceOutcome ServiceOutcome(HRESULT hr, BYTE responseCode, std::u16string_view errorText);
 // The broadcast of a failed access (kBroadcastDeviceAccessFailed) as parameter and outcome; false
 // for any other command.
 bool DecodeDeviceFailure(const VARIANT& command, const VARIANT& argument, LONG* parameterId, SDeviceOutcome* outcome);
