@@ -406,6 +406,9 @@ HRESULT COnlineParameterization::ExecuteCommand(VARIANT command, VARIANT argumen
 
 void COnlineParameterization::RetryIdentity(const SDeviceOutcome& why) {
   if (!m_spDtm || CurrentDtmState() != kDtmStateOnline) return;
+  // The first reason the DTM gave says most (a short answer only that something was lost).
+  if (m_nIdentityRetries == 0 || (m_identityLoss.kind == EDeviceOutcome::Lost && why.kind != EDeviceOutcome::Lost))
+    m_identityLoss = why;
   if (m_nIdentityRetries < 2) {
     ++m_nIdentityRetries;
     // A read that does not even go out is lost at once.
@@ -413,7 +416,7 @@ void COnlineParameterization::RetryIdentity(const SDeviceOutcome& why) {
       RetryIdentity(sent);
     return;
   }
-  SetMessage(vkr::Utf16ToUtf8(NotReadText({u"The device's identity"}, why, 0)).c_str());
+  SetMessage(vkr::Utf16ToUtf8(NotReadText({u"The device's identity"}, m_identityLoss, 0)).c_str());
 }
 
 void COnlineParameterization::CheckIdentity(const BYTE* bytes, size_t count) {

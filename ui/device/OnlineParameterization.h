@@ -142,4 +142,5 @@ class COnlineParameterization : public CovFDT_WtlTreePPFrameImpl,
   bool m_bIdentityRefused = false;    // the last command 0 answer was not this device's
   bool m_bReadingShown = false;       // the distance reading shows a device's reading
   int m_nIdentityRetries = 0;         // reads of command 0 after lost answers since the last one
+  vkr::dui::SDeviceOutcome m_identityLoss;  // the first why of those losses the DTM told
 };
