@@ -449,7 +449,11 @@ void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENo
     for (LONG id : failed) add(&failedNames, EntryLabel(id));
   names = failedNames;
   for (LONG id : m_userEntries) add(&names, EntryLabel(id));
-  if (names.empty()) return;
+  if (names.empty()) {
+    // A Send offline with nothing typed still learns that nothing went to a device.
+    if (why == ENotWritten::NotConnected) TellOnMessageLine(vkr::dui::kNothingWrittenOffline);
+    return;
+  }
   std::u16string text = vkr::dui::JoinNames(names) + (names.size() == 1 ? u" was" : u" were") + u" not written";
   if (why == ENotWritten::Unconfirmed) {
     // The reason names what failed when the user's other entries stand beside it.
