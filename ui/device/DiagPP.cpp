@@ -2,6 +2,7 @@
 #include "ui/device/DiagPP.h"
 
 #include <string>
+#include <utility>
 
 #include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
@@ -170,19 +171,25 @@ void CDiagPP::OnSelfTestResponse(const VARIANT& value) {
   if (!HasContainer()) return;
   const std::optional<BYTE> outcome = LowByte(value);
   if (!outcome) return;
-  OpenFunction(kFunctionSelfTestResults);
-  if (*outcome == 0) return;
-  Tell(kStringSelfTestCaption, kStringSelfTestCommError, kMessageError);
-  Tell(kStringSelfTestCaption, kStringLoopNote, kMessageInformation);
+  if (*outcome == 0) {
+    OpenFunction(kFunctionSelfTestResults);
+    return;
+  }
+  if (std::exchange(m_nToldProcedure, 0) == kParSelfTest) return;
+  // The device's response code: the test did not run, and the user learns why.
+  TellProcedureFailed(
+      {kStringSelfTestCaption, kStringAboutSelfTest, kParSelfTest, kStringSelfTestError, kStringSelfTestOffline, true},
+      SDeviceOutcome{*outcome == 32 ? EDeviceOutcome::Busy : EDeviceOutcome::Refused, *outcome});
 }
 
 void CDiagPP::OnMasterResetResponse(const VARIANT& value) {
   if (m_nPendingProcedure == kParMasterReset) m_nPendingProcedure = 0;
   if (!HasContainer()) return;
   const std::optional<BYTE> outcome = LowByte(value);
-  if (!outcome || *outcome == 0) return;
-  Tell(kStringMasterResetCaption, kStringMasterResetCommError, kMessageError);
-  Tell(kStringMasterResetCaption, kStringLoopNote, kMessageInformation);
+  if (!outcome || *outcome == 0 || std::exchange(m_nToldProcedure, 0) == kParMasterReset) return;
+  TellProcedureFailed({kStringMasterResetCaption, kStringAboutMasterReset, kParMasterReset, kStringMasterResetError,
+                       kStringMasterResetOffline, false},
+                      SDeviceOutcome{*outcome == 32 ? EDeviceOutcome::Busy : EDeviceOutcome::Refused, *outcome});
 }
 
 HRESULT CDiagPP::GetControlValueById(LONG id, VARIANT* value) {
@@ -292,6 +299,7 @@ HRESULT CDiagPP::OnMasterReset() {
 }
 
 void CDiagPP::TellProcedureFailed(const SDeviceProcedure& procedure, const SDeviceOutcome& outcome) {
+  m_nToldProcedure = procedure.parameter;
   std::u16string caption;
   LoadPageString(procedure.caption, &caption);
   ShowDeviceMessage(m_spDtmObject.Get(), caption,
@@ -360,6 +368,7 @@ HRESULT CDiagPP::RunDeviceProcedure(const SDeviceProcedure& procedure) {
   // The answer (1019, 1020) or the DTM's word of a failure arrives later; a request that did not
   // go out is told now.
   m_nPendingProcedure = procedure.parameter;
+  m_nToldProcedure = 0;
   const SDeviceOutcome sent = StartDeviceWrite(m_spDtm.Get(), procedure.parameter, vkr::EmptyVariant());
   if (!sent.Ok() && m_nPendingProcedure == procedure.parameter) {
     m_nPendingProcedure = 0;

@@ -124,6 +124,7 @@ class CDiagPP : public CDevicePropertyPage {
   BYTE m_abyConfigChangeCounter[2] = {0, 0};
   bool m_bRunning = false;        // a procedure asks the user or writes: a second start waits
   LONG m_nPendingProcedure = 0;   // the procedure whose write went out, its answer not come (0: none)
+  LONG m_nToldProcedure = 0;      // the procedure whose failure was told: its answer tells no more
 };
 
 }  // namespace vkr::dui

@@ -140,9 +140,12 @@ HRESULT CStatusPP::SetControlValueById(LONG id, VARIANT value) {
       std::vector<BYTE> bytes;
       const HRESULT hr = ResponseBytes(value, &bytes);
       if (FAILED(hr)) return hr;
-      // A short answer leaves the lamps as they were.
+      // A short answer of the device is a lost one: no lamp shows what it did not say.
       const std::optional<AdditionalStatusFaults> faults = DecodeAdditionalStatus(bytes);
-      if (!faults) return S_OK;
+      if (!faults) {
+        if (!bytes.empty() && !m_bBusy) OnDeviceAccessFailed(id, SDeviceOutcome{EDeviceOutcome::Lost});
+        return S_OK;
+      }
       for (std::size_t i = 0; i < kAdditionalStatusFaultCount; ++i)
         m_faultImages[i] = (*faults)[i] ? m_set.Get() : m_clear.Get();
       // The answer to the button's read arrives after the button's handler ended: shown now.
@@ -203,8 +206,11 @@ HRESULT CStatusPP::OnRead() {
   if (state != dsONLINE) return S_OK;
   // A request that did not go out is told now; a failure after it when the DTM tells it.
   m_bReadFailed = false;
-  for (LONG id : {kParCommand48Complete, kParDeviceStatus})
-    if (const SDeviceOutcome sent = StartDeviceRead(m_spDtm.Get(), id); !sent.Ok()) OnDeviceAccessFailed(id, sent);
+  // The status byte comes with every answer, that of command 48 too: a second request the
+  // channel does not take beside the first loses nothing.
+  if (const SDeviceOutcome sent = StartDeviceRead(m_spDtm.Get(), kParCommand48Complete); !sent.Ok())
+    OnDeviceAccessFailed(kParCommand48Complete, sent);
+  StartDeviceRead(m_spDtm.Get(), kParDeviceStatus);
   return S_OK;
 }
 
@@ -246,17 +252,19 @@ void CStatusPP::UpdatePlaceholders() {
 
 void CStatusPP::OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) {
   if (!m_hWndDialog) return;
+  // One read of the page is told once: its first failure names what could not be read.
+  const bool told = m_bReadFailed;
   if (id == kParCommand48Complete) {
     m_faultImages.fill(nullptr);
     if (m_bFaultsShown) PaintFaults();
     m_bReadFailed = true;
     ShowStateText(kNotReadText);
-    TellOnMessageLine(NotReadText({u"Additional Device Status"}, outcome, 48));
+    if (!told) TellOnMessageLine(NotReadText({u"Additional Device Status"}, outcome, 48));
   } else if (id == kParDeviceStatus) {
     EmptyBitLamps();
     m_bReadFailed = true;
     ShowStateText(kNotReadText);
-    TellOnMessageLine(NotReadText({u"Device Status"}, outcome));
+    if (!told) TellOnMessageLine(NotReadText({u"Device Status"}, outcome));
   }
 }
 

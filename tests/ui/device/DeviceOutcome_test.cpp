@@ -238,7 +238,7 @@ const SAccess kAccesses[] = {
     {"CommandHiLevel", 0, 35, [](PageAccess& t) { SendAfter(t, 544, "5"); }, "Hi Level was not written: ", ".",
      nullptr},
     {"CommandDamping", 0, 34, [](PageAccess& t) { SendAfter(t, 542, "3"); }, "Damping was not written: ", ".", nullptr},
-    {"CommandFailTime", 0, 136, [](PageAccess& t) { SendAfter(t, 448, "30"); }, "Fail Safe Time was not written: ", ".",
+    {"CommandFailTime", 0, 136, [](PageAccess& t) { SendAfter(t, 448, "30"); }, "Fail Time was not written: ", ".",
      nullptr},
     {"CommandDigitizeRead", 0, 135,
      [](PageAccess& t) {

@@ -156,11 +156,11 @@ void ShowNotRead(HWND dialog, std::initializer_list<UINT> itemIds, std::initiali
     if (DialogItemText(dialog, id) == kLoadingText || DialogItemText(dialog, id) == kLoadingShortText)
       ::SetDlgItemTextA(dialog, static_cast<int>(id), kNotReadText);
   for (UINT id : comboIds) {
+    // Waiting shows as the placeholder item or as no selection at all.
     const LRESULT loading = FindExact(dialog, id, kLoadingText);
-    if (loading < 0) continue;
-    const bool selected = Send(dialog, id, CB_GETCURSEL) == loading;
-    Send(dialog, id, CB_DELETESTRING, static_cast<WPARAM>(loading));
-    if (!selected) continue;
+    const LRESULT current = Send(dialog, id, CB_GETCURSEL);
+    if (loading >= 0) Send(dialog, id, CB_DELETESTRING, static_cast<WPARAM>(loading));
+    if (current >= 0 && current != loading) continue;
     LRESULT index = FindExact(dialog, id, kNotReadText);
     if (index < 0) index = Send(dialog, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kNotReadText));
     if (index >= 0) Send(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(index));
