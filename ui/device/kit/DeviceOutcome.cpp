@@ -163,7 +163,8 @@ SDeviceOutcome ServiceOutcome(HRESULT hr, BYTE responseCode, std::u16string_view
   // 8 and 14 are warnings: the command ran.
   if (responseCode == 32) return Of(EDeviceOutcome::Busy, responseCode);
   if (responseCode != 0 && responseCode != 8 && responseCode != 14) return Of(EDeviceOutcome::Refused, responseCode);
-  if (hr == E_ABORT) return Of(EDeviceOutcome::NoAnswer);
+  // The wait given up (the service names its result in its text).
+  if (hr == E_ABORT || Contains(errorText, u"0x80004004")) return Of(EDeviceOutcome::NoAnswer);
   // The service's word for a request the channel did not take.
   if (Contains(errorText, u"error during transaction")) return Of(EDeviceOutcome::NotTaken);
   if (!errorText.empty()) return ClassifyFailureText(errorText);
