@@ -135,6 +135,40 @@ HRESULT CDevicePropertyPage::ExecuteCommand(VARIANT command, VARIANT argument) {
   return CovFDT_PropertyPageImpl::ExecuteCommand(command, argument);
 }
 
+void CDevicePropertyPage::OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceOutcome& outcome) {
+  if (m_bWriting || !m_hWndDialog || !m_pParInfo) return;
+  {
+    CUpdatingControls updating(*this);
+    // Every field of the page still waiting, the table's and the page's own texts alike.
+    for (HWND child = ::GetWindow(m_hWndDialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+      const UINT control = static_cast<UINT>(::GetDlgCtrlID(child));
+      if (control == 0 || IsUserControl(control)) continue;
+      char kind[16] = {};
+      ::GetClassNameA(child, kind, sizeof kind);
+      if (std::string(kind) == "ComboBox")
+        vkr::dui::ShowNotRead(m_hWndDialog, {}, {control});
+      else
+        vkr::dui::ShowNotRead(m_hWndDialog, {control});
+    }
+    // An entry with no value has no invalid mark to show either: nobody entered anything.
+    for (ULONG i = 0; i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
+      const UINT control = m_pParInfo[i].m_nCtrlId;
+      if (control != 0 && (m_pParInfo[i].m_nState & vkr::dui::kStateInvalid) && !IsUserControl(control) &&
+          vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText)
+        SetControlStateById(m_pParInfo[i].m_nParamId, m_pParInfo[i].m_nState & ~vkr::dui::kStateInvalid);
+    }
+  }
+  std::u16string what;
+  const LONG index = FindParameterIndex(id);
+  if (index >= 0 && m_pParInfo[index].m_nCtrlId != 0) what = EntryLabel(id);
+  if (what.empty()) {
+    std::u16string title;
+    LoadPageString(PageClass().titleId, &title);
+    what = u"The " + title + u" page's values";
+  }
+  TellOnMessageLine(vkr::dui::NotReadText({what}, outcome));
+}
+
 bool CDevicePropertyPage::DeviceMayAnswer() const {
   const ULONG state = CurrentDtmState();
   return state == vkr::dui::kDtmStateOnline || state == vkr::dui::kDtmStateGoingOnline;
@@ -358,7 +392,9 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
   }
   bool refused = false;
   const unsigned long long mark = vkr::dui::DeviceFailureMark();
+  m_bWriting = true;
   const HRESULT hr = WriteCheckedInput(id, &refused);
+  m_bWriting = false;
   if (hr == S_OK && !refused) {
     MarkWritten(carried);
     return S_OK;

@@ -77,8 +77,10 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
 
  protected:
   // A read or write of the parameter `id` (one of the page's table) failed as `outcome`: the page
-  // tells the user what did not happen and shows no value the device did not give. Nothing here.
-  virtual void OnDeviceAccessFailed(LONG /*id*/, const vkr::dui::SDeviceOutcome& /*outcome*/) {}
+  // tells the user what did not happen and shows no value the device did not give. Here, for a
+  // read (a write's failure is Send's to tell): the page's fields still waiting say "Not read",
+  // and the message line names what could not be read (the entry, else the page).
+  virtual void OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceOutcome& outcome);
   // The DTM reached the online state (from another): a page that shows device values reads them
   // now, also when it was shown while the DTM went online. Nothing here.
   virtual void OnDeviceOnline() {}
@@ -198,6 +200,7 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
 
   std::vector<LONG> m_userEntries;  // ids of the user's entries, in the order first changed
   int m_nOwnRefreshes = 0;          // echoes of RequestFirstRefresh still to come
+  bool m_bWriting = false;          // SendEntry's write runs: its failure is told by Send
   bool m_bToldNotWritten = false;   // the message line holds this page's "not written"
 
   // Steps 1 to 3 of both reads: whether the parameter exists and is read from the device
