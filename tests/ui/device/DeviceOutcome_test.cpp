@@ -55,6 +55,8 @@ TEST(DeviceOutcome, EveryFailureTextTellsWhatDidNotHappenAndWhy) {
       {u"Error: no answer in time", EDeviceOutcome::NoAnswer, -1,
        "Hi Level was not written: the device did not answer."},
       {u"timeout", EDeviceOutcome::NoAnswer, -1, "Hi Level was not written: the device did not answer."},
+      {u"Error: the request was not taken", EDeviceOutcome::NotTaken, -1,
+       "Hi Level was not written: the request did not reach the device."},
       {u"something else", EDeviceOutcome::Lost, -1, "Hi Level was not written: the device's answer was lost."},
   };
   for (const Row& row : rows) {
@@ -222,6 +224,22 @@ const std::pair<const char*, const char*> kFaults[] = {
     {"linkgone", "the connection to the device is lost"},
 };
 
+// The page's read again: the frame's Refresh, or Read where the page has no Refresh.
+void ReadAgain(PageAccess& t) {
+  HWND refresh = t.frame->GetDlgItem(kOnlineRefresh);
+  t.ClickFrame(IsWindowVisible(refresh) && IsWindowEnabled(refresh) ? kOnlineRefresh : kOnlineRead);
+}
+
+// A field a failed read should have filled: "Not read", no mark.
+std::function<void(PageAccess&)> NotRead(UINT control, LONG parameter) {
+  return [=](PageAccess& t) {
+    EXPECT_EQ(t.Text(control), "Not read");
+    const LONG index = t.Page()->FindParameterIndex(parameter);
+    ASSERT_GE(index, 0);
+    EXPECT_EQ(t.Page()->ParameterTable()[index].m_nState & (vkr::dui::kStateInvalid | vkr::dui::kStateChanged), 0u);
+  };
+}
+
 void SendAfter(PageAccess& t, UINT id, const char* text) {
   t.Type(id, text);
   t.ClickFrame(kOnlineSend);
@@ -268,6 +286,9 @@ const SAccess kAccesses[] = {
      }},
     {"StatusAdditional", 5, 48, [](PageAccess& t) { t.ClickFrame(kOnlineRead); },
      "Additional Device Status could not be read: ", ".", StatusNotRead},
+    {"ProcessRead", 1, 15, ReadAgain, "The Process / Output page's values could not be read: ", ".",
+     NotRead(399, vkr::dui::kParDampingUser)},
+    {"DeviceRead", 3, 13, ReadAgain, "The Device page's values could not be read: ", ".", nullptr},
     {"HartLoopCurrentMode", 6, 6, [](PageAccess& t) { SendAfter(t, 700, "Disabled"); },
      "Loop Current Mode was not written: ", ".", nullptr},
     {"DiagResetFlag", 7, 38, [](PageAccess& t) { t.ClickItem(vkr::dui::kDiagResetFlagButton); },

@@ -69,6 +69,7 @@ SDeviceOutcome ClassifyFailureText(std::u16string_view text) {
   if (response > 0) return Of(EDeviceOutcome::Refused, response);
   if (HexAfter(text, u"communication status") > 0) return Of(EDeviceOutcome::Lost);
   if (Contains(text, u"no answer in time") || Contains(text, u"timeout")) return Of(EDeviceOutcome::NoAnswer);
+  if (Contains(text, u"request was not taken")) return Of(EDeviceOutcome::NotTaken);
   if (Contains(text, u"noConnection")) return Of(EDeviceOutcome::LinkGone);
   if (text.substr(0, 4) == u"busy" || Contains(text, u": busy")) return Of(EDeviceOutcome::Busy);
   return Of(EDeviceOutcome::Lost);
