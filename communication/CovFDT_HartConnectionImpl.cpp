@@ -59,7 +59,11 @@ HRESULT CovFDT_HartConnectionImpl::ParseTransactionResponse(BSTR response, VARIA
   HARTTransactResponseInfo info;
   hr = info.ReadXml(document.Get());
   if (FAILED(hr)) return hr;
-  if (info.bstrCommunicationReference.View() != m_bstrCommunicationReference.View()) return E_FAIL;
+  // A communication error is the frame's answer, which need not name the connection: the caller
+  // learns from it why the device did not answer.
+  if (info.nKind != kHartCommunicationError &&
+      info.bstrCommunicationReference.View() != m_bstrCommunicationReference.View())
+    return E_FAIL;
   return info.Pack(packedResponse) ? S_OK : E_FAIL;
 }
 
@@ -463,7 +467,13 @@ HRESULT CovFDT_HartConnectionImpl::Transaction(BYTE command, BSTR requestData, B
   HRESULT hr = DataExchangeBlocking(packed, answer.Put());
   if (FAILED(hr)) return ServiceFailure(hr, "error during transaction", error);
   HARTTransactResponseInfo response;
-  if (!response.Unpack(answer) || response.nKind != kHartDataExchangeResponse)
+  if (response.Unpack(answer) && response.nKind == kHartCommunicationError) {
+    // The frame's word of why nothing came back (busy, timeout, noConnection, ...) stays in it.
+    const std::string word =
+        "communication error: " + vkr::Utf16ToUtf8(response.communicationError.bstrCommunicationError.Str());
+    return ServiceFailure(E_FAIL, word.c_str(), error);
+  }
+  if (response.nKind != kHartDataExchangeResponse)
     return ServiceFailure(E_UNEXPECTED, "unexpected response type", error);
   if (!response.pDataExchange) return ServiceFailure(E_POINTER, "response pointer is NULL", error);
   const SovFDT_HART_DataExchangeResponse& data = *response.pDataExchange;

@@ -3,6 +3,7 @@
 #include "dtm/CovFDT_BaseDTMImpl.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <new>
 #include <set>
@@ -461,12 +462,32 @@ HRESULT CovFDT_BaseDTMCore::ParameterSite::NotifyActiveXContainer(VARIANT event,
 }
 
 // A failed device access: its text goes to every open user interface (a failure without a text
-// has nothing to tell them).
-HRESULT CovFDT_BaseDTMCore::ParameterSite::ReportParameterError(VARIANT, VARIANT, BSTR errorText) {
+// has nothing to tell them), and with its parameter to the one that started the access, so that
+// it can tell the user what did not happen and why. Each failure has a number of its own: a user
+// interface that hears it twice (through its frame and itself) keeps it once.
+HRESULT CovFDT_BaseDTMCore::ParameterSite::ReportParameterError(VARIANT id, VARIANT, BSTR errorText) {
   if (SysStringLen(errorText) == 0) return S_OK;
   vkr::ComPtr<IovFdtActiveXContainer> functions = m_dtm->QueryDtm<IovFdtActiveXContainer>();
   if (!functions) return S_OK;
-  return functions->ReportErrorToActiveX(errorText);
+  const HRESULT hr = functions->ReportErrorToActiveX(errorText);
+  vkr::Variant number;
+  if (FAILED(VariantChangeType(&number, &id, 0, VT_UI4))) return hr;
+  static std::atomic<ULONG> s_failures{0};
+  vkr::Variant text;
+  text.vt = VT_BSTR;
+  text.bstrVal = SysAllocStringLen(errorText, SysStringLen(errorText));
+  if (!text.bstrVal) return E_OUTOFMEMORY;
+  vkr::Variant triple;
+  triple.parray = SafeArrayCreateVector(VT_VARIANT, 0, 3);
+  if (!triple.parray) return E_OUTOFMEMORY;
+  triple.vt = VT_ARRAY | VT_VARIANT;
+  const VARIANT parts[] = {number, text, vkr::UI4(++s_failures)};
+  for (LONG i = 0; i < 3; ++i)
+    if (const HRESULT put = SafeArrayPutElement(triple.parray, &i, const_cast<VARIANT*>(&parts[i])); FAILED(put))
+      return put;
+  // A user interface that does not take the broadcast changes nothing of the failure's report.
+  functions->BroadcastToActiveX(vkr::UI4(kBroadcastDeviceAccessFailed), triple);
+  return hr;
 }
 
 HRESULT CovFDT_BaseDTMCore::SendParamUpdateInfo(ULONG job, CovVAPacker& record) {

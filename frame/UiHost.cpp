@@ -644,6 +644,11 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
                  : kind == "refused" ? FrameChannel::FaultKind::Refuse
                  : kind == "lost"    ? FrameChannel::FaultKind::CommunicationError
                                      : FrameChannel::FaultKind::Disconnect;
+    // A lost answer is a communication error of its own, not the channel's "busy".
+    if (fault.kind == FrameChannel::FaultKind::CommunicationError) {
+      fault.word = "unknownError";
+      fault.descriptor = "the answer was lost";
+    }
     session->Channel()->faults.push_back(fault);
   }
   FrameContainer* frame = session->Frame();

@@ -99,4 +99,7 @@ enum DtmBroadcastId : ULONG {
   kBroadcastRelationKind10 = 0x271B,
   kBroadcastUploadDone = 0x271C,        // upload finished (success flag)
   kBroadcastDownloadDone = 0x271D,      // download finished (success flag)
+  // A device read or write failed: {parameter id (VT_UI4), the error text (VT_BSTR), the
+  // failure's number (VT_UI4)}.
+  kBroadcastDeviceAccessFailed = 0x271E,
 };

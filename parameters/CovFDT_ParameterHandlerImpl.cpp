@@ -1189,7 +1189,14 @@ HRESULT CovFDT_ParameterHandlerImpl::ReadDevice(VARIANT id, VARIANT_BOOL* result
   if (FAILED(hr)) return hr;
   if (record.m_dwAddressed == 1 && (record.m_dwFlags & PFL_READABLE)) {
     hr = blocking ? client->ReadParameterSync(UI4(nId), result) : client->ReadParameter(UI4(nId), result);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+      // A read whose answer was to come later and never will (the channel did not take it) is
+      // reported as its failure, as an answer that failed would be: the user interface waiting
+      // for it learns so.
+      if (!blocking)
+        HandleDevParResponse(VARIANT_FALSE, UI4(nId), vkr::Variant(), vkr::Bstr(u"Error: the request was not taken"));
+      return hr;
+    }
   }
   return NotifyParameterChanged(nId, PCK_AFTER_READ);
 }

@@ -864,23 +864,25 @@ TEST_F(ConnectionTest, TransactionTakesTheStatusByteByItsRules) {
     BYTE status;
     const char* data;
   } cases[] = {
-      {"command response wins", DataExchangeResponse(kReference, 3,
+      {"command response wins",
+       DataExchangeResponse(
+           kReference, 3,
            "<Status deviceStatus=\"64\"><CommunicationStatus value=\"130\"/><CommandResponse value=\"7\"/></Status>",
            "0A0B"),
        S_OK, "", 7, "0A0B"},
-      {"communication status", DataExchangeResponse(kReference, 3,
-           "<Status deviceStatus=\"64\"><CommunicationStatus value=\"130\"/></Status>"),
+      {"communication status",
+       DataExchangeResponse(kReference, 3, "<Status deviceStatus=\"64\"><CommunicationStatus value=\"130\"/></Status>"),
        S_OK, "", 130, ""},
       {"neither", DataExchangeResponse(kReference, 3, "<Status deviceStatus=\"64\"/>"), S_FALSE,
        "0x80004003; unexpected response content", 0, ""},
-      {"subscribe response",
-       "<FDT><SubscribeResponse communicationReference=\"REF-1\" burstModeDetected=\"1\"/></FDT>", S_FALSE,
-       "0x8000FFFF; unexpected response type", 0, ""},
-      // It carries no communication reference, so it is no answer of this connection's.
+      {"subscribe response", "<FDT><SubscribeResponse communicationReference=\"REF-1\" burstModeDetected=\"1\"/></FDT>",
+       S_FALSE, "0x8000FFFF; unexpected response type", 0, ""},
+      // The frame's answer to this request (its invoke id), which need not name the connection: its
+      // word says why nothing came back.
       {"communication error",
        "<FDT xmlns:fdt=\"x-schema:FDTDataTypesSchema.xml\"><fdt:CommunicationError communicationError=\"busy\" "
        "tag=\"T\"/></FDT>",
-       S_FALSE, "0x80004005; error during transaction", 0, ""},
+       S_FALSE, "0x80004005; communication error: busy", 0, ""},
       {"another reference", DataExchangeResponse("REF-X", 3, "<Status deviceStatus=\"0\"/>"), S_FALSE,
        "0x80004005; error during transaction", 0, ""},
   };

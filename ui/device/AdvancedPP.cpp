@@ -420,6 +420,24 @@ void CAdvancedPP::UpdatePlaceholders() {
                     {kAdvancedAnalogModeCombo, kAdvancedProbeFaultCombo});
 }
 
+void CAdvancedPP::OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) {
+  if (!m_hWndDialog) return;
+  CUpdatingControls updating(*this);
+  if (id == kParCommand131 || id == kParProbeFaultCmd) {
+    ShowNotRead(m_hWndDialog, {}, {kAdvancedProbeFaultCombo});
+    // Nobody changed the probe fault: its read only marked it for Send.
+    if (m_pParInfo && !IsUserEntry(kParProbeFaultUser))
+      SetControlStateById(kParProbeFaultUser, m_pParInfo[kEntryProbeFaultUser].m_nState & ~kStateChanged);
+    TellOnMessageLine(NotReadText({u"Probe Fault"}, outcome, kCommandReadWords));
+    return;
+  }
+  if (id == kParSpCmd2 || id == kParCommand1Complete) {
+    ShowNotRead(m_hWndDialog, {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit},
+                {kAdvancedAnalogModeCombo});
+    TellOnMessageLine(NotReadText({u"The advanced settings"}, outcome));
+  }
+}
+
 void CAdvancedPP::OnDeviceOnline() {
   if (m_bPageVisible) OnRefresh();
 }
@@ -446,9 +464,11 @@ HRESULT CAdvancedPP::OnRefresh() {
     m_spDtm->ReadDeviceParameter(vkr::UI4(kParSpCmd2), &asked);
     m_spDtm->ReadDeviceParameter(vkr::UI4(kParCommand1Complete), &asked);
     vkr::Variant request;
-    VARIANT_BOOL written = VARIANT_FALSE;
-    clean = SUCCEEDED(GetControlValueById(kParCommand131, &request)) &&
-            SUCCEEDED(m_spDtm->WriteDeviceParameter(vkr::UI4(kParCommand131), request, &written));
+    clean = SUCCEEDED(GetControlValueById(kParCommand131, &request));
+    if (clean) {
+      const SDeviceOutcome sent = StartDeviceWrite(m_spDtm.Get(), kParCommand131, request);
+      if (!sent.Ok()) OnDeviceAccessFailed(kParCommand131, sent);
+    }
   } else if (state != dsGOINGONLINE) {
     // No answer is coming until the DTM goes online (then OnDeviceOnline reads).
     UpdatePlaceholders();

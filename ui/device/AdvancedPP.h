@@ -138,6 +138,9 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
   void UpdatePlaceholders() override;
   // Blanking and offset are shown in the PV unit of the last command 1 answer.
   std::optional<BYTE> ShownLengthUnit(LONG id) const override;
+  // A read of the page that failed: its fields still waiting say "Not read", the probe fault's
+  // entry loses the mark its read set, and the message line says what could not be read.
+  void OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) override;
 
   std::array<BYTE, 5> m_abyAnalogModeCodes{};
   std::optional<BYTE> m_pvUnit;  // the PV unit of the last command 1 answer

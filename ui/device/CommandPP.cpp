@@ -670,7 +670,32 @@ HRESULT CCommandPP::GetParameterText(LONG id, VARIANT_BOOL* valid) {
 HRESULT CCommandPP::SetControlStateById(LONG id, ULONG state) {
   // The range record follows the state of either level.
   if (id == kUpperRange || id == kLowerRange) CDevicePropertyPage::SetControlStateById(kRangeValues, state);
-  return CDevicePropertyPage::SetControlStateById(id, state);
+  const HRESULT hr = CDevicePropertyPage::SetControlStateById(id, state);
+  LockEntries();
+  return hr;
+}
+
+void CCommandPP::LockEntries() {
+  if (!m_hWndDialog) return;
+  const bool mayAnswer = DeviceMayAnswer();
+  auto usable = [&](UINT control) {
+    for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i)
+      if (m_pParInfo[i].m_nCtrlId == control) return (m_pParInfo[i].m_nState & vkr::dui::kStateUsable) != 0;
+    return true;
+  };
+  for (UINT combo : kCombos) {
+    const std::string text = vkr::dui::DialogItemText(m_hWndDialog, combo);
+    const bool placeholder =
+        text == vkr::dui::kLoadingText || text == vkr::dui::kNotConnectedText || text == vkr::dui::kNotReadText;
+    ::EnableWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(combo)),
+                   mayAnswer && !placeholder && usable(combo) ? TRUE : FALSE);
+  }
+  // Offline read-only; online the entry's own state decides, as the framework set it.
+  for (UINT edit : {kEditLowLevel, kEditHighLevel, kEditDamping, kEditFailTime})
+    if (!mayAnswer || usable(edit))
+      ::SendDlgItemMessageA(m_hWndDialog, static_cast<int>(edit), EM_SETREADONLY, mayAnswer ? FALSE : TRUE, 0);
+  ::EnableWindow(::GetDlgItem(m_hWndDialog, kButtonDigitize),
+                 CurrentDtmState() == vkr::dui::kDtmStateOnline && !m_bDigitizing ? TRUE : FALSE);
 }
 
 // ===== User input ================================================================================
@@ -702,6 +727,7 @@ HRESULT CCommandPP::OnUnitChange() {
 
 void CCommandPP::ShowLoadingItems() {
   for (UINT combo : kCombos) PutComboPlaceholder(combo);
+  LockEntries();
 }
 
 void CCommandPP::RemoveLoadingItems() {
@@ -720,6 +746,7 @@ void CCommandPP::UpdatePlaceholders() {
   CUpdatingControls updating(*this);
   vkr::dui::MatchPlaceholders(m_hWndDialog, DeviceMayAnswer(), {kEditLowLevel, kEditHighLevel, kEditDamping, kEditFailTime},
                               {kComboDisplayUnit, kComboDisplayMode, kComboTracking, kComboDielectric, kComboFailMode});
+  LockEntries();
 }
 
 void CCommandPP::ShowDigitizeButton() {
@@ -783,8 +810,11 @@ HRESULT CCommandPP::OnSend() {
     VARIANT_BOOL valid = VARIANT_FALSE;
     GetParameterText(m_pParInfo[index].m_nParamId, &valid);
   }
-  // Invalid input anywhere on the page: it is focused and nothing goes out.
-  if (FAILED(SetFocusToControl())) return S_OK;
+  // Invalid input anywhere on the page: it is focused, named, and nothing goes out.
+  if (FAILED(SetFocusToControl())) {
+    TellInvalidEntries();
+    return S_OK;
+  }
 
   // The settings record (command 136) takes all five user values.
   static constexpr LONG kPairs[5][2] = {{kDisplayMode, kDisplayModeDevice},
@@ -853,8 +883,20 @@ LONG CCommandPP::Ask(UINT captionId, UINT textId, LONG style) {
   return answer;
 }
 
-HRESULT CCommandPP::Transaction(BYTE command, const std::vector<BYTE>& request, BYTE* deviceStatus,
-                                BYTE* responseCode, std::vector<BYTE>* response) {
+void CCommandPP::TellDigitizeFailed(const vkr::dui::SDeviceOutcome& outcome, BYTE command) {
+  // Told once, with why; then the loop may go back to automatic control.
+  std::u16string caption, failed;
+  LoadPageString(kStringDigitizeCaption, &caption);
+  LoadPageString(kStringDigitizeFailed, &failed);
+  vkr::dui::ShowDeviceMessage(m_spDtmObject.Get(), caption,
+                              failed + u": " + vkr::dui::OutcomeReason(outcome, command) + u".",
+                              vkr::dui::kMessageError);
+  Ask(kStringDigitizeCaption, kStringLoopAutomatic, vkr::dui::kMessageInformation);
+}
+
+HRESULT CCommandPP::Transaction(BYTE command, const std::vector<BYTE>& request, BYTE* deviceStatus, BYTE* responseCode,
+                                std::vector<BYTE>* response, vkr::dui::SDeviceOutcome* outcome) {
+  if (outcome) *outcome = vkr::dui::SDeviceOutcome{vkr::dui::EDeviceOutcome::NotTaken};
   vkr::ComPtr<IovFdtConnectionManagement> connections = QueryOf<IovFdtConnectionManagement>(m_spDtmObject.Get());
   if (!connections) return E_NOINTERFACE;
   vkr::ComPtr<IUnknown> connection;
@@ -865,6 +907,7 @@ HRESULT CCommandPP::Transaction(BYTE command, const std::vector<BYTE>& request, 
   vkr::Bstr requestHex, responseHex, error;
   if (FAILED(hr = vkr::dui::HexOfBytes(request, requestHex.Put()))) return hr;
   hr = hart->Transaction(command, requestHex.Get(), deviceStatus, responseCode, responseHex.Put(), error.Put());
+  if (outcome) *outcome = vkr::dui::ServiceOutcome(hr, *responseCode, error.View());
   if (FAILED(hr)) return hr;
   if (hr != S_OK || error.Length() > 0) return E_FAIL;
   return vkr::dui::BytesOfHex(responseHex.Get(), response);
@@ -923,9 +966,14 @@ HRESULT CCommandPP::OnRunDigitize() {
   BYTE deviceStatus = 0, responseCode = 0;
   std::vector<BYTE> settings;
   // The present settings go back unchanged with the digitize command; an answer too short to
-  // hold them all ends the routine as a missing one does.
-  if (FAILED(Transaction(135, {}, &deviceStatus, &responseCode, &settings)) || settings.size() < 5)
+  // hold them all ends the routine as a missing one does, told as the routine's failure.
+  vkr::dui::SDeviceOutcome outcome;
+  HRESULT read = Transaction(135, {}, &deviceStatus, &responseCode, &settings, &outcome);
+  if (FAILED(read) || settings.size() < 5) {
+    if (outcome.Ok()) outcome.kind = vkr::dui::EDeviceOutcome::Lost;
+    TellDigitizeFailed(outcome, 135);
     return EndDigitize();
+  }
   float distance = 0.0f;
   if (FAILED(EditFloat(kEditDigitizeDistance, &distance))) return EndDigitize();
 
@@ -933,12 +981,15 @@ HRESULT CCommandPP::OnRunDigitize() {
   request.Bytes(std::span<const BYTE>(settings.data(), 5)).U8(3).Float(distance);
   deviceStatus = responseCode = 0;
   std::vector<BYTE> answer;
-  const HRESULT hr = Transaction(136, request.Data(), &deviceStatus, &responseCode, &answer);
+  const HRESULT hr = Transaction(136, request.Data(), &deviceStatus, &responseCode, &answer, &outcome);
   // The command's own response decides; the device status carries "configuration changed" after
   // every successful write.
   if (FAILED(hr) || responseCode != 0) {
-    Ask(kStringDigitizeCaption, kStringDigitizeFailed, vkr::dui::kMessageError);
-    Ask(kStringDigitizeCaption, kStringDigitizeFailed, vkr::dui::kMessageInformation);
+    if (outcome.Ok()) {
+      outcome.kind = vkr::dui::EDeviceOutcome::Refused;
+      outcome.responseCode = responseCode;
+    }
+    TellDigitizeFailed(outcome, 136);
   } else {
     const DWORD start = m_clock.now();
     for (DWORD elapsed = 0; elapsed < kDigitizePause; elapsed = m_clock.now() - start)

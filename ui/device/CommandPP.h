@@ -95,6 +95,10 @@ class CCommandPP : public CDevicePropertyPage {
   // "Loading..." into the edits, then UpdatePlaceholders.
   void SetLoadingTexts();
   void ShowDigitizeButton();
+  // The entries take input only where the user's input can be written: offline no edit takes
+  // typing and no choice list opens, and a choice list showing a placeholder offers nothing (a
+  // placeholder is no choice). Digitize runs only online.
+  void LockEntries();
   // The float in an edit, rounded to "%.3f"; E_FAIL when it holds no number.
   HRESULT EditFloat(UINT editId, float* value);
   void WriteBack(UINT editId, float value);
@@ -115,8 +119,11 @@ class CCommandPP : public CDevicePropertyPage {
   // The digitize routine's ending: controls back to the "Digitize" state, then a refresh.
   HRESULT EndDigitize();
   LONG Ask(UINT captionId, UINT textId, LONG style);
+  // One transaction of the HART service on connection 0; *outcome (may be null) says what became of it.
   HRESULT Transaction(BYTE command, const std::vector<BYTE>& request, BYTE* deviceStatus, BYTE* responseCode,
-                      std::vector<BYTE>* response);
+                      std::vector<BYTE>* response, vkr::dui::SDeviceOutcome* outcome = nullptr);
+  // The digitize routine did not run: the user is told why, once, and that the loop may return.
+  void TellDigitizeFailed(const vkr::dui::SDeviceOutcome& outcome, BYTE command);
 
   BYTE m_nRangeUnit = 0;
   USHORT m_nLastPvUnit = 0xFFFF;

@@ -14,6 +14,16 @@
 
 namespace {
 
+// The HART command that writes the parameter, where its response codes mean something of its own.
+BYTE CommandOf(LONG id) {
+  switch (id) {
+    case vkr::dui::kParUpperRange:
+    case vkr::dui::kParLowerRange:
+    case vkr::dui::kParRangeValues: return 35;
+    default: return 0;
+  }
+}
+
 template <class Interface>
 vkr::ComPtr<Interface> Query(IUnknown* object) {
   vkr::ComPtr<Interface> result;
@@ -90,16 +100,6 @@ bool IsLabel(HWND window) {
   return kind != SS_BITMAP && kind != SS_ICON;
 }
 
-// "A", "A and B", "A, B and C".
-std::u16string JoinNames(const std::vector<std::u16string>& names) {
-  std::u16string text;
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (i > 0) text += i + 1 == names.size() ? u" and " : u", ";
-    text += names[i];
-  }
-  return text;
-}
-
 std::string Ansi(const vkr::Bstr& text) {
   if (text.Empty()) return {};
   const int size = WideCharToMultiByte(CP_ACP, 0, text.Get(), static_cast<int>(text.Length()), nullptr, 0, nullptr, nullptr);
@@ -144,6 +144,54 @@ HRESULT CDevicePropertyPage::OnDtmStateChanged(ULONG state) {
   UpdatePlaceholders();
   if (!wasOnline && state == vkr::dui::kDtmStateOnline) OnDeviceOnline();
   return hr;
+}
+
+HRESULT CDevicePropertyPage::ExecuteCommand(VARIANT command, VARIANT argument) {
+  LONG id = -1;
+  vkr::dui::SDeviceOutcome outcome;
+  if (vkr::dui::DecodeDeviceFailure(command, argument, &id, &outcome)) {
+    // Kept for the blocking accesses, then the page's own concern when the parameter is its and
+    // the user sees the page (a hidden page shares parameters with the one shown, not its reads).
+    CovFDT_PropertyPageImpl::ExecuteCommand(command, argument);
+    if (FindParameterIndex(id) >= 0 && m_hWndDialog && ::IsWindowVisible(m_hWndDialog))
+      OnDeviceAccessFailed(id, outcome);
+    return S_OK;
+  }
+  return CovFDT_PropertyPageImpl::ExecuteCommand(command, argument);
+}
+
+void CDevicePropertyPage::OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceOutcome& outcome) {
+  if (m_bWriting || !m_hWndDialog || !m_pParInfo) return;
+  {
+    CUpdatingControls updating(*this);
+    // Every field of the page still waiting, the table's and the page's own texts alike.
+    for (HWND child = ::GetWindow(m_hWndDialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+      const UINT control = static_cast<UINT>(::GetDlgCtrlID(child));
+      if (control == 0 || IsUserControl(control)) continue;
+      char kind[16] = {};
+      ::GetClassNameA(child, kind, sizeof kind);
+      if (std::string(kind) == "ComboBox")
+        vkr::dui::ShowNotRead(m_hWndDialog, {}, {control});
+      else
+        vkr::dui::ShowNotRead(m_hWndDialog, {control});
+    }
+    // An entry with no value has no invalid mark to show either: nobody entered anything.
+    for (ULONG i = 0; i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
+      const UINT control = m_pParInfo[i].m_nCtrlId;
+      if (control != 0 && (m_pParInfo[i].m_nState & vkr::dui::kStateInvalid) && !IsUserControl(control) &&
+          vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText)
+        SetControlStateById(m_pParInfo[i].m_nParamId, m_pParInfo[i].m_nState & ~vkr::dui::kStateInvalid);
+    }
+  }
+  std::u16string what;
+  const LONG index = FindParameterIndex(id);
+  if (index >= 0 && m_pParInfo[index].m_nCtrlId != 0) what = EntryLabel(id);
+  if (what.empty()) {
+    std::u16string title;
+    LoadPageString(PageClass().titleId, &title);
+    what = u"The " + title + u" page's values";
+  }
+  TellOnMessageLine(vkr::dui::NotReadText({what}, outcome));
 }
 
 bool CDevicePropertyPage::DeviceMayAnswer() const {
@@ -399,13 +447,22 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
   // The device's answer to this write, not one before it, tells why a write was refused.
   SetDtmParameterValue(kParCommandResponse, vkr::I4(0));
   bool refused = false;
+  const unsigned long long mark = vkr::dui::DeviceFailureMark();
+  m_bWriting = true;
   const HRESULT hr = WriteCheckedInput(id, &refused);
+  m_bWriting = false;
   if (hr == S_OK && !refused) {
     MarkWritten(carried);
     return S_OK;
   }
-  if (!refused && !FAILED(hr)) return hr;
-  std::u16string reason;
+  if (!refused && !FAILED(hr)) {
+    // An entry of the user the DTM's check refused: nothing was written, and the user is told.
+    const LONG index = FindParameterIndex(id);
+    if (hr == S_FALSE && index >= 0 && (m_pParInfo[index].m_nState & vkr::dui::kStateInvalid) &&
+        std::any_of(carried.begin(), carried.end(), [&](LONG entry) { return IsUserEntry(entry); }))
+      TellNotWritten(carried, ENotWritten::Invalid);
+    return hr;
+  }
   if (refused && CurrentDtmState() == vkr::dui::kDtmStateOnline) {
     vkr::Variant answer, code;
     // A command not known here still has the codes that mean the same for every command.
@@ -426,11 +483,10 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
           if (!names.empty()) break;
         }
         MarkWritten(carried);
-        TellOnMessageLine(JoinNames(names) + (names.size() == 1 ? u" was" : u" were") +
+        TellOnMessageLine(vkr::dui::JoinNames(names) + (names.size() == 1 ? u" was" : u" were") +
                           u" written; the device warns: " + vkr::hart::DescribeResponseCode(command, code.bVal) + u".");
         return S_OK;
       }
-      reason = vkr::hart::DescribeResponseCode(command, code.bVal);
     }
   }
   for (const auto& [entry, state] : marks)
@@ -438,7 +494,7 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
   const ENotWritten why = !refused                                      ? ENotWritten::NoValue
                           : CurrentDtmState() == vkr::dui::kDtmStateOnline ? ENotWritten::Unconfirmed
                                                                            : ENotWritten::NotConnected;
-  TellNotWritten(carried, why, reason);
+  TellNotWritten(carried, why, vkr::dui::OutcomeAfter(hr, false, mark, id), CommandOf(id));
   return FAILED(hr) ? hr : E_FAIL;
 }
 
@@ -499,7 +555,7 @@ void CDevicePropertyPage::MarkWritten(std::initializer_list<LONG> ids) {
 }
 
 void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why,
-                                         const std::u16string& reason) {
+                                         const vkr::dui::SDeviceOutcome& outcome, BYTE command) {
   // The entries of the write the user changed, else all it carried; then the user's others.
   std::vector<std::u16string> names, failedNames;
   auto add = [](std::vector<std::u16string>* list, const std::u16string& name) {
@@ -511,20 +567,36 @@ void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENo
     for (LONG id : failed) add(&failedNames, EntryLabel(id));
   names = failedNames;
   for (LONG id : m_userEntries) add(&names, EntryLabel(id));
-  if (names.empty()) return;
-  std::u16string text = JoinNames(names) + (names.size() == 1 ? u" was" : u" were") + u" not written";
+  if (names.empty()) {
+    // A Send offline with nothing typed still learns that nothing went to a device.
+    if (why == ENotWritten::NotConnected) TellOnMessageLine(vkr::dui::kNothingWrittenOffline);
+    return;
+  }
+  std::u16string text = vkr::dui::JoinNames(names) + (names.size() == 1 ? u" was" : u" were") + u" not written";
   if (why == ENotWritten::Unconfirmed) {
-    text += reason.empty() ? u": the device did not confirm " : u": the device refused ";
-    if (names.size() == failedNames.size())
-      text += failedNames.size() == 1 ? u"it" : u"them";
-    else
-      text += JoinNames(failedNames);
-    if (!reason.empty()) text += u": " + reason;
+    // The reason names what failed when the user's other entries stand beside it.
+    text += u": " + vkr::dui::OutcomeReason(outcome, command, failedNames.size() > 1);
+    if (names.size() != failedNames.size()) text += u" (" + vkr::dui::JoinNames(failedNames) + u")";
   } else if (why == ENotWritten::NotConnected) {
     text += u": no device is connected";
+  } else if (why == ENotWritten::Invalid) {
+    text += names.size() == 1 ? u": its entry is not valid" : u": their entries are not valid";
   }
   text += u".";
   TellOnMessageLine(text);
+}
+
+bool CDevicePropertyPage::TellInvalidEntries() {
+  std::vector<std::u16string> names;
+  for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
+    const CActXParInfo& entry = m_pParInfo[i];
+    if ((entry.m_nState & 0x5) != 0x5 || (entry.m_nState & 0x8) || entry.m_nCtrlId == 0) continue;
+    const std::u16string name = EntryLabel(entry.m_nParamId);
+    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  }
+  if (names.empty()) return false;
+  TellOnMessageLine(vkr::dui::InvalidEntryText(names));
+  return true;
 }
 
 void CDevicePropertyPage::TellOnMessageLine(const std::u16string& text) {

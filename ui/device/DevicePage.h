@@ -37,6 +37,7 @@
 
 #include "platform/platform.h"
 #include "ui/device/DeviceUiIds.h"
+#include "ui/device/kit/DeviceOutcome.h"
 #include "ui/framework/PropertyPage.h"
 
 class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
@@ -65,6 +66,9 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   HRESULT RefreshParameter(LONG id) override;
   // The user's keystroke or choice makes the control's entries the user's, then the framework's.
   HRESULT OnControlChange(UINT code, UINT controlId, HWND control) override;
+  // The DTM's word that a device access of one of the page's parameters failed goes to
+  // OnDeviceAccessFailed; everything else to the framework.
+  HRESULT ExecuteCommand(VARIANT command, VARIANT argument) override;
 
   // The DTM's check of an entry, with the limits of a distance (ShownLengthUnit) taken into the
   // unit the entry shows it in.
@@ -77,6 +81,11 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   bool IsUserEntry(LONG id) const;
 
  protected:
+  // A read or write of the parameter `id` (one of the page's table) failed as `outcome`: the page
+  // tells the user what did not happen and shows no value the device did not give. Here, for a
+  // read (a write's failure is Send's to tell): the page's fields still waiting say "Not read",
+  // and the message line names what could not be read (the entry, else the page).
+  virtual void OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceOutcome& outcome);
   // The DTM reached the online state (from another): a page that shows device values reads them
   // now, also when it was shown while the DTM went online. Nothing here.
   virtual void OnDeviceOnline() {}
@@ -162,14 +171,16 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   bool HoldsValue(LONG id, vkr::Variant* value);
   // A Send wrote all it had to: no entry is the user's any more.
   void EndSend();
-  // Why a write did not happen: the device did not confirm it, no device is connected, or its
-  // value could not be made.
-  enum class ENotWritten { Unconfirmed, NotConnected, NoValue };
+  // Why a write did not happen: the device did not confirm it (the outcome says how), no device is
+  // connected, its value could not be made, or the entry is not valid.
+  enum class ENotWritten { Unconfirmed, NotConnected, NoValue, Invalid };
+  // A Send that stops at invalid entries (SetFocusToControl failed): the message line names them.
+  // False when no entry is marked invalid.
+  bool TellInvalidEntries();
   // Tells on the message line that `failed` were not written and why, naming with them the
   // user's other entries still unwritten.
-  // A write the device refused with a command response names it (`reason`: "0x0B (upper range
-  // value too high)").
-  void TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why, const std::u16string& reason = {});
+  void TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why, const vkr::dui::SDeviceOutcome& outcome = {},
+                      BYTE command = 0);
   // The text on the frame's message line (empty: none). Without a frame's message line (the page
   // on its own) the text goes to the user as a message.
   void TellOnMessageLine(const std::u16string& text);
@@ -203,6 +214,7 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
 
   std::vector<LONG> m_userEntries;  // ids of the user's entries, in the order first changed
   int m_nOwnRefreshes = 0;          // echoes of RequestFirstRefresh still to come
+  bool m_bWriting = false;          // SendEntry's write runs: its failure is told by Send
   bool m_bToldNotWritten = false;   // the message line holds this page's "not written"
 
   // Steps 1 to 3 of both reads: whether the parameter exists and is read from the device

@@ -124,6 +124,8 @@ inline constexpr const char* kNotConnectedText = "Not connected";
 // The same in a field too narrow for them (the day of a date).
 inline constexpr const char* kLoadingShortText = "...";
 inline constexpr const char* kNotConnectedShortText = "--";
+// What a field shows whose read the device did not answer or refused: no value came.
+inline constexpr const char* kNotReadText = "Not read";
 
 // A page puts a text on its frame's message line by sending this up its window's parents
 // (lParam: a null-terminated UTF-16 text, empty to clear it); the frame that shows it answers 1.

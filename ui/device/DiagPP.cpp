@@ -2,6 +2,7 @@
 #include "ui/device/DiagPP.h"
 
 #include <string>
+#include <utility>
 
 #include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
@@ -166,21 +167,29 @@ HRESULT CDiagPP::SetControlValueById(LONG id, VARIANT value) {
 }
 
 void CDiagPP::OnSelfTestResponse(const VARIANT& value) {
+  if (m_nPendingProcedure == kParSelfTest) m_nPendingProcedure = 0;
   if (!HasContainer()) return;
   const std::optional<BYTE> outcome = LowByte(value);
   if (!outcome) return;
-  OpenFunction(kFunctionSelfTestResults);
-  if (*outcome == 0) return;
-  Tell(kStringSelfTestCaption, kStringSelfTestCommError, kMessageError);
-  Tell(kStringSelfTestCaption, kStringLoopNote, kMessageInformation);
+  if (*outcome == 0) {
+    OpenFunction(kFunctionSelfTestResults);
+    return;
+  }
+  if (std::exchange(m_nToldProcedure, 0) == kParSelfTest) return;
+  // The device's response code: the test did not run, and the user learns why.
+  TellProcedureFailed(
+      {kStringSelfTestCaption, kStringAboutSelfTest, kParSelfTest, kStringSelfTestError, kStringSelfTestOffline, true},
+      SDeviceOutcome{*outcome == 32 ? EDeviceOutcome::Busy : EDeviceOutcome::Refused, *outcome});
 }
 
 void CDiagPP::OnMasterResetResponse(const VARIANT& value) {
+  if (m_nPendingProcedure == kParMasterReset) m_nPendingProcedure = 0;
   if (!HasContainer()) return;
   const std::optional<BYTE> outcome = LowByte(value);
-  if (!outcome || *outcome == 0) return;
-  Tell(kStringMasterResetCaption, kStringMasterResetCommError, kMessageError);
-  Tell(kStringMasterResetCaption, kStringLoopNote, kMessageInformation);
+  if (!outcome || *outcome == 0 || std::exchange(m_nToldProcedure, 0) == kParMasterReset) return;
+  TellProcedureFailed({kStringMasterResetCaption, kStringAboutMasterReset, kParMasterReset, kStringMasterResetError,
+                       kStringMasterResetOffline, false},
+                      SDeviceOutcome{*outcome == 32 ? EDeviceOutcome::Busy : EDeviceOutcome::Refused, *outcome});
 }
 
 HRESULT CDiagPP::GetControlValueById(LONG id, VARIANT* value) {
@@ -210,6 +219,7 @@ HRESULT CDiagPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* 
   if (!base) return E_NOINTERFACE;
   // Shown without a device, the values of one that has gone make way too.
   ShowPlaceholders(!DeviceMayAnswer());
+  EnableDeviceButtons();
   if (!IsOnline() || !m_spDtm) return S_OK;
   for (LONG id : {kParCommand0Complete, kParDeviceStatus}) {
     VARIANT_BOOL asked = VARIANT_FALSE;
@@ -227,7 +237,10 @@ void CDiagPP::ShowPlaceholders(bool overValues) {
   MatchPlaceholders(m_hWndDialog, DeviceMayAnswer(), {kDiagCounterEdit, kDiagFlagEdit});
 }
 
-void CDiagPP::UpdatePlaceholders() { ShowPlaceholders(false); }
+void CDiagPP::UpdatePlaceholders() {
+  ShowPlaceholders(false);
+  EnableDeviceButtons();
+}
 
 // ---- Procedures ----------------------------------------------------------------------------------
 
@@ -285,6 +298,51 @@ HRESULT CDiagPP::OnMasterReset() {
                              kStringMasterResetError, kStringMasterResetOffline, false});
 }
 
+void CDiagPP::TellProcedureFailed(const SDeviceProcedure& procedure, const SDeviceOutcome& outcome) {
+  m_nToldProcedure = procedure.parameter;
+  std::u16string caption;
+  LoadPageString(procedure.caption, &caption);
+  ShowDeviceMessage(m_spDtmObject.Get(), caption,
+                    NotDoneText(caption, outcome, procedure.parameter == kParSelfTest ? 41 : 42), kMessageError);
+  if (procedure.opensResults) OpenFunction(kFunctionSelfTestResults);
+  Tell(procedure.caption, kStringLoopNote, kMessageInformation);
+}
+
+void CDiagPP::OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) {
+  if (id != 0 && id == m_nPendingProcedure) {
+    m_nPendingProcedure = 0;
+    if (id == kParSelfTest)
+      TellProcedureFailed({kStringSelfTestCaption, kStringAboutSelfTest, kParSelfTest, kStringSelfTestError,
+                           kStringSelfTestOffline, true},
+                          outcome);
+    else
+      TellProcedureFailed({kStringMasterResetCaption, kStringAboutMasterReset, kParMasterReset, kStringMasterResetError,
+                           kStringMasterResetOffline, false},
+                          outcome);
+    return;
+  }
+  if (id == kResetConfigChangedFlag) {
+    TellOnMessageLine(NotDoneText(u"Reset Configuration Changed Flag", outcome, 38));
+    return;
+  }
+  // A read that brought nothing: its field says so instead of waiting for ever.
+  const UINT field = id == kParCommand0Complete ? kDiagCounterEdit : id == kParDeviceStatus ? kDiagFlagEdit : 0;
+  if (field && m_hWndDialog) {
+    const std::string shown = DialogItemText(m_hWndDialog, field);
+    if (shown.empty() || shown == kLoadingText) {
+      CUpdatingControls updating(*this);
+      ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(field), kNotReadText);
+    }
+  }
+}
+
+void CDiagPP::EnableDeviceButtons() {
+  if (!m_hWndDialog) return;
+  const BOOL online = IsOnline() ? TRUE : FALSE;
+  for (UINT button : {kDiagSelfTestButton, kDiagMasterResetButton, kDiagResetFlagButton})
+    ::EnableWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(button)), online);
+}
+
 HRESULT CDiagPP::RunDeviceProcedure(const SDeviceProcedure& procedure) {
   // The questions wait for the user with the messages flowing: a second click meanwhile must
   // not start the procedure again.
@@ -307,26 +365,39 @@ HRESULT CDiagPP::RunDeviceProcedure(const SDeviceProcedure& procedure) {
     Tell(caption, kStringLoopNote, kMessageInformation);
     return S_OK;
   }
-  VARIANT_BOOL written = VARIANT_FALSE;
-  const HRESULT hr = m_spDtm ? m_spDtm->WriteDeviceParameter(vkr::UI4(static_cast<ULONG>(procedure.parameter)),
-                                                             vkr::EmptyVariant(), &written)
-                             : E_POINTER;
-  if (FAILED(hr) || written == VARIANT_FALSE) {
-    Tell(caption, procedure.errorText, kMessageError);
-    if (procedure.opensResults) OpenFunction(kFunctionSelfTestResults);
-    Tell(caption, kStringLoopNote, kMessageInformation);
+  // The answer (1019, 1020) or the DTM's word of a failure arrives later; a request that did not
+  // go out is told now.
+  m_nPendingProcedure = procedure.parameter;
+  m_nToldProcedure = 0;
+  const SDeviceOutcome sent = StartDeviceWrite(m_spDtm.Get(), procedure.parameter, vkr::EmptyVariant());
+  if (!sent.Ok() && m_nPendingProcedure == procedure.parameter) {
+    m_nPendingProcedure = 0;
+    TellProcedureFailed(procedure, sent);
   }
-  // On success the outcome arrives later (1019, 1020).
   return S_OK;
 }
 
 HRESULT CDiagPP::OnResetConfigChangedFlag() {
   auto base = Query<IovFdtBaseDTM>(m_spDtmObject.Get());
   if (!base) return E_NOINTERFACE;
-  if (!IsOnline()) return S_OK;
-  if (!m_bCounterKnown) return S_FALSE;
+  if (!IsOnline()) {
+    TellOnMessageLine(NotDoneText(u"Reset Configuration Changed Flag", SDeviceOutcome{EDeviceOutcome::Offline}));
+    return S_OK;
+  }
+  if (!m_bCounterKnown) {
+    TellOnMessageLine(u"Reset Configuration Changed Flag was not sent: the configuration change counter was not read.");
+    return S_FALSE;
+  }
+  TellOnMessageLine(u"");
   SetControlStateById(kResetConfigChangedFlag, kStateUsableChanged);
-  return CheckParameterInput(kResetConfigChangedFlag);
+  const unsigned long long mark = DeviceFailureMark();
+  bool refused = false;
+  const HRESULT hr = WriteCheckedInput(kResetConfigChangedFlag, &refused);
+  // A failure the DTM told is told as it came (OnDeviceAccessFailed); one it did not tell here.
+  if ((refused || FAILED(hr)) && !DeviceFailureSince(mark, kResetConfigChangedFlag))
+    TellOnMessageLine(
+        NotDoneText(u"Reset Configuration Changed Flag", OutcomeAfter(hr, false, mark, kResetConfigChangedFlag), 38));
+  return hr;
 }
 
 // ---- Keyboard and messages -----------------------------------------------------------------------

@@ -85,6 +85,9 @@ class CDiagPP : public CDevicePropertyPage {
 
  protected:
   void UpdatePlaceholders() override;
+  // A procedure, the flag's reset or a read of the page failed: the user is told what did not
+  // happen, a field the read should fill says it was not read.
+  void OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) override;
 
  private:
   // The counter and flag fields without a value (all with overValues) show the placeholder that
@@ -107,6 +110,10 @@ class CDiagPP : public CDevicePropertyPage {
   void OpenFunction(LONG functionId);
   bool HasContainer() const;
   bool IsOnline() const;
+  // The buttons that write to the device take clicks only while it is online.
+  void EnableDeviceButtons();
+  // The user is told that the procedure did not run, why, and that the loop may return.
+  void TellProcedureFailed(const SDeviceProcedure& procedure, const SDeviceOutcome& outcome);
   // 1019 and 1020 arriving from the device.
   void OnSelfTestResponse(const VARIANT& value);
   void OnMasterResetResponse(const VARIANT& value);
@@ -116,6 +123,8 @@ class CDiagPP : public CDevicePropertyPage {
   bool m_bCounterKnown = false;   // a command 0 answer brought the counter
   BYTE m_abyConfigChangeCounter[2] = {0, 0};
   bool m_bRunning = false;        // a procedure asks the user or writes: a second start waits
+  LONG m_nPendingProcedure = 0;   // the procedure whose write went out, its answer not come (0: none)
+  LONG m_nToldProcedure = 0;      // the procedure whose failure was told: its answer tells no more
 };
 
 }  // namespace vkr::dui

@@ -235,17 +235,12 @@ HRESULT CEchoPP::ReadEchoData() {
   }
   BYTE deviceStatus = 0, responseCode = 0;
   hr = hart->Transaction(kEchoCommand, request.Get(), &deviceStatus, &responseCode, response.Put(), error.Put());
-  if (error.Length() > 0) {
-    ReadFailed(std::u16string(error.View()));
-    return S_OK;
-  }
-  if (hr != S_OK) {
-    ReadFailed(HexCode(FAILED(hr) ? hr : E_FAIL));
-    return S_OK;
-  }
-  // A refusal (busy, a selection the device does not have) carries no table.
-  if (responseCode != 0) {
-    ReadFailed(u"the device answered with response code " + Widen(std::to_string(responseCode)));
+  // A refusal (busy, a selection the device does not have), no answer or a lost one carries no
+  // table: the user is told which.
+  if (error.Length() > 0 || hr != S_OK || responseCode != 0) {
+    SDeviceOutcome outcome = ServiceOutcome(hr, responseCode, error.View());
+    if (outcome.Ok()) outcome = SDeviceOutcome{EDeviceOutcome::Refused, responseCode};
+    ReadFailed(OutcomeReason(outcome, kEchoCommand));
     return S_OK;
   }
   std::vector<BYTE> bytes;
@@ -278,8 +273,10 @@ HRESULT CEchoPP::ReadEchoData() {
 }
 
 void CEchoPP::ReadFailed(const std::u16string& reason) {
-  // "Loading..." would promise a value that is not coming: the table shows what the page has.
+  // "Loading..." would promise a value that is not coming: the table shows what the page has, and
+  // what it has not says so.
   ShowTable(true);
+  MarkCellsWithoutValue(DeviceMayAnswer() ? kNotReadText : kNotConnectedText);
   ::EnableWindow(Item(kEchoReadButton), TRUE);
   std::u16string caption, text;
   LoadPageString(kEchoTitleId, &caption);
@@ -324,6 +321,28 @@ void CEchoPP::ShowTable(bool emptyWithoutEcho1) {
   }
   CUpdatingControls updating(*this);
   for (std::size_t i = 0; i < kEchoWords; ++i) ShowValue(i);
+}
+
+void CEchoPP::MarkCellsWithoutValue(const char* text) {
+  if (!m_hWndDialog) return;
+  CUpdatingControls updating(*this);
+  std::vector<UINT> empty;
+  for (const auto& row : kEchoTableEdits)
+    for (UINT edit : row)
+      if (DialogItemText(m_hWndDialog, edit).empty() || ShowsPlaceholder(m_hWndDialog, edit)) empty.push_back(edit);
+  for (UINT edit : empty) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(edit), kLoadingText);
+  // The placeholders' own road gives each cell the words or, where they do not fit, the short form.
+  if (text == kNotReadText) {
+    for (UINT edit : empty) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(edit), kNotReadText);
+  } else {
+    for (UINT edit : empty) MatchPlaceholders(m_hWndDialog, text == kLoadingText, {edit});
+  }
+}
+
+void CEchoPP::UpdatePlaceholders() {
+  if (!m_hWndDialog) return;
+  ::EnableWindow(Item(kEchoReadButton), CurrentDtmState() == kDtmStateOnline ? TRUE : FALSE);
+  if (!DeviceMayAnswer()) MarkCellsWithoutValue(kNotConnectedText);
 }
 
 void CEchoPP::EmptyTable() {
@@ -467,6 +486,7 @@ HRESULT CEchoPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* 
     }
     Layout(feet);
     ShowTable(true);
+    UpdatePlaceholders();
   }
   m_nMarkerWidth = (m_fRange == 20000.0f || m_fRange == 70000.0f) ? 2 : 5;
   ShowUnitHeaders();

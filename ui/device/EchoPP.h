@@ -128,6 +128,10 @@ class CEchoPP : public CDevicePropertyPage {
   // The table from m_adwEchoData; with emptyWithoutEcho1 every edit is emptied when echo 1 has no
   // start or no peak distance.
   void ShowTable(bool emptyWithoutEcho1);
+  // The cells without an echo value say why: "Not connected" (or its short form) offline, and
+  // after a failed read "Not read"; the read button works only online.
+  void UpdatePlaceholders() override;
+  void MarkCellsWithoutValue(const char* text);
   void ShowValue(std::size_t word);
   void EmptyTable();
   void PlaceBars();

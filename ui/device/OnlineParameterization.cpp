@@ -326,6 +326,14 @@ HRESULT COnlineParameterization::SetControlValueById(LONG id, VARIANT value) {
       // No answer yet (the DTM's value before the device was read): nothing to check. Only a
       // device names a device: not online, the value is the data set's, which no device gave.
       if (bytes.empty() || CurrentDtmState() != kDtmStateOnline) return S_OK;
+      // Without manufacturer and device type no device named itself: the answer was lost.
+      if (bytes.size() < 3) {
+        RetryIdentity(SDeviceOutcome{EDeviceOutcome::Lost});
+        return S_OK;
+      }
+      // An answer after the lost ones: their word goes.
+      if (m_nIdentityRetries >= 2 && !m_bIdentityRefused) SetMessage("");
+      m_nIdentityRetries = 0;
       const CByteReader answer(bytes);
       if (auto manufacturer = answer.U8(1)) store(kParManufacturerCode, Byte(*manufacturer));
       if (auto type = answer.U16(1)) store(kParDeviceTypeCode, Word(*type));
@@ -387,10 +395,35 @@ HRESULT COnlineParameterization::SetControlValueById(LONG id, VARIANT value) {
   }
 }
 
+HRESULT COnlineParameterization::ExecuteCommand(VARIANT command, VARIANT argument) {
+  LONG id = -1;
+  SDeviceOutcome outcome;
+  if (DecodeDeviceFailure(command, argument, &id, &outcome) && id == kParCommand0Complete &&
+      CurrentDtmState() == kDtmStateOnline)
+    RetryIdentity(outcome);
+  return CovFDT_WtlTreePPFrameImpl::ExecuteCommand(command, argument);
+}
+
+void COnlineParameterization::RetryIdentity(const SDeviceOutcome& why) {
+  if (!m_spDtm || CurrentDtmState() != kDtmStateOnline) return;
+  // The first reason the DTM gave says most (a short answer only that something was lost).
+  if (m_nIdentityRetries == 0 || (m_identityLoss.kind == EDeviceOutcome::Lost && why.kind != EDeviceOutcome::Lost))
+    m_identityLoss = why;
+  if (m_nIdentityRetries < 2) {
+    ++m_nIdentityRetries;
+    // A read that does not even go out is lost at once.
+    if (const SDeviceOutcome sent = StartDeviceRead(m_spDtm.Get(), kParCommand0Complete); !sent.Ok())
+      RetryIdentity(sent);
+    return;
+  }
+  SetMessage(vkr::Utf16ToUtf8(NotReadText({u"The device's identity"}, m_identityLoss, 0)).c_str());
+}
+
 void COnlineParameterization::CheckIdentity(const BYTE* bytes, size_t count) {
   const CByteReader answer(std::span<const BYTE>(bytes, count));
   const std::optional<BYTE> manufacturer = answer.U8(1), type = answer.U8(2);
-  if (manufacturer && type && *manufacturer == kExpectedManufacturerCode && *type == kExpectedDeviceTypeCode) {
+  if (!manufacturer || !type) return;
+  if (*manufacturer == kExpectedManufacturerCode && *type == kExpectedDeviceTypeCode) {
     // This DTM's device: a device refused before has gone, its message with it.
     if (m_bIdentityRefused) {
       m_bIdentityRefused = false;

@@ -19,6 +19,7 @@
 #include "include/DtmInterfaces.h"
 #include "include/TranslationInterfaces.h"
 #include "platform/platform.h"
+#include "ui/device/kit/DeviceOutcome.h"
 #include "ui/device/kit/OnlineUsageCounter.h"
 #include "ui/device/kit/PageResources.h"
 #include "ui/framework/TreePageFrame.h"
@@ -91,6 +92,8 @@ class COnlineParameterization : public CovFDT_WtlTreePPFrameImpl,
   // The identity check (1028), the distance reading (1029), the tag (1092, 1093), Send's
   // activation (1045); ids outside 1028..1093 go to the framework.
   HRESULT SetControlValueById(LONG id, VARIANT value) override;
+  // A failed read of command 0 is a lost answer: read again (twice at most), then say so.
+  HRESULT ExecuteCommand(VARIANT command, VARIANT argument) override;
 
   // The tree frame's keyboard routing with the device buttons in the button row.
   HRESULT OnMessageMediatorEvent(MSG* message) override;
@@ -117,8 +120,12 @@ class COnlineParameterization : public CovFDT_WtlTreePPFrameImpl,
   void EnableDeviceButtons(BOOL enable);
   // The DTM's state now (asked of the DTM; the state last told when it cannot be asked).
   ULONG CurrentDtmState() const;
-  // The check of a command 0 answer; the bytes present only.
+  // The check of a command 0 answer that names a manufacturer and a device type; the bytes
+  // present only. Anything shorter is no identity: the answer was lost (RetryIdentity).
   void CheckIdentity(const BYTE* bytes, size_t count);
+  // Command 0 read again after a lost answer while retries are left; then the message line says
+  // that the identity could not be read and why.
+  void RetryIdentity(const vkr::dui::SDeviceOutcome& why);
   void SetItemText(UINT id, const char* text);
   // The message line's text; the line shows only with one.
   void SetMessage(const char* text);
@@ -134,4 +141,6 @@ class COnlineParameterization : public CovFDT_WtlTreePPFrameImpl,
   bool m_bFunctionDisabled = false;   // this frame greyed the DTM's function 1
   bool m_bIdentityRefused = false;    // the last command 0 answer was not this device's
   bool m_bReadingShown = false;       // the distance reading shows a device's reading
+  int m_nIdentityRetries = 0;         // reads of command 0 after lost answers since the last one
+  vkr::dui::SDeviceOutcome m_identityLoss;  // the first why of those losses the DTM told
 };

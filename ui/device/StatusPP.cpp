@@ -104,9 +104,11 @@ HRESULT CStatusPP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
   const HRESULT hr = CDevicePropertyPage::InitializeUI(dtm, ok);
 
   for (UINT edit : kStatusRawEdits) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(edit), "");
-  for (UINT lamp : kStatusBitLamps) SetLamp(m_hWndDialog, lamp, m_clear.Get());
-  for (UINT lamp : kStatusFaultLamps) SetLamp(m_hWndDialog, lamp, m_clear.Get());
-  m_faultImages.fill(m_clear.Get());
+  // No lamp shows a state before the device gave one.
+  EmptyBitLamps();
+  for (UINT lamp : kStatusFaultLamps) SetLamp(m_hWndDialog, lamp, nullptr);
+  m_faultImages.fill(nullptr);
+  ShowStateText(DeviceMayAnswer() ? kLoadingText : kNotConnectedText);
   m_bInitialized = 1;
   return hr;
 }
@@ -128,6 +130,7 @@ HRESULT CStatusPP::SetControlValueById(LONG id, VARIANT value) {
       const BYTE status = static_cast<BYTE>(number & 0xFF);
       for (int bit = 0; bit < 8; ++bit)
         SetLamp(m_hWndDialog, kStatusBitLamps[bit], (status >> bit) & 1 ? m_set.Get() : m_clear.Get());
+      if (!m_bReadFailed) ShowStateText("");
       ::EnableWindow(::GetDlgItem(m_hWndDialog, kStatusReadAdditionalButton),
                      (status & kStatusMoreStatusAvailable) ? TRUE : FALSE);
       return S_OK;
@@ -137,9 +140,12 @@ HRESULT CStatusPP::SetControlValueById(LONG id, VARIANT value) {
       std::vector<BYTE> bytes;
       const HRESULT hr = ResponseBytes(value, &bytes);
       if (FAILED(hr)) return hr;
-      // A short answer leaves the lamps as they were.
+      // A short answer of the device is a lost one: no lamp shows what it did not say.
       const std::optional<AdditionalStatusFaults> faults = DecodeAdditionalStatus(bytes);
-      if (!faults) return S_OK;
+      if (!faults) {
+        if (!bytes.empty() && !m_bBusy) OnDeviceAccessFailed(id, SDeviceOutcome{EDeviceOutcome::Lost});
+        return S_OK;
+      }
       for (std::size_t i = 0; i < kAdditionalStatusFaultCount; ++i)
         m_faultImages[i] = (*faults)[i] ? m_set.Get() : m_clear.Get();
       // The answer to the button's read arrives after the button's handler ended: shown now.
@@ -184,7 +190,8 @@ HRESULT CStatusPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL
   const HRESULT hr = CDevicePropertyPage::OnShowWindow(message, wParam, lParam, handled);
   m_bShown = wParam == 1 ? 1 : 0;
   ShowFaultSection(false);
-  m_faultImages.fill(m_clear.Get());
+  // The fault lamps wait for this showing's answer: a read that fails leaves them empty.
+  m_faultImages.fill(nullptr);
   OnRead();
   return hr;
 }
@@ -197,9 +204,14 @@ HRESULT CStatusPP::OnRead() {
   const HRESULT hr = DtmState(m_spDtm.Get(), &state);
   if (FAILED(hr)) return hr;
   if (state != dsONLINE) return S_OK;
-  VARIANT_BOOL read = VARIANT_FALSE;
-  m_spDtm->ReadDeviceParameter(vkr::UI4(kParCommand48Complete), &read);
-  return m_spDtm->ReadDeviceParameter(vkr::UI4(kParDeviceStatus), &read);
+  // A request that did not go out is told now; a failure after it when the DTM tells it.
+  m_bReadFailed = false;
+  // The status byte comes with every answer, that of command 48 too: a second request the
+  // channel does not take beside the first loses nothing.
+  if (const SDeviceOutcome sent = StartDeviceRead(m_spDtm.Get(), kParCommand48Complete); !sent.Ok())
+    OnDeviceAccessFailed(kParCommand48Complete, sent);
+  StartDeviceRead(m_spDtm.Get(), kParDeviceStatus);
+  return S_OK;
 }
 
 HRESULT CStatusPP::OnReadAdditionalStatus() {
@@ -209,12 +221,51 @@ HRESULT CStatusPP::OnReadAdditionalStatus() {
   if (FAILED(hr)) return hr;
   ShowFaultSection(true);
   if (state == dsONLINE) {
-    VARIANT_BOOL read = VARIANT_FALSE;
-    const HRESULT readHr = m_spDtm->ReadDeviceParameter(vkr::UI4(kParCommand48Complete), &read);
-    if (FAILED(readHr)) return readHr;
+    const SDeviceOutcome sent = StartDeviceRead(m_spDtm.Get(), kParCommand48Complete);
+    if (!sent.Ok()) OnDeviceAccessFailed(kParCommand48Complete, sent);
   }
   PaintFaults();
   return S_OK;
+}
+
+void CStatusPP::EmptyBitLamps() {
+  for (UINT lamp : kStatusBitLamps) SetLamp(m_hWndDialog, lamp, nullptr);
+}
+
+void CStatusPP::ShowStateText(const char* text) {
+  if (m_hWndDialog) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(kStatusStateText), text);
+}
+
+void CStatusPP::UpdatePlaceholders() {
+  if (!m_hWndDialog || !m_bInitialized) return;
+  if (DeviceMayAnswer()) {
+    if (DialogItemText(m_hWndDialog, kStatusStateText) == kNotConnectedText) ShowStateText(kLoadingText);
+    return;
+  }
+  // The device has gone: what it showed is no longer its state.
+  EmptyBitLamps();
+  m_faultImages.fill(nullptr);
+  PaintFaults();
+  ::EnableWindow(::GetDlgItem(m_hWndDialog, kStatusReadAdditionalButton), FALSE);
+  ShowStateText(kNotConnectedText);
+}
+
+void CStatusPP::OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) {
+  if (!m_hWndDialog) return;
+  // One read of the page is told once: its first failure names what could not be read.
+  const bool told = m_bReadFailed;
+  if (id == kParCommand48Complete) {
+    m_faultImages.fill(nullptr);
+    if (m_bFaultsShown) PaintFaults();
+    m_bReadFailed = true;
+    ShowStateText(kNotReadText);
+    if (!told) TellOnMessageLine(NotReadText({u"Additional Device Status"}, outcome, 48));
+  } else if (id == kParDeviceStatus) {
+    EmptyBitLamps();
+    m_bReadFailed = true;
+    ShowStateText(kNotReadText);
+    if (!told) TellOnMessageLine(NotReadText({u"Device Status"}, outcome));
+  }
 }
 
 void CStatusPP::ShowFaultSection(bool show) {

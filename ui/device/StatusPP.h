@@ -94,6 +94,9 @@ inline constexpr UINT kStatusRawGroup = 502;         // "Command 48 Info", hidde
 inline constexpr UINT kStatusReadAdditionalButton = 6311;
 inline constexpr UINT kStatusFrameReadButton = 335;  // not in the dialog; a frame's command id
 inline constexpr UINT kStatusFirstFaultLabel = 6359;  // 6359 to 6374 in fault order
+// Beside the button: why lamps are empty ("Not connected", "Loading...", "Not read"); empty once
+// the device's status shows.
+inline constexpr UINT kStatusStateText = 6375;
 
 // The lamp of each status bit, bit 0 first.
 inline constexpr UINT kStatusBitLamps[8] = {353, 352, 351, 350, 349, 348, 347, 336};
@@ -150,6 +153,12 @@ class CStatusPP : public CDevicePropertyPage {
  private:
   void ShowFaultSection(bool show);
   void PaintFaults();
+  // Lamps without a device value stay empty (no lamp reads as "all clear" then), and the text
+  // beside the button says why.
+  void UpdatePlaceholders() override;
+  void OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) override;
+  void EmptyBitLamps();
+  void ShowStateText(const char* text);
 
   COwnedFont m_font;
   COwnedBitmap m_set;
@@ -159,6 +168,7 @@ class CStatusPP : public CDevicePropertyPage {
   // The fault section is visible (between a press of the button and the next show or hide): an
   // arriving command 48 answer is painted at once.
   bool m_bFaultsShown = false;
+  bool m_bReadFailed = false;  // a read of this showing failed: its "Not read" stays
   std::array<HBITMAP, kAdditionalStatusFaultCount> m_faultImages{};
 };
 

@@ -8,6 +8,7 @@
 #include "include/DtmMessages.h"
 #include "include/TranslationInterfaces.h"
 #include "ui/framework/ActiveXTranslation.h"
+#include "ui/framework/DeviceAccessLog.h"
 
 namespace {
 
@@ -233,6 +234,8 @@ void CovFDT_BaseActiveXImpl::OnError(const char* format, ...) {
 // ---- Commands -----------------------------------------------------------------------------------
 
 HRESULT CovFDT_BaseActiveXImpl::ExecuteCommand(VARIANT command, VARIANT argument) {
+  // A failed device access is kept for whichever user interface started it.
+  if (vkr::ui::NoteDeviceAccessFailure(command, argument)) return S_OK;
   return m_eFamily == EUiFamily::Control ? ExecuteControlCommand(command, argument)
                                          : ExecuteBaseCommand(command, argument);
 }

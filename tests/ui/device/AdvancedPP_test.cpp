@@ -255,19 +255,20 @@ TEST_F(LiveAdvancedPage, ChannelFaultsDuringItsTransactions) {
   EXPECT_TRUE(vkr::test::PumpUntil([&] { return device->config.memory[0x007C] == 0x5234; }, 10000));
   Settle();
 
-  // A short command 137 answer fills only what it holds; busy or silent, the fields wait.
+  // A short command 137 answer fills only what it holds; busy or silent, nothing comes: the fields
+  // say they were not read instead of waiting.
   device->config.echoSettings = Command137Bytes(150, 0, 2.0f, 0.5f);
   Channel().faults.push_back(MakeFault(FaultKind::TruncatedData, 137, 5));
   PressButton(kParButtonRefresh);
   Settle();
   vkr::test::PumpUntil([&] { return Text(kAdvancedSensitivityEdit) == "60.0"; }, 3000);
-  EXPECT_EQ(Text(kAdvancedBlankingEdit), "Loading...");
-  EXPECT_EQ(Text(kAdvancedOffsetEdit), "Loading...");
+  EXPECT_EQ(Text(kAdvancedBlankingEdit), "Not read");
+  EXPECT_EQ(Text(kAdvancedOffsetEdit), "Not read");
   for (FaultKind kind : {FaultKind::Busy, FaultKind::NoAnswer}) {
     Channel().faults.push_back(MakeFault(kind, 137));
     PressButton(kParButtonRefresh);
     vkr::frame::TransferSession::Pump(kind == FaultKind::NoAnswer ? 6000 : 500);
-    EXPECT_EQ(Text(kAdvancedSensitivityEdit), "Loading...");
+    EXPECT_EQ(Text(kAdvancedSensitivityEdit), "Not read");
   }
   PressButton(kParButtonRefresh);
   EXPECT_TRUE(WaitForText(kAdvancedBlankingEdit, "2.000")) << Text(kAdvancedBlankingEdit);

@@ -601,7 +601,8 @@ TEST_F(CommandPage, DigitizeRunsOnceAndAlwaysRestoresItsControls) {
   EXPECT_EQ(messages.size(), 1u);
   EXPECT_TRUE(restored());
 
-  // A settings answer too short to send back: nothing goes out, nothing is told.
+  // A settings answer too short to send back: nothing goes out, and the routine's failure is told
+  // once, then that the loop may return to automatic control.
   vkr::frame::CommandFault cut;
   cut.command = 135;
   cut.truncateTo = 3;
@@ -610,10 +611,13 @@ TEST_F(CommandPage, DigitizeRunsOnceAndAlwaysRestoresItsControls) {
   run();
   EXPECT_GE(Writes(135), 1);
   EXPECT_EQ(Writes(136), 0);
-  EXPECT_EQ(messages.size(), 1u);
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_NE(messages[1].find("Auto-Digitize routine failed: the device's answer was lost."), std::string::npos)
+      << messages[1];
+  EXPECT_NE(messages[2].find("Loop may be returned to automatic control"), std::string::npos) << messages[2];
   EXPECT_TRUE(restored());
 
-  // The transmitter refuses the command: told, with the error first.
+  // The transmitter refuses the command: told once with the refusal's meaning, the error first.
   vkr::frame::CommandFault refused;
   refused.command = 136;
   refused.commandResponse = vkr::frame::hart::kWriteProtected;
@@ -622,8 +626,10 @@ TEST_F(CommandPage, DigitizeRunsOnceAndAlwaysRestoresItsControls) {
   run();
   ASSERT_EQ(messages.size(), 3u);
   EXPECT_NE(messages[1].find("message messageStop"), std::string::npos) << messages[1];
-  EXPECT_NE(messages[1].find("Auto-Digitize routine failed"), std::string::npos) << messages[1];
-  EXPECT_NE(messages[2].find("Auto-Digitize routine failed"), std::string::npos) << messages[2];
+  EXPECT_NE(messages[1].find("Auto-Digitize routine failed: the device refused it (In write protect mode)."),
+            std::string::npos)
+      << messages[1];
+  EXPECT_NE(messages[2].find("Loop may be returned to automatic control"), std::string::npos) << messages[2];
   EXPECT_TRUE(restored());
 }
 

@@ -154,15 +154,35 @@ TEST_F(DiagOnFake, ProceduresAskTellAndRunOnlyAsConfirmed) {
       {kDiagSelfTestButton, "Self Test", {OK, OK, OK}, dsONLINE, false, {ok, loop, self}, kParSelfTest},
       {kDiagSelfTestButton, "Self Test", {OK, CANCEL}, dsONLINE, false, {ok, loop}, 0},
       {kDiagSelfTestButton, "Self Test", {OK, OK, CANCEL}, dsONLINE, false, {ok, loop, self, note}, 0},
-      {kDiagSelfTestButton, "Self Test", {OK, OK, OK}, dsCONFIGURED, false,
-       {ok, loop, self, "DTM isn't online, self test aborted", note}, 0},
-      {kDiagSelfTestButton, "Self Test", {OK, OK, OK}, dsONLINE, true,
-       {ok, loop, self, "Error while performing self test", "open 8", note}, 0},
+      {kDiagSelfTestButton,
+       "Self Test",
+       {OK, OK, OK},
+       dsCONFIGURED,
+       false,
+       {ok, loop, self, "DTM isn't online, self test aborted", note},
+       0},
+      {kDiagSelfTestButton,
+       "Self Test",
+       {OK, OK, OK},
+       dsONLINE,
+       true,
+       {ok, loop, self, "Self Test failed: the request did not reach the device.", "open 8", note},
+       0},
       {kDiagMasterResetButton, "Master Reset", {OK, OK, OK}, dsONLINE, false, {ok, loop, master}, kParMasterReset},
-      {kDiagMasterResetButton, "Master Reset", {OK, OK, OK}, dsONLINE, true,
-       {ok, loop, master, "Error while performing master reset", note}, 0},
-      {kDiagMasterResetButton, "Master Reset", {OK, OK, OK}, dsCONFIGURED, false,
-       {ok, loop, master, "DTM isn't online, master reset aborted", note}, 0},
+      {kDiagMasterResetButton,
+       "Master Reset",
+       {OK, OK, OK},
+       dsONLINE,
+       true,
+       {ok, loop, master, "Master Reset failed: the request did not reach the device.", note},
+       0},
+      {kDiagMasterResetButton,
+       "Master Reset",
+       {OK, OK, OK},
+       dsCONFIGURED,
+       false,
+       {ok, loop, master, "DTM isn't online, master reset aborted", note},
+       0},
   };
   int row = 0;
   for (const auto& c : cases) {
@@ -213,13 +233,18 @@ TEST_F(DiagOnFake, OutcomesOpenTheResultsAndTellFailures) {
     std::vector<std::string> dialogue;
   } cases[] = {
       {kParSelfTestResponse, 0, false, {"open 8"}},
-      {kParSelfTestResponse, 32, false,
-       {"open 8", "Self Test: Communication error while performing self test", "Self Test: " + note}},
+      {kParSelfTestResponse,
+       32,
+       false,
+       {"Self Test: Self Test failed: the device is busy.", "open 8", "Self Test: " + note}},
       {kParSelfTestResponse, 0, true, {}},
       {kParSelfTestResponse, 3, true, {}},
       {kParMasterResetResponse, 0, false, {}},
-      {kParMasterResetResponse, 5, false,
-       {"Master Reset: Communication error while performing master reset", "Master Reset: " + note}},
+      {kParMasterResetResponse,
+       5,
+       false,
+       {"Master Reset: Master Reset failed: the device refused it (Too few data bytes received).",
+        "Master Reset: " + note}},
       {kParMasterResetResponse, 5, true, {}},
   };
   for (const auto& c : cases) {
@@ -300,6 +325,9 @@ TEST(DiagPage, NothingIsLeftBehindByMissingOrBrokenValues) {
     EXPECT_FALSE(made->IsCounterKnown());
     EXPECT_EQ(made->OnResetConfigChangedFlag(), S_FALSE);
     EXPECT_EQ(dtm->CountOf("WriteDeviceParameterEx"), 0u);
+    // The user learns why nothing was sent (no frame's message line: a message).
+    const std::size_t told = dtm->UserMessages().size();
+    EXPECT_EQ(told, 1u);
 
     VARIANT broken = vkr::EmptyVariant();
     broken.vt = VT_ARRAY | VT_UI1;  // no array behind it
@@ -309,7 +337,7 @@ TEST(DiagPage, NothingIsLeftBehindByMissingOrBrokenValues) {
     dtm->Withdraw(IovFdtActiveXContainer::iid);
     EXPECT_EQ(made->SetControlValueById(kParSelfTestResponse, Byte(3)), S_OK);
     EXPECT_FALSE(made->m_bUpdatingControls);
-    EXPECT_TRUE(dtm->UserMessages().empty());
+    EXPECT_EQ(dtm->UserMessages().size(), told);
     VARIANT_BOOL done = VARIANT_FALSE;
     made->UninitializeUI(&done);
   }
@@ -450,12 +478,12 @@ TEST_F(LiveDiag, FaultsLeaveThePageWorking) {
   ShowAgain();
   EXPECT_TRUE(WaitFor([&] { return Text(kDiagCounterEdit) == "300"; })) << Text(kDiagCounterEdit);
 
-  // The device busy during the self test: its outcome tells the failure after opening the results.
+  // The device busy during the self test: the failure is told with why, then the results open.
   channel->faults.push_back(wire(Kind::Busy, 41));
   Messages().clear();
   Click(kDiagSelfTestButton);
   ASSERT_TRUE(WaitFor([&] { return Messages().size() >= 5; })) << Messages().size();
-  EXPECT_NE(Messages()[3].find("Communication error while performing self test"), std::string::npos) << Messages()[3];
+  EXPECT_NE(Messages()[3].find("Self Test failed: the device is busy."), std::string::npos) << Messages()[3];
   EXPECT_NE(Messages()[4].find("NOTE-Loop may be returned to automatic control"), std::string::npos);
   EXPECT_EQ(Opened(CLSID_SelfTestResults), 1);
 

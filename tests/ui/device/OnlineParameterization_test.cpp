@@ -449,9 +449,9 @@ TEST_F(OnlineFrame, UsageCounterKeepsTheDtmOnlineWhileAFrameIsOpen) {
 }
 
 // Command 0 answers: this DTM's device leaves the buttons and the message line alone; another
-// device, or an answer too short to name the device type, disables Refresh, Send and Read and
-// names the codes the answer holds. No answer yet is no verdict; the right device brings the
-// buttons back. The codes are stored for the other pages (manufacturer from 2 bytes on).
+// device disables Refresh, Send and Read and names the codes the answer holds. No answer yet, or
+// one too short to name the device type, is no verdict (a lost answer); the right device brings
+// the buttons back. The codes are stored for the other pages.
 TEST_F(OnlineFrame, IdentityCheckRefusesOtherAndShortAnswers) {
   COnlineParameterization* frame = OnlineFrameOf();
   ASSERT_TRUE(frame);
@@ -468,8 +468,10 @@ TEST_F(OnlineFrame, IdentityCheckRefusesOtherAndShortAnswers) {
       {"another device type", {254, 0x60, 0x12}, true, "Manufactuer ID: 60[Hex], DeviceType: 6012[Hex]"},
       {"no answer yet", {}, true, "Manufactuer ID: 60[Hex], DeviceType: 6012[Hex]"},
       {"this device, three bytes", {254, 0x60, 0xE6}, false, nullptr},
-      {"two bytes", {254, 0x60}, true, "Manufactuer ID: 60[Hex], DeviceType: 6000[Hex]"},
-      {"one byte", {254}, true, "Manufactuer ID: 00[Hex], DeviceType: 0000[Hex]"},
+      // Too short to name a device: a lost answer (read again), never another device.
+      {"two bytes", {254, 0x60}, false, nullptr},
+      {"one byte", {254}, false, nullptr},
+      {"another device type again", {254, 0x60, 0x12}, true, "Manufactuer ID: 60[Hex], DeviceType: 6012[Hex]"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "frame/FrameChannel.h"
@@ -150,19 +151,22 @@ TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
     Fault fault;
     fault.kind = kind;
     fault.command = command;
+    fault.word = "unknownError";
     Channel().faults.push_back(fault);
   };
-  const std::vector<std::pair<const char*, std::function<void(int)>>> failures = {
-      {"refused", [&](int command) { fail(FaultKind::Refuse, command); }},
-      {"busy", [&](int command) { fail(FaultKind::Busy, command); }},
-      {"lost", [&](int command) { fail(FaultKind::CommunicationError, command); }},
+  // Each failure with the reason the message line gives.
+  const std::vector<std::tuple<const char*, std::function<void(int)>, const char*>> failures = {
+      {"refused", [&](int command) { fail(FaultKind::Refuse, command); }, "the request did not reach the device"},
+      {"busy", [&](int command) { fail(FaultKind::Busy, command); }, "the device is busy"},
+      {"lost", [&](int command) { fail(FaultKind::CommunicationError, command); }, "the device's answer was lost"},
       {"silent",
        [&](int command) {
          vkr::frame::CommandFault silent;
          silent.command = command;
          silent.silent = true;
          device_->InjectFault(silent);
-       }},
+       },
+       "the device did not answer"},
   };
   for (const SEdit& edit : Edits()) {
     SCOPED_TRACE(edit.page);
@@ -170,14 +174,12 @@ TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
     vkr::frame::TransferSession::Pump(1000);
     ASSERT_NO_FATAL_FAILURE(Enter(edit, edit.text));
     ASSERT_EQ(dataSet->Save(EmptyStream().Get(), TRUE), S_OK);
-    for (const auto& [kind, inject] : failures) {
+    for (const auto& [kind, inject, reason] : failures) {
       SCOPED_TRACE(kind);
       const std::string stored = Stored(device_->config);
       inject(edit.command);
       EXPECT_TRUE(Send(edit, true));
-      // A device that answered names its reason.
-      EXPECT_EQ(MessageLine(), std::string(edit.label) + " was not written: the device " +
-                                   (std::string(kind) == "busy" ? "refused it: 0x20 (busy)." : "did not confirm it."));
+      EXPECT_EQ(MessageLine(), std::string(edit.label) + " was not written: " + reason + ".");
       EXPECT_EQ(Text(edit), edit.text);
       EXPECT_TRUE(Changed(edit));
       EXPECT_EQ(frame->Page(edit.index)->IsPageDirty(), S_OK);
@@ -197,7 +199,7 @@ TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
   const std::string stored = Stored(device_->config);
   fail(FaultKind::Disconnect, edit.command);
   EXPECT_TRUE(Send(edit, true));
-  EXPECT_EQ(MessageLine(), "Hi Level was not written: the device did not confirm it.");
+  EXPECT_EQ(MessageLine(), "Hi Level was not written: the connection to the device is lost.");
   EXPECT_EQ(Text(edit), "4");
   EXPECT_TRUE(Changed(edit));
   EXPECT_EQ(Stored(device_->config), stored);
@@ -369,7 +371,7 @@ TEST_P(PageUnits, EveryDistanceShowsItsUnitAndSendWritesNumbersInTheirs) {
   refuse.command = 44;
   Channel().faults.push_back(refuse);
   EXPECT_TRUE(Send(unit, true));
-  EXPECT_EQ(MessageLine(), "Display Unit was not written: the device did not confirm it.");
+  EXPECT_EQ(MessageLine(), "Display Unit was not written: the request did not reach the device.");
   EXPECT_EQ(ui::ParameterValue(session_->Dtm(), 1024).bVal, u.pvUnit);
   device_->received.clear();
   EXPECT_TRUE(Send(unit, false));

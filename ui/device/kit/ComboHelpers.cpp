@@ -80,8 +80,9 @@ bool SelectCode(HWND dialog, UINT comboId, std::span<const SComboCode> table, BY
     Send(dialog, comboId, CB_SETCURSEL, static_cast<WPARAM>(index));
     // A value is shown: "Not connected" is no longer true (it sits after the items, so the
     // selection stays).
-    if (const LRESULT stale = FindExact(dialog, comboId, kNotConnectedText); stale > index)
-      Send(dialog, comboId, CB_DELETESTRING, static_cast<WPARAM>(stale));
+    for (const char* old : {kNotConnectedText, kNotReadText})
+      if (const LRESULT stale = FindExact(dialog, comboId, old); stale > index)
+        Send(dialog, comboId, CB_DELETESTRING, static_cast<WPARAM>(stale));
     return true;
   }
   return false;
@@ -110,8 +111,9 @@ std::optional<BYTE> SelectedCode(HWND dialog, UINT comboId, std::span<const SCom
 bool HasComboPlaceholder(HWND dialog, UINT comboId) { return FindExact(dialog, comboId, kLoadingText) >= 0; }
 
 void ShowComboPlaceholder(HWND dialog, UINT comboId) {
-  if (const LRESULT stale = FindExact(dialog, comboId, kNotConnectedText); stale >= 0)
-    Send(dialog, comboId, CB_DELETESTRING, static_cast<WPARAM>(stale));
+  for (const char* old : {kNotConnectedText, kNotReadText})
+    if (const LRESULT stale = FindExact(dialog, comboId, old); stale >= 0)
+      Send(dialog, comboId, CB_DELETESTRING, static_cast<WPARAM>(stale));
   LRESULT index = FindExact(dialog, comboId, kLoadingText);
   if (index < 0) index = Send(dialog, comboId, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kLoadingText));
   if (index >= 0) Send(dialog, comboId, CB_SETCURSEL, static_cast<WPARAM>(index));
@@ -149,11 +151,27 @@ void MatchPlaceholders(HWND dialog, bool valueMayCome, std::initializer_list<UIN
   }
 }
 
+void ShowNotRead(HWND dialog, std::initializer_list<UINT> itemIds, std::initializer_list<UINT> comboIds) {
+  for (UINT id : itemIds)
+    if (DialogItemText(dialog, id) == kLoadingText || DialogItemText(dialog, id) == kLoadingShortText)
+      ::SetDlgItemTextA(dialog, static_cast<int>(id), kNotReadText);
+  for (UINT id : comboIds) {
+    // Waiting shows as the placeholder item or as no selection at all.
+    const LRESULT loading = FindExact(dialog, id, kLoadingText);
+    const LRESULT current = Send(dialog, id, CB_GETCURSEL);
+    if (loading >= 0) Send(dialog, id, CB_DELETESTRING, static_cast<WPARAM>(loading));
+    if (current >= 0 && current != loading) continue;
+    LRESULT index = FindExact(dialog, id, kNotReadText);
+    if (index < 0) index = Send(dialog, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kNotReadText));
+    if (index >= 0) Send(dialog, id, CB_SETCURSEL, static_cast<WPARAM>(index));
+  }
+}
+
 bool ShowsPlaceholder(HWND dialog, UINT itemId) {
   HWND item = GetDlgItem(dialog, static_cast<int>(itemId));
   if (!item) return false;
   const std::string text = DialogItemText(dialog, itemId);
-  if (text == kLoadingText || text == kNotConnectedText) return true;
+  if (text == kLoadingText || text == kNotConnectedText || text == kNotReadText) return true;
   // A short form is the placeholder only where the words would not fit: elsewhere it is a value.
   return (text == kLoadingShortText && !Fits(item, kLoadingText)) ||
          (text == kNotConnectedShortText && !Fits(item, kNotConnectedText));

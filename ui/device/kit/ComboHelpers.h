@@ -52,6 +52,10 @@ void SetLoadingText(HWND dialog, std::initializer_list<UINT> itemIds);
 // the user's entries stay.
 void MatchPlaceholders(HWND dialog, bool valueMayCome, std::initializer_list<UINT> itemIds,
                        std::initializer_list<UINT> comboIds = {});
+// A read that failed: each item and combo still waiting for its value ("Loading...") shows "Not
+// read" instead (a combo's placeholder item is replaced and selected). Values and the user's
+// entries stay. A later placeholder replaces it.
+void ShowNotRead(HWND dialog, std::initializer_list<UINT> itemIds, std::initializer_list<UINT> comboIds = {});
 // Whether the item shows a placeholder (the short form only where the words do not fit): nothing
 // of the device's or the user's is in it.
 bool ShowsPlaceholder(HWND dialog, UINT itemId);

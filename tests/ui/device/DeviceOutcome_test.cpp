@@ -1,0 +1,395 @@
+// What the user is told of a device access that did not happen: the DTM's error texts classified,
+// the sentences built from them, and every device access of the online frame's pages under every fault.
+#include "ui/device/kit/DeviceOutcome.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "frame/FrameChannel.h"
+#include "frame/FrameHost.h"
+#include "frame/TransferSession.h"
+#include "tests/support/dtm_user_interface.h"
+#include "tests/support/fake_ui_dtm.h"
+#include "tests/support/live_page_host.h"
+#include "ui/device/AdvancedPP.h"
+#include "ui/device/DeviceUiIds.h"
+#include "ui/device/DiagPP.h"
+#include "ui/device/EchoPP.h"
+#include "ui/device/OnlineParameterization.h"
+#include "ui/device/StatusPP.h"
+#include "ui/device/kit/ResponseBytes.h"
+
+namespace {
+
+using namespace vkr::dui;
+
+std::string Narrow(const std::u16string& text) { return vkr::Utf16ToUtf8(text); }
+
+// Every kind of failure text the DTM reports, and what the user reads of a write of Hi Level
+// (command 35) that ended so.
+TEST(DeviceOutcome, EveryFailureTextTellsWhatDidNotHappenAndWhy) {
+  struct Row {
+    const char16_t* text;
+    EDeviceOutcome kind;
+    int code;
+    const char* told;
+  };
+  const Row rows[] = {
+      {u"error: device status = 0x40 command response = 0x09", EDeviceOutcome::Refused, 9,
+       "Hi Level was not written: the device refused it (Lower range value too high)."},
+      {u"error: command response = 0x02", EDeviceOutcome::Refused, 2,
+       "Hi Level was not written: the device refused it (Invalid selection)."},
+      {u"error: command response = 0x41", EDeviceOutcome::Refused, 0x41,
+       "Hi Level was not written: the device refused it (response code 65)."},
+      {u"error: device status = 0x00 command response = 0x20", EDeviceOutcome::Busy, 32,
+       "Hi Level was not written: the device is busy."},
+      {u"error: communication status = 0x88", EDeviceOutcome::Lost, -1,
+       "Hi Level was not written: the device's answer was lost."},
+      {u"unknownError, descriptor: the answer was lost", EDeviceOutcome::Lost, -1,
+       "Hi Level was not written: the device's answer was lost."},
+      {u"busy", EDeviceOutcome::Busy, -1, "Hi Level was not written: the device is busy."},
+      {u"noConnection, descriptor: the link to the device is lost", EDeviceOutcome::LinkGone, -1,
+       "Hi Level was not written: the connection to the device is lost."},
+      {u"Error: no answer in time", EDeviceOutcome::NoAnswer, -1,
+       "Hi Level was not written: the device did not answer."},
+      {u"timeout", EDeviceOutcome::NoAnswer, -1, "Hi Level was not written: the device did not answer."},
+      {u"Error: the request was not taken", EDeviceOutcome::NotTaken, -1,
+       "Hi Level was not written: the request did not reach the device."},
+      {u"something else", EDeviceOutcome::Lost, -1, "Hi Level was not written: the device's answer was lost."},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(Narrow(row.text));
+    const SDeviceOutcome outcome = ClassifyFailureText(row.text);
+    EXPECT_EQ(outcome.kind, row.kind);
+    EXPECT_EQ(outcome.responseCode, row.code);
+    EXPECT_EQ(Narrow(NotWrittenText({u"Hi Level"}, outcome, 35)), row.told);
+  }
+}
+
+// The sentences for one name and several, a read, a procedure, an invalid entry.
+TEST(DeviceOutcome, SentencesNameEveryThingNotDone) {
+  SDeviceOutcome silent;
+  silent.kind = EDeviceOutcome::NoAnswer;
+  SDeviceOutcome refused;
+  refused.kind = EDeviceOutcome::Refused;
+  refused.responseCode = 7;
+  SDeviceOutcome offline;
+  offline.kind = EDeviceOutcome::Offline;
+  SDeviceOutcome notTaken;
+  notTaken.kind = EDeviceOutcome::NotTaken;
+  const std::pair<std::u16string, const char*> rows[] = {
+      {NotWrittenText({u"Low Level", u"Hi Level"}, refused),
+       "Low Level and Hi Level were not written: the device refused them (In write protect mode)."},
+      {NotWrittenText({u"A", u"B", u"C"}, offline), "A, B and C were not written: no device is connected."},
+      {NotReadText({u"Additional Device Status"}, silent),
+       "Additional Device Status could not be read: the device did not answer."},
+      {NotDoneText(u"Master Reset", notTaken), "Master Reset failed: the request did not reach the device."},
+      {InvalidEntryText({u"Hi Level"}), "Hi Level was not written: its entry is not valid."},
+      {InvalidEntryText({u"Hi Level", u"Damping"}),
+       "Hi Level and Damping were not written: their entries are not valid."},
+      {kNothingWrittenOffline, "Nothing was written: no device is connected."},
+  };
+  for (const auto& [text, expected] : rows) EXPECT_EQ(Narrow(text), expected);
+}
+
+}  // namespace
+
+// ---- Every device access of the online frame's pages, under every fault -------------------------
+//
+// The module's frame and pages on the DTM online to the simulated transmitter through the frame's
+// channel. Each row is a command a page sends and what sends it (Send, Refresh, Read or a page's
+// own button); each runs under the five faults (the link lost last: nothing goes through after it).
+// Each time the user is told once what did not happen and why, no field shows a value or a mark
+// the device did not give, and the transmitter holds what it held.
+
+namespace {
+
+using namespace vkr::test;
+using vkr::frame::Bytes;
+using Config = vkr::frame::SimulatedDevice::Configuration;
+using Fault = vkr::frame::FrameChannel::Fault;
+using FaultKind = vkr::frame::FrameChannel::FaultKind;
+namespace wire = vkr::frame::wire;
+
+// What the transmitter holds of everything the pages write.
+std::string Held(const Config& c) {
+  Bytes floats(12);
+  wire::PutFloat(&floats, 0, c.upperRange);
+  wire::PutFloat(&floats, 4, c.lowerRange);
+  wire::PutFloat(&floats, 8, c.damping);
+  std::string text;
+  for (const Bytes& b : {floats, c.message, c.tagDescriptorDate, c.finalAssembly, c.longTag, c.displaySettings,
+                         c.echoSettings, Bytes{c.rangeUnit, c.pvUnit, c.pollingAddress, c.loopCurrentMode}})
+    text += wire::ToHex(b) + "|";
+  for (const auto& [address, word] : c.memory) text += std::to_string(address) + "=" + std::to_string(word) + "|";
+  return text;
+}
+
+class PageAccess;
+// One command of a page: the tree index of the page, the HART command, what the user does (the
+// fault is already waiting), the start of what the user is told (the reason follows, then `end`),
+// and what the fields show afterwards (may be null).
+struct SAccess {
+  const char* name;
+  ULONG page;
+  int command;
+  std::function<void(PageAccess&)> act;
+  const char* told;
+  const char* end;
+  std::function<void(PageAccess&)> fields;
+};
+
+class PageAccess : public LivePageHostTest, public ::testing::WithParamInterface<SAccess> {
+ public:
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartSession()); }
+  void TearDown() override {
+    if (session_ && session_->Dtm()) session_->Frame()->activeX.CloseAll();
+    vkr::ui::PumpUntilIdle();
+    LivePageHostTest::TearDown();
+  }
+
+  void OpenFrame(bool online) {
+    if (!online) session_->Channel()->devices.clear();
+    VARIANT_BOOL opened = VARIANT_FALSE;
+    ASSERT_EQ(session_->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), vkr::Bstr(vkr::frame::FunctionCallDocument(1)),
+                                                    &opened),
+              S_OK);
+    vkr::ComPtr<IPPFrameCtrl> control;
+    session_->Frame()->activeX.OpenControls().back().control->QueryInterface(IPPFrameCtrl::iid, control.PutVoid());
+    frame = dynamic_cast<COnlineParameterization*>(static_cast<CovFDT_BasePPFrameImpl*>(control.Get()));
+    ASSERT_NE(frame, nullptr);
+    if (online) {
+      ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
+    }
+    vkr::frame::TransferSession::Pump(500);
+  }
+  void Show(ULONG page) {
+    shown = page;
+    ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(page)));
+    vkr::frame::TransferSession::Pump(800);
+  }
+  template <class T = CovFDT_BaseActiveXImpl>
+  T* Page() const {
+    return dynamic_cast<T*>(frame->Page(shown));
+  }
+  HWND Item(UINT id) const { return GetDlgItem(Page()->DialogWindow(), static_cast<int>(id)); }
+  std::string Text(UINT id) const { return vkr::ui::WindowText(Item(id)); }
+  std::string MessageLine() const { return vkr::ui::WindowText(frame->GetDlgItem(kOnlineMessage)); }
+  void Type(UINT id, const char* text) {
+    HWND control = Item(id);
+    if (vkr::ui::SelectItem(control, std::string_view(text))) return;
+    ASSERT_TRUE(vkr::ui::Click(control));
+    SendMessageA(control, EM_SETSEL, 0, -1);
+    ASSERT_TRUE(vkr::ui::TypeText(control, text));
+  }
+  void ClickItem(UINT id) { ASSERT_TRUE(vkr::ui::Click(Item(id))); }
+  void ClickFrame(UINT id) { ASSERT_TRUE(vkr::ui::Click(frame->GetDlgItem(static_cast<int>(id)))); }
+  bool Changed(LONG parameter) const {
+    const LONG index = Page()->FindParameterIndex(parameter);
+    return index >= 0 && (Page()->ParameterTable()[index].m_nState & vkr::dui::kStateChanged) != 0;
+  }
+  bool Enabled(UINT id) const { return IsWindowEnabled(Item(id)) != FALSE; }
+  bool ReadOnly(UINT id) const { return (GetWindowLongA(Item(id), GWL_STYLE) & ES_READONLY) != 0; }
+  void Inject(const char* kind, int command) {
+    if (std::string(kind) == "silent") {
+      vkr::frame::CommandFault silent;
+      silent.command = command;
+      silent.silent = true;
+      device_->InjectFault(silent);
+      return;
+    }
+    Fault fault;
+    fault.command = command;
+    fault.word = "unknownError";
+    fault.kind = std::string(kind) == "refused" ? FaultKind::Refuse
+                 : std::string(kind) == "busy"  ? FaultKind::Busy
+                 : std::string(kind) == "lost"  ? FaultKind::CommunicationError
+                                                : FaultKind::Disconnect;
+    session_->Channel()->faults.push_back(fault);
+  }
+  const std::vector<std::string>& Told() const { return session_->Frame()->userMessages; }
+
+  COnlineParameterization* frame = nullptr;
+  ULONG shown = 0;
+};
+
+// The reason each fault is told with.
+const std::pair<const char*, const char*> kFaults[] = {
+    {"refused", "the request did not reach the device"},
+    {"silent", "the device did not answer"},
+    {"busy", "the device is busy"},
+    {"lost", "the device's answer was lost"},
+    {"linkgone", "the connection to the device is lost"},
+};
+
+// The page's read again: the frame's Refresh, or Read where the page has no Refresh.
+void ReadAgain(PageAccess& t) {
+  HWND refresh = t.frame->GetDlgItem(kOnlineRefresh);
+  t.ClickFrame(IsWindowVisible(refresh) && IsWindowEnabled(refresh) ? kOnlineRefresh : kOnlineRead);
+}
+
+// A field a failed read should have filled: "Not read", no mark.
+std::function<void(PageAccess&)> NotRead(UINT control, LONG parameter) {
+  return [=](PageAccess& t) {
+    EXPECT_EQ(t.Text(control), "Not read");
+    const LONG index = t.Page()->FindParameterIndex(parameter);
+    ASSERT_GE(index, 0);
+    EXPECT_EQ(t.Page()->ParameterTable()[index].m_nState & (vkr::dui::kStateInvalid | vkr::dui::kStateChanged), 0u);
+  };
+}
+
+void SendAfter(PageAccess& t, UINT id, const char* text) {
+  t.Type(id, text);
+  t.ClickFrame(kOnlineSend);
+}
+
+// Lamps and texts a failed read leaves: nothing lit as if the device had said so.
+void StatusNotRead(PageAccess& t) {
+  for (UINT lamp : vkr::dui::kStatusFaultLamps)
+    EXPECT_EQ(SendMessageA(t.Item(lamp), STM_GETIMAGE, IMAGE_BITMAP, 0), 0) << lamp;
+  EXPECT_EQ(t.Text(vkr::dui::kStatusStateText), "Not read");
+}
+
+const SAccess kAccesses[] = {
+    {"CommandHiLevel", 0, 35, [](PageAccess& t) { SendAfter(t, 544, "5"); }, "Hi Level was not written: ", ".",
+     nullptr},
+    {"CommandDamping", 0, 34, [](PageAccess& t) { SendAfter(t, 542, "3"); }, "Damping was not written: ", ".", nullptr},
+    {"CommandFailTime", 0, 136, [](PageAccess& t) { SendAfter(t, 448, "30"); }, "Fail Time was not written: ", ".",
+     nullptr},
+    {"CommandDigitizeRead", 0, 135,
+     [](PageAccess& t) {
+       t.ClickItem(702);
+       t.Type(547, "3");
+       t.ClickItem(546);
+     },
+     "Auto-Digitize routine failed: ", ".", nullptr},
+    {"CommandDigitize", 0, 136,
+     [](PageAccess& t) {
+       t.ClickItem(702);
+       t.Type(547, "3");
+       t.ClickItem(546);
+     },
+     "Auto-Digitize routine failed: ", ".", nullptr},
+    {"ProcessLowRange", 1, 35, [](PageAccess& t) { SendAfter(t, 397, "0.2"); },
+     "Lower Range Value was not written: ", ".", [](PageAccess& t) { EXPECT_EQ(t.Text(397), "0.2"); }},
+    {"ProcessDamping", 1, 34, [](PageAccess& t) { SendAfter(t, 399, "3"); }, "Damping was not written: ", ".", nullptr},
+    {"DeviceTag", 3, 18, [](PageAccess& t) { SendAfter(t, 205, "NEWTAG"); }, "Tag was not written: ", ".", nullptr},
+    {"AdvancedBlanking", 4, 138, [](PageAccess& t) { SendAfter(t, 555, "1.5"); }, "Blanking was not written: ", ".",
+     nullptr},
+    {"AdvancedProbeFaultRead", 4, 131, [](PageAccess& t) { t.ClickFrame(kOnlineRefresh); },
+     "Probe Fault could not be read: ", ".",
+     [](PageAccess& t) {
+       EXPECT_EQ(t.Text(vkr::dui::kAdvancedProbeFaultCombo), "Not read");
+       EXPECT_FALSE(t.Changed(vkr::dui::kParProbeFaultUser));
+     }},
+    {"StatusAdditional", 5, 48, [](PageAccess& t) { t.ClickFrame(kOnlineRead); },
+     "Additional Device Status could not be read: ", ".", StatusNotRead},
+    {"ProcessRead", 1, 15, ReadAgain, "The Process / Output page's values could not be read: ", ".",
+     NotRead(399, vkr::dui::kParDampingUser)},
+    {"DeviceRead", 3, 13, ReadAgain, "The Device page's values could not be read: ", ".", nullptr},
+    {"HartLoopCurrentMode", 6, 6, [](PageAccess& t) { SendAfter(t, 700, "Disabled"); },
+     "Loop Current Mode was not written: ", ".", nullptr},
+    {"DiagResetFlag", 7, 38, [](PageAccess& t) { t.ClickItem(vkr::dui::kDiagResetFlagButton); },
+     "Reset Configuration Changed Flag failed: ", ".", nullptr},
+    {"DiagMasterReset", 7, 42, [](PageAccess& t) { t.ClickItem(vkr::dui::kDiagMasterResetButton); },
+     "Master Reset failed: ", ".", nullptr},
+    {"DiagSelfTest", 7, 41, [](PageAccess& t) { t.ClickItem(vkr::dui::kDiagSelfTestButton); },
+     "Self Test failed: ", ".", nullptr},
+    {"EchoRead", 9, 131, [](PageAccess& t) { t.ClickItem(vkr::dui::kEchoReadButton); },
+     "Reading the echo data failed: ", "",
+     [](PageAccess& t) {
+       for (const auto& row : vkr::dui::kEchoTableEdits)
+         for (UINT cell : row) EXPECT_EQ(t.Text(cell), "Not read") << cell;
+     }},
+};
+
+TEST_P(PageAccess, EveryFaultIsToldOnceAndNothingShowsWhatTheDeviceDidNotGive) {
+  const SAccess& access = GetParam();
+  ASSERT_NO_FATAL_FAILURE(OpenFrame(true));
+  ASSERT_NO_FATAL_FAILURE(Show(access.page));
+  for (const auto& [kind, reason] : kFaults) {
+    SCOPED_TRACE(kind);
+    SendMessageW(frame->m_hWnd, vkr::dui::kMessageLineText, 0, reinterpret_cast<LPARAM>(u""));
+    const std::size_t before = Told().size();
+    const std::string held = Held(device_->config);
+    const std::string expected = std::string(access.told) + reason + access.end;
+    auto mentions = [&] {
+      std::size_t count = MessageLine() == expected ? 1 : 0;
+      for (std::size_t i = before; i < Told().size(); ++i) count += Told()[i].find(access.told) != std::string::npos;
+      return count;
+    };
+    Inject(kind, access.command);
+    ASSERT_NO_FATAL_FAILURE(access.act(*this));
+    EXPECT_TRUE(PumpUntil([&] { return mentions() > 0; }, 20000)) << MessageLine();
+    vkr::frame::TransferSession::Pump(300);
+    EXPECT_EQ(mentions(), 1u) << "line: " << MessageLine();
+    bool found = MessageLine() == expected;
+    for (std::size_t i = before; i < Told().size(); ++i) found = found || Told()[i].find(expected) != std::string::npos;
+    EXPECT_TRUE(found) << expected;
+    if (access.fields) access.fields(*this);
+    EXPECT_EQ(Held(device_->config), held);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, PageAccess, ::testing::ValuesIn(kAccesses),
+                         [](const ::testing::TestParamInfo<SAccess>& info) { return std::string(info.param.name); });
+
+// Offline: every device field and lamp says the device is not connected, nothing that writes to
+// it takes input, and a Send that reaches a page says that nothing was written.
+TEST_F(PageAccess, OfflineEveryPageSaysNotConnectedAndTakesNoInput) {
+  ASSERT_NO_FATAL_FAILURE(OpenFrame(false));
+  ASSERT_NE(ui::DtmState(session_->Dtm()), dsONLINE);
+  // Command: entries read-only, choices closed, Digitize greyed.
+  ASSERT_NO_FATAL_FAILURE(Show(0));
+  for (UINT edit : {544u, 545u, 542u, 448u}) EXPECT_TRUE(ReadOnly(edit)) << edit;
+  for (UINT combo : {381u, 383u, 385u, 388u, 391u}) EXPECT_FALSE(Enabled(combo)) << combo;
+  EXPECT_FALSE(Enabled(702));
+  EXPECT_EQ(Text(544), "Not connected");
+  // A Send the frame passes on anyway writes nothing and says so.
+  Page()->SetControlValueById(vkr::dui::kParButtonSend, [] {
+    VARIANT v = vkr::EmptyVariant();
+    v.vt = VT_UI1;
+    v.bVal = 1;
+    return v;
+  }());
+  EXPECT_EQ(MessageLine(), vkr::Utf16ToUtf8(vkr::dui::kNothingWrittenOffline));
+  // Status: no lamp lit or grey, and why.
+  ASSERT_NO_FATAL_FAILURE(Show(5));
+  for (UINT lamp : vkr::dui::kStatusBitLamps) EXPECT_EQ(SendMessageA(Item(lamp), STM_GETIMAGE, IMAGE_BITMAP, 0), 0);
+  EXPECT_EQ(Text(vkr::dui::kStatusStateText), "Not connected");
+  // Diagnostics: the procedures that write wait for a device.
+  ASSERT_NO_FATAL_FAILURE(Show(7));
+  for (UINT button : {vkr::dui::kDiagSelfTestButton, vkr::dui::kDiagMasterResetButton, vkr::dui::kDiagResetFlagButton})
+    EXPECT_FALSE(Enabled(button)) << button;
+  EXPECT_EQ(Text(vkr::dui::kDiagCounterEdit), "Not connected");
+  // Echo: every cell says it (or its short form where the words do not fit), Read waits.
+  ASSERT_NO_FATAL_FAILURE(Show(9));
+  EXPECT_FALSE(Enabled(vkr::dui::kEchoReadButton));
+  for (const auto& row : vkr::dui::kEchoTableEdits)
+    for (UINT cell : row) EXPECT_TRUE(Text(cell) == "Not connected" || Text(cell) == "--") << cell;
+}
+
+// An unanswered command 0 is a lost answer: read again, and no identity message or greyed buttons.
+TEST_F(PageAccess, AnUnansweredIdentityIsReadAgainNotAnotherDevice) {
+  ASSERT_NO_FATAL_FAILURE(OpenFrame(true));
+  for (const auto& [kind, reason] : kFaults) {
+    SCOPED_TRACE(kind);
+    if (std::string(kind) == "linkgone") continue;
+    Inject(kind, 0);
+    ASSERT_EQ(frame->SetControlValueById(vkr::dui::kParCommand0Complete,
+                                         [] {
+                                           vkr::Variant v;
+                                           EXPECT_EQ(vkr::dui::MakeByteArray(std::vector<BYTE>{254}, &v), S_OK);
+                                           return v;
+                                         }()),
+              S_OK);
+    vkr::frame::TransferSession::Pump(1500);
+    EXPECT_FALSE(frame->IdentityRefused());
+    EXPECT_EQ(MessageLine().find("not a VKR device"), std::string::npos) << MessageLine();
+    EXPECT_TRUE(IsWindowEnabled(frame->GetDlgItem(kOnlineRefresh)));
+  }
+}
+
+}  // namespace
