@@ -61,8 +61,7 @@ RECT ChildRect(HWND parent, HWND child) {
 
 }  // namespace
 
-CTrendView::CTrendView()
-    : CovFDT_IDtmActiveXImplEx(CLSID_TrendView, &CTrendView::GetParameterMap, TrendClass()) {}
+CTrendView::CTrendView() : CovFDT_IDtmActiveXImplEx(CLSID_TrendView, &CTrendView::GetParameterMap, TrendClass()) {}
 
 CTrendView::~CTrendView() = default;
 
@@ -254,9 +253,8 @@ void CTrendView::FillRateCombo() {
 HRESULT CTrendView::SelectRate() {
   char text[257] = {};
   ::GetDlgItemTextA(m_hWndDialog, kTrendRateCombo, text, 256);
-  const LRESULT found =
-      ::SendDlgItemMessageA(m_hWndDialog, kTrendRateCombo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                            reinterpret_cast<LPARAM>(text));
+  const LRESULT found = ::SendDlgItemMessageA(m_hWndDialog, kTrendRateCombo, CB_FINDSTRINGEXACT,
+                                              static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text));
   if (found == CB_ERR || found < 0 || static_cast<std::size_t>(found) >= kTrendRateCount) return E_FAIL;
   m_nSamplingRate = kTrendRates[found];
   return S_OK;
@@ -535,8 +533,8 @@ BOOL CTrendView::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, 
   } else if (message == WM_COMMAND) {
     const UINT id = LOWORD(wParam);
     const UINT code = HIWORD(wParam);
-    if (code == BN_CLICKED && std::find(std::begin(kTrendPenChecks), std::end(kTrendPenChecks), id) !=
-                                  std::end(kTrendPenChecks)) {
+    if (code == BN_CLICKED &&
+        std::find(std::begin(kTrendPenChecks), std::end(kTrendPenChecks), id) != std::end(kTrendPenChecks)) {
       ReadPenMask();
       if (result) *result = 0;
       return TRUE;
