@@ -42,7 +42,7 @@ enum EValuesFormItem : UINT {
   kValuesFormYear = 364,
   kValuesFormClose = 632,  // dialog 131 only
 };
-inline constexpr UINT kValuesFormFields[] = {kValuesFormCurrent, kValuesFormPv,  kValuesFormSv,
+inline constexpr UINT kValuesFormFields[] = {kValuesFormCurrent, kValuesFormPv,         kValuesFormSv,
                                              kValuesFormTag,     kValuesFormDescriptor, kValuesFormMessage,
                                              kValuesFormDay,     kValuesFormMonth,      kValuesFormYear};
 

@@ -327,7 +327,7 @@ void CTrendView::Stop() {
   EnableSelection(TRUE);
 }
 
-ULONG CTrendView::WatchdogLimit() const { return std::max<ULONG>(kTrendWatchdogMinimum, 2 * m_nSamplingRate); }
+ULONG CTrendView::WatchdogLimit() const { return std::max<ULONG>(kTrendWatchdogMinimum, 3 * m_nSamplingRate); }
 
 void CTrendView::OnWatchdog() {
   if (!m_bRunning) {

@@ -56,9 +56,10 @@ inline constexpr ULONG kTrendRates[kTrendRateCount] = {1000, 2000, 5000, 7000, 1
 // The rate before the device was read: the registry value "ProcessValueUpdate", else this.
 inline constexpr ULONG kTrendDefaultRate = 2000;
 inline constexpr ULONG kTrendStartRate = 10000;
-// A running trend that gets neither values nor a failure for twice its rate (at least this long)
-// stops and says so: the connection went without a word.
-inline constexpr ULONG kTrendWatchdogMinimum = 2000;
+// A running trend that gets neither values nor a failure for three times its rate (at least this
+// long) stops and says so: the connection went without a word. One read lost on the way is a gap
+// of two periods, not yet a silence.
+inline constexpr ULONG kTrendWatchdogMinimum = 3000;
 inline constexpr UINT_PTR kTrendWatchdogTimer = 0x7D1;
 inline constexpr UINT kTrendWatchdogTick = 250;
 // What the tag field shows when its read failed.
