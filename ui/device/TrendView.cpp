@@ -292,6 +292,10 @@ void CTrendView::OnStartStop() {
     SetMessage(u"The trend did not start: no device is connected.");
     return;
   }
+  if (m_bLinkGone) {
+    SetMessage(u"The trend did not start: the connection to the device is lost.");
+    return;
+  }
   if (m_spChart) {
     m_spChart->SetSamplingInterval(static_cast<LONG>(m_nSamplingRate));
     for (LONG pen = 1; pen <= static_cast<LONG>(kTrendPenCount); ++pen) m_spChart->ShowPen(pen, VARIANT_FALSE);
@@ -376,6 +380,7 @@ HRESULT CTrendView::SetControlValueById(LONG id, VARIANT value) {
     case kParCommand3Complete:
       // Samples come only while the trend runs; an answer after Stop is no sample.
       if (m_bRunning) {
+        m_bLinkGone = false;  // the device gives values again
         m_nLastActivity = ::GetTickCount();
         ShowSample(bytes);
       }
@@ -440,6 +445,10 @@ HRESULT CTrendView::ExecuteCommand(VARIANT command, VARIANT argument) {
   LONG id = -1;
   SDeviceOutcome outcome;
   if (DecodeDeviceFailure(command, argument, &id, &outcome)) {
+    // The DTM may stay online over a lost link: no read of this control can work any more.
+    if (outcome.kind == EDeviceOutcome::LinkGone &&
+        (id == kParCommand3Complete || id == kParTagOnly || id == kParCommand14Complete))
+      m_bLinkGone = true;
     if (id == kParCommand3Complete && m_bRunning) {
       m_nLastActivity = ::GetTickCount();
       // A lost link brings no more values: the trend stops rather than run empty. Another failed
@@ -465,6 +474,8 @@ HRESULT CTrendView::OnDtmStateChanged(ULONG state) {
   const ULONG previous = m_nLastState;
   m_nLastState = state;
   if (state == previous) return hr;
+  // Online again after leaving it: a new connection.
+  if (state == kDtmStateOnline && previous != 0 && previous != kDtmStateOnline) m_bLinkGone = false;
   if (state != kDtmStateOnline) {
     StopBecause(u"the device is not connected");
     ShowTagPlaceholder(state);

@@ -156,6 +156,7 @@ class CTrendView : public CovFDT_IDtmActiveXImplEx, public ISomeInterface {
   bool m_bFunctionDisabled = false;  // this control greyed the DTM's function 2
   bool m_bTagRead = false;           // the device answered the tag read
   bool m_bLimitRead = false;         // the device answered the sensor-limit read
+  bool m_bLinkGone = false;          // a read of this control found the connection lost
   LONG m_nToldFailure = -1;          // the parameter whose failed read the message line tells
   ULONG m_nLastState = 0;            // the DTM's state as last seen
   DWORD m_nLastActivity = 0;         // the tick of the last sample or failure while running
