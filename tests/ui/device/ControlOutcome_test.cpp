@@ -297,6 +297,26 @@ const std::vector<SCommandCase>& Cases() {
          }
          EXPECT_TRUE(t.Told(t.mark).empty());
        }},
+      {"trend view opened", 2, 3, nullptr,
+       [](ControlOutcomeTest& t) {
+         t.Choose(kTrendRateCombo, "1 Sec.");
+         t.Click(kTrendStartStop);
+         ControlOutcomeTest::Settle(2500);
+       },
+       [](ControlOutcomeTest& t, const std::string& kind) {
+         // The read the trend makes when it opens failed. Over a lost link Start runs nothing and
+         // says why; otherwise the device's values come.
+         if (kind == "linkgone") {
+           EXPECT_EQ(t.Text(kTrendStartStop), "Start");
+           EXPECT_EQ(t.Text(kTrendMessage), "The trend did not start: the connection to the device is lost.");
+           for (UINT value : kTrendPenValues) EXPECT_EQ(t.Text(value), "") << value;
+         } else {
+           EXPECT_EQ(t.Text(kTrendStartStop), "Stop");
+           EXPECT_EQ(t.Text(kTrendPenValues[0]), "2.500");
+           EXPECT_EQ(t.Text(kTrendMessage), "");
+         }
+         EXPECT_TRUE(t.Told(t.mark).empty());
+       }},
       {"self-test results", 8, 48, nullptr, nullptr,
        [](ControlOutcomeTest& t, const std::string& kind) {
          // No line waits for ever or shows a result the device did not give; the summary says why.
