@@ -254,16 +254,47 @@ void StartTrend(ControlOutcomeTest& t) {
   ASSERT_TRUE(PumpUntil([&] { return !t.Text(kTrendPenValues[0]).empty(); }, 10000));
 }
 
-// The fixed level of the loop test or the trim: 4 mA, or 20 mA for the gain trim.
+// The loop test's fixed level (4 mA), and the trim's (the meter not matching yet).
 void FixLoopTest(ControlOutcomeTest& t) {
   t.Click(kOutputLevelEnter);
   ASSERT_EQ(t.Device().config.fixedCurrent, 4.0f);
 }
-void FixTrim(ControlOutcomeTest& t, const char* level) {
-  t.Choose(kDacTrimLevelList, level);
-  t.Answer({"buttonOk", "buttonNo"});  // the level announced; the meter does not match yet
-  t.Click(kDacTrimEnter);
-  ASSERT_NE(t.Device().config.fixedCurrent, 0.0f);
+Step FixTrim(const char* level) {
+  return [level](ControlOutcomeTest& t) {
+    t.Choose(kDacTrimLevelList, level);
+    t.Answer({"buttonOk", "buttonNo"});
+    t.Click(kDacTrimEnter);
+    ASSERT_NE(t.Device().config.fixedCurrent, 0.0f);
+  };
+}
+// A button pressed, the question it brings answered.
+Step Press(UINT button, const char* answer = nullptr) {
+  return [=](ControlOutcomeTest& t) {
+    if (answer) t.Answer({answer});
+    t.Click(button);
+  };
+}
+// The reference meter's reading entered for the trim.
+Step Reading(const char* mA) {
+  return [mA](ControlOutcomeTest& t) {
+    t.Type(kDacTrimReadingEdit, mA);
+    t.Click(kDacTrimEnter);
+  };
+}
+// The messages told, one for each prefix and nothing more: a level or trim not confirmed is never
+// told as done. `mayBeFixed`: the last says the current may still be fixed, and the control stays
+// for the user's next request to leave.
+std::function<void(ControlOutcomeTest&, const std::string&)> ToldOnly(std::vector<std::string> prefixes,
+                                                                      bool mayBeFixed = false) {
+  return [=](ControlOutcomeTest& t, const std::string&) {
+    const auto told = t.Told(t.mark);
+    ASSERT_EQ(told.size(), prefixes.size()) << ::testing::PrintToString(told);
+    for (size_t i = 0; i < told.size(); ++i) EXPECT_EQ(told[i].rfind(prefixes[i], 0), 0u) << told[i];
+    if (mayBeFixed) {
+      EXPECT_NE(told.back().find("may still be fixed"), std::string::npos) << told.back();
+      EXPECT_NE(t.Host().Find(t.id), nullptr);
+    }
+  };
 }
 
 const std::vector<SCommandCase>& Cases() {
@@ -335,66 +366,18 @@ const std::vector<SCommandCase>& Cases() {
          }
          EXPECT_TRUE(t.Told(t.mark).empty());
        }},
-      {"loop test", 4, 40, nullptr, [](ControlOutcomeTest& t) { t.Click(kOutputLevelEnter); },
-       [](ControlOutcomeTest& t, const std::string&) {
-         // The level is told as not fixed (once), never as fixed.
-         const auto told = t.Told(t.mark);
-         ASSERT_EQ(told.size(), 1u) << ::testing::PrintToString(told);
-         EXPECT_EQ(told[0].rfind("Loop Test: The field device did not confirm the output level of 4.000 mA", 0), 0u)
-             << told[0];
-       }},
-      {"loop test", 4, 40, FixLoopTest, [](ControlOutcomeTest& t) { t.Click(kOutputLevelAbort); },
-       [](ControlOutcomeTest& t, const std::string&) {
-         // The give-back not confirmed: said once, and the control stays for the user's next word.
-         const auto told = t.Told(t.mark);
-         ASSERT_EQ(told.size(), 1u) << ::testing::PrintToString(told);
-         EXPECT_NE(told[0].find("may still be fixed"), std::string::npos) << told[0];
-         EXPECT_NE(t.Host().Find(t.id), nullptr);
-       }},
-      {"DAC trim", 7, 40, nullptr,
-       [](ControlOutcomeTest& t) {
-         t.Answer({"buttonOk"});
-         t.Click(kDacTrimEnter);
-       },
-       [](ControlOutcomeTest& t, const std::string&) {
-         const auto told = t.Told(t.mark);
-         ASSERT_EQ(told.size(), 2u) << ::testing::PrintToString(told);
-         EXPECT_EQ(told[0], "DAC Trim: Setting field device output to 4.000 mA");
-         EXPECT_EQ(told[1].rfind("DAC Trim: The field device did not confirm the output level of 4.000 mA", 0), 0u)
-             << told[1];
-       }},
-      {"DAC trim", 7, 45, [](ControlOutcomeTest& t) { FixTrim(t, "4mA"); },
-       [](ControlOutcomeTest& t) {
-         t.Type(kDacTrimReadingEdit, "4.010");
-         t.Click(kDacTrimEnter);
-       },
-       [](ControlOutcomeTest& t, const std::string&) {
-         const auto told = t.Told(t.mark);
-         ASSERT_EQ(told.size(), 1u) << ::testing::PrintToString(told);
-         EXPECT_EQ(told[0].rfind("DAC Trim: The field device did not confirm the trim", 0), 0u) << told[0];
-       }},
-      {"DAC trim", 7, 46, [](ControlOutcomeTest& t) { FixTrim(t, "20mA"); },
-       [](ControlOutcomeTest& t) {
-         t.Type(kDacTrimReadingEdit, "19.950");
-         t.Click(kDacTrimEnter);
-       },
-       [](ControlOutcomeTest& t, const std::string&) {
-         const auto told = t.Told(t.mark);
-         ASSERT_EQ(told.size(), 1u) << ::testing::PrintToString(told);
-         EXPECT_EQ(told[0].rfind("DAC Trim: The field device did not confirm the trim", 0), 0u) << told[0];
-       }},
-      {"DAC trim", 7, 40, [](ControlOutcomeTest& t) { FixTrim(t, "4mA"); },
-       [](ControlOutcomeTest& t) {
-         t.Answer({"buttonYes"});  // leave the trim
-         t.Click(kDacTrimAbort);
-       },
-       [](ControlOutcomeTest& t, const std::string&) {
-         const auto told = t.Told(t.mark);
-         ASSERT_EQ(told.size(), 2u) << ::testing::PrintToString(told);
-         EXPECT_EQ(told[0], "DAC Trim: Exit DAC Trim Process?");
-         EXPECT_NE(told[1].find("may still be fixed"), std::string::npos) << told[1];
-         EXPECT_NE(t.Host().Find(t.id), nullptr);
-       }},
+      {"loop test", 4, 40, nullptr, Press(kOutputLevelEnter),
+       ToldOnly({"Loop Test: The field device did not confirm the output level of 4.000 mA"})},
+      {"loop test", 4, 40, FixLoopTest, Press(kOutputLevelAbort), ToldOnly({"Loop Test: "}, true)},
+      {"DAC trim", 7, 40, nullptr, Press(kDacTrimEnter, "buttonOk"),
+       ToldOnly({"DAC Trim: Setting field device output to 4.000 mA",
+                 "DAC Trim: The field device did not confirm the output level of 4.000 mA"})},
+      {"DAC trim", 7, 45, FixTrim("4mA"), Reading("4.010"),
+       ToldOnly({"DAC Trim: The field device did not confirm the trim"})},
+      {"DAC trim", 7, 46, FixTrim("20mA"), Reading("19.950"),
+       ToldOnly({"DAC Trim: The field device did not confirm the trim"})},
+      {"DAC trim", 7, 40, FixTrim("4mA"), Press(kDacTrimAbort, "buttonYes"),
+       ToldOnly({"DAC Trim: Exit DAC Trim Process?", "DAC Trim: "}, true)},
   };
   return cases;
 }
