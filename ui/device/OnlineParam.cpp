@@ -165,7 +165,8 @@ HRESULT COnlineCountedControl::ApplyParameterChanges() {
 
 // ===== Online parameter control =====================================================================
 
-COnlineParam::COnlineParam() : COnlineCountedControl(CLSID_OnlineParam, &COnlineParam::GetParameterMap, kOnlineParamDialogId) {
+COnlineParam::COnlineParam()
+    : COnlineCountedControl(CLSID_OnlineParam, &COnlineParam::GetParameterMap, kOnlineParamDialogId) {
   // The dialog reads the device while the DTM is online.
   m_nDialogType = kDialogTypeOnlineReading;
 }
@@ -211,7 +212,32 @@ HRESULT COnlineParam::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
   const HRESULT hr = COnlineCountedControl::InitializeUI(dtm, ok);
   if (FAILED(hr) || !ok || !*ok) return hr;
   if (SUCCEEDED(CallActiveXContainer(kOnlineParamFunction, 0))) m_bFunctionDisabled = true;
+  // No field of the form is bound to a parameter: nothing typed there could ever be written.
+  for (UINT id : kValuesFormFields)
+    ::SendDlgItemMessageA(DialogWindow(), static_cast<int>(id), EM_SETREADONLY, TRUE, 0);
+  ShowConnection(CurrentDtmState());
   return S_OK;
+}
+
+HRESULT COnlineParam::OnDtmStateChanged(ULONG state) {
+  const HRESULT hr = COnlineCountedControl::OnDtmStateChanged(state);
+  ShowConnection(state);
+  return hr;
+}
+
+void COnlineParam::ShowConnection(ULONG state) {
+  HWND dialog = DialogWindow();
+  if (!dialog) return;
+  // The form shows no device value; without a device it says why it stays empty.
+  const bool connected = state == kDtmStateOnline || state == kDtmStateGoingOnline;
+  for (UINT id : kValuesFormFields) {
+    if (connected) {
+      if (ShowsPlaceholder(dialog, id)) ::SetDlgItemTextA(dialog, static_cast<int>(id), "");
+    } else {
+      SetLoadingText(dialog, {id});
+      MatchPlaceholders(dialog, false, {id}, {});
+    }
+  }
 }
 
 HRESULT COnlineParam::UninitializeUI(VARIANT_BOOL* ok) {
@@ -231,8 +257,7 @@ BOOL COnlineParam::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam
       // The form is laid out by its dialog; nothing is drawn over it.
       if (result) *result = 0;
       return TRUE;
-    default:
-      break;
+    default: break;
   }
   // Close: the close request. The shared maps take every button's click as an entry's change,
   // so it is taken before them (no entry is bound to it).

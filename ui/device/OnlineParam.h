@@ -42,6 +42,9 @@ enum EValuesFormItem : UINT {
   kValuesFormYear = 364,
   kValuesFormClose = 632,  // dialog 131 only
 };
+inline constexpr UINT kValuesFormFields[] = {kValuesFormCurrent, kValuesFormPv,         kValuesFormSv,
+                                             kValuesFormTag,     kValuesFormDescriptor, kValuesFormMessage,
+                                             kValuesFormDay,     kValuesFormMonth,      kValuesFormYear};
 
 // The DTM function the online parameter control greys while it runs.
 inline constexpr ULONG kOnlineParamFunction = 3;
@@ -111,6 +114,8 @@ class COnlineParam : public COnlineCountedControl, public IOnlineParam {
   HRESULT InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) override;
   // Function 3 back, then the framework's end.
   HRESULT UninitializeUI(VARIANT_BOOL* ok) override;
+  // The form says not connected while the DTM is neither online nor going online.
+  HRESULT OnDtmStateChanged(ULONG state) override;
 
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
@@ -120,6 +125,8 @@ class COnlineParam : public COnlineCountedControl, public IOnlineParam {
   void* FindInterface(REFIID riid) override;
 
  private:
+  void ShowConnection(ULONG state);
+
   bool m_bFunctionDisabled = false;  // this control greyed function 3
 };
 

@@ -6,6 +6,7 @@
 
 #include "include/CommunicationInterfaces.h"
 #include "include/ProgramIds.h"
+#include "ui/device/kit/DeviceOutcome.h"
 #include "ui/device/kit/Kit.h"
 
 namespace vkr::dui {
@@ -75,8 +76,7 @@ HRESULT CSelfTestResults::Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, 
   return CovFDT_IDtmActiveXControlImpl::Invoke(id, riid, lcid, flags, params, result, exception, argumentError);
 }
 
-BOOL CSelfTestResults::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                            LRESULT* result) {
+BOOL CSelfTestResults::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   if (message == WM_INITDIALOG) {
     if (result) *result = TRUE;
     return TRUE;
@@ -111,8 +111,8 @@ void CSelfTestResults::ReadSelfTest() {
   EDtmState state = dsUNDEFINED;
   if (FAILED(base->GetDTMState(&state)) || state == dsGOINGONLINE) return;
   if (state != dsONLINE) {
-    // No answer is coming: "Loading..." would wait for ever.
-    for (UINT edit : kSelfTestResultEdits) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(edit), "");
+    // No answer is coming: "Loading..." would wait for ever; each line says why it is empty.
+    for (UINT edit : kSelfTestResultEdits) MatchPlaceholders(m_hWndDialog, false, {edit}, {});
     ::SetDlgItemTextA(m_hWndDialog, kSelfTestSummaryEdit, kNotConnectedText);
     return;
   }
@@ -132,8 +132,19 @@ void CSelfTestResults::ReadSelfTest() {
       SUCCEEDED(BytesOfHex(responseHex.Get(), &bytes)))
     faults = DecodeAdditionalStatus(bytes);
   if (!faults) {
-    // The lines stay as they are; the user learns the results are not coming.
-    ::SetDlgItemTextA(m_hWndDialog, kSelfTestSummaryEdit, kSelfTestUnreadSummary);
+    // No line shows a result the device did not give; the summary says why. The connection's
+    // transaction names no cause of its own failures.
+    std::u16string why = u"Self test results could not be read: the transaction with the device failed.";
+    if (SUCCEEDED(hr) && error.Length() == 0) {
+      SDeviceOutcome outcome;
+      outcome.responseCode = responseCode;
+      outcome.kind = responseCode == 32 ? EDeviceOutcome::Busy
+                     : responseCode > 0 ? EDeviceOutcome::Refused
+                                        : EDeviceOutcome::Lost;
+      why = NotReadText({kSelfTestUnreadSummary}, outcome, kReadAdditionalStatus);
+    }
+    for (UINT edit : kSelfTestResultEdits) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(edit), kSelfTestNotRead);
+    ::SetDlgItemTextA(m_hWndDialog, kSelfTestSummaryEdit, vkr::Utf16ToUtf8(why).c_str());
     return;
   }
   for (std::size_t i = 0; i < kAdditionalStatusFaultCount; ++i) {

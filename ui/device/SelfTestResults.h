@@ -35,8 +35,10 @@ inline constexpr const char* kSelfTestPassText = "PASS";
 inline constexpr const char* kSelfTestFailText = "FAIL";
 inline constexpr const char* kSelfTestPassedSummary = "SELF TEST PASSED";
 inline constexpr const char* kSelfTestFailedSummary = "%d test(s) FAILED!, SELF TEST FAILED";
-// Online, but the device's answer did not come or was too short to hold the results.
-inline constexpr const char* kSelfTestUnreadSummary = "Self test results could not be read";
+// Online, but the device's answer did not come or was too short to hold the results: the summary
+// says "Self test results could not be read: <why>.", each line kSelfTestNotRead.
+inline constexpr char16_t kSelfTestUnreadSummary[] = u"Self test results";
+inline constexpr const char* kSelfTestNotRead = "Not read";
 
 class CSelfTestResults : public CovFDT_IDtmActiveXControlImpl, public ISelfTestResults {
  public:

@@ -11,6 +11,7 @@
 #include "ui/device/ControlNameTables.h"
 #include "ui/device/HartResponses.h"
 #include "ui/device/ValuesPP.h"
+#include "ui/device/kit/DeviceOutcome.h"
 #include "ui/device/kit/Kit.h"
 
 namespace vkr::dui {
@@ -60,8 +61,7 @@ RECT ChildRect(HWND parent, HWND child) {
 
 }  // namespace
 
-CTrendView::CTrendView()
-    : CovFDT_IDtmActiveXImplEx(CLSID_TrendView, &CTrendView::GetParameterMap, TrendClass()) {}
+CTrendView::CTrendView() : CovFDT_IDtmActiveXImplEx(CLSID_TrendView, &CTrendView::GetParameterMap, TrendClass()) {}
 
 CTrendView::~CTrendView() = default;
 
@@ -160,19 +160,55 @@ HRESULT CTrendView::Init(BSTR instanceId, BSTR functionCall, IDtm* dtm, VARIANT_
   FillRateCombo();
 
   const ULONG state = CurrentDtmState();
-  if (state == kDtmStateOnline && m_spDtm) {
-    VARIANT_BOOL done = VARIANT_FALSE;
-    HRESULT hr = m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParTagOnly)), &done);
-    if (SUCCEEDED(hr) && hr != S_FALSE)
-      hr = m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand14Complete)), &done);
-    // Without them the trend keeps the registry's rate and stays uncounted; it still works.
-    if (FAILED(hr) || hr == S_FALSE) return started;
-  }
+  m_nLastState = state;
+  ShowTagPlaceholder(state);
+  // Without the tag and the limit the trend keeps the registry's rate and stays uncounted; it
+  // still works.
+  if (state == kDtmStateOnline && m_spDtm && !ReadHeader()) return started;
   // Asks the DTM to go online when it is not, and counts this user interface in.
   m_usage.CountIn(*this, state);
   m_nSamplingRate = kTrendStartRate;
   FillRateCombo();
   return started;
+}
+
+bool CTrendView::ReadHeader() {
+  for (const LONG id : {static_cast<LONG>(kParTagOnly), static_cast<LONG>(kParCommand14Complete)}) {
+    const unsigned long long mark = DeviceFailureMark();
+    VARIANT_BOOL done = VARIANT_FALSE;
+    const HRESULT hr = m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(id)), &done);
+    if (SUCCEEDED(hr) && hr != S_FALSE) continue;
+    // The read never went out: no answer and no failure will come for it.
+    const SDeviceOutcome outcome = OutcomeAfter(hr, false, mark, id);
+    if (id == kParTagOnly) {
+      SetItemText(kTrendTag, kTrendTagNotRead);
+      SetMessage(NotReadText({u"Device Tag"}, outcome, 13));
+      m_nToldFailure = kParTagOnly;
+    } else {
+      SetMessage(NotReadText({u"The sensor limit"}, outcome, 14));
+      m_nToldFailure = kParCommand14Complete;
+    }
+    return false;
+  }
+  return true;
+}
+
+void CTrendView::ShowTagPlaceholder(ULONG state) {
+  if (state == kDtmStateOnline) return;
+  m_bTagRead = false;
+  SetItemText(kTrendTag, state == kDtmStateGoingOnline ? kLoadingText : kNotConnectedText);
+}
+
+void CTrendView::ClearFailureOf(LONG id) {
+  // A read again that worked: the failure said before is over.
+  if (m_nToldFailure != id) return;
+  m_nToldFailure = -1;
+  SetItemText(kTrendMessage, "");
+}
+
+void CTrendView::SetMessage(const std::u16string& text) {
+  m_nToldFailure = -1;
+  SetItemText(kTrendMessage, vkr::Utf16ToUtf8(text).c_str());
 }
 
 HRESULT CTrendView::PrepareToRelease(VARIANT_BOOL* result) {
@@ -217,9 +253,8 @@ void CTrendView::FillRateCombo() {
 HRESULT CTrendView::SelectRate() {
   char text[257] = {};
   ::GetDlgItemTextA(m_hWndDialog, kTrendRateCombo, text, 256);
-  const LRESULT found =
-      ::SendDlgItemMessageA(m_hWndDialog, kTrendRateCombo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                            reinterpret_cast<LPARAM>(text));
+  const LRESULT found = ::SendDlgItemMessageA(m_hWndDialog, kTrendRateCombo, CB_FINDSTRINGEXACT,
+                                              static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text));
   if (found == CB_ERR || found < 0 || static_cast<std::size_t>(found) >= kTrendRateCount) return E_FAIL;
   m_nSamplingRate = kTrendRates[found];
   return S_OK;
@@ -252,6 +287,15 @@ void CTrendView::OnStartStop() {
     Stop();
     return;
   }
+  if (CurrentDtmState() != kDtmStateOnline) {
+    // Nothing would come: the trend does not pretend to run.
+    SetMessage(u"The trend did not start: no device is connected.");
+    return;
+  }
+  if (m_bLinkGone) {
+    SetMessage(u"The trend did not start: the connection to the device is lost.");
+    return;
+  }
   if (m_spChart) {
     m_spChart->SetSamplingInterval(static_cast<LONG>(m_nSamplingRate));
     for (LONG pen = 1; pen <= static_cast<LONG>(kTrendPenCount); ++pen) m_spChart->ShowPen(pen, VARIANT_FALSE);
@@ -263,22 +307,52 @@ void CTrendView::OnStartStop() {
   SetItemText(kTrendStartStop, "Stop");
   EnableSelection(FALSE);
   SetItemText(kTrendMessage, "");
+  // Running before the first read goes out: its answer, or its failure, may come at once.
+  m_bRunning = true;
+  m_nLastActivity = ::GetTickCount();
+  ::SetTimer(m_hWndDialog, kTrendWatchdogTimer, kTrendWatchdogTick, nullptr);
   if (FAILED(ChangeUpdateRate(kParCommand3Complete, m_nSamplingRate))) {
     // The DTM did not take the cyclic reading: no trend runs, the user may try again.
+    m_bRunning = false;
+    ChangeUpdateRate(kParCommand3Complete, 0);
     SetItemText(kTrendStartStop, "Start");
     EnableSelection(TRUE);
-    SetItemText(kTrendMessage, "The device values cannot be read cyclically.");
+    SetItemText(kTrendMessage, "The trend did not start: the device values cannot be read cyclically.");
     return;
   }
-  m_bRunning = true;
 }
 
 void CTrendView::Stop() {
+  ::KillTimer(m_hWndDialog, kTrendWatchdogTimer);
   ChangeUpdateRate(kParCommand3Complete, 0);
   m_bRunning = false;
   SetItemText(kTrendStartStop, "Start");
   ClearPenFields();
   EnableSelection(TRUE);
+}
+
+ULONG CTrendView::WatchdogLimit() const { return std::max<ULONG>(kTrendWatchdogMinimum, 3 * m_nSamplingRate); }
+
+void CTrendView::OnWatchdog() {
+  if (!m_bRunning) {
+    ::KillTimer(m_hWndDialog, kTrendWatchdogTimer);
+    return;
+  }
+  const ULONG limit = WatchdogLimit();
+  if (::GetTickCount() - m_nLastActivity < limit) return;
+  // Neither values nor a failure came (the connection gone without a word): the trend would run
+  // empty.
+  Stop();
+  char text[128] = {};
+  std::snprintf(text, sizeof text, "The device gave no values for %lu s: the trend stopped.",
+                static_cast<unsigned long>(limit / 1000));
+  SetItemText(kTrendMessage, text);
+}
+
+void CTrendView::StopBecause(const std::u16string& why) {
+  if (!m_bRunning) return;
+  Stop();
+  SetMessage(u"The trend stopped: " + why + u".");
 }
 
 // ===== Values from the DTM ==========================================================================
@@ -295,7 +369,8 @@ HRESULT CTrendView::SetControlValueById(LONG id, VARIANT value) {
   } busy(m_bBusy);
 
   if (id == kParTagOnlyStatic) {
-    if (value.vt == VT_BSTR) SetItemText(kTrendTag, Ansi(value.bstrVal).c_str());
+    // Only a tag the device gave in this connection: the data set's may be another device's.
+    if (value.vt == VT_BSTR && m_bTagRead) SetItemText(kTrendTag, Ansi(value.bstrVal).c_str());
     return S_OK;
   }
   std::vector<BYTE> bytes;
@@ -304,11 +379,17 @@ HRESULT CTrendView::SetControlValueById(LONG id, VARIANT value) {
   switch (id) {
     case kParCommand3Complete:
       // Samples come only while the trend runs; an answer after Stop is no sample.
-      if (m_bRunning) ShowSample(bytes);
+      if (m_bRunning) {
+        m_bLinkGone = false;  // the device gives values again
+        m_nLastActivity = ::GetTickCount();
+        ShowSample(bytes);
+      }
       return S_OK;
     case kParCommand14Complete: {
       const CByteReader answer(bytes);
       if (!answer.Has(0, 12)) return S_OK;
+      m_bLimitRead = true;
+      ClearFailureOf(kParCommand14Complete);
       float maximum = *answer.Float(8);
       if (maximum == 0.0f) maximum = kDefaultSensorMaximum;
       m_afPenMaximum[0] = maximum;
@@ -318,6 +399,8 @@ HRESULT CTrendView::SetControlValueById(LONG id, VARIANT value) {
     default: {  // kParTagOnly
       const std::optional<std::string> tag = CByteReader(bytes).PackedAscii(0, 6);
       if (!tag || !m_spDtm) return S_OK;
+      m_bTagRead = true;
+      ClearFailureOf(kParTagOnly);
       const vkr::Bstr text(vkr::Utf8ToUtf16(*tag));
       return m_spDtm->SetParameterValue(vkr::UI4(static_cast<ULONG>(kParTagOnlyStatic)), vkr::TextVariant(text.Get()));
     }
@@ -358,14 +441,48 @@ void CTrendView::ShowSample(const std::vector<BYTE>& bytes) {
   if (any) SetItemText(kTrendMessage, "");
 }
 
-HRESULT CTrendView::ReportErrorText(LPCWSTR text) {
-  const vkr::Bstr copy(text ? text : u"");
-  if (copy.Length() > 0) {
-    char line[512] = {};
-    std::snprintf(line, sizeof line, kTrendReadFailedText, Ansi(copy.Get()).c_str());
-    SetItemText(kTrendMessage, line);
+HRESULT CTrendView::ExecuteCommand(VARIANT command, VARIANT argument) {
+  LONG id = -1;
+  SDeviceOutcome outcome;
+  if (DecodeDeviceFailure(command, argument, &id, &outcome)) {
+    // The DTM may stay online over a lost link: no read of this control can work any more.
+    if (outcome.kind == EDeviceOutcome::LinkGone &&
+        (id == kParCommand3Complete || id == kParTagOnly || id == kParCommand14Complete))
+      m_bLinkGone = true;
+    if (id == kParCommand3Complete && m_bRunning) {
+      m_nLastActivity = ::GetTickCount();
+      // A lost link brings no more values: the trend stops rather than run empty. Another failed
+      // read is said until values come again.
+      if (outcome.kind == EDeviceOutcome::LinkGone)
+        StopBecause(OutcomeReason(outcome, 3));
+      else
+        SetMessage(NotReadText({u"The device values"}, outcome, 3));
+    } else if (id == kParTagOnly && !m_bTagRead) {
+      SetItemText(kTrendTag, kTrendTagNotRead);
+      SetMessage(NotReadText({u"Device Tag"}, outcome, 13));
+      m_nToldFailure = kParTagOnly;
+    } else if (id == kParCommand14Complete && !m_bLimitRead) {
+      SetMessage(NotReadText({u"The sensor limit"}, outcome, 14));
+      m_nToldFailure = kParCommand14Complete;
+    }
   }
-  return CovFDT_IDtmActiveXImplEx::ReportErrorText(text);
+  return CovFDT_IDtmActiveXImplEx::ExecuteCommand(command, argument);
+}
+
+HRESULT CTrendView::OnDtmStateChanged(ULONG state) {
+  const HRESULT hr = CovFDT_IDtmActiveXImplEx::OnDtmStateChanged(state);
+  const ULONG previous = m_nLastState;
+  m_nLastState = state;
+  if (state == previous) return hr;
+  // Online again after leaving it: a new connection.
+  if (state == kDtmStateOnline && previous != 0 && previous != kDtmStateOnline) m_bLinkGone = false;
+  if (state != kDtmStateOnline) {
+    StopBecause(u"the device is not connected");
+    ShowTagPlaceholder(state);
+  } else if (m_spDtm && (!m_bTagRead || !m_bLimitRead)) {
+    ReadHeader();
+  }
+  return hr;
 }
 
 void CTrendView::SetItemText(UINT id, const char* text) {
@@ -417,13 +534,18 @@ BOOL CTrendView::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, 
     if (result) *result = TRUE;
     return TRUE;
   }
+  if (message == WM_TIMER && wParam == kTrendWatchdogTimer) {
+    OnWatchdog();
+    if (result) *result = 0;
+    return TRUE;
+  }
   if (message == WM_SIZE) {
     Layout();
   } else if (message == WM_COMMAND) {
     const UINT id = LOWORD(wParam);
     const UINT code = HIWORD(wParam);
-    if (code == BN_CLICKED && std::find(std::begin(kTrendPenChecks), std::end(kTrendPenChecks), id) !=
-                                  std::end(kTrendPenChecks)) {
+    if (code == BN_CLICKED &&
+        std::find(std::begin(kTrendPenChecks), std::end(kTrendPenChecks), id) != std::end(kTrendPenChecks)) {
       ReadPenMask();
       if (result) *result = 0;
       return TRUE;

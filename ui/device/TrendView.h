@@ -56,8 +56,14 @@ inline constexpr ULONG kTrendRates[kTrendRateCount] = {1000, 2000, 5000, 7000, 1
 // The rate before the device was read: the registry value "ProcessValueUpdate", else this.
 inline constexpr ULONG kTrendDefaultRate = 2000;
 inline constexpr ULONG kTrendStartRate = 10000;
-// The message line's text for a failed device access ("%s" the DTM's text).
-inline constexpr const char* kTrendReadFailedText = "Reading the device failed: %s";
+// A running trend that gets neither values nor a failure for three times its rate (at least this
+// long) stops and says so: the connection went without a word. One read lost on the way is a gap
+// of two periods, not yet a silence.
+inline constexpr ULONG kTrendWatchdogMinimum = 3000;
+inline constexpr UINT_PTR kTrendWatchdogTimer = 0x7D1;
+inline constexpr UINT kTrendWatchdogTick = 250;
+// What the tag field shows when its read failed.
+inline constexpr const char* kTrendTagNotRead = "Not read";
 
 inline constexpr std::array<float, kTrendPenCount> kTrendPenMinimum = {0.0f, 0.0f, 0.0f, 225.0f, 0.0f};
 inline constexpr std::array<float, kTrendPenCount> kTrendPenMaximum = {18.5f, 1.5f, 3.0f, 360.0f, 22.0f};
@@ -95,8 +101,12 @@ class CTrendView : public CovFDT_IDtmActiveXImplEx, public ISomeInterface {
   HRESULT PrepareToRelease(VARIANT_BOOL* result) override;
   // 1031 samples, 1032 sensor limit, 1092 tag bytes, 1093 tag text; the rest to the base.
   HRESULT SetControlValueById(LONG id, VARIANT value) override;
-  // A failed device access the DTM reports: said on the message line.
-  HRESULT ReportErrorText(LPCWSTR text) override;
+  // A failed read of this control's parameters (the DTM's broadcast): said on the message line;
+  // a lost link stops a running trend.
+  HRESULT ExecuteCommand(VARIANT command, VARIANT argument) override;
+  // Leaving online stops a running trend and says so; the header's tag follows the connection.
+  // Reaching online reads the tag and the sensor limit when they were not read yet.
+  HRESULT OnDtmStateChanged(ULONG state) override;
 
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
@@ -114,6 +124,16 @@ class CTrendView : public CovFDT_IDtmActiveXImplEx, public ISomeInterface {
  private:
   void OnStartStop();
   void Stop();
+  // Stops a running trend and tells why.
+  void StopBecause(const std::u16string& why);
+  // Reads the tag and then the sensor limit; false when either read did not go out (told).
+  bool ReadHeader();
+  // The tag field while no tag came from the device: waiting, or not connected.
+  void ShowTagPlaceholder(ULONG state);
+  void SetMessage(const std::u16string& text);
+  void ClearFailureOf(LONG id);
+  ULONG WatchdogLimit() const;
+  void OnWatchdog();
   // The pen mask from the check boxes.
   void ReadPenMask();
   // The rate of the combo's selected text; E_FAIL when the text is no item.
@@ -134,6 +154,12 @@ class CTrendView : public CovFDT_IDtmActiveXImplEx, public ISomeInterface {
   ULONG m_nSamplingRate = 0;
   bool m_bRunning = false;
   bool m_bFunctionDisabled = false;  // this control greyed the DTM's function 2
+  bool m_bTagRead = false;           // the device answered the tag read
+  bool m_bLimitRead = false;         // the device answered the sensor-limit read
+  bool m_bLinkGone = false;          // a read of this control found the connection lost
+  LONG m_nToldFailure = -1;          // the parameter whose failed read the message line tells
+  ULONG m_nLastState = 0;            // the DTM's state as last seen
+  DWORD m_nLastActivity = 0;         // the tick of the last sample or failure while running
   std::array<float, kTrendPenCount> m_afPenMinimum{};
   std::array<float, kTrendPenCount> m_afPenMaximum{};
 };

@@ -384,7 +384,7 @@ TEST_F(LiveTrend, Command3FaultsAreSaidAndTheTrendGoesOn) {
     c.inject();
     if (c.fails) {
       ASSERT_TRUE(RunUntil([&] { return !Text(trend, kTrendMessage).empty(); }, 30000));
-      EXPECT_EQ(Text(trend, kTrendMessage).rfind("Reading the device failed: ", 0), 0u) << Text(trend, kTrendMessage);
+      EXPECT_EQ(Text(trend, kTrendMessage).rfind("The device values could not be read: ", 0), 0u) << Text(trend, kTrendMessage);
       EXPECT_EQ(Samples(trend, 1), pen1);
       EXPECT_EQ(Samples(trend, 5), pen5);
       EXPECT_EQ(Text(trend, kTrendPenValues[0]), value1);
