@@ -14,16 +14,6 @@
 
 namespace {
 
-// The HART command that writes the parameter, where its response codes mean something of its own.
-BYTE CommandOf(LONG id) {
-  switch (id) {
-    case vkr::dui::kParUpperRange:
-    case vkr::dui::kParLowerRange:
-    case vkr::dui::kParRangeValues: return 35;
-    default: return 0;
-  }
-}
-
 template <class Interface>
 vkr::ComPtr<Interface> Query(IUnknown* object) {
   vkr::ComPtr<Interface> result;
@@ -56,6 +46,8 @@ constexpr LONG kParCommandResponse = 1113;
 std::optional<BYTE> WriteCommandOf(LONG id) {
   switch (id) {
     case vkr::dui::kParDamping: return 34;
+    case vkr::dui::kParUpperRange:
+    case vkr::dui::kParLowerRange:
     case vkr::dui::kParRangeValues: return 35;
     case vkr::dui::kParPvUnit: return 44;
     case vkr::dui::kParSpCmd1:
@@ -102,7 +94,8 @@ bool IsLabel(HWND window) {
 
 std::string Ansi(const vkr::Bstr& text) {
   if (text.Empty()) return {};
-  const int size = WideCharToMultiByte(CP_ACP, 0, text.Get(), static_cast<int>(text.Length()), nullptr, 0, nullptr, nullptr);
+  const int size =
+      WideCharToMultiByte(CP_ACP, 0, text.Get(), static_cast<int>(text.Length()), nullptr, 0, nullptr, nullptr);
   if (size <= 0) return {};
   std::string out(static_cast<size_t>(size), '\0');
   WideCharToMultiByte(CP_ACP, 0, text.Get(), static_cast<int>(text.Length()), out.data(), size, nullptr, nullptr);
@@ -491,10 +484,10 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
   }
   for (const auto& [entry, state] : marks)
     SetControlStateById(entry, IsUserEntry(entry) ? state : state & ~vkr::dui::kStateChanged);
-  const ENotWritten why = !refused                                      ? ENotWritten::NoValue
+  const ENotWritten why = !refused                                         ? ENotWritten::NoValue
                           : CurrentDtmState() == vkr::dui::kDtmStateOnline ? ENotWritten::Unconfirmed
                                                                            : ENotWritten::NotConnected;
-  TellNotWritten(carried, why, vkr::dui::OutcomeAfter(hr, false, mark, id), CommandOf(id));
+  TellNotWritten(carried, why, vkr::dui::OutcomeAfter(hr, false, mark, id), WriteCommandOf(id).value_or(0));
   return FAILED(hr) ? hr : E_FAIL;
 }
 

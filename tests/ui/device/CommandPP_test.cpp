@@ -626,7 +626,7 @@ TEST_F(CommandPage, DigitizeRunsOnceAndAlwaysRestoresItsControls) {
   run();
   ASSERT_EQ(messages.size(), 3u);
   EXPECT_NE(messages[1].find("message messageStop"), std::string::npos) << messages[1];
-  EXPECT_NE(messages[1].find("Auto-Digitize routine failed: the device refused it (In write protect mode)."),
+  EXPECT_NE(messages[1].find("Auto-Digitize routine failed: the device refused it: 0x07 (in write protect mode)."),
             std::string::npos)
       << messages[1];
   EXPECT_NE(messages[2].find("Loop may be returned to automatic control"), std::string::npos) << messages[2];

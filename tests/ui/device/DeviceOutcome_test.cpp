@@ -38,11 +38,11 @@ TEST(DeviceOutcome, EveryFailureTextTellsWhatDidNotHappenAndWhy) {
   };
   const Row rows[] = {
       {u"error: device status = 0x40 command response = 0x09", EDeviceOutcome::Refused, 9,
-       "Hi Level was not written: the device refused it (Lower range value too high)."},
+       "Hi Level was not written: the device refused it: 0x09 (lower range value too high)."},
       {u"error: command response = 0x02", EDeviceOutcome::Refused, 2,
-       "Hi Level was not written: the device refused it (Invalid selection)."},
+       "Hi Level was not written: the device refused it: 0x02 (invalid selection)."},
       {u"error: command response = 0x41", EDeviceOutcome::Refused, 0x41,
-       "Hi Level was not written: the device refused it (response code 65)."},
+       "Hi Level was not written: the device refused it: 0x41."},
       {u"error: device status = 0x00 command response = 0x20", EDeviceOutcome::Busy, 32,
        "Hi Level was not written: the device is busy."},
       {u"error: communication status = 0x88", EDeviceOutcome::Lost, -1,
@@ -81,7 +81,7 @@ TEST(DeviceOutcome, SentencesNameEveryThingNotDone) {
   notTaken.kind = EDeviceOutcome::NotTaken;
   const std::pair<std::u16string, const char*> rows[] = {
       {NotWrittenText({u"Low Level", u"Hi Level"}, refused),
-       "Low Level and Hi Level were not written: the device refused them (In write protect mode)."},
+       "Low Level and Hi Level were not written: the device refused them: 0x07 (in write protect mode)."},
       {NotWrittenText({u"A", u"B", u"C"}, offline), "A, B and C were not written: no device is connected."},
       {NotReadText({u"Additional Device Status"}, silent),
        "Additional Device Status could not be read: the device did not answer."},

@@ -243,7 +243,7 @@ TEST_F(DiagOnFake, OutcomesOpenTheResultsAndTellFailures) {
       {kParMasterResetResponse,
        5,
        false,
-       {"Master Reset: Master Reset failed: the device refused it (Too few data bytes received).",
+       {"Master Reset: Master Reset failed: the device refused it: 0x05 (too few data bytes).",
         "Master Reset: " + note}},
       {kParMasterResetResponse, 5, true, {}},
   };

@@ -2,7 +2,6 @@
 #include "ui/device/kit/DeviceOutcome.h"
 
 #include "communication/HartResponseTexts.h"
-
 #include "include/DtmInterfaces.h"
 #include "include/DtmMessages.h"
 #include "ui/device/DeviceUiIds.h"
