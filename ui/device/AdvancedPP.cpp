@@ -497,7 +497,7 @@ HRESULT CAdvancedPP::OnSend() {
     if (FAILED(GetControlValueById(id, &probe))) MarkEntryInvalid(id);
   }
   RecheckDistances();
-  if (FAILED(SetFocusToControl())) return S_OK;
+  if (StopsAtInvalidEntries()) return S_OK;
 
   static constexpr LONG kDeviceIds[] = {kParSensitivity, kParAnalogMode, kParBlanking, kParDistanceOffset};
   for (std::size_t i = 0; i < std::size(kUserIds); ++i) {

@@ -811,10 +811,7 @@ HRESULT CCommandPP::OnSend() {
     GetParameterText(m_pParInfo[index].m_nParamId, &valid);
   }
   // Invalid input anywhere on the page: it is focused, named, and nothing goes out.
-  if (FAILED(SetFocusToControl())) {
-    TellInvalidEntries();
-    return S_OK;
-  }
+  if (StopsAtInvalidEntries()) return S_OK;
 
   // The settings record (command 136) takes all five user values.
   static constexpr LONG kPairs[5][2] = {{kDisplayMode, kDisplayModeDevice},

@@ -586,7 +586,7 @@ HRESULT CDevicePP::OnSend() {
   // Entries that do not fit their device fields are marked; the first gets the focus and nothing
   // goes out.
   const bool fits = CheckAllEntries();
-  if (FAILED(SetFocusToControl()) || !fits) return S_FALSE;
+  if (StopsAtInvalidEntries() || !fits) return S_FALSE;
 
   auto modified = [this](LONG id) {
     const LONG index = FindParameterIndex(id);

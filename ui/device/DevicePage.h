@@ -177,6 +177,13 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // A Send that stops at invalid entries (SetFocusToControl failed): the message line names them.
   // False when no entry is marked invalid.
   bool TellInvalidEntries();
+  // Every page's Send begins here: invalid input anywhere on the page is focused and named on the
+  // message line, and true says that nothing may go out.
+  bool StopsAtInvalidEntries() {
+    if (SUCCEEDED(SetFocusToControl())) return false;
+    TellInvalidEntries();
+    return true;
+  }
   // Tells on the message line that `failed` were not written and why, naming with them the
   // user's other entries still unwritten.
   void TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why, const vkr::dui::SDeviceOutcome& outcome = {},

@@ -358,7 +358,7 @@ HRESULT CHartPP::OnSend() {
   // would re-address the device to somewhere the user never typed.
   if (!ParseUnsigned(DialogItemText(m_hWndDialog, kHartPollingAddressEdit), kMaxPollingAddress))
     MarkEntryInvalid(kParPollingAddress);
-  if (FAILED(SetFocusToControl())) return S_OK;
+  if (StopsAtInvalidEntries()) return S_OK;
 
   struct SPair {
     LONG from;

@@ -393,7 +393,7 @@ HRESULT CProcessPP::OnSend() {
   if (!BeginSend()) return S_FALSE;
   RecheckDistances();
   // An entry holding an invalid value has the focus now: nothing goes to the device.
-  if (FAILED(SetFocusToControl())) return S_FALSE;
+  if (StopsAtInvalidEntries()) return S_FALSE;
   HRESULT hr = S_OK;
   if (m_pParInfo[kEntryPvUnitUser].m_nState & kStateChanged) {
     vkr::Variant unit;

@@ -246,7 +246,7 @@ HRESULT CRawCommandPP::OnSend() {
   vkr::Variant command, request;
   if (FAILED(GetControlValueById(kParRawCommand, &command))) MarkEntryInvalid(kParRawCommand);
   if (FAILED(GetControlValueById(kParRawRequestData, &request))) MarkEntryInvalid(kParRawRequestData);
-  if (FAILED(SetFocusToControl())) return S_OK;
+  if (StopsAtInvalidEntries()) return S_OK;
   if (command.vt != VT_UI1 || request.vt != (VT_ARRAY | VT_UI1)) return S_OK;
 
   HRESULT hr = CheckParameterInput(kParRawRequestCount);

@@ -60,15 +60,17 @@ const std::vector<SEdit>& Edits() {
   static const std::vector<SEdit> edits = {
       {"Command", 0, 544, "5", 1026, 35, "Hi Level", [](const Config& c) { return c.upperRange == 5.0f; }, 1023,
        [](const VARIANT& v) { return ui::BytesOf(v) == range; }, 545},
-      {"Process", 1, 399, "3", 1040, 34, "Damping", [](const Config& c) { return c.damping == 3.0f; }, 1022, single(3.0f),
-       397},
+      {"Process", 1, 399, "3", 1040, 34, "Damping", [](const Config& c) { return c.damping == 3.0f; }, 1022,
+       single(3.0f), 397},
       {"Device", 3, 205, "NEWTAG", 1012, 18, "Tag",
-       [](const Config& c) { return Bytes(c.tagDescriptorDate.begin(), c.tagDescriptorDate.begin() + 6) == wire::PackAscii("NEWTAG", 6); },
+       [](const Config& c) {
+         return Bytes(c.tagDescriptorDate.begin(), c.tagDescriptorDate.begin() + 6) == wire::PackAscii("NEWTAG", 6);
+       },
        1054, [](const VARIANT& v) { return v.vt == VT_BSTR && vkr::Utf16ToUtf8(v.bstrVal) == "NEWTAG  "; }, 357},
-      {"Advanced", 4, 555, "1.5", 1079, 138, "Blanking", [](const Config& c) { return wire::GetFloat(c.echoSettings, 2) == 1.5f; },
-       1078, single(1.5f), 697},
-      {"HART", 6, 700, "Disabled", 1110, 6, "Loop Current Mode", [](const Config& c) { return c.loopCurrentMode == 0; }, 0,
-       nullptr, 534},
+      {"Advanced", 4, 555, "1.5", 1079, 138, "Blanking",
+       [](const Config& c) { return wire::GetFloat(c.echoSettings, 2) == 1.5f; }, 1078, single(1.5f), 697},
+      {"HART", 6, 700, "Disabled", 1110, 6, "Loop Current Mode", [](const Config& c) { return c.loopCurrentMode == 0; },
+       0, nullptr, 534},
   };
   return edits;
 }
@@ -108,7 +110,9 @@ class PageSend : public LivePageHostTest {
     frame = dynamic_cast<COnlineParameterization*>(static_cast<CovFDT_BasePPFrameImpl*>(control.Get()));
     ASSERT_NE(frame, nullptr);
   }
-  CovFDT_BaseActiveXImpl* Page(const SEdit& edit) const { return dynamic_cast<CovFDT_BaseActiveXImpl*>(frame->Page(edit.index)); }
+  CovFDT_BaseActiveXImpl* Page(const SEdit& edit) const {
+    return dynamic_cast<CovFDT_BaseActiveXImpl*>(frame->Page(edit.index));
+  }
   HWND Item(const SEdit& edit, UINT id) const { return GetDlgItem(Page(edit)->DialogWindow(), static_cast<int>(id)); }
   std::string Text(const SEdit& edit) const { return vkr::ui::WindowText(Item(edit, edit.control)); }
   std::string MessageLine() const { return vkr::ui::WindowText(frame->GetDlgItem(kOnlineMessage)); }
@@ -211,6 +215,34 @@ TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
 // Send writes it. The Command page is typed into during its first read after opening, the others
 // during their first read when first shown, the Advanced page during the read of the frame's
 // Refresh (its fields take input only once filled). The Values page has nothing the user edits.
+// A Send that stops at an entry the page cannot take writes nothing and says so on every page,
+// naming the entry; the transmitter holds what it held.
+TEST_F(PageSend, ASendStoppedByAnInvalidEntryNamesIt) {
+  ASSERT_NO_FATAL_FAILURE(OpenFrame());
+  ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
+  // The page (its row of Edits()), the edit, what the user types, the entry's name.
+  const std::vector<std::tuple<size_t, UINT, const char*, const char*>> rows = {
+      {0, 544, "abc", "Hi Level"},          // Command: not a number
+      {1, 397, "70", "Lower Range Value"},  // Process: beyond 66 m
+      {3, 555, "abc", "Blanking"},          // Advanced: not a number
+      {4, 534, "99", "Polling Address"},    // HART: beyond 63
+  };
+  for (const auto& [row, control, text, label] : rows) {
+    SCOPED_TRACE(label);
+    SEdit edit = Edits()[row];
+    edit.control = control;
+    ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(edit.index)));
+    vkr::frame::TransferSession::Pump(1000);
+    const std::string was = vkr::ui::WindowText(Item(edit, control));
+    ASSERT_NO_FATAL_FAILURE(Enter(edit, text));
+    const std::string stored = Stored(device_->config);
+    EXPECT_TRUE(Send(edit, true));
+    EXPECT_EQ(MessageLine(), std::string(label) + " was not written: its entry is not valid.");
+    EXPECT_EQ(Stored(device_->config), stored);
+    ASSERT_NO_FATAL_FAILURE(Enter(edit, was.c_str()));
+  }
+}
+
 TEST_F(PageSend, AnEntryTypedWhileThePageReadsIsKeptAndSent) {
   // Online first, as a frame host takes the DTM online before it opens the function.
   ASSERT_EQ(ui::GoOnline(session_->Dtm()), S_OK);
@@ -224,7 +256,8 @@ TEST_F(PageSend, AnEntryTypedWhileThePageReadsIsKeptAndSent) {
     Channel().alwaysFault.delayMs = 1000;
     ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(edit.index)));
     if (GetWindowLongA(Item(edit, edit.control), GWL_STYLE) & ES_READONLY) {
-      ASSERT_TRUE(PumpUntil([&] { return !(GetWindowLongA(Item(edit, edit.control), GWL_STYLE) & ES_READONLY); }, 20000));
+      ASSERT_TRUE(
+          PumpUntil([&] { return !(GetWindowLongA(Item(edit, edit.control), GWL_STYLE) & ES_READONLY); }, 20000));
       ASSERT_TRUE(vkr::ui::Click(frame->GetDlgItem(kOnlineRefresh)));
     }
     ASSERT_NO_FATAL_FAILURE(Enter(edit, edit.text));
@@ -376,7 +409,8 @@ TEST_P(PageUnits, EveryDistanceShowsItsUnitAndSendWritesNumbersInTheirs) {
   device_->received.clear();
   EXPECT_TRUE(Send(unit, false));
   EXPECT_EQ(requests(44), std::vector<Bytes>{Bytes{u.chosenUnit}});
-  EXPECT_FLOAT_EQ(wire::GetFloat(device_->config.echoSettings, 2), Device::ConvertLength(u.blanking, u.pvUnit, u.chosenUnit));
+  EXPECT_FLOAT_EQ(wire::GetFloat(device_->config.echoSettings, 2),
+                  Device::ConvertLength(u.blanking, u.pvUnit, u.chosenUnit));
   EXPECT_FLOAT_EQ(device_->config.upperRange, Device::ConvertLength(typed, u.rangeUnit, u.chosenUnit));
   EXPECT_TRUE(PumpUntil([&] { return PageText(0, 595) == vkr::dui::LengthUnitLabel(u.chosenUnit); }, 10000))
       << PageText(0, 595);
@@ -450,8 +484,10 @@ class PageDistances : public PageSend, public ::testing::WithParamInterface<BYTE
   static std::pair<float, float> Settings(const Config& c, UINT control) {
     const float blanking = wire::GetFloat(c.echoSettings, 2), offset = wire::GetFloat(c.echoSettings, 6);
     switch (control) {
-      case 395: case 544: return {c.upperRange, c.lowerRange};
-      case 397: case 545: return {c.lowerRange, c.upperRange};
+      case 395:
+      case 544: return {c.upperRange, c.lowerRange};
+      case 397:
+      case 545: return {c.lowerRange, c.upperRange};
       case 555: return {blanking, offset};
       case 697: return {offset, blanking};
       default: return {wire::GetFloat(c.displaySettings, 6), 0.0f};
