@@ -190,8 +190,8 @@ FrameChannel::Connection* FrameChannel::Find(const std::string& reference) {
   return nullptr;
 }
 
-HRESULT FrameChannel::ConnectRequest(IFdtCommunicationEvents* callback, BSTR invokeId, BSTR protocolId,
-                                     BSTR document, VARIANT_BOOL* result) {
+HRESULT FrameChannel::ConnectRequest(IFdtCommunicationEvents* callback, BSTR invokeId, BSTR protocolId, BSTR document,
+                                     VARIANT_BOOL* result) {
   constexpr char kMethod[] = "ConnectRequest";
   HRESULT hr = Begin(kMethod, invokeId, document, result);
   if (hr != S_OK) return hr;
@@ -271,10 +271,10 @@ HRESULT FrameChannel::ConnectRequest(IFdtCommunicationEvents* callback, BSTR inv
     response = std::string(kHead) + "<ConnectResponse fdt:tag=\"" + Escape(tag) + "\" preambleCount=\"" +
                std::to_string(preambles.value_or(c.preambles)) + "\" primaryMaster=\"" + (primaryMaster ? "1" : "0") +
                "\" communicationReference=\"" + connection.reference + "\"><ShortAddress shortAddress=\"" +
-               std::to_string(c.pollingAddress) + "\"/><LongAddress manufacturerId=\"" + std::to_string(c.manufacturerId) +
-               "\" deviceTypeId=\"" + std::to_string(c.deviceType) + "\" address1=\"" + std::to_string(c.deviceId[0]) +
-               "\" address2=\"" + std::to_string(c.deviceId[1]) + "\" address3=\"" + std::to_string(c.deviceId[2]) +
-               "\"/></ConnectResponse></FDT>";
+               std::to_string(c.pollingAddress) + "\"/><LongAddress manufacturerId=\"" +
+               std::to_string(c.manufacturerId) + "\" deviceTypeId=\"" + std::to_string(c.deviceType) +
+               "\" address1=\"" + std::to_string(c.deviceId[0]) + "\" address2=\"" + std::to_string(c.deviceId[1]) +
+               "\" address3=\"" + std::to_string(c.deviceId[2]) + "\"/></ConnectResponse></FDT>";
     answer.reference = connection.reference;
     m_connections.push_back(std::move(connection));
   }
@@ -330,12 +330,11 @@ HRESULT FrameChannel::DisconnectRequest(BSTR invokeId, BSTR document, VARIANT_BO
     answer.document = Utf8ToUtf16(
         ErrorDocument(fault.kind == FaultKind::Busy ? "busy" : fault.word, connection->tag, fault.descriptor));
   } else if (fault.kind == FaultKind::Disconnect) {
-    answer.document =
-        Utf8ToUtf16(ErrorDocument("noConnection", connection->tag, "the link to the device is lost"));
+    answer.document = Utf8ToUtf16(ErrorDocument("noConnection", connection->tag, "the link to the device is lost"));
     DropConnection(reference);
   } else {
-    answer.document = Utf8ToUtf16(std::string(kHead) + "<DisconnectResponse communicationReference=\"" + reference +
-                                  "\"/></FDT>");
+    answer.document =
+        Utf8ToUtf16(std::string(kHead) + "<DisconnectResponse communicationReference=\"" + reference + "\"/></FDT>");
     // An abort instead of the answer needs the connection still there.
     if (fault.kind != FaultKind::Abort) DropConnection(reference);
   }
@@ -410,7 +409,8 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
       answer.document = Utf8ToUtf16(ErrorDocument("timeout", connection->tag, "no answer from the device"));
       return Answer(std::move(answer), fault, WireTime(request.size(), 0, connection->longFrame), result);
     }
-    if (fault.kind == FaultKind::TruncatedData && reply.data.size() > fault.keepBytes) reply.data.resize(fault.keepBytes);
+    if (fault.kind == FaultKind::TruncatedData && reply.data.size() > fault.keepBytes)
+      reply.data.resize(fault.keepBytes);
     wire = WireTime(request.size(), reply.data.size(), connection->longFrame);
     dataExchangeWireBits += WireBits(request.size(), reply.data.size(), connection->longFrame);
     response = std::string(kHead) + "<DataExchangeResponse " + referenceText + " commandNumber=\"" +
@@ -500,9 +500,7 @@ void FrameChannel::DropConnection(const std::string& reference) {
 
 HRESULT FrameChannel::Answer(Pending answer, const Fault& fault, DWORD wireMs, VARIANT_BOOL* result) {
   switch (fault.kind) {
-    case FaultKind::NoAnswer:
-      *result = VARIANT_TRUE;
-      return S_OK;
+    case FaultKind::NoAnswer: *result = VARIANT_TRUE; return S_OK;
     case FaultKind::Abort:
       *result = VARIANT_TRUE;
       if (Find(answer.reference)) return AbortConnection(answer.reference);
@@ -514,17 +512,12 @@ HRESULT FrameChannel::Answer(Pending answer, const Fault& fault, DWORD wireMs, V
         answer.document.replace(at, from.size(), Utf8ToUtf16(wrong));
       break;
     }
-    case FaultKind::WrongInvokeId:
-      answer.invokeId = Utf8ToUtf16(NewGuidText());
-      break;
+    case FaultKind::WrongInvokeId: answer.invokeId = Utf8ToUtf16(NewGuidText()); break;
     case FaultKind::ShortInvokeId:
       if (!answer.invokeId.empty()) answer.invokeId.pop_back();
       break;
-    case FaultKind::MalformedDocument:
-      answer.document.resize(answer.document.size() / 2);
-      break;
-    default:
-      break;
+    case FaultKind::MalformedDocument: answer.document.resize(answer.document.size() / 2); break;
+    default: break;
   }
   *result = VARIANT_TRUE;
   if (fault.kind == FaultKind::Synchronous) {
@@ -620,6 +613,28 @@ void FrameChannel::DeliverNow(Pending& answer) {
     }
   }
   Release();
+}
+
+void InjectNamedFault(FrameChannel& channel, SimulatedDevice& device, int command, const std::string& kind) {
+  if (kind == "silent") {
+    CommandFault silent;
+    silent.command = command;
+    silent.silent = true;
+    device.InjectFault(silent);
+    return;
+  }
+  FrameChannel::Fault fault;
+  fault.command = command;
+  fault.kind = kind == "busy"      ? FrameChannel::FaultKind::Busy
+               : kind == "refused" ? FrameChannel::FaultKind::Refuse
+               : kind == "lost"    ? FrameChannel::FaultKind::CommunicationError
+                                   : FrameChannel::FaultKind::Disconnect;
+  // A lost answer is a communication error of its own, not the channel's "busy".
+  if (fault.kind == FrameChannel::FaultKind::CommunicationError) {
+    fault.word = "unknownError";
+    fault.descriptor = "the answer was lost";
+  }
+  channel.faults.push_back(fault);
 }
 
 }  // namespace vkr::frame

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "include/FdtInterfaces.h"
 #include "frame/SimulatedDevice.h"
+#include "include/FdtInterfaces.h"
 #include "platform/platform.h"
 
 namespace vkr::frame {
@@ -174,5 +174,10 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   DWORD m_thread = 0;
   std::size_t m_dataExchanges = 0;
 };
+
+// Makes the next request of `command` fail as the host's --fault KIND names it: "silent" (the
+// transmitter does not answer), "busy", "refused" (the channel refuses it), "lost" (a communication
+// error of its own) or "linkgone" (the link is lost).
+void InjectNamedFault(FrameChannel& channel, SimulatedDevice& device, int command, const std::string& kind);
 
 }  // namespace vkr::frame

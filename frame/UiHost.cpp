@@ -630,27 +630,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
                 set ? "set" : "not offered, the DTM kept English");
   }
   // The faults wait for the user's work: the DTM's own reads while it goes online are not theirs.
-  for (const auto& [command, kind] : faults) {
-    if (kind == "silent") {
-      CommandFault silent;
-      silent.command = command;
-      silent.silent = true;
-      device->InjectFault(silent);
-      continue;
-    }
-    FrameChannel::Fault fault;
-    fault.command = command;
-    fault.kind = kind == "busy"      ? FrameChannel::FaultKind::Busy
-                 : kind == "refused" ? FrameChannel::FaultKind::Refuse
-                 : kind == "lost"    ? FrameChannel::FaultKind::CommunicationError
-                                     : FrameChannel::FaultKind::Disconnect;
-    // A lost answer is a communication error of its own, not the channel's "busy".
-    if (fault.kind == FrameChannel::FaultKind::CommunicationError) {
-      fault.word = "unknownError";
-      fault.descriptor = "the answer was lost";
-    }
-    session->Channel()->faults.push_back(fault);
-  }
+  for (const auto& [command, kind] : faults) InjectNamedFault(*session->Channel(), *device, command, kind);
   FrameContainer* frame = session->Frame();
   frame->questionAnswers = answers;
   ComPtr<IFdtActiveXHost> host;

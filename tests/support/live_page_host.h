@@ -47,7 +47,8 @@ inline HWND FindItem(HWND root, int id) {
 inline std::vector<std::string> TreeTitles(HWND tree) {
   std::vector<std::string> titles;
   for (auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0)); item;
-       item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+       item = reinterpret_cast<HTREEITEM>(
+           SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
     char text[128] = {};
     TVITEMA data{};
     data.mask = TVIF_TEXT | TVIF_HANDLE;
@@ -253,5 +254,21 @@ class LivePageSiteTest : public ::testing::Test {
   std::unique_ptr<PageSiteHarness> host;
   vkr::ComPtr<IPropertyPage> page;
 };
+
+// What the transmitter holds of everything the pages write, as one text to compare before and
+// after.
+inline std::string StoredSettings(const vkr::frame::SimulatedDevice::Configuration& c) {
+  vkr::frame::Bytes floats(12);
+  vkr::frame::wire::PutFloat(&floats, 0, c.upperRange);
+  vkr::frame::wire::PutFloat(&floats, 4, c.lowerRange);
+  vkr::frame::wire::PutFloat(&floats, 8, c.damping);
+  std::string text;
+  for (const vkr::frame::Bytes& b :
+       {floats, c.message, c.tagDescriptorDate, c.finalAssembly, c.longTag, c.displaySettings, c.echoSettings,
+        vkr::frame::Bytes{c.rangeUnit, c.pvUnit, c.pollingAddress, c.loopCurrentMode}})
+    text += vkr::frame::wire::ToHex(b) + "|";
+  for (const auto& [address, word] : c.memory) text += std::to_string(address) + "=" + std::to_string(word) + "|";
+  return text;
+}
 
 }  // namespace vkr::test

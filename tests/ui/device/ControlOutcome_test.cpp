@@ -121,24 +121,7 @@ class ControlOutcomeTest : public vkr::test::LivePageHostTest, public ::testing:
   void Offline() { session_->Channel()->devices.clear(); }
   // The next request of the command fails as the host's --fault KIND makes it fail.
   void Fail(int command, const std::string& kind) {
-    if (kind == "silent") {
-      vkr::frame::CommandFault silent;
-      silent.command = command;
-      silent.silent = true;
-      device_->InjectFault(silent);
-      return;
-    }
-    FrameChannel::Fault fault;
-    fault.command = command;
-    fault.kind = kind == "busy"      ? FrameChannel::FaultKind::Busy
-                 : kind == "refused" ? FrameChannel::FaultKind::Refuse
-                 : kind == "lost"    ? FrameChannel::FaultKind::CommunicationError
-                                     : FrameChannel::FaultKind::Disconnect;
-    if (fault.kind == FrameChannel::FaultKind::CommunicationError) {
-      fault.word = "unknownError";
-      fault.descriptor = "the answer was lost";
-    }
-    session_->Channel()->faults.push_back(fault);
+    vkr::frame::InjectNamedFault(*session_->Channel(), *device_, command, kind);
   }
   void Open(LONG function) {
     VARIANT_BOOL opened = VARIANT_FALSE;

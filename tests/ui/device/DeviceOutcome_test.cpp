@@ -113,19 +113,7 @@ using Fault = vkr::frame::FrameChannel::Fault;
 using FaultKind = vkr::frame::FrameChannel::FaultKind;
 namespace wire = vkr::frame::wire;
 
-// What the transmitter holds of everything the pages write.
-std::string Held(const Config& c) {
-  Bytes floats(12);
-  wire::PutFloat(&floats, 0, c.upperRange);
-  wire::PutFloat(&floats, 4, c.lowerRange);
-  wire::PutFloat(&floats, 8, c.damping);
-  std::string text;
-  for (const Bytes& b : {floats, c.message, c.tagDescriptorDate, c.finalAssembly, c.longTag, c.displaySettings,
-                         c.echoSettings, Bytes{c.rangeUnit, c.pvUnit, c.pollingAddress, c.loopCurrentMode}})
-    text += wire::ToHex(b) + "|";
-  for (const auto& [address, word] : c.memory) text += std::to_string(address) + "=" + std::to_string(word) + "|";
-  return text;
-}
+std::string Held(const Config& c) { return vkr::test::StoredSettings(c); }
 
 class PageAccess;
 // One command of a page: the tree index of the page, the HART command, what the user does (the

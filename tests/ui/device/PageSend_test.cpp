@@ -75,19 +75,7 @@ const std::vector<SEdit>& Edits() {
   return edits;
 }
 
-// What the transmitter stores of everything the pages write.
-std::string Stored(const Config& c) {
-  Bytes floats(12);
-  wire::PutFloat(&floats, 0, c.upperRange);
-  wire::PutFloat(&floats, 4, c.lowerRange);
-  wire::PutFloat(&floats, 8, c.damping);
-  std::string text;
-  for (const Bytes& b : {floats, c.message, c.tagDescriptorDate, c.finalAssembly, c.longTag, c.displaySettings,
-                         c.echoSettings, Bytes{c.rangeUnit, c.pvUnit, c.pollingAddress, c.loopCurrentMode}})
-    text += wire::ToHex(b) + "|";
-  for (const auto& [address, word] : c.memory) text += std::to_string(address) + "=" + std::to_string(word) + "|";
-  return text;
-}
+std::string Stored(const Config& c) { return vkr::test::StoredSettings(c); }
 
 class PageSend : public LivePageHostTest {
  protected:
