@@ -38,11 +38,9 @@ constexpr UINT kStringAboutSelfTest = 269;
 constexpr UINT kStringSelfTestOffline = 270;
 constexpr UINT kStringLoopNote = 271;
 constexpr UINT kStringSelfTestError = 272;
-constexpr UINT kStringSelfTestCommError = 273;
 constexpr UINT kStringAboutMasterReset = 274;
 constexpr UINT kStringMasterResetOffline = 275;
 constexpr UINT kStringMasterResetError = 276;
-constexpr UINT kStringMasterResetCommError = 277;
 
 SPropertyPageClass DiagClass() {
   SPropertyPageClass c;
