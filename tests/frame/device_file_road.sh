@@ -8,15 +8,6 @@ set -u
 host=$1
 . "$(dirname "$0")/host_env.sh"
 . "$(dirname "$0")/host_project.sh"
-# Sets NAME VALUE pairs in a device file.
-setlines() {
-  local f=$1
-  shift
-  while [ $# -gt 1 ]; do
-    sed -i "s/^$1 .*/$1 $2/" "$f"
-    shift 2
-  done
-}
 
 # ---- Every setting a page writes ---------------------------------------------------------------
 # The default transmitter with every setting apart from its default and from its neighbours; the

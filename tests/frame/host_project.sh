@@ -12,3 +12,12 @@ run() {
 }
 # Uploads into project NAME (C:\VKR\NAME.vkr).
 upload() { run upload --project "C:\\VKR\\$1.vkr" && [ $rc = 0 ] || fail "upload of $1: $last"; }
+# Sets NAME VALUE pairs in a device file.
+setlines() {
+  local f=$1
+  shift
+  while [ $# -gt 1 ]; do
+    sed -i "s/^$1 .*/$1 $2/" "$f"
+    shift 2
+  done
+}

@@ -6,15 +6,6 @@ set -u
 host=$1
 . "$(dirname "$0")/host_env.sh"
 . "$(dirname "$0")/host_project.sh"
-# Sets NAME VALUE pairs in a device file.
-setlines() {
-  local f=$1
-  shift
-  while [ $# -gt 1 ]; do
-    sed -i "s/^$1 .*/$1 $2/" "$f"
-    shift 2
-  done
-}
 # A transmitter NAME whose device file is the default one with the lines given, uploaded.
 transmitter() {
   local name=$1

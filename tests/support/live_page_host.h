@@ -99,6 +99,15 @@ class LivePageHostTest : public ::testing::Test {
   LivePageHostTest() : device_(std::make_shared<vkr::frame::SimulatedDevice>()) {}
 
   void StartSession() { OpenLiveSession(&registry_, &session_, device_, true); }
+  // Opens the DTM's function as a frame opens it; the control it opened, or null.
+  IUnknown* OpenFunction(int function) {
+    VARIANT_BOOL opened = VARIANT_FALSE;
+    EXPECT_EQ(session_->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"),
+                                                    vkr::Bstr(vkr::frame::FunctionCallDocument(function)), &opened),
+              S_OK);
+    if (!opened || session_->Frame()->activeX.OpenControls().empty()) return nullptr;
+    return session_->Frame()->activeX.OpenControls().back().control.Get();
+  }
 
   void TearDown() override {
     if (page_) {

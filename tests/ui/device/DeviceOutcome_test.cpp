@@ -140,12 +140,10 @@ class PageAccess : public LivePageHostTest, public ::testing::WithParamInterface
 
   void OpenFrame(bool online) {
     if (!online) session_->Channel()->devices.clear();
-    VARIANT_BOOL opened = VARIANT_FALSE;
-    ASSERT_EQ(session_->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), vkr::Bstr(vkr::frame::FunctionCallDocument(1)),
-                                                    &opened),
-              S_OK);
+    IUnknown* opened = OpenFunction(1);
+    ASSERT_NE(opened, nullptr);
     vkr::ComPtr<IPPFrameCtrl> control;
-    session_->Frame()->activeX.OpenControls().back().control->QueryInterface(IPPFrameCtrl::iid, control.PutVoid());
+    opened->QueryInterface(IPPFrameCtrl::iid, control.PutVoid());
     frame = dynamic_cast<COnlineParameterization*>(static_cast<CovFDT_BasePPFrameImpl*>(control.Get()));
     ASSERT_NE(frame, nullptr);
     if (online) {

@@ -89,12 +89,10 @@ class PageSend : public LivePageHostTest {
   vkr::frame::FrameChannel& Channel() const { return *session_->Channel(); }
   // The DTM's function 1 as a frame opens it, online.
   void OpenFrame() {
-    VARIANT_BOOL opened = VARIANT_FALSE;
-    ASSERT_EQ(session_->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), vkr::Bstr(vkr::frame::FunctionCallDocument(1)),
-                                                    &opened),
-              S_OK);
+    IUnknown* opened = OpenFunction(1);
+    ASSERT_NE(opened, nullptr);
     vkr::ComPtr<IPPFrameCtrl> control;
-    session_->Frame()->activeX.OpenControls().back().control->QueryInterface(IPPFrameCtrl::iid, control.PutVoid());
+    opened->QueryInterface(IPPFrameCtrl::iid, control.PutVoid());
     frame = dynamic_cast<COnlineParameterization*>(static_cast<CovFDT_BasePPFrameImpl*>(control.Get()));
     ASSERT_NE(frame, nullptr);
   }
