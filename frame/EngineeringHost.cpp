@@ -23,7 +23,6 @@ namespace {
 
 constexpr char16_t kDtmProgId[] = u"Vorn.ExampleDtm";
 constexpr char kDefaultProject[] = "C:\\VKR\\project.vkr";
-constexpr DWORD kHartBitsPerSecond = 1200;
 
 struct Options {
   std::string project = kDefaultProject;

@@ -87,6 +87,12 @@ std::string ErrorDocument(const std::string& word, const std::string& tag, const
   return doc + "/></FDT>";
 }
 
+// Whether a HART command response code is a warning (the device did what was asked and says
+// something about it), as HART's response code classes have it: 8, 14, 24-27, 30, 31, 96-127.
+bool IsWarningResponse(std::uint8_t code) {
+  return code == 8 || code == 14 || (code >= 24 && code <= 27) || code == 30 || code == 31 || code >= 96;
+}
+
 // The channels whose timers are running, by timer id (timer procedures get only the id).
 std::mutex& TimerLock() {
   static std::mutex lock;
@@ -97,18 +103,58 @@ std::map<UINT_PTR, FrameChannel*>& TimerOwners() {
   return owners;
 }
 
+// The live channels, by the thread that owns them: a host waits for its own channels' answers.
+std::mutex& ChannelsLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::vector<FrameChannel*>& LiveChannels() {
+  static std::vector<FrameChannel*> channels;
+  return channels;
+}
+
 }  // namespace
 
 FrameChannel::FrameChannel() : m_thread(GetCurrentThreadId()) {
   devices.push_back(std::make_shared<SimulatedDevice>());
+  std::lock_guard lock(ChannelsLock());
+  LiveChannels().push_back(this);
 }
 
 FrameChannel::~FrameChannel() {
+  {
+    std::lock_guard lock(ChannelsLock());
+    std::erase(LiveChannels(), this);
+  }
   std::lock_guard lock(TimerLock());
   for (const Pending& p : m_pending) {
     TimerOwners().erase(p.timer);
     KillTimer(nullptr, p.timer);
   }
+}
+
+void FrameChannel::CountRequestsFromNow() {
+  m_commandCounts.clear();
+  requestLog.clear();
+  requestFailures.clear();
+}
+
+bool FrameChannel::AnyRequestPending(std::string* what) {
+  const DWORD thread = GetCurrentThreadId();
+  std::lock_guard lock(ChannelsLock());
+  for (const FrameChannel* channel : LiveChannels()) {
+    if (channel->m_thread != thread || channel->m_pending.empty()) continue;
+    if (what) {
+      const Pending& oldest = channel->m_pending.front();
+      *what = oldest.command >= 0                    ? "the answer to HART command " + std::to_string(oldest.command)
+              : oldest.kind == AnswerKind::Connect    ? std::string("the answer to the connect request")
+              : oldest.kind == AnswerKind::Disconnect ? std::string("the answer to the disconnect request")
+              : oldest.kind == AnswerKind::Abort      ? std::string("the abort of a connection")
+                                                      : std::string("the answer to a transaction request");
+    }
+    return true;
+  }
+  return false;
 }
 
 std::vector<std::string> FrameChannel::References() const {
@@ -174,8 +220,11 @@ HRESULT FrameChannel::LoadRequest(const char* method, BSTR document, ComPtr<IXML
 }
 
 FrameChannel::Fault FrameChannel::TakeFault(int command) {
+  const auto counted = m_commandCounts.find(command);
+  const std::size_t occurrence = counted == m_commandCounts.end() ? 0 : counted->second;
   for (auto it = faults.begin(); it != faults.end(); ++it) {
     if (it->command >= 0 && it->command != command) continue;
+    if (it->command >= 0 && it->occurrence != 0 && it->occurrence != occurrence) continue;
     Fault fault = *it;
     faults.erase(it);
     return fault;
@@ -360,21 +409,33 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
     kind = Kind::Unsubscribe;
   else
     return Refuse(kMethod, "not a transaction request", result);
-  Connection* connection = Find(*reference);
-  if (!connection) return Refuse(kMethod, "unknown communication reference " + *reference, result);
-
   int command = -1;
-  Bytes request;
   if (kind == Kind::DataExchange) {
     const auto number = Byte(Select(doc.Get(), u"FDT/DataExchangeRequest/@commandNumber"));
     if (!number) return Refuse(kMethod, "no command number", result);
     command = *number;
+  }
+  Connection* connection = Find(*reference);
+  if (!connection) {
+    if (command >= 0) requestFailures.push_back(std::to_string(command) + ": the link to the device is gone");
+    return Refuse(kMethod, "unknown communication reference " + *reference, result);
+  }
+
+  Bytes request;
+  std::string counted;  // "35#2"
+  if (kind == Kind::DataExchange) {
     const auto hex = Select(doc.Get(), u"FDT/DataExchangeRequest/fdt:CommunicationData/@byteArray");
     if (hex && !wire::FromHex(*hex, &request)) return Refuse(kMethod, "request data is not hex: " + *hex, result);
     ++m_dataExchanges;
+    requestLog.emplace_back(command, ++m_commandCounts[command]);
+    counted = std::to_string(command) + "#" + std::to_string(requestLog.back().second);
     if (onDataExchange) onDataExchange(m_dataExchanges);
   }
   const Fault fault = TakeFault(command);
+  const auto failed = [&](const std::string& why) {
+    if (!counted.empty()) requestFailures.push_back(counted + ": " + why);
+  };
+  if (fault.kind == FaultKind::Refuse || fault.kind == FaultKind::Fail) failed("the frame's channel did not take it");
   if (fault.kind == FaultKind::Refuse) return Refuse(kMethod, "refused by fault", result);
   if (fault.kind == FaultKind::Fail) {
     Refuse(kMethod, "failed by fault", result);
@@ -386,12 +447,15 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
   answer.sink = connection->sink;
   answer.reference = *reference;
   answer.invokeId = std::u16string(View(invokeId));
+  answer.command = command;
   const std::string referenceText = "communicationReference=\"" + *reference + "\"";
   std::string response;
   DWORD wire = 0;
   if (fault.kind == FaultKind::CommunicationError) {
+    failed("its answer was lost (" + fault.word + ")");
     response = ErrorDocument(fault.word, connection->tag, fault.descriptor);
   } else if (fault.kind == FaultKind::Disconnect) {
+    failed("the link to the device was lost");
     response = ErrorDocument("noConnection", connection->tag, "the link to the device is lost");
     DropConnection(*reference);
   } else if (fault.kind == FaultKind::Busy && kind != Kind::DataExchange) {
@@ -403,8 +467,19 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
       reply.commandResponse = hart::kBusy;
       reply.deviceStatus = connection->device->DeviceStatus();
     } else {
+      if (fault.kind == FaultKind::Silent) {
+        CommandFault silent;
+        silent.command = command;
+        silent.silent = true;
+        connection->device->InjectFault(silent);
+      }
       reply = connection->device->Execute(static_cast<std::uint8_t>(command), request);
     }
+    if (!reply.answered) failed("the device did not answer");
+    else if (reply.communicationStatus != 0) failed("the device did not understand it (communication status " + std::to_string(reply.communicationStatus) + ")");
+    else if (reply.commandResponse == hart::kBusy) failed("the device was busy");
+    else if (reply.commandResponse != 0 && !IsWarningResponse(reply.commandResponse))
+      failed("the device refused it (response code " + std::to_string(reply.commandResponse) + ")");
     if (!reply.answered) {
       answer.document = Utf8ToUtf16(ErrorDocument("timeout", connection->tag, "no answer from the device"));
       return Answer(std::move(answer), fault, WireTime(request.size(), 0, connection->longFrame), result);
@@ -615,26 +690,29 @@ void FrameChannel::DeliverNow(Pending& answer) {
   Release();
 }
 
-void InjectNamedFault(FrameChannel& channel, SimulatedDevice& device, int command, const std::string& kind) {
-  if (kind == "silent") {
-    CommandFault silent;
-    silent.command = command;
-    silent.silent = true;
-    device.InjectFault(silent);
-    return;
-  }
+bool InjectNamedFault(FrameChannel& channel, int command, const std::string& kind, std::size_t occurrence) {
   FrameChannel::Fault fault;
   fault.command = command;
-  fault.kind = kind == "busy"      ? FrameChannel::FaultKind::Busy
-               : kind == "refused" ? FrameChannel::FaultKind::Refuse
-               : kind == "lost"    ? FrameChannel::FaultKind::CommunicationError
-                                   : FrameChannel::FaultKind::Disconnect;
+  fault.occurrence = occurrence;
+  if (kind == "silent")
+    fault.kind = FrameChannel::FaultKind::Silent;
+  else if (kind == "busy")
+    fault.kind = FrameChannel::FaultKind::Busy;
+  else if (kind == "refused")
+    fault.kind = FrameChannel::FaultKind::Refuse;
+  else if (kind == "lost")
+    fault.kind = FrameChannel::FaultKind::CommunicationError;
+  else if (kind == "linkgone")
+    fault.kind = FrameChannel::FaultKind::Disconnect;
+  else
+    return false;
   // A lost answer is a communication error of its own, not the channel's "busy".
   if (fault.kind == FrameChannel::FaultKind::CommunicationError) {
     fault.word = "unknownError";
     fault.descriptor = "the answer was lost";
   }
   channel.faults.push_back(fault);
+  return true;
 }
 
 }  // namespace vkr::frame

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <deque>
+#include <map>
 #include <functional>
 #include <memory>
 #include <string>
@@ -31,6 +32,8 @@ namespace vkr::frame {
 
 // The FDT HART protocol id (also the HART bus category).
 inline constexpr char kHartProtocolId[] = "036D1498-387B-11D4-86E1-00E0987270B9";
+// A real HART loop's speed, for the simulated wire.
+inline constexpr DWORD kHartBitsPerSecond = 1200;
 
 class FrameChannel : public vkr::Implements<IFdtCommunication> {
  public:
@@ -55,6 +58,8 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
     Disconnect,          // the link to the device is lost: the request gets a CommunicationError
                          // "noConnection" and the frame forgets the connection without telling
                          // the DTM, so later requests on it are refused
+    Silent,              // the device hears the request and does not answer: the master's time
+                         // runs out (a CommunicationError "timeout"); data exchanges only
   };
   struct Fault {
     FaultKind kind = FaultKind::None;
@@ -64,6 +69,9 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
     HRESULT result = E_FAIL;
     std::size_t keepBytes = 0;
     DWORD delayMs = 0;  // added to the wire delay
+    // With a command: 0 the next request of it; N its Nth data exchange counted since
+    // CountRequestsFromNow (the first is 1).
+    std::size_t occurrence = 0;
   };
 
   // One call of the DTM or one answer of the channel.
@@ -95,6 +103,18 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   std::function<void(std::size_t count)> onDataExchange;
 
   // ---- What happened ----
+  // Starts counting each command's data exchanges afresh (the occurrences of faults and of
+  // `requestLog`); the channel counts from its creation until then.
+  void CountRequestsFromNow();
+  // The data exchanges taken, in order: the command and its occurrence since the count began.
+  std::vector<std::pair<int, std::size_t>> requestLog;
+  // The data exchanges that did not get done, in order, with why: "34#1: the device was busy"
+  // (counted as requestLog counts; a request on a connection already gone has no count: "3: ...").
+  // A warning the device answered is no failure.
+  std::vector<std::string> requestFailures;
+  // Whether any channel of the calling thread has a request on the way that is still to be
+  // answered; *what then names the oldest ("the answer to command 35").
+  static bool AnyRequestPending(std::string* what);
   std::vector<Record> calls;
   std::vector<Record> answers;
   // Requests refused and why: "TransactionRequest: invalid document: ...".
@@ -151,6 +171,7 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
     std::string reference;
     std::u16string invokeId;
     std::u16string document;
+    int command = -1;  // a data exchange's command
   };
 
   static void TimerProc(HWND, UINT, UINT_PTR id, DWORD);
@@ -173,11 +194,15 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   std::vector<Pending> m_pending;
   DWORD m_thread = 0;
   std::size_t m_dataExchanges = 0;
+  std::map<int, std::size_t> m_commandCounts;  // data exchanges of each command since counting began
 };
 
-// Makes the next request of `command` fail as the host's --fault KIND names it: "silent" (the
+// Makes a request of `command` fail as the host's --fault KIND names it: "silent" (the
 // transmitter does not answer), "busy", "refused" (the channel refuses it), "lost" (a communication
-// error of its own) or "linkgone" (the link is lost).
-void InjectNamedFault(FrameChannel& channel, SimulatedDevice& device, int command, const std::string& kind);
+// error of its own) or "linkgone" (the link is lost). `occurrence` 0 is the next request of the
+// command, N its Nth since the channel's count began. False for a KIND that is none of these.
+bool InjectNamedFault(FrameChannel& channel, int command, const std::string& kind, std::size_t occurrence = 0);
+// The fault kinds the host's --fault names, in the order its usage lists them.
+inline constexpr const char* kNamedFaultKinds[] = {"silent", "busy", "refused", "lost", "linkgone"};
 
 }  // namespace vkr::frame

@@ -1,5 +1,6 @@
 // The stand-in frame's container: answers, records and validates.
 #include "frame/FrameContainer.h"
+#include "frame/Quiet.h"
 #include "frame/FrameProject.h"
 
 #include <algorithm>
@@ -85,6 +86,15 @@ std::string FirstButton(const std::string& buttons) {
   if (buttons == "buttonsYesNo" || buttons == "buttonsYesNoCancel") return "buttonYes";
   if (buttons == "buttonsAbortRetryIgnore") return "buttonAbort";
   if (buttons == "buttonsRetryCancel") return "buttonRetry";
+  return "buttonOk";
+}
+
+// The button that lets nothing happen that nobody asked for: No where there is one, else Cancel;
+// Abort stops what asks to go on; OK alone only says it was read.
+std::string NothingButton(const std::string& buttons) {
+  if (buttons == "buttonsYesNo" || buttons == "buttonsYesNoCancel") return "buttonNo";
+  if (buttons == "buttonsOkCancel" || buttons == "buttonsRetryCancel") return "buttonCancel";
+  if (buttons == "buttonsAbortRetryIgnore") return "buttonAbort";
   return "buttonOk";
 }
 
@@ -248,11 +258,7 @@ std::string FrameContainer::WaitForNotification(const std::string& prefix, std::
   }
 }
 
-void FrameContainer::AwaitQuiet() const {
-  const DWORD start = GetTickCount();
-  while (!WaitForNotification(std::string(), notifications.size(), 200).empty() && GetTickCount() - start < 5000) {
-  }
-}
+void FrameContainer::AwaitQuiet() const { WaitUntilQuiet(); }
 
 HRESULT FrameContainer::OnPreparedToReleaseCommunication(BSTR systemTag) {
   Note("prepared to release communication " + Text(systemTag));
@@ -335,6 +341,22 @@ HRESULT FrameContainer::CloseActiveXControlRequest(BSTR invokeId) {
 
 // ---- IFdtDialog ----------------------------------------------------------------------------
 
+std::string FrameContainer::ChooseAnswer(const std::string& buttons, const std::string& text) {
+  const std::string unasked = answersChangeNothing ? NothingButton(buttons) : FirstButton(buttons);
+  if (!userAnswers.empty()) {
+    std::string answer = userAnswers.front();
+    userAnswers.pop_front();
+    return answer;
+  }
+  if (questionAnswers.empty() || buttons == "buttonsOk") return unasked;
+  std::string answer = questionAnswers.front();
+  questionAnswers.pop_front();
+  if (IsButtonOf(buttons, answer)) return answer;
+  unfitAnswers.push_back(WithoutPrefix(answer, "button") + " to \"" + text + "\" (" + WithoutPrefix(buttons, "buttons") +
+                         ")");
+  return answersChangeNothing ? NothingButton(buttons) : FirstButton(buttons);
+}
+
 HRESULT FrameContainer::UserDialog(BSTR systemTag, BSTR userMessage, BSTR* reply) {
   if (!reply) return E_POINTER;
   *reply = nullptr;
@@ -352,21 +374,7 @@ HRESULT FrameContainer::UserDialog(BSTR systemTag, BSTR userMessage, BSTR* reply
   Bstr path(u"FDT/FDTUserMessage");
   if (FAILED(document->selectSingleNode(path, message.Put())) || !message) return E_INVALIDARG;
   const std::string buttons = Attribute(message.Get(), u"@messageButtons");
-  std::string answer = FirstButton(buttons);
-  if (!userAnswers.empty()) {
-    answer = userAnswers.front();
-    userAnswers.pop_front();
-  } else if (!questionAnswers.empty() && buttons != "buttonsOk") {
-    if (IsButtonOf(buttons, questionAnswers.front()))
-      answer = questionAnswers.front();
-    else
-      unfitAnswers.push_back(WithoutPrefix(questionAnswers.front(), "button") + " to \"" +
-                             Attribute(message.Get(), u"TextLine/@fdt:string") + "\" (" +
-                             WithoutPrefix(buttons, "buttons") + ")");
-    questionAnswers.pop_front();
-  } else if (closingAnswersNo && IsButtonOf(buttons, "buttonNo")) {
-    answer = "buttonNo";
-  }
+  const std::string answer = ChooseAnswer(buttons, Attribute(message.Get(), u"TextLine/@fdt:string"));
   if (!whileAsking.empty()) {
     std::function<void()> action = std::move(whileAsking.front());
     whileAsking.pop_front();

@@ -49,8 +49,8 @@ class FrameContainer
   // until a notification beginning with `prefix` (any, when it is empty) comes after the first
   // `seen` ones, or `timeout` milliseconds pass. The notification, or an empty text.
   std::string WaitForNotification(const std::string& prefix, std::size_t seen, DWORD timeout) const;
-  // Serves the frame's messages until no notification came for 200 ms (at most 5 s): the DTM's
-  // texts reach the frame after the call that caused them, as the DTM thread posts them.
+  // Serves the frame's messages until the DTM is quiet: its texts reach the frame after the call
+  // that caused them, as the DTM thread posts them.
   void AwaitQuiet() const;
   // The state documents as received, and the load errors of those that did not validate.
   std::vector<std::string> stateDocuments;
@@ -64,12 +64,16 @@ class FrameContainer
   // The answers to the next questions, as button words; taken from the front once userAnswers is
   // empty. A question is a message with more than one button; a message with one button takes it
   // and uses none. An answer that is not one of its question's buttons is noted in unfitAnswers
-  // ("No to buttonsOk..."), and the question gets its first button.
+  // ("No to buttonsOk..."), and the question gets the button it gets unanswered.
   std::deque<std::string> questionAnswers;
   std::vector<std::string> unfitAnswers;
-  // Set while the frame itself closes what the user left open: a question no answer above answers
-  // then gets No where it has a No, since nobody gave the first button (a Yes would write).
-  bool closingAnswersNo = false;
+  // Whether a question nobody answered (or that got an answer that is not one of its buttons) gets
+  // the button that changes nothing (No where it has one, else Cancel; Abort of Abort/Retry/Ignore)
+  // instead of its first button: the frame host answers for nobody.
+  bool answersChangeNothing = false;
+  // The answer of the next question with these buttons ("buttonsYesNo") and text, by the rules
+  // above; takes the answer it uses from userAnswers or questionAnswers.
+  std::string ChooseAnswer(const std::string& buttons, const std::string& text);
   // Actions a person takes while the next user messages are open (before the answer goes back),
   // taken from the front with the answers; an empty one does nothing. The windows' message boxes
   // have theirs in vkr::ui::SetMessageBoxScript.

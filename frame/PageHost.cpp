@@ -6,6 +6,7 @@
 
 #include "frame/ActiveXHost.h"
 #include "frame/FrameContainer.h"
+#include "frame/Quiet.h"
 
 // The DTM toolkit's interfaces the host calls on a page and on the DTM, as the DTM's type library
 // describes them. They are declared exactly as the DTM declares them (same names, same members),
@@ -51,17 +52,6 @@ class HostPageSite : public Implements<IPropertyPageSite> {
   HRESULT TranslateAccelerator(MSG*) override { return S_FALSE; }
 };
 
-// Whether a window or one of its descendants still shows "Loading...".
-bool Loading(HWND window) {
-  char text[32] = {};
-  GetWindowTextA(window, text, sizeof text);
-  if (std::string(text) == "Loading...") return true;
-  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-    if (IsWindowVisible(child) && Loading(child)) return true;
-  }
-  return false;
-}
-
 // The descendant of window with the control id, depth first.
 HWND FindControl(HWND window, int id) {
   for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
@@ -88,11 +78,10 @@ bool PageHost::TakeOnline(IUnknown* dtm, FrameContainer* frame) {
   if (!dtm || FAILED(dtm->QueryInterface(IovFdtDtmEvents::iid, messages.PutVoid())) || !messages) return false;
   VARIANT none = EmptyVariant();
   messages->DtmMessage(UI4(kGoOnline), none);
-  const bool online = vkr::ui::PumpUntil([&] { return Online(frame); }, 20000);
-  // The DTM tells its open user interfaces that it is online just after; what opens next comes
-  // after that, so it does not read all its values twice.
-  vkr::ui::PumpUntil([] { return false; }, 300);
-  return online;
+  // The DTM tells its open user interfaces that it is online just after it is; what opens next
+  // comes after all of that, so it does not read all its values twice.
+  WaitUntilQuiet();
+  return Online(frame);
 }
 
 bool PageHost::IsPropertyPage(REFCLSID clsid) {
@@ -137,8 +126,7 @@ HRESULT PageHost::Open(IUnknown* dtm, FrameContainer* frame, REFCLSID clsid, BST
   if (FAILED(hr)) return hr;
   if (!ok) return S_FALSE;
   if (FAILED(hr = m_page->Show(SW_SHOW))) return hr;
-  vkr::ui::PumpUntil([&] { return !Loading(m_window); }, waitMs);
-  vkr::ui::PumpUntilIdle();
+  WaitUntilQuiet(waitMs);
   return S_OK;
 }
 
@@ -148,9 +136,7 @@ HRESULT PageHost::Click(int controlId, DWORD waitMs) {
   if (!control) return E_INVALIDARG;
   vkr::ui::Click(control);
   record.push_back("clicked " + std::to_string(controlId));
-  vkr::ui::PumpUntilIdle();
-  vkr::ui::PumpUntil([&] { return !Loading(m_window); }, waitMs);
-  vkr::ui::PumpUntilIdle();
+  WaitUntilQuiet(waitMs);
   return S_OK;
 }
 

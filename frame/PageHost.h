@@ -29,12 +29,12 @@ class PageHost {
   static bool IsPropertyPage(REFCLSID clsid);
 
   // Takes the DTM online (waiting for the frame to hear of it), makes the page and shows it with
-  // the DTM, then serves the frame's messages until the page's fields no longer wait for values
-  // ("Loading...") or `waitMs` passes. S_FALSE when the page refused Init.
-  HRESULT Open(IUnknown* dtm, FrameContainer* frame, REFCLSID clsid, BSTR functionCall, DWORD waitMs = 8000);
+  // the DTM, then serves the frame's messages until the DTM is quiet (the page's reads answered)
+  // or `waitMs` passes. S_FALSE when the page refused Init.
+  HRESULT Open(IUnknown* dtm, FrameContainer* frame, REFCLSID clsid, BSTR functionCall, DWORD waitMs = 120000);
   // Clicks the page's control as the user does, then serves the frame's messages as Open does
   // (a button that reads the device). E_INVALIDARG when the page has no such control.
-  HRESULT Click(int controlId, DWORD waitMs = 8000);
+  HRESULT Click(int controlId, DWORD waitMs = 120000);
   // Asks the page (PrepareToRelease), then deactivates and releases it; *closed false when the
   // page kept itself open (it is released all the same).
   HRESULT Close(bool* closed);

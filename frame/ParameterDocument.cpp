@@ -4,14 +4,13 @@
 #include "frame/ParameterDocument.h"
 
 #include "frame/FrameContainer.h"
+#include "frame/Quiet.h"
 
 namespace vkr::frame {
 namespace {
 
 constexpr char16_t kVariablesPath[] = u"FDT/DtmDevice/ExportedVariables//fdt:DtmVariable";
 constexpr char16_t kTagPath[] = u"FDT/DtmDevice/@fdt:tag";
-// How long a refusal's message may take to reach the frame.
-constexpr DWORD kMessageWaitMs = 2000;
 
 ComPtr<IXMLDOMNode> Select(IXMLDOMNode* node, const char16_t* path) {
   ComPtr<IXMLDOMNode> found;
@@ -175,15 +174,13 @@ HRESULT SetDocumentParameters(TransferSession& session, const std::vector<std::p
   if (hr == S_OK && done) return S_OK;
   // The DTM says why in an error message to the frame, which a worker brings a moment later.
   *why = "the DTM refused the values";
+  WaitUntilQuiet();
   const auto& notes = session.Frame()->notifications;
-  for (DWORD waited = 0; waited <= kMessageWaitMs; waited += 10) {
-    for (std::size_t i = seen; i < notes.size(); ++i)
-      if (notes[i].rfind("error ", 0) == 0) {
-        *why = notes[i].substr(notes[i].find(": ") + 2);
-        return S_FALSE;
-      }
-    TransferSession::Pump(10);
-  }
+  for (std::size_t i = seen; i < notes.size(); ++i)
+    if (notes[i].rfind("error ", 0) == 0) {
+      *why = notes[i].substr(notes[i].find(": ") + 2);
+      return S_FALSE;
+    }
   return S_FALSE;
 }
 

@@ -8,6 +8,7 @@
 #include "frame/FrameHost.h"
 #include "frame/FrameStorage.h"
 #include "frame/HostUtilities.h"
+#include "frame/Quiet.h"
 
 namespace vkr::frame {
 
@@ -171,7 +172,7 @@ HRESULT TransferSession::Close() {
     m_frame->dtm = nullptr;
   }
   m_dtm = nullptr;
-  Pump(20);
+  WaitUntilQuiet();
   return first;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <map>
 #include <memory>
 
 #include "frame/ActiveXHost.h"
@@ -15,6 +16,7 @@
 #include "frame/HostUtilities.h"
 #include "frame/PageHost.h"
 #include "frame/ProjectFiles.h"
+#include "frame/Quiet.h"
 #include "frame/TransferSession.h"
 #include "frame/controls/OutsideControls.h"
 #include "frame/controls/TestControl.h"
@@ -36,10 +38,6 @@ int Usage(const std::string& what) { return UsageError("ui: " + what); }
 bool IsNumber(const std::string& text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
-
-// How long the device's answers may take to reach an open user interface (the DTM reads on its
-// own thread, over the simulated wire) before its picture is taken.
-constexpr DWORD kSettleMs = 1500;
 
 struct Function {
   LONG id = 0;
@@ -96,12 +94,23 @@ std::vector<Function> Functions(IUnknown* dtm) {
   return functions;
 }
 
-// Pumps what the opening queued, gives the device's answers time to arrive and renders the frame
-// window.
+// Why the host stopped waiting for the DTM; empty while it never had to.
+std::string g_waitedInVain;
+
+// Waits until the DTM has done what the last step set going (the device's answers in, nothing
+// queued), as a person waits for a page to fill. False when two minutes passed first; the
+// run then says what it waited for.
+bool Settle() {
+  if (!g_waitedInVain.empty()) return false;
+  std::string busy;
+  if (WaitUntilQuiet(kQuietLimitMs, &busy)) return true;
+  g_waitedInVain = "the user interface did not settle within two minutes: it was still waiting for " + busy;
+  return false;
+}
+
+// Renders the frame window once what the opening or the last step set going has settled.
 bool Render(HWND window, const std::string& png) {
-  vkr::ui::PumpUntilIdle();
-  TransferSession::Pump(kSettleMs);
-  vkr::ui::PumpUntilIdle();
+  Settle();
   return vkr::ui::RenderWindowToPng(window, png.c_str());
 }
 
@@ -328,8 +337,9 @@ bool ValueChanged(TransferSession& session) {
 
 // Saves the DTM's data set into the project when the user's work changed a value in it (`before`:
 // the data set when the work began), as a frame saves its project after an OK or Apply: a look at
-// a control writes nothing, not even a project that is not there yet. A failed save is printed.
-Saved SaveWhenChanged(TransferSession& session, KnownFile* project, const std::string* before) {
+// a control writes nothing, not even a project that is not there yet. A failed save is printed
+// and *failure says why.
+Saved SaveWhenChanged(TransferSession& session, KnownFile* project, const std::string* before, std::string* failure) {
   if (!before || !ValueChanged(session) || DataSetNow(session) == *before) {
     std::printf("  data set unchanged\n");
     return Saved::Unchanged;
@@ -339,7 +349,8 @@ Saved SaveWhenChanged(TransferSession& session, KnownFile* project, const std::s
   bool replaced = false;
   const HRESULT hr = SaveDataSet(session.Dtm(), project, &replaced);
   if (FAILED(hr)) {
-    Fail(SaveFailure("the data set", project->Path(), hr, replaced));
+    *failure = SaveFailure("the data set", project->Path(), hr, replaced);
+    std::printf("  %s\n", failure->c_str());
     return Saved::Failed;
   }
   std::printf("  data set saved to %s\n", project->Path().c_str());
@@ -365,7 +376,8 @@ std::string TransmitterText(const SimulatedDevice& device) {
 // answered its question.
 bool AnswersUsed(const FrameContainer& frame) {
   for (const std::string& unfit : frame.unfitAnswers)
-    std::printf("  answer %s: not a button of the question, which got its first button\n", unfit.c_str());
+    std::printf("  answer %s: not a button of the question, which got the button that changes nothing\n",
+                unfit.c_str());
   for (const std::string& unused : frame.questionAnswers)
     std::printf("  answer %s: not used, no question came for it\n", unused.substr(6).c_str());
   return frame.unfitAnswers.empty() && frame.questionAnswers.empty();
@@ -380,11 +392,11 @@ void PrintTold(const FrameContainer& frame, std::size_t from, const char* when) 
 // Closes what the frame has open (asking each control first), prints what the controls asked
 // meanwhile and reports a control that refused. Nobody answers at this close: a question that no
 // --answer is left for gets No where it has one.
-int CloseAndFinish(FrameContainer& frame, IFdtActiveXHost* host) {
+// Returns why the run fails because of the close (a control that would not close), or empty.
+std::string CloseAndFinish(FrameContainer& frame, IFdtActiveXHost* host) {
   ActiveXHost& activeX = frame.activeX;
   const std::size_t told = frame.userMessages.size();
-  frame.closingAnswersNo = true;
-  int code = 0;
+  std::string refused;
   while (!activeX.OpenControls().empty()) {
     const std::string id = activeX.OpenControls().back().invokeId;
     VARIANT_BOOL closed = VARIANT_FALSE;
@@ -392,12 +404,13 @@ int CloseAndFinish(FrameContainer& frame, IFdtActiveXHost* host) {
     std::printf("  closed %s: %s\n", id.c_str(), SUCCEEDED(hr) && closed ? "yes" : "no, the control kept it open");
     if (FAILED(hr) || !closed) {
       activeX.CloseAll();
-      code = 1;
+      if (refused.empty()) refused = "a user interface would not close when the frame closed it (" + id + "); the frame let it go";
     }
+    // What the close set going (a download the user agreed to, a current given back) ends first.
+    Settle();
   }
-  vkr::ui::PumpUntilIdle();
   PrintTold(frame, told, " at the close");
-  return code;
+  return refused;
 }
 
 // How a click that asks a control to close left it open.
@@ -457,6 +470,81 @@ void PrintKeptOpen(const KeptOpen& kept) {
   }
 }
 
+// "35#2=busy": the command, its occurrence (0 when not given) and the kind; false when it is not one.
+bool ParseFault(const std::string& value, int* command, std::size_t* occurrence, std::string* kind) {
+  const std::size_t eq = value.find('=');
+  if (eq == std::string::npos || eq == 0) return false;
+  *kind = value.substr(eq + 1);
+  if (std::find_if(std::begin(kNamedFaultKinds), std::end(kNamedFaultKinds),
+                   [&](const char* k) { return *kind == k; }) == std::end(kNamedFaultKinds))
+    return false;
+  const std::string target = value.substr(0, eq);
+  const std::size_t hash = target.find('#');
+  const std::string number = target.substr(0, hash);
+  if (!IsNumber(number) || number.size() > 3 || std::atoi(number.c_str()) > 255) return false;
+  *command = std::atoi(number.c_str());
+  *occurrence = 0;
+  if (hash != std::string::npos) {
+    const std::string nth = target.substr(hash + 1);
+    if (!IsNumber(nth) || nth.size() > 6 || std::atoi(nth.c_str()) == 0) return false;
+    *occurrence = static_cast<std::size_t>(std::atoi(nth.c_str()));
+  }
+  return true;
+}
+
+// Every HART request the run sent, in order, as --fault names them ("35#2"): what a failure of
+// each would have met.
+void PrintRequests(const FrameChannel& channel) {
+  std::string line;
+  for (const auto& [command, occurrence] : channel.requestLog)
+    line += " " + std::to_string(command) + "#" + std::to_string(occurrence);
+  std::printf("  requests:%s\n", line.empty() ? " none" : line.c_str());
+}
+
+// What the user interfaces told the user, in the order it came: their messages, and each new text
+// of a message line (the frame's item 6333, the trend's 6334) as it stood after a step.
+struct ToldLog {
+  std::vector<std::string> texts;
+  std::size_t messagesSeen = 0;
+  std::map<int, std::string> lines;
+
+  void Note(const FrameContainer& frame) {
+    // A question asks; only what the user was told counts.
+    for (; messagesSeen < frame.userMessages.size(); ++messagesSeen)
+      if (frame.userMessages[messagesSeen].find(" buttonsOk ") != std::string::npos)
+        texts.push_back(frame.userMessages[messagesSeen]);
+    for (int id : {6333, 6334}) {
+      const Item item = FindItem(frame.activeX, id);
+      const std::string text = item.window && IsWindowVisible(item.window) ? vkr::ui::WindowText(item.window) : "";
+      if (text == lines[id]) continue;
+      lines[id] = text;
+      if (!text.empty()) texts.push_back("message line: " + text);
+    }
+  }
+};
+
+// A message box's buttons as the frame's messages name them.
+std::string MessageBoxButtons(UINT type) {
+  switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL: return "buttonsOkCancel";
+    case MB_ABORTRETRYIGNORE: return "buttonsAbortRetryIgnore";
+    case MB_YESNOCANCEL: return "buttonsYesNoCancel";
+    case MB_YESNO: return "buttonsYesNo";
+    case MB_RETRYCANCEL: return "buttonsRetryCancel";
+    default: return "buttonsOk";
+  }
+}
+
+int MessageBoxResult(const std::string& button) {
+  static const std::pair<const char*, int> kButtons[] = {{"buttonOk", IDOK},       {"buttonCancel", IDCANCEL},
+                                                         {"buttonYes", IDYES},     {"buttonNo", IDNO},
+                                                         {"buttonAbort", IDABORT}, {"buttonRetry", IDRETRY},
+                                                         {"buttonIgnore", IDIGNORE}};
+  for (const auto& [word, id] : kButtons)
+    if (button == word) return id;
+  return IDOK;
+}
+
 // What the run applied, for its last line.
 std::string AppliedText(Saved saved, bool deviceWritten) {
   std::string text = saved == Saved::Saved ? "the data set saved" : "";
@@ -473,14 +561,20 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   std::vector<int> clicks;  // controls of a lone page clicked before its picture
   std::vector<Action> actions;  // the user's work in an opened control, in order
   std::vector<int> reads;       // items whose text is printed after it
-  std::vector<std::pair<int, std::string>> faults;  // command, kind: the next request of it fails
+  struct NamedFault {
+    int command = 0;
+    std::size_t occurrence = 0;  // 0: the next request of the command
+    std::string kind;
+  };
+  std::vector<NamedFault> faults;
+  DWORD wireBitsPerSecond = 0;
   std::deque<std::string> answers;  // the user's answers to the questions, in order (button words)
   bool projectGiven = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
     const bool takesValue = a == "--type" || a == "--read" || a == "--png" || a == "--project" || a == "--device" || a == "--class" ||
                             a == "--additional-status" || a == "--click" || a == "--page" || a == "--language" ||
-                            a == "--fault" || a == "--answer";
+                            a == "--fault" || a == "--answer" || a == "--wire-delay";
     if (takesValue && (i + 1 >= arguments.size() || arguments[i + 1].empty())) return Usage(a + " needs a value");
     const std::string value = takesValue ? arguments[i + 1] : std::string();
     if (takesValue) ++i;
@@ -511,13 +605,18 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
         return Usage("--language takes a language id (a number such as 1031), not " + value);
       language = static_cast<LCID>(std::strtoul(value.c_str(), nullptr, 10));
     } else if (a == "--fault") {
-      const std::size_t eq = value.find('=');
-      const std::string kind = eq == std::string::npos ? "" : value.substr(eq + 1);
-      if (eq == 0 || eq == std::string::npos || value.find_first_not_of("0123456789") != eq ||
-          (kind != "silent" && kind != "busy" && kind != "refused" && kind != "lost" && kind != "linkgone") ||
-          std::atoi(value.substr(0, eq).c_str()) > 255)
-        return Usage("--fault takes COMMAND=KIND (COMMAND 0-255; KIND silent, busy, refused, lost or linkgone), not " + value);
-      faults.emplace_back(std::atoi(value.substr(0, eq).c_str()), kind);
+      NamedFault fault;
+      if (!ParseFault(value, &fault.command, &fault.occurrence, &fault.kind))
+        return Usage("--fault takes COMMAND[#N]=KIND (COMMAND 0-255, N from 1: its Nth request; KIND silent, busy, "
+                     "refused, lost or linkgone), not " + value);
+      faults.push_back(fault);
+    } else if (a == "--wire-delay") {
+      if (value == "0")
+        wireBitsPerSecond = 0;
+      else if (value == "hart")
+        wireBitsPerSecond = kHartBitsPerSecond;
+      else
+        return Usage("--wire-delay takes 0 or hart, not " + value);
     } else if (a == "--additional-status") {
       additionalStatus = value;
     } else if (a == "--click") {
@@ -598,14 +697,12 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   // out (the session closed first): what reached the transmitter stays there.
   struct KeepDevice {
     ~KeepDevice() {
-      if (!saved) Save();
-    }
-    bool Save() {
-      saved = true;
       std::string problem;
-      if (offline || file.Save(*device, &problem)) return true;
-      Fail(problem);
-      return false;
+      if (!saved && !Save(&problem)) Fail(problem);
+    }
+    bool Save(std::string* problem) {
+      saved = true;
+      return offline || file.Save(*device, problem);
     }
     DeviceFile& file;
     const std::shared_ptr<SimulatedDevice>& device;
@@ -629,10 +726,25 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     std::printf("Language %lu: %s\n", static_cast<unsigned long>(language),
                 set ? "set" : "not offered, the DTM kept English");
   }
-  // The faults wait for the user's work: the DTM's own reads while it goes online are not theirs.
-  for (const auto& [command, kind] : faults) InjectNamedFault(*session->Channel(), *device, command, kind);
+  session->Channel()->wireBitsPerSecond = wireBitsPerSecond;
+  // The faults wait for the user interface: the requests of the session's opening are not theirs,
+  // and the requests the run lists are counted from here as the faults count them.
+  session->Channel()->CountRequestsFromNow();
+  for (const NamedFault& f : faults) InjectNamedFault(*session->Channel(), f.command, f.kind, f.occurrence);
   FrameContainer* frame = session->Frame();
   frame->questionAnswers = answers;
+  frame->answersChangeNothing = true;
+  // The windows' own message boxes ask the same user: answered from the same --answer list.
+  vkr::ui::SetMessageBoxResponder([frame](const vkr::ui::MessageBoxQuestion& question) {
+    const std::string buttons = MessageBoxButtons(question.type);
+    const std::string answer = frame->ChooseAnswer(buttons, question.text);
+    frame->userMessages.push_back("message box " + buttons + " " + question.caption + ": " + question.text + " -> " +
+                                  answer);
+    return MessageBoxResult(answer);
+  });
+  struct ForgetResponder {
+    ~ForgetResponder() { vkr::ui::SetMessageBoxResponder(nullptr); }
+  } forgetResponder;
   ComPtr<IFdtActiveXHost> host;
   frame->QueryInterface(IFdtActiveXHost::iid, host.PutVoid());
 
@@ -725,10 +837,13 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   const std::uint16_t changesBefore = device->config.configChangeCounter;
   KeptOpen kept;
   std::string stopped;  // why the user's work could not go on
+  ToldLog toldLog;
   if (!actions.empty()) SelectPage(window, page);
   // The user's work, typing and clicks in order; the picture shows the control after all the work,
   // or as the click that closed it (OK, Cancel) found it.
   for (const Action& action : actions) {
+    // The user acts on what the page shows once the device's answers are in.
+    if (!Settle()) break;
     if (!IsOpen(frame->activeX, invokeId)) {
       stopped = "the user interface closed before the item " + std::to_string(action.id) + " was reached";
       break;
@@ -749,11 +864,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
                 (action.kind == Action::Kind::Type ? "\"" + action.text + "\"" : std::string("a click")) + has;
       break;
     }
-    vkr::ui::PumpUntilIdle();
-    // A click may close the control (OK, Cancel): the frame's close takes a moment to come back.
-    const DWORD start = GetTickCount();
-    do TransferSession::Pump(20);
-    while (action.kind == Action::Kind::Click && IsOpen(frame->activeX, item.invokeId) && GetTickCount() - start < 1000);
+    // What the step set going (a read, a write, a close) ends before its outcome is looked at.
+    Settle();
+    toldLog.Note(*frame);
     if (action.kind == Action::Kind::Type)
       std::printf("  typed \"%s\" into %d\n", action.text.c_str(), action.id);
     else
@@ -767,8 +880,11 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
              now.why != KeptOpen::Why::None || !IsOpen(frame->activeX, kept.invokeId))
       kept = now;
   }
+  if (stopped.empty() && !g_waitedInVain.empty()) stopped = g_waitedInVain;
   const bool open = stopped.empty() && IsOpen(frame->activeX, invokeId);
   if (open) rendered = RenderPages(window, png, page, &badPage);
+  if (stopped.empty() && !g_waitedInVain.empty()) stopped = g_waitedInVain;
+  toldLog.Note(*frame);
   if (rendered && page.empty())
     std::printf("  rendered %dx%d to %s\n", static_cast<int>(r.right - r.left), static_cast<int>(r.bottom - r.top),
                 png.c_str());
@@ -786,17 +902,21 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   if (!offline) std::printf("  transmitter: %s\n", transmitter.c_str());
   if (!IsOpen(frame->activeX, kept.invokeId)) kept = KeptOpen();
   PrintKeptOpen(kept);
-  int code = CloseAndFinish(*frame, host.Get());
+  // Why the run exits 1, most telling first: its last line says the first, the others come before.
+  std::vector<std::string> failures;
+  const std::string refusedClose = CloseAndFinish(*frame, host.Get());
+  toldLog.Note(*frame);
   const bool answered = AnswersUsed(*frame);
-  const Saved saved = SaveWhenChanged(*session, &projectFile, actions.empty() ? nullptr : &before);
-  if (saved == Saved::Failed) code = 1;
+  std::string saveFailure;
+  const Saved saved = SaveWhenChanged(*session, &projectFile, actions.empty() ? nullptr : &before, &saveFailure);
   const std::string absent = offline ? std::string() : session->Channel()->NoDeviceAnswered();
   session->Close();
   // The close may still have written to the transmitter (a download the user agreed to, a loop
   // current given back): what it holds then, as its device file keeps it.
   if (!offline && TransmitterText(*device) != transmitter)
     std::printf("  transmitter after the close: %s\n", TransmitterText(*device).c_str());
-  // The question a control's close asks before it downloads, answered Yes: what failed after it.
+  // The question a control asks before it downloads, answered Yes: what failed after it, whether
+  // the control told it too or not.
   const std::vector<std::string>& notes = frame->notifications;
   std::size_t asked = notes.size();
   for (std::size_t i = notesBefore; i < notes.size(); ++i) {
@@ -805,33 +925,43 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
         note.size() >= 12 && note.compare(note.size() - 12, 12, "-> buttonYes") == 0)
       asked = i;
   }
-  // A control that waited for the download told its failure itself: the user heard it.
-  const bool toldByControl =
-      asked < notes.size() && std::any_of(notes.begin() + static_cast<std::ptrdiff_t>(asked) + 1, notes.end(),
-                                          [](const std::string& note) {
-                                            return note.rfind("message ", 0) == 0 &&
-                                                   note.find(" The download did not go through: ") != std::string::npos;
-                                          });
-  if (!offline && asked < notes.size() && !toldByControl)
-    if (const std::string told =
-            DownloadFailureText(notes, asked + 1, device->config.configChangeCounter != changesBefore);
-        !told.empty()) {
-      std::printf("  %s\n", told.c_str());
-      code = 1;
-    }
-  if (!keepDevice.Save()) code = 1;
+  std::string downloadFailure;
+  if (!offline && asked < notes.size())
+    downloadFailure = DownloadFailureText(notes, asked + 1, device->config.configChangeCounter != changesBefore);
+  if (!downloadFailure.empty()) std::printf("  %s\n", downloadFailure.c_str());
+  PrintRequests(*session->Channel());
+  std::string deviceFailure;
+  if (!keepDevice.Save(&deviceFailure)) std::printf("  %s\n", deviceFailure.c_str());
   const std::string applied = AppliedText(saved, !offline && DeviceFileText(device->config) != deviceBefore);
   std::printf("  applied: %s\n", applied.c_str());
-  if (!stopped.empty()) return Fail(stopped);
-  if (!absent.empty()) return Fail("the user interface could not reach the transmitter: " + absent);
-  if (!rendered) return Fail("the picture could not be written to " + png);
-  if (badPage) return Fail("no page " + page + " in the user interface's page tree");
+
+  if (!stopped.empty()) failures.push_back(stopped);
+  if (!absent.empty()) failures.push_back("the user interface could not reach the transmitter: " + absent);
+  if (!rendered) failures.push_back("the picture could not be written to " + png);
+  if (badPage) failures.push_back("no page " + page + " in the user interface's page tree");
   if (kept.why == KeptOpen::Why::InvalidEntry)
-    return Fail("the control is still open with an invalid entry" +
-                (kept.invalidItem > 0 ? " (item " + std::to_string(kept.invalidItem) + ")" : std::string()) +
-                (applied == "nothing" ? ": it refused OK and applied nothing" : ": it refused OK; applied: " + applied));
-  if (!answered) return Fail("not every --answer answered its question");
-  return code;
+    failures.push_back("the control is still open with an invalid entry" +
+                       (kept.invalidItem > 0 ? " (item " + std::to_string(kept.invalidItem) + ")" : std::string()) +
+                       (applied == "nothing" ? ": it refused OK and applied nothing" : ": it refused OK; applied: " + applied));
+  if (!downloadFailure.empty()) failures.push_back(downloadFailure);
+  // A request of the run that the device did not do: the user's work did not all happen.
+  const std::vector<std::string>& failedRequests = session->Channel()->requestFailures;
+  if (!failedRequests.empty()) {
+    std::string text = "not all was done: HART command " + failedRequests.front();
+    if (failedRequests.size() > 1)
+      text += " (and " + std::to_string(failedRequests.size() - 1) + " more request" +
+              (failedRequests.size() > 2 ? "s" : "") + " not done)";
+    text += toldLog.texts.empty() ? "; the user interface told nothing of it"
+                                  : "; the user interface told last: " + toldLog.texts.back();
+    failures.push_back(text);
+  }
+  if (!refusedClose.empty()) failures.push_back(refusedClose);
+  if (!saveFailure.empty()) failures.push_back(saveFailure);
+  if (!deviceFailure.empty()) failures.push_back(deviceFailure);
+  if (!answered) failures.push_back("not every --answer answered its question");
+  if (failures.empty()) return 0;
+  for (std::size_t i = 1; i < failures.size(); ++i) std::printf("  also: %s\n", failures[i].c_str());
+  return Fail(failures.front());
 }
 
 }  // namespace vkr::frame

@@ -71,7 +71,7 @@ void FailPendingLocked(ApartmentState& a) {
   for (auto& [id, item] : a.pending) {
     item->result = RPC_E_DISCONNECTED;
     item->done = true;
-    item->caller->wake.notify_all();
+    WakeLocked(*item->caller);
   }
   a.pending.clear();
 }
@@ -448,6 +448,7 @@ void DispatchApartmentCall(const MSG& msg) {
     item->result = hr;
     item->done = true;
     caller = item->caller;
+    caller->woken = true;
   }
   // Told after the lock is given back: woken under it, the caller would only wait for the lock.
   caller->wake.notify_all();

@@ -297,5 +297,8 @@ VKR_API std::vector<MessageBoxQuestion> MessageBoxRecord();
 VKR_API void ClearMessageBoxRecord();
 // The first button of a message box style (IDOK for MB_OK, IDYES for MB_YESNO, ...).
 VKR_API int FirstMessageBoxButton(UINT type);
+// Who answers a question the script has no answer for (its button; 0 takes the first button of
+// the style): a frame that asks its own user. Empty: the first button. Runs on the asking thread.
+VKR_API void SetMessageBoxResponder(std::function<int(const MessageBoxQuestion&)> responder);
 
 }  // namespace vkr::ui

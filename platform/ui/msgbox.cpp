@@ -14,6 +14,7 @@ struct Script {
   std::mutex mutex;
   std::deque<MessageBoxAnswer> answers;
   std::vector<MessageBoxQuestion> record;
+  std::function<int(const MessageBoxQuestion&)> responder;
 };
 
 Script& TheScript() {
@@ -28,14 +29,24 @@ int Ask(HWND owner, std::string text, std::string caption, UINT type) {
   question.caption = std::move(caption);
   question.type = type;
   MessageBoxAnswer answer;
+  std::function<int(const MessageBoxQuestion&)> responder;
+  bool scripted = false;
   {
     Script& s = TheScript();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (!s.answers.empty()) {
       answer = std::move(s.answers.front());
       s.answers.pop_front();
+      scripted = true;
     }
-    question.answer = answer.button ? answer.button : FirstMessageBoxButton(type);
+    responder = s.responder;
+  }
+  // The responder runs unlocked: it may print, or ask the frame.
+  if (!scripted && responder) answer.button = responder(question);
+  question.answer = answer.button ? answer.button : FirstMessageBoxButton(type);
+  {
+    Script& s = TheScript();
+    std::lock_guard<std::mutex> lock(s.mutex);
     s.record.push_back(question);
   }
   if (answer.action) {
@@ -61,6 +72,12 @@ int FirstMessageBoxButton(UINT type) {
     case MB_CANCELTRYCONTINUE: return IDCANCEL;
     default: return IDOK;
   }
+}
+
+void SetMessageBoxResponder(std::function<int(const MessageBoxQuestion&)> responder) {
+  Script& s = TheScript();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.responder = std::move(responder);
 }
 
 void SetMessageBoxScript(std::vector<MessageBoxAnswer> answers) {

@@ -78,7 +78,7 @@ void HandleOneSentLocked(std::unique_lock<std::mutex>& lk, ThreadState& self) {
   lk.lock();
   s->result = r;
   s->done = true;
-  if (s->sender) s->sender->wake.notify_all();
+  if (s->sender) WakeLocked(*s->sender);
 }
 
 // The retrieval of GetMessage and PeekMessage. Lock held, released only to run sent messages.
@@ -199,7 +199,7 @@ LRESULT SendMessageImpl(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, b
   }
   target->sent.push_back(item);
   target->newSent = true;
-  target->wake.notify_all();
+  WakeLocked(*target);
   // As on Windows, a sender handles only messages sent to itself while it waits.
   while (!item->done) {
     if (!self->sent.empty())
@@ -240,7 +240,7 @@ bool PostLocked(ThreadState& t, const MSG& msg) {
   if (t.ended) return false;
   t.posted.push_back(msg);
   t.newPosted = true;
-  t.wake.notify_all();
+  WakeLocked(t);
   return true;
 }
 
@@ -305,7 +305,7 @@ void FireTimersNow() {
       tm.forced = true;
       tm.reported = false;
     }
-    if (!t.timers.empty()) t.wake.notify_all();
+    if (!t.timers.empty()) WakeLocked(t);
   });
 }
 

@@ -127,6 +127,12 @@ namespace vkr::platform {
 // Test hook: every thread timer of the process is due now (the next retrieval on its thread
 // makes its WM_TIMER), whatever the clock says.
 VKR_API void FireTimersNow();
+// Whether nothing in the process has work to do now but the caller: every other thread sleeps in
+// a wait of the platform (a message loop, an event, a call or send of its own) that nothing has
+// woken since and whose time has not come, and no thread's queue, the caller's included, holds a
+// posted or sent message or a quit. A timer that is not yet due does not count: what happens
+// only when a time comes is not work to do now. A thread inside Sleep counts as busy.
+VKR_API bool ProcessIsIdle();
 // Test hook: the timers of the calling thread, window and thread timers alike.
 VKR_API std::size_t TimerCount();
 

@@ -67,6 +67,11 @@ struct ThreadState {
   std::condition_variable wake;
   // Returns from waiting on `wake` (SleepLocked), for the tests that check who is woken.
   std::uint64_t wakeups = 0;
+  // Inside SleepLocked, and until when; `woken` once something it may wait for changed since it
+  // went to sleep (WakeLocked). A thread asleep and not woken does nothing until its time comes.
+  bool sleeping = false;
+  bool woken = false;
+  std::optional<SteadyTime> sleepUntil;
   bool ended = false;
   bool createdByPlatform = false;
 
@@ -86,6 +91,8 @@ struct ThreadState {
 // Sleeps on the thread's condition variable until woken or `until` passes, and counts the wake.
 // Lock held (lk holds SyncMutex); every wait of the platform sleeps here.
 void SleepLocked(std::unique_lock<std::mutex>& lk, ThreadState& self, std::optional<SteadyTime> until);
+// Wakes the thread from SleepLocked to look again at what it waits for. Lock held.
+void WakeLocked(ThreadState& t);
 // How often the calling thread has woken from SleepLocked: a test hook.
 std::uint64_t WakeupCountOfCurrentThread();
 

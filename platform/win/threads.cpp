@@ -58,7 +58,7 @@ struct Registry {
 
 // A thread ended or was abandoned: the threads waiting for threads to end re-check. Lock held.
 void WakeEndWaitersLocked(Registry& r) {
-  for (ThreadState* t : r.endWaiters) t->wake.notify_all();
+  for (ThreadState* t : r.endWaiters) WakeLocked(*t);
 }
 
 // Never destroyed: threads may end while the process exits.
@@ -98,7 +98,7 @@ void ClearQueueLocked(ThreadState& t) {
   for (auto& s : t.sent) {
     s->done = true;
     s->result = 0;
-    if (s->sender) s->sender->wake.notify_all();
+    if (s->sender) WakeLocked(*s->sender);
   }
   t.sent.clear();
   t.posted.clear();
@@ -201,11 +201,32 @@ static_assert(alignof(std::mutex) <= 16);
 std::mutex& SyncMutex() { return TheRegistry().sync; }
 
 void SleepLocked(std::unique_lock<std::mutex>& lk, ThreadState& self, std::optional<SteadyTime> until) {
+  self.sleeping = true;
+  self.woken = false;
+  self.sleepUntil = until;
   if (until)
     self.wake.wait_until(lk, *until);
   else
     self.wake.wait(lk);
+  self.sleeping = false;
   ++self.wakeups;
+}
+
+void WakeLocked(ThreadState& t) {
+  t.woken = true;
+  t.wake.notify_all();
+}
+
+bool ProcessIsIdle() {
+  auto self = CurrentThreadShared();
+  const SteadyTime now = SteadyClock::now();
+  std::lock_guard lk(SyncMutex());
+  for (auto& [id, t] : TheRegistry().threads) {
+    if (!t->posted.empty() || !t->sent.empty() || t->quitPending) return false;
+    if (t.get() == self.get()) continue;
+    if (!t->sleeping || t->woken || (t->sleepUntil && *t->sleepUntil <= now)) return false;
+  }
+  return true;
 }
 
 std::uint64_t WakeupCountOfCurrentThread() {
@@ -215,7 +236,7 @@ std::uint64_t WakeupCountOfCurrentThread() {
 }
 
 void Waitable::WakeWaiters() {
-  for (ThreadState* t : waiters) t->wake.notify_all();
+  for (ThreadState* t : waiters) WakeLocked(*t);
 }
 
 std::shared_ptr<ThreadState> CurrentThreadShared() {
@@ -253,7 +274,7 @@ std::vector<std::shared_ptr<ThreadState>> LiveThreadsLocked() {
 
 void WakeTimerThreadsLocked() {
   for (auto& [id, t] : TheRegistry().threads)
-    if (!t->timers.empty()) t->wake.notify_all();
+    if (!t->timers.empty()) WakeLocked(*t);
 }
 
 DWORD WaitCore(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll, DWORD milliseconds,

@@ -53,10 +53,10 @@ run ui 5 --offline --project 'C:\VKR\metres.vkr' --png "$dir/ok.png" --type 616=
 [ $rc = 0 ] && echo "$out" | grep -q -- "-> buttonNo$" && [ "$(echo "$out" | tail -n 1)" = "  applied: the data set saved" ] ||
   fail "offline, the cancelled close: $out"
 
-# Function 5 online: OK and Apply store the entries, ask the download question and, answered Yes
-# (the first button), download and wait. A write that does not go through is told, the control
-# stays open with the entry kept, and the transmitter keeps that value; the close then asks again
-# and gets No.
+# Function 5 online: OK and Apply store the entries, ask the download question and, answered Yes,
+# download and wait. A write that does not go through is told, the control stays open with the
+# entry kept, and the transmitter keeps that value; the close then asks again and gets No. The run
+# did not do what was asked: it exits 1 and its last line names what failed.
 # fault | typed | clicked | the device file's line that keeps its value
 downloads=(
   "35=refused|615=6|102|upperRange"
@@ -71,8 +71,10 @@ for d in "${downloads[@]}"; do
   for f in metres.vkr metres.vkr.device; do cp "$dir/$f" "$folder/$f"; done
   was=$(field metres.vkr.device "$line")
   run ui 5 --project 'C:\VKR\metres.vkr' --png "$dir/download.png" --fault "$fault" --type "$typed" --click "$clicked" \
-    --read "${typed%%=*}"
-  [ $rc = 0 ] || fail "download with $fault ended with $rc: $out"
+    --read "${typed%%=*}" --answer Yes
+  [ $rc = 1 ] || fail "download with $fault ended with $rc: $out"
+  echo "$out" | tail -n 1 | grep -q "^vkr-frame: the download failed: " || fail "$fault: the last line: $out"
+  echo "$out" | grep -q "^  also: not all was done: HART command ${fault%%=*}#1: " || fail "$fault: the request: $out"
   echo "$out" | grep -q "^  told: .*store the changes to the device? -> buttonYes$" || fail "$fault: no question: $out"
   echo "$out" | grep -q "^  told: .*Download Parameters: The download did not go through: .* -> buttonOk$" ||
     fail "$fault: the failure was not told: $out"
@@ -86,7 +88,7 @@ for d in "${downloads[@]}"; do
 done
 # Answered Yes without a fault, OK downloads and closes: the transmitter holds Hi Level.
 for f in metres.vkr metres.vkr.device; do cp "$dir/$f" "$folder/$f"; done
-run ui 5 --project 'C:\VKR\metres.vkr' --png "$dir/download.png" --type 615=1.25 --click 1
+run ui 5 --project 'C:\VKR\metres.vkr' --png "$dir/download.png" --type 615=1.25 --click 1 --answer Yes
 [ $rc = 0 ] && echo "$out" | grep -q "the user interface closed itself" && [ "$(field metres.vkr.device upperRange)" = 3FA00000 ] &&
   [ "$(echo "$out" | tail -n 1)" = "  applied: the data set saved and the device written" ] || fail "download: $out"
 
@@ -100,12 +102,18 @@ looks=(
 for look in "${looks[@]}"; do
   keep feet
   eval "run ui $look --project 'C:\VKR\feet.vkr' --png \"\$dir/look.png\""
-  [ $rc = 0 ] && [ "$(echo "$out" | tail -n 1)" = "  applied: nothing" ] || fail "$look: $rc $out"
+  # A failed Send is no look: it exits 1, naming the write; it applied nothing all the same.
+  if [[ $look == *--fault* ]]; then
+    [ $rc = 1 ] && echo "$out" | grep -qx "  applied: nothing" &&
+      echo "$out" | tail -n 1 | grep -q "^vkr-frame: not all was done: HART command 35#1: " || fail "$look: $rc $out"
+  else
+    [ $rc = 0 ] && [ "$(echo "$out" | tail -n 1)" = "  applied: nothing" ] || fail "$look: $rc $out"
+  fi
   same feet.vkr && same feet.vkr.device || fail "$look changed a file: $out"
 done
 
 # A control a page opened takes the clicks: the loop test of the Diagnostics page.
-run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/loop.png" --page 7 --click 600 --click 377
+run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/loop.png" --page 7 --click 600 --answer OK --answer OK --click 377
 [ $rc = 0 ] && echo "$out" | grep -q "told: .*fixed at 4.000 mA" || fail "the loop test from the page: $rc $out"
 
 # Two projects that differ in Hi Level only: compare --with names it.

@@ -357,3 +357,62 @@ TEST_F(Queue, WaitWithMessageLoopReturnsRightAfterTheMessageThatSignals) {
 }
 
 }  // namespace
+
+namespace {
+
+// Whether the process becomes idle while the test thread serves its own queue; false after 10 s.
+bool BecomesIdle() { return vkr::test::PumpUntil([] { return vkr::platform::ProcessIsIdle(); }, 10000); }
+
+}  // namespace
+
+// Idle is what a frame waits for instead of a time: every other thread asleep in a platform wait
+// with nothing to wake it. A thread at work, a message queued, a wait just satisfied and a
+// sleeping thread each keep the process busy; a timer that is not due does not.
+TEST_F(Queue, TheProcessIsIdleOnlyWhenNoThreadHasAnythingToDoNow) {
+  std::atomic<bool> working{false}, release{false};
+  vkr::test::ApartmentThread worker([&](const MSG& msg) {
+    if (msg.message != kJob) return;
+    working = true;
+    while (!release) std::this_thread::yield();  // busy without a wait of the platform
+  });
+  ASSERT_TRUE(BecomesIdle());
+
+  // A message queued for a thread, and the thread at work on it.
+  ASSERT_TRUE(PostThreadMessageW(worker.Id(), kJob, 0, 0));
+  EXPECT_FALSE(vkr::platform::ProcessIsIdle());
+  ASSERT_TRUE(vkr::test::PumpUntil([&] { return working.load(); }));
+  EXPECT_FALSE(vkr::platform::ProcessIsIdle());
+  release = true;
+  ASSERT_TRUE(BecomesIdle());
+
+  // A message in the caller's own queue is work too.
+  ASSERT_TRUE(PostThreadMessageW(me, kContinue, 0, 0));
+  EXPECT_FALSE(vkr::platform::ProcessIsIdle());
+  vkr::test::DrainQueue();
+
+  // A thread waiting for an event is idle until the event is set, before it has even woken.
+  struct Waiter {
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::atomic<bool> through{false};
+  } w;
+  HANDLE waiter = CreateThread(
+      nullptr, 0,
+      [](LPVOID p) -> DWORD {
+        auto* self = static_cast<Waiter*>(p);
+        WaitForSingleObject(self->event, INFINITE);
+        while (!self->through.load()) std::this_thread::yield();
+        return 0;
+      },
+      &w, 0, nullptr);
+  ASSERT_TRUE(BecomesIdle());
+  ASSERT_TRUE(SetEvent(w.event));
+  EXPECT_FALSE(vkr::platform::ProcessIsIdle());
+  w.through = true;
+  ASSERT_EQ(WaitForSingleObject(waiter, kLong), WAIT_OBJECT_0);
+  CloseHandle(waiter);
+  CloseHandle(w.event);
+
+  // A timer far from due keeps nobody busy.
+  ASSERT_TRUE(worker.Run([] { return SetTimer(nullptr, 0, 60000, nullptr) ? S_OK : E_FAIL; }) == S_OK);
+  EXPECT_TRUE(BecomesIdle());
+}

@@ -104,7 +104,7 @@ class ControlOutcomeTest : public vkr::test::LivePageHostTest, public ::testing:
     if (session_) {
       session_->Channel()->faults.clear();
       device_->ClearFaults();
-      session_->Frame()->closingAnswersNo = true;
+      session_->Frame()->answersChangeNothing = true;
       session_->Frame()->activeX.CloseAll();
       vkr::ui::PumpUntilIdle();
     }
@@ -121,7 +121,7 @@ class ControlOutcomeTest : public vkr::test::LivePageHostTest, public ::testing:
   void Offline() { session_->Channel()->devices.clear(); }
   // The next request of the command fails as the host's --fault KIND makes it fail.
   void Fail(int command, const std::string& kind) {
-    vkr::frame::InjectNamedFault(*session_->Channel(), *device_, command, kind);
+    vkr::frame::InjectNamedFault(*session_->Channel(), command, kind);
   }
   void Open(LONG function) {
     VARIANT_BOOL opened = VARIANT_FALSE;

@@ -154,7 +154,7 @@ class OfflineParamDownload : public vkr::test::LivePageHostTest, public testing:
   }
   void TearDown() override {
     session_->Frame()->questionAnswers.clear();
-    session_->Frame()->closingAnswersNo = true;
+    session_->Frame()->answersChangeNothing = true;
     session_->Frame()->activeX.CloseAll();
     vkr::ui::PumpUntilIdle();
     LivePageHostTest::TearDown();
