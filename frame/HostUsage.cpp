@@ -57,9 +57,14 @@ const CommandHelp kCommands[] = {
      "  --type ID=TEXT       types TEXT into the item ID (a combo or list box: chooses its entry TEXT)\n"
      "  --click ID           clicks the item ID (OK, Apply, ...); --type and --click in the order given\n"
      "  --read ID            prints the text of the item ID after the typing and clicking\n"
+     "  --dump               prints every item the user sees afterwards: its control, id, class, state,\n"
+     "                       status mark and text\n"
+     "  --journal            prints the steps, the requests sent, the messages and the message lines in\n"
+     "                       the order they came\n"
      "  --answer BUTTON      answers the next question of the user interface with BUTTON (OK, Cancel,\n"
      "                       Yes, No, Abort, Retry or Ignore), in the order given; messages with an OK\n"
-     "                       button only take it, and questions without an answer get their first button\n"},
+     "                       button only take it; a question no answer covers gets the button that\n"
+     "                       changes nothing (No, else Cancel)\n"},
     {"help", "help", "prints this text (also --help, -h)", ""},
 };
 

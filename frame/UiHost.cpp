@@ -393,12 +393,13 @@ void PrintTold(const FrameContainer& frame, std::size_t from, const char* when) 
 // meanwhile and reports a control that refused. Nobody answers at this close: a question that no
 // --answer is left for gets No where it has one.
 // Returns why the run fails because of the close (a control that would not close), or empty.
-std::string CloseAndFinish(FrameContainer& frame, IFdtActiveXHost* host) {
+std::string CloseAndFinish(FrameContainer& frame, IFdtActiveXHost* host, bool journal) {
   ActiveXHost& activeX = frame.activeX;
   const std::size_t told = frame.userMessages.size();
   std::string refused;
   while (!activeX.OpenControls().empty()) {
     const std::string id = activeX.OpenControls().back().invokeId;
+    if (journal) std::printf("    > step close %s\n", id.c_str());
     VARIANT_BOOL closed = VARIANT_FALSE;
     const HRESULT hr = host->CloseActiveXControl(Bstr(Utf8ToUtf16(id)), &closed);
     std::printf("  closed %s: %s\n", id.c_str(), SUCCEEDED(hr) && closed ? "yes" : "no, the control kept it open");
@@ -507,6 +508,7 @@ struct ToldLog {
   std::vector<std::string> texts;
   std::size_t messagesSeen = 0;
   std::map<int, std::string> lines;
+  bool journal = false;
 
   void Note(const FrameContainer& frame) {
     // A question asks; only what the user was told counts.
@@ -518,6 +520,7 @@ struct ToldLog {
       const std::string text = item.window && IsWindowVisible(item.window) ? vkr::ui::WindowText(item.window) : "";
       if (text == lines[id]) continue;
       lines[id] = text;
+      if (journal) std::printf("    > message line %d: %s\n", id, text.c_str());
       if (!text.empty()) texts.push_back("message line: " + text);
     }
   }
@@ -545,6 +548,63 @@ int MessageBoxResult(const std::string& button) {
   return IDOK;
 }
 
+// Prints every item a user sees in the open controls, as the user sees it, one a line:
+// "  shown C ID CLASS FLAGS \"TEXT\"", C the control's place in opening order, FLAGS
+// "enabled" or "greyed", then "readonly" for an edit that takes no typing, "checked" for a checked
+// button and "mark=N" for the status icon beside it (the icon's resource number). Labels are
+// items too; the inner windows of a combo box are not.
+void DumpItems(const ActiveXHost& activeX) {
+  const std::vector<ActiveXHost::OpenControl>& open = activeX.OpenControls();
+  for (std::size_t c = 0; c < open.size(); ++c) {
+    std::vector<HWND> items, icons;
+    std::vector<HWND> level{open[c].host ? open[c].host : open[c].window};
+    while (!level.empty()) {
+      std::vector<HWND> next;
+      for (HWND parent : level)
+        for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+          if (!IsWindowVisible(child)) continue;
+          const std::string name = vkr::ui::ClassName(child);
+          const LONG style = GetWindowLongA(child, GWL_STYLE);
+          if (name == "Static" && (style & SS_TYPEMASK) == SS_ICON) icons.push_back(child);
+          const int id = GetDlgCtrlID(child);
+          if (id != 0 && id != -1 && id != 0xFFFF) items.push_back(child);
+          if (name != "ComboBox") next.push_back(child);
+        }
+      level = std::move(next);
+    }
+    std::map<HWND, int> marks;
+    for (HWND icon : icons) {
+      const int resource =
+          vkr::ui::IconResourceId(reinterpret_cast<HICON>(SendMessageA(icon, STM_GETIMAGE, IMAGE_ICON, 0)));
+      if (resource == 0) continue;
+      RECT at{};
+      GetWindowRect(icon, &at);
+      HWND nearest = nullptr;
+      LONG gap = 24;
+      for (HWND item : items) {
+        RECT r{};
+        GetWindowRect(item, &r);
+        if (r.left < at.right || r.left - at.right >= gap || r.bottom <= at.top || r.top >= at.bottom) continue;
+        gap = r.left - at.right;
+        nearest = item;
+      }
+      if (nearest) marks[nearest] = resource;
+    }
+    for (HWND item : items) {
+      const std::string name = vkr::ui::ClassName(item);
+      const LONG style = GetWindowLongA(item, GWL_STYLE);
+      std::string flags = IsWindowEnabled(item) ? "enabled" : "greyed";
+      if (name == "Edit" && (style & ES_READONLY)) flags += ",readonly";
+      if (name == "Button" && SendMessageA(item, BM_GETCHECK, 0, 0) == BST_CHECKED) flags += ",checked";
+      if (const auto mark = marks.find(item); mark != marks.end()) flags += ",mark=" + std::to_string(mark->second);
+      std::string text;
+      for (char ch : vkr::ui::WindowText(item)) text += ch == '\n' ? std::string("\\n") : ch == '\r' ? std::string() : std::string(1, ch);
+      std::printf("  shown %d %d %s %s \"%s\"\n", static_cast<int>(c), GetDlgCtrlID(item), name.c_str(), flags.c_str(),
+                  text.c_str());
+    }
+  }
+}
+
 // What the run applied, for its last line.
 std::string AppliedText(Saved saved, bool deviceWritten) {
   std::string text = saved == Saved::Saved ? "the data set saved" : "";
@@ -557,7 +617,7 @@ std::string AppliedText(Saved saved, bool deviceWritten) {
 int RunUiCommand(const std::vector<std::string>& arguments) {
   std::string project = kDefaultProject, devicePath, png, function, className, page, additionalStatus;
   LCID language = 0;  // 0: the DTM's own
-  bool list = false, testControl = false, offline = false;
+  bool list = false, testControl = false, offline = false, dump = false, journal = false;
   std::vector<int> clicks;  // controls of a lone page clicked before its picture
   std::vector<Action> actions;  // the user's work in an opened control, in order
   std::vector<int> reads;       // items whose text is printed after it
@@ -584,6 +644,10 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       testControl = true;
     } else if (a == "--offline") {
       offline = true;
+    } else if (a == "--dump") {
+      dump = true;
+    } else if (a == "--journal") {
+      journal = true;
     } else if (a == "--type") {
       Action typing;
       if (!ParseTyping(value, &typing)) return Usage("--type takes ID=TEXT (ID a number), not " + value);
@@ -734,12 +798,28 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   FrameContainer* frame = session->Frame();
   frame->questionAnswers = answers;
   frame->answersChangeNothing = true;
+  // The journal: what happened in the order it happened, for a reader that asks what came first.
+  if (journal) {
+    FrameChannel* channel = session->Channel();
+    channel->onDataExchange = [channel](std::size_t) {
+      if (!channel->requestLog.empty())
+        std::printf("    > request %d#%d\n", channel->requestLog.back().first,
+                    static_cast<int>(channel->requestLog.back().second));
+    };
+    frame->onNote = [previous = frame->onNote](const std::string& line) {
+      if (previous) previous(line);
+      if (line.rfind("message ", 0) == 0 || line.rfind("open user interface", 0) == 0 ||
+          line.rfind("close user interface", 0) == 0)
+        std::printf("    > %s\n", line.c_str());
+    };
+  }
   // The windows' own message boxes ask the same user: answered from the same --answer list.
-  vkr::ui::SetMessageBoxResponder([frame](const vkr::ui::MessageBoxQuestion& question) {
+  vkr::ui::SetMessageBoxResponder([frame, journal](const vkr::ui::MessageBoxQuestion& question) {
     const std::string buttons = MessageBoxButtons(question.type);
     const std::string answer = frame->ChooseAnswer(buttons, question.text);
     frame->userMessages.push_back("message box " + buttons + " " + question.caption + ": " + question.text + " -> " +
                                   answer);
+    if (journal) std::printf("    > %s\n", frame->userMessages.back().c_str());
     return MessageBoxResult(answer);
   });
   struct ForgetResponder {
@@ -838,6 +918,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   KeptOpen kept;
   std::string stopped;  // why the user's work could not go on
   ToldLog toldLog;
+  toldLog.journal = journal;
   if (!actions.empty()) SelectPage(window, page);
   // The user's work, typing and clicks in order; the picture shows the control after all the work,
   // or as the click that closed it (OK, Cancel) found it.
@@ -851,6 +932,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     if (action.kind == Action::Kind::Click) rendered = RenderPages(window, png, page, &badPage);
     const Item item = FindItem(frame->activeX, action.id);
     const std::size_t record = frame->activeX.record.size(), told = frame->userMessages.size();
+    if (journal)
+      std::printf("    > step %s %d%s\n", action.kind == Action::Kind::Type ? "type" : "click", action.id,
+                  action.kind == Action::Kind::Type ? ("=" + action.text).c_str() : "");
     const bool done = action.kind == Action::Kind::Type ? TypeInto(item.window, action.text)
                                                         : item.window && vkr::ui::Click(item.window);
     if (!done) {
@@ -896,6 +980,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       std::printf("  item %d: (%s)\n", id, open ? "none" : "the user interface closed");
   }
   if (stopped.empty() && !open) std::printf("  the user interface closed itself\n");
+  if (dump) DumpItems(frame->activeX);
   // What the user was told, and what the transmitter holds.
   PrintTold(*frame, 0, "");
   const std::string transmitter = offline ? std::string() : TransmitterText(*device);
@@ -904,7 +989,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   PrintKeptOpen(kept);
   // Why the run exits 1, most telling first: its last line says the first, the others come before.
   std::vector<std::string> failures;
-  const std::string refusedClose = CloseAndFinish(*frame, host.Get());
+  const std::string refusedClose = CloseAndFinish(*frame, host.Get(), journal);
   toldLog.Note(*frame);
   const bool answered = AnswersUsed(*frame);
   std::string saveFailure;

@@ -537,6 +537,9 @@ struct GdiCounts {
   bool operator==(const GdiCounts&) const = default;
 };
 VKR_API GdiCounts GdiObjectCounts();
+// The number of the icon resource an icon was loaded from (LoadImage, LoadIcon by number); 0 for
+// another icon or no icon. For a frame that tells what a status icon shows.
+VKR_API int IconResourceId(HICON icon);
 
 // Changes one system colour for the rest of the process (its brush follows);
 // ResetSysColorsForTest restores the classic palette.

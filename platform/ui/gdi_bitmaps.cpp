@@ -333,6 +333,7 @@ HANDLE LoadImageImpl(HINSTANCE instance, LPCSTR name, bool nameIsId, UINT type, 
     if (cy > 0 && cy != surface->Height()) surface = Scaled(surface, want, cy);
     auto ic = std::make_shared<Icon>();
     ic->image = surface;
+    if (nameIsId && !(flags & LR_LOADFROMFILE)) ic->resourceId = static_cast<int>(reinterpret_cast<std::uintptr_t>(name));
     ic->shared = ic->stock = (flags & LR_SHARED) != 0;
     result = InsertObject(ic);
   }
@@ -389,3 +390,12 @@ BOOL DestroyIcon(HICON icon) {
   if (!RemoveObject(icon)) return FALSE;
   return TRUE;
 }
+
+namespace vkr::ui {
+
+int IconResourceId(HICON icon) {
+  const auto object = detail::Lookup<detail::Icon>(icon, detail::GdiType::Icon);
+  return object ? object->resourceId : 0;
+}
+
+}  // namespace vkr::ui

@@ -102,6 +102,7 @@ struct Icon : GdiObject {
   Icon() : GdiObject(GdiType::Icon) {}
   std::shared_ptr<Surface> image;  // with alpha: transparent where the mask says so
   bool shared = false;
+  int resourceId = 0;  // the icon resource it was loaded from by number; 0 otherwise
 };
 
 enum class DcKind { Memory, Window, Client, Paint, Desktop };
