@@ -137,6 +137,7 @@ void FrameChannel::CountRequestsFromNow() {
   m_commandCounts.clear();
   requestLog.clear();
   requestFailures.clear();
+  m_failureKeys.clear();
 }
 
 bool FrameChannel::AnyRequestPending(std::string* what) {
@@ -417,7 +418,10 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
   }
   Connection* connection = Find(*reference);
   if (!connection) {
-    if (command >= 0) requestFailures.push_back(std::to_string(command) + ": the link to the device is gone");
+    if (command >= 0) {
+      requestFailures.push_back(std::to_string(command) + ": the link to the device is gone");
+      m_failureKeys.push_back(std::string());
+    }
     return Refuse(kMethod, "unknown communication reference " + *reference, result);
   }
 
@@ -432,8 +436,14 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
     if (onDataExchange) onDataExchange(m_dataExchanges);
   }
   const Fault fault = TakeFault(command);
+  // The same request again, done, makes up for one that was not: a master's retry.
+  const std::string key = std::to_string(command) + ":" + wire::ToHex(request);
+  bool done = true;
   const auto failed = [&](const std::string& why) {
-    if (!counted.empty()) requestFailures.push_back(counted + ": " + why);
+    done = false;
+    if (counted.empty()) return;
+    requestFailures.push_back(counted + ": " + why);
+    m_failureKeys.push_back(key);
   };
   if (fault.kind == FaultKind::Refuse || fault.kind == FaultKind::Fail) failed("the frame's channel did not take it");
   if (fault.kind == FaultKind::Refuse) return Refuse(kMethod, "refused by fault", result);
@@ -480,6 +490,12 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
     else if (reply.commandResponse == hart::kBusy) failed("the device was busy");
     else if (reply.commandResponse != 0 && !IsWarningResponse(reply.commandResponse))
       failed("the device refused it (response code " + std::to_string(reply.commandResponse) + ")");
+    if (done && !counted.empty() && fault.kind == FaultKind::None)
+      for (std::size_t i = m_failureKeys.size(); i-- > 0;)
+        if (m_failureKeys[i] == key) {
+          m_failureKeys.erase(m_failureKeys.begin() + static_cast<std::ptrdiff_t>(i));
+          requestFailures.erase(requestFailures.begin() + static_cast<std::ptrdiff_t>(i));
+        }
     if (!reply.answered) {
       answer.document = Utf8ToUtf16(ErrorDocument("timeout", connection->tag, "no answer from the device"));
       return Answer(std::move(answer), fault, WireTime(request.size(), 0, connection->longFrame), result);

@@ -110,7 +110,8 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   std::vector<std::pair<int, std::size_t>> requestLog;
   // The data exchanges that did not get done, in order, with why: "34#1: the device was busy"
   // (counted as requestLog counts; a request on a connection already gone has no count: "3: ...").
-  // A warning the device answered is no failure.
+  // A warning the device answered is no failure; a request the device did when it came again (the
+  // same command with the same data) is taken off.
   std::vector<std::string> requestFailures;
   // Whether any channel of the calling thread has a request on the way that is still to be
   // answered; *what then names the oldest ("the answer to command 35").
@@ -195,6 +196,7 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   DWORD m_thread = 0;
   std::size_t m_dataExchanges = 0;
   std::map<int, std::size_t> m_commandCounts;  // data exchanges of each command since counting began
+  std::vector<std::string> m_failureKeys;       // beside requestFailures: each one's command and data
 };
 
 // Makes a request of `command` fail as the host's --fault KIND names it: "silent" (the

@@ -502,6 +502,27 @@ void PrintRequests(const FrameChannel& channel) {
   std::printf("  requests:%s\n", line.empty() ? " none" : line.c_str());
 }
 
+// Calls `fn` for every visible item below `root` that has an id, nearest first (the inner windows
+// of a combo box are not items); *icons, when given, gets the visible icon statics.
+template <class Fn>
+void ForEachShownItem(HWND root, Fn&& fn, std::vector<HWND>* icons = nullptr) {
+  std::vector<HWND> level{root};
+  while (!level.empty()) {
+    std::vector<HWND> next;
+    for (HWND parent : level)
+      for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (!IsWindowVisible(child)) continue;
+        const std::string name = vkr::ui::ClassName(child);
+        if (icons && name == "Static" && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+          icons->push_back(child);
+        const int id = GetDlgCtrlID(child);
+        if (id != 0 && id != -1 && id != 0xFFFF) fn(child);
+        if (name != "ComboBox") next.push_back(child);
+      }
+    level = std::move(next);
+  }
+}
+
 // What the user interfaces told the user, in the order it came: their messages, and each new text
 // of a message line (the frame's item 6333, the trend's 6334) as it stood after a step.
 struct ToldLog {
@@ -523,7 +544,22 @@ struct ToldLog {
       if (journal) std::printf("    > message line %d: %s\n", id, text.c_str());
       if (!text.empty()) texts.push_back("message line: " + text);
     }
+    // The fields as they change between steps: what the user saw before a click closed them.
+    if (!journal) return;
+    const std::vector<ActiveXHost::OpenControl>& open = frame.activeX.OpenControls();
+    for (std::size_t c = 0; c < open.size(); ++c)
+      ForEachShownItem(open[c].host ? open[c].host : open[c].window, [&](HWND item) {
+        const std::string name = vkr::ui::ClassName(item);
+        if (name != "Edit" && name != "ComboBox") return;
+        const std::string key = std::to_string(c) + " " + std::to_string(GetDlgCtrlID(item));
+        const std::string text = vkr::ui::WindowText(item);
+        const auto known = fields.find(key);
+        if (known != fields.end() && known->second == text) return;
+        fields[key] = text;
+        std::printf("    > field %s: %s\n", key.c_str(), text.c_str());
+      });
   }
+  std::map<std::string, std::string> fields;
 };
 
 // A message box's buttons as the frame's messages name them.
@@ -557,21 +593,8 @@ void DumpItems(const ActiveXHost& activeX) {
   const std::vector<ActiveXHost::OpenControl>& open = activeX.OpenControls();
   for (std::size_t c = 0; c < open.size(); ++c) {
     std::vector<HWND> items, icons;
-    std::vector<HWND> level{open[c].host ? open[c].host : open[c].window};
-    while (!level.empty()) {
-      std::vector<HWND> next;
-      for (HWND parent : level)
-        for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-          if (!IsWindowVisible(child)) continue;
-          const std::string name = vkr::ui::ClassName(child);
-          const LONG style = GetWindowLongA(child, GWL_STYLE);
-          if (name == "Static" && (style & SS_TYPEMASK) == SS_ICON) icons.push_back(child);
-          const int id = GetDlgCtrlID(child);
-          if (id != 0 && id != -1 && id != 0xFFFF) items.push_back(child);
-          if (name != "ComboBox") next.push_back(child);
-        }
-      level = std::move(next);
-    }
+    ForEachShownItem(open[c].host ? open[c].host : open[c].window, [&](HWND child) { items.push_back(child); },
+                     &icons);
     std::map<HWND, int> marks;
     for (HWND icon : icons) {
       const int resource =
@@ -596,11 +619,15 @@ void DumpItems(const ActiveXHost& activeX) {
       std::string flags = IsWindowEnabled(item) ? "enabled" : "greyed";
       if (name == "Edit" && (style & ES_READONLY)) flags += ",readonly";
       if (name == "Button" && SendMessageA(item, BM_GETCHECK, 0, 0) == BST_CHECKED) flags += ",checked";
+      if (name == "Button" && (style & BS_TYPEMASK) == BS_GROUPBOX) flags += ",group";
       if (const auto mark = marks.find(item); mark != marks.end()) flags += ",mark=" + std::to_string(mark->second);
       std::string text;
       for (char ch : vkr::ui::WindowText(item)) text += ch == '\n' ? std::string("\\n") : ch == '\r' ? std::string() : std::string(1, ch);
+      // A list's entries, for a reader that chooses another one.
+      if (IsList(item)) flags += ",entries=" + std::to_string(SendMessageA(item, name == "ComboBox" ? CB_GETCOUNT : LB_GETCOUNT, 0, 0));
       std::printf("  shown %d %d %s %s \"%s\"\n", static_cast<int>(c), GetDlgCtrlID(item), name.c_str(), flags.c_str(),
                   text.c_str());
+      if (IsList(item)) std::printf("    entries: %s\n", Entries(item).c_str());
     }
   }
 }
@@ -925,6 +952,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   for (const Action& action : actions) {
     // The user acts on what the page shows once the device's answers are in.
     if (!Settle()) break;
+    toldLog.Note(*frame);
     if (!IsOpen(frame->activeX, invokeId)) {
       stopped = "the user interface closed before the item " + std::to_string(action.id) + " was reached";
       break;
@@ -1015,6 +1043,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     downloadFailure = DownloadFailureText(notes, asked + 1, device->config.configChangeCounter != changesBefore);
   if (!downloadFailure.empty()) std::printf("  %s\n", downloadFailure.c_str());
   PrintRequests(*session->Channel());
+  for (const std::string& failed : session->Channel()->requestFailures) std::printf("  not done: %s\n", failed.c_str());
   std::string deviceFailure;
   if (!keepDevice.Save(&deviceFailure)) std::printf("  %s\n", deviceFailure.c_str());
   const std::string applied = AppliedText(saved, !offline && DeviceFileText(device->config) != deviceBefore);
