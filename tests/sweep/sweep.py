@@ -24,6 +24,7 @@ import concurrent.futures
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -166,10 +167,29 @@ class Sweep:
     def folder(self, name):
         return os.path.join(self.root, "drives", "c", name)
 
-    def setup(self):
+    def setup(self, units=None):
         code, out, err = self.call(["register"])
         if code != 0:
             raise SystemExit("register failed: " + out + err)
+        if units:
+            # A transmitter in other units: its range and PV in that unit, the same metres.
+            code, out, err = self.call(["upload", "--project", "C:\\U\\p.vkr"])
+            with open(os.path.join(self.folder("U"), "p.vkr.device")) as f:
+                lines = f.read().splitlines(True)
+            code_of, factor = {"mm": ("31", 1000.0), "in": ("2F", 39.37007874), "ft": ("2C", 3.280839895),
+                               "cm": ("30", 100.0)}[units]
+            out_lines = []
+            for line in lines:
+                key, _, value = line.rstrip("\r\n").partition(" ")
+                end = line[len(line.rstrip("\r\n")):]
+                if key in ("pvUnit", "rangeUnit"):
+                    value = code_of
+                elif key in ("upperRange", "lowerRange"):
+                    value = "%08X" % struct.unpack(">I", struct.pack(">f", struct.unpack(">f", bytes.fromhex(value))[0] * factor))[0]
+                out_lines.append(key + " " + value + end)
+            os.makedirs(self.folder("G"), exist_ok=True)
+            with open(os.path.join(self.folder("G"), "p.vkr.device"), "w", newline="") as f:
+                f.write("".join(out_lines))
         code, out, err = self.call(["upload", "--project", "C:\\G\\p.vkr"])
         if code != 0:
             raise SystemExit("upload failed: " + out + err)
@@ -389,6 +409,18 @@ class UserInterface:
 
 # ---- The judge ---------------------------------------------------------------------------------
 
+def same_entry(shown, typed):
+    """Whether a field still shows what was typed: the text, or the number in the field's own
+    resolution (a setting kept in steps shows the step nearest the typed number)."""
+    if shown.strip() == typed.strip():
+        return True
+    try:
+        a, b = float(shown), float(typed)
+    except ValueError:
+        return False
+    return abs(a - b) <= 0.01 * max(abs(a), abs(b), 1e-9)
+
+
 def judge_healthy(sweep, ui, steps, answers, h):
     action = describe(steps, answers)
     typed = {s[1] for s in steps if s[0] == "type"}
@@ -504,7 +536,7 @@ def judge_fault(sweep, ui, steps, answers, h, f, fault, applies_data_set, look):
         fk = f.items.get((0, iid))
         if fk is None or hd == bd:
             continue
-        if lost and fk["text"].strip() != value.strip() and fk["text"] != h.items.get((0, iid), {}).get("text"):
+        if lost and not same_entry(fk["text"], value) and fk["text"] != h.items.get((0, iid), {}).get("text"):
             sweep.fail(ui, action, "lost", "item %d shows %r, the user typed %r" % (iid, fk["text"], value), f)
     judge_told_once(sweep, ui, action, f)
 
@@ -530,17 +562,35 @@ def judge_offline(sweep, ui, online, off):
 # ---- Driving -----------------------------------------------------------------------------------
 
 def user_interfaces(sweep):
+    """(function, page, name, parts) of every user interface: the functions with one, each page of
+    a page tree. `parts`: how many shards share its cases, by how much a user can do in it."""
     uis = []
     for function in sweep.functions():
         probe = sweep.run(function, 999, [], [])
-        if probe.pages:
-            uis += [(function, p, "f%dp%d" % (function, p)) for p in range(probe.pages)]
-        else:
-            uis.append((function, None, "f%d" % function))
+        pages = [None] if not probe.pages else list(range(probe.pages))
+        for p in pages:
+            look = probe if p is None else sweep.run(function, p, [], [])
+            buttons, entries = actionable(look.items, 0)
+            name = "f%d" % function if p is None else "f%dp%d" % (function, p)
+            uis.append((function, p, name, max(1, round(len(entries) / 6)), 1 + len(entries) + len(buttons)))
     return uis
 
 
-def sweep_ui(sweep, pool, function, page, name, args):
+def shard_parts(uis, shard, shards):
+    """The parts of user interfaces that fall to this shard, heaviest first, each to the shard with
+    the least so far."""
+    parts = sorted(((ui, k) for ui in uis for k in range(ui[3])), key=lambda x: -x[0][4] / x[0][3])
+    load = [0] * shards
+    mine = []
+    for ui, k in parts:
+        target = load.index(min(load))
+        load[target] += ui[4] / ui[3]
+        if target == shard:
+            mine.append((ui, k))
+    return mine
+
+
+def sweep_ui(sweep, pool, function, page, name, args, part=0, parts=1):
     ui = UserInterface(sweep, function, page, name)
     applies = function == 5  # the offline parameter control applies the data set at OK/Apply
     if args.offline:
@@ -584,8 +634,10 @@ def sweep_ui(sweep, pool, function, page, name, args):
     look_requests = ui.look.requests
     cases = []
     for steps, answers, h, full in actions:
+        if args.writes_only and not (full and any(st[0] == "type" for st in steps)):
+            continue
         own = h.requests
-        if not full:
+        if not full or args.writes_only:
             common = 0
             while common < min(len(own), len(look_requests)) and own[common] == look_requests[common]:
                 common += 1
@@ -593,6 +645,8 @@ def sweep_ui(sweep, pool, function, page, name, args):
         for request in own:
             for kind in KINDS:
                 cases.append((steps, answers, h, "%s=%s" % (request, kind)))
+
+    cases = cases[part::parts]
 
     def fault_case(case):
         steps, answers, h, fault = case
@@ -626,26 +680,32 @@ def main():
     ap.add_argument("--wire", action="store_true", help="the healthy runs again at the wire's speed")
     ap.add_argument("--offline", action="store_true", help="every user interface offline")
     ap.add_argument("--list", action="store_true", help="list the user interfaces and their actions only")
+    ap.add_argument("--units", choices=["mm", "in", "ft", "cm"], help="a transmitter in these units")
+    ap.add_argument("--writes-only", action="store_true",
+                    help="fail only the requests an entry's write sends, not the reads every action shares")
     args = ap.parse_args()
     shard, shards = (int(x) for x in args.shard.split("/"))
     sweep = Sweep(args.host, args.jobs, args.wire)
     try:
-        sweep.setup()
-        uis = user_interfaces(sweep)
-        mine = [u for i, u in enumerate(uis) if i % shards == shard and (not args.only or u[2] == args.only)]
+        sweep.setup(args.units)
+        uis = [u for u in user_interfaces(sweep) if not args.only or u[2] == args.only]
+        if args.offline or args.wire or args.writes_only:
+            uis = [(f, p, n, 1, w) for f, p, n, _, w in uis]
+        mine = shard_parts(uis, shard, shards)
         if args.list:
-            for function, page, name in mine:
+            for (function, page, name, _, _), _ in mine:
                 ui = UserInterface(sweep, function, page, name)
                 for steps, answers, h, _ in ui.actions():
                     print("%s: %s -> %s" % (name, describe(steps, answers), " ".join(h.requests) or "no request"))
             return 0
         total_actions = total_cases = 0
         with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
-            for function, page, name in mine:
-                a, c = sweep_ui(sweep, pool, function, page, name, args)
+            for (function, page, name, parts, _), part in mine:
+                a, c = sweep_ui(sweep, pool, function, page, name, args, part, parts)
                 total_actions += a
                 total_cases += c
-                print("%s: %d actions, %d failing-request cases" % (name, a, c), flush=True)
+                print("%s%s: %d actions, %d failing-request cases" % (
+                    name, " (part %d of %d)" % (part + 1, parts) if parts > 1 else "", a, c), flush=True)
         print("sweep %s: %d user interfaces, %d actions, %d cases, %d runs of the host, %d faults found" % (
             args.shard, len(mine), total_actions, total_cases, sweep.runs, len(sweep.failures)))
         for line in sorted(set(sweep.failures)):
