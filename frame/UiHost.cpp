@@ -612,6 +612,12 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     bool offline;
     bool saved = false;
   } keepDevice{deviceFile, device, offline};
+  // And it takes each write as the transmitter confirms it, whatever becomes of the run afterwards
+  // (a failed save is told when the run ends, which saves again).
+  if (!offline) device->onAnswered = [&deviceFile, &device] {
+    std::string later;
+    deviceFile.Save(*device, &later);
+  };
   // Offline: nothing answers on the frame's channel, so nothing can take the DTM online.
   if (offline) {
     session->Channel()->devices.clear();
