@@ -818,6 +818,10 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
                                             return note.rfind("message ", 0) == 0 &&
                                                    note.find(" The download did not go through: ") != std::string::npos;
                                           });
+  // What it wrote with the transmitter's warning was written, and is told with the warning.
+  if (!offline && asked < notes.size() && !toldByControl)
+    for (std::size_t i = asked + 1; i < notes.size(); ++i)
+      if (IsWarningNote(notes[i])) std::printf("  %s\n", notes[i].substr(notes[i].find(": ") + 2).c_str());
   if (!offline && asked < notes.size() && !toldByControl)
     if (const std::string told =
             DownloadFailureText(notes, asked + 1, device->config.configChangeCounter != changesBefore);
