@@ -614,9 +614,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   } keepDevice{deviceFile, device, offline};
   // And it takes each write as the transmitter confirms it, whatever becomes of the run afterwards
   // (a failed save is told when the run ends, which saves again).
-  if (!offline) device->onAnswered = [&deviceFile, &device] {
+  if (!offline) device->onAnswered = [&deviceFile, transmitter = device.get()] {
     std::string later;
-    deviceFile.Save(*device, &later);
+    deviceFile.Save(*transmitter, &later);
   };
   // Offline: nothing answers on the frame's channel, so nothing can take the DTM online.
   if (offline) {

@@ -3,7 +3,9 @@
 # warned, refused, no answer), judged by the exit status, the last line (stdout's, or stderr's
 # when the command failed) and the bytes of the project's three files (device file, project,
 # record of the comparison): each file changes only for a reason the command gives. Each row runs
-# twice from the same files, in every length unit where the unit matters.
+# twice from the same files, in every length unit where the unit matters. A download that fails
+# names the value that was not written whatever failed: the transmitter's refusal, its silence, an
+# answer lost, the link lost, the frame's channel refusing the request, a busy transmitter.
 set -u
 host=$1
 . "$(dirname "$0")/host_env.sh"
@@ -89,6 +91,11 @@ rows=(
   'm#fresh#ui 1 --page 1 --type 395=1.0004 --click 221#0#^  applied: the data set saved and the device written$###changed#changed#same#digits'
   'm#fresh#ui 5 --type 614={WLO} --type 615={WHI} --click 1 --answer Cancel --answer Yes#0#^  applied: the data set saved and the device written$#  "Range Values" was written; the device warns: 0x0E#did not go through|failed#changed#changed#same#warned'
   'm#fresh#ui 5 --type 615={BAD} --click 1 --answer Yes#0#^  applied: the data set saved and the device written$#The download did not go through: "Range Values" was not written#went through#changed#changed#same#kept'
+  'm#fresh#ui 5 --fault 35=refused --type 615={WHI} --click 1 --answer Yes#0#^  applied: the data set saved and the device written$#The download did not go through: "Range Values" was not written: #went through#changed#changed#same#kept'
+  'm#fresh#ui 5 --fault 35=silent --type 615={WHI} --click 1 --answer Yes#0#^  applied: the data set saved and the device written$#The download did not go through: "Range Values" was not written: #went through#changed#changed#same#kept'
+  'm#fresh#ui 5 --fault 35=lost --type 615={WHI} --click 1 --answer Yes#0#^  applied: the data set saved and the device written$#The download did not go through: "Range Values" was not written: #went through#changed#changed#same#kept'
+  'm#fresh#ui 5 --fault 35=linkgone --type 615={WHI} --click 1 --answer Yes#0#^  applied: the data set saved and the device written$#The download did not go through: "Range Values" was not written: #went through#changed#changed#same#kept'
+  'm#fresh#ui 5 --fault 35=busy --type 615={WHI} --click 1 --answer Yes#0#^  applied: the data set saved and the device written$#The download did not go through: "Range Values" was not written: #went through#changed#changed#same#kept'
   'm#moved#ui 1 --page 0#1#^vkr-frame: the user interface could not reach the transmitter: no device answered at polling address 0$###same#same#same#'
   'm#fresh#ui 1 --page 6 --type 534=16 --click 221 --read 6333#0#^  applied: nothing$#item 6333: "Polling Address was not written: its entry is not valid: 0 to 15."##same#same#same#'
   'm#fresh#upload#0#^uploaded; data set saved to C:\\VKR\\.*\.vkr$##found the transmitter#same#same#uploaded#'
