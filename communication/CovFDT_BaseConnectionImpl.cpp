@@ -540,6 +540,7 @@ HRESULT CovFDT_BaseConnectionImpl::SendTransactionBlocking(VARIANT context, BSTR
     return E_OUTOFMEMORY;
   }
   m_hrTransactionResult = S_OK;
+  m_bLastTransactionAnswered = false;
   VARIANT_BOOL taken = VARIANT_FALSE;
   hr = SendAndWait(invokeId, document, event, &taken);
   CloseHandle(event);
@@ -547,6 +548,7 @@ HRESULT CovFDT_BaseConnectionImpl::SendTransactionBlocking(VARIANT context, BSTR
   if (FAILED(hr) || hr == S_FALSE) return hr;
   // Woken without an answer (the frame aborted the connection): nothing was transferred.
   if (!slot->answered) return E_ABORT;
+  m_bLastTransactionAnswered = true;
   m_hrTransactionResult = slot->hr;
   return slot->hr;
 }

@@ -51,6 +51,7 @@ inline constexpr OLECHAR kRequestTypeGenericTransaction[] = u"{7A1C3E52-94B0-4D6
 
 // The error text of a request that got no answer in time.
 inline constexpr OLECHAR kTextNoAnswer[] = u"Error: no answer in time";
+inline constexpr OLECHAR kTextNotTaken[] = u"Error: the frame's channel did not take the request";
 
 // The DTM message that carries a list transfer's progress.
 // The status parameters written from every DataExchangeResponse.
@@ -388,6 +389,7 @@ class CovFDT_BaseConnectionImpl
   LONG m_bFrame121 = 0;
   HANDLE m_hGoingOfflineEvent = nullptr;
   HRESULT m_hrTransactionResult = S_OK;
+  bool m_bLastTransactionAnswered = false;  // the last blocking transaction got its answer
   std::vector<GenericClient> m_genericClients;
   std::vector<PendingRequest> m_pendingRequests;
   std::vector<BlockingResult> m_resultList;

@@ -149,6 +149,10 @@ HRESULT CovFDT_BaseConnectionImpl::ExecuteTransactionList(VARIANT documents, VAR
     }
     VARIANT_BOOL taken = VARIANT_FALSE;
     hr = SendTransactionBlocking(context, document, &taken);
+    // A request that got no answer (the channel did not take it, none came, the connection went)
+    // fails its parameter as a refusing answer would: the transfer's report names it.
+    if ((FAILED(hr) || taken != VARIANT_TRUE) && !m_bLastTransactionAnswered)
+      ReportUnanswered(context, taken != VARIANT_TRUE ? kTextNotTaken : kTextNoAnswer);
     if (FAILED(hr)) {
       result = hr;
       if (!goOn) break;

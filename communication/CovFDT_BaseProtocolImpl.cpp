@@ -408,6 +408,10 @@ void CovFDT_BaseProtocolImpl::ReportMessage(const char* format, ...) {
   events->DtmMessage(vkr::I4(kMsgErrorMessage), text);
 }
 
+std::u16string CovFDT_BaseProtocolImpl::DescribeFailedRequest(const VARIANT&, const std::u16string& message) {
+  return message;
+}
+
 HRESULT CovFDT_BaseProtocolImpl::ReservedHookA(ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG) { return E_NOTIMPL; }
 
 HRESULT CovFDT_BaseProtocolImpl::ReservedHookB(ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG, ULONG,

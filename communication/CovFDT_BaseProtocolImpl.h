@@ -120,6 +120,10 @@ class CovFDT_BaseProtocolImpl {
   // Formats at most 4096 characters (Windows printf rules) and sends them to the DTM as message
   // 16; nothing when the DTM offers no IovFdtDtmEvents.
   virtual void ReportMessage(const char* format, ...);
+  // The text of a failed request for its parameter's user: a write of a parameter names it ("X"
+  // was not written: ...), anything else keeps the text. `requestRecord` is the request's packed
+  // record.
+  virtual std::u16string DescribeFailedRequest(const VARIANT& requestRecord, const std::u16string& message);
 
   // Connect and disconnect responses.
   virtual HRESULT ParseConnectResponse(BSTR response, BSTR* communicationReference, VARIANT_BOOL* ok,
@@ -266,6 +270,7 @@ class CovFDT_HartProtocolImpl : public CovFDT_BaseProtocolImpl {
                                   VARIANT* record) override;
   HRESULT GetBusAddressXml(VARIANT_BOOL* done, BSTR* text) override;
   HRESULT SetBusAddressFromXml(VARIANT_BOOL* changed, IUnknown* deviceDocument) override;
+  std::u16string DescribeFailedRequest(const VARIANT& requestRecord, const std::u16string& message) override;
   HRESULT ReadParameterAddress(SovFDT_ParameterEntry* entry, BSTR protocolAddress) override;
   HRESULT GetReadCommand(VARIANT id, BSTR communicationReference, VARIANT* record) override;
   HRESULT GetWriteCommand(VARIANT id, VARIANT value, BSTR communicationReference, VARIANT* record) override;

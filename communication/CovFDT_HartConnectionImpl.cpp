@@ -137,7 +137,8 @@ void CovFDT_HartConnectionImpl::ReportUnanswered(const VARIANT& context, LPCOLES
   if (request.parameterId.vt == VT_EMPTY || !m_pParameterHandler) return;
   vkr::ComPtr<IovFdtParameterHandler4> handler = m_pParameterHandler;
   vkr::Variant none;
-  vkr::Bstr why(text);
+  // A write names its parameter, as a refusal from the device does.
+  vkr::Bstr why(GetProtocol() ? GetProtocol()->DescribeFailedRequest(context, text) : std::u16string(text));
   handler->HandleDevParResponse(VARIANT_FALSE, request.parameterId, none, why);
 }
 

@@ -676,29 +676,67 @@ void KeepConfirmedWrite(CovFDT_BaseProtocolImpl& protocol, const HARTTransactReq
   }
 }
 
-// The error text of a write of one parameter that the device answered with a command response:
-// the parameter's name, and what the code means to the command, before the status text, so that
-// whoever reads it (the user interfaces, a download's report) learns which value the device
-// refused and why. Any other failure keeps its text.
-std::u16string DescribeRefusedWrite(CovFDT_BaseProtocolImpl& protocol, const HARTTransactRequestInfo& request,
-                                    const SovFDT_HART_Status& status, const std::u16string& message) {
-  if (!request.pPayload || !status.bCommandResponsePresent || status.byCommandResponse == 0) return message;
+// The name of the parameter whose value a request writes: the request is the write command of the
+// parameter's transaction group. Empty for a read, or when the name cannot be had.
+std::u16string WrittenParameterName(CovFDT_BaseProtocolImpl& protocol, const HARTTransactRequestInfo& request,
+                                    BYTE* command) {
+  if (!request.pPayload) return {};
   const Variant id = NormalId(request.parameterId);
   const SovFDT_ParameterEntry* entry = protocol.FindParameterEntry(id);
   const SovFDT_TransactionGroup* group = entry ? protocol.FindTransactionGroup(entry->nGroup) : nullptr;
-  HartAddressInfo write;
+  HartAddressInfo write, read;
   if (!group || FAILED(ReadParameterHartAddress(protocol, id, *group, true, &write)) ||
       write.command != request.pPayload->byCommandNumber)
-    return message;
+    return {};
+  // Where one command both reads and writes, a write is the request that carries a value.
+  const VARTYPE carried = request.value.vt;
+  if (SUCCEEDED(ReadParameterHartAddress(protocol, id, *group, false, &read)) && read.command == write.command &&
+      (carried == VT_EMPTY || carried == (VT_ARRAY | VT_VARIANT)))
+    return {};
   Bstr name;
   IovFdtParameterHandler4* handler = protocol.GetParameterHandler();
   if (!handler ||
       FAILED(handler->GetParameterInfo(id, nullptr, name.Put(), nullptr, nullptr, nullptr, nullptr, nullptr)) ||
       name.Empty())
-    return message;
-  const std::u16string meaning = vkr::hart::ResponseCodeText(write.command, status.byCommandResponse);
-  return u"\"" + std::u16string(name.View()) + u"\" was not written: " + message +
-         (meaning.empty() ? u"" : u" (" + meaning + u")");
+    return {};
+  if (command) *command = write.command;
+  return std::u16string(name.View());
+}
+
+// The error text of a write of one parameter that failed (the device refused it with a command
+// response, or its answer did not come): the parameter's name, and what a code means to the
+// command, before the text, so that whoever reads it (the user interfaces, a download's report)
+// learns which value was not written and why. A read keeps its text.
+std::u16string DescribeFailedWrite(CovFDT_BaseProtocolImpl& protocol, const HARTTransactRequestInfo& request,
+                                   const SovFDT_HART_Status* status, const std::u16string& message) {
+  BYTE command = 0;
+  const std::u16string name = WrittenParameterName(protocol, request, &command);
+  if (name.empty()) return message;
+  const std::u16string meaning = status && status->bCommandResponsePresent && status->byCommandResponse != 0
+                                     ? vkr::hart::ResponseCodeText(command, status->byCommandResponse)
+                                     : std::u16string();
+  return u"\"" + name + u"\" was not written: " + message + (meaning.empty() ? u"" : u" (" + meaning + u")");
+}
+
+// The text of a write the device took with a warning: the parameter and the warning. Empty for a
+// read.
+std::u16string DescribeWarnedWrite(CovFDT_BaseProtocolImpl& protocol, const HARTTransactRequestInfo& request,
+                                   BYTE code) {
+  BYTE command = 0;
+  const std::u16string name = WrittenParameterName(protocol, request, &command);
+  if (name.empty()) return {};
+  return vkr::hart::WarnedWriteText(name, command, code);
+}
+
+// Tells the frame and the open user interfaces what a write the device took warns of.
+void ReportWarning(CovFDT_BaseProtocolImpl& protocol, const std::u16string& text) {
+  protocol.ReportMessage("%s", vkr::Utf16ToUtf8(text).c_str());
+  IovFdtParameterHandler4* handler = protocol.GetParameterHandler();
+  ComPtr<IovFdtActiveXContainer> functions;
+  if (!handler || FAILED(handler->QueryInterface(IovFdtActiveXContainer::iid, functions.PutVoid())) || !functions)
+    return;
+  const Bstr said(text);
+  functions->ReportErrorToActiveX(said.Get());
 }
 
 // The parameters a transaction record asked for: the ids a list read carries in its value, else
@@ -1138,31 +1176,36 @@ HRESULT CovFDT_HartProtocolImpl::SpreadTransactionResponse(HARTTransactRequestIn
     return E_FAIL;
 
   bool ok = true;
-  std::u16string message;
+  std::u16string message, warning;
   Variant data;
   bool hasData = false;
   if (answer.nKind == kHartDataExchangeResponse && answer.pDataExchange) {
     const SovFDT_HART_DataExchangeResponse& exchange = *answer.pDataExchange;
     const SovFDT_HART_Status& status = exchange.status;
+    const BYTE command = request.pPayload ? request.pPayload->byCommandNumber : exchange.byCommandNumber;
     std::u16string statusText;
     if (status.bCommunicationStatusPresent && status.byCommunicationStatus != 0)
       statusText += vkr::Format(u" communication status = 0x%02X", status.byCommunicationStatus);
-    if (status.bCommandResponsePresent && status.byCommandResponse != 0)
+    // A warning is no failure: the device ran the command and took what it was sent.
+    const bool warned = statusText.empty() && status.bCommandResponsePresent && status.byCommandResponse != 0 &&
+                        vkr::hart::IsWarning(command, status.byCommandResponse);
+    if (status.bCommandResponsePresent && status.byCommandResponse != 0 && !warned)
       statusText += vkr::Format(u" command response = 0x%02X", status.byCommandResponse);
     if (statusText.empty()) {
       hasData = exchange.bHasResponseData && !exchange.bstrResponseData.Empty();
       // Data that is not an even run of hex digits stays empty; the distribution reports it.
       if (hasData) HexStringToByteArray(&data, exchange.bstrResponseData, FALSE);
+      if (warned) warning = DescribeWarnedWrite(*this, request, status.byCommandResponse);
     } else {
       ok = false;
       message = u"error: ";
       if (status.byDeviceStatus != 0) message += vkr::Format(u"device status = 0x%02X", status.byDeviceStatus);
       message += statusText;
-      message = DescribeRefusedWrite(*this, request, status, message);
+      message = DescribeFailedWrite(*this, request, &status, message);
     }
   } else if (answer.nKind == kHartCommunicationError) {
     ok = false;
-    message = DescribeCommunicationError(answer.communicationError);
+    message = DescribeFailedWrite(*this, request, nullptr, DescribeCommunicationError(answer.communicationError));
   } else {
     ok = false;
     message = u"unknown response type";
@@ -1194,6 +1237,7 @@ HRESULT CovFDT_HartProtocolImpl::SpreadTransactionResponse(HARTTransactRequestIn
         SpreadToReadSiblings(*this, request, data);
         KeepConfirmedWrite(*this, request);
       }
+      if (!warning.empty()) ReportWarning(*this, warning);
     }
   }
   if (responseBytes) {
@@ -1201,6 +1245,13 @@ HRESULT CovFDT_HartProtocolImpl::SpreadTransactionResponse(HARTTransactRequestIn
     if (FAILED(hr)) return hr;
   }
   return ok ? S_OK : E_FAIL;
+}
+
+std::u16string CovFDT_HartProtocolImpl::DescribeFailedRequest(const VARIANT& requestRecord,
+                                                              const std::u16string& message) {
+  HARTTransactRequestInfo request;
+  if (requestRecord.vt != (VT_ARRAY | VT_VARIANT) || !request.Unpack(requestRecord)) return message;
+  return DescribeFailedWrite(*this, request, nullptr, message);
 }
 
 HRESULT CovFDT_HartProtocolImpl::ParseConnectResponse(BSTR response, BSTR* communicationReference,

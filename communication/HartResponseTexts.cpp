@@ -26,8 +26,11 @@ constexpr SCodeText kTexts[] = {
     {35, 29, u"invalid span", false},
     {6, 12, u"invalid mode selection", false},
     {38, 9, u"configuration change counter mismatch", false},
+    {40, 11, u"in multidrop mode", false},
     {45, 9, u"incorrect loop current mode", false},
+    {45, 11, u"in multidrop mode", false},
     {46, 9, u"incorrect loop current mode", false},
+    {46, 11, u"in multidrop mode", false},
     {48, 14, u"status bytes mismatch", true},
     {-1, 1, u"undefined", false},
     {-1, 2, u"invalid selection", false},
@@ -68,8 +71,24 @@ std::u16string DescribeResponseCode(BYTE command, BYTE code) {
 }
 
 bool IsWarning(BYTE command, BYTE code) {
-  const SCodeText* entry = code == 0 ? nullptr : Find(command, code);
-  return entry && entry->warning;
+  if (const SCodeText* entry = code == 0 ? nullptr : Find(command, code)) return entry->warning;
+  // HART's classes of codes: these are warnings whatever the command gives them to mean.
+  return code == 8 || code == 14 || (code >= 24 && code <= 27) || code == 30 || code == 31 ||
+         (code >= 96 && code <= 111);
 }
+
+}  // namespace vkr::hart
+
+namespace vkr::hart {
+
+namespace {
+constexpr std::u16string_view kWarnedWrite = u"\" was written; the device warns: ";
+}  // namespace
+
+std::u16string WarnedWriteText(std::u16string_view name, BYTE command, BYTE code) {
+  return u"\"" + std::u16string(name) + std::u16string(kWarnedWrite) + DescribeResponseCode(command, code);
+}
+
+bool IsWarnedWriteText(std::u16string_view text) { return text.find(kWarnedWrite) != std::u16string_view::npos; }
 
 }  // namespace vkr::hart

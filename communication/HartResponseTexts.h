@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -17,5 +18,9 @@ std::u16string DescribeResponseCode(BYTE command, BYTE code);
 // Whether `code` answers `command` with a warning: the command ran, the device took what it was
 // sent.
 bool IsWarning(BYTE command, BYTE code);
+// The DTM's word on a write the device took with a warning: "\"NAME\" was written; the device
+// warns: 0x0E (...)"; and whether a text is such a word.
+std::u16string WarnedWriteText(std::u16string_view name, BYTE command, BYTE code);
+bool IsWarnedWriteText(std::u16string_view text);
 
 }  // namespace vkr::hart

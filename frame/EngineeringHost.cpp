@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <optional>
 #include <sstream>
+#include <utility>
 
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
@@ -23,6 +26,8 @@ namespace {
 
 constexpr char16_t kDtmProgId[] = u"Vorn.ExampleDtm";
 constexpr char kDefaultProject[] = "C:\\VKR\\project.vkr";
+// The highest polling address the DTM's short address holds: the line is scanned up to it.
+constexpr std::uint8_t kHighestPollingAddress = 15;
 
 struct Options {
   std::string project = kDefaultProject;
@@ -86,6 +91,49 @@ class Progress {
   bool m_open = false;
 };
 
+// ---- What the project remembers of the device ----------------------------------------------
+
+// The parameters of the data set as the device held them when the frame last knew (after an
+// upload, or a comparison that found them equal), kept beside the project file. "show" tells from
+// it whether a value differs from the device.
+struct DeviceRecord {
+  enum class Verdict { None, Uploaded, Equal, NotEqual };
+  Verdict verdict = Verdict::None;
+  std::map<std::string, std::string> values;  // by parameter name
+};
+
+std::string Hex(const std::string& text) { return wire::ToHex(Bytes(text.begin(), text.end())); }
+
+std::string RecordText(DeviceRecord::Verdict verdict, const ParameterDocument* held) {
+  static const char* const kVerdicts[] = {"none", "uploaded", "equal", "notEqual"};
+  std::string text = std::string("verdict ") + kVerdicts[static_cast<int>(verdict)] + "\n";
+  if (held)
+    for (const DocumentParameter& p : held->parameters)
+      text += "value " + Hex(p.name) + " " + (p.value.empty() ? std::string("-") : Hex(p.value)) + "\n";
+  return text;
+}
+
+DeviceRecord ParseRecord(const std::string& text) {
+  DeviceRecord r;
+  std::istringstream lines(text);
+  std::string word, name, value;
+  while (lines >> word) {
+    if (word == "verdict" && lines >> value) {
+      r.verdict = value == "uploaded"   ? DeviceRecord::Verdict::Uploaded
+                  : value == "equal"    ? DeviceRecord::Verdict::Equal
+                  : value == "notEqual" ? DeviceRecord::Verdict::NotEqual
+                                        : DeviceRecord::Verdict::None;
+    } else if (word == "value" && lines >> name) {
+      // An empty value is written as "-".
+      lines >> value;
+      Bytes n, v;
+      if (wire::FromHex(name, &n) && (value == "-" || wire::FromHex(value, &v)))
+        r.values[std::string(n.begin(), n.end())] = std::string(v.begin(), v.end());
+    }
+  }
+  return r;
+}
+
 // ---- The session of one command ----------------------------------------------------------
 
 class Command {
@@ -94,6 +142,7 @@ class Command {
       : m_options(options), m_project(options.project), m_record(options.project + ".compared"),
         m_deviceFile(options.device) {}
   ~Command() {
+    if (m_device) m_device->onAnswered = nullptr;
     m_session.reset();
     CoFreeUnusedLibraries();
     if (m_comInitialized) CoUninitialize();
@@ -108,6 +157,9 @@ class Command {
     if (!ReadProject(&m_project, &stream, &why, projectMayBeAbsent)) return Failed(why);
     m_device = std::make_shared<SimulatedDevice>();
     if (!m_deviceFile.Load(m_device.get(), &why)) return Failed(why);
+    // The device file is the transmitter's memory: it takes each write when the transmitter
+    // confirms it, whatever becomes of the command afterwards.
+    m_device->onAnswered = [this] { KeepDevice(); };
     // A record that cannot be read is one that says nothing; a save over it says why.
     m_record.Read();
     m_session = std::make_unique<TransferSession>();
@@ -122,6 +174,21 @@ class Command {
     bool replaced = false;
     const HRESULT hr = SaveDataSet(m_session->Dtm(), &m_project, &replaced);
     return SUCCEEDED(hr) || Failed(SaveFailure("the data set", m_options.project, hr, replaced));
+  }
+  // What the transmitter confirmed goes into its device file now. Before its first change the
+  // record becomes unknown when `m_forgetRecord` (a download): what the project knew of the device
+  // no longer holds then. A save that fails here is told when the command ends, which saves again.
+  void KeepDevice() {
+    if (m_deviceFile.Holds(*m_device)) return;
+    if (m_forgetRecord && !m_recordForgotten) {
+      m_recordForgotten = true;
+      MakeFolderOf(m_record.Path());
+      bool replaced = false;
+      if (const HRESULT hr = m_record.Replace(RecordText(DeviceRecord::Verdict::None, nullptr), &replaced); FAILED(hr))
+        m_recordFailure = SaveFailure("the comparison with the device", m_record.Path(), hr, replaced);
+    }
+    std::string why;
+    m_deviceFile.Save(*m_device, &why);
   }
   bool WriteRecord(const std::string& text) {
     MakeFolderOf(m_record.Path());
@@ -169,15 +236,39 @@ class Command {
     if (hr == S_FALSE)
       return Failed(std::string("the DTM refused the ") + what + (absent.empty() ? "" : ": " + absent));
     if (FAILED(hr)) return Failed(std::string("the ") + what + " did not end: " + ResultText(hr));
-    const std::vector<std::string>& notes = m_session->Frame()->notifications;
-    if (!upload && absent.empty())
-      if (const std::string told = DownloadFailureText(notes, 0, m_device->config.configChangeCounter != changes);
-          !told.empty())
-        return Failed(told);
-    std::string why = absent;
-    for (const std::string& line : notes)
-      if (line.rfind("error ", 0) == 0) why = line.substr(line.find(": ") + 2);
-    return Failed(std::string("the ") + what + " failed" + (why.empty() ? "" : ": " + why));
+    // The DTM's word on what failed (the parameter the device refused) may come after the end it
+    // reports: it is told once the DTM let go of the communication, after all it had to say.
+    m_tellFailure = [this, upload, what, absent, changes] {
+      const std::vector<std::string>& notes = m_session->Frame()->notifications;
+      if (!upload && absent.empty())
+        if (const std::string told = DownloadFailureText(notes, 0, m_device->config.configChangeCounter != changes);
+            !told.empty())
+          return Fail(told);
+      std::string why = absent;
+      for (const std::string& line : notes)
+        if (line.rfind("error ", 0) == 0 && !IsWarningNote(line)) why = line.substr(line.find(": ") + 2);
+      return Fail(std::string("the ") + what + " failed" + (why.empty() ? "" : ": " + why));
+    };
+    return false;
+  }
+  // Scans the line as a frame does for the transmitter, at every polling address the DTM's short
+  // address can hold; when it answers elsewhere than the project looks, the project takes that
+  // address (the DTM's bus address, through its parameter document).
+  bool FindTransmitter() {
+    const std::optional<std::uint8_t> found = m_session->Channel()->Scan(kHighestPollingAddress);
+    if (!found)
+      return Failed("nothing was done: no device answered at any polling address from 0 to " +
+                    std::to_string(kHighestPollingAddress));
+    ParameterDocument document;
+    std::string why;
+    HRESULT hr = GetParameterDocument(m_session->Dtm(), &document, &why);
+    if (hr == S_OK && document.busAddress == std::to_string(*found)) return true;
+    if (hr == S_OK) hr = SetBusAddress(*m_session, *found, &why);
+    if (hr != S_OK)
+      return Failed("nothing was done: the DTM did not take the polling address " + std::to_string(*found) +
+                    " its transmitter answers at: " + (why.empty() ? ResultText(hr) : why));
+    m_movedTo = found;
+    return true;
   }
   template <class Q>
   ComPtr<Q> Dtm() {
@@ -195,9 +286,11 @@ class Command {
   }
   // Ends a command that went online, `done` saying whether its work succeeded: the DTM goes
   // offline and the device file takes what the transmitter now holds, on every road out, since
-  // whatever reached the transmitter stays there. A failure of the work was reported already.
+  // whatever reached the transmitter stays there. A failure of the work was reported already, but
+  // a transfer's, which is told now that the DTM has said all it had to.
   bool Finish(bool done) {
     const HRESULT hr = m_session->Close();
+    if (m_tellFailure) std::exchange(m_tellFailure, nullptr)();
     if (done && FAILED(hr)) done = Failed("the DTM did not end its communication: " + ResultText(hr));
     std::string why;
     // A command that succeeded gives a transmitter that had no file yet its file.
@@ -211,6 +304,11 @@ class Command {
   std::shared_ptr<SimulatedDevice> m_device;
   std::unique_ptr<TransferSession> m_session;
   bool m_comInitialized = false;
+  bool m_forgetRecord = false;    // the transmitter's first change makes the record unknown
+  bool m_recordForgotten = false;
+  std::string m_recordFailure;    // why the record could not be made unknown
+  std::optional<std::uint8_t> m_movedTo;  // the polling address the project took from a scan
+  std::function<int()> m_tellFailure;     // the failure of a transfer, told when it is over
 };
 
 // The value of an attribute in the element text (empty when absent), entities decoded.
@@ -229,47 +327,8 @@ std::string Attribute(const std::string& element, const std::string& name) {
   return value;
 }
 
-// ---- What the project remembers of the device ----------------------------------------------
-
-// The parameters of the data set as the device held them when the frame last knew (after an
-// upload, or a comparison that found them equal), kept beside the project file. "show" tells from
-// it whether a value differs from the device.
-struct DeviceRecord {
-  enum class Verdict { None, Uploaded, Equal, NotEqual };
-  Verdict verdict = Verdict::None;
-  std::map<std::string, std::string> values;  // by parameter name
-};
-
-std::string Hex(const std::string& text) { return wire::ToHex(Bytes(text.begin(), text.end())); }
-
-DeviceRecord ParseRecord(const std::string& text) {
-  DeviceRecord r;
-  std::istringstream lines(text);
-  std::string word, name, value;
-  while (lines >> word) {
-    if (word == "verdict" && lines >> value) {
-      r.verdict = value == "uploaded"   ? DeviceRecord::Verdict::Uploaded
-                  : value == "equal"    ? DeviceRecord::Verdict::Equal
-                  : value == "notEqual" ? DeviceRecord::Verdict::NotEqual
-                                        : DeviceRecord::Verdict::None;
-    } else if (word == "value" && lines >> name) {
-      // An empty value is written as "-".
-      lines >> value;
-      Bytes n, v;
-      if (wire::FromHex(name, &n) && (value == "-" || wire::FromHex(value, &v)))
-        r.values[std::string(n.begin(), n.end())] = std::string(v.begin(), v.end());
-    }
-  }
-  return r;
-}
-
 bool WriteRecord(Command& c, DeviceRecord::Verdict verdict, const ParameterDocument* held) {
-  static const char* const kVerdicts[] = {"none", "uploaded", "equal", "notEqual"};
-  std::string text = std::string("verdict ") + kVerdicts[static_cast<int>(verdict)] + "\n";
-  if (held)
-    for (const DocumentParameter& p : held->parameters)
-      text += "value " + Hex(p.name) + " " + (p.value.empty() ? std::string("-") : Hex(p.value)) + "\n";
-  return c.WriteRecord(text);
+  return c.WriteRecord(RecordText(verdict, held));
 }
 
 // The statusFlag of a diagnosis document, or the communication error.
@@ -322,12 +381,17 @@ bool WriteComparison(Command& c, const Comparison& comparison) {
                      comparison.verdict == DeviceRecord::Verdict::NotEqual ? nullptr : &comparison.held);
 }
 
-// Prints what the DTM told the frame since notification `from` whose text holds `marker`.
-void PrintDtmTexts(Command& c, std::size_t from, const char* marker) {
+// Prints what the DTM told the frame since notification `from` whose text holds `marker`; whether
+// it told any.
+bool PrintDtmTexts(Command& c, std::size_t from, const char* marker) {
   const std::vector<std::string>& lines = c.m_session->Frame()->notifications;
+  bool told = false;
   for (std::size_t i = from; i < lines.size(); ++i)
-    if (lines[i].rfind("error ", 0) == 0 && lines[i].find(marker) != std::string::npos)
+    if (lines[i].rfind("error ", 0) == 0 && lines[i].find(marker) != std::string::npos) {
       std::printf("%s\n", lines[i].substr(lines[i].find(": ") + 2).c_str());
+      told = true;
+    }
+  return told;
 }
 
 // The DTM's messages (what a download left out, what a comparison found different) reach the
@@ -441,6 +505,8 @@ int Status(const Options& o) {
   if (!c.Finish(read)) return 1;
   const std::string absent = c.m_session->Channel()->NoDeviceAnswered();
   std::printf("device status: %s%s\n", flag.c_str(), absent.empty() ? "" : (" (" + absent + ")").c_str());
+  // A status nobody answered for is no status of the transmitter.
+  if (!absent.empty()) return Fail("the device status could not be read: " + absent);
   // What a frame cannot see in the status: a loop current the transmitter holds fixed.
   if (c.m_device->config.fixedCurrent != 0.0f)
     std::printf("transmitter: loop current fixed at %.3f mA\n", static_cast<double>(c.m_device->config.fixedCurrent));
@@ -450,21 +516,21 @@ int Status(const Options& o) {
   return 0;
 }
 
-// The files change in this order: the project, the device, then the record of what the project
-// knows of the device. The record is made unknown before the device can change, so that at no
-// moment does it describe a device or data set the other files do not hold. The whole project is
-// checked before the device is (its parameter document, as show reads it): a data set the DTM
-// cannot describe is not written into the transmitter.
+// The device file takes each write as the transmitter confirms it; the record of what the project
+// knows of the device is made unknown just before the first one, so that at no moment does it
+// describe a device the device file does not hold; the project and the record follow when the
+// download and its read back are done. A download that does not reach the transmitter changes no
+// file. The whole project is checked before the device is (its parameter document, as show reads
+// it): a data set the DTM cannot describe is not written into the transmitter.
 int Download(const Options& o) {
   Command c(o);
   ParameterDocument whole;
   if (!c.Open() || !Document(c, &whole) || !c.CheckFilesWritable()) return 1;
-  if (!WriteRecord(c, DeviceRecord::Verdict::None, nullptr)) return 1;
+  c.m_forgetRecord = true;
   const std::size_t transferred = c.m_session->Frame()->notifications.size();
   if (!c.Transfer(false)) {
-    // Part of the list may have reached the device: what the project knew of it no longer holds.
     c.Finish(false);
-    WriteRecord(c, DeviceRecord::Verdict::NotEqual, nullptr);
+    if (!c.m_recordFailure.empty()) c.Failed(c.m_recordFailure);
     return 1;
   }
   // Read back: the DTM reads every parameter of its data set it can compare from the device again.
@@ -472,30 +538,34 @@ int Download(const Options& o) {
   Comparison comparison;
   const bool compared = Compare(c, &equal, "read back");
   if (compared) AwaitDtmTexts(c);
-  // The device took the download: its file says so whatever fails from here on.
   if (!c.Finish(compared && TakeComparison(c, equal, &comparison) && c.SaveProject()) ||
       !WriteComparison(c, comparison))
     return 1;
-  // What the data set holds no value for was not sent; the DTM names it.
+  // What the data set holds no value for was not sent; the DTM names it. A value the device took
+  // with a warning was written; the DTM names it and the warning.
   PrintDtmTexts(c, transferred, "left out");
+  const bool warned = PrintDtmTexts(c, transferred, " was written; the device warns: ");
+  const char* written = warned ? "downloaded, the device warns as above" : "downloaded";
   if (equal) {
-    std::printf("downloaded; read back: the device holds the data set\n");
+    std::printf("%s; read back: the device holds the data set\n", written);
     return 0;
   }
-  std::printf("downloaded; read back: the device differs from the data set\n");
+  std::printf("%s; read back: the device differs from the data set\n", written);
   PrintDtmTexts(c, transferred, "differs from the device");
   return 1;
 }
 
 // An upload leaves the device as it was: the record, which describes the device, stays true until
-// it is replaced last.
+// it is replaced last. A frame that does not know where its device is scans the line for it: the
+// project takes the polling address the transmitter answers at.
 int Upload(const Options& o) {
   Command c(o);
   ParameterDocument held;
-  if (!c.Open(nullptr, true) || !c.CheckFilesWritable()) return 1;
+  if (!c.Open(nullptr, true) || !c.CheckFilesWritable() || !c.FindTransmitter()) return 1;
   if (!c.Finish(c.Transfer(true) && Document(c, &held) && c.SaveProject()) ||
       !WriteRecord(c, DeviceRecord::Verdict::Uploaded, &held))
     return 1;
+  if (c.m_movedTo) std::printf("found the transmitter at polling address %u\n", unsigned{*c.m_movedTo});
   std::printf("uploaded; data set saved to %s\n", o.project.c_str());
   return 0;
 }

@@ -2,7 +2,9 @@
 // (through the DTM's own persistence), a device file keeps the simulated transmitter's
 // configuration, as a real transmitter keeps its own.
 //
-//   upload                 goes online, uploads the upload list, saves the data set
+//   upload                 scans the line for the transmitter (polling addresses 0 to 15; the
+//                          project takes the one it answers at), goes online, uploads the upload
+//                          list, saves the data set
 //   show                   lists the parameters the DTM's parameter document names (name, value,
 //                          unit, whether it differs from the device as the project last knew it)
 //   set NAME=VALUE ...     changes offline values through the parameter document
@@ -13,7 +15,7 @@
 //   compare                the data set against the device
 //   compare --with OTHER   the data set against the data set of the project OTHER (a second DTM
 //                          of the frame's project, through the frame's topology)
-//   status                 the device status
+//   status                 the device status (a failure when no device answers)
 //
 // What the frame last knew of the device (after an upload or a comparison) is kept beside the
 // project file, in the project's path with ".compared" appended. Progress goes to stderr as it
@@ -22,8 +24,10 @@
 // Only upload starts a project; the others refuse a project file that is not there, and every
 // command refuses one that is damaged or not this DTM's (FrameStorage.h), changing nothing. Each
 // file is replaced whole (ReplaceFile); upload and download check that their files can be written
-// before they go online, and a command writes the project first, then the device file, then the
-// record (a download makes the record unknown before it goes online).
+// before they go online. The device file takes each write as the transmitter confirms it; the
+// project and then the record follow when the work is done (a download makes the record unknown
+// just before the transmitter's first change). A command that does not reach the transmitter
+// changes no file.
 //
 // Options: --project FILE (a Windows path; default C:\VKR\project.vkr under the drive root),
 // --device FILE (default: the project's path with ".device" appended), --wire-delay 0|hart.

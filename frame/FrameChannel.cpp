@@ -317,6 +317,7 @@ HRESULT FrameChannel::ConnectRequest(IFdtCommunicationEvents* callback, BSTR inv
     connection.device = device;
     connection.tag = tag;
     connection.longFrame = longFrame;
+    connection.primaryMaster = primaryMaster;
     const auto& c = device->config;
     response = std::string(kHead) + "<ConnectResponse fdt:tag=\"" + Escape(tag) + "\" preambleCount=\"" +
                std::to_string(preambles.value_or(c.preambles)) + "\" primaryMaster=\"" + (primaryMaster ? "1" : "0") +
@@ -331,6 +332,17 @@ HRESULT FrameChannel::ConnectRequest(IFdtCommunicationEvents* callback, BSTR inv
   answer.document = Utf8ToUtf16(response);
   // Identifying the device: command 0 in a short frame.
   return Answer(std::move(answer), fault, WireTime(0, 22, false), result);
+}
+
+std::optional<std::uint8_t> FrameChannel::Scan(std::uint8_t highest) {
+  for (unsigned address = 0; address <= highest; ++address)
+    for (const auto& device : devices)
+      if (device->config.pollingAddress == address) {
+        const HartReply reply = device->Execute(0, {});
+        if (reply.answered && reply.communicationStatus == 0 && reply.commandResponse == 0)
+          return static_cast<std::uint8_t>(address);
+      }
+  return std::nullopt;
 }
 
 std::string FrameChannel::NoDeviceAnswered() const {
@@ -483,7 +495,7 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
         silent.silent = true;
         connection->device->InjectFault(silent);
       }
-      reply = connection->device->Execute(static_cast<std::uint8_t>(command), request);
+      reply = connection->device->Execute(static_cast<std::uint8_t>(command), request, connection->primaryMaster);
     }
     if (!reply.answered) failed("the device did not answer");
     else if (reply.communicationStatus != 0) failed("the device did not understand it (communication status " + std::to_string(reply.communicationStatus) + ")");

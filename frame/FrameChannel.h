@@ -21,6 +21,7 @@
 #include <map>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,11 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   // connect asked; empty when no connect found none or one found a device.
   std::string NoDeviceAnswered() const;
 
+  // The frame's scan of its line: command 0 to each polling address from 0 to `highest` in turn,
+  // as a master polls for devices; the address of the first device that answers, none when none
+  // does.
+  std::optional<std::uint8_t> Scan(std::uint8_t highest);
+
   // The frame ends a connection on its own: OnAbort(reference) comes later, pending answers of
   // the connection are dropped. E_INVALIDARG for an unknown reference.
   HRESULT AbortConnection(const std::string& reference);
@@ -163,6 +169,7 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
     std::shared_ptr<SimulatedDevice> device;
     std::string tag;
     bool longFrame = true;
+    bool primaryMaster = true;  // the master bit of every request's address
   };
   enum class AnswerKind { Connect, Disconnect, Transaction, Abort };
   struct Pending {

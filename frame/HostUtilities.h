@@ -52,13 +52,19 @@ class Apartment {
   HRESULT m_hr;
 };
 
+// Whether a note of the frame is the DTM's word on a write the device took with a warning: a
+// success, told as an error message is.
+inline bool IsWarningNote(const std::string& note) {
+  return note.rfind("error ", 0) == 0 && note.find(" was written; the device warns: ") != std::string::npos;
+}
+
 // What a failed download tells, from the DTM's notes (from `first` on): the DTM's word on the value
 // the device refused (its closing "failed" when it named none), and what the transmitter was left
 // holding. Empty when none of the notes is an error.
 inline std::string DownloadFailureText(const std::vector<std::string>& notes, std::size_t first, bool deviceChanged) {
   std::string why, refused;
   for (std::size_t i = first; i < notes.size(); ++i) {
-    if (notes[i].rfind("error ", 0) != 0) continue;
+    if (notes[i].rfind("error ", 0) != 0 || IsWarningNote(notes[i])) continue;
     why = notes[i].substr(notes[i].find(": ") + 2);
     if (why.find(" was not written: ") != std::string::npos) refused = why;
   }

@@ -11,6 +11,7 @@ namespace {
 
 constexpr char16_t kVariablesPath[] = u"FDT/DtmDevice/ExportedVariables//fdt:DtmVariable";
 constexpr char16_t kTagPath[] = u"FDT/DtmDevice/@fdt:tag";
+constexpr char16_t kBusAddressPath[] = u"FDT/DtmDevice/BusInformation/SlaveAddress/@slaveAddress";
 
 ComPtr<IXMLDOMNode> Select(IXMLDOMNode* node, const char16_t* path) {
   ComPtr<IXMLDOMNode> found;
@@ -93,6 +94,7 @@ HRESULT GetParameterDocument(IUnknown* dtm, ParameterDocument* out, std::string*
   hr = Load(out->text, &document, why);
   if (hr != S_OK) return hr;
   out->dataSetState = TextAt(document.Get(), u"FDT/@fdt:dataSetState");
+  out->busAddress = TextAt(document.Get(), kBusAddressPath);
   out->parameters.clear();
   out->parameters.push_back({kTagName, "", TextAt(document.Get(), kTagPath), "", true});
   for (const ComPtr<IXMLDOMNode>& variable : Variables(document.Get())) {
@@ -157,19 +159,20 @@ bool SetDocumentValue(std::string* text, const std::string& name, const std::str
   return true;
 }
 
-HRESULT SetDocumentParameters(TransferSession& session, const std::vector<std::pair<std::string, std::string>>& values,
-                              std::string* why) {
-  ParameterDocument document;
-  HRESULT hr = GetParameterDocument(session.Dtm(), &document, why);
-  if (hr != S_OK) return hr;
-  for (const auto& [name, value] : values)
-    if (!SetDocumentValue(&document.text, name, value, why)) return S_FALSE;
+namespace {
+// Hands the edited document back to the DTM (SetParameters); a refusal's reason is the DTM's
+// message to the frame.
+HRESULT GiveDocument(TransferSession& session, const std::string& document, std::string* why) {
   ComPtr<IDtmParameter> parameters;
   session.Dtm()->QueryInterface(IDtmParameter::iid, parameters.PutVoid());
+  if (!parameters) {
+    *why = "the DTM offers no parameter interface";
+    return S_FALSE;
+  }
   const std::size_t seen = session.Frame()->notifications.size();
   VARIANT_BOOL done = VARIANT_FALSE;
-  Bstr text(Utf8ToUtf16(document.text));
-  hr = parameters->SetParameters(nullptr, text, &done);
+  Bstr text(Utf8ToUtf16(document));
+  HRESULT hr = parameters->SetParameters(nullptr, text, &done);
   if (FAILED(hr)) return hr;
   if (hr == S_OK && done) return S_OK;
   // The DTM says why in an error message to the frame, which a worker brings a moment later.
@@ -182,6 +185,31 @@ HRESULT SetDocumentParameters(TransferSession& session, const std::vector<std::p
       return S_FALSE;
     }
   return S_FALSE;
+}
+}  // namespace
+
+HRESULT SetBusAddress(TransferSession& session, unsigned address, std::string* why) {
+  ParameterDocument document;
+  HRESULT hr = GetParameterDocument(session.Dtm(), &document, why);
+  if (hr != S_OK) return hr;
+  ComPtr<IXMLDOMDocument2> dom;
+  if ((hr = Load(document.text, &dom, why)) != S_OK) return hr;
+  Bstr xml;
+  if (!PutTextAt(dom.Get(), kBusAddressPath, std::to_string(address)) || FAILED(dom->get_xml(xml.Put()))) {
+    *why = "the DTM's parameter document holds no bus address";
+    return S_FALSE;
+  }
+  return GiveDocument(session, Utf16ToUtf8(xml.View()), why);
+}
+
+HRESULT SetDocumentParameters(TransferSession& session, const std::vector<std::pair<std::string, std::string>>& values,
+                              std::string* why) {
+  ParameterDocument document;
+  HRESULT hr = GetParameterDocument(session.Dtm(), &document, why);
+  if (hr != S_OK) return hr;
+  for (const auto& [name, value] : values)
+    if (!SetDocumentValue(&document.text, name, value, why)) return S_FALSE;
+  return GiveDocument(session, document.text, why);
 }
 
 }  // namespace vkr::frame

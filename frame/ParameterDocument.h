@@ -28,6 +28,7 @@ struct DocumentParameter {
 struct ParameterDocument {
   std::string text;          // as the DTM wrote it
   std::string dataSetState;  // fdt:dataSetState: "allDataLoaded", "validModified", ...
+  std::string busAddress;    // the device's address on the bus (its polling address), empty when none
   std::vector<DocumentParameter> parameters;  // the tag first, then the variables in document order
   // The parameter a person means: the one of that name, else the one of that descriptor; null
   // when there is none, or with *ambiguous set when several share the descriptor.
@@ -42,6 +43,11 @@ HRESULT GetParameterDocument(IUnknown* dtm, ParameterDocument* out, std::string*
 // Find) means: the tag, or a variable's display text and FDT variant. false with the reason for a
 // name the document does not hold or a variable it offers for reading only.
 bool SetDocumentValue(std::string* text, const std::string& name, const std::string& value, std::string* why);
+
+// Gives the DTM the device's address on the bus (the polling address a frame found it at) through
+// its parameter document, as a frame does: S_OK; S_FALSE with the reason when the document holds no
+// bus address or the DTM refused it; a failure of a call else.
+HRESULT SetBusAddress(TransferSession& session, unsigned address, std::string* why);
 
 // Changes the named parameters through the DTM's parameter document: reads it, puts every value in
 // and hands it back (SetParameters), all or nothing. S_OK; S_FALSE with the reason when a name is

@@ -152,6 +152,33 @@ std::string DeviceFileText(const SimulatedDevice::Configuration& c) {
   return text;
 }
 
+std::string DeviceFileTextLike(const SimulatedDevice::Configuration& c, const std::string& shape) {
+  std::map<std::string, std::string> lines;
+  for (const Field& field : Fields()) lines[field.name] = std::string(field.name) + " " + wire::ToHex(field.get(c));
+  std::string text, end = "\n";
+  for (std::size_t at = 0; at < shape.size();) {
+    std::size_t next = shape.find('\n', at);
+    next = next == std::string::npos ? shape.size() : next + 1;
+    std::string line = shape.substr(at, next - at);
+    at = next;
+    std::string ending;
+    if (!line.empty() && line.back() == '\n') ending = line.ends_with("\r\n") ? "\r\n" : "\n";
+    if (text.empty() && !ending.empty()) end = ending;
+    const std::string body = line.substr(0, line.size() - ending.size());
+    const auto kept = lines.find(body.substr(0, body.find(' ')));
+    if (kept == lines.end() || body.find_first_not_of(' ') == std::string::npos) {
+      text += line;
+      continue;
+    }
+    text += kept->second + ending;
+    lines.erase(kept);
+  }
+  if (!text.empty() && text.back() != '\n' && !lines.empty()) text += end;
+  for (const Field& field : Fields())
+    if (const auto left = lines.find(field.name); left != lines.end()) text += left->second + end;
+  return text;
+}
+
 bool ParseDeviceFile(const std::string& text, SimulatedDevice::Configuration* c, std::string* why) {
   std::map<std::string, Bytes> values;
   std::istringstream lines(text);
@@ -226,18 +253,22 @@ bool DeviceFile::Load(SimulatedDevice* device, std::string* why) {
   return true;
 }
 
-bool DeviceFile::Save(const SimulatedDevice& device, std::string* why, bool createAbsent) {
-  const std::string text = DeviceFileText(device.config);
-  // The file stays byte for byte as it is (its line ends and order included) while the
-  // transmitter holds what it was loaded from.
+bool DeviceFile::Holds(const SimulatedDevice& device) const {
   const std::string held = m_loaded           ? *m_loaded
                            : m_file.Present() ? m_file.Bytes()
                                               : DeviceFileText(SimulatedDevice().config);
-  if (text == held && (m_file.Present() || !createAbsent)) return true;
+  return DeviceFileText(device.config) == held;
+}
+
+bool DeviceFile::Save(const SimulatedDevice& device, std::string* why, bool createAbsent) {
+  // The file stays byte for byte as it is (its line ends and order included) while the
+  // transmitter holds what it last held.
+  if (Holds(device) && (m_file.Present() || !createAbsent)) return true;
+  const std::string text = DeviceFileText(device.config);
   const std::size_t slash = Path().find_last_of("\\/");
   if (slash != std::string::npos && slash > 0) CreateDirectoryA(Path().substr(0, slash).c_str(), nullptr);
   bool replaced = false;
-  const HRESULT hr = m_file.Replace(text, &replaced);
+  const HRESULT hr = m_file.Replace(m_file.Present() ? DeviceFileTextLike(device.config, m_file.Bytes()) : text, &replaced);
   if (SUCCEEDED(hr)) {
     m_loaded = text;
     return true;

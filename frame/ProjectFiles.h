@@ -20,6 +20,9 @@
 namespace vkr::frame {
 
 std::string DeviceFileText(const SimulatedDevice::Configuration& c);
+// The same text in the form of another device file: each of its lines takes the value the device
+// holds, in the file's order and with its line ends; the lines it lacks follow in the usual order.
+std::string DeviceFileTextLike(const SimulatedDevice::Configuration& c, const std::string& shape);
 // False with *why (the line and what is wrong with it) for a damaged file; *c is then unchanged.
 bool ParseDeviceFile(const std::string& text, SimulatedDevice::Configuration* c, std::string* why);
 
@@ -30,11 +33,14 @@ class DeviceFile {
   // Reads the file into `device`; without a file the device stays the default transmitter. False
   // with the reason for a person when the file cannot be read or is damaged.
   bool Load(SimulatedDevice* device, std::string* why);
-  // Keeps the device's memory in the file when it differs from what the device was loaded from (a
-  // file that is not there holds the default transmitter, and is written when `createAbsent`), so
-  // that a command that changed nothing leaves the file byte for byte as it was; never over a
-  // file another command saved meanwhile. False with the reason for a person.
+  // Keeps the device's memory in the file when it differs from what the file last held (a file
+  // that is not there holds the default transmitter, and is written when `createAbsent`), so that
+  // a command that changed nothing leaves the file byte for byte as it was, and one that changed a
+  // setting changes only its line; never over a file another command saved meanwhile. False with
+  // the reason for a person.
   bool Save(const SimulatedDevice& device, std::string* why, bool createAbsent = false);
+  // Whether the file holds the device's memory as it is now.
+  bool Holds(const SimulatedDevice& device) const;
   const std::string& Path() const { return m_file.Path(); }
 
  private:

@@ -279,9 +279,14 @@ constexpr float kLowestPercent = -1.25f;
 constexpr float kHighestPercent = 103.125f;
 }  // namespace
 
-bool SimulatedDevice::PvOutsideRange() const {
-  const float percent = PercentOfRange();
-  return percent < 0.0f || percent > 100.0f;
+bool SimulatedDevice::PvOutsideSensorLimits() const {
+  // Limits or a PV in no length unit cannot be held against each other.
+  if (config.pvUnit != config.limitsUnit && (MetresPer(config.pvUnit) == 0.0 || MetresPer(config.limitsUnit) == 0.0))
+    return false;
+  const double pv = ConvertLength(config.pv, config.pvUnit, config.limitsUnit);
+  const double lowest = std::min(config.upperSensorLimit, config.lowerSensorLimit);
+  const double highest = std::max(config.upperSensorLimit, config.lowerSensorLimit);
+  return Beyond(pv, highest, true) || Beyond(pv, lowest, false);
 }
 
 bool SimulatedDevice::CurrentFollowsPv() const {
@@ -312,7 +317,7 @@ std::uint8_t SimulatedDevice::DeviceStatus() const {
     status |= hart::kStatusCurrentFixed;
   else if (percent < kLowestPercent || percent > kHighestPercent)
     status |= hart::kStatusCurrentSaturated;
-  if (PvOutsideRange()) status |= hart::kStatusPvOutOfLimits;
+  if (PvOutsideSensorLimits()) status |= hart::kStatusPvOutOfLimits;
   return status;
 }
 
@@ -322,8 +327,15 @@ std::uint8_t SimulatedDevice::ExtendedDeviceStatus() const {
   if (std::any_of(faults, faults + std::min<std::size_t>(6, config.additionalStatus.size()),
                   [](std::uint8_t b) { return b != 0; }))
     status |= hart::kExtendedMaintenanceRequired;
-  if (PvOutsideRange()) status |= hart::kExtendedDeviceVariableAlert;
+  if (PvOutsideSensorLimits()) status |= hart::kExtendedDeviceVariableAlert;
   if (config.fixedCurrent != 0.0f) status |= hart::kExtendedFunctionCheck;
+  return status;
+}
+
+Bytes SimulatedDevice::Command48Status() const {
+  Bytes status = config.additionalStatus;
+  constexpr std::size_t kExtendedStatusByte = 6;
+  if (status.size() > kExtendedStatusByte) status[kExtendedStatusByte] = ExtendedDeviceStatus();
   return status;
 }
 
@@ -348,7 +360,7 @@ std::optional<CommandFault> SimulatedDevice::TakeFault(std::uint8_t command) {
   return std::nullopt;
 }
 
-HartReply SimulatedDevice::Execute(std::uint8_t command, const Bytes& request) {
+HartReply SimulatedDevice::Execute(std::uint8_t command, const Bytes& request, bool primaryMaster) {
   received.push_back({command, request});
   TrackAdditionalStatus();
   const std::optional<CommandFault> fault = TakeFault(command);
@@ -357,19 +369,29 @@ HartReply SimulatedDevice::Execute(std::uint8_t command, const Bytes& request) {
     reply.answered = false;
     return reply;
   }
+  bool reset = false;
   if (fault && fault->communicationStatus && *fault->communicationStatus != 0) {
     // The device did not understand the frame: nothing runs, no data comes back.
     reply.communicationStatus = *fault->communicationStatus;
     reply.deviceStatus = DeviceStatus();
   } else {
     reply = Run(command, request);
+    reset = command == 42 && reply.answered && reply.commandResponse == 0;
   }
+  // The answer to the reset goes out before the device restarts; each master then learns of the
+  // restart from the first answer it gets.
+  if (bool& told = m_coldStart[primaryMaster ? 1 : 0]; reply.answered && told) {
+    reply.deviceStatus |= hart::kStatusColdStart;
+    told = false;
+  }
+  if (reset) m_coldStart = {true, true};
   if (fault) {
     if (fault->commandResponse) reply.commandResponse = *fault->commandResponse;
     if (fault->deviceStatus) reply.deviceStatus = *fault->deviceStatus;
     if (fault->truncateTo && *fault->truncateTo < reply.data.size()) reply.data.resize(*fault->truncateTo);
     reply.data.insert(reply.data.end(), fault->extraData.begin(), fault->extraData.end());
   }
+  if (reply.answered && onAnswered) onAnswered();
   return reply;
 }
 
@@ -527,6 +549,8 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
       return done(r);
     }
     case 40: {
+      // With the loop current mode off the current signals nothing a master could fix.
+      if (c.loopCurrentMode == 0) return refuse(hart::kInMultidropMode);
       c.fixedCurrent = wire::GetFloat(data, 0);
       Bytes r;
       wire::PutFloat(&r, 0, LoopCurrent());
@@ -566,23 +590,26 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
       // A trim is taken only while the current is fixed at the end of the range it trims; the
       // simulated loop stays exact, the trim is kept for the master to be checked against.
       const float end = command == 45 ? 4.0f : 20.0f;
+      if (c.loopCurrentMode == 0) return refuse(hart::kInMultidropMode);
       if (c.fixedCurrent != end) return refuse(hart::kIncorrectLoopCurrentMode);
       (command == 45 ? c.zeroTrim : c.gainTrim) = wire::GetFloat(data, 0);
       return done(data);
     }
-    case 48:
+    case 48: {
       // Status bytes in the request acknowledge what the master read: when they are the current
       // status, more-status-available is reset until the status changes again.
+      const Bytes status = Command48Status();
       if (!request.empty()) {
-        if (request.size() < c.additionalStatus.size()) return refuse(hart::kTooFewDataBytes);
-        if (!std::equal(c.additionalStatus.begin(), c.additionalStatus.end(), request.begin())) {
+        if (request.size() < status.size()) return refuse(hart::kTooFewDataBytes);
+        if (!std::equal(status.begin(), status.end(), request.begin())) {
           reply.commandResponse = hart::kStatusBytesMismatch;
-          return done(c.additionalStatus);
+          return done(status);
         }
         m_acknowledgedStatus = c.additionalStatus;
         c.moreStatusAvailable = false;
       }
-      return done(c.additionalStatus);
+      return done(status);
+    }
     case 131: {
       const unsigned start = static_cast<unsigned>(data[0] << 8 | data[1]);
       const unsigned count = static_cast<unsigned>(data[2] << 8 | data[3]);

@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -76,6 +77,7 @@ constexpr std::uint8_t kInvalidModeSelection = 12;
 constexpr std::uint8_t kStatusBytesMismatch = 14;  // a warning: the data still comes back
 constexpr std::uint8_t kNotImplemented = 64;
 constexpr std::uint8_t kIncorrectLoopCurrentMode = 9;  // commands 45, 46: not fixed at 4 or 20 mA
+constexpr std::uint8_t kInMultidropMode = 11;          // commands 40, 45, 46: the loop current mode is off
 constexpr std::uint8_t kParameterTooLarge = 3;
 constexpr std::uint8_t kParameterTooSmall = 4;
 // Command 35 (write range values). "Too high" and "too low" are numeric: the VKR gives its range
@@ -90,6 +92,7 @@ constexpr std::uint8_t kInvalidSpan = 29;
 
 // The device status byte of every answer.
 constexpr std::uint8_t kStatusConfigChanged = 0x40;
+constexpr std::uint8_t kStatusColdStart = 0x20;
 constexpr std::uint8_t kStatusMoreStatus = 0x10;
 constexpr std::uint8_t kStatusCurrentFixed = 0x08;
 constexpr std::uint8_t kStatusCurrentSaturated = 0x04;
@@ -187,8 +190,12 @@ class SimulatedDevice {
 
   Configuration config;
 
-  // Runs one command. Never fails: errors are answered with a command response.
-  HartReply Execute(std::uint8_t command, const Bytes& request);
+  // Runs one command of a master (the primary or the secondary, as the request's address says).
+  // Never fails: errors are answered with a command response.
+  HartReply Execute(std::uint8_t command, const Bytes& request, bool primaryMaster = true);
+  // Called after each answer the device gives (not for a request it kept silent to), when what it
+  // confirmed is in `config`: the frame host keeps the device's memory from there.
+  std::function<void()> onAnswered;
 
   void InjectFault(const CommandFault& fault) { m_faults.push_back(fault); }
   void ClearFaults() { m_faults.clear(); }
@@ -197,16 +204,22 @@ class SimulatedDevice {
   // defines its bits:
   //   0x40 configuration changed   a write changed the configuration; command 38 resets it
   //   0x10 more status available   command 48's status changed since a master acknowledged it
+  //   0x20 cold start              only in the first answer to each master after a device reset
+  //                                (command 42); added to the answer, not part of this byte
   //   0x08 loop current fixed      the current does not follow the PV (command 40, loop current
   //                                mode disabled, or parked by the analog mode)
-  //   0x04 loop current saturated  the current follows the PV and stops at 3.8 or 20.5 mA
-  //   0x01 PV out of limits        the PV lies outside the range
+  //   0x04 loop current saturated  the current follows the PV beyond the range and stops at 3.8
+  //                                or 20.5 mA
+  //   0x01 PV out of limits        the PV lies outside the sensor's limits
   std::uint8_t DeviceStatus() const;
-  // HART 7's extended device status of command 0 (byte 16):
+  // HART 7's extended device status of command 0 (byte 16) and command 48 (byte 6):
   //   0x01 maintenance required    command 48 reports a fault (a status byte 0 to 5 not zero)
-  //   0x02 device variable alert   the PV lies outside the range
+  //   0x02 device variable alert   the PV lies outside the sensor's limits
   //   0x20 function check          a master fixed the loop current (command 40)
   std::uint8_t ExtendedDeviceStatus() const;
+  // Command 48's status bytes as the device answers them: `additionalStatus` with the extended
+  // device status in byte 6.
+  Bytes Command48Status() const;
   // The analog modes of echo settings byte 1.
   enum AnalogMode : std::uint8_t { kAnalog4To20 = 0, kAnalog20To4 = 1, kPark4 = 4, kPark8 = 5, kPark12 = 6 };
   std::uint8_t AnalogModeCode() const;
@@ -259,7 +272,7 @@ class SimulatedDevice {
   // The end of the probe (the farther sensor limit, the lower one) in metres; unbounded when its
   // unit is no length unit.
   double ProbeEndMetres() const;
-  bool PvOutsideRange() const;
+  bool PvOutsideSensorLimits() const;
   // Marks a configuration change (status bit 0x40, counter + 1).
   void Changed();
   // Follows a change of the command 48 status with the more-status-available flag.
@@ -269,6 +282,8 @@ class SimulatedDevice {
   std::deque<CommandFault> m_faults;
   Bytes m_acknowledgedStatus = Bytes(24, 0);  // the status a master last acknowledged
   Bytes m_seenStatus = Bytes(24, 0);          // the status the last answer was made with
+  // Cold start still to be told to the secondary [0] and the primary [1] master.
+  std::array<bool, 2> m_coldStart{};
 };
 
 }  // namespace vkr::frame

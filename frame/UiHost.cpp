@@ -800,6 +800,12 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     bool offline;
     bool saved = false;
   } keepDevice{deviceFile, device, offline};
+  // And it takes each write as the transmitter confirms it, whatever becomes of the run afterwards
+  // (a failed save is told when the run ends, which saves again).
+  if (!offline) device->onAnswered = [&deviceFile, transmitter = device.get()] {
+    std::string later;
+    deviceFile.Save(*transmitter, &later);
+  };
   // Offline: nothing answers on the frame's channel, so nothing can take the DTM online.
   if (offline) {
     session->Channel()->devices.clear();
@@ -1038,6 +1044,10 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
         note.size() >= 12 && note.compare(note.size() - 12, 12, "-> buttonYes") == 0)
       asked = i;
   }
+  // What it wrote with the transmitter's warning was written, and is told with the warning.
+  if (!offline && asked < notes.size())
+    for (std::size_t i = asked + 1; i < notes.size(); ++i)
+      if (IsWarningNote(notes[i])) std::printf("  %s\n", notes[i].substr(notes[i].find(": ") + 2).c_str());
   std::string downloadFailure;
   if (!offline && asked < notes.size())
     downloadFailure = DownloadFailureText(notes, asked + 1, device->config.configChangeCounter != changesBefore);

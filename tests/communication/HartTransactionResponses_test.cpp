@@ -150,8 +150,12 @@ TEST_F(ResponseTest, StatusBytesDecideSuccess) {
       {0x40, 0, 5, E_FAIL, "error: device status = 0x40 command response = 0x05"},
       {0, 0x88, -1, E_FAIL, "error:  communication status = 0x88"},
       {0x10, 0x88, 0x20, E_FAIL, "error: device status = 0x10 communication status = 0x88 command response = 0x20"},
-      // A warning code is still a command response other than 0.
-      {0, 0, 8, E_FAIL, "error:  command response = 0x08"},
+      // A warning is no failure: the device ran the command and answers with its data.
+      {0, 0, 8, S_OK, nullptr},
+      {0x40, 0, 14, S_OK, nullptr},
+      {0x40, 0, 0x60, S_OK, nullptr},
+      // A warning code beside a communication error is an error.
+      {0, 0x88, 8, E_FAIL, "error:  communication status = 0x88 command response = 0x08"},
   };
   for (const Case& c : cases) {
     dtm->answers.clear();

@@ -349,6 +349,8 @@ TEST_F(FrameChannelTest, LoopConfigurationAndStatusFlagsFollowTheHartCommands) {
   vkr::frame::SimulatedDevice& device = *channel->devices[0];
   const std::string zeros23(46, '0');
   const std::string fault = "02" + zeros23;  // one device-specific status bit
+  // As answered: byte 6 is the extended device status, "maintenance required" for the fault.
+  const std::string answered = "020000000000" "01" + std::string(34, '0');
   struct Case {
     int statusByte0;  // set before the request when not -1
     unsigned command;
@@ -366,11 +368,12 @@ TEST_F(FrameChannelTest, LoopConfigurationAndStatusFlagsFollowTheHartCommands) {
       {-1, 38, "", "0002", "0", "0"},        // no counter: reset, and the counter comes back
       {-1, 44, "2D", "2D", "0", "64"},
       {-1, 38, "0003", "0003", "0", "0"},
-      {2, 48, "", fault.c_str(), "0", "16"},           // the status changed: more status available
-      {-1, 48, "", fault.c_str(), "0", "16"},          // reading alone acknowledges nothing
-      {-1, 48, "03" + zeros23, fault.c_str(), "14", "16"},  // other bytes: a mismatch warning
+      {2, 48, "", answered.c_str(), "0", "16"},           // the status changed: more status available
+      {-1, 48, "", answered.c_str(), "0", "16"},          // reading alone acknowledges nothing
+      {-1, 48, "03" + zeros23, answered.c_str(), "14", "16"},  // other bytes: a mismatch warning
+      {-1, 48, fault, answered.c_str(), "14", "16"},      // the bytes without the extended status
       {-1, 48, "02", "<none>", "5", "16"},
-      {-1, 48, fault, fault.c_str(), "0", "0"},        // the bytes read back: acknowledged
+      {-1, 48, answered, answered.c_str(), "0", "0"},     // the bytes read back: acknowledged
       {-1, 1, "", "2D40200000", "0", "0"},
       {0, 1, "", "2D40200000", "0", "16"},   // any change after that raises it again
       {2, 1, "", "2D40200000", "0", "0"},    // and the status it was acknowledged at lowers it

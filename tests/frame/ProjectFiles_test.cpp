@@ -13,6 +13,7 @@
 namespace {
 
 using vkr::frame::DeviceFileText;
+using vkr::frame::DeviceFileTextLike;
 using vkr::frame::ParseDeviceFile;
 using vkr::frame::SimulatedDevice;
 using Configuration = SimulatedDevice::Configuration;
@@ -71,6 +72,55 @@ std::string Replace(const std::string& text, const std::string& name, const std:
     if (l.rfind(name + " ", 0) == 0) l = line;
   lines.erase(std::remove(lines.begin(), lines.end(), std::string()), lines.end());
   return Join(lines);
+}
+
+std::string LineOf(const std::string& text, const std::string& name) {
+  for (const std::string& line : Lines(text))
+    if (line.rfind(name + " ", 0) == 0) return line;
+  return "";
+}
+
+// A setting the transmitter changed goes into its line where the file has it: the file keeps its
+// order, its line ends and its blank lines, and takes the lines it lacked at its end; read back,
+// it holds the transmitter's memory.
+TEST(DeviceFile, AChangedSettingTakesItsLineInTheFilesOwnForm) {
+  const std::string plain = DeviceFileText(SimulatedDevice().config);
+  Configuration changed = SimulatedDevice().config;
+  changed.damping = 2.5f;
+  changed.configChangeCounter = 1;
+  std::vector<std::string> reversed = Lines(plain);
+  std::reverse(reversed.begin(), reversed.end());
+  std::string older = plain;
+  for (const char* name : {"memory", "zeroTrim"}) older = Replace(older, name, "");
+  struct Case {
+    const char* what;
+    std::string shape;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"the usual form", plain,
+       Replace(Replace(plain, "damping", "damping 40200000"), "configChangeCounter", "configChangeCounter 0001")},
+      {"CRLF, another order, a blank line", Join(reversed, "\r\n") + "\r\n",
+       Join(Lines(Replace(Replace(Join(reversed), "damping", "damping 40200000"), "configChangeCounter",
+                          "configChangeCounter 0001")),
+            "\r\n") +
+           "\r\n"},
+      {"the last line without its end", plain.substr(0, plain.size() - 1),
+       Replace(Replace(plain, "damping", "damping 40200000"), "configChangeCounter", "configChangeCounter 0001")
+           .substr(0, plain.size() - 1)},
+      {"lines it lacked", older,
+       Replace(Replace(older, "damping", "damping 40200000"), "configChangeCounter", "configChangeCounter 0001") +
+           LineOf(DeviceFileText(changed), "memory") + "\n" + "zeroTrim \n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string text = DeviceFileTextLike(changed, c.shape);
+    EXPECT_EQ(text, c.want);
+    SimulatedDevice device;
+    std::string why;
+    ASSERT_TRUE(ParseDeviceFile(text, &device.config, &why)) << why;
+    EXPECT_EQ(DeviceFileText(device.config), DeviceFileText(changed));
+  }
 }
 
 TEST(DeviceFile, ReadsBackWhatItHoldsAndRefusesADamagedFileNamingItsLine) {

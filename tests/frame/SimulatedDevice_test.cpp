@@ -110,8 +110,8 @@ TEST(SimulatedDevice, AnswersEveryCommandWithItsLayoutAndKeepsWhatIsWritten) {
       {135, "", "03010101000000000000", 0},
       {137, "", "3200" "3E99999A" "00000000", 0},  // analog mode 4 - 20 mA
       // Writes are echoed and read back.
-      {6, "0500", "0500", 0},
-      {7, "", "0500", 0},
+      {6, "0501", "0501", 0},  // a polling address of a multidrop line, the current still signalling
+      {7, "", "0501", 0},
       {17, newMessage, newMessage, 0},
       {12, "", newMessage, 0},
       {18, tagDescriptorDate, tagDescriptorDate, 0},
@@ -145,8 +145,11 @@ TEST(SimulatedDevice, AnswersEveryCommandWithItsLayoutAndKeepsWhatIsWritten) {
       {46, "41A00000", "", hart::kIncorrectLoopCurrentMode},
       {40, "41A00000", "41A00000", 0},
       {46, "41A0A3D7", "41A0A3D7", 0},                          // 20.08 mA read at 20 mA
-      {40, "00000000", "40800000", 0},    // loop current mode 0 (command 6 above): 4 mA
-      {46, "41A00000", "", hart::kIncorrectLoopCurrentMode},  // not fixed
+      // With the loop current mode off the current takes no master's level or trim.
+      {6, "0500", "0500", 0},
+      {40, "00000000", "", hart::kInMultidropMode},
+      {45, "407F5C29", "", hart::kInMultidropMode},
+      {46, "41A00000", "", hart::kInMultidropMode},
       {41, "", "", 0},
       {42, "", "", 0},
       // Refusals.
@@ -299,12 +302,15 @@ TEST(SimulatedDevice, StatusBitsFollowTheStateAsHartDefinesThem) {
   const Case cases[] = {
       {"in the range", {}, 3.0f, 0x00, 0x00, 12.0f},
       {"a write", {{34, "3F800000"}}, 3.0f, 0x40, 0x00, 12.0f},
-      // Over the range, still short of 20.5 mA: out of limits, not saturated.
-      {"PV at 102 %", {}, 6.12f, 0x01, 0x02, 20.32f},
+      // Over the range, still short of 20.5 mA: the current follows, nothing to tell.
+      {"PV at 102 %", {}, 6.12f, 0x00, 0x00, 20.32f},
+      // Beyond the range the current saturates; beyond the sensor (0.3 to 8 m) the PV is out of
+      // limits, and the device variable alerts.
       {"PV far above", {}, 9.0f, 0x05, 0x02, 20.5f},
       {"PV far below", {}, -1.0f, 0x05, 0x02, 3.8f},
+      {"PV at the sensor's end", {}, 8.0f, 0x04, 0x00, 20.5f},
       // A range change takes the current and the bits with it at once.
-      {"range moved away", {{35, "2D40F0000040A00000"}}, 3.0f, 0x45, 0x02, 3.8f},
+      {"range moved away", {{35, "2D40F0000040A00000"}}, 3.0f, 0x44, 0x00, 3.8f},
       {"range moved back", {{35, "2D40F0000040A00000"}, {35, range5to05}}, 3.0f, 0x40, 0x00, 12.0f},
       {"reversed 20 to 4 mA", {{138, "32013E99999A00000000"}}, 9.0f, 0x45, 0x02, 3.5f},
       {"fixed by command 40", {{40, "41000000"}}, 3.0f, 0x08, 0x20, 8.0f},
@@ -330,12 +336,43 @@ TEST(SimulatedDevice, StatusBitsFollowTheStateAsHartDefinesThem) {
     ASSERT_EQ(identity.data.size(), 22u);
     EXPECT_EQ(int(identity.deviceStatus), int(c.status));
     EXPECT_EQ(int(identity.data[16]), int(c.extended));
+    // Command 48 carries the same extended status in its byte 6.
+    const HartReply more = device.Execute(48, {});
+    ASSERT_EQ(more.data.size(), 24u);
+    EXPECT_EQ(int(more.data[6]), int(c.extended));
+    EXPECT_EQ(int(more.data[0]), int(c.fault));
     EXPECT_NEAR(device.LoopCurrent(), c.current, 1e-3f);
   }
   EXPECT_EQ(hart::StatusConditions(0xFF),
             "field device malfunction, cold start, more status available, loop current fixed, loop current saturated, "
             "non-primary variable out of limits, primary variable out of limits");
   EXPECT_EQ(hart::StatusConditions(hart::kStatusConfigChanged), "");
+}
+
+// After a device reset (command 42) the first answer to each master says cold start, once; the
+// reset's own answer goes out before it.
+TEST(SimulatedDevice, ColdStartIsToldToEachMasterOnceAfterAReset) {
+  SimulatedDevice device;
+  EXPECT_EQ(device.Execute(0, {}).deviceStatus & hart::kStatusColdStart, 0);
+  EXPECT_EQ(device.Execute(42, {}).deviceStatus & hart::kStatusColdStart, 0);
+  struct Step {
+    bool primary;
+    std::uint8_t command;
+    bool coldStart;
+  };
+  for (const Step& s : {Step{true, 1, true}, Step{true, 0, false}, Step{false, 48, true}, Step{false, 1, false},
+                        Step{true, 42, false}, Step{false, 3, true}, Step{true, 3, true}, Step{true, 3, false}}) {
+    SCOPED_TRACE(std::to_string(s.command) + (s.primary ? " primary" : " secondary"));
+    const HartReply r = device.Execute(s.command, {}, s.primary);
+    EXPECT_EQ((r.deviceStatus & hart::kStatusColdStart) != 0, s.coldStart);
+  }
+  // A request the device did not hear leaves it to the next answer.
+  ASSERT_EQ(device.Execute(42, {}).commandResponse, 0);
+  CommandFault silent;
+  silent.silent = true;
+  device.InjectFault(silent);
+  EXPECT_FALSE(device.Execute(1, {}).answered);
+  EXPECT_NE(device.Execute(1, {}).deviceStatus & hart::kStatusColdStart, 0);
 }
 
 // The transmitter takes only what it can measure: a range within its sensor (0.3 to 8 m from the

@@ -30,7 +30,9 @@ TEST(TransmitterStatus, TheDtmsWordFollowsTheHartStatusBits) {
   const Case cases[] = {
       {"in the range", [](SimulatedDevice&) {}, "ok"},
       {"configuration changed", [](SimulatedDevice& d) { d.config.configChanged = true; }, "ok"},
-      {"PV just over the range", [](SimulatedDevice& d) { d.config.upperRange = 2.55f; }, "warning"},
+      // Just beyond the range the current still follows the level: nothing to warn of.
+      {"PV just over the range", [](SimulatedDevice& d) { d.config.upperRange = 2.55f; }, "ok"},
+      {"PV beyond the sensor's limits", [](SimulatedDevice& d) { d.config.lowerSensorLimit = 2.0f; }, "warning"},
       {"loop current saturated", [](SimulatedDevice& d) { d.config.upperRange = 6.0f; }, "warning"},
       {"loop current fixed", [](SimulatedDevice& d) { d.config.fixedCurrent = 12.0f; }, "warning"},
       {"more status available", [](SimulatedDevice& d) { d.config.additionalStatus[1] = 0x10; }, "warning"},

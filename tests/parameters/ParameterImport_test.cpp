@@ -390,9 +390,9 @@ TEST(ImportIntoTheDeviceTable, ValuesOutsideTheirRangeAreMarkedInvalid) {
         {1081, u"VT_R4", u"0.25", "0.250000", false},
         // 1136, the same range, persisted.
         {1136, u"VT_R4", u"-7", "-7.000000", true},
-        // 121 "Short address", 0 to 63 (HART's polling addresses).
-        {121, u"VT_UI1", u"64", "64", true},
-        {121, u"VT_UI1", u"63", "63", false},
+        // 121 "Short address", 0 to 15: the polling addresses the DTM reaches its device at.
+        {121, u"VT_UI1", u"16", "16", true},
+        {121, u"VT_UI1", u"15", "15", false},
     };
     for (const Case& c : cases) {
       ParInfo before;

@@ -2,6 +2,7 @@
 // polling address and loop current mode it writes, and the frame's default button.
 #include "ui/device/HartPP.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -209,7 +210,8 @@ HRESULT CHartPP::GetControlValueById(LONG id, VARIANT* value) {
     case kParPollingAddressWrite:
     case kParPollingAddress: {
       // A text that is not an address is no value: nothing is cut down to one.
-      const auto address = ParseUnsigned(DialogItemText(m_hWndDialog, kHartPollingAddressEdit), kMaxPollingAddress);
+      const auto address =
+          ParseUnsigned(DialogItemText(m_hWndDialog, kHartPollingAddressEdit), HighestPollingAddress());
       if (!address) return E_INVALIDARG;
       VariantClear(value);
       *value = UI1(static_cast<BYTE>(*address));
@@ -349,16 +351,33 @@ HRESULT CHartPP::OnRefresh() {
   return S_OK;
 }
 
+ULONG CHartPP::HighestPollingAddress() {
+  ULONG highest = kMaxPollingAddress;
+  for (const LONG id : {static_cast<LONG>(kParPollingAddress), kParDtmShortAddress}) {
+    vkr::Variant lowest, most, number;
+    if (SUCCEEDED(GetParameterInfoText(id, lowest.Put(), most.Put())) &&
+        SUCCEEDED(VariantChangeType(&number, &most, 0, VT_UI4)))
+      highest = std::min(highest, number.ulVal);
+  }
+  return highest;
+}
+
 HRESULT CHartPP::OnSend() {
   if (!BeginSend()) return S_FALSE;
   // Both settings go out; their entries stay usable so the user can edit again after a send.
   SetControlStateById(kParPollingAddress, kStateUsableChanged);
   SetControlStateById(kParLoopCurrentMode, kStateUsableChanged);
-  // An address that is not a number, or one no device takes, is refused here: a cut-down value
-  // would re-address the device to somewhere the user never typed.
-  if (!ParseUnsigned(DialogItemText(m_hWndDialog, kHartPollingAddressEdit), kMaxPollingAddress))
-    MarkEntryInvalid(kParPollingAddress);
-  if (StopsAtInvalidEntries()) return S_OK;
+  // An address that is not a number, or one the project could not follow the device to, is
+  // refused here: a cut-down value would re-address the device to somewhere the user never typed.
+  const ULONG highest = HighestPollingAddress();
+  const bool addressInvalid = !ParseUnsigned(DialogItemText(m_hWndDialog, kHartPollingAddressEdit), highest);
+  if (addressInvalid) MarkEntryInvalid(kParPollingAddress);
+  if (StopsAtInvalidEntries()) {
+    if (addressInvalid)
+      TellOnMessageLine(EntryLabel(kParPollingAddress) + u" was not written: its entry is not valid: 0 to " +
+                        vkr::Utf8ToUtf16(std::to_string(highest)) + u".");
+    return S_OK;
+  }
 
   struct SPair {
     LONG from;

@@ -48,6 +48,9 @@ inline constexpr LONG kParConfigCounter = 1112;        // VT_UI2, from command 0
 
 // The largest polling address a HART device takes (HART 6 and 7: 0 to 63).
 inline constexpr ULONG kMaxPollingAddress = 63;
+// The DTM's own short address, where it finds the device: a polling address beyond what it holds
+// would leave the project unable to follow the device.
+inline constexpr LONG kParDtmShortAddress = 121;
 
 // The command 0 answer as the page reads it (byte 0 is the expansion code 254).
 struct SCommand0Response {
@@ -101,8 +104,12 @@ class CHartPP : public CDevicePropertyPage {
   // not connected. The page is clean afterwards.
   HRESULT OnRefresh();
   // The polling address and the loop current mode to the device (command 6); an address that is
-  // not a number or out of range is refused on the page with nothing sent.
+  // not a number or one the project could not follow is refused on the page with nothing sent,
+  // the message line naming the addresses it takes.
   HRESULT OnSend();
+  // The highest polling address the page sends: the lowest of the device's, the entry's and the
+  // DTM's short address's highest.
+  ULONG HighestPollingAddress();
 
   bool IsShown() const { return m_bPageVisible; }
 

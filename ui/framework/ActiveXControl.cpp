@@ -5,6 +5,7 @@
 #include <array>
 #include <string>
 
+#include "communication/HartResponseTexts.h"
 #include "xml/Translation.h"
 #include "xml/XmlHelpers.h"
 
@@ -25,6 +26,7 @@ constexpr WORD kStatusIconIds[5] = {664, 667, 671, 673, 669};
 constexpr ULONG kCmdDownloadDone = 10013;
 constexpr ULONG kStateChangedMark = 0x2;
 constexpr ULONG kTellStyle = 0x10;  // OK button, error icon
+constexpr ULONG kWarnStyle = 0x30;  // OK button, warning icon
 // The longest wait for a download's end: every transaction ends on its own (answered, refused or
 // timed out), so this only guards against a DTM that never reports.
 constexpr DWORD kDownloadWaitMs = 120000;
@@ -561,11 +563,25 @@ CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::Download
     if (m_download.ended && !ended) ended = GetTickCount();
     if (!over()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
   }
-  if (m_download.ended && m_download.succeeded) return EDownload::Written;
-  std::u16string texts;
-  for (const std::u16string& text : m_download.texts) texts += (texts.empty() ? u"" : u"; ") + text;
+  // What the device took with a warning was written: a success the user hears of with the warning.
+  std::u16string texts, warnings;
+  for (const std::u16string& text : m_download.texts) {
+    std::u16string& into = vkr::hart::IsWarnedWriteText(text) ? warnings : texts;
+    into += (into.empty() ? u"" : u"; ") + text;
+  }
+  if (m_download.ended && m_download.succeeded) {
+    if (!warnings.empty()) TellDownloadWarning(warnings);
+    return EDownload::Written;
+  }
   *failure = !m_download.ended ? u"it did not end" : texts.empty() ? u"the device did not take the data set" : texts;
   return EDownload::Failed;
+}
+
+void CovFDT_IDtmActiveXControlImpl::TellDownloadWarning(const std::u16string& warnings) {
+  vkr::Bstr title;
+  GetToolkitMessageText(m_spDtmUnknown.Get(), kTextDownloadTitle, title.Put());
+  const std::u16string text = u"The download went through: " + warnings + u".";
+  AskUser(vkr::Bstr(text).Get(), title.Get(), kWarnStyle);
 }
 
 void CovFDT_IDtmActiveXControlImpl::TellDownloadFailure(const std::u16string& failure) {

@@ -194,6 +194,8 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
   EDownload DownloadAndWait(std::u16string* failure);
   // Tells the failure of a download (the release goes on after it).
   void TellDownloadFailure(const std::u16string& failure);
+  // Tells the warnings of the device on a download that went through.
+  void TellDownloadWarning(const std::u16string& warnings);
 
   std::vector<LONG> m_appliedEntries;  // the entries the last apply found marked changed
   // A download this control started and waits for.

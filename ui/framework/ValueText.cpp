@@ -530,20 +530,10 @@ HRESULT ReadFloatText(std::string_view input, const SValueFormat& format, float*
   float value = 0;
   auto r = std::from_chars(digits.data(), digits.data() + digits.size(), value, std::chars_format::general);
   if (r.ec != std::errc() || r.ptr != digits.data() + digits.size()) return E_FAIL;
-  // Rounded to the precision the format shows, as the field will show it again.
-  if (format.IsInteger()) {
-    if (std::isfinite(value) && std::fabs(value) < 9.2e18f) value = static_cast<float>(std::llround(value));
-  } else if (format.IsFloat()) {
-    SValueFormat shown = format;
-    shown.prefix.clear();
-    shown.suffix.clear();
-    shown.width = 0;
-    shown.plusSign = shown.spaceSign = false;
-    std::string again = RenderFloat(shown, value, ".");
-    float rounded = 0;
-    auto back = std::from_chars(again.data(), again.data() + again.size(), rounded, std::chars_format::general);
-    if (back.ec == std::errc() && back.ptr == again.data() + again.size()) value = rounded;
-  }
+  // A whole-number field takes whole numbers; a field with decimals takes the number as typed,
+  // with every digit the user gave, whatever number of them it shows.
+  if (format.IsInteger() && std::isfinite(value) && std::fabs(value) < 9.2e18f)
+    value = static_cast<float>(std::llround(value));
   *out = value;
   return S_OK;
 }

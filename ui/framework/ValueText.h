@@ -105,8 +105,9 @@ HRESULT ReadIntegerText(const SValueFormat& format, std::string_view text, VARTY
 // A float as typed: the first ',' is a point, an exponent with no digits before it gets the
 // mantissa 1 ("e3" is 1000), "1.#INF" and "-1.#INF" (any case) are the infinities; otherwise the
 // whole text (blanks and the format's literal text around it allowed) must be one decimal number
-// that a float holds. Then the value is rounded to what the format shows ("%.1f" turns 0.26 into
-// 0.3; an integer conversion to a whole number); a format that shows no number keeps it.
+// that a float holds. An integer conversion rounds it to a whole number; any other format keeps
+// every digit typed (with "%.1f", 0.26 stays 0.26: the field shows its decimals, the value is the
+// user's).
 // E_FAIL for a text that is not such a number.
 HRESULT ReadFloatText(std::string_view text, const SValueFormat& format, float* out);
 

@@ -206,14 +206,16 @@ TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
 TEST_F(PageSend, ASendStoppedByAnInvalidEntryNamesIt) {
   ASSERT_NO_FATAL_FAILURE(OpenFrame());
   ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
-  // The page (its row of Edits()), the edit, what the user types, the entry's name.
-  const std::vector<std::tuple<size_t, UINT, const char*, const char*>> rows = {
-      {0, 544, "abc", "Hi Level"},          // Command: not a number
-      {1, 397, "70", "Lower Range Value"},  // Process: beyond 66 m
-      {3, 555, "abc", "Blanking"},          // Advanced: not a number
-      {4, 534, "99", "Polling Address"},    // HART: beyond 63
+  // The page (its row of Edits()), the edit, what the user types, the entry's name, what the
+  // message line says of the entry.
+  const std::vector<std::tuple<size_t, UINT, const char*, const char*, const char*>> rows = {
+      {0, 544, "abc", "Hi Level", "."},          // Command: not a number
+      {1, 397, "70", "Lower Range Value", "."},  // Process: beyond 66 m
+      {3, 555, "abc", "Blanking", "."},          // Advanced: not a number
+      // HART: beyond the DTM's short address, which holds 0 to 15 (the entry itself goes to 16).
+      {4, 534, "16", "Polling Address", ": 0 to 15."},
   };
-  for (const auto& [row, control, text, label] : rows) {
+  for (const auto& [row, control, text, label, limits] : rows) {
     SCOPED_TRACE(label);
     SEdit edit = Edits()[row];
     edit.control = control;
@@ -223,7 +225,7 @@ TEST_F(PageSend, ASendStoppedByAnInvalidEntryNamesIt) {
     ASSERT_NO_FATAL_FAILURE(Enter(edit, text));
     const std::string stored = Stored(device_->config);
     EXPECT_TRUE(Send(edit, true));
-    EXPECT_EQ(MessageLine(), std::string(label) + " was not written: its entry is not valid.");
+    EXPECT_EQ(MessageLine(), std::string(label) + " was not written: its entry is not valid" + limits);
     EXPECT_EQ(Stored(device_->config), stored);
     ASSERT_NO_FATAL_FAILURE(Enter(edit, was.c_str()));
   }

@@ -130,9 +130,13 @@ TEST(ValueText, ReadsTypedNumbersAndByteStrings) {
       {"1.5", "%.1f", S_OK, 1.5f},
       {"e2", "%.1f", S_OK, 100.0f},
       {"-e2", "%.1f", S_OK, -100.0f},
-      {"2.6", "%.0f", S_OK, 3.0f},
-      {"0.26", "%.1f", S_OK, 0.3f},
-      {"2.71828", "%.3f", S_OK, 2.718f},
+      // A field shows its own decimals; the value keeps every digit typed. A whole-number field
+      // takes whole numbers.
+      {"2.6", "%.0f", S_OK, 2.6f},
+      {"0.26", "%.1f", S_OK, 0.26f},
+      {"2.71828", "%.3f", S_OK, 2.71828f},
+      {"0.984252036", "%.3f", S_OK, 0.984252036f},
+      {"1.0004", "%.3f m", S_OK, 1.0004f},
       {"2.6", "%d", S_OK, 3.0f},
       {"2.71828", "%s", S_OK, 2.71828f},
       {" 12.5 m ", "%.1f m", S_OK, 12.5f},
