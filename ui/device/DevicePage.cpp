@@ -184,7 +184,7 @@ void CDevicePropertyPage::OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceO
     LoadPageString(PageClass().titleId, &title);
     what = u"The " + title + u" page's values";
   }
-  TellOnMessageLine(vkr::dui::NotReadText({what}, outcome));
+  TellReadFailure({id}, what, outcome);
 }
 
 bool CDevicePropertyPage::DeviceMayAnswer() const {
@@ -577,6 +577,7 @@ void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENo
   }
   text += u".";
   TellOnMessageLine(text);
+  m_bToldWriteFailure = true;
 }
 
 bool CDevicePropertyPage::TellInvalidEntries() {
@@ -589,10 +590,49 @@ bool CDevicePropertyPage::TellInvalidEntries() {
   }
   if (names.empty()) return false;
   TellOnMessageLine(vkr::dui::InvalidEntryText(names));
+  m_bToldWriteFailure = true;
   return true;
 }
 
+void CDevicePropertyPage::TellReadFailure(std::initializer_list<LONG> ids, const std::u16string& what,
+                                          const vkr::dui::SDeviceOutcome& outcome, BYTE command) {
+  if (m_bToldWriteFailure) return;
+  auto told = std::find_if(m_unreadTold.begin(), m_unreadTold.end(), [&](const SUnreadTold& t) { return t.what == what; });
+  if (told == m_unreadTold.end()) {
+    m_unreadTold.push_back({what, {}, vkr::dui::NotReadText({what}, outcome, command)});
+    told = m_unreadTold.end() - 1;
+  }
+  for (LONG id : ids)
+    if (std::find(told->ids.begin(), told->ids.end(), id) == told->ids.end()) told->ids.push_back(id);
+  TellUnread();
+}
+
+void CDevicePropertyPage::ReadArrived(LONG id) {
+  bool changed = false;
+  for (SUnreadTold& told : m_unreadTold) {
+    const auto at = std::find(told.ids.begin(), told.ids.end(), id);
+    if (at == told.ids.end()) continue;
+    told.ids.erase(at);
+    changed = true;
+  }
+  if (!changed) return;
+  m_unreadTold.erase(std::remove_if(m_unreadTold.begin(), m_unreadTold.end(),
+                                    [](const SUnreadTold& t) { return t.ids.empty(); }),
+                     m_unreadTold.end());
+  TellUnread();
+}
+
+void CDevicePropertyPage::TellUnread() {
+  std::u16string text;
+  for (const SUnreadTold& told : m_unreadTold) text += (text.empty() ? u"" : u" ") + told.text;
+  auto unread = std::move(m_unreadTold);
+  TellOnMessageLine(text);
+  m_unreadTold = std::move(unread);
+}
+
 void CDevicePropertyPage::TellOnMessageLine(const std::u16string& text) {
+  m_unreadTold.clear();
+  m_bToldWriteFailure = false;
   m_bToldNotWritten = !text.empty();
   for (HWND window = m_hWndDialog ? ::GetParent(m_hWndDialog) : nullptr; window; window = ::GetParent(window))
     if (::SendMessageW(window, vkr::dui::kMessageLineText, 0, reinterpret_cast<LPARAM>(text.c_str())) == 1) return;

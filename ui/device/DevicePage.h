@@ -191,6 +191,16 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // The text on the frame's message line (empty: none). Without a frame's message line (the page
   // on its own) the text goes to the user as a message.
   void TellOnMessageLine(const std::u16string& text);
+  // Tells on the message line that reads of the page brought no value: `ids`, the parameters
+  // the words are about, and `what` could not be read (vkr::dui::NotReadText). One thing is told
+  // once, with the first reason that came; the words go when each of its reads brought its value
+  // after all (ReadArrived: a read again, a retry). They never replace a write's failure told
+  // since the last Send began, which says more of what the user asked for (the fields say "Not
+  // read" all the same).
+  void TellReadFailure(std::initializer_list<LONG> ids, const std::u16string& what,
+                       const vkr::dui::SDeviceOutcome& outcome, BYTE command = 0);
+  // A device value of `id` came: its read failure is no longer told.
+  void ReadArrived(LONG id);
   // The entries written by a confirmed write: the user's no longer, their changed marks gone.
   void MarkWritten(std::initializer_list<LONG> ids);
   // The text the dialog shows as the label of the entry's control (the static texts just before
@@ -223,6 +233,15 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   int m_nOwnRefreshes = 0;          // echoes of RequestFirstRefresh still to come
   bool m_bWriting = false;          // SendEntry's write runs: its failure is told by Send
   bool m_bToldNotWritten = false;   // the message line holds this page's "not written"
+  bool m_bToldWriteFailure = false; // ... and it tells of a Send that did not write all
+  // What the message line tells could not be read, the reads it waits for and its words.
+  struct SUnreadTold {
+    std::u16string what;
+    std::vector<LONG> ids;
+    std::u16string text;
+  };
+  std::vector<SUnreadTold> m_unreadTold;
+  void TellUnread();
 
   // Steps 1 to 3 of both reads: whether the parameter exists and is read from the device
   // (*fromDevice), and the device value when the read conditions hold (VT_EMPTY otherwise).
