@@ -142,6 +142,7 @@ HRESULT CHartPP::SetControlValueById(LONG id, VARIANT value) {
       const HRESULT hr = ResponseBytes(value, &bytes);
       if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
       const SCommand0Response answer = DecodeCommand0(bytes);
+      if (answer.distributor) ReadArrived(kParCommand0Complete);
       if (answer.manufacturer) SetText(m_hWndDialog, kHartManufacturerEdit, "%02lX", *answer.manufacturer);
       if (answer.deviceType) SetText(m_hWndDialog, kHartDeviceTypeEdit, "%04lX", *answer.deviceType);
       if (answer.serialNumber) SetText(m_hWndDialog, kHartSerialEdit, "%lu", *answer.serialNumber);
@@ -166,7 +167,12 @@ HRESULT CHartPP::SetControlValueById(LONG id, VARIANT value) {
       const HRESULT hr = ResponseBytes(value, &bytes);
       if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
       const SCommand7Response answer = DecodeCommand7(bytes);
-      // The values come back to the page through their own entries.
+      // The values come back to the page through their own entries; those are the device's from
+      // now on.
+      if (answer.loopCurrentMode) {
+        m_bSettingsRead = true;
+        ReadArrived(kParCommand6Complete);
+      }
       if (answer.pollingAddress) SetDtmParameterValue(kParPollingAddress, UI1(*answer.pollingAddress));
       if (answer.loopCurrentMode) {
         const BYTE mode = *answer.loopCurrentMode;
@@ -182,16 +188,17 @@ HRESULT CHartPP::SetControlValueById(LONG id, VARIANT value) {
       if (AcceptSend(IsPressed(value), m_bPageVisible)) return OnSend();
       return S_OK;
     case kParPollingAddress: {
-      // Offline the value is the data set's, which no device gave: the field says why it is empty.
+      // Only what the device's answer gave: the data set's value (offline, or before the answer)
+      // is no device's, and the field says why it is empty.
       LONG number = 0;
-      if (CurrentDtmState() == kDtmStateOnline && ReadNumber(value, &number))
+      if (ShowsDeviceSettings() && ReadNumber(value, &number))
         SetText(m_hWndDialog, kHartPollingAddressEdit, "%lu", number & 0xFF);
       return S_OK;
     }
     case kParLoopCurrentMode: {
       // Likewise: no choice a device never gave.
       LONG number = 0;
-      if (CurrentDtmState() == kDtmStateOnline && ReadNumber(value, &number) &&
+      if (ShowsDeviceSettings() && ReadNumber(value, &number) &&
           SelectCode(m_hWndDialog, kHartLoopCurrentCombo, kLoopCurrentItems, static_cast<BYTE>(number & 0xFF)))
         RemoveComboPlaceholder(m_hWndDialog, kHartLoopCurrentCombo);
       return S_OK;
@@ -289,7 +296,25 @@ void CHartPP::ShowLoading() {
   PutComboPlaceholder(kHartLoopCurrentCombo);
 }
 
+bool CHartPP::ShowsDeviceSettings() const { return m_bSettingsRead && CurrentDtmState() == kDtmStateOnline; }
+
+HRESULT CHartPP::SetControlStateById(LONG id, ULONG state) {
+  const HRESULT hr = CDevicePropertyPage::SetControlStateById(id, state);
+  if (id == kParPollingAddress || id == kParLoopCurrentMode) LockSettings();
+  return hr;
+}
+
+void CHartPP::LockSettings() {
+  if (!m_hWndDialog) return;
+  // Only a device takes them: without one that may answer they take no input.
+  if (DeviceMayAnswer()) return;
+  ::SendDlgItemMessageA(m_hWndDialog, kHartPollingAddressEdit, EM_SETREADONLY, TRUE, 0);
+  ::EnableWindow(::GetDlgItem(m_hWndDialog, kHartLoopCurrentCombo), FALSE);
+}
+
 void CHartPP::UpdatePlaceholders() {
+  if (!DeviceMayAnswer()) m_bSettingsRead = false;
+  LockSettings();
   CUpdatingControls updating(*this);
   MatchPlaceholders(m_hWndDialog, DeviceMayAnswer(),
                     {kHartManufacturerEdit, kHartDeviceTypeEdit, kHartSerialEdit, kHartPreamblesEdit, kHartRevisionEdit,
@@ -349,6 +374,18 @@ HRESULT CHartPP::OnRefresh() {
   return S_OK;
 }
 
+bool CHartPP::GetsBothSettings() {
+  vkr::Variant mode;
+  const bool address = !ShowsPlaceholder(m_hWndDialog, kHartPollingAddressEdit);
+  const bool loop = SUCCEEDED(GetControlValueById(kParLoopCurrentMode, &mode));
+  if (address && loop) return true;
+  const std::u16string addressName = EntryLabel(kParPollingAddress), loopName = EntryLabel(kParLoopCurrentMode);
+  TellOnMessageLine(address ? addressName + u" was not written: " + loopName + u", which goes with it, could not be read."
+                    : loop  ? loopName + u" was not written: " + addressName + u", which goes with it, could not be read."
+                            : addressName + u" and " + loopName + u" were not written: they could not be read.");
+  return false;
+}
+
 HRESULT CHartPP::OnSend() {
   if (!BeginSend()) return S_FALSE;
   // Both settings go out; their entries stay usable so the user can edit again after a send.
@@ -364,6 +401,9 @@ HRESULT CHartPP::OnSend() {
     LONG from;
     LONG to;
   };
+  // Command 6 carries both: a setting the device never gave and the user did not enter is not
+  // made up.
+  if (!GetsBothSettings()) return E_FAIL;
   for (const SPair pair : {SPair{kParPollingAddress, kParPollingAddressWrite}, SPair{kParLoopCurrentMode, kParLoopCurrentWrite}}) {
     vkr::Variant setting;
     HRESULT hr = GetControlValueById(pair.from, &setting);

@@ -227,16 +227,19 @@ TEST_F(LiveAdvancedPage, RefusesEntriesThatDoNotFitTheDevice) {
 }
 
 // The channel's faults during the probe-fault read-modify-write: the word is never written from a
-// read that did not deliver it whole (or to a busy device), the user is told, and the page keeps
-// working; faults during its refresh leave the fields waiting and a later refresh fills them.
+// read that did not deliver it whole (or to a busy device), the user is told what was not written
+// and why, and the page keeps working; faults during its refresh leave the fields waiting and a
+// later refresh fills them.
 TEST_F(LiveAdvancedPage, ChannelFaultsDuringItsTransactions) {
   const struct {
     const char* name;
     Fault fault;
-  } cases[] = {{"no answer to 131", MakeFault(FaultKind::NoAnswer, 131)},
-               {"busy at 131", MakeFault(FaultKind::Busy, 131)},
-               {"131 with one byte", MakeFault(FaultKind::TruncatedData, 131, 1)},
-               {"busy at 134", MakeFault(FaultKind::Busy, 134)}};
+    const char* why;
+  } cases[] = {{"no answer to 131", MakeFault(FaultKind::NoAnswer, 131), "the device did not answer"},
+               {"busy at 131", MakeFault(FaultKind::Busy, 131), "the device is busy"},
+               {"131 with one byte", MakeFault(FaultKind::TruncatedData, 131, 1), "the device's answer was lost"},
+               {"refused at 131", MakeFault(FaultKind::Refuse, 131), "the request did not reach the device"},
+               {"busy at 134", MakeFault(FaultKind::Busy, 134), "the device is busy"}};
   Choose(kAdvancedProbeFaultCombo, "Enable");
   for (const auto& c : cases) {
     const std::size_t messages = Messages();
@@ -248,7 +251,12 @@ TEST_F(LiveAdvancedPage, ChannelFaultsDuringItsTransactions) {
     // (A busy device does not run the write it is sent.)
     EXPECT_EQ(Received(134), 0) << c.name;
     EXPECT_EQ(device->config.memory[0x007C], 0x1234) << c.name;
-    EXPECT_NE(m_session->Frame()->userMessages.back().find("probe fault"), std::string::npos) << c.name;
+    EXPECT_EQ(m_session->Frame()->userMessages.back(), std::string("message messageStop buttonsOk Advanced: Probe Fault "
+                                                                   "was not written: ") +
+                                                           c.why + ". -> buttonOk")
+        << c.name;
+    // The choice stays the user's, to be sent again.
+    EXPECT_EQ(Text(kAdvancedProbeFaultCombo), "Enable") << c.name;
   }
   Channel().faults.clear();
   PressSend();
@@ -276,9 +284,8 @@ TEST_F(LiveAdvancedPage, ChannelFaultsDuringItsTransactions) {
   EXPECT_EQ(Text(kAdvancedAnalogModeCombo), "4 - 20 mA");
 }
 
-// Offline, showing the page shows "Not connected" and nothing goes to the device; Send writes
-// nothing either and says so. Going online fills the fields the user left alone; the entries typed
-// meanwhile stay the user's, and Send writes them.
+// Offline, showing the page shows "Not connected" and nothing goes to the device; the settings
+// take no input (only a device takes them), and Send writes nothing and says so. Going online fills the fields, and Send writes what the user then typed.
 TEST_F(LiveAdvancedPage, OfflineSaysNotConnectedAndGoingOnlineFillsTheFields) {
   ASSERT_NO_FATAL_FAILURE(GoOffline());
   device->received.clear();
@@ -291,16 +298,16 @@ TEST_F(LiveAdvancedPage, OfflineSaysNotConnectedAndGoingOnlineFillsTheFields) {
                   kAdvancedProbeFaultCombo})
     EXPECT_EQ(Text(id), "Not connected") << id;
   EXPECT_EQ(SendMessageA(host->Item(kAdvancedAnalogModeCombo), CB_GETCOUNT, 0, 0), 6);
-  Type(kAdvancedSensitivityEdit, "40.0");
-  Type(kAdvancedBlankingEdit, "0.5");
-  Type(kAdvancedOffsetEdit, "0.0");
+  for (UINT edit : {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit})
+    EXPECT_NE(GetWindowLongA(host->Item(static_cast<int>(edit)), GWL_STYLE) & ES_READONLY, 0) << edit;
+  for (UINT combo : {kAdvancedAnalogModeCombo, kAdvancedProbeFaultCombo})
+    EXPECT_FALSE(IsWindowEnabled(host->Item(static_cast<int>(combo)))) << combo;
   const std::size_t messages = Messages();
   PressSend();
   Settle();
   EXPECT_TRUE(device->received.empty());
   ASSERT_EQ(Messages(), messages + 1);
-  EXPECT_NE(m_session->Frame()->userMessages.back().find(
-                "Sensitivity, Blanking and Distance Offset were not written: no device is connected."),
+  EXPECT_NE(m_session->Frame()->userMessages.back().find("Nothing was written: no device is connected."),
             std::string::npos)
       << m_session->Frame()->userMessages.back();
 
@@ -312,9 +319,10 @@ TEST_F(LiveAdvancedPage, OfflineSaysNotConnectedAndGoingOnlineFillsTheFields) {
   EXPECT_TRUE(WaitForText(kAdvancedProbeFaultCombo, "Disable")) << Text(kAdvancedProbeFaultCombo);
   EXPECT_TRUE(WaitForText(kAdvancedAnalogModeCombo, "Park 4 mA")) << Text(kAdvancedAnalogModeCombo);
   Settle();
-  EXPECT_EQ(Text(kAdvancedSensitivityEdit), "40.0");
-  EXPECT_EQ(Text(kAdvancedBlankingEdit), "0.5");
-  EXPECT_EQ(Text(kAdvancedOffsetEdit), "0.0");
+  EXPECT_EQ(Text(kAdvancedSensitivityEdit), "50.0");
+  Type(kAdvancedSensitivityEdit, "40.0");
+  Type(kAdvancedBlankingEdit, "0.5");
+  Type(kAdvancedOffsetEdit, "0.0");
   ASSERT_TRUE(SendAndWaitForTheWrite());
   EXPECT_EQ(device->config.echoSettings, Command137Bytes(100, 4, 0.5f, 0.0f));
 }
