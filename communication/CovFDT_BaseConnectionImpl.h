@@ -64,6 +64,10 @@ inline constexpr ULONG kParShortAddress = 121;
 // Run modes of a transaction list.
 inline constexpr ULONG kRunContinueOnFailure = 0x1;
 inline constexpr ULONG kRunReportProgress = 0x2;
+// A transaction the frame's channel did not take is reported as its parameter's failure (a
+// download: whoever waits for it learns which value did not reach the device).
+inline constexpr ULONG kRunReportNotTaken = 0x4;
+inline constexpr OLECHAR kTextNotTaken[] = u"Error: the request was not taken";
 
 // Context of a generic request built by SendGenericRequest.
 struct SGenericRequestData : CovVAPacker {

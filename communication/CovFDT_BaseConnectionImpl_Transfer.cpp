@@ -149,6 +149,8 @@ HRESULT CovFDT_BaseConnectionImpl::ExecuteTransactionList(VARIANT documents, VAR
     }
     VARIANT_BOOL taken = VARIANT_FALSE;
     hr = SendTransactionBlocking(context, document, &taken);
+    // A request taken has its answer, or its failure, told by the answer's road.
+    if (taken != VARIANT_TRUE && (mode & kRunReportNotTaken)) ReportUnanswered(context, kTextNotTaken);
     if (FAILED(hr)) {
       result = hr;
       if (!goOn) break;
@@ -267,7 +269,8 @@ HRESULT CovFDT_BaseConnectionImpl::DownloadParamList2(VARIANT listId, BSTR trans
   if (named) m_transferList.push_back(TransferEntry{vkr::Bstr(transferId), false});
   bool cyclic = false;
   CyclicMode(listId, &cyclic);
-  HRESULT hr = ExecuteTransactionList(documents, contexts, transferId, cyclic ? 0 : kRunReportProgress);
+  HRESULT hr =
+      ExecuteTransactionList(documents, contexts, transferId, kRunReportNotTaken | (cyclic ? 0 : kRunReportProgress));
   if (named) {
     TransferEntry* entry = FindTransfer(transferId);
     const bool cancelled = entry && entry->cancelled;
