@@ -442,7 +442,8 @@ void CAdvancedPP::UpdatePlaceholders() {
   }
   // No read is coming: the marks a read set for Send go with it.
   if (!DeviceMayAnswer())
-    ForgetUnreadMarks({kParSensitivityUser, kParAnalogModeUser, kParBlankingUser, kParDistanceOffsetUser, kParProbeFaultUser});
+    ForgetUnreadMarks(
+        {kParSensitivityUser, kParAnalogModeUser, kParBlankingUser, kParDistanceOffsetUser, kParProbeFaultUser});
   LockSettings();
 }
 

@@ -597,7 +597,8 @@ bool CDevicePropertyPage::TellInvalidEntries() {
 void CDevicePropertyPage::TellReadFailure(std::initializer_list<LONG> ids, const std::u16string& what,
                                           const vkr::dui::SDeviceOutcome& outcome, BYTE command) {
   if (m_bToldWriteFailure) return;
-  auto told = std::find_if(m_unreadTold.begin(), m_unreadTold.end(), [&](const SUnreadTold& t) { return t.what == what; });
+  auto told =
+      std::find_if(m_unreadTold.begin(), m_unreadTold.end(), [&](const SUnreadTold& t) { return t.what == what; });
   if (told == m_unreadTold.end()) {
     m_unreadTold.push_back({what, {}, vkr::dui::NotReadText({what}, outcome, command)});
     told = m_unreadTold.end() - 1;
@@ -616,9 +617,9 @@ void CDevicePropertyPage::ReadArrived(LONG id) {
     changed = true;
   }
   if (!changed) return;
-  m_unreadTold.erase(std::remove_if(m_unreadTold.begin(), m_unreadTold.end(),
-                                    [](const SUnreadTold& t) { return t.ids.empty(); }),
-                     m_unreadTold.end());
+  m_unreadTold.erase(
+      std::remove_if(m_unreadTold.begin(), m_unreadTold.end(), [](const SUnreadTold& t) { return t.ids.empty(); }),
+      m_unreadTold.end());
   TellUnread();
 }
 

@@ -233,7 +233,7 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   int m_nOwnRefreshes = 0;          // echoes of RequestFirstRefresh still to come
   bool m_bWriting = false;          // SendEntry's write runs: its failure is told by Send
   bool m_bToldNotWritten = false;   // the message line holds this page's "not written"
-  bool m_bToldWriteFailure = false; // ... and it tells of a Send that did not write all
+  bool m_bToldWriteFailure = false;  // ... and it tells of a Send that did not write all
   // What the message line tells could not be read, the reads it waits for and its words.
   struct SUnreadTold {
     std::u16string what;

@@ -287,8 +287,8 @@ HRESULT CDiagPP::OnDacTrim() {
 }
 
 HRESULT CDiagPP::OnSelfTest() {
-  return RunDeviceProcedure({kStringSelfTestCaption, kStringAboutSelfTest, kParSelfTest, kStringSelfTestError,
-                             kStringSelfTestOffline});
+  return RunDeviceProcedure(
+      {kStringSelfTestCaption, kStringAboutSelfTest, kParSelfTest, kStringSelfTestError, kStringSelfTestOffline});
 }
 
 HRESULT CDiagPP::OnMasterReset() {
@@ -309,9 +309,9 @@ void CDiagPP::OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) {
   if (id != 0 && id == m_nPendingProcedure) {
     m_nPendingProcedure = 0;
     if (id == kParSelfTest)
-      TellProcedureFailed({kStringSelfTestCaption, kStringAboutSelfTest, kParSelfTest, kStringSelfTestError,
-                           kStringSelfTestOffline},
-                          outcome);
+      TellProcedureFailed(
+          {kStringSelfTestCaption, kStringAboutSelfTest, kParSelfTest, kStringSelfTestError, kStringSelfTestOffline},
+          outcome);
     else
       TellProcedureFailed({kStringMasterResetCaption, kStringAboutMasterReset, kParMasterReset, kStringMasterResetError,
                            kStringMasterResetOffline},

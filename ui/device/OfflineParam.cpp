@@ -802,8 +802,8 @@ constexpr LONG kFieldDeviceValue = 0x200000;
 std::u16string COfflineParam::DtmName(LONG id) const {
   vkr::Bstr name;
   if (!m_spDtm ||
-      FAILED(m_spDtm->GetParameterInfo(vkr::UI4(static_cast<ULONG>(id)), nullptr, name.Put(), nullptr, nullptr,
-                                       nullptr, nullptr, nullptr)) ||
+      FAILED(m_spDtm->GetParameterInfo(vkr::UI4(static_cast<ULONG>(id)), nullptr, name.Put(), nullptr, nullptr, nullptr,
+                                       nullptr, nullptr)) ||
       name.Empty())
     return {};
   return u"\"" + name.Str() + u"\"";
@@ -829,9 +829,9 @@ void COfflineParam::TellDownloadFailure(EDownload, const std::u16string& failure
         FAILED(info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(kFieldValue), value.Put())) ||
         value.vt == VT_EMPTY)
       continue;
-    const bool same =
-        SUCCEEDED(info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(kFieldDeviceValue), device.Put())) &&
-        device.vt != VT_EMPTY && SameValue(value, device);
+    const bool same = SUCCEEDED(info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(kFieldDeviceValue),
+                                                        device.Put())) &&
+                      device.vt != VT_EMPTY && SameValue(value, device);
     (same ? held : notHeld).push_back(name);
   }
   TellDownloadWords(DownloadFailureText(failed, held, notHeld));

@@ -150,7 +150,6 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
   void TellDownloadWords(const std::u16string& text);
 
  public:
-
   // ===== What Init found =======================================================================
 
   const vkr::Bstr& InstanceId() const { return m_bstrSystemTag; }

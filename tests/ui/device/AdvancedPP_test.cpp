@@ -251,9 +251,9 @@ TEST_F(LiveAdvancedPage, ChannelFaultsDuringItsTransactions) {
     // (A busy device does not run the write it is sent.)
     EXPECT_EQ(Received(134), 0) << c.name;
     EXPECT_EQ(device->config.memory[0x007C], 0x1234) << c.name;
-    EXPECT_EQ(m_session->Frame()->userMessages.back(), std::string("message messageStop buttonsOk Advanced: Probe Fault "
-                                                                   "was not written: ") +
-                                                           c.why + ". -> buttonOk")
+    EXPECT_EQ(m_session->Frame()->userMessages.back(),
+              std::string("message messageStop buttonsOk Advanced: Probe Fault was not written: ") + c.why +
+                  ". -> buttonOk")
         << c.name;
     // The choice stays the user's, to be sent again.
     EXPECT_EQ(Text(kAdvancedProbeFaultCombo), "Enable") << c.name;
@@ -285,7 +285,8 @@ TEST_F(LiveAdvancedPage, ChannelFaultsDuringItsTransactions) {
 }
 
 // Offline, showing the page shows "Not connected" and nothing goes to the device; the settings
-// take no input (only a device takes them), and Send writes nothing and says so. Going online fills the fields, and Send writes what the user then typed.
+// take no input (only a device takes them), and Send writes nothing and says so. Going online
+// fills the fields, and Send writes what the user then typed.
 TEST_F(LiveAdvancedPage, OfflineSaysNotConnectedAndGoingOnlineFillsTheFields) {
   ASSERT_NO_FATAL_FAILURE(GoOffline());
   device->received.clear();

@@ -233,10 +233,7 @@ TEST_F(DiagOnFake, OutcomesOpenTheResultsAndTellFailures) {
     std::vector<std::string> dialogue;
   } cases[] = {
       {kParSelfTestResponse, 0, false, {"open 8"}},
-      {kParSelfTestResponse,
-       32,
-       false,
-       {"Self Test: Self Test failed: the device is busy.", "Self Test: " + note}},
+      {kParSelfTestResponse, 32, false, {"Self Test: Self Test failed: the device is busy.", "Self Test: " + note}},
       {kParSelfTestResponse, 0, true, {}},
       {kParSelfTestResponse, 3, true, {}},
       {kParMasterResetResponse, 0, false, {}},

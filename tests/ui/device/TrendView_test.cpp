@@ -493,7 +493,9 @@ TEST_F(LiveTrend, LeavingOnlineStopsTheTrendAtOnceAndSaysSo) {
   for (const auto& r : roads) {
     SCOPED_TRACE(r.road);
     // (The last trend closed took the DTM offline.)
-    ASSERT_TRUE(RunUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE || vkr::test::ui::DtmState(dtm) == dsCOMMUNICATIONSET; }, 10000));
+    ASSERT_TRUE(RunUntil(
+        [&] { return vkr::test::ui::DtmState(dtm) == dsONLINE || vkr::test::ui::DtmState(dtm) == dsCOMMUNICATIONSET; },
+        10000));
     if (vkr::test::ui::DtmState(dtm) != dsONLINE) {
       ASSERT_NO_FATAL_FAILURE(BackOnline());
     }
