@@ -323,6 +323,11 @@ void CHartPP::UpdatePlaceholders() {
                     {kHartLoopCurrentCombo});
 }
 
+void CHartPP::OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) {
+  if (id == kParPollingAddressWrite || id == kParLoopCurrentWrite) return;
+  CDevicePropertyPage::OnDeviceAccessFailed(id, outcome);
+}
+
 void CHartPP::OnDeviceOnline() {
   if (!m_bPageVisible || !m_spDtm) return;
   ShowLoading();
@@ -392,6 +397,9 @@ HRESULT CHartPP::OnSend() {
   // Both settings go out; their entries stay usable so the user can edit again after a send.
   SetControlStateById(kParPollingAddress, kStateUsableChanged);
   SetControlStateById(kParLoopCurrentMode, kStateUsableChanged);
+  // Command 6 carries both: a setting the device never gave and the user did not enter is not
+  // made up.
+  if (!GetsBothSettings()) return E_FAIL;
   // An address that is not a number, or one no device takes, is refused here: a cut-down value
   // would re-address the device to somewhere the user never typed.
   if (!ParseUnsigned(DialogItemText(m_hWndDialog, kHartPollingAddressEdit), kMaxPollingAddress))
@@ -402,9 +410,6 @@ HRESULT CHartPP::OnSend() {
     LONG from;
     LONG to;
   };
-  // Command 6 carries both: a setting the device never gave and the user did not enter is not
-  // made up.
-  if (!GetsBothSettings()) return E_FAIL;
   for (const SPair pair : {SPair{kParPollingAddress, kParPollingAddressWrite}, SPair{kParLoopCurrentMode, kParLoopCurrentWrite}}) {
     vkr::Variant setting;
     HRESULT hr = GetControlValueById(pair.from, &setting);
@@ -412,10 +417,20 @@ HRESULT CHartPP::OnSend() {
     if (FAILED(hr = SetDtmParameterValue(pair.to, setting))) return hr;
     SetControlStateById(pair.to, kStateUsableChanged);
   }
+  bool written = false;
   for (LONG id : {kParPollingAddressWrite, kParLoopCurrentWrite}) {
     const LONG entry = id == kParPollingAddressWrite ? kParPollingAddress : kParLoopCurrentMode;
+    if (written) {
+      // The device confirmed a command 6 that carried both settings: it holds them. The write of
+      // the second setting repeats that command; whatever becomes of it, nothing the user asked
+      // for is left undone.
+      bool refused = false;
+      WriteCheckedInput(id, &refused);
+      continue;
+    }
     // Command 6 carries both settings.
     const HRESULT hr = SendEntry(id, {kParPollingAddress, kParLoopCurrentMode});
+    written = hr == S_OK;
     if (FAILED(hr)) return hr;
     if (hr != S_OK) {
       // The DTM refused the value (outside its limits): the other half of command 6 must not

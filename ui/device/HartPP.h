@@ -112,6 +112,9 @@ class CHartPP : public CDevicePropertyPage {
   // Shown while the DTM went online: the values are read now.
   void OnDeviceOnline() override;
   void UpdatePlaceholders() override;
+  // A read of the page that failed, as every page tells it; the writes of command 6 are Send's to
+  // tell.
+  void OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) override;
 
  private:
   void ShowLoading();
