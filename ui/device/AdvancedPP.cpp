@@ -212,7 +212,6 @@ HRESULT CAdvancedPP::SetControlValueById(LONG id, VARIANT value) {
       const SCommand1Response answer = DecodeCommand1(bytes);
       // The device keeps blanking and offset in its PV unit.
       if (answer.pvUnit) {
-        ReadArrived(kParCommand1Complete);
         m_pvUnit = *answer.pvUnit;
         RecheckDistances();
         const std::string unit = LengthUnitLabel(*answer.pvUnit);
@@ -235,7 +234,6 @@ HRESULT CAdvancedPP::SetControlValueById(LONG id, VARIANT value) {
       // The DTM reports each value back through this operation.
       const SCommand137Response answer = DecodeCommand137(bytes);
       if (!m_spDtm) return S_OK;
-      if (answer.distanceOffset) ReadArrived(kParSpCmd2);
       if (answer.sensitivityCode) m_spDtm->SetParameterValue(vkr::UI4(kParSensitivityUser), UI1(*answer.sensitivityCode));
       if (answer.analogMode && *answer.analogMode != m_wLastAnalogMode) {
         m_wLastAnalogMode = *answer.analogMode;
@@ -269,10 +267,8 @@ HRESULT CAdvancedPP::SetControlValueById(LONG id, VARIANT value) {
       const HRESULT hr = ResponseBytes(value, &bytes);
       if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
       // The two words asked for; a shorter answer holds no setting to show.
-      if (bytes.size() >= 4 && m_spDtm) {
-        ReadArrived(kParCommand131);
+      if (bytes.size() >= 4 && m_spDtm)
         m_spDtm->SetParameterValue(vkr::UI4(kParProbeFaultUser), UI1(static_cast<BYTE>(bytes[0] & kProbeFaultBit)));
-      }
       return S_OK;
     }
     case kParProbeFaultCmd:
@@ -390,6 +386,7 @@ BOOL CAdvancedPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam,
       // acts the same.
       if (control == kFrameRefreshButton && code == BN_CLICKED) {
         ReleaseUserEntries();
+        BeginReadRound();
         OnRefresh();
         result = 0;
         return TRUE;
@@ -449,23 +446,20 @@ void CAdvancedPP::UpdatePlaceholders() {
 
 void CAdvancedPP::OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) {
   if (!m_hWndDialog) return;
-  CUpdatingControls updating(*this);
   if (id == kParCommand131 || id == kParProbeFaultCmd) {
-    ShowNotRead(m_hWndDialog, {}, {kAdvancedProbeFaultCombo});
+    TellNotRead(kParCommand131, {kAdvancedProbeFaultCombo}, u"Probe Fault", outcome, kCommandReadWords);
     ForgetUnreadMarks({kParProbeFaultUser});
-    TellReadFailure({kParCommand131}, u"Probe Fault", outcome, kCommandReadWords);
     return;
   }
   if (id == kParSpCmd2) {
-    ShowNotRead(m_hWndDialog, {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit},
-                {kAdvancedAnalogModeCombo});
+    TellNotRead(id, {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit, kAdvancedAnalogModeCombo},
+                u"The advanced settings", outcome, 137);
     ForgetUnreadMarks({kParSensitivityUser, kParAnalogModeUser, kParBlankingUser, kParDistanceOffsetUser});
-    TellReadFailure({kParSpCmd2}, u"The advanced settings", outcome, 137);
     return;
   }
   // The numbers are the device's, in its PV unit: what is missing is only the unit's name.
   if (id == kParCommand1Complete && !m_pvUnit)
-    TellReadFailure({kParCommand1Complete}, u"The unit of Blanking and Distance Offset", outcome, 1);
+    TellNotRead(id, {}, u"The unit of Blanking and Distance Offset", outcome, 1);
 }
 
 void CAdvancedPP::ForgetUnreadMarks(std::initializer_list<LONG> ids) {

@@ -142,7 +142,6 @@ HRESULT CHartPP::SetControlValueById(LONG id, VARIANT value) {
       const HRESULT hr = ResponseBytes(value, &bytes);
       if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
       const SCommand0Response answer = DecodeCommand0(bytes);
-      if (answer.distributor) ReadArrived(kParCommand0Complete);
       if (answer.manufacturer) SetText(m_hWndDialog, kHartManufacturerEdit, "%02lX", *answer.manufacturer);
       if (answer.deviceType) SetText(m_hWndDialog, kHartDeviceTypeEdit, "%04lX", *answer.deviceType);
       if (answer.serialNumber) SetText(m_hWndDialog, kHartSerialEdit, "%lu", *answer.serialNumber);
@@ -169,10 +168,7 @@ HRESULT CHartPP::SetControlValueById(LONG id, VARIANT value) {
       const SCommand7Response answer = DecodeCommand7(bytes);
       // The values come back to the page through their own entries; those are the device's from
       // now on.
-      if (answer.loopCurrentMode) {
-        m_bSettingsRead = true;
-        ReadArrived(kParCommand6Complete);
-      }
+      if (answer.loopCurrentMode) m_bSettingsRead = true;
       if (answer.pollingAddress) SetDtmParameterValue(kParPollingAddress, UI1(*answer.pollingAddress));
       if (answer.loopCurrentMode) {
         const BYTE mode = *answer.loopCurrentMode;
@@ -276,6 +272,7 @@ BOOL CHartPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPA
   if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
     if (LOWORD(wParam) == kFrameRefreshButton) {
       ReleaseUserEntries();
+      BeginReadRound();
       OnRefresh();
       result = 0;
       return TRUE;
