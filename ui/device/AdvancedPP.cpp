@@ -522,12 +522,19 @@ HRESULT CAdvancedPP::OnSend() {
 
   if (!BeginSend()) return S_FALSE;
   if (m_pParInfo) m_pParInfo[kEntryProbeFaultUser].m_nState |= kStateChanged;
+  static constexpr LONG kUserIds[] = {kParSensitivityUser, kParAnalogModeUser, kParBlankingUser,
+                                      kParDistanceOffsetUser};
+  // Command 138 carries all four settings: one the device never gave is not made up.
+  if (CarriesUnread(kUserIds)) return E_FAIL;
   // Entries that hold no value for their device field are marked; the first gets the focus and
   // nothing goes out.
-  static constexpr LONG kUserIds[] = {kParSensitivityUser, kParAnalogModeUser, kParBlankingUser, kParDistanceOffsetUser};
   for (LONG id : kUserIds) {
     vkr::Variant probe;
-    if (FAILED(GetControlValueById(id, &probe))) MarkEntryInvalid(id);
+    // (A field that was not read is no entry of the user's.)
+    const LONG index = FindParameterIndex(id);
+    if (FAILED(GetControlValueById(id, &probe)) &&
+        (IsUserEntry(id) || !ShowsPlaceholder(m_hWndDialog, m_pParInfo[index].m_nCtrlId)))
+      MarkEntryInvalid(id);
   }
   RecheckDistances();
   if (StopsAtInvalidEntries()) return S_OK;
@@ -555,6 +562,22 @@ HRESULT CAdvancedPP::OnSend() {
   SetDirty(FALSE);
   OnRefresh();
   return S_OK;
+}
+
+bool CAdvancedPP::CarriesUnread(std::span<const LONG> ids) {
+  std::vector<std::u16string> typed, unread;
+  for (LONG id : ids) {
+    const LONG index = FindParameterIndex(id);
+    if (index < 0) continue;
+    if (IsUserEntry(id))
+      typed.push_back(EntryLabel(id));
+    else if (ShowsPlaceholder(m_hWndDialog, m_pParInfo[index].m_nCtrlId))
+      unread.push_back(EntryLabel(id));
+  }
+  // Nothing the user entered goes out: no write carries the fields that were not read.
+  if (typed.empty() || unread.empty()) return false;
+  TellOnMessageLine(CarriesUnreadText(typed, unread));
+  return true;
 }
 
 std::optional<BYTE> CAdvancedPP::ShownLengthUnit(LONG id) const {

@@ -154,6 +154,9 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
   void MarkValueEntriesChanged();
   // Offline the settings take no input: only a device takes them.
   void LockSettings();
+  // Whether a write of the user's entries among `ids` would carry one of them that was not read
+  // (a placeholder); true when so, and the user is told which.
+  bool CarriesUnread(std::span<const LONG> ids);
   // The entries (not the user's) whose read brought nothing lose the marks the read set.
   void ForgetUnreadMarks(std::initializer_list<LONG> ids);
   // One direct transaction on connection 0 and what became of it: done (with the response data)

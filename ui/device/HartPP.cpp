@@ -381,11 +381,10 @@ bool CHartPP::GetsBothSettings() {
   const bool address = !ShowsPlaceholder(m_hWndDialog, kHartPollingAddressEdit);
   const bool loop = SUCCEEDED(GetControlValueById(kParLoopCurrentMode, &mode));
   if (address && loop) return true;
-  const std::u16string addressName = EntryLabel(kParPollingAddress), loopName = EntryLabel(kParLoopCurrentMode);
-  TellOnMessageLine(
-      address ? addressName + u" was not written: " + loopName + u", which goes with it, could not be read."
-      : loop  ? loopName + u" was not written: " + addressName + u", which goes with it, could not be read."
-              : addressName + u" and " + loopName + u" were not written: they could not be read.");
+  std::vector<std::u16string> written, unread;
+  (address ? written : unread).push_back(EntryLabel(kParPollingAddress));
+  (loop ? written : unread).push_back(EntryLabel(kParLoopCurrentMode));
+  TellOnMessageLine(CarriesUnreadText(written, unread));
   return false;
 }
 

@@ -263,15 +263,27 @@ TEST_F(LiveAdvancedPage, ChannelFaultsDuringItsTransactions) {
   EXPECT_TRUE(vkr::test::PumpUntil([&] { return device->config.memory[0x007C] == 0x5234; }, 10000));
   Settle();
 
-  // A short command 137 answer fills only what it holds; busy or silent, nothing comes: the fields
-  // say they were not read instead of waiting.
+  // A command 137 answer cut short is lost; busy or silent, nothing comes: the fields say they were
+  // not read instead of waiting.
   device->config.echoSettings = Command137Bytes(150, 0, 2.0f, 0.5f);
   Channel().faults.push_back(MakeFault(FaultKind::TruncatedData, 137, 5));
   PressButton(kParButtonRefresh);
   Settle();
-  vkr::test::PumpUntil([&] { return Text(kAdvancedSensitivityEdit) == "60.0"; }, 3000);
-  EXPECT_EQ(Text(kAdvancedBlankingEdit), "Not read");
-  EXPECT_EQ(Text(kAdvancedOffsetEdit), "Not read");
+  EXPECT_TRUE(WaitForText(kAdvancedBlankingEdit, "Not read"));
+  for (UINT field : {kAdvancedSensitivityEdit, kAdvancedAnalogModeCombo, kAdvancedOffsetEdit})
+    EXPECT_EQ(Text(field), "Not read") << field;
+  // Command 138 carries all four: a typed sensitivity does not go out with values nobody read.
+  const std::size_t said = Messages();
+  Type(kAdvancedSensitivityEdit, "40.0");
+  device->received.clear();
+  PressSend();
+  EXPECT_TRUE(vkr::test::PumpUntil([&] { return Messages() > said; }, 10000));
+  EXPECT_EQ(Received(138), 0);
+  EXPECT_EQ(device->config.echoSettings, Command137Bytes(150, 0, 2.0f, 0.5f));
+  EXPECT_EQ(m_session->Frame()->userMessages.back(),
+            "message messageStop buttonsOk Advanced: Sensitivity was not written: it goes to the device with Analog "
+            "Mode, Blanking and Distance Offset, which could not be read. -> buttonOk");
+  EXPECT_EQ(Text(kAdvancedSensitivityEdit), "40.0");
   for (FaultKind kind : {FaultKind::Busy, FaultKind::NoAnswer}) {
     Channel().faults.push_back(MakeFault(kind, 137));
     PressButton(kParButtonRefresh);

@@ -122,6 +122,16 @@ std::u16string NotDoneText(std::u16string_view what, const SDeviceOutcome& outco
   return std::u16string(what) + u" failed: " + OutcomeReason(outcome, command) + u".";
 }
 
+std::u16string CarriesUnreadText(const std::vector<std::u16string>& written,
+                                 const std::vector<std::u16string>& unread) {
+  if (written.empty())
+    return JoinNames(unread) + (unread.size() == 1 ? u" was not written: it could not be read."
+                                                   : u" were not written: they could not be read.");
+  const bool one = written.size() == 1;
+  return JoinNames(written) + (one ? u" was not written: it goes" : u" were not written: they go") +
+         u" to the device with " + JoinNames(unread) + u", which could not be read.";
+}
+
 std::u16string DownloadFailureText(std::u16string_view failed, const std::vector<std::u16string>& held,
                                    const std::vector<std::u16string>& notHeld) {
   std::u16string text = u"The download did not go through: " + std::u16string(failed);
