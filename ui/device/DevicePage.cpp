@@ -463,9 +463,12 @@ bool CDevicePropertyPage::AcceptRefresh(bool pressed, bool visible) {
   const bool echo = m_bBusy || m_nOwnRefreshes > 0;
   if (!m_bBusy && echo) --m_nOwnRefreshes;
   if (!pressed || !visible) return false;
-  if (!echo) ReleaseUserEntries();
-  // The page reads anew: what the last reads could not read is told again if it fails again.
-  BeginReadRound();
+  if (!echo) {
+    ReleaseUserEntries();
+    // The user has the page read anew: what the last reads could not read is told again if it
+    // fails again. (The page's own first refresh belongs to the reads of its showing.)
+    BeginReadRound();
+  }
   return true;
 }
 
