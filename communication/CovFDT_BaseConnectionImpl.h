@@ -51,7 +51,6 @@ inline constexpr OLECHAR kRequestTypeGenericTransaction[] = u"{7A1C3E52-94B0-4D6
 
 // The error text of a request that got no answer in time.
 inline constexpr OLECHAR kTextNoAnswer[] = u"Error: no answer in time";
-inline constexpr OLECHAR kTextNotTaken[] = u"Error: the frame's channel did not take the request";
 
 // The DTM message that carries a list transfer's progress.
 // The status parameters written from every DataExchangeResponse.
@@ -65,6 +64,7 @@ inline constexpr ULONG kParShortAddress = 121;
 // Run modes of a transaction list.
 inline constexpr ULONG kRunContinueOnFailure = 0x1;
 inline constexpr ULONG kRunReportProgress = 0x2;
+inline constexpr OLECHAR kTextNotTaken[] = u"Error: the request was not taken";
 
 // Context of a generic request built by SendGenericRequest.
 struct SGenericRequestData : CovVAPacker {

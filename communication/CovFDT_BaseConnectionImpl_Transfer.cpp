@@ -271,7 +271,8 @@ HRESULT CovFDT_BaseConnectionImpl::DownloadParamList2(VARIANT listId, BSTR trans
   if (named) m_transferList.push_back(TransferEntry{vkr::Bstr(transferId), false});
   bool cyclic = false;
   CyclicMode(listId, &cyclic);
-  HRESULT hr = ExecuteTransactionList(documents, contexts, transferId, cyclic ? 0 : kRunReportProgress);
+  HRESULT hr =
+      ExecuteTransactionList(documents, contexts, transferId, cyclic ? 0 : kRunReportProgress);
   if (named) {
     TransferEntry* entry = FindTransfer(transferId);
     const bool cancelled = entry && entry->cancelled;

@@ -168,14 +168,8 @@ HRESULT CovFDT_BaseDTMCore::DownloadParameterList(BSTR, BSTR invokeId, VARIANT_B
   LogEntry("DownloadParameterList");
   *ok = VARIANT_FALSE;
   ResetProgressThreshold();
-  // The open user interfaces hear of every end, a failed one too: one may wait for it.
-  struct EndNotice {
-    CovFDT_BaseDTMCore& dtm;
-    const VARIANT_BOOL& done;
-    ~EndNotice() { dtm.Broadcast(UI4(kBroadcastDownloadDone), BoolVariant(done != VARIANT_FALSE)); }
-  };
+  // (The open user interfaces hear of the end from the DTM thread's request, after its word on it.)
   VARIANT_BOOL done = VARIANT_FALSE;
-  const EndNotice notice{*this, done};
   if (m_bAbortTransfer) return E_ABORT;
   if (m_eDtmState != dsONLINE) return E_FAIL;
   HRESULT hr = S_OK;

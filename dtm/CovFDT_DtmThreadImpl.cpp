@@ -536,6 +536,7 @@ void CovFDT_DtmThreadImpl::QueueOnlineParamRequest(BSTR invokeId, BSTR parameter
     m_queue.insert(at, std::move(request));
   } catch (const std::bad_alloc&) {
     ClearPendingIf(invokeId);
+    TellDownloadEnd(upload, VARIANT_FALSE);
     return;
   }
   ProcessJobQueue();
@@ -562,10 +563,24 @@ HRESULT CovFDT_DtmThreadImpl::ProcessDownloadRequest(BSTR invokeId, BSTR paramet
   return ProcessRequest(invokeId, parameters, false);
 }
 
+void CovFDT_DtmThreadImpl::TellDownloadEnd(bool upload, VARIANT_BOOL success) {
+  // A user interface that waits for the download it asked for learns its end on every road, after
+  // the DTM's word on it: it never waits for an end that will not come.
+  if (upload) return;
+  VARIANT done;
+  VariantInit(&done);
+  done.vt = VT_BOOL;
+  done.boolVal = success ? VARIANT_TRUE : VARIANT_FALSE;
+  m_pDtm.CallAs<IovFdtActiveXContainer>(E_NOINTERFACE, [&](IovFdtActiveXContainer* c) {
+    return c->BroadcastToActiveX(vkr::UI4(kBroadcastDownloadDone), done);
+  });
+}
+
 HRESULT CovFDT_DtmThreadImpl::ProcessRequest(BSTR invokeId, BSTR parameters, bool upload) {
   if (!m_pFrame.Offers<IDtmEvents>()) {
     // Nobody can be told; the request must not stay pending and block every later one.
     ClearPendingIf(invokeId);
+    TellDownloadEnd(upload, VARIANT_FALSE);
     return E_FAIL;
   }
   VARIANT_BOOL success = VARIANT_FALSE;
@@ -593,6 +608,7 @@ HRESULT CovFDT_DtmThreadImpl::ProcessRequest(BSTR invokeId, BSTR parameters, boo
         return upload ? e->OnUploadFinished(id, VARIANT_FALSE) : e->OnDownloadFinished(id, VARIANT_FALSE);
       });
     }
+    TellDownloadEnd(upload, VARIANT_FALSE);
     return S_OK;
   }
   // A call that failed is a failed transfer, whatever its flag says.
@@ -617,6 +633,7 @@ HRESULT CovFDT_DtmThreadImpl::ProcessRequest(BSTR invokeId, BSTR parameters, boo
       return upload ? e->OnUploadFinished(id, success) : e->OnDownloadFinished(id, success);
     });
   }
+  TellDownloadEnd(upload, called ? success : VARIANT_FALSE);
   return S_OK;
 }
 

@@ -187,6 +187,8 @@ class CovFDT_DtmThreadImpl
   void QueueOnlineParamRequest(BSTR invokeId, BSTR parameters, bool upload);
   void ProcessJobQueue();
   HRESULT ProcessRequest(BSTR invokeId, BSTR parameters, bool upload);
+  // The open user interfaces hear that a download request ended (not for an upload).
+  void TellDownloadEnd(bool upload, VARIANT_BOOL success);
   // Whether `invokeId` is the pending request's id.
   bool IsPending(BSTR invokeId);
   // Clears the pending invoke id when it is still `invokeId`; true when it was.

@@ -289,6 +289,63 @@ TEST_F(DtmThreadTransfers, FrameWithoutEventsDoesNotBlockLaterRequests) {
   EXPECT_TRUE(FrameHas("frame upload U2 1"));
 }
 
+// A user interface that waits for a download it asked for hears its end on every road the request
+// takes once the DTM took it, after the DTM's word on a failure; an upload's end is none of theirs.
+TEST_F(DtmThreadTransfers, EveryDownloadTakenEndsWithItsEndToldToTheUserInterfaces) {
+  const struct {
+    const char* road;
+    std::function<void()> arrange;
+    const char* end;  // the broadcast's success flag
+    bool word;        // the DTM's word on the failure comes first
+  } roads[] = {
+      {"written", [] {}, "bool:1", false},
+      {"not written", [&] { dtm->transferSuccess = VARIANT_FALSE; }, "bool:0", true},
+      {"the call failed", [&] { dtm->transferResult = E_FAIL; }, "bool:0", true},
+      {"cancelled", [&] { dtm->onTransfer = [](bool, const std::string&) { return E_ABORT; }; }, "bool:0", false},
+      {"no frame to tell", [&] { frame->hidden.insert(IDtmEvents::iid); }, "bool:0", false},
+      {"no transfer interface",
+       [&] {
+         dtm->hidden = {IovFdtOnlineParameter::iid, IovFdtParameterHandler4::iid};
+       },
+       "bool:0", false},
+  };
+  int n = 0;
+  for (const auto& r : roads) {
+    SCOPED_TRACE(r.road);
+    dtm->transferSuccess = VARIANT_TRUE;
+    dtm->transferResult = S_OK;
+    dtm->onTransfer = nullptr;
+    dtm->hidden.clear();
+    frame->hidden.clear();
+    r.arrange();
+    dtm->journal.entries.clear();
+    const std::u16string id = u"D" + std::u16string(1, char16_t(u'0' + n++));
+    ASSERT_EQ(Job(4, Request(id.c_str(), u"P")), S_OK);
+    const std::string end = "broadcast ui4:10013 " + std::string(r.end);
+    ASSERT_TRUE(DtmHas(end)) << dtm->journal.Joined();
+    DtmFence();
+    const std::vector<std::string> ends = dtm->journal.With("broadcast ui4:10013");
+    EXPECT_EQ(dtm->wrongThread, 0);
+    EXPECT_EQ(ends.size(), 1u) << dtm->journal.Joined();
+    const auto& entries = dtm->journal.entries;
+    const auto word =
+        std::find_if(entries.begin(), entries.end(), [](const std::string& e) { return e.rfind("ui error ", 0) == 0; });
+    EXPECT_EQ(word != entries.end(), r.word) << dtm->journal.Joined();
+    if (word != entries.end()) {
+      EXPECT_LT(word - entries.begin(), std::find(entries.begin(), entries.end(), end) - entries.begin());
+    }
+  }
+  // An upload's end is told to the frame only.
+  dtm->hidden.clear();
+  frame->hidden.clear();
+  dtm->onTransfer = nullptr;
+  dtm->journal.entries.clear();
+  ASSERT_EQ(Job(3, Request(u"U9", u"P")), S_OK);
+  ASSERT_TRUE(FrameHas("frame upload U9 1"));
+  DtmFence();
+  EXPECT_TRUE(dtm->journal.With("broadcast").empty()) << dtm->journal.Joined();
+}
+
 // ---- Online and offline ----------------------------------------------------------------------
 
 using DtmThreadOnline = DtmThreadFixture;

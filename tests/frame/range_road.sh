@@ -48,7 +48,7 @@ echo "$last" | grep -qF 'the download failed: "Range Values" was not written: er
 transmitter online pvUnit 2D
 run ui 5 --project 'C:\VKR\online.vkr' --type 615=9 --click 1 --answer Yes
 [ $rc = 1 ] || fail "ui 5 with 9 m: exit $rc: $out"
-echo "$out" | grep -qF 'The download did not go through: "Range Values" was not written: error: device status = 0x40 command response = 0x0B (upper range value too high)' ||
+echo "$out" | grep -qF 'The download did not go through: "Range Values" was not written: the device refused it: 0x0B (upper range value too high). The device holds none of the changes ("Range Values"); they stay in the data set.' ||
   fail "ui 5 with 9 m: not told: $out"
 echo "$last" | grep -qF 'the download failed: "Range Values" was not written' || fail "ui 5 with 9 m: the last line: $last"
 [ "$(field online.vkr.device upperRange)" = 3F000000 ] || fail "ui 5 with 9 m: upperRange $(field online.vkr.device upperRange)"

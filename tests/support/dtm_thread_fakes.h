@@ -247,6 +247,11 @@ class FakeDtm : public StubDtm {
     journal.Add("broadcast " + Show(id) + " " + Show(argument));
     return S_OK;
   }
+  HRESULT ReportErrorToActiveX(LPCWSTR text) override {
+    Check();
+    journal.Add("ui error " + Text(vkr::Bstr(text)));
+    return S_OK;
+  }
 
  protected:
   void* FindInterface(REFIID riid) override {

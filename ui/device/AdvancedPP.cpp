@@ -176,7 +176,20 @@ HRESULT CAdvancedPP::UninitializeUI(VARIANT_BOOL* ok) { return CDevicePropertyPa
 
 HRESULT CAdvancedPP::ReadParameter(LONG) { return S_OK; }
 
-HRESULT CAdvancedPP::SetControlStateById(LONG id, ULONG state) { return CDevicePropertyPage::SetControlStateById(id, state); }
+HRESULT CAdvancedPP::SetControlStateById(LONG id, ULONG state) {
+  const HRESULT hr = CDevicePropertyPage::SetControlStateById(id, state);
+  LockSettings();
+  return hr;
+}
+
+void CAdvancedPP::LockSettings() {
+  // Only a device takes these settings: without one that may answer they take no input.
+  if (!m_hWndDialog || DeviceMayAnswer()) return;
+  for (UINT edit : {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit})
+    ::SendDlgItemMessageA(m_hWndDialog, static_cast<int>(edit), EM_SETREADONLY, TRUE, 0);
+  for (UINT combo : {kAdvancedAnalogModeCombo, kAdvancedProbeFaultCombo})
+    ::EnableWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(combo)), FALSE);
+}
 
 HRESULT CAdvancedPP::OnControlChange(UINT code, UINT controlId, HWND control) {
   return CDevicePropertyPage::OnControlChange(code, controlId, control);
@@ -373,6 +386,7 @@ BOOL CAdvancedPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam,
       // acts the same.
       if (control == kFrameRefreshButton && code == BN_CLICKED) {
         ReleaseUserEntries();
+        BeginReadRound();
         OnRefresh();
         result = 0;
         return TRUE;
@@ -392,7 +406,6 @@ BOOL CAdvancedPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam,
 
 HRESULT CAdvancedPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) {
   ShowLoading();
-  MarkValueEntriesChanged();
   if (wParam == 1) {
     m_bPageVisible = true;
     if (m_bFirstShow) {
@@ -403,7 +416,10 @@ HRESULT CAdvancedPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BO
     m_bPageVisible = false;
   }
   OnRefresh();
-  return CDevicePropertyPage::OnShowWindow(message, wParam, lParam, handled);
+  const HRESULT hr = CDevicePropertyPage::OnShowWindow(message, wParam, lParam, handled);
+  // After the base showed the entries' marks: the mark only makes an edit count, no lamp shows it.
+  MarkValueEntriesChanged();
+  return hr;
 }
 
 // ---- Refresh and Send --------------------------------------------------------------------------
@@ -415,26 +431,43 @@ void CAdvancedPP::ShowLoading() {
 }
 
 void CAdvancedPP::UpdatePlaceholders() {
-  CUpdatingControls updating(*this);
-  MatchPlaceholders(m_hWndDialog, DeviceMayAnswer(), {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit},
-                    {kAdvancedAnalogModeCombo, kAdvancedProbeFaultCombo});
+  {
+    CUpdatingControls updating(*this);
+    MatchPlaceholders(m_hWndDialog, DeviceMayAnswer(),
+                      {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit},
+                      {kAdvancedAnalogModeCombo, kAdvancedProbeFaultCombo});
+  }
+  // No read is coming: the marks a read set for Send go with it.
+  if (!DeviceMayAnswer())
+    ForgetUnreadMarks(
+        {kParSensitivityUser, kParAnalogModeUser, kParBlankingUser, kParDistanceOffsetUser, kParProbeFaultUser});
+  LockSettings();
 }
 
 void CAdvancedPP::OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) {
   if (!m_hWndDialog) return;
-  CUpdatingControls updating(*this);
   if (id == kParCommand131 || id == kParProbeFaultCmd) {
-    ShowNotRead(m_hWndDialog, {}, {kAdvancedProbeFaultCombo});
-    // Nobody changed the probe fault: its read only marked it for Send.
-    if (m_pParInfo && !IsUserEntry(kParProbeFaultUser))
-      SetControlStateById(kParProbeFaultUser, m_pParInfo[kEntryProbeFaultUser].m_nState & ~kStateChanged);
-    TellOnMessageLine(NotReadText({u"Probe Fault"}, outcome, kCommandReadWords));
+    TellNotRead(kParCommand131, {kAdvancedProbeFaultCombo}, u"Probe Fault", outcome, kCommandReadWords);
+    ForgetUnreadMarks({kParProbeFaultUser});
     return;
   }
-  if (id == kParSpCmd2 || id == kParCommand1Complete) {
-    ShowNotRead(m_hWndDialog, {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit},
-                {kAdvancedAnalogModeCombo});
-    TellOnMessageLine(NotReadText({u"The advanced settings"}, outcome));
+  if (id == kParSpCmd2) {
+    TellNotRead(id, {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit, kAdvancedAnalogModeCombo},
+                u"The advanced settings", outcome, 137);
+    ForgetUnreadMarks({kParSensitivityUser, kParAnalogModeUser, kParBlankingUser, kParDistanceOffsetUser});
+    return;
+  }
+  // The numbers are the device's, in its PV unit: what is missing is only the unit's name.
+  if (id == kParCommand1Complete && !m_pvUnit)
+    TellNotRead(id, {}, u"The unit of Blanking and Distance Offset", outcome, 1);
+}
+
+void CAdvancedPP::ForgetUnreadMarks(std::initializer_list<LONG> ids) {
+  // The read marked them for Send, not the user: an entry left without a value shows no lamp.
+  for (LONG id : ids) {
+    const LONG index = FindParameterIndex(id);
+    if (index < 0 || IsUserEntry(id) || !ShowsPlaceholder(m_hWndDialog, m_pParInfo[index].m_nCtrlId)) continue;
+    SetControlStateById(id, m_pParInfo[index].m_nState & ~(kStateChanged | kStateInvalid));
   }
 }
 
@@ -489,12 +522,19 @@ HRESULT CAdvancedPP::OnSend() {
 
   if (!BeginSend()) return S_FALSE;
   if (m_pParInfo) m_pParInfo[kEntryProbeFaultUser].m_nState |= kStateChanged;
+  static constexpr LONG kUserIds[] = {kParSensitivityUser, kParAnalogModeUser, kParBlankingUser,
+                                      kParDistanceOffsetUser};
+  // Command 138 carries all four settings: one the device never gave is not made up.
+  if (CarriesUnread(kUserIds)) return E_FAIL;
   // Entries that hold no value for their device field are marked; the first gets the focus and
   // nothing goes out.
-  static constexpr LONG kUserIds[] = {kParSensitivityUser, kParAnalogModeUser, kParBlankingUser, kParDistanceOffsetUser};
   for (LONG id : kUserIds) {
     vkr::Variant probe;
-    if (FAILED(GetControlValueById(id, &probe))) MarkEntryInvalid(id);
+    // (A field that was not read is no entry of the user's.)
+    const LONG index = FindParameterIndex(id);
+    if (FAILED(GetControlValueById(id, &probe)) &&
+        (IsUserEntry(id) || !ShowsPlaceholder(m_hWndDialog, m_pParInfo[index].m_nCtrlId)))
+      MarkEntryInvalid(id);
   }
   RecheckDistances();
   if (StopsAtInvalidEntries()) return S_OK;
@@ -509,17 +549,35 @@ HRESULT CAdvancedPP::OnSend() {
   for (std::size_t i = 0; i < std::size(kDeviceIds); ++i) {
     if (!(m_pParInfo[kEntrySensitivityUser + static_cast<LONG>(i)].m_nState & kStateChanged)) continue;
     SetControlStateById(kDeviceIds[i], kStateUsableChanged);
-    const HRESULT hr = SendEntry(kDeviceIds[i], {kUserIds[i]});
+    // Command 138 carries all four settings: confirmed, all four are written.
+    const HRESULT hr = SendEntry(kDeviceIds[i], {kUserIds[0], kUserIds[1], kUserIds[2], kUserIds[3]});
     if (FAILED(hr)) return hr;
   }
   vkr::Variant probeFault;
-  HRESULT hr = GetControlValueById(kParProbeFaultCmd, &probeFault);
-  if (FAILED(hr)) return hr;
-  if (FAILED(hr = WriteProbeFault(probeFault.bVal))) return hr;
+  // A probe fault that was not read and that the user did not choose has nothing to write.
+  if (SUCCEEDED(GetControlValueById(kParProbeFaultCmd, &probeFault))) {
+    if (const HRESULT hr = WriteProbeFault(probeFault.bVal); FAILED(hr)) return hr;
+  }
   EndSend();
   SetDirty(FALSE);
   OnRefresh();
   return S_OK;
+}
+
+bool CAdvancedPP::CarriesUnread(std::span<const LONG> ids) {
+  std::vector<std::u16string> typed, unread;
+  for (LONG id : ids) {
+    const LONG index = FindParameterIndex(id);
+    if (index < 0) continue;
+    if (IsUserEntry(id))
+      typed.push_back(EntryLabel(id));
+    else if (ShowsPlaceholder(m_hWndDialog, m_pParInfo[index].m_nCtrlId))
+      unread.push_back(EntryLabel(id));
+  }
+  // Nothing the user entered goes out: no write carries the fields that were not read.
+  if (typed.empty() || unread.empty()) return false;
+  TellOnMessageLine(CarriesUnreadText(typed, unread));
+  return true;
 }
 
 std::optional<BYTE> CAdvancedPP::ShownLengthUnit(LONG id) const {
@@ -527,29 +585,25 @@ std::optional<BYTE> CAdvancedPP::ShownLengthUnit(LONG id) const {
   return m_pvUnit;
 }
 
-HRESULT CAdvancedPP::Transaction(BYTE command, std::span<const BYTE> request, std::vector<BYTE>* response) {
+SDeviceOutcome CAdvancedPP::Transaction(BYTE command, std::span<const BYTE> request, std::vector<BYTE>* response) {
   response->clear();
   auto connections = Query<IovFdtConnectionManagement>(m_spDtmObject.Get());
-  if (!connections) return E_NOINTERFACE;
   vkr::ComPtr<IUnknown> connection;
-  if (FAILED(connections->GetConnection(0, connection.Put())) || !connection) return E_FAIL;
-  auto hart = Query<IovFdtHartServiceInterface>(connection.Get());
-  if (!hart) return E_NOINTERFACE;
+  vkr::ComPtr<IovFdtHartServiceInterface> hart;
+  if (connections && SUCCEEDED(connections->GetConnection(0, connection.Put())) && connection)
+    hart = Query<IovFdtHartServiceInterface>(connection.Get());
+  // Without the DTM's connection nothing reaches the device.
+  if (!hart) return SDeviceOutcome{EDeviceOutcome::NotTaken};
   vkr::Bstr requestHex, responseHex, error;
-  HRESULT hr = HexOfBytes(request, requestHex.Put());
-  if (FAILED(hr)) return hr;
+  if (FAILED(HexOfBytes(request, requestHex.Put()))) return SDeviceOutcome{EDeviceOutcome::NotTaken};
   BYTE deviceStatus = 0, responseCode = 0;
-  hr = hart->Transaction(command, requestHex.Get(), &deviceStatus, &responseCode, responseHex.Put(), error.Put());
-  if (FAILED(hr)) return hr;
-  // No answer, a busy or refusing device: the command did not run.
-  if (hr != S_OK || error.Length() > 0 || responseCode != 0) return E_FAIL;
-  return BytesOfHex(responseHex.Get(), response);
-}
-
-void CAdvancedPP::TellUser(UINT textId) {
-  std::u16string text;
-  LoadPageString(textId, &text);
-  TellOnMessageLine(text);
+  const HRESULT hr =
+      hart->Transaction(command, requestHex.Get(), &deviceStatus, &responseCode, responseHex.Put(), error.Put());
+  SDeviceOutcome outcome = ServiceOutcome(hr, responseCode, error.View());
+  // A warning is an answer too, but not one of these commands: only 0 means done.
+  if (outcome.Ok() && responseCode != 0) outcome = SDeviceOutcome{EDeviceOutcome::Refused, responseCode};
+  if (outcome.Ok() && FAILED(BytesOfHex(responseHex.Get(), response))) outcome = SDeviceOutcome{EDeviceOutcome::Lost};
+  return outcome;
 }
 
 HRESULT CAdvancedPP::WriteProbeFault(BYTE code) {
@@ -563,8 +617,10 @@ HRESULT CAdvancedPP::WriteProbeFault(BYTE code) {
   std::vector<BYTE> word;
   // The word's other bits go back as the device holds them: without both bytes there is nothing
   // that may be written.
-  if (FAILED(Transaction(kCommandReadWords, kProbeWordDirect, &word)) || word.size() < 2) {
-    TellUser(kAdvancedProbeReadFailedId);
+  SDeviceOutcome outcome = Transaction(kCommandReadWords, kProbeWordDirect, &word);
+  if (outcome.Ok() && word.size() < 2) outcome = SDeviceOutcome{EDeviceOutcome::Lost};
+  if (!outcome.Ok()) {
+    TellNotWritten({kParProbeFaultUser}, ENotWritten::Unconfirmed, outcome, kCommandReadWords);
     return E_FAIL;
   }
   const BYTE first = code == kProbeFaultBit ? static_cast<BYTE>(word[0] | kProbeFaultBit)
@@ -572,10 +628,12 @@ HRESULT CAdvancedPP::WriteProbeFault(BYTE code) {
   CByteWriter request;
   request.U16(kProbeFaultWordAddress).U8(first).U8(word[1]);
   std::vector<BYTE> echo;
-  if (FAILED(Transaction(kCommandWriteWord, request.Data(), &echo))) {
-    TellUser(kAdvancedProbeWriteFailedId);
+  outcome = Transaction(kCommandWriteWord, request.Data(), &echo);
+  if (!outcome.Ok()) {
+    TellNotWritten({kParProbeFaultUser}, ENotWritten::Unconfirmed, outcome, kCommandWriteWord);
     return E_FAIL;
   }
+  MarkWritten({kParProbeFaultUser});
   return S_OK;
 }
 

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <vector>
@@ -42,8 +43,6 @@ inline constexpr UINT kAdvancedPicture = 699;             // bitmap 200
 inline constexpr UINT kAdvancedTitleId = 153;
 inline constexpr UINT kAdvancedHelpFileId = 154;
 inline constexpr UINT kAdvancedDocStringId = 155;
-inline constexpr UINT kAdvancedProbeReadFailedId = 156;
-inline constexpr UINT kAdvancedProbeWriteFailedId = 161;
 
 // The page's parameters besides the shared ones (blanking 1078 and offset 1080 among those).
 inline constexpr LONG kParSensitivity = 1074;        // command 137/138 byte 0 (code = percent x 2.5)
@@ -122,7 +121,8 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
   HRESULT OnSend();
   // The probe-fault setting into device word 0x007C: the word is read (command 131) and written
   // back (command 134) with only bit 6 of its first byte changed. Without a word read whole the
-  // device is not written (E_FAIL, and the user is told); S_FALSE while the DTM is not online.
+  // device is not written; that, or a write not done, is told with why (E_FAIL); S_FALSE while the
+  // DTM is not online.
   HRESULT WriteProbeFault(BYTE code);
 
   // State for tests.
@@ -152,11 +152,16 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
  private:
   void ShowLoading();
   void MarkValueEntriesChanged();
-  // One direct transaction on connection 0: S_OK with the response data when the service
-  // answered without error text and with response code 0.
-  HRESULT Transaction(BYTE command, std::span<const BYTE> request, std::vector<BYTE>* response);
-  // The page's string on the message line (a probe-fault write that did not happen).
-  void TellUser(UINT textId);
+  // Offline the settings take no input: only a device takes them.
+  void LockSettings();
+  // Whether a write of the user's entries among `ids` would carry one of them that was not read
+  // (a placeholder); true when so, and the user is told which.
+  bool CarriesUnread(std::span<const LONG> ids);
+  // The entries (not the user's) whose read brought nothing lose the marks the read set.
+  void ForgetUnreadMarks(std::initializer_list<LONG> ids);
+  // One direct transaction on connection 0 and what became of it: done (with the response data)
+  // only when the service answered without error text and with response code 0.
+  SDeviceOutcome Transaction(BYTE command, std::span<const BYTE> request, std::vector<BYTE>* response);
 
   vkr::dui::COwnedFont m_font;
   bool m_bSending = false;  // Send runs: its transactions let messages through

@@ -150,7 +150,7 @@ bool CDACTrimAdj::ReleaseAfterMatch() {
   if (!m_loop.IsOnline()) return true;
   if (m_loop.Release()) return true;
   m_loop.ToldMayBeFixed();
-  Ask(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
+  Ask(m_loop.StillFixedText(ResourceInstance()), kMessageError);
   return false;
 }
 
@@ -185,7 +185,7 @@ HRESULT CDACTrimAdj::PrepareToRelease(VARIANT_BOOL* result) {
   if (!result) return E_POINTER;
   if (m_loop.RequestExit() == CFixedLoopCurrent::Exit::Warn) {
     *result = VARIANT_FALSE;
-    Ask(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
+    Ask(m_loop.StillFixedText(ResourceInstance()), kMessageError);
     return S_FALSE;
   }
   return CovFDT_IDtmActiveXControlImpl::PrepareToRelease(result);
@@ -326,7 +326,7 @@ HRESULT CDACTrimAdj::AbortProcedure() {
   const CFixedLoopCurrent::Exit exit = m_loop.RequestExit();
   m_bBusy = false;
   if (exit == CFixedLoopCurrent::Exit::Warn) {
-    Ask(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
+    Ask(m_loop.StillFixedText(ResourceInstance()), kMessageError);
     return S_OK;
   }
   // Left with the current in doubt (the user heard it), the loop is not said to be free.

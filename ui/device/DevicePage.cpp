@@ -155,27 +155,11 @@ HRESULT CDevicePropertyPage::ExecuteCommand(VARIANT command, VARIANT argument) {
 
 void CDevicePropertyPage::OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceOutcome& outcome) {
   if (m_bWriting || !m_hWndDialog || !m_pParInfo) return;
-  {
-    CUpdatingControls updating(*this);
-    // Every field of the page still waiting, the table's and the page's own texts alike.
-    for (HWND child = ::GetWindow(m_hWndDialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-      const UINT control = static_cast<UINT>(::GetDlgCtrlID(child));
-      if (control == 0 || IsUserControl(control)) continue;
-      char kind[16] = {};
-      ::GetClassNameA(child, kind, sizeof kind);
-      if (std::string(kind) == "ComboBox")
-        vkr::dui::ShowNotRead(m_hWndDialog, {}, {control});
-      else
-        vkr::dui::ShowNotRead(m_hWndDialog, {control});
-    }
-    // An entry with no value has no invalid mark to show either: nobody entered anything.
-    for (ULONG i = 0; i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
-      const UINT control = m_pParInfo[i].m_nCtrlId;
-      if (control != 0 && (m_pParInfo[i].m_nState & vkr::dui::kStateInvalid) && !IsUserControl(control) &&
-          vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText)
-        SetControlStateById(m_pParInfo[i].m_nParamId, m_pParInfo[i].m_nState & ~vkr::dui::kStateInvalid);
-    }
-  }
+  // Every field of the page still waiting, the table's and the page's own texts alike, named as
+  // the entry that failed, else as the page.
+  std::vector<UINT> fields;
+  for (HWND child = ::GetWindow(m_hWndDialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+    if (const UINT control = static_cast<UINT>(::GetDlgCtrlID(child)); control != 0) fields.push_back(control);
   std::u16string what;
   const LONG index = FindParameterIndex(id);
   if (index >= 0 && m_pParInfo[index].m_nCtrlId != 0) what = EntryLabel(id);
@@ -184,7 +168,71 @@ void CDevicePropertyPage::OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceO
     LoadPageString(PageClass().titleId, &title);
     what = u"The " + title + u" page's values";
   }
-  TellOnMessageLine(vkr::dui::NotReadText({what}, outcome));
+  TellNotRead(id, fields, what, outcome);
+}
+
+void CDevicePropertyPage::TellNotRead(LONG id, const std::vector<UINT>& fields, const std::u16string& what,
+                                      const vkr::dui::SDeviceOutcome& outcome, BYTE command) {
+  if (!m_hWndDialog) return;
+  std::vector<std::u16string> names;
+  {
+    CUpdatingControls updating(*this);
+    for (UINT control : fields) {
+      if (IsUserControl(control)) continue;
+      char kind[16] = {};
+      ::GetClassNameA(::GetDlgItem(m_hWndDialog, static_cast<int>(control)), kind, sizeof kind);
+      const std::string before = vkr::dui::DialogItemText(m_hWndDialog, control);
+      if (std::string(kind) == "ComboBox")
+        vkr::dui::ShowNotRead(m_hWndDialog, {}, {control});
+      else
+        vkr::dui::ShowNotRead(m_hWndDialog, {control});
+      if (what.empty() && before != vkr::dui::kNotReadText &&
+          vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText)
+        if (const std::u16string label = ControlLabel(control); !label.empty()) names.push_back(label);
+    }
+    // An entry with no value has no invalid mark to show either: nobody entered anything.
+    for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
+      const UINT control = m_pParInfo[i].m_nCtrlId;
+      if (control != 0 && (m_pParInfo[i].m_nState & vkr::dui::kStateInvalid) && !IsUserControl(control) &&
+          vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText)
+        SetControlStateById(m_pParInfo[i].m_nParamId, m_pParInfo[i].m_nState & ~vkr::dui::kStateInvalid);
+    }
+  }
+  if (!what.empty()) names.push_back(what);
+  if (std::find(m_notReadIds.begin(), m_notReadIds.end(), id) == m_notReadIds.end()) m_notReadIds.push_back(id);
+  const bool first = m_notReadNames.empty();
+  bool added = false;
+  for (const std::u16string& name : names) {
+    if (std::find(m_notReadNames.begin(), m_notReadNames.end(), name) != m_notReadNames.end()) continue;
+    m_notReadNames.push_back(name);
+    added = true;
+  }
+  // The first reason of the round stands for the others: one sentence, told once. A lost
+  // connection says more than the requests it kept from the device.
+  const bool betterReason =
+      outcome.kind == vkr::dui::EDeviceOutcome::LinkGone && m_notReadOutcome.kind == vkr::dui::EDeviceOutcome::NotTaken;
+  if (!added && !betterReason) return;  // told already
+  if (first || betterReason) {
+    m_notReadOutcome = outcome;
+    m_notReadCommand = command;
+  }
+  m_notReadText = vkr::dui::NotReadText(m_notReadNames, m_notReadOutcome, m_notReadCommand);
+  ShowMessageLine(vkr::dui::NotReadText(names, outcome, command));
+}
+
+void CDevicePropertyPage::BeginReadRound() {
+  m_notReadIds.clear();
+  m_notReadNames.clear();
+  if (m_notReadText.empty()) return;
+  m_notReadText.clear();
+  ShowMessageLine(u"");
+}
+
+void CDevicePropertyPage::NoteAnswer(LONG id) {
+  const auto it = std::find(m_notReadIds.begin(), m_notReadIds.end(), id);
+  if (it == m_notReadIds.end()) return;
+  m_notReadIds.erase(it);
+  if (m_notReadIds.empty()) BeginReadRound();
 }
 
 bool CDevicePropertyPage::DeviceMayAnswer() const {
@@ -198,6 +246,8 @@ HRESULT CDevicePropertyPage::RefreshAllParameters(LONG id) {
 }
 
 HRESULT CDevicePropertyPage::RefreshParameter(LONG id) {
+  // The device answered for the parameter.
+  NoteAnswer(id);
   if (IsUserEntry(id)) return KeepUserEntry(id);
   return CovFDT_PropertyPageImpl::RefreshParameter(id);
 }
@@ -386,7 +436,7 @@ void CDevicePropertyPage::ReleaseUserEntries() {
     const LONG index = FindParameterIndex(id);
     if (index >= 0) SetControlStateById(id, m_pParInfo[index].m_nState & ~vkr::dui::kStateChanged);
   }
-  if (m_bToldNotWritten) TellOnMessageLine(u"");
+  if (!m_toldText.empty()) TellOnMessageLine(u"");
 }
 
 void CDevicePropertyPage::PutLoadingText(std::initializer_list<UINT> itemIds) {
@@ -413,7 +463,12 @@ bool CDevicePropertyPage::AcceptRefresh(bool pressed, bool visible) {
   const bool echo = m_bBusy || m_nOwnRefreshes > 0;
   if (!m_bBusy && echo) --m_nOwnRefreshes;
   if (!pressed || !visible) return false;
-  if (!echo) ReleaseUserEntries();
+  if (!echo) {
+    ReleaseUserEntries();
+    // The user has the page read anew: what the last reads could not read is told again if it
+    // fails again. (The page's own first refresh belongs to the reads of its showing.)
+    BeginReadRound();
+  }
   return true;
 }
 
@@ -422,7 +477,7 @@ void CDevicePropertyPage::SetDirtyAfterRefresh() { SetDirty(HasUserEntries() ? T
 // ---- Send ---------------------------------------------------------------------------------------
 
 bool CDevicePropertyPage::BeginSend() {
-  if (m_bToldNotWritten) TellOnMessageLine(u"");
+  if (!m_toldText.empty()) TellOnMessageLine(u"");
   if (CurrentDtmState() == vkr::dui::kDtmStateOnline) return true;
   TellNotWritten({}, ENotWritten::NotConnected);
   return false;
@@ -584,54 +639,60 @@ bool CDevicePropertyPage::TellInvalidEntries() {
 }
 
 void CDevicePropertyPage::TellOnMessageLine(const std::u16string& text) {
-  m_bToldNotWritten = !text.empty();
+  m_toldText = text;
+  ShowMessageLine(text);
+}
+
+void CDevicePropertyPage::ShowMessageLine(const std::u16string& told) {
+  std::u16string line = m_toldText;
+  if (!m_notReadText.empty()) line += (line.empty() ? u"" : u" ") + m_notReadText;
   for (HWND window = m_hWndDialog ? ::GetParent(m_hWndDialog) : nullptr; window; window = ::GetParent(window))
-    if (::SendMessageW(window, vkr::dui::kMessageLineText, 0, reinterpret_cast<LPARAM>(text.c_str())) == 1) return;
+    if (::SendMessageW(window, vkr::dui::kMessageLineText, 0, reinterpret_cast<LPARAM>(line.c_str())) == 1) return;
   // No frame around the page shows the line: the user is told all the same.
-  m_bToldNotWritten = false;
-  if (text.empty()) return;
+  m_toldText.clear();
+  m_notReadText.clear();
+  if (told.empty()) return;
   std::u16string caption;
   LoadPageString(PageClass().titleId, &caption);
-  vkr::dui::ShowDeviceMessage(m_spDtmObject.Get(), caption, text, vkr::dui::kMessageError);
+  vkr::dui::ShowDeviceMessage(m_spDtmObject.Get(), caption, told, vkr::dui::kMessageError);
 }
 
 std::u16string CDevicePropertyPage::EntryLabel(LONG id) const {
   const LONG index = FindParameterIndex(id);
   if (index < 0) return {};
-  const UINT control = m_pParInfo[index].m_nCtrlId;
-  std::u16string label;
-  if (m_hWndDialog && control != 0) {
-    // The dialog's controls in their order: the labels since the last other control, and the
-    // label of the last other control (a date's month and year share the day's).
-    std::vector<HWND> statics;
-    std::u16string previousLabel;
-    for (HWND child = ::GetWindow(m_hWndDialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-      if (IsLabel(child)) {
-        statics.push_back(child);
-        continue;
-      }
-      // A label over two lines is the run of texts that start where the last one starts.
-      std::u16string own;
-      RECT last{};
-      if (!statics.empty()) ::GetWindowRect(statics.back(), &last);
-      for (auto it = statics.rbegin(); it != statics.rend(); ++it) {
-        RECT r{};
-        ::GetWindowRect(*it, &r);
-        const std::u16string text = WindowTextOf(*it);
-        if (r.left != last.left || text.empty()) break;
-        own = own.empty() ? text : text + u" " + own;
-      }
-      if (own.empty()) own = previousLabel;
-      if (static_cast<UINT>(::GetDlgCtrlID(child)) == control) {
-        label = own;
-        break;
-      }
-      previousLabel = own;
-      statics.clear();
-    }
-  }
+  std::u16string label = ControlLabel(m_pParInfo[index].m_nCtrlId);
   if (label.empty() && m_pParInfo[index].m_pszName) label = vkr::Utf8ToUtf16(m_pParInfo[index].m_pszName);
   return label;
+}
+
+std::u16string CDevicePropertyPage::ControlLabel(UINT control) const {
+  if (!m_hWndDialog || control == 0) return {};
+  // The dialog's controls in their order: the labels since the last other control, and the
+  // label of the last other control (a date's month and year share the day's).
+  std::vector<HWND> statics;
+  std::u16string previousLabel;
+  for (HWND child = ::GetWindow(m_hWndDialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    if (IsLabel(child) && static_cast<UINT>(::GetDlgCtrlID(child)) != control) {
+      statics.push_back(child);
+      continue;
+    }
+    // A label over two lines is the run of texts that start where the last one starts.
+    std::u16string own;
+    RECT last{};
+    if (!statics.empty()) ::GetWindowRect(statics.back(), &last);
+    for (auto it = statics.rbegin(); it != statics.rend(); ++it) {
+      RECT r{};
+      ::GetWindowRect(*it, &r);
+      const std::u16string text = WindowTextOf(*it);
+      if (r.left != last.left || text.empty()) break;
+      own = own.empty() ? text : text + u" " + own;
+    }
+    if (own.empty()) own = previousLabel;
+    if (static_cast<UINT>(::GetDlgCtrlID(child)) == control) return own;
+    previousLabel = own;
+    statics.clear();
+  }
+  return {};
 }
 
 // ---- Parameter map without entries --------------------------------------------------------------

@@ -191,11 +191,26 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // The text on the frame's message line (empty: none). Without a frame's message line (the page
   // on its own) the text goes to the user as a message.
   void TellOnMessageLine(const std::u16string& text);
+  // Tells that `what` (empty: the fields of `fields` that still waited, by their labels) could not
+  // be read for the reason of `outcome`, beside what the page told before (a Send's words stay):
+  // those fields say "Not read". The reads of one round that fail are told in one sentence, with
+  // the first reason; the words go when each failed read brought its answer after all (a retry,
+  // a read again: NoteAnswer) or a new round begins.
+  void TellNotRead(LONG id, const std::vector<UINT>& fields, const std::u16string& what,
+                   const vkr::dui::SDeviceOutcome& outcome, BYTE command = 0);
+  // A round of reads starts (the page's refresh): what the last one could not read is no longer
+  // said.
+  void BeginReadRound();
+  // A device answer for `id` came: a failure told for it is over; when none is left the message
+  // line no longer says that something could not be read.
+  void NoteAnswer(LONG id);
   // The entries written by a confirmed write: the user's no longer, their changed marks gone.
   void MarkWritten(std::initializer_list<LONG> ids);
   // The text the dialog shows as the label of the entry's control (the static texts just before
   // it; for a control without one, that of the control before it); the entry's name without.
   std::u16string EntryLabel(LONG id) const;
+  // The label the dialog shows for a control (the static texts before it).
+  std::u16string ControlLabel(UINT control) const;
 
   // Sets m_bUpdatingControls for a scope and puts back what it held, on every way out.
   class CUpdatingControls {
@@ -222,7 +237,14 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   std::vector<LONG> m_userEntries;  // ids of the user's entries, in the order first changed
   int m_nOwnRefreshes = 0;          // echoes of RequestFirstRefresh still to come
   bool m_bWriting = false;          // SendEntry's write runs: its failure is told by Send
-  bool m_bToldNotWritten = false;   // the message line holds this page's "not written"
+  std::u16string m_toldText;        // the page's word on the message line (a Send's, a procedure's)
+  std::u16string m_notReadText;     // beside it: what could not be read
+  std::vector<LONG> m_notReadIds;   // the reads that failed, until their answer comes
+  std::vector<std::u16string> m_notReadNames;
+  vkr::dui::SDeviceOutcome m_notReadOutcome;
+  BYTE m_notReadCommand = 0;
+  // The page's texts onto the frame's message line; without a frame `told` goes to the user.
+  void ShowMessageLine(const std::u16string& told);
 
   // Steps 1 to 3 of both reads: whether the parameter exists and is read from the device
   // (*fromDevice), and the device value when the read conditions hold (VT_EMPTY otherwise).

@@ -176,7 +176,7 @@ void CDiagPP::OnSelfTestResponse(const VARIANT& value) {
   if (std::exchange(m_nToldProcedure, 0) == kParSelfTest) return;
   // The device's response code: the test did not run, and the user learns why.
   TellProcedureFailed(
-      {kStringSelfTestCaption, kStringAboutSelfTest, kParSelfTest, kStringSelfTestError, kStringSelfTestOffline, true},
+      {kStringSelfTestCaption, kStringAboutSelfTest, kParSelfTest, kStringSelfTestError, kStringSelfTestOffline},
       SDeviceOutcome{*outcome == 32 ? EDeviceOutcome::Busy : EDeviceOutcome::Refused, *outcome});
 }
 
@@ -186,7 +186,7 @@ void CDiagPP::OnMasterResetResponse(const VARIANT& value) {
   const std::optional<BYTE> outcome = LowByte(value);
   if (!outcome || *outcome == 0 || std::exchange(m_nToldProcedure, 0) == kParMasterReset) return;
   TellProcedureFailed({kStringMasterResetCaption, kStringAboutMasterReset, kParMasterReset, kStringMasterResetError,
-                       kStringMasterResetOffline, false},
+                       kStringMasterResetOffline},
                       SDeviceOutcome{*outcome == 32 ? EDeviceOutcome::Busy : EDeviceOutcome::Refused, *outcome});
 }
 
@@ -287,13 +287,13 @@ HRESULT CDiagPP::OnDacTrim() {
 }
 
 HRESULT CDiagPP::OnSelfTest() {
-  return RunDeviceProcedure({kStringSelfTestCaption, kStringAboutSelfTest, kParSelfTest, kStringSelfTestError,
-                             kStringSelfTestOffline, true});
+  return RunDeviceProcedure(
+      {kStringSelfTestCaption, kStringAboutSelfTest, kParSelfTest, kStringSelfTestError, kStringSelfTestOffline});
 }
 
 HRESULT CDiagPP::OnMasterReset() {
   return RunDeviceProcedure({kStringMasterResetCaption, kStringAboutMasterReset, kParMasterReset,
-                             kStringMasterResetError, kStringMasterResetOffline, false});
+                             kStringMasterResetError, kStringMasterResetOffline});
 }
 
 void CDiagPP::TellProcedureFailed(const SDeviceProcedure& procedure, const SDeviceOutcome& outcome) {
@@ -302,7 +302,6 @@ void CDiagPP::TellProcedureFailed(const SDeviceProcedure& procedure, const SDevi
   LoadPageString(procedure.caption, &caption);
   ShowDeviceMessage(m_spDtmObject.Get(), caption,
                     NotDoneText(caption, outcome, procedure.parameter == kParSelfTest ? 41 : 42), kMessageError);
-  if (procedure.opensResults) OpenFunction(kFunctionSelfTestResults);
   Tell(procedure.caption, kStringLoopNote, kMessageInformation);
 }
 
@@ -310,12 +309,12 @@ void CDiagPP::OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) {
   if (id != 0 && id == m_nPendingProcedure) {
     m_nPendingProcedure = 0;
     if (id == kParSelfTest)
-      TellProcedureFailed({kStringSelfTestCaption, kStringAboutSelfTest, kParSelfTest, kStringSelfTestError,
-                           kStringSelfTestOffline, true},
-                          outcome);
+      TellProcedureFailed(
+          {kStringSelfTestCaption, kStringAboutSelfTest, kParSelfTest, kStringSelfTestError, kStringSelfTestOffline},
+          outcome);
     else
       TellProcedureFailed({kStringMasterResetCaption, kStringAboutMasterReset, kParMasterReset, kStringMasterResetError,
-                           kStringMasterResetOffline, false},
+                           kStringMasterResetOffline},
                           outcome);
     return;
   }
@@ -323,14 +322,16 @@ void CDiagPP::OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) {
     TellOnMessageLine(NotDoneText(u"Reset Configuration Changed Flag", outcome, 38));
     return;
   }
-  // A read that brought nothing: its field says so instead of waiting for ever.
-  const UINT field = id == kParCommand0Complete ? kDiagCounterEdit : id == kParDeviceStatus ? kDiagFlagEdit : 0;
-  if (field && m_hWndDialog) {
+  // A read that brought nothing: its fields say so instead of waiting for ever. The flag comes
+  // with the status byte of an answer, the one to command 0 the page asked for among them: when
+  // that failed, no answer is coming for the flag either.
+  if (id != kParCommand0Complete && id != kParDeviceStatus) return;
+  if (!m_hWndDialog) return;
+  CUpdatingControls updating(*this);
+  for (UINT field : {kDiagCounterEdit, kDiagFlagEdit}) {
+    if (id == kParDeviceStatus && field == kDiagCounterEdit) continue;
     const std::string shown = DialogItemText(m_hWndDialog, field);
-    if (shown.empty() || shown == kLoadingText) {
-      CUpdatingControls updating(*this);
-      ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(field), kNotReadText);
-    }
+    if (shown.empty() || shown == kLoadingText) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(field), kNotReadText);
   }
 }
 

@@ -100,7 +100,6 @@ class CDiagPP : public CDevicePropertyPage {
     LONG parameter;
     UINT errorText;
     UINT offlineText;
-    bool opensResults;  // a failed write opens the self-test results
   };
   HRESULT RunDeviceProcedure(const SDeviceProcedure& procedure);
   // Shows the string textId under the string captionId; the user's answer (0 when nothing was
@@ -112,7 +111,9 @@ class CDiagPP : public CDevicePropertyPage {
   bool IsOnline() const;
   // The buttons that write to the device take clicks only while it is online.
   void EnableDeviceButtons();
-  // The user is told that the procedure did not run, why, and that the loop may return.
+  // The user is told that the procedure did not run, why, and that the loop may return. A
+  // procedure that did not run shows no results: the self-test results would show the device's
+  // standing status as if a test had passed.
   void TellProcedureFailed(const SDeviceProcedure& procedure, const SDeviceOutcome& outcome);
   // 1019 and 1020 arriving from the device.
   void OnSelfTestResponse(const VARIANT& value);

@@ -167,7 +167,9 @@ HRESULT CHartPP::SetControlValueById(LONG id, VARIANT value) {
       const HRESULT hr = ResponseBytes(value, &bytes);
       if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
       const SCommand7Response answer = DecodeCommand7(bytes);
-      // The values come back to the page through their own entries.
+      // The values come back to the page through their own entries; those are the device's from
+      // now on.
+      if (answer.loopCurrentMode) m_bSettingsRead = true;
       if (answer.pollingAddress) SetDtmParameterValue(kParPollingAddress, UI1(*answer.pollingAddress));
       if (answer.loopCurrentMode) {
         const BYTE mode = *answer.loopCurrentMode;
@@ -183,16 +185,17 @@ HRESULT CHartPP::SetControlValueById(LONG id, VARIANT value) {
       if (AcceptSend(IsPressed(value), m_bPageVisible)) return OnSend();
       return S_OK;
     case kParPollingAddress: {
-      // Offline the value is the data set's, which no device gave: the field says why it is empty.
+      // Only what the device's answer gave: the data set's value (offline, or before the answer)
+      // is no device's, and the field says why it is empty.
       LONG number = 0;
-      if (CurrentDtmState() == kDtmStateOnline && ReadNumber(value, &number))
+      if (ShowsDeviceSettings() && ReadNumber(value, &number))
         SetText(m_hWndDialog, kHartPollingAddressEdit, "%lu", number & 0xFF);
       return S_OK;
     }
     case kParLoopCurrentMode: {
       // Likewise: no choice a device never gave.
       LONG number = 0;
-      if (CurrentDtmState() == kDtmStateOnline && ReadNumber(value, &number) &&
+      if (ShowsDeviceSettings() && ReadNumber(value, &number) &&
           SelectCode(m_hWndDialog, kHartLoopCurrentCombo, kLoopCurrentItems, static_cast<BYTE>(number & 0xFF)))
         RemoveComboPlaceholder(m_hWndDialog, kHartLoopCurrentCombo);
       return S_OK;
@@ -271,6 +274,7 @@ BOOL CHartPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPA
   if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
     if (LOWORD(wParam) == kFrameRefreshButton) {
       ReleaseUserEntries();
+      BeginReadRound();
       OnRefresh();
       result = 0;
       return TRUE;
@@ -291,13 +295,36 @@ void CHartPP::ShowLoading() {
   PutComboPlaceholder(kHartLoopCurrentCombo);
 }
 
+bool CHartPP::ShowsDeviceSettings() const { return m_bSettingsRead && CurrentDtmState() == kDtmStateOnline; }
+
+HRESULT CHartPP::SetControlStateById(LONG id, ULONG state) {
+  const HRESULT hr = CDevicePropertyPage::SetControlStateById(id, state);
+  if (id == kParPollingAddress || id == kParLoopCurrentMode) LockSettings();
+  return hr;
+}
+
+void CHartPP::LockSettings() {
+  if (!m_hWndDialog) return;
+  // Only a device takes them: without one that may answer they take no input.
+  if (DeviceMayAnswer()) return;
+  ::SendDlgItemMessageA(m_hWndDialog, kHartPollingAddressEdit, EM_SETREADONLY, TRUE, 0);
+  ::EnableWindow(::GetDlgItem(m_hWndDialog, kHartLoopCurrentCombo), FALSE);
+}
+
 void CHartPP::UpdatePlaceholders() {
+  if (!DeviceMayAnswer()) m_bSettingsRead = false;
+  LockSettings();
   CUpdatingControls updating(*this);
   MatchPlaceholders(m_hWndDialog, DeviceMayAnswer(),
                     {kHartManufacturerEdit, kHartDeviceTypeEdit, kHartSerialEdit, kHartPreamblesEdit, kHartRevisionEdit,
                      kHartDeviceRevisionEdit, kHartSoftwareRevisionEdit, kHartHardwareRevisionEdit, kHartCounterEdit,
                      kHartDistributorEdit, kHartPollingAddressEdit},
                     {kHartLoopCurrentCombo});
+}
+
+void CHartPP::OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) {
+  if (id == kParPollingAddressWrite || id == kParLoopCurrentWrite) return;
+  CDevicePropertyPage::OnDeviceAccessFailed(id, outcome);
 }
 
 void CHartPP::OnDeviceOnline() {
@@ -362,11 +389,26 @@ ULONG CHartPP::HighestPollingAddress() {
   return highest;
 }
 
+bool CHartPP::GetsBothSettings() {
+  vkr::Variant mode;
+  const bool address = !ShowsPlaceholder(m_hWndDialog, kHartPollingAddressEdit);
+  const bool loop = SUCCEEDED(GetControlValueById(kParLoopCurrentMode, &mode));
+  if (address && loop) return true;
+  std::vector<std::u16string> written, unread;
+  (address ? written : unread).push_back(EntryLabel(kParPollingAddress));
+  (loop ? written : unread).push_back(EntryLabel(kParLoopCurrentMode));
+  TellOnMessageLine(CarriesUnreadText(written, unread));
+  return false;
+}
+
 HRESULT CHartPP::OnSend() {
   if (!BeginSend()) return S_FALSE;
   // Both settings go out; their entries stay usable so the user can edit again after a send.
   SetControlStateById(kParPollingAddress, kStateUsableChanged);
   SetControlStateById(kParLoopCurrentMode, kStateUsableChanged);
+  // Command 6 carries both: a setting the device never gave and the user did not enter is not
+  // made up.
+  if (!GetsBothSettings()) return E_FAIL;
   // An address that is not a number, or one the project could not follow the device to, is
   // refused here: a cut-down value would re-address the device to somewhere the user never typed.
   const ULONG highest = HighestPollingAddress();
@@ -390,10 +432,20 @@ HRESULT CHartPP::OnSend() {
     if (FAILED(hr = SetDtmParameterValue(pair.to, setting))) return hr;
     SetControlStateById(pair.to, kStateUsableChanged);
   }
+  bool written = false;
   for (LONG id : {kParPollingAddressWrite, kParLoopCurrentWrite}) {
     const LONG entry = id == kParPollingAddressWrite ? kParPollingAddress : kParLoopCurrentMode;
+    if (written) {
+      // The device confirmed a command 6 that carried both settings: it holds them. The write of
+      // the second setting repeats that command; whatever becomes of it, nothing the user asked
+      // for is left undone.
+      bool refused = false;
+      WriteCheckedInput(id, &refused);
+      continue;
+    }
     // Command 6 carries both settings.
     const HRESULT hr = SendEntry(id, {kParPollingAddress, kParLoopCurrentMode});
+    written = hr == S_OK;
     if (FAILED(hr)) return hr;
     if (hr != S_OK) {
       // The DTM refused the value (outside its limits): the other half of command 6 must not

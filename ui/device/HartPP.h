@@ -95,6 +95,8 @@ class CHartPP : public CDevicePropertyPage {
   HRESULT GetControlValueById(LONG id, VARIANT* value) override;
   HRESULT OnControlSetFocus(UINT code, UINT controlId, HWND control) override;
   HRESULT OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) override;
+  // The framework's state, then the settings locked while no device may answer.
+  HRESULT SetControlStateById(LONG id, ULONG state) override;
 
   using CDevicePropertyPage::ProcessWindowMessage;
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
@@ -117,11 +119,23 @@ class CHartPP : public CDevicePropertyPage {
   // Shown while the DTM went online: the values are read now.
   void OnDeviceOnline() override;
   void UpdatePlaceholders() override;
+  // A read of the page that failed, as every page tells it; the writes of command 6 are Send's to
+  // tell.
+  void OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) override;
 
  private:
   void ShowLoading();
+  // Whether the settings' entries show values: only those of a command 7 answer of the device in
+  // this connection.
+  bool ShowsDeviceSettings() const;
+  // Offline the settings take no input: only a device takes them.
+  void LockSettings();
+  // Whether Send has both settings (the device's or the user's) for command 6; false when not,
+  // and the user is told which could not be read.
+  bool GetsBothSettings();
 
   bool m_bFirstShow = true;
+  bool m_bSettingsRead = false;  // a command 7 answer of this connection filled the settings
   bool m_bPageVisible = false;
 };
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "include/CommunicationInterfaces.h"
+#include "ui/device/DACTrimAdj.h"
 #include "ui/device/DeviceUiIds.h"
 
 namespace vkr::dui {
@@ -53,6 +54,26 @@ std::u16string WithMilliamps(std::u16string text, float milliamps) {
   return text;
 }
 
+std::u16string WithReason(std::u16string text, const SDeviceOutcome& why, BYTE command) {
+  const std::size_t at = text.find(u"%s");
+  if (at != std::u16string::npos) text.replace(at, 2, OutcomeReason(why, command));
+  return text;
+}
+
+namespace {
+
+// The HART command that writes the parameter (its response codes' meanings).
+BYTE CommandOf(LONG parameterId) {
+  switch (parameterId) {
+    case kParOutputLevel: return 40;
+    case kParLoopCurrentZeroTrim: return 45;
+    case kParLoopCurrentGainTrim: return 46;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
 bool CFixedLoopCurrent::IsOnline() const {
   vkr::ComPtr<IovFdtBaseDTM> base;
   if (!m_dtm || FAILED(m_dtm->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid())) || !base) return false;
@@ -74,19 +95,18 @@ bool CFixedLoopCurrent::Write(LONG parameterId, float milliamps) {
   return true;
 }
 
-bool CFixedLoopCurrent::WriteAndWait(LONG parameterId, float milliamps) {
+bool CFixedLoopCurrent::WriteAndWait(LONG parameterId, float milliamps, SDeviceOutcome* outcome) {
+  *outcome = SDeviceOutcome{EDeviceOutcome::Offline};
   if (!m_handler || !IsOnline()) return false;
   // Waits for the device: the control must not say the loop is fixed, trimmed or free, or go, on
   // a request that is only on its way.
   vkr::ComPtr<IovFdtParameterHandler4> handler = m_handler;
-  VARIANT_BOOL done = VARIANT_FALSE;
-  const HRESULT hr =
-      handler->WriteDeviceParameterEx(vkr::UI4(static_cast<ULONG>(parameterId)), Milliamps(milliamps), &done);
-  return SUCCEEDED(hr) && done == VARIANT_TRUE;
+  *outcome = WriteDeviceValue(handler.Get(), parameterId, Milliamps(milliamps));
+  return outcome->Ok();
 }
 
 bool CFixedLoopCurrent::Release() {
-  if (!WriteAndWait(kParOutputLevel, 0.0f)) return false;
+  if (!WriteAndWait(kParOutputLevel, 0.0f, &m_releaseOutcome)) return false;
   m_held = false;
   m_confirmed = false;
   m_told = false;
@@ -98,7 +118,8 @@ bool CFixedLoopCurrent::Fix(float milliamps) {
   // From the request on, the device may hold the level, whether or not the answer comes back.
   m_held = true;
   m_confirmed = false;
-  if (WriteAndWait(kParOutputLevel, milliamps)) {
+  m_levelParameter = kParOutputLevel;
+  if (WriteAndWait(kParOutputLevel, milliamps, &m_levelOutcome)) {
     m_confirmed = true;
     m_told = false;
     return true;
@@ -109,7 +130,8 @@ bool CFixedLoopCurrent::Fix(float milliamps) {
 
 bool CFixedLoopCurrent::Trim(LONG parameterId, float milliamps) {
   if (!m_confirmed || !IsOnline()) return false;
-  if (WriteAndWait(parameterId, milliamps)) return true;
+  m_levelParameter = parameterId;
+  if (WriteAndWait(parameterId, milliamps, &m_levelOutcome)) return true;
   // The trim's fate is unknown: the loop is given back rather than left fixed under a procedure
   // that stops here.
   m_confirmed = false;
@@ -129,9 +151,17 @@ CFixedLoopCurrent::Exit CFixedLoopCurrent::RequestExit() {
 }
 
 std::u16string CFixedLoopCurrent::NotConfirmedText(HINSTANCE module, bool trim, float milliamps) {
-  if (!m_held) return WithMilliamps(LoadText(module, trim ? kStringTrimNotTaken : kStringLevelNotFixed), milliamps);
+  if (!m_held)
+    return WithReason(WithMilliamps(LoadText(module, trim ? kStringTrimNotTaken : kStringLevelNotFixed), milliamps),
+                      m_levelOutcome, CommandOf(m_levelParameter));
   m_told = true;
-  return WithMilliamps(LoadText(module, trim ? kStringTrimMayBeFixed : kStringLevelMayBeFixed), milliamps);
+  // Neither was confirmed: why the give-back was not is what leaves the loop as it is.
+  return WithReason(WithMilliamps(LoadText(module, trim ? kStringTrimMayBeFixed : kStringLevelMayBeFixed), milliamps),
+                    m_releaseOutcome, CommandOf(kParOutputLevel));
+}
+
+std::u16string CFixedLoopCurrent::StillFixedText(HINSTANCE module) const {
+  return WithReason(LoadText(module, kStringStillFixed), m_releaseOutcome, CommandOf(kParOutputLevel));
 }
 
 void CFixedLoopCurrent::ReleaseWithoutWaiting() {

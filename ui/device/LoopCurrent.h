@@ -10,6 +10,7 @@
 
 #include "include/DtmInterfaces.h"
 #include "platform/platform.h"
+#include "ui/device/kit/DeviceOutcome.h"
 
 namespace vkr::dui {
 
@@ -43,6 +44,8 @@ inline constexpr UINT kLostWhileFixedNotice = WM_APP + 0x113;
 std::u16string LoadText(HINSTANCE module, UINT id);
 // The text with its "%.3f" replaced by the current, three decimals.
 std::u16string WithMilliamps(std::u16string text, float milliamps);
+// The text with its "%s" replaced by why (the device's answer, as every user interface says it).
+std::u16string WithReason(std::u16string text, const SDeviceOutcome& why, BYTE command);
 
 class CFixedLoopCurrent {
  public:
@@ -76,10 +79,12 @@ class CFixedLoopCurrent {
   Exit RequestExit();
   // The user was told that the current may still be fixed; the next road out leaves it so.
   void ToldMayBeFixed() { m_told = true; }
-  // The one text for a level (trim: the trim) the device did not confirm: the current was given
-  // back, or, when the device did not confirm that either, it may still be fixed (the user hears
-  // it with this text: the next road out leaves it so).
+  // The one text for a level (trim: the trim) the device did not confirm, with why: the current
+  // was given back, or, when the device did not confirm that either, it may still be fixed (the
+  // user hears it with this text: the next road out leaves it so).
   std::u16string NotConfirmedText(HINSTANCE module, bool trim, float milliamps);
+  // kStringStillFixed with why the device did not confirm the give-back.
+  std::u16string StillFixedText(HINSTANCE module) const;
   // The same without waiting: for the window going away, where no answer can be awaited.
   void ReleaseWithoutWaiting();
   // The DTM is leaving online (its parameters can no longer be written): a held current is given
@@ -109,14 +114,17 @@ class CFixedLoopCurrent {
   // Sends a float write; the request only (the device's answer comes later). A 1021 other than 0
   // marks the current held.
   bool Write(LONG parameterId, float milliamps);
-  // Sends a float write and waits for the device's answer.
-  bool WriteAndWait(LONG parameterId, float milliamps);
+  // Sends a float write and waits for the device's answer; *outcome: what became of it.
+  bool WriteAndWait(LONG parameterId, float milliamps, SDeviceOutcome* outcome);
 
   vkr::ComPtr<IUnknown> m_dtm;
   vkr::ComPtr<IovFdtParameterHandler4> m_handler;
   bool m_held = false;
   bool m_confirmed = false;
   bool m_told = false;  // the user heard that the held current may still be fixed
+  SDeviceOutcome m_levelOutcome;    // of the last level or trim written
+  LONG m_levelParameter = 0;        // which it was
+  SDeviceOutcome m_releaseOutcome;  // of the last give-back
   ULONG m_lastState = 0;
 };
 

@@ -9,10 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "include/ParameterHandlerInterfaces.h"
 #include "include/ProgramIds.h"
 #include "ui/device/AdvancedPP.h"
 #include "ui/device/CommandPP.h"
 #include "ui/device/kit/Kit.h"
+#include "ui/framework/DeviceAccessLog.h"
 
 namespace vkr::dui {
 
@@ -293,6 +295,8 @@ HRESULT COfflineParam::Init(BSTR instanceId, BSTR functionCall, IDtm* dtm, VARIA
   }
   // Opening stores nothing: what the controls show now is what the user starts from.
   KeepShownValues();
+  ShowValuePlaceholders(m_nDtmState);
+  m_bOpen = true;
   TellUnconverted();
   return S_OK;
 }
@@ -480,8 +484,34 @@ BYTE COfflineParam::DataSetPvUnit() {
 }
 
 void COfflineParam::ShowValueUnits() {
-  ::SetDlgItemTextA(m_hWndDialog, kOfflinePvUnitLabel, LengthUnitLabel(m_pvValueUnit ? m_pvValueUnit : m_unit).c_str());
-  ::SetDlgItemTextA(m_hWndDialog, kOfflineSvUnitLabel, LengthUnitLabel(m_svValueUnit ? m_svValueUnit : m_unit).c_str());
+  auto unitOf = [this](UINT edit, BYTE unit) {
+    const bool value = !DialogItemText(m_hWndDialog, edit).empty() && !ShowsPlaceholder(m_hWndDialog, edit);
+    return value ? LengthUnitLabel(unit ? unit : m_unit) : std::string();
+  };
+  ::SetDlgItemTextA(m_hWndDialog, kOfflinePvUnitLabel, unitOf(kOfflinePvEdit, m_pvValueUnit).c_str());
+  ::SetDlgItemTextA(m_hWndDialog, kOfflineSvUnitLabel, unitOf(kOfflineSvEdit, m_svValueUnit).c_str());
+}
+
+void COfflineParam::ShowValuePlaceholders(ULONG state) {
+  if (!m_hWndDialog) return;
+  CFlagScope updating(m_bUpdatingControls);
+  const bool connected = state == kDtmStateOnline || state == kDtmStateGoingOnline;
+  for (UINT edit : {kOfflineCurrentEdit, kOfflinePvEdit, kOfflineSvEdit}) {
+    if (!DialogItemText(m_hWndDialog, edit).empty() && !ShowsPlaceholder(m_hWndDialog, edit)) continue;
+    if (connected) {
+      ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(edit), kNotReadText);
+    } else {
+      SetLoadingText(m_hWndDialog, {edit});
+      MatchPlaceholders(m_hWndDialog, false, {edit});
+    }
+  }
+  ShowValueUnits();
+}
+
+HRESULT COfflineParam::OnDtmStateChanged(ULONG state) {
+  const HRESULT hr = CovFDT_IDtmActiveXControlImpl::OnDtmStateChanged(state);
+  ShowValuePlaceholders(state);
+  return hr;
 }
 
 HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
@@ -566,9 +596,19 @@ HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
       if (const auto number = FloatOf(value)) ShowLength(edit, *number, kLengthUnitMetres);
       return S_OK;
     }
+    case kParCurrentValue:
+      // The table binds no control to the values (they are no entries): they are shown here.
+      // Only a value the DTM read while the control is open: the data set's, shown at the start,
+      // may be its initial one, which no device gave.
+      if (const auto number = FloatOf(value); number && m_bOpen)
+        ShowNumber(m_hWndDialog, kOfflineCurrentEdit, kFloat3, *number);
+      ShowValueUnits();
+      return S_OK;
     case kParPvValue:
     case kParSvValue: {
       const HRESULT hr = CovFDT_IDtmActiveXControlImpl::SetControlValueById(id, value);
+      if (const auto number = FloatOf(value); number && m_bOpen)
+        ShowNumber(m_hWndDialog, id == kParPvValue ? kOfflinePvEdit : kOfflineSvEdit, kFloat3, *number);
       // The units the device read PV and SV in (command 3: the PV unit at 4, the SV unit at 9).
       vkr::Variant answer;
       std::vector<BYTE> bytes;
@@ -726,6 +766,75 @@ HRESULT COfflineParam::GetControlValueById(LONG id, VARIANT* value) {
     default:
       return CovFDT_IDtmActiveXControlImpl::GetControlValueById(id, value);
   }
+}
+
+// ---- A download that did not go through --------------------------------------------------------
+
+namespace {
+
+// The command that writes a parameter of the download (its response codes' meanings).
+BYTE DownloadCommandOf(LONG id) {
+  switch (id) {
+    case kParRangeValues: return 35;
+    case kParDamping: return 34;
+    case kParPvUnit: return 44;
+    case kParSpCmd1:
+    case kParDisplayMode:
+    case kParTracking:
+    case kParDielectric:
+    case kParFailSafe:
+    case kParFailTime: return 136;
+    case kParSpCmd2:
+    case kParSensitivity:
+    case kParAnalogMode:
+    case kParBlanking:
+    case kParDistanceOffset: return 138;
+    default: return 0;
+  }
+}
+
+// IovFdtParameterInfo fields: the data set's value and the device's.
+constexpr LONG kFieldValue = 0x80;
+constexpr LONG kFieldDeviceValue = 0x200000;
+
+}  // namespace
+
+std::u16string COfflineParam::DtmName(LONG id) const {
+  vkr::Bstr name;
+  if (!m_spDtm ||
+      FAILED(m_spDtm->GetParameterInfo(vkr::UI4(static_cast<ULONG>(id)), nullptr, name.Put(), nullptr, nullptr, nullptr,
+                                       nullptr, nullptr)) ||
+      name.Empty())
+    return {};
+  return u"\"" + name.Str() + u"\"";
+}
+
+void COfflineParam::TellDownloadFailure(EDownload, const std::u16string& failure, const std::vector<LONG>& changed) {
+  std::u16string failed = failure;
+  const std::vector<vkr::ui::SDeviceAccessFailure> told = vkr::ui::DeviceAccessFailuresSince(DownloadFailureMark());
+  for (const vkr::ui::SDeviceAccessFailure& f : told) {
+    const std::u16string name = DtmName(f.parameterId);
+    if (name.empty()) continue;
+    failed = NotWrittenText({name}, ClassifyFailureText(f.text), DownloadCommandOf(f.parameterId));
+    break;
+  }
+  std::vector<std::u16string> held, notHeld;
+  vkr::ComPtr<IovFdtParameterInfo> info;
+  if (m_spDtm) m_spDtm->QueryInterface(IovFdtParameterInfo::iid, info.PutVoid());
+  for (LONG id : kDeviceTargets) {
+    if (std::find(changed.begin(), changed.end(), id) == changed.end()) continue;
+    const std::u16string name = DtmName(id);
+    vkr::Variant value, device;
+    if (!info || name.empty() ||
+        FAILED(info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(kFieldValue), value.Put())) ||
+        value.vt == VT_EMPTY)
+      continue;
+    const bool same = SUCCEEDED(info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(kFieldDeviceValue),
+                                                        device.Put())) &&
+                      device.vt != VT_EMPTY && SameValue(value, device);
+    (same ? held : notHeld).push_back(name);
+  }
+  TellDownloadWords(DownloadFailureText(failed, held, notHeld));
 }
 
 // ---- Apply -------------------------------------------------------------------------------------

@@ -169,12 +169,19 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   HRESULT ApplyChanges() override { return ApplyOfflineValues(); }
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
+  // The DTM's state as the control learns it: the current, PV and SV fields without a value say why.
+  HRESULT OnDtmStateChanged(ULONG state) override;
+
   // State for tests.
   bool InInit() const { return m_bInInit; }
   HFONT GroupFont() const { return m_groupFont.Get(); }
 
  protected:
   void* FindInterface(REFIID riid) override;
+  // The first value the DTM told was not written during the download (as the DTM names it) and
+  // why, else the framework's words; then what the device holds of the changes: each changed
+  // device parameter whose value the data set holds is the one the DTM last had from the device.
+  void TellDownloadFailure(EDownload outcome, const std::u16string& failure, const std::vector<LONG>& changed) override;
 
  private:
   HRESULT WriteParameter(LONG id, const VARIANT& value);
@@ -198,8 +205,11 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   // The PV unit the data set's distances are in: its PV unit when it holds one, else the display unit.
   BYTE DataSetPvUnit();
   // The labels of the PV and SV shown: the units the device read them in (command 3), else the
-  // display unit.
+  // display unit; a field without a value has no unit.
   void ShowValueUnits();
+  // The current, PV and SV fields the data set gave no value: the control reads nothing of the
+  // device, so online they were not read, and offline no device is connected.
+  void ShowValuePlaceholders(ULONG state);
   // Whether the data set holds the device parameter (its value read from the data set).
   bool HoldsDeviceParameter(LONG id);
   // Whether the data set holds the device parameter's value (uploaded, loaded or edited).
@@ -208,11 +218,14 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   bool ShowDeviceValue(LONG id, const VARIANT& value);
   // Takes what the controls show of the device parameters as the values the user starts from.
   void KeepShownValues();
+  // The name the DTM gives the parameter, in quotes ("Range Values"); empty without one.
+  std::u16string DtmName(LONG id) const;
 
   COwnedFont m_groupFont;
   USHORT m_wLastPvUnit = 0;       // the PV unit last taken from command 1 data
   USHORT m_wLastAnalogMode = 0;   // the analog mode last taken from the command 137 data
   bool m_bInInit = false;
+  bool m_bOpen = false;  // Init is done: the values that come now are the DTM's news
   // The device parameters' values as the controls showed them before the user's work: a value
   // that still reads the same was not changed and is not written.
   std::map<LONG, vkr::Variant> m_shown;

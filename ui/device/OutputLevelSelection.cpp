@@ -159,7 +159,7 @@ HRESULT COutputLevelSelection::PrepareToRelease(VARIANT_BOOL* result) {
   if (!result) return E_POINTER;
   if (m_loop.RequestExit() == CFixedLoopCurrent::Exit::Warn) {
     *result = VARIANT_FALSE;
-    Tell(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
+    Tell(m_loop.StillFixedText(ResourceInstance()), kMessageError);
     return S_FALSE;
   }
   if (!m_loop.Held()) m_bOutputFixed = 0;
@@ -253,7 +253,7 @@ HRESULT COutputLevelSelection::OnAbort() {
     m_bBusy = false;
     if (exit == CFixedLoopCurrent::Exit::Warn) {
       // The device still holds the level: say so and give the user the buttons back to try again.
-      Tell(LoadText(ResourceInstance(), kStringStillFixed), kMessageError);
+      Tell(m_loop.StillFixedText(ResourceInstance()), kMessageError);
       SetLabel(m_nStage == 1 ? kStringChooseLevel : kStringEnterLevel);
       Show(m_nStage == 1 ? kOutputLevelList : kOutputLevelEdit, true);
       if (m_nStage == 0) Show(kOutputLevelUnit, true);

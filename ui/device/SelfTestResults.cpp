@@ -132,17 +132,11 @@ void CSelfTestResults::ReadSelfTest() {
       SUCCEEDED(BytesOfHex(responseHex.Get(), &bytes)))
     faults = DecodeAdditionalStatus(bytes);
   if (!faults) {
-    // No line shows a result the device did not give; the summary says why. The connection's
-    // transaction names no cause of its own failures.
-    std::u16string why = u"Self test results could not be read: the transaction with the device failed.";
-    if (SUCCEEDED(hr) && error.Length() == 0) {
-      SDeviceOutcome outcome;
-      outcome.responseCode = responseCode;
-      outcome.kind = responseCode == 32 ? EDeviceOutcome::Busy
-                     : responseCode > 0 ? EDeviceOutcome::Refused
-                                        : EDeviceOutcome::Lost;
-      why = NotReadText({kSelfTestUnreadSummary}, outcome, kReadAdditionalStatus);
-    }
+    // No line shows a result the device did not give; the summary says why, as every user
+    // interface says it. An answer too short to hold the flags was lost on the way.
+    SDeviceOutcome outcome = ServiceOutcome(hr, responseCode, error.View());
+    if (outcome.Ok()) outcome = SDeviceOutcome{EDeviceOutcome::Lost};
+    const std::u16string why = NotReadText({kSelfTestUnreadSummary}, outcome, kReadAdditionalStatus);
     for (UINT edit : kSelfTestResultEdits) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(edit), kSelfTestNotRead);
     ::SetDlgItemTextA(m_hWndDialog, kSelfTestSummaryEdit, vkr::Utf16ToUtf8(why).c_str());
     return;

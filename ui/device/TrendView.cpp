@@ -457,6 +457,10 @@ HRESULT CTrendView::ExecuteCommand(VARIANT command, VARIANT argument) {
         StopBecause(OutcomeReason(outcome, 3));
       else
         SetMessage(NotReadText({u"The device values"}, outcome, 3));
+    } else if (id == kParCommand3Complete) {
+      // The read of the values when the control opened: said too, until a running trend's values
+      // come.
+      SetMessage(NotReadText({u"The device values"}, outcome, 3));
     } else if (id == kParTagOnly && !m_bTagRead) {
       SetItemText(kTrendTag, kTrendTagNotRead);
       SetMessage(NotReadText({u"Device Tag"}, outcome, 13));

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "communication/HartResponseTexts.h"
+#include "ui/framework/DeviceAccessLog.h"
 #include "xml/Translation.h"
 #include "xml/XmlHelpers.h"
 
@@ -27,11 +28,9 @@ constexpr ULONG kCmdDownloadDone = 10013;
 constexpr ULONG kStateChangedMark = 0x2;
 constexpr ULONG kTellStyle = 0x10;  // OK button, error icon
 constexpr ULONG kWarnStyle = 0x30;  // OK button, warning icon
-// The longest wait for a download's end: every transaction ends on its own (answered, refused or
-// timed out), so this only guards against a DTM that never reports.
+// The longest wait for a download's end: the DTM tells the end of every download request it took,
+// on every road, so this only guards against a DTM that never reports.
 constexpr DWORD kDownloadWaitMs = 120000;
-// How long the DTM's word on a failed download may follow its end.
-constexpr DWORD kDownloadWordMs = 3000;
 
 // The request for the DTM's function list in every operation phase (the two tabs are the DTM's
 // own spelling of the request).
@@ -506,20 +505,20 @@ CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::OfferDow
     outcome = DownloadAndWait(&failure);
   else if (answer != kAnswerCancel)
     outcome = EDownload::Declined;
-  if (outcome == EDownload::Unreached) TellDownloadFailure(failure);
+  std::vector<LONG> marked = changed;
+  marked.insert(marked.end(), m_appliedEntries.begin(), m_appliedEntries.end());
+  if (outcome == EDownload::Unreached) TellDownloadFailure(outcome, failure, marked);
   if (outcome == EDownload::Written || outcome == EDownload::Declined || outcome == EDownload::Unreached) {
     m_bDtmChanged = 0;
     return outcome;
   }
   // The device does not hold the changes: the entries say so, and Apply offers them again.
-  std::vector<LONG> marked = changed;
-  marked.insert(marked.end(), m_appliedEntries.begin(), m_appliedEntries.end());
   for (LONG id : marked) {
     const LONG index = FindParameterIndex(id);
     if (index >= 0) SetControlStateById(id, m_pParInfo[index].m_nState | kStateChangedMark);
   }
   EnableApplyButton(TRUE);
-  if (outcome == EDownload::Failed) TellDownloadFailure(failure);
+  if (outcome == EDownload::Failed) TellDownloadFailure(outcome, failure, marked);
   return outcome;
 }
 
@@ -532,6 +531,7 @@ CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::Download
   }
   m_download = SDownloadWait();
   m_download.waiting = true;
+  m_download.failureMark = vkr::ui::DeviceAccessMark();
   struct WaitScope {
     SDownloadWait& wait;
     ~WaitScope() { wait.waiting = false; }
@@ -549,18 +549,15 @@ CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::Download
     return online ? EDownload::Failed : EDownload::Unreached;
   }
   // The download runs on the DTM's thread; its calls into this control and the channel's answers
-  // come through this thread's messages.
-  // A failed download is followed by the DTM's word on it, which the user is to hear.
-  auto over = [this] { return m_download.ended && (m_download.succeeded || m_download.toldAfterEnd); };
+  // come through this thread's messages. The DTM's word on a failed download comes before its end.
+  auto over = [this] { return m_download.ended; };
   const DWORD start = GetTickCount();
-  DWORD ended = 0;
-  while (!over() && GetTickCount() - start < kDownloadWaitMs && (!ended || GetTickCount() - ended < kDownloadWordMs)) {
+  while (!over() && GetTickCount() - start < kDownloadWaitMs) {
     MSG msg;
     while (!over() && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
-    if (m_download.ended && !ended) ended = GetTickCount();
     if (!over()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
   }
   // What the device took with a warning was written: a success the user hears of with the warning.
@@ -584,12 +581,16 @@ void CovFDT_IDtmActiveXControlImpl::TellDownloadWarning(const std::u16string& wa
   AskUser(vkr::Bstr(text).Get(), title.Get(), kWarnStyle);
 }
 
-void CovFDT_IDtmActiveXControlImpl::TellDownloadFailure(const std::u16string& failure) {
-  vkr::Bstr title;
-  GetToolkitMessageText(m_spDtmUnknown.Get(), kTextDownloadTitle, title.Put());
+void CovFDT_IDtmActiveXControlImpl::TellDownloadFailure(EDownload, const std::u16string& failure,
+                                                        const std::vector<LONG>&) {
   std::u16string text = u"The download did not go through: " + failure;
   if (!text.ends_with(u'.')) text += u'.';
-  text += u" The changes stay in the data set; the device does not hold them all.";
+  TellDownloadWords(text + u" The changes stay in the data set.");
+}
+
+void CovFDT_IDtmActiveXControlImpl::TellDownloadWords(const std::u16string& text) {
+  vkr::Bstr title;
+  GetToolkitMessageText(m_spDtmUnknown.Get(), kTextDownloadTitle, title.Put());
   AskUser(vkr::Bstr(text).Get(), title.Get(), kTellStyle);
 }
 
@@ -608,7 +609,6 @@ HRESULT CovFDT_IDtmActiveXControlImpl::ReportErrorText(LPCWSTR text) {
     const std::u16string said(text);
     if (std::find(m_download.texts.begin(), m_download.texts.end(), said) == m_download.texts.end())
       m_download.texts.push_back(said);
-    if (m_download.ended) m_download.toldAfterEnd = true;
   }
   return CovFDT_BaseActiveXImplEx::ReportErrorText(text);
 }

@@ -137,6 +137,19 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
   HRESULT ReportErrorText(LPCWSTR text) override;
   bool IsDownloading() const { return m_download.waiting; }
 
+ protected:
+  // Tells the user that an offered download did not go through (Failed, or Unreached: the DTM
+  // could not go online), with `failure`, the DTM's words or the control's; `changed` are the
+  // entries whose changes it was to carry. Here: those words, and that the changes stay in the
+  // data set.
+  virtual void TellDownloadFailure(EDownload outcome, const std::u16string& failure, const std::vector<LONG>& changed);
+  // The failures of device accesses the DTM told after this mark belong to the download being
+  // told (vkr::ui::DeviceAccessFailuresSince).
+  unsigned long long DownloadFailureMark() const { return m_download.failureMark; }
+  // The download's message, under its title.
+  void TellDownloadWords(const std::u16string& text);
+
+ public:
   // ===== What Init found =======================================================================
 
   const vkr::Bstr& InstanceId() const { return m_bstrSystemTag; }
@@ -192,8 +205,6 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
   // Downloads the data set through the DTM and waits for its end: Written, Failed or Unreached.
   // *failure: what the user is told when it did not go through.
   EDownload DownloadAndWait(std::u16string* failure);
-  // Tells the failure of a download (the release goes on after it).
-  void TellDownloadFailure(const std::u16string& failure);
   // Tells the warnings of the device on a download that went through.
   void TellDownloadWarning(const std::u16string& warnings);
 
@@ -203,7 +214,7 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
     bool waiting = false;
     bool ended = false;
     bool succeeded = false;
-    bool toldAfterEnd = false;          // the DTM's word on the end came
+    unsigned long long failureMark = 0;  // the device-access failures noted before it began
     std::vector<std::u16string> texts;  // the DTM's failure texts meanwhile, each once
   } m_download;
 };

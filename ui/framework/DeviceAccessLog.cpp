@@ -71,4 +71,13 @@ std::optional<SDeviceAccessFailure> DeviceAccessFailureSince(unsigned long long 
   return std::nullopt;
 }
 
+std::vector<SDeviceAccessFailure> DeviceAccessFailuresSince(unsigned long long mark) {
+  SLog& log = Log();
+  std::lock_guard guard(log.lock);
+  std::vector<SDeviceAccessFailure> since;
+  for (const SDeviceAccessFailure& failure : log.entries)
+    if (failure.serial > mark) since.push_back(failure);
+  return since;
+}
+
 }  // namespace vkr::ui

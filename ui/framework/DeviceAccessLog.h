@@ -8,6 +8,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -25,5 +26,7 @@ bool NoteDeviceAccessFailure(const VARIANT& command, const VARIANT& argument);
 unsigned long long DeviceAccessMark();
 // The last failure of the parameter noted after the mark.
 std::optional<SDeviceAccessFailure> DeviceAccessFailureSince(unsigned long long mark, LONG parameterId);
+// Every failure noted after the mark (of those the log still holds), in the order noted.
+std::vector<SDeviceAccessFailure> DeviceAccessFailuresSince(unsigned long long mark);
 
 }  // namespace vkr::ui

@@ -227,16 +227,19 @@ TEST_F(LiveAdvancedPage, RefusesEntriesThatDoNotFitTheDevice) {
 }
 
 // The channel's faults during the probe-fault read-modify-write: the word is never written from a
-// read that did not deliver it whole (or to a busy device), the user is told, and the page keeps
-// working; faults during its refresh leave the fields waiting and a later refresh fills them.
+// read that did not deliver it whole (or to a busy device), the user is told what was not written
+// and why, and the page keeps working; faults during its refresh leave the fields waiting and a
+// later refresh fills them.
 TEST_F(LiveAdvancedPage, ChannelFaultsDuringItsTransactions) {
   const struct {
     const char* name;
     Fault fault;
-  } cases[] = {{"no answer to 131", MakeFault(FaultKind::NoAnswer, 131)},
-               {"busy at 131", MakeFault(FaultKind::Busy, 131)},
-               {"131 with one byte", MakeFault(FaultKind::TruncatedData, 131, 1)},
-               {"busy at 134", MakeFault(FaultKind::Busy, 134)}};
+    const char* why;
+  } cases[] = {{"no answer to 131", MakeFault(FaultKind::NoAnswer, 131), "the device did not answer"},
+               {"busy at 131", MakeFault(FaultKind::Busy, 131), "the device is busy"},
+               {"131 with one byte", MakeFault(FaultKind::TruncatedData, 131, 1), "the device's answer was lost"},
+               {"refused at 131", MakeFault(FaultKind::Refuse, 131), "the request did not reach the device"},
+               {"busy at 134", MakeFault(FaultKind::Busy, 134), "the device is busy"}};
   Choose(kAdvancedProbeFaultCombo, "Enable");
   for (const auto& c : cases) {
     const std::size_t messages = Messages();
@@ -248,22 +251,39 @@ TEST_F(LiveAdvancedPage, ChannelFaultsDuringItsTransactions) {
     // (A busy device does not run the write it is sent.)
     EXPECT_EQ(Received(134), 0) << c.name;
     EXPECT_EQ(device->config.memory[0x007C], 0x1234) << c.name;
-    EXPECT_NE(m_session->Frame()->userMessages.back().find("probe fault"), std::string::npos) << c.name;
+    EXPECT_EQ(m_session->Frame()->userMessages.back(),
+              std::string("message messageStop buttonsOk Advanced: Probe Fault was not written: ") + c.why +
+                  ". -> buttonOk")
+        << c.name;
+    // The choice stays the user's, to be sent again.
+    EXPECT_EQ(Text(kAdvancedProbeFaultCombo), "Enable") << c.name;
   }
   Channel().faults.clear();
   PressSend();
   EXPECT_TRUE(vkr::test::PumpUntil([&] { return device->config.memory[0x007C] == 0x5234; }, 10000));
   Settle();
 
-  // A short command 137 answer fills only what it holds; busy or silent, nothing comes: the fields
-  // say they were not read instead of waiting.
+  // A command 137 answer cut short is lost; busy or silent, nothing comes: the fields say they were
+  // not read instead of waiting.
   device->config.echoSettings = Command137Bytes(150, 0, 2.0f, 0.5f);
   Channel().faults.push_back(MakeFault(FaultKind::TruncatedData, 137, 5));
   PressButton(kParButtonRefresh);
   Settle();
-  vkr::test::PumpUntil([&] { return Text(kAdvancedSensitivityEdit) == "60.0"; }, 3000);
-  EXPECT_EQ(Text(kAdvancedBlankingEdit), "Not read");
-  EXPECT_EQ(Text(kAdvancedOffsetEdit), "Not read");
+  EXPECT_TRUE(WaitForText(kAdvancedBlankingEdit, "Not read"));
+  for (UINT field : {kAdvancedSensitivityEdit, kAdvancedAnalogModeCombo, kAdvancedOffsetEdit})
+    EXPECT_EQ(Text(field), "Not read") << field;
+  // Command 138 carries all four: a typed sensitivity does not go out with values nobody read.
+  const std::size_t said = Messages();
+  Type(kAdvancedSensitivityEdit, "40.0");
+  device->received.clear();
+  PressSend();
+  EXPECT_TRUE(vkr::test::PumpUntil([&] { return Messages() > said; }, 10000));
+  EXPECT_EQ(Received(138), 0);
+  EXPECT_EQ(device->config.echoSettings, Command137Bytes(150, 0, 2.0f, 0.5f));
+  EXPECT_EQ(m_session->Frame()->userMessages.back(),
+            "message messageStop buttonsOk Advanced: Sensitivity was not written: it goes to the device with Analog "
+            "Mode, Blanking and Distance Offset, which could not be read. -> buttonOk");
+  EXPECT_EQ(Text(kAdvancedSensitivityEdit), "40.0");
   for (FaultKind kind : {FaultKind::Busy, FaultKind::NoAnswer}) {
     Channel().faults.push_back(MakeFault(kind, 137));
     PressButton(kParButtonRefresh);
@@ -276,9 +296,9 @@ TEST_F(LiveAdvancedPage, ChannelFaultsDuringItsTransactions) {
   EXPECT_EQ(Text(kAdvancedAnalogModeCombo), "4 - 20 mA");
 }
 
-// Offline, showing the page shows "Not connected" and nothing goes to the device; Send writes
-// nothing either and says so. Going online fills the fields the user left alone; the entries typed
-// meanwhile stay the user's, and Send writes them.
+// Offline, showing the page shows "Not connected" and nothing goes to the device; the settings
+// take no input (only a device takes them), and Send writes nothing and says so. Going online
+// fills the fields, and Send writes what the user then typed.
 TEST_F(LiveAdvancedPage, OfflineSaysNotConnectedAndGoingOnlineFillsTheFields) {
   ASSERT_NO_FATAL_FAILURE(GoOffline());
   device->received.clear();
@@ -291,16 +311,16 @@ TEST_F(LiveAdvancedPage, OfflineSaysNotConnectedAndGoingOnlineFillsTheFields) {
                   kAdvancedProbeFaultCombo})
     EXPECT_EQ(Text(id), "Not connected") << id;
   EXPECT_EQ(SendMessageA(host->Item(kAdvancedAnalogModeCombo), CB_GETCOUNT, 0, 0), 6);
-  Type(kAdvancedSensitivityEdit, "40.0");
-  Type(kAdvancedBlankingEdit, "0.5");
-  Type(kAdvancedOffsetEdit, "0.0");
+  for (UINT edit : {kAdvancedSensitivityEdit, kAdvancedBlankingEdit, kAdvancedOffsetEdit})
+    EXPECT_NE(GetWindowLongA(host->Item(static_cast<int>(edit)), GWL_STYLE) & ES_READONLY, 0) << edit;
+  for (UINT combo : {kAdvancedAnalogModeCombo, kAdvancedProbeFaultCombo})
+    EXPECT_FALSE(IsWindowEnabled(host->Item(static_cast<int>(combo)))) << combo;
   const std::size_t messages = Messages();
   PressSend();
   Settle();
   EXPECT_TRUE(device->received.empty());
   ASSERT_EQ(Messages(), messages + 1);
-  EXPECT_NE(m_session->Frame()->userMessages.back().find(
-                "Sensitivity, Blanking and Distance Offset were not written: no device is connected."),
+  EXPECT_NE(m_session->Frame()->userMessages.back().find("Nothing was written: no device is connected."),
             std::string::npos)
       << m_session->Frame()->userMessages.back();
 
@@ -312,9 +332,10 @@ TEST_F(LiveAdvancedPage, OfflineSaysNotConnectedAndGoingOnlineFillsTheFields) {
   EXPECT_TRUE(WaitForText(kAdvancedProbeFaultCombo, "Disable")) << Text(kAdvancedProbeFaultCombo);
   EXPECT_TRUE(WaitForText(kAdvancedAnalogModeCombo, "Park 4 mA")) << Text(kAdvancedAnalogModeCombo);
   Settle();
-  EXPECT_EQ(Text(kAdvancedSensitivityEdit), "40.0");
-  EXPECT_EQ(Text(kAdvancedBlankingEdit), "0.5");
-  EXPECT_EQ(Text(kAdvancedOffsetEdit), "0.0");
+  EXPECT_EQ(Text(kAdvancedSensitivityEdit), "50.0");
+  Type(kAdvancedSensitivityEdit, "40.0");
+  Type(kAdvancedBlankingEdit, "0.5");
+  Type(kAdvancedOffsetEdit, "0.0");
   ASSERT_TRUE(SendAndWaitForTheWrite());
   EXPECT_EQ(device->config.echoSettings, Command137Bytes(100, 4, 0.5f, 0.0f));
 }

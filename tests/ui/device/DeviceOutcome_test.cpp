@@ -90,6 +90,26 @@ TEST(DeviceOutcome, SentencesNameEveryThingNotDone) {
       {InvalidEntryText({u"Hi Level", u"Damping"}),
        "Hi Level and Damping were not written: their entries are not valid."},
       {kNothingWrittenOffline, "Nothing was written: no device is connected."},
+      {CarriesUnreadText({u"Sensitivity"}, {u"Blanking"}),
+       "Sensitivity was not written: it goes to the device with Blanking, which could not be read."},
+      {CarriesUnreadText({u"Polling Address", u"Sensitivity"}, {u"Blanking", u"Distance Offset"}),
+       "Polling Address and Sensitivity were not written: they go to the device with Blanking and Distance Offset, "
+       "which could not be read."},
+      {CarriesUnreadText({}, {u"Polling Address", u"Loop Current Mode"}),
+       "Polling Address and Loop Current Mode were not written: they could not be read."},
+      // A download: what failed, and what the device holds of the changes, none, part or all.
+      {DownloadFailureText(NotWrittenText({u"\"Range Values\""}, notTaken), {}, {u"\"Range Values\""}),
+       "The download did not go through: \"Range Values\" was not written: the request did not reach the device. "
+       "The device holds none of the changes (\"Range Values\"); they stay in the data set."},
+      {DownloadFailureText(u"\"Range Values\" was not written: the device is busy", {u"\"Damping Value\""},
+                           {u"\"Range Values\"", u"\"PV unit\""}),
+       "The download did not go through: \"Range Values\" was not written: the device is busy. The device holds "
+       "\"Damping Value\" of the changes, not \"Range Values\" and \"PV unit\"; they stay in the data set."},
+      {DownloadFailureText(u"\"Message\" was not written: the device did not answer.", {u"\"Damping Value\""}, {}),
+       "The download did not go through: \"Message\" was not written: the device did not answer. The device holds "
+       "all the changes (\"Damping Value\")."},
+      {DownloadFailureText(u"the DTM could not go online to the device", {}, {}),
+       "The download did not go through: the DTM could not go online to the device. The changes stay in the data set."},
   };
   for (const auto& [text, expected] : rows) EXPECT_EQ(Narrow(text), expected);
 }

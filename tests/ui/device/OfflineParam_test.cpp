@@ -160,7 +160,8 @@ std::vector<BYTE> WithFloat(std::vector<BYTE> bytes, float value) {
   return bytes;
 }
 
-// The control as it opens looks as kept. The data of the commands the DTM last read (in the order
+// The control as it opens looks as kept (without a device, the current, PV and SV it was given no
+// value of say so, and show no unit). The data of the commands the DTM last read (in the order
 // an upload reads them) become the offline values, the distances kept in metres and shown in the
 // unit beside them; the fail time of the command 135 data reaches its edit although the control's
 // table does not hold its parameter.
@@ -214,7 +215,9 @@ TEST_F(OfflineParamOpen, CommandDataBecomeTheOfflineValues) {
   Set(kParPvValue, vkr::test::R4(2500.0f));
   Set(kParSvValue, vkr::test::R4(3.5f));
   EXPECT_TRUE(WaitFor([&] { return Text(kOfflinePvUnitLabel) == "mm"; }, 3000)) << Text(kOfflinePvUnitLabel);
-  EXPECT_EQ(Text(kOfflineSvUnitLabel), "meters");
+  EXPECT_TRUE(WaitFor([&] { return Text(kOfflineSvUnitLabel) == "meters"; }, 3000)) << Text(kOfflineSvUnitLabel);
+  EXPECT_EQ(Text(kOfflinePvEdit), "2500.000");
+  EXPECT_EQ(Text(kOfflineSvEdit), "3.500");
 }
 
 // Short command data: only the fields wholly present are taken; the others keep their values.

@@ -478,6 +478,64 @@ TEST_F(LiveTrend, EveryRoadOutStopsTheCyclicRead) {
   EXPECT_TRUE(session_->Frame()->activeX.OpenControls().empty());
 }
 
+// The DTM leaves the online state under a running trend, by the DTM's own go-offline and by the
+// channel aborting the connection: the trend stops at once, not when its watchdog finds the
+// values missing, says that the device is not connected, gives the selection back and reads the
+// device no more; the tag says so too. Online again, Start runs it again.
+TEST_F(LiveTrend, LeavingOnlineStopsTheTrendAtOnceAndSaysSo) {
+  const struct {
+    const char* road;
+    std::function<void()> leave;
+  } roads[] = {
+      {"go offline", [&] { ASSERT_EQ(vkr::test::ui::GoOffline(dtm), S_OK); }},
+      {"connection aborted", [&] { AddChannelFault(FrameChannel::FaultKind::Abort, 3); }},
+  };
+  for (const auto& r : roads) {
+    SCOPED_TRACE(r.road);
+    // (The last trend closed took the DTM offline.)
+    ASSERT_TRUE(RunUntil(
+        [&] { return vkr::test::ui::DtmState(dtm) == dsONLINE || vkr::test::ui::DtmState(dtm) == dsCOMMUNICATIONSET; },
+        10000));
+    if (vkr::test::ui::DtmState(dtm) != dsONLINE) {
+      ASSERT_NO_FATAL_FAILURE(BackOnline());
+    }
+    std::string id;
+    CTrendView* trend = OpenRunning({1, 5}, &id);
+    ASSERT_TRUE(trend);
+    r.leave();
+    const std::optional<DWORD> took = RunUntil([&] { return vkr::test::ui::DtmState(dtm) != dsONLINE; }, 10000);
+    ASSERT_TRUE(took);
+    // Stopped by the state change itself: well within the watchdog's three periods.
+    const std::optional<DWORD> stopped = RunUntil([&] { return !trend->IsRunning(); }, 2 * kStep);
+    ASSERT_TRUE(stopped) << "still running after leaving online";
+    EXPECT_LT(*took + *stopped, kTrendWatchdogMinimum);
+    EXPECT_EQ(Text(trend, kTrendMessage), "The trend stopped: the device is not connected.");
+    EXPECT_EQ(Text(trend, kTrendStartStop), "Start");
+    EXPECT_EQ(Text(trend, kTrendTag), kNotConnectedText);
+    EXPECT_TRUE(Enabled(trend, kTrendRateCombo));
+    EXPECT_EQ(Text(trend, kTrendPenValues[0]), "");
+    const int reads = Received(3);
+    const std::size_t samples = Samples(trend, 1);
+    Run(3000);
+    EXPECT_EQ(Received(3), reads);
+    EXPECT_EQ(Samples(trend, 1), samples);
+    // Start without a device does not pretend to run.
+    ASSERT_TRUE(vkr::ui::Click(Item(trend, kTrendStartStop)));
+    vkr::ui::PumpUntilIdle();
+    EXPECT_FALSE(trend->IsRunning());
+    EXPECT_EQ(Text(trend, kTrendMessage), "The trend did not start: no device is connected.");
+    // Back online, Start runs it again.
+    ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
+    const std::optional<DWORD> back = RunUntil([&] { return vkr::test::ui::DtmState(dtm) == dsONLINE; }, 30000);
+    ASSERT_TRUE(back);
+    ASSERT_TRUE(vkr::ui::Click(Item(trend, kTrendStartStop)));
+    vkr::ui::PumpUntilIdle();
+    EXPECT_TRUE(trend->IsRunning());
+    EXPECT_TRUE(RunUntil([&] { return Samples(trend, 1) > samples; }, 15000));
+    ASSERT_TRUE(Close(id));
+  }
+}
+
 // The running trend as a person sees it: header, pens with values and units, the rate, Stop.
 TEST_F(LiveTrend, LooksAsKept) {
   CTrendView* trend = Open();

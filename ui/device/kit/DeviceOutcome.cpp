@@ -122,6 +122,27 @@ std::u16string NotDoneText(std::u16string_view what, const SDeviceOutcome& outco
   return std::u16string(what) + u" failed: " + OutcomeReason(outcome, command) + u".";
 }
 
+std::u16string CarriesUnreadText(const std::vector<std::u16string>& written,
+                                 const std::vector<std::u16string>& unread) {
+  if (written.empty())
+    return JoinNames(unread) + (unread.size() == 1 ? u" was not written: it could not be read."
+                                                   : u" were not written: they could not be read.");
+  const bool one = written.size() == 1;
+  return JoinNames(written) + (one ? u" was not written: it goes" : u" were not written: they go") +
+         u" to the device with " + JoinNames(unread) + u", which could not be read.";
+}
+
+std::u16string DownloadFailureText(std::u16string_view failed, const std::vector<std::u16string>& held,
+                                   const std::vector<std::u16string>& notHeld) {
+  std::u16string text = u"The download did not go through: " + std::u16string(failed);
+  if (!text.ends_with(u'.')) text += u'.';
+  if (held.empty() && notHeld.empty()) return text + u" The changes stay in the data set.";
+  if (notHeld.empty()) return text + u" The device holds all the changes (" + JoinNames(held) + u").";
+  text += held.empty() ? u" The device holds none of the changes (" + JoinNames(notHeld) + u")"
+                       : u" The device holds " + JoinNames(held) + u" of the changes, not " + JoinNames(notHeld);
+  return text + u"; they stay in the data set.";
+}
+
 std::u16string InvalidEntryText(const std::vector<std::u16string>& names) {
   const bool several = names.size() > 1;
   return JoinNames(names) +

@@ -59,6 +59,16 @@ std::u16string NotWrittenText(const std::vector<std::u16string>& names, const SD
 std::u16string NotReadText(const std::vector<std::u16string>& names, const SDeviceOutcome& outcome, BYTE command = 0);
 // "<what> failed: <reason>." for a procedure (Master Reset, Self Test, ...).
 std::u16string NotDoneText(std::u16string_view what, const SDeviceOutcome& outcome, BYTE command = 0);
+// A write that would carry fields the device never gave: "<written> was not written: it goes to
+// the device with <unread>, which could not be read." (several: "were", "they go"); without
+// `written`: "<unread> were not written: they could not be read."
+std::u16string CarriesUnreadText(const std::vector<std::u16string>& written, const std::vector<std::u16string>& unread);
+// A download that did not go through: "The download did not go through: <failed> <what the
+// device holds of the changes>", where `failed` is a sentence of what failed and why, and
+// `held` / `notHeld` name the changes the device holds and does not hold ("none of the changes
+// (A); they stay in the data set", "B of the changes, not A; ...", "all the changes (A, B)").
+std::u16string DownloadFailureText(std::u16string_view failed, const std::vector<std::u16string>& held,
+                                   const std::vector<std::u16string>& notHeld);
 // Send offline with nothing the user typed.
 inline constexpr char16_t kNothingWrittenOffline[] = u"Nothing was written: no device is connected.";
 // "A was not written: its entry is not valid." (several: "their entries are not valid").
