@@ -813,19 +813,6 @@ HRESULT CCommandPP::OnSend() {
   // Invalid input anywhere on the page: it is focused, named, and nothing goes out.
   if (StopsAtInvalidEntries()) return S_OK;
 
-  // The settings record (command 136) takes all five user values.
-  static constexpr LONG kPairs[5][2] = {{kDisplayMode, kDisplayModeDevice},
-                                        {kTracking, kTrackingDevice},
-                                        {kDielectric, kDielectricDevice},
-                                        {kFailSafe, kFailSafeDevice},
-                                        {kFailTime, kFailTimeDevice}};
-  for (const auto& pair : kPairs) {
-    vkr::Variant value;
-    if (FAILED(GetControlValueById(pair[0], value.Put()))) continue;
-    SetDtmParameterValue(pair[1], value);
-    SetControlStateById(pair[1], kStateUsableChanged);
-  }
-
   HRESULT hr = S_OK;
   if (m_pParInfo[0].m_nState & kStateChanged) {
     vkr::Variant unit;
@@ -835,19 +822,42 @@ HRESULT CCommandPP::OnSend() {
     if (FAILED(hr = SendPvUnit(unit))) return hr;
   }
   if (m_pParInfo[4].m_nState & kStateChanged) {
+    // The record carries both levels: one the device never gave is not made up.
+    if (WriteNeedsUnread({kUpperRange, kLowerRange})) return E_FAIL;
     SetControlStateById(kRangeValues, kStateUsableChanged);
     if (FAILED(hr = SendEntry(kRangeValues, {kUpperRange, kLowerRange}))) return hr;
   }
   if (m_pParInfo[3].m_nState & kStateChanged) {
     vkr::Variant damping;
     if (FAILED(hr = GetControlValueById(kDampingUser, damping.Put()))) return hr;
-    SetDtmParameterValue(kDamping, damping);
     SetControlStateById(kDamping, kStateUsableChanged);
-    if (FAILED(hr = SendEntry(kDamping, {kDampingUser}))) return hr;
+    if (FAILED(hr = SendEntry(kDamping, {kDampingUser}, {{kDamping, damping}}))) return hr;
   }
-  for (int k = 0; k < 5; ++k) {
-    if (!(m_pParInfo[5 + k].m_nState & kStateChanged)) continue;
-    if (FAILED(hr = SendEntry(kPairs[k][1], {kPairs[k][0]}))) return hr;
+  // The settings record (command 136) carries all five settings as the page shows them.
+  static constexpr LONG kPairs[5][2] = {{kDisplayMode, kDisplayModeDevice},
+                                        {kTracking, kTrackingDevice},
+                                        {kDielectric, kDielectricDevice},
+                                        {kFailSafe, kFailSafeDevice},
+                                        {kFailTime, kFailTimeDevice}};
+  bool settingsChanged = false;
+  for (int k = 0; k < 5; ++k) settingsChanged = settingsChanged || (m_pParInfo[5 + k].m_nState & kStateChanged);
+  if (settingsChanged) {
+    if (WriteNeedsUnread({kDisplayMode, kTracking, kDielectric, kFailSafe, kFailTime})) return E_FAIL;
+    vkr::Variant values[5];
+    for (int k = 0; k < 5; ++k) {
+      if (FAILED(hr = GetControlValueById(kPairs[k][0], values[k].Put()))) return hr;
+      SetControlStateById(kPairs[k][1], kStateUsableChanged);
+    }
+    for (int k = 0; k < 5; ++k) {
+      if (!(m_pParInfo[5 + k].m_nState & kStateChanged)) continue;
+      if (FAILED(hr = SendEntry(kPairs[k][1], {kPairs[k][0]},
+                                {{kPairs[0][1], values[0]},
+                                 {kPairs[1][1], values[1]},
+                                 {kPairs[2][1], values[2]},
+                                 {kPairs[3][1], values[3]},
+                                 {kPairs[4][1], values[4]}})))
+        return hr;
+    }
   }
   EndSend();
   SetDirty(FALSE);

@@ -428,7 +428,16 @@ bool CDevicePropertyPage::BeginSend() {
   return false;
 }
 
-HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carried) {
+bool CDevicePropertyPage::DeviceTookWrite(LONG id) {
+  vkr::Variant answer, code;
+  return CurrentDtmState() == vkr::dui::kDtmStateOnline &&
+         SUCCEEDED(GetDtmParameterValue(kParCommandResponse, answer.Put())) &&
+         SUCCEEDED(VariantChangeType(&code, &answer, 0, VT_UI1)) && code.bVal != 0 &&
+         vkr::hart::IsWarning(WriteCommandOf(id).value_or(0), code.bVal);
+}
+
+HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carried,
+                                       std::initializer_list<SStaged> staged) {
   // The checks on the way recompute the marks from the DTM's values (and a combined entry hands
   // its marks to its parts): a write that does not happen leaves the marks as the user left them,
   // and the entries it carried that the user did not change show no change.
@@ -441,6 +450,7 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
   SetDtmParameterValue(kParCommandResponse, vkr::I4(0));
   bool refused = false;
   const unsigned long long mark = vkr::dui::DeviceFailureMark();
+  for (const SStaged& value : staged) StageDtmParameterValue(value.id, value.value);
   m_bWriting = true;
   const HRESULT hr = WriteCheckedInput(id, &refused);
   m_bWriting = false;
@@ -547,8 +557,26 @@ void CDevicePropertyPage::MarkWritten(std::initializer_list<LONG> ids) {
   }
 }
 
+bool CDevicePropertyPage::WriteNeedsUnread(std::initializer_list<LONG> carried) {
+  if (!m_hWndDialog) return false;
+  std::vector<std::u16string> unread;
+  for (LONG id : carried) {
+    const LONG index = FindParameterIndex(id);
+    const UINT control = index >= 0 ? m_pParInfo[index].m_nCtrlId : 0;
+    if (control == 0 || IsUserEntry(id)) continue;
+    if (!vkr::dui::ShowsPlaceholder(m_hWndDialog, control) && !vkr::dui::DialogItemText(m_hWndDialog, control).empty())
+      continue;
+    const std::u16string name = EntryLabel(id);
+    if (!name.empty() && std::find(unread.begin(), unread.end(), name) == unread.end()) unread.push_back(name);
+  }
+  if (unread.empty()) return false;
+  TellNotWritten(carried, ENotWritten::Unread, {}, 0, unread);
+  return true;
+}
+
 void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why,
-                                         const vkr::dui::SDeviceOutcome& outcome, BYTE command) {
+                                         const vkr::dui::SDeviceOutcome& outcome, BYTE command,
+                                         const std::vector<std::u16string>& unread) {
   // The entries of the write the user changed, else all it carried; then the user's others.
   std::vector<std::u16string> names, failedNames;
   auto add = [](std::vector<std::u16string>* list, const std::u16string& name) {
@@ -574,6 +602,11 @@ void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENo
     text += u": no device is connected";
   } else if (why == ENotWritten::Invalid) {
     text += names.size() == 1 ? u": its entry is not valid" : u": their entries are not valid";
+  } else if (why == ENotWritten::Unread) {
+    const bool one = failedNames.size() == 1;
+    const std::u16string subject = names.size() == failedNames.size() ? (one ? u"it goes" : u"they go")
+                                                                       : vkr::dui::JoinNames(failedNames) + (one ? u" goes" : u" go");
+    text += u": " + subject + u" to the device with " + vkr::dui::JoinNames(unread) + u", which could not be read";
   }
   text += u".";
   TellOnMessageLine(text);

@@ -160,7 +160,17 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // the link lost), or whose value could not be made, is told on the message line and answers
   // its failure (E_FAIL when the write itself did not fail); the entries keep the user's text and
   // marks. S_FALSE when the entry had nothing to write (not usable, refused by the DTM's check).
-  HRESULT SendEntry(LONG id, std::initializer_list<LONG> carried);
+  //
+  // `staged` are the data set's values the write carries beside its own (the other fields of the
+  // record it writes, as the page shows them): the data set takes them as changes only when the
+  // device takes the write, and otherwise holds what it held (StageDtmParameterValue).
+  struct SStaged {
+    LONG id;
+    VARIANT value;
+  };
+  HRESULT SendEntry(LONG id, std::initializer_list<LONG> carried, std::initializer_list<SStaged> staged = {});
+  // The device took a write it did not confirm: it answered with a warning.
+  bool DeviceTookWrite(LONG id) override;
   // The user's PV unit (1039's value) as 1024, written (command 44) by SendEntry. When the device
   // confirmed it, the data set follows the device's unit change: its blanking and offset (kept in
   // the PV unit) and its range values record (in its own unit) are converted into the new unit, so
@@ -173,7 +183,11 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   void EndSend();
   // Why a write did not happen: the device did not confirm it (the outcome says how), no device is
   // connected, its value could not be made, or the entry is not valid.
-  enum class ENotWritten { Unconfirmed, NotConnected, NoValue, Invalid };
+  enum class ENotWritten { Unconfirmed, NotConnected, NoValue, Invalid, Unread };
+  // A write that carries `carried` (the fields of one record) and would carry a field that holds
+  // no value of the device's nor the user's (a placeholder, or nothing): nothing is written, and
+  // the message line says which of them could not be read. False when every field holds a value.
+  bool WriteNeedsUnread(std::initializer_list<LONG> carried);
   // A Send that stops at invalid entries (SetFocusToControl failed): the message line names them.
   // False when no entry is marked invalid.
   bool TellInvalidEntries();
@@ -187,7 +201,7 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // Tells on the message line that `failed` were not written and why, naming with them the
   // user's other entries still unwritten.
   void TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why, const vkr::dui::SDeviceOutcome& outcome = {},
-                      BYTE command = 0);
+                      BYTE command = 0, const std::vector<std::u16string>& unread = {});
   // The text on the frame's message line (empty: none). Without a frame's message line (the page
   // on its own) the text goes to the user as a message.
   void TellOnMessageLine(const std::u16string& text);

@@ -364,17 +364,18 @@ HRESULT CHartPP::OnSend() {
     LONG from;
     LONG to;
   };
+  vkr::Variant settings[2];
+  int n = 0;
   for (const SPair pair : {SPair{kParPollingAddress, kParPollingAddressWrite}, SPair{kParLoopCurrentMode, kParLoopCurrentWrite}}) {
-    vkr::Variant setting;
-    HRESULT hr = GetControlValueById(pair.from, &setting);
+    HRESULT hr = GetControlValueById(pair.from, &settings[n++]);
     if (FAILED(hr)) return hr;
-    if (FAILED(hr = SetDtmParameterValue(pair.to, setting))) return hr;
     SetControlStateById(pair.to, kStateUsableChanged);
   }
   for (LONG id : {kParPollingAddressWrite, kParLoopCurrentWrite}) {
     const LONG entry = id == kParPollingAddressWrite ? kParPollingAddress : kParLoopCurrentMode;
-    // Command 6 carries both settings.
-    const HRESULT hr = SendEntry(id, {kParPollingAddress, kParLoopCurrentMode});
+    // Command 6 carries both settings: the data set takes them when the device took the write.
+    const HRESULT hr = SendEntry(id, {kParPollingAddress, kParLoopCurrentMode},
+                                 {{kParPollingAddressWrite, settings[0]}, {kParLoopCurrentWrite, settings[1]}});
     if (FAILED(hr)) return hr;
     if (hr != S_OK) {
       // The DTM refused the value (outside its limits): the other half of command 6 must not

@@ -409,9 +409,8 @@ HRESULT CProcessPP::OnSend() {
   if (m_pParInfo[kEntryDampingUser].m_nState & kStateChanged) {
     vkr::Variant damping;
     if (FAILED(hr = GetControlValueById(kParDampingUser, &damping))) return hr;
-    SetDtmParameterValue(kParDamping, damping);
     SetControlStateById(kParDamping, kStateUsableChanged);
-    if (FAILED(hr = SendEntry(kParDamping, {kParDampingUser}))) return hr;
+    if (FAILED(hr = SendEntry(kParDamping, {kParDampingUser}, {{kParDamping, damping}}))) return hr;
   }
   EndSend();
   SetDirty(FALSE);
