@@ -781,23 +781,77 @@ HRESULT CCommandPP::OnRefresh() {
   if (!base) return E_NOINTERFACE;
   EDtmState state = dsUNDEFINED;
   base->GetDTMState(&state);
+  // The fields wait from here: a read that fails at once says so in them.
+  SetLoadingTexts();
   if (static_cast<ULONG>(state) == kDtmOnline && m_spDtm) {
+    BeginReadRound();
+    // The first reads decide whether the others are made: when one fails nothing more comes.
+    auto stopped = [&](LONG id, HRESULT hr, unsigned long long mark) {
+      TellNotRead(id, AllFields(), u"the Command page's values", vkr::dui::OutcomeAfter(hr, false, mark, id));
+    };
     VARIANT_BOOL done = VARIANT_FALSE;
+    unsigned long long mark = vkr::dui::DeviceFailureMark();
     HRESULT hr = m_spDtm->ReadDeviceParameter(vkr::UI4(kCommand14), &done);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+      stopped(kCommand14, hr, mark);
+      return hr;
+    }
     vkr::Variant request;
     if (FAILED(GetControlValueById(kCommand131, request.Put()))) return S_OK;
+    mark = vkr::dui::DeviceFailureMark();
     hr = m_spDtm->WriteDeviceParameter(vkr::UI4(kCommand131), request, &done);
-    if (FAILED(hr)) return S_OK;
+    if (FAILED(hr)) {
+      stopped(kCommand131, hr, mark);
+      return S_OK;
+    }
     m_spDtm->ReadDeviceParameter(vkr::UI4(kSpCmd1), &done);
     m_spDtm->ReadDeviceParameter(vkr::UI4(kCommand15), &done);
     m_spDtm->ReadDeviceParameter(vkr::UI4(kCommand1), &done);
     hr = m_spDtm->ReadDeviceParameter(vkr::UI4(kCommand2), &done);
     if (FAILED(hr)) return hr;
   }
-  SetLoadingTexts();
   SetDirtyAfterRefresh();
   return S_OK;
+}
+
+std::vector<UINT> CCommandPP::AllFields() const {
+  return {kComboDisplayMode, kComboDisplayUnit, kEditLowLevel, kEditHighLevel, kEditDamping,
+          kComboTracking,    kComboDielectric,  kComboFailMode, kEditFailTime};
+}
+
+std::optional<std::vector<UINT>> CCommandPP::FieldsOfRead(LONG id) const {
+  switch (id) {
+    case kSpCmd1: return std::vector<UINT>{kComboDisplayMode, kComboTracking, kComboDielectric, kComboFailMode, kEditFailTime};
+    case kCommand15: return std::vector<UINT>{kEditLowLevel, kEditHighLevel, kEditDamping};
+    case kCommand1: return std::vector<UINT>{kComboDisplayUnit};
+    default: return std::vector<UINT>{};
+  }
+}
+
+std::u16string CCommandPP::NameOfRead(LONG id) const {
+  switch (id) {
+    case kCommand14: return u"the sensor limits";
+    case kCommand131: return u"the probe length";
+    case kCommand2: return u"the loop current";
+    default: return {};
+  }
+}
+
+bool CCommandPP::IsDeviceFed(LONG id) const {
+  switch (id) {
+    case kPvUnitUser:
+    case kUpperRange:
+    case kLowerRange:
+    case kDampingUser:
+    case kDisplayMode:
+    case kTracking:
+    case kDielectric:
+    case kFailSafe:
+    case kFailTime:
+      return true;
+    default:
+      return false;
+  }
 }
 
 // ===== Send ======================================================================================

@@ -86,11 +86,17 @@ class CCommandPP : public CDevicePropertyPage {
   // The levels are shown in the range unit.
   std::optional<BYTE> ShownLengthUnit(LONG id) const override;
   void UpdatePlaceholders() override;
+  // The fields each read fills, and what a read that fills none is to the user.
+  std::optional<std::vector<UINT>> FieldsOfRead(LONG id) const override;
+  std::u16string NameOfRead(LONG id) const override;
+  // Every field the page shows of the device: all of them come from its answers.
+  bool IsDeviceFed(LONG id) const override;
 
  private:
   // The "Loading..." item of every combo box, added when absent (and selected) or removed when
   // present.
   void ShowLoadingItems();
+  std::vector<UINT> AllFields() const;
   void RemoveLoadingItems();
   // "Loading..." into the edits, then UpdatePlaceholders.
   void SetLoadingTexts();

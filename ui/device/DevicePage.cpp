@@ -155,36 +155,88 @@ HRESULT CDevicePropertyPage::ExecuteCommand(VARIANT command, VARIANT argument) {
 
 void CDevicePropertyPage::OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceOutcome& outcome) {
   if (m_bWriting || !m_hWndDialog || !m_pParInfo) return;
+  std::optional<std::vector<UINT>> fields = FieldsOfRead(id);
+  std::u16string what = NameOfRead(id);
+  if (!fields) {
+    // Every field of the page still waiting, the table's and the page's own texts alike, named as
+    // the entry that failed, else as the page.
+    fields.emplace();
+    for (HWND child = ::GetWindow(m_hWndDialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+      if (const UINT control = static_cast<UINT>(::GetDlgCtrlID(child)); control != 0) fields->push_back(control);
+    const LONG index = FindParameterIndex(id);
+    if (what.empty() && index >= 0 && m_pParInfo[index].m_nCtrlId != 0) what = EntryLabel(id);
+    if (what.empty()) {
+      std::u16string title;
+      LoadPageString(PageClass().titleId, &title);
+      what = u"the " + title + u" page's values";
+    }
+  }
+  TellNotRead(id, *fields, what, outcome);
+}
+
+void CDevicePropertyPage::TellNotRead(LONG id, const std::vector<UINT>& fields, const std::u16string& what,
+                                      const vkr::dui::SDeviceOutcome& outcome, BYTE command) {
+  if (!m_hWndDialog) return;
+  std::vector<std::u16string> names;
   {
     CUpdatingControls updating(*this);
-    // Every field of the page still waiting, the table's and the page's own texts alike.
-    for (HWND child = ::GetWindow(m_hWndDialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-      const UINT control = static_cast<UINT>(::GetDlgCtrlID(child));
-      if (control == 0 || IsUserControl(control)) continue;
+    for (UINT control : fields) {
+      if (IsUserControl(control)) continue;
       char kind[16] = {};
-      ::GetClassNameA(child, kind, sizeof kind);
-      if (std::string(kind) == "ComboBox")
+      ::GetClassNameA(::GetDlgItem(m_hWndDialog, static_cast<int>(control)), kind, sizeof kind);
+      const bool combo = std::string(kind) == "ComboBox";
+      const std::string before = vkr::dui::DialogItemText(m_hWndDialog, control);
+      if (combo)
         vkr::dui::ShowNotRead(m_hWndDialog, {}, {control});
       else
         vkr::dui::ShowNotRead(m_hWndDialog, {control});
+      if (what.empty() && before != vkr::dui::kNotReadText &&
+          vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText)
+        if (const std::u16string label = ControlLabel(control); !label.empty()) names.push_back(label);
     }
     // An entry with no value has no invalid mark to show either: nobody entered anything.
-    for (ULONG i = 0; i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
+    for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
       const UINT control = m_pParInfo[i].m_nCtrlId;
       if (control != 0 && (m_pParInfo[i].m_nState & vkr::dui::kStateInvalid) && !IsUserControl(control) &&
           vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText)
         SetControlStateById(m_pParInfo[i].m_nParamId, m_pParInfo[i].m_nState & ~vkr::dui::kStateInvalid);
     }
   }
-  std::u16string what;
-  const LONG index = FindParameterIndex(id);
-  if (index >= 0 && m_pParInfo[index].m_nCtrlId != 0) what = EntryLabel(id);
-  if (what.empty()) {
-    std::u16string title;
-    LoadPageString(PageClass().titleId, &title);
-    what = u"The " + title + u" page's values";
+  if (!what.empty()) names.push_back(what);
+  if (std::find(m_notReadIds.begin(), m_notReadIds.end(), id) == m_notReadIds.end()) m_notReadIds.push_back(id);
+  bool added = false;
+  for (const std::u16string& name : names) {
+    if (std::find(m_notReadNames.begin(), m_notReadNames.end(), name) != m_notReadNames.end()) continue;
+    m_notReadNames.push_back(name);
+    added = true;
   }
-  TellOnMessageLine(vkr::dui::NotReadText({what}, outcome));
+  if (!added) return;  // told already
+  // The first reason of the round stands for the others: one sentence, told once.
+  if (m_notReadNames.size() == names.size()) {
+    m_notReadOutcome = outcome;
+    m_notReadCommand = command;
+  }
+  auto sentence = [](std::u16string text) {
+    if (!text.empty() && text[0] >= u'a' && text[0] <= u'z') text[0] = static_cast<char16_t>(text[0] - u'a' + u'A');
+    return text;
+  };
+  m_notReadText = sentence(vkr::dui::NotReadText(m_notReadNames, m_notReadOutcome, m_notReadCommand));
+  ShowMessageLine(sentence(vkr::dui::NotReadText(names, outcome, command)));
+}
+
+void CDevicePropertyPage::BeginReadRound() {
+  m_notReadIds.clear();
+  m_notReadNames.clear();
+  if (m_notReadText.empty()) return;
+  m_notReadText.clear();
+  ShowMessageLine(u"");
+}
+
+void CDevicePropertyPage::NoteAnswer(LONG id) {
+  const auto it = std::find(m_notReadIds.begin(), m_notReadIds.end(), id);
+  if (it == m_notReadIds.end()) return;
+  m_notReadIds.erase(it);
+  if (m_notReadIds.empty()) BeginReadRound();
 }
 
 bool CDevicePropertyPage::DeviceMayAnswer() const {
@@ -198,6 +250,8 @@ HRESULT CDevicePropertyPage::RefreshAllParameters(LONG id) {
 }
 
 HRESULT CDevicePropertyPage::RefreshParameter(LONG id) {
+  // The device answered for the parameter.
+  NoteAnswer(id);
   if (IsUserEntry(id)) return KeepUserEntry(id);
   return CovFDT_PropertyPageImpl::RefreshParameter(id);
 }
@@ -282,11 +336,22 @@ HRESULT CDevicePropertyPage::ReadParameterOnline(LONG index) {
   vkr::Variant value;
   HRESULT hr = ReadDeviceValue(index, &fromDevice, &value);
   if (FAILED(hr)) return hr;
+  const LONG id = m_pParInfo[index].m_nParamId;
+  if (value.vt == VT_EMPTY && !fromDevice && IsDeviceFed(id)) {
+    // The data set's own value of it no device gave: the field keeps what it shows (the device's
+    // answer, a placeholder, the user's entry), and no mark says that nothing was entered.
+    if (IsUserEntry(id)) return S_OK;
+    ULONG state = 0;
+    HRESULT shown = ReadParameterInfo(static_cast<ULONG>(index));
+    if (SUCCEEDED(shown)) shown = GetParameterInfoValue(id, &state);
+    if (SUCCEEDED(shown)) shown = FillControlChoices(static_cast<ULONG>(index));
+    if (FAILED(shown)) return shown;
+    return SetControlStateById(id, state & ~vkr::dui::kStateChanged);
+  }
   // A value the DTM keeps itself has no device answer to wait for: marked "no value" (0x404, which
   // includes the invalid bit) it would stop every Send at it until the user touched it. It shows
   // the data set's value instead.
-  if (value.vt == VT_EMPTY && !fromDevice && FAILED(GetDtmParameterValue(m_pParInfo[index].m_nParamId, value.Put())))
-    value.Clear();
+  if (value.vt == VT_EMPTY && !fromDevice && FAILED(GetDtmParameterValue(id, value.Put()))) value.Clear();
   return ShowEntry(index, value, false);
 }
 
@@ -386,7 +451,7 @@ void CDevicePropertyPage::ReleaseUserEntries() {
     const LONG index = FindParameterIndex(id);
     if (index >= 0) SetControlStateById(id, m_pParInfo[index].m_nState & ~vkr::dui::kStateChanged);
   }
-  if (m_bToldNotWritten) TellOnMessageLine(u"");
+  if (!m_toldText.empty()) TellOnMessageLine(u"");
 }
 
 void CDevicePropertyPage::PutLoadingText(std::initializer_list<UINT> itemIds) {
@@ -422,7 +487,7 @@ void CDevicePropertyPage::SetDirtyAfterRefresh() { SetDirty(HasUserEntries() ? T
 // ---- Send ---------------------------------------------------------------------------------------
 
 bool CDevicePropertyPage::BeginSend() {
-  if (m_bToldNotWritten) TellOnMessageLine(u"");
+  if (!m_toldText.empty()) TellOnMessageLine(u"");
   if (CurrentDtmState() == vkr::dui::kDtmStateOnline) return true;
   TellNotWritten({}, ENotWritten::NotConnected);
   return false;
@@ -626,54 +691,63 @@ bool CDevicePropertyPage::TellInvalidEntries() {
 }
 
 void CDevicePropertyPage::TellOnMessageLine(const std::u16string& text) {
-  m_bToldNotWritten = !text.empty();
+  m_toldText = text;
+  ShowMessageLine(text);
+}
+
+void CDevicePropertyPage::ShowMessageLine(const std::u16string& told) {
+  std::u16string line = m_toldText;
+  if (!m_notReadText.empty()) line += (line.empty() ? u"" : u" ") + m_notReadText;
+  // The frame keeps each page's line apart from its own words and the other pages'.
   for (HWND window = m_hWndDialog ? ::GetParent(m_hWndDialog) : nullptr; window; window = ::GetParent(window))
-    if (::SendMessageW(window, vkr::dui::kMessageLineText, 0, reinterpret_cast<LPARAM>(text.c_str())) == 1) return;
+    if (::SendMessageW(window, vkr::dui::kMessageLineText, reinterpret_cast<WPARAM>(m_hWndDialog),
+                       reinterpret_cast<LPARAM>(line.c_str())) == 1)
+      return;
   // No frame around the page shows the line: the user is told all the same.
-  m_bToldNotWritten = false;
-  if (text.empty()) return;
+  m_toldText.clear();
+  m_notReadText.clear();
+  if (told.empty()) return;
   std::u16string caption;
   LoadPageString(PageClass().titleId, &caption);
-  vkr::dui::ShowDeviceMessage(m_spDtmObject.Get(), caption, text, vkr::dui::kMessageError);
+  vkr::dui::ShowDeviceMessage(m_spDtmObject.Get(), caption, told, vkr::dui::kMessageError);
 }
 
 std::u16string CDevicePropertyPage::EntryLabel(LONG id) const {
   const LONG index = FindParameterIndex(id);
   if (index < 0) return {};
-  const UINT control = m_pParInfo[index].m_nCtrlId;
-  std::u16string label;
-  if (m_hWndDialog && control != 0) {
-    // The dialog's controls in their order: the labels since the last other control, and the
-    // label of the last other control (a date's month and year share the day's).
-    std::vector<HWND> statics;
-    std::u16string previousLabel;
-    for (HWND child = ::GetWindow(m_hWndDialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-      if (IsLabel(child)) {
-        statics.push_back(child);
-        continue;
-      }
-      // A label over two lines is the run of texts that start where the last one starts.
-      std::u16string own;
-      RECT last{};
-      if (!statics.empty()) ::GetWindowRect(statics.back(), &last);
-      for (auto it = statics.rbegin(); it != statics.rend(); ++it) {
-        RECT r{};
-        ::GetWindowRect(*it, &r);
-        const std::u16string text = WindowTextOf(*it);
-        if (r.left != last.left || text.empty()) break;
-        own = own.empty() ? text : text + u" " + own;
-      }
-      if (own.empty()) own = previousLabel;
-      if (static_cast<UINT>(::GetDlgCtrlID(child)) == control) {
-        label = own;
-        break;
-      }
-      previousLabel = own;
-      statics.clear();
-    }
-  }
+  std::u16string label = ControlLabel(m_pParInfo[index].m_nCtrlId);
   if (label.empty() && m_pParInfo[index].m_pszName) label = vkr::Utf8ToUtf16(m_pParInfo[index].m_pszName);
   return label;
+}
+
+std::u16string CDevicePropertyPage::ControlLabel(UINT control) const {
+  if (!m_hWndDialog || control == 0) return {};
+  // The dialog's controls in their order: the labels since the last other control, and the
+  // label of the last other control (a date's month and year share the day's).
+  std::vector<HWND> statics;
+  std::u16string previousLabel;
+  for (HWND child = ::GetWindow(m_hWndDialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    if (IsLabel(child) && static_cast<UINT>(::GetDlgCtrlID(child)) != control) {
+      statics.push_back(child);
+      continue;
+    }
+    // A label over two lines is the run of texts that start where the last one starts.
+    std::u16string own;
+    RECT last{};
+    if (!statics.empty()) ::GetWindowRect(statics.back(), &last);
+    for (auto it = statics.rbegin(); it != statics.rend(); ++it) {
+      RECT r{};
+      ::GetWindowRect(*it, &r);
+      const std::u16string text = WindowTextOf(*it);
+      if (r.left != last.left || text.empty()) break;
+      own = own.empty() ? text : text + u" " + own;
+    }
+    if (own.empty()) own = previousLabel;
+    if (static_cast<UINT>(::GetDlgCtrlID(child)) == control) return own;
+    previousLabel = own;
+    statics.clear();
+  }
+  return {};
 }
 
 // ---- Parameter map without entries --------------------------------------------------------------

@@ -83,9 +83,33 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
  protected:
   // A read or write of the parameter `id` (one of the page's table) failed as `outcome`: the page
   // tells the user what did not happen and shows no value the device did not give. Here, for a
-  // read (a write's failure is Send's to tell): the page's fields still waiting say "Not read",
-  // and the message line names what could not be read (the entry, else the page).
+  // read (a write's failure is Send's to tell): the fields the read fills (FieldsOfRead) that
+  // still wait say "Not read", and the message line names them beside what the page told before
+  // (a Send's "not written" stays); the reads of one round that fail are told in one sentence,
+  // with the first reason. A read that fills no waiting field is named by NameOfRead.
   virtual void OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceOutcome& outcome);
+  // The dialog items (edits, statics, combos) a read of `id` fills; absent: every field still
+  // waiting.
+  virtual std::optional<std::vector<UINT>> FieldsOfRead(LONG /*id*/) const { return std::nullopt; }
+  // What the value of a read is to the user ("the sensor limits"), named instead of the fields it
+  // left waiting; empty: those fields by their labels.
+  virtual std::u16string NameOfRead(LONG /*id*/) const { return {}; }
+  // Whether the entry of `id`, a value the DTM keeps itself, stands for a device value the page
+  // fills from the device's answers (a decoded response): it shows nothing of the data set's own,
+  // only what an answer gave. No here.
+  virtual bool IsDeviceFed(LONG /*id*/) const { return false; }
+  // A round of reads starts (the page's refresh): what the last one could not read is no longer
+  // said.
+  void BeginReadRound();
+  // A device answer for `id` came: a failure told for it is over; when none is left the message
+  // line no longer says that something could not be read.
+  void NoteAnswer(LONG id);
+  // Tells that `what` (empty: the fields of `fields` that still waited) could not be read for the
+  // reason of `outcome`, beside what the page told before; those fields say "Not read".
+  void TellNotRead(LONG id, const std::vector<UINT>& fields, const std::u16string& what,
+                   const vkr::dui::SDeviceOutcome& outcome, BYTE command = 0);
+  // The label the dialog shows for a control (the static texts before it).
+  std::u16string ControlLabel(UINT control) const;
   // The DTM reached the online state (from another): a page that shows device values reads them
   // now, also when it was shown while the DTM went online. Nothing here.
   virtual void OnDeviceOnline() {}
@@ -236,7 +260,14 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   std::vector<LONG> m_userEntries;  // ids of the user's entries, in the order first changed
   int m_nOwnRefreshes = 0;          // echoes of RequestFirstRefresh still to come
   bool m_bWriting = false;          // SendEntry's write runs: its failure is told by Send
-  bool m_bToldNotWritten = false;   // the message line holds this page's "not written"
+  std::u16string m_toldText;          // the page's word on the message line (a Send's, a procedure's)
+  std::u16string m_notReadText;       // beside it: what could not be read
+  std::vector<LONG> m_notReadIds;     // the reads that failed, until their answer comes
+  std::vector<std::u16string> m_notReadNames;
+  vkr::dui::SDeviceOutcome m_notReadOutcome;
+  BYTE m_notReadCommand = 0;
+  // The page's texts onto the frame's message line; without a frame `told` goes to the user.
+  void ShowMessageLine(const std::u16string& told);
 
   // Steps 1 to 3 of both reads: whether the parameter exists and is read from the device
   // (*fromDevice), and the device value when the read conditions hold (VT_EMPTY otherwise).

@@ -381,6 +381,7 @@ HRESULT CProcessPP::OnRefresh() {
   EDtmState state = dsUNDEFINED;
   base->GetDTMState(&state);
   if (state == dsONLINE) {
+    BeginReadRound();
     VARIANT_BOOL read = VARIANT_FALSE;
     for (LONG id : {kParCommand15Complete, kParCommand1Complete, kParCommand2Complete})
       m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(id)), &read);
@@ -415,6 +416,21 @@ HRESULT CProcessPP::OnSend() {
   EndSend();
   SetDirty(FALSE);
   return OnRefresh();
+}
+
+std::optional<std::vector<UINT>> CProcessPP::FieldsOfRead(LONG id) const {
+  switch (id) {
+    case kParCommand15Complete:
+      return std::vector<UINT>{kProcessUpperRangeEdit, kProcessLowerRangeEdit, kProcessDampingEdit,
+                               kProcessTransferFunctionEdit};
+    case kParCommand1Complete: return std::vector<UINT>{kProcessPvEdit, kProcessUnitCombo};
+    case kParCommand2Complete: return std::vector<UINT>{kProcessLoopCurrentEdit, kProcessPercentEdit};
+    default: return std::nullopt;
+  }
+}
+
+bool CProcessPP::IsDeviceFed(LONG id) const {
+  return id == kParPvUnitUser || id == kParUpperRange || id == kParLowerRange || id == kParDampingUser;
 }
 
 std::optional<BYTE> CProcessPP::ShownLengthUnit(LONG id) const {
