@@ -524,10 +524,14 @@ HRESULT CCommandPP::HighLevel(float* value) {
     return S_OK;
   }
   const float typed = u;
+  ERangeRule why = ERangeRule::SensorLimit;
   if (0.0f <= u && u < pu) u = pu;
   if (u >= pl) u = pl - ps;
-  if ((l > 0.0f && l < u) || (l - u > 0.0f && l - u < ps)) u = l - ps;
-  if (u != typed) WriteBack(kEditHighLevel, u);
+  if ((l > 0.0f && l < u) || (l - u > 0.0f && l - u < ps)) {
+    u = l - ps;
+    why = ERangeRule::SpanFromOther;
+  }
+  if (u != typed) MovedByRules(kEditHighLevel, u, why, ps);
   *value = u;
   return S_OK;
 }
@@ -542,22 +546,41 @@ HRESULT CCommandPP::LowLevel(float* value) {
     *value = l;
     return S_OK;
   }
-  if (l > pl) {
-    l = pl;
-    WriteBack(kEditLowLevel, l);
-  }
+  const float typed = l;
+  ERangeRule why = ERangeRule::SensorLimit;
+  if (l > pl) l = pl;
   if (l - u > 0.0f && l - u <= ps) {
     l = u + ps;
-    WriteBack(kEditLowLevel, l);
+    why = ERangeRule::SpanFromOther;
   } else if (u >= l) {
-    if (u + ps > pl)
+    if (u + ps > pl) {
       l = pl;
-    else if (l != 0.0f)
+      why = ERangeRule::SensorLimit;
+    } else if (l != 0.0f) {
       l = u + ps;
-    WriteBack(kEditLowLevel, l);
+      why = ERangeRule::SpanFromOther;
+    }
+    // The rule writes the level back even when it stays.
+    if (l == typed) WriteBack(kEditLowLevel, l);
   }
+  if (l != typed) MovedByRules(kEditLowLevel, l, why, ps);
   *value = l;
   return S_OK;
+}
+
+void CCommandPP::MovedByRules(UINT editId, float value, ERangeRule why, float span) {
+  WriteBack(editId, value);
+  // Only a level the user typed is told of: a device's own range is what the device holds.
+  const LONG id = editId == kEditHighLevel ? kUpperRange : kLowerRange;
+  if (m_bTypingLevel || !IsUserEntry(id)) return;
+  const std::u16string name = EntryLabel(id);
+  const std::u16string other = EntryLabel(editId == kEditHighLevel ? kLowerRange : kUpperRange);
+  const std::string to = vkr::dui::FormatLength(value, m_nRangeUnit);
+  const std::u16string reason = why == ERangeRule::SensorLimit
+                                    ? u"the sensor's limit"
+                                    : u"the minimum span of " + vkr::Utf8ToUtf16(vkr::dui::FormatLength(span, m_nRangeUnit)) +
+                                          u" from " + other;
+  TellNote(name + u" was set to " + vkr::Utf8ToUtf16(to) + u", " + reason + u".");
 }
 
 // The "Range values" record: range unit, high level, low level (big-endian singles).
@@ -668,8 +691,13 @@ HRESULT CCommandPP::GetParameterText(LONG id, VARIANT_BOOL* valid) {
 }
 
 HRESULT CCommandPP::SetControlStateById(LONG id, ULONG state) {
-  // The range record follows the state of either level.
-  if (id == kUpperRange || id == kLowerRange) CDevicePropertyPage::SetControlStateById(kRangeValues, state);
+  // The range record follows the state of either level: it is changed (or invalid) while either
+  // is, so that a check of one level keeps the change of the other.
+  if (id == kUpperRange || id == kLowerRange) {
+    const LONG other = FindParameterIndex(id == kUpperRange ? kLowerRange : kUpperRange);
+    const ULONG kept = other >= 0 ? m_pParInfo[other].m_nState & (kStateChanged | vkr::dui::kStateInvalid) : 0;
+    CDevicePropertyPage::SetControlStateById(kRangeValues, state | kept);
+  }
   const HRESULT hr = CDevicePropertyPage::SetControlStateById(id, state);
   LockEntries();
   return hr;

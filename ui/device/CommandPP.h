@@ -113,6 +113,12 @@ class CCommandPP : public CDevicePropertyPage {
   bool LimitsInLevelUnit(float* upper, float* lower, float* span);
   HRESULT HighLevel(float* value);
   HRESULT LowLevel(float* value);
+  // Why the range rules moved a level: to the sensor's limit, or to the minimum span from the
+  // other level.
+  enum class ERangeRule { SensorLimit, SpanFromOther };
+  // A level the rules moved: its edit shows where to (not under the user's fingers), and a level
+  // the user typed is told of on the message line, with why.
+  void MovedByRules(UINT editId, float value, ERangeRule why, float span);
   HRESULT RangeRecord(VARIANT* value);
   // The decoders of the raw answers.
   HRESULT StoreCommand1(const VARIANT& value);

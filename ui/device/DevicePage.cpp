@@ -2,6 +2,7 @@
 #include "ui/device/DevicePage.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "communication/HartResponseTexts.h"
 #include "include/ParameterHandlerInterfaces.h"
@@ -451,7 +452,10 @@ void CDevicePropertyPage::ReleaseUserEntries() {
     const LONG index = FindParameterIndex(id);
     if (index >= 0) SetControlStateById(id, m_pParInfo[index].m_nState & ~vkr::dui::kStateChanged);
   }
-  if (!m_toldText.empty()) TellOnMessageLine(u"");
+  const bool said = !m_noteText.empty() || !m_toldText.empty();
+  m_noteText.clear();
+  m_notesBeforeSend.clear();
+  if (said) TellOnMessageLine(u"");
 }
 
 void CDevicePropertyPage::PutLoadingText(std::initializer_list<UINT> itemIds) {
@@ -487,7 +491,12 @@ void CDevicePropertyPage::SetDirtyAfterRefresh() { SetDirty(HasUserEntries() ? T
 // ---- Send ---------------------------------------------------------------------------------------
 
 bool CDevicePropertyPage::BeginSend() {
-  if (!m_toldText.empty()) TellOnMessageLine(u"");
+  // The words on the entries this Send writes stay; those of a Send before go.
+  const bool said = !m_toldText.empty() || !m_notesBeforeSend.empty();
+  if (!m_notesBeforeSend.empty() && m_noteText.starts_with(m_notesBeforeSend))
+    m_noteText.erase(0, std::min(m_noteText.size(), m_notesBeforeSend.size() + 1));
+  m_notesBeforeSend = m_noteText;
+  if (said) TellOnMessageLine(u"");
   if (CurrentDtmState() == vkr::dui::kDtmStateOnline) return true;
   TellNotWritten({}, ENotWritten::NotConnected);
   return false;
@@ -666,6 +675,13 @@ void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENo
   } else if (why == ENotWritten::NotConnected) {
     text += u": no device is connected";
   } else if (why == ENotWritten::Invalid) {
+    std::vector<LONG> ids(failed.begin(), failed.end());
+    std::erase_if(ids, [&](LONG id) { return !IsUserEntry(id); });
+    if (ids.empty()) ids.assign(failed.begin(), failed.end());
+    if (names.size() == failedNames.size()) {
+      TellOnMessageLine(InvalidText(ids));
+      return;
+    }
     text += names.size() == 1 ? u": its entry is not valid" : u": their entries are not valid";
   } else if (why == ENotWritten::Unread) {
     const bool one = failedNames.size() == 1;
@@ -678,16 +694,72 @@ void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENo
 }
 
 bool CDevicePropertyPage::TellInvalidEntries() {
-  std::vector<std::u16string> names;
+  std::vector<LONG> ids;
   for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
     const CActXParInfo& entry = m_pParInfo[i];
     if ((entry.m_nState & 0x5) != 0x5 || (entry.m_nState & 0x8) || entry.m_nCtrlId == 0) continue;
-    const std::u16string name = EntryLabel(entry.m_nParamId);
-    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    ids.push_back(entry.m_nParamId);
   }
-  if (names.empty()) return false;
-  TellOnMessageLine(vkr::dui::InvalidEntryText(names));
+  const std::u16string text = InvalidText(ids);
+  if (text.empty()) return false;
+  TellOnMessageLine(text);
   return true;
+}
+
+std::u16string CDevicePropertyPage::InvalidText(const std::vector<LONG>& ids) {
+  // Each entry by its label, once; with the limits it must lie within, in the unit it is shown in.
+  std::vector<std::u16string> names, limits;
+  for (LONG id : ids) {
+    const std::u16string name = EntryLabel(id);
+    if (name.empty() || std::find(names.begin(), names.end(), name) != names.end()) continue;
+    names.push_back(name);
+    limits.push_back(LimitsText(id));
+  }
+  if (names.empty()) return {};
+  std::u16string text = vkr::dui::InvalidEntryText(names);
+  const bool same = std::all_of(limits.begin(), limits.end(), [&](const std::u16string& l) { return l == limits[0]; });
+  if (same && !limits[0].empty()) {
+    text.back() = u':';
+    text += u" " + limits[0] + u".";
+  } else if (!same) {
+    std::u16string each;
+    for (size_t i = 0; i < names.size(); ++i)
+      if (!limits[i].empty()) each += (each.empty() ? u"" : u", ") + names[i] + u": " + limits[i];
+    text.pop_back();
+    text += u" (" + each + u").";
+  }
+  return text;
+}
+
+std::u16string CDevicePropertyPage::LimitsText(LONG id) {
+  vkr::Variant minimum, maximum, low, high;
+  if (FAILED(GetParameterInfoText(id, minimum.Put(), maximum.Put())) ||
+      FAILED(VariantChangeType(&low, &minimum, 0, VT_R8)) || FAILED(VariantChangeType(&high, &maximum, 0, VT_R8)) ||
+      low.dblVal >= high.dblVal)
+    return {};
+  auto number = [](double value) {
+    char text[48] = {};
+    std::snprintf(text, sizeof text, "%.3f", value);
+    std::string shown = text;
+    while (shown.find('.') != std::string::npos && (shown.back() == '0' || shown.back() == '.')) {
+      const bool dot = shown.back() == '.';
+      shown.pop_back();
+      if (dot) break;
+    }
+    return shown;
+  };
+  std::string unit;
+  double from = low.dblVal, to = high.dblVal;
+  // A distance's limits are metres: given in the unit the entry shows it in.
+  if (const std::optional<BYTE> shown = ShownLengthUnit(id)) {
+    const std::optional<double> a = vkr::dui::ConvertLength(from, vkr::dui::kLengthUnitMetres, *shown);
+    const std::optional<double> b = vkr::dui::ConvertLength(to, vkr::dui::kLengthUnitMetres, *shown);
+    if (!a || !b) return {};
+    from = *a;
+    to = *b;
+    unit = " " + vkr::dui::LengthUnitSymbol(*shown);
+  }
+  return vkr::Utf8ToUtf16(number(from) + " to " + number(to) + unit);
 }
 
 void CDevicePropertyPage::TellOnMessageLine(const std::u16string& text) {
@@ -695,8 +767,15 @@ void CDevicePropertyPage::TellOnMessageLine(const std::u16string& text) {
   ShowMessageLine(text);
 }
 
+void CDevicePropertyPage::TellNote(const std::u16string& text) {
+  if (text.empty() || m_noteText.find(text) != std::u16string::npos) return;
+  m_noteText += (m_noteText.empty() ? u"" : u" ") + text;
+  ShowMessageLine(text);
+}
+
 void CDevicePropertyPage::ShowMessageLine(const std::u16string& told) {
-  std::u16string line = m_toldText;
+  std::u16string line = m_noteText;
+  if (!m_toldText.empty()) line += (line.empty() ? u"" : u" ") + m_toldText;
   if (!m_notReadText.empty()) line += (line.empty() ? u"" : u" ") + m_notReadText;
   // The frame keeps each page's line apart from its own words and the other pages'.
   for (HWND window = m_hWndDialog ? ::GetParent(m_hWndDialog) : nullptr; window; window = ::GetParent(window))
@@ -705,6 +784,8 @@ void CDevicePropertyPage::ShowMessageLine(const std::u16string& told) {
       return;
   // No frame around the page shows the line: the user is told all the same.
   m_toldText.clear();
+  m_noteText.clear();
+  m_notesBeforeSend.clear();
   m_notReadText.clear();
   if (told.empty()) return;
   std::u16string caption;

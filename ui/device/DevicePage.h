@@ -215,6 +215,11 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // A Send that stops at invalid entries (SetFocusToControl failed): the message line names them.
   // False when no entry is marked invalid.
   bool TellInvalidEntries();
+  // "A was not written: its entry is not valid: 0 to 66 m." for the entries of `ids`.
+  std::u16string InvalidText(const std::vector<LONG>& ids);
+  // "0 to 66 m": the limits of the parameter's value, in the unit its entry shows it in; empty
+  // without limits.
+  std::u16string LimitsText(LONG id);
   // Every page's Send begins here: invalid input anywhere on the page is focused and named on the
   // message line, and true says that nothing may go out.
   bool StopsAtInvalidEntries() {
@@ -229,6 +234,10 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // The text on the frame's message line (empty: none). Without a frame's message line (the page
   // on its own) the text goes to the user as a message.
   void TellOnMessageLine(const std::u16string& text);
+  // A word on what the page did with the user's entry (a level it moved), before the rest of the
+  // page's line through the next Send, or until the user gives the entries up; the same word
+  // twice is told once.
+  void TellNote(const std::u16string& text);
   // The entries written by a confirmed write: the user's no longer, their changed marks gone.
   void MarkWritten(std::initializer_list<LONG> ids);
   // The text the dialog shows as the label of the entry's control (the static texts just before
@@ -261,6 +270,8 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   int m_nOwnRefreshes = 0;          // echoes of RequestFirstRefresh still to come
   bool m_bWriting = false;          // SendEntry's write runs: its failure is told by Send
   std::u16string m_toldText;          // the page's word on the message line (a Send's, a procedure's)
+  std::u16string m_noteText;          // before it: what the page did with the user's entries
+  std::u16string m_notesBeforeSend;   // those of them told before the last Send began
   std::u16string m_notReadText;       // beside it: what could not be read
   std::vector<LONG> m_notReadIds;     // the reads that failed, until their answer comes
   std::vector<std::u16string> m_notReadNames;

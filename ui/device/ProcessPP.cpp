@@ -261,7 +261,11 @@ HRESULT CProcessPP::SetControlStateById(LONG id, ULONG state) {
     return CDevicePropertyPage::SetControlStateById(kParRangeValues, state);
   }
   if (id == kParUpperRange || id == kParLowerRange) {
-    CDevicePropertyPage::SetControlStateById(kParRangeValues, state);
+    // The record is changed (or invalid) while either level is: a check of one level keeps the
+    // change of the other.
+    const LONG other = FindParameterIndex(id == kParUpperRange ? kParLowerRange : kParUpperRange);
+    const ULONG kept = other >= 0 ? m_pParInfo[other].m_nState & (kStateChanged | kStateInvalid) : 0;
+    CDevicePropertyPage::SetControlStateById(kParRangeValues, state | kept);
     return CDevicePropertyPage::SetControlStateById(id, state);
   }
   return CDevicePropertyPage::SetControlStateById(id, state);
