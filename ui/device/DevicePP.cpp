@@ -648,6 +648,9 @@ void CDevicePP::UpdatePlaceholders() {
   const bool mayCome = DeviceMayAnswer();
   for (UINT id : kPlaceholderFields) vkr::dui::MatchPlaceholders(m_hWndDialog, mayCome, {id});
   vkr::dui::MatchPlaceholders(m_hWndDialog, mayCome, {kUpperLimitEdit, kLowerLimitEdit});
+  // The identification lives in the device: offline nothing of it can be written.
+  LockDeviceEntries({kTagEdit, kLongTagEdit, kDescriptorEdit, kMessageEdit, kDayEdit, kMonthEdit, kYearEdit,
+                     kFinalAssemblyEdit});
 }
 
 // ---- Keyboard and messages -----------------------------------------------------------------------

@@ -471,6 +471,21 @@ void CDevicePropertyPage::PutComboPlaceholder(UINT comboId) {
   vkr::dui::ShowComboPlaceholder(m_hWndDialog, comboId);
 }
 
+void CDevicePropertyPage::LockDeviceEntries(std::initializer_list<UINT> edits, std::initializer_list<UINT> combos) {
+  if (!m_hWndDialog) return;
+  const bool mayAnswer = DeviceMayAnswer();
+  auto usable = [&](UINT control) {
+    for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i)
+      if (m_pParInfo[i].m_nCtrlId == control) return (m_pParInfo[i].m_nState & vkr::dui::kStateUsable) != 0;
+    return true;
+  };
+  for (UINT edit : edits)
+    if (!mayAnswer || usable(edit))
+      ::SendDlgItemMessageA(m_hWndDialog, static_cast<int>(edit), EM_SETREADONLY, mayAnswer ? FALSE : TRUE, 0);
+  for (UINT combo : combos)
+    ::EnableWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(combo)), mayAnswer && usable(combo) ? TRUE : FALSE);
+}
+
 void CDevicePropertyPage::RequestFirstRefresh() {
   ++m_nOwnRefreshes;
   if (FAILED(SetDtmParameterValue(vkr::dui::kParButtonRefresh, vkr::I4(1)))) --m_nOwnRefreshes;

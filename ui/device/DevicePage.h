@@ -161,6 +161,10 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // the user is.
   void PutLoadingText(std::initializer_list<UINT> itemIds);
   void PutComboPlaceholder(UINT comboId);
+  // Only the device takes these entries: while it cannot answer (the DTM neither online nor going
+  // online) the edits take no typing and the combos do not open; otherwise an entry the framework
+  // left usable takes them again.
+  void LockDeviceEntries(std::initializer_list<UINT> edits, std::initializer_list<UINT> combos = {});
   // The frame's Refresh (1041) for the page's first showing: the DTM tells it back to every user
   // interface, this page included, and that echo is not the user's click.
   void RequestFirstRefresh();

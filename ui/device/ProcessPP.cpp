@@ -375,6 +375,7 @@ void CProcessPP::UpdatePlaceholders() {
                     {kProcessPvEdit, kProcessLoopCurrentEdit, kProcessPercentEdit, kProcessTransferFunctionEdit,
                      kProcessUpperRangeEdit, kProcessLowerRangeEdit, kProcessDampingEdit},
                     {kProcessUnitCombo});
+  LockDeviceEntries({kProcessUpperRangeEdit, kProcessLowerRangeEdit, kProcessDampingEdit}, {kProcessUnitCombo});
 }
 
 HRESULT CProcessPP::OnRefresh() {
