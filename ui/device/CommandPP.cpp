@@ -1021,7 +1021,8 @@ HRESULT CCommandPP::OnRunDigitize() {
   // not asked about: the user mends it first.
   const BYTE pvUnit = static_cast<BYTE>(DtmFloat(kPvUnitUser));
   float proposed = 0.0f;
-  if (SUCCEEDED(EditFloat(kEditDigitizeDistance, &proposed)) &&
+  // No number, or one outside the limits: nothing is asked nor sent, and the user learns why.
+  if (FAILED(EditFloat(kEditDigitizeDistance, &proposed)) ||
       DistanceWithinLimits(kCurrentReading, proposed, pvUnit) == false) {
     vkr::Variant minimum, maximum;
     GetParameterInfoText(kCurrentReading, minimum.Put(), maximum.Put());
