@@ -439,6 +439,7 @@ HRESULT CCommandPP::StoreCommand14(const VARIANT& value) {
   if (answer.upperLimit) SetDtmFloat(kParamUpper, *answer.upperLimit);
   if (answer.lowerLimit) SetDtmFloat(kParamLower, *answer.lowerLimit);
   if (answer.minimumSpan) SetDtmFloat(kParamSpan, *answer.minimumSpan);
+  if (answer.limitsUnit && answer.upperLimit && answer.lowerLimit && answer.minimumSpan) m_bLimitsRead = true;
   return S_OK;
 }
 
@@ -498,6 +499,8 @@ float CCommandPP::DtmFloat(LONG id) {
 // they cannot be given in it (either unit is no length unit): the rules then leave the levels as
 // typed rather than compare numbers of two units.
 bool CCommandPP::LimitsInLevelUnit(float* upper, float* lower, float* span) {
+  // Limits the device never gave are no limits: the levels go as typed, and the device decides.
+  if (!m_bLimitsRead || m_nRangeUnit == 0) return false;
   const float limits[3] = {DtmFloat(kParamUpper), DtmFloat(kParamLower), DtmFloat(kParamSpan)};
   float* const out[3] = {upper, lower, span};
   const BYTE from = static_cast<BYTE>(DtmFloat(kParamUnit));

@@ -154,5 +154,6 @@ class CCommandPP : public CDevicePropertyPage {
   vkr::dui::COwnedFont m_groupFont;  // "Tahoma" for the group box
   bool m_bDigitizing = false;    // the routine runs (its transactions pump messages)
   bool m_bTypingLevel = false;   // a level edit's change is being handled
+  bool m_bLimitsRead = false;    // the sensor limits came from the device (command 14)
   vkr::dui::DigitizeClock m_clock;
 };

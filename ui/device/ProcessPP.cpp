@@ -409,6 +409,8 @@ HRESULT CProcessPP::OnSend() {
     if (FAILED(hr = SendPvUnit(unit))) return hr;
   }
   if (m_pParInfo[kEntryRangeValues].m_nState & kStateChanged) {
+    // The record carries both range values: one the device never gave is not made up.
+    if (WriteNeedsUnread({kParUpperRange, kParLowerRange})) return E_FAIL;
     SetControlStateById(kParRangeValues, kStateUsableChanged);
     if (FAILED(hr = SendEntry(kParRangeValues, {kParUpperRange, kParLowerRange}))) return hr;
   }
