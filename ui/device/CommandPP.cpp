@@ -551,10 +551,16 @@ HRESULT CCommandPP::LowLevel(float* value) {
   }
   const float typed = l;
   ERangeRule why = ERangeRule::SensorLimit;
-  if (l > pl) l = pl;
+  // Each rule that applies writes the level back, also where it stays.
+  bool applied = false;
+  if (l > pl) {
+    l = pl;
+    applied = true;
+  }
   if (l - u > 0.0f && l - u <= ps) {
     l = u + ps;
     why = ERangeRule::SpanFromOther;
+    applied = true;
   } else if (u >= l) {
     if (u + ps > pl) {
       l = pl;
@@ -563,10 +569,12 @@ HRESULT CCommandPP::LowLevel(float* value) {
       l = u + ps;
       why = ERangeRule::SpanFromOther;
     }
-    // The rule writes the level back even when it stays.
-    if (l == typed) WriteBack(kEditLowLevel, l);
+    applied = true;
   }
-  if (l != typed) MovedByRules(kEditLowLevel, l, why, ps);
+  if (l != typed)
+    MovedByRules(kEditLowLevel, l, why, ps);
+  else if (applied)
+    WriteBack(kEditLowLevel, l);
   *value = l;
   return S_OK;
 }

@@ -193,7 +193,9 @@ void CDevicePropertyPage::TellNotRead(LONG id, const std::vector<UINT>& fields, 
         vkr::dui::ShowNotRead(m_hWndDialog, {control});
       if (what.empty() && before != vkr::dui::kNotReadText &&
           vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText)
-        if (const std::u16string label = ControlLabel(control); !label.empty()) names.push_back(label);
+        if (const std::u16string label = ControlLabel(control);
+            !label.empty() && std::find(names.begin(), names.end(), label) == names.end())
+          names.push_back(label);
     }
     // An entry with no value has no invalid mark to show either: nobody entered anything.
     for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
@@ -205,15 +207,19 @@ void CDevicePropertyPage::TellNotRead(LONG id, const std::vector<UINT>& fields, 
   }
   if (!what.empty()) names.push_back(what);
   if (std::find(m_notReadIds.begin(), m_notReadIds.end(), id) == m_notReadIds.end()) m_notReadIds.push_back(id);
+  const bool first = m_notReadNames.empty();
   bool added = false;
   for (const std::u16string& name : names) {
     if (std::find(m_notReadNames.begin(), m_notReadNames.end(), name) != m_notReadNames.end()) continue;
     m_notReadNames.push_back(name);
     added = true;
   }
-  if (!added) return;  // told already
-  // The first reason of the round stands for the others: one sentence, told once.
-  if (m_notReadNames.size() == names.size()) {
+  // The first reason of the round stands for the others: one sentence, told once. A lost
+  // connection says more than the requests it kept from the device.
+  const bool betterReason = outcome.kind == vkr::dui::EDeviceOutcome::LinkGone &&
+                            m_notReadOutcome.kind == vkr::dui::EDeviceOutcome::NotTaken;
+  if (!added && !betterReason) return;  // told already
+  if (first || betterReason) {
     m_notReadOutcome = outcome;
     m_notReadCommand = command;
   }

@@ -480,10 +480,17 @@ void COnlineParameterization::SetMessageOf(UINT_PTR source, const std::u16string
   } else if (!text.empty()) {
     m_messages.emplace_back(source, text);
   }
+  ShowMessages();
+}
+
+void COnlineParameterization::ShowMessages() {
   std::u16string line;
   for (const auto& [from, words] : m_messages) {
     // A device that is not this DTM's: its message alone.
     if (m_bIdentityRefused && from != kMessageIdentity) continue;
+    // A page's words while it is shown (they come back with it).
+    const bool own = from == kMessageIdentity || from == kMessageFrameReads;
+    if (!own && !(::GetWindowLongW(reinterpret_cast<HWND>(from), GWL_STYLE) & WS_VISIBLE)) continue;
     line += (line.empty() ? u"" : u" ") + words;
   }
   HWND item = GetDlgItem(kOnlineMessage);
@@ -506,8 +513,10 @@ void COnlineParameterization::TellFrameReadFailed(LONG id, const SDeviceOutcome&
 }
 
 void COnlineParameterization::NoteFrameReadFailure(LONG id, const SDeviceOutcome& outcome) {
-  if (std::any_of(m_frameReadFailures.begin(), m_frameReadFailures.end(), [&](const auto& f) { return f.first == id; }))
+  if (std::any_of(m_frameReadFailures.begin(), m_frameReadFailures.end(), [&](const auto& f) { return f.first == id; }) &&
+      outcome.kind != EDeviceOutcome::LinkGone)
     return;  // told
+  std::erase_if(m_frameReadFailures, [&](const auto& f) { return f.first == id; });
   m_frameReadFailures.emplace_back(id, outcome);
   ShowFrameReadFailures();
 }
@@ -526,7 +535,11 @@ void COnlineParameterization::ShowFrameReadFailures() {
                                                  : u"the device's identity");
   std::u16string text;
   if (!names.empty()) {
-    text = NotReadText(names, m_frameReadFailures.front().second);
+    // A lost connection says more than the requests it kept from the device.
+    SDeviceOutcome why = m_frameReadFailures.front().second;
+    for (const auto& [id, outcome] : m_frameReadFailures)
+      if (outcome.kind == EDeviceOutcome::LinkGone) why = outcome;
+    text = NotReadText(names, why);
     text[0] = u'T';
   }
   SetMessageOf(kMessageFrameReads, text);
@@ -756,8 +769,9 @@ BOOL COnlineParameterization::ProcessWindowMessage(HWND window, UINT message, WP
     const auto* notify = reinterpret_cast<const NMHDR*>(lParam);
     if (notify->idFrom == kPageTreeId && notify->code == TVN_SELCHANGEDA) {
       const BOOL handled = CovFDT_WtlTreePPFrameImpl::ProcessWindowMessage(window, message, wParam, lParam, result);
-      // The button row depends on the page.
+      // The button row depends on the page, and the message line shows the page's words.
       UpdateLayout();
+      ShowMessages();
       return handled;
     }
   }

@@ -139,6 +139,8 @@ class COnlineParameterization : public CovFDT_WtlTreePPFrameImpl,
   // window is the source), the frame's own (identity, tag, reading). An empty text takes a
   // source's words away. While the device is not this DTM's, only the identity message shows.
   void SetMessageOf(UINT_PTR source, const std::u16string& text);
+  // The line as the sources' words make it: the frame's own, and those of the page shown.
+  void ShowMessages();
   // A read of the tag or the reading failed: its field says "Not read", told once until it comes.
   void TellFrameReadFailed(LONG id, const vkr::dui::SDeviceOutcome& outcome);
   // The frame's reads (identity, tag, reading) that failed, told in one sentence until their

@@ -206,14 +206,15 @@ TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
 TEST_F(PageSend, ASendStoppedByAnInvalidEntryNamesIt) {
   ASSERT_NO_FATAL_FAILURE(OpenFrame());
   ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
-  // The page (its row of Edits()), the edit, what the user types, the entry's name.
-  const std::vector<std::tuple<size_t, UINT, const char*, const char*>> rows = {
-      {0, 544, "abc", "Hi Level"},          // Command: not a number
-      {1, 397, "70", "Lower Range Value"},  // Process: beyond 66 m
-      {3, 555, "abc", "Blanking"},          // Advanced: not a number
-      {4, 534, "99", "Polling Address"},    // HART: beyond 63
+  // The page (its row of Edits()), the edit, what the user types, the entry's name and its limits
+  // in the unit shown.
+  const std::vector<std::tuple<size_t, UINT, const char*, const char*, const char*>> rows = {
+      {0, 544, "abc", "Hi Level", "0 to 66 m"},          // Command: not a number
+      {1, 397, "70", "Lower Range Value", "0 to 66 m"},  // Process: beyond 66 m
+      {3, 555, "abc", "Blanking", "0 to 66 m"},          // Advanced: not a number
+      {4, 534, "99", "Polling Address", nullptr},        // HART: beyond its limits
   };
-  for (const auto& [row, control, text, label] : rows) {
+  for (const auto& [row, control, text, label, limits] : rows) {
     SCOPED_TRACE(label);
     SEdit edit = Edits()[row];
     edit.control = control;
@@ -223,7 +224,11 @@ TEST_F(PageSend, ASendStoppedByAnInvalidEntryNamesIt) {
     ASSERT_NO_FATAL_FAILURE(Enter(edit, text));
     const std::string stored = Stored(device_->config);
     EXPECT_TRUE(Send(edit, true));
-    EXPECT_EQ(MessageLine(), std::string(label) + " was not written: its entry is not valid.");
+    const std::string told = std::string(label) + " was not written: its entry is not valid: ";
+    if (limits)
+      EXPECT_EQ(MessageLine(), told + limits + ".");
+    else
+      EXPECT_EQ(MessageLine().rfind(told, 0), 0u) << MessageLine();
     EXPECT_EQ(Stored(device_->config), stored);
     ASSERT_NO_FATAL_FAILURE(Enter(edit, was.c_str()));
   }
