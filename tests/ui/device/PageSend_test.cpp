@@ -253,6 +253,70 @@ TEST_F(PageSend, ASendStoppedByAnInvalidEntryNamesIt) {
   }
 }
 
+// A write the device took with a warning, then one it did not answer, was busy for or whose answer
+// was lost, and no answer between them (the page's reads after the first do not reach the
+// device): the warning was the first write's, and the second is told as not written; the
+// transmitter and the data set keep what the first wrote.
+TEST_F(PageSend, AWriteAfterAWarnedOneIsToldAsItsOwn) {
+  ASSERT_NO_FATAL_FAILURE(OpenFrame());
+  ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
+  vkr::ComPtr<IPersistStreamInit> dataSet;
+  ASSERT_EQ(session_->Dtm()->QueryInterface(IPersistStreamInit::iid, dataSet.PutVoid()), S_OK);
+  SEdit upper = Edits()[1];
+  upper.control = 395;
+  upper.entry = 1026;
+  SEdit lower = upper;
+  lower.control = 397;
+  ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(upper.index)));
+  ASSERT_TRUE(PumpUntil([&] { return Text(upper) == "0.500"; }, 20000));
+  auto fault = [&](FaultKind kind, int command) {
+    Fault f;
+    f.kind = kind;
+    f.command = command;
+    f.word = "unknownError";
+    Channel().faults.push_back(f);
+  };
+  // Each round warned anew: a span below the transmitter's minimum of 0.1 m, another each time.
+  const char* warned[] = {"7.45", "7.44", "7.43"};
+  int round = 0;
+  const std::vector<std::pair<const char*, std::function<void()>>> failures = {
+      {"the device did not answer",
+       [&] {
+         vkr::frame::CommandFault silent;
+         silent.command = 35;
+         silent.silent = true;
+         device_->InjectFault(silent);
+       }},
+      {"the device is busy", [&] { fault(FaultKind::Busy, 35); }},
+      {"the device's answer was lost", [&] { fault(FaultKind::CommunicationError, 35); }},
+  };
+  for (const auto& [reason, inject] : failures) {
+    SCOPED_TRACE(reason);
+    const char* span = warned[round++];
+    ASSERT_NO_FATAL_FAILURE(Enter(lower, "7.5"));
+    ASSERT_NO_FATAL_FAILURE(Enter(upper, span));
+    for (int command : {15, 1, 2}) fault(FaultKind::Refuse, command);
+    ASSERT_TRUE(Send(upper, true));
+    EXPECT_EQ(MessageLine().rfind("Upper Range Value and Lower Range Value were written; the device warns: 0x0E", 0), 0u)
+        << MessageLine();
+    EXPECT_EQ(device_->config.upperRange, std::stof(span));
+    const std::string stored = Stored(device_->config);
+    const std::vector<BYTE> held = DataSetBytes(dataSet.Get());
+
+    ASSERT_NO_FATAL_FAILURE(Enter(lower, "7.5"));
+    ASSERT_NO_FATAL_FAILURE(Enter(upper, "3"));
+    inject();
+    EXPECT_TRUE(Send(upper, true));
+    EXPECT_EQ(MessageLine().rfind(std::string("Upper Range Value and Lower Range Value were not written: ") + reason, 0),
+              0u)
+        << MessageLine();
+    EXPECT_EQ(Text(upper), "3");
+    EXPECT_TRUE(Changed(upper));
+    EXPECT_EQ(Stored(device_->config), stored);
+    EXPECT_EQ(DataSetBytes(dataSet.Get()), held);
+  }
+}
+
 TEST_F(PageSend, AnEntryTypedWhileThePageReadsIsKeptAndSent) {
   // Online first, as a frame host takes the DTM online before it opens the function.
   ASSERT_EQ(ui::GoOnline(session_->Dtm()), S_OK);
