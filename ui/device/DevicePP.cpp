@@ -560,8 +560,9 @@ HRESULT CDevicePP::ReadDeviceInfo() {
     const HRESULT hr = m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(id)), &asked);
     if (FAILED(hr)) {
       // Nothing more is read: every field still waiting says so.
-      TellNotRead(id, std::vector<UINT>(std::begin(kPlaceholderFields), std::end(kPlaceholderFields)),
-                  u"the Device page's values", vkr::dui::OutcomeAfter(hr, false, mark, id));
+      std::vector<UINT> waiting(std::begin(kPlaceholderFields), std::end(kPlaceholderFields));
+      waiting.insert(waiting.end(), {kUpperLimitEdit, kLowerLimitEdit});
+      TellNotRead(id, waiting, u"the Device page's values", vkr::dui::OutcomeAfter(hr, false, mark, id));
       return hr;
     }
   }
