@@ -876,23 +876,6 @@ std::u16string CCommandPP::NameOfRead(LONG id) const {
   }
 }
 
-bool CCommandPP::IsDeviceFed(LONG id) const {
-  switch (id) {
-    case kPvUnitUser:
-    case kUpperRange:
-    case kLowerRange:
-    case kDampingUser:
-    case kDisplayMode:
-    case kTracking:
-    case kDielectric:
-    case kFailSafe:
-    case kFailTime:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // ===== Send ======================================================================================
 
 HRESULT CCommandPP::OnSend() {

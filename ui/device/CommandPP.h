@@ -89,8 +89,6 @@ class CCommandPP : public CDevicePropertyPage {
   // The fields each read fills, and what a read that fills none is to the user.
   std::optional<std::vector<UINT>> FieldsOfRead(LONG id) const override;
   std::u16string NameOfRead(LONG id) const override;
-  // Every field the page shows of the device: all of them come from its answers.
-  bool IsDeviceFed(LONG id) const override;
 
  private:
   // The "Loading..." item of every combo box, added when absent (and selected) or removed when

@@ -218,7 +218,7 @@ void CDevicePropertyPage::TellNotRead(LONG id, const std::vector<UINT>& fields, 
   // connection says more than the requests it kept from the device.
   const bool betterReason = outcome.kind == vkr::dui::EDeviceOutcome::LinkGone &&
                             m_notReadOutcome.kind == vkr::dui::EDeviceOutcome::NotTaken;
-  if (!added && !betterReason) return;  // told already
+  if (m_notReadNames.empty() || (!added && !betterReason)) return;  // nothing to tell, or told already
   if (first || betterReason) {
     m_notReadOutcome = outcome;
     m_notReadCommand = command;
@@ -234,6 +234,8 @@ void CDevicePropertyPage::TellNotRead(LONG id, const std::vector<UINT>& fields, 
 void CDevicePropertyPage::BeginReadRound() {
   m_notReadIds.clear();
   m_notReadNames.clear();
+  m_notReadOutcome = {};
+  m_notReadCommand = 0;
   if (m_notReadText.empty()) return;
   m_notReadText.clear();
   ShowMessageLine(u"");
@@ -343,22 +345,11 @@ HRESULT CDevicePropertyPage::ReadParameterOnline(LONG index) {
   vkr::Variant value;
   HRESULT hr = ReadDeviceValue(index, &fromDevice, &value);
   if (FAILED(hr)) return hr;
-  const LONG id = m_pParInfo[index].m_nParamId;
-  if (value.vt == VT_EMPTY && !fromDevice && IsDeviceFed(id)) {
-    // The data set's own value of it no device gave: the field keeps what it shows (the device's
-    // answer, a placeholder, the user's entry), and no mark says that nothing was entered.
-    if (IsUserEntry(id)) return S_OK;
-    ULONG state = 0;
-    HRESULT shown = ReadParameterInfo(static_cast<ULONG>(index));
-    if (SUCCEEDED(shown)) shown = GetParameterInfoValue(id, &state);
-    if (SUCCEEDED(shown)) shown = FillControlChoices(static_cast<ULONG>(index));
-    if (FAILED(shown)) return shown;
-    return SetControlStateById(id, state & ~vkr::dui::kStateChanged);
-  }
   // A value the DTM keeps itself has no device answer to wait for: marked "no value" (0x404, which
   // includes the invalid bit) it would stop every Send at it until the user touched it. It shows
   // the data set's value instead.
-  if (value.vt == VT_EMPTY && !fromDevice && FAILED(GetDtmParameterValue(id, value.Put()))) value.Clear();
+  if (value.vt == VT_EMPTY && !fromDevice && FAILED(GetDtmParameterValue(m_pParInfo[index].m_nParamId, value.Put())))
+    value.Clear();
   return ShowEntry(index, value, false);
 }
 

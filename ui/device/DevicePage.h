@@ -94,10 +94,6 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // What the value of a read is to the user ("the sensor limits"), named instead of the fields it
   // left waiting; empty: those fields by their labels.
   virtual std::u16string NameOfRead(LONG /*id*/) const { return {}; }
-  // Whether the entry of `id`, a value the DTM keeps itself, stands for a device value the page
-  // fills from the device's answers (a decoded response): it shows nothing of the data set's own,
-  // only what an answer gave. No here.
-  virtual bool IsDeviceFed(LONG /*id*/) const { return false; }
   // A round of reads starts (the page's refresh): what the last one could not read is no longer
   // said.
   void BeginReadRound();

@@ -436,10 +436,6 @@ std::optional<std::vector<UINT>> CProcessPP::FieldsOfRead(LONG id) const {
   }
 }
 
-bool CProcessPP::IsDeviceFed(LONG id) const {
-  return id == kParPvUnitUser || id == kParUpperRange || id == kParLowerRange || id == kParDampingUser;
-}
-
 std::optional<BYTE> CProcessPP::ShownLengthUnit(LONG id) const {
   if ((id != kParUpperRange && id != kParLowerRange) || !m_bRangeUnitKnown) return std::nullopt;
   return m_nRangeUnit;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "frame/FrameChannel.h"
+#include "include/DtmMessages.h"
 #include "frame/FrameHost.h"
 #include "frame/TransferSession.h"
 #include "tests/support/dtm_user_interface.h"
@@ -357,6 +358,77 @@ TEST_F(PageSend, AnEntryTypedWhileThePageReadsIsKeptAndSent) {
     EXPECT_TRUE(Send(edit, false));
     EXPECT_EQ(MessageLine(), "");
   }
+}
+
+// A transmitter whose range and damping are none of the data set's own values: a field that
+// showed the data set's value instead of the device's would show 0.500 or 0.700.
+class PageReads : public PageSend {
+ protected:
+  void SetUp() override {
+    device_->config.upperRange = 1.25f;
+    device_->config.lowerRange = 6.5f;
+    device_->config.damping = 1.5f;
+    ASSERT_NO_FATAL_FAILURE(StartSession());
+  }
+  std::string PageText(UINT item) const {
+    auto* page = dynamic_cast<CovFDT_BaseActiveXImpl*>(frame->Page(0));
+    return vkr::ui::WindowText(GetDlgItem(page->DialogWindow(), static_cast<int>(item)));
+  }
+  // The DTM's broadcast that an access of `id` failed, as it tells every user interface.
+  void TellFailure(LONG id, const char* errorText) {
+    static ULONG number = 0x7D000000;
+    vkr::Variant failure;
+    failure.vt = VT_ARRAY | VT_VARIANT;
+    failure.parray = SafeArrayCreateVector(VT_VARIANT, 0, 3);
+    vkr::Variant parts[3] = {vkr::Variant(vkr::UI4(static_cast<ULONG>(id))),
+                             vkr::Variant(vkr::TextVariant(vkr::Bstr(vkr::Utf8ToUtf16(errorText)).Get())),
+                             vkr::Variant(vkr::UI4(number++))};
+    for (LONG i = 0; i < 3; ++i) SafeArrayPutElement(failure.parray, &i, &parts[i]);
+    auto container = Query<IovFdtActiveXContainer>(session_->Dtm());
+    ASSERT_TRUE(container);
+    ASSERT_EQ(container->BroadcastToActiveX(vkr::UI4(kBroadcastDeviceAccessFailed), failure), S_OK);
+  }
+};
+
+// The Command page's read of the range fails: its fields say Not read and the message line why;
+// the DTM's word that it is online has the page read again, and then the fields show the device's
+// values and the word goes. Then a write fails as the link goes, and a read after it fails too:
+// the line tells the write's failure and the read's beside it, not instead.
+TEST_F(PageReads, WhatWasNotReadOrWrittenIsToldAndNothingElseIsShown) {
+  ASSERT_NO_FATAL_FAILURE(OpenFrame());
+  ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
+  ASSERT_TRUE(PumpUntil([&] { return PageText(544) == "1.250"; }, 20000)) << PageText(544);
+  Fault refuse;
+  refuse.kind = FaultKind::Refuse;
+  refuse.command = 15;
+  Channel().faults.push_back(refuse);
+  ASSERT_TRUE(vkr::ui::Click(frame->GetDlgItem(kOnlineRefresh)));
+  const std::string notRead = "Low Level, Hi Level and Damping could not be read: the request did not reach the device.";
+  EXPECT_TRUE(PumpUntil([&] { return MessageLine() == notRead; }, 20000)) << MessageLine();
+  for (UINT field : {544u, 545u, 542u}) EXPECT_EQ(PageText(field), "Not read") << field;
+  EXPECT_EQ(PageText(448), "0");
+  auto container = Query<IovFdtActiveXContainer>(session_->Dtm());
+  ASSERT_TRUE(container);
+  ASSERT_EQ(container->BroadcastToActiveX(vkr::UI4(10003), vkr::UI4(67)), S_OK);
+  EXPECT_TRUE(PumpUntil([&] { return PageText(544) == "1.250" && PageText(545) == "6.500" && PageText(542) == "1.500"; },
+                        20000))
+      << PageText(544) << " " << PageText(545) << " " << PageText(542);
+  EXPECT_EQ(MessageLine(), "");
+
+  SEdit failTime = Edits().front();
+  failTime.control = 448;
+  ASSERT_NO_FATAL_FAILURE(Enter(failTime, "7"));
+  Fault gone;
+  gone.kind = FaultKind::Disconnect;
+  gone.command = 136;
+  Channel().faults.push_back(gone);
+  EXPECT_TRUE(Send(failTime, true));
+  const std::string notWritten = "Fail Time was not written: the connection to the device is lost.";
+  EXPECT_EQ(MessageLine().rfind(notWritten, 0), 0u) << MessageLine();
+  ASSERT_NO_FATAL_FAILURE(TellFailure(vkr::dui::kParCommand1Complete, "communication error: noConnection"));
+  vkr::frame::TransferSession::Pump(300);
+  EXPECT_EQ(MessageLine(), notWritten + " The distance reading could not be read: the connection to the device is lost.");
+  EXPECT_EQ(PageText(448), "7");
 }
 
 // ---- Numbers with their unit -----------------------------------------------------------------
