@@ -21,6 +21,7 @@
 #include "ui/device/CommandPP.h"
 #include "ui/device/DeviceUiIds.h"
 #include "ui/device/OnlineParameterization.h"
+#include "ui/device/ValuesPP.h"
 #include "ui/device/kit/LengthUnits.h"
 
 namespace {
@@ -429,6 +430,45 @@ TEST_F(PageReads, WhatWasNotReadOrWrittenIsToldAndNothingElseIsShown) {
   vkr::frame::TransferSession::Pump(300);
   EXPECT_EQ(MessageLine(), notWritten + " The distance reading could not be read: the connection to the device is lost.");
   EXPECT_EQ(PageText(448), "7");
+}
+
+// The Values page reads cyclically: a read that failed is told and its fields say Not read, and
+// the next answer shows the device's values and ends the word; a failure while the fields show
+// values leaves them (they are the device's, of a moment ago) and is told until the next answer.
+TEST_F(PageReads, TheValuesPagesWordOnAFailedReadGoesWithTheNextAnswer) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, vkr::dui::kValuesSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  const DWORD period = 200;
+  ASSERT_EQ(RegSetValueExA(key, vkr::dui::kValuesPeriodValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&period),
+                           sizeof period),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  ASSERT_NO_FATAL_FAILURE(OpenFrame());
+  ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
+  auto pv = [&] {
+    auto* page = dynamic_cast<CovFDT_BaseActiveXImpl*>(frame->Page(2));
+    return vkr::ui::WindowText(GetDlgItem(page->DialogWindow(), static_cast<int>(vkr::dui::kValuesValueEdits[0])));
+  };
+  const std::string told = "The Values page's values could not be read: the device is busy.";
+  for (const char* before : {"the first read", "a later read"}) {
+    SCOPED_TRACE(before);
+    Fault busy;
+    busy.kind = FaultKind::Busy;
+    busy.command = 3;
+    Channel().faults.push_back(busy);
+    if (std::string(before) == "the first read") {
+      ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), 2));
+      EXPECT_TRUE(PumpUntil([&] { return MessageLine() == told; }, 20000)) << MessageLine();
+      EXPECT_EQ(pv(), "Not read");
+    } else {
+      EXPECT_TRUE(PumpUntil([&] { return MessageLine() == told; }, 20000)) << MessageLine();
+      EXPECT_EQ(pv(), "2.500");
+    }
+    EXPECT_TRUE(PumpUntil([&] { return MessageLine().empty() && pv() == "2.500"; }, 20000)) << MessageLine() << pv();
+  }
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, vkr::dui::kValuesSettingsKey);
 }
 
 // ---- Numbers with their unit -----------------------------------------------------------------
