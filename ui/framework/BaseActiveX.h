@@ -160,7 +160,8 @@ class CovFDT_BaseActiveXImpl : public vkr::Implements<IovFdtActiveX4, IovFdtActi
   // A value the next device write carries from the data set (a field of the record it writes,
   // beside the written value), put there for that write only: the data set takes it as a change
   // when the device takes the write, and otherwise keeps, value and marks, what it held. E_FAIL
-  // without the DTM's parameter information or for a value of another type than the parameter's.
+  // without the DTM's parameter information or for a value that does not convert to the
+  // parameter's type.
   HRESULT StageDtmParameterValue(LONG id, const VARIANT& value);
   // Ends the staged values: kept as changes of the data set, or the data set as it was.
   void EndStagedValues(bool keep);
