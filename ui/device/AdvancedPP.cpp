@@ -540,17 +540,18 @@ HRESULT CAdvancedPP::OnSend() {
   if (StopsAtInvalidEntries()) return S_OK;
 
   static constexpr LONG kDeviceIds[] = {kParSensitivity, kParAnalogMode, kParBlanking, kParDistanceOffset};
+  // Command 138 carries all four: the data set takes them when the device took the write.
+  vkr::Variant v[std::size(kUserIds)];
   for (std::size_t i = 0; i < std::size(kUserIds); ++i) {
-    vkr::Variant v;
-    HRESULT hr = GetControlValueById(kUserIds[i], &v);
+    HRESULT hr = GetControlValueById(kUserIds[i], &v[i]);
     if (FAILED(hr)) return hr;
-    SetDtmParameterValue(kDeviceIds[i], v);
   }
   for (std::size_t i = 0; i < std::size(kDeviceIds); ++i) {
     if (!(m_pParInfo[kEntrySensitivityUser + static_cast<LONG>(i)].m_nState & kStateChanged)) continue;
     SetControlStateById(kDeviceIds[i], kStateUsableChanged);
     // Command 138 carries all four settings: confirmed, all four are written.
-    const HRESULT hr = SendEntry(kDeviceIds[i], {kUserIds[0], kUserIds[1], kUserIds[2], kUserIds[3]});
+    const HRESULT hr = SendEntry(kDeviceIds[i], {kUserIds[0], kUserIds[1], kUserIds[2], kUserIds[3]},
+                                 {{kDeviceIds[0], v[0]}, {kDeviceIds[1], v[1]}, {kDeviceIds[2], v[2]}, {kDeviceIds[3], v[3]}});
     if (FAILED(hr)) return hr;
   }
   vkr::Variant probeFault;

@@ -439,6 +439,7 @@ HRESULT CCommandPP::StoreCommand14(const VARIANT& value) {
   if (answer.upperLimit) SetDtmFloat(kParamUpper, *answer.upperLimit);
   if (answer.lowerLimit) SetDtmFloat(kParamLower, *answer.lowerLimit);
   if (answer.minimumSpan) SetDtmFloat(kParamSpan, *answer.minimumSpan);
+  if (answer.limitsUnit && answer.upperLimit && answer.lowerLimit && answer.minimumSpan) m_bLimitsRead = true;
   return S_OK;
 }
 
@@ -498,6 +499,8 @@ float CCommandPP::DtmFloat(LONG id) {
 // they cannot be given in it (either unit is no length unit): the rules then leave the levels as
 // typed rather than compare numbers of two units.
 bool CCommandPP::LimitsInLevelUnit(float* upper, float* lower, float* span) {
+  // Limits the device never gave are no limits: the levels go as typed, and the device decides.
+  if (!m_bLimitsRead || m_nRangeUnit == 0) return false;
   const float limits[3] = {DtmFloat(kParamUpper), DtmFloat(kParamLower), DtmFloat(kParamSpan)};
   float* const out[3] = {upper, lower, span};
   const BYTE from = static_cast<BYTE>(DtmFloat(kParamUnit));
@@ -524,10 +527,14 @@ HRESULT CCommandPP::HighLevel(float* value) {
     return S_OK;
   }
   const float typed = u;
+  ERangeRule why = ERangeRule::SensorLimit;
   if (0.0f <= u && u < pu) u = pu;
   if (u >= pl) u = pl - ps;
-  if ((l > 0.0f && l < u) || (l - u > 0.0f && l - u < ps)) u = l - ps;
-  if (u != typed) WriteBack(kEditHighLevel, u);
+  if ((l > 0.0f && l < u) || (l - u > 0.0f && l - u < ps)) {
+    u = l - ps;
+    why = ERangeRule::SpanFromOther;
+  }
+  if (u != typed) MovedByRules(kEditHighLevel, u, why, ps);
   *value = u;
   return S_OK;
 }
@@ -542,22 +549,49 @@ HRESULT CCommandPP::LowLevel(float* value) {
     *value = l;
     return S_OK;
   }
+  const float typed = l;
+  ERangeRule why = ERangeRule::SensorLimit;
+  // Each rule that applies writes the level back, also where it stays.
+  bool applied = false;
   if (l > pl) {
     l = pl;
-    WriteBack(kEditLowLevel, l);
+    applied = true;
   }
   if (l - u > 0.0f && l - u <= ps) {
     l = u + ps;
-    WriteBack(kEditLowLevel, l);
+    why = ERangeRule::SpanFromOther;
+    applied = true;
   } else if (u >= l) {
-    if (u + ps > pl)
+    if (u + ps > pl) {
       l = pl;
-    else if (l != 0.0f)
+      why = ERangeRule::SensorLimit;
+    } else if (l != 0.0f) {
       l = u + ps;
-    WriteBack(kEditLowLevel, l);
+      why = ERangeRule::SpanFromOther;
+    }
+    applied = true;
   }
+  if (l != typed)
+    MovedByRules(kEditLowLevel, l, why, ps);
+  else if (applied)
+    WriteBack(kEditLowLevel, l);
   *value = l;
   return S_OK;
+}
+
+void CCommandPP::MovedByRules(UINT editId, float value, ERangeRule why, float span) {
+  WriteBack(editId, value);
+  // Only a level the user typed is told of: a device's own range is what the device holds.
+  const LONG id = editId == kEditHighLevel ? kUpperRange : kLowerRange;
+  if (m_bTypingLevel || !IsUserEntry(id)) return;
+  const std::u16string name = EntryLabel(id);
+  const std::u16string other = EntryLabel(editId == kEditHighLevel ? kLowerRange : kUpperRange);
+  const std::string to = vkr::dui::FormatLength(value, m_nRangeUnit);
+  const std::u16string reason = why == ERangeRule::SensorLimit
+                                    ? u"the sensor's limit"
+                                    : u"the minimum span of " + vkr::Utf8ToUtf16(vkr::dui::FormatLength(span, m_nRangeUnit)) +
+                                          u" from " + other;
+  TellNote(name + u" was set to " + vkr::Utf8ToUtf16(to) + u", " + reason + u".");
 }
 
 // The "Range values" record: range unit, high level, low level (big-endian singles).
@@ -668,8 +702,13 @@ HRESULT CCommandPP::GetParameterText(LONG id, VARIANT_BOOL* valid) {
 }
 
 HRESULT CCommandPP::SetControlStateById(LONG id, ULONG state) {
-  // The range record follows the state of either level.
-  if (id == kUpperRange || id == kLowerRange) CDevicePropertyPage::SetControlStateById(kRangeValues, state);
+  // The range record follows the state of either level: it is changed (or invalid) while either
+  // is, so that a check of one level keeps the change of the other.
+  if (id == kUpperRange || id == kLowerRange) {
+    const LONG other = FindParameterIndex(id == kUpperRange ? kLowerRange : kUpperRange);
+    const ULONG kept = other >= 0 ? m_pParInfo[other].m_nState & (kStateChanged | vkr::dui::kStateInvalid) : 0;
+    CDevicePropertyPage::SetControlStateById(kRangeValues, state | kept);
+  }
   const HRESULT hr = CDevicePropertyPage::SetControlStateById(id, state);
   LockEntries();
   return hr;
@@ -781,23 +820,60 @@ HRESULT CCommandPP::OnRefresh() {
   if (!base) return E_NOINTERFACE;
   EDtmState state = dsUNDEFINED;
   base->GetDTMState(&state);
+  // The fields wait from here: a read that fails at once says so in them.
+  SetLoadingTexts();
   if (static_cast<ULONG>(state) == kDtmOnline && m_spDtm) {
+    BeginReadRound();
+    // The first reads decide whether the others are made: when one fails nothing more comes.
+    auto stopped = [&](LONG id, HRESULT hr, unsigned long long mark) {
+      TellNotRead(id, AllFields(), u"the Command page's values", vkr::dui::OutcomeAfter(hr, false, mark, id));
+    };
     VARIANT_BOOL done = VARIANT_FALSE;
+    unsigned long long mark = vkr::dui::DeviceFailureMark();
     HRESULT hr = m_spDtm->ReadDeviceParameter(vkr::UI4(kCommand14), &done);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+      stopped(kCommand14, hr, mark);
+      return hr;
+    }
     vkr::Variant request;
     if (FAILED(GetControlValueById(kCommand131, request.Put()))) return S_OK;
+    mark = vkr::dui::DeviceFailureMark();
     hr = m_spDtm->WriteDeviceParameter(vkr::UI4(kCommand131), request, &done);
-    if (FAILED(hr)) return S_OK;
+    if (FAILED(hr)) {
+      stopped(kCommand131, hr, mark);
+      return S_OK;
+    }
     m_spDtm->ReadDeviceParameter(vkr::UI4(kSpCmd1), &done);
     m_spDtm->ReadDeviceParameter(vkr::UI4(kCommand15), &done);
     m_spDtm->ReadDeviceParameter(vkr::UI4(kCommand1), &done);
     hr = m_spDtm->ReadDeviceParameter(vkr::UI4(kCommand2), &done);
     if (FAILED(hr)) return hr;
   }
-  SetLoadingTexts();
   SetDirtyAfterRefresh();
   return S_OK;
+}
+
+std::vector<UINT> CCommandPP::AllFields() const {
+  return {kComboDisplayMode, kComboDisplayUnit, kEditLowLevel, kEditHighLevel, kEditDamping,
+          kComboTracking,    kComboDielectric,  kComboFailMode, kEditFailTime};
+}
+
+std::optional<std::vector<UINT>> CCommandPP::FieldsOfRead(LONG id) const {
+  switch (id) {
+    case kSpCmd1: return std::vector<UINT>{kComboDisplayMode, kComboTracking, kComboDielectric, kComboFailMode, kEditFailTime};
+    case kCommand15: return std::vector<UINT>{kEditLowLevel, kEditHighLevel, kEditDamping};
+    case kCommand1: return std::vector<UINT>{kComboDisplayUnit};
+    default: return std::vector<UINT>{};
+  }
+}
+
+std::u16string CCommandPP::NameOfRead(LONG id) const {
+  switch (id) {
+    case kCommand14: return u"the sensor limits";
+    case kCommand131: return u"the probe length";
+    case kCommand2: return u"the loop current";
+    default: return {};
+  }
 }
 
 // ===== Send ======================================================================================
@@ -813,19 +889,6 @@ HRESULT CCommandPP::OnSend() {
   // Invalid input anywhere on the page: it is focused, named, and nothing goes out.
   if (StopsAtInvalidEntries()) return S_OK;
 
-  // The settings record (command 136) takes all five user values.
-  static constexpr LONG kPairs[5][2] = {{kDisplayMode, kDisplayModeDevice},
-                                        {kTracking, kTrackingDevice},
-                                        {kDielectric, kDielectricDevice},
-                                        {kFailSafe, kFailSafeDevice},
-                                        {kFailTime, kFailTimeDevice}};
-  for (const auto& pair : kPairs) {
-    vkr::Variant value;
-    if (FAILED(GetControlValueById(pair[0], value.Put()))) continue;
-    SetDtmParameterValue(pair[1], value);
-    SetControlStateById(pair[1], kStateUsableChanged);
-  }
-
   HRESULT hr = S_OK;
   if (m_pParInfo[0].m_nState & kStateChanged) {
     vkr::Variant unit;
@@ -835,19 +898,42 @@ HRESULT CCommandPP::OnSend() {
     if (FAILED(hr = SendPvUnit(unit))) return hr;
   }
   if (m_pParInfo[4].m_nState & kStateChanged) {
+    // The record carries both levels: one the device never gave is not made up.
+    if (WriteNeedsUnread({kUpperRange, kLowerRange})) return E_FAIL;
     SetControlStateById(kRangeValues, kStateUsableChanged);
     if (FAILED(hr = SendEntry(kRangeValues, {kUpperRange, kLowerRange}))) return hr;
   }
   if (m_pParInfo[3].m_nState & kStateChanged) {
     vkr::Variant damping;
     if (FAILED(hr = GetControlValueById(kDampingUser, damping.Put()))) return hr;
-    SetDtmParameterValue(kDamping, damping);
     SetControlStateById(kDamping, kStateUsableChanged);
-    if (FAILED(hr = SendEntry(kDamping, {kDampingUser}))) return hr;
+    if (FAILED(hr = SendEntry(kDamping, {kDampingUser}, {{kDamping, damping}}))) return hr;
   }
-  for (int k = 0; k < 5; ++k) {
-    if (!(m_pParInfo[5 + k].m_nState & kStateChanged)) continue;
-    if (FAILED(hr = SendEntry(kPairs[k][1], {kPairs[k][0]}))) return hr;
+  // The settings record (command 136) carries all five settings as the page shows them.
+  static constexpr LONG kPairs[5][2] = {{kDisplayMode, kDisplayModeDevice},
+                                        {kTracking, kTrackingDevice},
+                                        {kDielectric, kDielectricDevice},
+                                        {kFailSafe, kFailSafeDevice},
+                                        {kFailTime, kFailTimeDevice}};
+  bool settingsChanged = false;
+  for (int k = 0; k < 5; ++k) settingsChanged = settingsChanged || (m_pParInfo[5 + k].m_nState & kStateChanged);
+  if (settingsChanged) {
+    if (WriteNeedsUnread({kDisplayMode, kTracking, kDielectric, kFailSafe, kFailTime})) return E_FAIL;
+    vkr::Variant values[5];
+    for (int k = 0; k < 5; ++k) {
+      if (FAILED(hr = GetControlValueById(kPairs[k][0], values[k].Put()))) return hr;
+      SetControlStateById(kPairs[k][1], kStateUsableChanged);
+    }
+    for (int k = 0; k < 5; ++k) {
+      if (!(m_pParInfo[5 + k].m_nState & kStateChanged)) continue;
+      if (FAILED(hr = SendEntry(kPairs[k][1], {kPairs[k][0]},
+                                {{kPairs[0][1], values[0]},
+                                 {kPairs[1][1], values[1]},
+                                 {kPairs[2][1], values[2]},
+                                 {kPairs[3][1], values[3]},
+                                 {kPairs[4][1], values[4]}})))
+        return hr;
+    }
   }
   EndSend();
   SetDirty(FALSE);
@@ -929,7 +1015,8 @@ HRESULT CCommandPP::OnRunDigitize() {
   // not asked about: the user mends it first.
   const BYTE pvUnit = static_cast<BYTE>(DtmFloat(kPvUnitUser));
   float proposed = 0.0f;
-  if (SUCCEEDED(EditFloat(kEditDigitizeDistance, &proposed)) &&
+  // No number, or one outside the limits: nothing is asked nor sent, and the user learns why.
+  if (FAILED(EditFloat(kEditDigitizeDistance, &proposed)) ||
       DistanceWithinLimits(kCurrentReading, proposed, pvUnit) == false) {
     vkr::Variant minimum, maximum;
     GetParameterInfoText(kCurrentReading, minimum.Put(), maximum.Put());

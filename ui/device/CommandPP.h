@@ -86,11 +86,15 @@ class CCommandPP : public CDevicePropertyPage {
   // The levels are shown in the range unit.
   std::optional<BYTE> ShownLengthUnit(LONG id) const override;
   void UpdatePlaceholders() override;
+  // The fields each read fills, and what a read that fills none is to the user.
+  std::optional<std::vector<UINT>> FieldsOfRead(LONG id) const override;
+  std::u16string NameOfRead(LONG id) const override;
 
  private:
   // The "Loading..." item of every combo box, added when absent (and selected) or removed when
   // present.
   void ShowLoadingItems();
+  std::vector<UINT> AllFields() const;
   void RemoveLoadingItems();
   // "Loading..." into the edits, then UpdatePlaceholders.
   void SetLoadingTexts();
@@ -107,6 +111,12 @@ class CCommandPP : public CDevicePropertyPage {
   bool LimitsInLevelUnit(float* upper, float* lower, float* span);
   HRESULT HighLevel(float* value);
   HRESULT LowLevel(float* value);
+  // Why the range rules moved a level: to the sensor's limit, or to the minimum span from the
+  // other level.
+  enum class ERangeRule { SensorLimit, SpanFromOther };
+  // A level the rules moved: its edit shows where to (not under the user's fingers), and a level
+  // the user typed is told of on the message line, with why.
+  void MovedByRules(UINT editId, float value, ERangeRule why, float span);
   HRESULT RangeRecord(VARIANT* value);
   // The decoders of the raw answers.
   HRESULT StoreCommand1(const VARIANT& value);
@@ -142,5 +152,6 @@ class CCommandPP : public CDevicePropertyPage {
   vkr::dui::COwnedFont m_groupFont;  // "Tahoma" for the group box
   bool m_bDigitizing = false;    // the routine runs (its transactions pump messages)
   bool m_bTypingLevel = false;   // a level edit's change is being handled
+  bool m_bLimitsRead = false;    // the sensor limits came from the device (command 14)
   vkr::dui::DigitizeClock m_clock;
 };

@@ -553,12 +553,32 @@ HRESULT CDevicePP::ReadDeviceInfo() {
   EDtmState state = dsUNDEFINED;
   if (base) base->GetDTMState(&state);
   if (state != dsONLINE || !m_spDtm) return S_OK;
+  BeginReadRound();
   for (LONG id : {kMessage, kFinalAssembly, kTagDescriptorDate, kWriteProtect, kCommand14, kLongTag}) {
     VARIANT_BOOL asked = VARIANT_FALSE;
+    const unsigned long long mark = vkr::dui::DeviceFailureMark();
     const HRESULT hr = m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(id)), &asked);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+      // Nothing more is read: every field still waiting says so.
+      std::vector<UINT> waiting(std::begin(kPlaceholderFields), std::end(kPlaceholderFields));
+      waiting.insert(waiting.end(), {kUpperLimitEdit, kLowerLimitEdit});
+      TellNotRead(id, waiting, u"the Device page's values", vkr::dui::OutcomeAfter(hr, false, mark, id));
+      return hr;
+    }
   }
   return S_OK;
+}
+
+std::optional<std::vector<UINT>> CDevicePP::FieldsOfRead(LONG id) const {
+  switch (id) {
+    case kMessage: return std::vector<UINT>{kMessageEdit};
+    case kFinalAssembly: return std::vector<UINT>{kFinalAssemblyEdit};
+    case kTagDescriptorDate: return std::vector<UINT>{kTagEdit, kDescriptorEdit, kDayEdit, kMonthEdit, kYearEdit};
+    case kWriteProtect: return std::vector<UINT>{kWriteProtectEdit};
+    case kCommand14: return std::vector<UINT>{kSensorSerialEdit, kUpperLimitEdit, kLowerLimitEdit, kMinimumSpanEdit};
+    case kLongTag: return std::vector<UINT>{kLongTagEdit};
+    default: return std::nullopt;
+  }
 }
 
 void CDevicePP::OnDeviceOnline() {
@@ -605,8 +625,11 @@ HRESULT CDevicePP::OnSend() {
   if (modified(kFinalAssembly) && !placeholder(kFinalAssemblyEdit) &&
       FAILED(hr = SendEntry(kFinalAssembly, {kFinalAssembly})))
     return hr;
-  if (modified(kTagDescriptorDate) && FAILED(hr = SendEntry(kTagDescriptorDate, {kTag, kDescriptor, kDay, kMonth, kYear})))
-    return hr;
+  if (modified(kTagDescriptorDate)) {
+    // One record carries the five: one the device never gave is not made up.
+    if (WriteNeedsUnread({kTag, kDescriptor, kDay, kMonth, kYear})) return E_FAIL;
+    if (FAILED(hr = SendEntry(kTagDescriptorDate, {kTag, kDescriptor, kDay, kMonth, kYear}))) return hr;
+  }
   if (modified(kLongTag) && !placeholder(kLongTagEdit) && FAILED(hr = SendEntry(kLongTag, {kLongTag}))) return hr;
   EndSend();
   SetDirty(FALSE);
@@ -648,6 +671,9 @@ void CDevicePP::UpdatePlaceholders() {
   const bool mayCome = DeviceMayAnswer();
   for (UINT id : kPlaceholderFields) vkr::dui::MatchPlaceholders(m_hWndDialog, mayCome, {id});
   vkr::dui::MatchPlaceholders(m_hWndDialog, mayCome, {kUpperLimitEdit, kLowerLimitEdit});
+  // The identification lives in the device: offline nothing of it can be written.
+  LockDeviceEntries({kTagEdit, kLongTagEdit, kDescriptorEdit, kMessageEdit, kDayEdit, kMonthEdit, kYearEdit,
+                     kFinalAssemblyEdit});
 }
 
 // ---- Keyboard and messages -----------------------------------------------------------------------

@@ -105,6 +105,8 @@ class CDevicePP : public CDevicePropertyPage {
   void ShowLimitPlaceholders();
   void UpdatePlaceholders() override;
   void OnDeviceOnline() override;
+  // The fields each read fills.
+  std::optional<std::vector<UINT>> FieldsOfRead(LONG id) const override;
 
   bool m_bFirstShow = true;
   bool m_bPageVisible = false;  // set by the first show: triggers before it do nothing

@@ -2,6 +2,7 @@
 #include "ui/device/DevicePage.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "communication/HartResponseTexts.h"
 #include "include/ParameterHandlerInterfaces.h"
@@ -155,20 +156,23 @@ HRESULT CDevicePropertyPage::ExecuteCommand(VARIANT command, VARIANT argument) {
 
 void CDevicePropertyPage::OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceOutcome& outcome) {
   if (m_bWriting || !m_hWndDialog || !m_pParInfo) return;
-  // Every field of the page still waiting, the table's and the page's own texts alike, named as
-  // the entry that failed, else as the page.
-  std::vector<UINT> fields;
-  for (HWND child = ::GetWindow(m_hWndDialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
-    if (const UINT control = static_cast<UINT>(::GetDlgCtrlID(child)); control != 0) fields.push_back(control);
-  std::u16string what;
-  const LONG index = FindParameterIndex(id);
-  if (index >= 0 && m_pParInfo[index].m_nCtrlId != 0) what = EntryLabel(id);
-  if (what.empty()) {
-    std::u16string title;
-    LoadPageString(PageClass().titleId, &title);
-    what = u"The " + title + u" page's values";
+  std::optional<std::vector<UINT>> fields = FieldsOfRead(id);
+  std::u16string what = NameOfRead(id);
+  if (!fields) {
+    // Every field of the page still waiting, the table's and the page's own texts alike, named as
+    // the entry that failed, else as the page.
+    fields.emplace();
+    for (HWND child = ::GetWindow(m_hWndDialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+      if (const UINT control = static_cast<UINT>(::GetDlgCtrlID(child)); control != 0) fields->push_back(control);
+    const LONG index = FindParameterIndex(id);
+    if (what.empty() && index >= 0 && m_pParInfo[index].m_nCtrlId != 0) what = EntryLabel(id);
+    if (what.empty()) {
+      std::u16string title;
+      LoadPageString(PageClass().titleId, &title);
+      what = u"the " + title + u" page's values";
+    }
   }
-  TellNotRead(id, fields, what, outcome);
+  TellNotRead(id, *fields, what, outcome);
 }
 
 void CDevicePropertyPage::TellNotRead(LONG id, const std::vector<UINT>& fields, const std::u16string& what,
@@ -181,14 +185,17 @@ void CDevicePropertyPage::TellNotRead(LONG id, const std::vector<UINT>& fields, 
       if (IsUserControl(control)) continue;
       char kind[16] = {};
       ::GetClassNameA(::GetDlgItem(m_hWndDialog, static_cast<int>(control)), kind, sizeof kind);
+      const bool combo = std::string(kind) == "ComboBox";
       const std::string before = vkr::dui::DialogItemText(m_hWndDialog, control);
-      if (std::string(kind) == "ComboBox")
+      if (combo)
         vkr::dui::ShowNotRead(m_hWndDialog, {}, {control});
       else
         vkr::dui::ShowNotRead(m_hWndDialog, {control});
       if (what.empty() && before != vkr::dui::kNotReadText &&
           vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText)
-        if (const std::u16string label = ControlLabel(control); !label.empty()) names.push_back(label);
+        if (const std::u16string label = ControlLabel(control);
+            !label.empty() && std::find(names.begin(), names.end(), label) == names.end())
+          names.push_back(label);
     }
     // An entry with no value has no invalid mark to show either: nobody entered anything.
     for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
@@ -209,20 +216,26 @@ void CDevicePropertyPage::TellNotRead(LONG id, const std::vector<UINT>& fields, 
   }
   // The first reason of the round stands for the others: one sentence, told once. A lost
   // connection says more than the requests it kept from the device.
-  const bool betterReason =
-      outcome.kind == vkr::dui::EDeviceOutcome::LinkGone && m_notReadOutcome.kind == vkr::dui::EDeviceOutcome::NotTaken;
-  if (!added && !betterReason) return;  // told already
+  const bool betterReason = outcome.kind == vkr::dui::EDeviceOutcome::LinkGone &&
+                            m_notReadOutcome.kind == vkr::dui::EDeviceOutcome::NotTaken;
+  if (m_notReadNames.empty() || (!added && !betterReason)) return;  // nothing to tell, or told already
   if (first || betterReason) {
     m_notReadOutcome = outcome;
     m_notReadCommand = command;
   }
-  m_notReadText = vkr::dui::NotReadText(m_notReadNames, m_notReadOutcome, m_notReadCommand);
-  ShowMessageLine(vkr::dui::NotReadText(names, outcome, command));
+  auto sentence = [](std::u16string text) {
+    if (!text.empty() && text[0] >= u'a' && text[0] <= u'z') text[0] = static_cast<char16_t>(text[0] - u'a' + u'A');
+    return text;
+  };
+  m_notReadText = sentence(vkr::dui::NotReadText(m_notReadNames, m_notReadOutcome, m_notReadCommand));
+  ShowMessageLine(sentence(vkr::dui::NotReadText(names, outcome, command)));
 }
 
 void CDevicePropertyPage::BeginReadRound() {
   m_notReadIds.clear();
   m_notReadNames.clear();
+  m_notReadOutcome = {};
+  m_notReadCommand = 0;
   if (m_notReadText.empty()) return;
   m_notReadText.clear();
   ShowMessageLine(u"");
@@ -436,7 +449,10 @@ void CDevicePropertyPage::ReleaseUserEntries() {
     const LONG index = FindParameterIndex(id);
     if (index >= 0) SetControlStateById(id, m_pParInfo[index].m_nState & ~vkr::dui::kStateChanged);
   }
-  if (!m_toldText.empty()) TellOnMessageLine(u"");
+  const bool said = !m_noteText.empty() || !m_toldText.empty();
+  m_noteText.clear();
+  m_notesBeforeSend.clear();
+  if (said) TellOnMessageLine(u"");
 }
 
 void CDevicePropertyPage::PutLoadingText(std::initializer_list<UINT> itemIds) {
@@ -452,6 +468,21 @@ void CDevicePropertyPage::PutComboPlaceholder(UINT comboId) {
   vkr::dui::ShowComboPlaceholder(m_hWndDialog, comboId);
 }
 
+void CDevicePropertyPage::LockDeviceEntries(std::initializer_list<UINT> edits, std::initializer_list<UINT> combos) {
+  if (!m_hWndDialog) return;
+  const bool mayAnswer = DeviceMayAnswer();
+  auto usable = [&](UINT control) {
+    for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i)
+      if (m_pParInfo[i].m_nCtrlId == control) return (m_pParInfo[i].m_nState & vkr::dui::kStateUsable) != 0;
+    return true;
+  };
+  for (UINT edit : edits)
+    if (!mayAnswer || usable(edit))
+      ::SendDlgItemMessageA(m_hWndDialog, static_cast<int>(edit), EM_SETREADONLY, mayAnswer ? FALSE : TRUE, 0);
+  for (UINT combo : combos)
+    ::EnableWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(combo)), mayAnswer && usable(combo) ? TRUE : FALSE);
+}
+
 void CDevicePropertyPage::RequestFirstRefresh() {
   ++m_nOwnRefreshes;
   if (FAILED(SetDtmParameterValue(vkr::dui::kParButtonRefresh, vkr::I4(1)))) --m_nOwnRefreshes;
@@ -463,12 +494,7 @@ bool CDevicePropertyPage::AcceptRefresh(bool pressed, bool visible) {
   const bool echo = m_bBusy || m_nOwnRefreshes > 0;
   if (!m_bBusy && echo) --m_nOwnRefreshes;
   if (!pressed || !visible) return false;
-  if (!echo) {
-    ReleaseUserEntries();
-    // The user has the page read anew: what the last reads could not read is told again if it
-    // fails again. (The page's own first refresh belongs to the reads of its showing.)
-    BeginReadRound();
-  }
+  if (!echo) ReleaseUserEntries();
   return true;
 }
 
@@ -477,13 +503,27 @@ void CDevicePropertyPage::SetDirtyAfterRefresh() { SetDirty(HasUserEntries() ? T
 // ---- Send ---------------------------------------------------------------------------------------
 
 bool CDevicePropertyPage::BeginSend() {
-  if (!m_toldText.empty()) TellOnMessageLine(u"");
+  // The words on the entries this Send writes stay; those of a Send before go.
+  const bool said = !m_toldText.empty() || !m_notesBeforeSend.empty();
+  if (!m_notesBeforeSend.empty() && m_noteText.starts_with(m_notesBeforeSend))
+    m_noteText.erase(0, std::min(m_noteText.size(), m_notesBeforeSend.size() + 1));
+  m_notesBeforeSend = m_noteText;
+  if (said) TellOnMessageLine(u"");
   if (CurrentDtmState() == vkr::dui::kDtmStateOnline) return true;
   TellNotWritten({}, ENotWritten::NotConnected);
   return false;
 }
 
-HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carried) {
+bool CDevicePropertyPage::DeviceTookWrite(LONG id) {
+  vkr::Variant answer, code;
+  return CurrentDtmState() == vkr::dui::kDtmStateOnline &&
+         SUCCEEDED(GetDtmParameterValue(kParCommandResponse, answer.Put())) &&
+         SUCCEEDED(VariantChangeType(&code, &answer, 0, VT_UI1)) && code.bVal != 0 &&
+         vkr::hart::IsWarning(WriteCommandOf(id).value_or(0), code.bVal);
+}
+
+HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carried,
+                                       std::initializer_list<SStaged> staged) {
   // The checks on the way recompute the marks from the DTM's values (and a combined entry hands
   // its marks to its parts): a write that does not happen leaves the marks as the user left them,
   // and the entries it carried that the user did not change show no change.
@@ -496,28 +536,12 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
   SetDtmParameterValue(kParCommandResponse, vkr::I4(0));
   bool refused = false;
   const unsigned long long mark = vkr::dui::DeviceFailureMark();
+  for (const SStaged& value : staged) StageDtmParameterValue(value.id, value.value);
   m_bWriting = true;
   const HRESULT hr = WriteCheckedInput(id, &refused);
   m_bWriting = false;
   if (hr == S_OK && !refused) {
-    // The device may have taken the value with a warning: written, and the warning told.
-    vkr::Variant answer, code;
-    const BYTE command = WriteCommandOf(id).value_or(0);
-    const bool warned = SUCCEEDED(GetDtmParameterValue(kParCommandResponse, answer.Put())) &&
-                        SUCCEEDED(VariantChangeType(&code, &answer, 0, VT_UI1)) && code.bVal != 0 &&
-                        vkr::hart::IsWarning(command, code.bVal);
-    // The entries the user changed, else all the write carried.
-    std::vector<std::u16string> names;
-    for (const bool changedOnly : {true, false}) {
-      for (LONG entry : carried)
-        if (const std::u16string name = EntryLabel(entry); !name.empty() && (!changedOnly || IsUserEntry(entry)))
-          names.push_back(name);
-      if (!names.empty()) break;
-    }
     MarkWritten(carried);
-    if (warned)
-      TellOnMessageLine(vkr::dui::JoinNames(names) + (names.size() == 1 ? u" was" : u" were") +
-                        u" written; the device warns: " + vkr::hart::DescribeResponseCode(command, code.bVal) + u".");
     return S_OK;
   }
   if (!refused && !FAILED(hr)) {
@@ -527,6 +551,32 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
         std::any_of(carried.begin(), carried.end(), [&](LONG entry) { return IsUserEntry(entry); }))
       TellNotWritten(carried, ENotWritten::Invalid);
     return hr;
+  }
+  if (refused && CurrentDtmState() == vkr::dui::kDtmStateOnline) {
+    vkr::Variant answer, code;
+    // A command not known here still has the codes that mean the same for every command.
+    const BYTE command = WriteCommandOf(id).value_or(0);
+    if (SUCCEEDED(GetDtmParameterValue(kParCommandResponse, answer.Put())) &&
+        SUCCEEDED(VariantChangeType(&code, &answer, 0, VT_UI1)) && code.bVal != 0) {
+      if (vkr::hart::IsWarning(command, code.bVal)) {
+        // The device took the value and warns about it: written (the data set keeps it, as it
+        // keeps every value the device took), and the warning told.
+        vkr::Variant taken;
+        if (SUCCEEDED(GetControlValueById(id, taken.Put()))) SetDtmParameterValue(id, taken);
+        // The entries the user changed, else all the write carried.
+        std::vector<std::u16string> names;
+        for (const bool changedOnly : {true, false}) {
+          for (LONG entry : carried)
+            if (const std::u16string name = EntryLabel(entry); !name.empty() && (!changedOnly || IsUserEntry(entry)))
+              names.push_back(name);
+          if (!names.empty()) break;
+        }
+        MarkWritten(carried);
+        TellOnMessageLine(vkr::dui::JoinNames(names) + (names.size() == 1 ? u" was" : u" were") +
+                          u" written; the device warns: " + vkr::hart::DescribeResponseCode(command, code.bVal) + u".");
+        return S_OK;
+      }
+    }
   }
   for (const auto& [entry, state] : marks)
     SetControlStateById(entry, IsUserEntry(entry) ? state : state & ~vkr::dui::kStateChanged);
@@ -593,8 +643,26 @@ void CDevicePropertyPage::MarkWritten(std::initializer_list<LONG> ids) {
   }
 }
 
+bool CDevicePropertyPage::WriteNeedsUnread(std::initializer_list<LONG> carried) {
+  if (!m_hWndDialog) return false;
+  std::vector<std::u16string> unread;
+  for (LONG id : carried) {
+    const LONG index = FindParameterIndex(id);
+    const UINT control = index >= 0 ? m_pParInfo[index].m_nCtrlId : 0;
+    if (control == 0 || IsUserEntry(id)) continue;
+    if (!vkr::dui::ShowsPlaceholder(m_hWndDialog, control) && !vkr::dui::DialogItemText(m_hWndDialog, control).empty())
+      continue;
+    const std::u16string name = EntryLabel(id);
+    if (!name.empty() && std::find(unread.begin(), unread.end(), name) == unread.end()) unread.push_back(name);
+  }
+  if (unread.empty()) return false;
+  TellNotWritten(carried, ENotWritten::Unread, {}, 0, unread);
+  return true;
+}
+
 void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why,
-                                         const vkr::dui::SDeviceOutcome& outcome, BYTE command) {
+                                         const vkr::dui::SDeviceOutcome& outcome, BYTE command,
+                                         const std::vector<std::u16string>& unread) {
   // The entries of the write the user changed, else all it carried; then the user's others.
   std::vector<std::u16string> names, failedNames;
   auto add = [](std::vector<std::u16string>* list, const std::u16string& name) {
@@ -619,23 +687,91 @@ void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENo
   } else if (why == ENotWritten::NotConnected) {
     text += u": no device is connected";
   } else if (why == ENotWritten::Invalid) {
+    std::vector<LONG> ids(failed.begin(), failed.end());
+    std::erase_if(ids, [&](LONG id) { return !IsUserEntry(id); });
+    if (ids.empty()) ids.assign(failed.begin(), failed.end());
+    if (names.size() == failedNames.size()) {
+      TellOnMessageLine(InvalidText(ids));
+      return;
+    }
     text += names.size() == 1 ? u": its entry is not valid" : u": their entries are not valid";
+  } else if (why == ENotWritten::Unread) {
+    const bool one = failedNames.size() == 1;
+    const std::u16string subject = names.size() == failedNames.size() ? (one ? u"it goes" : u"they go")
+                                                                       : vkr::dui::JoinNames(failedNames) + (one ? u" goes" : u" go");
+    text += u": " + subject + u" to the device with " + vkr::dui::JoinNames(unread) + u", which could not be read";
   }
   text += u".";
   TellOnMessageLine(text);
 }
 
 bool CDevicePropertyPage::TellInvalidEntries() {
-  std::vector<std::u16string> names;
+  std::vector<LONG> ids;
   for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
     const CActXParInfo& entry = m_pParInfo[i];
     if ((entry.m_nState & 0x5) != 0x5 || (entry.m_nState & 0x8) || entry.m_nCtrlId == 0) continue;
-    const std::u16string name = EntryLabel(entry.m_nParamId);
-    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    ids.push_back(entry.m_nParamId);
   }
-  if (names.empty()) return false;
-  TellOnMessageLine(vkr::dui::InvalidEntryText(names));
+  const std::u16string text = InvalidText(ids);
+  if (text.empty()) return false;
+  TellOnMessageLine(text);
   return true;
+}
+
+std::u16string CDevicePropertyPage::InvalidText(const std::vector<LONG>& ids) {
+  // Each entry by its label, once; with the limits it must lie within, in the unit it is shown in.
+  std::vector<std::u16string> names, limits;
+  for (LONG id : ids) {
+    const std::u16string name = EntryLabel(id);
+    if (name.empty() || std::find(names.begin(), names.end(), name) != names.end()) continue;
+    names.push_back(name);
+    limits.push_back(LimitsText(id));
+  }
+  if (names.empty()) return {};
+  std::u16string text = vkr::dui::InvalidEntryText(names);
+  const bool same = std::all_of(limits.begin(), limits.end(), [&](const std::u16string& l) { return l == limits[0]; });
+  if (same && !limits[0].empty()) {
+    text.back() = u':';
+    text += u" " + limits[0] + u".";
+  } else if (!same) {
+    std::u16string each;
+    for (size_t i = 0; i < names.size(); ++i)
+      if (!limits[i].empty()) each += (each.empty() ? u"" : u", ") + names[i] + u": " + limits[i];
+    text.pop_back();
+    text += u" (" + each + u").";
+  }
+  return text;
+}
+
+std::u16string CDevicePropertyPage::LimitsText(LONG id) {
+  vkr::Variant minimum, maximum, low, high;
+  if (FAILED(GetParameterInfoText(id, minimum.Put(), maximum.Put())) ||
+      FAILED(VariantChangeType(&low, &minimum, 0, VT_R8)) || FAILED(VariantChangeType(&high, &maximum, 0, VT_R8)) ||
+      low.dblVal >= high.dblVal)
+    return {};
+  auto number = [](double value) {
+    char text[48] = {};
+    std::snprintf(text, sizeof text, "%.3f", value);
+    std::string shown = text;
+    while (shown.find('.') != std::string::npos && (shown.back() == '0' || shown.back() == '.')) {
+      const bool dot = shown.back() == '.';
+      shown.pop_back();
+      if (dot) break;
+    }
+    return shown;
+  };
+  std::string unit;
+  double from = low.dblVal, to = high.dblVal;
+  // A distance's limits are metres: given in the unit the entry shows it in.
+  if (const std::optional<BYTE> shown = ShownLengthUnit(id)) {
+    const std::optional<double> a = vkr::dui::ConvertLength(from, vkr::dui::kLengthUnitMetres, *shown);
+    const std::optional<double> b = vkr::dui::ConvertLength(to, vkr::dui::kLengthUnitMetres, *shown);
+    if (!a || !b) return {};
+    from = *a;
+    to = *b;
+    unit = " " + vkr::dui::LengthUnitSymbol(*shown);
+  }
+  return vkr::Utf8ToUtf16(number(from) + " to " + number(to) + unit);
 }
 
 void CDevicePropertyPage::TellOnMessageLine(const std::u16string& text) {
@@ -643,13 +779,25 @@ void CDevicePropertyPage::TellOnMessageLine(const std::u16string& text) {
   ShowMessageLine(text);
 }
 
+void CDevicePropertyPage::TellNote(const std::u16string& text) {
+  if (text.empty() || m_noteText.find(text) != std::u16string::npos) return;
+  m_noteText += (m_noteText.empty() ? u"" : u" ") + text;
+  ShowMessageLine(text);
+}
+
 void CDevicePropertyPage::ShowMessageLine(const std::u16string& told) {
-  std::u16string line = m_toldText;
+  std::u16string line = m_noteText;
+  if (!m_toldText.empty()) line += (line.empty() ? u"" : u" ") + m_toldText;
   if (!m_notReadText.empty()) line += (line.empty() ? u"" : u" ") + m_notReadText;
+  // The frame keeps each page's line apart from its own words and the other pages'.
   for (HWND window = m_hWndDialog ? ::GetParent(m_hWndDialog) : nullptr; window; window = ::GetParent(window))
-    if (::SendMessageW(window, vkr::dui::kMessageLineText, 0, reinterpret_cast<LPARAM>(line.c_str())) == 1) return;
+    if (::SendMessageW(window, vkr::dui::kMessageLineText, reinterpret_cast<WPARAM>(m_hWndDialog),
+                       reinterpret_cast<LPARAM>(line.c_str())) == 1)
+      return;
   // No frame around the page shows the line: the user is told all the same.
   m_toldText.clear();
+  m_noteText.clear();
+  m_notesBeforeSend.clear();
   m_notReadText.clear();
   if (told.empty()) return;
   std::u16string caption;

@@ -83,9 +83,29 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
  protected:
   // A read or write of the parameter `id` (one of the page's table) failed as `outcome`: the page
   // tells the user what did not happen and shows no value the device did not give. Here, for a
-  // read (a write's failure is Send's to tell): the page's fields still waiting say "Not read",
-  // and the message line names what could not be read (the entry, else the page).
+  // read (a write's failure is Send's to tell): the fields the read fills (FieldsOfRead) that
+  // still wait say "Not read", and the message line names them beside what the page told before
+  // (a Send's "not written" stays); the reads of one round that fail are told in one sentence,
+  // with the first reason. A read that fills no waiting field is named by NameOfRead.
   virtual void OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceOutcome& outcome);
+  // The dialog items (edits, statics, combos) a read of `id` fills; absent: every field still
+  // waiting.
+  virtual std::optional<std::vector<UINT>> FieldsOfRead(LONG /*id*/) const { return std::nullopt; }
+  // What the value of a read is to the user ("the sensor limits"), named instead of the fields it
+  // left waiting; empty: those fields by their labels.
+  virtual std::u16string NameOfRead(LONG /*id*/) const { return {}; }
+  // A round of reads starts (the page's refresh): what the last one could not read is no longer
+  // said.
+  void BeginReadRound();
+  // A device answer for `id` came: a failure told for it is over; when none is left the message
+  // line no longer says that something could not be read.
+  void NoteAnswer(LONG id);
+  // Tells that `what` (empty: the fields of `fields` that still waited) could not be read for the
+  // reason of `outcome`, beside what the page told before; those fields say "Not read".
+  void TellNotRead(LONG id, const std::vector<UINT>& fields, const std::u16string& what,
+                   const vkr::dui::SDeviceOutcome& outcome, BYTE command = 0);
+  // The label the dialog shows for a control (the static texts before it).
+  std::u16string ControlLabel(UINT control) const;
   // The DTM reached the online state (from another): a page that shows device values reads them
   // now, also when it was shown while the DTM went online. Nothing here.
   virtual void OnDeviceOnline() {}
@@ -137,6 +157,10 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // the user is.
   void PutLoadingText(std::initializer_list<UINT> itemIds);
   void PutComboPlaceholder(UINT comboId);
+  // Only the device takes these entries: while it cannot answer (the DTM neither online nor going
+  // online) the edits take no typing and the combos do not open; otherwise an entry the framework
+  // left usable takes them again.
+  void LockDeviceEntries(std::initializer_list<UINT> edits, std::initializer_list<UINT> combos = {});
   // The frame's Refresh (1041) for the page's first showing: the DTM tells it back to every user
   // interface, this page included, and that echo is not the user's click.
   void RequestFirstRefresh();
@@ -160,7 +184,17 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // the link lost), or whose value could not be made, is told on the message line and answers
   // its failure (E_FAIL when the write itself did not fail); the entries keep the user's text and
   // marks. S_FALSE when the entry had nothing to write (not usable, refused by the DTM's check).
-  HRESULT SendEntry(LONG id, std::initializer_list<LONG> carried);
+  //
+  // `staged` are the data set's values the write carries beside its own (the other fields of the
+  // record it writes, as the page shows them): the data set takes them as changes only when the
+  // device takes the write, and otherwise holds what it held (StageDtmParameterValue).
+  struct SStaged {
+    LONG id;
+    VARIANT value;
+  };
+  HRESULT SendEntry(LONG id, std::initializer_list<LONG> carried, std::initializer_list<SStaged> staged = {});
+  // The device took a write it did not confirm: it answered with a warning.
+  bool DeviceTookWrite(LONG id) override;
   // The user's PV unit (1039's value) as 1024, written (command 44) by SendEntry. When the device
   // confirmed it, the data set follows the device's unit change: its blanking and offset (kept in
   // the PV unit) and its range values record (in its own unit) are converted into the new unit, so
@@ -173,10 +207,19 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   void EndSend();
   // Why a write did not happen: the device did not confirm it (the outcome says how), no device is
   // connected, its value could not be made, or the entry is not valid.
-  enum class ENotWritten { Unconfirmed, NotConnected, NoValue, Invalid };
+  enum class ENotWritten { Unconfirmed, NotConnected, NoValue, Invalid, Unread };
+  // A write that carries `carried` (the fields of one record) and would carry a field that holds
+  // no value of the device's nor the user's (a placeholder, or nothing): nothing is written, and
+  // the message line says which of them could not be read. False when every field holds a value.
+  bool WriteNeedsUnread(std::initializer_list<LONG> carried);
   // A Send that stops at invalid entries (SetFocusToControl failed): the message line names them.
   // False when no entry is marked invalid.
   bool TellInvalidEntries();
+  // "A was not written: its entry is not valid: 0 to 66 m." for the entries of `ids`.
+  std::u16string InvalidText(const std::vector<LONG>& ids);
+  // "0 to 66 m": the limits of the parameter's value, in the unit its entry shows it in; empty
+  // without limits.
+  std::u16string LimitsText(LONG id);
   // Every page's Send begins here: invalid input anywhere on the page is focused and named on the
   // message line, and true says that nothing may go out.
   bool StopsAtInvalidEntries() {
@@ -187,30 +230,19 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // Tells on the message line that `failed` were not written and why, naming with them the
   // user's other entries still unwritten.
   void TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why, const vkr::dui::SDeviceOutcome& outcome = {},
-                      BYTE command = 0);
+                      BYTE command = 0, const std::vector<std::u16string>& unread = {});
   // The text on the frame's message line (empty: none). Without a frame's message line (the page
   // on its own) the text goes to the user as a message.
   void TellOnMessageLine(const std::u16string& text);
-  // Tells that `what` (empty: the fields of `fields` that still waited, by their labels) could not
-  // be read for the reason of `outcome`, beside what the page told before (a Send's words stay):
-  // those fields say "Not read". The reads of one round that fail are told in one sentence, with
-  // the first reason; the words go when each failed read brought its answer after all (a retry,
-  // a read again: NoteAnswer) or a new round begins.
-  void TellNotRead(LONG id, const std::vector<UINT>& fields, const std::u16string& what,
-                   const vkr::dui::SDeviceOutcome& outcome, BYTE command = 0);
-  // A round of reads starts (the page's refresh): what the last one could not read is no longer
-  // said.
-  void BeginReadRound();
-  // A device answer for `id` came: a failure told for it is over; when none is left the message
-  // line no longer says that something could not be read.
-  void NoteAnswer(LONG id);
+  // A word on what the page did with the user's entry (a level it moved), before the rest of the
+  // page's line through the next Send, or until the user gives the entries up; the same word
+  // twice is told once.
+  void TellNote(const std::u16string& text);
   // The entries written by a confirmed write: the user's no longer, their changed marks gone.
   void MarkWritten(std::initializer_list<LONG> ids);
   // The text the dialog shows as the label of the entry's control (the static texts just before
   // it; for a control without one, that of the control before it); the entry's name without.
   std::u16string EntryLabel(LONG id) const;
-  // The label the dialog shows for a control (the static texts before it).
-  std::u16string ControlLabel(UINT control) const;
 
   // Sets m_bUpdatingControls for a scope and puts back what it held, on every way out.
   class CUpdatingControls {
@@ -237,9 +269,11 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   std::vector<LONG> m_userEntries;  // ids of the user's entries, in the order first changed
   int m_nOwnRefreshes = 0;          // echoes of RequestFirstRefresh still to come
   bool m_bWriting = false;          // SendEntry's write runs: its failure is told by Send
-  std::u16string m_toldText;        // the page's word on the message line (a Send's, a procedure's)
-  std::u16string m_notReadText;     // beside it: what could not be read
-  std::vector<LONG> m_notReadIds;   // the reads that failed, until their answer comes
+  std::u16string m_toldText;          // the page's word on the message line (a Send's, a procedure's)
+  std::u16string m_noteText;          // before it: what the page did with the user's entries
+  std::u16string m_notesBeforeSend;   // those of them told before the last Send began
+  std::u16string m_notReadText;       // beside it: what could not be read
+  std::vector<LONG> m_notReadIds;     // the reads that failed, until their answer comes
   std::vector<std::u16string> m_notReadNames;
   vkr::dui::SDeviceOutcome m_notReadOutcome;
   BYTE m_notReadCommand = 0;

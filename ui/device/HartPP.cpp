@@ -425,11 +425,11 @@ HRESULT CHartPP::OnSend() {
     LONG from;
     LONG to;
   };
+  vkr::Variant settings[2];
+  int n = 0;
   for (const SPair pair : {SPair{kParPollingAddress, kParPollingAddressWrite}, SPair{kParLoopCurrentMode, kParLoopCurrentWrite}}) {
-    vkr::Variant setting;
-    HRESULT hr = GetControlValueById(pair.from, &setting);
+    HRESULT hr = GetControlValueById(pair.from, &settings[n++]);
     if (FAILED(hr)) return hr;
-    if (FAILED(hr = SetDtmParameterValue(pair.to, setting))) return hr;
     SetControlStateById(pair.to, kStateUsableChanged);
   }
   bool written = false;
@@ -439,12 +439,15 @@ HRESULT CHartPP::OnSend() {
       // The device confirmed a command 6 that carried both settings: it holds them. The write of
       // the second setting repeats that command; whatever becomes of it, nothing the user asked
       // for is left undone.
+      StageDtmParameterValue(kParPollingAddressWrite, settings[0]);
+      StageDtmParameterValue(kParLoopCurrentWrite, settings[1]);
       bool refused = false;
       WriteCheckedInput(id, &refused);
       continue;
     }
-    // Command 6 carries both settings.
-    const HRESULT hr = SendEntry(id, {kParPollingAddress, kParLoopCurrentMode});
+    // Command 6 carries both settings: the data set takes them when the device took the write.
+    const HRESULT hr = SendEntry(id, {kParPollingAddress, kParLoopCurrentMode},
+                                 {{kParPollingAddressWrite, settings[0]}, {kParLoopCurrentWrite, settings[1]}});
     written = hr == S_OK;
     if (FAILED(hr)) return hr;
     if (hr != S_OK) {

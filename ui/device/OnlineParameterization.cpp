@@ -15,6 +15,9 @@ namespace {
 using namespace vkr::dui;
 
 constexpr int kReadingRate = 10000;  // ms between two distance readings
+// The frame's own sources of words on the message line (the pages' are their windows).
+constexpr UINT_PTR kMessageIdentity = 1;
+constexpr UINT_PTR kMessageFrameReads = 2;
 constexpr ULONG kFunctionOnline = 1; // the DTM function greyed while the frame is open
 
 // Layout, in pixels.
@@ -300,7 +303,18 @@ HRESULT COnlineParameterization::OnDtmStateChanged(ULONG state) {
   if (FAILED(hr)) return hr;
   const bool isOnline = state == kDtmStateOnline;
   // A device that did not identify as this DTM's stays without device buttons.
-  if (wasOnline && !isOnline) EnableDeviceButtons(FALSE);
+  if (wasOnline && !isOnline) {
+    EnableDeviceButtons(FALSE);
+    // What the device showed is not its state any more: the reading and the tag wait again, and
+    // what could not be read of it is over.
+    m_bReadingShown = false;
+    m_bTagRead = false;
+    SetItemText(kOnlineReading, "OFFLINE");
+    SetItemText(kOnlineReadingUnit, "");
+    SetItemText(kOnlineTag, kLoadingText);
+    m_frameReadFailures.clear();
+    ShowFrameReadFailures();
+  }
   if (!wasOnline && isOnline) EnableDeviceButtons(!m_bIdentityRefused);
   UpdateTagPlaceholder();
   return hr;
@@ -332,7 +346,7 @@ HRESULT COnlineParameterization::SetControlValueById(LONG id, VARIANT value) {
         return S_OK;
       }
       // An answer after the lost ones: their word goes.
-      if (m_nIdentityRetries >= 2 && !m_bIdentityRefused) SetMessage("");
+      if (m_nIdentityRetries >= 2) ForgetFrameReadFailure(kParCommand0Complete);
       m_nIdentityRetries = 0;
       const CByteReader answer(bytes);
       if (auto manufacturer = answer.U8(1)) store(kParManufacturerCode, Byte(*manufacturer));
@@ -374,12 +388,14 @@ HRESULT COnlineParameterization::SetControlValueById(LONG id, VARIANT value) {
       const std::optional<std::string> tag = CByteReader(bytes).PackedAscii(0, 6);
       if (!tag) return S_OK;
       const vkr::Bstr text(vkr::Utf8ToUtf16(*tag));
+      m_bTagRead = true;
       store(kParTagOnlyStatic, vkr::TextVariant(text.Get()));
       return S_OK;
     }
     case kParTagOnlyStatic: {
-      // Offline the tag is the data set's, not the device's: the field says why it has none.
-      if (value.vt != VT_BSTR || CurrentDtmState() != kDtmStateOnline) return S_OK;
+      // Offline the tag is the data set's, not the device's: the field says why it has none. Online
+      // it is the device's once its answer came.
+      if (value.vt != VT_BSTR || CurrentDtmState() != kDtmStateOnline || !m_bTagRead) return S_OK;
       const int length = static_cast<int>(SysStringLen(value.bstrVal));
       std::string text(static_cast<size_t>(length) * 2 + 1, '\0');
       const int n = length ? ::WideCharToMultiByte(CP_ACP, 0, value.bstrVal, length, text.data(),
@@ -398,9 +414,10 @@ HRESULT COnlineParameterization::SetControlValueById(LONG id, VARIANT value) {
 HRESULT COnlineParameterization::ExecuteCommand(VARIANT command, VARIANT argument) {
   LONG id = -1;
   SDeviceOutcome outcome;
-  if (DecodeDeviceFailure(command, argument, &id, &outcome) && id == kParCommand0Complete &&
-      CurrentDtmState() == kDtmStateOnline)
-    RetryIdentity(outcome);
+  if (DecodeDeviceFailure(command, argument, &id, &outcome) && CurrentDtmState() == kDtmStateOnline) {
+    if (id == kParCommand0Complete) RetryIdentity(outcome);
+    if (id == kParCommand1Complete || id == kParTagOnly) TellFrameReadFailed(id, outcome);
+  }
   return CovFDT_WtlTreePPFrameImpl::ExecuteCommand(command, argument);
 }
 
@@ -416,7 +433,7 @@ void COnlineParameterization::RetryIdentity(const SDeviceOutcome& why) {
       RetryIdentity(sent);
     return;
   }
-  SetMessage(vkr::Utf16ToUtf8(NotReadText({u"The device's identity"}, m_identityLoss, 0)).c_str());
+  NoteFrameReadFailure(kParCommand0Complete, m_identityLoss);
 }
 
 void COnlineParameterization::CheckIdentity(const BYTE* bytes, size_t count) {
@@ -450,10 +467,119 @@ void COnlineParameterization::EnableDeviceButtons(BOOL enable) {
 }
 
 void COnlineParameterization::SetMessage(const char* text) {
-  HWND line = GetDlgItem(kOnlineMessage);
-  if (!line) return;
-  ::SetWindowTextA(line, text);
-  ::ShowWindow(line, text && *text ? SW_SHOW : SW_HIDE);
+  SetMessageOf(kMessageIdentity, vkr::Utf8ToUtf16(text ? text : ""));
+}
+
+void COnlineParameterization::SetMessageOf(UINT_PTR source, const std::u16string& text) {
+  const auto at = std::find_if(m_messages.begin(), m_messages.end(), [&](const auto& m) { return m.first == source; });
+  if (at != m_messages.end()) {
+    if (text.empty())
+      m_messages.erase(at);
+    else
+      at->second = text;
+  } else if (!text.empty()) {
+    m_messages.emplace_back(source, text);
+  }
+  ShowMessages();
+}
+
+void COnlineParameterization::ShowMessages() {
+  std::u16string line;
+  for (const auto& [from, words] : m_messages) {
+    // A device that is not this DTM's: its message alone.
+    if (m_bIdentityRefused && from != kMessageIdentity) continue;
+    // A page's words while it is shown (they come back with it).
+    const bool own = from == kMessageIdentity || from == kMessageFrameReads;
+    if (!own && !(::GetWindowLongW(reinterpret_cast<HWND>(from), GWL_STYLE) & WS_VISIBLE)) continue;
+    line += (line.empty() ? u"" : u" ") + words;
+  }
+  HWND item = GetDlgItem(kOnlineMessage);
+  if (!item) return;
+  ::SetWindowTextW(item, line.c_str());
+  ::ShowWindow(item, line.empty() ? SW_HIDE : SW_SHOW);
+}
+
+void COnlineParameterization::TellFrameReadFailed(LONG id, const SDeviceOutcome& outcome) {
+  if (id == kParTagOnly) {
+    // A tag shown before is the device's all the same; only a field still waiting says why.
+    if (!m_bTagRead) SetItemText(kOnlineTag, kNotReadText);
+  } else {
+    // The reading shown last is no longer the device's now.
+    m_bReadingShown = false;
+    SetItemText(kOnlineReading, kNotReadText);
+    SetItemText(kOnlineReadingUnit, "");
+  }
+  NoteFrameReadFailure(id, outcome);
+}
+
+void COnlineParameterization::NoteFrameReadFailure(LONG id, const SDeviceOutcome& outcome) {
+  if (std::any_of(m_frameReadFailures.begin(), m_frameReadFailures.end(), [&](const auto& f) { return f.first == id; }) &&
+      outcome.kind != EDeviceOutcome::LinkGone)
+    return;  // told
+  std::erase_if(m_frameReadFailures, [&](const auto& f) { return f.first == id; });
+  m_frameReadFailures.emplace_back(id, outcome);
+  ShowFrameReadFailures();
+}
+
+void COnlineParameterization::ForgetFrameReadFailure(LONG id) {
+  std::erase_if(m_frameReadFailures, [&](const auto& f) { return f.first == id; });
+  ShowFrameReadFailures();
+}
+
+void COnlineParameterization::ShowFrameReadFailures() {
+  // One sentence for the frame's reads, with the first reason.
+  std::vector<std::u16string> names;
+  for (const auto& [id, outcome] : m_frameReadFailures)
+    names.push_back(id == kParTagOnly            ? u"the device tag"
+                    : id == kParCommand1Complete ? u"the distance reading"
+                                                 : u"the device's identity");
+  std::u16string text;
+  if (!names.empty()) {
+    // A lost connection says more than the requests it kept from the device.
+    SDeviceOutcome why = m_frameReadFailures.front().second;
+    for (const auto& [id, outcome] : m_frameReadFailures)
+      if (outcome.kind == EDeviceOutcome::LinkGone) why = outcome;
+    text = NotReadText(names, why);
+    text[0] = u'T';
+  }
+  SetMessageOf(kMessageFrameReads, text);
+}
+
+HRESULT COnlineParameterization::ReadParameter(LONG index) {
+  const CActXParInfo* table = ParameterTable();
+  if (!table || index < 0 || static_cast<ULONG>(index) >= ParameterCount()) return E_INVALIDARG;
+  const LONG id = table[index].m_nParamId;
+  if (id != kParCommand0Complete && id != kParCommand1Complete && id != kParTagOnly)
+    return CovFDT_WtlTreePPFrameImpl::ReadParameter(index);
+  // The data set holds no answer of the device here, only the length of one: only the device's
+  // own answer is shown.
+  vkr::ComPtr<IovFdtParameterInfo> info = Query<IovFdtParameterInfo>(m_spDtm.Get());
+  if (!info || CurrentDtmState() != kDtmStateOnline) return S_OK;
+  vkr::Variant answer;
+  auto deviceValue = [&] { return SUCCEEDED(info->GetParameterField(Id(id), vkr::I4(0x200000), answer.Put())); };
+  if (!deviceValue()) return S_OK;
+  // None yet: the device is asked.
+  if (answer.vt == VT_EMPTY && table[index].m_bNoDeviceRead == 0) {
+    const unsigned long long mark = DeviceFailureMark();
+    const HRESULT hr = ReadDeviceParameterEx(id);
+    if (FAILED(hr)) {
+      // The same words as when the DTM reports the failure; a read the channel did not take it
+      // does not report.
+      const SDeviceOutcome outcome = OutcomeAfter(hr, false, mark, id);
+      if (id == kParCommand0Complete)
+        RetryIdentity(outcome);
+      else
+        TellFrameReadFailed(id, outcome);
+      return S_OK;
+    }
+    if (!deviceValue()) return S_OK;
+  }
+  return answer.vt == VT_EMPTY ? S_OK : SetControlValueById(id, answer);
+}
+
+HRESULT COnlineParameterization::RefreshParameter(LONG id) {
+  if (id == kParCommand1Complete || id == kParTagOnly) ForgetFrameReadFailure(id);
+  return CovFDT_WtlTreePPFrameImpl::RefreshParameter(id);
 }
 
 void COnlineParameterization::SetItemText(UINT id, const char* text) {
@@ -610,13 +736,9 @@ HRESULT COnlineParameterization::OnMessageMediatorEvent(MSG* message) {
 BOOL COnlineParameterization::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                                                    LRESULT* result) {
   if (message == kMessageLineText) {
-    // A page's word on its Send; the identity message of a device that is not this DTM's stays.
-    HWND line = GetDlgItem(kOnlineMessage);
+    // A page's words, kept beside the others' (the source: the page's window).
     const auto* text = reinterpret_cast<const char16_t*>(lParam);
-    if (line && !m_bIdentityRefused) {
-      ::SetWindowTextW(line, text ? text : u"");
-      ::ShowWindow(line, text && *text ? SW_SHOW : SW_HIDE);
-    }
+    SetMessageOf(static_cast<UINT_PTR>(wParam), text ? std::u16string(text) : std::u16string());
     *result = 1;
     return TRUE;
   }
@@ -647,8 +769,9 @@ BOOL COnlineParameterization::ProcessWindowMessage(HWND window, UINT message, WP
     const auto* notify = reinterpret_cast<const NMHDR*>(lParam);
     if (notify->idFrom == kPageTreeId && notify->code == TVN_SELCHANGEDA) {
       const BOOL handled = CovFDT_WtlTreePPFrameImpl::ProcessWindowMessage(window, message, wParam, lParam, result);
-      // The button row depends on the page.
+      // The button row depends on the page, and the message line shows the page's words.
       UpdateLayout();
+      ShowMessages();
       return handled;
     }
   }

@@ -92,8 +92,14 @@ class COnlineParameterization : public CovFDT_WtlTreePPFrameImpl,
   // The identity check (1028), the distance reading (1029), the tag (1092, 1093), Send's
   // activation (1045); ids outside 1028..1093 go to the framework.
   HRESULT SetControlValueById(LONG id, VARIANT value) override;
-  // A failed read of command 0 is a lost answer: read again (twice at most), then say so.
+  // A failed read of command 0 is a lost answer: read again (twice at most), then say so. A
+  // failed read of the tag or the distance reading says "Not read" in its field and tells why.
   HRESULT ExecuteCommand(VARIANT command, VARIANT argument) override;
+  // The device's answers (commands 0, 1 and 13) are shown only as the device gave them, never as
+  // the data set's placeholder bytes; everything else as the framework reads it.
+  HRESULT ReadParameter(LONG index) override;
+  // A device answer came: a failure told of it is over.
+  HRESULT RefreshParameter(LONG id) override;
 
   // The tree frame's keyboard routing with the device buttons in the button row.
   HRESULT OnMessageMediatorEvent(MSG* message) override;
@@ -127,8 +133,21 @@ class COnlineParameterization : public CovFDT_WtlTreePPFrameImpl,
   // that the identity could not be read and why.
   void RetryIdentity(const vkr::dui::SDeviceOutcome& why);
   void SetItemText(UINT id, const char* text);
-  // The message line's text; the line shows only with one.
+  // The frame's identity message; the line shows only with a text.
   void SetMessage(const char* text);
+  // The message line holds each source's words, in the order they came: each page's (the page's
+  // window is the source), the frame's own (identity, tag, reading). An empty text takes a
+  // source's words away. While the device is not this DTM's, only the identity message shows.
+  void SetMessageOf(UINT_PTR source, const std::u16string& text);
+  // The line as the sources' words make it: the frame's own, and those of the page shown.
+  void ShowMessages();
+  // A read of the tag or the reading failed: its field says "Not read", told once until it comes.
+  void TellFrameReadFailed(LONG id, const vkr::dui::SDeviceOutcome& outcome);
+  // The frame's reads (identity, tag, reading) that failed, told in one sentence until their
+  // answer comes.
+  void NoteFrameReadFailure(LONG id, const vkr::dui::SDeviceOutcome& outcome);
+  void ForgetFrameReadFailure(LONG id);
+  void ShowFrameReadFailures();
   // The device tag's placeholder tells whether the tag may come ("Loading...") or cannot, the DTM
   // being neither online nor going online ("Not connected").
   void UpdateTagPlaceholder();
@@ -143,4 +162,7 @@ class COnlineParameterization : public CovFDT_WtlTreePPFrameImpl,
   bool m_bReadingShown = false;       // the distance reading shows a device's reading
   int m_nIdentityRetries = 0;         // reads of command 0 after lost answers since the last one
   vkr::dui::SDeviceOutcome m_identityLoss;  // the first why of those losses the DTM told
+  bool m_bTagRead = false;            // the tag shown came from the device
+  std::vector<std::pair<UINT_PTR, std::u16string>> m_messages;  // the message line's words by source
+  std::vector<std::pair<LONG, vkr::dui::SDeviceOutcome>> m_frameReadFailures;
 };

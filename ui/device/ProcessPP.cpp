@@ -261,7 +261,11 @@ HRESULT CProcessPP::SetControlStateById(LONG id, ULONG state) {
     return CDevicePropertyPage::SetControlStateById(kParRangeValues, state);
   }
   if (id == kParUpperRange || id == kParLowerRange) {
-    CDevicePropertyPage::SetControlStateById(kParRangeValues, state);
+    // The record is changed (or invalid) while either level is: a check of one level keeps the
+    // change of the other.
+    const LONG other = FindParameterIndex(id == kParUpperRange ? kParLowerRange : kParUpperRange);
+    const ULONG kept = other >= 0 ? m_pParInfo[other].m_nState & (kStateChanged | kStateInvalid) : 0;
+    CDevicePropertyPage::SetControlStateById(kParRangeValues, state | kept);
     return CDevicePropertyPage::SetControlStateById(id, state);
   }
   return CDevicePropertyPage::SetControlStateById(id, state);
@@ -371,6 +375,7 @@ void CProcessPP::UpdatePlaceholders() {
                     {kProcessPvEdit, kProcessLoopCurrentEdit, kProcessPercentEdit, kProcessTransferFunctionEdit,
                      kProcessUpperRangeEdit, kProcessLowerRangeEdit, kProcessDampingEdit},
                     {kProcessUnitCombo});
+  LockDeviceEntries({kProcessUpperRangeEdit, kProcessLowerRangeEdit, kProcessDampingEdit}, {kProcessUnitCombo});
 }
 
 HRESULT CProcessPP::OnRefresh() {
@@ -381,6 +386,7 @@ HRESULT CProcessPP::OnRefresh() {
   EDtmState state = dsUNDEFINED;
   base->GetDTMState(&state);
   if (state == dsONLINE) {
+    BeginReadRound();
     VARIANT_BOOL read = VARIANT_FALSE;
     for (LONG id : {kParCommand15Complete, kParCommand1Complete, kParCommand2Complete})
       m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(id)), &read);
@@ -403,19 +409,31 @@ HRESULT CProcessPP::OnSend() {
     if (FAILED(hr = SendPvUnit(unit))) return hr;
   }
   if (m_pParInfo[kEntryRangeValues].m_nState & kStateChanged) {
+    // The record carries both range values: one the device never gave is not made up.
+    if (WriteNeedsUnread({kParUpperRange, kParLowerRange})) return E_FAIL;
     SetControlStateById(kParRangeValues, kStateUsableChanged);
     if (FAILED(hr = SendEntry(kParRangeValues, {kParUpperRange, kParLowerRange}))) return hr;
   }
   if (m_pParInfo[kEntryDampingUser].m_nState & kStateChanged) {
     vkr::Variant damping;
     if (FAILED(hr = GetControlValueById(kParDampingUser, &damping))) return hr;
-    SetDtmParameterValue(kParDamping, damping);
     SetControlStateById(kParDamping, kStateUsableChanged);
-    if (FAILED(hr = SendEntry(kParDamping, {kParDampingUser}))) return hr;
+    if (FAILED(hr = SendEntry(kParDamping, {kParDampingUser}, {{kParDamping, damping}}))) return hr;
   }
   EndSend();
   SetDirty(FALSE);
   return OnRefresh();
+}
+
+std::optional<std::vector<UINT>> CProcessPP::FieldsOfRead(LONG id) const {
+  switch (id) {
+    case kParCommand15Complete:
+      return std::vector<UINT>{kProcessUpperRangeEdit, kProcessLowerRangeEdit, kProcessDampingEdit,
+                               kProcessTransferFunctionEdit};
+    case kParCommand1Complete: return std::vector<UINT>{kProcessPvEdit, kProcessUnitCombo};
+    case kParCommand2Complete: return std::vector<UINT>{kProcessLoopCurrentEdit, kProcessPercentEdit};
+    default: return std::nullopt;
+  }
 }
 
 std::optional<BYTE> CProcessPP::ShownLengthUnit(LONG id) const {

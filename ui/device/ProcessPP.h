@@ -83,6 +83,8 @@ class CProcessPP : public CDevicePropertyPage {
   BYTE m_bShown = 0;
 
   void UpdatePlaceholders() override;
+  // The fields each read fills.
+  std::optional<std::vector<UINT>> FieldsOfRead(LONG id) const override;
 
  private:
   // Placeholders into the read-only fields (and the range fields), then UpdatePlaceholders.

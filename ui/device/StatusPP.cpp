@@ -206,6 +206,7 @@ HRESULT CStatusPP::OnRead() {
   if (state != dsONLINE) return S_OK;
   // A request that did not go out is told now; a failure after it when the DTM tells it.
   m_bReadFailed = false;
+  BeginReadRound();
   // The status byte comes with every answer, that of command 48 too: a second request the
   // channel does not take beside the first loses nothing.
   if (const SDeviceOutcome sent = StartDeviceRead(m_spDtm.Get(), kParCommand48Complete); !sent.Ok())
@@ -236,6 +237,10 @@ void CStatusPP::ShowStateText(const char* text) {
   if (m_hWndDialog) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(kStatusStateText), text);
 }
 
+void CStatusPP::OnDeviceOnline() {
+  if (m_bShown) OnRead();
+}
+
 void CStatusPP::UpdatePlaceholders() {
   if (!m_hWndDialog || !m_bInitialized) return;
   if (DeviceMayAnswer()) {
@@ -259,12 +264,12 @@ void CStatusPP::OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) {
     if (m_bFaultsShown) PaintFaults();
     m_bReadFailed = true;
     ShowStateText(kNotReadText);
-    if (!told) TellOnMessageLine(NotReadText({u"Additional Device Status"}, outcome, 48));
+    if (!told) TellNotRead(id, {}, u"Additional Device Status", outcome, 48);
   } else if (id == kParDeviceStatus) {
     EmptyBitLamps();
     m_bReadFailed = true;
     ShowStateText(kNotReadText);
-    if (!told) TellOnMessageLine(NotReadText({u"Device Status"}, outcome));
+    if (!told) TellNotRead(id, {}, u"Device Status", outcome);
   }
 }
 

@@ -156,6 +156,8 @@ class CStatusPP : public CDevicePropertyPage {
   // Lamps without a device value stay empty (no lamp reads as "all clear" then), and the text
   // beside the button says why.
   void UpdatePlaceholders() override;
+  // Shown while the DTM went online: the status is read now.
+  void OnDeviceOnline() override;
   void OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) override;
   void EmptyBitLamps();
   void ShowStateText(const char* text);

@@ -153,8 +153,21 @@ class CovFDT_BaseActiveXImpl : public vkr::Implements<IovFdtActiveX4, IovFdtActi
   HRESULT ReadDeviceParameterEx(LONG id) override;
   HRESULT CheckParameterInput(LONG id) override;
   // CheckParameterInput that tells whether the value went to the device and the device does not
-  // hold it (*refused may be null).
+  // hold it (*refused may be null). It ends the values staged for it (StageDtmParameterValue): the
+  // data set keeps them when the device took the write, and holds what it held when it did not or
+  // when nothing went out.
   HRESULT WriteCheckedInput(LONG id, bool* refused);
+  // A value the next device write carries from the data set (a field of the record it writes,
+  // beside the written value), put there for that write only: the data set takes it as a change
+  // when the device takes the write, and otherwise keeps, value and marks, what it held. E_FAIL
+  // without the DTM's parameter information or for a value that does not convert to the
+  // parameter's type.
+  HRESULT StageDtmParameterValue(LONG id, const VARIANT& value);
+  // Ends the staged values: kept as changes of the data set, or the data set as it was.
+  void EndStagedValues(bool keep);
+  // Whether the device took a write of `id` that it did not confirm (it took it with a warning).
+  // No here.
+  virtual bool DeviceTookWrite(LONG /*id*/) { return false; }
   // The write of an applied entry: a value the device did not take is told to the user and fails
   // (E_FAIL or the write's failure), so that OK and Apply keep the page changed.
   HRESULT ApplyDeviceEntry(LONG id);
@@ -301,6 +314,14 @@ class CovFDT_BaseActiveXImpl : public vkr::Implements<IovFdtActiveX4, IovFdtActi
   };
   std::map<UINT, SShownNumber> m_shownNumbers;
   void RememberShownNumber(UINT controlId, double value);
+  // The values staged for the next device write, with what the data set held before.
+  struct SStagedValue {
+    LONG id = -1;
+    vkr::Variant staged;
+    vkr::Variant held;
+    vkr::Variant flags;
+  };
+  std::vector<SStagedValue> m_stagedValues;
 
  private:
   // ===== Base helpers ===========================================================================

@@ -5,6 +5,7 @@
 // Texts are read whole and through the typed readers of ValueText: a table's format is never
 // handed to scanf, and a text that is not a value of the parameter's type (not a number, out of
 // range, empty where a number is due) is refused rather than cut or read as 0.
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -18,6 +19,10 @@ using vkr::ui::SValueFormat;
 namespace {
 
 constexpr ULONG kTellUserStyle = 0x10;  // OK button, error icon
+// Fields of IovFdtParameterInfo: the parameter's type, its data-set value and its flag word.
+constexpr LONG kFieldType = 0x10;
+constexpr LONG kFieldValue = 0x80;
+constexpr LONG kFieldFlags = 0x4000;
 
 bool IsChoiceList(const VARIANT& choices) { return choices.vt == (VT_ARRAY | VT_BSTR); }
 
@@ -314,16 +319,77 @@ HRESULT CovFDT_BaseActiveXImpl::CheckParameterInput(LONG id) { return WriteCheck
 
 HRESULT CovFDT_BaseActiveXImpl::WriteCheckedInput(LONG id, bool* refused) {
   if (refused) *refused = false;
-  if (m_nDialogType & 0x2) return ValidateControlValue(id);
+  if (m_nDialogType & 0x2) {
+    // Offline the data set is the only place the values go: stored, the staged ones stay with them.
+    const HRESULT stored = ValidateControlValue(id);
+    EndStagedValues(stored == S_OK);
+    return stored;
+  }
   vkr::Variant value;
   HRESULT hr = ReadCheckedInput(id, &value);
-  if (hr != S_OK) return hr;
+  if (hr != S_OK) {
+    EndStagedValues(false);
+    return hr;
+  }
   VARIANT_BOOL written = VARIANT_FALSE;
   hr = m_spDtm->WriteDeviceParameterEx(vkr::UI4(static_cast<ULONG>(id)), value, &written);
   // The value went out and the device does not hold it: refused, failed, or the DTM is offline.
-  if (refused) *refused = FAILED(hr) || written == VARIANT_FALSE;
+  const bool notHeld = FAILED(hr) || written == VARIANT_FALSE;
+  if (refused) *refused = notHeld;
+  EndStagedValues(!notHeld || DeviceTookWrite(id));
   if (FAILED(hr)) return hr;
   return written != VARIANT_FALSE ? S_OK : S_FALSE;
+}
+
+// Staged values go into the data set as its raw value, without the marks, events and relations of
+// a change: nobody is told of a value that may not stay. Kept, they are given again as a change.
+HRESULT CovFDT_BaseActiveXImpl::StageDtmParameterValue(LONG id, const VARIANT& value) {
+  vkr::ComPtr<IovFdtParameterInfo> info = ParameterInfo();
+  if (!info || value.vt == VT_EMPTY) return E_FAIL;
+  const VARIANT key = vkr::UI4(static_cast<ULONG>(id));
+  vkr::Variant type, typed;
+  LONG vt = 0;
+  HRESULT hr = info->GetParameterField(key, vkr::I4(kFieldType), type.Put());
+  if (FAILED(hr) || !ReadNumber(type, &vt)) return E_FAIL;
+  if (value.vt == static_cast<VARTYPE>(vt))
+    hr = VariantCopy(&typed, const_cast<VARIANT*>(&value));
+  else
+    hr = VariantChangeType(&typed, const_cast<VARIANT*>(&value), 0, static_cast<VARTYPE>(vt));
+  if (FAILED(hr)) return E_FAIL;
+  auto staged = std::find_if(m_stagedValues.begin(), m_stagedValues.end(),
+                             [&](const SStagedValue& s) { return s.id == id; });
+  if (staged == m_stagedValues.end()) {
+    SStagedValue entry;
+    entry.id = id;
+    if (FAILED(info->GetParameterField(key, vkr::I4(kFieldValue), entry.held.Put())) ||
+        FAILED(info->GetParameterField(key, vkr::I4(kFieldFlags), entry.flags.Put())))
+      return E_FAIL;
+    m_stagedValues.push_back(std::move(entry));
+    staged = m_stagedValues.end() - 1;
+  }
+  if (FAILED(hr = info->SetParameterField(key, vkr::I4(kFieldValue), typed))) return hr;
+  staged->staged = typed;
+  return S_OK;
+}
+
+void CovFDT_BaseActiveXImpl::EndStagedValues(bool keep) {
+  std::vector<SStagedValue> staged;
+  staged.swap(m_stagedValues);
+  vkr::ComPtr<IovFdtParameterInfo> info = ParameterInfo();
+  if (!info) return;
+  for (const SStagedValue& s : staged) {
+    const VARIANT key = vkr::UI4(static_cast<ULONG>(s.id));
+    // A value that changed meanwhile (the device's answer, a change of another's) is not this
+    // write's to take back or give.
+    vkr::Variant now;
+    if (FAILED(info->GetParameterField(key, vkr::I4(kFieldValue), now.Put())) ||
+        !IsVariantEqual(now, s.staged))
+      continue;
+    info->SetParameterField(key, vkr::I4(kFieldValue), s.held);
+    info->SetParameterField(key, vkr::I4(kFieldFlags), s.flags);
+    // Kept: given as the change it is, with its marks and events (nothing when it was held already).
+    if (keep && !IsVariantEqual(s.held, s.staged)) SetDtmParameterValue(s.id, s.staged);
+  }
 }
 
 HRESULT CovFDT_BaseActiveXImpl::ApplyDeviceEntry(LONG id) {

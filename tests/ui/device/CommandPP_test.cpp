@@ -544,7 +544,8 @@ TEST_F(CommandPage, OnTheDefaultTransmitterATypedHighLevelBecomesItsUpperRange) 
 // The digitize routine: the proposed distance, the question, the settings sent back with the
 // digitize command and the distance, the ten-second pause on its clock (whatever second it starts
 // at), the messages; a cancelled question, a short settings answer and a refused command each
-// end it with the controls as they were, and only the refusal is told.
+// end it with the controls as they were; a distance that is no number is told before anything
+// is asked.
 TEST_F(CommandPage, DigitizeRunsOnceAndAlwaysRestoresItsControls) {
   Open(true);
   DWORD now = 50 * 1000 + 123;  // the second the old wait never left
@@ -593,13 +594,19 @@ TEST_F(CommandPage, DigitizeRunsOnceAndAlwaysRestoresItsControls) {
   EXPECT_NE(messages[2].find("Loop may be returned to automatic control"), std::string::npos) << messages[2];
   EXPECT_TRUE(restored());
 
-  // A distance that is no number: nothing goes out, nothing is told.
+  // A distance that is no number, or none: nothing is asked and nothing goes out; the user is
+  // told why and mends it where it is.
   vkr::ui::Click(Item(kButtonDigitize));
-  Paste(kEditDistance, "far");
-  run();
-  EXPECT_EQ(Writes(136), 0);
-  EXPECT_EQ(messages.size(), 1u);
-  EXPECT_TRUE(restored());
+  for (const char* distance : {"far", ""}) {
+    Paste(kEditDistance, distance);
+    run();
+    EXPECT_EQ(Writes(135) + Writes(136), 0);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("The digitize distance must lie between 0.000 and 66.000 meters."), std::string::npos)
+        << messages[0];
+    EXPECT_TRUE(IsWindowVisible(Item(kEditDistance)));
+  }
+  Paste(kEditDistance, "7.25");
 
   // A settings answer too short to send back: nothing goes out, and the routine's failure is told
   // once, then that the loop may return to automatic control.

@@ -292,9 +292,11 @@ const SAccess kAccesses[] = {
      }},
     {"StatusAdditional", 5, 48, [](PageAccess& t) { t.ClickFrame(kOnlineRead); },
      "Additional Device Status could not be read: ", ".", StatusNotRead},
-    {"ProcessRead", 1, 15, ReadAgain, "The Process / Output page's values could not be read: ", ".",
+    {"ProcessRead", 1, 15, ReadAgain, "Upper Range Value, Lower Range Value, Damping and Transfer Function", ".",
      NotRead(399, vkr::dui::kParDampingUser)},
-    {"DeviceRead", 3, 13, ReadAgain, "The Device page's values could not be read: ", ".", nullptr},
+    // What the line names depends on where the read stopped (a lost link stops those after it);
+    // the fields say which were not read.
+    {"DeviceRead", 3, 13, ReadAgain, "could not be read: ", ".", NotRead(357, vkr::dui::kParDescriptor)},
     {"HartLoopCurrentMode", 6, 6, [](PageAccess& t) { SendAfter(t, 700, "Disabled"); },
      "Loop Current Mode was not written: ", ".", nullptr},
     {"DiagResetFlag", 7, 38, [](PageAccess& t) { t.ClickItem(vkr::dui::kDiagResetFlagButton); },
@@ -321,8 +323,13 @@ TEST_P(PageAccess, EveryFaultIsToldOnceAndNothingShowsWhatTheDeviceDidNotGive) {
     const std::size_t before = Told().size();
     const std::string held = Held(device_->config);
     const std::string expected = std::string(access.told) + reason + access.end;
+    // Told: the line, or a message, names what did not happen and why (the line may say more,
+    // for instance what else the same failure left unread).
+    auto names = [&](const std::string& text) {
+      return text.find(access.told) != std::string::npos && text.find(reason) != std::string::npos;
+    };
     auto mentions = [&] {
-      std::size_t count = MessageLine() == expected ? 1 : 0;
+      std::size_t count = names(MessageLine()) ? 1 : 0;
       for (std::size_t i = before; i < Told().size(); ++i) count += Told()[i].find(access.told) != std::string::npos;
       return count;
     };
@@ -331,7 +338,7 @@ TEST_P(PageAccess, EveryFaultIsToldOnceAndNothingShowsWhatTheDeviceDidNotGive) {
     EXPECT_TRUE(PumpUntil([&] { return mentions() > 0; }, 20000)) << MessageLine();
     vkr::frame::TransferSession::Pump(300);
     EXPECT_EQ(mentions(), 1u) << "line: " << MessageLine();
-    bool found = MessageLine() == expected;
+    bool found = names(MessageLine());
     for (std::size_t i = before; i < Told().size(); ++i) found = found || Told()[i].find(expected) != std::string::npos;
     EXPECT_TRUE(found) << expected;
     if (access.fields) access.fields(*this);

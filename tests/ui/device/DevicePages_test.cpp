@@ -335,8 +335,8 @@ TEST(DevicePageValues, AFailedConversionLeavesTheUserInputHeard) {
   CoUninitialize();
 }
 
-// On the fake DTM: offline, Send (here the frame's button command reaching the page) writes no
-// message, says so (the page on its own: as a message) and keeps the edit marked for a later Send;
+// On the fake DTM: offline the message edit takes no typing, and Send (here the frame's button
+// command reaching the page) writes nothing and says so (the page on its own: as a message);
 // a short command 14 answer fills only what it holds, and without the display control the units
 // are empty; online the message goes out as the DTM's write of 1009 (command 17) in upper case,
 // blank-padded.
@@ -362,14 +362,15 @@ TEST(DevicePageOnFakeDtm, OfflineSendKeepsTheEditAndShortAnswersFillWhatTheyHold
         vkr::ui::TypeText(message, text);
         fake->Deliver();
       };
+      // Offline only the device could take the message: the edit takes no typing.
+      const std::string shown = harness.Text(kMessageEdit);
       typeMessage("offline edit");
-      ASSERT_NE(state(1009) & 0x2, 0u);
+      EXPECT_EQ(harness.Text(kMessageEdit), shown);
+      EXPECT_EQ(state(1009) & 0x2, 0u);
       SendMessageA(GetParent(message), WM_COMMAND, MAKEWPARAM(221, BN_CLICKED), 0);
       fake->Deliver();
       ASSERT_FALSE(fake->UserMessages().empty());
-      EXPECT_EQ(fake->UserMessages().back().text, u"Message was not written: no device is connected.");
-      EXPECT_NE(state(1009) & 0x2, 0u) << "the edit that did not go out is no longer marked";
-      EXPECT_EQ(harness.Text(kMessageEdit), "offline edit");
+      EXPECT_EQ(fake->UserMessages().back().text, u"Nothing was written: no device is connected.");
 
       fake->SetState(dsONLINE);
       ASSERT_EQ(fake->SetResponse(1032, {0x00, 0x10, 0x01, 45, 0x41, 0xA4, 0x00, 0x00}), S_OK);

@@ -2,6 +2,7 @@
 // on the DTM online to the simulated transmitter through the frame's channel.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <functional>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "frame/FrameChannel.h"
+#include "include/DtmMessages.h"
 #include "frame/FrameHost.h"
 #include "frame/TransferSession.h"
 #include "tests/support/dtm_user_interface.h"
@@ -19,6 +21,7 @@
 #include "ui/device/CommandPP.h"
 #include "ui/device/DeviceUiIds.h"
 #include "ui/device/OnlineParameterization.h"
+#include "ui/device/ValuesPP.h"
 #include "ui/device/kit/LengthUnits.h"
 
 namespace {
@@ -71,11 +74,23 @@ const std::vector<SEdit>& Edits() {
        [](const Config& c) { return wire::GetFloat(c.echoSettings, 2) == 1.5f; }, 1078, single(1.5f), 697},
       {"HART", 6, 700, "Disabled", 1110, 6, "Loop Current Mode", [](const Config& c) { return c.loopCurrentMode == 0; },
        0, nullptr, 534},
+      // Writes whose record carries other fields of the page from the data set.
+      {"Command fail time", 0, 448, "5", 1072, 136, "Fail Time", [](const Config& c) { return c.displaySettings[4] == 5; },
+       1071, [](const VARIANT& v) { return v.vt == VT_UI1 && v.bVal == 5; }, 383},
+      {"Command damping", 0, 542, "2", 1040, 34, "Damping", [](const Config& c) { return c.damping == 2.0f; }, 1022,
+       single(2.0f), 545},
   };
   return edits;
 }
 
 std::string Stored(const Config& c) { return vkr::test::StoredSettings(c); }
+
+// The data set as the project would keep it, values and marks, leaving its dirty flag alone.
+std::vector<BYTE> DataSetBytes(IPersistStreamInit* dataSet) {
+  vkr::ComPtr<IStream> stream = EmptyStream();
+  EXPECT_EQ(dataSet->Save(stream.Get(), FALSE), S_OK);
+  return BytesOf(stream.Get());
+}
 
 class PageSend : public LivePageHostTest {
  protected:
@@ -164,6 +179,7 @@ TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
     vkr::frame::TransferSession::Pump(1000);
     ASSERT_NO_FATAL_FAILURE(Enter(edit, edit.text));
     ASSERT_EQ(dataSet->Save(EmptyStream().Get(), TRUE), S_OK);
+    const std::vector<BYTE> held = DataSetBytes(dataSet.Get());
     for (const auto& [kind, inject, reason] : failures) {
       SCOPED_TRACE(kind);
       const std::string stored = Stored(device_->config);
@@ -174,6 +190,9 @@ TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
       EXPECT_TRUE(Changed(edit));
       EXPECT_EQ(frame->Page(edit.index)->IsPageDirty(), S_OK);
       EXPECT_EQ(Stored(device_->config), stored);
+      // Nothing the write carried stays in the data set: the project would be saved as it was.
+      EXPECT_EQ(DataSetBytes(dataSet.Get()), held);
+      EXPECT_NE(dataSet->IsDirty(), S_OK);
     }
     ASSERT_TRUE(Send(edit, false));
     EXPECT_EQ(MessageLine(), "");
@@ -187,12 +206,14 @@ TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
   ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(edit.index)));
   ASSERT_NO_FATAL_FAILURE(Enter(edit, "4"));
   const std::string stored = Stored(device_->config);
+  const std::vector<BYTE> held = DataSetBytes(dataSet.Get());
   fail(FaultKind::Disconnect, edit.command);
   EXPECT_TRUE(Send(edit, true));
   EXPECT_EQ(MessageLine(), "Hi Level was not written: the connection to the device is lost.");
   EXPECT_EQ(Text(edit), "4");
   EXPECT_TRUE(Changed(edit));
   EXPECT_EQ(Stored(device_->config), stored);
+  EXPECT_EQ(DataSetBytes(dataSet.Get()), held);
 }
 
 // On every page with device answers, an entry typed while the page still reads is the user's:
@@ -206,14 +227,13 @@ TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
 TEST_F(PageSend, ASendStoppedByAnInvalidEntryNamesIt) {
   ASSERT_NO_FATAL_FAILURE(OpenFrame());
   ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
-  // The page (its row of Edits()), the edit, what the user types, the entry's name, what the
-  // message line says of the entry.
+  // The page (its row of Edits()), the edit, what the user types, the entry's name and its limits
+  // in the unit shown.
   const std::vector<std::tuple<size_t, UINT, const char*, const char*, const char*>> rows = {
-      {0, 544, "abc", "Hi Level", "."},          // Command: not a number
-      {1, 397, "70", "Lower Range Value", "."},  // Process: beyond 66 m
-      {3, 555, "abc", "Blanking", "."},          // Advanced: not a number
-      // HART: beyond the DTM's short address, which holds 0 to 15 (the entry itself goes to 16).
-      {4, 534, "16", "Polling Address", ": 0 to 15."},
+      {0, 544, "abc", "Hi Level", "0 to 66 m"},          // Command: not a number
+      {1, 397, "70", "Lower Range Value", "0 to 66 m"},  // Process: beyond 66 m
+      {3, 555, "abc", "Blanking", "0 to 66 m"},          // Advanced: not a number
+      {4, 534, "16", "Polling Address", "0 to 15"},      // HART: beyond the DTM's short address
   };
   for (const auto& [row, control, text, label, limits] : rows) {
     SCOPED_TRACE(label);
@@ -225,9 +245,77 @@ TEST_F(PageSend, ASendStoppedByAnInvalidEntryNamesIt) {
     ASSERT_NO_FATAL_FAILURE(Enter(edit, text));
     const std::string stored = Stored(device_->config);
     EXPECT_TRUE(Send(edit, true));
-    EXPECT_EQ(MessageLine(), std::string(label) + " was not written: its entry is not valid" + limits);
+    const std::string told = std::string(label) + " was not written: its entry is not valid: ";
+    if (limits)
+      EXPECT_EQ(MessageLine(), told + limits + ".");
+    else
+      EXPECT_EQ(MessageLine().rfind(told, 0), 0u) << MessageLine();
     EXPECT_EQ(Stored(device_->config), stored);
     ASSERT_NO_FATAL_FAILURE(Enter(edit, was.c_str()));
+  }
+}
+
+// A write the device took with a warning, then one it did not answer, was busy for or whose answer
+// was lost, and no answer between them (the page's reads after the first do not reach the
+// device): the warning was the first write's, and the second is told as not written; the
+// transmitter and the data set keep what the first wrote.
+TEST_F(PageSend, AWriteAfterAWarnedOneIsToldAsItsOwn) {
+  ASSERT_NO_FATAL_FAILURE(OpenFrame());
+  ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
+  vkr::ComPtr<IPersistStreamInit> dataSet;
+  ASSERT_EQ(session_->Dtm()->QueryInterface(IPersistStreamInit::iid, dataSet.PutVoid()), S_OK);
+  SEdit upper = Edits()[1];
+  upper.control = 395;
+  upper.entry = 1026;
+  SEdit lower = upper;
+  lower.control = 397;
+  ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(upper.index)));
+  ASSERT_TRUE(PumpUntil([&] { return Text(upper) == "0.500"; }, 20000));
+  auto fault = [&](FaultKind kind, int command) {
+    Fault f;
+    f.kind = kind;
+    f.command = command;
+    f.word = "unknownError";
+    Channel().faults.push_back(f);
+  };
+  // Each round warned anew: a span below the transmitter's minimum of 0.1 m, another each time.
+  const char* warned[] = {"7.45", "7.44", "7.43"};
+  int round = 0;
+  const std::vector<std::pair<const char*, std::function<void()>>> failures = {
+      {"the device did not answer",
+       [&] {
+         vkr::frame::CommandFault silent;
+         silent.command = 35;
+         silent.silent = true;
+         device_->InjectFault(silent);
+       }},
+      {"the device is busy", [&] { fault(FaultKind::Busy, 35); }},
+      {"the device's answer was lost", [&] { fault(FaultKind::CommunicationError, 35); }},
+  };
+  for (const auto& [reason, inject] : failures) {
+    SCOPED_TRACE(reason);
+    const char* span = warned[round++];
+    ASSERT_NO_FATAL_FAILURE(Enter(lower, "7.5"));
+    ASSERT_NO_FATAL_FAILURE(Enter(upper, span));
+    for (int command : {15, 1, 2}) fault(FaultKind::Refuse, command);
+    ASSERT_TRUE(Send(upper, true));
+    EXPECT_EQ(MessageLine().rfind("Upper Range Value and Lower Range Value were written; the device warns: 0x0E", 0), 0u)
+        << MessageLine();
+    EXPECT_EQ(device_->config.upperRange, std::stof(span));
+    const std::string stored = Stored(device_->config);
+    const std::vector<BYTE> held = DataSetBytes(dataSet.Get());
+
+    ASSERT_NO_FATAL_FAILURE(Enter(lower, "7.5"));
+    ASSERT_NO_FATAL_FAILURE(Enter(upper, "3"));
+    inject();
+    EXPECT_TRUE(Send(upper, true));
+    EXPECT_EQ(MessageLine().rfind(std::string("Upper Range Value and Lower Range Value were not written: ") + reason, 0),
+              0u)
+        << MessageLine();
+    EXPECT_EQ(Text(upper), "3");
+    EXPECT_TRUE(Changed(upper));
+    EXPECT_EQ(Stored(device_->config), stored);
+    EXPECT_EQ(DataSetBytes(dataSet.Get()), held);
   }
 }
 
@@ -239,7 +327,11 @@ TEST_F(PageSend, AnEntryTypedWhileThePageReadsIsKeptAndSent) {
   ASSERT_NO_FATAL_FAILURE(OpenFrame());
   auto container = Query<IovFdtActiveXContainer>(session_->Dtm());
   ASSERT_TRUE(container);
+  std::vector<ULONG> pages;
   for (const SEdit& edit : Edits()) {
+    // Each page while it reads the first time it is shown.
+    if (std::find(pages.begin(), pages.end(), edit.index) != pages.end()) continue;
+    pages.push_back(edit.index);
     SCOPED_TRACE(edit.page);
     Channel().alwaysFault.delayMs = 1000;
     ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(edit.index)));
@@ -267,6 +359,116 @@ TEST_F(PageSend, AnEntryTypedWhileThePageReadsIsKeptAndSent) {
     EXPECT_TRUE(Send(edit, false));
     EXPECT_EQ(MessageLine(), "");
   }
+}
+
+// A transmitter whose range and damping are none of the data set's own values: a field that
+// showed the data set's value instead of the device's would show 0.500 or 0.700.
+class PageReads : public PageSend {
+ protected:
+  void SetUp() override {
+    device_->config.upperRange = 1.25f;
+    device_->config.lowerRange = 6.5f;
+    device_->config.damping = 1.5f;
+    ASSERT_NO_FATAL_FAILURE(StartSession());
+  }
+  std::string PageText(UINT item) const {
+    auto* page = dynamic_cast<CovFDT_BaseActiveXImpl*>(frame->Page(0));
+    return vkr::ui::WindowText(GetDlgItem(page->DialogWindow(), static_cast<int>(item)));
+  }
+  // The DTM's broadcast that an access of `id` failed, as it tells every user interface.
+  void TellFailure(LONG id, const char* errorText) {
+    static ULONG number = 0x7D000000;
+    vkr::Variant failure;
+    failure.vt = VT_ARRAY | VT_VARIANT;
+    failure.parray = SafeArrayCreateVector(VT_VARIANT, 0, 3);
+    vkr::Variant parts[3] = {vkr::Variant(vkr::UI4(static_cast<ULONG>(id))),
+                             vkr::Variant(vkr::TextVariant(vkr::Bstr(vkr::Utf8ToUtf16(errorText)).Get())),
+                             vkr::Variant(vkr::UI4(number++))};
+    for (LONG i = 0; i < 3; ++i) SafeArrayPutElement(failure.parray, &i, &parts[i]);
+    auto container = Query<IovFdtActiveXContainer>(session_->Dtm());
+    ASSERT_TRUE(container);
+    ASSERT_EQ(container->BroadcastToActiveX(vkr::UI4(kBroadcastDeviceAccessFailed), failure), S_OK);
+  }
+};
+
+// The Command page's read of the range fails: its fields say Not read and the message line why;
+// the DTM's word that it is online has the page read again, and then the fields show the device's
+// values and the word goes. Then a write fails as the link goes, and a read after it fails too:
+// the line tells the write's failure and the read's beside it, not instead.
+TEST_F(PageReads, WhatWasNotReadOrWrittenIsToldAndNothingElseIsShown) {
+  ASSERT_NO_FATAL_FAILURE(OpenFrame());
+  ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
+  ASSERT_TRUE(PumpUntil([&] { return PageText(544) == "1.250"; }, 20000)) << PageText(544);
+  Fault refuse;
+  refuse.kind = FaultKind::Refuse;
+  refuse.command = 15;
+  Channel().faults.push_back(refuse);
+  ASSERT_TRUE(vkr::ui::Click(frame->GetDlgItem(kOnlineRefresh)));
+  const std::string notRead = "Low Level, Hi Level and Damping could not be read: the request did not reach the device.";
+  EXPECT_TRUE(PumpUntil([&] { return MessageLine() == notRead; }, 20000)) << MessageLine();
+  for (UINT field : {544u, 545u, 542u}) EXPECT_EQ(PageText(field), "Not read") << field;
+  EXPECT_EQ(PageText(448), "0");
+  auto container = Query<IovFdtActiveXContainer>(session_->Dtm());
+  ASSERT_TRUE(container);
+  ASSERT_EQ(container->BroadcastToActiveX(vkr::UI4(10003), vkr::UI4(67)), S_OK);
+  EXPECT_TRUE(PumpUntil([&] { return PageText(544) == "1.250" && PageText(545) == "6.500" && PageText(542) == "1.500"; },
+                        20000))
+      << PageText(544) << " " << PageText(545) << " " << PageText(542);
+  EXPECT_EQ(MessageLine(), "");
+
+  SEdit failTime = Edits().front();
+  failTime.control = 448;
+  ASSERT_NO_FATAL_FAILURE(Enter(failTime, "7"));
+  Fault gone;
+  gone.kind = FaultKind::Disconnect;
+  gone.command = 136;
+  Channel().faults.push_back(gone);
+  EXPECT_TRUE(Send(failTime, true));
+  const std::string notWritten = "Fail Time was not written: the connection to the device is lost.";
+  EXPECT_EQ(MessageLine().rfind(notWritten, 0), 0u) << MessageLine();
+  ASSERT_NO_FATAL_FAILURE(TellFailure(vkr::dui::kParCommand1Complete, "communication error: noConnection"));
+  vkr::frame::TransferSession::Pump(300);
+  EXPECT_EQ(MessageLine(), notWritten + " The distance reading could not be read: the connection to the device is lost.");
+  EXPECT_EQ(PageText(448), "7");
+}
+
+// The Values page reads cyclically: a read that failed is told and its fields say Not read, and
+// the next answer shows the device's values and ends the word; a failure while the fields show
+// values leaves them (they are the device's, of a moment ago) and is told until the next answer.
+TEST_F(PageReads, TheValuesPagesWordOnAFailedReadGoesWithTheNextAnswer) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, vkr::dui::kValuesSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  const DWORD period = 200;
+  ASSERT_EQ(RegSetValueExA(key, vkr::dui::kValuesPeriodValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&period),
+                           sizeof period),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  ASSERT_NO_FATAL_FAILURE(OpenFrame());
+  ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
+  auto pv = [&] {
+    auto* page = dynamic_cast<CovFDT_BaseActiveXImpl*>(frame->Page(2));
+    return vkr::ui::WindowText(GetDlgItem(page->DialogWindow(), static_cast<int>(vkr::dui::kValuesValueEdits[0])));
+  };
+  const std::string told = "The Values page's values could not be read: the device is busy.";
+  for (const char* before : {"the first read", "a later read"}) {
+    SCOPED_TRACE(before);
+    Fault busy;
+    busy.kind = FaultKind::Busy;
+    busy.command = 3;
+    Channel().faults.push_back(busy);
+    if (std::string(before) == "the first read") {
+      ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), 2));
+      EXPECT_TRUE(PumpUntil([&] { return MessageLine() == told; }, 20000)) << MessageLine();
+      EXPECT_EQ(pv(), "Not read");
+    } else {
+      EXPECT_TRUE(PumpUntil([&] { return MessageLine() == told; }, 20000)) << MessageLine();
+      EXPECT_EQ(pv(), "2.500");
+    }
+    EXPECT_TRUE(PumpUntil([&] { return MessageLine().empty() && pv() == "2.500"; }, 20000)) << MessageLine() << pv();
+  }
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, vkr::dui::kValuesSettingsKey);
 }
 
 // ---- Numbers with their unit -----------------------------------------------------------------

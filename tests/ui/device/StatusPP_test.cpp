@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "include/DtmMessages.h"
 #include "include/ProgramIds.h"
 #include "tests/support/kept_picture.h"
 #include "tests/support/live_page_host.h"
@@ -307,6 +308,60 @@ TEST_F(LiveStatus, LampsFollowTheDevicesStatusBytesThroughFaults) {
   ASSERT_TRUE(vkr::test::PumpUntil([&] { return Enabled(kStatusReadAdditionalButton); }, 15000));
   ClickReadAdditional();
   WaitFor([&] { return FaultLamps(); }, std::vector<Lamp>(16, Lamp::Red));
+}
+
+// The DTM tells that the status byte or the additional status could not be read: the page lights
+// nothing as if the device had said so (neither the old state nor all clear), its state says "Not
+// read", the user is told once what could not be read and why; the next read that comes shows the
+// device's state again and the word is over.
+TEST_F(LiveStatus, AFailedStatusReadSaysNotReadAndLightsNothing) {
+  SetAdditionalStatus({0x02, 0x00, 0x00, 0x00});
+  GoOnline();
+  OpenStatusPage();
+  WaitFor([&] { return BitLamps(); }, Expect(8, {kMoreStatusLamp}, Lamp::Neutral));
+  auto container = Query<IovFdtActiveXContainer>(dtm);
+  ASSERT_TRUE(container);
+  auto& told = m_session->Frame()->userMessages;
+  const struct {
+    LONG parameter;
+    const char* errorText;
+    const char* message;
+  } rows[] = {
+      {1001, "error: [device status = 0x00] command response = 0x20", "Device Status could not be read: the device is busy."},
+      {1036, "Error: no answer in time", "Additional Device Status could not be read: the device did not answer."},
+  };
+  ULONG number = 0x7E000000;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.message);
+    ClickReadAdditional();
+    WaitFor([&] { return FaultLamps(); }, Expect(16, {0}, Lamp::Neutral));
+    const std::size_t before = told.size();
+    vkr::Variant failure;
+    failure.vt = VT_ARRAY | VT_VARIANT;
+    failure.parray = SafeArrayCreateVector(VT_VARIANT, 0, 3);
+    vkr::Variant parts[3] = {vkr::Variant(vkr::UI4(static_cast<ULONG>(row.parameter))),
+                             vkr::Variant(vkr::TextVariant(vkr::Bstr(vkr::Utf8ToUtf16(row.errorText)).Get())),
+                             vkr::Variant(vkr::UI4(number++))};
+    for (LONG i = 0; i < 3; ++i) SafeArrayPutElement(failure.parray, &i, &parts[i]);
+    // Told to every user interface, twice here: once is what the user hears.
+    for (int twice = 0; twice < 2; ++twice)
+      ASSERT_EQ(container->BroadcastToActiveX(vkr::UI4(kBroadcastDeviceAccessFailed), failure), S_OK);
+    Settle();
+    EXPECT_EQ(Text(kStatusStateText), "Not read");
+    // The lamps of what failed: empty; the others keep what their own answer showed.
+    if (row.parameter == 1001) {
+      EXPECT_EQ(BitLamps(), Expect(8, {}, Lamp::Other)) << Describe(BitLamps());
+    } else {
+      EXPECT_EQ(FaultLamps(), Expect(16, {}, Lamp::Other)) << Describe(FaultLamps());
+    }
+    std::size_t mentions = 0;
+    for (std::size_t i = before; i < told.size(); ++i) mentions += told[i].find(row.message) != std::string::npos;
+    EXPECT_EQ(mentions, 1u);
+    // The next read brings the device's state back, and "Not read" goes.
+    PressRead();
+    WaitFor([&] { return BitLamps(); }, Expect(8, {kMoreStatusLamp}, Lamp::Neutral));
+    EXPECT_TRUE(vkr::test::PumpUntil([&] { return Text(kStatusStateText).empty(); }, 10000)) << Text(kStatusStateText);
+  }
 }
 
 // The self-test results control reads command 48 itself when it opens: a line per fault, PASS or

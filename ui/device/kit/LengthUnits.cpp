@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace vkr::dui {
 
@@ -11,14 +12,15 @@ namespace {
 struct SLengthUnit {
   BYTE code;
   const char* label;
+  const char* symbol;
   double metres;  // metres in one unit
 };
 
-constexpr SLengthUnit kUnits[] = {{kLengthUnitMetres, "meters", 1.0},
-                                  {kLengthUnitFeet, "ft", 0.3048},
-                                  {kLengthUnitInches, "in", 0.0254},
-                                  {kLengthUnitCentimetres, "cm", 0.01},
-                                  {kLengthUnitMillimetres, "mm", 0.001}};
+constexpr SLengthUnit kUnits[] = {{kLengthUnitMetres, "meters", "m", 1.0},
+                                  {kLengthUnitFeet, "ft", "ft", 0.3048},
+                                  {kLengthUnitInches, "in", "in", 0.0254},
+                                  {kLengthUnitCentimetres, "cm", "cm", 0.01},
+                                  {kLengthUnitMillimetres, "mm", "mm", 0.001}};
 constexpr SComboCode kItems[] = {{"Metres (m)", kLengthUnitMetres},
                                  {"Feet (ft)", kLengthUnitFeet},
                                  {"Inches (in)", kLengthUnitInches},
@@ -39,6 +41,17 @@ bool IsLengthUnit(BYTE code) { return Find(code) != nullptr; }
 std::string LengthUnitLabel(BYTE code) {
   if (const SLengthUnit* unit = Find(code)) return unit->label;
   return "unit " + std::to_string(code);
+}
+
+std::string LengthUnitSymbol(BYTE code) {
+  if (const SLengthUnit* unit = Find(code)) return unit->symbol;
+  return "unit " + std::to_string(code);
+}
+
+std::string FormatLength(double value, BYTE code) {
+  char number[48] = {};
+  std::snprintf(number, sizeof number, "%.3f", value);
+  return std::string(number) + " " + LengthUnitSymbol(code);
 }
 
 std::optional<double> ConvertLength(double value, BYTE from, BYTE to) {

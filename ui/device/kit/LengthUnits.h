@@ -24,6 +24,10 @@ bool IsLengthUnit(BYTE code);
 // The short text shown beside a number: "meters", "ft", "in", "cm", "mm"; "unit N" for a code that
 // is no length unit, so that a number is never shown under a unit it is not in.
 std::string LengthUnitLabel(BYTE code);
+// The unit's symbol in a sentence: "m", "ft", "in", "cm", "mm" ("unit N" for no length unit).
+std::string LengthUnitSymbol(BYTE code);
+// "7.400 m": a distance in a sentence, as the fields show it, with its unit.
+std::string FormatLength(double value, BYTE code);
 // value in `to` units (as the transmitter converts: through metres, in double); absent when either
 // code is no length unit.
 std::optional<double> ConvertLength(double value, BYTE from, BYTE to);
