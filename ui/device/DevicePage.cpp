@@ -494,7 +494,12 @@ bool CDevicePropertyPage::AcceptRefresh(bool pressed, bool visible) {
   const bool echo = m_bBusy || m_nOwnRefreshes > 0;
   if (!m_bBusy && echo) --m_nOwnRefreshes;
   if (!pressed || !visible) return false;
-  if (!echo) ReleaseUserEntries();
+  if (!echo) {
+    ReleaseUserEntries();
+    // The user has the page read anew: what the last reads could not read is told again if it
+    // fails again. (The page's own first refresh belongs to the reads of its showing.)
+    BeginReadRound();
+  }
   return true;
 }
 
@@ -541,7 +546,24 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
   const HRESULT hr = WriteCheckedInput(id, &refused);
   m_bWriting = false;
   if (hr == S_OK && !refused) {
+    // The device may have taken the value with a warning: written, and the warning told.
+    vkr::Variant answer, code;
+    const BYTE command = WriteCommandOf(id).value_or(0);
+    const bool warned = SUCCEEDED(GetDtmParameterValue(kParCommandResponse, answer.Put())) &&
+                        SUCCEEDED(VariantChangeType(&code, &answer, 0, VT_UI1)) && code.bVal != 0 &&
+                        vkr::hart::IsWarning(command, code.bVal);
+    // The entries the user changed, else all the write carried.
+    std::vector<std::u16string> names;
+    for (const bool changedOnly : {true, false}) {
+      for (LONG entry : carried)
+        if (const std::u16string name = EntryLabel(entry); !name.empty() && (!changedOnly || IsUserEntry(entry)))
+          names.push_back(name);
+      if (!names.empty()) break;
+    }
     MarkWritten(carried);
+    if (warned)
+      TellOnMessageLine(vkr::dui::JoinNames(names) + (names.size() == 1 ? u" was" : u" were") +
+                        u" written; the device warns: " + vkr::hart::DescribeResponseCode(command, code.bVal) + u".");
     return S_OK;
   }
   if (!refused && !FAILED(hr)) {
@@ -551,32 +573,6 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
         std::any_of(carried.begin(), carried.end(), [&](LONG entry) { return IsUserEntry(entry); }))
       TellNotWritten(carried, ENotWritten::Invalid);
     return hr;
-  }
-  if (refused && CurrentDtmState() == vkr::dui::kDtmStateOnline) {
-    vkr::Variant answer, code;
-    // A command not known here still has the codes that mean the same for every command.
-    const BYTE command = WriteCommandOf(id).value_or(0);
-    if (SUCCEEDED(GetDtmParameterValue(kParCommandResponse, answer.Put())) &&
-        SUCCEEDED(VariantChangeType(&code, &answer, 0, VT_UI1)) && code.bVal != 0) {
-      if (vkr::hart::IsWarning(command, code.bVal)) {
-        // The device took the value and warns about it: written (the data set keeps it, as it
-        // keeps every value the device took), and the warning told.
-        vkr::Variant taken;
-        if (SUCCEEDED(GetControlValueById(id, taken.Put()))) SetDtmParameterValue(id, taken);
-        // The entries the user changed, else all the write carried.
-        std::vector<std::u16string> names;
-        for (const bool changedOnly : {true, false}) {
-          for (LONG entry : carried)
-            if (const std::u16string name = EntryLabel(entry); !name.empty() && (!changedOnly || IsUserEntry(entry)))
-              names.push_back(name);
-          if (!names.empty()) break;
-        }
-        MarkWritten(carried);
-        TellOnMessageLine(vkr::dui::JoinNames(names) + (names.size() == 1 ? u" was" : u" were") +
-                          u" written; the device warns: " + vkr::hart::DescribeResponseCode(command, code.bVal) + u".");
-        return S_OK;
-      }
-    }
   }
   for (const auto& [entry, state] : marks)
     SetControlStateById(entry, IsUserEntry(entry) ? state : state & ~vkr::dui::kStateChanged);
