@@ -500,6 +500,8 @@ HRESULT CovFDT_BaseConnectionImpl::SendTransactionRequest(VARIANT context, BSTR 
   if (SUCCEEDED(hr) && *result == VARIANT_TRUE) return S_OK;
   DropPending(invokeId);
   *result = VARIANT_FALSE;
+  // No answer will come for it: its parameter fails now, as an answer's failure would.
+  ReportUnanswered(context, kTextNotTaken);
   return E_FAIL;
 }
 
@@ -957,6 +959,10 @@ HRESULT CovFDT_BaseConnectionImpl::ReadParameterSync(VARIANT id, VARIANT_BOOL* d
   if (FAILED(hr)) return hr;
   if (created != VARIANT_TRUE) return S_FALSE;
   hr = SendTransactionBlocking(context, document, done);
+  // A request that got no answer (the channel did not take it, none came, the connection went)
+  // fails its parameter as a refusing answer would: whoever waits for it learns why.
+  if ((FAILED(hr) || *done != VARIANT_TRUE) && !m_bLastTransactionAnswered)
+    ReportUnanswered(context, *done != VARIANT_TRUE ? kTextNotTaken : kTextNoAnswer);
   if (FAILED(hr)) {
     *done = VARIANT_FALSE;
     return hr;
@@ -976,6 +982,10 @@ HRESULT CovFDT_BaseConnectionImpl::WriteParameterSync(VARIANT id, VARIANT value,
   if (FAILED(hr)) return hr;
   if (created != VARIANT_TRUE) return S_FALSE;
   hr = SendTransactionBlocking(context, document, done);
+  // A request that got no answer (the channel did not take it, none came, the connection went)
+  // fails its parameter as a refusing answer would: whoever waits for it learns why.
+  if ((FAILED(hr) || *done != VARIANT_TRUE) && !m_bLastTransactionAnswered)
+    ReportUnanswered(context, *done != VARIANT_TRUE ? kTextNotTaken : kTextNoAnswer);
   if (FAILED(hr)) {
     *done = VARIANT_FALSE;
     return hr;

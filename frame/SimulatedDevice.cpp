@@ -624,7 +624,10 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
     }
     case 134: {
       const auto address = static_cast<std::uint16_t>(data[0] << 8 | data[1]);
-      c.memory[address] = static_cast<std::uint16_t>(data[2] << 8 | data[3]);
+      const auto word = static_cast<std::uint16_t>(data[2] << 8 | data[3]);
+      // A word never written holds 0: writing 0 there keeps the memory as it was.
+      const auto held = c.memory.find(address);
+      if (held != c.memory.end() || word != 0) c.memory[address] = word;
       Changed();
       return done(data);
     }

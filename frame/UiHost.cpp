@@ -940,7 +940,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   const std::string invokeId = frame->activeX.OpenControls().back().invokeId;
   RECT r{};
   GetWindowRect(window, &r);
-  bool badPage = false, rendered = false;
+  bool badPage = false, rendered = false, pictured = false;  // pictured: a picture was tried
   // The data set and the transmitter before the user's work, to tell what the work changed.
   const std::string before = actions.empty() ? std::string() : DataSetNow(*session);
   const std::string deviceBefore = DeviceFileText(device->config);
@@ -963,7 +963,10 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       stopped = "the user interface closed before the item " + std::to_string(action.id) + " was reached";
       break;
     }
-    if (action.kind == Action::Kind::Click) rendered = RenderPages(window, png, page, &badPage);
+    if (action.kind == Action::Kind::Click) {
+      rendered = RenderPages(window, png, page, &badPage);
+      pictured = true;
+    }
     const Item item = FindItem(frame->activeX, action.id);
     const std::size_t record = frame->activeX.record.size(), told = frame->userMessages.size();
     if (journal)
@@ -1000,7 +1003,10 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   }
   if (stopped.empty() && !g_waitedInVain.empty()) stopped = g_waitedInVain;
   const bool open = stopped.empty() && IsOpen(frame->activeX, invokeId);
-  if (open) rendered = RenderPages(window, png, page, &badPage);
+  if (open) {
+    rendered = RenderPages(window, png, page, &badPage);
+    pictured = true;
+  }
   if (stopped.empty() && !g_waitedInVain.empty()) stopped = g_waitedInVain;
   toldLog.Note(*frame);
   if (rendered && page.empty())
@@ -1061,7 +1067,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
 
   if (!stopped.empty()) failures.push_back(stopped);
   if (!absent.empty()) failures.push_back("the user interface could not reach the transmitter: " + absent);
-  if (!rendered) failures.push_back("the picture could not be written to " + png);
+  if (pictured && !rendered) failures.push_back("the picture could not be written to " + png);
   if (badPage) failures.push_back("no page " + page + " in the user interface's page tree");
   if (kept.why == KeptOpen::Why::InvalidEntry)
     failures.push_back("the control is still open with an invalid entry" +

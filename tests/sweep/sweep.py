@@ -52,6 +52,12 @@ EXCEPTIONS = [
      "says so once and closes on the user's second request (the loop current controls' Part, U48)"),
     (r"f1p9", r"^type 706 offline$", "offline",
      "the echo page's range chooses how much of the curve its chart shows; nothing of it goes to the device"),
+    (r"f1p4", r"^click 221$", "unasked",
+     "the Advanced page's Send writes the probe fault setting back every time, changed or not (its Part's "
+     "Send, step 5): the device holds the same setting and counts the write"),
+    (r"f1p6", r" with 6#2=", "told",
+     "the HART page's second command 6 repeats the first, which the device confirmed with both settings: "
+     "whatever becomes of the repeat, the device holds what the user asked for, and nothing is told"),
     (r"f1p6", r"^click 221( with|$)", "unasked",
      "the HART page's Send writes command 6 once for each of its two settings, polling address and loop "
      "current mode, changed or not (the HART page's Part); the device counts each write"),
@@ -486,8 +492,12 @@ def judge_fault(sweep, ui, steps, answers, h, f, fault, applies_data_set, look):
         if fd.get(key) != hd.get(key):
             sweep.fail(ui, action, "unasked", "the transmitter's %s became %s (healthy: %s)" % (
                 key, fd.get(key), hd.get(key)), f)
-    # A write the failure stopped is told as a write (or a procedure) that did not happen.
+    # A write the failure stopped is told as a write (or a procedure) that did not happen. An entry
+    # the failure left greyed took no typing: the host stopped there, and said so.
+    refused_typing = "has no item" in f.last and "that takes" in f.last
     lost = [k for k in set(hd) | set(bd) if k not in COUNTERS and hd.get(k) != bd.get(k) and fd.get(k) != hd.get(k)]
+    if refused_typing:
+        lost = []
     if lost and not any(w in t for t in told for w in NOT_DONE_WORDS):
         sweep.fail(ui, action, "told as write", "the transmitter did not take %s and nothing says it was not "
                    "written (told: %s)" % (", ".join(sorted(lost)), " / ".join(told) or "nothing"), f)
@@ -504,6 +514,9 @@ def judge_fault(sweep, ui, steps, answers, h, f, fault, applies_data_set, look):
         # The value the device gave before a write that failed is no invention either.
         before = look.items.get(key, {}).get("text") if look else None
         allowed = {healthy["text"], before} | PLACEHOLDERS
+        # A field may say why it holds no value.
+        if any(w in text for w in ("could not be read", "Not read", "Not connected")):
+            continue
         if key[1] in typed:
             allowed.add(typed[key[1]])
         if key[0] == 0 and text not in allowed and text.strip() not in allowed:

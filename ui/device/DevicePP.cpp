@@ -574,7 +574,7 @@ std::optional<std::vector<UINT>> CDevicePP::FieldsOfRead(LONG id) const {
     case kMessage: return std::vector<UINT>{kMessageEdit};
     case kFinalAssembly: return std::vector<UINT>{kFinalAssemblyEdit};
     case kTagDescriptorDate: return std::vector<UINT>{kTagEdit, kDescriptorEdit, kDayEdit, kMonthEdit, kYearEdit};
-    case kWriteProtect: return std::vector<UINT>{kWriteProtectEdit};
+    case kWriteProtect: return std::vector<UINT>{kWriteProtectEdit, kDistributorEdit};
     case kCommand14: return std::vector<UINT>{kSensorSerialEdit, kUpperLimitEdit, kLowerLimitEdit, kMinimumSpanEdit};
     case kLongTag: return std::vector<UINT>{kLongTagEdit};
     default: return std::nullopt;

@@ -403,9 +403,6 @@ bool CHartPP::GetsBothSettings() {
 
 HRESULT CHartPP::OnSend() {
   if (!BeginSend()) return S_FALSE;
-  // Both settings go out; their entries stay usable so the user can edit again after a send.
-  SetControlStateById(kParPollingAddress, kStateUsableChanged);
-  SetControlStateById(kParLoopCurrentMode, kStateUsableChanged);
   // Command 6 carries both: a setting the device never gave and the user did not enter is not
   // made up.
   if (!GetsBothSettings()) return E_FAIL;
@@ -420,6 +417,10 @@ HRESULT CHartPP::OnSend() {
                         vkr::Utf8ToUtf16(std::to_string(highest)) + u".");
     return S_OK;
   }
+  // Both settings go out (no earlier: a Send that stops sends nothing and marks nothing); their
+  // entries stay usable so the user can edit again after a send.
+  SetControlStateById(kParPollingAddress, kStateUsableChanged);
+  SetControlStateById(kParLoopCurrentMode, kStateUsableChanged);
 
   struct SPair {
     LONG from;
