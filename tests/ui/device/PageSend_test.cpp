@@ -195,12 +195,6 @@ TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
   EXPECT_EQ(Stored(device_->config), stored);
 }
 
-// On every page with device answers, an entry typed while the page still reads is the user's:
-// the answers after the keystroke (the channel holds each back a moment; a field beside it that
-// the same read fills shows "Loading..." until then) leave the entry and its changed mark, and
-// Send writes it. The Command page is typed into during its first read after opening, the others
-// during their first read when first shown, the Advanced page during the read of the frame's
-// Refresh (its fields take input only once filled). The Values page has nothing the user edits.
 // A Send that stops at an entry the page cannot take writes nothing and says so on every page,
 // naming the entry; the transmitter holds what it held.
 TEST_F(PageSend, ASendStoppedByAnInvalidEntryNamesIt) {
@@ -226,44 +220,6 @@ TEST_F(PageSend, ASendStoppedByAnInvalidEntryNamesIt) {
     EXPECT_EQ(MessageLine(), std::string(label) + " was not written: its entry is not valid.");
     EXPECT_EQ(Stored(device_->config), stored);
     ASSERT_NO_FATAL_FAILURE(Enter(edit, was.c_str()));
-  }
-}
-
-TEST_F(PageSend, AnEntryTypedWhileThePageReadsIsKeptAndSent) {
-  // Online first, as a frame host takes the DTM online before it opens the function.
-  ASSERT_EQ(ui::GoOnline(session_->Dtm()), S_OK);
-  ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
-  Channel().alwaysFault.delayMs = 1000;
-  ASSERT_NO_FATAL_FAILURE(OpenFrame());
-  auto container = Query<IovFdtActiveXContainer>(session_->Dtm());
-  ASSERT_TRUE(container);
-  for (const SEdit& edit : Edits()) {
-    SCOPED_TRACE(edit.page);
-    Channel().alwaysFault.delayMs = 1000;
-    ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(edit.index)));
-    if (GetWindowLongA(Item(edit, edit.control), GWL_STYLE) & ES_READONLY) {
-      ASSERT_TRUE(
-          PumpUntil([&] { return !(GetWindowLongA(Item(edit, edit.control), GWL_STYLE) & ES_READONLY); }, 20000));
-      ASSERT_TRUE(vkr::ui::Click(frame->GetDlgItem(kOnlineRefresh)));
-    }
-    ASSERT_NO_FATAL_FAILURE(Enter(edit, edit.text));
-    Channel().alwaysFault.delayMs = 0;
-    bool waited = false;
-    EXPECT_TRUE(PumpUntil(
-        [&] {
-          waited = waited || vkr::ui::WindowText(Item(edit, edit.witness)) == "Loading...";
-          return waited && vkr::ui::WindowText(Item(edit, edit.witness)) != "Loading...";
-        },
-        15000))
-        << "the answer came before the keystroke";
-    // The DTM's word that it is online may come after the keystroke too: the pages read every
-    // entry again, the triggers' stored values among them, which are no clicks of the user.
-    ASSERT_EQ(container->BroadcastToActiveX(vkr::UI4(10003), vkr::UI4(67)), S_OK);
-    vkr::frame::TransferSession::Pump(1500);
-    EXPECT_EQ(Text(edit), edit.text);
-    EXPECT_TRUE(Changed(edit));
-    EXPECT_TRUE(Send(edit, false));
-    EXPECT_EQ(MessageLine(), "");
   }
 }
 

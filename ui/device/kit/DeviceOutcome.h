@@ -61,6 +61,9 @@ std::u16string NotReadText(const std::vector<std::u16string>& names, const SDevi
 std::u16string NotDoneText(std::u16string_view what, const SDeviceOutcome& outcome, BYTE command = 0);
 // Send offline with nothing the user typed.
 inline constexpr char16_t kNothingWrittenOffline[] = u"Nothing was written: no device is connected.";
+// Send while a read of the page is on the channel.
+inline constexpr char16_t kNothingWrittenWhileReading[] =
+    u"Nothing was written: the page is still reading the device. Send again once its values are in.";
 // "A was not written: its entry is not valid." (several: "their entries are not valid").
 std::u16string InvalidEntryText(const std::vector<std::u16string>& names);
 

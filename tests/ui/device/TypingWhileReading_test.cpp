@@ -1,0 +1,284 @@
+// Typing while the page reads, at the wire's speed, judged by what the transmitter holds: the module's
+// online frame on the simulated transmitter, each request of a page's read held on the channel in
+// turn while the user types into every entry of the page (and the DTM says again that it is online,
+// so that the page reads everything once more). Whatever the moment, an entry either took no typing
+// (its value was on its way, and the field said so) or keeps what was typed with its change mark
+// through every answer after it, and Send writes exactly what was typed.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "frame/FrameChannel.h"
+#include "frame/ProjectFiles.h"
+#include "frame/Quiet.h"
+#include "tests/support/live_page_host.h"
+#include "ui/device/DeviceUiIds.h"
+#include "ui/device/OnlineParameterization.h"
+#include "ui/device/kit/DeviceOutcome.h"
+
+namespace {
+
+using namespace vkr::test;
+using vkr::frame::FrameChannel;
+
+// One entry: the control, what the user types (a combo: the item chosen), and what the transmitter
+// holds then: the device file's line, the byte it starts at and the bytes there.
+struct SRow {
+  UINT control;
+  const char* text;
+  const char* line;
+  int at;
+  const char* bytes;
+};
+
+struct SPage {
+  const char* name;
+  ULONG index;
+  std::vector<SRow> rows;
+};
+
+// The default transmitter with every setting apart from its default and from its neighbours.
+const char* const kDistinct[][2] = {
+    {"damping", "3FC00000"},
+    {"displaySettings", "0402050306073F400000"},
+    {"echoSettings", "19013E4CCCCDBD4CCCCD"},
+    {"finalAssembly", "000011"},
+    {"longTag", "44495354494E43542054414E4B00000000000000000000000000000000000000"},
+    {"message", "1094D424E0D4814481393349514152820820820820820820"},
+    {"tagDescriptorDate", "314B7782082038F4942204C930F820820820030479"},
+    {"upperRange", "3F800000"},
+    {"lowerRange", "40E00000"},
+};
+
+const SPage kPages[] = {
+    {"Command",
+     0,
+     {{383, "Distance", "displaySettings", 0, "05"},
+      {448, "42", "displaySettings", 4, "2A"},
+      {542, "2.5", "damping", 0, "40200000"},
+      {544, "1.25", "upperRange", 0, "3FA00000"},
+      {545, "6.5", "lowerRange", 0, "40D00000"}}},
+    {"Process", 1, {{399, "3", "damping", 0, "40400000"}}},
+    {"Device",
+     3,
+     {{205, "TANK9", "tagDescriptorDate", 0, "50138BE60820"},
+      {299, "KEEP DRY", "message", 0, "2C5150804499820820820820820820820820820820820820"},
+      {359, "99", "finalAssembly", 0, "000063"}}},
+    {"Advanced",
+     4,
+     {{554, "30", "echoSettings", 0, "4B"},
+      {556, "Park 8 mA", "echoSettings", 1, "05"},
+      {555, "0.25", "echoSettings", 2, "3E800000"},
+      {697, "0.125", "echoSettings", 6, "3E000000"}}},
+    {"HART", 6, {{700, "Disabled", "loopCurrentMode", 0, "00"}}},
+};
+
+std::map<std::string, std::string> Lines(const vkr::frame::SimulatedDevice::Configuration& c) {
+  std::map<std::string, std::string> lines;
+  const std::string text = vkr::frame::DeviceFileText(c);
+  std::size_t from = 0;
+  while (from < text.size()) {
+    std::size_t end = text.find('\n', from);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(from, end - from);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t blank = line.find(' ');
+    if (blank != std::string::npos) lines[line.substr(0, blank)] = line.substr(blank + 1);
+    from = end + 1;
+  }
+  return lines;
+}
+
+class TypingWhileReading : public LivePageHostTest, public ::testing::WithParamInterface<SPage> {
+ protected:
+  void SetUp() override {
+    std::string text = vkr::frame::DeviceFileText(device_->config);
+    for (const auto& [name, hex] : kDistinct) {
+      const std::size_t at = text.find(std::string(name) + " ");
+      ASSERT_NE(at, std::string::npos) << name;
+      const std::size_t end = text.find('\n', at);
+      text.replace(at, end - at, std::string(name) + " " + hex);
+    }
+    std::string why;
+    ASSERT_TRUE(vkr::frame::ParseDeviceFile(text, &device_->config, &why)) << why;
+    // The probe-fault word holds other bits, which its write must keep.
+    device_->config.memory[0x007C] = 0x0123;
+    initial_ = device_->config;
+    ASSERT_NO_FATAL_FAILURE(StartSession());
+    bool uploaded = false;
+    ASSERT_EQ(session_->Upload(&uploaded), S_OK);
+    ASSERT_TRUE(uploaded);
+  }
+  void TearDown() override {
+    Channel().onDataExchange = nullptr;
+    Channel().ReleaseHeldAnswers();
+    if (session_ && session_->Dtm()) session_->Frame()->activeX.CloseAll();
+    vkr::frame::WaitUntilQuiet();
+    LivePageHostTest::TearDown();
+  }
+
+  FrameChannel& Channel() const { return *session_->Channel(); }
+  static bool Quiet() { return vkr::frame::WaitUntilQuiet(60000); }
+  COnlineParameterization* OpenFrame() {
+    IUnknown* opened = OpenFunction(1);
+    if (!opened) return nullptr;
+    vkr::ComPtr<IPPFrameCtrl> control;
+    opened->QueryInterface(IPPFrameCtrl::iid, control.PutVoid());
+    return dynamic_cast<COnlineParameterization*>(static_cast<CovFDT_BasePPFrameImpl*>(control.Get()));
+  }
+  CovFDT_BaseActiveXImpl* Page() const { return dynamic_cast<CovFDT_BaseActiveXImpl*>(frame_->Page(GetParam().index)); }
+  HWND Item(UINT id) const { return GetDlgItem(Page()->DialogWindow(), static_cast<int>(id)); }
+  std::string MessageLine() const { return vkr::ui::WindowText(frame_->GetDlgItem(kOnlineMessage)); }
+  bool Changed(UINT control) const {
+    const CActXParInfo* table = Page()->ParameterTable();
+    for (ULONG i = 0; table && !table[i].IsEnd(); ++i)
+      if (table[i].m_nCtrlId == control && (table[i].m_nState & 0x2)) return true;
+    return false;
+  }
+  bool TakesTyping(HWND item) const {
+    if (!IsWindowEnabled(item) || !IsWindowVisible(item)) return false;
+    return vkr::ui::ClassName(item) == "ComboBox" || !(GetWindowLongA(item, GWL_STYLE) & ES_READONLY);
+  }
+  // The user's text into the item as a person puts it there; whether the item shows it then.
+  bool Enter(const SRow& row) {
+    HWND item = Item(row.control);
+    if (vkr::ui::ClassName(item) == "ComboBox") {
+      vkr::ui::SelectItem(item, std::string_view(row.text));
+    } else if (vkr::ui::Click(item)) {
+      SendMessageA(item, EM_SETSEL, 0, -1);
+      vkr::ui::TypeText(item, row.text);
+    }
+    return vkr::ui::WindowText(item) == row.text;
+  }
+  // Holds the answer to the nth request from now on the channel; false when the page sent fewer.
+  bool HoldRequest(std::size_t nth, const std::function<void()>& start) {
+    Channel().CountRequestsFromNow();
+    Channel().onDataExchange = [this, nth](std::size_t) {
+      if (Channel().requestLog.size() != nth) return;
+      FrameChannel::Fault hold;
+      hold.held = true;
+      Channel().faults.push_front(hold);
+    };
+    start();
+    // Everything else the page set going is done: only the held answer is still to come.
+    const auto stuck = [&] {
+      vkr::ui::PumpUntilIdle();
+      return Channel().HeldAnswers() > 0 && Channel().PendingAnswers() == Channel().HeldAnswers() &&
+             vkr::platform::ProcessIsIdle();
+    };
+    const bool held =
+        PumpUntil([&] { return stuck() || (Channel().HeldAnswers() == 0 && vkr::frame::WaitUntilQuiet(0)); }, 60000) &&
+        Channel().HeldAnswers() > 0;
+    Channel().onDataExchange = nullptr;
+    return held;
+  }
+
+  vkr::frame::SimulatedDevice::Configuration initial_;
+  COnlineParameterization* frame_ = nullptr;
+};
+
+// The page's reads: its first when it is first shown (the Command page shows first, when the frame
+// opens, before the user can act), and that of the frame's Refresh. Each request of them is held in
+// turn, everything else done, while the user types into every entry of the page; when a field of the
+// page still waits for its value, the user clicks Send before the answer comes, which writes nothing
+// and says why. Closing the frame while a request is on the channel writes nothing.
+TEST_P(TypingWhileReading, EveryEntryTypedAtEveryMomentOfTheReadIsKeptAndSentOrTookNoTyping) {
+  const SPage& page = GetParam();
+  std::size_t refused = 0, kept = 0;
+  for (const bool refresh : {false, true}) {
+    if (!refresh && page.index == 0) continue;
+    for (std::size_t nth = 1;; ++nth) {
+      SCOPED_TRACE(std::string(refresh ? "Refresh" : "first show") + ": typed while request " + std::to_string(nth) +
+                   " was on the channel");
+      device_->config = initial_;
+      Channel().wireBitsPerSecond = 0;
+      frame_ = OpenFrame();
+      ASSERT_NE(frame_, nullptr);
+      ASSERT_TRUE(Quiet());
+      if (refresh) {
+        ASSERT_TRUE(vkr::ui::SelectItem(frame_->TreeControl(), static_cast<int>(page.index)));
+        ASSERT_TRUE(Quiet());
+      }
+      Channel().wireBitsPerSecond = vkr::frame::kHartBitsPerSecond;
+      const bool held = HoldRequest(nth, [&] {
+        if (refresh)
+          ASSERT_TRUE(vkr::ui::Click(frame_->GetDlgItem(kOnlineRefresh)));
+        else
+          ASSERT_TRUE(vkr::ui::SelectItem(frame_->TreeControl(), static_cast<int>(page.index)));
+      });
+      if (!held) {
+        // The read has fewer requests. Closing the frame while the last was held wrote nothing.
+        EXPECT_EQ(Lines(device_->config), Lines(initial_));
+        session_->Frame()->activeX.CloseAll();
+        ASSERT_TRUE(Quiet());
+        break;
+      }
+      std::vector<bool> took;
+      for (const SRow& row : page.rows) {
+        SCOPED_TRACE(row.control);
+        const bool takes = TakesTyping(Item(row.control));
+        took.push_back(Enter(row));
+        // Typing goes where the field takes it, and nowhere else.
+        EXPECT_EQ(took.back(), takes) << vkr::ui::WindowText(Item(row.control));
+        (took.back() ? kept : refused) += 1;
+      }
+      // The DTM's word that it is online may come after the keystroke too: the pages read every
+      // entry again, the triggers' stored values among them, which are no clicks of the user.
+      auto container = Query<IovFdtActiveXContainer>(session_->Dtm());
+      ASSERT_TRUE(container);
+      ASSERT_EQ(container->BroadcastToActiveX(vkr::UI4(10003), vkr::UI4(67)), S_OK);
+      vkr::ui::PumpUntilIdle();
+      bool reading = false;
+      for (const SRow& row : page.rows) reading = reading || vkr::ui::WindowText(Item(row.control)) == "Loading...";
+      if (reading) {
+        ASSERT_TRUE(vkr::ui::Click(frame_->GetDlgItem(kOnlineSend)));
+        vkr::ui::PumpUntilIdle();
+      }
+      ASSERT_EQ(Channel().ReleaseHeldAnswers(), S_OK);
+      ASSERT_TRUE(Quiet());
+      Channel().wireBitsPerSecond = 0;
+      if (reading) {
+        EXPECT_EQ(MessageLine(), vkr::Utf16ToUtf8(vkr::dui::kNothingWrittenWhileReading));
+        EXPECT_EQ(Lines(device_->config), Lines(initial_));
+      }
+      for (std::size_t i = 0; i < page.rows.size(); ++i) {
+        const SRow& row = page.rows[i];
+        SCOPED_TRACE(row.control);
+        const std::string shown = vkr::ui::WindowText(Item(row.control));
+        if (took[i]) {
+          EXPECT_EQ(shown, row.text);
+          EXPECT_TRUE(Changed(row.control));
+        } else {
+          EXPECT_NE(shown, "Loading...");
+          EXPECT_TRUE(TakesTyping(Item(row.control)));
+        }
+      }
+      // Send writes what was typed, and nothing else.
+      SendMessageW(frame_->m_hWnd, vkr::dui::kMessageLineText, 0, reinterpret_cast<LPARAM>(u""));
+      ASSERT_TRUE(vkr::ui::Click(frame_->GetDlgItem(kOnlineSend)));
+      ASSERT_TRUE(Quiet());
+      EXPECT_EQ(MessageLine(), "");
+      std::map<std::string, std::string> want = Lines(initial_);
+      for (std::size_t i = 0; i < page.rows.size(); ++i)
+        if (took[i])
+          want[page.rows[i].line].replace(static_cast<std::size_t>(page.rows[i].at) * 2,
+                                          std::string(page.rows[i].bytes).size(), page.rows[i].bytes);
+      std::map<std::string, std::string> holds = Lines(device_->config);
+      for (auto& [name, bytes] : holds)
+        if (name.rfind("configChange", 0) == 0) bytes = want[name];
+      EXPECT_EQ(holds, want);
+      session_->Frame()->activeX.CloseAll();
+      ASSERT_TRUE(Quiet());
+    }
+  }
+  EXPECT_GT(kept, 0u);
+  std::printf("%s: %zu entries took no typing while their values were on their way, %zu kept it\n", page.name,
+              refused, kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, TypingWhileReading, ::testing::ValuesIn(kPages),
+                         [](const ::testing::TestParamInfo<SPage>& info) { return std::string(info.param.name); });
+
+}  // namespace
