@@ -11,6 +11,7 @@
 
 #include "frame/FrameChannel.h"
 #include "frame/FrameHost.h"
+#include "frame/Quiet.h"
 #include "frame/TransferSession.h"
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/fake_ui_dtm.h"
@@ -120,7 +121,7 @@ class PageSend : public LivePageHostTest {
     SendMessageW(frame->m_hWnd, vkr::dui::kMessageLineText, 0, reinterpret_cast<LPARAM>(u""));
     if (!vkr::ui::Click(frame->GetDlgItem(kOnlineSend))) return false;
     const bool done = PumpUntil([&] { return told ? !MessageLine().empty() : edit.written(device_->config); }, 20000);
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     return done;
   }
 
@@ -161,7 +162,7 @@ TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
   for (const SEdit& edit : Edits()) {
     SCOPED_TRACE(edit.page);
     ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(edit.index)));
-    vkr::frame::TransferSession::Pump(1000);
+    vkr::frame::WaitUntilQuiet();
     ASSERT_NO_FATAL_FAILURE(Enter(edit, edit.text));
     ASSERT_EQ(dataSet->Save(EmptyStream().Get(), TRUE), S_OK);
     for (const auto& [kind, inject, reason] : failures) {
@@ -212,7 +213,7 @@ TEST_F(PageSend, ASendStoppedByAnInvalidEntryNamesIt) {
     SEdit edit = Edits()[row];
     edit.control = control;
     ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(edit.index)));
-    vkr::frame::TransferSession::Pump(1000);
+    vkr::frame::WaitUntilQuiet();
     const std::string was = vkr::ui::WindowText(Item(edit, control));
     ASSERT_NO_FATAL_FAILURE(Enter(edit, text));
     const std::string stored = Stored(device_->config);
@@ -466,7 +467,7 @@ TEST_P(PageDistances, EveryDistanceIsCheckedInItsUnitAndRefusedByTheTransmitterB
           return !text.empty() && text != "Loading...";
         },
         20000));
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     if (row.control == 547) {
       ASSERT_TRUE(vkr::ui::Click(PageItem(0, 702)));
     }
@@ -487,7 +488,7 @@ TEST_P(PageDistances, EveryDistanceIsCheckedInItsUnitAndRefusedByTheTransmitterB
       return false;
     };
     if (row.outcome == SDistanceRow::EntryRefused) {
-      vkr::frame::TransferSession::Pump(1500);
+      vkr::frame::WaitUntilQuiet();
       EXPECT_FALSE(sent());
       EXPECT_EQ(stored(device_->config), stored(initial_));
       if (row.control == 547) {
