@@ -1,9 +1,10 @@
-// Typing while the page reads, at the wire's speed, judged by what the transmitter holds: the module's
-// online frame on the simulated transmitter, each request of a page's read held on the channel in
-// turn while the user types into every entry of the page (and the DTM says again that it is online,
-// so that the page reads everything once more). Whatever the moment, an entry either took no typing
-// (its value was on its way, and the field said so) or keeps what was typed with its change mark
-// through every answer after it, and Send writes exactly what was typed.
+// Typing while a page reads, judged by what the transmitter holds: the module's online frame on the
+// simulated transmitter, each request of a page's read held on the channel in turn while the user
+// types into every entry of the page (and the DTM says again that it is online, so that the page
+// reads everything once more). Whatever the moment, an entry either took no typing (its value was
+// on its way, and the field said so) or keeps what was typed with its change mark through every
+// answer after it, and Send writes exactly what was typed. Closing the frame while a request is on
+// the channel crashes nothing and loses nothing.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -85,8 +86,17 @@ std::map<std::string, std::string> Lines(const vkr::frame::SimulatedDevice::Conf
   return lines;
 }
 
-class TypingWhileReading : public LivePageHostTest, public ::testing::WithParamInterface<SPage> {
+// A page's read: its first when it is first shown, or that of the frame's Refresh.
+struct SCase {
+  const SPage* page;
+  bool refresh;
+};
+
+// The module's online frame on the distinct transmitter, uploaded.
+class LiveFrameTest : public LivePageHostTest {
  protected:
+  virtual const SPage& ThePage() const = 0;
+
   void SetUp() override {
     std::string text = vkr::frame::DeviceFileText(device_->config);
     for (const auto& [name, hex] : kDistinct) {
@@ -122,7 +132,7 @@ class TypingWhileReading : public LivePageHostTest, public ::testing::WithParamI
     opened->QueryInterface(IPPFrameCtrl::iid, control.PutVoid());
     return dynamic_cast<COnlineParameterization*>(static_cast<CovFDT_BasePPFrameImpl*>(control.Get()));
   }
-  CovFDT_BaseActiveXImpl* Page() const { return dynamic_cast<CovFDT_BaseActiveXImpl*>(frame_->Page(GetParam().index)); }
+  CovFDT_BaseActiveXImpl* Page() const { return dynamic_cast<CovFDT_BaseActiveXImpl*>(frame_->Page(ThePage().index)); }
   HWND Item(UINT id) const { return GetDlgItem(Page()->DialogWindow(), static_cast<int>(id)); }
   std::string MessageLine() const { return vkr::ui::WindowText(frame_->GetDlgItem(kOnlineMessage)); }
   bool Changed(UINT control) const {
@@ -173,7 +183,7 @@ class TypingWhileReading : public LivePageHostTest, public ::testing::WithParamI
   void ExpectHeld(const std::vector<bool>& took) const {
     std::map<std::string, std::string> want = Lines(initial_);
     for (std::size_t i = 0; i < took.size(); ++i) {
-      const SRow& row = GetParam().rows[i];
+      const SRow& row = ThePage().rows[i];
       if (took[i]) want[row.line].replace(static_cast<std::size_t>(row.at) * 2, std::string(row.bytes).size(), row.bytes);
     }
     EXPECT_EQ(Lines(device_->config), want);
@@ -183,94 +193,118 @@ class TypingWhileReading : public LivePageHostTest, public ::testing::WithParamI
   COnlineParameterization* frame_ = nullptr;
 };
 
-// The page's reads: its first when it is first shown (the Command page shows first, when the frame
-// opens, before the user can act), and that of the frame's Refresh. Each request of them is held in
-// turn, everything else done, while the user types into every entry of the page; when a field of the
-// page still waits for its value, the user clicks Send before the answer comes, which writes nothing
-// and says why.
+class TypingWhileReading : public LiveFrameTest, public ::testing::WithParamInterface<SCase> {
+ protected:
+  const SPage& ThePage() const override { return *GetParam().page; }
+};
+
+class ClosingWhileBusy : public LiveFrameTest, public ::testing::WithParamInterface<SPage> {
+ protected:
+  const SPage& ThePage() const override { return GetParam(); }
+};
+
+// Each request of the page's read held in turn, everything else done, while the user types into
+// every entry of the page (of the moments at which no field of the page waits, one is enough); when a
+// field still waits for its value, the user clicks Send before the answer comes, which writes nothing
+// and says why. The Command page shows first, when the frame opens, before the user can act: its
+// read is that of Refresh only. Refresh reads again on the same frame; a first show needs a new one.
 TEST_P(TypingWhileReading, EveryEntryTypedAtEveryMomentOfTheReadIsKeptAndSentOrTookNoTyping) {
-  const SPage& page = GetParam();
+  const SPage& page = ThePage();
+  const bool refresh = GetParam().refresh;
   std::size_t refused = 0, kept = 0;
-  for (const bool refresh : {false, true}) {
-    if (!refresh && page.index == 0) continue;
-    for (std::size_t nth = 1;; ++nth) {
-      SCOPED_TRACE(std::string(refresh ? "Refresh" : "first show") + ": typed while request " + std::to_string(nth) +
-                   " was on the channel");
-      device_->config = initial_;
-      Channel().wireBitsPerSecond = 0;
-      frame_ = OpenFrame();
-      ASSERT_NE(frame_, nullptr);
-      ASSERT_TRUE(Quiet());
-      if (refresh) {
+  bool idleSeen = false;
+  auto open = [&] {
+    Channel().wireBitsPerSecond = 0;
+    frame_ = OpenFrame();
+    ASSERT_NE(frame_, nullptr);
+    ASSERT_TRUE(Quiet());
+    if (!refresh) return;
+    ASSERT_TRUE(vkr::ui::SelectItem(frame_->TreeControl(), static_cast<int>(page.index)));
+    ASSERT_TRUE(Quiet());
+  };
+  if (refresh) {
+    ASSERT_NO_FATAL_FAILURE(open());
+  }
+  for (std::size_t nth = 1;; ++nth) {
+    SCOPED_TRACE("typed while request " + std::to_string(nth) + " was on the channel");
+    device_->config = initial_;
+    if (!refresh) {
+      ASSERT_NO_FATAL_FAILURE(open());
+    }
+    // The held request fixes the moment; the wire's speed only stretches the time around it. Refresh
+    // reads at the speed of a HART line, the first show (a new frame each time) at once.
+    if (refresh) Channel().wireBitsPerSecond = vkr::frame::kHartBitsPerSecond;
+    const bool held = HoldRequest(nth, [&] {
+      if (refresh)
+        ASSERT_TRUE(vkr::ui::Click(frame_->GetDlgItem(kOnlineRefresh)));
+      else
         ASSERT_TRUE(vkr::ui::SelectItem(frame_->TreeControl(), static_cast<int>(page.index)));
-        ASSERT_TRUE(Quiet());
-      }
-      Channel().wireBitsPerSecond = vkr::frame::kHartBitsPerSecond;
-      const bool held = HoldRequest(nth, [&] {
-        if (refresh)
-          ASSERT_TRUE(vkr::ui::Click(frame_->GetDlgItem(kOnlineRefresh)));
-        else
-          ASSERT_TRUE(vkr::ui::SelectItem(frame_->TreeControl(), static_cast<int>(page.index)));
-      });
-      if (!held) {
-        // The read has fewer requests.
-        session_->Frame()->activeX.CloseAll();
-        ASSERT_TRUE(Quiet());
-        break;
-      }
-      std::vector<bool> took;
-      for (const SRow& row : page.rows) {
-        SCOPED_TRACE(row.control);
-        const bool takes = TakesTyping(Item(row.control));
-        took.push_back(Enter(row));
-        // Typing goes where the field takes it, and nowhere else.
-        EXPECT_EQ(took.back(), takes) << vkr::ui::WindowText(Item(row.control));
-        (took.back() ? kept : refused) += 1;
-      }
-      // The DTM's word that it is online may come after the keystroke too: the pages read every
-      // entry again, the triggers' stored values among them, which are no clicks of the user.
-      auto container = Query<IovFdtActiveXContainer>(session_->Dtm());
-      ASSERT_TRUE(container);
-      ASSERT_EQ(container->BroadcastToActiveX(vkr::UI4(10003), vkr::UI4(67)), S_OK);
-      vkr::ui::PumpUntilIdle();
-      bool reading = false;
-      for (const SRow& row : page.rows) reading = reading || vkr::ui::WindowText(Item(row.control)) == "Loading...";
-      if (reading) {
-        ASSERT_TRUE(vkr::ui::Click(frame_->GetDlgItem(kOnlineSend)));
-        vkr::ui::PumpUntilIdle();
-      }
+    });
+    if (!held) break;  // the read has fewer requests
+    bool awaited = false;
+    for (HWND child = GetWindow(Page()->DialogWindow(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+      awaited = awaited || (IsWindowVisible(child) && vkr::ui::WindowText(child) == "Loading...");
+    if (!awaited && idleSeen) {
       ASSERT_EQ(Channel().ReleaseHeldAnswers(), S_OK);
       ASSERT_TRUE(Quiet());
-      Channel().wireBitsPerSecond = 0;
-      if (reading) {
-        EXPECT_EQ(MessageLine(), vkr::Utf16ToUtf8(vkr::dui::kNothingWrittenWhileReading));
-        EXPECT_EQ(Lines(device_->config), Lines(initial_));
-      }
-      for (std::size_t i = 0; i < page.rows.size(); ++i) {
-        const SRow& row = page.rows[i];
-        SCOPED_TRACE(row.control);
-        const std::string shown = vkr::ui::WindowText(Item(row.control));
-        if (took[i]) {
-          EXPECT_EQ(shown, row.text);
-          EXPECT_TRUE(Changed(row.control));
-        } else {
-          EXPECT_NE(shown, "Loading...");
-          EXPECT_TRUE(TakesTyping(Item(row.control)));
-        }
-      }
-      // Send writes what was typed, and nothing else.
-      SendMessageW(frame_->m_hWnd, vkr::dui::kMessageLineText, 0, reinterpret_cast<LPARAM>(u""));
+      if (!refresh) session_->Frame()->activeX.CloseAll();
+      continue;
+    }
+    idleSeen = idleSeen || !awaited;
+    std::vector<bool> took;
+    for (const SRow& row : page.rows) {
+      SCOPED_TRACE(row.control);
+      const bool takes = TakesTyping(Item(row.control));
+      took.push_back(Enter(row));
+      // Typing goes where the field takes it, and nowhere else.
+      EXPECT_EQ(took.back(), takes) << vkr::ui::WindowText(Item(row.control));
+      (took.back() ? kept : refused) += 1;
+    }
+    // The DTM's word that it is online may come after the keystroke too: the pages read every
+    // entry again, the triggers' stored values among them, which are no clicks of the user.
+    auto container = Query<IovFdtActiveXContainer>(session_->Dtm());
+    ASSERT_TRUE(container);
+    ASSERT_EQ(container->BroadcastToActiveX(vkr::UI4(10003), vkr::UI4(67)), S_OK);
+    vkr::ui::PumpUntilIdle();
+    bool reading = false;
+    for (const SRow& row : page.rows) reading = reading || vkr::ui::WindowText(Item(row.control)) == "Loading...";
+    if (reading) {
       ASSERT_TRUE(vkr::ui::Click(frame_->GetDlgItem(kOnlineSend)));
-      ASSERT_TRUE(Quiet());
-      EXPECT_EQ(MessageLine(), "");
-      ExpectHeld(took);
+      vkr::ui::PumpUntilIdle();
+    }
+    ASSERT_EQ(Channel().ReleaseHeldAnswers(), S_OK);
+    ASSERT_TRUE(Quiet());
+    Channel().wireBitsPerSecond = 0;
+    if (reading) {
+      EXPECT_EQ(MessageLine(), vkr::Utf16ToUtf8(vkr::dui::kNothingWrittenWhileReading));
+      EXPECT_EQ(Lines(device_->config), Lines(initial_));
+    }
+    for (std::size_t i = 0; i < page.rows.size(); ++i) {
+      const SRow& row = page.rows[i];
+      SCOPED_TRACE(row.control);
+      const std::string shown = vkr::ui::WindowText(Item(row.control));
+      if (took[i]) {
+        EXPECT_EQ(shown, row.text);
+        EXPECT_TRUE(Changed(row.control));
+      } else {
+        EXPECT_NE(shown, "Loading...");
+        EXPECT_TRUE(TakesTyping(Item(row.control)));
+      }
+    }
+    // Send writes what was typed, and nothing else.
+    SendMessageW(frame_->m_hWnd, vkr::dui::kMessageLineText, 0, reinterpret_cast<LPARAM>(u""));
+    ASSERT_TRUE(vkr::ui::Click(frame_->GetDlgItem(kOnlineSend)));
+    ASSERT_TRUE(Quiet());
+    EXPECT_EQ(MessageLine(), "");
+    ExpectHeld(took);
+    if (!refresh) {
       session_->Frame()->activeX.CloseAll();
       ASSERT_TRUE(Quiet());
     }
   }
   EXPECT_GT(kept, 0u);
-  std::printf("%s: %zu entries took no typing while their values were on their way, %zu kept it\n", page.name,
-              refused, kept);
+  std::printf("%s%s: %zu entries took no typing while their values were on their way, %zu kept it\n", page.name,
+              refresh ? " (Refresh)" : "", refused, kept);
 }
 
 FrameChannel* g_releasing = nullptr;
@@ -280,7 +314,7 @@ FrameChannel* g_releasing = nullptr;
 // is held, the answer after it. Nothing crashes; the frame does not go while the page's write waits
 // for the device (it stays open, and closes when asked again); the transmitter holds what was
 // written and the page's entries say so.
-TEST_P(TypingWhileReading, ClosingWhileARequestIsOnTheChannelCrashesNothingAndLosesNothing) {
+TEST_P(ClosingWhileBusy, ARequestOnTheChannelCrashesNothingAndLosesNothing) {
   const SPage& page = GetParam();
   for (const bool writing : {false, true}) {
     SCOPED_TRACE(writing ? "while Send writes" : "while the page reads");
@@ -329,7 +363,19 @@ TEST_P(TypingWhileReading, ClosingWhileARequestIsOnTheChannelCrashesNothingAndLo
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Pages, TypingWhileReading, ::testing::ValuesIn(kPages),
+std::vector<SCase> Cases() {
+  std::vector<SCase> cases;
+  for (const SPage& page : kPages)
+    for (const bool refresh : {false, true})
+      if (refresh || page.index != 0) cases.push_back({&page, refresh});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, TypingWhileReading, ::testing::ValuesIn(Cases()),
+                         [](const ::testing::TestParamInfo<SCase>& info) {
+                           return std::string(info.param.page->name) + (info.param.refresh ? "Refresh" : "FirstShow");
+                         });
+INSTANTIATE_TEST_SUITE_P(Pages, ClosingWhileBusy, ::testing::ValuesIn(kPages),
                          [](const ::testing::TestParamInfo<SPage>& info) { return std::string(info.param.name); });
 
 }  // namespace
