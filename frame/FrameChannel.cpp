@@ -128,6 +128,7 @@ FrameChannel::~FrameChannel() {
   }
   std::lock_guard lock(TimerLock());
   for (const Pending& p : m_pending) {
+    if (p.held) continue;
     TimerOwners().erase(p.timer);
     KillTimer(nullptr, p.timer);
   }
@@ -628,6 +629,13 @@ HRESULT FrameChannel::Answer(Pending answer, const Fault& fault, DWORD wireMs, V
     return S_OK;
   }
   const DWORD delay = wireMs + fault.delayMs;
+  if (fault.held) {
+    answer.held = true;
+    answer.delayMs = delay;
+    if (fault.kind == FaultKind::TwoAnswers) m_pending.push_back(answer);
+    m_pending.push_back(std::move(answer));
+    return S_OK;
+  }
   HRESULT hr = S_OK;
   if (fault.kind == FaultKind::TwoAnswers) hr = Schedule(answer, delay);
   if (SUCCEEDED(hr)) hr = Schedule(std::move(answer), delay);
@@ -658,6 +666,30 @@ HRESULT FrameChannel::Schedule(Pending answer, DWORD delayMs) {
     return FAILED(hr) ? hr : E_FAIL;
   }
   return S_OK;
+}
+
+std::size_t FrameChannel::HeldAnswers() const {
+  return static_cast<std::size_t>(std::count_if(m_pending.begin(), m_pending.end(), [](const Pending& p) { return p.held; }));
+}
+
+HRESULT FrameChannel::ReleaseHeldAnswers() {
+  std::vector<Pending> held;
+  for (auto it = m_pending.begin(); it != m_pending.end();) {
+    if (!it->held) {
+      ++it;
+      continue;
+    }
+    held.push_back(std::move(*it));
+    it = m_pending.erase(it);
+  }
+  HRESULT first = S_OK;
+  for (Pending& answer : held) {
+    answer.held = false;
+    const DWORD delay = answer.delayMs;
+    const HRESULT hr = Schedule(std::move(answer), delay);
+    if (FAILED(hr) && SUCCEEDED(first)) first = hr;
+  }
+  return first;
 }
 
 void FrameChannel::TimerProc(HWND, UINT, UINT_PTR id, DWORD) {

@@ -70,6 +70,8 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
     HRESULT result = E_FAIL;
     std::size_t keepBytes = 0;
     DWORD delayMs = 0;  // added to the wire delay
+    // The answer waits, on the channel, until ReleaseHeldAnswers: a test acts while it is there.
+    bool held = false;
     // With a command: 0 the next request of it; N its Nth data exchange counted since
     // CountRequestsFromNow (the first is 1).
     std::size_t occurrence = 0;
@@ -134,6 +136,9 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   // the connection are dropped. E_INVALIDARG for an unknown reference.
   HRESULT AbortConnection(const std::string& reference);
   std::size_t PendingAnswers() const { return m_pending.size(); }
+  // The answers faults hold (Fault::held), and sending them on their way (with their delays).
+  std::size_t HeldAnswers() const;
+  HRESULT ReleaseHeldAnswers();
   std::size_t ConnectionCount() const { return m_connections.size(); }
   // The references of the open connections, oldest first.
   std::vector<std::string> References() const;
@@ -180,6 +185,8 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
     std::u16string invokeId;
     std::u16string document;
     int command = -1;  // a data exchange's command
+    bool held = false;  // waits for ReleaseHeldAnswers (no timer yet)
+    DWORD delayMs = 0;  // of a held answer, once released
   };
 
   static void TimerProc(HWND, UINT, UINT_PTR id, DWORD);

@@ -248,6 +248,10 @@ Item FindItem(const ActiveXHost& activeX, int id) {
   return {};
 }
 
+bool IsReadOnly(HWND item) {
+  return vkr::ui::ClassName(item) == "Edit" && (GetWindowLongA(item, GWL_STYLE) & ES_READONLY) != 0;
+}
+
 bool IsList(HWND item) {
   const std::string name = vkr::ui::ClassName(item);
   return name == "ComboBox" || name == "ListBox";
@@ -274,6 +278,8 @@ std::string Entries(HWND item) {
 bool TypeInto(HWND item, const std::string& text) {
   if (!item) return false;
   if (IsList(item)) return vkr::ui::SelectItem(item, text);
+  // A read-only edit takes no keystroke: nothing would be typed.
+  if (IsReadOnly(item)) return false;
   if (!vkr::ui::Click(item)) return false;
   vkr::ui::PumpUntilIdle();
   SendMessageA(item, EM_SETSEL, 0, -1);
@@ -978,6 +984,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       const std::string has = !item.window                            ? ""
                               : IsWindowVisible(item.window) == FALSE ? " (it is hidden)"
                               : IsWindowEnabled(item.window) == FALSE ? " (it is greyed)"
+                              : action.kind == Action::Kind::Type && IsReadOnly(item.window) ? " (it is read-only)"
                               : action.kind == Action::Kind::Type && IsList(item.window)
                                   ? " (it has " + Entries(item.window) + ")"
                                   : "";

@@ -5,13 +5,20 @@
 //     carries to the page's decoders;
 //   1 the next answers of the HART service to a command the page sends (data, response code,
 //     device status);
-//   2 a click on one of the page's buttons (Refresh, Send, its own commands);
-//   3 time passing, for what the page does on its timers.
-// No answer may crash or hang the page. The page works hidden, and is painted once at the end when
-// the first byte's high bit asks for it; then it closes cleanly: it says it is ready to go, asks
-// the device nothing more, leaves no window or timer behind and lets go of the DTM.
+//   2 a click on one of the page's buttons, or on one of the frame's (Refresh, Send, Read);
+//   3 time passing, for what the page does on its timers;
+//   4 typing into one of the page's edits, or a choice in one of its combo boxes.
+// No answer may crash or hang the page. The page is shown, as the frame shows it, so that clicks
+// land (a hidden window takes none) and the scripted answers are used by what the buttons start:
+// Send, self test, reset, loop test, echo read, digitize, the raw command. Then it closes cleanly:
+// it says it is ready to go, asks the device nothing more, leaves no window or timer behind and
+// lets go of the DTM. With VKR_FUZZ_STATS set, the run counts at exit how many clicks landed.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -43,10 +50,16 @@ using vkr::test::dui::FakeTransaction;
 constexpr std::size_t kMaxInput = 4096;
 constexpr int kMaxSteps = 48;
 
-// The parameters whose values are a command's answer bytes.
-constexpr ULONG kAnswers[] = {kParCommand0Complete,  kParCommand1Complete,  kParCommand2Complete,
-                              kParCommand3Complete,  kParCommand14Complete, kParCommand15Complete,
-                              kParCommand48Complete, kParCommand6Complete};
+// The parameters whose values are a command's answer bytes, and those the pages' own commands
+// (self test, master reset, the device-specific reads and writes) answer through.
+constexpr ULONG kAnswers[] = {kParCommand0Complete,  kParCommand1Complete,    kParCommand2Complete,
+                              kParCommand3Complete,  kParCommand14Complete,   kParCommand15Complete,
+                              kParCommand48Complete, kParCommand6Complete,    kParSelfTestResponse,
+                              kParMasterResetResponse, kParSpCmd1,            kParSpCmd2,
+                              kParCommand131,        kParRangeValues,         kParMessage,
+                              kParDescriptorTagDate, kParFinalAssemblyNumber, kParLongTag};
+// The frame's buttons, which reach a page as the DTM's report of their parameters.
+constexpr ULONG kTriggers[] = {kParButtonRefresh, kParButtonSend, kParButtonRead};
 // The commands the pages send through the HART service.
 constexpr BYTE kCommands[] = {3, 6, 7, 12, 13, 17, 18, 33, 34, 35, 38, 40, 41, 42, 44, 45, 46, 48, 128, 129, 130, 131,
                               132, 133, 134, 135, 136, 137, 138, 139, 140, 141, 142, 143, 144, 145};
@@ -88,20 +101,43 @@ bool RegisterPages() {
   return true;
 }
 
-// The page's buttons, in window order.
+// The page's edits and combo boxes a person can reach, in window order.
+std::vector<HWND> Entries(HWND window) {
+  std::vector<HWND> found;
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    char name[32] = {};
+    GetClassNameA(child, name, sizeof name);
+    if (!IsWindowVisible(child)) continue;
+    const std::string_view kind(name);
+    if ((kind == "Edit" || kind == "ComboBox") && IsWindowEnabled(child)) found.push_back(child);
+    if (kind != "ComboBox")
+      for (HWND inner : Entries(child)) found.push_back(inner);
+  }
+  return found;
+}
+
+// The page's buttons a person can click, in window order.
 std::vector<HWND> Buttons(HWND window) {
   std::vector<HWND> found;
   for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     char name[32] = {};
     GetClassNameA(child, name, sizeof name);
-    // The page's own visibility: the harness window itself stays hidden.
-    const bool shown = (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) != 0;
-    if (!shown) continue;
+    if (!IsWindowVisible(child)) continue;
     if (std::string_view(name) == "Button" && IsWindowEnabled(child)) found.push_back(child);
     for (HWND inner : Buttons(child)) found.push_back(inner);
   }
   return found;
 }
+
+// How many clicks landed and how many found no button or were refused, told at exit.
+struct ClickCount {
+  std::size_t landed = 0, refused = 0;
+  ~ClickCount() {
+    if (std::getenv("VKR_FUZZ_STATS"))
+      std::fprintf(stderr, "clicks: %zu landed, %zu refused or without a button\n", landed, refused);
+  }
+};
+ClickCount g_clicks;
 
 // Every window of the process.
 std::size_t Windows() {
@@ -142,21 +178,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   vkr::fuzz::Input in(data, size);
   const BYTE first = in.Byte();
   const Page& page = kPages[(first & 0x7F) % (sizeof kPages / sizeof kPages[0])];
-  // Painting is most of a run's time: only an input that asks for it (the first byte's high bit)
-  // has its page painted, once, at the end.
-  const bool painted = (first & 0x80) != 0;
   vkr::test::dui::FakeClock clock;
   auto dtm = FakeDeviceDtm::Create();
   dtm->SetState(dsONLINE);
   const std::size_t windows = Windows();
   const std::size_t timers = vkr::platform::TimerCount();
   {
-    // Hidden while it works: painted once, at the end.
-    DevicePageHarness harness(page.clsid, static_cast<IovFdtBaseDTM*>(dtm.Get()), 760, 560, false);
+    DevicePageHarness harness(page.clsid, static_cast<IovFdtBaseDTM*>(dtm.Get()), 760, 560, true);
     const bool opened = harness.Ok();
     if (opened) {
       for (int step = 0; step < kMaxSteps && in.More(); ++step) {
-        switch (in.Byte() % 4) {
+        switch (in.Byte() % 5) {
           case 0: {
             const ULONG id = kAnswers[in.Byte() % (sizeof kAnswers / sizeof kAnswers[0])];
             const std::string_view bytes = in.Take(in.Byte() % 40);
@@ -172,19 +204,42 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           }
           case 2: {
             const std::vector<HWND> buttons = Buttons(harness.Window());
-            const BYTE pick = in.Byte();
-            if (!buttons.empty()) vkr::ui::Click(buttons[pick % buttons.size()]);
+            const std::size_t pick = in.Byte() % (buttons.size() + std::size(kTriggers));
+            if (pick >= buttons.size()) {
+              VARIANT pressed = vkr::EmptyVariant();
+              pressed.vt = VT_UI1;
+              pressed.bVal = 1;
+              dtm->SetParameterValue(vkr::UI4(kTriggers[pick - buttons.size()]), pressed);
+            } else if (vkr::ui::Click(buttons[pick])) {
+              ++g_clicks.landed;
+            } else {
+              ++g_clicks.refused;
+            }
             break;
           }
-          default:
+          case 3:
             clock.Advance(50u * (1 + in.Byte() % 40));
             break;
+          default: {
+            const std::vector<HWND> entries = Entries(harness.Window());
+            const BYTE pick = in.Byte();
+            const std::string_view bytes = in.Take(in.Byte() % 12);
+            if (entries.empty()) break;
+            HWND entry = entries[pick % entries.size()];
+            char name[32] = {};
+            GetClassNameA(entry, name, sizeof name);
+            if (std::string_view(name) == "ComboBox") {
+              vkr::ui::SelectItem(entry, bytes.empty() ? 0 : bytes[0] % 8);
+            } else if (vkr::ui::Click(entry)) {
+              // Printable characters, as a keyboard gives them.
+              std::string text;
+              for (char c : bytes) text.push_back(static_cast<char>(0x20 + static_cast<unsigned char>(c) % 95));
+              SendMessageA(entry, EM_SETSEL, 0, -1);
+              vkr::ui::TypeText(entry, text.empty() ? std::string("\b") : text);
+            }
+            break;
+          }
         }
-        vkr::ui::PumpUntilIdle();
-      }
-      // The page as the user then sees it.
-      if (painted) {
-        ShowWindow(harness.Window(), SW_SHOWNA);
         vkr::ui::PumpUntilIdle();
       }
     }

@@ -427,7 +427,7 @@ class DtmThreadCyclicReads : public DtmThreadFixture {
   // Moves the fake clock; the thread's timer fires once for the whole step.
   void Tick(DWORD ms) {
     clock.Advance(ms);
-    PumpFor(60);
+    ASSERT_TRUE(PumpUntilQuiet());
   }
   FakeTickCount clock{1000};
 };
@@ -525,25 +525,25 @@ TEST(DtmThreadTimer, SleepsWithoutWorkAndCountsFromTheWake) {
   EXPECT_FALSE(timer.TimerRunning());
   EXPECT_EQ(timer.TimerInterval(), 100u);
   clock.Advance(500);
-  PumpFor(60);
+  ASSERT_TRUE(PumpUntilQuiet());
   EXPECT_TRUE(timer.events.empty());
 
   ASSERT_EQ(timer.SetTimerWork(true), S_OK);
   EXPECT_TRUE(timer.TimerRunning());
   clock.Advance(100);
-  PumpFor(60);
+  ASSERT_TRUE(PumpUntilQuiet());
   EXPECT_EQ(timer.events, (std::vector<DWORD>{100}));
   // The same interval again keeps the running timer.
   clock.Advance(50);
   ASSERT_EQ(timer.SetTimerInterval(100), S_OK);
   clock.Advance(50);
-  PumpFor(60);
+  ASSERT_TRUE(PumpUntilQuiet());
   EXPECT_EQ(timer.events, (std::vector<DWORD>{100, 100}));
 
   ASSERT_EQ(timer.SetTimerWork(false), S_OK);
   EXPECT_FALSE(timer.TimerRunning());
   clock.Advance(1000);
-  PumpFor(60);
+  ASSERT_TRUE(PumpUntilQuiet());
   EXPECT_EQ(timer.events.size(), 2u);
   // Stopped while asleep: work finds no interval and starts nothing.
   ASSERT_EQ(timer.SetTimerInterval(0), S_OK);

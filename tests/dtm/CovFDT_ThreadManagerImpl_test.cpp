@@ -204,7 +204,8 @@ TEST(WaitWithMessagePump, KeepsAQuitForTheOuterLoop) {
   HANDLE setter = CreateThread(
       nullptr, 0,
       [](LPVOID p) -> DWORD {
-        Sleep(30);
+        // Once the test's thread waits (nothing else has anything to do).
+        vkr::test::PumpUntil([] { return vkr::platform::ProcessIsIdle(); }, 30000);
         SetEvent(static_cast<Ctx*>(p)->h);
         return 0;
       },

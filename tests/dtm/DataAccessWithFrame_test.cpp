@@ -14,6 +14,7 @@
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameDocuments.h"
+#include "frame/Quiet.h"
 #include "include/DtmMessages.h"
 #include "parameters/CovVAPacker.h"
 #include "module/CDtmThread.h"
@@ -507,10 +508,24 @@ TEST_F(DataAccessWithFrame, CyclicReadsRepeatWhileRegisteredAndStopWhenRemoved) 
   EXPECT_TRUE(Pump([&] { return exchanges >= before + 3; })) << exchanges;
 
   ASSERT_EQ(core->ExecuteJob(kJobRemoveCyclicRead, packed), S_OK);
-  vkr::test::PumpUntil([] { return false; }, 200);  // a read under way when it went still ends
-  const std::size_t stopped = exchanges;
-  vkr::test::PumpUntil([] { return false; }, 300);
-  EXPECT_EQ(exchanges, stopped);
+  // A read under way when it went still ends.
+  ASSERT_TRUE(vkr::frame::WaitUntilQuiet());
+  const int pv = channel->requestLog.back().first;
+  const auto count = [&](bool of) {
+    std::size_t n = 0;
+    for (const auto& [command, occurrence] : channel->requestLog) n += (command == pv) == of;
+    return n;
+  };
+  const std::size_t stopped = count(true), others = count(false);
+  // Another value read as often meanwhile reads again and again; the removed one does not.
+  SParamUpdateInfo command2(1030, 50);
+  vkr::Variant other;
+  ASSERT_TRUE(command2.Pack(&other));
+  ASSERT_EQ(core->ExecuteJob(kJobAddCyclicRead, other), S_OK);
+  EXPECT_TRUE(Pump([&] { return count(false) >= others + 3; })) << count(false);
+  ASSERT_EQ(core->ExecuteJob(kJobRemoveCyclicRead, other), S_OK);
+  ASSERT_TRUE(vkr::frame::WaitUntilQuiet());
+  EXPECT_EQ(count(true), stopped);
   channel->onDataExchange = nullptr;
 }
 

@@ -268,7 +268,7 @@ class GroupTransfersWithFrame : public testing::Test {
   // Pumps until the channel has delivered every answer.
   void Settle() {
     ASSERT_TRUE(PumpUntil([&] { return channel->PendingAnswers() == 0; }));
-    PumpUntil([] { return false; }, 20);
+    ASSERT_TRUE(PumpUntilQuiet());
   }
   void SetDataSet(ULONG id, const vkr::Variant& value) { ASSERT_EQ(dtm->SetValueById(id, value), S_OK) << id; }
   vkr::Variant DataSet(ULONG id) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "frame/FrameDocuments.h"
+#include "frame/Quiet.h"
 #include "include/FdtInterfaces.h"
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
@@ -295,7 +296,7 @@ TEST_F(DataSetWithFrame, ConfigRefusesAnUnknownUserLevelAndChangesNothing) {
     EXPECT_EQ(d.Config(word), VARIANT_FALSE) << vkr::Utf16ToUtf8(word);
     EXPECT_EQ(d.State(), dsINITIALIZED);
   }
-  vkr::test::PumpUntil([] { return false; }, 200);
+  ASSERT_TRUE(vkr::frame::WaitUntilQuiet());
   EXPECT_EQ(d.Notes("functions changed VKR-1"), 0);
   EXPECT_EQ(d.frame->notifications.size(), before);
 

@@ -9,10 +9,12 @@
 
 #include "dtm/CovFDT_BaseDTMImpl.h"
 #include "frame/FrameHost.h"
+#include "frame/Quiet.h"
 #include "frame/TransferSession.h"
 #include "include/IovFDTParamList.h"
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/temp_files.h"
+#include "tests/support/threading.h"
 
 namespace {
 
@@ -308,11 +310,12 @@ TEST_F(Transfer, OneRequestAtATimeAndTheCacheRefreshReadsOnly) {
   EXPECT_EQ(online->DownloadRequest(second, nullptr, &accepted), S_FALSE);
   EXPECT_FALSE(accepted);
   auto& notes = session->Frame()->notifications;
-  for (int i = 0; i < 2000; ++i) {
-    TransferSession::Pump(5);
-    if (std::find(notes.begin(), notes.end(), "upload finished 11111111-2222-3333-4444-555555555555 1") != notes.end())
-      break;
-  }
+  vkr::test::PumpUntil(
+      [&] {
+        return std::find(notes.begin(), notes.end(), "upload finished 11111111-2222-3333-4444-555555555555 1") !=
+               notes.end();
+      },
+      60000);
   EXPECT_NE(std::find(notes.begin(), notes.end(), "upload finished 11111111-2222-3333-4444-555555555555 1"), notes.end());
   for (const std::string& n : notes) EXPECT_EQ(n.find("66666666"), std::string::npos) << n;
 
@@ -538,7 +541,7 @@ TEST_F(Transfer, TheEdgesOfATransfer) {
            cancel.vt = VT_BOOL;
            cancel.boolVal = VARIANT_TRUE;
            ASSERT_EQ(vkr::test::ui::SendDtmMessage(t.session->Dtm(), kMsgUpDownload, cancel), S_OK);
-           TransferSession::Pump(300);
+           ASSERT_TRUE(vkr::frame::WaitUntilQuiet());
            EXPECT_EQ(t.device->received.size(), heard) << (upload ? "upload" : "download");
            // No failure text: the frame hears only that its request ended without success.
            EXPECT_EQ(finished(t, invokeId), (upload ? "upload finished " : "download finished ") + invokeId + " 0");
@@ -672,7 +675,7 @@ TEST_F(Transfer, ANewDataSetSendsNothingItDoesNotHold) {
     }
     return lines;
   };
-  for (int i = 0; i < 100 && leftOut() < 21; ++i) TransferSession::Pump(20);
+  vkr::test::PumpUntil([&] { return leftOut() >= 21; }, 60000);
   for (ULONG id : {1051u, 1054u, 1055u, 1056u, 1057u, 1058u, 1097u, 1024u, 1064u, 1066u, 1068u, 1070u, 1071u, 1088u,
                    1090u, 1074u, 1076u, 1078u, 1080u, 1022u, 1023u}) {
     // Appended, not inserted before the number: GCC 12 at -O3 warns falsely about an insert.

@@ -26,7 +26,8 @@ for p in edit write; do
   echo $! >"$dir/$p.pid"
 done
 for p in edit write; do
-  for _ in $(seq 100); do grep -q "^download: " "$dir/$p.err" && break; sleep 0.1; done
+  # Until the download says it started (at most two minutes: a loaded machine is slow to start it).
+  for _ in $(seq 1200); do grep -q "^download: " "$dir/$p.err" && break; sleep 0.1; done
   grep -q "^download: " "$dir/$p.err" || fail "the download of $p did not start: $(cat "$dir/$p.err")"
 done
 "$host" ui 5 --offline --project 'C:\VKR\edit.vkr' --png "$dir/edit.png" --type 616=8.25 --click 1 \

@@ -131,6 +131,19 @@ FakeDeviceDtm::FakeDeviceDtm() {
       {kParManufacturerCode, u"Manufacturer code", VT_UI1, false},
       {kParDeviceTypeCode, u"Device type", VT_UI2, false},
       {1103, u"Probe Fault2 cmd", VT_UI1, false},  // the echo curve page's read trigger
+      // The Advanced page's: the command 137 answer, its four settings as the device and the user
+      // have them, and the probe fault.
+      {kParSpCmd2, u"SpCMD2", kBytes, true},
+      {1074, u"eSensitivityID", VT_UI1, true},
+      {1075, u"Sensitivity", VT_UI1, false},
+      {1076, u"eAnalogID", VT_UI1, true},
+      {1077, u"Analog Mode", VT_UI1, false},
+      {kParBlanking, u"eBlankingID", VT_R4, true},
+      {1079, u"Blanking distance", VT_R4, false},
+      {kParDistanceOffset, u"eDistanceOffsetID", VT_R4, true},
+      {1081, u"Distance offset", VT_R4, false},
+      {1101, u"Probe fault command", VT_UI1, false},
+      {1102, u"Probe Fault", VT_UI1, false},
   };
   for (const Row& row : rows) {
     FakeParameter p;

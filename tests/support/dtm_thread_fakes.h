@@ -24,11 +24,6 @@
 
 namespace vkr::test {
 
-// Pumps for a while whatever happens (to show that something does not happen).
-inline void PumpFor(int ms) {
-  PumpUntil([] { return false; }, ms);
-}
-
 // Every method of the DTM's interfaces that the DTM thread may call, failing with E_NOTIMPL.
 class StubDtm : public vkr::Implements<IovFdtBaseDTM, IovFdtDtmEvents, IovFdtOnlineParameter, IovFdtParameterHandler4,
                                        IovSdaHandler, IDtm, IovFdtCommClientOnlineState, IovFDTGenericCommService,

@@ -15,6 +15,7 @@
 #include "frame/ActiveXHost.h"
 #include "frame/FrameHost.h"
 #include "frame/PageHost.h"
+#include "frame/Quiet.h"
 #include "frame/SimulatedDevice.h"
 #include "frame/TransferSession.h"
 #include "frame/controls/OutsideControls.h"
@@ -141,7 +142,7 @@ class LivePageHostTest : public ::testing::Test {
     ASSERT_EQ(ui::DtmState(session_->Dtm()), dsONLINE);
     // The DTM tells its user interfaces that it is online (message 67) after the frame heard of
     // it; the page then reads every entry again. Let that pass before the user acts.
-    vkr::frame::TransferSession::Pump(500);
+    vkr::frame::WaitUntilQuiet();
   }
   template <class TPage>
   TPage* Object() {
@@ -232,7 +233,7 @@ class LivePageSiteTest : public ::testing::Test {
   bool WaitForText(UINT id, const std::string& text, int ms = 10000) {
     return PumpUntil([&] { return Text(id) == text; }, ms);
   }
-  static void Settle() { vkr::frame::TransferSession::Pump(200); }
+  static void Settle() { vkr::frame::WaitUntilQuiet(); }
 
   // Replaces a field's text as a person does: click, select all, type.
   void Type(UINT id, const std::string& text) {

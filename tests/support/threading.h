@@ -108,6 +108,19 @@ inline bool PumpUntil(const std::function<bool()>& pred, int ms = 5000) {
   }
 }
 
+// Serves the calling thread's messages until no thread of the process has anything to do now (a
+// timer not yet due does not count): what the last step set going has happened. False when `ms`
+// of real time passed first. For a suite with the frame's channel, vkr::frame::WaitUntilQuiet
+// waits for its answers too.
+inline bool PumpUntilQuiet(int ms = 60000) {
+  return PumpUntil(
+      [] {
+        vkr::ui::PumpUntilIdle();
+        return vkr::platform::ProcessIsIdle();
+      },
+      ms);
+}
+
 // Takes every message out of the calling thread's queue without dispatching it.
 inline void DrainQueue() {
   MSG msg;

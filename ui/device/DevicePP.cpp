@@ -353,6 +353,8 @@ HRESULT CDevicePP::SetControlValueById(LONG id, VARIANT value) {
         m_bLowerLimitShown = true;
       }
       if (answer.minimumSpan) SetItemTextW(kMinimumSpanEdit, Widen(FormatFloat(*answer.minimumSpan)));
+      // The answer came: what it does not hold was not read, and no longer on its way.
+      vkr::dui::ShowNotRead(m_hWndDialog, {kSensorSerialEdit, kUpperLimitEdit, kLowerLimitEdit, kMinimumSpanEdit});
       return S_OK;
     }
     case kButtonRefresh:

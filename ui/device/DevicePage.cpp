@@ -107,7 +107,10 @@ std::string Ansi(const vkr::Bstr& text) {
 
 CDevicePropertyPage::CDevicePropertyPage(const SPropertyPageClass& pageClass) : CovFDT_PropertyPageImpl(pageClass) {}
 
-CDevicePropertyPage::~CDevicePropertyPage() { m_spParamGroupDisplay = nullptr; }
+CDevicePropertyPage::~CDevicePropertyPage() {
+  StopFollowing();
+  m_spParamGroupDisplay = nullptr;
+}
 
 HRESULT CDevicePropertyPage::FinalConstruct() {
   CoCreateInstance(CLSID_ParamGroupDisplay, nullptr, CLSCTX_ALL, IParamGroupDisplay::iid,
@@ -137,21 +140,122 @@ HRESULT CDevicePropertyPage::OnDtmStateChanged(ULONG state) {
   if (FAILED(hr)) return hr;
   UpdatePlaceholders();
   if (!wasOnline && state == vkr::dui::kDtmStateOnline) OnDeviceOnline();
+  FollowAwaitedFields();
   return hr;
 }
 
 HRESULT CDevicePropertyPage::ExecuteCommand(VARIANT command, VARIANT argument) {
   LONG id = -1;
   vkr::dui::SDeviceOutcome outcome;
+  HRESULT hr = S_OK;
   if (vkr::dui::DecodeDeviceFailure(command, argument, &id, &outcome)) {
     // Kept for the blocking accesses, then the page's own concern when the parameter is its and
     // the user sees the page (a hidden page shares parameters with the one shown, not its reads).
     CovFDT_PropertyPageImpl::ExecuteCommand(command, argument);
     if (FindParameterIndex(id) >= 0 && m_hWndDialog && ::IsWindowVisible(m_hWndDialog))
       OnDeviceAccessFailed(id, outcome);
-    return S_OK;
+  } else {
+    hr = CovFDT_PropertyPageImpl::ExecuteCommand(command, argument);
   }
-  return CovFDT_PropertyPageImpl::ExecuteCommand(command, argument);
+  FollowAwaitedFields();
+  return hr;
+}
+
+// ---- Fields awaiting the device -----------------------------------------------------------------
+
+HRESULT CDevicePropertyPage::Activate(HWND parent, LPCRECT rect, BOOL modal) {
+  const HRESULT hr = CovFDT_PropertyPageImpl::Activate(parent, rect, modal);
+  if (FAILED(hr) || !m_hWndDialog || m_followedDialog == m_hWndDialog) return hr;
+  StopFollowing();
+  // The page object is found from its dialog while the dialog is followed.
+  if (::SetPropA(m_hWndDialog, "vkr.devicePage", reinterpret_cast<HANDLE>(this))) {
+    m_followedDialog = m_hWndDialog;
+    m_dialogProc = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(m_hWndDialog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CDevicePropertyPage::FollowingProc)));
+  }
+  FollowAwaitedFields();
+  return hr;
+}
+
+HRESULT CDevicePropertyPage::Deactivate() {
+  StopFollowing();
+  m_awaitLocked.clear();
+  return CovFDT_PropertyPageImpl::Deactivate();
+}
+
+void CDevicePropertyPage::StopFollowing() {
+  if (!m_followedDialog) return;
+  if (::IsWindow(m_followedDialog)) {
+    if (::GetWindowLongPtrW(m_followedDialog, GWLP_WNDPROC) ==
+        reinterpret_cast<LONG_PTR>(&CDevicePropertyPage::FollowingProc))
+      ::SetWindowLongPtrW(m_followedDialog, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_dialogProc));
+    ::RemovePropA(m_followedDialog, "vkr.devicePage");
+  }
+  m_followedDialog = nullptr;
+  m_dialogProc = nullptr;
+}
+
+LRESULT CDevicePropertyPage::FollowingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* page = static_cast<CDevicePropertyPage*>(::GetPropA(window, "vkr.devicePage"));
+  if (!page || !page->m_dialogProc) return ::DefWindowProcW(window, message, wParam, lParam);
+  const WNDPROC own = page->m_dialogProc;
+  if (message == WM_NCDESTROY) {
+    page->StopFollowing();
+    return ::CallWindowProcW(own, window, message, wParam, lParam);
+  }
+  // The page may be released while it handles the message (a close from inside): it is looked up
+  // again afterwards.
+  const LRESULT result = ::CallWindowProcW(own, window, message, wParam, lParam);
+  if (message != WM_PAINT && message != WM_ERASEBKGND && message != WM_SETCURSOR && message != WM_MOUSEMOVE &&
+      message != WM_NCHITTEST && !(message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC))
+    if (auto* still = static_cast<CDevicePropertyPage*>(::GetPropA(window, "vkr.devicePage"))) still->FollowAwaitedFields();
+  return result;
+}
+
+bool CDevicePropertyPage::AwaitsDeviceValues() {
+  FollowAwaitedFields();
+  return !m_awaitLocked.empty();
+}
+
+void CDevicePropertyPage::FollowAwaitedFields() {
+  if (!m_hWndDialog || m_bFollowing) return;
+  m_bFollowing = true;
+  for (HWND child = ::GetWindow(m_hWndDialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    const UINT control = static_cast<UINT>(::GetDlgCtrlID(child));
+    const LONG type = GetControlType(child);
+    const bool edit = type == 2 || type == 3, combo = type == 4;
+    if (control == 0 || (!edit && !combo)) continue;
+    const bool awaited = !IsUserControl(control) && vkr::dui::AwaitsValue(m_hWndDialog, control);
+    const auto locked = std::find(m_awaitLocked.begin(), m_awaitLocked.end(), control);
+    if (awaited) {
+      // Whoever made it take typing meanwhile, it takes none until its value is there.
+      const bool takes = edit ? !(::GetWindowLongW(child, GWL_STYLE) & ES_READONLY) : ::IsWindowEnabled(child) != FALSE;
+      if (!takes) continue;
+      if (edit)
+        ::SendMessageW(child, EM_SETREADONLY, TRUE, 0);
+      else
+        ::EnableWindow(child, FALSE);
+      if (locked == m_awaitLocked.end()) m_awaitLocked.push_back(control);
+      continue;
+    }
+    if (locked == m_awaitLocked.end()) continue;
+    m_awaitLocked.erase(locked);
+    // The entry's state decides again (its page's own rules with it); a field of no entry takes
+    // typing as it did.
+    bool entry = false;
+    for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
+      if (m_pParInfo[i].m_nCtrlId != control) continue;
+      entry = true;
+      SetControlStateById(m_pParInfo[i].m_nParamId, m_pParInfo[i].m_nState);
+    }
+    if (!entry) {
+      if (edit)
+        ::SendMessageW(child, EM_SETREADONLY, FALSE, 0);
+      else
+        ::EnableWindow(child, TRUE);
+    }
+  }
+  m_bFollowing = false;
 }
 
 void CDevicePropertyPage::OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceOutcome& outcome) {
@@ -501,6 +605,13 @@ bool CDevicePropertyPage::AcceptRefresh(bool pressed, bool visible) {
     BeginReadRound();
   }
   return true;
+}
+
+bool CDevicePropertyPage::AcceptSend(bool pressed, bool visible) {
+  if (!pressed || !visible || m_bBusy) return false;
+  if (!AwaitsDeviceValues()) return true;
+  TellOnMessageLine(vkr::dui::kNothingWrittenWhileReading);
+  return false;
 }
 
 void CDevicePropertyPage::SetDirtyAfterRefresh() { SetDirty(HasUserEntries() ? TRUE : FALSE); }

@@ -58,6 +58,11 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   std::string UnitText(BYTE unitCode) const;
   std::string TransferFunctionText(BYTE code) const;
 
+  // The dialog, then the page follows its fields awaiting the device (FollowAwaitedFields) after
+  // every message the dialog handles; Deactivate stops that before the dialog goes.
+  HRESULT Activate(HWND parent, LPCRECT rect, BOOL modal) override;
+  HRESULT Deactivate() override;
+
   // The DTM's state as the page learns it: the placeholders follow it (UpdatePlaceholders), and
   // reaching the online state runs OnDeviceOnline.
   HRESULT OnDtmStateChanged(ULONG state) override;
@@ -79,6 +84,16 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // or refresh of the page's own writes into its control or drops its marks meanwhile, and Send
   // writes it.
   bool IsUserEntry(LONG id) const;
+
+  // Whether a field the user types into waits for its device value ("Loading..."): a read of the
+  // page is on the channel. Fields that only show a value do not count.
+  bool AwaitsDeviceValues();
+  // A field awaiting its device value takes no typing (an edit is read-only, a combo greyed): an
+  // answer cannot overwrite what nobody could type. Once the value or "Not read" stands there the
+  // field takes typing again as its entry's state says (a field of no entry as it did before).
+  // Runs after everything that reaches the page: a DTM command, a state change, a message of its
+  // dialog.
+  void FollowAwaitedFields();
 
  protected:
   // A read or write of the parameter `id` (one of the page's table) failed as `outcome`: the page
@@ -170,7 +185,9 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   bool AcceptRefresh(bool pressed, bool visible);
   // A Send (1042) reached the page: whether the page sends now. The trigger's stored value that
   // reading all entries shows is no click: nothing is written then.
-  bool AcceptSend(bool pressed, bool visible) const { return pressed && visible && !m_bBusy; }
+  // While a read of the page is on the channel nothing is written: the user is told to send once
+  // the values are in (a write now would carry what the fields show before their values came).
+  bool AcceptSend(bool pressed, bool visible);
   // The dirty flag after a refresh: the page stays dirty while an entry of the user waits.
   void SetDirtyAfterRefresh();
 
@@ -266,7 +283,15 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // A value came for the user's entry: the entry stays and is marked changed.
   HRESULT KeepUserEntry(LONG id);
 
+  // The dialog's window procedure before the page followed it (FollowingProc).
+  static LRESULT FollowingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void StopFollowing();
+
   std::vector<LONG> m_userEntries;  // ids of the user's entries, in the order first changed
+  std::vector<UINT> m_awaitLocked;  // fields FollowAwaitedFields made take no typing
+  HWND m_followedDialog = nullptr;
+  WNDPROC m_dialogProc = nullptr;   // the dialog's own procedure while followed
+  bool m_bFollowing = false;        // FollowAwaitedFields runs
   int m_nOwnRefreshes = 0;          // echoes of RequestFirstRefresh still to come
   bool m_bWriting = false;          // SendEntry's write runs: its failure is told by Send
   std::u16string m_toldText;          // the page's word on the message line (a Send's, a procedure's)

@@ -759,8 +759,12 @@ BOOL COnlineParameterization::ProcessWindowMessage(HWND window, UINT message, WP
     }
     if (trigger) {
       // The pages that show the trigger act when the DTM reports it back; the frame does not
-      // pass the click on itself (one device action per click).
+      // pass the click on itself (one device action per click). While they act (a Send waits for
+      // the device's answers) the frame is not let go: a close then keeps it open.
+      const bool outer = !m_bApplying;
+      m_bApplying = true;
       SetDtmParameterValue(trigger, vkr::I4(1));
+      if (outer) m_bApplying = false;
       *result = 0;
       return TRUE;
     }

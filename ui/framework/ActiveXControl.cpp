@@ -400,7 +400,8 @@ HRESULT CovFDT_IDtmActiveXControlImpl::PrepareToRelease(VARIANT_BOOL* result) {
     *result = VARIANT_TRUE;
     return S_OK;
   }
-  if (m_download.waiting) return S_FALSE;  // not closed under its own download
+  // Not closed under its own download, nor under the writes of its OK or Apply.
+  if (m_download.waiting || m_bApplying) return S_FALSE;
   if (m_nDtmState >= 9 && (m_bDeviceChanged || m_bDtmChanged)) {
     const bool device = m_bDeviceChanged != 0;
     const LONG answer = AskTransferQuestion(device);

@@ -229,7 +229,9 @@ class CovFDT_BasePPFrameImpl : public CovFDT_IDtmActiveXControlImpl,
   LONG m_nHelpValue = 0;
   BYTE m_bClosing = 0;
   BYTE m_bNoClosePost = 0;
-  bool m_bApplying = false;  // OK or Apply is writing the pages (a second click waits for it)
+  // OK or Apply is writing the pages, or the pages act on a button of the frame (a second click
+  // waits for it, and the frame is not let go meanwhile).
+  bool m_bApplying = false;
   vkr::ComPtr<IMessageMediator> m_pMediator;
   DWORD m_dwMediatorCookie = 0;
   bool m_bMediatorStarted = false;

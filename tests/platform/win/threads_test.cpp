@@ -180,7 +180,8 @@ TEST(Waits, ThreadsEndingDoNotWakeAThreadThatWaitsForSomethingElse) {
     HANDLE waiter = CreateThread(nullptr, 0, &WaitForUnrelated, &w, 0, nullptr);
     ASSERT_NE(waiter, nullptr);
     ASSERT_EQ(WaitForSingleObject(w.ready, kLong), WAIT_OBJECT_0);
-    Sleep(20);  // into its wait
+    // Into its wait: then no thread but this one has anything to do.
+    ASSERT_TRUE(vkr::test::PumpUntil([] { return vkr::platform::ProcessIsIdle(); }, kLong));
     for (int batch = 0; batch < 4; ++batch) {
       HANDLE threads[50];
       for (HANDLE& t : threads) ASSERT_NE(t = CreateThread(nullptr, 0, &EndAtOnce, nullptr, 0, nullptr), nullptr);

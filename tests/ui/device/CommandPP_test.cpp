@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "frame/FrameHost.h"
+#include "frame/Quiet.h"
 #include "frame/TransferSession.h"
 #include "frame/controls/OutsideControls.h"
 #include "include/ActiveXInterfaces.h"
@@ -119,7 +120,7 @@ class CommandPage : public ::testing::Test {
                                        10000))
           << "shows \"" << Text(kEditHighLevel) << "\"";
     }
-    vkr::frame::TransferSession::Pump(100);
+    vkr::frame::WaitUntilQuiet();
   }
 
   void TearDown() override {
@@ -267,13 +268,13 @@ TEST_F(CommandPage, LooksAsKeptAndSendWritesEverySettingIntoTheTransmitter) {
   Paste(kEditDamping, "4");
   Press(1042);
   EXPECT_TRUE(vkr::test::PumpUntil([&] { return device->config.damping == 4.0f; }, 10000));
-  vkr::frame::TransferSession::Pump(200);
+  vkr::frame::WaitUntilQuiet();
   EXPECT_EQ(Writes(34), 1);
 
   // The frame's Refresh: the page reads the transmitter once per click.
   device->received.clear();
   Press(1041);
-  vkr::frame::TransferSession::Pump(300);
+  vkr::frame::WaitUntilQuiet();
   for (std::uint8_t command : {14, 131, 135, 15}) EXPECT_EQ(Writes(command), 1) << int(command);
 }
 
@@ -309,7 +310,7 @@ TEST_F(CommandPage, LateAnswersNeverOverwriteTheUsersEntryAndSendWritesIt) {
     ASSERT_EQ(handler_->ReadDeviceParameter(vkr::UI4(command), &done), S_OK);
   }
   ASSERT_TRUE(vkr::test::PumpUntil([&] { return Text(kComboDielectric) == " < 20"; }, 10000)) << Text(kComboDielectric);
-  vkr::frame::TransferSession::Pump(300);
+  vkr::frame::WaitUntilQuiet();
   for (const Field& f : fields) EXPECT_EQ(Text(f.control), f.chosen ? f.chosen : f.typed) << f.control;
 
   device->received.clear();
@@ -355,7 +356,7 @@ TEST_F(CommandPage, InvalidEntriesAreRefusedAndNothingIsSent) {
     }
     device->received.clear();
     Press(1042);
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     EXPECT_EQ(Writes(34) + Writes(35) + Writes(44) + Writes(136), 0);
     EXPECT_EQ(device->config.damping, 0.5f);
     HWND focus = GetFocus();

@@ -15,6 +15,7 @@
 #include "frame/ActiveXHost.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
+#include "frame/Quiet.h"
 #include "frame/SimulatedDevice.h"
 #include "frame/TransferSession.h"
 #include "tests/support/dtm_user_interface.h"
@@ -147,7 +148,7 @@ class ControlOutcomeTest : public vkr::test::LivePageHostTest, public ::testing:
   std::vector<std::string> Shown(UINT item) { return CTextLog::Of(Item(item)); }
   void Click(UINT item) {
     ASSERT_TRUE(vkr::ui::Click(Item(item))) << item;
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
   }
   void Choose(UINT item, const char* text) { ASSERT_TRUE(vkr::ui::SelectItem(Item(item), std::string_view(text))); }
   void Type(UINT item, const std::string& text) {
@@ -158,7 +159,19 @@ class ControlOutcomeTest : public vkr::test::LivePageHostTest, public ::testing:
   void Answer(std::initializer_list<const char*> answers) {
     for (const char* a : answers) session_->Frame()->questionAnswers.push_back(a);
   }
-  static void Settle(DWORD ms) { vkr::frame::TransferSession::Pump(ms); }
+  static void Settle() { vkr::frame::WaitUntilQuiet(); }
+  // The trend samples on its timer: waits until `more` samples were asked of the device, or the
+  // trend stopped, and then for their answers.
+  void AwaitTrendSamples(std::size_t more) {
+    const auto samples = [&] {
+      std::size_t n = 0;
+      for (const auto& [command, occurrence] : session_->Channel()->requestLog) n += command == 3;
+      return n;
+    };
+    const std::size_t from = samples();
+    EXPECT_TRUE(PumpUntil([&] { return samples() >= from + more || Text(kTrendStartStop) == "Start"; }, 60000));
+    Settle();
+  }
   // The messages shown since the mark, as "title: text".
   std::vector<std::string> Told(size_t mark) {
     std::vector<std::string> told;
@@ -290,7 +303,7 @@ const std::vector<SCommandCase>& Cases() {
        [](ControlOutcomeTest& t, const std::string& kind) { JudgeTrendHeader(t, kind, "Device Tag", true); }},
       {"trend view", 2, 14, nullptr, nullptr,
        [](ControlOutcomeTest& t, const std::string& kind) { JudgeTrendHeader(t, kind, "The sensor limit", false); }},
-      {"trend view", 2, 3, StartTrend, [](ControlOutcomeTest&) { ControlOutcomeTest::Settle(3500); },
+      {"trend view", 2, 3, StartTrend, [](ControlOutcomeTest& t) { t.AwaitTrendSamples(2); },
        [](ControlOutcomeTest& t, const std::string& kind) {
          const auto shown = t.Shown(kTrendMessage);
          if (kind == "linkgone") {
@@ -319,7 +332,7 @@ const std::vector<SCommandCase>& Cases() {
        [](ControlOutcomeTest& t) {
          t.Choose(kTrendRateCombo, "1 Sec.");
          t.Click(kTrendStartStop);
-         ControlOutcomeTest::Settle(2500);
+         t.AwaitTrendSamples(2);
        },
        [](ControlOutcomeTest& t, const std::string& kind) {
          // The read the trend makes when it opens failed. Over a lost link Start runs nothing and
@@ -400,7 +413,7 @@ TEST_P(ControlOutcomeTest, TellsWhatDidNotHappen) {
     // Offline: every device field says the device is not connected, and nothing takes typing.
     Offline();
     ASSERT_NO_FATAL_FAILURE(Open(row.offlineFunction));
-    Settle(500);
+    Settle();
     switch (row.offlineFunction) {
       case 2:
         EXPECT_EQ(Text(kTrendTag), kNotConnectedText);
@@ -439,14 +452,14 @@ TEST_P(ControlOutcomeTest, TellsWhatDidNotHappen) {
   }
   const SCommandCase& c = *row.c;
   ASSERT_NO_FATAL_FAILURE(GoOnline());
-  Settle(300);
+  Settle();
   if (!c.before) Fail(c.command, row.kind);
   mark = Mark();
   ASSERT_NO_FATAL_FAILURE(Open(c.function));
-  Settle(1500);
+  Settle();
   if (c.before) {
     ASSERT_NO_FATAL_FAILURE(c.before(*this));
-    Settle(300);
+    Settle();
     mark = Mark();
     Fail(c.command, row.kind);
   }
@@ -455,7 +468,7 @@ TEST_P(ControlOutcomeTest, TellsWhatDidNotHappen) {
   if (c.act) {
     ASSERT_NO_FATAL_FAILURE(c.act(*this));
   }
-  Settle(1000);
+  Settle();
   ASSERT_NO_FATAL_FAILURE(c.judge(*this, row.kind));
   // What the device did not confirm it does not hold; a loop current stays fixed only where the
   // user heard that it may.

@@ -9,6 +9,7 @@
 
 #include "frame/FrameChannel.h"
 #include "frame/FrameHost.h"
+#include "frame/Quiet.h"
 #include "frame/TransferSession.h"
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/fake_ui_dtm.h"
@@ -169,12 +170,12 @@ class PageAccess : public LivePageHostTest, public ::testing::WithParamInterface
     if (online) {
       ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
     }
-    vkr::frame::TransferSession::Pump(500);
+    vkr::frame::WaitUntilQuiet();
   }
   void Show(ULONG page) {
     shown = page;
     ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(page)));
-    vkr::frame::TransferSession::Pump(800);
+    vkr::frame::WaitUntilQuiet();
   }
   template <class T = CovFDT_BaseActiveXImpl>
   T* Page() const {
@@ -336,7 +337,7 @@ TEST_P(PageAccess, EveryFaultIsToldOnceAndNothingShowsWhatTheDeviceDidNotGive) {
     Inject(kind, access.command);
     ASSERT_NO_FATAL_FAILURE(access.act(*this));
     EXPECT_TRUE(PumpUntil([&] { return mentions() > 0; }, 20000)) << MessageLine();
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     EXPECT_EQ(mentions(), 1u) << "line: " << MessageLine();
     bool found = names(MessageLine());
     for (std::size_t i = before; i < Told().size(); ++i) found = found || Told()[i].find(expected) != std::string::npos;
@@ -398,7 +399,7 @@ TEST_F(PageAccess, AnUnansweredIdentityIsReadAgainNotAnotherDevice) {
                                            return v;
                                          }()),
               S_OK);
-    vkr::frame::TransferSession::Pump(1500);
+    vkr::frame::WaitUntilQuiet();
     EXPECT_FALSE(frame->IdentityRefused());
     EXPECT_EQ(MessageLine().find("not a VKR device"), std::string::npos) << MessageLine();
     EXPECT_TRUE(IsWindowEnabled(frame->GetDlgItem(kOnlineRefresh)));

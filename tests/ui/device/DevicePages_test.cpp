@@ -372,6 +372,17 @@ TEST(DevicePageOnFakeDtm, OfflineSendKeepsTheEditAndShortAnswersFillWhatTheyHold
       ASSERT_FALSE(fake->UserMessages().empty());
       EXPECT_EQ(fake->UserMessages().back().text, u"Nothing was written: no device is connected.");
 
+      // The device answers every read of the page's Refresh, so that nothing is on its way when the
+      // user sends (a Send then writes nothing).
+      ASSERT_EQ(fake->SetResponse(kParMessage, wire::PackAscii("OLD", 24)), S_OK);
+      ASSERT_EQ(fake->SetResponse(kParDescriptorTagDate, TagDescriptorDate("TAG", "DESCRIPTOR", 1, 2, 103)), S_OK);
+      ASSERT_EQ(fake->SetResponse(kParFinalAssemblyNumber, {0, 0, 7}), S_OK);
+      Bytes longTag(32, 0);
+      longTag[0] = 'L';
+      ASSERT_EQ(fake->SetResponse(kParLongTag, longTag), S_OK);
+      VARIANT unprotected = vkr::EmptyVariant();
+      unprotected.vt = VT_UI2;
+      ASSERT_EQ(fake->SetDeviceValue(kParWriteProtect, unprotected), S_OK);
       fake->SetState(dsONLINE);
       ASSERT_EQ(fake->SetResponse(1032, {0x00, 0x10, 0x01, 45, 0x41, 0xA4, 0x00, 0x00}), S_OK);
       fake->Hart().Script(17, vkr::test::dui::FakeTransaction::Answer({}));
@@ -382,8 +393,8 @@ TEST(DevicePageOnFakeDtm, OfflineSendKeepsTheEditAndShortAnswersFillWhatTheyHold
       fake->Deliver();
       EXPECT_EQ(harness.Text(kSensorSerialEdit), "4097");
       EXPECT_EQ(harness.Text(kUpperEdit), "20.500");
-      EXPECT_EQ(harness.Text(kLowerEdit), "Loading...");
-      EXPECT_EQ(harness.Text(kSpanEdit), "Loading...");
+      EXPECT_EQ(harness.Text(kLowerEdit), "Not read");
+      EXPECT_EQ(harness.Text(kSpanEdit), "Not read");
       EXPECT_EQ(harness.Text(kUpperUnit), "");
 
       typeMessage("online edit");

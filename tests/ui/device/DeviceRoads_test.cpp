@@ -3,6 +3,7 @@
 // the transmitter sent; every write the pages make (through parameters or their own transactions on
 // connection 0) leaves exactly its bytes in the transmitter.
 #include <gtest/gtest.h>
+#include "frame/Quiet.h"
 
 #include "include/CommunicationInterfaces.h"
 #include "tests/support/fake_ui_dtm.h"
@@ -53,7 +54,7 @@ class DeviceRoads : public vkr::test::LivePageSiteTest {
     c.privateLabel = 0x61;
     ASSERT_NO_FATAL_FAILURE(StartDtm());
     ASSERT_EQ(dtm->QueryInterface(IovFdtParameterHandler4::iid, handler.PutVoid()), S_OK);
-    vkr::frame::TransferSession::Pump(50);
+    vkr::frame::WaitUntilQuiet();
   }
   void TearDown() override {
     handler = nullptr;
@@ -67,7 +68,7 @@ class DeviceRoads : public vkr::test::LivePageSiteTest {
   // Waits for the transmitter to receive what the call sent (it returns before that).
   void AwaitDevice(size_t before, LONG id) {
     EXPECT_TRUE(vkr::test::PumpUntil([&] { return device->received.size() > before; }, 10000)) << id;
-    vkr::frame::TransferSession::Pump(100);
+    vkr::frame::WaitUntilQuiet();
   }
   // Reads the parameter from the device as a page does and waits for its device value.
   vkr::Variant Read(LONG id) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "frame/FrameChannel.h"
+#include "frame/Quiet.h"
 #include "include/ProgramIds.h"
 #include "tests/support/device_ui_fixture.h"
 #include "tests/support/kept_picture.h"
@@ -352,7 +353,7 @@ class LiveDiag : public vkr::test::LivePageHostTest {
     Open(CLSID_DiagPP);
     ASSERT_TRUE(WaitFor([&] { return Text(kDiagCounterEdit) == "258" && Text(kDiagFlagEdit) == "ON"; }))
         << Text(kDiagCounterEdit) << " " << Text(kDiagFlagEdit);
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
   }
 
   std::string Text(UINT id) const { return vkr::ui::WindowText(vkr::test::FindItem(Window(), static_cast<int>(id))); }
@@ -409,7 +410,7 @@ TEST_F(LiveDiag, ResetsTheFlagAndRunsProceduresOnlyWhenConfirmed) {
     device_->received.clear();
     Answers() = {"buttonOk", "buttonOk", "buttonCancel"};
     Click(button);
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     EXPECT_EQ(Received(41) + Received(42), 0) << button;
     ASSERT_EQ(Messages().size(), 4u) << button;
     EXPECT_NE(Messages()[3].find("NOTE-Loop may be returned to automatic control"), std::string::npos);
@@ -426,7 +427,7 @@ TEST_F(LiveDiag, ResetsTheFlagAndRunsProceduresOnlyWhenConfirmed) {
   EXPECT_EQ(Messages().size(), 3u);
   Click(kDiagMasterResetButton);
   ASSERT_TRUE(WaitFor([&] { return Received(42) == 1; }));
-  vkr::frame::TransferSession::Pump(300);
+  vkr::frame::WaitUntilQuiet();
   EXPECT_EQ(device_->config.fixedCurrent, 0.0f);
   EXPECT_EQ(Received(41), 1);
   EXPECT_EQ(Messages().size(), 6u);
@@ -457,7 +458,7 @@ TEST_F(LiveDiag, FaultsLeaveThePageWorking) {
   channel->faults.push_back(wire(Kind::NoAnswer, 0));
   channel->faults.push_back(wire(Kind::NoAnswer, 0));
   ShowAgain();
-  vkr::frame::TransferSession::Pump(1500);
+  vkr::frame::WaitUntilQuiet();
   EXPECT_EQ(Text(kDiagCounterEdit), "258");
 
   // Command 0 cut short before the counter: still the old counter.
@@ -467,7 +468,7 @@ TEST_F(LiveDiag, FaultsLeaveThePageWorking) {
   cut.persistent = true;
   device_->InjectFault(cut);
   ShowAgain();
-  vkr::frame::TransferSession::Pump(1500);
+  vkr::frame::WaitUntilQuiet();
   EXPECT_EQ(Text(kDiagCounterEdit), "258");
   device_->ClearFaults();
 

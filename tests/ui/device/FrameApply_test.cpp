@@ -12,6 +12,7 @@
 #include "frame/ActiveXHost.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameHost.h"
+#include "frame/Quiet.h"
 #include "frame/TransferSession.h"
 #include "include/ProgramIds.h"
 #include "tests/support/dtm_user_interface.h"
@@ -70,7 +71,7 @@ class FrameApply : public LivePageHostTest {
     VARIANT_BOOL opened = VARIANT_FALSE;
     const vkr::Bstr call(vkr::frame::FunctionCallDocument(kOnlineFunction));
     EXPECT_EQ(session_->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), call, &opened), S_OK);
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     if (!opened || !IsOpen()) return nullptr;
     invokeId_ = session_->Frame()->activeX.OpenControls().back().invokeId;
     CTestPageFrame* frame = AsTestPageFrame(session_->Frame()->activeX.OpenControls().back().control.Get());
@@ -79,7 +80,7 @@ class FrameApply : public LivePageHostTest {
     auto* settings = frame ? dynamic_cast<CTestSettingsPage*>(frame->Page(0)) : nullptr;
     if (!settings) return nullptr;
     EXPECT_EQ(settings->SetDialogType(4), S_OK);
-    vkr::frame::TransferSession::Pump(200);
+    vkr::frame::WaitUntilQuiet();
     return frame;
   }
   bool CloseFrame() {
@@ -148,7 +149,7 @@ TEST_F(FrameApply, AWriteTheDeviceDidNotTakeKeepsTheFrameOpenAndTellsTheUser) {
     Channel().faults.push_back(fault);
     EXPECT_TRUE(IsWindowEnabled(frame->GetDlgItem(static_cast<int>(kTestFrameApply))));
     Press(frame, road.button);
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     ASSERT_TRUE(IsOpen());
     EXPECT_FALSE(frame->IsClosing());
     EXPECT_EQ(frame->Page(0)->IsPageDirty(), S_OK);
@@ -188,7 +189,7 @@ TEST_F(FrameApply, CancelWhileOksWriteWaitsDoesNotWriteASecondTime) {
   Press(frame, kTestFrameOk);
   EXPECT_TRUE(PumpUntil([&] { return !IsOpen(); }, 10000));
   Channel().onDataExchange = nullptr;
-  vkr::frame::TransferSession::Pump(500);
+  vkr::frame::WaitUntilQuiet();
   EXPECT_TRUE(clicked);
   EXPECT_EQ(Received(kDampingCommand) - before, 1);
   EXPECT_EQ(device_->config.damping, 3.25f);

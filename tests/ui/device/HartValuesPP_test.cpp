@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "frame/FrameChannel.h"
+#include "frame/Quiet.h"
 #include "include/ProgramIds.h"
 #include "tests/support/device_ui_fixture.h"
 #include "tests/support/kept_picture.h"
@@ -101,15 +102,15 @@ class HartValuesPage : public vkr::test::LivePageHostTest {
   // The page shown again while every answer of the command has the fault; then without it.
   void ShowWithFault(FrameChannel::Fault fault) {
     Show(SW_HIDE);
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     Channel()->alwaysFault = fault;
     Show(SW_SHOW);
-    vkr::frame::TransferSession::Pump(1500);
+    vkr::frame::WaitUntilQuiet();
   }
   void ShowWithoutFault() {
     Show(SW_HIDE);
     Channel()->alwaysFault = FrameChannel::Fault{};
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     Show(SW_SHOW);
   }
   bool IdentityShown() { return Text(Window(), kHartDistributorEdit) == "0043"; }
@@ -137,7 +138,7 @@ TEST_F(HartValuesPage, HartShowsIdentityAndSendWritesCommand6) {
   const vkr::Variant counter = vkr::test::ui::ParameterValue(session_->Dtm(), kParConfigCounter);
   EXPECT_EQ(counter.vt, VT_UI2);
   EXPECT_EQ(counter.uiVal, 258);
-  vkr::frame::TransferSession::Pump(300);
+  vkr::frame::WaitUntilQuiet();
   SetFocus(nullptr);
   vkr::ui::PumpUntilIdle();
   vkr::test::ExpectLooksAsKept(Window(), "hart_page");
@@ -148,7 +149,7 @@ TEST_F(HartValuesPage, HartShowsIdentityAndSendWritesCommand6) {
   device_->received.clear();
   Press(kParButtonSend);
   ASSERT_TRUE(WaitFor([&] { return device_->config.pollingAddress == 5; }));
-  vkr::frame::TransferSession::Pump(300);
+  vkr::frame::WaitUntilQuiet();
   EXPECT_EQ(device_->config.loopCurrentMode, 0);
   const std::vector<Bytes> writes = Requests(*device_, 6);
   ASSERT_FALSE(writes.empty());
@@ -169,7 +170,7 @@ TEST_F(HartValuesPage, HartSaysNotConnectedOfflineAndReadsWhenOnline) {
   ASSERT_TRUE(WaitFor([&] { return vkr::test::ui::DtmState(session_->Dtm()) == dsCOMMUNICATIONSET; }, 20000));
   Show(SW_HIDE);
   Show(SW_SHOW);
-  vkr::frame::TransferSession::Pump(300);
+  vkr::frame::WaitUntilQuiet();
   ExpectTexts(Window(), {{kHartManufacturerEdit, "Not connected"},
                          {kHartDistributorEdit, "Not connected"},
                          {kHartPollingAddressEdit, "Not connected"}});
@@ -192,7 +193,7 @@ TEST_F(HartValuesPage, HartRefusesBadPollingAddresses) {
     vkr::ui::PumpUntilIdle();
     device_->received.clear();
     Press(kParButtonSend);
-    vkr::frame::TransferSession::Pump(400);
+    vkr::frame::WaitUntilQuiet();
     EXPECT_TRUE(Requests(*device_, 6).empty());
     EXPECT_EQ(GetFocus(), vkr::test::FindItem(Window(), kHartPollingAddressEdit));
     EXPECT_EQ(Text(Window(), kHartPollingAddressEdit), text);
@@ -231,7 +232,7 @@ TEST_F(HartValuesPage, HartRefusesBadPollingAddresses) {
 TEST_F(HartValuesPage, HartKeepsWorkingThroughChannelFaults) {
   Open(CLSID_HartPP);
   ASSERT_TRUE(WaitFor([&] { return IdentityShown(); }));
-  vkr::frame::TransferSession::Pump(300);
+  vkr::frame::WaitUntilQuiet();
 
   for (FrameChannel::FaultKind kind : {FrameChannel::FaultKind::NoAnswer, FrameChannel::FaultKind::Busy}) {
     ShowWithFault(WireFault(kind, 0));
@@ -261,7 +262,7 @@ TEST_F(HartValuesPage, HartKeepsWorkingThroughChannelFaults) {
   shortSeven.truncateTo = 1;
   device_->InjectFault(shortSeven);
   Press(kParButtonRefresh);
-  vkr::frame::TransferSession::Pump(1000);
+  vkr::frame::WaitUntilQuiet();
   EXPECT_EQ(Text(Window(), kHartLoopCurrentCombo), "Enabled");
   device_->config.loopCurrentMode = 0;
   Press(kParButtonRefresh);
@@ -275,7 +276,7 @@ TEST_F(HartValuesPage, HartDecodesShortAndFullAnswers) {
   CHartPP* page = Object<CHartPP>();
   ASSERT_NE(page, nullptr);
   ASSERT_TRUE(WaitFor([&] { return IdentityShown(); }));
-  vkr::frame::TransferSession::Pump(300);
+  vkr::frame::WaitUntilQuiet();
   HWND dialog = GetParent(vkr::test::FindItem(Window(), kHartSerialEdit));
   for (UINT id : {kHartManufacturerEdit, kHartDeviceTypeEdit, kHartSerialEdit, kHartPreamblesEdit, kHartRevisionEdit,
                   kHartDeviceRevisionEdit, kHartSoftwareRevisionEdit, kHartHardwareRevisionEdit, kHartCounterEdit,
@@ -309,7 +310,7 @@ TEST_F(HartValuesPage, HartDecodesShortAndFullAnswers) {
   ASSERT_TRUE(WaitFor([&] { return Text(Window(), kHartLoopCurrentCombo) == "Enabled"; }));
   EXPECT_EQ(Deliver(page, kParCommand6Complete, {7, 2}), S_OK);
   EXPECT_TRUE(WaitFor([&] { return Text(Window(), kHartPollingAddressEdit) == "7"; }));
-  vkr::frame::TransferSession::Pump(200);
+  vkr::frame::WaitUntilQuiet();
   ExpectTexts(Window(), {{kHartLoopCurrentText, ""}, {kHartLoopCurrentCombo, "Enabled"}});
   EXPECT_EQ(page->SetControlValueById(kParCommand0Complete, vkr::I4(3)), S_OK);
   EXPECT_EQ(Text(Window(), kHartDistributorEdit), "ABCD");
@@ -423,9 +424,9 @@ TEST_F(HartValuesPage, ValuesFollowTheDeviceWhileShownAndDecodeAnswers) {
   Show(SW_HIDE);
   EXPECT_EQ(page->RefreshPeriod(), 0u);
   ExpectTexts(Window(), {{kValuesCurrentEdit, "Loading..."}, {kValuesValueEdits[3], "Loading..."}});
-  vkr::frame::TransferSession::Pump(300);
+  vkr::frame::WaitUntilQuiet();
   device_->received.clear();
-  vkr::frame::TransferSession::Pump(500);
+  vkr::frame::WaitUntilQuiet();
   EXPECT_TRUE(Requests(*device_, 3).empty()) << "no reading while hidden";
 
   // The decoder on short and full answers (hidden: no cyclic answers in between); a unit comes only
@@ -459,7 +460,7 @@ TEST_F(HartValuesPage, ValuesKeepWorkingThroughChannelFaults) {
   Open(CLSID_ValuesPP);
   EXPECT_EQ(PageTitle(page_->Page()), u"Values|VornExampleDtm.chm");
   ASSERT_TRUE(WaitFor([&] { return Text(Window(), kValuesValueEdits[3]) == "41.700"; }));
-  vkr::frame::TransferSession::Pump(300);
+  vkr::frame::WaitUntilQuiet();
   vkr::ui::PumpUntilIdle();
   vkr::test::ExpectLooksAsKept(Window(), "values_page");
   ASSERT_EQ(Text(Window(), kValuesValueEdits[0]), "2.500");

@@ -11,6 +11,7 @@
 
 #include "frame/ActiveXHost.h"
 #include "frame/FrameHost.h"
+#include "frame/Quiet.h"
 #include "frame/SimulatedDevice.h"
 #include "frame/TransferSession.h"
 #include "frame/controls/OutsideControls.h"
@@ -128,7 +129,7 @@ class LiveLoop : public vkr::test::LivePageHostTest {
       ++i;
     }
   }
-  static void Settle(DWORD ms = 300) { vkr::frame::TransferSession::Pump(ms); }
+  static void Settle() { vkr::frame::WaitUntilQuiet(); }
 
   // The channel's fault on the next request of the command (CommunicationError: lost on the way,
   // it never reaches the transmitter).
@@ -227,7 +228,7 @@ TEST_F(LiveLoop, TrimFixesTrimsAndGivesTheLoopBack) {
       Messages().clear();
       Type(kDacTrimReadingEdit, typed);
       Click(kDacTrimEnter);
-      Settle(100);
+      Settle();
       EXPECT_EQ(Received(c.trimCommand), 0);
       EXPECT_EQ(Messages().size(), 1u);
       EXPECT_TRUE(Said(why));

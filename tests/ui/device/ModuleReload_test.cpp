@@ -9,6 +9,7 @@
 
 #include "frame/ActiveXHost.h"
 #include "frame/FrameHost.h"
+#include "frame/Quiet.h"
 #include "frame/TransferSession.h"
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/live_page_host.h"
@@ -63,7 +64,7 @@ TEST(ModuleReload, TheOnlineFrameOpensAgainAfterTheModuleWasUnloadedAndLoaded) {
     const auto& open = session->Frame()->activeX.OpenControls().back();
     const std::string invokeId = open.invokeId;
     EXPECT_TRUE(PumpUntil([&] { return ui::DtmState(session->Dtm()) == dsONLINE; }, 20000));
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     // The page tree holds the ten pages.
     HWND tree = FindItem(open.window, 516);
     ASSERT_NE(tree, nullptr);

@@ -5,6 +5,7 @@
 // The frame's identity message appears only after a transmitter answered command 0 with another
 // identity.
 #include <gtest/gtest.h>
+#include "frame/Quiet.h"
 
 #include <cstring>
 #include <functional>
@@ -130,7 +131,7 @@ class OfflineFrame : public LivePageHostTest {
     vkr::ui::PumpUntilIdle();
     if (!opened) return nullptr;
     EXPECT_TRUE(PumpUntil([&] { return ui::DtmState(Dtm()) != dsGOINGONLINE; }, 20000));
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     invokeId_ = session_->Frame()->activeX.OpenControls().back().invokeId;
     return AsOnlineFrame(session_->Frame()->activeX.OpenControls().back().control.Get());
   }
@@ -145,7 +146,7 @@ class OfflineFrame : public LivePageHostTest {
   static HWND SelectPage(COnlineParameterization* frame, int index) {
     EXPECT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), index));
     vkr::ui::PumpUntilIdle();
-    vkr::frame::TransferSession::Pump(200);
+    vkr::frame::WaitUntilQuiet();
     auto* page = dynamic_cast<CovFDT_PropertyPageImpl*>(Query<IovFdtTranslationEvent>(frame->Page(index)).Get());
     return page ? page->PageWindow() : nullptr;
   }

@@ -11,6 +11,7 @@
 #include "frame/ActiveXHost.h"
 #include "frame/FrameChannel.h"
 #include "frame/FrameContainer.h"
+#include "frame/Quiet.h"
 #include "frame/SimulatedDevice.h"
 #include "frame/TransferSession.h"
 #include "include/ProgramIds.h"
@@ -75,7 +76,7 @@ class OnlineControls : public vkr::test::LivePageHostTest {
     const HRESULT hr = Host().OpenClass(dtm, clsid, call.Get(), &opened);
     // An online control reads the device again when the DTM tells it is online: let those
     // answers arrive before the user types.
-    vkr::frame::TransferSession::Pump(500);
+    vkr::frame::WaitUntilQuiet();
     if (hr != S_OK || !opened) return "";
     return Host().OpenControls().back().invokeId;
   }
@@ -120,7 +121,7 @@ class OnlineControls : public vkr::test::LivePageHostTest {
   void GoOnline() {
     ASSERT_EQ(vkr::test::ui::GoOnline(dtm), S_OK);
     ASSERT_TRUE(WaitForState(dsONLINE));
-    vkr::frame::TransferSession::Pump(500);  // the open controls read the device again
+    vkr::frame::WaitUntilQuiet();  // the open controls read the device again
   }
   static std::string Trimmed(std::string text) { return text.erase(text.find_last_not_of(' ') + 1); }
   int Received(int command) const {
@@ -169,7 +170,7 @@ TEST_F(OnlineControls, TheLastCountedControlToCloseTakesTheDtmOffline) {
 
     EXPECT_TRUE(CloseByFrame(first));
     EXPECT_EQ(Counter(), 1u);
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     EXPECT_EQ(State(), dsONLINE);
 
     Click(second, c.ownClose);
@@ -204,7 +205,7 @@ TEST_F(OnlineControls, AnInstanceThatDidNotCountLeavesTheDtmOnline) {
     if (!id.empty()) {
       EXPECT_TRUE(CloseByFrame(id));
     }
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     EXPECT_EQ(Counter(), 1u);
     EXPECT_EQ(State(), dsONLINE);
   }
@@ -257,7 +258,7 @@ TEST_F(OnlineControls, ValuesControlWritesTheChangedIdentificationToTheTransmitt
     const int messages = Received(17), identifications = Received(18);
     for (const auto& [item, text] : c.typed) Type(id, item, text);
     Click(id, c.button);
-    vkr::frame::TransferSession::Pump(800);
+    vkr::frame::WaitUntilQuiet();
     EXPECT_EQ(Received(17) - messages, c.messageWrites);
     EXPECT_EQ(Received(18) - identifications, c.identificationWrites);
     EXPECT_EQ(Trimmed(device_->Message()), c.message);
@@ -276,7 +277,7 @@ TEST_F(OnlineControls, ValuesControlWritesTheChangedIdentificationToTheTransmitt
   const int messages = Received(17);
   Type(offline, kValuesFormMessage, "PLANNED NOTE");
   Click(offline, IDOK);
-  vkr::frame::TransferSession::Pump(500);
+  vkr::frame::WaitUntilQuiet();
   // Closing asks whether the changes go to the device; the user says no.
   ASSERT_FALSE(session_->Frame()->userMessages.empty());
   EXPECT_NE(session_->Frame()->userMessages.back().find("Download Parameters"), std::string::npos);
@@ -330,7 +331,7 @@ TEST_F(OnlineControls, AWriteThatMeetsAFaultSwitchesTheAuditTrailOffAndWritesNot
     Type(id, kValuesFormTag, f.tag);
     f.inject();
     Click(id, kApplyButtonId);
-    vkr::frame::TransferSession::Pump(f.name == std::string("no answer") ? 6000 : 800);
+    vkr::frame::WaitUntilQuiet();
     EXPECT_EQ(CRecordingValues::auditTrail, (std::vector<int>{-1, 0}));
     const std::string after = Trimmed(device_->Tag());
     EXPECT_TRUE(after == before || after == f.tag) << after;
@@ -356,7 +357,7 @@ TEST_F(OnlineControls, AWriteThatMeetsAFaultSwitchesTheAuditTrailOffAndWritesNot
     session_->Channel()->faults.push_back(refused);
     Type(id, kValuesFormTag, "OKBUSY");
     Click(id, IDOK);
-    vkr::frame::TransferSession::Pump(800);
+    vkr::frame::WaitUntilQuiet();
     EXPECT_NE(Host().Find(id), nullptr) << "OK closed the control over a write the device did not take";
     EXPECT_EQ(Trimmed(device_->Tag()), before);
     EXPECT_EQ(Text(id, kValuesFormTag), "OKBUSY");
@@ -389,7 +390,7 @@ TEST_F(OnlineControls, AnIdentificationTheDeviceDidNotGiveIsNotWritten) {
   Type(id, kValuesFormTag, "NEWTAG");
   Type(id, kValuesFormMessage, "STILL WRITTEN");
   Click(id, IDOK);
-  vkr::frame::TransferSession::Pump(800);
+  vkr::frame::WaitUntilQuiet();
   EXPECT_EQ(Received(18), 0);
   EXPECT_EQ(device_->config.tagDescriptorDate, identification);
   EXPECT_EQ(Trimmed(device_->Message()), "STILL WRITTEN");

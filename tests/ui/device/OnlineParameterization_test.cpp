@@ -17,6 +17,7 @@
 
 #include "frame/ActiveXHost.h"
 #include "frame/FrameHost.h"
+#include "frame/Quiet.h"
 #include "frame/TransferSession.h"
 #include "frame/controls/OutsideControls.h"
 #include "include/ProgramIds.h"
@@ -238,7 +239,7 @@ class OnlineFrame : public LivePageHostTest {
     if (!frame) return nullptr;
     EXPECT_TRUE(PumpUntil([&] { return ui::DtmState(Dtm()) == dsONLINE; }, 20000));
     EXPECT_TRUE(PumpUntil([&] { return Text(frame, kOnlineReading) != "OFFLINE"; }, 10000));
-    vkr::frame::TransferSession::Pump(200);
+    vkr::frame::WaitUntilQuiet();
     return frame;
   }
 
@@ -366,14 +367,14 @@ TEST_F(OnlineFrame, LooksAsKeptAndRefreshAndSendReachThePageOncePerClick) {
   ASSERT_TRUE(frame);
   SelectPage(frame, 0);
   SetFocus(Item(frame, kOnlineClose));
-  vkr::frame::TransferSession::Pump(300);
+  vkr::frame::WaitUntilQuiet();
   vkr::test::ExpectLooksAsKept(frame->ControlWindow(), "online_parameterization");
 
   ASSERT_TRUE(Enabled(frame, kOnlineRefresh));
   ProbeLog& command = Probes()[u"Command"];
   command = ProbeLog{};
 
-  auto settle = [] { vkr::frame::TransferSession::Pump(300); };
+  auto settle = [] { vkr::frame::WaitUntilQuiet(); };
   ASSERT_TRUE(vkr::ui::Click(Item(frame, kOnlineRefresh)));
   EXPECT_TRUE(PumpUntil([&] { return command.values[dui::kParButtonRefresh] >= 1; }, 5000));
   settle();
@@ -434,12 +435,12 @@ TEST_F(OnlineFrame, UsageCounterKeepsTheDtmOnlineWhileAFrameIsOpen) {
     EXPECT_FALSE(failed->IsCountedOnline());
     VARIANT_BOOL released = VARIANT_FALSE;
     EXPECT_EQ(failed->PrepareToRelease(&released), S_OK);
-    vkr::frame::TransferSession::Pump(200);
+    vkr::frame::WaitUntilQuiet();
     EXPECT_EQ(Counter(), 2u);
   }
 
   ASSERT_TRUE(CloseFrame(first));
-  vkr::frame::TransferSession::Pump(500);
+  vkr::frame::WaitUntilQuiet();
   EXPECT_EQ(Counter(), 1u);
   EXPECT_EQ(ui::DtmState(Dtm()), dsONLINE);
   ASSERT_TRUE(CloseFrame(second));
@@ -540,7 +541,7 @@ TEST_F(OnlineFrame, ReadingAndTagDecodeOnlyWholeFields) {
   const std::vector<BYTE> tag = vkr::dui::EncodePackedAscii("TANK-7", 8);
   ASSERT_EQ(tag.size(), 6u);
   ASSERT_EQ(frame->SetControlValueById(dui::kParTagOnly, ByteArray({tag.begin(), tag.begin() + 5})), S_OK);
-  vkr::frame::TransferSession::Pump(100);
+  vkr::frame::WaitUntilQuiet();
   EXPECT_EQ(Text(frame, kOnlineTag), "LT-101  ");
   ASSERT_EQ(frame->SetControlValueById(dui::kParTagOnly, ByteArray(tag)), S_OK);
   EXPECT_TRUE(PumpUntil([&] { return Text(frame, kOnlineTag) == "TANK-7  "; }, 3000)) << Text(frame, kOnlineTag);
@@ -658,7 +659,7 @@ TEST_F(OnlineFrame, CloseWhileTheFrameStartsStopsTheStartAndFreesEverything) {
     VARIANT_BOOL opened = VARIANT_TRUE;
     const vkr::Bstr call(vkr::frame::FunctionCallDocument(kOnlineFunction));
     session_->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), call, &opened);
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     session_->Channel()->onDataExchange = nullptr;
     WhileAPageStarts() = nullptr;
     EXPECT_TRUE(clicked);

@@ -13,6 +13,7 @@
 #include "frame/FrameChannel.h"
 #include "include/DtmMessages.h"
 #include "frame/FrameHost.h"
+#include "frame/Quiet.h"
 #include "frame/TransferSession.h"
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/fake_ui_dtm.h"
@@ -135,7 +136,7 @@ class PageSend : public LivePageHostTest {
     SendMessageW(frame->m_hWnd, vkr::dui::kMessageLineText, 0, reinterpret_cast<LPARAM>(u""));
     if (!vkr::ui::Click(frame->GetDlgItem(kOnlineSend))) return false;
     const bool done = PumpUntil([&] { return told ? !MessageLine().empty() : edit.written(device_->config); }, 20000);
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     return done;
   }
 
@@ -176,7 +177,7 @@ TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
   for (const SEdit& edit : Edits()) {
     SCOPED_TRACE(edit.page);
     ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(edit.index)));
-    vkr::frame::TransferSession::Pump(1000);
+    vkr::frame::WaitUntilQuiet();
     ASSERT_NO_FATAL_FAILURE(Enter(edit, edit.text));
     ASSERT_EQ(dataSet->Save(EmptyStream().Get(), TRUE), S_OK);
     const std::vector<BYTE> held = DataSetBytes(dataSet.Get());
@@ -216,12 +217,6 @@ TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
   EXPECT_EQ(DataSetBytes(dataSet.Get()), held);
 }
 
-// On every page with device answers, an entry typed while the page still reads is the user's:
-// the answers after the keystroke (the channel holds each back a moment; a field beside it that
-// the same read fills shows "Loading..." until then) leave the entry and its changed mark, and
-// Send writes it. The Command page is typed into during its first read after opening, the others
-// during their first read when first shown, the Advanced page during the read of the frame's
-// Refresh (its fields take input only once filled). The Values page has nothing the user edits.
 // A Send that stops at an entry the page cannot take writes nothing and says so on every page,
 // naming the entry; the transmitter holds what it held.
 TEST_F(PageSend, ASendStoppedByAnInvalidEntryNamesIt) {
@@ -240,7 +235,7 @@ TEST_F(PageSend, ASendStoppedByAnInvalidEntryNamesIt) {
     SEdit edit = Edits()[row];
     edit.control = control;
     ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(edit.index)));
-    vkr::frame::TransferSession::Pump(1000);
+    vkr::frame::WaitUntilQuiet();
     const std::string was = vkr::ui::WindowText(Item(edit, control));
     ASSERT_NO_FATAL_FAILURE(Enter(edit, text));
     const std::string stored = Stored(device_->config);
@@ -319,48 +314,6 @@ TEST_F(PageSend, AWriteAfterAWarnedOneIsToldAsItsOwn) {
   }
 }
 
-TEST_F(PageSend, AnEntryTypedWhileThePageReadsIsKeptAndSent) {
-  // Online first, as a frame host takes the DTM online before it opens the function.
-  ASSERT_EQ(ui::GoOnline(session_->Dtm()), S_OK);
-  ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
-  Channel().alwaysFault.delayMs = 1000;
-  ASSERT_NO_FATAL_FAILURE(OpenFrame());
-  auto container = Query<IovFdtActiveXContainer>(session_->Dtm());
-  ASSERT_TRUE(container);
-  std::vector<ULONG> pages;
-  for (const SEdit& edit : Edits()) {
-    // Each page while it reads the first time it is shown.
-    if (std::find(pages.begin(), pages.end(), edit.index) != pages.end()) continue;
-    pages.push_back(edit.index);
-    SCOPED_TRACE(edit.page);
-    Channel().alwaysFault.delayMs = 1000;
-    ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(edit.index)));
-    if (GetWindowLongA(Item(edit, edit.control), GWL_STYLE) & ES_READONLY) {
-      ASSERT_TRUE(
-          PumpUntil([&] { return !(GetWindowLongA(Item(edit, edit.control), GWL_STYLE) & ES_READONLY); }, 20000));
-      ASSERT_TRUE(vkr::ui::Click(frame->GetDlgItem(kOnlineRefresh)));
-    }
-    ASSERT_NO_FATAL_FAILURE(Enter(edit, edit.text));
-    Channel().alwaysFault.delayMs = 0;
-    bool waited = false;
-    EXPECT_TRUE(PumpUntil(
-        [&] {
-          waited = waited || vkr::ui::WindowText(Item(edit, edit.witness)) == "Loading...";
-          return waited && vkr::ui::WindowText(Item(edit, edit.witness)) != "Loading...";
-        },
-        15000))
-        << "the answer came before the keystroke";
-    // The DTM's word that it is online may come after the keystroke too: the pages read every
-    // entry again, the triggers' stored values among them, which are no clicks of the user.
-    ASSERT_EQ(container->BroadcastToActiveX(vkr::UI4(10003), vkr::UI4(67)), S_OK);
-    vkr::frame::TransferSession::Pump(1500);
-    EXPECT_EQ(Text(edit), edit.text);
-    EXPECT_TRUE(Changed(edit));
-    EXPECT_TRUE(Send(edit, false));
-    EXPECT_EQ(MessageLine(), "");
-  }
-}
-
 // A transmitter whose range and damping are none of the data set's own values: a field that
 // showed the data set's value instead of the device's would show 0.500 or 0.700.
 class PageReads : public PageSend {
@@ -427,7 +380,7 @@ TEST_F(PageReads, WhatWasNotReadOrWrittenIsToldAndNothingElseIsShown) {
   const std::string notWritten = "Fail Time was not written: the connection to the device is lost.";
   EXPECT_EQ(MessageLine().rfind(notWritten, 0), 0u) << MessageLine();
   ASSERT_NO_FATAL_FAILURE(TellFailure(vkr::dui::kParCommand1Complete, "communication error: noConnection"));
-  vkr::frame::TransferSession::Pump(300);
+  vkr::frame::WaitUntilQuiet();
   EXPECT_EQ(MessageLine(), notWritten + " The distance reading could not be read: the connection to the device is lost.");
   EXPECT_EQ(PageText(448), "7");
 }
@@ -714,7 +667,7 @@ TEST_P(PageDistances, EveryDistanceIsCheckedInItsUnitAndRefusedByTheTransmitterB
           return !text.empty() && text != "Loading...";
         },
         20000));
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     if (row.control == 547) {
       ASSERT_TRUE(vkr::ui::Click(PageItem(0, 702)));
     }
@@ -735,7 +688,7 @@ TEST_P(PageDistances, EveryDistanceIsCheckedInItsUnitAndRefusedByTheTransmitterB
       return false;
     };
     if (row.outcome == SDistanceRow::EntryRefused) {
-      vkr::frame::TransferSession::Pump(1500);
+      vkr::frame::WaitUntilQuiet();
       EXPECT_FALSE(sent());
       EXPECT_EQ(stored(device_->config), stored(initial_));
       if (row.control == 547) {

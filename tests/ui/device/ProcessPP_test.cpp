@@ -2,6 +2,7 @@
 // the module's pages as the frame host shows them (send, refusal of invalid entries, the frame's
 // buttons), and pages of the test program for their decoders and faults.
 #include <gtest/gtest.h>
+#include "frame/Quiet.h"
 
 #include <string>
 #include <vector>
@@ -82,7 +83,7 @@ class LivePage : public vkr::test::LivePageHostTest {
   bool OpenRead() {
     Open<TPage>(CLSID_ProcessPP);
     const bool read = !HasFatalFailure() && WaitFor([&] { return Text(kProcessUpperRangeEdit) == "6.000"; });
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     return read;
   }
 };
@@ -104,7 +105,7 @@ TEST_F(LivePage, ProcessSendWritesEverySettingTheUserChanged) {
 
   Press(kParButtonSend);
   ASSERT_TRUE(WaitFor([&] { return device_->config.damping == 2.75f; })) << device_->config.damping;
-  vkr::frame::TransferSession::Pump(300);
+  vkr::frame::WaitUntilQuiet();
   EXPECT_EQ(Requests(*device_, 44), std::vector<Bytes>{Bytes{kLengthUnitFeet}});
   EXPECT_EQ(Requests(*device_, 35),
             std::vector<Bytes>{Concat({{kLengthUnitMetres}, BigEndian(6.5f), BigEndian(1.25f)})});
@@ -126,7 +127,7 @@ TEST_F(LivePage, ProcessEditingOneRangeValueWritesTheWholeRecord) {
   device_->received.clear();
   Press(kParButtonSend);
   ASSERT_TRUE(WaitFor([&] { return device_->config.lowerRange == 2.0f; }));
-  vkr::frame::TransferSession::Pump(300);
+  vkr::frame::WaitUntilQuiet();
   EXPECT_EQ(Requests(*device_, 35),
             std::vector<Bytes>{Concat({{kLengthUnitMetres}, BigEndian(6.0f), BigEndian(2.0f)})});
   EXPECT_TRUE(Requests(*device_, 34).empty());
@@ -149,7 +150,7 @@ TEST_F(LivePage, ProcessRefusesInvalidEntriesAndSendsNothing) {
     vkr::ui::PumpUntilIdle();
     device_->received.clear();
     Press(kParButtonSend);
-    vkr::frame::TransferSession::Pump(500);
+    vkr::frame::WaitUntilQuiet();
     EXPECT_TRUE(Requests(*device_, 34).empty());
     EXPECT_TRUE(Requests(*device_, 35).empty());
     EXPECT_TRUE(Requests(*device_, 44).empty());
@@ -171,7 +172,7 @@ TEST_F(LivePage, ProcessRefreshReadsOncePerPress) {
   Press(kParButtonRefresh);
   ASSERT_TRUE(WaitFor([&] { return Text(kProcessUpperRangeEdit) == "7.000"; }));
   Press(kParButtonRefresh);
-  vkr::frame::TransferSession::Pump(500);
+  vkr::frame::WaitUntilQuiet();
   EXPECT_EQ(Requests(*device_, 15).size(), 2u);
 
   // Hidden, the page leaves the frame's buttons to the page that is shown.
@@ -182,7 +183,7 @@ TEST_F(LivePage, ProcessRefreshReadsOncePerPress) {
   device_->received.clear();
   Press(kParButtonRefresh);
   Press(kParButtonSend);
-  vkr::frame::TransferSession::Pump(500);
+  vkr::frame::WaitUntilQuiet();
   EXPECT_TRUE(Requests(*device_, 15).empty());
   EXPECT_TRUE(Requests(*device_, 34).empty());
 }
@@ -202,7 +203,7 @@ TEST_F(LivePage, ProcessSendStopsWhenTheUnitCannotBeRead) {
   ASSERT_EQ(Text(kProcessUnitCombo), "Yards");
   device_->received.clear();
   EXPECT_TRUE(FAILED(page->OnSend()));
-  vkr::frame::TransferSession::Pump(500);
+  vkr::frame::WaitUntilQuiet();
   for (std::uint8_t command : {34, 35, 44}) EXPECT_TRUE(Requests(*device_, command).empty()) << int(command);
   EXPECT_EQ(page->IsPageDirty(), S_OK);
   EXPECT_EQ(Text(kProcessDampingEdit), "2");
@@ -277,7 +278,7 @@ TEST_F(LivePage, ProcessUnitComboKeepsOnePlaceholderAndRestoresTypedUnits) {
   // Offline, nothing answers the placeholders: they say that the device is not connected.
   ASSERT_EQ(vkr::test::ui::GoOffline(session_->Dtm()), S_OK);
   ASSERT_TRUE(WaitFor([&] { return vkr::test::ui::DtmState(session_->Dtm()) != dsONLINE; }));
-  vkr::frame::TransferSession::Pump(300);
+  vkr::frame::WaitUntilQuiet();
   for (int i = 0; i < 3; ++i) {
     ShowWindow(page->PageWindow(), SW_HIDE);
     ShowWindow(page->PageWindow(), SW_SHOW);
@@ -315,7 +316,7 @@ TEST_F(LivePage, SetupShowsTheDeviceValuesAndItsSendWritesNothing) {
   ASSERT_TRUE(WaitFor([&] { return Text(kSetupUpperRangeEdit) == "6.000"; }));
   EXPECT_EQ(Text(kSetupLowerRangeEdit), "0.500");
   EXPECT_EQ(Text(kSetupDampingEdit), "0.500");
-  vkr::frame::TransferSession::Pump(300);
+  vkr::frame::WaitUntilQuiet();
   IUnknown* dtm = session_->Dtm();
   EXPECT_EQ(Value(kParUpperRange).fltVal, 6.0f);
 
@@ -326,7 +327,7 @@ TEST_F(LivePage, SetupShowsTheDeviceValuesAndItsSendWritesNothing) {
   EXPECT_EQ(activate.bVal, 1);
   device_->received.clear();
   Press(kParButtonSend);
-  vkr::frame::TransferSession::Pump(500);
+  vkr::frame::WaitUntilQuiet();
   for (std::uint8_t command : {34, 35, 44}) EXPECT_TRUE(Requests(*device_, command).empty()) << int(command);
   EXPECT_EQ(device_->config.damping, 0.5f);
 
@@ -341,7 +342,7 @@ TEST_F(LivePage, SetupShowsTheDeviceValuesAndItsSendWritesNothing) {
   EXPECT_EQ(
       page->SetControlValueById(kParCommand15Complete, ByteArray(Concat({{0, 0, kLengthUnitFeet}, BigEndian(8.0f)}))),
       S_OK);
-  vkr::frame::TransferSession::Pump(200);
+  vkr::frame::WaitUntilQuiet();
   EXPECT_EQ(Value(kParUpperRange).fltVal, 6.0f);
   EXPECT_EQ(Value(kParLowerRange).fltVal, 0.25f);
   EXPECT_EQ(page->RangeUnit(), kLengthUnitMetres);
@@ -397,7 +398,7 @@ TEST_F(LivePage, PagesLookAsKept) {
     Open(*p.clsid);
     ExpectPageStrings(page_->Page(), p.title, p.doc, p.help);
     ASSERT_TRUE(WaitFor([&] { return Text(p.upperRangeEdit) == "6.000"; }));
-    vkr::frame::TransferSession::Pump(300);
+    vkr::frame::WaitUntilQuiet();
     vkr::ui::PumpUntilIdle();
     vkr::test::ExpectLooksAsKept(Window(), p.picture);
     bool closed = false;

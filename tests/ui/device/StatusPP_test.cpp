@@ -3,6 +3,7 @@
 // lamps as a person sees them (red, neutral, green) from the device's status bytes, the faults of
 // the wire and the device during their reads, and their pictures.
 #include <gtest/gtest.h>
+#include "frame/Quiet.h"
 
 #include <algorithm>
 #include <functional>
@@ -189,7 +190,7 @@ class LiveStatus : public vkr::test::LivePageSiteTest {
     LivePageSiteTest::TearDown();
   }
 
-  static void Settle(DWORD ms = 300) { vkr::frame::TransferSession::Pump(ms); }
+  static void Settle() { vkr::frame::WaitUntilQuiet(); }
   std::string Text(UINT id) const { return vkr::ui::WindowText(GetDlgItem(dialog, static_cast<int>(id))); }
   bool Enabled(UINT id) const { return IsWindowEnabled(GetDlgItem(dialog, static_cast<int>(id))) != FALSE; }
   HWND Root() const { return host ? host->Hwnd() : m_session->Frame()->activeX.OpenControls().back().window; }
@@ -297,7 +298,9 @@ TEST_F(LiveStatus, LampsFollowTheDevicesStatusBytesThroughFaults) {
     const int reads = Received(48);
     f.inject();
     ClickReadAdditional();
-    Settle(f.name == std::string("no answer") ? 6000 : 800);
+    // Unanswered, the read ends when the DTM's time for it runs out.
+    EXPECT_TRUE(WaitForText(kStatusStateText, "Not read", 60000)) << Text(kStatusStateText);
+    Settle();
     // A read that brought no status leaves the lamps empty: neither the old state nor all clear.
     EXPECT_EQ(FaultLamps(), Expect(16, {}, Lamp::Other)) << Describe(FaultLamps());
     EXPECT_LE(Received(48), reads + 1);
@@ -466,7 +469,7 @@ TEST_F(LiveStatus, SelfTestFollowsLaterAnswersAndClosesWhileReading) {
   const vkr::Bstr call(vkr::frame::FunctionCallDocument(8));
   m_session->Frame()->OpenActiveXControl(vkr::Bstr(u"VKR-1"), call, &opened);
   vkr::ui::PumpUntilIdle();
-  Settle(1500);
+  Settle();
   m_session->Channel()->onDataExchange = nullptr;
   EXPECT_TRUE(posted);
   EXPECT_TRUE(m_session->Frame()->activeX.OpenControls().empty());

@@ -86,7 +86,7 @@ class LiveTrend : public vkr::test::LivePageHostTest {
   }
   void Step() {
     clock_->Advance(kStep);
-    vkr::test::PumpUntil([] { return false; }, 15);
+    vkr::test::PumpUntilQuiet();
   }
   // Steps until done() holds, at most `ms` of fake time; the fake time it took, or nothing.
   std::optional<DWORD> RunUntil(const std::function<bool()>& done, DWORD ms) {

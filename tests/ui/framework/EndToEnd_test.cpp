@@ -104,7 +104,7 @@ class UserInterfaceEndToEnd : public testing::Test {
   // Waits until the channel delivered every answer.
   void Settle() {
     ASSERT_TRUE(PumpUntil([&] { return channel->PendingAnswers() == 0; }));
-    PumpUntil([] { return false; }, 20);
+    ASSERT_TRUE(PumpUntilQuiet());
   }
   // Types into the field as a person does: click, select all, type.
   void Type(UINT field, const char* text) {

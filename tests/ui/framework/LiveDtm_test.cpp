@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "frame/FrameHost.h"
+#include "frame/Quiet.h"
 #include "frame/TransferSession.h"
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/temp_files.h"
@@ -76,7 +77,7 @@ TEST(LiveDtm, ValuesTheDtmReadsByItsOwnRoadsReachTheOpenDialog) {
       // The dialog reads the values the DTM has none of yet when the word that it is online reaches
       // it, which on a loaded machine may be well after the DTM is online: those reads are its own.
       ASSERT_TRUE(PumpUntil([&] { return ui.m_nDtmState == dsONLINE; }, 20000));
-      vkr::frame::TransferSession::Pump(300);
+      vkr::frame::WaitUntilQuiet();
       ui.ownReads = 0;
       ui.commands.clear();
 
@@ -114,14 +115,14 @@ TEST(LiveDtm, ValuesTheDtmReadsByItsOwnRoadsReachTheOpenDialog) {
       EXPECT_NE(std::find(ui.commands.begin(), ui.commands.end(), 0x270DUL), ui.commands.end());
 
       // The user's own value: written, stored, and told back to the dialog while it commits.
-      vkr::frame::TransferSession::Pump(300);
+      vkr::frame::WaitUntilQuiet();
       ui.errors.clear();
       vkr::ui::Click(host.Item(kTestDampingEdit));
       SendMessageA(host.Item(kTestDampingEdit), EM_SETSEL, 0, -1);
       vkr::ui::TypeText(host.Item(kTestDampingEdit), "2.5");
       vkr::ui::Click(host.Item(kTestUpperRangeEdit));
       EXPECT_TRUE(PumpUntil([&] { return device->config.damping == 2.5f; }, 10000)) << device->config.damping;
-      vkr::frame::TransferSession::Pump(50);
+      vkr::frame::WaitUntilQuiet();
       EXPECT_EQ(host.Text(kTestDampingEdit), "2.50");
       EXPECT_EQ(ui.Entry(kEntryDamping).m_nState & 0x6, 0u);
       EXPECT_TRUE(ui.errors.empty()) << vkr::Utf16ToUtf8(ui.errors.front());

@@ -167,6 +167,13 @@ void ShowNotRead(HWND dialog, std::initializer_list<UINT> itemIds, std::initiali
   }
 }
 
+bool AwaitsValue(HWND dialog, UINT itemId) {
+  HWND item = GetDlgItem(dialog, static_cast<int>(itemId));
+  if (!item) return false;
+  const std::string text = DialogItemText(dialog, itemId);
+  return text == kLoadingText || (text == kLoadingShortText && !Fits(item, kLoadingText));
+}
+
 bool ShowsPlaceholder(HWND dialog, UINT itemId) {
   HWND item = GetDlgItem(dialog, static_cast<int>(itemId));
   if (!item) return false;

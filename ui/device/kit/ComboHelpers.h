@@ -60,6 +60,10 @@ void ShowNotRead(HWND dialog, std::initializer_list<UINT> itemIds, std::initiali
 // of the device's or the user's is in it.
 bool ShowsPlaceholder(HWND dialog, UINT itemId);
 
+// Whether the item shows "Loading..." (its short form only where the words do not fit): its value
+// is on its way from the device.
+bool AwaitsValue(HWND dialog, UINT itemId);
+
 // The whole text of a dialog item (8-bit).
 std::string DialogItemText(HWND dialog, UINT itemId);
 

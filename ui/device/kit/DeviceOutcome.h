@@ -71,6 +71,9 @@ std::u16string DownloadFailureText(std::u16string_view failed, const std::vector
                                    const std::vector<std::u16string>& notHeld);
 // Send offline with nothing the user typed.
 inline constexpr char16_t kNothingWrittenOffline[] = u"Nothing was written: no device is connected.";
+// Send while a read of the page is on the channel.
+inline constexpr char16_t kNothingWrittenWhileReading[] =
+    u"Nothing was written: the page is still reading the device. Send again once its values are in.";
 // "A was not written: its entry is not valid." (several: "their entries are not valid").
 std::u16string InvalidEntryText(const std::vector<std::u16string>& names);
 
