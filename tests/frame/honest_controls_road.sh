@@ -117,9 +117,15 @@ check advanced-unit-read-again metres 0 same same "item 6333: \"\"^^item 596: \"
 check diag-flag-not-read metres 1 same same "item 701: \"Not read\"" "Loading..." -- 1 --page 7 --fault 13=linkgone --read 701
 # Offline the settings only a device takes take no typing and say why they are empty.
 check hart-offline metres 0 same same "item 534: \"Not connected\"^^item 700: \"Not connected\"" "" \
-  -- 1 --offline --page 6 --type 534=5 --read 534 --read 700
+  -- 1 --offline --page 6 --read 534 --read 700
 check advanced-offline metres 0 same same "item 554: \"Not connected\"^^item 555: \"Not connected\"" "" \
-  -- 1 --offline --page 4 --type 554=30.0 --type 555=0.5 --read 554 --read 555
+  -- 1 --offline --page 4 --read 554 --read 555
+# Offline those entries take no typing: the run stops at it and says why last.
+for typing in "6 --type 534=5" "4 --type 554=30.0"; do
+  # shellcheck disable=SC2086
+  run ui 1 --offline --page $typing --project 'C:\VKR\metres.vkr' --png "$dir/typing.png"
+  [ "$rc" = 1 ] && echo "$last" | grep -q "(it is read-only)$" || fail "offline, page $typing: $out $last"
+done
 # The probe fault not written says why: the read of its word (131) or its write (134) failed.
 for kind in busy refused linkgone; do
   check "probe-fault-write-$kind" metres 1 same same "item 6333: \"Probe Fault was not written: $(reason $kind).\"" \

@@ -240,6 +240,8 @@ void CDevicePropertyPage::FollowAwaitedFields() {
     }
     if (locked == m_awaitLocked.end()) continue;
     m_awaitLocked.erase(locked);
+    // Offline no device value is coming and the device takes no entry: it stays as it is.
+    if (!DeviceMayAnswer()) continue;
     // The entry's state decides again (its page's own rules with it); a field of no entry takes
     // typing as it did.
     bool entry = false;
