@@ -86,7 +86,13 @@ constexpr std::u16string_view kWarnedWrite = u"\" was written; the device warns:
 }  // namespace
 
 std::u16string WarnedWriteText(std::u16string_view name, BYTE command, BYTE code) {
-  return u"\"" + std::u16string(name) + std::u16string(kWarnedWrite) + DescribeResponseCode(command, code);
+  std::u16string text;
+  text.reserve(name.size() + kWarnedWrite.size() + 40);
+  text += u'"';
+  text += name;
+  text += kWarnedWrite;
+  text += DescribeResponseCode(command, code);
+  return text;
 }
 
 bool IsWarnedWriteText(std::u16string_view text) { return text.find(kWarnedWrite) != std::u16string_view::npos; }
