@@ -503,8 +503,12 @@ bool ParseFault(const std::string& value, int* command, std::size_t* occurrence,
 // each would have met.
 void PrintRequests(const FrameChannel& channel) {
   std::string line;
-  for (const auto& [command, occurrence] : channel.requestLog)
-    line += " " + std::to_string(command) + "#" + std::to_string(occurrence);
+  for (const auto& [command, occurrence] : channel.requestLog) {
+    line += ' ';
+    line += std::to_string(command);
+    line += '#';
+    line += std::to_string(occurrence);
+  }
   std::printf("  requests:%s\n", line.empty() ? " none" : line.c_str());
 }
 

@@ -806,7 +806,10 @@ std::u16string COfflineParam::DtmName(LONG id) const {
                                        nullptr, nullptr)) ||
       name.Empty())
     return {};
-  return u"\"" + name.Str() + u"\"";
+  std::u16string quoted(1, u'"');
+  quoted += name.Str();
+  quoted += u'"';
+  return quoted;
 }
 
 void COfflineParam::TellDownloadFailure(EDownload, const std::u16string& failure, const std::vector<LONG>& changed) {
