@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -101,30 +102,19 @@ bool RegisterPages() {
   return true;
 }
 
-// The page's edits and combo boxes a person can reach, in window order.
-std::vector<HWND> Entries(HWND window) {
+// The page's enabled windows of the given classes a person can reach, in window order (a combo
+// box's inner windows are part of it, not entries of their own).
+std::vector<HWND> Reachable(HWND window, std::initializer_list<std::string_view> classes) {
   std::vector<HWND> found;
   for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     char name[32] = {};
     GetClassNameA(child, name, sizeof name);
     if (!IsWindowVisible(child)) continue;
     const std::string_view kind(name);
-    if ((kind == "Edit" || kind == "ComboBox") && IsWindowEnabled(child)) found.push_back(child);
+    for (std::string_view wanted : classes)
+      if (kind == wanted && IsWindowEnabled(child)) found.push_back(child);
     if (kind != "ComboBox")
-      for (HWND inner : Entries(child)) found.push_back(inner);
-  }
-  return found;
-}
-
-// The page's buttons a person can click, in window order.
-std::vector<HWND> Buttons(HWND window) {
-  std::vector<HWND> found;
-  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-    char name[32] = {};
-    GetClassNameA(child, name, sizeof name);
-    if (!IsWindowVisible(child)) continue;
-    if (std::string_view(name) == "Button" && IsWindowEnabled(child)) found.push_back(child);
-    for (HWND inner : Buttons(child)) found.push_back(inner);
+      for (HWND inner : Reachable(child, classes)) found.push_back(inner);
   }
   return found;
 }
@@ -203,7 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
           }
           case 2: {
-            const std::vector<HWND> buttons = Buttons(harness.Window());
+            const std::vector<HWND> buttons = Reachable(harness.Window(), {"Button"});
             const std::size_t pick = in.Byte() % (buttons.size() + std::size(kTriggers));
             if (pick >= buttons.size()) {
               VARIANT pressed = vkr::EmptyVariant();
@@ -221,7 +211,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             clock.Advance(50u * (1 + in.Byte() % 40));
             break;
           default: {
-            const std::vector<HWND> entries = Entries(harness.Window());
+            const std::vector<HWND> entries = Reachable(harness.Window(), {"Edit", "ComboBox"});
             const BYTE pick = in.Byte();
             const std::string_view bytes = in.Take(in.Byte() % 12);
             if (entries.empty()) break;

@@ -9,17 +9,6 @@ host=$1
 . "$(dirname "$0")/host_env.sh"
 . "$(dirname "$0")/host_project.sh"
 
-# A transmitter NAME whose device file is the default one with the lines given, uploaded; kept as
-# it was, so that every check starts from it.
-transmitter() {
-  local name=$1
-  shift
-  cp "$folder/plain.vkr.device" "$folder/$name.vkr.device"
-  setlines "$folder/$name.vkr.device" "$@"
-  upload "$name"
-  mkdir -p "$dir/kept"
-  cp "$folder/$name.vkr" "$folder/$name.vkr.device" "$dir/kept/"
-}
 upload plain
 transmitter metres pvUnit 2D
 # Blanking and offset kept in millimetres (300 mm and 0).

@@ -8,19 +8,8 @@ set -u
 host=$1
 . "$(dirname "$0")/host_env.sh"
 . "$(dirname "$0")/host_project.sh"
-# A transmitter NAME whose device file is the default one with the lines given, uploaded, its
-# files kept to start each run from.
-transmitter() {
-  local name=$1
-  shift
-  cp "$folder/plain.vkr.device" "$folder/$name.vkr.device"
-  setlines "$folder/$name.vkr.device" "$@"
-  upload "$name"
-  cp "$folder/$name.vkr" "$dir/$name.vkr"
-  cp "$folder/$name.vkr.device" "$dir/$name.vkr.device"
-}
-restore() { for f in "$1.vkr" "$1.vkr.device"; do cp "$dir/$f" "$folder/$f"; done; }
-same() { cmp -s "$folder/$1" "$dir/$1"; }
+restore() { for f in "$1.vkr" "$1.vkr.device"; do cp "$dir/kept/$f" "$folder/$f"; done; }
+same() { cmp -s "$folder/$1" "$dir/kept/$1"; }
 item() { echo "$out" | grep "^  item $1: " | head -n 1 | sed 's/^  item [0-9]*: "\(.*\)"$/\1/'; }
 equal() {
   local c

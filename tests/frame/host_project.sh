@@ -21,3 +21,14 @@ setlines() {
     shift 2
   done
 }
+# A transmitter NAME whose device file is the default one with the lines given, uploaded; its two
+# files kept in $dir/kept, so that a check can start from them again.
+transmitter() {
+  local name=$1
+  shift
+  cp "$folder/plain.vkr.device" "$folder/$name.vkr.device"
+  setlines "$folder/$name.vkr.device" "$@"
+  upload "$name"
+  mkdir -p "$dir/kept"
+  cp "$folder/$name.vkr" "$folder/$name.vkr.device" "$dir/kept/"
+}

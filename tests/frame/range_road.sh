@@ -6,14 +6,6 @@ set -u
 host=$1
 . "$(dirname "$0")/host_env.sh"
 . "$(dirname "$0")/host_project.sh"
-# A transmitter NAME whose device file is the default one with the lines given, uploaded.
-transmitter() {
-  local name=$1
-  shift
-  cp "$folder/plain.vkr.device" "$folder/$name.vkr.device"
-  setlines "$folder/$name.vkr.device" "$@"
-  upload "$name"
-}
 upload plain
 
 # ---- The range values in the transmitter's unit, and what it cannot measure ---------------------

@@ -717,21 +717,16 @@ HRESULT CCommandPP::SetControlStateById(LONG id, ULONG state) {
 void CCommandPP::LockEntries() {
   if (!m_hWndDialog) return;
   const bool mayAnswer = DeviceMayAnswer();
-  auto usable = [&](UINT control) {
-    for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i)
-      if (m_pParInfo[i].m_nCtrlId == control) return (m_pParInfo[i].m_nState & vkr::dui::kStateUsable) != 0;
-    return true;
-  };
   for (UINT combo : kCombos) {
     const std::string text = vkr::dui::DialogItemText(m_hWndDialog, combo);
     const bool placeholder =
         text == vkr::dui::kLoadingText || text == vkr::dui::kNotConnectedText || text == vkr::dui::kNotReadText;
     ::EnableWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(combo)),
-                   mayAnswer && !placeholder && usable(combo) ? TRUE : FALSE);
+                   mayAnswer && !placeholder && IsUsableControl(combo) ? TRUE : FALSE);
   }
   // Offline read-only; online the entry's own state decides, as the framework set it.
   for (UINT edit : {kEditLowLevel, kEditHighLevel, kEditDamping, kEditFailTime})
-    if (!mayAnswer || usable(edit))
+    if (!mayAnswer || IsUsableControl(edit))
       ::SendDlgItemMessageA(m_hWndDialog, static_cast<int>(edit), EM_SETREADONLY, mayAnswer ? FALSE : TRUE, 0);
   ::EnableWindow(::GetDlgItem(m_hWndDialog, kButtonDigitize),
                  CurrentDtmState() == vkr::dui::kDtmStateOnline && !m_bDigitizing ? TRUE : FALSE);

@@ -574,19 +574,20 @@ void CDevicePropertyPage::PutComboPlaceholder(UINT comboId) {
   vkr::dui::ShowComboPlaceholder(m_hWndDialog, comboId);
 }
 
+bool CDevicePropertyPage::IsUsableControl(UINT control) const {
+  for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i)
+    if (m_pParInfo[i].m_nCtrlId == control) return (m_pParInfo[i].m_nState & vkr::dui::kStateUsable) != 0;
+  return true;
+}
+
 void CDevicePropertyPage::LockDeviceEntries(std::initializer_list<UINT> edits, std::initializer_list<UINT> combos) {
   if (!m_hWndDialog) return;
   const bool mayAnswer = DeviceMayAnswer();
-  auto usable = [&](UINT control) {
-    for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i)
-      if (m_pParInfo[i].m_nCtrlId == control) return (m_pParInfo[i].m_nState & vkr::dui::kStateUsable) != 0;
-    return true;
-  };
   for (UINT edit : edits)
-    if (!mayAnswer || usable(edit))
+    if (!mayAnswer || IsUsableControl(edit))
       ::SendDlgItemMessageA(m_hWndDialog, static_cast<int>(edit), EM_SETREADONLY, mayAnswer ? FALSE : TRUE, 0);
   for (UINT combo : combos)
-    ::EnableWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(combo)), mayAnswer && usable(combo) ? TRUE : FALSE);
+    ::EnableWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(combo)), mayAnswer && IsUsableControl(combo) ? TRUE : FALSE);
 }
 
 void CDevicePropertyPage::RequestFirstRefresh() {

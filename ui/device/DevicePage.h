@@ -176,6 +176,8 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // online) the edits take no typing and the combos do not open; otherwise an entry the framework
   // left usable takes them again.
   void LockDeviceEntries(std::initializer_list<UINT> edits, std::initializer_list<UINT> combos = {});
+  // Whether the framework left the control's entry usable (a control it does not list is).
+  bool IsUsableControl(UINT control) const;
   // The frame's Refresh (1041) for the page's first showing: the DTM tells it back to every user
   // interface, this page included, and that echo is not the user's click.
   void RequestFirstRefresh();

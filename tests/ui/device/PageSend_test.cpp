@@ -103,6 +103,14 @@ class PageSend : public LivePageHostTest {
   }
 
   vkr::frame::FrameChannel& Channel() const { return *session_->Channel(); }
+  // The next request of COMMAND fails as KIND does.
+  void FailNext(FaultKind kind, int command) {
+    Fault fault;
+    fault.kind = kind;
+    fault.command = command;
+    fault.word = "unknownError";
+    Channel().faults.push_back(fault);
+  }
   // The DTM's function 1 as a frame opens it, online.
   void OpenFrame() {
     IUnknown* opened = OpenFunction(1);
@@ -153,18 +161,11 @@ TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
   ASSERT_TRUE(PumpUntil([&] { return ui::DtmState(session_->Dtm()) == dsONLINE; }, 20000));
   vkr::ComPtr<IPersistStreamInit> dataSet;
   ASSERT_EQ(session_->Dtm()->QueryInterface(IPersistStreamInit::iid, dataSet.PutVoid()), S_OK);
-  auto fail = [&](FaultKind kind, int command) {
-    Fault fault;
-    fault.kind = kind;
-    fault.command = command;
-    fault.word = "unknownError";
-    Channel().faults.push_back(fault);
-  };
   // Each failure with the reason the message line gives.
   const std::vector<std::tuple<const char*, std::function<void(int)>, const char*>> failures = {
-      {"refused", [&](int command) { fail(FaultKind::Refuse, command); }, "the request did not reach the device"},
-      {"busy", [&](int command) { fail(FaultKind::Busy, command); }, "the device is busy"},
-      {"lost", [&](int command) { fail(FaultKind::CommunicationError, command); }, "the device's answer was lost"},
+      {"refused", [&](int command) { FailNext(FaultKind::Refuse, command); }, "the request did not reach the device"},
+      {"busy", [&](int command) { FailNext(FaultKind::Busy, command); }, "the device is busy"},
+      {"lost", [&](int command) { FailNext(FaultKind::CommunicationError, command); }, "the device's answer was lost"},
       {"silent",
        [&](int command) {
          vkr::frame::CommandFault silent;
@@ -208,7 +209,7 @@ TEST_F(PageSend, AWriteTheDeviceDidNotConfirmIsToldAndTheEntryStays) {
   ASSERT_NO_FATAL_FAILURE(Enter(edit, "4"));
   const std::string stored = Stored(device_->config);
   const std::vector<BYTE> held = DataSetBytes(dataSet.Get());
-  fail(FaultKind::Disconnect, edit.command);
+  FailNext(FaultKind::Disconnect, edit.command);
   EXPECT_TRUE(Send(edit, true));
   EXPECT_EQ(MessageLine(), "Hi Level was not written: the connection to the device is lost.");
   EXPECT_EQ(Text(edit), "4");
@@ -266,13 +267,6 @@ TEST_F(PageSend, AWriteAfterAWarnedOneIsToldAsItsOwn) {
   lower.control = 397;
   ASSERT_TRUE(vkr::ui::SelectItem(frame->TreeControl(), static_cast<int>(upper.index)));
   ASSERT_TRUE(PumpUntil([&] { return Text(upper) == "0.500"; }, 20000));
-  auto fault = [&](FaultKind kind, int command) {
-    Fault f;
-    f.kind = kind;
-    f.command = command;
-    f.word = "unknownError";
-    Channel().faults.push_back(f);
-  };
   // Each round warned anew: a span below the transmitter's minimum of 0.1 m, another each time.
   const char* warned[] = {"7.45", "7.44", "7.43"};
   int round = 0;
@@ -284,15 +278,15 @@ TEST_F(PageSend, AWriteAfterAWarnedOneIsToldAsItsOwn) {
          silent.silent = true;
          device_->InjectFault(silent);
        }},
-      {"the device is busy", [&] { fault(FaultKind::Busy, 35); }},
-      {"the device's answer was lost", [&] { fault(FaultKind::CommunicationError, 35); }},
+      {"the device is busy", [&] { FailNext(FaultKind::Busy, 35); }},
+      {"the device's answer was lost", [&] { FailNext(FaultKind::CommunicationError, 35); }},
   };
   for (const auto& [reason, inject] : failures) {
     SCOPED_TRACE(reason);
     const char* span = warned[round++];
     ASSERT_NO_FATAL_FAILURE(Enter(lower, "7.5"));
     ASSERT_NO_FATAL_FAILURE(Enter(upper, span));
-    for (int command : {15, 1, 2}) fault(FaultKind::Refuse, command);
+    for (int command : {15, 1, 2}) FailNext(FaultKind::Refuse, command);
     ASSERT_TRUE(Send(upper, true));
     EXPECT_EQ(MessageLine().rfind("Upper Range Value and Lower Range Value were written; the device warns: 0x0E", 0), 0u)
         << MessageLine();
