@@ -554,19 +554,22 @@ struct ToldLog {
       if (journal) std::printf("    > message line %d: %s\n", id, text.c_str());
       if (!text.empty()) texts.push_back("message line: " + text);
     }
-    // The fields as they change between steps: what the user saw before a click closed them.
-    if (!journal) return;
+    // The fields as they change between steps: what the user saw before a click closed them. A
+    // control without a message line tells a failure in a field of its own ("... could not be
+    // read: ..."), and that is told too.
     const std::vector<ActiveXHost::OpenControl>& open = frame.activeX.OpenControls();
     for (std::size_t c = 0; c < open.size(); ++c)
       ForEachShownItem(open[c].host ? open[c].host : open[c].window, [&](HWND item) {
         const std::string name = vkr::ui::ClassName(item);
         if (name != "Edit" && name != "ComboBox") return;
-        const std::string key = std::to_string(c) + " " + std::to_string(GetDlgCtrlID(item));
+        const int id = GetDlgCtrlID(item);
+        const std::string key = std::to_string(c) + " " + std::to_string(id);
         const std::string text = vkr::ui::WindowText(item);
         const auto known = fields.find(key);
         if (known != fields.end() && known->second == text) return;
         fields[key] = text;
-        std::printf("    > field %s: %s\n", key.c_str(), text.c_str());
+        if (journal) std::printf("    > field %s: %s\n", key.c_str(), text.c_str());
+        if (id != 6333 && id != 6334 && text.find(" could not ") != std::string::npos) texts.push_back("field " + std::to_string(id) + ": " + text);
       });
   }
   std::map<std::string, std::string> fields;

@@ -112,6 +112,22 @@ for look in "${looks[@]}"; do
   same feet.vkr && same feet.vkr.device || fail "$look changed a file: $out"
 done
 
+# A request that did not get done ends the run with what the user was told of it last: a page's
+# message line, or the field of a control that has none.
+# look | the end of the last line
+unanswered=(
+  "1 --page 2 --fault 3#1=silent|; the user interface told last: message line: The Values page's values could not be read: the device did not answer."
+  "8 --fault 48#1=silent|; the user interface told last: field 6354: Self test results could not be read: the device did not answer."
+)
+for u in "${unanswered[@]}"; do
+  IFS='|' read -r look told <<<"$u"
+  keep feet
+  # shellcheck disable=SC2086
+  run ui $look --project 'C:\VKR\feet.vkr' --png "$dir/told.png"
+  [ $rc = 1 ] && [[ "$(echo "$out" | tail -n 1)" == *"$told" ]] || fail "$look: $rc $out"
+  same feet.vkr && same feet.vkr.device || fail "$look changed a file: $out"
+done
+
 # A control a page opened takes the clicks: the loop test of the Diagnostics page.
 run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/loop.png" --page 7 --click 600 --answer OK --answer OK --click 377
 [ $rc = 0 ] && echo "$out" | grep -q "told: .*fixed at 4.000 mA" || fail "the loop test from the page: $rc $out"
