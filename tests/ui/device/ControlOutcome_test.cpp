@@ -20,6 +20,7 @@
 #include "frame/TransferSession.h"
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/live_page_host.h"
+#include "tests/support/text_log.h"
 #include "ui/device/DACTrimAdj.h"
 #include "ui/device/OnlineParam.h"
 #include "ui/device/OutputLevelSelection.h"
@@ -31,47 +32,8 @@ namespace {
 using namespace vkr::dui;
 using vkr::frame::FrameChannel;
 using vkr::test::FindItem;
+using vkr::test::CTextLog;
 using vkr::test::PumpUntil;
-
-// Every text a window was given, in order: what the user saw, however briefly.
-class CTextLog {
- public:
-  static void Watch(HWND window) {
-    if (!window || Procs().count(window)) return;
-    Procs()[window] =
-        reinterpret_cast<WNDPROC>(SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CTextLog::Proc)));
-  }
-  static std::vector<std::string> Of(HWND window) { return Texts()[window]; }
-  static void Reset() { Texts().clear(); }
-
- private:
-  static LRESULT Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    const auto found = Procs().find(window);
-    if (found == Procs().end()) return DefWindowProcW(window, message, wParam, lParam);
-    const WNDPROC previous = found->second;
-    if (message == WM_NCDESTROY) {
-      // The window goes: its own procedure back, and its handle free for another window.
-      SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
-      Procs().erase(found);
-      return CallWindowProcW(previous, window, message, wParam, lParam);
-    }
-    const LRESULT result = CallWindowProcW(previous, window, message, wParam, lParam);
-    if (message == WM_SETTEXT) {
-      const std::string text = vkr::ui::WindowText(window);
-      auto& texts = Texts()[window];
-      if (!text.empty() && (texts.empty() || texts.back() != text)) texts.push_back(text);
-    }
-    return result;
-  }
-  static std::map<HWND, WNDPROC>& Procs() {
-    static std::map<HWND, WNDPROC> procs;
-    return procs;
-  }
-  static std::map<HWND, std::vector<std::string>>& Texts() {
-    static std::map<HWND, std::vector<std::string>> texts;
-    return texts;
-  }
-};
 
 class ControlOutcomeTest;
 using Step = std::function<void(ControlOutcomeTest&)>;
