@@ -2,7 +2,6 @@
 #include "frame/UiHost.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -958,7 +957,6 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   // The data set and the transmitter before the user's work, to tell what the work changed.
   const std::string before = actions.empty() ? std::string() : DataSetNow(*session);
   const std::string deviceBefore = DeviceFileText(device->config);
-  const std::array<bool, 2> coldStartBefore = device->config.coldStart;
   // A download the user agreed to (a control's close asks) runs in the DTM: its failure is told as
   // the host's download tells it.
   const std::size_t notesBefore = frame->notifications.size();
@@ -1078,10 +1076,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   for (const std::string& failed : session->Channel()->requestFailures) std::printf("  not done: %s\n", failed.c_str());
   std::string deviceFailure;
   if (!keepDevice.Save(&deviceFailure)) std::printf("  %s\n", deviceFailure.c_str());
-  // A reset the status has still to tell, or told now, is no write.
-  SimulatedDevice::Configuration held = device->config;
-  held.coldStart = coldStartBefore;
-  const std::string applied = AppliedText(saved, !offline && DeviceFileText(held) != deviceBefore);
+  const std::string applied = AppliedText(saved, !offline && DeviceFileText(device->config) != deviceBefore);
   std::printf("  applied: %s\n", applied.c_str());
 
   if (!stopped.empty()) failures.push_back(stopped);
