@@ -510,8 +510,12 @@ int Status(const Options& o) {
   // What a frame cannot see in the status: a loop current the transmitter holds fixed.
   if (c.m_device->config.fixedCurrent != 0.0f)
     std::printf("transmitter: loop current fixed at %.3f mA\n", static_cast<double>(c.m_device->config.fixedCurrent));
-  // The conditions behind the DTM's word, as the transmitter's status byte reports them.
-  if (const std::string conditions = hart::StatusConditions(c.m_device->DeviceStatus()); !conditions.empty())
+  // The conditions behind the DTM's word, as the transmitter's status byte reports them, and a
+  // device reset that the status told this command once.
+  std::uint8_t told = 0;
+  for (const SimulatedDevice::Received& r : c.m_device->received)
+    if (r.status && r.primaryMaster) told |= *r.status & hart::kStatusColdStart;
+  if (const std::string conditions = hart::StatusConditions(c.m_device->DeviceStatus() | told); !conditions.empty())
     std::printf("transmitter: %s\n", conditions.c_str());
   return 0;
 }

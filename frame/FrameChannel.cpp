@@ -488,7 +488,7 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
     if (fault.kind == FaultKind::Busy) {
       // Busy: the device is doing something it cannot break off and runs nothing.
       reply.commandResponse = hart::kBusy;
-      reply.deviceStatus = connection->device->DeviceStatus();
+      reply.deviceStatus = connection->device->DeviceStatus(connection->primaryMaster);
     } else {
       if (fault.kind == FaultKind::Silent) {
         CommandFault silent;

@@ -2,6 +2,7 @@
 #include "frame/ProjectFiles.h"
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <map>
 #include <optional>
@@ -88,6 +89,38 @@ Field MemoryField() {
   return f;
 }
 
+// What the device keeps for each master (its status bits): one value of `size` bytes while both
+// masters have the same, as in the files written before it was kept for each, else the primary's
+// and then the secondary's.
+template <class T, class Put, class Take>
+Field PerMasterField(const char* name, std::size_t size, std::array<T, 2> SimulatedDevice::Configuration::*member,
+                     Put put, Take take) {
+  constexpr std::size_t primary = SimulatedDevice::kPrimary, secondary = SimulatedDevice::kSecondary;
+  return {name,
+          {size, 2 * size},
+          [=](const auto& c) {
+            const std::array<T, 2>& each = c.*member;
+            Bytes b = put(each[primary]);
+            if (each[primary] != each[secondary]) {
+              const Bytes other = put(each[secondary]);
+              b.insert(b.end(), other.begin(), other.end());
+            }
+            return b;
+          },
+          [=](const Bytes& b, auto* c) {
+            const Bytes first(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(size));
+            (c->*member)[primary] = take(first);
+            (c->*member)[secondary] = b.size() > size ? take(Bytes(b.begin() + static_cast<std::ptrdiff_t>(size), b.end()))
+                                                      : take(first);
+          }};
+}
+
+Field PerMasterFlag(const char* name, std::array<bool, 2> SimulatedDevice::Configuration::*member) {
+  return PerMasterField(
+      name, 1, member, [](bool on) { return Bytes{static_cast<std::uint8_t>(on ? 1 : 0)}; },
+      [](const Bytes& b) { return b[0] != 0; });
+}
+
 Field Optional(Field field) {
   field.optional = true;
   return field;
@@ -97,7 +130,13 @@ Field Optional(Field field) {
 const std::vector<Field>& Fields() {
   using C = SimulatedDevice::Configuration;
   static const std::vector<Field> fields{
+      // Command 48's status bytes each master last acknowledged.
+      Optional(PerMasterField(
+          "acknowledgedStatus", SimulatedDevice().config.additionalStatus.size(), &C::acknowledgedStatus,
+          [](const Bytes& b) { return b; }, [](const Bytes& b) { return b; })),
       ByteField("alarmSelect", &C::alarmSelect),
+      // A device reset not yet told to a master.
+      Optional(PerMasterFlag("coldStart", &C::coldStart)),
       {"configChangeCounter",
        {2},
        [](const C& c) {
@@ -105,10 +144,7 @@ const std::vector<Field>& Fields() {
                       static_cast<std::uint8_t>(c.configChangeCounter)};
        },
        [](const Bytes& b, C* c) { c->configChangeCounter = static_cast<std::uint16_t>(b[0] << 8 | b[1]); }},
-      {"configChanged",
-       {1},
-       [](const C& c) { return Bytes{static_cast<std::uint8_t>(c.configChanged ? 1 : 0)}; },
-       [](const Bytes& b, C* c) { c->configChanged = b[0] != 0; }},
+      PerMasterFlag("configChanged", &C::configChanged),
       FloatField("damping", &C::damping),
       TextField("displaySettings", 10, &C::displaySettings),
       TextField("echoSettings", 10, &C::echoSettings),

@@ -4,11 +4,13 @@
 // transmitter.
 //
 // The device file holds one "name hex" line for each setting a write command changes (the sensor
-// limits the PV unit converts and the device memory of command 134 included), the change counter
-// and flag, and the loop current's state (a fixed current, the trims the master gave). A file with
-// a line missing, twice, unknown, not hex or of the wrong length is damaged and refused; the lines
-// kept only since a later version may be missing (files written before them load with the default
-// transmitter's values there: no fixed current, no trims, its sensor limits and memory).
+// limits the PV unit converts and the device memory of command 134 included), the change counter,
+// what the device status has still to tell each master (configuration changed, cold start, the
+// command 48 status each acknowledged), and the loop current's state (a fixed current, the trims
+// the master gave). A file with a line missing, twice, unknown, not hex or of the wrong length is
+// damaged and refused; the lines kept only since a later version may be missing (files written
+// before them load with the default transmitter's values there: no fixed current, no trims, its
+// sensor limits and memory, no reset to tell, nothing acknowledged).
 #pragma once
 
 #include <optional>

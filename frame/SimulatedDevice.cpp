@@ -308,10 +308,12 @@ float SimulatedDevice::LoopCurrent() const {
   }
 }
 
-std::uint8_t SimulatedDevice::DeviceStatus() const {
+std::uint8_t SimulatedDevice::DeviceStatus(bool primaryMaster) const {
+  const std::size_t master = Master(primaryMaster);
   std::uint8_t status = 0;
-  if (config.configChanged) status |= hart::kStatusConfigChanged;
-  if (config.moreStatusAvailable) status |= hart::kStatusMoreStatus;
+  if (config.configChanged[master]) status |= hart::kStatusConfigChanged;
+  if (config.coldStart[master]) status |= hart::kStatusColdStart;
+  if (Command48Status() != config.acknowledgedStatus[master]) status |= hart::kStatusMoreStatus;
   const float percent = PercentOfRange();
   if (!CurrentFollowsPv())
     status |= hart::kStatusCurrentFixed;
@@ -340,14 +342,8 @@ Bytes SimulatedDevice::Command48Status() const {
 }
 
 void SimulatedDevice::Changed() {
-  config.configChanged = true;
+  config.configChanged = {true, true};
   ++config.configChangeCounter;
-}
-
-void SimulatedDevice::TrackAdditionalStatus() {
-  if (config.additionalStatus == m_seenStatus) return;
-  m_seenStatus = config.additionalStatus;
-  config.moreStatusAvailable = config.additionalStatus != m_acknowledgedStatus;
 }
 
 std::optional<CommandFault> SimulatedDevice::TakeFault(std::uint8_t command) {
@@ -361,8 +357,7 @@ std::optional<CommandFault> SimulatedDevice::TakeFault(std::uint8_t command) {
 }
 
 HartReply SimulatedDevice::Execute(std::uint8_t command, const Bytes& request, bool primaryMaster) {
-  received.push_back({command, request});
-  TrackAdditionalStatus();
+  received.push_back({command, request, primaryMaster, std::nullopt});
   const std::optional<CommandFault> fault = TakeFault(command);
   HartReply reply;
   if (fault && fault->silent) {
@@ -373,38 +368,36 @@ HartReply SimulatedDevice::Execute(std::uint8_t command, const Bytes& request, b
   if (fault && fault->communicationStatus && *fault->communicationStatus != 0) {
     // The device did not understand the frame: nothing runs, no data comes back.
     reply.communicationStatus = *fault->communicationStatus;
-    reply.deviceStatus = DeviceStatus();
+    reply.deviceStatus = DeviceStatus(primaryMaster);
   } else {
-    reply = Run(command, request);
+    reply = Run(command, request, primaryMaster);
     reset = command == 42 && reply.answered && reply.commandResponse == 0;
   }
   // The answer to the reset goes out before the device restarts; each master then learns of the
-  // restart from the first answer it gets.
-  if (bool& told = m_coldStart[primaryMaster ? 1 : 0]; reply.answered && told) {
-    reply.deviceStatus |= hart::kStatusColdStart;
-    told = false;
-  }
-  if (reset) m_coldStart = {true, true};
+  // restart from the first answer it gets, whenever that comes.
+  if (reply.answered) config.coldStart[Master(primaryMaster)] = false;
+  if (reset) config.coldStart = {true, true};
   if (fault) {
     if (fault->commandResponse) reply.commandResponse = *fault->commandResponse;
     if (fault->deviceStatus) reply.deviceStatus = *fault->deviceStatus;
     if (fault->truncateTo && *fault->truncateTo < reply.data.size()) reply.data.resize(*fault->truncateTo);
     reply.data.insert(reply.data.end(), fault->extraData.begin(), fault->extraData.end());
   }
+  if (reply.answered) received.back().status = reply.deviceStatus;
   if (reply.answered && onAnswered) onAnswered();
   return reply;
 }
 
-HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
+HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request, bool primaryMaster) {
   HartReply reply;
   auto done = [&](Bytes data) {
     reply.data = std::move(data);
-    reply.deviceStatus = DeviceStatus();
+    reply.deviceStatus = DeviceStatus(primaryMaster);
     return reply;
   };
   auto refuse = [&](std::uint8_t code) {
     reply.commandResponse = code;
-    reply.deviceStatus = DeviceStatus();
+    reply.deviceStatus = DeviceStatus(primaryMaster);
     return reply;
   };
   if (request.size() < RequestSize(command)) return refuse(hart::kTooFewDataBytes);
@@ -442,7 +435,7 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
         reply.answered = false;
         return reply;
       }
-      return Run(0, {});
+      return Run(0, {}, primaryMaster);
     case 1: {
       Bytes r{c.pvUnit};
       wire::PutFloat(&r, 1, c.pv);
@@ -542,7 +535,8 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
         const std::uint16_t counter = static_cast<std::uint16_t>(request[0] << 8 | request[1]);
         if (counter != c.configChangeCounter) return refuse(hart::kCounterMismatch);
       }
-      c.configChanged = false;
+      // Only for the master that sent it: the other still has a change to learn of.
+      c.configChanged[Master(primaryMaster)] = false;
       // The answer carries the counter whether or not the master sent one.
       Bytes r;
       wire::PutU16(&r, 0, c.configChangeCounter);
@@ -597,7 +591,8 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
     }
     case 48: {
       // Status bytes in the request acknowledge what the master read: when they are the current
-      // status, more-status-available is reset until the status changes again.
+      // status (byte 6 included), more-status-available is reset for that master until the
+      // status changes again.
       const Bytes status = Command48Status();
       if (!request.empty()) {
         if (request.size() < status.size()) return refuse(hart::kTooFewDataBytes);
@@ -605,8 +600,7 @@ HartReply SimulatedDevice::Run(std::uint8_t command, const Bytes& request) {
           reply.commandResponse = hart::kStatusBytesMismatch;
           return done(status);
         }
-        m_acknowledgedStatus = c.additionalStatus;
-        c.moreStatusAvailable = false;
+        c.acknowledgedStatus[Master(primaryMaster)] = status;
       }
       return done(status);
     }

@@ -130,12 +130,16 @@ class SimulatedDevice {
     std::uint8_t deviceRevision = 1;
     std::uint8_t softwareRevision = 3;
     std::uint16_t configChangeCounter = 0;
-    bool configChanged = false;      // device status bit 0x40
-    // Device status bit 0x10. Set whenever the command 48 status changes away from what a master
-    // last acknowledged; reset when the status returns to it, or when a master acknowledges it by
-    // sending command 48 with the status bytes it read. A command 48 without data (older masters)
-    // only reads.
-    bool moreStatusAvailable = false;
+    // What the device status tells each master, kept for each as HART keeps it (index kPrimary or
+    // kSecondary, as the master bit of a request's address says):
+    // configuration changed (0x40) from a change until that master sends command 38;
+    std::array<bool, 2> configChanged{};
+    // cold start (0x20) in the next answer to that master after a device reset (command 42);
+    std::array<bool, 2> coldStart{};
+    // more status available (0x10) while command 48's status bytes (byte 6 included) differ from
+    // the ones that master last acknowledged by sending them back with command 48. A command 48
+    // without data (older masters) only reads.
+    std::array<Bytes, 2> acknowledgedStatus{Bytes(24, 0), Bytes(24, 0)};
 
     // Process values: the level (PV) and the distance (SV) in metres.
     std::uint8_t pvUnit = hart::kUnitMeter;
@@ -177,7 +181,9 @@ class SimulatedDevice {
     std::uint8_t privateLabel = 0x60;
     std::uint8_t analogChannelFlags = 0;
 
-    Bytes additionalStatus = Bytes(24, 0);  // command 48; change it and the next answer shows 0x10
+    // Command 48's status bytes (byte 6 is the extended device status): a change shows 0x10 to
+    // each master until that master acknowledges it.
+    Bytes additionalStatus = Bytes(24, 0);
     Bytes displaySettings;  // commands 135/136: 10 bytes
     // Commands 137/138: 10 bytes; byte 1 is the analog mode the loop current follows (see
     // AnalogMode).
@@ -185,6 +191,11 @@ class SimulatedDevice {
     // Device memory words of commands 131/134, by word address; absent words read 0.
     std::map<std::uint16_t, std::uint16_t> memory;
   };
+
+  // The masters a HART device tells apart: their index in the status it keeps for each.
+  static constexpr std::size_t kPrimary = 0;
+  static constexpr std::size_t kSecondary = 1;
+  static constexpr std::size_t Master(bool primaryMaster) { return primaryMaster ? kPrimary : kSecondary; }
 
   SimulatedDevice();
 
@@ -200,18 +211,20 @@ class SimulatedDevice {
   void InjectFault(const CommandFault& fault) { m_faults.push_back(fault); }
   void ClearFaults() { m_faults.clear(); }
 
-  // The device status byte as the next answer carries it (without injected faults), as HART
-  // defines its bits:
-  //   0x40 configuration changed   a write changed the configuration; command 38 resets it
-  //   0x10 more status available   command 48's status changed since a master acknowledged it
+  // The device status byte as the next answer to that master carries it (without injected
+  // faults), as HART defines its bits:
+  //   0x40 configuration changed   a write changed the configuration; that master's command 38
+  //                                resets it for that master
   //   0x20 cold start              only in the first answer to each master after a device reset
-  //                                (command 42); added to the answer, not part of this byte
+  //                                (command 42)
+  //   0x10 more status available   command 48's status bytes differ from the ones that master
+  //                                last acknowledged
   //   0x08 loop current fixed      the current does not follow the PV (command 40, loop current
   //                                mode disabled, or parked by the analog mode)
   //   0x04 loop current saturated  the current follows the PV beyond the range and stops at 3.8
   //                                or 20.5 mA
   //   0x01 PV out of limits        the PV lies outside the sensor's limits
-  std::uint8_t DeviceStatus() const;
+  std::uint8_t DeviceStatus(bool primaryMaster = true) const;
   // HART 7's extended device status of command 0 (byte 16) and command 48 (byte 6):
   //   0x01 maintenance required    command 48 reports a fault (a status byte 0 to 5 not zero)
   //   0x02 device variable alert   the PV lies outside the sensor's limits
@@ -253,15 +266,18 @@ class SimulatedDevice {
   std::string Tag() const;
   std::string Descriptor() const;
 
-  // Every command the device received, in order.
+  // Every command the device received, in order, with the master that sent it and the device
+  // status byte of the answer (none when the device kept silent).
   struct Received {
     std::uint8_t command;
     Bytes request;
+    bool primaryMaster = true;
+    std::optional<std::uint8_t> status;
   };
   std::vector<Received> received;
 
  private:
-  HartReply Run(std::uint8_t command, const Bytes& request);
+  HartReply Run(std::uint8_t command, const Bytes& request, bool primaryMaster);
   // What the device answers a range (command 35 data) it is asked to take: 0, a refusal it keeps
   // its own range under, or the warning kSpanTooSmall. A range in a unit that converts into no
   // length is taken as it comes.
@@ -273,17 +289,11 @@ class SimulatedDevice {
   // unit is no length unit.
   double ProbeEndMetres() const;
   bool PvOutsideSensorLimits() const;
-  // Marks a configuration change (status bit 0x40, counter + 1).
+  // Marks a configuration change (status bit 0x40 for every master, counter + 1).
   void Changed();
-  // Follows a change of the command 48 status with the more-status-available flag.
-  void TrackAdditionalStatus();
   std::optional<CommandFault> TakeFault(std::uint8_t command);
 
   std::deque<CommandFault> m_faults;
-  Bytes m_acknowledgedStatus = Bytes(24, 0);  // the status a master last acknowledged
-  Bytes m_seenStatus = Bytes(24, 0);          // the status the last answer was made with
-  // Cold start still to be told to the secondary [0] and the primary [1] master.
-  std::array<bool, 2> m_coldStart{};
 };
 
 }  // namespace vkr::frame

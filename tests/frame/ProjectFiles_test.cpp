@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -27,7 +28,12 @@ Configuration Distinct() {
   device.SetTagAndDescriptor("LT-7", "NORTH SILO");
   c.alarmSelect = 1;
   c.configChangeCounter = 0x0102;
-  c.configChanged = true;
+  // What each master is told apart: the secondary has not reset the change, the primary has not
+  // yet heard of a reset, and each acknowledged another status.
+  c.configChanged = {false, true};
+  c.coldStart = {true, false};
+  c.acknowledgedStatus[SimulatedDevice::kPrimary][0] = 0x02;
+  c.acknowledgedStatus[SimulatedDevice::kSecondary][6] = 0x20;
   c.damping = 1.5f;
   c.displaySettings = {5, 3, 4, 3, 42, 1, 0x3F, 0x40, 0, 0};
   c.echoSettings = {25, 5, 0x3E, 0xAA, 0x7E, 0xFA, 0x3E, 0, 0, 0};
@@ -131,7 +137,7 @@ TEST(DeviceFile, ReadsBackWhatItHoldsAndRefusesADamagedFileNamingItsLine) {
   // The lines an older version did not keep: files written then load with the default's.
   std::string older = distinct;
   for (const char* name : {"fixedCurrent", "gainTrim", "zeroTrim", "limitsUnit", "lowerSensorLimit", "upperSensorLimit",
-                           "minimumSpan", "memory"})
+                           "minimumSpan", "memory", "coldStart", "acknowledgedStatus"})
     older = Replace(older, name, "");
   struct Case {
     const char* what;
@@ -160,8 +166,13 @@ TEST(DeviceFile, ReadsBackWhatItHoldsAndRefusesADamagedFileNamingItsLine) {
          EXPECT_FALSE(c.zeroTrim);
          EXPECT_EQ(c.limitsUnit, hart::kUnitMeter);
          EXPECT_EQ(c.memory, SimulatedDevice().config.memory);
+         EXPECT_EQ(c.coldStart, (std::array<bool, 2>{}));
+         EXPECT_EQ(c.acknowledgedStatus, SimulatedDevice().config.acknowledgedStatus);
          EXPECT_EQ(c.pollingAddress, 7);
        }},
+      // Its one flag was both masters' flag.
+      {"one configuration-changed flag", Replace(distinct, "configChanged", "configChanged 01"), "",
+       [](const Configuration& c) { EXPECT_EQ(c.configChanged, (std::array<bool, 2>{true, true})); }},
       // The level is measured, not kept: the same 2.5 m in the file's PV unit.
       {"the level in millimetres", distinct, "", [](const Configuration& c) { EXPECT_FLOAT_EQ(c.pv, 2500.0f); }},
       {"a line missing", Replace(distinct, "message", ""), "no line \"message\""},
@@ -173,6 +184,10 @@ TEST(DeviceFile, ReadsBackWhatItHoldsAndRefusesADamagedFileNamingItsLine) {
       {"no value", Replace(distinct, "damping", "damping"), "\"damping\" holds 0 bytes, not 4"},
       {"a byte too long", Replace(distinct, "pvUnit", "pvUnit 2C2C"), "\"pvUnit\" holds 2 bytes, not 1"},
       {"a trim cut", Replace(distinct, "zeroTrim", "zeroTrim 41"), "\"zeroTrim\" holds 1 bytes, not 0 or 4"},
+      {"a flag for three masters", Replace(distinct, "coldStart", "coldStart 010001"),
+       "\"coldStart\" holds 3 bytes, not 1 or 2"},
+      {"a status byte short", Replace(distinct, "acknowledgedStatus", "acknowledgedStatus " + std::string(94, '0')),
+       "\"acknowledgedStatus\" holds 47 bytes, not 24 or 48"},
       {"a memory word cut", Replace(distinct, "memory", "memory 007C4000003"), "\"memory\" is not hex"},
       {"half a memory word", Replace(distinct, "memory", "memory 007C40000035"),
        "\"memory\" holds 6 bytes, not a multiple of 4"},

@@ -2,6 +2,7 @@
 // run as one script on one device so that writes show in the reads after them.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <utility>
 #include <vector>
@@ -202,7 +203,7 @@ TEST(SimulatedDevice, WritesRaiseConfigurationChangedUntilCommand38ResetsItWithT
   EXPECT_EQ(identity.data[15], 2);
   // A stale counter leaves the flag; the device's counter clears it and is echoed.
   EXPECT_EQ(device.Execute(38, Hex("0001")).commandResponse, hart::kCounterMismatch);
-  EXPECT_TRUE(device.config.configChanged);
+  EXPECT_EQ(device.config.configChanged, (std::array<bool, 2>{true, true}));
   const HartReply reset = device.Execute(38, Hex("0002"));
   EXPECT_EQ(reset.commandResponse, 0);
   EXPECT_EQ(wire::ToHex(reset.data), "0002");
@@ -211,7 +212,7 @@ TEST(SimulatedDevice, WritesRaiseConfigurationChangedUntilCommand38ResetsItWithT
   device.Execute(44, {hart::kUnitMeter});
   EXPECT_EQ(device.Execute(38, {}).deviceStatus, 0);
   // Fixed current and more-status-available show in every answer.
-  device.config.moreStatusAvailable = true;
+  device.config.additionalStatus[0] = 0x02;
   device.Execute(40, Hex("41000000"));
   EXPECT_EQ(device.Execute(48, {}).deviceStatus, hart::kStatusMoreStatus | hart::kStatusCurrentFixed);
 }
@@ -306,20 +307,23 @@ TEST(SimulatedDevice, StatusBitsFollowTheStateAsHartDefinesThem) {
       {"PV at 102 %", {}, 6.12f, 0x00, 0x00, 20.32f},
       // Beyond the range the current saturates; beyond the sensor (0.3 to 8 m) the PV is out of
       // limits, and the device variable alerts.
-      {"PV far above", {}, 9.0f, 0x05, 0x02, 20.5f},
-      {"PV far below", {}, -1.0f, 0x05, 0x02, 3.8f},
+      {"PV far above", {}, 9.0f, 0x15, 0x02, 20.5f},
+      {"PV far below", {}, -1.0f, 0x15, 0x02, 3.8f},
       {"PV at the sensor's end", {}, 8.0f, 0x04, 0x00, 20.5f},
       // A range change takes the current and the bits with it at once.
       {"range moved away", {{35, "2D40F0000040A00000"}}, 3.0f, 0x44, 0x00, 3.8f},
       {"range moved back", {{35, "2D40F0000040A00000"}, {35, range5to05}}, 3.0f, 0x40, 0x00, 12.0f},
-      {"reversed 20 to 4 mA", {{138, "32013E99999A00000000"}}, 9.0f, 0x45, 0x02, 3.5f},
-      {"fixed by command 40", {{40, "41000000"}}, 3.0f, 0x08, 0x20, 8.0f},
+      {"reversed 20 to 4 mA", {{138, "32013E99999A00000000"}}, 9.0f, 0x55, 0x02, 3.5f},
+      // The extended status is command 48's byte 6: its change is more status available.
+      {"fixed by command 40", {{40, "41000000"}}, 3.0f, 0x18, 0x20, 8.0f},
+      {"fixed and acknowledged", {{40, "41000000"}, {48, ""}}, 3.0f, 0x08, 0x20, 8.0f},
       // A fixed current is not saturated, whatever the PV.
-      {"fixed, PV out", {{40, "41000000"}}, 9.0f, 0x09, 0x22, 8.0f},
+      {"fixed, PV out", {{40, "41000000"}}, 9.0f, 0x19, 0x22, 8.0f},
       {"multidrop", {{6, "0500"}}, 3.0f, 0x48, 0x00, 4.0f},
       {"parked at 8 mA", {{138, "32053E99999A00000000"}}, 3.0f, 0x48, 0x00, 8.0f},
       {"a probe fault in command 48", {}, 3.0f, 0x10, 0x01, 12.0f, 0x02},
       {"the fault acknowledged", {{48, ""}}, 3.0f, 0x00, 0x01, 12.0f, 0x02},
+      {"acknowledged, then fixed", {{48, ""}, {40, "41000000"}}, 3.0f, 0x18, 0x21, 8.0f, 0x02},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.state);
@@ -449,7 +453,7 @@ TEST(SimulatedDevice, WriteProtectionRefusesEveryWriteAndChangesNothing) {
   }
   EXPECT_EQ(device.config.message, before);
   EXPECT_EQ(device.config.pollingAddress, 0);
-  EXPECT_FALSE(device.config.configChanged);
+  EXPECT_EQ(device.config.configChanged, (std::array<bool, 2>{}));
   // Reads still work and show the protection in command 15 byte 15.
   const HartReply r15 = device.Execute(15, {});
   ASSERT_EQ(r15.data.size(), 18u);

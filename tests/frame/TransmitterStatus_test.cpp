@@ -29,7 +29,7 @@ TEST(TransmitterStatus, TheDtmsWordFollowsTheHartStatusBits) {
   };
   const Case cases[] = {
       {"in the range", [](SimulatedDevice&) {}, "ok"},
-      {"configuration changed", [](SimulatedDevice& d) { d.config.configChanged = true; }, "ok"},
+      {"configuration changed", [](SimulatedDevice& d) { d.config.configChanged = {true, true}; }, "ok"},
       // Just beyond the range the current still follows the level: nothing to warn of.
       {"PV just over the range", [](SimulatedDevice& d) { d.config.upperRange = 2.55f; }, "ok"},
       {"PV beyond the sensor's limits", [](SimulatedDevice& d) { d.config.lowerSensorLimit = 2.0f; }, "warning"},

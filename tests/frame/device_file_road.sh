@@ -3,7 +3,8 @@
 # in its line and nowhere else, on a transmitter whose settings all differ first (in metres, and in
 # millimetres with its range in centimetres), and the next run reads it back; a polling address
 # written moves the project with the transmitter and back; a command that changed nothing leaves
-# the file byte for byte; the status follows a range change at once.
+# the file byte for byte; the status follows a range change at once, a reset is told in a later
+# command, and a status no master acknowledged lights the Status page's button.
 set -u
 host=$1
 . "$(dirname "$0")/host_env.sh"
@@ -27,7 +28,8 @@ setlines "$units" pvUnit 31 rangeUnit 30 upperRange 42C80000 lowerRange 442F0000
   limitsUnit 31 upperSensorLimit 43960000 lowerSensorLimit 45FA0000 minimumSpan 42C80000
 
 # page | the user's work (ID=TEXT types, ID clicks) | the device file's line | the byte it changes
-# from | the bytes it holds then | the item that shows it | as the next run shows it
+# from | the bytes it holds then | the item that shows it | as the next run shows it. The flag the
+# Diagnostics page resets is the primary master's: the secondary's stays (configChanged 0001).
 metres=(
   "0|383=Distance|displaySettings|0|05|383|Distance"
   "0|385=Velomode|displaySettings|1|03|385|Velomode"
@@ -49,7 +51,7 @@ metres=(
   "4|697=0.125|echoSettings|6|3E000000|697|0.125"
   "4|562=Enable|memory|10|4123|562|Enable"
   "6|700=Disabled|loopCurrentMode|0|00|700|Disabled"
-  "7|682|configChanged|0|00||"
+  "7|682|configChanged|0|0001||"
 )
 millimetres=(
   "0|544=60|upperRange|0|42700000|544|60.000"
@@ -131,7 +133,7 @@ run compare --project 'C:\VKR\poll.vkr'
 # ---- A command that changed nothing leaves the device file byte for byte -------------------------
 # Its lines in another order with CRLF ends, and a file written before the later lines.
 tac "$folder/pages.vkr.device" | sed 's/$/\r/' >"$dir/crlf.device"
-grep -Ev '^(fixedCurrent|gainTrim|zeroTrim|limitsUnit|[a-z]*SensorLimit|minimumSpan|memory) ' "$folder/plain.vkr.device" >"$dir/older.device"
+grep -Ev '^(fixedCurrent|gainTrim|zeroTrim|limitsUnit|[a-z]*SensorLimit|minimumSpan|memory|coldStart|acknowledgedStatus) ' "$folder/plain.vkr.device" >"$dir/older.device"
 for file in crlf older; do
   cp "$dir/$file.device" "$folder/pages.vkr.device"
   for command in upload status compare "ui 1 --page 0 --png $dir/look.png"; do
@@ -150,4 +152,31 @@ run ui 1 --project 'C:\VKR\status.vkr' --png "$dir/status.png" --type 544=6 --cl
 echo "$out" | grep -qx "  transmitter: loop current 20.500 mA" || fail "the current did not follow the range: $out"
 run status --project 'C:\VKR\status.vkr'
 [ "$out" = "$(printf 'device status: warning\ntransmitter: loop current saturated')" ] || fail "status: $out"
+
+# A Master Reset is the run's last request; the transmitter keeps it until each master heard of it
+# in its first answer after it: the primary in the next command, the secondary still to come.
+upload reset
+run ui 1 --project 'C:\VKR\reset.vkr' --png "$dir/reset.png" --page 7 --click 608 --answer OK --answer OK --answer OK
+[ $rc = 0 ] && echo "$out" | grep -q "^  requests: .* 42#1$" && echo "$out" | grep -qx "  applied: the device written" ||
+  fail "the master reset: $rc $out $last"
+[ "$(field reset.vkr.device coldStart)" = 01 ] || fail "the reset was not kept: $(field reset.vkr.device coldStart)"
+run status --project 'C:\VKR\reset.vkr'
+[ $rc = 0 ] && [ "$out" = "$(printf 'device status: ok\ntransmitter: cold start')" ] || fail "status after the reset: $out"
+[ "$(field reset.vkr.device coldStart)" = 0001 ] || fail "the cold start told: $(field reset.vkr.device coldStart)"
+cp "$folder/reset.vkr.device" "$dir/told.device"
+run status --project 'C:\VKR\reset.vkr'
+[ $rc = 0 ] && [ "$out" = "device status: ok" ] || fail "the cold start told twice: $out"
+cmp -s "$folder/reset.vkr.device" "$dir/told.device" || fail "a status that told nothing new rewrote the device file"
+
+# The level above the upper sensor limit (3.0 m), and a current left fixed: command 48's byte 6
+# (device variable alert, function check) is status no master acknowledged yet.
+for case in "limit|upperSensorLimit|40400000|more status available, primary variable out of limits" \
+  "fixed|fixedCurrent|41400000|more status available, loop current fixed"; do
+  IFS='|' read -r name line value conditions <<<"$case"
+  transmitter "$name" "$line" "$value"
+  run ui 1 --project "C:\\VKR\\$name.vkr" --png "$dir/$name.png" --page 5 --dump
+  echo "$out" | grep -qF 'shown 0 6311 Button enabled "Read Additional Device Status"' || fail "$name: the Status page's button: $out"
+  run status --project "C:\\VKR\\$name.vkr"
+  echo "$out" | grep -qxF "transmitter: $conditions" && echo "$out" | grep -qx "device status: warning" || fail "$name: status: $out"
+done
 echo "device file road ok"
