@@ -375,7 +375,15 @@ HartReply SimulatedDevice::Execute(std::uint8_t command, const Bytes& request, b
     reply.communicationStatus = *fault->communicationStatus;
     reply.deviceStatus = DeviceStatus();
   } else {
+    std::optional<Configuration> held;
+    if (keepMemory) held = config;
     reply = Run(command, request);
+    if (held && reply.answered && !keepMemory()) {
+      config = *held;
+      reply = HartReply{};
+      reply.commandResponse = hart::kDeviceSpecificError;
+      reply.deviceStatus = DeviceStatus();
+    }
     reset = command == 42 && reply.answered && reply.commandResponse == 0;
   }
   // The answer to the reset goes out before the device restarts; each master then learns of the
@@ -391,7 +399,6 @@ HartReply SimulatedDevice::Execute(std::uint8_t command, const Bytes& request, b
     if (fault->truncateTo && *fault->truncateTo < reply.data.size()) reply.data.resize(*fault->truncateTo);
     reply.data.insert(reply.data.end(), fault->extraData.begin(), fault->extraData.end());
   }
-  if (reply.answered && onAnswered) onAnswered();
   return reply;
 }
 
