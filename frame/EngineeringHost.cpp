@@ -328,7 +328,10 @@ class Command {
     // A command that succeeded gives a transmitter that had no file yet its file. (A device file
     // that did not take the transmitter's memory is told as it is: what the transmitter holds is
     // then what its file does not.)
-    if (!m_deviceFile.Save(*m_device, &why, done)) return Fail(why) && false;
+    if (!m_deviceFile.Save(*m_device, &why, done)) {
+      Fail(why);
+      return false;
+    }
     return done;
   }
 
