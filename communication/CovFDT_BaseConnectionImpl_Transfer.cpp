@@ -13,6 +13,7 @@ constexpr ULONG kStatusDisabled = 0x08;
 constexpr ULONG kStatusModified = 0x02;
 constexpr ULONG kStatusNotHeld = 0x200;
 constexpr ULONG kFieldPersist = 0x200;
+constexpr ULONG kFieldName = 0x04;
 
 bool SameText(BSTR a, BSTR b) { return CovFDT_BaseConnectionImpl::TextOf(a) == CovFDT_BaseConnectionImpl::TextOf(b); }
 
@@ -184,11 +185,23 @@ HRESULT CovFDT_BaseConnectionImpl::ApplyUploadedValues(const VARIANT& members,
     // A member the device did not answer has no device value; it keeps its data-set value.
     if (value.vt == VT_EMPTY) return;
     ULONG status = 0;
-    if (FAILED(validation->ValidateParameter(id, value, &status))) return;
+    const HRESULT valid = validation->ValidateParameter(id, value, &status);
     // A disabled parameter takes no value, unless the data set keeps it: what an upload read of
     // the data set's own values is stored, so that a later download writes back what was there.
-    if ((status & kStatusDisabled) && !kept) return;
-    handler->SetParameterValue(id, value);
+    if (SUCCEEDED(valid) && (status & kStatusDisabled) && !kept) return;
+    // A value the data set cannot hold (a float that is not a number) is not stored, and told:
+    // the data set keeps what it held, and the upload does not pass it off as the device's.
+    if (FAILED(valid) || FAILED(handler->SetParameterValue(id, value))) {
+      vkr::Variant name;
+      ULONG number = 0;
+      info->GetParameterField(id, vkr::UI4(kFieldName), name.Put());
+      VariantToULong(&id, &number);
+      if (kept)
+        m_pProtocol->ReportMessage("Upload left out \"%s\" (%lu): the data set cannot hold the device's value",
+                                   name.vt == VT_BSTR ? vkr::Utf16ToUtf8(vkr::View(name.bstrVal)).c_str() : "",
+                                   static_cast<unsigned long>(number));
+      return;
+    }
     info->SetParameterField(id, vkr::UI4(kFieldStatus), vkr::UI4(status & ~(kStatusModified | kStatusNotHeld)));
   };
   auto isKept = [&](const VARIANT& id) {

@@ -142,24 +142,26 @@ class Command {
       : m_options(options), m_project(options.project), m_record(options.project + ".compared"),
         m_deviceFile(options.device) {}
   ~Command() {
-    if (m_device) m_device->onAnswered = nullptr;
+    if (m_device) m_device->keepMemory = nullptr;
     m_session.reset();
     CoFreeUnusedLibraries();
     if (m_comInitialized) CoUninitialize();
   }
 
   // Reads the project's files, loads the device, creates the DTM on the project's data set (or on
-  // `dataSet`) and gives it the channel. Only an upload may start without a project file.
-  bool Open(const std::string* dataSet = nullptr, bool projectMayBeAbsent = false) {
+  // `dataSet`) and gives it the channel. Only an upload may start without a project file, and
+  // only an upload puts a transmitter in place; the commands that do not go online (show, set)
+  // need none.
+  bool Open(const std::string* dataSet = nullptr, bool projectMayBeAbsent = false, bool deviceMayBeAbsent = false) {
     if (FAILED(CoInitialize(nullptr))) return Failed("the frame's apartment could not be made");
     m_comInitialized = true;
     std::string stream, why;
     if (!ReadProject(&m_project, &stream, &why, projectMayBeAbsent)) return Failed(why);
     m_device = std::make_shared<SimulatedDevice>();
-    if (!m_deviceFile.Load(m_device.get(), &why)) return Failed(why);
-    // The device file is the transmitter's memory: it takes each write when the transmitter
+    if (!m_deviceFile.Load(m_device.get(), &why, deviceMayBeAbsent)) return Failed(why);
+    // The device file is the transmitter's memory: it takes each write before the transmitter
     // confirms it, whatever becomes of the command afterwards.
-    m_device->onAnswered = [this] { KeepDevice(); };
+    m_device->keepMemory = [this] { return KeepDevice(); };
     // A record that cannot be read is one that says nothing; a save over it says why.
     m_record.Read();
     m_session = std::make_unique<TransferSession>();
@@ -175,11 +177,12 @@ class Command {
     const HRESULT hr = SaveDataSet(m_session->Dtm(), &m_project, &replaced);
     return SUCCEEDED(hr) || Failed(SaveFailure("the data set", m_options.project, hr, replaced));
   }
-  // What the transmitter confirmed goes into its device file now. Before its first change the
+  // What the transmitter is about to confirm goes into its device file now; false when the file
+  // does not take it (the transmitter then refuses the command). Before its first change the
   // record becomes unknown when `m_forgetRecord` (a download): what the project knew of the device
-  // no longer holds then. A save that fails here is told when the command ends, which saves again.
-  void KeepDevice() {
-    if (m_deviceFile.Holds(*m_device)) return;
+  // no longer holds then. A failure here is told when the command ends.
+  bool KeepDevice() {
+    if (m_deviceFile.Holds(*m_device)) return true;
     if (m_forgetRecord && !m_recordForgotten) {
       m_recordForgotten = true;
       MakeFolderOf(m_record.Path());
@@ -188,7 +191,16 @@ class Command {
         m_recordFailure = SaveFailure("the comparison with the device", m_record.Path(), hr, replaced);
     }
     std::string why;
-    m_deviceFile.Save(*m_device, &why);
+    if (!m_deviceFile.Save(*m_device, &why) && m_deviceFailure.empty()) m_deviceFailure = why;
+    // A file whose new bytes are in place holds the write, though its folder was not written
+    // through.
+    return m_deviceFile.Holds(*m_device);
+  }
+  // Makes the record unknown before the project is replaced: at no moment does it describe a
+  // data set the project no longer holds. A record that says nothing stays as it is.
+  bool ForgetRecord() {
+    if (!m_record.Present() || ParseRecord(m_record.Bytes()).verdict == DeviceRecord::Verdict::None) return true;
+    return WriteRecord(RecordText(DeviceRecord::Verdict::None, nullptr));
   }
   bool WriteRecord(const std::string& text) {
     MakeFolderOf(m_record.Path());
@@ -196,20 +208,34 @@ class Command {
     const HRESULT hr = m_record.Replace(text, &replaced);
     return SUCCEEDED(hr) || Failed(SaveFailure("the comparison with the device", m_record.Path(), hr, replaced));
   }
-  // Whether the command's files can be written, before anything reaches the device: a project
-  // that cannot be saved would leave the device changed and the project not knowing it.
-  bool CheckFilesWritable() {
-    for (const std::string& path : {m_options.project, m_record.Path(), m_options.device}) {
-      MakeFolderOf(path);
-      const HRESULT hr = CheckReplaceable(path.c_str());
-      if (FAILED(hr))
-        return Failed("nothing was done: " + path + " cannot be written: " + ResultText(hr));
-    }
+  // Whether the command can write each file it will replace, before anything reaches the device:
+  // a project that cannot be saved would leave the device changed and the project not knowing it.
+  // Each file needs its folder and the room for its new file beside the old one: twice what it
+  // would hold now (a data set or record that an upload fills grows), in whole blocks of 4 KiB,
+  // the least a file takes on a disk. Only the project's and the record's folders are made.
+  bool CheckFilesWritable(bool project, bool record, bool device) {
     // The DTM gives its data set now, as it must after the transfer.
     std::string dataSet;
     ComPtr<IPersistStreamInit> persist = Dtm<IPersistStreamInit>();
-    const HRESULT hr = persist ? StreamBytes(persist.Get(), &dataSet) : E_NOINTERFACE;
-    return SUCCEEDED(hr) || Failed("nothing was done: the DTM does not give its data set to be saved: " + ResultText(hr));
+    HRESULT hr = persist ? StreamBytes(persist.Get(), &dataSet) : E_NOINTERFACE;
+    if (FAILED(hr)) return Failed("nothing was done: the DTM does not give its data set to be saved: " + ResultText(hr));
+    ParameterDocument document;
+    std::string why;
+    GetParameterDocument(m_session->Dtm(), &document, &why);
+    const std::pair<const std::string*, std::size_t> files[] = {
+        {project ? &m_options.project : nullptr, std::max(m_project.Bytes().size(), WrapDataSet(dataSet).size())},
+        {record ? &m_record.Path() : nullptr,
+         std::max(m_record.Bytes().size(), RecordText(DeviceRecord::Verdict::Equal, &document).size())},
+        {device ? &m_options.device : nullptr, DeviceFileText(m_device->config).size()},
+    };
+    constexpr std::size_t kBlock = 4096;
+    for (const auto& [path, size] : files) {
+      if (!path) continue;
+      MakeFolderOf(*path);
+      hr = CheckReplaceable(path->c_str(), (2 * size + kBlock - 1) / kBlock * kBlock);
+      if (FAILED(hr)) return Failed("nothing was done: " + *path + " cannot be written: " + ResultText(hr));
+    }
+    return true;
   }
   // Shows the DTM's progress while `work` runs; the work's success.
   template <class Work>
@@ -276,8 +302,9 @@ class Command {
     m_session->Dtm()->QueryInterface(Q::iid, q.PutVoid());
     return q;
   }
+  // Tells a failure in one line, with what the transmitter holds when the command changed it.
   bool Failed(const std::string& what) {
-    Fail(what);
+    Fail(m_deviceHolds.empty() ? what : what + "; " + m_deviceHolds);
     return false;
   }
   bool Close() {
@@ -290,11 +317,22 @@ class Command {
   // a transfer's, which is told now that the DTM has said all it had to.
   bool Finish(bool done) {
     const HRESULT hr = m_session->Close();
+    // What the transmitter refused to confirm because its device file did not take it, and a
+    // record that could not be made unknown, come before the transfer's own word.
+    if (!m_deviceFailure.empty()) Fail(m_deviceFailure);
+    if (!m_recordFailure.empty()) Fail(m_recordFailure);
+    if (!m_deviceFailure.empty() || !m_recordFailure.empty()) done = false;
     if (m_tellFailure) std::exchange(m_tellFailure, nullptr)();
     if (done && FAILED(hr)) done = Failed("the DTM did not end its communication: " + ResultText(hr));
     std::string why;
-    // A command that succeeded gives a transmitter that had no file yet its file.
-    return (m_deviceFile.Save(*m_device, &why, done) || Failed(why)) && done;
+    // A command that succeeded gives a transmitter that had no file yet its file. (A device file
+    // that did not take the transmitter's memory is told as it is: what the transmitter holds is
+    // then what its file does not.)
+    if (!m_deviceFile.Save(*m_device, &why, done)) {
+      Fail(why);
+      return false;
+    }
+    return done;
   }
 
   const Options& m_options;
@@ -307,6 +345,8 @@ class Command {
   bool m_forgetRecord = false;    // the transmitter's first change makes the record unknown
   bool m_recordForgotten = false;
   std::string m_recordFailure;    // why the record could not be made unknown
+  std::string m_deviceFailure;    // why the device file did not take what the transmitter held
+  std::string m_deviceHolds;      // what the transmitter holds, told with a failure
   std::optional<std::uint8_t> m_movedTo;  // the polling address the project took from a scan
   std::function<int()> m_tellFailure;     // the failure of a transfer, told when it is over
 };
@@ -401,7 +441,7 @@ void AwaitDtmTexts(Command& c) { c.m_session->Frame()->AwaitQuiet(); }
 int Show(const Options& o) {
   Command c(o);
   ParameterDocument document;
-  if (!c.Open() || !Document(c, &document)) return 1;
+  if (!c.Open(nullptr, false, true) || !Document(c, &document)) return 1;
   const DeviceRecord record = ParseRecord(c.m_record.Bytes());
   std::size_t width = 4;
   for (const DocumentParameter& p : document.parameters) width = std::max(width, p.Label().size());
@@ -445,7 +485,7 @@ int Set(const Options& o) {
   KnownFile project;
   {
     Command c(o);
-    if (!c.Open()) return 1;
+    if (!c.Open(nullptr, false, true)) return 1;
     project = c.m_project;
     std::string why;
     const HRESULT hr = SetDocumentParameters(*c.m_session, values, &why);
@@ -459,7 +499,7 @@ int Set(const Options& o) {
   }
   Command again(o);
   ParameterDocument kept;
-  if (!again.Open(&dataSet) || !Document(again, &kept) || !again.Close()) return 1;
+  if (!again.Open(&dataSet, false, true) || !Document(again, &kept) || !again.Close()) return 1;
   for (const auto& [name, value] : values) {
     const DocumentParameter* now = taken.Find(name);
     const DocumentParameter* later = kept.Find(name);
@@ -479,7 +519,7 @@ int CompareCommand(const Options& o) {
   Command c(o);
   bool equal = false;
   Comparison comparison;
-  if (!c.Open()) return 1;
+  if (!c.Open() || !c.CheckFilesWritable(false, true, false)) return 1;
   const bool compared = Compare(c, &equal, "compare");
   if (compared) AwaitDtmTexts(c);
   if (!c.Finish(compared && TakeComparison(c, equal, &comparison)) || !WriteComparison(c, comparison)) return 1;
@@ -529,14 +569,15 @@ int Status(const Options& o) {
 int Download(const Options& o) {
   Command c(o);
   ParameterDocument whole;
-  if (!c.Open() || !Document(c, &whole) || !c.CheckFilesWritable()) return 1;
+  if (!c.Open() || !Document(c, &whole) || !c.CheckFilesWritable(true, true, true)) return 1;
   c.m_forgetRecord = true;
   const std::size_t transferred = c.m_session->Frame()->notifications.size();
   if (!c.Transfer(false)) {
     c.Finish(false);
-    if (!c.m_recordFailure.empty()) c.Failed(c.m_recordFailure);
     return 1;
   }
+  // Whatever fails from here leaves the transmitter holding the data set.
+  c.m_deviceHolds = "the device holds the downloaded data set";
   // Read back: the DTM reads every parameter of its data set it can compare from the device again.
   bool equal = false;
   Comparison comparison;
@@ -565,11 +606,19 @@ int Download(const Options& o) {
 int Upload(const Options& o) {
   Command c(o);
   ParameterDocument held;
-  if (!c.Open(nullptr, true) || !c.CheckFilesWritable() || !c.FindTransmitter()) return 1;
-  if (!c.Finish(c.Transfer(true) && Document(c, &held) && c.SaveProject()) ||
+  if (!c.Open(nullptr, true, true) || !c.CheckFilesWritable(true, true, true) || !c.FindTransmitter()) return 1;
+  const std::size_t transferred = c.m_session->Frame()->notifications.size();
+  const bool uploaded = c.Transfer(true);
+  if (uploaded) AwaitDtmTexts(c);
+  if (!c.Finish(uploaded && Document(c, &held) && c.ForgetRecord() && c.SaveProject()) ||
       !WriteRecord(c, DeviceRecord::Verdict::Uploaded, &held))
     return 1;
   if (c.m_movedTo) std::printf("found the transmitter at polling address %u\n", unsigned{*c.m_movedTo});
+  // A device value the data set cannot hold (a float that is not a number) is not passed off as
+  // uploaded: the DTM names it, and the data set keeps what it held there.
+  if (PrintDtmTexts(c, transferred, "Upload left out "))
+    return Fail("uploaded but for the values named above, which the data set does not hold; data set saved to " +
+                o.project);
   std::printf("uploaded; data set saved to %s\n", o.project.c_str());
   return 0;
 }
@@ -586,7 +635,7 @@ int RunEngineeringCommand(const std::string& command, const std::vector<std::str
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
     const bool takesValue = a == "--project" || a == "--device" || a == "--wire-delay" || a == "--with";
-    if (takesValue && (i + 1 >= arguments.size() || arguments[i + 1].empty()))
+    if (takesValue && ValueMissing(arguments, i))
       return UsageError(command + ": " + a + " needs a value");
     if (a == "--project") {
       o.project = arguments[++i];

@@ -1,6 +1,7 @@
 // The frame's file storage of data sets.
 #include "frame/FrameStorage.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -262,7 +263,7 @@ HRESULT KnownFile::Replace(const std::string& bytes, bool* replaced) {
   return hr;
 }
 
-HRESULT CheckReplaceable(LPCSTR path) {
+HRESULT CheckReplaceable(LPCSTR path, std::size_t room) {
   if (!path) return E_POINTER;
   const DWORD attributes = GetFileAttributesA(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -276,9 +277,19 @@ HRESULT CheckReplaceable(LPCSTR path) {
   std::string temp;
   HANDLE file = CreateBeside(path, &temp);
   if (file == INVALID_HANDLE_VALUE) return LastError();
+  HRESULT hr = S_OK;
+  const std::string block(std::min<std::size_t>(room, 64 * 1024), '\0');
+  for (std::size_t left = room; left > 0 && SUCCEEDED(hr);) {
+    const DWORD part = static_cast<DWORD>(std::min(left, block.size()));
+    DWORD written = 0;
+    if (!WriteFile(file, block.data(), part, &written, nullptr)) hr = LastError();
+    else if (written != part) hr = HRESULT_FROM_WIN32(ERROR_DISK_FULL);
+    left -= written;
+  }
+  if (SUCCEEDED(hr) && room > 0 && !FlushFileBuffers(file)) hr = LastError();
   DeleteFileA(temp.c_str());
   CloseHandle(file);
-  return S_OK;
+  return hr;
 }
 
 void FailReplaceForTesting(int nth) {

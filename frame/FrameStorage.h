@@ -3,6 +3,7 @@
 // are Windows paths, which the platform maps into the drive root.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <string>
@@ -17,9 +18,11 @@ namespace vkr::frame {
 // says whether the new bytes took the file's place, which they have also when the rename could not
 // be written through to the disk afterwards (the error is returned all the same).
 HRESULT ReplaceFile(LPCSTR path, const std::string& bytes, bool* replaced = nullptr);
-// Whether ReplaceFile could write there: the folder takes a new file, the path is no folder, and
-// a file there may be written.
-HRESULT CheckReplaceable(LPCSTR path);
+// Whether ReplaceFile could write there: the folder takes a new file, the path is no folder, a
+// file there may be written, and the disk has the room: a new file beside it takes `room` bytes
+// down to the disk (written and flushed, then removed), so that a full disk is found before a
+// command starts what it could not keep.
+HRESULT CheckReplaceable(LPCSTR path, std::size_t room = 0);
 // Removes the new files that replacements of `path` cut off (a killed command) left beside it;
 // one that a running command still writes is left alone.
 void RemoveLeftovers(const std::string& path);

@@ -118,7 +118,7 @@ bool PrintCommandHelp(const std::string& command) {
 bool AsksForHelp(const std::vector<std::string>& arguments) {
   static const char* const kTakeValues[] = {"--project", "--device", "--wire-delay", "--with", "--png", "--class",
                                             "--page", "--additional-status", "--type", "--click", "--read",
-                                            "--language", "--fault"};
+                                            "--language", "--fault", "--answer"};
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     if (arguments[i] == "--help" || arguments[i] == "-h") return true;
     for (const char* option : kTakeValues)
@@ -128,6 +128,12 @@ bool AsksForHelp(const std::vector<std::string>& arguments) {
       }
   }
   return false;
+}
+
+bool ValueMissing(const std::vector<std::string>& arguments, std::size_t i) {
+  if (i + 1 >= arguments.size()) return true;
+  const std::string& value = arguments[i + 1];
+  return value.empty() || (value.size() > 1 && value[0] == '-');
 }
 
 std::string MissingProject(const std::string& project) {

@@ -20,6 +20,9 @@ bool PrintCommandHelp(const std::string& command);
 // Whether the arguments after the command ask for its help (--help or -h where an option may
 // stand, not as the value of one).
 bool AsksForHelp(const std::vector<std::string>& arguments);
+// Whether the option at `i` lacks its value: nothing follows it, or an empty word, or another
+// option (a word that starts with '-' and is more than the dash), which is never taken as a value.
+bool ValueMissing(const std::vector<std::string>& arguments, std::size_t i);
 
 // "there is no project file P (an upload creates one)".
 std::string MissingProject(const std::string& project);

@@ -118,7 +118,7 @@ int Items(const std::string& project) {
 int RunItemsCommand(const std::vector<std::string>& arguments) {
   std::string project = kDefaultProject;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
-    if (arguments[i] == "--project" && (i + 1 >= arguments.size() || arguments[i + 1].empty()))
+    if (arguments[i] == "--project" && ValueMissing(arguments, i))
       return UsageError("items: --project needs a value");
     if (arguments[i] == "--project") {
       project = arguments[++i];

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -188,9 +189,17 @@ std::string DeviceFileText(const SimulatedDevice::Configuration& c) {
   return text;
 }
 
-std::string DeviceFileTextLike(const SimulatedDevice::Configuration& c, const std::string& shape) {
+std::string DeviceFileTextLike(const SimulatedDevice::Configuration& c, const std::string& shape,
+                               const std::string& held) {
   std::map<std::string, std::string> lines;
   for (const Field& field : Fields()) lines[field.name] = std::string(field.name) + " " + wire::ToHex(field.get(c));
+  // A line the file lacks stood for the value `held` gives it: it is added only when its setting
+  // changed from that.
+  std::set<std::string> unchanged;
+  std::istringstream heldLines(held);
+  for (std::string line; std::getline(heldLines, line);)
+    if (const auto now = lines.find(line.substr(0, line.find(' '))); now != lines.end() && now->second == line)
+      unchanged.insert(now->first);
   std::string text, end = "\n";
   for (std::size_t at = 0; at < shape.size();) {
     std::size_t next = shape.find('\n', at);
@@ -209,6 +218,7 @@ std::string DeviceFileTextLike(const SimulatedDevice::Configuration& c, const st
     text += kept->second + ending;
     lines.erase(kept);
   }
+  std::erase_if(lines, [&](const auto& left) { return unchanged.count(left.first) != 0; });
   if (!text.empty() && text.back() != '\n' && !lines.empty()) text += end;
   for (const Field& field : Fields())
     if (const auto left = lines.find(field.name); left != lines.end()) text += left->second + end;
@@ -222,6 +232,11 @@ bool ParseDeviceFile(const std::string& text, SimulatedDevice::Configuration* c,
   while (std::getline(lines, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.find_first_not_of(' ') == std::string::npos) continue;
+    // A name is the line's start: a line that starts with a space is named whole.
+    if (line.front() == ' ') {
+      *why = "a line \"" + line + "\" it does not keep";
+      return false;
+    }
     const std::size_t space = line.find(' ');
     const std::string name = line.substr(0, space);
     const std::string hex = space == std::string::npos ? std::string() : line.substr(space + 1);
@@ -268,7 +283,7 @@ bool ParseDeviceFile(const std::string& text, SimulatedDevice::Configuration* c,
   return true;
 }
 
-bool DeviceFile::Load(SimulatedDevice* device, std::string* why) {
+bool DeviceFile::Load(SimulatedDevice* device, std::string* why, bool absentIsDefault) {
   const HRESULT hr = m_file.Read();
   if (m_file.IsFolder()) {
     *why = "the device file " + Path() + " is not a file (a folder of that name is there); nothing was changed";
@@ -276,6 +291,10 @@ bool DeviceFile::Load(SimulatedDevice* device, std::string* why) {
   }
   if (FAILED(hr)) {
     *why = "the device file " + Path() + " cannot be read: " + ResultText(hr) + "; nothing was changed";
+    return false;
+  }
+  if (!m_file.Present() && !absentIsDefault) {
+    *why = NoTransmitter(Path());
     return false;
   }
   if (m_file.Present()) {
@@ -304,7 +323,9 @@ bool DeviceFile::Save(const SimulatedDevice& device, std::string* why, bool crea
   const std::size_t slash = Path().find_last_of("\\/");
   if (slash != std::string::npos && slash > 0) CreateDirectoryA(Path().substr(0, slash).c_str(), nullptr);
   bool replaced = false;
-  const HRESULT hr = m_file.Replace(m_file.Present() ? DeviceFileTextLike(device.config, m_file.Bytes()) : text, &replaced);
+  const std::string held = m_loaded ? *m_loaded : DeviceFileText(SimulatedDevice().config);
+  const HRESULT hr =
+      m_file.Replace(m_file.Present() ? DeviceFileTextLike(device.config, m_file.Bytes(), held) : text, &replaced);
   if (SUCCEEDED(hr)) {
     m_loaded = text;
     return true;
@@ -322,6 +343,11 @@ HRESULT SaveDataSet(IUnknown* dtm, KnownFile* project, bool* replaced) {
   const HRESULT hr = StreamBytes(persist.Get(), &stream);
   if (FAILED(hr)) return hr;
   return project->Replace(WrapDataSet(stream), replaced);
+}
+
+std::string NoTransmitter(const std::string& deviceFile) {
+  return "there is no transmitter: the device file " + deviceFile +
+         " is not there (an upload puts one in place); nothing was changed";
 }
 
 std::string ProjectProblem(const std::string& path) {

@@ -22,9 +22,12 @@
 namespace vkr::frame {
 
 std::string DeviceFileText(const SimulatedDevice::Configuration& c);
-// The same text in the form of another device file: each of its lines takes the value the device
-// holds, in the file's order and with its line ends; the lines it lacks follow in the usual order.
-std::string DeviceFileTextLike(const SimulatedDevice::Configuration& c, const std::string& shape);
+// The same text in the form of another device file, `shape`, which loaded as the device file text
+// `held`: each of its lines takes the value the device holds, in the file's order and with its
+// line ends; of the lines it lacks, those whose setting changed from what `held` gives them follow
+// in the usual order (an older file stays without the lines of settings nobody changed).
+std::string DeviceFileTextLike(const SimulatedDevice::Configuration& c, const std::string& shape,
+                               const std::string& held);
 // False with *why (the line and what is wrong with it) for a damaged file; *c is then unchanged.
 bool ParseDeviceFile(const std::string& text, SimulatedDevice::Configuration* c, std::string* why);
 
@@ -32,9 +35,10 @@ bool ParseDeviceFile(const std::string& text, SimulatedDevice::Configuration* c,
 class DeviceFile {
  public:
   explicit DeviceFile(std::string path) : m_file(std::move(path)) {}
-  // Reads the file into `device`; without a file the device stays the default transmitter. False
-  // with the reason for a person when the file cannot be read or is damaged.
-  bool Load(SimulatedDevice* device, std::string* why);
+  // Reads the file into `device`. False with the reason for a person when the file cannot be
+  // read or is damaged, or is not there: only an upload puts a transmitter in place, and only
+  // with `absentIsDefault` does a file that is not there stand for the default transmitter.
+  bool Load(SimulatedDevice* device, std::string* why, bool absentIsDefault = false);
   // Keeps the device's memory in the file when it differs from what the file last held (a file
   // that is not there holds the default transmitter, and is written when `createAbsent`), so that
   // a command that changed nothing leaves the file byte for byte as it was, and one that changed a
@@ -54,6 +58,8 @@ class DeviceFile {
 // (KnownFile::Replace); *replaced as ReplaceFile gives it.
 HRESULT SaveDataSet(IUnknown* dtm, KnownFile* project, bool* replaced);
 
+// "there is no transmitter: the device file F is not there (an upload puts one in place); ...".
+std::string NoTransmitter(const std::string& deviceFile);
 // Why `path` cannot be a project file a command opens: "" when it is a file, else that there is
 // no project file there or that a folder is in its place.
 std::string ProjectProblem(const std::string& path);

@@ -365,6 +365,9 @@ HartReply SimulatedDevice::Execute(std::uint8_t command, const Bytes& request, b
     return reply;
   }
   bool reset = false;
+  // What the device held, for a write its memory cannot keep: it then confirms nothing.
+  std::optional<Configuration> held;
+  if (keepMemory) held = config;
   if (fault && fault->communicationStatus && *fault->communicationStatus != 0) {
     // The device did not understand the frame: nothing runs, no data comes back.
     reply.communicationStatus = *fault->communicationStatus;
@@ -377,6 +380,12 @@ HartReply SimulatedDevice::Execute(std::uint8_t command, const Bytes& request, b
   // restart from the first answer it gets, whenever that comes.
   if (reply.answered) config.coldStart[Master(primaryMaster)] = false;
   if (reset) config.coldStart = {true, true};
+  if (held && reply.answered && !keepMemory()) {
+    config = *held;
+    reply = HartReply{};
+    reply.commandResponse = hart::kDeviceSpecificError;
+    reply.deviceStatus = DeviceStatus(primaryMaster);
+  }
   if (fault) {
     if (fault->commandResponse) reply.commandResponse = *fault->commandResponse;
     if (fault->deviceStatus) reply.deviceStatus = *fault->deviceStatus;
@@ -384,7 +393,6 @@ HartReply SimulatedDevice::Execute(std::uint8_t command, const Bytes& request, b
     reply.data.insert(reply.data.end(), fault->extraData.begin(), fault->extraData.end());
   }
   if (reply.answered) received.back().status = reply.deviceStatus;
-  if (reply.answered && onAnswered) onAnswered();
   return reply;
 }
 

@@ -71,6 +71,7 @@ constexpr std::uint8_t kSuccess = 0;
 constexpr std::uint8_t kInvalidSelection = 2;
 constexpr std::uint8_t kBusy = 32;
 constexpr std::uint8_t kTooFewDataBytes = 5;
+constexpr std::uint8_t kDeviceSpecificError = 6;  // a command the device could not carry out
 constexpr std::uint8_t kWriteProtected = 7;
 constexpr std::uint8_t kCounterMismatch = 9;
 constexpr std::uint8_t kInvalidModeSelection = 12;
@@ -204,9 +205,11 @@ class SimulatedDevice {
   // Runs one command of a master (the primary or the secondary, as the request's address says).
   // Never fails: errors are answered with a command response.
   HartReply Execute(std::uint8_t command, const Bytes& request, bool primaryMaster = true);
-  // Called after each answer the device gives (not for a request it kept silent to), when what it
-  // confirmed is in `config`: the frame host keeps the device's memory from there.
-  std::function<void()> onAnswered;
+  // The device's memory (the frame host's device file): called when a command ran, before the
+  // device answers it, with what the command changed in `config`. False when the memory could not
+  // be written: the device then keeps what it held and answers the command as not done (response
+  // code 6, device-specific command error), so that it never confirms what it did not keep.
+  std::function<bool()> keepMemory;
 
   void InjectFault(const CommandFault& fault) { m_faults.push_back(fault); }
   void ClearFaults() { m_faults.clear(); }

@@ -675,7 +675,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     const bool takesValue = a == "--type" || a == "--read" || a == "--png" || a == "--project" || a == "--device" || a == "--class" ||
                             a == "--additional-status" || a == "--click" || a == "--page" || a == "--language" ||
                             a == "--fault" || a == "--answer" || a == "--wire-delay";
-    if (takesValue && (i + 1 >= arguments.size() || arguments[i + 1].empty())) return Usage(a + " needs a value");
+    if (takesValue && ValueMissing(arguments, i)) return Usage(a + " needs a value");
     const std::string value = takesValue ? arguments[i + 1] : std::string();
     if (takesValue) ++i;
     if (a == "--list") {
@@ -784,7 +784,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   DeviceFile deviceFile(devicePath.empty() ? project + ".device" : devicePath);
   auto session = std::make_unique<TransferSession>();
   auto device = std::make_shared<SimulatedDevice>();
-  if (!offline && !deviceFile.Load(device.get(), &why)) return Fail(why);
+  // Only an upload puts a transmitter in place; a listing and the frame's own test control talk to
+  // none.
+  if (!offline && !deviceFile.Load(device.get(), &why, list || testControl)) return Fail(why);
   // The leading status bytes as given; the rest stay clear. The device then reports more status
   // available until a master acknowledges them.
   if (!additionalStatus.empty()) {
@@ -813,11 +815,14 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     bool offline;
     bool saved = false;
   } keepDevice{deviceFile, device, offline};
-  // And it takes each write as the transmitter confirms it, whatever becomes of the run afterwards
-  // (a failed save is told when the run ends, which saves again).
-  if (!offline) device->onAnswered = [&deviceFile, transmitter = device.get()] {
-    std::string later;
-    deviceFile.Save(*transmitter, &later);
+  // And it takes each write before the transmitter confirms it, whatever becomes of the run
+  // afterwards; a write it cannot keep the transmitter does not confirm (told now, and by the
+  // user interface as a refusal).
+  if (!offline) device->keepMemory = [&deviceFile, transmitter = device.get()] {
+    std::string problem;
+    if (deviceFile.Save(*transmitter, &problem)) return true;
+    std::fprintf(stderr, "vkr-frame: %s\n", problem.c_str());
+    return deviceFile.Holds(*transmitter);
   };
   // Offline: nothing answers on the frame's channel, so nothing can take the DTM online.
   if (offline) {

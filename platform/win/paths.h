@@ -3,7 +3,9 @@
 // "X:\a\b" becomes "<drive root>/x/a/b": the drive root comes from VKR_DRIVE_ROOT, otherwise
 // $XDG_DATA_HOME/vkr/drives or ~/.local/share/vkr/drives, and every drive letter is a directory
 // below it, created on first use, since on Windows the drive always exists. Both separators are
-// accepted and become '/'. A path without a drive ("a\b", "\a\b", "/opt/x") keeps its place:
+// accepted and become '/'. In a drive path "." and ".." are resolved by name as Windows resolves
+// them, and ".." at the drive's root stays there ("C:\..\x" is "C:\x"): no drive path leads out of
+// the drive root. A path without a drive ("a\b", "\a\b", "/opt/x") keeps its place:
 // relative paths stay relative to the working directory and rooted ones are native absolute
 // paths, so native paths (the module path, the temporary directory) pass unchanged. Names keep
 // their case: unlike Windows, the file system here tells "A.xml" from "a.xml".

@@ -72,15 +72,17 @@ std::string LineOf(const std::string& text, const std::string& name) {
   return "";
 }
 
-// The transmitter of one command: loaded from its device file, which takes its memory after each
+// The transmitter of one command: loaded from its device file, which takes its memory before each
 // answer, as the frame host keeps it.
 struct Transmitter {
   explicit Transmitter(const std::string& path) : file(path) {
     std::string why;
     EXPECT_TRUE(file.Load(&device, &why)) << why;
-    device.onAnswered = [this] {
+    device.keepMemory = [this] {
       std::string problem;
-      EXPECT_TRUE(file.Save(device, &problem)) << problem;
+      const bool kept = file.Save(device, &problem);
+      EXPECT_TRUE(kept) << problem;
+      return kept;
     };
   }
   DeviceFile file;

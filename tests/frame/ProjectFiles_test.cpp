@@ -80,20 +80,16 @@ std::string Replace(const std::string& text, const std::string& name, const std:
   return Join(lines);
 }
 
-std::string LineOf(const std::string& text, const std::string& name) {
-  for (const std::string& line : Lines(text))
-    if (line.rfind(name + " ", 0) == 0) return line;
-  return "";
-}
-
 // A setting the transmitter changed goes into its line where the file has it: the file keeps its
-// order, its line ends and its blank lines, and takes the lines it lacked at its end; read back,
-// it holds the transmitter's memory.
+// order, its line ends and its blank lines, and takes a line it lacked at its end only when that
+// setting changed; read back, it holds the transmitter's memory.
 TEST(DeviceFile, AChangedSettingTakesItsLineInTheFilesOwnForm) {
   const std::string plain = DeviceFileText(SimulatedDevice().config);
   Configuration changed = SimulatedDevice().config;
   changed.damping = 2.5f;
   changed.configChangeCounter = 1;
+  Configuration trimmed = changed;
+  trimmed.zeroTrim = 4.0f;
   std::vector<std::string> reversed = Lines(plain);
   std::reverse(reversed.begin(), reversed.end());
   std::string older = plain;
@@ -102,6 +98,7 @@ TEST(DeviceFile, AChangedSettingTakesItsLineInTheFilesOwnForm) {
     const char* what;
     std::string shape;
     std::string want;
+    const Configuration* now = nullptr;  // the changed transmitter when not `changed`
   };
   const Case cases[] = {
       {"the usual form", plain,
@@ -114,18 +111,22 @@ TEST(DeviceFile, AChangedSettingTakesItsLineInTheFilesOwnForm) {
       {"the last line without its end", plain.substr(0, plain.size() - 1),
        Replace(Replace(plain, "damping", "damping 40200000"), "configChangeCounter", "configChangeCounter 0001")
            .substr(0, plain.size() - 1)},
-      {"lines it lacked", older,
+      {"lines it lacked, their settings as they were", older,
+       Replace(Replace(older, "damping", "damping 40200000"), "configChangeCounter", "configChangeCounter 0001")},
+      {"a line it lacked, its setting changed", older,
        Replace(Replace(older, "damping", "damping 40200000"), "configChangeCounter", "configChangeCounter 0001") +
-           LineOf(DeviceFileText(changed), "memory") + "\n" + "zeroTrim \n"},
+           "zeroTrim 40800000\n",
+       &trimmed},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::string text = DeviceFileTextLike(changed, c.shape);
+    const Configuration& now = c.now ? *c.now : changed;
+    const std::string text = DeviceFileTextLike(now, c.shape, plain);
     EXPECT_EQ(text, c.want);
     SimulatedDevice device;
     std::string why;
     ASSERT_TRUE(ParseDeviceFile(text, &device.config, &why)) << why;
-    EXPECT_EQ(DeviceFileText(device.config), DeviceFileText(changed));
+    EXPECT_EQ(DeviceFileText(device.config), DeviceFileText(now));
   }
 }
 
@@ -178,6 +179,8 @@ TEST(DeviceFile, ReadsBackWhatItHoldsAndRefusesADamagedFileNamingItsLine) {
       {"a line missing", Replace(distinct, "message", ""), "no line \"message\""},
       {"a line twice", distinct + "pvUnit 2D\n", "\"pvUnit\" twice"},
       {"an unknown line", distinct + "dampening 00\n", "a line \"dampening\" it does not keep"},
+      {"a line that starts with a space", Replace(distinct, "damping", " damping 3FC00000"),
+       "a line \" damping 3FC00000\" it does not keep"},
       {"not hex", Replace(distinct, "damping", "damping 3F00000G"), "\"damping\" is not hex"},
       {"an odd digit", Replace(distinct, "damping", "damping 3F00000"), "\"damping\" is not hex"},
       {"too short", Replace(distinct, "damping", "damping 3F0000"), "\"damping\" holds 3 bytes, not 4"},

@@ -7,6 +7,8 @@ set -u
 host=$1
 . "$(dirname "$0")/host_env.sh"
 out=$("$host" register) || fail "register: $out"
+# The transmitter of the default project: only an upload puts one in place.
+out=$("$host" upload 2>&1) || fail "upload: $out"
 while read -r what online; do
   [ -z "$what" ] && continue
   name=${what//./_}

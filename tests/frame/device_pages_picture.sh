@@ -6,6 +6,8 @@ set -u
 host=$1
 . "$(dirname "$0")/host_env.sh"
 out=$("$host" register) || fail "register: $out"
+# The transmitter of the default project: only an upload puts one in place.
+out=$("$host" upload 2>&1) || fail "upload: $out"
 for class in Vorn.ExampleDtm_CommandPP Vorn.ExampleDtm_ProcessPP VornExampleDtmProject.SetupPP Vorn.ExampleDtm_DevicePP \
   VornExampleDtmProject.InfoPP VornExampleDtmProject.AdvancedPP VornExampleDtmProject.RawCommandPP \
   VornExampleDtmProject.EchoPP Vorn.ExampleDtm_HartPP Vorn.ExampleDtm_ValuesPP VornExampleDtmProject.DiagPP \

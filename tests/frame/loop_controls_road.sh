@@ -6,6 +6,8 @@ set -u
 host=$1
 . "$(dirname "$0")/host_env.sh"
 out=$("$host" register) || fail "register: $out"
+# The transmitter of the default project: only an upload puts one in place.
+out=$("$host" upload 2>&1) || fail "upload: $out"
 # The trim from the command line, judged by the trims the transmitter holds: a zero trim at 4 mA
 # and a gain trim at 20 mA, each level announced (OK), the meter first not matching (No) and
 # matching after the trim (Yes, the loop given back); the levels and "End" chosen by their text.

@@ -8,6 +8,8 @@ module=$2
 out=$("$host" register) || fail "register: $out"
 out=$("$host" register "$module") || fail "register $module: $out"
 echo "$out" | grep -q "DllRegisterServer: 0x00000000 (S_OK)" || fail "register printed: $out"
+# The transmitter of the default project: only an upload puts one in place.
+out=$("$host" upload 2>&1) || fail "upload: $out"
 out=$("$host" ui --class VornTest.PageFrame --png "$dir/frame.png" 2>&1) || fail "ui --class: $out"
 echo "$out" | grep -q "init .* -> 1" || fail "the page frame did not start: $out"
 echo "$out" | grep -q "rendered [0-9]*x[0-9]* to $dir/frame.png" || fail "ui --class printed: $out"

@@ -42,8 +42,10 @@ for p in edit write; do
 done
 changed="another command changed that file while this one ran (its work is kept; run this command again)"
 logs() { cat "$dir/$1.out" "$dir/$1.err" "$dir/$1.ui.out" "$dir/$1.ui.err"; }
-refusals() { grep -c "^vkr-frame: the .* was not saved to .*: $changed$" "$1"; }
-refused() { grep -qxF "vkr-frame: the $2 was not saved to $3: $changed" "$1"; }
+# (A download's refusal of its data set's save says too what the device holds.)
+holds="; the device holds the downloaded data set"
+refusals() { grep -c "^vkr-frame: the .* was not saved to .*: $changed\($holds\)\?$" "$1"; }
+refused() { grep -qxF -e "vkr-frame: the $2 was not saved to $3: $changed" -e "vkr-frame: the $2 was not saved to $3: $changed$holds" "$1"; }
 # refusedBy P WHAT FILE: sets "by" to the one of the two commands on P that refused its save of the
 # file ("ui", "download" or "none"); never both.
 refusedBy() {
@@ -125,11 +127,13 @@ run download --project 'C:\VKR\disk.vkr'
 cp "$folder/disk.vkr.device" "$dir/downloaded.device"
 cmp -s "$dir/downloaded.device" "$dir/disk.vkr.device" && fail "the download left the device file as it was"
 restore
-# The project cannot be saved after the transfer (the disk fails on it).
+# The project cannot be saved after the transfer: the disk, which had the room the download
+# checked for before it went online (its file twice over, in whole 4 KiB blocks), fills meanwhile.
+size=$(wc -c <"$folder/disk.vkr")
 out=$(LD_PRELOAD=$faults ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 \
-  VKR_TEST_FSYNC_FAILS=disk.vkr.new. "$host" download --project 'C:\VKR\disk.vkr' 2>&1)
+  VKR_TEST_DISK_FULL="disk.vkr.new.@$(((2 * size + 4095) / 4096 * 4096))" "$host" download --project 'C:\VKR\disk.vkr' 2>&1)
 [ $? = 1 ] || fail "a download whose project save failed did not fail: $out"
-echo "$out" | tail -n 1 | grep -qx "vkr-frame: the data set could not be saved to C:\\\\VKR\\\\disk.vkr: 0x8007045D (ERROR_IO_DEVICE): input/output error" ||
+echo "$out" | tail -n 1 | grep -qx "vkr-frame: the data set could not be saved to C:\\\\VKR\\\\disk.vkr: 0x80070070 (ERROR_DISK_FULL): the disk is full; the device holds the downloaded data set" ||
   fail "the failed project save said: $out"
 cmp -s "$folder/disk.vkr.device" "$dir/downloaded.device" || fail "the transmitter took the download, its device file did not"
 cmp -s "$folder/disk.vkr" "$dir/disk.vkr" || fail "the failed save changed the project"
@@ -168,7 +172,10 @@ run ui 1 --project 'C:\VKR\ui.vkr' --png "$dir/ui.png" --click 578 --type 544=5 
 upload ui
 run ui 5 --offline --project 'C:\VKR\ui.vkr' --png "$dir/ui.png" --read 615
 echo "$out" | grep -qF 'item 615: "5.000"' || fail "the next upload did not find Hi Level 5: $out"
-# Another transmitter named with --device; the project's own stays as it was.
+# Another transmitter named with --device (an upload puts it in place); the project's own stays as
+# it was.
+run upload --project 'C:\VKR\spare.vkr' --device 'C:\VKR\spare.device'
+[ $rc = 0 ] || fail "the upload of the spare transmitter: $last"
 cp "$folder/ui.vkr.device" "$dir/ui.device"
 run ui 1 --project 'C:\VKR\ui.vkr' --device 'C:\VKR\spare.device' --png "$dir/ui.png" --click 578 --type 544=6 --click 221
 [ $rc = 0 ] && [ "$(field spare.device upperRange)" = 40C00000 ] || fail "--device: $out $last"

@@ -31,6 +31,15 @@ TEST(Paths, MapsDrivesSeparatorsAndLeavesTheRest) {
       {"\\dir\\x", "/dir/x"},
       {"/opt/vkr/lib/libdtm.so", "/opt/vkr/lib/libdtm.so"},
       {"Größe\\ä.txt", "Größe/ä.txt"},
+      // ".." never leads out of the drive: at its root it stays there, as Windows keeps it.
+      {"C:\\..\\..\\y.vkr", root / "c/y.vkr"},
+      {"C:/a/../../../b", root / "c/b"},
+      {"C:..\\y", root / "c/y"},
+      {"C:\\VKR\\.\\sub\\..\\x.vkr", root / "c/VKR/x.vkr"},
+      {"C:\\VKR\\\\..\\x", root / "c/x"},
+      {"D:\\a\\..", root / "d/"},
+      {"C:\\a\\..\\", root / "c/"},
+      {"C:\\..a\\b..\\.x", root / "c/..a/b../.x"},
   };
   for (const Case& c : cases) {
     std::string native;
