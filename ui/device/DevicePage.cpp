@@ -596,11 +596,14 @@ void CDevicePropertyPage::RequestFirstRefresh() {
 }
 
 bool CDevicePropertyPage::AcceptRefresh(bool pressed, bool visible) {
-  // Reading all entries (as when the DTM went online) shows the trigger's stored value too: the
-  // page reads the device then, but nobody clicked.
-  const bool echo = m_bBusy || m_nOwnRefreshes > 0;
-  if (!m_bBusy && echo) --m_nOwnRefreshes;
+  // Reading all entries (as when the DTM went online) shows the trigger's stored value too:
+  // nobody pressed anything then, and the page reads nothing for it (its first show asked once).
+  if (m_bBusy) return false;
+  const bool echo = m_nOwnRefreshes > 0;
+  if (echo) --m_nOwnRefreshes;
   if (!pressed || !visible) return false;
+  // A refresh while the device cannot answer reads nothing: the page reads once it can.
+  m_bRefreshOwed = CurrentDtmState() != vkr::dui::kDtmStateOnline;
   if (!echo) {
     ReleaseUserEntries();
     // The user has the page read anew: what the last reads could not read is told again if it
@@ -608,6 +611,17 @@ bool CDevicePropertyPage::AcceptRefresh(bool pressed, bool visible) {
     BeginReadRound();
   }
   return true;
+}
+
+void CDevicePropertyPage::OnDeviceOnline() {
+  if (!m_bRefreshOwed || !m_hWndDialog || !::IsWindowVisible(m_hWndDialog)) return;
+  m_bRefreshOwed = false;
+  ++m_nOwnRefreshes;
+  VARIANT pressed;
+  VariantInit(&pressed);
+  pressed.vt = VT_UI1;
+  pressed.bVal = 1;
+  if (FAILED(SetControlValueById(vkr::dui::kParButtonRefresh, pressed))) m_nOwnRefreshes = 0;
 }
 
 bool CDevicePropertyPage::AcceptSend(bool pressed, bool visible) {
