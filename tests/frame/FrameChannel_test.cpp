@@ -858,6 +858,16 @@ TEST_F(FrameChannelTest, TheLineCarriesOneRequestAtATimeAndEachAnswerComesAtItsW
   ASSERT_TRUE(WaitForEvents(rows, 2000));
   EXPECT_EQ(channel->answers.back().tick, GetTickCount());
   EXPECT_FALSE(FrameChannel::AnyRequestPending(nullptr));
+
+  // The order holds for an answer that takes no time on the wire, asked for at the tick the
+  // answer before it is due, before that one was served.
+  sink->events.clear();
+  Transact(DataExchangeText(1, ref, ""));
+  clock.Advance(321);
+  Disconnect(DisconnectText(ref));
+  ASSERT_TRUE(WaitForEvents(2, 2000));
+  EXPECT_EQ(sink->events[0].method, "OnTransactionResponse");
+  EXPECT_EQ(sink->events[1].method, "OnDisconnectResponse");
 }
 
 // Without a wire speed there is no line to wait for: the same burst is answered at once, each
