@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "communication/HartResponseTexts.h"
 #include "include/ParameterHandlerInterfaces.h"
@@ -139,7 +140,11 @@ HRESULT CDevicePropertyPage::OnDtmStateChanged(ULONG state) {
   const HRESULT hr = CovFDT_PropertyPageImpl::OnDtmStateChanged(state);
   if (FAILED(hr)) return hr;
   UpdatePlaceholders();
-  if (!wasOnline && state == vkr::dui::kDtmStateOnline) OnDeviceOnline();
+  if (!wasOnline && state == vkr::dui::kDtmStateOnline) {
+    // A page that reads here owes no refresh any more; the default keeps it owed.
+    m_bOwedAtOnline = std::exchange(m_bRefreshOwed, false);
+    OnDeviceOnline();
+  }
   FollowAwaitedFields();
   return hr;
 }
@@ -596,9 +601,16 @@ void CDevicePropertyPage::RequestFirstRefresh() {
 }
 
 bool CDevicePropertyPage::AcceptRefresh(bool pressed, bool visible) {
-  // Reading all entries (as when the DTM went online) shows the trigger's stored value too:
-  // nobody pressed anything then, and the page reads nothing for it (its first show asked once).
-  if (m_bBusy) return false;
+  // Reading all entries (the DTM's word that it is online) shows the trigger's stored value too:
+  // nobody pressed anything then. The page reads for it only what it still owes, once the device
+  // can answer: the refresh that came while it could not (a first show's), or the values its last
+  // read could not read. A page whose values came, or are on their way, reads nothing again.
+  if (m_bBusy) {
+    const bool owed = m_bRefreshOwed || !m_notReadIds.empty();
+    if (!pressed || !visible || !owed || CurrentDtmState() != vkr::dui::kDtmStateOnline) return false;
+    m_bRefreshOwed = false;
+    return true;
+  }
   const bool echo = m_nOwnRefreshes > 0;
   if (echo) --m_nOwnRefreshes;
   if (!pressed || !visible) return false;
@@ -613,16 +625,7 @@ bool CDevicePropertyPage::AcceptRefresh(bool pressed, bool visible) {
   return true;
 }
 
-void CDevicePropertyPage::OnDeviceOnline() {
-  if (!m_bRefreshOwed || !m_hWndDialog || !::IsWindowVisible(m_hWndDialog)) return;
-  m_bRefreshOwed = false;
-  ++m_nOwnRefreshes;
-  VARIANT pressed;
-  VariantInit(&pressed);
-  pressed.vt = VT_UI1;
-  pressed.bVal = 1;
-  if (FAILED(SetControlValueById(vkr::dui::kParButtonRefresh, pressed))) m_nOwnRefreshes = 0;
-}
+void CDevicePropertyPage::OnDeviceOnline() { m_bRefreshOwed = m_bOwedAtOnline; }
 
 bool CDevicePropertyPage::AcceptSend(bool pressed, bool visible) {
   if (!pressed || !visible || m_bBusy) return false;
