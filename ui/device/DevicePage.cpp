@@ -289,6 +289,8 @@ void CDevicePropertyPage::OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceO
 void CDevicePropertyPage::TellNotRead(LONG id, const std::vector<UINT>& fields, const std::u16string& what,
                                       const vkr::dui::SDeviceOutcome& outcome, BYTE command) {
   if (!m_hWndDialog) return;
+  // What a read stopped before is owed too, also when another read brings the value that failed.
+  m_bReadFailed = true;
   std::vector<std::u16string> names;
   {
     CUpdatingControls updating(*this);
@@ -606,9 +608,9 @@ bool CDevicePropertyPage::AcceptRefresh(bool pressed, bool visible) {
   // can answer: the refresh that came while it could not (a first show's), or the values its last
   // read could not read. A page whose values came, or are on their way, reads nothing again.
   if (m_bBusy) {
-    const bool owed = m_bRefreshOwed || !m_notReadIds.empty();
+    const bool owed = m_bRefreshOwed || m_bReadFailed;
     if (!pressed || !visible || !owed || CurrentDtmState() != vkr::dui::kDtmStateOnline) return false;
-    m_bRefreshOwed = false;
+    m_bRefreshOwed = m_bReadFailed = false;
     return true;
   }
   const bool echo = m_nOwnRefreshes > 0;
@@ -616,6 +618,7 @@ bool CDevicePropertyPage::AcceptRefresh(bool pressed, bool visible) {
   if (!pressed || !visible) return false;
   // A refresh while the device cannot answer reads nothing: the page reads once it can.
   m_bRefreshOwed = CurrentDtmState() != vkr::dui::kDtmStateOnline;
+  m_bReadFailed = false;
   if (!echo) {
     ReleaseUserEntries();
     // The user has the page read anew: what the last reads could not read is told again if it

@@ -300,6 +300,7 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   int m_nOwnRefreshes = 0;          // echoes of RequestFirstRefresh still to come
   bool m_bRefreshOwed = false;      // the last refresh came while the device could not answer
   bool m_bOwedAtOnline = false;     // m_bRefreshOwed as the DTM reached the online state
+  bool m_bReadFailed = false;       // a read failed since the last refresh: the page owes values
   bool m_bWriting = false;          // SendEntry's write runs: its failure is told by Send
   std::u16string m_toldText;          // the page's word on the message line (a Send's, a procedure's)
   std::u16string m_noteText;          // before it: what the page did with the user's entries
