@@ -18,8 +18,10 @@
 // slave time-out, 28 character times, which is not modelled); a master that hears nothing gives
 // up after its link quiet time (RT1: 33 character times for the primary master, 41 for the
 // secondary). A late answer (Fault::delayMs) keeps the line until it is in; a held one leaves
-// the line when it has been on the wire and waits in the channel. Without a wire speed the line
-// is not modelled: each answer comes after its own delay, as the frame's answers come at once.
+// the line when it has been on the wire and waits in the channel. The simulated transmitter runs
+// each request as the channel takes it (its memory changes then, in the order of the requests);
+// only the answer waits for the line. Without a wire speed the line is not modelled: each answer
+// comes after its own delay, as the frame's answers come at once.
 //
 // Faults are injected per request (`faults`, taken in order by the requests they match) or for
 // every request (`alwaysFault`). A late answer is a fault with only a delay. Every call and every
