@@ -87,12 +87,6 @@ std::string ErrorDocument(const std::string& word, const std::string& tag, const
   return doc + "/></FDT>";
 }
 
-// Whether a HART command response code is a warning (the device did what was asked and says
-// something about it), as HART's response code classes have it: 8, 14, 24-27, 30, 31, 96-127.
-bool IsWarningResponse(std::uint8_t code) {
-  return code == 8 || code == 14 || (code >= 24 && code <= 27) || code == 30 || code == 31 || code >= 96;
-}
-
 // The channels whose timers are running, by timer id (timer procedures get only the id).
 std::mutex& TimerLock() {
   static std::mutex lock;
@@ -141,6 +135,11 @@ void FrameChannel::CountRequestsFromNow() {
   m_failureKeys.clear();
 }
 
+bool IsWarningResponse(std::uint8_t code) {
+  return code == 8 || code == 14 || (code >= 24 && code <= 27) || code == 30 || code == 31 ||
+         (code >= 96 && code <= 111);
+}
+
 bool FrameChannel::AnyRequestPending(std::string* what) {
   const DWORD thread = GetCurrentThreadId();
   std::lock_guard lock(ChannelsLock());
@@ -165,17 +164,54 @@ std::vector<std::string> FrameChannel::References() const {
   return out;
 }
 
-unsigned long long FrameChannel::WireBits(std::size_t requestBytes, std::size_t responseBytes, bool longFrame) {
-  // Preambles, delimiter, address, command, byte count, [two status bytes,] data, checksum.
-  const std::size_t address = longFrame ? 5 : 1;
-  const std::size_t characters = (5 + 1 + address + 2 + requestBytes + 1) + (5 + 1 + address + 4 + responseBytes + 1);
+namespace {
+// The characters of a master's request frame: preambles, delimiter, address, command, byte count,
+// data, checksum.
+std::size_t RequestCharacters(std::size_t bytes, bool longFrame, std::size_t preambles) {
+  return preambles + 1 + (longFrame ? 5 : 1) + 2 + bytes + 1;
+}
+}  // namespace
+
+unsigned long long FrameChannel::WireBits(std::size_t requestBytes, std::size_t responseBytes, bool longFrame,
+                                          std::size_t preambles) {
+  // The answer's frame holds the two status bytes besides.
+  const std::size_t characters =
+      RequestCharacters(requestBytes, longFrame, preambles) + RequestCharacters(responseBytes + 2, longFrame, preambles);
   return characters * 11ull;
 }
 
-DWORD FrameChannel::WireTime(std::size_t requestBytes, std::size_t responseBytes, bool longFrame) const {
+DWORD FrameChannel::WireTime(std::size_t requestBytes, std::size_t responseBytes, bool longFrame,
+                             std::size_t preambles) const {
   if (wireBitsPerSecond == 0) return 0;
-  const unsigned long long bits = WireBits(requestBytes, responseBytes, longFrame);
+  const unsigned long long bits = WireBits(requestBytes, responseBytes, longFrame, preambles);
   return static_cast<DWORD>((bits * 1000 + wireBitsPerSecond - 1) / wireBitsPerSecond);
+}
+
+DWORD FrameChannel::SilentTime(std::size_t requestBytes, bool longFrame, bool primaryMaster,
+                               std::size_t preambles) const {
+  if (wireBitsPerSecond == 0) return 0;
+  const std::size_t characters = RequestCharacters(requestBytes, longFrame, preambles) +
+                                 (primaryMaster ? kPrimaryQuietCharacters : kSecondaryQuietCharacters);
+  return static_cast<DWORD>((characters * 11ull * 1000 + wireBitsPerSecond - 1) / wireBitsPerSecond);
+}
+
+unsigned long long FrameChannel::LineTimeMs() const {
+  unsigned long long total = 0;
+  for (const LineUse& use : line) total += static_cast<DWORD>(use.answerIn - use.onWire);
+  return total;
+}
+
+DWORD FrameChannel::TakeLine(int command, DWORD busyMs, bool scan) {
+  const DWORD now = GetTickCount();
+  DWORD start = now;
+  if (wireBitsPerSecond != 0 && m_lineUsed && static_cast<LONG>(m_lineFreeAt - now) > 0) start = m_lineFreeAt;
+  const DWORD end = start + busyMs;
+  if (wireBitsPerSecond != 0) {
+    m_lineFreeAt = end;
+    m_lineUsed = true;
+  }
+  if (command >= 0) line.push_back({command, scan, start, end});
+  return end - now;
 }
 
 HRESULT FrameChannel::GetTypeInfoCount(UINT* count) {
@@ -331,19 +367,43 @@ HRESULT FrameChannel::ConnectRequest(IFdtCommunicationEvents* callback, BSTR inv
     m_connections.push_back(std::move(connection));
   }
   answer.document = Utf8ToUtf16(response);
-  // Identifying the device: command 0 in a short frame.
-  return Answer(std::move(answer), fault, WireTime(0, 22, false), result);
+  // Identifying the device: command 0 in a short frame, which no device may answer.
+  const DWORD wire = device || fault.kind != FaultKind::None ? WireTime(0, 22, false, device ? device->config.preambles : 5)
+                                                              : SilentTime(0, false, primaryMaster);
+  return Answer(std::move(answer), fault, wire, result, 0);
 }
 
 std::optional<std::uint8_t> FrameChannel::Scan(std::uint8_t highest) {
-  for (unsigned address = 0; address <= highest; ++address)
-    for (const auto& device : devices)
-      if (device->config.pollingAddress == address) {
-        const HartReply reply = device->Execute(0, {});
-        if (reply.answered && reply.communicationStatus == 0 && reply.commandResponse == 0)
-          return static_cast<std::uint8_t>(address);
+  std::optional<std::uint8_t> found;
+  DWORD due = GetTickCount();
+  for (unsigned address = 0; address <= highest && !found; ++address) {
+    std::shared_ptr<SimulatedDevice> device;
+    for (const auto& d : devices)
+      if (d->config.pollingAddress == address) {
+        device = d;
+        break;
       }
-  return std::nullopt;
+    HartReply reply;
+    if (device) reply = device->Execute(0, {});
+    const bool answered = device && reply.answered;
+    // Command 0 in a short frame, one poll after the other; an address nobody answers at costs the
+    // master's whole wait.
+    const DWORD busy = answered ? WireTime(0, reply.data.size(), false, device->config.preambles)
+                                : SilentTime(0, false, true);
+    due = GetTickCount() + TakeLine(0, busy, true);
+    if (answered && reply.communicationStatus == 0 && reply.commandResponse == 0)
+      found = static_cast<std::uint8_t>(address);
+  }
+  // The frame's thread serves its messages while its polls are on the wire.
+  while (static_cast<LONG>(due - GetTickCount()) > 0) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(due - GetTickCount()), QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  return found;
 }
 
 std::string FrameChannel::NoDeviceAnswered() const {
@@ -401,7 +461,7 @@ HRESULT FrameChannel::DisconnectRequest(BSTR invokeId, BSTR document, VARIANT_BO
     // An abort instead of the answer needs the connection still there.
     if (fault.kind != FaultKind::Abort) DropConnection(reference);
   }
-  return Answer(std::move(answer), fault, 0, result);
+  return Answer(std::move(answer), fault, 0, result, -1);
 }
 
 HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_BOOL* result) {
@@ -474,9 +534,12 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
   const std::string referenceText = "communicationReference=\"" + *reference + "\"";
   std::string response;
   DWORD wire = 0;
+  const std::size_t preambles = connection->device->config.preambles;
   if (fault.kind == FaultKind::CommunicationError) {
     failed("its answer was lost (" + fault.word + ")");
     response = ErrorDocument(fault.word, connection->tag, fault.descriptor);
+    // The master heard no answer it could take, and waited for one.
+    if (kind == Kind::DataExchange) wire = SilentTime(request.size(), connection->longFrame, connection->primaryMaster, preambles);
   } else if (fault.kind == FaultKind::Disconnect) {
     failed("the link to the device was lost");
     response = ErrorDocument("noConnection", connection->tag, "the link to the device is lost");
@@ -511,12 +574,14 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
         }
     if (!reply.answered) {
       answer.document = Utf8ToUtf16(ErrorDocument("timeout", connection->tag, "no answer from the device"));
-      return Answer(std::move(answer), fault, WireTime(request.size(), 0, connection->longFrame), result);
+      return Answer(std::move(answer), fault,
+                    SilentTime(request.size(), connection->longFrame, connection->primaryMaster, preambles), result,
+                    command);
     }
     if (fault.kind == FaultKind::TruncatedData && reply.data.size() > fault.keepBytes)
       reply.data.resize(fault.keepBytes);
-    wire = WireTime(request.size(), reply.data.size(), connection->longFrame);
-    dataExchangeWireBits += WireBits(request.size(), reply.data.size(), connection->longFrame);
+    wire = WireTime(request.size(), reply.data.size(), connection->longFrame, preambles);
+    dataExchangeWireBits += WireBits(request.size(), reply.data.size(), connection->longFrame, preambles);
     response = std::string(kHead) + "<DataExchangeResponse " + referenceText + " commandNumber=\"" +
                std::to_string(command) + "\">";
     if (!reply.data.empty()) {
@@ -536,7 +601,7 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
     response = std::string(kHead) + "<UnsubscribeResponse " + referenceText + "/></FDT>";
   }
   answer.document = Utf8ToUtf16(response);
-  return Answer(std::move(answer), fault, wire, result);
+  return Answer(std::move(answer), fault, wire, result, command);
 }
 
 HRESULT FrameChannel::Abort(BSTR document) {
@@ -594,7 +659,9 @@ HRESULT FrameChannel::AbortConnection(const std::string& reference) {
   abort.sink = connection->sink;
   abort.reference = reference;
   DropConnection(reference);
-  return Schedule(std::move(abort), 0);
+  // After the answers on their way.
+  if (wireBitsPerSecond != 0) abort.lineOrder = ++m_lineOrder;
+  return Schedule(std::move(abort), TakeLine(-1, 0));
 }
 
 void FrameChannel::DropConnection(const std::string& reference) {
@@ -602,7 +669,17 @@ void FrameChannel::DropConnection(const std::string& reference) {
   // Answers already on their way stay; an abort comes after them.
 }
 
-HRESULT FrameChannel::Answer(Pending answer, const Fault& fault, DWORD wireMs, VARIANT_BOOL* result) {
+HRESULT FrameChannel::Answer(Pending answer, const Fault& fault, DWORD wireMs, VARIANT_BOOL* result,
+                             int lineCommand) {
+  if (fault.kind == FaultKind::Synchronous) {
+    *result = VARIANT_TRUE;
+    DeliverNow(answer);
+    return S_OK;
+  }
+  // The request goes on the line once the answers before it are in. A late answer keeps the line
+  // until it comes; a held one leaves it when it has been on the wire.
+  const DWORD lineMs = TakeLine(lineCommand, wireMs + (fault.held ? 0 : fault.delayMs));
+  if (wireBitsPerSecond != 0) answer.lineOrder = ++m_lineOrder;
   switch (fault.kind) {
     case FaultKind::NoAnswer: *result = VARIANT_TRUE; return S_OK;
     case FaultKind::Abort:
@@ -624,21 +701,17 @@ HRESULT FrameChannel::Answer(Pending answer, const Fault& fault, DWORD wireMs, V
     default: break;
   }
   *result = VARIANT_TRUE;
-  if (fault.kind == FaultKind::Synchronous) {
-    DeliverNow(answer);
-    return S_OK;
-  }
-  const DWORD delay = wireMs + fault.delayMs;
   if (fault.held) {
     answer.held = true;
-    answer.delayMs = delay;
+    answer.delayMs = fault.delayMs;
+    answer.lineEnd = GetTickCount() + lineMs;
     if (fault.kind == FaultKind::TwoAnswers) m_pending.push_back(answer);
     m_pending.push_back(std::move(answer));
     return S_OK;
   }
   HRESULT hr = S_OK;
-  if (fault.kind == FaultKind::TwoAnswers) hr = Schedule(answer, delay);
-  if (SUCCEEDED(hr)) hr = Schedule(std::move(answer), delay);
+  if (fault.kind == FaultKind::TwoAnswers) hr = Schedule(answer, lineMs);
+  if (SUCCEEDED(hr)) hr = Schedule(std::move(answer), lineMs);
   if (FAILED(hr)) {
     *result = VARIANT_FALSE;
     failures.push_back("could not schedule the answer");
@@ -683,9 +756,14 @@ HRESULT FrameChannel::ReleaseHeldAnswers() {
     it = m_pending.erase(it);
   }
   HRESULT first = S_OK;
+  const DWORD now = GetTickCount();
   for (Pending& answer : held) {
     answer.held = false;
-    const DWORD delay = answer.delayMs;
+    // It comes when it is let go, past the answers the line carried meanwhile.
+    answer.lineOrder = 0;
+    // What is left of its time on the wire, and its own delay.
+    const LONG wire = static_cast<LONG>(answer.lineEnd - now);
+    const DWORD delay = (wire > 0 ? static_cast<DWORD>(wire) : 0) + answer.delayMs;
     const HRESULT hr = Schedule(std::move(answer), delay);
     if (FAILED(hr) && SUCCEEDED(first)) first = hr;
   }
@@ -706,11 +784,29 @@ void FrameChannel::TimerProc(HWND, UINT, UINT_PTR id, DWORD) {
 }
 
 void FrameChannel::Deliver(UINT_PTR timer) {
-  const auto it = std::find_if(m_pending.begin(), m_pending.end(), [&](const Pending& p) { return p.timer == timer; });
-  if (it == m_pending.end()) return;
-  Pending answer = std::move(*it);
-  m_pending.erase(it);
-  DeliverNow(answer);
+  // The sink may release the channel while it is being answered.
+  AddRef();
+  for (;;) {
+    const auto it = std::find_if(m_pending.begin(), m_pending.end(), [&](const Pending& p) { return p.timer == timer; });
+    if (it == m_pending.end()) break;
+    // The line carries its answers in turn: one before this one (its timer not served yet, or its
+    // message still queued) comes first.
+    auto first = it;
+    if (it->lineOrder != 0)
+      for (auto p = m_pending.begin(); p != m_pending.end(); ++p)
+        if (!p->held && p->lineOrder != 0 && p->lineOrder < first->lineOrder) first = p;
+    const bool last = first == it;
+    Pending answer = std::move(*first);
+    m_pending.erase(first);
+    if (!last) {
+      std::lock_guard lock(TimerLock());
+      TimerOwners().erase(answer.timer);
+      KillTimer(nullptr, answer.timer);
+    }
+    DeliverNow(answer);
+    if (last) break;
+  }
+  Release();
 }
 
 void FrameChannel::DeliverNow(Pending& answer) {

@@ -9,6 +9,20 @@
 // which leaves WM_TIMER queued). The wire delay follows the platform's tick clock (a fake clock
 // holds answers back until it is advanced).
 //
+// With a wire speed the channel is a HART line, which is half duplex: it carries one request at a
+// time. A request goes on the wire when the answer before it is in (requests that come meanwhile
+// wait in order), and its answer is in once the request and the answer have been on the wire, or,
+// when the device does not answer, once the master's wait for an answer has run out. The wire
+// time counts every character of both frames, preambles included, at 11 bits a character. The
+// simulated transmitter starts its answer as the request ends (a real one may take up to its
+// slave time-out, 28 character times, which is not modelled); a master that hears nothing gives
+// up after its link quiet time (RT1: 33 character times for the primary master, 41 for the
+// secondary). A late answer (Fault::delayMs) keeps the line until it is in; a held one leaves
+// the line when it has been on the wire and waits in the channel. The simulated transmitter runs
+// each request as the channel takes it (its memory changes then, in the order of the requests);
+// only the answer waits for the line. Without a wire speed the line is not modelled: each answer
+// comes after its own delay, as the frame's answers come at once.
+//
 // Faults are injected per request (`faults`, taken in order by the requests they match) or for
 // every request (`alwaysFault`). A late answer is a fault with only a delay. Every call and every
 // answer is recorded.
@@ -129,7 +143,8 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
 
   // The frame's scan of its line: command 0 to each polling address from 0 to `highest` in turn,
   // as a master polls for devices; the address of the first device that answers, none when none
-  // does.
+  // does. Each poll takes the line at its speed (an address nobody answers at, the master's whole
+  // wait), and the call returns when the line has carried them (serving the thread's messages).
   std::optional<std::uint8_t> Scan(std::uint8_t highest);
 
   // The frame ends a connection on its own: OnAbort(reference) comes later, pending answers of
@@ -143,11 +158,31 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   // The references of the open connections, oldest first.
   std::vector<std::string> References() const;
   // The bits on the wire of one transaction (11 a character, with the preambles).
-  static unsigned long long WireBits(std::size_t requestBytes, std::size_t responseBytes, bool longFrame);
+  static unsigned long long WireBits(std::size_t requestBytes, std::size_t responseBytes, bool longFrame,
+                                     std::size_t preambles = 5);
   // The bits of every data exchange answered so far.
   unsigned long long dataExchangeWireBits = 0;
   // The time one transaction takes on the wire, in ms, at wireBitsPerSecond.
-  DWORD WireTime(std::size_t requestBytes, std::size_t responseBytes, bool longFrame) const;
+  DWORD WireTime(std::size_t requestBytes, std::size_t responseBytes, bool longFrame, std::size_t preambles = 5) const;
+  // The time a request the device does not answer takes: the request on the wire and the master's
+  // wait for an answer (its link quiet time), in ms at wireBitsPerSecond.
+  DWORD SilentTime(std::size_t requestBytes, bool longFrame, bool primaryMaster, std::size_t preambles = 5) const;
+  // The link quiet time of a master, in character times.
+  static constexpr unsigned kPrimaryQuietCharacters = 33;
+  static constexpr unsigned kSecondaryQuietCharacters = 41;
+
+  // One use of the line: a HART request on the wire and its answer (or the master's wait for
+  // one), in the order they used it. Every request is recorded, without a wire speed too (then
+  // with the answer's own delay).
+  struct LineUse {
+    int command = 0;     // the HART command (0 for a connect's identification and the scan's polls)
+    bool scan = false;   // a poll of the frame's scan
+    DWORD onWire = 0;    // the tick the request went on the wire
+    DWORD answerIn = 0;  // the tick its answer was in (or the master's wait ran out)
+  };
+  std::vector<LineUse> line;
+  // The time the line carried requests and answers, in ms (the sum over `line`).
+  unsigned long long LineTimeMs() const;
 
   // IDispatch: no type information.
   HRESULT GetTypeInfoCount(UINT* count) override;
@@ -187,6 +222,9 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
     int command = -1;  // a data exchange's command
     bool held = false;  // waits for ReleaseHeldAnswers (no timer yet)
     DWORD delayMs = 0;  // of a held answer, once released
+    DWORD lineEnd = 0;  // of a held answer: the tick it has been on the wire
+    // Its place on the line (from 1; 0 off the line): an answer comes after those before it.
+    std::uint64_t lineOrder = 0;
   };
 
   static void TimerProc(HWND, UINT, UINT_PTR id, DWORD);
@@ -197,8 +235,12 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   HRESULT Refuse(const char* method, const std::string& why, VARIANT_BOOL* result);
   Fault TakeFault(int command);
   Connection* Find(const std::string& reference);
-  // Applies the fault to the answer and schedules it; S_OK, or the result the request returns.
-  HRESULT Answer(Pending answer, const Fault& fault, DWORD wireMs, VARIANT_BOOL* result);
+  // Applies the fault to the answer and schedules it when the line has carried it (`lineCommand`
+  // the HART command on the wire, -1 none); S_OK, or the result the request returns.
+  HRESULT Answer(Pending answer, const Fault& fault, DWORD wireMs, VARIANT_BOOL* result, int lineCommand);
+  // Takes the line for `busyMs` once what is on it is done (records the use when `command` >= 0);
+  // the ms from now until then. Without a wire speed the line is free at once.
+  DWORD TakeLine(int command, DWORD busyMs, bool scan = false);
   HRESULT Schedule(Pending answer, DWORD delayMs);
   void Deliver(UINT_PTR timer);
   void DeliverNow(Pending& answer);
@@ -207,11 +249,19 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   ComPtr<IXMLDOMSchemaCollection> m_schemas;
   std::vector<Connection> m_connections;
   std::vector<Pending> m_pending;
+  DWORD m_lineFreeAt = 0;  // the tick the last answer taken on the line is in
+  bool m_lineUsed = false;
+  std::uint64_t m_lineOrder = 0;  // the last place given on the line
   DWORD m_thread = 0;
   std::size_t m_dataExchanges = 0;
   std::map<int, std::size_t> m_commandCounts;  // data exchanges of each command since counting began
   std::vector<std::string> m_failureKeys;       // beside requestFailures: each one's command and data
 };
+
+// Whether a HART command response code is a warning (the device did what was asked and says
+// something about it), as HART's response code classes have it: 8, 14, 24-27, 30, 31 and 96-111;
+// every other code but 0 is an error (112-127 too).
+bool IsWarningResponse(std::uint8_t code);
 
 // Makes a request of `command` fail as the host's --fault KIND names it: "silent" (the
 // transmitter does not answer), "busy", "refused" (the channel refuses it), "lost" (a communication

@@ -510,6 +510,11 @@ void PrintRequests(const FrameChannel& channel) {
     line += std::to_string(occurrence);
   }
   std::printf("  requests:%s\n", line.empty() ? " none" : line.c_str());
+  // At a wire speed: how long the run's requests held the line, those of going online included.
+  if (channel.wireBitsPerSecond != 0)
+    std::printf("  line time: %.2f s for the run's %zu HART requests at %lu bit/s\n",
+                static_cast<double>(channel.LineTimeMs()) / 1000.0, channel.line.size(),
+                static_cast<unsigned long>(channel.wireBitsPerSecond));
 }
 
 // Calls `fn` for every visible item below `root` that has an id, nearest first (the inner windows

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 
 #include "frame/FrameChannel.h"
@@ -751,6 +752,196 @@ TEST_F(FrameChannelTest, TheWireDelayHoldsTheAnswerBackOnTheTickClock) {
   ASSERT_TRUE(WaitForEvents(1, 2000));
   EXPECT_EQ(sink->events[0].method, "OnTransactionResponse");
   EXPECT_EQ(channel->answers.back().tick - channel->calls.back().tick, expected + 100);
+}
+
+// The requests a DTM sends at once, and what each costs on the line at 1200 bit/s: 11 bits a
+// character, 5 preambles, long frames (14 characters out for a request without data; back 5
+// preambles, delimiter, 5 address bytes, command, count, 2 status bytes, the data, checksum).
+struct LineRow {
+  unsigned command;
+  const char* data;
+  FaultKind kind;
+  DWORD delay;
+  bool held;
+  DWORD ms;  // on the wire, at 1200 bit/s
+  const char* why;
+};
+const LineRow kLineRows[] = {
+    {1, "", FaultKind::None, 0, false, 321, "14 characters out, 21 back (5 data bytes)"},
+    {13, "", FaultKind::None, 0, false, 468, "14 out, 37 back (21 data bytes)"},
+    {1, "", FaultKind::Silent, 0, false, 431, "14 out, then the primary master's 33 characters of waiting"},
+    {34, "3F800000", FaultKind::None, 0, false, 349, "18 out, 20 back (4 data bytes each way)"},
+    {1, "", FaultKind::None, 100, false, 421, "a late answer keeps the line for its delay"},
+    {1, "", FaultKind::None, 0, true, 321, "a held answer leaves the line once on the wire"},
+    {1, "", FaultKind::Busy, 0, false, 275, "14 out, 16 back (no data)"},
+};
+
+// Sends the rows as one burst, the first alone and the others while it is on the wire (after
+// `gap` ms); the ticks each was sent at.
+std::vector<DWORD> SendLineRows(FrameChannel& channel, const std::function<void(const std::string&)>& transact,
+                                const std::string& reference, vkr::test::FakeTickCount& clock, DWORD gap) {
+  std::vector<DWORD> sent;
+  for (const LineRow& row : kLineRows) {
+    Fault fault;
+    fault.kind = row.kind;
+    fault.delayMs = row.delay;
+    fault.held = row.held;
+    channel.faults.push_back(fault);
+    sent.push_back(GetTickCount());
+    transact(DataExchangeText(row.command, reference, row.data));
+    if (sent.size() == 1) clock.Advance(gap);
+  }
+  return sent;
+}
+
+// A HART line is half duplex: the burst goes on the wire one request at a time, in the order sent,
+// each when the answer before it is in; each answer comes when its request and answer (or the
+// master's wait) have been on the wire. Judged by the channel's record of the line and the tick
+// of each answer on the fake clock.
+TEST_F(FrameChannelTest, TheLineCarriesOneRequestAtATimeAndEachAnswerComesAtItsWireTime) {
+  const std::string ref = Open();
+  vkr::test::FakeTickCount clock(7000);
+  channel->wireBitsPerSecond = vkr::frame::kHartBitsPerSecond;
+  channel->line.clear();
+  channel->answers.clear();
+  sink->events.clear();
+  const std::size_t rows = std::size(kLineRows);
+  const std::vector<DWORD> sent = SendLineRows(
+      *channel, [&](const std::string& doc) { Transact(doc); }, ref, clock, 100);
+  std::string what;
+  EXPECT_TRUE(FrameChannel::AnyRequestPending(&what));
+  EXPECT_EQ(what, "the answer to HART command 1");
+  EXPECT_EQ(channel->PendingAnswers(), rows);
+  ASSERT_EQ(channel->line.size(), rows);
+  EXPECT_EQ(channel->line[0].onWire, sent[0]);
+  unsigned long long total = 0;
+  for (std::size_t i = 0; i < rows; ++i) {
+    SCOPED_TRACE(std::to_string(i) + ": " + kLineRows[i].why);
+    const auto& use = channel->line[i];
+    EXPECT_EQ(use.command, static_cast<int>(kLineRows[i].command));
+    EXPECT_EQ(use.answerIn - use.onWire, kLineRows[i].ms);
+    // Not before the answer before it is in, though it came while that one was on the wire.
+    if (i > 0) {
+      EXPECT_EQ(use.onWire, channel->line[i - 1].answerIn);
+    }
+    total += kLineRows[i].ms;
+  }
+  EXPECT_EQ(channel->LineTimeMs(), total);
+
+  // Each answer comes at its tick, not a millisecond before; the held one waits in the channel.
+  std::vector<std::string> order;
+  for (std::size_t i = 0; i < rows; ++i) {
+    SCOPED_TRACE(std::to_string(i) + ": " + kLineRows[i].why);
+    const std::size_t before = sink->events.size();
+    const DWORD due = channel->line[i].answerIn;
+    clock.Advance(due - 1 - GetTickCount());
+    EXPECT_TRUE(NothingMore(20));
+    clock.Advance(1);
+    if (kLineRows[i].held) {
+      EXPECT_TRUE(NothingMore(20));
+      continue;
+    }
+    ASSERT_TRUE(WaitForEvents(before + 1, 2000));
+    EXPECT_TRUE(NothingMore(20));
+    EXPECT_EQ(channel->answers.back().tick, due);
+    order.push_back(Read(sink->events.back().document, u"FDT/DataExchangeResponse/@commandNumber"));
+    if (kLineRows[i].kind == FaultKind::Silent) {
+      EXPECT_EQ(Read(sink->events.back().document, u"FDT/fdt:CommunicationError/@communicationError"), "timeout");
+    }
+  }
+  // The silent one's answer is the master's time-out; the busy one answers command 1 with no data.
+  EXPECT_EQ(order, (std::vector<std::string>{"1", "13", "<none>", "34", "1", "1"}));
+  EXPECT_EQ(channel->HeldAnswers(), 1u);
+  EXPECT_TRUE(FrameChannel::AnyRequestPending(nullptr));
+  // Let go, it comes at once: its time on the wire has passed.
+  ASSERT_EQ(channel->ReleaseHeldAnswers(), S_OK);
+  ASSERT_TRUE(WaitForEvents(rows, 2000));
+  EXPECT_EQ(channel->answers.back().tick, GetTickCount());
+  EXPECT_FALSE(FrameChannel::AnyRequestPending(nullptr));
+
+  // The order holds for an answer that takes no time on the wire, asked for at the tick the
+  // answer before it is due, before that one was served.
+  sink->events.clear();
+  Transact(DataExchangeText(1, ref, ""));
+  clock.Advance(321);
+  Disconnect(DisconnectText(ref));
+  ASSERT_TRUE(WaitForEvents(2, 2000));
+  EXPECT_EQ(sink->events[0].method, "OnTransactionResponse");
+  EXPECT_EQ(sink->events[1].method, "OnDisconnectResponse");
+}
+
+// Without a wire speed there is no line to wait for: the same burst is answered at once, each
+// answer after its own delay only, in the order sent but for the late one; the answers are those
+// of the line.
+TEST_F(FrameChannelTest, WithoutAWireSpeedTheSameRequestsAreAnsweredAtOnceWithTheSameAnswers) {
+  std::vector<std::vector<std::string>> runs;
+  for (const DWORD speed : {vkr::frame::kHartBitsPerSecond, DWORD{0}}) {
+    SCOPED_TRACE(speed);
+    ASSERT_EQ(vkr::MakeObject<FrameChannel>(&channel), S_OK);
+    sink->events.clear();
+    const std::string ref = Open();
+    vkr::test::FakeTickCount clock(7000);
+    channel->wireBitsPerSecond = speed;
+    channel->line.clear();
+    sink->events.clear();
+    const std::vector<DWORD> sent = SendLineRows(
+        *channel, [&](const std::string& doc) { Transact(doc); }, ref, clock, 0);
+    if (speed == 0) {
+      ASSERT_TRUE(WaitForEvents(std::size(kLineRows) - 2, 2000));
+      EXPECT_TRUE(NothingMore(20));
+      for (const auto& use : channel->line) EXPECT_EQ(use.onWire, sent[0]);
+    }
+    clock.Advance(10000);
+    ASSERT_TRUE(WaitForEvents(std::size(kLineRows) - 1, 2000));
+    ASSERT_EQ(channel->ReleaseHeldAnswers(), S_OK);
+    ASSERT_TRUE(WaitForEvents(std::size(kLineRows), 2000));
+    std::vector<std::string> documents;
+    for (const auto& event : sink->events) documents.push_back(event.document);
+    runs.push_back(documents);
+    const std::string reference = "communicationReference=\"" + ref + "\"";
+    for (std::string& doc : runs.back())
+      for (std::size_t at; (at = doc.find(reference)) != std::string::npos;) doc.erase(at, reference.size());
+  }
+  // At no speed the late answer (the fifth) comes after those sent after it.
+  std::vector<std::string> line = runs[0];
+  std::rotate(line.begin() + 4, line.begin() + 5, line.begin() + 6);
+  EXPECT_EQ(runs[1], line);
+}
+
+// The frame's scan polls address after address, each on the line in turn: an address nobody
+// answers at costs the short command 0 (10 characters) and the master's wait (33), 395 ms at
+// 1200 bit/s; the one that answers its request and the answer (34 characters back, 22 data bytes),
+// 404 ms. The scan returns once the line has carried its polls.
+TEST_F(FrameChannelTest, TheScanPaysEachSilentAddressTheMastersWait) {
+  struct Row {
+    int at;  // the transmitter's polling address, -1 none on the line
+    std::optional<std::uint8_t> found;
+    std::size_t polls;
+  } const rows[] = {{0, 0, 1}, {9, 9, 10}, {15, 15, 16}, {-1, std::nullopt, 16}};
+  vkr::test::FakeTickCount clock(7000);
+  vkr::test::FakeClockDriver driver;
+  channel->wireBitsPerSecond = vkr::frame::kHartBitsPerSecond;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.at);
+    if (row.at < 0)
+      channel->devices.clear();
+    else
+      channel->devices.front()->config.pollingAddress = static_cast<std::uint8_t>(row.at);
+    channel->line.clear();
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(channel->Scan(15), row.found);
+    ASSERT_EQ(channel->line.size(), row.polls);
+    DWORD at = start;
+    for (std::size_t i = 0; i < row.polls; ++i) {
+      const auto& poll = channel->line[i];
+      EXPECT_TRUE(poll.scan);
+      EXPECT_EQ(poll.command, 0);
+      EXPECT_EQ(poll.onWire, at) << i;
+      EXPECT_EQ(poll.answerIn - poll.onWire, row.found && i + 1 == row.polls ? 404u : 395u) << i;
+      at = poll.answerIn;
+    }
+    EXPECT_GE(static_cast<LONG>(GetTickCount() - at), 0);
+  }
 }
 
 TEST_F(FrameChannelTest, ASinkMayDropTheChannelWhileItIsAnsweredAndPendingAnswersDieWithIt) {

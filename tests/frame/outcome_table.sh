@@ -42,9 +42,10 @@ decimal() { python3 -c 'import struct, sys; print(repr(struct.unpack(">f", bytes
 # ---- How a row's project starts ------------------------------------------------------------------
 # fresh: uploaded from the transmitter in the unit; confirmed, warned, refused: then a range edited
 # offline that the transmitter takes (1.2 to 6 m), takes with a warning (span 0.05 m, below its
-# minimum of 0.1 m) or refuses (Hi Level 0.2 m, beyond its sensor from 0.3 m); moved and far: the
-# transmitter answers at polling address 5 or 20, not where the project looks; back: the project
-# followed its transmitter to 7, which went back to 0 on its own.
+# minimum of 0.1 m) or refuses (Hi Level 0.2 m, beyond its sensor from 0.3 m); moved, between,
+# last and far: the transmitter answers at polling address 5, 9, 15 (the last a scan reaches) or 20
+# (the device file's hex 14), not where the project looks; back: the project followed its
+# transmitter to 7, which went back to 0 on its own.
 setup() {
   local how=$1 name=$2 unit=$3 p="C:\\VKR\\$2.vkr"
   rm -f "$folder/$name.vkr" "$folder/$name.vkr.compared"
@@ -56,6 +57,8 @@ setup() {
     warned) edit=(--type "614=$(in_unit 1.05 "$unit")" --type "615=$(in_unit 1 "$unit")") ;;
     refused) edit=(--type "615=$(in_unit 0.2 "$unit")") ;;
     moved) setlines "$folder/$name.vkr.device" pollingAddress 05 ;;
+    between) setlines "$folder/$name.vkr.device" pollingAddress 09 ;;
+    last) setlines "$folder/$name.vkr.device" pollingAddress 0F ;;
     far) setlines "$folder/$name.vkr.device" pollingAddress 14 ;;
     back)
       go ui 1 --project "$p" --png "$dir/$name.png" --page 6 --type 534=7 --click 221 || return 1
@@ -100,6 +103,8 @@ rows=(
   'm#fresh#ui 1 --page 6 --type 534=16 --click 221 --read 6333#0#^  applied: nothing$#item 6333: "Polling Address was not written: its entry is not valid: 0 to 15."##same#same#same#'
   'm#fresh#upload#0#^uploaded; data set saved to C:\\VKR\\.*\.vkr$##found the transmitter#same#same#uploaded#'
   'm#moved#upload#0#^uploaded; data set saved to C:\\VKR\\.*\.vkr$#found the transmitter at polling address 5##same#changed#uploaded#'
+  'm#between#upload#0#^uploaded; data set saved to C:\\VKR\\.*\.vkr$#found the transmitter at polling address 9##same#changed#uploaded#'
+  'm#last#upload#0#^uploaded; data set saved to C:\\VKR\\.*\.vkr$#found the transmitter at polling address 15##same#changed#uploaded#'
   'm#back#upload#0#^uploaded; data set saved to C:\\VKR\\.*\.vkr$#found the transmitter at polling address 0##same#changed#uploaded#'
   'm#far#upload#1#^vkr-frame: nothing was done: no device answered at any polling address from 0 to 15$###same#same#same#'
   'm#fresh#compare#0#^the data set equals the device$###same#same#equal#'

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "communication/HartResponseTexts.h"
 #include "include/ParameterHandlerInterfaces.h"
@@ -139,7 +140,11 @@ HRESULT CDevicePropertyPage::OnDtmStateChanged(ULONG state) {
   const HRESULT hr = CovFDT_PropertyPageImpl::OnDtmStateChanged(state);
   if (FAILED(hr)) return hr;
   UpdatePlaceholders();
-  if (!wasOnline && state == vkr::dui::kDtmStateOnline) OnDeviceOnline();
+  if (!wasOnline && state == vkr::dui::kDtmStateOnline) {
+    // A page that reads here owes no refresh any more; the default keeps it owed.
+    m_bOwedAtOnline = std::exchange(m_bRefreshOwed, false);
+    OnDeviceOnline();
+  }
   FollowAwaitedFields();
   return hr;
 }
@@ -284,6 +289,8 @@ void CDevicePropertyPage::OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceO
 void CDevicePropertyPage::TellNotRead(LONG id, const std::vector<UINT>& fields, const std::u16string& what,
                                       const vkr::dui::SDeviceOutcome& outcome, BYTE command) {
   if (!m_hWndDialog) return;
+  // What a read stopped before is owed too, also when another read brings the value that failed.
+  m_bReadFailed = true;
   std::vector<std::u16string> names;
   {
     CUpdatingControls updating(*this);
@@ -596,11 +603,22 @@ void CDevicePropertyPage::RequestFirstRefresh() {
 }
 
 bool CDevicePropertyPage::AcceptRefresh(bool pressed, bool visible) {
-  // Reading all entries (as when the DTM went online) shows the trigger's stored value too: the
-  // page reads the device then, but nobody clicked.
-  const bool echo = m_bBusy || m_nOwnRefreshes > 0;
-  if (!m_bBusy && echo) --m_nOwnRefreshes;
+  // Reading all entries (the DTM's word that it is online) shows the trigger's stored value too:
+  // nobody pressed anything then. The page reads for it only what it still owes, once the device
+  // can answer: the refresh that came while it could not (a first show's), or the values its last
+  // read could not read. A page whose values came, or are on their way, reads nothing again.
+  if (m_bBusy) {
+    const bool owed = m_bRefreshOwed || m_bReadFailed;
+    if (!pressed || !visible || !owed || CurrentDtmState() != vkr::dui::kDtmStateOnline) return false;
+    m_bRefreshOwed = m_bReadFailed = false;
+    return true;
+  }
+  const bool echo = m_nOwnRefreshes > 0;
+  if (echo) --m_nOwnRefreshes;
   if (!pressed || !visible) return false;
+  // A refresh while the device cannot answer reads nothing: the page reads once it can.
+  m_bRefreshOwed = CurrentDtmState() != vkr::dui::kDtmStateOnline;
+  m_bReadFailed = false;
   if (!echo) {
     ReleaseUserEntries();
     // The user has the page read anew: what the last reads could not read is told again if it
@@ -609,6 +627,8 @@ bool CDevicePropertyPage::AcceptRefresh(bool pressed, bool visible) {
   }
   return true;
 }
+
+void CDevicePropertyPage::OnDeviceOnline() { m_bRefreshOwed = m_bOwedAtOnline; }
 
 bool CDevicePropertyPage::AcceptSend(bool pressed, bool visible) {
   if (!pressed || !visible || m_bBusy) return false;

@@ -122,8 +122,10 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // The label the dialog shows for a control (the static texts before it).
   std::u16string ControlLabel(UINT control) const;
   // The DTM reached the online state (from another): a page that shows device values reads them
-  // now, also when it was shown while the DTM went online. Nothing here.
-  virtual void OnDeviceOnline() {}
+  // now, also when it was shown while the DTM went online. Here: a refresh that came while the
+  // device could not answer stays owed, and runs when the DTM's word that it is online shows the
+  // page's entries again (AcceptRefresh).
+  virtual void OnDeviceOnline();
   // The page's fields without a device value show the placeholder that tells whether one may
   // come ("Loading...") or cannot, the DTM being neither online nor going online ("Not
   // connected"). Nothing here.
@@ -182,8 +184,9 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // interface, this page included, and that echo is not the user's click.
   void RequestFirstRefresh();
   // A Refresh (1041) reached the page: whether the page refreshes now (pressed and visible). The
-  // user's click gives the user's entries up; the echo of RequestFirstRefresh, and the trigger's
-  // stored value that reading all entries shows, keep them.
+  // user's click gives the user's entries up; the echo of RequestFirstRefresh keeps them. The
+  // trigger's stored value that reading all entries shows is no press: it runs only a refresh
+  // the page still owes (see OnDeviceOnline).
   bool AcceptRefresh(bool pressed, bool visible);
   // A Send (1042) reached the page: whether the page sends now. The trigger's stored value that
   // reading all entries shows is no click: nothing is written then.
@@ -295,6 +298,9 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   WNDPROC m_dialogProc = nullptr;   // the dialog's own procedure while followed
   bool m_bFollowing = false;        // FollowAwaitedFields runs
   int m_nOwnRefreshes = 0;          // echoes of RequestFirstRefresh still to come
+  bool m_bRefreshOwed = false;      // the last refresh came while the device could not answer
+  bool m_bOwedAtOnline = false;     // m_bRefreshOwed as the DTM reached the online state
+  bool m_bReadFailed = false;       // a read failed since the last refresh: the page owes values
   bool m_bWriting = false;          // SendEntry's write runs: its failure is told by Send
   std::u16string m_toldText;          // the page's word on the message line (a Send's, a procedure's)
   std::u16string m_noteText;          // before it: what the page did with the user's entries

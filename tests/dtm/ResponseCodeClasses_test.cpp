@@ -1,0 +1,29 @@
+// One classification of HART's command response codes: the DTM and the frame's channel both call
+// a code a warning exactly where HART's response code classes do, for every command and code.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "communication/HartResponseTexts.h"
+#include "frame/FrameChannel.h"
+
+namespace {
+
+// HART's warnings (the device did what was asked and says something about it). Every other code
+// but 0 is an error; 128 and above never come as a response code (the byte is the communication
+// status then) and are errors here.
+const std::set<int> kHartWarnings = {8,   14,  24,  25,  26,  27,  30,  31,  96,  97,  98,  99,  100,
+                                     101, 102, 103, 104, 105, 106, 107, 108, 109, 110, 111};
+
+TEST(ResponseCodeClasses, TheDtmAndTheFramesChannelCallTheSameCodesWarningsAsHartDoes) {
+  for (int code = 0; code <= 255; ++code) {
+    const bool warning = kHartWarnings.count(code) != 0;
+    EXPECT_EQ(vkr::frame::IsWarningResponse(static_cast<std::uint8_t>(code)), warning) << "frame, code " << code;
+    // A command's own meaning of a code keeps HART's class.
+    for (int command = 0; command <= 255; ++command)
+      if (vkr::hart::IsWarning(static_cast<BYTE>(command), static_cast<BYTE>(code)) != warning)
+        ADD_FAILURE() << "DTM, command " << command << ", code " << code << ": warning should be " << warning;
+  }
+}
+
+}  // namespace
