@@ -76,7 +76,7 @@ constexpr ULONG kAnswers[] = {kParCommand0Complete,  kParCommand1Complete,    kP
                               kParMasterResetResponse, kParSpCmd1,            kParSpCmd2,
                               kParCommand131,        kParRangeValues,         kParMessage,
                               kParDescriptorTagDate, kParFinalAssemblyNumber, kParLongTag,
-                              kParDeviceStatus,      kParCommand6Complete};
+                              kParDeviceStatus};
 // The commands the pages send through the HART service.
 constexpr BYTE kCommands[] = {3, 6, 7, 12, 13, 17, 18, 33, 34, 35, 38, 40, 41, 42, 44, 45, 46, 48, 128, 129, 130, 131,
                               132, 133, 134, 135, 136, 137, 138, 139, 140, 141, 142, 143, 144, 145};
