@@ -49,12 +49,13 @@ HRESULT FakeHartService::Transaction(BYTE command, BSTR requestData, BYTE* devic
   m_calls.push_back(call);
 
   auto found = m_script.find(command);
-  if (found == m_script.end() || found->second.empty()) {
+  const bool scripted = found != m_script.end() && !found->second.empty();
+  if (!scripted && !m_device) {
     *error = SysAllocString(u"0x80004005; error during transaction");
     return S_FALSE;
   }
-  const FakeTransaction answer = found->second.front();
-  if (found->second.size() > 1) found->second.pop_front();
+  const FakeTransaction answer = scripted ? found->second.front() : m_device(command, call.request);
+  if (scripted && found->second.size() > 1) found->second.pop_front();
   if (answer.result != S_OK) {
     if (answer.result == S_FALSE)
       *error = SysAllocStringLen(answer.errorText.data(), static_cast<UINT>(answer.errorText.size()));
@@ -210,6 +211,8 @@ HRESULT FakeDeviceDtm::ShowUserMessage(BSTR title, BSTR text, VARIANT flags, LON
   if (!m_answers.empty()) {
     message.answer = m_answers.front();
     m_answers.pop_front();
+  } else if (m_answerer) {
+    message.answer = m_answerer(message);
   }
   *answer = message.answer;
   m_messages.push_back(std::move(message));

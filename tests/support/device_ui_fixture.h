@@ -24,6 +24,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -73,12 +74,15 @@ struct FakeTransactionCall {
 };
 
 // The connection's HART service. Answers come from the script, per command, first scripted first;
-// the last answer scripted for a command repeats. An unscripted command fails as the service does
+// the last answer scripted for a command repeats. An unscripted command is answered by the device
+// behind the service when one is set (AnswerUnscriptedWith), else it fails as the service does
 // (S_FALSE, "0x80004005; error during transaction").
 class FakeHartService : public vkr::Implements<IovFdtHartServiceInterface> {
  public:
   VKR_TEST_DISPATCH
+  using Device = std::function<FakeTransaction(BYTE command, const std::vector<BYTE>& request)>;
   void Script(BYTE command, FakeTransaction answer) { m_script[command].push_back(std::move(answer)); }
+  void AnswerUnscriptedWith(Device device) { m_device = std::move(device); }
   const std::vector<FakeTransactionCall>& Calls() const { return m_calls; }
   std::vector<FakeTransactionCall> CallsOf(BYTE command) const;
   void ClearCalls() { m_calls.clear(); }
@@ -93,6 +97,7 @@ class FakeHartService : public vkr::Implements<IovFdtHartServiceInterface> {
  private:
   std::map<BYTE, std::deque<FakeTransaction>> m_script;
   std::vector<FakeTransactionCall> m_calls;
+  Device m_device;
 };
 
 // One ShowUserMessage as the container received it.
@@ -122,8 +127,10 @@ class FakeDeviceDtm : public FakeUiDtm, public IovFdtConnectionManagement {
   vkr::Variant Value(ULONG id);
 
   // ---- Function container ----
-  // The answers of the next user messages, in order; after them every message is answered 1 (OK).
+  // The answers of the next user messages, in order; after them every message is answered 1 (OK),
+  // or by the answerer when one is set (it gets the message as received).
   void AnswerUserMessages(std::initializer_list<LONG> answers) { m_answers.insert(m_answers.end(), answers); }
+  void AnswerUserMessagesWith(std::function<LONG(const FakeUserMessage&)> answerer) { m_answerer = std::move(answerer); }
   const std::vector<FakeUserMessage>& UserMessages() const { return m_messages; }
   HRESULT ShowUserMessage(BSTR title, BSTR text, VARIANT flags, LONG* answer) override;
   HRESULT SetFunctionEnabled(LONG, BOOL) override { return S_OK; }
@@ -147,6 +154,7 @@ class FakeDeviceDtm : public FakeUiDtm, public IovFdtConnectionManagement {
  private:
   vkr::ComPtr<vkr::ComObject<FakeHartService>> m_hart;
   std::deque<LONG> m_answers;
+  std::function<LONG(const FakeUserMessage&)> m_answerer;
   std::vector<FakeUserMessage> m_messages;
 };
 
