@@ -93,6 +93,12 @@ bool IsLabel(HWND window) {
   return kind != SS_BITMAP && kind != SS_ICON;
 }
 
+// The text as a sentence: its first letter capital.
+std::u16string Sentence(std::u16string text) {
+  if (!text.empty() && text[0] >= u'a' && text[0] <= u'z') text[0] = static_cast<char16_t>(text[0] - u'a' + u'A');
+  return text;
+}
+
 std::string Ansi(const vkr::Bstr& text) {
   if (text.Empty()) return {};
   const int size =
@@ -152,8 +158,15 @@ HRESULT CDevicePropertyPage::ExecuteCommand(VARIANT command, VARIANT argument) {
     // Kept for the blocking accesses, then the page's own concern when the parameter is its and
     // the user sees the page (a hidden page shares parameters with the one shown, not its reads).
     CovFDT_PropertyPageImpl::ExecuteCommand(command, argument);
-    if (FindParameterIndex(id) >= 0 && m_hWndDialog && ::IsWindowVisible(m_hWndDialog))
+    if (FindParameterIndex(id) >= 0 && IsShownToUser()) {
       OnDeviceAccessFailed(id, outcome);
+    } else if (outcome.kind == vkr::dui::EDeviceOutcome::LinkGone &&
+               m_notReadOutcome.kind == vkr::dui::EDeviceOutcome::NotTaken && !m_notReadNames.empty()) {
+      // The requests the channel did not take before the DTM learnt why were lost with the link.
+      m_notReadOutcome = outcome;
+      m_notReadText = Sentence(vkr::dui::NotReadText(m_notReadNames, m_notReadOutcome, m_notReadCommand));
+      ShowMessageLine(u"");
+    }
   } else {
     hr = CovFDT_PropertyPageImpl::ExecuteCommand(command, argument);
   }
@@ -205,11 +218,19 @@ LRESULT CDevicePropertyPage::FollowingProc(HWND window, UINT message, WPARAM wPa
   }
   // The page may be released while it handles the message (a close from inside): it is looked up
   // again afterwards.
+  const bool showing = message == WM_SHOWWINDOW && wParam != 0;
+  if (showing) page->m_bShowing = true;
   const LRESULT result = ::CallWindowProcW(own, window, message, wParam, lParam);
+  if (showing)
+    if (auto* still = static_cast<CDevicePropertyPage*>(::GetPropA(window, "vkr.devicePage"))) still->m_bShowing = false;
   if (message != WM_PAINT && message != WM_ERASEBKGND && message != WM_SETCURSOR && message != WM_MOUSEMOVE &&
       message != WM_NCHITTEST && !(message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC))
     if (auto* still = static_cast<CDevicePropertyPage*>(::GetPropA(window, "vkr.devicePage"))) still->FollowAwaitedFields();
   return result;
+}
+
+bool CDevicePropertyPage::IsShownToUser() const {
+  return m_hWndDialog && (m_bShowing || ::IsWindowVisible(m_hWndDialog));
 }
 
 bool CDevicePropertyPage::AwaitsDeviceValues() {
@@ -264,6 +285,14 @@ void CDevicePropertyPage::OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceO
   if (m_bWriting || !m_hWndDialog || !m_pParInfo) return;
   std::optional<std::vector<UINT>> fields = FieldsOfRead(id);
   std::u16string what = NameOfRead(id);
+  // A measured value shown before is not the device's now: it waits no more than a field that
+  // never had one.
+  if (const std::vector<UINT> live = LiveFieldsOfRead(id); !live.empty()) {
+    CUpdatingControls updating(*this);
+    for (UINT control : live)
+      if (!IsUserControl(control) && !vkr::dui::ShowsPlaceholder(m_hWndDialog, control))
+        vkr::dui::SetLoadingText(m_hWndDialog, {control});
+  }
   if (!fields) {
     // Every field of the page still waiting, the table's and the page's own texts alike, named as
     // the entry that failed, else as the page.
@@ -329,12 +358,8 @@ void CDevicePropertyPage::TellNotRead(LONG id, const std::vector<UINT>& fields, 
     m_notReadOutcome = outcome;
     m_notReadCommand = command;
   }
-  auto sentence = [](std::u16string text) {
-    if (!text.empty() && text[0] >= u'a' && text[0] <= u'z') text[0] = static_cast<char16_t>(text[0] - u'a' + u'A');
-    return text;
-  };
-  m_notReadText = sentence(vkr::dui::NotReadText(m_notReadNames, m_notReadOutcome, m_notReadCommand));
-  ShowMessageLine(sentence(vkr::dui::NotReadText(names, outcome, command)));
+  m_notReadText = Sentence(vkr::dui::NotReadText(m_notReadNames, m_notReadOutcome, m_notReadCommand));
+  ShowMessageLine(Sentence(vkr::dui::NotReadText(names, outcome, command)));
 }
 
 void CDevicePropertyPage::BeginReadRound() {
