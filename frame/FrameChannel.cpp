@@ -89,6 +89,9 @@ std::string ErrorDocument(const std::string& word, const std::string& tag, const
 
 // Whether a HART command response code is a warning (the device did what was asked and says
 // something about it), as HART's response code classes have it: 8, 14, 24-27, 30, 31, 96-127.
+// The warning a "warned" request is answered with: "update failure" (the device did it).
+constexpr std::uint8_t kWarningResponse = 8;
+
 bool IsWarningResponse(std::uint8_t code) {
   return code == 8 || code == 14 || (code >= 24 && code <= 27) || code == 30 || code == 31 || code >= 96;
 }
@@ -495,6 +498,11 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
         silent.command = command;
         silent.silent = true;
         connection->device->InjectFault(silent);
+      } else if (fault.kind == FaultKind::Warned) {
+        CommandFault warned;
+        warned.command = command;
+        warned.commandResponse = kWarningResponse;
+        connection->device->InjectFault(warned);
       }
       reply = connection->device->Execute(static_cast<std::uint8_t>(command), request, connection->primaryMaster);
     }
@@ -764,6 +772,8 @@ bool InjectNamedFault(FrameChannel& channel, int command, const std::string& kin
     fault.kind = FrameChannel::FaultKind::CommunicationError;
   else if (kind == "linkgone")
     fault.kind = FrameChannel::FaultKind::Disconnect;
+  else if (kind == "warned")
+    fault.kind = FrameChannel::FaultKind::Warned;
   else
     return false;
   // A lost answer is a communication error of its own, not the channel's "busy".
