@@ -1089,7 +1089,17 @@ HRESULT CCommandPP::OnRunDigitize() {
     const DWORD start = m_clock.now();
     for (DWORD elapsed = 0; elapsed < kDigitizePause; elapsed = m_clock.now() - start)
       m_clock.sleep(std::min<DWORD>(kDigitizePause - elapsed, 100));
-    Ask(kStringDigitizeCaption, kStringDigitizeDone, vkr::dui::kMessageInformation);
+    if (responseCode == 0) {
+      Ask(kStringDigitizeCaption, kStringDigitizeDone, vkr::dui::kMessageInformation);
+    } else {
+      // Done, with the device's warning beside it.
+      std::u16string caption, done;
+      LoadPageString(kStringDigitizeCaption, &caption);
+      LoadPageString(kStringDigitizeDone, &done);
+      vkr::dui::ShowDeviceMessage(m_spDtmObject.Get(), caption,
+                                  done + u"; the device warns: " + vkr::hart::DescribeResponseCode(136, responseCode) + u".",
+                                  vkr::dui::kMessageInformation);
+    }
     Ask(kStringDigitizeCaption, kStringLoopAutomatic, vkr::dui::kMessageInformation);
   }
   return EndDigitize();
