@@ -289,9 +289,15 @@ void CDevicePropertyPage::OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceO
   // never had one.
   if (const std::vector<UINT> live = LiveFieldsOfRead(id); !live.empty()) {
     CUpdatingControls updating(*this);
-    for (UINT control : live)
-      if (!IsUserControl(control) && !vkr::dui::ShowsPlaceholder(m_hWndDialog, control))
+    for (UINT control : live) {
+      if (IsUserControl(control) || vkr::dui::ShowsPlaceholder(m_hWndDialog, control)) continue;
+      char kind[16] = {};
+      ::GetClassNameA(::GetDlgItem(m_hWndDialog, static_cast<int>(control)), kind, sizeof kind);
+      if (std::string(kind) == "ComboBox")
+        vkr::dui::ShowComboPlaceholder(m_hWndDialog, control);
+      else
         vkr::dui::SetLoadingText(m_hWndDialog, {control});
+    }
   }
   if (!fields) {
     // Every field of the page still waiting, the table's and the page's own texts alike, named as

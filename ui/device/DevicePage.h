@@ -109,9 +109,9 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // What the value of a read is to the user ("the sensor limits"), named instead of the fields it
   // left waiting; empty: those fields by their labels.
   virtual std::u16string NameOfRead(LONG /*id*/) const { return {}; }
-  // The fields of a read whose value changes while the page shows it (a measured value read
-  // again and again): when the read fails, the value shown before is no longer the device's and
-  // makes way for "Not read" too. None here.
+  // The fields of a read that keep showing the last answer while the read is on its way (a
+  // measured value read again and again, settings read again): when the read fails, that answer
+  // is not the device's word now and makes way for "Not read" too. None here.
   virtual std::vector<UINT> LiveFieldsOfRead(LONG /*id*/) const { return {}; }
   // Whether the user sees the page: its dialog is visible, or is being shown (a read the showing
   // starts may fail before the dialog is visible, and is the shown page's all the same).
