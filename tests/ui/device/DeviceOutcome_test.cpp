@@ -150,7 +150,9 @@ struct SAccess {
   std::function<void(PageAccess&)> fields;
 };
 
-class PageAccess : public LivePageHostTest, public ::testing::WithParamInterface<SAccess> {
+// The module's online frame on the simulated transmitter, its pages reached as the user reaches
+// them.
+class LivePages : public LivePageHostTest {
  public:
   void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartSession()); }
   void TearDown() override {
@@ -218,9 +220,30 @@ class PageAccess : public LivePageHostTest, public ::testing::WithParamInterface
   }
   const std::vector<std::string>& Told() const { return session_->Frame()->userMessages; }
 
+  // The fields of the page shown that wait for a device value ("Loading...").
+  std::vector<std::string> Waiting() const {
+    std::vector<std::string> waiting;
+    for (HWND child = GetWindow(Page()->DialogWindow(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      const std::string text = vkr::ui::WindowText(child);
+      if (IsWindowVisible(child) && (text == "Loading..." || text == "..."))
+        waiting.push_back(std::to_string(GetDlgCtrlID(child)));
+    }
+    return waiting;
+  }
+  // The entries of the page shown that carry a mark of these state bits.
+  std::vector<LONG> Marked(ULONG bits) const {
+    std::vector<LONG> marked;
+    const CActXParInfo* table = Page()->ParameterTable();
+    for (ULONG i = 0; table && !table[i].IsEnd(); ++i)
+      if (table[i].m_nCtrlId != 0 && (table[i].m_nState & bits)) marked.push_back(table[i].m_nParamId);
+    return marked;
+  }
+
   COnlineParameterization* frame = nullptr;
   ULONG shown = 0;
 };
+
+class PageAccess : public LivePages, public ::testing::WithParamInterface<SAccess> {};
 
 // The reason each fault is told with.
 const std::pair<const char*, const char*> kFaults[] = {
@@ -405,5 +428,46 @@ TEST_F(PageAccess, AnUnansweredIdentityIsReadAgainNotAnotherDevice) {
     EXPECT_TRUE(IsWindowEnabled(frame->GetDlgItem(kOnlineRefresh)));
   }
 }
+
+
+// ---- After a lost link ---------------------------------------------------------------------------
+//
+// The link goes with a read of the first page (the frame's tag, the Command page's settings or its
+// range); every page shown after it says of each device field why it has no value, tells that the
+// connection is lost (not that a request did not reach the device), waits for nothing ("Loading..."
+// with no request on the channel) and marks no entry nobody touched; a Send says that the
+// connection is lost, and the transmitter holds what it held.
+
+class LostLink : public LivePages, public ::testing::WithParamInterface<int> {};
+
+TEST_P(LostLink, EveryPageShownAfterItSaysWhyAndNothingWaits) {
+  const std::string held = Held(device_->config);
+  Inject("linkgone", GetParam());
+  ASSERT_NO_FATAL_FAILURE(OpenFrame(true));
+  // Command, Process / Output, Values, Device, Advanced, Status, HART, Diagnostics.
+  for (ULONG page = 0; page <= 7; ++page) {
+    SCOPED_TRACE("page " + std::to_string(page));
+    ASSERT_NO_FATAL_FAILURE(Show(page));
+    EXPECT_EQ(Waiting(), std::vector<std::string>{});
+    // (The Advanced page keeps its entries' changed bit for its dirty flag, as its Part says.)
+    EXPECT_EQ(Marked(vkr::dui::kStateInvalid | (page == 4 ? 0u : vkr::dui::kStateChanged)), std::vector<LONG>{});
+    const std::string line = MessageLine();
+    EXPECT_NE(line.find("could not be read: the connection to the device is lost."), std::string::npos) << line;
+    EXPECT_EQ(line.find("did not reach the device"), std::string::npos) << line;
+  }
+  ASSERT_NO_FATAL_FAILURE(Show(1));
+  for (UINT field : {302u, 392u, 393u, 395u, 397u, 399u, 401u}) EXPECT_EQ(Text(field), "Not read") << field;
+  ASSERT_NO_FATAL_FAILURE(Type(399, "3"));
+  ClickFrame(kOnlineSend);
+  vkr::frame::WaitUntilQuiet();
+  EXPECT_NE(MessageLine().find("Damping was not written: the connection to the device is lost."), std::string::npos)
+      << MessageLine();
+  EXPECT_EQ(Text(399), "3");
+  EXPECT_TRUE(Changed(vkr::dui::kParDampingUser));
+  EXPECT_EQ(Held(device_->config), held);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reads, LostLink, ::testing::Values(13, 15, 135),
+                         [](const ::testing::TestParamInfo<int>& info) { return "Command" + std::to_string(info.param); });
 
 }  // namespace
