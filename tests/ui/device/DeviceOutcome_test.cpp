@@ -14,6 +14,7 @@
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/fake_ui_dtm.h"
 #include "tests/support/live_page_host.h"
+#include "tests/support/text_log.h"
 #include "ui/device/AdvancedPP.h"
 #include "ui/device/DeviceUiIds.h"
 #include "ui/device/DiagPP.h"
@@ -469,5 +470,106 @@ TEST_P(LostLink, EveryPageShownAfterItSaysWhyAndNothingWaits) {
 
 INSTANTIATE_TEST_SUITE_P(Reads, LostLink, ::testing::Values(13, 15, 135),
                          [](const ::testing::TestParamInfo<int>& info) { return "Command" + std::to_string(info.param); });
+
+// ---- Timed reads -----------------------------------------------------------------------------------
+//
+// The reads a page or the frame makes again and again (the Process page's commands 1 and 2, the
+// Values page's command 3, the frame's distance reading) failing at a later occurrence, under each
+// fault: the failure is told on the message line while the fields it fills say "Not read" (a
+// measured value of a moment ago is not the device's now), and the next answer brings the values
+// back and ends the word. Time is the fake clock's, moved in steps with the threads served.
+
+// One timed read: the tree index of the page shown, the HART command, the fields it fills (of the
+// page, or with `frameField` the frame's own) and the start of the sentence that tells it.
+struct STimedRead {
+  const char* name;
+  ULONG page;
+  int command;
+  std::vector<UINT> fields;
+  bool frameField;
+  const char* told;
+};
+
+class TimedReads : public LivePages, public ::testing::WithParamInterface<STimedRead> {
+ public:
+  void SetUp() override {
+    // The fake clock before anything sets a timer.
+    clock_ = std::make_unique<vkr::test::FakeTickCount>(100000);
+    vkr::test::FakeClockDriver driver;
+    ASSERT_NO_FATAL_FAILURE(StartSession());
+  }
+  void TearDown() override {
+    {
+      vkr::test::FakeClockDriver driver;
+      session_->Channel()->faults.clear();
+      device_->ClearFaults();
+      LivePages::TearDown();
+    }
+    vkr::test::DrainQueue();
+    clock_.reset();
+  }
+  // Moves the fake clock in steps until done() holds, at most `ms` of fake time.
+  bool RunUntil(const std::function<bool()>& done, DWORD ms) {
+    for (DWORD passed = 0; passed <= ms; passed += 50) {
+      if (done()) return true;
+      clock_->Advance(50);
+      vkr::test::PumpUntilQuiet();
+    }
+    return false;
+  }
+  std::string Field(UINT id) const {
+    return GetParam().frameField ? vkr::ui::WindowText(frame->GetDlgItem(static_cast<int>(id))) : Text(id);
+  }
+
+  std::unique_ptr<vkr::test::FakeTickCount> clock_;
+};
+
+TEST_P(TimedReads, AFailureAtALaterReadIsToldAndItsValuesGo) {
+  const STimedRead& read = GetParam();
+  {
+    vkr::test::FakeClockDriver driver;
+    ASSERT_NO_FATAL_FAILURE(OpenFrame(true));
+    ASSERT_NO_FATAL_FAILURE(Show(read.page));
+  }
+  auto numbers = [&] {
+    for (UINT field : read.fields)
+      if (Field(field).empty() || Field(field).find_first_not_of("-0123456789.") != std::string::npos) return false;
+    return true;
+  };
+  ASSERT_TRUE(RunUntil(numbers, 30000)) << Field(read.fields.front());
+  const HWND line = frame->GetDlgItem(kOnlineMessage);
+  std::vector<std::string> fieldsWhenTold;
+  std::string expected;
+  vkr::test::CTextLog::Watch(line, [&](const std::string& text) {
+    if (!expected.empty() && text.find(expected) != std::string::npos && fieldsWhenTold.empty())
+      for (UINT field : read.fields) fieldsWhenTold.push_back(Field(field));
+  });
+  for (const auto& [kind, reason] : kFaults) {
+    if (std::string(kind) == "linkgone") continue;  // nothing comes after it: the lost link has its own test
+    SCOPED_TRACE(kind);
+    vkr::test::CTextLog::Reset();
+    fieldsWhenTold.clear();
+    expected = std::string(read.told) + reason + ".";
+    const std::size_t before = device_->received.size();
+    Inject(kind, read.command);
+    // Told, with the fields saying that they were not read; then the next answer brings values.
+    EXPECT_TRUE(RunUntil([&] { return !fieldsWhenTold.empty(); }, 30000)) << MessageLine();
+    EXPECT_EQ(fieldsWhenTold, std::vector<std::string>(read.fields.size(), "Not read"));
+    EXPECT_TRUE(RunUntil([&] { return numbers() && MessageLine().find(read.told) == std::string::npos; }, 30000))
+        << MessageLine();
+    EXPECT_GT(device_->received.size(), before);
+  }
+  vkr::test::CTextLog::Unhook(line);
+}
+
+const STimedRead kTimedReads[] = {
+    {"ProcessLoopCurrent", 1, 2, {392, 393}, false, "Analog Value and Percent Range could not be read: "},
+    {"ProcessPv", 1, 1, {302}, false, "PV could not be read: "},
+    {"Values", 2, 3, {408, 394, 396, 398, 400}, false, "The Values page's values could not be read: "},
+    {"FrameReading", 0, 1, {kOnlineReading}, true, "The distance reading could not be read: "},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cyclic, TimedReads, ::testing::ValuesIn(kTimedReads),
+                         [](const ::testing::TestParamInfo<STimedRead>& info) { return std::string(info.param.name); });
 
 }  // namespace
