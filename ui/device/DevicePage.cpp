@@ -797,6 +797,14 @@ bool CDevicePropertyPage::WriteNeedsUnread(std::initializer_list<LONG> carried) 
     if (!name.empty() && std::find(unread.begin(), unread.end(), name) == unread.end()) unread.push_back(name);
   }
   if (unread.empty()) return false;
+  // A field of the user's entry under the same label (the day typed, the month unread) is named
+  // once, as what was not written.
+  for (LONG id : carried)
+    if (IsUserEntry(id)) std::erase(unread, EntryLabel(id));
+  if (unread.empty()) {
+    TellNotWritten(carried, ENotWritten::Unread, {}, 0, {});
+    return true;
+  }
   TellNotWritten(carried, ENotWritten::Unread, {}, 0, unread);
   return true;
 }
@@ -840,7 +848,10 @@ void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENo
     const bool one = failedNames.size() == 1;
     const std::u16string subject = names.size() == failedNames.size() ? (one ? u"it goes" : u"they go")
                                                                        : vkr::dui::JoinNames(failedNames) + (one ? u" goes" : u" go");
-    text += u": " + subject + u" to the device with " + vkr::dui::JoinNames(unread) + u", which could not be read";
+    if (unread.empty())
+      text += one ? u": part of it could not be read" : u": parts of them could not be read";
+    else
+      text += u": " + subject + u" to the device with " + vkr::dui::JoinNames(unread) + u", which could not be read";
   }
   text += u".";
   TellOnMessageLine(text);

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "frame/FrameChannel.h"
 #include "frame/FrameHost.h"
@@ -571,5 +572,78 @@ const STimedRead kTimedReads[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cyclic, TimedReads, ::testing::ValuesIn(kTimedReads),
                          [](const ::testing::TestParamInfo<STimedRead>& info) { return std::string(info.param.name); });
+
+// ---- What a write carries ---------------------------------------------------------------------------
+//
+// A read of the page fails (the device busy) while the others bring their values; the user types
+// one entry and clicks Send. A record that would carry a field the device never gave is not
+// written, and the line says which could not be read; limits the device never gave are not
+// applied (the level goes as typed, and the device decides). The transmitter holds what it held.
+TEST_F(PageAccess, AWriteCarriesNothingTheDeviceDidNotGive) {
+  struct Row {
+    const char* name;
+    ULONG page;
+    int failing;       // the read that fails
+    UINT entry;
+    const char* typed;
+    int written;       // the command the write would send
+    bool sent;         // whether it goes to the device
+    const char* told;  // on the message line
+  };
+  const Row rows[] = {
+      {"Hi Level", 0, 14, 544, "0.1", 35, true, "Hi Level was not written: the device refused it: 0x0C"},
+      {"tag", 3, 13, 205, "NEWT", 18, false,
+       "Tag was not written: it goes to the device with Descriptor and Date, which could not be read."},
+      {"descriptor", 3, 13, 357, "NEW", 18, false,
+       "Descriptor was not written: it goes to the device with Tag and Date, which could not be read."},
+      {"day", 3, 13, 358, "3", 18, false,
+       "Date was not written: it goes to the device with Tag and Descriptor, which could not be read."},
+      {"year", 3, 13, 364, "2024", 18, false,
+       "Date was not written: it goes to the device with Tag and Descriptor, which could not be read."},
+  };
+  // The sensor limits fail at the first read of all: the frame opens on the Command page. The data
+  // set holds limits of another sensor (a project of another transmitter), which are none of this
+  // one's.
+  auto handler = Query<IovFdtParameterHandler4>(session_->Dtm());
+  ASSERT_TRUE(handler);
+  VARIANT metres = vkr::EmptyVariant();
+  metres.vt = VT_UI1;
+  metres.bVal = 45;
+  ASSERT_EQ(handler->SetParameterValue(vkr::UI4(1115), metres), S_OK);
+  for (const auto& [id, limit] : {std::pair{1116UL, 0.2f}, {1117UL, 6.0f}, {1118UL, 0.1f}}) {
+    VARIANT value = vkr::EmptyVariant();
+    value.vt = VT_R4;
+    value.fltVal = limit;
+    ASSERT_EQ(handler->SetParameterValue(vkr::UI4(id), value), S_OK);
+  }
+  Inject("busy", 14);
+  ASSERT_NO_FATAL_FAILURE(OpenFrame(true));
+  bool opening = true;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string held = Held(device_->config);
+    if (!std::exchange(opening, false)) {
+      ASSERT_NO_FATAL_FAILURE(Show(row.page));
+      Inject("busy", row.failing);
+      ReadAgain(*this);
+      vkr::frame::WaitUntilQuiet();
+    }
+    ASSERT_NE(MessageLine().find("could not be read: the device is busy."), std::string::npos) << MessageLine();
+    const std::size_t before = device_->received.size();
+    ASSERT_NO_FATAL_FAILURE(Type(row.entry, row.typed));
+    ClickFrame(kOnlineSend);
+    vkr::frame::WaitUntilQuiet();
+    std::size_t sent = 0;
+    for (std::size_t i = before; i < device_->received.size(); ++i) sent += device_->received[i].command == row.written;
+    EXPECT_EQ(sent, row.sent ? 1u : 0u);
+    EXPECT_NE(MessageLine().find(row.told), std::string::npos) << MessageLine();
+    EXPECT_EQ(MessageLine().find("the sensor's limit"), std::string::npos) << MessageLine();
+    EXPECT_EQ(Text(row.entry), row.typed);
+    EXPECT_EQ(Held(device_->config), held);
+    // The user gives the entry up: the page reads everything again.
+    ReadAgain(*this);
+    vkr::frame::WaitUntilQuiet();
+  }
+}
 
 }  // namespace
