@@ -290,7 +290,11 @@ void CDevicePropertyPage::OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceO
   if (const std::vector<UINT> live = LiveFieldsOfRead(id); !live.empty()) {
     CUpdatingControls updating(*this);
     for (UINT control : live) {
-      if (IsUserControl(control) || vkr::dui::ShowsPlaceholder(m_hWndDialog, control)) continue;
+      // A value of before, or the word that the read before failed: this read is told as well.
+      const std::string shown = vkr::dui::DialogItemText(m_hWndDialog, control);
+      if (IsUserControl(control) ||
+          (vkr::dui::ShowsPlaceholder(m_hWndDialog, control) && shown != vkr::dui::kNotReadText))
+        continue;
       char kind[16] = {};
       ::GetClassNameA(::GetDlgItem(m_hWndDialog, static_cast<int>(control)), kind, sizeof kind);
       if (std::string(kind) == "ComboBox")

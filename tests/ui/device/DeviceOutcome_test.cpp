@@ -325,6 +325,12 @@ const SAccess kAccesses[] = {
     {"DeviceRead", 3, 13, ReadAgain, "could not be read: ", ".", NotRead(357, vkr::dui::kParDescriptor)},
     {"HartLoopCurrentMode", 6, 6, [](PageAccess& t) { SendAfter(t, 700, "Disabled"); },
      "Loop Current Mode was not written: ", ".", nullptr},
+    // The settings shown before are no answer to the read that failed.
+    {"HartSettingsRead", 6, 7, ReadAgain, "Polling Address and Loop Current Mode could not be read: ", ".",
+     [](PageAccess& t) {
+       EXPECT_EQ(t.Text(534), "Not read");
+       EXPECT_EQ(t.Text(700), "Not read");
+     }},
     {"DiagResetFlag", 7, 38, [](PageAccess& t) { t.ClickItem(vkr::dui::kDiagResetFlagButton); },
      "Reset Configuration Changed Flag failed: ", ".", nullptr},
     {"DiagMasterReset", 7, 42, [](PageAccess& t) { t.ClickItem(vkr::dui::kDiagMasterResetButton); },
