@@ -285,8 +285,8 @@ void CDevicePropertyPage::OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceO
   if (m_bWriting || !m_hWndDialog || !m_pParInfo) return;
   std::optional<std::vector<UINT>> fields = FieldsOfRead(id);
   std::u16string what = NameOfRead(id);
-  // A measured value shown before is not the device's now: it waits no more than a field that
-  // never had one.
+  // The last answer a field kept showing while this read was out is not the device's word now: it
+  // waits no more than a field that never had one.
   if (const std::vector<UINT> live = LiveFieldsOfRead(id); !live.empty()) {
     CUpdatingControls updating(*this);
     for (UINT control : live) {
@@ -805,10 +805,6 @@ bool CDevicePropertyPage::WriteNeedsUnread(std::initializer_list<LONG> carried) 
   // once, as what was not written.
   for (LONG id : carried)
     if (IsUserEntry(id)) std::erase(unread, EntryLabel(id));
-  if (unread.empty()) {
-    TellNotWritten(carried, ENotWritten::Unread, {}, 0, {});
-    return true;
-  }
   TellNotWritten(carried, ENotWritten::Unread, {}, 0, unread);
   return true;
 }
