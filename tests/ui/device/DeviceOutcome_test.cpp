@@ -446,11 +446,30 @@ TEST_F(PageAccess, AnUnansweredIdentityIsReadAgainNotAnotherDevice) {
 // with no request on the channel) and marks no entry nobody touched; a Send says that the
 // connection is lost, and the transmitter holds what it held.
 
-class LostLink : public LivePages, public ::testing::WithParamInterface<int> {};
+// Where the link goes, on a transmitter in metres or millimetres, at once or at a HART line's speed.
+struct SLostLink {
+  const char* name;
+  int command;
+  bool millimetres;
+  bool wireSpeed;
+};
+
+class LostLink : public LivePages, public ::testing::WithParamInterface<SLostLink> {
+ public:
+  void SetUp() override {
+    if (GetParam().millimetres) {
+      device_->config.pvUnit = device_->config.rangeUnit = 0x31;
+      device_->config.upperRange = 500.0f;
+      device_->config.lowerRange = 7500.0f;
+    }
+    ASSERT_NO_FATAL_FAILURE(StartSession());
+    if (GetParam().wireSpeed) session_->Channel()->wireBitsPerSecond = vkr::frame::kHartBitsPerSecond;
+  }
+};
 
 TEST_P(LostLink, EveryPageShownAfterItSaysWhyAndNothingWaits) {
   const std::string held = Held(device_->config);
-  Inject("linkgone", GetParam());
+  Inject("linkgone", GetParam().command);
   ASSERT_NO_FATAL_FAILURE(OpenFrame(true));
   // Command, Process / Output, Values, Device, Advanced, Status, HART, Diagnostics.
   for (ULONG page = 0; page <= 7; ++page) {
@@ -475,8 +494,13 @@ TEST_P(LostLink, EveryPageShownAfterItSaysWhyAndNothingWaits) {
   EXPECT_EQ(Held(device_->config), held);
 }
 
-INSTANTIATE_TEST_SUITE_P(Reads, LostLink, ::testing::Values(13, 15, 135),
-                         [](const ::testing::TestParamInfo<int>& info) { return "Command" + std::to_string(info.param); });
+const SLostLink kLostLinks[] = {
+    {"Tag", 13, false, false},          {"Range", 15, false, false},         {"Settings", 135, false, false},
+    {"RangeInMm", 15, true, false},      {"TagAtWireSpeed", 13, false, true}, {"RangeInMmAtWireSpeed", 15, true, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Reads, LostLink, ::testing::ValuesIn(kLostLinks),
+                         [](const ::testing::TestParamInfo<SLostLink>& info) { return std::string(info.param.name); });
 
 // ---- Timed reads -----------------------------------------------------------------------------------
 //
