@@ -501,7 +501,7 @@ HRESULT CovFDT_BaseConnectionImpl::SendTransactionRequest(VARIANT context, BSTR 
   DropPending(invokeId);
   *result = VARIANT_FALSE;
   // No answer will come for it: its parameter fails now, as an answer's failure would.
-  ReportUnanswered(context, kTextNotTaken);
+  ReportUnanswered(context, NotTakenText());
   return E_FAIL;
 }
 
@@ -580,7 +580,10 @@ HRESULT CovFDT_BaseConnectionImpl::OnConnectResponse(BSTR invokeId, BSTR respons
   HRESULT hr = m_pProtocol->ParseConnectResponse(response, reference.Put(), &ok, text.Put());
   if (FAILED(hr)) return refuse(hr);
   const bool success = ok == VARIANT_TRUE;
-  if (success) m_bstrCommunicationReference = reference;
+  if (success) {
+    m_bstrCommunicationReference = reference;
+    m_bLinkLost = false;
+  }
   if (vkr::ComPtr<IovFdtConnectionObjectCallback> owner = m_pOwnerCallback)
     owner->OnConnected(m_bstrConnectionId, success ? VARIANT_TRUE : VARIANT_FALSE, context, text);
   m_bConnected = success;
@@ -629,6 +632,11 @@ HRESULT CovFDT_BaseConnectionImpl::OnDisconnectResponse(BSTR invokeId, BSTR resp
 HRESULT CovFDT_BaseConnectionImpl::OnTransactionResponse(BSTR invokeId, BSTR response) {
   ConnectionSelfRef self(Self());
   LogDocument("OnTransactionResponse", invokeId, response);
+  // The frame's word that the link to the device is gone.
+  if (const std::u16string_view text = TextOf(response);
+      text.find(u"CommunicationError") != std::u16string_view::npos &&
+      text.find(u"\"noConnection\"") != std::u16string_view::npos)
+    m_bLinkLost = true;
   // An answer this object reads itself is loaded and validated once, here: the status parameters
   // and the protocol's reader share the document and what is read from it. Answers of the raw
   // transactions go to their own handlers as text.
@@ -962,7 +970,7 @@ HRESULT CovFDT_BaseConnectionImpl::ReadParameterSync(VARIANT id, VARIANT_BOOL* d
   // A request that got no answer (the channel did not take it, none came, the connection went)
   // fails its parameter as a refusing answer would: whoever waits for it learns why.
   if ((FAILED(hr) || *done != VARIANT_TRUE) && !m_bLastTransactionAnswered)
-    ReportUnanswered(context, *done != VARIANT_TRUE ? kTextNotTaken : kTextNoAnswer);
+    ReportUnanswered(context, *done != VARIANT_TRUE ? NotTakenText() : kTextNoAnswer);
   if (FAILED(hr)) {
     *done = VARIANT_FALSE;
     return hr;
@@ -985,7 +993,7 @@ HRESULT CovFDT_BaseConnectionImpl::WriteParameterSync(VARIANT id, VARIANT value,
   // A request that got no answer (the channel did not take it, none came, the connection went)
   // fails its parameter as a refusing answer would: whoever waits for it learns why.
   if ((FAILED(hr) || *done != VARIANT_TRUE) && !m_bLastTransactionAnswered)
-    ReportUnanswered(context, *done != VARIANT_TRUE ? kTextNotTaken : kTextNoAnswer);
+    ReportUnanswered(context, *done != VARIANT_TRUE ? NotTakenText() : kTextNoAnswer);
   if (FAILED(hr)) {
     *done = VARIANT_FALSE;
     return hr;

@@ -65,6 +65,8 @@ inline constexpr ULONG kParShortAddress = 121;
 inline constexpr ULONG kRunContinueOnFailure = 0x1;
 inline constexpr ULONG kRunReportProgress = 0x2;
 inline constexpr OLECHAR kTextNotTaken[] = u"Error: the request was not taken";
+// A request the frame did not take after it had answered that the link to the device is gone.
+inline constexpr OLECHAR kTextLinkLost[] = u"noConnection, descriptor: the link to the device is lost";
 
 // Context of a generic request built by SendGenericRequest.
 struct SGenericRequestData : CovVAPacker {
@@ -372,6 +374,12 @@ class CovFDT_BaseConnectionImpl
   bool m_bBusyDisconnecting = false;
   bool m_bDisconnectRequested = false;  // a disconnection is on its way: the channel ends it
   bool m_bConnected = false;
+  // The frame answered a request of this connection with "noConnection": the link to the device
+  // is gone, and a request it refuses from then on is refused for that reason. A new connection
+  // clears it.
+  bool m_bLinkLost = false;
+  // Why a request the frame did not take will never be answered.
+  LPCOLESTR NotTakenText() const { return m_bLinkLost ? kTextLinkLost : kTextNotTaken; }
   bool m_bDisconnectSucceeded = false;
   bool m_bAborted = false;
   vkr::Bstr m_bstrCommunicationReference;

@@ -153,7 +153,7 @@ HRESULT CovFDT_BaseConnectionImpl::ExecuteTransactionList(VARIANT documents, VAR
     // A request that got no answer (the channel did not take it, none came, the connection went)
     // fails its parameter as a refusing answer would: the transfer's report names it.
     if ((FAILED(hr) || taken != VARIANT_TRUE) && !m_bLastTransactionAnswered)
-      ReportUnanswered(context, taken != VARIANT_TRUE ? kTextNotTaken : kTextNoAnswer);
+      ReportUnanswered(context, taken != VARIANT_TRUE ? NotTakenText() : kTextNoAnswer);
     if (FAILED(hr)) {
       result = hr;
       if (!goOn) break;

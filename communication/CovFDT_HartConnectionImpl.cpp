@@ -466,7 +466,10 @@ HRESULT CovFDT_HartConnectionImpl::Transaction(BYTE command, BSTR requestData, B
   if (!request.Pack(&packed)) return ServiceFailure(E_OUTOFMEMORY, "could not create structure", error);
   vkr::Variant answer;
   HRESULT hr = DataExchangeBlocking(packed, answer.Put());
-  if (FAILED(hr)) return ServiceFailure(hr, "error during transaction", error);
+  // After the frame's word that the link is gone, a request it does not take is lost with it.
+  if (FAILED(hr))
+    return ServiceFailure(hr, m_bLinkLost && hr != E_ABORT ? "communication error: noConnection" : "error during transaction",
+                          error);
   HARTTransactResponseInfo response;
   if (response.Unpack(answer) && response.nKind == kHartCommunicationError) {
     // The frame's word of why nothing came back (busy, timeout, noConnection, ...) stays in it.

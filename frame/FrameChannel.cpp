@@ -87,6 +87,9 @@ std::string ErrorDocument(const std::string& word, const std::string& tag, const
   return doc + "/></FDT>";
 }
 
+// The warning a "warned" request is answered with: "update failure" (the device did it).
+constexpr std::uint8_t kWarningResponse = 8;
+
 // The channels whose timers are running, by timer id (timer procedures get only the id).
 std::mutex& TimerLock() {
   static std::mutex lock;
@@ -558,6 +561,11 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
         silent.command = command;
         silent.silent = true;
         connection->device->InjectFault(silent);
+      } else if (fault.kind == FaultKind::Warned) {
+        CommandFault warned;
+        warned.command = command;
+        warned.commandResponse = kWarningResponse;
+        connection->device->InjectFault(warned);
       }
       reply = connection->device->Execute(static_cast<std::uint8_t>(command), request, connection->primaryMaster);
     }
@@ -860,6 +868,8 @@ bool InjectNamedFault(FrameChannel& channel, int command, const std::string& kin
     fault.kind = FrameChannel::FaultKind::CommunicationError;
   else if (kind == "linkgone")
     fault.kind = FrameChannel::FaultKind::Disconnect;
+  else if (kind == "warned")
+    fault.kind = FrameChannel::FaultKind::Warned;
   else
     return false;
   // A lost answer is a communication error of its own, not the channel's "busy".

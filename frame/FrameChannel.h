@@ -75,6 +75,8 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
                          // the DTM, so later requests on it are refused
     Silent,              // the device hears the request and does not answer: the master's time
                          // runs out (a CommunicationError "timeout"); data exchanges only
+    Warned,              // the device runs the request and answers with response code 8, a
+                         // warning; data exchanges only
   };
   struct Fault {
     FaultKind kind = FaultKind::None;
@@ -265,10 +267,11 @@ bool IsWarningResponse(std::uint8_t code);
 
 // Makes a request of `command` fail as the host's --fault KIND names it: "silent" (the
 // transmitter does not answer), "busy", "refused" (the channel refuses it), "lost" (a communication
-// error of its own) or "linkgone" (the link is lost). `occurrence` 0 is the next request of the
+// error of its own) or "linkgone" (the link is lost); or "warned": the transmitter does it and
+// answers with a warning (response code 8). `occurrence` 0 is the next request of the
 // command, N its Nth since the channel's count began. False for a KIND that is none of these.
 bool InjectNamedFault(FrameChannel& channel, int command, const std::string& kind, std::size_t occurrence = 0);
 // The fault kinds the host's --fault names, in the order its usage lists them.
-inline constexpr const char* kNamedFaultKinds[] = {"silent", "busy", "refused", "lost", "linkgone"};
+inline constexpr const char* kNamedFaultKinds[] = {"silent", "busy", "refused", "lost", "linkgone", "warned"};
 
 }  // namespace vkr::frame

@@ -53,7 +53,7 @@ const CommandHelp kCommands[] = {
      "  --wire-delay 0|hart  how fast the simulated wire answers (hart: 1200 bit/s, as a real loop)\n"
      "  --fault COMMAND[#N]=KIND  the next request of that HART command fails, or its Nth request of the\n"
      "                       run (as the run's \"requests:\" line counts them): KIND is silent (no answer),\n"
-     "                       busy, refused, lost or linkgone\n"
+     "                       busy, refused, lost or linkgone; or warned: done, with a warning (code 8)\n"
      "  --type ID=TEXT       types TEXT into the item ID (a combo or list box: chooses its entry TEXT)\n"
      "  --click ID           clicks the item ID (OK, Apply, ...); --type and --click in the order given\n"
      "  --read ID            prints the text of the item ID after the typing and clicking\n"

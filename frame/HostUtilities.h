@@ -60,14 +60,23 @@ inline bool IsWarningNote(const std::string& note) {
 
 // What a failed download tells, from the DTM's notes (from `first` on): the DTM's word on the value
 // the device refused (its closing "failed" when it named none), and what the transmitter was left
-// holding. Empty when none of the notes is an error.
+// holding. Without an error of the DTM's, the control's own word that the download did not go
+// through (it could not go online). Empty when the notes tell no failure.
 inline std::string DownloadFailureText(const std::vector<std::string>& notes, std::size_t first, bool deviceChanged) {
-  std::string why, refused;
+  std::string why, refused, told;
+  constexpr char kNotThrough[] = "The download did not go through: ";
   for (std::size_t i = first; i < notes.size(); ++i) {
+    if (const std::size_t at = notes[i].find(kNotThrough);
+        told.empty() && notes[i].rfind("message ", 0) == 0 && at != std::string::npos) {
+      told = notes[i].substr(at + sizeof kNotThrough - 1);
+      told = told.substr(0, told.find(". "));
+      if (!told.empty() && told.back() == '.') told.pop_back();
+    }
     if (notes[i].rfind("error ", 0) != 0 || IsWarningNote(notes[i])) continue;
     why = notes[i].substr(notes[i].find(": ") + 2);
     if (why.find(" was not written: ") != std::string::npos) refused = why;
   }
+  if (why.empty()) why = told;
   if (why.empty()) return {};
   return "the download failed: " + (refused.empty() ? why : refused) +
          (deviceChanged ? "; the device now holds part of the data set (compare names what differs)"

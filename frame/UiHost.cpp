@@ -717,7 +717,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       NamedFault fault;
       if (!ParseFault(value, &fault.command, &fault.occurrence, &fault.kind))
         return Usage("--fault takes COMMAND[#N]=KIND (COMMAND 0-255, N from 1: its Nth request; KIND silent, busy, "
-                     "refused, lost or linkgone), not " + value);
+                     "refused, lost, linkgone or warned), not " + value);
       faults.push_back(fault);
     } else if (a == "--wire-delay") {
       if (value == "0")
@@ -1079,8 +1079,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     for (std::size_t i = asked + 1; i < notes.size(); ++i)
       if (IsWarningNote(notes[i])) std::printf("  %s\n", notes[i].substr(notes[i].find(": ") + 2).c_str());
   std::string downloadFailure;
-  if (!offline && asked < notes.size())
-    downloadFailure = DownloadFailureText(notes, asked + 1, device->config.configChangeCounter != changesBefore);
+  if (asked < notes.size())
+    downloadFailure =
+        DownloadFailureText(notes, asked + 1, !offline && device->config.configChangeCounter != changesBefore);
   if (!downloadFailure.empty()) std::printf("  %s\n", downloadFailure.c_str());
   PrintRequests(*session->Channel());
   for (const std::string& failed : session->Channel()->requestFailures) std::printf("  not done: %s\n", failed.c_str());

@@ -140,4 +140,92 @@ run compare --project 'C:\VKR\base.vkr' --with 'C:\VKR\other.vkr'
 [ $rc = 0 ] && echo "$out" | grep -qx 'Compare: "Range Values" (1023) differs from the partner'"'"'s data set' ||
   fail "compare --with did not name Hi Level's parameter: $out"
 [ "$(echo "$out" | grep -c "differs from the partner")" = 2 ] || fail "compare --with named more than Hi Level: $out"
+# A new transmitter with these device-file lines, uploaded into project NAME, its files kept.
+transmitter() {
+  local name=$1 f
+  shift
+  upload "$name"
+  while [ $# -gt 1 ]; do
+    sed -i "s/^$1 .*/$1 $2/" "$folder/$name.vkr.device"
+    shift 2
+  done
+  upload "$name"
+  for f in "$name.vkr" "$name.vkr.device"; do cp "$folder/$f" "$dir/$name-kept-$f"; done
+}
+again() { local f; for f in "$1.vkr" "$1.vkr.device"; do cp "$dir/$1-kept-$f" "$folder/$f"; done; }
+transmitter plain
+transmitter mm pvUnit 31 rangeUnit 31 upperRange 43FA0000 lowerRange 45EA6000
+transmitter multidrop loopCurrentMode 00
+
+# A write the transmitter took with a warning is done on every road: the transmitter holds it, the
+# data set holds what it holds (compare finds them equal), and the user hears of the warning.
+# project | ui arguments | the device file's line | its value afterwards
+warned=(
+  "plain|1 --page 1 --fault 34=warned --type 399=3 --click 221|damping|40400000"
+  "plain|1 --fault 34=warned --type 542=4 --click 221|damping|40800000"
+  "plain|1 --fault 136=warned --type 448=30 --click 221|displaySettings|030101011E0000000000"
+  "plain|5 --fault 34=warned --type 616=2.5 --click 1 --answer Yes|damping|40200000"
+  "plain|5 --fault 136=warned --type 620=20 --click 1 --answer Yes|displaySettings|03010101140000000000"
+  "plain|1 --fault 35=warned --type 544=1 --click 221|upperRange|3F800000"
+  "mm|1 --fault 35=warned --type 544=1000 --click 221|upperRange|447A0000"
+  "plain|1 --page 4 --fault 138=warned --type 555=1.5 --click 221|echoSettings|32003FC0000000000000"
+  "plain|1 --page 3 --fault 18=warned --type 205=NEWT --click 221|tagDescriptorDate|3855D482082050138B83180C15614C820820070C7E"
+)
+for w in "${warned[@]}"; do
+  IFS='|' read -r p args line value <<<"$w"
+  again "$p"
+  # shellcheck disable=SC2086
+  run ui $args --project "C:\\VKR\\$p.vkr" --png "$dir/warned.png" --read 6333
+  [ $rc = 0 ] && [ "$(field "$p.vkr.device" "$line")" = "$value" ] && echo "$out" | grep -q "the device warns: 0x08" ||
+    fail "$p, $args: the write taken with a warning: $rc $(field "$p.vkr.device" "$line") $out"
+  run compare --project "C:\\VKR\\$p.vkr"
+  echo "$out" | grep -qx "the data set equals the device" || fail "$p, $args: the data set dropped the write: $out"
+done
+
+# Digitize, confirmed (in mm with a warning): the data set takes the distance, so that compare
+# finds nothing and a download writes it again rather than the distance before.
+for d in "plain|" "mm|--fault 136=warned"; do
+  IFS='|' read -r p fault <<<"$d"
+  again "$p"
+  # shellcheck disable=SC2086
+  run ui 1 --project "C:\\VKR\\$p.vkr" --png "$dir/digitize.png" $fault --click 702 --type 547=3 --click 546 --answer OK
+  [ $rc = 0 ] && [ "$(field "$p.vkr.device" displaySettings)" = 03010101000340400000 ] || fail "$p: digitize: $out"
+  if [ -n "$fault" ]; then echo "$out" | grep -q "completed successfully; the device warns: 0x08" || fail "$p: digitize: $out"; fi
+  run compare --project "C:\\VKR\\$p.vkr"
+  echo "$out" | grep -qx "the data set equals the device" || fail "$p: digitize, compare: $out"
+  run download --project "C:\\VKR\\$p.vkr"
+  [ $rc = 0 ] && [ "$(field "$p.vkr.device" displaySettings)" = 03010101000340400000 ] || fail "$p: digitize, download: $out"
+done
+
+# A unit chosen on the Process page after the read of the unit failed (the link lost) is the
+# user's: the combo keeps it with its changed mark, and the line says that it was not written.
+for unit in 'Metres (m)' 'Feet (ft)' 'Inches (in)' 'Centimetres (cm)' 'Millimetres (mm)'; do
+  for p in plain mm; do
+    again "$p"
+    run ui 1 --project "C:\\VKR\\$p.vkr" --png "$dir/unit.png" --page 1 --fault 1#1=linkgone --type "381=$unit" --click 221 \
+      --read 6333 --dump
+    [ $rc = 1 ] && echo "$out" | grep -q "^  shown 0 381 ComboBox enabled,mark=671,entries=[0-9]* \"$unit\"$" &&
+      echo "$out" | grep -q '^  item 6333: ".*Units Select was not written: the connection to the device is lost\.' ||
+      fail "$p, $unit chosen with the unit unread: $out"
+    cmp -s "$folder/$p.vkr.device" "$dir/$p-kept-$p.vkr.device" || fail "$p, $unit: the device file changed"
+  done
+done
+
+# In multidrop the transmitter refuses every loop current: the loop test says so, with HART's
+# meaning, and that nothing is fixed; nothing is sent to give back what was never fixed.
+again multidrop
+run ui 4 --project 'C:\VKR\multidrop.vkr' --png "$dir/multidrop.png" --type 375=20mA --click 377
+[ $rc = 1 ] && echo "$out" | grep -q "told: .*the device refused it: 0x0B (in multidrop mode)): the loop current is not fixed" &&
+  echo "$out" | grep -qx "  requests: 40#1" && ! echo "$out" | grep -q "may still be fixed" || fail "multidrop loop test: $out"
+cmp -s "$folder/multidrop.vkr.device" "$dir/multidrop-kept-multidrop.vkr.device" || fail "multidrop: the device file changed"
+
+# Function 5 offline, the download agreed to: it cannot go online, the data set keeps what was
+# applied, and the run ends with 1 and why.
+again plain
+run ui 5 --offline --project 'C:\VKR\plain.vkr' --png "$dir/offline5.png" --type 616=2.5 --click 1 --answer Yes
+[ $rc = 1 ] &&
+  [ "$(echo "$out" | tail -n 1)" = "vkr-frame: the download failed: the DTM could not go online to the device; the device was not changed" ] &&
+  echo "$out" | grep -q "told: .*The download did not go through: the DTM could not go online" &&
+  echo "$out" | grep -qx "  applied: the data set saved" || fail "function 5 offline, Yes: $rc $out"
+
 echo "ui outcome road: ok"

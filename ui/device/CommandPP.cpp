@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "communication/HartResponseTexts.h"
 #include "include/CommunicationInterfaces.h"
 #include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
@@ -143,6 +144,8 @@ constexpr LONG kFailSafeDevice = 1070;
 constexpr LONG kFailTimeDevice = 1071;
 constexpr LONG kSpCmd1 = 1059;
 constexpr LONG kDigitizeCommand = 1082;
+constexpr LONG kDigitizeCommandValue = 1088;  // the routine command 136 carries
+constexpr LONG kDigitizedDistance = 1090;
 constexpr LONG kCommand131 = 1100;
 constexpr LONG kProbeLength = 1114;
 constexpr LONG kCommand14 = 1032;
@@ -1061,9 +1064,22 @@ HRESULT CCommandPP::OnRunDigitize() {
   deviceStatus = responseCode = 0;
   std::vector<BYTE> answer;
   const HRESULT hr = Transaction(136, request.Data(), &deviceStatus, &responseCode, &answer, &outcome);
-  // The command's own response decides; the device status carries "configuration changed" after
-  // every successful write.
-  if (FAILED(hr) || responseCode != 0) {
+  // The command's own response decides (a warning is a write the device took); the device status
+  // carries "configuration changed" after every successful write.
+  const bool taken = SUCCEEDED(hr) && (responseCode == 0 || vkr::hart::IsWarning(136, responseCode));
+  if (taken) {
+    // What the device took is the data set's too, so that a later download writes it again
+    // rather than the distance it held before.
+    VARIANT digitize = vkr::EmptyVariant();
+    digitize.vt = VT_UI1;
+    digitize.bVal = 3;
+    SetDtmParameterValue(kDigitizeCommandValue, digitize);
+    VARIANT digitized = vkr::EmptyVariant();
+    digitized.vt = VT_R4;
+    digitized.fltVal = distance;
+    SetDtmParameterValue(kDigitizedDistance, digitized);
+  }
+  if (!taken) {
     if (outcome.Ok()) {
       outcome.kind = vkr::dui::EDeviceOutcome::Refused;
       outcome.responseCode = responseCode;
@@ -1073,7 +1089,17 @@ HRESULT CCommandPP::OnRunDigitize() {
     const DWORD start = m_clock.now();
     for (DWORD elapsed = 0; elapsed < kDigitizePause; elapsed = m_clock.now() - start)
       m_clock.sleep(std::min<DWORD>(kDigitizePause - elapsed, 100));
-    Ask(kStringDigitizeCaption, kStringDigitizeDone, vkr::dui::kMessageInformation);
+    if (responseCode == 0) {
+      Ask(kStringDigitizeCaption, kStringDigitizeDone, vkr::dui::kMessageInformation);
+    } else {
+      // Done, with the device's warning beside it.
+      std::u16string caption, done;
+      LoadPageString(kStringDigitizeCaption, &caption);
+      LoadPageString(kStringDigitizeDone, &done);
+      vkr::dui::ShowDeviceMessage(m_spDtmObject.Get(), caption,
+                                  done + u"; the device warns: " + vkr::hart::DescribeResponseCode(136, responseCode) + u".",
+                                  vkr::dui::kMessageInformation);
+    }
     Ask(kStringDigitizeCaption, kStringLoopAutomatic, vkr::dui::kMessageInformation);
   }
   return EndDigitize();

@@ -642,6 +642,8 @@ HRESULT CDevicePP::OnSend() {
 
 HRESULT CDevicePP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) {
   const HRESULT hr = CDevicePropertyPage::OnShowWindow(message, wParam, lParam, handled);
+  // Before the reads the showing starts: a read that fails at once says so in the limits.
+  ShowLimitPlaceholders();
   if (wParam != 0) {
     m_bPageVisible = true;
     if (m_bFirstShow) {
@@ -653,17 +655,18 @@ HRESULT CDevicePP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL
   } else {
     m_bPageVisible = false;
   }
-  ShowLimitPlaceholders();
   return hr;
 }
 
 void CDevicePP::ShowLimitPlaceholders() {
   // Limits once shown stay: switching pages does not read them again, and "Loading..." over a
-  // known value would tell the user something that is not happening.
+  // known value, or over the word that their read failed, would tell the user something that is
+  // not happening.
   if (!m_hWndDialog) return;
   CUpdatingControls updating(*this);
-  if (!m_bUpperLimitShown) vkr::dui::SetLoadingText(m_hWndDialog, {kUpperLimitEdit});
-  if (!m_bLowerLimitShown) vkr::dui::SetLoadingText(m_hWndDialog, {kLowerLimitEdit});
+  for (const auto& [edit, shown] : {std::pair{kUpperLimitEdit, m_bUpperLimitShown}, {kLowerLimitEdit, m_bLowerLimitShown}})
+    if (!shown && vkr::dui::DialogItemText(m_hWndDialog, edit) != vkr::dui::kNotReadText)
+      vkr::dui::SetLoadingText(m_hWndDialog, {edit});
   UpdatePlaceholders();
 }
 

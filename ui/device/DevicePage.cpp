@@ -94,6 +94,12 @@ bool IsLabel(HWND window) {
   return kind != SS_BITMAP && kind != SS_ICON;
 }
 
+// The text as a sentence: its first letter capital.
+std::u16string Sentence(std::u16string text) {
+  if (!text.empty() && text[0] >= u'a' && text[0] <= u'z') text[0] = static_cast<char16_t>(text[0] - u'a' + u'A');
+  return text;
+}
+
 std::string Ansi(const vkr::Bstr& text) {
   if (text.Empty()) return {};
   const int size =
@@ -157,8 +163,15 @@ HRESULT CDevicePropertyPage::ExecuteCommand(VARIANT command, VARIANT argument) {
     // Kept for the blocking accesses, then the page's own concern when the parameter is its and
     // the user sees the page (a hidden page shares parameters with the one shown, not its reads).
     CovFDT_PropertyPageImpl::ExecuteCommand(command, argument);
-    if (FindParameterIndex(id) >= 0 && m_hWndDialog && ::IsWindowVisible(m_hWndDialog))
+    if (FindParameterIndex(id) >= 0 && IsShownToUser()) {
       OnDeviceAccessFailed(id, outcome);
+    } else if (outcome.kind == vkr::dui::EDeviceOutcome::LinkGone &&
+               m_notReadOutcome.kind == vkr::dui::EDeviceOutcome::NotTaken && !m_notReadNames.empty()) {
+      // The requests the channel did not take before the DTM learnt why were lost with the link.
+      m_notReadOutcome = outcome;
+      m_notReadText = Sentence(vkr::dui::NotReadText(m_notReadNames, m_notReadOutcome, m_notReadCommand));
+      ShowMessageLine(u"");
+    }
   } else {
     hr = CovFDT_PropertyPageImpl::ExecuteCommand(command, argument);
   }
@@ -210,11 +223,19 @@ LRESULT CDevicePropertyPage::FollowingProc(HWND window, UINT message, WPARAM wPa
   }
   // The page may be released while it handles the message (a close from inside): it is looked up
   // again afterwards.
+  const bool showing = message == WM_SHOWWINDOW && wParam != 0;
+  if (showing) page->m_bShowing = true;
   const LRESULT result = ::CallWindowProcW(own, window, message, wParam, lParam);
+  if (showing)
+    if (auto* still = static_cast<CDevicePropertyPage*>(::GetPropA(window, "vkr.devicePage"))) still->m_bShowing = false;
   if (message != WM_PAINT && message != WM_ERASEBKGND && message != WM_SETCURSOR && message != WM_MOUSEMOVE &&
       message != WM_NCHITTEST && !(message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC))
     if (auto* still = static_cast<CDevicePropertyPage*>(::GetPropA(window, "vkr.devicePage"))) still->FollowAwaitedFields();
   return result;
+}
+
+bool CDevicePropertyPage::IsShownToUser() const {
+  return m_hWndDialog && (m_bShowing || ::IsWindowVisible(m_hWndDialog));
 }
 
 bool CDevicePropertyPage::AwaitsDeviceValues() {
@@ -269,6 +290,24 @@ void CDevicePropertyPage::OnDeviceAccessFailed(LONG id, const vkr::dui::SDeviceO
   if (m_bWriting || !m_hWndDialog || !m_pParInfo) return;
   std::optional<std::vector<UINT>> fields = FieldsOfRead(id);
   std::u16string what = NameOfRead(id);
+  // The last answer a field kept showing while this read was out is not the device's word now: it
+  // waits no more than a field that never had one.
+  if (const std::vector<UINT> live = LiveFieldsOfRead(id); !live.empty()) {
+    CUpdatingControls updating(*this);
+    for (UINT control : live) {
+      // A value of before, or the word that the read before failed: this read is told as well.
+      const std::string shown = vkr::dui::DialogItemText(m_hWndDialog, control);
+      if (IsUserControl(control) ||
+          (vkr::dui::ShowsPlaceholder(m_hWndDialog, control) && shown != vkr::dui::kNotReadText))
+        continue;
+      char kind[16] = {};
+      ::GetClassNameA(::GetDlgItem(m_hWndDialog, static_cast<int>(control)), kind, sizeof kind);
+      if (std::string(kind) == "ComboBox")
+        vkr::dui::ShowComboPlaceholder(m_hWndDialog, control);
+      else
+        vkr::dui::SetLoadingText(m_hWndDialog, {control});
+    }
+  }
   if (!fields) {
     // Every field of the page still waiting, the table's and the page's own texts alike, named as
     // the entry that failed, else as the page.
@@ -336,12 +375,8 @@ void CDevicePropertyPage::TellNotRead(LONG id, const std::vector<UINT>& fields, 
     m_notReadOutcome = outcome;
     m_notReadCommand = command;
   }
-  auto sentence = [](std::u16string text) {
-    if (!text.empty() && text[0] >= u'a' && text[0] <= u'z') text[0] = static_cast<char16_t>(text[0] - u'a' + u'A');
-    return text;
-  };
-  m_notReadText = sentence(vkr::dui::NotReadText(m_notReadNames, m_notReadOutcome, m_notReadCommand));
-  ShowMessageLine(sentence(vkr::dui::NotReadText(names, outcome, command)));
+  m_notReadText = Sentence(vkr::dui::NotReadText(m_notReadNames, m_notReadOutcome, m_notReadCommand));
+  ShowMessageLine(Sentence(vkr::dui::NotReadText(names, outcome, command)));
 }
 
 void CDevicePropertyPage::BeginReadRound() {
@@ -786,6 +821,10 @@ bool CDevicePropertyPage::WriteNeedsUnread(std::initializer_list<LONG> carried) 
     if (!name.empty() && std::find(unread.begin(), unread.end(), name) == unread.end()) unread.push_back(name);
   }
   if (unread.empty()) return false;
+  // A field of the user's entry under the same label (the day typed, the month unread) is named
+  // once, as what was not written.
+  for (LONG id : carried)
+    if (IsUserEntry(id)) std::erase(unread, EntryLabel(id));
   TellNotWritten(carried, ENotWritten::Unread, {}, 0, unread);
   return true;
 }
@@ -829,7 +868,10 @@ void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENo
     const bool one = failedNames.size() == 1;
     const std::u16string subject = names.size() == failedNames.size() ? (one ? u"it goes" : u"they go")
                                                                        : vkr::dui::JoinNames(failedNames) + (one ? u" goes" : u" go");
-    text += u": " + subject + u" to the device with " + vkr::dui::JoinNames(unread) + u", which could not be read";
+    if (unread.empty())
+      text += one ? u": part of it could not be read" : u": parts of them could not be read";
+    else
+      text += u": " + subject + u" to the device with " + vkr::dui::JoinNames(unread) + u", which could not be read";
   }
   text += u".";
   TellOnMessageLine(text);

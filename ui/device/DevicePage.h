@@ -109,6 +109,13 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // What the value of a read is to the user ("the sensor limits"), named instead of the fields it
   // left waiting; empty: those fields by their labels.
   virtual std::u16string NameOfRead(LONG /*id*/) const { return {}; }
+  // The fields of a read that keep showing the last answer while the read is on its way (a
+  // measured value read again and again, settings read again): when the read fails, that answer
+  // is not the device's word now and makes way for "Not read" too. None here.
+  virtual std::vector<UINT> LiveFieldsOfRead(LONG /*id*/) const { return {}; }
+  // Whether the user sees the page: its dialog is visible, or is being shown (a read the showing
+  // starts may fail before the dialog is visible, and is the shown page's all the same).
+  bool IsShownToUser() const;
   // A round of reads starts (the page's refresh): what the last one could not read is no longer
   // said.
   void BeginReadRound();
@@ -297,6 +304,7 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   HWND m_followedDialog = nullptr;
   WNDPROC m_dialogProc = nullptr;   // the dialog's own procedure while followed
   bool m_bFollowing = false;        // FollowAwaitedFields runs
+  bool m_bShowing = false;          // the dialog handles its WM_SHOWWINDOW that shows it
   int m_nOwnRefreshes = 0;          // echoes of RequestFirstRefresh still to come
   bool m_bRefreshOwed = false;      // the last refresh came while the device could not answer
   bool m_bOwedAtOnline = false;     // m_bRefreshOwed as the DTM reached the online state

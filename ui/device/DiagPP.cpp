@@ -132,7 +132,12 @@ HRESULT CDiagPP::SetControlValueById(LONG id, VARIANT value) {
       const HRESULT hr = ResponseBytes(value, &bytes);
       if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
       const std::optional<USHORT> counter = DecodeConfigChangeCounter(bytes);
-      if (!counter) return S_OK;
+      if (!counter) {
+        // An answer too short to hold the counter brought none: a counter still awaited says so.
+        if (m_hWndDialog && AwaitsValue(m_hWndDialog, kDiagCounterEdit))
+          TellNotRead(kParCommand0Complete, {kDiagCounterEdit}, {}, SDeviceOutcome{EDeviceOutcome::Lost});
+        return S_OK;
+      }
       if (m_hWndDialog)
         ::SetDlgItemTextA(m_hWndDialog, kDiagCounterEdit, std::to_string(static_cast<unsigned>(*counter)).c_str());
       if (m_spDtm) {
@@ -215,8 +220,9 @@ HRESULT CDiagPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* 
   }
   auto base = Query<IovFdtBaseDTM>(m_spDtmObject.Get());
   if (!base) return E_NOINTERFACE;
-  // Shown without a device, the values of one that has gone make way too.
-  ShowPlaceholders(!DeviceMayAnswer());
+  // Shown without a device, the values of one that has gone make way too; shown online, the
+  // values shown before wait for the reads below (a read that fails at once says so in them).
+  ShowPlaceholders(!DeviceMayAnswer() || (wParam != 0 && IsOnline() && m_spDtm));
   EnableDeviceButtons();
   if (!IsOnline() || !m_spDtm) return S_OK;
   for (LONG id : {kParCommand0Complete, kParDeviceStatus}) {
@@ -327,12 +333,17 @@ void CDiagPP::OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) {
   // that failed, no answer is coming for the flag either.
   if (id != kParCommand0Complete && id != kParDeviceStatus) return;
   if (!m_hWndDialog) return;
-  CUpdatingControls updating(*this);
-  for (UINT field : {kDiagCounterEdit, kDiagFlagEdit}) {
-    if (id == kParDeviceStatus && field == kDiagCounterEdit) continue;
-    const std::string shown = DialogItemText(m_hWndDialog, field);
-    if (shown.empty() || shown == kLoadingText) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(field), kNotReadText);
+  std::vector<UINT> fields;
+  {
+    CUpdatingControls updating(*this);
+    for (UINT field : {kDiagCounterEdit, kDiagFlagEdit}) {
+      if (id == kParDeviceStatus && field == kDiagCounterEdit) continue;
+      fields.push_back(field);
+      if (DialogItemText(m_hWndDialog, field).empty()) SetLoadingText(m_hWndDialog, {field});
+    }
   }
+  // The fields still waiting say "Not read", and the message line names them.
+  TellNotRead(id, fields, {}, outcome);
 }
 
 void CDiagPP::EnableDeviceButtons() {

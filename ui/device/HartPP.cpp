@@ -325,6 +325,25 @@ void CHartPP::UpdatePlaceholders() {
 void CHartPP::OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) {
   if (id == kParPollingAddressWrite || id == kParLoopCurrentWrite) return;
   CDevicePropertyPage::OnDeviceAccessFailed(id, outcome);
+  // The settings shown before this read are no answer to it.
+  if (id == kParCommand6Complete) m_bSettingsRead = false;
+}
+
+std::vector<UINT> CHartPP::LiveFieldsOfRead(LONG id) const {
+  // A refresh reads the settings again while they show the last answer: when it fails, that
+  // answer is not the device's word now.
+  if (id == kParCommand6Complete) return {kHartPollingAddressEdit, kHartLoopCurrentCombo};
+  return {};
+}
+
+std::optional<std::vector<UINT>> CHartPP::FieldsOfRead(LONG id) const {
+  if (id == kParCommand6Complete) return std::vector<UINT>{kHartPollingAddressEdit, kHartLoopCurrentCombo};
+  if (id == kParCommand0Complete)
+    return std::vector<UINT>{kHartManufacturerEdit,     kHartDeviceTypeEdit,      kHartSerialEdit,
+                             kHartPreamblesEdit,        kHartRevisionEdit,        kHartDeviceRevisionEdit,
+                             kHartSoftwareRevisionEdit, kHartHardwareRevisionEdit, kHartCounterEdit,
+                             kHartDistributorEdit};
+  return std::nullopt;
 }
 
 void CHartPP::OnDeviceOnline() {
@@ -345,10 +364,12 @@ HRESULT CHartPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* 
   if (!m_spDtm || FAILED(m_spDtm->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid())) || !base) return E_NOINTERFACE;
   EDtmState state = dsUNDEFINED;
   base->GetDTMState(&state);
+  // A read of command 0 that fails is told as it fails; the settings are read all the same, so
+  // that none of the fields waits for a read nobody made.
+  HRESULT identity = S_OK;
   if (state == dsONLINE) {
     VARIANT_BOOL read = VARIANT_FALSE;
-    const HRESULT hr = m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand0Complete)), &read);
-    if (FAILED(hr)) return hr;
+    identity = m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand0Complete)), &read);
   }
   if (m_bPageVisible && m_bFirstShow) {
     // The frame's Refresh, pressed for the page: every shown page reads its values.
@@ -357,7 +378,7 @@ HRESULT CHartPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* 
   // Only a showing uses up the first show: a hide before it keeps its refresh.
   if (m_bPageVisible) m_bFirstShow = false;
   OnRefresh();
-  return result;
+  return FAILED(identity) ? identity : result;
 }
 
 // ---- Refresh and Send ---------------------------------------------------------------------------

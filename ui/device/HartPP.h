@@ -122,6 +122,9 @@ class CHartPP : public CDevicePropertyPage {
   // A read of the page that failed, as every page tells it; the writes of command 6 are Send's to
   // tell.
   void OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) override;
+  // The identity fields (command 0) and the settings (command 7).
+  std::optional<std::vector<UINT>> FieldsOfRead(LONG id) const override;
+  std::vector<UINT> LiveFieldsOfRead(LONG id) const override;
 
  private:
   void ShowLoading();

@@ -115,6 +115,7 @@ bool CFixedLoopCurrent::Release() {
 
 bool CFixedLoopCurrent::Fix(float milliamps) {
   if (!IsFixableLevel(milliamps) || !m_handler || !IsOnline()) return false;
+  const bool heldBefore = m_held;
   // From the request on, the device may hold the level, whether or not the answer comes back.
   m_held = true;
   m_confirmed = false;
@@ -123,6 +124,12 @@ bool CFixedLoopCurrent::Fix(float milliamps) {
     m_confirmed = true;
     m_told = false;
     return true;
+  }
+  // The device answered that it did not run the command (it refused it, or was busy): it holds
+  // what it held before, and when that was no fixed level there is nothing to give back.
+  if (!heldBefore && (m_levelOutcome.kind == EDeviceOutcome::Refused || m_levelOutcome.kind == EDeviceOutcome::Busy)) {
+    m_held = false;
+    return false;
   }
   Release();
   return false;

@@ -27,6 +27,9 @@ constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 23;
 constexpr int kButtonPitch = 91;
 constexpr int kButtonRowFromBottom = 66;
+// The message line: where it starts, and the height of its first two lines.
+constexpr int kMessageLeft = 180;
+constexpr int kMessageLinesHeight = 30;
 
 constexpr const char kIdentityMessage[] =
     "Connected device is not a VKR device or a comm. problem exists. (Manufactuer ID: %02X[Hex], DeviceType: "
@@ -417,6 +420,14 @@ HRESULT COnlineParameterization::ExecuteCommand(VARIANT command, VARIANT argumen
   if (DecodeDeviceFailure(command, argument, &id, &outcome) && CurrentDtmState() == kDtmStateOnline) {
     if (id == kParCommand0Complete) RetryIdentity(outcome);
     if (id == kParCommand1Complete || id == kParTagOnly) TellFrameReadFailed(id, outcome);
+    // The reads the channel did not take before the DTM learnt why were lost with the link.
+    bool lost = false;
+    for (auto& [read, why] : m_frameReadFailures)
+      if (outcome.kind == EDeviceOutcome::LinkGone && why.kind == EDeviceOutcome::NotTaken) {
+        why = outcome;
+        lost = true;
+      }
+    if (lost) ShowFrameReadFailures();
   }
   return CovFDT_WtlTreePPFrameImpl::ExecuteCommand(command, argument);
 }
@@ -496,7 +507,32 @@ void COnlineParameterization::ShowMessages() {
   HWND item = GetDlgItem(kOnlineMessage);
   if (!item) return;
   ::SetWindowTextW(item, line.c_str());
-  ::ShowWindow(item, line.empty() ? SW_HIDE : SW_SHOW);
+  PlaceMessageLine();
+}
+
+void COnlineParameterization::PlaceMessageLine() {
+  HWND item = GetDlgItem(kOnlineMessage);
+  if (!m_hWnd || !item) return;
+  RECT frame{};
+  ::GetWindowRect(m_hWnd, &frame);
+  const int width = std::max(0, static_cast<int>(frame.right - frame.left) - 2 - kMessageLeft);
+  const int bottom = static_cast<int>(frame.bottom - frame.top) - kButtonRowFromBottom - 1;
+  const std::u16string text = vkr::Utf8ToUtf16(vkr::ui::WindowText(item));
+  int height = kMessageLinesHeight;
+  if (!text.empty() && width > 0) {
+    // A message longer than two lines would be cut off: the line grows upwards over the page
+    // area's lower edge, where the pages keep nothing.
+    HDC dc = ::GetDC(item);
+    const HGDIOBJ font = reinterpret_cast<HGDIOBJ>(::SendMessageW(item, WM_GETFONT, 0, 0));
+    const HGDIOBJ old = font ? ::SelectObject(dc, font) : nullptr;
+    RECT needed{0, 0, width, 0};
+    ::DrawTextW(dc, reinterpret_cast<LPCWSTR>(text.c_str()), -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    if (old) ::SelectObject(dc, old);
+    ::ReleaseDC(item, dc);
+    height = std::clamp(static_cast<int>(needed.bottom) + 2, kMessageLinesHeight, 2 * kMessageLinesHeight);
+  }
+  ::MoveWindow(item, kMessageLeft, bottom - height, width, height, TRUE);
+  ::ShowWindow(item, text.empty() ? SW_HIDE : SW_SHOW);
 }
 
 void COnlineParameterization::TellFrameReadFailed(LONG id, const SDeviceOutcome& outcome) {
@@ -664,10 +700,10 @@ void COnlineParameterization::UpdateLayout() {
   place(kOnlineReading, 7, y - 50, 76, 20, true);
   place(kOnlineReadingUnit, 91, y - 50, 70, 20, true);
   // The message line ends with the page side (it would run past the frame's edge) and has room
-  // for a second line, so that the identity message shows whole, the codes at its end included.
-  // It lies over the page area's lower edge, where a wide page has its scroll bar: it is shown
-  // only while it has something to say.
-  place(kOnlineMessage, 180, y - 31, std::max(0, width - 2 - 180), 30, !vkr::ui::WindowText(GetDlgItem(kOnlineMessage)).empty());
+  // for a second line at least, so that the identity message shows whole, the codes at its end
+  // included. It lies over the page area's lower edge, where a wide page has its scroll bar: it is
+  // shown only while it has something to say.
+  PlaceMessageLine();
 }
 
 HRESULT COnlineParameterization::OnMessageMediatorEvent(MSG* message) {

@@ -141,6 +141,9 @@ class COnlineParameterization : public CovFDT_WtlTreePPFrameImpl,
   void SetMessageOf(UINT_PTR source, const std::u16string& text);
   // The line as the sources' words make it: the frame's own, and those of the page shown.
   void ShowMessages();
+  // The message line above the button row, as high as its text needs (two lines at least, four
+  // at most), shown only while it has something to say.
+  void PlaceMessageLine();
   // A read of the tag or the reading failed: its field says "Not read", told once until it comes.
   void TellFrameReadFailed(LONG id, const vkr::dui::SDeviceOutcome& outcome);
   // The frame's reads (identity, tag, reading) that failed, told in one sentence until their

@@ -268,7 +268,14 @@ HRESULT CProcessPP::SetControlStateById(LONG id, ULONG state) {
     CDevicePropertyPage::SetControlStateById(kParRangeValues, state | kept);
     return CDevicePropertyPage::SetControlStateById(id, state);
   }
+  if (id == kParPvUnitUser && UnitChosenUnread()) state |= kStateUsable | kStateChanged;
   return CDevicePropertyPage::SetControlStateById(id, state);
+}
+
+bool CProcessPP::UnitChosenUnread() const {
+  // The DTM weighs a choice against the unit it last stored, which need not be the device's when
+  // its read failed: a unit the user chose then is a change until the device confirms it.
+  return m_nPvUnit > 0xFF && IsUserEntry(kParPvUnitUser);
 }
 
 // ---- Window messages ---------------------------------------------------------------------------
@@ -331,15 +338,19 @@ HRESULT CProcessPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOO
   if (wParam) {
     m_bShown = 1;
     if (m_bFirstShow) {
-      // The frame's Refresh, pressed for the page: every shown page reads its values.
-      RequestFirstRefresh();
       m_nPvUnit = 0xFFFF;
       m_bFirstShow = 0;
+      // The fields wait from here (a read that fails at once says so in them), as the frame's
+      // Refresh, pressed for the page, reads them: every shown page reads its values.
+      ShowLoading(false);
+      RequestFirstRefresh();
     }
   } else {
     m_bShown = 0;
   }
-  ShowLoading(false);
+  // Shown again, the page keeps what it showed (values, or why there are none): only whether a
+  // value may still come is brought up to date.
+  UpdatePlaceholders();
   return CDevicePropertyPage::OnShowWindow(message, wParam, lParam, handled);
 }
 
@@ -401,7 +412,7 @@ HRESULT CProcessPP::OnSend() {
   // An entry holding an invalid value has the focus now: nothing goes to the device.
   if (StopsAtInvalidEntries()) return S_FALSE;
   HRESULT hr = S_OK;
-  if (m_pParInfo[kEntryPvUnitUser].m_nState & kStateChanged) {
+  if ((m_pParInfo[kEntryPvUnitUser].m_nState & kStateChanged) || UnitChosenUnread()) {
     vkr::Variant unit;
     // A unit that cannot be read is no unit to write: the page stays dirty.
     if (FAILED(hr = GetControlValueById(kParPvUnitUser, &unit))) return hr;
@@ -434,6 +445,12 @@ std::optional<std::vector<UINT>> CProcessPP::FieldsOfRead(LONG id) const {
     case kParCommand2Complete: return std::vector<UINT>{kProcessLoopCurrentEdit, kProcessPercentEdit};
     default: return std::nullopt;
   }
+}
+
+std::vector<UINT> CProcessPP::LiveFieldsOfRead(LONG id) const {
+  if (id == kParCommand1Complete) return {kProcessPvEdit};
+  if (id == kParCommand2Complete) return {kProcessLoopCurrentEdit, kProcessPercentEdit};
+  return {};
 }
 
 std::optional<BYTE> CProcessPP::ShownLengthUnit(LONG id) const {

@@ -85,10 +85,14 @@ class CProcessPP : public CDevicePropertyPage {
   void UpdatePlaceholders() override;
   // The fields each read fills.
   std::optional<std::vector<UINT>> FieldsOfRead(LONG id) const override;
+  // The PV, the loop current and the percent of range, read again every few seconds.
+  std::vector<UINT> LiveFieldsOfRead(LONG id) const override;
 
  private:
   // Placeholders into the read-only fields (and the range fields), then UpdatePlaceholders.
   void ShowLoading(bool rangeFields);
+  // The user chose a unit while the device's was not known (its read failed or is still out).
+  bool UnitChosenUnread() const;
   void SelectUnit(BYTE code);
 };
 

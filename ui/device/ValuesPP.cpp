@@ -123,18 +123,19 @@ BOOL CValuesPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, L
 HRESULT CValuesPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* handled) {
   // Shown, the values follow the device; hidden, the device is left alone (nobody sees them).
   ChangeUpdateRate(kParCommand3Complete, wParam ? ValuesRefreshPeriod() : 0);
-  // The cyclic reading brings its first answer only after a whole period (ten seconds by
-  // default): one read now fills the page as it comes up.
-  if (wParam && m_spDtm && m_nDtmState == kDtmStateOnline) {
-    VARIANT_BOOL read = VARIANT_FALSE;
-    m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand3Complete)), &read);
-  }
+  // The fields wait from here: a read that fails at once says so in them.
   {
     CUpdatingControls updating(*this);
     SetLoadingText(m_hWndDialog, {kValuesCurrentEdit, kValuesValueEdits[0], kValuesValueEdits[1],
                                   kValuesValueEdits[2], kValuesValueEdits[3]});
   }
   UpdatePlaceholders();
+  // The cyclic reading brings its first answer only after a whole period (ten seconds by
+  // default): one read now fills the page as it comes up.
+  if (wParam && m_spDtm && m_nDtmState == kDtmStateOnline) {
+    VARIANT_BOOL read = VARIANT_FALSE;
+    m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand3Complete)), &read);
+  }
   return CDevicePropertyPage::OnShowWindow(message, wParam, lParam, handled);
 }
 
@@ -143,6 +144,11 @@ void CValuesPP::UpdatePlaceholders() {
   MatchPlaceholders(m_hWndDialog, DeviceMayAnswer(),
                     {kValuesCurrentEdit, kValuesValueEdits[0], kValuesValueEdits[1], kValuesValueEdits[2],
                      kValuesValueEdits[3]});
+}
+
+std::vector<UINT> CValuesPP::LiveFieldsOfRead(LONG id) const {
+  if (id != kParCommand3Complete) return {};
+  return {kValuesCurrentEdit, kValuesValueEdits[0], kValuesValueEdits[1], kValuesValueEdits[2], kValuesValueEdits[3]};
 }
 
 void CValuesPP::OnDeviceOnline() {

@@ -77,6 +77,8 @@ class CValuesPP : public CDevicePropertyPage {
   // Shown when the DTM reaches the online state: the values are read now, not a period later.
   void OnDeviceOnline() override;
   void UpdatePlaceholders() override;
+  // Every value of the page is measured, read again while the page is shown.
+  std::vector<UINT> LiveFieldsOfRead(LONG id) const override;
 };
 
 }  // namespace vkr::dui

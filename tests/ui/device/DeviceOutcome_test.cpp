@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "frame/FrameChannel.h"
 #include "frame/FrameHost.h"
@@ -14,6 +15,7 @@
 #include "tests/support/dtm_user_interface.h"
 #include "tests/support/fake_ui_dtm.h"
 #include "tests/support/live_page_host.h"
+#include "tests/support/text_log.h"
 #include "ui/device/AdvancedPP.h"
 #include "ui/device/DeviceUiIds.h"
 #include "ui/device/DiagPP.h"
@@ -150,7 +152,9 @@ struct SAccess {
   std::function<void(PageAccess&)> fields;
 };
 
-class PageAccess : public LivePageHostTest, public ::testing::WithParamInterface<SAccess> {
+// The module's online frame on the simulated transmitter, its pages reached as the user reaches
+// them.
+class LivePages : public LivePageHostTest {
  public:
   void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartSession()); }
   void TearDown() override {
@@ -218,9 +222,30 @@ class PageAccess : public LivePageHostTest, public ::testing::WithParamInterface
   }
   const std::vector<std::string>& Told() const { return session_->Frame()->userMessages; }
 
+  // The fields of the page shown that wait for a device value ("Loading...").
+  std::vector<std::string> Waiting() const {
+    std::vector<std::string> waiting;
+    for (HWND child = GetWindow(Page()->DialogWindow(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      const std::string text = vkr::ui::WindowText(child);
+      if (IsWindowVisible(child) && (text == "Loading..." || text == "..."))
+        waiting.push_back(std::to_string(GetDlgCtrlID(child)));
+    }
+    return waiting;
+  }
+  // The entries of the page shown that carry a mark of these state bits.
+  std::vector<LONG> Marked(ULONG bits) const {
+    std::vector<LONG> marked;
+    const CActXParInfo* table = Page()->ParameterTable();
+    for (ULONG i = 0; table && !table[i].IsEnd(); ++i)
+      if (table[i].m_nCtrlId != 0 && (table[i].m_nState & bits)) marked.push_back(table[i].m_nParamId);
+    return marked;
+  }
+
   COnlineParameterization* frame = nullptr;
   ULONG shown = 0;
 };
+
+class PageAccess : public LivePages, public ::testing::WithParamInterface<SAccess> {};
 
 // The reason each fault is told with.
 const std::pair<const char*, const char*> kFaults[] = {
@@ -300,6 +325,12 @@ const SAccess kAccesses[] = {
     {"DeviceRead", 3, 13, ReadAgain, "could not be read: ", ".", NotRead(357, vkr::dui::kParDescriptor)},
     {"HartLoopCurrentMode", 6, 6, [](PageAccess& t) { SendAfter(t, 700, "Disabled"); },
      "Loop Current Mode was not written: ", ".", nullptr},
+    // The settings shown before are no answer to the read that failed.
+    {"HartSettingsRead", 6, 7, ReadAgain, "Polling Address and Loop Current Mode could not be read: ", ".",
+     [](PageAccess& t) {
+       EXPECT_EQ(t.Text(534), "Not read");
+       EXPECT_EQ(t.Text(700), "Not read");
+     }},
     {"DiagResetFlag", 7, 38, [](PageAccess& t) { t.ClickItem(vkr::dui::kDiagResetFlagButton); },
      "Reset Configuration Changed Flag failed: ", ".", nullptr},
     {"DiagMasterReset", 7, 42, [](PageAccess& t) { t.ClickItem(vkr::dui::kDiagMasterResetButton); },
@@ -403,6 +434,245 @@ TEST_F(PageAccess, AnUnansweredIdentityIsReadAgainNotAnotherDevice) {
     EXPECT_FALSE(frame->IdentityRefused());
     EXPECT_EQ(MessageLine().find("not a VKR device"), std::string::npos) << MessageLine();
     EXPECT_TRUE(IsWindowEnabled(frame->GetDlgItem(kOnlineRefresh)));
+  }
+}
+
+
+// ---- After a lost link ---------------------------------------------------------------------------
+//
+// The link goes with a read of the first page (the frame's tag, the Command page's settings or its
+// range); every page shown after it says of each device field why it has no value, tells that the
+// connection is lost (not that a request did not reach the device), waits for nothing ("Loading..."
+// with no request on the channel) and marks no entry nobody touched; a Send says that the
+// connection is lost, and the transmitter holds what it held.
+
+// Where the link goes, on a transmitter in metres or millimetres, at once or at a HART line's speed.
+struct SLostLink {
+  const char* name;
+  int command;
+  bool millimetres;
+  bool wireSpeed;
+};
+
+class LostLink : public LivePages, public ::testing::WithParamInterface<SLostLink> {
+ public:
+  void SetUp() override {
+    if (GetParam().millimetres) {
+      device_->config.pvUnit = device_->config.rangeUnit = 0x31;
+      device_->config.upperRange = 500.0f;
+      device_->config.lowerRange = 7500.0f;
+    }
+    ASSERT_NO_FATAL_FAILURE(StartSession());
+    if (GetParam().wireSpeed) session_->Channel()->wireBitsPerSecond = vkr::frame::kHartBitsPerSecond;
+  }
+};
+
+TEST_P(LostLink, EveryPageShownAfterItSaysWhyAndNothingWaits) {
+  const std::string held = Held(device_->config);
+  Inject("linkgone", GetParam().command);
+  ASSERT_NO_FATAL_FAILURE(OpenFrame(true));
+  // Command, Process / Output, Values, Device, Advanced, Status, HART, Diagnostics.
+  for (ULONG page = 0; page <= 7; ++page) {
+    SCOPED_TRACE("page " + std::to_string(page));
+    ASSERT_NO_FATAL_FAILURE(Show(page));
+    EXPECT_EQ(Waiting(), std::vector<std::string>{});
+    // (The Advanced page keeps its entries' changed bit for its dirty flag, as its Part says.)
+    EXPECT_EQ(Marked(vkr::dui::kStateInvalid | (page == 4 ? 0u : vkr::dui::kStateChanged)), std::vector<LONG>{});
+    const std::string line = MessageLine();
+    EXPECT_NE(line.find("could not be read: the connection to the device is lost."), std::string::npos) << line;
+    EXPECT_EQ(line.find("did not reach the device"), std::string::npos) << line;
+  }
+  ASSERT_NO_FATAL_FAILURE(Show(1));
+  for (UINT field : {302u, 392u, 393u, 395u, 397u, 399u, 401u}) EXPECT_EQ(Text(field), "Not read") << field;
+  ASSERT_NO_FATAL_FAILURE(Type(399, "3"));
+  ClickFrame(kOnlineSend);
+  vkr::frame::WaitUntilQuiet();
+  EXPECT_NE(MessageLine().find("Damping was not written: the connection to the device is lost."), std::string::npos)
+      << MessageLine();
+  EXPECT_EQ(Text(399), "3");
+  EXPECT_TRUE(Changed(vkr::dui::kParDampingUser));
+  EXPECT_EQ(Held(device_->config), held);
+}
+
+const SLostLink kLostLinks[] = {
+    {"Tag", 13, false, false},          {"Range", 15, false, false},         {"Settings", 135, false, false},
+    {"RangeInMm", 15, true, false},      {"TagAtWireSpeed", 13, false, true}, {"RangeInMmAtWireSpeed", 15, true, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Reads, LostLink, ::testing::ValuesIn(kLostLinks),
+                         [](const ::testing::TestParamInfo<SLostLink>& info) { return std::string(info.param.name); });
+
+// ---- Timed reads -----------------------------------------------------------------------------------
+//
+// The reads a page or the frame makes again and again (the Process page's commands 1 and 2, the
+// Values page's command 3, the frame's distance reading) failing at a later occurrence, under each
+// fault: the failure is told on the message line while the fields it fills say "Not read" (a
+// measured value of a moment ago is not the device's now), and the next answer brings the values
+// back and ends the word. Time is the fake clock's, moved in steps with the threads served.
+
+// One timed read: the tree index of the page shown, the HART command, the fields it fills (of the
+// page, or with `frameField` the frame's own) and the start of the sentence that tells it.
+struct STimedRead {
+  const char* name;
+  ULONG page;
+  int command;
+  std::vector<UINT> fields;
+  bool frameField;
+  const char* told;
+};
+
+class TimedReads : public LivePages, public ::testing::WithParamInterface<STimedRead> {
+ public:
+  void SetUp() override {
+    // The fake clock before anything sets a timer.
+    clock_ = std::make_unique<vkr::test::FakeTickCount>(100000);
+    vkr::test::FakeClockDriver driver;
+    ASSERT_NO_FATAL_FAILURE(StartSession());
+  }
+  void TearDown() override {
+    {
+      vkr::test::FakeClockDriver driver;
+      session_->Channel()->faults.clear();
+      device_->ClearFaults();
+      LivePages::TearDown();
+    }
+    vkr::test::DrainQueue();
+    clock_.reset();
+  }
+  // Moves the fake clock in steps until done() holds, at most `ms` of fake time.
+  bool RunUntil(const std::function<bool()>& done, DWORD ms) {
+    for (DWORD passed = 0; passed <= ms; passed += 50) {
+      if (done()) return true;
+      clock_->Advance(50);
+      vkr::test::PumpUntilQuiet();
+    }
+    return false;
+  }
+  std::string Field(UINT id) const {
+    return GetParam().frameField ? vkr::ui::WindowText(frame->GetDlgItem(static_cast<int>(id))) : Text(id);
+  }
+
+  std::unique_ptr<vkr::test::FakeTickCount> clock_;
+};
+
+TEST_P(TimedReads, AFailureAtALaterReadIsToldAndItsValuesGo) {
+  const STimedRead& read = GetParam();
+  {
+    vkr::test::FakeClockDriver driver;
+    ASSERT_NO_FATAL_FAILURE(OpenFrame(true));
+    ASSERT_NO_FATAL_FAILURE(Show(read.page));
+  }
+  auto numbers = [&] {
+    for (UINT field : read.fields)
+      if (Field(field).empty() || Field(field).find_first_not_of("-0123456789.") != std::string::npos) return false;
+    return true;
+  };
+  ASSERT_TRUE(RunUntil(numbers, 30000)) << Field(read.fields.front());
+  const HWND line = frame->GetDlgItem(kOnlineMessage);
+  std::vector<std::string> fieldsWhenTold;
+  std::string expected;
+  vkr::test::CTextLog::Watch(line, [&](const std::string& text) {
+    if (!expected.empty() && text.find(expected) != std::string::npos && fieldsWhenTold.empty())
+      for (UINT field : read.fields) fieldsWhenTold.push_back(Field(field));
+  });
+  for (const auto& [kind, reason] : kFaults) {
+    if (std::string(kind) == "linkgone") continue;  // nothing comes after it: the lost link has its own test
+    SCOPED_TRACE(kind);
+    vkr::test::CTextLog::Reset();
+    fieldsWhenTold.clear();
+    expected = std::string(read.told) + reason + ".";
+    const std::size_t before = device_->received.size();
+    Inject(kind, read.command);
+    // Told, with the fields saying that they were not read; then the next answer brings values.
+    EXPECT_TRUE(RunUntil([&] { return !fieldsWhenTold.empty(); }, 30000)) << MessageLine();
+    EXPECT_EQ(fieldsWhenTold, std::vector<std::string>(read.fields.size(), "Not read"));
+    EXPECT_TRUE(RunUntil([&] { return numbers() && MessageLine().find(read.told) == std::string::npos; }, 30000))
+        << MessageLine();
+    EXPECT_GT(device_->received.size(), before);
+  }
+  vkr::test::CTextLog::Unhook(line);
+}
+
+const STimedRead kTimedReads[] = {
+    {"ProcessLoopCurrent", 1, 2, {392, 393}, false, "Analog Value and Percent Range could not be read: "},
+    {"ProcessPv", 1, 1, {302}, false, "PV could not be read: "},
+    {"Values", 2, 3, {408, 394, 396, 398, 400}, false, "The Values page's values could not be read: "},
+    {"FrameReading", 0, 1, {kOnlineReading}, true, "The distance reading could not be read: "},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cyclic, TimedReads, ::testing::ValuesIn(kTimedReads),
+                         [](const ::testing::TestParamInfo<STimedRead>& info) { return std::string(info.param.name); });
+
+// ---- What a write carries ---------------------------------------------------------------------------
+//
+// A read of the page fails (the device busy) while the others bring their values; the user types
+// one entry and clicks Send. A record that would carry a field the device never gave is not
+// written, and the line says which could not be read; limits the device never gave are not
+// applied (the level goes as typed, and the device decides). The transmitter holds what it held.
+TEST_F(PageAccess, AWriteCarriesNothingTheDeviceDidNotGive) {
+  struct Row {
+    const char* name;
+    ULONG page;
+    int failing;       // the read that fails
+    UINT entry;
+    const char* typed;
+    int written;       // the command the write would send
+    bool sent;         // whether it goes to the device
+    const char* told;  // on the message line
+  };
+  const Row rows[] = {
+      {"Hi Level", 0, 14, 544, "0.1", 35, true, "Hi Level was not written: the device refused it: 0x0C"},
+      {"tag", 3, 13, 205, "NEWT", 18, false,
+       "Tag was not written: it goes to the device with Descriptor and Date, which could not be read."},
+      {"descriptor", 3, 13, 357, "NEW", 18, false,
+       "Descriptor was not written: it goes to the device with Tag and Date, which could not be read."},
+      {"day", 3, 13, 358, "3", 18, false,
+       "Date was not written: it goes to the device with Tag and Descriptor, which could not be read."},
+      {"year", 3, 13, 364, "2024", 18, false,
+       "Date was not written: it goes to the device with Tag and Descriptor, which could not be read."},
+  };
+  // The sensor limits fail at the first read of all: the frame opens on the Command page. The data
+  // set holds limits of another sensor (a project of another transmitter), which are none of this
+  // one's.
+  auto handler = Query<IovFdtParameterHandler4>(session_->Dtm());
+  ASSERT_TRUE(handler);
+  VARIANT metres = vkr::EmptyVariant();
+  metres.vt = VT_UI1;
+  metres.bVal = 45;
+  ASSERT_EQ(handler->SetParameterValue(vkr::UI4(1115), metres), S_OK);
+  for (const auto& [id, limit] : {std::pair{1116UL, 0.2f}, {1117UL, 6.0f}, {1118UL, 0.1f}}) {
+    VARIANT value = vkr::EmptyVariant();
+    value.vt = VT_R4;
+    value.fltVal = limit;
+    ASSERT_EQ(handler->SetParameterValue(vkr::UI4(id), value), S_OK);
+  }
+  Inject("busy", 14);
+  ASSERT_NO_FATAL_FAILURE(OpenFrame(true));
+  bool opening = true;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string held = Held(device_->config);
+    if (!std::exchange(opening, false)) {
+      ASSERT_NO_FATAL_FAILURE(Show(row.page));
+      Inject("busy", row.failing);
+      ReadAgain(*this);
+      vkr::frame::WaitUntilQuiet();
+    }
+    ASSERT_NE(MessageLine().find("could not be read: the device is busy."), std::string::npos) << MessageLine();
+    const std::size_t before = device_->received.size();
+    ASSERT_NO_FATAL_FAILURE(Type(row.entry, row.typed));
+    ClickFrame(kOnlineSend);
+    vkr::frame::WaitUntilQuiet();
+    std::size_t sent = 0;
+    for (std::size_t i = before; i < device_->received.size(); ++i) sent += device_->received[i].command == row.written;
+    EXPECT_EQ(sent, row.sent ? 1u : 0u);
+    EXPECT_NE(MessageLine().find(row.told), std::string::npos) << MessageLine();
+    EXPECT_EQ(MessageLine().find("the sensor's limit"), std::string::npos) << MessageLine();
+    EXPECT_EQ(Text(row.entry), row.typed);
+    EXPECT_EQ(Held(device_->config), held);
+    // The user gives the entry up: the page reads everything again.
+    ReadAgain(*this);
+    vkr::frame::WaitUntilQuiet();
   }
 }
 

@@ -135,7 +135,7 @@ void MatchPlaceholders(HWND dialog, bool valueMayCome, std::initializer_list<UIN
   const char* wanted = valueMayCome ? kLoadingText : kNotConnectedText;
   const char* other = valueMayCome ? kNotConnectedText : kLoadingText;
   for (UINT id : itemIds) {
-    if (!ShowsPlaceholder(dialog, id)) continue;
+    if (!ShowsPlaceholder(dialog, id) || (valueMayCome && DialogItemText(dialog, id) == kNotReadText)) continue;
     SetPlaceholder(dialog, id, wanted, valueMayCome ? kLoadingShortText : kNotConnectedShortText);
   }
   for (UINT id : comboIds) {

@@ -49,7 +49,8 @@ void SetLoadingText(HWND dialog, std::initializer_list<UINT> itemIds);
 // Each item and combo that shows a placeholder shows the one that tells what is coming:
 // "Loading..." when a device value may come, "Not connected" when none can (a combo's placeholder
 // item is replaced and selected; a combo without a selection gets "Not connected" too). Values and
-// the user's entries stay.
+// the user's entries stay, and so does "Not read" while a device value may come: no read of it is
+// on its way.
 void MatchPlaceholders(HWND dialog, bool valueMayCome, std::initializer_list<UINT> itemIds,
                        std::initializer_list<UINT> comboIds = {});
 // A read that failed: each item and combo still waiting for its value ("Loading...") shows "Not
