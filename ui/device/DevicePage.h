@@ -109,6 +109,11 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // What the value of a read is to the user ("the sensor limits"), named instead of the fields it
   // left waiting; empty: those fields by their labels.
   virtual std::u16string NameOfRead(LONG /*id*/) const { return {}; }
+  // Sets the device read of `id` going as the page's own (*asked as the DTM's ReadDeviceParameter
+  // says): until its answer or its failure comes, a read of the page is on the channel, also when
+  // another read has filled its fields meanwhile, and Send writes nothing (AcceptSend): an answer
+  // that comes after the write would show what the device held before it.
+  HRESULT ReadFromDevice(LONG id, VARIANT_BOOL* asked);
   // A round of reads starts (the page's refresh): what the last one could not read is no longer
   // said.
   void BeginReadRound();
@@ -291,6 +296,9 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
 
   std::vector<LONG> m_userEntries;  // ids of the user's entries, in the order first changed
   std::vector<UINT> m_awaitLocked;  // fields FollowAwaitedFields made take no typing
+  std::vector<LONG> m_readsOut;     // ReadFromDevice's reads not answered yet, one id a read
+  // The answer or the failure of a read of `id` came: one read of it less on the channel.
+  void TakeReadOut(LONG id);
   HWND m_followedDialog = nullptr;
   WNDPROC m_dialogProc = nullptr;   // the dialog's own procedure while followed
   bool m_bFollowing = false;        // FollowAwaitedFields runs
