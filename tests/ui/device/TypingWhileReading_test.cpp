@@ -74,14 +74,15 @@ const SPage kPages[] = {
      {{205, "TANK9", "tagDescriptorDate", 0, "50138BE60820"},
       {299, "KEEP DRY", "message", 0, "2C5150804499820820820820820820820820820820820820"},
       {359, "99", "finalAssembly", 0, "000063"}},
-     4,
+     6,
      2},
     {"Advanced",
      4,
      {{554, "30", "echoSettings", 0, "4B"},
       {556, "Park 8 mA", "echoSettings", 1, "05"},
       {555, "0.25", "echoSettings", 2, "3E800000"},
-      {697, "0.125", "echoSettings", 6, "3E000000"}}},
+      {697, "0.125", "echoSettings", 6, "3E000000"}},
+     6},
     {"HART", 6, {{700, "Disabled", "loopCurrentMode", 0, "00"}}},
 };
 
