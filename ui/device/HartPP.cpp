@@ -331,7 +331,7 @@ void CHartPP::OnDeviceOnline() {
   if (!m_bPageVisible || !m_spDtm) return;
   ShowLoading();
   VARIANT_BOOL read = VARIANT_FALSE;
-  m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand0Complete)), &read);
+  ReadFromDevice(kParCommand0Complete, &read);
   OnRefresh();
 }
 
@@ -347,7 +347,7 @@ HRESULT CHartPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* 
   base->GetDTMState(&state);
   if (state == dsONLINE) {
     VARIANT_BOOL read = VARIANT_FALSE;
-    const HRESULT hr = m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand0Complete)), &read);
+    const HRESULT hr = ReadFromDevice(kParCommand0Complete, &read);
     if (FAILED(hr)) return hr;
   }
   if (m_bPageVisible && m_bFirstShow) {
@@ -369,7 +369,7 @@ HRESULT CHartPP::OnRefresh() {
   base->GetDTMState(&state);
   if (state == dsONLINE) {
     VARIANT_BOOL read = VARIANT_FALSE;
-    m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand6Complete)), &read);
+    ReadFromDevice(kParCommand6Complete, &read);
   } else if (state != dsGOINGONLINE) {
     // No answer is coming until the DTM goes online (then OnDeviceOnline reads).
     UpdatePlaceholders();

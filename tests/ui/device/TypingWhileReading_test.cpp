@@ -7,6 +7,7 @@
 // the channel crashes nothing and loses nothing.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <sstream>
 #include <string>
@@ -388,33 +389,38 @@ TEST_P(ClosingWhileBusy, ARequestOnTheChannelCrashesNothingAndLosesNothing) {
   }
 }
 
-// The Device page's read with its first answer (the message's) held on the channel while the user
-// clicks Refresh again, whose read fills every field: the field shows the device's value, but the
-// first read is still out. The user types a message and clicks Send: nothing is written and the
-// page says why (written now, the held answer would come after the write and show the message the
-// device held before it). Once the answer is in, Send writes the message, and the page shows what
-// the transmitter holds.
-class ReadStillOut : public LiveFrameTest {
- protected:
-  const SPage& ThePage() const override { return kPages[2]; }
+// A page's Refresh with its first answer held on the channel while the user clicks Refresh
+// again, whose read fills every field: each field shows the device's value, but the first read is
+// still out. The user types into an entry and clicks Send: nothing is written and the page says
+// why (written now, the held answer would come after the write and show the value the device held
+// before it). Once the answer is in, Send writes the entry, and the page shows what the
+// transmitter holds. Each page with the entry typed (its row).
+struct SStillOut {
+  const SPage* page;
+  std::size_t row;
 };
 
-TEST_F(ReadStillOut, SendWritesNothingUntilTheAnswerIsIn) {
-  const SRow& message = ThePage().rows[1];
-  ASSERT_EQ(message.control, 299u);
+class ReadStillOut : public LiveFrameTest, public ::testing::WithParamInterface<SStillOut> {
+ protected:
+  const SPage& ThePage() const override { return *GetParam().page; }
+};
+
+TEST_P(ReadStillOut, SendWritesNothingUntilTheAnswerIsIn) {
+  const SRow& entry = ThePage().rows[GetParam().row];
+  std::vector<bool> written(ThePage().rows.size(), false);
+  written[GetParam().row] = true;
   frame_ = OpenFrame();
   ASSERT_NE(frame_, nullptr);
   ASSERT_TRUE(Quiet());
   ASSERT_TRUE(vkr::ui::SelectItem(frame_->TreeControl(), static_cast<int>(ThePage().index)));
   ASSERT_TRUE(Quiet());
-  const std::string before = vkr::ui::WindowText(Item(message.control));
+  const std::string before = vkr::ui::WindowText(Item(entry.control));
   ASSERT_TRUE(HoldRequest(1, [&] { ASSERT_TRUE(vkr::ui::Click(frame_->GetDlgItem(kOnlineRefresh))); }));
-  ASSERT_EQ(Channel().requestLog.front().first, 12);
   ASSERT_TRUE(vkr::ui::Click(frame_->GetDlgItem(kOnlineRefresh)));
   ASSERT_TRUE(OnlyHeldLeft());
   ASSERT_EQ(Channel().HeldAnswers(), 1u);
-  ASSERT_EQ(vkr::ui::WindowText(Item(message.control)), before);
-  ASSERT_TRUE(Enter(message));
+  ASSERT_EQ(vkr::ui::WindowText(Item(entry.control)), before);
+  ASSERT_TRUE(Enter(entry));
 
   ASSERT_TRUE(vkr::ui::Click(frame_->GetDlgItem(kOnlineSend)));
   vkr::ui::PumpUntilIdle();
@@ -422,19 +428,32 @@ TEST_F(ReadStillOut, SendWritesNothingUntilTheAnswerIsIn) {
   EXPECT_EQ(Lines(device_->config), Lines(initial_));
   ASSERT_EQ(Channel().ReleaseHeldAnswers(), S_OK);
   ASSERT_TRUE(Quiet());
-  EXPECT_EQ(vkr::ui::WindowText(Item(message.control)), message.text);
-  EXPECT_TRUE(Changed(message.control));
+  EXPECT_EQ(vkr::ui::WindowText(Item(entry.control)), entry.text);
+  EXPECT_TRUE(Changed(entry.control));
 
   SendMessageW(frame_->m_hWnd, vkr::dui::kMessageLineText, 0, reinterpret_cast<LPARAM>(u""));
   ASSERT_TRUE(vkr::ui::Click(frame_->GetDlgItem(kOnlineSend)));
   ASSERT_TRUE(Quiet());
   EXPECT_EQ(MessageLine(), "");
-  ExpectHeld({false, true, false});
-  std::string shown = vkr::ui::WindowText(Item(message.control));
+  ExpectHeld(written);
+  // What the page shows: the text, or the number, written (a number with the page's decimals).
+  std::string shown = vkr::ui::WindowText(Item(entry.control));
   shown.erase(shown.find_last_not_of(' ') + 1);
-  EXPECT_EQ(shown, message.text);
-  EXPECT_FALSE(Changed(message.control));
+  char* end = nullptr;
+  const double number = std::strtod(shown.c_str(), &end);
+  if (end && *end == '\0' && end != shown.c_str())
+    EXPECT_DOUBLE_EQ(number, std::strtod(entry.text, nullptr)) << shown;
+  else
+    EXPECT_EQ(shown, entry.text);
+  EXPECT_FALSE(Changed(entry.control));
 }
+
+INSTANTIATE_TEST_SUITE_P(Pages, ReadStillOut,
+                         ::testing::Values(SStillOut{&kPages[0], 2}, SStillOut{&kPages[1], 0}, SStillOut{&kPages[2], 1},
+                                           SStillOut{&kPages[3], 0}, SStillOut{&kPages[4], 0}),
+                         [](const ::testing::TestParamInfo<SStillOut>& info) {
+                           return std::string(info.param.page->name);
+                         });
 
 std::vector<SCase> Cases() {
   std::vector<SCase> cases;
