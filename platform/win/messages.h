@@ -21,6 +21,8 @@
 // they share one implementation and pass the width on to the window procedure.
 #pragma once
 
+#include <optional>
+
 #include "platform/win/threads.h"
 
 constexpr UINT WM_NULL = 0x0000;
@@ -133,6 +135,10 @@ VKR_API void FireTimersNow();
 // posted or sent message or a quit. A timer that is not yet due does not count: what happens
 // only when a time comes is not work to do now. A thread inside Sleep counts as busy.
 VKR_API bool ProcessIsIdle();
+// Test hook: the real milliseconds (rounded up) until thread `threadId`, asleep in a wait of the
+// platform that nothing has woken since, wakes by itself (its time-out, or a timer of its that comes
+// due); INFINITE for a wait without either; nullopt when the thread is not so asleep.
+VKR_API std::optional<DWORD> WaitTimeLeft(DWORD threadId);
 // Test hook: the timers of the calling thread, window and thread timers alike.
 VKR_API std::size_t TimerCount();
 

@@ -229,6 +229,17 @@ bool ProcessIsIdle() {
   return true;
 }
 
+std::optional<DWORD> WaitTimeLeft(DWORD threadId) {
+  const SteadyTime now = SteadyClock::now();
+  std::lock_guard lk(SyncMutex());
+  const std::shared_ptr<ThreadState> t = FindThreadLocked(threadId);
+  if (!t || !t->sleeping || t->woken) return std::nullopt;
+  if (!t->sleepUntil) return INFINITE;
+  if (*t->sleepUntil <= now) return 0;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(*t->sleepUntil - now).count();
+  return static_cast<DWORD>(std::min<long long>(left, INFINITE - 1));
+}
+
 std::uint64_t WakeupCountOfCurrentThread() {
   auto self = CurrentThreadShared();
   std::lock_guard lk(SyncMutex());

@@ -494,8 +494,8 @@ HRESULT CAdvancedPP::OnRefresh() {
   if (state == dsONLINE && m_spDtm) {
     ShowLoading();
     VARIANT_BOOL asked = VARIANT_FALSE;
-    m_spDtm->ReadDeviceParameter(vkr::UI4(kParSpCmd2), &asked);
-    m_spDtm->ReadDeviceParameter(vkr::UI4(kParCommand1Complete), &asked);
+    ReadFromDevice(kParSpCmd2, &asked);
+    ReadFromDevice(kParCommand1Complete, &asked);
     vkr::Variant request;
     clean = SUCCEEDED(GetControlValueById(kParCommand131, &request));
     if (clean) {

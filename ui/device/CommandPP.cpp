@@ -828,7 +828,7 @@ HRESULT CCommandPP::OnRefresh() {
     };
     VARIANT_BOOL done = VARIANT_FALSE;
     unsigned long long mark = vkr::dui::DeviceFailureMark();
-    HRESULT hr = m_spDtm->ReadDeviceParameter(vkr::UI4(kCommand14), &done);
+    HRESULT hr = ReadFromDevice(kCommand14, &done);
     if (FAILED(hr)) {
       stopped(kCommand14, hr, mark);
       return hr;
@@ -841,10 +841,10 @@ HRESULT CCommandPP::OnRefresh() {
       stopped(kCommand131, hr, mark);
       return S_OK;
     }
-    m_spDtm->ReadDeviceParameter(vkr::UI4(kSpCmd1), &done);
-    m_spDtm->ReadDeviceParameter(vkr::UI4(kCommand15), &done);
-    m_spDtm->ReadDeviceParameter(vkr::UI4(kCommand1), &done);
-    hr = m_spDtm->ReadDeviceParameter(vkr::UI4(kCommand2), &done);
+    ReadFromDevice(kSpCmd1, &done);
+    ReadFromDevice(kCommand15, &done);
+    ReadFromDevice(kCommand1, &done);
+    hr = ReadFromDevice(kCommand2, &done);
     if (FAILED(hr)) return hr;
   }
   SetDirtyAfterRefresh();

@@ -559,7 +559,7 @@ HRESULT CDevicePP::ReadDeviceInfo() {
   for (LONG id : {kMessage, kFinalAssembly, kTagDescriptorDate, kWriteProtect, kCommand14, kLongTag}) {
     VARIANT_BOOL asked = VARIANT_FALSE;
     const unsigned long long mark = vkr::dui::DeviceFailureMark();
-    const HRESULT hr = m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(id)), &asked);
+    const HRESULT hr = ReadFromDevice(id, &asked);
     if (FAILED(hr)) {
       // Nothing more is read: every field still waiting says so.
       std::vector<UINT> waiting(std::begin(kPlaceholderFields), std::end(kPlaceholderFields));

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "communication/HartResponseTexts.h"
+#include "include/DtmMessages.h"
 #include "include/ParameterHandlerInterfaces.h"
 #include "ui/device/DeviceUiIds.h"
 #include "ui/device/kit/ByteSpan.h"
@@ -145,6 +146,8 @@ HRESULT CDevicePropertyPage::OnDtmStateChanged(ULONG state) {
   const bool wasOnline = m_nDtmState == vkr::dui::kDtmStateOnline;
   const HRESULT hr = CovFDT_PropertyPageImpl::OnDtmStateChanged(state);
   if (FAILED(hr)) return hr;
+  // Away from online no answer comes.
+  if (state != vkr::dui::kDtmStateOnline) m_readsOut.clear();
   UpdatePlaceholders();
   if (!wasOnline && state == vkr::dui::kDtmStateOnline) {
     // A page that reads here owes no refresh any more; the default keeps it owed.
@@ -159,7 +162,12 @@ HRESULT CDevicePropertyPage::ExecuteCommand(VARIANT command, VARIANT argument) {
   LONG id = -1;
   vkr::dui::SDeviceOutcome outcome;
   HRESULT hr = S_OK;
+  vkr::Variant event, value;
+  if (SUCCEEDED(VariantChangeType(&event, &command, 0, VT_UI4)) && event.ulVal == kBroadcastDeviceValue &&
+      SUCCEEDED(UnpackParameterEvent(argument, &id, &value)))
+    TakeReadOut(id);
   if (vkr::dui::DecodeDeviceFailure(command, argument, &id, &outcome)) {
+    TakeReadOut(id);
     // Kept for the blocking accesses, then the page's own concern when the parameter is its and
     // the user sees the page (a hidden page shares parameters with the one shown, not its reads).
     CovFDT_PropertyPageImpl::ExecuteCommand(command, argument);
@@ -377,6 +385,25 @@ void CDevicePropertyPage::TellNotRead(LONG id, const std::vector<UINT>& fields, 
   }
   m_notReadText = Sentence(vkr::dui::NotReadText(m_notReadNames, m_notReadOutcome, m_notReadCommand));
   ShowMessageLine(Sentence(vkr::dui::NotReadText(names, outcome, command)));
+}
+
+HRESULT CDevicePropertyPage::ReadFromDevice(LONG id, VARIANT_BOOL* asked) {
+  if (!asked) return E_POINTER;
+  *asked = VARIANT_FALSE;
+  if (!m_spDtm) return E_POINTER;
+  // Counted before the call: the answer, or the failure, may come inside it.
+  m_readsOut.push_back(id);
+  const auto count = [&] { return std::count(m_readsOut.begin(), m_readsOut.end(), id); };
+  const auto before = count();
+  const HRESULT hr = m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(id)), asked);
+  // A read the DTM did not set going has no answer to wait for.
+  if ((FAILED(hr) || !*asked) && count() == before) TakeReadOut(id);
+  return hr;
+}
+
+void CDevicePropertyPage::TakeReadOut(LONG id) {
+  const auto it = std::find(m_readsOut.begin(), m_readsOut.end(), id);
+  if (it != m_readsOut.end()) m_readsOut.erase(it);
 }
 
 void CDevicePropertyPage::BeginReadRound() {
@@ -667,7 +694,7 @@ void CDevicePropertyPage::OnDeviceOnline() { m_bRefreshOwed = m_bOwedAtOnline; }
 
 bool CDevicePropertyPage::AcceptSend(bool pressed, bool visible) {
   if (!pressed || !visible || m_bBusy) return false;
-  if (!AwaitsDeviceValues()) return true;
+  if (!AwaitsDeviceValues() && m_readsOut.empty()) return true;
   TellOnMessageLine(vkr::dui::kNothingWrittenWhileReading);
   return false;
 }

@@ -116,6 +116,11 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // Whether the user sees the page: its dialog is visible, or is being shown (a read the showing
   // starts may fail before the dialog is visible, and is the shown page's all the same).
   bool IsShownToUser() const;
+  // Sets the device read of `id` going as the page's own (*asked as the DTM's ReadDeviceParameter
+  // says): until its answer or its failure comes, a read of the page is on the channel, also when
+  // another read has filled its fields meanwhile, and Send writes nothing (AcceptSend): an answer
+  // that comes after the write would show what the device held before it.
+  HRESULT ReadFromDevice(LONG id, VARIANT_BOOL* asked);
   // A round of reads starts (the page's refresh): what the last one could not read is no longer
   // said.
   void BeginReadRound();
@@ -301,6 +306,9 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
 
   std::vector<LONG> m_userEntries;  // ids of the user's entries, in the order first changed
   std::vector<UINT> m_awaitLocked;  // fields FollowAwaitedFields made take no typing
+  std::vector<LONG> m_readsOut;     // ReadFromDevice's reads not answered yet, one id a read
+  // The answer or the failure of a read of `id` came: one read of it less on the channel.
+  void TakeReadOut(LONG id);
   HWND m_followedDialog = nullptr;
   WNDPROC m_dialogProc = nullptr;   // the dialog's own procedure while followed
   bool m_bFollowing = false;        // FollowAwaitedFields runs

@@ -350,7 +350,7 @@ void CHartPP::OnDeviceOnline() {
   if (!m_bPageVisible || !m_spDtm) return;
   ShowLoading();
   VARIANT_BOOL read = VARIANT_FALSE;
-  m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand0Complete)), &read);
+  ReadFromDevice(kParCommand0Complete, &read);
   OnRefresh();
 }
 
@@ -369,7 +369,7 @@ HRESULT CHartPP::OnShowWindow(UINT message, WPARAM wParam, LPARAM lParam, BOOL* 
   HRESULT identity = S_OK;
   if (state == dsONLINE) {
     VARIANT_BOOL read = VARIANT_FALSE;
-    identity = m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand0Complete)), &read);
+    identity = ReadFromDevice(kParCommand0Complete, &read);
   }
   if (m_bPageVisible && m_bFirstShow) {
     // The frame's Refresh, pressed for the page: every shown page reads its values.
@@ -390,7 +390,7 @@ HRESULT CHartPP::OnRefresh() {
   base->GetDTMState(&state);
   if (state == dsONLINE) {
     VARIANT_BOOL read = VARIANT_FALSE;
-    m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(kParCommand6Complete)), &read);
+    ReadFromDevice(kParCommand6Complete, &read);
   } else if (state != dsGOINGONLINE) {
     // No answer is coming until the DTM goes online (then OnDeviceOnline reads).
     UpdatePlaceholders();

@@ -400,7 +400,7 @@ HRESULT CProcessPP::OnRefresh() {
     BeginReadRound();
     VARIANT_BOOL read = VARIANT_FALSE;
     for (LONG id : {kParCommand15Complete, kParCommand1Complete, kParCommand2Complete})
-      m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(id)), &read);
+      ReadFromDevice(id, &read);
   }
   SetDirtyAfterRefresh();
   return S_OK;

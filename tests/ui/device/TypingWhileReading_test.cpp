@@ -7,6 +7,7 @@
 // the channel crashes nothing and loses nothing.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <sstream>
 #include <string>
@@ -35,10 +36,14 @@ struct SRow {
   const char* bytes;
 };
 
+// A page, its entries, and in how many shards the moments of its first show's read and of its
+// Refresh's are tried (each shard one test: every shards-th moment), so that no test runs long.
 struct SPage {
   const char* name;
   ULONG index;
   std::vector<SRow> rows;
+  std::size_t firstShowShards = 4;
+  std::size_t refreshShards = 1;
 };
 
 // The default transmitter with every setting apart from its default and from its neighbours.
@@ -61,19 +66,24 @@ const SPage kPages[] = {
       {448, "42", "displaySettings", 4, "2A"},
       {542, "2.5", "damping", 0, "40200000"},
       {544, "1.25", "upperRange", 0, "3FA00000"},
-      {545, "6.5", "lowerRange", 0, "40D00000"}}},
+      {545, "6.5", "lowerRange", 0, "40D00000"}},
+     1,
+     2},
     {"Process", 1, {{399, "3", "damping", 0, "40400000"}}},
     {"Device",
      3,
      {{205, "TANK9", "tagDescriptorDate", 0, "50138BE60820"},
       {299, "KEEP DRY", "message", 0, "2C5150804499820820820820820820820820820820820820"},
-      {359, "99", "finalAssembly", 0, "000063"}}},
+      {359, "99", "finalAssembly", 0, "000063"}},
+     6,
+     2},
     {"Advanced",
      4,
      {{554, "30", "echoSettings", 0, "4B"},
       {556, "Park 8 mA", "echoSettings", 1, "05"},
       {555, "0.25", "echoSettings", 2, "3E800000"},
-      {697, "0.125", "echoSettings", 6, "3E000000"}}},
+      {697, "0.125", "echoSettings", 6, "3E000000"}},
+     6},
     {"HART", 6, {{700, "Disabled", "loopCurrentMode", 0, "00"}}},
 };
 
@@ -86,10 +96,12 @@ std::map<std::string, std::string> Lines(const vkr::frame::SimulatedDevice::Conf
   return lines;
 }
 
-// A page's read: its first when it is first shown, or that of the frame's Refresh.
+// A page's read: its first when it is first shown, or that of the frame's Refresh; the shard of
+// its moments.
 struct SCase {
   const SPage* page;
   bool refresh;
+  std::size_t shard;
 };
 
 // The module's online frame on the distinct transmitter, uploaded.
@@ -166,17 +178,20 @@ class LiveFrameTest : public LivePageHostTest {
       Channel().faults.push_front(hold);
     };
     start();
-    // Everything else the page set going is done: only the held answer is still to come.
+    const bool held = OnlyHeldLeft();
+    Channel().onDataExchange = nullptr;
+    return held;
+  }
+  // Waits until everything set going is done but the held answers; false when none is held.
+  bool OnlyHeldLeft() {
     const auto stuck = [&] {
       vkr::ui::PumpUntilIdle();
       return Channel().HeldAnswers() > 0 && Channel().PendingAnswers() == Channel().HeldAnswers() &&
              vkr::platform::ProcessIsIdle();
     };
-    const bool held =
-        PumpUntil([&] { return stuck() || (Channel().HeldAnswers() == 0 && vkr::frame::WaitUntilQuiet(0)); }, 60000) &&
-        Channel().HeldAnswers() > 0;
-    Channel().onDataExchange = nullptr;
-    return held;
+    return PumpUntil([&] { return stuck() || (Channel().HeldAnswers() == 0 && vkr::frame::WaitUntilQuiet(0)); },
+                     60000) &&
+           Channel().HeldAnswers() > 0;
   }
 
   // The transmitter holds what it held and the rows that `took`, and nothing else.
@@ -208,10 +223,12 @@ class ClosingWhileBusy : public LiveFrameTest, public ::testing::WithParamInterf
 // field still waits for its value, the user clicks Send before the answer comes, which writes nothing
 // and says why. The Command page shows first, when the frame opens, before the user can act: its
 // read is that of Refresh only. Refresh reads again on the same frame; a first show needs a new one.
+// A shard takes every shards-th request from its own on.
 TEST_P(TypingWhileReading, EveryEntryTypedAtEveryMomentOfTheReadIsKeptAndSentOrTookNoTyping) {
   const SPage& page = ThePage();
   const bool refresh = GetParam().refresh;
-  std::size_t refused = 0, kept = 0;
+  const std::size_t shards = refresh ? page.refreshShards : page.firstShowShards;
+  std::size_t refused = 0, kept = 0, moments = 0;
   bool idleSeen = false;
   auto open = [&] {
     Channel().wireBitsPerSecond = 0;
@@ -225,7 +242,7 @@ TEST_P(TypingWhileReading, EveryEntryTypedAtEveryMomentOfTheReadIsKeptAndSentOrT
   if (refresh) {
     ASSERT_NO_FATAL_FAILURE(open());
   }
-  for (std::size_t nth = 1;; ++nth) {
+  for (std::size_t nth = GetParam().shard + 1;; nth += shards) {
     SCOPED_TRACE("typed while request " + std::to_string(nth) + " was on the channel");
     device_->config = initial_;
     if (!refresh) {
@@ -241,6 +258,7 @@ TEST_P(TypingWhileReading, EveryEntryTypedAtEveryMomentOfTheReadIsKeptAndSentOrT
         ASSERT_TRUE(vkr::ui::SelectItem(frame_->TreeControl(), static_cast<int>(page.index)));
     });
     if (!held) break;  // the read has fewer requests
+    ++moments;
     bool awaited = false;
     for (HWND child = GetWindow(Page()->DialogWindow(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
       awaited = awaited || (IsWindowVisible(child) && vkr::ui::WindowText(child) == "Loading...");
@@ -261,17 +279,25 @@ TEST_P(TypingWhileReading, EveryEntryTypedAtEveryMomentOfTheReadIsKeptAndSentOrT
       (took.back() ? kept : refused) += 1;
     }
     // The DTM's word that it is online may come after the keystroke too: the pages read every
-    // entry again, the triggers' stored values among them, which are no clicks of the user.
+    // entry again, the triggers' stored values among them, which are no clicks of the user. Those
+    // reads are held as well, so that no answer comes between the user's look at the page and the
+    // Send the page then gets.
+    Channel().onDataExchange = [this](std::size_t) {
+      FrameChannel::Fault hold;
+      hold.held = true;
+      Channel().faults.push_front(hold);
+    };
     auto container = Query<IovFdtActiveXContainer>(session_->Dtm());
     ASSERT_TRUE(container);
     ASSERT_EQ(container->BroadcastToActiveX(vkr::UI4(10003), vkr::UI4(67)), S_OK);
-    vkr::ui::PumpUntilIdle();
+    ASSERT_TRUE(OnlyHeldLeft());
     bool reading = false;
     for (const SRow& row : page.rows) reading = reading || vkr::ui::WindowText(Item(row.control)) == "Loading...";
     if (reading) {
       ASSERT_TRUE(vkr::ui::Click(frame_->GetDlgItem(kOnlineSend)));
       vkr::ui::PumpUntilIdle();
     }
+    Channel().onDataExchange = nullptr;
     ASSERT_EQ(Channel().ReleaseHeldAnswers(), S_OK);
     ASSERT_TRUE(Quiet());
     Channel().wireBitsPerSecond = 0;
@@ -302,9 +328,9 @@ TEST_P(TypingWhileReading, EveryEntryTypedAtEveryMomentOfTheReadIsKeptAndSentOrT
       ASSERT_TRUE(Quiet());
     }
   }
-  EXPECT_GT(kept, 0u);
-  std::printf("%s%s: %zu entries took no typing while their values were on their way, %zu kept it\n", page.name,
-              refresh ? " (Refresh)" : "", refused, kept);
+  EXPECT_GT(moments, 0u) << "the read has fewer requests than its moments have shards";
+  std::printf("%s%s, %zu moments: %zu entries took no typing while their values were on their way, %zu kept it\n",
+              page.name, refresh ? " (Refresh)" : "", moments, refused, kept);
 }
 
 FrameChannel* g_releasing = nullptr;
@@ -363,17 +389,86 @@ TEST_P(ClosingWhileBusy, ARequestOnTheChannelCrashesNothingAndLosesNothing) {
   }
 }
 
+// A page's Refresh with its first answer held on the channel while the user clicks Refresh
+// again, whose read fills every field: each field shows the device's value, but the first read is
+// still out. The user types into an entry and clicks Send: nothing is written and the page says
+// why (written now, the held answer would come after the write and show the value the device held
+// before it). Once the answer is in, Send writes the entry, and the page shows what the
+// transmitter holds. Each page with the entry typed (its row).
+struct SStillOut {
+  const SPage* page;
+  std::size_t row;
+};
+
+class ReadStillOut : public LiveFrameTest, public ::testing::WithParamInterface<SStillOut> {
+ protected:
+  const SPage& ThePage() const override { return *GetParam().page; }
+};
+
+TEST_P(ReadStillOut, SendWritesNothingUntilTheAnswerIsIn) {
+  const SRow& entry = ThePage().rows[GetParam().row];
+  std::vector<bool> written(ThePage().rows.size(), false);
+  written[GetParam().row] = true;
+  frame_ = OpenFrame();
+  ASSERT_NE(frame_, nullptr);
+  ASSERT_TRUE(Quiet());
+  ASSERT_TRUE(vkr::ui::SelectItem(frame_->TreeControl(), static_cast<int>(ThePage().index)));
+  ASSERT_TRUE(Quiet());
+  const std::string before = vkr::ui::WindowText(Item(entry.control));
+  ASSERT_TRUE(HoldRequest(1, [&] { ASSERT_TRUE(vkr::ui::Click(frame_->GetDlgItem(kOnlineRefresh))); }));
+  ASSERT_TRUE(vkr::ui::Click(frame_->GetDlgItem(kOnlineRefresh)));
+  ASSERT_TRUE(OnlyHeldLeft());
+  ASSERT_EQ(Channel().HeldAnswers(), 1u);
+  ASSERT_EQ(vkr::ui::WindowText(Item(entry.control)), before);
+  ASSERT_TRUE(Enter(entry));
+
+  ASSERT_TRUE(vkr::ui::Click(frame_->GetDlgItem(kOnlineSend)));
+  vkr::ui::PumpUntilIdle();
+  EXPECT_EQ(MessageLine(), vkr::Utf16ToUtf8(vkr::dui::kNothingWrittenWhileReading));
+  EXPECT_EQ(Lines(device_->config), Lines(initial_));
+  ASSERT_EQ(Channel().ReleaseHeldAnswers(), S_OK);
+  ASSERT_TRUE(Quiet());
+  EXPECT_EQ(vkr::ui::WindowText(Item(entry.control)), entry.text);
+  EXPECT_TRUE(Changed(entry.control));
+
+  SendMessageW(frame_->m_hWnd, vkr::dui::kMessageLineText, 0, reinterpret_cast<LPARAM>(u""));
+  ASSERT_TRUE(vkr::ui::Click(frame_->GetDlgItem(kOnlineSend)));
+  ASSERT_TRUE(Quiet());
+  EXPECT_EQ(MessageLine(), "");
+  ExpectHeld(written);
+  // What the page shows: the text, or the number, written (a number with the page's decimals).
+  std::string shown = vkr::ui::WindowText(Item(entry.control));
+  shown.erase(shown.find_last_not_of(' ') + 1);
+  char* end = nullptr;
+  const double number = std::strtod(shown.c_str(), &end);
+  if (end && *end == '\0' && end != shown.c_str())
+    EXPECT_DOUBLE_EQ(number, std::strtod(entry.text, nullptr)) << shown;
+  else
+    EXPECT_EQ(shown, entry.text);
+  EXPECT_FALSE(Changed(entry.control));
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, ReadStillOut,
+                         ::testing::Values(SStillOut{&kPages[0], 2}, SStillOut{&kPages[1], 0}, SStillOut{&kPages[2], 1},
+                                           SStillOut{&kPages[3], 0}, SStillOut{&kPages[4], 0}),
+                         [](const ::testing::TestParamInfo<SStillOut>& info) {
+                           return std::string(info.param.page->name);
+                         });
+
 std::vector<SCase> Cases() {
   std::vector<SCase> cases;
   for (const SPage& page : kPages)
     for (const bool refresh : {false, true})
-      if (refresh || page.index != 0) cases.push_back({&page, refresh});
+      if (refresh || page.index != 0)
+        for (std::size_t shard = 0; shard < (refresh ? page.refreshShards : page.firstShowShards); ++shard)
+          cases.push_back({&page, refresh, shard});
   return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(Pages, TypingWhileReading, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<SCase>& info) {
-                           return std::string(info.param.page->name) + (info.param.refresh ? "Refresh" : "FirstShow");
+                           return std::string(info.param.page->name) + (info.param.refresh ? "Refresh" : "FirstShow") +
+                                  std::to_string(info.param.shard);
                          });
 INSTANTIATE_TEST_SUITE_P(Pages, ClosingWhileBusy, ::testing::ValuesIn(kPages),
                          [](const ::testing::TestParamInfo<SPage>& info) { return std::string(info.param.name); });
