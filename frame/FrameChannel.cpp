@@ -93,6 +93,17 @@ bool IsWarningResponse(std::uint8_t code) {
   return code == 8 || code == 14 || (code >= 24 && code <= 27) || code == 30 || code == 31 || code >= 96;
 }
 
+// The commands that write what the transmitter keeps: a setting, the loop current or its trims.
+bool IsWrite(int command) {
+  switch (command) {
+    case 6: case 17: case 18: case 19: case 22: case 34: case 35: case 40: case 44: case 45: case 46:
+    case 134: case 136: case 138:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // The channels whose timers are running, by timer id (timer procedures get only the id).
 std::mutex& TimerLock() {
   static std::mutex lock;
@@ -156,6 +167,16 @@ bool FrameChannel::AnyRequestPending(std::string* what) {
     }
     return true;
   }
+  return false;
+}
+
+bool FrameChannel::AnyDataExchangePending() {
+  const DWORD thread = GetCurrentThreadId();
+  std::lock_guard lock(ChannelsLock());
+  for (const FrameChannel* channel : LiveChannels())
+    if (channel->m_thread == thread &&
+        std::any_of(channel->m_pending.begin(), channel->m_pending.end(), [](const Pending& p) { return p.command >= 0; }))
+      return true;
   return false;
 }
 
@@ -497,6 +518,10 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
         connection->device->InjectFault(silent);
       }
       reply = connection->device->Execute(static_cast<std::uint8_t>(command), request, connection->primaryMaster);
+      // Done, with a word of warning: what the device took stays taken.
+      const bool warned = fault.kind == FaultKind::Warned || (warnEveryWrite && IsWrite(command));
+      if (warned && reply.answered && reply.communicationStatus == 0 && reply.commandResponse == 0)
+        reply.commandResponse = kWarnedResponseCode;
     }
     if (!reply.answered) failed("the device did not answer");
     else if (reply.communicationStatus != 0) failed("the device did not understand it (communication status " + std::to_string(reply.communicationStatus) + ")");
@@ -764,6 +789,8 @@ bool InjectNamedFault(FrameChannel& channel, int command, const std::string& kin
     fault.kind = FrameChannel::FaultKind::CommunicationError;
   else if (kind == "linkgone")
     fault.kind = FrameChannel::FaultKind::Disconnect;
+  else if (kind == "warned")
+    fault.kind = FrameChannel::FaultKind::Warned;
   else
     return false;
   // A lost answer is a communication error of its own, not the channel's "busy".
