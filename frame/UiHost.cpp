@@ -1123,7 +1123,13 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       std::printf("  item %d: (%s)\n", id, open ? "none" : "the user interface closed");
   }
   if (stopped.empty() && !open) std::printf("  the user interface closed itself\n");
-  if (dump) DumpItems(frame->activeX);
+  // What the user sees once what the last step set going is over, also after a step it could not
+  // take: a page still reading shows its placeholders only while its requests are on the channel.
+  if (dump) {
+    Settle();
+    toldLog.Note(*frame);
+    DumpItems(frame->activeX);
+  }
   // What the user was told, and what the transmitter holds.
   PrintTold(*frame, 0, "");
   const std::string transmitter = offline ? std::string() : TransmitterText(*device);
