@@ -290,7 +290,7 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     for page, items in pages:
         name = "f1p%d" % page if ui.name == "f1 all pages" else ui.name
         check_items(v, sweep, name, run, items, devices, typed, offline, linkgone,
-                    any(s[0] == "wait" for s in action.steps))
+                    any(s[0] == "wait" for s in action.steps), stale_commands(run, fault))
     check_marks(v, run, typed, after, explorer)
 
     if offline:
@@ -421,7 +421,19 @@ def holds(spec, device, value):
 PEN_BOXES = {411: 415, 413: 418, 420: 424, 427: 431, 433: 435}
 
 
-def check_items(v, sweep, name, run, items, devices, typed, offline, linkgone, waited):
+def stale_commands(run, fault):
+    """The commands whose last request in the run failed: a value the transmitter computes anew
+    (the level, the current) shown from an earlier answer is no longer its value."""
+    failed = {req for req, _ in run.not_done}
+    if fault and fault.split("=")[1] != "warned":
+        failed.add(fault.split("=")[0])
+    last = {}
+    for req in run.requests:
+        last[int(req.split("#")[0])] = req
+    return {c for c, req in last.items() if req in failed}
+
+
+def check_items(v, sweep, name, run, items, devices, typed, offline, linkgone, waited, stale):
     sent = {int(r.split("#")[0]) for r in run.requests}
     status_args = sweep.state.status
     for (c, iid), it in items.items():
@@ -461,6 +473,10 @@ def check_items(v, sweep, name, run, items, devices, typed, offline, linkgone, w
                 v.fail("blank", iid, "item %d (%s) is blank: no value and no word why" % (iid, spec.name))
             continue
         if iid in typed and c == 0 and same_entry(text, typed[iid]):
+            continue
+        if spec.kind == "model" and spec.cmd in stale:
+            v.fail("stale", iid, "item %d (%s) shows %r after its last read (command %d) failed" % (
+                iid, spec.name, text, spec.cmd))
             continue
         label = items.get((c, spec.label), {}).get("text") if spec.label else None
         if not shows(text, [spec.expected(d) for d in devices], label, spec):

@@ -168,7 +168,7 @@ OLDER = {  # every setting the pages show differs from what the project holds
     "tagDescriptorDate": (tx.pack_ascii("OLD-7", 6) + tx.pack_ascii("OLDER TANK", 12) + bytes([3, 4, 125])).hex().upper(),
     "finalAssembly": "000063", "longTag": b"OLDER LONG TAG".ljust(32, b"\0").hex().upper(),
     "displaySettings": "04020302050000000000", "echoSettings": "64013ECCCCCD3DCCCCCD",
-    "memory": with_word(0x007C, 0x4000),
+    "memory": with_word(0x007C, 0x4000), "loopCurrentMode": "00",
 }
 MM = {"pvUnit": "31", "rangeUnit": "31", "upperRange": scaled(1000), "lowerRange": scaled(1000),
       "limitsUnit": "31", "upperSensorLimit": scaled(1000), "lowerSensorLimit": scaled(1000),
@@ -613,11 +613,11 @@ def cases_of(sweep, ui, explorer):
             for kind in kinds_for(sweep, ui, command, counts[command], write):
                 cases.append((a, "%s=%s" % (req, kind)))
         # An entry typed after its own value could not be read, then sent: each read of the look
-        # that fills it fails, one way a read.
+        # that fills it fails, one way a read (in the default state each read of the look).
         if len(typed) == 1 and typed[0] in explorer.items and a.what.startswith("type "):
             read = explorer.items[typed[0]].cmd
             for req in look:
-                if int(req.split("#")[0]) == read:
+                if int(req.split("#")[0]) == read or not sweep.state.rotate:
                     h = zlib.crc32(("%s %s %s" % (sweep.state.name, a.describe(), req)).encode())
                     cases.append((a, "%s=%s" % (req, KINDS[h % len(KINDS)])))
     return cases
