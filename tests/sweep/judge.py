@@ -81,6 +81,8 @@ PARAM_BYTES = {
 CLICK_LINES = {546: ("displaySettings",), 377: ("fixedCurrent",), 6315: ("fixedCurrent", "zeroTrim", "gainTrim"),
                608: ("fixedCurrent",), 600: ("fixedCurrent",), 601: ("fixedCurrent", "zeroTrim", "gainTrim"),
                682: ()}
+# Lines of the transmitter's memory that hold several items, written as one record.
+SHARED_LINES = ("tagDescriptorDate", "displaySettings", "echoSettings")
 # The controls a page opens, known by an item of their own.
 OPENED = {375: "f4", 301: "f4", 6314: "f7", 6316: "f7", 6354: "f8"}
 
@@ -267,12 +269,14 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     after = tx.lines_of(run.device) if run.device else before
     devices = [before, after] if not offline else []
     typed = typed_of(action)
-    # A level the page kept within the sensor's limits, and said so, is the user's entry now.
+    # A level the page kept within the sensor's limits, and said so, is the user's entry now; the
+    # limit is the transmitter's.
     for _, text in notices(run):
-        for name, value in re.findall(r"([A-Z][\w ]*?) was set to (-?[\d.]+) \S+, the sensor's limit", text):
+        for name, value, unit in re.findall(r"([A-Z][\w ]*?) was set to (-?[\d.]+) (\S+), the sensor's limit", text):
             for spec in explorer.items.values():
                 if spec.name == name and spec.item in typed:
                     typed[spec.item] = value
+            check_limit(v, name, value, unit, devices)
     refused_typing = "has no item" in run.last and "that takes" in run.last
     failed = {req for req, _ in run.not_done}
     linkgone = any("link to the device" in why for _, why in run.not_done)
@@ -360,9 +364,22 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
                 continue
             if holds(spec, after, value) or it["text"] in PLACEHOLDERS:
                 continue
-            if not same_entry(it["text"], value) and not shows(it["text"], [spec.expected(after)], None, spec):
+            if not same_entry(it["text"], value):
                 v.fail("lost", iid, "item %d shows %r, the user typed %r and the transmitter did not take it" % (
                     iid, it["text"], value))
+
+
+def check_limit(v, name, value, unit, devices):
+    """A level set to "the sensor's limit" names a limit the transmitter gave."""
+    shown = tx.UNIT_OF_TEXT.get(unit)
+    for d in devices:
+        for line in ("upperSensorLimit", "lowerSensorLimit"):
+            limit = tx.convert(tx.f32(tx.raw(d, line)), tx.u8(d, "limitsUnit"), shown) if shown else None
+            if limit is not None and abs(float(value) - limit) <= 0.0005 + 1e-5 * abs(limit):
+                return
+    v.fail("invented", name, "says %s was set to %s %s, the sensor's limit, which is no limit the transmitter "
+           "gave (%s)" % (name, value, unit, " / ".join("%s %s" % (d.get("upperSensorLimit"), d.get("lowerSensorLimit"))
+                                                         for d in devices)))
 
 
 def fixed_may_be(run, fault, position):
@@ -627,6 +644,22 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
         if line not in allowed:
             v.fail("unasked", line, "the transmitter's %s changed (%s -> %s), which nobody asked for" % (
                 line, before.get(line), after.get(line)))
+    # A write that carries other items with the typed one leaves their bytes as they were.
+    spans = {}
+    for iid in typed:
+        spec = explorer.items.get(iid)
+        if spec is not None and spec.writes and spec.line in SHARED_LINES:
+            size = 4 if spec.kind == "float" else spec.size
+            spans.setdefault(spec.line, set()).update(range(spec.at, spec.at + size))
+    converted = any(explorer.items.get(i) is not None and explorer.items[i].writes == 44 for i in typed)
+    for line, kept in spans.items():
+        if line not in changed or (converted and line == "echoSettings"):
+            continue
+        a, b = tx.raw(before, line), tx.raw(after, line)
+        moved = [i for i in range(max(len(a), len(b))) if i not in kept and a[i:i + 1] != b[i:i + 1]]
+        if moved:
+            v.fail("unasked", line, "the transmitter's %s changed in bytes %s, which the user did not type (%s -> %s)" % (
+                line, ",".join(str(i) for i in moved), before.get(line), after.get(line)))
     # What it holds now is what was typed.
     for iid, value in typed.items():
         spec = explorer.items.get(iid)

@@ -209,6 +209,7 @@ class Sweep:
         self.env = dict(os.environ, VKR_REGISTRY=os.path.join(self.root, "registry.reg"),
                         VKR_DRIVE_ROOT=os.path.join(self.root, "drives"))
         self.lock = threading.Lock()
+        self.slots = threading.Semaphore(max(1, jobs))
         self.counter = 0
         self.runs = 0
         self.failures = {}   # line -> the judge's source line that found it
@@ -218,7 +219,9 @@ class Sweep:
         shutil.rmtree(self.root, ignore_errors=True)
 
     def call(self, args, timeout=600):
-        p = subprocess.run([self.host] + args, env=self.env, capture_output=True, text=True, timeout=timeout)
+        # At most `jobs` runs of the host at once, whichever user interface or case asks.
+        with self.slots:
+            p = subprocess.run([self.host] + args, env=self.env, capture_output=True, text=True, timeout=timeout)
         return p.returncode, p.stdout, p.stderr
 
     def folder(self, name):
@@ -518,6 +521,10 @@ class Explorer:
                                     "choose %d=%s" % (e, v), "steps"))
                     continue
                 out.append(((c, e, it, commit), "type %d" % e, "typed"))
+                # A level at the sensor's own edge, in the unit shown, with every digit.
+                edge = self.edge_value(items, c, e)
+                if edge and commit:
+                    out.append((prefix + [("type", e, edge), ("click", commit)], "type %d at the edge" % e, "steps"))
             if depth == 0 and len(new_entries) >= 2 and commit:
                 two = self.two_entries(items, c, new_entries)
                 if two:
@@ -532,6 +539,17 @@ class Explorer:
                     continue
                 out.append((prefix + [("click", b)], "click %d" % b, "steps"))
         return out
+
+    def edge_value(self, items, c, e):
+        spec = self.items.get(e)
+        if spec is None or spec.line not in ("upperRange", "lowerRange") or not spec.label:
+            return None
+        unit = tx.UNIT_OF_TEXT.get(items.get((c, spec.label), {}).get("text", "").strip())
+        dev = tx.lines_of(self.sweep.golden_device)
+        limit = tx.f32(tx.raw(dev, "upperSensorLimit" if spec.line == "upperRange" else "lowerSensorLimit"))
+        if unit is None or limit is None:
+            return None
+        return "%.9g" % tx.convert(limit, tx.u8(dev, "limitsUnit"), unit)
 
     def two_entries(self, items, c, entries):
         picked, commands = [], set()
@@ -718,8 +736,8 @@ def user_interfaces(sweep):
 
 
 # The weight of each user interface's sweep, as measured, for sharding.
-WEIGHTS = {"f1p0": 9, "f1p1": 4, "f1p2": 1, "f1p3": 7, "f1p4": 5, "f1p5": 1, "f1p6": 3, "f1p7": 9, "f1p8": 1,
-           "f1p9": 1, "f2": 3, "f3": 1, "f4": 3, "f5": 9, "f6": 1, "f7": 3, "f8": 1, "all": 3}
+WEIGHTS = {"f1p0": 250, "f1p1": 105, "f1p2": 38, "f1p3": 265, "f1p4": 130, "f1p5": 39, "f1p6": 93, "f1p7": 210,
+           "f1p8": 33, "f1p9": 40, "f2": 34, "f3": 4, "f4": 120, "f5": 215, "f6": 1, "f7": 175, "f8": 7, "all": 76}
 
 
 def shard(names, k, n):
@@ -770,7 +788,7 @@ def main():
                     return 0, 0
                 return sweep_ui(sweep, pool, ui, args)
             # The user interfaces side by side, their cases in the same pool.
-            outer = concurrent.futures.ThreadPoolExecutor(max_workers=max(1, min(len(mine), args.jobs // 2 or 1)))
+            outer = concurrent.futures.ThreadPoolExecutor(max_workers=max(1, min(len(mine), args.jobs)))
             futures = {}
             for name in mine:
                 if name == "all":

@@ -59,6 +59,9 @@ def main():
     if not os.path.exists(os.path.join(tree, "CMakeLists.txt")):
         shutil.copytree(ROOT, tree, dirs_exist_ok=True,
                         ignore=shutil.ignore_patterns(".git", "build", "build-*", "*.png"))
+    # The sweep as it stands here, whatever a kept tree held.
+    shutil.copytree(HERE, os.path.join(tree, "tests", "sweep"), dirs_exist_ok=True,
+                    ignore=shutil.ignore_patterns("__pycache__"))
     launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else []
     sh(["cmake", "-S", tree, "-B", os.path.join(tree, "build"), "-G", "Ninja"] + launcher)
     build(tree)
