@@ -346,6 +346,17 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
         if "may still be fixed" in text and not fixed_may_be(run, fault, _):
             v.fail("told as", "fixed", "says the loop current may still be fixed while the transmitter surely "
                    "did not fix it (%s)" % ("; ".join("%s: %s" % x for x in run.not_done) or "all done"))
+    # What the user typed and sent that the transmitter does not hold is told as not written.
+    committed = any(s[0] == "click" for s in action.steps) and agreed(action)
+    if committed and not refused_typing and ui.name != "f5":
+        for iid, value in typed.items():
+            spec = explorer.items.get(iid)
+            if spec is None or not spec.writes or holds(spec, after, value) or (0, iid) not in run.items:
+                continue
+            words = KIND_WORDS["write"] + ("not valid", "not sent")
+            if not any(any(w in t for w in words) and spec.name.lower() in t.lower() for _, t in told):
+                v.fail("told", iid, "%s was typed %r and sent, the transmitter does not hold it, and nothing says it "
+                       "was not written (told: %s)" % (spec.name, value, " / ".join(t for _, t in told) or "nothing"))
     check_success_after_failure(v, run, failed, typed, explorer)
     check_told_once(v, run)
 
@@ -362,7 +373,7 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
             spec = explorer.items.get(iid)
             if it is None or spec is None or it["cls"] not in ("Edit", "ComboBox"):
                 continue
-            if holds(spec, after, value) or it["text"] in PLACEHOLDERS:
+            if holds(spec, after, value):
                 continue
             if not same_entry(it["text"], value):
                 v.fail("lost", iid, "item %d shows %r, the user typed %r and the transmitter did not take it" % (
@@ -610,11 +621,15 @@ def check_success_after_failure(v, run, failed, typed, explorer):
 
 
 def check_told_once(v, run):
+    """One failure, one message: the same message twice within one step of the user."""
     seen = {}
+    step = 0
     for line in run.journal:
-        if re.match(r"^message (box )?(\S+ )?buttonsOk ", line):
-            seen[line] = seen.get(line, 0) + 1
-    for line, n in seen.items():
+        if line.startswith("step "):
+            step += 1
+        elif re.match(r"^message (box )?(\S+ )?buttonsOk ", line):
+            seen[(step, line)] = seen.get((step, line), 0) + 1
+    for (_, line), n in seen.items():
         if n > 1:
             v.fail("told once", line, "told %d times: %s" % (n, line))
 
@@ -709,6 +724,9 @@ def check_data_set(v, sweep, ui, action, run, before, after, typed):
             own.add(tx.OFFLINE_ITEMS[iid][0])
     if agreed(action) and 546 in clicks_of(action):
         own.add("displaySettings")
+    # A unit change the transmitter took converts the distances it keeps: they move without a write.
+    if "pvUnit" in own or any(tx.OFFLINE_WRITES.get(i) == 44 for i in typed):
+        own -= set(tx.UNIT_CHANGE_LINES) - {"pvUnit"}
     if applies and any("did not go through" in t for _, t in notices(run)):
         own = set()  # a download that failed part-way leaves part of it, and says so
     for param, spans in PARAM_BYTES.items():

@@ -635,9 +635,11 @@ def cases_of(sweep, ui, explorer):
         if len(typed) == 1 and typed[0] in explorer.items and a.what.startswith("type "):
             read = explorer.items[typed[0]].cmd
             for req in look:
-                if int(req.split("#")[0]) == read or not sweep.state.rotate:
+                own_read = int(req.split("#")[0]) == read
+                if own_read or not sweep.state.rotate:
                     h = zlib.crc32(("%s %s %s" % (sweep.state.name, a.describe(), req)).encode())
-                    cases.append((a, "%s=%s" % (req, KINDS[h % len(KINDS)])))
+                    kinds = {KINDS[h % len(KINDS)]} | ({"linkgone"} if own_read else set())
+                    cases += [(a, "%s=%s" % (req, kind)) for kind in sorted(kinds)]
     return cases
 
 
