@@ -83,6 +83,9 @@ CLICK_LINES = {546: ("displaySettings",), 377: ("fixedCurrent",), 6315: ("fixedC
                682: ()}
 # Lines of the transmitter's memory that hold several items, written as one record.
 SHARED_LINES = ("tagDescriptorDate", "displaySettings", "echoSettings")
+# What the entries of the loop current's controls and the Digitize distance set going.
+TYPED_LINES = {375: ("fixedCurrent",), 301: ("fixedCurrent",), 6314: ("fixedCurrent",),
+               6316: ("fixedCurrent", "zeroTrim", "gainTrim"), 547: ("displaySettings",)}
 # The controls a page opens, known by an item of their own.
 OPENED = {375: "f4", 301: "f4", 6314: "f7", 6316: "f7", 6354: "f8"}
 
@@ -440,7 +443,9 @@ def holds(spec, device, value):
     if e[0] == "text":
         return e[1].strip().lower() == value.strip().lower()
     try:
-        return abs(float(value) - e[1]) <= 0.0005 + 1e-5 * abs(e[1])
+        # A setting kept in steps (the sensitivity's 0.4 %) holds the step nearest the typed number.
+        step = spec.scale / 2 if spec.scale != 1.0 else 0.0005
+        return abs(float(value) - e[1]) <= step + 1e-5 * abs(e[1])
     except ValueError:
         return False
 
@@ -643,6 +648,7 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
         spec = explorer.items.get(iid)
         if spec is not None:
             allowed |= set(tx.lines_written_by(spec))
+        allowed |= set(TYPED_LINES.get(iid, ()))
         if ui.name == "f5" and iid in tx.OFFLINE_ITEMS:
             allowed |= set(tx.OFFLINE_ITEMS[iid])
     if agreed(action):

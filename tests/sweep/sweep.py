@@ -53,6 +53,8 @@ COMMIT_TEXTS = ("Send", "OK", "Enter")
 MAX_ACTIONS = 64   # per user interface
 WAIT_MS = 11000    # the Process page's two cyclic rounds, the frame's distance reading once
 STATUS_BYTES = "06000100"
+# The loop current's commands: a level fixed, the trims. Each fails once a request of the control.
+LOOP_COMMANDS = (40, 45, 46)
 
 
 # ---- A run of the host ---------------------------------------------------------------------------
@@ -212,6 +214,7 @@ class Sweep:
         self.slots = threading.Semaphore(max(1, jobs))
         self.counter = 0
         self.runs = 0
+        self.runs_of = {}
         self.failures = {}   # line -> the judge's source line that found it
         self.cases = 0
 
@@ -322,6 +325,7 @@ class Sweep:
         shutil.rmtree(folder, ignore_errors=True)
         with self.lock:
             self.runs += 1
+            self.runs_of[ui.name] = self.runs_of.get(ui.name, 0) + 1
         return r
 
     def fail(self, key, example):
@@ -399,7 +403,7 @@ def values_for(it, ui_items, item_id):
     fmt = "%%.%df" % decimals
     step = 10 ** -decimals if decimals else 1
     out = []
-    for c in ([value * 0.9, value + 0.5, value - step] if decimals else [value + 1, value - 1]):
+    for c in ([value + 0.5, value * 0.9, value - step] if decimals else [value + 1, value - 1]):
         t = fmt % c
         if t != text and t not in out and not t.startswith("-"):
             out.append(t)
@@ -466,7 +470,8 @@ class Explorer:
             s = steps + [("type", item_id, value)] + ([("click", commit)] if commit else [])
             answers, r = self.settle(s, base_answers)
             chosen = (s, answers, r)
-            if r.device != r.device_before or r.project != r.project_before or r.code == 0:
+            refused = any(re.search(r"not valid|must lie|not a number", t) for _, t in judge.notices(r))
+            if r.device != r.device_before or r.project != r.project_before or (r.code == 0 and not refused):
                 break
         return chosen
 
@@ -481,7 +486,7 @@ class Explorer:
                     if len(self.actions) >= MAX_ACTIONS:
                         break
                     if kind == "typed":
-                        found = self.typed_value(prefix, *steps)
+                        found = self.typed_value(prefix, *steps, base_answers=answers)
                         if not found:
                             continue
                         s, ans, r = found
@@ -608,6 +613,7 @@ def cases_of(sweep, ui, explorer):
     action, every other request once in the user interface (the first action that sends it)."""
     seen = set()
     cases = []
+    first_typed = False
     look = explorer.look.requests
     for a in explorer.actions:
         reqs = a.run.requests
@@ -621,7 +627,9 @@ def cases_of(sweep, ui, explorer):
             command, occurrence = (int(x) for x in req.split("#"))
             counts[command] = counts.get(command, 0) + 1
             write = command in judge.WRITES
-            if write and (command in own_writes or not own_writes and typed):
+            if command in LOOP_COMMANDS and ui.function == 1:
+                continue  # the loop test and the trim fail on their own (functions 4 and 7)
+            if write and command not in LOOP_COMMANDS and (command in own_writes or not own_writes and typed):
                 key = None  # the write of what this action typed: failed in this action
             else:
                 key = (command, counts[command])
@@ -631,12 +639,15 @@ def cases_of(sweep, ui, explorer):
             for kind in kinds_for(sweep, ui, command, counts[command], write):
                 cases.append((a, "%s=%s" % (req, kind)))
         # An entry typed after its own value could not be read, then sent: each read of the look
-        # that fills it fails, one way a read (in the default state each read of the look).
+        # that fills it fails, one way a read (in the default state each read of the look, for the
+        # first entry of the user interface and each level at the sensor's edge).
         if len(typed) == 1 and typed[0] in explorer.items and a.what.startswith("type "):
             read = explorer.items[typed[0]].cmd
+            every = not sweep.state.rotate and (a.what.endswith("at the edge") or not first_typed)
+            first_typed = True
             for req in look:
                 own_read = int(req.split("#")[0]) == read
-                if own_read or not sweep.state.rotate:
+                if own_read or every:
                     h = zlib.crc32(("%s %s %s" % (sweep.state.name, a.describe(), req)).encode())
                     kinds = {KINDS[h % len(KINDS)]} | ({"linkgone"} if own_read else set())
                     cases += [(a, "%s=%s" % (req, kind)) for kind in sorted(kinds)]
@@ -738,8 +749,8 @@ def user_interfaces(sweep):
 
 
 # The weight of each user interface's sweep, as measured, for sharding.
-WEIGHTS = {"f1p0": 250, "f1p1": 105, "f1p2": 38, "f1p3": 265, "f1p4": 130, "f1p5": 39, "f1p6": 93, "f1p7": 210,
-           "f1p8": 33, "f1p9": 40, "f2": 34, "f3": 4, "f4": 120, "f5": 215, "f6": 1, "f7": 175, "f8": 7, "all": 76}
+WEIGHTS = {"f1p0": 229, "f1p1": 122, "f1p2": 38, "f1p3": 200, "f1p4": 118, "f1p5": 39, "f1p6": 94, "f1p7": 108,
+           "f1p8": 33, "f1p9": 40, "f2": 34, "f3": 4, "f4": 30, "f5": 238, "f6": 1, "f7": 75, "f8": 7, "all": 76}
 
 
 def shard(names, k, n):
@@ -801,7 +812,8 @@ def main():
                 a, c = futures[name].result()
                 total_actions += a
                 total_cases += c
-                print("%s %s: %d actions, %d failing-request cases" % (args.state, name, a, c), flush=True)
+                print("%s %s: %d actions, %d failing-request cases, %d runs" % (
+                    args.state, name, a, c, sweep.runs_of.get("f1 all pages" if name == "all" else name, 0)), flush=True)
             outer.shutdown()
         print("sweep %s %s: %d user interfaces, %d actions, %d cases, %d runs of the host, %.0f s, %d faults found" % (
             args.state, args.shard, len(mine), total_actions, total_cases, sweep.runs, time.time() - started,
