@@ -87,8 +87,16 @@ std::string ErrorDocument(const std::string& word, const std::string& tag, const
   return doc + "/></FDT>";
 }
 
-// The warning a "warned" request is answered with: "update failure" (the device did it).
-constexpr std::uint8_t kWarningResponse = 8;
+// The commands that write what the transmitter keeps: a setting, the loop current or its trims.
+bool IsWrite(int command) {
+  switch (command) {
+    case 6: case 17: case 18: case 19: case 22: case 34: case 35: case 40: case 44: case 45: case 46:
+    case 134: case 136: case 138:
+      return true;
+    default:
+      return false;
+  }
+}
 
 // The channels whose timers are running, by timer id (timer procedures get only the id).
 std::mutex& TimerLock() {
@@ -158,6 +166,16 @@ bool FrameChannel::AnyRequestPending(std::string* what) {
     }
     return true;
   }
+  return false;
+}
+
+bool FrameChannel::AnyDataExchangePending() {
+  const DWORD thread = GetCurrentThreadId();
+  std::lock_guard lock(ChannelsLock());
+  for (const FrameChannel* channel : LiveChannels())
+    if (channel->m_thread == thread &&
+        std::any_of(channel->m_pending.begin(), channel->m_pending.end(), [](const Pending& p) { return p.command >= 0; }))
+      return true;
   return false;
 }
 
@@ -561,13 +579,12 @@ HRESULT FrameChannel::TransactionRequest(BSTR invokeId, BSTR document, VARIANT_B
         silent.command = command;
         silent.silent = true;
         connection->device->InjectFault(silent);
-      } else if (fault.kind == FaultKind::Warned) {
-        CommandFault warned;
-        warned.command = command;
-        warned.commandResponse = kWarningResponse;
-        connection->device->InjectFault(warned);
       }
       reply = connection->device->Execute(static_cast<std::uint8_t>(command), request, connection->primaryMaster);
+      // Done, with a word of warning: what the device took stays taken.
+      const bool warned = fault.kind == FaultKind::Warned || (warnEveryWrite && IsWrite(command));
+      if (warned && reply.answered && reply.communicationStatus == 0 && reply.commandResponse == 0)
+        reply.commandResponse = kWarnedResponseCode;
     }
     if (!reply.answered) failed("the device did not answer");
     else if (reply.communicationStatus != 0) failed("the device did not understand it (communication status " + std::to_string(reply.communicationStatus) + ")");

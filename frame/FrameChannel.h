@@ -75,8 +75,8 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
                          // the DTM, so later requests on it are refused
     Silent,              // the device hears the request and does not answer: the master's time
                          // runs out (a CommunicationError "timeout"); data exchanges only
-    Warned,              // the device runs the request and answers with response code 8, a
-                         // warning; data exchanges only
+    Warned,              // the device does what it was asked and answers with a warning
+                         // (response code 8, "set to nearest possible value"); data exchanges only
   };
   struct Fault {
     FaultKind kind = FaultKind::None;
@@ -114,6 +114,9 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   HRESULT supportedProtocolsResult = S_OK;
   std::deque<Fault> faults;
   Fault alwaysFault;
+  // Every write the device takes (a setting, the loop current or its trims) is answered with the
+  // warning response code 8.
+  bool warnEveryWrite = false;
   // The devices on the bus; connect picks one by long address, else by polling address.
   std::vector<std::shared_ptr<SimulatedDevice>> devices;
 
@@ -135,6 +138,8 @@ class FrameChannel : public vkr::Implements<IFdtCommunication> {
   // Whether any channel of the calling thread has a request on the way that is still to be
   // answered; *what then names the oldest ("the answer to command 35").
   static bool AnyRequestPending(std::string* what);
+  // Whether a channel of the calling thread has a HART request (a data exchange) on the way.
+  static bool AnyDataExchangePending();
   std::vector<Record> calls;
   std::vector<Record> answers;
   // Requests refused and why: "TransactionRequest: invalid document: ...".
@@ -268,10 +273,12 @@ bool IsWarningResponse(std::uint8_t code);
 // Makes a request of `command` fail as the host's --fault KIND names it: "silent" (the
 // transmitter does not answer), "busy", "refused" (the channel refuses it), "lost" (a communication
 // error of its own) or "linkgone" (the link is lost); or "warned": the transmitter does it and
-// answers with a warning (response code 8). `occurrence` 0 is the next request of the
-// command, N its Nth since the channel's count began. False for a KIND that is none of these.
+// answers with a warning (response code 8). `occurrence` 0 is the next request of the command, N
+// its Nth since the channel's count began. False for a KIND that is none of these.
 bool InjectNamedFault(FrameChannel& channel, int command, const std::string& kind, std::size_t occurrence = 0);
 // The fault kinds the host's --fault names, in the order its usage lists them.
 inline constexpr const char* kNamedFaultKinds[] = {"silent", "busy", "refused", "lost", "linkgone", "warned"};
+// HART's "warning: set to nearest possible value", the warning a "warned" request is answered with.
+inline constexpr std::uint8_t kWarnedResponseCode = 8;
 
 }  // namespace vkr::frame

@@ -7,14 +7,21 @@
 
 namespace vkr::frame {
 
-bool WaitUntilQuiet(DWORD maxMs, std::string* busy) {
+bool WaitUntilQuiet(DWORD maxMs, std::string* busy, bool answersOut) {
   // The limit runs on the real clock: a test's fake tick count must not make the wait endless.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
   for (;;) {
     vkr::ui::PumpUntilIdle();
     std::string pending;
     const bool answering = FrameChannel::AnyRequestPending(&pending);
-    if (!answering && vkr::platform::ProcessIsIdle()) return true;
+    const bool idle = vkr::platform::ProcessIsIdle();
+    if (idle && (!answering || (answersOut && FrameChannel::AnyDataExchangePending()))) return true;
+    // On the fake clock an answer due later comes only when the clock moves: to the next timer.
+    DWORD next = 0;
+    if (idle && vkr::platform::IsFakeTickCount() && vkr::platform::TicksUntilNextTimer(&next) && next <= maxMs) {
+      vkr::platform::AdvanceTickCount(next);
+      continue;
+    }
     if (std::chrono::steady_clock::now() >= deadline) {
       if (busy) *busy = answering ? pending : "the DTM's threads, which were still at work";
       return false;

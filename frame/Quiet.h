@@ -15,6 +15,10 @@ inline constexpr DWORD kQuietLimitMs = 120000;
 // process is quiet: no request of a channel of this thread is still to be answered, no thread has
 // a message queued or anything else to do now (a timer that is not yet due does not count). True
 // when it is; false when `maxMs` passed first, with *busy naming what was still going on.
-bool WaitUntilQuiet(DWORD maxMs = kQuietLimitMs, std::string* busy = nullptr);
+// Under the fake clock, while only answers on their way are left (a delayed answer), the wait moves
+// the clock on to the next due timer, as time would pass. With `answersOut`, the wait ends as soon
+// as nothing is left but answers on their way of which one is a HART request's: the DTM sent what
+// it could and waits for the device.
+bool WaitUntilQuiet(DWORD maxMs = kQuietLimitMs, std::string* busy = nullptr, bool answersOut = false);
 
 }  // namespace vkr::frame

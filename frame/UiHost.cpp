@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "frame/ActiveXHost.h"
 #include "frame/FrameDocuments.h"
@@ -108,6 +110,23 @@ bool Settle() {
   return false;
 }
 
+// Lets `ms` of the user interface's time pass on the fake clock, with its timers served: the clock
+// moves from one due timer to the next, and what each set going settles before the next, so the
+// same timers fire the same number of times, on any machine. False when the DTM did not settle.
+bool LetTimePass(DWORD ms) {
+  DWORD left = ms;
+  for (;;) {
+    if (!Settle()) return false;
+    DWORD next = 0;
+    if (!vkr::platform::TicksUntilNextTimer(&next) || next > left) {
+      vkr::platform::AdvanceTickCount(left);
+      return Settle();
+    }
+    vkr::platform::AdvanceTickCount(next);
+    left -= next;
+  }
+}
+
 // Renders the frame window once what the opening or the last step set going has settled.
 bool Render(HWND window, const std::string& png) {
   Settle();
@@ -177,7 +196,8 @@ void SelectPage(HWND window, const std::string& page) {
 // Selects the tree items the command line asks for (a page as a person clicks it) and renders the
 // frame with each; without --page the frame as it opened. False when a picture failed; *badPage
 // when the frame has no such page.
-bool RenderPages(HWND window, const std::string& png, const std::string& page, bool* badPage) {
+bool RenderPages(HWND window, const std::string& png, const std::string& page, bool* badPage,
+                 const std::function<void()>& afterEachPage = {}) {
   *badPage = false;
   if (page.empty()) return Render(window, png);
   HWND tree = nullptr;
@@ -201,15 +221,17 @@ bool RenderPages(HWND window, const std::string& png, const std::string& page, b
     if (!Render(window, file)) return false;
     std::printf("  page %d \"%s\" rendered to %s\n", static_cast<int>(index), ItemText(tree, items[index]).c_str(),
                 file.c_str());
+    if (afterEachPage) afterEachPage();
   }
   return true;
 }
 
 // One step of the user's work in an open control, in command-line order.
 struct Action {
-  enum class Kind { Type, Click } kind = Kind::Click;
-  int id = 0;
+  enum class Kind { Type, Click, Wait } kind = Kind::Click;
+  int id = 0;  // Wait: the milliseconds
   std::string text;
+  bool now = false;  // taken at once, not after the DTM settled: while its requests are on the channel
 };
 
 // The item below `root` with that control id, the nearest first: a dialog's own items come before
@@ -605,8 +627,9 @@ int MessageBoxResult(const std::string& button) {
 // Prints every item a user sees in the open controls, as the user sees it, one a line:
 // "  shown C ID CLASS FLAGS \"TEXT\"", C the control's place in opening order, FLAGS
 // "enabled" or "greyed", then "readonly" for an edit that takes no typing, "checked" for a checked
-// button and "mark=N" for the status icon beside it (the icon's resource number). Labels are
-// items too; the inner windows of a combo box are not.
+// button, "mark=N" for the status icon beside it (the icon's resource number), and for a picture
+// (a lamp) "image=N" or "icon=N", the bitmap or icon resource it shows (0: none). Labels are items
+// too; the inner windows of a combo box are not.
 void DumpItems(const ActiveXHost& activeX) {
   const std::vector<ActiveXHost::OpenControl>& open = activeX.OpenControls();
   for (std::size_t c = 0; c < open.size(); ++c) {
@@ -639,6 +662,13 @@ void DumpItems(const ActiveXHost& activeX) {
       if (name == "Button" && SendMessageA(item, BM_GETCHECK, 0, 0) == BST_CHECKED) flags += ",checked";
       if (name == "Button" && (style & BS_TYPEMASK) == BS_GROUPBOX) flags += ",group";
       if (const auto mark = marks.find(item); mark != marks.end()) flags += ",mark=" + std::to_string(mark->second);
+      // What a lamp or picture shows: the bitmap or icon resource it holds now (0: none).
+      if (name == "Static" && (style & SS_TYPEMASK) == SS_BITMAP)
+        flags += ",image=" + std::to_string(vkr::ui::BitmapResourceId(
+                                 reinterpret_cast<HBITMAP>(SendMessageA(item, STM_GETIMAGE, IMAGE_BITMAP, 0))));
+      if (name == "Static" && (style & SS_TYPEMASK) == SS_ICON)
+        flags += ",icon=" + std::to_string(vkr::ui::IconResourceId(
+                                reinterpret_cast<HICON>(SendMessageA(item, STM_GETIMAGE, IMAGE_ICON, 0))));
       std::string text;
       for (char ch : vkr::ui::WindowText(item)) text += ch == '\n' ? std::string("\\n") : ch == '\r' ? std::string() : std::string(1, ch);
       // A list's entries, for a reader that chooses another one.
@@ -675,11 +705,13 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   DWORD wireBitsPerSecond = 0;
   std::deque<std::string> answers;  // the user's answers to the questions, in order (button words)
   bool projectGiven = false;
+  bool now = false;  // --now: the next --type or --click is taken at once
+  bool warnEveryWrite = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& a = arguments[i];
     const bool takesValue = a == "--type" || a == "--read" || a == "--png" || a == "--project" || a == "--device" || a == "--class" ||
                             a == "--additional-status" || a == "--click" || a == "--page" || a == "--language" ||
-                            a == "--fault" || a == "--answer" || a == "--wire-delay";
+                            a == "--fault" || a == "--answer" || a == "--wire-delay" || a == "--wait";
     if (takesValue && ValueMissing(arguments, i)) return Usage(a + " needs a value");
     const std::string value = takesValue ? arguments[i + 1] : std::string();
     if (takesValue) ++i;
@@ -693,9 +725,17 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       dump = true;
     } else if (a == "--journal") {
       journal = true;
+    } else if (a == "--now") {
+      now = true;
+    } else if (a == "--wait") {
+      if (!IsNumber(value) || value.size() > 7 || std::atol(value.c_str()) > 3600000)
+        return Usage("--wait takes the milliseconds to let pass (0 to 3600000), not " + value);
+      if (now) return Usage("--now goes before a --type or --click, not before --wait");
+      actions.push_back(Action{Action::Kind::Wait, std::atoi(value.c_str()), {}});
     } else if (a == "--type") {
       Action typing;
       if (!ParseTyping(value, &typing)) return Usage("--type takes ID=TEXT (ID a number), not " + value);
+      typing.now = std::exchange(now, false);
       actions.push_back(typing);
     } else if (a == "--answer") {
       answers.push_back(AnswerButton(value));
@@ -714,10 +754,14 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
         return Usage("--language takes a language id (a number such as 1031), not " + value);
       language = static_cast<LCID>(std::strtoul(value.c_str(), nullptr, 10));
     } else if (a == "--fault") {
+      if (value == "writes=warned") {
+        warnEveryWrite = true;
+        continue;
+      }
       NamedFault fault;
       if (!ParseFault(value, &fault.command, &fault.occurrence, &fault.kind))
         return Usage("--fault takes COMMAND[#N]=KIND (COMMAND 0-255, N from 1: its Nth request; KIND silent, busy, "
-                     "refused, lost, linkgone or warned), not " + value);
+                     "refused, lost, linkgone or warned) or writes=warned, not " + value);
       faults.push_back(fault);
     } else if (a == "--wire-delay") {
       if (value == "0")
@@ -731,7 +775,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     } else if (a == "--click") {
       if (!IsNumber(value)) return Usage("--click takes an item id (a number), not " + value);
       clicks.push_back(std::atoi(value.c_str()));
-      actions.push_back(Action{Action::Kind::Click, std::atoi(value.c_str()), {}});
+      actions.push_back(Action{Action::Kind::Click, std::atoi(value.c_str()), {}, std::exchange(now, false)});
     } else if (a == "--page") {
       if (value != "all" && !IsNumber(value)) return Usage("--page takes a page number or all, not " + value);
       page = value;
@@ -745,9 +789,15 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   }
   if (list + testControl + !function.empty() + !className.empty() != 1)
     return Usage("give one of FUNCTION, --list, --test-control or --class CLASS");
+  if (now) return Usage("--now goes before a --type or --click");
+  const bool waits = std::any_of(actions.begin(), actions.end(), [](const Action& x) { return x.kind == Action::Kind::Wait; });
+  // The wire's time runs on the real clock (a control that waits for a download counts real time
+  // too): letting the user interface's time pass on the fake clock would hold its answers back.
+  if (waits && wireBitsPerSecond != 0) return Usage("--wait does not go with --wire-delay hart");
   if (!page.empty() && (list || testControl)) return Usage("--page does not go with --list or --test-control");
-  if ((list || testControl) && (!actions.empty() || !reads.empty() || offline || !faults.empty() || !answers.empty()))
-    return Usage("--type, --click, --read, --offline, --fault and --answer do not go with --list or --test-control");
+  if ((list || testControl) &&
+      (!actions.empty() || !reads.empty() || offline || !faults.empty() || warnEveryWrite || !answers.empty()))
+    return Usage("--type, --click, --wait, --read, --offline, --fault and --answer do not go with --list or --test-control");
   if (!function.empty()) {
     char* end = nullptr;
     const long id = std::strtol(function.c_str(), &end, 10);
@@ -772,6 +822,20 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   }
   const LONG functionId = function.empty() ? 0 : std::strtol(function.c_str(), nullptr, 10);
   if (png.empty()) png = testControl ? "ui-test-control.png" : !className.empty() ? "ui-class.png" : "ui-" + function + ".png";
+
+  // Time a --wait lets pass is the fake clock's, from before the first timer is set: the timers of
+  // the user interface and the DTM then fire when the host moves the clock, never on their own.
+  struct FakeClock {
+    explicit FakeClock(bool on) : on(on) {
+      if (!on) return;
+      vkr::platform::UseFakeTickCount(GetTickCount());
+      vkr::platform::MoveFakeTickCountOnSleep(true);
+    }
+    ~FakeClock() {
+      if (on) vkr::platform::UseRealTickCount();
+    }
+    bool on;
+  } fakeClock(waits);
 
   Apartment apartment;
   if (FAILED(apartment.Result())) return Fail("the frame's apartment could not be made");
@@ -847,6 +911,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
                 set ? "set" : "not offered, the DTM kept English");
   }
   session->Channel()->wireBitsPerSecond = wireBitsPerSecond;
+  session->Channel()->warnEveryWrite = warnEveryWrite;
   // The faults wait for the user interface: the requests of the session's opening are not theirs,
   // and the requests the run lists are counted from here as the faults count them.
   session->Channel()->CountRequestsFromNow();
@@ -979,22 +1044,40 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   // The user's work, typing and clicks in order; the picture shows the control after all the work,
   // or as the click that closed it (OK, Cancel) found it.
   for (const Action& action : actions) {
-    // The user acts on what the page shows once the device's answers are in.
-    if (!Settle()) break;
-    toldLog.Note(*frame);
+    // The user acts on what the page shows once the device's answers are in; with --now as soon as
+    // the DTM sent what it could, while the answers are still on their way.
+    if (action.now) {
+      std::string busy;
+      if (!WaitUntilQuiet(kQuietLimitMs, &busy, true)) {
+        g_waitedInVain = "the user interface did not settle within two minutes: it was still waiting for " + busy;
+        break;
+      }
+    } else {
+      if (!Settle()) break;
+      toldLog.Note(*frame);
+    }
     if (!IsOpen(frame->activeX, invokeId)) {
-      stopped = "the user interface closed before the item " + std::to_string(action.id) + " was reached";
+      stopped = action.kind == Action::Kind::Wait
+                    ? "the user interface closed before the time was let pass"
+                    : "the user interface closed before the item " + std::to_string(action.id) + " was reached";
       break;
     }
-    if (action.kind == Action::Kind::Click) {
+    if (action.kind == Action::Kind::Wait) {
+      if (journal) std::printf("    > step wait %d\n", action.id);
+      if (!LetTimePass(static_cast<DWORD>(action.id))) break;
+      toldLog.Note(*frame);
+      std::printf("  waited %d ms\n", action.id);
+      continue;
+    }
+    if (action.kind == Action::Kind::Click && !action.now) {
       rendered = RenderPages(window, png, page, &badPage);
       pictured = true;
     }
     const Item item = FindItem(frame->activeX, action.id);
     const std::size_t record = frame->activeX.record.size(), told = frame->userMessages.size();
     if (journal)
-      std::printf("    > step %s %d%s\n", action.kind == Action::Kind::Type ? "type" : "click", action.id,
-                  action.kind == Action::Kind::Type ? ("=" + action.text).c_str() : "");
+      std::printf("    > step %s%s %d%s\n", action.now ? "now " : "", action.kind == Action::Kind::Type ? "type" : "click",
+                  action.id, action.kind == Action::Kind::Type ? ("=" + action.text).c_str() : "");
     const bool done = action.kind == Action::Kind::Type ? TypeInto(item.window, action.text)
                                                         : item.window && vkr::ui::Click(item.window);
     if (!done) {
@@ -1028,7 +1111,13 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   if (stopped.empty() && !g_waitedInVain.empty()) stopped = g_waitedInVain;
   const bool open = stopped.empty() && IsOpen(frame->activeX, invokeId);
   if (open) {
-    rendered = RenderPages(window, png, page, &badPage);
+    // Every page as it was shown, for a reader of --dump: each page shows its own device fields.
+    std::function<void()> dumpEach;
+    if (dump && page == "all") dumpEach = [frame, &toldLog] {
+      toldLog.Note(*frame);
+      DumpItems(frame->activeX);
+    };
+    rendered = RenderPages(window, png, page, &badPage, dumpEach);
     pictured = true;
   }
   if (stopped.empty() && !g_waitedInVain.empty()) stopped = g_waitedInVain;
@@ -1044,7 +1133,13 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       std::printf("  item %d: (%s)\n", id, open ? "none" : "the user interface closed");
   }
   if (stopped.empty() && !open) std::printf("  the user interface closed itself\n");
-  if (dump) DumpItems(frame->activeX);
+  // What the user sees once what the last step set going is over, also after a step it could not
+  // take: a page still reading shows its placeholders only while its requests are on the channel.
+  if (dump) {
+    Settle();
+    toldLog.Note(*frame);
+    DumpItems(frame->activeX);
+  }
   // What the user was told, and what the transmitter holds.
   PrintTold(*frame, 0, "");
   const std::string transmitter = offline ? std::string() : TransmitterText(*device);

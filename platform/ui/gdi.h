@@ -540,6 +540,8 @@ VKR_API GdiCounts GdiObjectCounts();
 // The number of the icon resource an icon was loaded from (LoadImage, LoadIcon by number); 0 for
 // another icon or no icon. For a frame that tells what a status icon shows.
 VKR_API int IconResourceId(HICON icon);
+// The same for a bitmap a module's resource gave (LoadImage by number): a lamp's state.
+VKR_API int BitmapResourceId(HBITMAP bitmap);
 
 // Changes one system colour for the rest of the process (its brush follows);
 // ResetSysColorsForTest restores the classic palette.

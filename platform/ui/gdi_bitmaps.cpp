@@ -322,6 +322,7 @@ HANDLE LoadImageImpl(HINSTANCE instance, LPCSTR name, bool nameIsId, UINT type, 
     b->surface = surface;
     b->bitsPerPixel = bpp == 1 ? 1 : 32;
     b->stock = (flags & LR_SHARED) != 0;
+    if (nameIsId && !(flags & LR_LOADFROMFILE) && instance) b->resourceId = static_cast<int>(reinterpret_cast<std::uintptr_t>(name));
     result = InsertObject(b);
   } else {
     int want = cx > 0 ? cx : ((flags & LR_DEFAULTSIZE) ? GetSystemMetrics(SM_CXICON) : 16);
@@ -395,6 +396,11 @@ namespace vkr::ui {
 
 int IconResourceId(HICON icon) {
   const auto object = detail::Lookup<detail::Icon>(icon, detail::GdiType::Icon);
+  return object ? object->resourceId : 0;
+}
+
+int BitmapResourceId(HBITMAP bitmap) {
+  const auto object = detail::Lookup<detail::Bitmap>(bitmap, detail::GdiType::Bitmap);
   return object ? object->resourceId : 0;
 }
 

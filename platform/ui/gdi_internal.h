@@ -96,6 +96,7 @@ struct Bitmap : GdiObject {
   std::shared_ptr<Surface> surface;
   int bitsPerPixel = 32;
   int selectedIn = 0;  // a bitmap lives in one memory DC at a time
+  int resourceId = 0;  // the bitmap resource it was loaded from by number; 0 otherwise
 };
 
 struct Icon : GdiObject {

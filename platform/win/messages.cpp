@@ -315,6 +315,21 @@ std::size_t TimerCount() {
   return self->timers.size();
 }
 
+bool TicksUntilNextTimer(DWORD* ticks) {
+  std::lock_guard lk(SyncMutex());
+  const DWORD now = GetTickCount();
+  std::optional<DWORD> first;
+  ForEachThreadLocked([&](ThreadState& t) {
+    for (const auto& tm : t.timers) {
+      if (Due(tm, now)) continue;  // its thread has it to do: no time to wait for
+      const DWORD left = tm.interval - static_cast<DWORD>(now - tm.start);
+      if (!first || left < *first) first = left;
+    }
+  });
+  if (first && ticks) *ticks = *first;
+  return first.has_value();
+}
+
 void SetWindowSystemHooks(const WindowSystemHooks* hooks) {
   std::lock_guard lk(g_hooksLock);
   g_hooks = hooks ? *hooks : g_defaultHooks;

@@ -141,6 +141,10 @@ VKR_API bool ProcessIsIdle();
 VKR_API std::optional<DWORD> WaitTimeLeft(DWORD threadId);
 // Test hook: the timers of the calling thread, window and thread timers alike.
 VKR_API std::size_t TimerCount();
+// The ticks until the next timer of the process that is not due yet (of any thread, window and
+// thread timers alike) becomes due; false when there is none. A frame that lets time pass on the
+// fake clock moves it from one due timer to the next.
+VKR_API bool TicksUntilNextTimer(DWORD* ticks);
 
 // The seam to the window stand-in, installed by it (or by a test). OwnerThread answers the
 // thread that owns a window, or 0 when hwnd is no window; Dispatch runs the window procedure of

@@ -132,6 +132,36 @@ done
 run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/loop.png" --page 7 --click 600 --answer OK --answer OK --click 377
 [ $rc = 0 ] && echo "$out" | grep -q "told: .*fixed at 4.000 mA" || fail "the loop test from the page: $rc $out"
 
+# Time let pass on the fake clock: the Process page's cyclic reads come every 5 s, as often on a
+# loaded machine as on an idle one, and a later one can fail: two runs, side by side, list the same
+# requests, and the failure of the second read of the loop current ends the run.
+keep feet
+run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/wait.png" --page 1 --wait 11000 &
+first=$("$host" ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/wait2.png" --page 1 --wait 11000 2>&1 | grep "^  requests:")
+wait
+[ "$(echo "$first" | grep -o "2#[0-9]*" | tail -n 1)" = "2#3" ] || fail "the loop current was not read every 5 s: $first"
+run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/wait.png" --page 1 --wait 11000
+[ "$(echo "$out" | grep "^  requests:")" = "$first" ] || fail "another run let other timers fire: $out / $first"
+run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/wait.png" --page 1 --wait 6000 --fault 2#2=busy
+[ $rc = 1 ] && echo "$out" | grep -q "not done: 2#2: the device was busy" || fail "the later read did not fail: $rc $out"
+same feet.vkr && same feet.vkr.device || fail "a look with time let pass changed a file: $out"
+run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/wait.png" --wire-delay hart --wait 10
+[ $rc = 2 ] || fail "--wait went with the wire's real time: $rc $out"
+
+# A write the transmitter takes with a warning is written: the device holds it, the data set
+# follows, the run ends well.
+keep feet
+run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/warned.png" --page 1 --type 399=2 --click 221 --fault 34#1=warned
+[ $rc = 0 ] && [ "$(field feet.vkr.device damping)" = 40000000 ] && ! same feet.vkr || fail "the warned damping: $rc $out"
+run compare --project 'C:\VKR\feet.vkr'
+echo "$out" | grep -q "equals the device" || fail "the data set did not take the warned damping: $out"
+
+# The download the user agreed to, offline: it cannot go through, and the run says so and exits 1.
+keep feet
+run ui 5 --offline --project 'C:\VKR\feet.vkr' --png "$dir/off.png" --type 616=2.5 --click 1 --answer Yes
+[ $rc = 1 ] && [[ "$(echo "$out" | tail -n 1)" == "vkr-frame: the download the user agreed to did not go through"* ]] ||
+  fail "the offline download passed for done: $rc $out"
+
 # Two projects that differ in Hi Level only: compare --with names it.
 upload other
 cp "$folder/other.vkr" "$folder/base.vkr"

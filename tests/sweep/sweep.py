@@ -1,23 +1,28 @@
 #!/usr/bin/env python3
-"""The honesty sweep: every user interface of the DTM, every action a user can take in it, and
-every request that action sends failing in turn, judged from outside.
+"""The honesty sweep: every user interface of the DTM, every action a user can take in it, in
+every state of the transmitter, with each request an action sends failing in turn, judged by the
+transmitter.
+
+States: the default transmitter; a project older than its transmitter (every setting differs);
+transmitters in mm and in inches; multidrop (loop current mode off); more status available with
+the level outside the sensor's limits; write protection; a transmitter that answers every write
+with a warning; offline; and the wire's speed.
 
 The cases come from the user interfaces themselves: the functions the host lists (`ui --list`),
-the pages of a page tree, and the items each shows (`ui --dump`): every enabled button, edit, combo
-and list box, and the controls a click opens. For each user interface the actions are: a look;
-Refresh; Send/OK/Apply with nothing typed; one entry typed to a valid value other than the
-transmitter's, then sent; every other button, each question answered with the button that acts.
-Each action runs once on a healthy transmitter, which records the requests it sends
-(`requests: 35#1 ...`); then, for each request and each fault kind, it runs again with that
-request failing (`--fault 35#1=busy`).
+the pages of the page tree, and the items each shows (`ui --dump`). Actions: a look; each enabled
+button; each entry typed to another valid value and sent (OK, Send, Enter; Apply once); two entries
+together; what a click reveals or enables in the same window (the Digitize distance, the loop test's
+own level, the trim's meter reading and its second Enter) and every control a click opens, followed
+the same way; each question answered with each of its buttons; the user interface's time let pass
+(its cyclic reads); every page of the page tree in turn. Each action runs on a healthy transmitter,
+which lists its requests; then each request the action owns fails in each way (`--fault 35#1=busy`;
+a read every action shares fails once, in the first action that sends it).
 
-The verdict comes from what a user and the transmitter see, never from an expected sentence: the
-transmitter's memory (the device file) before and after, the project file and `compare`, every
-field and status mark the user interface shows (`--dump`), what it told (its messages and message
-lines, in order, `--journal`), and the host's last line and exit status. A run is held against the
-healthy run of the same action: a failure may take away what the healthy run did, never add to it.
+The verdict (judge.py) holds every device field, unit label and lamp against the transmitter's
+memory (the device file, decoded with transmitter.ITEMS), what was told against what failed, the
+transmitter's memory against what was typed and agreed, and the project against `compare`.
 
-Usage: sweep.py HOST [--shard K/N] [--only UI] [--jobs N] [--wire] [--offline] [--list]
+Usage: sweep.py HOST [--state NAME] [--shard K/N] [--only UI] [--jobs N] [--list] [--self-test]
 """
 import argparse
 import concurrent.futures
@@ -29,101 +34,81 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
+import zlib
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import judge  # noqa: E402
+import transmitter as tx  # noqa: E402
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 KINDS = ["silent", "busy", "refused", "lost", "linkgone"]
-PLACEHOLDERS = {"Not read", "Not connected", "--", ""}
-LOADING = {"Loading...", "..."}
-# The status marks beside an entry, by the icon resource the framework shows.
-MARK_NONE, MARK_NO_VALUE, MARK_CHANGED, MARK_STATUS, MARK_INVALID = 664, 667, 671, 673, 669
-# Lines of the device file that count what was written rather than hold a setting.
-COUNTERS = {"configChangeCounter", "configChanged"}
 # How a question is answered so that it acts, by its buttons.
 ACTING = {"buttonsOkCancel": "OK", "buttonsYesNo": "Yes", "buttonsYesNoCancel": "Yes",
           "buttonsRetryCancel": "Retry", "buttonsAbortRetryIgnore": "Retry"}
-# What a user interface tells of a write or a procedure that did not happen (as opposed to a read).
-NOT_DONE_WORDS = ("not written", "failed", "did not go through", "did not confirm", "not fixed",
-                  "did not take", "not valid", "no device is connected")
-
-# Behaviour the parts require that an invariant would call a fault: (user interface, action
-# pattern, invariant, reason). One list, beside the judge that reads it.
-EXCEPTIONS = [
-    (r"f1p7|f4|f7", r"", "unasked",
-     "a loop test or trim whose giving back of the current failed leaves the current fixed; the control "
-     "says so once and closes on the user's second request (the loop current controls' Part, U48)"),
-    (r"f1p9", r"^type 706 offline$", "offline",
-     "the echo page's range chooses how much of the curve its chart shows; nothing of it goes to the device"),
-    (r"f1p4", r"^click 221$", "unasked",
-     "the Advanced page's Send writes the probe fault setting back every time, changed or not (its Part's "
-     "Send, step 5): the device holds the same setting and counts the write"),
-    (r"f1p6", r" with 6#2=", "told",
-     "the HART page's second command 6 repeats the first, which the device confirmed with both settings: "
-     "whatever becomes of the repeat, the device holds what the user asked for, and nothing is told"),
-    (r"f1p6", r"^click 221( with|$)", "unasked",
-     "the HART page's Send writes command 6 once for each of its two settings, polling address and loop "
-     "current mode, changed or not (the HART page's Part); the device counts each write"),
-]
+BUTTONS = {"buttonsOkCancel": ["OK", "Cancel"], "buttonsYesNo": ["Yes", "No"],
+           "buttonsYesNoCancel": ["Yes", "No", "Cancel"], "buttonsRetryCancel": ["Retry", "Cancel"],
+           "buttonsAbortRetryIgnore": ["Abort", "Retry", "Ignore"]}
+COMMIT_TEXTS = ("Send", "OK", "Enter")
+MAX_ACTIONS = 64   # per user interface
+WAIT_MS = 11000    # the Process page's two cyclic rounds, the frame's distance reading once
+STATUS_BYTES = "06000100"
+# The loop current's commands: a level fixed, the trims. Each fails once a request of the control.
+LOOP_COMMANDS = (40, 45, 46)
 
 
-def excepted(ui, action, invariant):
-    for e_ui, e_action, e_invariant, _ in EXCEPTIONS:
-        if re.fullmatch(e_ui, ui) and re.search(e_action, action) and e_invariant == invariant:
-            return True
-    return False
-
+# ---- A run of the host ---------------------------------------------------------------------------
 
 class Run:
-    """One run of the host and what it left."""
-
     def __init__(self):
-        self.code = 0
-        self.out = ""
-        self.err = ""
-        self.items = {}      # (control, id) -> dict(cls, flags, mark, text, entries)
-        self.requests = []   # "35#1", in order
-        self.not_done = []   # "35#1: the device was busy": requests the device did not do, retries aside
-        self.journal = []    # "step click 221", "request 35#1", "message ...", "message line 6333: ..."
-        self.told = []       # the messages shown, with their answers
+        self.args, self.code, self.out, self.err = [], 0, "", ""
+        self.items = {}        # (control, id) -> item, as the run ended
+        self.pages = {}        # page -> {(control, id): item} (--page all)
+        self.journal = []
+        self.requests = []
+        self.not_done = []     # ("35#1" or "3", reason)
         self.applied = ""
-        self.device_before = ""
-        self.device = ""
-        self.project_before = b""
-        self.project = b""
-        self.compare = ""
-        self.pages = None
+        self.page_count = None
+        self.device_before = self.device = ""
+        self.project_before = self.project = b""
+        self.compare = None    # the parameter ids compare names; None when it failed
+        self.compare_text = ""
 
     @property
     def last(self):
         lines = (self.err.strip() or self.out.strip()).splitlines()
         return lines[-1] if lines else ""
 
-    def texts_told(self):
-        """What the user was told, in order: messages with OK alone, message lines, and the
-        placeholders of fields that say a read failed."""
-        told = []
+    def questions(self):
+        """The questions of the work, in order: (buttons, answer)."""
+        out = []
         for line in self.journal:
-            if line.startswith("message line ") and line.split(": ", 1)[-1].strip():
-                told.append(line.split(": ", 1)[1])
-            elif (line.startswith("message ") or line.startswith("message box ")) and " buttonsOk " in line:
-                told.append(line)
-            elif line.startswith("field "):
-                # A field that says why it holds no value, as the user saw it between steps.
-                text = line.split(": ", 1)[-1]
-                if text == "Not read" or any(w in text for w in ("could not be read", "not written", "failed")):
-                    told.append(text)
-        return told
+            m = re.match(r"^message (?:box )?(?:\S+ )?(buttons\w+) .* -> button(\w+)$", line)
+            if m and m.group(1) != "buttonsOk":
+                out.append((m.group(1), m.group(2)))
+        return out
 
 
 def parse(run, out):
     run.out = out
-    item = None
+    item, page = None, None
     for line in out.splitlines():
         m = re.match(r'^  shown (\d+) (-?\d+) (\S+) (\S+) "(.*)"$', line)
         if m:
             flags = m.group(4).split(",")
-            mark = next((int(f[5:]) for f in flags if f.startswith("mark=")), None)
-            item = {"cls": m.group(3), "flags": set(f for f in flags if "=" not in f), "mark": mark,
+            values = dict(f.split("=", 1) for f in flags if "=" in f)
+            item = {"cls": m.group(3), "flags": set(f for f in flags if "=" not in f),
+                    "mark": int(values["mark"]) if "mark" in values else None,
+                    "image": int(values["image"]) if "image" in values else None,
                     "text": m.group(5), "entries": []}
-            run.items[(int(m.group(1)), int(m.group(2)))] = item
+            key = (int(m.group(1)), int(m.group(2)))
+            run.items[key] = item
+            if page is not None:
+                run.pages.setdefault(page, {})[key] = item
+            continue
+        m = re.match(r'^  page (\d+) ".*" rendered to ', line)
+        if m:
+            page = int(m.group(1))
             continue
         m = re.match(r'^    entries: the entries (.*)$', line)
         if m and item is not None:
@@ -134,82 +119,154 @@ def parse(run, out):
         elif line.startswith("  requests: "):
             rest = line[len("  requests: "):].strip()
             run.requests = [] if rest == "none" else rest.split()
-        elif line.startswith("  told") and ": message" in line:
-            run.told.append(line.split(": ", 1)[1])
         elif line.startswith("  not done: "):
-            run.not_done.append(line[len("  not done: "):])
+            req, _, why = line[len("  not done: "):].partition(": ")
+            run.not_done.append((req, why))
         elif line.startswith("  applied: "):
             run.applied = line[len("  applied: "):]
         m = re.match(r"^  the user interface has (\d+) pages? in its tree$", line)
         if m:
-            run.pages = int(m.group(1))
+            run.page_count = int(m.group(1))
 
 
-def device_lines(text):
-    return dict(line.split(" ", 1) if " " in line else (line, "") for line in text.splitlines() if line.strip())
+# ---- States --------------------------------------------------------------------------------------
 
+def edit_device(text, changes):
+    out = []
+    for line in text.splitlines(True):
+        key, _, value = line.rstrip("\r\n").partition(" ")
+        end = line[len(line.rstrip("\r\n")):]
+        if key in changes:
+            value = changes[key](value) if callable(changes[key]) else changes[key]
+        out.append(key + " " + value + end)
+    return "".join(out)
+
+
+def scaled(factor):
+    return lambda v: tx.f32_hex(struct.unpack(">f", bytes.fromhex(v))[0] * factor)
+
+
+def scaled_echo(factor):
+    def f(v):
+        data = bytearray(bytes.fromhex(v))
+        for at in (2, 6):
+            data[at:at + 4] = struct.pack(">f", struct.unpack(">f", data[at:at + 4])[0] * factor)
+        return data.hex().upper()
+    return f
+
+
+def with_word(address, word):
+    def f(v):
+        data = bytes.fromhex(v)
+        words = {int.from_bytes(data[i:i + 2], "big"): data[i + 2:i + 4] for i in range(0, len(data), 4)}
+        words[address] = word.to_bytes(2, "big")
+        return b"".join(a.to_bytes(2, "big") + words[a] for a in sorted(words)).hex().upper()
+    return f
+
+
+OLDER = {  # every setting the pages show differs from what the project holds
+    "damping": "3FC00000", "upperRange": "3F800000", "lowerRange": "40C00000",
+    "message": tx.pack_ascii("OLDER TRANSMITTER", 24).hex().upper(),
+    "tagDescriptorDate": (tx.pack_ascii("OLD-7", 6) + tx.pack_ascii("OLDER TANK", 12) + bytes([3, 4, 125])).hex().upper(),
+    "finalAssembly": "000063", "longTag": b"OLDER LONG TAG".ljust(32, b"\0").hex().upper(),
+    "displaySettings": "04020302050000000000", "echoSettings": "64013ECCCCCD3DCCCCCD",
+    "memory": with_word(0x007C, 0x4000), "loopCurrentMode": "00",
+}
+MM = {"pvUnit": "31", "rangeUnit": "31", "upperRange": scaled(1000), "lowerRange": scaled(1000),
+      "limitsUnit": "31", "upperSensorLimit": scaled(1000), "lowerSensorLimit": scaled(1000),
+      "minimumSpan": scaled(1000), "echoSettings": scaled_echo(1000)}
+INCH = 1 / 0.0254
+IN = {"pvUnit": "2F", "rangeUnit": "2F", "upperRange": scaled(INCH), "lowerRange": scaled(INCH),
+      "echoSettings": scaled_echo(INCH)}
+
+
+class State:
+    def __init__(self, name, changes=None, older=False, args=(), offline=False, wire=False, rotate=True,
+                 warned=False, status=""):
+        self.name, self.changes, self.older, self.args = name, changes, older, list(args)
+        self.offline, self.wire, self.rotate, self.warned, self.status = offline, wire, rotate, warned, status
+
+
+STATES = {
+    "default": State("default", rotate=False),
+    "older": State("older", OLDER, older=True),
+    "mm": State("mm", MM),
+    "in": State("in", IN),
+    "multidrop": State("multidrop", {"loopCurrentMode": "00"}),
+    "status": State("status", {"lowerSensorLimit": "40000000"}, args=["--additional-status", STATUS_BYTES],
+                    status=STATUS_BYTES),
+    "protect": State("protect", {"writeProtect": "01"}),
+    "warned": State("warned", args=["--fault", "writes=warned"], warned=True),
+    "offline": State("offline", offline=True),
+    "wire": State("wire", wire=True),
+}
+
+
+# ---- The sweep -----------------------------------------------------------------------------------
 
 class Sweep:
-    def __init__(self, host, jobs, wire):
-        self.host = host
-        self.jobs = jobs
-        self.wire = wire
+    def __init__(self, host, state, jobs):
+        self.host, self.state, self.jobs = host, state, jobs
         self.root = tempfile.mkdtemp(prefix="vkr-sweep-")
         self.env = dict(os.environ, VKR_REGISTRY=os.path.join(self.root, "registry.reg"),
                         VKR_DRIVE_ROOT=os.path.join(self.root, "drives"))
-        self.counter = 0
         self.lock = threading.Lock()
-        self.failures = []
-        self.notes = []
+        self.slots = threading.Semaphore(max(1, jobs))
+        self.counter = 0
         self.runs = 0
+        self.runs_of = {}
+        self.failures = {}   # line -> the judge's source line that found it
+        self.cases = 0
 
     def close(self):
         shutil.rmtree(self.root, ignore_errors=True)
 
-    def call(self, args, timeout=300):
-        p = subprocess.run([self.host] + args, env=self.env, capture_output=True, text=True, timeout=timeout)
+    def call(self, args, timeout=600):
+        # At most `jobs` runs of the host at once, whichever user interface or case asks.
+        with self.slots:
+            p = subprocess.run([self.host] + args, env=self.env, capture_output=True, text=True, timeout=timeout)
         return p.returncode, p.stdout, p.stderr
 
     def folder(self, name):
         return os.path.join(self.root, "drives", "c", name)
 
-    def setup(self, units=None):
+    def setup(self):
         code, out, err = self.call(["register"])
         if code != 0:
             raise SystemExit("register failed: " + out + err)
-        if units:
-            # A transmitter in other units: its range and PV in that unit, the same metres.
-            code, out, err = self.call(["upload", "--project", "C:\\U\\p.vkr"])
-            with open(os.path.join(self.folder("U"), "p.vkr.device")) as f:
-                lines = f.read().splitlines(True)
-            code_of, factor = {"mm": ("31", 1000.0), "in": ("2F", 39.37007874), "ft": ("2C", 3.280839895),
-                               "cm": ("30", 100.0)}[units]
-            out_lines = []
-            for line in lines:
-                key, _, value = line.rstrip("\r\n").partition(" ")
-                end = line[len(line.rstrip("\r\n")):]
-                if key in ("pvUnit", "rangeUnit"):
-                    value = code_of
-                elif key in ("upperRange", "lowerRange"):
-                    value = "%08X" % struct.unpack(">I", struct.pack(">f", struct.unpack(">f", bytes.fromhex(value))[0] * factor))[0]
-                out_lines.append(key + " " + value + end)
-            os.makedirs(self.folder("G"), exist_ok=True)
-            with open(os.path.join(self.folder("G"), "p.vkr.device"), "w", newline="") as f:
-                f.write("".join(out_lines))
         code, out, err = self.call(["upload", "--project", "C:\\G\\p.vkr"])
         if code != 0:
             raise SystemExit("upload failed: " + out + err)
+        device = os.path.join(self.folder("G"), "p.vkr.device")
+        if self.state.changes:
+            with open(device) as f:
+                text = f.read()
+            with open(device, "w", newline="") as f:
+                f.write(edit_device(text, self.state.changes))
+            # The project follows the transmitter, unless it is to be the older one.
+            if not self.state.older:
+                code, out, err = self.call(["upload", "--project", "C:\\G\\p.vkr"])
+                if code != 0:
+                    raise SystemExit("upload failed: " + out + err)
         with open(os.path.join(self.folder("G"), "p.vkr"), "rb") as f:
             self.golden_project = f.read()
-        with open(os.path.join(self.folder("G"), "p.vkr.device")) as f:
+        with open(device) as f:
             self.golden_device = f.read()
+        self.baseline = self.compare("G")[0]
+
+    def compare(self, name):
+        code, out, err = self.call(["compare", "--project", "C:\\%s\\p.vkr" % name])
+        text = [l for l in (out + err).splitlines() if not re.match(r"^compare: \d+%$", l)]
+        named = set(int(m) for m in re.findall(r'^Compare: ".*" \((\d+)\) differs', "\n".join(text), re.M))
+        if code != 0 and not named:
+            return None, " / ".join(text)
+        return named, " / ".join(text)
 
     def functions(self):
         code, out, err = self.call(["ui", "--list", "--project", "C:\\G\\p.vkr"])
         return [int(m.group(1)) for m in re.finditer(r"^\s+(\d+)\s", out, re.M)]
 
-    def run(self, function, page, steps, answers, fault=None, offline=False, wire=False):
-        """Runs the host on a fresh copy of the golden project and transmitter."""
+    def run(self, ui, steps, answers=(), fault=None, page=None, wire=False):
         with self.lock:
             self.counter += 1
             n = self.counter
@@ -220,28 +277,39 @@ class Sweep:
         device = project + ".device"
         with open(project, "wb") as f:
             f.write(self.golden_project)
-        if not offline:
+        if not self.state.offline:
             with open(device, "w", newline="") as f:
                 f.write(self.golden_device)
-        args = ["ui", str(function), "--project", "C:\\%s\\p.vkr" % name, "--png", os.path.join(folder, "x.png"),
-                "--dump", "--journal"]
+        args = ["ui", str(ui.function), "--project", "C:\\%s\\p.vkr" % name, "--png", os.path.join(folder, "x.png"),
+                "--dump", "--journal"] + self.state.args
+        page = ui.page if page is None else page
         if page is not None:
             args += ["--page", str(page)]
-        if offline:
+        if self.state.offline:
             args.append("--offline")
         if wire:
             args += ["--wire-delay", "hart"]
         if fault:
             args += ["--fault", fault]
-        for step in steps:
-            args += ["--click", str(step[1])] if step[0] == "click" else ["--type", "%d=%s" % (step[1], step[2])]
+        for s in steps:
+            if s[0] == "click":
+                args += ["--click", str(s[1])]
+            elif s[0] == "type":
+                args += ["--type", "%d=%s" % (s[1], s[2])]
+            elif s[0] == "wait":
+                args += ["--wait", str(s[1])]
+            elif s[0] == "now":
+                args.append("--now")
         for a in answers:
             args += ["--answer", a]
         r = Run()
         r.args = args
-        r.device_before = "" if offline else self.golden_device
+        r.device_before = "" if self.state.offline else self.golden_device
         r.project_before = self.golden_project
-        r.code, out, r.err = self.call(args)
+        try:
+            r.code, out, r.err = self.call(args)
+        except subprocess.TimeoutExpired:
+            r.code, out, r.err = -9, "", "vkr-frame: the sweep stopped the run after ten minutes"
         parse(r, out)
         if os.path.exists(device):
             with open(device) as f:
@@ -249,482 +317,513 @@ class Sweep:
         if os.path.exists(project):
             with open(project, "rb") as f:
                 r.project = f.read()
-        if not offline and r.project:
-            code, cout, cerr = self.call(["compare", "--project", "C:\\%s\\p.vkr" % name])
-            # Its verdict, without the progress lines.
-            verdict = [l for l in (cout + cerr).splitlines() if not re.match(r"^compare: \d+%$", l)]
-            r.compare = " / ".join(verdict) if code == 0 or verdict else "compare failed (%d)" % code
+        if not self.state.offline:
+            if r.project == self.golden_project and r.device == self.golden_device:
+                r.compare, r.compare_text = self.baseline, "as before"
+            else:
+                r.compare, r.compare_text = self.compare(name)
         shutil.rmtree(folder, ignore_errors=True)
         with self.lock:
             self.runs += 1
+            self.runs_of[ui.name] = self.runs_of.get(ui.name, 0) + 1
         return r
 
-    def fail(self, ui, action, invariant, why, run):
-        if excepted(ui, action, invariant):
-            return
-        shown, skip = [], 0
-        for a in run.args:
-            if skip:
-                skip -= 1
-            elif a in ("--project", "--png"):
-                skip = 1
-            elif a not in ("--dump", "--journal"):
-                shown.append("'%s'" % a if (" " in a or "<" in a or ">" in a or not a) else a)
-        line = "%s | %s | %s: %s\n    vkr-frame %s" % (ui, action, invariant, why, " ".join(shown))
+    def fail(self, key, example):
         with self.lock:
-            self.failures.append(line)
+            found = self.failures.setdefault(key, [example, 0])
+            found[1] += 1
+
+
+class UI:
+    def __init__(self, function, page):
+        self.function, self.page = function, page
+        self.name = "f%d" % function if page is None else "f%dp%d" % (function, page)
+
+
+class Action:
+    def __init__(self, steps, answers, run, what, own=True):
+        self.steps, self.answers, self.run, self.what, self.own = list(steps), list(answers), run, what, own
+
+    def describe(self):
+        return describe(self.steps, self.answers)
 
 
 def describe(steps, answers):
     words = []
+    now = False
     for s in steps:
-        words.append("click %d" % s[1] if s[0] == "click" else "type %d=%s" % (s[1], s[2]))
+        if s[0] == "now":
+            now = True
+            continue
+        w = {"click": lambda: "click %d" % s[1], "type": lambda: "type %d=%s" % (s[1], s[2]),
+             "wait": lambda: "wait %d" % s[1]}[s[0]]()
+        words.append(("now " if now else "") + w)
+        now = False
     if answers:
         words.append("answers " + ",".join(answers))
     return "; ".join(words) if words else "look"
 
 
-def questions(run):
-    """The questions asked during the work (not at the close), in order, as their buttons."""
-    asked = []
-    for line in run.journal:
-        if line.startswith("step close"):
-            break
-        m = re.match(r"^message (?:box )?(?:\S+ )?(buttons\w+) ", line)
-        if m and m.group(1) != "buttonsOk":
-            asked.append(m.group(1))
-    return asked
+# ---- Finding the actions -------------------------------------------------------------------------
+
+def writable(it):
+    if "enabled" not in it["flags"]:
+        return False
+    if it["cls"] == "Edit":
+        return "readonly" not in it["flags"]
+    return it["cls"] in ("ComboBox", "ListBox") and bool([e for e in it["entries"] if e not in judge.LOADING])
 
 
-def other_values(item):
-    """Values to type into an entry that differ from what it shows, the likeliest valid first."""
-    text = item["text"].strip()
-    if item["cls"] in ("ComboBox", "ListBox"):
-        return [e for e in item["entries"] if e != item["text"] and e not in LOADING][:2]
+def clickable(it):
+    return it["cls"] == "Button" and "enabled" in it["flags"] and "group" not in it["flags"]
+
+
+def commits_of(items, control):
+    """The buttons that send what was typed in a control: Send in a page frame, else OK, Enter."""
+    found = [i for (c, i), it in sorted(items.items()) if c == control and clickable(it) and it["text"] in COMMIT_TEXTS]
+    send = [i for i in found if items[(control, i)]["text"] == "Send"]
+    return send or found
+
+
+def values_for(it, ui_items, item_id):
+    """Values to type into an entry, other than what it shows, the likeliest valid first."""
+    text = it["text"].strip()
+    if it["cls"] == "ListBox":
+        return [e for e in it["entries"] if e not in judge.LOADING]
+    if it["cls"] == "ComboBox":
+        return [e for e in it["entries"] if e != it["text"] and e not in judge.LOADING][:1]
+    known = ui_items.get(item_id)
+    if known is not None and known.kind in ("packed", "latin"):
+        return ["SWEEP"]
     try:
         value = float(text)
     except ValueError:
-        return ["SWEEP"]
+        return ["SWEEP"] if text and not text.replace(".", "").isdigit() else ["1"]
     decimals = len(text.split(".")[1]) if "." in text else 0
     fmt = "%%.%df" % decimals
     step = 10 ** -decimals if decimals else 1
-    candidates = [value + 0.5 if decimals else value + 1, value * 0.9, value - step, value + step]
     out = []
-    for c in candidates:
+    for c in ([value + 0.5, value * 0.9, value - step] if decimals else [value + 1, value - 1]):
         t = fmt % c
         if t != text and t not in out and not t.startswith("-"):
             out.append(t)
     return out
 
 
-def commit_buttons(items, control):
-    """The buttons that send what was typed: Send in a page frame, else OK and Apply."""
-    ids = [i for (c, i) in items if c == control]
-    for wanted in ([221], [1, 102]):
-        found = [i for i in wanted if i in ids]
-        if found:
-            return found
-    return []
+class Explorer:
+    """Finds the actions of one user interface in the sweep's state, each with its healthy run."""
 
+    def __init__(self, sweep, ui):
+        self.sweep, self.ui = sweep, ui
+        self.items = tx.items_of(ui.name)
+        self.actions = []
+        self.answered = set()  # the questions already answered with each of their buttons
 
-def actionable(items, control):
-    buttons, entries = [], []
-    for (c, i), it in sorted(items.items()):
-        if c != control or "enabled" not in it["flags"]:
-            continue
-        if it["cls"] == "Button" and "group" not in it["flags"]:
-            buttons.append(i)
-        elif it["cls"] == "Edit" and "readonly" not in it["flags"]:
-            entries.append(i)
-        elif it["cls"] in ("ComboBox", "ListBox") and it["entries"]:
-            entries.append(i)
-    return buttons, entries
-
-
-class UserInterface:
-    def __init__(self, sweep, function, page, name, offline=False):
-        self.sweep = sweep
-        self.function = function
-        self.page = page
-        self.name = name
-        self.offline = offline
-
-    def run(self, steps, answers, **kw):
-        kw.setdefault("offline", self.offline)
-        return self.sweep.run(self.function, self.page, steps, answers, **kw)
-
-    def settle_answers(self, steps):
-        """Runs the action, answering each question asked during the work with the button that
-        acts, until no new question comes; returns the answers and the healthy run."""
-        answers = []
-        r = self.run(steps, answers)
-        for _ in range(5):
-            asked = questions(r)
-            if len(asked) <= len(answers):
-                break
-            answers = answers + [ACTING.get(b, "OK") for b in asked[len(answers):]]
-            r = self.run(steps, answers)
-        return answers, r
-
-    def actions(self):
-        """(steps, answers, healthy run, full) for every action of the user interface and of the
-        controls its clicks open; `full`: fail every request of it, else only its own."""
-        look_answers, look = self.settle_answers([])
-        self.look = look
-        found = [([], look_answers, look, True)]
-        commits = commit_buttons(look.items, 0)
-        buttons, entries = actionable(look.items, 0)
-        for b in commits:
-            answers, r = self.settle_answers([("click", b)])
-            found.append(([("click", b)], answers, r, True))
-        first_entry = True
-        for e in entries:
-            item = look.items[(0, e)]
-            chosen = None
-            for value in other_values(item):
-                steps = [("type", e, value)] + [("click", b) for b in commits[:1]]
-                answers, r = self.settle_answers(steps)
-                chosen = (steps, answers, r)
-                if r.device != r.device_before or (not commits and r.code == 0):
-                    break
-            if chosen:
-                found.append(chosen + (first_entry,))
-                first_entry = False
-        for b in buttons:
-            if b in commits:
+    def variants(self, steps, answers, r, what):
+        """The run again with each question answered with each of its other buttons, once a
+        question; returns the new actions."""
+        found = []
+        questions = [line for line in r.journal if re.match(r"^message (box )?(\S+ )?buttons(?!Ok )\w+ ", line)]
+        for i, (buttons, _) in enumerate(r.questions()):
+            text = re.sub(r" -> button\w+$", "", questions[i]) if i < len(questions) else buttons
+            if text in self.answered:
                 continue
-            steps = [("click", b)]
-            answers, r = self.settle_answers(steps)
-            found.append((steps, answers, r, False))
-            # A control the click opened: its own actions, after the click.
-            opened = sorted({c for (c, _) in r.items if c > 0})
-            for c in opened[:1]:
-                inner_buttons, inner_entries = actionable(r.items, c)
-                inner_commits = commit_buttons(r.items, c)
-                for ib in inner_buttons:
-                    s = steps + [("click", ib)]
-                    a, rr = self.settle_answers(s)
-                    found.append((s, a, rr, False))
-                for ie in inner_entries:
-                    for value in other_values(r.items[(c, ie)])[:1]:
-                        s = steps + [("type", ie, value)] + [("click", x) for x in (inner_commits or inner_buttons)[:1]]
-                        a, rr = self.settle_answers(s)
-                        found.append((s, a, rr, False))
+            self.answered.add(text)
+            for b in BUTTONS.get(buttons, []):
+                if b == ACTING.get(buttons) or len(self.actions) >= MAX_ACTIONS:
+                    continue
+                variant = answers[:i] + [b]
+                rr = self.sweep.run(self.ui, steps, variant)
+                self.actions.append(Action(steps, variant, rr, what + " answered " + b))
+                found.append(self.actions[-1])
         return found
 
+    def settle(self, steps, answers=()):
+        """Runs the steps, answering each question with the button that acts, until no new question
+        comes."""
+        answers = list(answers)
+        r = self.sweep.run(self.ui, steps, answers)
+        for _ in range(6):
+            asked = r.questions()
+            if len(asked) <= len(answers):
+                break
+            answers = answers + [ACTING.get(b, "OK") for b, _ in asked[len(answers):]]
+            r = self.sweep.run(self.ui, steps, answers)
+        # Only the answers a question came for.
+        used = len(r.questions())
+        return answers[:used] if used < len(answers) and "not used" in r.out else answers, r
 
-# ---- The judge ---------------------------------------------------------------------------------
+    def add(self, steps, what, base_answers=()):
+        if len(self.actions) >= MAX_ACTIONS:
+            return None
+        answers, r = self.settle(steps, base_answers)
+        a = Action(steps, answers, r, what)
+        self.actions.append(a)
+        a.variants = self.variants(steps, answers, r, what)
+        return a
 
-def same_entry(shown, typed):
-    """Whether a field still shows what was typed: the text, or the number in the field's own
-    resolution (a setting kept in steps shows the step nearest the typed number)."""
-    if shown.strip() == typed.strip():
+    def typed_value(self, steps, control, item_id, it, commit, base_answers=()):
+        """An entry typed to a value the user interface takes, then committed: the first value the
+        transmitter or the data set took, else the last tried."""
+        chosen = None
+        for value in values_for(it, self.items, item_id):
+            s = steps + [("type", item_id, value)] + ([("click", commit)] if commit else [])
+            answers, r = self.settle(s, base_answers)
+            chosen = (s, answers, r)
+            refused = any(re.search(r"not valid|must lie|not a number", t) for _, t in judge.notices(r))
+            if r.device != r.device_before or r.project != r.project_before or (r.code == 0 and not refused):
+                break
+        return chosen
+
+    def explore(self):
+        look = self.add([], "look")
+        self.look = look.run
+        frontier = [([], look.run, {}, [])]
+        for depth in range(3):
+            nxt = []
+            for prefix, run, before, answers in frontier:
+                for steps, what, kind in self.next_steps(prefix, run, before, depth):
+                    if len(self.actions) >= MAX_ACTIONS:
+                        break
+                    if kind == "typed":
+                        found = self.typed_value(prefix, *steps, base_answers=answers)
+                        if not found:
+                            continue
+                        s, ans, r = found
+                        a = Action(s, ans, r, what)
+                        self.actions.append(a)
+                        a.variants = self.variants(s, ans, r, what)
+                    else:
+                        a = self.add(steps, what, answers)
+                    # What it revealed, answered either way (the trim's meter reading comes after No).
+                    for b in ([a] + a.variants) if a else []:
+                        if depth < 2 and revealed(run.items, b.run.items):
+                            nxt.append((b.steps, b.run, run.items, b.answers))
+            frontier = nxt
+        return self.actions
+
+    def next_steps(self, prefix, run, before, depth):
+        """The steps after `prefix` that reach what `prefix` revealed: (args, what, kind)."""
+        out = []
+        items = run.items
+        new = {k: it for k, it in items.items() if is_new(k, it, before)}
+        controls = sorted({c for c, _ in new})
+        for c in controls:
+            commits = commits_of(items, c)
+            new_buttons = [i for (cc, i), it in sorted(new.items()) if cc == c and clickable(it)]
+            new_entries = [i for (cc, i), it in sorted(new.items()) if cc == c and writable(it)]
+            # An entry revealed in a window that was there before, with a button of its own, is sent
+            # by that button (Run Digitize); a control just opened takes its own commit button.
+            existed = any(cc == c for cc, _ in before)
+            own_commit = [b for b in new_buttons if b not in commits] if depth > 0 and existed else []
+            commit = (own_commit or commits or [None])[0]
+            for e in new_entries:
+                it = items[(c, e)]
+                if it["cls"] == "ListBox":
+                    # Each level of a list, then its button.
+                    for v in values_for(it, self.items, e):
+                        out.append((prefix + [("type", e, v)] + ([("click", commit)] if commit else []),
+                                    "choose %d=%s" % (e, v), "steps"))
+                    continue
+                out.append(((c, e, it, commit), "type %d" % e, "typed"))
+                # A level at the sensor's own edge, in the unit shown, with every digit.
+                edge = self.edge_value(items, c, e)
+                if edge and commit:
+                    out.append((prefix + [("type", e, edge), ("click", commit)], "type %d at the edge" % e, "steps"))
+            if depth == 0 and len(new_entries) >= 2 and commit:
+                two = self.two_entries(items, c, new_entries)
+                if two:
+                    out.append((prefix + two + [("click", commit)], "two entries", "steps"))
+            if depth == 0 and new_entries and (c, 102) in items and c == 0:
+                e = new_entries[0]
+                v = values_for(items[(c, e)], self.items, e)
+                if v:
+                    out.append((prefix + [("type", e, v[0]), ("click", 102)], "type %d, Apply" % e, "steps"))
+            for b in new_buttons:
+                if b == 289 and depth > 0:
+                    continue
+                out.append((prefix + [("click", b)], "click %d" % b, "steps"))
+        return out
+
+    def edge_value(self, items, c, e):
+        spec = self.items.get(e)
+        if spec is None or spec.line not in ("upperRange", "lowerRange") or not spec.label:
+            return None
+        unit = tx.UNIT_OF_TEXT.get(items.get((c, spec.label), {}).get("text", "").strip())
+        dev = tx.lines_of(self.sweep.golden_device)
+        limit = tx.f32(tx.raw(dev, "upperSensorLimit" if spec.line == "upperRange" else "lowerSensorLimit"))
+        if unit is None or limit is None:
+            return None
+        return "%.9g" % tx.convert(limit, tx.u8(dev, "limitsUnit"), unit)
+
+    def two_entries(self, items, c, entries):
+        picked, commands = [], set()
+        for e in entries:
+            it = items[(c, e)]
+            known = self.items.get(e)
+            command = known.writes if known else e
+            if command in commands or it["cls"] == "ListBox":
+                continue
+            v = values_for(it, self.items, e)
+            if not v:
+                continue
+            picked.append(("type", e, v[0]))
+            commands.add(command)
+            if len(picked) == 2:
+                return picked
+        return None
+
+
+def is_new(key, it, before):
+    old = before.get(key)
+    if old is None:
         return True
-    try:
-        a, b = float(shown), float(typed)
-    except ValueError:
-        return False
-    return abs(a - b) <= 0.01 * max(abs(a), abs(b), 1e-9)
+    return (writable(it) and not writable(old)) or (clickable(it) and not clickable(old))
 
 
-def judge_healthy(sweep, ui, steps, answers, h):
-    action = describe(steps, answers)
-    typed = {s[1] for s in steps if s[0] == "type"}
-    for key, it in h.items.items():
-        if it["text"] in LOADING:
-            sweep.fail(ui, action, "loading", "item %d shows %r after the run" % (key[1], it["text"]), h)
-    if h.code != 0 and not h.last.startswith("vkr-frame: "):
-        sweep.fail(ui, action, "exit", "exit %d without a reason on its last line: %r" % (h.code, h.last), h)
-    if h.code == 0 and h.last.startswith("vkr-frame: "):
-        sweep.fail(ui, action, "exit", "exit 0 after a failure: %r" % h.last, h)
-    changed_device = h.device != h.device_before
-    changed_project = h.project != h.project_before
-    if ("the device written" in h.applied) != changed_device:
-        sweep.fail(ui, action, "applied", "says %r while the device file %s" % (
-            h.applied, "changed" if changed_device else "stayed"), h)
-    if ("the data set saved" in h.applied) != changed_project:
-        sweep.fail(ui, action, "applied", "says %r while the project %s" % (
-            h.applied, "changed" if changed_project else "stayed"), h)
-    if not typed and not [s for s in steps if s[0] == "click" and s[1] not in (221, 1, 102, 356)] and changed_device:
-        diff = [k for k in set(device_lines(h.device)) | set(device_lines(h.device_before))
-                if device_lines(h.device).get(k) != device_lines(h.device_before).get(k)]
-        sweep.fail(ui, action, "unasked", "nothing was typed, yet the transmitter changed: %s" % ", ".join(sorted(diff)), h)
-    if not changed_device and changed_project and not h.applies_data_set:
-        sweep.fail(ui, action, "data set", "the project was saved while the transmitter took nothing", h)
-    if h.compare and "equals the device" not in h.compare and not h.applies_data_set:
-        sweep.fail(ui, action, "data set", "compare after the run: %r" % h.compare, h)
-    judge_told_once(sweep, ui, action, h)
+def revealed(before, after):
+    return any(is_new(k, it, before) and (writable(it) or clickable(it)) for k, it in after.items())
 
 
-def judge_told_once(sweep, ui, action, r):
-    seen = {}
-    for line in r.journal:
-        if (line.startswith("message ") or line.startswith("message box ")) and " buttonsOk " in line:
-            text = line.split(": ", 1)[-1]
-            seen[text] = seen.get(text, 0) + 1
-    for text, n in seen.items():
-        if n > 1:
-            sweep.fail(ui, action, "told once", "told %d times: %s" % (n, text), r)
+# ---- Cases ---------------------------------------------------------------------------------------
+
+def common_prefix(a, b):
+    n = 0
+    while n < min(len(a), len(b)) and a[n] == b[n]:
+        n += 1
+    return n
 
 
-def judge_fault(sweep, ui, steps, answers, h, f, fault, applies_data_set, look):
-    action = describe(steps, answers) + " with " + fault
-    typed = {s[1]: s[2] for s in steps if s[0] == "type"}
-    request = fault.split("=")[0]
-    if request not in f.requests:
-        return  # the failure took another road that never sent it: nothing to judge
-    # (7) the outcome: a run in which the device did not do all that was asked (a retry that it
-    # did makes up for the first try) ends with exit 1 and says why last.
-    if f.not_done and f.code == 0:
-        sweep.fail(ui, action, "exit", "exit 0 although %s was not done" % f.not_done[0], f)
-    elif f.code != 0 and not f.last.startswith("vkr-frame: "):
-        sweep.fail(ui, action, "exit", "exit %d without a reason on its last line: %r" % (f.code, f.last), f)
-    # (1) told: what was not done reached the user in some word.
-    told = f.texts_told()
-    not_read_fields = [k for k, it in f.items.items() if it["text"] == "Not read"]
-    if f.not_done and not told and not not_read_fields:
-        sweep.fail(ui, action, "told", "the user was told nothing of %s" % f.not_done[0], f)
-    # (3) nothing unasked: the transmitter holds nothing the healthy run did not give it.
-    hd, fd, bd = device_lines(h.device), device_lines(f.device), device_lines(f.device_before)
-    for key in set(fd) | set(bd):
-        if fd.get(key) == bd.get(key) or key in COUNTERS:
-            continue
-        if fd.get(key) != hd.get(key):
-            sweep.fail(ui, action, "unasked", "the transmitter's %s became %s (healthy: %s)" % (
-                key, fd.get(key), hd.get(key)), f)
-    # A write the failure stopped is told as a write (or a procedure) that did not happen. An entry
-    # the failure left greyed took no typing: the host stopped there, and said so.
-    refused_typing = "has no item" in f.last and "that takes" in f.last
-    lost = [k for k in set(hd) | set(bd) if k not in COUNTERS and hd.get(k) != bd.get(k) and fd.get(k) != hd.get(k)]
-    if refused_typing:
-        lost = []
-    if lost and not any(w in t for t in told for w in NOT_DONE_WORDS):
-        sweep.fail(ui, action, "told as write", "the transmitter did not take %s and nothing says it was not "
-                   "written (told: %s)" % (", ".join(sorted(lost)), " / ".join(told) or "nothing"), f)
-    # (2) nothing invented: each field shows what the healthy run showed, the user's entry or a
-    # placeholder; no "Loading..." once the run is quiet; no mark nobody set.
-    for key, it in f.items.items():
-        text = it["text"]
-        if text in LOADING:
-            sweep.fail(ui, action, "loading", "item %d shows %r after the run" % (key[1], text), f)
-            continue
-        healthy = h.items.get(key)
-        if healthy is None or it["cls"] not in ("Edit", "ComboBox"):
-            continue
-        # The value the device gave before a write that failed is no invention either.
-        before = look.items.get(key, {}).get("text") if look else None
-        allowed = {healthy["text"], before} | PLACEHOLDERS
-        # A field may say why it holds no value.
-        if any(w in text for w in ("could not be read", "Not read", "Not connected")):
-            continue
-        if key[1] in typed:
-            allowed.add(typed[key[1]])
-        if key[0] == 0 and text not in allowed and text.strip() not in allowed:
-            sweep.fail(ui, action, "invented", "item %d shows %r (healthy: %r)" % (key[1], text, healthy["text"]), f)
-        if it["mark"] in (MARK_CHANGED, MARK_INVALID) and key[1] not in typed:
-            sweep.fail(ui, action, "mark", "item %d has a %s mark nobody set" % (
-                key[1], "changed" if it["mark"] == MARK_CHANGED else "invalid"), f)
-    # No result of a procedure that failed: no control opens after a failure was told in a step.
-    told_failure = False
-    for line in f.journal:
-        if line.startswith("step "):
-            told_failure = False
-        elif line.startswith("message") and " buttonsOk " in line and " failed" in line:
-            told_failure = True
-        elif line.startswith("open user interface") and told_failure:
-            sweep.fail(ui, action, "invented", "a control opened after its procedure was told as failed", f)
-    # (4) the data set: the project follows the transmitter.
-    if f.device == f.device_before and f.project != f.project_before and not applies_data_set:
-        sweep.fail(ui, action, "data set", "the project was saved while the transmitter took nothing", f)
-    if f.compare and "equals the device" not in f.compare and not applies_data_set:
-        sweep.fail(ui, action, "data set", "compare after the run: %r" % f.compare, f)
-    if ("the device written" in f.applied) != (f.device != f.device_before):
-        sweep.fail(ui, action, "applied", "says %r while the device file %s" % (
-            f.applied, "changed" if f.device != f.device_before else "stayed"), f)
-    if ("the data set saved" in f.applied) != (f.project != f.project_before):
-        sweep.fail(ui, action, "applied", "says %r while the project %s" % (
-            f.applied, "changed" if f.project != f.project_before else "stayed"), f)
-    # (5) nothing lost: an entry the transmitter did not take keeps what was typed, while it is shown.
-    for iid, value in typed.items():
-        fk = f.items.get((0, iid))
-        if fk is None or hd == bd:
-            continue
-        if lost and not same_entry(fk["text"], value) and fk["text"] != h.items.get((0, iid), {}).get("text"):
-            sweep.fail(ui, action, "lost", "item %d shows %r, the user typed %r" % (iid, fk["text"], value), f)
-    judge_told_once(sweep, ui, action, f)
+def kinds_for(sweep, ui, command, occurrence, write):
+    """The ways a request fails: every way in the default state; elsewhere one way a request,
+    another for each request, and a second way for a write."""
+    kinds = KINDS + (["warned"] if write and not sweep.state.warned else [])
+    if not sweep.state.rotate:
+        return kinds
+    h = zlib.crc32(("%s %s %d %d" % (sweep.state.name, ui.name, command, occurrence)).encode())
+    picked = [kinds[h % len(kinds)]]
+    if write:
+        picked.append(kinds[(h // 7 + 1) % len(kinds)] if kinds[(h // 7 + 1) % len(kinds)] != picked[0]
+                      else kinds[(h + 2) % len(kinds)])
+    return picked
 
 
-
-def judge_offline(sweep, ui, online, off):
-    action = "look offline"
-    if off.requests:
-        sweep.fail(ui, action, "offline", "requests were sent: %s" % " ".join(off.requests), off)
-    for key, it in off.items.items():
-        if it["text"] in LOADING:
-            sweep.fail(ui, action, "loading", "item %d shows %r offline" % (key[1], it["text"]), off)
-        on = online.items.get(key)
-        if on is None or it["cls"] not in ("Edit", "ComboBox"):
-            continue
-        if it["text"] != on["text"] and it["text"].strip() not in PLACEHOLDERS:
-            sweep.fail(ui, action, "offline", "item %d shows %r offline (online %r): a value the device never gave" % (
-                key[1], it["text"], on["text"]), off)
-        if it["mark"] in (MARK_CHANGED, MARK_INVALID):
-            sweep.fail(ui, action, "mark", "item %d has a mark nobody set offline" % key[1], off)
-
-
-# ---- Driving -----------------------------------------------------------------------------------
-
-def user_interfaces(sweep):
-    """(function, page, name, parts) of every user interface: the functions with one, each page of
-    a page tree. `parts`: how many shards share its cases, by how much a user can do in it."""
-    uis = []
-    for function in sweep.functions():
-        probe = sweep.run(function, 999, [], [])
-        pages = [None] if not probe.pages else list(range(probe.pages))
-        for p in pages:
-            look = probe if p is None else sweep.run(function, p, [], [])
-            buttons, entries = actionable(look.items, 0)
-            name = "f%d" % function if p is None else "f%dp%d" % (function, p)
-            uis.append((function, p, name, max(1, round(len(entries) / 6)), 1 + len(entries) + len(buttons)))
-    return uis
-
-
-def shard_parts(uis, shard, shards):
-    """The parts of user interfaces that fall to this shard, heaviest first, each to the shard with
-    the least so far."""
-    parts = sorted(((ui, k) for ui in uis for k in range(ui[3])), key=lambda x: -x[0][4] / x[0][3])
-    load = [0] * shards
-    mine = []
-    for ui, k in parts:
-        target = load.index(min(load))
-        load[target] += ui[4] / ui[3]
-        if target == shard:
-            mine.append((ui, k))
-    return mine
-
-
-def sweep_ui(sweep, pool, function, page, name, args, part=0, parts=1):
-    ui = UserInterface(sweep, function, page, name)
-    applies = function == 5  # the offline parameter control applies the data set at OK/Apply
-    if args.offline:
-        online = ui.run([], [])
-        ui.offline = True
-        actions = ui.actions()
-        judge_offline(sweep, name, online, ui.look)
-        # Offline, an entry only the device can take takes no typing: the page frame writes only
-        # to the device.
-        if function == 1:
-            _, entries = actionable(ui.look.items, 0)
-            for e in entries:
-                sweep.fail(name, "type %d offline" % e, "offline", "item %d takes typing offline" % e, ui.look)
-        for steps, answers, h, _ in actions:
-            action = describe(steps, answers) + " offline"
-            if h.requests:
-                sweep.fail(name, action, "offline", "requests were sent: %s" % " ".join(h.requests), h)
-            if "the device written" in h.applied:
-                sweep.fail(name, action, "offline", "says the device was written", h)
-            if h.project != h.project_before and not applies:
-                sweep.fail(name, action, "data set", "the project changed offline", h)
-            for key, it in h.items.items():
-                if it["text"] in LOADING:
-                    sweep.fail(name, action, "loading", "item %d shows %r offline" % (key[1], it["text"]), h)
-                if it["mark"] in (MARK_CHANGED, MARK_INVALID) and key[1] not in {s[1] for s in steps if s[0] == "type"}:
-                    sweep.fail(name, action, "mark", "item %d has a mark nobody set offline" % key[1], h)
-            if h.code != 0 and not h.last.startswith("vkr-frame: "):
-                sweep.fail(name, action, "exit", "exit %d without a reason: %r" % (h.code, h.last), h)
-        return len(actions), 0
-    actions = ui.actions()
-    for steps, answers, h, _ in actions:
-        h.applies_data_set = applies
-        judge_healthy(sweep, name, steps, answers, h)
-    if args.wire:
-        def wire_case(case):
-            steps, answers, h, _ = case
-            w = ui.run(steps, answers, wire=True)
-            judge_wire(sweep, name, steps, answers, h, w)
-        list(pool.map(wire_case, actions))
-        return len(actions), 0
-    look_requests = ui.look.requests
+def cases_of(sweep, ui, explorer):
+    """(action, fault) for each request each action owns: the writes of what it typed in every
+    action, every other request once in the user interface (the first action that sends it)."""
+    seen = set()
     cases = []
-    for steps, answers, h, full in actions:
-        if args.writes_only and not (full and any(st[0] == "type" for st in steps)):
-            continue
-        own = h.requests
-        if not full or args.writes_only:
-            common = 0
-            while common < min(len(own), len(look_requests)) and own[common] == look_requests[common]:
-                common += 1
-            own = own[common:]
-        for request in own:
-            for kind in KINDS:
-                cases.append((steps, answers, h, "%s=%s" % (request, kind)))
+    first_typed = False
+    look = explorer.look.requests
+    for a in explorer.actions:
+        reqs = a.run.requests
+        start = common_prefix(reqs, look) if a.what != "look" else 0
+        typed = [s[1] for s in a.steps if s[0] == "type"]
+        own_writes = {explorer.items[i].writes for i in typed if i in explorer.items and explorer.items[i].writes}
+        if ui.name == "f5":
+            own_writes = {tx.OFFLINE_WRITES[i] for i in typed if i in tx.OFFLINE_WRITES}
+        counts = {}
+        for req in reqs[start:]:
+            command, occurrence = (int(x) for x in req.split("#"))
+            counts[command] = counts.get(command, 0) + 1
+            write = command in judge.WRITES
+            if command in LOOP_COMMANDS and ui.function == 1:
+                continue  # the loop test and the trim fail on their own (functions 4 and 7)
+            if write and command not in LOOP_COMMANDS and (command in own_writes or not own_writes and typed):
+                key = None  # the write of what this action typed: failed in this action
+            else:
+                key = (command, counts[command])
+                if key in seen:
+                    continue
+                seen.add(key)
+            for kind in kinds_for(sweep, ui, command, counts[command], write):
+                cases.append((a, "%s=%s" % (req, kind)))
+        # An entry typed after its own value could not be read, then sent: each read of the look
+        # that fills it fails, one way a read (in the default state each read of the look, for the
+        # first entry of the user interface and each level at the sensor's edge).
+        if len(typed) == 1 and typed[0] in explorer.items and a.what.startswith("type "):
+            read = explorer.items[typed[0]].cmd
+            every = not sweep.state.rotate and (a.what.endswith("at the edge") or not first_typed)
+            first_typed = True
+            for req in look:
+                own_read = int(req.split("#")[0]) == read
+                if own_read or every:
+                    h = zlib.crc32(("%s %s %s" % (sweep.state.name, a.describe(), req)).encode())
+                    kinds = {KINDS[h % len(KINDS)]} | ({"linkgone"} if own_read else set())
+                    cases += [(a, "%s=%s" % (req, kind)) for kind in sorted(kinds)]
+    return cases
 
-    cases = cases[part::parts]
 
-    def fault_case(case):
-        steps, answers, h, fault = case
-        f = ui.run(steps, answers, fault=fault)
-        judge_fault(sweep, name, steps, answers, h, f, fault, applies, ui.look)
-    list(pool.map(fault_case, cases))
+def sweep_ui(sweep, pool, ui, args):
+    explorer = Explorer(sweep, ui)
+    actions = explorer.explore()
+    # The user interface's time let pass: the cyclic reads of the pages and the trend.
+    timed = []
+    if not sweep.state.offline and not sweep.state.wire:
+        if ui.function == 1:
+            timed.append([("wait", WAIT_MS)])
+        if ui.function == 2:
+            timed.append([("type", 703, "1 Sec."), ("click", 407), ("wait", 3500)])
+    for steps in timed:
+        a = Action(steps, [], sweep.run(ui, steps), "time")
+        actions.append(a)
+    for a in actions:
+        sweep.cases += 1
+        judge.judge(sweep, ui, a, None, explorer)
+    if sweep.state.offline:
+        return len(actions), 0
+    if sweep.state.wire:
+        return len(actions), wire_cases(sweep, pool, ui, explorer)
+    cases = cases_of(sweep, ui, explorer)
+
+    def run_case(case):
+        a, fault = case
+        f = sweep.run(ui, a.steps, a.answers, fault=fault)
+        if fault.split("=")[0] not in f.requests:
+            return  # the run took another road that never sent it
+        judge.judge(sweep, ui, Action(a.steps, a.answers, f, a.what), fault, explorer, healthy=a.run)
+    list(pool.map(run_case, cases))
+    sweep.cases += len(cases)
     return len(actions), len(cases)
 
 
-def judge_wire(sweep, ui, steps, answers, h, w):
-    action = describe(steps, answers) + " at the wire's speed"
-    if w.device != h.device:
-        sweep.fail(ui, action, "wire", "the transmitter holds other values than at no delay", w)
-    if w.project != h.project:
-        sweep.fail(ui, action, "wire", "the project differs from the run at no delay", w)
-    if w.code != h.code:
-        sweep.fail(ui, action, "wire", "exit %d, at no delay %d" % (w.code, h.code), w)
-    for key, it in h.items.items():
-        other = w.items.get(key)
-        if it["cls"] in ("Edit", "ComboBox") and (other is None or other["text"] != it["text"]):
-            sweep.fail(ui, action, "wire", "item %d shows %r, at no delay %r" % (
-                key[1], other and other["text"], it["text"]), w)
+def wire_cases(sweep, pool, ui, explorer):
+    """At the wire's speed the same actions end as at no delay, and typing while the page's reads
+    are on the channel is kept and written."""
+    jobs = [(a, a.steps) for a in explorer.actions if not any(s[0] == "wait" for s in a.steps)]
+    for a in explorer.actions:
+        if a.what.startswith("type ") and ui.function == 1 and a.steps and a.steps[0][0] == "type":
+            jobs.append((a, [("now",)] + a.steps))
+            jobs.append((a, [("click", 356), ("now",)] + a.steps) if ui.page not in (2, 5, 7, 8, 9) else (a, None))
+
+    def run_one(job):
+        a, steps = job
+        if steps is None:
+            return
+        w = sweep.run(ui, steps, a.answers, wire=True)
+        judge.judge(sweep, ui, Action(steps, a.answers, w, a.what + " at the wire's speed"), None, explorer)
+        if steps == a.steps:
+            judge.judge_wire(sweep, ui, a, w)
+    list(pool.map(run_one, jobs))
+    return len(jobs)
+
+
+def page_all_cases(sweep, pool):
+    """The page frame with every page in turn, each request of it failing: every page after a
+    failure on another."""
+    ui = UI(1, None)
+    ui.name = "f1 all pages"
+    explorer = Explorer(sweep, ui)
+    explorer.items = {}
+    healthy = sweep.run(ui, [], page="all")
+    a = Action([], [], healthy, "every page")
+    explorer.look = healthy
+    judge.judge(sweep, ui, a, None, explorer)
+    if sweep.state.offline:
+        return 1
+    seen, cases = set(), []
+    for req in healthy.requests:
+        command = int(req.split("#")[0])
+        if command in seen:
+            continue
+        seen.add(command)
+        for kind in kinds_for(sweep, ui, command, 1, False):
+            cases.append("%s=%s" % (req, kind))
+
+    def run_case(fault):
+        f = sweep.run(ui, [], fault=fault, page="all")
+        judge.judge(sweep, ui, Action([], [], f, "every page"), fault, explorer, healthy=healthy)
+    list(pool.map(run_case, cases))
+    return len(cases)
+
+
+def user_interfaces(sweep):
+    uis = []
+    for function in sweep.functions():
+        if function == 1:
+            probe = sweep.run(UI(1, None), [], page=999)
+            uis += [UI(1, p) for p in range(probe.page_count or 0)]
+        else:
+            uis.append(UI(function, None))
+    return uis
+
+
+# The weight of each user interface's sweep, as measured, for sharding.
+WEIGHTS = {"f1p0": 229, "f1p1": 122, "f1p2": 38, "f1p3": 200, "f1p4": 118, "f1p5": 39, "f1p6": 94, "f1p7": 108,
+           "f1p8": 33, "f1p9": 40, "f2": 34, "f3": 4, "f4": 30, "f5": 238, "f6": 1, "f7": 75, "f8": 7, "all": 76}
+
+
+def shard(names, k, n):
+    load = [0] * n
+    mine = []
+    for name in sorted(names, key=lambda x: -WEIGHTS.get(x, 2)):
+        target = load.index(min(load))
+        load[target] += WEIGHTS.get(name, 2)
+        if target == k:
+            mine.append(name)
+    return mine
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("host")
+    ap.add_argument("--state", default="default", choices=sorted(STATES))
     ap.add_argument("--shard", default="0/1")
-    ap.add_argument("--only")
+    ap.add_argument("--only", action="append", help="a user interface (f1p3, f5, all); may repeat")
     ap.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
-    ap.add_argument("--wire", action="store_true", help="the healthy runs again at the wire's speed")
-    ap.add_argument("--offline", action="store_true", help="every user interface offline")
-    ap.add_argument("--list", action="store_true", help="list the user interfaces and their actions only")
-    ap.add_argument("--units", choices=["mm", "in", "ft", "cm"], help="a transmitter in these units")
-    ap.add_argument("--writes-only", action="store_true",
-                    help="fail only the requests an entry's write sends, not the reads every action shares")
+    ap.add_argument("--list", action="store_true", help="list the actions and their requests only")
+    ap.add_argument("--self-test", action="store_true", help="check the item table against the parameter table")
     args = ap.parse_args()
-    shard, shards = (int(x) for x in args.shard.split("/"))
-    sweep = Sweep(args.host, args.jobs, args.wire)
+    problems = tx.self_test(ROOT)
+    if problems or args.self_test:
+        for p in problems:
+            print("TABLE " + p)
+        print("item table: %d items, %s" % (len(tx.ITEMS), "drifted" if problems else "as the parameter table"))
+        if problems or args.self_test:
+            return 1 if problems else 0
+    k, n = (int(x) for x in args.shard.split("/"))
+    started = time.time()
+    sweep = Sweep(args.host, STATES[args.state], args.jobs)
     try:
-        sweep.setup(args.units)
-        uis = [u for u in user_interfaces(sweep) if not args.only or u[2] == args.only]
-        if args.offline or args.wire or args.writes_only:
-            uis = [(f, p, n, 1, w) for f, p, n, _, w in uis]
-        mine = shard_parts(uis, shard, shards)
-        if args.list:
-            for (function, page, name, _, _), _ in mine:
-                ui = UserInterface(sweep, function, page, name)
-                for steps, answers, h, _ in ui.actions():
-                    print("%s: %s -> %s" % (name, describe(steps, answers), " ".join(h.requests) or "no request"))
-            return 0
+        sweep.setup()
+        uis = user_interfaces(sweep)
+        names = [u.name for u in uis] + ([] if sweep.state.wire else ["all"])
+        if args.only:
+            names = [x for x in names if x in args.only]
+        mine = shard(names, k, n)
         total_actions = total_cases = 0
         with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
-            for (function, page, name, parts, _), part in mine:
-                a, c = sweep_ui(sweep, pool, function, page, name, args, part, parts)
+            def one(ui):
+                if args.list:
+                    ex = Explorer(sweep, ui)
+                    for a in ex.explore():
+                        print("%s: %s -> %s" % (ui.name, a.describe(), " ".join(a.run.requests) or "no request"))
+                    return 0, 0
+                return sweep_ui(sweep, pool, ui, args)
+            # The user interfaces side by side, their cases in the same pool.
+            outer = concurrent.futures.ThreadPoolExecutor(max_workers=max(1, min(len(mine), args.jobs)))
+            futures = {}
+            for name in mine:
+                if name == "all":
+                    futures[name] = outer.submit(lambda: (1, 0 if args.list else page_all_cases(sweep, pool)))
+                else:
+                    futures[name] = outer.submit(one, next(u for u in uis if u.name == name))
+            for name in mine:
+                a, c = futures[name].result()
                 total_actions += a
                 total_cases += c
-                print("%s%s: %d actions, %d failing-request cases" % (
-                    name, " (part %d of %d)" % (part + 1, parts) if parts > 1 else "", a, c), flush=True)
-        print("sweep %s: %d user interfaces, %d actions, %d cases, %d runs of the host, %d faults found" % (
-            args.shard, len(mine), total_actions, total_cases, sweep.runs, len(sweep.failures)))
-        for line in sorted(set(sweep.failures)):
-            print("FAULT " + line)
-        if EXCEPTIONS:
-            print("exceptions listed: %d" % len(EXCEPTIONS))
+                print("%s %s: %d actions, %d failing-request cases, %d runs" % (
+                    args.state, name, a, c, sweep.runs_of.get("f1 all pages" if name == "all" else name, 0)), flush=True)
+            outer.shutdown()
+        print("sweep %s %s: %d user interfaces, %d actions, %d cases, %d runs of the host, %.0f s, %d faults found" % (
+            args.state, args.shard, len(mine), total_actions, total_cases, sweep.runs, time.time() - started,
+            len(sweep.failures)))
+        for key in sorted(sweep.failures):
+            state, ui, invariant, subject, where = key
+            example, count = sweep.failures[key]
+            print("FAULT %s | %s | %s | %s (%d run%s; found by %s)\n  %s" % (
+                state, ui, invariant, subject, count, "" if count == 1 else "s", where, example))
+        print("exceptions listed: %d" % len(judge.EXCEPTIONS))
         return 1 if sweep.failures else 0
     finally:
         sweep.close()

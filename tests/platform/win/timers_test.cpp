@@ -216,6 +216,31 @@ TEST_F(Timers, ATimerBelongsToTheThreadThatSetIt) {
   CloseHandle(o.ready);
 }
 
+TEST_F(Timers, TheNextDueTimerIsFoundAmongEveryThreadsTimers) {
+  DWORD ticks = 0;
+  EXPECT_FALSE(vkr::platform::TicksUntilNextTimer(&ticks)) << "a timer was found where there is none";
+  Set(400);
+  OtherThread o;
+  o.ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  DWORD tid = 0;
+  HANDLE t = CreateThread(nullptr, 0, &TimerThread, &o, 0, &tid);
+  ASSERT_EQ(WaitForSingleObject(o.ready, kLong), WAIT_OBJECT_0);
+  clock.Advance(100);
+  ASSERT_TRUE(vkr::platform::TicksUntilNextTimer(&ticks));
+  EXPECT_EQ(ticks, 150u) << "the other thread's timer, due first, was not the one found";
+  clock.Advance(150);
+  ASSERT_EQ(WaitForSingleObject(t, kLong), WAIT_OBJECT_0);
+  ASSERT_TRUE(vkr::platform::TicksUntilNextTimer(&ticks));
+  EXPECT_EQ(ticks, 150u);
+  clock.Advance(200);
+  EXPECT_FALSE(vkr::platform::TicksUntilNextTimer(&ticks)) << "a timer already due is no time to wait for";
+  EXPECT_EQ(PumpTimers(), 1);
+  ASSERT_TRUE(vkr::platform::TicksUntilNextTimer(&ticks));
+  EXPECT_EQ(ticks, 400u) << "the period runs again from its firing";
+  CloseHandle(t);
+  CloseHandle(o.ready);
+}
+
 TEST_F(Timers, FireTimersNowMakesEveryTimerDue) {
   Set(60000);
   EXPECT_EQ(Next().message, WM_NULL);
