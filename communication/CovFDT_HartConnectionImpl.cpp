@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "communication/HartResponseTexts.h"
 #include "xml/XmlHelpers.h"
 
 namespace {
@@ -107,7 +108,10 @@ void CovFDT_HartConnectionImpl::FollowPollingAddress(IovFdtParameterHandler4& ha
   // it, the DTM's own short address follows, or its next connect would look for the device
   // where it no longer is.
   constexpr BYTE kWritePollingAddress = 6;
-  if (data.byCommandNumber != kWritePollingAddress || data.status.byCommandResponse != 0 ||
+  // A warning is the device's word that it took the address too.
+  const BYTE response = data.status.byCommandResponse;
+  if (data.byCommandNumber != kWritePollingAddress ||
+      (response != 0 && !vkr::hart::IsWarning(kWritePollingAddress, response)) ||
       data.status.byCommunicationStatus != 0 || !data.bHasResponseData)
     return;
   const std::u16string_view hex = TextOf(data.bstrResponseData.Get());

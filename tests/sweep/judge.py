@@ -77,9 +77,10 @@ PARAM_BYTES = {
     1090: [("displaySettings", 6, 4)], 1074: [("echoSettings", 0, 1)], 1076: [("echoSettings", 1, 1)],
     1078: [("echoSettings", 2, 4)], 1080: [("echoSettings", 6, 4)], 1097: [("longTag", 0, 32)],
 }
-# What a click sets going in the transmitter, when the user agreed: the lines it may change.
+# What a click sets going in the transmitter, when the user agreed: the lines it may change (a
+# Master Reset restarts the device, a cold start for every master).
 CLICK_LINES = {546: ("displaySettings",), 377: ("fixedCurrent",), 6315: ("fixedCurrent", "zeroTrim", "gainTrim"),
-               608: ("fixedCurrent",), 600: ("fixedCurrent",), 601: ("fixedCurrent", "zeroTrim", "gainTrim"),
+               608: ("fixedCurrent", "coldStart"), 600: ("fixedCurrent",), 601: ("fixedCurrent", "zeroTrim", "gainTrim"),
                682: ()}
 # Lines of the transmitter's memory that hold several items, written as one record.
 SHARED_LINES = ("tagDescriptorDate", "displaySettings", "echoSettings")
@@ -203,8 +204,6 @@ def command_kind(command, ui, action):
         return "procedure"
     if command == 131 and (ui.name == "f1p9" or ui.name == "f6") and 632 in clicks:
         return "procedure"
-    if command == 3 and ui.name == "f2" and 407 in clicks:
-        return "procedure"  # the trend's sampling, which the user started
     if command in WRITES:
         return "write"
     return "read"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "communication/HartResponseTexts.h"
 #include "include/CommunicationInterfaces.h"
 #include "include/ProgramIds.h"
 #include "ui/device/ControlNameTables.h"
@@ -458,8 +459,11 @@ void CAdvancedPP::OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) {
     return;
   }
   // The numbers are the device's, in its PV unit: what is missing is only the unit's name.
-  if (id == kParCommand1Complete && !m_pvUnit)
+  if (id == kParCommand1Complete && !m_pvUnit) {
     TellNotRead(id, {}, u"The unit of Blanking and Distance Offset", outcome, 1);
+    // A blank label would read as a number without a unit; the label says why instead.
+    for (UINT label : {kAdvancedBlankingUnit, kAdvancedOffsetUnit}) ::SetDlgItemTextA(m_hWndDialog, label, kNotReadText);
+  }
 }
 
 void CAdvancedPP::ForgetUnreadMarks(std::initializer_list<LONG> ids) {
@@ -586,8 +590,10 @@ std::optional<BYTE> CAdvancedPP::ShownLengthUnit(LONG id) const {
   return m_pvUnit;
 }
 
-SDeviceOutcome CAdvancedPP::Transaction(BYTE command, std::span<const BYTE> request, std::vector<BYTE>* response) {
+SDeviceOutcome CAdvancedPP::Transaction(BYTE command, std::span<const BYTE> request, std::vector<BYTE>* response,
+                                        BYTE* warning) {
   response->clear();
+  if (warning) *warning = 0;
   auto connections = Query<IovFdtConnectionManagement>(m_spDtmObject.Get());
   vkr::ComPtr<IUnknown> connection;
   vkr::ComPtr<IovFdtHartServiceInterface> hart;
@@ -601,8 +607,14 @@ SDeviceOutcome CAdvancedPP::Transaction(BYTE command, std::span<const BYTE> requ
   const HRESULT hr =
       hart->Transaction(command, requestHex.Get(), &deviceStatus, &responseCode, responseHex.Put(), error.Put());
   SDeviceOutcome outcome = ServiceOutcome(hr, responseCode, error.View());
-  // A warning is an answer too, but not one of these commands: only 0 means done.
-  if (outcome.Ok() && responseCode != 0) outcome = SDeviceOutcome{EDeviceOutcome::Refused, responseCode};
+  // A warning says the device did it: the answer stands, and the warning goes to the caller.
+  if (outcome.Ok() && responseCode != 0) {
+    if (vkr::hart::IsWarning(command, responseCode)) {
+      if (warning) *warning = responseCode;
+    } else {
+      outcome = SDeviceOutcome{EDeviceOutcome::Refused, responseCode};
+    }
+  }
   if (outcome.Ok() && FAILED(BytesOfHex(responseHex.Get(), response))) outcome = SDeviceOutcome{EDeviceOutcome::Lost};
   return outcome;
 }
@@ -629,12 +641,16 @@ HRESULT CAdvancedPP::WriteProbeFault(BYTE code) {
   CByteWriter request;
   request.U16(kProbeFaultWordAddress).U8(first).U8(word[1]);
   std::vector<BYTE> echo;
-  outcome = Transaction(kCommandWriteWord, request.Data(), &echo);
+  BYTE warning = 0;
+  outcome = Transaction(kCommandWriteWord, request.Data(), &echo, &warning);
   if (!outcome.Ok()) {
     TellNotWritten({kParProbeFaultUser}, ENotWritten::Unconfirmed, outcome, kCommandWriteWord);
     return E_FAIL;
   }
   MarkWritten({kParProbeFaultUser});
+  if (warning != 0)
+    TellOnMessageLine(u"Probe Fault was written; the device warns: " +
+                      vkr::hart::DescribeResponseCode(kCommandWriteWord, warning) + u".");
   return S_OK;
 }
 

@@ -161,7 +161,9 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
   void ForgetUnreadMarks(std::initializer_list<LONG> ids);
   // One direct transaction on connection 0 and what became of it: done (with the response data)
   // only when the service answered without error text and with response code 0.
-  SDeviceOutcome Transaction(BYTE command, std::span<const BYTE> request, std::vector<BYTE>* response);
+  // A warning answer is done; its code goes to `warning` (0: none).
+  SDeviceOutcome Transaction(BYTE command, std::span<const BYTE> request, std::vector<BYTE>* response,
+                             BYTE* warning = nullptr);
 
   vkr::dui::COwnedFont m_font;
   bool m_bSending = false;  // Send runs: its transactions let messages through

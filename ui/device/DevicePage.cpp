@@ -351,6 +351,9 @@ void CDevicePropertyPage::TellNotRead(LONG id, const std::vector<UINT>& fields, 
         vkr::dui::ShowNotRead(m_hWndDialog, {}, {control});
       else
         vkr::dui::ShowNotRead(m_hWndDialog, {control});
+      if (vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText &&
+          std::find(m_unreadControls.begin(), m_unreadControls.end(), control) == m_unreadControls.end())
+        m_unreadControls.push_back(control);
       if (what.empty() && before != vkr::dui::kNotReadText &&
           vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText)
         if (const std::u16string label = ControlLabel(control);
@@ -430,6 +433,7 @@ bool CDevicePropertyPage::DeviceMayAnswer() const {
 
 HRESULT CDevicePropertyPage::RefreshAllParameters(LONG id) {
   if (IsUserEntry(id)) return KeepUserEntry(id);
+  ForgetUnread(id);
   return CovFDT_PropertyPageImpl::RefreshAllParameters(id);
 }
 
@@ -437,7 +441,15 @@ HRESULT CDevicePropertyPage::RefreshParameter(LONG id) {
   // The device answered for the parameter.
   NoteAnswer(id);
   if (IsUserEntry(id)) return KeepUserEntry(id);
+  ForgetUnread(id);
   return CovFDT_PropertyPageImpl::RefreshParameter(id);
+}
+
+void CDevicePropertyPage::ForgetUnread(LONG id) {
+  const LONG index = FindParameterIndex(id);
+  if (index < 0) return;
+  const auto at = std::find(m_unreadControls.begin(), m_unreadControls.end(), m_pParInfo[index].m_nCtrlId);
+  if (at != m_unreadControls.end()) m_unreadControls.erase(at);
 }
 
 HRESULT CDevicePropertyPage::KeepUserEntry(LONG id) {
@@ -456,7 +468,15 @@ HRESULT CDevicePropertyPage::OnControlChange(UINT code, UINT controlId, HWND con
       if (m_pParInfo[i].m_nCtrlId == controlId && !IsUserEntry(id)) m_userEntries.push_back(id);
     }
   }
-  return CovFDT_PropertyPageImpl::OnControlChange(code, controlId, control);
+  const HRESULT hr = CovFDT_PropertyPageImpl::OnControlChange(code, controlId, control);
+  // Against a value the device never gave, any entry is a change: the DTM's value to compare with
+  // is not the device's, and an entry equal to it would lose its mark though it was never written.
+  if (!m_bUpdatingControls && !m_bBusy && controlId != 0 && m_pParInfo &&
+      std::find(m_unreadControls.begin(), m_unreadControls.end(), controlId) != m_unreadControls.end())
+    for (ULONG i = 0; i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i)
+      if (m_pParInfo[i].m_nCtrlId == controlId && IsUserEntry(m_pParInfo[i].m_nParamId))
+        KeepUserEntry(m_pParInfo[i].m_nParamId);
+  return hr;
 }
 
 ULONG CDevicePropertyPage::CurrentDtmState() const {

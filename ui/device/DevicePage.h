@@ -127,6 +127,8 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // A device answer for `id` came: a failure told for it is over; when none is left the message
   // line no longer says that something could not be read.
   void NoteAnswer(LONG id);
+  // A value of the device came for `id`: its control shows the device's word again.
+  void ForgetUnread(LONG id);
   // Tells that `what` (empty: the fields of `fields` that still waited) could not be read for the
   // reason of `outcome`, beside what the page told before; those fields say "Not read".
   void TellNotRead(LONG id, const std::vector<UINT>& fields, const std::u16string& what,
@@ -307,6 +309,7 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   std::vector<LONG> m_userEntries;  // ids of the user's entries, in the order first changed
   std::vector<UINT> m_awaitLocked;  // fields FollowAwaitedFields made take no typing
   std::vector<LONG> m_readsOut;     // ReadFromDevice's reads not answered yet, one id a read
+  std::vector<UINT> m_unreadControls;  // fields told "Not read" whose device value has not come since
   // The answer or the failure of a read of `id` came: one read of it less on the channel.
   void TakeReadOut(LONG id);
   HWND m_followedDialog = nullptr;

@@ -125,9 +125,11 @@ bool CFixedLoopCurrent::Fix(float milliamps) {
     m_told = false;
     return true;
   }
-  // The device answered that it did not run the command (it refused it, or was busy): it holds
-  // what it held before, and when that was no fixed level there is nothing to give back.
-  if (!heldBefore && (m_levelOutcome.kind == EDeviceOutcome::Refused || m_levelOutcome.kind == EDeviceOutcome::Busy)) {
+  // The device answered that it did not run the command (it refused it, or was busy), or the
+  // request never left the frame's channel: it holds what it held before, and when that was no
+  // fixed level there is nothing to give back.
+  if (!heldBefore && (m_levelOutcome.kind == EDeviceOutcome::Refused || m_levelOutcome.kind == EDeviceOutcome::Busy ||
+                      m_levelOutcome.kind == EDeviceOutcome::NotTaken)) {
     m_held = false;
     return false;
   }

@@ -179,15 +179,7 @@ bool CTrendView::ReadHeader() {
     const HRESULT hr = m_spDtm->ReadDeviceParameter(vkr::UI4(static_cast<ULONG>(id)), &done);
     if (SUCCEEDED(hr) && hr != S_FALSE) continue;
     // The read never went out: no answer and no failure will come for it.
-    const SDeviceOutcome outcome = OutcomeAfter(hr, false, mark, id);
-    if (id == kParTagOnly) {
-      SetItemText(kTrendTag, kTrendTagNotRead);
-      SetMessage(NotReadText({u"Device Tag"}, outcome, 13));
-      m_nToldFailure = kParTagOnly;
-    } else {
-      SetMessage(NotReadText({u"The sensor limit"}, outcome, 14));
-      m_nToldFailure = kParCommand14Complete;
-    }
+    TellHeaderNotRead(id, OutcomeAfter(hr, false, mark, id));
     return false;
   }
   return true;
@@ -199,16 +191,50 @@ void CTrendView::ShowTagPlaceholder(ULONG state) {
   SetItemText(kTrendTag, state == kDtmStateGoingOnline ? kLoadingText : kNotConnectedText);
 }
 
+void CTrendView::TellHeaderNotRead(LONG id, const SDeviceOutcome& outcome) {
+  if (id == kParTagOnly) SetItemText(kTrendTag, kTrendTagNotRead);
+  // Both reads of the header may fail (a lost link fails the second too): the line names every
+  // value that could not be read, not only the last.
+  std::vector<LONG> failed;
+  for (const LONG told : m_toldFailures)
+    if (told != id) failed.push_back(told);
+  failed.push_back(id);
+  std::vector<std::u16string> names;
+  for (const LONG told : failed) names.push_back(told == kParTagOnly ? u"Device Tag" : u"The sensor limit");
+  SetMessage(NotReadText(names, outcome, id == kParTagOnly ? 13 : 14));
+  m_toldFailures = std::move(failed);
+}
+
 void CTrendView::ClearFailureOf(LONG id) {
   // A read again that worked: the failure said before is over.
-  if (m_nToldFailure != id) return;
-  m_nToldFailure = -1;
-  SetItemText(kTrendMessage, "");
+  const auto at = std::find(m_toldFailures.begin(), m_toldFailures.end(), id);
+  if (at == m_toldFailures.end()) return;
+  m_toldFailures.erase(at);
+  if (m_toldFailures.empty()) SetItemText(kTrendMessage, "");
 }
 
 void CTrendView::SetMessage(const std::u16string& text) {
-  m_nToldFailure = -1;
+  m_toldFailures.clear();
   SetItemText(kTrendMessage, vkr::Utf16ToUtf8(text).c_str());
+}
+
+std::vector<std::u16string> CTrendView::SampledNames() const {
+  // The pens' own labels ("Pen1: Primary Variable"), translated as the user reads them.
+  std::vector<std::u16string> names;
+  for (std::size_t i = 0; i < kTrendPenCount; ++i) {
+    if (!(m_nPenMask & (1u << i))) continue;
+    std::string label = DialogItemText(m_hWndDialog, kTrendPenChecks[i]);
+    if (const std::size_t colon = label.find(": "); colon != std::string::npos) label.erase(0, colon + 2);
+    names.push_back(vkr::Utf8ToUtf16(label));
+  }
+  if (names.empty()) names.push_back(u"The device values");
+  return names;
+}
+
+void CTrendView::ShowPensNotRead() {
+  // The value beside a pen is the device's word now: after a failed sample it is none.
+  for (std::size_t i = 0; i < kTrendPenCount; ++i)
+    if (m_nPenMask & (1u << i)) SetItemText(kTrendPenValues[i], kNotReadText);
 }
 
 HRESULT CTrendView::PrepareToRelease(VARIANT_BOOL* result) {
@@ -352,7 +378,8 @@ void CTrendView::OnWatchdog() {
 void CTrendView::StopBecause(const std::u16string& why) {
   if (!m_bRunning) return;
   Stop();
-  SetMessage(u"The trend stopped: " + why + u".");
+  ShowPensNotRead();
+  SetMessage(u"The trend stopped: " + why);
 }
 
 // ===== Values from the DTM ==========================================================================
@@ -453,21 +480,18 @@ HRESULT CTrendView::ExecuteCommand(VARIANT command, VARIANT argument) {
       m_nLastActivity = ::GetTickCount();
       // A lost link brings no more values: the trend stops rather than run empty. Another failed
       // read is said until values come again.
-      if (outcome.kind == EDeviceOutcome::LinkGone)
-        StopBecause(OutcomeReason(outcome, 3));
-      else
-        SetMessage(NotReadText({u"The device values"}, outcome, 3));
+      if (outcome.kind == EDeviceOutcome::LinkGone) {
+        StopBecause(NotReadText(SampledNames(), outcome, 3));
+      } else {
+        ShowPensNotRead();
+        SetMessage(NotReadText(SampledNames(), outcome, 3));
+      }
     } else if (id == kParCommand3Complete) {
       // The read of the values when the control opened: said too, until a running trend's values
       // come.
       SetMessage(NotReadText({u"The device values"}, outcome, 3));
-    } else if (id == kParTagOnly && !m_bTagRead) {
-      SetItemText(kTrendTag, kTrendTagNotRead);
-      SetMessage(NotReadText({u"Device Tag"}, outcome, 13));
-      m_nToldFailure = kParTagOnly;
-    } else if (id == kParCommand14Complete && !m_bLimitRead) {
-      SetMessage(NotReadText({u"The sensor limit"}, outcome, 14));
-      m_nToldFailure = kParCommand14Complete;
+    } else if ((id == kParTagOnly && !m_bTagRead) || (id == kParCommand14Complete && !m_bLimitRead)) {
+      TellHeaderNotRead(id, outcome);
     }
   }
   return CovFDT_IDtmActiveXImplEx::ExecuteCommand(command, argument);

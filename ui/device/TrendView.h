@@ -16,6 +16,7 @@
 
 #include "include/DtmInterfaces.h"
 #include "platform/platform.h"
+#include "ui/device/kit/DeviceOutcome.h"
 #include "ui/device/kit/OnlineUsageCounter.h"
 #include "ui/device/kit/PageResources.h"
 #include "ui/framework/ActiveXControl.h"
@@ -131,6 +132,10 @@ class CTrendView : public CovFDT_IDtmActiveXImplEx, public ISomeInterface {
   // The tag field while no tag came from the device: waiting, or not connected.
   void ShowTagPlaceholder(ULONG state);
   void SetMessage(const std::u16string& text);
+  void TellHeaderNotRead(LONG id, const SDeviceOutcome& outcome);
+  // The names of the pens sampled, for a failed sample's notice.
+  std::vector<std::u16string> SampledNames() const;
+  void ShowPensNotRead();
   void ClearFailureOf(LONG id);
   ULONG WatchdogLimit() const;
   void OnWatchdog();
@@ -157,7 +162,7 @@ class CTrendView : public CovFDT_IDtmActiveXImplEx, public ISomeInterface {
   bool m_bTagRead = false;           // the device answered the tag read
   bool m_bLimitRead = false;         // the device answered the sensor-limit read
   bool m_bLinkGone = false;          // a read of this control found the connection lost
-  LONG m_nToldFailure = -1;          // the parameter whose failed read the message line tells
+  std::vector<LONG> m_toldFailures;  // the header's reads whose failure the message line tells
   ULONG m_nLastState = 0;            // the DTM's state as last seen
   DWORD m_nLastActivity = 0;         // the tick of the last sample or failure while running
   std::array<float, kTrendPenCount> m_afPenMinimum{};

@@ -103,7 +103,11 @@ std::u16string JoinNames(const std::vector<std::u16string>& names) {
   std::u16string text;
   for (size_t i = 0; i < names.size(); ++i) {
     if (i > 0) text += i + 1 == names.size() ? u" and " : u", ";
-    text += names[i];
+    // A name that opens a sentence ("The sensor limit") goes on in it in lower case.
+    if (i > 0 && names[i].starts_with(u"The "))
+      text += u"the" + names[i].substr(3);
+    else
+      text += names[i];
   }
   return text;
 }
