@@ -156,12 +156,6 @@ run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/warned.png" --page 1 --type 399
 run compare --project 'C:\VKR\feet.vkr'
 echo "$out" | grep -q "equals the device" || fail "the data set did not take the warned damping: $out"
 
-# The download the user agreed to, offline: it cannot go through, and the run says so and exits 1.
-keep feet
-run ui 5 --offline --project 'C:\VKR\feet.vkr' --png "$dir/off.png" --type 616=2.5 --click 1 --answer Yes
-[ $rc = 1 ] && [[ "$(echo "$out" | tail -n 1)" == "vkr-frame: the download the user agreed to did not go through"* ]] ||
-  fail "the offline download passed for done: $rc $out"
-
 # Two projects that differ in Hi Level only: compare --with names it.
 upload other
 cp "$folder/other.vkr" "$folder/base.vkr"

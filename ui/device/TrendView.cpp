@@ -378,8 +378,7 @@ void CTrendView::OnWatchdog() {
 void CTrendView::StopBecause(const std::u16string& why) {
   if (!m_bRunning) return;
   Stop();
-  ShowPensNotRead();
-  SetMessage(u"The trend stopped: " + why);
+  SetMessage(u"The trend stopped: " + why + (why.ends_with(u'.') ? u"" : u"."));
 }
 
 // ===== Values from the DTM ==========================================================================
@@ -481,7 +480,9 @@ HRESULT CTrendView::ExecuteCommand(VARIANT command, VARIANT argument) {
       // A lost link brings no more values: the trend stops rather than run empty. Another failed
       // read is said until values come again.
       if (outcome.kind == EDeviceOutcome::LinkGone) {
-        StopBecause(NotReadText(SampledNames(), outcome, 3));
+        const std::vector<std::u16string> names = SampledNames();
+        StopBecause(NotReadText(names, outcome, 3));
+        ShowPensNotRead();
       } else {
         ShowPensNotRead();
         SetMessage(NotReadText(SampledNames(), outcome, 3));

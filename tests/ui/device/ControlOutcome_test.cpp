@@ -269,17 +269,20 @@ const std::vector<SCommandCase>& Cases() {
        [](ControlOutcomeTest& t, const std::string& kind) {
          const auto shown = t.Shown(kTrendMessage);
          if (kind == "linkgone") {
-           // No value comes any more: the trend stops and says so once, its value fields empty.
+           // No value comes any more: the trend stops and says so once, naming the pen it sampled,
+           // whose value field says it was not read.
            EXPECT_EQ(t.Text(kTrendStartStop), "Start");
-           EXPECT_EQ(Count(shown, "The trend stopped: ") + Count(shown, "The device gave no values"), 1u)
+           EXPECT_EQ(Count(shown, "The trend stopped: Primary Variable could not be read: ") +
+                         Count(shown, "The device gave no values"),
+                     1u)
                << ::testing::PrintToString(shown);
-           for (UINT value : kTrendPenValues) EXPECT_EQ(t.Text(value), "") << value;
+           EXPECT_EQ(t.Text(kTrendPenValues[0]), "Not read");
            EXPECT_FALSE(t.Object<CTrendView>()->IsRunning());
          } else {
            // One reading failed: said once, and the trend goes on with the device's next values. (A
            // request the channel refused reaches the user interfaces as a failure only where the DTM
            // reports a cyclic read it could not send; then it is told as the others are.)
-           const size_t told = Count(shown, "The device values could not be read: ");
+           const size_t told = Count(shown, "Primary Variable could not be read: ");
            EXPECT_EQ(told, kind == "refused" ? std::min<size_t>(told, 1) : 1u) << ::testing::PrintToString(shown);
            if (!shown.empty() && !Reason(kind).empty()) {
              EXPECT_TRUE(EndsWith(shown.front(), Reason(kind))) << shown.front();
