@@ -15,26 +15,7 @@ faults=$2  # preloaded for a disk that fills (VKR_TEST_DISK_FULL=TEXT[@BYTES])
 upload plain
 
 # ---- The transmitters: the default one, and the same in mm and in -------------------------------
-declare -A factor=([m]=1 [in]=0.0254 [mm]=0.001)
-declare -A code=([m]=2D [in]=2F [mm]=31)
-for unit in m mm in; do
-  python3 - "$folder/plain.vkr.device" "${code[$unit]}" "${factor[$unit]}" >"$dir/$unit.device" <<'PY'
-import struct, sys
-lines, unit, per = open(sys.argv[1]).read().splitlines(), sys.argv[2], float(sys.argv[3])
-def convert(hex_text):
-    return struct.pack(">f", struct.unpack(">f", bytes.fromhex(hex_text))[0] / per).hex().upper()
-for line in lines:
-    name, value = line.split(" ")
-    if name in ("pvUnit", "rangeUnit", "limitsUnit"):
-        value = unit
-    elif name in ("upperRange", "lowerRange", "upperSensorLimit", "lowerSensorLimit", "minimumSpan"):
-        value = convert(value)
-    elif name == "echoSettings":  # the blanking and the offset, in the PV unit
-        value = value[:4] + convert(value[4:12]) + convert(value[12:20])
-    print(name, value)
-PY
-done
-in_unit() { awk -v m="$1" -v f="${factor[$2]}" 'BEGIN { printf "%.6g", m / f }'; }
+for unit in m mm in; do device_in_unit "$folder/plain.vkr.device" "$unit" >"$dir/$unit.device"; done
 
 # ---- Running a row ---------------------------------------------------------------------------------
 # go [ENV=VALUE...] COMMAND...: the host in the row's unit, the disk faults preloaded when an

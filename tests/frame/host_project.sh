@@ -32,3 +32,27 @@ transmitter() {
   mkdir -p "$dir/kept"
   cp "$folder/$name.vkr" "$folder/$name.vkr.device" "$dir/kept/"
 }
+# The length units by their symbols: metres per unit, and HART's unit code.
+declare -A unit_factor=([m]=1 [ft]=0.3048 [in]=0.0254 [cm]=0.01 [mm]=0.001)
+declare -A unit_code=([m]=2D [ft]=2C [in]=2F [cm]=30 [mm]=31)
+# device_in_unit FILE UNIT: the device file FILE of a transmitter in metres as its own unit change
+# (command 44) leaves it in UNIT, on stdout.
+device_in_unit() {
+  python3 - "$1" "${unit_code[$2]}" "${unit_factor[$2]}" <<'PY'
+import struct, sys
+lines, unit, per = open(sys.argv[1]).read().splitlines(), sys.argv[2], float(sys.argv[3])
+def convert(hex_text):
+    return struct.pack(">f", struct.unpack(">f", bytes.fromhex(hex_text))[0] / per).hex().upper()
+for line in lines:
+    name, value = line.split(" ")
+    if name in ("pvUnit", "rangeUnit", "limitsUnit"):
+        value = unit
+    elif name in ("upperRange", "lowerRange", "upperSensorLimit", "lowerSensorLimit", "minimumSpan"):
+        value = convert(value)
+    elif name == "echoSettings":  # the blanking and the offset, in the PV unit
+        value = value[:4] + convert(value[4:12]) + convert(value[12:20])
+    print(name, value)
+PY
+}
+# A distance of so many metres in the unit.
+in_unit() { awk -v m="$1" -v f="${unit_factor[$2]}" 'BEGIN { printf "%.6g", m / f }'; }

@@ -13,29 +13,7 @@ host=$1
 upload plain
 
 # ---- The default transmitter in each unit, as its own unit change (command 44) leaves it -------
-declare -A factor=([m]=1 [ft]=0.3048 [in]=0.0254 [cm]=0.01 [mm]=0.001)
-declare -A code=([m]=2D [ft]=2C [in]=2F [cm]=30 [mm]=31)
-for unit in m ft in cm mm; do
-  python3 - "$folder/plain.vkr.device" "${code[$unit]}" "${factor[$unit]}" >"$dir/$unit.device" <<'PY'
-import struct, sys
-lines, unit, per = open(sys.argv[1]).read().splitlines(), sys.argv[2], float(sys.argv[3])
-def convert(hex_text):
-    metres = struct.unpack(">f", bytes.fromhex(hex_text))[0]
-    return struct.pack(">f", metres * 1.0 / per).hex().upper()
-for line in lines:
-    name, value = line.split(" ")
-    if name in ("pvUnit", "rangeUnit", "limitsUnit"):
-        value = unit
-    elif name in ("upperRange", "lowerRange", "upperSensorLimit", "lowerSensorLimit", "minimumSpan"):
-        value = convert(value)
-    elif name == "echoSettings":  # the blanking and the offset, in the PV unit
-        value = value[:4] + convert(value[4:12]) + convert(value[12:20])
-    print(name, value)
-PY
-done
-
-# A distance of so many metres in the unit.
-in_unit() { awk -v m="$1" -v f="${factor[$2]}" 'BEGIN { printf "%.6g", m / f }'; }
+for unit in m ft in cm mm; do device_in_unit "$folder/plain.vkr.device" "$unit" >"$dir/$unit.device"; done
 # The exact decimal of the float a device file line holds.
 decimal() { python3 -c 'import struct, sys; print(repr(struct.unpack(">f", bytes.fromhex(sys.argv[1]))[0]))' "$1"; }
 
