@@ -259,7 +259,7 @@ void CDevicePropertyPage::FollowAwaitedFields() {
     const LONG type = GetControlType(child);
     const bool edit = type == 2 || type == 3, combo = type == 4;
     if (control == 0 || (!edit && !combo)) continue;
-    const bool awaited = !IsUserControl(control) && vkr::dui::AwaitsValue(m_hWndDialog, control);
+    const bool awaited = !IsUserControl(control) && vkr::dui::ItemAwaitsValue(child);
     const auto locked = std::find(m_awaitLocked.begin(), m_awaitLocked.end(), control);
     if (awaited) {
       // Whoever made it take typing meanwhile, it takes none until its value is there.

@@ -52,7 +52,10 @@ void SetPlaceholder(HWND dialog, UINT id, const char* text, const char* shortTex
 }  // namespace
 
 std::string DialogItemText(HWND dialog, UINT itemId) {
-  HWND item = GetDlgItem(dialog, static_cast<int>(itemId));
+  return WindowText(GetDlgItem(dialog, static_cast<int>(itemId)));
+}
+
+std::string WindowText(HWND item) {
   if (!item) return {};
   const int length = GetWindowTextLengthA(item);
   if (length <= 0) return {};
@@ -167,10 +170,11 @@ void ShowNotRead(HWND dialog, std::initializer_list<UINT> itemIds, std::initiali
   }
 }
 
-bool AwaitsValue(HWND dialog, UINT itemId) {
-  HWND item = GetDlgItem(dialog, static_cast<int>(itemId));
+bool AwaitsValue(HWND dialog, UINT itemId) { return ItemAwaitsValue(GetDlgItem(dialog, static_cast<int>(itemId))); }
+
+bool ItemAwaitsValue(HWND item) {
   if (!item) return false;
-  const std::string text = DialogItemText(dialog, itemId);
+  const std::string text = WindowText(item);
   return text == kLoadingText || (text == kLoadingShortText && !Fits(item, kLoadingText));
 }
 

@@ -64,8 +64,12 @@ bool ShowsPlaceholder(HWND dialog, UINT itemId);
 // Whether the item shows "Loading..." (its short form only where the words do not fit): its value
 // is on its way from the device.
 bool AwaitsValue(HWND dialog, UINT itemId);
+// The same of an item already at hand (a walk over the dialog's children).
+bool ItemAwaitsValue(HWND item);
 
 // The whole text of a dialog item (8-bit).
 std::string DialogItemText(HWND dialog, UINT itemId);
+// The whole text of a window (8-bit); empty for none.
+std::string WindowText(HWND item);
 
 }  // namespace vkr::dui
