@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/support/temp_files.h"
 
 namespace {
 
@@ -142,6 +143,25 @@ TEST(Render, PaintOrderClippingAndZOrderAndNothingLeaks) {
   g_log = nullptr;
   EXPECT_EQ(vkr::ui::GdiObjectCounts(), baseline);
   EXPECT_FALSE(vkr::ui::RenderWindow(top, &p));
+}
+
+TEST(Render, APictureSavedAsPngReadsBackPixelForPixel) {
+  // An odd width and every channel varying: a row or channel out of place shows.
+  vkr::ui::Picture picture;
+  picture.width = 37;
+  picture.height = 5;
+  for (int y = 0; y < picture.height; ++y)
+    for (int x = 0; x < picture.width; ++x)
+      picture.pixels.push_back(RGB(x * 7, y * 50, (x * 13 + y * 31) % 256));
+  vkr::test::TempDir dir;
+  const std::string path = dir.path() + "/p.png";
+  ASSERT_TRUE(vkr::ui::SavePictureToPng(picture, path.c_str()));
+  vkr::ui::Picture back;
+  ASSERT_TRUE(vkr::ui::ReadPng(path.c_str(), &back));
+  ASSERT_EQ(back.width, picture.width);
+  ASSERT_EQ(back.height, picture.height);
+  EXPECT_EQ(back.pixels, picture.pixels);
+  EXPECT_FALSE(vkr::ui::SavePictureToPng(picture, (dir.path() + "/missing/p.png").c_str()));
 }
 
 }  // namespace
