@@ -259,11 +259,13 @@ void CDevicePropertyPage::FollowAwaitedFields() {
     const LONG type = GetControlType(child);
     const bool edit = type == 2 || type == 3, combo = type == 4;
     if (control == 0 || (!edit && !combo)) continue;
-    const bool awaited = !IsUserControl(control) && vkr::dui::ItemAwaitsValue(child);
     const auto locked = std::find(m_awaitLocked.begin(), m_awaitLocked.end(), control);
+    const bool takes = edit ? !(::GetWindowLongW(child, GWL_STYLE) & ES_READONLY) : ::IsWindowEnabled(child) != FALSE;
+    // A field that takes no typing and that this walk did not lock has nothing to follow.
+    if (!takes && locked == m_awaitLocked.end()) continue;
+    const bool awaited = !IsUserControl(control) && vkr::dui::ItemAwaitsValue(child);
     if (awaited) {
       // Whoever made it take typing meanwhile, it takes none until its value is there.
-      const bool takes = edit ? !(::GetWindowLongW(child, GWL_STYLE) & ES_READONLY) : ::IsWindowEnabled(child) != FALSE;
       if (!takes) continue;
       if (edit)
         ::SendMessageW(child, EM_SETREADONLY, TRUE, 0);

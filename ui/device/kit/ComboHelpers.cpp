@@ -2,6 +2,7 @@
 #include "ui/device/kit/ComboHelpers.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "ui/device/DeviceUiIds.h"
 
@@ -174,7 +175,11 @@ bool AwaitsValue(HWND dialog, UINT itemId) { return ItemAwaitsValue(GetDlgItem(d
 
 bool ItemAwaitsValue(HWND item) {
   if (!item) return false;
-  const std::string text = WindowText(item);
+  // Only a text as short as the placeholder can be it: one read of a short buffer tells.
+  char buffer[32] = {};
+  const int got = GetWindowTextA(item, buffer, static_cast<int>(sizeof buffer));
+  if (got <= 0 || got >= static_cast<int>(sizeof buffer) - 1) return false;
+  const std::string_view text(buffer, static_cast<std::size_t>(got));
   return text == kLoadingText || (text == kLoadingShortText && !Fits(item, kLoadingText));
 }
 
