@@ -49,6 +49,9 @@ SUCCESS = [
     (re.compile(r"\b(was|were) written\b(?!.*warns)|sent to the device"), WRITES),
     (re.compile(r"went through"), WRITES),
 ]
+# Reads a write is made of: the Advanced page reads the memory word that holds the probe fault
+# setting before it writes the word back changed. Such a read failing is that write not written.
+READ_FOR_WRITE = {131: 134}
 # Names a notice may give a read or a procedure besides the names of the items it fills.
 COMMAND_NAMES = {
     0: ["Configuration Changed", "identity", "device"], 1: ["distance reading", "PV", "Display Unit", "unit"],
@@ -152,6 +155,11 @@ class Verdict:
 
 
 # ---- Reading a run -------------------------------------------------------------------------------
+
+def failing_requests(fault):
+    """The requests a case fails and how: "13#1=busy,13#2=busy" -> [("13#1", "busy"), ...]."""
+    return [tuple(f.split("=", 1)) for f in fault.split(",")] if fault else []
+
 
 def typed_of(action):
     out = {}
@@ -320,19 +328,28 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
         if kind == "read" and command not in shown_commands(ui.name):
             continue  # a read of another page, hidden: nothing the user sees went without it
         words = KIND_WORDS[kind]
+        if kind == "read" and healthy is not None and any(
+                r.split("#")[0] == str(READ_FOR_WRITE.get(command)) for r in healthy.requests):
+            words = words + KIND_WORDS["write"]
         of_kind = [t for _, t in told if any(w in t.lower() for w in words)]
         if not of_kind:
-            v.fail("told", req, "%s: %s, and nothing says it %s (told: %s)" % (
-                req, why, "could not be read" if kind == "read" else "was not written" if kind == "write"
-                else "failed", " / ".join(t for _, t in told) or "nothing"))
+            said = "could not be read" if kind == "read" else "was not written" if kind == "write" else "failed"
+            # Silence and a notice of another kind are two faults: a page that tells of its own
+            # failures on other words must not hide one that drops them.
+            if not told:
+                v.fail("told", req, "%s: %s, and the user was told nothing (nothing says it %s)" % (req, why, said))
+            else:
+                v.fail("told", req, "%s: %s, and nothing says it %s (told: %s)" % (
+                    req, why, said, " / ".join(t for _, t in told)))
             continue
         names = names_of(command, kind)
         if names and not any(n.lower() in t.lower() for t in of_kind for n in names):
             v.fail("told", req, "%s: %s, told without naming it (%s)" % (req, why, " / ".join(of_kind)))
     # Told as what it is: a reason given is one that happened.
     happened = set().union(*[reasons_of(why) for _, why in run.not_done]) if run.not_done else set()
-    if fault and fault.split("=")[0] in run.requests:
-        happened |= FAULT_REASONS[fault.split("=")[1]]
+    for req, kind in failing_requests(fault):
+        if req in run.requests:
+            happened |= FAULT_REASONS[kind]
     # After the link was lost, a write is told as lost with it, not as a request gone astray.
     if linkgone:
         for _, text in told:
@@ -400,8 +417,7 @@ def fixed_may_be(run, fault, position):
     that the transmitter did, or whose outcome nobody knows (no answer, an answer lost, the link
     lost); not when each was refused or met a busy transmitter or never reached it."""
     sure = {req for req, why in run.not_done if "refused" in why or "busy" in why or "did not take" in why}
-    if fault and fault.split("=")[1] in ("busy", "refused"):
-        sure.add(fault.split("=")[0])
+    sure |= {req for req, kind in failing_requests(fault) if kind in ("busy", "refused")}
     for line in run.journal[:position]:
         m = re.match(r"^request (40#\d+)$", line)
         if m and m.group(1) not in sure:
@@ -457,8 +473,7 @@ def stale_commands(run, fault):
     """The commands whose last request in the run failed: a value the transmitter computes anew
     (the level, the current) shown from an earlier answer is no longer its value."""
     failed = {req for req, _ in run.not_done}
-    if fault and fault.split("=")[1] != "warned":
-        failed.add(fault.split("=")[0])
+    failed |= {req for req, kind in failing_requests(fault) if kind != "warned"}
     last = {}
     for req in run.requests:
         last[int(req.split("#")[0])] = req

@@ -16,7 +16,9 @@ own level, the trim's meter reading and its second Enter) and every control a cl
 the same way; each question answered with each of its buttons; the user interface's time let pass
 (its cyclic reads); every page of the page tree in turn. Each action runs on a healthy transmitter,
 which lists its requests; then each request the action owns fails in each way (`--fault 35#1=busy`;
-a read every action shares fails once, in the first action that sends it).
+a read every action shares fails once, in the first action that sends it; a read made again, as
+after a Send or at a timed read's later occurrence, is a request of its own). An entry typed after
+its own value could not be read has that read fail at every occurrence up to the Send.
 
 The verdict (judge.py) holds every device field, unit label and lamp against the transmitter's
 memory (the device file, decoded with transmitter.ITEMS), what was told against what failed, the
@@ -289,8 +291,8 @@ class Sweep:
             args.append("--offline")
         if wire:
             args += ["--wire-delay", "hart"]
-        if fault:
-            args += ["--fault", fault]
+        for f in fault.split(",") if fault else []:
+            args += ["--fault", f]
         # Digitize pauses ten seconds of the user interface's time: on the fake clock they pass at
         # once (the wire's time is the real clock's, so not at its speed).
         if not wire and ("click", 546) in steps and not any(s[0] == "wait" for s in steps):
@@ -598,11 +600,11 @@ def common_prefix(a, b):
     return n
 
 
-def kinds_for(sweep, ui, command, occurrence, write):
+def kinds_for(sweep, ui, command, occurrence, write, every=None):
     """The ways a request fails: every way in the default state; elsewhere one way a request,
     another for each request, and a second way for a write."""
     kinds = KINDS + (["warned"] if write and not sweep.state.warned else [])
-    if not sweep.state.rotate:
+    if (not sweep.state.rotate) if every is None else every:
         return kinds
     h = zlib.crc32(("%s %s %d %d" % (sweep.state.name, ui.name, command, occurrence)).encode())
     picked = [kinds[h % len(kinds)]]
@@ -619,6 +621,9 @@ def cases_of(sweep, ui, explorer):
     cases = []
     first_typed = False
     look = explorer.look.requests
+    # The reads the user interface itself repeats in time (the frame's distance reading is the same
+    # on every page: the Process page, which shows it too, fails its later reads in every way).
+    own_timed = {spec.cmd for spec in explorer.items.values() if spec.uis != tx.FRAME}
     for a in explorer.actions:
         reqs = a.run.requests
         start = common_prefix(reqs, look) if a.what != "look" else 0
@@ -631,31 +636,69 @@ def cases_of(sweep, ui, explorer):
             command, occurrence = (int(x) for x in req.split("#"))
             counts[command] = counts.get(command, 0) + 1
             write = command in judge.WRITES
+            again = False
             if command in LOOP_COMMANDS and ui.function == 1:
                 continue  # the loop test and the trim fail on their own (functions 4 and 7)
             if write and command not in LOOP_COMMANDS and (command in own_writes or not own_writes and typed):
                 key = None  # the write of what this action typed: failed in this action
             else:
-                key = (command, counts[command])
+                # The request itself, by its place in the run: a read made again after the look's
+                # (the page's re-read after a Send, a timed read's later occurrence) is one of its own.
+                key = (command, occurrence)
                 if key in seen:
                     continue
+                # A read made again fails one way, in the default state only, unless it is one of
+                # the user interface's own timed reads coming again as its time passes: those fail
+                # as every other request does.
+                again = occurrence > counts[command] and not write and (a.what != "time" or command not in own_timed)
+                if again and sweep.state.rotate:
+                    continue
                 seen.add(key)
-            for kind in kinds_for(sweep, ui, command, counts[command], write):
+            for kind in kinds_for(sweep, ui, command, counts[command], write, every=False if again else None):
                 cases.append((a, "%s=%s" % (req, kind)))
         # An entry typed after its own value could not be read, then sent: each read of the look
         # that fills it fails, one way a read (in the default state each read of the look, for the
-        # first entry of the user interface and each level at the sensor's edge).
+        # first entry of the user interface and each level at the sensor's edge). The first of
+        # them fails again at each read of it until the Send ("+"): a read made again after a
+        # failure would fill the entry and the record it goes with before the user sends.
         if len(typed) == 1 and typed[0] in explorer.items and a.what.startswith("type "):
             read = explorer.items[typed[0]].cmd
             every = not sweep.state.rotate and (a.what.endswith("at the edge") or not first_typed)
             first_typed = True
+            first_own = True
             for req in look:
                 own_read = int(req.split("#")[0]) == read
                 if own_read or every:
                     h = zlib.crc32(("%s %s %s" % (sweep.state.name, a.describe(), req)).encode())
+                    if own_read and first_own:
+                        first_own = False
+                        cases += [(a, "%s=linkgone" % req), (a, "%s=%s+" % (req, KINDS[h % (len(KINDS) - 1)]))]
+                        continue
                     kinds = {KINDS[h % len(KINDS)]} | ({"linkgone"} if own_read else set())
                     cases += [(a, "%s=%s" % (req, kind)) for kind in sorted(kinds)]
     return cases
+
+
+def failing_until_sent(sweep, ui, a, fault):
+    """The run with the request of `fault` failing, and each later request of its command too up
+    to the run's first write (at most four rounds, as the failures change the run's road).
+    Returns the faults, comma-joined, and the run."""
+    req, kind = fault.split("=")
+    command = req.split("#")[0]
+    failing = [req]
+    for _ in range(4):
+        spec = ",".join("%s=%s" % (r, kind) for r in failing)
+        f = sweep.run(ui, a.steps, a.answers, fault=spec)
+        more = []
+        for r in f.requests:
+            if int(r.split("#")[0]) in judge.WRITES:
+                break
+            if r.split("#")[0] == command and r not in failing:
+                more.append(r)
+        if not more:
+            break
+        failing += more
+    return spec, f
 
 
 def sweep_ui(sweep, pool, ui, args):
@@ -682,8 +725,11 @@ def sweep_ui(sweep, pool, ui, args):
 
     def run_case(case):
         a, fault = case
-        f = sweep.run(ui, a.steps, a.answers, fault=fault)
-        if fault.split("=")[0] not in f.requests:
+        if fault.endswith("+"):
+            fault, f = failing_until_sent(sweep, ui, a, fault[:-1])
+        else:
+            f = sweep.run(ui, a.steps, a.answers, fault=fault)
+        if not any(req in f.requests for req, _ in judge.failing_requests(fault)):
             return  # the run took another road that never sent it
         judge.judge(sweep, ui, Action(a.steps, a.answers, f, a.what), fault, explorer, healthy=a.run)
     list(pool.map(run_case, cases))
