@@ -396,13 +396,18 @@ namespace {
 // A reference to the loaded shared object that holds the address; null for the program itself or
 // an address outside any.
 void* PinModuleOf(const void* address) {
+  // The program's own base, once found: its threads are many and the program never unloads, so
+  // they need no lookup by name.
+  static std::atomic<const void*> programBase{nullptr};
   Dl_info info{};
   if (!::dladdr(address, &info) || !info.dli_fname || !info.dli_fbase) return nullptr;
+  if (info.dli_fbase == programBase.load(std::memory_order_relaxed)) return nullptr;
   void* self = ::dlopen(nullptr, RTLD_NOW);
   void* handle = ::dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
   if (self) ::dlclose(self);
   if (handle && handle == self) {
     ::dlclose(handle);
+    programBase.store(info.dli_fbase, std::memory_order_relaxed);
     return nullptr;
   }
   return handle;

@@ -452,7 +452,7 @@ TEST(Registry, CrashBetweenWriteAndRenameLosesOnlyThatWrite) {
   ASSERT_EQ(SetDword(k, "Before", 1), ERROR_SUCCESS);
   const std::string before = ReadFileText(reg.file());
   const pid_t child = fork();
-  ASSERT_GE(child, 0);
+  ASSERT_GE(child, 0) << "fork: " << std::strerror(errno);
   if (child == 0) {
     vkr::platform::SetRegistryCrashBeforeRename(17);
     SetDword(k, "During", 2);
@@ -480,7 +480,7 @@ TEST(Registry, TwoProcessesWritingKeepEveryValue) {
   constexpr int kWrites = 40;
   { Key k(HKEY_LOCAL_MACHINE, kDtmKey); }
   const pid_t child = fork();
-  ASSERT_GE(child, 0);
+  ASSERT_GE(child, 0) << "fork: " << std::strerror(errno);
   if (child == 0) {
     HKEY key;
     int failures = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDtmKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS;
@@ -535,7 +535,7 @@ TEST(Registry, ABatchIsWrittenOnceAndHoldsOffOtherWriters) {
   int go[2];
   ASSERT_EQ(pipe(go), 0);
   const pid_t child = fork();
-  ASSERT_GE(child, 0);
+  ASSERT_GE(child, 0) << "fork: " << std::strerror(errno);
   if (child == 0) {
     char byte = 0;
     if (read(go[0], &byte, 1) != 1) _exit(2);
