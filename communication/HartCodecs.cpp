@@ -447,6 +447,10 @@ HRESULT EncodePackedAscii(const VARIANT& text, const SovFDT_ParameterEntry* entr
                       reinterpret_cast<const BYTE*>(packed.data()), static_cast<ULONG>(packed.size()), 0);
 }
 
+bool PackedAsciiFitsField(BSTR text, const SovFDT_ParameterEntry* entry) {
+  return entry && HasPackedAsciiCodes(text) && std::uint64_t{SysStringLen(text)} * 6 <= entry->nBitLength;
+}
+
 HRESULT EncodePackedAsciiDevice(const VARIANT& text, const SovFDT_ParameterEntry* entry, ULONG bufferSize,
                                 BYTE* buffer) {
   if (text.vt != VT_BSTR || !entry || !buffer || !FitsWriteField(entry, bufferSize)) return E_INVALIDARG;

@@ -51,4 +51,7 @@ HRESULT EncodePackedAscii(const VARIANT& text, const SovFDT_ParameterEntry* entr
                           BYTE* buffer);
 HRESULT EncodePackedAsciiDevice(const VARIANT& text, const SovFDT_ParameterEntry* entry, ULONG bufferSize,
                                 BYTE* buffer);
+// Whether the device class's encoder takes the text for the entry's field: every character of the
+// 6-bit set (a-z taken as A-Z), no more characters than the field's bits hold.
+bool PackedAsciiFitsField(BSTR text, const SovFDT_ParameterEntry* entry);
 HRESULT DecodePackedAscii(const SovFDT_ParameterEntry* entry, ULONG byteCount, const BYTE* bytes, VARIANT* value);

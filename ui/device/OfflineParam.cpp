@@ -851,8 +851,7 @@ BYTE DownloadCommandOf(LONG id) {
 }
 
 // IovFdtParameterInfo fields: the data set's value and the device's.
-constexpr LONG kFieldValue = 0x80;
-constexpr LONG kFieldDeviceValue = 0x200000;
+constexpr LONG kFieldPersist = 0x200;
 
 }  // namespace
 
@@ -881,13 +880,26 @@ HRESULT COfflineParam::ExecuteCommand(VARIANT command, VARIANT argument) {
 }
 
 void COfflineParam::TellDownloadFailure(EDownload, const std::u16string& failure, const std::vector<LONG>& changed) {
+  // Named are the data set's own values, not the views of the same bytes (a command's record, a
+  // tag alone) that the device's answer filled or its failure named as well.
+  vkr::ComPtr<IovFdtParameterInfo> info;
+  if (m_spDtm) m_spDtm->QueryInterface(IovFdtParameterInfo::iid, info.PutVoid());
+  auto persisted = [&info](LONG id) {
+    vkr::Variant persist, flag;
+    return info &&
+           SUCCEEDED(info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(kFieldPersist), persist.Put())) &&
+           SUCCEEDED(VariantChangeType(&flag, &persist, 0, VT_BOOL)) && flag.boolVal != VARIANT_FALSE;
+  };
   std::u16string failed = failure;
   const std::vector<vkr::ui::SDeviceAccessFailure> told = vkr::ui::DeviceAccessFailuresSince(DownloadFailureMark());
+  bool named = false, namedOwn = false;
   for (const vkr::ui::SDeviceAccessFailure& f : told) {
     const std::u16string name = DtmName(f.parameterId);
-    if (name.empty()) continue;
+    const bool own = persisted(f.parameterId);
+    if (name.empty() || namedOwn || (named && !own)) continue;
     failed = NotWrittenText({name}, ClassifyFailureText(f.text), DownloadCommandOf(f.parameterId));
-    break;
+    named = true;
+    namedOwn = own;
   }
   // What the device now holds of the data set: each setting the download wrote before it stopped,
   // the user's changes or not; and which of the user's changes it does not hold.
@@ -895,8 +907,11 @@ void COfflineParam::TellDownloadFailure(EDownload, const std::u16string& failure
     if (!name.empty() && std::find(names->begin(), names->end(), name) == names->end()) names->push_back(name);
   };
   std::vector<std::u16string> written, notHeld;
-  for (LONG id : m_downloadWritten) add(&written, DtmName(id));
-  for (LONG id : kDeviceTargets) {
+  for (LONG id : m_downloadWritten)
+    if (persisted(id)) add(&written, DtmName(id));
+  std::vector<LONG> settings(std::begin(kDeviceTargets), std::end(kDeviceTargets));
+  settings.insert(settings.end(), {kParTagText, kParDescriptorText, kParMessageText, kParDay, kParMonth, kParYear});
+  for (LONG id : settings) {
     if (std::find(changed.begin(), changed.end(), id) == changed.end()) continue;
     const std::u16string name = DtmName(id);
     if (std::find(written.begin(), written.end(), name) == written.end()) add(&notHeld, name);
