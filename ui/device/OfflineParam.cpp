@@ -32,8 +32,7 @@ constexpr std::size_t kTagCharacters = 8;
 constexpr std::size_t kDescriptorCharacters = 16;
 constexpr std::size_t kMessageCharacters = 32;
 
-// The entries as the user knows them (their labels), and what each holds where the data set's
-// limits do not say it in the user's terms.
+// The entries by the labels the user knows them by, for the words that name them.
 struct SEntryWords {
   LONG id;
   const char16_t* label;
