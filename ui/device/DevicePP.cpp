@@ -157,6 +157,8 @@ using vkr::dui::kStateInvalid;
 using vkr::dui::kStateUsable;
 constexpr ULONG kStateHidden = 0x8;
 constexpr std::uint32_t kMaxFinalAssembly = 0xFFFFFF;
+// The record's date takes the years every date entry takes.
+static_assert(kDateYearFirst == 1900 && kDateYearLast == 2155);
 
 // The fields that show "Loading..." while the identification is read.
 constexpr UINT kPlaceholderFields[] = {kTagEdit,          kLongTagEdit,     kDescriptorEdit,   kDayEdit,
@@ -366,8 +368,8 @@ std::optional<std::vector<std::uint8_t>> CDevicePP::BuildTagDescriptorDate() con
   auto descriptor = EncodePackedField(ItemTextW(kDescriptorEdit), 16);
   auto day = ParseUnsigned(ItemTextW(kDayEdit), 31);
   auto month = ParseUnsigned(ItemTextW(kMonthEdit), 12);
-  auto year = ParseUnsigned(ItemTextW(kYearEdit), kDateYearLast);
-  if (!tag || !descriptor || !day || !month || !year || *year < kDateYearFirst) return std::nullopt;
+  auto year = ParseUnsigned(ItemTextW(kYearEdit), 2155);
+  if (!tag || !descriptor || !day || !month || !year || *year < 1900) return std::nullopt;
   // Only a date of the calendar: a device given 31 February or day 0 holds a date that never was.
   if (*day < 1 || *day > DaysInMonth(*month, *year)) return std::nullopt;
   std::vector<std::uint8_t> bytes = *tag;
