@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -38,6 +39,7 @@ struct Options {
 };
 
 int Fail(const std::string& what) {
+  std::fflush(stdout);  // what was printed before comes before the failure
   std::fprintf(stderr, "vkr-frame: %s\n", what.c_str());
   return 1;
 }
@@ -134,6 +136,45 @@ DeviceRecord ParseRecord(const std::string& text) {
   return r;
 }
 
+// ---- What the transmitter's answers gave -----------------------------------------------------
+
+// The floats of the answers the engineer's commands read, by command: where each lies in the data
+// and what it is.
+struct AnswerFloat {
+  std::uint8_t command;
+  std::size_t at;
+  const char* name;
+};
+constexpr AnswerFloat kAnswerFloats[] = {
+    {1, 1, "primary variable"},       {2, 0, "loop current"},          {2, 4, "percent of range"},
+    {3, 0, "loop current"},           {3, 5, "primary variable"},      {3, 10, "secondary variable"},
+    {3, 15, "tertiary variable"},     {3, 20, "quaternary variable"},  {14, 4, "upper sensor limit"},
+    {14, 8, "lower sensor limit"},    {14, 12, "minimum span"},        {15, 3, "upper range value"},
+    {15, 7, "lower range value"},     {15, 11, "damping"},             {40, 0, "loop current"},
+    {135, 6, "digitized distance"},   {137, 2, "blanking distance"},   {137, 6, "distance offset"},
+};
+
+// The values the answers gave that are not finite numbers, each once with the commands that gave
+// it ("loop current (commands 2, 3), damping (command 15)"); "" for none.
+std::string NonFiniteValues(const SimulatedDevice& device) {
+  std::vector<std::pair<std::string, std::vector<int>>> found;
+  for (const SimulatedDevice::Received& r : device.received)
+    for (const AnswerFloat& f : kAnswerFloats) {
+      if (f.command != r.command || r.answer.size() < f.at + 4 || std::isfinite(wire::GetFloat(r.answer, f.at)))
+        continue;
+      auto it = std::find_if(found.begin(), found.end(), [&](const auto& e) { return e.first == f.name; });
+      if (it == found.end()) it = found.insert(found.end(), {f.name, {}});
+      if (std::find(it->second.begin(), it->second.end(), r.command) == it->second.end()) it->second.push_back(r.command);
+    }
+  std::string text;
+  for (const auto& [name, commands] : found) {
+    text += (text.empty() ? "" : ", ") + name + (commands.size() == 1 ? " (command " : " (commands ");
+    for (std::size_t i = 0; i < commands.size(); ++i) text += (i == 0 ? "" : ", ") + std::to_string(commands[i]);
+    text += ")";
+  }
+  return text;
+}
+
 // ---- The session of one command ----------------------------------------------------------
 
 class Command {
@@ -190,8 +231,18 @@ class Command {
       if (const HRESULT hr = m_record.Replace(RecordText(DeviceRecord::Verdict::None, nullptr), &replaced); FAILED(hr))
         m_recordFailure = SaveFailure("the comparison with the device", m_record.Path(), hr, replaced);
     }
+    // A read that told this master of a cold start changed nothing but the transmitter's memory of
+    // having told it: its answer confirms no write, so it goes out even when that memory cannot be
+    // kept (the command says so once it has told what it read).
+    const bool onlyTold = m_deviceFile.HoldsAllButToldColdStart(*m_device);
+    if (onlyTold && !m_toldFailure.empty()) return true;
     std::string why;
-    if (!m_deviceFile.Save(*m_device, &why) && m_deviceFailure.empty()) m_deviceFailure = why;
+    const bool saved = m_deviceFile.Save(*m_device, &why);
+    if (!saved && onlyTold) {
+      m_toldFailure = why;
+      return true;
+    }
+    if (!saved && m_deviceFailure.empty()) m_deviceFailure = why;
     // A file whose new bytes are in place holds the write, though its folder was not written
     // through.
     return m_deviceFile.Holds(*m_device);
@@ -317,6 +368,9 @@ class Command {
   // a transfer's, which is told now that the DTM has said all it had to.
   bool Finish(bool done) {
     const HRESULT hr = m_session->Close();
+    // What the transmitter's answers told comes before any failure: a failed command loses no
+    // status bit.
+    if (m_tellStatusAtFinish) TellStatus();
     // What the transmitter refused to confirm because its device file did not take it, and a
     // record that could not be made unknown, come before the transfer's own word.
     if (!m_deviceFailure.empty()) Fail(m_deviceFailure);
@@ -329,10 +383,42 @@ class Command {
     // that did not take the transmitter's memory is told as it is: what the transmitter holds is
     // then what its file does not.)
     if (!m_deviceFile.Save(*m_device, &why, done)) {
-      Fail(why);
-      return false;
+      if (m_toldFailure.empty() || !m_deviceFile.HoldsAllButToldColdStart(*m_device)) {
+        Fail(why);
+        return false;
+      }
     }
+    if (!m_toldFailure.empty() && m_tellStatusAtFinish) return TellToldFailure();
     return done;
+  }
+  // Tells, once, the status bits the transmitter's answers carried in this command, and any value
+  // they gave that is not a finite number.
+  void TellStatus() {
+    if (m_statusTold) return;
+    m_statusTold = true;
+    if (const std::string told = ToldStatus(); !told.empty()) std::printf("transmitter: %s\n", told.c_str());
+    if (const std::string wrong = NonFiniteValues(*m_device); !wrong.empty())
+      std::printf("transmitter: gave values that are not finite numbers: %s\n", wrong.c_str());
+  }
+  // The conditions the answers carried; a cold start is told to a master once, and the
+  // transmitter then no longer tells it to this one, when its memory keeps that.
+  std::string ToldStatus() const {
+    std::uint8_t told = 0;
+    for (const SimulatedDevice::Received& r : m_device->received)
+      if (r.status) told |= *r.status;
+    std::string text = hart::StatusConditions(told);
+    if ((told & hart::kStatusColdStart) && m_toldFailure.empty()) {
+      const std::string name = "cold start";
+      text.insert(text.find(name) + name.size(), " (told once: cleared for this master)");
+    }
+    return text;
+  }
+  // A cold start told to this master that the device file could not keep as told: the next
+  // command is told it again.
+  bool TellToldFailure() {
+    if (m_toldFailure.empty()) return true;
+    return Failed("the transmitter's memory of having told this master its cold start could not be kept (" +
+                  m_toldFailure + "): the next command is told it again");
   }
 
   const Options& m_options;
@@ -346,6 +432,9 @@ class Command {
   bool m_recordForgotten = false;
   std::string m_recordFailure;    // why the record could not be made unknown
   std::string m_deviceFailure;    // why the device file did not take what the transmitter held
+  std::string m_toldFailure;      // why the device file did not keep a cold start as told
+  bool m_tellStatusAtFinish = true;  // false: the command tells the status itself
+  bool m_statusTold = false;
   std::string m_deviceHolds;      // what the transmitter holds, told with a failure
   std::optional<std::uint8_t> m_movedTo;  // the polling address the project took from a scan
   std::function<int()> m_tellFailure;     // the failure of a transfer, told when it is over
@@ -531,6 +620,7 @@ int CompareCommand(const Options& o) {
 int Status(const Options& o) {
   Command c(o);
   if (!c.Open()) return 1;
+  c.m_tellStatusAtFinish = false;
   ComPtr<IDtmOnlineDiagnosis> diagnosis = c.Dtm<IDtmOnlineDiagnosis>();
   if (!diagnosis) return Fail("the DTM offers no online diagnosis");
   Bstr document;
@@ -542,21 +632,30 @@ int Status(const Options& o) {
   const std::string flag = hr == S_OK ? Attribute(Utf16ToUtf8(document.View()), "fdt:statusFlag") : std::string();
   const bool read = hr != S_OK ? c.Failed("the DTM gave no device status: " + ResultText(hr))
                                : !flag.empty() || c.Failed("the device status could not be read");
-  if (!c.Finish(read)) return 1;
+  // The status comes first, then what did not go well: a status that was read is shown, though
+  // the transmitter's memory of having told it could not be kept.
+  const bool finished = c.Finish(read);
+  if (!read) {
+    c.TellStatus();
+    c.TellToldFailure();
+    return 1;
+  }
   const std::string absent = c.m_session->Channel()->NoDeviceAnswered();
   std::printf("device status: %s%s\n", flag.c_str(), absent.empty() ? "" : (" (" + absent + ")").c_str());
   // A status nobody answered for is no status of the transmitter.
   if (!absent.empty()) return Fail("the device status could not be read: " + absent);
   // What a frame cannot see in the status: a loop current the transmitter holds fixed.
-  if (c.m_device->config.fixedCurrent != 0.0f)
-    std::printf("transmitter: loop current fixed at %.3f mA\n", static_cast<double>(c.m_device->config.fixedCurrent));
-  // The conditions behind the DTM's word, as the transmitter's status byte reports them, and a
-  // device reset that the status told this command once.
-  std::uint8_t told = 0;
-  for (const SimulatedDevice::Received& r : c.m_device->received)
-    if (r.status && r.primaryMaster) told |= *r.status & hart::kStatusColdStart;
-  if (const std::string conditions = hart::StatusConditions(c.m_device->DeviceStatus() | told); !conditions.empty())
-    std::printf("transmitter: %s\n", conditions.c_str());
+  if (const float fixed = c.m_device->config.fixedCurrent; fixed != 0.0f) {
+    if (std::isfinite(fixed))
+      std::printf("transmitter: loop current fixed at %.3f mA\n", static_cast<double>(fixed));
+    else
+      std::printf("transmitter: loop current fixed at a current that is not a finite number\n");
+  }
+  // The conditions behind the DTM's word, as the transmitter's answers carried them.
+  c.TellStatus();
+  if (!c.TellToldFailure() || !finished) return 1;
+  // Values that are not numbers are no status of the transmitter either.
+  if (!NonFiniteValues(*c.m_device).empty()) return Fail("the transmitter gave values that are not finite numbers (named above)");
   return 0;
 }
 

@@ -107,7 +107,7 @@ std::string hart::StatusConditions(std::uint8_t status) {
                                             "loop current fixed",
                                             "more status available",
                                             "cold start",
-                                            nullptr,
+                                            "configuration changed",
                                             "field device malfunction"};
   std::string text;
   for (int bit = 7; bit >= 0; --bit)
@@ -311,6 +311,7 @@ float SimulatedDevice::LoopCurrent() const {
 std::uint8_t SimulatedDevice::DeviceStatus(bool primaryMaster) const {
   const std::size_t master = Master(primaryMaster);
   std::uint8_t status = 0;
+  if (config.malfunction) status |= hart::kStatusMalfunction;
   if (config.configChanged[master]) status |= hart::kStatusConfigChanged;
   if (config.coldStart[master]) status |= hart::kStatusColdStart;
   if (Command48Status() != config.acknowledgedStatus[master]) status |= hart::kStatusMoreStatus;
@@ -357,7 +358,7 @@ std::optional<CommandFault> SimulatedDevice::TakeFault(std::uint8_t command) {
 }
 
 HartReply SimulatedDevice::Execute(std::uint8_t command, const Bytes& request, bool primaryMaster) {
-  received.push_back({command, request, primaryMaster, std::nullopt});
+  received.push_back({command, request, primaryMaster, std::nullopt, {}});
   const std::optional<CommandFault> fault = TakeFault(command);
   HartReply reply;
   if (fault && fault->silent) {
@@ -392,7 +393,10 @@ HartReply SimulatedDevice::Execute(std::uint8_t command, const Bytes& request, b
     if (fault->truncateTo && *fault->truncateTo < reply.data.size()) reply.data.resize(*fault->truncateTo);
     reply.data.insert(reply.data.end(), fault->extraData.begin(), fault->extraData.end());
   }
-  if (reply.answered) received.back().status = reply.deviceStatus;
+  if (reply.answered) {
+    received.back().status = reply.deviceStatus;
+    received.back().answer = reply.data;
+  }
   return reply;
 }
 
