@@ -136,45 +136,6 @@ DeviceRecord ParseRecord(const std::string& text) {
   return r;
 }
 
-// ---- What the transmitter's answers gave -----------------------------------------------------
-
-// The floats of the answers the engineer's commands read, by command: where each lies in the data
-// and what it is.
-struct AnswerFloat {
-  std::uint8_t command;
-  std::size_t at;
-  const char* name;
-};
-constexpr AnswerFloat kAnswerFloats[] = {
-    {1, 1, "primary variable"},       {2, 0, "loop current"},          {2, 4, "percent of range"},
-    {3, 0, "loop current"},           {3, 5, "primary variable"},      {3, 10, "secondary variable"},
-    {3, 15, "tertiary variable"},     {3, 20, "quaternary variable"},  {14, 4, "upper sensor limit"},
-    {14, 8, "lower sensor limit"},    {14, 12, "minimum span"},        {15, 3, "upper range value"},
-    {15, 7, "lower range value"},     {15, 11, "damping"},             {40, 0, "loop current"},
-    {135, 6, "digitized distance"},   {137, 2, "blanking distance"},   {137, 6, "distance offset"},
-};
-
-// The values the answers gave that are not finite numbers, each once with the commands that gave
-// it ("loop current (commands 2, 3), damping (command 15)"); "" for none.
-std::string NonFiniteValues(const SimulatedDevice& device) {
-  std::vector<std::pair<std::string, std::vector<int>>> found;
-  for (const SimulatedDevice::Received& r : device.received)
-    for (const AnswerFloat& f : kAnswerFloats) {
-      if (f.command != r.command || r.answer.size() < f.at + 4 || std::isfinite(wire::GetFloat(r.answer, f.at)))
-        continue;
-      auto it = std::find_if(found.begin(), found.end(), [&](const auto& e) { return e.first == f.name; });
-      if (it == found.end()) it = found.insert(found.end(), {f.name, {}});
-      if (std::find(it->second.begin(), it->second.end(), r.command) == it->second.end()) it->second.push_back(r.command);
-    }
-  std::string text;
-  for (const auto& [name, commands] : found) {
-    text += (text.empty() ? "" : ", ") + name + (commands.size() == 1 ? " (command " : " (commands ");
-    for (std::size_t i = 0; i < commands.size(); ++i) text += (i == 0 ? "" : ", ") + std::to_string(commands[i]);
-    text += ")";
-  }
-  return text;
-}
-
 // ---- The session of one command ----------------------------------------------------------
 
 class Command {
@@ -397,15 +358,13 @@ class Command {
     if (m_statusTold) return;
     m_statusTold = true;
     if (const std::string told = ToldStatus(); !told.empty()) std::printf("transmitter: %s\n", told.c_str());
-    if (const std::string wrong = NonFiniteValues(*m_device); !wrong.empty())
+    if (const std::string wrong = m_device->NonFiniteAnswered(); !wrong.empty())
       std::printf("transmitter: gave values that are not finite numbers: %s\n", wrong.c_str());
   }
   // The conditions the answers carried; a cold start is told to a master once, and the
   // transmitter then no longer tells it to this one, when its memory keeps that.
   std::string ToldStatus() const {
-    std::uint8_t told = 0;
-    for (const SimulatedDevice::Received& r : m_device->received)
-      if (r.status) told |= *r.status;
+    const std::uint8_t told = m_device->StatusAnswered();
     std::string text = hart::StatusConditions(told);
     if ((told & hart::kStatusColdStart) && m_toldFailure.empty()) {
       const std::string name = "cold start";
@@ -655,7 +614,7 @@ int Status(const Options& o) {
   c.TellStatus();
   if (!c.TellToldFailure() || !finished) return 1;
   // Values that are not numbers are no status of the transmitter either.
-  if (!NonFiniteValues(*c.m_device).empty()) return Fail("the transmitter gave values that are not finite numbers (named above)");
+  if (!c.m_device->NonFiniteAnswered().empty()) return Fail("the transmitter gave values that are not finite numbers (named above)");
   return 0;
 }
 

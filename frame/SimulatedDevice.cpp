@@ -119,6 +119,23 @@ std::string hart::StatusConditions(std::uint8_t status) {
 
 namespace {
 
+// The floats of the answers, by command: where each lies in the data
+// and what it is.
+struct AnswerFloat {
+  std::uint8_t command;
+  std::size_t at;
+  const char* name;
+};
+constexpr AnswerFloat kAnswerFloats[] = {
+    {1, 1, "primary variable"},       {2, 0, "loop current"},          {2, 4, "percent of range"},
+    {3, 0, "loop current"},           {3, 5, "primary variable"},      {3, 10, "secondary variable"},
+    {3, 15, "tertiary variable"},     {3, 20, "quaternary variable"},  {14, 4, "upper sensor limit"},
+    {14, 8, "lower sensor limit"},    {14, 12, "minimum span"},        {15, 3, "upper range value"},
+    {15, 7, "lower range value"},     {15, 11, "damping"},             {40, 0, "loop current"},
+    {135, 6, "digitized distance"},   {137, 2, "blanking distance"},   {137, 6, "distance offset"},
+};
+
+
 Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t count) {
   Bytes out(count, 0);
   for (std::size_t i = 0; i < count && from + i < bytes.size(); ++i) out[i] = bytes[from + i];
@@ -322,6 +339,32 @@ std::uint8_t SimulatedDevice::DeviceStatus(bool primaryMaster) const {
     status |= hart::kStatusCurrentSaturated;
   if (PvOutsideSensorLimits()) status |= hart::kStatusPvOutOfLimits;
   return status;
+}
+
+std::uint8_t SimulatedDevice::StatusAnswered() const {
+  std::uint8_t told = 0;
+  for (const Received& r : received)
+    if (r.status) told |= *r.status;
+  return told;
+}
+
+std::string SimulatedDevice::NonFiniteAnswered() const {
+  std::vector<std::pair<std::string, std::vector<int>>> found;
+  for (const SimulatedDevice::Received& r : received)
+    for (const AnswerFloat& f : kAnswerFloats) {
+      if (f.command != r.command || r.answer.size() < f.at + 4 || std::isfinite(wire::GetFloat(r.answer, f.at)))
+        continue;
+      auto it = std::find_if(found.begin(), found.end(), [&](const auto& e) { return e.first == f.name; });
+      if (it == found.end()) it = found.insert(found.end(), {f.name, {}});
+      if (std::find(it->second.begin(), it->second.end(), r.command) == it->second.end()) it->second.push_back(r.command);
+    }
+  std::string text;
+  for (const auto& [name, commands] : found) {
+    text += (text.empty() ? "" : ", ") + name + (commands.size() == 1 ? " (command " : " (commands ");
+    for (std::size_t i = 0; i < commands.size(); ++i) text += (i == 0 ? "" : ", ") + std::to_string(commands[i]);
+    text += ")";
+  }
+  return text;
 }
 
 std::uint8_t SimulatedDevice::ExtendedDeviceStatus() const {

@@ -283,6 +283,11 @@ class SimulatedDevice {
     Bytes answer;  // the answer's data
   };
   std::vector<Received> received;
+  // The device status bits of every answer in `received`, together.
+  std::uint8_t StatusAnswered() const;
+  // The floats the answers in `received` gave that are not finite numbers, each once with the
+  // commands that gave it ("loop current (commands 2, 3), damping (command 15)"); "" for none.
+  std::string NonFiniteAnswered() const;
 
  private:
   HartReply Run(std::uint8_t command, const Bytes& request, bool primaryMaster);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -388,15 +389,17 @@ Saved SaveWhenChanged(TransferSession& session, KnownFile* project, const std::s
 // What the transmitter's loop current is ("loop current 4.000 mA (fixed), zero trim 3.950 mA"): a
 // picture alone cannot say whether the current a control speaks of is real.
 std::string TransmitterText(const SimulatedDevice& device) {
-  char number[64] = {};
-  std::snprintf(number, sizeof number, "loop current %.3f mA%s", static_cast<double>(device.LoopCurrent()),
-                device.config.fixedCurrent != 0.0f ? " (fixed)" : "");
-  std::string text = number;
-  for (const auto& [name, trim] : {std::pair{"zero", device.config.zeroTrim}, std::pair{"gain", device.config.gainTrim}}) {
-    if (!trim) continue;
-    std::snprintf(number, sizeof number, ", %s trim %.3f mA", name, static_cast<double>(*trim));
-    text += number;
-  }
+  // A current that is no number is said so, not printed as one.
+  auto milliamperes = [](float value) {
+    if (!std::isfinite(value)) return std::string("not a finite number");
+    char number[32] = {};
+    std::snprintf(number, sizeof number, "%.3f mA", static_cast<double>(value));
+    return std::string(number);
+  };
+  std::string text = "loop current " + milliamperes(device.LoopCurrent()) +
+                     (device.config.fixedCurrent != 0.0f ? " (fixed)" : "");
+  for (const auto& [name, trim] : {std::pair{"zero", device.config.zeroTrim}, std::pair{"gain", device.config.gainTrim}})
+    if (trim) text += std::string(", ") + name + " trim " + milliamperes(*trim);
   return text;
 }
 
@@ -1144,6 +1147,11 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   PrintTold(*frame, 0, "");
   const std::string transmitter = offline ? std::string() : TransmitterText(*device);
   if (!offline) std::printf("  transmitter: %s\n", transmitter.c_str());
+  // The status bits its answers carried, as the engineer's commands tell them.
+  if (const std::string told = offline ? std::string() : hart::StatusConditions(device->StatusAnswered()); !told.empty())
+    std::printf("  transmitter told: %s\n", told.c_str());
+  if (const std::string wrong = offline ? std::string() : device->NonFiniteAnswered(); !wrong.empty())
+    std::printf("  transmitter gave values that are not finite numbers: %s\n", wrong.c_str());
   if (!IsOpen(frame->activeX, kept.invokeId)) kept = KeptOpen();
   PrintKeptOpen(kept);
   // Why the run exits 1, most telling first: its last line says the first, the others come before.
