@@ -316,6 +316,8 @@ class Command {
   }
   // Tells a failure in one line, with what the transmitter holds when the command changed it.
   bool Failed(const std::string& what) {
+    // The status the transmitter told before comes first: the failure is the last line.
+    TellStatus();
     Fail(m_deviceHolds.empty() ? what : what + "; " + m_deviceHolds);
     return false;
   }
@@ -355,7 +357,7 @@ class Command {
   // Tells, once, the status bits the transmitter's answers carried in this command, and any value
   // they gave that is not a finite number.
   void TellStatus() {
-    if (m_statusTold) return;
+    if (m_statusTold || !m_device || m_device->received.empty()) return;
     m_statusTold = true;
     if (const std::string told = ToldStatus(); !told.empty()) std::printf("transmitter: %s\n", told.c_str());
     if (const std::string wrong = m_device->NonFiniteAnswered(); !wrong.empty())
