@@ -890,9 +890,21 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   // And it takes each write before the transmitter confirms it, whatever becomes of the run
   // afterwards; a write it cannot keep the transmitter does not confirm (told now, and by the
   // user interface as a refusal).
-  if (!offline) device->keepMemory = [&deviceFile, transmitter = device.get()] {
+  // A read that told this master of a cold start confirms no write: its answer goes out though
+  // the transmitter's memory of having told it cannot be kept (told once).
+  if (!offline) device->keepMemory = [&deviceFile, transmitter = device.get(), toldNotKept = false]() mutable {
+    const bool onlyTold = deviceFile.HoldsAllButToldColdStart(*transmitter);
+    if (onlyTold && toldNotKept) return true;
     std::string problem;
     if (deviceFile.Save(*transmitter, &problem)) return true;
+    if (onlyTold) {
+      toldNotKept = true;
+      std::fprintf(stderr,
+                   "vkr-frame: the transmitter's memory of having told this master its cold start could not be kept "
+                   "(%s): the next command is told it again\n",
+                   problem.c_str());
+      return true;
+    }
     std::fprintf(stderr, "vkr-frame: %s\n", problem.c_str());
     return deviceFile.Holds(*transmitter);
   };

@@ -158,6 +158,12 @@ for disk in VKR_TEST_DISK_FULL VKR_TEST_READ_ONLY; do
     [[ $(printf '%s\n' "$err" | tail -n 1) == "vkr-frame: the transmitter's memory of having told this master its cold start could not be kept (the device could not be saved to C:\\VKR\\disk.vkr.device: "*"): the next command is told it again" ]] ||
     problem "$disk: status with a cold start to tell: $rc $out $err"
   cmp -s "$dir/disk.before" "$folder/disk.vkr.device" || problem "$disk: the device file changed"
+  # A user interface online shows it too; the device file that cannot keep it fails the run.
+  go "$disk=/c/VKR/disk.vkr" ui disk
+  [ $rc = 1 ] && [ "$(told "cold start")" = 1 ] &&
+    printf '%s\n' "$err" | grep -q "^vkr-frame: the transmitter's memory of having told this master its cold start could not be kept (" ||
+    problem "$disk: a user interface with a cold start to tell: $rc $out $err"
+  cmp -s "$dir/disk.before" "$folder/disk.vkr.device" || problem "$disk: the user interface changed the device file"
   # The transmitter tells it again, and this time keeps that it did.
   go status disk
   [ $rc = 0 ] && [ "$(told "cold start")" = 1 ] && printf '%s\n' "$out" | grep -q "told once" &&
