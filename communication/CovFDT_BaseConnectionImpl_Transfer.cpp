@@ -4,6 +4,7 @@
 #include "communication/CovFDT_BaseConnectionImpl.h"
 #include "include/TranslationInterfaces.h"
 #include "parameters/CFdtVariant.h"
+#include "parameters/DeviceParameterTable.h"
 
 namespace {
 
@@ -14,6 +15,12 @@ constexpr ULONG kStatusModified = 0x02;
 constexpr ULONG kStatusNotHeld = 0x200;
 constexpr ULONG kFieldPersist = 0x200;
 constexpr ULONG kFieldName = 0x04;
+
+ULONG IdOf(const VARIANT& id) {
+  ULONG number = 0;
+  VariantToULong(&id, &number);
+  return number;
+}
 
 bool SameText(BSTR a, BSTR b) { return CovFDT_BaseConnectionImpl::TextOf(a) == CovFDT_BaseConnectionImpl::TextOf(b); }
 
@@ -184,22 +191,25 @@ HRESULT CovFDT_BaseConnectionImpl::ApplyUploadedValues(const VARIANT& members,
     if (FAILED(info->GetParameterField(id, vkr::UI4(kFieldDeviceValue), value.Put()))) return;
     // A member the device did not answer has no device value; it keeps its data-set value.
     if (value.vt == VT_EMPTY) return;
+    // A float that is not a finite number is no value of the device's settings: it is left out and
+    // named, whether the data set keeps the parameter or not.
+    const bool number = !vkr::HoldsNonFiniteNumber(IdOf(id), value);
     ULONG status = 0;
-    const HRESULT valid = validation->ValidateParameter(id, value, &status);
+    const HRESULT valid = number ? validation->ValidateParameter(id, value, &status) : E_INVALIDARG;
     // A disabled parameter takes no value, unless the data set keeps it: what an upload read of
     // the data set's own values is stored, so that a later download writes back what was there.
     if (SUCCEEDED(valid) && (status & kStatusDisabled) && !kept) return;
-    // A value the data set cannot hold (a float that is not a number) is not stored, and told:
-    // the data set keeps what it held, and the upload does not pass it off as the device's.
+    // A value the data set cannot hold is not stored, and told: the data set keeps what it held,
+    // and the upload does not pass it off as the device's.
     if (FAILED(valid) || FAILED(handler->SetParameterValue(id, value))) {
       vkr::Variant name;
-      ULONG number = 0;
       info->GetParameterField(id, vkr::UI4(kFieldName), name.Put());
-      VariantToULong(&id, &number);
-      if (kept)
-        m_pProtocol->ReportMessage("Upload left out \"%s\" (%lu): the data set cannot hold the device's value",
+      if (kept || !number)
+        m_pProtocol->ReportMessage("Upload left out \"%s\" (%lu): %s",
                                    name.vt == VT_BSTR ? vkr::Utf16ToUtf8(vkr::View(name.bstrVal)).c_str() : "",
-                                   static_cast<unsigned long>(number));
+                                   static_cast<unsigned long>(IdOf(id)),
+                                   number ? "the data set cannot hold the device's value"
+                                          : "the device's value is not a finite number");
       return;
     }
     info->SetParameterField(id, vkr::UI4(kFieldStatus), vkr::UI4(status & ~(kStatusModified | kStatusNotHeld)));

@@ -7,6 +7,7 @@
 #include "include/CommunicationInterfaces.h"
 #include "dtm/CovFDT_BaseDTMImpl.h"
 #include "parameters/CFdtVariant.h"
+#include "parameters/DeviceParameterTable.h"
 #include "xml/WaitWithMessageLoop.h"
 
 namespace {
@@ -51,9 +52,17 @@ std::u16string PackedTextForm(const VARIANT& value) {
 // Whether the data set's value is what the device holds: a packed text is compared in the form
 // the device keeps it, so a tag typed in lower case or without its padding is not a difference.
 bool SameAsDevice(const ParInfo& record, const VARIANT& device) {
+  // A device value that is not a finite number equals no setting, not even its own bytes.
+  if (vkr::HoldsNonFiniteNumber(record.m_nId, device)) return false;
   if (record.m_nKind == PK_PACKED_TEXT && record.m_vValue.vt == VT_BSTR && device.vt == VT_BSTR)
     return PackedTextForm(record.m_vValue) == PackedTextForm(device);
   return IsVariantEqual(record.m_vValue, device);
+}
+
+// What a difference is from: the device, or a device value that is no number at all.
+const char* DifferenceFrom(const ParInfo& record, const VARIANT& device) {
+  return vkr::HoldsNonFiniteNumber(record.m_nId, device) ? "the device, whose value is not a finite number"
+                                                          : "the device";
 }
 
 VARIANT IdVariant(ULONG id) {
@@ -194,7 +203,7 @@ HRESULT CovFDT_BaseDTMCore::CompareAllParameters(BSTR* errorText, VARIANT_BOOL* 
     // Every difference is named (the comparison's document only says that there is one).
     if (!SameAsDevice(record, value)) {
       differs = true;
-      ReportDifference(record);
+      ReportDifference(record, DifferenceFrom(record, value));
     }
   }
   SendProgress(empty, 0, 0);
@@ -237,7 +246,7 @@ HRESULT CovFDT_BaseDTMCore::CompareParListParameters(VARIANT listKey, BSTR* erro
       }
       *equal = SameAsDevice(record, value) ? VARIANT_TRUE : VARIANT_FALSE;
       if (*equal == VARIANT_FALSE) {
-        ReportDifference(record);
+        ReportDifference(record, DifferenceFrom(record, value));
         SendProgress(empty, 0, 0);
         return S_OK;
       }

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -39,6 +40,7 @@ struct Options {
 };
 
 int Fail(const std::string& what) {
+  std::fflush(stdout);  // what was printed before comes before the failure
   std::fprintf(stderr, "vkr-frame: %s\n", what.c_str());
   return 1;
 }
@@ -185,8 +187,18 @@ class Command {
       if (const HRESULT hr = m_record.Replace(RecordText(DeviceRecord::Verdict::None, nullptr), &replaced); FAILED(hr))
         m_recordFailure = SaveFailure("the comparison with the device", m_record.Path(), hr, replaced);
     }
+    // A read that told this master of a cold start changed nothing but the transmitter's memory of
+    // having told it: its answer confirms no write, so it goes out even when that memory cannot be
+    // kept (the command says so once it has told what it read).
+    const bool onlyTold = m_deviceFile.HoldsAllButToldColdStart(*m_device);
+    if (onlyTold && !m_toldFailure.empty()) return true;
     std::string why;
-    if (!m_deviceFile.Save(*m_device, &why) && m_deviceFailure.empty()) m_deviceFailure = why;
+    const bool saved = m_deviceFile.Save(*m_device, &why);
+    if (!saved && onlyTold) {
+      m_toldFailure = why;
+      return true;
+    }
+    if (!saved && m_deviceFailure.empty()) m_deviceFailure = why;
     // A file whose new bytes are in place holds the write, though its folder was not written
     // through.
     return m_deviceFile.Holds(*m_device);
@@ -299,6 +311,8 @@ class Command {
   }
   // Tells a failure in one line, with what the transmitter holds when the command changed it.
   bool Failed(const std::string& what) {
+    // The status the transmitter told before comes first: the failure is the last line.
+    TellStatus();
     Fail(m_deviceHolds.empty() ? what : what + "; " + m_deviceHolds);
     return false;
   }
@@ -312,6 +326,9 @@ class Command {
   // a transfer's, which is told now that the DTM has said all it had to.
   bool Finish(bool done) {
     const HRESULT hr = m_session->Close();
+    // What the transmitter's answers told comes before any failure: a failed command loses no
+    // status bit.
+    if (m_tellStatusAtFinish) TellStatus();
     // What the transmitter refused to confirm because its device file did not take it, and a
     // record that could not be made unknown, come before the transfer's own word.
     if (!m_deviceFailure.empty()) Fail(m_deviceFailure);
@@ -324,10 +341,40 @@ class Command {
     // that did not take the transmitter's memory is told as it is: what the transmitter holds is
     // then what its file does not.)
     if (!m_deviceFile.Save(*m_device, &why, done)) {
-      Fail(why);
-      return false;
+      if (m_toldFailure.empty() || !m_deviceFile.HoldsAllButToldColdStart(*m_device)) {
+        Fail(why);
+        return false;
+      }
     }
+    if (!m_toldFailure.empty() && m_tellStatusAtFinish) return TellToldFailure();
     return done;
+  }
+  // Tells, once, the status bits the transmitter's answers carried in this command, and any value
+  // they gave that is not a finite number.
+  void TellStatus() {
+    if (m_statusTold || !m_device || m_device->received.empty()) return;
+    m_statusTold = true;
+    if (const std::string told = ToldStatus(); !told.empty()) std::printf("transmitter: %s\n", told.c_str());
+    if (const std::string wrong = m_device->NonFiniteAnswered(); !wrong.empty())
+      std::printf("transmitter: gave values that are not finite numbers: %s\n", wrong.c_str());
+  }
+  // The conditions the answers carried; a cold start is told to a master once, and the
+  // transmitter then no longer tells it to this one, when its memory keeps that.
+  std::string ToldStatus() const {
+    const std::uint8_t told = m_device->StatusAnswered();
+    std::string text = hart::StatusConditions(told);
+    if ((told & hart::kStatusColdStart) && m_toldFailure.empty()) {
+      const std::string name = "cold start";
+      text.insert(text.find(name) + name.size(), " (told once: cleared for this master)");
+    }
+    return text;
+  }
+  // A cold start told to this master that the device file could not keep as told: the next
+  // command is told it again.
+  bool TellToldFailure() {
+    if (m_toldFailure.empty()) return true;
+    return Failed("the transmitter's memory of having told this master its cold start could not be kept (" +
+                  m_toldFailure + "): the next command is told it again");
   }
 
   const Options& m_options;
@@ -341,6 +388,9 @@ class Command {
   bool m_recordForgotten = false;
   std::string m_recordFailure;    // why the record could not be made unknown
   std::string m_deviceFailure;    // why the device file did not take what the transmitter held
+  std::string m_toldFailure;      // why the device file did not keep a cold start as told
+  bool m_tellStatusAtFinish = true;  // false: the command tells the status itself
+  bool m_statusTold = false;
   std::string m_deviceHolds;      // what the transmitter holds, told with a failure
   std::optional<std::uint8_t> m_movedTo;  // the polling address the project took from a scan
   std::function<int()> m_tellFailure;     // the failure of a transfer, told when it is over
@@ -526,6 +576,7 @@ int CompareCommand(const Options& o) {
 int Status(const Options& o) {
   Command c(o);
   if (!c.Open()) return 1;
+  c.m_tellStatusAtFinish = false;
   ComPtr<IDtmOnlineDiagnosis> diagnosis = c.Dtm<IDtmOnlineDiagnosis>();
   if (!diagnosis) return Fail("the DTM offers no online diagnosis");
   Bstr document;
@@ -537,21 +588,30 @@ int Status(const Options& o) {
   const std::string flag = hr == S_OK ? Attribute(Utf16ToUtf8(document.View()), "fdt:statusFlag") : std::string();
   const bool read = hr != S_OK ? c.Failed("the DTM gave no device status: " + ResultText(hr))
                                : !flag.empty() || c.Failed("the device status could not be read");
-  if (!c.Finish(read)) return 1;
+  // The status comes first, then what did not go well: a status that was read is shown, though
+  // the transmitter's memory of having told it could not be kept.
+  const bool finished = c.Finish(read);
+  if (!read) {
+    c.TellStatus();
+    c.TellToldFailure();
+    return 1;
+  }
   const std::string absent = c.m_session->Channel()->NoDeviceAnswered();
   std::printf("device status: %s%s\n", flag.c_str(), absent.empty() ? "" : (" (" + absent + ")").c_str());
   // A status nobody answered for is no status of the transmitter.
   if (!absent.empty()) return Fail("the device status could not be read: " + absent);
   // What a frame cannot see in the status: a loop current the transmitter holds fixed.
-  if (c.m_device->config.fixedCurrent != 0.0f)
-    std::printf("transmitter: loop current fixed at %.3f mA\n", static_cast<double>(c.m_device->config.fixedCurrent));
-  // The conditions behind the DTM's word, as the transmitter's status byte reports them, and a
-  // device reset that the status told this command once.
-  std::uint8_t told = 0;
-  for (const SimulatedDevice::Received& r : c.m_device->received)
-    if (r.status && r.primaryMaster) told |= *r.status & hart::kStatusColdStart;
-  if (const std::string conditions = hart::StatusConditions(c.m_device->DeviceStatus() | told); !conditions.empty())
-    std::printf("transmitter: %s\n", conditions.c_str());
+  if (const float fixed = c.m_device->config.fixedCurrent; fixed != 0.0f) {
+    if (std::isfinite(fixed))
+      std::printf("transmitter: loop current fixed at %.3f mA\n", static_cast<double>(fixed));
+    else
+      std::printf("transmitter: loop current fixed at a current that is not a finite number\n");
+  }
+  // The conditions behind the DTM's word, as the transmitter's answers carried them.
+  c.TellStatus();
+  if (!c.TellToldFailure() || !finished) return 1;
+  // Values that are not numbers are no status of the transmitter either.
+  if (!c.m_device->NonFiniteAnswered().empty()) return Fail("the transmitter gave values that are not finite numbers (named above)");
   return 0;
 }
 

@@ -159,6 +159,11 @@ const std::vector<Field>& Fields() {
       TextField("longTag", 32, &C::longTag),
       FloatField("lowerRange", &C::lowerRange),
       Optional(FloatField("lowerSensorLimit", &C::lowerSensorLimit)),
+      // A fault the transmitter found in itself (field device malfunction in every answer).
+      Optional({"malfunction",
+                {1},
+                [](const C& c) { return Bytes{static_cast<std::uint8_t>(c.malfunction ? 1 : 0)}; },
+                [](const Bytes& b, C* c) { c->malfunction = b[0] != 0; }}),
       Optional(MemoryField()),
       TextField("message", 24, &C::message),
       Optional(FloatField("minimumSpan", &C::minimumSpan)),
@@ -314,6 +319,21 @@ bool DeviceFile::Holds(const SimulatedDevice& device) const {
                            : m_file.Present() ? m_file.Bytes()
                                               : DeviceFileText(SimulatedDevice().config);
   return DeviceFileText(device.config) == held;
+}
+
+bool DeviceFile::HoldsAllButToldColdStart(const SimulatedDevice& device) const {
+  const std::string held = m_loaded           ? *m_loaded
+                           : m_file.Present() ? m_file.Bytes()
+                                              : DeviceFileText(SimulatedDevice().config);
+  SimulatedDevice::Configuration kept = device.config;
+  std::string why;
+  if (!ParseDeviceFile(held, &kept, &why)) return false;
+  // A reset (a cold start still to tell where the file has none) is no read.
+  for (std::size_t m : {SimulatedDevice::kPrimary, SimulatedDevice::kSecondary})
+    if (device.config.coldStart[m] && !kept.coldStart[m]) return false;
+  SimulatedDevice::Configuration told = device.config;
+  told.coldStart = kept.coldStart;
+  return DeviceFileText(told) == held;
 }
 
 bool DeviceFile::Save(const SimulatedDevice& device, std::string* why, bool createAbsent) {

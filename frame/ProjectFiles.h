@@ -6,11 +6,12 @@
 // The device file holds one "name hex" line for each setting a write command changes (the sensor
 // limits the PV unit converts and the device memory of command 134 included), the change counter,
 // what the device status has still to tell each master (configuration changed, cold start, the
-// command 48 status each acknowledged), and the loop current's state (a fixed current, the trims
+// command 48 status each acknowledged), a malfunction the transmitter found in itself, and the
+// loop current's state (a fixed current, the trims
 // the master gave). A file with a line missing, twice, unknown, not hex or of the wrong length is
 // damaged and refused; the lines kept only since a later version may be missing (files written
 // before them load with the default transmitter's values there: no fixed current, no trims, its
-// sensor limits and memory, no reset to tell, nothing acknowledged).
+// sensor limits and memory, no reset to tell, nothing acknowledged, no malfunction).
 #pragma once
 
 #include <optional>
@@ -47,6 +48,9 @@ class DeviceFile {
   bool Save(const SimulatedDevice& device, std::string* why, bool createAbsent = false);
   // Whether the file holds the device's memory as it is now.
   bool Holds(const SimulatedDevice& device) const;
+  // Whether the file holds the device's memory but for the cold starts its status has told: all a
+  // read changes in a transmitter.
+  bool HoldsAllButToldColdStart(const SimulatedDevice& device) const;
   const std::string& Path() const { return m_file.Path(); }
 
  private:

@@ -107,7 +107,7 @@ std::string hart::StatusConditions(std::uint8_t status) {
                                             "loop current fixed",
                                             "more status available",
                                             "cold start",
-                                            nullptr,
+                                            "configuration changed",
                                             "field device malfunction"};
   std::string text;
   for (int bit = 7; bit >= 0; --bit)
@@ -118,6 +118,23 @@ std::string hart::StatusConditions(std::uint8_t status) {
 // ---- The device -----------------------------------------------------------------------------
 
 namespace {
+
+// The floats of the answers, by command: where each lies in the data
+// and what it is.
+struct AnswerFloat {
+  std::uint8_t command;
+  std::size_t at;
+  const char* name;
+};
+constexpr AnswerFloat kAnswerFloats[] = {
+    {1, 1, "primary variable"},       {2, 0, "loop current"},          {2, 4, "percent of range"},
+    {3, 0, "loop current"},           {3, 5, "primary variable"},      {3, 10, "secondary variable"},
+    {3, 15, "tertiary variable"},     {3, 20, "quaternary variable"},  {14, 4, "upper sensor limit"},
+    {14, 8, "lower sensor limit"},    {14, 12, "minimum span"},        {15, 3, "upper range value"},
+    {15, 7, "lower range value"},     {15, 11, "damping"},             {40, 0, "loop current"},
+    {135, 6, "digitized distance"},   {137, 2, "blanking distance"},   {137, 6, "distance offset"},
+};
+
 
 Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t count) {
   Bytes out(count, 0);
@@ -311,6 +328,7 @@ float SimulatedDevice::LoopCurrent() const {
 std::uint8_t SimulatedDevice::DeviceStatus(bool primaryMaster) const {
   const std::size_t master = Master(primaryMaster);
   std::uint8_t status = 0;
+  if (config.malfunction) status |= hart::kStatusMalfunction;
   if (config.configChanged[master]) status |= hart::kStatusConfigChanged;
   if (config.coldStart[master]) status |= hart::kStatusColdStart;
   if (Command48Status() != config.acknowledgedStatus[master]) status |= hart::kStatusMoreStatus;
@@ -321,6 +339,32 @@ std::uint8_t SimulatedDevice::DeviceStatus(bool primaryMaster) const {
     status |= hart::kStatusCurrentSaturated;
   if (PvOutsideSensorLimits()) status |= hart::kStatusPvOutOfLimits;
   return status;
+}
+
+std::uint8_t SimulatedDevice::StatusAnswered() const {
+  std::uint8_t told = 0;
+  for (const Received& r : received)
+    if (r.status) told |= *r.status;
+  return told;
+}
+
+std::string SimulatedDevice::NonFiniteAnswered() const {
+  std::vector<std::pair<std::string, std::vector<int>>> found;
+  for (const SimulatedDevice::Received& r : received)
+    for (const AnswerFloat& f : kAnswerFloats) {
+      if (f.command != r.command || r.answer.size() < f.at + 4 || std::isfinite(wire::GetFloat(r.answer, f.at)))
+        continue;
+      auto it = std::find_if(found.begin(), found.end(), [&](const auto& e) { return e.first == f.name; });
+      if (it == found.end()) it = found.insert(found.end(), {f.name, {}});
+      if (std::find(it->second.begin(), it->second.end(), r.command) == it->second.end()) it->second.push_back(r.command);
+    }
+  std::string text;
+  for (const auto& [name, commands] : found) {
+    text += (text.empty() ? "" : ", ") + name + (commands.size() == 1 ? " (command " : " (commands ");
+    for (std::size_t i = 0; i < commands.size(); ++i) text += (i == 0 ? "" : ", ") + std::to_string(commands[i]);
+    text += ")";
+  }
+  return text;
 }
 
 std::uint8_t SimulatedDevice::ExtendedDeviceStatus() const {
@@ -357,7 +401,7 @@ std::optional<CommandFault> SimulatedDevice::TakeFault(std::uint8_t command) {
 }
 
 HartReply SimulatedDevice::Execute(std::uint8_t command, const Bytes& request, bool primaryMaster) {
-  received.push_back({command, request, primaryMaster, std::nullopt});
+  received.push_back({command, request, primaryMaster, std::nullopt, {}});
   const std::optional<CommandFault> fault = TakeFault(command);
   HartReply reply;
   if (fault && fault->silent) {
@@ -392,7 +436,10 @@ HartReply SimulatedDevice::Execute(std::uint8_t command, const Bytes& request, b
     if (fault->truncateTo && *fault->truncateTo < reply.data.size()) reply.data.resize(*fault->truncateTo);
     reply.data.insert(reply.data.end(), fault->extraData.begin(), fault->extraData.end());
   }
-  if (reply.answered) received.back().status = reply.deviceStatus;
+  if (reply.answered) {
+    received.back().status = reply.deviceStatus;
+    received.back().answer = reply.data;
+  }
   return reply;
 }
 

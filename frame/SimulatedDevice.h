@@ -92,6 +92,7 @@ constexpr std::uint8_t kSpanTooSmall = 14;  // a warning: the range is taken
 constexpr std::uint8_t kInvalidSpan = 29;
 
 // The device status byte of every answer.
+constexpr std::uint8_t kStatusMalfunction = 0x80;
 constexpr std::uint8_t kStatusConfigChanged = 0x40;
 constexpr std::uint8_t kStatusColdStart = 0x20;
 constexpr std::uint8_t kStatusMoreStatus = 0x10;
@@ -102,8 +103,8 @@ constexpr std::uint8_t kStatusPvOutOfLimits = 0x01;
 constexpr std::uint8_t kExtendedMaintenanceRequired = 0x01;
 constexpr std::uint8_t kExtendedDeviceVariableAlert = 0x02;
 constexpr std::uint8_t kExtendedFunctionCheck = 0x20;
-// The names HART gives the set bits of a device status byte, most significant first, but for
-// "configuration changed" (which nearly every write sets), comma-separated; "" for none.
+// The names HART gives the set bits of a device status byte, most significant first,
+// comma-separated; "" for none.
 std::string StatusConditions(std::uint8_t status);
 
 constexpr std::uint8_t kUnitFeet = 44;
@@ -141,6 +142,8 @@ class SimulatedDevice {
     // the ones that master last acknowledged by sending them back with command 48. A command 48
     // without data (older masters) only reads.
     std::array<Bytes, 2> acknowledgedStatus{Bytes(24, 0), Bytes(24, 0)};
+    // A fault the device found in itself: field device malfunction (0x80) in every answer.
+    bool malfunction = false;
 
     // Process values: the level (PV) and the distance (SV) in metres.
     std::uint8_t pvUnit = hart::kUnitMeter;
@@ -216,6 +219,7 @@ class SimulatedDevice {
 
   // The device status byte as the next answer to that master carries it (without injected
   // faults), as HART defines its bits:
+  //   0x80 field device malfunction  the device found a fault in itself (`malfunction`)
   //   0x40 configuration changed   a write changed the configuration; that master's command 38
   //                                resets it for that master
   //   0x20 cold start              only in the first answer to each master after a device reset
@@ -276,8 +280,14 @@ class SimulatedDevice {
     Bytes request;
     bool primaryMaster = true;
     std::optional<std::uint8_t> status;
+    Bytes answer;  // the answer's data
   };
   std::vector<Received> received;
+  // The device status bits of every answer in `received`, together.
+  std::uint8_t StatusAnswered() const;
+  // The floats the answers in `received` gave that are not finite numbers, each once with the
+  // commands that gave it ("loop current (commands 2, 3), damping (command 15)"); "" for none.
+  std::string NonFiniteAnswered() const;
 
  private:
   HartReply Run(std::uint8_t command, const Bytes& request, bool primaryMaster);

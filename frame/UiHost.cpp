@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -388,15 +389,17 @@ Saved SaveWhenChanged(TransferSession& session, KnownFile* project, const std::s
 // What the transmitter's loop current is ("loop current 4.000 mA (fixed), zero trim 3.950 mA"): a
 // picture alone cannot say whether the current a control speaks of is real.
 std::string TransmitterText(const SimulatedDevice& device) {
-  char number[64] = {};
-  std::snprintf(number, sizeof number, "loop current %.3f mA%s", static_cast<double>(device.LoopCurrent()),
-                device.config.fixedCurrent != 0.0f ? " (fixed)" : "");
-  std::string text = number;
-  for (const auto& [name, trim] : {std::pair{"zero", device.config.zeroTrim}, std::pair{"gain", device.config.gainTrim}}) {
-    if (!trim) continue;
-    std::snprintf(number, sizeof number, ", %s trim %.3f mA", name, static_cast<double>(*trim));
-    text += number;
-  }
+  // A current that is no number is said so, not printed as one.
+  auto milliamperes = [](float value) {
+    if (!std::isfinite(value)) return std::string("not a finite number");
+    char number[32] = {};
+    std::snprintf(number, sizeof number, "%.3f mA", static_cast<double>(value));
+    return std::string(number);
+  };
+  std::string text = "loop current " + milliamperes(device.LoopCurrent()) +
+                     (device.config.fixedCurrent != 0.0f ? " (fixed)" : "");
+  for (const auto& [name, trim] : {std::pair{"zero", device.config.zeroTrim}, std::pair{"gain", device.config.gainTrim}})
+    if (trim) text += std::string(", ") + name + " trim " + milliamperes(*trim);
   return text;
 }
 
@@ -900,9 +903,21 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   // And it takes each write before the transmitter confirms it, whatever becomes of the run
   // afterwards; a write it cannot keep the transmitter does not confirm (told now, and by the
   // user interface as a refusal).
-  if (!offline) device->keepMemory = [&deviceFile, transmitter = device.get()] {
+  // A read that told this master of a cold start confirms no write: its answer goes out though
+  // the transmitter's memory of having told it cannot be kept (told once).
+  if (!offline) device->keepMemory = [&deviceFile, transmitter = device.get(), toldNotKept = false]() mutable {
+    const bool onlyTold = deviceFile.HoldsAllButToldColdStart(*transmitter);
+    if (onlyTold && toldNotKept) return true;
     std::string problem;
     if (deviceFile.Save(*transmitter, &problem)) return true;
+    if (onlyTold) {
+      toldNotKept = true;
+      std::fprintf(stderr,
+                   "vkr-frame: the transmitter's memory of having told this master its cold start could not be kept "
+                   "(%s): the next command is told it again\n",
+                   problem.c_str());
+      return true;
+    }
     std::fprintf(stderr, "vkr-frame: %s\n", problem.c_str());
     return deviceFile.Holds(*transmitter);
   };
@@ -1157,6 +1172,11 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   PrintTold(*frame, 0, "");
   const std::string transmitter = offline ? std::string() : TransmitterText(*device);
   if (!offline) std::printf("  transmitter: %s\n", transmitter.c_str());
+  // The status bits its answers carried, as the engineer's commands tell them.
+  if (const std::string told = offline ? std::string() : hart::StatusConditions(device->StatusAnswered()); !told.empty())
+    std::printf("  transmitter told: %s\n", told.c_str());
+  if (const std::string wrong = offline ? std::string() : device->NonFiniteAnswered(); !wrong.empty())
+    std::printf("  transmitter gave values that are not finite numbers: %s\n", wrong.c_str());
   if (!IsOpen(frame->activeX, kept.invokeId)) kept = KeptOpen();
   PrintKeptOpen(kept);
   // Why the run exits 1, most telling first: its last line says the first, the others come before.

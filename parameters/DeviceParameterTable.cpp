@@ -1,8 +1,12 @@
 // The VKR device's parameter rows and the AddressInformation and TypeInformation texts.
 #include "parameters/DeviceParameterTable.h"
 
+#include <bit>
+#include <cmath>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "parameters/CFdtVariant.h"
 #include "parameters/CovFDT_ParameterHandlerImpl.h"
@@ -36,6 +40,30 @@ const char* const kDeviceTypeEnumTexts[] = {
     "0;Guided Radar continous level measurement with 4-20 mA and HART",
     "",
 };
+
+bool HoldsNonFiniteNumber(ULONG id, const VARIANT& value) {
+  if (value.vt == VT_R4) return !std::isfinite(value.fltVal);
+  if (value.vt == VT_R8) return !std::isfinite(value.dblVal);
+  if (id != kRangeValuesId || value.vt != (VT_ARRAY | VT_UI1) || !value.parray) return false;
+  LONG lower = 0, upper = -1;
+  if (FAILED(SafeArrayGetLBound(value.parray, 1, &lower)) || FAILED(SafeArrayGetUBound(value.parray, 1, &upper)))
+    return false;
+  std::vector<BYTE> bytes;
+  for (LONG i = lower; i <= upper; ++i) {
+    BYTE b = 0;
+    LONG at = i;
+    if (FAILED(SafeArrayGetElement(value.parray, &at, &b))) return false;
+    bytes.push_back(b);
+  }
+  // The range unit, then the upper and the lower range value, most significant byte first.
+  for (std::size_t at : {std::size_t{1}, std::size_t{5}}) {
+    if (bytes.size() < at + 4) break;
+    std::uint32_t bits = 0;
+    for (std::size_t i = 0; i < 4; ++i) bits = bits << 8 | bytes[at + i];
+    if (!std::isfinite(std::bit_cast<float>(bits))) return true;
+  }
+  return false;
+}
 
 const DeviceParameterRow* GetDeviceParameterRows(std::size_t* count) {
   if (count) *count = sizeof(kRows) / sizeof(kRows[0]);

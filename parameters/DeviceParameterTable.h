@@ -80,6 +80,15 @@ std::string MakeTypeInformation(const DeviceParameterRow& row);
 // empty text as the enumeration helper expects.
 extern const char* const kDeviceTypeEnumTexts[];
 
+// The range values (command 15's range unit, upper and lower range value, as the bytes of one
+// parameter).
+inline constexpr ULONG kRangeValuesId = 1023;
+
+// Whether a value the device gave parameter `id` holds a float that is not a finite number (NaN or
+// an infinity): the value itself (VT_R4, VT_R8), or one of the two floats of the range values'
+// bytes. Such a value is no setting a data set could keep or a device could take back.
+bool HoldsNonFiniteNumber(ULONG id, const VARIANT& value);
+
 }  // namespace vkr
 
 class CovFDT_ParameterHandlerImpl;

@@ -348,9 +348,9 @@ TEST(SimulatedDevice, StatusBitsFollowTheStateAsHartDefinesThem) {
     EXPECT_NEAR(device.LoopCurrent(), c.current, 1e-3f);
   }
   EXPECT_EQ(hart::StatusConditions(0xFF),
-            "field device malfunction, cold start, more status available, loop current fixed, loop current saturated, "
-            "non-primary variable out of limits, primary variable out of limits");
-  EXPECT_EQ(hart::StatusConditions(hart::kStatusConfigChanged), "");
+            "field device malfunction, configuration changed, cold start, more status available, loop current fixed, "
+            "loop current saturated, non-primary variable out of limits, primary variable out of limits");
+  EXPECT_EQ(hart::StatusConditions(hart::kStatusConfigChanged), "configuration changed");
 }
 
 // After a device reset (command 42) the first answer to each master says cold start, once; the

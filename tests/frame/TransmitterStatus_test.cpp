@@ -44,6 +44,7 @@ TEST(TransmitterStatus, TheDtmsWordFollowsTheHartStatusBits) {
          d.InjectFault(fault);
        },
        "error"},
+      {"field device malfunction the transmitter keeps", [](SimulatedDevice& d) { d.config.malfunction = true; }, "error"},
       {"no device at the DTM's address", [](SimulatedDevice& d) { d.config.pollingAddress = 5; }, "error"},
   };
   for (const Case& c : cases) {

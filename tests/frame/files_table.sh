@@ -175,7 +175,7 @@ table() {
     rm -f "$folder/${n}nan".vkr*
     sed "s/^damping .*/damping $value/" "$dir/$unit.device" >"$folder/${n}nan.vkr.device"
     go upload --project "C:\\VKR\\${n}nan.vkr"
-    [ $rc = 1 ] && echo "$out" | grep -qx 'Upload left out "Damping Value" (1022): the data set cannot hold the device'"'"'s value' &&
+    [ $rc = 1 ] && echo "$out" | grep -qx 'Upload left out "Damping Value" (1022): the device'"'"'s value is not a finite number' &&
       [ "$last" = "vkr-frame: uploaded but for the values named above, which the data set does not hold; data set saved to C:\\VKR\\${n}nan.vkr" ] ||
       echo "$unit: upload of damping $value: $rc $last $out"
     go compare --project "C:\\VKR\\${n}nan.vkr"

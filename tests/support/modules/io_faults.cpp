@@ -3,12 +3,17 @@
 // for each file whose path holds that text. VKR_TEST_DISK_FULL=TEXT[@N] fills the disk for the
 // files whose path holds TEXT: the process writes N bytes into them in all (0 without @N); a
 // write that does not fit is refused whole, and from then on every write or fsync of such a file
-// fails with ENOSPC, as on a disk filled to the last byte. Everything else goes to the C library.
+// fails with ENOSPC, as on a disk filled to the last byte. VKR_TEST_READ_ONLY=TEXT makes the disk
+// read-only for the paths that hold TEXT: opening one to write, renaming or removing it fails with
+// EROFS. Everything else goes to the C library.
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -99,4 +104,60 @@ extern "C" int fsync(int fd) {
     return -1;
   }
   return next ? next(fd) : (errno = ENOSYS, -1);
+}
+
+namespace {
+
+bool ReadOnly(const char* path) {
+  const char* which = std::getenv("VKR_TEST_READ_ONLY");
+  return which && *which && path && std::string(path).find(which) != std::string::npos;
+}
+
+template <class Open>
+int OpenFile(const char* name, const char* path, int flags, va_list more) {
+  static const Open next = reinterpret_cast<Open>(dlsym(RTLD_NEXT, name));
+  const mode_t mode = (flags & O_CREAT) ? static_cast<mode_t>(va_arg(more, int)) : 0;
+  if ((flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) && ReadOnly(path)) {
+    errno = EROFS;
+    return -1;
+  }
+  return next ? next(path, flags, mode) : (errno = ENOSYS, -1);
+}
+
+}  // namespace
+
+extern "C" int open(const char* path, int flags, ...) {
+  va_list more;
+  va_start(more, flags);
+  const int fd = OpenFile<int (*)(const char*, int, ...)>("open", path, flags, more);
+  va_end(more);
+  return fd;
+}
+
+extern "C" int open64(const char* path, int flags, ...) {
+  va_list more;
+  va_start(more, flags);
+  const int fd = OpenFile<int (*)(const char*, int, ...)>("open64", path, flags, more);
+  va_end(more);
+  return fd;
+}
+
+extern "C" int rename(const char* from, const char* to) {
+  using Rename = int (*)(const char*, const char*);
+  static const Rename next = reinterpret_cast<Rename>(dlsym(RTLD_NEXT, "rename"));
+  if (ReadOnly(from) || ReadOnly(to)) {
+    errno = EROFS;
+    return -1;
+  }
+  return next ? next(from, to) : (errno = ENOSYS, -1);
+}
+
+extern "C" int unlink(const char* path) {
+  using Unlink = int (*)(const char*);
+  static const Unlink next = reinterpret_cast<Unlink>(dlsym(RTLD_NEXT, "unlink"));
+  if (ReadOnly(path)) {
+    errno = EROFS;
+    return -1;
+  }
+  return next ? next(path) : (errno = ENOSYS, -1);
 }
