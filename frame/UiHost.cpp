@@ -795,9 +795,10 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       actions.push_back(Action{Action::Kind::Click, std::atoi(value.c_str()), {}, std::exchange(now, false)});
     } else if (a == "--page") {
       if (value != "all" && !IsNumber(value)) return Usage("--page takes a page number or all, not " + value);
-      // After a step of the user's work, a page number is a step of its own: the user clicks that
-      // page in the tree. Before any step it is the page the work starts on.
-      if (value != "all" && !actions.empty()) {
+      // After a step of the user's work or the first page, a page number is a step of its own:
+      // the user clicks that page in the tree. The first one before any step is the page the
+      // work starts on.
+      if (value != "all" && (!actions.empty() || !page.empty())) {
         if (now) return Usage("--now goes before a --type or --click, not before --page");
         if (value.size() > 6) return Usage("--page takes a page number of the tree, not " + value);
         actions.push_back(Action{Action::Kind::Page, std::atoi(value.c_str()), {}});

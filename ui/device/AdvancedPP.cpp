@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "communication/HartResponseTexts.h"
@@ -213,7 +214,9 @@ HRESULT CAdvancedPP::SetControlValueById(LONG id, VARIANT value) {
       const SCommand1Response answer = DecodeCommand1(bytes);
       // The device keeps blanking and offset in its PV unit.
       if (answer.pvUnit) {
-        m_pvUnit = *answer.pvUnit;
+        // Another page wrote the PV unit, or it was read anew: the distances typed follow it.
+        const std::optional<BYTE> before = std::exchange(m_pvUnit, *answer.pvUnit);
+        if (before) FollowUnitChange({kParBlankingUser, kParDistanceOffsetUser}, *before, *answer.pvUnit);
         RecheckDistances();
         const std::string unit = LengthUnitLabel(*answer.pvUnit);
         ::SetDlgItemTextA(m_hWndDialog, kAdvancedBlankingUnit, unit.c_str());

@@ -349,8 +349,13 @@ HRESULT CCommandPP::SetControlValueById(LONG id, VARIANT value) {
       return StoreCommand135(value);
     case kCommand131:
       return StoreCommand131(value);
+    case kRangeUnit: {
+      // Another page learnt the device's range unit: once this page knows one, the levels follow.
+      vkr::Variant code;
+      if (m_nRangeUnit != 0 && SUCCEEDED(VariantChangeType(&code, &value, 0, VT_UI1))) FollowRangeUnit(code.bVal);
+      return S_OK;
+    }
     case kCommand2:
-    case kRangeUnit:
     case kDigitizeCommand:
       return S_OK;
     default:
@@ -422,14 +427,26 @@ HRESULT CCommandPP::StoreCommand15(const VARIANT& value) {
   if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
   if (!m_spDtm) return S_OK;
   const vkr::dui::SCommand15Response answer = vkr::dui::DecodeCommand15(bytes);
+  // The levels typed follow a unit that changed before their entries hear of it.
+  if (answer.rangeUnit && m_nRangeUnit != 0) FollowRangeUnit(*answer.rangeUnit);
   vkr::dui::StoreCommand15Values(m_spDtm.Get(), answer, &m_nRangeUnit);
-  // The levels are the range values: they are shown in the range unit, whatever the PV unit.
-  if (answer.rangeUnit && m_hWndDialog) {
-    const std::string unit = vkr::dui::LengthUnitLabel(m_nRangeUnit);
-    for (UINT label : {kLabelLowUnit, kLabelHighUnit})
-      SetDlgItemTextA(m_hWndDialog, static_cast<int>(label), unit.c_str());
-  }
+  if (answer.rangeUnit) ShowRangeUnit();
   return S_OK;
+}
+
+void CCommandPP::ShowRangeUnit() {
+  // The levels are the range values: they are shown in the range unit, whatever the PV unit.
+  if (!m_hWndDialog || m_nRangeUnit == 0) return;
+  const std::string unit = vkr::dui::LengthUnitLabel(m_nRangeUnit);
+  for (UINT label : {kLabelLowUnit, kLabelHighUnit}) SetDlgItemTextA(m_hWndDialog, static_cast<int>(label), unit.c_str());
+}
+
+void CCommandPP::FollowRangeUnit(BYTE code) {
+  if (code == m_nRangeUnit) return;
+  const BYTE from = m_nRangeUnit;
+  m_nRangeUnit = code;
+  ShowRangeUnit();
+  FollowUnitChange({kUpperRange, kLowerRange}, from, code);
 }
 
 // Command 14: the limits' unit, upper limit, lower limit and minimum span.

@@ -124,6 +124,10 @@ class CCommandPP : public CDevicePropertyPage {
   HRESULT StoreCommand15(const VARIANT& value);
   HRESULT StoreCommand135(const VARIANT& value);
   HRESULT StoreCommand131(const VARIANT& value);
+  // The levels' unit labels: the range unit.
+  void ShowRangeUnit();
+  // The device's range unit is now `code` (one was known): labels and the levels typed follow it.
+  void FollowRangeUnit(BYTE code);
   HRESULT SetDtmByte(LONG id, BYTE value);
   HRESULT SetDtmFloat(LONG id, float value);
   // The digitize routine's ending: controls back to the "Digitize" state, then a refresh.
