@@ -83,6 +83,15 @@ for row in "${rows[@]}"; do
     fail "$what: the conversion was not told: $out"
 done
 
+# The unit changed and every read of it failed since: Blanking, which goes as a number in the
+# device's unit, is not written, and the user hears why.
+fresh m
+run ui 1 --project 'C:\VKR\m.vkr' --png "$dir/follow.png" --page 4 --type 555=1 --page 0 --type "381=Feet (ft)" \
+  --fault 1#4=busy --fault 1#5=busy --fault 1#6=busy --click 221 --page 4 --click 221 --read 6333
+verdict=$(judge "$dir/kept/m.vkr.device" "$folder/m.vkr.device" ft) || fail "blanking typed, its unit unread: $verdict"
+echo "$out" | grep -q '^  item 6333: ".*Blanking was not written: the unit it is given in could not be read\.' ||
+  fail "blanking typed, its unit unread: the message line: $out"
+
 # ---- A unit chosen on the Process page while its read had failed, on a live link ------------------
 # The data set names the unit chosen, the transmitter (changed since) holds another, and both reads
 # of the PV unit (the frame's distance reading, the page's) failed: the choice is no change to the
@@ -103,8 +112,8 @@ done
 # ---- Each page shown again after a read of it failed -------------------------------------------------
 # Once nothing is on the channel no field says "Loading..."; a field left "Not read" comes with the
 # message line saying why. page | the failed request
-for row in 3/14=linkgone 3/12=linkgone 3/14=busy 0/14=linkgone 1/15=busy 1/1#2=linkgone 2/3=linkgone \
-  4/137=linkgone 4/1=busy 5/48=linkgone 6/7=linkgone; do
+for row in 3/12=linkgone 3/16=linkgone 3/13=linkgone 3/15=linkgone 3/14=linkgone 3/20=linkgone 3/14=busy 3/20=busy \
+  0/14=linkgone 0/15=busy 1/15=busy 1/1#2=linkgone 2/3=linkgone 4/137=linkgone 4/1=busy 5/48=linkgone 6/7=linkgone; do
   page=${row%%/*} fault=${row#*/}
   fresh m
   run ui 1 --project 'C:\VKR\m.vkr' --png "$dir/again.png" --page "$page" --fault "$fault" --page 8 --page "$page" --dump \
