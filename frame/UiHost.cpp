@@ -1109,7 +1109,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       std::printf("  waited %d ms\n", action.id);
       continue;
     }
-    if (action.kind == Action::Kind::Click && !action.now) {
+    // The picture as the click finds the page (with "all" each page comes at the end: going
+    // through them now would move the user to another page before the click).
+    if (action.kind == Action::Kind::Click && !action.now && page != "all") {
       rendered = RenderPages(window, png, page, &badPage);
       pictured = true;
     }
