@@ -1083,8 +1083,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       toldLog.Note(*frame);
     }
     if (!IsOpen(frame->activeX, invokeId)) {
-      stopped = action.kind == Action::Kind::Wait
-                    ? "the user interface closed before the time was let pass"
+      stopped = action.kind == Action::Kind::Wait ? "the user interface closed before the time was let pass"
+                : action.kind == Action::Kind::Page
+                    ? "the user interface closed before its page " + std::to_string(action.id) + " was shown"
                     : "the user interface closed before the item " + std::to_string(action.id) + " was reached";
       break;
     }
