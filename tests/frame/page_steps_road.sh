@@ -92,21 +92,22 @@ verdict=$(judge "$dir/kept/m.vkr.device" "$folder/m.vkr.device" ft) || fail "bla
 echo "$out" | grep -q '^  item 6333: ".*Blanking was not written: the unit it is given in could not be read\.' ||
   fail "blanking typed, its unit unread: the message line: $out"
 
-# ---- A unit chosen on the Process page while its read had failed, on a live link ------------------
+# ---- A unit chosen on the Command or Process page while its read had failed, on a live link -------
 # The data set names the unit chosen, the transmitter (changed since) holds another, and both reads
 # of the PV unit (the frame's distance reading, the page's) failed: the choice is no change to the
 # data set, and still the user's to send.
-# project | the transmitter now in | the unit chosen
-for row in "m|ft|Metres (m)" "mm|m|Millimetres (mm)"; do
-  IFS='|' read -r t now unit <<<"$row"
+# page | project | the transmitter now in | the unit chosen
+for row in "1|m|ft|Metres (m)" "1|mm|m|Millimetres (mm)" "0|m|ft|Metres (m)" "0|mm|in|Millimetres (mm)"; do
+  IFS='|' read -r page t now unit <<<"$row"
   fresh "$t"
   device_in_unit "$dir/kept/m.vkr.device" "$now" >"$folder/$t.vkr.device"
   cp "$folder/$t.vkr.device" "$dir/before.device"
-  run ui 1 --project "C:\\VKR\\$t.vkr" --png "$dir/unread.png" --page 1 --fault 1#1=busy --fault 1#2=busy \
+  what="page $page, project in $t, the transmitter in $now: $unit chosen after the unit's reads failed"
+  run ui 1 --project "C:\\VKR\\$t.vkr" --png "$dir/unread.png" --page "$page" --fault 1#1=busy --fault 1#2=busy \
     --type "381=$unit" --click 221
-  [ $rc = 0 ] || fail "$t, the transmitter in $now: choosing $unit after the unit's read failed: exit $rc: $last"
-  echo "$out" | grep -q " 44#1 " || fail "$t: $unit chosen after the unit's read failed was not sent: $out"
-  verdict=$(judge "$dir/before.device" "$folder/$t.vkr.device" "$t") || fail "$t: $unit chosen unread: $verdict"
+  [ $rc = 0 ] || fail "$what: exit $rc: $last"
+  echo "$out" | grep -q " 44#1 " || fail "$what: not sent: $out"
+  verdict=$(judge "$dir/before.device" "$folder/$t.vkr.device" "$t") || fail "$what: $verdict"
 done
 
 # ---- Each page shown again after a read of it failed -------------------------------------------------

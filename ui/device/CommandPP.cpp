@@ -721,7 +721,14 @@ HRESULT CCommandPP::GetParameterText(LONG id, VARIANT_BOOL* valid) {
   return S_OK;
 }
 
+bool CCommandPP::UnitChosenUnread() const {
+  // No answer since the last refresh: the DTM weighs the choice against the unit it last stored,
+  // which need not be the device's; a unit the user chose then is a change until it is written.
+  return m_nLastPvUnit > 0xFF && IsUserEntry(kPvUnitUser);
+}
+
 HRESULT CCommandPP::SetControlStateById(LONG id, ULONG state) {
+  if (id == kPvUnitUser && UnitChosenUnread()) state |= vkr::dui::kStateUsable | kStateChanged;
   // The range record follows the state of either level: it is changed (or invalid) while either
   // is, so that a check of one level keeps the change of the other.
   if (id == kUpperRange || id == kLowerRange) {
@@ -739,8 +746,10 @@ void CCommandPP::LockEntries() {
   const bool mayAnswer = DeviceMayAnswer();
   for (UINT combo : kCombos) {
     const std::string text = vkr::dui::DialogItemText(m_hWndDialog, combo);
-    const bool placeholder =
-        text == vkr::dui::kLoadingText || text == vkr::dui::kNotConnectedText || text == vkr::dui::kNotReadText;
+    // The unit goes to the device on its own: chosen after its read failed it needs no other value
+    // the device did not give. The settings go together, so each waits for its read.
+    const bool placeholder = text == vkr::dui::kLoadingText || text == vkr::dui::kNotConnectedText ||
+                             (text == vkr::dui::kNotReadText && combo != kComboDisplayUnit);
     ::EnableWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(combo)),
                    mayAnswer && !placeholder && IsUsableControl(combo) ? TRUE : FALSE);
   }
@@ -905,7 +914,7 @@ HRESULT CCommandPP::OnSend() {
   if (StopsAtInvalidEntries()) return S_OK;
 
   HRESULT hr = S_OK;
-  if (m_pParInfo[0].m_nState & kStateChanged) {
+  if ((m_pParInfo[0].m_nState & kStateChanged) || UnitChosenUnread()) {
     vkr::Variant unit;
     // A unit text that is no item stops the sending: no stale unit reaches the device.
     if (FAILED(hr = GetControlValueById(kPvUnitUser, unit.Put()))) return hr;

@@ -103,6 +103,8 @@ class CCommandPP : public CDevicePropertyPage {
   // typing and no choice list opens, and a choice list showing a placeholder offers nothing (a
   // placeholder is no choice). Digitize runs only online.
   void LockEntries();
+  // The user chose a unit while the device's was not read (its read failed): Send writes it.
+  bool UnitChosenUnread() const;
   // The float in an edit, rounded to "%.3f"; E_FAIL when it holds no number.
   HRESULT EditFloat(UINT editId, float* value);
   void WriteBack(UINT editId, float value);
