@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -104,13 +105,23 @@ struct DeviceRecord {
 
 std::string Hex(const std::string& text) { return wire::ToHex(Bytes(text.begin(), text.end())); }
 
+// Each record written carries a stamp of its own: two commands that write the same verdict (each
+// its "none" before its own changes) do not take each other's record for the one they wrote.
+std::string Stamp() {
+  GUID guid{};
+  UuidCreate(&guid);
+  OLECHAR text[64] = {};
+  StringFromGUID2(guid, text, 64);
+  return Utf16ToUtf8(text);
+}
+
 std::string RecordText(DeviceRecord::Verdict verdict, const ParameterDocument* held) {
   static const char* const kVerdicts[] = {"none", "uploaded", "equal", "notEqual"};
   std::string text = std::string("verdict ") + kVerdicts[static_cast<int>(verdict)] + "\n";
   if (held)
     for (const DocumentParameter& p : held->parameters)
       text += "value " + Hex(p.name) + " " + (p.value.empty() ? std::string("-") : Hex(p.value)) + "\n";
-  return text;
+  return text + "stamp " + Stamp() + "\n";
 }
 
 DeviceRecord ParseRecord(const std::string& text) {
@@ -132,6 +143,29 @@ DeviceRecord ParseRecord(const std::string& text) {
     }
   }
   return r;
+}
+
+// Tests: VKR_FRAME_TEST_HOLD=POINT[#N] with VKR_FRAME_TEST_HOLD_IN=FOLDER stops the command the
+// Nth time (the first without #N) it comes to POINT: it writes a line into FOLDER/POINT.reached,
+// then reads FOLDER/POINT.go to its end before it goes on. Made fifos, they hold the command at
+// that moment until the test lets it go. The points: "interim" (an upload's record made unknown,
+// its project not yet saved), "verdict" (a comparison's outcome about to replace the record),
+// "change" (a change of the transmitter about to go into its device file; for a download, before
+// the record is made unknown for it).
+void HoldForTesting(const char* point) {
+  const char* hold = std::getenv("VKR_FRAME_TEST_HOLD");
+  const char* in = std::getenv("VKR_FRAME_TEST_HOLD_IN");
+  if (!hold || !in) return;
+  static std::map<std::string, int> reached;
+  const std::string spec = hold;
+  const std::size_t hash = spec.find('#');
+  const int nth = hash == std::string::npos ? 1 : std::atoi(spec.c_str() + hash + 1);
+  if (spec.substr(0, hash) != point || ++reached[point] != nth) return;
+  const std::string at = std::string(in) + "/" + point;
+  std::ofstream(at + ".reached") << point << "\n";
+  std::ifstream go(at + ".go");
+  for (std::string line; std::getline(go, line);) {
+  }
 }
 
 // ---- The session of one command ----------------------------------------------------------
@@ -178,23 +212,57 @@ class Command {
     return SUCCEEDED(hr) || Failed(SaveFailure("the data set", m_options.project, hr, replaced));
   }
   // What the transmitter is about to confirm goes into its device file now; false when the file
-  // does not take it (the transmitter then refuses the command). Before its first change the
-  // record becomes unknown when `m_forgetRecord` (a download): what the project knew of the device
-  // no longer holds then. A failure here is told when the command ends.
+  // does not take it (the transmitter then refuses the command). A failure here is told when the
+  // command ends.
   bool KeepDevice() {
     if (m_deviceFile.Holds(*m_device)) return true;
-    if (m_forgetRecord && !m_recordForgotten) {
-      m_recordForgotten = true;
-      MakeFolderOf(m_record.Path());
-      bool replaced = false;
-      if (const HRESULT hr = m_record.Replace(RecordText(DeviceRecord::Verdict::None, nullptr), &replaced); FAILED(hr))
-        m_recordFailure = SaveFailure("the comparison with the device", m_record.Path(), hr, replaced);
-    }
+    if (m_forgetRecord) return KeepChange();
+    HoldForTesting("change");
     std::string why;
     if (!m_deviceFile.Save(*m_device, &why) && m_deviceFailure.empty()) m_deviceFailure = why;
     // A file whose new bytes are in place holds the write, though its folder was not written
     // through.
     return m_deviceFile.Holds(*m_device);
+  }
+  // A download's change of the transmitter: what the project knew of the device no longer holds
+  // then. Before the device file takes it, the record says so ("none", this command's own,
+  // written through to the disk), and the record still holds that mark when the device file takes
+  // it (checked and saved as one step, which a comparison's record waits for). Before the first
+  // change the mark replaces the record only as this command read it; once the transmitter
+  // changed, a record another command wrote meanwhile (a comparison between two writes) tells of
+  // a device about to change again, and is made unknown once more. A record that cannot be made
+  // unknown stops every change: the transmitter confirms none.
+  bool KeepChange() {
+    if (!m_recordFailure.empty()) return false;
+    HoldForTesting("change");
+    for (int attempt = 0;; ++attempt) {
+      if (!m_recordMarked || attempt > 0) {
+        if (attempt > 0 && FAILED(m_record.Read())) m_record = KnownFile(m_record.Path());
+        MakeFolderOf(m_record.Path());
+        bool replaced = false;
+        if (const HRESULT hr = m_record.Replace(RecordText(DeviceRecord::Verdict::None, nullptr), &replaced);
+            FAILED(hr)) {
+          m_recordFailure = SaveFailure("the comparison with the device", m_record.Path(), hr, replaced);
+          return false;
+        }
+        m_recordMarked = true;
+      }
+      std::string why;
+      bool saved = false;
+      const HRESULT hr = m_record.WhileUnchanged([&] {
+        saved = m_deviceFile.Save(*m_device, &why);
+        return S_OK;
+      });
+      if (hr == kChangedMeanwhile && m_changed && attempt < 2) continue;
+      if (FAILED(hr)) {
+        m_recordFailure = SaveFailure("the comparison with the device", m_record.Path(), hr, false);
+        return false;
+      }
+      if (!saved && m_deviceFailure.empty()) m_deviceFailure = why;
+      const bool holds = m_deviceFile.Holds(*m_device);
+      m_changed = m_changed || holds;
+      return holds;
+    }
   }
   // Makes the record unknown before the project is replaced: at no moment does it describe a
   // data set the project no longer holds. A record that says nothing stays as it is.
@@ -208,7 +276,34 @@ class Command {
     const HRESULT hr = m_record.Replace(text, &replaced);
     return SUCCEEDED(hr) || Failed(SaveFailure("the comparison with the device", m_record.Path(), hr, replaced));
   }
-  // Whether the command can write each file it will replace, before anything reaches the device:
+  // What a comparison found (or an upload read) replaces the record only while it holds what this
+  // command read or wrote there and the transmitter's settings are still the ones this command
+  // knew, checked in the step that renames it: a change another command makes in the transmitter
+  // waits for it, or comes first and keeps it out.
+  bool WriteVerdict(const std::string& text) {
+    HoldForTesting("verdict");
+    MakeFolderOf(m_record.Path());
+    bool replaced = false;
+    const HRESULT hr = m_record.Replace(text, &replaced, [this] {
+      return m_deviceFile.SettingsUnchanged() ? S_OK : kDeviceChangedMeanwhile;
+    });
+    return SUCCEEDED(hr) || Failed(SaveFailure("the comparison with the device", m_record.Path(), hr, replaced));
+  }
+  // An upload's data set replaces the project only while the transmitter's settings are the ones
+  // it read, checked in one step with the device file's changes (which a download makes while
+  // the record holds its mark): the data set of a transmitter another command changed meanwhile
+  // is not kept as its project.
+  bool SaveUploadedProject() {
+    MakeFolderOf(m_options.project);
+    bool replaced = false;
+    HRESULT hr = m_record.WhileUnchanged([&] {
+      return m_deviceFile.SettingsUnchanged() ? SaveDataSet(m_session->Dtm(), &m_project, &replaced)
+                                              : kDeviceChangedMeanwhile;
+    });
+    if (hr == kChangedMeanwhile && !replaced) hr = kDeviceChangedMeanwhile;
+    return SUCCEEDED(hr) || Failed(SaveFailure("the data set", m_options.project, hr, replaced));
+  }
+  // Whether the command can write each file it will replace or create, before anything reaches the device:
   // a project that cannot be saved would leave the device changed and the project not knowing it.
   // Each file needs its folder and the room for its new file beside the old one: twice what it
   // would hold now (a data set or record that an upload fills grows), in whole blocks of 4 KiB,
@@ -229,10 +324,13 @@ class Command {
         {device ? &m_options.device : nullptr, DeviceFileText(m_device->config).size()},
     };
     constexpr std::size_t kBlock = 4096;
+    // The room of each stays taken while the next is checked: the files a command creates (a
+    // first upload's project, device file and record) need it all at once.
+    RoomHeld room;
     for (const auto& [path, size] : files) {
       if (!path) continue;
       MakeFolderOf(*path);
-      hr = CheckReplaceable(path->c_str(), (2 * size + kBlock - 1) / kBlock * kBlock);
+      hr = CheckReplaceable(path->c_str(), (2 * size + kBlock - 1) / kBlock * kBlock, &room);
       if (FAILED(hr)) return Failed("nothing was done: " + *path + " cannot be written: " + ResultText(hr));
     }
     return true;
@@ -318,9 +416,16 @@ class Command {
   bool Finish(bool done) {
     const HRESULT hr = m_session->Close();
     // What the transmitter refused to confirm because its device file did not take it, and a
-    // record that could not be made unknown, come before the transfer's own word.
+    // record that could not be made unknown, come before the transfer's own word. A record that
+    // could not be made unknown before the first change is the whole story: nothing reached the
+    // transmitter.
     if (!m_deviceFailure.empty()) Fail(m_deviceFailure);
-    if (!m_recordFailure.empty()) Fail(m_recordFailure);
+    if (!m_recordFailure.empty() && !m_changed) {
+      Fail(m_recordFailure + "; nothing was written to the device");
+      m_tellFailure = nullptr;
+    } else if (!m_recordFailure.empty()) {
+      Fail(m_recordFailure);
+    }
     if (!m_deviceFailure.empty() || !m_recordFailure.empty()) done = false;
     if (m_tellFailure) std::exchange(m_tellFailure, nullptr)();
     if (done && FAILED(hr)) done = Failed("the DTM did not end its communication: " + ResultText(hr));
@@ -342,8 +447,9 @@ class Command {
   std::shared_ptr<SimulatedDevice> m_device;
   std::unique_ptr<TransferSession> m_session;
   bool m_comInitialized = false;
-  bool m_forgetRecord = false;    // the transmitter's first change makes the record unknown
-  bool m_recordForgotten = false;
+  bool m_forgetRecord = false;    // each change of the transmitter makes the record unknown first
+  bool m_recordMarked = false;    // the record holds this command's "none"
+  bool m_changed = false;         // the transmitter took a change of this command
   std::string m_recordFailure;    // why the record could not be made unknown
   std::string m_deviceFailure;    // why the device file did not take what the transmitter held
   std::string m_deviceHolds;      // what the transmitter holds, told with a failure
@@ -365,10 +471,6 @@ std::string Attribute(const std::string& element, const std::string& name) {
     for (std::size_t p = 0; (p = value.find(entity, p)) != std::string::npos; p += std::strlen(text))
       value.replace(p, std::strlen(entity), text);
   return value;
-}
-
-bool WriteRecord(Command& c, DeviceRecord::Verdict verdict, const ParameterDocument* held) {
-  return c.WriteRecord(RecordText(verdict, held));
 }
 
 // The statusFlag of a diagnosis document, or the communication error.
@@ -417,8 +519,8 @@ bool TakeComparison(Command& c, bool equal, Comparison* out) {
 }
 
 bool WriteComparison(Command& c, const Comparison& comparison) {
-  return WriteRecord(c, comparison.verdict,
-                     comparison.verdict == DeviceRecord::Verdict::NotEqual ? nullptr : &comparison.held);
+  return c.WriteVerdict(RecordText(comparison.verdict,
+                                   comparison.verdict == DeviceRecord::Verdict::NotEqual ? nullptr : &comparison.held));
 }
 
 // Prints what the DTM told the frame since notification `from` whose text holds `marker`; whether
@@ -522,7 +624,9 @@ int CompareCommand(const Options& o) {
   if (!c.Open() || !c.CheckFilesWritable(false, true, false)) return 1;
   const bool compared = Compare(c, &equal, "compare");
   if (compared) AwaitDtmTexts(c);
-  if (!c.Finish(compared && TakeComparison(c, equal, &comparison)) || !WriteComparison(c, comparison)) return 1;
+  if (!c.Finish(compared && TakeComparison(c, equal, &comparison))) return 1;
+  c.m_deviceHolds = "this command changed nothing in the device";
+  if (!WriteComparison(c, comparison)) return 1;
   std::printf("%s\n", equal ? "the data set equals the device" : "the data set differs from the device");
   if (!equal) PrintDtmTexts(c, 0, "differs from the device");
   return 0;
@@ -610,9 +714,11 @@ int Upload(const Options& o) {
   const std::size_t transferred = c.m_session->Frame()->notifications.size();
   const bool uploaded = c.Transfer(true);
   if (uploaded) AwaitDtmTexts(c);
-  if (!c.Finish(uploaded && Document(c, &held) && c.ForgetRecord() && c.SaveProject()) ||
-      !WriteRecord(c, DeviceRecord::Verdict::Uploaded, &held))
+  if (!c.Finish(uploaded && Document(c, &held) && c.ForgetRecord() && (HoldForTesting("interim"), true) &&
+                c.SaveUploadedProject()))
     return 1;
+  c.m_deviceHolds = "the data set was saved to " + o.project + "; the upload changed nothing in the device";
+  if (!c.WriteVerdict(RecordText(DeviceRecord::Verdict::Uploaded, &held))) return 1;
   if (c.m_movedTo) std::printf("found the transmitter at polling address %u\n", unsigned{*c.m_movedTo});
   // A device value the data set cannot hold (a float that is not a number) is not passed off as
   // uploaded: the DTM names it, and the data set keeps what it held there.

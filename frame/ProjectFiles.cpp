@@ -315,6 +315,26 @@ bool DeviceFile::Holds(const SimulatedDevice& device) const {
   return DeviceFileText(device.config) == held;
 }
 
+bool DeviceFile::SettingsUnchanged() const {
+  const auto settings = [](SimulatedDevice::Configuration c) {
+    const SimulatedDevice::Configuration fresh = SimulatedDevice().config;
+    c.coldStart = fresh.coldStart;
+    c.configChanged = fresh.configChanged;
+    c.acknowledgedStatus = fresh.acknowledgedStatus;
+    return DeviceFileText(c);
+  };
+  KnownFile now(Path());
+  if (FAILED(now.Read())) return false;
+  // A file that went away is not the transmitter this command knew; one never saved stands for
+  // the default transmitter, which the command then holds.
+  if (!now.Present() && m_file.Present()) return false;
+  SimulatedDevice::Configuration there = SimulatedDevice().config, known = there;
+  std::string why;
+  if (now.Present() && !ParseDeviceFile(now.Bytes(), &there, &why)) return false;
+  if (m_loaded && !ParseDeviceFile(*m_loaded, &known, &why)) return false;
+  return settings(there) == settings(known);
+}
+
 bool DeviceFile::Save(const SimulatedDevice& device, std::string* why, bool createAbsent) {
   // The file stays byte for byte as it is (its line ends and order included) while the
   // transmitter holds what it last held.
@@ -387,6 +407,9 @@ std::string SaveFailure(const std::string& what, const std::string& path, HRESUL
   if (hr == kChangedMeanwhile)
     return what + " was not saved to " + path +
            ": another command changed that file while this one ran (its work is kept; run this command again)";
+  if (hr == kDeviceChangedMeanwhile)
+    return what + " was not saved to " + path +
+           ": another command changed the transmitter while this one ran (run this command again)";
   if (replaced)
     return what + " was saved to " + path + ", but its folder could not be written through to the disk: " +
            ResultText(hr);

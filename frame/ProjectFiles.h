@@ -47,6 +47,11 @@ class DeviceFile {
   bool Save(const SimulatedDevice& device, std::string* why, bool createAbsent = false);
   // Whether the file holds the device's memory as it is now.
   bool Holds(const SimulatedDevice& device) const;
+  // Whether the file on the disk still holds the transmitter's settings as this command last read
+  // or saved them: no other command wrote the transmitter meanwhile. What its status has still to
+  // tell a master (cold start, configuration changed, acknowledged status) is left aside: another
+  // master's reads change that.
+  bool SettingsUnchanged() const;
   const std::string& Path() const { return m_file.Path(); }
 
  private:
@@ -57,6 +62,10 @@ class DeviceFile {
 // Saves the DTM's data set (IPersistStreamInit, in the frame's container) into the project file
 // (KnownFile::Replace); *replaced as ReplaceFile gives it.
 HRESULT SaveDataSet(IUnknown* dtm, KnownFile* project, bool* replaced);
+
+// A comparison or an upload not kept because another command changed the transmitter (its device
+// file's settings) while this one ran: what it found no longer describes the device.
+constexpr HRESULT kDeviceChangedMeanwhile = MAKE_HRESULT(1, FACILITY_ITF, 0x0246);
 
 // "there is no transmitter: the device file F is not there (an upload puts one in place); ...".
 std::string NoTransmitter(const std::string& deviceFile);
