@@ -105,23 +105,13 @@ struct DeviceRecord {
 
 std::string Hex(const std::string& text) { return wire::ToHex(Bytes(text.begin(), text.end())); }
 
-// Each record written carries a stamp of its own: two commands that write the same verdict (each
-// its "none" before its own changes) do not take each other's record for the one they wrote.
-std::string Stamp() {
-  GUID guid{};
-  UuidCreate(&guid);
-  OLECHAR text[64] = {};
-  StringFromGUID2(guid, text, 64);
-  return Utf16ToUtf8(text);
-}
-
 std::string RecordText(DeviceRecord::Verdict verdict, const ParameterDocument* held) {
   static const char* const kVerdicts[] = {"none", "uploaded", "equal", "notEqual"};
   std::string text = std::string("verdict ") + kVerdicts[static_cast<int>(verdict)] + "\n";
   if (held)
     for (const DocumentParameter& p : held->parameters)
       text += "value " + Hex(p.name) + " " + (p.value.empty() ? std::string("-") : Hex(p.value)) + "\n";
-  return text + "stamp " + Stamp() + "\n";
+  return text;
 }
 
 DeviceRecord ParseRecord(const std::string& text) {
@@ -296,11 +286,20 @@ class Command {
   bool SaveUploadedProject() {
     MakeFolderOf(m_options.project);
     bool replaced = false;
-    HRESULT hr = m_record.WhileUnchanged([&] {
-      return m_deviceFile.SettingsUnchanged() ? SaveDataSet(m_session->Dtm(), &m_project, &replaced)
-                                              : kDeviceChangedMeanwhile;
-    });
-    if (hr == kChangedMeanwhile && !replaced) hr = kDeviceChangedMeanwhile;
+    HRESULT hr = S_OK;
+    bool ran = false;
+    // The record as it is now is only held for that step (what another command wrote there
+    // meanwhile is for the verdict to find); one that changed between its read and its hold is
+    // read again.
+    for (int attempt = 0; attempt < 3 && !ran; ++attempt) {
+      KnownFile record(m_record.Path());
+      if (FAILED(hr = record.Read())) break;
+      hr = record.WhileUnchanged([&] {
+        ran = true;
+        return m_deviceFile.SettingsUnchanged() ? SaveDataSet(m_session->Dtm(), &m_project, &replaced)
+                                                : kDeviceChangedMeanwhile;
+      });
+    }
     return SUCCEEDED(hr) || Failed(SaveFailure("the data set", m_options.project, hr, replaced));
   }
   // Whether the command can write each file it will replace or create, before anything reaches the device:

@@ -74,7 +74,7 @@ kill_at() {
   done <"$device"
   cmp -s "$folder/$name.vkr" "$dir/plain.vkr.before" || { echo "moment $n: the project changed"; return; }
   if [ "$held" -gt 0 ]; then
-    [ "$(head -n 1 "$folder/$name.vkr.compared")" = "verdict none" ] || { echo "moment $n: the record still claims to know the device"; return; }
+    [ "$(cat "$folder/$name.vkr.compared")" = "verdict none" ] || { echo "moment $n: the record still claims to know the device"; return; }
   else
     cmp -s "$folder/$name.vkr.compared" "$dir/plain.vkr.compared.before" || { echo "moment $n: the record changed"; return; }
   fi

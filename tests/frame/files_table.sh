@@ -88,7 +88,7 @@ table() {
     echo "$unit: the device file's failure was not told: $(cat "$dir/err-$unit")"
   [ $(($(counter "$folder/${n}fills.vkr.device") - $(counter "$dir/${n}fills.vkr.device.before"))) = 1 ] ||
     echo "$unit: the device file does not hold the one write the transmitter confirmed: $(cat "$folder/${n}fills.vkr.device")"
-  same "${n}fills" vkr && [ "$(head -n 1 "$folder/${n}fills.vkr.compared")" = "verdict none" ] ||
+  same "${n}fills" vkr && [ "$(cat "$folder/${n}fills.vkr.compared")" = "verdict none" ] ||
     echo "$unit: the project or the record after the disk filled"
   go compare --project "C:\\VKR\\${n}fills.vkr"
   [ $rc = 0 ] && echo "$out" | grep -q '^Compare: ".*" (10[0-9][0-9]) differs from the device$' ||
@@ -163,7 +163,7 @@ table() {
     replaced=$((replaced + 1))
     go show --project "C:\\VKR\\${n}kill.vkr"
     echo "$out" | grep -q "found a difference" && echo "$unit: killed at save $save, show says: $out"
-    [ "$(head -n 1 "$folder/${n}kill.vkr.compared")" = "verdict none" ] ||
+    [ "$(cat "$folder/${n}kill.vkr.compared")" = "verdict none" ] ||
       echo "$unit: killed at save $save after the project was replaced, the record holds $(head -n 1 "$folder/${n}kill.vkr.compared")"
   done
   [ $rc = 0 ] && [ $replaced -ge 1 ] || echo "$unit: the upload was never killed after it replaced the project"

@@ -72,7 +72,7 @@ if [ "$by" != ui ]; then
   echo "$out" | grep -qF 'item 616: "8.250"' || fail "the offline edit was lost ($by refused): $out $(logs edit)"
 fi
 if [ "$by" = download ]; then
-  [ "$(head -n 1 "$folder/edit.vkr.compared")" = "verdict none" ] || fail "the record claims to know the device"
+  [ "$(cat "$folder/edit.vkr.compared")" = "verdict none" ] || fail "the record claims to know the device"
 fi
 # The edit's project left the device file alone: it holds what the download wrote.
 [ "$(field edit.vkr.device configChanged)" = 01 ] || fail "the download's writes did not reach the device file"
@@ -137,7 +137,7 @@ echo "$out" | tail -n 1 | grep -qx "vkr-frame: the data set could not be saved t
   fail "the failed project save said: $out"
 cmp -s "$folder/disk.vkr.device" "$dir/downloaded.device" || fail "the transmitter took the download, its device file did not"
 cmp -s "$folder/disk.vkr" "$dir/disk.vkr" || fail "the failed save changed the project"
-[ "$(head -n 1 "$folder/disk.vkr.compared")" = "verdict none" ] || fail "the record claims to know the device"
+[ "$(cat "$folder/disk.vkr.compared")" = "verdict none" ] || fail "the record claims to know the device"
 ls "$folder" | grep -q "\.new\." && fail "the failed save left a new file: $(ls "$folder")"
 # The folder cannot be written through after a rename: said, not ignored.
 restore

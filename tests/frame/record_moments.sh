@@ -78,17 +78,20 @@ differed() {
 judged() {
   local name=$1 verdict compared
   verdict=$(head -n 1 "$folder/$name.vkr.compared")
+  # The record as it was tells of the transmitter as it was (its upload before the offline edit).
+  local unchanged=no
+  cmp -s "$folder/$name.vkr.compared" "$dir/base.vkr.compared" &&
+    [ "$(settings "$folder/$name.vkr.device")" = "$(settings "$dir/base.vkr.device")" ] && unchanged=yes
   compared=$("$host" compare --project "C:\\VKR\\$name.vkr" 2>&1)
   case $verdict in
     "verdict uploaded" | "verdict equal")
-      echo "$compared" | grep -qx "the data set equals the device" || echo "$name: the record says $verdict, compare: $compared" ;;
+      [ $unchanged = yes ] || echo "$compared" | grep -qx "the data set equals the device" ||
+        echo "$name: the record says $verdict, compare: $compared" ;;
     "verdict notEqual")
       echo "$compared" | grep -qx "the data set differs from the device" || echo "$name: the record says $verdict, compare: $compared" ;;
     "verdict none") ;;
     *) echo "$name: the record holds $verdict" ;;
   esac
-  # The settings, what the status has to tell a master aside.
-  settings() { grep -vE '^(configChangeCounter|configChanged|coldStart|acknowledgedStatus) ' "$1"; }
   case $2 in
     yes) [ "$(settings "$folder/$name.vkr.device")" = "$(settings "$dir/downloaded.device")" ] ||
       echo "$name: the download said it wrote the transmitter, which holds: $(diff <(settings "$dir/downloaded.device") <(settings "$folder/$name.vkr.device"))" ;;
@@ -96,6 +99,8 @@ judged() {
       echo "$name: the transmitter changed: $(diff <(settings "$dir/base.vkr.device") <(settings "$folder/$name.vkr.device"))" ;;
   esac
 }
+# The settings, what the status has to tell a master aside.
+settings() { grep -vE '^(configChangeCounter|configChanged|coldStart|acknowledgedStatus) ' "$1"; }
 fresh() { for f in vkr vkr.device vkr.compared; do cp "$dir/base.$f" "$folder/$1.$f"; done; }
 
 kept="another command changed that file while this one ran (its work is kept; run this command again)"
