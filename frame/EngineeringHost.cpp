@@ -277,7 +277,12 @@ class Command {
     const HRESULT hr = m_record.Replace(text, &replaced, [this] {
       return m_deviceFile.SettingsUnchanged() ? S_OK : kDeviceChangedMeanwhile;
     });
-    return SUCCEEDED(hr) || Failed(SaveFailure("the comparison with the device", m_record.Path(), hr, replaced));
+    if (SUCCEEDED(hr)) return true;
+    const std::string failure = SaveFailure("the comparison with the device", m_record.Path(), hr, replaced);
+    // Another command's work: what the device holds is told even by a command that did not change it.
+    if (m_deviceHolds.empty() && (hr == kChangedMeanwhile || hr == kDeviceChangedMeanwhile))
+      return Failed(failure + "; this command changed nothing in the device");
+    return Failed(failure);
   }
   // An upload's data set replaces the project only while the transmitter's settings are the ones
   // it read, checked in one step with the device file's changes (which a download makes while
@@ -623,9 +628,7 @@ int CompareCommand(const Options& o) {
   if (!c.Open() || !c.CheckFilesWritable(false, true, false)) return 1;
   const bool compared = Compare(c, &equal, "compare");
   if (compared) AwaitDtmTexts(c);
-  if (!c.Finish(compared && TakeComparison(c, equal, &comparison))) return 1;
-  c.m_deviceHolds = "this command changed nothing in the device";
-  if (!WriteComparison(c, comparison)) return 1;
+  if (!c.Finish(compared && TakeComparison(c, equal, &comparison)) || !WriteComparison(c, comparison)) return 1;
   std::printf("%s\n", equal ? "the data set equals the device" : "the data set differs from the device");
   if (!equal) PrintDtmTexts(c, 0, "differs from the device");
   return 0;
