@@ -188,6 +188,7 @@ class Command {
     m_device->keepMemory = [this] { return KeepDevice(); };
     // A record that cannot be read is one that says nothing; a save over it says why.
     m_record.Read();
+    m_changes.beforeChange = [] { HoldForTesting("change"); };
     m_session = std::make_unique<TransferSession>();
     const std::string* loaded = dataSet ? dataSet : m_project.Present() ? &stream : nullptr;
     const HRESULT hr = m_session->Open(kDtmProgId, m_device, std::string(), loaded);
@@ -206,53 +207,16 @@ class Command {
   // command ends.
   bool KeepDevice() {
     if (m_deviceFile.Holds(*m_device)) return true;
-    if (m_forgetRecord) return KeepChange();
-    HoldForTesting("change");
     std::string why;
-    if (!m_deviceFile.Save(*m_device, &why) && m_deviceFailure.empty()) m_deviceFailure = why;
-    // A file whose new bytes are in place holds the write, though its folder was not written
-    // through.
-    return m_deviceFile.Holds(*m_device);
-  }
-  // A download's change of the transmitter: what the project knew of the device no longer holds
-  // then. Before the device file takes it, the record says so ("none", this command's own,
-  // written through to the disk), and the record still holds that mark when the device file takes
-  // it (checked and saved as one step, which a comparison's record waits for). Before the first
-  // change the mark replaces the record only as this command read it; once the transmitter
-  // changed, a record another command wrote meanwhile (a comparison between two writes) tells of
-  // a device about to change again, and is made unknown once more. A record that cannot be made
-  // unknown stops every change: the transmitter confirms none.
-  bool KeepChange() {
-    if (!m_recordFailure.empty()) return false;
-    HoldForTesting("change");
-    for (int attempt = 0;; ++attempt) {
-      if (!m_recordMarked || attempt > 0) {
-        if (attempt > 0 && FAILED(m_record.Read())) m_record = KnownFile(m_record.Path());
-        MakeFolderOf(m_record.Path());
-        bool replaced = false;
-        if (const HRESULT hr = m_record.Replace(RecordText(DeviceRecord::Verdict::None, nullptr), &replaced);
-            FAILED(hr)) {
-          m_recordFailure = SaveFailure("the comparison with the device", m_record.Path(), hr, replaced);
-          return false;
-        }
-        m_recordMarked = true;
-      }
-      std::string why;
-      bool saved = false;
-      const HRESULT hr = m_record.WhileUnchanged([&] {
-        saved = m_deviceFile.Save(*m_device, &why);
-        return S_OK;
-      });
-      if (hr == kChangedMeanwhile && m_changed && attempt < 2) continue;
-      if (FAILED(hr)) {
-        m_recordFailure = SaveFailure("the comparison with the device", m_record.Path(), hr, false);
-        return false;
-      }
-      if (!saved && m_deviceFailure.empty()) m_deviceFailure = why;
-      const bool holds = m_deviceFile.Holds(*m_device);
-      m_changed = m_changed || holds;
-      return holds;
+    bool kept = false;
+    if (m_forgetRecord) {
+      kept = m_changes.Keep(*m_device, &why);
+    } else {
+      HoldForTesting("change");
+      kept = m_deviceFile.Save(*m_device, &why) || m_deviceFile.Holds(*m_device);
     }
+    if (!why.empty() && m_deviceFailure.empty() && m_changes.RecordFailure().empty()) m_deviceFailure = why;
+    return kept;
   }
   // Makes the record unknown before the project is replaced: at no moment does it describe a
   // data set the project no longer holds. A record that says nothing stays as it is.
@@ -423,14 +387,15 @@ class Command {
     // record that could not be made unknown, come before the transfer's own word. A record that
     // could not be made unknown before the first change is the whole story: nothing reached the
     // transmitter.
+    const std::string& recordFailure = m_changes.RecordFailure();
     if (!m_deviceFailure.empty()) Fail(m_deviceFailure);
-    if (!m_recordFailure.empty() && !m_changed) {
-      Fail(m_recordFailure + "; nothing was written to the device");
+    if (!recordFailure.empty() && !m_changes.Changed()) {
+      Fail(recordFailure + "; nothing was written to the device");
       m_tellFailure = nullptr;
-    } else if (!m_recordFailure.empty()) {
-      Fail(m_recordFailure);
+    } else if (!recordFailure.empty()) {
+      Fail(recordFailure);
     }
-    if (!m_deviceFailure.empty() || !m_recordFailure.empty()) done = false;
+    if (!m_deviceFailure.empty() || !recordFailure.empty()) done = false;
     if (m_tellFailure) std::exchange(m_tellFailure, nullptr)();
     if (done && FAILED(hr)) done = Failed("the DTM did not end its communication: " + ResultText(hr));
     std::string why;
@@ -452,9 +417,7 @@ class Command {
   std::unique_ptr<TransferSession> m_session;
   bool m_comInitialized = false;
   bool m_forgetRecord = false;    // each change of the transmitter makes the record unknown first
-  bool m_recordMarked = false;    // the record holds this command's "none"
-  bool m_changed = false;         // the transmitter took a change of this command
-  std::string m_recordFailure;    // why the record could not be made unknown
+  DeviceChanges m_changes{&m_deviceFile, &m_record};
   std::string m_deviceFailure;    // why the device file did not take what the transmitter held
   std::string m_deviceHolds;      // what the transmitter holds, told with a failure
   std::optional<std::uint8_t> m_movedTo;  // the polling address the project took from a scan

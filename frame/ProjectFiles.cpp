@@ -315,14 +315,29 @@ bool DeviceFile::Holds(const SimulatedDevice& device) const {
   return DeviceFileText(device.config) == held;
 }
 
+namespace {
+
+// The device file's text of the settings alone: what the status has still to tell a master left
+// as a new transmitter has it.
+std::string SettingsText(SimulatedDevice::Configuration c) {
+  const SimulatedDevice::Configuration fresh = SimulatedDevice().config;
+  c.coldStart = fresh.coldStart;
+  c.configChanged = fresh.configChanged;
+  c.acknowledgedStatus = fresh.acknowledgedStatus;
+  return DeviceFileText(c);
+}
+
+}  // namespace
+
+bool DeviceFile::HoldsSettings(const SimulatedDevice& device) const {
+  SimulatedDevice::Configuration held = SimulatedDevice().config;
+  std::string why;
+  const std::string text = m_loaded ? *m_loaded : m_file.Present() ? m_file.Bytes() : DeviceFileText(held);
+  return ParseDeviceFile(text, &held, &why) && SettingsText(held) == SettingsText(device.config);
+}
+
 bool DeviceFile::SettingsUnchanged() const {
-  const auto settings = [](SimulatedDevice::Configuration c) {
-    const SimulatedDevice::Configuration fresh = SimulatedDevice().config;
-    c.coldStart = fresh.coldStart;
-    c.configChanged = fresh.configChanged;
-    c.acknowledgedStatus = fresh.acknowledgedStatus;
-    return DeviceFileText(c);
-  };
+  const auto settings = SettingsText;
   KnownFile now(Path());
   if (FAILED(now.Read())) return false;
   // A file that went away is not the transmitter this command knew; one never saved stands for
@@ -352,6 +367,44 @@ bool DeviceFile::Save(const SimulatedDevice& device, std::string* why, bool crea
   }
   *why = SaveFailure("the device", Path(), hr, replaced);
   return false;
+}
+
+bool DeviceChanges::Keep(const SimulatedDevice& device, std::string* problem) {
+  if (m_device->Holds(device)) return true;
+  if (!m_recordFailure.empty()) return false;
+  if (m_device->HoldsSettings(device)) {
+    if (!m_device->Save(device, problem)) return m_device->Holds(device);
+    return true;
+  }
+  if (beforeChange) beforeChange();
+  const std::size_t slash = m_record->Path().find_last_of("\\/");
+  if (slash != std::string::npos && slash > 0) CreateDirectoryA(m_record->Path().substr(0, slash).c_str(), nullptr);
+  for (int attempt = 0;; ++attempt) {
+    if (!m_marked || attempt > 0) {
+      if (attempt > 0 && FAILED(m_record->Read())) *m_record = KnownFile(m_record->Path());
+      bool replaced = false;
+      if (const HRESULT hr = m_record->Replace(kUnknownRecord, &replaced); FAILED(hr)) {
+        *problem = m_recordFailure = SaveFailure("the comparison with the device", m_record->Path(), hr, replaced);
+        return false;
+      }
+      m_marked = true;
+    }
+    bool saved = false;
+    const HRESULT hr = m_record->WhileUnchanged([&] {
+      saved = m_device->Save(device, problem);
+      return S_OK;
+    });
+    if (hr == kChangedMeanwhile && m_changed && attempt < 2) continue;
+    if (FAILED(hr)) {
+      *problem = m_recordFailure = SaveFailure("the comparison with the device", m_record->Path(), hr, false);
+      return false;
+    }
+    // A file whose new bytes are in place holds the write, though its folder was not written
+    // through.
+    const bool holds = saved || m_device->Holds(device);
+    m_changed = m_changed || holds;
+    return holds;
+  }
 }
 
 HRESULT SaveDataSet(IUnknown* dtm, KnownFile* project, bool* replaced) {

@@ -851,6 +851,11 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   std::string dataSet, why;
   if (!ReadProject(&projectFile, &dataSet, &why, !projectGiven || offline || testControl)) return Fail(why);
   DeviceFile deviceFile(devicePath.empty() ? project + ".device" : devicePath);
+  // The record of what the project knew of the device says nothing is known before a change
+  // reaches the transmitter.
+  KnownFile record(project + ".compared");
+  record.Read();
+  DeviceChanges changes(&deviceFile, &record);
   auto session = std::make_unique<TransferSession>();
   auto device = std::make_shared<SimulatedDevice>();
   // Only an upload puts a transmitter in place; a listing and the frame's own test control talk to
@@ -887,11 +892,11 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   // And it takes each write before the transmitter confirms it, whatever becomes of the run
   // afterwards; a write it cannot keep the transmitter does not confirm (told now, and by the
   // user interface as a refusal).
-  if (!offline) device->keepMemory = [&deviceFile, transmitter = device.get()] {
+  if (!offline) device->keepMemory = [&changes, transmitter = device.get()] {
     std::string problem;
-    if (deviceFile.Save(*transmitter, &problem)) return true;
-    std::fprintf(stderr, "vkr-frame: %s\n", problem.c_str());
-    return deviceFile.Holds(*transmitter);
+    const bool kept = changes.Keep(*transmitter, &problem);
+    if (!problem.empty()) std::fprintf(stderr, "vkr-frame: %s\n", problem.c_str());
+    return kept;
   };
   // Offline: nothing answers on the frame's channel, so nothing can take the DTM online.
   if (offline) {

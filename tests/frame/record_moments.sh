@@ -201,6 +201,15 @@ moment_compare_held() {
   expect $n download 0 "$downloaded"
   expect $n compare 1 "vkr-frame: the comparison with the device was not saved to C:\\VKR\\$n.vkr.compared: $kept; this command changed nothing in the device"
   judged $n yes
+  # A page's write: it makes the record unknown before the transmitter changes.
+  n=page
+  fresh $n
+  started compare $n verdict compare
+  "$host" ui 1 --page 0 --project "C:\\VKR\\$n.vkr" --png "$dir/$n.png" --type 542=0.333 --click 221 >"$dir/$n.ui.out" 2>&1 ||
+    echo "$n: the page's write: $(cat "$dir/$n.ui.out")"
+  let_go $n compare verdict
+  expect $n compare 1 "vkr-frame: the comparison with the device was not saved to C:\\VKR\\$n.vkr.compared: $kept; this command changed nothing in the device"
+  [ "$(cat "$folder/$n.vkr.compared")" = "verdict none" ] || echo "$n: after the page's write the record holds $(cat "$folder/$n.vkr.compared")"
   # Another frame's write that leaves the record alone: the device file's settings changed.
   n=other
   fresh $n
