@@ -16,6 +16,7 @@
 #include "frame/FrameHost.h"
 #include "frame/FrameProject.h"
 #include "frame/FrameStorage.h"
+#include "frame/HostPaths.h"
 #include "frame/HostUsage.h"
 #include "frame/HostUtilities.h"
 #include "frame/ParameterDocument.h"
@@ -41,12 +42,6 @@ struct Options {
 int Fail(const std::string& what) {
   std::fprintf(stderr, "vkr-frame: %s\n", what.c_str());
   return 1;
-}
-
-// Makes the folder a file is to be written in (one level, as the default project needs).
-void MakeFolderOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of("\\/");
-  if (slash != std::string::npos && slash > 0) CreateDirectoryA(path.substr(0, slash).c_str(), nullptr);
 }
 
 // ---- Progress ------------------------------------------------------------------------------
@@ -727,11 +722,18 @@ int RunEngineeringCommand(const std::string& command, const std::vector<std::str
       return UsageError(command + " takes no argument " + a + " (a project is given with --project FILE)");
     }
   }
+  const std::pair<const char*, std::string*> files[] = {{"--project", &o.project}, {"--device", &o.device}, {"--with", &o.with}};
+  for (const auto& [option, path] : files)
+    if (const std::string why = path->empty() ? "" : FullWindowsPath(*path, path); !why.empty())
+      return UsageError(command + ": " + PathOptionRefused(option, *path, why));
   if (o.device.empty()) o.device = o.project + ".device";
   if (command == "set" && o.rest.empty()) return UsageError("set needs NAME=VALUE");
   for (const std::string& assignment : o.rest)
     if (assignment.find('=') == std::string::npos || assignment.front() == '=')
       return UsageError("set takes NAME=VALUE, not " + assignment);
+  std::vector<std::string> touched{o.project, o.project + ".compared", o.device};
+  if (!o.with.empty()) touched.push_back(o.with);
+  if (const std::string outside = LinkOutOfDriveRoot(touched); !outside.empty()) return Fail(outside);
   // Only an upload starts a project: any other command on a file that is not there would work on
   // a data set of defaults (and a download would write them into the device).
   if (command != "upload")

@@ -15,7 +15,8 @@ struct CommandHelp {
 };
 
 constexpr char kProjectOption[] =
-    "  --project FILE       the project: a Windows path (default C:\\VKR\\project.vkr), under $VKR_DRIVE_ROOT\n";
+    "  --project FILE       the project: a Windows path (default C:\\VKR\\project.vkr), under $VKR_DRIVE_ROOT;\n"
+    "                       a path without a drive is in C:\\ (rel.vkr is C:\\rel.vkr)\n";
 constexpr char kDeviceOptions[] =
     "  --device FILE        the simulated transmitter's memory (default: the project's path with .device)\n"
     "  --wire-delay 0|hart  how fast the simulated wire answers (hart: 1200 bit/s, as a real loop)\n";
@@ -97,7 +98,8 @@ void PrintUsage(std::FILE* to) {
   }
   std::fprintf(to,
                "'vkr-frame COMMAND --help' prints the command's options. The registry file is $VKR_REGISTRY, the\n"
-               "drives are below $VKR_DRIVE_ROOT; the commands from create on need the DTM registered first.\n"
+               "drives are below $VKR_DRIVE_ROOT (C: is $VKR_DRIVE_ROOT/c), the current folder C:\\; the commands\n"
+               "from create on need the DTM registered first.\n"
                "Exit status: 0 done, 1 the command failed (the last line says why), 2 a wrong command line.\n");
 }
 

@@ -8,6 +8,7 @@
 #include "frame/FrameContainer.h"
 #include "frame/FrameHost.h"
 #include "frame/TransferSession.h"
+#include "frame/HostPaths.h"
 #include "frame/HostUsage.h"
 #include "frame/ProjectFiles.h"
 #include "frame/HostUtilities.h"
@@ -126,6 +127,9 @@ int RunItemsCommand(const std::vector<std::string>& arguments) {
       return UsageError("items takes [--project FILE], not " + arguments[i]);
     }
   }
+  if (const std::string why = FullWindowsPath(project, &project); !why.empty())
+    return UsageError("items: " + PathOptionRefused("--project", project, why));
+  if (const std::string outside = LinkOutOfDriveRoot({project}); !outside.empty()) return Fail(outside);
   if (const std::string problem = ProjectProblem(project); !problem.empty()) return Fail(problem);
   TidyProject(project);
   return Items(project);

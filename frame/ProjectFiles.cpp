@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "frame/FrameHost.h"
+#include "frame/HostPaths.h"
 #include "frame/HostUsage.h"
 
 namespace vkr::frame {
@@ -355,8 +356,7 @@ bool DeviceFile::Save(const SimulatedDevice& device, std::string* why, bool crea
   // transmitter holds what it last held.
   if (Holds(device) && (m_file.Present() || !createAbsent)) return true;
   const std::string text = DeviceFileText(device.config);
-  const std::size_t slash = Path().find_last_of("\\/");
-  if (slash != std::string::npos && slash > 0) CreateDirectoryA(Path().substr(0, slash).c_str(), nullptr);
+  MakeFolderOf(Path());
   bool replaced = false;
   const std::string held = m_loaded ? *m_loaded : DeviceFileText(SimulatedDevice().config);
   const HRESULT hr =

@@ -14,6 +14,7 @@
 #include "frame/ActiveXHost.h"
 #include "frame/FrameDocuments.h"
 #include "frame/FrameHost.h"
+#include "frame/HostPaths.h"
 #include "frame/HostUsage.h"
 #include "frame/HostUtilities.h"
 #include "frame/PageHost.h"
@@ -372,8 +373,7 @@ Saved SaveWhenChanged(TransferSession& session, KnownFile* project, const std::s
     std::printf("  data set unchanged\n");
     return Saved::Unchanged;
   }
-  const std::size_t slash = project->Path().find_last_of("\\/");
-  if (slash != std::string::npos && slash > 0) CreateDirectoryA(project->Path().substr(0, slash).c_str(), nullptr);
+  MakeFolderOf(project->Path());
   bool replaced = false;
   const HRESULT hr = SaveDataSet(session.Dtm(), project, &replaced);
   if (FAILED(hr)) {
@@ -807,11 +807,18 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   if (!additionalStatus.empty() &&
       (additionalStatus.size() % 2 != 0 || additionalStatus.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos))
     return Usage("--additional-status takes the status bytes in hex (e.g. 06000100), not " + additionalStatus);
+  const std::pair<const char*, std::string*> files[] = {{"--project", &project}, {"--device", &devicePath}};
+  for (const auto& [option, path] : files)
+    if (const std::string why = path->empty() ? "" : FullWindowsPath(*path, path); !why.empty())
+      return Usage(PathOptionRefused(option, *path, why));
+  if (offline && !devicePath.empty()) return Usage("--device does not go with --offline (no device is on the channel)");
+  if (const std::string outside = LinkOutOfDriveRoot({project, devicePath.empty() ? project + ".device" : devicePath});
+      !outside.empty())
+    return Fail(outside);
   // A project named on the command line must be there, unless the data set is planned offline
   // (a new one); without --project the user interface shows the default project or a new data set.
   if (projectGiven && !offline && !testControl)
     if (const std::string problem = ProjectProblem(project); !problem.empty()) return Fail(problem);
-  if (offline && !devicePath.empty()) return Usage("--device does not go with --offline (no device is on the channel)");
   // A class of another module, registered as a DTM's module is: by ProgID or by {CLSID}.
   CLSID classId{};
   if (!className.empty()) {

@@ -31,6 +31,7 @@
 
 #include "frame/EngineeringHost.h"
 #include "frame/FrameHost.h"
+#include "frame/HostPaths.h"
 #include "frame/ItemsHost.h"
 #include "frame/UiHost.h"
 #include "frame/LifecycleHost.h"
@@ -145,7 +146,15 @@ int Run(int argc, char** argv) {
   if (arguments.size() > (registration ? 1u : 0u))
     return vkr::frame::UsageError(command + " takes " + (registration ? "one module at most" : "no argument") +
                                   ", not " + arguments.back());
-  const std::string module = arguments.empty() ? VKR_DEFAULT_MODULE : arguments[0];
+  std::string module = arguments.empty() ? VKR_DEFAULT_MODULE : arguments[0];
+  // A module named with a drive is a Windows path, found as every file of a command line is; a
+  // native path ("/opt/x.so", "build/x.so") names the machine's file.
+  if (const std::size_t colon = module.find(':');
+      registration && colon != std::string::npos && module.find_first_of("\\/") > colon) {
+    if (const std::string why = vkr::frame::FullWindowsPath(module, &module); !why.empty())
+      return vkr::frame::UsageError(command + ": " + vkr::frame::PathOptionRefused("the module", module, why));
+    if (const std::string outside = vkr::frame::LinkOutOfDriveRoot({module}); !outside.empty()) return Failed(outside);
+  }
   if (command == "register") return Registration(true, module);
   if (command == "unregister") return Registration(false, module);
   if (command == "classes") return Classes();

@@ -6,7 +6,8 @@
 # fills while the transmitter is written: it confirms no write its device file did not take), a
 # path that climbs above the drive's root, a missing transmitter, an upload killed after it
 # replaced the project, a device value that is not a number, a device file line with a leading
-# space, a download on an older device file, and an option's value that is itself an option.
+# space, a download on an older device file, an option's value that is itself an option, and every
+# form of path a command line may name.
 set -u
 host=$1
 faults=$2  # preloaded for a disk that fills (VKR_TEST_DISK_FULL=TEXT[@BYTES])
@@ -249,4 +250,118 @@ ui 1 --type --click|ui: --type
 ROWS
 [ -z "$(ls -A "$dir/cwd")" ] && [ "$(cd "$VKR_DRIVE_ROOT" && find . | sort)" = "$before" ] ||
   fail "a command line with a missing value made a file: $(ls -A "$dir/cwd")"
+# ---- Every path a command line names, as Windows finds it, inside the drive root -----------------
+# Run from a working folder outside the drive root: a path without a drive is in C:\, a name Windows
+# does not allow is a wrong command line (2), and a link that leads out of the drive root is
+# refused (1) before anything is made. Nothing appears in the working folder, above it, outside the
+# drive root, or (on a refusal) anywhere.
+mkdir -p "$dir/paths/work/cwd" "$dir/paths/outside"
+drives=$VKR_DRIVE_ROOT
+mkdir -p "$drives/c/VKR"
+ln -s "$dir/paths/outside" "$drives/c/L"           # a link out of the drive root
+ln -s ../.. "$drives/c/up"                          # one that climbs out by name
+ln -s loop "$drives/c/loop"                         # one that goes round in a circle
+ln -s VKR "$drives/c/in"                            # one that stays inside
+ln -s "$dir/paths/outside/p.vkr.device" "$drives/c/VKR/linked.vkr.device"  # a file of the project
+root_name="vkr-path-$$"                             # what "\..\..\NAME" once made at /
+: >"$dir/paths/err"
+before_outside=$(find "$dir" -path "$drives" -prune -o -print | sort)
+# path ARGS...: the host from the working folder; rc and last: the line that says why (a wrong
+# command line's first, before the usage; else the last on stderr), or stdout's last.
+path() {
+  out=$(cd "$dir/paths/work/cwd" && "$host" "$@" 2>"$dir/paths/err")
+  rc=$?
+  if [ $rc = 2 ]; then last=$(head -n 1 "$dir/paths/err"); else last=$(tail -n 1 "$dir/paths/err"); fi
+  [ -n "$last" ] || last=$(printf '%s\n' "$out" | tail -n 1)
+}
+# A form that lands: the command's rc 0 and the project's files where Windows puts them (below the
+# drive root; "-" for a project that makes no files).
+lands() {
+  local where=$1
+  shift
+  path "$@"
+  if [ $rc != 0 ]; then
+    echo "$*: $rc $last"
+  elif [ "$where" != - ]; then
+    for f in "$where" "$where.device" "$where.compared"; do [ -f "$drives/$f" ] || echo "$*: no $f"; done
+  fi
+}
+# A form refused with RC, its last line holding TEXT, and nothing made or changed in the drive root.
+refused() {
+  local want=$1 text=$2 was
+  shift 2
+  was=$(cd "$drives" && find . -printf '%p %s %T@\n' | sort)
+  path "$@"
+  [ $rc = "$want" ] && [[ $last == *"$text"* ]] || echo "$*: $rc $last (not $want ... $text ...)"
+  [ "$(cd "$drives" && find . -printf '%p %s %T@\n' | sort)" = "$was" ] || echo "$*: the drive root changed on a refusal"
+}
+paths_table() {
+  lands c/rel.vkr upload --project 'rel.vkr'
+  lands c/esc.vkr upload --project '..\esc.vkr'
+  lands "c/$root_name.vkr" upload --project "\\..\\..\\$root_name.vkr"
+  lands c/- upload --project -
+  lands c/abs/p.vkr upload --project '/abs/p.vkr'
+  lands c/VKR/dotted.vkr upload --project 'x\..\.\VKR\\dotted.vkr'
+  lands d/drel.vkr upload --project 'd:drel.vkr'
+  lands c/VKR/fwd.vkr upload --project 'c:/VKR/fwd.vkr'
+  lands c/VKR/inside.vkr upload --project 'C:\in\inside.vkr'
+  lands "c/Tank ü.vkr" upload --project 'Tank ü.vkr'
+  path upload --project 'own.vkr' --device 'dev.device'
+  [ $rc = 0 ] && [ -f "$drives/c/own.vkr" ] && [ -f "$drives/c/dev.device" ] && [ ! -e "$drives/c/own.vkr.device" ] ||
+    echo "upload with --device dev.device: $rc $last"
+  lands - compare --project 'rel.vkr' --with '..\esc.vkr'
+  lands - status --project 'rel.vkr' --device '\dev.device'
+  lands - items --project 'rel.vkr'
+  lands - ui --list --project '.\rel.vkr'
+  local unc="a network (UNC) path" drive="is not a drive (a drive is one letter, A to Z)" folder="names a folder, not a file"
+  refused 2 "upload: --project //server/share/p.vkr: $unc" upload --project '//server/share/p.vkr'
+  refused 2 "$unc" upload --project '\\server\share'
+  refused 2 "name space" upload --project '\\?\C:\p.vkr'
+  refused 2 "name space" upload --project '\\.\COM1'
+  refused 2 "\"1:\" $drive" upload --project '1:\p.vkr'
+  refused 2 "\"CC:\" $drive" upload --project 'CC:\p.vkr'
+  refused 2 "\"CC:\" $drive" download --device 'CC:\p.device' --project 'rel.vkr'
+  local c
+  for c in '<' '>' '|' '"' '?' '*'; do refused 2 "Windows allows no $c in a name" upload --project "C:\\VKR\\a${c}b.vkr"; done
+  refused 2 "Windows allows no : in a name (\"a:b.vkr\")" upload --project 'C:\VKR\a:b.vkr'
+  refused 2 "Windows allows no : in a name (\"x1:\")" upload --project 'sub\x1:\p.vkr'
+  refused 2 'no control character in a name ("a\x09b.vkr" holds \x09)' upload --project $'C:\\VKR\\a\tb.vkr'
+  refused 2 'holds \x1F' upload --project $'rel\x1f.vkr'
+  refused 2 "not UTF-8" upload --project $'C:\\VKR\\\xff.vkr'
+  refused 2 "$folder" upload --project 'C:\VKR\new\'
+  refused 2 "$folder" upload --project 'new/'
+  refused 2 "$folder" upload --project 'C:\VKR\.'
+  refused 2 "$folder" upload --project 'C:\VKR\x\..'
+  refused 2 "names the root folder of drive C:" upload --project 'C:'
+  refused 2 "names the root folder of drive C:" upload --project '\'
+  refused 2 "ends in a dot" upload --project 'C:\VKR\p.vkr.'
+  refused 2 "ends in a space" upload --project 'p.vkr '
+  refused 2 "ends in a dot" upload --project 'C:\VKR.\p.vkr'
+  refused 2 "names the device NUL on Windows" upload --project 'C:\VKR\NUL.vkr'
+  refused 2 "names the device CON on Windows" upload --project 'con'
+  refused 2 "names the device COM1 on Windows" upload --project 'COM1 .x.vkr'
+  refused 2 "names the device LPT9 on Windows" upload --project 'lpt9\p.vkr'
+  refused 2 "compare: --with //server/x.vkr: $unc" compare --project 'rel.vkr' --with '//server/x.vkr'
+  refused 2 "items: --project 1:\\p.vkr: \"1:\" $drive" items --project '1:\p.vkr'
+  refused 2 "ui: --project \\\\s\\x.vkr: $unc" ui 1 --project '\\s\x.vkr'
+  refused 2 "ui: --device a|b: Windows allows no |" ui 1 --device 'a|b'
+  refused 2 "register: the module 1:\\m.so: \"1:\" $drive" register '1:\m.so'
+  local out_root="outside the drive root"
+  refused 1 "the file C:\\L\\p.vkr is, through a link on its way, at $dir/paths/outside/p.vkr, $out_root" upload --project 'C:\L\p.vkr'
+  refused 1 "the file C:\\L\\x.device is, through a link" upload --project 'rel.vkr' --device 'C:\L\x.device'
+  refused 1 "the file C:\\VKR\\linked.vkr.device is, through a link" upload --project 'C:\VKR\linked.vkr'
+  refused 1 "at $dir/p.vkr, $out_root" upload --project 'C:\up\p.vkr'
+  refused 1 "go round in a circle" upload --project 'C:\loop\p.vkr'
+  refused 1 "the file C:\\L\\p.vkr is, through a link" compare --project 'rel.vkr' --with 'L\p.vkr'
+  refused 1 "the file C:\\L\\p.vkr is, through a link" items --project '\L\p.vkr'
+  refused 1 "the file C:\\L\\p.vkr is, through a link" ui 1 --offline --project 'C:\L\p.vkr'
+  refused 1 "the file C:\\L\\m.so is, through a link" register 'C:\L\m.so'
+  [ -z "$(ls -A "$dir/paths/outside")" ] || echo "a file was made outside the drive root: $(ls -A "$dir/paths/outside")"
+  [ -z "$(ls -A "$dir/paths/work/cwd")" ] || echo "a file was made in the working folder: $(ls -A "$dir/paths/work/cwd")"
+  [ "$(find "$dir" -path "$drives" -prune -o -print | sort)" = "$before_outside" ] ||
+    echo "a file was made outside the drive root: $(diff <(echo "$before_outside") <(find "$dir" -path "$drives" -prune -o -print | sort))"
+  [ ! -e "/$root_name.vkr" ] || echo "a file was made at /$root_name.vkr"
+}
+result=$(paths_table)
+[ -z "$result" ] || fail "$result"
 echo "files table ok"
