@@ -133,7 +133,8 @@ DeviceRecord ParseRecord(const std::string& text) {
 // Tests: VKR_FRAME_TEST_HOLD=POINT[#N] with VKR_FRAME_TEST_HOLD_IN=FOLDER stops the command the
 // Nth time (the first without #N) it comes to POINT: it writes a line into FOLDER/POINT.reached,
 // then reads FOLDER/POINT.go to its end before it goes on. Made fifos, they hold the command at
-// that moment until the test lets it go. The points: "interim" (an upload's record made unknown,
+// that moment until the test lets it go. The points: "uploaded" (an upload's transfer done, no
+// file written yet), "interim" (an upload's record made unknown,
 // its project not yet saved), "verdict" (a comparison's outcome about to replace the record),
 // "change" (a change of the transmitter about to go into its device file; for a download, before
 // the record is made unknown for it).
@@ -674,6 +675,9 @@ int Upload(const Options& o) {
   const std::size_t transferred = c.m_session->Frame()->notifications.size();
   const bool uploaded = c.Transfer(true);
   if (uploaded) AwaitDtmTexts(c);
+  // Whatever keeps the data set or the record out from here, the transmitter is as it was.
+  if (uploaded) c.m_deviceHolds = "the upload changed nothing in the device";
+  HoldForTesting("uploaded");
   if (!c.Finish(uploaded && Document(c, &held) && c.ForgetRecord() && (HoldForTesting("interim"), true) &&
                 c.SaveUploadedProject()))
     return 1;

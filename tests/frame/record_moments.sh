@@ -107,6 +107,19 @@ kept="another command changed that file while this one ran (its work is kept; ru
 moved="another command changed the transmitter while this one ran (run this command again)"
 downloaded="downloaded; read back: the device holds the data set"
 
+# 0. A download while an upload has read the transmitter and written nothing yet: the upload then
+#    finds the record changed, and keeps nothing.
+moment_uploaded() {
+  local n=uploaded
+  fresh $n
+  started upload $n uploaded upload
+  ran $n download download
+  let_go $n upload uploaded
+  expect $n download 0 "$downloaded"
+  expect $n upload 1 "vkr-frame: the comparison with the device was not saved to C:\\VKR\\$n.vkr.compared: $kept; the upload changed nothing in the device"
+  judged $n yes
+}
+
 # 1. A download while an upload at the wire's speed has made its record unknown and not yet saved
 #    its project: the download writes the transmitter; the upload then keeps neither its data set
 #    nor its verdict, which no longer describe the device.
@@ -117,7 +130,7 @@ moment_interim() {
   ran $n download download
   let_go $n upload interim
   expect $n download 0 "$downloaded"
-  expect $n upload 1 "vkr-frame: the data set was not saved to C:\\VKR\\$n.vkr: $moved"
+  expect $n upload 1 "vkr-frame: the data set was not saved to C:\\VKR\\$n.vkr: $moved; the upload changed nothing in the device"
   judged $n yes
 }
 
@@ -144,7 +157,7 @@ moment_download_first() {
   started upload $n interim upload
   started download $n change#2 download
   let_go $n upload interim
-  expect $n upload 1 "vkr-frame: the data set was not saved to C:\\VKR\\$n.vkr: $moved"
+  expect $n upload 1 "vkr-frame: the data set was not saved to C:\\VKR\\$n.vkr: $moved; the upload changed nothing in the device"
   let_go $n download change
   expect $n download 0 "$downloaded"
   judged $n yes
@@ -227,12 +240,12 @@ moment_compare_held() {
   differed $n
 }
 
-for moment in moment_interim moment_upload_first moment_download_first moment_verdict moment_compare_between \
+for moment in moment_uploaded moment_interim moment_upload_first moment_download_first moment_verdict moment_compare_between \
   moment_compare_after moment_compare_held; do
   $moment >"$dir/result-$moment" 2>&1 &
 done
 wait
-for moment in moment_interim moment_upload_first moment_download_first moment_verdict moment_compare_between \
+for moment in moment_uploaded moment_interim moment_upload_first moment_download_first moment_verdict moment_compare_between \
   moment_compare_after moment_compare_held; do
   [ -s "$dir/result-$moment" ] && fail "$(cat "$dir/result-$moment")"
 done
