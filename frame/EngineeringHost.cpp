@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -131,6 +132,30 @@ DeviceRecord ParseRecord(const std::string& text) {
   return r;
 }
 
+// Tests: VKR_FRAME_TEST_HOLD=POINT[#N] with VKR_FRAME_TEST_HOLD_IN=FOLDER stops the command the
+// Nth time (the first without #N) it comes to POINT: it writes a line into FOLDER/POINT.reached,
+// then reads FOLDER/POINT.go to its end before it goes on. Made fifos, they hold the command at
+// that moment until the test lets it go. The points: "uploaded" (an upload's transfer done, no
+// file written yet), "interim" (an upload's record made unknown,
+// its project not yet saved), "verdict" (a comparison's outcome about to replace the record),
+// "change" (a change of the transmitter about to go into its device file; for a download, before
+// the record is made unknown for it).
+void HoldForTesting(const char* point) {
+  const char* hold = std::getenv("VKR_FRAME_TEST_HOLD");
+  const char* in = std::getenv("VKR_FRAME_TEST_HOLD_IN");
+  if (!hold || !in) return;
+  static std::map<std::string, int> reached;
+  const std::string spec = hold;
+  const std::size_t hash = spec.find('#');
+  const int nth = hash == std::string::npos ? 1 : std::atoi(spec.c_str() + hash + 1);
+  if (spec.substr(0, hash) != point || ++reached[point] != nth) return;
+  const std::string at = std::string(in) + "/" + point;
+  std::ofstream(at + ".reached") << point << "\n";
+  std::ifstream go(at + ".go");
+  for (std::string line; std::getline(go, line);) {
+  }
+}
+
 // ---- The session of one command ----------------------------------------------------------
 
 class Command {
@@ -161,6 +186,7 @@ class Command {
     m_device->keepMemory = [this] { return KeepDevice(); };
     // A record that cannot be read is one that says nothing; a save over it says why.
     m_record.Read();
+    m_changes.beforeChange = [] { HoldForTesting("change"); };
     m_session = std::make_unique<TransferSession>();
     const std::string* loaded = dataSet ? dataSet : m_project.Present() ? &stream : nullptr;
     const HRESULT hr = m_session->Open(kDtmProgId, m_device, std::string(), loaded);
@@ -175,33 +201,29 @@ class Command {
     return SUCCEEDED(hr) || Failed(SaveFailure("the data set", m_options.project, hr, replaced));
   }
   // What the transmitter is about to confirm goes into its device file now; false when the file
-  // does not take it (the transmitter then refuses the command). Before its first change the
-  // record becomes unknown when `m_forgetRecord` (a download): what the project knew of the device
-  // no longer holds then. A failure here is told when the command ends.
+  // does not take it (the transmitter then refuses the command). A failure here is told when the
+  // command ends.
   bool KeepDevice() {
     if (m_deviceFile.Holds(*m_device)) return true;
-    if (m_forgetRecord && !m_recordForgotten) {
-      m_recordForgotten = true;
-      MakeFolderOf(m_record.Path());
-      bool replaced = false;
-      if (const HRESULT hr = m_record.Replace(RecordText(DeviceRecord::Verdict::None, nullptr), &replaced); FAILED(hr))
-        m_recordFailure = SaveFailure("the comparison with the device", m_record.Path(), hr, replaced);
-    }
     // A read that told this master of a cold start changed nothing but the transmitter's memory of
     // having told it: its answer confirms no write, so it goes out even when that memory cannot be
     // kept (the command says so once it has told what it read).
     const bool onlyTold = m_deviceFile.HoldsAllButToldColdStart(*m_device);
     if (onlyTold && !m_toldFailure.empty()) return true;
     std::string why;
-    const bool saved = m_deviceFile.Save(*m_device, &why);
-    if (!saved && onlyTold) {
+    bool kept = false;
+    if (m_forgetRecord) {
+      kept = m_changes.Keep(*m_device, &why);
+    } else {
+      HoldForTesting("change");
+      kept = m_deviceFile.Save(*m_device, &why) || m_deviceFile.Holds(*m_device);
+    }
+    if (!kept && onlyTold) {
       m_toldFailure = why;
       return true;
     }
-    if (!saved && m_deviceFailure.empty()) m_deviceFailure = why;
-    // A file whose new bytes are in place holds the write, though its folder was not written
-    // through.
-    return m_deviceFile.Holds(*m_device);
+    if (!why.empty() && m_deviceFailure.empty() && m_changes.RecordFailure().empty()) m_deviceFailure = why;
+    return kept;
   }
   // Makes the record unknown before the project is replaced: at no moment does it describe a
   // data set the project no longer holds. A record that says nothing stays as it is.
@@ -215,7 +237,48 @@ class Command {
     const HRESULT hr = m_record.Replace(text, &replaced);
     return SUCCEEDED(hr) || Failed(SaveFailure("the comparison with the device", m_record.Path(), hr, replaced));
   }
-  // Whether the command can write each file it will replace, before anything reaches the device:
+  // What a comparison found (or an upload read) replaces the record only while it holds what this
+  // command read or wrote there and the transmitter's settings are still the ones this command
+  // knew, checked in the step that renames it: a change another command makes in the transmitter
+  // waits for it, or comes first and keeps it out.
+  bool WriteVerdict(const std::string& text) {
+    HoldForTesting("verdict");
+    MakeFolderOf(m_record.Path());
+    bool replaced = false;
+    const HRESULT hr = m_record.Replace(text, &replaced, [this] {
+      return m_deviceFile.SettingsUnchanged() ? S_OK : kDeviceChangedMeanwhile;
+    });
+    if (SUCCEEDED(hr)) return true;
+    const std::string failure = SaveFailure("the comparison with the device", m_record.Path(), hr, replaced);
+    // Another command's work: what the device holds is told even by a command that did not change it.
+    if (m_deviceHolds.empty() && (hr == kChangedMeanwhile || hr == kDeviceChangedMeanwhile))
+      return Failed(failure + "; this command changed nothing in the device");
+    return Failed(failure);
+  }
+  // An upload's data set replaces the project only while the transmitter's settings are the ones
+  // it read, checked in one step with the device file's changes (which a download makes while
+  // the record holds its mark): the data set of a transmitter another command changed meanwhile
+  // is not kept as its project.
+  bool SaveUploadedProject() {
+    MakeFolderOf(m_options.project);
+    bool replaced = false;
+    HRESULT hr = S_OK;
+    bool ran = false;
+    // The record as it is now is only held for that step (what another command wrote there
+    // meanwhile is for the verdict to find); one that changed between its read and its hold is
+    // read again.
+    for (int attempt = 0; attempt < 3 && !ran; ++attempt) {
+      KnownFile record(m_record.Path());
+      if (FAILED(hr = record.Read())) break;
+      hr = record.WhileUnchanged([&] {
+        ran = true;
+        return m_deviceFile.SettingsUnchanged() ? SaveDataSet(m_session->Dtm(), &m_project, &replaced)
+                                                : kDeviceChangedMeanwhile;
+      });
+    }
+    return SUCCEEDED(hr) || Failed(SaveFailure("the data set", m_options.project, hr, replaced));
+  }
+  // Whether the command can write each file it will replace or create, before anything reaches the device:
   // a project that cannot be saved would leave the device changed and the project not knowing it.
   // Each file needs its folder and the room for its new file beside the old one: twice what it
   // would hold now (a data set or record that an upload fills grows), in whole blocks of 4 KiB,
@@ -236,10 +299,13 @@ class Command {
         {device ? &m_options.device : nullptr, DeviceFileText(m_device->config).size()},
     };
     constexpr std::size_t kBlock = 4096;
+    // The room of each stays taken while the next is checked: the files a command creates (a
+    // first upload's project, device file and record) need it all at once.
+    RoomHeld room;
     for (const auto& [path, size] : files) {
       if (!path) continue;
       MakeFolderOf(*path);
-      hr = CheckReplaceable(path->c_str(), (2 * size + kBlock - 1) / kBlock * kBlock);
+      hr = CheckReplaceable(path->c_str(), (2 * size + kBlock - 1) / kBlock * kBlock, &room);
       if (FAILED(hr)) return Failed("nothing was done: " + *path + " cannot be written: " + ResultText(hr));
     }
     return true;
@@ -330,10 +396,18 @@ class Command {
     // status bit.
     if (m_tellStatusAtFinish) TellStatus();
     // What the transmitter refused to confirm because its device file did not take it, and a
-    // record that could not be made unknown, come before the transfer's own word.
+    // record that could not be made unknown, come before the transfer's own word. A record that
+    // could not be made unknown before the first change is the whole story: nothing reached the
+    // transmitter.
+    const std::string& recordFailure = m_changes.RecordFailure();
     if (!m_deviceFailure.empty()) Fail(m_deviceFailure);
-    if (!m_recordFailure.empty()) Fail(m_recordFailure);
-    if (!m_deviceFailure.empty() || !m_recordFailure.empty()) done = false;
+    if (!recordFailure.empty() && !m_changes.Changed()) {
+      Fail(recordFailure + "; nothing was written to the device");
+      m_tellFailure = nullptr;
+    } else if (!recordFailure.empty()) {
+      Fail(recordFailure);
+    }
+    if (!m_deviceFailure.empty() || !recordFailure.empty()) done = false;
     if (m_tellFailure) std::exchange(m_tellFailure, nullptr)();
     if (done && FAILED(hr)) done = Failed("the DTM did not end its communication: " + ResultText(hr));
     std::string why;
@@ -384,9 +458,8 @@ class Command {
   std::shared_ptr<SimulatedDevice> m_device;
   std::unique_ptr<TransferSession> m_session;
   bool m_comInitialized = false;
-  bool m_forgetRecord = false;    // the transmitter's first change makes the record unknown
-  bool m_recordForgotten = false;
-  std::string m_recordFailure;    // why the record could not be made unknown
+  bool m_forgetRecord = false;    // each change of the transmitter makes the record unknown first
+  DeviceChanges m_changes{&m_deviceFile, &m_record};
   std::string m_deviceFailure;    // why the device file did not take what the transmitter held
   std::string m_toldFailure;      // why the device file did not keep a cold start as told
   bool m_tellStatusAtFinish = true;  // false: the command tells the status itself
@@ -410,10 +483,6 @@ std::string Attribute(const std::string& element, const std::string& name) {
     for (std::size_t p = 0; (p = value.find(entity, p)) != std::string::npos; p += std::strlen(text))
       value.replace(p, std::strlen(entity), text);
   return value;
-}
-
-bool WriteRecord(Command& c, DeviceRecord::Verdict verdict, const ParameterDocument* held) {
-  return c.WriteRecord(RecordText(verdict, held));
 }
 
 // The statusFlag of a diagnosis document, or the communication error.
@@ -462,8 +531,8 @@ bool TakeComparison(Command& c, bool equal, Comparison* out) {
 }
 
 bool WriteComparison(Command& c, const Comparison& comparison) {
-  return WriteRecord(c, comparison.verdict,
-                     comparison.verdict == DeviceRecord::Verdict::NotEqual ? nullptr : &comparison.held);
+  return c.WriteVerdict(RecordText(comparison.verdict,
+                                   comparison.verdict == DeviceRecord::Verdict::NotEqual ? nullptr : &comparison.held));
 }
 
 // Prints what the DTM told the frame since notification `from` whose text holds `marker`; whether
@@ -665,9 +734,14 @@ int Upload(const Options& o) {
   const std::size_t transferred = c.m_session->Frame()->notifications.size();
   const bool uploaded = c.Transfer(true);
   if (uploaded) AwaitDtmTexts(c);
-  if (!c.Finish(uploaded && Document(c, &held) && c.ForgetRecord() && c.SaveProject()) ||
-      !WriteRecord(c, DeviceRecord::Verdict::Uploaded, &held))
+  // Whatever keeps the data set or the record out from here, the transmitter is as it was.
+  if (uploaded) c.m_deviceHolds = "the upload changed nothing in the device";
+  HoldForTesting("uploaded");
+  if (!c.Finish(uploaded && Document(c, &held) && c.ForgetRecord() && (HoldForTesting("interim"), true) &&
+                c.SaveUploadedProject()))
     return 1;
+  c.m_deviceHolds = "the data set was saved to " + o.project + "; the upload changed nothing in the device";
+  if (!c.WriteVerdict(RecordText(DeviceRecord::Verdict::Uploaded, &held))) return 1;
   if (c.m_movedTo) std::printf("found the transmitter at polling address %u\n", unsigned{*c.m_movedTo});
   // A device value the data set cannot hold (a float that is not a number) is not passed off as
   // uploaded: the DTM names it, and the data set keeps what it held there.

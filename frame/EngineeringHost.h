@@ -23,11 +23,14 @@
 //
 // Only upload starts a project; the others refuse a project file that is not there, and every
 // command refuses one that is damaged or not this DTM's (FrameStorage.h), changing nothing. Each
-// file is replaced whole (ReplaceFile); upload and download check that their files can be written
-// before they go online. The device file takes each write as the transmitter confirms it; the
-// project and then the record follow when the work is done (a download makes the record unknown
-// just before the transmitter's first change). A command that does not reach the transmitter
-// changes no file.
+// file is replaced whole (ReplaceFile); upload, download and compare check that they can write
+// every file they replace or create, all at once, before they go online. The device file takes
+// each write as the transmitter confirms it; the project and then the record follow when the work
+// is done. The record is written only by the command whose work it describes: a download makes it
+// unknown (durably) before each change of the transmitter, or changes nothing; a comparison's or
+// an upload's outcome replaces it only while it holds what the command read and the transmitter's
+// settings are the ones the command knew, else the command says so. A command that does not reach
+// the transmitter changes no file.
 //
 // Options: --project FILE (a Windows path; default C:\VKR\project.vkr under the drive root),
 // --device FILE (default: the project's path with ".device" appended), --wire-delay 0|hart.

@@ -224,31 +224,38 @@ HRESULT KnownFile::Read() {
   return hr;
 }
 
-HRESULT KnownFile::Replace(const std::string& bytes, bool* replaced) {
-  if (replaced) *replaced = false;
-  // The file as it is now stays locked until the new one is in its place: another command's
-  // replacement waits, then finds a file it did not load.
-  HANDLE held = INVALID_HANDLE_VALUE;
+HRESULT KnownFile::Hold(HANDLE* held) {
+  *held = INVALID_HANDLE_VALUE;
+  // The file as it is now stays locked until the work is done: another command's replacement
+  // waits, then finds a file it did not load.
   if (m_present) {
-    held = OpenToLock(m_path);
-    if (held == INVALID_HANDLE_VALUE) {
+    *held = OpenToLock(m_path);
+    if (*held == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
       return error == ERROR_FILE_NOT_FOUND ? kChangedMeanwhile : HRESULT_FROM_WIN32(error);
     }
-    if (!LockWhole(held, 0)) {
+    if (!LockWhole(*held, 0)) {
       const HRESULT hr = LastError();
-      CloseHandle(held);
+      CloseHandle(*held);
+      *held = INVALID_HANDLE_VALUE;
       return hr;
     }
   }
   std::string now;
-  HRESULT hr = ReadWholeFile(m_path.c_str(), &now);
+  const HRESULT hr = ReadWholeFile(m_path.c_str(), &now);
   const bool there = SUCCEEDED(hr);
-  if (!there && hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) && hr != HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) {
-    // Cannot tell what is there (a folder came in its place, say): not replaced.
-  } else if (there != m_present || now != m_bytes) {
-    hr = kChangedMeanwhile;
-  } else {
+  // Cannot tell what is there (a folder came in its place, say): not unchanged.
+  if (!there && hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) && hr != HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND))
+    return hr;
+  return there != m_present || now != m_bytes ? kChangedMeanwhile : S_OK;
+}
+
+HRESULT KnownFile::Replace(const std::string& bytes, bool* replaced, const std::function<HRESULT()>& first) {
+  if (replaced) *replaced = false;
+  HANDLE held = INVALID_HANDLE_VALUE;
+  HRESULT hr = Hold(&held);
+  if (SUCCEEDED(hr) && first) hr = first();
+  if (SUCCEEDED(hr)) {
     bool put = false;
     hr = PutInPlace(m_path, bytes, m_present, &put);
     // A file that came where there was none is another command's.
@@ -263,7 +270,15 @@ HRESULT KnownFile::Replace(const std::string& bytes, bool* replaced) {
   return hr;
 }
 
-HRESULT CheckReplaceable(LPCSTR path, std::size_t room) {
+HRESULT KnownFile::WhileUnchanged(const std::function<HRESULT()>& action) {
+  HANDLE held = INVALID_HANDLE_VALUE;
+  HRESULT hr = Hold(&held);
+  if (SUCCEEDED(hr)) hr = action();
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  return hr;
+}
+
+HRESULT CheckReplaceable(LPCSTR path, std::size_t room, RoomHeld* held) {
   if (!path) return E_POINTER;
   const DWORD attributes = GetFileAttributesA(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -287,9 +302,20 @@ HRESULT CheckReplaceable(LPCSTR path, std::size_t room) {
     left -= written;
   }
   if (SUCCEEDED(hr) && room > 0 && !FlushFileBuffers(file)) hr = LastError();
+  if (SUCCEEDED(hr) && held) {
+    held->m_files.emplace_back(file, temp);
+    return hr;
+  }
   DeleteFileA(temp.c_str());
   CloseHandle(file);
   return hr;
+}
+
+RoomHeld::~RoomHeld() {
+  for (const auto& [file, path] : m_files) {
+    DeleteFileA(path.c_str());
+    CloseHandle(file);
+  }
 }
 
 void FailReplaceForTesting(int nth) {

@@ -7,6 +7,8 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -22,7 +24,21 @@ HRESULT ReplaceFile(LPCSTR path, const std::string& bytes, bool* replaced = null
 // file there may be written, and the disk has the room: a new file beside it takes `room` bytes
 // down to the disk (written and flushed, then removed), so that a full disk is found before a
 // command starts what it could not keep.
-HRESULT CheckReplaceable(LPCSTR path, std::size_t room = 0);
+// With `held`, the new file stays (its room taken) until `held` goes: the room of several files
+// checked one after another is then found at once, as the command that writes them all needs it.
+class RoomHeld;
+HRESULT CheckReplaceable(LPCSTR path, std::size_t room = 0, RoomHeld* held = nullptr);
+class RoomHeld {
+ public:
+  RoomHeld() = default;
+  RoomHeld(const RoomHeld&) = delete;
+  RoomHeld& operator=(const RoomHeld&) = delete;
+  ~RoomHeld();
+
+ private:
+  friend HRESULT CheckReplaceable(LPCSTR, std::size_t, RoomHeld*);
+  std::vector<std::pair<HANDLE, std::string>> m_files;
+};
 // Removes the new files that replacements of `path` cut off (a killed command) left beside it;
 // one that a running command still writes is left alone.
 void RemoveLeftovers(const std::string& path);
@@ -44,7 +60,14 @@ class KnownFile {
   // Replace put there, or is still not there; otherwise kChangedMeanwhile and nothing is written.
   // Comparing and renaming are one step for every other KnownFile of any process: the replaced
   // file is locked meanwhile, and a file that was not there is only ever created, never replaced.
-  HRESULT Replace(const std::string& bytes, bool* replaced = nullptr);
+  // `first` (when given) runs in that step, once the file was found unchanged: a failure it
+  // returns stops the replacement, so that what it checks holds when the new bytes take the place.
+  HRESULT Replace(const std::string& bytes, bool* replaced = nullptr, const std::function<HRESULT()>& first = nullptr);
+  // Runs `action` while the file still holds what Read found or the last Replace put there, with
+  // no other KnownFile's Replace or WhileUnchanged of the file running meanwhile (a file that is
+  // not there is only checked to be still absent); kChangedMeanwhile, without running it, when the
+  // file changed. Else what `action` returns.
+  HRESULT WhileUnchanged(const std::function<HRESULT()>& action);
 
   const std::string& Path() const { return m_path; }
   bool Present() const { return m_present; }
@@ -56,6 +79,10 @@ class KnownFile {
   bool m_present = false;
   bool m_folder = false;
   std::string m_bytes;
+
+  // Locks the file as it is now (when it was there) and checks that it still holds what this
+  // KnownFile knows of it; *held is the lock to close.
+  HRESULT Hold(HANDLE* held);
 };
 // Tests: the nth ReplaceFile from now fails between writing and renaming (leaving the old file).
 // The environment variable VKR_FRAME_TEST_KILL_AT_SAVE=n ends the process there instead, as a

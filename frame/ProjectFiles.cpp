@@ -336,6 +336,41 @@ bool DeviceFile::HoldsAllButToldColdStart(const SimulatedDevice& device) const {
   return DeviceFileText(told) == held;
 }
 
+namespace {
+
+// The device file's text of the settings alone: what the status has still to tell a master left
+// as a new transmitter has it.
+std::string SettingsText(SimulatedDevice::Configuration c) {
+  const SimulatedDevice::Configuration fresh = SimulatedDevice().config;
+  c.coldStart = fresh.coldStart;
+  c.configChanged = fresh.configChanged;
+  c.acknowledgedStatus = fresh.acknowledgedStatus;
+  return DeviceFileText(c);
+}
+
+}  // namespace
+
+bool DeviceFile::HoldsSettings(const SimulatedDevice& device) const {
+  SimulatedDevice::Configuration held = SimulatedDevice().config;
+  std::string why;
+  const std::string text = m_loaded ? *m_loaded : m_file.Present() ? m_file.Bytes() : DeviceFileText(held);
+  return ParseDeviceFile(text, &held, &why) && SettingsText(held) == SettingsText(device.config);
+}
+
+bool DeviceFile::SettingsUnchanged() const {
+  const auto settings = SettingsText;
+  KnownFile now(Path());
+  if (FAILED(now.Read())) return false;
+  // A file that went away is not the transmitter this command knew; one never saved stands for
+  // the default transmitter, which the command then holds.
+  if (!now.Present() && m_file.Present()) return false;
+  SimulatedDevice::Configuration there = SimulatedDevice().config, known = there;
+  std::string why;
+  if (now.Present() && !ParseDeviceFile(now.Bytes(), &there, &why)) return false;
+  if (m_loaded && !ParseDeviceFile(*m_loaded, &known, &why)) return false;
+  return settings(there) == settings(known);
+}
+
 bool DeviceFile::Save(const SimulatedDevice& device, std::string* why, bool createAbsent) {
   // The file stays byte for byte as it is (its line ends and order included) while the
   // transmitter holds what it last held.
@@ -352,6 +387,44 @@ bool DeviceFile::Save(const SimulatedDevice& device, std::string* why, bool crea
   }
   *why = SaveFailure("the device", Path(), hr, replaced);
   return false;
+}
+
+bool DeviceChanges::Keep(const SimulatedDevice& device, std::string* problem) {
+  if (m_device->Holds(device)) return true;
+  if (!m_recordFailure.empty()) return false;
+  if (m_device->HoldsSettings(device)) {
+    if (!m_device->Save(device, problem)) return m_device->Holds(device);
+    return true;
+  }
+  if (beforeChange) beforeChange();
+  const std::size_t slash = m_record->Path().find_last_of("\\/");
+  if (slash != std::string::npos && slash > 0) CreateDirectoryA(m_record->Path().substr(0, slash).c_str(), nullptr);
+  for (int attempt = 0;; ++attempt) {
+    if (!m_marked || attempt > 0) {
+      if (attempt > 0 && FAILED(m_record->Read())) *m_record = KnownFile(m_record->Path());
+      bool replaced = false;
+      if (const HRESULT hr = m_record->Replace(kUnknownRecord, &replaced); FAILED(hr)) {
+        *problem = m_recordFailure = SaveFailure("the comparison with the device", m_record->Path(), hr, replaced);
+        return false;
+      }
+      m_marked = true;
+    }
+    bool saved = false;
+    const HRESULT hr = m_record->WhileUnchanged([&] {
+      saved = m_device->Save(device, problem);
+      return S_OK;
+    });
+    if (hr == kChangedMeanwhile && m_changed && attempt < 2) continue;
+    if (FAILED(hr)) {
+      *problem = m_recordFailure = SaveFailure("the comparison with the device", m_record->Path(), hr, false);
+      return false;
+    }
+    // A file whose new bytes are in place holds the write, though its folder was not written
+    // through.
+    const bool holds = saved || m_device->Holds(device);
+    m_changed = m_changed || holds;
+    return holds;
+  }
 }
 
 HRESULT SaveDataSet(IUnknown* dtm, KnownFile* project, bool* replaced) {
@@ -407,6 +480,9 @@ std::string SaveFailure(const std::string& what, const std::string& path, HRESUL
   if (hr == kChangedMeanwhile)
     return what + " was not saved to " + path +
            ": another command changed that file while this one ran (its work is kept; run this command again)";
+  if (hr == kDeviceChangedMeanwhile)
+    return what + " was not saved to " + path +
+           ": another command changed the transmitter while this one ran (run this command again)";
   if (replaced)
     return what + " was saved to " + path + ", but its folder could not be written through to the disk: " +
            ResultText(hr);

@@ -14,6 +14,7 @@
 // sensor limits and memory, no reset to tell, nothing acknowledged, no malfunction).
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -51,6 +52,14 @@ class DeviceFile {
   // Whether the file holds the device's memory but for the cold starts its status has told: all a
   // read changes in a transmitter.
   bool HoldsAllButToldColdStart(const SimulatedDevice& device) const;
+  // Whether the file on the disk still holds the transmitter's settings as this command last read
+  // or saved them: no other command wrote the transmitter meanwhile. What its status has still to
+  // tell a master (cold start, configuration changed, acknowledged status) is left aside: another
+  // master's reads change that.
+  bool SettingsUnchanged() const;
+  // Whether the file holds the device's settings as they are now (what the status has still to
+  // tell a master aside).
+  bool HoldsSettings(const SimulatedDevice& device) const;
   const std::string& Path() const { return m_file.Path(); }
 
  private:
@@ -58,9 +67,48 @@ class DeviceFile {
   std::optional<std::string> m_loaded;  // the device as loaded, in the file's own form
 };
 
+// The record of what the project knew of the device (the project's path with ".compared"
+// appended) when nothing is known.
+constexpr char kUnknownRecord[] = "verdict none\n";
+
+// One command's changes of the transmitter's settings, each kept in its device file only while the
+// record says nothing is known of the device: made unknown (written through to the disk) before
+// the first change, and found so, in one step with the device file's save, at each change (a
+// comparison's record, which checks the settings in its own step, waits for it). Before the first
+// change the record is replaced only as the command read it; once the transmitter changed, a
+// record another command wrote meanwhile (a comparison between two writes) tells of a device about
+// to change again, and is made unknown once more. A record that cannot be made unknown stops every
+// change: the transmitter confirms none. What the status tells a master changes no setting and
+// goes into the device file as it comes.
+class DeviceChanges {
+ public:
+  // The command's device file and record (read as the command began).
+  DeviceChanges(DeviceFile* device, KnownFile* record) : m_device(device), m_record(record) {}
+  // Keeps the device's memory; false when the file does not take it (the transmitter then
+  // confirms nothing), with *problem the reason for a person.
+  bool Keep(const SimulatedDevice& device, std::string* problem);
+  // Whether the transmitter took a change of this command.
+  bool Changed() const { return m_changed; }
+  // Why the record could not be made unknown ("" when it could).
+  const std::string& RecordFailure() const { return m_recordFailure; }
+  // Runs before each change goes into the device file (tests hold the command there).
+  std::function<void()> beforeChange;
+
+ private:
+  DeviceFile* m_device;
+  KnownFile* m_record;
+  bool m_marked = false;
+  bool m_changed = false;
+  std::string m_recordFailure;
+};
+
 // Saves the DTM's data set (IPersistStreamInit, in the frame's container) into the project file
 // (KnownFile::Replace); *replaced as ReplaceFile gives it.
 HRESULT SaveDataSet(IUnknown* dtm, KnownFile* project, bool* replaced);
+
+// A comparison or an upload not kept because another command changed the transmitter (its device
+// file's settings) while this one ran: what it found no longer describes the device.
+constexpr HRESULT kDeviceChangedMeanwhile = MAKE_HRESULT(1, FACILITY_ITF, 0x0246);
 
 // "there is no transmitter: the device file F is not there (an upload puts one in place); ...".
 std::string NoTransmitter(const std::string& deviceFile);

@@ -893,6 +893,11 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   std::string dataSet, why;
   if (!ReadProject(&projectFile, &dataSet, &why, !projectGiven || offline || testControl)) return Fail(why);
   DeviceFile deviceFile(devicePath.empty() ? project + ".device" : devicePath);
+  // The record of what the project knew of the device says nothing is known before a change
+  // reaches the transmitter.
+  KnownFile record(project + ".compared");
+  record.Read();
+  DeviceChanges changes(&deviceFile, &record);
   auto session = std::make_unique<TransferSession>();
   auto device = std::make_shared<SimulatedDevice>();
   // Only an upload puts a transmitter in place; a listing and the frame's own test control talk to
@@ -931,22 +936,23 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   // user interface as a refusal).
   // A read that told this master of a cold start confirms no write: its answer goes out though
   // the transmitter's memory of having told it cannot be kept (told once).
-  if (!offline) device->keepMemory = [&deviceFile, transmitter = device.get(), toldNotKept = false]() mutable {
-    const bool onlyTold = deviceFile.HoldsAllButToldColdStart(*transmitter);
-    if (onlyTold && toldNotKept) return true;
-    std::string problem;
-    if (deviceFile.Save(*transmitter, &problem)) return true;
-    if (onlyTold) {
-      toldNotKept = true;
-      std::fprintf(stderr,
-                   "vkr-frame: the transmitter's memory of having told this master its cold start could not be kept "
-                   "(%s): the next command is told it again\n",
-                   problem.c_str());
-      return true;
-    }
-    std::fprintf(stderr, "vkr-frame: %s\n", problem.c_str());
-    return deviceFile.Holds(*transmitter);
-  };
+  if (!offline)
+    device->keepMemory = [&changes, &deviceFile, transmitter = device.get(), toldNotKept = false]() mutable {
+      const bool onlyTold = deviceFile.HoldsAllButToldColdStart(*transmitter);
+      if (onlyTold && toldNotKept) return true;
+      std::string problem;
+      const bool kept = changes.Keep(*transmitter, &problem);
+      if (!kept && onlyTold) {
+        toldNotKept = true;
+        std::fprintf(stderr,
+                     "vkr-frame: the transmitter's memory of having told this master its cold start could not be kept "
+                     "(%s): the next command is told it again\n",
+                     problem.c_str());
+        return true;
+      }
+      if (!problem.empty()) std::fprintf(stderr, "vkr-frame: %s\n", problem.c_str());
+      return kept;
+    };
   // Offline: nothing answers on the frame's channel, so nothing can take the DTM online.
   if (offline) {
     session->Channel()->devices.clear();

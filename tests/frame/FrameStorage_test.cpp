@@ -191,6 +191,53 @@ TEST_F(FrameStorage, AFileChangedSinceItWasReadIsNotReplaced) {
   EXPECT_FALSE(Exists(held.c_str()));
 }
 
+// Work done while a file is unchanged holds the file's lock: no other replacement comes between
+// its check and its end. A file changed since it was read runs no work; a check made in the
+// replacement's own step stops it when it fails. Room held by a check stays taken until let go.
+TEST_F(FrameStorage, WorkWhileAFileIsUnchangedIsOneStepWithItsCheck) {
+  using vkr::frame::KnownFile;
+  const std::string path = "C:\\Frame\\record.txt";
+  Put("record.txt", "verdict equal\n");
+  KnownFile mine(path), other(path);
+  ASSERT_EQ(mine.Read(), S_OK);
+  ASSERT_EQ(other.Read(), S_OK);
+  bool ran = false;
+  EXPECT_EQ(mine.WhileUnchanged([&] {
+    ran = true;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    OVERLAPPED whole{};
+    EXPECT_FALSE(LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole))
+        << "another replacement could come between the check and the work";
+    CloseHandle(file);
+    return S_FALSE;
+  }), S_FALSE);
+  EXPECT_TRUE(ran);
+  // A check in the replacement's step that fails leaves the file; one that holds lets it go on.
+  EXPECT_EQ(other.Replace("verdict none\n", nullptr, [] { return E_ABORT; }), E_ABORT);
+  EXPECT_EQ(vkr::test::ReadFileText(drives / "c/Frame/record.txt"), "verdict equal\n");
+  EXPECT_EQ(other.Replace("verdict none\n", nullptr, [] { return S_OK; }), S_OK);
+  ran = false;
+  EXPECT_EQ(mine.WhileUnchanged([&] {
+    ran = true;
+    return S_OK;
+  }), vkr::frame::kChangedMeanwhile);
+  EXPECT_FALSE(ran);
+  const auto newFiles = [&] {
+    std::size_t n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(drives / "c/Frame"))
+      n += entry.path().filename().string().find(".new.") != std::string::npos;
+    return n;
+  };
+  {
+    vkr::frame::RoomHeld room;
+    EXPECT_EQ(vkr::frame::CheckReplaceable(path.c_str(), 8192, &room), S_OK);
+    EXPECT_EQ(vkr::frame::CheckReplaceable("C:\\Frame\\project.txt", 4096, &room), S_OK);
+    EXPECT_EQ(newFiles(), 2u);
+  }
+  EXPECT_EQ(newFiles(), 0u);
+}
+
 // A project that was not there when a command began, but that another command creates between this
 // save's check and its rename, is refused and keeps the other command's bytes.
 TEST_F(FrameStorage, AFileCreatedBeforeTheRenameIsNotOverwritten) {

@@ -115,7 +115,9 @@ table() {
   [ $rc = 1 ] && echo "$out" | grep -qxF '  item 6333: "Hi Level was not written: the device refused it: 0x06 (device-specific command error)."' &&
     [ "$last" = "vkr-frame: not all was done: HART command 35#1: the device refused it (response code 6); the user interface told last: message line: Hi Level was not written: the device refused it: 0x06 (device-specific command error)." ] ||
     echo "$unit: a page's write on a full disk: $rc $last $out"
-  every_file_same "${n}page" || echo "$unit: a page's write on a full disk changed a file"
+  # (The record says nothing is known from the moment a change was about to reach the transmitter.)
+  same "${n}page" vkr && same "${n}page" vkr.device && [ "$(cat "$folder/${n}page.vkr.compared")" = "verdict none" ] ||
+    echo "$unit: a page's write on a full disk changed the project or the device file, or left the record"
 
   # ".." at the drive's root stays there: the files are made in C:\, none above the drive root.
   rm -f "$VKR_DRIVE_ROOT/c/${n}up".vkr*

@@ -25,7 +25,7 @@ same() { cmp -s "$folder/$1" "$dir/kept/$1"; }
 item() { echo "$out" | grep "^  item $1: " | head -n 1 | sed 's/^  item [0-9]*: "\(.*\)"$/\1/'; }
 equal() {
   local c
-  c=$("$host" compare --project "C:\\VKR\\$1.vkr" 2>/dev/null | grep -v '^compare:')
+  c=$("$host" compare --project "C:\\VKR\\$1.vkr" 2>/dev/null | grep -v '^compare:\|^transmitter:')
   [ "$c" = "the data set equals the device" ]
 }
 # ui 1 on transmitter NAME from its kept files, with the items of ITEMS read at the end.

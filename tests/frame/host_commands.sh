@@ -80,7 +80,9 @@ grep -q "^echoSettings 4B" "$VKR_DRIVE_ROOT/c/VKR/test.vkr.device" || fail "a pa
 echo "$out" | grep -q "^  page 9 \".*\" rendered to $dir/all-9.png" || fail "--page all with a page step printed: $out"
 out=$("$host" show --project "$p") || fail "show: $out"
 echo "$out" | grep -q "^name  *value  *unit  *differs" || fail "show printed: $out"
-echo "$out" | grep -q "^Tag  .* no$" || fail "show after an upload printed: $out"
+# The page's write changed the transmitter after the upload read it: what show knew of it is unknown.
+echo "$out" | grep -q "^Tag  .* ?$" && echo "$out" | grep -qx "device: not compared yet (upload, download or compare first)" ||
+  fail "show after a page's write printed: $out"
 # The DTM takes a tag but keeps none in its data set: set says so instead of claiming it saved it.
 out=$("$host" set --project "$p" Tag=TEST-7 2>&1) && fail "set of a tag the data set cannot keep succeeded: $out"
 echo "$out" | grep -q "^vkr-frame: the DTM took Tag=TEST-7 but its data set does not keep it" || fail "set said: $out"

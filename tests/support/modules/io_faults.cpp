@@ -5,18 +5,25 @@
 // write that does not fit is refused whole, and from then on every write or fsync of such a file
 // fails with ENOSPC, as on a disk filled to the last byte. VKR_TEST_READ_ONLY=TEXT makes the disk
 // read-only for the paths that hold TEXT: opening one to write, renaming or removing it fails with
-// EROFS. Everything else goes to the C library.
+// EROFS. VKR_TEST_DISK_SIZE=FOLDER@N makes the folder (a path of the machine) a disk of N bytes: a
+// write that would take its files beyond that, each in whole 4 KiB blocks, fails with ENOSPC;
+// removing or replacing a file frees its room.
+// VKR_TEST_FAULT=CALL:TEXT:N[:ENOSPC|EIO] fails the Nth call of CALL on a path holding TEXT (EIO
+// unless told): write and fsync of such a file, rename onto it, or "dirsync", the fsync of the
+// folder that writes through a rename onto it. Everything else goes to the C library.
+#include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -74,11 +81,90 @@ bool OnFullDisk(int fd) {
   return disk.given && IsFile(fd) && PathOf(fd).find(disk.text) != std::string::npos;
 }
 
+// The one injected fault: the Nth matching call of its kind fails.
+struct Fault {
+  std::string call, text;
+  int nth = 0, seen = 0, error = EIO;
+  bool renamed = false;  // a rename onto a matching path waits for its folder's fsync
+};
+
+Fault& TheFault() {
+  static Fault fault = [] {
+    Fault f;
+    const char* spec = std::getenv("VKR_TEST_FAULT");
+    if (!spec || !*spec) return f;
+    std::string rest = spec;
+    auto take = [&rest] {
+      const std::size_t colon = rest.find(':');
+      std::string part = rest.substr(0, colon);
+      rest = colon == std::string::npos ? std::string() : rest.substr(colon + 1);
+      return part;
+    };
+    f.call = take();
+    f.text = take();
+    f.nth = std::atoi(take().c_str());
+    if (take() == "ENOSPC") f.error = ENOSPC;
+    return f;
+  }();
+  return fault;
+}
+
+// Whether this call is the one to fail (counting the matching calls of its kind).
+bool Injected(const char* call, const std::string& path) {
+  Fault& f = TheFault();
+  if (f.call != call || f.text.empty() || path.find(f.text) == std::string::npos) return false;
+  if (++f.seen != f.nth) return false;
+  errno = f.error;
+  return true;
+}
+
+// The room the folder's files take, in whole blocks, with the file `fd` taking `size` bytes.
+unsigned long long Taken(const std::string& folder, int fd, unsigned long long size) {
+  constexpr unsigned long long kBlock = 4096;
+  const auto blocks = [](unsigned long long bytes) { return (bytes + kBlock - 1) / kBlock * kBlock; };
+  struct stat mine;
+  if (::fstat(fd, &mine) != 0) return 0;
+  unsigned long long taken = blocks(size);
+  DIR* d = ::opendir(folder.c_str());
+  if (!d) return taken;
+  while (const dirent* e = ::readdir(d)) {
+    struct stat st;
+    const std::string path = folder + "/" + e->d_name;
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_ino != mine.st_ino)
+      taken += blocks(static_cast<unsigned long long>(st.st_size));
+  }
+  ::closedir(d);
+  return taken;
+}
+
+// Whether writing `count` bytes into `fd` now goes beyond the disk that VKR_TEST_DISK_SIZE makes.
+bool BeyondDisk(int fd, size_t count) {
+  const char* spec = std::getenv("VKR_TEST_DISK_SIZE");
+  if (!spec || !*spec || !IsFile(fd)) return false;
+  std::string folder = spec;
+  const std::size_t at = folder.rfind('@');
+  if (at == std::string::npos) return false;
+  const unsigned long long size = std::strtoull(folder.c_str() + at + 1, nullptr, 10);
+  folder.resize(at);
+  const std::string path = PathOf(fd);
+  if (path.rfind(folder + "/", 0) != 0 || path.find('/', folder.size() + 1) != std::string::npos) return false;
+  struct stat st;
+  const off_t offset = ::lseek(fd, 0, SEEK_CUR);
+  if (::fstat(fd, &st) != 0 || offset < 0) return false;
+  const unsigned long long end = static_cast<unsigned long long>(offset) + count;
+  return Taken(folder, fd, std::max<unsigned long long>(end, static_cast<unsigned long long>(st.st_size))) > size;
+}
+
 }  // namespace
 
 extern "C" ssize_t write(int fd, const void* buffer, size_t count) {
   using Write = ssize_t (*)(int, const void*, size_t);
   static const Write next = reinterpret_cast<Write>(dlsym(RTLD_NEXT, "write"));
+  if (count > 0 && IsFile(fd) && Injected("write", PathOf(fd))) return -1;
+  if (count > 0 && BeyondDisk(fd, count)) {
+    errno = ENOSPC;
+    return -1;
+  }
   if (count > 0 && OnFullDisk(fd)) {
     FullDisk& disk = Disk();
     if (count > disk.room) {
@@ -95,6 +181,10 @@ extern "C" ssize_t write(int fd, const void* buffer, size_t count) {
 extern "C" int fsync(int fd) {
   using Fsync = int (*)(int);
   static const Fsync next = reinterpret_cast<Fsync>(dlsym(RTLD_NEXT, "fsync"));
+  struct stat st;
+  const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+  if (folder && std::exchange(TheFault().renamed, false) && Injected("dirsync", TheFault().text)) return -1;
+  if (!folder && Injected("fsync", PathOf(fd))) return -1;
   if (Fails(fd)) {
     errno = EIO;
     return -1;
@@ -142,16 +232,6 @@ extern "C" int open64(const char* path, int flags, ...) {
   return fd;
 }
 
-extern "C" int rename(const char* from, const char* to) {
-  using Rename = int (*)(const char*, const char*);
-  static const Rename next = reinterpret_cast<Rename>(dlsym(RTLD_NEXT, "rename"));
-  if (ReadOnly(from) || ReadOnly(to)) {
-    errno = EROFS;
-    return -1;
-  }
-  return next ? next(from, to) : (errno = ENOSYS, -1);
-}
-
 extern "C" int unlink(const char* path) {
   using Unlink = int (*)(const char*);
   static const Unlink next = reinterpret_cast<Unlink>(dlsym(RTLD_NEXT, "unlink"));
@@ -160,4 +240,32 @@ extern "C" int unlink(const char* path) {
     return -1;
   }
   return next ? next(path) : (errno = ENOSYS, -1);
+}
+
+extern "C" int rename(const char* from, const char* to) noexcept {
+  using Rename = int (*)(const char*, const char*);
+  static const Rename next = reinterpret_cast<Rename>(dlsym(RTLD_NEXT, "rename"));
+  if (ReadOnly(from) || ReadOnly(to)) {
+    errno = EROFS;
+    return -1;
+  }
+  if (Injected("rename", to)) return -1;
+  const int done = next ? next(from, to) : (errno = ENOSYS, -1);
+  if (done == 0 && !TheFault().text.empty() && std::string(to).find(TheFault().text) != std::string::npos)
+    TheFault().renamed = true;
+  return done;
+}
+
+extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned int flags) noexcept {
+  using Rename = int (*)(int, const char*, int, const char*, unsigned int);
+  static const Rename next = reinterpret_cast<Rename>(dlsym(RTLD_NEXT, "renameat2"));
+  if (ReadOnly(from) || ReadOnly(to)) {
+    errno = EROFS;
+    return -1;
+  }
+  if (Injected("rename", to)) return -1;
+  const int done = next ? next(fromFolder, from, toFolder, to, flags) : (errno = ENOSYS, -1);
+  if (done == 0 && !TheFault().text.empty() && std::string(to).find(TheFault().text) != std::string::npos)
+    TheFault().renamed = true;
+  return done;
 }
