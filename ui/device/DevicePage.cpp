@@ -875,16 +875,20 @@ bool CDevicePropertyPage::WriteNeedsUnread(std::initializer_list<LONG> carried) 
   }
   if (unread.empty()) return false;
   // A field of the user's entry under the same label (the day typed, the month unread) is named
-  // once, as what was not written.
+  // once, as what was not written; when nothing else is missing, as the entry only partly read.
+  std::vector<std::u16string> partly;
   for (LONG id : carried)
-    if (IsUserEntry(id)) std::erase(unread, EntryLabel(id));
-  TellNotWritten(carried, ENotWritten::Unread, {}, 0, unread);
+    if (IsUserEntry(id) && std::find(unread.begin(), unread.end(), EntryLabel(id)) != unread.end()) {
+      partly.push_back(EntryLabel(id));
+      std::erase(unread, EntryLabel(id));
+    }
+  TellNotWritten(carried, ENotWritten::Unread, {}, 0, unread.empty() ? partly : unread, unread.empty());
   return true;
 }
 
 void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why,
                                          const vkr::dui::SDeviceOutcome& outcome, BYTE command,
-                                         const std::vector<std::u16string>& unread) {
+                                         const std::vector<std::u16string>& unread, bool partly) {
   // The entries of the write the user changed, else all it carried; then the user's others.
   std::vector<std::u16string> names, failedNames;
   auto add = [](std::vector<std::u16string>* list, const std::u16string& name) {
@@ -921,7 +925,9 @@ void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENo
     const bool one = failedNames.size() == 1;
     const std::u16string subject = names.size() == failedNames.size() ? (one ? u"it goes" : u"they go")
                                                                        : vkr::dui::JoinNames(failedNames) + (one ? u" goes" : u" go");
-    if (unread.empty())
+    if (partly && !unread.empty())
+      text += u": part of " + vkr::dui::JoinNames(unread) + u" could not be read";
+    else if (unread.empty())
       text += one ? u": part of it could not be read" : u": parts of them could not be read";
     else
       text += u": " + subject + u" to the device with " + vkr::dui::JoinNames(unread) + u", which could not be read";

@@ -264,9 +264,11 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
     return true;
   }
   // Tells on the message line that `failed` were not written and why, naming with them the
-  // user's other entries still unwritten.
+  // user's other entries still unwritten. Unread: `unread` names the fields the write would carry
+  // that could not be read; `partly`: they are the user's own entries, read in part (the day
+  // typed, the month not read).
   void TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why, const vkr::dui::SDeviceOutcome& outcome = {},
-                      BYTE command = 0, const std::vector<std::u16string>& unread = {});
+                      BYTE command = 0, const std::vector<std::u16string>& unread = {}, bool partly = false);
   // The text on the frame's message line (empty: none). Without a frame's message line (the page
   // on its own) the text goes to the user as a message.
   void TellOnMessageLine(const std::u16string& text);
