@@ -26,7 +26,10 @@ rows=(
   "moved|1 --page 4 --fault writes=warned --type 554=40 --type 562=Enable --click 221 --read 6333|0|Sensitivity and Probe Fault were written; $W.|warns: 0x08[^ ]|echoSettings=64003E99999A00000000"
   # Command 6 goes out twice for its two settings: its warning is told once.
   "moved|1 --page 6 --fault writes=warned --type 534=3 --click 221 --read 6333|0|Polling Address was written; $W.|warns: 0x08[^ ]|pollingAddress=03"
-  "moved|1 --page 7 --fault 38=warned --click 682 --read 6333|0|Reset Configuration Changed Flag was done; $W.|failed|same"
+  "moved|1 --page 7 --fault 38=warned --click 682 --read 6333|0|Reset Configuration Changed Flag was done; the device warns: 0x08 (warning).|failed|same"
+  # A procedure the device ran with a warning is done, never told as failed.
+  "moved|1 --page 7 --fault 41=warned --click 604 --answer OK --answer OK --answer OK|0|Self Test was done; the device warns: 0x08 (warning).|failed|same"
+  "moved|1 --page 7 --fault 42=warned --click 608 --answer OK --answer OK --answer OK|0|Master Reset was done; the device warns: 0x08 (warning).|failed|coldStart=01"
   "moved|1 --page 0 --fault 136=warned --click 702 --type 547=3 --click 546 --answer OK|0|Auto-Digitize routine completed successfully; $W.|failed|displaySettings=03010101050340400000"
   "moved|4 --fault writes=warned --click 377|0|Loop Test: The loop current was fixed at 4.000 mA; $W.^Loop Test: The loop current was given back; $W.|fixed at 4.000 mA -> |fixedCurrent=00000000"
   "moved|7 --fault writes=warned --type 6314=20mA --click 6315 --type 6316=19.95 --click 6315 --answer OK --answer No --answer No|0|The loop current was fixed at 20.000 mA; $W.^The gain trim was written; $W.^The loop current was given back; $W.|warns: 0x08[^ ]|gainTrim=419F999A fixedCurrent=00000000"
