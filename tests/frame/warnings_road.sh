@@ -13,6 +13,10 @@ upload plain
 transmitter protected writeProtect 01
 # The default transmitter's settings, each to a value of its own first, so that a write shows.
 transmitter moved damping 3F400000 echoSettings 4B003E99999A00000000 displaySettings 03010101050000000000
+# The default transmitter in millimetres, as its own unit change leaves it.
+device_in_unit "$folder/plain.vkr.device" mm >"$folder/milli.vkr.device"
+upload milli
+mkdir -p "$dir/kept" && cp "$folder/milli.vkr" "$folder/milli.vkr.device" "$dir/kept/"
 
 W='the device warns: 0x08 (set to nearest possible value)'
 # transmitter | ui arguments | exit | the texts told, each exactly once ("N*text": N times; ^
@@ -22,6 +26,8 @@ rows=(
   # Several warnings of one Send, each with its meaning, whichever command got it.
   "moved|1 --page 0 --fault writes=warned --type 542=1.25 --type 544=5 --click 221 --read 6333|0|Hi Level and Damping were written; $W.|warns: 0x08[^ ]|damping=3FA00000 upperRange=40A00000"
   "moved|1 --page 1 --fault writes=warned --type 399=3 --type 395=5 --click 221 --read 6333|0|Upper Range Value and Damping were written; $W.|warns: 0x08[^ ]|damping=40400000 upperRange=40A00000"
+  "milli|1 --page 1 --fault writes=warned --type 399=3 --type 395=5000 --click 221 --read 6333|0|Upper Range Value and Damping were written; $W.|warns: 0x08[^ ]|damping=40400000 upperRange=459C4000 rangeUnit=31"
+  "milli|1 --page 0 --fault writes=warned --type 544=5000 --click 221 --read 6333|0|Hi Level was written; $W.|warns: 0x08[^ ]|upperRange=459C4000 rangeUnit=31"
   "moved|1 --page 3 --fault writes=warned --type 205=NEWT --type 299=HELLO --type 359=7 --type 307=LONG --click 221 --read 6333|0|Message, Final Assemply Number, Tag and Long Tag were written; $W.|warns: 0x08[^ ]|finalAssembly=000007 longTag=4C4F4E4700000000000000000000000000000000000000000000000000000000"
   "moved|1 --page 4 --fault writes=warned --type 554=40 --type 562=Enable --click 221 --read 6333|0|Sensitivity and Probe Fault were written; $W.|warns: 0x08[^ ]|echoSettings=64003E99999A00000000"
   # Command 6 goes out twice for its two settings: its warning is told once.
@@ -49,6 +55,7 @@ rows=(
   "moved|1 --page 6 --type 534=2 --click 221 --fault 6#3=linkgone --type 534=3 --click 221 --read 6333|1|Polling Address was not written: the connection to the device is lost.||pollingAddress=02"
   "moved|1 --page 7 --fault 38=linkgone --click 682 --click 682 --read 6333|1|Reset Configuration Changed Flag failed: the connection to the device is lost.||same"
   "moved|4 --fault 40#1=linkgone --click 377 --click 377|1|2*nor that it left fixed current mode (the connection to the device is lost)|fixed at 4.000 mA -> |same"
+  "moved|7 --fault 40#1=linkgone --type 6314=20mA --click 6315 --answer OK --type 6314=20mA --click 6315 --answer OK|1|2*nor that it left fixed current mode (the connection to the device is lost)||same"
   # A record the Send would write with a field that could not be read: not written, and the line
   # says which, or that the user's own entry was read in part.
   "moved|1 --page 3 --click 356 --fault 13#2=busy --type 205=NEWT --click 221 --read 6333|1|Tag was not written: it goes to the device with Descriptor and Date, which could not be read.||same"
