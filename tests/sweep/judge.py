@@ -99,14 +99,14 @@ OPENED = {375: "f4", 301: "f4", 6314: "f7", 6316: "f7", 6354: "f8"}
 # of its kind outside its failure is still caught.
 DOWNLOAD_WRITES = r"^write (17|18|22|34|35|44|136|138)$"
 EXCEPTIONS = [
-    (r"f1p7|f4|f7", r"", "unasked", r"^fixedCurrent$", "giving back failed",
+    (r"f1p7|f4|f7", r"click \d+", "unasked", r"^fixedCurrent$", "giving back failed",
      "a loop test or trim whose giving back of the current the transmitter did not confirm leaves the "
      "current fixed: the control says so once and closes on the user's second request (no control traps "
      "its user); only the fixed current, only after the giving back failed"),
-    (r"f1p4", r"^click 221\b", "unasked", r"^write 134$", None,
+    (r"f1p4", r"click 221\b", "unasked", r"^write 134$", None,
      "the Advanced page's Send writes its probe fault setting back every time, changed or not: the "
      "transmitter holds the same setting and counts the write"),
-    (r"f1p6", r"^click 221\b", "unasked", r"^write 6$", None,
+    (r"f1p6", r"click 221\b", "unasked", r"^write 6$", None,
      "the HART page's Send writes command 6 for its two settings, polling address and loop current mode, "
      "changed or not: the transmitter counts each write"),
     (r"f1p6", r"click 221\b", "twice", r"^6#2$", None,
@@ -134,9 +134,18 @@ def _giving_back_failed(v, subject):
 
 
 def _data_sets_value(v, subject):
-    """The line holds what the data set holds (in the unit the download wrote)."""
+    """The line holds what the data set holds (in the unit the download wrote), besides the
+    bytes of the entries the user typed (judged as typed)."""
     dataset, after = v.ctx.get("dataset", {}), v.ctx.get("after", {})
     if after.get(subject) == dataset.get(subject):
+        return True
+    typed = set()
+    for s in v.action.steps:
+        spec = tx.items_of("f5").get(s[1]) if s[0] == "type" else None
+        if spec is not None and spec.line == subject:
+            typed |= set(range(spec.at, spec.at + (4 if spec.kind == "float" else spec.size)))
+    a, d = tx.raw(after, subject), tx.raw(dataset, subject)
+    if typed and len(a) == len(d) and all(a[i] == d[i] for i in range(len(a)) if i not in typed):
         return True
     # A unit change converts the distances: the data set's value in the unit written.
     if subject in ("upperRange", "lowerRange") and dataset.get(subject):
@@ -221,17 +230,17 @@ def agreed(action):
 
 
 def agreed_entry(action, iid):
-    """Whether the user agreed to the write of an entry: no question after its typing got a
-    button that declines."""
-    typed_at = None
+    """Whether the user agreed to the write of an entry: the last question after its typing that
+    asks leave to write (not whether to stop after an error) got the button that acts."""
+    typed_at, answer = None, None
     for i, line in enumerate(action.run.journal):
         if line.startswith("step type %d=" % iid):
             typed_at = i
         elif typed_at is not None:
-            m = re.match(r"^message (?:box )?(?:\S+ )?(buttons\w+) .* -> button(\w+)$", line)
-            if m and m.group(1) != "buttonsOk" and m.group(2) not in ("Ok", "Yes", "Retry"):
-                return False
-    return typed_at is not None or agreed(action)
+            m = re.match(r"^message (?:box )?(?:\S+ )?(buttons\w+) (.*) -> button(\w+)$", line)
+            if m and m.group(1) != "buttonsOk" and not re.search(r"error|stop", m.group(2), re.I):
+                answer = m.group(3)
+    return answer in (None, "Ok", "Yes", "Retry")
 
 
 def notices(run):
@@ -540,9 +549,13 @@ def warned_requests(sweep, run, fault):
     """The writes the transmitter did and answered with its warning."""
     faulted = dict(failing_requests(fault))
     not_done = {req for req, _ in run.not_done}
+    # A command the transmitter refused (write protection, multidrop) was not done, warned or not.
+    refused = {req.split("#")[0] for req, why in run.not_done if "refused it (response code" in why}
     out = []
     for req in run.requests:
         kind = faulted.get(req)
+        if req.split("#")[0] in refused:
+            continue
         if kind == "warned" or (sweep.state.warned and kind is None and req not in not_done and
                                 int(req.split("#")[0]) in WRITES):
             out.append(req)
@@ -588,7 +601,7 @@ def param_held(param, before, after, dataset, typed, explorer):
     for iid, value in typed.items():
         spec = explorer.items.get(iid)
         if spec is not None and getattr(spec, "dtm", None) == param:
-            return holds(spec, after, value)
+            return None if holds(spec, before, value) else holds(spec, after, value)
     spans = PARAM_BYTES.get(param, [])
     if not spans:
         return None
@@ -641,8 +654,14 @@ def check_claims(v, ui, run, before, after, typed, explorer):
                         sentence, spec.name, value, describe_expected(spec.expected(after))))
         # "X could not be read": a read of X failed.
         r = re.search(r"^(.*?) could not be read", text)
-        if r and not v.failed:
-            v.fail("claim", "read", "says %r, and no request failed" % text)
+        if r:
+            failed = {int(req.split("#")[0]) for req in v.failed if "#" in req}
+            failed |= {c for c, w in READ_FOR_WRITE.items() if w in failed}
+            commands = {c for c in COMMAND_NAMES if named(r.group(1), names_of(c, "read"))}
+            if (not v.failed and not v.linkgone) or (commands and not v.linkgone and not commands & failed):
+                v.fail("claim", "read", "says %r, and no read of %s failed (failed: %s)" % (
+                    text, ", ".join(str(c) for c in sorted(commands)) or "it",
+                    " ".join(sorted(v.failed)) or "nothing"))
     # "fixed at N mA": the last such word, with the current still fixed after the run, names it.
     fixed = [float(x) for _, t in notices(run) for x in re.findall(r"fixed at (\d+\.\d+) mA", t)]
     held = tx.f32(tx.raw(after, "fixedCurrent"))
@@ -708,6 +727,9 @@ def holds(spec, device, value):
     if e is None:
         return False
     if e[0] == "text":
+        # Packed ASCII holds capitals only; a Latin-1 text holds every character as typed.
+        if spec.kind == "latin":
+            return e[1].rstrip() == value.rstrip()
         return e[1].strip().lower() == value.strip().lower()
     try:
         # A setting kept in steps (the sensitivity's 0.4 %) holds the step nearest the typed number.
@@ -861,6 +883,13 @@ def check_self_test(v, iid, it, status_args, run, offline):
         if offline or not_read or text != want:
             v.fail("invented", iid, "self-test line %d shows %r, the transmitter says %s" % (
                 iid, text, "nothing (not read)" if not_read or offline else want))
+    elif iid in tx.SELF_TEST_LAMPS and it["image"] in (tx.SELF_TEST_PASS, tx.SELF_TEST_FAIL):
+        want = tx.SELF_TEST_FAIL if faults[tx.SELF_TEST_LAMPS.index(iid)] else tx.SELF_TEST_PASS
+        if offline or not_read or it["image"] != want:
+            v.fail("lamp", iid, "self-test lamp %d shows %s, the transmitter says %s" % (
+                iid, "FAIL" if it["image"] == tx.SELF_TEST_FAIL else "PASS" if it["image"] == tx.SELF_TEST_PASS else
+                it["image"], "nothing (not read)" if not_read or offline else
+                "FAIL" if want == tx.SELF_TEST_FAIL else "PASS"))
     elif iid == 6354:
         if "PASSED" in it["text"] and (any(faults) or not_read or offline or told_failed):
             v.fail("invented", iid, "the self test shows %r, the transmitter %s" % (
@@ -978,11 +1007,14 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
                                        for i in typed):
         for line, unit_line, at in (("upperRange", "rangeUnit", 0), ("lowerRange", "rangeUnit", 0),
                                     ("echoSettings", "pvUnit", 2), ("echoSettings", "pvUnit", 6)):
-            a, b = tx.f32(tx.raw(before, line), at), tx.f32(tx.raw(after, line), at)
+            metres = lambda d: None if tx.f32(tx.raw(d, line), at) is None else \
+                tx.convert(tx.f32(tx.raw(d, line), at), tx.u8(d, unit_line), 45)
+            a, b = metres(before), metres(after)
             if a is None or b is None:
                 continue
-            a, b = tx.convert(a, tx.u8(before, unit_line), 45), tx.convert(b, tx.u8(after, unit_line), 45)
-            if abs(a - b) > 1e-4 * max(1.0, abs(a)):
+            # The whole data set's download writes the data set's distances, converted.
+            c = metres(v.ctx["dataset"]) if ui.name == "f5" and agreed(action) else None
+            if abs(a - b) > 1e-4 * max(1.0, abs(a)) and (c is None or abs(c - b) > 1e-4 * max(1.0, abs(c))):
                 v.fail("unasked", line, "the unit changed and the transmitter's %s moved from %.6g m to %.6g m, "
                        "not converted" % (line, a, b))
     # A current fixed by a loop test or trim is given back when it closes.
