@@ -121,6 +121,9 @@ EXCEPTIONS = [
      "the offline parameter control's OK and Apply store the whole data set the user agreed to store in the "
      "device, as its release downloads the whole data set: settings the user did not touch go back to the "
      "data set's values (only to them)"),
+    (r"f5", r"answers .*Yes", "unasked", r"^(limitsUnit|upperSensorLimit|lowerSensorLimit|minimumSpan)$",
+     "the unit written", "the whole data set's download writes its unit, and the transmitter converts its "
+     "sensor limits into it, as every unit change does (only converted, into the unit written)"),
     (r"f5", r"answers .*Yes", "unasked", DOWNLOAD_WRITES, None,
      "the whole data set's download the user agreed to writes each of its commands, the settings the user "
      "did not touch included"),
@@ -155,8 +158,20 @@ def _data_sets_value(v, subject):
     return False
 
 
+def _converted(v, subject):
+    """The sensor limits in the unit the download wrote, the same distances as before."""
+    before, after = v.ctx.get("before", {}), v.ctx.get("after", {})
+    if subject == "limitsUnit":
+        return tx.u8(after, "limitsUnit") == tx.u8(after, "pvUnit")
+    a, b = tx.f32(tx.raw(before, subject)), tx.f32(tx.raw(after, subject))
+    if a is None or b is None:
+        return False
+    a, b = tx.convert(a, tx.u8(before, "limitsUnit"), 45), tx.convert(b, tx.u8(after, "limitsUnit"), 45)
+    return abs(a - b) <= 1e-4 * max(1.0, abs(a))
+
+
 AFTER = {None: lambda v, subject: True, "giving back failed": _giving_back_failed,
-         "the data set's value": _data_sets_value}
+         "the data set's value": _data_sets_value, "the unit written": _converted}
 
 
 def excepted(ui, action, invariant, subject, verdict=None):
@@ -1196,6 +1211,13 @@ def prove_exceptions(run_class):
               changes=dict(older, damping="3F19999A", configChangeCounter="0002")),
          [dict(ui_name="f5", steps=yes_damping, answers=["Yes"], requests=["17#1", "34#1"], dataset=older,
                changes=dict(damping="3F19999A", message="11" * 24, configChangeCounter="0002"))]),
+        ("upperSensorLimit", ("unasked", "upperSensorLimit"),
+         dict(ui_name="f5", steps=yes_damping, answers=["Yes"], requests=["44#1", "34#1"],
+              changes=dict(damping="3F19999A", pvUnit="31", limitsUnit="31", upperSensorLimit="43960000", lowerSensorLimit="45FA0000",
+                           minimumSpan="42C80000", configChangeCounter="0002")),
+         [dict(ui_name="f5", steps=yes_damping, answers=["Yes"], requests=["44#1", "34#1"],
+               changes=dict(damping="3F19999A", pvUnit="31", limitsUnit="31", upperSensorLimit="3F000000",
+                            configChangeCounter="0002"))]),
         ("write 17", ("unasked", "damping"),
          dict(ui_name="f5", steps=yes_damping, answers=["Yes"], requests=["17#1", "34#1"], dataset=older,
               changes=dict(older, damping="3F19999A", configChangeCounter="0002")),
