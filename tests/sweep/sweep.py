@@ -649,7 +649,7 @@ def cases_of(sweep, ui, explorer):
             else:
                 # The request itself, by its place in the run: a read made again after the look's
                 # (the page's re-read after a Send, a timed read's later occurrence) is one of its own.
-                key = (command, occurrence)
+                key = (command, occurrence) + ((a.describe(),) if command == STATUS_READ else ())
                 if key in seen:
                     continue
                 # A read made again fails one way, in the default state only, unless it is one of
@@ -657,7 +657,7 @@ def cases_of(sweep, ui, explorer):
                 # as every other request does.
                 again = occurrence > counts[command] and not write and (a.what != "time" or command not in own_timed)
                 # The additional status read fills the fault lamps and the self test's results at
-                # each occurrence: it fails in every way in every state.
+                # each occurrence, in each action: it fails in every way in every state.
                 if command == STATUS_READ:
                     again, every = False, True
                 if again and sweep.state.rotate:
