@@ -359,6 +359,7 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     dataset = tx.lines_of(getattr(sweep, "project_device", "") or sweep.golden_device)
     stored = run.project != run.project_before and not offline
     v.ctx.update(before=before, after=after, dataset=dataset,
+                 changed={k for k in set(before) | set(after) if before.get(k) != after.get(k)},
                  shown=[after] if stored and run.compare == set() else [dataset] + ([after] if stored else []))
     typed = typed_of(action)
     # A level the page kept within the sensor's limits, and said so, is the user's entry now; the
@@ -667,6 +668,13 @@ def check_claims(v, ui, run, before, after, typed, explorer):
                         not holds(spec, after, value):
                     v.fail("claim", iid, "says %r; %s was typed %r, the transmitter holds %s" % (
                         sentence, spec.name, value, describe_expected(spec.expected(after))))
+        # "X was set to V u, ...": written, the transmitter holds V in the unit named.
+        for name, value, unit in re.findall(r"([A-Z][\w ]*?) was set to (-?[\d.]+) (\S+?),", text):
+            for spec in explorer.items.values():
+                if spec.name == name and spec.writes and spec.line in v.ctx.get("changed", ()) and \
+                        not number_matches(value, spec.expected(after), unit, spec):
+                    v.fail("claim", spec.item, "says %r, the transmitter holds %s" % (
+                        text, describe_expected(spec.expected(after))))
         # "X could not be read": a read of X failed.
         r = re.search(r"^(.*?) could not be read", text)
         if r:
@@ -963,7 +971,7 @@ def check_told_once(v, run):
 
 
 def check_unasked(v, ui, action, run, before, after, typed, explorer):
-    changed = {k for k in set(before) | set(after) if before.get(k) != after.get(k)}
+    changed = v.ctx["changed"]
     if not changed:
         return
     allowed = set()
