@@ -80,6 +80,10 @@ PARAM_BYTES = {
     1090: [("displaySettings", 6, 4)], 1074: [("echoSettings", 0, 1)], 1076: [("echoSettings", 1, 1)],
     1078: [("echoSettings", 2, 4)], 1080: [("echoSettings", 6, 4)], 1097: [("longTag", 0, 32)],
 }
+# The write that carries each of them.
+PARAM_WRITE = {1022: 34, 1023: 35, 1024: 44, 1051: 17, 1054: 18, 1055: 18, 1056: 18, 1057: 18, 1058: 18,
+               1064: 136, 1066: 136, 1068: 136, 1070: 136, 1071: 136, 1088: 136, 1090: 136, 1074: 138, 1076: 138,
+               1078: 138, 1080: 138, 1097: 22}
 # What a click sets going in the transmitter, when the user agreed: the lines it may change (a
 # Master Reset restarts the device, a cold start for every master).
 CLICK_LINES = {546: ("displaySettings",), 377: ("fixedCurrent",), 6315: ("fixedCurrent", "zeroTrim", "gainTrim"),
@@ -630,9 +634,22 @@ def param_held(param, before, after, dataset, typed, explorer):
 def check_claims(v, ui, run, before, after, typed, explorer):
     """What a notice says the transmitter holds, held against the transmitter before and after."""
     dataset = v.ctx.get("dataset", before)
-    changed_params = [p for p, spans in PARAM_BYTES.items()
-                      if any(tx.raw(before, l)[a:a + n] != tx.raw(after, l)[a:a + n] for l, a, n in spans)]
-    for _, text in notices(run):
+    # A distance converted into a new unit is the same distance: not a change of the setting.
+    metres = {1023: [("upperRange", 0, "rangeUnit"), ("lowerRange", 0, "rangeUnit")],
+              1078: [("echoSettings", 2, "pvUnit")], 1080: [("echoSettings", 6, "pvUnit")]}
+
+    def moved(param):
+        if param in metres:
+            m = lambda d, line, at, unit: tx.convert(tx.f32(tx.raw(d, line), at) or 0.0, tx.u8(d, unit), 45)
+            return any(abs(m(before, *x) - m(after, *x)) > 1e-4 * max(1.0, abs(m(before, *x))) for x in metres[param])
+        return any(tx.raw(before, l)[a:a + n] != tx.raw(after, l)[a:a + n] for l, a, n in PARAM_BYTES[param])
+    changed_params = [p for p in PARAM_BYTES if moved(p)]
+    # The journal's position of each write request: a claim is judged by what the device held when
+    # it was made, so a parameter written again after it is left alone.
+    writes_at = [(i, int(line.split(" ")[1].split("#")[0])) for i, line in enumerate(run.journal)
+                 if re.match(r"^request \d+#\d+$", line)]
+    written_after = lambda param, pos: any(i > pos and c == PARAM_WRITE.get(param) for i, c in writes_at)
+    for pos, text in notices(run):
         # "The device holds none of the changes (A)", "... holds all the changes (A, B)",
         # "... holds B of the changes, not A; ...".
         m = re.search(r"holds (none of the|all the) changes \(([^)]*)\)|holds (.*?) of the changes, not (.*?)(;|\.|$)",
@@ -644,7 +661,7 @@ def check_claims(v, ui, run, before, after, typed, explorer):
                 held, not_held = m.group(3), m.group(4)
             for claim, part in ((True, held), (False, not_held)):
                 for param in PARAM_BYTES:
-                    if not any(named(part, [n]) for n in param_names(param)):
+                    if not any(named(part, [n]) for n in param_names(param)) or written_after(param, pos):
                         continue
                     is_held = param_held(param, before, after, dataset, typed, explorer)
                     if is_held is not None and is_held != claim:
@@ -654,7 +671,7 @@ def check_claims(v, ui, run, before, after, typed, explorer):
                             " ".join(tx.raw(after, l)[a:a + n].hex() for l, a, n in PARAM_BYTES[param])))
             # The settings the download wrote are among what the device holds, told so.
             for param in changed_params:
-                if not any(named(held, [n]) for n in param_names(param)):
+                if not written_after(param, pos) and not any(named(held, [n]) for n in param_names(param)):
                     v.fail("claim", param, "the transmitter's %s changed, and the notice does not count it among "
                            "what the device holds: %s" % (param_names(param)[0], text))
         # "A was written", "A and B were written": each holds what was typed.
