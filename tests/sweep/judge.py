@@ -596,7 +596,9 @@ def check_warnings(v, sweep, run, fault):
         reqs = [r for r in warned if int(r.split("#")[0]) == command]
         names = names_of(command, "write")
         first = min(positions.get(r, 0) for r in reqs)
-        about = [t for pos, t in told if pos >= first and "0x08" in t and named(t, names)]
+        # A message's title ("DAC Trim: ...") names its window, not what the device warned of.
+        about = [t for pos, t in told if pos >= first and "0x08" in t and
+                 named(re.sub(r"^[^:.]{1,40}: ", "", t), names)]
         with_meaning = [t for t in about if WARNING_TOLD.search(t)]
         if not about:
             v.fail("warning", command, "%s: the transmitter did it with the warning 0x08, and nothing tells the "
