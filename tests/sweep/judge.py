@@ -652,15 +652,15 @@ def check_claims(v, ui, run, before, after, typed, explorer):
                  if re.match(r"^request \d+#\d+$", line)]
     written_after = lambda param, pos: any(i > pos and c == PARAM_WRITE.get(param) for i, c in writes_at)
     for pos, text in notices(run):
-        # "The device holds none of the changes (A)", "... holds all the changes (A, B)",
-        # "... holds B of the changes, not A; ...".
-        m = re.search(r"holds (none of the|all the) changes \(([^)]*)\)|holds (.*?) of the changes, not (.*?)(;|\.|$)",
-                      text)
-        if m:
-            if m.group(1):
-                held, not_held = ("", m.group(2)) if m.group(1).startswith("none") else (m.group(2), "")
-            else:
-                held, not_held = m.group(3), m.group(4)
+        # What a failed download says the device holds and lacks: "... holds all the changes (A)",
+        # "... holds what the download wrote before it stopped (A, B), not the changes C", "... holds
+        # none of the changes (C)", "... holds B of the changes, not C", "The device was not changed".
+        held = " ".join(re.findall(r"holds (?:all the changes|what the download wrote before it stopped) \(([^)]*)\)",
+                                   text) + re.findall(r"holds (.*?) of the changes, not", text))
+        not_held = " ".join(re.findall(r"none of the changes \(([^)]*)\)", text) +
+                            re.findall(r"(?:not the changes|of the changes, not) (.*?)(?:;|\.$|$)", text))
+        unchanged = "device was not changed" in text
+        if held or not_held or unchanged:
             for claim, part in ((True, held), (False, not_held)):
                 for param in PARAM_BYTES:
                     if not any(named(part, [n]) for n in param_names(param)) or written_after(param, pos):
