@@ -598,7 +598,7 @@ def check_warnings(v, sweep, run, fault):
         first = min(positions.get(r, 0) for r in reqs)
         # A message's title ("DAC Trim: ...") names its window, not what the device warned of.
         about = [t for pos, t in told if pos >= first and "0x08" in t and
-                 named(re.sub(r"^[^:.]{1,40}: ", "", t), names)]
+                 named(re.sub(r"^[^:.;]{1,40}: (?=[A-Z])", "", t), names)]
         with_meaning = [t for t in about if WARNING_TOLD.search(t)]
         if not about:
             v.fail("warning", command, "%s: the transmitter did it with the warning 0x08, and nothing tells the "
