@@ -54,12 +54,12 @@ SUCCESS = [
 READ_FOR_WRITE = {131: 134}
 # Names a notice may give a read or a procedure besides the names of the items it fills.
 COMMAND_NAMES = {
-    0: ["Configuration Changed", "identity", "device"], 1: ["distance reading", "PV", "Display Unit", "unit"],
+    0: ["Configuration Changed", "identity", "device", "Device Status"], 1: ["distance reading", "PV", "Display Unit", "unit"],
     2: ["loop current", "Analog Value", "Percent"], 3: ["device values", "Values page"],
     7: ["Polling Address", "Loop Current Mode", "HART page"], 12: ["Message", "Device page"],
     13: ["Tag", "Descriptor", "Device page", "Device Tag"], 14: ["sensor limit", "Sensor", "Device page"],
     15: ["Range", "Damping", "Level", "Write Protect", "Transfer"], 16: ["Final Assembly", "Device page"],
-    20: ["Long Tag", "Device page"], 48: ["Status", "Self test"], 131: ["Probe Fault", "echo", "probe length"],
+    20: ["Long Tag", "Device page"], 48: ["Additional Device Status", "Self test"], 131: ["Probe Fault", "echo", "probe length"],
     135: ["Display", "Tracking", "Dielectric", "Fail", "Command page"], 16: ["Final Assemply", "Final Assembly"],
     137: ["Sensitivity", "Analog Mode", "Blanking", "Offset", "advanced settings"],
     38: ["Reset Configuration Changed Flag"], 41: ["Self Test", "self test"], 42: ["Master Reset", "master reset"],
@@ -80,6 +80,10 @@ PARAM_BYTES = {
     1090: [("displaySettings", 6, 4)], 1074: [("echoSettings", 0, 1)], 1076: [("echoSettings", 1, 1)],
     1078: [("echoSettings", 2, 4)], 1080: [("echoSettings", 6, 4)], 1097: [("longTag", 0, 32)],
 }
+# The write that carries each of them.
+PARAM_WRITE = {1022: 34, 1023: 35, 1024: 44, 1051: 17, 1054: 18, 1055: 18, 1056: 18, 1057: 18, 1058: 18,
+               1064: 136, 1066: 136, 1068: 136, 1070: 136, 1071: 136, 1088: 136, 1090: 136, 1074: 138, 1076: 138,
+               1078: 138, 1080: 138, 1097: 22}
 # What a click sets going in the transmitter, when the user agreed: the lines it may change (a
 # Master Reset restarts the device, a cold start for every master).
 CLICK_LINES = {546: ("displaySettings",), 377: ("fixedCurrent",), 6315: ("fixedCurrent", "zeroTrim", "gainTrim"),
@@ -94,34 +98,91 @@ TYPED_LINES = {375: ("fixedCurrent",), 301: ("fixedCurrent",), 6314: ("fixedCurr
 OPENED = {375: "f4", 301: "f4", 6314: "f7", 6316: "f7", 6354: "f8"}
 
 # Behaviour the user interfaces are required to have that an invariant would call a fault:
-# (user interface, action, invariant, subject (a field, line or request), reason).
+# (user interface, action, invariant, subject (a field, line, request or "write N"), the failure it
+# follows (a name in AFTER; None: none), reason). Each is proved narrow by prove_exceptions: the fault
+# of its kind outside its failure is still caught.
+DOWNLOAD_WRITES = r"^write (17|18|22|34|35|44|136|138)$"
 EXCEPTIONS = [
-    (r"f1p7|f4|f7", r"", "unasked", r"fixedCurrent",
+    (r"f1p7|f4|f7", r"click \d+", "unasked", r"^fixedCurrent$", "giving back failed",
      "a loop test or trim whose giving back of the current the transmitter did not confirm leaves the "
      "current fixed: the control says so once and closes on the user's second request (no control traps "
-     "its user); only the fixed current, only after that failure"),
-    (r"f1p4", r"^click 221\b", "unasked", r"configChangeCounter|configChanged",
+     "its user); only the fixed current, only after the giving back failed"),
+    (r"f1p4", r"click 221\b", "unasked", r"^write 134$", None,
      "the Advanced page's Send writes its probe fault setting back every time, changed or not: the "
-     "transmitter holds the same setting and counts the write (its counters only)"),
-    (r"f1p6", r"^click 221\b", "unasked", r"configChangeCounter|configChanged",
-     "the HART page's Send writes command 6 once for each of its two settings, polling address and loop "
-     "current mode, changed or not: the transmitter counts each write (its counters only)"),
-    (r"f1p6", r"", "told", r"^6#2$",
+     "transmitter holds the same setting and counts the write"),
+    (r"f1p6", r"click 221\b", "unasked", r"^write 6$", None,
+     "the HART page's Send writes command 6 for its two settings, polling address and loop current mode, "
+     "changed or not: the transmitter counts each write"),
+    (r"f1p6", r"click 221\b", "twice", r"^6#2$", None,
+     "the HART page's Send writes command 6 once for each of its two settings"),
+    (r"f1p6", r"", "told", r"^6#2$", None,
      "the HART page's second command 6 repeats the first, which the transmitter confirmed with both "
      "settings: whatever becomes of the repeat, the transmitter holds what the user asked for"),
-    (r"f1p9", r"^type 706", "offline", r"706",
+    (r"f1p9", r"^type 706", "offline", r"^706$", None,
      "the Echo page's range chooses how much of the curve its chart shows; nothing of it goes to the device"),
-    (r"f5", r"answers .*Yes", "unasked", r".",
+    (r"f5", r"answers .*Yes", "unasked", r"^(message|tagDescriptorDate|longTag|damping|upperRange|lowerRange|"
+     r"rangeUnit|pvUnit|displaySettings|echoSettings)$", "the data set's value",
      "the offline parameter control's OK and Apply store the whole data set the user agreed to store in the "
      "device, as its release downloads the whole data set: settings the user did not touch go back to the "
-     "data set's values"),
+     "data set's values (only to them)"),
+    (r"f5", r"answers .*Yes", "unasked", r"^(limitsUnit|upperSensorLimit|lowerSensorLimit|minimumSpan)$",
+     "the unit written", "the whole data set's download writes its unit, and the transmitter converts its "
+     "sensor limits into it, as every unit change does (only converted, into the unit written)"),
+    (r"f5", r"answers .*Yes", "unasked", DOWNLOAD_WRITES, None,
+     "the whole data set's download the user agreed to writes each of its commands, the settings the user "
+     "did not touch included"),
 ]
 
 
-def excepted(ui, action, invariant, subject):
-    for e_ui, e_action, e_inv, e_subject, _ in EXCEPTIONS:
+def _giving_back_failed(v, subject):
+    """The last request of the loop current (its giving back) failed, or the link was lost."""
+    loop = [r for r in v.action.run.requests if r.split("#")[0] == "40"]
+    return bool(loop) and (loop[-1] in v.failed or v.linkgone)
+
+
+def _data_sets_value(v, subject):
+    """The line holds what the data set holds (in the unit the download wrote), besides the
+    bytes of the entries the user typed (judged as typed)."""
+    dataset, after = v.ctx.get("dataset", {}), v.ctx.get("after", {})
+    if after.get(subject) == dataset.get(subject):
+        return True
+    typed = set()
+    for s in v.action.steps:
+        spec = tx.items_of("f5").get(s[1]) if s[0] == "type" else None
+        if spec is not None and spec.line == subject:
+            typed |= set(range(spec.at, spec.at + (4 if spec.kind == "float" else spec.size)))
+    a, d = tx.raw(after, subject), tx.raw(dataset, subject)
+    if typed and len(a) == len(d) and all(a[i] == d[i] for i in range(len(a)) if i not in typed):
+        return True
+    # A unit change converts the distances: the data set's value in the unit written.
+    if subject in ("upperRange", "lowerRange") and dataset.get(subject):
+        value = tx.convert(tx.f32(tx.raw(dataset, subject)), tx.u8(dataset, "rangeUnit"), tx.u8(after, "rangeUnit"))
+        held = tx.f32(tx.raw(after, subject))
+        return held is not None and abs(held - value) <= 1e-4 * max(1.0, abs(value))
+    return False
+
+
+def _converted(v, subject):
+    """The sensor limits in the unit the download wrote, the same distances as before."""
+    before, after = v.ctx.get("before", {}), v.ctx.get("after", {})
+    if subject == "limitsUnit":
+        return tx.u8(after, "limitsUnit") == tx.u8(after, "pvUnit")
+    a, b = tx.f32(tx.raw(before, subject)), tx.f32(tx.raw(after, subject))
+    if a is None or b is None:
+        return False
+    a, b = tx.convert(a, tx.u8(before, "limitsUnit"), 45), tx.convert(b, tx.u8(after, "limitsUnit"), 45)
+    return abs(a - b) <= 1e-4 * max(1.0, abs(a))
+
+
+AFTER = {None: lambda v, subject: True, "giving back failed": _giving_back_failed,
+         "the data set's value": _data_sets_value, "the unit written": _converted}
+
+
+def excepted(ui, action, invariant, subject, verdict=None):
+    for e_ui, e_action, e_inv, e_subject, after, _ in EXCEPTIONS:
         if re.fullmatch(e_ui, ui) and re.search(e_action, action) and e_inv == invariant and \
-                re.search(e_subject, str(subject)):
+                re.search(e_subject, str(subject)) and (after is None or verdict is not None and
+                                                        AFTER[after](verdict, str(subject))):
             return True
     return False
 
@@ -142,9 +203,15 @@ class Verdict:
     def __init__(self, sweep, ui, action, fault):
         self.sweep, self.ui, self.action, self.fault = sweep, ui, action, fault
         self.what = action.describe() + (" with " + fault if fault else "")
+        run = action.run
+        # The requests the device surely or maybe did not do: told so, or failed by the case.
+        self.failed = {req for req, _ in run.not_done} | {
+            req for req, kind in failing_requests(fault) if kind != "warned" and req in run.requests}
+        self.linkgone = any("link to the device" in why for _, why in run.not_done)
+        self.ctx = {}
 
     def fail(self, invariant, subject, why):
-        if excepted(self.ui.name, self.what, invariant, subject):
+        if excepted(self.ui.name, self.what, invariant, subject, self):
             return
         caller = inspect.currentframe().f_back
         where = "judge.py:%d" % caller.f_lineno
@@ -179,6 +246,20 @@ def agreed(action):
         if answer not in ("Ok", "Yes", "Retry"):
             return False
     return True
+
+
+def agreed_entry(action, iid):
+    """Whether the user agreed to the write of an entry: the last question after its typing that
+    asks leave to write (not whether to stop after an error) got the button that acts."""
+    typed_at, answer = None, None
+    for i, line in enumerate(action.run.journal):
+        if line.startswith("step type %d=" % iid):
+            typed_at = i
+        elif typed_at is not None:
+            m = re.match(r"^message (?:box )?(?:\S+ )?(buttons\w+) (.*) -> button(\w+)$", line)
+            if m and m.group(1) != "buttonsOk" and not re.search(r"error|stop", m.group(2), re.I):
+                answer = m.group(3)
+    return answer in (None, "Ok", "Yes", "Retry")
 
 
 def notices(run):
@@ -278,6 +359,12 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     before = tx.lines_of(run.device_before)
     after = tx.lines_of(run.device) if run.device else before
     devices = [before, after] if not offline else []
+    # The data set the offline control shows: as uploaded, or as the run stored it in the device.
+    dataset = tx.lines_of(getattr(sweep, "project_device", "") or sweep.golden_device)
+    stored = run.project != run.project_before and not offline
+    v.ctx.update(before=before, after=after, dataset=dataset,
+                 changed={k for k in set(before) | set(after) if before.get(k) != after.get(k)},
+                 shown=[after] if stored and run.compare == set() else [dataset] + ([after] if stored else []))
     typed = typed_of(action)
     # A level the page kept within the sensor's limits, and said so, is the user's entry now; the
     # limit is the transmitter's.
@@ -303,8 +390,9 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     pages = run.pages.items() if run.pages else [(ui.page, run.items)]
     for page, items in pages:
         name = "f1p%d" % page if ui.name == "f1 all pages" else ui.name
-        check_items(v, sweep, name, run, items, devices, typed, offline, linkgone,
-                    any(s[0] == "wait" for s in action.steps), stale_commands(run, fault))
+        check_items(v, sweep, name, run, items, v.ctx["shown"] if name == "f5" else devices, typed,
+                    offline and name != "f5", linkgone, any(s[0] == "wait" for s in action.steps),
+                    stale_commands(run, fault))
     check_marks(v, run, typed, after, explorer)
 
     if offline:
@@ -343,7 +431,7 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
                     req, why, said, " / ".join(t for _, t in told)))
             continue
         names = names_of(command, kind)
-        if names and not any(n.lower() in t.lower() for t in of_kind for n in names):
+        if names and not any(named(t, names) for t in of_kind):
             v.fail("told", req, "%s: %s, told without naming it (%s)" % (req, why, " / ".join(of_kind)))
     # Told as what it is: a reason given is one that happened.
     happened = set().union(*[reasons_of(why) for _, why in run.not_done]) if run.not_done else set()
@@ -367,17 +455,21 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
                    "did not fix it (%s)" % ("; ".join("%s: %s" % x for x in run.not_done) or "all done"))
     # What the user typed and sent that the transmitter does not hold is told as not written.
     committed = any(s[0] == "click" for s in action.steps) and agreed(action)
-    if committed and not refused_typing and ui.name != "f5":
+    if committed and not refused_typing:
         for iid, value in typed.items():
             spec = explorer.items.get(iid)
             if spec is None or not spec.writes or holds(spec, after, value) or (0, iid) not in run.items:
                 continue
             words = KIND_WORDS["write"] + ("not valid", "not sent")
-            if not any(any(w in t for w in words) and spec.name.lower() in t.lower() for _, t in told):
+            names = item_names(spec)
+            if not any(any(w in t for w in words) and named(t, names) for _, t in told):
                 v.fail("told", iid, "%s was typed %r and sent, the transmitter does not hold it, and nothing says it "
                        "was not written (told: %s)" % (spec.name, value, " / ".join(t for _, t in told) or "nothing"))
     check_success_after_failure(v, run, failed, typed, explorer)
     check_told_once(v, run)
+    check_warnings(v, sweep, run, fault)
+    check_claims(v, ui, run, before, after, typed, explorer)
+    check_writes(v, ui, action, run, typed, explorer)
 
     # Nothing unasked: the transmitter changes only by what was typed or clicked and agreed to.
     check_unasked(v, ui, action, run, before, after, typed, explorer)
@@ -397,6 +489,227 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
             if not same_entry(it["text"], value):
                 v.fail("lost", iid, "item %d shows %r, the user typed %r and the transmitter did not take it" % (
                     iid, it["text"], value))
+
+
+def item_names(spec):
+    """The names a notice may give an item: its own, its write's, its parameter's."""
+    names = [spec.name] + (names_of(spec.writes, "write") if spec.writes else [])
+    if getattr(spec, "dtm", None):
+        names.append(tx.parameter_name(spec.dtm))
+    return [n for n in names if n]
+
+
+_ALL_NAMES = []
+
+
+def all_names():
+    if not _ALL_NAMES:
+        found = set()
+        for command in set(COMMAND_NAMES) | WRITES | {spec.cmd for spec in tx.ITEMS if spec.cmd and spec.cmd > 0}:
+            found |= set(names_of(command, "read"))
+        found |= {spec.name for spec in tx.ITEMS}
+        _ALL_NAMES.extend(sorted(n.lower() for n in found if n))
+    return _ALL_NAMES
+
+
+def named(text, names):
+    """Whether the text gives one of the names as a whole name: not as a part of a longer name it
+    gives ("Status" is not named by "Device Status")."""
+    low = text.lower()
+    spans = []
+    for n in set(all_names()) | {n.lower() for n in names}:
+        for m in re.finditer(r"(?<!\w)" + re.escape(n) + r"(?!\w)", low):
+            spans.append((m.start(), m.end(), n))
+    wanted = {n.lower() for n in names}
+    return any(n in wanted and not any(s2 <= s1 and e1 <= e2 and e2 - s2 > e1 - s1 for s2, e2, _ in spans)
+               for s1, e1, n in spans)
+
+
+# The writes the transmitter counts (its configuration changed counter), and the writes the
+# entries and buttons that are no item of their own set going.
+COUNTED = {6, 17, 18, 19, 22, 34, 35, 44, 134, 136, 138}
+TYPED_WRITES = {547: 136}
+CLICK_WRITES = {546: 136}
+
+
+def check_writes(v, ui, action, run, typed, explorer):
+    """Each write the transmitter counts is one the user asked for and agreed to, sent once a step
+    (a request made again after one that went through is a write sent twice)."""
+    asked = set()
+    for iid in typed:
+        if not agreed_entry(action, iid):
+            continue
+        spec = explorer.items.get(iid)
+        if spec is not None and spec.writes:
+            asked.add(spec.writes)
+        if iid in TYPED_WRITES:
+            asked.add(TYPED_WRITES[iid])
+    if agreed(action):
+        asked |= {CLICK_WRITES[b] for b in clicks_of(action) if b in CLICK_WRITES}
+    done = {}
+    for line in run.journal:
+        if line.startswith("step "):
+            done = {}
+            continue
+        m = re.match(r"^request ((\d+)#\d+)$", line)
+        if not m or int(m.group(2)) not in COUNTED:
+            continue
+        req, command = m.group(1), int(m.group(2))
+        if command not in asked:
+            v.fail("unasked", "write %d" % command, "%s was sent, a write nobody asked for (asked: %s)" % (
+                req, ", ".join(str(c) for c in sorted(asked)) or "none"))
+        if command in done:
+            v.fail("twice", req, "%s was sent after %s went through in the same step: a write sent twice" % (
+                req, done[command]))
+        if req not in v.failed:
+            done[command] = req
+
+
+def warned_requests(sweep, run, fault):
+    """The writes the transmitter did and answered with its warning."""
+    faulted = dict(failing_requests(fault))
+    not_done = {req for req, _ in run.not_done}
+    # A command the transmitter refused (write protection, multidrop) was not done, warned or not.
+    refused = {req.split("#")[0] for req, why in run.not_done if "refused it (response code" in why}
+    out = []
+    for req in run.requests:
+        kind = faulted.get(req)
+        if req.split("#")[0] in refused:
+            continue
+        if kind == "warned" or (sweep.state.warned and kind is None and req not in not_done and
+                                int(req.split("#")[0]) in WRITES):
+            out.append(req)
+    return out
+
+
+WARNING_TOLD = re.compile(r"warn.*0x08 \([^)]*[a-z]{3}[^)]*\)", re.I)
+
+
+def check_warnings(v, sweep, run, fault):
+    """Every warning told, each once, with the meaning of its code, whichever command got it."""
+    warned = warned_requests(sweep, run, fault)
+    if not warned:
+        return
+    told = notices(run)
+    positions = {line[len("request "):]: i for i, line in enumerate(run.journal) if line.startswith("request ")}
+    for command in sorted({int(r.split("#")[0]) for r in warned}):
+        reqs = [r for r in warned if int(r.split("#")[0]) == command]
+        names = names_of(command, "write")
+        first = min(positions.get(r, 0) for r in reqs)
+        # A message's title ("DAC Trim: ...") names its window, not what the device warned of.
+        about = [t for pos, t in told if pos >= first and "0x08" in t and
+                 named(re.sub(r"^[^:.;]{1,40}: (?=[A-Z])", "", t), names)]
+        with_meaning = [t for t in about if WARNING_TOLD.search(t)]
+        if not about:
+            v.fail("warning", command, "%s: the transmitter did it with the warning 0x08, and nothing tells the "
+                   "warning (told: %s)" % (" ".join(reqs), " / ".join(t for _, t in told) or "nothing"))
+        elif not with_meaning:
+            v.fail("warning", command, "%s: the warning is told without the meaning of its code: %s" % (
+                " ".join(reqs), " / ".join(about)))
+        elif len(set(about)) > len(reqs):
+            v.fail("warning", command, "%s: the warning is told %d times: %s" % (
+                " ".join(reqs), len(set(about)), " / ".join(sorted(set(about)))))
+
+
+def param_names(param):
+    """The names a notice gives a device parameter of the data set: its own, its items'."""
+    names = [tx.parameter_name(param)] + [spec.name for spec in tx.items_of("f5").values() if spec.dtm == param]
+    return [n for n in names if n]
+
+
+def param_held(param, before, after, dataset, typed, explorer):
+    """Whether the transmitter holds the data set's value of a parameter: True, False, or None
+    when it held it before the run too (nothing to tell apart)."""
+    for iid, value in typed.items():
+        spec = explorer.items.get(iid)
+        if spec is not None and getattr(spec, "dtm", None) == param:
+            return None if holds(spec, before, value) else holds(spec, after, value)
+    spans = PARAM_BYTES.get(param, [])
+    if not spans:
+        return None
+    bytes_of = lambda d: [tx.raw(d, line)[at:at + n] for line, at, n in spans]
+    if bytes_of(before) == bytes_of(dataset):
+        return None
+    return bytes_of(after) == bytes_of(dataset)
+
+
+def check_claims(v, ui, run, before, after, typed, explorer):
+    """What a notice says the transmitter holds, held against the transmitter before and after."""
+    dataset = v.ctx.get("dataset", before)
+    # A distance converted into a new unit is the same distance: not a change of the setting.
+    metres = {1023: [("upperRange", 0, "rangeUnit"), ("lowerRange", 0, "rangeUnit")],
+              1078: [("echoSettings", 2, "pvUnit")], 1080: [("echoSettings", 6, "pvUnit")]}
+
+    def moved(param):
+        if param in metres:
+            m = lambda d, line, at, unit: tx.convert(tx.f32(tx.raw(d, line), at) or 0.0, tx.u8(d, unit), 45)
+            return any(abs(m(before, *x) - m(after, *x)) > 1e-4 * max(1.0, abs(m(before, *x))) for x in metres[param])
+        return any(tx.raw(before, l)[a:a + n] != tx.raw(after, l)[a:a + n] for l, a, n in PARAM_BYTES[param])
+    changed_params = [p for p in PARAM_BYTES if moved(p)]
+    # The journal's position of each write request: a claim is judged by what the device held when
+    # it was made, so a parameter written again after it is left alone.
+    writes_at = [(i, int(line.split(" ")[1].split("#")[0])) for i, line in enumerate(run.journal)
+                 if re.match(r"^request \d+#\d+$", line)]
+    written_after = lambda param, pos: any(i > pos and c == PARAM_WRITE.get(param) for i, c in writes_at)
+    for pos, text in notices(run):
+        # What a failed download says the device holds and lacks: "... holds all the changes (A)",
+        # "... holds what the download wrote before it stopped (A, B), not the changes C", "... holds
+        # none of the changes (C)", "... holds B of the changes, not C", "The device was not changed".
+        held = " ".join(re.findall(r"holds (?:all the changes|what the download wrote before it stopped) \(([^)]*)\)",
+                                   text) + re.findall(r"holds (.*?) of the changes, not", text))
+        not_held = " ".join(re.findall(r"none of the changes \(([^)]*)\)", text) +
+                            re.findall(r"(?:not the changes|of the changes, not) (.*?)(?:;|\.$|$)", text))
+        unchanged = "device was not changed" in text
+        if held or not_held or unchanged:
+            for claim, part in ((True, held), (False, not_held)):
+                for param in PARAM_BYTES:
+                    if not any(named(part, [n]) for n in param_names(param)) or written_after(param, pos):
+                        continue
+                    is_held = param_held(param, before, after, dataset, typed, explorer)
+                    if is_held is not None and is_held != claim:
+                        v.fail("claim", param, "says the device holds %s of %s, the transmitter %s (%s -> %s)" % (
+                            "all" if claim else "none", param_names(param)[0], "does" if is_held else "does not",
+                            " ".join(tx.raw(before, l)[a:a + n].hex() for l, a, n in PARAM_BYTES[param]),
+                            " ".join(tx.raw(after, l)[a:a + n].hex() for l, a, n in PARAM_BYTES[param])))
+            # The settings the download wrote are among what the device holds, told so.
+            for param in changed_params:
+                if not written_after(param, pos) and not any(named(held, [n]) for n in param_names(param)):
+                    v.fail("claim", param, "the transmitter's %s changed, and the notice does not count it among "
+                           "what the device holds: %s" % (param_names(param)[0], text))
+        # "A was written", "A and B were written": each holds what was typed.
+        for sentence in re.split(r"(?<=\.) ", text):
+            w = re.search(r"^(.*?) (?:was|were) written\b", sentence)
+            if not w or "not written" in sentence:
+                continue
+            for iid, value in typed.items():
+                spec = explorer.items.get(iid)
+                if spec is not None and spec.writes and named(w.group(1), item_names(spec)) and \
+                        not holds(spec, after, value):
+                    v.fail("claim", iid, "says %r; %s was typed %r, the transmitter holds %s" % (
+                        sentence, spec.name, value, describe_expected(spec.expected(after))))
+        # "X was set to V u, ...": written, the transmitter holds V in the unit named.
+        for name, value, unit in re.findall(r"([A-Z][\w ]*?) was set to (-?[\d.]+) (\S+?),", text):
+            for spec in explorer.items.values():
+                if spec.name == name and spec.writes and spec.line in v.ctx.get("changed", ()) and \
+                        not number_matches(value, spec.expected(after), unit, spec):
+                    v.fail("claim", spec.item, "says %r, the transmitter holds %s" % (
+                        text, describe_expected(spec.expected(after))))
+        # "X could not be read": a read of X failed.
+        r = re.search(r"^(.*) could not be read", text)
+        if r:
+            failed = {int(req.split("#")[0]) for req in v.failed if "#" in req}
+            failed |= {c for c, w in READ_FOR_WRITE.items() if w in failed}
+            commands = {c for c in COMMAND_NAMES if named(r.group(1), names_of(c, "read"))}
+            if (not v.failed and not v.linkgone) or (commands and not v.linkgone and not commands & failed):
+                v.fail("claim", "read", "says %r, and no read of %s failed (failed: %s)" % (
+                    text, ", ".join(str(c) for c in sorted(commands)) or "it",
+                    " ".join(sorted(v.failed)) or "nothing"))
+    # "fixed at N mA": the last such word, with the current still fixed after the run, names it.
+    fixed = [float(x) for _, t in notices(run) for x in re.findall(r"fixed at (\d+\.\d+) mA", t)]
+    held = tx.f32(tx.raw(after, "fixedCurrent"))
+    if fixed and held and abs(fixed[-1] - held) > 0.0005:
+        v.fail("claim", "fixedCurrent", "says the output is fixed at %.3f mA, the transmitter holds %.3f mA" % (
+            fixed[-1], held))
 
 
 def check_limit(v, name, value, unit, devices):
@@ -456,6 +769,9 @@ def holds(spec, device, value):
     if e is None:
         return False
     if e[0] == "text":
+        # Packed ASCII holds capitals only; a Latin-1 text holds every character as typed.
+        if spec.kind == "latin":
+            return e[1].rstrip() == value.rstrip()
         return e[1].strip().lower() == value.strip().lower()
     try:
         # A setting kept in steps (the sensitivity's 0.4 %) holds the step nearest the typed number.
@@ -566,6 +882,12 @@ def check_status_lamps(v, iid, it, devices, status_args, run, offline):
             v.fail("lamp", iid, "status lamp of bit 0x%02X is %s, the transmitter's bit is %s" % (
                 1 << bit, "set" if image == tx.LAMP_SET else "clear", " or ".join(str(s) for s in states)))
     if iid in tx.FAULT_LAMPS and it["image"]:
+        # A lamp shows the last answer of the additional status read, none after it failed.
+        if STATUS_READ in stale_commands(run, v.fault) or not any(r.startswith("48#") for r in run.requests):
+            v.fail("lamp", iid, "fault lamp %d is %s, and the additional status read %s" % (
+                iid, "set" if it["image"] == tx.LAMP_SET else "clear",
+                "failed last" if any(r.startswith("48#") for r in run.requests) else "was never made"))
+            return
         fault = tx.faults_of(status_args)[tx.FAULT_LAMPS.index(iid)]
         if (it["image"] == tx.LAMP_SET) != fault:
             v.fail("lamp", iid, "fault lamp %d is %s, the transmitter says %s" % (
@@ -586,9 +908,15 @@ def check_echo(v, iid, it, devices, run):
             v.fail("invented", iid, "echo item %d shows %r, the transmitter holds %s" % (iid, it["text"], expected[1]))
 
 
+STATUS_READ = 48
+
+
 def check_self_test(v, iid, it, status_args, run, offline):
     faults = tx.faults_of(status_args)
-    not_read = any(r.startswith("48#") for r, _ in run.not_done)
+    not_read = STATUS_READ in stale_commands(run, v.fault) or any(r.startswith("48#") for r, _ in run.not_done)
+    # A self test told as failed has no result to show, whatever a later read says.
+    told_failed = [t for _, t in notices(run) if re.search(r"self test", t, re.I) and
+                   re.search(r"failed|could not|not run|did not", t)]
     if iid in tx.SELF_TEST_EDITS:
         text = it["text"].strip()
         if text in PLACEHOLDERS:
@@ -597,10 +925,18 @@ def check_self_test(v, iid, it, status_args, run, offline):
         if offline or not_read or text != want:
             v.fail("invented", iid, "self-test line %d shows %r, the transmitter says %s" % (
                 iid, text, "nothing (not read)" if not_read or offline else want))
+    elif iid in tx.SELF_TEST_LAMPS and it["image"] in (tx.SELF_TEST_PASS, tx.SELF_TEST_FAIL):
+        want = tx.SELF_TEST_FAIL if faults[tx.SELF_TEST_LAMPS.index(iid)] else tx.SELF_TEST_PASS
+        if offline or not_read or it["image"] != want:
+            v.fail("lamp", iid, "self-test lamp %d shows %s, the transmitter says %s" % (
+                iid, "FAIL" if it["image"] == tx.SELF_TEST_FAIL else "PASS" if it["image"] == tx.SELF_TEST_PASS else
+                it["image"], "nothing (not read)" if not_read or offline else
+                "FAIL" if want == tx.SELF_TEST_FAIL else "PASS"))
     elif iid == 6354:
-        if "PASSED" in it["text"] and (any(faults) or not_read or offline):
+        if "PASSED" in it["text"] and (any(faults) or not_read or offline or told_failed):
             v.fail("invented", iid, "the self test shows %r, the transmitter %s" % (
-                it["text"], "was not read" if not_read or offline else "reports faults"))
+                it["text"], "was not read" if not_read or offline else "reports faults" if any(faults) else
+                "ran no test the user was told of (told: %s)" % " / ".join(told_failed)))
 
 
 def check_marks(v, run, typed, after, explorer):
@@ -610,7 +946,8 @@ def check_marks(v, run, typed, after, explorer):
         if it["mark"] in (MARK_CHANGED, MARK_INVALID) and iid not in typed:
             v.fail("mark", iid, "item %d has a %s mark nobody set" % (
                 iid, "changed" if it["mark"] == MARK_CHANGED else "invalid"))
-    if v.sweep.state.offline:
+    # The offline parameter control shows no changed marks: its entries keep what was typed.
+    if v.sweep.state.offline or v.ui.name == "f5":
         return
     for iid, value in typed.items():
         it = run.items.get((0, iid))
@@ -654,11 +991,13 @@ def check_told_once(v, run):
 
 
 def check_unasked(v, ui, action, run, before, after, typed, explorer):
-    changed = {k for k in set(before) | set(after) if before.get(k) != after.get(k)}
+    changed = v.ctx["changed"]
     if not changed:
         return
     allowed = set()
     for iid in typed:
+        if not agreed_entry(action, iid):
+            continue  # an entry whose write the user declined changes nothing
         spec = explorer.items.get(iid)
         if spec is not None:
             allowed |= set(tx.lines_written_by(spec))
@@ -668,8 +1007,8 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
     if agreed(action):
         for b in clicks_of(action):
             allowed |= set(CLICK_LINES.get(b, ()))
-    wrote = bool((changed - set(tx.COUNTERS)) & allowed) or (agreed(action) and any(
-        b in (546, 682, 608, 377, 6315) for b in clicks_of(action)))
+    # The counters move with the writes the transmitter counts; each write is judged on its own.
+    wrote = any(int(r.split("#")[0]) in COUNTED for r in run.requests)
     for line in sorted(changed):
         if line in tx.COUNTERS:
             if not wrote:
@@ -704,8 +1043,23 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
             e = spec.expected(after)
             unit_changed = spec.unit and spec.unit in changed
             if not unit_changed:
-                v.fail("unasked", spec.line, "item %d was typed %r, the transmitter holds %s" % (
+                v.fail("written", iid, "item %d was typed %r, the transmitter holds %s" % (
                     iid, value, describe_expected(e)))
+    # A unit change converts the distances the transmitter keeps: in metres they stay.
+    if "pvUnit" in changed and not any(explorer.items.get(i) is not None and explorer.items[i].writes == 35
+                                       for i in typed):
+        for line, unit_line, at in (("upperRange", "rangeUnit", 0), ("lowerRange", "rangeUnit", 0),
+                                    ("echoSettings", "pvUnit", 2), ("echoSettings", "pvUnit", 6)):
+            metres = lambda d: None if tx.f32(tx.raw(d, line), at) is None else \
+                tx.convert(tx.f32(tx.raw(d, line), at), tx.u8(d, unit_line), 45)
+            a, b = metres(before), metres(after)
+            if a is None or b is None:
+                continue
+            # The whole data set's download writes the data set's distances, converted.
+            c = metres(v.ctx["dataset"]) if ui.name == "f5" and agreed(action) else None
+            if abs(a - b) > 1e-4 * max(1.0, abs(a)) and (c is None or abs(c - b) > 1e-4 * max(1.0, abs(c))):
+                v.fail("unasked", line, "the unit changed and the transmitter's %s moved from %.6g m to %.6g m, "
+                       "not converted" % (line, a, b))
     # A current fixed by a loop test or trim is given back when it closes.
     if tx.f32(tx.raw(after, "fixedCurrent")):
         v.fail("unasked", "fixedCurrent", "the loop current stays fixed at %.3f mA after the run" % (
@@ -796,3 +1150,129 @@ def judge_wire(sweep, ui, a, w):
         other = w.items.get(key)
         if it["cls"] in ("Edit", "ComboBox") and (other is None or other["text"] != it["text"]):
             v.fail("wire", key[1], "item %d shows %r, at no delay %r" % (key[1], other and other["text"], it["text"]))
+
+
+# ---- The exceptions proved narrow ----------------------------------------------------------------
+# Each exception is tried on a run it excuses and on runs with the fault of its kind outside it,
+# made up here from the default transmitter's memory: the first must pass, the others be caught.
+
+DEFAULT_MEMORY = {
+    "alarmSelect": "00", "coldStart": "00", "configChangeCounter": "0000", "configChanged": "00",
+    "damping": "3F000000", "displaySettings": "03010101000000000000", "echoSettings": "32003E99999A00000000",
+    "finalAssembly": "00002A", "fixedCurrent": "00000000", "limitsUnit": "2D", "loopCurrentMode": "01",
+    "longTag": "4C542D3130312054414E4B2031205241444152204C4556454C00000000000000", "lowerRange": "40F00000",
+    "lowerSensorLimit": "41000000", "memory": "003503200036000002E90D5C", "minimumSpan": "3DCCCCCD",
+    "message": "58B4A04811014A030558532051204E4CD2545054A0820820", "pollingAddress": "00", "pvUnit": "2D",
+    "rangeUnit": "2D", "tagDescriptorDate": "314B71C3182050138B83180C15614C820820070C7E", "transferFunction": "00",
+    "upperRange": "3F000000", "upperSensorLimit": "3E99999A", "writeProtect": "00",
+}
+
+
+class _Proof:
+    """A made-up run of a user interface, judged; `found` holds what the judge reported."""
+
+    class State:
+        def __init__(self, offline):
+            self.name, self.offline, self.warned, self.status, self.rotate = "proof", offline, False, "", True
+
+    def __init__(self, run_class, ui_name, steps, answers=(), requests=(), not_done=(), changes=None,
+                 dataset=None, fault=None, offline=False):
+        memory = lambda lines: "".join("%s %s\n" % kv for kv in sorted(lines.items()))
+        self.state = _Proof.State(offline)
+        self.baseline, self.found = set(), set()
+        self.golden_device = memory(DEFAULT_MEMORY)
+        self.project_device = memory(dict(DEFAULT_MEMORY, **(dataset or {})))
+        run = run_class()
+        run.requests, run.not_done = list(requests), list(not_done)
+        run.journal = ["step %s" % (("click %d" % s[1]) if s[0] == "click" else "type %d=%s" % s[1:]) for s in steps]
+        for answer in answers:
+            run.journal.append("message messageQuestion buttonsYesNoCancel Download? -> button" + answer)
+        run.journal += ["request " + r for r in requests]
+        run.device_before = "" if offline else self.golden_device
+        run.device = "" if offline else memory(dict(DEFAULT_MEMORY, **(changes or {})))
+        run.compare, run.code = set(), 1 if not_done else 0
+        run.err = "vkr-frame: not all was done" if not_done else ""
+        ui = type("UI", (), {"name": ui_name, "function": int(ui_name[1]), "page": None})()
+        words = [("click %d" % s[1]) if s[0] == "click" else "type %d=%s" % s[1:] for s in steps]
+        action = type("Action", (), {"steps": list(steps), "answers": list(answers), "run": run, "what": "proof",
+                                     "describe": lambda a: "; ".join(words + (["answers " + ",".join(answers)]
+                                                                                if answers else []))})()
+        explorer = type("Explorer", (), {"items": tx.items_of(ui_name), "look": run})()
+        judge(self, ui, action, fault, explorer)
+
+    def fail(self, key, example):
+        self.found.add((key[2], key[3]))
+
+
+def prove_exceptions(run_class):
+    """Each exception excuses its own case and lets the fault of its kind be caught. Returns the
+    problems found, one a line."""
+    click, fixed = [("click", 377)], {"fixedCurrent": "40800000"}
+    busy = lambda req: [(req, "the device was busy")]
+    yes_damping = [("type", 616, "0.600"), ("click", 102)]
+    older = {"message": "00" * 24}
+    proofs = [
+        # (exception's subject, its case, the fault it must not swallow: (invariant, subject), cases)
+        ("fixedCurrent", ("unasked", "fixedCurrent"),
+         dict(ui_name="f4", steps=click, requests=["40#1", "40#2"], not_done=busy("40#2"), changes=fixed),
+         [dict(ui_name="f4", steps=click, requests=["40#1", "40#2"], changes=fixed),
+          dict(ui_name="f4", steps=click, requests=["40#1", "40#2"], not_done=busy("40#1"), changes=fixed)]),
+        ("write 134", ("unasked", "write 138"),
+         dict(ui_name="f1p4", steps=[("click", 221)], requests=["134#1"], changes={"configChangeCounter": "0001"}),
+         [dict(ui_name="f1p4", steps=[("click", 221)], requests=["134#1", "138#1"],
+               changes={"configChangeCounter": "0002"})]),
+        ("write 6", ("unasked", "write 6"),
+         dict(ui_name="f1p6", steps=[("click", 221)], requests=["6#1", "6#2"], changes={"configChangeCounter": "0002"}),
+         [dict(ui_name="f1p3", steps=[("click", 221)], requests=["6#1"], changes={"configChangeCounter": "0001"})]),
+        ("6#2", ("twice", "6#3"),
+         dict(ui_name="f1p6", steps=[("click", 221)], requests=["6#1", "6#2"], changes={"configChangeCounter": "0002"}),
+         [dict(ui_name="f1p6", steps=[("click", 221)], requests=["6#1", "6#2", "6#3"],
+               changes={"configChangeCounter": "0003"})]),
+        ("6#2", ("told", "6#1"),
+         dict(ui_name="f1p6", steps=[("click", 221)], requests=["6#1", "6#2"], not_done=busy("6#2")),
+         [dict(ui_name="f1p6", steps=[("click", 221)], requests=["6#1", "6#2"], not_done=busy("6#1"))]),
+        ("706", ("offline", "707"),
+         dict(ui_name="f1p9", steps=[("type", 706, "2")], offline=True),
+         [dict(ui_name="f1p9", steps=[("type", 707, "2")], offline=True)]),
+        ("message", ("unasked", "message"),
+         dict(ui_name="f5", steps=yes_damping, answers=["Yes"], requests=["17#1", "34#1"], dataset=older,
+              changes=dict(older, damping="3F19999A", configChangeCounter="0002")),
+         [dict(ui_name="f5", steps=yes_damping, answers=["Yes"], requests=["17#1", "34#1"], dataset=older,
+               changes=dict(damping="3F19999A", message="11" * 24, configChangeCounter="0002")),
+          (("written", "631"), dict(ui_name="f5", steps=[("type", 631, "2027"), ("click", 1)], answers=["Yes"],
+                                    requests=["18#1"], changes=dict(configChangeCounter="0001",
+                                    tagDescriptorDate=DEFAULT_MEMORY["tagDescriptorDate"][:-2] + "80")))]),
+        ("upperSensorLimit", ("unasked", "upperSensorLimit"),
+         dict(ui_name="f5", steps=yes_damping, answers=["Yes"], requests=["44#1", "34#1"],
+              changes=dict(damping="3F19999A", pvUnit="31", limitsUnit="31", upperSensorLimit="43960000", lowerSensorLimit="45FA0000",
+                           minimumSpan="42C80000", configChangeCounter="0002")),
+         [dict(ui_name="f5", steps=yes_damping, answers=["Yes"], requests=["44#1", "34#1"],
+               changes=dict(damping="3F19999A", pvUnit="31", limitsUnit="31", upperSensorLimit="3F000000",
+                            configChangeCounter="0002"))]),
+        ("write 17", ("unasked", "damping"),
+         dict(ui_name="f5", steps=yes_damping, answers=["Yes"], requests=["17#1", "34#1"], dataset=older,
+              changes=dict(older, damping="3F19999A", configChangeCounter="0002")),
+         [dict(ui_name="f5", steps=yes_damping, answers=["No"], requests=["34#1"],
+               changes=dict(damping="3F19999A", configChangeCounter="0001"))]),
+    ]
+    problems = []
+    for subject, kind, excused, planted in proofs:
+        planted = [p if isinstance(p, tuple) else (kind, p) for p in planted]
+        exception = next((e for e in EXCEPTIONS if re.search(e[3], subject)), None)
+        if exception is None:
+            problems.append("no exception covers %s" % subject)
+            continue
+        found = _Proof(run_class, **excused).found
+        if any(re.search(exception[3], s) and inv == exception[2] for inv, s in found):
+            problems.append("the exception for %s does not excuse its own case: %s" % (subject, sorted(found)))
+        for kind, case in planted:
+            found = _Proof(run_class, **case).found
+            if kind not in found:
+                problems.append("the exception for %s swallows the fault %s %s (found %s)" % (
+                    subject, kind[0], kind[1], sorted(found)))
+    proved = {p[0] for p in proofs}
+    for e in EXCEPTIONS:
+        if not any(re.search(e[3], subject) and e[2] in (k[0] for s, k, _, _ in proofs if s == subject)
+                   for subject in proved):
+            problems.append("exception %s %s %s is proved by nothing" % e[:3])
+    return problems

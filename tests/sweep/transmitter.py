@@ -342,6 +342,37 @@ ITEMS = [
     Item("f3", 364, "Year", "code", "tagDescriptorDate", 20, param=1058, decimals=0, offset=1900),
 ]
 
+# The offline parameter control shows the data set, which is read from no answer of the device: its
+# items are judged against the transmitter the data set was uploaded from (and, once the control
+# stored the data set, against the transmitter after the run), in the unit its labels name. `dtm`
+# is the device parameter whose name a download's notices give it.
+NO_READ = -1
+OFFLINE_SHOWN = [
+    (612, "Display Mode", "code", "displaySettings", 0, dict(texts=DISPLAY_MODES, writes=136), 1064),
+    (613, "Display Unit", "code", "pvUnit", 0, dict(texts=UNIT_ITEMS, writes=44), 1024),
+    (614, "Low Level", "float", "lowerRange", 0, dict(unit="rangeUnit", label=621, decimals=3, writes=35), 1023),
+    (615, "Hi Level", "float", "upperRange", 0, dict(unit="rangeUnit", label=622, decimals=3, writes=35), 1023),
+    (616, "Damping", "float", "damping", 0, dict(decimals=3, writes=34), 1022),
+    (617, "Tracking", "code", "displaySettings", 1, dict(texts=TRACKING, writes=136), 1066),
+    (618, "Dielectric", "code", "displaySettings", 2, dict(texts=DIELECTRIC, writes=136), 1068),
+    (619, "Fail Mode", "code", "displaySettings", 3, dict(texts=FAIL_MODES, writes=136), 1070),
+    (620, "Fail Time", "code", "displaySettings", 4, dict(decimals=0, writes=136), 1071),
+    (623, "Sensitivity", "code", "echoSettings", 0, dict(decimals=1, scale=0.4, writes=138), 1074),
+    (624, "Analog Mode", "code", "echoSettings", 1, dict(texts=ANALOG_MODES, writes=138), 1076),
+    (625, "Blanking", "float", "echoSettings", 2, dict(unit="pvUnit", label=627, decimals=3, writes=138), 1078),
+    (626, "Distance Offset", "float", "echoSettings", 6, dict(unit="pvUnit", label=597, decimals=3, writes=138), 1080),
+    (205, "Tag", "packed", "tagDescriptorDate", 0, dict(size=6, writes=18), 1054),
+    (207, "Descriptor", "packed", "tagDescriptorDate", 6, dict(size=12, writes=18), 1055),
+    (209, "Message", "packed", "message", 0, dict(size=24, writes=17), 1051),
+    (310, "Long Tag", "latin", "longTag", 0, dict(size=32, writes=22), 1097),
+    (358, "Day", "code", "tagDescriptorDate", 18, dict(decimals=0, writes=18), 1056),
+    (360, "Month", "code", "tagDescriptorDate", 19, dict(decimals=0, writes=18), 1057),
+    (631, "Year", "code", "tagDescriptorDate", 20, dict(decimals=0, offset=1900, writes=18), 1058),
+]
+for _iid, _name, _kind, _line, _at, _more, _dtm in OFFLINE_SHOWN:
+    ITEMS.append(Item("f5", _iid, _name, _kind, _line, _at, cmd=NO_READ, **_more))
+    ITEMS[-1].dtm = _dtm
+
 # The offline parameter control shows the data set, not the transmitter: its items, the lines
 # they stand for and the write that carries them (a download).
 OFFLINE_ITEMS = {
@@ -439,6 +470,20 @@ def parameter_table(root):
 
 
 _NAMES = {}
+_PARAM_NAMES = {}
+
+
+def parameter_name(param, root=None):
+    """The name the parameter table gives a parameter ("Damping Value"), or None."""
+    if not _PARAM_NAMES:
+        path = os.path.join(root or os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                            "parameters", "DeviceParameterTable.md")
+        with open(path, encoding="utf-8") as f:
+            for line in f:
+                cells = [c.strip() for c in line.strip().strip("|").split("|")]
+                if len(cells) >= 15 and cells[1].isdigit():
+                    _PARAM_NAMES[int(cells[1])] = cells[2].strip('"')
+    return _PARAM_NAMES.get(param)
 
 
 def parameter_names(command, root=None):
