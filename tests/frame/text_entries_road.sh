@@ -84,8 +84,8 @@ for row in "${rows[@]}"; do
   fi
 done
 
-# Every number entry of function 5 just beyond each of its limits, in metres and in feet (chosen
-# as its Display Unit): refused with the limits in the unit the entry shows, the entry kept, the
+# Every number entry of function 5 just beyond each of its limits, in metres, in feet and in
+# millimetres (chosen as its Display Unit): refused with the limits in the unit the entry shows, the entry kept, the
 # transmitter and the project as they were.
 project=$(ls "$VKR_DRIVE_ROOT"/*/VKR/text.vkr) || fail "no project file"
 numbers=(
@@ -100,18 +100,20 @@ numbers=(
   "Feet (ft)|625=216.536|Blanking|0 to 216.535 ft" "Feet (ft)|625=-0.001|Blanking|0 to 216.535 ft"
   "Feet (ft)|626=1.641|Distance Offset|-1.64 to 1.64 ft" "Feet (ft)|626=-1.641|Distance Offset|-1.64 to 1.64 ft"
   "Feet (ft)|616=255.001|Damping|0 to 255 Sec" "Feet (ft)|623=100.1|Sensitivity|0 to 100 %"
+  "Millimetres (mm)|615=66000.5|Hi Level|0 to 66000 mm" "Millimetres (mm)|626=-500.5|Distance Offset|-500 to 500 mm"
 )
 for row in "${numbers[@]}"; do
   IFS='|' read -r unit typed label limits <<<"$row"
   id=${typed%%=*}
-  before=$(cat "$device") kept=$(cat "$project")
+  before=$(cat "$device")
+  cp "$project" "$dir/kept.vkr"
   out=$("$host" ui 5 --project "$p" --png "$dir/f5.png" --type "613=$unit" --type "$typed" --click 102 --answer Yes \
     --read "$id" 2>&1)
   want="Offline Parameterization: $label was not written: its entry is not valid: $limits."
   echo "$out" | grep -qF -- "$want" || fail "$unit $typed: not refused with \"$want\": $out"
   echo "$out" | grep -qF "item $id: \"${typed#*=}\"" || fail "$unit $typed: the entry was not kept: $out"
   [ "$(cat "$device")" = "$before" ] || fail "$unit $typed: the transmitter changed: $(diff <(echo "$before") "$device")"
-  [ "$(cat "$project")" = "$kept" ] || fail "$unit $typed: the project changed"
+  cmp -s "$project" "$dir/kept.vkr" || fail "$unit $typed: the project changed"
 done
 
 # A download that stops part-way names what it wrote before: the project's message goes back over
