@@ -131,8 +131,19 @@ echo "$out" | grep -qF 'not the changes "Fail Time"; they stay in the data set.'
 # On a project older than its transmitter, a download that stops at any command names each value
 # by the label of its entry in function 5, never by the data set's name for it.
 labels='"(Message|Tag|Description|Date|Long Tag|Display Unit|Low Level|Hi Level|Damping|Display Mode|Tracking|Dielectric|Fail Mode|Fail Time|Sensitivity|Analog Mode|Blanking|Distance Offset)"'
+# fault | the values named as not written (a command writing a record writes none of its values)
+downloads=(
+  '18=linkgone|"Tag", "Description" and "Date" were not written'
+  '22=refused|"Long Tag" was not written'
+  '44=linkgone|"Display Unit" was not written'
+  '136=busy|"Display Mode", "Tracking", "Dielectric", "Fail Mode" and "Fail Time" were not written'
+  '138=linkgone|"Sensitivity", "Analog Mode", "Blanking" and "Distance Offset" were not written'
+  '34=linkgone|"Damping" was not written'
+  '35=refused|"Low Level" and "Hi Level" were not written'
+)
 seconds=20
-for fault in 18=linkgone 22=refused 44=linkgone 136=busy 138=linkgone 34=linkgone 35=refused; do
+for row in "${downloads[@]}"; do
+  IFS='|' read -r fault failed <<<"$row"
   seconds=$((seconds + 1))  # a fail time the transmitter does not hold yet
   out=$("$host" upload --project "$p" 2>&1) || fail "upload before $fault: $out"
   sed -i 's/^message .*/message 0000000000000000000000000000000000000000000000FF/' "$device"
@@ -140,6 +151,7 @@ for fault in 18=linkgone 22=refused 44=linkgone 136=busy 138=linkgone 34=linkgon
     --answer No 2>&1) && fail "$fault: the download ended well: $out"
   notice=$(echo "$out" | grep -m1 'told: .*The download did not go through') || fail "$fault: no notice: $out"
   [ "$(line message)" = "$project_message" ] || fail "$fault: the project's message was not written back"
+  echo "$notice" | grep -qF "The download did not go through: $failed:" || fail "$fault: not \"$failed\": $notice"
   others=$(echo "$notice" | grep -oE '"[^"]*"' | grep -vxE "$labels")
   [ -z "$others" ] && ! echo "$notice" | grep -qE 'Command|[A-Za-z]2"|Sensititvity|Opiton' ||
     fail "$fault: the notice names what the user does not see ($others): $notice"
@@ -151,4 +163,4 @@ out=$("$host" ui 5 --project "$p" --png "$dir/refused.png" --type 620=11 --click
 [ "$(cat "$device")" = "$before" ] || fail "a download refused at once changed the transmitter"
 echo "$out" | grep -qF 'The device was not changed: it holds none of the changes ("Fail Time"); they stay in the data set.' ||
   fail "the notice of a download refused at once: $out"
-echo "text entries road: ${#rows[@]} entries, ${#numbers[@]} numbers beyond their limits, nine downloads"
+echo "text entries road: ${#rows[@]} entries, ${#numbers[@]} numbers beyond their limits, $((${#downloads[@]} + 2)) downloads"

@@ -947,10 +947,19 @@ void COfflineParam::TellDownloadFailure(EDownload, const std::u16string& failure
   const std::vector<vkr::ui::SDeviceAccessFailure> told = vkr::ui::DeviceAccessFailuresSince(DownloadFailureMark());
   bool named = false, namedOwn = false;
   for (const vkr::ui::SDeviceAccessFailure& f : told) {
-    const std::vector<std::u16string> names = QuotedLabels(f.parameterId);
+    // A command that writes a record of settings writes none of them when it fails: each is named.
+    const BYTE command = DownloadCommandOf(f.parameterId);
+    std::vector<std::u16string> names = QuotedLabels(f.parameterId);
+    if (command == 136 || command == 138) {
+      names.clear();
+      for (const SEntryWords& w : kEntryWords)
+        if (DownloadCommandOf(w.device) == command)
+          for (const std::u16string& name : QuotedLabels(w.device))
+            if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    }
     const bool own = persisted(f.parameterId);
     if (names.empty() || namedOwn || (named && !own)) continue;
-    failed = NotWrittenText(names, ClassifyFailureText(f.text), DownloadCommandOf(f.parameterId));
+    failed = NotWrittenText(names, ClassifyFailureText(f.text), command);
     named = true;
     namedOwn = own;
   }
