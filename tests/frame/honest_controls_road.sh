@@ -163,16 +163,16 @@ check trend-link-gone metres 1 same same \
 # data set alone.)
 f5=(--type 615=1 --click 1 --answer Yes)
 check download-refused metres 1 "upperRange=3F000000" any \
-  "\"Range Values\" was not written: the request did not reach the device. The device now holds what the download wrote before it stopped (\"Message\", ^^not the changes \"Range Values\"; they stay in the data set." \
+  "\"Low Level\" and \"Hi Level\" were not written: the request did not reach the device. The device now holds what the download wrote before it stopped (\"Message\", ^^not the changes \"Hi Level\"; they stay in the data set." \
   "Download parameters failed" -- 5 --fault 35=refused --fault 35=refused "${f5[@]}" --answer Yes
 for fault in 17=refused 34=refused 138=refused 35=linkgone 35=silent; do
-  held="The device now holds what the download wrote before it stopped (\"Message\", ^^not the changes \"Range Values\"; they stay in the data set."
-  [ "$fault" = 17=refused ] && held="The device was not changed: it holds none of the changes (\"Range Values\"); they stay in the data set."
+  held="The device now holds what the download wrote before it stopped (\"Message\", ^^not the changes \"Hi Level\"; they stay in the data set."
+  [ "$fault" = 17=refused ] && held="The device was not changed: it holds none of the changes (\"Hi Level\"); they stay in the data set."
   check "download-${fault/=/-}" metres 1 "upperRange=3F000000" any "$held" \
     "Download parameters failed^^descriptor" -- 5 --fault "$fault" "${f5[@]}" --answer No
 done
 check download-part metres 1 "upperRange=3F000000 damping=40200000" any \
-  "\"Range Values\" was not written: the device is busy. The device now holds what the download wrote before it stopped (^^\"Damping Value\"), not the changes \"Range Values\"; they stay in the data set." \
+  "\"Low Level\" and \"Hi Level\" were not written: the device is busy. The device now holds what the download wrote before it stopped (^^\"Damping\"), not the changes \"Hi Level\"; they stay in the data set." \
   "" -- 5 --fault 35=busy --type 616=2.5 "${f5[@]}" --answer No
 # Function 5's current, PV and SV without a value say why.
 check f5-values metres 0 same same "item 302: \"Not connected\"^^item 408: \"Not connected\"" "" \

@@ -84,18 +84,78 @@ for row in "${rows[@]}"; do
   fi
 done
 
+# Every number entry of function 5 just beyond each of its limits, in metres, in feet and in
+# millimetres (chosen as its Display Unit): refused with the limits in the unit the entry shows, the entry kept, the
+# transmitter and the project as they were.
+project=$(ls "$VKR_DRIVE_ROOT"/*/VKR/text.vkr) || fail "no project file"
+numbers=(
+  "Metres (m)|615=66.001|Hi Level|0 to 66 m" "Metres (m)|615=-0.001|Hi Level|0 to 66 m"
+  "Metres (m)|614=66.001|Low Level|0 to 66 m" "Metres (m)|614=-0.001|Low Level|0 to 66 m"
+  "Metres (m)|625=66.001|Blanking|0 to 66 m" "Metres (m)|625=-0.001|Blanking|0 to 66 m"
+  "Metres (m)|626=0.501|Distance Offset|-0.5 to 0.5 m" "Metres (m)|626=-0.501|Distance Offset|-0.5 to 0.5 m"
+  "Metres (m)|616=255.001|Damping|0 to 255 Sec" "Metres (m)|616=-0.001|Damping|0 to 255 Sec"
+  "Metres (m)|623=100.1|Sensitivity|0 to 100 %" "Metres (m)|623=-0.1|Sensitivity|0 to 100 %"
+  "Feet (ft)|615=216.536|Hi Level|0 to 216.535 ft" "Feet (ft)|615=-0.001|Hi Level|0 to 216.535 ft"
+  "Feet (ft)|614=216.536|Low Level|0 to 216.535 ft" "Feet (ft)|614=-0.001|Low Level|0 to 216.535 ft"
+  "Feet (ft)|625=216.536|Blanking|0 to 216.535 ft" "Feet (ft)|625=-0.001|Blanking|0 to 216.535 ft"
+  "Feet (ft)|626=1.641|Distance Offset|-1.64 to 1.64 ft" "Feet (ft)|626=-1.641|Distance Offset|-1.64 to 1.64 ft"
+  "Feet (ft)|616=255.001|Damping|0 to 255 Sec" "Feet (ft)|623=100.1|Sensitivity|0 to 100 %"
+  "Millimetres (mm)|615=66000.5|Hi Level|0 to 66000 mm" "Millimetres (mm)|626=-500.5|Distance Offset|-500 to 500 mm"
+)
+for row in "${numbers[@]}"; do
+  IFS='|' read -r unit typed label limits <<<"$row"
+  id=${typed%%=*}
+  before=$(cat "$device")
+  cp "$project" "$dir/kept.vkr"
+  out=$("$host" ui 5 --project "$p" --png "$dir/f5.png" --type "613=$unit" --type "$typed" --click 102 --answer Yes \
+    --read "$id" 2>&1)
+  want="Offline Parameterization: $label was not written: its entry is not valid: $limits."
+  echo "$out" | grep -qF -- "$want" || fail "$unit $typed: not refused with \"$want\": $out"
+  echo "$out" | grep -qF "item $id: \"${typed#*=}\"" || fail "$unit $typed: the entry was not kept: $out"
+  [ "$(cat "$device")" = "$before" ] || fail "$unit $typed: the transmitter changed: $(diff <(echo "$before") "$device")"
+  cmp -s "$project" "$dir/kept.vkr" || fail "$unit $typed: the project changed"
+done
+
 # A download that stops part-way names what it wrote before: the project's message goes back over
 # the transmitter's (changed after the upload), then the fail time's command is lost.
 out=$("$host" upload --project "$p" 2>&1) || fail "upload again: $out"
-project=$(line message)
+project_message=$(line message)
 sed -i 's/^message .*/message 0000000000000000000000000000000000000000000000FF/' "$device"
 out=$("$host" ui 5 --project "$p" --png "$dir/lost.png" --type 620=9 --click 102 --answer Yes --fault 136=linkgone 2>&1) &&
   fail "a lost download ended well: $out"
-[ "$(line message)" = "$project" ] || fail "the download did not write the project's message back: $(line message)"
+[ "$(line message)" = "$project_message" ] || fail "the download did not write the project's message back: $(line message)"
 echo "$out" | grep -qF 'The device now holds what the download wrote before it stopped ("Message", ' ||
   fail "the notice does not name what the download wrote: $out"
 echo "$out" | grep -qF 'not the changes "Fail Time"; they stay in the data set.' ||
   fail "the notice does not name the change not written: $out"
+# On a project older than its transmitter, a download that stops at any command names each value
+# by the label of its entry in function 5, never by the data set's name for it.
+labels='"(Message|Tag|Description|Date|Long Tag|Display Unit|Low Level|Hi Level|Damping|Display Mode|Tracking|Dielectric|Fail Mode|Fail Time|Sensitivity|Analog Mode|Blanking|Distance Offset)"'
+# fault | the values named as not written (a command writing a record writes none of its values)
+downloads=(
+  '18=linkgone|"Tag", "Description" and "Date" were not written'
+  '22=refused|"Long Tag" was not written'
+  '44=linkgone|"Display Unit" was not written'
+  '136=busy|"Display Mode", "Tracking", "Dielectric", "Fail Mode" and "Fail Time" were not written'
+  '138=linkgone|"Sensitivity", "Analog Mode", "Blanking" and "Distance Offset" were not written'
+  '34=linkgone|"Damping" was not written'
+  '35=refused|"Low Level" and "Hi Level" were not written'
+)
+seconds=20
+for row in "${downloads[@]}"; do
+  IFS='|' read -r fault failed <<<"$row"
+  seconds=$((seconds + 1))  # a fail time the transmitter does not hold yet
+  out=$("$host" upload --project "$p" 2>&1) || fail "upload before $fault: $out"
+  sed -i 's/^message .*/message 0000000000000000000000000000000000000000000000FF/' "$device"
+  out=$("$host" ui 5 --project "$p" --png "$dir/lost.png" --type "620=$seconds" --click 102 --answer Yes --fault "$fault" \
+    --answer No 2>&1) && fail "$fault: the download ended well: $out"
+  notice=$(echo "$out" | grep -m1 'told: .*The download did not go through') || fail "$fault: no notice: $out"
+  [ "$(line message)" = "$project_message" ] || fail "$fault: the project's message was not written back"
+  echo "$notice" | grep -qF "The download did not go through: $failed:" || fail "$fault: not \"$failed\": $notice"
+  others=$(echo "$notice" | grep -oE '"[^"]*"' | grep -vxE "$labels")
+  [ -z "$others" ] && ! echo "$notice" | grep -qE 'Command|[A-Za-z]2"|Sensititvity|Opiton' ||
+    fail "$fault: the notice names what the user does not see ($others): $notice"
+done
 # A download refused at its first command leaves the device as it was, and says so.
 before=$(cat "$device")
 out=$("$host" ui 5 --project "$p" --png "$dir/refused.png" --type 620=11 --click 102 --answer Yes --fault 17=refused 2>&1) &&
@@ -103,4 +163,4 @@ out=$("$host" ui 5 --project "$p" --png "$dir/refused.png" --type 620=11 --click
 [ "$(cat "$device")" = "$before" ] || fail "a download refused at once changed the transmitter"
 echo "$out" | grep -qF 'The device was not changed: it holds none of the changes ("Fail Time"); they stay in the data set.' ||
   fail "the notice of a download refused at once: $out"
-echo "text entries road: ${#rows[@]} entries, two downloads"
+echo "text entries road: ${#rows[@]} entries, ${#numbers[@]} numbers beyond their limits, $((${#downloads[@]} + 2)) downloads"

@@ -45,7 +45,7 @@ rows=(
   "protected|1 --page 4 --fault writes=warned --type 554=40 --click 221 --read 6333|1|Sensitivity was not written: the device refused it: 0x07 (in write protect mode).|warns|same"
   "protected|5 --fault writes=warned --type 616=2.5 --click 1 --answer Yes|1|The download did not go through: \"Message\" was not written: the device refused it: 0x07 (in write protect mode).|warns|same"
   "moved|1 --page 1 --fault writes=warned --type 395=9 --click 221 --read 6333|1|Upper Range Value was not written: the device refused it: 0x0B (upper range value too high).|warns|same"
-  "moved|5 --fault 35=warned --type 615=0.2 --click 1 --answer Yes|1|\"Range Values\" was not written: the device refused it: 0x0C (upper range value too low).|warns|upperRange=same lowerRange=same"
+  "moved|5 --fault 35=warned --type 615=0.2 --click 1 --answer Yes|1|\"Low Level\" and \"Hi Level\" were not written: the device refused them: 0x0C (upper range value too low).|warns|upperRange=same lowerRange=same"
   "moved|1 --page 0 --fault writes=warned --fault 34=busy --type 542=3 --click 221 --read 6333|1|Damping was not written: the device is busy.|warns|same"
   # A Send after the link was lost says so, on every page and control.
   "moved|1 --page 4 --type 554=30 --click 221 --click 356 --type 562=Enable --click 221 --fault 131#2=linkgone --read 6333|1|Probe Fault was not written: the connection to the device is lost.|^  item 6333: \"The advanced|echoSettings=4B003E99999A00000000"

@@ -620,13 +620,11 @@ bool CAdvancedPP::CarriesUnread(std::span<const LONG> ids) {
 
 std::u16string CAdvancedPP::LimitsText(LONG id) {
   if (id != kParSensitivityUser && id != kParSensitivity) return CDevicePropertyPage::LimitsText(id);
-  vkr::Variant minimum, maximum, low, high;
-  if (FAILED(GetParameterInfoText(id, minimum.Put(), maximum.Put())) ||
-      FAILED(VariantChangeType(&low, &minimum, 0, VT_UI1)) || FAILED(VariantChangeType(&high, &maximum, 0, VT_UI1)))
-    return u"0 to 100 %";
-  char text[48];
-  std::snprintf(text, sizeof text, "%g to %g %%", SensitivityPercent(low.bVal), SensitivityPercent(high.bVal));
-  return vkr::Utf8ToUtf16(text);
+  vkr::Variant minimum, maximum;
+  std::u16string text;
+  if (SUCCEEDED(GetParameterInfoText(id, minimum.Put(), maximum.Put())))
+    text = vkr::dui::EntryLimitsText(minimum, maximum, SensitivityShown());
+  return text.empty() ? u"0 to 100 %" : text;
 }
 
 std::u16string CAdvancedPP::SensitivityStepText() {

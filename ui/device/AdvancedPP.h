@@ -18,6 +18,7 @@
 #include "platform/platform.h"
 #include "ui/device/DevicePage.h"
 #include "ui/device/kit/ComboHelpers.h"
+#include "ui/device/kit/EntryLimits.h"
 #include "ui/device/kit/PageResources.h"
 
 namespace vkr::dui {
@@ -73,6 +74,13 @@ SCommand137Response DecodeCommand137(std::span<const BYTE> data);
 std::optional<BYTE> SensitivityCodeOfText(HRESULT parsed, float percent);
 // The percent a sensitivity code stands for (code x 0.4).
 inline double SensitivityPercent(BYTE code) { return code * 0.4; }
+// How the sensitivity entries show the code's limits: in percent.
+inline SShownLimits SensitivityShown() {
+  SShownLimits shown;
+  shown.scale = SensitivityPercent(1);
+  shown.sign = "%";
+  return shown;
+}
 // The analog-mode combo's code table (text and device code).
 std::span<const SComboCode> AnalogModeCodes();
 

@@ -11,6 +11,7 @@
 #include "ui/device/DeviceUiIds.h"
 #include "ui/device/kit/ByteSpan.h"
 #include "ui/device/kit/ComboHelpers.h"
+#include "ui/device/kit/EntryLimits.h"
 #include "ui/device/kit/LengthUnits.h"
 #include "ui/device/kit/ResponseBytes.h"
 #include "ui/device/kit/UserMessage.h"
@@ -1011,34 +1012,12 @@ std::u16string CDevicePropertyPage::InvalidText(const std::vector<LONG>& ids) {
 }
 
 std::u16string CDevicePropertyPage::LimitsText(LONG id) {
-  vkr::Variant minimum, maximum, low, high;
-  if (FAILED(GetParameterInfoText(id, minimum.Put(), maximum.Put())) ||
-      FAILED(VariantChangeType(&low, &minimum, 0, VT_R8)) || FAILED(VariantChangeType(&high, &maximum, 0, VT_R8)) ||
-      low.dblVal >= high.dblVal)
-    return {};
-  auto number = [](double value) {
-    char text[48] = {};
-    std::snprintf(text, sizeof text, "%.3f", value);
-    std::string shown = text;
-    while (shown.find('.') != std::string::npos && (shown.back() == '0' || shown.back() == '.')) {
-      const bool dot = shown.back() == '.';
-      shown.pop_back();
-      if (dot) break;
-    }
-    return shown;
-  };
-  std::string unit;
-  double from = low.dblVal, to = high.dblVal;
+  vkr::Variant minimum, maximum;
+  if (FAILED(GetParameterInfoText(id, minimum.Put(), maximum.Put()))) return {};
   // A distance's limits are metres: given in the unit the entry shows it in.
-  if (const std::optional<BYTE> shown = ShownLengthUnit(id)) {
-    const std::optional<double> a = vkr::dui::ConvertLength(from, vkr::dui::kLengthUnitMetres, *shown);
-    const std::optional<double> b = vkr::dui::ConvertLength(to, vkr::dui::kLengthUnitMetres, *shown);
-    if (!a || !b) return {};
-    from = *a;
-    to = *b;
-    unit = " " + vkr::dui::LengthUnitSymbol(*shown);
-  }
-  return vkr::Utf8ToUtf16(number(from) + " to " + number(to) + unit);
+  vkr::dui::SShownLimits shown;
+  shown.lengthUnit = ShownLengthUnit(id);
+  return vkr::dui::EntryLimitsText(minimum, maximum, shown);
 }
 
 void CDevicePropertyPage::TellOnMessageLine(const std::u16string& text) {

@@ -32,23 +32,58 @@ constexpr std::size_t kTagCharacters = 8;
 constexpr std::size_t kDescriptorCharacters = 16;
 constexpr std::size_t kMessageCharacters = 32;
 
-// The entries by the labels the user knows them by, for the words that name them.
+// The entries by the labels the user knows them by here, with the device parameter the download
+// writes each with and the record (a command's data) that carries it along with others: the
+// words that name an entry refused, and a value written or not. A date's parts are written as
+// one, the Date.
 struct SEntryWords {
-  LONG id;
+  LONG entry;
+  LONG device;
+  LONG record;
   const char16_t* label;
+  const char16_t* written;  // the name in what the device holds; null: the label
 };
 constexpr SEntryWords kEntryWords[] = {
-    {kParPvUnitOffline, u"Display Unit"},   {kParUpperRangeOffline, u"Hi Level"},
-    {kParLowerRangeOffline, u"Low Level"},  {kParDampingOffline, u"Damping"},
-    {kParDisplayModeOffline, u"Display Mode"}, {kParTrackingOffline, u"Tracking"},
-    {kParDielectricOffline, u"Dielectric"}, {kParFailSafeOffline, u"Fail Mode"},
-    {kParFailTimeOffline, u"Fail Time"},    {kParSensitivityOffline, u"Sensitivity"},
-    {kParAnalogModeOffline, u"Analog Mode"}, {kParBlankingOffline, u"Blanking"},
-    {kParDistanceOffsetOffline, u"Distance Offset"}, {kParTagText, u"Tag"},
-    {kParLongTag2, u"Long Tag"},            {kParDescriptorText, u"Description"},
-    {kParMessageText, u"Message"},          {kParDay, u"Day"},
-    {kParMonth, u"Month"},                  {kParYear, u"Year"},
+    {kParPvUnitOffline, kParPvUnit, 0, u"Display Unit", nullptr},
+    {kParLowerRangeOffline, kParRangeValues, 0, u"Low Level", nullptr},
+    {kParUpperRangeOffline, kParRangeValues, 0, u"Hi Level", nullptr},
+    {kParDampingOffline, kParDamping, 0, u"Damping", nullptr},
+    {kParDisplayModeOffline, kParDisplayMode, kParSpCmd1, u"Display Mode", nullptr},
+    {kParTrackingOffline, kParTracking, kParSpCmd1, u"Tracking", nullptr},
+    {kParDielectricOffline, kParDielectric, kParSpCmd1, u"Dielectric", nullptr},
+    {kParFailSafeOffline, kParFailSafe, kParSpCmd1, u"Fail Mode", nullptr},
+    {kParFailTimeOffline, kParFailTime, kParSpCmd1, u"Fail Time", nullptr},
+    {kParSensitivityOffline, kParSensitivity, kParSpCmd2, u"Sensitivity", nullptr},
+    {kParAnalogModeOffline, kParAnalogMode, kParSpCmd2, u"Analog Mode", nullptr},
+    {kParBlankingOffline, kParBlanking, kParSpCmd2, u"Blanking", nullptr},
+    {kParDistanceOffsetOffline, kParDistanceOffset, kParSpCmd2, u"Distance Offset", nullptr},
+    {kParTagText, kParTagText, kParIdentification, u"Tag", nullptr},
+    {kParLongTag2, kParLongTag2, 0, u"Long Tag", nullptr},
+    {kParDescriptorText, kParDescriptorText, kParIdentification, u"Description", nullptr},
+    {kParMessageText, kParMessageText, 0, u"Message", nullptr},
+    {kParDay, kParDay, kParIdentification, u"Day", u"Date"},
+    {kParMonth, kParMonth, kParIdentification, u"Month", u"Date"},
+    {kParYear, kParYear, kParIdentification, u"Year", u"Date"},
 };
+
+// The labels of the entries whose values a device parameter (or record) carries, each once, in
+// the order the control shows them; none for a parameter no entry of the control stands for.
+std::vector<std::u16string> WrittenLabels(LONG id) {
+  std::vector<std::u16string> labels;
+  for (const SEntryWords& w : kEntryWords) {
+    if (w.device != id && w.record != id) continue;
+    const std::u16string label = w.written ? w.written : w.label;
+    if (std::find(labels.begin(), labels.end(), label) == labels.end()) labels.push_back(label);
+  }
+  return labels;
+}
+
+// The labels in quotes, as a download notice names values ("Low Level", "Hi Level").
+std::vector<std::u16string> QuotedLabels(LONG id) {
+  std::vector<std::u16string> quoted = WrittenLabels(id);
+  for (std::u16string& label : quoted) label = u"\"" + label + u"\"";
+  return quoted;
+}
 
 constexpr SComboCode kFailModes[] = {{"3.80 mA", 1}, {"> 20.20 mA", 2}, {"Last Known", 3},
                                      {"4.00 mA", 4}, {"20.00 mA", 5},   {"> 21.50 mA", 6}};
@@ -74,11 +109,13 @@ struct SLengthField {
   UINT edit;
   UINT label;
   const char* name;
+  LONG offline;  // the offline value the edit shows, whose limits are metres
 };
-constexpr SLengthField kLengthFields[] = {{kOfflineLowLevelEdit, kOfflineLowUnitLabel, "Low Level"},
-                                          {kOfflineHiLevelEdit, kOfflineHiUnitLabel, "Hi Level"},
-                                          {kOfflineBlankingEdit, kOfflineBlankingUnitLabel, "Blanking"},
-                                          {kOfflineOffsetEdit, kOfflineOffsetUnitLabel, "Distance Offset"}};
+constexpr SLengthField kLengthFields[] = {
+    {kOfflineLowLevelEdit, kOfflineLowUnitLabel, "Low Level", kParLowerRangeOffline},
+    {kOfflineHiLevelEdit, kOfflineHiUnitLabel, "Hi Level", kParUpperRangeOffline},
+    {kOfflineBlankingEdit, kOfflineBlankingUnitLabel, "Blanking", kParBlankingOffline},
+    {kOfflineOffsetEdit, kOfflineOffsetUnitLabel, "Distance Offset", kParDistanceOffsetOffline}};
 bool IsRangeEdit(UINT edit) { return edit == kOfflineLowLevelEdit || edit == kOfflineHiLevelEdit; }
 const SLengthField* LengthField(UINT edit) {
   const auto* field = std::find_if(std::begin(kLengthFields), std::end(kLengthFields),
@@ -854,17 +891,34 @@ constexpr LONG kFieldPersist = 0x200;
 
 }  // namespace
 
-std::u16string COfflineParam::DtmName(LONG id) const {
-  vkr::Bstr name;
-  if (!m_spDtm ||
-      FAILED(m_spDtm->GetParameterInfo(vkr::UI4(static_cast<ULONG>(id)), nullptr, name.Put(), nullptr, nullptr, nullptr,
-                                       nullptr, nullptr)) ||
-      name.Empty())
-    return {};
-  std::u16string quoted(1, u'"');
-  quoted += name.Str();
-  quoted += u'"';
-  return quoted;
+std::u16string COfflineParam::DownloadWords(const std::u16string& text) {
+  // Each value the DTM's texts name in quotes by its data-set name ("Sensititvity", "Command18")
+  // by the labels of the entries it carries; a name the control has no entry for stays.
+  std::u16string words = text;
+  std::vector<LONG> named;
+  for (const SEntryWords& w : kEntryWords)
+    for (LONG id : {w.device, w.record})
+      if (id != 0 && std::find(named.begin(), named.end(), id) == named.end()) named.push_back(id);
+  for (LONG id : named) {
+    vkr::Bstr name;
+    if (!m_spDtm ||
+        FAILED(m_spDtm->GetParameterInfo(vkr::UI4(static_cast<ULONG>(id)), nullptr, name.Put(), nullptr, nullptr,
+                                         nullptr, nullptr, nullptr)) ||
+        name.Empty())
+      continue;
+    const std::u16string dtm = u"\"" + std::u16string(name.View()) + u"\"";
+    const std::vector<std::u16string> labels = QuotedLabels(id);
+    const std::u16string shown = JoinNames(labels);
+    if (shown == dtm) continue;
+    for (std::size_t at = words.find(dtm); at != std::u16string::npos; at = words.find(dtm, at + shown.size())) {
+      words.replace(at, dtm.size(), shown);
+      // Several values named where the DTM named one: the sentence goes on in the plural.
+      constexpr std::u16string_view kWas = u" was ";
+      if (labels.size() > 1 && words.compare(at + shown.size(), kWas.size(), kWas) == 0)
+        words.replace(at + shown.size(), kWas.size(), u" were ");
+    }
+  }
+  return words;
 }
 
 HRESULT COfflineParam::ExecuteCommand(VARIANT command, VARIANT argument) {
@@ -893,34 +947,49 @@ void COfflineParam::TellDownloadFailure(EDownload, const std::u16string& failure
   const std::vector<vkr::ui::SDeviceAccessFailure> told = vkr::ui::DeviceAccessFailuresSince(DownloadFailureMark());
   bool named = false, namedOwn = false;
   for (const vkr::ui::SDeviceAccessFailure& f : told) {
-    const std::u16string name = DtmName(f.parameterId);
+    // A command that writes a record of settings writes none of them when it fails: each is named.
+    const BYTE command = DownloadCommandOf(f.parameterId);
+    std::vector<std::u16string> names = QuotedLabels(f.parameterId);
+    if (command == 136 || command == 138) {
+      names.clear();
+      for (const SEntryWords& w : kEntryWords)
+        if (DownloadCommandOf(w.device) == command)
+          for (const std::u16string& name : QuotedLabels(w.device))
+            if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    }
     const bool own = persisted(f.parameterId);
-    if (name.empty() || namedOwn || (named && !own)) continue;
-    failed = NotWrittenText({name}, ClassifyFailureText(f.text), DownloadCommandOf(f.parameterId));
+    if (names.empty() || namedOwn || (named && !own)) continue;
+    failed = NotWrittenText(names, ClassifyFailureText(f.text), command);
     named = true;
     namedOwn = own;
   }
   // What the device now holds of the data set: each setting the download wrote before it stopped,
   // the user's changes or not; and which of the user's changes it does not hold.
-  auto add = [](std::vector<std::u16string>* names, const std::u16string& name) {
-    if (!name.empty() && std::find(names->begin(), names->end(), name) == names->end()) names->push_back(name);
+  auto add = [](std::vector<std::u16string>* names, const std::vector<std::u16string>& labels) {
+    for (const std::u16string& name : labels)
+      if (std::find(names->begin(), names->end(), name) == names->end()) names->push_back(name);
   };
   std::vector<std::u16string> written, notHeld;
   for (LONG id : m_downloadWritten)
-    if (persisted(id)) add(&written, DtmName(id));
-  std::vector<LONG> settings(std::begin(kDeviceTargets), std::end(kDeviceTargets));
-  settings.insert(settings.end(), {kParTagText, kParDescriptorText, kParMessageText, kParDay, kParMonth, kParYear});
-  for (LONG id : settings) {
-    if (std::find(changed.begin(), changed.end(), id) == changed.end()) continue;
-    const std::u16string name = DtmName(id);
-    if (std::find(written.begin(), written.end(), name) == written.end()) add(&notHeld, name);
+    if (persisted(id)) add(&written, QuotedLabels(id));
+  // A change is its entry's; a device value marked changed stands for each of its entries only
+  // when none of them is marked (the range for Low and Hi Level).
+  auto marked = [&changed](LONG id) { return std::find(changed.begin(), changed.end(), id) != changed.end(); };
+  for (const SEntryWords& w : kEntryWords) {
+    const bool sharedMarked = std::any_of(std::begin(kEntryWords), std::end(kEntryWords), [&](const SEntryWords& o) {
+      return o.device == w.device && marked(o.entry);
+    });
+    if (!marked(w.entry) && !(marked(w.device) && !sharedMarked)) continue;
+    const std::u16string name = u"\"" + std::u16string(w.written ? w.written : w.label) + u"\"";
+    if (std::find(written.begin(), written.end(), name) == written.end()) add(&notHeld, {name});
   }
   TellDownloadWords(DownloadFailureText(failed, written, notHeld));
 }
 
 // ---- Apply -------------------------------------------------------------------------------------
 
-std::u16string COfflineParam::EntryLimits(LONG id) const {
+std::u16string COfflineParam::EntryLimits(LONG id) {
+  SShownLimits shown;
   switch (id) {
     case kParTagText:
     case kParDescriptorText:
@@ -929,9 +998,21 @@ std::u16string COfflineParam::EntryLimits(LONG id) const {
     case kParDay: return u"1 to 31";
     case kParMonth: return u"1 to 12";
     case kParYear: return NumberWord(kDateYearFirst) + u" to " + NumberWord(kDateYearLast);
-    case kParFailTimeOffline: return u"0 to 255 Sec";
-    default: return {};
+    case kParDampingOffline:
+    case kParFailTimeOffline: shown.sign = "Sec"; break;
+    case kParSensitivityOffline: shown = SensitivityShown(); break;
+    default: {
+      // A distance in the unit its edit shows it in; its limits are metres.
+      const auto* field = std::find_if(std::begin(kLengthFields), std::end(kLengthFields),
+                                       [id](const SLengthField& f) { return f.offline == id; });
+      if (field == std::end(kLengthFields)) return {};
+      const auto at = m_lengths.find(field->edit);
+      shown.lengthUnit = at != m_lengths.end() ? at->second.unit : WantedUnit(field->edit);
+    }
   }
+  vkr::Variant minimum, maximum;
+  if (FAILED(GetParameterInfoText(id, minimum.Put(), maximum.Put()))) return {};
+  return EntryLimitsText(minimum, maximum, shown);
 }
 
 bool COfflineParam::TellInvalidEntries() {
@@ -940,7 +1021,7 @@ bool COfflineParam::TellInvalidEntries() {
     const CActXParInfo& entry = m_pParInfo[i];
     if ((entry.m_nState & 0x5) != 0x5 || (entry.m_nState & 0x8) || entry.m_nCtrlId == 0) continue;
     const auto words = std::find_if(std::begin(kEntryWords), std::end(kEntryWords),
-                                    [&](const SEntryWords& w) { return w.id == entry.m_nParamId; });
+                                    [&](const SEntryWords& w) { return w.entry == entry.m_nParamId; });
     names.push_back(words != std::end(kEntryWords) ? std::u16string(words->label)
                                                    : vkr::Utf8ToUtf16(entry.m_pszName ? entry.m_pszName : ""));
     limits.push_back(EntryLimits(entry.m_nParamId));

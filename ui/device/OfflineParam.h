@@ -183,6 +183,8 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   // what the device now holds: every value of the data set the device confirmed during the
   // download (the user's changes or not), and the user's changes it does not hold.
   void TellDownloadFailure(EDownload outcome, const std::u16string& failure, const std::vector<LONG>& changed) override;
+  // The DTM's names of the values in a download notice replaced by the labels of their entries.
+  std::u16string DownloadWords(const std::u16string& text) override;
   // Notes, while a download runs, each parameter whose write the device confirmed.
   HRESULT ExecuteCommand(VARIANT command, VARIANT argument) override;
 
@@ -221,12 +223,11 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   bool ShowDeviceValue(LONG id, const VARIANT& value);
   // Takes what the controls show of the device parameters as the values the user starts from.
   void KeepShownValues();
-  // The name the DTM gives the parameter, in quotes ("Range Values"); empty without one.
-  std::u16string DtmName(LONG id) const;
   // The text of an edit as typed (UTF-16).
   std::u16string ItemTextW(UINT edit) const;
-  // What an entry holds, in the user's words ("1 to 12"); empty where the entry names no limits.
-  std::u16string EntryLimits(LONG id) const;
+  // What an entry holds, in the user's words ("1 to 12", "0 to 66 m" in the unit the entry shows);
+  // empty where the entry names no limits.
+  std::u16string EntryLimits(LONG id);
   // Names the entries marked invalid with what each holds; false when none is.
   bool TellInvalidEntries();
 

@@ -578,7 +578,7 @@ CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::Download
 void CovFDT_IDtmActiveXControlImpl::TellDownloadWarning(const std::u16string& warnings) {
   vkr::Bstr title;
   GetToolkitMessageText(m_spDtmUnknown.Get(), kTextDownloadTitle, title.Put());
-  const std::u16string text = u"The download went through: " + warnings + u".";
+  const std::u16string text = DownloadWords(u"The download went through: " + warnings + u".");
   AskUser(vkr::Bstr(text).Get(), title.Get(), kWarnStyle);
 }
 
@@ -592,7 +592,7 @@ void CovFDT_IDtmActiveXControlImpl::TellDownloadFailure(EDownload, const std::u1
 void CovFDT_IDtmActiveXControlImpl::TellDownloadWords(const std::u16string& text) {
   vkr::Bstr title;
   GetToolkitMessageText(m_spDtmUnknown.Get(), kTextDownloadTitle, title.Put());
-  AskUser(vkr::Bstr(text).Get(), title.Get(), kTellStyle);
+  AskUser(vkr::Bstr(DownloadWords(text)).Get(), title.Get(), kTellStyle);
 }
 
 HRESULT CovFDT_IDtmActiveXControlImpl::ExecuteCommand(VARIANT command, VARIANT argument) {

@@ -146,8 +146,12 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
   // The failures of device accesses the DTM told after this mark belong to the download being
   // told (vkr::ui::DeviceAccessFailuresSince).
   unsigned long long DownloadFailureMark() const { return m_download.failureMark; }
-  // The download's message, under its title.
+  // The download's message, under its title, in the control's words (DownloadWords).
   void TellDownloadWords(const std::u16string& text);
+  // A download notice as the control words it: the DTM names the parameters in its texts by their
+  // data-set names ("Damping Value"); a control whose entries the user knows by other labels
+  // puts those in. Here: the text as it is.
+  virtual std::u16string DownloadWords(const std::u16string& text) { return text; }
 
  public:
   // ===== What Init found =======================================================================

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "tests/support/fake_ui_dtm.h"
+#include "ui/device/AdvancedPP.h"
 #include "ui/device/kit/Kit.h"
 
 namespace vkr::dui {
@@ -153,6 +154,49 @@ TEST(ParseUnsigned, OnlyWholeNumbersThatFitTheField) {
       {"99999999999999999999", 0xFFFFFFFF, std::nullopt},  // no overflow into a small number
   };
   for (const Case& c : cases) EXPECT_EQ(ParseUnsigned(c.text, c.maximum), c.value) << '"' << c.text << '"';
+}
+
+
+// An entry's limits as a refusal names them: metres into the unit the entry shows, a code into
+// what it stands for, nothing where they cannot be told.
+TEST(EntryLimitsText, LimitsInTheUnitTheEntryShows) {
+  auto number = [](double value) {
+    VARIANT v = vkr::EmptyVariant();
+    v.vt = VT_R8;
+    v.dblVal = value;
+    return v;
+  };
+  auto in = [](BYTE unit) {
+    SShownLimits shown;
+    shown.lengthUnit = unit;
+    return shown;
+  };
+  SShownLimits seconds;
+  seconds.sign = "Sec";
+  vkr::Variant text;
+  text.vt = VT_BSTR;
+  text.bstrVal = SysAllocString(u"none");
+  const struct {
+    VARIANT low, high;
+    SShownLimits shown;
+    const char16_t* want;
+  } rows[] = {
+      {number(0), number(66), in(kLengthUnitMetres), u"0 to 66 m"},
+      {number(0), number(66), in(kLengthUnitFeet), u"0 to 216.535 ft"},
+      {number(-0.5), number(0.5), in(kLengthUnitFeet), u"-1.64 to 1.64 ft"},
+      {number(-0.5), number(0.5), in(kLengthUnitMillimetres), u"-500 to 500 mm"},
+      {number(0), number(66), in(kLengthUnitInches), u"0 to 2598.425 in"},
+      {number(0), number(250), SensitivityShown(), u"0 to 100 %"},
+      {number(0), number(255), seconds, u"0 to 255 Sec"},
+      {number(0), number(16777215), SShownLimits{}, u"0 to 16777215"},
+      // A unit no length converts into, limits that are none, or no number: nothing is told.
+      {number(0), number(66), in(57), u""},
+      {number(0), number(0), SShownLimits{}, u""},
+      {number(0), text, SShownLimits{}, u""},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(EntryLimitsText(row.low, row.high, row.shown), std::u16string(row.want))
+        << vkr::Utf16ToUtf8(row.want);
 }
 
 }  // namespace
