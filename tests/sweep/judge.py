@@ -181,6 +181,21 @@ def agreed(action):
     return True
 
 
+def agreed_to(action, iid):
+    """Whether the user agreed to the write of what was typed into the item: every question that
+    came after it was typed got the button that acts (one before it, as the trim's "is the meter
+    right?" answered No, asks for the entry)."""
+    journal = action.run.journal
+    at = max((i for i, line in enumerate(journal) if line.startswith("step type %d=" % iid)), default=None)
+    if at is None:
+        return agreed(action)
+    for line in journal[at:]:
+        m = re.match(r"^message (?:box )?(?:\S+ )?(buttons\w+) .* -> button(\w+)$", line)
+        if m and m.group(1) != "buttonsOk" and m.group(2) not in ("Ok", "Yes", "Retry"):
+            return False
+    return True
+
+
 def notices(run):
     """What the user was told, in order: (journal position, text)."""
     out = []
@@ -294,7 +309,10 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     # The outcome: a run in which not all was done exits 1 and says why last.
     if run.not_done and run.code == 0:
         v.fail("exit", run.not_done[0][0], "exit 0 although %s: %s was not done" % run.not_done[0])
-    if run.code != 0 and not run.last.startswith("vkr-frame: "):
+    if run.code not in (0, 1) or re.search(r"^(==\d+==ERROR: \w+Sanitizer|SUMMARY: \w+Sanitizer|.*: runtime error: )",
+                                            run.err, re.M):
+        v.fail("exit", "sanitizer", "exit %d: the host did not end as it should (%s)" % (run.code, run.last))
+    elif run.code != 0 and not run.last.startswith("vkr-frame: "):
         v.fail("exit", "", "exit %d without a reason on its last line: %r" % (run.code, run.last))
     if run.code == 0 and run.last.startswith("vkr-frame: "):
         v.fail("exit", "", "exit 0 after: %r" % run.last)
@@ -370,7 +388,8 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     if committed and not refused_typing and ui.name != "f5":
         for iid, value in typed.items():
             spec = explorer.items.get(iid)
-            if spec is None or not spec.writes or holds(spec, after, value) or (0, iid) not in run.items:
+            if spec is None or not spec.writes or holds(spec, after, value) or (0, iid) not in run.items or \
+                    iid in getattr(action, "units_seen", {}) or iid in getattr(action, "typed_on", {}):
                 continue
             words = KIND_WORDS["write"] + ("not valid", "not sent")
             if not any(any(w in t for w in words) and spec.name.lower() in t.lower() for _, t in told):
@@ -384,19 +403,63 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
 
     # The data set is what happened.
     check_data_set(v, sweep, ui, action, run, before, after, typed)
+    if getattr(action, "limit", None):
+        check_limit_typed(v, action, before, after, told)
+    check_units_seen(v, action, run, before, after, typed, explorer, told)
 
     # Nothing lost: what the user typed stays until it is written or refused with a word.
     if not refused_typing:
         for iid, value in typed.items():
             it = run.items.get((0, iid))
             spec = explorer.items.get(iid)
-            if it is None or spec is None or it["cls"] not in ("Edit", "ComboBox"):
+            if it is None or spec is None or it["cls"] not in ("Edit", "ComboBox") or \
+                    iid in getattr(action, "units_seen", {}) or iid in getattr(action, "typed_on", {}):
                 continue
             if holds(spec, after, value):
                 continue
             if not same_entry(it["text"], value):
                 v.fail("lost", iid, "item %d shows %r, the user typed %r and the transmitter did not take it" % (
                     iid, it["text"], value))
+
+
+# What a refusal says the field can hold: its limits, its characters, its length.
+HOLDS_WORDS = re.compile(r"-?\d+(\.\d+)? to -?\d+|character|letter|Latin|ASCII|at most|between|one of", re.I)
+
+
+def check_limit_typed(v, action, before, after, told):
+    """An entry typed with what its field cannot hold, or at, inside and beyond a limit: the
+    transmitter holds exactly what was typed, or holds what it held and a word names the field and
+    what it can hold. Never stored otherwise, never dropped in silence."""
+    iid, value, spec = action.limit
+    if spec is None or spec.line is None or spec.kind in ("model", "memory", "const", "status"):
+        return
+    size = 4 if spec.kind == "float" else spec.size
+    written = tx.raw(before, spec.line)[spec.at:spec.at + size] != tx.raw(after, spec.line)[spec.at:spec.at + size]
+    e = spec.expected(after)
+    if e is not None and e[0] == "text":
+        held = (e[1].rstrip() == value.rstrip()) if spec.kind == "latin" else \
+            (e[1].rstrip().upper() == value.rstrip().upper())
+    else:
+        held = holds(spec, after, value)
+    if written and not held and e is not None and e[0] == "text":
+        # An entry that takes no more characters than its field holds shows the cut as it is typed:
+        # what the user saw is what was written.
+        journal = action.run.journal
+        at = max((i for i, line in enumerate(journal) if line.startswith("step type %d=" % iid)), default=len(journal))
+        shown = next((line.split(": ", 1)[1] for line in journal[at + 1:]
+                      if re.match(r"^field \d+ %d: " % iid, line)), None)
+        held = shown is not None and shown != value and shown.rstrip().upper() == e[1].rstrip().upper()
+    if written and not held:
+        v.fail("limit", iid, "%s was typed %r, the transmitter holds %s" % (spec.name, value, describe_expected(e)))
+    elif not written and not held:
+        names = [spec.name] + names_of(spec.writes, "write") if spec.writes else [spec.name]
+        said = [t for _, t in told if any(n.lower() in t.lower() for n in names)]
+        if not said:
+            v.fail("limit", iid, "%s was typed %r, the transmitter did not take it and nothing says why (told: %s)" % (
+                spec.name, value, " / ".join(t for _, t in told) or "nothing"))
+        elif not any(HOLDS_WORDS.search(t) for t in said):
+            v.fail("limit", iid, "%s was typed %r and refused without saying what it can hold (%s)" % (
+                spec.name, value, " / ".join(said)))
 
 
 def check_limit(v, name, value, unit, devices):
@@ -659,7 +722,9 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
         return
     allowed = set()
     for iid in typed:
-        spec = explorer.items.get(iid)
+        if not agreed_to(action, iid):
+            continue  # a write the user declined changes nothing
+        spec = spec_of(explorer, action, iid)
         if spec is not None:
             allowed |= set(tx.lines_written_by(spec))
         allowed |= set(TYPED_LINES.get(iid, ()))
@@ -710,6 +775,39 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
     if tx.f32(tx.raw(after, "fixedCurrent")):
         v.fail("unasked", "fixedCurrent", "the loop current stays fixed at %.3f mA after the run" % (
             tx.f32(tx.raw(after, "fixedCurrent"))))
+
+
+def spec_of(explorer, action, iid):
+    """The item table's entry of a typed item: of the page it was typed on, when a page change
+    took the user to another page to type it."""
+    on = getattr(action, "typed_on", {}).get(iid)
+    return tx.items_of(on).get(iid) if on else explorer.items.get(iid)
+
+
+def check_units_seen(v, action, run, before, after, typed, explorer, told):
+    """A distance typed in the unit its page showed, the unit then changed on another page before
+    it was sent: the transmitter holds the typed distance in the unit the user saw, or the value it
+    held with a word naming the entry; never the number in a unit the user did not see."""
+    for iid, seen in getattr(action, "units_seen", {}).items():
+        spec = explorer.items.get(iid)
+        e, b = spec.expected(after), spec.expected(before)
+        try:
+            value = float(typed[iid])
+        except (KeyError, ValueError):
+            continue
+        if e is None or b is None:
+            continue
+        now, was = tx.convert(e[1], e[2], seen), tx.convert(b[1], b[2], seen)
+        tolerance = 0.0015 + 1e-5 * abs(value)
+        if abs(now - value) <= tolerance:
+            continue
+        if abs(now - was) > tolerance:
+            v.fail("unit seen", iid, "%s was typed %s in %s, the transmitter holds %s (%.4g %s)" % (
+                spec.name, typed[iid], tx.UNIT_TEXTS[seen][-1], describe_expected(e), now, tx.UNIT_TEXTS[seen][-1]))
+        elif not any(spec.name.lower() in t.lower() for _, t in told):
+            v.fail("unit seen", iid, "%s was typed %s in %s and not written after the unit changed, and nothing "
+                   "says so (told: %s)" % (spec.name, typed[iid], tx.UNIT_TEXTS[seen][-1],
+                                          " / ".join(t for _, t in told) or "nothing"))
 
 
 def check_data_set(v, sweep, ui, action, run, before, after, typed):

@@ -52,6 +52,7 @@ BUTTONS = {"buttonsOkCancel": ["OK", "Cancel"], "buttonsYesNo": ["Yes", "No"],
            "buttonsYesNoCancel": ["Yes", "No", "Cancel"], "buttonsRetryCancel": ["Retry", "Cancel"],
            "buttonsAbortRetryIgnore": ["Abort", "Retry", "Ignore"]}
 COMMIT_TEXTS = ("Send", "OK", "Enter")
+QUESTION = re.compile(r"^message (?:box )?(?:\S+ )?buttons(?!Ok )\w+ ")
 MAX_ACTIONS = 64   # per user interface
 WAIT_MS = 11000    # the Process page's two cyclic rounds, the frame's distance reading once
 STATUS_BYTES = "06000100"
@@ -306,6 +307,8 @@ class Sweep:
                 args += ["--wait", str(s[1])]
             elif s[0] == "now":
                 args.append("--now")
+            elif s[0] == "page":
+                args += ["--page", str(s[1])]
         for a in answers:
             args += ["--answer", a]
         r = Run()
@@ -349,6 +352,14 @@ class UI:
 class Action:
     def __init__(self, steps, answers, run, what, own=True):
         self.steps, self.answers, self.run, self.what, self.own = list(steps), list(answers), run, what, own
+        self.variant = False
+        # Judged on a healthy transmitter only: the writes it makes fail in the actions that
+        # found them (the limits and characters typed, each value of a choice).
+        self.healthy_only = False
+        self.limit = None      # (item, the text typed, its item table entry) of a limit typed
+        # The unit each typed number was seen in, where a step between typing and sending
+        # changed the unit elsewhere: item -> unit code.
+        self.units_seen = {}
 
     def describe(self):
         return describe(self.steps, self.answers)
@@ -362,7 +373,7 @@ def describe(steps, answers):
             now = True
             continue
         w = {"click": lambda: "click %d" % s[1], "type": lambda: "type %d=%s" % (s[1], s[2]),
-             "wait": lambda: "wait %d" % s[1]}[s[0]]()
+             "wait": lambda: "wait %d" % s[1], "page": lambda: "page %d" % s[1]}[s[0]]()
         words.append(("now " if now else "") + w)
         now = False
     if answers:
@@ -423,25 +434,26 @@ class Explorer:
         self.sweep, self.ui = sweep, ui
         self.items = tx.items_of(ui.name)
         self.actions = []
-        self.answered = set()  # the questions already answered with each of their buttons
+
+    def full(self):
+        # The answers' variants come on top: every action asking a question has each answered
+        # each way, however many actions there are.
+        return sum(1 for a in self.actions if not a.variant) >= MAX_ACTIONS
 
     def variants(self, steps, answers, r, what):
-        """The run again with each question answered with each of its other buttons, once a
-        question; returns the new actions."""
+        """The run again with each question answered with each of its other buttons, in every
+        action that asks it (the questions after it answered so that they act); returns the new
+        actions."""
         found = []
-        questions = [line for line in r.journal if re.match(r"^message (box )?(\S+ )?buttons(?!Ok )\w+ ", line)]
         for i, (buttons, _) in enumerate(r.questions()):
-            text = re.sub(r" -> button\w+$", "", questions[i]) if i < len(questions) else buttons
-            if text in self.answered:
-                continue
-            self.answered.add(text)
             for b in BUTTONS.get(buttons, []):
-                if b == ACTING.get(buttons) or len(self.actions) >= MAX_ACTIONS:
+                if b == ACTING.get(buttons) or i >= len(answers):
                     continue
-                variant = answers[:i] + [b]
-                rr = self.sweep.run(self.ui, steps, variant)
-                self.actions.append(Action(steps, variant, rr, what + " answered " + b))
-                found.append(self.actions[-1])
+                variant, rr = self.settle(steps, answers[:i] + [b])
+                a = Action(steps, variant, rr, what + " answered " + b)
+                a.variant = True
+                self.actions.append(a)
+                found.append(a)
         return found
 
     def settle(self, steps, answers=()):
@@ -460,7 +472,7 @@ class Explorer:
         return answers[:used] if used < len(answers) and "not used" in r.out else answers, r
 
     def add(self, steps, what, base_answers=()):
-        if len(self.actions) >= MAX_ACTIONS:
+        if self.full():
             return None
         answers, r = self.settle(steps, base_answers)
         a = Action(steps, answers, r, what)
@@ -489,7 +501,7 @@ class Explorer:
             nxt = []
             for prefix, run, before, answers in frontier:
                 for steps, what, kind in self.next_steps(prefix, run, before, depth):
-                    if len(self.actions) >= MAX_ACTIONS:
+                    if self.full():
                         break
                     if kind == "typed":
                         found = self.typed_value(prefix, *steps, base_answers=answers)
@@ -580,6 +592,186 @@ class Explorer:
         return None
 
 
+# ---- Every character and every limit ------------------------------------------------------------
+# Each entry the exploration typed and sent, typed again with what its field cannot hold and at
+# each of its limits: refused with a word naming the field and what it holds, or written exactly.
+
+# Texts typed into a numeric entry that are no number of it.
+MALFORMED = ["1,5", "1e39", "12abc"]
+# The offline parameter control's entries by the online item of the same setting (its kind, size
+# and limits of the byte that holds it).
+OFFLINE_AS = {205: 205, 207: 357, 209: 299, 310: 307, 358: 358, 360: 360, 631: 364, 614: 397, 615: 395, 616: 399,
+              620: 448, 623: 554, 625: 555, 626: 697}
+LIMITS_TOLD = re.compile(r"(-?\d+(?:\.\d+)?) to (-?\d+(?:\.\d+)?)")
+
+
+def spec_like(ui_name, item_id):
+    """The item table's entry for an item, or for the online item of the same setting."""
+    spec = tx.items_of(ui_name).get(item_id)
+    if spec is None and ui_name == "f5" and item_id in OFFLINE_AS:
+        spec = next((i for i in tx.ITEMS if i.item == OFFLINE_AS[item_id] and i.uis != "f3"), None)
+    return spec
+
+
+def text_values(spec):
+    """Texts with characters the field cannot hold, and as many characters as it holds and one
+    more (a pattern whose cut shows)."""
+    if spec.kind == "latin":
+        chars, odd = spec.size, ["F\u00fcllstand \u00c4", "TANK \u20ac", "~{}|\u00ff"]
+    else:
+        chars, odd = spec.size * 4 // 3, ["T\u00c4G", "\u20ac1", "~{}", "low"]
+    pattern = "".join("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"[i % 36] for i in range(chars + 1))
+    return odd + [pattern[:chars], pattern]
+
+
+def number_text(value, decimals):
+    text = "%.*f" % (decimals, value)
+    return "0" if re.fullmatch(r"-0(\.0*)?", text) and decimals == 0 else text
+
+
+class Limits:
+    """The limit actions of one user interface."""
+
+    def __init__(self, explorer):
+        self.explorer, self.sweep, self.ui = explorer, explorer.sweep, explorer.ui
+
+    def entries(self):
+        """(prefix, item, shown item, typed value, suffix) of each entry an action typed and sent."""
+        seen = set()
+        for a in list(self.explorer.actions):
+            m = re.fullmatch(r"type (\d+)", a.what)
+            if not m or a.variant:
+                continue
+            e = int(m.group(1))
+            at = max(i for i, st in enumerate(a.steps) if st[0] == "type" and st[1] == e)
+            key = (tuple(a.steps[:at]), e)
+            it = next((x for (c, i), x in a.run.items.items() if i == e), None)
+            if key in seen or it is None:
+                continue
+            seen.add(key)
+            # The answers of the questions that came before the entry was typed.
+            typed_at = max((i for i, line in enumerate(a.run.journal) if line.startswith("step type %d=" % e)), default=0)
+            asked = sum(1 for line in a.run.journal[:typed_at] if QUESTION.match(line))
+            yield a.steps[:at], e, it, a.steps[at][2], a.steps[at + 1:], a.answers[:asked]
+
+    def jobs(self, pool):
+        """(steps, base answers, what, item, value) to run: in the default state every entry,
+        in mm and in the distances (their limits in those units)."""
+        state = self.sweep.state
+        if state.name not in ("default", "mm", "in"):
+            return []
+        every_unit = state.name in ("mm", "in")
+        entries = list(self.entries())
+
+        def values_of(entry):
+            prefix, e, it, typed, suffix, answers = entry
+            spec = spec_like(self.ui.name, e)
+            if it["cls"] == "ComboBox":
+                return [] if every_unit else [x for x in it["entries"] if x not in judge.LOADING and x != typed]
+            if spec is not None and spec.kind in ("packed", "latin"):
+                return [] if every_unit else text_values(spec)
+            if it["cls"] != "Edit" or "readonly" in it["flags"]:
+                return []
+            length = spec is not None and spec.kind == "float" and spec.unit not in (None, 45, 32, 57, 39)
+            if every_unit and not length:
+                return []
+            return self.number_values(prefix, e, it, typed, suffix, answers, spec)
+        out = []
+        for (prefix, e, it, typed, suffix, answers), values in zip(entries, pool.map(values_of, entries)):
+            for value in values:
+                out.append((prefix + [("type", e, value)] + suffix, answers, "limit type %d=%s" % (e, value), e, value))
+        return out
+
+    def number_values(self, prefix, e, it, typed, suffix, answers, spec):
+        decimals = len(typed.split(".")[1]) if "." in typed else 0
+        step = 10 ** -decimals
+        limits = []
+        # The limits the user interface tells when a value lies beyond them.
+        for probe in ("99999999", "-99999999"):
+            _, r = self.explorer.settle(prefix + [("type", e, probe)] + suffix, answers)
+            for _, text in judge.notices(r):
+                m = LIMITS_TOLD.search(text)
+                if m:
+                    limits += [float(m.group(1)), float(m.group(2))]
+                    break
+        # The byte that holds it, where no limits are told.
+        if not limits and spec is not None and spec.kind in ("code", "number") and spec.texts is None:
+            size = spec.size if spec.kind == "number" else 1
+            limits = [spec.offset, (256 ** size - 1) * spec.scale + spec.offset]
+        values = []
+        for limit in sorted(set(limits)):
+            for v in (limit - step, limit, limit + step):
+                t = number_text(v, decimals)
+                if t != typed and t not in values:
+                    values.append(t)
+        return values + MALFORMED
+
+
+# ---- A page change as a step of the run -----------------------------------------------------------
+# The page frame's user clicks another page in the tree and comes back: each page shown again
+# after a read of it failed; what was typed stays pending across the change and is sent after it;
+# a distance typed in one unit, then the unit changed on another page, is converted or discarded
+# with a word, never written in a unit the user did not see.
+
+# The pages that choose the unit, and what they send it with.
+UNIT_PAGES = {0: (381, 221), 1: (381, 221)}
+
+
+def page_change_actions(sweep, ui, explorer, page_count):
+    """(steps, what, typed on other pages {item: user interface}, units seen {item: unit}) of the page."""
+    if ui.function != 1 or ui.page is None or page_count < 2 or sweep.state.name not in ("default", "mm"):
+        return []
+    other = (ui.page + 1) % page_count
+    out = [([("wait", 0), ("page", other), ("page", ui.page)], "shown again", {}, {})]
+    for a in explorer.actions:
+        m = re.fullmatch(r"type (\d+)", a.what)
+        if not m or a.variant or a.healthy_only or len(a.steps) != 2 or a.steps[1][0] != "click":
+            continue
+        e, value = a.steps[0][1], a.steps[0][2]
+        out.append(([a.steps[0], ("page", other), ("page", ui.page), a.steps[1]], "type %d, page %d and back" % (
+            e, other), {}, {}))
+        spec = explorer.items.get(e)
+        label = explorer.look.items.get((0, spec.label), {}).get("text", "").strip() if spec and spec.label else ""
+        seen = tx.UNIT_OF_TEXT.get(label)
+        if spec is None or spec.kind != "float" or seen not in tx.METRES:
+            continue
+        # The unit changed on another page, sent there, then the entry sent where it was typed.
+        unit_page = next((p for p in sorted(UNIT_PAGES) if p != ui.page), None)
+        combo, send = UNIT_PAGES[unit_page]
+        unit = tx.UNIT_TEXTS[44 if seen != 44 else 45][0]
+        out.append(([a.steps[0], ("page", unit_page), ("type", combo, unit), ("click", send), ("page", ui.page),
+                     a.steps[1]], "type %d, unit %s on page %d, back and send" % (e, unit, unit_page),
+                    {combo: "f1p%d" % unit_page}, {e: seen}))
+    return out
+
+
+def page_change_cases(sweep, pool, ui, explorer):
+    """The page-change actions, each on a healthy transmitter; the page shown again with each read
+    of its look failing once before the change."""
+    probe = getattr(sweep, "page_count", 0)
+    jobs = page_change_actions(sweep, ui, explorer, probe)
+
+    def healthy(job):
+        steps, what, typed_on, seen = job
+        answers, r = explorer.settle(steps)
+        a = Action(steps, answers, r, what)
+        a.typed_on, a.units_seen = typed_on, seen
+        return a
+    actions = list(pool.map(healthy, jobs))
+    cases = []
+    look = explorer.look.requests
+    shown = judge.shown_commands(ui.name) - {0, 1, 13}
+    for a in actions:
+        if a.what != "shown again":
+            continue
+        for req in look:
+            command = int(req.split("#")[0])
+            if command in shown and command not in judge.WRITES:
+                for kind in kinds_for(sweep, ui, command, 1, False, every=False):
+                    cases.append((a, "%s=%s" % (req, kind)))
+    return actions, cases
+
+
 def is_new(key, it, before):
     old = before.get(key)
     if old is None:
@@ -625,6 +817,8 @@ def cases_of(sweep, ui, explorer):
     # on every page: the Process page, which shows it too, fails its later reads in every way).
     own_timed = {spec.cmd for spec in explorer.items.values() if spec.uis != tx.FRAME}
     for a in explorer.actions:
+        if a.healthy_only:
+            continue
         reqs = a.run.requests
         start = common_prefix(reqs, look) if a.what != "look" else 0
         typed = [s[1] for s in a.steps if s[0] == "type"]
@@ -714,6 +908,21 @@ def sweep_ui(sweep, pool, ui, args):
     for steps in timed:
         a = Action(steps, [], sweep.run(ui, steps), "time")
         actions.append(a)
+    # Every limit and every character typed, each value of a choice: on a healthy transmitter.
+    def limit_run(job):
+        steps, answers, what, e, value = job
+        answers, r = explorer.settle(steps, answers)
+        a = Action(steps, answers, r, what)
+        a.healthy_only, a.limit = True, (e, value, spec_like(ui.name, e))
+        return a
+    page_cases = []
+    if not sweep.state.wire and not sweep.state.offline:
+        actions += list(pool.map(limit_run, Limits(explorer).jobs(pool)))
+        # A page change as a step of the run.
+        changes, page_cases = page_change_cases(sweep, pool, ui, explorer)
+        for a in changes:
+            a.healthy_only = True
+        actions += changes
     for a in actions:
         sweep.cases += 1
         judge.judge(sweep, ui, a, None, explorer)
@@ -721,7 +930,7 @@ def sweep_ui(sweep, pool, ui, args):
         return len(actions), 0
     if sweep.state.wire:
         return len(actions), wire_cases(sweep, pool, ui, explorer)
-    cases = cases_of(sweep, ui, explorer)
+    cases = cases_of(sweep, ui, explorer) + page_cases
 
     def run_case(case):
         a, fault = case
@@ -792,6 +1001,7 @@ def user_interfaces(sweep):
     for function in sweep.functions():
         if function == 1:
             probe = sweep.run(UI(1, None), [], page=999)
+            sweep.page_count = probe.page_count or 0
             uis += [UI(1, p) for p in range(probe.page_count or 0)]
         else:
             uis.append(UI(function, None))
