@@ -193,6 +193,23 @@ void SelectPage(HWND window, const std::string& page) {
   vkr::ui::PumpUntilIdle();
 }
 
+// Shows page `index` of the tree as the user's click on it does, between steps of the work: the
+// page left keeps what was typed into it. Returns the page's name; empty when the tree has no
+// such page (the run then says how many it has).
+std::string ShowPage(HWND window, std::size_t index) {
+  HWND tree = nullptr;
+  const std::vector<HTREEITEM> items = PageItems(window, &tree);
+  if (index >= items.size()) {
+    std::printf("  the user interface has %d page%s in its tree\n", static_cast<int>(items.size()),
+                items.size() == 1 ? "" : "s");
+    return std::string();
+  }
+  SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(items[index]));
+  vkr::ui::PumpUntilIdle();
+  const std::string name = ItemText(tree, items[index]);
+  return name.empty() ? "(unnamed)" : name;
+}
+
 // Selects the tree items the command line asks for (a page as a person clicks it) and renders the
 // frame with each; without --page the frame as it opened. False when a picture failed; *badPage
 // when the frame has no such page.
@@ -228,8 +245,8 @@ bool RenderPages(HWND window, const std::string& png, const std::string& page, b
 
 // One step of the user's work in an open control, in command-line order.
 struct Action {
-  enum class Kind { Type, Click, Wait } kind = Kind::Click;
-  int id = 0;  // Wait: the milliseconds
+  enum class Kind { Type, Click, Wait, Page } kind = Kind::Click;
+  int id = 0;  // Wait: the milliseconds; Page: the tree item
   std::string text;
   bool now = false;  // taken at once, not after the DTM settled: while its requests are on the channel
 };
@@ -778,7 +795,15 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       actions.push_back(Action{Action::Kind::Click, std::atoi(value.c_str()), {}, std::exchange(now, false)});
     } else if (a == "--page") {
       if (value != "all" && !IsNumber(value)) return Usage("--page takes a page number or all, not " + value);
-      page = value;
+      // After a step of the user's work, a page number is a step of its own: the user clicks that
+      // page in the tree. Before any step it is the page the work starts on.
+      if (value != "all" && !actions.empty()) {
+        if (now) return Usage("--now goes before a --type or --click, not before --page");
+        if (value.size() > 6) return Usage("--page takes a page number of the tree, not " + value);
+        actions.push_back(Action{Action::Kind::Page, std::atoi(value.c_str()), {}});
+      } else {
+        page = value;
+      }
     } else if (!a.empty() && a[0] == '-') {
       return Usage("unknown option " + a);
     } else if (function.empty()) {
@@ -1061,6 +1086,20 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
                     ? "the user interface closed before the time was let pass"
                     : "the user interface closed before the item " + std::to_string(action.id) + " was reached";
       break;
+    }
+    if (action.kind == Action::Kind::Page) {
+      if (journal) std::printf("    > step page %d\n", action.id);
+      const std::string shown = ShowPage(window, static_cast<std::size_t>(action.id));
+      if (shown.empty()) {
+        stopped = "no page " + std::to_string(action.id) + " in the user interface's page tree";
+        break;
+      }
+      // The pictures and the final one show the page the user went to; "all" stays each in turn.
+      if (page != "all") page = std::to_string(action.id);
+      if (!Settle()) break;
+      toldLog.Note(*frame);
+      std::printf("  page %d \"%s\" shown\n", action.id, shown.c_str());
+      continue;
     }
     if (action.kind == Action::Kind::Wait) {
       if (journal) std::printf("    > step wait %d\n", action.id);

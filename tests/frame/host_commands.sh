@@ -59,6 +59,20 @@ out=$("$host" ui 1 --project "$p" --png "$dir/advanced.png" --page 4 --type 554=
 echo "$out" | grep -qF 'item 554: "30.0"' || fail "page 4 after typing 30 printed: $out"
 grep -q "^echoSettings 4B" "$VKR_DRIVE_ROOT/c/VKR/test.vkr.device" || fail "the sensitivity sent did not reach the transmitter"
 "$host" ui 1 --page x >/dev/null 2>&1; [ $? -eq 2 ] || fail "ui with a page that is no number is not refused with 2"
+# A page change between steps is the user's click in the tree: the sensitivity typed on the
+# Advanced page stays pending there while another page is shown, and its Send writes it (100 is
+# 40 %); the picture shows the page gone to last. A page the tree lacks stops the work.
+out=$("$host" ui 1 --project "$p" --png "$dir/back.png" --page 4 --type 554=40 --page 0 --journal --page 4 \
+  --read 554 --click 221 2>&1) || fail "a page change between steps: $out"
+echo "$out" | grep -q '^  page 0 ".*" shown$' || fail "the page change was not told: $out"
+echo "$out" | grep -q '^    > step page 4$' || fail "the page change is not in the journal: $out"
+echo "$out" | grep -q "^  page 4 \".*\" rendered to $dir/back.png" || fail "the picture is not of the page gone to: $out"
+grep -q "^echoSettings 64" "$VKR_DRIVE_ROOT/c/VKR/test.vkr.device" || fail "the entry kept across pages was not sent: $out"
+out=$("$host" ui 1 --project "$p" --png "$dir/none.png" --page 4 --type 554=30 --page 99 --click 221 2>&1); [ $? -eq 1 ] ||
+  fail "a page step the tree lacks is not refused: $out"
+echo "$out" | grep -q "no page 99 in the user interface's page tree$" || fail "a page step the tree lacks printed: $out"
+grep -q "^echoSettings 64" "$VKR_DRIVE_ROOT/c/VKR/test.vkr.device" || fail "work went on after a page the tree lacks"
+"$host" ui 1 --type 554=40 --now --page 1 >/dev/null 2>&1; [ $? -eq 2 ] || fail "--now before a page step is not refused with 2"
 out=$("$host" show --project "$p") || fail "show: $out"
 echo "$out" | grep -q "^name  *value  *unit  *differs" || fail "show printed: $out"
 echo "$out" | grep -q "^Tag  .* no$" || fail "show after an upload printed: $out"
