@@ -423,7 +423,8 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
 
 
 # What a refusal says the field can hold: its limits, its characters, its length.
-HOLDS_WORDS = re.compile(r"-?\d+(\.\d+)? to -?\d+|character|letter|Latin|ASCII|at most|between|one of", re.I)
+HOLDS_WORDS = re.compile(r"-?\d+(\.\d+)? to -?\d+|character|letter|Latin|ASCII|at most|between|one of|"
+                         r"the device refused it: 0x[0-9A-F]+ \(", re.I)
 
 
 def check_limit_typed(v, action, before, after, told):
@@ -751,7 +752,8 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
         if spec is not None and spec.writes and spec.line in SHARED_LINES:
             size = 4 if spec.kind == "float" else spec.size
             spans.setdefault(spec.line, set()).update(range(spec.at, spec.at + size))
-    converted = any(explorer.items.get(i) is not None and explorer.items[i].writes == 44 for i in typed)
+    converted = any(spec_of(explorer, action, i) is not None and spec_of(explorer, action, i).writes == 44
+                    for i in typed)
     for line, kept in spans.items():
         if line not in changed or (converted and line == "echoSettings"):
             continue

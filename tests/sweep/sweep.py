@@ -13,8 +13,14 @@ the pages of the page tree, and the items each shows (`ui --dump`). Actions: a l
 button; each entry typed to another valid value and sent (OK, Send, Enter; Apply once); two entries
 together; what a click reveals or enables in the same window (the Digitize distance, the loop test's
 own level, the trim's meter reading and its second Enter) and every control a click opens, followed
-the same way; each question answered with each of its buttons; the user interface's time let pass
-(its cyclic reads); every page of the page tree in turn. Each action runs on a healthy transmitter,
+the same way; each question answered with each of its buttons in every action that asks it; the
+user interface's time let pass (its cyclic reads); every page of the page tree in turn. Each entry
+sent is typed again with what its field cannot hold (characters outside its character set, one
+character more than it holds, numbers that are none: "1,5", "1e39", "12abc") and at, just inside
+and just beyond each of its limits (those the user interface tells, else those of the byte that
+holds it), in the mm and in states too for distances; each choice with each of its values. A page
+change is a step: each page shown again after a read of it failed, an entry kept pending across a
+change and sent after it, and a distance typed, its unit changed on another page, then sent. Each action runs on a healthy transmitter,
 which lists its requests; then each request the action owns fails in each way (`--fault 35#1=busy`;
 a read every action shares fails once, in the first action that sends it; a read made again, as
 after a Send or at a timed read's later occurrence, is a request of its own). An entry typed after
@@ -645,9 +651,12 @@ class Limits:
             e = int(m.group(1))
             at = max(i for i, st in enumerate(a.steps) if st[0] == "type" and st[1] == e)
             key = (tuple(a.steps[:at]), e)
-            it = next((x for (c, i), x in a.run.items.items() if i == e), None)
-            if key in seen or it is None:
+            found = next((((c, i), x) for (c, i), x in a.run.items.items() if i == e), None)
+            if key in seen or found is None:
                 continue
+            # The entry as it was before it was typed: a choice of what it shows changes nothing.
+            it = dict(found[1])
+            it["shown"] = self.explorer.look.items.get(found[0], {}).get("text", "")
             seen.add(key)
             # The answers of the questions that came before the entry was typed.
             typed_at = max((i for i, line in enumerate(a.run.journal) if line.startswith("step type %d=" % e)), default=0)
@@ -667,7 +676,8 @@ class Limits:
             prefix, e, it, typed, suffix, answers = entry
             spec = spec_like(self.ui.name, e)
             if it["cls"] == "ComboBox":
-                return [] if every_unit else [x for x in it["entries"] if x not in judge.LOADING and x != typed]
+                return [] if every_unit else [x for x in it["entries"]
+                                              if x not in judge.LOADING and x not in (typed, it["shown"])]
             if spec is not None and spec.kind in ("packed", "latin"):
                 return [] if every_unit else text_values(spec)
             if it["cls"] != "Edit" or "readonly" in it["flags"]:
@@ -810,6 +820,7 @@ def cases_of(sweep, ui, explorer):
     """(action, fault) for each request each action owns: the writes of what it typed in every
     action, every other request once in the user interface (the first action that sends it)."""
     seen = set()
+    typed_roads = set()
     cases = []
     first_typed = False
     look = explorer.look.requests
@@ -835,6 +846,12 @@ def cases_of(sweep, ui, explorer):
                 continue  # the loop test and the trim fail on their own (functions 4 and 7)
             if write and command not in LOOP_COMMANDS and (command in own_writes or not own_writes and typed):
                 key = None  # the write of what this action typed: failed in this action
+                # An answer's variant that sends the same write as its action (a question answered
+                # Cancel, then Yes when asked again) fails it in that action only.
+                road = (tuple(a.steps), req)
+                if a.variant and road in typed_roads:
+                    continue
+                typed_roads.add(road)
             else:
                 # The request itself, by its place in the run: a read made again after the look's
                 # (the page's re-read after a Send, a timed read's later occurrence) is one of its own.
