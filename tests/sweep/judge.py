@@ -296,12 +296,15 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     typed = typed_of(action)
     # A level the page kept within the sensor's limits, and said so, is the user's entry now; the
     # limit is the transmitter's.
+    # The same for a level kept the minimum span from the other.
     for _, text in notices(run):
-        for name, value, unit in re.findall(r"([A-Z][\w ]*?) was set to (-?[\d.]+) (\S+), the sensor's limit", text):
+        for name, value, unit, why in re.findall(
+                r"([A-Z][\w ]*?) was set to (-?[\d.]+) (\S+), the (sensor's limit|minimum span)", text):
             for spec in explorer.items.values():
                 if spec.name == name and spec.item in typed:
                     typed[spec.item] = value
-            check_limit(v, name, value, unit, devices)
+            if why == "sensor's limit":
+                check_limit(v, name, value, unit, devices)
     refused_typing = "has no item" in run.last and "that takes" in run.last
     failed = {req for req, _ in run.not_done}
     linkgone = any("link to the device" in why for _, why in run.not_done)
@@ -404,7 +407,7 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     # The data set is what happened.
     check_data_set(v, sweep, ui, action, run, before, after, typed)
     if getattr(action, "limit", None):
-        check_limit_typed(v, action, before, after, told)
+        check_limit_typed(v, action, before, after, told, typed)
     check_units_seen(v, action, run, before, after, typed, explorer, told)
 
     # Nothing lost: what the user typed stays until it is written or refused with a word.
@@ -427,11 +430,13 @@ HOLDS_WORDS = re.compile(r"-?\d+(\.\d+)? to -?\d+|character|letter|Latin|ASCII|a
                          r"the device refused it: 0x[0-9A-F]+ \(", re.I)
 
 
-def check_limit_typed(v, action, before, after, told):
+def check_limit_typed(v, action, before, after, told, typed):
     """An entry typed with what its field cannot hold, or at, inside and beyond a limit: the
-    transmitter holds exactly what was typed, or holds what it held and a word names the field and
-    what it can hold. Never stored otherwise, never dropped in silence."""
+    transmitter holds exactly what was typed (or the level the page said it set instead), or holds
+    what it held and a word names the field and what it can hold. Never stored otherwise, never
+    dropped in silence."""
     iid, value, spec = action.limit
+    value = typed.get(iid, value)
     if spec is None or spec.line is None or spec.kind in ("model", "memory", "const", "status"):
         return
     size = 4 if spec.kind == "float" else spec.size

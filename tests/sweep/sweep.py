@@ -440,6 +440,7 @@ class Explorer:
         self.sweep, self.ui = sweep, ui
         self.items = tx.items_of(ui.name)
         self.actions = []
+        self.tried = set()     # (steps, answers) of the answers' variants run
 
     def full(self):
         # The answers' variants come on top: every action asking a question has each answered
@@ -455,7 +456,12 @@ class Explorer:
             for b in BUTTONS.get(buttons, []):
                 if b == ACTING.get(buttons) or i >= len(answers):
                     continue
+                if (tuple(steps), tuple(answers[:i] + [b])) in self.tried:
+                    continue
+                self.tried.add((tuple(steps), tuple(answers[:i] + [b])))
                 variant, rr = self.settle(steps, answers[:i] + [b])
+                if self.known(steps, variant):
+                    continue
                 a = Action(steps, variant, rr, what + " answered " + b)
                 a.variant = True
                 self.actions.append(a)
@@ -477,10 +483,17 @@ class Explorer:
         used = len(r.questions())
         return answers[:used] if used < len(answers) and "not used" in r.out else answers, r
 
+    def known(self, steps, answers):
+        """Whether an action of these steps and answers is there already (an action reached from
+        an answer's variant, as from its action, asks the same)."""
+        return any(a.steps == list(steps) and a.answers == list(answers) for a in self.actions)
+
     def add(self, steps, what, base_answers=()):
         if self.full():
             return None
         answers, r = self.settle(steps, base_answers)
+        if self.known(steps, answers):
+            return None
         a = Action(steps, answers, r, what)
         self.actions.append(a)
         a.variants = self.variants(steps, answers, r, what)
