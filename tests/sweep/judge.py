@@ -181,21 +181,6 @@ def agreed(action):
     return True
 
 
-def agreed_to(action, iid):
-    """Whether the user agreed to the write of what was typed into the item: every question that
-    came after it was typed got the button that acts (one before it, as the trim's "is the meter
-    right?" answered No, asks for the entry)."""
-    journal = action.run.journal
-    at = max((i for i, line in enumerate(journal) if line.startswith("step type %d=" % iid)), default=None)
-    if at is None:
-        return agreed(action)
-    for line in journal[at:]:
-        m = re.match(r"^message (?:box )?(?:\S+ )?(buttons\w+) .* -> button(\w+)$", line)
-        if m and m.group(1) != "buttonsOk" and m.group(2) not in ("Ok", "Yes", "Retry"):
-            return False
-    return True
-
-
 def notices(run):
     """What the user was told, in order: (journal position, text)."""
     out = []
@@ -305,6 +290,12 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
                     typed[spec.item] = value
             if why == "sensor's limit":
                 check_limit(v, name, value, unit, devices)
+        # An entry converted when the unit changed elsewhere, and said so (check_units_seen holds
+        # the conversion against what was typed).
+        for name, value in re.findall(r"([A-Z][\w ]*?) was converted from -?[\d.]+ \S+ to (-?[\d.]+) ", text):
+            for spec in explorer.items.values():
+                if spec.name == name and spec.item in getattr(action, "units_seen", {}):
+                    typed[spec.item] = value
     refused_typing = "has no item" in run.last and "that takes" in run.last
     failed = {req for req, _ in run.not_done}
     linkgone = any("link to the device" in why for _, why in run.not_done)
@@ -391,8 +382,7 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     if committed and not refused_typing and ui.name != "f5":
         for iid, value in typed.items():
             spec = explorer.items.get(iid)
-            if spec is None or not spec.writes or holds(spec, after, value) or (0, iid) not in run.items or \
-                    iid in getattr(action, "units_seen", {}) or iid in getattr(action, "typed_on", {}):
+            if spec is None or not spec.writes or holds(spec, after, value) or (0, iid) not in run.items:
                 continue
             words = KIND_WORDS["write"] + ("not valid", "not sent")
             if not any(any(w in t for w in words) and spec.name.lower() in t.lower() for _, t in told):
@@ -415,8 +405,7 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
         for iid, value in typed.items():
             it = run.items.get((0, iid))
             spec = explorer.items.get(iid)
-            if it is None or spec is None or it["cls"] not in ("Edit", "ComboBox") or \
-                    iid in getattr(action, "units_seen", {}) or iid in getattr(action, "typed_on", {}):
+            if it is None or spec is None or it["cls"] not in ("Edit", "ComboBox"):
                 continue
             if holds(spec, after, value):
                 continue
@@ -728,9 +717,7 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
         return
     allowed = set()
     for iid in typed:
-        if not agreed_to(action, iid):
-            continue  # a write the user declined changes nothing
-        spec = spec_of(explorer, action, iid)
+        spec = explorer.items.get(iid)
         if spec is not None:
             allowed |= set(tx.lines_written_by(spec))
         allowed |= set(TYPED_LINES.get(iid, ()))
@@ -757,8 +744,7 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
         if spec is not None and spec.writes and spec.line in SHARED_LINES:
             size = 4 if spec.kind == "float" else spec.size
             spans.setdefault(spec.line, set()).update(range(spec.at, spec.at + size))
-    converted = any(spec_of(explorer, action, i) is not None and spec_of(explorer, action, i).writes == 44
-                    for i in typed)
+    converted = any(explorer.items.get(i) is not None and explorer.items[i].writes == 44 for i in typed)
     for line, kept in spans.items():
         if line not in changed or (converted and line == "echoSettings"):
             continue
@@ -784,17 +770,11 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
             tx.f32(tx.raw(after, "fixedCurrent"))))
 
 
-def spec_of(explorer, action, iid):
-    """The item table's entry of a typed item: of the page it was typed on, when a page change
-    took the user to another page to type it."""
-    on = getattr(action, "typed_on", {}).get(iid)
-    return tx.items_of(on).get(iid) if on else explorer.items.get(iid)
-
-
 def check_units_seen(v, action, run, before, after, typed, explorer, told):
     """A distance typed in the unit its page showed, the unit then changed on another page before
     it was sent: the transmitter holds the typed distance in the unit the user saw, or the value it
     held with a word naming the entry; never the number in a unit the user did not see."""
+    typed = typed_of(action)
     for iid, seen in getattr(action, "units_seen", {}).items():
         spec = explorer.items.get(iid)
         e, b = spec.expected(after), spec.expected(before)

@@ -768,6 +768,24 @@ def page_change_actions(sweep, ui, explorer, page_count):
     return out
 
 
+class PagesExplorer:
+    """An explorer whose items include those typed on another page of the run."""
+
+    def __init__(self, explorer, items):
+        self.__dict__.update(explorer.__dict__)
+        self.items = items
+
+
+def with_pages(explorer, a):
+    typed_on = getattr(a, "typed_on", {})
+    if not typed_on:
+        return explorer
+    items = dict(explorer.items)
+    for iid, on in typed_on.items():
+        items.setdefault(iid, tx.items_of(on).get(iid))
+    return PagesExplorer(explorer, {k: v for k, v in items.items() if v is not None})
+
+
 def page_change_cases(sweep, pool, ui, explorer):
     """The page-change actions, each on a healthy transmitter; the page shown again with each read
     of its look failing once before the change."""
@@ -955,7 +973,7 @@ def sweep_ui(sweep, pool, ui, args):
         actions += changes
     for a in actions:
         sweep.cases += 1
-        judge.judge(sweep, ui, a, None, explorer)
+        judge.judge(sweep, ui, a, None, with_pages(explorer, a))
     if sweep.state.offline:
         return len(actions), 0
     if sweep.state.wire:
