@@ -698,7 +698,7 @@ class Limits:
             length = spec is not None and spec.kind == "float" and spec.unit not in (None, 45, 32, 57, 39)
             if every_unit and not length:
                 return []
-            return self.number_values(prefix, e, it, typed, suffix, answers, spec)
+            return [x for x in self.number_values(prefix, e, it, typed, suffix, answers, spec) if x != it["shown"]]
         out = []
         for (prefix, e, it, typed, suffix, answers), values in zip(entries, pool.map(values_of, entries)):
             for value in values:
