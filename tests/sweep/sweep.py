@@ -1056,9 +1056,10 @@ def user_interfaces(sweep):
     return uis
 
 
-# The weight of each user interface's sweep, as measured, for sharding.
-WEIGHTS = {"f1p0": 229, "f1p1": 122, "f1p2": 38, "f1p3": 200, "f1p4": 118, "f1p5": 39, "f1p6": 94, "f1p7": 108,
-           "f1p8": 33, "f1p9": 40, "f2": 34, "f3": 4, "f4": 30, "f5": 238, "f6": 1, "f7": 75, "f8": 7, "all": 76}
+# The weight of each user interface's sweep in the default state, as measured (its runs of the
+# host), for sharding.
+WEIGHTS = {"f1p0": 300, "f1p1": 177, "f1p2": 42, "f1p3": 244, "f1p4": 158, "f1p5": 39, "f1p6": 99, "f1p7": 156,
+           "f1p8": 31, "f1p9": 41, "f2": 42, "f3": 4, "f4": 30, "f5": 580, "f6": 1, "f7": 175, "f8": 7, "all": 76}
 
 
 def shard(names, k, n):
