@@ -795,9 +795,10 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       actions.push_back(Action{Action::Kind::Click, std::atoi(value.c_str()), {}, std::exchange(now, false)});
     } else if (a == "--page") {
       if (value != "all" && !IsNumber(value)) return Usage("--page takes a page number or all, not " + value);
-      // After a step of the user's work, a page number is a step of its own: the user clicks that
-      // page in the tree. Before any step it is the page the work starts on.
-      if (value != "all" && !actions.empty()) {
+      // After a step of the user's work or the first page, a page number is a step of its own:
+      // the user clicks that page in the tree. The first one before any step is the page the
+      // work starts on.
+      if (value != "all" && (!actions.empty() || !page.empty())) {
         if (now) return Usage("--now goes before a --type or --click, not before --page");
         if (value.size() > 6) return Usage("--page takes a page number of the tree, not " + value);
         actions.push_back(Action{Action::Kind::Page, std::atoi(value.c_str()), {}});
@@ -1082,8 +1083,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       toldLog.Note(*frame);
     }
     if (!IsOpen(frame->activeX, invokeId)) {
-      stopped = action.kind == Action::Kind::Wait
-                    ? "the user interface closed before the time was let pass"
+      stopped = action.kind == Action::Kind::Wait ? "the user interface closed before the time was let pass"
+                : action.kind == Action::Kind::Page
+                    ? "the user interface closed before its page " + std::to_string(action.id) + " was shown"
                     : "the user interface closed before the item " + std::to_string(action.id) + " was reached";
       break;
     }
@@ -1108,7 +1110,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       std::printf("  waited %d ms\n", action.id);
       continue;
     }
-    if (action.kind == Action::Kind::Click && !action.now) {
+    // The picture as the click finds the page (with "all" each page comes at the end: going
+    // through them now would move the user to another page before the click).
+    if (action.kind == Action::Kind::Click && !action.now && page != "all") {
       rendered = RenderPages(window, png, page, &badPage);
       pictured = true;
     }

@@ -8,8 +8,10 @@
 //                          window to FILE (default ui-FUNCTION.png) and closes it again; with
 //                          --page, a page frame's tree item N (0 the first, counted as the tree
 //                          reads) is selected first, or with "all" each item in turn, each
-//                          rendered to FILE with "-N" before its extension
-//   ui FUNCTION ... [--offline] [--type ID=TEXT]... [--click ID]... [--read ID]...
+//                          rendered to FILE with "-N" before its extension; a later --page N is a
+//                          step of the user's work (below): page N clicked in the tree, what was
+//                          typed on the page left kept there
+//   ui FUNCTION ... [--offline] [--type ID=TEXT]... [--click ID]... [--page N]... [--read ID]...
 //                          the user's work in the opened control, in the order given: typing into
 //                          an edit (a combo box: choosing the item), clicking an item (the visible
 //                          one, also of a control the page opened); then the texts of items

@@ -73,6 +73,11 @@ out=$("$host" ui 1 --project "$p" --png "$dir/none.png" --page 4 --type 554=30 -
 echo "$out" | grep -q "no page 99 in the user interface's page tree$" || fail "a page step the tree lacks printed: $out"
 grep -q "^echoSettings 64" "$VKR_DRIVE_ROOT/c/VKR/test.vkr.device" || fail "work went on after a page the tree lacks"
 "$host" ui 1 --type 554=40 --now --page 1 >/dev/null 2>&1; [ $? -eq 2 ] || fail "--now before a page step is not refused with 2"
+# With every page pictured at the end, a page step still takes the user's work to that page.
+out=$("$host" ui 1 --project "$p" --png "$dir/all.png" --page all --page 4 --type 554=30 --click 221 2>&1) ||
+  fail "a page step with --page all: $out"
+grep -q "^echoSettings 4B" "$VKR_DRIVE_ROOT/c/VKR/test.vkr.device" || fail "a page step with --page all missed its page: $out"
+echo "$out" | grep -q "^  page 9 \".*\" rendered to $dir/all-9.png" || fail "--page all with a page step printed: $out"
 out=$("$host" show --project "$p") || fail "show: $out"
 echo "$out" | grep -q "^name  *value  *unit  *differs" || fail "show printed: $out"
 echo "$out" | grep -q "^Tag  .* no$" || fail "show after an upload printed: $out"

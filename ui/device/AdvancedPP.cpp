@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "communication/HartResponseTexts.h"
@@ -213,7 +214,10 @@ HRESULT CAdvancedPP::SetControlValueById(LONG id, VARIANT value) {
       const SCommand1Response answer = DecodeCommand1(bytes);
       // The device keeps blanking and offset in its PV unit.
       if (answer.pvUnit) {
-        m_pvUnit = *answer.pvUnit;
+        // Another page wrote the PV unit, or it was read anew: the distances typed follow it.
+        const std::optional<BYTE> before = std::exchange(m_pvUnit, *answer.pvUnit);
+        m_bPvUnitUnread = false;
+        if (before) FollowUnitChange({kParBlankingUser, kParDistanceOffsetUser}, *before, *answer.pvUnit);
         RecheckDistances();
         const std::string unit = LengthUnitLabel(*answer.pvUnit);
         ::SetDlgItemTextA(m_hWndDialog, kAdvancedBlankingUnit, unit.c_str());
@@ -458,8 +462,10 @@ void CAdvancedPP::OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) {
     ForgetUnreadMarks({kParSensitivityUser, kParAnalogModeUser, kParBlankingUser, kParDistanceOffsetUser});
     return;
   }
-  // The numbers are the device's, in its PV unit: what is missing is only the unit's name.
-  if (id == kParCommand1Complete && !m_pvUnit) {
+  // The numbers are the device's, in its PV unit: what is missing is the unit's name. One read
+  // before may be the device's no longer (another page may have changed it since).
+  if (id == kParCommand1Complete) {
+    m_bPvUnitUnread = true;
     TellNotRead(id, {}, u"The unit of Blanking and Distance Offset", outcome, 1);
     // A blank label would read as a number without a unit; the label says why instead.
     for (UINT label : {kAdvancedBlankingUnit, kAdvancedOffsetUnit}) ::SetDlgItemTextA(m_hWndDialog, label, kNotReadText);
@@ -530,6 +536,19 @@ HRESULT CAdvancedPP::OnSend() {
                                       kParDistanceOffsetUser};
   // Command 138 carries all four settings: one the device never gave is not made up.
   if (CarriesUnread(kUserIds)) return E_FAIL;
+  // Blanking and offset go as numbers the device takes in its PV unit: typed while that unit
+  // could not be read, they may mean another distance, and are not written.
+  if (!m_pvUnit || m_bPvUnitUnread) {
+    std::vector<std::u16string> typed;
+    for (LONG id : {kParBlankingUser, kParDistanceOffsetUser})
+      if (IsUserEntry(id)) typed.push_back(EntryLabel(id));
+    if (!typed.empty()) {
+      TellOnMessageLine(JoinNames(typed) + (typed.size() == 1 ? u" was not written: the unit it is given in"
+                                                              : u" were not written: the unit they are given in") +
+                        u" could not be read.");
+      return E_FAIL;
+    }
+  }
   // Entries that hold no value for their device field are marked; the first gets the focus and
   // nothing goes out.
   for (LONG id : kUserIds) {

@@ -144,6 +144,7 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
 
   std::array<BYTE, 5> m_abyAnalogModeCodes{};
   std::optional<BYTE> m_pvUnit;  // the PV unit of the last command 1 answer
+  bool m_bPvUnitUnread = false;  // a read of the PV unit failed since its last answer
   std::array<BYTE, 2> m_abyProbeFaultCodes{};
   USHORT m_wLastAnalogMode = 0xFFFF;  // analog-mode code last passed on; 0xFFFF none
   bool m_bFirstShow = true;

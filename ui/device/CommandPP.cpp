@@ -349,8 +349,13 @@ HRESULT CCommandPP::SetControlValueById(LONG id, VARIANT value) {
       return StoreCommand135(value);
     case kCommand131:
       return StoreCommand131(value);
+    case kRangeUnit: {
+      // Another page learnt the device's range unit: once this page knows one, the levels follow.
+      vkr::Variant code;
+      if (m_nRangeUnit != 0 && SUCCEEDED(VariantChangeType(&code, &value, 0, VT_UI1))) FollowRangeUnit(code.bVal);
+      return S_OK;
+    }
     case kCommand2:
-    case kRangeUnit:
     case kDigitizeCommand:
       return S_OK;
     default:
@@ -422,14 +427,26 @@ HRESULT CCommandPP::StoreCommand15(const VARIANT& value) {
   if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
   if (!m_spDtm) return S_OK;
   const vkr::dui::SCommand15Response answer = vkr::dui::DecodeCommand15(bytes);
+  // The levels typed follow a unit that changed before their entries hear of it.
+  if (answer.rangeUnit && m_nRangeUnit != 0) FollowRangeUnit(*answer.rangeUnit);
   vkr::dui::StoreCommand15Values(m_spDtm.Get(), answer, &m_nRangeUnit);
-  // The levels are the range values: they are shown in the range unit, whatever the PV unit.
-  if (answer.rangeUnit && m_hWndDialog) {
-    const std::string unit = vkr::dui::LengthUnitLabel(m_nRangeUnit);
-    for (UINT label : {kLabelLowUnit, kLabelHighUnit})
-      SetDlgItemTextA(m_hWndDialog, static_cast<int>(label), unit.c_str());
-  }
+  if (answer.rangeUnit) ShowRangeUnit();
   return S_OK;
+}
+
+void CCommandPP::ShowRangeUnit() {
+  // The levels are the range values: they are shown in the range unit, whatever the PV unit.
+  if (!m_hWndDialog || m_nRangeUnit == 0) return;
+  const std::string unit = vkr::dui::LengthUnitLabel(m_nRangeUnit);
+  for (UINT label : {kLabelLowUnit, kLabelHighUnit}) SetDlgItemTextA(m_hWndDialog, static_cast<int>(label), unit.c_str());
+}
+
+void CCommandPP::FollowRangeUnit(BYTE code) {
+  if (code == m_nRangeUnit) return;
+  const BYTE from = m_nRangeUnit;
+  m_nRangeUnit = code;
+  ShowRangeUnit();
+  FollowUnitChange({kUpperRange, kLowerRange}, from, code);
 }
 
 // Command 14: the limits' unit, upper limit, lower limit and minimum span.
@@ -704,7 +721,14 @@ HRESULT CCommandPP::GetParameterText(LONG id, VARIANT_BOOL* valid) {
   return S_OK;
 }
 
+bool CCommandPP::UnitChosenUnread() const {
+  // No answer since the last refresh: the DTM weighs the choice against the unit it last stored,
+  // which need not be the device's; a unit the user chose then is a change until it is written.
+  return m_nLastPvUnit > 0xFF && IsUserEntry(kPvUnitUser);
+}
+
 HRESULT CCommandPP::SetControlStateById(LONG id, ULONG state) {
+  if (id == kPvUnitUser && UnitChosenUnread()) state |= vkr::dui::kStateUsable | kStateChanged;
   // The range record follows the state of either level: it is changed (or invalid) while either
   // is, so that a check of one level keeps the change of the other.
   if (id == kUpperRange || id == kLowerRange) {
@@ -722,8 +746,10 @@ void CCommandPP::LockEntries() {
   const bool mayAnswer = DeviceMayAnswer();
   for (UINT combo : kCombos) {
     const std::string text = vkr::dui::DialogItemText(m_hWndDialog, combo);
-    const bool placeholder =
-        text == vkr::dui::kLoadingText || text == vkr::dui::kNotConnectedText || text == vkr::dui::kNotReadText;
+    // The unit goes to the device on its own: chosen after its read failed it needs no other value
+    // the device did not give. The settings go together, so each waits for its read.
+    const bool placeholder = text == vkr::dui::kLoadingText || text == vkr::dui::kNotConnectedText ||
+                             (text == vkr::dui::kNotReadText && combo != kComboDisplayUnit);
     ::EnableWindow(::GetDlgItem(m_hWndDialog, static_cast<int>(combo)),
                    mayAnswer && !placeholder && IsUsableControl(combo) ? TRUE : FALSE);
   }
@@ -888,7 +914,7 @@ HRESULT CCommandPP::OnSend() {
   if (StopsAtInvalidEntries()) return S_OK;
 
   HRESULT hr = S_OK;
-  if (m_pParInfo[0].m_nState & kStateChanged) {
+  if ((m_pParInfo[0].m_nState & kStateChanged) || UnitChosenUnread()) {
     vkr::Variant unit;
     // A unit text that is no item stops the sending: no stale unit reaches the device.
     if (FAILED(hr = GetControlValueById(kPvUnitUser, unit.Put()))) return hr;

@@ -103,6 +103,8 @@ class CCommandPP : public CDevicePropertyPage {
   // typing and no choice list opens, and a choice list showing a placeholder offers nothing (a
   // placeholder is no choice). Digitize runs only online.
   void LockEntries();
+  // The user chose a unit while the device's was not read (its read failed): Send writes it.
+  bool UnitChosenUnread() const;
   // The float in an edit, rounded to "%.3f"; E_FAIL when it holds no number.
   HRESULT EditFloat(UINT editId, float* value);
   void WriteBack(UINT editId, float value);
@@ -124,6 +126,10 @@ class CCommandPP : public CDevicePropertyPage {
   HRESULT StoreCommand15(const VARIANT& value);
   HRESULT StoreCommand135(const VARIANT& value);
   HRESULT StoreCommand131(const VARIANT& value);
+  // The levels' unit labels: the range unit.
+  void ShowRangeUnit();
+  // The device's range unit is now `code` (one was known): labels and the levels typed follow it.
+  void FollowRangeUnit(BYTE code);
   HRESULT SetDtmByte(LONG id, BYTE value);
   HRESULT SetDtmFloat(LONG id, float value);
   // The digitize routine's ending: controls back to the "Digitize" state, then a refresh.

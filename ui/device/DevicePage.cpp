@@ -619,6 +619,35 @@ void CDevicePropertyPage::RecheckDistances() {
   }
 }
 
+void CDevicePropertyPage::FollowUnitChange(std::initializer_list<LONG> ids, BYTE from, BYTE to) {
+  if (from == to || !m_hWndDialog || !m_pParInfo) return;
+  for (LONG id : ids) {
+    const LONG index = FindParameterIndex(id);
+    if (index < 0 || m_pParInfo[index].m_nCtrlId == 0 || !IsUserEntry(id)) continue;
+    const LONG control = static_cast<LONG>(m_pParInfo[index].m_nCtrlId);
+    const char* format = m_pParInfo[index].m_pszFormat && *m_pParInfo[index].m_pszFormat ? m_pParInfo[index].m_pszFormat
+                                                                                         : "%.3f";
+    float typed = 0.0f;
+    // A text that is no number names no distance: it stays as typed, and Send refuses it.
+    if (FAILED(GetDlgItemFloat(control, format, &typed))) continue;
+    const std::u16string name = EntryLabel(id);
+    const std::optional<double> converted = vkr::dui::ConvertLength(typed, from, to);
+    if (!converted) {
+      m_userEntries.erase(std::remove(m_userEntries.begin(), m_userEntries.end(), id), m_userEntries.end());
+      SetControlStateById(id, m_pParInfo[index].m_nState & ~vkr::dui::kStateChanged);
+      ReadParameter(index);
+      TellNote(name + u" was given up: its unit changed to " + vkr::Utf8ToUtf16(vkr::dui::LengthUnitSymbol(to)) +
+               u", which it cannot be given in.");
+      continue;
+    }
+    // Shown in the field's format, kept exactly: the number written is the distance typed.
+    SetDlgItemDouble(control, format, *converted);
+    TellNote(name + u" was converted from " + vkr::Utf8ToUtf16(vkr::dui::FormatLength(typed, from)) + u" to " +
+             vkr::Utf8ToUtf16(vkr::dui::FormatLength(*converted, to)) + u": the device's unit changed.");
+  }
+  RecheckDistances();
+}
+
 HRESULT CDevicePropertyPage::MarkEntryInvalid(LONG id) {
   const LONG index = FindParameterIndex(id);
   if (index < 0) return E_INVALIDARG;

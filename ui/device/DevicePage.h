@@ -153,6 +153,12 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // Checks the user's distance entries again: their unit came (an entry typed before it was
   // checked without it), or a Send is about to write them.
   void RecheckDistances();
+  // The unit the page shows the distances of `ids` in changed from `from` to `to` (the device's
+  // unit changed: written on another page, or read anew). An entry of the user still pending was
+  // typed in `from`: it is converted into `to`, so that it keeps the distance the user meant and
+  // is never written as a number of another unit, and the message line says so. One that cannot
+  // be converted (either unit no length unit) is given up for the device's value, with a word.
+  void FollowUnitChange(std::initializer_list<LONG> ids, BYTE from, BYTE to);
   // The DTM's state now, from the DTM itself (dsUNDEFINED without one).
   ULONG CurrentDtmState() const;
   // Whether a device value may still come: the DTM is online or going online.

@@ -130,6 +130,9 @@ HRESULT CProcessPP::SetControlValueById(LONG id, VARIANT value) {
     case kParRangeUnit: {
       LONG code = 0;
       if (ReadNumber(value, &code)) {
+        // Once the device gave its range unit, a new one is the device's unit changing (another
+        // page wrote the PV unit, or read the range anew): the levels typed follow it.
+        if (m_bRangeUnitKnown) FollowRangeUnit(static_cast<BYTE>(code & 0xFF));
         const std::string text = UnitText(static_cast<BYTE>(code & 0xFF));
         ::SetDlgItemTextA(m_hWndDialog, kProcessUpperUnitText, text.c_str());
         ::SetDlgItemTextA(m_hWndDialog, kProcessLowerUnitText, text.c_str());
@@ -169,7 +172,9 @@ HRESULT CProcessPP::SetControlValueById(LONG id, VARIANT value) {
       if (answer.transferFunction)
         ::SetDlgItemTextA(m_hWndDialog, kProcessTransferFunctionEdit,
                           TransferFunctionText(*answer.transferFunction).c_str());
-      // The values come back to the page through their own entries.
+      // The values come back to the page through their own entries; the levels typed follow a
+      // unit that changed before the entries hear of it.
+      if (answer.rangeUnit && m_bRangeUnitKnown) FollowRangeUnit(*answer.rangeUnit);
       StoreCommand15Values(m_spDtm.Get(), answer, &m_nRangeUnit);
       if (answer.rangeUnit) {
         m_bRangeUnitKnown = true;
@@ -451,6 +456,12 @@ std::vector<UINT> CProcessPP::LiveFieldsOfRead(LONG id) const {
   if (id == kParCommand1Complete) return {kProcessPvEdit};
   if (id == kParCommand2Complete) return {kProcessLoopCurrentEdit, kProcessPercentEdit};
   return {};
+}
+
+void CProcessPP::FollowRangeUnit(BYTE code) {
+  const BYTE from = m_nRangeUnit;
+  m_nRangeUnit = code;
+  FollowUnitChange({kParUpperRange, kParLowerRange}, from, code);
 }
 
 std::optional<BYTE> CProcessPP::ShownLengthUnit(LONG id) const {

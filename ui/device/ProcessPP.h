@@ -77,7 +77,9 @@ class CProcessPP : public CDevicePropertyPage {
   std::optional<BYTE> ShownLengthUnit(LONG id) const override;
 
   USHORT m_nPvUnit = 0xFFFF;  // the PV unit last seen or chosen; 0xFFFF unknown
-  BYTE m_nRangeUnit = 0;      // the range unit of the last command 15 answer
+  // The device's range unit is now `code` (known before): the levels typed follow it.
+  void FollowRangeUnit(BYTE code);
+  BYTE m_nRangeUnit = 0;      // the range unit the device gave last (command 15, or stored by a page)
   bool m_bRangeUnitKnown = false;  // a command 15 answer brought one
   BYTE m_bFirstShow = 1;
   BYTE m_bShown = 0;
