@@ -158,6 +158,17 @@ std::string PackAscii(BSTR text, std::size_t blockBytes) {
   return packed;
 }
 
+// Whether every character has a Packed ASCII code: a blank, '!' to '_', or a-z (taken as A-Z).
+bool HasPackedAsciiCodes(BSTR text) {
+  const UINT len = SysStringLen(text);
+  for (UINT i = 0; i < len; ++i) {
+    OLECHAR c = text[i];
+    if (c >= u'a' && c <= u'z') c = static_cast<OLECHAR>(c - u'a' + u'A');
+    if (c < 0x20 || c > 0x5F) return false;
+  }
+  return true;
+}
+
 bool FitsWriteField(const SovFDT_ParameterEntry* entry, ULONG bufferSize) {
   return BytesFor(std::uint64_t{entry->nWriteBitOffset} + entry->nBitLength) <= bufferSize;
 }
@@ -436,9 +447,15 @@ HRESULT EncodePackedAscii(const VARIANT& text, const SovFDT_ParameterEntry* entr
                       reinterpret_cast<const BYTE*>(packed.data()), static_cast<ULONG>(packed.size()), 0);
 }
 
+bool PackedAsciiFitsField(BSTR text, const SovFDT_ParameterEntry* entry) {
+  return entry && HasPackedAsciiCodes(text) && std::uint64_t{SysStringLen(text)} * 6 <= entry->nBitLength;
+}
+
 HRESULT EncodePackedAsciiDevice(const VARIANT& text, const SovFDT_ParameterEntry* entry, ULONG bufferSize,
                                 BYTE* buffer) {
   if (text.vt != VT_BSTR || !entry || !buffer || !FitsWriteField(entry, bufferSize)) return E_INVALIDARG;
+  // A character without a code is refused, never sent as another ('?' or its low six bits).
+  if (!HasPackedAsciiCodes(text.bstrVal)) return E_INVALIDARG;
   // An empty text is the device's blank (all spaces), never what other members left in the bits.
   const std::uint64_t fieldBytes = BytesFor(entry->nBitLength);
   const std::string packed = PackAscii(text.bstrVal, static_cast<std::size_t>(fieldBytes));

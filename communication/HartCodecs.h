@@ -45,9 +45,13 @@ HRESULT EncodeValueIntoBuffer(const VARIANT& value, const SovFDT_ParameterEntry*
                               BYTE* buffer, ULONG flags);
 HRESULT DecodeValueFromBuffer(const SovFDT_ParameterEntry* entry, ULONG byteCount, const BYTE* bytes,
                               VARTYPE type, VARIANT* value, ULONG flags);
-// Packed ASCII: the framework's encoder, the device class's encoder, and the decoder.
+// Packed ASCII: the framework's encoder, the device class's encoder (which refuses a text with a
+// character outside the 6-bit set, E_INVALIDARG, or longer than its field), and the decoder.
 HRESULT EncodePackedAscii(const VARIANT& text, const SovFDT_ParameterEntry* entry, ULONG bufferSize,
                           BYTE* buffer);
 HRESULT EncodePackedAsciiDevice(const VARIANT& text, const SovFDT_ParameterEntry* entry, ULONG bufferSize,
                                 BYTE* buffer);
+// Whether the device class's encoder takes the text for the entry's field: every character of the
+// 6-bit set (a-z taken as A-Z), no more characters than the field's bits hold.
+bool PackedAsciiFitsField(BSTR text, const SovFDT_ParameterEntry* entry);
 HRESULT DecodePackedAscii(const SovFDT_ParameterEntry* entry, ULONG byteCount, const BYTE* bytes, VARIANT* value);

@@ -887,6 +887,22 @@ bool DataSetFillsRequest(CovFDT_BaseProtocolImpl& protocol, IovFdtParameterInfo*
   return missing->empty() || std::all_of(filled.begin(), filled.end(), [](bool b) { return b; });
 }
 
+// The data set's texts of the group that the device's field cannot hold (a project from an older
+// file may keep one): their command goes unsent rather than with other characters in their place.
+void TextsTheFieldRefuses(CovFDT_BaseProtocolImpl& protocol, IovFdtParameterInfo* info,
+                          const SovFDT_TransactionGroup& group, std::vector<Variant>* refused) {
+  IovFdtParameterHandler4* handler = protocol.GetParameterHandler();
+  for (const Variant& member : group.members) {
+    const SovFDT_ParameterEntry* entry = protocol.FindParameterEntry(member);
+    USHORT kind = 0;
+    Variant value;
+    if (!entry || !handler || FAILED(GetUShortField(info, member, PIF_KIND, &kind)) || kind != kPackedAsciiKind ||
+        FAILED(handler->GetParameterValue(member, &value)) || value.vt != VT_BSTR)
+      continue;
+    if (!PackedAsciiFitsField(value.bstrVal, entry) && !ContainsId(*refused, member)) refused->push_back(member);
+  }
+}
+
 // The ids of a parameter list, in its order.
 HRESULT GetListMembers(IovFdtParameterHandler4* handler, const VARIANT& listId, std::vector<Variant>* out) {
   if (!handler) return E_UNEXPECTED;
@@ -1008,6 +1024,22 @@ HRESULT CovFDT_BaseProtocolImpl::CreateTransactions(VARIANT listId, BSTR communi
           const std::string text = name.vt == VT_BSTR ? vkr::Utf16ToUtf8(vkr::View(name.bstrVal)) : std::string();
           ReportMessage("Download left out \"%s\" (%lu): the data set holds no value for it", text.c_str(),
                         static_cast<unsigned long>(number));
+        }
+        continue;
+      }
+      std::vector<Variant> refused;
+      if (group) TextsTheFieldRefuses(*this, info.Get(), *group, &refused);
+      if (!refused.empty()) {
+        for (const Variant& member : refused) {
+          Variant name;
+          ULONG number = 0;
+          VariantToULong(&member, &number);
+          GetField(info, member, PIF_NAME, &name);
+          const std::string text = name.vt == VT_BSTR ? vkr::Utf16ToUtf8(vkr::View(name.bstrVal)) : std::string();
+          ReportMessage("Download left out \"%s\" (%lu): the data set's text is no text its device field holds "
+                        "(HART packed ASCII: blank, A-Z, 0-9 and !\"#$%%&'()*+,-./:;<=>?@[\\]^_, up to %lu characters)",
+                        text.c_str(), static_cast<unsigned long>(number),
+                        static_cast<unsigned long>(FindParameterEntry(member) ? FindParameterEntry(member)->nBitLength / 6 : 0));
         }
         continue;
       }

@@ -470,7 +470,7 @@ struct KeptOpen {
 // What a click left open: the control asked to close and its release refused (after the user's
 // Cancel, or on its own), OK that the user cancelled at the control's own question, OK that told
 // the user why it did not close (a download the device did not take), or OK that left it open
-// without a word (an entry it holds invalid).
+// over an entry it holds invalid (with or without a word naming it).
 // `record` and `told`: the host's record and the user messages before the click.
 KeptOpen AfterClick(const FrameContainer& frame, int clicked, const std::string& invokeId, std::size_t record,
                     std::size_t told) {
@@ -486,9 +486,15 @@ KeptOpen AfterClick(const FrameContainer& frame, int clicked, const std::string&
   if (std::find(lines.begin() + static_cast<std::ptrdiff_t>(record), lines.end(), refused) != lines.end()) {
     kept.why = cancelled ? KeptOpen::Why::Cancelled : KeptOpen::Why::Refused;
   } else if (clicked == IDOK) {
-    kept.why = cancelled                ? KeptOpen::Why::Cancelled
-               : messages.size() > told ? KeptOpen::Why::Told
-                                        : KeptOpen::Why::InvalidEntry;
+    // A word that names entries not valid is the refusal of an invalid entry, told.
+    const bool invalid = std::any_of(messages.begin() + static_cast<std::ptrdiff_t>(told), messages.end(),
+                                     [](const std::string& m) {
+                                       return m.find(" entry is not valid") != std::string::npos ||
+                                              m.find(" entries are not valid") != std::string::npos;
+                                     });
+    kept.why = cancelled                            ? KeptOpen::Why::Cancelled
+               : messages.size() > told && !invalid ? KeptOpen::Why::Told
+                                                    : KeptOpen::Why::InvalidEntry;
     if (kept.why == KeptOpen::Why::InvalidEntry) kept.invalidItem = GetFocus() ? GetDlgCtrlID(GetFocus()) : 0;
   }
   return kept;

@@ -930,6 +930,16 @@ HRESULT CovFDT_ParameterHandlerImpl::CheckValueRange(const ParInfo& record, cons
   if (record.m_vt == VT_BSTR && value.vt == VT_BSTR) {
     CheckTextLength(record, value, valid);
     if (!*valid) return S_OK;
+    // A packed text holds only the characters of the device's 6-bit set (a-z go as A-Z).
+    if (record.m_nKind == PK_PACKED_TEXT) {
+      const UINT len = SysStringLen(value.bstrVal);
+      for (UINT i = 0; i < len && *valid; ++i) {
+        OLECHAR c = value.bstrVal[i];
+        if (c >= u'a' && c <= u'z') c = static_cast<OLECHAR>(c - u'a' + u'A');
+        *valid = c >= 0x20 && c <= 0x5F;
+      }
+      if (!*valid) return S_OK;
+    }
   }
   CheckTypeInformation(record, value, valid);
   if (!*valid) return S_OK;

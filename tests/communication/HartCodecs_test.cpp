@@ -489,6 +489,12 @@ TEST(PackedAscii, DeviceEncoderPadsToTheFieldAndRefusesLongTexts) {
        "EEEEEEEEEEEE"},
       {"eight characters fill six bytes", u"HELLO", Entry(0, 0, 48), std::vector<BYTE>(6, 0), S_OK, "20530C3E0820"},
       {"field beyond the buffer", u"AB", Entry(0, 8, 48), std::vector<BYTE>(6, 0), E_INVALIDARG, "000000000000"},
+      // A character without a 6-bit code is refused, never sent as '?' or as its low bits.
+      {"a letter beyond ASCII", u"T\u00C4G", Entry(0, 0, 48), std::vector<BYTE>(6, 0xEE), E_INVALIDARG,
+       "EEEEEEEEEEEE"},
+      {"a sign beyond '_'", u"A~{}", Entry(0, 0, 48), std::vector<BYTE>(6, 0xEE), E_INVALIDARG, "EEEEEEEEEEEE"},
+      {"a control character", u"A\tB", Entry(0, 0, 48), std::vector<BYTE>(6, 0xEE), E_INVALIDARG, "EEEEEEEEEEEE"},
+      {"every sign of the set", u" !\"#$%&'", Entry(0, 0, 48), std::vector<BYTE>(6, 0), S_OK, "8218A39259A7"},
   };
   for (Case& c : cases) {
     EXPECT_EQ(EncodePackedAsciiDevice(TextValue(c.text), &c.entry, static_cast<ULONG>(c.buffer.size()),

@@ -157,20 +157,22 @@ check trend-link-gone metres 1 same same \
   "item 407: \"Start\"^^item 6334: \"The trend did not start: the connection to the device is lost.\"" "" \
   -- 2 --fault 3=linkgone --type "703=1 Sec." --click 435 --click 407 --read 407 --read 6334
 # Function 5: a download that did not go through names the value the DTM told was not written,
-# and what the transmitter holds of the changes (the Hi Level typed, its range not written).
+# what it wrote before it stopped, and the changes the transmitter lacks (the Hi Level typed, its
+# range not written); refused at its first command, that the transmitter was not changed.
 # (The question at the close is answered too: Yes downloads again, No keeps the changes in the
 # data set alone.)
 f5=(--type 615=1 --click 1 --answer Yes)
 check download-refused metres 1 "upperRange=3F000000" any \
-  "\"Range Values\" was not written: the request did not reach the device. The device holds none of the changes (\"Range Values\")" \
+  "\"Range Values\" was not written: the request did not reach the device. The device now holds what the download wrote before it stopped (\"Message\", ^^not the changes \"Range Values\"; they stay in the data set." \
   "Download parameters failed" -- 5 --fault 35=refused --fault 35=refused "${f5[@]}" --answer Yes
 for fault in 17=refused 34=refused 138=refused 35=linkgone 35=silent; do
-  check "download-${fault/=/-}" metres 1 "upperRange=3F000000" any \
-    "The device holds none of the changes (\"Range Values\"); they stay in the data set." \
+  held="The device now holds what the download wrote before it stopped (\"Message\", ^^not the changes \"Range Values\"; they stay in the data set."
+  [ "$fault" = 17=refused ] && held="The device was not changed: it holds none of the changes (\"Range Values\"); they stay in the data set."
+  check "download-${fault/=/-}" metres 1 "upperRange=3F000000" any "$held" \
     "Download parameters failed^^descriptor" -- 5 --fault "$fault" "${f5[@]}" --answer No
 done
 check download-part metres 1 "upperRange=3F000000 damping=40200000" any \
-  "\"Range Values\" was not written: the device is busy. The device holds \"Damping Value\" of the changes, not \"Range Values\"" \
+  "\"Range Values\" was not written: the device is busy. The device now holds what the download wrote before it stopped (^^\"Damping Value\"), not the changes \"Range Values\"; they stay in the data set." \
   "" -- 5 --fault 35=busy --type 616=2.5 "${f5[@]}" --answer No
 # Function 5's current, PV and SV without a value say why.
 check f5-values metres 0 same same "item 302: \"Not connected\"^^item 408: \"Not connected\"" "" \

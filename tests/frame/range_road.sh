@@ -40,8 +40,10 @@ echo "$last" | grep -qF 'the download failed: "Range Values" was not written: er
 transmitter online pvUnit 2D
 run ui 5 --project 'C:\VKR\online.vkr' --type 615=9 --click 1 --answer Yes
 [ $rc = 1 ] || fail "ui 5 with 9 m: exit $rc: $out"
-echo "$out" | grep -qF 'The download did not go through: "Range Values" was not written: the device refused it: 0x0B (upper range value too high). The device holds none of the changes ("Range Values"); they stay in the data set.' ||
+echo "$out" | grep -qF 'The download did not go through: "Range Values" was not written: the device refused it: 0x0B (upper range value too high). The device now holds what the download wrote before it stopped ("Message", ' ||
   fail "ui 5 with 9 m: not told: $out"
+echo "$out" | grep -qF '"Damping Value"), not the changes "Range Values"; they stay in the data set.' ||
+  fail "ui 5 with 9 m: not told what the device holds: $out"
 echo "$last" | grep -qF 'the download failed: "Range Values" was not written' || fail "ui 5 with 9 m: the last line: $last"
 [ "$(field online.vkr.device upperRange)" = 3F000000 ] || fail "ui 5 with 9 m: upperRange $(field online.vkr.device upperRange)"
 # A data set uploaded from a transmitter in a PV unit it cannot be set to: the download names it.

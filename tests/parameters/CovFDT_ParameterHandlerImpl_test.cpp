@@ -230,6 +230,20 @@ TEST_F(HandlerTest, ValidationFlags) {
     ASSERT_EQ(h->ValidateParameter(UI4(c.id), c.value, &word), S_OK) << c.what;
     EXPECT_EQ((word & PFL_INVALID) != 0, c.invalid) << c.what;
   }
+  // A packed text takes only the device's 6-bit set (a-z go as A-Z), whoever stores it.
+  vkr::Variant eight = Text(u"8");
+  ParInfo packed = Record(9, VT_BSTR, Text(u"TAG"), nullptr, &eight, 0x71, 0, u"Packed");
+  packed.m_nKind = PK_PACKED_TEXT;
+  ASSERT_EQ(h->AddParInfo(packed), S_OK);
+  const std::pair<const char16_t*, bool> texts[] = {
+      {u"tank 7", false}, {u"!\"#?@[\\]", false}, {u"^_ 09AZ", false}, {u"T\u00C4G", true}, {u"A~", true}, {u"A{", true},
+      {u"A\tB", true},    {u"TOOLONG12", true},
+  };
+  for (const auto& [text, invalid] : texts) {
+    ULONG flags = 0;
+    ASSERT_EQ(h->ValidateParameter(UI4(9), Text(text), &flags), S_OK);
+    EXPECT_EQ((flags & PFL_INVALID) != 0, invalid) << vkr::Utf16ToUtf8(text);
+  }
   // A parameter with equal limits has no range.
   vkr::Variant same = I4(4);
   ASSERT_EQ(h->AddParInfo(Record(8, VT_I4, I4(4), &same, &same)), S_OK);

@@ -97,13 +97,10 @@ std::optional<std::vector<std::uint8_t>> EncodePackedField(const std::u16string&
 }
 
 std::optional<std::vector<std::uint8_t>> EncodeLongTag(const std::u16string& text) {
-  if (text.size() > 31) return std::nullopt;
+  // Only characters the device's Latin-1 field holds, the last byte left for the closing zero.
+  if (!vkr::dui::FitsLatin1Text(text, kLongTagCharacters)) return std::nullopt;
   std::vector<std::uint8_t> bytes(32, 0);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    // A zero would end the tag early; beyond Latin-1 there is no byte for the character.
-    if (text[i] == 0 || text[i] > 0xFF) return std::nullopt;
-    bytes[i] = static_cast<std::uint8_t>(text[i]);
-  }
+  for (std::size_t i = 0; i < text.size(); ++i) bytes[i] = static_cast<std::uint8_t>(text[i]);
   return bytes;
 }
 
@@ -160,6 +157,8 @@ using vkr::dui::kStateInvalid;
 using vkr::dui::kStateUsable;
 constexpr ULONG kStateHidden = 0x8;
 constexpr std::uint32_t kMaxFinalAssembly = 0xFFFFFF;
+// The record's date takes the years every date entry takes.
+static_assert(kDateYearFirst == 1900 && kDateYearLast == 2155);
 
 // The fields that show "Loading..." while the identification is read.
 constexpr UINT kPlaceholderFields[] = {kTagEdit,          kLongTagEdit,     kDescriptorEdit,   kDayEdit,
@@ -257,16 +256,8 @@ void CDevicePP::WritePlaceholders() {
 
 HRESULT CDevicePP::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
   const HRESULT hr = CDevicePropertyPage::InitializeUI(dtm, ok);
-  if (m_hWndDialog) {
-    // The editable fields take no more than their device fields hold.
-    ::SendDlgItemMessageA(m_hWndDialog, kTagEdit, EM_LIMITTEXT, 8, 0);
-    ::SendDlgItemMessageA(m_hWndDialog, kDescriptorEdit, EM_LIMITTEXT, 16, 0);
-    ::SendDlgItemMessageA(m_hWndDialog, kMessageEdit, EM_LIMITTEXT, 32, 0);
-    ::SendDlgItemMessageA(m_hWndDialog, kLongTagEdit, EM_LIMITTEXT, 31, 0);
-    ::SendDlgItemMessageA(m_hWndDialog, kDayEdit, EM_LIMITTEXT, 2, 0);
-    ::SendDlgItemMessageA(m_hWndDialog, kMonthEdit, EM_LIMITTEXT, 2, 0);
-    ::SendDlgItemMessageA(m_hWndDialog, kYearEdit, EM_LIMITTEXT, 4, 0);
-  }
+  // The editable fields take whatever is typed, whole: a text longer than its device field, or a
+  // number with a sign in it, is refused with a word at Send, never cut or stripped unseen.
   WritePlaceholders();
   return hr;
 }
@@ -385,7 +376,7 @@ std::optional<std::vector<std::uint8_t>> CDevicePP::BuildTagDescriptorDate() con
   bytes.insert(bytes.end(), descriptor->begin(), descriptor->end());
   bytes.push_back(static_cast<std::uint8_t>(*day));
   bytes.push_back(static_cast<std::uint8_t>(*month));
-  bytes.push_back(static_cast<std::uint8_t>(*year - 1900));
+  bytes.push_back(static_cast<std::uint8_t>(*year - kDateYearFirst));
   return bytes;
 }
 
@@ -405,9 +396,9 @@ HRESULT CDevicePP::GetControlValueById(LONG id, VARIANT* value) {
     case kDay:
     case kMonth: {
       // Numbers the device field cannot hold make no value.
-      const std::uint32_t maximum = id == kYear ? 2155 : id == kDay ? 31 : 12;
+      const std::uint32_t maximum = id == kYear ? kDateYearLast : id == kDay ? 31 : 12;
       auto number = ParseUnsigned(ItemTextW(EditOf(id)), maximum);
-      if (!number || (id == kYear && *number < 1900) || (id != kYear && *number == 0)) return E_INVALIDARG;
+      if (!number || (id == kYear && *number < kDateYearFirst) || (id != kYear && *number == 0)) return E_INVALIDARG;
       return CDevicePropertyPage::GetControlValueById(id, value);
     }
     case kTag:
@@ -493,9 +484,9 @@ bool CDevicePP::CheckEntry(LONG id) {
       // The day against its month (and year, for February) as far as those are numbers.
       auto day = ParseUnsigned(text, 31);
       auto month = ParseUnsigned(ItemTextW(kMonthEdit), 12);
-      auto year = ParseUnsigned(ItemTextW(kYearEdit), 2155);
+      auto year = ParseUnsigned(ItemTextW(kYearEdit), kDateYearLast);
       std::uint32_t last = 31;
-      if (month && *month >= 1) last = DaysInMonth(*month, year && *year >= 1900 ? *year : 2000);
+      if (month && *month >= 1) last = DaysInMonth(*month, year && *year >= kDateYearFirst ? *year : 2000);
       fits = day && *day >= 1 && *day <= last;
       break;
     }
@@ -505,8 +496,8 @@ bool CDevicePP::CheckEntry(LONG id) {
       break;
     }
     case kYear: {
-      auto year = ParseUnsigned(text, 2155);
-      fits = year && *year >= 1900;
+      auto year = ParseUnsigned(text, kDateYearLast);
+      fits = year && *year >= kDateYearFirst;
       break;
     }
     case kFinalAssembly: fits = ParseUnsigned(text, kMaxFinalAssembly).has_value(); break;
@@ -536,6 +527,30 @@ HRESULT CDevicePP::OnControlChange(UINT code, UINT controlId, HWND control) {
   // The month and year decide which days there are.
   if (controlId == kMonthEdit || controlId == kYearEdit) CheckEntry(kDay);
   return hr;
+}
+
+std::u16string CDevicePP::LimitsText(LONG id) {
+  auto number = [](std::uint32_t n) {
+    const std::string digits = std::to_string(n);
+    return std::u16string(digits.begin(), digits.end());
+  };
+  switch (id) {
+    case kMessage: return PackedAsciiHoldsText(32);
+    case kTag: return PackedAsciiHoldsText(8);
+    case kDescriptor: return PackedAsciiHoldsText(16);
+    case kLongTag: return Latin1HoldsText(kLongTagCharacters);
+    case kDay: {
+      auto month = ParseUnsigned(ItemTextW(kMonthEdit), 12);
+      auto year = ParseUnsigned(ItemTextW(kYearEdit), kDateYearLast);
+      const std::uint32_t last =
+          month && *month >= 1 ? DaysInMonth(*month, year && *year >= kDateYearFirst ? *year : 2000) : 31;
+      return u"day 1 to " + number(last);
+    }
+    case kMonth: return u"month 1 to 12";
+    case kYear: return u"year " + number(kDateYearFirst) + u" to " + number(kDateYearLast);
+    case kFinalAssembly: return u"0 to " + number(kMaxFinalAssembly);
+    default: return CDevicePropertyPage::LimitsText(id);
+  }
 }
 
 // ---- Refresh and send ----------------------------------------------------------------------------

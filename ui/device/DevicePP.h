@@ -50,10 +50,16 @@ std::optional<std::u16string> DecodeLongTag(const std::vector<std::uint8_t>& byt
 
 // ---- Encoders of the user's entries (absent: the entry does not fit the device field) --------
 
+// The years the date's byte holds (the year minus 1900), taken alike by every entry of a date.
+inline constexpr std::uint32_t kDateYearFirst = 1900;
+inline constexpr std::uint32_t kDateYearLast = 2155;
+// The long tag's 32 bytes keep their last for the closing zero.
+inline constexpr std::size_t kLongTagCharacters = 31;
+
 // A text for a Packed ASCII field of `length` characters: at most `length` characters, each a
 // blank, a digit, an upper- or lower-case letter or one of the other characters of the 6-bit set.
 std::optional<std::vector<std::uint8_t>> EncodePackedField(const std::u16string& text, std::size_t length);
-// The long tag: at most 31 Latin-1 characters, zero-padded to 32 bytes.
+// The long tag: at most 31 printing Latin-1 characters, zero-padded to 32 bytes.
 std::optional<std::vector<std::uint8_t>> EncodeLongTag(const std::u16string& text);
 
 }  // namespace vkr::dui
@@ -93,6 +99,8 @@ class CDevicePP : public CDevicePropertyPage {
   // The user's entry of one editable field checked against its device field; marks the entry
   // invalid (or valid again). False when it does not fit.
   bool CheckEntry(LONG id);
+  // What each entry holds: the text fields' character sets and lengths, the date's parts.
+  std::u16string LimitsText(LONG id) override;
   // Every editable field checked; the first that does not fit gets the focus. False then.
   bool CheckAllEntries();
   std::u16string ItemTextW(UINT controlId) const;

@@ -973,9 +973,16 @@ std::u16string CDevicePropertyPage::InvalidText(const std::vector<LONG>& ids) {
   std::vector<std::u16string> names, limits;
   for (LONG id : ids) {
     const std::u16string name = EntryLabel(id);
-    if (name.empty() || std::find(names.begin(), names.end(), name) != names.end()) continue;
+    if (name.empty()) continue;
+    const std::u16string limit = LimitsText(id);
+    // Entries that share a label (a date's day, month and year) are named once, each limit told.
+    if (const auto at = std::find(names.begin(), names.end(), name); at != names.end()) {
+      std::u16string& told = limits[static_cast<std::size_t>(at - names.begin())];
+      if (!limit.empty() && told.find(limit) == std::u16string::npos) told += (told.empty() ? u"" : u", ") + limit;
+      continue;
+    }
     names.push_back(name);
-    limits.push_back(LimitsText(id));
+    limits.push_back(limit);
   }
   if (names.empty()) return {};
   std::u16string text = vkr::dui::InvalidEntryText(names);

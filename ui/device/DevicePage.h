@@ -260,8 +260,8 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // "A was not written: its entry is not valid: 0 to 66 m." for the entries of `ids`.
   std::u16string InvalidText(const std::vector<LONG>& ids);
   // "0 to 66 m": the limits of the parameter's value, in the unit its entry shows it in; empty
-  // without limits.
-  std::u16string LimitsText(LONG id);
+  // without limits. A page whose entries hold texts or numbers of its own says what they hold.
+  virtual std::u16string LimitsText(LONG id);
   // Every page's Send begins here: invalid input anywhere on the page is focused and named on the
   // message line, and true says that nothing may go out.
   bool StopsAtInvalidEntries() {

@@ -9,10 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "include/DtmMessages.h"
 #include "include/ParameterHandlerInterfaces.h"
 #include "include/ProgramIds.h"
 #include "ui/device/AdvancedPP.h"
 #include "ui/device/CommandPP.h"
+#include "ui/device/DevicePP.h"
 #include "ui/device/kit/Kit.h"
 #include "ui/framework/DeviceAccessLog.h"
 
@@ -25,10 +27,28 @@ constexpr ULONG kSelectionList = 4;
 constexpr ULONG kValueFlags = 113;
 constexpr const char* kFloat3 = "%.3f";
 constexpr const char* kSensitivityFormat = "%.1f";
-constexpr std::size_t kLongTagBytes = 32;
 constexpr std::size_t kLongTagShownFrom = 24;  // fewer bytes are no long tag
-constexpr ULONG kYearFirst = 1900;
-constexpr ULONG kYearLast = 2050;
+constexpr std::size_t kTagCharacters = 8;
+constexpr std::size_t kDescriptorCharacters = 16;
+constexpr std::size_t kMessageCharacters = 32;
+
+// The entries by the labels the user knows them by, for the words that name them.
+struct SEntryWords {
+  LONG id;
+  const char16_t* label;
+};
+constexpr SEntryWords kEntryWords[] = {
+    {kParPvUnitOffline, u"Display Unit"},   {kParUpperRangeOffline, u"Hi Level"},
+    {kParLowerRangeOffline, u"Low Level"},  {kParDampingOffline, u"Damping"},
+    {kParDisplayModeOffline, u"Display Mode"}, {kParTrackingOffline, u"Tracking"},
+    {kParDielectricOffline, u"Dielectric"}, {kParFailSafeOffline, u"Fail Mode"},
+    {kParFailTimeOffline, u"Fail Time"},    {kParSensitivityOffline, u"Sensitivity"},
+    {kParAnalogModeOffline, u"Analog Mode"}, {kParBlankingOffline, u"Blanking"},
+    {kParDistanceOffsetOffline, u"Distance Offset"}, {kParTagText, u"Tag"},
+    {kParLongTag2, u"Long Tag"},            {kParDescriptorText, u"Description"},
+    {kParMessageText, u"Message"},          {kParDay, u"Day"},
+    {kParMonth, u"Month"},                  {kParYear, u"Year"},
+};
 
 constexpr SComboCode kFailModes[] = {{"3.80 mA", 1}, {"> 20.20 mA", 2}, {"Last Known", 3},
                                      {"4.00 mA", 4}, {"20.00 mA", 5},   {"> 21.50 mA", 6}};
@@ -65,6 +85,21 @@ const SLengthField* LengthField(UINT edit) {
                                    [edit](const SLengthField& f) { return f.edit == edit; });
   return field == std::end(kLengthFields) ? nullptr : field;
 }
+std::size_t TextCharacters(LONG id) {
+  return id == kParTagText ? kTagCharacters : id == kParDescriptorText ? kDescriptorCharacters : kMessageCharacters;
+}
+
+std::u16string WideItemText(HWND dialog, UINT item) {
+  char16_t buffer[260] = {};
+  const int n = ::GetDlgItemTextW(dialog, static_cast<int>(item), buffer, 260);
+  return std::u16string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+}
+
+std::u16string NumberWord(ULONG n) {
+  const std::string digits = std::to_string(n);
+  return std::u16string(digits.begin(), digits.end());
+}
+
 constexpr ULONG kFlagNotHeld = 0x200;
 constexpr ULONG kStateHidden = 0x8;
 
@@ -325,8 +360,8 @@ HRESULT COfflineParam::InitializeUI(IUnknown* dtm, VARIANT_BOOL* ok) {
     FillCodeCombo(m_hWndDialog, kOfflineDielectricCombo, DielectricCodes());
     FillCodeCombo(m_hWndDialog, kOfflineFailModeCombo, kFailModes);
     FillCodeCombo(m_hWndDialog, kOfflineAnalogModeCombo, AnalogModeCodes());
-    // The long tag keeps 31 characters and its closing zero: the edit takes no more.
-    ::SendDlgItemMessageA(m_hWndDialog, kOfflineLongTagEdit, EM_LIMITTEXT, kLongTagBytes - 1, 0);
+    // The text entries take whatever is typed, whole: a text longer than its device field is
+    // refused with a word at OK and Apply, never cut unseen.
   }
   EnableApplyButton(TRUE);
   return CovFDT_IDtmActiveXControlImpl::InitializeUI(dtm, ok);
@@ -571,9 +606,9 @@ HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
         if (const auto blanking = InMetres(reader.Float(2), unit)) WriteParameter(kParBlankingOffline, R4(*blanking));
         if (const auto offset = InMetres(reader.Float(6), unit)) WriteParameter(kParDistanceOffsetOffline, R4(*offset));
       } else if (id == kParLongTag2 && bytes.size() >= kLongTagShownFrom) {
-        const auto end = std::find(bytes.begin(), bytes.end(), BYTE{0});
-        const std::string text(bytes.begin(), end);
-        ::SetDlgItemTextA(m_hWndDialog, kOfflineLongTagEdit, text.c_str());
+        // Latin-1 bytes, each the character of its code, as the Device page shows them.
+        if (const auto text = DecodeLongTag(std::vector<std::uint8_t>(bytes.begin(), bytes.end())))
+          ::SetDlgItemTextW(m_hWndDialog, kOfflineLongTagEdit, text->c_str());
       }
       return S_OK;
     }
@@ -652,7 +687,7 @@ HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
       return S_OK;
     }
     case kParYear: {
-      if (const auto year = LowByte(value)) ShowUnsigned(m_hWndDialog, kOfflineYearEdit, kYearFirst + *year);
+      if (const auto year = LowByte(value)) ShowUnsigned(m_hWndDialog, kOfflineYearEdit, kDateYearFirst + *year);
       return S_OK;
     }
     case kParRangeUnit:
@@ -663,6 +698,8 @@ HRESULT COfflineParam::SetControlValueById(LONG id, VARIANT value) {
 }
 
 // ---- Values of the controls --------------------------------------------------------------------
+
+std::u16string COfflineParam::ItemTextW(UINT edit) const { return WideItemText(m_hWndDialog, edit); }
 
 HRESULT COfflineParam::ReadFloat(UINT edit, const char* format, VARIANT* value) {
   float number = 0.0f;
@@ -750,17 +787,36 @@ HRESULT COfflineParam::GetControlValueById(LONG id, VARIANT* value) {
     case kParDistanceOffsetOffline:
       return ReadLength(kOfflineOffsetEdit, kLengthUnitMetres, value);
     case kParLongTag2: {
-      std::string text = DialogItemText(m_hWndDialog, kOfflineLongTagEdit);
-      if (text.size() > kLongTagBytes - 1) text.resize(kLongTagBytes - 1);
-      std::vector<BYTE> bytes(kLongTagBytes, 0);
-      std::copy(text.begin(), text.end(), bytes.begin());
-      return MakeByteArray(bytes, value);
+      // Only what the device's Latin-1 field holds, never the text's UTF-8 bytes nor a part of it.
+      const auto bytes = EncodeLongTag(ItemTextW(kOfflineLongTagEdit));
+      if (!bytes) return E_INVALIDARG;
+      return MakeByteArray(std::vector<BYTE>(bytes->begin(), bytes->end()), value);
     }
-    case kParYear: {
-      const std::optional<ULONG> year = ParseUnsigned(DialogItemText(m_hWndDialog, kOfflineYearEdit), 0xFFFFFFFF);
-      if (!year) return E_FAIL;
+    case kParTagText:
+    case kParDescriptorText:
+    case kParMessageText: {
+      // Packed ASCII, as the device will hold it (a-z as A-Z); anything else is no value.
+      const std::u16string text = ItemTextW(id == kParTagText ? kOfflineTagEdit
+                                            : id == kParDescriptorText ? kOfflineDescriptorEdit
+                                                                       : kOfflineMessageEdit);
+      if (!FitsPackedAsciiText(text, TextCharacters(id))) return E_INVALIDARG;
+      vkr::Bstr upper(PackedAsciiUpper(text));
       VariantClear(value);
-      *value = UI1(static_cast<BYTE>(std::clamp(*year, kYearFirst, kYearLast) - kYearFirst));
+      value->vt = VT_BSTR;
+      value->bstrVal = upper.Detach();
+      return S_OK;
+    }
+    case kParDay:
+    case kParMonth:
+    case kParYear: {
+      // The whole text a number within the date's limits: never what is left of it, never clamped.
+      const UINT edit = id == kParDay ? kOfflineDayEdit : id == kParMonth ? kOfflineMonthEdit : kOfflineYearEdit;
+      const ULONG first = id == kParYear ? kDateYearFirst : 1;
+      const ULONG last = id == kParDay ? 31 : id == kParMonth ? 12 : kDateYearLast;
+      const std::optional<ULONG> number = ParseUnsigned(DialogItemText(m_hWndDialog, edit), last);
+      if (!number || *number < first) return E_INVALIDARG;
+      VariantClear(value);
+      *value = UI1(static_cast<BYTE>(id == kParYear ? *number - kDateYearFirst : *number));
       return S_OK;
     }
     default:
@@ -794,8 +850,7 @@ BYTE DownloadCommandOf(LONG id) {
 }
 
 // IovFdtParameterInfo fields: the data set's value and the device's.
-constexpr LONG kFieldValue = 0x80;
-constexpr LONG kFieldDeviceValue = 0x200000;
+constexpr LONG kFieldPersist = 0x200;
 
 }  // namespace
 
@@ -812,39 +867,110 @@ std::u16string COfflineParam::DtmName(LONG id) const {
   return quoted;
 }
 
+HRESULT COfflineParam::ExecuteCommand(VARIANT command, VARIANT argument) {
+  // While the download runs, every device value that arrives is one the device confirmed writing.
+  vkr::Variant event, value;
+  LONG id = -1;
+  if (IsDownloading() && SUCCEEDED(VariantChangeType(&event, &command, 0, VT_UI4)) &&
+      event.ulVal == kBroadcastDeviceValue && SUCCEEDED(UnpackParameterEvent(argument, &id, &value)) &&
+      std::find(m_downloadWritten.begin(), m_downloadWritten.end(), id) == m_downloadWritten.end())
+    m_downloadWritten.push_back(id);
+  return CovFDT_IDtmActiveXControlImpl::ExecuteCommand(command, argument);
+}
+
 void COfflineParam::TellDownloadFailure(EDownload, const std::u16string& failure, const std::vector<LONG>& changed) {
-  std::u16string failed = failure;
-  const std::vector<vkr::ui::SDeviceAccessFailure> told = vkr::ui::DeviceAccessFailuresSince(DownloadFailureMark());
-  for (const vkr::ui::SDeviceAccessFailure& f : told) {
-    const std::u16string name = DtmName(f.parameterId);
-    if (name.empty()) continue;
-    failed = NotWrittenText({name}, ClassifyFailureText(f.text), DownloadCommandOf(f.parameterId));
-    break;
-  }
-  std::vector<std::u16string> held, notHeld;
+  // Named are the data set's own values, not the views of the same bytes (a command's record, a
+  // tag alone) that the device's answer filled or its failure named as well.
   vkr::ComPtr<IovFdtParameterInfo> info;
   if (m_spDtm) m_spDtm->QueryInterface(IovFdtParameterInfo::iid, info.PutVoid());
-  for (LONG id : kDeviceTargets) {
+  auto persisted = [&info](LONG id) {
+    vkr::Variant persist, flag;
+    return info &&
+           SUCCEEDED(info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(kFieldPersist), persist.Put())) &&
+           SUCCEEDED(VariantChangeType(&flag, &persist, 0, VT_BOOL)) && flag.boolVal != VARIANT_FALSE;
+  };
+  std::u16string failed = failure;
+  const std::vector<vkr::ui::SDeviceAccessFailure> told = vkr::ui::DeviceAccessFailuresSince(DownloadFailureMark());
+  bool named = false, namedOwn = false;
+  for (const vkr::ui::SDeviceAccessFailure& f : told) {
+    const std::u16string name = DtmName(f.parameterId);
+    const bool own = persisted(f.parameterId);
+    if (name.empty() || namedOwn || (named && !own)) continue;
+    failed = NotWrittenText({name}, ClassifyFailureText(f.text), DownloadCommandOf(f.parameterId));
+    named = true;
+    namedOwn = own;
+  }
+  // What the device now holds of the data set: each setting the download wrote before it stopped,
+  // the user's changes or not; and which of the user's changes it does not hold.
+  auto add = [](std::vector<std::u16string>* names, const std::u16string& name) {
+    if (!name.empty() && std::find(names->begin(), names->end(), name) == names->end()) names->push_back(name);
+  };
+  std::vector<std::u16string> written, notHeld;
+  for (LONG id : m_downloadWritten)
+    if (persisted(id)) add(&written, DtmName(id));
+  std::vector<LONG> settings(std::begin(kDeviceTargets), std::end(kDeviceTargets));
+  settings.insert(settings.end(), {kParTagText, kParDescriptorText, kParMessageText, kParDay, kParMonth, kParYear});
+  for (LONG id : settings) {
     if (std::find(changed.begin(), changed.end(), id) == changed.end()) continue;
     const std::u16string name = DtmName(id);
-    vkr::Variant value, device;
-    if (!info || name.empty() ||
-        FAILED(info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(kFieldValue), value.Put())) ||
-        value.vt == VT_EMPTY)
-      continue;
-    const bool same = SUCCEEDED(info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(kFieldDeviceValue),
-                                                        device.Put())) &&
-                      device.vt != VT_EMPTY && SameValue(value, device);
-    (same ? held : notHeld).push_back(name);
+    if (std::find(written.begin(), written.end(), name) == written.end()) add(&notHeld, name);
   }
-  TellDownloadWords(DownloadFailureText(failed, held, notHeld));
+  TellDownloadWords(DownloadFailureText(failed, written, notHeld));
 }
 
 // ---- Apply -------------------------------------------------------------------------------------
 
+std::u16string COfflineParam::EntryLimits(LONG id) const {
+  switch (id) {
+    case kParTagText:
+    case kParDescriptorText:
+    case kParMessageText: return PackedAsciiHoldsText(TextCharacters(id));
+    case kParLongTag2: return Latin1HoldsText(kLongTagCharacters);
+    case kParDay: return u"1 to 31";
+    case kParMonth: return u"1 to 12";
+    case kParYear: return NumberWord(kDateYearFirst) + u" to " + NumberWord(kDateYearLast);
+    case kParFailTimeOffline: return u"0 to 255 Sec";
+    default: return {};
+  }
+}
+
+bool COfflineParam::TellInvalidEntries() {
+  std::vector<std::u16string> names, limits;
+  for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
+    const CActXParInfo& entry = m_pParInfo[i];
+    if ((entry.m_nState & 0x5) != 0x5 || (entry.m_nState & 0x8) || entry.m_nCtrlId == 0) continue;
+    const auto words = std::find_if(std::begin(kEntryWords), std::end(kEntryWords),
+                                    [&](const SEntryWords& w) { return w.id == entry.m_nParamId; });
+    names.push_back(words != std::end(kEntryWords) ? std::u16string(words->label)
+                                                   : vkr::Utf8ToUtf16(entry.m_pszName ? entry.m_pszName : ""));
+    limits.push_back(EntryLimits(entry.m_nParamId));
+  }
+  if (names.empty()) return false;
+  std::u16string text = InvalidEntryText(names);
+  if (names.size() == 1 && !limits[0].empty()) {
+    text.back() = u':';
+    text += u" " + limits[0] + u".";
+  } else if (names.size() > 1) {
+    std::u16string each;
+    for (std::size_t i = 0; i < names.size(); ++i)
+      if (!limits[i].empty()) each += (each.empty() ? u"" : u"; ") + names[i] + u": " + limits[i];
+    if (!each.empty()) {
+      text.pop_back();
+      text += u" (" + each + u").";
+    }
+  }
+  TellUser(u"Offline Parameterization", text);
+  return true;
+}
+
 HRESULT COfflineParam::ApplyOfflineValues() {
-  // An entry holding no valid value is focused; the control stays as it is.
-  if (FAILED(SetFocusToControl())) return E_FAIL;
+  m_downloadWritten.clear();
+  // An entry holding no valid value is focused and named with what it holds; the control stays
+  // as it is.
+  if (FAILED(SetFocusToControl())) {
+    TellInvalidEntries();
+    return E_FAIL;
+  }
   // Only what the user changed is written and marked for the framework's apply to store: a value
   // that reads as it was shown is left alone, also one the data set does not hold.
   for (LONG id : kDeviceTargets) {
@@ -859,7 +985,10 @@ HRESULT COfflineParam::ApplyOfflineValues() {
   const HRESULT hr = ApplyParameterChanges();
   if (FAILED(hr)) return hr;
   // A value the DTM refused leaves its entry marked invalid: the user sees it, nothing is lost.
-  if (FAILED(SetFocusToControl())) return E_FAIL;
+  if (FAILED(SetFocusToControl())) {
+    TellInvalidEntries();
+    return E_FAIL;
+  }
   return hr;
 }
 

@@ -182,6 +182,8 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   // why, else the framework's words; then what the device holds of the changes: each changed
   // device parameter whose value the data set holds is the one the DTM last had from the device.
   void TellDownloadFailure(EDownload outcome, const std::u16string& failure, const std::vector<LONG>& changed) override;
+  // Notes, while a download runs, each parameter whose write the device confirmed.
+  HRESULT ExecuteCommand(VARIANT command, VARIANT argument) override;
 
  private:
   HRESULT WriteParameter(LONG id, const VARIANT& value);
@@ -220,6 +222,12 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   void KeepShownValues();
   // The name the DTM gives the parameter, in quotes ("Range Values"); empty without one.
   std::u16string DtmName(LONG id) const;
+  // The text of an edit as typed (UTF-16).
+  std::u16string ItemTextW(UINT edit) const;
+  // What an entry holds, in the user's words ("1 to 12"); empty where the entry names no limits.
+  std::u16string EntryLimits(LONG id) const;
+  // Names the entries marked invalid with what each holds; false when none is.
+  bool TellInvalidEntries();
 
   COwnedFont m_groupFont;
   USHORT m_wLastPvUnit = 0;       // the PV unit last taken from command 1 data
@@ -236,6 +244,8 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
     std::string text;
   };
   std::map<UINT, SShownLength> m_lengths;
+  // The parameters the running or last download wrote, in the order the device confirmed them.
+  std::vector<LONG> m_downloadWritten;
   BYTE m_unit = 0;       // the display unit (the PV unit): blanking and offset are in it
   BYTE m_rangeUnit = 0;  // the unit of the range values the data set holds; 0: the display unit
   BYTE m_pvValueUnit = 0, m_svValueUnit = 0;  // the units of the PV and SV shown; 0: not known

@@ -100,19 +100,21 @@ TEST(DeviceOutcome, SentencesNameEveryThingNotDone) {
        "which could not be read."},
       {CarriesUnreadText({}, {u"Polling Address", u"Loop Current Mode"}),
        "Polling Address and Loop Current Mode were not written: they could not be read."},
-      // A download: what failed, and what the device holds of the changes, none, part or all.
+      // A download: what failed, what it wrote before it stopped, and the changes the device lacks.
       {DownloadFailureText(NotWrittenText({u"\"Range Values\""}, notTaken), {}, {u"\"Range Values\""}),
        "The download did not go through: \"Range Values\" was not written: the request did not reach the device. "
-       "The device holds none of the changes (\"Range Values\"); they stay in the data set."},
-      {DownloadFailureText(u"\"Range Values\" was not written: the device is busy", {u"\"Damping Value\""},
+       "The device was not changed: it holds none of the changes (\"Range Values\"); they stay in the data set."},
+      {DownloadFailureText(u"\"Range Values\" was not written: the device is busy", {u"\"Message\"", u"\"Damping Value\""},
                            {u"\"Range Values\"", u"\"PV unit\""}),
-       "The download did not go through: \"Range Values\" was not written: the device is busy. The device holds "
-       "\"Damping Value\" of the changes, not \"Range Values\" and \"PV unit\"; they stay in the data set."},
-      {DownloadFailureText(u"\"Message\" was not written: the device did not answer.", {u"\"Damping Value\""}, {}),
-       "The download did not go through: \"Message\" was not written: the device did not answer. The device holds "
-       "all the changes (\"Damping Value\")."},
+       "The download did not go through: \"Range Values\" was not written: the device is busy. The device now holds "
+       "what the download wrote before it stopped (\"Message\" and \"Damping Value\"), not the changes \"Range "
+       "Values\" and \"PV unit\"; they stay in the data set."},
+      {DownloadFailureText(u"\"Display Mode\" was not written: the device did not answer.", {u"\"Message\""}, {}),
+       "The download did not go through: \"Display Mode\" was not written: the device did not answer. The device now "
+       "holds what the download wrote before it stopped (\"Message\")."},
       {DownloadFailureText(u"the DTM could not go online to the device", {}, {}),
-       "The download did not go through: the DTM could not go online to the device. The changes stay in the data set."},
+       "The download did not go through: the DTM could not go online to the device. The device was not changed; the "
+       "changes stay in the data set."},
   };
   for (const auto& [text, expected] : rows) EXPECT_EQ(Narrow(text), expected);
 }

@@ -286,6 +286,18 @@ TEST_P(OfflineParamDownload, TheDeviceHoldsTheDataSetOrTheUserIsTold) {
   }
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_NE(messages[1].find("The download did not go through: "), std::string::npos) << messages[1];
+  // What the notice says the device now holds, held against the transmitter: the download stops
+  // at the failing command, so every other command it sent was one the device took.
+  bool wroteAny = false;
+  for (std::size_t i = received; i < device_->received.size(); ++i) {
+    const int command = device_->received[i].command;
+    if (command != row.command && std::find(std::begin(kWritten), std::end(kWritten), command) != std::end(kWritten))
+      wroteAny = true;
+  }
+  EXPECT_EQ(messages[1].find("The device was not changed") != std::string::npos, !wroteAny) << messages[1];
+  EXPECT_EQ(messages[1].find("The device now holds what the download wrote before it stopped (") != std::string::npos,
+            wroteAny)
+      << messages[1];
   EXPECT_NE(messages[1].find("-> buttonOk"), std::string::npos) << messages[1];
   EXPECT_TRUE(IsOpen());
   EXPECT_EQ(Group(after, row.command), Group(before, row.command));

@@ -16,6 +16,11 @@ ULONG BigEndian(std::span<const BYTE> bytes) {
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
+std::u16string NumberText(std::size_t n) {
+  const std::string digits = std::to_string(n);
+  return std::u16string(digits.begin(), digits.end());
+}
+
 }  // namespace
 
 float FloatFromBigEndian(const BYTE* bytes) {
@@ -122,6 +127,37 @@ bool FitsPackedAscii(std::string_view text, std::size_t characters) {
     if (u < 0x20 || u > 0x5F) return false;
   }
   return true;
+}
+
+bool FitsPackedAsciiText(std::u16string_view text, std::size_t characters) {
+  if (text.size() > characters) return false;
+  for (char16_t c : text)
+    if (c < 0x20 || c > 0x7F || static_cast<unsigned char>(Upper(static_cast<char>(c))) > 0x5F) return false;
+  return true;
+}
+
+bool FitsLatin1Text(std::u16string_view text, std::size_t characters) {
+  if (text.size() > characters) return false;
+  // Control characters (C0, DEL, C1) are no text a tag shows; beyond 0xFF Latin-1 has no byte.
+  for (char16_t c : text)
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c > 0xFF) return false;
+  return true;
+}
+
+std::u16string PackedAsciiUpper(std::u16string_view text) {
+  std::u16string upper(text);
+  for (char16_t& c : upper)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+  return upper;
+}
+
+std::u16string PackedAsciiHoldsText(std::size_t characters) {
+  return u"up to " + NumberText(characters) +
+         u" characters of HART packed ASCII (A-Z, 0-9, blank and !\"#$%&'()*+,-./:;<=>?@[\\]^_; a-z are taken as A-Z)";
+}
+
+std::u16string Latin1HoldsText(std::size_t characters) {
+  return u"up to " + NumberText(characters) + u" characters of ISO Latin-1";
 }
 
 std::vector<BYTE> EncodePackedAscii(std::string_view text, std::size_t characters) {

@@ -77,6 +77,17 @@ bool FitsPackedAscii(std::string_view text, std::size_t characters);
 // 4 * 3 bytes. Characters past the field are dropped and others keep their low 6 bits; callers
 // that take user input check FitsPackedAscii first.
 std::vector<BYTE> EncodePackedAscii(std::string_view text, std::size_t characters);
+// The text fields of the device as the user types them (UTF-16): a Packed ASCII field takes up to
+// `characters` of blank, '!' to '_' and a-z (sent as A-Z); the long tag takes up to `characters`
+// ISO Latin-1 characters that print (0x20-0x7E, 0xA0-0xFF).
+bool FitsPackedAsciiText(std::u16string_view text, std::size_t characters);
+bool FitsLatin1Text(std::u16string_view text, std::size_t characters);
+// The text as the device will hold it: a-z upper-cased.
+std::u16string PackedAsciiUpper(std::u16string_view text);
+// What such a field holds, in the words an entry's refusal names it with.
+std::u16string PackedAsciiHoldsText(std::size_t characters);
+std::u16string Latin1HoldsText(std::size_t characters);
+
 // Every whole group of three bytes as four characters (trailing blanks kept).
 std::string DecodePackedAscii(std::span<const BYTE> bytes);
 

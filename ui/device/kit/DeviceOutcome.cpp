@@ -136,15 +136,17 @@ std::u16string CarriesUnreadText(const std::vector<std::u16string>& written,
          u" to the device with " + JoinNames(unread) + u", which could not be read.";
 }
 
-std::u16string DownloadFailureText(std::u16string_view failed, const std::vector<std::u16string>& held,
+std::u16string DownloadFailureText(std::u16string_view failed, const std::vector<std::u16string>& written,
                                    const std::vector<std::u16string>& notHeld) {
   std::u16string text = u"The download did not go through: " + std::u16string(failed);
   if (!text.ends_with(u'.')) text += u'.';
-  if (held.empty() && notHeld.empty()) return text + u" The changes stay in the data set.";
-  if (notHeld.empty()) return text + u" The device holds all the changes (" + JoinNames(held) + u").";
-  text += held.empty() ? u" The device holds none of the changes (" + JoinNames(notHeld) + u")"
-                       : u" The device holds " + JoinNames(held) + u" of the changes, not " + JoinNames(notHeld);
-  return text + u"; they stay in the data set.";
+  if (written.empty())
+    return text + (notHeld.empty() ? u" The device was not changed; the changes stay in the data set."
+                                   : u" The device was not changed: it holds none of the changes (" + JoinNames(notHeld) +
+                                         u"); they stay in the data set.");
+  text += u" The device now holds what the download wrote before it stopped (" + JoinNames(written) + u")";
+  if (notHeld.empty()) return text + u".";
+  return text + u", not the changes " + JoinNames(notHeld) + u"; they stay in the data set.";
 }
 
 std::u16string InvalidEntryText(const std::vector<std::u16string>& names) {

@@ -64,10 +64,11 @@ std::u16string NotDoneText(std::u16string_view what, const SDeviceOutcome& outco
 // `written`: "<unread> were not written: they could not be read."
 std::u16string CarriesUnreadText(const std::vector<std::u16string>& written, const std::vector<std::u16string>& unread);
 // A download that did not go through: "The download did not go through: <failed> <what the
-// device holds of the changes>", where `failed` is a sentence of what failed and why, and
-// `held` / `notHeld` name the changes the device holds and does not hold ("none of the changes
-// (A); they stay in the data set", "B of the changes, not A; ...", "all the changes (A, B)").
-std::u16string DownloadFailureText(std::u16string_view failed, const std::vector<std::u16string>& held,
+// device now holds>", where `failed` is a sentence of what failed and why, `written` names every
+// setting the download wrote before it stopped (the user's changes or not: "The device was not
+// changed" without any) and `notHeld` the user's changes the device does not hold (", not the
+// changes A; they stay in the data set").
+std::u16string DownloadFailureText(std::u16string_view failed, const std::vector<std::u16string>& written,
                                    const std::vector<std::u16string>& notHeld);
 // Send offline with nothing the user typed.
 inline constexpr char16_t kNothingWrittenOffline[] = u"Nothing was written: no device is connected.";

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Every text and date entry of the offline parameter control (function 5) and the Device page, on
+# the frame host online to the simulated transmitter: an entry its device field holds is written
+# exactly (the transmitter's bytes in the device file), one it cannot hold (a character outside the
+# field's set, a text too long, a number with other signs in it or beyond its limits) is refused
+# with a word naming the field and what it holds, and the device file stays byte for byte. Then a
+# download that fails part-way tells what the device now holds, as the device file shows it.
+set -u
+host=$1
+. "$(dirname "$0")/host_env.sh"
+"$host" register >/dev/null || fail "register"
+p='C:\VKR\text.vkr'
+out=$("$host" upload --project "$p" 2>&1) || fail "upload: $out"
+device=$(ls "$VKR_DRIVE_ROOT"/*/VKR/text.vkr.device) || fail "no device file"
+line() { grep "^$1 " "$device" | cut -d' ' -f2; }
+# The field's bytes as the transmitter holds a text: packed ASCII (blank-padded, a-z as A-Z) or
+# Latin-1 (zero-padded).
+packed() { python3 -c 'import sys
+t=sys.argv[1].upper().ljust(int(sys.argv[2])); v=[ord(c)&63 for c in t]; b=[]
+for i in range(0,len(v),4): b+=[(v[i]<<2|v[i+1]>>4)&255,(v[i+1]<<4|v[i+2]>>2)&255,(v[i+2]<<6|v[i+3])&255]
+print("".join("%02X"%x for x in b))' "$1" "$2"; }
+latin1() { python3 -c 'import sys; print(sys.argv[1].encode("latin-1").ljust(32,b"\0").hex().upper())' "$1"; }
+
+packedWord='characters of HART packed ASCII (A-Z, 0-9, blank and !"#$%&'"'"'()*+,-./:;<=>?@[\]^_; a-z are taken as A-Z)'
+long32=ABCDEFGHIJKLMNOPQRSTUVWXYZ123456
+
+# user interface | typed | device line | its bytes from | what they hold (written), or the word (refused)
+rows=(
+  "5|310=Füllstand|longTag|0|$(latin1 Füllstand)"
+  "5|310=Ünïcödé à la carte 31 chars!!|longTag|0|$(latin1 'Ünïcödé à la carte 31 chars!!')"
+  "5|205=tank7|tagDescriptorDate|0|$(packed TANK7 8)"
+  "5|207=North silo 2|tagDescriptorDate|12|$(packed 'NORTH SILO 2' 16)"
+  "5|209=keep dry [x] <50%|message|0|$(packed 'KEEP DRY [X] <50%' 32)"
+  "5|631=2155|tagDescriptorDate|40|FF"
+  "5|631=1900|tagDescriptorDate|40|00"
+  "5|358=29|tagDescriptorDate|36|1D"
+  "5|360=11|tagDescriptorDate|38|0B"
+  "5|310=Ā|-|-|Long Tag was not written: its entry is not valid: up to 31 characters of ISO Latin-1."
+  "5|310=$long32|-|-|Long Tag was not written: its entry is not valid: up to 31 characters of ISO Latin-1."
+  "5|205=TÄG|-|-|Tag was not written: its entry is not valid: up to 8 $packedWord."
+  "5|205=TANK12345|-|-|Tag was not written: its entry is not valid: up to 8 $packedWord."
+  "5|207=DESCRIPTOR 17 CHS|-|-|Description was not written: its entry is not valid: up to 16 $packedWord."
+  "5|209=ÄÖÜ~{}|-|-|Message was not written: its entry is not valid: up to 32 $packedWord."
+  "5|631=2156|-|-|Year was not written: its entry is not valid: 1900 to 2155."
+  "5|631=1899|-|-|Year was not written: its entry is not valid: 1900 to 2155."
+  "5|631=2o2o|-|-|Year was not written: its entry is not valid: 1900 to 2155."
+  "5|358=1,5|-|-|Day was not written: its entry is not valid: 1 to 31."
+  "5|360=1e1|-|-|Month was not written: its entry is not valid: 1 to 12."
+  "1|307=Grüße aus Köln|longTag|0|$(latin1 'Grüße aus Köln')"
+  "1|205=tag9|tagDescriptorDate|0|$(packed TAG9 8)"
+  "1|364=2155|tagDescriptorDate|40|FF"
+  "1|359=16777215|finalAssembly|0|FFFFFF"
+  "1|307=Ā|-|-|Long Tag was not written: its entry is not valid: up to 31 characters of ISO Latin-1."
+  "1|307=$long32|-|-|Long Tag was not written: its entry is not valid: up to 31 characters of ISO Latin-1."
+  "1|205=TANK12345|-|-|Tag was not written: its entry is not valid: up to 8 $packedWord."
+  "1|299=abc~|-|-|Message was not written: its entry is not valid: up to 32 $packedWord."
+  # November: the days the month has.
+  "1|358=1,5|-|-|Date was not written: its entry is not valid: day 1 to 30."
+  "1|358=1e39|-|-|Date was not written: its entry is not valid: day 1 to 30."
+  "1|360=13|-|-|Date was not written: its entry is not valid: month 1 to 12."
+  "1|364=2156|-|-|Date was not written: its entry is not valid: year 1900 to 2155."
+  "1|359=12abc|-|-|Final Assemply Number was not written: its entry is not valid: 0 to 16777215."
+  "1|359=16777216|-|-|Final Assemply Number was not written: its entry is not valid: 0 to 16777215."
+)
+for row in "${rows[@]}"; do
+  IFS='|' read -r ui typed name from want <<<"$row"
+  id=${typed%%=*}
+  before=$(cat "$device")
+  if [ "$ui" = 5 ]; then
+    out=$("$host" ui 5 --project "$p" --png "$dir/f5.png" --type "$typed" --click 102 --answer Yes --read "$id" 2>&1)
+  else
+    out=$("$host" ui 1 --page 3 --project "$p" --png "$dir/dp.png" --type "$typed" --click 221 --read 6333 --read "$id" 2>&1)
+  fi
+  rc=$?
+  if [ "$name" = - ]; then
+    [ "$(cat "$device")" = "$before" ] || fail "$ui $typed: the transmitter changed: $(diff <(echo "$before") "$device")"
+    echo "$out" | grep -qF -- "$want" || fail "$ui $typed: not refused with \"$want\": $out"
+    echo "$out" | grep -qF "item $id: \"${typed#*=}\"" || fail "$ui $typed: the entry was not kept for the user: $out"
+  else
+    [ $rc = 0 ] || fail "$ui $typed: exit $rc: $out"
+    held=$(line "$name")
+    [ "${held:$from:${#want}}" = "$want" ] || fail "$ui $typed: $name holds $held, not $want from $from"
+    echo "$out" | grep -q "not valid" && fail "$ui $typed: written and refused: $out"
+  fi
+done
+
+# A download that stops part-way names what it wrote before: the project's message goes back over
+# the transmitter's (changed after the upload), then the fail time's command is lost.
+out=$("$host" upload --project "$p" 2>&1) || fail "upload again: $out"
+project=$(line message)
+sed -i 's/^message .*/message 0000000000000000000000000000000000000000000000FF/' "$device"
+out=$("$host" ui 5 --project "$p" --png "$dir/lost.png" --type 620=9 --click 102 --answer Yes --fault 136=linkgone 2>&1) &&
+  fail "a lost download ended well: $out"
+[ "$(line message)" = "$project" ] || fail "the download did not write the project's message back: $(line message)"
+echo "$out" | grep -qF 'The device now holds what the download wrote before it stopped ("Message", ' ||
+  fail "the notice does not name what the download wrote: $out"
+echo "$out" | grep -qF 'not the changes "Fail Time"; they stay in the data set.' ||
+  fail "the notice does not name the change not written: $out"
+# A download refused at its first command leaves the device as it was, and says so.
+before=$(cat "$device")
+out=$("$host" ui 5 --project "$p" --png "$dir/refused.png" --type 620=11 --click 102 --answer Yes --fault 17=refused 2>&1) &&
+  fail "a refused download ended well: $out"
+[ "$(cat "$device")" = "$before" ] || fail "a download refused at once changed the transmitter"
+echo "$out" | grep -qF 'The device was not changed: it holds none of the changes ("Fail Time"); they stay in the data set.' ||
+  fail "the notice of a download refused at once: $out"
+echo "text entries road: ${#rows[@]} entries, two downloads"
