@@ -31,7 +31,10 @@ constexpr SCodeText kTexts[] = {
     {45, 11, u"in multidrop mode", false},
     {46, 9, u"incorrect loop current mode", false},
     {46, 11, u"in multidrop mode", false},
+    {48, 8, u"update in progress", true},
     {48, 14, u"status bytes mismatch", true},
+    // HART's common meaning of a write's code 8: what the device took is not quite what it was sent.
+    {-1, 8, u"set to nearest possible value", true},
     {-1, 1, u"undefined", false},
     {-1, 2, u"invalid selection", false},
     {-1, 3, u"passed parameter too large", false},
@@ -58,7 +61,11 @@ const SCodeText* Find(BYTE command, BYTE code) {
 
 std::u16string ResponseCodeText(BYTE command, BYTE code) {
   const SCodeText* entry = code == 0 ? nullptr : Find(command, code);
-  return entry ? entry->text : u"";
+  if (entry) return entry->text;
+  // A warning is never told bare: without a meaning of its own it is named by its class.
+  if (code >= 96 && code <= 111) return u"device-specific warning";
+  if (code != 0 && IsWarning(command, code)) return u"warning";
+  return u"";
 }
 
 std::u16string DescribeResponseCode(BYTE command, BYTE code) {

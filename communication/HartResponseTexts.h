@@ -11,7 +11,8 @@
 namespace vkr::hart {
 
 // The meaning of `code` in the answer to `command`, lower case ("upper range value too high");
-// empty for 0 and for a code HART gives this command no meaning for.
+// a warning without a meaning of its own is named by its class ("warning", "device-specific
+// warning"); empty for 0 and for an error code HART gives this command no meaning for.
 std::u16string ResponseCodeText(BYTE command, BYTE code);
 // The code as "0x0B (upper range value too high)", or "0x0B" when it has no text.
 std::u16string DescribeResponseCode(BYTE command, BYTE code);

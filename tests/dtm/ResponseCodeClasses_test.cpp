@@ -26,4 +26,21 @@ TEST(ResponseCodeClasses, TheDtmAndTheFramesChannelCallTheSameCodesWarningsAsHar
   }
 }
 
+// A warning is never told bare: every command's every warning code has a meaning, and an error
+// code HART gives no meaning keeps none (it is told by its number alone).
+TEST(ResponseCodeClasses, EveryWarningOfEveryCommandHasAMeaning) {
+  for (int command = 0; command <= 255; ++command)
+    for (int code = 1; code <= 255; ++code) {
+      const std::u16string text = vkr::hart::ResponseCodeText(static_cast<BYTE>(command), static_cast<BYTE>(code));
+      if (kHartWarnings.count(code) != 0 && text.empty())
+        ADD_FAILURE() << "command " << command << ", warning " << code << " has no meaning";
+      if (kHartWarnings.count(code) == 0 && (text == u"warning" || text == u"device-specific warning"))
+        ADD_FAILURE() << "command " << command << ", error " << code << " is named a warning";
+    }
+  EXPECT_EQ(vkr::hart::DescribeResponseCode(34, 8), u"0x08 (set to nearest possible value)");
+  EXPECT_EQ(vkr::hart::DescribeResponseCode(35, 14), u"0x0E (span too small, the device's accuracy may be impaired)");
+  EXPECT_EQ(vkr::hart::DescribeResponseCode(138, 0x60), u"0x60 (device-specific warning)");
+  EXPECT_EQ(vkr::hart::DescribeResponseCode(6, 0x1F), u"0x1F (warning)");
+}
+
 }  // namespace

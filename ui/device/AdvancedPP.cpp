@@ -3,6 +3,7 @@
 // probe-fault read-modify-write.
 #include "ui/device/AdvancedPP.h"
 
+#include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <string>
@@ -97,9 +98,12 @@ SCommand137Response DecodeCommand137(std::span<const BYTE> data) {
 std::span<const SComboCode> AnalogModeCodes() { return kAnalogModes; }
 
 std::optional<BYTE> SensitivityCodeOfText(HRESULT parsed, float percent) {
-  // 102 % is code 255, the largest the byte holds; nothing is cut to its low bits.
-  if (FAILED(parsed) || !(percent >= 0.0f && percent <= 102.0f)) return std::nullopt;
-  return static_cast<BYTE>(static_cast<int>(percent * 2.5f));
+  // 100 % is code 250, the device's largest; nothing beyond is cut to a code it would take.
+  if (FAILED(parsed) || !(percent >= 0.0f && percent <= 100.0f)) return std::nullopt;
+  const double scaled = static_cast<double>(percent) * 2.5;
+  // A step typed as the page shows it ("20.4", a float a hair below) is that step, not the one below.
+  const double step = std::round(scaled);
+  return static_cast<BYTE>(std::fabs(scaled - step) < 1e-3 ? step : std::floor(scaled));
 }
 
 CAdvancedPP::CAdvancedPP() : CDevicePropertyPage(AdvancedClass()) {
@@ -561,15 +565,23 @@ HRESULT CAdvancedPP::OnSend() {
   }
   RecheckDistances();
   if (StopsAtInvalidEntries()) return S_OK;
+  ShowSensitivityStep();
 
   static constexpr LONG kDeviceIds[] = {kParSensitivity, kParAnalogMode, kParBlanking, kParDistanceOffset};
-  // Command 138 carries all four: the data set takes them when the device took the write.
+  // Command 138 carries all four: the data set takes them when the device took the write. Only a
+  // change among them writes it: fields left unread by a lost link keep no other write back.
+  bool changed = false;
+  for (LONG i = 0; i < static_cast<LONG>(std::size(kDeviceIds)); ++i)
+    changed = changed || (m_pParInfo[kEntrySensitivityUser + i].m_nState & kStateChanged) != 0;
   vkr::Variant v[std::size(kUserIds)];
-  for (std::size_t i = 0; i < std::size(kUserIds); ++i) {
+  for (std::size_t i = 0; changed && i < std::size(kUserIds); ++i) {
     HRESULT hr = GetControlValueById(kUserIds[i], &v[i]);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) {
+      TellNotWritten({kUserIds[0], kUserIds[1], kUserIds[2], kUserIds[3]}, ENotWritten::Unread);
+      return hr;
+    }
   }
-  for (std::size_t i = 0; i < std::size(kDeviceIds); ++i) {
+  for (std::size_t i = 0; changed && i < std::size(kDeviceIds); ++i) {
     if (!(m_pParInfo[kEntrySensitivityUser + static_cast<LONG>(i)].m_nState & kStateChanged)) continue;
     SetControlStateById(kDeviceIds[i], kStateUsableChanged);
     // Command 138 carries all four settings: confirmed, all four are written.
@@ -604,6 +616,33 @@ bool CAdvancedPP::CarriesUnread(std::span<const LONG> ids) {
   return true;
 }
 
+std::u16string CAdvancedPP::LimitsText(LONG id) {
+  if (id != kParSensitivityUser && id != kParSensitivity) return CDevicePropertyPage::LimitsText(id);
+  vkr::Variant minimum, maximum, low, high;
+  if (FAILED(GetParameterInfoText(id, minimum.Put(), maximum.Put())) ||
+      FAILED(VariantChangeType(&low, &minimum, 0, VT_UI1)) || FAILED(VariantChangeType(&high, &maximum, 0, VT_UI1)))
+    return u"0 to 100 %";
+  char text[48];
+  std::snprintf(text, sizeof text, "%g to %g %%", SensitivityPercent(low.bVal), SensitivityPercent(high.bVal));
+  return vkr::Utf8ToUtf16(text);
+}
+
+void CAdvancedPP::ShowSensitivityStep() {
+  if (!m_hWndDialog || !IsUserEntry(kParSensitivityUser)) return;
+  float percent = 0.0f;
+  const HRESULT parsed = GetDlgItemFloat(kAdvancedSensitivityEdit, kSensitivityFormat, &percent);
+  const std::optional<BYTE> code = SensitivityCodeOfText(parsed, percent);
+  if (!code || std::fabs(SensitivityPercent(*code) - percent) < 1e-3) return;
+  char step[32];
+  std::snprintf(step, sizeof step, kSensitivityFormat, SensitivityPercent(*code));
+  {
+    CUpdatingControls updating(*this);
+    ::SetDlgItemTextA(m_hWndDialog, kAdvancedSensitivityEdit, step);
+  }
+  TellNote(EntryLabel(kParSensitivityUser) + u" was set to " + vkr::Utf8ToUtf16(step) +
+           u" %, the step of 0.4 % below the entry.");
+}
+
 std::optional<BYTE> CAdvancedPP::ShownLengthUnit(LONG id) const {
   if (id != kParBlankingUser && id != kParDistanceOffsetUser) return std::nullopt;
   return m_pvUnit;
@@ -625,7 +664,7 @@ SDeviceOutcome CAdvancedPP::Transaction(BYTE command, std::span<const BYTE> requ
   BYTE deviceStatus = 0, responseCode = 0;
   const HRESULT hr =
       hart->Transaction(command, requestHex.Get(), &deviceStatus, &responseCode, responseHex.Put(), error.Put());
-  SDeviceOutcome outcome = ServiceOutcome(hr, responseCode, error.View());
+  SDeviceOutcome outcome = ServiceOutcome(hr, responseCode, error.View(), command);
   // A warning says the device did it: the answer stands, and the warning goes to the caller.
   if (outcome.Ok() && responseCode != 0) {
     if (vkr::hart::IsWarning(command, responseCode)) {
@@ -667,9 +706,7 @@ HRESULT CAdvancedPP::WriteProbeFault(BYTE code) {
     return E_FAIL;
   }
   MarkWritten({kParProbeFaultUser});
-  if (warning != 0)
-    TellOnMessageLine(u"Probe Fault was written; the device warns: " +
-                      vkr::hart::DescribeResponseCode(kCommandWriteWord, warning) + u".");
+  if (warning != 0) TellWarning({EntryLabel(kParProbeFaultUser)}, kCommandWriteWord, warning);
   return S_OK;
 }
 

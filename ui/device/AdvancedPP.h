@@ -68,8 +68,11 @@ struct SCommand137Response {
 SCommand137Response DecodeCommand137(std::span<const BYTE> data);
 
 // The sensitivity code of a typed percent: absent for a text that is no number or lies outside
-// 0 to 102 % (the codes 0 to 255); the code is the percent x 2.5 truncated.
+// 0 to 100 % (the codes 0 to 250); the code is the percent x 2.5 truncated, a step typed as shown
+// ("20.4") giving its own code.
 std::optional<BYTE> SensitivityCodeOfText(HRESULT parsed, float percent);
+// The percent a sensitivity code stands for (code x 0.4).
+inline double SensitivityPercent(BYTE code) { return code * 0.4; }
 // The analog-mode combo's code table (text and device code).
 std::span<const SComboCode> AnalogModeCodes();
 
@@ -138,6 +141,8 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
   void UpdatePlaceholders() override;
   // Blanking and offset are shown in the PV unit of the last command 1 answer.
   std::optional<BYTE> ShownLengthUnit(LONG id) const override;
+  // The sensitivity's limits in percent, as its entry shows it ("0 to 100 %").
+  std::u16string LimitsText(LONG id) override;
   // A read of the page that failed: its fields still waiting say "Not read", the probe fault's
   // entry loses the mark its read set, and the message line says what could not be read.
   void OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) override;
@@ -155,6 +160,9 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
   void MarkValueEntriesChanged();
   // Offline the settings take no input: only a device takes them.
   void LockSettings();
+  // A typed sensitivity between two of its steps goes out as the step below it (the code the
+  // percent gives): the entry shows that step, and the message line says so.
+  void ShowSensitivityStep();
   // Whether a write of the user's entries among `ids` would carry one of them that was not read
   // (a placeholder); true when so, and the user is told which.
   bool CarriesUnread(std::span<const LONG> ids);

@@ -1014,7 +1014,7 @@ HRESULT CCommandPP::Transaction(BYTE command, const std::vector<BYTE>& request, 
   vkr::Bstr requestHex, responseHex, error;
   if (FAILED(hr = vkr::dui::HexOfBytes(request, requestHex.Put()))) return hr;
   hr = hart->Transaction(command, requestHex.Get(), deviceStatus, responseCode, responseHex.Put(), error.Put());
-  if (outcome) *outcome = vkr::dui::ServiceOutcome(hr, *responseCode, error.View());
+  if (outcome) *outcome = vkr::dui::ServiceOutcome(hr, *responseCode, error.View(), command);
   if (FAILED(hr)) return hr;
   if (hr != S_OK || error.Length() > 0) return E_FAIL;
   return vkr::dui::BytesOfHex(responseHex.Get(), response);

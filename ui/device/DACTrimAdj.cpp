@@ -141,6 +141,10 @@ bool CDACTrimAdj::IsOnline(HRESULT* missing) const {
   return m_loop.IsOnline();
 }
 
+void CDACTrimAdj::TellWarnings() {
+  if (const std::u16string warnings = m_loop.TakeWarnings(); !warnings.empty()) Ask(warnings, kMessageInformation);
+}
+
 LONG CDACTrimAdj::AskMatch() {
   return Ask(WithMilliamps(vkr::Utf8ToUtf16(kDacTrimMatchQuestion), m_fTarget), kMessageYesNoInfo);
 }
@@ -148,7 +152,10 @@ LONG CDACTrimAdj::AskMatch() {
 bool CDACTrimAdj::ReleaseAfterMatch() {
   ShowLevels();
   if (!m_loop.IsOnline()) return true;
-  if (m_loop.Release()) return true;
+  if (m_loop.Release()) {
+    TellWarnings();
+    return true;
+  }
   m_loop.ToldMayBeFixed();
   Ask(m_loop.StillFixedText(ResourceInstance()), kMessageError);
   return false;
@@ -188,6 +195,7 @@ HRESULT CDACTrimAdj::PrepareToRelease(VARIANT_BOOL* result) {
     Ask(m_loop.StillFixedText(ResourceInstance()), kMessageError);
     return S_FALSE;
   }
+  TellWarnings();
   return CovFDT_IDtmActiveXControlImpl::PrepareToRelease(result);
 }
 
@@ -245,9 +253,11 @@ HRESULT CDACTrimAdj::TrimStep() {
     if (!m_loop.Fix(m_fTarget)) {
       if (stopped()) return S_OK;
       Ask(m_loop.NotConfirmedText(ResourceInstance(), false, m_fTarget), kMessageError);
+      TellWarnings();
       return S_OK;
     }
     if (stopped()) return S_OK;
+    TellWarnings();
     // A new level starts its own count: trims at 4 mA do not use up those at 20 mA.
     m_nAttempts = 0;
     ShowReading(high ? "20.000" : "4.000");
@@ -302,9 +312,11 @@ HRESULT CDACTrimAdj::TrimStep() {
       // has to be chosen again.
       BackToLevels();
       Ask(m_loop.NotConfirmedText(ResourceInstance(), true, reading), kMessageError);
+      TellWarnings();
       return S_OK;
     }
     ++m_nAttempts;
+    TellWarnings();
   }
   ::SetDlgItemTextA(dialog, kDacTrimReadingEdit, trim == kParLoopCurrentZeroTrim ? "4.000" : "20.000");
   if (AskMatch() != kAnswerYes || stopped()) return S_OK;
@@ -329,6 +341,7 @@ HRESULT CDACTrimAdj::AbortProcedure() {
     Ask(m_loop.StillFixedText(ResourceInstance()), kMessageError);
     return S_OK;
   }
+  TellWarnings();
   // Left with the current in doubt (the user heard it), the loop is not said to be free.
   if (!m_loop.Held()) Ask(LoadText(ResourceInstance(), kStringLoopNote), kMessageInformation);
   PostCloseRequest();

@@ -103,6 +103,8 @@ class CDACTrimAdj : public CovFDT_IDtmActiveXControlImpl, public IDACTrimAdj {
   void ShowLevels();
   // Asks the match question for the target; the answer (0 without a function container).
   LONG AskMatch();
+  // The warnings of the writes the device took since they were last told, as one message.
+  void TellWarnings();
   // The answer, or kNoContainer when the DTM offers no function container (the step ends).
   LONG Ask(const std::u16string& text, LONG style);
   static constexpr LONG kNoContainer = -1;

@@ -42,12 +42,16 @@ HRESULT InfoField(IovFdtParameterInfo* info, LONG id, LONG field, VARIANT* answe
   return info->GetParameterField(vkr::UI4(static_cast<ULONG>(id)), vkr::I4(field), answer);
 }
 
-// The command response of the device's last answer (the connection keeps it in the DTM).
-constexpr LONG kParCommandResponse = 1113;
-
 // The HART command that writes a parameter the pages send (its own response codes' meanings).
 std::optional<BYTE> WriteCommandOf(LONG id) {
   switch (id) {
+    case 1107:  // polling address
+    case 1108:  // loop current mode
+      return 6;
+    case vkr::dui::kParMessage: return 17;
+    case vkr::dui::kParDescriptorTagDate: return 18;
+    case vkr::dui::kParFinalAssemblyNumber: return 19;
+    case vkr::dui::kParLongTag: return 22;
     case vkr::dui::kParDamping: return 34;
     case vkr::dui::kParUpperRange:
     case vkr::dui::kParLowerRange:
@@ -675,9 +679,10 @@ void CDevicePropertyPage::ReleaseUserEntries() {
     const LONG index = FindParameterIndex(id);
     if (index >= 0) SetControlStateById(id, m_pParInfo[index].m_nState & ~vkr::dui::kStateChanged);
   }
-  const bool said = !m_noteText.empty() || !m_toldText.empty();
+  const bool said = !m_noteText.empty() || !m_toldText.empty() || !m_warnings.empty();
   m_noteText.clear();
   m_notesBeforeSend.clear();
+  m_warnings.clear();
   if (said) TellOnMessageLine(u"");
 }
 
@@ -756,10 +761,11 @@ void CDevicePropertyPage::SetDirtyAfterRefresh() { SetDirty(HasUserEntries() ? T
 
 bool CDevicePropertyPage::BeginSend() {
   // The words on the entries this Send writes stay; those of a Send before go.
-  const bool said = !m_toldText.empty() || !m_notesBeforeSend.empty();
+  const bool said = !m_toldText.empty() || !m_notesBeforeSend.empty() || !m_warnings.empty();
   if (!m_notesBeforeSend.empty() && m_noteText.starts_with(m_notesBeforeSend))
     m_noteText.erase(0, std::min(m_noteText.size(), m_notesBeforeSend.size() + 1));
   m_notesBeforeSend = m_noteText;
+  m_warnings.clear();
   if (said) TellOnMessageLine(u"");
   if (CurrentDtmState() == vkr::dui::kDtmStateOnline) return true;
   TellNotWritten({}, ENotWritten::NotConnected);
@@ -769,7 +775,7 @@ bool CDevicePropertyPage::BeginSend() {
 bool CDevicePropertyPage::DeviceTookWrite(LONG id) {
   vkr::Variant answer, code;
   return CurrentDtmState() == vkr::dui::kDtmStateOnline &&
-         SUCCEEDED(GetDtmParameterValue(kParCommandResponse, answer.Put())) &&
+         SUCCEEDED(GetDtmParameterValue(vkr::dui::kParCommandResponse, answer.Put())) &&
          SUCCEEDED(VariantChangeType(&code, &answer, 0, VT_UI1)) && code.bVal != 0 &&
          vkr::hart::IsWarning(WriteCommandOf(id).value_or(0), code.bVal);
 }
@@ -785,7 +791,7 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
     if (index >= 0) marks.emplace_back(entry, m_pParInfo[index].m_nState);
   }
   // The device's answer to this write, not one before it, tells why a write was refused.
-  SetDtmParameterValue(kParCommandResponse, vkr::I4(0));
+  SetDtmParameterValue(vkr::dui::kParCommandResponse, vkr::I4(0));
   bool refused = false;
   const unsigned long long mark = vkr::dui::DeviceFailureMark();
   for (const SStaged& value : staged) StageDtmParameterValue(value.id, value.value);
@@ -796,7 +802,7 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
     // The device may have taken the value with a warning: written, and the warning told.
     vkr::Variant answer, code;
     const BYTE command = WriteCommandOf(id).value_or(0);
-    const bool warned = SUCCEEDED(GetDtmParameterValue(kParCommandResponse, answer.Put())) &&
+    const bool warned = SUCCEEDED(GetDtmParameterValue(vkr::dui::kParCommandResponse, answer.Put())) &&
                         SUCCEEDED(VariantChangeType(&code, &answer, 0, VT_UI1)) && code.bVal != 0 &&
                         vkr::hart::IsWarning(command, code.bVal);
     // The entries the user changed, else all the write carried.
@@ -808,9 +814,7 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
       if (!names.empty()) break;
     }
     MarkWritten(carried);
-    if (warned)
-      TellOnMessageLine(vkr::dui::JoinNames(names) + (names.size() == 1 ? u" was" : u" were") +
-                        u" written; the device warns: " + vkr::hart::DescribeResponseCode(command, code.bVal) + u".");
+    if (warned) TellWarning(names, command, code.bVal);
     return S_OK;
   }
   if (!refused && !FAILED(hr)) {
@@ -900,16 +904,20 @@ bool CDevicePropertyPage::WriteNeedsUnread(std::initializer_list<LONG> carried) 
   }
   if (unread.empty()) return false;
   // A field of the user's entry under the same label (the day typed, the month unread) is named
-  // once, as what was not written.
+  // once, as what was not written; when nothing else is missing, as the entry only partly read.
+  std::vector<std::u16string> partly;
   for (LONG id : carried)
-    if (IsUserEntry(id)) std::erase(unread, EntryLabel(id));
-  TellNotWritten(carried, ENotWritten::Unread, {}, 0, unread);
+    if (IsUserEntry(id) && std::find(unread.begin(), unread.end(), EntryLabel(id)) != unread.end()) {
+      partly.push_back(EntryLabel(id));
+      std::erase(unread, EntryLabel(id));
+    }
+  TellNotWritten(carried, ENotWritten::Unread, {}, 0, unread.empty() ? partly : unread, unread.empty());
   return true;
 }
 
 void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why,
                                          const vkr::dui::SDeviceOutcome& outcome, BYTE command,
-                                         const std::vector<std::u16string>& unread) {
+                                         const std::vector<std::u16string>& unread, bool partly) {
   // The entries of the write the user changed, else all it carried; then the user's others.
   std::vector<std::u16string> names, failedNames;
   auto add = [](std::vector<std::u16string>* list, const std::u16string& name) {
@@ -946,7 +954,9 @@ void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENo
     const bool one = failedNames.size() == 1;
     const std::u16string subject = names.size() == failedNames.size() ? (one ? u"it goes" : u"they go")
                                                                        : vkr::dui::JoinNames(failedNames) + (one ? u" goes" : u" go");
-    if (unread.empty())
+    if (partly && !unread.empty())
+      text += u": part of " + vkr::dui::JoinNames(unread) + u" could not be read";
+    else if (unread.empty())
       text += one ? u": part of it could not be read" : u": parts of them could not be read";
     else
       text += u": " + subject + u" to the device with " + vkr::dui::JoinNames(unread) + u", which could not be read";
@@ -1036,6 +1046,19 @@ void CDevicePropertyPage::TellOnMessageLine(const std::u16string& text) {
   ShowMessageLine(text);
 }
 
+void CDevicePropertyPage::TellWarning(const std::vector<std::u16string>& names, BYTE command, BYTE code) {
+  // Each command's warning once a Send; the writes warned of the same are named in one sentence.
+  const std::u16string warns = vkr::hart::DescribeResponseCode(command, code);
+  auto told = std::find_if(m_warnings.begin(), m_warnings.end(), [&](const SWarning& w) { return w.warns == warns; });
+  if (told == m_warnings.end()) told = m_warnings.insert(m_warnings.end(), SWarning{warns, {}, {}, {}});
+  if (command != 0 && std::find(told->commands.begin(), told->commands.end(), command) != told->commands.end()) return;
+  if (command != 0) told->commands.push_back(command);
+  for (const std::u16string& name : names)
+    if (std::find(told->names.begin(), told->names.end(), name) == told->names.end()) told->names.push_back(name);
+  told->text = vkr::dui::WarnedText(told->names, command, code);
+  ShowMessageLine(told->text);
+}
+
 void CDevicePropertyPage::TellNote(const std::u16string& text) {
   if (text.empty() || m_noteText.find(text) != std::u16string::npos) return;
   m_noteText += (m_noteText.empty() ? u"" : u" ") + text;
@@ -1044,6 +1067,7 @@ void CDevicePropertyPage::TellNote(const std::u16string& text) {
 
 void CDevicePropertyPage::ShowMessageLine(const std::u16string& told) {
   std::u16string line = m_noteText;
+  for (const SWarning& warning : m_warnings) line += (line.empty() ? u"" : u" ") + warning.text;
   if (!m_toldText.empty()) line += (line.empty() ? u"" : u" ") + m_toldText;
   if (!m_notReadText.empty()) line += (line.empty() ? u"" : u" ") + m_notReadText;
   // The frame keeps each page's line apart from its own words and the other pages'.
@@ -1055,6 +1079,7 @@ void CDevicePropertyPage::ShowMessageLine(const std::u16string& told) {
   m_toldText.clear();
   m_noteText.clear();
   m_notesBeforeSend.clear();
+  m_warnings.clear();
   m_notReadText.clear();
   if (told.empty()) return;
   std::u16string caption;

@@ -270,12 +270,19 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
     return true;
   }
   // Tells on the message line that `failed` were not written and why, naming with them the
-  // user's other entries still unwritten.
+  // user's other entries still unwritten. Unread: `unread` names the fields the write would carry
+  // that could not be read; `partly`: they are the user's own entries, read in part (the day
+  // typed, the month not read).
   void TellNotWritten(std::initializer_list<LONG> failed, ENotWritten why, const vkr::dui::SDeviceOutcome& outcome = {},
-                      BYTE command = 0, const std::vector<std::u16string>& unread = {});
+                      BYTE command = 0, const std::vector<std::u16string>& unread = {}, bool partly = false);
   // The text on the frame's message line (empty: none). Without a frame's message line (the page
   // on its own) the text goes to the user as a message.
   void TellOnMessageLine(const std::u16string& text);
+  // A write of `command` that the device took with the warning `code`: "A was written; the device
+  // warns: 0x08 (set to nearest possible value).", beside the rest of the page's line until the
+  // next Send; each command's warning once a Send, every warning of the Send told, the writes
+  // warned of the same named together ("A and B were written; ...").
+  void TellWarning(const std::vector<std::u16string>& names, BYTE command, BYTE code);
   // A word on what the page did with the user's entry (a level it moved), before the rest of the
   // page's line through the next Send, or until the user gives the entries up; the same word
   // twice is told once.
@@ -331,6 +338,13 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   std::u16string m_noteText;          // before it: what the page did with the user's entries
   std::u16string m_notesBeforeSend;   // those of them told before the last Send began
   std::u16string m_notReadText;       // beside it: what could not be read
+  struct SWarning {
+    std::u16string warns;  // "0x08 (set to nearest possible value)"
+    std::vector<std::u16string> names;
+    std::vector<BYTE> commands;
+    std::u16string text;
+  };
+  std::vector<SWarning> m_warnings;   // before the page's word: the warnings of this Send
   std::vector<LONG> m_notReadIds;     // the reads that failed, until their answer comes
   std::vector<std::u16string> m_notReadNames;
   vkr::dui::SDeviceOutcome m_notReadOutcome;

@@ -15,6 +15,7 @@ enum DeviceParameterId : LONG {
   kParDevice = 990,                  // text shown in the frame's header
   kParDeviceType = 991,
   kParDeviceStatus = 1001,           // HART device status byte
+  kParCommandResponse = 1113,        // the command response of the device's last answer
   kParMessage = 1009,                // 24 bytes Packed ASCII (32 characters)
   kParDescriptor = 1011,             // text
   kParTag = 1012,                    // text

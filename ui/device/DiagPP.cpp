@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "communication/HartResponseTexts.h"
 #include "include/DtmInterfaces.h"
 #include "include/ProgramIds.h"
 #include "ui/device/ControlNameTables.h"
@@ -174,7 +175,9 @@ void CDiagPP::OnSelfTestResponse(const VARIANT& value) {
   if (!HasContainer()) return;
   const std::optional<BYTE> outcome = LowByte(value);
   if (!outcome) return;
-  if (*outcome == 0) {
+  // A warning is a test the device ran: the results are there, and the warning is told first.
+  if (*outcome == 0 || vkr::hart::IsWarning(41, *outcome)) {
+    if (*outcome != 0) TellProcedureWarning(kStringSelfTestCaption, 41, *outcome);
     OpenFunction(kFunctionSelfTestResults);
     return;
   }
@@ -190,6 +193,10 @@ void CDiagPP::OnMasterResetResponse(const VARIANT& value) {
   if (!HasContainer()) return;
   const std::optional<BYTE> outcome = LowByte(value);
   if (!outcome || *outcome == 0 || std::exchange(m_nToldProcedure, 0) == kParMasterReset) return;
+  if (vkr::hart::IsWarning(42, *outcome)) {
+    TellProcedureWarning(kStringMasterResetCaption, 42, *outcome);
+    return;
+  }
   TellProcedureFailed({kStringMasterResetCaption, kStringAboutMasterReset, kParMasterReset, kStringMasterResetError,
                        kStringMasterResetOffline},
                       SDeviceOutcome{*outcome == 32 ? EDeviceOutcome::Busy : EDeviceOutcome::Refused, *outcome});
@@ -311,6 +318,14 @@ void CDiagPP::TellProcedureFailed(const SDeviceProcedure& procedure, const SDevi
   Tell(procedure.caption, kStringLoopNote, kMessageInformation);
 }
 
+void CDiagPP::TellProcedureWarning(UINT captionId, BYTE command, BYTE code) {
+  std::u16string caption;
+  LoadPageString(captionId, &caption);
+  ShowDeviceMessage(m_spDtmObject.Get(), caption,
+                    caption + u" was done; the device warns: " + vkr::hart::DescribeResponseCode(command, code) + u".",
+                    kMessageInformation);
+}
+
 void CDiagPP::OnDeviceAccessFailed(LONG id, const SDeviceOutcome& outcome) {
   if (id != 0 && id == m_nPendingProcedure) {
     m_nPendingProcedure = 0;
@@ -400,6 +415,8 @@ HRESULT CDiagPP::OnResetConfigChangedFlag() {
   }
   TellOnMessageLine(u"");
   SetControlStateById(kResetConfigChangedFlag, kStateUsableChanged);
+  // The device's answer to this write, not one before it, tells of a warning.
+  SetDtmParameterValue(kParCommandResponse, vkr::I4(0));
   const unsigned long long mark = DeviceFailureMark();
   bool refused = false;
   const HRESULT hr = WriteCheckedInput(kResetConfigChangedFlag, &refused);
@@ -407,6 +424,12 @@ HRESULT CDiagPP::OnResetConfigChangedFlag() {
   if ((refused || FAILED(hr)) && !DeviceFailureSince(mark, kResetConfigChangedFlag))
     TellOnMessageLine(
         NotDoneText(u"Reset Configuration Changed Flag", OutcomeAfter(hr, false, mark, kResetConfigChangedFlag), 38));
+  // Done with the device's warning: told beside it.
+  vkr::Variant answer, code;
+  if (hr == S_OK && !refused && SUCCEEDED(GetDtmParameterValue(kParCommandResponse, answer.Put())) &&
+      SUCCEEDED(VariantChangeType(&code, &answer, 0, VT_UI1)) && code.bVal != 0 && vkr::hart::IsWarning(38, code.bVal))
+    TellOnMessageLine(u"Reset Configuration Changed Flag was done; the device warns: " +
+                      vkr::hart::DescribeResponseCode(38, code.bVal) + u".");
   return hr;
 }
 

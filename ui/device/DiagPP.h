@@ -115,6 +115,8 @@ class CDiagPP : public CDevicePropertyPage {
   // procedure that did not run shows no results: the self-test results would show the device's
   // standing status as if a test had passed.
   void TellProcedureFailed(const SDeviceProcedure& procedure, const SDeviceOutcome& outcome);
+  // A procedure the device ran with a warning: "Self Test was done; the device warns: ...".
+  void TellProcedureWarning(UINT captionId, BYTE command, BYTE code);
   // 1019 and 1020 arriving from the device.
   void OnSelfTestResponse(const VARIANT& value);
   void OnMasterResetResponse(const VARIANT& value);

@@ -238,7 +238,7 @@ HRESULT CEchoPP::ReadEchoData() {
   // A refusal (busy, a selection the device does not have), no answer or a lost one carries no
   // table: the user is told which.
   if (error.Length() > 0 || hr != S_OK || responseCode != 0) {
-    SDeviceOutcome outcome = ServiceOutcome(hr, responseCode, error.View());
+    SDeviceOutcome outcome = ServiceOutcome(hr, responseCode, error.View(), kEchoCommand);
     if (outcome.Ok()) outcome = SDeviceOutcome{EDeviceOutcome::Refused, responseCode};
     ReadFailed(OutcomeReason(outcome, kEchoCommand));
     return S_OK;

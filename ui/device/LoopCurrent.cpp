@@ -3,7 +3,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
+#include "communication/HartResponseTexts.h"
 #include "include/CommunicationInterfaces.h"
 #include "ui/device/DACTrimAdj.h"
 #include "ui/device/DeviceUiIds.h"
@@ -102,8 +104,18 @@ bool CFixedLoopCurrent::WriteAndWait(LONG parameterId, float milliamps, SDeviceO
   // a request that is only on its way.
   vkr::ComPtr<IovFdtParameterHandler4> handler = m_handler;
   *outcome = WriteDeviceValue(handler.Get(), parameterId, Milliamps(milliamps));
+  if (outcome->Ok() && outcome->warning != 0) {
+    std::u16string what = parameterId == kParLoopCurrentZeroTrim   ? u"The zero trim was written"
+                          : parameterId == kParLoopCurrentGainTrim ? u"The gain trim was written"
+                          : milliamps == 0.0f                      ? u"The loop current was given back"
+                                                                   : WithMilliamps(u"The loop current was fixed at %.3f mA", milliamps);
+    m_warnings += (m_warnings.empty() ? u"" : u" ") + what + u"; the device warns: " +
+                  vkr::hart::DescribeResponseCode(CommandOf(parameterId), outcome->warning) + u".";
+  }
   return outcome->Ok();
 }
+
+std::u16string CFixedLoopCurrent::TakeWarnings() { return std::exchange(m_warnings, {}); }
 
 bool CFixedLoopCurrent::Release() {
   if (!WriteAndWait(kParOutputLevel, 0.0f, &m_releaseOutcome)) return false;
@@ -191,7 +203,8 @@ bool CFixedLoopCurrent::ReleaseBeforeOffline() {
   vkr::Bstr request(u"00000000"), response, error;
   BYTE deviceStatus = 0, responseCode = 0xFF;
   const HRESULT hr = hart->Transaction(40, request.Get(), &deviceStatus, &responseCode, response.Put(), error.Put());
-  if (hr != S_OK || responseCode != 0) return false;
+  // A warning is a give-back the device took.
+  if (hr != S_OK || (responseCode != 0 && !vkr::hart::IsWarning(40, responseCode))) return false;
   m_held = false;
   m_confirmed = false;
   m_told = false;

@@ -105,6 +105,11 @@ class CFixedLoopCurrent {
   };
   ProcedureStep FollowProcedure(ULONG state, bool underWay, bool* online);
 
+  // The warnings of the writes the device took since the last call, each as a sentence of what
+  // was written ("The loop current was fixed at 4.000 mA; the device warns: 0x08 (set to nearest
+  // possible value)."), joined; empty when none.
+  std::u16string TakeWarnings();
+
   // The device was told to fix the current and has not confirmed leaving it since.
   bool Held() const { return m_held; }
   // The device confirmed the level and still holds it (as far as this holder knows).
@@ -125,6 +130,7 @@ class CFixedLoopCurrent {
   SDeviceOutcome m_levelOutcome;    // of the last level or trim written
   LONG m_levelParameter = 0;        // which it was
   SDeviceOutcome m_releaseOutcome;  // of the last give-back
+  std::u16string m_warnings;        // TakeWarnings' sentences
   ULONG m_lastState = 0;
 };
 

@@ -135,6 +135,10 @@ void COutputLevelSelection::RefuseTyped(UINT textId) {
   ::SendMessageA(edit, EM_SETSEL, 0, -1);
 }
 
+void COutputLevelSelection::TellWarnings() {
+  if (const std::u16string warnings = m_loop.TakeWarnings(); !warnings.empty()) Tell(warnings);
+}
+
 bool COutputLevelSelection::Tell(const std::u16string& text, LONG style) {
   return ShowDeviceMessage(m_spDtmObject.Get(), LoadText(ResourceInstance(), kStringLoopTest), text, style) !=
          E_NOINTERFACE;
@@ -162,6 +166,7 @@ HRESULT COutputLevelSelection::PrepareToRelease(VARIANT_BOOL* result) {
     Tell(m_loop.StillFixedText(ResourceInstance()), kMessageError);
     return S_FALSE;
   }
+  TellWarnings();
   if (!m_loop.Held()) m_bOutputFixed = 0;
   return CovFDT_IDtmActiveXImplEx::PrepareToRelease(result);
 }
@@ -234,9 +239,12 @@ HRESULT COutputLevelSelection::OnEnter() {
   if (stops != m_nStops) return S_OK;
   if (!fixed) {
     Tell(m_loop.NotConfirmedText(ResourceInstance(), false, level), kMessageError);
+    TellWarnings();
     return S_OK;
   }
-  Tell(WithMilliamps(LoadText(ResourceInstance(), kStringFixedAt), level));
+  // The device's warning says what it was fixed at with what it warns of.
+  const std::u16string warnings = m_loop.TakeWarnings();
+  Tell(warnings.empty() ? WithMilliamps(LoadText(ResourceInstance(), kStringFixedAt), level) : warnings);
   return S_OK;
 }
 
@@ -262,6 +270,7 @@ HRESULT COutputLevelSelection::OnAbort() {
       return S_OK;
     }
     m_bOutputFixed = 0;
+    TellWarnings();
   }
   HWND dialog = DialogWindow();
   ::EnableWindow(::GetDlgItem(dialog, kOutputLevelEnter), FALSE);

@@ -85,6 +85,8 @@ class COutputLevelSelection : public CovFDT_IDtmActiveXImplEx, public IOutputLev
   void ShowList();
   // The typed level is refused: the user is told, the entry focused and selected.
   void RefuseTyped(UINT textId);
+  // The warnings of the writes the device took since they were last told, as one message.
+  void TellWarnings();
   // A message with the title "Loop Test" (style 0x40 unless given); false without a function
   // container.
   bool Tell(const std::u16string& text, LONG style = kMessageInformation);

@@ -134,7 +134,7 @@ void CSelfTestResults::ReadSelfTest() {
   if (!faults) {
     // No line shows a result the device did not give; the summary says why, as every user
     // interface says it. An answer too short to hold the flags was lost on the way.
-    SDeviceOutcome outcome = ServiceOutcome(hr, responseCode, error.View());
+    SDeviceOutcome outcome = ServiceOutcome(hr, responseCode, error.View(), kReadAdditionalStatus);
     if (outcome.Ok()) outcome = SDeviceOutcome{EDeviceOutcome::Lost};
     const std::u16string why = NotReadText({kSelfTestUnreadSummary}, outcome, kReadAdditionalStatus);
     for (UINT edit : kSelfTestResultEdits) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(edit), kSelfTestNotRead);

@@ -65,15 +65,17 @@ TEST(AdvancedDecoders, Command137FieldsAppearOnlyWhenWhole) {
   EXPECT_EQ(*a.distanceOffset, -0.25f);
 }
 
-// The sensitivity code is the percent x 2.5 cut to a whole number; a percent the byte cannot hold
-// or a text that is no number gives none (never its low bits).
+// The sensitivity code is the percent x 2.5 cut to a whole number, a step typed as shown being
+// its own code; a percent beyond 0 to 100 or a text that is no number gives none (never the
+// device's largest code, nor the byte's low bits).
 TEST(AdvancedInput, SensitivityCodesOfTypedPercents) {
   const struct {
     HRESULT parsed;
     float percent;
     int code;  // -1: none
-  } cases[] = {{S_OK, 100.0f, 250}, {S_OK, 0.3f, 0}, {S_OK, 0.0f, 0},    {S_OK, 102.0f, 255},
-               {S_OK, 102.4f, -1},  {S_OK, 110.0f, -1}, {S_OK, -1.0f, -1}, {E_FAIL, 0.0f, -1}};
+  } cases[] = {{S_OK, 100.0f, 250}, {S_OK, 0.3f, 0},    {S_OK, 0.0f, 0},     {S_OK, 20.4f, 51},
+               {S_OK, 20.3f, 50},   {S_OK, 99.6f, 249}, {S_OK, 100.1f, -1},  {S_OK, 102.0f, -1},
+               {S_OK, 110.0f, -1},  {S_OK, -1.0f, -1},  {E_FAIL, 0.0f, -1}};
   for (const auto& c : cases) {
     const std::optional<BYTE> code = SensitivityCodeOfText(c.parsed, c.percent);
     EXPECT_EQ(code ? int{*code} : -1, c.code) << c.percent;

@@ -118,6 +118,11 @@ std::u16string NotWrittenText(const std::vector<std::u16string>& names, const SD
          OutcomeReason(outcome, command, several) + u".";
 }
 
+std::u16string WarnedText(const std::vector<std::u16string>& names, BYTE command, BYTE code) {
+  return JoinNames(names) + (names.size() > 1 ? u" were" : u" was") + u" written; the device warns: " +
+         vkr::hart::DescribeResponseCode(command, code) + u".";
+}
+
 std::u16string NotReadText(const std::vector<std::u16string>& names, const SDeviceOutcome& outcome, BYTE command) {
   return JoinNames(names) + u" could not be read: " + OutcomeReason(outcome, command, names.size() > 1) + u".";
 }
@@ -163,10 +168,10 @@ std::optional<SDeviceOutcome> DeviceFailureSince(unsigned long long mark, LONG p
   return ClassifyFailureText(failure->text);
 }
 
-SDeviceOutcome ServiceOutcome(HRESULT hr, BYTE responseCode, std::u16string_view errorText) {
-  // 8 and 14 are warnings: the command ran.
+SDeviceOutcome ServiceOutcome(HRESULT hr, BYTE responseCode, std::u16string_view errorText, BYTE command) {
+  // A warning is no refusal: the command ran.
   if (responseCode == 32) return Of(EDeviceOutcome::Busy, responseCode);
-  if (responseCode != 0 && responseCode != 8 && responseCode != 14) return Of(EDeviceOutcome::Refused, responseCode);
+  if (responseCode != 0 && !vkr::hart::IsWarning(command, responseCode)) return Of(EDeviceOutcome::Refused, responseCode);
   // The wait given up (the service names its result in its text).
   if (hr == E_ABORT || Contains(errorText, u"0x80004004")) return Of(EDeviceOutcome::NoAnswer);
   // The service's word for a request the channel did not take.
@@ -202,9 +207,18 @@ bool DtmIsOnline(IUnknown* dtm) {
 SDeviceOutcome WriteDeviceValue(IovFdtParameterHandler4* handler, LONG parameterId, const VARIANT& value) {
   if (!handler || !DtmIsOnline(handler)) return Of(EDeviceOutcome::Offline);
   const unsigned long long mark = DeviceFailureMark();
+  // The device's answer to this write, not one before it, tells of a warning.
+  VARIANT none = vkr::EmptyVariant();
+  none.vt = VT_UI1;
+  handler->SetParameterValue(vkr::UI4(kParCommandResponse), none);
   VARIANT_BOOL done = VARIANT_FALSE;
   const HRESULT hr = handler->WriteDeviceParameterEx(vkr::UI4(static_cast<ULONG>(parameterId)), value, &done);
-  return AfterCall(hr, done, mark, parameterId);
+  SDeviceOutcome outcome = AfterCall(hr, done, mark, parameterId);
+  vkr::Variant answer, code;
+  if (outcome.Ok() && SUCCEEDED(handler->GetParameterValue(vkr::UI4(kParCommandResponse), answer.Put())) &&
+      SUCCEEDED(VariantChangeType(&code, &answer, 0, VT_UI1)) && code.bVal != 0 && vkr::hart::IsWarning(0, code.bVal))
+    outcome.warning = code.bVal;
+  return outcome;
 }
 
 SDeviceOutcome ReadDeviceValue(IovFdtParameterHandler4* handler, LONG parameterId) {

@@ -33,6 +33,7 @@ enum class EDeviceOutcome {
 struct SDeviceOutcome {
   EDeviceOutcome kind = EDeviceOutcome::Done;
   int responseCode = -1;  // the device's command response code, when it answered one
+  BYTE warning = 0;       // Done: the warning the device answered with (0: none)
   bool Ok() const { return kind == EDeviceOutcome::Done; }
 };
 
@@ -55,6 +56,9 @@ std::u16string JoinNames(const std::vector<std::u16string>& names);
 // "A was not written: <reason>." / "A and B were not written: <reason>."
 std::u16string NotWrittenText(const std::vector<std::u16string>& names, const SDeviceOutcome& outcome,
                               BYTE command = 0);
+// A write the device took with a warning: "A was written; the device warns: 0x08 (set to nearest
+// possible value)." (several: "A and B were written; ...").
+std::u16string WarnedText(const std::vector<std::u16string>& names, BYTE command, BYTE code);
 // "A could not be read: <reason>."
 std::u16string NotReadText(const std::vector<std::u16string>& names, const SDeviceOutcome& outcome, BYTE command = 0);
 // "<what> failed: <reason>." for a procedure (Master Reset, Self Test, ...).
@@ -86,8 +90,9 @@ std::optional<SDeviceOutcome> DeviceFailureSince(unsigned long long mark, LONG p
 // parameter after the mark taken before it.
 SDeviceOutcome OutcomeAfter(HRESULT hr, bool done, unsigned long long mark, LONG parameterId);
 // The outcome of a transaction of the HART service (IovFdtHartServiceInterface::Transaction): its
-// result, the command response code the device answered and the service's error text.
-SDeviceOutcome ServiceOutcome(HRESULT hr, BYTE responseCode, std::u16string_view errorText);
+// result, the command response code the device answered and the service's error text; a warning
+// of `command` (HART's classes: 8, 14, 24-27, 30, 31, 96-111) is Done.
+SDeviceOutcome ServiceOutcome(HRESULT hr, BYTE responseCode, std::u16string_view errorText, BYTE command);
 // The broadcast of a failed access (kBroadcastDeviceAccessFailed) as parameter and outcome; false
 // for any other command.
 bool DecodeDeviceFailure(const VARIANT& command, const VARIANT& argument, LONG* parameterId, SDeviceOutcome* outcome);
@@ -97,7 +102,7 @@ bool DtmIsOnline(IUnknown* dtm);
 
 // One device access of a page or control through the DTM's parameter handler, waiting for the
 // device's answer. Offline nothing is sent (Offline). The outcome comes from the call's result and
-// the failure the DTM told for the parameter meanwhile.
+// the failure the DTM told for the parameter meanwhile; a write done with a warning carries it.
 SDeviceOutcome WriteDeviceValue(IovFdtParameterHandler4* handler, LONG parameterId, const VARIANT& value);
 SDeviceOutcome ReadDeviceValue(IovFdtParameterHandler4* handler, LONG parameterId);
 // A write whose answer comes later (the answer's parameters, or a failure: the broadcast): Done
