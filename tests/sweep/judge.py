@@ -281,10 +281,11 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     typed = typed_of(action)
     # A level the page kept within the sensor's limits, and said so, is the user's entry now; the
     # limit is the transmitter's.
-    # The same for a level kept the minimum span from the other.
+    # The same for a level kept the minimum span from the other, and a setting kept in steps set to
+    # the step the page names.
     for _, text in notices(run):
         for name, value, unit, why in re.findall(
-                r"([A-Z][\w ]*?) was set to (-?[\d.]+) (\S+), the (sensor's limit|minimum span)", text):
+                r"([A-Z][\w ]*?) was set to (-?[\d.]+) (\S+), the (sensor's limit|minimum span|step)", text):
             for spec in explorer.items.values():
                 if spec.name == name and spec.item in typed:
                     typed[spec.item] = value
