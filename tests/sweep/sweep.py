@@ -997,7 +997,8 @@ def sweep_ui(sweep, pool, ui, args):
 def wire_cases(sweep, pool, ui, explorer):
     """At the wire's speed the same actions end as at no delay, and typing while the page's reads
     are on the channel is kept and written."""
-    jobs = [(a, a.steps) for a in explorer.actions if not any(s[0] == "wait" for s in a.steps)]
+    # An answer's variant takes the same road at any speed as its action: each action once.
+    jobs = [(a, a.steps) for a in explorer.actions if not any(s[0] == "wait" for s in a.steps) and not a.variant]
     for a in explorer.actions:
         if a.what.startswith("type ") and ui.function == 1 and a.steps and a.steps[0][0] == "type":
             jobs.append((a, [("now",)] + a.steps))
