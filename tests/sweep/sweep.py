@@ -441,6 +441,7 @@ class Explorer:
         self.items = tx.items_of(ui.name)
         self.actions = []
         self.tried = set()     # (steps, answers) of the answers' variants run
+        self.answered = set()  # at the wire's speed: the questions answered each way
 
     def full(self):
         # The answers' variants come on top: every action asking a question has each answered
@@ -452,7 +453,14 @@ class Explorer:
         action that asks it (the questions after it answered so that they act); returns the new
         actions."""
         found = []
+        texts = [re.sub(r" -> button\w+$", "", line) for line in r.journal if QUESTION.match(line)]
         for i, (buttons, _) in enumerate(r.questions()):
+            # At the wire's speed each question once: its answers take the same road at any speed.
+            if self.sweep.state.wire:
+                text = texts[i] if i < len(texts) else buttons
+                if text in self.answered:
+                    continue
+                self.answered.add(text)
             for b in BUTTONS.get(buttons, []):
                 if b == ACTING.get(buttons) or i >= len(answers):
                     continue
