@@ -178,9 +178,10 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
 
  protected:
   void* FindInterface(REFIID riid) override;
-  // The first value the DTM told was not written during the download (as the DTM names it) and
-  // why, else the framework's words; then what the device holds of the changes: each changed
-  // device parameter whose value the data set holds is the one the DTM last had from the device.
+  // The first value the DTM told was not written during the download (as the DTM names it, a
+  // value of the data set before a view of its bytes) and why, else the framework's words; then
+  // what the device now holds: every value of the data set the device confirmed during the
+  // download (the user's changes or not), and the user's changes it does not hold.
   void TellDownloadFailure(EDownload outcome, const std::u16string& failure, const std::vector<LONG>& changed) override;
   // Notes, while a download runs, each parameter whose write the device confirmed.
   HRESULT ExecuteCommand(VARIANT command, VARIANT argument) override;
