@@ -31,6 +31,10 @@ constexpr SCodeText kTexts[] = {
     {45, 11, u"in multidrop mode", false},
     {46, 9, u"incorrect loop current mode", false},
     {46, 11, u"in multidrop mode", false},
+    // The procedures carry no value a device could take another of.
+    {38, 8, u"warning", true},
+    {41, 8, u"warning", true},
+    {42, 8, u"warning", true},
     {48, 8, u"update in progress", true},
     {48, 14, u"status bytes mismatch", true},
     // HART's common meaning of a write's code 8: what the device took is not quite what it was sent.

@@ -13,6 +13,10 @@ upload plain
 transmitter protected writeProtect 01
 # The default transmitter's settings, each to a value of its own first, so that a write shows.
 transmitter moved damping 3F400000 echoSettings 4B003E99999A00000000 displaySettings 03010101050000000000
+# The default transmitter in millimetres, as its own unit change leaves it.
+device_in_unit "$folder/plain.vkr.device" mm >"$folder/milli.vkr.device"
+upload milli
+mkdir -p "$dir/kept" && cp "$folder/milli.vkr" "$folder/milli.vkr.device" "$dir/kept/"
 
 W='the device warns: 0x08 (set to nearest possible value)'
 # transmitter | ui arguments | exit | the texts told, each exactly once ("N*text": N times; ^
@@ -22,11 +26,16 @@ rows=(
   # Several warnings of one Send, each with its meaning, whichever command got it.
   "moved|1 --page 0 --fault writes=warned --type 542=1.25 --type 544=5 --click 221 --read 6333|0|Hi Level and Damping were written; $W.|warns: 0x08[^ ]|damping=3FA00000 upperRange=40A00000"
   "moved|1 --page 1 --fault writes=warned --type 399=3 --type 395=5 --click 221 --read 6333|0|Upper Range Value and Damping were written; $W.|warns: 0x08[^ ]|damping=40400000 upperRange=40A00000"
+  "milli|1 --page 1 --fault writes=warned --type 399=3 --type 395=5000 --click 221 --read 6333|0|Upper Range Value and Damping were written; $W.|warns: 0x08[^ ]|damping=40400000 upperRange=459C4000 rangeUnit=31"
+  "milli|1 --page 0 --fault writes=warned --type 544=5000 --click 221 --read 6333|0|Hi Level was written; $W.|warns: 0x08[^ ]|upperRange=459C4000 rangeUnit=31"
   "moved|1 --page 3 --fault writes=warned --type 205=NEWT --type 299=HELLO --type 359=7 --type 307=LONG --click 221 --read 6333|0|Message, Final Assemply Number, Tag and Long Tag were written; $W.|warns: 0x08[^ ]|finalAssembly=000007 longTag=4C4F4E4700000000000000000000000000000000000000000000000000000000"
   "moved|1 --page 4 --fault writes=warned --type 554=40 --type 562=Enable --click 221 --read 6333|0|Sensitivity and Probe Fault were written; $W.|warns: 0x08[^ ]|echoSettings=64003E99999A00000000"
   # Command 6 goes out twice for its two settings: its warning is told once.
   "moved|1 --page 6 --fault writes=warned --type 534=3 --click 221 --read 6333|0|Polling Address was written; $W.|warns: 0x08[^ ]|pollingAddress=03"
-  "moved|1 --page 7 --fault 38=warned --click 682 --read 6333|0|Reset Configuration Changed Flag was done; $W.|failed|same"
+  "moved|1 --page 7 --fault 38=warned --click 682 --read 6333|0|Reset Configuration Changed Flag was done; the device warns: 0x08 (warning).|failed|same"
+  # A procedure the device ran with a warning is done, never told as failed.
+  "moved|1 --page 7 --fault 41=warned --click 604 --answer OK --answer OK --answer OK|0|Self Test was done; the device warns: 0x08 (warning).|failed|same"
+  "moved|1 --page 7 --fault 42=warned --click 608 --answer OK --answer OK --answer OK|0|Master Reset was done; the device warns: 0x08 (warning).|failed|coldStart=01"
   "moved|1 --page 0 --fault 136=warned --click 702 --type 547=3 --click 546 --answer OK|0|Auto-Digitize routine completed successfully; $W.|failed|displaySettings=03010101050340400000"
   "moved|4 --fault writes=warned --click 377|0|Loop Test: The loop current was fixed at 4.000 mA; $W.^Loop Test: The loop current was given back; $W.|fixed at 4.000 mA -> |fixedCurrent=00000000"
   "moved|7 --fault writes=warned --type 6314=20mA --click 6315 --type 6316=19.95 --click 6315 --answer OK --answer No --answer No|0|The loop current was fixed at 20.000 mA; $W.^The gain trim was written; $W.^The loop current was given back; $W.|warns: 0x08[^ ]|gainTrim=419F999A fixedCurrent=00000000"
@@ -46,6 +55,7 @@ rows=(
   "moved|1 --page 6 --type 534=2 --click 221 --fault 6#3=linkgone --type 534=3 --click 221 --read 6333|1|Polling Address was not written: the connection to the device is lost.||pollingAddress=02"
   "moved|1 --page 7 --fault 38=linkgone --click 682 --click 682 --read 6333|1|Reset Configuration Changed Flag failed: the connection to the device is lost.||same"
   "moved|4 --fault 40#1=linkgone --click 377 --click 377|1|2*nor that it left fixed current mode (the connection to the device is lost)|fixed at 4.000 mA -> |same"
+  "moved|7 --fault 40#1=linkgone --type 6314=20mA --click 6315 --answer OK --type 6314=20mA --click 6315 --answer OK|1|2*nor that it left fixed current mode (the connection to the device is lost)||same"
   # A record the Send would write with a field that could not be read: not written, and the line
   # says which, or that the user's own entry was read in part.
   "moved|1 --page 3 --click 356 --fault 13#2=busy --type 205=NEWT --click 221 --read 6333|1|Tag was not written: it goes to the device with Descriptor and Date, which could not be read.||same"
@@ -61,6 +71,7 @@ rows=(
   "moved|1 --page 4 --type 554=100.1 --click 221 --read 6333|0|Sensitivity was not written: its entry is not valid: 0 to 100 %.||same"
   "moved|1 --page 4 --type 554=-0.4 --click 221 --read 6333|0|Sensitivity was not written: its entry is not valid: 0 to 100 %.||same"
   "moved|1 --page 4 --type 554=20.3 --click 221 --read 6333 --read 554|0|Sensitivity was set to 20.0 %, the step of 0.4 % below the entry.^item 554: \"20.0\"||echoSettings=32003E99999A00000000"
+  "protected|1 --page 4 --type 554=19.9 --click 221 --read 6333 --read 554|1|Sensitivity was not written: the device refused it: 0x07 (in write protect mode).^item 554: \"19.9\"|was set to|same"
   "moved|1 --page 4 --type 554=20.4 --click 221 --read 6333 --read 554|0|item 6333: \"\"^item 554: \"20.4\"||echoSettings=33003E99999A00000000"
   "moved|1 --page 4 --type 554=100 --click 221 --read 6333|0|item 6333: \"\"||echoSettings=FA003E99999A00000000"
 )

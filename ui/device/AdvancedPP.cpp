@@ -565,7 +565,7 @@ HRESULT CAdvancedPP::OnSend() {
   }
   RecheckDistances();
   if (StopsAtInvalidEntries()) return S_OK;
-  ShowSensitivityStep();
+  const std::u16string step = SensitivityStepText();
 
   static constexpr LONG kDeviceIds[] = {kParSensitivity, kParAnalogMode, kParBlanking, kParDistanceOffset};
   // Command 138 carries all four: the data set takes them when the device took the write. Only a
@@ -589,6 +589,8 @@ HRESULT CAdvancedPP::OnSend() {
                                  {{kDeviceIds[0], v[0]}, {kDeviceIds[1], v[1]}, {kDeviceIds[2], v[2]}, {kDeviceIds[3], v[3]}});
     if (FAILED(hr)) return hr;
   }
+  // Only a step the device took is told as set.
+  if (!step.empty() && !IsUserEntry(kParSensitivityUser)) TellNote(step);
   vkr::Variant probeFault;
   // A probe fault that was not read and that the user did not choose has nothing to write.
   if (SUCCEEDED(GetControlValueById(kParProbeFaultCmd, &probeFault))) {
@@ -627,20 +629,16 @@ std::u16string CAdvancedPP::LimitsText(LONG id) {
   return vkr::Utf8ToUtf16(text);
 }
 
-void CAdvancedPP::ShowSensitivityStep() {
-  if (!m_hWndDialog || !IsUserEntry(kParSensitivityUser)) return;
+std::u16string CAdvancedPP::SensitivityStepText() {
+  if (!m_hWndDialog || !IsUserEntry(kParSensitivityUser)) return {};
   float percent = 0.0f;
   const HRESULT parsed = GetDlgItemFloat(kAdvancedSensitivityEdit, kSensitivityFormat, &percent);
   const std::optional<BYTE> code = SensitivityCodeOfText(parsed, percent);
-  if (!code || std::fabs(SensitivityPercent(*code) - percent) < 1e-3) return;
+  if (!code || std::fabs(SensitivityPercent(*code) - percent) < 1e-3) return {};
   char step[32];
   std::snprintf(step, sizeof step, kSensitivityFormat, SensitivityPercent(*code));
-  {
-    CUpdatingControls updating(*this);
-    ::SetDlgItemTextA(m_hWndDialog, kAdvancedSensitivityEdit, step);
-  }
-  TellNote(EntryLabel(kParSensitivityUser) + u" was set to " + vkr::Utf8ToUtf16(step) +
-           u" %, the step of 0.4 % below the entry.");
+  return EntryLabel(kParSensitivityUser) + u" was set to " + vkr::Utf8ToUtf16(step) +
+         u" %, the step of 0.4 % below the entry.";
 }
 
 std::optional<BYTE> CAdvancedPP::ShownLengthUnit(LONG id) const {

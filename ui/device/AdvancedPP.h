@@ -161,8 +161,9 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
   // Offline the settings take no input: only a device takes them.
   void LockSettings();
   // A typed sensitivity between two of its steps goes out as the step below it (the code the
-  // percent gives): the entry shows that step, and the message line says so.
-  void ShowSensitivityStep();
+  // percent gives): the word that says so once the device took it ("Sensitivity was set to 20.0
+  // %, ..."); empty for a step typed as it is, or no entry of the user's.
+  std::u16string SensitivityStepText();
   // Whether a write of the user's entries among `ids` would carry one of them that was not read
   // (a placeholder); true when so, and the user is told which.
   bool CarriesUnread(std::span<const LONG> ids);
