@@ -282,21 +282,18 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     # A level the page kept within the sensor's limits, and said so, is the user's entry now; the
     # limit is the transmitter's.
     # The same for a level kept the minimum span from the other, and a setting kept in steps set to
-    # the step the page names.
+    # the step the page names; and an entry converted when the unit changed elsewhere, and said so
+    # (check_units_seen holds the conversion against what was typed). In the order they were told.
     for _, text in notices(run):
-        for name, value, unit, why in re.findall(
-                r"([A-Z][\w ]*?) was set to (-?[\d.]+) (\S+), the (sensor's limit|minimum span|step)", text):
+        for m in re.finditer(r"([A-Z][\w ]*?) was set to (-?[\d.]+) (\S+), the (sensor's limit|minimum span|step)|"
+                             r"([A-Z][\w ]*?) was converted from -?[\d.]+ \S+ to (-?[\d.]+) ", text):
+            name, value = (m.group(1), m.group(2)) if m.group(1) else (m.group(5), m.group(6))
             for spec in explorer.items.values():
-                if spec.name == name and spec.item in typed:
+                if spec.name == name and spec.item in typed and (
+                        m.group(1) or spec.item in getattr(action, "units_seen", {})):
                     typed[spec.item] = value
-            if why == "sensor's limit":
-                check_limit(v, name, value, unit, devices)
-        # An entry converted when the unit changed elsewhere, and said so (check_units_seen holds
-        # the conversion against what was typed).
-        for name, value in re.findall(r"([A-Z][\w ]*?) was converted from -?[\d.]+ \S+ to (-?[\d.]+) ", text):
-            for spec in explorer.items.values():
-                if spec.name == name and spec.item in getattr(action, "units_seen", {}):
-                    typed[spec.item] = value
+            if m.group(4) == "sensor's limit":
+                check_limit(v, name, value, m.group(3), devices)
     refused_typing = "has no item" in run.last and "that takes" in run.last
     failed = {req for req, _ in run.not_done}
     linkgone = any("link to the device" in why for _, why in run.not_done)
@@ -775,10 +772,13 @@ def check_units_seen(v, action, run, before, after, typed, explorer, told):
     """A distance typed in the unit its page showed, the unit then changed on another page before
     it was sent: the transmitter holds the typed distance in the unit the user saw, or the value it
     held with a word naming the entry; never the number in a unit the user did not see."""
-    typed = typed_of(action)
+    told_typed, typed = typed, typed_of(action)
     for iid, seen in getattr(action, "units_seen", {}).items():
         spec = explorer.items.get(iid)
         e, b = spec.expected(after), spec.expected(before)
+        kept = iid in told_typed and any("%s was set to %s " % (spec.name, told_typed[iid]) in t for _, t in told)
+        if kept and holds(spec, after, told_typed[iid]):
+            continue  # kept within a limit at the Send, and told
         try:
             value = float(typed[iid])
         except (KeyError, ValueError):
