@@ -48,11 +48,11 @@ echo "$out" | grep -q "told: .*fixed at 4.000 mA" || fail "the loop test did not
 echo "$out" | grep -q "transmitter: loop current 4.000 mA (fixed)" || fail "the transmitter is not at 4 mA: $out"
 for fault in silent busy refused lost; do
   # The run did not do what the user asked: it exits 1 and its last line names the request.
-  out=$("$host" ui 4 --fault 40=$fault --click 377 --png "$dir/loop-$fault.png" 2>&1) && fail "ui 4 $fault: exit 0: $out"
+  out=$("$host" ui 4 --fault 40=$fault --click 377 --png "$dir/loop-$fault.png" 2>&1) && fail "ui 4 $fault: exit 0: $out" || [ $? = 1 ] || fail "ui 4 $fault: an exit other than the 1 of a refusal"
   echo "$out" | tail -n 1 | grep -q "^vkr-frame: not all was done: HART command 40#1: " || fail "$fault: last line: $out"
   echo "$out" | grep -q "did not confirm the output level of 4.000 mA" || fail "$fault: not told: $out"
   echo "$out" | grep -q "fixed at" && fail "$fault: announced as fixed: $out"
   echo "$out" | grep -q "transmitter: loop current [0-9.]* mA$" || fail "$fault: the transmitter stays fixed: $out"
 done
-out=$("$host" ui 4 --fault 40=wrong --click 377 2>&1) && fail "a fault of no kind was taken: $out"
+out=$("$host" ui 4 --fault 40=wrong --click 377 2>&1) && fail "a fault of no kind was taken: $out" || [ $? = 2 ] || fail "a fault of no kind was taken: not the exit 2 of a wrong command line"
 echo "device controls picture: ok"

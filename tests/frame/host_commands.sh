@@ -84,9 +84,9 @@ echo "$out" | grep -q "^name  *value  *unit  *differs" || fail "show printed: $o
 echo "$out" | grep -q "^Tag  .* ?$" && echo "$out" | grep -qx "device: not compared yet (upload, download or compare first)" ||
   fail "show after a page's write printed: $out"
 # The DTM takes a tag but keeps none in its data set: set says so instead of claiming it saved it.
-out=$("$host" set --project "$p" Tag=TEST-7 2>&1) && fail "set of a tag the data set cannot keep succeeded: $out"
+out=$("$host" set --project "$p" Tag=TEST-7 2>&1) && fail "set of a tag the data set cannot keep succeeded: $out" || [ $? = 1 ] || fail "set of a tag the data set cannot keep succeeded: an exit other than the 1 of a refusal"
 echo "$out" | grep -q "^vkr-frame: the DTM took Tag=TEST-7 but its data set does not keep it" || fail "set said: $out"
-out=$("$host" set --project "$p" No.Such=1 2>&1) && fail "set of an unknown name succeeded: $out"
+out=$("$host" set --project "$p" No.Such=1 2>&1) && fail "set of an unknown name succeeded: $out" || [ $? = 1 ] || fail "set of an unknown name succeeded: an exit other than the 1 of a refusal"
 echo "$out" | grep -q "^vkr-frame: there is no parameter No.Such" || fail "set of an unknown name said: $out"
 out=$("$host" download --project "$p" 2>&1) || fail "download: $out"
 echo "$out" | grep -q "^downloaded" || fail "download printed: $out"
@@ -102,7 +102,7 @@ sed -i 's/^message .*/message 0820C30820C30820C30820C30820C30820C30820C30820C3/'
 out=$("$host" upload --project "$q" 2>&1) || fail "upload of the changed partner: $out"
 out=$("$host" compare --project "$p" --with "$q") || fail "compare --with: $out"
 echo "$out" | grep -q "^the data set differs from the data set of .*other.vkr$" || fail "compare --with printed: $out"
-out=$("$host" compare --project "$p" --with 'C:\\VKR\\none.vkr' 2>&1) && fail "compare with a missing partner succeeded: $out"
+out=$("$host" compare --project "$p" --with 'C:\\VKR\\none.vkr' 2>&1) && fail "compare with a missing partner succeeded: $out" || [ $? = 1 ] || fail "compare with a missing partner succeeded: an exit other than the 1 of a refusal"
 echo "$out" | grep -q "^vkr-frame: there is no project file .*none.vkr (an upload creates one)$" ||
   fail "compare with a missing partner said: $out"
 "$host" upload --with "$q" >/dev/null 2>&1; [ $? -eq 2 ] || fail "--with outside compare is not refused with 2"
@@ -110,6 +110,6 @@ echo "$out" | grep -q "^vkr-frame: there is no project file .*none.vkr (an uploa
 out=$("$host" unregister) || fail "unregister: $out"
 out=$("$host" classes) || fail "classes: $out"
 echo "$out" | grep -q "^0 registered classes" || fail "classes after unregister printed: $out"
-"$host" create >/dev/null && fail "create after unregister succeeded"
+"$host" create >/dev/null && fail "create after unregister succeeded" || [ $? = 1 ] || fail "create after unregister succeeded: an exit other than the 1 of a refusal"
 "$host" bogus >/dev/null 2>&1; [ $? -eq 2 ] || fail "a wrong command line is not refused with 2"
 echo "host commands: fine"

@@ -21,19 +21,19 @@ echo "$out" | grep -q "the user interface closed itself" || fail "End did not cl
 # the current may still be fixed, and the next request to leave closes the control.
 for args in "4 --fault 40=linkgone --click 377 --click 378" "7 --fault 40=linkgone --click 6315 --answer OK" \
   "4 --fault 40=silent --fault 40=silent --click 377"; do
-  out=$("$host" ui $args --png "$dir/trap.png" 2>&1) && fail "ui $args: exit 0: $out"
+  out=$("$host" ui $args --png "$dir/trap.png" 2>&1) && fail "ui $args: exit 0: $out" || [ $? = 1 ] || fail "ui $args: an exit other than the 1 of a refusal"
   echo "$out" | tail -n 1 | grep -q "^vkr-frame: not all was done: HART command 40#" || fail "ui $args: last line: $out"
   [ "$(echo "$out" | grep -c "^  told.*may still be fixed")" = 1 ] || fail "ui $args: not told once: $out"
   echo "$out" | grep -q "is not fixed\|automatic control" && fail "ui $args: told the loop is free: $out"
 done
 # Offline the trim writes nothing and says so: it announces no level and asks nothing, so an
 # answer given finds no question (and the command says so).
-out=$("$host" ui 7 --offline --click 6315 --answer No --png "$dir/offline.png" 2>&1) && fail "offline trim: $out"
+out=$("$host" ui 7 --offline --click 6315 --answer No --png "$dir/offline.png" 2>&1) && fail "offline trim: $out" || [ $? = 1 ] || fail "offline trim: an exit other than the 1 of a refusal"
 echo "$out" | grep -q "told: .*not connected: no output level was written" || fail "offline trim not told: $out"
 echo "$out" | grep -q "Setting field device output\|reference meter" && fail "offline trim announced: $out"
 echo "$out" | grep -q "answer No: not used" || fail "the unused answer was not named: $out"
 # An entry the list lacks and a word that is no button are refused.
-out=$("$host" ui 7 --type 6314=30mA 2>&1) && fail "an entry the list lacks was taken: $out"
+out=$("$host" ui 7 --type 6314=30mA 2>&1) && fail "an entry the list lacks was taken: $out" || [ $? = 1 ] || fail "an entry the list lacks was taken: an exit other than the 1 of a refusal"
 echo "$out" | grep -q 'no item 6314 that takes "30mA" (it has the entries "4mA", "20mA", "End")' || fail "30mA: $out"
 "$host" ui 4 --answer perhaps >/dev/null 2>&1; [ $? = 2 ] || fail "--answer perhaps was taken"
 echo "loop controls road: ok"

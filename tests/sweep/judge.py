@@ -368,12 +368,19 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     typed = typed_of(action)
     # A level the page kept within the sensor's limits, and said so, is the user's entry now; the
     # limit is the transmitter's.
+    # The same for a level kept the minimum span from the other, and a setting kept in steps set to
+    # the step the page names; and an entry converted when the unit changed elsewhere, and said so
+    # (check_units_seen holds the conversion against what was typed). In the order they were told.
     for _, text in notices(run):
-        for name, value, unit in re.findall(r"([A-Z][\w ]*?) was set to (-?[\d.]+) (\S+), the sensor's limit", text):
+        for m in re.finditer(r"([A-Z][\w ]*?) was set to (-?[\d.]+) (\S+), the (sensor's limit|minimum span|step)|"
+                             r"([A-Z][\w ]*?) was converted from -?[\d.]+ \S+ to (-?[\d.]+) ", text):
+            name, value = (m.group(1), m.group(2)) if m.group(1) else (m.group(5), m.group(6))
             for spec in explorer.items.values():
-                if spec.name == name and spec.item in typed:
+                if spec.name == name and spec.item in typed and (
+                        m.group(1) or spec.item in getattr(action, "units_seen", {})):
                     typed[spec.item] = value
-            check_limit(v, name, value, unit, devices)
+            if m.group(4) == "sensor's limit":
+                check_limit(v, name, value, m.group(3), devices)
     refused_typing = "has no item" in run.last and "that takes" in run.last
     failed = {req for req, _ in run.not_done}
     linkgone = any("link to the device" in why for _, why in run.not_done)
@@ -381,7 +388,10 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     # The outcome: a run in which not all was done exits 1 and says why last.
     if run.not_done and run.code == 0:
         v.fail("exit", run.not_done[0][0], "exit 0 although %s: %s was not done" % run.not_done[0])
-    if run.code != 0 and not run.last.startswith("vkr-frame: "):
+    if run.code not in (0, 1) or re.search(r"^(==\d+==ERROR: \w+Sanitizer|SUMMARY: \w+Sanitizer|.*: runtime error: )",
+                                            run.err, re.M):
+        v.fail("exit", "sanitizer", "exit %d: the host did not end as it should (%s)" % (run.code, run.last))
+    elif run.code != 0 and not run.last.startswith("vkr-frame: "):
         v.fail("exit", "", "exit %d without a reason on its last line: %r" % (run.code, run.last))
     if run.code == 0 and run.last.startswith("vkr-frame: "):
         v.fail("exit", "", "exit 0 after: %r" % run.last)
@@ -476,6 +486,9 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
 
     # The data set is what happened.
     check_data_set(v, sweep, ui, action, run, before, after, typed)
+    if getattr(action, "limit", None):
+        check_limit_typed(v, action, before, after, told, typed)
+    check_units_seen(v, action, run, before, after, typed, explorer, told)
 
     # Nothing lost: what the user typed stays until it is written or refused with a word.
     if not refused_typing:
@@ -710,6 +723,47 @@ def check_claims(v, ui, run, before, after, typed, explorer):
     if fixed and held and abs(fixed[-1] - held) > 0.0005:
         v.fail("claim", "fixedCurrent", "says the output is fixed at %.3f mA, the transmitter holds %.3f mA" % (
             fixed[-1], held))
+# What a refusal says the field can hold: its limits, its characters, its length.
+HOLDS_WORDS = re.compile(r"-?\d+(\.\d+)? to -?\d+|character|letter|Latin|ASCII|at most|between|one of|"
+                         r"the device refused it: 0x[0-9A-F]+ \(", re.I)
+
+
+def check_limit_typed(v, action, before, after, told, typed):
+    """An entry typed with what its field cannot hold, or at, inside and beyond a limit: the
+    transmitter holds exactly what was typed (or the level the page said it set instead), or holds
+    what it held and a word names the field and what it can hold. Never stored otherwise, never
+    dropped in silence."""
+    iid, value, spec = action.limit
+    value = typed.get(iid, value)
+    if spec is None or spec.line is None or spec.kind in ("model", "memory", "const", "status"):
+        return
+    size = 4 if spec.kind == "float" else spec.size
+    written = tx.raw(before, spec.line)[spec.at:spec.at + size] != tx.raw(after, spec.line)[spec.at:spec.at + size]
+    e = spec.expected(after)
+    if e is not None and e[0] == "text":
+        held = (e[1].rstrip() == value.rstrip()) if spec.kind == "latin" else \
+            (e[1].rstrip().upper() == value.rstrip().upper())
+    else:
+        held = holds(spec, after, value)
+    if written and not held and e is not None and e[0] == "text":
+        # An entry that takes no more characters than its field holds shows the cut as it is typed:
+        # what the user saw is what was written.
+        journal = action.run.journal
+        at = max((i for i, line in enumerate(journal) if line.startswith("step type %d=" % iid)), default=len(journal))
+        shown = next((line.split(": ", 1)[1] for line in journal[at + 1:]
+                      if re.match(r"^field \d+ %d: " % iid, line)), None)
+        held = shown is not None and shown != value and shown.rstrip().upper() == e[1].rstrip().upper()
+    if written and not held:
+        v.fail("limit", iid, "%s was typed %r, the transmitter holds %s" % (spec.name, value, describe_expected(e)))
+    elif not written and not held:
+        names = [spec.name] + names_of(spec.writes, "write") if spec.writes else [spec.name]
+        said = [t for _, t in told if any(n.lower() in t.lower() for n in names)]
+        if not said:
+            v.fail("limit", iid, "%s was typed %r, the transmitter did not take it and nothing says why (told: %s)" % (
+                spec.name, value, " / ".join(t for _, t in told) or "nothing"))
+        elif not any(HOLDS_WORDS.search(t) for t in said):
+            v.fail("limit", iid, "%s was typed %r and refused without saying what it can hold (%s)" % (
+                spec.name, value, " / ".join(said)))
 
 
 def check_limit(v, name, value, unit, devices):
@@ -1064,6 +1118,36 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
     if tx.f32(tx.raw(after, "fixedCurrent")):
         v.fail("unasked", "fixedCurrent", "the loop current stays fixed at %.3f mA after the run" % (
             tx.f32(tx.raw(after, "fixedCurrent"))))
+
+
+def check_units_seen(v, action, run, before, after, typed, explorer, told):
+    """A distance typed in the unit its page showed, the unit then changed on another page before
+    it was sent: the transmitter holds the typed distance in the unit the user saw, or the value it
+    held with a word naming the entry; never the number in a unit the user did not see."""
+    told_typed, typed = typed, typed_of(action)
+    for iid, seen in getattr(action, "units_seen", {}).items():
+        spec = explorer.items.get(iid)
+        e, b = spec.expected(after), spec.expected(before)
+        kept = iid in told_typed and any("%s was set to %s " % (spec.name, told_typed[iid]) in t for _, t in told)
+        if kept and holds(spec, after, told_typed[iid]):
+            continue  # kept within a limit at the Send, and told
+        try:
+            value = float(typed[iid])
+        except (KeyError, ValueError):
+            continue
+        if e is None or b is None:
+            continue
+        now, was = tx.convert(e[1], e[2], seen), tx.convert(b[1], b[2], seen)
+        tolerance = 0.0015 + 1e-5 * abs(value)
+        if abs(now - value) <= tolerance:
+            continue
+        if abs(now - was) > tolerance:
+            v.fail("unit seen", iid, "%s was typed %s in %s, the transmitter holds %s (%.4g %s)" % (
+                spec.name, typed[iid], tx.UNIT_TEXTS[seen][-1], describe_expected(e), now, tx.UNIT_TEXTS[seen][-1]))
+        elif not any(spec.name.lower() in t.lower() for _, t in told):
+            v.fail("unit seen", iid, "%s was typed %s in %s and not written after the unit changed, and nothing "
+                   "says so (told: %s)" % (spec.name, typed[iid], tx.UNIT_TEXTS[seen][-1],
+                                          " / ".join(t for _, t in told) or "nothing"))
 
 
 def check_data_set(v, sweep, ui, action, run, before, after, typed):

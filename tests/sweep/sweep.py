@@ -13,8 +13,14 @@ the pages of the page tree, and the items each shows (`ui --dump`). Actions: a l
 button; each entry typed to another valid value and sent (OK, Send, Enter; Apply once); two entries
 together; what a click reveals or enables in the same window (the Digitize distance, the loop test's
 own level, the trim's meter reading and its second Enter) and every control a click opens, followed
-the same way; each question answered with each of its buttons; the user interface's time let pass
-(its cyclic reads); every page of the page tree in turn. Each action runs on a healthy transmitter,
+the same way; each question answered with each of its buttons in every action that asks it; the
+user interface's time let pass (its cyclic reads); every page of the page tree in turn. Each entry
+sent is typed again with what its field cannot hold (characters outside its character set, one
+character more than it holds, numbers that are none: "1,5", "1e39", "12abc") and at, just inside
+and just beyond each of its limits (those the user interface tells, else those of the byte that
+holds it), in the mm and in states too for distances; each choice with each of its values. A page
+change is a step: each page shown again after a read of it failed, an entry kept pending across a
+change and sent after it, and a distance typed, its unit changed on another page, then sent. Each action runs on a healthy transmitter,
 which lists its requests; then each request the action owns fails in each way (`--fault 35#1=busy`;
 a read every action shares fails once, in the first action that sends it; a read made again, as
 after a Send or at a timed read's later occurrence, is a request of its own). An entry typed after
@@ -52,6 +58,7 @@ BUTTONS = {"buttonsOkCancel": ["OK", "Cancel"], "buttonsYesNo": ["Yes", "No"],
            "buttonsYesNoCancel": ["Yes", "No", "Cancel"], "buttonsRetryCancel": ["Retry", "Cancel"],
            "buttonsAbortRetryIgnore": ["Abort", "Retry", "Ignore"]}
 COMMIT_TEXTS = ("Send", "OK", "Enter")
+QUESTION = re.compile(r"^message (?:box )?(?:\S+ )?buttons(?!Ok )\w+ ")
 MAX_ACTIONS = 64   # per user interface
 WAIT_MS = 11000    # the Process page's two cyclic rounds, the frame's distance reading once
 STATUS_BYTES = "06000100"
@@ -311,6 +318,8 @@ class Sweep:
                 args += ["--wait", str(s[1])]
             elif s[0] == "now":
                 args.append("--now")
+            elif s[0] == "page":
+                args += ["--page", str(s[1])]
         for a in answers:
             args += ["--answer", a]
         r = Run()
@@ -354,6 +363,14 @@ class UI:
 class Action:
     def __init__(self, steps, answers, run, what, own=True):
         self.steps, self.answers, self.run, self.what, self.own = list(steps), list(answers), run, what, own
+        self.variant = False
+        # Judged on a healthy transmitter only: the writes it makes fail in the actions that
+        # found them (the limits and characters typed, each value of a choice).
+        self.healthy_only = False
+        self.limit = None      # (item, the text typed, its item table entry) of a limit typed
+        # The unit each typed number was seen in, where a step between typing and sending
+        # changed the unit elsewhere: item -> unit code.
+        self.units_seen = {}
 
     def describe(self):
         return describe(self.steps, self.answers)
@@ -367,7 +384,7 @@ def describe(steps, answers):
             now = True
             continue
         w = {"click": lambda: "click %d" % s[1], "type": lambda: "type %d=%s" % (s[1], s[2]),
-             "wait": lambda: "wait %d" % s[1]}[s[0]]()
+             "wait": lambda: "wait %d" % s[1], "page": lambda: "page %d" % s[1]}[s[0]]()
         words.append(("now " if now else "") + w)
         now = False
     if answers:
@@ -428,25 +445,40 @@ class Explorer:
         self.sweep, self.ui = sweep, ui
         self.items = tx.items_of(ui.name)
         self.actions = []
-        self.answered = set()  # the questions already answered with each of their buttons
+        self.tried = set()     # (steps, answers) of the answers' variants run
+        self.answered = set()  # at the wire's speed: the questions answered each way
+
+    def full(self):
+        # The answers' variants come on top: every action asking a question has each answered
+        # each way, however many actions there are.
+        return sum(1 for a in self.actions if not a.variant) >= MAX_ACTIONS
 
     def variants(self, steps, answers, r, what):
-        """The run again with each question answered with each of its other buttons, once a
-        question; returns the new actions."""
+        """The run again with each question answered with each of its other buttons, in every
+        action that asks it (the questions after it answered so that they act); returns the new
+        actions."""
         found = []
-        questions = [line for line in r.journal if re.match(r"^message (box )?(\S+ )?buttons(?!Ok )\w+ ", line)]
+        texts = [re.sub(r" -> button\w+$", "", line) for line in r.journal if QUESTION.match(line)]
         for i, (buttons, _) in enumerate(r.questions()):
-            text = re.sub(r" -> button\w+$", "", questions[i]) if i < len(questions) else buttons
-            if text in self.answered:
-                continue
-            self.answered.add(text)
-            for b in BUTTONS.get(buttons, []):
-                if b == ACTING.get(buttons) or len(self.actions) >= MAX_ACTIONS:
+            # At the wire's speed each question once: its answers take the same road at any speed.
+            if self.sweep.state.wire:
+                text = texts[i] if i < len(texts) else buttons
+                if text in self.answered:
                     continue
-                variant = answers[:i] + [b]
-                rr = self.sweep.run(self.ui, steps, variant)
-                self.actions.append(Action(steps, variant, rr, what + " answered " + b))
-                found.append(self.actions[-1])
+                self.answered.add(text)
+            for b in BUTTONS.get(buttons, []):
+                if b == ACTING.get(buttons) or i >= len(answers):
+                    continue
+                if (tuple(steps), tuple(answers[:i] + [b])) in self.tried:
+                    continue
+                self.tried.add((tuple(steps), tuple(answers[:i] + [b])))
+                variant, rr = self.settle(steps, answers[:i] + [b])
+                if self.known(steps, variant):
+                    continue
+                a = Action(steps, variant, rr, what + " answered " + b)
+                a.variant = True
+                self.actions.append(a)
+                found.append(a)
         return found
 
     def settle(self, steps, answers=()):
@@ -464,10 +496,17 @@ class Explorer:
         used = len(r.questions())
         return answers[:used] if used < len(answers) and "not used" in r.out else answers, r
 
+    def known(self, steps, answers):
+        """Whether an action of these steps and answers is there already (an action reached from
+        an answer's variant, as from its action, asks the same)."""
+        return any(a.steps == list(steps) and a.answers == list(answers) for a in self.actions)
+
     def add(self, steps, what, base_answers=()):
-        if len(self.actions) >= MAX_ACTIONS:
+        if self.full():
             return None
         answers, r = self.settle(steps, base_answers)
+        if self.known(steps, answers):
+            return None
         a = Action(steps, answers, r, what)
         self.actions.append(a)
         a.variants = self.variants(steps, answers, r, what)
@@ -494,7 +533,7 @@ class Explorer:
             nxt = []
             for prefix, run, before, answers in frontier:
                 for steps, what, kind in self.next_steps(prefix, run, before, depth):
-                    if len(self.actions) >= MAX_ACTIONS:
+                    if self.full():
                         break
                     if kind == "typed":
                         found = self.typed_value(prefix, *steps, base_answers=answers)
@@ -585,6 +624,208 @@ class Explorer:
         return None
 
 
+# ---- Every character and every limit ------------------------------------------------------------
+# Each entry the exploration typed and sent, typed again with what its field cannot hold and at
+# each of its limits: refused with a word naming the field and what it holds, or written exactly.
+
+# Texts typed into a numeric entry that are no number of it.
+MALFORMED = ["1,5", "1e39", "12abc"]
+# The offline parameter control's entries by the online item of the same setting (its kind, size
+# and limits of the byte that holds it).
+OFFLINE_AS = {205: 205, 207: 357, 209: 299, 310: 307, 358: 358, 360: 360, 631: 364, 614: 397, 615: 395, 616: 399,
+              620: 448, 623: 554, 625: 555, 626: 697}
+LIMITS_TOLD = re.compile(r"(-?\d+(?:\.\d+)?) to (-?\d+(?:\.\d+)?)")
+
+
+def spec_like(ui_name, item_id):
+    """The item table's entry for an item, or for the online item of the same setting."""
+    spec = tx.items_of(ui_name).get(item_id)
+    if spec is None and ui_name == "f5" and item_id in OFFLINE_AS:
+        spec = next((i for i in tx.ITEMS if i.item == OFFLINE_AS[item_id] and i.uis != "f3"), None)
+    return spec
+
+
+def text_values(spec):
+    """Texts with characters the field cannot hold, and as many characters as it holds and one
+    more (a pattern whose cut shows)."""
+    if spec.kind == "latin":
+        chars, odd = spec.size, ["F\u00fcllstand \u00c4", "TANK \u20ac", "~{}|\u00ff"]
+    else:
+        chars, odd = spec.size * 4 // 3, ["T\u00c4G", "\u20ac1", "~{}", "low"]
+    pattern = "".join("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"[i % 36] for i in range(chars + 1))
+    return odd + [pattern[:chars], pattern]
+
+
+def number_text(value, decimals):
+    text = "%.*f" % (decimals, value)
+    return "0" if re.fullmatch(r"-0(\.0*)?", text) and decimals == 0 else text
+
+
+class Limits:
+    """The limit actions of one user interface."""
+
+    def __init__(self, explorer):
+        self.explorer, self.sweep, self.ui = explorer, explorer.sweep, explorer.ui
+
+    def entries(self):
+        """(prefix, item, shown item, typed value, suffix) of each entry an action typed and sent."""
+        seen = set()
+        for a in list(self.explorer.actions):
+            m = re.fullmatch(r"type (\d+)", a.what)
+            if not m or a.variant:
+                continue
+            e = int(m.group(1))
+            at = max(i for i, st in enumerate(a.steps) if st[0] == "type" and st[1] == e)
+            key = (tuple(a.steps[:at]), e)
+            found = next((((c, i), x) for (c, i), x in a.run.items.items() if i == e), None)
+            if key in seen or found is None:
+                continue
+            # The entry as it was before it was typed: a choice of what it shows changes nothing.
+            it = dict(found[1])
+            it["shown"] = self.explorer.look.items.get(found[0], {}).get("text", "")
+            seen.add(key)
+            # The answers of the questions that came before the entry was typed.
+            typed_at = max((i for i, line in enumerate(a.run.journal) if line.startswith("step type %d=" % e)), default=0)
+            asked = sum(1 for line in a.run.journal[:typed_at] if QUESTION.match(line))
+            yield a.steps[:at], e, it, a.steps[at][2], a.steps[at + 1:], a.answers[:asked]
+
+    def jobs(self, pool):
+        """(steps, base answers, what, item, value) to run: in the default state every entry,
+        in mm and in the distances (their limits in those units)."""
+        state = self.sweep.state
+        if state.name not in ("default", "mm", "in"):
+            return []
+        every_unit = state.name in ("mm", "in")
+        entries = list(self.entries())
+
+        def values_of(entry):
+            prefix, e, it, typed, suffix, answers = entry
+            spec = spec_like(self.ui.name, e)
+            if it["cls"] == "ComboBox":
+                return [] if every_unit else [x for x in it["entries"]
+                                              if x not in judge.LOADING and x not in (typed, it["shown"])]
+            if spec is not None and spec.kind in ("packed", "latin"):
+                return [] if every_unit else text_values(spec)
+            if it["cls"] != "Edit" or "readonly" in it["flags"]:
+                return []
+            length = spec is not None and spec.kind == "float" and spec.unit not in (None, 45, 32, 57, 39)
+            if every_unit and not length:
+                return []
+            return [x for x in self.number_values(prefix, e, it, typed, suffix, answers, spec) if x != it["shown"]]
+        out = []
+        for (prefix, e, it, typed, suffix, answers), values in zip(entries, pool.map(values_of, entries)):
+            for value in values:
+                out.append((prefix + [("type", e, value)] + suffix, answers, "limit type %d=%s" % (e, value), e, value))
+        return out
+
+    def number_values(self, prefix, e, it, typed, suffix, answers, spec):
+        decimals = len(typed.split(".")[1]) if "." in typed else 0
+        step = 10 ** -decimals
+        limits = []
+        # The limits the user interface tells when a value lies beyond them.
+        for probe in ("99999999", "-99999999"):
+            _, r = self.explorer.settle(prefix + [("type", e, probe)] + suffix, answers)
+            for _, text in judge.notices(r):
+                m = LIMITS_TOLD.search(text)
+                if m:
+                    limits += [float(m.group(1)), float(m.group(2))]
+                    break
+        # The byte that holds it, where no limits are told.
+        if not limits and spec is not None and spec.kind in ("code", "number") and spec.texts is None:
+            size = spec.size if spec.kind == "number" else 1
+            limits = [spec.offset, (256 ** size - 1) * spec.scale + spec.offset]
+        values = []
+        for limit in sorted(set(limits)):
+            for v in (limit - step, limit, limit + step):
+                t = number_text(v, decimals)
+                if t != typed and t not in values:
+                    values.append(t)
+        return values + MALFORMED
+
+
+# ---- A page change as a step of the run -----------------------------------------------------------
+# The page frame's user clicks another page in the tree and comes back: each page shown again
+# after a read of it failed; what was typed stays pending across the change and is sent after it;
+# a distance typed in one unit, then the unit changed on another page, is converted or discarded
+# with a word, never written in a unit the user did not see.
+
+# The pages that choose the unit, and what they send it with.
+UNIT_PAGES = {0: (381, 221), 1: (381, 221)}
+
+
+def page_change_actions(sweep, ui, explorer, page_count):
+    """(steps, what, typed on other pages {item: user interface}, units seen {item: unit}) of the page."""
+    if ui.function != 1 or ui.page is None or page_count < 2 or sweep.state.name not in ("default", "mm"):
+        return []
+    other = (ui.page + 1) % page_count
+    out = [([("wait", 0), ("page", other), ("page", ui.page)], "shown again", {}, {})]
+    for a in explorer.actions:
+        m = re.fullmatch(r"type (\d+)", a.what)
+        if not m or a.variant or a.healthy_only or len(a.steps) != 2 or a.steps[1][0] != "click":
+            continue
+        e, value = a.steps[0][1], a.steps[0][2]
+        out.append(([a.steps[0], ("page", other), ("page", ui.page), a.steps[1]], "type %d, page %d and back" % (
+            e, other), {}, {}))
+        spec = explorer.items.get(e)
+        label = explorer.look.items.get((0, spec.label), {}).get("text", "").strip() if spec and spec.label else ""
+        seen = tx.UNIT_OF_TEXT.get(label)
+        if spec is None or spec.kind != "float" or seen not in tx.METRES:
+            continue
+        # The unit changed on another page, sent there, then the entry sent where it was typed.
+        unit_page = next((p for p in sorted(UNIT_PAGES) if p != ui.page), None)
+        combo, send = UNIT_PAGES[unit_page]
+        unit = tx.UNIT_TEXTS[44 if seen != 44 else 45][0]
+        out.append(([a.steps[0], ("page", unit_page), ("type", combo, unit), ("click", send), ("page", ui.page),
+                     a.steps[1]], "type %d, unit %s on page %d, back and send" % (e, unit, unit_page),
+                    {combo: "f1p%d" % unit_page}, {e: seen}))
+    return out
+
+
+class PagesExplorer:
+    """An explorer whose items include those typed on another page of the run."""
+
+    def __init__(self, explorer, items):
+        self.__dict__.update(explorer.__dict__)
+        self.items = items
+
+
+def with_pages(explorer, a):
+    typed_on = getattr(a, "typed_on", {})
+    if not typed_on:
+        return explorer
+    items = dict(explorer.items)
+    for iid, on in typed_on.items():
+        items.setdefault(iid, tx.items_of(on).get(iid))
+    return PagesExplorer(explorer, {k: v for k, v in items.items() if v is not None})
+
+
+def page_change_cases(sweep, pool, ui, explorer):
+    """The page-change actions, each on a healthy transmitter; the page shown again with each read
+    of its look failing once before the change."""
+    probe = getattr(sweep, "page_count", 0)
+    jobs = page_change_actions(sweep, ui, explorer, probe)
+
+    def healthy(job):
+        steps, what, typed_on, seen = job
+        answers, r = explorer.settle(steps)
+        a = Action(steps, answers, r, what)
+        a.typed_on, a.units_seen = typed_on, seen
+        return a
+    actions = list(pool.map(healthy, jobs))
+    cases = []
+    look = explorer.look.requests
+    shown = judge.shown_commands(ui.name) - {0, 1, 13}
+    for a in actions:
+        if a.what != "shown again":
+            continue
+        for req in look:
+            command = int(req.split("#")[0])
+            if command in shown and command not in judge.WRITES:
+                for kind in kinds_for(sweep, ui, command, 1, False, every=False):
+                    cases.append((a, "%s=%s" % (req, kind)))
+    return actions, cases
+
+
 def is_new(key, it, before):
     old = before.get(key)
     if old is None:
@@ -623,6 +864,7 @@ def cases_of(sweep, ui, explorer):
     """(action, fault) for each request each action owns: the writes of what it typed in every
     action, every other request once in the user interface (the first action that sends it)."""
     seen = set()
+    typed_roads = set()
     cases = []
     first_typed = False
     look = explorer.look.requests
@@ -630,6 +872,8 @@ def cases_of(sweep, ui, explorer):
     # on every page: the Process page, which shows it too, fails its later reads in every way).
     own_timed = {spec.cmd for spec in explorer.items.values() if spec.uis != tx.FRAME}
     for a in explorer.actions:
+        if a.healthy_only:
+            continue
         reqs = a.run.requests
         start = common_prefix(reqs, look) if a.what != "look" else 0
         typed = [s[1] for s in a.steps if s[0] == "type"]
@@ -646,6 +890,12 @@ def cases_of(sweep, ui, explorer):
                 continue  # the loop test and the trim fail on their own (functions 4 and 7)
             if write and command not in LOOP_COMMANDS and (command in own_writes or not own_writes and typed):
                 key = None  # the write of what this action typed: failed in this action
+                # An answer's variant that sends the same write as its action (a question answered
+                # Cancel, then Yes when asked again) fails it in that action only.
+                road = (tuple(a.steps), req)
+                if a.variant and road in typed_roads:
+                    continue
+                typed_roads.add(road)
             else:
                 # The request itself, by its place in the run: a read made again after the look's
                 # (the page's re-read after a Send, a timed read's later occurrence) is one of its own.
@@ -723,14 +973,29 @@ def sweep_ui(sweep, pool, ui, args):
     for steps in timed:
         a = Action(steps, [], sweep.run(ui, steps), "time")
         actions.append(a)
+    # Every limit and every character typed, each value of a choice: on a healthy transmitter.
+    def limit_run(job):
+        steps, answers, what, e, value = job
+        answers, r = explorer.settle(steps, answers)
+        a = Action(steps, answers, r, what)
+        a.healthy_only, a.limit = True, (e, value, spec_like(ui.name, e))
+        return a
+    page_cases = []
+    if not sweep.state.wire and not sweep.state.offline:
+        actions += list(pool.map(limit_run, Limits(explorer).jobs(pool)))
+        # A page change as a step of the run.
+        changes, page_cases = page_change_cases(sweep, pool, ui, explorer)
+        for a in changes:
+            a.healthy_only = True
+        actions += changes
     for a in actions:
         sweep.cases += 1
-        judge.judge(sweep, ui, a, None, explorer)
+        judge.judge(sweep, ui, a, None, with_pages(explorer, a))
     if sweep.state.offline:
         return len(actions), 0
     if sweep.state.wire:
         return len(actions), wire_cases(sweep, pool, ui, explorer)
-    cases = cases_of(sweep, ui, explorer)
+    cases = cases_of(sweep, ui, explorer) + page_cases
 
     def run_case(case):
         a, fault = case
@@ -749,7 +1014,8 @@ def sweep_ui(sweep, pool, ui, args):
 def wire_cases(sweep, pool, ui, explorer):
     """At the wire's speed the same actions end as at no delay, and typing while the page's reads
     are on the channel is kept and written."""
-    jobs = [(a, a.steps) for a in explorer.actions if not any(s[0] == "wait" for s in a.steps)]
+    # An answer's variant takes the same road at any speed as its action: each action once.
+    jobs = [(a, a.steps) for a in explorer.actions if not any(s[0] == "wait" for s in a.steps) and not a.variant]
     for a in explorer.actions:
         if a.what.startswith("type ") and ui.function == 1 and a.steps and a.steps[0][0] == "type":
             jobs.append((a, [("now",)] + a.steps))
@@ -801,15 +1067,17 @@ def user_interfaces(sweep):
     for function in sweep.functions():
         if function == 1:
             probe = sweep.run(UI(1, None), [], page=999)
+            sweep.page_count = probe.page_count or 0
             uis += [UI(1, p) for p in range(probe.page_count or 0)]
         else:
             uis.append(UI(function, None))
     return uis
 
 
-# The weight of each user interface's sweep, as measured, for sharding.
-WEIGHTS = {"f1p0": 229, "f1p1": 122, "f1p2": 38, "f1p3": 200, "f1p4": 118, "f1p5": 39, "f1p6": 94, "f1p7": 108,
-           "f1p8": 33, "f1p9": 40, "f2": 34, "f3": 4, "f4": 30, "f5": 238, "f6": 1, "f7": 75, "f8": 7, "all": 76}
+# The weight of each user interface's sweep in the default state, as measured (its runs of the
+# host), for sharding.
+WEIGHTS = {"f1p0": 300, "f1p1": 177, "f1p2": 42, "f1p3": 244, "f1p4": 158, "f1p5": 39, "f1p6": 99, "f1p7": 156,
+           "f1p8": 31, "f1p9": 41, "f2": 42, "f3": 4, "f4": 30, "f5": 580, "f6": 1, "f7": 175, "f8": 7, "all": 76}
 
 
 def shard(names, k, n):
