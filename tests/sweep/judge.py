@@ -251,13 +251,19 @@ def agreed(action):
 def agreed_entry(action, iid):
     """Whether the user agreed to the write of an entry: the last question after its typing that
     asks leave to write (not whether to stop after an error) got the button that acts."""
-    typed_at, answer = None, None
+    typed_at, answer, sent = None, None, False
     for i, line in enumerate(action.run.journal):
         if line.startswith("step type %d=" % iid):
-            typed_at = i
+            typed_at, sent = i, False
+        elif typed_at is not None and sent and line.startswith("step type "):
+            break  # the entry went out; what is asked after another entry is typed is about that one
         elif typed_at is not None:
+            sent = sent or line.startswith("request ")
             m = re.match(r"^message (?:box )?(?:\S+ )?(buttons\w+) (.*) -> button(\w+)$", line)
-            if m and m.group(1) != "buttonsOk" and not re.search(r"error|stop", m.group(2), re.I):
+            # Whether to stop after an error, or whether the output equals the meter (No: the trim
+            # goes on with the reading typed), asks no leave to write.
+            if m and m.group(1) != "buttonsOk" and not re.search(r"error|stop|equal to reference meter",
+                                                                 m.group(2), re.I):
                 answer = m.group(3)
     return answer in (None, "Ok", "Yes", "Retry")
 
