@@ -32,6 +32,7 @@ rows=(
   "moved|1 --page 4 --fault writes=warned --type 554=40 --type 562=Enable --click 221 --read 6333|0|Sensitivity and Probe Fault were written; $W.|warns: 0x08[^ ]|echoSettings=64003E99999A00000000"
   # Command 6 goes out twice for its two settings: its warning is told once.
   "moved|1 --page 6 --fault writes=warned --type 534=3 --click 221 --read 6333|0|Polling Address was written; $W.|warns: 0x08[^ ]|pollingAddress=03"
+  "moved|1 --page 6 --fault 6#2=warned --type 534=3 --click 221 --read 6333|0|Polling Address was written; $W.|warns: 0x08[^ ]|pollingAddress=03"
   "moved|1 --page 7 --fault 38=warned --click 682 --read 6333|0|Reset Configuration Changed Flag was done; the device warns: 0x08 (warning).|failed|same"
   # A procedure the device ran with a warning is done, never told as failed.
   "moved|1 --page 7 --fault 41=warned --click 604 --answer OK --answer OK --answer OK|0|Self Test was done; the device warns: 0x08 (warning).|failed|same"
