@@ -41,6 +41,8 @@ rows=(
   "moved|4 --fault writes=warned --click 377|0|Loop Test: The loop current was fixed at 4.000 mA; $W.^Loop Test: The loop current was given back; $W.|fixed at 4.000 mA -> |fixedCurrent=00000000"
   "moved|7 --fault writes=warned --type 6314=20mA --click 6315 --type 6316=19.95 --click 6315 --answer OK --answer No --answer No|0|The loop current was fixed at 20.000 mA; $W.^The gain trim was written; $W.^The loop current was given back; $W.|warns: 0x08[^ ]|gainTrim=419F999A fixedCurrent=00000000"
   "moved|5 --fault writes=warned --type 616=2.5 --click 1 --answer Yes|0|The download went through: \"Message\" was written; $W; |warns: 0x08[^ ]|damping=40200000"
+  # A download that stops still tells the warnings of the writes it did before (17 18 22 44 136).
+  "moved|5 --fault writes=warned --fault 138=busy --type 616=2.5 --click 1 --answer Yes|1|The download did not go through: ^5*was written; $W|warns: 0x08[^ ]|damping=same"
   # A warned transmitter still refuses what it does not take: nothing is told as written.
   "protected|1 --page 0 --fault writes=warned --type 542=3 --click 221 --read 6333|1|Damping was not written: the device refused it: 0x07 (in write protect mode).|warns|same"
   "protected|1 --page 4 --fault writes=warned --type 554=40 --click 221 --read 6333|1|Sensitivity was not written: the device refused it: 0x07 (in write protect mode).|warns|same"

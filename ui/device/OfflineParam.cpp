@@ -915,7 +915,10 @@ void COfflineParam::TellDownloadFailure(EDownload, const std::u16string& failure
     const std::u16string name = DtmName(id);
     if (std::find(written.begin(), written.end(), name) == written.end()) add(&notHeld, name);
   }
-  TellDownloadWords(DownloadFailureText(failed, written, notHeld));
+  std::u16string text = DownloadFailureText(failed, written, notHeld);
+  // The writes the device took with a warning before the download stopped: each warning told.
+  if (!DownloadWarnings().empty()) text += u" " + DownloadWarnings() + u".";
+  TellDownloadWords(text);
 }
 
 // ---- Apply -------------------------------------------------------------------------------------

@@ -148,6 +148,10 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
   unsigned long long DownloadFailureMark() const { return m_download.failureMark; }
   // The download's message, under its title.
   void TellDownloadWords(const std::u16string& text);
+  // The warnings the device gave the writes of the last download, each once ("\"A\" was written;
+  // the device warns: 0x08 (...)", joined by "; "); empty without any. A download that stopped
+  // later still wrote them.
+  const std::u16string& DownloadWarnings() const { return m_download.warnings; }
 
  public:
   // ===== What Init found =======================================================================
@@ -216,6 +220,7 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
     bool succeeded = false;
     unsigned long long failureMark = 0;  // the device-access failures noted before it began
     std::vector<std::u16string> texts;  // the DTM's failure texts meanwhile, each once
+    std::u16string warnings;            // those of them that are warnings, joined
   } m_download;
 };
 
