@@ -167,6 +167,19 @@ bool SameValue(const VARIANT& a, const VARIANT& b) {
   return VarCmp(const_cast<VARIANT*>(&a), const_cast<VARIANT*>(&b), 0, 0) == VARCMP_EQ;
 }
 
+// Whether the device, having confirmed `wrote`, holds the data set's value `now`: the same value,
+// or the same text but for the spaces its fixed-length field pads it with.
+bool HoldsAsWritten(const VARIANT& now, const VARIANT& wrote) {
+  if (SameValue(now, wrote)) return true;
+  if (now.vt != VT_BSTR || wrote.vt != VT_BSTR) return false;
+  auto trimmed = [](BSTR text) {
+    std::u16string s(text ? std::u16string_view(text) : std::u16string_view());
+    while (!s.empty() && s.back() == u' ') s.pop_back();
+    return s;
+  };
+  return trimmed(now.bstrVal) == trimmed(wrote.bstrVal);
+}
+
 // The flag stays set for one call and goes back to what it was on every exit.
 class CFlagScope {
  public:
@@ -872,9 +885,11 @@ HRESULT COfflineParam::ExecuteCommand(VARIANT command, VARIANT argument) {
   vkr::Variant event, value;
   LONG id = -1;
   if (IsDownloading() && SUCCEEDED(VariantChangeType(&event, &command, 0, VT_UI4)) &&
-      event.ulVal == kBroadcastDeviceValue && SUCCEEDED(UnpackParameterEvent(argument, &id, &value)) &&
-      std::find(m_downloadWritten.begin(), m_downloadWritten.end(), id) == m_downloadWritten.end())
-    m_downloadWritten.push_back(id);
+      event.ulVal == kBroadcastDeviceValue && SUCCEEDED(UnpackParameterEvent(argument, &id, &value))) {
+    if (std::find(m_downloadWritten.begin(), m_downloadWritten.end(), id) == m_downloadWritten.end())
+      m_downloadWritten.push_back(id);
+    m_deviceWrote[id] = std::move(value);
+  }
   return CovFDT_IDtmActiveXControlImpl::ExecuteCommand(command, argument);
 }
 
@@ -908,6 +923,12 @@ void COfflineParam::TellDownloadFailure(EDownload, const std::u16string& failure
   std::vector<std::u16string> written, notHeld;
   for (LONG id : m_downloadWritten)
     if (persisted(id)) add(&written, DtmName(id));
+  // A change an earlier download wrote is held too, while the data set still holds what it wrote.
+  for (const auto& [id, wrote] : m_deviceWrote) {
+    vkr::Variant now;
+    if (persisted(id) && SUCCEEDED(GetDtmParameterValue(id, now.Put())) && HoldsAsWritten(now, wrote))
+      add(&written, DtmName(id));
+  }
   std::vector<LONG> settings(std::begin(kDeviceTargets), std::end(kDeviceTargets));
   settings.insert(settings.end(), {kParTagText, kParDescriptorText, kParMessageText, kParDay, kParMonth, kParYear});
   for (LONG id : settings) {
