@@ -524,6 +524,8 @@ CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::OfferDow
 }
 
 CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::DownloadAndWait(std::u16string* failure) {
+  // A download that never starts gave no warnings: none of an earlier one is told with it.
+  m_download.warnings.clear();
   vkr::ComPtr<IovFdtDtmEvents> events =
       Query<IovFdtDtmEvents>(m_spDtmUnknown ? m_spDtmUnknown.Get() : m_spDtmObject.Get());
   if (!events) {
