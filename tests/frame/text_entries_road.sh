@@ -163,4 +163,13 @@ out=$("$host" ui 5 --project "$p" --png "$dir/refused.png" --type 620=11 --click
 [ "$(cat "$device")" = "$before" ] || fail "a download refused at once changed the transmitter"
 echo "$out" | grep -qF 'The device was not changed: it holds none of the changes ("Fail Time"); they stay in the data set.' ||
   fail "the notice of a download refused at once: $out"
-echo "text entries road: ${#rows[@]} entries, ${#numbers[@]} numbers beyond their limits, $((${#downloads[@]} + 2)) downloads"
+# A second download that stops before the command its change goes in: the device holds that change
+# still, as the first download wrote it, and the notice counts it among what the device holds.
+out=$("$host" ui 5 --project "$p" --png "$dir/again.png" --type 205=PAIR7 --click 1 --answer Yes --fault 136#1=busy \
+  --click 102 --answer Yes --fault 18#2=busy --answer No 2>&1) && fail "two failed downloads ended well: $out"
+[ "$(line tagDescriptorDate | cut -c1-12)" = "$(packed PAIR7 8)" ] || fail "the first download did not write the tag"
+second=$(echo "$out" | grep -F 'told: message messageStop' | sed -n 2p)
+echo "$second" | grep -qE 'holds what the download wrote before it stopped \([^)]*"Tag"' ||
+  fail "the second notice does not count the tag the device holds: $second"
+echo "$second" | grep -q 'not the changes' && fail "the second notice names a change the device holds: $second"
+echo "text entries road: ${#rows[@]} entries, ${#numbers[@]} numbers beyond their limits, $((${#downloads[@]} + 3)) downloads"

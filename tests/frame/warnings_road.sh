@@ -32,6 +32,7 @@ rows=(
   "moved|1 --page 4 --fault writes=warned --type 554=40 --type 562=Enable --click 221 --read 6333|0|Sensitivity and Probe Fault were written; $W.|warns: 0x08[^ ]|echoSettings=64003E99999A00000000"
   # Command 6 goes out twice for its two settings: its warning is told once.
   "moved|1 --page 6 --fault writes=warned --type 534=3 --click 221 --read 6333|0|Polling Address was written; $W.|warns: 0x08[^ ]|pollingAddress=03"
+  "moved|1 --page 6 --fault 6#2=warned --type 534=3 --click 221 --read 6333|0|Polling Address was written; $W.|warns: 0x08[^ ]|pollingAddress=03"
   "moved|1 --page 7 --fault 38=warned --click 682 --read 6333|0|Reset Configuration Changed Flag was done; the device warns: 0x08 (warning).|failed|same"
   # A procedure the device ran with a warning is done, never told as failed.
   "moved|1 --page 7 --fault 41=warned --click 604 --answer OK --answer OK --answer OK|0|Self Test was done; the device warns: 0x08 (warning).|failed|same"
@@ -40,6 +41,8 @@ rows=(
   "moved|4 --fault writes=warned --click 377|0|Loop Test: The loop current was fixed at 4.000 mA; $W.^Loop Test: The loop current was given back; $W.|fixed at 4.000 mA -> |fixedCurrent=00000000"
   "moved|7 --fault writes=warned --type 6314=20mA --click 6315 --type 6316=19.95 --click 6315 --answer OK --answer No --answer No|0|The loop current was fixed at 20.000 mA; $W.^The gain trim was written; $W.^The loop current was given back; $W.|warns: 0x08[^ ]|gainTrim=419F999A fixedCurrent=00000000"
   "moved|5 --fault writes=warned --type 616=2.5 --click 1 --answer Yes|0|The download went through: \"Message\" was written; $W; |warns: 0x08[^ ]|damping=40200000"
+  # A download that stops still tells the warnings of the writes it did before (17 18 22 44 136).
+  "moved|5 --fault writes=warned --fault 138=busy --type 616=2.5 --click 1 --answer Yes|1|The download did not go through: ^5*written; $W|warns: 0x08[^ ]|damping=same"
   # A warned transmitter still refuses what it does not take: nothing is told as written.
   "protected|1 --page 0 --fault writes=warned --type 542=3 --click 221 --read 6333|1|Damping was not written: the device refused it: 0x07 (in write protect mode).|warns|same"
   "protected|1 --page 4 --fault writes=warned --type 554=40 --click 221 --read 6333|1|Sensitivity was not written: the device refused it: 0x07 (in write protect mode).|warns|same"

@@ -801,11 +801,8 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
   m_bWriting = false;
   if (hr == S_OK && !refused) {
     // The device may have taken the value with a warning: written, and the warning told.
-    vkr::Variant answer, code;
     const BYTE command = WriteCommandOf(id).value_or(0);
-    const bool warned = SUCCEEDED(GetDtmParameterValue(vkr::dui::kParCommandResponse, answer.Put())) &&
-                        SUCCEEDED(VariantChangeType(&code, &answer, 0, VT_UI1)) && code.bVal != 0 &&
-                        vkr::hart::IsWarning(command, code.bVal);
+    const BYTE warning = LastWriteWarning(command);
     // The entries the user changed, else all the write carried.
     std::vector<std::u16string> names;
     for (const bool changedOnly : {true, false}) {
@@ -815,7 +812,7 @@ HRESULT CDevicePropertyPage::SendEntry(LONG id, std::initializer_list<LONG> carr
       if (!names.empty()) break;
     }
     MarkWritten(carried);
-    if (warned) TellWarning(names, command, code.bVal);
+    if (warning != 0) TellWarning(names, command, warning);
     return S_OK;
   }
   if (!refused && !FAILED(hr)) {
@@ -1023,6 +1020,14 @@ std::u16string CDevicePropertyPage::LimitsText(LONG id) {
 void CDevicePropertyPage::TellOnMessageLine(const std::u16string& text) {
   m_toldText = text;
   ShowMessageLine(text);
+}
+
+BYTE CDevicePropertyPage::LastWriteWarning(BYTE command) {
+  vkr::Variant answer, code;
+  const bool warned = SUCCEEDED(GetDtmParameterValue(vkr::dui::kParCommandResponse, answer.Put())) &&
+                      SUCCEEDED(VariantChangeType(&code, &answer, 0, VT_UI1)) && code.bVal != 0 &&
+                      vkr::hart::IsWarning(command, code.bVal);
+  return warned ? code.bVal : 0;
 }
 
 void CDevicePropertyPage::TellWarning(const std::vector<std::u16string>& names, BYTE command, BYTE code) {

@@ -283,6 +283,9 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // next Send; each command's warning once a Send, every warning of the Send told, the writes
   // warned of the same named together ("A and B were written; ...").
   void TellWarning(const std::vector<std::u16string>& names, BYTE command, BYTE code);
+  // The warning the device answered the last write of `command` with (the DTM's last response
+  // code, reset to 0 before the write); 0 for none.
+  BYTE LastWriteWarning(BYTE command);
   // A word on what the page did with the user's entry (a level it moved), before the rest of the
   // page's line through the next Send, or until the user gives the entries up; the same word
   // twice is told once.

@@ -16,6 +16,7 @@ namespace vkr::dui {
 namespace {
 
 constexpr ULONG kSelectionList = 4;
+constexpr BYTE kCommandWritePollingAddress = 6;
 constexpr ULONG kNoControl = 0x80000000;
 // The Loop Current Mode items and the codes they stand for.
 constexpr SComboCode kLoopCurrentItems[] = {{"Disabled", 0}, {"Enabled", 1}};
@@ -454,6 +455,11 @@ HRESULT CHartPP::OnSend() {
     if (FAILED(hr)) return hr;
     SetControlStateById(pair.to, kStateUsableChanged);
   }
+  // The entries the user changed, named in a warning of either command 6 as the first names them.
+  std::vector<std::u16string> changed;
+  for (LONG entry : {kParPollingAddress, kParLoopCurrentMode})
+    if (IsUserEntry(entry)) changed.push_back(EntryLabel(entry));
+  if (changed.empty()) changed = {EntryLabel(kParPollingAddress), EntryLabel(kParLoopCurrentMode)};
   bool written = false;
   for (LONG id : {kParPollingAddressWrite, kParLoopCurrentWrite}) {
     const LONG entry = id == kParPollingAddressWrite ? kParPollingAddress : kParLoopCurrentMode;
@@ -463,8 +469,12 @@ HRESULT CHartPP::OnSend() {
       // for is left undone.
       StageDtmParameterValue(kParPollingAddressWrite, settings[0]);
       StageDtmParameterValue(kParLoopCurrentWrite, settings[1]);
+      // Its warning is the device's word on what it now holds: told, once with the first's.
+      SetDtmParameterValue(vkr::dui::kParCommandResponse, vkr::I4(0));
       bool refused = false;
-      WriteCheckedInput(id, &refused);
+      if (WriteCheckedInput(id, &refused) == S_OK && !refused)
+        if (const BYTE warning = LastWriteWarning(kCommandWritePollingAddress))
+          TellWarning(changed, kCommandWritePollingAddress, warning);
       continue;
     }
     // Command 6 carries both settings: the data set takes them when the device took the write.

@@ -204,6 +204,19 @@ bool SameValue(const VARIANT& a, const VARIANT& b) {
   return VarCmp(const_cast<VARIANT*>(&a), const_cast<VARIANT*>(&b), 0, 0) == VARCMP_EQ;
 }
 
+// Whether the device, having confirmed `wrote`, holds the data set's value `now`: the same value,
+// or the same text but for the spaces its fixed-length field pads it with.
+bool HoldsAsWritten(const VARIANT& now, const VARIANT& wrote) {
+  if (SameValue(now, wrote)) return true;
+  if (now.vt != VT_BSTR || wrote.vt != VT_BSTR) return false;
+  auto trimmed = [](BSTR text) {
+    std::u16string s(text ? std::u16string_view(text) : std::u16string_view());
+    while (!s.empty() && s.back() == u' ') s.pop_back();
+    return s;
+  };
+  return trimmed(now.bstrVal) == trimmed(wrote.bstrVal);
+}
+
 // The flag stays set for one call and goes back to what it was on every exit.
 class CFlagScope {
  public:
@@ -926,9 +939,11 @@ HRESULT COfflineParam::ExecuteCommand(VARIANT command, VARIANT argument) {
   vkr::Variant event, value;
   LONG id = -1;
   if (IsDownloading() && SUCCEEDED(VariantChangeType(&event, &command, 0, VT_UI4)) &&
-      event.ulVal == kBroadcastDeviceValue && SUCCEEDED(UnpackParameterEvent(argument, &id, &value)) &&
-      std::find(m_downloadWritten.begin(), m_downloadWritten.end(), id) == m_downloadWritten.end())
-    m_downloadWritten.push_back(id);
+      event.ulVal == kBroadcastDeviceValue && SUCCEEDED(UnpackParameterEvent(argument, &id, &value))) {
+    if (std::find(m_downloadWritten.begin(), m_downloadWritten.end(), id) == m_downloadWritten.end())
+      m_downloadWritten.push_back(id);
+    m_deviceWrote[id] = std::move(value);
+  }
   return CovFDT_IDtmActiveXControlImpl::ExecuteCommand(command, argument);
 }
 
@@ -972,6 +987,12 @@ void COfflineParam::TellDownloadFailure(EDownload, const std::u16string& failure
   std::vector<std::u16string> written, notHeld;
   for (LONG id : m_downloadWritten)
     if (persisted(id)) add(&written, QuotedLabels(id));
+  // A change an earlier download wrote is held too, while the data set still holds what it wrote.
+  for (const auto& [id, wrote] : m_deviceWrote) {
+    vkr::Variant now;
+    if (persisted(id) && SUCCEEDED(GetDtmParameterValue(id, now.Put())) && HoldsAsWritten(now, wrote))
+      add(&written, QuotedLabels(id));
+  }
   // A change is its entry's; a device value marked changed stands for each of its entries only
   // when none of them is marked (the range for Low and Hi Level).
   auto marked = [&changed](LONG id) { return std::find(changed.begin(), changed.end(), id) != changed.end(); };
@@ -983,7 +1004,10 @@ void COfflineParam::TellDownloadFailure(EDownload, const std::u16string& failure
     const std::u16string name = u"\"" + std::u16string(w.written ? w.written : w.label) + u"\"";
     if (std::find(written.begin(), written.end(), name) == written.end()) add(&notHeld, {name});
   }
-  TellDownloadWords(DownloadFailureText(failed, written, notHeld));
+  std::u16string text = DownloadFailureText(failed, written, notHeld);
+  // The writes the device took with a warning before the download stopped: each warning told.
+  if (!DownloadWarnings().empty()) text += u" " + DownloadWarnings() + u".";
+  TellDownloadWords(text);
 }
 
 // ---- Apply -------------------------------------------------------------------------------------

@@ -248,6 +248,9 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   std::map<UINT, SShownLength> m_lengths;
   // The parameters the running or last download wrote, in the order the device confirmed them.
   std::vector<LONG> m_downloadWritten;
+  // Each parameter a download of this control wrote, with the value the device confirmed: the
+  // device still holds the data set's value while the data set holds that one.
+  std::map<LONG, vkr::Variant> m_deviceWrote;
   BYTE m_unit = 0;       // the display unit (the PV unit): blanking and offset are in it
   BYTE m_rangeUnit = 0;  // the unit of the range values the data set holds; 0: the display unit
   BYTE m_pvValueUnit = 0, m_svValueUnit = 0;  // the units of the PV and SV shown; 0: not known

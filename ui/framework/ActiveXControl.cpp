@@ -524,6 +524,8 @@ CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::OfferDow
 }
 
 CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::DownloadAndWait(std::u16string* failure) {
+  // A download that never starts gave no warnings: none of an earlier one is told with it.
+  m_download.warnings.clear();
   vkr::ComPtr<IovFdtDtmEvents> events =
       Query<IovFdtDtmEvents>(m_spDtmUnknown ? m_spDtmUnknown.Get() : m_spDtmObject.Get());
   if (!events) {
@@ -562,7 +564,8 @@ CovFDT_IDtmActiveXControlImpl::EDownload CovFDT_IDtmActiveXControlImpl::Download
     if (!over()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
   }
   // What the device took with a warning was written: a success the user hears of with the warning.
-  std::u16string texts, warnings;
+  std::u16string texts;
+  std::u16string& warnings = m_download.warnings;
   for (const std::u16string& text : m_download.texts) {
     std::u16string& into = vkr::hart::IsWarnedWriteText(text) ? warnings : texts;
     into += (into.empty() ? u"" : u"; ") + text;
@@ -586,7 +589,10 @@ void CovFDT_IDtmActiveXControlImpl::TellDownloadFailure(EDownload, const std::u1
                                                         const std::vector<LONG>&) {
   std::u16string text = u"The download did not go through: " + failure;
   if (!text.ends_with(u'.')) text += u'.';
-  TellDownloadWords(text + u" The changes stay in the data set.");
+  text += u" The changes stay in the data set.";
+  // What the device took before the download stopped, with a warning: told as well.
+  if (!DownloadWarnings().empty()) text += u" " + DownloadWarnings() + u".";
+  TellDownloadWords(text);
 }
 
 void CovFDT_IDtmActiveXControlImpl::TellDownloadWords(const std::u16string& text) {

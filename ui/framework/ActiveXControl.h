@@ -152,6 +152,10 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
   // data-set names ("Damping Value"); a control whose entries the user knows by other labels
   // puts those in. Here: the text as it is.
   virtual std::u16string DownloadWords(const std::u16string& text) { return text; }
+  // The warnings the device gave the writes of the last download, each once ("\"A\" was written;
+  // the device warns: 0x08 (...)", joined by "; "); empty without any. A download that stopped
+  // later still wrote them.
+  const std::u16string& DownloadWarnings() const { return m_download.warnings; }
 
  public:
   // ===== What Init found =======================================================================
@@ -220,6 +224,7 @@ class CovFDT_IDtmActiveXControlImpl : public CovFDT_BaseActiveXImplEx, public ID
     bool succeeded = false;
     unsigned long long failureMark = 0;  // the device-access failures noted before it began
     std::vector<std::u16string> texts;  // the DTM's failure texts meanwhile, each once
+    std::u16string warnings;            // those of them that are warnings, joined
   } m_download;
 };
 
