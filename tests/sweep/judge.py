@@ -251,7 +251,7 @@ def agreed(action):
 def agreed_entry(action, iid):
     """Whether the user agreed to the write of an entry: the last question after its typing that
     asks leave to write (not whether to stop after an error) got the button that acts."""
-    typed_at, answer, sent = None, None, False
+    typed_at, answer, sent, yes = None, None, False, False
     for i, line in enumerate(action.run.journal):
         if line.startswith("step type %d=" % iid):
             typed_at, sent = i, False
@@ -259,13 +259,15 @@ def agreed_entry(action, iid):
             break  # the entry went out; what is asked after another entry is typed is about that one
         elif typed_at is not None:
             sent = sent or line.startswith("request ")
+            if sent and answer in ("Ok", "Yes", "Retry"):
+                yes = True  # agreed, and written after it: a later No declines only what comes then
             m = re.match(r"^message (?:box )?(?:\S+ )?(buttons\w+) (.*) -> button(\w+)$", line)
             # Whether to stop after an error, or whether the output equals the meter (No: the trim
             # goes on with the reading typed), asks no leave to write.
             if m and m.group(1) != "buttonsOk" and not re.search(r"error|stop|equal to reference meter",
                                                                  m.group(2), re.I):
                 answer = m.group(3)
-    return answer in (None, "Ok", "Yes", "Retry")
+    return yes or answer in (None, "Ok", "Yes", "Retry")
 
 
 def notices(run):
@@ -1108,13 +1110,15 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
     # A unit change converts the distances the transmitter keeps: in metres they stay.
     if "pvUnit" in changed and not any(explorer.items.get(i) is not None and explorer.items[i].writes == 35
                                        for i in typed):
+        typed_spans = {(explorer.items[i].line, explorer.items[i].at) for i in typed
+                       if explorer.items.get(i) is not None}
         for line, unit_line, at in (("upperRange", "rangeUnit", 0), ("lowerRange", "rangeUnit", 0),
                                     ("echoSettings", "pvUnit", 2), ("echoSettings", "pvUnit", 6)):
             metres = lambda d: None if tx.f32(tx.raw(d, line), at) is None else \
                 tx.convert(tx.f32(tx.raw(d, line), at), tx.u8(d, unit_line), 45)
             a, b = metres(before), metres(after)
-            if a is None or b is None:
-                continue
+            if a is None or b is None or (line, at) in typed_spans:
+                continue  # a distance typed is judged by what was typed, in the unit seen
             # The whole data set's download writes the data set's distances, converted.
             c = metres(v.ctx["dataset"]) if ui.name == "f5" and agreed(action) else None
             if abs(a - b) > 1e-4 * max(1.0, abs(a)) and (c is None or abs(c - b) > 1e-4 * max(1.0, abs(c))):
