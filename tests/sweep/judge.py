@@ -516,7 +516,7 @@ def item_names(spec):
     """The names a notice may give an item: its own, its write's, its parameter's."""
     names = [spec.name] + (names_of(spec.writes, "write") if spec.writes else [])
     if getattr(spec, "dtm", None):
-        names.append(tx.parameter_name(spec.dtm))
+        names += [tx.parameter_name(spec.dtm)] + GROUP_NAMES.get(spec.dtm, [])
     return [n for n in names if n]
 
 
@@ -632,10 +632,14 @@ def check_warnings(v, sweep, run, fault):
                 " ".join(reqs), len(set(about)), " / ".join(sorted(set(about)))))
 
 
+# The offline parameter control names its day, month and year together, as the date.
+GROUP_NAMES = {1056: ["Date"], 1057: ["Date"], 1058: ["Date"]}
+
+
 def param_names(param):
-    """The names a notice gives a device parameter of the data set: its own, its items'."""
+    """The names a notice gives a device parameter of the data set: its own, its items', its group's."""
     names = [tx.parameter_name(param)] + [spec.name for spec in tx.items_of("f5").values() if spec.dtm == param]
-    return [n for n in names if n]
+    return [n for n in names + GROUP_NAMES.get(param, []) if n]
 
 
 def param_held(param, before, after, dataset, typed, explorer):
@@ -1120,7 +1124,8 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
             if a is None or b is None or (line, at) in typed_spans:
                 continue  # a distance typed is judged by what was typed, in the unit seen
             # The whole data set's download writes the data set's distances, converted.
-            c = metres(v.ctx["dataset"]) if ui.name == "f5" and agreed(action) else None
+            c = metres(v.ctx["dataset"]) if ui.name == "f5" and any(
+                answer == "Yes" for _, answer in action.run.questions()) else None
             if abs(a - b) > 1e-4 * max(1.0, abs(a)) and (c is None or abs(c - b) > 1e-4 * max(1.0, abs(c))):
                 v.fail("unasked", line, "the unit changed and the transmitter's %s moved from %.6g m to %.6g m, "
                        "not converted" % (line, a, b))

@@ -362,7 +362,7 @@ OFFLINE_SHOWN = [
     (625, "Blanking", "float", "echoSettings", 2, dict(unit="pvUnit", label=627, decimals=3, writes=138), 1078),
     (626, "Distance Offset", "float", "echoSettings", 6, dict(unit="pvUnit", label=597, decimals=3, writes=138), 1080),
     (205, "Tag", "packed", "tagDescriptorDate", 0, dict(size=6, writes=18), 1054),
-    (207, "Descriptor", "packed", "tagDescriptorDate", 6, dict(size=12, writes=18), 1055),
+    (207, "Description", "packed", "tagDescriptorDate", 6, dict(size=12, writes=18), 1055),
     (209, "Message", "packed", "message", 0, dict(size=24, writes=17), 1051),
     (310, "Long Tag", "latin", "longTag", 0, dict(size=32, writes=22), 1097),
     (358, "Day", "code", "tagDescriptorDate", 18, dict(decimals=0, writes=18), 1056),
