@@ -47,6 +47,9 @@ rows=(
   "protected|1 --page 0 --fault writes=warned --type 542=3 --click 221 --read 6333|1|Damping was not written: the device refused it: 0x07 (in write protect mode).|warns|same"
   "protected|1 --page 4 --fault writes=warned --type 554=40 --click 221 --read 6333|1|Sensitivity was not written: the device refused it: 0x07 (in write protect mode).|warns|same"
   "protected|5 --fault writes=warned --type 616=2.5 --click 1 --answer Yes|1|The download did not go through: \"Message\" was not written: the device refused it: 0x07 (in write protect mode).|warns|same"
+  # The download agreed to at the close, after a Cancel at OK: told by the control before it goes.
+  "protected|5 --type 205=SWEEP --click 1 --answer Cancel --answer Yes|1|The download did not go through: \"Message\" was not written: the device refused it: 0x07 (in write protect mode). The device was not changed: it holds none of the changes (\"Tag\"); they stay in the data set.|went through|same"
+  "moved|5 --fault writes=warned --type 616=2.5 --click 1 --answer Cancel --answer Yes|0|The download went through: \"Message\" was written; $W; |did not go through|damping=40200000"
   "moved|1 --page 1 --fault writes=warned --type 395=9 --click 221 --read 6333|1|Upper Range Value was not written: the device refused it: 0x0B (upper range value too high).|warns|same"
   "moved|5 --fault 35=warned --type 615=0.2 --click 1 --answer Yes|1|\"Low Level\" and \"Hi Level\" were not written: the device refused them: 0x0C (upper range value too low).|warns|upperRange=same lowerRange=same"
   "moved|1 --page 0 --fault writes=warned --fault 34=busy --type 542=3 --click 221 --read 6333|1|Damping was not written: the device is busy.|warns|same"

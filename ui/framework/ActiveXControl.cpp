@@ -406,10 +406,18 @@ HRESULT CovFDT_IDtmActiveXControlImpl::PrepareToRelease(VARIANT_BOOL* result) {
     const bool device = m_bDeviceChanged != 0;
     const LONG answer = AskTransferQuestion(device);
     if (answer == kAnswerCancel) return S_FALSE;
-    if (answer == kAnswerYes) {
-      // The close goes on whatever the transfer brings; the DTM tells the frame how it ended.
+    if (answer == kAnswerYes && device) {
+      // The close goes on whatever the upload brings; the DTM tells the frame how it ended.
       vkr::Bstr empty(u"");
-      SendDtmMessage(device ? kMsgUpload : kMsgDownload, vkr::TextVariant(empty.Get()));
+      SendDtmMessage(kMsgUpload, vkr::TextVariant(empty.Get()));
+    } else if (answer == kAnswerYes) {
+      // The user agreed to store the changes in the device: a download that does not go through
+      // is told here, as at OK and Apply, before the control goes; the changes stay in the data set.
+      std::vector<LONG> marked = ChangedEntries();
+      marked.insert(marked.end(), m_appliedEntries.begin(), m_appliedEntries.end());
+      std::u16string failure;
+      const EDownload outcome = DownloadAndWait(&failure);
+      if (outcome == EDownload::Failed || outcome == EDownload::Unreached) TellDownloadFailure(outcome, failure, marked);
     }
     m_bDeviceChanged = m_bDtmChanged = 0;
   }
