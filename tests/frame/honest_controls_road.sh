@@ -159,11 +159,11 @@ check trend-link-gone metres 1 same same \
 # Function 5: a download that did not go through names the value the DTM told was not written,
 # what it wrote before it stopped, and the changes the transmitter lacks (the Hi Level typed, its
 # range not written); refused at its first command, that the transmitter was not changed.
-# (The question at the close is answered too: Yes downloads again, No keeps the changes in the
-# data set alone.)
+# (The question at the close is answered too: Yes downloads again, and that download's failure is
+# told at the close on its own; No keeps the changes in the data set alone.)
 f5=(--type 615=1 --click 1 --answer Yes)
 check download-refused metres 1 "upperRange=3F000000" any \
-  "\"Low Level\" and \"Hi Level\" were not written: the request did not reach the device. The device now holds what the download wrote before it stopped (\"Message\", ^^not the changes \"Hi Level\"; they stay in the data set." \
+  "told: message messageStop buttonsOk Download Parameters: The download did not go through: \"Low Level\" and \"Hi Level\" were not written: the request did not reach the device. The device now holds what the download wrote before it stopped (\"Message\", ^^told at the close: message messageStop buttonsOk Download Parameters: The download did not go through: \"Low Level\" and \"Hi Level\" were not written^^told at the close: message messageQuestion" \
   "Download parameters failed" -- 5 --fault 35=refused --fault 35=refused "${f5[@]}" --answer Yes
 for fault in 17=refused 34=refused 138=refused 35=linkgone 35=silent; do
   held="The device now holds what the download wrote before it stopped (\"Message\", ^^not the changes \"Hi Level\"; they stay in the data set."
