@@ -72,10 +72,15 @@ class ControlDtm : public CommDtm {
   void SetUserLevel(ULONG level) { m_nUserLevel = level; }
   // The DTM messages the user interfaces sent, in order.
   std::vector<LONG> messages;
+  // The control whose download ends as soon as it is asked for.
+  IovFdtActiveX4* downloading = nullptr;
   HRESULT DtmMessage(VARIANT id, VARIANT argument) override {
     vkr::Variant number;
     if (SUCCEEDED(VariantChangeType(&number, &id, 0, VT_I4))) messages.push_back(number.lVal);
-    // The transfer itself needs the DTM's thread, which this fixture does not run.
+    // The transfer itself needs the DTM's thread, which this fixture does not run: a download the
+    // control waits for ends at once, done, as the DTM tells it when it is over.
+    if (number.vt == VT_I4 && number.lVal == 50 && downloading)
+      downloading->ExecuteCommand(vkr::UI4(10013), vkr::BoolVariant(true));
     if (number.vt == VT_I4 && (number.lVal == 49 || number.lVal == 50)) return S_OK;
     return CommDtm::DtmMessage(id, argument);
   }
@@ -480,9 +485,11 @@ TEST_F(ControlEndToEnd, UnsavedChangesAreAskedAboutOnTheWayOut) {
     frame->userMessages.clear();
     frame->userAnswers.push_back(row.answer);
     dtm->messages.clear();
+    dtm->downloading = control;
     frame->activeX.record.clear();
     vkr::ui::Click(Item(control, IDCANCEL));
     vkr::ui::PumpUntilIdle();
+    dtm->downloading = nullptr;
     if (row.title) {
       ASSERT_EQ(frame->userMessages.size(), 1u);
       EXPECT_NE(frame->userMessages[0].find(row.title), std::string::npos) << frame->userMessages[0];
