@@ -473,33 +473,33 @@ _NAMES = {}
 _PARAM_NAMES = {}
 
 
+def _table_rows(root=None):
+    """The parameter table's rows, as their cells."""
+    path = os.path.join(root or os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                        "parameters", "DeviceParameterTable.md")
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            cells = [c.strip() for c in line.strip().strip("|").split("|")]
+            if len(cells) >= 15 and cells[1].isdigit():
+                yield cells
+
+
 def parameter_name(param, root=None):
     """The name the parameter table gives a parameter ("Damping Value"), or None."""
     if not _PARAM_NAMES:
-        path = os.path.join(root or os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
-                            "parameters", "DeviceParameterTable.md")
-        with open(path, encoding="utf-8") as f:
-            for line in f:
-                cells = [c.strip() for c in line.strip().strip("|").split("|")]
-                if len(cells) >= 15 and cells[1].isdigit():
-                    _PARAM_NAMES[int(cells[1])] = cells[2].strip('"')
+        for cells in _table_rows(root):
+            _PARAM_NAMES[int(cells[1])] = cells[2].strip('"')
     return _PARAM_NAMES.get(param)
 
 
 def parameter_names(command, root=None):
     """The names of the parameter table's parameters a HART command reads or writes."""
     if not _NAMES:
-        path = os.path.join(root or os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
-                            "parameters", "DeviceParameterTable.md")
-        with open(path, encoding="utf-8") as f:
-            for line in f:
-                cells = [c.strip() for c in line.strip().strip("|").split("|")]
-                if len(cells) < 15 or not cells[1].isdigit():
-                    continue
-                for cell in (cells[11], cells[12]):
-                    m = re.match(r"(\d+)", cell)
-                    if m:
-                        _NAMES.setdefault(int(m.group(1)), set()).add(cells[2].strip('"'))
+        for cells in _table_rows(root):
+            for cell in (cells[11], cells[12]):
+                m = re.match(r"(\d+)", cell)
+                if m:
+                    _NAMES.setdefault(int(m.group(1)), set()).add(cells[2].strip('"'))
     return sorted(_NAMES.get(command, ()))
 
 
