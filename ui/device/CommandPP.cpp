@@ -446,6 +446,18 @@ void CCommandPP::FollowRangeUnit(BYTE code) {
   const BYTE from = m_nRangeUnit;
   m_nRangeUnit = code;
   ShowRangeUnit();
+  // A level the device gave is shown in the new unit before a typed one is held against it: the
+  // range rules compare numbers, which must be of one unit. The device's answer in its new unit
+  // replaces it as soon as it comes.
+  for (LONG id : {kUpperRange, kLowerRange}) {
+    const UINT edit = id == kUpperRange ? kEditHighLevel : kEditLowLevel;
+    float shown = 0.0f;
+    if (IsUserEntry(id) || FAILED(EditFloat(edit, &shown))) continue;
+    if (const std::optional<double> converted = vkr::dui::ConvertLength(shown, from, code)) {
+      CUpdatingControls updating(*this);
+      SetDlgItemDouble(static_cast<LONG>(edit), kFloatFormat, *converted);
+    }
+  }
   FollowUnitChange({kUpperRange, kLowerRange}, from, code);
 }
 
@@ -554,7 +566,7 @@ HRESULT CCommandPP::HighLevel(float* value) {
     u = l - ps;
     why = ERangeRule::SpanFromOther;
   }
-  if (u != typed) MovedByRules(kEditHighLevel, u, why, ps);
+  if (u != typed) MovedByRules(kEditHighLevel, typed, u, why, ps);
   *value = u;
   return S_OK;
 }
@@ -592,18 +604,20 @@ HRESULT CCommandPP::LowLevel(float* value) {
     applied = true;
   }
   if (l != typed)
-    MovedByRules(kEditLowLevel, l, why, ps);
+    MovedByRules(kEditLowLevel, typed, l, why, ps);
   else if (applied)
     WriteBack(kEditLowLevel, l);
   *value = l;
   return S_OK;
 }
 
-void CCommandPP::MovedByRules(UINT editId, float value, ERangeRule why, float span) {
+void CCommandPP::MovedByRules(UINT editId, float typed, float value, ERangeRule why, float span) {
   WriteBack(editId, value);
-  // Only a level the user typed is told of: a device's own range is what the device holds.
+  // Only a level the user typed is told of: a device's own range is what the device holds. A move
+  // within the shown precision (the other level is shown rounded) moves nothing the user sees.
   const LONG id = editId == kEditHighLevel ? kUpperRange : kLowerRange;
   if (m_bTypingLevel || !IsUserEntry(id)) return;
+  if (vkr::dui::FormatLength(value, m_nRangeUnit) == vkr::dui::FormatLength(typed, m_nRangeUnit)) return;
   const std::u16string name = EntryLabel(id);
   const std::u16string other = EntryLabel(editId == kEditHighLevel ? kLowerRange : kUpperRange);
   const std::string to = vkr::dui::FormatLength(value, m_nRangeUnit);

@@ -118,7 +118,7 @@ class CCommandPP : public CDevicePropertyPage {
   enum class ERangeRule { SensorLimit, SpanFromOther };
   // A level the rules moved: its edit shows where to (not under the user's fingers), and a level
   // the user typed is told of on the message line, with why.
-  void MovedByRules(UINT editId, float value, ERangeRule why, float span);
+  void MovedByRules(UINT editId, float typed, float value, ERangeRule why, float span);
   HRESULT RangeRecord(VARIANT* value);
   // The decoders of the raw answers.
   HRESULT StoreCommand1(const VARIANT& value);
