@@ -97,4 +97,24 @@ for row in "${rows[@]}"; do
   [ -z "$verdict" ] || fail "$what: $verdict: $out"
 done
 
+# ---- Levels beyond the parameter's limits: refused, never moved to the sensor's limit or the span --
+# transmitter | item (545 Low Level, 544 Hi Level) | typed (the transmitter's unit) | the level's
+# metres after (none: refused, the transmitter untouched)
+rows=(
+  "m|545|-1|" "m|545|-1000|" "m|545|1000|" "m|545|1e30|" "m|545|66.001|"
+  "m|544|-1|" "m|544|66.001|" "m|544|1e30|"
+  "mm|545|66001|" "mm|544|-0.5|"
+  "m|545|66|8" "m|544|0|0.3" "mm|545|66000|8" "mm|544|100|0.3"
+)
+for row in "${rows[@]}"; do
+  IFS='|' read -r t item typed after <<<"$row"
+  fresh "$t"
+  name=$([ "$item" = 545 ] && echo "Low Level" || echo "Hi Level")
+  what="$t: $name $typed"
+  run ui 1 --project "C:\\VKR\\$t.vkr" --png "$dir/limits.png" --page 0 --type "$item=$typed" --click 221 --read 6333
+  [ -n "$after" ] || cmp -s "$folder/$t.vkr.device" "$dir/kept/$t.vkr.device" || fail "$what: the transmitter changed: $out"
+  verdict=$(judge limit "$folder/$t.vkr.device" "$out" "$t" "$name" "$typed" "$after")
+  [ -z "$verdict" ] || fail "$what: $verdict: $out"
+done
+
 echo "command levels road: fine"

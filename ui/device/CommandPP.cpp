@@ -722,6 +722,9 @@ HRESULT CCommandPP::GetParameterText(LONG id, VARIANT_BOOL* valid) {
   if (!valid) return E_POINTER;
   *valid = VARIANT_FALSE;
   if (id != kUpperRange && id != kLowerRange) return CDevicePropertyPage::GetParameterText(id, valid);
+  // A number beyond the parameter's limits is refused as typed: the range rules move only levels
+  // the parameter can hold, else a level no one could enter would be written in its place.
+  if (!TypedLevelWithinLimits(id)) return MarkEntryInvalid(id);
   vkr::Variant level;
   if (FAILED(GetControlValueById(id, level.Put()))) {
     // No number: the entry is marked invalid, so Send stops at it and nothing is written.
@@ -733,6 +736,13 @@ HRESULT CCommandPP::GetParameterText(LONG id, VARIANT_BOOL* valid) {
   SetControlStateById(id, kStateUsableChanged);
   *valid = VARIANT_TRUE;
   return S_OK;
+}
+
+bool CCommandPP::TypedLevelWithinLimits(LONG id) {
+  float typed = 0.0f;
+  const std::optional<BYTE> unit = ShownLengthUnit(id);
+  if (!unit || FAILED(EditFloat(id == kUpperRange ? kEditHighLevel : kEditLowLevel, &typed))) return true;
+  return DistanceWithinLimits(id, typed, *unit) != false;
 }
 
 bool CCommandPP::UnitChosenUnread() const {
@@ -918,9 +928,18 @@ std::u16string CCommandPP::NameOfRead(LONG id) const {
 
 HRESULT CCommandPP::OnSend() {
   if (!BeginSend()) return S_FALSE;
-  // The range rules on the levels the user typed, before anything is checked or sent.
+  // The range rules on the levels the user typed, before anything is checked or sent; a level
+  // beyond the parameter's limits is refused first, and no level is held against it.
+  bool beyond = false;
   for (LONG index : {1L, 2L}) {
-    if (!(m_pParInfo[index].m_nState & kStateChanged)) continue;
+    const LONG id = m_pParInfo[index].m_nParamId;
+    if ((m_pParInfo[index].m_nState & kStateChanged) && !TypedLevelWithinLimits(id)) {
+      MarkEntryInvalid(id);
+      beyond = true;
+    }
+  }
+  for (LONG index : {1L, 2L}) {
+    if (beyond || !(m_pParInfo[index].m_nState & kStateChanged)) continue;
     VARIANT_BOOL valid = VARIANT_FALSE;
     GetParameterText(m_pParInfo[index].m_nParamId, &valid);
   }

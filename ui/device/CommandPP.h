@@ -105,6 +105,9 @@ class CCommandPP : public CDevicePropertyPage {
   void LockEntries();
   // The user chose a unit while the device's was not read (its read failed): Send writes it.
   bool UnitChosenUnread() const;
+  // The level typed lies within its parameter's limits in the unit shown (true when either is
+  // unknown: the device then decides).
+  bool TypedLevelWithinLimits(LONG id);
   // The float in an edit, rounded to "%.3f"; E_FAIL when it holds no number.
   HRESULT EditFloat(UINT editId, float* value);
   void WriteBack(UINT editId, float value);
