@@ -117,4 +117,28 @@ for row in "${rows[@]}"; do
   [ -z "$verdict" ] || fail "$what: $verdict: $out"
 done
 
+# ---- The settings record: one write carries every setting changed -------------------------------
+# Display Mode (byte 0 of the display settings) and Fail Time (byte 4) typed and sent; the fault |
+# the settings the transmitter then holds | the message line | the changed mark (671) or the green
+# one (664) beside both entries
+rows=(
+  "136#2=busy|05010101040000000000||664"
+  "136#1=busy|03010101000000000000|Display Mode and Fail Time were not written: the device is busy.|671"
+)
+for row in "${rows[@]}"; do
+  IFS='|' read -r fault want told mark <<<"$row"
+  fresh m
+  what="Display Mode and Fail Time sent, $fault"
+  run ui 1 --project 'C:\VKR\m.vkr' --png "$dir/settings.png" --page 0 --fault "$fault" --type 383=Distance --type 448=4 \
+    --click 221 --dump --read 6333
+  [ "$(field m.vkr.device displaySettings)" = "$want" ] ||
+    fail "$what: the transmitter holds $(field m.vkr.device displaySettings), not $want: $out"
+  echo "$out" | grep -qxF "  item 6333: \"$told\"" || fail "$what: the message line is not \"$told\": $out"
+  for item in '383 ComboBox enabled,mark=[0-9]*,entries=3 "Distance"' '448 Edit enabled,mark=[0-9]* "4"'; do
+    echo "$out" | grep -q "^  shown 0 ${item/mark=\[0-9\]\*/mark=$mark}$" || fail "$what: not marked $mark: $item: $out"
+  done
+  # The data set took what the transmitter took, and nothing it did not.
+  run compare --project 'C:\VKR\m.vkr'
+  echo "$out" | grep -qxF "the data set equals the device" || fail "$what: compare: $out"
+done
 echo "command levels road: fine"

@@ -981,9 +981,11 @@ HRESULT CCommandPP::OnSend() {
       if (FAILED(hr = GetControlValueById(kPairs[k][0], values[k].Put()))) return hr;
       SetControlStateById(kPairs[k][1], kStateUsableChanged);
     }
+    // Each write carries all five: the first the device takes writes every setting changed, which
+    // then needs no write of its own (and a failure of one would tell a written value unwritten).
     for (int k = 0; k < 5; ++k) {
       if (!(m_pParInfo[5 + k].m_nState & kStateChanged)) continue;
-      if (FAILED(hr = SendEntry(kPairs[k][1], {kPairs[k][0]},
+      if (FAILED(hr = SendEntry(kPairs[k][1], {kDisplayMode, kTracking, kDielectric, kFailSafe, kFailTime},
                                 {{kPairs[0][1], values[0]},
                                  {kPairs[1][1], values[1]},
                                  {kPairs[2][1], values[2]},
