@@ -108,11 +108,17 @@ std::string RecordText(DeviceRecord::Verdict verdict, const ParameterDocument* h
   if (held)
     for (const DocumentParameter& p : held->parameters)
       text += "value " + Hex(p.name) + " " + (p.value.empty() ? std::string("-") : Hex(p.value)) + "\n";
-  return text;
+  return text == kUnknownRecord ? text : CheckedRecord(text);
 }
 
-DeviceRecord ParseRecord(const std::string& text) {
+// What the record says; nothing (not compared) but for a record whose check holds, *form saying
+// which it was.
+DeviceRecord ParseRecord(const std::string& file, RecordForm* form = nullptr) {
   DeviceRecord r;
+  std::string text;
+  const RecordForm read = ReadRecordForm(file, &text);
+  if (form) *form = read;
+  if (read != RecordForm::Checked) return r;
   std::istringstream lines(text);
   std::string word, name, value;
   while (lines >> word) {
@@ -139,7 +145,8 @@ DeviceRecord ParseRecord(const std::string& text) {
 // file written yet), "interim" (an upload's record made unknown,
 // its project not yet saved), "verdict" (a comparison's outcome about to replace the record),
 // "change" (a change of the transmitter about to go into its device file; for a download, before
-// the record is made unknown for it).
+// the record is made unknown for it), "marked" (a download's record made unknown for its first
+// change, which its device file has not yet taken).
 void HoldForTesting(const char* point) {
   const char* hold = std::getenv("VKR_FRAME_TEST_HOLD");
   const char* in = std::getenv("VKR_FRAME_TEST_HOLD_IN");
@@ -187,6 +194,7 @@ class Command {
     // A record that cannot be read is one that says nothing; a save over it says why.
     m_record.Read();
     m_changes.beforeChange = [] { HoldForTesting("change"); };
+    m_changes.afterMark = [] { HoldForTesting("marked"); };
     m_session = std::make_unique<TransferSession>();
     const std::string* loaded = dataSet ? dataSet : m_project.Present() ? &stream : nullptr;
     const HRESULT hr = m_session->Open(kDtmProgId, m_device, std::string(), loaded);
@@ -228,7 +236,7 @@ class Command {
   // Makes the record unknown before the project is replaced: at no moment does it describe a
   // data set the project no longer holds. A record that says nothing stays as it is.
   bool ForgetRecord() {
-    if (!m_record.Present() || ParseRecord(m_record.Bytes()).verdict == DeviceRecord::Verdict::None) return true;
+    if (!m_record.Present() || m_record.Bytes() == kUnknownRecord) return true;
     return WriteRecord(RecordText(DeviceRecord::Verdict::None, nullptr));
   }
   bool WriteRecord(const std::string& text) {
@@ -245,11 +253,12 @@ class Command {
     HoldForTesting("verdict");
     MakeFolderOf(m_record.Path());
     bool replaced = false;
-    const HRESULT hr = m_record.Replace(text, &replaced, [this] {
-      return m_deviceFile.SettingsUnchanged() ? S_OK : kDeviceChangedMeanwhile;
-    });
+    std::string unread;  // why the device file could not be read again
+    const HRESULT hr = m_record.Replace(text, &replaced, [this, &unread] { return m_deviceFile.SettingsUnchanged(&unread); });
     if (SUCCEEDED(hr)) return true;
-    const std::string failure = SaveFailure("the comparison with the device", m_record.Path(), hr, replaced);
+    const std::string failure = unread.empty()
+                                    ? SaveFailure("the comparison with the device", m_record.Path(), hr, replaced)
+                                    : "the comparison with the device was not saved to " + m_record.Path() + ": " + unread;
     // Another command's work: what the device holds is told even by a command that did not change it.
     if (m_deviceHolds.empty() && (hr == kChangedMeanwhile || hr == kDeviceChangedMeanwhile))
       return Failed(failure + "; this command changed nothing in the device");
@@ -264,6 +273,7 @@ class Command {
     bool replaced = false;
     HRESULT hr = S_OK;
     bool ran = false;
+    std::string unread;  // why the device file could not be read again
     // The record as it is now is only held for that step (what another command wrote there
     // meanwhile is for the verdict to find); one that changed between its read and its hold is
     // read again.
@@ -272,10 +282,11 @@ class Command {
       if (FAILED(hr = record.Read())) break;
       hr = record.WhileUnchanged([&] {
         ran = true;
-        return m_deviceFile.SettingsUnchanged() ? SaveDataSet(m_session->Dtm(), &m_project, &replaced)
-                                                : kDeviceChangedMeanwhile;
+        const HRESULT unchanged = m_deviceFile.SettingsUnchanged(&unread);
+        return unchanged == S_OK ? SaveDataSet(m_session->Dtm(), &m_project, &replaced) : unchanged;
       });
     }
+    if (!unread.empty()) return Failed("the data set was not saved to " + m_options.project + ": " + unread);
     return SUCCEEDED(hr) || Failed(SaveFailure("the data set", m_options.project, hr, replaced));
   }
   // Whether the command can write each file it will replace or create, before anything reaches the device:
@@ -306,7 +317,7 @@ class Command {
       if (!path) continue;
       MakeFolderOf(*path);
       hr = CheckReplaceable(path->c_str(), (2 * size + kBlock - 1) / kBlock * kBlock, &room);
-      if (FAILED(hr)) return Failed("nothing was done: " + *path + " cannot be written: " + ResultText(hr));
+      if (FAILED(hr)) return Failed("nothing was done: " + *path + " cannot be written: " + FileErrorText(*path, hr));
     }
     return true;
   }
@@ -435,7 +446,9 @@ class Command {
   // The conditions the answers carried; a cold start is told to a master once, and the
   // transmitter then no longer tells it to this one, when its memory keeps that.
   std::string ToldStatus() const {
-    const std::uint8_t told = m_device->StatusAnswered();
+    // A fixed current told on its own line, with its value, is not told twice.
+    const std::uint8_t told =
+        m_device->StatusAnswered() & static_cast<std::uint8_t>(m_fixedToldApart ? ~hart::kStatusCurrentFixed : 0xFF);
     std::string text = hart::StatusConditions(told);
     if ((told & hart::kStatusColdStart) && m_toldFailure.empty()) {
       const std::string name = "cold start";
@@ -464,6 +477,7 @@ class Command {
   std::string m_toldFailure;      // why the device file did not keep a cold start as told
   bool m_tellStatusAtFinish = true;  // false: the command tells the status itself
   bool m_statusTold = false;
+  bool m_fixedToldApart = false;  // the fixed loop current has a line of its own
   std::string m_deviceHolds;      // what the transmitter holds, told with a failure
   std::optional<std::uint8_t> m_movedTo;  // the polling address the project took from a scan
   std::function<int()> m_tellFailure;     // the failure of a transfer, told when it is over
@@ -556,7 +570,9 @@ int Show(const Options& o) {
   Command c(o);
   ParameterDocument document;
   if (!c.Open(nullptr, false, true) || !Document(c, &document)) return 1;
-  const DeviceRecord record = ParseRecord(c.m_record.Bytes());
+  // A record that is not there says nothing; one that is damaged says nothing either, and is named.
+  RecordForm form = RecordForm::Unknown;
+  const DeviceRecord record = c.m_record.Present() ? ParseRecord(c.m_record.Bytes(), &form) : DeviceRecord();
   std::size_t width = 4;
   for (const DocumentParameter& p : document.parameters) width = std::max(width, p.Label().size());
   const int w = static_cast<int>(width);
@@ -567,6 +583,8 @@ int Show(const Options& o) {
     std::printf("%-*s  %-32s  %-8s  %s\n", w, p.Label().c_str(), p.value.c_str(), p.unit.c_str(), differs);
   }
   std::printf("data set: %s\n", document.dataSetState.c_str());
+  if (const std::string notTaken = RecordNotTaken(c.m_record.Path(), form); !notTaken.empty())
+    std::printf("%s\n", notTaken.c_str());
   switch (record.verdict) {
     case DeviceRecord::Verdict::None:
       std::printf("device: not compared yet (upload, download or compare first)\n");
@@ -671,6 +689,7 @@ int Status(const Options& o) {
   if (!absent.empty()) return Fail("the device status could not be read: " + absent);
   // What a frame cannot see in the status: a loop current the transmitter holds fixed.
   if (const float fixed = c.m_device->config.fixedCurrent; fixed != 0.0f) {
+    c.m_fixedToldApart = true;
     if (std::isfinite(fixed))
       std::printf("transmitter: loop current fixed at %.3f mA\n", static_cast<double>(fixed));
     else
@@ -789,16 +808,18 @@ int RunEngineeringCommand(const std::string& command, const std::vector<std::str
   for (const auto& [option, path] : files)
     if (const std::string why = path->empty() ? "" : FullWindowsPath(*path, path); !why.empty())
       return UsageError(command + ": " + PathOptionRefused(option, *path, why));
+  const bool deviceGiven = !o.device.empty();
   if (o.device.empty()) o.device = o.project + ".device";
   if (command == "set" && o.rest.empty()) return UsageError("set needs NAME=VALUE");
   for (const std::string& assignment : o.rest)
     if (assignment.find('=') == std::string::npos || assignment.front() == '=')
       return UsageError("set takes NAME=VALUE, not " + assignment);
-  std::vector<std::string> touched{o.project, o.project + ".compared", o.device};
-  if (!o.with.empty()) touched.push_back(o.with);
-  if (const std::string outside = LinkOutOfDriveRoot(touched); !outside.empty()) return Fail(outside);
   // Only an upload starts a project: any other command on a file that is not there would work on
   // a data set of defaults (and a download would write them into the device).
+  bool usage = false;
+  std::string why;
+  if (!CheckCommandFiles({o.project, o.device, deviceGiven, o.with, ""}, command != "upload", &usage, &why))
+    return usage ? UsageError(command + ": " + why) : Fail(why);
   if (command != "upload")
     if (const std::string problem = ProjectProblem(o.project); !problem.empty()) return Fail(problem);
   if (command == "upload") return Upload(o);

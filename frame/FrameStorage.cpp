@@ -1,10 +1,13 @@
 // The frame's file storage of data sets.
 #include "frame/FrameStorage.h"
 
+#include "frame/FileRoles.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -15,15 +18,6 @@ namespace {
 // little-endian 32 bits), then the stream as the DTM wrote it.
 constexpr char kMark[8] = {'V', 'K', 'R', '-', 'P', 'R', 'J', '\x1A'};
 constexpr std::size_t kHeader = sizeof kMark + 8;
-
-std::uint32_t Crc32(const std::string& bytes) {
-  std::uint32_t crc = 0xFFFFFFFFu;
-  for (unsigned char c : bytes) {
-    crc ^= c;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
-}
 
 void PutU32(std::string* out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
@@ -68,6 +62,29 @@ constexpr DWORD kWhole = MAXDWORD;
 bool LockWhole(HANDLE file, DWORD flags) {
   OVERLAPPED start{};
   return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | flags, 0, kWhole, kWhole, &start) != FALSE;
+}
+
+// The files this process holds locked while it compares and replaces them, by where they are: a
+// command that came to lock one of them again, through another name, would wait for itself.
+std::mutex g_heldMutex;
+std::vector<FilePlace> g_held;
+
+// Takes the place of the file for this process's lock; false when the process holds it already.
+bool TakePlace(const FilePlace& place) {
+  std::lock_guard<std::mutex> lock(g_heldMutex);
+  for (const FilePlace& held : g_held)
+    if (SamePlace(held, place)) return false;
+  g_held.push_back(place);
+  return true;
+}
+
+void LeavePlace(const FilePlace& place) {
+  std::lock_guard<std::mutex> lock(g_heldMutex);
+  for (auto it = g_held.begin(); it != g_held.end(); ++it)
+    if (it->key == place.key) {
+      g_held.erase(it);
+      return;
+    }
 }
 
 HANDLE OpenToLock(const std::string& path) {
@@ -186,6 +203,15 @@ HRESULT PutInPlace(const std::string& path, const std::string& bytes, bool repla
 
 }  // namespace
 
+std::uint32_t Crc32(const std::string& bytes) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char c : bytes) {
+    crc ^= c;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
 void RemoveLeftovers(const std::string& path) {
   WIN32_FIND_DATAA found{};
   HANDLE search = FindFirstFileA((path + ".new.{*}").c_str(), &found);
@@ -229,6 +255,11 @@ HRESULT KnownFile::Hold(HANDLE* held) {
   // The file as it is now stays locked until the work is done: another command's replacement
   // waits, then finds a file it did not load.
   if (m_present) {
+    m_place = std::make_shared<FilePlace>(PlaceOf(m_path));
+    if (!TakePlace(*m_place)) {
+      m_place.reset();
+      return kHeldByThisCommand;
+    }
     *held = OpenToLock(m_path);
     if (*held == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
@@ -266,7 +297,7 @@ HRESULT KnownFile::Replace(const std::string& bytes, bool* replaced, const std::
     }
     if (replaced) *replaced = put;
   }
-  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  Release(held);
   return hr;
 }
 
@@ -274,8 +305,14 @@ HRESULT KnownFile::WhileUnchanged(const std::function<HRESULT()>& action) {
   HANDLE held = INVALID_HANDLE_VALUE;
   HRESULT hr = Hold(&held);
   if (SUCCEEDED(hr)) hr = action();
-  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  Release(held);
   return hr;
+}
+
+void KnownFile::Release(HANDLE held) {
+  if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  if (m_place) LeavePlace(*m_place);
+  m_place.reset();
 }
 
 HRESULT CheckReplaceable(LPCSTR path, std::size_t room, RoomHeld* held) {

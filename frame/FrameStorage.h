@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +15,11 @@
 #include "platform/platform.h"
 
 namespace vkr::frame {
+
+struct FilePlace;
+
+// The CRC-32 (IEEE 802.3) of the bytes, as the frame's containers and records carry it.
+std::uint32_t Crc32(const std::string& bytes);
 
 // Replaces the file (a Windows path) with the bytes: they are written to a new file beside it,
 // flushed, and renamed over it, so that the file holds its old or its new bytes whatever happens
@@ -47,6 +54,9 @@ void RemoveLeftovers(const std::string& path);
 // what another command saved meanwhile: two commands that loaded one file do not both save it, the
 // second one is refused (kChangedMeanwhile) and nothing of the first is lost.
 constexpr HRESULT kChangedMeanwhile = MAKE_HRESULT(1, FACILITY_ITF, 0x0245);
+// A lock of a file this process holds already, through another of its names: taken again it would
+// wait for itself, so it is refused at once.
+constexpr HRESULT kHeldByThisCommand = MAKE_HRESULT(1, FACILITY_ITF, 0x0247);
 class KnownFile {
  public:
   KnownFile() = default;
@@ -81,8 +91,11 @@ class KnownFile {
   std::string m_bytes;
 
   // Locks the file as it is now (when it was there) and checks that it still holds what this
-  // KnownFile knows of it; *held is the lock to close.
+  // KnownFile knows of it; *held is the lock to give back (Release). A file this process holds
+  // locked already, under any of its names, is kHeldByThisCommand at once.
   HRESULT Hold(HANDLE* held);
+  void Release(HANDLE held);
+  std::shared_ptr<FilePlace> m_place;  // where the held file is, while it is held
 };
 // Tests: the nth ReplaceFile from now fails between writing and renaming (leaving the old file).
 // The environment variable VKR_FRAME_TEST_KILL_AT_SAVE=n ends the process there instead, as a

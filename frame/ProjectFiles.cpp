@@ -10,6 +10,7 @@
 #include <sstream>
 #include <vector>
 
+#include "frame/FileRoles.h"
 #include "frame/FrameHost.h"
 #include "frame/HostPaths.h"
 #include "frame/HostUsage.h"
@@ -357,18 +358,23 @@ bool DeviceFile::HoldsSettings(const SimulatedDevice& device) const {
   return ParseDeviceFile(text, &held, &why) && SettingsText(held) == SettingsText(device.config);
 }
 
-bool DeviceFile::SettingsUnchanged() const {
+HRESULT DeviceFile::SettingsUnchanged(std::string* why) const {
   const auto settings = SettingsText;
   KnownFile now(Path());
-  if (FAILED(now.Read())) return false;
+  // A file that cannot be read again tells nothing of another command: its own error is the reason.
+  if (const HRESULT hr = now.Read(); FAILED(hr)) {
+    *why = "the device file " + Path() + " could not be read again to check that no other command changed the " +
+           "transmitter: " + (now.IsFolder() ? std::string("a folder of that name is there") : ResultText(hr));
+    return hr;
+  }
   // A file that went away is not the transmitter this command knew; one never saved stands for
   // the default transmitter, which the command then holds.
-  if (!now.Present() && m_file.Present()) return false;
+  if (!now.Present() && m_file.Present()) return kDeviceChangedMeanwhile;
   SimulatedDevice::Configuration there = SimulatedDevice().config, known = there;
-  std::string why;
-  if (now.Present() && !ParseDeviceFile(now.Bytes(), &there, &why)) return false;
-  if (m_loaded && !ParseDeviceFile(*m_loaded, &known, &why)) return false;
-  return settings(there) == settings(known);
+  std::string damage;
+  if (now.Present() && !ParseDeviceFile(now.Bytes(), &there, &damage)) return kDeviceChangedMeanwhile;
+  if (m_loaded && !ParseDeviceFile(*m_loaded, &known, &damage)) return kDeviceChangedMeanwhile;
+  return settings(there) == settings(known) ? S_OK : kDeviceChangedMeanwhile;
 }
 
 bool DeviceFile::Save(const SimulatedDevice& device, std::string* why, bool createAbsent) {
@@ -407,6 +413,7 @@ bool DeviceChanges::Keep(const SimulatedDevice& device, std::string* problem) {
         *problem = m_recordFailure = SaveFailure("the comparison with the device", m_record->Path(), hr, replaced);
         return false;
       }
+      if (!m_marked && afterMark) afterMark();
       m_marked = true;
     }
     bool saved = false;
@@ -427,6 +434,74 @@ bool DeviceChanges::Keep(const SimulatedDevice& device, std::string* problem) {
   }
 }
 
+namespace {
+
+constexpr char kCheckWord[] = "check ";
+
+std::string Hex8(std::uint32_t value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text(8, '0');
+  for (int i = 7; i >= 0; --i, value >>= 4) text[static_cast<std::size_t>(i)] = kDigits[value & 0xF];
+  return text;
+}
+
+bool IsHexText(const std::string& text) {
+  return !text.empty() && text.size() % 2 == 0 && text.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+}
+
+// Whether the text is whole record lines: a verdict line first, then value lines.
+bool RecordLines(const std::string& text) {
+  if (text.empty() || text.back() != '\n') return false;
+  std::istringstream lines(text);
+  std::string line;
+  bool first = true;
+  while (std::getline(lines, line)) {
+    if (first) {
+      if (line != "verdict none" && line != "verdict uploaded" && line != "verdict equal" && line != "verdict notEqual")
+        return false;
+      first = false;
+      continue;
+    }
+    if (line.rfind("value ", 0) != 0) return false;
+    const std::string rest = line.substr(6);
+    const std::size_t space = rest.find(' ');
+    if (space == std::string::npos || !IsHexText(rest.substr(0, space))) return false;
+    const std::string value = rest.substr(space + 1);
+    if (value != "-" && !IsHexText(value)) return false;
+  }
+  return !first;
+}
+
+}  // namespace
+
+std::string CheckedRecord(const std::string& lines) { return lines + kCheckWord + Hex8(Crc32(lines)) + "\n"; }
+
+RecordForm ReadRecordForm(const std::string& text, std::string* lines) {
+  lines->clear();
+  if (text == kUnknownRecord) {
+    *lines = text;
+    return RecordForm::Unknown;
+  }
+  const std::size_t checkLength = sizeof kCheckWord - 1 + 8 + 1;
+  const std::size_t at = text.size() >= checkLength ? text.size() - checkLength : std::string::npos;
+  if (at != std::string::npos && (at == 0 || text[at - 1] == '\n') && text.compare(at, sizeof kCheckWord - 1, kCheckWord) == 0) {
+    const std::string body = text.substr(0, at);
+    if (text.back() != '\n' || CheckedRecord(body) != text || !RecordLines(body)) return RecordForm::Damaged;
+    *lines = body;
+    return RecordForm::Checked;
+  }
+  // No check line: whole lines an earlier version wrote are read as not compared; anything else
+  // (a line cut, a word changed) is damage.
+  return RecordLines(text) && text.find(kCheckWord) == std::string::npos ? RecordForm::Unchecked : RecordForm::Damaged;
+}
+
+std::string RecordNotTaken(const std::string& path, RecordForm form) {
+  if (form == RecordForm::Damaged) return "the record " + path + " is damaged; taken as not compared";
+  if (form == RecordForm::Unchecked)
+    return "the record " + path + " has no check (one an earlier version wrote, or one cut short); taken as not compared";
+  return "";
+}
+
 HRESULT SaveDataSet(IUnknown* dtm, KnownFile* project, bool* replaced) {
   *replaced = false;
   ComPtr<IPersistStreamInit> persist;
@@ -441,6 +516,44 @@ HRESULT SaveDataSet(IUnknown* dtm, KnownFile* project, bool* replaced) {
 std::string NoTransmitter(const std::string& deviceFile) {
   return "there is no transmitter: the device file " + deviceFile +
          " is not there (an upload puts one in place); nothing was changed";
+}
+
+bool CheckCommandFiles(const CommandFiles& files, bool projectMustExist, bool* usage, std::string* why) {
+  *usage = false;
+  const std::string record = files.project + ".compared";
+  // The options first, then the files the command names after the project.
+  std::vector<FileRole> roles{{"--project", files.project}};
+  if (!files.device.empty() && files.deviceGiven) roles.push_back({"--device", files.device});
+  if (!files.with.empty()) roles.push_back({"--with", files.with});
+  if (!files.picture.empty()) roles.push_back({"--png", files.picture, true});
+  roles.push_back({"the record of --project", record});
+  if (!files.device.empty() && !files.deviceGiven) roles.push_back({"the device file of --project", files.device});
+  if (const std::string conflict = RolesOnOneFile(roles); !conflict.empty()) {
+    *usage = true;
+    *why = conflict;
+    return false;
+  }
+  // Nothing is made for a project that is not there: the drive's folder neither.
+  if (projectMustExist && !PlaceOf(files.project).exists && PlaceOf(files.project).missingTarget.empty()) {
+    *why = MissingProject(files.project);
+    return false;
+  }
+  std::vector<std::string> paths;
+  for (const FileRole& role : roles)
+    if (!role.native) paths.push_back(role.path);
+  if (std::string outside = LinkOutOfDriveRoot(paths); !outside.empty()) {
+    *why = std::move(outside);
+    return false;
+  }
+  // A link to nothing is no file that is not there yet: writing through it, or over it, is not
+  // what its maker meant.
+  for (const std::string& path : paths)
+    if (const FilePlace place = PlaceOf(path); !place.missingTarget.empty()) {
+      *why = "the file " + path + " is a link to " + place.missingTarget +
+             ", where there is no file (the link's target is missing); nothing was changed";
+      return false;
+    }
+  return true;
 }
 
 std::string ProjectProblem(const std::string& path) {
@@ -476,17 +589,27 @@ bool ReadProject(KnownFile* project, std::string* stream, std::string* why, bool
   return true;
 }
 
+std::string FileErrorText(const std::string& path, HRESULT hr) {
+  std::string text = ResultText(hr);
+  if (hr != HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) return text;
+  for (std::size_t at = path.find_first_of("\\/", 3); at != std::string::npos; at = path.find_first_of("\\/", at + 1))
+    if (!PlaceOf(path.substr(0, at)).exists) return text + " (the folder " + path.substr(0, at) + " is not there)";
+  return text;
+}
+
 std::string SaveFailure(const std::string& what, const std::string& path, HRESULT hr, bool replaced) {
   if (hr == kChangedMeanwhile)
     return what + " was not saved to " + path +
            ": another command changed that file while this one ran (its work is kept; run this command again)";
+  if (hr == kHeldByThisCommand)
+    return what + " was not saved to " + path + ": this command holds that file already in another of its roles";
   if (hr == kDeviceChangedMeanwhile)
     return what + " was not saved to " + path +
            ": another command changed the transmitter while this one ran (run this command again)";
   if (replaced)
     return what + " was saved to " + path + ", but its folder could not be written through to the disk: " +
            ResultText(hr);
-  return what + " could not be saved to " + path + ": " + ResultText(hr);
+  return what + " could not be saved to " + path + ": " + FileErrorText(path, hr);
 }
 
 }  // namespace vkr::frame

@@ -55,8 +55,9 @@ class DeviceFile {
   // Whether the file on the disk still holds the transmitter's settings as this command last read
   // or saved them: no other command wrote the transmitter meanwhile. What its status has still to
   // tell a master (cold start, configuration changed, acknowledged status) is left aside: another
-  // master's reads change that.
-  bool SettingsUnchanged() const;
+  // master's reads change that. S_OK when it does, kDeviceChangedMeanwhile when it does not, or
+  // the error that kept the file from being read again (*why then says so for a person).
+  HRESULT SettingsUnchanged(std::string* why) const;
   // Whether the file holds the device's settings as they are now (what the status has still to
   // tell a master aside).
   bool HoldsSettings(const SimulatedDevice& device) const;
@@ -70,6 +71,22 @@ class DeviceFile {
 // The record of what the project knew of the device (the project's path with ".compared"
 // appended) when nothing is known.
 constexpr char kUnknownRecord[] = "verdict none\n";
+
+// The record holds its lines ("verdict WORD", then "value NAME VALUE" lines) and last a line
+// "check XXXXXXXX": the CRC-32 of every byte before it, so that a record cut short, changed or
+// extended is found, as the project's container finds it. The unknown record is the one record
+// without it (it claims nothing).
+std::string CheckedRecord(const std::string& lines);
+enum class RecordForm {
+  Checked,    // its check holds
+  Unknown,    // kUnknownRecord
+  Unchecked,  // whole lines without a check: an earlier version's record, or one cut at a line's end
+  Damaged,    // its check fails, or it is not made of whole record lines
+};
+// The form of a record's text and, for a checked one, its lines (*lines, the check taken off).
+RecordForm ReadRecordForm(const std::string& text, std::string* lines);
+// What a command says of a record it takes as not compared ("" for a checked or unknown one).
+std::string RecordNotTaken(const std::string& path, RecordForm form);
 
 // One command's changes of the transmitter's settings, each kept in its device file only while the
 // record says nothing is known of the device: made unknown (written through to the disk) before
@@ -93,6 +110,9 @@ class DeviceChanges {
   const std::string& RecordFailure() const { return m_recordFailure; }
   // Runs before each change goes into the device file (tests hold the command there).
   std::function<void()> beforeChange;
+  // Runs once the record was made unknown before the first change, before the device file takes
+  // it (tests hold the command there).
+  std::function<void()> afterMark;
 
  private:
   DeviceFile* m_device;
@@ -112,6 +132,19 @@ constexpr HRESULT kDeviceChangedMeanwhile = MAKE_HRESULT(1, FACILITY_ITF, 0x0246
 
 // "there is no transmitter: the device file F is not there (an upload puts one in place); ...".
 std::string NoTransmitter(const std::string& deviceFile);
+// The files of one command, checked before it opens any: two roles on one file are a wrong command
+// line (*usage: the exit status 2); a file out of the drive root or a link to nothing is refused
+// (*why). With `projectMustExist`, a project that is not there is refused too, before anything
+// is made (not even the drive's folder). False with the reason.
+struct CommandFiles {
+  std::string project;
+  std::string device;  // "" when the command has none
+  bool deviceGiven = false;
+  std::string with;    // compare's partner ("" when none)
+  std::string picture;  // a path of the machine ("" when none)
+};
+bool CheckCommandFiles(const CommandFiles& files, bool projectMustExist, bool* usage, std::string* why);
+
 // Why `path` cannot be a project file a command opens: "" when it is a file, else that there is
 // no project file there or that a folder is in its place.
 std::string ProjectProblem(const std::string& path);
@@ -122,6 +155,9 @@ void TidyProject(const std::string& project);
 // (there is none, a folder, unreadable, damaged) for a person; with `mayBeAbsent` a file that is
 // not there is no failure (*stream empty, project->Present() false).
 bool ReadProject(KnownFile* project, std::string* stream, std::string* why, bool mayBeAbsent = false);
+// The error of a file at `path` for a person: ResultText, and for a path not found the first
+// folder on the way that is not there.
+std::string FileErrorText(const std::string& path, HRESULT hr);
 // The one line for a save of `what` ("the data set", "the device", ...) into `path` that failed
 // with hr: refused because another command changed the file meanwhile, done but not written
 // through to the disk (`replaced`), or not done.

@@ -43,6 +43,20 @@ bool IsNumber(const std::string& text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// The highest id of an item (a dialog's control ids are 16-bit) and of a function (a LONG).
+constexpr unsigned long kHighestItemId = 65535;
+constexpr unsigned long kHighestFunctionId = 2147483647;
+
+// Whether the text is a number from `low` to `high`, read whole: a number beyond the range is no
+// id at all, never one that wraps into it.
+bool IsNumberIn(const std::string& text, unsigned long low, unsigned long high) {
+  if (!IsNumber(text)) return false;
+  const std::size_t first = std::min(text.find_first_not_of('0'), text.size() - 1);
+  if (text.size() - first > 10) return false;
+  const unsigned long long value = std::strtoull(text.c_str() + first, nullptr, 10);
+  return value >= low && value <= high;
+}
+
 struct Function {
   LONG id = 0;
   std::string name;
@@ -346,9 +360,7 @@ std::string AnswerButton(std::string text) {
 // "ID=TEXT" of --type; false when it is not one.
 bool ParseTyping(const std::string& argument, Action* action) {
   const std::size_t equals = argument.find('=');
-  if (equals == std::string::npos || equals == 0 ||
-      argument.substr(0, equals).find_first_not_of("0123456789") != std::string::npos)
-    return false;
+  if (equals == std::string::npos || !IsNumberIn(argument.substr(0, equals), 0, kHighestItemId)) return false;
   action->kind = Action::Kind::Type;
   action->id = std::atoi(argument.substr(0, equals).c_str());
   action->text = argument.substr(equals + 1);
@@ -760,7 +772,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       actions.push_back(Action{Action::Kind::Wait, std::atoi(value.c_str()), {}});
     } else if (a == "--type") {
       Action typing;
-      if (!ParseTyping(value, &typing)) return Usage("--type takes ID=TEXT (ID a number), not " + value);
+      if (!ParseTyping(value, &typing)) return Usage("--type takes ID=TEXT (ID an item id, 0 to 65535), not " + value);
       typing.now = std::exchange(now, false);
       actions.push_back(typing);
     } else if (a == "--answer") {
@@ -768,7 +780,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       if (answers.back().empty())
         return Usage("--answer takes a button: OK, Cancel, Yes, No, Abort, Retry or Ignore, not " + value);
     } else if (a == "--read") {
-      if (!IsNumber(value)) return Usage("--read takes an item id (a number), not " + value);
+      if (!IsNumberIn(value, 0, kHighestItemId)) return Usage("--read takes an item id (0 to 65535), not " + value);
       reads.push_back(std::atoi(value.c_str()));
     } else if (a == "--device") {
       devicePath = value;
@@ -799,7 +811,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     } else if (a == "--additional-status") {
       additionalStatus = value;
     } else if (a == "--click") {
-      if (!IsNumber(value)) return Usage("--click takes an item id (a number), not " + value);
+      if (!IsNumberIn(value, 0, kHighestItemId)) return Usage("--click takes an item id (0 to 65535), not " + value);
       clicks.push_back(std::atoi(value.c_str()));
       actions.push_back(Action{Action::Kind::Click, std::atoi(value.c_str()), {}, std::exchange(now, false)});
     } else if (a == "--page") {
@@ -834,10 +846,8 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       (!actions.empty() || !reads.empty() || offline || !faults.empty() || warnEveryWrite || !answers.empty()))
     return Usage("--type, --click, --wait, --read, --offline, --fault and --answer do not go with --list or --test-control");
   if (!function.empty()) {
-    char* end = nullptr;
-    const long id = std::strtol(function.c_str(), &end, 10);
-    if (*end != '\0' || id <= 0 || !IsNumber(function))
-      return Usage("FUNCTION is a function id, a number above 0 (ui --list lists them), not " + function);
+    if (!IsNumberIn(function, 1, kHighestFunctionId))
+      return Usage("FUNCTION is a function id, a number from 1 to 2147483647 (ui --list lists them), not " + function);
   }
   if (!additionalStatus.empty() &&
       (additionalStatus.size() % 2 != 0 || additionalStatus.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos))
@@ -847,12 +857,18 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     if (const std::string why = path->empty() ? "" : FullWindowsPath(*path, path); !why.empty())
       return Usage(PathOptionRefused(option, *path, why));
   if (offline && !devicePath.empty()) return Usage("--device does not go with --offline (no device is on the channel)");
-  if (const std::string outside = LinkOutOfDriveRoot({project, devicePath.empty() ? project + ".device" : devicePath});
-      !outside.empty())
-    return Fail(outside);
+  if (png.empty()) png = testControl ? "ui-test-control.png" : !className.empty() ? "ui-class.png" : "ui-" + function + ".png";
   // A project named on the command line must be there, unless the data set is planned offline
   // (a new one); without --project the user interface shows the default project or a new data set.
-  if (projectGiven && !offline && !testControl)
+  const bool projectMustExist = projectGiven && !offline && !testControl;
+  {
+    bool usage = false;
+    std::string why;
+    if (!CheckCommandFiles({project, devicePath.empty() ? project + ".device" : devicePath, !devicePath.empty(), "", png},
+                           projectMustExist, &usage, &why))
+      return usage ? Usage(why) : Fail(why);
+  }
+  if (projectMustExist)
     if (const std::string problem = ProjectProblem(project); !problem.empty()) return Fail(problem);
   // A class of another module, registered as a DTM's module is: by ProgID or by {CLSID}.
   CLSID classId{};
@@ -863,7 +879,6 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     if (FAILED(found)) return Fail("no class " + className + " is registered: " + FailureText(found));
   }
   const LONG functionId = function.empty() ? 0 : std::strtol(function.c_str(), nullptr, 10);
-  if (png.empty()) png = testControl ? "ui-test-control.png" : !className.empty() ? "ui-class.png" : "ui-" + function + ".png";
 
   // Time a --wait lets pass is the fake clock's, from before the first timer is set: the timers of
   // the user interface and the DTM then fire when the host moves the clock, never on their own.
@@ -1222,7 +1237,10 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   const std::string transmitter = offline ? std::string() : TransmitterText(*device);
   if (!offline) std::printf("  transmitter: %s\n", transmitter.c_str());
   // The status bits its answers carried, as the engineer's commands tell them.
-  if (const std::string told = offline ? std::string() : hart::StatusConditions(device->StatusAnswered()); !told.empty())
+  // A current the transmitter holds fixed is told by the line above, with its value.
+  const std::uint8_t toldBits = device->StatusAnswered() & static_cast<std::uint8_t>(
+                                    device->config.fixedCurrent != 0.0f ? ~hart::kStatusCurrentFixed : 0xFF);
+  if (const std::string told = offline ? std::string() : hart::StatusConditions(toldBits); !told.empty())
     std::printf("  transmitter told: %s\n", told.c_str());
   if (const std::string wrong = offline ? std::string() : device->NonFiniteAnswered(); !wrong.empty())
     std::printf("  transmitter gave values that are not finite numbers: %s\n", wrong.c_str());

@@ -147,10 +147,12 @@ int Run(int argc, char** argv) {
     return vkr::frame::UsageError(command + " takes " + (registration ? "one module at most" : "no argument") +
                                   ", not " + arguments.back());
   std::string module = arguments.empty() ? VKR_DEFAULT_MODULE : arguments[0];
-  // A module named with a drive is a Windows path, found as every file of a command line is; a
-  // native path ("/opt/x.so", "build/x.so") names the machine's file.
+  if (registration && module.empty()) return vkr::frame::UsageError(command + ": an empty module path names no module");
+  // A module named with a drive, or starting with a backslash (a network path such as \\server\share
+  // among them), is a Windows path, found as every file of a command line is; a native path
+  // ("/opt/x.so", "build/x.so") names the machine's file.
   if (const std::size_t colon = module.find(':');
-      registration && colon != std::string::npos && module.find_first_of("\\/") > colon) {
+      registration && ((colon != std::string::npos && module.find_first_of("\\/") > colon) || module[0] == '\\')) {
     if (const std::string why = vkr::frame::FullWindowsPath(module, &module); !why.empty())
       return vkr::frame::UsageError(command + ": " + vkr::frame::PathOptionRefused("the module", module, why));
     if (const std::string outside = vkr::frame::LinkOutOfDriveRoot({module}); !outside.empty()) return Failed(outside);

@@ -140,6 +140,7 @@ class Store {
       ::close(lockFd);
       return r;
     }
+    batchBefore_ = WriteRegistryText(fresh);
     batchTree_ = std::move(fresh);
     batchIdentity_ = id;
     batchPath_ = path;
@@ -154,7 +155,7 @@ class Store {
     if (!batchDepth_) return ERROR_INVALID_FUNCTION;
     if (--batchDepth_) return ERROR_SUCCESS;
     LONG result = ERROR_SUCCESS;
-    if (batchChanged_) {
+    if (batchChanged_ && WriteRegistryText(batchTree_) != batchBefore_) {
       result = StoreLocked(batchPath_, std::move(batchTree_));
     } else {
       tree_ = std::move(batchTree_);
@@ -357,9 +358,11 @@ class Store {
     RegTree fresh;
     FileIdentity id;
     if (LONG r = LoadLocked(path, &fresh, &id)) return r;
+    // A change that leaves the tree as it was (a value set to what it held) writes nothing.
+    const std::string before = WriteRegistryText(fresh);
     bool changed = false;
     const LONG result = fn(fresh, &changed);
-    if (result != ERROR_SUCCESS || !changed) {
+    if (result != ERROR_SUCCESS || !changed || WriteRegistryText(fresh) == before) {
       tree_ = std::move(fresh);
       identity_ = id;
       loaded_ = true;
@@ -411,12 +414,13 @@ class Store {
     }
     ++writes_;
     ioProblem_.clear();
-    // Make the rename itself durable.
+    // Make the rename itself durable; a folder that cannot be written through is told (the new
+    // file is in place all the same).
     const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-      ::fsync(dirFd);
-      ::close(dirFd);
-    }
+    if (dirFd < 0) return IoFailed(dir, "cannot open the folder to write it through to the disk", errno, true);
+    const int synced = ::fsync(dirFd) == 0 ? 0 : errno;
+    ::close(dirFd);
+    if (synced) return IoFailed(dir, "cannot write the folder through to the disk", synced, true);
     return ERROR_SUCCESS;
   }
 
@@ -435,6 +439,7 @@ class Store {
   std::string batchPath_;
   RegTree batchTree_;
   FileIdentity batchIdentity_;
+  std::string batchBefore_;  // the batch's tree as the file held it
   bool batchChanged_ = false;
   unsigned faultCountdown_ = 0;
   int faultError_ = 0;

@@ -215,3 +215,58 @@ TEST(DeviceFile, ReadsBackWhatItHoldsAndRefusesADamagedFileNamingItsLine) {
 }
 
 }  // namespace
+
+// The record of the last comparison: every way a record can be damaged (each cut, each byte with
+// each of its bits flipped or made 00 or FF, data appended) is found, and so is a record without
+// its check; the unknown record needs none. Counted, so that no road is left out unseen.
+TEST(Record, EveryCutFlipAndAppendOfARecordIsFound) {
+  using vkr::frame::RecordForm;
+  // A record as an upload writes it: the verdict, the tag's name and value in hex, the CRC-32 of
+  // these lines (the IEEE polynomial, as the project's container carries it).
+  const std::string lines = "verdict uploaded\nvalue 546167 564B52205365726965732044544D\n";
+  const std::string record = vkr::frame::CheckedRecord(lines);
+  ASSERT_EQ(record, lines + "check FB5BAA4F\n");
+  std::string read;
+  ASSERT_EQ(vkr::frame::ReadRecordForm(record, &read), RecordForm::Checked);
+  EXPECT_EQ(read, lines);
+  EXPECT_EQ(vkr::frame::ReadRecordForm("verdict none\n", &read), RecordForm::Unknown);
+  // An earlier version's record: its lines without the check.
+  EXPECT_EQ(vkr::frame::ReadRecordForm(lines, &read), RecordForm::Unchecked);
+
+  // Whether a damaged text is taken for what it is not: only the unknown record and a checked
+  // record claim anything, and neither may come out of damage.
+  int cuts = 0, flips = 0, appended = 0;
+  auto judge = [&](const std::string& text, const std::string& what) {
+    const RecordForm form = vkr::frame::ReadRecordForm(text, &read);
+    EXPECT_TRUE(form == RecordForm::Damaged || form == RecordForm::Unchecked) << what;
+    EXPECT_TRUE(read.empty()) << what;
+  };
+  for (const std::string& whole : {record, std::string("verdict none\n")}) {
+    for (std::size_t length = 0; length < whole.size(); ++length, ++cuts)
+      judge(whole.substr(0, length), "cut to " + std::to_string(length));
+    for (std::size_t at = 0; at < whole.size(); ++at) {
+      std::vector<char> changes;
+      for (int bit = 0; bit < 8; ++bit) changes.push_back(static_cast<char>(whole[at] ^ (1 << bit)));
+      for (char byte : {'\x00', '\xFF'})
+        if (whole[at] != byte) changes.push_back(byte);
+      for (char changed : changes) {
+        std::string text = whole;
+        text[at] = changed;
+        judge(text, "byte " + std::to_string(at) + " made " + std::to_string(static_cast<unsigned char>(changed)));
+        ++flips;
+      }
+    }
+    for (const std::string& more : {std::string("\n"), std::string("x"), std::string("value 00 00\n"),
+                                    std::string("check FB5BAA4F\n"), whole}) {
+      judge(whole + more, "appended " + more);
+      ++appended;
+    }
+  }
+  // A cut only at a line's end before the check reads as a record without one: not compared, and
+  // named so.
+  EXPECT_EQ(vkr::frame::ReadRecordForm(record.substr(0, lines.size()), &read), RecordForm::Unchecked);
+  // 74 and 13 bytes: each cut, ten changes of each byte, five appendings.
+  EXPECT_EQ(cuts, 74 + 13);
+  EXPECT_EQ(flips, (74 + 13) * 10);
+  EXPECT_EQ(appended, 10);
+}

@@ -42,10 +42,15 @@ plant() {
   cp "$folder/$name.vkr.device" "$dir/$name.before"
 }
 # How often CONDITION is one of the conditions the output's status line names (a user interface
-# indents its line and says "told").
+# indents its line and says "told"). A current the transmitter holds fixed is told once, with its
+# value: by status in its line ("loop current fixed at 12.000 mA"), by a user interface in the
+# line of what the transmitter holds ("loop current 12.000 mA (fixed)").
 told() {
-  printf '%s\n' "$out" | grep -E '^(transmitter|  transmitter told): ' |
-    grep -oE "(: |, )$1( \(told once: cleared for this master\))?(,|$)" | wc -l
+  {
+    printf '%s\n' "$out" | grep -E '^(transmitter|  transmitter told): ' |
+      grep -oE "(: |, )$1( at [^,]*)?( \(told once: cleared for this master\))?(,|$)"
+    [ "$1" = "loop current fixed" ] && printf '%s\n' "$out" | grep -E '^  transmitter: loop current [^,]* \(fixed\)'
+  } | wc -l
 }
 
 # ---- Each bit, each command ------------------------------------------------------------------------

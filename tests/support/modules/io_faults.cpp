@@ -9,8 +9,8 @@
 // write that would take its files beyond that, each in whole 4 KiB blocks, fails with ENOSPC;
 // removing or replacing a file frees its room.
 // VKR_TEST_FAULT=CALL:TEXT:N[:ENOSPC|EIO] fails the Nth call of CALL on a path holding TEXT (EIO
-// unless told): write and fsync of such a file, rename onto it, or "dirsync", the fsync of the
-// folder that writes through a rename onto it. Everything else goes to the C library.
+// unless told): write, read and fsync of such a file, rename onto it, or "dirsync", the fsync of
+// the folder that writes through a rename onto it. Everything else goes to the C library.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -175,6 +175,13 @@ extern "C" ssize_t write(int fd, const void* buffer, size_t count) {
     }
     disk.room -= count;
   }
+  return next ? next(fd, buffer, count) : (errno = ENOSYS, -1);
+}
+
+extern "C" ssize_t read(int fd, void* buffer, size_t count) {
+  using Read = ssize_t (*)(int, void*, size_t);
+  static const Read next = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "read"));
+  if (TheFault().call == "read" && count > 0 && IsFile(fd) && Injected("read", PathOf(fd))) return -1;
   return next ? next(fd, buffer, count) : (errno = ENOSYS, -1);
 }
 
