@@ -903,6 +903,7 @@ std::u16string CCommandPP::NameOfRead(LONG id) const {
 // ===== Send ======================================================================================
 
 HRESULT CCommandPP::OnSend() {
+  const CSendRun run(*this);
   if (!BeginSend()) return S_FALSE;
   // The range rules on the levels the user typed, before anything is checked or sent.
   for (LONG index : {1L, 2L}) {
