@@ -474,6 +474,11 @@ std::string CloseAndFinish(FrameContainer& frame, IFdtActiveXHost* host, bool jo
   return refused;
 }
 
+// Whether a text names entries not valid: the refusal of an entry a user interface will not take.
+bool SaysNotValid(const std::string& text) {
+  return text.find(" entry is not valid") != std::string::npos || text.find(" entries are not valid") != std::string::npos;
+}
+
 // How a click that asks a control to close left it open.
 struct KeptOpen {
   enum class Why { None, InvalidEntry, Cancelled, Refused, Told } why = Why::None;
@@ -502,11 +507,7 @@ KeptOpen AfterClick(const FrameContainer& frame, int clicked, const std::string&
     kept.why = cancelled ? KeptOpen::Why::Cancelled : KeptOpen::Why::Refused;
   } else if (clicked == IDOK) {
     // A word that names entries not valid is the refusal of an invalid entry, told.
-    const bool invalid = std::any_of(messages.begin() + static_cast<std::ptrdiff_t>(told), messages.end(),
-                                     [](const std::string& m) {
-                                       return m.find(" entry is not valid") != std::string::npos ||
-                                              m.find(" entries are not valid") != std::string::npos;
-                                     });
+    const bool invalid = std::any_of(messages.begin() + static_cast<std::ptrdiff_t>(told), messages.end(), SaysNotValid);
     kept.why = cancelled                            ? KeptOpen::Why::Cancelled
                : messages.size() > told && !invalid ? KeptOpen::Why::Told
                                                     : KeptOpen::Why::InvalidEntry;
@@ -1112,6 +1113,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   const std::size_t notesBefore = frame->notifications.size();
   const std::uint16_t changesBefore = device->config.configChangeCounter;
   KeptOpen kept;
+  // The Sends of the page frame (221) a page refused over an entry that is not valid, by page, as
+  // its message line told it; the page's next Send or Refresh (356) answers for it.
+  std::map<std::string, std::string> refusedSends;
   std::string stopped;  // why the user's work could not go on
   ToldLog toldLog;
   toldLog.journal = journal;
@@ -1194,6 +1198,14 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     // What the frame did meanwhile: a control the click opened or closed, a close refused.
     for (std::size_t i = record; i < frame->activeX.record.size(); ++i)
       std::printf("    %s\n", frame->activeX.record[i].c_str());
+    if (action.kind == Action::Kind::Click && (action.id == 221 || action.id == 356)) {
+      const Item line = FindItem(frame->activeX, 6333);
+      const std::string text = line.window ? vkr::ui::WindowText(line.window) : std::string();
+      if (action.id == 221 && SaysNotValid(text))
+        refusedSends[page] = text;
+      else
+        refusedSends.erase(page);
+    }
     if (action.kind == Action::Kind::Type)
       kept = KeptOpen();
     else if (const KeptOpen now = AfterClick(*frame, action.id, item.invokeId, record, told);
@@ -1293,6 +1305,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     failures.push_back("the control is still open with an invalid entry" +
                        (kept.invalidItem > 0 ? " (item " + std::to_string(kept.invalidItem) + ")" : std::string()) +
                        (applied == "nothing" ? ": it refused OK and applied nothing" : ": it refused OK; applied: " + applied));
+  for (const auto& [shown, text] : refusedSends)
+    failures.push_back((shown.empty() ? std::string("the page") : "page " + shown) +
+                       " refused its Send: " + text);
   if (!downloadFailure.empty()) failures.push_back(downloadFailure);
   // A request of the run that the device did not do: the user's work did not all happen.
   const std::vector<std::string>& failedRequests = session->Channel()->requestFailures;

@@ -78,7 +78,7 @@ rows=(
   'm#fresh#ui 5 --fault 35=linkgone --type 615={WHI} --click 1 --answer Yes#1#^vkr-frame: the download failed: "Range Values" was not written: #The download did not go through: "Low Level" and "Hi Level" were not written: #went through#changed#changed#none#kept'
   'm#fresh#ui 5 --fault 35=busy --type 615={WHI} --click 1 --answer Yes#1#^vkr-frame: the download failed: "Range Values" was not written: #The download did not go through: "Low Level" and "Hi Level" were not written: #went through#changed#changed#none#kept'
   'm#moved#ui 1 --page 0#1#^vkr-frame: the user interface could not reach the transmitter: no device answered at polling address 0$###same#same#same#'
-  'm#fresh#ui 1 --page 6 --type 534=16 --click 221 --read 6333#0#^  applied: nothing$#item 6333: "Polling Address was not written: its entry is not valid: 0 to 15."##same#same#same#'
+  'm#fresh#ui 1 --page 6 --type 534=16 --click 221 --read 6333#1#^vkr-frame: page 6 refused its Send: Polling Address was not written: its entry is not valid: 0 to 15\.$#item 6333: "Polling Address was not written: its entry is not valid: 0 to 15."##same#same#same#'
   'm#fresh#upload#0#^uploaded; data set saved to C:\\VKR\\.*\.vkr$##found the transmitter#same#same#uploaded#'
   'm#moved#upload#0#^uploaded; data set saved to C:\\VKR\\.*\.vkr$#found the transmitter at polling address 5##same#changed#uploaded#'
   'm#between#upload#0#^uploaded; data set saved to C:\\VKR\\.*\.vkr$#found the transmitter at polling address 9##same#changed#uploaded#'

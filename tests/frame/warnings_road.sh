@@ -73,9 +73,9 @@ rows=(
   "moved|1 --page 0 --fault 135=busy --type 448=30 --click 221 --read 6333|1|Fail Time was not written: it goes to the device with Display Mode, Tracking, Dielectric and Fail Mode, which could not be read.||same"
   # The sensitivity in percent: its limits named, a value between its steps written as the step
   # below and said so, never shown changed and written or left silently.
-  "moved|1 --page 4 --type 554=250 --click 221 --read 6333|0|Sensitivity was not written: its entry is not valid: 0 to 100 %.||same"
-  "moved|1 --page 4 --type 554=100.1 --click 221 --read 6333|0|Sensitivity was not written: its entry is not valid: 0 to 100 %.||same"
-  "moved|1 --page 4 --type 554=-0.4 --click 221 --read 6333|0|Sensitivity was not written: its entry is not valid: 0 to 100 %.||same"
+  "moved|1 --page 4 --type 554=250 --click 221 --read 6333|1|Sensitivity was not written: its entry is not valid: 0 to 100 %.||same"
+  "moved|1 --page 4 --type 554=100.1 --click 221 --read 6333|1|Sensitivity was not written: its entry is not valid: 0 to 100 %.||same"
+  "moved|1 --page 4 --type 554=-0.4 --click 221 --read 6333|1|Sensitivity was not written: its entry is not valid: 0 to 100 %.||same"
   "moved|1 --page 4 --type 554=20.3 --click 221 --read 6333 --read 554|0|Sensitivity was set to 20.0 %, the step of 0.4 % below the entry.^item 554: \"20.0\"||echoSettings=32003E99999A00000000"
   "protected|1 --page 4 --type 554=19.9 --click 221 --read 6333 --read 554|1|Sensitivity was not written: the device refused it: 0x07 (in write protect mode).^item 554: \"19.9\"|was set to|same"
   "moved|1 --page 4 --type 554=20.4 --click 221 --read 6333 --read 554|0|item 6333: \"\"^item 554: \"20.4\"||echoSettings=33003E99999A00000000"

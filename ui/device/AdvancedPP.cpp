@@ -534,6 +534,7 @@ HRESULT CAdvancedPP::OnSend() {
     ~Done() { flag = false; }
   } done{m_bSending};
 
+  const CSendRun run(*this);
   if (!BeginSend()) return S_FALSE;
   if (m_pParInfo) m_pParInfo[kEntryProbeFaultUser].m_nState |= kStateChanged;
   static constexpr LONG kUserIds[] = {kParSensitivityUser, kParAnalogModeUser, kParBlankingUser,
@@ -547,9 +548,10 @@ HRESULT CAdvancedPP::OnSend() {
     for (LONG id : {kParBlankingUser, kParDistanceOffsetUser})
       if (IsUserEntry(id)) typed.push_back(EntryLabel(id));
     if (!typed.empty()) {
-      TellOnMessageLine(JoinNames(typed) + (typed.size() == 1 ? u" was not written: the unit it is given in"
-                                                              : u" were not written: the unit they are given in") +
-                        u" could not be read.");
+      TellSendStopped(JoinNames(typed) + (typed.size() == 1 ? u" was not written: the unit it is given in"
+                                                            : u" were not written: the unit they are given in") +
+                          u" could not be read.",
+                      {kParBlankingUser, kParDistanceOffsetUser});
       return E_FAIL;
     }
   }
@@ -604,17 +606,20 @@ HRESULT CAdvancedPP::OnSend() {
 
 bool CAdvancedPP::CarriesUnread(std::span<const LONG> ids) {
   std::vector<std::u16string> typed, unread;
+  std::vector<LONG> typedIds;
   for (LONG id : ids) {
     const LONG index = FindParameterIndex(id);
     if (index < 0) continue;
-    if (IsUserEntry(id))
+    if (IsUserEntry(id)) {
       typed.push_back(EntryLabel(id));
-    else if (ShowsPlaceholder(m_hWndDialog, m_pParInfo[index].m_nCtrlId))
+      typedIds.push_back(id);
+    } else if (ShowsPlaceholder(m_hWndDialog, m_pParInfo[index].m_nCtrlId)) {
       unread.push_back(EntryLabel(id));
+    }
   }
   // Nothing the user entered goes out: no write carries the fields that were not read.
   if (typed.empty() || unread.empty()) return false;
-  TellOnMessageLine(CarriesUnreadText(typed, unread));
+  TellSendStopped(CarriesUnreadText(typed, unread), typedIds);
   return true;
 }
 

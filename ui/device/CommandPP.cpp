@@ -927,6 +927,7 @@ std::u16string CCommandPP::NameOfRead(LONG id) const {
 // ===== Send ======================================================================================
 
 HRESULT CCommandPP::OnSend() {
+  const CSendRun run(*this);
   if (!BeginSend()) return S_FALSE;
   // The range rules on the levels the user typed, before anything is checked or sent; a level
   // beyond the parameter's limits is refused first, and no level is held against it.
@@ -1026,14 +1027,14 @@ LONG CCommandPP::Ask(UINT captionId, UINT textId, LONG style) {
 }
 
 void CCommandPP::TellDigitizeFailed(const vkr::dui::SDeviceOutcome& outcome, BYTE command) {
-  // Told once, with why; then the loop may go back to automatic control.
+  // Told once, with why. Nothing says the loop may go back to automatic control: that word
+  // belongs to a routine that ran to its end.
   std::u16string caption, failed;
   LoadPageString(kStringDigitizeCaption, &caption);
   LoadPageString(kStringDigitizeFailed, &failed);
   vkr::dui::ShowDeviceMessage(m_spDtmObject.Get(), caption,
                               failed + u": " + vkr::dui::OutcomeReason(outcome, command) + u".",
                               vkr::dui::kMessageError);
-  Ask(kStringDigitizeCaption, kStringLoopAutomatic, vkr::dui::kMessageInformation);
 }
 
 HRESULT CCommandPP::Transaction(BYTE command, const std::vector<BYTE>& request, BYTE* deviceStatus, BYTE* responseCode,

@@ -618,6 +618,7 @@ HRESULT CDevicePP::OnSend() {
     bool& flag;
     ~Done() { flag = false; }
   } done{m_bSending};
+  const CSendRun run(*this);
   if (!BeginSend()) return S_FALSE;
 
   // Entries that do not fit their device fields are marked; the first gets the focus and nothing

@@ -877,10 +877,81 @@ bool CDevicePropertyPage::HoldsValue(LONG id, vkr::Variant* value) {
          SUCCEEDED(GetParameterInfoValue(id, &flags)) && !(flags & kFlagNotHeld);
 }
 
-void CDevicePropertyPage::EndSend() { m_userEntries.clear(); }
+void CDevicePropertyPage::EndSend() {
+  // An entry this Send told it did not write stays the user's, with its text and its marks.
+  std::erase_if(m_userEntries, [&](LONG id) {
+    return m_nSendRuns == 0 || std::find(m_sendNamed.begin(), m_sendNamed.end(), id) == m_sendNamed.end();
+  });
+}
+
+void CDevicePropertyPage::OpenSendRun() {
+  m_sendNamed.clear();
+  m_sendStop.clear();
+  m_sendWritten.clear();
+}
+
+void CDevicePropertyPage::NoteSendStop(const std::vector<LONG>& ids, const std::u16string& why) {
+  if (m_nSendRuns == 0) return;
+  for (LONG id : ids)
+    if (std::find(m_sendNamed.begin(), m_sendNamed.end(), id) == m_sendNamed.end()) m_sendNamed.push_back(id);
+  if (m_sendStop.empty()) m_sendStop = why;
+}
+
+void CDevicePropertyPage::TellSendStopped(const std::u16string& text, const std::vector<LONG>& ids) {
+  std::vector<std::u16string> names;
+  for (const bool usersOnly : {true, false}) {
+    for (LONG id : ids)
+      if (const std::u16string name = EntryLabel(id);
+          !name.empty() && (!usersOnly || IsUserEntry(id)) && std::find(names.begin(), names.end(), name) == names.end())
+        names.push_back(name);
+    if (!names.empty()) break;
+  }
+  NoteSendStop(ids, vkr::dui::StoppedAtText(names));
+  TellOnMessageLine(text);
+}
+
+void CDevicePropertyPage::CloseSendRun() {
+  auto has = [](const std::vector<std::u16string>& list, const std::u16string& name) {
+    return std::find(list.begin(), list.end(), name) != list.end();
+  };
+  // Entries that share a label (a date's day, month and year) have one fate between them.
+  std::vector<std::u16string> named, unsent, written;
+  for (LONG id : m_sendNamed) named.push_back(EntryLabel(id));
+  for (LONG id : m_userEntries) {
+    const LONG index = FindParameterIndex(id);
+    const std::u16string name = EntryLabel(id);
+    // An entry that holds what the device holds is no change that a Send owes.
+    if (index < 0 || !(m_pParInfo[index].m_nState & vkr::dui::kStateChanged) || name.empty() || has(named, name) ||
+        has(unsent, name))
+      continue;
+    unsent.push_back(name);
+  }
+  std::u16string text = m_toldText;
+  if (!unsent.empty()) {
+    const std::u16string why = !m_sendStop.empty()   ? m_sendStop
+                               : unsent.size() == 1 ? u"the Send stopped before it"
+                                                    : u"the Send stopped before them";
+    text += (text.empty() ? u"" : u" ") + vkr::dui::NotSentText(unsent, why);
+  }
+  // A Send that did not write all says what it did write; a write the device warned of is told
+  // with its warning already.
+  for (const std::u16string& name : m_sendWritten) {
+    const bool warned = std::any_of(m_warnings.begin(), m_warnings.end(),
+                                    [&](const SWarning& warning) { return has(warning.names, name); });
+    if (!warned && !has(named, name) && !has(written, name)) written.push_back(name);
+  }
+  if ((!unsent.empty() || !m_sendNamed.empty()) && !written.empty())
+    text = vkr::dui::WrittenText(written) + (text.empty() ? u"" : u" ") + text;
+  m_sendNamed.clear();
+  m_sendStop.clear();
+  m_sendWritten.clear();
+  if (text != m_toldText) TellOnMessageLine(text);
+}
 
 void CDevicePropertyPage::MarkWritten(std::initializer_list<LONG> ids) {
   for (LONG id : ids) {
+    if (m_nSendRuns > 0 && IsUserEntry(id))
+      if (const std::u16string name = EntryLabel(id); !name.empty()) m_sendWritten.push_back(name);
     m_userEntries.erase(std::remove(m_userEntries.begin(), m_userEntries.end(), id), m_userEntries.end());
     const LONG index = FindParameterIndex(id);
     if (index >= 0 && (m_pParInfo[index].m_nState & vkr::dui::kStateChanged))
@@ -925,8 +996,17 @@ void CDevicePropertyPage::TellNotWritten(std::initializer_list<LONG> failed, ENo
     if (IsUserEntry(id)) add(&failedNames, EntryLabel(id));
   if (failedNames.empty())
     for (LONG id : failed) add(&failedNames, EntryLabel(id));
+  // Each entry is named for its own fate: the user's others only when no device took any of them
+  // (the rest of a Send is named at its end, CSendRun).
   names = failedNames;
-  for (LONG id : m_userEntries) add(&names, EntryLabel(id));
+  std::vector<LONG> named(failed.begin(), failed.end());
+  if (why == ENotWritten::NotConnected) {
+    for (LONG id : m_userEntries) add(&names, EntryLabel(id));
+    named.insert(named.end(), m_userEntries.begin(), m_userEntries.end());
+  }
+  NoteSendStop(named, why == ENotWritten::Invalid        ? vkr::dui::HoldsInvalidText(failedNames)
+                      : why == ENotWritten::NotConnected ? std::u16string(u"no device is connected")
+                                                         : vkr::dui::StoppedAtText(failedNames));
   if (names.empty()) {
     // A Send offline with nothing typed still learns that nothing went to a device.
     if (why == ENotWritten::NotConnected) TellOnMessageLine(vkr::dui::kNothingWrittenOffline);
@@ -972,6 +1052,11 @@ bool CDevicePropertyPage::TellInvalidEntries() {
   }
   const std::u16string text = InvalidText(ids);
   if (text.empty()) return false;
+  std::vector<std::u16string> names;
+  for (LONG id : ids)
+    if (const std::u16string name = EntryLabel(id); !name.empty() && std::find(names.begin(), names.end(), name) == names.end())
+      names.push_back(name);
+  NoteSendStop(ids, vkr::dui::HoldsInvalidText(names));
   TellOnMessageLine(text);
   return true;
 }

@@ -217,6 +217,28 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   void SetDirtyAfterRefresh();
 
   // ---- Send ------------------------------------------------------------------------------------
+  // A page's Send runs inside one of these, made before BeginSend. Whichever way the Send ends,
+  // every entry the user changed is then named once, for what happened to it: the Send's own
+  // words name those it failed to write or refused, and at the end the message line names each
+  // other changed entry it did not come to ("Damping was not sent: Lower Range Value holds an
+  // entry that is not valid") and, when not all was written, the entries it did write.
+  class CSendRun {
+   public:
+    explicit CSendRun(CDevicePropertyPage& page) : m_page(page) {
+      if (m_page.m_nSendRuns++ == 0) m_page.OpenSendRun();
+    }
+    ~CSendRun() {
+      if (--m_page.m_nSendRuns == 0) m_page.CloseSendRun();
+    }
+    CSendRun(const CSendRun&) = delete;
+    CSendRun& operator=(const CSendRun&) = delete;
+
+   private:
+    CDevicePropertyPage& m_page;
+  };
+  // The Send told in its own words (`text`) that it did not write `ids` and goes no further: the
+  // entries it does not come to are named as not sent because it stopped at them.
+  void TellSendStopped(const std::u16string& text, const std::vector<LONG>& ids);
   // A Send starts: an earlier "not written" goes from the message line. False when the DTM is
   // not online: nothing can be written, the user's entries stay and the user is told.
   bool BeginSend();
@@ -245,7 +267,8 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   HRESULT SendPvUnit(const VARIANT& unit);
   // The data set's value of the parameter into *value; false when the data set holds none.
   bool HoldsValue(LONG id, vkr::Variant* value);
-  // A Send wrote all it had to: no entry is the user's any more.
+  // A Send wrote all it had to: no entry is the user's any more but those it told it did not
+  // write.
   void EndSend();
   // Why a write did not happen: the device did not confirm it (the outcome says how), no device is
   // connected, its value could not be made, or the entry is not valid.
@@ -348,6 +371,15 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
     std::u16string text;
   };
   std::vector<SWarning> m_warnings;   // before the page's word: the warnings of this Send
+  // The Send running (CSendRun): the entries it named, why it went no further, what it wrote.
+  int m_nSendRuns = 0;
+  std::vector<LONG> m_sendNamed;
+  std::u16string m_sendStop;
+  std::vector<std::u16string> m_sendWritten;
+  void OpenSendRun();
+  void CloseSendRun();
+  // The entries `ids` were named for their fate by this Send, which went no further for `why`.
+  void NoteSendStop(const std::vector<LONG>& ids, const std::u16string& why);
   std::vector<LONG> m_notReadIds;     // the reads that failed, until their answer comes
   std::vector<std::u16string> m_notReadNames;
   vkr::dui::SDeviceOutcome m_notReadOutcome;

@@ -419,11 +419,12 @@ bool CHartPP::GetsBothSettings() {
   std::vector<std::u16string> written, unread;
   (address ? written : unread).push_back(EntryLabel(kParPollingAddress));
   (loop ? written : unread).push_back(EntryLabel(kParLoopCurrentMode));
-  TellOnMessageLine(CarriesUnreadText(written, unread));
+  TellSendStopped(CarriesUnreadText(written, unread), {kParPollingAddress, kParLoopCurrentMode});
   return false;
 }
 
 HRESULT CHartPP::OnSend() {
+  const CSendRun run(*this);
   if (!BeginSend()) return S_FALSE;
   // Command 6 carries both: a setting the device never gave and the user did not enter is not
   // made up.

@@ -256,12 +256,14 @@ HRESULT CProcessPP::GetControlValueById(LONG id, VARIANT* value) {
 HRESULT CProcessPP::SetControlStateById(LONG id, ULONG state) {
   if (id == kParRangeValues) {
     // The record's hidden bit is the DTM's mark of a byte record it does not check, not a reason
-    // to hide the edits: they keep their own.
+    // to hide the edits: they keep their own. So does each its invalid mark: the record is invalid
+    // because one of them is, and the record's state shown again must not hand the mark to the
+    // other one.
     for (LONG edit : {kParUpperRange, kParLowerRange}) {
       const LONG index = FindParameterIndex(edit);
-      constexpr ULONG kHidden = 0x8;
-      const ULONG own = index >= 0 ? m_pParInfo[index].m_nState & kHidden : 0;
-      CDevicePropertyPage::SetControlStateById(edit, (state & ~kHidden) | own);
+      constexpr ULONG kOwn = 0x8 | kStateInvalid;
+      const ULONG own = index >= 0 ? m_pParInfo[index].m_nState & kOwn : 0;
+      CDevicePropertyPage::SetControlStateById(edit, (state & ~kOwn) | own);
     }
     return CDevicePropertyPage::SetControlStateById(kParRangeValues, state);
   }
@@ -412,6 +414,7 @@ HRESULT CProcessPP::OnRefresh() {
 }
 
 HRESULT CProcessPP::OnSend() {
+  const CSendRun run(*this);
   if (!BeginSend()) return S_FALSE;
   RecheckDistances();
   // An entry holding an invalid value has the focus now: nothing goes to the device.

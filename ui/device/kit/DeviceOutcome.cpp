@@ -160,6 +160,23 @@ std::u16string InvalidEntryText(const std::vector<std::u16string>& names) {
          (several ? u" were not written: their entries are not valid." : u" was not written: its entry is not valid.");
 }
 
+std::u16string HoldsInvalidText(const std::vector<std::u16string>& names) {
+  return JoinNames(names) +
+         (names.size() > 1 ? u" hold entries that are not valid" : u" holds an entry that is not valid");
+}
+
+std::u16string StoppedAtText(const std::vector<std::u16string>& names) {
+  return u"the Send stopped at " + JoinNames(names);
+}
+
+std::u16string NotSentText(const std::vector<std::u16string>& names, std::u16string_view why) {
+  return JoinNames(names) + (names.size() > 1 ? u" were" : u" was") + u" not sent: " + std::u16string(why) + u".";
+}
+
+std::u16string WrittenText(const std::vector<std::u16string>& names) {
+  return JoinNames(names) + (names.size() > 1 ? u" were" : u" was") + u" written.";
+}
+
 unsigned long long DeviceFailureMark() { return vkr::ui::DeviceAccessMark(); }
 
 std::optional<SDeviceOutcome> DeviceFailureSince(unsigned long long mark, LONG parameterId) {

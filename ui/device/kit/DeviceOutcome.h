@@ -81,6 +81,15 @@ inline constexpr char16_t kNothingWrittenWhileReading[] =
     u"Nothing was written: the page is still reading the device. Send again once its values are in.";
 // "A was not written: its entry is not valid." (several: "their entries are not valid").
 std::u16string InvalidEntryText(const std::vector<std::u16string>& names);
+// Why a Send went no further, as the end of a sentence: "A holds an entry that is not valid"
+// (several: "A and B hold entries that are not valid").
+std::u16string HoldsInvalidText(const std::vector<std::u16string>& names);
+// "the Send stopped at A" (several: "at A and B"): their writes did not happen.
+std::u16string StoppedAtText(const std::vector<std::u16string>& names);
+// An entry a Send did not come to: "A was not sent: <why>." (several: "A and B were not sent").
+std::u16string NotSentText(const std::vector<std::u16string>& names, std::u16string_view why);
+// "A was written." (several: "A and B were written.").
+std::u16string WrittenText(const std::vector<std::u16string>& names);
 
 // The failure of the parameter the DTM told after the mark (DeviceFailureMark before the access).
 unsigned long long DeviceFailureMark();

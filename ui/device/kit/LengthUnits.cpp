@@ -66,8 +66,9 @@ std::optional<bool> WithinMetreLimits(double value, BYTE unit, double minimumMet
   const std::optional<double> lowest = ConvertLength(minimumMetres, kLengthUnitMetres, unit);
   const std::optional<double> highest = ConvertLength(maximumMetres, kLengthUnitMetres, unit);
   if (!lowest || !highest) return std::nullopt;
-  // The shown value went through float and "%.3f": the limit typed as shown is taken.
-  const double slack = 1e-6 * std::max({1.0, std::abs(*lowest), std::abs(*highest)});
+  // Only the rounding of the unit's conversion is forgiven: a limit typed as its unit gives it is
+  // taken, a number past it by any distance the device would store is not.
+  const double slack = 1e-9 * std::max({1.0, std::abs(*lowest), std::abs(*highest)});
   return value >= *lowest - slack && value <= *highest + slack;
 }
 
