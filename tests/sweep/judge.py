@@ -1548,6 +1548,12 @@ def check_sentences(v, run, before, after, typed, explorer):
             if name is None:
                 v.fail("sentence", rm[:60], "told %r: %r is no reason of a known form" % (sentence, rm))
         named_specs = specs_named(groups["names"], explorer) if groups.get("names") else []
+        if groups.get("names"):
+            known = set(all_names()) | st.PHRASES | {spec.name.lower() for spec in explorer.items.values()}
+            for n in st.name_list(groups["names"]):
+                if n.lower() not in known and not n.lower().endswith("page's values"):
+                    v.fail("sentence", n[:40], "%r names %r, which is no name of an entry or of what it reads" % (
+                        sentence, n))
         if form in ("not written", "not sent", "given up"):
             for spec in named_specs:
                 not_written.add(spec.item)
@@ -1565,19 +1571,26 @@ def check_sentences(v, run, before, after, typed, explorer):
             if name == "invalid":
                 limits = rm.groupdict().get("limits") or ""
                 per = dict(re.findall(r"([A-Z][^:;]*?): ([^;]+)", limits)) if ";" in limits or ": " in limits else {}
+                # Entries of one name (the date's day, month and year) are blamed together: one of
+                # them holds what its field cannot take.
+                by_name = {}
                 for spec in named_specs:
-                    text = typed.get(spec.item)
-                    device = after or before
-                    unit = entry_unit(spec, run, device)
-                    if text is None:
-                        v.fail("blamed", spec.item, "%r: nobody typed into %s" % (sentence, spec.name))
+                    by_name.setdefault(spec.name, []).append(spec)
+                device = after or before
+                for name_, group in by_name.items():
+                    mine = [spec for spec in group if spec.item in typed]
+                    if not mine:
+                        v.fail("blamed", group[0].item, "%r: nobody typed into %s" % (sentence, name_))
                         continue
-                    if entry_valid(spec, text, unit, typed, device) is True:
-                        v.fail("blamed", spec.item, "%r: %s holds %r, which its field takes" % (
-                            sentence, spec.name, text))
-                    told = per.get(spec.name, limits if not per else "")
-                    if told:
-                        limits_true(v, spec, told, unit, typed, device, sentence)
+                    verdicts = [entry_valid(spec, typed[spec.item], entry_unit(spec, run, device), typed, device)
+                                for spec in mine]
+                    if all(x is True for x in verdicts):
+                        v.fail("blamed", mine[0].item, "%r: %s holds %s, which its field takes" % (
+                            sentence, name_, " ".join(repr(typed[spec.item]) for spec in mine)))
+                    told = per.get(name_, limits if not per else "")
+                    for spec, verdict in zip(mine, verdicts):
+                        if told and verdict is not True:
+                            limits_true(v, spec, told, entry_unit(spec, run, device), typed, device, sentence)
             elif name == "other invalid":
                 for spec in specs_named(rm.group("other"), explorer):
                     text = typed.get(spec.item)
@@ -1702,9 +1715,19 @@ def check_unread_named(v, run, fault, explorer):
     if not stale or v.linkgone or any(s[0] == "wait" for s in v.action.steps):
         return
     told = [s for _, s in sentences_told(run) if "could not be read" in s]
+    # Judged where the user asked to read (Refresh), where the page showed its first read, or where
+    # the page named some of the read's items and not others.
+    asked = set()
+    for c in stale:
+        at = [i for i, line in enumerate(run.journal) if re.match(r"^request %d#\d+$" % c, line)]
+        if len(at) == 1 or (len(at) > 1 and any(line == "step click 356" for line in run.journal[at[-2]:at[-1]])):
+            asked.add(c)
+        if any(named(s, [spec.name]) for s in told for spec in explorer.items.values()
+               if spec.cmd == c and spec.uis != tx.FRAME):
+            asked.add(c)
     for (c, iid), it in run.items.items():
         spec = explorer.items.get(iid)
-        if c != 0 or spec is None or spec.cmd not in stale or spec.kind in ("model", "const", "status"):
+        if c != 0 or spec is None or spec.cmd not in asked or spec.kind in ("model", "const", "status"):
             continue
         text = it["text"].strip()
         if not text or text in PLACEHOLDERS or text in LOADING or spec.uis == tx.FRAME:

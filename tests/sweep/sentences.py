@@ -43,7 +43,8 @@ FORMS = [
     ("fixed", r"^(?:The loop current was|Field device output is) fixed at (?P<value>" + NUMBER + r") mA$"),
     ("given back", r"^The loop current was given back$"),
     ("setting", r"^Setting field device output to (?P<value>" + NUMBER + r") mA$"),
-    ("procedure done", r"^(?:Auto-Digitize routine completed successfully|SELF TEST PASSED)$"),
+    ("procedure done", r"^(?:Auto-Digitize routine completed successfully|SELF TEST PASSED)"
+                       r"(?:; the device warns: " + CODE + r")?$"),
     # What was not done, and why.
     ("not written", r"^" + NAMES + r" (?:was|were) not written: (?P<why>.+)$"),
     ("not sent", r"^" + NAMES + r" (?:was|were) not sent: (?P<why>.+)$"),
@@ -142,7 +143,15 @@ def reasons_of(why):
     """The reasons a `why` part gives, each (name, match); a part of no form gives (None, text).
     Several reasons may follow each other ("the device refused it: 0x07 (...); Damping ...")."""
     out = []
-    for part in re.split(r"; (?=[a-z\"A-Z])", why):
+    # Split at "; " outside parentheses: a reason's limits may hold one ("(...; a-z are taken as A-Z)").
+    parts, depth, start = [], 0, 0
+    for i, ch in enumerate(why):
+        depth += {"(": 1, ")": -1}.get(ch, 0)
+        if depth == 0 and why.startswith("; ", i):
+            parts.append(why[start:i])
+            start = i + 2
+    parts.append(why[start:])
+    for part in parts:
         for name, pattern in COMPILED_REASONS:
             m = pattern.match(part)
             if m:
@@ -158,3 +167,11 @@ def name_list(names):
     names = names.strip()
     parts = re.split(r", | and ", names)
     return [p.strip().strip('"') for p in parts if p.strip()]
+
+
+# What a sentence may name besides the entries and items of the user interfaces: the things a
+# read or a procedure stands for.
+PHRASES = {"the device tag", "the device's identity", "the distance reading", "the loop current", "the probe length",
+           "the sensor limits", "the echo data", "the device status", "the self test results", "self test results",
+           "the additional device status", "the configuration change counter", "the device values",
+           "sensor serial no.", "private label distributor"}

@@ -203,11 +203,14 @@ DISTANCE_UIS = ("f1p0", "f1p1", "f1p3", "f1p4", "f1p9", "f5")
 
 class State:
     def __init__(self, name, changes=None, older=False, args=(), offline=False, wire=False, rotate=True,
-                 warned=False, status="", only=None, bits=False):
+                 warned=False, status="", only=None, bits=False, healthy=False):
         self.name, self.changes, self.older, self.args = name, changes, older, list(args)
         self.offline, self.wire, self.rotate, self.warned, self.status = offline, wire, rotate, warned, status
         # only: the user interfaces swept in this state; bits: every status bit one at a time.
         self.only, self.bits = only, bits
+        # healthy: the actions on a healthy transmitter only (the failing requests' roads are those of
+        # another state).
+        self.healthy = healthy
 
 
 STATES = {
@@ -215,8 +218,8 @@ STATES = {
     "older": State("older", OLDER, older=True),
     "mm": State("mm", MM),
     "in": State("in", IN),
-    "feet": State("feet", FT, only=DISTANCE_UIS),
-    "cm": State("cm", CM, only=DISTANCE_UIS),
+    "feet": State("feet", FT, only=DISTANCE_UIS, healthy=True),
+    "cm": State("cm", CM, only=DISTANCE_UIS, healthy=True),
     "bits": State("bits", only=(), bits=True),
     "multidrop": State("multidrop", {"loopCurrentMode": "00"}),
     "status": State("status", {"lowerSensorLimit": "40000000"}, args=["--additional-status", STATUS_BYTES],
@@ -1042,6 +1045,8 @@ def sweep_ui(sweep, pool, ui, args):
         return len(actions), 0
     if sweep.state.wire:
         return len(actions), wire_cases(sweep, pool, ui, explorer)
+    if sweep.state.healthy:
+        return len(actions), 0
     cases = cases_of(sweep, ui, explorer) + page_cases
 
     def run_case(case):
