@@ -493,6 +493,7 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     check_sentences(v, run, before, after, typed, explorer)
     check_refusals(v, run, fault)
     check_period(v, action, run)
+    check_host(v, run)
     check_unread_named(v, run, fault, explorer)
     check_calendar(v, before, after)
     check_writes(v, ui, action, run, typed, explorer)
@@ -1550,13 +1551,23 @@ def check_sentences(v, run, before, after, typed, explorer):
         named_specs = specs_named(groups["names"], explorer) if groups.get("names") else []
         if groups.get("names"):
             known = set(all_names()) | st.PHRASES | {spec.name.lower() for spec in explorer.items.values()}
-            for n in st.name_list(groups["names"]):
+            for n in st.name_list(re.sub(r"^the unit of ", "", groups["names"], flags=re.I)):
                 if n.lower() not in known and not n.lower().endswith("page's values"):
                     v.fail("sentence", n[:40], "%r names %r, which is no name of an entry or of what it reads" % (
                         sentence, n))
         if form in ("not written", "not sent", "given up"):
             for spec in named_specs:
                 not_written.add(spec.item)
+        # A request's failure told of an entry names one whose write went out: an entry whose
+        # write was never sent did not meet the device's refusal or silence.
+        failures = [rm for name, rm in reasons if name in ("refused", "no answer", "busy", "lost", "link", "not taken")]
+        if form == "not written" and failures and after:
+            sent = {c for _, c, _ in writes_at}
+            for spec in named_specs:
+                if spec.writes and spec.item in typed and spec.writes not in sent and \
+                        not (failures[0].groupdict().get("whose") and named(failures[0].group("whose"), [spec.name])):
+                    v.fail("told as", spec.item, "%r: %s's write (command %d) was never sent" % (
+                        sentence, spec.name, spec.writes))
         if form in ("not written", "not sent") and after:
             # Not written: the entry's bytes are what they were, unless a later request wrote them.
             for spec in named_specs:
@@ -1650,6 +1661,25 @@ def check_sentences(v, run, before, after, typed, explorer):
             continue
         v.fail("named", iid, "%s was typed %r and sent, not written, and no sentence names it as not written "
                "(told: %s)" % (spec.name, value, " / ".join(told) or "nothing"))
+
+
+def check_host(v, run):
+    """The host's last line is of a form, and what it says of the user interface is what it told."""
+    if run.code != 1 or not run.last.startswith("vkr-frame: "):
+        return
+    if _INVENTORY:
+        with open(_INVENTORY, "a") as f:
+            f.write("HOST %s\t%s\n" % (st.host_form_of(run.last)[0], run.last))
+    form, m = st.host_form_of(run.last)
+    if form is None:
+        v.fail("sentence", "host", "the host's last line %r is of no form" % run.last)
+        return
+    if form == "not done":
+        told = [t for _, t in sentences_told(run)]
+        if m.group("nothing") and told:
+            v.fail("host", "told", "the host says the user interface told nothing, it told %r" % told[-1])
+        elif m.group("last") is not None and not told:
+            v.fail("host", "told", "the host says the user interface told %r, it told nothing" % m.group("last"))
 
 
 def check_refusals(v, run, fault):

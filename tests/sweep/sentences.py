@@ -174,4 +174,30 @@ def name_list(names):
 PHRASES = {"the device tag", "the device's identity", "the distance reading", "the loop current", "the probe length",
            "the sensor limits", "the echo data", "the device status", "the self test results", "self test results",
            "the additional device status", "the configuration change counter", "the device values",
-           "sensor serial no.", "private label distributor"}
+           "sensor serial no.", "private label distributor", "the advanced settings"}
+
+# The host's last line when a run did not do all it was asked ("vkr-frame: ..."): what it says.
+HOST_FORMS = [
+    ("not done", r"^not all was done: HART command (?P<req>\d+#\d+): (?P<why>.+?)(?: \(and \d+ more requests? not "
+                 r"done\))?; the user interface told (?:(?P<nothing>nothing of it)|last: (?P<last>.*))$"),
+    ("invalid entry", r"^the control is still open with an invalid entry(?: \(item (?P<item>\d+)\))?: it refused OK"
+                      r"(?: and applied nothing|; applied: .+)$"),
+    ("no item", r"^the user interface has no item .+$"),
+    ("unreachable", r"^the user interface could not reach the transmitter: .+$"),
+    ("download", r"^the download failed: .+$"),
+    ("answers", r"^not every --answer answered its question$"),
+    ("stays open", r"^OK: the control stays open because the user answered Cancel$"),
+    ("closed", r"^the user interface (?:closed|did not settle|did not open).*$"),
+    ("close", r"^.*(?:would not close|did not close|refused to close).*$"),
+]
+HOST_COMPILED = [(name, re.compile(p)) for name, p in HOST_FORMS]
+
+
+def host_form_of(line):
+    """(form name, match) of the host's last line without its "vkr-frame: ", or (None, None)."""
+    line = re.sub(r"^vkr-frame: ", "", line.strip())
+    for name, pattern in HOST_COMPILED:
+        m = pattern.match(line)
+        if m:
+            return name, m
+    return None, None
