@@ -1424,6 +1424,16 @@ def sentences_told(run):
     return out
 
 
+def labels_shown(run):
+    """The labels the user sees beside the fields, as names a sentence may give them."""
+    out = set()
+    for items in [run.items] + list(run.pages.values()):
+        for it in items.values():
+            if it["cls"] == "Static" and it["text"].strip():
+                out.add(it["text"].strip().rstrip(":").strip().replace("&&", "&").replace("&", "").lower())
+    return out
+
+
 def entry_unit(spec, run, device):
     """The unit an entry is shown in: its label's, else the transmitter's."""
     label = run.items.get((0, spec.label), {}).get("text", "").strip() if spec.label else ""
@@ -1550,8 +1560,10 @@ def check_sentences(v, run, before, after, typed, explorer):
                 v.fail("sentence", rm[:60], "told %r: %r is no reason of a known form" % (sentence, rm))
         named_specs = specs_named(groups["names"], explorer) if groups.get("names") else []
         if groups.get("names"):
-            known = set(all_names()) | st.PHRASES | {spec.name.lower() for spec in explorer.items.values()}
-            for n in st.name_list(re.sub(r"^the unit of ", "", groups["names"], flags=re.I)):
+            known = set(all_names()) | st.PHRASES | {spec.name.lower() for spec in explorer.items.values()} | \
+                labels_shown(run) | getattr(v.sweep, "labels", set())
+            for n in st.name_list(groups["names"]):
+                n = re.sub(r"^the unit of ", "", n, flags=re.I)
                 if n.lower() not in known and not n.lower().endswith("page's values"):
                     v.fail("sentence", n[:40], "%r names %r, which is no name of an entry or of what it reads" % (
                         sentence, n))

@@ -39,9 +39,11 @@ FORMS = [
     ("written", r"^" + NAMES + r" (?:was|were) written$"),
     ("written warned", r"^" + NAMES + r" (?:was|were) written; the device warns: " + CODE + r"$"),
     ("done warned", r"^" + NAMES + r" was done; the device warns: " + CODE + r"$"),
-    ("trim written", r"^The (?P<trim>zero|gain) trim was written$"),
-    ("fixed", r"^(?:The loop current was|Field device output is) fixed at (?P<value>" + NUMBER + r") mA$"),
-    ("given back", r"^The loop current was given back$"),
+    ("trim written", r"^The (?P<trim>zero|gain) trim was written(?:; the device warns: " + CODE + r")?$"),
+    ("fixed", r"^(?:The loop current was|Field device output is) fixed at (?P<value>" + NUMBER + r") mA"
+              r"(?:; the device warns: " + CODE + r")?$"),
+    ("given back", r"^The loop current was given back(?:; the device warns: " + CODE + r")?$"),
+    ("not online", r"^the DTM could not go online to the device$"),
     ("setting", r"^Setting field device output to (?P<value>" + NUMBER + r") mA$"),
     ("procedure done", r"^(?:Auto-Digitize routine completed successfully|SELF TEST PASSED)"
                        r"(?:; the device warns: " + CODE + r")?$"),
@@ -174,7 +176,8 @@ def name_list(names):
 PHRASES = {"the device tag", "the device's identity", "the distance reading", "the loop current", "the probe length",
            "the sensor limits", "the echo data", "the device status", "the self test results", "self test results",
            "the additional device status", "the configuration change counter", "the device values",
-           "sensor serial no.", "private label distributor", "the advanced settings"}
+           "sensor serial no.", "private label distributor", "the advanced settings", "the sensor limit",
+           "the zero trim", "the gain trim"}
 
 # The host's last line when a run did not do all it was asked ("vkr-frame: ..."): what it says.
 HOST_FORMS = [

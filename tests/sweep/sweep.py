@@ -286,6 +286,11 @@ class Sweep:
         # What the data set holds, as a transmitter would (the offline control shows it).
         self.project_device = uploaded if self.state.older else self.golden_device
         self.baseline = self.compare("G")[0]
+        # The labels every user interface shows beside its fields: names a sentence may give.
+        self.labels = set()
+        for function in self.functions():
+            r = self.run(UI(function, None), [], page="all" if function == 1 else None)
+            self.labels |= judge.labels_shown(r)
 
     def compare(self, name):
         code, out, err = self.call(["compare", "--project", "C:\\%s\\p.vkr" % name])
