@@ -1621,6 +1621,20 @@ def check_sentences(v, run, before, after, typed, explorer):
                     if text is None or entry_valid(spec, text, entry_unit(spec, run, device), typed, device) is True:
                         v.fail("blamed", spec.item, "%r: %s holds %r, a valid entry or none" % (
                             sentence, spec.name, text))
+        if form == "self test failed":
+            faults = sum(ex.faults_set(getattr(v.action, "status", None) or v.sweep.state.status))
+            if int(groups["count"]) != faults:
+                v.fail("claim", "self test", "%r: the transmitter reports %d faults" % (sentence, faults))
+        if form == "trim written" and after:
+            # The trim the transmitter keeps is the meter's reading the user typed, at the range's
+            # end the trim is made at: the zero trim at 4 mA, the gain trim at 20 mA.
+            line = ex.TRIMS[ex.ZERO_TRIM if groups["trim"] == "zero" else ex.GAIN_TRIM][1]
+            readings = [float(x[2]) for x in v.action.steps if x[0] == "type" and x[1] == 6316 and
+                        re.fullmatch(r"-?\d+(\.\d+)?", x[2])]
+            held = tx.f32(tx.raw(after, line))
+            if held is None or not any(abs(held - r) <= 0.0005 for r in readings):
+                v.fail("claim", line, "%r: the transmitter's %s is %s (typed: %s)" % (
+                    sentence, line, held, ", ".join(str(r) for r in readings) or "nothing"))
         if form == "set to span" and after:
             spec = next((s for s in explorer.items.values() if s.name == groups["name"]), None)
             other = next((s for s in explorer.items.values() if s.name == groups["other"]), None)
