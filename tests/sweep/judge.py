@@ -10,6 +10,8 @@ covers, with the reason.
 import inspect
 import re
 
+import expect as ex
+import sentences as st
 import transmitter as tx
 
 LOADING = {"Loading...", "..."}
@@ -414,6 +416,7 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     check_marks(v, run, typed, after, explorer)
 
     if offline:
+        check_sentences(v, run, {}, {}, typed_of(action), explorer)
         judge_offline(v, sweep, ui, action, run, typed)
         return
 
@@ -487,6 +490,12 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     check_told_once(v, run)
     check_warnings(v, sweep, run, fault)
     check_claims(v, ui, run, before, after, typed, explorer)
+    check_sentences(v, run, before, after, typed, explorer)
+    check_refusals(v, run, fault)
+    check_period(v, action, run)
+    check_host(v, run)
+    check_unread_named(v, run, fault, explorer)
+    check_calendar(v, before, after)
     check_writes(v, ui, action, run, typed, explorer)
 
     # Nothing unasked: the transmitter changes only by what was typed or clicked and agreed to.
@@ -765,6 +774,15 @@ def check_limit_typed(v, action, before, after, told, typed):
         shown = next((line.split(": ", 1)[1] for line in journal[at + 1:]
                       if re.match(r"^field \d+ %d: " % iid, line)), None)
         held = shown is not None and shown != value and shown.rstrip().upper() == e[1].rstrip().upper()
+    # What the field can hold is the tests' own: a text or number it cannot hold is never stored,
+    # one it can hold is never refused.
+    valid = entry_valid(spec, value, entry_unit(spec, action.run, before), typed, before)
+    if valid is False and written:
+        v.fail("limit", iid, "%s was typed %r, which its field cannot hold, and the transmitter took it (%s)" % (
+            spec.name, value, describe_expected(e)))
+    elif valid is True and not written and not held and not refused_value(action.run, spec.writes):
+        v.fail("limit", iid, "%s was typed %r, which its field holds, and it was not written (told: %s)" % (
+            spec.name, value, " / ".join(t for _, t in told) or "nothing"))
     if written and not held:
         v.fail("limit", iid, "%s was typed %r, the transmitter holds %s" % (spec.name, value, describe_expected(e)))
     elif not written and not held:
@@ -776,6 +794,16 @@ def check_limit_typed(v, action, before, after, told, typed):
         elif not any(HOLDS_WORDS.search(t) for t in said):
             v.fail("limit", iid, "%s was typed %r and refused without saying what it can hold (%s)" % (
                 spec.name, value, " / ".join(said)))
+
+
+def refused_value(run, command):
+    """Whether the transmitter refused the write for the value it carried (a range the device does
+    not take, told with its code)."""
+    for req, why in run.not_done:
+        m = re.search(r"response code (\d+)", why)
+        if m and req.split("#")[0] == str(command) and int(m.group(1)) in ex.VALUE_CODES.get(command, ()):
+            return True
+    return False
 
 
 def check_limit(v, name, value, unit, devices):
@@ -864,7 +892,7 @@ def stale_commands(run, fault):
 
 def check_items(v, sweep, name, run, items, devices, typed, offline, linkgone, waited, stale):
     sent = {int(r.split("#")[0]) for r in run.requests}
-    status_args = sweep.state.status
+    status_args = getattr(v.action, "status", None) or sweep.state.status
     for (c, iid), it in items.items():
         text = it["text"]
         if text in LOADING:
@@ -1375,3 +1403,393 @@ def prove_exceptions(run_class):
                    for subject in proved):
             problems.append("exception %s %s %s is proved by nothing" % e[:3])
     return problems
+
+
+# ---- Every sentence a claim ----------------------------------------------------------------------
+# Each sentence told is of a form of sentences.py, and what it says is held against the transmitter
+# and against the expectations of expect.py (never the product's tables).
+
+_INVENTORY = __import__("os").environ.get("VKR_SWEEP_SENTENCES")
+
+
+def sentences_told(run):
+    """(journal position, sentence) of every sentence the user was told; a download's failure
+    gives the sentence it carries too."""
+    out = []
+    for pos, text in notices(run):
+        if text.strip() in PLACEHOLDERS:
+            continue
+        for s in st.split(st.without_title(text.strip())):
+            out.append((pos, s))
+    return out
+
+
+def labels_shown(run):
+    """The labels the user sees beside the fields, as names a sentence may give them."""
+    out = set()
+    for items in [run.items] + list(run.pages.values()):
+        for it in items.values():
+            if it["cls"] == "Static" and it["text"].strip():
+                out.add(it["text"].strip().rstrip(":").strip().replace("&&", "&").replace("&", "").lower())
+    return out
+
+
+def entry_unit(spec, run, device):
+    """The unit an entry is shown in: its label's, else the transmitter's."""
+    label = run.items.get((0, spec.label), {}).get("text", "").strip() if spec.label else ""
+    return tx.UNIT_OF_TEXT.get(label) or spec.unit_code(device)
+
+
+def entry_field(spec):
+    """The field of expect.py an entry stands for, or None."""
+    key = (spec.line, spec.at)
+    return key if key in ex.TEXT_FIELDS or key in ex.NUMBER_FIELDS else None
+
+
+def entry_valid(spec, text, unit, typed, device):
+    """Whether the field can hold the text typed (True, False), or None when the tests do not say."""
+    field = entry_field(spec)
+    if field is None:
+        return None
+    if field in ex.TEXT_FIELDS:
+        return ex.text_ok(text, field)
+    try:
+        value = float(text)
+    except ValueError:
+        return False
+    if value != value or value in (float("inf"), float("-inf")):
+        return False
+    lo, hi = ex.limits_in(field, unit)
+    slack = 1e-9 * max(1.0, abs(hi))
+    if not lo - slack <= value <= hi + slack:
+        return False
+    if field[0] == "tagDescriptorDate" and field[1] == 18:
+        month, year = _typed_or_held(typed, device, 19, 360), _typed_or_held(typed, device, 20, 364)
+        if month and year and 1 <= month <= 12:
+            return value <= ex.days_in(int(month), int(year))
+    return True
+
+
+def _typed_or_held(typed, device, at, iid):
+    for i, text in typed.items():
+        spec = tx.items_of("f1p3").get(i) or tx.items_of("f5").get(i)
+        if spec is not None and spec.line == "tagDescriptorDate" and spec.at == at:
+            try:
+                return float(text)
+            except ValueError:
+                return None
+    b = tx.u8(device, "tagDescriptorDate", at)
+    return None if b is None else b + (1900 if at == 20 else 0)
+
+
+def specs_named(names, explorer):
+    """The entries of the user interface a list of names gives, by their own names."""
+    wanted = {n.lower() for n in st.name_list(names)}
+    own = lambda spec: [spec.name] + ([tx.parameter_name(spec.dtm) or ""] + GROUP_NAMES.get(spec.dtm, [])
+                                      if getattr(spec, "dtm", None) else [])
+    return [spec for spec in explorer.items.values() if any(n.lower() in wanted for n in own(spec) if n)]
+
+
+def limits_true(v, spec, limits, unit, typed, device, sentence):
+    """The limits a refusal tells are the field's own, in the unit the entry is shown in."""
+    field = entry_field(spec)
+    if field is None:
+        return
+    if field in ex.TEXT_FIELDS:
+        m = re.search(r"(\d+) characters", limits)
+        size = ex.TEXT_FIELDS[field][0]
+        if m and int(m.group(1)) != size:
+            v.fail("limits told", spec.item, "%r: %s holds %d characters" % (sentence, spec.name, size))
+        return
+    m = re.search(r"(-?\d+(?:\.\d+)?) to (-?\d+(?:\.\d+)?)(?: (\S+))?", limits)
+    if not m:
+        return
+    lo, hi = ex.limits_in(field, tx.UNIT_OF_TEXT.get(m.group(3) or "", unit))
+    told_unit = tx.UNIT_OF_TEXT.get(m.group(3) or "")
+    if field[1] == 18 and field[0] == "tagDescriptorDate":
+        month, year = _typed_or_held(typed, device, 19, 360), _typed_or_held(typed, device, 20, 364)
+        if month and year and 1 <= month <= 12:
+            hi = ex.days_in(int(month), int(year))
+    if told_unit is not None and ex.NUMBER_FIELDS[field][2] == "length" and unit in ex.METRES and told_unit != unit:
+        v.fail("limits told", spec.item, "%r: %s is shown in %s" % (sentence, spec.name, ex.UNIT_SYMBOLS[unit]))
+    for told, true in ((float(m.group(1)), lo), (float(m.group(2)), hi)):
+        decimals = len(m.group(1 if true == lo else 2).split(".")[1]) if "." in m.group(1 if true == lo else 2) else 0
+        if abs(told - true) > 0.5 * 10 ** -decimals + 1e-6 * abs(true):
+            v.fail("limits told", spec.item, "%r: %s takes %.6g to %.6g%s" % (
+                sentence, spec.name, lo, hi, " " + ex.UNIT_SYMBOLS.get(unit, "") if told_unit else ""))
+            return
+
+
+def check_codes(v, run, sentence):
+    """A response code told carries the meaning HART gives it for the command that got it."""
+    commands = {int(r.split("#")[0]) for r in run.requests}
+    for m in re.finditer(r"0x([0-9A-F]{2})(?: \(([^)]*)\))?", sentence):
+        code = int(m.group(1), 16)
+        if code == 0:
+            continue
+        if m.group(2) is not None and not ex.code_meaning_ok(code, m.group(2), commands):
+            v.fail("meaning", "0x%02X" % code, "%r: HART gives 0x%02X another meaning" % (sentence, code))
+        elif m.group(2) is None and (code in ex.COMMON_CODES or any((c, code) in ex.COMMAND_CODES for c in commands)):
+            v.fail("meaning", "0x%02X" % code, "%r: 0x%02X told without its meaning" % (sentence, code))
+
+
+def check_sentences(v, run, before, after, typed, explorer):
+    committed = any(s[0] == "click" for s in v.action.steps)
+    writes_at = [(i, int(line.split(" ")[1].split("#")[0]), line.split(" ")[1]) for i, line in enumerate(run.journal)
+                 if re.match(r"^request \d+#\d+$", line)]
+    not_written = set()
+    for pos, sentence in sentences_told(run):
+        if _INVENTORY:
+            with open(_INVENTORY, "a") as f:
+                f.write("%s\t%s\n" % (st.form_of(sentence)[0], sentence))
+        check_codes(v, run, sentence)
+        form, m = st.form_of(sentence)
+        if form is None:
+            v.fail("sentence", sentence[:60], "told %r, a sentence of no form" % sentence)
+            continue
+        groups = m.groupdict()
+        if form == "download failed":
+            inner, im = st.form_of(groups["why"])
+            if inner is None:
+                v.fail("sentence", groups["why"][:60], "told %r, a sentence of no form" % groups["why"])
+                continue
+            form, m, groups = inner, im, im.groupdict()
+        reasons = st.reasons_of(groups["why"]) if form in st.WITH_REASON and groups.get("why") else []
+        for name, rm in reasons:
+            if name is None:
+                v.fail("sentence", rm[:60], "told %r: %r is no reason of a known form" % (sentence, rm))
+        named_specs = specs_named(groups["names"], explorer) if groups.get("names") else []
+        if groups.get("names"):
+            known = set(all_names()) | st.PHRASES | {spec.name.lower() for spec in explorer.items.values()} | \
+                labels_shown(run) | getattr(v.sweep, "labels", set())
+            for n in st.name_list(groups["names"]):
+                n = re.sub(r"^the unit of ", "", n, flags=re.I)
+                if n.lower() not in known and not n.lower().endswith("page's values"):
+                    v.fail("sentence", n[:40], "%r names %r, which is no name of an entry or of what it reads" % (
+                        sentence, n))
+        if form in ("not written", "not sent", "given up"):
+            for spec in named_specs:
+                not_written.add(spec.item)
+        # A request's failure told of an entry names one whose write went out: an entry whose
+        # write was never sent did not meet the device's refusal or silence.
+        failures = [rm for name, rm in reasons if name in ("refused", "no answer", "busy", "lost", "link", "not taken")]
+        if form == "not written" and failures and after:
+            sent = {c for _, c, _ in writes_at}
+            for spec in named_specs:
+                if spec.writes and spec.item in typed and spec.writes not in sent and \
+                        not (failures[0].groupdict().get("whose") and named(failures[0].group("whose"), [spec.name])):
+                    v.fail("told as", spec.item, "%r: %s's write (command %d) was never sent" % (
+                        sentence, spec.name, spec.writes))
+        if form in ("not written", "not sent") and after:
+            # Not written: the entry's bytes are what they were, unless a later request wrote them.
+            for spec in named_specs:
+                value = typed.get(spec.item)
+                if value is None or not spec.writes or holds(spec, before, value) or not holds(spec, after, value):
+                    continue
+                if any(i > pos and c == spec.writes and r not in v.failed for i, c, r in writes_at):
+                    continue
+                v.fail("claim", spec.item, "%r: the transmitter holds %s, as typed" % (
+                    sentence, describe_expected(spec.expected(after))))
+        for name, rm in reasons:
+            if name == "invalid":
+                limits = rm.groupdict().get("limits") or ""
+                per = dict(re.findall(r"([A-Z][^:;]*?): ([^;]+)", limits)) if ";" in limits or ": " in limits else {}
+                # Entries of one name (the date's day, month and year) are blamed together: one of
+                # them holds what its field cannot take.
+                by_name = {}
+                for spec in named_specs:
+                    by_name.setdefault(spec.name, []).append(spec)
+                device = after or before
+                for name_, group in by_name.items():
+                    mine = [spec for spec in group if spec.item in typed]
+                    if not mine:
+                        v.fail("blamed", group[0].item, "%r: nobody typed into %s" % (sentence, name_))
+                        continue
+                    verdicts = [entry_valid(spec, typed[spec.item], entry_unit(spec, run, device), typed, device)
+                                for spec in mine]
+                    if all(x is True for x in verdicts):
+                        v.fail("blamed", mine[0].item, "%r: %s holds %s, which its field takes" % (
+                            sentence, name_, " ".join(repr(typed[spec.item]) for spec in mine)))
+                    told = per.get(name_, limits if not per else "")
+                    for spec, verdict in zip(mine, verdicts):
+                        if told and verdict is not True:
+                            limits_true(v, spec, told, entry_unit(spec, run, device), typed, device, sentence)
+            elif name == "other invalid":
+                for spec in specs_named(rm.group("other"), explorer):
+                    text = typed.get(spec.item)
+                    device = after or before
+                    if text is None or entry_valid(spec, text, entry_unit(spec, run, device), typed, device) is True:
+                        v.fail("blamed", spec.item, "%r: %s holds %r, a valid entry or none" % (
+                            sentence, spec.name, text))
+        if form == "self test failed":
+            faults = sum(ex.faults_set(getattr(v.action, "status", None) or v.sweep.state.status))
+            if int(groups["count"]) != faults:
+                v.fail("claim", "self test", "%r: the transmitter reports %d faults" % (sentence, faults))
+        if form == "trim written" and after:
+            # The trim the transmitter keeps is the meter's reading the user typed, at the range's
+            # end the trim is made at: the zero trim at 4 mA, the gain trim at 20 mA.
+            line = ex.TRIMS[ex.ZERO_TRIM if groups["trim"] == "zero" else ex.GAIN_TRIM][1]
+            readings = [float(x[2]) for x in v.action.steps if x[0] == "type" and x[1] == 6316 and
+                        re.fullmatch(r"-?\d+(\.\d+)?", x[2])]
+            held = tx.f32(tx.raw(after, line))
+            if held is None or not any(abs(held - r) <= 0.0005 for r in readings):
+                v.fail("claim", line, "%r: the transmitter's %s is %s (typed: %s)" % (
+                    sentence, line, held, ", ".join(str(r) for r in readings) or "nothing"))
+        if form == "set to span" and after:
+            spec = next((s for s in explorer.items.values() if s.name == groups["name"]), None)
+            other = next((s for s in explorer.items.values() if s.name == groups["other"]), None)
+            unit = tx.UNIT_OF_TEXT.get(groups["unit"])
+            if spec is None or other is None or unit is None:
+                continue
+            e = other.expected(after)
+            span = tx.convert(tx.f32(tx.raw(after, "minimumSpan")) or 0.0, tx.u8(after, "limitsUnit"), unit)
+            value, told_span = float(groups["value"]), float(groups["span"])
+            if e is None:
+                continue
+            held_other = tx.convert(e[1], e[2], unit)
+            if abs(abs(value - held_other) - told_span) > 0.002 + 1e-5 * abs(value) or \
+                    abs(told_span - span) > 0.0015 + 1e-5 * span:
+                v.fail("claim", spec.item, "%r: %s holds %.4f %s, the minimum span is %.4f %s" % (
+                    sentence, other.name, held_other, groups["unit"], span, groups["unit"]))
+        if form == "converted":
+            a, b = float(groups["a"]), float(groups["b"])
+            ua, ub = tx.UNIT_OF_TEXT.get(groups["ua"]), tx.UNIT_OF_TEXT.get(groups["ub"])
+            if ua in ex.METRES and ub in ex.METRES:
+                decimals = len(groups["b"].split(".")[1]) if "." in groups["b"] else 0
+                want = a * ex.METRES[ua] / ex.METRES[ub]
+                if abs(want - b) > 0.5 * 10 ** -decimals + 1e-5 * abs(want):
+                    v.fail("claim", groups["name"], "%r: %s %s is %.4f %s" % (sentence, groups["a"], groups["ua"], want,
+                                                                            groups["ub"]))
+    # "X was set to V, WHY": the page changed the entry; once its write went out, the transmitter
+    # holds V or a sentence says X was not written.
+    for pos, sentence in sentences_told(run):
+        form, m = st.form_of(sentence)
+        if form not in ("set to limit", "set to span", "set to step") or not after:
+            continue
+        spec = next((s for s in explorer.items.values() if s.name == m.group("name") and s.writes), None)
+        if spec is None or spec.item not in typed or holds(spec, after, m.group("value")):
+            continue
+        sent = any(i > pos and c == spec.writes for i, c, _ in writes_at)
+        if sent and spec.item not in not_written:
+            v.fail("claim", spec.item, "%r, its write went out, the transmitter holds %s and nothing says %s was not "
+                   "written" % (sentence, describe_expected(spec.expected(after)), spec.name))
+    # Every entry typed, sent and not written is named as not written (U56's every entry).
+    if not committed or not after or not agreed(v.action) or "has no item" in run.last:
+        return
+    for iid, value in typed.items():
+        spec = explorer.items.get(iid)
+        if spec is None or not spec.writes or (0, iid) not in run.items or iid in not_written:
+            continue
+        if holds(spec, after, value) or holds(spec, before, value):
+            continue
+        told = [s for _, s in sentences_told(run)]
+        if any(named(s, item_names(spec)) and re.search(r"not (written|sent|valid)|given up|set to", s) for s in told):
+            continue
+        v.fail("named", iid, "%s was typed %r and sent, not written, and no sentence names it as not written "
+               "(told: %s)" % (spec.name, value, " / ".join(told) or "nothing"))
+
+
+def check_host(v, run):
+    """The host's last line is of a form, and what it says of the user interface is what it told."""
+    if run.code != 1 or not run.last.startswith("vkr-frame: "):
+        return
+    if _INVENTORY:
+        with open(_INVENTORY, "a") as f:
+            f.write("HOST %s\t%s\n" % (st.host_form_of(run.last)[0], run.last))
+    form, m = st.host_form_of(run.last)
+    if form is None:
+        v.fail("sentence", "host", "the host's last line %r is of no form" % run.last)
+        return
+    if form == "not done":
+        told = [t for _, t in sentences_told(run)]
+        if m.group("nothing") and told:
+            v.fail("host", "told", "the host says the user interface told nothing, it told %r" % told[-1])
+        elif m.group("last") is not None and not told:
+            v.fail("host", "told", "the host says the user interface told %r, it told nothing" % m.group("last"))
+
+
+def check_refusals(v, run, fault):
+    """A healthy run gets no refusal from a transmitter that takes writes, but for a value it was
+    sent: a refusal of another code means the action sent a request it should not have."""
+    if fault:
+        return
+    before = v.ctx.get("before", {})
+    for req, why in run.not_done:
+        m = re.search(r"response code (\d+)", why)
+        if not m or "#" not in req:
+            continue
+        command, code = int(req.split("#")[0]), int(m.group(1))
+        if code == ex.PROTECTED_CODE and tx.u8(before, "writeProtect") == 1:
+            continue
+        if code == ex.MULTIDROP_CODE and command in ex.LOOP_CURRENT_COMMANDS and tx.u8(before, "loopCurrentMode") == 0:
+            continue
+        if code in ex.VALUE_CODES.get(command, ()):
+            continue
+        v.fail("refused", req, "the transmitter refused %s with code %d on a healthy run: the action sent a request "
+               "it should not have (%s)" % (req, code, why))
+
+
+def check_calendar(v, before, after):
+    """A date the transmitter holds after the run, when it changed, is one of the calendar."""
+    a, b = tx.raw(after, "tagDescriptorDate"), tx.raw(before, "tagDescriptorDate")
+    if len(a) < 21 or a[18:21] == b[18:21]:
+        return
+    day, month, year = a[18], a[19], a[20] + 1900
+    if not ex.date_ok(day, month, year):
+        v.fail("calendar", "date", "the transmitter holds the date %02d.%02d.%d, which no calendar has" % (
+            day, month, year))
+
+
+def check_period(v, action, run):
+    """The user interface's time let pass: a read it repeats comes once a period (the trend at the
+    rate chosen), after its start when it has one."""
+    period = getattr(action, "period", None)
+    if not period or run.not_done:
+        return
+    command, ms, start = period
+    wait = sum(s[1] for s in action.steps if s[0] == "wait")
+    at = 0
+    if start is not None:
+        at = next((i for i, line in enumerate(run.journal) if line == "step click %d" % start), None)
+        if at is None:
+            v.fail("period", command, "the trend was never started")
+            return
+    waited = next((i for i, line in enumerate(run.journal) if line.startswith("step wait")), at)
+    count = sum(1 for line in run.journal[max(at, waited):] if re.match(r"^request %d#\d+$" % command, line))
+    want = wait // ms
+    if not want - 1 <= count <= want + 1:
+        v.fail("period", command, "command %d was read %d times in %d ms, every %d ms makes %d" % (
+            command, count, wait, ms, want))
+
+
+def check_unread_named(v, run, fault, explorer):
+    """A value shown from a read that failed last is named as not read: each item of that read the
+    page shows with a value is named by a sentence that it could not be read (or the page's values)."""
+    stale = stale_commands(run, fault)
+    # A timed read failing leaves the settings it carries as they were read: only a value read
+    # anew at the user's request or at the page's showing is judged.
+    if not stale or v.linkgone or any(s[0] == "wait" for s in v.action.steps):
+        return
+    told = [s for _, s in sentences_told(run) if "could not be read" in s]
+    # Judged where the user asked to read (Refresh), where the page showed its first read, or where
+    # the page named some of the read's items and not others.
+    asked = set()
+    for c in stale:
+        at = [i for i, line in enumerate(run.journal) if re.match(r"^request %d#\d+$" % c, line)]
+        if len(at) == 1 or (len(at) > 1 and any(line == "step click 356" for line in run.journal[at[-2]:at[-1]])):
+            asked.add(c)
+        if any(named(s, [spec.name]) for s in told for spec in explorer.items.values()
+               if spec.cmd == c and spec.uis != tx.FRAME):
+            asked.add(c)
+    for (c, iid), it in run.items.items():
+        spec = explorer.items.get(iid)
+        if c != 0 or spec is None or spec.cmd not in asked or spec.kind in ("model", "const", "status"):
+            continue
+        text = it["text"].strip()
+        if not text or text in PLACEHOLDERS or text in LOADING or spec.uis == tx.FRAME:
+            continue
+        if iid in typed_of(v.action):
+            continue
+        if not any(named(s, [spec.name, "page's values"]) for s in told):
+            v.fail("unread named", iid, "%s shows %r after its read (command %d) failed, and no sentence says it "
+                   "could not be read (told: %s)" % (spec.name, text, spec.cmd, " / ".join(told) or "nothing"))

@@ -46,6 +46,7 @@ import time
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import expect as ex  # noqa: E402
 import judge  # noqa: E402
 import transmitter as tx  # noqa: E402
 
@@ -190,11 +191,26 @@ IN = {"pvUnit": "2F", "rangeUnit": "2F", "upperRange": scaled(INCH), "lowerRange
       "echoSettings": scaled_echo(INCH)}
 
 
+FEET = 1 / 0.3048
+FT = {"pvUnit": "2C", "rangeUnit": "2C", "upperRange": scaled(FEET), "lowerRange": scaled(FEET),
+      "limitsUnit": "2C", "upperSensorLimit": scaled(FEET), "lowerSensorLimit": scaled(FEET),
+      "minimumSpan": scaled(FEET), "echoSettings": scaled_echo(FEET)}
+CM = {"pvUnit": "30", "rangeUnit": "30", "upperRange": scaled(100), "lowerRange": scaled(100),
+      "echoSettings": scaled_echo(100)}
+# The user interfaces that show a distance: the states in other units sweep only them.
+DISTANCE_UIS = ("f1p0", "f1p1", "f1p3", "f1p4", "f1p9", "f5")
+
+
 class State:
     def __init__(self, name, changes=None, older=False, args=(), offline=False, wire=False, rotate=True,
-                 warned=False, status=""):
+                 warned=False, status="", only=None, bits=False, healthy=False):
         self.name, self.changes, self.older, self.args = name, changes, older, list(args)
         self.offline, self.wire, self.rotate, self.warned, self.status = offline, wire, rotate, warned, status
+        # only: the user interfaces swept in this state; bits: every status bit one at a time.
+        self.only, self.bits = only, bits
+        # healthy: the actions on a healthy transmitter only (the failing requests' roads are those of
+        # another state).
+        self.healthy = healthy
 
 
 STATES = {
@@ -202,6 +218,9 @@ STATES = {
     "older": State("older", OLDER, older=True),
     "mm": State("mm", MM),
     "in": State("in", IN),
+    "feet": State("feet", FT, only=DISTANCE_UIS, healthy=True),
+    "cm": State("cm", CM, only=DISTANCE_UIS, healthy=True),
+    "bits": State("bits", only=(), bits=True),
     "multidrop": State("multidrop", {"loopCurrentMode": "00"}),
     "status": State("status", {"lowerSensorLimit": "40000000"}, args=["--additional-status", STATUS_BYTES],
                     status=STATUS_BYTES),
@@ -267,6 +286,11 @@ class Sweep:
         # What the data set holds, as a transmitter would (the offline control shows it).
         self.project_device = uploaded if self.state.older else self.golden_device
         self.baseline = self.compare("G")[0]
+        # The labels every user interface shows beside its fields: names a sentence may give.
+        self.labels = set()
+        for function in self.functions():
+            r = self.run(UI(function, None), [], page="all" if function == 1 else None)
+            self.labels |= judge.labels_shown(r)
 
     def compare(self, name):
         code, out, err = self.call(["compare", "--project", "C:\\%s\\p.vkr" % name])
@@ -280,7 +304,7 @@ class Sweep:
         code, out, err = self.call(["ui", "--list", "--project", "C:\\G\\p.vkr"])
         return [int(m.group(1)) for m in re.finditer(r"^\s+(\d+)\s", out, re.M)]
 
-    def run(self, ui, steps, answers=(), fault=None, page=None, wire=False):
+    def run(self, ui, steps, answers=(), fault=None, page=None, wire=False, extra=()):
         with self.lock:
             self.counter += 1
             n = self.counter
@@ -295,7 +319,7 @@ class Sweep:
             with open(device, "w", newline="") as f:
                 f.write(self.golden_device)
         args = ["ui", str(ui.function), "--project", "C:\\%s\\p.vkr" % name, "--png", os.path.join(folder, "x.png"),
-                "--dump", "--journal"] + self.state.args
+                "--dump", "--journal"] + self.state.args + list(extra)
         page = ui.page if page is None else page
         if page is not None:
             args += ["--page", str(page)]
@@ -647,11 +671,14 @@ def spec_like(ui_name, item_id):
 
 def text_values(spec):
     """Texts with characters the field cannot hold, and as many characters as it holds and one
-    more (a pattern whose cut shows)."""
+    more (a pattern whose cut shows): the field's size is the tests' own (expect.py)."""
+    field = ex.TEXT_FIELDS.get((spec.line, spec.at))
     if spec.kind == "latin":
-        chars, odd = spec.size, ["F\u00fcllstand \u00c4", "TANK \u20ac", "~{}|\u00ff"]
+        chars, odd = spec.size, ["F\u00fcllstand \u00c4", "TANK \u20ac", "~{}|\u00ff", "TANK\x7f1", "A\u0085B"]
     else:
-        chars, odd = spec.size * 4 // 3, ["T\u00c4G", "\u20ac1", "~{}", "low"]
+        chars, odd = spec.size * 4 // 3, ["T\u00c4G", "\u20ac1", "~{}", "low", "A\x7fB"]
+    if field is not None:
+        chars = field[0]
     pattern = "".join("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"[i % 36] for i in range(chars + 1))
     return odd + [pattern[:chars], pattern]
 
@@ -693,9 +720,10 @@ class Limits:
         """(steps, base answers, what, item, value) to run: in the default state every entry,
         in mm and in the distances (their limits in those units)."""
         state = self.sweep.state
-        if state.name not in ("default", "mm", "in"):
+        texts_only = state.offline and self.ui.name == "f5"
+        if state.name not in ("default", "mm", "in", "feet", "cm") and not texts_only:
             return []
-        every_unit = state.name in ("mm", "in")
+        every_unit = state.name in ("mm", "in", "feet", "cm")
         entries = list(self.entries())
 
         def values_of(entry):
@@ -706,6 +734,8 @@ class Limits:
                                               if x not in judge.LOADING and x not in (typed, it["shown"])]
             if spec is not None and spec.kind in ("packed", "latin"):
                 return [] if every_unit else text_values(spec)
+            if texts_only:
+                return []
             if it["cls"] != "Edit" or "readonly" in it["flags"]:
                 return []
             length = spec is not None and spec.kind == "float" and spec.unit not in (None, 45, 32, 57, 39)
@@ -730,6 +760,14 @@ class Limits:
                 if m:
                     limits += [float(m.group(1)), float(m.group(2))]
                     break
+        # The field's true limits, in the unit the entry is shown in (a wrong limit told is judged
+        # apart: these are typed whatever the user interface tells).
+        if spec is not None and (spec.line, spec.at) in ex.NUMBER_FIELDS:
+            own = tx.items_of(self.ui.name).get(e) or spec
+            label = self.explorer.look.items.get((0, own.label), {}).get("text", "").strip() if own.label else ""
+            unit = tx.UNIT_OF_TEXT.get(label) or spec.unit_code(tx.lines_of(self.sweep.golden_device))
+            true = ["%.*f" % (decimals, x) for x in ex.limits_in((spec.line, spec.at), unit)]
+            limits += [float(x) for x in true if float(x) not in limits]
         # The byte that holds it, where no limits are told.
         if not limits and spec is not None and spec.kind in ("code", "number") and spec.texts is None:
             size = spec.size if spec.kind == "number" else 1
@@ -973,6 +1011,19 @@ def sweep_ui(sweep, pool, ui, args):
     for steps in timed:
         a = Action(steps, [], sweep.run(ui, steps), "time")
         actions.append(a)
+    # The periods of the timed reads and of the trend, each rate: several periods let pass.
+    if not sweep.state.offline and not sweep.state.wire and sweep.state.name == "default":
+        for command, period in ex.TIMED_READS.get(ui.name, {}).items():
+            steps = [("wait", period * 4 + period // 2)]
+            a = Action(steps, [], sweep.run(ui, steps), "time rate")
+            a.healthy_only, a.period = True, (command, period, None)
+            actions.append(a)
+        if ui.function == 2:
+            for rate, period in sorted(ex.TREND_RATES.items(), key=lambda x: x[1]):
+                steps = [("type", 703, rate), ("click", ex.TREND_START), ("wait", period * 4 + period // 2)]
+                a = Action(steps, [], sweep.run(ui, steps), "time rate")
+                a.healthy_only, a.period = True, (ex.TREND_READ, period, ex.TREND_START)
+                actions.append(a)
     # Every limit and every character typed, each value of a choice: on a healthy transmitter.
     def limit_run(job):
         steps, answers, what, e, value = job
@@ -981,6 +1032,9 @@ def sweep_ui(sweep, pool, ui, args):
         a.healthy_only, a.limit = True, (e, value, spec_like(ui.name, e))
         return a
     page_cases = []
+    if sweep.state.offline and ui.name == "f5":
+        # Offline the texts at and beyond their sizes: a text the field holds is taken.
+        actions += list(pool.map(limit_run, Limits(explorer).jobs(pool)))
     if not sweep.state.wire and not sweep.state.offline:
         actions += list(pool.map(limit_run, Limits(explorer).jobs(pool)))
         # A page change as a step of the run.
@@ -991,10 +1045,13 @@ def sweep_ui(sweep, pool, ui, args):
     for a in actions:
         sweep.cases += 1
         judge.judge(sweep, ui, a, None, with_pages(explorer, a))
+    actions = [a for a in actions if a.what != "time rate"]
     if sweep.state.offline:
         return len(actions), 0
     if sweep.state.wire:
         return len(actions), wire_cases(sweep, pool, ui, explorer)
+    if sweep.state.healthy:
+        return len(actions), 0
     cases = cases_of(sweep, ui, explorer) + page_cases
 
     def run_case(case):
@@ -1062,6 +1119,24 @@ def page_all_cases(sweep, pool):
     return len(cases)
 
 
+def bit_cases(sweep, pool):
+    """Every bit of the additional status one at a time: the Status page's lamps after its read
+    and the self-test results, each judged against the bit the transmitter set."""
+    looks = [(UI(1, 5), [("click", 6311)]), (UI(8, None), [])]
+    jobs = [(ui, steps, pattern) for pattern in ex.one_bit_patterns() for ui, steps in looks]
+
+    def run_one(job):
+        ui, steps, pattern = job
+        r = sweep.run(ui, steps, extra=["--additional-status", pattern])
+        a = Action(steps, [], r, "status %s" % pattern)
+        a.status = pattern
+        explorer = Explorer(sweep, ui)
+        explorer.look = r
+        judge.judge(sweep, ui, a, None, explorer)
+    list(pool.map(run_one, jobs))
+    return len(jobs)
+
+
 def user_interfaces(sweep):
     uis = []
     for function in sweep.functions():
@@ -1116,6 +1191,8 @@ def main():
         sweep.setup()
         uis = user_interfaces(sweep)
         names = [u.name for u in uis] + ([] if sweep.state.wire else ["all"])
+        if sweep.state.only is not None:
+            names = [x for x in names if x in sweep.state.only]
         if args.only:
             names = [x for x in names if x in args.only]
         mine = shard(names, k, n)
@@ -1143,6 +1220,8 @@ def main():
                 print("%s %s: %d actions, %d failing-request cases, %d runs" % (
                     args.state, name, a, c, sweep.runs_of.get("f1 all pages" if name == "all" else name, 0)), flush=True)
             outer.shutdown()
+            if sweep.state.bits and not args.list:
+                total_cases += bit_cases(sweep, pool)
         print("sweep %s %s: %d user interfaces, %d actions, %d cases, %d runs of the host, %.0f s, %d faults found" % (
             args.state, args.shard, len(mine), total_actions, total_cases, sweep.runs, time.time() - started,
             len(sweep.failures)))

@@ -11,6 +11,8 @@ import os
 import re
 import struct
 
+import expect as ex
+
 # ---- The device file -----------------------------------------------------------------------------
 
 def lines_of(text):
@@ -60,7 +62,7 @@ def pack_ascii(text, size):
 
 # ---- Units ---------------------------------------------------------------------------------------
 
-METRES = {44: 0.3048, 45: 1.0, 47: 0.0254, 48: 0.01, 49: 0.001}
+METRES = ex.METRES
 # What a label may say for a unit: the combo's item, the short text beside a number.
 UNIT_TEXTS = {
     44: ("Feet (ft)", "ft", "feet"), 45: ("Metres (m)", "meters", "m"), 47: ("Inches (in)", "in"),
@@ -415,8 +417,7 @@ def items_of(ui):
 # The status lamps: bit -> lamp, the pictures of a set and a clear bit.
 STATUS_LAMPS = {0: 353, 1: 352, 2: 351, 3: 350, 4: 349, 5: 348, 6: 347, 7: 336}
 LAMP_SET, LAMP_CLEAR = 190, 189
-FAULT_BITS = [(0, 1), (0, 2), (0, 3), (0, 4), (0, 5), (0, 6), (0, 7), (1, 0), (1, 1), (1, 2), (1, 3), (1, 4), (1, 5),
-              (1, 6), (1, 7), (2, 0)]
+FAULT_BITS = [(byte, bit) for byte, bit, _ in ex.FAULTS]
 FAULT_LAMPS = [337, 708, 709, 710, 711, 712, 713, 714, 715, 716, 717, 718, 719, 720, 721, 722]
 SELF_TEST_EDITS = [296, 6339, 6340, 6341, 6342, 6343, 6344, 6345, 6346, 6347, 6348, 6349, 6350, 6351, 6352, 6353]
 SELF_TEST_LAMPS = list(range(6317, 6333))
@@ -424,8 +425,7 @@ SELF_TEST_PASS, SELF_TEST_FAIL = 6335, 6336
 
 
 def faults_of(status_hex):
-    data = bytes.fromhex(status_hex or "").ljust(4, b"\0")
-    return [bool((data[b] >> bit) & 1) for b, bit in FAULT_BITS]
+    return ex.faults_set(status_hex)
 
 
 # The echo table of the Echo page: four echoes of five words from memory word 0x02E9 (start, peak,
