@@ -477,6 +477,7 @@ class Walker(sw.Sweep):
         return found
 
     def verdict(self, walk, ui, steps, answers, r, healthy):
+        steps = sent_typing(steps)
         if walk.function == 5:
             steps = offline_converted(steps, self.golden_device)
         if walk.function == 2:
@@ -517,7 +518,15 @@ class Walker(sw.Sweep):
             elif walk.function == 1:
                 on_page.setdefault(page, []).append(st_)
         with_fault = " with " + ",".join(walk.faults) if walk.faults else ""
+        sends_on_hart = sum(1 for s in on_page.get(6, []) if s == ("click", 221))
         for key in list(self.failures):
+            # The HART page's Send writes command 6 once for each of its two settings: each Send
+            # of the walk.
+            m = re.fullmatch(r"6#(\d+)", key[3])
+            if m and key[2] in ("twice", "told") and int(m.group(1)) % 2 == 0 and \
+                    int(m.group(1)) <= 2 * sends_on_hart and judge.excepted("f1p6", "click 221", key[2], "6#2"):
+                del self.failures[key]
+                continue
             if any(judge.excepted("f1p%d" % p, sw.describe(taken, answers) + with_fault, key[2], key[3])
                    for p, taken in on_page.items() if p != final):
                 del self.failures[key]
@@ -567,6 +576,14 @@ def offline_converted(steps, device):
             unit = {line: new for line in unit}
         out.append(s)
     return out
+
+
+def sent_typing(steps):
+    """The steps as the judge is to see them: the judge takes the last text typed into an entry as
+    the one sent; an entry typed again after it was sent, and not sent again, is left out."""
+    last_send = max((i for i, s in enumerate(steps) if s[0] == "click" and s[1] in SENDS), default=-1)
+    sent = {s[1] for s in steps[:last_send] if s[0] == "type"}
+    return [s for i, s in enumerate(steps) if not (s[0] == "type" and i > last_send and s[1] in sent)]
 
 
 def trend_waits(steps):
