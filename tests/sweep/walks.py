@@ -589,14 +589,21 @@ def sent_typing(steps):
 
 
 def trend_waits(steps):
-    """The steps as the judge is to see them: time let pass while the trend is stopped passes
-    nothing the judge would see (it takes a wait in the trend view for a running trend)."""
-    out, running = [], False
+    """The steps as the judge is to see them: time let pass while the trend is stopped, or before a
+    sampling period passed, shows nothing the judge would see (it takes a wait in the trend view
+    for a running trend that sampled)."""
+    out, running, period, elapsed = [], False, 10000, 0
     for s in steps:
         if s == ("click", 407):
-            running = not running
-        if s[0] != "wait" or running:
-            out.append(s)
+            running, elapsed = not running, 0
+        if s[0] == "type" and s[1] == 703:
+            period = int(float(s[2].split()[0]) * 1000)
+        if s[0] == "wait":
+            elapsed += s[1]
+            # The pens show values once a sampling period passed with the trend running.
+            if not running or elapsed < period:
+                continue
+        out.append(s)
     return out
 
 
