@@ -580,7 +580,18 @@ def offline_converted(steps, device):
 
 def sent_typing(steps):
     """The steps as the judge is to see them: the judge takes the last text typed into an entry as
-    the one sent; an entry typed again after it was sent, and not sent again, is left out."""
+    the one sent; an entry typed again after it was sent, and not sent again, is left out, and so
+    is one a Refresh read anew over before a Send."""
+    refreshed = set()
+    for i, s in enumerate(steps):
+        if s[0] == "type":
+            for later in steps[i + 1:]:
+                if later[0] == "click" and later[1] in SENDS:
+                    break
+                if later == ("click", 356):
+                    refreshed.add(i)
+                    break
+    steps = [s for i, s in enumerate(steps) if i not in refreshed]
     last_send = max((i for i, s in enumerate(steps) if s[0] == "click" and s[1] in SENDS), default=None)
     if last_send is None:
         return steps
