@@ -440,23 +440,12 @@ class Walker(sw.Sweep):
                               status=walk.status or "")
 
     def run_walk(self, walk, faults):
+        """Runs a walk: its user interface, steps, answers and run. The host takes the answers in
+        order wherever they stand among the steps, as Sweep.run gives them."""
         ui = sw.UI(walk.function, walk.page)
         steps = [s for s in walk.steps if s[0] != "answer"]
-        # The answers where the user gave them: the host takes them in order.
-        ordered = []
-        for s in walk.steps:
-            if s[0] == "answer":
-                ordered.append(("answer", s[1]))
-            else:
-                ordered.append(s)
-        r = self.run_ordered(ui, ordered, faults)
-        return ui, steps, [s[1] for s in walk.steps if s[0] == "answer"], r
-
-    def run_ordered(self, ui, ordered, faults):
-        # Sweep.run takes answers after the steps; the host takes them in order wherever they stand.
-        steps = [s for s in ordered if s[0] != "answer"]
-        answers = [s[1] for s in ordered if s[0] == "answer"]
-        return self.run(ui, steps, answers, fault=",".join(faults) if faults else None)
+        answers = [s[1] for s in walk.steps if s[0] == "answer"]
+        return ui, steps, answers, self.run(ui, steps, answers, fault=",".join(faults) if faults else None)
 
     def judge_walk(self, walk):
         """The faults the judge finds in a walk: {(user interface, invariant, subject): example}."""
