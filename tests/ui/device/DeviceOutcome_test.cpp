@@ -478,7 +478,8 @@ TEST_P(LostLink, EveryPageShownAfterItSaysWhyAndNothingWaits) {
     SCOPED_TRACE("page " + std::to_string(page));
     ASSERT_NO_FATAL_FAILURE(Show(page));
     EXPECT_EQ(Waiting(), std::vector<std::string>{});
-    // (The Advanced page keeps its entries' changed bit for its dirty flag, as its Part says.)
+    // (The Advanced page's value entries carry the changed mark from the start: an edit of any of
+    // them must make the page dirty, so there the mark says nothing of a read.)
     EXPECT_EQ(Marked(vkr::dui::kStateInvalid | (page == 4 ? 0u : vkr::dui::kStateChanged)), std::vector<LONG>{});
     const std::string line = MessageLine();
     EXPECT_NE(line.find("could not be read: the connection to the device is lost."), std::string::npos) << line;

@@ -539,6 +539,38 @@ TEST_F(LiveTrend, LeavingOnlineStopsTheTrendAtOnceAndSaysSo) {
   }
 }
 
+// Each sampling choice of the combo, chosen before Start: command 3 is read and a sample added once
+// per chosen interval, the first one interval after Start, none in between (the wire's delay aside).
+TEST_F(LiveTrend, EachSamplingChoiceSpacesTheSamplesByItsInterval) {
+  const struct {
+    const char* shown;
+    DWORD ms;
+  } choices[] = {{"1 Sec.", 1000}, {"2 Sec.", 2000}, {"5 Sec.", 5000}, {"7 Sec.", 7000}, {"10 Sec.", 10000}};
+  CTrendView* trend = Open();
+  ASSERT_TRUE(trend);
+  for (const auto& c : choices) {
+    SCOPED_TRACE(c.shown);
+    Start(trend, {1}, c.shown);
+    EXPECT_EQ(Chart(trend).interval, static_cast<LONG>(c.ms));
+    const std::size_t before = Samples(trend, 1);
+    const int reads = Received(3);
+    std::vector<DWORD> gaps;
+    for (std::size_t n = 1; n <= 3; ++n) {
+      const std::optional<DWORD> took = RunUntil([&] { return Samples(trend, 1) == before + n; }, c.ms + 1000);
+      ASSERT_TRUE(took) << "sample " << n << " did not come within " << c.ms + 1000 << " ms";
+      gaps.push_back(*took);
+      EXPECT_EQ(Received(3) - reads, static_cast<int>(n));
+    }
+    EXPECT_GE(gaps[0], c.ms);
+    EXPECT_LE(gaps[0], c.ms + 500);
+    EXPECT_NEAR(static_cast<double>(gaps[1]), static_cast<double>(c.ms), 3.0 * kStep);
+    EXPECT_NEAR(static_cast<double>(gaps[2]), static_cast<double>(c.ms), 3.0 * kStep);
+    ASSERT_TRUE(vkr::ui::Click(Item(trend, kTrendStartStop)));
+    vkr::ui::PumpUntilIdle();
+    ASSERT_FALSE(trend->IsRunning());
+  }
+}
+
 // The running trend as a person sees it: header, pens with values and units, the rate, Stop.
 TEST_F(LiveTrend, LooksAsKept) {
   CTrendView* trend = Open();
