@@ -140,7 +140,6 @@ class Store {
       ::close(lockFd);
       return r;
     }
-    batchBefore_ = WriteRegistryText(fresh);
     batchTree_ = std::move(fresh);
     batchIdentity_ = id;
     batchPath_ = path;
@@ -155,7 +154,7 @@ class Store {
     if (!batchDepth_) return ERROR_INVALID_FUNCTION;
     if (--batchDepth_) return ERROR_SUCCESS;
     LONG result = ERROR_SUCCESS;
-    if (batchChanged_ && WriteRegistryText(batchTree_) != batchBefore_) {
+    if (batchChanged_) {
       result = StoreLocked(batchPath_, std::move(batchTree_));
     } else {
       tree_ = std::move(batchTree_);
@@ -358,11 +357,9 @@ class Store {
     RegTree fresh;
     FileIdentity id;
     if (LONG r = LoadLocked(path, &fresh, &id)) return r;
-    // A change that leaves the tree as it was (a value set to what it held) writes nothing.
-    const std::string before = WriteRegistryText(fresh);
     bool changed = false;
     const LONG result = fn(fresh, &changed);
-    if (result != ERROR_SUCCESS || !changed || WriteRegistryText(fresh) == before) {
+    if (result != ERROR_SUCCESS || !changed) {
       tree_ = std::move(fresh);
       identity_ = id;
       loaded_ = true;
@@ -439,7 +436,6 @@ class Store {
   std::string batchPath_;
   RegTree batchTree_;
   FileIdentity batchIdentity_;
-  std::string batchBefore_;  // the batch's tree as the file held it
   bool batchChanged_ = false;
   unsigned faultCountdown_ = 0;
   int faultError_ = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "frame/FrameHost.h"
+#include "frame/controls/OutsideControls.h"
 #include "tests/support/temp_files.h"
 
 namespace {
@@ -27,6 +28,18 @@ std::vector<vkr::frame::RegisteredClass> Classes() {
   std::vector<vkr::frame::RegisteredClass> classes;
   EXPECT_EQ(vkr::frame::ListRegisteredClasses(&classes), S_OK);
   return classes;
+}
+
+// The frame's own controls go into the registry file in one write when a user interface opens
+// (each of their keys rewrote and fsynced the file), and in none when they are there already.
+TEST_F(Frame, TheOutsideControlsAreRegisteredInOneWrite) {
+  const unsigned long writes = vkr::platform::RegistryWriteCount();
+  ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+  vkr::frame::RevokeOutsideControls();
+  EXPECT_EQ(vkr::platform::RegistryWriteCount(), writes + 1);
+  ASSERT_EQ(vkr::frame::RegisterOutsideControls(), S_OK);
+  vkr::frame::RevokeOutsideControls();
+  EXPECT_EQ(vkr::platform::RegistryWriteCount(), writes + 1);
 }
 
 TEST_F(Frame, RegistersListsCreatesAndUnregisters) {

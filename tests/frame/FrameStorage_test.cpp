@@ -223,6 +223,18 @@ TEST_F(FrameStorage, WorkWhileAFileIsUnchangedIsOneStepWithItsCheck) {
     return S_OK;
   }), vkr::frame::kChangedMeanwhile);
   EXPECT_FALSE(ran);
+  // A file this process holds already is not locked again through another of its names (it would
+  // wait for itself): refused at once, the file as it was.
+  ASSERT_EQ(mine.Read(), S_OK);
+  std::filesystem::create_hard_link(drives / "c/Frame/record.txt", drives / "c/Frame/second.txt");
+  std::filesystem::create_symlink("record.txt", drives / "c/Frame/link.txt");
+  for (const char* name : {"C:\\Frame\\record.txt", "C:\\Frame\\second.txt", "C:\\Frame\\link.txt"}) {
+    KnownFile again(name);
+    ASSERT_EQ(again.Read(), S_OK) << name;
+    EXPECT_EQ(mine.WhileUnchanged([&] { return again.Replace("verdict equal\n"); }), vkr::frame::kHeldByThisCommand)
+        << name;
+    EXPECT_EQ(vkr::test::ReadFileText(drives / "c/Frame/record.txt"), "verdict none\n") << name;
+  }
   const auto newFiles = [&] {
     std::size_t n = 0;
     for (const auto& entry : std::filesystem::directory_iterator(drives / "c/Frame"))

@@ -391,10 +391,13 @@ TEST_F(HostCommands, EveryCommandRefusesADamagedProjectAndChangesNothing) {
       {"a text file", "[project]\nname=plant\n"},
   };
   const std::string commands[] = {"show",    "upload", "set" + p + " Tag=A", "status", "compare",
-                                  "items",   "download", "ui 1", "ui 5 --offline", "compare --with 'C:\\VKR\\plant.vkr'"};
+                                  "items",   "download", "ui 1", "ui 5 --offline", "compare --with 'C:\\VKR\\twin.vkr'"};
   const std::string refusal = "vkr-frame: the project file C:\\VKR\\plant.vkr is not a data set this DTM can read (";
   for (const auto& [damage, bytes] : damages) {
     WriteFileText(project, bytes);
+    // The partner of a comparison is a file of its own, damaged alike.
+    const std::string twin = drives / "c/VKR/twin.vkr";
+    WriteFileText(twin, bytes);
     std::map<std::string, std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(drives / "c/VKR"))
       files[entry.path().string()] = ReadFileText(entry.path().string());

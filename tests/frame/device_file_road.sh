@@ -170,14 +170,16 @@ run status --project 'C:\VKR\reset.vkr'
 cmp -s "$folder/reset.vkr.device" "$dir/told.device" || fail "a status that told nothing new rewrote the device file"
 
 # The level above the upper sensor limit (3.0 m), and a current left fixed: command 48's byte 6
-# (device variable alert, function check) is status no master acknowledged yet.
+# (device variable alert, function check) is status no master acknowledged yet. The fixed current
+# is told once, on its own line with its value.
 for case in "limit|upperSensorLimit|40400000|more status available, primary variable out of limits" \
-  "fixed|fixedCurrent|41400000|more status available, loop current fixed"; do
+  "fixed|fixedCurrent|41400000|more status available"; do
   IFS='|' read -r name line value conditions <<<"$case"
   transmitter "$name" "$line" "$value"
   run ui 1 --project "C:\\VKR\\$name.vkr" --png "$dir/$name.png" --page 5 --dump
   echo "$out" | grep -qF 'shown 0 6311 Button enabled "Read Additional Device Status"' || fail "$name: the Status page's button: $out"
   run status --project "C:\\VKR\\$name.vkr"
   echo "$out" | grep -qxF "transmitter: $conditions" && echo "$out" | grep -qx "device status: warning" || fail "$name: status: $out"
+  [ "$name" != fixed ] || echo "$out" | grep -qx "transmitter: loop current fixed at 12.000 mA" || fail "$name: status: $out"
 done
 echo "device file road ok"
