@@ -571,8 +571,9 @@ def offline_converted(steps, device):
 
 def sent_typing(steps):
     """The steps as the judge is to see them: the judge takes the last text typed into an entry as
-    the one sent; an entry typed again after it was sent, and not sent again, is left out, and so
-    is one a Refresh read anew over before a Send."""
+    the one sent, and a write that carries several entries as carrying each typed: an entry typed
+    after the walk's last Send, OK or Apply is left out, and so is one a Refresh read anew over
+    before a Send."""
     refreshed = set()
     for i, s in enumerate(steps):
         if s[0] == "type":
@@ -586,8 +587,7 @@ def sent_typing(steps):
     last_send = max((i for i, s in enumerate(steps) if s[0] == "click" and s[1] in SENDS), default=None)
     if last_send is None:
         return steps
-    sent = {s[1] for s in steps[:last_send] if s[0] == "type"}
-    return [s for i, s in enumerate(steps) if not (s[0] == "type" and i > last_send and s[1] in sent)]
+    return [s for i, s in enumerate(steps) if not (s[0] == "type" and i > last_send)]
 
 
 def trend_waits(steps):
