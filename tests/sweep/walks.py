@@ -499,6 +499,10 @@ class Walker(sw.Sweep):
                                                                for s in walk.steps[at + 1:])}
         refreshed = {iid for iid, at in last_typed.items() if ("click", 356) in walk.steps[at + 1:]}
         emptied = {iid for iid, at in last_typed.items() if walk.steps[at][2].strip() == ""}
+        # What the transmitter holds is no claim on an entry first typed after the last Send.
+        last_send = max((i for i, s in enumerate(walk.steps) if s[0] == "click" and s[1] in SENDS), default=-1)
+        unsent = {s[1] for i, s in enumerate(walk.steps) if s[0] == "type" and i > last_send} - \
+            {s[1] for s in walk.steps[:max(last_send, 0)] if s[0] == "type"}
         # The judge excuses what a page is required to do by the page: in a walk, by each page
         # as the steps taken on it.
         on_page = {}
@@ -524,7 +528,8 @@ class Walker(sw.Sweep):
         for key in list(self.failures):
             iid = int(key[3]) if key[3].isdigit() else None
             if iid in last_typed and (key[2] == "told" and iid not in sent or key[2] == "lost" and iid in refreshed
-                                      or key[2] == "blank" and iid in emptied):
+                                      or key[2] == "blank" and iid in emptied or
+                                      key[2] in ("written", "claim", "unit seen") and iid in unsent):
                 del self.failures[key]
         found = {}
         what = action.describe() + (" with " + ",".join(walk.faults) if walk.faults else "") + ": "
@@ -571,9 +576,8 @@ def offline_converted(steps, device):
 
 def sent_typing(steps):
     """The steps as the judge is to see them: the judge takes the last text typed into an entry as
-    the one sent, and a write that carries several entries as carrying each typed: an entry typed
-    after the walk's last Send, OK or Apply is left out, and so is one a Refresh read anew over
-    before a Send."""
+    the one sent: an entry typed again after it was sent, and not sent again, is left out, and so
+    is one a Refresh read anew over before a Send."""
     refreshed = set()
     for i, s in enumerate(steps):
         if s[0] == "type":
@@ -587,7 +591,8 @@ def sent_typing(steps):
     last_send = max((i for i, s in enumerate(steps) if s[0] == "click" and s[1] in SENDS), default=None)
     if last_send is None:
         return steps
-    return [s for i, s in enumerate(steps) if not (s[0] == "type" and i > last_send)]
+    sent = {s[1] for s in steps[:last_send] if s[0] == "type"}
+    return [s for i, s in enumerate(steps) if not (s[0] == "type" and i > last_send and s[1] in sent)]
 
 
 def trend_waits(steps):
