@@ -28,7 +28,6 @@ import re
 import shlex
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -490,6 +489,18 @@ class Walker(sw.Sweep):
         action.units_seen = units_seen(walk, r, self.golden_device, items)
         self.failures = {}
         judge.judge(self, shown, action, ",".join(walk.faults) or None, Explorer(items), healthy=healthy)
+        self.in_walk_order(walk, steps, answers, final)
+        found = {}
+        what = action.describe() + (" with " + ",".join(walk.faults) if walk.faults else "") + ": "
+        for (state, name, invariant, subject, where), (example, _) in self.failures.items():
+            why = example.split("\n")[0]
+            why = why[len(what):] if why.startswith(what) else why
+            found.setdefault((name, invariant, subject), "%s (%s): %s" % (state, where, why))
+        return found
+
+
+    def in_walk_order(self, walk, steps, answers, final):
+        """Takes back what the judge found that the walk's order disproves."""
         # The judge takes an action's steps as one: an entry counts as sent when the action has a
         # click. In a walk a button that sends must come after the entry was typed; a Refresh
         # after it reads the device's values anew over what was typed; an entry emptied by the
@@ -531,13 +542,6 @@ class Walker(sw.Sweep):
                                       or key[2] == "blank" and iid in emptied or
                                       key[2] in ("written", "claim", "unit seen") and iid in unsent):
                 del self.failures[key]
-        found = {}
-        what = action.describe() + (" with " + ",".join(walk.faults) if walk.faults else "") + ": "
-        for (state, name, invariant, subject, where), (example, _) in self.failures.items():
-            why = example.split("\n")[0]
-            why = why[len(what):] if why.startswith(what) else why
-            found.setdefault((name, invariant, subject), "%s (%s): %s" % (state, where, why))
-        return found
 
 
 class Explorer:
