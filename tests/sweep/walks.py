@@ -465,6 +465,8 @@ class Walker(sw.Sweep):
         return found
 
     def verdict(self, walk, ui, steps, answers, r, healthy):
+        walk = taken(walk, r)
+        steps = [s for s in walk.steps if s[0] != "answer"]
         # The answers a question came for (the host reports the others and exits 1).
         answers = answers[:len(r.questions())]
         steps = sent_typing(steps)
@@ -510,10 +512,18 @@ class Walker(sw.Sweep):
                                                                for s in walk.steps[at + 1:])}
         refreshed = {iid for iid, at in last_typed.items() if ("click", 356) in walk.steps[at + 1:]}
         emptied = {iid for iid, at in last_typed.items() if walk.steps[at][2].strip() == ""}
-        # What the transmitter holds is no claim on an entry first typed after the last Send.
+        # What the transmitter holds is no claim on an entry last typed after the last Send (the
+        # judge takes the last text typed into an entry as the one sent).
         last_send = max((i for i, s in enumerate(walk.steps) if s[0] == "click" and s[1] in SENDS), default=-1)
-        unsent = {s[1] for i, s in enumerate(walk.steps) if s[0] == "type" and i > last_send} - \
-            {s[1] for s in walk.steps[:max(last_send, 0)] if s[0] == "type"}
+        unsent = {iid for iid, at in last_typed.items() if at > last_send}
+        # An item of the page shown last that was typed on another page (the same id, as the unit
+        # combo of the Command and Process pages) shows what that page shows.
+        page, elsewhere = walk.page, set()
+        for s in walk.steps:
+            if s[0] == "page":
+                page = s[1]
+            elif s[0] == "type" and walk.function == 1:
+                (elsewhere.add if page != final else elsewhere.discard)(s[1])
         # The judge excuses what a page is required to do by the page: in a walk, by each page
         # as the steps taken on it.
         on_page = {}
@@ -540,7 +550,8 @@ class Walker(sw.Sweep):
             iid = int(key[3]) if key[3].isdigit() else None
             if iid in last_typed and (key[2] == "told" and iid not in sent or key[2] == "lost" and iid in refreshed
                                       or key[2] == "blank" and iid in emptied or
-                                      key[2] in ("written", "claim", "unit seen") and iid in unsent):
+                                      key[2] in ("written", "claim", "unit seen") and iid in unsent or
+                                      key[2] in ("lost", "invented", "mark") and iid in elsewhere):
                 del self.failures[key]
 
 
@@ -578,10 +589,28 @@ def offline_converted(steps, device):
     return out
 
 
+def taken(walk, run):
+    """The walk as far as the host took it: a step it could not take (an item hidden, greyed or
+    read-only) stops the run there, and the steps after it never came."""
+    count = sum(1 for line in run.journal if line.startswith("step ") and not line.startswith("step close"))
+    # The Digitize's pause the runner adds before the steps when the walk lets no time pass.
+    if ("click", 546) in walk.steps and not any(s[0] == "wait" for s in walk.steps):
+        count -= 1
+    out, n = [], 0
+    for s in walk.steps:
+        if s[0] != "answer":
+            n += 1
+            if n > count:
+                break
+        out.append(s)
+    if n <= count:
+        return walk
+    return Walk(walk.state, walk.function, walk.page, walk.faults, walk.status, walk.warned, walk.offline, out)
+
+
 def sent_typing(steps):
-    """The steps as the judge is to see them: the judge takes the last text typed into an entry as
-    the one sent: an entry typed again after it was sent, and not sent again, is left out, and so
-    is one a Refresh read anew over before a Send."""
+    """The steps as the judge is to see them: an entry a Refresh read anew over before a Send is
+    left out."""
     refreshed = set()
     for i, s in enumerate(steps):
         if s[0] == "type":
@@ -591,12 +620,7 @@ def sent_typing(steps):
                 if later == ("click", 356):
                     refreshed.add(i)
                     break
-    steps = [s for i, s in enumerate(steps) if i not in refreshed]
-    last_send = max((i for i, s in enumerate(steps) if s[0] == "click" and s[1] in SENDS), default=None)
-    if last_send is None:
-        return steps
-    sent = {s[1] for s in steps[:last_send] if s[0] == "type"}
-    return [s for i, s in enumerate(steps) if not (s[0] == "type" and i > last_send and s[1] in sent)]
+    return [s for i, s in enumerate(steps) if i not in refreshed]
 
 
 def trend_waits(steps):
