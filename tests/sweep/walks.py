@@ -492,6 +492,12 @@ class Walker(sw.Sweep):
         self.failures = {}
         judge.judge(self, shown, action, ",".join(walk.faults) or None, Explorer(items), healthy=healthy)
         self.in_walk_order(walk, steps, answers, final)
+        # A text the transmitter holds as blanks (a tag the user emptied) shows blank.
+        after = tx.lines_of(r.device or self.golden_device)
+        for key in list(self.failures):
+            spec = items.get(int(key[3])) if key[2] == "blank" and key[3].isdigit() else None
+            if spec is not None and spec.kind in ("packed", "latin") and (spec.expected(after) or ("", "x"))[1].strip() == "":
+                del self.failures[key]
         found = {}
         what = action.describe() + (" with " + ",".join(walk.faults) if walk.faults else "") + ": "
         for (state, name, invariant, subject, where), (example, _) in self.failures.items():
