@@ -736,6 +736,21 @@ def check_lines(examples=150):
     return bad
 
 
+def fault_class(key, why):
+    """What makes two faults one for a campaign: an entry held back unnamed by another's invalid
+    entry, whichever entry; an entry taking typing offline, whichever entry."""
+    name, invariant, subject = key
+    if invariant == "told" and re.search(r"(its entry is|their entries are) not valid", why):
+        return (name.rstrip("0123456789"), invariant, "held back by an invalid entry")
+    if invariant == "offline":
+        return (name.rstrip("0123456789"), invariant, "an entry")
+    return key
+
+
+def classes(found):
+    return {fault_class(k, why): why for k, why in found.items()}
+
+
 def replay(walker, path, known):
     """Each stored walk, first: returns the lines that still show a fault."""
     failing = []
@@ -747,7 +762,7 @@ def replay(walker, path, known):
             failing.append(line)
             continue
         found = walker.judge_walk(w)
-        known.update(found)
+        known.update(classes(found))
         if found:
             failing.append(line)
             print("STORED WALK still fails:\n  %s" % line)
@@ -784,7 +799,7 @@ def search(walker, seed, examples, known, shrink, deadline=None):
         elif not best and deadline and time.time() > deadline and line not in walker.cache:
             return
         found = walker.judge_walk(walk)
-        new = {k: v for k, v in found.items() if k not in known}
+        new = {k: v for k, v in found.items() if fault_class(k, v) not in known}
         if new:
             size = (len(walk.steps) + len(walk.faults), len(line))
             target = best.get("walk")
@@ -871,7 +886,7 @@ def main():
                 if got:
                     walk, new = got
                     found_count += 1
-                    known.update(new)
+                    known.update(classes(new))
                     print_found(walk, new)
                     if not args.no_record and add_to_store(args.store, walk, new):
                         print("  (added to %s)" % args.store, flush=True)
