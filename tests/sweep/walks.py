@@ -742,7 +742,7 @@ def fault_class(key, why):
     name, invariant, subject = key
     if invariant == "told" and re.search(r"(its entry is|their entries are) not valid", why):
         return (name.rstrip("0123456789"), invariant, "held back by an invalid entry")
-    if invariant == "offline":
+    if invariant == "offline" or invariant == "mark" and "offline" in why:
         return (name.rstrip("0123456789"), invariant, "an entry")
     return key
 
