@@ -28,6 +28,7 @@ import re
 import shlex
 import subprocess
 import sys
+import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -35,6 +36,8 @@ import judge  # noqa: E402
 import sweep as sw  # noqa: E402
 import transmitter as tx  # noqa: E402
 
+# Hypothesis keeps its caches (the Unicode tables of the text strategies) out of the tree.
+os.environ.setdefault("HYPOTHESIS_STORAGE_DIRECTORY", os.path.join(tempfile.gettempdir(), "vkr-walks-hypothesis"))
 try:
     import hypothesis
     from hypothesis import strategies as st
