@@ -36,6 +36,8 @@ import judge  # noqa: E402
 import sweep as sw  # noqa: E402
 import transmitter as tx  # noqa: E402
 
+# Hypothesis keeps its caches (the Unicode tables of the text strategies) out of the tree.
+os.environ.setdefault("HYPOTHESIS_STORAGE_DIRECTORY", os.path.join(tempfile.gettempdir(), "vkr-walks-hypothesis"))
 try:
     import hypothesis
     from hypothesis import strategies as st
@@ -466,6 +468,10 @@ class Walker(sw.Sweep):
         return found
 
     def verdict(self, walk, ui, steps, answers, r, healthy):
+        walk = taken(walk, r)
+        steps = [s for s in walk.steps if s[0] != "answer"]
+        # The answers a question came for (the host reports the others and exits 1).
+        answers = answers[:len(r.questions())]
         steps = sent_typing(steps)
         if walk.function == 5:
             steps = offline_converted(steps, self.golden_device)
@@ -488,6 +494,24 @@ class Walker(sw.Sweep):
         action.units_seen = units_seen(walk, r, self.golden_device, items)
         self.failures = {}
         judge.judge(self, shown, action, ",".join(walk.faults) or None, Explorer(items), healthy=healthy)
+        self.in_walk_order(walk, steps, answers, final)
+        # A text the transmitter holds as blanks (a tag the user emptied) shows blank.
+        after = tx.lines_of(r.device or self.golden_device)
+        for key in list(self.failures):
+            spec = items.get(int(key[3])) if key[2] == "blank" and key[3].isdigit() else None
+            if spec is not None and spec.kind in ("packed", "latin") and (spec.expected(after) or ("", "x"))[1].strip() == "":
+                del self.failures[key]
+        found = {}
+        what = action.describe() + (" with " + ",".join(walk.faults) if walk.faults else "") + ": "
+        for (state, name, invariant, subject, where), (example, _) in self.failures.items():
+            why = example.split("\n")[0]
+            why = why[len(what):] if why.startswith(what) else why
+            found.setdefault((name, invariant, subject), "%s (%s): %s" % (state, where, why))
+        return found
+
+
+    def in_walk_order(self, walk, steps, answers, final):
+        """Takes back what the judge found that the walk's order disproves."""
         # The judge takes an action's steps as one: an entry counts as sent when the action has a
         # click. In a walk a button that sends must come after the entry was typed; a Refresh
         # after it reads the device's values anew over what was typed; an entry emptied by the
@@ -497,6 +521,18 @@ class Walker(sw.Sweep):
                                                                for s in walk.steps[at + 1:])}
         refreshed = {iid for iid, at in last_typed.items() if ("click", 356) in walk.steps[at + 1:]}
         emptied = {iid for iid, at in last_typed.items() if walk.steps[at][2].strip() == ""}
+        # What the transmitter holds is no claim on an entry last typed after the last Send (the
+        # judge takes the last text typed into an entry as the one sent).
+        last_send = max((i for i, s in enumerate(walk.steps) if s[0] == "click" and s[1] in SENDS), default=-1)
+        unsent = {iid for iid, at in last_typed.items() if at > last_send}
+        # An item of the page shown last that was typed on another page (the same id, as the unit
+        # combo of the Command and Process pages) shows what that page shows.
+        page, elsewhere = walk.page, set()
+        for s in walk.steps:
+            if s[0] == "page":
+                page = s[1]
+            elif s[0] == "type" and walk.function == 1:
+                (elsewhere.add if page != final else elsewhere.discard)(s[1])
         # The judge excuses what a page is required to do by the page: in a walk, by each page
         # as the steps taken on it.
         on_page = {}
@@ -522,15 +558,10 @@ class Walker(sw.Sweep):
         for key in list(self.failures):
             iid = int(key[3]) if key[3].isdigit() else None
             if iid in last_typed and (key[2] == "told" and iid not in sent or key[2] == "lost" and iid in refreshed
-                                      or key[2] == "blank" and iid in emptied):
+                                      or key[2] == "blank" and iid in emptied or
+                                      key[2] in ("written", "claim", "unit seen") and iid in unsent or
+                                      key[2] in ("lost", "invented", "mark") and iid in elsewhere):
                 del self.failures[key]
-        found = {}
-        what = action.describe() + (" with " + ",".join(walk.faults) if walk.faults else "") + ": "
-        for (state, name, invariant, subject, where), (example, _) in self.failures.items():
-            why = example.split("\n")[0]
-            why = why[len(what):] if why.startswith(what) else why
-            found.setdefault((name, invariant, subject), "%s (%s): %s" % (state, where, why))
-        return found
 
 
 class Explorer:
@@ -567,10 +598,28 @@ def offline_converted(steps, device):
     return out
 
 
+def taken(walk, run):
+    """The walk as far as the host took it: a step it could not take (an item hidden, greyed or
+    read-only) stops the run there, and the steps after it never came."""
+    count = sum(1 for line in run.journal if line.startswith("step ") and not line.startswith("step close"))
+    # The Digitize's pause the runner adds before the steps when the walk lets no time pass.
+    if ("click", 546) in walk.steps and not any(s[0] == "wait" for s in walk.steps):
+        count -= 1
+    out, n = [], 0
+    for s in walk.steps:
+        if s[0] != "answer":
+            n += 1
+            if n > count:
+                break
+        out.append(s)
+    if n <= count:
+        return walk
+    return Walk(walk.state, walk.function, walk.page, walk.faults, walk.status, walk.warned, walk.offline, out)
+
+
 def sent_typing(steps):
-    """The steps as the judge is to see them: the judge takes the last text typed into an entry as
-    the one sent; an entry typed again after it was sent, and not sent again, is left out, and so
-    is one a Refresh read anew over before a Send."""
+    """The steps as the judge is to see them: an entry a Refresh read anew over before a Send is
+    left out."""
     refreshed = set()
     for i, s in enumerate(steps):
         if s[0] == "type":
@@ -580,12 +629,7 @@ def sent_typing(steps):
                 if later == ("click", 356):
                     refreshed.add(i)
                     break
-    steps = [s for i, s in enumerate(steps) if i not in refreshed]
-    last_send = max((i for i, s in enumerate(steps) if s[0] == "click" and s[1] in SENDS), default=None)
-    if last_send is None:
-        return steps
-    sent = {s[1] for s in steps[:last_send] if s[0] == "type"}
-    return [s for i, s in enumerate(steps) if not (s[0] == "type" and i > last_send and s[1] in sent)]
+    return [s for i, s in enumerate(steps) if i not in refreshed]
 
 
 def trend_waits(steps):
@@ -695,6 +739,21 @@ def check_lines(examples=150):
     return bad
 
 
+def fault_class(key, why):
+    """What makes two faults one for a campaign: an entry held back unnamed by another's invalid
+    entry, whichever entry; an entry taking typing offline, whichever entry."""
+    name, invariant, subject = key
+    if invariant == "told" and re.search(r"(its entry is|their entries are) not valid", why):
+        return (name.rstrip("0123456789"), invariant, "held back by an invalid entry")
+    if invariant == "offline" or invariant == "mark" and "offline" in why:
+        return (name.rstrip("0123456789"), invariant, "an entry")
+    return key
+
+
+def classes(found):
+    return {fault_class(k, why): why for k, why in found.items()}
+
+
 def replay(walker, path, known):
     """Each stored walk, first: returns the lines that still show a fault."""
     failing = []
@@ -706,7 +765,7 @@ def replay(walker, path, known):
             failing.append(line)
             continue
         found = walker.judge_walk(w)
-        known.update(found)
+        known.update(classes(found))
         if found:
             failing.append(line)
             print("STORED WALK still fails:\n  %s" % line)
@@ -743,7 +802,7 @@ def search(walker, seed, examples, known, shrink, deadline=None):
         elif not best and deadline and time.time() > deadline and line not in walker.cache:
             return
         found = walker.judge_walk(walk)
-        new = {k: v for k, v in found.items() if k not in known}
+        new = {k: v for k, v in found.items() if fault_class(k, v) not in known}
         if new:
             size = (len(walk.steps) + len(walk.faults), len(line))
             target = best.get("walk")
@@ -830,7 +889,7 @@ def main():
                 if got:
                     walk, new = got
                     found_count += 1
-                    known.update(new)
+                    known.update(classes(new))
                     print_found(walk, new)
                     if not args.no_record and add_to_store(args.store, walk, new):
                         print("  (added to %s)" % args.store, flush=True)
