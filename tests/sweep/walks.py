@@ -682,14 +682,20 @@ def units_seen(walk, run, device, items):
 
 # ---- The store -----------------------------------------------------------------------------------
 
-def read_store(path):
+def read_store(path, marked=False):
+    """The store's walks; with `marked`, each with whether an `# open:` line before it says its fault
+    is known and not mended yet (replayed and reported, not failing the run, until it passes)."""
     out = []
+    open_ = False
     if os.path.exists(path):
         with open(path, encoding="utf-8") as f:
             for line in f:
                 line = line.rstrip("\n")
-                if line.strip() and not line.startswith("#"):
-                    out.append(line)
+                if line.startswith("# open:"):
+                    open_ = True
+                elif line.strip() and not line.startswith("#"):
+                    out.append((line, open_) if marked else line)
+                    open_ = False
     return out
 
 
@@ -757,7 +763,7 @@ def classes(found):
 def replay(walker, path, known):
     """Each stored walk, first: returns the lines that still show a fault."""
     failing = []
-    for line in read_store(path):
+    for line, known_open in read_store(path, marked=True):
         try:
             w = parse_line(line)
         except (ValueError, IndexError) as e:
@@ -766,11 +772,16 @@ def replay(walker, path, known):
             continue
         found = walker.judge_walk(w)
         known.update(classes(found))
-        if found:
+        if found and known_open:
+            print("OPEN WALK (a known fault, not mended yet) still fails:\n  %s" % line)
+        elif known_open:
+            print("OPEN WALK passes now: take its `# open:` line away:\n  %s" % line)
+            failing.append(line)
+        elif found:
             failing.append(line)
             print("STORED WALK still fails:\n  %s" % line)
-            for k, why in sorted(found.items()):
-                print("    %s | %s | %s: %s" % (k[0], k[1], k[2], one_line(why)))
+        for k, why in sorted(found.items()):
+            print("    %s | %s | %s: %s" % (k[0], k[1], k[2], one_line(why)))
     return failing
 
 
