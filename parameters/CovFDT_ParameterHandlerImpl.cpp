@@ -1011,8 +1011,13 @@ HRESULT CovFDT_ParameterHandlerImpl::IsUnchanged(const ParInfo& record, const VA
   format.nNumDigits = kComparePrecision;
   vkr::Bstr a, b;
   HRESULT hr = FormatNumberText(typed, a.Put(), &format);
-  if (SUCCEEDED(hr)) hr = FormatNumberText(record.m_vValue, b.Put(), &format);
   if (FAILED(hr)) return hr;
+  // A held value that is no finite number (the device gave NaN) differs from every number: a
+  // number the user enters for it is a change, not a value that cannot be checked.
+  if (FAILED(FormatNumberText(record.m_vValue, b.Put(), &format))) {
+    *unchanged = false;
+    return S_OK;
+  }
   *unchanged = a.View() == b.View();
   return S_OK;
 }

@@ -16,6 +16,11 @@ transmitter set damping 3F400000 echoSettings 4B013ECCCCCD3DCCCCCD
 device_in_unit "$folder/set.vkr.device" mm >"$folder/milli.vkr.device"
 upload milli
 cp "$folder/milli.vkr" "$folder/milli.vkr.device" "$dir/kept/"
+# The same transmitter giving a damping that is NaN and an upper range value that is infinite (an
+# upload leaves such values out: the project is the one of before).
+cp "$dir/kept/set.vkr" "$dir/kept/nan.vkr"
+cp "$dir/kept/set.vkr.device" "$dir/kept/nan.vkr.device"
+setlines "$dir/kept/nan.vkr.device" damping 7FC00000 upperRange 7F800000
 
 # judge BEFORE AFTER CHECKS...: each check NAME=VALUE holds in AFTER ("same": as in BEFORE). The
 # distances in metres, the damping in seconds, the sensitivity in percent (0.4 % a step), the
@@ -51,7 +56,7 @@ for check in sys.argv[3:]:
     name, want = check.split("=", 1)
     held = value(after, name)
     if want == "same":
-        if held != value(before, name):
+        if held != value(before, name) and not (held != held and value(before, name) != value(before, name)):
             faults.append("%s changed to %s" % (name, held))
     elif isinstance(held, str) or name in ("pollingAddress", "loopCurrentMode"):
         if str(held) != want:
@@ -119,6 +124,10 @@ rows=(
   "set|--page 1 --type 395=abc --page 3 --page 1 --type 395=1 --type 399=3 --click 221|0|Upper Range Value=written;Damping=written|upperRange=1 lowerRange=same damping=3|"
   "set|--page 1 --type 397=abc --page 3 --page 1 --type 397=6 --click 221|0|Lower Range Value=written|lowerRange=6 upperRange=same|"
   "milli|--page 1 --type 395=2000 --type 399=3 --click 221|0|Upper Range Value=written;Damping=written|upperRange=2 damping=3|"
+  # Values the device gave that are no finite numbers are shown as such, and numbers typed over them
+  # are written.
+  "nan|--page 1 --type 395=1 --type 399=2 --click 221|0|Upper Range Value=written;Damping=written|upperRange=1 damping=2|"
+  "nan|--page 1 --type 397=abc --type 399=2 --click 221|1|Lower Range Value=not written;Damping=not sent|lowerRange=same damping=same|Lower Range Value was not written: its entry is not valid: 0 to 66 m. Damping was not sent: Lower Range Value holds an entry that is not valid. Upper Range Value and Damping could not be shown: the device's values are not finite numbers."
 )
 
 for row in "${rows[@]}"; do
@@ -137,5 +146,20 @@ for row in "${rows[@]}"; do
   if [ "$want" = 1 ] && [[ $line == *" entry is not valid"* ]]; then
     [[ $last == "vkr-frame: page "*" refused its Send: "* ]] || fail "$what: the last line: $last"
   fi
+done
+
+# A value that is no finite number is never shown as a number ("1.#QNAN", "1.#INF"): the field
+# says "Not shown" and the message line why, on each page that shows it.
+for row in "0|544 542|Hi Level and Damping" "1|395 399|Upper Range Value and Damping"; do
+  IFS='|' read -r page items names <<<"$row"
+  cp "$dir/kept/nan.vkr" "$dir/kept/nan.vkr.device" "$folder/"
+  run ui 1 --project 'C:\VKR\nan.vkr' --png "$dir/nan.png" --page "$page" --dump --read 6333
+  [ $rc = 0 ] || fail "page $page, values no finite numbers: exit $rc: $last"
+  echo "$out" | grep '^  shown ' | grep -qiE '#(QNAN|INF|IND)|"-?(nan|inf)' && fail "page $page shows a value no number: $out"
+  for i in $items; do
+    echo "$out" | grep -q "^  shown [0-9]* $i Edit .*\"Not shown\"$" || fail "page $page, item $i: $out"
+  done
+  [ "$(echo "$out" | grep '^  item 6333: ')" = "  item 6333: \"$names could not be shown: the device's values are not finite numbers.\"" ] ||
+    fail "page $page, values no finite numbers: the message line: $out"
 done
 echo "send fates table: ${#rows[@]} rows"

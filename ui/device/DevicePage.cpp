@@ -2,6 +2,7 @@
 #include "ui/device/DevicePage.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <utility>
 
@@ -361,6 +362,8 @@ void CDevicePropertyPage::TellNotRead(LONG id, const std::vector<UINT>& fields, 
       if (vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText &&
           std::find(m_unreadControls.begin(), m_unreadControls.end(), control) == m_unreadControls.end())
         m_unreadControls.push_back(control);
+      // A field that could not be read again shows no number of before that it could not show.
+      if (vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText) ShowsNonFinite(control, 0.0);
       if (what.empty() && before != vkr::dui::kNotReadText &&
           vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText)
         if (const std::u16string label = ControlLabel(control);
@@ -593,6 +596,51 @@ HRESULT CDevicePropertyPage::UninitializeStoppingResponses(VARIANT_BOOL* ok) {
   ChangeUpdateRate(vkr::dui::kParCommand1Complete, 0);
   ChangeUpdateRate(vkr::dui::kParCommand2Complete, 0);
   return CovFDT_PropertyPageImpl::UninitializeUI(ok);
+}
+
+HRESULT CDevicePropertyPage::SetControlValueById(LONG id, VARIANT value) {
+  vkr::Variant number;
+  if ((value.vt == VT_R4 || value.vt == VT_R8) && m_hWndDialog && m_pParInfo &&
+      SUCCEEDED(VariantChangeType(&number, &value, 0, VT_R8))) {
+    bool shown = false;
+    for (ULONG i = 0; i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i)
+      if (m_pParInfo[i].m_nParamId == id && m_pParInfo[i].m_nCtrlId != 0)
+        shown = ShowsNonFinite(m_pParInfo[i].m_nCtrlId, number.dblVal) || shown;
+    if (shown) return S_OK;
+  }
+  return CovFDT_PropertyPageImpl::SetControlValueById(id, value);
+}
+
+HRESULT CDevicePropertyPage::SetDlgItemFloat(LONG control, const char* format, float value) {
+  if (ShowsNonFinite(static_cast<UINT>(control), value)) return S_OK;
+  return CovFDT_PropertyPageImpl::SetDlgItemFloat(control, format, value);
+}
+
+bool CDevicePropertyPage::ShowsNonFinite(UINT control, double value) {
+  if (!m_hWndDialog || control == 0) return false;
+  const auto at = std::find(m_notShownControls.begin(), m_notShownControls.end(), control);
+  const bool finite = std::isfinite(value);
+  if (finite && at == m_notShownControls.end()) return false;
+  if (finite)
+    m_notShownControls.erase(at);
+  else if (at == m_notShownControls.end())
+    m_notShownControls.push_back(control);
+  // The user's entry keeps the user's text.
+  if (!finite && !IsUserControl(control)) {
+    CUpdatingControls updating(*this);
+    ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(control), vkr::dui::kNotShownText);
+  }
+  std::vector<std::u16string> names;
+  for (UINT shown : m_notShownControls)
+    if (const std::u16string label = ControlLabel(shown);
+        !label.empty() && std::find(names.begin(), names.end(), label) == names.end())
+      names.push_back(label);
+  const std::u16string text = names.empty() ? std::u16string() : vkr::dui::NotShownText(names);
+  if (text != m_notShownText) {
+    m_notShownText = text;
+    ShowMessageLine(text);
+  }
+  return !finite;
 }
 
 HRESULT CDevicePropertyPage::ValidateEntryValue(LONG id, const VARIANT& value, ULONG* flags) {
@@ -1139,6 +1187,7 @@ void CDevicePropertyPage::ShowMessageLine(const std::u16string& told) {
   for (const SWarning& warning : m_warnings) line += (line.empty() ? u"" : u" ") + warning.text;
   if (!m_toldText.empty()) line += (line.empty() ? u"" : u" ") + m_toldText;
   if (!m_notReadText.empty()) line += (line.empty() ? u"" : u" ") + m_notReadText;
+  if (!m_notShownText.empty()) line += (line.empty() ? u"" : u" ") + m_notShownText;
   // The frame keeps each page's line apart from its own words and the other pages'.
   for (HWND window = m_hWndDialog ? ::GetParent(m_hWndDialog) : nullptr; window; window = ::GetParent(window))
     if (::SendMessageW(window, vkr::dui::kMessageLineText, reinterpret_cast<WPARAM>(m_hWndDialog),
@@ -1150,6 +1199,7 @@ void CDevicePropertyPage::ShowMessageLine(const std::u16string& told) {
   m_notesBeforeSend.clear();
   m_warnings.clear();
   m_notReadText.clear();
+  m_notShownText.clear();
   if (told.empty()) return;
   std::u16string caption;
   LoadPageString(PageClass().titleId, &caption);

@@ -75,6 +75,11 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // OnDeviceAccessFailed; everything else to the framework.
   HRESULT ExecuteCommand(VARIANT command, VARIANT argument) override;
 
+  // A device value that is no finite number (NaN, an infinity) is no number a field can show:
+  // the field says "Not shown" (ShowNumber) and a Send does not carry it; other values go to the
+  // framework.
+  HRESULT SetControlValueById(LONG id, VARIANT value) override;
+
   // The DTM's check of an entry, with the limits of a distance (ShownLengthUnit) taken into the
   // unit the entry shows it in.
   HRESULT ValidateEntryValue(LONG id, const VARIANT& value, ULONG* flags) override;
@@ -135,6 +140,11 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
                    const vkr::dui::SDeviceOutcome& outcome, BYTE command = 0);
   // The label the dialog shows for a control (the static texts before it).
   std::u16string ControlLabel(UINT control) const;
+  // A number of the device into a field in `format`. One that is no finite number shows "Not
+  // shown", and the message line names the field with why, until a number comes for it.
+  HRESULT SetDlgItemFloat(LONG control, const char* format, float value);
+  // False (the field left alone) for a finite number, which the caller shows itself.
+  bool ShowsNonFinite(UINT control, double value);
   // The DTM reached the online state (from another): a page that shows device values reads them
   // now, also when it was shown while the DTM went online. Here: a refresh that came while the
   // device could not answer stays owed, and runs when the DTM's word that it is online shows the
@@ -364,6 +374,8 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   std::u16string m_noteText;          // before it: what the page did with the user's entries
   std::u16string m_notesBeforeSend;   // those of them told before the last Send began
   std::u16string m_notReadText;       // beside it: what could not be read
+  std::vector<UINT> m_notShownControls;  // fields whose device value is no finite number
+  std::u16string m_notShownText;         // and the sentence that names them
   struct SWarning {
     std::u16string warns;  // "0x08 (set to nearest possible value)"
     std::vector<std::u16string> names;

@@ -127,6 +127,8 @@ inline constexpr const char* kLoadingShortText = "...";
 inline constexpr const char* kNotConnectedShortText = "--";
 // What a field shows whose read the device did not answer or refused: no value came.
 inline constexpr const char* kNotReadText = "Not read";
+// What a field shows whose device value is no finite number (NaN, an infinity): no number to show.
+inline constexpr const char* kNotShownText = "Not shown";
 
 // A page puts a text on its frame's message line by sending this up its window's parents
 // (lParam: a null-terminated UTF-16 text, empty to clear it); the frame that shows it answers 1.

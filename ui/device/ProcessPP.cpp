@@ -37,13 +37,6 @@ SPropertyPageClass ProcessClass() {
   return c;
 }
 
-// Writes "%.3f" of the value into a dialog item.
-void ShowFloat(HWND dialog, UINT controlId, float value) {
-  char text[64];
-  std::snprintf(text, sizeof text, kFloatFormat, static_cast<double>(value));
-  ::SetDlgItemTextA(dialog, static_cast<int>(controlId), text);
-}
-
 VARIANT R4(float value) {
   VARIANT v = vkr::EmptyVariant();
   v.vt = VT_R4;
@@ -152,7 +145,7 @@ HRESULT CProcessPP::SetControlValueById(LONG id, VARIANT value) {
           ::SetDlgItemTextA(m_hWndDialog, kProcessPvUnitText, UnitText(*answer.pvUnit).c_str());
         StorePvUnitIfChanged(m_spDtm.Get(), *answer.pvUnit, &m_nPvUnit);
       }
-      if (answer.pv) ShowFloat(m_hWndDialog, kProcessPvEdit, *answer.pv);
+      if (answer.pv) SetDlgItemFloat(kProcessPvEdit, kFloatFormat, *answer.pv);
       return S_OK;
     }
     case kParCommand2Complete: {
@@ -160,8 +153,8 @@ HRESULT CProcessPP::SetControlValueById(LONG id, VARIANT value) {
       const HRESULT hr = ResponseBytes(value, &bytes);
       if (hr != S_OK) return FAILED(hr) ? hr : S_OK;
       const SCommand2Response answer = DecodeCommand2(bytes);
-      if (answer.loopCurrent) ShowFloat(m_hWndDialog, kProcessLoopCurrentEdit, *answer.loopCurrent);
-      if (answer.percentOfRange) ShowFloat(m_hWndDialog, kProcessPercentEdit, *answer.percentOfRange);
+      if (answer.loopCurrent) SetDlgItemFloat(kProcessLoopCurrentEdit, kFloatFormat, *answer.loopCurrent);
+      if (answer.percentOfRange) SetDlgItemFloat(kProcessPercentEdit, kFloatFormat, *answer.percentOfRange);
       return S_OK;
     }
     case kParCommand15Complete: {

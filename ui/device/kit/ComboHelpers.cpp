@@ -187,7 +187,7 @@ bool ShowsPlaceholder(HWND dialog, UINT itemId) {
   HWND item = GetDlgItem(dialog, static_cast<int>(itemId));
   if (!item) return false;
   const std::string text = DialogItemText(dialog, itemId);
-  if (text == kLoadingText || text == kNotConnectedText || text == kNotReadText) return true;
+  if (text == kLoadingText || text == kNotConnectedText || text == kNotReadText || text == kNotShownText) return true;
   // A short form is the placeholder only where the words would not fit: elsewhere it is a value.
   return (text == kLoadingShortText && !Fits(item, kLoadingText)) ||
          (text == kNotConnectedShortText && !Fits(item, kNotConnectedText));

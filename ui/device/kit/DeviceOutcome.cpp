@@ -127,6 +127,11 @@ std::u16string NotReadText(const std::vector<std::u16string>& names, const SDevi
   return JoinNames(names) + u" could not be read: " + OutcomeReason(outcome, command, names.size() > 1) + u".";
 }
 
+std::u16string NotShownText(const std::vector<std::u16string>& names) {
+  return JoinNames(names) + (names.size() > 1 ? u" could not be shown: the device's values are not finite numbers."
+                                              : u" could not be shown: the device's value is not a finite number.");
+}
+
 std::u16string NotDoneText(std::u16string_view what, const SDeviceOutcome& outcome, BYTE command) {
   return std::u16string(what) + u" failed: " + OutcomeReason(outcome, command) + u".";
 }

@@ -61,6 +61,9 @@ std::u16string NotWrittenText(const std::vector<std::u16string>& names, const SD
 std::u16string WarnedText(const std::vector<std::u16string>& names, BYTE command, BYTE code);
 // "A could not be read: <reason>."
 std::u16string NotReadText(const std::vector<std::u16string>& names, const SDeviceOutcome& outcome, BYTE command = 0);
+// "A could not be shown: the device's value is not a finite number." (several: "A and B could
+// not be shown: the device's values are not finite numbers.").
+std::u16string NotShownText(const std::vector<std::u16string>& names);
 // "<what> failed: <reason>." for a procedure (Master Reset, Self Test, ...).
 std::u16string NotDoneText(std::u16string_view what, const SDeviceOutcome& outcome, BYTE command = 0);
 // A write that would carry fields the device never gave: "<written> was not written: it goes to
