@@ -847,7 +847,8 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     if (const std::string why = path->empty() ? "" : FullWindowsPath(*path, path); !why.empty())
       return Usage(PathOptionRefused(option, *path, why));
   if (offline && !devicePath.empty()) return Usage("--device does not go with --offline (no device is on the channel)");
-  if (const std::string outside = LinkOutOfDriveRoot({project, devicePath.empty() ? project + ".device" : devicePath});
+  if (const std::string outside =
+          LinkOutOfDriveRoot({project, project + ".compared", devicePath.empty() ? project + ".device" : devicePath});
       !outside.empty())
     return Fail(outside);
   // A project named on the command line must be there, unless the data set is planned offline
