@@ -937,6 +937,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   // user interface as a refusal).
   // A read that told this master of a cold start confirms no write: its answer goes out though
   // the transmitter's memory of having told it cannot be kept (told once).
+  changes.beforeChange = [] { HoldForTesting("change"); };
   if (!offline)
     device->keepMemory = [&changes, &deviceFile, transmitter = device.get(), toldNotKept = false]() mutable {
       const bool onlyTold = deviceFile.HoldsAllButToldColdStart(*transmitter);
