@@ -138,31 +138,6 @@ DeviceRecord ParseRecord(const std::string& file, RecordForm* form = nullptr) {
   return r;
 }
 
-// Tests: VKR_FRAME_TEST_HOLD=POINT[#N] with VKR_FRAME_TEST_HOLD_IN=FOLDER stops the command the
-// Nth time (the first without #N) it comes to POINT: it writes a line into FOLDER/POINT.reached,
-// then reads FOLDER/POINT.go to its end before it goes on. Made fifos, they hold the command at
-// that moment until the test lets it go. The points: "uploaded" (an upload's transfer done, no
-// file written yet), "interim" (an upload's record made unknown,
-// its project not yet saved), "verdict" (a comparison's outcome about to replace the record),
-// "change" (a change of the transmitter about to go into its device file; for a download, before
-// the record is made unknown for it), "marked" (a download's record made unknown for its first
-// change, which its device file has not yet taken).
-void HoldForTesting(const char* point) {
-  const char* hold = std::getenv("VKR_FRAME_TEST_HOLD");
-  const char* in = std::getenv("VKR_FRAME_TEST_HOLD_IN");
-  if (!hold || !in) return;
-  static std::map<std::string, int> reached;
-  const std::string spec = hold;
-  const std::size_t hash = spec.find('#');
-  const int nth = hash == std::string::npos ? 1 : std::atoi(spec.c_str() + hash + 1);
-  if (spec.substr(0, hash) != point || ++reached[point] != nth) return;
-  const std::string at = std::string(in) + "/" + point;
-  std::ofstream(at + ".reached") << point << "\n";
-  std::ifstream go(at + ".go");
-  for (std::string line; std::getline(go, line);) {
-  }
-}
-
 // ---- The session of one command ----------------------------------------------------------
 
 class Command {
@@ -772,6 +747,30 @@ int Upload(const Options& o) {
 }
 
 }  // namespace
+
+// Tests: VKR_FRAME_TEST_HOLD=POINT[#N] with VKR_FRAME_TEST_HOLD_IN=FOLDER stops the command the
+// Nth time (the first without #N) it comes to POINT: it writes a line into FOLDER/POINT.reached,
+// then reads FOLDER/POINT.go to its end before it goes on. Made fifos, they hold the command at
+// that moment until the test lets it go. The points: "uploaded" (an upload's transfer done, no
+// file written yet), "interim" (an upload's record made unknown,
+// its project not yet saved), "verdict" (a comparison's outcome about to replace the record),
+// "change" (a change of the transmitter about to go into its device file; for a download, before
+// the record is made unknown for it).
+void HoldForTesting(const char* point) {
+  const char* hold = std::getenv("VKR_FRAME_TEST_HOLD");
+  const char* in = std::getenv("VKR_FRAME_TEST_HOLD_IN");
+  if (!hold || !in) return;
+  static std::map<std::string, int> reached;
+  const std::string spec = hold;
+  const std::size_t hash = spec.find('#');
+  const int nth = hash == std::string::npos ? 1 : std::atoi(spec.c_str() + hash + 1);
+  if (spec.substr(0, hash) != point || ++reached[point] != nth) return;
+  const std::string at = std::string(in) + "/" + point;
+  std::ofstream(at + ".reached") << point << "\n";
+  std::ifstream go(at + ".go");
+  for (std::string line; std::getline(go, line);) {
+  }
+}
 
 bool IsEngineeringCommand(const std::string& command) {
   return command == "upload" || command == "download" || command == "show" || command == "set" ||

@@ -1,7 +1,13 @@
 // The files the host's command lines name.
 #include "frame/HostPaths.h"
 
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -23,14 +29,22 @@ std::string UpperCase(std::string text) {
   return text;
 }
 
-// Whether the bytes are UTF-8, the only 8-bit text a Windows name maps from here.
+// Whether the bytes are UTF-8, strictly: the only 8-bit text a Windows name maps from here. Each
+// character in its shortest form, no surrogate (U+D800 to U+DFFF, which UTF-16 names cannot hold
+// alone), none above U+10FFFF, no sequence cut short.
 bool IsUtf8(const std::string& text) {
   for (std::size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
     const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || (length == 2 && lead < 0xC2) || i + length > text.size()) return false;
-    for (std::size_t k = 1; k < length; ++k)
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    if (length == 0 || i + length > text.size()) return false;
+    char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = code << 6 | (next & 0x3F);
+    }
+    static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
     i += length;
   }
   return true;
@@ -65,13 +79,17 @@ std::string NameProblem(const std::string& name) {
   if (name.back() == '.' || name.back() == ' ')
     return "Windows keeps no name that ends in a " + std::string(name.back() == '.' ? "dot" : "space") + " (\"" + name + "\")";
   // A device's name stays the device with any extension ("NUL.vkr"), and with spaces before it.
+  // The serial and parallel ports are numbered 0 to 9 and with the superscript digits 1, 2 and 3.
   std::string stem = UpperCase(name.substr(0, name.find('.')));
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();
   static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   bool device = false;
   for (const char* d : kDevices) device = device || stem == d;
-  if (stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) && stem[3] >= '1' && stem[3] <= '9')
-    device = true;
+  if (stem.size() >= 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0)) {
+    const std::string number = stem.substr(3);
+    device = device || (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9" ||
+             number == "\xC2\xB2" || number == "\xC2\xB3";  // ¹ ² ³ in UTF-8
+  }
   if (device) return "\"" + name + "\" names the device " + stem + " on Windows, not a file";
   return "";
 }
@@ -105,19 +123,34 @@ std::vector<std::string> NativeNames(const std::string& path) {
   return names;
 }
 
-// The real place of a native absolute path: each existing link on its way followed (a link's
-// target, itself with links, in its place), as opening or creating the file would; from the first
-// name that is not there on, the rest by name. False when the links go round in a circle.
-bool RealPlace(const std::string& path, std::vector<std::string>* real) {
-  std::vector<std::string> todo = NativeNames(path), place;
-  std::reverse(todo.begin(), todo.end());  // the next name last
-  bool beyond = false;                     // past a name that is not there
+// What following the links of a path finds.
+struct Walk {
+  std::vector<std::string> place;  // the real place: each existing link on the way followed
+  bool circle = false;             // links in a circle, or more than the kernel follows (40)
+  std::string refused;             // the first link the resolution beneath the drive root refuses, and why
+};
+
+// The real place of the names below the folder `from` (a real place itself): each existing link on
+// the way followed (a link's target, itself with links, in its place), as opening or creating the
+// file would; from the first name that is not there on, the rest by name. A link the files of a
+// drive are not opened through, beneath the drive root at `from`, is noted: one with an absolute
+// target, or one that leads above `from` (even to come back).
+Walk RealPlace(const std::vector<std::string>& from, const std::vector<std::string>& names) {
+  Walk walk;
+  std::vector<std::string> todo(names.rbegin(), names.rend());  // the next name last
+  std::vector<std::string>& place = walk.place;
+  place = from;
+  auto within = [&] { return place.size() >= from.size() && std::equal(from.begin(), from.end(), place.begin()); };
+  bool beyond = false;  // past a name that is not there
   int links = 0;
+  std::string lastLink;  // the last link followed, where a ".." of its target climbs
   while (!todo.empty()) {
     const std::string name = std::move(todo.back());
     todo.pop_back();
     if (name.empty() || name == ".") continue;
     if (name == "..") {
+      if (walk.refused.empty() && place.size() == from.size() && within())
+        walk.refused = "the link " + lastLink + " leads above the drive root";
       if (!place.empty()) place.pop_back();
       continue;
     }
@@ -133,15 +166,37 @@ bool RealPlace(const std::string& path, std::vector<std::string>* real) {
     }
     if (!fs::is_symlink(status)) continue;
     const fs::path target = fs::read_symlink(here, error);
-    if (error || ++links > 40) return false;
+    if (error || ++links > 40) {
+      walk.circle = true;
+      return walk;
+    }
+    lastLink = here.string() + " -> " + target.string();
+    if (target.is_absolute() && walk.refused.empty() && within())
+      walk.refused = "the link " + lastLink + " names its target by an absolute path";
     place.pop_back();
     if (target.is_absolute()) place.clear();
     std::vector<std::string> more;
     for (const fs::path& part : target.relative_path()) more.push_back(part.string());
     todo.insert(todo.end(), more.rbegin(), more.rend());
   }
-  *real = std::move(place);
-  return true;
+  return walk;
+}
+
+// Why the files of the drives cannot be kept beneath the drive root, "" when they can: the files
+// are opened beneath it with openat2, which kernels before Linux 5.6 lack.
+std::string DriveRootProblem() {
+  open_how how{};
+  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_BENEATH;
+  const long fd = ::syscall(SYS_openat2, AT_FDCWD, ".", &how, sizeof how);
+  if (fd >= 0) {
+    ::close(static_cast<int>(fd));
+    return "";
+  }
+  if (errno == ENOSYS)
+    return "this system's kernel lacks openat2 (Linux 5.6 and later have it), without which the host cannot keep "
+           "its files inside the drive root";
+  return "";  // (another failure is told with the file it concerns)
 }
 
 std::string Joined(const std::vector<std::string>& names) {
@@ -195,21 +250,31 @@ std::string PathOptionRefused(const std::string& option, const std::string& give
 }
 
 std::string LinkOutOfDriveRoot(const std::vector<std::string>& files) {
+  const std::string drives = vkr::platform::DriveRoot();
+  if (const std::string problem = DriveRootProblem(); !problem.empty()) return problem + "; nothing was done";
   std::error_code error;
-  const fs::path root = fs::absolute(vkr::platform::DriveRoot(), error);
-  if (error) return "the drive root " + vkr::platform::DriveRoot() + " cannot be found: " + error.message();
-  std::vector<std::string> inside, place;
-  if (!RealPlace(root.lexically_normal().string(), &inside))
+  const fs::path root = fs::absolute(drives, error);
+  if (error) return "the drive root " + drives + " cannot be found: " + error.message();
+  const Walk inside = RealPlace({}, NativeNames(root.lexically_normal().string()));
+  if (inside.circle)
     return "the drive root " + root.string() + " cannot be reached: the links on its way go round in a circle";
   for (const std::string& file : files) {
     std::string native;
-    if (vkr::platform::MapPath(file, &native) != ERROR_SUCCESS) continue;  // the command tells its failure
-    if (!RealPlace(fs::absolute(native, error).lexically_normal().string(), &place))
+    // (A path of the machine, or one with no place, the command tells itself.)
+    if (vkr::platform::MapPath(file, &native) != ERROR_SUCCESS || native.rfind(drives + "/", 0) != 0) continue;
+    const Walk walk = RealPlace(inside.place, NativeNames("/" + native.substr(drives.size() + 1)));
+    if (walk.circle)
       return "the file " + file + " cannot be reached: the links on its way go round in a circle; nothing was changed";
-    const bool within = place.size() > inside.size() && std::equal(inside.begin(), inside.end(), place.begin());
+    const std::vector<std::string>& place = walk.place;
+    const bool within =
+        place.size() > inside.place.size() && std::equal(inside.place.begin(), inside.place.end(), place.begin());
     if (!within)
       return "the file " + file + " is, through a link on its way, at " + Joined(place) + ", outside the drive root " +
-             Joined(inside) + "; nothing was changed";
+             Joined(inside.place) + "; nothing was changed";
+    if (!walk.refused.empty())
+      return "the file " + file + " is reached through a link the host does not follow: " + walk.refused +
+             " (a link inside the drive root is followed when its target is relative and stays inside); nothing was "
+             "changed";
   }
   return "";
 }

@@ -34,6 +34,10 @@ inline bool FileExists(const std::string& path) {
   return true;
 }
 
+// Tests: stops the command at POINT as VKR_FRAME_TEST_HOLD and VKR_FRAME_TEST_HOLD_IN ask (see
+// EngineeringHost.cpp); nothing without them.
+void HoldForTesting(const char* point);
+
 // Enters the apartment a frame's thread is in; leaves it when the command ends.
 class Apartment {
  public:

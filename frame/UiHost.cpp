@@ -859,6 +859,10 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       return Usage(PathOptionRefused(option, *path, why));
   if (offline && !devicePath.empty()) return Usage("--device does not go with --offline (no device is on the channel)");
   if (png.empty()) png = testControl ? "ui-test-control.png" : !className.empty() ? "ui-class.png" : "ui-" + function + ".png";
+  if (const std::string outside =
+          LinkOutOfDriveRoot({project, project + ".compared", devicePath.empty() ? project + ".device" : devicePath});
+      !outside.empty())
+    return Fail(outside);
   // A project named on the command line must be there, unless the data set is planned offline
   // (a new one); without --project the user interface shows the default project or a new data set.
   const bool projectMustExist = projectGiven && !offline && !testControl;
@@ -952,6 +956,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   // user interface as a refusal).
   // A read that told this master of a cold start confirms no write: its answer goes out though
   // the transmitter's memory of having told it cannot be kept (told once).
+  changes.beforeChange = [] { HoldForTesting("change"); };
   if (!offline)
     device->keepMemory = [&changes, &deviceFile, transmitter = device.get(), toldNotKept = false]() mutable {
       const bool onlyTold = deviceFile.HoldsAllButToldColdStart(*transmitter);

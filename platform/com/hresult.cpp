@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "platform/win/native.h"
 #include "platform/xml/msxml.h"
 
 namespace vkr {
@@ -150,6 +151,8 @@ constexpr Named kWin32Errors[] = {
     {ERROR_INVALID_WINDOW_HANDLE, "ERROR_INVALID_WINDOW_HANDLE", "the window handle is not valid"},
     {ERROR_INVALID_THREAD_ID, "ERROR_INVALID_THREAD_ID", "the thread is not known"},
     {ERROR_TIMEOUT, "ERROR_TIMEOUT", "timed out"},
+    {ERROR_CANT_ACCESS_FILE, "ERROR_CANT_ACCESS_FILE", "a link on the way leads out of the drive root"},
+    {ERROR_CANT_RESOLVE_FILENAME, "ERROR_CANT_RESOLVE_FILENAME", "the links on the way go round in a circle"},
     {ERROR_RESOURCE_DATA_NOT_FOUND, "ERROR_RESOURCE_DATA_NOT_FOUND", "the module has no resources"},
     {ERROR_RESOURCE_TYPE_NOT_FOUND, "ERROR_RESOURCE_TYPE_NOT_FOUND", "the module has no resource of that type"},
     {ERROR_RESOURCE_NAME_NOT_FOUND, "ERROR_RESOURCE_NAME_NOT_FOUND", "the module has no resource of that name"},

@@ -72,15 +72,27 @@ DWORD Because(int error, DWORD win32) {
 }
 
 // ENOENT for a path: ERROR_PATH_NOT_FOUND when the directory that should hold it is missing.
-DWORD NotFound(const std::string& native) {
-  struct stat st;
-  const std::string dir = DirectoryPart(native);
-  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return Because(ENOENT, ERROR_PATH_NOT_FOUND);
+DWORD NotFound(const FilePlace& place) {
+  std::string name;
+  const int folder = OpenFolderOf(place, &name);
+  if (folder < 0) return Because(ENOENT, ERROR_PATH_NOT_FOUND);
+  ::close(folder);
   return ErrorFromErrno(ENOENT);
 }
 
-DWORD PathError(int error, const std::string& native) {
-  return error == ENOENT ? NotFound(native) : ErrorFromErrno(error);
+DWORD PathError(int error, const FilePlace& place) {
+  return error == ENOENT ? NotFound(place) : ErrorFromErrno(error);
+}
+
+// The file's status, each link followed (beneath the drive root for a drive path). -1 with errno.
+int StatOf(const FilePlace& place, const std::string& path, struct stat* st) {
+  const int fd = OpenAt(place, path, O_PATH | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const int done = ::fstat(fd, st);
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return done;
 }
 
 bool HasWildcard(std::string_view path) { return path.find_first_of("*?") != std::string_view::npos; }
@@ -106,8 +118,8 @@ std::shared_ptr<FileObject> FileOf(HANDLE h) {
 }
 
 HANDLE OpenFile(std::string_view name, DWORD access, DWORD disposition) {
-  std::string path;
-  if (DWORD e = MapPath(name, &path)) {
+  FilePlace path;
+  if (DWORD e = Locate(name, &path)) {
     SetLastError(e);
     return INVALID_HANDLE_VALUE;
   }
@@ -144,14 +156,14 @@ HANDLE OpenFile(std::string_view name, DWORD access, DWORD disposition) {
   if (truncate) flags |= O_TRUNC;
   flags |= (read && writes) || (truncate && !writes) ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
   struct stat before;
-  const bool existed = ::stat(path.c_str(), &before) == 0;
+  const bool existed = StatOf(path, path.path, &before) == 0;
   if (existed && S_ISDIR(before.st_mode)) {
     SetLastError(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ErrorFromErrno(EISDIR));
     return INVALID_HANDLE_VALUE;
   }
   int fd;
   do {
-    fd = ::open(path.c_str(), flags, 0666);
+    fd = OpenAt(path, path.path, flags, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     const int e = errno;
@@ -208,16 +220,29 @@ bool Search(std::string_view pattern, bool directoriesOnly, bool caseSensitive, 
   if (namePattern.empty()) return Fail(ERROR_FILE_NOT_FOUND);
   std::u16string wanted;
   if (!DecodeUtf8(namePattern, &wanted)) return Fail(ERROR_INVALID_NAME);
-  std::string native = ".";
+  FilePlace place;
+  place.dir = AT_FDCWD;
+  place.path = ".";
   if (!dir.empty()) {
-    if (DWORD e = MapPath(dir, &native)) return Fail(e);
+    if (DWORD e = Locate(dir, &place)) return Fail(e);
   }
+  const int folder = OpenAt(place, place.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) {
+    const int e = errno;
+    return Fail(e == ENOENT || e == ENOTDIR ? Because(e, ERROR_PATH_NOT_FOUND) : ErrorFromErrno(e));
+  }
+  // An entry's status: a link's target's beneath the drive root, else the link's own.
+  auto status = [&](const std::string& entry, struct stat* st) {
+    if (::fstatat(folder, entry.c_str(), st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    struct stat target;
+    if (S_ISLNK(st->st_mode) && StatOf(place, place.path + "/" + entry, &target) == 0) *st = target;
+    return true;
+  };
   // A name without wildcards that is there as spelt is the one entry Windows would find (its file
   // systems hold no second name differing only in case): no need to list the directory.
   if (namePattern.find_first_of("*?") == std::string_view::npos && namePattern != "." && namePattern != "..") {
     struct stat st;
-    const std::string exact = native + "/" + std::string(namePattern);
-    if ((::stat(exact.c_str(), &st) == 0 || ::lstat(exact.c_str(), &st) == 0) &&
+    if (status(std::string(namePattern), &st) &&
         (!directoriesOnly || S_ISDIR(st.st_mode)) && (wide ? wanted.size() : namePattern.size()) < MAX_PATH) {
       FindEntry entry;
       entry.name = std::string(namePattern);
@@ -228,13 +253,15 @@ bool Search(std::string_view pattern, bool directoriesOnly, bool caseSensitive, 
       entry.written = FileTimeOf(st.st_mtim);
       entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<ULONGLONG>(st.st_size);
       out->push_back(std::move(entry));
+      ::close(folder);
       return true;
     }
   }
-  DIR* d = ::opendir(native.c_str());
+  DIR* d = ::fdopendir(folder);
   if (!d) {
     const int e = errno;
-    return Fail(e == ENOENT || e == ENOTDIR ? Because(e, ERROR_PATH_NOT_FOUND) : ErrorFromErrno(e));
+    ::close(folder);
+    return Fail(ErrorFromErrno(e));
   }
   while (const dirent* ent = ::readdir(d)) {
     FindEntry entry;
@@ -243,9 +270,7 @@ bool Search(std::string_view pattern, bool directoriesOnly, bool caseSensitive, 
     if ((wide ? entry.wide.size() : entry.name.size()) >= MAX_PATH) continue;
     if (!Matches(wanted, entry.wide, caseSensitive)) continue;
     struct stat st;
-    if (::fstatat(::dirfd(d), ent->d_name, &st, 0) != 0 &&
-        ::fstatat(::dirfd(d), ent->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-      continue;  // gone meanwhile
+    if (!status(ent->d_name, &st)) continue;  // gone meanwhile
     entry.attributes = AttributesOf(st);
     if (directoriesOnly && !(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
     entry.created = FileTimeOf(st.st_ctim);
@@ -335,29 +360,43 @@ BOOL FindNext(HANDLE h, Data* data) {
 
 std::string Narrow(LPCWSTR s) { return vkr::Utf16ToUtf8(vkr::View(s)); }
 
+// Runs `call` on the folder that holds the file and the file's name in it; its errno on failure
+// (ENOENT for a missing folder).
+template <class Call>
+int InFolderOf(const FilePlace& place, Call call) {
+  std::string name;
+  const int folder = OpenFolderOf(place, &name);
+  if (folder < 0) return errno == ENOTDIR ? ENOENT : errno;
+  const int done = call(folder, name.c_str());
+  const int error = errno;
+  ::close(folder);
+  return done == 0 ? 0 : error;
+}
+
 BOOL CreateDirectoryPath(std::string_view name) {
-  std::string path;
-  if (DWORD e = MapPath(name, &path)) return Fail(e);
+  FilePlace path;
+  if (DWORD e = Locate(name, &path)) return Fail(e);
   if (HasWildcard(name)) return Fail(ERROR_INVALID_NAME);
-  if (::mkdir(path.c_str(), 0777) == 0) return TRUE;
-  const int e = errno;
+  const int e = InFolderOf(path, [](int folder, const char* leaf) { return ::mkdirat(folder, leaf, 0777); });
+  if (e == 0) return TRUE;
   return Fail(e == ENOENT ? Because(e, ERROR_PATH_NOT_FOUND) : ErrorFromErrno(e));
 }
 
 BOOL DeletePath(std::string_view name) {
-  std::string path;
-  if (DWORD e = MapPath(name, &path)) return Fail(e);
+  FilePlace path;
+  if (DWORD e = Locate(name, &path)) return Fail(e);
   if (HasWildcard(name)) return Fail(ERROR_INVALID_NAME);
-  if (::unlink(path.c_str()) == 0) return TRUE;
-  return Fail(PathError(errno, path));
+  const int e = InFolderOf(path, [](int folder, const char* leaf) { return ::unlinkat(folder, leaf, 0); });
+  if (e == 0) return TRUE;
+  return Fail(e == ENOENT ? NotFound(path) : ErrorFromErrno(e == EISDIR ? EACCES : e));
 }
 
 DWORD AttributesOfPath(std::string_view name) {
-  std::string path;
-  DWORD e = MapPath(name, &path);
+  FilePlace path;
+  DWORD e = Locate(name, &path);
   if (!e && HasWildcard(name)) e = ERROR_INVALID_NAME;
   struct stat st;
-  if (!e && ::stat(path.c_str(), &st) == 0) return AttributesOf(st);
+  if (!e && StatOf(path, path.path, &st) == 0) return AttributesOf(st);
   SetLastError(e ? e : PathError(errno, path));
   return INVALID_FILE_ATTRIBUTES;
 }
@@ -379,10 +418,10 @@ std::string TempDirectory() {
 }
 
 bool PathExists(std::string_view name) {
-  std::string path;
-  if (DWORD e = MapPath(name, &path)) return Fail(e);
+  FilePlace path;
+  if (DWORD e = Locate(name, &path)) return Fail(e);
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0) return true;
+  if (StatOf(path, path.path, &st) == 0) return true;
   return Fail(PathError(errno, path));
 }
 
@@ -395,12 +434,19 @@ int Access(std::string_view name, int mode) {
     case 6: how = R_OK | W_OK; break;
     default: errno = EINVAL; return -1;
   }
-  std::string path;
-  if (MapPath(name, &path) != ERROR_SUCCESS) {
+  FilePlace path;
+  if (Locate(name, &path) != ERROR_SUCCESS) {
     errno = ENOENT;
     return -1;
   }
-  return ::access(path.c_str(), how);
+  if (!path.Beneath()) return ::access(path.path.c_str(), how);
+  const int fd = OpenAt(path, path.path, O_PATH | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const int done = how == F_OK ? 0 : ::faccessat(fd, "", how, AT_EMPTY_PATH);
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return done;
 }
 
 }  // namespace
@@ -607,34 +653,45 @@ BOOL UnlockFileEx(HANDLE file, DWORD, DWORD bytesLow, DWORD bytesHigh, LPOVERLAP
 BOOL MoveFileExA(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags) {
   if (!existingFileName || !newFileName || (flags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)))
     return Fail(ERROR_INVALID_PARAMETER);
-  std::string from, to;
-  if (DWORD e = MapPath(existingFileName, &from)) return Fail(e);
-  if (DWORD e = MapPath(newFileName, &to)) return Fail(e);
+  FilePlace from, to;
+  if (DWORD e = Locate(existingFileName, &from)) return Fail(e);
+  if (DWORD e = Locate(newFileName, &to)) return Fail(e);
   if (HasWildcard(existingFileName) || HasWildcard(newFileName)) return Fail(ERROR_INVALID_NAME);
+  // Both names in their folders, each folder opened beneath the drive root: the rename moves the
+  // entries themselves (a link at either name is moved or replaced, never written through).
+  std::string fromName, toName;
+  const int fromFolder = OpenFolderOf(from, &fromName);
+  if (fromFolder < 0) return Fail(errno == ENOENT || errno == ENOTDIR ? Because(errno, ERROR_PATH_NOT_FOUND) : ErrorFromErrno(errno));
+  const int toFolder = OpenFolderOf(to, &toName);
+  if (toFolder < 0) {
+    const int e = errno;
+    ::close(fromFolder);
+    return Fail(e == ENOENT || e == ENOTDIR ? Because(e, ERROR_PATH_NOT_FOUND) : ErrorFromErrno(e));
+  }
+  // Closes both folders and gives the failure, or goes on to write the rename through.
+  auto finish = [&](DWORD error) {
+    ::close(fromFolder);
+    ::close(toFolder);
+    return error ? Fail(error) : TRUE;
+  };
   struct stat st;
-  if (::stat(from.c_str(), &st) != 0) return Fail(PathError(errno, from));
+  if (::fstatat(fromFolder, fromName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return finish(PathError(errno, from));
   if (flags & MOVEFILE_REPLACE_EXISTING) {
-    if (::rename(from.c_str(), to.c_str()) != 0) return Fail(PathError(errno, to));
-  } else if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+    if (::renameat2(fromFolder, fromName.c_str(), toFolder, toName.c_str(), 0) != 0) return finish(PathError(errno, to));
+  } else if (::renameat2(fromFolder, fromName.c_str(), toFolder, toName.c_str(), RENAME_NOREPLACE) != 0) {
     // A file system without the no-replace rename: checked first, then renamed.
-    if (errno != EINVAL && errno != ENOSYS) return Fail(errno == EEXIST ? ERROR_ALREADY_EXISTS : PathError(errno, to));
-    if (::lstat(to.c_str(), &st) == 0) return Fail(ERROR_ALREADY_EXISTS);
-    if (::rename(from.c_str(), to.c_str()) != 0) return Fail(PathError(errno, to));
+    if (errno != EINVAL && errno != ENOSYS) return finish(errno == EEXIST ? ERROR_ALREADY_EXISTS : PathError(errno, to));
+    if (::fstatat(toFolder, toName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return finish(ERROR_ALREADY_EXISTS);
+    if (::renameat2(fromFolder, fromName.c_str(), toFolder, toName.c_str(), 0) != 0) return finish(PathError(errno, to));
   }
   if (flags & MOVEFILE_WRITE_THROUGH) {
     // The rename is on the disk once the folder that holds the name is.
-    const std::size_t slash = to.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : to.substr(0, slash);
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return Fail(ErrorFromErrno(errno));
     int synced;
-    while ((synced = ::fsync(dir)) != 0 && errno == EINTR) {
+    while ((synced = ::fsync(toFolder)) != 0 && errno == EINTR) {
     }
-    const int error = errno;
-    ::close(dir);
-    if (synced != 0) return Fail(ErrorFromErrno(error));
+    if (synced != 0) return finish(ErrorFromErrno(errno));
   }
-  return TRUE;
+  return finish(ERROR_SUCCESS);
 }
 
 BOOL DeleteFileA(LPCSTR fileName) { return DeletePath(fileName ? fileName : ""); }

@@ -33,10 +33,12 @@ DWORD ErrorFromErrno(int error) {
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     case EBADF: return ERROR_INVALID_HANDLE;
     case EINVAL: return ERROR_INVALID_PARAMETER;
-    case ELOOP: return ERROR_PATH_NOT_FOUND;
+    case ELOOP: return ERROR_CANT_RESOLVE_FILENAME;
+    case EXDEV: return ERROR_CANT_ACCESS_FILE;  // openat2 beneath the drive root: a link leads out
     case EBUSY:
     case ETXTBSY: return ERROR_SHARING_VIOLATION;
     case EIO: return ERROR_IO_DEVICE;
+    case ENOSYS: return ERROR_NOT_SUPPORTED;
     default: return ERROR_GEN_FAILURE;
   }
 }

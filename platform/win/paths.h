@@ -7,8 +7,18 @@
 // them, and ".." at the drive's root stays there ("C:\..\x" is "C:\x"): no drive path leads out of
 // the drive root. A path without a drive ("a\b", "\a\b", "/opt/x") keeps its place:
 // relative paths stay relative to the working directory and rooted ones are native absolute
-// paths, so native paths (the module path, the temporary directory) pass unchanged. Names keep
-// their case: unlike Windows, the file system here tells "A.xml" from "a.xml".
+// paths, so native paths (the module path, the temporary directory) pass unchanged.
+//
+// Names are found as Windows finds them, by any case: a name that is not there as spelt but is
+// in another case ("C:\vkr\LOW.VKR" for <drive root>/c/VKR/low.vkr) is the name the folder
+// holds, for every folder on the way and the file; a name that is nowhere keeps the case typed.
+//
+// The drive root is opened once and held while the process runs: every file of a drive path is
+// opened, made, renamed and removed relative to it with the kernel's own resolution beneath it
+// (openat2 with RESOLVE_BENEATH), so that no link, swapped in at any moment, leads out. A link on
+// the way is followed only while it stays beneath the drive root by a relative target: an
+// absolute link, or one that climbs above the root, fails the call with ERROR_CANT_ACCESS_FILE,
+// links in a circle (or more than 40 on the way) with ERROR_CANT_RESOLVE_FILENAME.
 #pragma once
 
 #include <string>

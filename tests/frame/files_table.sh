@@ -263,6 +263,12 @@ ln -s ../.. "$drives/c/up"                          # one that climbs out by nam
 ln -s loop "$drives/c/loop"                         # one that goes round in a circle
 ln -s VKR "$drives/c/in"                            # one that stays inside
 ln -s "$dir/paths/outside/p.vkr.device" "$drives/c/VKR/linked.vkr.device"  # a file of the project
+ln -s "$dir/paths/outside/p.vkr.compared" "$drives/c/VKR/rec.vkr.compared"  # the project's record
+ln -s "$drives/c/VKR" "$drives/c/absin"             # one inside, by an absolute path
+ln -s "../../$(basename "$drives")/c/VKR" "$drives/c/back"  # one that climbs out and comes back
+mkdir -p "$drives/c/chain"                          # five links in a row, each to the next
+ln -s ../VKR "$drives/c/chain/5"
+for i in 4 3 2 1; do ln -s "$((i + 1))" "$drives/c/chain/$i"; done
 root_name="vkr-path-$$"                             # what "\..\..\NAME" once made at /
 : >"$dir/paths/err"
 before_outside=$(find "$dir" -path "$drives" -prune -o -print | sort)
@@ -306,6 +312,27 @@ paths_table() {
   lands c/VKR/fwd.vkr upload --project 'c:/VKR/fwd.vkr'
   lands c/VKR/inside.vkr upload --project 'C:\in\inside.vkr'
   lands "c/Tank ü.vkr" upload --project 'Tank ü.vkr'
+  lands c/VKR/chained.vkr upload --project 'C:\chain\1\chained.vkr'
+  # Names as Windows compares them: the file and each folder on the way found by any case of its
+  # name, keeping its own; a new name takes the case typed.
+  lands c/VKR/fwd.vkr upload --project 'C:\vkr\FWD.VKR'
+  lands c/VKR/NewCase.vkr upload --project 'c:\Vkr\NewCase.vkr'
+  lands c/VKR/NewCase.vkr upload --project 'C:\VKR\newcase.VKR'
+  lands - status --project 'C:\VKR\NEWCASE.vkr' --device '\VKR\newCase.VKR.DEVICE'
+  lands - show --project 'C:\VKR\NEWCASE.vkr'
+  lands - compare --project 'C:\vkr\NewCase.vkr' --with 'c:\VKR\FWD.vkr'
+  [ "$(cd "$drives/c" && find . -iname 'vkr' -o -ipath './vkr/newcase*' -o -ipath './vkr/fwd*' | LC_ALL=C sort | tr '\n' ' ')" = \
+    "./VKR ./VKR/NewCase.vkr ./VKR/NewCase.vkr.compared ./VKR/NewCase.vkr.device ./VKR/fwd.vkr ./VKR/fwd.vkr.compared ./VKR/fwd.vkr.device " ] ||
+    echo "names in another case made other files: $(cd "$drives/c" && find . -iname 'vkr' -o -ipath './vkr/newcase*' -o -ipath './vkr/fwd*')"
+  # Near the device names, but none of them.
+  lands c/COM10.vkr upload --project 'COM10.vkr'
+  lands "c/LPT⁴.vkr" upload --project 'LPT⁴.vkr'
+  lands c/CONSOLE.vkr upload --project 'CONSOLE.vkr'
+  # Strict UTF-8 at its edges: the last code point below the surrogates, the last one of all, a
+  # four-byte one.
+  lands $'c/\xed\x9f\xbf.vkr' upload --project $'\xed\x9f\xbf.vkr'
+  lands $'c/\xf4\x8f\xbf\xbf.vkr' upload --project $'\xf4\x8f\xbf\xbf.vkr'
+  lands $'c/\xf0\x9f\x98\x80.vkr' upload --project $'\xf0\x9f\x98\x80.vkr'
   path upload --project 'own.vkr' --device 'dev.device'
   [ $rc = 0 ] && [ -f "$drives/c/own.vkr" ] && [ -f "$drives/c/dev.device" ] && [ ! -e "$drives/c/own.vkr.device" ] ||
     echo "upload with --device dev.device: $rc $last"
@@ -341,6 +368,21 @@ paths_table() {
   refused 2 "names the device CON on Windows" upload --project 'con'
   refused 2 "names the device COM1 on Windows" upload --project 'COM1 .x.vkr'
   refused 2 "names the device LPT9 on Windows" upload --project 'lpt9\p.vkr'
+  local device
+  for device in AUX aux.vkr PRN.x nul CONIN\$ conout\$.vkr COM0 com0.vkr LPT0 COM5.vkr 'COM¹' 'com².vkr' 'COM³' \
+    'LPT¹.vkr' 'lpt²' 'LPT³.x.vkr'; do
+    refused 2 "\"$device\" names the device" upload --project "C:\\VKR\\$device"
+  done
+  refused 2 "names the device COM³ on Windows" show --project 'C:\COM³\p.vkr'
+  refused 2 "ui: --device C:\\LPT¹.device: \"LPT¹.device\" names the device" ui 1 --device 'C:\LPT¹.device'
+  # Text that is not UTF-8: a surrogate, a code point above U+10FFFF, overlong forms (of "/" in
+  # three bytes and two), sequences cut short, a lone continuation byte.
+  local bytes
+  for bytes in '\xed\xa0\x80' '\xed\xbf\xbf' '\xf4\x90\x80\x80' '\xf5\x80\x80\x80' '\xe0\x80\xaf' '\xc0\xaf' '\xc1\xbf' \
+    '\xf0\x80\x80\xaf' '\xc3' '\xe2\x82' '\xf0\x9f\x98' '\x80'; do
+    refused 2 "the path is not UTF-8 text" upload --project "$(printf 'C:\\VKR\\a%bb.vkr' "$bytes")"
+    refused 2 "the path is not UTF-8 text" status --project 'rel.vkr' --device "$(printf 'x%b' "$bytes")"
+  done
   refused 2 "compare: --with //server/x.vkr: $unc" compare --project 'rel.vkr' --with '//server/x.vkr'
   refused 2 "items: --project 1:\\p.vkr: \"1:\" $drive" items --project '1:\p.vkr'
   refused 2 "ui: --project \\\\s\\x.vkr: $unc" ui 1 --project '\\s\x.vkr'
@@ -355,6 +397,15 @@ paths_table() {
   refused 1 "the file C:\\L\\p.vkr is, through a link" compare --project 'rel.vkr' --with 'L\p.vkr'
   refused 1 "the file C:\\L\\p.vkr is, through a link" items --project '\L\p.vkr'
   refused 1 "the file C:\\L\\p.vkr is, through a link" ui 1 --offline --project 'C:\L\p.vkr'
+  # The record is a file of the project too, for every command; ui checks its --device as well.
+  refused 1 "the file C:\\VKR\\rec.vkr.compared is, through a link" upload --project 'C:\VKR\rec.vkr'
+  refused 1 "the file C:\\vkr\\REC.vkr.compared is, through a link" compare --project 'C:\vkr\REC.vkr'
+  refused 1 "the file C:\\VKR\\rec.vkr.compared is, through a link" ui 5 --offline --project 'C:\VKR\rec.vkr'
+  refused 1 "the file C:\\L\\x.device is, through a link" ui 1 --project 'rel.vkr' --device 'C:\L\x.device'
+  # Links inside the drive root the files are not opened through: an absolute one, one that
+  # climbs above the drive root to come back.
+  refused 1 "the file C:\\absin\\p.vkr is reached through a link the host does not follow: the link $drives/c/absin -> $drives/c/VKR names its target by an absolute path" upload --project 'C:\absin\p.vkr'
+  refused 1 "the file C:\\back\\p.vkr is reached through a link the host does not follow: the link $drives/c/back -> ../../" upload --project 'C:\back\p.vkr'
   refused 1 "the file C:\\L\\m.so is, through a link" register 'C:\L\m.so'
   [ -z "$(ls -A "$dir/paths/outside")" ] || echo "a file was made outside the drive root: $(ls -A "$dir/paths/outside")"
   [ -z "$(ls -A "$dir/paths/work/cwd")" ] || echo "a file was made in the working folder: $(ls -A "$dir/paths/work/cwd")"

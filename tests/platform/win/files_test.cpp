@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -14,6 +15,7 @@
 
 #include "platform/platform.h"
 #include "platform/win/handles.h"
+#include "platform/win/native.h"
 #include "tests/support/temp_files.h"
 
 namespace {
@@ -463,6 +465,73 @@ TEST_F(Files, AccessTestsExistenceAndPermission) {
     EXPECT_EQ(_access("C:\\readonly.xml", 2), -1);
     EXPECT_EQ(errno, EACCES);
   }
+}
+
+// Windows finds a name by any case of it, for the file and each folder on the way, and keeps the
+// case the name was made with; a new name takes the case typed.
+TEST_F(Files, NamesAreFoundInAnyCaseAndKeepTheirOwn) {
+  WriteFileText(Native("c/VKR/Low.vkr"), "kept");
+  HANDLE h = CreateFileA("C:\\vkr\\LOW.VKR", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  char text[8] = {};
+  DWORD read = 0;
+  EXPECT_TRUE(ReadFile(h, text, sizeof text - 1, &read, nullptr));
+  EXPECT_STREQ(text, "kept");
+  CloseHandle(h);
+  h = CreateFileA("C:\\vKr\\New.Txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  EXPECT_TRUE(MoveFileExA("C:\\VKR\\NEW.TXT", "C:\\vkr\\low.VKR", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_TRUE(CreateDirectoryA("C:\\Vkr\\Sub", nullptr));
+  EXPECT_FALSE(CreateDirectoryA("C:\\VKR\\SUB", nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(GetFileAttributesA("C:\\vkr\\sub"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_TRUE(DeleteFileA("c:\\VKR\\LOW.VKR"));
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root_.path())) names.push_back(e.path().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{root_ / "c", root_ / "c/VKR", root_ / "c/VKR/Sub"}));
+}
+
+// No call reaches a file through a link that leads out of the drive root, nor through an absolute
+// one, whenever the link was put there; a relative link that stays inside is followed.
+TEST_F(Files, NoLinkLeadsOutOfTheDriveRoot) {
+  TempDir outside;
+  WriteFileText(outside / "o.txt", "outside");
+  WriteFileText(Native("c/VKR/p.txt"), "inside");
+  const std::string links[][2] = {{"c/out", outside.path()}, {"c/up", "../.."}, {"c/abs", root_ / "c/VKR"}};
+  for (const auto& [link, target] : links) ASSERT_EQ(symlink(target.c_str(), (root_ / link).c_str()), 0);
+  ASSERT_EQ(symlink((outside / "o.txt").c_str(), Native("c/VKR/o.txt").c_str()), 0);
+  ASSERT_EQ(symlink("VKR", Native("c/in").c_str()), 0);
+  const std::string o = std::filesystem::path(outside.path()).filename().string();
+  for (const std::string& folder : std::vector<std::string>{"C:\\out\\", "C:\\abs\\", "C:\\up\\" + o + "\\"}) {
+    SCOPED_TRACE(folder);
+    const std::string file = folder + (folder == "C:\\abs\\" ? "p.txt" : "o.txt");
+    for (const DWORD disposition : {OPEN_EXISTING, CREATE_ALWAYS, CREATE_NEW, OPEN_ALWAYS}) {
+      EXPECT_EQ(CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, disposition, 0, nullptr), INVALID_HANDLE_VALUE);
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANT_ACCESS_FILE));
+    }
+    EXPECT_FALSE(DeleteFileA(file.c_str()));
+    EXPECT_FALSE(CreateDirectoryA((folder + "d").c_str(), nullptr));
+    EXPECT_FALSE(MoveFileExA("C:\\VKR\\p.txt", (folder + "moved.txt").c_str(), 0));
+    EXPECT_FALSE(MoveFileExA(file.c_str(), "C:\\VKR\\moved.txt", 0));
+    EXPECT_EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
+    WIN32_FIND_DATAA found;
+    EXPECT_EQ(FindFirstFileA((folder + "*").c_str(), &found), INVALID_HANDLE_VALUE);
+  }
+  // The link at the file's own name: opening follows it (refused), a rename replaces the link.
+  EXPECT_EQ(CreateFileA("C:\\VKR\\o.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(_access("C:\\VKR\\o.txt", 0), -1);
+  HANDLE h = CreateFileA("C:\\in\\P.TXT", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  EXPECT_TRUE(MoveFileExA("C:\\in\\p.txt", "C:\\VKR\\o.txt", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(ReadFileText(outside / "o.txt"), "outside");
+  EXPECT_EQ(ReadFileText(root_ / "c/VKR/o.txt"), "inside");
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(outside.path())) names.push_back(e.path().string());
+  EXPECT_EQ(names, std::vector<std::string>{outside / "o.txt"});
 }
 
 // A standard handle is a console when its descriptor is a terminal, and not when it is redirected.

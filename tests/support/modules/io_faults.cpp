@@ -9,12 +9,16 @@
 // write that would take its files beyond that, each in whole 4 KiB blocks, fails with ENOSPC;
 // removing or replacing a file frees its room.
 // VKR_TEST_FAULT=CALL:TEXT:N[:ENOSPC|EIO] fails the Nth call of CALL on a path holding TEXT (EIO
-// unless told): write, read and fsync of such a file, rename onto it, or "dirsync", the fsync of
-// the folder that writes through a rename onto it. Everything else goes to the C library.
+// unless told): write, read and fsync of such a file, rename onto it, or "dirsync", the fsync of the
+// folder that writes through a rename onto it. Everything else goes to the C library. Paths given
+// relative to a folder's descriptor (openat2 through syscall, unlinkat, renameat2) are judged
+// whole: the folder's path, then the name.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,6 +39,13 @@ std::string PathOf(int fd) {
   if (n <= 0) return "";
   path[n] = '\0';
   return path;
+}
+
+// The whole path of `path` taken relative to the folder `dir`.
+std::string At(int dir, const char* path) {
+  if (!path) return "";
+  if (path[0] == '/' || dir == AT_FDCWD) return path;
+  return PathOf(dir) + "/" + path;
 }
 
 bool IsFile(int fd) {
@@ -266,13 +277,44 @@ extern "C" int rename(const char* from, const char* to) noexcept {
 extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned int flags) noexcept {
   using Rename = int (*)(int, const char*, int, const char*, unsigned int);
   static const Rename next = reinterpret_cast<Rename>(dlsym(RTLD_NEXT, "renameat2"));
-  if (ReadOnly(from) || ReadOnly(to)) {
+  const std::string fromPath = At(fromFolder, from), toPath = At(toFolder, to);
+  if (ReadOnly(fromPath.c_str()) || ReadOnly(toPath.c_str())) {
     errno = EROFS;
     return -1;
   }
-  if (Injected("rename", to)) return -1;
+  if (Injected("rename", toPath)) return -1;
   const int done = next ? next(fromFolder, from, toFolder, to, flags) : (errno = ENOSYS, -1);
-  if (done == 0 && !TheFault().text.empty() && std::string(to).find(TheFault().text) != std::string::npos)
+  if (done == 0 && !TheFault().text.empty() && toPath.find(TheFault().text) != std::string::npos)
     TheFault().renamed = true;
   return done;
+}
+
+extern "C" int unlinkat(int folder, const char* path, int flags) noexcept {
+  using Unlink = int (*)(int, const char*, int);
+  static const Unlink next = reinterpret_cast<Unlink>(dlsym(RTLD_NEXT, "unlinkat"));
+  if (ReadOnly(At(folder, path).c_str())) {
+    errno = EROFS;
+    return -1;
+  }
+  return next ? next(folder, path, flags) : (errno = ENOSYS, -1);
+}
+
+// openat2 has no wrapper in the C library: it comes through syscall, whose other calls pass on.
+extern "C" long syscall(long number, ...) noexcept {
+  using Syscall = long (*)(long, ...);
+  static const Syscall next = reinterpret_cast<Syscall>(dlsym(RTLD_NEXT, "syscall"));
+  va_list more;
+  va_start(more, number);
+  long a[6];
+  for (long& v : a) v = va_arg(more, long);
+  va_end(more);
+  if (number == SYS_openat2) {
+    const auto* how = reinterpret_cast<const open_how*>(a[2]);
+    const std::string path = At(static_cast<int>(a[0]), reinterpret_cast<const char*>(a[1]));
+    if (how && (how->flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) && ReadOnly(path.c_str())) {
+      errno = EROFS;
+      return -1;
+    }
+  }
+  return next ? next(number, a[0], a[1], a[2], a[3], a[4], a[5]) : (errno = ENOSYS, -1);
 }
