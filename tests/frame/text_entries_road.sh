@@ -44,7 +44,8 @@ rows=(
   "5|631=2156|-|-|Year was not written: its entry is not valid: 1900 to 2155."
   "5|631=1899|-|-|Year was not written: its entry is not valid: 1900 to 2155."
   "5|631=2o2o|-|-|Year was not written: its entry is not valid: 1900 to 2155."
-  "5|358=1,5|-|-|Day was not written: its entry is not valid: 1 to 31."
+  # November, as the row above wrote it: the days the month has.
+  "5|358=1,5|-|-|Day was not written: its entry is not valid: 1 to 30."
   "5|360=1e1|-|-|Month was not written: its entry is not valid: 1 to 12."
   "1|307=Grüße aus Köln|longTag|0|$(latin1 'Grüße aus Köln')"
   "1|205=tag9|tagDescriptorDate|0|$(packed TAG9 8)"

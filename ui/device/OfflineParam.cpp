@@ -861,9 +861,11 @@ HRESULT COfflineParam::GetControlValueById(LONG id, VARIANT* value) {
     case kParMonth:
     case kParYear: {
       // The whole text a number within the date's limits: never what is left of it, never clamped.
+      // A day beyond its month's last is no date; the data set's own date, untouched, stays as it
+      // is, whatever it is (the tag or descriptor written with it is not held back for it).
       const UINT edit = id == kParDay ? kOfflineDayEdit : id == kParMonth ? kOfflineMonthEdit : kOfflineYearEdit;
       const ULONG first = id == kParYear ? kDateYearFirst : 1;
-      const ULONG last = id == kParDay ? 31 : id == kParMonth ? 12 : kDateYearLast;
+      const ULONG last = id == kParDay ? (DateIsDataSets() ? 31 : LastDay()) : id == kParMonth ? 12 : kDateYearLast;
       const std::optional<ULONG> number = ParseUnsigned(DialogItemText(m_hWndDialog, edit), last);
       if (!number || *number < first) return E_INVALIDARG;
       VariantClear(value);
@@ -873,6 +875,39 @@ HRESULT COfflineParam::GetControlValueById(LONG id, VARIANT* value) {
     default:
       return CovFDT_IDtmActiveXControlImpl::GetControlValueById(id, value);
   }
+}
+
+ULONG COfflineParam::LastDay() const {
+  return LastDayOfEntries(ItemTextW(kOfflineMonthEdit), ItemTextW(kOfflineYearEdit));
+}
+
+bool COfflineParam::DateIsDataSets() {
+  // The data set keeps the year as its offset from the first year the byte holds.
+  const struct {
+    LONG id;
+    UINT edit;
+    ULONG offset;
+  } parts[] = {{kParDay, kOfflineDayEdit, 0},
+               {kParMonth, kOfflineMonthEdit, 0},
+               {kParYear, kOfflineYearEdit, kDateYearFirst}};
+  for (const auto& part : parts) {
+    vkr::Variant held;
+    LONG number = 0;
+    if (FAILED(GetDtmParameterValue(part.id, held.Put())) || !ReadNumber(held, &number)) return false;
+    const std::optional<ULONG> shown = ParseUnsigned(DialogItemText(m_hWndDialog, part.edit), kDateYearLast);
+    if (!shown || *shown != static_cast<ULONG>(number) + part.offset) return false;
+  }
+  return true;
+}
+
+HRESULT COfflineParam::OnControlChange(UINT code, UINT controlId, HWND control) {
+  const HRESULT hr = CovFDT_IDtmActiveXControlImpl::OnControlChange(code, controlId, control);
+  // The month and the year decide which days there are: the day is judged again beside them.
+  if (!m_bUpdatingControls && !m_bBusy && (controlId == kOfflineMonthEdit || controlId == kOfflineYearEdit)) {
+    VARIANT_BOOL valid = VARIANT_FALSE;
+    GetParameterText(kParDay, &valid);
+  }
+  return hr;
 }
 
 // ---- A download that did not go through --------------------------------------------------------
@@ -1020,7 +1055,7 @@ std::u16string COfflineParam::EntryLimits(LONG id) {
     case kParDescriptorText:
     case kParMessageText: return PackedAsciiHoldsText(TextCharacters(id));
     case kParLongTag2: return Latin1HoldsText(kLongTagCharacters);
-    case kParDay: return u"1 to 31";
+    case kParDay: return u"1 to " + NumberWord(LastDay());
     case kParMonth: return u"1 to 12";
     case kParYear: return NumberWord(kDateYearFirst) + u" to " + NumberWord(kDateYearLast);
     case kParDampingOffline:
