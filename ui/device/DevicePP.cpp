@@ -574,19 +574,41 @@ HRESULT CDevicePP::ReadDeviceInfo() {
   if (base) base->GetDTMState(&state);
   if (state != dsONLINE || !m_spDtm) return S_OK;
   BeginReadRound();
-  for (LONG id : {kMessage, kFinalAssembly, kTagDescriptorDate, kWriteProtect, kCommand14, kLongTag}) {
+  static constexpr LONG kReads[] = {kMessage, kFinalAssembly, kTagDescriptorDate, kWriteProtect, kCommand14, kLongTag};
+  for (auto read = std::begin(kReads); read != std::end(kReads); ++read) {
     VARIANT_BOOL asked = VARIANT_FALSE;
     const unsigned long long mark = vkr::dui::DeviceFailureMark();
-    const HRESULT hr = ReadFromDevice(id, &asked);
+    const HRESULT hr = ReadFromDevice(*read, &asked);
     if (FAILED(hr)) {
-      // Nothing more is read: every field still waiting says so.
-      std::vector<UINT> waiting(std::begin(kPlaceholderFields), std::end(kPlaceholderFields));
-      waiting.insert(waiting.end(), {kUpperLimitEdit, kLowerLimitEdit});
-      TellNotRead(id, waiting, u"the Device page's values", vkr::dui::OutcomeAfter(hr, false, mark, id));
+      // Nothing more is read: the fields of this read and of those after it say so, each named.
+      // The reads already out bring their own answers, and the limits shown before are not the
+      // device's word now.
+      std::vector<UINT> unread;
+      for (auto next = read; next != std::end(kReads); ++next) {
+        const std::vector<UINT> fields = FieldsOfRead(*next).value_or(std::vector<UINT>{});
+        unread.insert(unread.end(), fields.begin(), fields.end());
+        ShowLiveFieldsWaiting(*next);
+      }
+      TellNotRead(*read, unread, u"", vkr::dui::OutcomeAfter(hr, false, mark, *read));
       return hr;
     }
   }
   return S_OK;
+}
+
+std::vector<UINT> CDevicePP::LiveFieldsOfRead(LONG id) const {
+  // Refresh and the page shown again leave the sensor limits as they were until the answer.
+  if (id == kCommand14) return {kUpperLimitEdit, kLowerLimitEdit};
+  return {};
+}
+
+void CDevicePP::ShowLiveFieldsWaiting(LONG id) {
+  CUpdatingControls updating(*this);
+  for (UINT control : LiveFieldsOfRead(id)) {
+    if (!vkr::dui::ShowsPlaceholder(m_hWndDialog, control)) vkr::dui::SetLoadingText(m_hWndDialog, {control});
+    if (control == kUpperLimitEdit) m_bUpperLimitShown = false;
+    if (control == kLowerLimitEdit) m_bLowerLimitShown = false;
+  }
 }
 
 std::optional<std::vector<UINT>> CDevicePP::FieldsOfRead(LONG id) const {

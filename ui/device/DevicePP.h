@@ -129,6 +129,10 @@ class CDevicePP : public CDevicePropertyPage {
   void OnDeviceOnline() override;
   // The fields each read fills.
   std::optional<std::vector<UINT>> FieldsOfRead(LONG id) const override;
+  // The sensor limits, which keep showing the last answer while command 14 is read again.
+  std::vector<UINT> LiveFieldsOfRead(LONG id) const override;
+  // The fields of `id` that kept the last answer wait again: a read that fails says "Not read" there.
+  void ShowLiveFieldsWaiting(LONG id);
 
   bool m_bFirstShow = true;
   bool m_bPageVisible = false;  // set by the first show: triggers before it do nothing
