@@ -231,6 +231,9 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   // What an entry holds, in the user's words ("1 to 12", "0 to 66 m" in the unit the entry shows);
   // empty where the entry names no limits.
   std::u16string EntryLimits(LONG id);
+  // The labels of the settings a command writes together with the device parameter `device` that
+  // the user changed (all of them when none), quoted; none for a parameter of no such record.
+  std::vector<std::u16string> RecordLabelsChanged(LONG device) const;
   // The last day the day entry may hold beside the month and year entries.
   ULONG LastDay() const;
   // Whether the date's entries show the date the data set holds (the user did not change it).
@@ -246,6 +249,8 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   // The device parameters' values as the controls showed them before the user's work: a value
   // that still reads the same was not changed and is not written.
   std::map<LONG, vkr::Variant> m_shown;
+  // The device parameters the user changed since the control opened, as the applies wrote them.
+  std::vector<LONG> m_userChanged;
   // A distance an edit shows: the number in its unit and the text it was shown as.
   struct SShownLength {
     double value = 0.0;
