@@ -23,5 +23,10 @@ bool IsWarning(BYTE command, BYTE code);
 // warns: 0x0E (...)"; and whether a text is such a word.
 std::u16string WarnedWriteText(std::u16string_view name, BYTE command, BYTE code);
 bool IsWarnedWriteText(std::u16string_view text);
+// A notice with such words joined by "; " ('"A" was written; the device warns: W; "B" was
+// written; the device warns: W') with each warning told once, the writes it answered named
+// together in the order they came ('"A" and "B" were written; the device warns: W'); the rest of
+// the notice as it was.
+std::u16string GroupWarnedWrites(std::u16string_view text);
 
 }  // namespace vkr::hart

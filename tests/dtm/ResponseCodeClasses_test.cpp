@@ -44,3 +44,27 @@ TEST(ResponseCodeClasses, EveryWarningOfEveryCommandHasAMeaning) {
 }
 
 }  // namespace
+
+// A notice's warned writes told warning by warning: each warning once, after every write it
+// answered in the order they came, the sentence in the plural for several; the notice's other
+// words and writes apart from the run untouched.
+TEST(ResponseCodeClasses, EachWarningOfANoticeIsToldOnceWithTheWritesItAnswered) {
+  const std::u16string w8 = u"the device warns: 0x08 (set to nearest possible value)";
+  const std::u16string w14 = u"the device warns: 0x0E (span too small)";
+  const struct {
+    std::u16string notice, told;
+  } cases[] = {
+      {u"Went: \"A\" was written; " + w8 + u".", u"Went: \"A\" was written; " + w8 + u"."},
+      {u"Went: \"A\" was written; " + w8 + u"; \"B\" and \"C\" were written; " + w8 + u"; \"D\" was written; " + w8 + u".",
+       u"Went: \"A\", \"B\", \"C\" and \"D\" were written; " + w8 + u"."},
+      {u"Went: \"A\" was written; " + w8 + u"; \"B\" was written; " + w14 + u"; \"C\" was written; " + w8 + u".",
+       u"Went: \"A\" and \"C\" were written; " + w8 + u"; \"B\" was written; " + w14 + u"."},
+      {u"Stopped: \"X\" was not written. The rest stays. \"A\" was written; " + w8 + u"; \"A\" was written; " + w8 + u".",
+       u"Stopped: \"X\" was not written. The rest stays. \"A\" was written; " + w8 + u"."},
+      {u"Nothing was warned.", u"Nothing was warned."},
+  };
+  for (const auto& c : cases) {
+    const std::u16string told = vkr::hart::GroupWarnedWrites(c.notice);
+    EXPECT_EQ(std::string(told.begin(), told.end()), std::string(c.told.begin(), c.told.end()));
+  }
+}

@@ -44,7 +44,8 @@ rows=(
   "5|631=2156|-|-|Year was not written: its entry is not valid: 1900 to 2155."
   "5|631=1899|-|-|Year was not written: its entry is not valid: 1900 to 2155."
   "5|631=2o2o|-|-|Year was not written: its entry is not valid: 1900 to 2155."
-  "5|358=1,5|-|-|Day was not written: its entry is not valid: 1 to 31."
+  # November, as the row above wrote it: the days the month has.
+  "5|358=1,5|-|-|Day was not written: its entry is not valid: 1 to 30."
   "5|360=1e1|-|-|Month was not written: its entry is not valid: 1 to 12."
   "1|307=Grüße aus Köln|longTag|0|$(latin1 'Grüße aus Köln')"
   "1|205=tag9|tagDescriptorDate|0|$(packed TAG9 8)"
@@ -172,4 +173,14 @@ second=$(echo "$out" | grep -F 'told: message messageStop' | sed -n 2p)
 echo "$second" | grep -qE 'holds what the download wrote before it stopped \([^)]*"Tag"' ||
   fail "the second notice does not count the tag the device holds: $second"
 echo "$second" | grep -q 'not the changes' && fail "the second notice names a change the device holds: $second"
+# A tag and descriptor emptied go to the transmitter as blanks (HART pads packed ASCII with them);
+# function 5 opened again shows them as the device holds them, never a default text it does not hold.
+out=$("$host" ui 5 --project "$p" --png "$dir/blank.png" --type 205= --type 207= --click 1 --answer Yes 2>&1) ||
+  fail "emptied texts: $out"
+[ "$(line tagDescriptorDate | cut -c1-36)" = "$(packed '' 8)$(packed '' 16)" ] ||
+  fail "the emptied tag and descriptor are not blanks: $(line tagDescriptorDate)"
+out=$("$host" ui 5 --project "$p" --png "$dir/blank.png" --read 205 --read 207 2>&1) || fail "reopen: $out"
+for item in 205 207; do
+  echo "$out" | grep -qE "item $item: \" *\"\$" || fail "function 5 shows item $item as the device does not hold it: $out"
+done
 echo "text entries road: ${#rows[@]} entries, ${#numbers[@]} numbers beyond their limits, $((${#downloads[@]} + 3)) downloads"

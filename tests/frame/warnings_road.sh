@@ -19,6 +19,10 @@ upload milli
 mkdir -p "$dir/kept" && cp "$folder/milli.vkr" "$folder/milli.vkr.device" "$dir/kept/"
 
 W='the device warns: 0x08 (set to nearest possible value)'
+# Function 5's download writes, in the order it writes them, and its range values: the warning told
+# once after them all.
+F5_WRITES='The download went through: "Message", "Tag", "Description", "Date", "Long Tag", "Display Unit",'
+F5_RANGE="\"Low Level\" and \"Hi Level\" were written; $W"
 # transmitter | ui arguments | exit | the texts told, each exactly once ("N*text": N times; ^
 # between) | what must not be told (a regular expression) | the device file afterwards: "same", or
 # NAME=VALUE lines ("NAME=same": as it was)
@@ -40,16 +44,20 @@ rows=(
   "moved|1 --page 0 --fault 136=warned --click 702 --type 547=3 --click 546 --answer OK|0|Auto-Digitize routine completed successfully; $W.|failed|displaySettings=03010101050340400000"
   "moved|4 --fault writes=warned --click 377|0|Loop Test: The loop current was fixed at 4.000 mA; $W.^Loop Test: The loop current was given back; $W.|fixed at 4.000 mA -> |fixedCurrent=00000000"
   "moved|7 --fault writes=warned --type 6314=20mA --click 6315 --type 6316=19.95 --click 6315 --answer OK --answer No --answer No|0|The loop current was fixed at 20.000 mA; $W.^The gain trim was written; $W.^The loop current was given back; $W.|warns: 0x08[^ ]|gainTrim=419F999A fixedCurrent=00000000"
-  "moved|5 --fault writes=warned --type 616=2.5 --click 1 --answer Yes|0|The download went through: \"Message\" was written; $W; |warns: 0x08[^ ]|damping=40200000"
+  # A download's warning told once, with every write it answered; a command that writes a record
+  # of settings names those of them the user changed, else all of them.
+  "moved|5 --fault writes=warned --type 616=2.5 --click 1 --answer Yes|0|$F5_WRITES \"Display Mode\", \"Tracking\", \"Dielectric\", \"Fail Mode\", \"Fail Time\", \"Sensitivity\", \"Analog Mode\", \"Blanking\", \"Distance Offset\", \"Damping\", $F5_RANGE.|warns: 0x08[^ ]|damping=40200000"
+  "moved|5 --fault writes=warned --type 620=9 --click 1 --answer Yes|0|$F5_WRITES \"Fail Time\", \"Sensitivity\", \"Analog Mode\", \"Blanking\", \"Distance Offset\", \"Damping\", $F5_RANGE.|\"Display Mode\"|displaySettings=03010101090000000000"
+  "moved|5 --fault writes=warned --type 625=0.5 --type 617=Fast --click 1 --answer Yes|0|$F5_WRITES \"Tracking\", \"Blanking\", \"Damping\", $F5_RANGE.|\"Sensitivity\"|echoSettings=4B003F00000000000000 displaySettings=03020101050000000000"
   # A download that stops still tells the warnings of the writes it did before (17 18 22 44 136).
-  "moved|5 --fault writes=warned --fault 138=busy --type 616=2.5 --click 1 --answer Yes|1|The download did not go through: ^5*written; $W|warns: 0x08[^ ]|damping=same"
+  "moved|5 --fault writes=warned --fault 138=busy --type 616=2.5 --click 1 --answer Yes|1|The download did not go through: ^1*written; $W^\"Message\", \"Tag\", \"Description\", \"Date\", \"Long Tag\", \"Display Unit\", \"Display Mode\", \"Tracking\", \"Dielectric\", \"Fail Mode\" and \"Fail Time\" were written; $W.|warns: 0x08[^ ]|damping=same"
   # A warned transmitter still refuses what it does not take: nothing is told as written.
   "protected|1 --page 0 --fault writes=warned --type 542=3 --click 221 --read 6333|1|Damping was not written: the device refused it: 0x07 (in write protect mode).|warns|same"
   "protected|1 --page 4 --fault writes=warned --type 554=40 --click 221 --read 6333|1|Sensitivity was not written: the device refused it: 0x07 (in write protect mode).|warns|same"
   "protected|5 --fault writes=warned --type 616=2.5 --click 1 --answer Yes|1|The download did not go through: \"Message\" was not written: the device refused it: 0x07 (in write protect mode).|warns|same"
   # The download agreed to at the close, after a Cancel at OK: told by the control before it goes.
   "protected|5 --type 205=SWEEP --click 1 --answer Cancel --answer Yes|1|The download did not go through: \"Message\" was not written: the device refused it: 0x07 (in write protect mode). The device was not changed: it holds none of the changes (\"Tag\"); they stay in the data set.|went through|same"
-  "moved|5 --fault writes=warned --type 616=2.5 --click 1 --answer Cancel --answer Yes|0|The download went through: \"Message\" was written; $W; |did not go through|damping=40200000"
+  "moved|5 --fault writes=warned --type 616=2.5 --click 1 --answer Cancel --answer Yes|0|$F5_WRITES \"Display Mode\"^1*$W|did not go through|damping=40200000"
   "moved|1 --page 1 --fault writes=warned --type 395=9 --click 221 --read 6333|1|Upper Range Value was not written: the device refused it: 0x0B (upper range value too high).|warns|same"
   "moved|5 --fault 35=warned --type 615=0.2 --click 1 --answer Yes|1|\"Low Level\" and \"Hi Level\" were not written: the device refused them: 0x0C (upper range value too low).|warns|upperRange=same lowerRange=same"
   "moved|1 --page 0 --fault writes=warned --fault 34=busy --type 542=3 --click 221 --read 6333|1|Damping was not written: the device is busy.|warns|same"

@@ -28,17 +28,24 @@ std::optional<std::uint32_t> ParseUnsigned(const std::u16string& text, std::uint
   return std::nullopt;
 }
 
-// The days of a month of the Gregorian calendar; 0 for a month that is none.
-std::uint32_t DaysInMonth(std::uint32_t month, std::uint32_t year) {
+}  // namespace
+
+namespace vkr::dui {
+
+std::uint32_t LastDayOfMonth(std::uint32_t month, std::uint32_t year) {
   static constexpr std::uint32_t kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (month < 1 || month > 12) return 0;
   const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
   return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
-}  // namespace
-
-namespace vkr::dui {
+std::uint32_t LastDayOfEntries(const std::u16string& month, const std::u16string& year) {
+  const auto m = ::ParseUnsigned(month, 12);
+  if (!m || *m < 1) return 31;
+  const auto y = ::ParseUnsigned(year, kDateYearLast);
+  // Without a year February may have its leap day; the year, once typed, decides.
+  return LastDayOfMonth(*m, y && *y >= kDateYearFirst ? *y : 2000);
+}
 
 std::optional<std::string> DecodeMessage(const std::vector<std::uint8_t>& bytes) {
   return vkr::dui::CByteReader(bytes).PackedAscii(0, 24);
@@ -126,6 +133,8 @@ constexpr LONG kCommand14 = vkr::dui::kParCommand14Complete;
 constexpr LONG kButtonRefresh = vkr::dui::kParButtonRefresh;
 constexpr LONG kButtonSend = vkr::dui::kParButtonSend;
 constexpr LONG kLongTag = vkr::dui::kParLongTag;
+// The entries the user edits and Send writes, in the order the page shows them.
+constexpr LONG kSentEntries[] = {kMessage, kDescriptor, kTag, kDay, kMonth, kYear, kFinalAssembly, kLongTag};
 
 // Dialog items.
 constexpr UINT kTagEdit = 205;
@@ -371,7 +380,9 @@ std::optional<std::vector<std::uint8_t>> CDevicePP::BuildTagDescriptorDate() con
   auto year = ParseUnsigned(ItemTextW(kYearEdit), 2155);
   if (!tag || !descriptor || !day || !month || !year || *year < 1900) return std::nullopt;
   // Only a date of the calendar: a device given 31 February or day 0 holds a date that never was.
-  if (*day < 1 || *day > DaysInMonth(*month, *year)) return std::nullopt;
+  // A date the user did not touch goes back as the device holds it, whatever it is: the tag or
+  // descriptor the record carries is not held back for the device's own date.
+  if (DateIsUsers() && (*day < 1 || *day > vkr::dui::LastDayOfMonth(*month, *year))) return std::nullopt;
   std::vector<std::uint8_t> bytes = *tag;
   bytes.insert(bytes.end(), descriptor->begin(), descriptor->end());
   bytes.push_back(static_cast<std::uint8_t>(*day));
@@ -476,6 +487,8 @@ bool CDevicePP::CheckEntry(LONG id) {
   // A field still waiting for its value has nothing of the user's in it.
   if (vkr::dui::ShowsPlaceholder(m_hWndDialog, edit)) return true;
   bool fits = true;
+  // The device's own date, untouched, is the device's business: it goes back as it is.
+  if ((id == kDay || id == kMonth || id == kYear) && !DateIsUsers()) id = 0;
   switch (id) {
     case kMessage: fits = EncodePackedField(text, 32).has_value(); break;
     case kTag: fits = EncodePackedField(text, 8).has_value(); break;
@@ -483,11 +496,7 @@ bool CDevicePP::CheckEntry(LONG id) {
     case kDay: {
       // The day against its month (and year, for February) as far as those are numbers.
       auto day = ParseUnsigned(text, 31);
-      auto month = ParseUnsigned(ItemTextW(kMonthEdit), 12);
-      auto year = ParseUnsigned(ItemTextW(kYearEdit), kDateYearLast);
-      std::uint32_t last = 31;
-      if (month && *month >= 1) last = DaysInMonth(*month, year && *year >= kDateYearFirst ? *year : 2000);
-      fits = day && *day >= 1 && *day <= last;
+      fits = day && *day >= 1 && *day <= LastDayOfEntries(ItemTextW(kMonthEdit), ItemTextW(kYearEdit));
       break;
     }
     case kMonth: {
@@ -514,7 +523,7 @@ bool CDevicePP::CheckEntry(LONG id) {
 
 bool CDevicePP::CheckAllEntries() {
   bool all = true;
-  for (LONG id : {kMessage, kDescriptor, kTag, kDay, kMonth, kYear, kFinalAssembly, kLongTag})
+  for (LONG id : kSentEntries)
     if (!CheckEntry(id)) all = false;
   return all;
 }
@@ -522,7 +531,7 @@ bool CDevicePP::CheckAllEntries() {
 HRESULT CDevicePP::OnControlChange(UINT code, UINT controlId, HWND control) {
   const HRESULT hr = CDevicePropertyPage::OnControlChange(code, controlId, control);
   if (m_bUpdatingControls || m_bBusy) return hr;
-  for (LONG id : {kMessage, kDescriptor, kTag, kDay, kMonth, kYear, kFinalAssembly, kLongTag})
+  for (LONG id : kSentEntries)
     if (EditOf(id) == controlId) CheckEntry(id);
   // The month and year decide which days there are.
   if (controlId == kMonthEdit || controlId == kYearEdit) CheckEntry(kDay);
@@ -539,13 +548,7 @@ std::u16string CDevicePP::LimitsText(LONG id) {
     case kTag: return PackedAsciiHoldsText(8);
     case kDescriptor: return PackedAsciiHoldsText(16);
     case kLongTag: return Latin1HoldsText(kLongTagCharacters);
-    case kDay: {
-      auto month = ParseUnsigned(ItemTextW(kMonthEdit), 12);
-      auto year = ParseUnsigned(ItemTextW(kYearEdit), kDateYearLast);
-      const std::uint32_t last =
-          month && *month >= 1 ? DaysInMonth(*month, year && *year >= kDateYearFirst ? *year : 2000) : 31;
-      return u"day 1 to " + number(last);
-    }
+    case kDay: return u"day 1 to " + number(LastDayOfEntries(ItemTextW(kMonthEdit), ItemTextW(kYearEdit)));
     case kMonth: return u"month 1 to 12";
     case kYear: return u"year " + number(kDateYearFirst) + u" to " + number(kDateYearLast);
     case kFinalAssembly: return u"0 to " + number(kMaxFinalAssembly);
@@ -571,19 +574,41 @@ HRESULT CDevicePP::ReadDeviceInfo() {
   if (base) base->GetDTMState(&state);
   if (state != dsONLINE || !m_spDtm) return S_OK;
   BeginReadRound();
-  for (LONG id : {kMessage, kFinalAssembly, kTagDescriptorDate, kWriteProtect, kCommand14, kLongTag}) {
+  static constexpr LONG kReads[] = {kMessage, kFinalAssembly, kTagDescriptorDate, kWriteProtect, kCommand14, kLongTag};
+  for (auto read = std::begin(kReads); read != std::end(kReads); ++read) {
     VARIANT_BOOL asked = VARIANT_FALSE;
     const unsigned long long mark = vkr::dui::DeviceFailureMark();
-    const HRESULT hr = ReadFromDevice(id, &asked);
+    const HRESULT hr = ReadFromDevice(*read, &asked);
     if (FAILED(hr)) {
-      // Nothing more is read: every field still waiting says so.
-      std::vector<UINT> waiting(std::begin(kPlaceholderFields), std::end(kPlaceholderFields));
-      waiting.insert(waiting.end(), {kUpperLimitEdit, kLowerLimitEdit});
-      TellNotRead(id, waiting, u"the Device page's values", vkr::dui::OutcomeAfter(hr, false, mark, id));
+      // Nothing more is read: the fields of this read and of those after it say so, each named.
+      // The reads already out bring their own answers, and the limits shown before are not the
+      // device's word now.
+      std::vector<UINT> unread;
+      for (auto next = read; next != std::end(kReads); ++next) {
+        const std::vector<UINT> fields = FieldsOfRead(*next).value_or(std::vector<UINT>{});
+        unread.insert(unread.end(), fields.begin(), fields.end());
+        ShowLiveFieldsWaiting(*next);
+      }
+      TellNotRead(*read, unread, u"", vkr::dui::OutcomeAfter(hr, false, mark, *read));
       return hr;
     }
   }
   return S_OK;
+}
+
+std::vector<UINT> CDevicePP::LiveFieldsOfRead(LONG id) const {
+  // Refresh and the page shown again leave the sensor limits as they were until the answer.
+  if (id == kCommand14) return {kUpperLimitEdit, kLowerLimitEdit};
+  return {};
+}
+
+void CDevicePP::ShowLiveFieldsWaiting(LONG id) {
+  CUpdatingControls updating(*this);
+  for (UINT control : LiveFieldsOfRead(id)) {
+    if (!vkr::dui::ShowsPlaceholder(m_hWndDialog, control)) vkr::dui::SetLoadingText(m_hWndDialog, {control});
+    if (control == kUpperLimitEdit) m_bUpperLimitShown = false;
+    if (control == kLowerLimitEdit) m_bLowerLimitShown = false;
+  }
 }
 
 std::optional<std::vector<UINT>> CDevicePP::FieldsOfRead(LONG id) const {
@@ -624,7 +649,10 @@ HRESULT CDevicePP::OnSend() {
   // Entries that do not fit their device fields are marked; the first gets the focus and nothing
   // goes out.
   const bool fits = CheckAllEntries();
-  if (StopsAtInvalidEntries() || !fits) return S_FALSE;
+  if (FAILED(SetFocusToControl()) || !fits) {
+    TellHeldBack();
+    return S_FALSE;
+  }
 
   auto modified = [this](LONG id) {
     const LONG index = FindParameterIndex(id);
@@ -652,6 +680,35 @@ HRESULT CDevicePP::OnSend() {
   EndSend();
   SetDirty(FALSE);
   return RefreshDeviceInfo();
+}
+
+void CDevicePP::TellHeldBack() {
+  // The entries that are not valid, each with what it holds; then the user's others, which the
+  // Send did not write for them.
+  std::vector<LONG> invalid;
+  std::vector<std::u16string> invalidNames, others;
+  auto add = [](std::vector<std::u16string>* names, const std::u16string& name) {
+    if (!name.empty() && std::find(names->begin(), names->end(), name) == names->end()) names->push_back(name);
+  };
+  for (LONG id : kSentEntries) {
+    const LONG index = FindParameterIndex(id);
+    if (index < 0) continue;
+    const ULONG state = m_pParInfo[index].m_nState;
+    if ((state & (kStateUsable | kStateInvalid)) == (kStateUsable | kStateInvalid) && !(state & kStateHidden)) {
+      invalid.push_back(id);
+      add(&invalidNames, EntryLabel(id));
+    }
+  }
+  for (LONG id : kSentEntries)
+    if (IsUserEntry(id) && std::find(invalidNames.begin(), invalidNames.end(), EntryLabel(id)) == invalidNames.end())
+      add(&others, EntryLabel(id));
+  std::u16string text = InvalidText(invalid);
+  if (text.empty()) return;
+  if (!others.empty())
+    text += u" " + JoinNames(others) + (others.size() == 1 ? u" was" : u" were") + u" not sent: " +
+            JoinNames(invalidNames) +
+            (invalidNames.size() == 1 ? u" holds an entry that is not valid." : u" hold entries that are not valid.");
+  TellOnMessageLine(text);
 }
 
 // ---- Showing and hiding --------------------------------------------------------------------------

@@ -53,6 +53,12 @@ std::optional<std::u16string> DecodeLongTag(const std::vector<std::uint8_t>& byt
 // The years the date's byte holds (the year minus 1900), taken alike by every entry of a date.
 inline constexpr std::uint32_t kDateYearFirst = 1900;
 inline constexpr std::uint32_t kDateYearLast = 2155;
+// The last day of a month of the Gregorian calendar (29 February in a year divisible by 4, but not
+// by 100 unless by 400); 0 for a month that is none.
+std::uint32_t LastDayOfMonth(std::uint32_t month, std::uint32_t year);
+// The last day a day entry may hold beside the month and year entries' texts, as far as those are
+// numbers of a date: 31 without a month, 29 in February without a year.
+std::uint32_t LastDayOfEntries(const std::u16string& month, const std::u16string& year);
 // The long tag's 32 bytes keep their last for the closing zero.
 inline constexpr std::size_t kLongTagCharacters = 31;
 
@@ -101,10 +107,18 @@ class CDevicePP : public CDevicePropertyPage {
   bool CheckEntry(LONG id);
   // What each entry holds: the text fields' character sets and lengths, the date's parts.
   std::u16string LimitsText(LONG id) override;
+  // A Send held back by entries that are not valid: the message line names them with what each
+  // holds, and the user's other entries it did not write for them.
+  void TellHeldBack();
   // Every editable field checked; the first that does not fit gets the focus. False then.
   bool CheckAllEntries();
   std::u16string ItemTextW(UINT controlId) const;
   void SetItemTextW(UINT controlId, const std::u16string& text);
+  // Whether a part of the date is the user's entry: only then is the date judged by the calendar.
+  bool DateIsUsers() const {
+    return IsUserEntry(vkr::dui::kParDateDay) || IsUserEntry(vkr::dui::kParDateMonth) ||
+           IsUserEntry(vkr::dui::kParDateYear);
+  }
   // 21 bytes of the command 18 request from the tag, descriptor and date fields.
   std::optional<std::vector<std::uint8_t>> BuildTagDescriptorDate() const;
 
@@ -115,6 +129,10 @@ class CDevicePP : public CDevicePropertyPage {
   void OnDeviceOnline() override;
   // The fields each read fills.
   std::optional<std::vector<UINT>> FieldsOfRead(LONG id) const override;
+  // The sensor limits, which keep showing the last answer while command 14 is read again.
+  std::vector<UINT> LiveFieldsOfRead(LONG id) const override;
+  // The fields of `id` that kept the last answer wait again: a read that fails says "Not read" there.
+  void ShowLiveFieldsWaiting(LONG id);
 
   bool m_bFirstShow = true;
   bool m_bPageVisible = false;  // set by the first show: triggers before it do nothing

@@ -366,16 +366,19 @@ void CDevicePropertyPage::TellNotRead(LONG id, const std::vector<UINT>& fields, 
       if (vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText) ShowsNonFinite(control, 0.0);
       if (what.empty() && before != vkr::dui::kNotReadText &&
           vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText)
-        if (const std::u16string label = ControlLabel(control);
-            !label.empty() && std::find(names.begin(), names.end(), label) == names.end())
-          names.push_back(label);
+        if (const std::u16string label = ControlLabel(control); !label.empty()) {
+          if (std::find(names.begin(), names.end(), label) == names.end()) names.push_back(label);
+          m_notReadFields[label].push_back(control);
+        }
     }
-    // An entry with no value has no invalid mark to show either: nobody entered anything.
+    // An entry with no value has no invalid mark to show either: nobody entered anything. Nor the
+    // mark of a value the device is giving (0x400): none is coming.
+    constexpr ULONG kAwaitedMarks = vkr::dui::kStateInvalid | 0x400;
     for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
       const UINT control = m_pParInfo[i].m_nCtrlId;
-      if (control != 0 && (m_pParInfo[i].m_nState & vkr::dui::kStateInvalid) && !IsUserControl(control) &&
+      if (control != 0 && (m_pParInfo[i].m_nState & kAwaitedMarks) && !IsUserControl(control) &&
           vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText)
-        SetControlStateById(m_pParInfo[i].m_nParamId, m_pParInfo[i].m_nState & ~vkr::dui::kStateInvalid);
+        SetControlStateById(m_pParInfo[i].m_nParamId, m_pParInfo[i].m_nState & ~kAwaitedMarks);
     }
   }
   if (!what.empty()) names.push_back(what);
@@ -422,6 +425,7 @@ void CDevicePropertyPage::TakeReadOut(LONG id) {
 void CDevicePropertyPage::BeginReadRound() {
   m_notReadIds.clear();
   m_notReadNames.clear();
+  m_notReadFields.clear();
   m_notReadOutcome = {};
   m_notReadCommand = 0;
   if (m_notReadText.empty()) return;
@@ -431,9 +435,33 @@ void CDevicePropertyPage::BeginReadRound() {
 
 void CDevicePropertyPage::NoteAnswer(LONG id) {
   const auto it = std::find(m_notReadIds.begin(), m_notReadIds.end(), id);
-  if (it == m_notReadIds.end()) return;
-  m_notReadIds.erase(it);
-  if (m_notReadIds.empty()) BeginReadRound();
+  if (it != m_notReadIds.end()) m_notReadIds.erase(it);
+  if (m_notReadNames.empty() || !m_hWndDialog) return;
+  // The answer (to this page's read, or another's of the same parameter coming late) fills its
+  // own fields: they are read now. A field named by its label is told while it still says "Not
+  // read" (a read that failed stopped the reads after it, whose fields no answer fills); a read
+  // named as a whole while a failed read is unanswered.
+  std::vector<UINT> own = FieldsOfRead(id).value_or(std::vector<UINT>{});
+  if (const LONG index = FindParameterIndex(id); index >= 0) own.push_back(m_pParInfo[index].m_nCtrlId);
+  auto unread = [&](UINT control) {
+    return std::find(own.begin(), own.end(), control) == own.end() && !IsUserControl(control) &&
+           vkr::dui::DialogItemText(m_hWndDialog, control) == vkr::dui::kNotReadText;
+  };
+  std::vector<std::u16string> kept;
+  for (const std::u16string& name : m_notReadNames) {
+    const auto fields = m_notReadFields.find(name);
+    if (fields == m_notReadFields.end() ? !m_notReadIds.empty()
+                                        : std::any_of(fields->second.begin(), fields->second.end(), unread))
+      kept.push_back(name);
+  }
+  if (kept.size() == m_notReadNames.size()) return;
+  if (kept.empty()) {
+    BeginReadRound();
+    return;
+  }
+  m_notReadNames = kept;
+  m_notReadText = Sentence(vkr::dui::NotReadText(m_notReadNames, m_notReadOutcome, m_notReadCommand));
+  ShowMessageLine(u"");
 }
 
 bool CDevicePropertyPage::DeviceMayAnswer() const {
@@ -1224,6 +1252,12 @@ std::u16string CDevicePropertyPage::ControlLabel(UINT control) const {
     if (IsLabel(child) && static_cast<UINT>(::GetDlgCtrlID(child)) != control) {
       statics.push_back(child);
       continue;
+    }
+    // A text in parentheses after the label ("(Hex)") says how the value is shown, not what it is.
+    while (!statics.empty()) {
+      const std::u16string text = WindowTextOf(statics.back());
+      if (text.size() < 2 || text.front() != u'(' || text.back() != u')') break;
+      statics.pop_back();
     }
     // A label over two lines is the run of texts that start where the last one starts.
     std::u16string own;

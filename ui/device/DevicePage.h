@@ -31,6 +31,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -394,6 +395,7 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   void NoteSendStop(const std::vector<LONG>& ids, const std::u16string& why);
   std::vector<LONG> m_notReadIds;     // the reads that failed, until their answer comes
   std::vector<std::u16string> m_notReadNames;
+  std::map<std::u16string, std::vector<UINT>> m_notReadFields;  // the fields a name of them stands for
   vkr::dui::SDeviceOutcome m_notReadOutcome;
   BYTE m_notReadCommand = 0;
   // The page's texts onto the frame's message line; without a frame `told` goes to the user.

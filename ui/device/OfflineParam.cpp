@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "communication/HartResponseTexts.h"
 #include "include/DtmMessages.h"
 #include "include/ParameterHandlerInterfaces.h"
 #include "include/ProgramIds.h"
@@ -356,14 +357,17 @@ HRESULT COfflineParam::Init(BSTR instanceId, BSTR functionCall, IDtm* dtm, VARIA
   if (FAILED(hr) || !*result) return FAILED(hr) ? hr : S_FALSE;
 
   {
-    // The defaults are what the control shows, not the user's input.
+    // The defaults are what the control shows, not the user's input, and only for a text the data
+    // set does not hold: one it holds empty (emptied and downloaded, or uploaded) is the device's
+    // blanks, shown as they are.
     CFlagScope updating(m_bUpdatingControls);
     const std::pair<LONG, const char*> kDefaults[] = {{kParTagText, kOfflineDefaultTag},
                                                       {kParDescriptorText, kOfflineDefaultDescriptor},
                                                       {kParMessageText, kOfflineDefaultMessage}};
     for (const auto& [id, text] : kDefaults) {
       vkr::Variant value;
-      if (SUCCEEDED(GetDtmParameterValue(id, value.Put())) && value.vt == VT_BSTR && SysStringLen(value.bstrVal) == 0) {
+      if (SUCCEEDED(GetDtmParameterValue(id, value.Put())) && value.vt == VT_BSTR && SysStringLen(value.bstrVal) == 0 &&
+          !HoldsDeviceValue(id, value)) {
         const LONG index = FindParameterIndex(id);
         if (index >= 0) ::SetDlgItemTextA(m_hWndDialog, static_cast<int>(m_pParInfo[index].m_nCtrlId), text);
       }
@@ -861,9 +865,11 @@ HRESULT COfflineParam::GetControlValueById(LONG id, VARIANT* value) {
     case kParMonth:
     case kParYear: {
       // The whole text a number within the date's limits: never what is left of it, never clamped.
+      // A day beyond its month's last is no date; the data set's own date, untouched, stays as it
+      // is, whatever it is (the tag or descriptor written with it is not held back for it).
       const UINT edit = id == kParDay ? kOfflineDayEdit : id == kParMonth ? kOfflineMonthEdit : kOfflineYearEdit;
       const ULONG first = id == kParYear ? kDateYearFirst : 1;
-      const ULONG last = id == kParDay ? 31 : id == kParMonth ? 12 : kDateYearLast;
+      const ULONG last = id == kParDay ? (DateIsDataSets() ? 31 : LastDay()) : id == kParMonth ? 12 : kDateYearLast;
       const std::optional<ULONG> number = ParseUnsigned(DialogItemText(m_hWndDialog, edit), last);
       if (!number || *number < first) return E_INVALIDARG;
       VariantClear(value);
@@ -873,6 +879,39 @@ HRESULT COfflineParam::GetControlValueById(LONG id, VARIANT* value) {
     default:
       return CovFDT_IDtmActiveXControlImpl::GetControlValueById(id, value);
   }
+}
+
+ULONG COfflineParam::LastDay() const {
+  return LastDayOfEntries(ItemTextW(kOfflineMonthEdit), ItemTextW(kOfflineYearEdit));
+}
+
+bool COfflineParam::DateIsDataSets() {
+  // The data set keeps the year as its offset from the first year the byte holds.
+  const struct {
+    LONG id;
+    UINT edit;
+    ULONG offset;
+  } parts[] = {{kParDay, kOfflineDayEdit, 0},
+               {kParMonth, kOfflineMonthEdit, 0},
+               {kParYear, kOfflineYearEdit, kDateYearFirst}};
+  for (const auto& part : parts) {
+    vkr::Variant held;
+    LONG number = 0;
+    if (FAILED(GetDtmParameterValue(part.id, held.Put())) || !ReadNumber(held, &number)) return false;
+    const std::optional<ULONG> shown = ParseUnsigned(DialogItemText(m_hWndDialog, part.edit), kDateYearLast);
+    if (!shown || *shown != static_cast<ULONG>(number) + part.offset) return false;
+  }
+  return true;
+}
+
+HRESULT COfflineParam::OnControlChange(UINT code, UINT controlId, HWND control) {
+  const HRESULT hr = CovFDT_IDtmActiveXControlImpl::OnControlChange(code, controlId, control);
+  // The month and the year decide which days there are: the day is judged again beside them.
+  if (!m_bUpdatingControls && !m_bBusy && (controlId == kOfflineMonthEdit || controlId == kOfflineYearEdit)) {
+    VARIANT_BOOL valid = VARIANT_FALSE;
+    GetParameterText(kParDay, &valid);
+  }
+  return hr;
 }
 
 // ---- A download that did not go through --------------------------------------------------------
@@ -922,17 +961,38 @@ std::u16string COfflineParam::DownloadWords(const std::u16string& text) {
       continue;
     const std::u16string dtm = std::u16string(1, u'"').append(name.View()).append(1, u'"');
     const std::vector<std::u16string> labels = QuotedLabels(id);
-    const std::u16string shown = JoinNames(labels);
-    if (shown == dtm) continue;
-    for (std::size_t at = words.find(dtm); at != std::u16string::npos; at = words.find(dtm, at + shown.size())) {
-      words.replace(at, dtm.size(), shown);
-      // Several values named where the DTM named one: the sentence goes on in the plural.
-      constexpr std::u16string_view kWas = u" was ";
-      if (labels.size() > 1 && words.compare(at + shown.size(), kWas.size(), kWas) == 0)
-        words.replace(at + shown.size(), kWas.size(), u" were ");
+    // A warning answers the command that wrote the whole record the setting is in: it is told of
+    // the record's settings the user changed, else of them all.
+    const std::vector<std::u16string> warnedLabels = RecordLabelsChanged(id);
+    for (std::size_t at = words.find(dtm); at != std::u16string::npos;) {
+      constexpr std::u16string_view kWarned = u" was written; the device warns: ";
+      const bool warned = !warnedLabels.empty() && words.compare(at + dtm.size(), kWarned.size(), kWarned) == 0;
+      const std::vector<std::u16string>& named = warned ? warnedLabels : labels;
+      const std::u16string shown = JoinNames(named);
+      if (shown != dtm) {
+        words.replace(at, dtm.size(), shown);
+        // Several values named where the DTM named one: the sentence goes on in the plural.
+        constexpr std::u16string_view kWas = u" was ";
+        if (named.size() > 1 && words.compare(at + shown.size(), kWas.size(), kWas) == 0)
+          words.replace(at + shown.size(), kWas.size(), u" were ");
+      }
+      at = words.find(dtm, at + shown.size());
     }
   }
-  return words;
+  // Each warning once, with every write it answered.
+  return vkr::hart::GroupWarnedWrites(words);
+}
+
+std::vector<std::u16string> COfflineParam::RecordLabelsChanged(LONG device) const {
+  const auto entry = std::find_if(std::begin(kEntryWords), std::end(kEntryWords),
+                                  [device](const SEntryWords& w) { return w.device == device && w.record != 0; });
+  if (entry == std::end(kEntryWords) || entry->record == kParIdentification) return {};
+  std::vector<std::u16string> changed;
+  for (const SEntryWords& w : kEntryWords)
+    if (w.record == entry->record &&
+        std::find(m_userChanged.begin(), m_userChanged.end(), w.device) != m_userChanged.end())
+      changed.push_back(std::u16string(1, u'"').append(w.written ? w.written : w.label).append(1, u'"'));
+  return changed.empty() ? QuotedLabels(entry->record) : changed;
 }
 
 HRESULT COfflineParam::ExecuteCommand(VARIANT command, VARIANT argument) {
@@ -1020,7 +1080,7 @@ std::u16string COfflineParam::EntryLimits(LONG id) {
     case kParDescriptorText:
     case kParMessageText: return PackedAsciiHoldsText(TextCharacters(id));
     case kParLongTag2: return Latin1HoldsText(kLongTagCharacters);
-    case kParDay: return u"1 to 31";
+    case kParDay: return u"1 to " + NumberWord(LastDay());
     case kParMonth: return u"1 to 12";
     case kParYear: return NumberWord(kDateYearFirst) + u" to " + NumberWord(kDateYearLast);
     case kParDampingOffline:
@@ -1085,6 +1145,7 @@ HRESULT COfflineParam::ApplyOfflineValues() {
     const auto shown = m_shown.find(id);
     if (shown != m_shown.end() && SameValue(shown->second, value)) continue;
     if (FAILED(SetDtmParameterValue(id, value))) continue;
+    if (std::find(m_userChanged.begin(), m_userChanged.end(), id) == m_userChanged.end()) m_userChanged.push_back(id);
     m_shown[id] = std::move(value);
     if (FindParameterIndex(id) >= 0) SetControlStateById(id, kStateUsableChanged);
   }

@@ -169,6 +169,9 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   HRESULT ApplyChanges() override { return ApplyOfflineValues(); }
   BOOL ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
+  // The user's typing, then the day judged again when its month or year changed.
+  HRESULT OnControlChange(UINT code, UINT controlId, HWND control) override;
+
   // The DTM's state as the control learns it: the current, PV and SV fields without a value say why.
   HRESULT OnDtmStateChanged(ULONG state) override;
 
@@ -228,6 +231,13 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   // What an entry holds, in the user's words ("1 to 12", "0 to 66 m" in the unit the entry shows);
   // empty where the entry names no limits.
   std::u16string EntryLimits(LONG id);
+  // The labels of the settings a command writes together with the device parameter `device` that
+  // the user changed (all of them when none), quoted; none for a parameter of no such record.
+  std::vector<std::u16string> RecordLabelsChanged(LONG device) const;
+  // The last day the day entry may hold beside the month and year entries.
+  ULONG LastDay() const;
+  // Whether the date's entries show the date the data set holds (the user did not change it).
+  bool DateIsDataSets();
   // Names the entries marked invalid with what each holds; false when none is.
   bool TellInvalidEntries();
 
@@ -239,6 +249,8 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   // The device parameters' values as the controls showed them before the user's work: a value
   // that still reads the same was not changed and is not written.
   std::map<LONG, vkr::Variant> m_shown;
+  // The device parameters the user changed since the control opened, as the applies wrote them.
+  std::vector<LONG> m_userChanged;
   // A distance an edit shows: the number in its unit and the text it was shown as.
   struct SShownLength {
     double value = 0.0;
