@@ -81,7 +81,7 @@ FORMS = [
     ("download went", r"^The download went through: (?P<names>.+?) (?:was|were) written; the device warns: " + CODE +
                       r"$"),
     # The loop current's controls.
-    ("not confirmed", r"^The field device did not confirm (?P<what>.+?) \((?P<why>[^)]*)\): (?P<then>.+)$"),
+    ("not confirmed", r"^The field device did not confirm (?P<what>.+?) \((?P<why>.+)\): (?P<then>[^()]+)$"),
     ("link lost fixed", r"^The connection to the field device was lost while its loop current was fixed: the loop "
                         r"current may still be fixed$"),
     ("given back later", r"^It is given back when the device is online again$"),
