@@ -177,7 +177,7 @@ PHRASES = {"the device tag", "the device's identity", "the distance reading", "t
            "the sensor limits", "the echo data", "the device status", "the self test results", "self test results",
            "the additional device status", "the configuration change counter", "the device values",
            "sensor serial no.", "private label distributor", "the advanced settings", "the sensor limit",
-           "the zero trim", "the gain trim"}
+           "the zero trim", "the gain trim", "auto-digitize routine"}
 
 # The host's last line when a run did not do all it was asked ("vkr-frame: ..."): what it says.
 HOST_FORMS = [
