@@ -989,8 +989,11 @@ def check_status_lamps(v, iid, it, devices, status_args, run, offline):
 
 
 def check_echo(v, iid, it, devices, run):
+    # The distances are in the unit the table's axis names: millimetres or feet.
+    axis = run.items.get((0, 705), {}).get("text", "")
+    feet = True if "(ft)" in axis else False if "(mm)" in axis else None
     for d in devices[1:]:
-        expected = tx.echo_texts(d).get(iid)
+        expected = tx.echo_texts(d, feet).get(iid)
         if expected is None or it["text"].strip() in PLACEHOLDERS or it["text"].strip() == "":
             return
         try:
@@ -1572,7 +1575,8 @@ def check_sentences(v, run, before, after, typed, explorer):
                 not_written.add(spec.item)
         # A request's failure told of an entry names one whose write went out: an entry whose
         # write was never sent did not meet the device's refusal or silence.
-        failures = [rm for name, rm in reasons if name in ("refused", "no answer", "busy", "lost", "link", "not taken")]
+        # (A link lost holds back every write after it: it is no request's own fate.)
+        failures = [rm for name, rm in reasons if name in ("refused", "no answer", "busy", "lost", "not taken")]
         if form == "not written" and failures and after:
             sent = {c for _, c, _ in writes_at}
             for spec in named_specs:
@@ -1683,7 +1687,8 @@ def check_sentences(v, run, before, after, typed, explorer):
         if holds(spec, after, value) or holds(spec, before, value):
             continue
         told = [s for _, s in sentences_told(run)]
-        if any(named(s, item_names(spec)) and re.search(r"not (written|sent|valid)|given up|set to", s) for s in told):
+        if any(named(s, item_names(spec)) and re.search(r"not (written|sent|valid)|given up|set to|none of the changes|"
+                                                        r"not the changes", s) for s in told):
             continue
         v.fail("named", iid, "%s was typed %r and sent, not written, and no sentence names it as not written "
                "(told: %s)" % (spec.name, value, " / ".join(told) or "nothing"))

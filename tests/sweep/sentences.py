@@ -81,7 +81,7 @@ FORMS = [
     ("download went", r"^The download went through: (?P<names>.+?) (?:was|were) written; the device warns: " + CODE +
                       r"$"),
     # The loop current's controls.
-    ("not confirmed", r"^The field device did not confirm (?P<what>.+?) \((?P<why>[^)]*)\): (?P<then>.+)$"),
+    ("not confirmed", r"^The field device did not confirm (?P<what>.+?) \((?P<why>.+)\): (?P<then>[^()]+)$"),
     ("link lost fixed", r"^The connection to the field device was lost while its loop current was fixed: the loop "
                         r"current may still be fixed$"),
     ("given back later", r"^It is given back when the device is online again$"),
@@ -177,7 +177,7 @@ PHRASES = {"the device tag", "the device's identity", "the distance reading", "t
            "the sensor limits", "the echo data", "the device status", "the self test results", "self test results",
            "the additional device status", "the configuration change counter", "the device values",
            "sensor serial no.", "private label distributor", "the advanced settings", "the sensor limit",
-           "the zero trim", "the gain trim"}
+           "the zero trim", "the gain trim", "auto-digitize routine"}
 
 # The host's last line when a run did not do all it was asked ("vkr-frame: ..."): what it says.
 HOST_FORMS = [

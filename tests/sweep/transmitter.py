@@ -434,9 +434,10 @@ ECHO_EDITS = [[533, 535, 536, 538, 540], [541, 543, 683, 684, 685], [686, 687, 5
               [552, 692, 693, 694, 695]]
 
 
-def echo_texts(dev):
+def echo_texts(dev, feet=None):
+    """The echo table in millimetres, or in feet (by default when the transmitter's unit is feet)."""
     out = {}
-    feet = u8(dev, "pvUnit") == 44
+    feet = u8(dev, "pvUnit") == 44 if feet is None else feet
     for e, row in enumerate(ECHO_EDITS):
         for k, edit in enumerate(row):
             word = memory_word(dev, 0x02E9 + 5 * e + k)
