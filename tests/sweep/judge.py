@@ -15,7 +15,7 @@ import sentences as st
 import transmitter as tx
 
 LOADING = {"Loading...", "..."}
-PLACEHOLDERS = {"Not read", "Not connected", "--", "OFFLINE"}
+PLACEHOLDERS = {"Not read", "Not connected", "Not shown", "--", "OFFLINE"}
 MARK_CHANGED, MARK_INVALID = 671, 669
 WRITES = {6, 17, 18, 19, 22, 34, 35, 40, 44, 45, 46, 134, 136, 138}
 # Commands that run a procedure rather than read or write a value.

@@ -29,6 +29,9 @@ REASONS = [
     ("unread with", r"(?:it goes|they go) to the device with (?P<unread>.+), which could not be read"),
     ("unit unread", r"the unit (?:it is|they are) given in could not be read"),
     ("other invalid", r"(?P<other>.+?) holds an entry that is not valid"),
+    ("other invalid", r"(?P<other>.+?) hold entries that are not valid"),
+    ("stopped", r"the Send stopped at (?P<stopped>.+)"),
+    ("stopped", r"the Send stopped before (?:it|them)"),
     ("part unread", r"part(?:s)? of (?:it|them) could not be read(?:: .+)?"),
     ("counter unread", r"the configuration change counter was not read"),
 ]
@@ -54,6 +57,8 @@ FORMS = [
                         r"device)$"),
     ("send again", r"^Send again once its values are in$"),
     ("not read", r"^" + NAMES + r" could not be read(?:: (?P<why>.+))?$"),
+    ("not shown", r"^" + NAMES + r" could not be shown: the device's (?:value is not a finite number|values are "
+                  r"not finite numbers)$"),
     ("read failed", r"^Reading the echo data failed: (?P<why>.+)$"),
     ("failed", r"^" + NAMES + r" failed(?:: (?P<why>.+))?$"),
     ("self test failed", r"^(?P<count>\d+) test\(s\) FAILED!, SELF TEST FAILED$"),
