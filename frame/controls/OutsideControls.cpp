@@ -592,6 +592,8 @@ HRESULT RegisterOutsideControls() {
       {&CLSID_FrameTestControl, kProgIdFrameTestControl, u"FrameTestControl Class", &MakeFactory<FrameTestControl>},
   };
   HRESULT result = S_OK;
+  // One batch: the registry file is written once for all the controls' keys, not once per key.
+  const LSTATUS began = vkr::platform::BeginRegistryBatch();
   for (const Entry& e : entries) {
     ComPtr<IUnknown> factory;
     HRESULT hr = e.factory(factory.Put());
@@ -605,6 +607,12 @@ HRESULT RegisterOutsideControls() {
     if (SUCCEEDED(hr)) hr = WriteKey(u"CLSID\\" + std::u16string(braced) + u"\\ProgID", e.progId);
     if (SUCCEEDED(hr)) hr = WriteKey(std::u16string(e.progId) + u"\\CLSID", braced);
     if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+  }
+  if (began == ERROR_SUCCESS) {
+    if (const LSTATUS written = vkr::platform::CommitRegistryBatch(); written != ERROR_SUCCESS && SUCCEEDED(result))
+      result = HRESULT_FROM_WIN32(static_cast<DWORD>(written));
+  } else if (SUCCEEDED(result)) {
+    result = HRESULT_FROM_WIN32(static_cast<DWORD>(began));
   }
   return result;
 }
