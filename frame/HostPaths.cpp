@@ -1,11 +1,6 @@
 // The files the host's command lines name.
 #include "frame/HostPaths.h"
 
-#include <fcntl.h>
-#include <linux/openat2.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -185,18 +180,9 @@ Walk RealPlace(const std::vector<std::string>& from, const std::vector<std::stri
 // Why the files of the drives cannot be kept beneath the drive root, "" when they can: the files
 // are opened beneath it with openat2, which kernels before Linux 5.6 lack.
 std::string DriveRootProblem() {
-  open_how how{};
-  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-  how.resolve = RESOLVE_BENEATH;
-  const long fd = ::syscall(SYS_openat2, AT_FDCWD, ".", &how, sizeof how);
-  if (fd >= 0) {
-    ::close(static_cast<int>(fd));
-    return "";
-  }
-  if (errno == ENOSYS)
-    return "this system's kernel lacks openat2 (Linux 5.6 and later have it), without which the host cannot keep "
-           "its files inside the drive root";
-  return "";  // (another failure is told with the file it concerns)
+  if (vkr::platform::KernelOpensBeneath()) return "";
+  return "this system's kernel lacks openat2 (Linux 5.6 and later have it), without which the host cannot keep "
+         "its files inside the drive root";
 }
 
 std::string Joined(const std::vector<std::string>& names) {

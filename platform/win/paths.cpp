@@ -237,4 +237,13 @@ DWORD MapPath(std::u16string_view path, std::string* native) {
   return MapPath(vkr::Utf16ToUtf8(path), native);
 }
 
+bool KernelOpensBeneath() {
+  open_how how{};
+  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_BENEATH;
+  const long fd = ::syscall(SYS_openat2, AT_FDCWD, ".", &how, sizeof how);
+  if (fd >= 0) ::close(static_cast<int>(fd));
+  return fd >= 0 || errno != ENOSYS;  // another failure is told with the file it concerns
+}
+
 }  // namespace vkr::platform

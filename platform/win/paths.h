@@ -37,4 +37,8 @@ VKR_API std::string DriveRoot();
 VKR_API DWORD MapPath(std::string_view path, std::string* native);
 VKR_API DWORD MapPath(std::u16string_view path, std::string* native);
 
+// Whether the kernel opens names beneath a folder (openat2, Linux 5.6 and later): without it the
+// drives' files cannot be kept inside the drive root.
+VKR_API bool KernelOpensBeneath();
+
 }  // namespace vkr::platform
