@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "frame/FrameHost.h"
+#include "frame/ProjectFiles.h"
 #include "tests/support/temp_files.h"
 
 namespace {
@@ -189,7 +190,7 @@ TEST_F(HostCommands, TheEngineersCommandsOnAProject) {
   auto deviceHeld = [&](const std::string& tag) {
     std::string hex;
     for (unsigned char ch : tag) hex += "0123456789ABCDEF"[ch >> 4], hex += "0123456789ABCDEF"[ch & 15];
-    WriteFileText(record, "verdict uploaded\nvalue 546167 " + hex + "\n");
+    WriteFileText(record, vkr::frame::CheckedRecord("verdict uploaded\nvalue 546167 " + hex + "\n"));
   };
   const std::string project = drives / "c/VKR/plant.vkr";
   const std::string device = project + ".device";
@@ -207,7 +208,7 @@ TEST_F(HostCommands, TheEngineersCommandsOnAProject) {
        [&] { deviceHeld("LT-1"); }},
       // The record holds another name's value but none of the tag: show does not know.
       {"show" + p, 0, {"Tag   VKR Series DTM                              ?\n"}, {}, false,
-       [&] { WriteFileText(record, "verdict uploaded\nvalue 4E616D65 4C542D31\n"); }},
+       [&] { WriteFileText(record, vkr::frame::CheckedRecord("verdict uploaded\nvalue 4E616D65 4C542D31\n")); }},
       {"set" + p + " 'Damping Value=2.5'", 1, {},
        {"vkr-frame: there is no parameter Damping Value in the DTM's parameter document (the DTM exports no "
         "parameter there but the tag)\n"}, false, [] {}, true},
@@ -313,8 +314,8 @@ TEST_F(HostCommands, EachInputSaysFirstWhatHappened) {
       {"upload --with x", true, 2, "vkr-frame: upload: unknown option --with"},
       {"set", true, 2, "vkr-frame: set needs NAME=VALUE"},
       {"items --project", true, 2, "vkr-frame: items: --project needs a value"},
-      {"ui abc", true, 2, "vkr-frame: ui: FUNCTION is a function id, a number above 0 (ui --list lists them), not abc"},
-      {"ui 0", true, 2, "vkr-frame: ui: FUNCTION is a function id, a number above 0 (ui --list lists them), not 0"},
+      {"ui abc", true, 2, "vkr-frame: ui: FUNCTION is a function id, a number from 1 to 2147483647 (ui --list lists them), not abc"},
+      {"ui 0", true, 2, "vkr-frame: ui: FUNCTION is a function id, a number from 1 to 2147483647 (ui --list lists them), not 0"},
       {"ui 1 --page x", true, 2, "vkr-frame: ui: --page takes a page number or all, not x"},
       {"ui 8 --additional-status zz", true, 2,
        "vkr-frame: ui: --additional-status takes the status bytes in hex (e.g. 06000100), not zz"},

@@ -399,7 +399,8 @@ paths_table() {
   refused 1 "the file C:\\L\\p.vkr is, through a link" ui 1 --offline --project 'C:\L\p.vkr'
   # The record is a file of the project too, for every command; ui checks its --device as well.
   refused 1 "the file C:\\VKR\\rec.vkr.compared is, through a link" upload --project 'C:\VKR\rec.vkr'
-  refused 1 "the file C:\\vkr\\REC.vkr.compared is, through a link" compare --project 'C:\vkr\REC.vkr'
+  # (compare, with no project there, says so first: it would open nothing)
+  refused 1 "there is no project file C:\\vkr\\REC.vkr" compare --project 'C:\vkr\REC.vkr'
   refused 1 "the file C:\\VKR\\rec.vkr.compared is, through a link" ui 5 --offline --project 'C:\VKR\rec.vkr'
   refused 1 "the file C:\\L\\x.device is, through a link" ui 1 --project 'rel.vkr' --device 'C:\L\x.device'
   # Links inside the drive root the files are not opened through: an absolute one, one that
