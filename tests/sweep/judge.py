@@ -1064,6 +1064,10 @@ def check_success_after_failure(v, run, failed, typed, explorer):
         for pattern, commands in SUCCESS:
             if not pattern.search(line):
                 continue
+            # A Send that wrote part names what it wrote beside what it did not: each entry's
+            # sentence is a claim of its own, held against the transmitter by check_sentences.
+            if commands is WRITES and re.search(r"\b(?:was|were) not (?:written|sent)\b", line):
+                continue
             last = None
             for earlier in run.journal[:pos]:
                 m = re.match(r"^request (\d+)#(\d+)$", earlier)

@@ -190,6 +190,7 @@ HOST_FORMS = [
                  r"done\))?; the user interface told (?:(?P<nothing>nothing of it)|last: (?P<last>.*))$"),
     ("invalid entry", r"^the control is still open with an invalid entry(?: \(item (?P<item>\d+)\))?: it refused OK"
                       r"(?: and applied nothing|; applied: .+)$"),
+    ("page refused", r"^page (?P<page>\d+) refused its Send: (?P<told>.+)$"),
     ("no item", r"^the user interface has no item .+$"),
     ("unreachable", r"^the user interface could not reach the transmitter: .+$"),
     ("download", r"^the download failed: .+$"),

@@ -908,7 +908,8 @@ def main():
                                                                           found_count))
             return 0
         seed = args.seed if args.seed is not None else 0
-        got = search(walker, seed, args.walks, {}, not args.no_shrink)
+        # Faults of the stored walks (those marked open among them) are known: a shard fails on a new one.
+        got = search(walker, seed, args.walks, known, not args.no_shrink)
         print("walks: seed %d, %d walks drawn, %d runs judged in %.0f s" % (
             seed, args.walks, walker.walks, time.time() - started))
         if got:
