@@ -66,9 +66,9 @@ std::optional<bool> WithinMetreLimits(double value, BYTE unit, double minimumMet
   const std::optional<double> lowest = ConvertLength(minimumMetres, kLengthUnitMetres, unit);
   const std::optional<double> highest = ConvertLength(maximumMetres, kLengthUnitMetres, unit);
   if (!lowest || !highest) return std::nullopt;
-  // Only the rounding of the unit's conversion is forgiven: a limit typed as its unit gives it is
-  // taken, a number past it by any distance the device would store is not.
-  const double slack = 1e-9 * std::max({1.0, std::abs(*lowest), std::abs(*highest)});
+  // Only rounding is forgiven (a single-precision value holds about seven digits): a limit as its unit
+  // gives it is taken, a number past it by any distance the device would store is not.
+  const double slack = 1e-7 * std::max({1.0, std::abs(*lowest), std::abs(*highest)});
   return value >= *lowest - slack && value <= *highest + slack;
 }
 
