@@ -68,7 +68,7 @@ std::optional<bool> WithinMetreLimits(double value, BYTE unit, double minimumMet
   if (!lowest || !highest) return std::nullopt;
   // Only rounding is forgiven (a single-precision value holds about seven digits): a limit as its unit
   // gives it is taken, a number past it by any distance the device would store is not.
-  const double slack = 1e-7 * std::max({1.0, std::abs(*lowest), std::abs(*highest)});
+  const double slack = 1e-7 * std::abs(value);
   return value >= *lowest - slack && value <= *highest + slack;
 }
 
