@@ -17,7 +17,6 @@ device_in_unit "$folder/plain.vkr.device" mm >"$folder/mm.vkr.device"
 upload mm
 mkdir -p "$dir/kept"
 for t in m mm; do cp "$folder/$t.vkr" "$folder/$t.vkr.device" "$dir/kept/"; done
-fresh() { cp "$dir/kept/$1.vkr" "$dir/kept/$1.vkr.device" "$folder/"; }
 declare -A unit_text=([m]="Metres (m)" [ft]="Feet (ft)" [in]="Inches (in)" [cm]="Centimetres (cm)" [mm]="Millimetres (mm)")
 
 # judge KIND DEVICE OUT ARGS...: what the transmitter DEVICE holds and the message line in OUT, against

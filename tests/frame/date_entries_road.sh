@@ -9,11 +9,11 @@
 set -u
 host=$1
 . "$(dirname "$0")/host_env.sh"
-"$host" register >/dev/null || fail "register"
+. "$(dirname "$0")/host_project.sh"
+upload dates
 p='C:\VKR\dates.vkr'
-out=$("$host" upload --project "$p" 2>&1) || fail "upload: $out"
-device=$(ls "$VKR_DRIVE_ROOT"/*/VKR/dates.vkr.device) || fail "no device file"
-line() { grep "^$1 " "$device" | cut -d' ' -f2; }
+device=$folder/dates.vkr.device
+line() { field dates.vkr.device "$1"; }
 # The date's three bytes at the end of command 13's record: day, month, year - 1900.
 held_date() { line tagDescriptorDate | tail -c 7; }
 
@@ -82,10 +82,6 @@ done
 # The transmitter holds 30 February 2026, and the project with it.
 sed -i 's/^\(tagDescriptorDate .*\)......$/\11E027E/' "$device"
 out=$("$host" upload --project "$p" 2>&1) || fail "upload of the impossible date: $out"
-packed() { python3 -c 'import sys
-t=sys.argv[1].upper().ljust(8); v=[ord(c)&63 for c in t]; b=[]
-for i in range(0,8,4): b+=[(v[i]<<2|v[i+1]>>4)&255,(v[i+1]<<4|v[i+2]>>2)&255,(v[i+2]<<6|v[i+3])&255]
-print("".join("%02X"%x for x in b))' "$1"; }
 # user interface | typed | the tag the transmitter then holds | the words told (empty: none)
 held=(
   "device|205=DP1|DP1|"
@@ -102,7 +98,7 @@ for row in "${held[@]}"; do
   else
     out=$("$host" ui 5 --project "$p" --png "$dir/f5.png" "${typing[@]}" --click 1 --answer Yes 2>&1)
   fi
-  [ "$(line tagDescriptorDate | cut -c1-12)" = "$(packed "$tag")" ] || fail "$ui $typed: the transmitter's tag is not $tag: $out"
+  [ "$(line tagDescriptorDate | cut -c1-12)" = "$(packed "$tag" 8)" ] || fail "$ui $typed: the transmitter's tag is not $tag: $out"
   [ "$(held_date)" = 1E027E ] || fail "$ui $typed: the transmitter's date became $(held_date)"
   if [ -z "$word" ]; then
     echo "$out" | grep -qE "not (valid|written|sent)" && fail "$ui $typed: the held date held the tag back: $out"

@@ -22,7 +22,6 @@ mine() {
 . "$(dirname "$0")/host_project.sh"
 restore() { for f in "$1.vkr" "$1.vkr.device"; do cp "$dir/kept/$f" "$folder/$f"; done; }
 same() { cmp -s "$folder/$1" "$dir/kept/$1"; }
-item() { echo "$out" | grep "^  item $1: " | head -n 1 | sed 's/^  item [0-9]*: "\(.*\)"$/\1/'; }
 equal() {
   local c
   c=$("$host" compare --project "C:\\VKR\\$1.vkr" 2>/dev/null | grep -v '^compare:\|^transmitter:')

@@ -10,6 +10,8 @@ run() {
   rc=$?
   last=$(tail -n 1 "$dir/err")
 }
+# The text of item ID in what the last run printed ("item 6333": the message line).
+item() { echo "$out" | grep "^  item $1: " | head -n 1 | sed 's/^  item [0-9]*: "\(.*\)"$/\1/'; }
 # Uploads into project NAME (C:\VKR\NAME.vkr).
 upload() { run upload --project "C:\\VKR\\$1.vkr" && [ $rc = 0 ] || fail "upload of $1: $last"; }
 # Sets NAME VALUE pairs in a device file.
@@ -32,6 +34,14 @@ transmitter() {
   mkdir -p "$dir/kept"
   cp "$folder/$name.vkr" "$folder/$name.vkr.device" "$dir/kept/"
 }
+# A text as the transmitter holds it in a field of LENGTH characters of HART packed ASCII
+# (blank-padded, a-z as A-Z): the field's bytes in hex.
+packed() { python3 -c 'import sys
+t=sys.argv[1].upper().ljust(int(sys.argv[2])); v=[ord(c)&63 for c in t]; b=[]
+for i in range(0,len(v),4): b+=[(v[i]<<2|v[i+1]>>4)&255,(v[i+1]<<4|v[i+2]>>2)&255,(v[i+2]<<6|v[i+3])&255]
+print("".join("%02X"%x for x in b))' "$1" "$2"; }
+# Puts project NAME and its transmitter back as kept.
+fresh() { cp "$dir/kept/$1.vkr" "$dir/kept/$1.vkr.device" "$folder/"; }
 # The length units by their symbols: metres per unit, and HART's unit code.
 declare -A unit_factor=([m]=1 [ft]=0.3048 [in]=0.0254 [cm]=0.01 [mm]=0.001)
 declare -A unit_code=([m]=2D [ft]=2C [in]=2F [cm]=30 [mm]=31)

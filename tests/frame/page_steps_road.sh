@@ -46,7 +46,6 @@ sys.exit(1 if faults else 0)
 PY
 }
 # A transmitter from the kept files again.
-fresh() { cp "$dir/kept/$1.vkr" "$dir/kept/$1.vkr.device" "$folder/"; }
 # Whether the device file FILE holds what it held when kept.
 same() { cmp -s "$folder/$1" "$dir/kept/$1"; }
 

@@ -6,9 +6,9 @@
 set -u
 host=$1
 . "$(dirname "$0")/host_env.sh"
-"$host" register >/dev/null || fail "register"
+. "$(dirname "$0")/host_project.sh"
+upload reads
 p='C:\VKR\reads.vkr'
-out=$("$host" upload --project "$p" 2>&1) || fail "upload: $out"
 
 # The Device page's fields by the labels the user sees beside them.
 declare -A label=(
@@ -35,7 +35,7 @@ for row in "${rows[@]}"; do
   what="$steps --fault $fault"
   # shellcheck disable=SC2086
   out=$("$host" ui 1 --project "$p" --png "$dir/reads.png" $steps --fault "$fault" --dump --read 6333 2>&1)
-  line=$(echo "$out" | grep -m1 '^  item 6333: ' | sed 's/^  item 6333: "\(.*\)"$/\1/')
+  line=$(item 6333)
   names=()
   for id in "${!label[@]}"; do
     shown=$(echo "$out" | grep -E "^  shown 0 $id (Edit|Static)" | tail -1)

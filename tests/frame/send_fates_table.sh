@@ -132,12 +132,12 @@ rows=(
 
 for row in "${rows[@]}"; do
   IFS='|' read -r t args want entries checks line <<<"$row"
-  cp "$dir/kept/$t.vkr" "$dir/kept/$t.vkr.device" "$folder/"
+  fresh "$t"
   what="$t: $args"
   # shellcheck disable=SC2086
   run ui 1 --project "C:\\VKR\\$t.vkr" --png "$dir/row.png" $args --read 6333
   [ "$rc" = "$want" ] || fail "$what: exit $rc, not $want: $last: $out"
-  told=$(echo "$out" | grep '^  item 6333: ' | sed 's/^  item 6333: "\(.*\)"$/\1/')
+  told=$(item 6333)
   # shellcheck disable=SC2086
   verdict=$(judge "$dir/kept/$t.vkr.device" "$folder/$t.vkr.device" $checks) || fail "$what: the transmitter: $verdict"
   verdict=$(fates "$told" "$entries") || fail "$what: $verdict: $told"

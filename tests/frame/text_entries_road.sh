@@ -8,17 +8,12 @@
 set -u
 host=$1
 . "$(dirname "$0")/host_env.sh"
-"$host" register >/dev/null || fail "register"
+. "$(dirname "$0")/host_project.sh"
+upload text
 p='C:\VKR\text.vkr'
-out=$("$host" upload --project "$p" 2>&1) || fail "upload: $out"
-device=$(ls "$VKR_DRIVE_ROOT"/*/VKR/text.vkr.device) || fail "no device file"
-line() { grep "^$1 " "$device" | cut -d' ' -f2; }
-# The field's bytes as the transmitter holds a text: packed ASCII (blank-padded, a-z as A-Z) or
-# Latin-1 (zero-padded).
-packed() { python3 -c 'import sys
-t=sys.argv[1].upper().ljust(int(sys.argv[2])); v=[ord(c)&63 for c in t]; b=[]
-for i in range(0,len(v),4): b+=[(v[i]<<2|v[i+1]>>4)&255,(v[i+1]<<4|v[i+2]>>2)&255,(v[i+2]<<6|v[i+3])&255]
-print("".join("%02X"%x for x in b))' "$1" "$2"; }
+device=$folder/text.vkr.device
+line() { field text.vkr.device "$1"; }
+# The field's bytes as the transmitter holds a Latin-1 text (zero-padded).
 latin1() { python3 -c 'import sys; print(sys.argv[1].encode("latin-1").ljust(32,b"\0").hex().upper())' "$1"; }
 
 packedWord='characters of HART packed ASCII (A-Z, 0-9, blank and !"#$%&'"'"'()*+,-./:;<=>?@[\]^_; a-z are taken as A-Z)'

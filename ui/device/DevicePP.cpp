@@ -704,10 +704,14 @@ void CDevicePP::TellHeldBack() {
       add(&others, EntryLabel(id));
   std::u16string text = InvalidText(invalid);
   if (text.empty()) return;
-  if (!others.empty())
-    text += u" " + JoinNames(others) + (others.size() == 1 ? u" was" : u" were") + u" not sent: " +
-            JoinNames(invalidNames) +
-            (invalidNames.size() == 1 ? u" holds an entry that is not valid." : u" hold entries that are not valid.");
+  if (!others.empty()) {
+    // Appended piece by piece: one long temporary chain trips the optimiser's overlap warning.
+    text += u' ';
+    text += JoinNames(others);
+    text += others.size() == 1 ? u" was not sent: " : u" were not sent: ";
+    text += JoinNames(invalidNames);
+    text += invalidNames.size() == 1 ? u" holds an entry that is not valid." : u" hold entries that are not valid.";
+  }
   TellOnMessageLine(text);
 }
 

@@ -1022,6 +1022,9 @@ void COfflineParam::TellDownloadFailure(EDownload, const std::u16string& failure
   std::u16string failed = failure;
   const std::vector<vkr::ui::SDeviceAccessFailure> told = vkr::ui::DeviceAccessFailuresSince(DownloadFailureMark());
   bool named = false, namedOwn = false;
+  std::vector<std::u16string> failedNames;
+  SDeviceOutcome failedOutcome;
+  BYTE failedCommand = 0;
   for (const vkr::ui::SDeviceAccessFailure& f : told) {
     // A command that writes a record of settings writes none of them when it fails: each is named.
     const BYTE command = DownloadCommandOf(f.parameterId);
@@ -1035,7 +1038,9 @@ void COfflineParam::TellDownloadFailure(EDownload, const std::u16string& failure
     }
     const bool own = persisted(f.parameterId);
     if (names.empty() || namedOwn || (named && !own)) continue;
-    failed = NotWrittenText(names, ClassifyFailureText(f.text), command);
+    failedNames = names;
+    failedOutcome = ClassifyFailureText(f.text);
+    failedCommand = command;
     named = true;
     namedOwn = own;
   }
@@ -1064,6 +1069,15 @@ void COfflineParam::TellDownloadFailure(EDownload, const std::u16string& failure
     if (!marked(w.entry) && !(marked(w.device) && !sharedMarked)) continue;
     const std::u16string name = std::u16string(1, u'"').append(w.written ? w.written : w.label).append(1, u'"');
     if (std::find(written.begin(), written.end(), name) == written.end()) add(&notHeld, {name});
+  }
+  // What an earlier download wrote and the device still holds is not named as not written by this
+  // one: the failing command named alone would deny what the device holds.
+  if (named) {
+    std::vector<std::u16string> lost;
+    for (const std::u16string& name : failedNames)
+      if (std::find(written.begin(), written.end(), name) == written.end()) lost.push_back(name);
+    failed = lost.empty() ? OutcomeReason(failedOutcome, failedCommand) + u"."
+                          : NotWrittenText(lost, failedOutcome, failedCommand);
   }
   std::u16string text = DownloadFailureText(failed, written, notHeld);
   // The writes the device took with a warning before the download stopped: each warning told.

@@ -2,6 +2,7 @@
 // values it builds from its controls, and its refresh and send.
 #include "ui/device/ProcessPP.h"
 
+#include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <string>
@@ -463,6 +464,15 @@ void CProcessPP::FollowRangeUnit(BYTE code) {
 std::optional<BYTE> CProcessPP::ShownLengthUnit(LONG id) const {
   if ((id != kParUpperRange && id != kParLowerRange) || !m_bRangeUnitKnown) return std::nullopt;
   return m_nRangeUnit;
+}
+
+HRESULT CProcessPP::ValidateEntryValue(LONG id, const VARIANT& value, ULONG* flags) {
+  const HRESULT hr = CDevicePropertyPage::ValidateEntryValue(id, value, flags);
+  vkr::Variant number;
+  if (SUCCEEDED(hr) && flags && (id == kParUpperRange || id == kParLowerRange) && !m_bRangeUnitKnown &&
+      SUCCEEDED(VariantChangeType(&number, const_cast<VARIANT*>(&value), 0, VT_R8)) && std::isfinite(number.dblVal))
+    *flags &= ~vkr::dui::kStateInvalid;
+  return hr;
 }
 
 // Selects the combo item of a unit code; other codes leave the selection as it is.
