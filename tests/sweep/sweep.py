@@ -4,9 +4,12 @@ every state of the transmitter, with each request an action sends failing in tur
 transmitter.
 
 States: the default transmitter; a project older than its transmitter (every setting differs);
-transmitters in mm and in inches; multidrop (loop current mode off); more status available with
-the level outside the sensor's limits; write protection; a transmitter that answers every write
-with a warning; offline; and the wire's speed.
+transmitters in mm, inches, feet and cm; multidrop (loop current mode off); more status available
+with the level outside the sensor's limits; every status bit one at a time; write protection; a
+transmitter that answers every write with a warning; offline; and the wire's speed. The default
+state sweeps every user interface with every request failing in every way; the others sweep the
+user interfaces their difference reaches (STATES), the failing requests only in mm, the status
+state and the older project.
 
 The cases come from the user interfaces themselves: the functions the host lists (`ui --list`),
 the pages of the page tree, and the items each shows (`ui --dump`). Actions: a look; each enabled
@@ -213,19 +216,29 @@ class State:
         self.healthy = healthy
 
 
+# The other states sweep the user interfaces their difference reaches, and (but for mm, the
+# failing requests' roads in another unit) on a healthy transmitter: the roads of each request
+# failing are the default state's, swept there in every way.
+# The user interfaces that show the device's status or the level against its limits.
+STATUS_UIS = ("f1p0", "f1p1", "f1p5", "f1p7", "f2", "f8", "all")
+# The user interfaces that show or set the loop current.
+LOOP_UIS = ("f1p0", "f1p1", "f1p6", "f4", "f7")
+# The user interfaces that show the project's data set or write it whole.
+PROJECT_UIS = ("f1p3", "f3", "f5", "all")
+
 STATES = {
     "default": State("default", rotate=False),
-    "older": State("older", OLDER, older=True),
-    "mm": State("mm", MM),
-    "in": State("in", IN),
+    "older": State("older", OLDER, older=True, only=PROJECT_UIS),
+    "mm": State("mm", MM, only=DISTANCE_UIS),
+    "in": State("in", IN, only=DISTANCE_UIS, healthy=True),
     "feet": State("feet", FT, only=DISTANCE_UIS, healthy=True),
     "cm": State("cm", CM, only=DISTANCE_UIS, healthy=True),
     "bits": State("bits", only=(), bits=True),
-    "multidrop": State("multidrop", {"loopCurrentMode": "00"}),
+    "multidrop": State("multidrop", {"loopCurrentMode": "00"}, only=LOOP_UIS, healthy=True),
     "status": State("status", {"lowerSensorLimit": "40000000"}, args=["--additional-status", STATUS_BYTES],
-                    status=STATUS_BYTES),
-    "protect": State("protect", {"writeProtect": "01"}),
-    "warned": State("warned", args=["--fault", "writes=warned"], warned=True),
+                    status=STATUS_BYTES, only=STATUS_UIS),
+    "protect": State("protect", {"writeProtect": "01"}, healthy=True),
+    "warned": State("warned", args=["--fault", "writes=warned"], warned=True, healthy=True),
     "offline": State("offline", offline=True),
     "wire": State("wire", wire=True),
 }
@@ -1101,7 +1114,7 @@ def page_all_cases(sweep, pool):
     a = Action([], [], healthy, "every page")
     explorer.look = healthy
     judge.judge(sweep, ui, a, None, explorer)
-    if sweep.state.offline:
+    if sweep.state.offline or sweep.state.healthy:
         return 1
     seen, cases = set(), []
     for req in healthy.requests:
