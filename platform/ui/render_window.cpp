@@ -97,12 +97,16 @@ void Compose(Picture& out, HWND hwnd, const RECT& rootRect, Clip clip) {
   auto s = detail::WindowSurface(hwnd, true);
   if (s) {
     s->Flush();
-    for (int y = mine.top; y < mine.bottom; ++y) {
-      for (int x = mine.left; x < mine.right; ++x) {
-        std::uint32_t src = s->Get(x - ox, y - oy);
+    // Only the part the surface covers: a window larger than its picture shows nothing beyond it.
+    const Clip drawn = mine.Meet(ox, oy, ox + s->Width(), oy + s->Height());
+    for (int y = drawn.top; y < drawn.bottom; ++y) {
+      const std::uint32_t* row = s->Row(y - oy);
+      COLORREF* line = out.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(out.width);
+      for (int x = drawn.left; x < drawn.right; ++x) {
+        const std::uint32_t src = row[x - ox];
         unsigned a = src >> 24;
         if (a == 0) continue;
-        COLORREF& d = out.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(out.width) + static_cast<std::size_t>(x)];
+        COLORREF& d = line[x];
         if (a == 255) {
           d = detail::ColorOf(src);
           continue;

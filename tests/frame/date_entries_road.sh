@@ -87,7 +87,7 @@ held=(
   "device|205=DP1|DP1|"
   "f5|205=F51|F51|"
   "device|205=DP2 364=2025|F51|Date was not written: its entry is not valid: day 1 to 28. Tag was not sent: Date holds an entry that is not valid."
-  "f5|205=F52 631=2025|F51|Day was not written: its entry is not valid: 1 to 28."
+  "f5|205=F52 631=2025|F51|Day was not written: its entry is not valid: 1 to 28. Tag and Year were not sent: Day holds an entry that is not valid."
 )
 for row in "${held[@]}"; do
   IFS='|' read -r ui typed tag word <<<"$row"

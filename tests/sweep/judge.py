@@ -1623,12 +1623,18 @@ def check_sentences(v, run, before, after, typed, explorer):
                         if told and verdict is not True:
                             limits_true(v, spec, told, entry_unit(spec, run, device), typed, device, sentence)
             elif name == "other invalid":
+                # Fields that share a label (a date's day, month and year) are one entry: one of
+                # them not valid makes it so.
+                device = after or before
+                by_name = {}
                 for spec in specs_named(rm.group("other"), explorer):
-                    text = typed.get(spec.item)
-                    device = after or before
-                    if text is None or entry_valid(spec, text, entry_unit(spec, run, device), typed, device) is True:
-                        v.fail("blamed", spec.item, "%r: %s holds %r, a valid entry or none" % (
-                            sentence, spec.name, text))
+                    by_name.setdefault(spec.name, []).append(spec)
+                for specs in by_name.values():
+                    held = [(spec, typed.get(spec.item)) for spec in specs]
+                    if all(text is None or entry_valid(spec, text, entry_unit(spec, run, device), typed, device) is True
+                           for spec, text in held):
+                        v.fail("blamed", specs[0].item, "%r: %s holds %s, a valid entry or none" % (
+                            sentence, specs[0].name, " ".join(repr(text) for _, text in held)))
         if form == "self test failed":
             faults = sum(ex.faults_set(getattr(v.action, "status", None) or v.sweep.state.status))
             if int(groups["count"]) != faults:

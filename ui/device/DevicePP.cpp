@@ -462,13 +462,16 @@ HRESULT CDevicePP::SetControlStateById(LONG id, ULONG state) {
         if (index >= 0 && IsUserEntry(part)) kept |= m_pParInfo[index].m_nState & kStateChanged;
       }
       HRESULT result = CDevicePropertyPage::SetControlStateById(kTagDescriptorDate, state | kept);
+      // Once the user typed into a part, the combined entry is changed for that part alone: the
+      // others keep their own marks rather than take the combined one's.
+      const ULONG shared = kept != 0 ? state & ~kStateChanged : state;
       for (LONG part : {kDescriptor, kTag, kDay, kMonth, kYear}) {
         const LONG index = FindParameterIndex(part);
         if (index < 0) continue;
         // A part's invalid mark stays until its own text is fixed.
         ULONG marks = m_pParInfo[index].m_nState & kStateInvalid;
         if (IsUserEntry(part)) marks |= m_pParInfo[index].m_nState & kStateChanged;
-        const HRESULT hr = CDevicePropertyPage::SetControlState(index, state | marks);
+        const HRESULT hr = CDevicePropertyPage::SetControlState(index, shared | marks);
         if (FAILED(hr)) result = hr;
       }
       return result;
@@ -712,6 +715,11 @@ void CDevicePP::TellHeldBack() {
     text += JoinNames(invalidNames);
     text += invalidNames.size() == 1 ? u" holds an entry that is not valid." : u" hold entries that are not valid.";
   }
+  // Each entry named here has its fate told: the Send's close names none of them again.
+  std::vector<LONG> told = invalid;
+  for (LONG id : kSentEntries)
+    if (IsUserEntry(id)) told.push_back(id);
+  NoteSendStop(told, vkr::dui::HoldsInvalidText(invalidNames));
   TellOnMessageLine(text);
 }
 

@@ -348,6 +348,9 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
 
   vkr::ComPtr<IParamGroupDisplay> m_spParamGroupDisplay;
 
+  // The entries `ids` were named for their fate by this Send, which went no further for `why`.
+  void NoteSendStop(const std::vector<LONG>& ids, const std::u16string& why);
+
  private:
   // A value came for the user's entry: the entry stays and is marked changed.
   HRESULT KeepUserEntry(LONG id);
@@ -391,8 +394,6 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   std::vector<std::u16string> m_sendWritten;
   void OpenSendRun();
   void CloseSendRun();
-  // The entries `ids` were named for their fate by this Send, which went no further for `why`.
-  void NoteSendStop(const std::vector<LONG>& ids, const std::u16string& why);
   std::vector<LONG> m_notReadIds;     // the reads that failed, until their answer comes
   std::vector<std::u16string> m_notReadNames;
   std::map<std::u16string, std::vector<UINT>> m_notReadFields;  // the fields a name of them stands for

@@ -1115,16 +1115,25 @@ std::u16string COfflineParam::EntryLimits(LONG id) {
 }
 
 bool COfflineParam::TellInvalidEntries() {
-  std::vector<std::u16string> names, limits;
+  std::vector<std::u16string> names, limits, others;
   for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
     const CActXParInfo& entry = m_pParInfo[i];
-    if ((entry.m_nState & 0x5) != 0x5 || (entry.m_nState & 0x8) || entry.m_nCtrlId == 0) continue;
+    if ((entry.m_nState & 0x8) || entry.m_nCtrlId == 0) continue;
     const auto words = std::find_if(std::begin(kEntryWords), std::end(kEntryWords),
                                     [&](const SEntryWords& w) { return w.entry == entry.m_nParamId; });
-    names.push_back(words != std::end(kEntryWords) ? std::u16string(words->label)
-                                                   : vkr::Utf8ToUtf16(entry.m_pszName ? entry.m_pszName : ""));
+    std::u16string name = words != std::end(kEntryWords) ? std::u16string(words->label)
+                                                         : vkr::Utf8ToUtf16(entry.m_pszName ? entry.m_pszName : "");
+    if ((entry.m_nState & (kStateUsable | kStateInvalid)) != (kStateUsable | kStateInvalid)) {
+      // A change the user made that goes nowhere while another entry holds back the whole.
+      if ((entry.m_nState & kStateChanged) && !name.empty() &&
+          std::find(others.begin(), others.end(), name) == others.end())
+        others.push_back(std::move(name));
+      continue;
+    }
+    names.push_back(std::move(name));
     limits.push_back(EntryLimits(entry.m_nParamId));
   }
+  std::erase_if(others, [&](const std::u16string& o) { return std::find(names.begin(), names.end(), o) != names.end(); });
   if (names.empty()) return false;
   std::u16string text = InvalidEntryText(names);
   if (names.size() == 1 && !limits[0].empty()) {
@@ -1138,6 +1147,10 @@ bool COfflineParam::TellInvalidEntries() {
       text.pop_back();
       text += u" (" + each + u").";
     }
+  }
+  if (!others.empty()) {
+    text += u' ';
+    text += NotSentText(others, HoldsInvalidText(names));
   }
   TellUser(u"Offline Parameterization", text);
   return true;

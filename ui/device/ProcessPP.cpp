@@ -253,9 +253,11 @@ HRESULT CProcessPP::SetControlStateById(LONG id, ULONG state) {
     // to hide the edits: they keep their own. So does each its invalid mark: the record is invalid
     // because one of them is, and the record's state shown again must not hand the mark to the
     // other one.
+    // Likewise the changed mark, once the user typed into either: it stays on the one typed.
+    const bool typed = IsUserEntry(kParUpperRange) || IsUserEntry(kParLowerRange);
     for (LONG edit : {kParUpperRange, kParLowerRange}) {
       const LONG index = FindParameterIndex(edit);
-      constexpr ULONG kOwn = 0x8 | kStateInvalid;
+      const ULONG kOwn = 0x8 | kStateInvalid | (typed ? kStateChanged : 0);
       const ULONG own = index >= 0 ? m_pParInfo[index].m_nState & kOwn : 0;
       CDevicePropertyPage::SetControlStateById(edit, (state & ~kOwn) | own);
     }
