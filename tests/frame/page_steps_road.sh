@@ -126,4 +126,14 @@ for row in 3/12=linkgone 3/16=linkgone 3/13=linkgone 3/15=linkgone 3/14=linkgone
   fi
   same m.vkr.device || fail "page $page shown again after $fault wrote to the transmitter"
 done
+
+# Offline no device takes an entry: every page's device fields take no typing, shown first or after
+# another page (the Echo page's chart scale, 706, is the picture's own choice).
+for first in 0 4; do
+  for page in 0 1 2 3 4 5 6 7 8 9; do
+    run ui 1 --offline --project 'C:\VKR\m.vkr' --png "$dir/offline.png" --page "$first" --page "$page" --dump
+    open=$(echo "$out" | grep -E '^  shown 0 [0-9]+ (Edit|ComboBox) enabled' | grep -v readonly | grep -v '^  shown 0 706 ')
+    [ -z "$open" ] || fail "offline, page $page shown after page $first takes typing: $open"
+  done
+done
 echo "page steps road: fine"

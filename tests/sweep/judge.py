@@ -436,6 +436,9 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
         kind = command_kind(command, ui, action)
         if kind == "read" and command not in shown_commands(ui.name):
             continue  # a read of another page, hidden: nothing the user sees went without it
+        if kind == "read" and any(r.split("#")[0] == str(command) and int(r.split("#")[1]) > int(req.split("#")[1])
+                                  and r not in dict(run.not_done) for r in run.requests):
+            continue  # read again since, and answered: what the user sees is that answer
         words = KIND_WORDS[kind]
         if kind == "read" and healthy is not None and any(
                 r.split("#")[0] == str(READ_FOR_WRITE.get(command)) for r in healthy.requests):

@@ -464,6 +464,14 @@ void CDevicePropertyPage::NoteAnswer(LONG id) {
   ShowMessageLine(u"");
 }
 
+HRESULT CDevicePropertyPage::SetControlState(LONG index, ULONG state) {
+  if (m_hWndDialog && m_pParInfo && index >= 0 && static_cast<ULONG>(index) < m_nParInfoCount && !DeviceMayAnswer()) {
+    const LONG type = GetControlType(::GetDlgItem(m_hWndDialog, static_cast<int>(m_pParInfo[index].m_nCtrlId)));
+    if (type == 2 || type == 3 || type == 4) state &= ~vkr::dui::kStateUsable;
+  }
+  return CovFDT_PropertyPageImpl::SetControlState(index, state);
+}
+
 bool CDevicePropertyPage::DeviceMayAnswer() const {
   const ULONG state = CurrentDtmState();
   return state == vkr::dui::kDtmStateOnline || state == vkr::dui::kDtmStateGoingOnline;

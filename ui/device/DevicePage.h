@@ -84,6 +84,8 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // The DTM's check of an entry, with the limits of a distance (ShownLengthUnit) taken into the
   // unit the entry shows it in.
   HRESULT ValidateEntryValue(LONG id, const VARIANT& value, ULONG* flags) override;
+  // Offline no device takes an entry: whatever state an entry's field is given, it takes no typing.
+  HRESULT SetControlState(LONG index, ULONG state) override;
 
   // Whether the entry of `id` is the user's: changed by the user since the device last confirmed
   // its write or the user asked for the device's values (Refresh). No device answer, placeholder
