@@ -10,10 +10,7 @@ set -u
 host=$1
 . "$(dirname "$0")/host_env.sh"
 . "$(dirname "$0")/host_project.sh"
-upload dates
-p='C:\VKR\dates.vkr'
-device=$folder/dates.vkr.device
-line() { field dates.vkr.device "$1"; }
+open_project dates
 # The date's three bytes at the end of command 13's record: day, month, year - 1900.
 held_date() { line tagDescriptorDate | tail -c 7; }
 

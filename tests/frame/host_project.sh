@@ -14,6 +14,14 @@ run() {
 item() { echo "$out" | grep "^  item $1: " | head -n 1 | sed 's/^  item [0-9]*: "\(.*\)"$/\1/'; }
 # Uploads into project NAME (C:\VKR\NAME.vkr).
 upload() { run upload --project "C:\\VKR\\$1.vkr" && [ $rc = 0 ] || fail "upload of $1: $last"; }
+# Uploads project NAME as the one a test works on: p its Windows path, device its transmitter's file,
+# and line NAME the value of a line of that file.
+open_project() {
+  upload "$1"
+  p="C:\\VKR\\$1.vkr"
+  device=$folder/$1.vkr.device
+}
+line() { grep "^$1 " "$device" | cut -d' ' -f2; }
 # Sets NAME VALUE pairs in a device file.
 setlines() {
   local f=$1

@@ -7,8 +7,7 @@ set -u
 host=$1
 . "$(dirname "$0")/host_env.sh"
 . "$(dirname "$0")/host_project.sh"
-upload reads
-p='C:\VKR\reads.vkr'
+open_project reads
 
 # The Device page's fields by the labels the user sees beside them.
 declare -A label=(

@@ -9,10 +9,7 @@ set -u
 host=$1
 . "$(dirname "$0")/host_env.sh"
 . "$(dirname "$0")/host_project.sh"
-upload text
-p='C:\VKR\text.vkr'
-device=$folder/text.vkr.device
-line() { field text.vkr.device "$1"; }
+open_project text
 # The field's bytes as the transmitter holds a Latin-1 text (zero-padded).
 latin1() { python3 -c 'import sys; print(sys.argv[1].encode("latin-1").ljust(32,b"\0").hex().upper())' "$1"; }
 
