@@ -21,6 +21,7 @@ rows=(
   "5|310=Füllstand|longTag|0|$(latin1 Füllstand)"
   "5|310=Ünïcödé à la carte 31 chars!!|longTag|0|$(latin1 'Ünïcödé à la carte 31 chars!!')"
   "5|205=tank7|tagDescriptorDate|0|$(packed TANK7 8)"
+  "5|205=LT_101|tagDescriptorDate|0|$(packed LT_101 8)"
   "5|207=North silo 2|tagDescriptorDate|12|$(packed 'NORTH SILO 2' 16)"
   "5|209=keep dry [x] <50%|message|0|$(packed 'KEEP DRY [X] <50%' 32)"
   "5|631=2155|tagDescriptorDate|40|FF"
