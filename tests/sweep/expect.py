@@ -128,7 +128,9 @@ NUMBER_FIELDS = {
     ("upperRange", 0): (0.0, 66.0, "length"), ("lowerRange", 0): (0.0, 66.0, "length"),
     ("echoSettings", 2): (0.0, 66.0, "length"),      # Blanking
     ("echoSettings", 6): (-0.5, 0.5, "length"),      # Distance Offset
-    ("damping", 0): (0.0, 255.0, None), ("displaySettings", 4): (0.0, 255.0, None),  # Fail Time
+    # Whole-number fields (a byte of whole seconds, the date's bytes) have whole-number limits: they
+    # take whole numbers only, as typed.
+    ("damping", 0): (0.0, 255.0, None), ("displaySettings", 4): (0, 255, None),  # Fail Time
     ("echoSettings", 0): (0.0, 100.0, None),         # Sensitivity, in percent
     ("tagDescriptorDate", 18): (1, 31, None), ("tagDescriptorDate", 19): (1, 12, None),
     ("tagDescriptorDate", 20): (1900, 2155, None),   # the year as shown

@@ -1470,6 +1470,8 @@ def entry_valid(spec, text, unit, typed, device):
     if value != value or value in (float("inf"), float("-inf")):
         return False
     lo, hi = ex.limits_in(field, unit)
+    if isinstance(lo, int) and isinstance(hi, int) and not re.fullmatch(r"\s*[+-]?\d+\s*", text):
+        return False
     slack = 1e-9 * max(1.0, abs(hi))
     if not lo - slack <= value <= hi + slack:
         return False

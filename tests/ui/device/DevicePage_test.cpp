@@ -169,6 +169,8 @@ TEST_F(DevicePage, ReadParameterOnlineAndWithDataSetFallback) {
 // Typing into the range and damping edits or choosing a unit enables the frame's Send (1045);
 // the program's own writes into them do not.
 TEST_F(DevicePage, ControlChangesEnableSendOnlyForTheUsersInput) {
+  // Online: offline no device field takes typing.
+  dtm->SetState(dsONLINE);
   Open();
   const SComboCode units[] = {{"Metres (m)", 45}, {"Feet (ft)", 44}};
   ASSERT_EQ(FillCodeCombo(harness->Item(381) ? GetParent(harness->Item(381)) : nullptr, 381, units), S_OK);

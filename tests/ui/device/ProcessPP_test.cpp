@@ -291,7 +291,12 @@ TEST_F(LivePage, ProcessUnitComboKeepsOnePlaceholderAndRestoresTypedUnits) {
   EXPECT_EQ(SendMessageA(combo, CB_GETCOUNT, 0, 0), 5);
   EXPECT_EQ(Text(kProcessUnitCombo), "Feet (ft)");
 
-  // The PV unit last seen is metres: a typed text that is no item brings "Metres (m)" back.
+  // Offline the combo takes no typing; online again, the PV unit last seen is metres: a typed
+  // text that is no item brings "Metres (m)" back.
+  EXPECT_FALSE(IsWindowEnabled(combo));
+  ASSERT_EQ(vkr::test::ui::GoOnline(session_->Dtm()), S_OK);
+  ASSERT_TRUE(WaitFor([&] { return vkr::test::ui::DtmState(session_->Dtm()) == dsONLINE; }));
+  vkr::frame::WaitUntilQuiet();
   page->SetControlValueById(kParCommand1Complete, ByteArray({kLengthUnitMetres}));
   HWND comboEdit = ComboEdit(combo);
   ASSERT_TRUE(vkr::ui::Click(comboEdit));
