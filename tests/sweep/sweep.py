@@ -225,6 +225,9 @@ STATUS_UIS = ("f1p0", "f1p1", "f1p5", "f1p7", "f2", "f8", "all")
 LOOP_UIS = ("f1p0", "f1p1", "f1p6", "f4", "f7")
 # The user interfaces that show the project's data set or write it whole.
 PROJECT_UIS = ("f1p3", "f3", "f5", "all")
+# The user interfaces that write to the device: the pages with a Send, the loop test, the offline
+# parameter control's download and the trim.
+WRITE_UIS = ("f1p0", "f1p1", "f1p3", "f1p4", "f1p6", "f4", "f5", "f7")
 
 STATES = {
     "default": State("default", rotate=False),
@@ -237,8 +240,8 @@ STATES = {
     "multidrop": State("multidrop", {"loopCurrentMode": "00"}, only=LOOP_UIS, healthy=True),
     "status": State("status", {"lowerSensorLimit": "40000000"}, args=["--additional-status", STATUS_BYTES],
                     status=STATUS_BYTES, only=STATUS_UIS),
-    "protect": State("protect", {"writeProtect": "01"}, healthy=True),
-    "warned": State("warned", args=["--fault", "writes=warned"], warned=True, healthy=True),
+    "protect": State("protect", {"writeProtect": "01"}, only=WRITE_UIS, healthy=True),
+    "warned": State("warned", args=["--fault", "writes=warned"], warned=True, only=WRITE_UIS, healthy=True),
     "offline": State("offline", offline=True),
     "wire": State("wire", wire=True),
 }
