@@ -45,6 +45,7 @@ const CommandHelp kCommands[] = {
      "  --test-control       opens the frame's own test control\n"
      "  --class CLASS        opens the control or property page of that ProgID or {CLSID}\n"
      "  --png FILE           where the picture goes (default ui-FUNCTION.png)\n"
+     "  --no-picture         no picture is drawn (the run, its dump and its reads are the same)\n"
      "  --page N|all         selects page N of a page tree (all: each in turn, FILE-N.png); a later\n"
      "                       --page N (after another --page, --type, --click or --wait) is a step of the\n"
      "                       work: the user clicks page N in the tree; what was typed on the page left\n"

@@ -143,11 +143,18 @@ bool LetTimePass(DWORD ms) {
   }
 }
 
+// --no-picture: the run goes as with a picture, but none is drawn (drawing is a fifth of a run's
+// time, and a caller that reads only the dump and the transmitter waits for it in vain).
+bool g_noPicture = false;
+
 // Renders the frame window once what the opening or the last step set going has settled.
 bool Render(HWND window, const std::string& png) {
   Settle();
-  return vkr::ui::RenderWindowToPng(window, png.c_str());
+  return g_noPicture || vkr::ui::RenderWindowToPng(window, png.c_str());
 }
+
+// What a run tells of its picture: where it went, or that none was asked for.
+std::string PictureWords(const std::string& png) { return g_noPicture ? "no picture (--no-picture)" : "rendered to " + png; }
 
 // The page tree of a page frame: the first "SysTreeView32" window below `window`.
 HWND FindPageTree(HWND window) {
@@ -252,8 +259,8 @@ bool RenderPages(HWND window, const std::string& png, const std::string& page, b
     SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(items[index]));
     const std::string file = page == "all" ? PagePicture(png, index) : png;
     if (!Render(window, file)) return false;
-    std::printf("  page %d \"%s\" rendered to %s\n", static_cast<int>(index), ItemText(tree, items[index]).c_str(),
-                file.c_str());
+    std::printf("  page %d \"%s\" %s\n", static_cast<int>(index), ItemText(tree, items[index]).c_str(),
+                PictureWords(file).c_str());
     if (afterEachPage) afterEachPage();
   }
   return true;
@@ -731,7 +738,7 @@ std::string AppliedText(Saved saved, bool deviceWritten) {
 int RunUiCommand(const std::vector<std::string>& arguments) {
   std::string project = kDefaultProject, devicePath, png, function, className, page, additionalStatus;
   LCID language = 0;  // 0: the DTM's own
-  bool list = false, testControl = false, offline = false, dump = false, journal = false;
+  bool list = false, testControl = false, offline = false, dump = false, journal = false, noPicture = false;
   std::vector<int> clicks;  // controls of a lone page clicked before its picture
   std::vector<Action> actions;  // the user's work in an opened control, in order
   std::vector<int> reads;       // items whose text is printed after it
@@ -764,6 +771,8 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       dump = true;
     } else if (a == "--journal") {
       journal = true;
+    } else if (a == "--no-picture") {
+      noPicture = true;
     } else if (a == "--now") {
       now = true;
     } else if (a == "--wait") {
@@ -858,6 +867,8 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     if (const std::string why = path->empty() ? "" : FullWindowsPath(*path, path); !why.empty())
       return Usage(PathOptionRefused(option, *path, why));
   if (offline && !devicePath.empty()) return Usage("--device does not go with --offline (no device is on the channel)");
+  if (noPicture && !png.empty()) return Usage("--no-picture does not go with --png");
+  g_noPicture = noPicture;
   if (png.empty()) png = testControl ? "ui-test-control.png" : !className.empty() ? "ui-class.png" : "ui-" + function + ".png";
   if (const std::string outside =
           LinkOutOfDriveRoot({project, project + ".compared", devicePath.empty() ? project + ".device" : devicePath});
@@ -869,7 +880,8 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   {
     bool usage = false;
     std::string why;
-    if (!CheckCommandFiles({project, devicePath.empty() ? project + ".device" : devicePath, !devicePath.empty(), "", png},
+    if (!CheckCommandFiles({project, devicePath.empty() ? project + ".device" : devicePath, !devicePath.empty(), "",
+                            g_noPicture ? std::string() : png},
                            projectMustExist, &usage, &why))
       return usage ? Usage(why) : Fail(why);
   }
@@ -1074,7 +1086,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
     RECT r{};
     GetWindowRect(page.Window(), &r);
     const bool rendered = Render(page.Window(), png);
-    if (rendered)
+    if (rendered && !g_noPicture)
       std::printf("  rendered %dx%d to %s\n", static_cast<int>(r.right - r.left), static_cast<int>(r.bottom - r.top),
                   png.c_str());
     bool closed = false;
@@ -1125,6 +1137,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   ToldLog toldLog;
   toldLog.journal = journal;
   if (!actions.empty()) SelectPage(window, page);
+  const Action* lastPictured = nullptr;
+  for (const Action& action : actions)
+    if (action.kind == Action::Kind::Click && !action.now) lastPictured = &action;
   // The user's work, typing and clicks in order; the picture shows the control after all the work,
   // or as the click that closed it (OK, Cancel) found it.
   for (const Action& action : actions) {
@@ -1169,8 +1184,9 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
       continue;
     }
     // The picture as the click finds the page (with "all" each page comes at the end: going
-    // through them now would move the user to another page before the click).
-    if (action.kind == Action::Kind::Click && !action.now && page != "all") {
+    // through them now would move the user to another page before the click). Only the last such
+    // click's: a later picture would draw over an earlier one.
+    if (&action == lastPictured && page != "all") {
       rendered = RenderPages(window, png, page, &badPage);
       pictured = true;
     }
@@ -1231,7 +1247,7 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   }
   if (stopped.empty() && !g_waitedInVain.empty()) stopped = g_waitedInVain;
   toldLog.Note(*frame);
-  if (rendered && page.empty())
+  if (rendered && page.empty() && !g_noPicture)
     std::printf("  rendered %dx%d to %s\n", static_cast<int>(r.right - r.left), static_cast<int>(r.bottom - r.top),
                 png.c_str());
   for (int id : reads) {

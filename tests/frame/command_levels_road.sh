@@ -90,7 +90,7 @@ for row in "${rows[@]}"; do
   what="$t: Hi Level $typed, $to sent on page 1${low:+ with Lower Range Value $low}"
   steps=(--page 0 --type "544=$typed" --page 1 --type "381=${unit_text[$to]}" --click 221)
   [ -n "$low" ] && steps+=(--type "397=$low" --click 221)
-  run ui 1 --project "C:\\VKR\\$t.vkr" --png "$dir/levels.png" "${steps[@]}" --page 0 --click 221 --read 6333
+  run ui 1 --project "C:\\VKR\\$t.vkr" --no-picture "${steps[@]}" --page 0 --click 221 --read 6333
   [ $rc = 0 ] || fail "$what: exit $rc: $last: $out"
   verdict=$(judge unit "$folder/$t.vkr.device" "$out" "$t" "$typed" "$to" "$low")
   [ -z "$verdict" ] || fail "$what: $verdict: $out"
@@ -110,7 +110,7 @@ for row in "${rows[@]}"; do
   fresh "$t"
   name=$([ "$item" = 545 ] && echo "Low Level" || echo "Hi Level")
   what="$t: $name $typed"
-  run ui 1 --project "C:\\VKR\\$t.vkr" --png "$dir/limits.png" --page 0 --type "$item=$typed" --click 221 --read 6333
+  run ui 1 --project "C:\\VKR\\$t.vkr" --no-picture --page 0 --type "$item=$typed" --click 221 --read 6333
   [ -n "$after" ] || cmp -s "$folder/$t.vkr.device" "$dir/kept/$t.vkr.device" || fail "$what: the transmitter changed: $out"
   verdict=$(judge limit "$folder/$t.vkr.device" "$out" "$t" "$name" "$typed" "$after")
   [ -z "$verdict" ] || fail "$what: $verdict: $out"
@@ -128,7 +128,7 @@ for row in "${rows[@]}"; do
   IFS='|' read -r fault want told mark <<<"$row"
   fresh m
   what="Display Mode and Fail Time sent, $fault"
-  run ui 1 --project 'C:\VKR\m.vkr' --png "$dir/settings.png" --page 0 --fault "$fault" --type 383=Distance --type 448=4 \
+  run ui 1 --project 'C:\VKR\m.vkr' --no-picture --page 0 --fault "$fault" --type 383=Distance --type 448=4 \
     --click 221 --dump --read 6333
   [ "$(field m.vkr.device displaySettings)" = "$want" ] ||
     fail "$what: the transmitter holds $(field m.vkr.device displaySettings), not $want: $out"

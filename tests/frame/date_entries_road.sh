@@ -41,13 +41,13 @@ for row in "${dates[@]}"; do
     if ((runs % 2)); then typing=(--type "358=$d" --type "360=$m"); else typing=(--type "360=$m" --type "358=$d"); fi
     runs=$((runs + 1))
     case $ui in
-      f5) out=$("$host" ui 5 --project "$p" --png "$dir/f5.png" "${typing[@]}" --type "631=$y" --click 1 --answer Yes 2>&1) ;;
+      f5) out=$("$host" ui 5 --project "$p" --no-picture "${typing[@]}" --type "631=$y" --click 1 --answer Yes 2>&1) ;;
       f5-offline)
-        out=$("$host" ui 5 --offline --project 'C:\VKR\offline.vkr' --png "$dir/off.png" "${typing[@]}" --type "631=$y" \
+        out=$("$host" ui 5 --offline --project 'C:\VKR\offline.vkr' --no-picture "${typing[@]}" --type "631=$y" \
           --click 1 2>&1)
         ;;
       device)
-        out=$("$host" ui 1 --page 3 --project "$p" --png "$dir/dp.png" "${typing[@]}" --type "364=$y" --click 221 \
+        out=$("$host" ui 1 --page 3 --project "$p" --no-picture "${typing[@]}" --type "364=$y" --click 221 \
           --read 6333 2>&1)
         ;;
     esac
@@ -56,7 +56,7 @@ for row in "${dates[@]}"; do
       [ $rc = 0 ] || fail "$what: a date of the calendar ended with $rc: $out"
       echo "$out" | grep -q "not valid" && fail "$what: a date of the calendar refused: $out"
       if [ $ui = f5-offline ]; then
-        kept=$("$host" ui 5 --offline --project 'C:\VKR\offline.vkr' --png "$dir/off.png" --read 358 --read 360 --read 631 2>&1)
+        kept=$("$host" ui 5 --offline --project 'C:\VKR\offline.vkr' --no-picture --read 358 --read 360 --read 631 2>&1)
         for item in "358: \"$d\"" "360: \"$m\"" "631: \"$y\""; do
           echo "$kept" | grep -qF "item $item" || fail "$what: the data set did not keep $item: $kept"
         done
@@ -91,9 +91,9 @@ for row in "${held[@]}"; do
   typing=()
   for t in $typed; do typing+=(--type "$t"); done
   if [ "$ui" = device ]; then
-    out=$("$host" ui 1 --page 3 --project "$p" --png "$dir/dp.png" "${typing[@]}" --click 221 --read 6333 2>&1)
+    out=$("$host" ui 1 --page 3 --project "$p" --no-picture "${typing[@]}" --click 221 --read 6333 2>&1)
   else
-    out=$("$host" ui 5 --project "$p" --png "$dir/f5.png" "${typing[@]}" --click 1 --answer Yes 2>&1)
+    out=$("$host" ui 5 --project "$p" --no-picture "${typing[@]}" --click 1 --answer Yes 2>&1)
   fi
   [ "$(line tagDescriptorDate | cut -c1-12)" = "$(packed "$tag" 8)" ] || fail "$ui $typed: the transmitter's tag is not $tag: $out"
   [ "$(held_date)" = 1E027E ] || fail "$ui $typed: the transmitter's date became $(held_date)"

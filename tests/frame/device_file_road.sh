@@ -82,7 +82,7 @@ road() {
       [ -n "$item" ] && shown[$item]=$text
     done
     [[ " ${args[*]} " == *" --type "* ]] && args+=(--click 221)
-    run ui 1 --project "$q" --png "$dir/$name.png" --page "$page" "${args[@]}"
+    run ui 1 --project "$q" --no-picture --page "$page" "${args[@]}"
     [ $rc = 0 ] || fail "$name, page $page: $rc $out $last"
     while read -r n v; do
       now=$(grep "^$n " "$f" | cut -d' ' -f2)
@@ -95,7 +95,7 @@ road() {
     [ ${#shown[@]} = 0 ] && continue
     reads=()
     for item in "${!shown[@]}"; do reads+=(--read "$item"); done
-    run ui 1 --project "$q" --png "$dir/$name.png" --page "$page" "${reads[@]}"
+    run ui 1 --project "$q" --no-picture --page "$page" "${reads[@]}"
     # Packed texts come back padded with blanks.
     out=$(printf '%s\n' "$out" | sed 's/ *"$/"/')
     for item in "${!shown[@]}"; do
@@ -115,7 +115,7 @@ road units "${millimetres[@]}"
 # to 0, reach it there.
 upload poll
 for address in 7 0; do
-  run ui 1 --project 'C:\VKR\poll.vkr' --png "$dir/poll.png" --page 6 --type "534=$address" --click 221
+  run ui 1 --project 'C:\VKR\poll.vkr' --no-picture --page 6 --type "534=$address" --click 221
   [ $rc = 0 ] && echo "$out" | grep -q "data set saved to" || fail "polling address $address: $rc $out $last"
   [ "$(field poll.vkr.device pollingAddress)" = "0$address" ] || fail "the device file holds polling address $(field poll.vkr.device pollingAddress)"
   run upload --project 'C:\VKR\poll.vkr'
@@ -123,7 +123,7 @@ for address in 7 0; do
 done
 # A transmitter that is not where the project looks for it: every command says where it looked.
 sed -i 's/^pollingAddress .*/pollingAddress 05/' "$folder/poll.vkr.device"
-run ui 1 --project 'C:\VKR\poll.vkr' --png "$dir/poll.png" --page 6
+run ui 1 --project 'C:\VKR\poll.vkr' --no-picture --page 6
 [ $rc = 1 ] && [ "$last" = "vkr-frame: the user interface could not reach the transmitter: no device answered at polling address 0" ] ||
   fail "ui without its transmitter: $rc $last"
 run compare --project 'C:\VKR\poll.vkr'
@@ -148,7 +148,7 @@ done
 # A range that leaves the PV above it: the loop current saturates at once, and both say so; the
 # level is still within the sensor's limits.
 upload status
-run ui 1 --project 'C:\VKR\status.vkr' --png "$dir/status.png" --type 544=6 --click 221
+run ui 1 --project 'C:\VKR\status.vkr' --no-picture --type 544=6 --click 221
 echo "$out" | grep -qx "  transmitter: loop current 20.500 mA" || fail "the current did not follow the range: $out"
 run status --project 'C:\VKR\status.vkr'
 [ "$out" = "$(printf 'device status: warning\ntransmitter: configuration changed, loop current saturated')" ] || fail "status: $out"
@@ -156,7 +156,7 @@ run status --project 'C:\VKR\status.vkr'
 # A Master Reset is the run's last request; the transmitter keeps it until each master heard of it
 # in its first answer after it: the primary in the next command, the secondary still to come.
 upload reset
-run ui 1 --project 'C:\VKR\reset.vkr' --png "$dir/reset.png" --page 7 --click 608 --answer OK --answer OK --answer OK
+run ui 1 --project 'C:\VKR\reset.vkr' --no-picture --page 7 --click 608 --answer OK --answer OK --answer OK
 [ $rc = 0 ] && echo "$out" | grep -q "^  requests: .* 42#1$" && echo "$out" | grep -qx "  applied: the device written" ||
   fail "the master reset: $rc $out $last"
 [ "$(field reset.vkr.device coldStart)" = 01 ] || fail "the reset was not kept: $(field reset.vkr.device coldStart)"
@@ -176,7 +176,7 @@ for case in "limit|upperSensorLimit|40400000|more status available, primary vari
   "fixed|fixedCurrent|41400000|more status available"; do
   IFS='|' read -r name line value conditions <<<"$case"
   transmitter "$name" "$line" "$value"
-  run ui 1 --project "C:\\VKR\\$name.vkr" --png "$dir/$name.png" --page 5 --dump
+  run ui 1 --project "C:\\VKR\\$name.vkr" --no-picture --page 5 --dump
   echo "$out" | grep -qF 'shown 0 6311 Button enabled "Read Additional Device Status"' || fail "$name: the Status page's button: $out"
   run status --project "C:\\VKR\\$name.vkr"
   echo "$out" | grep -qxF "transmitter: $conditions" && echo "$out" | grep -qx "device status: warning" || fail "$name: status: $out"

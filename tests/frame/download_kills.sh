@@ -12,7 +12,7 @@ host=$1
 
 # The project differs from its transmitter in every setting the download writes.
 upload plain
-run ui 5 --offline --project 'C:\VKR\plain.vkr' --png "$dir/edit.png" --type 612=Distance --type 614=6.5 \
+run ui 5 --offline --project 'C:\VKR\plain.vkr' --no-picture --type 612=Distance --type 614=6.5 \
   --type 615=1.25 --type 616=2.5 --type 617=Velomode --type 620=42 --type 623=10.0 --type 624='Park 8 mA' \
   --type 625=0.333 --type 205=TANK7 --type 207='NORTH SILO' --type 209='KEEP DRY' --type 358=17 --click 1 --answer No
 [ $rc = 0 ] || fail "the offline edit: $out $last"

@@ -109,13 +109,13 @@ for r in "${rows[@]}"; do
   reads+=(--read "$id") types+=(--type "$id=$typed")
 done
 kept=$(md5sum <"$folder/round.vkr")
-run ui 5 --offline --project "$p" --png "$dir/shown.png" "${reads[@]}"
+run ui 5 --offline --project "$p" --no-picture "${reads[@]}"
 for r in "${rows[@]}"; do
   IFS='|' read -r id shown _ _ _ _ <<<"$r"
   echo "$out" | grep -qF "item $id: \"$shown\"" || fail "after the upload item $id is not \"$shown\": $out"
 done
 echo "$out" | grep -q "data set unchanged" || fail "opening and closing the control changed the data set: $out"
-run ui 5 --offline --project "$p" --png "$dir/ok.png" --click 1
+run ui 5 --offline --project "$p" --no-picture --click 1
 echo "$out" | grep -q "the user interface closed itself" && echo "$out" | grep -q "data set unchanged" ||
   fail "OK without an edit: $out"
 [ "$(md5sum <"$folder/round.vkr")" = "$kept" ] || fail "OK without an edit changed the project file"
@@ -123,9 +123,9 @@ run download --project "$p"
 config round | diff "$dir/before" - >/dev/null || fail "a download after OK without an edit changed the transmitter"
 
 # Every field edited, OK, the project saved and opened again, downloaded, uploaded elsewhere.
-run ui 5 --offline --project "$p" --png "$dir/edit.png" "${types[@]}" --click 1
+run ui 5 --offline --project "$p" --no-picture "${types[@]}" --click 1
 echo "$out" | grep -q "data set saved to" || fail "the edits were not saved: $out"
-run ui 5 --offline --project "$p" --png "$dir/again.png" "${reads[@]}"
+run ui 5 --offline --project "$p" --no-picture "${reads[@]}"
 for r in "${rows[@]}"; do
   IFS='|' read -r id _ _ kept _ _ <<<"$r"
   echo "$out" | grep -qF "item $id: \"$kept\"" || fail "item $id did not keep \"$kept\": $out"
@@ -144,7 +144,7 @@ run compare --project "$p"
 cp "$folder/round.vkr.device" "$folder/fresh.vkr.device"
 run upload --project 'C:\VKR\fresh.vkr'
 [ $rc = 0 ] || fail "upload into another project: $out"
-run ui 5 --offline --project 'C:\VKR\fresh.vkr' --png "$dir/fresh.png" "${reads[@]}"
+run ui 5 --offline --project 'C:\VKR\fresh.vkr' --no-picture "${reads[@]}"
 for r in "${rows[@]}"; do
   IFS='|' read -r id _ _ kept _ _ <<<"$r"
   # Packed texts come back padded with blanks.
@@ -152,7 +152,7 @@ for r in "${rows[@]}"; do
 done
 
 # ---- Empty texts are the device's blanks ----------------------------------------------------
-run ui 5 --offline --project "$p" --png "$dir/empty.png" --type 205= --type 207= --type 209= --type 310= --click 1
+run ui 5 --offline --project "$p" --no-picture --type 205= --type 207= --type 209= --type 310= --click 1
 echo "$out" | grep -q "data set saved to" || fail "the empty texts were not saved: $out"
 run download --project "$p"
 [ $rc = 0 ] || fail "download of empty texts: $out"
@@ -227,11 +227,11 @@ for u in "${units[@]}"; do
       echo "$out" | grep -qF "item $item" || fail "$name: the Process page does not show item $item: $out"
     done
   fi
-  run ui 5 --offline --project "$q" --png "$dir/units-$name.png" --read 613 --read 615 --read 614 --read 622 --read 621
+  run ui 5 --offline --project "$q" --no-picture --read 613 --read 615 --read 614 --read 622 --read 621
   for item in "613: \"$unit\"" "615: \"${shown% *}\"" "614: \"${shown#* }\"" "622: \"$label\"" "621: \"$label\""; do
     echo "$out" | grep -qF "item $item" || fail "$name: item $item is not shown: $out"
   done
-  run ui 5 --offline --project "$q" --png "$dir/units-$name-ok.png" --type "$work" --click 1
+  run ui 5 --offline --project "$q" --no-picture --type "$work" --click 1
   if [ "$name" = mA ]; then
     # Levels in a unit that converts into no length unit take no typing, and the run says so.
     [ $rc = 1 ] && echo "$out" | grep -qxF "vkr-frame: the user interface has no item 615 that takes \"9\" (it is read-only)" ||

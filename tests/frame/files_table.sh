@@ -250,6 +250,31 @@ ui 1 --type --click|ui: --type
 ROWS
 [ -z "$(ls -A "$dir/cwd")" ] && [ "$(cd "$VKR_DRIVE_ROOT" && find . | sort)" = "$before" ] ||
   fail "a command line with a missing value made a file: $(ls -A "$dir/cwd")"
+# ---- A kernel without openat2 (before Linux 5.6): every command on the drives refused, nothing made --
+unit=m
+setup old-kernel edited
+before=$(cd "$VKR_DRIVE_ROOT" && find . | sort)
+old_kernel="vkr-frame: this system's kernel lacks openat2 (Linux 5.6 and later have it), without which the host cannot keep its files inside the drive root; nothing was done"
+while IFS= read -r args; do
+  # shellcheck disable=SC2086
+  go VKR_TEST_NO_OPENAT2=1 $args
+  [ $rc = 1 ] && [ "$last" = "$old_kernel" ] || fail "$args on a kernel without openat2: $rc $last"
+done <<'ROWS'
+upload --project C:\VKR\old-kernel.vkr
+upload --project C:\new\p.vkr
+download --project C:\VKR\old-kernel.vkr
+compare --project C:\VKR\old-kernel.vkr
+status --project C:\VKR\old-kernel.vkr
+show --project C:\VKR\old-kernel.vkr
+set --project C:\VKR\old-kernel.vkr Damping=3
+ui 1 --project C:\VKR\old-kernel.vkr --page 1 --type 399=3 --click 221
+ui 5 --offline --project C:\VKR\old-kernel.vkr --type 616=3 --click 1
+ROWS
+[ "$(cd "$VKR_DRIVE_ROOT" && find . | sort)" = "$before" ] && every_file_same old-kernel ||
+  fail "a command on a kernel without openat2 changed the drive"
+go VKR_TEST_NO_OPENAT2=0 status --project 'C:\VKR\old-kernel.vkr'
+[ $rc = 0 ] || fail "status with openat2 there: $rc $last"
+
 # ---- Every path a command line names, as Windows finds it, inside the drive root -----------------
 # Run from a working folder outside the drive root: a path without a drive is in C:\, a name Windows
 # does not allow is a wrong command line (2), and a link that leads out of the drive root is

@@ -34,7 +34,7 @@ look() {
   restore "$name"
   local reads=()
   for i in $items 6333 688 659 583; do reads+=(--read "$i"); done
-  run ui 1 --project "C:\\VKR\\$name.vkr" --png "$dir/$name.png" "$@" "${reads[@]}"
+  run ui 1 --project "C:\\VKR\\$name.vkr" --no-picture "$@" "${reads[@]}"
 }
 upload plain
 

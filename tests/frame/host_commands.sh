@@ -50,6 +50,13 @@ out=$("$host" ui 1 --project "$p" --png "$dir/online.png" --page all) || fail "u
 echo "$out" | grep -q "init .* -> 1" || fail "the online frame did not start: $out"
 echo "$out" | grep -q "page 0 \".*\" rendered to $dir/online-0.png" || fail "ui 1 --page all printed: $out"
 head -c 8 "$dir/online-0.png" | od -An -c | grep -q "P   N   G" || fail "ui 1 --page all wrote no PNG"
+# Without a picture the run is the same and writes none: every page told, no file beside the others.
+mkdir "$dir/here"
+out=$(cd "$dir/here" && "$host" ui 1 --project "$p" --no-picture --page all --dump) || fail "ui 1 --page all --no-picture: $out"
+[ "$(echo "$out" | grep -c '^  page [0-9]* ".*" no picture (--no-picture)$')" = 10 ] || fail "--no-picture printed: $out"
+echo "$out" | grep -q "rendered" && fail "--no-picture told a picture: $out"
+[ -z "$(ls -A "$dir/here")" ] || fail "--no-picture wrote a picture: $(ls -A "$dir/here")"
+"$host" ui 1 --no-picture --png "$dir/x.png" >/dev/null 2>&1; [ $? -eq 2 ] || fail "--no-picture with --png is not refused with 2"
 out=$("$host" ui 1 --project "$p" --png "$dir/none.png" --page 99 2>&1); [ $? -eq 1 ] || fail "a page the tree lacks is not refused: $out"
 echo "$out" | grep -q "no page 99" || fail "a page the tree lacks printed: $out"
 # A page asked for is the page the user's work goes to, also when it starts with typing: the

@@ -13,7 +13,7 @@ out=$("$host" upload 2>&1) || fail "upload: $out"
 # matching after the trim (Yes, the loop given back); the levels and "End" chosen by their text.
 out=$("$host" ui 7 --click 6315 --type 6316=3.95 --click 6315 --type 6314=20mA --click 6315 --type 6316=20.04 \
   --click 6315 --type 6314=end --click 6315 --answer ok --answer No --answer YES --answer OK --answer no \
-  --answer yes --answer yes --png "$dir/trim.png" 2>&1) || fail "trim: $out"
+  --answer yes --answer yes --no-picture 2>&1) || fail "trim: $out"
 echo "$out" | grep -q "transmitter: loop current [0-9.]* mA, zero trim 3.950 mA, gain trim 20.040 mA$" ||
   fail "the trims did not reach the transmitter: $out"
 echo "$out" | grep -q "the user interface closed itself" || fail "End did not close the trim: $out"
@@ -21,14 +21,14 @@ echo "$out" | grep -q "the user interface closed itself" || fail "End did not cl
 # the current may still be fixed, and the next request to leave closes the control.
 for args in "4 --fault 40=linkgone --click 377 --click 378" "7 --fault 40=linkgone --click 6315 --answer OK" \
   "4 --fault 40=silent --fault 40=silent --click 377"; do
-  out=$("$host" ui $args --png "$dir/trap.png" 2>&1) && fail "ui $args: exit 0: $out" || [ $? = 1 ] || fail "ui $args: an exit other than the 1 of a refusal"
+  out=$("$host" ui $args --no-picture 2>&1) && fail "ui $args: exit 0: $out" || [ $? = 1 ] || fail "ui $args: an exit other than the 1 of a refusal"
   echo "$out" | tail -n 1 | grep -q "^vkr-frame: not all was done: HART command 40#" || fail "ui $args: last line: $out"
   [ "$(echo "$out" | grep -c "^  told.*may still be fixed")" = 1 ] || fail "ui $args: not told once: $out"
   echo "$out" | grep -q "is not fixed\|automatic control" && fail "ui $args: told the loop is free: $out"
 done
 # Offline the trim writes nothing and says so: it announces no level and asks nothing, so an
 # answer given finds no question (and the command says so).
-out=$("$host" ui 7 --offline --click 6315 --answer No --png "$dir/offline.png" 2>&1) && fail "offline trim: $out" || [ $? = 1 ] || fail "offline trim: an exit other than the 1 of a refusal"
+out=$("$host" ui 7 --offline --click 6315 --answer No --no-picture 2>&1) && fail "offline trim: $out" || [ $? = 1 ] || fail "offline trim: an exit other than the 1 of a refusal"
 echo "$out" | grep -q "told: .*not connected: no output level was written" || fail "offline trim not told: $out"
 echo "$out" | grep -q "Setting field device output\|reference meter" && fail "offline trim announced: $out"
 echo "$out" | grep -q "answer No: not used" || fail "the unused answer was not named: $out"

@@ -42,7 +42,7 @@ echo "$out" | grep -q "data set saved to" || fail "the host did not save the pro
 head -c 8 "$dir/edit.png" | od -An -c | grep -q "P   N   G" || fail "no picture of the control"
 out=$("$host" show --project "$p") || fail "show: $out"
 echo "$out" | grep -q "^data set: validModified" || fail "show after the edit printed: $out"
-out=$("$host" ui 5 --offline --project "$p" --png "$dir/again.png" "${reads[@]}" --read 622 2>&1) || fail "reopen: $out"
+out=$("$host" ui 5 --offline --project "$p" --no-picture "${reads[@]}" --read 622 2>&1) || fail "reopen: $out"
 for f in "${fields[@]}"; do
   IFS='|' read -r id typed kept <<<"$f"
   echo "$out" | grep -qF "item $id: \"$kept\"" || fail "item $id kept \"$(echo "$out" | grep "item $id:")\", not \"$kept\""
@@ -56,28 +56,28 @@ echo "$out" | grep -q "data set unchanged" || fail "opening the control changed 
 refused=("615|abc" "623|200" "620|300" "626|9" "631|2100x" "631|1850" "631|2156")
 for r in "${refused[@]}"; do
   IFS='|' read -r id typed <<<"$r"
-  out=$("$host" ui 5 --offline --project "$p" --png "$dir/refused.png" --type "$id=$typed" --click 1 --read "$id" 2>&1) &&
+  out=$("$host" ui 5 --offline --project "$p" --no-picture --type "$id=$typed" --click 1 --read "$id" 2>&1) &&
     fail "refused entry $id ended well: $out"
   echo "$out" | tail -1 | grep -qx "vkr-frame: the control is still open with an invalid entry (item $id): it refused OK and applied nothing" ||
     fail "refused entry $id: $out"
   echo "$out" | grep -q "the user interface closed itself" && fail "OK closed the control over $id=$typed: $out"
   echo "$out" | grep -qF "item $id: \"$typed\"" || fail "the entry $id=$typed was not kept for the user: $out"
 done
-out=$("$host" ui 5 --offline --project "$p" --png "$dir/after.png" --read 615 --read 623 --read 620 --read 626 --read 631 --type 631=2100 --click 102 2>&1) ||
+out=$("$host" ui 5 --offline --project "$p" --no-picture --read 615 --read 623 --read 620 --read 626 --read 631 --type 631=2100 --click 102 2>&1) ||
   fail "after the refusals: $out"
 for kept in '615: "12.500"' '623: "10.0"' '620: "42"' '626: "0.125"'; do
   echo "$out" | grep -qF "item $kept" || fail "a refused entry reached the data set (wanted $kept): $out"
 done
 # A year the date's byte holds is stored as typed, never another.
-out=$("$host" ui 5 --offline --project "$p" --png "$dir/year.png" --read 631 2>&1) || fail "year: $out"
+out=$("$host" ui 5 --offline --project "$p" --no-picture --read 631 2>&1) || fail "year: $out"
 echo "$out" | grep -qF 'item 631: "2100"' || fail "the year 2100 is not kept as typed: $out"
 
 # Leaving without OK or Apply: Cancel, or the frame closing the control; the typing goes nowhere.
 for road in "--click 2" ""; do
   # shellcheck disable=SC2086
-  out=$("$host" ui 5 --offline --project "$p" --png "$dir/leave.png" --type 615=33.3 --type 205=GONE $road 2>&1) ||
+  out=$("$host" ui 5 --offline --project "$p" --no-picture --type 615=33.3 --type 205=GONE $road 2>&1) ||
     fail "leaving by \"${road:-the frame}\": $out"
-  out=$("$host" ui 5 --offline --project "$p" --png "$dir/left.png" --read 615 --read 205 2>&1) || fail "after leaving: $out"
+  out=$("$host" ui 5 --offline --project "$p" --no-picture --read 615 --read 205 2>&1) || fail "after leaving: $out"
   echo "$out" | grep -qF 'item 615: "12.500"' && echo "$out" | grep -qF 'item 205: "TANK7"' ||
     fail "leaving by \"${road:-the frame}\" stored the typing: $out"
 done

@@ -39,12 +39,12 @@ setup() {
     last) setlines "$folder/$name.vkr.device" pollingAddress 0F ;;
     far) setlines "$folder/$name.vkr.device" pollingAddress 14 ;;
     back)
-      go ui 1 --project "$p" --png "$dir/$name.png" --page 6 --type 534=7 --click 221 || return 1
+      go ui 1 --project "$p" --no-picture --page 6 --type 534=7 --click 221 || return 1
       setlines "$folder/$name.vkr.device" pollingAddress 00
       ;;
   esac
   if [ ${#edit[@]} -gt 0 ]; then
-    go ui 5 --offline --project "$p" --png "$dir/$name.png" "${edit[@]}" --click 1 --answer No || return 1
+    go ui 5 --offline --project "$p" --no-picture "${edit[@]}" --click 1 --answer No || return 1
   fi
   for f in "$name.vkr" "$name.vkr.device" "$name.vkr.compared"; do cp "$folder/$f" "$dir/$f.before"; done
 }
@@ -131,7 +131,7 @@ table() {
     command=${command//\{EDGE\}/$edge}
     local args
     read -ra args <<<"$command"
-    [ "${args[0]}" = ui ] && args+=(--png "$dir/$name.png")
+    [ "${args[0]}" = ui ] && args+=(--no-picture)
     for time in first second; do
       for f in "$name.vkr" "$name.vkr.device" "$name.vkr.compared"; do cp "$dir/$f.before" "$folder/$f"; done
       local where="$unit, $how, $command ($time run)"

@@ -72,7 +72,7 @@ for row in "${rows[@]}"; do
   fresh "$t"
   symbol=$(echo "$unit" | sed 's/.*(\(.*\))/\1/')
   what="$t: $typed typed into $item on page $page, $unit sent on page $unitPage"
-  run ui 1 --project "C:\\VKR\\$t.vkr" --png "$dir/follow.png" --page "$page" --type "$item=$typed" --page "$unitPage" \
+  run ui 1 --project "C:\\VKR\\$t.vkr" --no-picture --page "$page" --type "$item=$typed" --page "$unitPage" \
     --type "381=$unit" --click 221 --journal --page "$page" --click 221
   [ $rc = 0 ] || fail "$what: exit $rc: $last: $out"
   verdict=$(judge "$dir/kept/$t.vkr.device" "$folder/$t.vkr.device" "$symbol" "$field" "$metres") ||
@@ -85,7 +85,7 @@ done
 # The unit changed and every read of it failed since: Blanking, which goes as a number in the
 # device's unit, is not written, and the user hears why.
 fresh m
-run ui 1 --project 'C:\VKR\m.vkr' --png "$dir/follow.png" --page 4 --type 555=1 --page 0 --type "381=Feet (ft)" \
+run ui 1 --project 'C:\VKR\m.vkr' --no-picture --page 4 --type 555=1 --page 0 --type "381=Feet (ft)" \
   --fault 1#4=busy --fault 1#5=busy --fault 1#6=busy --click 221 --page 4 --click 221 --read 6333
 verdict=$(judge "$dir/kept/m.vkr.device" "$folder/m.vkr.device" ft) || fail "blanking typed, its unit unread: $verdict"
 echo "$out" | grep -q '^  item 6333: ".*Blanking was not written: the unit it is given in could not be read\.' ||
@@ -102,7 +102,7 @@ for row in "1|m|ft|Metres (m)" "1|mm|m|Millimetres (mm)" "0|m|ft|Metres (m)" "0|
   device_in_unit "$dir/kept/m.vkr.device" "$now" >"$folder/$t.vkr.device"
   cp "$folder/$t.vkr.device" "$dir/before.device"
   what="page $page, project in $t, the transmitter in $now: $unit chosen after the unit's reads failed"
-  run ui 1 --project "C:\\VKR\\$t.vkr" --png "$dir/unread.png" --page "$page" --fault 1#1=busy --fault 1#2=busy \
+  run ui 1 --project "C:\\VKR\\$t.vkr" --no-picture --page "$page" --fault 1#1=busy --fault 1#2=busy \
     --type "381=$unit" --click 221
   [ $rc = 0 ] || fail "$what: exit $rc: $last"
   echo "$out" | grep -q " 44#1 " || fail "$what: not sent: $out"
@@ -116,7 +116,7 @@ for row in 3/12=linkgone 3/16=linkgone 3/13=linkgone 3/15=linkgone 3/14=linkgone
   0/14=linkgone 0/15=busy 1/15=busy 1/1#2=linkgone 2/3=linkgone 4/137=linkgone 4/1=busy 5/48=linkgone 6/7=linkgone; do
   page=${row%%/*} fault=${row#*/}
   fresh m
-  run ui 1 --project 'C:\VKR\m.vkr' --png "$dir/again.png" --page "$page" --fault "$fault" --page 8 --page "$page" --dump \
+  run ui 1 --project 'C:\VKR\m.vkr' --no-picture --page "$page" --fault "$fault" --page 8 --page "$page" --dump \
     --read 6333
   shown=$(echo "$out" | grep '^  shown ')
   echo "$shown" | grep -q 'Loading' && fail "page $page shown again after $fault still waits: $shown"
@@ -131,7 +131,7 @@ done
 # another page (the Echo page's chart scale, 706, is the picture's own choice).
 for first in 0 4; do
   for page in 0 1 2 3 4 5 6 7 8 9; do
-    run ui 1 --offline --project 'C:\VKR\m.vkr' --png "$dir/offline.png" --page "$first" --page "$page" --dump
+    run ui 1 --offline --project 'C:\VKR\m.vkr' --no-picture --page "$first" --page "$page" --dump
     open=$(echo "$out" | grep -E '^  shown 0 [0-9]+ (Edit|ComboBox) enabled' | grep -v readonly | grep -v '^  shown 0 706 ')
     [ -z "$open" ] || fail "offline, page $page shown after page $first takes typing: $open"
   done

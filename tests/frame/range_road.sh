@@ -20,7 +20,7 @@ for entry in "${entries[@]}"; do
   IFS='|' read -r name lines typed want told <<<"$entry"
   # shellcheck disable=SC2086
   transmitter "$name" $lines
-  run ui 1 --project "C:\\VKR\\$name.vkr" --png "$dir/entry-$name.png" --page 1 --type "397=$typed" --click 221 \
+  run ui 1 --project "C:\\VKR\\$name.vkr" --no-picture --page 1 --type "397=$typed" --click 221 \
     --read 6333
   [ "$(field "$name.vkr.device" lowerRange)" = "$want" ] || fail "$name: $typed left $(field "$name.vkr.device" lowerRange), not $want: $out"
   echo "$out" | grep -qxF "  item 6333: \"$told\"" || fail "$name: $typed: the message line: $out"
@@ -59,7 +59,7 @@ echo "$last" | grep -qE 'the device (now holds part of the data set|was not chan
 for page in 1 0; do
   transmitter inches pvUnit 2F rangeUnit 2F upperRange 419D7AF6 lowerRange 4393A347
   item=$([ $page = 1 ] && echo 395 || echo 544)
-  run ui 1 --project 'C:\VKR\inches.vkr' --png "$dir/inches-$page.png" --page $page --type "$item=30" --click 221
+  run ui 1 --project 'C:\VKR\inches.vkr' --no-picture --page $page --type "$item=30" --click 221
   [ "$(field inches.vkr.device upperRange)" = 41F00000 ] || fail "page $page: Hi Level not written: $out"
   [ "$(field inches.vkr.device lowerRange)" = 4393A347 ] ||
     fail "page $page: the untouched Low Level became $(field inches.vkr.device lowerRange)"

@@ -33,7 +33,7 @@ for row in "${rows[@]}"; do
   IFS='|' read -r steps fault unread why <<<"$row"
   what="$steps --fault $fault"
   # shellcheck disable=SC2086
-  out=$("$host" ui 1 --project "$p" --png "$dir/reads.png" $steps --fault "$fault" --dump --read 6333 2>&1)
+  out=$("$host" ui 1 --project "$p" --no-picture $steps --fault "$fault" --dump --read 6333 2>&1)
   line=$(item 6333)
   names=()
   for id in "${!label[@]}"; do

@@ -138,7 +138,7 @@ for row in "${rows[@]}"; do
   fresh "$t"
   what="$t: $args"
   # shellcheck disable=SC2086
-  run ui 1 --project "C:\\VKR\\$t.vkr" --png "$dir/row.png" $args --read 6333
+  run ui 1 --project "C:\\VKR\\$t.vkr" --no-picture $args --read 6333
   [ "$rc" = "$want" ] || fail "$what: exit $rc, not $want: $last: $out"
   told=$(item 6333)
   # shellcheck disable=SC2086
@@ -156,7 +156,7 @@ done
 for row in "0|544 542|Hi Level and Damping" "1|395 399|Upper Range Value and Damping"; do
   IFS='|' read -r page items names <<<"$row"
   cp "$dir/kept/nan.vkr" "$dir/kept/nan.vkr.device" "$folder/"
-  run ui 1 --project 'C:\VKR\nan.vkr' --png "$dir/nan.png" --page "$page" --dump --read 6333
+  run ui 1 --project 'C:\VKR\nan.vkr' --no-picture --page "$page" --dump --read 6333
   [ $rc = 0 ] || fail "page $page, values no finite numbers: exit $rc: $last"
   echo "$out" | grep '^  shown ' | grep -qiE '#(QNAN|INF|IND)|"-?(nan|inf)' && fail "page $page shows a value no number: $out"
   for i in $items; do

@@ -24,7 +24,7 @@ go() {
   local command=$1 name=$2
   shift 2
   if [ "$command" = ui ]; then
-    out=$(env "${env[@]}" "$host" ui 1 --page 0 --png "$dir/$name.png" --project "C:\\VKR\\$name.vkr" "$@" 2>"$dir/err")
+    out=$(env "${env[@]}" "$host" ui 1 --page 0 --no-picture --project "C:\\VKR\\$name.vkr" "$@" 2>"$dir/err")
   else
     out=$(env "${env[@]}" "$host" "$command" --project "C:\\VKR\\$name.vkr" "$@" 2>"$dir/err")
   fi

@@ -61,9 +61,9 @@ for row in "${rows[@]}"; do
   id=${typed%%=*}
   before=$(cat "$device")
   if [ "$ui" = 5 ]; then
-    out=$("$host" ui 5 --project "$p" --png "$dir/f5.png" --type "$typed" --click 102 --answer Yes --read "$id" 2>&1)
+    out=$("$host" ui 5 --project "$p" --no-picture --type "$typed" --click 102 --answer Yes --read "$id" 2>&1)
   else
-    out=$("$host" ui 1 --page 3 --project "$p" --png "$dir/dp.png" --type "$typed" --click 221 --read 6333 --read "$id" 2>&1)
+    out=$("$host" ui 1 --page 3 --project "$p" --no-picture --type "$typed" --click 221 --read 6333 --read "$id" 2>&1)
   fi
   rc=$?
   if [ "$name" = - ]; then
@@ -101,7 +101,7 @@ for row in "${numbers[@]}"; do
   id=${typed%%=*}
   before=$(cat "$device")
   cp "$project" "$dir/kept.vkr"
-  out=$("$host" ui 5 --project "$p" --png "$dir/f5.png" --type "613=$unit" --type "$typed" --click 102 --answer Yes \
+  out=$("$host" ui 5 --project "$p" --no-picture --type "613=$unit" --type "$typed" --click 102 --answer Yes \
     --read "$id" 2>&1)
   want="Offline Parameterization: $label was not written: its entry is not valid: $limits."
   echo "$out" | grep -qF -- "$want" || fail "$unit $typed: not refused with \"$want\": $out"
@@ -115,7 +115,7 @@ done
 out=$("$host" upload --project "$p" 2>&1) || fail "upload again: $out"
 project_message=$(line message)
 sed -i 's/^message .*/message 0000000000000000000000000000000000000000000000FF/' "$device"
-out=$("$host" ui 5 --project "$p" --png "$dir/lost.png" --type 620=9 --click 102 --answer Yes --fault 136=linkgone 2>&1) &&
+out=$("$host" ui 5 --project "$p" --no-picture --type 620=9 --click 102 --answer Yes --fault 136=linkgone 2>&1) &&
   fail "a lost download ended well: $out"
 [ "$(line message)" = "$project_message" ] || fail "the download did not write the project's message back: $(line message)"
 echo "$out" | grep -qF 'The device now holds what the download wrote before it stopped ("Message", ' ||
@@ -141,7 +141,7 @@ for row in "${downloads[@]}"; do
   seconds=$((seconds + 1))  # a fail time the transmitter does not hold yet
   out=$("$host" upload --project "$p" 2>&1) || fail "upload before $fault: $out"
   sed -i 's/^message .*/message 0000000000000000000000000000000000000000000000FF/' "$device"
-  out=$("$host" ui 5 --project "$p" --png "$dir/lost.png" --type "620=$seconds" --click 102 --answer Yes --fault "$fault" \
+  out=$("$host" ui 5 --project "$p" --no-picture --type "620=$seconds" --click 102 --answer Yes --fault "$fault" \
     --answer No 2>&1) && fail "$fault: the download ended well: $out"
   notice=$(echo "$out" | grep -m1 'told: .*The download did not go through') || fail "$fault: no notice: $out"
   [ "$(line message)" = "$project_message" ] || fail "$fault: the project's message was not written back"
@@ -152,14 +152,14 @@ for row in "${downloads[@]}"; do
 done
 # A download refused at its first command leaves the device as it was, and says so.
 before=$(cat "$device")
-out=$("$host" ui 5 --project "$p" --png "$dir/refused.png" --type 620=11 --click 102 --answer Yes --fault 17=refused 2>&1) &&
+out=$("$host" ui 5 --project "$p" --no-picture --type 620=11 --click 102 --answer Yes --fault 17=refused 2>&1) &&
   fail "a refused download ended well: $out"
 [ "$(cat "$device")" = "$before" ] || fail "a download refused at once changed the transmitter"
 echo "$out" | grep -qF 'The device was not changed: it holds none of the changes ("Fail Time"); they stay in the data set.' ||
   fail "the notice of a download refused at once: $out"
 # A second download that stops before the command its change goes in: the device holds that change
 # still, as the first download wrote it, and the notice counts it among what the device holds.
-out=$("$host" ui 5 --project "$p" --png "$dir/again.png" --type 205=PAIR7 --click 1 --answer Yes --fault 136#1=busy \
+out=$("$host" ui 5 --project "$p" --no-picture --type 205=PAIR7 --click 1 --answer Yes --fault 136#1=busy \
   --click 102 --answer Yes --fault 18#2=busy --answer No 2>&1) && fail "two failed downloads ended well: $out"
 [ "$(line tagDescriptorDate | cut -c1-12)" = "$(packed PAIR7 8)" ] || fail "the first download did not write the tag"
 second=$(echo "$out" | grep -F 'told: message messageStop' | sed -n 2p)
@@ -172,11 +172,11 @@ echo "$second" | grep -qF 'The download did not go through: the device is busy. 
   fail "the second notice names as not written what the device holds: $second"
 # A tag and descriptor emptied go to the transmitter as blanks (HART pads packed ASCII with them);
 # function 5 opened again shows them as the device holds them, never a default text it does not hold.
-out=$("$host" ui 5 --project "$p" --png "$dir/blank.png" --type 205= --type 207= --click 1 --answer Yes 2>&1) ||
+out=$("$host" ui 5 --project "$p" --no-picture --type 205= --type 207= --click 1 --answer Yes 2>&1) ||
   fail "emptied texts: $out"
 [ "$(line tagDescriptorDate | cut -c1-36)" = "$(packed '' 8)$(packed '' 16)" ] ||
   fail "the emptied tag and descriptor are not blanks: $(line tagDescriptorDate)"
-out=$("$host" ui 5 --project "$p" --png "$dir/blank.png" --read 205 --read 207 2>&1) || fail "reopen: $out"
+out=$("$host" ui 5 --project "$p" --no-picture --read 205 --read 207 2>&1) || fail "reopen: $out"
 for item in 205 207; do
   echo "$out" | grep -qE "item $item: \" *\"\$" || fail "function 5 shows item $item as the device does not hold it: $out"
 done

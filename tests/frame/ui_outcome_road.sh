@@ -20,7 +20,7 @@ same() { cmp -s "$folder/$1" "$dir/$1"; }
 # the same id): the write reaches the device file.
 upload metres
 upload feet
-run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/unit.png" --page 1 --type 381='Feet (ft)' --click 221
+run ui 1 --project 'C:\VKR\feet.vkr' --no-picture --page 1 --type 381='Feet (ft)' --click 221
 [ $rc = 0 ] && [ "$(field feet.vkr.device pvUnit)" = 2C ] || fail "the unit of the page shown: $rc $out"
 
 # OK, then Cancel to the control's question: it stays open as the user chose; the host's own close
@@ -36,7 +36,7 @@ for o in "${outcomes[@]}"; do
   IFS='|' read -r p typed answers closing damping last <<<"$o"
   keep "$p"
   # shellcheck disable=SC2086
-  run ui 5 --project "C:\\VKR\\$p.vkr" --png "$dir/ok.png" --type 616="$typed" --click 1 $answers
+  run ui 5 --project "C:\\VKR\\$p.vkr" --no-picture --type 616="$typed" --click 1 $answers
   [ $rc = 0 ] || fail "$p $answers ended with $rc: $out"
   echo "$out" | grep -qx "  OK: the control stays open because the user answered Cancel" || fail "$p $answers: $out"
   echo "$out" | grep -q "invalid" && fail "$p $answers: told of an invalid entry: $out"
@@ -49,7 +49,7 @@ for o in "${outcomes[@]}"; do
   fi
   same "$p.vkr" && fail "$p $answers: the OK's damping was not saved"
 done
-run ui 5 --offline --project 'C:\VKR\metres.vkr' --png "$dir/ok.png" --type 616=4.5 --click 1 --answer Cancel
+run ui 5 --offline --project 'C:\VKR\metres.vkr' --no-picture --type 616=4.5 --click 1 --answer Cancel
 [ $rc = 0 ] && echo "$out" | grep -q -- "-> buttonNo$" && [ "$(echo "$out" | tail -n 1)" = "  applied: the data set saved" ] ||
   fail "offline, the cancelled close: $out"
 
@@ -70,7 +70,7 @@ for d in "${downloads[@]}"; do
   IFS='|' read -r fault typed clicked line <<<"$d"
   for f in metres.vkr metres.vkr.device; do cp "$dir/$f" "$folder/$f"; done
   was=$(field metres.vkr.device "$line")
-  run ui 5 --project 'C:\VKR\metres.vkr' --png "$dir/download.png" --fault "$fault" --type "$typed" --click "$clicked" \
+  run ui 5 --project 'C:\VKR\metres.vkr' --no-picture --fault "$fault" --type "$typed" --click "$clicked" \
     --read "${typed%%=*}" --answer Yes
   [ $rc = 1 ] || fail "download with $fault ended with $rc: $out"
   echo "$out" | tail -n 1 | grep -q "^vkr-frame: the download failed: " || fail "$fault: the last line: $out"
@@ -88,7 +88,7 @@ for d in "${downloads[@]}"; do
 done
 # Answered Yes without a fault, OK downloads and closes: the transmitter holds Hi Level.
 for f in metres.vkr metres.vkr.device; do cp "$dir/$f" "$folder/$f"; done
-run ui 5 --project 'C:\VKR\metres.vkr' --png "$dir/download.png" --type 615=1.25 --click 1 --answer Yes
+run ui 5 --project 'C:\VKR\metres.vkr' --no-picture --type 615=1.25 --click 1 --answer Yes
 [ $rc = 0 ] && echo "$out" | grep -q "the user interface closed itself" && [ "$(field metres.vkr.device upperRange)" = 3FA00000 ] &&
   [ "$(echo "$out" | tail -n 1)" = "  applied: the data set saved and the device written" ] || fail "download: $out"
 
@@ -123,35 +123,35 @@ for u in "${unanswered[@]}"; do
   IFS='|' read -r look told <<<"$u"
   keep feet
   # shellcheck disable=SC2086
-  run ui $look --project 'C:\VKR\feet.vkr' --png "$dir/told.png"
+  run ui $look --project 'C:\VKR\feet.vkr' --no-picture
   [ $rc = 1 ] && [[ "$(echo "$out" | tail -n 1)" == *"$told" ]] || fail "$look: $rc $out"
   same feet.vkr && same feet.vkr.device || fail "$look changed a file: $out"
 done
 
 # A control a page opened takes the clicks: the loop test of the Diagnostics page.
-run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/loop.png" --page 7 --click 600 --answer OK --answer OK --click 377
+run ui 1 --project 'C:\VKR\feet.vkr' --no-picture --page 7 --click 600 --answer OK --answer OK --click 377
 [ $rc = 0 ] && echo "$out" | grep -q "told: .*fixed at 4.000 mA" || fail "the loop test from the page: $rc $out"
 
 # Time let pass on the fake clock: the Process page's cyclic reads come every 5 s, as often on a
 # loaded machine as on an idle one, and a later one can fail: two runs, side by side, list the same
 # requests, and the failure of the second read of the loop current ends the run.
 keep feet
-run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/wait.png" --page 1 --wait 11000 &
-first=$("$host" ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/wait2.png" --page 1 --wait 11000 2>&1 | grep "^  requests:")
+run ui 1 --project 'C:\VKR\feet.vkr' --no-picture --page 1 --wait 11000 &
+first=$("$host" ui 1 --project 'C:\VKR\feet.vkr' --no-picture --page 1 --wait 11000 2>&1 | grep "^  requests:")
 wait
 [ "$(echo "$first" | grep -o "2#[0-9]*" | tail -n 1)" = "2#3" ] || fail "the loop current was not read every 5 s: $first"
-run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/wait.png" --page 1 --wait 11000
+run ui 1 --project 'C:\VKR\feet.vkr' --no-picture --page 1 --wait 11000
 [ "$(echo "$out" | grep "^  requests:")" = "$first" ] || fail "another run let other timers fire: $out / $first"
-run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/wait.png" --page 1 --wait 6000 --fault 2#2=busy
+run ui 1 --project 'C:\VKR\feet.vkr' --no-picture --page 1 --wait 6000 --fault 2#2=busy
 [ $rc = 1 ] && echo "$out" | grep -q "not done: 2#2: the device was busy" || fail "the later read did not fail: $rc $out"
 same feet.vkr && same feet.vkr.device || fail "a look with time let pass changed a file: $out"
-run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/wait.png" --wire-delay hart --wait 10
+run ui 1 --project 'C:\VKR\feet.vkr' --no-picture --wire-delay hart --wait 10
 [ $rc = 2 ] || fail "--wait went with the wire's real time: $rc $out"
 
 # A write the transmitter takes with a warning is written: the device holds it, the data set
 # follows, the run ends well.
 keep feet
-run ui 1 --project 'C:\VKR\feet.vkr' --png "$dir/warned.png" --page 1 --type 399=2 --click 221 --fault 34#1=warned
+run ui 1 --project 'C:\VKR\feet.vkr' --no-picture --page 1 --type 399=2 --click 221 --fault 34#1=warned
 [ $rc = 0 ] && [ "$(field feet.vkr.device damping)" = 40000000 ] && ! same feet.vkr || fail "the warned damping: $rc $out"
 run compare --project 'C:\VKR\feet.vkr'
 echo "$out" | grep -q "equals the device" || fail "the data set did not take the warned damping: $out"
@@ -159,7 +159,7 @@ echo "$out" | grep -q "equals the device" || fail "the data set did not take the
 # Two projects that differ in Hi Level only: compare --with names it.
 upload other
 cp "$folder/other.vkr" "$folder/base.vkr"
-run ui 5 --offline --project 'C:\VKR\other.vkr' --png "$dir/hi.png" --type 615=7 --click 1 --answer No
+run ui 5 --offline --project 'C:\VKR\other.vkr' --no-picture --type 615=7 --click 1 --answer No
 run compare --project 'C:\VKR\base.vkr' --with 'C:\VKR\other.vkr'
 [ $rc = 0 ] && echo "$out" | grep -qx 'Compare: "Range Values" (1023) differs from the partner'"'"'s data set' ||
   fail "compare --with did not name Hi Level's parameter: $out"
@@ -199,7 +199,7 @@ for w in "${warned[@]}"; do
   IFS='|' read -r p args line value <<<"$w"
   again "$p"
   # shellcheck disable=SC2086
-  run ui $args --project "C:\\VKR\\$p.vkr" --png "$dir/warned.png" --read 6333
+  run ui $args --project "C:\\VKR\\$p.vkr" --no-picture --read 6333
   [ $rc = 0 ] && [ "$(field "$p.vkr.device" "$line")" = "$value" ] && echo "$out" | grep -q "the device warns: 0x08" ||
     fail "$p, $args: the write taken with a warning: $rc $(field "$p.vkr.device" "$line") $out"
   run compare --project "C:\\VKR\\$p.vkr"
@@ -212,7 +212,7 @@ for d in "plain|" "mm|--fault 136=warned"; do
   IFS='|' read -r p fault <<<"$d"
   again "$p"
   # shellcheck disable=SC2086
-  run ui 1 --project "C:\\VKR\\$p.vkr" --png "$dir/digitize.png" $fault --click 702 --type 547=3 --click 546 --answer OK
+  run ui 1 --project "C:\\VKR\\$p.vkr" --no-picture $fault --click 702 --type 547=3 --click 546 --answer OK
   [ $rc = 0 ] && [ "$(field "$p.vkr.device" displaySettings)" = 03010101000340400000 ] || fail "$p: digitize: $out"
   if [ -n "$fault" ]; then echo "$out" | grep -q "completed successfully; the device warns: 0x08" || fail "$p: digitize: $out"; fi
   run compare --project "C:\\VKR\\$p.vkr"
@@ -226,7 +226,7 @@ done
 for unit in 'Metres (m)' 'Feet (ft)' 'Inches (in)' 'Centimetres (cm)' 'Millimetres (mm)'; do
   for p in plain mm; do
     again "$p"
-    run ui 1 --project "C:\\VKR\\$p.vkr" --png "$dir/unit.png" --page 1 --fault 1#1=linkgone --type "381=$unit" --click 221 \
+    run ui 1 --project "C:\\VKR\\$p.vkr" --no-picture --page 1 --fault 1#1=linkgone --type "381=$unit" --click 221 \
       --read 6333 --dump
     [ $rc = 1 ] && echo "$out" | grep -q "^  shown 0 381 ComboBox enabled,mark=671,entries=[0-9]* \"$unit\"$" &&
       echo "$out" | grep -q '^  item 6333: ".*Units Select was not written: the connection to the device is lost\.' ||
@@ -238,7 +238,7 @@ done
 # In multidrop the transmitter refuses every loop current: the loop test says so, with HART's
 # meaning, and that nothing is fixed; nothing is sent to give back what was never fixed.
 again multidrop
-run ui 4 --project 'C:\VKR\multidrop.vkr' --png "$dir/multidrop.png" --type 375=20mA --click 377
+run ui 4 --project 'C:\VKR\multidrop.vkr' --no-picture --type 375=20mA --click 377
 [ $rc = 1 ] && echo "$out" | grep -q "told: .*the device refused it: 0x0B (in multidrop mode)): the loop current is not fixed" &&
   echo "$out" | grep -qx "  requests: 40#1" && ! echo "$out" | grep -q "may still be fixed" || fail "multidrop loop test: $out"
 cmp -s "$folder/multidrop.vkr.device" "$dir/multidrop-kept-multidrop.vkr.device" || fail "multidrop: the device file changed"
@@ -246,7 +246,7 @@ cmp -s "$folder/multidrop.vkr.device" "$dir/multidrop-kept-multidrop.vkr.device"
 # Function 5 offline, the download agreed to: it cannot go online, the data set keeps what was
 # applied, and the run ends with 1 and why.
 again plain
-run ui 5 --offline --project 'C:\VKR\plain.vkr' --png "$dir/offline5.png" --type 616=2.5 --click 1 --answer Yes
+run ui 5 --offline --project 'C:\VKR\plain.vkr' --no-picture --type 616=2.5 --click 1 --answer Yes
 [ $rc = 1 ] &&
   [ "$(echo "$out" | tail -n 1)" = "vkr-frame: the download failed: the DTM could not go online to the device; the device was not changed" ] &&
   echo "$out" | grep -q "told: .*The download did not go through: the DTM could not go online" &&

@@ -196,7 +196,7 @@ def command_line(args):
             skip -= 1
         elif a in ("--project", "--png"):
             skip = 1
-        elif a not in ("--dump", "--journal"):
+        elif a not in ("--dump", "--journal", "--no-picture"):
             shown.append("'%s'" % a if (" " in a or "<" in a or ">" in a or not a) else a)
     return "vkr-frame " + " ".join(shown)
 

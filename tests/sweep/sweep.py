@@ -120,7 +120,7 @@ def parse(run, out):
             if page is not None:
                 run.pages.setdefault(page, {})[key] = item
             continue
-        m = re.match(r'^  page (\d+) ".*" rendered to ', line)
+        m = re.match(r'^  page (\d+) ".*" (?:rendered to |no picture)', line)
         if m:
             page = int(m.group(1))
             continue
@@ -334,8 +334,7 @@ class Sweep:
         if not self.state.offline:
             with open(device, "w", newline="") as f:
                 f.write(self.golden_device)
-        args = ["ui", str(ui.function), "--project", "C:\\%s\\p.vkr" % name, "--png", os.path.join(folder, "x.png"),
-                "--dump", "--journal"] + self.state.args + list(extra)
+        args = ["ui", str(ui.function), "--project", "C:\\%s\\p.vkr" % name, "--no-picture", "--dump", "--journal"] + self.state.args + list(extra)
         page = ui.page if page is None else page
         if page is not None:
             args += ["--page", str(page)]

@@ -160,7 +160,7 @@ HRESULT CDevicePropertyPage::OnDtmStateChanged(ULONG state) {
     m_bOwedAtOnline = std::exchange(m_bRefreshOwed, false);
     OnDeviceOnline();
   }
-  FollowAwaitedFields();
+  FollowWhileShown();
   return hr;
 }
 
@@ -189,7 +189,7 @@ HRESULT CDevicePropertyPage::ExecuteCommand(VARIANT command, VARIANT argument) {
   } else {
     hr = CovFDT_PropertyPageImpl::ExecuteCommand(command, argument);
   }
-  FollowAwaitedFields();
+  FollowWhileShown();
   return hr;
 }
 
@@ -244,7 +244,8 @@ LRESULT CDevicePropertyPage::FollowingProc(HWND window, UINT message, WPARAM wPa
     if (auto* still = static_cast<CDevicePropertyPage*>(::GetPropA(window, "vkr.devicePage"))) still->m_bShowing = false;
   if (message != WM_PAINT && message != WM_ERASEBKGND && message != WM_SETCURSOR && message != WM_MOUSEMOVE &&
       message != WM_NCHITTEST && !(message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC))
-    if (auto* still = static_cast<CDevicePropertyPage*>(::GetPropA(window, "vkr.devicePage"))) still->FollowAwaitedFields();
+    if (auto* still = static_cast<CDevicePropertyPage*>(::GetPropA(window, "vkr.devicePage")))
+      showing ? still->FollowAwaitedFields() : still->FollowWhileShown();
   return result;
 }
 
@@ -255,6 +256,12 @@ bool CDevicePropertyPage::IsShownToUser() const {
 bool CDevicePropertyPage::AwaitsDeviceValues() {
   FollowAwaitedFields();
   return !m_awaitLocked.empty();
+}
+
+void CDevicePropertyPage::FollowWhileShown() {
+  // A hidden page takes no typing: its fields are followed as it is shown (WM_SHOWWINDOW), not
+  // at every value the DTM gives every page.
+  if (IsShownToUser()) FollowAwaitedFields();
 }
 
 void CDevicePropertyPage::FollowAwaitedFields() {

@@ -102,6 +102,8 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // Runs after everything that reaches the page: a DTM command, a state change, a message of its
   // dialog.
   void FollowAwaitedFields();
+  // FollowAwaitedFields while the user sees the page.
+  void FollowWhileShown();
 
  protected:
   // A read or write of the parameter `id` (one of the page's table) failed as `outcome`: the page

@@ -10,7 +10,8 @@
 // removing or replacing a file frees its room.
 // VKR_TEST_FAULT=CALL:TEXT:N[:ENOSPC|EIO] fails the Nth call of CALL on a path holding TEXT (EIO
 // unless told): write, read and fsync of such a file, rename onto it, or "dirsync", the fsync of the
-// folder that writes through a rename onto it. Everything else goes to the C library. Paths given
+// folder that writes through a rename onto it. VKR_TEST_NO_OPENAT2=1 is a kernel older than
+// Linux 5.6: openat2 fails with ENOSYS. Everything else goes to the C library. Paths given
 // relative to a folder's descriptor (openat2 through syscall, unlinkat, renameat2) are judged
 // whole: the folder's path, then the name.
 #include <dirent.h>
@@ -309,6 +310,10 @@ extern "C" long syscall(long number, ...) noexcept {
   for (long& v : a) v = va_arg(more, long);
   va_end(more);
   if (number == SYS_openat2) {
+    if (const char* old = std::getenv("VKR_TEST_NO_OPENAT2"); old && *old == '1') {
+      errno = ENOSYS;
+      return -1;
+    }
     const auto* how = reinterpret_cast<const open_how*>(a[2]);
     const std::string path = At(static_cast<int>(a[0]), reinterpret_cast<const char*>(a[1]));
     if (how && (how->flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) && ReadOnly(path.c_str())) {
