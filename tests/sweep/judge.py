@@ -1113,7 +1113,16 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
             allowed |= set(CLICK_LINES.get(b, ()))
     # The counters move with the writes the transmitter counts; each write is judged on its own.
     wrote = any(int(r.split("#")[0]) in COUNTED for r in run.requests)
+    # Command 38 resets the configuration changed flag of the master that sends it (the primary):
+    # its byte goes to 00, the other master's stays to be told.
+    reset = any(r.split("#")[0] == "38" for r in run.requests)
     for line in sorted(changed):
+        if line == "configChanged" and reset and not wrote:
+            now, was = after.get(line) or "", before.get(line) or ""
+            if now[:2] != "00" or now[2:4] != (was[2:4] or was[:2]):
+                v.fail("unasked", line, "command 38 left the transmitter's configChanged %s -> %s, not the primary "
+                       "master's flag cleared and the secondary's kept" % (was, now))
+            continue
         if line in tx.COUNTERS:
             if not wrote:
                 v.fail("unasked", line, "the transmitter's %s changed (%s -> %s) with nothing written that the "

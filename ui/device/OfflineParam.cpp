@@ -1114,6 +1114,13 @@ std::u16string COfflineParam::EntryLimits(LONG id) {
   return EntryLimitsText(minimum, maximum, shown);
 }
 
+bool COfflineParam::TypedSinceShown(LONG id) {
+  const auto shown = m_shown.find(id);
+  if (shown == m_shown.end()) return false;
+  vkr::Variant value;
+  return SUCCEEDED(GetControlValueById(id, value.Put())) && !SameValue(shown->second, value);
+}
+
 bool COfflineParam::TellInvalidEntries() {
   std::vector<std::u16string> names, limits, others;
   for (ULONG i = 0; m_pParInfo && i < m_nParInfoCount && !m_pParInfo[i].IsEnd(); ++i) {
@@ -1124,8 +1131,9 @@ bool COfflineParam::TellInvalidEntries() {
     std::u16string name = words != std::end(kEntryWords) ? std::u16string(words->label)
                                                          : vkr::Utf8ToUtf16(entry.m_pszName ? entry.m_pszName : "");
     if ((entry.m_nState & (kStateUsable | kStateInvalid)) != (kStateUsable | kStateInvalid)) {
-      // A change the user made that goes nowhere while another entry holds back the whole.
-      if ((entry.m_nState & kStateChanged) && !name.empty() &&
+      // A change the user made that goes nowhere while another entry holds back the whole: marked
+      // changed by an Apply before, or typed since the control showed its value.
+      if (((entry.m_nState & kStateChanged) || TypedSinceShown(entry.m_nParamId)) && !name.empty() &&
           std::find(others.begin(), others.end(), name) == others.end())
         others.push_back(std::move(name));
       continue;

@@ -240,6 +240,8 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   bool DateIsDataSets();
   // Names the entries marked invalid with what each holds; false when none is.
   bool TellInvalidEntries();
+  // Whether the entry's field holds another value than the control showed (m_shown).
+  bool TypedSinceShown(LONG id);
 
   COwnedFont m_groupFont;
   USHORT m_wLastPvUnit = 0;       // the PV unit last taken from command 1 data
