@@ -13,6 +13,14 @@ shard=${2:-0/1}
 shards=${shard#*/}
 shard=${shard%/*}
 case=-1
+# Two of the five ways a request fails, another two for each request in turn (the sweep fails
+# every request of these pages in every way; here each way still meets each kind of request).
+ways=(busy refused silent lost linkgone)
+turn=0
+two_ways() {
+  turn=$((turn + 1))
+  echo "${ways[$((turn % 5))]} ${ways[$(((turn + 2) % 5))]}"
+}
 # Whether the next case is this shard's.
 mine() {
   case=$((case + 1))
@@ -67,7 +75,7 @@ reads=(
 for row in "${reads[@]}"; do
   IFS='|' read -r page faults clicks <<<"$row"
   for fault in $faults; do
-    for kind in busy refused silent lost linkgone; do
+    for kind in $(two_ways); do
       mine || continue
       first=""
       # A look, twice, then the look with the page's clicks.
@@ -119,7 +127,7 @@ transmitter mm pvUnit 31 rangeUnit 31 upperRange 43FA0000 lowerRange 45EA6000
 for row in "${writes[@]}"; do
   IFS='|' read -r name page typing command label line then <<<"$row"
   held=$(grep "^$line " "$dir/kept/$name.vkr.device" | cut -d' ' -f2)
-  for kind in busy refused silent lost linkgone; do
+  for kind in $(two_ways); do
     mine || continue
     for round in 1 2; do
       what="$name page $page $typing, $command=$kind, run $round"

@@ -109,6 +109,10 @@ rows=(
   # The Device page: an entry cut at its field's size is refused, named once; the others not sent.
   "set|--page 3 --type 359=1.67772e+07 --type 205=ABC --click 221|1|Final Assemply Number=not written;Tag=not sent|tagDescriptorDate=same finalAssembly=same|Final Assemply Number was not written: its entry is not valid: 0 to 16777215. Tag was not sent: Final Assemply Number holds an entry that is not valid."
   "set|--page 3 --type 359=16777216 --click 221|1|Final Assemply Number=not written|finalAssembly=same|Final Assemply Number was not written: its entry is not valid: 0 to 16777215."
+  # Damping's limits are seconds, as its label says; any number of them up to 255 is written.
+  "set|--page 1 --type 399=100 --type 395=2 --click 221|0|Damping=written;Upper Range Value=written|damping=100 upperRange=2|"
+  # (beyond them: refused, in seconds)
+  "set|--page 1 --type 399=300 --type 395=2 --click 221|1|Damping=not written;Upper Range Value=not sent|damping=same upperRange=same|Damping was not written: its entry is not valid: 0 to 255 Sec. Upper Range Value was not sent: Damping holds an entry that is not valid."
   "set|--page 4 --type 555=-0.000001 --type 554=40 --click 221|1|Blanking=not written;Sensitivity=not sent|blanking=same sensitivity=same|Blanking was not written: its entry is not valid: 0 to 66 m. Sensitivity was not sent: Blanking holds an entry that is not valid."
   "set|--page 4 --type 697=0.2 --type 555=66.00001 --click 221|1|Blanking=not written;Distance Offset=not sent|blanking=same offset=same|Blanking was not written: its entry is not valid: 0 to 66 m. Distance Offset was not sent: Blanking holds an entry that is not valid."
   "set|--page 6 --type 534=16 --type 700=Disabled --click 221|1|Polling Address=not written;Loop Current Mode=not sent|pollingAddress=same loopCurrentMode=same|Polling Address was not written: its entry is not valid: 0 to 15. Loop Current Mode was not sent: Polling Address holds an entry that is not valid."

@@ -1190,6 +1190,9 @@ std::u16string CDevicePropertyPage::LimitsText(LONG id) {
   // A distance's limits are metres: given in the unit the entry shows it in.
   vkr::dui::SShownLimits shown;
   shown.lengthUnit = ShownLengthUnit(id);
+  // Damping and fail time are seconds, as their fields' labels say (and function 5's limits).
+  using namespace vkr::dui;
+  if (id == kParDamping || id == kParDampingUser || id == kParFailTime || id == kParFailTimeUser) shown.sign = "Sec";
   return vkr::dui::EntryLimitsText(minimum, maximum, shown);
 }
 
