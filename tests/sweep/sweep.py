@@ -206,7 +206,7 @@ DISTANCE_UIS = ("f1p0", "f1p1", "f1p3", "f1p4", "f1p9", "f5")
 
 class State:
     def __init__(self, name, changes=None, older=False, args=(), offline=False, wire=False, rotate=True,
-                 warned=False, status="", only=None, bits=False, healthy=False, limits=True):
+                 warned=False, status="", only=None, bits=False, healthy=False):
         self.name, self.changes, self.older, self.args = name, changes, older, list(args)
         self.offline, self.wire, self.rotate, self.warned, self.status = offline, wire, rotate, warned, status
         # only: the user interfaces swept in this state; bits: every status bit one at a time.
@@ -214,10 +214,6 @@ class State:
         # healthy: the actions on a healthy transmitter only (the failing requests' roads are those of
         # another state).
         self.healthy = healthy
-        # limits: each entry typed at and beyond its limits. The limits are the same whatever the
-        # project, the write protection, the warnings or the loop current mode: the states whose
-        # difference is one of those type the entries' ordinary values only.
-        self.limits = limits
 
 
 # The other states sweep the user interfaces their difference reaches, and (but for mm, the
@@ -235,18 +231,17 @@ WRITE_UIS = ("f1p0", "f1p1", "f1p3", "f1p4", "f1p6", "f4", "f5", "f7")
 
 STATES = {
     "default": State("default", rotate=False),
-    "older": State("older", OLDER, older=True, only=PROJECT_UIS, limits=False),
+    "older": State("older", OLDER, older=True, only=PROJECT_UIS),
     "mm": State("mm", MM, only=DISTANCE_UIS),
     "in": State("in", IN, only=DISTANCE_UIS, healthy=True),
     "feet": State("feet", FT, only=DISTANCE_UIS, healthy=True),
     "cm": State("cm", CM, only=DISTANCE_UIS, healthy=True),
     "bits": State("bits", only=(), bits=True),
-    "multidrop": State("multidrop", {"loopCurrentMode": "00"}, only=LOOP_UIS, healthy=True, limits=False),
+    "multidrop": State("multidrop", {"loopCurrentMode": "00"}, only=LOOP_UIS, healthy=True),
     "status": State("status", {"lowerSensorLimit": "40000000"}, args=["--additional-status", STATUS_BYTES],
                     status=STATUS_BYTES, only=STATUS_UIS),
-    "protect": State("protect", {"writeProtect": "01"}, only=WRITE_UIS, healthy=True, limits=False),
-    "warned": State("warned", args=["--fault", "writes=warned"], warned=True, only=WRITE_UIS, healthy=True,
-                    limits=False),
+    "protect": State("protect", {"writeProtect": "01"}, only=WRITE_UIS, healthy=True),
+    "warned": State("warned", args=["--fault", "writes=warned"], warned=True, only=WRITE_UIS, healthy=True),
     "offline": State("offline", offline=True),
     "wire": State("wire", wire=True),
 }
@@ -504,10 +499,11 @@ class Explorer:
         found = []
         texts = [re.sub(r" -> button\w+$", "", line) for line in r.journal if QUESTION.match(line)]
         for i, (buttons, _) in enumerate(r.questions()):
-            # Each question answered each way once in a state other than the default one (the default
-            # answers it each way in every action that asks it): the roads of its answers are the
-            # default state's; at the wire's speed they take the same road at any speed.
-            if self.sweep.state.name != "default":
+            # At the wire's speed each question once: its answers take the same road at any speed.
+            # So in function 5 in a state other than the default one: its questions (store, download)
+            # are the same whichever entry was typed, and the default state answers them each way
+            # after every entry.
+            if self.sweep.state.wire or (self.sweep.state.name != "default" and self.ui.name == "f5"):
                 text = texts[i] if i < len(texts) else buttons
                 if text in self.answered:
                     continue
@@ -1058,8 +1054,7 @@ def sweep_ui(sweep, pool, ui, args):
         # Offline the texts at and beyond their sizes: a text the field holds is taken.
         actions += list(pool.map(limit_run, Limits(explorer).jobs(pool)))
     if not sweep.state.wire and not sweep.state.offline:
-        if sweep.state.limits:
-            actions += list(pool.map(limit_run, Limits(explorer).jobs(pool)))
+        actions += list(pool.map(limit_run, Limits(explorer).jobs(pool)))
         # A page change as a step of the run.
         changes, page_cases = page_change_cases(sweep, pool, ui, explorer)
         for a in changes:
