@@ -1062,9 +1062,11 @@ int RunUiCommand(const std::vector<std::string>& arguments) {
   const Bstr call(FunctionCallDocument(functionId));
   // A property page of the DTM is shown on its own, as its page frame would host it.
   if (!className.empty() && PageHost::IsPropertyPage(classId)) {
-    if (clicks.size() != actions.size() || !reads.empty() || !answers.empty()) {
+    // Nothing else of the user's work reaches a lone page: refused, not silently left out.
+    if (clicks.size() != actions.size() || !reads.empty() || !answers.empty() || dump || journal || !page.empty()) {
       session->Close();
-      return Fail("a property page shown on its own takes --click only");
+      return Fail("a property page shown on its own takes --click only (not --type, --wait, --read, --answer, "
+                  "--page, --dump or --journal)");
     }
     std::printf("Opening the property page of class %s\n", className.c_str());
     PageHost page;

@@ -26,6 +26,11 @@ out=$("$host" ui --class "$class" --click 632 --png "$dir/echo.png" 2>&1) || fai
 echo "$out" | grep -q "clicked 632" || fail "$class: the read button was not clicked: $out"
 echo "$out" | grep -q "rendered [0-9]*x[0-9]* to $dir/echo.png" || fail "$class printed: $out"
 out=$("$host" ui --class "$class" --click 9999 --png "$dir/none.png" 2>&1) && fail "a missing control was clicked: $out" || [ $? = 1 ] || fail "a missing control was clicked: an exit other than the 1 of a refusal"
+# What a lone page cannot take is refused by name, not left out without a word.
+for extra in "--dump" "--journal" "--read 632" "--type 632=1" "--page 0"; do
+  out=$("$host" ui --class "$class" $extra --no-picture 2>&1) && fail "$extra was taken by a lone page: $out" || [ $? = 1 ] || fail "$extra: an exit other than 1"
+  echo "$out" | grep -q "a property page shown on its own takes --click only" || fail "$extra: $out"
+done
 # The self-test results, opened as its function, online with the transmitter's faults.
 out=$("$host" ui 8 --additional-status 06000100 --png "$dir/selftest.png" 2>&1) || fail "ui 8: $out"
 echo "$out" | grep -q "online" || fail "self test: the DTM did not go online: $out"
