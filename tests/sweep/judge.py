@@ -120,7 +120,7 @@ EXCEPTIONS = [
     (r"f1p6", r"", "told", r"^6#2$", None,
      "the HART page's second command 6 repeats the first, which the transmitter confirmed with both "
      "settings: whatever becomes of the repeat, the transmitter holds what the user asked for"),
-    (r"f1p9", r"^type 706", "offline", r"^706$", None,
+    (r"f1p9", r"(^|; )(now )?type 706", "offline", r"^706$", None,
      "the Echo page's range chooses how much of the curve its chart shows; nothing of it goes to the device"),
     (r"f5", r"answers .*Yes", "unasked", r"^(message|tagDescriptorDate|longTag|damping|upperRange|lowerRange|"
      r"rangeUnit|pvUnit|displaySettings|echoSettings)$", "the data set's value",
@@ -260,6 +260,10 @@ def agreed_entry(action, iid):
         elif typed_at is not None and sent and line.startswith("step type "):
             break  # the entry went out; what is asked after another entry is typed is about that one
         elif typed_at is not None:
+            # A question of an earlier step (Digitize's, answered Cancel) asks no leave for what a
+            # later step (Send) writes.
+            if line.startswith("step ") and not line.startswith("step type "):
+                answer = None
             sent = sent or line.startswith("request ")
             if sent and answer in ("Ok", "Yes", "Retry"):
                 yes = True  # agreed, and written after it: a later No declines only what comes then
@@ -270,6 +274,17 @@ def agreed_entry(action, iid):
                                                                  m.group(2), re.I):
                 answer = m.group(3)
     return yes or answer in (None, "Ok", "Yes", "Retry")
+
+
+def pending(run, iid, value):
+    """Whether an entry is still pending as the run ends: its field shows what was typed, with its
+    changed mark, and no Send, OK or Apply came after the typing (a procedure such as Digitize
+    sends none of the page's entries)."""
+    it = run.items.get((0, iid))
+    if it is None or it["mark"] != MARK_CHANGED or not same_entry(it["text"], value):
+        return False
+    at = max((i for i, line in enumerate(run.journal) if line.startswith("step type %d=" % iid)), default=None)
+    return at is not None and not any(re.fullmatch(r"step click (221|1|102)", line) for line in run.journal[at:])
 
 
 def notices(run):
@@ -319,7 +334,11 @@ def same_entry(shown, typed):
         a, b = float(shown), float(typed)
     except ValueError:
         return False
-    return abs(a - b) <= 0.01 * max(abs(a), abs(b), 1e-9)
+    # A converted entry is shown to the field's decimals, its sign kept: -3e-06 shows as "-0.000".
+    text = shown.strip()
+    decimals = len(text.split(".")[1]) if "." in text and "e" not in text.lower() else None
+    rounding = 0.5 * 10 ** -decimals * 1.0001 if decimals is not None and text.startswith("-") == (b < 0) else 0.0
+    return abs(a - b) <= max(0.01 * max(abs(a), abs(b), 1e-9), rounding)
 
 
 def number_matches(text, expected, label, spec):
@@ -381,13 +400,26 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     # The same for a level kept the minimum span from the other, and a setting kept in steps set to
     # the step the page names; and an entry converted when the unit changed elsewhere, and said so
     # (check_units_seen holds the conversion against what was typed). In the order they were told.
-    for _, text in notices(run):
+    last_typed = {}
+    for i, line in enumerate(run.journal):
+        m = re.match(r"^step type (\d+)=", line)
+        if m:
+            last_typed[int(m.group(1))] = i
+    for pos, text in notices(run):
         for m in re.finditer(r"([A-Z][\w ]*?) was set to (-?[\d.]+) (\S+), the (sensor's limit|minimum span|step)|"
-                             r"([A-Z][\w ]*?) was converted from -?[\d.]+ \S+ to (-?[\d.]+) ", text):
-            name, value = (m.group(1), m.group(2)) if m.group(1) else (m.group(5), m.group(6))
+                             r"([A-Z][\w ]*?) was converted from (-?[\d.]+) (\S+) to (-?[\d.]+) (\S+?):? ", text):
+            name, value = (m.group(1), m.group(2)) if m.group(1) else (m.group(5), m.group(8))
             for spec in explorer.items.values():
-                if spec.name == name and spec.item in typed and (
-                        m.group(1) or spec.item in getattr(action, "units_seen", {})):
+                # What the user typed after the page set the entry is the entry again.
+                if spec.name != name or spec.item not in typed or last_typed.get(spec.item, -1) >= pos:
+                    continue
+                # A conversion told after a Send wrote the unit holds the number typed, converted truly
+                # (check_units_seen holds those told where the unit changed before the Send).
+                truly = m.group(5) and same_entry(m.group(6), typed[spec.item]) and \
+                    tx.UNIT_OF_TEXT.get(m.group(7)) in tx.METRES and tx.UNIT_OF_TEXT.get(m.group(9)) in tx.METRES and \
+                    number_matches(m.group(8), ("n", tx.convert(float(m.group(6)), tx.UNIT_OF_TEXT[m.group(7)],
+                                                                 tx.UNIT_OF_TEXT[m.group(9)]), None), None, spec)
+                if m.group(1) or spec.item in getattr(action, "units_seen", {}) or truly:
                     typed[spec.item] = value
             if m.group(4) == "sensor's limit":
                 check_limit(v, name, value, m.group(3), devices)
@@ -483,6 +515,8 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
         for iid, value in typed.items():
             spec = explorer.items.get(iid)
             if spec is None or not spec.writes or holds(spec, after, value) or (0, iid) not in run.items:
+                continue
+            if pending(run, iid, value):
                 continue
             words = KIND_WORDS["write"] + ("not valid", "not sent")
             names = item_names(spec)
@@ -933,6 +967,9 @@ def check_items(v, sweep, name, run, items, devices, typed, offline, linkgone, w
                 v.fail("blank", iid, "item %d (%s) is blank: no value and no word why" % (iid, spec.name))
             continue
         if iid in typed and c == 0 and same_entry(text, typed[iid]):
+            continue
+        # Packed ASCII takes a-z as A-Z: the entry applied shows them so.
+        if iid in typed and c == 0 and spec.kind == "packed" and text.strip() == typed[iid].strip().upper():
             continue
         if spec.kind == "model" and spec.cmd in stale:
             v.fail("stale", iid, "item %d (%s) shows %r after its last read (command %d) failed" % (
@@ -1443,6 +1480,19 @@ def sentences_told(run):
     return out
 
 
+def typed_before(run, pos, typed):
+    """The entries as they stood at a journal position: a sentence told then speaks of what was
+    typed up to it, not of what the user typed after it (as the run ended: typed)."""
+    last, at_pos = {}, {}
+    for i, line in enumerate(run.journal):
+        m = re.match(r"^step type (\d+)=(.*)$", line)
+        if m:
+            last[int(m.group(1))] = i
+            if i < pos:
+                at_pos[int(m.group(1))] = (i, m.group(2))
+    return {iid: typed.get(iid, text) if last[iid] == i else text for iid, (i, text) in at_pos.items()}
+
+
 def labels_shown(run):
     """The labels the user sees beside the fields, as names a sentence may give them."""
     out = set()
@@ -1481,8 +1531,10 @@ def entry_valid(spec, text, unit, typed, device):
     lo, hi = ex.limits_in(field, unit)
     if isinstance(lo, int) and isinstance(hi, int) and not re.fullmatch(r"\s*[+-]?\d+\s*", text):
         return False
+    # Limits converted into another unit carry a float's rounding; zero carries none: any number
+    # below it is below it.
     slack = 1e-9 * max(1.0, abs(hi))
-    if not lo - slack <= value <= hi + slack:
+    if not (lo if lo == 0 else lo - slack) <= value <= hi + slack:
         return False
     if field[0] == "tagDescriptorDate" and field[1] == 18:
         month, year = _typed_or_held(typed, device, 19, 360), _typed_or_held(typed, device, 20, 364)
@@ -1559,7 +1611,9 @@ def check_sentences(v, run, before, after, typed, explorer):
     writes_at = [(i, int(line.split(" ")[1].split("#")[0]), line.split(" ")[1]) for i, line in enumerate(run.journal)
                  if re.match(r"^request \d+#\d+$", line)]
     not_written = set()
+    typed_all = typed
     for pos, sentence in sentences_told(run):
+        typed = typed_all
         if _INVENTORY:
             with open(_INVENTORY, "a") as f:
                 f.write("%s\t%s\n" % (st.form_of(sentence)[0], sentence))
@@ -1613,6 +1667,11 @@ def check_sentences(v, run, before, after, typed, explorer):
                 v.fail("claim", spec.item, "%r: the transmitter holds %s, as typed" % (
                     sentence, describe_expected(spec.expected(after))))
         for name, rm in reasons:
+            if name in ("invalid", "other invalid"):
+                # A sentence still shown as the run ended was told when its line was set.
+                told_at = pos if pos < len(run.journal) else max(
+                    (i for i, line in enumerate(run.journal) if sentence in line), default=pos)
+                typed = typed_before(run, told_at, typed_all)
             if name == "invalid":
                 limits = rm.groupdict().get("limits") or ""
                 per = dict(re.findall(r"([A-Z][^:;]*?): ([^;]+)", limits)) if ";" in limits or ": " in limits else {}
@@ -1708,7 +1767,7 @@ def check_sentences(v, run, before, after, typed, explorer):
         spec = explorer.items.get(iid)
         if spec is None or not spec.writes or (0, iid) not in run.items or iid in not_written:
             continue
-        if holds(spec, after, value) or holds(spec, before, value):
+        if holds(spec, after, value) or holds(spec, before, value) or pending(run, iid, value):
             continue
         told = [s for _, s in sentences_told(run)]
         if any(named(s, item_names(spec)) and re.search(r"not (written|sent|valid)|given up|set to|none of the changes|"

@@ -25,6 +25,7 @@ REASONS = [
     ("offline", r"no device is connected"),
     ("invalid", r"its entry is not valid(?:: (?P<limits>.+))?"),
     ("invalid", r"their entries are not valid(?: \((?P<limits>.+)\))?"),
+    ("invalid", r"their entries are not valid: (?P<limits>.+)"),
     ("unread", r"(?:it|they) could not be read"),
     ("unread with", r"(?:it goes|they go) to the device with (?P<unread>.+), which could not be read"),
     ("unit unread", r"the unit (?:it is|they are) given in could not be read"),

@@ -90,7 +90,9 @@ class Run:
 
     @property
     def last(self):
-        lines = (self.err.strip() or self.out.strip()).splitlines()
+        # Lines end at newlines only: a typed text may hold U+0085 or U+2028, which splitlines
+        # would take for line ends.
+        lines = (self.err.strip() or self.out.strip()).split("\n")
         return lines[-1] if lines else ""
 
     def questions(self):
@@ -106,7 +108,7 @@ class Run:
 def parse(run, out):
     run.out = out
     item, page = None, None
-    for line in out.splitlines():
+    for line in out.split("\n"):
         m = re.match(r'^  shown (\d+) (-?\d+) (\S+) (\S+) "(.*)"$', line)
         if m:
             flags = m.group(4).split(",")

@@ -457,7 +457,7 @@ class Walker(sw.Sweep):
         self.use(walk)
         self.walks += 1
         ui, steps, answers, r = self.run_walk(walk, walk.faults)
-        self.last_out = "\n".join(l for l in (r.out + r.err).splitlines() if not l.startswith("  shown ") and
+        self.last_out = "\n".join(l for l in (r.out + r.err).split("\n") if not l.startswith("  shown ") and
                                   not l.startswith("    entries: "))
         found = self.verdict(walk, ui, steps, answers, r, None)
         if found and walk.faults:
@@ -629,13 +629,17 @@ def taken(walk, run):
 def sent_typing(steps):
     """The steps as the judge is to see them: an entry a Refresh read anew over before a Send is
     left out."""
+    # A Refresh reads the page shown: an entry typed on another page stays pending there.
     refreshed = set()
     for i, s in enumerate(steps):
         if s[0] == "type":
+            same_page = True
             for later in steps[i + 1:]:
+                if later[0] == "page":
+                    same_page = False
                 if later[0] == "click" and later[1] in SENDS:
                     break
-                if later == ("click", 356):
+                if later == ("click", 356) and same_page:
                     refreshed.add(i)
                     break
     return [s for i, s in enumerate(steps) if i not in refreshed]

@@ -948,24 +948,36 @@ HRESULT CCommandPP::OnSend() {
   if (StopsAtInvalidEntries()) return S_OK;
 
   HRESULT hr = S_OK;
+  bool unitWritten = false;
+  // A Send that wrote the unit and stopped later reads the limits, the levels and the unit back, as
+  // a whole Send does: the device converted them, and the page follows it (the entries not sent stay).
+  const auto stopped = [&](HRESULT failed) {
+    if (unitWritten && m_spDtm) {
+      BeginReadRound();
+      VARIANT_BOOL done = VARIANT_FALSE;
+      for (LONG id : {kCommand14, kCommand15, kCommand1}) ReadFromDevice(id, &done);
+    }
+    return failed;
+  };
   if ((m_pParInfo[0].m_nState & kStateChanged) || UnitChosenUnread()) {
     vkr::Variant unit;
     // A unit text that is no item stops the sending: no stale unit reaches the device.
     if (FAILED(hr = GetControlValueById(kPvUnitUser, unit.Put()))) return hr;
     m_nLastPvUnit = unit.bVal;
     if (FAILED(hr = SendPvUnit(unit))) return hr;
+    unitWritten = true;
   }
   if (m_pParInfo[4].m_nState & kStateChanged) {
     // The record carries both levels: one the device never gave is not made up.
-    if (WriteNeedsUnread({kUpperRange, kLowerRange})) return E_FAIL;
+    if (WriteNeedsUnread({kUpperRange, kLowerRange})) return stopped(E_FAIL);
     SetControlStateById(kRangeValues, kStateUsableChanged);
-    if (FAILED(hr = SendEntry(kRangeValues, {kUpperRange, kLowerRange}))) return hr;
+    if (FAILED(hr = SendEntry(kRangeValues, {kUpperRange, kLowerRange}))) return stopped(hr);
   }
   if (m_pParInfo[3].m_nState & kStateChanged) {
     vkr::Variant damping;
-    if (FAILED(hr = GetControlValueById(kDampingUser, damping.Put()))) return hr;
+    if (FAILED(hr = GetControlValueById(kDampingUser, damping.Put()))) return stopped(hr);
     SetControlStateById(kDamping, kStateUsableChanged);
-    if (FAILED(hr = SendEntry(kDamping, {kDampingUser}, {{kDamping, damping}}))) return hr;
+    if (FAILED(hr = SendEntry(kDamping, {kDampingUser}, {{kDamping, damping}}))) return stopped(hr);
   }
   // The settings record (command 136) carries all five settings as the page shows them.
   static constexpr LONG kPairs[5][2] = {{kDisplayMode, kDisplayModeDevice},
@@ -976,10 +988,10 @@ HRESULT CCommandPP::OnSend() {
   bool settingsChanged = false;
   for (int k = 0; k < 5; ++k) settingsChanged = settingsChanged || (m_pParInfo[5 + k].m_nState & kStateChanged);
   if (settingsChanged) {
-    if (WriteNeedsUnread({kDisplayMode, kTracking, kDielectric, kFailSafe, kFailTime})) return E_FAIL;
+    if (WriteNeedsUnread({kDisplayMode, kTracking, kDielectric, kFailSafe, kFailTime})) return stopped(E_FAIL);
     vkr::Variant values[5];
     for (int k = 0; k < 5; ++k) {
-      if (FAILED(hr = GetControlValueById(kPairs[k][0], values[k].Put()))) return hr;
+      if (FAILED(hr = GetControlValueById(kPairs[k][0], values[k].Put()))) return stopped(hr);
       SetControlStateById(kPairs[k][1], kStateUsableChanged);
     }
     // Each write carries all five: the first the device takes writes every setting changed, which
@@ -992,7 +1004,7 @@ HRESULT CCommandPP::OnSend() {
                                  {kPairs[2][1], values[2]},
                                  {kPairs[3][1], values[3]},
                                  {kPairs[4][1], values[4]}})))
-        return hr;
+        return stopped(hr);
     }
   }
   EndSend();

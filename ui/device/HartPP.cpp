@@ -180,7 +180,7 @@ HRESULT CHartPP::SetControlValueById(LONG id, VARIANT value) {
       return S_OK;
     }
     case kParButtonRefresh:
-      if (AcceptRefresh(IsPressed(value), m_bPageVisible)) return OnRefresh();
+      if (AcceptRefresh(IsPressed(value), m_bPageVisible)) return ReadIdentityAndRefresh();
       return S_OK;
     case kParButtonSend:
       if (AcceptSend(IsPressed(value), m_bPageVisible)) return OnSend();
@@ -276,7 +276,7 @@ BOOL CHartPP::ProcessWindowMessage(HWND window, UINT message, WPARAM wParam, LPA
     if (LOWORD(wParam) == kFrameRefreshButton) {
       ReleaseUserEntries();
       BeginReadRound();
-      OnRefresh();
+      ReadIdentityAndRefresh();
       result = 0;
       return TRUE;
     }
@@ -493,6 +493,20 @@ HRESULT CHartPP::OnSend() {
   }
   EndSend();
   SetDirty(FALSE);
+  return ReadIdentityAndRefresh();
+}
+
+HRESULT CHartPP::ReadIdentityAndRefresh() {
+  // Command 0 carries the configuration change counter, which every write moves: the user's
+  // Refresh and the page's own Send read it again with the settings.
+  vkr::ComPtr<IovFdtBaseDTM> base;
+  EDtmState state = dsUNDEFINED;
+  if (m_spDtm && SUCCEEDED(m_spDtm->QueryInterface(IovFdtBaseDTM::iid, base.PutVoid())) && base)
+    base->GetDTMState(&state);
+  if (state == dsONLINE) {
+    VARIANT_BOOL read = VARIANT_FALSE;
+    ReadFromDevice(kParCommand0Complete, &read);
+  }
   return OnRefresh();
 }
 

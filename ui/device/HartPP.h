@@ -105,6 +105,7 @@ class CHartPP : public CDevicePropertyPage {
   // Online: command 7 read again; offline and not going online the fields say that the device is
   // not connected. The page is clean afterwards.
   HRESULT OnRefresh();
+  HRESULT ReadIdentityAndRefresh();
   // The polling address and the loop current mode to the device (command 6); an address that is
   // not a number or one the project could not follow is refused on the page with nothing sent,
   // the message line naming the addresses it takes.

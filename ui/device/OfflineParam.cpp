@@ -393,6 +393,7 @@ HRESULT COfflineParam::Init(BSTR instanceId, BSTR functionCall, IDtm* dtm, VARIA
 
 void COfflineParam::KeepShownValues() {
   m_shown.clear();
+  m_typedControls.clear();
   for (LONG id : kDeviceTargets) {
     vkr::Variant value;
     if (SUCCEEDED(GetControlValueById(id, value.Put()))) m_shown[id] = std::move(value);
@@ -906,6 +907,7 @@ bool COfflineParam::DateIsDataSets() {
 
 HRESULT COfflineParam::OnControlChange(UINT code, UINT controlId, HWND control) {
   const HRESULT hr = CovFDT_IDtmActiveXControlImpl::OnControlChange(code, controlId, control);
+  if (!m_bUpdatingControls && !m_bBusy && !m_bInInit && m_bOpen) m_typedControls.insert(controlId);
   // The month and the year decide which days there are: the day is judged again beside them.
   if (!m_bUpdatingControls && !m_bBusy && (controlId == kOfflineMonthEdit || controlId == kOfflineYearEdit)) {
     VARIANT_BOOL valid = VARIANT_FALSE;
@@ -1133,7 +1135,8 @@ bool COfflineParam::TellInvalidEntries() {
     if ((entry.m_nState & (kStateUsable | kStateInvalid)) != (kStateUsable | kStateInvalid)) {
       // A change the user made that goes nowhere while another entry holds back the whole: marked
       // changed by an Apply before, or typed since the control showed its value.
-      if (((entry.m_nState & kStateChanged) || TypedSinceShown(entry.m_nParamId)) && !name.empty() &&
+      if (((entry.m_nState & kStateChanged) || TypedSinceShown(entry.m_nParamId) ||
+           m_typedControls.count(entry.m_nCtrlId)) && !name.empty() &&
           std::find(others.begin(), others.end(), name) == others.end())
         others.push_back(std::move(name));
       continue;
@@ -1191,6 +1194,7 @@ HRESULT COfflineParam::ApplyOfflineValues() {
     TellInvalidEntries();
     return E_FAIL;
   }
+  m_typedControls.clear();
   return hr;
 }
 

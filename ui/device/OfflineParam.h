@@ -34,6 +34,7 @@
 
 #include <array>
 #include <map>
+#include <set>
 #include <span>
 #include <string>
 
@@ -251,6 +252,9 @@ class COfflineParam : public CovFDT_IDtmActiveXControlImpl, public IOfflineParam
   // The device parameters' values as the controls showed them before the user's work: a value
   // that still reads the same was not changed and is not written.
   std::map<LONG, vkr::Variant> m_shown;
+  // The fields the user typed into or chose in since the control opened or last applied: an entry
+  // that goes nowhere while another holds the apply back is named, whatever its kind.
+  std::set<UINT> m_typedControls;
   // The device parameters the user changed since the control opened, as the applies wrote them.
   std::vector<LONG> m_userChanged;
   // A distance an edit shows: the number in its unit and the text it was shown as.

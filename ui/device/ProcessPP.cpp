@@ -416,24 +416,36 @@ HRESULT CProcessPP::OnSend() {
   // An entry holding an invalid value has the focus now: nothing goes to the device.
   if (StopsAtInvalidEntries()) return S_FALSE;
   HRESULT hr = S_OK;
+  bool unitWritten = false;
+  // A Send that wrote the unit and stopped later reads the unit and the range values back, as a
+  // whole Send does: the device converted them, and the page follows it (the entries not sent stay).
+  const auto stopped = [&](HRESULT failed) {
+    if (unitWritten) {
+      BeginReadRound();
+      VARIANT_BOOL read = VARIANT_FALSE;
+      for (LONG id : {kParCommand15Complete, kParCommand1Complete}) ReadFromDevice(id, &read);
+    }
+    return failed;
+  };
   if ((m_pParInfo[kEntryPvUnitUser].m_nState & kStateChanged) || UnitChosenUnread()) {
     vkr::Variant unit;
     // A unit that cannot be read is no unit to write: the page stays dirty.
     if (FAILED(hr = GetControlValueById(kParPvUnitUser, &unit))) return hr;
     m_nPvUnit = unit.bVal;
     if (FAILED(hr = SendPvUnit(unit))) return hr;
+    unitWritten = true;
   }
   if (m_pParInfo[kEntryRangeValues].m_nState & kStateChanged) {
     // The record carries both range values: one the device never gave is not made up.
-    if (WriteNeedsUnread({kParUpperRange, kParLowerRange})) return E_FAIL;
+    if (WriteNeedsUnread({kParUpperRange, kParLowerRange})) return stopped(E_FAIL);
     SetControlStateById(kParRangeValues, kStateUsableChanged);
-    if (FAILED(hr = SendEntry(kParRangeValues, {kParUpperRange, kParLowerRange}))) return hr;
+    if (FAILED(hr = SendEntry(kParRangeValues, {kParUpperRange, kParLowerRange}))) return stopped(hr);
   }
   if (m_pParInfo[kEntryDampingUser].m_nState & kStateChanged) {
     vkr::Variant damping;
-    if (FAILED(hr = GetControlValueById(kParDampingUser, &damping))) return hr;
+    if (FAILED(hr = GetControlValueById(kParDampingUser, &damping))) return stopped(hr);
     SetControlStateById(kParDamping, kStateUsableChanged);
-    if (FAILED(hr = SendEntry(kParDamping, {kParDampingUser}, {{kParDamping, damping}}))) return hr;
+    if (FAILED(hr = SendEntry(kParDamping, {kParDampingUser}, {{kParDamping, damping}}))) return stopped(hr);
   }
   EndSend();
   SetDirty(FALSE);

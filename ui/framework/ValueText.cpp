@@ -529,6 +529,18 @@ HRESULT ReadFloatText(std::string_view input, const SValueFormat& format, float*
     return E_FAIL;
   float value = 0;
   auto r = std::from_chars(digits.data(), digits.data() + digits.size(), value, std::chars_format::general);
+  if (r.ec == std::errc::result_out_of_range && r.ptr == digits.data() + digits.size()) {
+    // Too small for a float is zero: 4e-203 is a number within 0 to 66. Below zero it stays below,
+    // so that a lower limit of 0 still refuses it. Too large is none a field can hold.
+    double wide = 0;
+    const auto w = std::from_chars(digits.data(), digits.data() + digits.size(), wide, std::chars_format::general);
+    const std::size_t e = digits.find_first_of("eE");
+    const bool tiny = w.ec == std::errc() ? std::fabs(wide) < 1.0
+                                          : e != std::string_view::npos && e + 1 < digits.size() && digits[e + 1] == '-';
+    if (!tiny) return E_FAIL;
+    value = digits.front() == '-' ? -std::numeric_limits<float>::denorm_min() : 0.0f;
+    r.ec = std::errc();
+  }
   if (r.ec != std::errc() || r.ptr != digits.data() + digits.size()) return E_FAIL;
   // A whole-number field takes whole numbers; a field with decimals takes the number as typed,
   // with every digit the user gave, whatever number of them it shows.

@@ -149,6 +149,11 @@ TEST(ValueText, ReadsTypedNumbersAndByteStrings) {
       {"nan", "%.1f", E_FAIL, 0},
       {"0x10", "%.1f", E_FAIL, 0},
       {"1e40", "%.1f", E_FAIL, 0},
+      {"1e400", "%.1f", E_FAIL, 0},
+      // Too small for a float is zero; below zero it stays below, for a lower limit of 0 to refuse.
+      {"4.44744686e-203", "%.3f", S_OK, 0.0f},
+      {"1e-400", "%.3f", S_OK, 0.0f},
+      {"-4e-203", "%.3f", S_OK, -std::numeric_limits<float>::denorm_min()},
   };
   for (const FloatCase& c : floats) {
     float value = -99;
