@@ -472,7 +472,7 @@ class Walker(sw.Sweep):
         steps = [s for s in walk.steps if s[0] != "answer"]
         # The answers a question came for (the host reports the others and exits 1).
         answers = answers[:len(r.questions())]
-        steps = sent_typing(steps)
+        steps = sent_typing(steps, walk.page)
         if walk.function == 5:
             steps = offline_converted(steps, self.golden_device)
         if walk.function == 2:
@@ -626,20 +626,24 @@ def taken(walk, run):
     return Walk(walk.state, walk.function, walk.page, walk.faults, walk.status, walk.warned, walk.offline, out)
 
 
-def sent_typing(steps):
+def sent_typing(steps, first_page=None):
     """The steps as the judge is to see them: an entry a Refresh read anew over before a Send is
     left out."""
     # A Refresh reads the page shown: an entry typed on another page stays pending there.
     refreshed = set()
     for i, s in enumerate(steps):
         if s[0] == "type":
-            same_page = True
+            typed_on = first_page or 0  # the page shown: the walk's first (0 unless given), or the last page step
+            for earlier in steps[:i]:
+                if earlier[0] == "page":
+                    typed_on = earlier[1]
+            shown = typed_on
             for later in steps[i + 1:]:
                 if later[0] == "page":
-                    same_page = False
+                    shown = later[1]
                 if later[0] == "click" and later[1] in SENDS:
                     break
-                if later == ("click", 356) and same_page:
+                if later == ("click", 356) and shown == typed_on:
                     refreshed.add(i)
                     break
     return [s for i, s in enumerate(steps) if i not in refreshed]
