@@ -740,6 +740,8 @@ def check_claims(v, ui, run, before, after, typed, explorer):
                  if re.match(r"^request \d+#\d+$", line)]
     written_after = lambda param, pos: any(i > pos and c == PARAM_WRITE.get(param) for i, c in writes_at)
     for pos, text in notices(run):
+        # A notice speaks of what was typed up to it (one still shown at the end, up to when it was set).
+        typed_then = typed_before(run, told_position(run, pos, text), typed)
         # What a failed download says the device holds and lacks: "... holds all the changes (A)",
         # "... holds what the download wrote before it stopped (A, B), not the changes C", "... holds
         # none of the changes (C)", "... holds B of the changes, not C", "The device was not changed".
@@ -753,7 +755,7 @@ def check_claims(v, ui, run, before, after, typed, explorer):
                 for param in PARAM_BYTES:
                     if not any(named(part, [n]) for n in param_names(param)) or written_after(param, pos):
                         continue
-                    is_held = param_held(param, before, after, dataset, typed, explorer)
+                    is_held = param_held(param, before, after, dataset, typed_then, explorer)
                     if is_held is not None and is_held != claim:
                         v.fail("claim", param, "says the device holds %s of %s, the transmitter %s (%s -> %s)" % (
                             "all" if claim else "none", param_names(param)[0], "does" if is_held else "does not",
@@ -769,7 +771,7 @@ def check_claims(v, ui, run, before, after, typed, explorer):
             w = re.search(r"^(.*?) (?:was|were) written\b", sentence)
             if not w or "not written" in sentence:
                 continue
-            for iid, value in typed.items():
+            for iid, value in typed_then.items():
                 spec = explorer.items.get(iid)
                 if spec is not None and spec.writes and named(w.group(1), item_names(spec)) and \
                         not holds(spec, after, value):
@@ -1497,6 +1499,13 @@ def sentences_told(run):
     return out
 
 
+def told_position(run, pos, text):
+    """Where a notice was told: a line still shown as the run ended was told when it was set."""
+    if pos < len(run.journal):
+        return pos
+    return max((i for i, line in enumerate(run.journal) if text in line), default=pos)
+
+
 def typed_before(run, pos, typed):
     """The entries as they stood at a journal position: a sentence told then speaks of what was
     typed up to it, not of what the user typed after it (as the run ended: typed)."""
@@ -1691,10 +1700,7 @@ def check_sentences(v, run, before, after, typed, explorer):
                     sentence, describe_expected(spec.expected(after))))
         for name, rm in reasons:
             if name in ("invalid", "other invalid"):
-                # A sentence still shown as the run ended was told when its line was set.
-                told_at = pos if pos < len(run.journal) else max(
-                    (i for i, line in enumerate(run.journal) if sentence in line), default=pos)
-                typed = typed_before(run, told_at, typed_all)
+                typed = typed_before(run, told_position(run, pos, sentence), typed_all)
             if name == "invalid":
                 limits = rm.groupdict().get("limits") or ""
                 per = dict(re.findall(r"([A-Z][^:;]*?): ([^;]+)", limits)) if ";" in limits or ": " in limits else {}
