@@ -440,6 +440,16 @@ class Walker(sw.Sweep):
                (["--fault", "writes=warned"] if walk.warned else [])
         self.state = sw.State(walk.state_name(), args=args, offline=walk.offline, warned=walk.warned,
                               status=walk.status or "")
+        # The labels every user interface shows beside its fields, as the sweep gathers them: a
+        # sentence may name a field of a page the walk never showed.
+        if not hasattr(self, "labels"):
+            shown = self.state
+            self.state = sw.State("default")
+            self.labels = set()
+            for function in self.functions():
+                r = self.run(sw.UI(function, None), [], page="all" if function == 1 else None)
+                self.labels |= judge.labels_shown(r)
+            self.state = shown
 
     def run_walk(self, walk, faults):
         """Runs a walk: its user interface, steps, answers and run. The host takes the answers in
