@@ -276,6 +276,22 @@ def agreed_entry(action, iid):
     return yes or answer in (None, "Ok", "Yes", "Retry")
 
 
+def holds_typed(v, spec, device, value):
+    """holds(), for a distance typed in the unit the transmitter was in before a unit written after
+    it (units_seen): the same distance in the device's unit now."""
+    seen = getattr(v.action, "units_seen", {}).get(spec.item)
+    # An entry the page converted, and said so, is judged as converted already.
+    if seen is not None and spec.kind == "float" and spec.unit and spec.item not in v.ctx.get("set by the page", ()):
+        try:
+            number = float(value)
+        except ValueError:
+            return holds(spec, device, value)
+        now = tx.u8(device, spec.unit)
+        if now in tx.METRES and seen in tx.METRES:
+            value = "%.9g" % tx.convert(number, seen, now)
+    return holds(spec, device, value)
+
+
 def pending(run, iid, value):
     """Whether an entry is still pending as the run ends: its field shows what was typed, with its
     changed mark, and no Send, OK or Apply came after the typing (a procedure such as Digitize
@@ -437,6 +453,7 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
                                                                  tx.UNIT_OF_TEXT[m.group(9)]), None), None, spec)
                 if m.group(1) or spec.item in getattr(action, "units_seen", {}) or truly:
                     typed[spec.item] = value
+                    v.ctx.setdefault("set by the page", set()).add(spec.item)
             if m.group(4) == "sensor's limit":
                 check_limit(v, name, value, m.group(3), devices)
     refused_typing = "has no item" in run.last and "that takes" in run.last
@@ -530,7 +547,7 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
     if committed and not refused_typing:
         for iid, value in typed.items():
             spec = explorer.items.get(iid)
-            if spec is None or not spec.writes or holds(spec, after, value) or (0, iid) not in run.items:
+            if spec is None or not spec.writes or holds_typed(v, spec, after, value) or (0, iid) not in run.items:
                 continue
             if pending(run, iid, value):
                 continue
@@ -567,7 +584,7 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
             spec = explorer.items.get(iid)
             if it is None or spec is None or it["cls"] not in ("Edit", "ComboBox"):
                 continue
-            if holds(spec, after, value):
+            if holds_typed(v, spec, after, value):
                 continue
             if not same_entry(it["text"], value) and not (
                     spec.kind == "packed" and it["text"].strip() == value.strip().upper()):
@@ -1208,7 +1225,7 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
         spec = explorer.items.get(iid)
         if spec is None or not (set(tx.lines_written_by(spec)) & changed):
             continue
-        if spec.line in changed and not holds(spec, after, value):
+        if spec.line in changed and not holds(spec, after, value) and not pending(run, iid, value):
             e = spec.expected(after)
             unit_changed = spec.unit and spec.unit in changed
             if not unit_changed:
@@ -1797,7 +1814,7 @@ def check_sentences(v, run, before, after, typed, explorer):
         spec = explorer.items.get(iid)
         if spec is None or not spec.writes or (0, iid) not in run.items or iid in not_written:
             continue
-        if holds(spec, after, value) or holds(spec, before, value) or pending(run, iid, value):
+        if holds_typed(v, spec, after, value) or holds(spec, before, value) or pending(run, iid, value):
             continue
         told = [s for _, s in sentences_told(run)]
         if any(named(s, item_names(spec)) and re.search(r"not (written|sent|valid)|given up|set to|none of the changes|"
