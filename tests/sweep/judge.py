@@ -115,9 +115,9 @@ EXCEPTIONS = [
     (r"f1p6", r"click 221\b", "unasked", r"^write 6$", None,
      "the HART page's Send writes command 6 for its two settings, polling address and loop current mode, "
      "changed or not: the transmitter counts each write"),
-    (r"f1p6", r"click 221\b", "twice", r"^6#2$", None,
+    (r"f1p6", r"click 221\b", "twice", r"^6#\d+$", "the second of its Send",
      "the HART page's Send writes command 6 once for each of its two settings"),
-    (r"f1p6", r"", "told", r"^6#2$", None,
+    (r"f1p6", r"", "told", r"^6#\d+$", "the second of its Send",
      "the HART page's second command 6 repeats the first, which the transmitter confirmed with both "
      "settings: whatever becomes of the repeat, the transmitter holds what the user asked for"),
     (r"f1p9", r"(^|; )(now )?type 706", "offline", r"^706$", None,
@@ -176,7 +176,20 @@ def _converted(v, subject):
     return abs(a - b) <= 1e-4 * max(1.0, abs(a))
 
 
-AFTER = {None: lambda v, subject: True, "giving back failed": _giving_back_failed,
+def _second_of_send(v, subject):
+    """The request is the second command 6 of its step, after one that went through."""
+    earlier = []
+    for line in v.action.run.journal:
+        if line.startswith("step "):
+            earlier = []
+        elif line == "request " + subject:
+            return len(earlier) == 1 and earlier[0] not in v.failed
+        elif line.startswith("request 6#"):
+            earlier.append(line[len("request "):])
+    return False
+
+
+AFTER = {None: lambda v, subject: True, "the second of its Send": _second_of_send, "giving back failed": _giving_back_failed,
          "the data set's value": _data_sets_value, "the unit written": _converted}
 
 
@@ -294,10 +307,10 @@ def holds_typed(v, spec, device, value):
 
 def pending(run, iid, value):
     """Whether an entry is still pending as the run ends: its field shows what was typed, with its
-    changed mark, and no Send, OK or Apply came after the typing (a procedure such as Digitize
+    changed or invalid mark, and no Send, OK or Apply came after the typing (a procedure such as Digitize
     sends none of the page's entries)."""
     it = run.items.get((0, iid))
-    if it is None or it["mark"] != MARK_CHANGED or not same_entry(it["text"], value):
+    if it is None or it["mark"] not in (MARK_CHANGED, MARK_INVALID) or not same_entry(it["text"], value):
         return False
     at = max((i for i, line in enumerate(run.journal) if line.startswith("step type %d=" % iid)), default=None)
     if at is None:
@@ -456,6 +469,16 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
                     v.ctx.setdefault("set by the page", set()).add(spec.item)
             if m.group(4) == "sensor's limit":
                 check_limit(v, name, value, m.group(3), devices)
+    # The same rule applied again to a level retyped: the line still says so, and the field shows it.
+    line_now = " ".join(it["text"] for items in [run.items] + list(run.pages.values())
+                        for (c, i), it in items.items() if i == 6333)
+    for m in re.finditer(r"([A-Z][\w ]*?) was set to (-?[\d.]+) (\S+), the (sensor's limit|minimum span)", line_now):
+        for spec in explorer.items.values():
+            it = run.items.get((0, spec.item))
+            if spec.name == m.group(1) and spec.item in typed and it is not None and \
+                    it["text"].strip() == m.group(2) and not same_entry(it["text"], typed[spec.item]):
+                typed[spec.item] = m.group(2)
+                v.ctx.setdefault("set by the page", set()).add(spec.item)
     refused_typing = "has no item" in run.last and "that takes" in run.last
     failed = {req for req, _ in run.not_done}
     linkgone = any("link to the device" in why for _, why in run.not_done)
@@ -504,6 +527,8 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
         if kind == "read" and any(r.split("#")[0] == str(command) and int(r.split("#")[1]) > int(req.split("#")[1])
                                   and r not in dict(run.not_done) for r in run.requests):
             continue  # read again since, and answered: what the user sees is that answer
+        if kind == "read" and answered_after(run, req, fault):
+            continue  # an earlier read of it answered after this one failed: the fields show that answer
         words = KIND_WORDS[kind]
         if kind == "read" and healthy is not None and any(
                 r.split("#")[0] == str(READ_FOR_WRITE.get(command)) for r in healthy.requests):
@@ -791,7 +816,7 @@ def check_claims(v, ui, run, before, after, typed, explorer):
             for iid, value in typed_then.items():
                 spec = explorer.items.get(iid)
                 if spec is not None and spec.writes and named(w.group(1), item_names(spec)) and \
-                        not holds(spec, after, value):
+                        not holds(spec, after, value) and not held_since_unit(v, spec, run, after, value, pos):
                     v.fail("claim", iid, "says %r; %s was typed %r, the transmitter holds %s" % (
                         sentence, spec.name, value, describe_expected(spec.expected(after))))
         # "X was set to V u, ...": written, the transmitter holds V in the unit named.
@@ -926,7 +951,7 @@ def shown_commands(ui_name):
 
 
 # Reads a user interface needs for what it shows although no item of its own shows their bytes.
-SHOWN_READS = {"f1p0": {14, 131, 2}, "f1p4": {1}, "f1p5": {48}, "f1p9": {131}, "f2": {13, 14, 3}, "f8": {48},
+SHOWN_READS = {"f1p0": {14, 131, 2}, "f1p4": {1}, "f1p5": {48}, "f2": {13, 14, 3}, "f8": {48},
                "f1 all pages": {0, 1, 2, 3, 7, 12, 13, 14, 15, 16, 20, 48, 131, 135, 137}}
 
 
@@ -960,7 +985,28 @@ def stale_commands(run, fault):
     last = {}
     for req in run.requests:
         last[int(req.split("#")[0])] = req
-    return {c for c, req in last.items() if req in failed}
+    return {c for c, req in last.items() if req in failed and not answered_after(run, req, fault)}
+
+
+def answered_after(run, req, fault):
+    """Whether a read of the same command sent before the failed one went through, and its fields
+    were filled after the failure (a request the channel refused at once fails before the answer
+    to one sent earlier comes)."""
+    command, number = req.split("#")[0], int(req.split("#")[1])
+    failed = {r for r, _ in run.not_done} | {r for r, kind in failing_requests(fault) if kind != "warned"}
+    if not any(r.split("#")[0] == command and int(r.split("#")[1]) < number and r not in failed for r in run.requests):
+        return False
+    at = next((i for i, line in enumerate(run.journal) if line == "request " + req), None)
+    if at is None:
+        return False
+    fields = {spec.item for spec in tx.ITEMS if spec.cmd == int(command)}
+    for line in run.journal[at + 1:]:
+        m = re.match(r"^field \d+ (\d+): (.*)$", line)
+        if m and int(m.group(1)) in fields and m.group(2).strip() not in PLACEHOLDERS | LOADING:
+            return True
+        if line.startswith("request %s#" % command):
+            return False
+    return False
 
 
 def check_items(v, sweep, name, run, items, devices, typed, offline, linkgone, waited, stale):
@@ -1225,7 +1271,15 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
         spec = explorer.items.get(iid)
         if spec is None or not (set(tx.lines_written_by(spec)) & changed):
             continue
+        if not agreed_entry(action, iid):
+            continue  # declined: the question after its typing got No
         if spec.line in changed and not holds(spec, after, value) and not pending(run, iid, value):
+            # The last entry was told as not written; the transmitter holds what an earlier Send took.
+            size = 4 if spec.kind == "float" else spec.size
+            own = lambda d: tx.raw(d, spec.line)[spec.at:spec.at + size]
+            if refused_after_typing(run, iid, spec) and (own(v.ctx["before"]) == own(after) or
+                                                         any(holds(spec, after, x) for x in values_sent(run, iid))):
+                continue
             e = spec.expected(after)
             unit_changed = spec.unit and spec.unit in changed
             if not unit_changed:
@@ -1253,6 +1307,55 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
     if tx.f32(tx.raw(after, "fixedCurrent")):
         v.fail("unasked", "fixedCurrent", "the loop current stays fixed at %.3f mA after the run" % (
             tx.f32(tx.raw(after, "fixedCurrent"))))
+
+
+def same_distance(spec, before, after):
+    """Whether a distance is the same in the transmitter before and after, in whatever unit each holds."""
+    a, b = spec.expected(before), spec.expected(after)
+    if spec.kind != "float" or a is None or b is None or a[2] not in tx.METRES or b[2] not in tx.METRES:
+        return False
+    x, y = tx.convert(a[1], a[2], 45), tx.convert(b[1], b[2], 45)
+    return abs(x - y) <= 1e-5 * max(1.0, abs(x))
+
+
+def held_since_unit(v, spec, run, after, value, pos):
+    """Whether a distance written before a later unit change is held: the number typed in the
+    unit it was written in is the same distance in the transmitter's unit now."""
+    e = spec.expected(after)
+    if spec.kind != "float" or not spec.unit or e is None or e[2] not in tx.METRES or not any(
+            line.startswith("request 44#") for line in run.journal[pos:]):
+        return False
+    then = entry_unit_at(v, spec, run, after, pos)
+    try:
+        number = float(value)
+    except ValueError:
+        return False
+    if then not in tx.METRES:
+        return False
+    return holds(spec, after, "%.9g" % tx.convert(number, then, e[2]))
+
+
+def values_sent(run, iid):
+    """The texts an entry held at each Send that sent requests."""
+    out, value, at_send = [], None, False
+    for line in run.journal:
+        m = re.match(r"^step type %d=(.*)$" % iid, line)
+        if m:
+            value = m.group(1)
+        if line.startswith("step "):
+            at_send = bool(re.fullmatch(r"step click (221|1|102)", line))
+        elif at_send and line.startswith("request ") and value is not None:
+            out.append(value)
+            at_send = False
+    return out
+
+
+def refused_after_typing(run, iid, spec):
+    """Whether a notice after the entry's last typing names it as not written or not sent."""
+    at = max((i for i, line in enumerate(run.journal) if line.startswith("step type %d=" % iid)), default=None)
+    words = KIND_WORDS["write"] + ("not valid", "not sent")
+    return at is not None and any(pos > at and any(w in t for w in words) and named(t, item_names(spec))
+                                  for pos, t in notices(run))
 
 
 def check_units_seen(v, action, run, before, after, typed, explorer, told):
@@ -1331,7 +1434,12 @@ def check_data_set(v, sweep, ui, action, run, before, after, typed):
                    "not follow (%s)" % (param, run.compare_text))
     # The whole data set downloaded as the user agreed: the transmitter holds it, unless the
     # control told that the download did not go through.
-    if applies and "Yes" in action.answers and run.compare and \
+    # Entries typed after the last download agreed to went to the data set only.
+    last_yes = max((i for i, line in enumerate(run.journal) if line.startswith("message messageQuestion") and
+                    line.endswith("-> buttonYes")), default=len(run.journal))
+    later = {getattr(tx.items_of("f5").get(int(m.group(1))), "dtm", None)
+             for m in (re.match(r"^step type (\d+)=", line) for line in run.journal[last_yes:]) if m}
+    if applies and "Yes" in action.answers and run.compare - later and \
             not any("did not go through" in t for _, t in notices(run)):
         v.fail("data set", "download", "the download the user agreed to went through, yet compare finds %s (%s)" % (
             sorted(run.compare), run.compare_text))
@@ -1554,6 +1662,27 @@ def entry_unit(spec, run, device):
     return tx.UNIT_OF_TEXT.get(label) or spec.unit_code(device)
 
 
+def entry_unit_at(v, spec, run, device, pos):
+    """The unit an entry was shown in when a sentence was told: the offline parameter control's
+    unit chosen up to then; a page's, the transmitter's unit as the page last read it."""
+    unit = entry_unit(spec, run, device)
+    if not spec.unit or unit not in tx.METRES:
+        return unit
+    if v.ui.name == "f5":
+        chosen = [tx.UNIT_OF_TEXT.get(m.group(1)) for m in (re.match(r"^step type 613=(.*)$", line)
+                                                            for line in run.journal[:pos]) if m]
+        chosen = [c for c in chosen if c is not None]
+        if chosen:
+            return chosen[-1]
+        if any(line.startswith("step type 613=") for line in run.journal[pos:]):
+            return spec.unit_code(v.ctx.get("dataset") or device)
+        return unit
+    if not any(line.startswith("request 44#") for line in run.journal):
+        return unit
+    wrote = any(line.startswith("request 44#") and line[len("request "):] not in v.failed for line in run.journal[:pos])
+    return spec.unit_code(v.ctx["after"] if wrote else v.ctx["before"]) or unit
+
+
 def entry_field(spec):
     """The field of expect.py an entry stands for, or None."""
     key = (spec.line, spec.at)
@@ -1592,10 +1721,8 @@ def _typed_or_held(typed, device, at, iid):
     for i, text in typed.items():
         spec = tx.items_of("f1p3").get(i) or tx.items_of("f5").get(i)
         if spec is not None and spec.line == "tagDescriptorDate" and spec.at == at:
-            try:
-                return float(text)
-            except ValueError:
-                return None
+            # A month or year that is no whole number names no month: the day takes 1 to 31.
+            return float(text) if re.fullmatch(r"\s*\+?\d+\s*", text) else None
     b = tx.u8(device, "tagDescriptorDate", at)
     return None if b is None else b + (1900 if at == 20 else 0)
 
@@ -1711,7 +1838,14 @@ def check_sentences(v, run, before, after, typed, explorer):
                 value = typed.get(spec.item)
                 if value is None or not spec.writes or holds(spec, before, value) or not holds(spec, after, value):
                     continue
+                if same_distance(spec, before, after):
+                    continue  # converted by a unit change, the distance as it was
                 if any(i > pos and c == spec.writes and r not in v.failed for i, c, r in writes_at):
+                    continue
+                # Held since an earlier step's Send wrote it: this Send's word is of this Send.
+                step_at = max((i for i, line in enumerate(run.journal[:pos]) if line.startswith("step ")), default=0)
+                if any(i < step_at and c == spec.writes and r not in v.failed for i, c, r in writes_at) and \
+                        any(holds(spec, after, x) for x in values_sent(run, spec.item)):
                     continue
                 v.fail("claim", spec.item, "%r: the transmitter holds %s, as typed" % (
                     sentence, describe_expected(spec.expected(after))))
@@ -1732,7 +1866,8 @@ def check_sentences(v, run, before, after, typed, explorer):
                     if not mine:
                         v.fail("blamed", group[0].item, "%r: nobody typed into %s" % (sentence, name_))
                         continue
-                    verdicts = [entry_valid(spec, typed[spec.item], entry_unit(spec, run, device), typed, device)
+                    at = told_position(run, pos, sentence)
+                    verdicts = [entry_valid(spec, typed[spec.item], entry_unit_at(v, spec, run, device, at), typed, device)
                                 for spec in mine]
                     if all(x is True for x in verdicts):
                         v.fail("blamed", mine[0].item, "%r: %s holds %s, which its field takes" % (
@@ -1740,7 +1875,8 @@ def check_sentences(v, run, before, after, typed, explorer):
                     told = per.get(name_, limits if not per else "")
                     for spec, verdict in zip(mine, verdicts):
                         if told and verdict is not True:
-                            limits_true(v, spec, told, entry_unit(spec, run, device), typed, device, sentence)
+                            limits_true(v, spec, told, entry_unit_at(v, spec, run, device, at), typed, device,
+                                        sentence)
             elif name == "other invalid":
                 # Fields that share a label (a date's day, month and year) are one entry: one of
                 # them not valid makes it so.
@@ -1781,7 +1917,21 @@ def check_sentences(v, run, before, after, typed, explorer):
             if e is None:
                 continue
             held_other = tx.convert(e[1], e[2], unit)
-            if abs(abs(value - held_other) - told_span) > 0.002 + 1e-5 * abs(value) or \
+            # The other level as the page held it when it told: as typed up to then, else the
+            # transmitter's (before a Send wrote it, or after).
+            # (The notice of a level typed comes as the focus leaves it: in the step that types the
+            # other level, before that typing is in.)
+            at = told_position(run, pos, sentence)
+            others = []
+            for line in run.journal[:at]:
+                m_ = re.match(r"^step type %d=(.*)$" % other.item, line)
+                try:
+                    others += [float(m_.group(1))] if m_ else []
+                except ValueError:
+                    pass
+            b = other.expected(before) if before else None
+            others += [held_other] + ([tx.convert(b[1], b[2], unit)] if b else [])
+            if all(abs(abs(value - o) - told_span) > 0.002 + 1e-5 * abs(value) for o in others) or \
                     abs(told_span - span) > 0.0015 + 1e-5 * span:
                 v.fail("claim", spec.item, "%r: %s holds %.4f %s, the minimum span is %.4f %s" % (
                     sentence, other.name, held_other, groups["unit"], span, groups["unit"]))
@@ -1790,8 +1940,11 @@ def check_sentences(v, run, before, after, typed, explorer):
             ua, ub = tx.UNIT_OF_TEXT.get(groups["ua"]), tx.UNIT_OF_TEXT.get(groups["ub"])
             if ua in ex.METRES and ub in ex.METRES:
                 decimals = len(groups["b"].split(".")[1]) if "." in groups["b"] else 0
+                # A number converted as the page held it: shown to its decimals.
+                shown = len(groups["a"].split(".")[1]) if "." in groups["a"] else 0
                 want = a * ex.METRES[ua] / ex.METRES[ub]
-                if abs(want - b) > 0.5 * 10 ** -decimals + 1e-5 * abs(want):
+                slack = 0.5 * 10 ** -shown * ex.METRES[ua] / ex.METRES[ub]
+                if abs(want - b) > 0.5 * 10 ** -decimals + slack + 1e-5 * abs(want):
                     v.fail("claim", groups["name"], "%r: %s %s is %.4f %s" % (sentence, groups["a"], groups["ua"], want,
                                                                             groups["ub"]))
     # "X was set to V, WHY": the page changed the entry; once its write went out, the transmitter

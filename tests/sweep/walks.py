@@ -482,7 +482,7 @@ class Walker(sw.Sweep):
         steps = [s for s in walk.steps if s[0] != "answer"]
         # The answers a question came for (the host reports the others and exits 1).
         answers = answers[:len(r.questions())]
-        steps = sent_typing(steps, walk.page)
+        steps = sent_typing(steps, walk.page, r.journal)
         if walk.function == 5:
             steps = offline_converted(steps, self.golden_device)
         if walk.function == 2:
@@ -544,6 +544,15 @@ class Walker(sw.Sweep):
         # judge takes the last text typed into an entry as the one sent).
         last_send = max((i for i, s in enumerate(walk.steps) if s[0] == "click" and s[1] in SENDS), default=-1)
         unsent = {iid for iid, at in last_typed.items() if at > last_send}
+        # A page's Send sends that page's entries: one typed on a page never sent since is unsent.
+        if walk.function == 1:
+            page_at, page = [], walk.page
+            for s in walk.steps:
+                page = s[1] if s[0] == "page" else page
+                page_at.append(page)
+            unsent |= {iid for iid, at in last_typed.items()
+                       if not any(s == ("click", 221) and page_at[j] == page_at[at]
+                                  for j, s in enumerate(walk.steps[at + 1:], at + 1))}
         # An item of the page shown last that was typed on another page (the same id, as the unit
         # combo of the Command and Process pages) shows what that page shows.
         page, elsewhere = walk.page, set()
@@ -579,7 +588,10 @@ class Walker(sw.Sweep):
             if iid in last_typed and (key[2] in ("told", "named") and iid not in sent or key[2] == "lost" and iid in refreshed
                                       or key[2] == "blank" and iid in emptied or
                                       key[2] in ("written", "claim", "unit seen") and iid in unsent or
-                                      key[2] in ("lost", "invented", "mark") and iid in elsewhere):
+                                      key[2] in ("lost", "invented", "mark") and iid in elsewhere or
+                                      # a refusal told before a Refresh read the entry anew
+                                      key[2] == "blamed" and iid in refreshed and
+                                      not any(st_[0] == "type" and st_[1] == iid for st_ in steps)):
                 del self.failures[key]
 
 
@@ -636,9 +648,29 @@ def taken(walk, run):
     return Walk(walk.state, walk.function, walk.page, walk.faults, walk.status, walk.warned, walk.offline, out)
 
 
-def sent_typing(steps, first_page=None):
+def sends_that_sent(journal):
+    """For each click of a button that sends, in order: whether it sent anything (a Send the page
+    held back for an invalid entry sends no request)."""
+    out, clicked = [], False
+    for line in journal:
+        if line.startswith("step "):
+            m = re.fullmatch(r"step click (\d+)", line)
+            clicked = bool(m) and int(m.group(1)) in SENDS
+            if clicked:
+                out.append(False)
+        elif clicked and line.startswith("request "):
+            out[-1] = True
+    return out
+
+
+def sent_typing(steps, first_page=None, journal=None):
     """The steps as the judge is to see them: an entry a Refresh read anew over before a Send is
-    left out."""
+    left out (a Send that sent nothing does not count)."""
+    sent = sends_that_sent(journal) if journal is not None else []
+    send_no = {}
+    for i, s in enumerate(steps):
+        if s[0] == "click" and s[1] in SENDS:
+            send_no[i] = len(send_no)
     # A Refresh reads the page shown: an entry typed on another page stays pending there.
     refreshed = set()
     for i, s in enumerate(steps):
@@ -648,10 +680,11 @@ def sent_typing(steps, first_page=None):
                 if earlier[0] == "page":
                     typed_on = earlier[1]
             shown = typed_on
-            for later in steps[i + 1:]:
+            for j, later in enumerate(steps[i + 1:], i + 1):
                 if later[0] == "page":
                     shown = later[1]
-                if later[0] == "click" and later[1] in SENDS:
+                if later[0] == "click" and later[1] in SENDS and (journal is None or send_no[j] >= len(sent) or
+                                                                  sent[send_no[j]]):
                     break
                 if later == ("click", 356) and shown == typed_on:
                     refreshed.add(i)

@@ -149,7 +149,7 @@ TEST(ParseUnsigned, OnlyWholeNumbersThatFitTheField) {
   };
   const Case cases[] = {
       {"255", 255, 255},      {"256", 255, std::nullopt}, {" 42 ", 255, 42},      {"0", 0, 0},
-      {"", 255, std::nullopt}, {"-1", 255, std::nullopt}, {"1.5", 255, std::nullopt}, {"12a", 255, std::nullopt},
+      {"", 255, std::nullopt}, {"-1", 255, std::nullopt}, {"+2", 255, 2}, {"+", 255, std::nullopt}, {"+-2", 255, std::nullopt}, {"1.5", 255, std::nullopt}, {"12a", 255, std::nullopt},
       {"16777215", 0xFFFFFF, 0xFFFFFF}, {"16777216", 0xFFFFFF, std::nullopt},
       {"99999999999999999999", 0xFFFFFFFF, std::nullopt},  // no overflow into a small number
   };

@@ -23,6 +23,8 @@ void COwnedFont::SetOn(HWND dialog, std::initializer_list<UINT> itemIds) const {
 std::optional<ULONG> ParseUnsigned(std::string_view text, ULONG maximum) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  // A plus sign says what the number says without it, as the integer fields read it.
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   if (text.empty()) return std::nullopt;
   unsigned long long value = 0;
   for (char c : text) {

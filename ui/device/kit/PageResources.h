@@ -31,7 +31,7 @@ class COwnedFont {
 };
 
 // An unsigned decimal number typed by the user, when it is one and at most maximum: digits only
-// (blanks around are allowed), no sign, no fraction. Absent otherwise, so the page can refuse the
+// (blanks around and a leading plus are allowed), no minus, no fraction. Absent otherwise, so the page can refuse the
 // entry instead of sending a cut-down value.
 std::optional<ULONG> ParseUnsigned(std::string_view text, ULONG maximum);
 
