@@ -127,6 +127,27 @@ for row in 3/12=linkgone 3/16=linkgone 3/13=linkgone 3/15=linkgone 3/14=linkgone
   same m.vkr.device || fail "page $page shown again after $fault wrote to the transmitter"
 done
 
+# ---- An entry typed as the transmitter holds it, the page left and shown again, then typed anew ----
+# Now it differs from the transmitter: it shows its changed mark, and Send writes it.
+# item | typed first (the transmitter's value) | typed after the page came back | echoSettings after Send
+rows=(
+  "554|40.0|30|4B003E99999A3DCCCCCD"
+  "556|4 - 20 mA|20 - 4 mA|64013E99999A3DCCCCCD"
+)
+for row in "${rows[@]}"; do
+  IFS='|' read -r item first then held <<<"$row"
+  steps=(--page 4 --type "$item=$first" --page 5 --page 4 --type "$item=$then")
+  what="$first typed into $item, the page left and shown again, $then typed"
+  fresh m
+  run ui 1 --project 'C:\VKR\m.vkr' --no-picture "${steps[@]}" --dump
+  [ $rc = 0 ] || fail "$what: exit $rc: $last"
+  echo "$out" | grep -qE "^  shown 0 $item [A-Za-z]+ enabled,mark=671[, ]" ||
+    fail "$what: no changed mark: $(echo "$out" | grep "^  shown 0 $item ")"
+  run ui 1 --project 'C:\VKR\m.vkr' --no-picture "${steps[@]}" --click 221
+  [ $rc = 0 ] && [ "$(field m.vkr.device echoSettings)" = "$held" ] ||
+    fail "$what, sent: exit $rc, the transmitter holds $(field m.vkr.device echoSettings), not $held: $last"
+done
+
 # Offline no device takes an entry: every page's device fields take no typing, shown first or after
 # another page (the Echo page's chart scale, 706, is the picture's own choice).
 for first in 0 4; do

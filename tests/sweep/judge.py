@@ -177,13 +177,17 @@ def _converted(v, subject):
 
 
 def _second_of_send(v, subject):
+    return second_of_send(v.action.run.journal, v.failed, subject)
+
+
+def second_of_send(journal, failed, subject):
     """The request is the second command 6 of its step, after one that went through."""
     earlier = []
-    for line in v.action.run.journal:
+    for line in journal:
         if line.startswith("step "):
             earlier = []
         elif line == "request " + subject:
-            return len(earlier) == 1 and earlier[0] not in v.failed
+            return len(earlier) == 1 and earlier[0] not in failed
         elif line.startswith("request 6#"):
             earlier.append(line[len("request "):])
     return False

@@ -494,7 +494,13 @@ void CAdvancedPP::OnDeviceOnline() {
 void CAdvancedPP::MarkValueEntriesChanged() {
   // Offline no entry takes an edit: a "changed" lamp there would tell of work nobody did.
   if (!m_pParInfo || !DeviceMayAnswer()) return;
-  for (LONG i = kEntrySensitivityUser; i <= kEntryProbeFaultUser; ++i) m_pParInfo[i].m_nState |= kStateChanged;
+  for (LONG i = kEntrySensitivityUser; i <= kEntryProbeFaultUser; ++i) {
+    // The user's entry already has the mark its text earned, and its lamp shows it. The lamp
+    // changes only when the state does: a mark slipped in here unseen would make the entry's next
+    // real change (typed away from the device's value) look like none, and leave the lamp plain.
+    if (IsUserEntry(m_pParInfo[i].m_nParamId)) continue;
+    m_pParInfo[i].m_nState |= kStateChanged;
+  }
 }
 
 HRESULT CAdvancedPP::OnRefresh() {
