@@ -273,6 +273,8 @@ def agreed_entry(action, iid):
     typed_at, answer, sent, yes = None, None, False, False
     for i, line in enumerate(action.run.journal):
         if line.startswith("step type %d=" % iid):
+            # An earlier typing sent with nobody declining it was written: a later decline is of later writes.
+            yes = yes or (sent and answer in (None, "Ok", "Yes", "Retry"))
             typed_at, sent = i, False
         elif typed_at is not None and sent and line.startswith("step type "):
             break  # the entry went out; what is asked after another entry is typed is about that one
@@ -282,7 +284,7 @@ def agreed_entry(action, iid):
             if line.startswith("step ") and not line.startswith("step type "):
                 answer = None
             sent = sent or line.startswith("request ")
-            if sent and answer in ("Ok", "Yes", "Retry"):
+            if sent and answer in (None, "Ok", "Yes", "Retry"):
                 yes = True  # agreed, and written after it: a later No declines only what comes then
             m = re.match(r"^message (?:box )?(?:\S+ )?(buttons\w+) (.*) -> button(\w+)$", line)
             # Whether to stop after an error, or whether the output equals the meter (No: the trim
@@ -812,7 +814,11 @@ def check_claims(v, ui, run, before, after, typed, explorer):
                 if not written_after(param, pos) and not any(named(held, [n]) for n in param_names(param)):
                     v.fail("claim", param, "the transmitter's %s changed, and the notice does not count it among "
                            "what the device holds: %s" % (param_names(param)[0], text))
-        # "A was written", "A and B were written": each holds what was typed.
+        # "A was written", "A and B were written": each holds what was typed, unless written again since.
+        at = told_position(run, pos, text)
+        later = {c for i, c in writes_at if i > at and not any(
+            run.journal[i] == "request " + r for r in v.failed)}
+        retyped = {int(m_.group(1)) for m_ in (re.match(r"^step type (\d+)=", line) for line in run.journal[at:]) if m_}
         for sentence in re.split(r"(?<=\.) ", text):
             w = re.search(r"^(.*?) (?:was|were) written\b", sentence)
             if not w or "not written" in sentence:
@@ -820,13 +826,17 @@ def check_claims(v, ui, run, before, after, typed, explorer):
             for iid, value in typed_then.items():
                 spec = explorer.items.get(iid)
                 if spec is not None and spec.writes and named(w.group(1), item_names(spec)) and \
+                        spec.writes not in later and \
                         not holds(spec, after, value) and not held_since_unit(v, spec, run, after, value, pos):
                     v.fail("claim", iid, "says %r; %s was typed %r, the transmitter holds %s" % (
                         sentence, spec.name, value, describe_expected(spec.expected(after))))
         # "X was set to V u, ...": written, the transmitter holds V in the unit named.
-        for name, value, unit in re.findall(r"([A-Z][\w ]*?) was set to (-?[\d.]+) (\S+?),", text):
+        # (A line that gathers notes tells an entry set twice: the last is what it was set to.)
+        for name, (value, unit) in {n: (x, u) for n, x, u in re.findall(r"([A-Z][\w ]*?) was set to (-?[\d.]+) (\S+?),",
+                                                                        text)}.items():
             for spec in explorer.items.values():
                 if spec.name == name and spec.writes and spec.line in v.ctx.get("changed", ()) and \
+                        spec.item not in retyped and spec.writes not in later and \
                         not number_matches(value, spec.expected(after), unit, spec):
                     v.fail("claim", spec.item, "says %r, the transmitter holds %s" % (
                         text, describe_expected(spec.expected(after))))
@@ -836,6 +846,8 @@ def check_claims(v, ui, run, before, after, typed, explorer):
             failed = {int(req.split("#")[0]) for req in v.failed if "#" in req}
             failed |= {c for c, w in READ_FOR_WRITE.items() if w in failed}
             commands = {c for c in COMMAND_NAMES if named(r.group(1), names_of(c, "read"))}
+            # A read that failed stops the page's reads after it: those were never made.
+            failed |= {c for c in commands if v.failed and not any(q.split("#")[0] == str(c) for q in run.requests)}
             if (not v.failed and not v.linkgone) or (commands and not v.linkgone and not commands & failed):
                 v.fail("claim", "read", "says %r, and no read of %s failed (failed: %s)" % (
                     text, ", ".join(str(c) for c in sorted(commands)) or "it",
@@ -1673,6 +1685,18 @@ def entry_unit_at(v, spec, run, device, pos):
     if not spec.unit or unit not in tx.METRES:
         return unit
     if v.ui.name == "f5":
+        # An entry that holds no number keeps the unit it was typed in (a unit chosen after converts
+        # only the numbers).
+        typed_at = max((i for i, line in enumerate(run.journal[:pos]) if line.startswith("step type %d=" % spec.item)),
+                       default=None)
+        if typed_at is not None:
+            text = run.journal[typed_at].split("=", 1)[1]
+            try:
+                number = abs(float(text)) <= 3.4028234663852886e38
+            except ValueError:
+                number = False
+            if not number:
+                pos = typed_at
         chosen = [tx.UNIT_OF_TEXT.get(m.group(1)) for m in (re.match(r"^step type 613=(.*)$", line)
                                                             for line in run.journal[:pos]) if m]
         chosen = [c for c in chosen if c is not None]
@@ -1953,12 +1977,17 @@ def check_sentences(v, run, before, after, typed, explorer):
                                                                             groups["ub"]))
     # "X was set to V, WHY": the page changed the entry; once its write went out, the transmitter
     # holds V or a sentence says X was not written.
-    for pos, sentence in sentences_told(run):
+    told_all = sentences_told(run)
+    for k, (pos, sentence) in enumerate(told_all):
         form, m = st.form_of(sentence)
         if form not in ("set to limit", "set to span", "set to step") or not after:
             continue
         spec = next((s for s in explorer.items.values() if s.name == m.group("name") and s.writes), None)
         if spec is None or spec.item not in typed or holds(spec, after, m.group("value")):
+            continue
+        # Set again since, or typed anew: the later word is the one the write answers.
+        if any(x.startswith(m.group("name") + " was set to ") for _, x in told_all[k + 1:]) or \
+                any(line.startswith("step type %d=" % spec.item) for line in run.journal[pos:]):
             continue
         sent = any(i > pos and c == spec.writes for i, c, _ in writes_at)
         if sent and spec.item not in not_written:

@@ -586,7 +586,7 @@ class Walker(sw.Sweep):
                 del self.failures[key]
         for key in list(self.failures):
             iid = int(key[3]) if key[3].isdigit() else None
-            if iid in last_typed and (key[2] in ("told", "named") and iid not in sent or key[2] == "lost" and iid in refreshed
+            if iid in last_typed and (key[2] in ("told", "named") and (iid not in sent or iid in unsent) or key[2] == "lost" and iid in refreshed
                                       or key[2] == "blank" and iid in emptied or
                                       key[2] in ("written", "claim", "unit seen") and iid in unsent or
                                       key[2] in ("lost", "invented", "mark") and iid in elsewhere or
@@ -594,6 +594,19 @@ class Walker(sw.Sweep):
                                       key[2] == "blamed" and iid in refreshed and
                                       not any(st_[0] == "type" and st_[1] == iid for st_ in steps)):
                 del self.failures[key]
+            elif key[2] == "blamed" and iid is not None and _refreshed_alike(walk, steps, final, iid):
+                del self.failures[key]
+
+
+def _refreshed_alike(walk, steps, final, iid):
+    """Whether an entry of the same name (the date's day, month, year) was typed in the walk and
+    read anew by a Refresh, so that the judge's steps leave it out."""
+    items = tx.items_of("f1p%d" % final if walk.function == 1 else "f%d" % walk.function)
+    spec = items.get(iid)
+    judged = {st_[1] for st_ in steps if st_[0] == "type"}
+    return spec is not None and any(
+        s[0] == "type" and s[1] not in judged and items.get(s[1]) is not None and items[s[1]].name == spec.name
+        for s in walk.steps)
 
 
 class Explorer:
@@ -622,7 +635,8 @@ def offline_converted(steps, device):
                         value = float(t[2])
                     except ValueError:
                         continue
-                    if value == value and abs(value) != float("inf"):
+                    # A number beyond a float's range is no distance: the entry keeps it, and its unit.
+                    if value == value and abs(value) <= 3.4028234663852886e38:
                         was = unit[OFFLINE_DISTANCES[t[1]]]
                         out[i] = ("type", t[1], "%.9g" % tx.convert(value, was, new))
             unit = {line: new for line in unit}

@@ -600,8 +600,10 @@ HRESULT CDevicePP::ReadDeviceInfo() {
 }
 
 std::vector<UINT> CDevicePP::LiveFieldsOfRead(LONG id) const {
-  // Refresh and the page shown again leave the sensor limits as they were until the answer.
-  if (id == kCommand14) return {kUpperLimitEdit, kLowerLimitEdit};
+  // Refresh and the page shown again leave the sensor limits as they were until the answer. The
+  // minimum span with them: the device keeps all three in the unit last chosen, and a read that
+  // fails leaves none of them known in it.
+  if (id == kCommand14) return {kUpperLimitEdit, kLowerLimitEdit, kMinimumSpanEdit};
   return {};
 }
 

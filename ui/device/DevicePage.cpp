@@ -1037,6 +1037,9 @@ void CDevicePropertyPage::CloseSendRun() {
   m_sendStop.clear();
   m_sendWritten.clear();
   if (text != m_toldText) TellOnMessageLine(text);
+  // The notes this Send told (a step the device took) belong to it: the next Send drops them with
+  // the notes of the typing before this one.
+  m_notesBeforeSend = m_noteText;
 }
 
 void CDevicePropertyPage::MarkWritten(std::initializer_list<LONG> ids) {

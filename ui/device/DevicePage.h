@@ -380,7 +380,7 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   bool m_bWriting = false;          // SendEntry's write runs: its failure is told by Send
   std::u16string m_toldText;          // the page's word on the message line (a Send's, a procedure's)
   std::u16string m_noteText;          // before it: what the page did with the user's entries
-  std::u16string m_notesBeforeSend;   // those of them told before the last Send began
+  std::u16string m_notesBeforeSend;   // those of them told up to the end of the last Send
   std::u16string m_notReadText;       // beside it: what could not be read
   std::vector<UINT> m_notShownControls;  // fields whose device value is no finite number
   std::u16string m_notShownText;         // and the sentence that names them
