@@ -361,14 +361,20 @@ def notices(run):
     return out
 
 
-def command_kind(command, ui, action):
+def command_kind(command, ui, action, req=None):
     clicks = clicks_of(action)
     if command in PROCEDURES:
         return "procedure"
     if command == 136 and 546 in clicks:
         return "procedure"
     if command == 131 and (ui.name == "f1p9" or ui.name == "f6") and 632 in clicks:
-        return "procedure"
+        # The echo read is the one its button set going: a read before it is another page's.
+        journal = action.run.journal
+        clicked = next((i for i, line in enumerate(journal) if line == "step click 632"), None)
+        at = next((i for i, line in enumerate(journal) if line == "request " + req), None) if req else None
+        if clicked is None or at is None or at > clicked:
+            return "procedure"
+        return "read"
     if command in WRITES:
         return "write"
     return "read"
@@ -457,6 +463,7 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
         if m:
             last_typed[int(m.group(1))] = i
     for pos, text in notices(run):
+        pos = told_position(run, pos, text)  # a line still shown at the end was told when it was set
         for m in re.finditer(r"([A-Z][\w ]*?) was set to (-?[\d.]+) (\S+), the (sensor's limit|minimum span|step)|"
                              r"([A-Z][\w ]*?) was converted from (-?[\d.]+) (\S+) to (-?[\d.]+) (\S+?):? ", text):
             name, value = (m.group(1), m.group(2)) if m.group(1) else (m.group(5), m.group(8))
@@ -527,7 +534,7 @@ def judge(sweep, ui, action, fault, explorer, healthy=None):
                 v.fail("told", req, "the user was told nothing of a request on a lost link (%s)" % why)
             continue
         command = int(req.split("#")[0])
-        kind = command_kind(command, ui, action)
+        kind = command_kind(command, ui, action, req)
         if kind == "read" and command not in shown_commands(ui.name):
             continue  # a read of another page, hidden: nothing the user sees went without it
         if kind == "read" and any(r.split("#")[0] == str(command) and int(r.split("#")[1]) > int(req.split("#")[1])
@@ -738,9 +745,14 @@ def check_warnings(v, sweep, run, fault):
         elif not with_meaning:
             v.fail("warning", command, "%s: the warning is told without the meaning of its code: %s" % (
                 " ".join(reqs), " / ".join(about)))
-        elif len(set(about)) > len(reqs):
-            v.fail("warning", command, "%s: the warning is told %d times: %s" % (
-                " ".join(reqs), len(set(about)), " / ".join(sorted(set(about)))))
+        else:
+            # A line that gathers notes shows the same warning again beside a later note: the
+            # sentences of the warning count, not the texts they stand in.
+            each = [[x for x in re.split(r"(?<=\.) ", t) if "0x08" in x and named(x, names)] for t in about]
+            warnings = {x for told_ in each for x in told_}
+            if len(warnings) > len(reqs) or max(len(told_) for told_ in each) > len(reqs):
+                v.fail("warning", command, "%s: the warning is told %d times: %s" % (
+                    " ".join(reqs), len(warnings), " / ".join(sorted(warnings))))
 
 
 # The offline parameter control names its day, month and year together, as the date.
@@ -982,9 +994,10 @@ def holds(spec, device, value):
             return e[1].rstrip() == value.rstrip()
         return e[1].strip().lower() == value.strip().lower()
     try:
-        # A setting kept in steps (the sensitivity's 0.4 %) holds the step nearest the typed number.
-        step = spec.scale / 2 if spec.scale != 1.0 else 0.0005
-        return abs(float(value) - e[1]) <= step + 1e-5 * abs(e[1])
+        # A setting kept in steps (the sensitivity's 0.4 %) holds the step at or below the typed number.
+        if spec.scale != 1.0:
+            return -1e-4 <= float(value) - e[1] < spec.scale - 1e-4
+        return abs(float(value) - e[1]) <= 0.0005 + 1e-5 * abs(e[1])
     except ValueError:
         return False
 
@@ -1015,6 +1028,14 @@ def answered_after(run, req, fault):
     at = next((i for i, line in enumerate(run.journal) if line == "request " + req), None)
     if at is None:
         return False
+    # A request the channel refuses fails at once, before the answers of the step's earlier
+    # requests come: one of them went through, and its answer fills the fields (labels too, which
+    # the journal does not follow).
+    step_at = max((i for i, line in enumerate(run.journal[:at]) if line.startswith("step ")), default=0)
+    if (req, "refused") in failing_requests(fault) and any(
+            line.startswith("request %s#" % command) and line[len("request "):] not in failed
+            for line in run.journal[step_at:at]):
+        return True
     fields = {spec.item for spec in tx.ITEMS if spec.cmd == int(command)}
     for line in run.journal[at + 1:]:
         m = re.match(r"^field \d+ (\d+): (.*)$", line)
@@ -1274,8 +1295,10 @@ def check_unasked(v, ui, action, run, before, after, typed, explorer):
             size = 4 if spec.kind == "float" else spec.size
             spans.setdefault(spec.line, set()).update(range(spec.at, spec.at + size))
     converted = any(explorer.items.get(i) is not None and explorer.items[i].writes == 44 for i in typed)
+    # A Digitize the user agreed to writes the display record whole.
+    digitized = agreed(action) and any(set(CLICK_LINES.get(b, ())) & {"displaySettings"} for b in clicks_of(action))
     for line, kept in spans.items():
-        if line not in changed or (converted and line == "echoSettings"):
+        if line not in changed or (converted and line == "echoSettings") or (digitized and line == "displaySettings"):
             continue
         a, b = tx.raw(before, line), tx.raw(after, line)
         moved = [i for i in range(max(len(a), len(b))) if i not in kept and a[i:i + 1] != b[i:i + 1]]
@@ -1787,6 +1810,11 @@ def limits_true(v, spec, limits, unit, typed, device, sentence):
         month, year = _typed_or_held(typed, device, 19, 360), _typed_or_held(typed, device, 20, 364)
         if month and year and 1 <= month <= 12:
             hi = ex.days_in(int(month), int(year))
+    # An entry whose unit label is blank (its unit not read) is in no unit the user sees: its limits
+    # are told as the parameter has them, in metres.
+    label = v.action.run.items.get((0, spec.label), {}).get("text") if spec.label else None
+    if label is not None and label.strip() == "" and told_unit == 45:
+        unit = 45
     if told_unit is not None and ex.NUMBER_FIELDS[field][2] == "length" and unit in ex.METRES and told_unit != unit:
         v.fail("limits told", spec.item, "%r: %s is shown in %s" % (sentence, spec.name, ex.UNIT_SYMBOLS[unit]))
     for told, true in ((float(m.group(1)), lo), (float(m.group(2)), hi)):
@@ -1880,6 +1908,13 @@ def check_sentences(v, run, before, after, typed, explorer):
         for name, rm in reasons:
             if name in ("invalid", "other invalid"):
                 typed = typed_before(run, told_position(run, pos, sentence), typed_all)
+                # An entry a Refresh read anew after the refusal was typed when it was told.
+                for line in run.journal[:told_position(run, pos, sentence)]:
+                    m_ = re.match(r"^step type (\d+)=(.*)$", line)
+                    if line == "step click 356":
+                        typed = {k: x for k, x in typed.items() if k in typed_all}
+                    elif m_ and int(m_.group(1)) not in typed_all:
+                        typed[int(m_.group(1))] = m_.group(2)
             if name == "invalid":
                 limits = rm.groupdict().get("limits") or ""
                 per = dict(re.findall(r"([A-Z][^:;]*?): ([^;]+)", limits)) if ";" in limits or ": " in limits else {}

@@ -740,6 +740,9 @@ def units_seen(walk, run, device, items):
             iid = int(m.group(1))
             if m.group(2) in unit_names and iid in (381, 613):
                 chosen = unit_names[m.group(2)]
+                # The offline parameter control shows its distances in the unit chosen at once.
+                if iid == 613:
+                    unit = {"rangeUnit": chosen, "pvUnit": chosen}
             spec = items.get(iid)
             if spec is not None and spec.kind == "float" and spec.unit in unit:
                 typed[iid] = unit[spec.unit]

@@ -638,20 +638,25 @@ std::u16string CAdvancedPP::LimitsText(LONG id) {
   return text.empty() ? u"0 to 100 %" : text;
 }
 
-std::u16string CAdvancedPP::SensitivityStepText() {
-  if (!m_hWndDialog || !IsUserEntry(kParSensitivityUser)) return {};
-  float percent = 0.0f;
-  const HRESULT parsed = GetDlgItemFloat(kAdvancedSensitivityEdit, kSensitivityFormat, &percent);
+std::u16string SensitivityStepNote(const std::u16string& label, HRESULT parsed, float percent) {
   const std::optional<BYTE> code = SensitivityCodeOfText(parsed, percent);
   if (!code || std::fabs(SensitivityPercent(*code) - percent) < 1e-3) return {};
   char step[32];
   std::snprintf(step, sizeof step, kSensitivityFormat, SensitivityPercent(*code));
-  return EntryLabel(kParSensitivityUser) + u" was set to " + vkr::Utf8ToUtf16(step) +
-         u" %, the step of 0.4 % below the entry.";
+  return label + u" was set to " + vkr::Utf8ToUtf16(step) + u" %, the step of 0.4 % below the entry.";
 }
 
+std::u16string CAdvancedPP::SensitivityStepText() {
+  if (!m_hWndDialog || !IsUserEntry(kParSensitivityUser)) return {};
+  float percent = 0.0f;
+  const HRESULT parsed = GetDlgItemFloat(kAdvancedSensitivityEdit, kSensitivityFormat, &percent);
+  return SensitivityStepNote(EntryLabel(kParSensitivityUser), parsed, percent);
+}
+
+bool CAdvancedPP::IsLengthEntry(LONG id) const { return id == kParBlankingUser || id == kParDistanceOffsetUser; }
+
 std::optional<BYTE> CAdvancedPP::ShownLengthUnit(LONG id) const {
-  if (id != kParBlankingUser && id != kParDistanceOffsetUser) return std::nullopt;
+  if (!IsLengthEntry(id)) return std::nullopt;
   return m_pvUnit;
 }
 

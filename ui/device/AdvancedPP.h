@@ -74,6 +74,9 @@ SCommand137Response DecodeCommand137(std::span<const BYTE> data);
 std::optional<BYTE> SensitivityCodeOfText(HRESULT parsed, float percent);
 // The percent a sensitivity code stands for (code x 0.4).
 inline double SensitivityPercent(BYTE code) { return code * 0.4; }
+// What the user is told of a typed percent that lies between two steps ("Sensitivity was set to
+// 0.8 %, the step of 0.4 % below the entry."); empty for a step, or for no number.
+std::u16string SensitivityStepNote(const std::u16string& label, HRESULT parsed, float percent);
 // How the sensitivity entries show the code's limits: in percent.
 inline SShownLimits SensitivityShown() {
   SShownLimits shown;
@@ -149,6 +152,7 @@ class CAdvancedPP : public CDevicePropertyPage, public IAdvancedPP {
   void UpdatePlaceholders() override;
   // Blanking and offset are shown in the PV unit of the last command 1 answer.
   std::optional<BYTE> ShownLengthUnit(LONG id) const override;
+  bool IsLengthEntry(LONG id) const override;
   // The sensitivity's limits in percent, as its entry shows it ("0 to 100 %").
   std::u16string LimitsText(LONG id) override;
   // A read of the page that failed: its fields still waiting say "Not read", the probe fault's

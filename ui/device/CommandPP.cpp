@@ -713,8 +713,10 @@ HRESULT CCommandPP::GetControlValueById(LONG id, VARIANT* value) {
   return S_OK;
 }
 
+bool CCommandPP::IsLengthEntry(LONG id) const { return id == kUpperRange || id == kLowerRange; }
+
 std::optional<BYTE> CCommandPP::ShownLengthUnit(LONG id) const {
-  if ((id != kUpperRange && id != kLowerRange) || m_nRangeUnit == 0) return std::nullopt;
+  if (!IsLengthEntry(id) || m_nRangeUnit == 0) return std::nullopt;
   return m_nRangeUnit;
 }
 

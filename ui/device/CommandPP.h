@@ -85,6 +85,7 @@ class CCommandPP : public CDevicePropertyPage {
   const char* TemplateText() const override;
   // The levels are shown in the range unit.
   std::optional<BYTE> ShownLengthUnit(LONG id) const override;
+  bool IsLengthEntry(LONG id) const override;
   void UpdatePlaceholders() override;
   // The fields each read fills, and what a read that fills none is to the user.
   std::optional<std::vector<UINT>> FieldsOfRead(LONG id) const override;

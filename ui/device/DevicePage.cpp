@@ -509,8 +509,12 @@ HRESULT CDevicePropertyPage::KeepUserEntry(LONG id) {
   // The user's entry stands against the value that came: it is a change, also when the user
   // typed it while the page still showed an older value.
   const LONG index = FindParameterIndex(id);
-  if (index < 0 || (m_pParInfo[index].m_nState & vkr::dui::kStateChanged)) return S_OK;
-  return SetControlStateById(id, m_pParInfo[index].m_nState | vkr::dui::kStateChanged);
+  if (index < 0) return S_OK;
+  const ULONG state = m_pParInfo[index].m_nState;
+  // A page may hold the changed bit unseen (so that a later edit counts); the mark follows only a
+  // change of state, so the bit goes and comes back for the user to see it.
+  if (state & vkr::dui::kStateChanged) SetControlStateById(id, state & ~vkr::dui::kStateChanged);
+  return SetControlStateById(id, state | vkr::dui::kStateChanged);
 }
 
 HRESULT CDevicePropertyPage::OnControlChange(UINT code, UINT controlId, HWND control) {
@@ -1193,6 +1197,8 @@ std::u16string CDevicePropertyPage::LimitsText(LONG id) {
   // A distance's limits are metres: given in the unit the entry shows it in.
   vkr::dui::SShownLimits shown;
   shown.lengthUnit = ShownLengthUnit(id);
+  // The unit not known (not read): the limits as the parameter has them, in metres, said so.
+  if (!shown.lengthUnit && IsLengthEntry(id)) shown.lengthUnit = vkr::dui::kLengthUnitMetres;
   // Damping and fail time are seconds, as their fields' labels say (and function 5's limits).
   using namespace vkr::dui;
   if (id == kParDamping || id == kParDampingUser || id == kParFailTime || id == kParFailTimeUser) shown.sign = "Sec";

@@ -162,6 +162,8 @@ class CDevicePropertyPage : public CovFDT_PropertyPageImpl {
   // The length unit the page shows the distance of parameter `id` in (beside its entry); absent
   // for a parameter that is no distance, or while the unit is not known. Nothing here.
   virtual std::optional<BYTE> ShownLengthUnit(LONG /*id*/) const { return std::nullopt; }
+  // Whether parameter `id` is a distance the page shows, its unit known or not. No here.
+  virtual bool IsLengthEntry(LONG /*id*/) const { return false; }
   // Whether `value`, in `unit`, lies within the limits of parameter `limitsOf` (in metres, as the
   // DTM gives them); absent when the parameter has no limits or `unit` is no length unit.
   std::optional<bool> DistanceWithinLimits(LONG limitsOf, double value, BYTE unit);

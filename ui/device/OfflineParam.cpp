@@ -1175,6 +1175,14 @@ HRESULT COfflineParam::ApplyOfflineValues() {
     TellInvalidEntries();
     return E_FAIL;
   }
+  // A sensitivity typed between two steps is kept at the step below: the user hears of it, as on
+  // the Advanced page, once it is stored.
+  std::u16string step;
+  if (m_typedControls.count(kOfflineSensitivityEdit) || TypedSinceShown(kParSensitivityOffline)) {
+    float percent = 0.0f;
+    const HRESULT parsed = GetDlgItemFloat(kOfflineSensitivityEdit, kSensitivityFormat, &percent);
+    step = SensitivityStepNote(u"Sensitivity", parsed, percent);
+  }
   // Only what the user changed is written and marked for the framework's apply to store: a value
   // that reads as it was shown is left alone, also one the data set does not hold.
   for (LONG id : kDeviceTargets) {
@@ -1195,6 +1203,7 @@ HRESULT COfflineParam::ApplyOfflineValues() {
     return E_FAIL;
   }
   m_typedControls.clear();
+  if (!step.empty()) TellUser(u"Offline Parameterization", step, kMessageInformation);
   return hr;
 }
 

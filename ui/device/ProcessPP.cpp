@@ -475,8 +475,10 @@ void CProcessPP::FollowRangeUnit(BYTE code) {
   FollowUnitChange({kParUpperRange, kParLowerRange}, from, code);
 }
 
+bool CProcessPP::IsLengthEntry(LONG id) const { return id == kParUpperRange || id == kParLowerRange; }
+
 std::optional<BYTE> CProcessPP::ShownLengthUnit(LONG id) const {
-  if ((id != kParUpperRange && id != kParLowerRange) || !m_bRangeUnitKnown) return std::nullopt;
+  if (!IsLengthEntry(id) || !m_bRangeUnitKnown) return std::nullopt;
   return m_nRangeUnit;
 }
 

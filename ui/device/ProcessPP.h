@@ -75,6 +75,7 @@ class CProcessPP : public CDevicePropertyPage {
  protected:
   // The range values are shown in the range unit of the last command 15 answer.
   std::optional<BYTE> ShownLengthUnit(LONG id) const override;
+  bool IsLengthEntry(LONG id) const override;
   // A level typed while the range unit is unread has no unit to judge it in: only a number is
   // asked of it (its Send then says why the range cannot be written).
   HRESULT ValidateEntryValue(LONG id, const VARIANT& value, ULONG* flags) override;

@@ -171,8 +171,9 @@ class CovFDT_BaseActiveXImpl : public vkr::Implements<IovFdtActiveX4, IovFdtActi
   // The write of an applied entry: a value the device did not take is told to the user and fails
   // (E_FAIL or the write's failure), so that OK and Apply keep the page changed.
   HRESULT ApplyDeviceEntry(LONG id);
-  // A message to the user through the DTM's function container (nothing without one).
-  void TellUser(std::u16string_view title, std::u16string_view text);
+  // A message to the user through the DTM's function container (nothing without one); an error
+  // unless the style (a message-box style: buttons and icon) says otherwise.
+  void TellUser(std::u16string_view title, std::u16string_view text, ULONG style = 0x10);
   HRESULT ShowParameterDisplayText(LONG id) override;
   HRESULT GetParameterDisplayText(LONG id, BSTR* text) override;
   HRESULT OnControlKillFocus(UINT code, WPARAM wParam, LPARAM lParam, BOOL* handled) override;

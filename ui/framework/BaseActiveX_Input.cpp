@@ -18,7 +18,6 @@ using vkr::ui::SValueFormat;
 
 namespace {
 
-constexpr ULONG kTellUserStyle = 0x10;  // OK button, error icon
 // Fields of IovFdtParameterInfo: the parameter's type, its data-set value and its flag word.
 constexpr LONG kFieldType = 0x10;
 constexpr LONG kFieldValue = 0x80;
@@ -409,12 +408,12 @@ HRESULT CovFDT_BaseActiveXImpl::ApplyDeviceEntry(LONG id) {
   return FAILED(hr) ? hr : E_FAIL;
 }
 
-void CovFDT_BaseActiveXImpl::TellUser(std::u16string_view title, std::u16string_view text) {
+void CovFDT_BaseActiveXImpl::TellUser(std::u16string_view title, std::u16string_view text, ULONG style) {
   vkr::ComPtr<IovFdtActiveXContainer> container;
   if (!m_spDtm || FAILED(m_spDtm->QueryInterface(IovFdtActiveXContainer::iid, container.PutVoid())) || !container)
     return;
   LONG answer = 0;
-  container->ShowUserMessage(vkr::Bstr(title).Get(), vkr::Bstr(text).Get(), vkr::UI4(kTellUserStyle), &answer);
+  container->ShowUserMessage(vkr::Bstr(title).Get(), vkr::Bstr(text).Get(), vkr::UI4(style), &answer);
 }
 
 HRESULT CovFDT_BaseActiveXImpl::ValidateControlValue(LONG id) {
