@@ -341,11 +341,17 @@ def pending(run, iid, value):
 def notices(run):
     """What the user was told, in order: (journal position, text)."""
     out = []
+    lines_told, step = {}, ""
     for i, line in enumerate(run.journal):
+        if line.startswith("step "):
+            step = line
         if line.startswith("message line "):
             text = line.split(": ", 1)[1] if ": " in line else ""
             if text.strip():
-                out.append((i, text))
+                # A page shown again shows its line again: told when it was first set.
+                at = lines_told.get(text, i) if step.startswith("step page ") else i
+                lines_told.setdefault(text, i)
+                out.append((at, text))
         elif re.match(r"^message (box )?(\S+ )?buttonsOk ", line):
             text = line.split(" buttonsOk ", 1)[1]
             out.append((i, re.sub(r" -> button\w+$", "", text)))
@@ -1390,11 +1396,30 @@ def values_sent(run, iid):
 
 
 def refused_after_typing(run, iid, spec):
-    """Whether a notice after the entry's last typing names it as not written or not sent."""
+    """Whether a notice after the entry's last typing names it as not written or not sent; or a
+    Send after it that sent nothing left the line saying so (the same words again are no new line
+    in the journal)."""
     at = max((i for i, line in enumerate(run.journal) if line.startswith("step type %d=" % iid)), default=None)
     words = KIND_WORDS["write"] + ("not valid", "not sent")
-    return at is not None and any(pos > at and any(w in t for w in words) and named(t, item_names(spec))
-                                  for pos, t in notices(run))
+    says = lambda t: any(w in t for w in words) and named(t, item_names(spec))
+    if at is None:
+        return False
+    if any(pos > at and says(t) for pos, t in notices(run)):
+        return True
+    line, send = "", None
+    for i, entry in enumerate(run.journal):
+        if entry.startswith("message line "):
+            line = entry.split(": ", 1)[1] if ": " in entry else ""
+        elif entry.startswith("step page "):
+            line = ""
+        elif i > at and re.fullmatch(r"step click (221|1|102)", entry):
+            send = i
+            break
+    if send is None or not says(line):
+        return False
+    following = next((i for i in range(send + 1, len(run.journal)) if run.journal[i].startswith("step ")),
+                     len(run.journal))
+    return not any(entry.startswith("request ") for entry in run.journal[send + 1:following])
 
 
 def check_units_seen(v, action, run, before, after, typed, explorer, told):
@@ -1667,6 +1692,9 @@ def told_position(run, pos, text):
     """Where a notice was told: a line still shown as the run ended was told when it was set."""
     if pos < len(run.journal):
         return pos
+    told = [at for at, t in notices(run) if text in t and at < len(run.journal)]
+    if told:
+        return max(told)
     return max((i for i, line in enumerate(run.journal) if text in line), default=pos)
 
 
@@ -1708,6 +1736,11 @@ def entry_unit_at(v, spec, run, device, pos):
     if not spec.unit or unit not in tx.METRES:
         return unit
     if v.ui.name == "f5":
+        # No unit chosen since: the entry's label says it, when the control was still there to show it.
+        label = run.items.get((0, spec.label), {}).get("text", "").strip() if spec.label else ""
+        if tx.UNIT_OF_TEXT.get(label) is not None and not any(line.startswith("step type 613=")
+                                                              for line in run.journal[pos:]):
+            return unit
         # An entry that holds no number keeps the unit it was typed in (a unit chosen after converts
         # only the numbers).
         typed_at = max((i for i, line in enumerate(run.journal[:pos]) if line.startswith("step type %d=" % spec.item)),
@@ -1923,7 +1956,8 @@ def check_sentences(v, run, before, after, typed, explorer):
                 by_name = {}
                 for spec in named_specs:
                     by_name.setdefault(spec.name, []).append(spec)
-                device = after or before
+                # Function 5 shows the data set's values (its date among them), not the device's.
+                device = v.ctx.get("dataset", {}) if v.ui.name == "f5" else after or before
                 for name_, group in by_name.items():
                     mine = [spec for spec in group if spec.item in typed]
                     if not mine:
@@ -1949,7 +1983,9 @@ def check_sentences(v, run, before, after, typed, explorer):
                     by_name.setdefault(spec.name, []).append(spec)
                 for specs in by_name.values():
                     held = [(spec, typed.get(spec.item)) for spec in specs]
-                    if all(text is None or entry_valid(spec, text, entry_unit(spec, run, device), typed, device) is True
+                    at = told_position(run, pos, sentence)
+                    unit_at = lambda spec_: entry_unit_at(v, spec_, run, device, at)
+                    if all(text is None or entry_valid(spec, text, unit_at(spec), typed, device) is True
                            for spec, text in held):
                         v.fail("blamed", specs[0].item, "%r: %s holds %s, a valid entry or none" % (
                             sentence, specs[0].name, " ".join(repr(text) for _, text in held)))
